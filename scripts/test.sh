@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything and runs the test suite.
+#   scripts/test.sh            gcc, warnings as errors, all tests
+#   scripts/test.sh sanitize   clang, ASan+UBSan, tests and fuzz-corpus replays
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+mode=${1:-default}
+case "$mode" in
+  default)
+    dir=build
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON >/dev/null
+    ;;
+  sanitize)
+    dir=build-asan
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DKX_WERROR=ON -DKX_SANITIZE=ON -DKX_FUZZ=ON -DKX_BENCH=OFF >/dev/null
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    ;;
+  *) echo "usage: $0 [sanitize]" >&2; exit 2 ;;
+esac
+cmake --build "$dir" -j "$jobs"
+ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
