@@ -2,17 +2,18 @@
 # Builds everything and runs the test suite.
 #   scripts/test.sh            gcc, warnings as errors, all tests
 #   scripts/test.sh sanitize   clang, ASan+UBSan, tests and fuzz-corpus replays
+# KX_BUILD_DIR overrides the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 mode=${1:-default}
 case "$mode" in
   default)
-    dir=build
+    dir=${KX_BUILD_DIR:-build}
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON >/dev/null
     ;;
   sanitize)
-    dir=build-asan
+    dir=${KX_BUILD_DIR:-build-asan}
     CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DKX_WERROR=ON -DKX_SANITIZE=ON -DKX_FUZZ=ON -DKX_BENCH=OFF >/dev/null
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
