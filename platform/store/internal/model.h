@@ -48,7 +48,7 @@ enum : uint32_t {
   kFlagStatus2 = 0x20,
   kFlagStatus3 = 0x40,
   kFlagStatus4 = 0x80,
-  kFlagStatus5 = 0x100,
+  kFlagNot5 = 0x100,  // the fifth status flag is false (true by default)
 };
 
 // One value slot. kind 0 is an empty slot; otherwise a KXQDataType code
