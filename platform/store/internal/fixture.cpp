@@ -505,6 +505,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
         d.doc = AttrText(*a, "doc", "");
         d.path = AttrText(*a, "path", "");
         d.disciplines = AttrText(*a, "disciplines", "");
+        d.inverse = AttrText(*a, "inverse", "");
+        if (!d.inverse.empty() && d.type != KXQ_TYPE_OBJECT) Throw(*a, "only object attributes can be inverses");
         CheckHr(*a, core.AddAttr(cls, d, nullptr));
       }
     } else if (c->name == "filter") {

@@ -92,6 +92,10 @@ struct AttrDef {
   u16 doc;
   u16 path;
   u16 disciplines;
+  // Non-empty: a read-only list computed by the store: the objects whose
+  // attribute of this name refers to the object ("DataViews" as the
+  // inverse of "NodeObjects", "OverspillFrom" of "OverspillTo").
+  u16 inverse;
 };
 
 struct ClassRec {
