@@ -501,7 +501,7 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   slot.text = std::move(v.text);
   if (v.extra && !v.extra->bin.empty()) slot.ex().bin = std::move(v.extra->bin);
   else if (slot.extra) slot.extra->bin.clear();
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1) : db_.WriteSlot(obj->id, def->id, pos, slot);
+  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true) : db_.WriteSlot(obj->id, def->id, pos, slot);
   if (!ok) return StorageFailure();
   if (HRESULT hr = ApplyHolding(obj, def, slot); FAILED(hr)) return hr;
   NotifyValue(obj, def);
@@ -586,7 +586,8 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const st
   const size_t old = list.size();
   if (pos > old) list.resize(pos);
   fn(list[pos - 1]);
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1) : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
+  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true)
+                      : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
   if (!ok) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
