@@ -488,6 +488,8 @@ HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
 HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   Snapshot(obj, def);
@@ -538,6 +540,8 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
   if (first < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   if (!def->list) return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   if (count == 0) return S_OK;
+  if (std::max(first - 1, Values(obj, def).size()) + count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
@@ -566,6 +570,8 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (!def->list && count > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   const size_t old = Values(obj, def).size();
   if (old == count) return S_OK;
   Snapshot(obj, def);
@@ -579,6 +585,8 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
 HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   Snapshot(obj, def);
