@@ -271,5 +271,15 @@ TEST_F(LifetimeTest, LocatorOutlivesTheParse) {
   EXPECT_EQ(line, 2);
 }
 
+TEST_F(LifetimeTest, LocatorKeptAfterAFailedStartAnswers) {
+  rec_->fail_on = "startDocument";
+  rec_->throw_what = "runtime";
+  EXPECT_EQ(E_FAIL, Parse("<a/>"));
+  ASSERT_NE(rec_->locator, nullptr);
+  int line = 0;
+  EXPECT_EQ(S_OK, rec_->locator->getLineNumber(&line));
+  EXPECT_EQ(line, 1);
+}
+
 }  // namespace
 }  // namespace kx::msxml::testing
