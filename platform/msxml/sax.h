@@ -115,9 +115,12 @@ struct ISAXErrorHandler : IUnknown {
 };
 KX_DEFINE_IID(ISAXErrorHandler, 0x2f84c527, 0xb289, 0x46fc, 0xa8, 0x6e, 0x86, 0x4e, 0x53, 0x3c, 0x19, 0x36)
 
-// The reader. One parse at a time: parse called from inside a handler of the
-// same reader fails with E_UNEXPECTED. Handlers stay set after a parse until
-// the caller puts null; changing them during a parse takes effect at the next.
+// The reader. One parse at a time: parse called while one runs (from inside
+// a handler, or on another thread) fails with E_UNEXPECTED. Handlers stay set
+// after a parse until the caller puts null; changing them during a parse
+// takes effect at the next. Setting handlers or properties is not
+// synchronised with a parse on another thread; the reference count is
+// atomic, so the reader may be released on any thread.
 struct ISAXXMLReader : IUnknown {
   // Features (VARIANT_BOOL), all fixed: "prohibit-dtd" is true,
   // "http://xml.org/sax/features/namespaces", ".../namespace-prefixes",
