@@ -140,8 +140,9 @@ struct ISAXXMLReader : IUnknown {
   // Parses an XML text. `input` is VT_BSTR (the whole document as UTF-16; an
   // encoding declaration in it is ignored) or VT_UNKNOWN/VT_DISPATCH of an
   // ISequentialStream or IStream (bytes, encoding from the byte-order mark
-  // or declaration, default UTF-8), read to its end. The caller keeps
-  // ownership of `input`.
+  // or declaration, default UTF-8), read to its end; a failed Read ends the
+  // parse with its code, before any handler call. The caller keeps ownership
+  // of `input`.
   virtual HRESULT parse(VARIANT input) = 0;
   // Parses a file: a path, or a "file://" URL with an empty or "localhost"
   // host. Backslashes are path separators. Other URL schemes: E_NOTIMPL.
