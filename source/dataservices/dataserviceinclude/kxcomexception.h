@@ -30,9 +30,7 @@
 #include <cstdint>
 
 #include "com/bstr.h"
-
-struct IErrorInfo;
-class _com_error;
+#include "com/comutil.h"  // _com_error, caught by KX_CATCH
 
 // Where a failure was raised or caught. `file` is a path without extension
 // such as u"source/dataservices/kxdbdatasheetsvcs/annotations"; only its last
