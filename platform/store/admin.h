@@ -74,7 +74,8 @@ class Store {
   Status Rollback();
   bool InTransaction() const;
 
-  // The observer is not owned; null removes it.
+  // The observer is not owned and must outlive the store or be removed
+  // (null) first: closing the store may still tell it of a rollback.
   void SetObserver(StoreObserver* observer);
 
   // Imports a fixture (see README.md) in one transaction of its own (none may

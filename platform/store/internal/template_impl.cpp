@@ -606,21 +606,16 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
 
 template <class Impl, class Iface>
 Iface* Part(StoreCore& core, TemplateRec* t, int kind, int page, int index) {
+  if (core.closed()) return new Impl(core, t, page, index);
   IUnknown*& slot = t->parts[std::make_tuple(kind, page, index)];
-  if (!slot) {
-    Iface* made = new Impl(core, t, page, index);
-    if (core.closed()) {
-      t->parts.erase(std::make_tuple(kind, page, index));
-      return made;
-    }
-    slot = made;
-  }
+  if (!slot) slot = static_cast<Iface*>(new Impl(core, t, page, index));
   slot->AddRef();
   return static_cast<Iface*>(slot);
 }
 
 
 IKXQTemplatePage* PageCom(StoreCore& core, TemplateRec* t, int page) {
+  if (core.closed()) return new PageImpl(core, t, page);
   IUnknown*& slot = t->parts[std::make_tuple(0, page, 0)];
   if (!slot) slot = static_cast<IKXQTemplatePage*>(new PageImpl(core, t, page));
   slot->AddRef();
@@ -639,12 +634,14 @@ IKXQTemplateField* FieldCom(StoreCore& core, TemplateRec* t, int page, int field
 
 IKXQTemplate* TemplateCom(StoreCore& core, TemplateRec* rec) {
   if (!rec) return nullptr;
+  if (core.closed()) return new TemplateImpl(core, rec);
   if (!rec->com) rec->com = static_cast<IKXQTemplate*>(new TemplateImpl(core, rec));
   rec->com->AddRef();
   return static_cast<IKXQTemplate*>(rec->com);
 }
 
 IKXQTemplateLibrary* LibraryCom(StoreCore& core) {
+  if (core.closed()) return new LibraryImpl(core);
   if (!core.libraryCom) core.libraryCom = static_cast<IKXQTemplateLibrary*>(new LibraryImpl(core));
   core.libraryCom->AddRef();
   return static_cast<IKXQTemplateLibrary*>(core.libraryCom);
