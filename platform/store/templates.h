@@ -9,10 +9,10 @@
 struct IKXQTemplateLibrary : IDispatch {
   // Template by id (case-sensitive). version VT_EMPTY: the current version;
   // VT_BSTR checknum: that version, or the current one when that version is
-  // gone. An unknown id gives S_FALSE with *tmpl null. AddRef'd.
+  // gone. An unknown id gives S_OK with *tmpl null. AddRef'd.
   virtual HRESULT GetTemplate(BSTR id, VARIANT version, IKXQTemplate** tmpl) = 0;
   // Template by its name (case-insensitive) and optional checknum (VT_BSTR
-  // or VT_EMPTY); S_FALSE with null when none. AddRef'd.
+  // or VT_EMPTY); S_OK with null when none. AddRef'd.
   virtual HRESULT GetTemplateByName(BSTR name, VARIANT version, IKXQTemplate** tmpl) = 0;
   // Number of current templates and the template at a 1-based position in
   // id order (DISP_E_BADINDEX outside). AddRef'd.

@@ -554,7 +554,7 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
     KX_RETURN_IF_FAILED(VariantText(version, &checknum));
     TemplateRec* t = checknum.empty() ? nullptr : core_->library().Version(FromBstr(id), checknum);
     if (!t) t = core_->library().Current(FromBstr(id));
-    if (!t) return S_FALSE;
+    if (!t) return S_OK;
     *tmpl = TemplateCom(*core_, t);
     return S_OK;
   }
@@ -570,7 +570,7 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
       *tmpl = TemplateCom(*core_, t ? t : cur);
       return S_OK;
     }
-    return S_FALSE;
+    return S_OK;
   }
   HRESULT get_Count(LONG* count) override {
     return OutLong(static_cast<LONG>(core_->library().byId.size()), count);

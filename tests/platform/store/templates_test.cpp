@@ -35,9 +35,9 @@ TEST_F(TemplatesTest, ByIdByChecknumAndTheCurrentWhenAVersionIsGone) {
   EXPECT_EQ(Checknum(v2), "2");
   auto gone = Get(u"PUMP", _variant_t(u"7"));
   EXPECT_EQ(gone.GetInterfacePtr(), current.GetInterfacePtr());
-  auto none = Get(u"NOPE", _variant_t(), S_FALSE);
+  auto none = Get(u"NOPE", _variant_t(), S_OK);
   EXPECT_EQ(none.GetInterfacePtr(), nullptr);
-  auto lower = Get(u"pump", _variant_t(), S_FALSE);  // ids are exact
+  auto lower = Get(u"pump", _variant_t(), S_OK);  // ids are exact
   EXPECT_EQ(lower.GetInterfacePtr(), nullptr);
   LONG n = 0;
   ASSERT_EQ(lib->get_Count(&n), S_OK);

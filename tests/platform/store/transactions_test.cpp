@@ -208,7 +208,8 @@ TEST_F(TransactionsTest, MalformedTemplatesAndInversesAreRefused) {
   _com_ptr_t<IKXQTemplateLibrary> lib;
   store->Database()->get_TemplateLibrary(&lib);
   _com_ptr_t<IKXQTemplate> t;
-  EXPECT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &t), S_FALSE);
+  EXPECT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &t), S_OK);
+  EXPECT_EQ(t.GetInterfacePtr(), nullptr);
 }
 
 }  // namespace
