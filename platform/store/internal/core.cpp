@@ -53,12 +53,20 @@ HRESULT StoreCore::Commit() {
     Rollback();
     return SetError(KXQ_E_STORAGE, std::string("The transaction was rolled back: a write had failed"));
   }
+  // Ids are never reused, not even those of rolled-back creations.
+  if (nextObjectId_ != persistedNextId_ &&
+      !db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES('next_object_id',?)", {nextObjectId_})) {
+    std::string msg = db_.LastError();
+    Rollback();
+    return SetError(KXQ_E_STORAGE, "The transaction could not be committed and was rolled back: " + msg);
+  }
   if (!db_.Commit()) {
     std::string msg = db_.LastError();
     Rollback();
     return SetError(KXQ_E_STORAGE, "The transaction could not be committed and was rolled back: " + msg);
   }
   inTxn_ = false;
+  persistedNextId_ = nextObjectId_;
   undo_.clear();
   snapped_.clear();
   if (observer) observer->TransactionEnded(true);
@@ -226,8 +234,6 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
     o->live = false;
     return hr;
   }
-  if (!db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES('next_object_id',?)", {nextObjectId_}))
-    return StorageFailure();
   cls->instances[id] = true;
   ++liveCount_;
   OnUndo([this, o] {

@@ -178,6 +178,30 @@ TEST_F(TransactionsTest, SummarySheetsAndRolledBackDocuments) {
   EXPECT_EQ(made->get_Class(&cls), KXQ_E_DELETED);
 }
 
+TEST_F(TransactionsTest, IdsAreNeverReusedNotEvenAfterARollback) {
+  _com_ptr_t<IKXQSchema> schema;
+  store->Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pump;
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  auto create = [&] {
+    _com_ptr_t<IKXQObject> o;
+    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
+    LONG id = 0;
+    o->get_Id(&id);
+    return id;
+  };
+  ASSERT_TRUE(store->Begin().ok());
+  EXPECT_EQ(create(), 22);
+  ASSERT_TRUE(store->Rollback().ok());
+  EXPECT_EQ(create(), 23);
+  ASSERT_EQ(Obj(*store, 23)->Delete(), S_OK);
+  store.reset();
+  store = Reopen(path);
+  store->Database()->get_Schema(&schema);
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  EXPECT_EQ(create(), 24);
+}
+
 TEST_F(TransactionsTest, AClosedStoreHandsOutNothing) {
   _com_ptr_t<IKXQDatabase> db = store->Database();
   store.reset();
