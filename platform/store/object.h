@@ -197,7 +197,8 @@ struct IKXQObject : IDispatch {
   // stays and has no holder afterwards. S_FALSE when nothing held it.
   virtual HRESULT Unlink() = 0;
   // A new object of the same class and owner with a copy of every value
-  // (lists copied, referenced objects shared, not copied). AddRef'd.
+  // (lists copied, referenced objects shared, not copied), marked as a
+  // status copy (get_IsStatusCopy). It is placed in no list. AddRef'd.
   virtual HRESULT Copy(IKXQObject** copy) = 0;
   // Projects that claim the object: 1-D SAFEARRAY of VT_DISPATCH
   // IKXQProject (lower bound 1); an empty array when none. Caller destroys.
@@ -244,7 +245,8 @@ struct IKXQObject : IDispatch {
   virtual HRESULT GetView(VARIANT definition, IKXQView** view) = 0;
   // A representation of the object by kind name ("Diagram"), or null.
   virtual HRESULT get_Representation(BSTR kind, IUnknown** rep) = 0;
-  // VARIANT_TRUE for an object flagged by the store as a status copy.
+  // The object-store flag: VARIANT_TRUE for a status copy (made by Copy, or
+  // marked so by a fixture).
   virtual HRESULT get_IsStatusCopy(VARIANT_BOOL* flag) = 0;
   // Binds a sub-object (VT_DISPATCH) to this object (placing an object on
   // a template node) and hands out the binding (the sub-object). AddRef'd.

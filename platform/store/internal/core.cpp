@@ -383,7 +383,7 @@ HRESULT StoreCore::CopyObject(ObjectRec* src, ObjectRec** out) {
   ObjectRec* o = nullptr;
   if (HRESULT hr = CreateObject(src->cls, 0, &o); FAILED(hr)) return hr;
   if (HRESULT hr = SetOwner(o, src->owner); FAILED(hr)) return hr;
-  if (HRESULT hr = SetObjectFlags(o, src->flags); FAILED(hr)) return hr;
+  if (HRESULT hr = SetObjectFlags(o, src->flags | kObjStatusCopy); FAILED(hr)) return hr;
   for (const AttrValues& av : src->attrs) {
     AttrDef* d = AttrById(av.attr);
     if (!d || av.values.empty()) continue;
