@@ -60,6 +60,13 @@ struct IKXQTemplate : IDispatch {
   // As CreateDatasheet without an object, "HasSummary" set to 1 when the
   // class has it.
   virtual HRESULT CreateSummarySheet(LONG caseId, IKXQObject** document) = 0;
+  // The classes the template is made for, as a list (entry 0 first); an
+  // empty list when none. AddRef'd.
+  virtual HRESULT get_ClassDescription(IKXQClassList** classes) = 0;
+  // The template's class definition: a view definition named like the
+  // template whose attached classes are the template's classes and whose
+  // members are the root nodes of its first page. AddRef'd.
+  virtual HRESULT get_ClassDefinition(IKXQViewDefinition** def) = 0;
 };
 KX_DEFINE_IID(IKXQTemplate, 0x4b585103, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x22)
 
@@ -108,6 +115,14 @@ struct IKXQTemplatePage : IDispatch {
   virtual HRESULT get_Overspill(IKXQOverspillAssociation** association) = 0;
 };
 KX_DEFINE_IID(IKXQTemplatePage, 0x4b585103, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x23)
+
+// A fixed list of classes, counted from 0.
+struct IKXQClassList : IDispatch {
+  virtual HRESULT get_Count(LONG* count) = 0;
+  // Class at a 0-based index (DISP_E_BADINDEX outside). AddRef'd.
+  virtual HRESULT get_Item(LONG index, IKXQClass** cls) = 0;
+};
+KX_DEFINE_IID(IKXQClassList, 0x4b585103, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x2a)
 
 // A node of a template page's tree (also standing for a data view).
 struct IKXQClassView : IDispatch {

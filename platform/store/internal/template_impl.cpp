@@ -483,6 +483,47 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
   int page_;
 };
 
+class ClassListImpl final : public StoreObject<ClassListImpl, IKXQClassList> {
+ public:
+  ClassListImpl(StoreCore& core, std::vector<ClassRec*> classes) : core_(&core), classes_(std::move(classes)) {}
+  HRESULT get_Count(LONG* count) override { return OutLong(static_cast<LONG>(classes_.size()), count); }
+  HRESULT get_Item(LONG index, IKXQClass** cls) override {
+    KX_RETURN_IF_FAILED(OutPtr(cls));
+    if (index < 0 || static_cast<size_t>(index) >= classes_.size())
+      return SetError(DISP_E_BADINDEX, "Class " + std::to_string(index) + " is outside the list");
+    *cls = ClassCom(*core_, classes_[static_cast<size_t>(index)]);
+    return S_OK;
+  }
+
+ private:
+  CoreRef core_;
+  std::vector<ClassRec*> classes_;
+};
+
+class ClassDefinitionImpl final : public StoreObject<ClassDefinitionImpl, IKXQViewDefinition> {
+ public:
+  ClassDefinitionImpl(StoreCore& core, TemplateRec* t) : core_(&core), t_(t) {}
+  HRESULT get_Name(BSTR* name) override { return OutBstr(t_->name, name); }
+  HRESULT GetAttachedClasses(LONG, SAFEARRAY** classes) override { return ClassArray(*core_, t_->classes, classes); }
+  HRESULT get_Member(BSTR name, IKXQViewDefinition** member) override {
+    KX_RETURN_IF_FAILED(OutPtr(member));
+    if (t_->pages.empty()) return S_FALSE;
+    const TPage& p = t_->pages.front();
+    for (int r : p.roots)
+      if (EqualsNoCase(p.nodes[static_cast<size_t>(r)].name, FromBstr(name))) {
+        IKXQClassView* v = NodeCom(*core_, t_, 0, r);
+        HRESULT hr = v->QueryInterface(IID_IKXQViewDefinition, reinterpret_cast<void**>(member));
+        v->Release();
+        return hr;
+      }
+    return S_FALSE;
+  }
+
+ private:
+  CoreRef core_;
+  TemplateRec* t_;
+};
+
 class TemplateImpl final : public StoreObject<TemplateImpl, IKXQTemplate> {
  public:
   TemplateImpl(StoreCore& core, TemplateRec* t) : core_(&core), t_(t) {}
@@ -526,6 +567,16 @@ class TemplateImpl final : public StoreObject<TemplateImpl, IKXQTemplate> {
   }
   HRESULT CreateSummarySheet(LONG caseId, IKXQObject** document) override {
     return Create(nullptr, caseId, true, document);
+  }
+  HRESULT get_ClassDescription(IKXQClassList** classes) override {
+    KX_RETURN_IF_FAILED(OutPtr(classes));
+    *classes = new ClassListImpl(*core_, Classes(*core_, t_->classes));
+    return S_OK;
+  }
+  HRESULT get_ClassDefinition(IKXQViewDefinition** def) override {
+    KX_RETURN_IF_FAILED(OutPtr(def));
+    *def = new ClassDefinitionImpl(*core_, t_);
+    return S_OK;
   }
 
  private:
