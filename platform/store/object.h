@@ -254,6 +254,9 @@ struct IKXQObject : IDispatch {
   // Stores a text (VT_BSTR, or any value turned into text) as the object's
   // remark; recorded in the workflow log.
   virtual HRESULT PutText(VARIANT text) = 0;
+  // The page operation of check and issue: recorded in the workflow log
+  // (code 300); changes no value.
+  virtual HRESULT Seal() = 0;
 };
 KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x05)
 

@@ -192,6 +192,10 @@ struct IKXQTemplateField : IDispatch {
   virtual HRESULT GetOptionText(LONG number, BSTR* text) = 0;
   // Fixed option list: 1-D SAFEARRAY of VT_BSTR; empty when none.
   virtual HRESULT get_Options(SAFEARRAY** options) = 0;
+  // Whether the options depend on the object shown (never, in this store),
+  // and the option list for an object (the fixed list).
+  virtual HRESULT get_OptionsPerObject(VARIANT_BOOL* perObject) = 0;
+  virtual HRESULT GetOptionsFor(IKXQObject* obj, SAFEARRAY** options) = 0;
 };
 KX_DEFINE_IID(IKXQTemplateField, 0x4b585103, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x26)
 

@@ -815,6 +815,10 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     });
   }
 
+  HRESULT Seal() override {
+    return Write([&] { return core_->RecordWorkflow(rec_->id, 300, u16()); });
+  }
+
   ObjectRec* rec() const { return rec_; }
   StoreCore* core() const { return core_.get(); }
 

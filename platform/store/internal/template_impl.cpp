@@ -255,6 +255,12 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
     *options = BstrVector(F().options, 0);
     return *options ? S_OK : E_OUTOFMEMORY;
   }
+  HRESULT get_OptionsPerObject(VARIANT_BOOL* perObject) override {
+    if (!perObject) return E_POINTER;
+    *perObject = VARIANT_FALSE;
+    return S_OK;
+  }
+  HRESULT GetOptionsFor(IKXQObject*, SAFEARRAY** options) override { return get_Options(options); }
   HRESULT get_ValueKey(LONG* key) override { return OutLong(F().valueKey, key); }
   HRESULT get_NodeIndex(LONG* index) override {
     return OutLong(F().node >= 0 ? P().nodes[static_cast<size_t>(F().node)].index : -1, index);

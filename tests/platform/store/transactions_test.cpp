@@ -139,6 +139,7 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
   ASSERT_EQ(ds->WorkflowAction(7, _variant_t()), S_OK);
   ASSERT_EQ(ds->OpenVersion(2, _variant_t(u"1")), S_OK);
   ASSERT_EQ(ds->CloseVersion(_variant_t(u"-1")), S_OK);
+  ASSERT_EQ(ds->Seal(), S_OK);
   EXPECT_EQ(Count(Attr(ds, u"CurrentPages")), 2);
   store.reset();
   sqlite3* db = nullptr;
@@ -148,7 +149,7 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
                                nullptr),
             SQLITE_OK);
   ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9: 7: 102:1 199:-1");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9: 7: 102:1 199:-1 300:");
   sqlite3_finalize(st);
   sqlite3_close(db);
 }
