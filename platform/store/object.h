@@ -203,12 +203,13 @@ struct IKXQObject : IDispatch {
   // Projects that claim the object: 1-D SAFEARRAY of VT_DISPATCH
   // IKXQProject (lower bound 1); an empty array when none. Caller destroys.
   virtual HRESULT get_Claimants(SAFEARRAY** projects) = 0;
-  // VARIANT_TRUE when the object is scoped (claimed by the active project).
+  // VARIANT_TRUE when the object is scoped: claimed by the active project
+  // or a project below it.
   virtual HRESULT IsScoped(VARIANT_BOOL* scoped) = 0;
   // Filter test. filter VT_BSTR: "" passes (1); "KX_CLAIM_ONLY" passes when
-  // some project claims the object; another text names a schema object
-  // filter (KXQ_E_NOTFOUND when unknown). filter VT_BOOL VARIANT_TRUE: the
-  // claim state: 0 not claimed, 1 claimed. *result: non-zero = passes.
+  // the object is scoped (as IsScoped); another text names a schema object
+  // filter (KXQ_E_NOTFOUND when unknown). filter VT_BOOL or VT_EMPTY: the
+  // claim state: 0 not claimed, 1 scoped. *result: non-zero = passes.
   virtual HRESULT TestFilter(VARIANT filter, LONG* result) = 0;
   // Evaluation context for filters on this object. AddRef'd.
   virtual HRESULT get_EvaluationContext(IKXQEvaluationContext** context) = 0;
