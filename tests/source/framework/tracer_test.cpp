@@ -4,6 +4,7 @@
 
 #include "kxcomexception.h"
 #include "kxtrace.h"
+#include "support/fakeapplication.h"
 #include "support/frameworktestsupport.h"
 
 namespace {
@@ -203,6 +204,54 @@ TEST_F(TracerConfiguration, ErrorChainsReachTheJournal) {
   ClearThreadErrorInfo();
   ASSERT_EQ(supply_.journal->lines.size(), 4u);
   EXPECT_EQ(Narrow(supply_.journal->lines[2]), "<KXError Desc=\"Broken\" HR=\"E_FAIL\" />");
+}
+
+TEST_F(TracerConfiguration, HostSettingsConfigureOncePerProcess) {
+  kxtest::FakeApplication* first = kxtest::CreateFakeApplication(
+      {{u"TraceLevel::JournalTrace", u"Yes"}, {u"TraceLevel::General", u"High"}}, supply_.journal);
+  ConfigureTracer(first);
+  EXPECT_EQ(first->journalAsked, 1);
+  EXPECT_EQ(GetTracer().level, kTraceLevelHigh);
+  { KXComException ctx(u"KXDBDatasheetSvcs::CreateAnnotation"); }
+  ASSERT_EQ(supply_.journal->lines.size(), 4u);
+  EXPECT_EQ(Narrow(supply_.journal->lines[2]), "KXDBDatasheetSvcs::CreateAnnotation");
+  EXPECT_EQ(supply_.journal->directWrites, 0);
+
+  // A second attach with other settings leaves the first configuration.
+  kxtest::FakeApplication* second = kxtest::CreateFakeApplication(
+      {{u"TraceLevel::JournalTrace", u"no"}, {u"TraceLevel::General", u"none"}}, nullptr);
+  ConfigureTracer(second);
+  EXPECT_EQ(second->settingsAsked, 0);
+  EXPECT_EQ(GetTracer().level, kTraceLevelHigh);
+  EXPECT_EQ(GetTracer().hook, &ds::GetJournalHook());
+  first->Release();
+  second->Release();
+}
+
+TEST_F(TracerConfiguration, HostWithoutSettingsStillUsesUpTheConfiguration) {
+  kxtest::FakeApplication* bare = kxtest::CreateFakeApplication({}, supply_.journal);
+  bare->hasSettings = false;
+  ConfigureTracer(bare);
+  EXPECT_EQ(bare->settingsAsked, 1);
+  EXPECT_EQ(bare->journalAsked, 0);
+  EXPECT_EQ(GetTracer().hook, nullptr);
+  kxtest::FakeApplication* later =
+      kxtest::CreateFakeApplication({{u"TraceLevel::JournalTrace", u"yes"}}, supply_.journal);
+  ConfigureTracer(later);
+  EXPECT_EQ(later->settingsAsked, 0);
+  bare->Release();
+  later->Release();
+}
+
+TEST_F(TracerConfiguration, JournalOnlyWhenJournalTraceIsYes) {
+  kxtest::FakeApplication* app =
+      kxtest::CreateFakeApplication({{u"TraceLevel::General", u"low"}}, supply_.journal);
+  ConfigureTracer(app);
+  EXPECT_EQ(app->settingsAsked, 1);
+  EXPECT_EQ(app->journalAsked, 0);
+  EXPECT_EQ(GetTracer().level, kTraceLevelLow);
+  EXPECT_EQ(GetTracer().hook, nullptr);
+  app->Release();
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ TestJournal* TestJournal::Create() { return new TestJournal(); }
 
 HRESULT TestJournal::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-    *out = static_cast<IDispatch*>(this);
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IKXQJournal)) {
+    *out = static_cast<IKXQJournal*>(this);
     AddRef();
     return S_OK;
   }
@@ -75,6 +75,11 @@ HRESULT TestJournal::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPA
   }
   const BSTR text = params->rgvarg[0].bstrVal;
   lines.emplace_back(text == nullptr ? u"" : std::u16string(text, SysStringLen(text)));
+  return S_OK;
+}
+
+HRESULT TestJournal::Write(BSTR) {
+  ++directWrites;
   return S_OK;
 }
 

@@ -4,8 +4,7 @@
 // Installing it (ScopedTraceCapture) replaces the tracer's hook and level
 // for the scope and puts them back afterwards.
 //
-// TestJournal: the host journal as the tracer reaches it, an IDispatch
-// whose Invoke accepts exactly the journal write (DISPID 0xFFFF, one VT_BSTR
+// TestJournal: the host journal as the tracer reaches it, whose Invoke accepts exactly the journal write (DISPID 0xFFFF, one VT_BSTR
 // argument) and records the text; any other call is refused and counted.
 // Reference counted; deleted with its last Release.
 //
@@ -20,6 +19,7 @@
 #include "com/types.h"
 #include "com/oleauto.h"
 #include "com/errorinfo.h"
+#include "host/settings.h"
 #include "kxtrace.h"
 
 namespace kxtest {
@@ -47,7 +47,7 @@ class ScopedTraceCapture {
   int32_t savedLevel_;
 };
 
-class TestJournal final : public IDispatch {
+class TestJournal final : public IKXQJournal {
  public:
   static TestJournal* Create();  // one reference, the caller's
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -58,6 +58,9 @@ class TestJournal final : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excepInfo, UINT* argError) override;
+  // The C++ form of the write; counted apart (the tracer must use Invoke).
+  HRESULT Write(BSTR text) override;
+  int directWrites = 0;
 
   std::vector<std::u16string> lines;
   int refusedCalls = 0;
