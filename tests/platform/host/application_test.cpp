@@ -5,6 +5,7 @@
 
 #include "fake_event.h"
 #include "host/host_application.h"
+#include "host/project_update.h"
 #include "test_util.h"
 
 namespace kx::host {
@@ -213,6 +214,24 @@ TEST_F(ApplicationTest, HandsOutItsSettingsJournalAndPrivileges) {
   ASSERT_EQ(S_OK, app_->get_Journal(&journal));
   EXPECT_EQ(static_cast<IKXQJournal*>(&app_->journal()), journal);
   journal->Release();
+}
+
+TEST(ProjectUpdateTest, KeepsEachReportedObjectOnceWithAReference) {
+  Ref<FakeObject> sheet = MakeRef<FakeObject>();
+  Ref<FakeObject> other = MakeRef<FakeObject>();
+  const ULONG before = sheet->Count();
+  {
+    Ref<ProjectUpdate> update = MakeRef<ProjectUpdate>();
+    IKXQProjectUpdate* face = update.get();
+    ASSERT_EQ(S_OK, face->ReportChangedObject(sheet->AsObject()));
+    ASSERT_EQ(S_OK, face->ReportChangedObject(other->AsObject()));
+    ASSERT_EQ(S_OK, face->ReportChangedObject(sheet->AsObject()));
+    EXPECT_EQ(E_POINTER, face->ReportChangedObject(nullptr));
+    EXPECT_EQ((std::vector<IKXQObject*>{sheet->AsObject(), other->AsObject()}),
+              update->changed_objects());
+    EXPECT_EQ(before + 1, sheet->Count());
+  }
+  EXPECT_EQ(before, sheet->Count());
 }
 
 }  // namespace

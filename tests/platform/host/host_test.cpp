@@ -342,6 +342,8 @@ TEST_F(HostTest, ChangesOfACallRaiseDatabaseEventsAndTriggersAfterIt) {
     return registrar->Subscribe(2, *deleted, *generic, VARIANT_FALSE);
   };
   ASSERT_TRUE(host_.StartUp().succeeded());
+  EXPECT_EQ("begin;commit;", session.log);  // start-up is a call like any other
+  session.log.clear();
   Ref<FakeObject> page = MakeRef<FakeObject>(u"Page");
   std::string calls;
   module_->on_request = [&](std::u16string, std::u16string, IKXQRequestContext*) {
