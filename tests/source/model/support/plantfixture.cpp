@@ -144,6 +144,10 @@ const char kPlantFixture[] = R"(<store>
    <value attribute="DefaultCase">1</value>
    <value attribute="ProjectId">1</value>
    <value attribute="OwningDiscipline">Mechanical</value>
+   <value attribute="CurrentPages" ref="201"/>
+   <value attribute="CurrentPages" ref="202"/>
+   <value attribute="SubmittedPages" ref="203"/>
+   <value attribute="IssuedPages" ref="204"/>
   </object>
   <object id="201" class="Page" owner="200">
    <value attribute="TemplateId">TDS</value>
@@ -184,6 +188,7 @@ const char kPlantFixture[] = R"(<store>
   <object id="300" class="Datasheet">
    <value attribute="TemplateId">TLIST</value>
    <value attribute="DefaultCase">1</value>
+   <value attribute="CurrentPages" ref="301"/>
   </object>
   <object id="301" class="Page" owner="300">
    <value attribute="TemplateId">TLIST</value>
@@ -206,6 +211,7 @@ const char kPlantFixture[] = R"(<store>
    <value attribute="TemplateId">TSUM</value>
    <value attribute="DefaultCase">2</value>
    <value attribute="ProjectId">4</value>
+   <value attribute="CurrentPages" ref="401"/>
   </object>
   <object id="401" class="Page" owner="400">
    <value attribute="TemplateId">TSUM</value>
