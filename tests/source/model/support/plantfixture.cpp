@@ -120,6 +120,25 @@ const char kPlantFixture[] = R"(<store>
     </node>
    </page>
   </template>
+  <template id="TBAD" name="Broken lists" checknum="2" kind="Datasheet" classes="Pump">
+   <page id="B1" name="Head only" continuous="Rows">
+    <node name="Head" index="0" classes="Document"><field id="1"/></node>
+   </page>
+   <page id="B2" name="Two roots" continuous="Rows">
+    <node name="A" index="0" classes="Pump"><field id="1"/></node>
+    <node name="B" index="1" classes="Motor"><field id="2"/></node>
+   </page>
+   <page id="B3" name="Two classes" continuous="Rows">
+    <node name="Row" index="0" classes="Pump,Motor"><field id="1"/></node>
+   </page>
+   <page id="B4" name="No fields" continuous="Rows">
+    <node name="Row" index="0" classes="Pump"/>
+   </page>
+   <page id="B5" name="Same roots" continuous="Rows">
+    <node name="Row" index="0" classes="Pump"><field id="1"/></node>
+    <node name="ROW" index="1" classes="Motor"><field id="2"/></node>
+   </page>
+  </template>
   <template id="TGEN" name="General" checknum="1" kind="General" classes="Pump"/>
  </templates>
  <objects>
