@@ -5,6 +5,7 @@
 
 #include "fake_event.h"
 #include "host/host_application.h"
+#include "host/internal/errors.h"
 #include "host/project_update.h"
 #include "test_util.h"
 
@@ -214,6 +215,25 @@ TEST_F(ApplicationTest, HandsOutItsSettingsJournalAndPrivileges) {
   ASSERT_EQ(S_OK, app_->get_Journal(&journal));
   EXPECT_EQ(static_cast<IKXQJournal*>(&app_->journal()), journal);
   journal->Release();
+}
+
+TEST_F(ApplicationTest, InjectedFailureHitsTheChosenCallAndNullsItsOutput) {
+  app_->failures().Add("PostEvent", E_OUTOFMEMORY, u"No room for events", 1, 1);
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"A", 1)));
+  EXPECT_EQ(E_OUTOFMEMORY, LaunchEvent(app_.get(), NewEvent(u"B", 2)));
+  EXPECT_EQ(u"No room for events", internal::TakeErrorDescription());
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"C", 3)));
+  EXPECT_EQ(2u, app_->pending_count());
+  EXPECT_EQ(2, alive_);  // the refused event is not kept
+
+  app_->failures().Add("get_Settings", E_FAIL, u"No settings");
+  IKXQSettings* settings = reinterpret_cast<IKXQSettings*>(1);
+  EXPECT_EQ(E_FAIL, app_->get_Settings(&settings));
+  EXPECT_EQ(nullptr, settings);
+  EXPECT_EQ(E_FAIL, app_->get_Settings(&settings));  // every call from then on
+  app_->failures().Clear();
+  ASSERT_EQ(S_OK, app_->get_Settings(&settings));
+  settings->Release();
 }
 
 TEST(ProjectUpdateTest, KeepsEachReportedObjectOnceWithAReference) {
