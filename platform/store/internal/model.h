@@ -48,7 +48,7 @@ enum : uint32_t {
   kFlagStatus2 = 0x20,
   kFlagStatus3 = 0x40,
   kFlagStatus4 = 0x80,
-  kFlagStatus5 = 0x100,
+  kFlagNot5 = 0x100,  // the fifth status flag is false (true by default)
 };
 
 // One value slot. kind 0 is an empty slot; otherwise a KXQDataType code
@@ -92,6 +92,10 @@ struct AttrDef {
   u16 doc;
   u16 path;
   u16 disciplines;
+  // Non-empty: a read-only list computed by the store: the objects whose
+  // attribute of this name refers to the object ("DataViews" as the
+  // inverse of "NodeObjects", "OverspillFrom" of "OverspillTo").
+  u16 inverse;
 };
 
 struct ClassRec {

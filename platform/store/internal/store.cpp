@@ -66,7 +66,7 @@ Status StoreCore::LoadAll() {
   std::unordered_map<int32_t, ClassRec*> classById;
   for (auto& c : classes_) classById[c->id] = c.get();
   ok = ok && db_.Query(
-                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines "
+                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines,inverse "
                  "FROM attributes ORDER BY id",
                  [&](sqlite3_stmt* st) {
                    auto d = std::make_unique<AttrDef>();
@@ -82,6 +82,7 @@ Status StoreCore::LoadAll() {
                    d->doc = ColText(st, 9);
                    d->path = ColText(st, 10);
                    d->disciplines = ColText(st, 11);
+                   d->inverse = ColText(st, 12);
                    nextAttrId_ = std::max(nextAttrId_, d->id + 1);
                    if (d->owner) d->owner->own.push_back(d.get());
                    attrs_[d->id] = std::move(d);
