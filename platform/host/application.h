@@ -9,7 +9,7 @@
 // that the caller frees.
 #pragma once
 
-#include "com/types.h"
+#include "com/dispatch.h"
 #include "com/oleauto.h"
 #include "host/store_fwd.h"
 
@@ -96,14 +96,20 @@ struct IKXQApplication : IDispatch {
   // A named host service, e.g. "DrawingServices". Fails with E_INVALIDARG
   // and error information for an unknown name.
   virtual HRESULT GetService(BSTR name, IDispatch** service) = 0;
+
+ protected:
+  ~IKXQApplication() = default;
 };
 KX_DEFINE_IID(IKXQApplication, 0xd19c301d, 0x6293, 0x48e2, 0xbd, 0x6d, 0x70, 0x79, 0xb1, 0x57,
-              0xbf, 0x81);
+              0xbf, 0x81)
 
 // Receives a class or class-view name that the user must confirm before an
 // object of it is created.
 struct IKXQClassConfirmation : IDispatch {
   virtual HRESULT ConfirmClass(BSTR className) = 0;
+
+ protected:
+  ~IKXQClassConfirmation() = default;
 };
 KX_DEFINE_IID(IKXQClassConfirmation, 0x6bcd72ee, 0x8545, 0x4bba, 0xba, 0x9a, 0xce, 0x7f, 0x42,
-              0x9a, 0x05, 0x0a);
+              0x9a, 0x05, 0x0a)

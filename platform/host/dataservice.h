@@ -6,7 +6,7 @@
 // attaches the module before any other call but start-up.
 #pragma once
 
-#include "com/types.h"
+#include "com/dispatch.h"
 #include "com/oleauto.h"
 #include "host/store_fwd.h"
 
@@ -72,6 +72,9 @@ struct IKXQDataService : IDispatch {
   // A request with one extra argument (borrowed); otherwise as ProcessRequest.
   virtual HRESULT ProcessRequestWithResponse(BSTR name, BSTR text, IKXQRequestContext* context,
                                              VARIANT extra) = 0;
+
+ protected:
+  ~IKXQDataService() = default;
 };
 KX_DEFINE_IID(IKXQDataService, 0x1db3d003, 0x3d69, 0x4fac, 0xbd, 0x95, 0x96, 0x7c, 0x3d, 0x5f,
-              0x39, 0x67);
+              0x39, 0x67)

@@ -4,7 +4,7 @@
 // follow the usual rules (new BSTRs and AddRef'd pointers for the caller).
 #pragma once
 
-#include "com/types.h"
+#include "com/dispatch.h"
 #include "com/oleauto.h"
 
 struct IKXDrawingServices : IDispatch {
@@ -25,9 +25,12 @@ struct IKXDrawingServices : IDispatch {
   virtual HRESULT CreateDiagram(BSTR nameAndClass, VARIANT caseId, VARIANT reserved1,
                                 VARIANT reserved2, VARIANT reserved3, VARIANT sharedDocument,
                                 VARIANT* result) = 0;
+
+ protected:
+  ~IKXDrawingServices() = default;
 };
 KX_DEFINE_IID(IKXDrawingServices, 0x2f8f13a9, 0xefc6, 0x4d9d, 0x90, 0xec, 0x4d, 0xb0, 0x57, 0x6f,
-              0x21, 0xe7);
+              0x21, 0xe7)
 
 // Workflow operations of a diagram document ("Diagram" representation).
 struct IKXDrawingDiagram : IDispatch {
@@ -36,6 +39,9 @@ struct IKXDrawingDiagram : IDispatch {
   virtual HRESULT Issue(BSTR revision, BSTR issueReason) = 0;
   // `status` is VT_I4.
   virtual HRESULT Withdraw(VARIANT status) = 0;
+
+ protected:
+  ~IKXDrawingDiagram() = default;
 };
 KX_DEFINE_IID(IKXDrawingDiagram, 0xedbade2f, 0xd56e, 0x451f, 0xbb, 0x01, 0xe1, 0x8e, 0x64, 0xaf,
-              0x49, 0x00);
+              0x49, 0x00)

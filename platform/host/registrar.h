@@ -3,7 +3,7 @@
 // failure HRESULT with error information set for the thread.
 #pragma once
 
-#include "com/types.h"
+#include "com/dispatch.h"
 #include "com/oleauto.h"
 
 struct IKXQRegistrar : IDispatch {
@@ -37,6 +37,9 @@ struct IKXQRegistrar : IDispatch {
   virtual HRESULT DeclareMethod(LONG methodId, BSTR name, VARIANT className, BSTR displayName,
                                 BSTR description, VARIANT_BOOL flag1, VARIANT_BOOL flag2,
                                 VARIANT_BOOL flag3) = 0;
+
+ protected:
+  ~IKXQRegistrar() = default;
 };
 KX_DEFINE_IID(IKXQRegistrar, 0x1f500ae4, 0x7077, 0x48d9, 0x92, 0xec, 0xb9, 0x5a, 0x34, 0x26, 0xe5,
-              0x77);
+              0x77)

@@ -13,7 +13,7 @@
 //  - the partial reply of a failed request is discarded by the host.
 #pragma once
 
-#include "com/types.h"
+#include "com/dispatch.h"
 #include "com/oleauto.h"
 
 struct IKXQResponse;
@@ -40,9 +40,12 @@ struct IKXQXMLAttributes : IDispatch {
   // VARIANT must be initialised; it is cleared first); the caller frees
   // both. E_INVALIDARG outside 0..count-1.
   virtual HRESULT GetAttribute(LONG index, BSTR* name, VARIANT* value) = 0;
+
+ protected:
+  ~IKXQXMLAttributes() = default;
 };
 KX_DEFINE_IID(IKXQXMLAttributes, 0xf0364019, 0x1e34, 0x4716, 0x91, 0xf9, 0xf3, 0xfb, 0x65, 0xc3,
-              0xcb, 0x9c);
+              0xcb, 0x9c)
 
 struct IKXQResponse : IDispatch {
   // Appends `text` (borrowed) to the reply unchanged: raw XML or, for replies
@@ -87,9 +90,12 @@ struct IKXQResponse : IDispatch {
   // may use "\" separators. `binary` is VT_BOOL: VARIANT_TRUE for a binary
   // file (bitmap, source, stored data), VARIANT_FALSE for a text file.
   virtual HRESULT SendFile(BSTR path, VARIANT binary) = 0;
+
+ protected:
+  ~IKXQResponse() = default;
 };
 KX_DEFINE_IID(IKXQResponse, 0x8e4933f0, 0xa763, 0x4487, 0xb0, 0xad, 0x0a, 0xe4, 0xf1, 0x8c, 0x5d,
-              0x6f);
+              0x6f)
 
 // The context of one request. The module may keep it after the request (a
 // failed request's context is held until the next one).
@@ -109,6 +115,9 @@ struct IKXQRequestContext : IDispatch {
   // Reports a text (borrowed) about the request to the user without failing
   // it; the host collects the texts with the request's result.
   virtual HRESULT Report(BSTR text) = 0;
+
+ protected:
+  ~IKXQRequestContext() = default;
 };
 KX_DEFINE_IID(IKXQRequestContext, 0x847bedd3, 0x491c, 0x431c, 0x9e, 0xac, 0x9e, 0x3c, 0x59, 0x1a,
-              0x03, 0xfb);
+              0x03, 0xfb)
