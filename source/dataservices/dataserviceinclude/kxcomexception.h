@@ -29,7 +29,7 @@
 
 #include <cstdint>
 
-#include "com/types.h"
+#include "com/bstr.h"
 
 struct IErrorInfo;
 class _com_error;

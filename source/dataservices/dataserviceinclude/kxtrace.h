@@ -90,7 +90,8 @@ bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
                          JournalSource journalSource, void* cookie);
 
 // For tests only: forgets that the configuration ran, uninstalls the journal
-// hook and restores the tracer to its state at creation.
+// hook (putting back the hook it replaced), releases the journal and sets
+// the level back to 1.
 void ResetTracerForTesting();
 
 }  // namespace DataServiceKXCETracer

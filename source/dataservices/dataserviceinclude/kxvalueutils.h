@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "com/types.h"
+#include "com/variant.h"
 
 // The VARIANT's type class, the by-reference flag ignored: VT_NULL (no
 // value: VT_EMPTY, VT_NULL), VT_I4 (integers), VT_R8 (VT_R4, VT_R8), VT_DATE,
