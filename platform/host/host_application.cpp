@@ -49,10 +49,21 @@ void Application::ClearTexts() {
 // ---- pending change events ----
 
 std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
-  // Take the list first: a serialiser may call back into the application.
-  std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
-  pending_.clear();
   std::vector<DeliveredEvent> delivered;
+  // Take the list first: a serialiser may call back into the application,
+  // even post; what it posts is delivered in a further pass, a bounded
+  // number of times.
+  for (int pass = 0; pass < 8 && !pending_.empty(); ++pass) {
+    std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
+    pending_.clear();
+    DeliverEvents(events, delivered);
+  }
+  DiscardPendingEvents();
+  return delivered;
+}
+
+void Application::DeliverEvents(const std::vector<Ref<IKXQApplicationEvent>>& events,
+                                std::vector<DeliveredEvent>& delivered) {
   for (const auto& event : events) {
     DeliveredEvent out;
     LONG count = 0;
@@ -73,7 +84,6 @@ std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
     SysFreeString(xml);
     delivered.push_back(std::move(out));
   }
-  return delivered;
 }
 
 void Application::DiscardPendingEvents() {

@@ -112,6 +112,9 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   HRESULT GetService(BSTR name, IDispatch** service) override;
 
  private:
+  static void DeliverEvents(const std::vector<Ref<IKXQApplicationEvent>>& events,
+                            std::vector<DeliveredEvent>& delivered);
+
   Ref<Settings> settings_;
   Ref<Journal> journal_;
   Ref<Privileges> privileges_;
