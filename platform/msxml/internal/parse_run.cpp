@@ -1,0 +1,199 @@
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "msxml/internal/reader.h"
+#include "msxml/internal/utf.h"
+
+namespace kx::msxml {
+
+namespace {
+
+std::u16string Widen(const char* text) {
+  std::u16string out;
+  Utf8ToUtf16(text, std::strlen(text), out);
+  return out;
+}
+
+}  // namespace
+
+// Every entry point catches what the handlers or our own conversions throw:
+// nothing may unwind through expat's C frames.
+struct ParseRun::Callbacks {
+  template <class F>
+  static void Guard(void* data, F&& f) noexcept {
+    auto* run = static_cast<ParseRun*>(data);
+    if (FAILED(run->failure_)) return;
+    try {
+      f(*run);
+    } catch (const std::bad_alloc&) {
+      run->Stop(E_OUTOFMEMORY);
+    } catch (...) {
+      run->Stop(E_FAIL);
+    }
+  }
+
+  static void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** atts) {
+    Guard(data, [&](ParseRun& run) {
+      run.Flush();
+      if (FAILED(run.failure_)) return;
+      if (++run.depth_ > run.limits_.max_depth) {
+        run.Fatal(KXSAX_E_TOO_DEEP, u"Elements are nested more than " +
+                                        Widen(std::to_string(run.limits_.max_depth).c_str()) +
+                                        u" levels deep");
+        return;
+      }
+      if (!run.content_) return;
+      run.name_.clear();
+      Utf8ToUtf16(name, std::strlen(name), run.name_);
+      run.attributes_->Load(atts);
+      const int n = static_cast<int>(run.name_.size());
+      run.Check(run.content_->startElement(u"", 0, run.name_.c_str(), n, run.name_.c_str(), n,
+                                           run.attributes_));
+    });
+  }
+
+  static void XMLCALL EndElement(void* data, const XML_Char* name) {
+    Guard(data, [&](ParseRun& run) {
+      run.Flush();
+      if (FAILED(run.failure_)) return;
+      --run.depth_;
+      if (!run.content_) return;
+      run.name_.clear();
+      Utf8ToUtf16(name, std::strlen(name), run.name_);
+      const int n = static_cast<int>(run.name_.size());
+      run.Check(run.content_->endElement(u"", 0, run.name_.c_str(), n, run.name_.c_str(), n));
+    });
+  }
+
+  static void XMLCALL CharacterData(void* data, const XML_Char* s, int len) {
+    Guard(data, [&](ParseRun& run) {
+      if (run.content_) Utf8ToUtf16(s, static_cast<std::size_t>(len), run.text_);
+    });
+  }
+
+  static void XMLCALL ProcessingInstruction(void* data, const XML_Char* target,
+                                            const XML_Char* pi) {
+    Guard(data, [&](ParseRun& run) {
+      run.Flush();
+      if (FAILED(run.failure_) || !run.content_) return;
+      run.name_.clear();
+      Utf8ToUtf16(target, std::strlen(target), run.name_);
+      run.scratch_.clear();
+      Utf8ToUtf16(pi, std::strlen(pi), run.scratch_);
+      run.Check(run.content_->processingInstruction(
+          run.name_.c_str(), static_cast<int>(run.name_.size()), run.scratch_.c_str(),
+          static_cast<int>(run.scratch_.size())));
+    });
+  }
+
+  // A document type declaration could declare entities (expansion attacks,
+  // external resources); requests never carry one.
+  static void XMLCALL StartDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*,
+                                   int) {
+    Guard(data, [&](ParseRun& run) {
+      run.Fatal(KXSAX_E_DTD_PROHIBITED, u"A document type declaration is not allowed");
+    });
+  }
+
+  // Second line behind the refused declaration: no entity is declared and no
+  // external entity is ever opened.
+  static void XMLCALL EntityDecl(void* data, const XML_Char*, int, const XML_Char*, int,
+                                 const XML_Char*, const XML_Char*, const XML_Char*,
+                                 const XML_Char*) {
+    Guard(data, [&](ParseRun& run) {
+      run.Fatal(KXSAX_E_ENTITY_REFUSED, u"An entity declaration is not allowed");
+    });
+  }
+  static int XMLCALL ExternalEntityRef(XML_Parser, const XML_Char*, const XML_Char*,
+                                       const XML_Char*, const XML_Char*) {
+    return XML_STATUS_ERROR;
+  }
+};
+
+ParseRun::ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors,
+                   const Limits& limits)
+    : content_(std::move(content)),
+      errors_(std::move(errors)),
+      limits_(limits),
+      attributes_(new Attributes),
+      locator_(new Locator) {}
+
+ParseRun::~ParseRun() {
+  if (parser_ != nullptr) XML_ParserFree(parser_);
+  attributes_->Release();
+  locator_->Release();
+}
+
+HRESULT ParseRun::Run(const char* bytes, std::size_t length, const char* encoding) {
+  parser_ = XML_ParserCreate(encoding);
+  if (parser_ == nullptr) return E_OUTOFMEMORY;
+  XML_SetUserData(parser_, this);
+  XML_SetElementHandler(parser_, Callbacks::StartElement, Callbacks::EndElement);
+  XML_SetCharacterDataHandler(parser_, Callbacks::CharacterData);
+  XML_SetProcessingInstructionHandler(parser_, Callbacks::ProcessingInstruction);
+  XML_SetStartDoctypeDeclHandler(parser_, Callbacks::StartDoctype);
+  XML_SetEntityDeclHandler(parser_, Callbacks::EntityDecl);
+  XML_SetExternalEntityRefHandler(parser_, Callbacks::ExternalEntityRef);
+  XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+  locator_->Attach(parser_);
+
+  if (content_) {
+    if (!Check(content_->putDocumentLocator(locator_))) return failure_;
+    if (!Check(content_->startDocument())) return failure_;
+  }
+  const XML_Status status = XML_Parse(parser_, bytes, static_cast<int>(length), XML_TRUE);
+  if (SUCCEEDED(failure_)) {
+    // A stop by a callback always set failure_; anything else is expat's.
+    if (status != XML_STATUS_OK) {
+      Fatal(KXSAX_E_MALFORMED, Widen(XML_ErrorString(XML_GetErrorCode(parser_))));
+    } else {
+      Flush();
+      if (SUCCEEDED(failure_) && content_) Check(content_->endDocument());
+    }
+  }
+  locator_->Detach();
+  return failure_;
+}
+
+HRESULT ParseRun::FailAt(HRESULT code, const std::u16string& message, int line, int column) {
+  locator_->Set(line, column);
+  Fatal(code, message);
+  return failure_;
+}
+
+void ParseRun::Fatal(HRESULT code, const std::u16string& message) {
+  HRESULT result = code;
+  if (errors_) {
+    HRESULT hr;
+    try {
+      hr = errors_->fatalError(locator_, message.c_str(), code);
+    } catch (const std::bad_alloc&) {
+      hr = E_OUTOFMEMORY;
+    } catch (...) {
+      hr = E_FAIL;
+    }
+    if (FAILED(hr)) result = hr;
+  }
+  Stop(result);
+}
+
+void ParseRun::Stop(HRESULT code) {
+  if (FAILED(failure_)) return;
+  failure_ = code;
+  if (parser_ != nullptr) XML_StopParser(parser_, XML_FALSE);
+}
+
+bool ParseRun::Check(HRESULT hr) {
+  if (SUCCEEDED(hr)) return true;
+  Stop(hr);
+  return false;
+}
+
+void ParseRun::Flush() {
+  if (text_.empty()) return;
+  Check(content_->characters(text_.c_str(), static_cast<int>(text_.size())));
+  text_.clear();
+}
+
+}  // namespace kx::msxml
