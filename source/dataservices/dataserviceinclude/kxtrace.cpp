@@ -122,10 +122,15 @@ void ApplyTracerSettings(const OLECHAR* journalTrace, const OLECHAR* general,
   if (TraceLevelFromText(general, &level)) tracer.level = level;
 }
 
-bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
-                         JournalSource journalSource, void* cookie) {
+bool ClaimConfiguration() {
   if (g_configured) return false;
   g_configured = true;
+  return true;
+}
+
+bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
+                         JournalSource journalSource, void* cookie) {
+  if (!ClaimConfiguration()) return false;
   ApplyTracerSettings(journalTrace, general, journalSource, cookie);
   return true;
 }

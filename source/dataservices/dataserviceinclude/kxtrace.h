@@ -14,6 +14,7 @@
 #include "com/types.h"
 
 struct IDispatch;
+struct IKXQApplication;
 
 // Receives one piece of trace text (zero-terminated, not owned, valid only
 // for the call).
@@ -83,6 +84,10 @@ using JournalSource = IDispatch* (*)(void* cookie);
 void ApplyTracerSettings(const OLECHAR* journalTrace, const OLECHAR* general,
                          JournalSource journalSource, void* cookie);
 
+// Marks the configuration as done; true only for the first call of the
+// process.
+bool ClaimConfiguration();
+
 // Once per process (the flag is set before anything is read): as
 // ApplyTracerSettings. Returns false when the configuration had already
 // run and nothing was done.
@@ -95,3 +100,9 @@ bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
 void ResetTracerForTesting();
 
 }  // namespace DataServiceKXCETracer
+
+// Reads "TraceLevel::JournalTrace" and "TraceLevel::General" from the host
+// application's settings and installs the journal hook; once per process
+// (later calls, whatever their settings, change nothing). Without settings
+// nothing more happens. Called from Main's attach.
+void ConfigureTracer(IKXQApplication* application);

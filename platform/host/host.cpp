@@ -1,0 +1,280 @@
+#include "host/host.h"
+
+#include "com/errorinfo.h"
+#include "host/internal/errors.h"
+#include "host/internal/xml_text.h"
+
+namespace kx::host {
+
+using internal::BstrView;
+
+namespace {
+
+// A BSTR owned for the length of one call.
+class OwnedBstr {
+ public:
+  explicit OwnedBstr(std::u16string_view text)
+      : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~OwnedBstr() { SysFreeString(bstr_); }
+  OwnedBstr(const OwnedBstr&) = delete;
+  OwnedBstr& operator=(const OwnedBstr&) = delete;
+  BSTR get() const { return bstr_; }
+
+ private:
+  BSTR bstr_;
+};
+
+// A VARIANT owned for the length of one call.
+class OwnedVariant {
+ public:
+  OwnedVariant() { VariantInit(&value_); }
+  ~OwnedVariant() { VariantClear(&value_); }
+  OwnedVariant(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(const OwnedVariant&) = delete;
+  VARIANT* get() { return &value_; }
+
+ private:
+  VARIANT value_;
+};
+
+void StoreResultValue(VARIANT* value, ServiceResult& result) {
+  result.type = value->vt;
+  if (value->vt == VT_EMPTY || value->vt == VT_NULL) return;
+  OwnedVariant text;
+  if (SUCCEEDED(VariantChangeType(text.get(), value, 0, VT_BSTR))) {
+    result.value = BstrView(text.get()->bstrVal);
+  }
+}
+
+}  // namespace
+
+Host::Host()
+    : settings_(MakeRef<Settings>()),
+      journal_(MakeRef<Journal>()),
+      privileges_(MakeRef<Privileges>()),
+      registrar_(MakeRef<Registrar>()),
+      application_(MakeRef<Application>(settings_, journal_, privileges_)) {}
+
+Host::~Host() { Detach(); }
+
+void Host::SetStoreSession(StoreSession* session) {
+  session_ = session;
+  application_->SetStoreSession(session);
+}
+
+HRESULT Host::Attach(IKXQDataService* module) {
+  if (!module) return internal::Fail(E_POINTER, u"No module to attach");
+  Detach();
+  module_ = Ref<IKXQDataService>(module);
+  const HRESULT hr = module_->Attach(application_.get());
+  if (FAILED(hr)) module_ = nullptr;
+  return hr;
+}
+
+void Host::Detach() {
+  if (!module_) return;
+  module_->Detach();
+  module_ = nullptr;
+}
+
+// Runs one call into the module inside one store transaction, then delivers
+// what the store recorded and the change events the module posted. A
+// failure anywhere rolls the transaction back and drops the events.
+template <class Call>
+CallResult Host::Run(Call&& call) {
+  CallResult result;
+  if (!module_) {
+    result.hr = E_UNEXPECTED;
+    result.error = u"No module is attached";
+    return result;
+  }
+  if (in_call_) {
+    result.hr = E_UNEXPECTED;
+    result.error = u"A call into the module is already running";
+    return result;
+  }
+  in_call_ = true;
+  application_->ClearTexts();
+  if (session_) {
+    if (HRESULT hr = session_->Begin(); FAILED(hr)) {
+      result.hr = hr;
+      result.error = internal::TakeErrorDescription();
+      if (result.error.empty()) result.error = u"Cannot begin a store transaction";
+      in_call_ = false;
+      return result;
+    }
+  }
+  SetErrorInfo(0, nullptr);
+  result.hr = call();
+  if (FAILED(result.hr)) {
+    result.error = internal::TakeErrorDescription();
+  } else {
+    result.hr = DeliverNotifications(result.error);
+  }
+  if (SUCCEEDED(result.hr)) {
+    // Events are read inside the transaction, so their documents show the
+    // changes of this call.
+    result.events = application_->DeliverPendingEvents();
+    if (session_) {
+      if (HRESULT hr = session_->Commit(); FAILED(hr)) {
+        result.hr = hr;
+        result.error = internal::TakeErrorDescription();
+        if (result.error.empty()) result.error = u"Cannot commit the store transaction";
+        result.events.clear();
+      }
+    }
+  }
+  if (FAILED(result.hr)) {
+    application_->DiscardPendingEvents();
+    if (session_) {
+      session_->Rollback();
+      session_->TakeNotifications();
+    }
+  }
+  result.warnings = application_->warnings();
+  result.notices = application_->notices();
+  result.messages = application_->messages();
+  in_call_ = false;
+  return result;
+}
+
+HRESULT Host::DeliverNotifications(std::u16string& error) {
+  if (!session_) return S_OK;
+  for (int round = 0; round < kMaxNotificationRounds; ++round) {
+    const std::vector<StoreNotification> notifications = session_->TakeNotifications();
+    if (notifications.empty()) return S_OK;
+    for (const auto& notification : notifications) {
+      SetErrorInfo(0, nullptr);
+      if (HRESULT hr = Route(notification); FAILED(hr)) {
+        error = internal::TakeErrorDescription();
+        return hr;
+      }
+    }
+  }
+  error = u"Database events and triggers kept arising after " +
+          internal::FormatReal(kMaxNotificationRounds) + u" rounds of delivery";
+  return E_FAIL;
+}
+
+HRESULT Host::Route(const StoreNotification& notification) {
+  if (notification.kind == StoreNotification::Kind::kTrigger) {
+    return module_->TriggerFired(notification.trigger.get(), application_.get());
+  }
+  VARIANT arguments;
+  VariantInit(&arguments);
+  VariantCopy(&arguments, &notification.arguments);
+  const HRESULT hr =
+      RouteDatabaseEvent(notification.event_kind, notification.object.get(), &arguments);
+  VariantClear(&arguments);
+  return hr;
+}
+
+HRESULT Host::RouteDatabaseEvent(LONG event_kind, IKXQObject* object, VARIANT* arguments) {
+  for (const auto& subscription : registrar_->subscriptions()) {
+    if (subscription.event_kind != event_kind) continue;
+    bool matches = !session_;
+    for (const auto& class_name : subscription.classes) {
+      if (matches) break;
+      matches = session_->IsOfClass(object, class_name);
+    }
+    if (!matches) continue;
+    if (HRESULT hr = module_->OnDatabaseEvent(subscription.local_kind, object, arguments);
+        FAILED(hr)) {
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+CallResult Host::StartUp() {
+  return Run([&] { return module_->StartUp(registrar_.get()); });
+}
+
+RequestResult Host::Request(std::u16string_view name, std::u16string_view text) {
+  RequestResult result;
+  Ref<Response> response = MakeRef<Response>();
+  Ref<RequestContext> context = MakeRef<RequestContext>(response);
+  const OwnedBstr name_bstr(name);
+  const OwnedBstr text_bstr(text);
+  static_cast<CallResult&>(result) =
+      Run([&] { return module_->ProcessRequest(name_bstr.get(), text_bstr.get(), context.get()); });
+  response->Finish(result.succeeded());
+  result.reply = response->text();
+  result.files = response->files();
+  result.reports = context->reports();
+  return result;
+}
+
+CallResult Host::DatabaseEvent(LONG event_kind, IKXQObject* object, const VARIANT& arguments) {
+  return Run([&] {
+    OwnedVariant copy;
+    VariantCopy(copy.get(), &arguments);
+    return RouteDatabaseEvent(event_kind, object, copy.get());
+  });
+}
+
+CallResult Host::ModuleEvent(LONG local_kind, IKXQObject* object, const VARIANT& arguments) {
+  return Run([&] {
+    OwnedVariant copy;
+    VariantCopy(copy.get(), &arguments);
+    return module_->OnDatabaseEvent(local_kind, object, copy.get());
+  });
+}
+
+CallResult Host::FireTrigger(IKXQTrigger* trigger) {
+  return Run([&] { return module_->TriggerFired(trigger, application_.get()); });
+}
+
+ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16string_view method,
+                                      const std::vector<VARIANT>& arguments) {
+  ServiceResult result;
+  OwnedVariant value;
+  static_cast<CallResult&>(result) = Run([&]() -> HRESULT {
+    OwnedVariant reserved;
+    IDispatch* raw = nullptr;
+    HRESULT hr =
+        module_->GetObjectServices(kind, *reserved.get(), object, application_.get(), &raw);
+    Ref<IDispatch> services = Ref<IDispatch>::Adopt(raw);
+    if (FAILED(hr)) return hr;
+    if (!services) return internal::Fail(E_FAIL, u"The module gave no object service");
+    std::u16string name(method);
+    LPOLESTR names[1] = {name.data()};
+    DISPID id = DISPID_UNKNOWN;
+    hr = services->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+    if (FAILED(hr)) return internal::Fail(hr, u"The object service has no method " + name);
+    // Invoke takes its arguments last first.
+    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+    DISPPARAMS params{};
+    params.rgvarg = reversed.empty() ? nullptr : reversed.data();
+    params.cArgs = static_cast<UINT>(reversed.size());
+    EXCEPINFO exception{};
+    UINT argument_error = 0;
+    hr = services->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                          value.get(), &exception, &argument_error);
+    if (hr == DISP_E_EXCEPTION) {
+      const HRESULT code = exception.scode ? exception.scode : E_FAIL;
+      const std::u16string description(BstrView(exception.bstrDescription));
+      SysFreeString(exception.bstrDescription);
+      SysFreeString(exception.bstrSource);
+      SysFreeString(exception.bstrHelpFile);
+      return internal::Fail(code, description);
+    }
+    return hr;
+  });
+  if (result.succeeded()) StoreResultValue(value.get(), result);
+  return result;
+}
+
+ServiceResult Host::RunMethod(LONG method_id, IKXQObject* object) {
+  ServiceResult result;
+  OwnedVariant value;
+  static_cast<CallResult&>(result) = Run([&] {
+    OwnedVariant reserved1, reserved2;
+    return module_->RunMethod(method_id, *reserved1.get(), object, *reserved2.get(),
+                              application_.get(), value.get());
+  });
+  if (result.succeeded()) StoreResultValue(value.get(), result);
+  return result;
+}
+
+}  // namespace kx::host

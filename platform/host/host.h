@@ -1,0 +1,123 @@
+// kx::host::Host: drives one data-service module the way the host program
+// does: attach, start-up, requests, database events, trigger callbacks and
+// object-service calls, each as one call with its own transaction, its
+// reply, and its change events delivered afterwards.
+//
+// Threading: one thread; calls do not nest.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/config.h"
+#include "host/dataservice.h"
+#include "host/host_application.h"
+#include "host/internal/com_object.h"
+#include "host/recording_registrar.h"
+#include "host/reply.h"
+#include "host/store_session.h"
+
+namespace kx::host {
+
+// The outcome of one call into the module.
+struct CallResult {
+  HRESULT hr = S_OK;
+  // Description of the failure, from the error information the module (or
+  // the host) left; empty on success.
+  std::u16string error;
+  // Change events of the call, delivered after it; none when it failed.
+  std::vector<DeliveredEvent> events;
+  // Texts the module sent to the log and the user during the call.
+  std::vector<std::u16string> warnings, notices, messages;
+
+  bool succeeded() const { return SUCCEEDED(hr); }
+};
+
+struct RequestResult : CallResult {
+  // The reply as the response rendered it; empty when the request failed.
+  std::u16string reply;
+  std::vector<SentFile> files;
+  // Texts the module reported through the request context.
+  std::vector<std::u16string> reports;
+};
+
+struct ServiceResult : CallResult {
+  // The method's result: its type and its text (VariantChangeType to
+  // VT_BSTR; empty for VT_EMPTY or when it has no text form).
+  VARTYPE type = VT_EMPTY;
+  std::u16string value;
+};
+
+class Host {
+ public:
+  // Database events and triggers that keep causing new ones are cut off
+  // after this many rounds of delivery, failing the call.
+  static constexpr int kMaxNotificationRounds = 32;
+
+  Host();
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  Application& application() { return *application_; }
+  Registrar& registrar() { return *registrar_; }
+  Settings& settings() { return *settings_; }
+  Journal& journal() { return *journal_; }
+  Privileges& privileges() { return *privileges_; }
+
+  // The store the calls run on (not owned; may be null: no transactions,
+  // no notifications, every subscription matches every object).
+  void SetStoreSession(StoreSession* session);
+
+  // Attaches `module` (AddRef'd, kept until Detach) to the application.
+  HRESULT Attach(IKXQDataService* module);
+  // Detaches and releases the module; nothing when none is attached.
+  void Detach();
+  IKXQDataService* module() const { return module_.get(); }
+
+  // The module's start-up registration with the registrar.
+  CallResult StartUp();
+
+  // One request with message `name` and request text `text`.
+  RequestResult Request(std::u16string_view name, std::u16string_view text);
+
+  // A database event of the store's `event_kind` for `object`, delivered as
+  // the store would: once per subscription of that kind whose class filter
+  // the object matches, with the subscription's local kind. `arguments` is
+  // borrowed. No matching subscription: success, nothing called.
+  CallResult DatabaseEvent(LONG event_kind, IKXQObject* object, const VARIANT& arguments);
+
+  // The module's database-event operation called directly with `local_kind`.
+  CallResult ModuleEvent(LONG local_kind, IKXQObject* object, const VARIANT& arguments);
+
+  // The module's trigger callback for `trigger` (borrowed).
+  CallResult FireTrigger(IKXQTrigger* trigger);
+
+  // Asks the module for its object service of `kind` on `object` and calls
+  // its automation method `method` with `arguments` (borrowed, in call
+  // order) through IDispatch.
+  ServiceResult CallObjectService(LONG kind, IKXQObject* object, std::u16string_view method,
+                                  const std::vector<VARIANT>& arguments = {});
+
+  // The module's object-service method `method_id` on `object`.
+  ServiceResult RunMethod(LONG method_id, IKXQObject* object);
+
+ private:
+  template <class Call>
+  CallResult Run(Call&& call);
+  HRESULT DeliverNotifications(std::u16string& error);
+  HRESULT Route(const StoreNotification& notification);
+  HRESULT RouteDatabaseEvent(LONG event_kind, IKXQObject* object, VARIANT* arguments);
+
+  Ref<Settings> settings_;
+  Ref<Journal> journal_;
+  Ref<Privileges> privileges_;
+  Ref<Registrar> registrar_;
+  Ref<Application> application_;
+  Ref<IKXQDataService> module_;
+  StoreSession* session_ = nullptr;
+  bool in_call_ = false;
+};
+
+}  // namespace kx::host

@@ -1,0 +1,299 @@
+#include "host/host_application.h"
+
+#include "host/events.h"
+#include "host/internal/errors.h"
+#include "host/internal/xml_text.h"
+#include "host/store_session.h"
+
+namespace kx::host {
+
+using internal::BstrView;
+using internal::Fail;
+
+HRESULT ClassConfirmation::ConfirmClass(BSTR className) {
+  classes_.emplace_back(BstrView(className));
+  return S_OK;
+}
+
+Application::Application(Ref<Settings> settings, Ref<Journal> journal, Ref<Privileges> privileges)
+    : settings_(std::move(settings)),
+      journal_(std::move(journal)),
+      privileges_(std::move(privileges)),
+      confirmation_(MakeRef<ClassConfirmation>()) {}
+
+Application::~Application() = default;
+
+void Application::SetStore(IKXQDatabase* database, IKXQSchema* schema,
+                           IKXQTemplateLibrary* library) {
+  database_ = internal::StoreRef<IKXQDatabase>(database);
+  schema_ = internal::StoreRef<IKXQSchema>(schema);
+  library_ = internal::StoreRef<IKXQTemplateLibrary>(library);
+}
+
+void Application::SetProjects(IKXQProject* active, IKXQProject* root) {
+  active_project_ = internal::StoreRef<IKXQProject>(active);
+  root_project_ = internal::StoreRef<IKXQProject>(root);
+}
+
+void Application::AddService(std::u16string name, IDispatch* service) {
+  services_[std::move(name)] = Ref<IDispatch>(service);
+}
+
+void Application::ClearTexts() {
+  warnings_.clear();
+  notices_.clear();
+  messages_.clear();
+  diagnostics_.clear();
+}
+
+// ---- pending change events ----
+
+std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
+  // Take the list first: a serialiser may call back into the application.
+  std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
+  pending_.clear();
+  std::vector<DeliveredEvent> delivered;
+  for (const auto& event : events) {
+    DeliveredEvent out;
+    LONG count = 0;
+    out.result = event->get_Count(&count);
+    for (LONG i = 1; SUCCEEDED(out.result) && i <= count; ++i) {
+      BSTR name = nullptr;
+      out.result = event->get_Item(i, &name);
+      if (SUCCEEDED(out.result)) out.recipients.emplace_back(BstrView(name));
+      SysFreeString(name);
+    }
+    BSTR message = nullptr;
+    BSTR xml = nullptr;
+    const HRESULT serialised = event->SerializeEvent(&message, &xml);
+    if (SUCCEEDED(out.result)) out.result = serialised;
+    out.message_name = BstrView(message);
+    if (SUCCEEDED(serialised) && xml) out.xml = std::u16string(BstrView(xml));
+    SysFreeString(message);
+    SysFreeString(xml);
+    delivered.push_back(std::move(out));
+  }
+  return delivered;
+}
+
+void Application::DiscardPendingEvents() {
+  std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
+  pending_.clear();
+}
+
+HRESULT Application::PostEvent(IKXQApplicationEvent* event) {
+  if (!event) return Fail(E_POINTER, u"No event to post");
+  pending_.emplace_back(event);
+  return S_OK;
+}
+
+HRESULT Application::GetPendingEvents(SAFEARRAY** events) {
+  if (!events) return E_POINTER;
+  *events = nullptr;
+  if (pending_.empty()) return S_OK;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(pending_.size()));
+  if (!array) return E_OUTOFMEMORY;
+  for (LONG i = 0; i < static_cast<LONG>(pending_.size()); ++i) {
+    // The event's IKXQApplicationEvent face is also its IUnknown face.
+    IUnknown* item = pending_[static_cast<size_t>(i)].get();
+    if (HRESULT hr = SafeArrayPutElement(array, &i, item); FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+  }
+  *events = array;
+  return S_OK;
+}
+
+// ---- store and configuration ----
+
+HRESULT Application::get_Schema(IKXQSchema** schema) { return schema_.CopyTo(schema); }
+HRESULT Application::get_Database(IKXQDatabase** database) { return database_.CopyTo(database); }
+HRESULT Application::get_TemplateLibrary(IKXQTemplateLibrary** library) {
+  return library_.CopyTo(library);
+}
+
+HRESULT Application::get_Settings(IKXQSettings** settings) {
+  if (!settings) return E_POINTER;
+  *settings = Ref<IKXQSettings>(settings_.get()).Detach();
+  return S_OK;
+}
+
+HRESULT Application::get_Journal(IKXQJournal** journal) {
+  if (!journal) return E_POINTER;
+  *journal = Ref<IKXQJournal>(journal_.get()).Detach();
+  return S_OK;
+}
+
+HRESULT Application::get_Privileges(IKXQPrivileges** privileges) {
+  if (!privileges) return E_POINTER;
+  *privileges = Ref<IKXQPrivileges>(privileges_.get()).Detach();
+  return S_OK;
+}
+
+HRESULT Application::get_ActiveProject(IKXQProject** project) {
+  return active_project_.CopyTo(project);
+}
+HRESULT Application::get_RootProject(IKXQProject** project) {
+  return root_project_.CopyTo(project);
+}
+
+HRESULT Application::SwitchEvaluation(LONG mode, VARIANT* previous) {
+  if (previous) {
+    VariantClear(previous);
+    previous->vt = VT_I4;
+    previous->lVal = evaluation_mode_;
+  }
+  evaluation_mode_ = mode;
+  return S_OK;
+}
+
+// ---- current document ----
+
+HRESULT Application::get_CurrentDatasheet(IKXQObject** datasheet) {
+  return current_datasheet_.CopyTo(datasheet);
+}
+HRESULT Application::put_CurrentDatasheet(IKXQObject* datasheet) {
+  current_datasheet_ = internal::StoreRef<IKXQObject>(datasheet);
+  return S_OK;
+}
+HRESULT Application::get_CurrentPage(IKXQObject** page) { return current_page_.CopyTo(page); }
+HRESULT Application::put_CurrentPage(IKXQObject* page) {
+  current_page_ = internal::StoreRef<IKXQObject>(page);
+  return S_OK;
+}
+
+// ---- texts ----
+
+HRESULT Application::LogWarning(BSTR text) {
+  warnings_.emplace_back(BstrView(text));
+  return S_OK;
+}
+HRESULT Application::LogNotice(BSTR text) {
+  notices_.emplace_back(BstrView(text));
+  return S_OK;
+}
+HRESULT Application::ShowMessage(BSTR text) {
+  messages_.emplace_back(BstrView(text));
+  return S_OK;
+}
+HRESULT Application::LogDiagnostic(BSTR text) {
+  diagnostics_.emplace_back(BstrView(text));
+  return S_OK;
+}
+
+// ---- privileges ----
+
+HRESULT Application::GetLocalPrivileges(SAFEARRAY** table) {
+  if (!table) return E_POINTER;
+  *table = nullptr;
+  const auto& rows = privileges_->local_privileges();
+  if (rows.empty()) return S_OK;
+  SAFEARRAYBOUND bounds[2];
+  bounds[0].lLbound = 0;
+  bounds[0].cElements = static_cast<ULONG>(rows.size());
+  bounds[1].lLbound = 0;
+  bounds[1].cElements = 2;
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array) return E_OUTOFMEMORY;
+  for (LONG row = 0; row < static_cast<LONG>(rows.size()); ++row) {
+    const auto& [name, granted] = rows[static_cast<size_t>(row)];
+    VARIANT cell;
+    VariantInit(&cell);
+    cell.vt = VT_BSTR;
+    cell.bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    LONG index[2] = {row, 0};
+    HRESULT hr = cell.bstrVal ? SafeArrayPutElement(array, index, &cell) : E_OUTOFMEMORY;
+    VariantClear(&cell);
+    if (SUCCEEDED(hr)) {
+      cell.vt = VT_BOOL;
+      cell.boolVal = granted ? VARIANT_TRUE : VARIANT_FALSE;
+      index[1] = 1;
+      hr = SafeArrayPutElement(array, index, &cell);
+    }
+    if (FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+  }
+  *table = array;
+  return S_OK;
+}
+
+// ---- object creation, holds, template work ----
+
+HRESULT Application::BeginObjectCreation() {
+  ++object_creation_depth_;
+  return S_OK;
+}
+
+HRESULT Application::EndObjectCreation() {
+  if (object_creation_depth_ == 0) {
+    return Fail(E_UNEXPECTED, u"End of object creation without its begin");
+  }
+  --object_creation_depth_;
+  return S_OK;
+}
+
+HRESULT Application::get_ClassConfirmation(IKXQClassConfirmation** confirmation) {
+  if (!confirmation) return E_POINTER;
+  *confirmation = Ref<IKXQClassConfirmation>(confirmation_.get()).Detach();
+  return S_OK;
+}
+
+HRESULT Application::CreateObjectCollection(IKXQObjectCollection** collection) {
+  if (!collection) return E_POINTER;
+  *collection = nullptr;
+  if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");
+  return session_->CreateObjectCollection(collection);
+}
+
+HRESULT Application::CreateHold(BSTR name, VARIANT reason, IKXQObject** hold) {
+  if (!hold) return E_POINTER;
+  *hold = nullptr;
+  if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");
+  return session_->CreateHold(name, reason, hold);
+}
+
+HRESULT Application::CloseHold(IKXQObject* hold, VARIANT reason) {
+  if (!hold) return Fail(E_POINTER, u"No hold to close");
+  if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");
+  return session_->CloseHold(hold, reason);
+}
+
+HRESULT Application::BeginTemplateWork() {
+  ++template_work_depth_;
+  return S_OK;
+}
+
+HRESULT Application::EndTemplateWork() {
+  if (template_work_depth_ == 0) {
+    return Fail(E_UNEXPECTED, u"End of template work without its begin");
+  }
+  --template_work_depth_;
+  return S_OK;
+}
+
+HRESULT Application::get_RebuildMode(VARIANT_BOOL* mode) {
+  if (!mode) return E_POINTER;
+  *mode = rebuild_mode_ ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT Application::put_RebuildMode(VARIANT_BOOL mode) {
+  rebuild_mode_ = mode != VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT Application::GetService(BSTR name, IDispatch** service) {
+  if (!service) return E_POINTER;
+  *service = nullptr;
+  const auto found = services_.find(std::u16string(BstrView(name)));
+  if (found == services_.end() || !found->second) {
+    return Fail(E_INVALIDARG, u"The host offers no service of that name");
+  }
+  *service = found->second.AddRefCopy();
+  return S_OK;
+}
+
+}  // namespace kx::host

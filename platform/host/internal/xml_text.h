@@ -1,0 +1,44 @@
+// Text rules of the replies the host renders: XML names, escaping and the
+// text form of attribute values.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "com/dispatch.h"
+#include "com/oleauto.h"
+
+namespace kx::host::internal {
+
+// True when `name` can stand as an element or attribute name: a letter, "_"
+// or ":" (or any character from U+0080 on) first, then those, digits, "-"
+// and ".".
+bool IsXmlName(std::u16string_view name);
+
+// Appends `text` as character data: "&", "<" and ">" become references.
+// Characters XML cannot carry (controls other than tab, line feed and
+// carriage return; lone surrogates; U+FFFE and U+FFFF) become U+FFFD.
+void AppendEscapedText(std::u16string& out, std::u16string_view text);
+
+// Appends `value` for use between double quotes: as AppendEscapedText, and
+// also '"' and the white-space characters tab, line feed and carriage return
+// as character references, so that a parser gives back the same value.
+void AppendEscapedAttribute(std::u16string& out, std::u16string_view value);
+
+// The text form of an attribute value: VT_BSTR as it stands (null = empty),
+// VT_I2/VT_I4/VT_INT in decimal, VT_R8 as "%.16g" with "." as decimal point
+// whatever the locale, VT_R4 as the shortest text that reads back as the
+// same float, VT_BOOL "1" or
+// "0". Any other type fails with DISP_E_BADVARTYPE and leaves `out` alone.
+HRESULT FormatAttributeValue(const VARIANT& value, std::u16string& out);
+
+// "%.16g" of `value` in the "C" locale ("nan", "inf", "-inf" for the
+// non-finite values).
+std::u16string FormatReal(double value);
+
+// The characters of a BSTR (null = empty).
+inline std::u16string_view BstrView(BSTR text) {
+  return text ? std::u16string_view(text, SysStringLen(text)) : std::u16string_view();
+}
+
+}  // namespace kx::host::internal

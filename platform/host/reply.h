@@ -1,0 +1,110 @@
+// The host's response, attribute list and request context: the module's
+// reply calls rendered as XML text (UTF-16).
+//
+// Rendering: no declaration, no line breaks; attributes in the order added,
+// values in double quotes; an element without content is written "<a/>".
+// Whether BeginXMLReply was called changes nothing in the text.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/internal/com_object.h"
+#include "host/response.h"
+
+namespace kx::host {
+
+// An attribute list. Holds copies of the names and values added; any
+// response accepts it.
+class XMLAttributes final : public internal::DispatchObject<IKXQXMLAttributes> {
+ public:
+  HRESULT Add(BSTR name, VARIANT value) override;
+  HRESULT Clear() override;
+  HRESULT get_Count(LONG* count) override;
+  HRESULT GetAttribute(LONG index, BSTR* name, VARIANT* value) override;
+
+  // Name and text form of each attribute, in order.
+  const std::vector<std::pair<std::u16string, std::u16string>>& items() const { return items_; }
+
+ private:
+  std::vector<std::pair<std::u16string, std::u16string>> items_;
+};
+
+// A file sent as a reply: the path with "/" separators, and whether the file
+// is binary.
+struct SentFile {
+  std::u16string path;
+  bool binary = false;
+  bool operator==(const SentFile&) const = default;
+};
+
+class Response final : public internal::DispatchObject<IKXQResponse> {
+ public:
+  HRESULT SendText(BSTR text) override;
+  HRESULT BeginXMLReply() override;
+  HRESULT EndReply() override;
+  HRESULT NewAttributes(IKXQXMLAttributes** attributes) override;
+  HRESULT StartElement(BSTR name, IKXQXMLAttributes* attributes) override;
+  HRESULT EndElement(BSTR name) override;
+  HRESULT ElementText(BSTR text) override;
+  HRESULT WriteElement(BSTR name, IKXQXMLAttributes* attributes, BSTR text) override;
+  HRESULT Flush() override;
+  HRESULT SendFile(BSTR path, VARIANT binary) override;
+
+  // The reply as written so far. Elements still open are not closed here;
+  // EndReply (or Finish) closes them.
+  const std::u16string& text() const { return text_; }
+  const std::vector<SentFile>& files() const { return files_; }
+  bool begun() const { return begun_; }
+  // Number of EndReply calls (modules may end a reply more than once).
+  int end_calls() const { return end_calls_; }
+  // Names of the elements still open, outermost first.
+  const std::vector<std::u16string>& open_elements() const { return open_; }
+
+  // Called by the host when the request has ended. Success: closes the
+  // elements still open, and the reply is final. Failure: the partial reply
+  // and the files are dropped. Either way, later writes fail with
+  // E_UNEXPECTED: a module that keeps the response after its request can
+  // no longer change what the client received.
+  void Finish(bool succeeded);
+  bool finished() const { return finished_; }
+
+ private:
+  HRESULT CheckOpen() const;
+  HRESULT AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool empty);
+  void CloseOpenElements();
+
+  std::u16string text_;
+  std::vector<std::u16string> open_;
+  std::vector<SentFile> files_;
+  bool begun_ = false;
+  bool finished_ = false;
+  int end_calls_ = 0;
+};
+
+// The context of one request: gives its response; collects the texts the
+// module reports.
+class RequestContext final : public internal::DispatchObject<IKXQRequestContext> {
+ public:
+  explicit RequestContext(Ref<Response> response) : response_(std::move(response)) {}
+
+  HRESULT get_Response(IKXQResponse** response) override;
+  HRESULT NotifyFormatChange() override;
+  HRESULT RegisterLoadStorage(void* storage) override;
+  HRESULT Report(BSTR text) override;
+
+  Response* response() const { return response_.get(); }
+  const std::vector<std::u16string>& reports() const { return reports_; }
+  int format_changes() const { return format_changes_; }
+
+ private:
+  Ref<Response> response_;
+  std::vector<std::u16string> reports_;
+  int format_changes_ = 0;
+};
+
+// "\" separators of a path a module hands back to the host, as "/".
+std::u16string ToHostPath(std::u16string_view path);
+
+}  // namespace kx::host

@@ -1,0 +1,219 @@
+// The application object: pending change events (posting, merging by key,
+// delivery, discarding), the current document slots and the tables and
+// texts modules read and leave.
+#include <gtest/gtest.h>
+
+#include "fake_event.h"
+#include "host/host_application.h"
+#include "test_util.h"
+
+namespace kx::host {
+namespace {
+
+using test::Bstr;
+using test::FakeEvent;
+using test::LaunchEvent;
+
+// Stands in for a store object: only reference counts matter here.
+class FakeObject final : public internal::DispatchObject<IDispatch> {
+ public:
+  IKXQObject* AsObject() { return reinterpret_cast<IKXQObject*>(static_cast<IDispatch*>(this)); }
+  ULONG Count() {
+    AddRef();
+    return Release();
+  }
+};
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  FakeEvent* NewEvent(std::u16string key, int id, std::vector<std::u16string> to = {u"jdoe"}) {
+    return new FakeEvent(std::move(key), id, std::move(to), &alive_);
+  }
+
+  int alive_ = 0;
+  Ref<Application> app_ =
+      MakeRef<Application>(MakeRef<Settings>(), MakeRef<Journal>(), MakeRef<Privileges>());
+};
+
+TEST_F(ApplicationTest, EventsOfOneKeyMergeIntoTheFirstPendingOne) {
+  bool merged = true;
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"F1 42", 7), &merged));
+  EXPECT_FALSE(merged);
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"F1 42", 3), &merged));
+  EXPECT_TRUE(merged);
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"F1 43", 5), &merged));
+  EXPECT_FALSE(merged);
+  EXPECT_EQ(2u, app_->pending_count());
+  EXPECT_EQ(2, alive_);  // the merged event is gone
+
+  const auto delivered = app_->DeliverPendingEvents();
+  ASSERT_EQ(2u, delivered.size());
+  EXPECT_EQ(u"DataField", delivered[0].message_name);
+  EXPECT_EQ(u"<XMLMessage Key=\"F1 42\"><Field Id=\"3\"/><Field Id=\"7\"/></XMLMessage>",
+            delivered[0].xml.value_or(u"none"));
+  EXPECT_EQ(u"<XMLMessage Key=\"F1 43\"><Field Id=\"5\"/></XMLMessage>",
+            delivered[1].xml.value_or(u"none"));
+  EXPECT_EQ(std::vector<std::u16string>{u"jdoe"}, delivered[0].recipients);
+  EXPECT_EQ(0u, app_->pending_count());
+  EXPECT_EQ(0, alive_);  // delivered events are released
+}
+
+TEST_F(ApplicationTest, DeliveryStartsAFreshPendingListForMerging) {
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"F1 42", 1)));
+  app_->DeliverPendingEvents();
+  bool merged = true;
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"F1 42", 2), &merged));
+  EXPECT_FALSE(merged);
+  EXPECT_EQ(1u, app_->pending_count());
+}
+
+TEST_F(ApplicationTest, DiscardReleasesEventsUnread) {
+  FakeEvent* event = NewEvent(u"D1 9", 0);
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), event));
+  ASSERT_EQ(1, alive_);
+  app_->DiscardPendingEvents();
+  EXPECT_EQ(0, alive_);
+  EXPECT_TRUE(app_->DeliverPendingEvents().empty());
+}
+
+TEST_F(ApplicationTest, PendingListIsNullWhenEmptyAndHoldsUnknownsInPostingOrder) {
+  SAFEARRAY* pending = reinterpret_cast<SAFEARRAY*>(1);
+  ASSERT_EQ(S_OK, app_->GetPendingEvents(&pending));
+  EXPECT_EQ(nullptr, pending);
+  FakeEvent* first = NewEvent(u"A", 1);
+  FakeEvent* second = NewEvent(u"B", 2);
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), first));
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), second));
+  ASSERT_EQ(S_OK, app_->GetPendingEvents(&pending));
+  ASSERT_NE(nullptr, pending);
+  EXPECT_EQ(1u, SafeArrayGetDim(pending));
+  VARTYPE type = VT_EMPTY;
+  ASSERT_EQ(S_OK, SafeArrayGetVartype(pending, &type));
+  EXPECT_EQ(VT_UNKNOWN, type);
+  LONG index = 1;
+  IUnknown* item = nullptr;
+  ASSERT_EQ(S_OK, SafeArrayGetElement(pending, &index, &item));
+  EXPECT_EQ(static_cast<IUnknown*>(static_cast<IKXQApplicationEvent*>(second)), item);
+  item->Release();
+  SafeArrayDestroy(pending);
+  EXPECT_EQ(2, alive_);  // the array's references are gone with it, the host's remain
+}
+
+TEST_F(ApplicationTest, EventThatCannotBuildItsDocumentIsDeliveredWithoutXml) {
+  FakeEvent* event = NewEvent(u"F1 1", 1);
+  event->fail_serialise = true;
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), event));
+  const auto delivered = app_->DeliverPendingEvents();
+  ASSERT_EQ(1u, delivered.size());
+  EXPECT_EQ(u"DataField", delivered[0].message_name);
+  EXPECT_FALSE(delivered[0].xml);
+}
+
+TEST_F(ApplicationTest, PostingNothingFails) { EXPECT_EQ(E_POINTER, app_->PostEvent(nullptr)); }
+
+TEST_F(ApplicationTest, CurrentDatasheetAndPageHoldAReferenceUntilReplaced) {
+  Ref<FakeObject> sheet = MakeRef<FakeObject>();
+  const ULONG before = sheet->Count();
+  ASSERT_EQ(S_OK, app_->put_CurrentDatasheet(sheet->AsObject()));
+  EXPECT_EQ(before + 1, sheet->Count());
+  IKXQObject* got = nullptr;
+  ASSERT_EQ(S_OK, app_->get_CurrentDatasheet(&got));
+  EXPECT_EQ(sheet->AsObject(), got);
+  reinterpret_cast<IUnknown*>(got)->Release();
+  ASSERT_EQ(S_OK, app_->put_CurrentDatasheet(nullptr));
+  EXPECT_EQ(before, sheet->Count());
+  ASSERT_EQ(S_OK, app_->get_CurrentPage(&got));
+  EXPECT_EQ(nullptr, got);
+}
+
+TEST_F(ApplicationTest, LocalPrivilegeTableHasOneRowPerPrivilege) {
+  SAFEARRAY* table = reinterpret_cast<SAFEARRAY*>(1);
+  ASSERT_EQ(S_OK, app_->GetLocalPrivileges(&table));
+  EXPECT_EQ(nullptr, table);
+  app_->privileges().AddLocalPrivilege(u"Edit", true);
+  app_->privileges().AddLocalPrivilege(u"Issue", false);
+  ASSERT_EQ(S_OK, app_->GetLocalPrivileges(&table));
+  ASSERT_EQ(2u, SafeArrayGetDim(table));
+  LONG upper = 0;
+  SafeArrayGetUBound(table, 1, &upper);
+  EXPECT_EQ(1, upper);
+  SafeArrayGetUBound(table, 2, &upper);
+  EXPECT_EQ(1, upper);
+  VARIANT cell;
+  VariantInit(&cell);
+  LONG index[2] = {1, 0};
+  ASSERT_EQ(S_OK, SafeArrayGetElement(table, index, &cell));
+  EXPECT_EQ(u"Issue", std::u16string(cell.bstrVal));
+  VariantClear(&cell);
+  index[1] = 1;
+  ASSERT_EQ(S_OK, SafeArrayGetElement(table, index, &cell));
+  EXPECT_EQ(VT_BOOL, cell.vt);
+  EXPECT_EQ(VARIANT_FALSE, cell.boolVal);
+  SafeArrayDestroy(table);
+}
+
+TEST_F(ApplicationTest, BracketsMustBalance) {
+  EXPECT_EQ(E_UNEXPECTED, app_->EndObjectCreation());
+  EXPECT_EQ(S_OK, app_->BeginTemplateWork());
+  EXPECT_EQ(S_OK, app_->BeginTemplateWork());
+  EXPECT_EQ(2, app_->template_work_depth());
+  EXPECT_EQ(S_OK, app_->EndTemplateWork());
+  EXPECT_EQ(S_OK, app_->EndTemplateWork());
+  EXPECT_EQ(E_UNEXPECTED, app_->EndTemplateWork());
+}
+
+TEST_F(ApplicationTest, SwitchesGiveBackTheirPreviousValue) {
+  VARIANT previous;
+  VariantInit(&previous);
+  ASSERT_EQ(S_OK, app_->SwitchEvaluation(-1, &previous));
+  EXPECT_EQ(VT_I4, previous.vt);
+  EXPECT_EQ(0, previous.lVal);
+  ASSERT_EQ(S_OK, app_->SwitchEvaluation(0, &previous));
+  EXPECT_EQ(-1, previous.lVal);
+  VARIANT_BOOL mode = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, app_->get_RebuildMode(&mode));
+  EXPECT_EQ(VARIANT_FALSE, mode);
+  ASSERT_EQ(S_OK, app_->put_RebuildMode(VARIANT_TRUE));
+  EXPECT_TRUE(app_->rebuild_mode());
+}
+
+TEST_F(ApplicationTest, TextsAreCollectedAndServicesFoundByName) {
+  ASSERT_EQ(S_OK, app_->LogWarning(Bstr(u"careful")));
+  ASSERT_EQ(S_OK, app_->ShowMessage(nullptr));
+  EXPECT_EQ(std::vector<std::u16string>{u"careful"}, app_->warnings());
+  EXPECT_EQ(std::vector<std::u16string>{u""}, app_->messages());
+
+  IDispatch* service = reinterpret_cast<IDispatch*>(1);
+  EXPECT_EQ(E_INVALIDARG, app_->GetService(Bstr(u"DrawingServices"), &service));
+  EXPECT_EQ(nullptr, service);
+  Ref<FakeObject> drawing = MakeRef<FakeObject>();
+  app_->AddService(u"DrawingServices", drawing.get());
+  ASSERT_EQ(S_OK, app_->GetService(Bstr(u"DrawingServices"), &service));
+  EXPECT_EQ(static_cast<IDispatch*>(drawing.get()), service);
+  service->Release();
+}
+
+TEST_F(ApplicationTest, WithoutAStoreThereAreNoStoreObjectsAndNoHolds) {
+  IKXQDatabase* database = reinterpret_cast<IKXQDatabase*>(1);
+  ASSERT_EQ(S_OK, app_->get_Database(&database));
+  EXPECT_EQ(nullptr, database);
+  IKXQObject* hold = nullptr;
+  VARIANT reason;
+  VariantInit(&reason);
+  EXPECT_EQ(E_NOTIMPL, app_->CreateHold(Bstr(u"H"), reason, &hold));
+  EXPECT_EQ(nullptr, hold);
+}
+
+TEST_F(ApplicationTest, HandsOutItsSettingsJournalAndPrivileges) {
+  IKXQSettings* settings = nullptr;
+  ASSERT_EQ(S_OK, app_->get_Settings(&settings));
+  EXPECT_EQ(static_cast<IKXQSettings*>(&app_->settings()), settings);
+  settings->Release();
+  IKXQJournal* journal = nullptr;
+  ASSERT_EQ(S_OK, app_->get_Journal(&journal));
+  EXPECT_EQ(static_cast<IKXQJournal*>(&app_->journal()), journal);
+  journal->Release();
+}
+
+}  // namespace
+}  // namespace kx::host

@@ -1,0 +1,260 @@
+// The response as modules drive it: the reply text for the protocol's
+// awkward cases, value rendering and escaping.
+#include <gtest/gtest.h>
+
+#include "host/reply.h"
+#include "test_util.h"
+
+namespace kx::host {
+namespace {
+
+using test::Bstr;
+using test::U8;
+using test::Var;
+
+class ResponseTest : public ::testing::Test {
+ protected:
+  Ref<IKXQXMLAttributes> NewList(IKXQResponse* from) {
+    IKXQXMLAttributes* raw = nullptr;
+    EXPECT_EQ(S_OK, from->NewAttributes(&raw));
+    return Ref<IKXQXMLAttributes>::Adopt(raw);
+  }
+  std::string Text() const { return U8(response_->text()); }
+
+  Ref<Response> response_ = MakeRef<Response>();
+};
+
+TEST_F(ResponseTest, ReplyStartsAtFirstElementWithoutBegin) {
+  auto list = NewList(response_.get());
+  Var target = Var::Str(u"App");
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"TargetId"), *target));
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), list.get()));
+  ASSERT_EQ(S_OK, list->Clear());
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Message"), list.get(), Bstr(u"Hi")));
+  ASSERT_EQ(S_OK, response_->EndElement(Bstr(u"XMLMessage")));
+  ASSERT_EQ(S_OK, response_->EndReply());
+  EXPECT_FALSE(response_->begun());
+  EXPECT_EQ(R"(<XMLMessage TargetId="App"><Message>Hi</Message></XMLMessage>)", Text());
+}
+
+TEST_F(ResponseTest, BeginChangesNothingInTheText) {
+  Ref<Response> other = MakeRef<Response>();
+  ASSERT_EQ(S_OK, other->BeginXMLReply());
+  ASSERT_EQ(S_OK, other->BeginXMLReply());
+  ASSERT_EQ(S_OK, other->WriteElement(Bstr(u"A"), nullptr, nullptr));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"A"), nullptr, nullptr));
+  EXPECT_EQ(other->text(), response_->text());
+  EXPECT_EQ("<A/>", Text());
+}
+
+TEST_F(ResponseTest, EndReplyTwiceIsHarmlessAndClosesOpenElements) {
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), nullptr));
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"Datasheet"), nullptr));
+  ASSERT_EQ(S_OK, response_->EndReply());
+  ASSERT_EQ(S_OK, response_->EndReply());
+  EXPECT_EQ("<XMLMessage><Datasheet></Datasheet></XMLMessage>", Text());
+  EXPECT_EQ(2, response_->end_calls());
+}
+
+TEST_F(ResponseTest, EndReplyWithNothingWrittenLeavesAnEmptyReply) {
+  ASSERT_EQ(S_OK, response_->EndReply());
+  EXPECT_EQ("", Text());
+}
+
+TEST_F(ResponseTest, AttributeListOfAnEarlierResponseWorksWithALaterOne) {
+  Ref<Response> first = MakeRef<Response>();
+  auto list = NewList(first.get());
+  first->Finish(true);
+  first = nullptr;  // the list outlives the response that made it
+  Var id = Var::I4(42);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"DocumentId"), *id));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Page"), list.get(), nullptr));
+  EXPECT_EQ(R"(<Page DocumentId="42"/>)", Text());
+}
+
+TEST_F(ResponseTest, SendTextIsSplicedBetweenElementsUnescaped) {
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), nullptr));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Before"), nullptr, nullptr));
+  ASSERT_EQ(S_OK, response_->SendText(Bstr(u"<Page Name=\"P&amp;1\"/>")));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"After"), nullptr, nullptr));
+  ASSERT_EQ(S_OK, response_->EndReply());
+  EXPECT_EQ(R"(<XMLMessage><Before/><Page Name="P&amp;1"/><After/></XMLMessage>)", Text());
+}
+
+TEST_F(ResponseTest, AttributeValuesOfEveryType) {
+  auto list = NewList(response_.get());
+  Var yes = Var::Bool(true), no = Var::Bool(false), count = Var::I4(-7), real = Var::R8(0.1),
+      big = Var::R8(1e21), text = Var::Str(u"x");
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Yes"), *yes));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"No"), *no));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Count"), *count));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Real"), *real));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Big"), *big));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Text"), *text));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+  EXPECT_EQ(R"(<E Yes="1" No="0" Count="-7" Real="0.1" Big="1e+21" Text="x"/>)", Text());
+}
+
+TEST_F(ResponseTest, RealsUseAPointWhateverTheLocale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale here";
+  auto list = NewList(response_.get());
+  Var real = Var::R8(2.5);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"V"), *real));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(R"(<E V="2.5"/>)", Text());
+}
+
+TEST_F(ResponseTest, NullBstrValueIsEmptyAndUnsupportedTypeIsRefused) {
+  auto list = NewList(response_.get());
+  Var null_text;
+  (*null_text).vt = VT_BSTR;
+  (*null_text).bstrVal = nullptr;
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"TargetId"), *null_text));
+  Var date;
+  (*date).vt = VT_DATE;
+  (*date).date = 1.0;
+  EXPECT_EQ(DISP_E_BADVARTYPE, list->Add(Bstr(u"When"), *date));
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), list.get()));
+  EXPECT_EQ(R"(<XMLMessage TargetId="">)", Text());
+}
+
+TEST_F(ResponseTest, EscapesAttributeValuesAndText) {
+  auto list = NewList(response_.get());
+  Var value = Var::Str(u"a\"b<c>&d\te\nf");
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Text"), *value));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Message"), list.get(),
+                                          Bstr(u"Is \"x\" < 3 & y > 2?\n")));
+  EXPECT_EQ(
+      "<Message Text=\"a&quot;b&lt;c&gt;&amp;d&#9;e&#10;f\">Is \"x\" &lt; 3 &amp; y &gt; 2?\n"
+      "</Message>",
+      Text());
+}
+
+TEST_F(ResponseTest, CharactersXmlCannotCarryBecomeReplacementCharacters) {
+  const char16_t text[] = {u'a', 0x0001, 0xD800, u'b', 0xFFFF, 0};
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"T"), nullptr, Bstr(text)));
+  EXPECT_EQ(u"<T>a\uFFFD\uFFFDb\uFFFD</T>", response_->text());
+}
+
+TEST_F(ResponseTest, ElementTextGoesIntoTheOpenElementEscaped) {
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"Message"), nullptr));
+  ASSERT_EQ(S_OK, response_->ElementText(Bstr(u"1 < 2")));
+  ASSERT_EQ(S_OK, response_->EndElement(Bstr(u"Message")));
+  EXPECT_EQ("<Message>1 &lt; 2</Message>", Text());
+}
+
+TEST_F(ResponseTest, ElementIsStartedWithTheListAsItStandsAndTheListIsKept) {
+  auto list = NewList(response_.get());
+  Var a = Var::I4(1);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"A"), *a));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"X"), list.get(), nullptr));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Y"), list.get(), nullptr));
+  EXPECT_EQ(R"(<X A="1"/><Y A="1"/>)", Text());
+}
+
+TEST_F(ResponseTest, SameAttributeAddedTwiceIsWrittenOnceWithTheLaterValue) {
+  auto list = NewList(response_.get());
+  Var first = Var::I4(1), second = Var::I4(2);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Status"), *first));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Status"), *second));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"X"), list.get(), nullptr));
+  EXPECT_EQ(R"(<X Status="2"/>)", Text());
+}
+
+TEST_F(ResponseTest, BadNamesAndMismatchedEndsAreRefused) {
+  auto list = NewList(response_.get());
+  Var v = Var::I4(1);
+  EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(u"a b"), *v));
+  EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(u""), *v));
+  EXPECT_EQ(E_INVALIDARG, response_->StartElement(Bstr(u"1st"), nullptr));
+  EXPECT_EQ(E_INVALIDARG, response_->WriteElement(Bstr(u"<x"), nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, response_->EndElement(Bstr(u"Open")));
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"Open"), nullptr));
+  EXPECT_EQ(E_INVALIDARG, response_->EndElement(Bstr(u"Other")));
+  EXPECT_EQ("<Open>", Text());
+}
+
+TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
+  Var binary = Var::Bool(true), text = Var::Bool(false);
+  ASSERT_EQ(S_OK, response_->SendFile(Bstr(u"/data/Templates\\Pump.bmp"), *binary));
+  ASSERT_EQ(S_OK, response_->SendFile(Bstr(u"/data/Templates\\Pump.xml"), *text));
+  ASSERT_EQ(2u, response_->files().size());
+  EXPECT_EQ((SentFile{u"/data/Templates/Pump.bmp", true}), response_->files()[0]);
+  EXPECT_EQ((SentFile{u"/data/Templates/Pump.xml", false}), response_->files()[1]);
+  Var not_bool = Var::I4(1);
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, response_->SendFile(Bstr(u"/x"), *not_bool));
+}
+
+TEST_F(ResponseTest, FailedRequestDiscardsThePartialReplyAndLaterWritesFail) {
+  ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), nullptr));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Half"), nullptr, nullptr));
+  Var binary = Var::Bool(true);
+  ASSERT_EQ(S_OK, response_->SendFile(Bstr(u"/x.bmp"), *binary));
+  response_->Finish(false);
+  EXPECT_EQ("", Text());
+  EXPECT_TRUE(response_->files().empty());
+  EXPECT_EQ(E_UNEXPECTED, response_->WriteElement(Bstr(u"Late"), nullptr, nullptr));
+  EXPECT_EQ(E_UNEXPECTED, response_->EndReply());
+  EXPECT_EQ("", Text());
+}
+
+TEST_F(ResponseTest, ForeignAttributeListIsReadThroughItsInterface) {
+  // A list implemented elsewhere: only its interface is known.
+  class ForeignList final : public internal::DispatchObject<IKXQXMLAttributes> {
+   public:
+    HRESULT Add(BSTR, VARIANT) override { return E_NOTIMPL; }
+    HRESULT Clear() override { return S_OK; }
+    HRESULT get_Count(LONG* count) override {
+      *count = 1;
+      return S_OK;
+    }
+    HRESULT GetAttribute(LONG, BSTR* name, VARIANT* value) override {
+      *name = SysAllocString(u"Ok");
+      value->vt = VT_BOOL;
+      value->boolVal = VARIANT_TRUE;
+      return S_OK;
+    }
+  };
+  Ref<ForeignList> list = MakeRef<ForeignList>();
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), Bstr(u"")));
+  EXPECT_EQ(R"(<E Ok="1"></E>)", Text());
+}
+
+TEST_F(ResponseTest, GetAttributeGivesNameAndRenderedText) {
+  auto list = NewList(response_.get());
+  Var v = Var::Bool(false);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Flag"), *v));
+  LONG count = 0;
+  ASSERT_EQ(S_OK, list->get_Count(&count));
+  ASSERT_EQ(1, count);
+  BSTR name = nullptr;
+  Var value;
+  ASSERT_EQ(S_OK, list->GetAttribute(0, &name, value.get()));
+  EXPECT_EQ(u"Flag", std::u16string(name));
+  SysFreeString(name);
+  ASSERT_EQ(VT_BSTR, (*value).vt);
+  EXPECT_EQ(u"0", std::u16string((*value).bstrVal));
+  EXPECT_EQ(E_INVALIDARG, list->GetAttribute(1, &name, value.get()));
+  EXPECT_EQ(nullptr, name);
+}
+
+TEST(RequestContextTest, GivesItsResponseAndCollectsReports) {
+  Ref<Response> response = MakeRef<Response>();
+  Ref<RequestContext> context = MakeRef<RequestContext>(response);
+  IKXQResponse* got = nullptr;
+  ASSERT_EQ(S_OK, context->get_Response(&got));
+  EXPECT_EQ(static_cast<IKXQResponse*>(response.get()), got);
+  got->Release();
+  EXPECT_EQ(S_OK, context->NotifyFormatChange());
+  int storage = 0;
+  EXPECT_EQ(S_OK, context->RegisterLoadStorage(&storage));
+  EXPECT_EQ(S_OK, context->Report(Bstr(u"PostIssueDocument KB failed.")));
+  ASSERT_EQ(1u, context->reports().size());
+  EXPECT_EQ(u"PostIssueDocument KB failed.", context->reports()[0]);
+}
+
+}  // namespace
+}  // namespace kx::host
