@@ -480,10 +480,14 @@ HRESULT ContentHandler::Abort() {
     const Entry entry = stack_.back();
     stack_.pop_back();
     if (entry.record == nullptr) continue;
-    if (entry.handler != nullptr) (void)entry.handler->EndElement(entry.record->id);
-    const Entry& parent = stack_.back();
-    if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
-      (void)parent.handler->EndChildElement(entry.record->id, entry.handler);
+    // Nothing may escape into the reader, which is being stopped anyway.
+    try {
+      if (entry.handler != nullptr) (void)entry.handler->EndElement(entry.record->id);
+      const Entry& parent = stack_.back();
+      if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
+        (void)parent.handler->EndChildElement(entry.record->id, entry.handler);
+      }
+    } catch (...) {
     }
   }
   ClearThreadErrorInfo();
