@@ -70,8 +70,8 @@ bool kx_parse_double(std::u16string_view text, double* value);
 // values get a "-" only in radix 10, other radixes show the 32-bit pattern.
 // Returns buffer.
 char16_t* _ltow(LONG value, char16_t* buffer, int radix);
-// Bounded variant: EINVAL-like failure (returns 22 and writes "") when the
-// buffer of `size` characters is too small or radix bad; 0 on success.
+// Bounded variant: 0 on success; EINVAL for a null buffer or a bad radix,
+// ERANGE when `size` characters are too few (the buffer then holds "").
 int _ltow_s(LONG value, char16_t* buffer, std::size_t size, int radix);
 std::u16string kx_ltow(LONG value, int radix = 10);
 
