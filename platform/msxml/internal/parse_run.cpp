@@ -1,4 +1,3 @@
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -10,9 +9,9 @@ namespace kx::msxml {
 namespace {
 
 std::u16string Widen(const char* text) {
-  std::u16string out;
-  Utf8ToUtf16(text, std::strlen(text), out);
-  return out;
+  Utf16Buffer b;
+  b.AppendUtf8z(text);
+  return std::u16string(b.data(), b.size());
 }
 
 }  // namespace
@@ -45,7 +44,7 @@ struct ParseRun::Callbacks {
       }
       if (!run.content_) return;
       run.name_.clear();
-      Utf8ToUtf16(name, std::strlen(name), run.name_);
+      run.name_.AppendUtf8z(name);
       run.attributes_->Load(atts);
       const int n = static_cast<int>(run.name_.size());
       run.Check(run.content_->startElement(u"", 0, run.name_.c_str(), n, run.name_.c_str(), n,
@@ -60,7 +59,7 @@ struct ParseRun::Callbacks {
       --run.depth_;
       if (!run.content_) return;
       run.name_.clear();
-      Utf8ToUtf16(name, std::strlen(name), run.name_);
+      run.name_.AppendUtf8z(name);
       const int n = static_cast<int>(run.name_.size());
       run.Check(run.content_->endElement(u"", 0, run.name_.c_str(), n, run.name_.c_str(), n));
     });
@@ -68,7 +67,7 @@ struct ParseRun::Callbacks {
 
   static void XMLCALL CharacterData(void* data, const XML_Char* s, int len) {
     Guard(data, [&](ParseRun& run) {
-      if (run.content_) Utf8ToUtf16(s, static_cast<std::size_t>(len), run.text_);
+      if (run.content_) run.text_.AppendUtf8(s, static_cast<std::size_t>(len));
     });
   }
 
@@ -78,9 +77,9 @@ struct ParseRun::Callbacks {
       run.Flush();
       if (FAILED(run.failure_) || !run.content_) return;
       run.name_.clear();
-      Utf8ToUtf16(target, std::strlen(target), run.name_);
+      run.name_.AppendUtf8z(target);
       run.scratch_.clear();
-      Utf8ToUtf16(pi, std::strlen(pi), run.scratch_);
+      run.scratch_.AppendUtf8z(pi);
       run.Check(run.content_->processingInstruction(
           run.name_.c_str(), static_cast<int>(run.name_.size()), run.scratch_.c_str(),
           static_cast<int>(run.scratch_.size())));
@@ -192,7 +191,8 @@ bool ParseRun::Check(HRESULT hr) {
 
 void ParseRun::Flush() {
   if (text_.empty()) return;
-  Check(content_->characters(text_.c_str(), static_cast<int>(text_.size())));
+  const int n = static_cast<int>(text_.size());
+  Check(content_->characters(text_.c_str(), n));
   text_.clear();
 }
 

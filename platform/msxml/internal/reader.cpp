@@ -185,8 +185,9 @@ HRESULT Reader::parseURL(const char16_t* url) {
     } else if (auto colon = u.find(u"://"); colon != std::u16string_view::npos) {
       return E_NOTIMPL;
     }
-    std::string path;
-    if (Utf16ToUtf8(u.data(), u.size(), path) != u.size()) return E_INVALIDARG;
+    Utf8Text utf8;
+    if (Utf16ToUtf8(u.data(), u.size(), utf8) != u.size()) return E_INVALIDARG;
+    std::string path(utf8.data.get(), utf8.size);
     for (char& c : path) {
       if (c == '\\') c = '/';
     }
@@ -222,7 +223,7 @@ HRESULT Reader::ParseText(const char16_t* text, std::size_t length) {
   if (length > static_cast<std::size_t>(limits_.max_bytes)) {
     return run.FailAt(KXSAX_E_TOO_LARGE, TooLargeMessage(limits_.max_bytes), 1, 1);
   }
-  std::string bytes;
+  Utf8Text bytes;
   std::size_t bad = Utf16ToUtf8(text, length, bytes);
   if (bad != length) {
     int line, column;
@@ -230,12 +231,12 @@ HRESULT Reader::ParseText(const char16_t* text, std::size_t length) {
     return run.FailAt(KXSAX_E_INVALID_UTF16,
                       u"The text is not valid UTF-16 (an unpaired surrogate)", line, column);
   }
-  if (bytes.size() > static_cast<std::size_t>(limits_.max_bytes)) {
+  if (bytes.size > static_cast<std::size_t>(limits_.max_bytes)) {
     return run.FailAt(KXSAX_E_TOO_LARGE, TooLargeMessage(limits_.max_bytes), 1, 1);
   }
   // The text is UTF-16 whatever its declaration says; expat reads the
   // converted bytes as UTF-8.
-  return run.Run(bytes.data(), bytes.size(), "UTF-8");
+  return run.Run(bytes.data.get(), bytes.size, "UTF-8");
 }
 
 HRESULT Reader::ParseStream(IUnknown* source) {
@@ -276,8 +277,9 @@ HRESULT Reader::ParseFile(const std::string& path) {
   if (!f) {
     const int err = errno;
     std::string why = std::strerror(err);
-    std::u16string message = u"Cannot open the file: ";
-    Utf8ToUtf16(why.data(), why.size(), message);
+    Utf16Buffer text;
+    text.AppendUtf8(why.data(), why.size());
+    std::u16string message = u"Cannot open the file: " + std::u16string(text.data(), text.size());
     return run.FailAt(KXSAX_E_OPEN_FAILED, message, 1, 1);
   }
   std::string bytes;
