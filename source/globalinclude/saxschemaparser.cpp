@@ -585,8 +585,9 @@ HRESULT ContentHandler::ReportReaderError(ISAXLocator* locator, const OLECHAR* m
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::ParseString");
   ClearThreadErrorInfo();  // nothing before the reader's report belongs to it
   ctx.activity = position.c_str();
-  ctx.hr = FAILED(code) ? code : E_FAIL;
-  (void)ReportComError(ctx, nullptr, ctx.hr, format, message != nullptr ? message : u"");
+  // The context has not failed yet, so no earlier text enters the chain.
+  (void)ReportComError(ctx, nullptr, FAILED(code) ? code : E_FAIL, format,
+                       message != nullptr ? message : u"");
   ctx.activity = nullptr;
   RecordFailure(ctx);
   return code;
