@@ -726,8 +726,10 @@ HRESULT SAXSchemaParser::Parse(BSTR text) {
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::Parse");
   try {
     if (contentHandler_ == nullptr) {
-      HRESULT hr = SAXSchemaParserImpl::ContentHandler::CreateInstance(GetSchema(),
-                                                                        &contentHandler_);
+      const GrammarRecord* grammar = GetSchema();
+      HRESULT hr = grammar == nullptr ? E_POINTER
+                                      : SAXSchemaParserImpl::ContentHandler::CreateInstance(
+                                            grammar, &contentHandler_);
       if (FAILED(hr)) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
                                 u"Failed to instanciate SAXSchemaParser");

@@ -536,4 +536,16 @@ TEST(GrammarParser, ReaderThatCannotBeCreatedFails) {
   EXPECT_EQ(1, p.workerRuns);
 }
 
+class NoGrammarParser : public SAXSchemaParser {
+ public:
+  const GrammarRecord* GetSchema() const override { return nullptr; }
+};
+
+TEST(GrammarParser, ParserWithoutGrammarFails) {
+  NoGrammarParser p;
+  EXPECT_EQ(E_POINTER, Parse(p, u"<A/>"));
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(u"Failed to instanciate SAXSchemaParser"));
+}
+
 }  // namespace
