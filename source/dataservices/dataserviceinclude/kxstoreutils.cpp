@@ -91,27 +91,6 @@ bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject
   return false;
 }
 
-HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  const VARIANT& v = ResolveVariant(value);
-  IUnknown* unknown = nullptr;
-  switch (v.vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_ERROR:
-      return S_OK;
-    case VT_DISPATCH: unknown = v.pdispVal; break;
-    case VT_UNKNOWN: unknown = v.punkVal; break;
-    case VT_BYREF | VT_DISPATCH: unknown = v.ppdispVal != nullptr ? *v.ppdispVal : nullptr; break;
-    case VT_BYREF | VT_UNKNOWN: unknown = v.ppunkVal != nullptr ? *v.ppunkVal : nullptr; break;
-    default:
-      return DISP_E_TYPEMISMATCH;
-  }
-  if (unknown == nullptr) return S_OK;
-  return unknown->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(object));
-}
-
 namespace KXDBDatasheetSvcs {
 
 void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatabase* database) {

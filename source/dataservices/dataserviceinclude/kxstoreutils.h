@@ -39,12 +39,6 @@ void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR*
 // such attribute.
 bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject* wanted);
 
-// VT_EMPTY, VT_NULL and VT_ERROR give null and S_OK; VT_DISPATCH and
-// VT_UNKNOWN (also by reference, VT_BYREF|VT_VARIANT followed) are queried
-// for IKXQObject (a null pointer gives null); other types
-// DISP_E_TYPEMISMATCH. Never throws. *object receives an owned reference.
-HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** object);
-
 namespace KXDBDatasheetSvcs {
 
 // A VARIANT argument as an object: no value gives null; an integer above 0
