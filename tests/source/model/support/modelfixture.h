@@ -38,6 +38,7 @@ enum : LONG {
   kSummaryPage = 401,
   kNamed = 500,         // datasheet with "DatasheetSheetName"
   kNoTemplate = 600,    // datasheet of an unknown template, no name
+  kDiagram = 700,       // diagram with a current schematic (701) only
 };
 
 class ModelStore {

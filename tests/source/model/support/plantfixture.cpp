@@ -247,6 +247,15 @@ const char kPlantFixture[] = R"(<store>
    <value attribute="DocumentName">Ignored</value>
    <value attribute="TemplateId">TDS</value>
   </object>
+  <object id="700" class="Diagram">
+   <value attribute="DocumentName">PID-1</value>
+   <value attribute="DefaultCase">1</value>
+   <value attribute="CurrentSchematic" ref="701"/>
+  </object>
+  <object id="701" class="Schematic">
+   <value attribute="DrawnElements" ref="101"/>
+   <value attribute="DrawnElements" ref="102"/>
+  </object>
   <object id="600" class="Datasheet">
    <value attribute="TemplateId">NOPE</value>
   </object>
