@@ -5,6 +5,7 @@
 #include "kxcomexception.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "kxvalueutils.h"
 #include "variantutil.h"
 
 KX_SMARTPTR_TYPEDEF(IKXQSettings);
@@ -132,6 +133,33 @@ HRESULT ClearPages(IKXQAttribute* pages) {
 
 void ClearAttributeValueAt(IKXQAttribute* attribute, int32_t index) {
   ClearAttributeValue(attribute, IndexOrEmpty(index));
+}
+
+bool HasLocalPrivilege(IKXQApplication* application, const OLECHAR* privilege) {
+  KXComException ctx(u"Main::HasLocalPrivilege", 1);
+  CheckPointerArgument(ctx, application);
+  SAFEARRAY* raw = nullptr;
+  KX_CHECK(ctx, application->GetLocalPrivileges(&raw));
+  if (raw == nullptr) return true;
+  VariantUtil::SafeArrayMatrix table;
+  KX_CHECK(ctx, table.Attach(raw, true));
+  const std::u16string_view wanted = privilege != nullptr ? std::u16string_view(privilege) : std::u16string_view();
+  // Rows run along the first dimension: (row, 0) the name, (row, 1) the flag.
+  for (int32_t row = 0; row < table.Count1(); ++row) {
+    LONG index[2] = {table.LowerBound1() + row, table.LowerBound2()};
+    _variant_t name;
+    KX_CHECK(ctx, SafeArrayGetElement(raw, index, &name));
+    if (name.vt != VT_BSTR) continue;
+    const _bstr_t text(name.bstrVal, true);
+    if (text.view() != wanted) continue;
+    index[1] = table.LowerBound2() + 1;
+    _variant_t granted;
+    KX_CHECK(ctx, SafeArrayGetElement(raw, index, &granted));
+    bool flag = true;
+    if (SUCCEEDED(VariantToBool(granted, &flag, true)) && !flag) return false;
+    return true;
+  }
+  return true;
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -190,4 +190,10 @@ HRESULT ClearPages(IKXQAttribute* pages);
 // Clears the value at 1-based `index`, or the whole attribute for 0.
 void ClearAttributeValueAt(IKXQAttribute* attribute, int32_t index);
 
+// The work of `Main::HasLocalPrivilege`: the first row of the host's local
+// privilege table whose name equals `privilege` exactly decides (granted
+// unless its flag is false); a privilege missing from the table is granted.
+// A failing host call is raised.
+bool HasLocalPrivilege(IKXQApplication* application, const OLECHAR* privilege);
+
 }  // namespace KXDBDatasheetSvcs

@@ -118,3 +118,20 @@ TEST(Cases, ClearAttributeValueAtZeroClearsTheWholeAttribute) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LocalPrivileges, FirstMatchingRowDecidesAndMissingIsGranted) {
+  ModelStore store;
+  EXPECT_TRUE(HasLocalPrivilege(store.application(), u"Edit"));  // no table at all
+  store.app().privileges().AddLocalPrivilege(u"Print", true);
+  store.app().privileges().AddLocalPrivilege(u"Export", true);
+  store.app().privileges().AddLocalPrivilege(u"Edit", false);  // third row
+  store.app().privileges().AddLocalPrivilege(u"Edit", true);
+  EXPECT_FALSE(HasLocalPrivilege(store.application(), u"Edit"));
+  EXPECT_TRUE(HasLocalPrivilege(store.application(), u"Print"));
+  EXPECT_TRUE(HasLocalPrivilege(store.application(), u"edit"));  // names compare exactly
+  EXPECT_TRUE(HasLocalPrivilege(store.application(), u"Delete"));
+}
+
+}  // namespace
