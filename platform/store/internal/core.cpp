@@ -488,6 +488,8 @@ HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
 HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   Snapshot(obj, def);
@@ -501,7 +503,7 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   slot.text = std::move(v.text);
   if (v.extra && !v.extra->bin.empty()) slot.ex().bin = std::move(v.extra->bin);
   else if (slot.extra) slot.extra->bin.clear();
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1) : db_.WriteSlot(obj->id, def->id, pos, slot);
+  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true) : db_.WriteSlot(obj->id, def->id, pos, slot);
   if (!ok) return StorageFailure();
   if (HRESULT hr = ApplyHolding(obj, def, slot); FAILED(hr)) return hr;
   NotifyValue(obj, def);
@@ -538,6 +540,8 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
   if (first < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   if (!def->list) return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   if (count == 0) return S_OK;
+  if (std::max(first - 1, Values(obj, def).size()) + count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
@@ -566,6 +570,8 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (!def->list && count > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   const size_t old = Values(obj, def).size();
   if (old == count) return S_OK;
   Snapshot(obj, def);
@@ -579,6 +585,8 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
 HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   Snapshot(obj, def);
@@ -586,7 +594,8 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const st
   const size_t old = list.size();
   if (pos > old) list.resize(pos);
   fn(list[pos - 1]);
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1) : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
+  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true)
+                      : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
   if (!ok) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;

@@ -248,9 +248,10 @@ bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
   return st && BindValue(st, obj, attr, pos, v);
 }
 
-bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from) {
+bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) {
   if (from < 1) from = 1;
-  if (!Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
+  if (grown && InjectFault()) return false;
+  if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
     return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   if (!st) return false;

@@ -40,6 +40,10 @@ struct ValueExtra {
   std::string bin;
 };
 
+// Highest list position: requests reach positions unchecked, and a list
+// padded to an absurd position would exhaust memory.
+inline constexpr size_t kMaxPosition = size_t{1} << 20;
+
 // Per-value flag bits.
 enum : uint32_t {
   kFlagLocked = 0x1,

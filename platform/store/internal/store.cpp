@@ -122,7 +122,7 @@ Status StoreCore::LoadAll() {
                      curAttr = attr;
                    }
                    size_t pos = static_cast<size_t>(ColInt(st, 2));
-                   if (pos < 1 || pos > (1u << 24)) return;
+                   if (pos < 1 || pos > kMaxPosition) return;
                    if (list->size() < pos) list->resize(pos);
                    Value& v = (*list)[pos - 1];
                    v.kind = static_cast<uint8_t>(ColInt(st, 3));
