@@ -104,6 +104,13 @@ class FakeArgument final : public kx::com::DispatchObject<FakeArgument, IDispatc
   IID answers_;
 };
 
+// Creates a fake (whose count starts at one, unlike the host's objects),
+// owned by the result.
+template <class T, class... Args>
+kx::host::Ref<T> MakeFake(Args&&... args) {
+  return kx::host::Ref<T>::Adopt(new T(std::forward<Args>(args)...));
+}
+
 // The id of a store object for the recording seams' lines ("null" for none).
 std::string ObjectText(IKXQObject* object);
 
