@@ -119,6 +119,8 @@ ParseRun::ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors
       locator_(new Locator) {}
 
 ParseRun::~ParseRun() {
+  // A handler may keep the locator: it must not point into a freed parser.
+  locator_->Detach();
   if (parser_ != nullptr) XML_ParserFree(parser_);
   attributes_->Release();
   locator_->Release();
@@ -138,20 +140,21 @@ HRESULT ParseRun::Run(const char* bytes, std::size_t length, const char* encodin
   locator_->Attach(parser_);
 
   if (content_) {
-    if (!Check(content_->putDocumentLocator(locator_))) return failure_;
-    if (!Check(content_->startDocument())) return failure_;
+    Callbacks::Guard(this, [this](ParseRun&) {
+      if (Check(content_->putDocumentLocator(locator_))) Check(content_->startDocument());
+    });
+    if (FAILED(failure_)) return failure_;
   }
   const XML_Status status = XML_Parse(parser_, bytes, static_cast<int>(length), XML_TRUE);
-  if (SUCCEEDED(failure_)) {
-    // A stop by a callback always set failure_; anything else is expat's.
-    if (status != XML_STATUS_OK) {
-      Fatal(KXSAX_E_MALFORMED, Widen(XML_ErrorString(XML_GetErrorCode(parser_))));
-    } else {
-      Flush();
-      if (SUCCEEDED(failure_) && content_) Check(content_->endDocument());
-    }
+  if (FAILED(failure_)) return failure_;  // a callback stopped expat
+  if (status != XML_STATUS_OK) {
+    Fatal(KXSAX_E_MALFORMED, Widen(XML_ErrorString(XML_GetErrorCode(parser_))));
+    return failure_;
   }
-  locator_->Detach();
+  Callbacks::Guard(this, [this](ParseRun&) {
+    Flush();
+    if (SUCCEEDED(failure_) && content_) Check(content_->endDocument());
+  });
   return failure_;
 }
 

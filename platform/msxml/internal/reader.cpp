@@ -182,7 +182,7 @@ HRESULT Reader::parseURL(const char16_t* url) {
       constexpr std::u16string_view kLocalhost = u"localhost";
       if (u.substr(0, kLocalhost.size()) == kLocalhost) u.remove_prefix(kLocalhost.size());
       if (u.empty() || u.front() != u'/') return E_NOTIMPL;  // a remote host
-    } else if (auto colon = u.find(u"://"); colon != std::u16string_view::npos) {
+    } else if (u.find(u"://") != std::u16string_view::npos) {
       return E_NOTIMPL;
     }
     Utf8Text utf8;
@@ -244,9 +244,10 @@ HRESULT Reader::ParseStream(IUnknown* source) {
   Ref<ISequentialStream> stream;
   {
     void* p = nullptr;
-    if (SUCCEEDED(source->QueryInterface(kx_uuidof<ISequentialStream>(), &p)) ||
-        SUCCEEDED(source->QueryInterface(kx_uuidof<IStream>(), &p))) {
+    if (SUCCEEDED(source->QueryInterface(IID_ISequentialStream, &p))) {
       stream = Ref<ISequentialStream>::Adopt(static_cast<ISequentialStream*>(p));
+    } else if (SUCCEEDED(source->QueryInterface(IID_IStream, &p))) {
+      stream = Ref<ISequentialStream>::Adopt(static_cast<IStream*>(p));
     }
   }
   if (!stream) return E_INVALIDARG;
@@ -275,10 +276,9 @@ HRESULT Reader::ParseFile(const std::string& path) {
   ParseRun run(content_, errors_, limits_);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) {
-    const int err = errno;
-    std::string why = std::strerror(err);
+    char buffer[128];
     Utf16Buffer text;
-    text.AppendUtf8(why.data(), why.size());
+    text.AppendUtf8z(strerror_r(errno, buffer, sizeof buffer));  // the GNU form
     std::u16string message = u"Cannot open the file: " + std::u16string(text.data(), text.size());
     return run.FailAt(KXSAX_E_OPEN_FAILED, message, 1, 1);
   }
