@@ -144,6 +144,15 @@ TEST_F(DatabaseEventTest, HandlerFailureIsReturnedWithItsDescription) {
       << ErrorText(result);
 }
 
+TEST_F(DatabaseEventTest, ForeignExceptionBecomesAnErrorAtTheBoundary) {
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{u"Pump"});
+  object->throwIsOfClass = true;
+  const auto result = Event(1, object.get(), empty_);
+  EXPECT_EQ(result.hr, E_UNEXPECTED);
+  EXPECT_EQ(ErrorText(result).rfind("<KXError ", 0), 0u) << ErrorText(result);
+  EXPECT_TRUE(Seams().calls.empty());
+}
+
 TEST_F(DatabaseEventTest, CreateEventWithoutObjectIsRefused) {
   const auto result = Event(1, nullptr, empty_);
   EXPECT_EQ(result.hr, E_POINTER);

@@ -55,6 +55,9 @@ class FakeObject final : public kx::com::DispatchObject<FakeObject, IKXQObject> 
   std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
 
   bool failIsOfClass = false;
+  // Throws std::runtime_error from IsOfClass: a callee that breaks the rule
+  // that nothing but HRESULTs crosses an interface.
+  bool throwIsOfClass = false;
   int isOfClassCalls = 0;
 
   HRESULT get_Id(LONG* id) override;
