@@ -11,7 +11,6 @@
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;
-using kx::host::MakeRef;
 
 namespace {
 
@@ -22,7 +21,7 @@ class ObjectServicesTest : public ::testing::Test {
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
-    object_ = MakeRef<FakeObject>(21, std::vector<std::u16string>{u"Datasheet"});
+    object_ = MakeFake<FakeObject>(21, std::vector<std::u16string>{u"Datasheet"});
   }
   void TearDown() override {
     host_.Detach();
