@@ -115,9 +115,12 @@ struct ISAXErrorHandler : IUnknown {
 };
 KX_DEFINE_IID(ISAXErrorHandler, 0x2f84c527, 0xb289, 0x46fc, 0xa8, 0x6e, 0x86, 0x4e, 0x53, 0x3c, 0x19, 0x36)
 
-// The reader. One parse at a time: parse called from inside a handler of the
-// same reader fails with E_UNEXPECTED. Handlers stay set after a parse until
-// the caller puts null; changing them during a parse takes effect at the next.
+// The reader. One parse at a time: parse called while one runs (from inside
+// a handler, or on another thread) fails with E_UNEXPECTED. Handlers stay set
+// after a parse until the caller puts null; changing them during a parse
+// takes effect at the next. Setting handlers or properties is not
+// synchronised with a parse on another thread; the reference count is
+// atomic, so the reader may be released on any thread.
 struct ISAXXMLReader : IUnknown {
   // Features (VARIANT_BOOL), all fixed: "prohibit-dtd" is true,
   // "http://xml.org/sax/features/namespaces", ".../namespace-prefixes",
@@ -137,8 +140,9 @@ struct ISAXXMLReader : IUnknown {
   // Parses an XML text. `input` is VT_BSTR (the whole document as UTF-16; an
   // encoding declaration in it is ignored) or VT_UNKNOWN/VT_DISPATCH of an
   // ISequentialStream or IStream (bytes, encoding from the byte-order mark
-  // or declaration, default UTF-8), read to its end. The caller keeps
-  // ownership of `input`.
+  // or declaration, default UTF-8), read to its end; a failed Read ends the
+  // parse with its code, before any handler call. The caller keeps ownership
+  // of `input`.
   virtual HRESULT parse(VARIANT input) = 0;
   // Parses a file: a path, or a "file://" URL with an empty or "localhost"
   // host. Backslashes are path separators. Other URL schemes: E_NOTIMPL.

@@ -7,6 +7,8 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
+#include "store/object.h"
+#include "store/templates.h"
 
 namespace {
 
@@ -355,6 +357,14 @@ HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) c
     default:
       return E_FAIL;
   }
+}
+
+HRESULT SafeArrayVector::GetClassAt(int32_t index, IKXQClass** out) const {
+  return GetInterfaceAt(index, out);
+}
+
+HRESULT SafeArrayVector::GetClassViewAt(int32_t index, IKXQClassView** out) const {
+  return GetInterfaceAt(index, out);
 }
 
 // ---------------------------------------------------------------------------

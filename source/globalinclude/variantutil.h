@@ -12,6 +12,9 @@
 
 #include "com/variant.h"
 
+struct IKXQClass;
+struct IKXQClassView;
+
 namespace VariantUtil {
 
 // The XML text form of a value: integers in decimal, reals and dates with
@@ -73,6 +76,10 @@ class SafeArrayVector {
   HRESULT GetInterfaceAt(int32_t index, I** out) const {
     return GetInterfaceAt(index, kx_uuidof<I>(), reinterpret_cast<void**>(out));
   }
+
+  // The element as a schema class / as a class view (root node, data view).
+  HRESULT GetClassAt(int32_t index, IKXQClass** out) const;
+  HRESULT GetClassViewAt(int32_t index, IKXQClassView** out) const;
 
   SAFEARRAY* Array() const { return array_; }
   int32_t Count() const { return count_; }

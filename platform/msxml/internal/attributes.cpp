@@ -1,9 +1,8 @@
 #include "msxml/internal/attributes.h"
 
-#include <cstring>
+#include <algorithm>
 #include <limits>
 
-#include "msxml/internal/utf.h"
 
 namespace kx::msxml {
 
@@ -34,11 +33,11 @@ void Attributes::Load(const XML_Char** pairs) {
   for (; pairs[0] != nullptr; pairs += 2) {
     Entry e{};
     e.name = static_cast<std::uint32_t>(text_.size());
-    Utf8ToUtf16(pairs[0], std::strlen(pairs[0]), text_);
+    text_.AppendUtf8z(pairs[0]);
     e.name_length = static_cast<std::uint32_t>(text_.size()) - e.name;
     text_.push_back(0);
     e.value = static_cast<std::uint32_t>(text_.size());
-    Utf8ToUtf16(pairs[1], std::strlen(pairs[1]), text_);
+    text_.AppendUtf8z(pairs[1]);
     e.value_length = static_cast<std::uint32_t>(text_.size()) - e.value;
     text_.push_back(0);
     entries_.push_back(e);
@@ -51,7 +50,7 @@ int Attributes::Find(const char16_t* name, int length) const {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     const Entry& e = entries_[i];
     if (e.name_length == static_cast<std::uint32_t>(length) &&
-        text_.compare(e.name, e.name_length, name, static_cast<std::size_t>(length)) == 0) {
+        std::equal(name, name + length, text_.data() + e.name)) {
       return static_cast<int>(i);
     }
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "msxml/internal/object.h"
+#include "msxml/internal/utf.h"
 
 namespace kx::msxml {
 
@@ -51,7 +52,7 @@ class Attributes final : public com::Object<Attributes, ISAXAttributes> {
   int FindByName(const char16_t* uri, int cchUri, const char16_t* localName,
                  int cchLocalName) const;
 
-  std::u16string text_;  // every name and value, each followed by a zero
+  Utf16Buffer text_;  // every name and value, each followed by a zero
   std::vector<Entry> entries_;
   ModuleLock module_;
 };

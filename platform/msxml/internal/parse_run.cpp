@@ -1,4 +1,3 @@
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -10,9 +9,9 @@ namespace kx::msxml {
 namespace {
 
 std::u16string Widen(const char* text) {
-  std::u16string out;
-  Utf8ToUtf16(text, std::strlen(text), out);
-  return out;
+  Utf16Buffer b;
+  b.AppendUtf8z(text);
+  return std::u16string(b.data(), b.size());
 }
 
 }  // namespace
@@ -45,7 +44,7 @@ struct ParseRun::Callbacks {
       }
       if (!run.content_) return;
       run.name_.clear();
-      Utf8ToUtf16(name, std::strlen(name), run.name_);
+      run.name_.AppendUtf8z(name);
       run.attributes_->Load(atts);
       const int n = static_cast<int>(run.name_.size());
       run.Check(run.content_->startElement(u"", 0, run.name_.c_str(), n, run.name_.c_str(), n,
@@ -60,7 +59,7 @@ struct ParseRun::Callbacks {
       --run.depth_;
       if (!run.content_) return;
       run.name_.clear();
-      Utf8ToUtf16(name, std::strlen(name), run.name_);
+      run.name_.AppendUtf8z(name);
       const int n = static_cast<int>(run.name_.size());
       run.Check(run.content_->endElement(u"", 0, run.name_.c_str(), n, run.name_.c_str(), n));
     });
@@ -68,7 +67,7 @@ struct ParseRun::Callbacks {
 
   static void XMLCALL CharacterData(void* data, const XML_Char* s, int len) {
     Guard(data, [&](ParseRun& run) {
-      if (run.content_) Utf8ToUtf16(s, static_cast<std::size_t>(len), run.text_);
+      if (run.content_) run.text_.AppendUtf8(s, static_cast<std::size_t>(len));
     });
   }
 
@@ -78,9 +77,9 @@ struct ParseRun::Callbacks {
       run.Flush();
       if (FAILED(run.failure_) || !run.content_) return;
       run.name_.clear();
-      Utf8ToUtf16(target, std::strlen(target), run.name_);
+      run.name_.AppendUtf8z(target);
       run.scratch_.clear();
-      Utf8ToUtf16(pi, std::strlen(pi), run.scratch_);
+      run.scratch_.AppendUtf8z(pi);
       run.Check(run.content_->processingInstruction(
           run.name_.c_str(), static_cast<int>(run.name_.size()), run.scratch_.c_str(),
           static_cast<int>(run.scratch_.size())));
@@ -120,6 +119,8 @@ ParseRun::ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors
       locator_(new Locator) {}
 
 ParseRun::~ParseRun() {
+  // A handler may keep the locator: it must not point into a freed parser.
+  locator_->Detach();
   if (parser_ != nullptr) XML_ParserFree(parser_);
   attributes_->Release();
   locator_->Release();
@@ -139,20 +140,21 @@ HRESULT ParseRun::Run(const char* bytes, std::size_t length, const char* encodin
   locator_->Attach(parser_);
 
   if (content_) {
-    if (!Check(content_->putDocumentLocator(locator_))) return failure_;
-    if (!Check(content_->startDocument())) return failure_;
+    Callbacks::Guard(this, [this](ParseRun&) {
+      if (Check(content_->putDocumentLocator(locator_))) Check(content_->startDocument());
+    });
+    if (FAILED(failure_)) return failure_;
   }
   const XML_Status status = XML_Parse(parser_, bytes, static_cast<int>(length), XML_TRUE);
-  if (SUCCEEDED(failure_)) {
-    // A stop by a callback always set failure_; anything else is expat's.
-    if (status != XML_STATUS_OK) {
-      Fatal(KXSAX_E_MALFORMED, Widen(XML_ErrorString(XML_GetErrorCode(parser_))));
-    } else {
-      Flush();
-      if (SUCCEEDED(failure_) && content_) Check(content_->endDocument());
-    }
+  if (FAILED(failure_)) return failure_;  // a callback stopped expat
+  if (status != XML_STATUS_OK) {
+    Fatal(KXSAX_E_MALFORMED, Widen(XML_ErrorString(XML_GetErrorCode(parser_))));
+    return failure_;
   }
-  locator_->Detach();
+  Callbacks::Guard(this, [this](ParseRun&) {
+    Flush();
+    if (SUCCEEDED(failure_) && content_) Check(content_->endDocument());
+  });
   return failure_;
 }
 
@@ -192,7 +194,8 @@ bool ParseRun::Check(HRESULT hr) {
 
 void ParseRun::Flush() {
   if (text_.empty()) return;
-  Check(content_->characters(text_.c_str(), static_cast<int>(text_.size())));
+  const int n = static_cast<int>(text_.size());
+  Check(content_->characters(text_.c_str(), n));
   text_.clear();
 }
 

@@ -182,11 +182,12 @@ HRESULT Reader::parseURL(const char16_t* url) {
       constexpr std::u16string_view kLocalhost = u"localhost";
       if (u.substr(0, kLocalhost.size()) == kLocalhost) u.remove_prefix(kLocalhost.size());
       if (u.empty() || u.front() != u'/') return E_NOTIMPL;  // a remote host
-    } else if (auto colon = u.find(u"://"); colon != std::u16string_view::npos) {
+    } else if (u.find(u"://") != std::u16string_view::npos) {
       return E_NOTIMPL;
     }
-    std::string path;
-    if (Utf16ToUtf8(u.data(), u.size(), path) != u.size()) return E_INVALIDARG;
+    Utf8Text utf8;
+    if (Utf16ToUtf8(u.data(), u.size(), utf8) != u.size()) return E_INVALIDARG;
+    std::string path(utf8.data.get(), utf8.size);
     for (char& c : path) {
       if (c == '\\') c = '/';
     }
@@ -222,7 +223,7 @@ HRESULT Reader::ParseText(const char16_t* text, std::size_t length) {
   if (length > static_cast<std::size_t>(limits_.max_bytes)) {
     return run.FailAt(KXSAX_E_TOO_LARGE, TooLargeMessage(limits_.max_bytes), 1, 1);
   }
-  std::string bytes;
+  Utf8Text bytes;
   std::size_t bad = Utf16ToUtf8(text, length, bytes);
   if (bad != length) {
     int line, column;
@@ -230,12 +231,12 @@ HRESULT Reader::ParseText(const char16_t* text, std::size_t length) {
     return run.FailAt(KXSAX_E_INVALID_UTF16,
                       u"The text is not valid UTF-16 (an unpaired surrogate)", line, column);
   }
-  if (bytes.size() > static_cast<std::size_t>(limits_.max_bytes)) {
+  if (bytes.size > static_cast<std::size_t>(limits_.max_bytes)) {
     return run.FailAt(KXSAX_E_TOO_LARGE, TooLargeMessage(limits_.max_bytes), 1, 1);
   }
   // The text is UTF-16 whatever its declaration says; expat reads the
   // converted bytes as UTF-8.
-  return run.Run(bytes.data(), bytes.size(), "UTF-8");
+  return run.Run(bytes.data.get(), bytes.size, "UTF-8");
 }
 
 HRESULT Reader::ParseStream(IUnknown* source) {
@@ -243,9 +244,10 @@ HRESULT Reader::ParseStream(IUnknown* source) {
   Ref<ISequentialStream> stream;
   {
     void* p = nullptr;
-    if (SUCCEEDED(source->QueryInterface(kx_uuidof<ISequentialStream>(), &p)) ||
-        SUCCEEDED(source->QueryInterface(kx_uuidof<IStream>(), &p))) {
+    if (SUCCEEDED(source->QueryInterface(IID_ISequentialStream, &p))) {
       stream = Ref<ISequentialStream>::Adopt(static_cast<ISequentialStream*>(p));
+    } else if (SUCCEEDED(source->QueryInterface(IID_IStream, &p))) {
+      stream = Ref<ISequentialStream>::Adopt(static_cast<IStream*>(p));
     }
   }
   if (!stream) return E_INVALIDARG;
@@ -274,10 +276,10 @@ HRESULT Reader::ParseFile(const std::string& path) {
   ParseRun run(content_, errors_, limits_);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) {
-    const int err = errno;
-    std::string why = std::strerror(err);
-    std::u16string message = u"Cannot open the file: ";
-    Utf8ToUtf16(why.data(), why.size(), message);
+    char buffer[128];
+    Utf16Buffer text;
+    text.AppendUtf8z(strerror_r(errno, buffer, sizeof buffer));  // the GNU form
+    std::u16string message = u"Cannot open the file: " + std::u16string(text.data(), text.size());
     return run.FailAt(KXSAX_E_OPEN_FAILED, message, 1, 1);
   }
   std::string bytes;

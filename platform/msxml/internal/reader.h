@@ -7,6 +7,7 @@
 
 #include "msxml/internal/attributes.h"
 #include "msxml/internal/object.h"
+#include "msxml/internal/utf.h"
 
 namespace kx::msxml {
 
@@ -76,9 +77,9 @@ class ParseRun {
   XML_Parser parser_ = nullptr;
   HRESULT failure_ = S_OK;  // the first failure; parse returns it
   int depth_ = 0;
-  std::u16string text_;     // character data not yet delivered
-  std::u16string name_;
-  std::u16string scratch_;
+  Utf16Buffer text_;  // character data not yet delivered
+  Utf16Buffer name_;
+  Utf16Buffer scratch_;
 };
 
 }  // namespace kx::msxml

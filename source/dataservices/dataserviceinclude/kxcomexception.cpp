@@ -612,13 +612,14 @@ void HandleUnknownExceptionAtBoundary(KXComException& ctx, const SourceLocation&
   // Nothing that was left behind belongs to this failure.
   ctx.DropErrorInfo();
   ClearThreadErrorInfo();
-  ctx.hr = code;
+  ctx.hr = S_OK;  // so that no system text is chained behind the element
   try {
     ReportComErrorText(ctx, &location, code, &message);
   } catch (...) {
     // Out of memory while describing the failure: the code alone must do.
     ctx.DropErrorInfo();
   }
+  ctx.hr = code;
 }
 
 void TraceAtLocation(const SourceLocation& location, const OLECHAR* text) {

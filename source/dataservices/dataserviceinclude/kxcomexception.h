@@ -25,14 +25,20 @@
 // methods) use KX_CATCH_BOUNDARY instead of KX_CATCH: there an exception of
 // unknown type must not reach the host, so it becomes E_UNEXPECTED with a
 // "<KXError" description. Everywhere else it is traced and rethrown.
+//
+// Error information left on the thread is chained into the next failure
+// reported, so it must not outlive its failure: request entries call
+// ClearThreadErrorInfo() first, and code that absorbs a failure on purpose
+// calls Absorb() on its context.
+//
+// Values in a description are escaped (double quote to apostrophe, & < > as
+// entities); GetErrorDescription() gives the original text back.
 #pragma once
 
 #include <cstdint>
 
 #include "com/bstr.h"
-
-struct IErrorInfo;
-class _com_error;
+#include "com/comutil.h"  // _com_error, caught by KX_CATCH
 
 // Where a failure was raised or caught. `file` is a path without extension
 // such as u"source/dataservices/kxdbdatasheetsvcs/annotations"; only its last

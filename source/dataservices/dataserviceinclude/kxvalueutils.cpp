@@ -8,6 +8,7 @@
 #include "com/comutil.h"
 #include "com/oleauto.h"
 #include "com/wstr.h"
+#include "store/object.h"
 
 namespace {
 
@@ -118,6 +119,26 @@ bool IsVariantSet(const VARIANT& value) {
       return v.punkVal != nullptr;
     default:
       return true;
+  }
+}
+
+HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  const VARIANT& v = ResolveVariant(value);
+  switch (BaseType(v)) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_ERROR:
+      return S_OK;
+    case VT_DISPATCH:
+    case VT_UNKNOWN: {
+      IUnknown* object = IsByRef(v) ? (v.ppunkVal != nullptr ? *v.ppunkVal : nullptr) : v.punkVal;
+      if (object == nullptr) return S_OK;
+      return object->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(out));
+    }
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
 }
 

@@ -9,6 +9,8 @@
 
 #include "com/variant.h"
 
+struct IKXQObject;
+
 // The VARIANT's type class, the by-reference flag ignored: VT_NULL (no
 // value: VT_EMPTY, VT_NULL), VT_I4 (integers), VT_R8 (VT_R4, VT_R8), VT_DATE,
 // VT_BSTR, VT_UNKNOWN (VT_DISPATCH, VT_UNKNOWN), VT_BOOL, else VT_ERROR.
@@ -21,6 +23,12 @@ bool IsVariantSet(const VARIANT& value);
 // The VARIANT that `value` stands for: VT_BYREF|VT_VARIANT followed to the
 // end. Never null (a null reference gives a static VT_EMPTY).
 const VARIANT& ResolveVariant(const VARIANT& value);
+
+// VT_EMPTY, VT_NULL, VT_ERROR and a null interface give null and S_OK;
+// VT_DISPATCH or VT_UNKNOWN (by value or reference) are queried for
+// IKXQObject (*out AddRef'd, the caller releases it); other types
+// DISP_E_TYPEMISMATCH.
+HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** out);
 
 // Strict: integer types only (by value or reference), else
 // DISP_E_TYPEMISMATCH. Lenient: whatever VariantChangeType turns into VT_I4.

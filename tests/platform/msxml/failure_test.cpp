@@ -1,5 +1,6 @@
 // How failures end a parse: a handler's result, an exception in a handler,
 // and malformed XML reported to the error handler.
+#include <cstdint>
 #include <string>
 
 #include "recorder.h"
@@ -151,6 +152,51 @@ TEST_F(MalformedTest, TextAfterTheDocumentElementIsAnError) {
   EXPECT_EQ(KXSAX_E_MALFORMED, Parse("<a/><b/>"));
   EXPECT_EQ(rec_->message, "junk after document element");
   EXPECT_EQ(rec_->column, 5);
+}
+
+// Damaged variants of a request, deterministic: whatever the damage, a parse
+// either succeeds and ends with endDocument, or fails with exactly one
+// fatalError whose code is the one returned.
+TEST_F(MalformedTest, EveryDamagedRequestEndsInOneOutcome) {
+  const std::u16string base =
+      u"<?xml version=\"1.0\"?><XMLMessage TargetId=\"T\" Status=\"1\">"
+      u"<SetRealField PageId=\"12\" Value=\"1.5 &amp; \u00e9\"><![CDATA[x<y]]>&#x1D11E;"
+      u"</SetRealField><?pi data?><!-- c --></XMLMessage>";
+  const char16_t noise[] = {u'<', u'>', u'&', u';', u'"', u'/', u'!', u'[', u'=', u' ',
+                            u'\0', 0xD800, 0xDC00, 0xFFFE, u'\u00e9', u'a'};
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string doc = base;
+    const int edits = 1 + static_cast<int>(next() % 3);
+    for (int k = 0; k < edits; ++k) {
+      const std::size_t at = next() % (doc.size() + 1);
+      switch (next() % 3) {
+        case 0:
+          doc.insert(doc.begin() + static_cast<std::ptrdiff_t>(at), noise[next() % 16]);
+          break;
+        case 1:
+          if (at < doc.size()) doc.erase(at, 1 + next() % 8);
+          break;
+        default:
+          doc.resize(at);
+      }
+    }
+    rec_->events.clear();
+    rec_->fatal_count = 0;
+    const HRESULT hr = Parse(std::u16string_view(doc));
+    if (SUCCEEDED(hr)) {
+      ASSERT_EQ(hr, S_OK);
+      ASSERT_EQ(rec_->fatal_count, 0) << round;
+      ASSERT_EQ(rec_->events.back(), "endDocument") << round;
+    } else {
+      ASSERT_EQ(rec_->fatal_count, 1) << round;
+      ASSERT_EQ(rec_->code, hr) << round;
+    }
+  }
 }
 
 }  // namespace

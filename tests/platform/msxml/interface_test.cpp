@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -51,6 +52,52 @@ TEST_F(InputTest, ReadsAStreamOfBytesWithItsOwnEncoding) {
   EXPECT_EQ(S_OK, reader_->parse(v));
   stream->Release();
   EXPECT_EQ(rec_->text16, u"\u00e9");
+}
+
+// A stream that never ends: every Read fills the buffer with spaces.
+class EndlessStream final : public ISequentialStream {
+ public:
+  int reads = 0;
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_ISequentialStream) {
+      *out = this;
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }  // lives on the test's stack
+  ULONG Release() override { return 1; }
+  HRESULT Read(void* pv, ULONG cb, ULONG* got) override {
+    ++reads;
+    std::memset(pv, ' ', cb);
+    *got = cb;
+    return S_OK;
+  }
+  HRESULT Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+};
+
+TEST_F(InputTest, EndlessStreamStopsAtTheSizeCap) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = 256;  // KiB
+  ASSERT_EQ(S_OK, reader_->putProperty(u"max-xml-size", v));
+  EndlessStream stream;
+  v.vt = VT_UNKNOWN;
+  v.punkVal = &stream;
+  EXPECT_EQ(KXSAX_E_TOO_LARGE, reader_->parse(v));
+  EXPECT_LE(stream.reads, 8);
+  EXPECT_EQ(rec_->message, "The document is larger than 262144 bytes");
+}
+
+TEST_F(InputTest, RefusesAnObjectThatIsNoStream) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UNKNOWN;
+  v.punkVal = rec_->content();
+  EXPECT_EQ(E_INVALIDARG, reader_->parse(v));
+  EXPECT_TRUE(rec_->events.empty());
 }
 
 class FileTest : public SaxTest {
@@ -269,6 +316,16 @@ TEST_F(LifetimeTest, LocatorOutlivesTheParse) {
   reader_ = nullptr;
   EXPECT_EQ(S_OK, rec_->locator->getLineNumber(&line));
   EXPECT_EQ(line, 2);
+}
+
+TEST_F(LifetimeTest, LocatorKeptAfterAFailedStartAnswers) {
+  rec_->fail_on = "startDocument";
+  rec_->throw_what = "runtime";
+  EXPECT_EQ(E_FAIL, Parse("<a/>"));
+  ASSERT_NE(rec_->locator, nullptr);
+  int line = 0;
+  EXPECT_EQ(S_OK, rec_->locator->getLineNumber(&line));
+  EXPECT_EQ(line, 1);
 }
 
 }  // namespace

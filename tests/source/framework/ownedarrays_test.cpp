@@ -208,7 +208,8 @@ TEST(OwnedStringTest, CopiesAreDeep) {
   OwnedString c;
   c = a;
   EXPECT_NE(c.Get(), a.Get());
-  c = c;  // self-assignment keeps the text
+  OwnedString& alias = c;
+  c = alias;  // assignment from itself keeps the text
   EXPECT_EQ(Narrow(c.Get()), "Pressure");
   OwnedString empty;
   c = empty;

@@ -5,6 +5,7 @@
 
 #include "com/oleauto.h"
 #include "kxvalueutils.h"
+#include "store/object.h"
 #include "support/frameworktestsupport.h"
 
 namespace {
@@ -107,6 +108,42 @@ TEST(IsVariantSetTest, EmptyTextIsSetNullObjectIsNot) {
   EXPECT_FALSE(IsVariantSet(error.v));
   Var nothing;
   EXPECT_FALSE(IsVariantSet(nothing.v));
+}
+
+// Answers no interface but remembers what it was asked for.
+class QueryRecorder final : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    asked = iid;
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  IID asked = IID_NULL;
+};
+
+TEST(VariantToObjectPtrTest, NoValueIsNullObjectsAreQueried) {
+  IKXQObject* out = reinterpret_cast<IKXQObject*>(0x1);
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(VariantToObjectPtr(v, &out), S_OK);
+  EXPECT_EQ(out, nullptr);
+  v.vt = VT_ERROR;
+  EXPECT_EQ(VariantToObjectPtr(v, &out), S_OK);
+  v.vt = VT_DISPATCH;
+  v.pdispVal = nullptr;
+  EXPECT_EQ(VariantToObjectPtr(v, &out), S_OK);
+  EXPECT_EQ(out, nullptr);
+  QueryRecorder recorder;
+  IUnknown* held = &recorder;
+  v.vt = VT_BYREF | VT_UNKNOWN;
+  v.ppunkVal = &held;
+  EXPECT_EQ(VariantToObjectPtr(v, &out), E_NOINTERFACE);
+  EXPECT_TRUE(IsEqualIID(recorder.asked, IID_IKXQObject));
+  EXPECT_EQ(out, nullptr);
+  Var text = Var::Text(u"12");
+  EXPECT_EQ(VariantToObjectPtr(text.v, &out), DISP_E_TYPEMISMATCH);
 }
 
 TEST(VariantToLongTest, StrictRefusesTextLenientReadsIt) {

@@ -5,6 +5,8 @@
 #include "com/errorinfo.h"
 #include "com/oleauto.h"
 #include "kxcomexception.h"
+#include "store/object.h"
+#include "store/templates.h"
 #include "support/frameworktestsupport.h"
 #include "variantutil.h"
 
@@ -421,6 +423,36 @@ TEST(SafeArrayVectorTest, InterfacesFromUnknownAndVariantElements) {
   vector.Release();
   VariantClear(&element.v);
   EXPECT_EQ(object.refs, 1u);
+}
+
+// Answers no interface but remembers what it was asked for.
+class QueryRecorder final : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    asked = iid;
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  IID asked = IID_NULL;
+  ULONG refs = 1;
+};
+
+TEST(SafeArrayVectorTest, ClassAndClassViewAskForTheirInterfaces) {
+  QueryRecorder recorder;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_DISPATCH, 0, 1);
+  LONG index = 0;
+  SafeArrayPutElement(array, &index, static_cast<IUnknown*>(&recorder));
+  VariantUtil::SafeArrayVector vector(array, true);
+  IKXQClass* cls = nullptr;
+  EXPECT_EQ(vector.GetClassAt(0, &cls), E_NOINTERFACE);
+  EXPECT_TRUE(IsEqualIID(recorder.asked, IID_IKXQClass));
+  IKXQClassView* view = nullptr;
+  EXPECT_EQ(vector.GetClassViewAt(0, &view), E_NOINTERFACE);
+  EXPECT_TRUE(IsEqualIID(recorder.asked, IID_IKXQClassView));
+  vector.Release();
+  EXPECT_EQ(recorder.refs, 1u);  // the taken element was released again
 }
 
 TEST(SafeArrayVectorTest, AttachRefusesTwoDimensionsWithKXError) {

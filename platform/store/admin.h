@@ -1,0 +1,109 @@
+// Administration of an object store: the C++ API of the host and of tests.
+// The service never sees it; it reaches the store through IKXQDatabase.
+//
+// Threads: one thread at a time uses a store (the host's apartment thread).
+// Only AddRef/Release of the store's interfaces may come from other threads.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "store/fwd.h"
+
+namespace kx::store {
+
+class StoreCore;
+
+// Told about every change made to the store, as it is made, inside the
+// current transaction. The host turns these into database events and trigger
+// callbacks; on rollback it discards what it collected for the transaction
+// (TransactionEnded(false) comes after the model was restored).
+class StoreObserver {
+ public:
+  virtual ~StoreObserver() = default;
+  virtual void ObjectCreated(LONG /*id*/, const std::u16string& /*className*/) {}
+  virtual void ObjectDeleted(LONG /*id*/, const std::u16string& /*className*/) {}
+  // Any change of an attribute's values (put, clear, insert, remove,
+  // protection and status flags, texts).
+  virtual void ValueChanged(LONG /*id*/, const std::u16string& /*attribute*/) {}
+  // A trigger item fired: a value read while the item was open changed.
+  virtual void TriggerFired(LONG /*ownerId*/, const std::u16string& /*trigger*/, const std::u16string& /*key*/) {}
+  virtual void TransactionEnded(bool /*committed*/) {}
+};
+
+enum class OpenMode {
+  kOpenExisting,  // fail when the file does not exist
+  kCreate,        // fail when the file exists
+  kOpenOrCreate,
+};
+
+// Outcome of an administration call: hr and, on failure, a message.
+struct [[nodiscard]] Status {
+  HRESULT hr = 0;
+  std::string message;
+  bool ok() const { return hr >= 0; }
+};
+
+// An open store file. Destroying the Store closes it (an open transaction is
+// rolled back). Interface pointers handed out stay valid after the close:
+// every call on them then fails with KXQ_E_CLOSED.
+//
+// Transactions: Begin/Commit/Rollback. A nested Begin is an error
+// (KXQ_E_TRANSACTION). A change made through the interfaces outside a
+// transaction runs in a transaction of its own, committed when the call
+// succeeds. A failed Commit rolls back. Rollback restores the in-memory
+// model through the undo log: every interface pointer stays valid and sees
+// the state at Begin (an object created in the transaction answers
+// KXQ_E_DELETED).
+class Store {
+ public:
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // Opens or creates the SQLite file at path (UTF-8). ":memory:" gives a
+  // store without a file (no durability).
+  static Status Open(const std::string& path, OpenMode mode, std::unique_ptr<Store>* store);
+
+  // The database interface. Not AddRef'd: valid while the Store lives; AddRef
+  // it to keep it longer.
+  IKXQDatabase* Database() const;
+
+  Status Begin();
+  Status Commit();
+  Status Rollback();
+  bool InTransaction() const;
+
+  // The observer is not owned; null removes it.
+  void SetObserver(StoreObserver* observer);
+
+  // Imports a fixture (see README.md) in one transaction of its own (none may
+  // be open). A malformed fixture imports nothing; the message then reads
+  // "FILE:LINE: text".
+  Status ImportFixtureFile(const std::string& path);
+  Status ImportFixtureText(const std::string& xml, const std::string& name);
+
+  // Sets the project that scoping and claims judge against (default 1).
+  Status SetActiveProject(LONG projectId);
+
+  // A knowledge-base method answering with a fixed value, registered on the
+  // schema (className empty) or on a class; replaces one of the same name.
+  // The store records each call; CallCount tells how many there were.
+  Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
+  long CallCount(const std::u16string& name) const;
+
+  // Test hook: the n-th following SQL write (1 = the next) fails with
+  // SQLITE_IOERR as a disk error would; 0 disarms.
+  void FailWriteAfter(long n);
+
+  // Number of values and objects held in memory (live objects only).
+  long ObjectCount() const;
+
+  StoreCore& core() const { return *core_; }
+
+ private:
+  explicit Store(StoreCore* core);
+  StoreCore* core_;  // owns one reference
+};
+
+}  // namespace kx::store
