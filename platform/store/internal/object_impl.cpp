@@ -7,6 +7,9 @@
 
 namespace kx::store {
 
+HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
+HRESULT MakeView(StoreCore& core, ObjectRec* rec, const VARIANT& definition, IKXQView** view);
+
 namespace {
 
 HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
@@ -526,6 +529,7 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     rec_->fired.clear();
     return S_OK;
   }
+  HRESULT GetHandler(BSTR* progId) override { return OutBstr(rec_->handler, progId); }
 
  private:
   HRESULT Live() const {
@@ -788,9 +792,10 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     if (place) *place = nullptr;
     return Live();
   }
-  HRESULT GetView(VARIANT, IKXQView** view) override {
+  HRESULT GetView(VARIANT definition, IKXQView** view) override {
     KX_RETURN_IF_FAILED(OutPtr(view));
-    return SetError(E_NOTIMPL, std::string("Views through view definitions are not supported by this store"));
+    KX_RETURN_IF_FAILED(Live());
+    return MakeView(*core_, rec_, definition, view);
   }
   HRESULT get_Representation(BSTR, IUnknown** rep) override {
     KX_RETURN_IF_FAILED(OutPtr(rep));
@@ -844,8 +849,6 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
 };
 
 }  // namespace
-
-HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
 
 HRESULT ObjectImpl::CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) {
   if (!result) return E_POINTER;
