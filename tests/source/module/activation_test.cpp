@@ -174,10 +174,10 @@ TEST_F(ActivatedModuleTest, StartUpReturnsTheResultOfTheLastDeclaration) {
 
 TEST_F(ActivatedModuleTest, ObjectServicesOfKindsTenAndElevenAutomateTheirObjects) {
   auto object = MakeFake<FakeObject>(7, std::vector<std::u16string>{u"Datasheet"});
-  // The objects answer by name; their workers are not built in the module.
-  auto name = host_->CallObjectService(10, object.get(), u"DatasheetName");
+  // The objects answer by name; this worker is not built in the module yet.
+  auto name = host_->CallObjectService(10, object.get(), u"ValidateDatasheet");
   EXPECT_EQ(name.hr, E_NOTIMPL);
-  EXPECT_NE(ErrorText(name).find("Activity=\"DatasheetServices::DatasheetName\""),
+  EXPECT_NE(ErrorText(name).find("Activity=\"DatasheetServices::ValidateDatasheet\""),
             std::string::npos)
       << ErrorText(name);
   VARIANT status;
