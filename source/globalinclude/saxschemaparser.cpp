@@ -481,7 +481,16 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
     int valueLength = 0;
     Check(ctx, attributes->getValue(i, &valueText, &valueLength));
     if (valueText == nullptr || valueLength < 0) valueLength = 0;
-    text.assign(valueText != nullptr ? valueText : u"", static_cast<size_t>(valueLength));
+    const OLECHAR* zeroTerminated = u"";
+    if (valueLength > 0) {
+      // The reader usually ends a value with a zero; otherwise copy it.
+      if (valueText[valueLength] == 0) {
+        zeroTerminated = valueText;
+      } else {
+        text.assign(valueText, static_cast<size_t>(valueLength));
+        zeroTerminated = text.c_str();
+      }
+    }
     uint32_t type = attr->kind - kGrammarStringAttribute;
     if (type > kSAXBoolean) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
@@ -489,7 +498,7 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
                               attrNameLength, attrName);
     }
     SAXValue value;
-    Check(ctx, ConvertTextToVariant(&value, type, text.c_str()));
+    Check(ctx, ConvertTextToVariant(&value, type, zeroTerminated));
     Check(ctx, handler->SetAttribute(attr->id, value));
   }
 }

@@ -13,6 +13,7 @@
 #include "com/activation.h"
 #include "com/clsids.h"
 #include "com/errorinfo.h"
+#include "msxml/sax.h"
 #include "support/parsertestutil.h"
 #include "support/setrealfield.h"
 
@@ -534,6 +535,151 @@ TEST(GrammarParser, ReaderThatCannotBeCreatedFails) {
   // The same parser works once the reader can be had again.
   EXPECT_EQ(S_OK, Parse(p, u"<SetRealField/>"));
   EXPECT_EQ(1, p.workerRuns);
+}
+
+// A scripted reader in place of the real one: its parse reports the events
+// that the test lists to the handlers it was given and returns `result`.
+// Model: a list of steps, each a start tag (with no attributes), an end tag
+// or a fatal error; a handler's failure stops the script unless the reader
+// is told to go on (as a reader that reports a second error would).
+class ScriptedReader final : public ISAXXMLReader {
+ public:
+  struct Step {
+    enum Kind { kStart, kEnd, kFatal } kind;
+    const char16_t* text;
+    HRESULT code;
+  };
+  std::vector<Step> steps;
+  HRESULT result = S_OK;
+  bool goOnAfterFailure = false;
+
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_ISAXXMLReader) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override { return --refs_; }  // lives on the test's stack
+  HRESULT getFeature(const char16_t*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT putFeature(const char16_t*, VARIANT_BOOL) override { return E_NOTIMPL; }
+  HRESULT getProperty(const char16_t*, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT putProperty(const char16_t*, VARIANT) override { return E_NOTIMPL; }
+  HRESULT getContentHandler(ISAXContentHandler**) override { return E_NOTIMPL; }
+  HRESULT putContentHandler(ISAXContentHandler* handler) override {
+    content_ = handler;
+    return S_OK;
+  }
+  HRESULT getErrorHandler(ISAXErrorHandler**) override { return E_NOTIMPL; }
+  HRESULT putErrorHandler(ISAXErrorHandler* handler) override {
+    errors_ = handler;
+    return S_OK;
+  }
+  HRESULT parse(VARIANT) override {
+    for (const Step& step : steps) {
+      int n = static_cast<int>(std::char_traits<char16_t>::length(step.text));
+      if (step.kind == Step::kStart) {
+        HRESULT hr = content_->startElement(u"", 0, step.text, n, step.text, n, nullptr);
+        if (FAILED(hr) && !goOnAfterFailure) return hr;
+      } else if (step.kind == Step::kEnd) {
+        HRESULT hr = content_->endElement(u"", 0, step.text, n, step.text, n);
+        if (FAILED(hr) && !goOnAfterFailure) return hr;
+      } else {
+        (void)errors_->fatalError(nullptr, step.text, step.code);
+      }
+    }
+    return result;
+  }
+  HRESULT parseURL(const char16_t*) override { return E_NOTIMPL; }
+  ULONG refs() const { return refs_; }
+
+ private:
+  ULONG refs_ = 0;
+  ISAXContentHandler* content_ = nullptr;
+  ISAXErrorHandler* errors_ = nullptr;
+};
+
+class ScriptedReaderFactory final : public IClassFactory {
+ public:
+  explicit ScriptedReaderFactory(ScriptedReader* reader) : reader_(reader) {}
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+      *out = this;
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT CreateInstance(IUnknown*, REFIID iid, void** out) override {
+    return reader_->QueryInterface(iid, out);
+  }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+
+ private:
+  ScriptedReader* reader_;
+};
+
+// Runs `parser` once on the scripted reader.
+HRESULT ParseWithScript(SAXSchemaParser& parser, ScriptedReader& reader) {
+  ScriptedReaderFactory factory(&reader);
+  DWORD cookie = 0;
+  SAXSchemaParser::ReleaseSpareReader();
+  EXPECT_EQ(S_OK, CoRegisterClassObject(CLSID_SAXXMLReader60, &factory, CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie));
+  HRESULT hr = Parse(parser, u"<ignored/>");
+  SAXSchemaParser::ReleaseSpareReader();  // the scripted reader must not outlive the test
+  EXPECT_EQ(S_OK, CoRevokeClassObject(cookie));
+  return hr;
+}
+
+const HRESULT kFirst = static_cast<HRESULT>(0xC00CE511u);
+const HRESULT kSecond = static_cast<HRESULT>(0xC00CE512u);
+
+TEST(GrammarParserErrors, SecondReaderErrorDoesNotReplaceTheFirst) {
+  ScriptedReader reader;
+  reader.steps = {{ScriptedReader::Step::kFatal, u"first problem", kFirst},
+                  {ScriptedReader::Step::kFatal, u"second problem", kSecond}};
+  reader.result = kSecond;
+  SetRealFieldMessageParser p;
+  EXPECT_EQ(kFirst, ParseWithScript(p, reader));
+  std::u16string description = TakeThreadErrorDescription();
+  EXPECT_NE(std::u16string::npos, description.find(u"MSXML Fatal error: first problem"))
+      << U8(description);
+  EXPECT_EQ(std::u16string::npos, description.find(u"second")) << U8(description);
+  EXPECT_EQ(0u, reader.refs());
+}
+
+TEST(GrammarParserErrors, ReaderErrorAfterAWorkerFailureIsIgnored) {
+  ScriptedReader reader;
+  reader.steps = {{ScriptedReader::Step::kStart, u"SetRealField", 0},
+                  {ScriptedReader::Step::kEnd, u"SetRealField", 0},
+                  {ScriptedReader::Step::kFatal, u"late problem", kSecond}};
+  reader.goOnAfterFailure = true;
+  reader.result = kSecond;
+  SetRealFieldMessageParser p;
+  p.worker = [](SetRealFieldMessageParser&) {
+    return kx_set_error_info(E_ACCESSDENIED, u"worker said no", u"worker");
+  };
+  EXPECT_EQ(E_ACCESSDENIED, ParseWithScript(p, reader));
+  std::u16string description = TakeThreadErrorDescription();
+  EXPECT_NE(std::u16string::npos, description.find(u"worker said no")) << U8(description);
+  EXPECT_EQ(std::u16string::npos, description.find(u"late problem")) << U8(description);
+}
+
+// A reader that reports an abort code as an error leaves the parse quiet.
+TEST(GrammarParserErrors, AbortReportedAsReaderErrorEndsQuietly) {
+  ScriptedReader reader;
+  reader.steps = {{ScriptedReader::Step::kFatal, u"stopped", KXSAX_E_ABORT}};
+  reader.result = KXSAX_E_ABORT;
+  SetRealFieldMessageParser p;
+  EXPECT_EQ(S_OK, ParseWithScript(p, reader));
+  EXPECT_TRUE(p.WasAborted());
+  EXPECT_EQ(u"", TakeThreadErrorDescription());
 }
 
 class NoGrammarParser : public SAXSchemaParser {
