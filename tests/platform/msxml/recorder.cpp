@@ -5,33 +5,12 @@
 #include "com/activation.h"
 #include "com/clsids.h"
 #include "com/variant.h"
+#include "com/wstr.h"
 
 namespace kx::msxml::testing {
 
 std::string Narrow(const char16_t* s, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return kx_utf16_to_utf8_lossy(std::u16string_view(s, static_cast<size_t>(n)));
 }
 
 Recorder::~Recorder() {
