@@ -1,0 +1,228 @@
+// StoreCore: the one owner of a store's model, its SQLite file, the undo log
+// and the cached interface objects. Every change goes through its methods,
+// which write through to SQLite and log the way back.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "store/admin.h"
+#include "store/internal/db.h"
+#include "store/internal/model.h"
+#include "store/internal/templates_model.h"
+
+namespace kx::store {
+
+// Sets COM error information (source "KXStore") and returns hr.
+HRESULT SetError(HRESULT hr, const u16& description);
+HRESULT SetError(HRESULT hr, const std::string& description);
+
+class StoreCore {
+ public:
+  StoreCore();
+  StoreCore(const StoreCore&) = delete;
+  StoreCore& operator=(const StoreCore&) = delete;
+
+  void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void Release();
+
+  Status Open(const std::string& path, OpenMode mode);
+  void Close();
+  bool closed() const { return closed_; }
+  // KXQ_E_CLOSED with error info when closed, else S_OK.
+  HRESULT CheckOpen() const;
+
+  // --- transactions ---------------------------------------------------
+  HRESULT Begin();
+  HRESULT Commit();
+  HRESULT Rollback();
+  bool InTransaction() const { return inTxn_; }
+
+  // Brackets one interface call that changes the store: opens a
+  // transaction of its own when none is open and ends it with the call.
+  class WriteScope {
+   public:
+    explicit WriteScope(StoreCore& core);
+    ~WriteScope();
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+    // hr of the call; S_OK after Begin failed is turned into its failure.
+    HRESULT ok() const { return hr_; }
+    // Ends the scope with the call's result; returns the final result.
+    HRESULT Done(HRESULT hr);
+
+   private:
+    StoreCore& core_;
+    bool implicit_ = false;
+    bool done_ = false;
+    HRESULT hr_ = 0;
+  };
+
+  // Appends a step to the undo log (only inside a transaction).
+  void OnUndo(std::function<void()> step);
+  // A write failed: the transaction can only be rolled back.
+  HRESULT StorageFailure();
+
+  // --- schema -----------------------------------------------------------
+  ClassRec* FindClass(const u16& name) const;
+  HRESULT AddClass(const u16& name, const u16& baseName, const u16& description, bool definition,
+                   ClassRec** out);
+  HRESULT AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out);
+  AttrDef* AttrById(int32_t id) const;
+  // Attribute by name on the object's class (case-insensitive), or null.
+  AttrDef* FindAttr(const ObjectRec* obj, const u16& name) const;
+
+  // --- objects ----------------------------------------------------------
+  ObjectRec* FindObject(int32_t id) const;  // live or deleted
+  ObjectRec* LiveObject(int32_t id) const;
+  HRESULT CreateObject(ClassRec* cls, int32_t id, ObjectRec** out);
+  HRESULT DeleteObject(ObjectRec* obj);
+  HRESULT SetOwner(ObjectRec* obj, int32_t owner);
+  HRESULT SetHolder(ObjectRec* obj, int32_t holder, const u16& attr);
+  HRESULT SetObjectFlags(ObjectRec* obj, uint32_t flags);
+  HRESULT Unlink(ObjectRec* obj, bool* wasHeld);
+  HRESULT CopyObject(ObjectRec* src, ObjectRec** out);
+  // The collection attribute that holds obj, or null.
+  AttrDef* HoldingAttr(const ObjectRec* obj, ObjectRec** holder) const;
+  std::vector<ObjectRec*> Instances(const ClassRec* cls) const;
+  long LiveCount() const { return liveCount_; }
+  const std::unordered_map<int32_t, std::unique_ptr<ObjectRec>>& objects() const { return objects_; }
+
+  // --- values -----------------------------------------------------------
+  // Values of obj's attribute; never null (an empty list when unset).
+  const std::vector<Value>& Values(const ObjectRec* obj, const AttrDef* def) const;
+  // pos 1-based. Writes v at pos; pads with empty values up to pos.
+  HRESULT SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v);
+  HRESULT ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos);
+  HRESULT ClearAll(ObjectRec* obj, AttrDef* def);
+  HRESULT InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count);
+  HRESULT RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count);
+  HRESULT Resize(ObjectRec* obj, AttrDef* def, size_t count);
+  // Changes slot pos in place through fn (flags, texts, hold); the slot
+  // must exist (pads when past the end).
+  HRESULT ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn);
+  // Records a read for open trigger items.
+  void NoteRead(int32_t obj, int32_t attr);
+
+  // --- units ------------------------------------------------------------
+  const UnitRec* FindUnit(const u16& name) const;
+  DimensionRec* FindDimension(const u16& name) const;
+  DimensionSetRec* FindDimensionSet(const u16& name) const;
+  // Converts between two units of one dimension. Empty from or to, or the
+  // same unit: no conversion.
+  HRESULT ConvertReal(double v, const u16& from, const u16& to, double* out) const;
+  HRESULT AddDimension(const u16& name, const u16& baseUnit);
+  HRESULT AddUnit(const UnitRec& unit);
+  HRESULT AddDimensionSetUnit(const u16& set, const u16& dimension, const u16& unit);
+
+  // --- projects, cases, filters, sorts, methods, users, claims ----------
+  HRESULT AddProject(int32_t id, const u16& name, int32_t parent);
+  ProjectRec* FindProject(int32_t id) const;
+  HRESULT AddCase(int32_t id, const u16& name);
+  u16 CaseName(int32_t id) const;
+  HRESULT AddFilter(const FilterRec& f);
+  FilterRec* FindFilter(const u16& name) const;
+  HRESULT AddSort(const SortRec& s);
+  SortRec* FindSort(const u16& code) const;
+  HRESULT AddMethod(const MethodRec& m);
+  MethodRec* FindMethod(const u16& scope, const u16& name) const;
+  // Method of a class or its bases.
+  MethodRec* FindClassMethod(const ClassRec* cls, const u16& name) const;
+  HRESULT AddClaim(int32_t obj, int32_t project);
+  std::vector<int32_t> Claims(int32_t obj) const;
+  HRESULT PutUser(int32_t obj, const u16& user, LONG status);
+  std::vector<UserRec> Users(int32_t obj) const;
+  HRESULT RecordWorkflow(int32_t obj, LONG code, const u16& text);
+
+  // --- triggers ---------------------------------------------------------
+  TriggerRec* FindTrigger(int32_t obj, const u16& name) const;
+  HRESULT AddTrigger(int32_t obj, const u16& name, TriggerRec** out);
+  HRESULT RemoveTrigger(int32_t obj, const u16& name);
+  HRESULT SaveTrigger(TriggerRec* t);
+  std::vector<std::pair<TriggerRec*, u16>> openItems;  // trigger, key
+
+  // --- templates --------------------------------------------------------
+  TemplateLibraryRec& library() { return library_; }
+  HRESULT AddTemplate(std::unique_ptr<TemplateRec> t, const std::string& xml);
+
+  // --- misc -------------------------------------------------------------
+  int32_t activeProject = 1;
+  StoreObserver* observer = nullptr;
+  Db& db() { return db_; }
+  IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)
+  IUnknown* schemaCom = nullptr;
+  IUnknown* libraryCom = nullptr;
+  std::vector<std::unique_ptr<ClassRec>>& classes() { return classes_; }
+  std::vector<std::unique_ptr<DimensionRec>>& dimensions() { return dimensions_; }
+  std::vector<std::unique_ptr<DimensionSetRec>>& dimensionSets() { return dimensionSets_; }
+  std::vector<std::unique_ptr<FilterRec>>& filters() { return filters_; }
+  std::vector<std::unique_ptr<SortRec>>& sorts() { return sorts_; }
+  std::vector<std::unique_ptr<MethodRec>>& methods() { return methods_; }
+
+  // Loads everything from the open file.
+  Status LoadAll();
+
+ private:
+  ~StoreCore();
+  void Snapshot(ObjectRec* obj, AttrDef* def);
+  void IndexRef(int32_t target, int32_t holder, int32_t attr);
+  void NotifyValue(ObjectRec* obj, AttrDef* def);
+  void FireReads(int32_t obj, int32_t attr);
+  HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);
+  HRESULT PersistObject(ObjectRec* obj);
+  void ReleaseComObjects();
+
+  std::atomic<long> refs_{1};
+  bool closed_ = true;
+  bool inTxn_ = false;
+  bool doomed_ = false;
+  Db db_;
+  std::vector<std::function<void()>> undo_;
+  std::unordered_set<uint64_t> snapped_;
+
+  std::vector<std::unique_ptr<ClassRec>> classes_;
+  std::map<u16, ClassRec*, NoCaseLess> classByName_;
+  std::unordered_map<int32_t, std::unique_ptr<AttrDef>> attrs_;
+  int32_t nextClassId_ = 1, nextAttrId_ = 1;
+
+  std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
+  int32_t nextObjectId_ = 1;
+  long liveCount_ = 0;
+  // target id -> (holder << 32 | attr) of values that may reference it
+  std::unordered_map<int32_t, std::unordered_set<uint64_t>> refs_to_;
+
+  std::map<u16, std::unique_ptr<UnitRec>, NoCaseLess> units_;
+  std::vector<std::unique_ptr<DimensionRec>> dimensions_;
+  std::vector<std::unique_ptr<DimensionSetRec>> dimensionSets_;
+  std::map<int32_t, std::unique_ptr<ProjectRec>> projects_;
+  std::map<int32_t, u16> cases_;
+  std::vector<std::unique_ptr<FilterRec>> filters_;
+  std::vector<std::unique_ptr<SortRec>> sorts_;
+  std::vector<std::unique_ptr<MethodRec>> methods_;
+  std::unordered_map<int32_t, std::vector<int32_t>> claims_;
+  std::unordered_map<int32_t, std::vector<UserRec>> users_;
+  std::vector<std::unique_ptr<TriggerRec>> triggers_;
+  TemplateLibraryRec library_;
+};
+
+// Intrusive holder of one StoreCore reference.
+class CoreRef {
+ public:
+  explicit CoreRef(StoreCore* c) : c_(c) { c_->AddRef(); }
+  CoreRef(const CoreRef& o) : c_(o.c_) { c_->AddRef(); }
+  CoreRef& operator=(const CoreRef&) = delete;
+  ~CoreRef() { c_->Release(); }
+  StoreCore* operator->() const { return c_; }
+  StoreCore& operator*() const { return *c_; }
+  StoreCore* get() const { return c_; }
+
+ private:
+  StoreCore* c_;
+};
+
+}  // namespace kx::store

@@ -1,0 +1,290 @@
+#include "store/internal/db.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+namespace kx::store {
+
+namespace {
+
+const char* const kSchema = R"SQL(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value);
+CREATE TABLE classes(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  base INTEGER REFERENCES classes(id), description TEXT NOT NULL, definition INTEGER NOT NULL);
+CREATE TABLE attributes(id INTEGER PRIMARY KEY, class INTEGER NOT NULL REFERENCES classes(id),
+  name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, is_list INTEGER NOT NULL,
+  collection INTEGER NOT NULL, ref_class TEXT NOT NULL, dimension TEXT NOT NULL,
+  default_unit TEXT NOT NULL, doc TEXT NOT NULL, path TEXT NOT NULL, disciplines TEXT NOT NULL,
+  UNIQUE(class, name));
+CREATE TABLE objects(id INTEGER PRIMARY KEY, class INTEGER NOT NULL REFERENCES classes(id),
+  owner INTEGER, holder INTEGER, holder_attr TEXT NOT NULL, flags INTEGER NOT NULL);
+CREATE TABLE vals(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
+  attr INTEGER NOT NULL REFERENCES attributes(id), pos INTEGER NOT NULL, kind INTEGER NOT NULL,
+  num, txt TEXT, flags INTEGER NOT NULL, hold INTEGER, prefix TEXT, postfix TEXT, subst TEXT, bin BLOB,
+  PRIMARY KEY(obj, attr, pos)) WITHOUT ROWID;
+CREATE TABLE dimensions(seq INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  base_unit TEXT NOT NULL);
+CREATE TABLE units(seq INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  dimension TEXT NOT NULL REFERENCES dimensions(name), factor REAL NOT NULL, offset REAL NOT NULL,
+  display TEXT NOT NULL);
+CREATE TABLE dimension_sets(seq INTEGER PRIMARY KEY, set_name TEXT NOT NULL, dimension TEXT NOT NULL,
+  unit TEXT NOT NULL REFERENCES units(name), UNIQUE(set_name, dimension));
+CREATE TABLE projects(id INTEGER PRIMARY KEY, name TEXT NOT NULL, parent INTEGER REFERENCES projects(id));
+CREATE TABLE cases(id INTEGER PRIMARY KEY, name TEXT NOT NULL);
+CREATE TABLE filters(seq INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, title TEXT, class TEXT,
+  attribute TEXT, value TEXT);
+CREATE TABLE sorts(seq INTEGER PRIMARY KEY, code TEXT NOT NULL UNIQUE, title TEXT, attribute TEXT,
+  descending INTEGER);
+CREATE TABLE methods(seq INTEGER PRIMARY KEY, scope TEXT NOT NULL, name TEXT NOT NULL, kind INTEGER,
+  result TEXT, UNIQUE(scope, name));
+CREATE TABLE claims(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
+  project INTEGER NOT NULL REFERENCES projects(id), PRIMARY KEY(obj, project));
+CREATE TABLE users(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE, name TEXT NOT NULL,
+  status INTEGER NOT NULL, PRIMARY KEY(obj, name));
+CREATE TABLE triggers(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE, name TEXT NOT NULL,
+  handler TEXT NOT NULL, option1 INTEGER, option2 INTEGER, PRIMARY KEY(obj, name));
+CREATE TABLE workflow(seq INTEGER PRIMARY KEY, obj INTEGER NOT NULL, code INTEGER NOT NULL, text TEXT NOT NULL);
+CREATE TABLE templates(id TEXT NOT NULL, checknum TEXT NOT NULL, xml TEXT NOT NULL, PRIMARY KEY(id, checknum));
+INSERT INTO meta(key, value) VALUES('format', 1);
+)SQL";
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+int KxStepRow(sqlite3_stmt* st) {
+  int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) return 1;
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE ? 0 : -1;
+}
+
+Db::~Db() { Close(); }
+
+bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error) {
+  const bool memory = path == ":memory:";
+  const bool exists = !memory && FileExists(path);
+  if (mustExist && !exists) {
+    *error = "The store file " + path + " does not exist";
+    return false;
+  }
+  if (mustNotExist && exists) {
+    *error = "The store file " + path + " exists already";
+    return false;
+  }
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    Close();
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 5000);
+  const char* pragmas = memory ? "PRAGMA foreign_keys=ON;"
+                               : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;";
+  if (sqlite3_exec(db_, pragmas, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+    Close();
+    return false;
+  }
+  bool hasTables = false;
+  Query("SELECT 1 FROM sqlite_master WHERE name='meta'", [&](sqlite3_stmt*) { hasTables = true; });
+  if (!hasTables) {
+    char* msg = nullptr;
+    std::string sql = std::string("BEGIN;") + kSchema + "COMMIT;";
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
+      *error = std::string("Cannot create the tables of ") + path + ": " + (msg ? msg : "?");
+      sqlite3_free(msg);
+      Close();
+      return false;
+    }
+  } else {
+    long format = 0;
+    Query("SELECT value FROM meta WHERE key='format'", [&](sqlite3_stmt* st) { format = static_cast<long>(ColInt(st, 0)); });
+    if (format != 1) {
+      *error = path + " is not an object store of this version";
+      Close();
+      return false;
+    }
+  }
+  return true;
+}
+
+void Db::Close() {
+  for (auto& [sql, st] : cache_) sqlite3_finalize(st);
+  cache_.clear();
+  if (db_) sqlite3_close(db_);
+  db_ = nullptr;
+}
+
+sqlite3_stmt* Db::Prepare(const char* sql) {
+  auto it = cache_.find(sql);
+  if (it != cache_.end()) return it->second;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+    error_ = sqlite3_errmsg(db_);
+    return nullptr;
+  }
+  cache_[sql] = st;
+  return st;
+}
+
+bool Db::InjectFault() {
+  if (failAfter_ <= 0) return false;
+  if (--failAfter_ > 0) return false;
+  error_ = "disk I/O error (injected)";
+  return true;
+}
+
+bool Db::Begin() {
+  if (!db_) return false;
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    error_ = sqlite3_errmsg(db_);
+    return false;
+  }
+  return true;
+}
+
+bool Db::Commit() {
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    error_ = sqlite3_errmsg(db_);
+    return false;
+  }
+  return true;
+}
+
+void Db::Rollback() {
+  if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool Db::Bind(sqlite3_stmt* st, int index, const SqlArg& a) {
+  int rc = SQLITE_OK;
+  switch (a.kind) {
+    case SqlArg::kNull: rc = sqlite3_bind_null(st, index); break;
+    case SqlArg::kInt: rc = sqlite3_bind_int64(st, index, a.i); break;
+    case SqlArg::kReal: rc = sqlite3_bind_double(st, index, a.r); break;
+    case SqlArg::kText:
+      rc = sqlite3_bind_text(st, index, a.s.data(), static_cast<int>(a.s.size()), SQLITE_TRANSIENT);
+      break;
+    case SqlArg::kBlob:
+      rc = sqlite3_bind_blob(st, index, a.s.data(), static_cast<int>(a.s.size()), SQLITE_TRANSIENT);
+      break;
+  }
+  return rc == SQLITE_OK;
+}
+
+bool Db::Step(sqlite3_stmt* st) {
+  int rc = sqlite3_step(st);
+  bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
+  if (!ok) error_ = sqlite3_errmsg(db_);
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  return ok;
+}
+
+bool Db::Run(const char* sql, std::initializer_list<SqlArg> args) {
+  if (!db_) {
+    error_ = "the store is closed";
+    return false;
+  }
+  if (InjectFault()) return false;
+  sqlite3_stmt* st = Prepare(sql);
+  if (!st) return false;
+  int k = 1;
+  for (const SqlArg& a : args)
+    if (!Bind(st, k++, a)) {
+      error_ = sqlite3_errmsg(db_);
+      sqlite3_reset(st);
+      return false;
+    }
+  return Step(st);
+}
+
+bool Db::BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v) {
+  sqlite3_bind_int64(st, 1, obj);
+  sqlite3_bind_int64(st, 2, attr);
+  sqlite3_bind_int64(st, 3, static_cast<sqlite3_int64>(pos));
+  sqlite3_bind_int(st, 4, v.kind);
+  if (v.kind == KXQ_TYPE_REAL || v.kind == KXQ_TYPE_DATE) sqlite3_bind_double(st, 5, v.r);
+  else if (v.kind != 0 && v.kind != KXQ_TYPE_TEXT && v.kind != KXQ_TYPE_BINARY) sqlite3_bind_int64(st, 5, v.i);
+  else sqlite3_bind_null(st, 5);
+  if (!v.text.empty()) {
+    std::string t = ToUtf8(v.text);
+    sqlite3_bind_text(st, 6, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(st, 6);
+  }
+  sqlite3_bind_int64(st, 7, v.flags);
+  const ValueExtra* x = v.exOrNull();
+  auto text = [&](int col, const u16& s) {
+    if (s.empty()) {
+      sqlite3_bind_null(st, col);
+      return;
+    }
+    std::string t = ToUtf8(s);
+    sqlite3_bind_text(st, col, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+  };
+  if (x && x->hold) sqlite3_bind_int64(st, 8, x->hold);
+  else sqlite3_bind_null(st, 8);
+  text(9, x ? x->prefix : u16());
+  text(10, x ? x->postfix : u16());
+  text(11, x ? x->subst : u16());
+  if (x && !x->bin.empty()) sqlite3_bind_blob(st, 12, x->bin.data(), static_cast<int>(x->bin.size()), SQLITE_TRANSIENT);
+  else if (v.kind == KXQ_TYPE_BINARY) sqlite3_bind_zeroblob(st, 12, 0);
+  else sqlite3_bind_null(st, 12);
+  return Step(st);
+}
+
+static const char* const kPutValue =
+    "INSERT OR REPLACE INTO vals(obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin) "
+    "VALUES(?,?,?,?,?,?,?,?,?,?,?,?)";
+
+bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
+  if (InjectFault()) return false;
+  sqlite3_stmt* st = Prepare(kPutValue);
+  return st && BindValue(st, obj, attr, pos, v);
+}
+
+bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from) {
+  if (from < 1) from = 1;
+  if (!Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
+    return false;
+  sqlite3_stmt* st = Prepare(kPutValue);
+  if (!st) return false;
+  for (size_t k = from; k <= values.size(); ++k)
+    if (!BindValue(st, obj, attr, k, values[k - 1])) return false;
+  return true;
+}
+
+std::string Db::IntegrityCheck() {
+  std::string out;
+  Query("PRAGMA integrity_check", [&](sqlite3_stmt* st) {
+    if (!out.empty()) out += "\n";
+    out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  });
+  return out;
+}
+
+int64_t ColInt(sqlite3_stmt* st, int col) { return sqlite3_column_int64(st, col); }
+double ColReal(sqlite3_stmt* st, int col) { return sqlite3_column_double(st, col); }
+bool ColIsNull(sqlite3_stmt* st, int col) { return sqlite3_column_type(st, col) == SQLITE_NULL; }
+
+u16 ColText(sqlite3_stmt* st, int col) {
+  const unsigned char* t = sqlite3_column_text(st, col);
+  if (!t) return u16();
+  std::string s(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(st, col)));
+  u16 out;
+  if (!FromUtf8(s, &out)) out = U16("?");
+  return out;
+}
+
+std::string ColBlob(sqlite3_stmt* st, int col) {
+  const void* b = sqlite3_column_blob(st, col);
+  int n = sqlite3_column_bytes(st, col);
+  return b ? std::string(static_cast<const char*>(b), static_cast<size_t>(n)) : std::string();
+}
+
+}  // namespace kx::store

@@ -1,0 +1,113 @@
+// SQLite persistence of a store: schema creation, loading and write-through.
+// Every write runs inside the transaction the core opened.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "store/internal/model.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kx::store {
+
+// One bound SQL parameter.
+struct SqlArg {
+  enum Kind { kNull, kInt, kReal, kText, kBlob } kind = kNull;
+  int64_t i = 0;
+  double r = 0;
+  std::string s;  // UTF-8 text or blob bytes
+
+  SqlArg() = default;
+  SqlArg(int v) : kind(kInt), i(v) {}
+  SqlArg(long v) : kind(kInt), i(v) {}
+  SqlArg(long long v) : kind(kInt), i(v) {}
+  SqlArg(bool v) : kind(kInt), i(v ? 1 : 0) {}
+  SqlArg(double v) : kind(kReal), r(v) {}
+  SqlArg(const u16& v) : kind(kText), s(ToUtf8(v)) {}
+  SqlArg(const char* v) : kind(kText), s(v) {}
+  static SqlArg Blob(const std::string& b) {
+    SqlArg a;
+    a.kind = kBlob;
+    a.s = b;
+    return a;
+  }
+};
+
+// Steps a query: 1 a row, 0 done, -1 an error.
+int KxStepRow(sqlite3_stmt* st);
+
+class Db {
+ public:
+  Db() = default;
+  ~Db();
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+
+  // Opens (creating the tables of a new file). False with *error set.
+  bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error);
+  void Close();
+  bool IsOpen() const { return db_ != nullptr; }
+
+  bool Begin();
+  bool Commit();
+  void Rollback();
+
+  // Runs one statement with arguments (cached). SQLITE_DONE/ROW count as
+  // success: returns true; else false with LastError().
+  bool Run(const char* sql, std::initializer_list<SqlArg> args);
+  const std::string& LastError() const { return error_; }
+
+  // Value rows of (obj, attr): deletes positions >= from and writes values
+  // [from - 1, size) again.
+  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from);
+  // Writes one slot (position pos, 1-based) in place.
+  bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
+
+  // Calls fn(stmt) for every row of a query.
+  template <class Fn>
+  bool Query(const char* sql, Fn&& fn);
+
+  sqlite3_stmt* Prepare(const char* sql);
+  void FailWriteAfter(long n) { failAfter_ = n; }
+  std::string IntegrityCheck();
+
+ private:
+  bool Step(sqlite3_stmt* st);
+  bool Bind(sqlite3_stmt* st, int index, const SqlArg& a);
+  bool InjectFault();
+  bool BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v);
+
+  sqlite3* db_ = nullptr;
+  std::map<const char*, sqlite3_stmt*> cache_;
+  std::string error_;
+  long failAfter_ = 0;
+};
+
+template <class Fn>
+bool Db::Query(const char* sql, Fn&& fn) {
+  sqlite3_stmt* st = Prepare(sql);
+  if (!st) return false;
+  for (;;) {
+    int rc = KxStepRow(st);
+    if (rc == 1) {
+      fn(st);
+      continue;
+    }
+    return rc == 0;
+  }
+}
+
+// Column readers for Query callbacks.
+int64_t ColInt(sqlite3_stmt* st, int col);
+double ColReal(sqlite3_stmt* st, int col);
+u16 ColText(sqlite3_stmt* st, int col);
+std::string ColBlob(sqlite3_stmt* st, int col);
+bool ColIsNull(sqlite3_stmt* st, int col);
+
+}  // namespace kx::store

@@ -1,0 +1,21 @@
+// The XML fixture format (see ../README.md): reading a whole store's
+// description and importing it in one transaction; and reading one
+// template element as the library keeps it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "store/admin.h"
+#include "store/internal/core.h"
+
+namespace kx::store {
+
+// Imports xml (named name in messages) in a transaction of its own. On any
+// failure nothing is imported and the message reads "NAME:LINE: text".
+Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name);
+
+// Parses one <template> element (as stored in the templates table).
+Status ParseTemplateXml(StoreCore& core, const std::string& xml, std::unique_ptr<TemplateRec>* out);
+
+}  // namespace kx::store

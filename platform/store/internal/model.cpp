@@ -1,0 +1,224 @@
+#include "store/internal/model.h"
+
+#include <algorithm>
+
+#include "store/internal/templates_model.h"
+
+namespace kx::store {
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+u16 FoldCase(const u16& s) {
+  u16 r = s;
+  for (auto& c : r) c = FoldAscii(c);
+  return r;
+}
+
+bool EqualsNoCase(const u16& a, const u16& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+
+bool NoCaseLess::operator()(const u16& a, const u16& b) const {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    char16_t x = FoldAscii(a[i]), y = FoldAscii(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+std::string ToUtf8(const u16& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool FromUtf8(const std::string& s, u16* out) {
+  out->clear();
+  out->reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    uint32_t c;
+    int n;
+    if (b < 0x80) {
+      c = b;
+      n = 0;
+    } else if ((b & 0xE0) == 0xC0) {
+      c = b & 0x1F;
+      n = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      c = b & 0x0F;
+      n = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      c = b & 0x07;
+      n = 3;
+    } else {
+      return false;
+    }
+    if (i + static_cast<size_t>(n) >= s.size()) return false;
+    for (int k = 1; k <= n; ++k) {
+      unsigned char t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      c = (c << 6) | (t & 0x3F);
+    }
+    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kMin[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out->push_back(static_cast<char16_t>(c));
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+u16 U16(const char* ascii) {
+  u16 r;
+  while (*ascii) r.push_back(static_cast<unsigned char>(*ascii++));
+  return r;
+}
+
+Value::Value(const Value& o) : kind(o.kind), flags(o.flags), i(o.i), text(o.text) {
+  if (o.extra) extra = std::make_unique<ValueExtra>(*o.extra);
+}
+
+Value& Value::operator=(const Value& o) {
+  if (this == &o) return *this;
+  kind = o.kind;
+  flags = o.flags;
+  i = o.i;
+  text = o.text;
+  extra = o.extra ? std::make_unique<ValueExtra>(*o.extra) : nullptr;
+  return *this;
+}
+
+ValueExtra& Value::ex() {
+  if (!extra) extra = std::make_unique<ValueExtra>();
+  return *extra;
+}
+
+void Value::ClearContent() {
+  kind = 0;
+  i = 0;
+  text.clear();
+  if (extra) extra->bin.clear();
+}
+
+bool SameContent(const Value& a, const Value& b) {
+  if (a.kind != b.kind) return false;
+  if (a.kind == KXQ_TYPE_REAL || a.kind == KXQ_TYPE_DATE) {
+    if (a.r != b.r) return false;
+  } else if (a.i != b.i) {
+    return false;
+  }
+  if (a.text != b.text) return false;
+  const std::string empty;
+  const std::string& ba = a.extra ? a.extra->bin : empty;
+  const std::string& bb = b.extra ? b.extra->bin : empty;
+  return ba == bb;
+}
+
+bool ClassRec::IsKindOf(const ClassRec* other) const {
+  for (const ClassRec* c = this; c; c = c->base)
+    if (c == other) return true;
+  return false;
+}
+
+std::vector<AttrDef*> ClassRec::Layout() const {
+  std::vector<AttrDef*> out;
+  if (base) out = base->Layout();
+  out.insert(out.end(), own.begin(), own.end());
+  return out;
+}
+
+AttrDef* ClassRec::FindAttr(const u16& name) const {
+  for (const ClassRec* c = this; c; c = c->base)
+    for (AttrDef* d : c->own)
+      if (EqualsNoCase(d->name, name)) return d;
+  return nullptr;
+}
+
+std::vector<Value>* ObjectRec::Find(int32_t attr) {
+  auto it = std::lower_bound(attrs.begin(), attrs.end(), attr,
+                             [](const AttrValues& a, int32_t id) { return a.attr < id; });
+  return (it != attrs.end() && it->attr == attr) ? &it->values : nullptr;
+}
+
+const std::vector<Value>* ObjectRec::Find(int32_t attr) const {
+  return const_cast<ObjectRec*>(this)->Find(attr);
+}
+
+std::vector<Value>& ObjectRec::Get(int32_t attr) {
+  auto it = std::lower_bound(attrs.begin(), attrs.end(), attr,
+                             [](const AttrValues& a, int32_t id) { return a.attr < id; });
+  if (it != attrs.end() && it->attr == attr) return it->values;
+  return attrs.insert(it, AttrValues{attr, {}})->values;
+}
+
+static bool AllDigits(const u16& s) {
+  if (s.empty()) return false;
+  for (char16_t c : s)
+    if (c < u'0' || c > u'9') return false;
+  return true;
+}
+
+bool ChecknumLess(const u16& a, const u16& b) {
+  bool na = AllDigits(a), nb = AllDigits(b);
+  if (na != nb) return na;  // numbers first
+  if (na) {
+    u16 x = a.substr(std::min(a.find_first_not_of(u'0'), a.size()));
+    u16 y = b.substr(std::min(b.find_first_not_of(u'0'), b.size()));
+    if (x.size() != y.size()) return x.size() < y.size();
+    return x < y;
+  }
+  return a < b;
+}
+
+TemplateRec* TemplateLibraryRec::Current(const u16& id) const {
+  auto it = byId.find(id);
+  if (it == byId.end() || it->second.empty()) return nullptr;
+  TemplateRec* best = nullptr;
+  for (auto& [ck, t] : it->second)
+    if (!best || ChecknumLess(best->checknum, ck)) best = t.get();
+  return best;
+}
+
+TemplateRec* TemplateLibraryRec::Version(const u16& id, const u16& checknum) const {
+  auto it = byId.find(id);
+  if (it == byId.end()) return nullptr;
+  auto jt = it->second.find(checknum);
+  return jt == it->second.end() ? nullptr : jt->second.get();
+}
+
+}  // namespace kx::store

@@ -1,0 +1,198 @@
+// The in-memory model of a store: schema, objects and their values, units,
+// projects and the other tables. Plain data; StoreCore changes it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "store/fwd.h"
+
+namespace kx::store {
+
+using u16 = std::u16string;
+
+// ASCII-only case folding, whatever the locale.
+char16_t FoldAscii(char16_t c);
+u16 FoldCase(const u16& s);
+bool EqualsNoCase(const u16& a, const u16& b);
+
+// Case-insensitive key for maps of names.
+struct NoCaseLess {
+  bool operator()(const u16& a, const u16& b) const;
+};
+
+std::string ToUtf8(const u16& s);
+// Strict: invalid UTF-8 gives false.
+bool FromUtf8(const std::string& s, u16* out);
+u16 U16(const char* ascii);
+
+
+
+// Rarely used parts of a value, kept out of line to keep Value small.
+struct ValueExtra {
+  int32_t hold = 0;
+  u16 prefix, postfix, subst;
+  std::string bin;
+};
+
+// Per-value flag bits.
+enum : uint32_t {
+  kFlagLocked = 0x1,
+  kFlagSecured = 0x2,
+  kFlagStatus1 = 0x10,
+  kFlagStatus2 = 0x20,
+  kFlagStatus3 = 0x40,
+  kFlagStatus4 = 0x80,
+  kFlagStatus5 = 0x100,
+};
+
+// One value slot. kind 0 is an empty slot; otherwise a KXQDataType code
+// (text kinds 1 and 4 are kept as 1).
+struct Value {
+  uint8_t kind = 0;
+  uint32_t flags = 0;
+  union {
+    int64_t i = 0;  // integer, Boolean (0/1), object id
+    double r;       // real, date
+  };
+  u16 text;  // text; the unit of a real
+  std::unique_ptr<ValueExtra> extra;
+
+  Value() = default;
+  Value(const Value& o);
+  Value& operator=(const Value& o);
+  Value(Value&&) noexcept = default;
+  Value& operator=(Value&&) noexcept = default;
+
+  bool empty() const { return kind == 0; }
+  ValueExtra& ex();
+  const ValueExtra* exOrNull() const { return extra.get(); }
+  // Clears the content, keeping flags and texts of the slot.
+  void ClearContent();
+};
+bool SameContent(const Value& a, const Value& b);
+
+struct ClassRec;
+
+struct AttrDef {
+  int32_t id = 0;
+  ClassRec* owner = nullptr;
+  u16 name;
+  int type = KXQ_TYPE_TEXT;
+  bool list = false;
+  bool collection = false;  // an object list whose deleted members are removed
+  u16 refClass;
+  u16 dimension;
+  u16 defaultUnit;
+  u16 doc;
+  u16 path;
+  u16 disciplines;
+};
+
+struct ClassRec {
+  int32_t id = 0;
+  u16 name;
+  ClassRec* base = nullptr;
+  u16 description;
+  bool definition = false;
+  std::vector<AttrDef*> own;          // in definition order
+  std::vector<ClassRec*> subclasses;
+  std::map<int32_t, bool> instances;  // live direct instances, by id
+  IUnknown* com = nullptr;            // cached ClassImpl (one reference)
+
+  bool IsKindOf(const ClassRec* other) const;
+  // Own and inherited definitions, inherited first.
+  std::vector<AttrDef*> Layout() const;
+  AttrDef* FindAttr(const u16& name) const;
+};
+
+struct AttrValues {
+  int32_t attr;
+  std::vector<Value> values;
+};
+
+struct ObjectRec {
+  int32_t id = 0;
+  ClassRec* cls = nullptr;
+  int32_t owner = 0;
+  int32_t holder = 0;  // object whose collection attribute holds this one
+  u16 holderAttr;
+  uint32_t flags = 0;  // kObjStatusCopy
+  bool live = true;
+  std::vector<AttrValues> attrs;  // sorted by attr id
+  IKXQObject* com = nullptr;      // the one interface (one reference)
+
+  std::vector<Value>* Find(int32_t attr);
+  const std::vector<Value>* Find(int32_t attr) const;
+  std::vector<Value>& Get(int32_t attr);
+};
+enum : uint32_t { kObjStatusCopy = 0x1 };
+
+struct UnitRec {
+  u16 name;
+  u16 dimension;
+  double factor = 1;
+  double offset = 0;
+  u16 display;
+};
+
+struct DimensionRec {
+  u16 name;
+  u16 baseUnit;
+  std::vector<u16> units;  // schema order
+  IUnknown* com = nullptr;
+};
+
+struct DimensionSetRec {
+  u16 name;
+  std::map<u16, u16, NoCaseLess> units;  // dimension -> unit
+};
+
+struct ProjectRec {
+  int32_t id = 0;
+  u16 name;
+  int32_t parent = 0;
+  std::vector<int32_t> children;
+  IUnknown* com = nullptr;
+};
+
+struct FilterRec {
+  u16 name, title, className, attribute, value;
+  IUnknown* com = nullptr;
+};
+
+struct SortRec {
+  u16 code, title, attribute;
+  bool descending = false;
+  IUnknown* com = nullptr;
+};
+
+struct MethodRec {
+  u16 scope;  // class name, or "" for the schema
+  u16 name;
+  int kind = 0;   // 0 empty, 1 Boolean, 2 integer, 3 text
+  u16 result;     // the result as text
+  long calls = 0;
+};
+
+struct TriggerRec {
+  int32_t owner = 0;
+  u16 name;
+  u16 handler;
+  LONG option1 = 0, option2 = 0;
+  std::map<u16, std::unordered_set<uint64_t>> reads;  // key -> (obj, attr)
+  std::vector<u16> fired;
+  IUnknown* com = nullptr;
+};
+
+struct UserRec {
+  u16 name;
+  LONG status = 0;
+};
+
+}  // namespace kx::store

@@ -1,0 +1,916 @@
+// IKXQObject, IKXQAttribute, IKXQTrigger and the small interfaces around
+// them.
+#include <algorithm>
+
+#include "com/enumvariant.h"
+#include "store/internal/com_util.h"
+
+namespace kx::store {
+
+namespace {
+
+HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
+  if (core.closed()) return core.CheckOpen();
+  if (!rec->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
+  return S_OK;
+}
+
+#define KX_RETURN_IF_FAILED(expr)       \
+  do {                                  \
+    HRESULT hr_ = (expr);               \
+    if (FAILED(hr_)) return hr_;        \
+  } while (0)
+
+template <class T>
+HRESULT OutPtr(T** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+
+class NamedItemImpl final : public kx::com::Object<NamedItemImpl, IKXQNamedItem> {
+ public:
+  explicit NamedItemImpl(u16 name) : name_(std::move(name)) {}
+  HRESULT get_Name(BSTR* name) override { return OutBstr(name_, name); }
+
+ private:
+  u16 name_;
+};
+
+class DataviewIndexImpl final : public kx::com::Object<DataviewIndexImpl, IKXQDataviewIndex> {
+ public:
+  DataviewIndexImpl(StoreCore& core, ObjectRec* holder) : core_(&core), holder_(holder) {}
+  HRESULT get_Holder(IKXQObject** holder) override {
+    KX_RETURN_IF_FAILED(OutPtr(holder));
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, holder_));
+    *holder = ObjectCom(*core_, holder_);
+    return S_OK;
+  }
+
+ private:
+  CoreRef core_;
+  ObjectRec* holder_;
+};
+
+class EvalContextImpl final : public StoreObject<EvalContextImpl, IKXQEvaluationContext> {
+ public:
+  ~EvalContextImpl() override {
+    for (auto& [k, v] : values_) VariantClear(&v);
+  }
+  HRESULT SetNamedValue(VARIANT name, VARIANT value) override {
+    u16 key;
+    KX_RETURN_IF_FAILED(VariantText(name, &key));
+    VARIANT copy;
+    VariantInit(&copy);
+    KX_RETURN_IF_FAILED(VariantCopyInd(&copy, &value));
+    auto it = values_.find(key);
+    if (it != values_.end()) VariantClear(&it->second);
+    values_[key] = copy;
+    return S_OK;
+  }
+  HRESULT GetNamedValue(VARIANT name, VARIANT* value) override {
+    if (!value) return E_POINTER;
+    VariantInit(value);
+    u16 key;
+    KX_RETURN_IF_FAILED(VariantText(name, &key));
+    auto it = values_.find(key);
+    return it == values_.end() ? S_OK : VariantCopy(value, &it->second);
+  }
+  HRESULT Begin(VARIANT) override { return S_OK; }
+  HRESULT End() override { return S_OK; }
+
+ private:
+  std::map<u16, VARIANT, NoCaseLess> values_;
+};
+
+// ---------------------------------------------------------------------------
+
+class AttrDefImpl final : public StoreObject<AttrDefImpl, IKXQAttributeDef> {
+ public:
+  AttrDefImpl(StoreCore& core, AttrDef* def) : core_(&core), def_(def) {}
+  HRESULT get_Name(BSTR* name) override { return OutBstr(def_->name, name); }
+  HRESULT get_DataType(LONG* type) override {
+    if (!type) return E_POINTER;
+    *type = def_->type;
+    return S_OK;
+  }
+  HRESULT get_IsList(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    *v = Bool(def_->list);
+    return S_OK;
+  }
+  HRESULT get_IsCollection(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    *v = Bool(def_->collection);
+    return S_OK;
+  }
+  HRESULT get_ReferencedClass(IKXQClass** cls) override {
+    KX_RETURN_IF_FAILED(OutPtr(cls));
+    if (ClassRec* c = core_->FindClass(def_->refClass)) *cls = ClassCom(*core_, c);
+    return S_OK;
+  }
+  HRESULT get_Dimension(BSTR* name) override { return OutBstr(def_->dimension, name); }
+  HRESULT get_Documentation(BSTR* text) override { return OutBstr(def_->doc, text); }
+  HRESULT get_PathText(LONG form, BSTR* text) override {
+    if (!def_->path.empty() && form != 1) return OutBstr(def_->path, text);
+    return OutBstr(def_->path.empty() ? def_->owner->name + u"." + def_->name : def_->path, text);
+  }
+
+ private:
+  CoreRef core_;
+  AttrDef* def_;
+};
+
+// ---------------------------------------------------------------------------
+
+class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
+ public:
+  AttributeImpl(StoreCore& core, ObjectRec* rec, AttrDef* def) : core_(&core), rec_(rec), def_(def) {}
+
+  HRESULT get_Name(BSTR* name) override { return OutBstr(def_->name, name); }
+  HRESULT get_DataType(LONG* type) override {
+    if (!type) return E_POINTER;
+    *type = def_->type;
+    return S_OK;
+  }
+  HRESULT get_IsList(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    *v = Bool(def_->list);
+    return S_OK;
+  }
+  HRESULT get_IsCollection(VARIANT_BOOL* v) override {
+    if (!v) return E_POINTER;
+    *v = Bool(def_->collection);
+    return S_OK;
+  }
+  HRESULT get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    KX_RETURN_IF_FAILED(Live());
+    core_->NoteRead(rec_->id, def_->id);
+    *count = static_cast<LONG>(Values().size());
+    return S_OK;
+  }
+  HRESULT GetValue(VARIANT index, VARIANT unit, VARIANT* value) override {
+    if (!value) return E_POINTER;
+    VariantClear(value);
+    KX_RETURN_IF_FAILED(Live());
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    core_->NoteRead(rec_->id, def_->id);
+    const auto& vals = Values();
+    if (pos > vals.size()) return S_OK;
+    return FromValue(*core_, def_, vals[pos - 1], unit, value);
+  }
+  HRESULT PutValue(VARIANT index, VARIANT unit, VARIANT value) override {
+    StoreCore::WriteScope scope(*core_);
+    if (FAILED(scope.ok())) return scope.Done(scope.ok());
+    return scope.Done(DoPut(index, unit, value));
+  }
+  HRESULT HasValue(VARIANT index, VARIANT_BOOL* has) override {
+    if (!has) return E_POINTER;
+    *has = VARIANT_FALSE;
+    KX_RETURN_IF_FAILED(Live());
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    core_->NoteRead(rec_->id, def_->id);
+    const auto& vals = Values();
+    if (whole) {
+      *has = Bool(std::any_of(vals.begin(), vals.end(), [&](const Value& v) { return Present(v); }));
+      return S_OK;
+    }
+    *has = Bool(pos <= vals.size() && Present(vals[pos - 1]));
+    return S_OK;
+  }
+  HRESULT Clear(VARIANT index) override {
+    return Write([&]() -> HRESULT {
+      size_t pos;
+      bool whole;
+      KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+      return whole ? core_->ClearAll(rec_, def_) : core_->ClearSlot(rec_, def_, pos);
+    });
+  }
+  HRESULT InsertValues(LONG first, LONG count) override {
+    return Write([&]() -> HRESULT {
+      if (first < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(first) + " is below 1");
+      if (count < 0) return SetError(E_INVALIDARG, std::string("A negative number of values"));
+      return core_->InsertValues(rec_, def_, static_cast<size_t>(first), static_cast<size_t>(count));
+    });
+  }
+  HRESULT RemoveValues(LONG first, LONG count) override {
+    return Write([&]() -> HRESULT {
+      if (first < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(first) + " is below 1");
+      if (count < 0) return SetError(E_INVALIDARG, std::string("A negative number of values"));
+      return core_->RemoveValues(rec_, def_, static_cast<size_t>(first), static_cast<size_t>(count));
+    });
+  }
+  HRESULT AddValue(VARIANT value, VARIANT_BOOL contained, VARIANT unit) override {
+    (void)contained;  // collections hold their members whatever the flag
+    return Write([&]() -> HRESULT {
+      VARIANT at;
+      VariantInit(&at);
+      V_VT(&at) = VT_I4;
+      at.lVal = static_cast<LONG>(Values().size() + 1);
+      if (!def_->list && !Values().empty())
+        return SetError(DISP_E_BADINDEX, u"Attribute \"" + def_->name + u"\" holds a single value");
+      return DoPut(at, unit, value);
+    });
+  }
+  HRESULT Resize(LONG count) override {
+    return Write([&]() -> HRESULT {
+      if (count < 0) return SetError(E_INVALIDARG, std::string("A negative number of values"));
+      return core_->Resize(rec_, def_, static_cast<size_t>(count));
+    });
+  }
+  HRESULT get_UnitText(VARIANT which, BSTR* unit) override {
+    if (!unit) return E_POINTER;
+    *unit = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    u16 text;
+    KX_RETURN_IF_FAILED(VariantText(which, &text));
+    DimensionRec* dim = core_->FindDimension(def_->dimension);
+    if (text.empty()) {
+      const auto& vals = Values();
+      if (!vals.empty() && vals[0].kind == KXQ_TYPE_REAL && !vals[0].text.empty()) return OutBstr(vals[0].text, unit);
+      return OutBstr(!def_->defaultUnit.empty() ? def_->defaultUnit : dim ? dim->baseUnit : u16(), unit);
+    }
+    if (DimensionSetRec* set = core_->FindDimensionSet(text)) {
+      auto it = set->units.find(def_->dimension);
+      if (it != set->units.end()) return OutBstr(it->second, unit);
+      return SetError(KXQ_E_UNIT, u"Dimension set \"" + text + u"\" has no unit for \"" + def_->dimension + u"\"");
+    }
+    const UnitRec* u = core_->FindUnit(text);
+    if (u && EqualsNoCase(u->dimension, def_->dimension)) return OutBstr(u->name, unit);
+    return SetError(KXQ_E_UNIT, u"\"" + text + u"\" is neither a dimension set nor a unit of attribute \"" +
+                                    def_->name + u"\"");
+  }
+  HRESULT GetRealInUnit(LONG index, BSTR unit, double* value) override {
+    if (!value) return E_POINTER;
+    KX_RETURN_IF_FAILED(Live());
+    core_->NoteRead(rec_->id, def_->id);
+    size_t pos = index < 1 ? 1 : static_cast<size_t>(index);
+    const auto& vals = Values();
+    if (pos > vals.size() || (vals[pos - 1].kind != KXQ_TYPE_REAL && vals[pos - 1].kind != KXQ_TYPE_INTEGER))
+      return SetError(DISP_E_TYPEMISMATCH, u"Attribute \"" + def_->name + u"\" holds no real at that position");
+    const Value& v = vals[pos - 1];
+    if (v.kind == KXQ_TYPE_INTEGER) {
+      *value = static_cast<double>(v.i);
+      return S_OK;
+    }
+    return core_->ConvertReal(v.r, v.text, FromBstr(unit), value);
+  }
+  HRESULT get_Owner(IKXQObject** owner) override {
+    KX_RETURN_IF_FAILED(OutPtr(owner));
+    KX_RETURN_IF_FAILED(Live());
+    *owner = ObjectCom(*core_, rec_);
+    return S_OK;
+  }
+  HRESULT get_Definition(IKXQAttributeDef** def) override {
+    KX_RETURN_IF_FAILED(OutPtr(def));
+    *def = AttrDefCom(*core_, def_);
+    return S_OK;
+  }
+  HRESULT ContainsObject(IKXQObject* obj, VARIANT_BOOL* contains) override {
+    if (!contains) return E_POINTER;
+    *contains = VARIANT_FALSE;
+    KX_RETURN_IF_FAILED(Live());
+    if (!obj) return E_POINTER;
+    LONG id = 0;
+    KX_RETURN_IF_FAILED(obj->get_Id(&id));
+    core_->NoteRead(rec_->id, def_->id);
+    for (const Value& v : Values())
+      if (v.kind == KXQ_TYPE_OBJECT && v.i == id) *contains = VARIANT_TRUE;
+    return S_OK;
+  }
+
+  HRESULT IsLocked(VARIANT index, VARIANT_BOOL* r) override { return FlagTest(index, kFlagLocked, r); }
+  HRESULT IsSecured(VARIANT index, VARIANT_BOOL* r) override { return FlagTest(index, kFlagSecured, r); }
+  HRESULT IsHeld(VARIANT index, VARIANT_BOOL* r) override {
+    if (!r) return E_POINTER;
+    *r = VARIANT_FALSE;
+    const Value* v = nullptr;
+    KX_RETURN_IF_FAILED(Slot(index, &v));
+    *r = Bool(v && v->extra && v->extra->hold != 0 && core_->LiveObject(v->extra->hold));
+    return S_OK;
+  }
+  HRESULT Lock(VARIANT index, VARIANT_BOOL on) override { return FlagSet(index, kFlagLocked, on != 0); }
+  HRESULT Secure(VARIANT index, VARIANT_BOOL on) override { return FlagSet(index, kFlagSecured, on != 0); }
+  HRESULT Hold(VARIANT index, VARIANT hold) override {
+    return Write([&]() -> HRESULT {
+      size_t pos;
+      bool whole;
+      KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+      int32_t holdId = 0;
+      const VARIANT* h = V_VT(&hold) == (VT_BYREF | VT_VARIANT) ? hold.pvarVal : &hold;
+      if ((V_VT(h) == VT_DISPATCH || V_VT(h) == VT_UNKNOWN) && h->punkVal) {
+        ObjectRec* o = ObjectFromCom(*core_, h->punkVal);
+        if (!o || !o->live) return SetError(DISP_E_TYPEMISMATCH, std::string("A hold must be a live object of this store"));
+        holdId = o->id;
+      }
+      return core_->ModifySlot(rec_, def_, pos, [holdId](Value& v) { v.ex().hold = holdId; });
+    });
+  }
+  HRESULT get_HoldObject(VARIANT index, IKXQObject** hold) override {
+    KX_RETURN_IF_FAILED(OutPtr(hold));
+    const Value* v = nullptr;
+    KX_RETURN_IF_FAILED(Slot(index, &v));
+    if (v && v->extra && v->extra->hold)
+      if (ObjectRec* o = core_->LiveObject(v->extra->hold)) *hold = ObjectCom(*core_, o);
+    return S_OK;
+  }
+  HRESULT GetStatusFlags(VARIANT index, LONG* flags) override {
+    if (!flags) return E_POINTER;
+    *flags = 0;
+    const Value* v = nullptr;
+    KX_RETURN_IF_FAILED(Slot(index, &v));
+    uint32_t f = v ? v->flags : 0;
+    LONG out = 0;
+    if (f & kFlagStatus1) out |= KXQ_STATUS_1;
+    if (f & kFlagStatus2) out |= KXQ_STATUS_2;
+    if (f & kFlagStatus3) out |= KXQ_STATUS_3;
+    if (f & kFlagStatus4) out |= KXQ_STATUS_4;
+    if (!(f & kFlagStatus5)) out |= KXQ_STATUS_NOT5;
+    *flags = out;
+    return S_OK;
+  }
+  HRESULT PutStatusFlags(VARIANT index, LONG flags) override {
+    return Write([&]() -> HRESULT {
+      size_t pos;
+      bool whole;
+      KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+      uint32_t f = 0;
+      if (flags & KXQ_STATUS_1) f |= kFlagStatus1;
+      if (flags & KXQ_STATUS_2) f |= kFlagStatus2;
+      if (flags & KXQ_STATUS_3) f |= kFlagStatus3;
+      if (flags & KXQ_STATUS_4) f |= kFlagStatus4;
+      if (!(flags & KXQ_STATUS_NOT5)) f |= kFlagStatus5;
+      const uint32_t mask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagStatus5;
+      return core_->ModifySlot(rec_, def_, pos, [f, mask](Value& v) { v.flags = (v.flags & ~mask) | f; });
+    });
+  }
+  HRESULT GetPrefix(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::prefix, text); }
+  HRESULT PutPrefix(VARIANT index, BSTR text) override { return PutText(index, &ValueExtra::prefix, text); }
+  HRESULT GetPostfix(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::postfix, text); }
+  HRESULT PutPostfix(VARIANT index, BSTR text) override { return PutText(index, &ValueExtra::postfix, text); }
+  HRESULT GetSubstitution(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::subst, text); }
+  HRESULT PutSubstitution(VARIANT index, BSTR text) override { return PutText(index, &ValueExtra::subst, text); }
+  HRESULT get_Disciplines(BSTR* text) override { return OutBstr(def_->disciplines, text); }
+  HRESULT get_Appearances(SAFEARRAY** places) override {
+    if (!places) return E_POINTER;
+    *places = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    // Places showing the object: objects whose "NodeObjects" list holds it.
+    std::vector<ObjectRec*> holders;
+    for (auto& [id, o] : core_->objects()) {
+      if (!o->live) continue;
+      AttrDef* d = o->cls->FindAttr(u"NodeObjects");
+      if (!d) continue;
+      for (const Value& v : core_->Values(o.get(), d))
+        if (v.kind == KXQ_TYPE_OBJECT && v.i == rec_->id) {
+          holders.push_back(o.get());
+          break;
+        }
+    }
+    std::sort(holders.begin(), holders.end(), [](ObjectRec* a, ObjectRec* b) { return a->id < b->id; });
+    SAFEARRAY* sa = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(holders.size()));
+    if (!sa) return E_OUTOFMEMORY;
+    for (size_t k = 0; k < holders.size(); ++k) {
+      auto* place = new DataviewIndexImpl(*core_, holders[k]);
+      LONG ix = static_cast<LONG>(k);
+      SafeArrayPutElement(sa, &ix, static_cast<IUnknown*>(place));
+      place->Release();
+    }
+    *places = sa;
+    return S_OK;
+  }
+
+ private:
+  HRESULT Live() const { return LiveCheck(*core_, rec_); }
+  const std::vector<Value>& Values() const { return core_->Values(rec_, def_); }
+  static bool Present(const Value& v) { return !v.empty(); }
+
+  template <class Fn>
+  HRESULT Write(Fn&& fn) {
+    StoreCore::WriteScope scope(*core_);
+    if (FAILED(scope.ok())) return scope.Done(scope.ok());
+    HRESULT hr = Live();
+    if (SUCCEEDED(hr)) hr = fn();
+    return scope.Done(hr);
+  }
+
+  HRESULT DoPut(const VARIANT& index, const VARIANT& unit, const VARIANT& value) {
+    KX_RETURN_IF_FAILED(Live());
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    Value v;
+    bool clear = false;
+    KX_RETURN_IF_FAILED(ToValue(*core_, def_, value, unit, &v, &clear));
+    if (clear) {
+      if (!def_->list) return core_->ClearAll(rec_, def_);
+      // An empty write at count + 1 or beyond still extends the list.
+      if (pos > Values().size()) return core_->Resize(rec_, def_, pos);
+      return core_->ClearSlot(rec_, def_, pos);
+    }
+    return core_->SetValue(rec_, def_, pos, std::move(v));
+  }
+
+  HRESULT Slot(const VARIANT& index, const Value** out) {
+    *out = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    core_->NoteRead(rec_->id, def_->id);
+    const auto& vals = Values();
+    if (pos <= vals.size()) *out = &vals[pos - 1];
+    return S_OK;
+  }
+  HRESULT FlagTest(const VARIANT& index, uint32_t bit, VARIANT_BOOL* r) {
+    if (!r) return E_POINTER;
+    *r = VARIANT_FALSE;
+    const Value* v = nullptr;
+    KX_RETURN_IF_FAILED(Slot(index, &v));
+    *r = Bool(v && (v->flags & bit));
+    return S_OK;
+  }
+  HRESULT FlagSet(const VARIANT& index, uint32_t bit, bool on) {
+    return Write([&]() -> HRESULT {
+      size_t pos;
+      bool whole;
+      KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+      return core_->ModifySlot(rec_, def_, pos, [bit, on](Value& v) { v.flags = on ? (v.flags | bit) : (v.flags & ~bit); });
+    });
+  }
+  HRESULT GetText(const VARIANT& index, u16 ValueExtra::*field, BSTR* text) {
+    if (!text) return E_POINTER;
+    *text = nullptr;
+    const Value* v = nullptr;
+    KX_RETURN_IF_FAILED(Slot(index, &v));
+    return OutBstr(v && v->extra ? v->extra.get()->*field : u16(), text);
+  }
+  HRESULT PutText(const VARIANT& index, u16 ValueExtra::*field, BSTR text) {
+    return Write([&]() -> HRESULT {
+      size_t pos;
+      bool whole;
+      KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+      u16 t = FromBstr(text);
+      return core_->ModifySlot(rec_, def_, pos, [&](Value& v) { v.ex().*field = t; });
+    });
+  }
+
+  CoreRef core_;
+  ObjectRec* rec_;
+  AttrDef* def_;
+};
+
+// ---------------------------------------------------------------------------
+
+class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
+ public:
+  TriggerImpl(StoreCore& core, TriggerRec* rec) : core_(&core), rec_(rec) {}
+  HRESULT SetOption1(LONG value) override { return Save([&] { rec_->option1 = value; }); }
+  HRESULT SetOption2(LONG value) override { return Save([&] { rec_->option2 = value; }); }
+  HRESULT SetHandler(BSTR progId) override { return Save([&] { rec_->handler = FromBstr(progId); }); }
+  HRESULT GetName(BSTR* name) override { return OutBstr(rec_->name, name); }
+  HRESULT GetFiredKeys(SAFEARRAY** keys) override {
+    if (!keys) return E_POINTER;
+    *keys = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    if (rec_->fired.empty()) return S_OK;
+    *keys = BstrVector(rec_->fired, 0);
+    return *keys ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT GetOwner(IKXQObject** owner) override {
+    KX_RETURN_IF_FAILED(OutPtr(owner));
+    KX_RETURN_IF_FAILED(Live());
+    *owner = ObjectCom(*core_, core_->LiveObject(rec_->owner));
+    return S_OK;
+  }
+  HRESULT BeginItem(VARIANT key) override {
+    KX_RETURN_IF_FAILED(Live());
+    u16 k;
+    KX_RETURN_IF_FAILED(VariantText(key, &k));
+    rec_->reads[k];
+    core_->openItems.emplace_back(rec_, k);
+    return S_OK;
+  }
+  HRESULT EndItem() override {
+    KX_RETURN_IF_FAILED(Live());
+    auto& open = core_->openItems;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+      if (it->first == rec_) {
+        open.erase(std::next(it).base());
+        return S_OK;
+      }
+    return SetError(KXQ_E_TRANSACTION, u"Trigger \"" + rec_->name + u"\" has no open item");
+  }
+  HRESULT ResetItem(VARIANT key) override {
+    KX_RETURN_IF_FAILED(Live());
+    const VARIANT* k = V_VT(&key) == (VT_BYREF | VT_VARIANT) ? key.pvarVal : &key;
+    if (V_VT(k) == VT_EMPTY || ((V_VT(k) == VT_INT || V_VT(k) == VT_I4) && k->lVal == 0)) {
+      rec_->reads.clear();
+      return S_OK;
+    }
+    u16 text;
+    KX_RETURN_IF_FAILED(VariantText(*k, &text));
+    rec_->reads.erase(text);
+    return S_OK;
+  }
+  HRESULT ClearFiredKeys() override {
+    KX_RETURN_IF_FAILED(Live());
+    rec_->fired.clear();
+    return S_OK;
+  }
+
+ private:
+  HRESULT Live() const {
+    KX_RETURN_IF_FAILED(core_->CheckOpen());
+    if (!rec_->owner || !core_->LiveObject(rec_->owner))
+      return SetError(KXQ_E_DELETED, u"Trigger \"" + rec_->name + u"\" was removed");
+    return S_OK;
+  }
+  template <class Fn>
+  HRESULT Save(Fn&& fn) {
+    StoreCore::WriteScope scope(*core_);
+    if (FAILED(scope.ok())) return scope.Done(scope.ok());
+    HRESULT hr = Live();
+    if (SUCCEEDED(hr)) {
+      TriggerRec saved = CopyHead(*rec_);
+      fn();
+      TriggerRec* r = rec_;
+      core_->OnUndo([r, saved] {
+        r->handler = saved.handler;
+        r->option1 = saved.option1;
+        r->option2 = saved.option2;
+      });
+      hr = core_->SaveTrigger(rec_);
+    }
+    return scope.Done(hr);
+  }
+  static TriggerRec CopyHead(const TriggerRec& r) {
+    TriggerRec t;
+    t.handler = r.handler;
+    t.option1 = r.option1;
+    t.option2 = r.option2;
+    return t;
+  }
+
+  CoreRef core_;
+  TriggerRec* rec_;
+};
+
+// ---------------------------------------------------------------------------
+
+class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
+ public:
+  ObjectImpl(StoreCore& core, ObjectRec* rec) : core_(&core), rec_(rec) {}
+
+  HRESULT get_Id(LONG* id) override {
+    if (!id) return E_POINTER;
+    *id = rec_->id;
+    return S_OK;
+  }
+  HRESULT get_Class(IKXQClass** cls) override {
+    KX_RETURN_IF_FAILED(OutPtr(cls));
+    KX_RETURN_IF_FAILED(Live());
+    *cls = ClassCom(*core_, rec_->cls);
+    return S_OK;
+  }
+  HRESULT IsOfClass(VARIANT cls, VARIANT_BOOL* is) override {
+    if (!is) return E_POINTER;
+    *is = VARIANT_FALSE;
+    KX_RETURN_IF_FAILED(Live());
+    ClassRec* c = ClassFromVariant(*core_, cls);
+    *is = Bool(c && rec_->cls->IsKindOf(c));
+    return S_OK;
+  }
+  HRESULT get_Name(VARIANT option, BSTR* name) override {
+    if (!name) return E_POINTER;
+    *name = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    u16 text;
+    if (AttrDef* d = rec_->cls->FindAttr(u"Name")) {
+      const auto& vals = core_->Values(rec_, d);
+      if (!vals.empty() && vals[0].kind == KXQ_TYPE_TEXT) text = vals[0].text;
+    }
+    if (text.empty()) text = rec_->cls->name + u" " + U16(std::to_string(rec_->id).c_str());
+    const VARIANT* o = V_VT(&option) == (VT_BYREF | VT_VARIANT) ? option.pvarVal : &option;
+    if (V_VT(o) == VT_BOOL && o->boolVal) text = rec_->cls->name + u": " + text;
+    return OutBstr(text, name);
+  }
+  HRESULT get_Attribute(BSTR name, VARIANT, IKXQAttribute** attr) override {
+    KX_RETURN_IF_FAILED(OutPtr(attr));
+    KX_RETURN_IF_FAILED(Live());
+    AttrDef* d = rec_->cls->FindAttr(FromBstr(name));
+    if (d) *attr = AttributeCom(*core_, rec_, d);
+    return S_OK;
+  }
+  HRESULT GetOwner(IKXQObject** owner, LONG) override {
+    KX_RETURN_IF_FAILED(OutPtr(owner));
+    KX_RETURN_IF_FAILED(Live());
+    if (ObjectRec* o = core_->LiveObject(rec_->owner)) *owner = ObjectCom(*core_, o);
+    return S_OK;
+  }
+  HRESULT put_Owner(IKXQObject* owner) override {
+    return Write([&]() -> HRESULT {
+      int32_t id = 0;
+      if (owner) {
+        ObjectRec* o = ObjectFromCom(*core_, owner);
+        if (!o || !o->live) return SetError(E_INVALIDARG, std::string("The owner must be a live object of this store"));
+        for (ObjectRec* p = o; p; p = core_->LiveObject(p->owner))
+          if (p == rec_) return SetError(E_INVALIDARG, std::string("An object cannot own itself"));
+        id = o->id;
+      }
+      return core_->SetOwner(rec_, id);
+    });
+  }
+  HRESULT get_HoldingAttributeName(BSTR* name) override {
+    if (!name) return E_POINTER;
+    *name = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    AttrDef* d = core_->HoldingAttr(rec_, nullptr);
+    return OutBstr(d ? d->name : u16(), name);
+  }
+  HRESULT get_ContainingAttribute(IKXQAttribute** attr) override {
+    KX_RETURN_IF_FAILED(OutPtr(attr));
+    KX_RETURN_IF_FAILED(Live());
+    ObjectRec* h = nullptr;
+    if (AttrDef* d = core_->HoldingAttr(rec_, &h)) *attr = AttributeCom(*core_, h, d);
+    return S_OK;
+  }
+  HRESULT Delete() override {
+    return Write([&] { return core_->DeleteObject(rec_); });
+  }
+  HRESULT Unlink() override {
+    bool held = false;
+    HRESULT hr = Write([&] { return core_->Unlink(rec_, &held); });
+    return SUCCEEDED(hr) && !held ? S_FALSE : hr;
+  }
+  HRESULT Copy(IKXQObject** copy) override {
+    KX_RETURN_IF_FAILED(OutPtr(copy));
+    ObjectRec* made = nullptr;
+    KX_RETURN_IF_FAILED(Write([&] { return core_->CopyObject(rec_, &made); }));
+    *copy = ObjectCom(*core_, made);
+    return S_OK;
+  }
+  HRESULT get_Claimants(SAFEARRAY** projects) override {
+    if (!projects) return E_POINTER;
+    *projects = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    std::vector<IDispatch*> items;
+    for (int32_t p : core_->Claims(rec_->id))
+      if (ProjectRec* pr = core_->FindProject(p)) items.push_back(ProjectCom(*core_, pr));
+    *projects = DispatchVector(items, 1);
+    return *projects ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT IsScoped(VARIANT_BOOL* scoped) override {
+    if (!scoped) return E_POINTER;
+    *scoped = VARIANT_FALSE;
+    KX_RETURN_IF_FAILED(Live());
+    *scoped = Bool(ClaimedByActive());
+    return S_OK;
+  }
+  HRESULT TestFilter(VARIANT filter, LONG* result) override {
+    if (!result) return E_POINTER;
+    *result = 0;
+    KX_RETURN_IF_FAILED(Live());
+    const VARIANT* f = V_VT(&filter) == (VT_BYREF | VT_VARIANT) ? filter.pvarVal : &filter;
+    if (V_VT(f) == VT_EMPTY || V_VT(f) == VT_BOOL) {
+      *result = ClaimedByActive() ? 1 : 0;
+      return S_OK;
+    }
+    u16 text;
+    KX_RETURN_IF_FAILED(VariantText(*f, &text));
+    if (text.empty()) {
+      *result = 1;
+      return S_OK;
+    }
+    if (text == u"KX_CLAIM_ONLY") {
+      *result = ClaimedByActive() ? 1 : 0;
+      return S_OK;
+    }
+    FilterRec* fr = core_->FindFilter(text);
+    if (!fr) return SetError(KXQ_E_NOTFOUND, u"Unknown object filter \"" + text + u"\"");
+    IKXQObjectFilter* fc = FilterCom(*core_, fr);
+    VARIANT_BOOL passes = VARIANT_FALSE;
+    HRESULT hr = fc->Evaluate(this, &passes);
+    fc->Release();
+    if (FAILED(hr)) return hr;
+    *result = passes ? 1 : 0;
+    return S_OK;
+  }
+  HRESULT get_EvaluationContext(IKXQEvaluationContext** context) override {
+    KX_RETURN_IF_FAILED(OutPtr(context));
+    KX_RETURN_IF_FAILED(Live());
+    *context = new EvalContextImpl();
+    return S_OK;
+  }
+  HRESULT get_Users(SAFEARRAY** users) override {
+    if (!users) return E_POINTER;
+    *users = nullptr;
+    KX_RETURN_IF_FAILED(Live());
+    std::vector<UserRec> list = core_->Users(rec_->id);
+    if (list.empty()) return S_OK;
+    SAFEARRAYBOUND b[2];
+    b[0].lLbound = 0;
+    b[0].cElements = 2;
+    b[1].lLbound = 0;
+    b[1].cElements = static_cast<ULONG>(list.size());
+    SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, b);
+    if (!sa) return E_OUTOFMEMORY;
+    for (size_t j = 0; j < list.size(); ++j) {
+      LONG ix[2] = {0, static_cast<LONG>(j)};
+      VARIANT v;
+      VariantInit(&v);
+      V_VT(&v) = VT_UNKNOWN;
+      v.punkVal = new NamedItemImpl(list[j].name);
+      SafeArrayPutElement(sa, ix, &v);
+      VariantClear(&v);
+      ix[0] = 1;
+      V_VT(&v) = VT_I4;
+      v.lVal = list[j].status;
+      SafeArrayPutElement(sa, ix, &v);
+    }
+    *users = sa;
+    return S_OK;
+  }
+  HRESULT PutUser(BSTR user, LONG status) override {
+    return Write([&] { return core_->PutUser(rec_->id, FromBstr(user), status); });
+  }
+  HRESULT HasTrigger(BSTR name, VARIANT_BOOL* has) override {
+    if (!has) return E_POINTER;
+    *has = VARIANT_FALSE;
+    KX_RETURN_IF_FAILED(Live());
+    *has = Bool(core_->FindTrigger(rec_->id, FromBstr(name)) != nullptr);
+    return S_OK;
+  }
+  HRESULT get_Trigger(BSTR name, IKXQTrigger** trigger) override {
+    KX_RETURN_IF_FAILED(OutPtr(trigger));
+    TriggerRec* t = core_->FindTrigger(rec_->id, FromBstr(name));
+    if (!t) KX_RETURN_IF_FAILED(Write([&] { return core_->AddTrigger(rec_->id, FromBstr(name), &t); }));
+    KX_RETURN_IF_FAILED(Live());
+    *trigger = TriggerCom(*core_, t);
+    return S_OK;
+  }
+  HRESULT RemoveTrigger(BSTR name) override {
+    return Write([&] { return core_->RemoveTrigger(rec_->id, FromBstr(name)); });
+  }
+  HRESULT CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) override;
+  HRESULT WorkflowAction(LONG code, VARIANT arg) override {
+    return Write([&]() -> HRESULT {
+      u16 text;
+      if (!(V_VT(&arg) & VT_ARRAY)) VariantText(arg, &text);
+      return core_->RecordWorkflow(rec_->id, code, text);
+    });
+  }
+  HRESULT OpenVersion(LONG mode, VARIANT status) override {
+    return Write([&]() -> HRESULT {
+      u16 text;
+      KX_RETURN_IF_FAILED(VariantText(status, &text));
+      return core_->RecordWorkflow(rec_->id, 100 + mode, text);
+    });
+  }
+  HRESULT CloseVersion(VARIANT status) override {
+    return Write([&]() -> HRESULT {
+      u16 text;
+      KX_RETURN_IF_FAILED(VariantText(status, &text));
+      return core_->RecordWorkflow(rec_->id, 199, text);
+    });
+  }
+  HRESULT CheckPrivilege(BSTR, BSTR, VARIANT_BOOL* allowed, BSTR* place) override {
+    if (!allowed) return E_POINTER;
+    *allowed = VARIANT_TRUE;
+    if (place) *place = nullptr;
+    return Live();
+  }
+  HRESULT GetView(VARIANT, IKXQView** view) override {
+    KX_RETURN_IF_FAILED(OutPtr(view));
+    return SetError(E_NOTIMPL, std::string("Views through view definitions are not supported by this store"));
+  }
+  HRESULT get_Representation(BSTR, IUnknown** rep) override {
+    KX_RETURN_IF_FAILED(OutPtr(rep));
+    return Live();
+  }
+  HRESULT get_IsStatusCopy(VARIANT_BOOL* flag) override {
+    if (!flag) return E_POINTER;
+    *flag = VARIANT_FALSE;
+    KX_RETURN_IF_FAILED(Live());
+    *flag = Bool(rec_->flags & kObjStatusCopy);
+    return S_OK;
+  }
+  HRESULT Bind(VARIANT sub, IUnknown** binding) override {
+    KX_RETURN_IF_FAILED(OutPtr(binding));
+    KX_RETURN_IF_FAILED(Live());
+    const VARIANT* s = V_VT(&sub) == (VT_BYREF | VT_VARIANT) ? sub.pvarVal : &sub;
+    if ((V_VT(s) != VT_DISPATCH && V_VT(s) != VT_UNKNOWN) || !s->punkVal)
+      return SetError(E_INVALIDARG, std::string("Bind needs an object"));
+    return s->punkVal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(binding));
+  }
+  HRESULT PutText(VARIANT text) override {
+    return Write([&]() -> HRESULT {
+      u16 t;
+      KX_RETURN_IF_FAILED(VariantText(text, &t));
+      return core_->RecordWorkflow(rec_->id, 0, t);
+    });
+  }
+
+  ObjectRec* rec() const { return rec_; }
+  StoreCore* core() const { return core_.get(); }
+
+ private:
+  HRESULT Live() const { return LiveCheck(*core_, rec_); }
+  template <class Fn>
+  HRESULT Write(Fn&& fn) {
+    StoreCore::WriteScope scope(*core_);
+    if (FAILED(scope.ok())) return scope.Done(scope.ok());
+    HRESULT hr = Live();
+    if (SUCCEEDED(hr)) hr = fn();
+    return scope.Done(hr);
+  }
+  bool ClaimedByActive() const {
+    for (int32_t p : core_->Claims(rec_->id))
+      for (ProjectRec* pr = core_->FindProject(p); pr; pr = core_->FindProject(pr->parent))
+        if (pr->id == core_->activeProject) return true;
+    return false;
+  }
+
+  CoreRef core_;
+  ObjectRec* rec_;
+};
+
+}  // namespace
+
+HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
+
+HRESULT ObjectImpl::CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) {
+  if (!result) return E_POINTER;
+  VariantClear(result);
+  KX_RETURN_IF_FAILED(Live());
+  u16 n = FromBstr(name);
+  MethodRec* m = core_->FindClassMethod(rec_->cls, n);
+  if (!m) return SetError(KXQ_E_NOTFOUND, u"Class \"" + rec_->cls->name + u"\" has no method \"" + n + u"\"");
+  return CallMethodRec(*core_, m, args, result);
+}
+
+HRESULT CallMethodRec(StoreCore&, MethodRec* m, SAFEARRAY*, VARIANT* result) {
+  ++m->calls;
+  VariantInit(result);
+  switch (m->kind) {
+    case 1:
+      V_VT(result) = VT_BOOL;
+      result->boolVal = Bool(EqualsNoCase(m->result, u"true") || m->result == u"1" || m->result == u"-1");
+      return S_OK;
+    case 2: {
+      V_VT(result) = VT_I4;
+      result->lVal = static_cast<LONG>(std::stol(ToUtf8(m->result.empty() ? u"0" : m->result)));
+      return S_OK;
+    }
+    case 3:
+      V_VT(result) = VT_BSTR;
+      result->bstrVal = ToBstr(m->result);
+      return S_OK;
+    case 4:
+      return SetError(E_FAIL, u"Method \"" + m->name + u"\" failed: " + m->result);
+    default:
+      return S_OK;
+  }
+}
+
+IKXQObject* ObjectCom(StoreCore& core, ObjectRec* rec) {
+  if (!rec) return nullptr;
+  if (!rec->com) {
+    if (core.closed()) return new ObjectImpl(core, rec);
+    rec->com = new ObjectImpl(core, rec);  // the store's reference
+  }
+  rec->com->AddRef();
+  return rec->com;
+}
+
+ObjectRec* ObjectFromCom(StoreCore& core, IUnknown* unk) {
+  if (!unk) return nullptr;
+  IKXQObject* obj = nullptr;
+  if (FAILED(unk->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&obj))) || !obj) return nullptr;
+  LONG id = 0;
+  obj->get_Id(&id);
+  ObjectRec* rec = core.FindObject(id);
+  bool ours = rec && rec->com == obj;
+  obj->Release();
+  return ours ? rec : nullptr;
+}
+
+IKXQAttribute* AttributeCom(StoreCore& core, ObjectRec* rec, AttrDef* def) { return new AttributeImpl(core, rec, def); }
+
+IKXQAttributeDef* AttrDefCom(StoreCore& core, AttrDef* def) { return new AttrDefImpl(core, def); }
+
+IKXQTrigger* TriggerCom(StoreCore& core, TriggerRec* rec) {
+  if (!rec->com) rec->com = static_cast<IKXQTrigger*>(new TriggerImpl(core, rec));
+  rec->com->AddRef();
+  return static_cast<IKXQTrigger*>(rec->com);
+}
+
+}  // namespace kx::store

@@ -1,0 +1,87 @@
+// The template library's model: templates by id and checknum, their pages,
+// node trees, fields and unit fields. Read-only once imported.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "store/internal/model.h"
+
+namespace kx::store {
+
+struct TField {
+  LONG id = 0;
+  LONG number = 0;  // 1-based position on the page
+  u16 type = u"String";
+  LONG align = 0, valign = 0;
+  LONG unitPos = -1;
+  LONG initialState = 0;
+  LONG qualifierPos = -1, casePos = -1, revisionIndex = -1;
+  LONG valueKey = -1;
+  u16 attribute;
+  int node = -1;  // index into TPage::nodes
+  std::vector<u16> options;
+};
+
+struct TNode {
+  u16 name;
+  LONG index = 0;  // 0-based node index on the page
+  LONG id = 0;
+  int parent = -1;
+  std::vector<int> children;
+  std::vector<u16> classes;
+  bool repeats = false;
+  LONG caseSlot = -1;
+  std::vector<int> fields;  // indices into TPage::fields
+};
+
+struct TUnit {
+  u16 dimension;
+  u16 defaultUnit;
+  LONG align = 0, valign = 0;
+};
+
+struct TPage {
+  u16 id, name, continuous;
+  std::vector<TNode> nodes;
+  std::vector<int> roots;
+  std::vector<TField> fields;
+  std::vector<TUnit> units;
+  LONG revisions = 0;
+  LONG revisionAlign = 0, revisionValign = 0;
+  std::map<LONG, std::vector<LONG>> qualifiers;
+  u16 overspillTarget;
+  std::vector<std::pair<int, u16>> overspillPairs;  // node, vector attribute
+};
+
+struct TemplateRec {
+  u16 id, checknum, name, kind = u"Datasheet", category, path;
+  bool available = true;
+  std::vector<u16> classes;
+  std::vector<TPage> pages;
+  u16 cachedData, workbook;
+  IUnknown* com = nullptr;
+  // Interfaces of pages (kind 0), nodes (1), fields (2): (kind, page, index).
+  std::map<std::tuple<int, int, int>, IUnknown*> parts;
+};
+
+struct TemplateLibraryRec {
+  // id -> checknum -> template; the current version is the highest
+  // checknum (decimal compare).
+  std::map<u16, std::map<u16, std::unique_ptr<TemplateRec>>> byId;
+  u16 templatesFolder = u"Templates", bitmapFolder = u"Bitmaps";
+  std::vector<std::pair<u16, u16>> notifications;
+  std::vector<std::unique_ptr<TemplateRec>> retired;  // rolled-back imports
+
+  TemplateRec* Current(const u16& id) const;
+  TemplateRec* Version(const u16& id, const u16& checknum) const;
+};
+
+// Decimal compare of checknums ("9" < "10"); non-numeric texts compare as
+// texts after the numbers.
+bool ChecknumLess(const u16& a, const u16& b);
+
+}  // namespace kx::store
