@@ -171,7 +171,7 @@ HRESULT Privileges::HasPrivilege(BSTR name, VARIANT_BOOL* granted) {
 
 HRESULT Journal::Write(BSTR text) {
   std::string line = internal::Utf16ToUtf8(BstrView(text));
-  if (line.empty() || line.back() != '\n') line.push_back('\n');
+  if (!keep_pieces_ && (line.empty() || line.back() != '\n')) line.push_back('\n');
   if (capture_) {
     text_ += line;
     return S_OK;
