@@ -457,7 +457,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
   }
   if (options_.events) {
     for (const std::string& line : session_->delivered()) {
-      std::fprintf(out_, "== delivered %s\n", line.c_str());
+      std::fprintf(out_, "== store %s\n", line.c_str());
     }
     for (const auto& event : result.events) {
       std::string recipients;

@@ -132,8 +132,8 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
     notification.object = host::internal::StoreRef<IKXQObject>(raw);
     raw->Release();
     notifications.push_back(notification);
-    delivered_.push_back("database event " + std::to_string(kCreateEventKind) + " on " +
-                         std::to_string(id));
+    delivered_.push_back("created #" + std::to_string(id) + " (database event " +
+                         std::to_string(kCreateEventKind) + ")");
   }
   for (const Fired& item : fired) {
     if (!is_module_ || !is_module_(TriggerHandler(item.owner, item.trigger))) continue;
@@ -155,8 +155,8 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
     notifications.push_back(notification);
     std::string keys;
     for (const auto& key : item.keys) keys += (keys.empty() ? "" : ", ") + Narrow(key);
-    delivered_.push_back("trigger " + Narrow(item.trigger) + " on " + std::to_string(item.owner) +
-                         " (keys: " + keys + ")");
+    delivered_.push_back("trigger " + Narrow(item.trigger) + " on #" +
+                         std::to_string(item.owner) + " fired (keys: " + keys + ")");
   }
   return notifications;
 }

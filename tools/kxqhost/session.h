@@ -48,8 +48,10 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   void AbandonHostChange();
 
   // What was handed to the driver since the last BeginHostChange or Begin,
-  // one line each ("trigger NAME on ID (keys: ...)", "database event KIND
-  // on ID"), for the program's output after a successful call.
+  // one line each ("created #ID (database event 1)", "trigger NAME on #ID
+  // fired (keys: K1, K2)"), for the program's output after a successful
+  // call. The driver delivers a database event only to the subscriptions
+  // whose class filter the object matches.
   const std::vector<std::string>& delivered() const { return delivered_; }
 
   // host::StoreSession
