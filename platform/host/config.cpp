@@ -170,8 +170,9 @@ HRESULT Privileges::HasPrivilege(BSTR name, VARIANT_BOOL* granted) {
 // ---- Journal ----
 
 HRESULT Journal::Write(BSTR text) {
+  // The module writes a trace line in pieces and ends it itself: the text is
+  // kept exactly as written.
   std::string line = internal::Utf16ToUtf8(BstrView(text));
-  if (!keep_pieces_ && (line.empty() || line.back() != '\n')) line.push_back('\n');
   if (capture_) {
     text_ += line;
     return S_OK;

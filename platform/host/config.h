@@ -93,9 +93,6 @@ class Journal final : public internal::DispatchObject<IKXQJournal> {
   }
   // Keeps the text in memory instead (see text()).
   void Capture() { capture_ = true; }
-  // Writes each text exactly as given instead of ending it with a line
-  // break: a writer that hands a line over in pieces gets one line.
-  void KeepPieces() { keep_pieces_ = true; }
   const std::string& text() const { return text_; }
 
   HRESULT Write(BSTR text) override;
@@ -111,7 +108,6 @@ class Journal final : public internal::DispatchObject<IKXQJournal> {
  private:
   std::FILE* stream_ = stderr;
   bool capture_ = false;
-  bool keep_pieces_ = false;
   std::string text_;
 };
 

@@ -388,9 +388,6 @@ bool Program::StartModule() {
     if (!journal_file_) return Error("cannot open the journal " + options_.journal), false;
     host_->journal().WriteTo(journal_file_);
   }
-  // The module hands a trace line over in pieces; the journal keeps them on
-  // one line.
-  host_->journal().KeepPieces();
   std::string user = options_.user;
   if (user.empty()) user = std::getenv("USER") ? std::getenv("USER") : "kxq";
   host_->privileges().SetLoginName(Wide(user));

@@ -254,6 +254,12 @@ TEST(ChangeType, InterfacesBetweenUnknownAndDispatch) {
     EXPECT_EQ(object->refs(), 3u);
     EXPECT_EQ(change(unk, VT_I4, &out), DISP_E_TYPEMISMATCH);
   }
+  _variant_t out;
+  EXPECT_EQ(change(_variant_t(), VT_UNKNOWN, &out), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(change(_variant_t(7), VT_DISPATCH, &out), DISP_E_TYPEMISMATCH);
+  ASSERT_EQ(change(_variant_t(static_cast<IDispatch*>(nullptr)), VT_UNKNOWN, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_UNKNOWN);
+  EXPECT_EQ(out.punkVal, nullptr);
   EXPECT_EQ(object->Release(), 0u);
 }
 

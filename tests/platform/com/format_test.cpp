@@ -14,6 +14,8 @@ TEST(Format, WideStringsWithSAndLs) {
   EXPECT_EQ(kx_format(u"%s", static_cast<const char16_t*>(nullptr)), u"(null)");
   EXPECT_EQ(kx_format(u"[%5s][%-5s][%.2s]", u"ab", u"ab", u"abcdef"), u"[   ab][ab   ][ab]");
   EXPECT_EQ(kx_format(u"%hs", "caf\xC3\xA9"), u"caf\u00E9");
+  const char unterminated[3] = {'x', 'y', 'z'};
+  EXPECT_EQ(kx_format(u"%.2hs|%*hs", unterminated, 3, unterminated), u"xy|xyz");
 }
 
 TEST(Format, StarLsTakesALengthAndReadsNoFurther) {
