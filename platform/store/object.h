@@ -238,7 +238,9 @@ struct IKXQObject : IDispatch {
   // Privilege test on a relation ("Owner") for a privilege name. This
   // store keeps no privileges: it always grants, *place null.
   virtual HRESULT CheckPrivilege(BSTR relation, BSTR privilege, VARIANT_BOOL* allowed, BSTR* place) = 0;
-  // The object seen through a view definition (VT_DISPATCH). AddRef'd.
+  // The object seen through a view definition (VT_DISPATCH of an
+  // IKXQViewDefinition such as a template node; VT_EMPTY: none). See
+  // store/view.h for route steps. AddRef'd.
   virtual HRESULT GetView(VARIANT definition, IKXQView** view) = 0;
   // A representation of the object by kind name ("Diagram"), or null.
   virtual HRESULT get_Representation(BSTR kind, IUnknown** rep) = 0;
@@ -275,6 +277,8 @@ struct IKXQTrigger : IDispatch {
   // Forgets the reads of key; VT_INT/VT_I4 0 or VT_EMPTY forgets all.
   virtual HRESULT ResetItem(VARIANT key) = 0;
   virtual HRESULT ClearFiredKeys() = 0;
+  // The ProgID set by SetHandler ("" when none). Caller frees.
+  virtual HRESULT GetHandler(BSTR* progId) = 0;
 };
 KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x06)
 

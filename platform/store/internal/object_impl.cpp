@@ -7,6 +7,9 @@
 
 namespace kx::store {
 
+HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
+HRESULT MakeView(StoreCore& core, ObjectRec* rec, const VARIANT& definition, IKXQView** view);
+
 namespace {
 
 HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
@@ -333,7 +336,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     if (f & kFlagStatus2) out |= KXQ_STATUS_2;
     if (f & kFlagStatus3) out |= KXQ_STATUS_3;
     if (f & kFlagStatus4) out |= KXQ_STATUS_4;
-    if (!(f & kFlagStatus5)) out |= KXQ_STATUS_NOT5;
+    if (f & kFlagNot5) out |= KXQ_STATUS_NOT5;
     *flags = out;
     return S_OK;
   }
@@ -347,9 +350,9 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       if (flags & KXQ_STATUS_2) f |= kFlagStatus2;
       if (flags & KXQ_STATUS_3) f |= kFlagStatus3;
       if (flags & KXQ_STATUS_4) f |= kFlagStatus4;
-      if (!(flags & KXQ_STATUS_NOT5)) f |= kFlagStatus5;
-      const uint32_t mask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagStatus5;
-      return core_->ModifySlot(rec_, def_, pos, [f, mask](Value& v) { v.flags = (v.flags & ~mask) | f; });
+      if (flags & KXQ_STATUS_NOT5) f |= kFlagNot5;
+      static constexpr uint32_t kMask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagNot5;
+      return core_->ModifySlot(rec_, def_, pos, [f](Value& v) { v.flags = (v.flags & ~kMask) | f; });
     });
   }
   HRESULT GetPrefix(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::prefix, text); }
@@ -526,6 +529,7 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     rec_->fired.clear();
     return S_OK;
   }
+  HRESULT GetHandler(BSTR* progId) override { return OutBstr(rec_->handler, progId); }
 
  private:
   HRESULT Live() const {
@@ -788,9 +792,10 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     if (place) *place = nullptr;
     return Live();
   }
-  HRESULT GetView(VARIANT, IKXQView** view) override {
+  HRESULT GetView(VARIANT definition, IKXQView** view) override {
     KX_RETURN_IF_FAILED(OutPtr(view));
-    return SetError(E_NOTIMPL, std::string("Views through view definitions are not supported by this store"));
+    KX_RETURN_IF_FAILED(Live());
+    return MakeView(*core_, rec_, definition, view);
   }
   HRESULT get_Representation(BSTR, IUnknown** rep) override {
     KX_RETURN_IF_FAILED(OutPtr(rep));
@@ -844,8 +849,6 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
 };
 
 }  // namespace
-
-HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
 
 HRESULT ObjectImpl::CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) {
   if (!result) return E_POINTER;
