@@ -11,8 +11,11 @@
 #include <map>
 #include <string>
 
+#include "com/activation.h"
 #include "com/bstr.h"
+#include "com/clsids.h"
 #include "com/wstr.h"
+#include "msxml/sax.h"
 #include "support/setrealfield.h"
 
 namespace {
@@ -34,6 +37,19 @@ void BM_GrammarParser(benchmark::State& state) {
   SysFreeString(text);
 }
 BENCHMARK(BM_GrammarParser);
+
+// What a parse pays for activation alone: the reader created by class id
+// and released.
+void BM_ReaderActivation(benchmark::State& state) {
+  for (auto _ : state) {
+    ISAXXMLReader* reader = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_ALL, IID_ISAXXMLReader,
+                                  reinterpret_cast<void**>(&reader));
+    if (FAILED(hr)) state.SkipWithError("no reader");
+    if (reader != nullptr) reader->Release();
+  }
+}
+BENCHMARK(BM_ReaderActivation);
 
 void XMLCALL OnStart(void* data, const XML_Char*, const XML_Char** attributes) {
   int* count = static_cast<int*>(data);

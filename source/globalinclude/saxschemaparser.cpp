@@ -45,7 +45,45 @@ bool EqualsNoCase(const OLECHAR* text, const char16_t* word) {
   return *text == 0;
 }
 
+// Activating the reader costs more than parsing a typical request, so each
+// thread keeps the reader of its last parse for the next one. A parse inside
+// a parse (a worker reading field data) finds the slot empty and activates a
+// reader of its own. The slot holds one reference, dropped at thread exit or
+// by SAXSchemaParser::ReleaseSpareReader.
+class SpareReaderSlot {
+ public:
+  ~SpareReaderSlot() { Reset(nullptr); }
+  ISAXXMLReader* Take() {
+    ISAXXMLReader* reader = reader_;
+    reader_ = nullptr;
+    return reader;
+  }
+  void Reset(ISAXXMLReader* reader) {
+    if (reader_ != nullptr) reader_->Release();
+    reader_ = reader;
+  }
+  bool Empty() const { return reader_ == nullptr; }
+
+ private:
+  ISAXXMLReader* reader_ = nullptr;
+};
+
+thread_local SpareReaderSlot tSpareReader;
+
+ISAXXMLReader* TakeSpareReader() { return tSpareReader.Take(); }
+
+// Takes over the caller's reference.
+void KeepSpareReader(ISAXXMLReader* reader) {
+  if (tSpareReader.Empty()) {
+    tSpareReader.Reset(reader);
+  } else {
+    reader->Release();
+  }
+}
+
 }  // namespace
+
+void SAXSchemaParser::ReleaseSpareReader() { tSpareReader.Reset(nullptr); }
 
 HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text) {
   if (value == nullptr) return E_POINTER;
@@ -585,8 +623,9 @@ HRESULT ContentHandler::ReportReaderError(ISAXLocator* locator, const OLECHAR* m
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::ParseString");
   ClearThreadErrorInfo();  // nothing before the reader's report belongs to it
   ctx.activity = position.c_str();
-  ctx.hr = FAILED(code) ? code : E_FAIL;
-  (void)ReportComError(ctx, nullptr, ctx.hr, format, message != nullptr ? message : u"");
+  // The context has not failed yet, so no earlier text enters the chain.
+  (void)ReportComError(ctx, nullptr, FAILED(code) ? code : E_FAIL, format,
+                       message != nullptr ? message : u"");
   ctx.activity = nullptr;
   RecordFailure(ctx);
   return code;
@@ -618,9 +657,14 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
   aborted_ = false;
   stack_.clear();
   ISAXXMLReader* reader = nullptr;
+  bool reusable = false;  // the reader took its handlers and ran a parse
   try {
-    HRESULT hr = CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_ALL, IID_ISAXXMLReader,
-                                  reinterpret_cast<void**>(&reader));
+    HRESULT hr = S_OK;
+    reader = TakeSpareReader();
+    if (reader == nullptr) {
+      hr = CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_ALL, IID_ISAXXMLReader,
+                            reinterpret_cast<void**>(&reader));
+    }
     if (FAILED(hr) || reader == nullptr) {
       reader = nullptr;
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), FAILED(hr) ? hr : E_FAIL,
@@ -634,6 +678,7 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
     input.vt = VT_BSTR;
     input.bstrVal = text;  // borrowed: not cleared
     hr = reader->parse(input);
+    reusable = true;
     if (hr == KXSAX_E_ABORT || aborted_) {
       aborted_ = true;
       ctx.hr = KXSAX_E_ABORT;
@@ -650,7 +695,11 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
   if (reader != nullptr) {
     (void)reader->putContentHandler(nullptr);
     (void)reader->putErrorHandler(nullptr);
-    reader->Release();
+    if (reusable) {
+      KeepSpareReader(reader);
+    } else {
+      reader->Release();
+    }
   }
   stack_.clear();
   simple_.Release();
@@ -677,8 +726,10 @@ HRESULT SAXSchemaParser::Parse(BSTR text) {
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::Parse");
   try {
     if (contentHandler_ == nullptr) {
-      HRESULT hr = SAXSchemaParserImpl::ContentHandler::CreateInstance(GetSchema(),
-                                                                        &contentHandler_);
+      const GrammarRecord* grammar = GetSchema();
+      HRESULT hr = grammar == nullptr ? E_POINTER
+                                      : SAXSchemaParserImpl::ContentHandler::CreateInstance(
+                                            grammar, &contentHandler_);
       if (FAILED(hr)) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
                                 u"Failed to instanciate SAXSchemaParser");

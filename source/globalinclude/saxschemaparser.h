@@ -169,6 +169,11 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   // or null.
   const OLECHAR* GetValueName(uint32_t id) const;
 
+  // Each thread keeps the reader of its last parse for the next one instead
+  // of activating a new one every time. Dropping it makes the next parse ask
+  // activation again (tests that change how the reader is activated).
+  static void ReleaseSpareReader();
+
   // True when the last `Parse` stopped early through KXSAX_E_ABORT.
   bool WasAborted() const { return aborted_; }
 

@@ -147,7 +147,7 @@ TEST_F(ActivatedModuleTest, StartUpReturnsTheResultOfTheLastDeclaration) {
 }
 
 TEST_F(ActivatedModuleTest, ObjectServicesOfKindsTenAndElevenAutomateTheirObjects) {
-  auto object = kx::host::MakeRef<FakeObject>(7, std::vector<std::u16string>{u"Datasheet"});
+  auto object = MakeFake<FakeObject>(7, std::vector<std::u16string>{u"Datasheet"});
   // The objects answer by name; their workers are not built in the module.
   auto name = host_.CallObjectService(10, object.get(), u"DatasheetName");
   EXPECT_EQ(name.hr, E_NOTIMPL);
@@ -174,7 +174,7 @@ TEST_F(ActivatedModuleTest, UnimplementedOperationsAnswerNotImplemented) {
 }
 
 TEST_F(ActivatedModuleTest, DatabaseEventsWithoutHandlersChangeNothing) {
-  auto object = kx::host::MakeRef<FakeObject>(3, std::vector<std::u16string>{u"Pump"});
+  auto object = MakeFake<FakeObject>(3, std::vector<std::u16string>{u"Pump"});
   VARIANT empty;
   VariantInit(&empty);
   for (LONG kind : {0, 1, 2, 3, 4, 9, 10}) {
@@ -286,7 +286,7 @@ TEST_F(RegistrationTest, CanUnloadFollowsTheLockCount) {
   EXPECT_EQ(canUnload(), S_FALSE);
 
   // An object service keeps the module locked after Main is released.
-  auto object = kx::host::MakeRef<FakeObject>(5, std::vector<std::u16string>{});
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
   IDispatch* services = nullptr;
   VARIANT reserved;
   VariantInit(&reserved);

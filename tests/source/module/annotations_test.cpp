@@ -3,6 +3,7 @@
 // show what each received.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,15 @@ TEST_F(AnnotationRequestTest, FailedWorkerStopsTheParse) {
   // The worker's own description stays at the end of the chain.
   EXPECT_NE(error.find("recorded worker failed"), std::string::npos) << error;
   EXPECT_TRUE(last_.reply.empty());
+}
+
+TEST_F(AnnotationRequestTest, ThrowingWorkerFailsTheRequest) {
+  Seams().action = [](Main&) -> HRESULT { throw std::runtime_error("worker threw"); };
+  const auto result =
+      host_.Request(u"SetAnnotation", u"<XMLMessage><SetAnnotation PageId=\"1\"/></XMLMessage>");
+  EXPECT_TRUE(FAILED(result.hr));
+  EXPECT_EQ(ErrorText(result).rfind("<KXError ", 0), 0u) << ErrorText(result);
+  EXPECT_TRUE(result.reply.empty());
 }
 
 TEST_F(AnnotationRequestTest, MessageElementInOtherLetterCaseIsIgnored) {

@@ -10,7 +10,6 @@
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;
-using kx::host::MakeRef;
 
 namespace {
 
@@ -48,7 +47,7 @@ class DatabaseEventTest : public ::testing::Test {
 using Lines = std::vector<std::string>;
 
 TEST_F(DatabaseEventTest, KindsOutsideOneToNineDoNothing) {
-  auto object = MakeRef<FakeObject>(7, std::vector<std::u16string>{u"Pump"});
+  auto object = MakeFake<FakeObject>(7, std::vector<std::u16string>{u"Pump"});
   for (LONG kind : {0, 10, -1, 17}) {
     EXPECT_EQ(Event(kind, object.get(), empty_).hr, S_OK);
     EXPECT_TRUE(Seams().calls.empty()) << kind;
@@ -56,38 +55,38 @@ TEST_F(DatabaseEventTest, KindsOutsideOneToNineDoNothing) {
 }
 
 TEST_F(DatabaseEventTest, CreateSkipsDocumentsAndDataViews) {
-  auto pump = MakeRef<FakeObject>(7, std::vector<std::u16string>{u"Pump"});
+  auto pump = MakeFake<FakeObject>(7, std::vector<std::u16string>{u"Pump"});
   EXPECT_EQ(Event(1, pump.get(), empty_).hr, S_OK);
   EXPECT_EQ(Seams().calls, Lines{"HandleCreateEvent(7)"});
   EXPECT_EQ(pump->isOfClassCalls, 2);
 
-  auto document = MakeRef<FakeObject>(8, std::vector<std::u16string>{u"Document"});
+  auto document = MakeFake<FakeObject>(8, std::vector<std::u16string>{u"Document"});
   EXPECT_EQ(Event(1, document.get(), empty_).hr, S_OK);
   EXPECT_TRUE(Seams().calls.empty());
-  auto view = MakeRef<FakeObject>(9, std::vector<std::u16string>{u"dataview"});
+  auto view = MakeFake<FakeObject>(9, std::vector<std::u16string>{u"dataview"});
   EXPECT_EQ(Event(1, view.get(), empty_).hr, S_OK);
   EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(DatabaseEventTest, FailedClassTestCountsAsNo) {
-  auto object = MakeRef<FakeObject>(4, std::vector<std::u16string>{u"Document"});
+  auto object = MakeFake<FakeObject>(4, std::vector<std::u16string>{u"Document"});
   object->failIsOfClass = true;
   EXPECT_EQ(Event(1, object.get(), empty_).hr, S_OK);
   EXPECT_EQ(Seams().calls, Lines{"HandleCreateEvent(4)"});
 }
 
 TEST_F(DatabaseEventTest, CopyAndCloneCreateWithoutClassTest) {
-  auto document = MakeRef<FakeObject>(8, std::vector<std::u16string>{u"Document"});
+  auto document = MakeFake<FakeObject>(8, std::vector<std::u16string>{u"Document"});
   EXPECT_EQ(Event(3, document.get(), empty_).hr, S_OK);
   EXPECT_EQ(Event(4, document.get(), empty_).hr, S_OK);
   EXPECT_EQ(document->isOfClassCalls, 0);
 }
 
 TEST_F(DatabaseEventTest, EachKindReachesItsHandler) {
-  auto object = MakeRef<FakeObject>(5, std::vector<std::u16string>{});
-  auto update = MakeRef<FakeArgument>(IID_IKXQProjectUpdate);
-  auto project = MakeRef<FakeArgument>(IID_IKXQProject);
-  auto cls = MakeRef<FakeArgument>(IID_IKXQClass);
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
+  auto update = MakeFake<FakeArgument>(IID_IKXQProjectUpdate);
+  auto project = MakeFake<FakeArgument>(IID_IKXQProject);
+  auto cls = MakeFake<FakeArgument>(IID_IKXQClass);
   VARIANT caseNumber;
   caseNumber.vt = VT_I4;
   caseNumber.lVal = 3;
@@ -113,8 +112,8 @@ TEST_F(DatabaseEventTest, EachKindReachesItsHandler) {
 }
 
 TEST_F(DatabaseEventTest, MissingOrWrongEventInterfaceFails) {
-  auto object = MakeRef<FakeObject>(5, std::vector<std::u16string>{});
-  auto cls = MakeRef<FakeArgument>(IID_IKXQClass);
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
+  auto cls = MakeFake<FakeArgument>(IID_IKXQClass);
   // Empty arguments, or an interface that is not the one expected.
   for (LONG kind : {6, 7, 8}) {
     for (const VARIANT& arguments : {empty_, Interface(cls.get())}) {
@@ -130,19 +129,28 @@ TEST_F(DatabaseEventTest, MissingOrWrongEventInterfaceFails) {
 }
 
 TEST_F(DatabaseEventTest, DeleteCaseWithoutCaseNumberFails) {
-  auto object = MakeRef<FakeObject>(5, std::vector<std::u16string>{});
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
   const auto result = Event(5, object.get(), empty_);
   EXPECT_EQ(result.hr, E_INVALIDARG);
   EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(DatabaseEventTest, HandlerFailureIsReturnedWithItsDescription) {
-  auto object = MakeRef<FakeObject>(5, std::vector<std::u16string>{});
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
   Seams().result = E_ACCESSDENIED;
   const auto result = Event(2, object.get(), empty_);
   EXPECT_EQ(result.hr, E_ACCESSDENIED);
   EXPECT_NE(ErrorText(result).find("recorded worker failed"), std::string::npos)
       << ErrorText(result);
+}
+
+TEST_F(DatabaseEventTest, ForeignExceptionBecomesAnErrorAtTheBoundary) {
+  auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{u"Pump"});
+  object->throwIsOfClass = true;
+  const auto result = Event(1, object.get(), empty_);
+  EXPECT_EQ(result.hr, E_UNEXPECTED);
+  EXPECT_EQ(ErrorText(result).rfind("<KXError ", 0), 0u) << ErrorText(result);
+  EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(DatabaseEventTest, CreateEventWithoutObjectIsRefused) {

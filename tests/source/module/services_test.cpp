@@ -11,7 +11,6 @@
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;
-using kx::host::MakeRef;
 
 namespace {
 
@@ -22,7 +21,7 @@ class ObjectServicesTest : public ::testing::Test {
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
-    object_ = MakeRef<FakeObject>(21, std::vector<std::u16string>{u"Datasheet"});
+    object_ = MakeFake<FakeObject>(21, std::vector<std::u16string>{u"Datasheet"});
   }
   void TearDown() override {
     host_.Detach();
@@ -172,6 +171,27 @@ TEST(MainInterfaces, AnswerInOrderAndForErrorInfo) {
   EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid), E_FAIL);
   EXPECT_EQ(classInfo->GetGUID(2, &guid), E_INVALIDARG);
   classInfo->Release();
+  // Automation by name: the members are found; their work is not built yet.
+  IDispatch* dispatch = nullptr;
+  ASSERT_EQ(service->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+  OLECHAR name[] = u"visualappearances";
+  LPOLESTR names[] = {name};
+  DISPID id = 0;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, DISPID_VisualAppearances);
+  VARIANT argument;
+  argument.vt = VT_DISPATCH;
+  argument.pdispVal = nullptr;
+  DISPPARAMS params{&argument, nullptr, 1, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+            E_NOTIMPL);
+  EXPECT_EQ(result.vt, VT_EMPTY);
+  OLECHAR unknownName[] = u"NoSuchMember";
+  names[0] = unknownName;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id), DISP_E_UNKNOWNNAME);
+  dispatch->Release();
   UINT count = 5;
   EXPECT_EQ(service->GetTypeInfoCount(&count), S_OK);
   ITypeInfo* info = nullptr;

@@ -142,7 +142,8 @@ TEST_F(WriterTest, CDataSplitsTheEndMarker) {
   ASSERT_EQ(S_OK, w_->WriteCData(u"a]]>b"));
   ASSERT_EQ(S_OK, w_->WriteCData(u""));
   ASSERT_EQ(S_OK, w_->EndElement(u"A"));
-  EXPECT_EQ(u"<A><![CDATA[a]]]]><![CDATA[>b]]></A>", Text());
+  // Each "]]>" becomes the 27 characters "]]><![CDATA[]]]]><![CDATA[>".
+  EXPECT_EQ(u"<A><![CDATA[a]]><![CDATA[]]]]><![CDATA[>b]]></A>", Text());
 }
 
 TEST_F(WriterTest, VariantValues) {

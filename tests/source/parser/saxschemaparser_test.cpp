@@ -240,6 +240,23 @@ TEST(SetRealFieldParser, EachMessageElementRunsTheWorker) {
   EXPECT_EQ(9, p.fieldId);  // values are never reset during a parse
 }
 
+// A worker may parse other text (field data, say) while its own request is
+// still being parsed.
+TEST(SetRealFieldParser, WorkerMayParseWhileItsRequestIsParsed) {
+  SetRealFieldMessageParser outer;
+  int32_t innerPage = 0;
+  outer.worker = [&](SetRealFieldMessageParser& self) {
+    SetRealFieldMessageParser inner;
+    HRESULT hr = Parse(inner, u"<SetRealField PageId=\"77\"/>");
+    innerPage = inner.pageId;
+    return FAILED(hr) ? hr : (self.pageId == 5 ? S_OK : E_FAIL);
+  };
+  ASSERT_EQ(S_OK, Parse(outer, u"<XMLMessage><SetRealField PageId=\"5\"/>"
+                               u"<SetRealField PageId=\"5\"/></XMLMessage>"));
+  EXPECT_EQ(2, outer.workerRuns);
+  EXPECT_EQ(77, innerPage);
+}
+
 TEST(SetRealFieldParser, IgnoreOptionOffRefusesUnknownNames) {
   SetRealFieldMessageParser p;
   p.SetIgnoreUnknown(false);
@@ -506,6 +523,7 @@ TEST(GrammarParser, ReaderThatCannotBeCreatedFails) {
   DWORD cookie = 0;
   ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_SAXXMLReader60, &factory, CLSCTX_INPROC_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie));
+  SAXSchemaParser::ReleaseSpareReader();
   SetRealFieldMessageParser p;
   HRESULT hr = Parse(p, u"<SetRealField/>");
   ASSERT_EQ(S_OK, CoRevokeClassObject(cookie));
@@ -516,6 +534,18 @@ TEST(GrammarParser, ReaderThatCannotBeCreatedFails) {
   // The same parser works once the reader can be had again.
   EXPECT_EQ(S_OK, Parse(p, u"<SetRealField/>"));
   EXPECT_EQ(1, p.workerRuns);
+}
+
+class NoGrammarParser : public SAXSchemaParser {
+ public:
+  const GrammarRecord* GetSchema() const override { return nullptr; }
+};
+
+TEST(GrammarParser, ParserWithoutGrammarFails) {
+  NoGrammarParser p;
+  EXPECT_EQ(E_POINTER, Parse(p, u"<A/>"));
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(u"Failed to instanciate SAXSchemaParser"));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <stdexcept>
+
 #include "annotations.h"
 #include "com/activation.h"
 #include "com/comutil.h"
@@ -34,6 +36,7 @@ HRESULT FakeObject::IsOfClass(VARIANT cls, VARIANT_BOOL* is) {
   ++isOfClassCalls;
   if (is == nullptr) return E_POINTER;
   *is = VARIANT_FALSE;
+  if (throwIsOfClass) throw std::runtime_error("class test threw");
   if (failIsOfClass) return kx_set_error_info(E_FAIL, u"class test refused");
   if (cls.vt != VT_BSTR) return E_INVALIDARG;
   for (const std::u16string& name : classes_) {

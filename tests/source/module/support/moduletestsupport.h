@@ -55,6 +55,9 @@ class FakeObject final : public kx::com::DispatchObject<FakeObject, IKXQObject> 
   std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
 
   bool failIsOfClass = false;
+  // Throws std::runtime_error from IsOfClass: a callee that breaks the rule
+  // that nothing but HRESULTs crosses an interface.
+  bool throwIsOfClass = false;
   int isOfClassCalls = 0;
 
   HRESULT get_Id(LONG* id) override;
@@ -103,6 +106,13 @@ class FakeArgument final : public kx::com::DispatchObject<FakeArgument, IDispatc
  private:
   IID answers_;
 };
+
+// Creates a fake (whose count starts at one, unlike the host's objects),
+// owned by the result.
+template <class T, class... Args>
+kx::host::Ref<T> MakeFake(Args&&... args) {
+  return kx::host::Ref<T>::Adopt(new T(std::forward<Args>(args)...));
+}
 
 // The id of a store object for the recording seams' lines ("null" for none).
 std::string ObjectText(IKXQObject* object);
