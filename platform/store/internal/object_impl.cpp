@@ -348,8 +348,8 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       if (flags & KXQ_STATUS_3) f |= kFlagStatus3;
       if (flags & KXQ_STATUS_4) f |= kFlagStatus4;
       if (!(flags & KXQ_STATUS_NOT5)) f |= kFlagStatus5;
-      const uint32_t mask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagStatus5;
-      return core_->ModifySlot(rec_, def_, pos, [f, mask](Value& v) { v.flags = (v.flags & ~mask) | f; });
+      static constexpr uint32_t kMask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagStatus5;
+      return core_->ModifySlot(rec_, def_, pos, [f](Value& v) { v.flags = (v.flags & ~kMask) | f; });
     });
   }
   HRESULT GetPrefix(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::prefix, text); }

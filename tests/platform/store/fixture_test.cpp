@@ -1,0 +1,129 @@
+// The fixture importer: a malformed fixture fails with its file, line and a
+// clear message, and imports nothing.
+#include "store_test_support.h"
+
+namespace kx::store::test {
+namespace {
+
+struct BadFixture {
+  const char* name;
+  const char* xml;
+  long line;
+  const char* message;  // a part of the expected message
+};
+
+const BadFixture kBad[] = {
+    {"syntax", "<store>\n<schema>\n<class name='A'>\n</schema>\n</store>", 4, "mismatched tag"},
+    {"truncated", "<store>\n<schema>\n", 3, "no element found"},
+    {"root", "<plant/>", 1, "root element must be <store>"},
+    {"doctype", "<!DOCTYPE store [<!ENTITY x 'y'>]>\n<store/>", 1, "document type declaration"},
+    {"unknown element", "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>", 3, "unexpected element <klass>"},
+    {"missing name", "<store>\n<schema>\n<class/>\n</schema>\n</store>", 3, "needs the attribute \"name\""},
+    {"bad type", "<store><schema>\n<class name='A'><attribute name='x' type='float'/></class>\n</schema></store>", 2,
+     "unknown data type \"float\""},
+    {"unknown base", "<store><schema>\n<class name='A' base='Nope'/>\n</schema></store>", 2, "Unknown base class"},
+    {"twice", "<store><schema>\n<class name='A'/>\n<class name='a'/>\n</schema></store>", 3, "defined twice"},
+    {"unknown class of object",
+     "<store><schema><class name='A'/></schema>\n<objects>\n<object id='5' class='B'/>\n</objects></store>", 3,
+     "unknown class \"B\""},
+    {"unknown attribute",
+     "<store><schema><class name='A'/></schema>\n<objects><object id='5' class='A'>\n<value attribute='Tag'>x</value>"
+     "</object></objects></store>",
+     3, "has no attribute \"Tag\""},
+    {"bad integer",
+     "<store><schema><class name='A'><attribute name='N' type='integer'/></class></schema>\n<objects>"
+     "<object id='5' class='A'>\n\n<value attribute='N'>12abc</value></object></objects></store>",
+     4, "not an integer"},
+    {"dangling reference",
+     "<store><schema><class name='A'><attribute name='R' type='object'/></class></schema>\n<objects>"
+     "<object id='5' class='A'>\n<value attribute='R' ref='99'/></object></objects></store>",
+     3, "no object with id 99"},
+    {"bad unit",
+     "<store><schema><class name='A'><attribute name='L' type='real' dimension='Span'/></class></schema>"
+     "<units><dimension name='Span'><unit name='sp'/></dimension></units>\n<objects><object id='5' class='A'>\n"
+     "<value attribute='L' unit='kg'>1</value></object></objects></store>",
+     3, "\"kg\" is not a unit of dimension \"Span\""},
+    {"bad checknum", "<store><templates>\n<template id='T' checknum='v2'/>\n</templates></store>", 2,
+     "checknum is a decimal number"},
+    {"bad position",
+     "<store><schema><class name='A'><attribute name='L' type='text' list='true'/></class></schema>\n<objects>"
+     "<object id='5' class='A'>\n<value attribute='L' position='0'>x</value></object></objects></store>",
+     3, "positions count from 1"},
+    {"duplicate id", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A'/>\n"
+     "<object id='5' class='A'/></objects></store>", 3, "is taken"},
+    {"invalid utf8", "<store><schema>\n<class name='\xc3\x28'/></schema></store>", 2, "not well-formed"},
+};
+
+TEST(FixtureTest, MalformedFixturesFailWithFileLineAndMessageAndImportNothing) {
+  for (const BadFixture& bad : kBad) {
+    SCOPED_TRACE(bad.name);
+    TempDir dir;
+    auto s = OpenPlant(dir.File("s.kxq"));
+    ASSERT_TRUE(s);
+    long before = s->ObjectCount();
+    std::string xml = bad.xml;
+    Status st = s->ImportFixtureText(xml, "bad.xml");
+    ASSERT_FALSE(st.ok());
+    EXPECT_EQ(st.hr, E_INVALIDARG);
+    const std::string prefix = "bad.xml:" + std::to_string(bad.line) + ": ";
+    EXPECT_EQ(st.message.rfind(prefix, 0), 0u) << st.message;
+    EXPECT_NE(st.message.find(bad.message), std::string::npos) << st.message;
+    EXPECT_EQ(s->ObjectCount(), before);
+    _com_ptr_t<IKXQSchema> schema;
+    s->Database()->get_Schema(&schema);
+    _com_ptr_t<IKXQClass> a;
+    schema->get_Class(_bstr_t(u"A"), &a);
+    EXPECT_EQ(a.GetInterfacePtr(), nullptr);
+    EXPECT_FALSE(s->InTransaction());
+  }
+}
+
+TEST(FixtureTest, AFailureLateInTheFileUndoesTheEarlierParts) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
+    std::string xml = kPlantFixture;
+    xml.replace(xml.find("<value attribute=\"Tag\">P-102</value>"), 36, "<value attribute=\"Tag\" ref=\"1\" position=\"2\">x</value>");
+    Status st = s->ImportFixtureText(xml, "plant.xml");
+    ASSERT_FALSE(st.ok());
+    EXPECT_NE(st.message.find("holds a single value"), std::string::npos) << st.message;
+    EXPECT_EQ(s->ObjectCount(), 0);
+    _com_ptr_t<IKXQTemplateLibrary> lib;
+    s->Database()->get_TemplateLibrary(&lib);
+    LONG n = -1;
+    lib->get_Count(&n);
+    EXPECT_EQ(n, 0);
+    // The same store takes the good fixture afterwards.
+    EXPECT_TRUE(s->ImportFixtureText(kPlantFixture, "plant.xml").ok());
+  }
+  auto s = Reopen(path);
+  EXPECT_EQ(s->ObjectCount(), 5);
+}
+
+TEST(FixtureTest, ImportFromAFile) {
+  TempDir dir;
+  std::unique_ptr<Store> s;
+  ASSERT_TRUE(Store::Open(dir.File("s.kxq"), OpenMode::kCreate, &s).ok());
+  Status missing = s->ImportFixtureFile(dir.File("none.xml"));
+  EXPECT_FALSE(missing.ok());
+  EXPECT_NE(missing.message.find("none.xml"), std::string::npos);
+  FILE* f = std::fopen(dir.File("plant.xml").c_str(), "w");
+  std::fputs(kPlantFixture, f);
+  std::fclose(f);
+  Status ok = s->ImportFixtureFile(dir.File("plant.xml"));
+  EXPECT_TRUE(ok.ok()) << ok.message;
+  EXPECT_EQ(s->ObjectCount(), 5);
+}
+
+TEST(FixtureTest, ImportInsideATransactionIsRefused) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  ASSERT_TRUE(s->Begin().ok());
+  EXPECT_EQ(s->ImportFixtureText("<store/>", "x.xml").hr, KXQ_E_TRANSACTION);
+  ASSERT_TRUE(s->Rollback().ok());
+}
+
+}  // namespace
+}  // namespace kx::store::test

@@ -1,0 +1,407 @@
+// Semantics the service relies on, through the interfaces: identity, lists,
+// deletion, undefined attributes, classes, units, filters, triggers.
+#include "store_test_support.h"
+
+namespace kx::store::test {
+namespace {
+
+class ModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { store = OpenPlant(dir.File("plant.kxq")); ASSERT_TRUE(store); }
+  TempDir dir;
+  std::unique_ptr<Store> store;
+};
+
+// --- identity ---------------------------------------------------------------
+
+TEST_F(ModelTest, OneObjectOnePointer) {
+  auto a = Obj(*store, 20);
+  auto b = Obj(*store, 20);
+  EXPECT_EQ(a.GetInterfacePtr(), b.GetInterfacePtr());
+  _variant_t v = Get(Attr(Obj(*store, 11), u"NodeObjects"), 1);
+  ASSERT_EQ(V_VT(&v), VT_DISPATCH);
+  _com_ptr_t<IKXQObject> fromList;
+  ASSERT_EQ(v.pdispVal->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&fromList)), S_OK);
+  EXPECT_EQ(fromList.GetInterfacePtr(), a.GetInterfacePtr());
+  _com_ptr_t<IKXQObject> owner;
+  ASSERT_EQ(Obj(*store, 11)->GetOwner(&owner, 0), S_OK);
+  EXPECT_EQ(owner.GetInterfacePtr(), Obj(*store, 10).GetInterfacePtr());
+}
+
+TEST_F(ModelTest, UnknownIdsFailWithErrorInfo) {
+  for (LONG id : {0, -1, 999}) {
+    _com_ptr_t<IKXQObject> o;
+    EXPECT_EQ(store->Database()->get_Object(id, &o), KXQ_E_NOOBJECT);
+    EXPECT_EQ(o.GetInterfacePtr(), nullptr);
+    EXPECT_NE(ErrorText().find(std::to_string(id)), std::string::npos);
+  }
+  VARIANT_BOOL exists = VARIANT_TRUE;
+  EXPECT_EQ(store->Database()->ObjectExists(999, &exists), S_OK);
+  EXPECT_EQ(exists, VARIANT_FALSE);
+}
+
+// --- 1-based lists ------------------------------------------------------------
+
+TEST_F(ModelTest, ReadingPastTheEndGivesNoValue) {
+  auto a = Attr(Obj(*store, 11), u"Fields");
+  EXPECT_EQ(Count(a), 0);
+  _variant_t v = Get(a, 5);
+  EXPECT_EQ(V_VT(&v), VT_EMPTY);
+  VARIANT_BOOL has = VARIANT_TRUE;
+  EXPECT_EQ(a->HasValue(Pos(5), &has), S_OK);
+  EXPECT_EQ(has, VARIANT_FALSE);
+}
+
+TEST_F(ModelTest, CountPlusOneAppendsAndFurtherOutPads) {
+  auto a = Attr(Obj(*store, 11), u"Fields");
+  EXPECT_EQ(Put(a, 1, _variant_t(u"one")), S_OK);
+  EXPECT_EQ(Put(a, 2, _variant_t(u"two")), S_OK);
+  EXPECT_EQ(Count(a), 2);
+  EXPECT_EQ(Put(a, 5, _variant_t(u"five")), S_OK);
+  EXPECT_EQ(Count(a), 5);
+  EXPECT_EQ(Vt(Get(a, 3)), VT_EMPTY);
+  EXPECT_EQ(Vt(Get(a, 4)), VT_EMPTY);
+  EXPECT_EQ(_bstr_t(Get(a, 5)).utf8(), "five");
+  EXPECT_EQ(_bstr_t(Get(a, 2)).utf8(), "two");
+}
+
+TEST_F(ModelTest, ClearingASlotShiftsNothing) {
+  auto a = Attr(Obj(*store, 11), u"Cases");
+  for (int k = 1; k <= 3; ++k) ASSERT_EQ(Put(a, k, _variant_t(k * 10)), S_OK);
+  ASSERT_EQ(a->Clear(Pos(2)), S_OK);
+  EXPECT_EQ(Count(a), 3);
+  EXPECT_EQ(Vt(Get(a, 2)), VT_EMPTY);
+  EXPECT_EQ(static_cast<int>(Get(a, 3)), 30);
+  ASSERT_EQ(a->Clear(_variant_t()), S_OK);
+  EXPECT_EQ(Count(a), 0);
+}
+
+TEST_F(ModelTest, PositionsBelowOneFail) {
+  auto a = Attr(Obj(*store, 11), u"Fields");
+  for (LONG bad : {0, -1}) {
+    EXPECT_EQ(Put(a, 0, _variant_t(u"x")) , S_OK);  // VT_EMPTY index: the first value
+    _variant_t out;
+    EXPECT_EQ(a->GetValue(Pos(bad), _variant_t(), &out), DISP_E_BADINDEX);
+    EXPECT_EQ(a->PutValue(Pos(bad), _variant_t(), _variant_t(u"y")), DISP_E_BADINDEX);
+    EXPECT_EQ(a->Clear(Pos(bad)), DISP_E_BADINDEX);
+    EXPECT_EQ(a->InsertValues(bad, 1), DISP_E_BADINDEX);
+  }
+  EXPECT_EQ(_bstr_t(Get(a, 1)).utf8(), "x");
+}
+
+TEST_F(ModelTest, InsertAndRemoveShift) {
+  auto a = Attr(Obj(*store, 11), u"Cases");
+  for (int k = 1; k <= 3; ++k) ASSERT_EQ(Put(a, k, _variant_t(k)), S_OK);
+  ASSERT_EQ(a->InsertValues(2, 2), S_OK);
+  EXPECT_EQ(Count(a), 5);
+  EXPECT_EQ(Vt(Get(a, 2)), VT_EMPTY);
+  EXPECT_EQ(static_cast<int>(Get(a, 4)), 2);
+  ASSERT_EQ(a->RemoveValues(1, 3), S_OK);
+  EXPECT_EQ(Count(a), 2);
+  EXPECT_EQ(static_cast<int>(Get(a, 1)), 2);
+  EXPECT_EQ(static_cast<int>(Get(a, 2)), 3);
+}
+
+TEST_F(ModelTest, SingleValuesRefuseLaterPositions) {
+  auto a = Attr(Obj(*store, 20), u"Tag");
+  EXPECT_EQ(Put(a, 2, _variant_t(u"x")), DISP_E_BADINDEX);
+  EXPECT_EQ(_bstr_t(Get(a)).utf8(), "P-101");
+  EXPECT_EQ(_bstr_t(Get(a, 1)).utf8(), "P-101");
+}
+
+// --- value types ----------------------------------------------------------------
+
+TEST_F(ModelTest, ValuesKeepTheirTypes) {
+  auto pump = Obj(*store, 20);
+  auto speed = Attr(pump, u"Speed");
+  EXPECT_EQ(Put(speed, 0, _variant_t(u"42")), S_OK);
+  _variant_t v = Get(speed);
+  EXPECT_EQ(V_VT(&v), VT_I4);
+  EXPECT_EQ(v.lVal, 42);
+  EXPECT_EQ(Put(speed, 0, _variant_t(u"forty")), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(static_cast<int>(Get(speed)), 42);
+  auto flag = Attr(pump, u"BEDDInitialized");
+  EXPECT_EQ(Put(flag, 0, _variant_t(true)), S_OK);
+  _variant_t b = Get(flag);
+  EXPECT_EQ(V_VT(&b), VT_BOOL);
+  EXPECT_EQ(b.boolVal, VARIANT_TRUE);
+  _variant_t d = Get(Attr(pump, u"Started"));
+  EXPECT_EQ(V_VT(&d), VT_DATE);
+  EXPECT_DOUBLE_EQ(d.date, 43832.0);  // 2020-01-02
+}
+
+TEST_F(ModelTest, NullRealOrDateIsRefusedAndNothingStored) {
+  auto pump = Obj(*store, 20);
+  _variant_t null;
+  V_VT(&null) = VT_NULL;
+  EXPECT_EQ(Put(Attr(pump, u"Length"), 0, null), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Put(Attr(pump, u"Started"), 0, null), DISP_E_TYPEMISMATCH);
+  EXPECT_DOUBLE_EQ(static_cast<double>(Get(Attr(pump, u"Length"), 0, u"mm")), 1500.0);
+  EXPECT_EQ(Put(Attr(pump, u"Tag"), 0, null), S_OK);  // other types: empties
+  EXPECT_EQ(Vt(Get(Attr(pump, u"Tag"))), VT_EMPTY);
+}
+
+TEST_F(ModelTest, BinaryValuesAsBytesAndBase64) {
+  auto a = Attr(Obj(*store, 20), u"Drawing");
+  EXPECT_EQ(Put(a, 0, _variant_t(u"AAEC/w=="), u"Base64"), S_OK);
+  _variant_t bytes = Get(a);
+  ASSERT_EQ(V_VT(&bytes), VT_ARRAY | VT_UI1);
+  LONG ub = -1;
+  SafeArrayGetUBound(bytes.parray, 1, &ub);
+  EXPECT_EQ(ub, 3);
+  EXPECT_EQ(_bstr_t(Get(a, 0, u"Base64")).utf8(), "AAEC/w==");
+  EXPECT_EQ(Put(a, 0, _variant_t(u"not base64!"), u"Base64"), DISP_E_TYPEMISMATCH);
+}
+
+// --- deletion ------------------------------------------------------------------
+
+TEST_F(ModelTest, DeletingEmptiesPositionalSlots) {
+  auto page = Obj(*store, 11);
+  auto pump = Obj(*store, 20);
+  ASSERT_EQ(pump->Delete(), S_OK);
+  auto objects = Attr(page, u"NodeObjects");
+  EXPECT_EQ(Count(objects), 1);
+  EXPECT_EQ(Vt(Get(objects, 1)), VT_EMPTY);
+  EXPECT_EQ(static_cast<int>(Get(Attr(page, u"NodeIndices"), 1)), 1);
+}
+
+TEST_F(ModelTest, DeletingClosesCollectionsUpInEveryPageList) {
+  auto ds = Obj(*store, 10);
+  ASSERT_EQ(Obj(*store, 11)->Delete(), S_OK);
+  auto current = Attr(ds, u"CurrentPages");
+  ASSERT_EQ(Count(current), 1);
+  EXPECT_EQ(IdOf(Get(current, 1)), 12);
+  // Page 12 stands in two lists; deleting it removes it from both.
+  ASSERT_EQ(Obj(*store, 12)->Delete(), S_OK);
+  EXPECT_EQ(Count(current), 0);
+  EXPECT_EQ(Count(Attr(ds, u"SubmittedPages")), 0);
+}
+
+TEST_F(ModelTest, DeletedObjectsAnswerFailures) {
+  auto pump = Obj(*store, 21);
+  ASSERT_EQ(pump->Delete(), S_OK);
+  LONG id = 0;
+  EXPECT_EQ(pump->get_Id(&id), S_OK);
+  EXPECT_EQ(id, 21);
+  _com_ptr_t<IKXQAttribute> a;
+  EXPECT_EQ(pump->get_Attribute(_bstr_t(u"Tag"), _variant_t(), &a), KXQ_E_DELETED);
+  EXPECT_EQ(pump->Delete(), KXQ_E_DELETED);
+  _com_ptr_t<IKXQObject> again;
+  EXPECT_EQ(store->Database()->get_Object(21, &again), KXQ_E_NOOBJECT);
+  _com_ptr_t<IKXQClass> cls;
+  ASSERT_EQ(Obj(*store, 20)->get_Class(&cls), S_OK);
+  _com_ptr_t<IKXQObjectCollection> inst;
+  ASSERT_EQ(cls->get_Instances(&inst), S_OK);
+  LONG n = 0;
+  inst->get_Count(&n);
+  EXPECT_EQ(n, 1);
+}
+
+TEST_F(ModelTest, HoldingAttributeAndUnlink) {
+  auto page = Obj(*store, 11);
+  BSTR name = nullptr;
+  ASSERT_EQ(page->get_HoldingAttributeName(&name), S_OK);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "CurrentPages");
+  ASSERT_EQ(page->Unlink(), S_OK);
+  EXPECT_EQ(Count(Attr(Obj(*store, 10), u"CurrentPages")), 1);
+  ASSERT_EQ(page->get_HoldingAttributeName(&name), S_OK);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "");
+  EXPECT_EQ(page->Unlink(), S_FALSE);
+  // Putting it into another page list makes that list its holder.
+  auto issued = Attr(Obj(*store, 10), u"IssuedPages");
+  ASSERT_EQ(issued->AddValue(_variant_t(static_cast<IDispatch*>(page.GetInterfacePtr())), VARIANT_TRUE, _variant_t()), S_OK);
+  ASSERT_EQ(page->get_HoldingAttributeName(&name), S_OK);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "IssuedPages");
+}
+
+// --- attributes and classes ------------------------------------------------------
+
+TEST_F(ModelTest, UndefinedAttributeIsNullWithSuccess) {
+  _com_ptr_t<IKXQAttribute> a;
+  EXPECT_EQ(Obj(*store, 20)->get_Attribute(_bstr_t(u"NoSuchAttribute"), _variant_t(-1), &a), S_OK);
+  EXPECT_EQ(a.GetInterfacePtr(), nullptr);
+}
+
+TEST_F(ModelTest, ClassNamesIgnoreCaseAndFollowInheritance) {
+  auto pump = Obj(*store, 20);
+  auto is = [&](const char16_t* name) {
+    VARIANT_BOOL r = 0;
+    EXPECT_EQ(pump->IsOfClass(_variant_t(name), &r), S_OK);
+    return r;
+  };
+  EXPECT_EQ(is(u"Pump"), VARIANT_TRUE);
+  EXPECT_EQ(is(u"pump"), VARIANT_TRUE);
+  EXPECT_EQ(is(u"PROCESSPLANTEQUIPMENT"), VARIANT_TRUE);
+  EXPECT_EQ(is(u"GenericClass"), VARIANT_TRUE);
+  EXPECT_EQ(is(u"Page"), VARIANT_FALSE);
+  EXPECT_EQ(is(u"Nonexistent"), VARIANT_FALSE);
+  _com_ptr_t<IKXQSchema> schema;
+  ASSERT_EQ(store->Database()->get_Schema(&schema), S_OK);
+  _com_ptr_t<IKXQClass> dv1, dv2, none;
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"DataView"), &dv1), S_OK);
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"Dataview"), &dv2), S_OK);
+  EXPECT_EQ(dv1.GetInterfacePtr(), dv2.GetInterfacePtr());
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"Nope"), &none), S_OK);
+  EXPECT_EQ(none.GetInterfacePtr(), nullptr);
+  VARIANT_BOOL kind = 0;
+  EXPECT_EQ(dv1->IsKindOf(_variant_t(u"document"), &kind), S_OK);
+  EXPECT_EQ(kind, VARIANT_TRUE);
+  VARIANT_BOOL has = 0;
+  EXPECT_EQ(dv1->HasAttribute(_bstr_t(u"Name"), &has), S_OK);
+  EXPECT_EQ(has, VARIANT_TRUE);
+  EXPECT_EQ(dv1->HasAttribute(_bstr_t(u"HasSummary"), &has), S_OK);
+  EXPECT_EQ(has, VARIANT_FALSE);
+}
+
+TEST_F(ModelTest, ObjectValuesMustBeOfTheReferencedClass) {
+  auto current = Attr(Obj(*store, 10), u"CurrentPages");
+  auto pump = Obj(*store, 20);
+  EXPECT_EQ(current->AddValue(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())), VARIANT_TRUE, _variant_t()),
+            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Count(current), 2);
+}
+
+// --- units ----------------------------------------------------------------------
+
+TEST_F(ModelTest, RealsConvertBetweenUnitsOfADimension) {
+  auto pump = Obj(*store, 20);
+  auto len = Attr(pump, u"Length");
+  EXPECT_DOUBLE_EQ(static_cast<double>(Get(len, 0, u"m")), 1.5);
+  EXPECT_DOUBLE_EQ(static_cast<double>(Get(len, 0)), 1500.0);  // as stored
+  EXPECT_NEAR(static_cast<double>(Get(len, 0, u"ft")), 1.5 / 0.3048, 1e-12);
+  auto temp = Attr(pump, u"Temperature");
+  EXPECT_NEAR(static_cast<double>(Get(temp, 0, u"K")), 293.15, 1e-9);
+  _variant_t out;
+  EXPECT_EQ(len->GetValue(_variant_t(), _variant_t(u"K"), &out), KXQ_E_UNIT);
+  EXPECT_EQ(Put(len, 0, _variant_t(2.0), u"degC"), KXQ_E_UNIT);
+  EXPECT_EQ(Put(len, 0, _variant_t(2.0), u"ft"), S_OK);
+  EXPECT_NEAR(static_cast<double>(Get(len, 0, u"mm")), 609.6, 1e-9);
+  BSTR unit = nullptr;
+  ASSERT_EQ(len->get_UnitText(_variant_t(), &unit), S_OK);
+  EXPECT_EQ(_bstr_t(unit, false).utf8(), "ft");
+  ASSERT_EQ(len->get_UnitText(_variant_t(u"Imperial"), &unit), S_OK);
+  EXPECT_EQ(_bstr_t(unit, false).utf8(), "ft");
+  double v = 0;
+  ASSERT_EQ(len->GetRealInUnit(1, _bstr_t(u"m"), &v), S_OK);
+  EXPECT_NEAR(v, 0.6096, 1e-12);
+}
+
+// --- filters, projects, users, triggers, methods ----------------------------------
+
+TEST_F(ModelTest, FiltersAndClaims) {
+  auto pump = Obj(*store, 20);
+  LONG r = -1;
+  EXPECT_EQ(pump->TestFilter(_variant_t(u"Pumps"), &r), S_OK);
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(pump->TestFilter(_variant_t(u"TagP101"), &r), S_OK);
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(Obj(*store, 21)->TestFilter(_variant_t(u"TagP101"), &r), S_OK);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(pump->TestFilter(_variant_t(u"NoFilter"), &r), KXQ_E_NOTFOUND);
+  // Datasheet 10 is claimed by project 2, below the root.
+  auto ds = Obj(*store, 10);
+  EXPECT_EQ(ds->TestFilter(_variant_t(u"KX_CLAIM_ONLY"), &r), S_OK);
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(pump->TestFilter(_variant_t(u"KX_CLAIM_ONLY"), &r), S_OK);
+  EXPECT_EQ(r, 0);
+  SAFEARRAY* claimants = nullptr;
+  ASSERT_EQ(ds->get_Claimants(&claimants), S_OK);
+  _com_ptr_t<IKXQProject> p2;
+  ASSERT_EQ(store->Database()->get_Project(2, &p2), S_OK);
+  LONG ix = 1;
+  IDispatch* first = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(claimants, &ix, &first), S_OK);
+  EXPECT_EQ(static_cast<IDispatch*>(p2.GetInterfacePtr()), first);
+  first->Release();
+  SafeArrayDestroy(claimants);
+  VARIANT_BOOL rel = 0;
+  _com_ptr_t<IKXQProject> root;
+  ASSERT_EQ(store->Database()->get_RootProject(&root), S_OK);
+  EXPECT_EQ(root->Contains(_variant_t(2), &rel), S_OK);
+  EXPECT_EQ(rel, VARIANT_TRUE);
+  EXPECT_EQ(p2->Contains(_variant_t(1), &rel), S_OK);
+  EXPECT_EQ(rel, VARIANT_FALSE);
+}
+
+TEST_F(ModelTest, UserTable) {
+  SAFEARRAY* users = nullptr;
+  ASSERT_EQ(Obj(*store, 20)->get_Users(&users), S_OK);
+  EXPECT_EQ(users, nullptr);
+  ASSERT_EQ(Obj(*store, 10)->get_Users(&users), S_OK);
+  ASSERT_NE(users, nullptr);
+  EXPECT_EQ(SafeArrayGetDim(users), 2u);
+  LONG ix[2] = {0, 0};
+  _variant_t item, status;
+  ASSERT_EQ(SafeArrayGetElement(users, ix, &item), S_OK);
+  ix[0] = 1;
+  ASSERT_EQ(SafeArrayGetElement(users, ix, &status), S_OK);
+  EXPECT_EQ(static_cast<int>(status), 1);
+  _com_ptr_t<IKXQNamedItem> named;
+  ASSERT_EQ(item.punkVal->QueryInterface(IID_IKXQNamedItem, reinterpret_cast<void**>(&named)), S_OK);
+  BSTR name = nullptr;
+  named->get_Name(&name);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "alice");
+  SafeArrayDestroy(users);
+}
+
+TEST_F(ModelTest, TriggersFireOnChangesOfRecordedReads) {
+  auto page = Obj(*store, 11);
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(page->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  VARIANT_BOOL has = 0;
+  ASSERT_EQ(page->HasTrigger(_bstr_t(u"Field"), &has), S_OK);
+  EXPECT_EQ(has, VARIANT_TRUE);
+  ASSERT_EQ(t->BeginItem(_variant_t(u"12")), S_OK);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  Get(tag);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  EXPECT_EQ(t->EndItem(), KXQ_E_TRANSACTION);
+  SAFEARRAY* keys = nullptr;
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+  ASSERT_EQ(Put(Attr(Obj(*store, 21), u"Tag"), 0, _variant_t(u"other")), S_OK);  // not read
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101A")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  LONG ix = 0;
+  BSTR key = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
+  EXPECT_EQ(_bstr_t(key, false).utf8(), "12");
+  SafeArrayDestroy(keys);
+  ASSERT_EQ(t->ClearFiredKeys(), S_OK);
+  ASSERT_EQ(t->ResetItem(_variant_t(u"12")), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101B")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+}
+
+TEST_F(ModelTest, KnowledgeBaseMethodsByName) {
+  auto ds = Obj(*store, 10);
+  _variant_t result;
+  ASSERT_EQ(ds->CallMethod(_bstr_t(u"PostIssueDocument"), nullptr, &result), S_OK);
+  EXPECT_EQ(V_VT(&result), VT_BOOL);
+  EXPECT_EQ(ds->CallMethod(_bstr_t(u"SaveNodeList"), nullptr, &result), KXQ_E_NOTFOUND);
+  EXPECT_EQ(store->CallCount(u"PostIssueDocument"), 1);
+  ASSERT_TRUE(store->RegisterMethod(u"", u"IsStringFieldChanged", _variant_t(false)).ok());
+  ASSERT_EQ(store->Database()->RunMethod(_bstr_t(u"IsStringFieldChanged"), nullptr, &result), S_OK);
+  EXPECT_EQ(result.boolVal, VARIANT_FALSE);
+}
+
+TEST_F(ModelTest, CopyMakesANewObjectWithTheSameValues) {
+  auto page = Obj(*store, 11);
+  _com_ptr_t<IKXQObject> copy;
+  ASSERT_EQ(page->Copy(&copy), S_OK);
+  LONG id = 0;
+  copy->get_Id(&id);
+  EXPECT_GT(id, 21);
+  EXPECT_EQ(IdOf(Get(Attr(copy, u"NodeObjects"), 1)), 20);
+  _com_ptr_t<IKXQObject> owner;
+  ASSERT_EQ(copy->GetOwner(&owner, 0), S_OK);
+  EXPECT_EQ(owner.GetInterfacePtr(), Obj(*store, 10).GetInterfacePtr());
+  EXPECT_EQ(Count(Attr(Obj(*store, 10), u"CurrentPages")), 2);  // not placed in a list
+}
+
+}  // namespace
+}  // namespace kx::store::test

@@ -1,0 +1,265 @@
+// Persistence and faults: values survive a reopen; a rollback or a failed
+// transaction restores memory and disk and keeps every pointer valid; a
+// process killed in the middle of a transaction loses nothing committed and
+// shows nothing uncommitted.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "store_test_support.h"
+
+namespace kx::store::test {
+namespace {
+
+// Records what the observer is told.
+class RecordingObserver : public StoreObserver {
+ public:
+  void ObjectCreated(LONG id, const std::u16string&) override { log += "+" + std::to_string(id) + " "; }
+  void ObjectDeleted(LONG id, const std::u16string&) override { log += "-" + std::to_string(id) + " "; }
+  void ValueChanged(LONG id, const std::u16string& attr) override {
+    log += std::to_string(id) + "." + _bstr_t(attr.c_str()).utf8() + " ";
+  }
+  void TransactionEnded(bool committed) override { log += committed ? "commit " : "rollback "; }
+  std::string log;
+};
+
+TEST(PersistenceTest, ValuesSurviveClosingAndReopening) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    auto s = OpenPlant(path);
+    ASSERT_EQ(Put(Attr(Obj(*s, 20), u"Tag"), 0, _variant_t(u"P-101 \u00e9")), S_OK);
+    auto cases = Attr(Obj(*s, 11), u"Cases");
+    ASSERT_EQ(Put(cases, 3, _variant_t(7)), S_OK);
+    ASSERT_EQ(Obj(*s, 12)->Delete(), S_OK);
+    auto rs = Attr(Obj(*s, 20), u"Length");
+    ASSERT_EQ(rs->PutPrefix(_variant_t(), _bstr_t(u"ca.")), S_OK);
+    ASSERT_EQ(rs->Lock(_variant_t(), VARIANT_TRUE), S_OK);
+  }
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101 \xc3\xa9");
+  auto cases = Attr(Obj(*s, 11), u"Cases");
+  EXPECT_EQ(Count(cases), 3);
+  EXPECT_EQ(Vt(Get(cases, 1)), VT_EMPTY);
+  EXPECT_EQ(static_cast<int>(Get(cases, 3)), 7);
+  _com_ptr_t<IKXQObject> gone;
+  EXPECT_EQ(s->Database()->get_Object(12, &gone), KXQ_E_NOOBJECT);
+  EXPECT_EQ(Count(Attr(Obj(*s, 10), u"CurrentPages")), 1);
+  EXPECT_EQ(Count(Attr(Obj(*s, 10), u"SubmittedPages")), 0);
+  EXPECT_DOUBLE_EQ(static_cast<double>(Get(Attr(Obj(*s, 20), u"Length"), 0, u"m")), 1.5);
+  auto len = Attr(Obj(*s, 20), u"Length");
+  BSTR prefix = nullptr;
+  ASSERT_EQ(len->GetPrefix(_variant_t(), &prefix), S_OK);
+  EXPECT_EQ(_bstr_t(prefix, false).utf8(), "ca.");
+  VARIANT_BOOL locked = 0;
+  ASSERT_EQ(len->IsLocked(_variant_t(), &locked), S_OK);
+  EXPECT_EQ(locked, VARIANT_TRUE);
+  // Page 11 is still held; its owner survived too.
+  BSTR holder = nullptr;
+  ASSERT_EQ(Obj(*s, 11)->get_HoldingAttributeName(&holder), S_OK);
+  EXPECT_EQ(_bstr_t(holder, false).utf8(), "CurrentPages");
+  // New ids continue after the old ones, deleted ones included.
+  _com_ptr_t<IKXQSchema> schema;
+  s->Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pump;
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  _com_ptr_t<IKXQObject> made;
+  ASSERT_EQ(pump->CreateInstance(&made), S_OK);
+  LONG id = 0;
+  made->get_Id(&id);
+  EXPECT_EQ(id, 22);
+  EXPECT_EQ(IntegrityCheck(path), "ok");
+}
+
+TEST(PersistenceTest, RollbackRestoresMemoryAndDiskAndKeepsPointers) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    auto s = OpenPlant(path);
+    RecordingObserver obs;
+    s->SetObserver(&obs);
+    auto ds = Obj(*s, 10);
+    auto page = Obj(*s, 11);
+    auto pump = Obj(*s, 20);
+    auto tag = Attr(pump, u"Tag");
+    ASSERT_TRUE(s->Begin().ok());
+    EXPECT_TRUE(!s->Begin().ok());  // no nesting
+    ASSERT_EQ(Put(tag, 0, _variant_t(u"changed")), S_OK);
+    ASSERT_EQ(page->Delete(), S_OK);
+    _com_ptr_t<IKXQSchema> schema;
+    s->Database()->get_Schema(&schema);
+    _com_ptr_t<IKXQClass> cls;
+    schema->get_Class(_bstr_t(u"Pump"), &cls);
+    _com_ptr_t<IKXQObject> made;
+    ASSERT_EQ(cls->CreateInstance(&made), S_OK);
+    ASSERT_EQ(Put(Attr(made, u"Tag"), 0, _variant_t(u"new")), S_OK);
+    ASSERT_EQ(Count(Attr(ds, u"CurrentPages")), 1);
+    ASSERT_TRUE(s->Rollback().ok());
+    EXPECT_NE(obs.log.find("rollback"), std::string::npos);
+    // Memory: as before, same pointers.
+    EXPECT_EQ(_bstr_t(Get(tag)).utf8(), "P-101");
+    EXPECT_EQ(Obj(*s, 11).GetInterfacePtr(), page.GetInterfacePtr());
+    auto current = Attr(ds, u"CurrentPages");
+    ASSERT_EQ(Count(current), 2);
+    EXPECT_EQ(IdOf(Get(current, 1)), 11);
+    EXPECT_EQ(IdOf(Get(Attr(page, u"NodeObjects"), 1)), 20);
+    _com_ptr_t<IKXQAttribute> gone;
+    EXPECT_EQ(made->get_Attribute(_bstr_t(u"Tag"), _variant_t(), &gone), KXQ_E_DELETED);
+    _com_ptr_t<IKXQObjectCollection> inst;
+    cls->get_Instances(&inst);
+    LONG n = 0;
+    inst->get_Count(&n);
+    EXPECT_EQ(n, 2);
+  }
+  auto s = Reopen(path);
+  EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101");
+  EXPECT_EQ(Count(Attr(Obj(*s, 10), u"CurrentPages")), 2);
+  EXPECT_EQ(s->ObjectCount(), 5);
+}
+
+TEST(PersistenceTest, AFailedWriteFailsTheTransactionAndChangesNothing) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    auto s = OpenPlant(path);
+    auto tag = Attr(Obj(*s, 20), u"Tag");
+    auto cases = Attr(Obj(*s, 11), u"Cases");
+    ASSERT_TRUE(s->Begin().ok());
+    ASSERT_EQ(Put(cases, 1, _variant_t(5)), S_OK);
+    s->FailWriteAfter(1);
+    EXPECT_EQ(Put(tag, 0, _variant_t(u"lost")), KXQ_E_STORAGE);
+    Status c = s->Commit();
+    EXPECT_EQ(c.hr, KXQ_E_STORAGE);
+    EXPECT_FALSE(s->InTransaction());
+    EXPECT_EQ(_bstr_t(Get(tag)).utf8(), "P-101");
+    EXPECT_EQ(Count(cases), 0);
+    // A write outside a transaction commits or rolls back by itself.
+    s->FailWriteAfter(1);
+    EXPECT_EQ(Put(tag, 0, _variant_t(u"lost")), KXQ_E_STORAGE);
+    EXPECT_FALSE(s->InTransaction());
+    EXPECT_EQ(_bstr_t(Get(tag)).utf8(), "P-101");
+    EXPECT_EQ(Obj(*s, 20)->Delete(), S_OK);
+  }
+  auto s = Reopen(path);
+  EXPECT_EQ(Count(Attr(Obj(*s, 11), u"Cases")), 0);
+  EXPECT_EQ(s->ObjectCount(), 4);
+  EXPECT_EQ(Count(Attr(Obj(*s, 11), u"NodeObjects")), 1);
+  EXPECT_EQ(Vt(Get(Attr(Obj(*s, 11), u"NodeObjects"), 1)), VT_EMPTY);
+}
+
+TEST(PersistenceTest, AFailedDeleteLeavesEveryListAsItWas) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  auto page = Obj(*s, 12);
+  // The delete reaches SQLite for the object, then for the first list.
+  s->FailWriteAfter(2);
+  EXPECT_EQ(page->Delete(), KXQ_E_STORAGE);
+  EXPECT_EQ(Count(Attr(Obj(*s, 10), u"CurrentPages")), 2);
+  EXPECT_EQ(Count(Attr(Obj(*s, 10), u"SubmittedPages")), 1);
+  LONG id = 0;
+  page->get_Id(&id);
+  _com_ptr_t<IKXQObject> again;
+  EXPECT_EQ(s->Database()->get_Object(12, &again), S_OK);
+  EXPECT_EQ(again.GetInterfacePtr(), page.GetInterfacePtr());
+}
+
+TEST(PersistenceTest, ObserverSeesChangesAsTheyHappen) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  RecordingObserver obs;
+  s->SetObserver(&obs);
+  ASSERT_EQ(Put(Attr(Obj(*s, 20), u"Tag"), 0, _variant_t(u"x")), S_OK);
+  ASSERT_EQ(Obj(*s, 11)->Delete(), S_OK);
+  EXPECT_EQ(obs.log, "20.Tag commit 10.CurrentPages -11 commit ");
+}
+
+TEST(PersistenceTest, InterfacesOutliveTheStore) {
+  TempDir dir;
+  _com_ptr_t<IKXQObject> pump;
+  _com_ptr_t<IKXQAttribute> tag;
+  {
+    auto s = OpenPlant(dir.File("s.kxq"));
+    pump = Obj(*s, 20).GetInterfacePtr();
+    tag = Attr(pump, u"Tag").GetInterfacePtr();
+  }
+  _variant_t v;
+  EXPECT_EQ(tag->GetValue(_variant_t(), _variant_t(), &v), KXQ_E_CLOSED);
+  _com_ptr_t<IKXQClass> cls;
+  EXPECT_EQ(pump->get_Class(&cls), KXQ_E_CLOSED);
+}
+
+// The child commits values 1..n one transaction each, then opens one more
+// transaction, writes into it, tells the parent and waits to be killed.
+TEST(PersistenceTest, SigkillLosesNoCommittedChangeAndShowsNoUncommittedOne) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  { auto s = OpenPlant(path); }
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const int kCommitted = 25;
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::unique_ptr<Store> s;
+    if (!Store::Open(path, OpenMode::kOpenExisting, &s).ok()) ::_exit(2);
+    IKXQObject* page = nullptr;
+    s->Database()->get_Object(11, &page);
+    IKXQAttribute* cases = nullptr;
+    page->get_Attribute(_bstr_t(u"Cases"), _variant_t(), &cases);
+    for (int k = 1; k <= kCommitted; ++k) {
+      if (!s->Begin().ok()) ::_exit(3);
+      cases->PutValue(_variant_t(k), _variant_t(), _variant_t(k * 100));
+      if (!s->Commit().ok()) ::_exit(4);
+    }
+    if (!s->Begin().ok()) ::_exit(5);
+    for (int k = kCommitted + 1; k <= kCommitted + 200; ++k)
+      cases->PutValue(_variant_t(k), _variant_t(), _variant_t(-k));
+    IKXQObject* pump = nullptr;
+    s->Database()->get_Object(20, &pump);
+    pump->Delete();
+    char ready = 'r';
+    if (::write(fds[1], &ready, 1) != 1) ::_exit(6);
+    for (;;) ::pause();
+  }
+  ::close(fds[1]);
+  char got = 0;
+  ASSERT_EQ(::read(fds[0], &got, 1), 1);
+  ::close(fds[0]);
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  EXPECT_EQ(IntegrityCheck(path), "ok");
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  auto cases = Attr(Obj(*s, 11), u"Cases");
+  EXPECT_EQ(Count(cases), kCommitted);
+  for (int k = 1; k <= kCommitted; ++k) EXPECT_EQ(static_cast<int>(Get(cases, k)), k * 100);
+  VARIANT_BOOL exists = 0;
+  s->Database()->ObjectExists(20, &exists);
+  EXPECT_EQ(exists, VARIANT_TRUE);
+  EXPECT_EQ(IdOf(Get(Attr(Obj(*s, 11), u"NodeObjects"), 1)), 20);
+}
+
+TEST(PersistenceTest, OpenModes) {
+  TempDir dir;
+  std::unique_ptr<Store> s;
+  EXPECT_FALSE(Store::Open(dir.File("none.kxq"), OpenMode::kOpenExisting, &s).ok());
+  ASSERT_TRUE(Store::Open(dir.File("a.kxq"), OpenMode::kCreate, &s).ok());
+  s.reset();
+  Status again = Store::Open(dir.File("a.kxq"), OpenMode::kCreate, &s);
+  EXPECT_FALSE(again.ok());
+  EXPECT_NE(again.message.find("exists"), std::string::npos);
+  {
+    FILE* f = std::fopen(dir.File("junk.kxq").c_str(), "w");
+    std::fputs("this is not a database, just text that fills a page......", f);
+    std::fclose(f);
+  }
+  EXPECT_FALSE(Store::Open(dir.File("junk.kxq"), OpenMode::kOpenExisting, &s).ok());
+}
+
+}  // namespace
+}  // namespace kx::store::test
