@@ -8,8 +8,6 @@
 #include "host/internal/utf.h"
 #include "store/database.h"
 #include "store/object.h"
-// The store's interfaces do not tell a trigger's handler; its model does.
-#include "store/internal/core.h"
 
 namespace kx::kxqhost {
 
@@ -109,11 +107,6 @@ void StoreHostSession::TransactionEnded(bool committed) {
   fired_.clear();
 }
 
-std::u16string StoreHostSession::TriggerHandler(LONG owner, const std::u16string& trigger) const {
-  const store::TriggerRec* record = store_.core().FindTrigger(owner, trigger);
-  return record ? record->handler : std::u16string();
-}
-
 std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
   std::vector<host::StoreNotification> notifications;
   IKXQDatabase* database = store_.Database();
@@ -136,7 +129,7 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
                          std::to_string(kCreateEventKind) + ")");
   }
   for (const Fired& item : fired) {
-    if (!is_module_ || !is_module_(TriggerHandler(item.owner, item.trigger))) continue;
+    if (!is_module_) continue;
     IKXQObject* owner = nullptr;
     if (FAILED(database->get_Object(item.owner, &owner)) || owner == nullptr) {
       SetErrorInfo(0, nullptr);
@@ -148,10 +141,18 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
       SetErrorInfo(0, nullptr);
       continue;
     }
+    _com_ptr_t<IKXQTrigger> trigger_holder(trigger, false);
+    BSTR handler = nullptr;
+    const HRESULT hr = trigger->GetHandler(&handler);
+    const std::u16string handler_text(handler ? handler : u"", SysStringLen(handler));
+    SysFreeString(handler);
+    if (FAILED(hr) || !is_module_(handler_text)) {
+      SetErrorInfo(0, nullptr);
+      continue;
+    }
     host::StoreNotification notification;
     notification.kind = host::StoreNotification::Kind::kTrigger;
     notification.trigger = host::internal::StoreRef<IKXQTrigger>(trigger);
-    trigger->Release();
     notifications.push_back(notification);
     std::string keys;
     for (const auto& key : item.keys) keys += (keys.empty() ? "" : ", ") + Narrow(key);

@@ -75,7 +75,6 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
     std::vector<std::u16string> keys;
   };
   HRESULT StatusResult(const store::Status& status);
-  std::u16string TriggerHandler(LONG owner, const std::u16string& trigger) const;
 
   store::Store& store_;
   std::function<bool(const std::u16string&)> is_module_;
