@@ -221,6 +221,26 @@ TEST_F(SessionTest, ASuccessfulCallCommitsAndDeliversCreateEventsAfterIt) {
   EXPECT_EQ(Text(20, u"Tag"), "Kept");
 }
 
+TEST_F(SessionTest, ChangedObjectsAreListedForTheLastCallOnly) {
+  module_->on_request = [&] {
+    Put(20, u"Tag", _variant_t(u"A"));
+    Put(21, u"Tag", _variant_t(u"B"));
+    Put(20, u"Speed", _variant_t(3L));
+    return Put(20, u"Tag", _variant_t(u"C"));
+  };
+  ASSERT_TRUE(host_.Request(u"Any", u"").succeeded());
+  ASSERT_EQ(session_->changes().size(), 2u);
+  EXPECT_EQ(session_->changes()[0].id, 20);
+  EXPECT_EQ(session_->changes()[0].attributes, (std::vector<std::u16string>{u"Tag", u"Speed"}));
+  EXPECT_EQ(session_->changes()[1].id, 21);
+  module_->on_request = [&] {
+    Put(21, u"Speed", _variant_t(4L));
+    return Failure(u"no");
+  };
+  EXPECT_FALSE(host_.Request(u"Any", u"").succeeded());
+  EXPECT_TRUE(session_->changes().empty());
+}
+
 TEST_F(SessionTest, AnObjectCreatedAndDeletedInOneCallRaisesNothing) {
   module_->on_request = [&] {
     const LONG pump = Create(u"Pump");

@@ -453,6 +453,14 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     return kExitFailed;
   }
   if (options_.events) {
+    for (const auto& change : session_->changes()) {
+      std::string attributes;
+      for (const auto& name : change.attributes) {
+        attributes += (attributes.empty() ? "" : ", ") + Narrow(name);
+      }
+      std::fprintf(out_, "== store changed #%ld: %s\n", static_cast<long>(change.id),
+                   attributes.c_str());
+    }
     for (const std::string& line : session_->delivered()) {
       std::fprintf(out_, "== store %s\n", line.c_str());
     }
@@ -483,7 +491,8 @@ int Program::Request(const std::string& name, const std::string& text) {
   if (result.succeeded()) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
-    const bool more = options_.events && (!result.events.empty() || !session_->delivered().empty());
+    const bool more = options_.events && (!result.events.empty() || !session_->delivered().empty() ||
+                                          !session_->changes().empty());
     if (more && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) {
       std::fprintf(err_, "file: %s%s\n", Narrow(file.path).c_str(), file.binary ? " (binary)" : "");

@@ -54,6 +54,7 @@ HRESULT StoreHostSession::StatusResult(const store::Status& status) {
 HRESULT StoreHostSession::BeginHostChange() {
   if (host_change_open_) return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
   delivered_.clear();
+  changes_.clear();
   created_.clear();
   fired_.clear();
   if (HRESULT hr = StatusResult(store_.Begin()); FAILED(hr)) return hr;
@@ -74,6 +75,7 @@ HRESULT StoreHostSession::Begin() {
     return S_OK;
   }
   delivered_.clear();
+  changes_.clear();
   created_.clear();
   fired_.clear();
   return StatusResult(store_.Begin());
@@ -101,8 +103,21 @@ void StoreHostSession::TriggerFired(LONG owner_id, const std::u16string& trigger
   fired_.push_back({owner_id, trigger, {key}});
 }
 
+void StoreHostSession::ValueChanged(LONG id, const std::u16string& attribute) {
+  for (Change& change : changes_) {
+    if (change.id != id) continue;
+    if (std::find(change.attributes.begin(), change.attributes.end(), attribute) ==
+        change.attributes.end()) {
+      change.attributes.push_back(attribute);
+    }
+    return;
+  }
+  changes_.push_back({id, {attribute}});
+}
+
 void StoreHostSession::TransactionEnded(bool committed) {
   if (committed) return;
+  changes_.clear();
   created_.clear();
   fired_.clear();
 }

@@ -54,6 +54,15 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   // whose class filter the object matches.
   const std::vector<std::string>& delivered() const { return delivered_; }
 
+  // The objects whose values changed in the current or last transaction,
+  // in order of their first change, each with the attributes changed (in
+  // order, each once). Cleared when a transaction begins or rolls back.
+  struct Change {
+    LONG id = 0;
+    std::vector<std::u16string> attributes;
+  };
+  const std::vector<Change>& changes() const { return changes_; }
+
   // host::StoreSession
   HRESULT Begin() override;
   HRESULT Commit() override;
@@ -65,6 +74,7 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
 
   // store::StoreObserver
   void ObjectCreated(LONG id, const std::u16string& class_name) override;
+  void ValueChanged(LONG id, const std::u16string& attribute) override;
   void TriggerFired(LONG owner_id, const std::u16string& trigger, const std::u16string& key) override;
   void TransactionEnded(bool committed) override;
 
@@ -83,6 +93,7 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   std::vector<LONG> created_;
   std::vector<Fired> fired_;
   std::vector<std::string> delivered_;
+  std::vector<Change> changes_;
 };
 
 }  // namespace kx::kxqhost
