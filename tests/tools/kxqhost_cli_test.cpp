@@ -198,6 +198,26 @@ TEST_F(KxqhostTest, AStaleRegistrationIsReplacedByTheBuiltModule) {
       << outcome.err;
 }
 
+TEST_F(KxqhostTest, ARegisteredLibraryThatCannotBeLoadedIsReplacedByTheBuiltModule) {
+  const RegistryView registry(Registry());
+  InitStore();
+  ASSERT_EQ(Bare({"register"}).status, 0);
+  std::u16string clsid;
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
+  const std::u16string server = u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32";
+  kxqtest::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
+  const std::string broken = dir_ / "libKXDBDatasheetSvcs.so";
+  ASSERT_EQ(kx_reg_set_value(server, u"", std::u16string(broken.begin(), broken.end())), S_OK);
+  const Outcome outcome = Host({"request", "NoSuchMessage"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("could not be loaded"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)
+      << outcome.err;
+  std::u16string now;
+  ASSERT_EQ(kx_reg_get_value(server, u"", &now), S_OK);
+  EXPECT_NE(now, std::u16string(broken.begin(), broken.end()));
+}
+
 // ---------------------------------------------------------------------------
 // The journal.
 

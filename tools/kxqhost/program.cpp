@@ -366,6 +366,19 @@ bool Program::StartModule() {
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKXQDataService,
                           reinterpret_cast<void**>(&raw));
   }
+  const std::string built = ModuleLibraryPath();
+  if ((hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL) && !built.empty()) {
+    // The registered library cannot be loaded (another build's, or broken):
+    // the one of this build tree takes its place.
+    const std::string why = TakeErrorText();
+    std::string error;
+    if (SUCCEEDED(CallServerEntry(built, "DllRegisterServer", &error)) &&
+        SUCCEEDED(hr = CLSIDFromProgID(kProgId, &clsid))) {
+      Error("the registered module could not be loaded (" + why + "); registered " + built);
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKXQDataService,
+                            reinterpret_cast<void**>(&raw));
+    }
+  }
   if (FAILED(hr) || !raw) {
     const std::string why = TakeErrorText();
     Error("cannot create KXDBDatasheetSvcs.Main: " + Describe(hr) + (why.empty() ? "" : ": " + why));
