@@ -142,6 +142,7 @@ TEST_F(KxqhostTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Bare({"--set", "NoEquals", "dump", "1"}).status, 2);
   EXPECT_EQ(Host({"request"}).status, 2);
   EXPECT_EQ(Host({"event", "1"}).status, 2);
+  EXPECT_EQ(Host({"dump", "\xC3\x28"}).status, 2);
   const Outcome help = Bare({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: kxqhost"), std::string::npos);

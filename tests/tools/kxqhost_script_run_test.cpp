@@ -105,6 +105,14 @@ TEST_F(ScriptTest, AMistakeInTheScriptRunsNoStep) {
   EXPECT_EQ(Dump({"20"}), before);
 }
 
+TEST_F(ScriptTest, AScriptThatIsNotUtf8RunsNoStep) {
+  InitStore();
+  const Outcome outcome = RunScript("set 20 Tag \xC3\x28\n");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("not valid UTF-8"), std::string::npos) << outcome.err;
+  EXPECT_NE(Dump({"20"}).find("Tag = \"P-101\""), std::string::npos);
+}
+
 TEST_F(ScriptTest, FailedChangesLeaveTheStoreUnchanged) {
   InitStore();
   const std::string before = Dump({"10", "11", "20", "21"});

@@ -2,10 +2,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/internal/utf.h"
 #include "options.h"
 #include "program.h"
 
 int main(int argc, char** argv) {
+  // Text reaches the module as UTF-16: an argument that is not UTF-8 is
+  // refused, never guessed at.
+  for (int i = 1; i < argc; ++i) {
+    if (!kx::host::internal::Utf8ToUtf16(argv[i])) {
+      std::fprintf(stderr, "kxqhost: argument %d is not valid UTF-8\n", i);
+      return kx::kxqhost::kExitUsage;
+    }
+  }
   kx::kxqhost::Options options;
   const std::string error = kx::kxqhost::ParseOptions(argc, argv, &options);
   if (error == "help") {

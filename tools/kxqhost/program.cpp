@@ -43,9 +43,11 @@ constexpr LONG kNoEventKind = -1;
 
 std::string Narrow(std::u16string_view text) { return host::internal::Utf16ToUtf8(text); }
 
+// REQUIRES: `text` is valid UTF-8 (main and RunScript check what they
+// hand on); anything else becomes U+FFFD.
 std::u16string Wide(std::string_view text) {
   auto wide = host::internal::Utf8ToUtf16(text);
-  return wide ? *wide : host::internal::Utf8ToUtf16(std::string(text.size(), '?')).value();
+  return wide ? *wide : std::u16string(1, u'\uFFFD');
 }
 
 std::string HexCode(HRESULT hr) {
@@ -630,6 +632,7 @@ int Program::Trigger(const std::vector<std::string>& args) {
 int Program::RunScript(const std::string& path) {
   std::string text;
   if (!ReadFile(path, &text)) return Error("cannot read " + path), kExitFailed;
+  if (!host::internal::Utf8ToUtf16(text)) return Error(path + " is not valid UTF-8"), kExitUsage;
   std::vector<Step> steps;
   if (std::string error = ParseScript(text, path, &steps); !error.empty()) {
     return Error(error), kExitUsage;
