@@ -197,17 +197,19 @@ struct IKXQObject : IDispatch {
   // stays and has no holder afterwards. S_FALSE when nothing held it.
   virtual HRESULT Unlink() = 0;
   // A new object of the same class and owner with a copy of every value
-  // (lists copied, referenced objects shared, not copied). AddRef'd.
+  // (lists copied, referenced objects shared, not copied), marked as a
+  // status copy (get_IsStatusCopy). It is placed in no list. AddRef'd.
   virtual HRESULT Copy(IKXQObject** copy) = 0;
   // Projects that claim the object: 1-D SAFEARRAY of VT_DISPATCH
   // IKXQProject (lower bound 1); an empty array when none. Caller destroys.
   virtual HRESULT get_Claimants(SAFEARRAY** projects) = 0;
-  // VARIANT_TRUE when the object is scoped (claimed by the active project).
+  // VARIANT_TRUE when the object is scoped: claimed by the active project
+  // or a project below it.
   virtual HRESULT IsScoped(VARIANT_BOOL* scoped) = 0;
   // Filter test. filter VT_BSTR: "" passes (1); "KX_CLAIM_ONLY" passes when
-  // some project claims the object; another text names a schema object
-  // filter (KXQ_E_NOTFOUND when unknown). filter VT_BOOL VARIANT_TRUE: the
-  // claim state: 0 not claimed, 1 claimed. *result: non-zero = passes.
+  // the object is scoped (as IsScoped); another text names a schema object
+  // filter (KXQ_E_NOTFOUND when unknown). filter VT_BOOL or VT_EMPTY: the
+  // claim state: 0 not claimed, 1 scoped. *result: non-zero = passes.
   virtual HRESULT TestFilter(VARIANT filter, LONG* result) = 0;
   // Evaluation context for filters on this object. AddRef'd.
   virtual HRESULT get_EvaluationContext(IKXQEvaluationContext** context) = 0;
@@ -244,7 +246,8 @@ struct IKXQObject : IDispatch {
   virtual HRESULT GetView(VARIANT definition, IKXQView** view) = 0;
   // A representation of the object by kind name ("Diagram"), or null.
   virtual HRESULT get_Representation(BSTR kind, IUnknown** rep) = 0;
-  // VARIANT_TRUE for an object flagged by the store as a status copy.
+  // The object-store flag: VARIANT_TRUE for a status copy (made by Copy, or
+  // marked so by a fixture).
   virtual HRESULT get_IsStatusCopy(VARIANT_BOOL* flag) = 0;
   // Binds a sub-object (VT_DISPATCH) to this object (placing an object on
   // a template node) and hands out the binding (the sub-object). AddRef'd.
@@ -252,6 +255,9 @@ struct IKXQObject : IDispatch {
   // Stores a text (VT_BSTR, or any value turned into text) as the object's
   // remark; recorded in the workflow log.
   virtual HRESULT PutText(VARIANT text) = 0;
+  // The page operation of check and issue: recorded in the workflow log
+  // (code 300); changes no value.
+  virtual HRESULT Seal() = 0;
 };
 KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x05)
 

@@ -35,13 +35,31 @@ TEST_F(TemplatesTest, ByIdByChecknumAndTheCurrentWhenAVersionIsGone) {
   EXPECT_EQ(Checknum(v2), "2");
   auto gone = Get(u"PUMP", _variant_t(u"7"));
   EXPECT_EQ(gone.GetInterfacePtr(), current.GetInterfacePtr());
-  auto none = Get(u"NOPE", _variant_t(), S_FALSE);
+  auto none = Get(u"NOPE", _variant_t(), S_OK);
   EXPECT_EQ(none.GetInterfacePtr(), nullptr);
-  auto lower = Get(u"pump", _variant_t(), S_FALSE);  // ids are exact
+  auto lower = Get(u"pump", _variant_t(), S_OK);  // ids are exact
   EXPECT_EQ(lower.GetInterfacePtr(), nullptr);
   LONG n = 0;
   ASSERT_EQ(lib->get_Count(&n), S_OK);
   EXPECT_EQ(n, 2);
+  _com_ptr_t<IKXQClassList> classes;
+  ASSERT_EQ(current->get_ClassDescription(&classes), S_OK);
+  _com_ptr_t<IKXQClass> first;
+  ASSERT_EQ(classes->get_Item(0, &first), S_OK);
+  BSTR cname = nullptr;
+  first->get_Name(&cname);
+  EXPECT_EQ(_bstr_t(cname, false).utf8(), "Pump");
+  EXPECT_EQ(classes->get_Item(1, &first), DISP_E_BADINDEX);
+  _com_ptr_t<IKXQViewDefinition> def;
+  ASSERT_EQ(current->get_ClassDefinition(&def), S_OK);
+  SAFEARRAY* attached = nullptr;
+  ASSERT_EQ(def->GetAttachedClasses(0, &attached), S_OK);
+  LONG ub = -1;
+  SafeArrayGetUBound(attached, 1, &ub);
+  EXPECT_EQ(ub, 0);
+  SafeArrayDestroy(attached);
+  _com_ptr_t<IKXQViewDefinition> member;
+  EXPECT_EQ(def->get_Member(_bstr_t(u"pump"), &member), S_OK);
   BSTR data = nullptr;
   ASSERT_EQ(lib->GetCachedTemplateData(_bstr_t(u"PUMP"), _bstr_t(u"2"), &data), S_OK);
   EXPECT_EQ(_bstr_t(data, false).utf8(), "version two");
