@@ -503,10 +503,12 @@ Problems CheckNodes(IKXQDatabase* db) {
     std::map<LONG, ViewPtr> nodes;
     CollectNodes(RootNodes(tp), &nodes);
     const LONG objects = Count(page, u"NodeObjects");
+    std::set<LONG> placed;
     for (LONG j = 1; j <= Count(page, u"NodeIndices"); ++j) {
       bool has = false;
       const LONG pos = Integer(page, u"NodeIndices", j, &has);
       if (!has || pos == 0) continue;
+      placed.insert(pos);
       auto node = nodes.find(j - 1);
       if (node == nodes.end()) {
         r.Add("page", pageId, "\"NodeIndices\" " + Str(j) + " names node index " + Str(j - 1) + ", no node of the template page");
@@ -526,7 +528,13 @@ Problems CheckNodes(IKXQDatabase* db) {
         r.Add("page", pageId, "node \"" + NodeName(node->second) + "\" does not accept " + ClassName(obj) + " " +
                                   Str(IdOf(obj)));
     }
-    if (ContinuousFormat(tp).empty()) continue;
+    if (ContinuousFormat(tp).empty()) {
+      // On an ordinary page every object stands on a node.
+      for (LONG p = 1; p <= objects; ++p)
+        if (RefId(page, u"NodeObjects", p) && !placed.count(p))
+          r.Add("page", pageId, "\"NodeObjects\" " + Str(p) + " stands on no node");
+      continue;
+    }
     ViewPtr root = RepeatingRoot(tp);
     if (!root) {
       r.Add("page", pageId, "continuous-list template page without a repeating root node");

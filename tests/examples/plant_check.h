@@ -55,9 +55,9 @@ std::string LastError();
 Problems CheckPageLists(IKXQDatabase* db);
 
 // Every page's "NodeIndices" entry names a template node and a filled
-// position of "NodeObjects" whose object the node accepts; on a
-// continuous-list page every row from the root's position on is accepted by
-// the root node.
+// position of "NodeObjects" whose object the node accepts; on an ordinary
+// page every object stands on a node; on a continuous-list page every row
+// from the root's position on is accepted by the root node.
 Problems CheckNodes(IKXQDatabase* db);
 
 // Every page's template and template page exist in the page's checknum (or

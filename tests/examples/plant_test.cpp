@@ -490,8 +490,9 @@ TEST_F(PlantTest, AnIndexPastTheNodeObjectsIsCaught) {
   auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeIndices\">1<", "<value attribute=\"NodeIndices\">3<"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
-  ASSERT_EQ(p.size(), 1u) << Join(p);
-  EXPECT_EQ(p[0], "page 1061: \"NodeIndices\" 1 points to position 3 of 1 \"NodeObjects\"");
+  EXPECT_EQ(p, (Problems{"page 1061: \"NodeIndices\" 1 points to position 3 of 1 \"NodeObjects\"",
+                         "page 1061: \"NodeObjects\" 1 stands on no node"}))
+      << Join(p);
 }
 
 TEST_F(PlantTest, AnObjectOnTheWrongNodeIsCaught) {
@@ -500,8 +501,17 @@ TEST_F(PlantTest, AnObjectOnTheWrongNodeIsCaught) {
                               "<value attribute=\"NodeIndices\">1<"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
-  ASSERT_EQ(p.size(), 1u) << Join(p);
-  EXPECT_EQ(p[0], "page 1012: node \"Motor\" does not accept Pump 101");
+  EXPECT_EQ(p, (Problems{"page 1012: node \"Motor\" does not accept Pump 101",
+                         "page 1012: \"NodeObjects\" 2 stands on no node"}))
+      << Join(p);
+}
+
+TEST_F(PlantTest, AnObjectOnNoNodeIsCaught) {
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeObjects\" ref=\"131\"/>",
+                              "<value attribute=\"NodeObjects\" ref=\"131\"/><value attribute=\"NodeObjects\" ref=\"133\"/>"));
+  ASSERT_TRUE(s);
+  Problems p = CheckNodes(s->Database());
+  EXPECT_EQ(p, Problems{"page 1061: \"NodeObjects\" 2 stands on no node"}) << Join(p);
 }
 
 TEST_F(PlantTest, AnUnknownChecknumIsCaught) {
