@@ -99,7 +99,7 @@ TEST_F(PlantTest, PagesPlaceTheirEquipmentOnTemplateNodes) {
   const LONG first = Integer(summary, u"NodeIndices", 2);
   std::vector<LONG> rows;
   for (LONG p = first; p <= Count(summary, u"NodeObjects"); ++p) rows.push_back(RefId(summary, u"NodeObjects", p));
-  EXPECT_EQ(rows, (std::vector<LONG>{101, 102, 103, 104}));
+  EXPECT_EQ(rows, (std::vector<LONG>{101, 102, 103, 104, 105, 106}));
 }
 
 TEST_F(PlantTest, StatusCopiesPointAtTheirCurrentPages) {
@@ -535,15 +535,26 @@ TEST_F(PlantTest, FieldsOfTheWrongVersionAreCaught) {
 }
 
 TEST_F(PlantTest, AContinuousListWithAMissingRowRecordIsCaught) {
-  // One more row object than the records hold.
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1071\"", "<value attribute=\"NodeObjects\" ref=\"104\"/>",
-                              "<value attribute=\"NodeObjects\" ref=\"104\"/><value attribute=\"NodeObjects\" ref=\"105\"/>"));
+  // One more row object than the records hold, and one the filter does not select.
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1071\"", "<value attribute=\"NodeObjects\" ref=\"106\"/>",
+                              "<value attribute=\"NodeObjects\" ref=\"106\"/><value attribute=\"NodeObjects\" ref=\"121\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckTemplates(s->Database());
-  EXPECT_NE(std::find(p.begin(), p.end(), "page 1071: \"Fields\" holds 17 records for 21 fields"), p.end()) << Join(p);
-  // P-103 is claimed by Area 200: not a row of Area 100's summary.
+  EXPECT_EQ(p, (Problems{"page 1071: \"Fields\" holds 25 records for 29 fields",
+                         "page 1071: \"Revisions\" holds 25 marks for 29 values"}))
+      << Join(p);
   Problems rows = CheckSummaries(s->Database());
-  EXPECT_NE(std::find(rows.begin(), rows.end(), "page 1071: lists Pump 105, which they do not select"), rows.end())
+  EXPECT_EQ(rows, Problems{"page 1071: lists HeatExchanger 121, which they do not select"}) << Join(rows);
+}
+
+TEST_F(PlantTest, ASummaryListingRowsOutsideItsProjectIsCaught) {
+  // Moved to Area 100 (project 2), the sheet no longer selects the pumps of Area 200.
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1007\"", "<value attribute=\"ProjectId\">1<",
+                              "<value attribute=\"ProjectId\">2<"));
+  ASSERT_TRUE(s);
+  Problems rows = CheckSummaries(s->Database());
+  EXPECT_EQ(rows, (Problems{"page 1071: lists Pump 105, which they do not select",
+                            "page 1071: lists Pump 106, which they do not select"}))
       << Join(rows);
 }
 
