@@ -29,6 +29,9 @@ struct ClassTable {
   std::vector<Registration> entries;
   DWORD next_cookie = 1;
   // Libraries already loaded: path -> DllGetClassObject (never unloaded).
+  // Its own lock, recursive: a library's static initialisers may activate
+  // classes of other libraries while it is being loaded.
+  std::recursive_mutex load_mutex;
   std::map<std::string, LPFNGETCLASSOBJECT> libraries;
 };
 
@@ -99,7 +102,7 @@ HRESULT from_library(REFCLSID clsid, REFIID riid, void** ppv) {
   LPFNGETCLASSOBJECT entry = nullptr;
   {
     ClassTable& t = table();
-    std::lock_guard lock(t.mutex);
+    std::lock_guard lock(t.load_mutex);
     auto it = t.libraries.find(path);
     if (it != t.libraries.end()) {
       entry = it->second;

@@ -239,11 +239,6 @@ HRESULT to_text(const VARIANT& s, USHORT flags, VARIANT* out) {
 }
 
 HRESULT to_interface(const VARIANT& s, VARTYPE vt, VARIANT* out) {
-  if (s.vt == VT_EMPTY) {
-    out->vt = vt;
-    out->punkVal = nullptr;
-    return S_OK;
-  }
   if (s.vt != VT_UNKNOWN && s.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
   out->vt = vt;
   out->punkVal = nullptr;

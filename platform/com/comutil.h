@@ -179,6 +179,10 @@ class _variant_t : public tagVARIANT {
   // characters, interfaces by pointer).
   bool operator==(const VARIANT& var) const noexcept;
   bool operator!=(const VARIANT& var) const noexcept { return !(*this == var); }
+  bool operator==(const _variant_t& var) const noexcept {
+    return *this == static_cast<const VARIANT&>(var);
+  }
+  bool operator!=(const _variant_t& var) const noexcept { return !(*this == var); }
 
   void Clear();  // throws on failure
   void Attach(VARIANT& varSrc);  // takes over varSrc's contents

@@ -278,8 +278,10 @@ class Formatter {
         format_text(out, spec, u"(null)");
         return;
       }
+      // The precision (in bytes) and the given length both bound the reading.
+      const long cap = spec.precision >= 0 ? (limit >= 0 && limit < spec.precision ? limit : spec.precision) : limit;
       std::size_t n = 0;
-      while ((limit < 0 || n < static_cast<std::size_t>(limit)) && s[n] != 0) ++n;
+      while ((cap < 0 || n < static_cast<std::size_t>(cap)) && s[n] != 0) ++n;
       const std::u16string wide = kx_utf8_to_utf16_lossy(std::string_view(s, n));
       format_text(out, spec, wide);
       return;

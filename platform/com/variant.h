@@ -248,7 +248,9 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 //    or false;
 //  - VT_DISPATCH to a value type reads the default property (DISPID 0)
 //    unless VARIANT_NOVALUEPROP; VT_UNKNOWN/VT_DISPATCH between each other
-//    by QueryInterface (E_NOINTERFACE becomes DISP_E_TYPEMISMATCH).
+//    by QueryInterface (E_NOINTERFACE becomes DISP_E_TYPEMISMATCH; a null
+//    interface stays null); any other type, VT_EMPTY included, does not
+//    convert to an interface (DISP_E_TYPEMISMATCH).
 // On failure *pvargDest is unchanged.
 HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                           VARTYPE vt);

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/failure_points.h"
 #include "host/internal/errors.h"
 #include "host/internal/utf.h"
 #include "host/internal/xml_text.h"
@@ -128,12 +129,14 @@ void Settings::SetFolder(std::u16string_view name, std::u16string_view directory
 }
 
 HRESULT Settings::GetValue(BSTR name, BSTR* value) {
+  if (HRESULT hr = failures_.Check("GetValue"); FAILED(hr)) return internal::NullOut(hr, value);
   if (!value) return E_POINTER;
   const auto found = Get(BstrView(name));
   return ReturnString(found ? *found : std::u16string(), value);
 }
 
 HRESULT Settings::GetFolder(BSTR folder, BSTR* path) {
+  if (HRESULT hr = failures_.Check("GetFolder"); FAILED(hr)) return internal::NullOut(hr, path);
   if (!path) return E_POINTER;
   const auto found = Get(u"Folder::" + std::u16string(BstrView(folder)));
   std::u16string directory = found ? ToHostPath(*found) : std::u16string();
@@ -144,13 +147,21 @@ HRESULT Settings::GetFolder(BSTR folder, BSTR* path) {
 
 // ---- Privileges ----
 
-HRESULT Privileges::get_LoginName(BSTR* name) { return ReturnString(login_name_, name); }
-HRESULT Privileges::get_UserName(BSTR* name) { return ReturnString(user_name_, name); }
+HRESULT Privileges::get_LoginName(BSTR* name) {
+  if (HRESULT hr = failures_.Check("get_LoginName"); FAILED(hr)) return internal::NullOut(hr, name);
+  return ReturnString(login_name_, name);
+}
+HRESULT Privileges::get_UserName(BSTR* name) {
+  if (HRESULT hr = failures_.Check("get_UserName"); FAILED(hr)) return internal::NullOut(hr, name);
+  return ReturnString(user_name_, name);
+}
 HRESULT Privileges::get_Discipline(BSTR* discipline) {
+  if (HRESULT hr = failures_.Check("get_Discipline"); FAILED(hr)) return internal::NullOut(hr, discipline);
   return ReturnString(discipline_, discipline);
 }
 
 HRESULT Privileges::HasPrivilege(BSTR name, VARIANT_BOOL* granted) {
+  if (HRESULT hr = failures_.Check("HasPrivilege"); FAILED(hr)) return hr;
   if (!granted) return E_POINTER;
   *granted = Has(BstrView(name)) ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
@@ -159,8 +170,9 @@ HRESULT Privileges::HasPrivilege(BSTR name, VARIANT_BOOL* granted) {
 // ---- Journal ----
 
 HRESULT Journal::Write(BSTR text) {
+  // The module writes a trace line in pieces and ends it itself: the text is
+  // kept exactly as written.
   std::string line = internal::Utf16ToUtf8(BstrView(text));
-  if (line.empty() || line.back() != '\n') line.push_back('\n');
   if (capture_) {
     text_ += line;
     return S_OK;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/failure_points.h"
 #include "host/internal/com_object.h"
 #include "host/settings.h"
 
@@ -39,7 +40,11 @@ class Settings final : public internal::DispatchObject<IKXQSettings> {
   HRESULT GetValue(BSTR name, BSTR* value) override;
   HRESULT GetFolder(BSTR folder, BSTR* path) override;
 
+  // Injected failures of this object's operations (for tests).
+  FailurePoints& failures() { return failures_; }
+
  private:
+  FailurePoints failures_;
   // Lower-cased name -> value.
   std::map<std::u16string, std::u16string> values_;
 };
@@ -67,7 +72,11 @@ class Privileges final : public internal::DispatchObject<IKXQPrivileges> {
   HRESULT get_Discipline(BSTR* discipline) override;
   HRESULT HasPrivilege(BSTR name, VARIANT_BOOL* granted) override;
 
+  // Injected failures of this object's operations (for tests).
+  FailurePoints& failures() { return failures_; }
+
  private:
+  FailurePoints failures_;
   std::u16string login_name_, user_name_, discipline_;
   std::set<std::u16string> granted_;
   std::vector<std::pair<std::u16string, bool>> local_;

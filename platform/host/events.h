@@ -1,5 +1,5 @@
-// Interfaces of change events and of the arguments and items that database
-// events and store tables hand to a module.
+// Interfaces of change events and of the arguments that database events
+// hand to a module.
 #pragma once
 
 #include "com/dispatch.h"
@@ -42,25 +42,6 @@ struct IKXQProjectUpdate : IDispatch {
 KX_DEFINE_IID(IKXQProjectUpdate, 0x839ca4f0, 0x81f7, 0x435d, 0xa8, 0x32, 0x50, 0xe8, 0xfc, 0x49,
               0xae, 0xd2)
 
-// One entry of an object's user table (who has the object open).
-struct IKXQNamedItem : IDispatch {
-  // `*name` receives a new BSTR that the caller frees.
-  virtual HRESULT get_Name(BSTR* name) = 0;
-
- protected:
-  ~IKXQNamedItem() = default;
-};
-KX_DEFINE_IID(IKXQNamedItem, 0xc8dbf4a3, 0xe4f2, 0x472e, 0xb0, 0xdd, 0x0b, 0xe9, 0xe3, 0x8a, 0x69,
-              0xc1)
-
-// One place where an attribute appears on a data view.
-struct IKXQDataviewIndex : IDispatch {
-  // The object holding that place: an AddRef'd pointer the caller releases,
-  // or null when the place has no holder.
-  virtual HRESULT get_Holder(IKXQObject** holder) = 0;
-
- protected:
-  ~IKXQDataviewIndex() = default;
-};
-KX_DEFINE_IID(IKXQDataviewIndex, 0x2eb253b1, 0x7ca1, 0x4908, 0xb4, 0xa5, 0x04, 0x5f, 0x0d, 0xa4,
-              0x62, 0xea)
+// The entries of an object's user table (IKXQNamedItem) and the places an
+// attribute appears on data views (IKXQDataviewIndex) are the store's: see
+// store/object.h.

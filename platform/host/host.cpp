@@ -194,6 +194,8 @@ RequestResult Host::Request(std::u16string_view name, std::u16string_view text) 
   RequestResult result;
   Ref<Response> response = MakeRef<Response>();
   Ref<RequestContext> context = MakeRef<RequestContext>(response);
+  response->failures() = response_failures_;
+  context->failures() = context_failures_;
   const OwnedBstr name_bstr(name);
   const OwnedBstr text_bstr(text);
   static_cast<CallResult&>(result) =

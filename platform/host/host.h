@@ -76,6 +76,11 @@ class Host {
   void Detach();
   IKXQDataService* module() const { return module_.get(); }
 
+  // Failures injected into the response and the request context of every
+  // later request (each request gets a fresh copy).
+  FailurePoints& response_failures() { return response_failures_; }
+  FailurePoints& context_failures() { return context_failures_; }
+
   // The module's start-up registration with the registrar.
   CallResult StartUp();
 
@@ -117,6 +122,8 @@ class Host {
   Ref<Application> application_;
   Ref<IKXQDataService> module_;
   StoreSession* session_ = nullptr;
+  FailurePoints response_failures_;
+  FailurePoints context_failures_;
   bool in_call_ = false;
 };
 

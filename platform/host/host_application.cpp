@@ -1,6 +1,7 @@
 #include "host/host_application.h"
 
 #include "host/events.h"
+#include "host/failure_points.h"
 #include "host/internal/errors.h"
 #include "host/internal/xml_text.h"
 #include "host/store_session.h"
@@ -49,10 +50,21 @@ void Application::ClearTexts() {
 // ---- pending change events ----
 
 std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
-  // Take the list first: a serialiser may call back into the application.
-  std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
-  pending_.clear();
   std::vector<DeliveredEvent> delivered;
+  // Take the list first: a serialiser may call back into the application,
+  // even post; what it posts is delivered in a further pass, a bounded
+  // number of times.
+  for (int pass = 0; pass < 8 && !pending_.empty(); ++pass) {
+    std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
+    pending_.clear();
+    DeliverEvents(events, delivered);
+  }
+  DiscardPendingEvents();
+  return delivered;
+}
+
+void Application::DeliverEvents(const std::vector<Ref<IKXQApplicationEvent>>& events,
+                                std::vector<DeliveredEvent>& delivered) {
   for (const auto& event : events) {
     DeliveredEvent out;
     LONG count = 0;
@@ -73,7 +85,6 @@ std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
     SysFreeString(xml);
     delivered.push_back(std::move(out));
   }
-  return delivered;
 }
 
 void Application::DiscardPendingEvents() {
@@ -82,12 +93,14 @@ void Application::DiscardPendingEvents() {
 }
 
 HRESULT Application::PostEvent(IKXQApplicationEvent* event) {
+  if (HRESULT hr = failures_.Check("PostEvent"); FAILED(hr)) return hr;
   if (!event) return Fail(E_POINTER, u"No event to post");
   pending_.emplace_back(event);
   return S_OK;
 }
 
 HRESULT Application::GetPendingEvents(SAFEARRAY** events) {
+  if (HRESULT hr = failures_.Check("GetPendingEvents"); FAILED(hr)) return internal::NullOut(hr, events);
   if (!events) return E_POINTER;
   *events = nullptr;
   if (pending_.empty()) return S_OK;
@@ -107,38 +120,51 @@ HRESULT Application::GetPendingEvents(SAFEARRAY** events) {
 
 // ---- store and configuration ----
 
-HRESULT Application::get_Schema(IKXQSchema** schema) { return schema_.CopyTo(schema); }
-HRESULT Application::get_Database(IKXQDatabase** database) { return database_.CopyTo(database); }
+HRESULT Application::get_Schema(IKXQSchema** schema) {
+  if (HRESULT hr = failures_.Check("get_Schema"); FAILED(hr)) return internal::NullOut(hr, schema);
+  return schema_.CopyTo(schema);
+}
+HRESULT Application::get_Database(IKXQDatabase** database) {
+  if (HRESULT hr = failures_.Check("get_Database"); FAILED(hr)) return internal::NullOut(hr, database);
+  return database_.CopyTo(database);
+}
 HRESULT Application::get_TemplateLibrary(IKXQTemplateLibrary** library) {
+  if (HRESULT hr = failures_.Check("get_TemplateLibrary"); FAILED(hr)) return internal::NullOut(hr, library);
   return library_.CopyTo(library);
 }
 
 HRESULT Application::get_Settings(IKXQSettings** settings) {
+  if (HRESULT hr = failures_.Check("get_Settings"); FAILED(hr)) return internal::NullOut(hr, settings);
   if (!settings) return E_POINTER;
   *settings = Ref<IKXQSettings>(settings_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::get_Journal(IKXQJournal** journal) {
+  if (HRESULT hr = failures_.Check("get_Journal"); FAILED(hr)) return internal::NullOut(hr, journal);
   if (!journal) return E_POINTER;
   *journal = Ref<IKXQJournal>(journal_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::get_Privileges(IKXQPrivileges** privileges) {
+  if (HRESULT hr = failures_.Check("get_Privileges"); FAILED(hr)) return internal::NullOut(hr, privileges);
   if (!privileges) return E_POINTER;
   *privileges = Ref<IKXQPrivileges>(privileges_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::get_ActiveProject(IKXQProject** project) {
+  if (HRESULT hr = failures_.Check("get_ActiveProject"); FAILED(hr)) return internal::NullOut(hr, project);
   return active_project_.CopyTo(project);
 }
 HRESULT Application::get_RootProject(IKXQProject** project) {
+  if (HRESULT hr = failures_.Check("get_RootProject"); FAILED(hr)) return internal::NullOut(hr, project);
   return root_project_.CopyTo(project);
 }
 
 HRESULT Application::SwitchEvaluation(LONG mode, VARIANT* previous) {
+  if (HRESULT hr = failures_.Check("SwitchEvaluation"); FAILED(hr)) return hr;
   if (previous) {
     VariantClear(previous);
     previous->vt = VT_I4;
@@ -151,14 +177,20 @@ HRESULT Application::SwitchEvaluation(LONG mode, VARIANT* previous) {
 // ---- current document ----
 
 HRESULT Application::get_CurrentDatasheet(IKXQObject** datasheet) {
+  if (HRESULT hr = failures_.Check("get_CurrentDatasheet"); FAILED(hr)) return internal::NullOut(hr, datasheet);
   return current_datasheet_.CopyTo(datasheet);
 }
 HRESULT Application::put_CurrentDatasheet(IKXQObject* datasheet) {
+  if (HRESULT hr = failures_.Check("put_CurrentDatasheet"); FAILED(hr)) return hr;
   current_datasheet_ = internal::StoreRef<IKXQObject>(datasheet);
   return S_OK;
 }
-HRESULT Application::get_CurrentPage(IKXQObject** page) { return current_page_.CopyTo(page); }
+HRESULT Application::get_CurrentPage(IKXQObject** page) {
+  if (HRESULT hr = failures_.Check("get_CurrentPage"); FAILED(hr)) return internal::NullOut(hr, page);
+  return current_page_.CopyTo(page);
+}
 HRESULT Application::put_CurrentPage(IKXQObject* page) {
+  if (HRESULT hr = failures_.Check("put_CurrentPage"); FAILED(hr)) return hr;
   current_page_ = internal::StoreRef<IKXQObject>(page);
   return S_OK;
 }
@@ -166,18 +198,22 @@ HRESULT Application::put_CurrentPage(IKXQObject* page) {
 // ---- texts ----
 
 HRESULT Application::LogWarning(BSTR text) {
+  if (HRESULT hr = failures_.Check("LogWarning"); FAILED(hr)) return hr;
   warnings_.emplace_back(BstrView(text));
   return S_OK;
 }
 HRESULT Application::LogNotice(BSTR text) {
+  if (HRESULT hr = failures_.Check("LogNotice"); FAILED(hr)) return hr;
   notices_.emplace_back(BstrView(text));
   return S_OK;
 }
 HRESULT Application::ShowMessage(BSTR text) {
+  if (HRESULT hr = failures_.Check("ShowMessage"); FAILED(hr)) return hr;
   messages_.emplace_back(BstrView(text));
   return S_OK;
 }
 HRESULT Application::LogDiagnostic(BSTR text) {
+  if (HRESULT hr = failures_.Check("LogDiagnostic"); FAILED(hr)) return hr;
   diagnostics_.emplace_back(BstrView(text));
   return S_OK;
 }
@@ -185,6 +221,7 @@ HRESULT Application::LogDiagnostic(BSTR text) {
 // ---- privileges ----
 
 HRESULT Application::GetLocalPrivileges(SAFEARRAY** table) {
+  if (HRESULT hr = failures_.Check("GetLocalPrivileges"); FAILED(hr)) return internal::NullOut(hr, table);
   if (!table) return E_POINTER;
   *table = nullptr;
   const auto& rows = privileges_->local_privileges();
@@ -223,11 +260,13 @@ HRESULT Application::GetLocalPrivileges(SAFEARRAY** table) {
 // ---- object creation, holds, template work ----
 
 HRESULT Application::BeginObjectCreation() {
+  if (HRESULT hr = failures_.Check("BeginObjectCreation"); FAILED(hr)) return hr;
   ++object_creation_depth_;
   return S_OK;
 }
 
 HRESULT Application::EndObjectCreation() {
+  if (HRESULT hr = failures_.Check("EndObjectCreation"); FAILED(hr)) return hr;
   if (object_creation_depth_ == 0) {
     return Fail(E_UNEXPECTED, u"End of object creation without its begin");
   }
@@ -236,12 +275,14 @@ HRESULT Application::EndObjectCreation() {
 }
 
 HRESULT Application::get_ClassConfirmation(IKXQClassConfirmation** confirmation) {
+  if (HRESULT hr = failures_.Check("get_ClassConfirmation"); FAILED(hr)) return internal::NullOut(hr, confirmation);
   if (!confirmation) return E_POINTER;
   *confirmation = Ref<IKXQClassConfirmation>(confirmation_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::CreateObjectCollection(IKXQObjectCollection** collection) {
+  if (HRESULT hr = failures_.Check("CreateObjectCollection"); FAILED(hr)) return internal::NullOut(hr, collection);
   if (!collection) return E_POINTER;
   *collection = nullptr;
   if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");
@@ -249,6 +290,7 @@ HRESULT Application::CreateObjectCollection(IKXQObjectCollection** collection) {
 }
 
 HRESULT Application::CreateHold(BSTR name, VARIANT reason, IKXQObject** hold) {
+  if (HRESULT hr = failures_.Check("CreateHold"); FAILED(hr)) return internal::NullOut(hr, hold);
   if (!hold) return E_POINTER;
   *hold = nullptr;
   if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");
@@ -256,17 +298,20 @@ HRESULT Application::CreateHold(BSTR name, VARIANT reason, IKXQObject** hold) {
 }
 
 HRESULT Application::CloseHold(IKXQObject* hold, VARIANT reason) {
+  if (HRESULT hr = failures_.Check("CloseHold"); FAILED(hr)) return hr;
   if (!hold) return Fail(E_POINTER, u"No hold to close");
   if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");
   return session_->CloseHold(hold, reason);
 }
 
 HRESULT Application::BeginTemplateWork() {
+  if (HRESULT hr = failures_.Check("BeginTemplateWork"); FAILED(hr)) return hr;
   ++template_work_depth_;
   return S_OK;
 }
 
 HRESULT Application::EndTemplateWork() {
+  if (HRESULT hr = failures_.Check("EndTemplateWork"); FAILED(hr)) return hr;
   if (template_work_depth_ == 0) {
     return Fail(E_UNEXPECTED, u"End of template work without its begin");
   }
@@ -275,17 +320,20 @@ HRESULT Application::EndTemplateWork() {
 }
 
 HRESULT Application::get_RebuildMode(VARIANT_BOOL* mode) {
+  if (HRESULT hr = failures_.Check("get_RebuildMode"); FAILED(hr)) return hr;
   if (!mode) return E_POINTER;
   *mode = rebuild_mode_ ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 
 HRESULT Application::put_RebuildMode(VARIANT_BOOL mode) {
+  if (HRESULT hr = failures_.Check("put_RebuildMode"); FAILED(hr)) return hr;
   rebuild_mode_ = mode != VARIANT_FALSE;
   return S_OK;
 }
 
 HRESULT Application::GetService(BSTR name, IDispatch** service) {
+  if (HRESULT hr = failures_.Check("GetService"); FAILED(hr)) return internal::NullOut(hr, service);
   if (!service) return E_POINTER;
   *service = nullptr;
   const auto found = services_.find(std::u16string(BstrView(name)));

@@ -11,6 +11,7 @@
 
 #include "host/application.h"
 #include "host/config.h"
+#include "host/failure_points.h"
 #include "host/internal/com_object.h"
 #include "host/internal/store_ref.h"
 
@@ -111,7 +112,14 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   HRESULT put_RebuildMode(VARIANT_BOOL mode) override;
   HRESULT GetService(BSTR name, IDispatch** service) override;
 
+  // Injected failures of this object's operations (for tests).
+  FailurePoints& failures() { return failures_; }
+
  private:
+  FailurePoints failures_;
+  static void DeliverEvents(const std::vector<Ref<IKXQApplicationEvent>>& events,
+                            std::vector<DeliveredEvent>& delivered);
+
   Ref<Settings> settings_;
   Ref<Journal> journal_;
   Ref<Privileges> privileges_;

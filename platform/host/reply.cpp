@@ -1,5 +1,6 @@
 #include "host/reply.h"
 
+#include "host/failure_points.h"
 #include "host/internal/errors.h"
 #include "host/internal/xml_text.h"
 
@@ -73,12 +74,14 @@ HRESULT Response::CheckOpen() const {
 }
 
 HRESULT Response::SendText(BSTR text) {
+  if (HRESULT hr = failures_.Check("SendText"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   text_ += BstrView(text);
   return S_OK;
 }
 
 HRESULT Response::BeginXMLReply() {
+  if (HRESULT hr = failures_.Check("BeginXMLReply"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   begun_ = true;
   return S_OK;
@@ -94,6 +97,7 @@ void Response::CloseOpenElements() {
 }
 
 HRESULT Response::EndReply() {
+  if (HRESULT hr = failures_.Check("EndReply"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   ++end_calls_;
   CloseOpenElements();
@@ -101,6 +105,7 @@ HRESULT Response::EndReply() {
 }
 
 HRESULT Response::NewAttributes(IKXQXMLAttributes** attributes) {
+  if (HRESULT hr = failures_.Check("NewAttributes"); FAILED(hr)) return internal::NullOut(hr, attributes);
   if (!attributes) return E_POINTER;
   *attributes = MakeRef<XMLAttributes>().Detach();
   return S_OK;
@@ -109,6 +114,7 @@ HRESULT Response::NewAttributes(IKXQXMLAttributes** attributes) {
 // Reads the list through its interface, so that lists of any response (or
 // of another implementation) work.
 HRESULT Response::AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool empty) {
+  if (HRESULT hr = failures_.Check("AppendStartTag"); FAILED(hr)) return hr;
   const std::u16string_view tag = BstrView(name);
   if (!internal::IsXmlName(tag)) return Fail(E_INVALIDARG, u"Invalid XML element name");
   std::u16string out = u"<";
@@ -141,6 +147,7 @@ HRESULT Response::AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool 
 }
 
 HRESULT Response::StartElement(BSTR name, IKXQXMLAttributes* attributes) {
+  if (HRESULT hr = failures_.Check("StartElement"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (HRESULT hr = AppendStartTag(name, attributes, false); FAILED(hr)) return hr;
   open_.emplace_back(BstrView(name));
@@ -148,6 +155,7 @@ HRESULT Response::StartElement(BSTR name, IKXQXMLAttributes* attributes) {
 }
 
 HRESULT Response::EndElement(BSTR name) {
+  if (HRESULT hr = failures_.Check("EndElement"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   const std::u16string_view tag = BstrView(name);
   if (open_.empty() || open_.back() != tag) {
@@ -161,12 +169,14 @@ HRESULT Response::EndElement(BSTR name) {
 }
 
 HRESULT Response::ElementText(BSTR text) {
+  if (HRESULT hr = failures_.Check("ElementText"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   internal::AppendEscapedText(text_, BstrView(text));
   return S_OK;
 }
 
 HRESULT Response::WriteElement(BSTR name, IKXQXMLAttributes* attributes, BSTR text) {
+  if (HRESULT hr = failures_.Check("WriteElement"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (!text) return AppendStartTag(name, attributes, true);
   if (HRESULT hr = AppendStartTag(name, attributes, false); FAILED(hr)) return hr;
@@ -177,9 +187,13 @@ HRESULT Response::WriteElement(BSTR name, IKXQXMLAttributes* attributes, BSTR te
   return S_OK;
 }
 
-HRESULT Response::Flush() { return CheckOpen(); }
+HRESULT Response::Flush() {
+  if (HRESULT hr = failures_.Check("Flush"); FAILED(hr)) return hr;
+  return CheckOpen();
+}
 
 HRESULT Response::SendFile(BSTR path, VARIANT binary) {
+  if (HRESULT hr = failures_.Check("SendFile"); FAILED(hr)) return hr;
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (BstrView(path).empty()) return Fail(E_INVALIDARG, u"No file to send");
   if (binary.vt != VT_BOOL) return Fail(DISP_E_TYPEMISMATCH, u"The file kind is not a Boolean");
@@ -202,19 +216,25 @@ void Response::Finish(bool succeeded) {
 // ---- RequestContext ----
 
 HRESULT RequestContext::get_Response(IKXQResponse** response) {
+  if (HRESULT hr = failures_.Check("get_Response"); FAILED(hr)) return internal::NullOut(hr, response);
   if (!response) return E_POINTER;
   *response = response_.AddRefCopy();
   return S_OK;
 }
 
 HRESULT RequestContext::NotifyFormatChange() {
+  if (HRESULT hr = failures_.Check("NotifyFormatChange"); FAILED(hr)) return hr;
   ++format_changes_;
   return S_OK;
 }
 
-HRESULT RequestContext::RegisterLoadStorage(void*) { return S_OK; }
+HRESULT RequestContext::RegisterLoadStorage(void*) {
+  if (HRESULT hr = failures_.Check("RegisterLoadStorage"); FAILED(hr)) return hr;
+  return S_OK;
+}
 
 HRESULT RequestContext::Report(BSTR text) {
+  if (HRESULT hr = failures_.Check("Report"); FAILED(hr)) return hr;
   reports_.emplace_back(BstrView(text));
   return S_OK;
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/failure_points.h"
 #include "host/internal/com_object.h"
 #include "host/response.h"
 
@@ -70,7 +71,11 @@ class Response final : public internal::DispatchObject<IKXQResponse> {
   void Finish(bool succeeded);
   bool finished() const { return finished_; }
 
+  // Injected failures of this object's operations (for tests).
+  FailurePoints& failures() { return failures_; }
+
  private:
+  FailurePoints failures_;
   HRESULT CheckOpen() const;
   HRESULT AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool empty);
   void CloseOpenElements();
@@ -98,7 +103,11 @@ class RequestContext final : public internal::DispatchObject<IKXQRequestContext>
   const std::vector<std::u16string>& reports() const { return reports_; }
   int format_changes() const { return format_changes_; }
 
+  // Injected failures of this object's operations (for tests).
+  FailurePoints& failures() { return failures_; }
+
  private:
+  FailurePoints failures_;
   Ref<Response> response_;
   std::vector<std::u16string> reports_;
   int format_changes_ = 0;

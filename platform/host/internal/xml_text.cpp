@@ -97,6 +97,14 @@ std::u16string FormatReal(double value) {
 }
 
 HRESULT FormatAttributeValue(const VARIANT& value, std::u16string& out) {
+  if (value.vt & VT_BYREF) {
+    VARIANT direct;
+    VariantInit(&direct);
+    HRESULT hr = VariantCopyInd(&direct, &value);
+    if (SUCCEEDED(hr)) hr = (direct.vt & VT_BYREF) ? DISP_E_BADVARTYPE : FormatAttributeValue(direct, out);
+    VariantClear(&direct);
+    return hr;
+  }
   switch (value.vt) {
     case VT_BSTR:
       out = BstrView(value.bstrVal);

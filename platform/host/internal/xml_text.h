@@ -28,8 +28,9 @@ void AppendEscapedAttribute(std::u16string& out, std::u16string_view value);
 // The text form of an attribute value: VT_BSTR as it stands (null = empty),
 // VT_I2/VT_I4/VT_INT in decimal, VT_R8 as "%.16g" with "." as decimal point
 // whatever the locale, VT_R4 as the shortest text that reads back as the
-// same float, VT_BOOL "1" or
-// "0". Any other type fails with DISP_E_BADVARTYPE and leaves `out` alone.
+// same float, VT_BOOL "1" or "0"; a value held by reference as the value it
+// refers to. Any other type fails with DISP_E_BADVARTYPE and leaves `out`
+// alone.
 HRESULT FormatAttributeValue(const VARIANT& value, std::u16string& out);
 
 // "%.16g" of `value` in the "C" locale ("nan", "inf", "-inf" for the

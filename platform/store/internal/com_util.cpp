@@ -63,6 +63,9 @@ HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
   if (FAILED(VariantChangeType(&n, v, 0, VT_I4)))
     return SetError(DISP_E_TYPEMISMATCH, std::string("A value position must be a number"));
   if (n.lVal < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is below 1");
+  if (static_cast<size_t>(n.lVal) > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is beyond the largest list position " +
+                                         std::to_string(kMaxPosition));
   *pos = static_cast<size_t>(n.lVal);
   return S_OK;
 }

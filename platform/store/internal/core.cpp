@@ -162,9 +162,9 @@ HRESULT StoreCore::AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out) {
   rec->owner = cls;
   if (rec->type == KXQ_TYPE_STRING) rec->type = KXQ_TYPE_STRING;
   if (!db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,"
-               "path,disciplines) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)",
+               "path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
                {rec->id, cls->id, rec->name, rec->type, rec->list, rec->collection, rec->refClass, rec->dimension,
-                rec->defaultUnit, rec->doc, rec->path, rec->disciplines}))
+                rec->defaultUnit, rec->doc, rec->path, rec->disciplines, rec->inverse}))
     return StorageFailure();
   AttrDef* d = rec.get();
   attrs_[d->id] = std::move(rec);
@@ -411,8 +411,46 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls) const {
 
 const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
   static const std::vector<Value> kEmpty;
+  if (!def->inverse.empty()) {
+    ComputeInverse(obj, def);
+    return computed_;
+  }
   const std::vector<Value>* v = obj->Find(def->id);
   return v ? *v : kEmpty;
+}
+
+void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def) const {
+  computed_.clear();
+  auto it = refs_to_.find(obj->id);
+  if (it == refs_to_.end()) return;
+  std::vector<int32_t> holders;
+  for (uint64_t site : it->second) {
+    ObjectRec* h = LiveObject(static_cast<int32_t>(site >> 32));
+    AttrDef* d = AttrById(static_cast<int32_t>(site & 0xffffffffu));
+    if (!h || !d || !EqualsNoCase(d->name, def->inverse)) continue;
+    const std::vector<Value>* list = h->Find(d->id);
+    if (!list) continue;
+    for (const Value& v : *list)
+      if (v.kind == KXQ_TYPE_OBJECT && v.i == obj->id) {
+        holders.push_back(h->id);
+        break;
+      }
+  }
+  std::sort(holders.begin(), holders.end());
+  holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
+  if (!def->list && holders.size() > 1) holders.resize(1);
+  for (int32_t h : holders) {
+    Value v;
+    v.kind = KXQ_TYPE_OBJECT;
+    v.i = h;
+    computed_.push_back(std::move(v));
+  }
+}
+
+HRESULT StoreCore::CheckWritable(const AttrDef* def) const {
+  if (def->inverse.empty()) return S_OK;
+  return SetError(E_ACCESSDENIED, u"Attribute \"" + def->name + u"\" is kept by the store from \"" + def->inverse +
+                                      u"\" and cannot be written");
 }
 
 void StoreCore::Snapshot(ObjectRec* obj, AttrDef* def) {
@@ -448,7 +486,10 @@ HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
 }
 
 HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   Snapshot(obj, def);
@@ -462,7 +503,7 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   slot.text = std::move(v.text);
   if (v.extra && !v.extra->bin.empty()) slot.ex().bin = std::move(v.extra->bin);
   else if (slot.extra) slot.extra->bin.clear();
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1) : db_.WriteSlot(obj->id, def->id, pos, slot);
+  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true) : db_.WriteSlot(obj->id, def->id, pos, slot);
   if (!ok) return StorageFailure();
   if (HRESULT hr = ApplyHolding(obj, def, slot); FAILED(hr)) return hr;
   NotifyValue(obj, def);
@@ -470,6 +511,7 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
 }
 
 HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   const std::vector<Value>& cur = Values(obj, def);
   if (pos > cur.size() || cur[pos - 1].empty()) return S_OK;
@@ -483,6 +525,7 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
 }
 
 HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (Values(obj, def).empty()) return S_OK;
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
@@ -493,9 +536,12 @@ HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
 }
 
 HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (first < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   if (!def->list) return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   if (count == 0) return S_OK;
+  if (std::max(first - 1, Values(obj, def).size()) + count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
@@ -507,6 +553,7 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
 }
 
 HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (first < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   const std::vector<Value>& cur = Values(obj, def);
   if (first > cur.size() || count == 0) return S_OK;
@@ -520,8 +567,11 @@ HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size
 }
 
 HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (!def->list && count > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   const size_t old = Values(obj, def).size();
   if (old == count) return S_OK;
   Snapshot(obj, def);
@@ -533,7 +583,10 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
 }
 
 HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
   Snapshot(obj, def);
@@ -541,7 +594,8 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const st
   const size_t old = list.size();
   if (pos > old) list.resize(pos);
   fn(list[pos - 1]);
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1) : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
+  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true)
+                      : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
   if (!ok) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;

@@ -106,6 +106,8 @@ class StoreCore {
   // Changes slot pos in place through fn (flags, texts, hold); the slot
   // must exist (pads when past the end).
   HRESULT ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn);
+  // E_ACCESSDENIED for attributes the store computes.
+  HRESULT CheckWritable(const AttrDef* def) const;
   // Records a read for open trigger items.
   void NoteRead(int32_t obj, int32_t attr);
 
@@ -171,6 +173,8 @@ class StoreCore {
   ~StoreCore();
   void Snapshot(ObjectRec* obj, AttrDef* def);
   void IndexRef(int32_t target, int32_t holder, int32_t attr);
+  void ComputeInverse(const ObjectRec* obj, const AttrDef* def) const;
+  mutable std::vector<Value> computed_;  // the last computed inverse list
   void NotifyValue(ObjectRec* obj, AttrDef* def);
   void FireReads(int32_t obj, int32_t attr);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);

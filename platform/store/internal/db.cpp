@@ -15,7 +15,7 @@ CREATE TABLE attributes(id INTEGER PRIMARY KEY, class INTEGER NOT NULL REFERENCE
   name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, is_list INTEGER NOT NULL,
   collection INTEGER NOT NULL, ref_class TEXT NOT NULL, dimension TEXT NOT NULL,
   default_unit TEXT NOT NULL, doc TEXT NOT NULL, path TEXT NOT NULL, disciplines TEXT NOT NULL,
-  UNIQUE(class, name));
+  inverse TEXT NOT NULL, UNIQUE(class, name));
 CREATE TABLE objects(id INTEGER PRIMARY KEY, class INTEGER NOT NULL REFERENCES classes(id),
   owner INTEGER, holder INTEGER, holder_attr TEXT NOT NULL, flags INTEGER NOT NULL);
 CREATE TABLE vals(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
@@ -248,9 +248,10 @@ bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
   return st && BindValue(st, obj, attr, pos, v);
 }
 
-bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from) {
+bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) {
   if (from < 1) from = 1;
-  if (!Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
+  if (grown && InjectFault()) return false;
+  if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
     return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   if (!st) return false;

@@ -64,8 +64,9 @@ class Db {
   const std::string& LastError() const { return error_; }
 
   // Value rows of (obj, attr): deletes positions >= from and writes values
-  // [from - 1, size) again.
-  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from);
+  // [from - 1, size) again. grown: the list only grew from position from on,
+  // so no row at or past it exists and none is deleted.
+  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown = false);
   // Writes one slot (position pos, 1-based) in place.
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 

@@ -460,7 +460,16 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
   auto flagsOf = [&](Value& slot) {
     if (AttrBool(e, "locked", false)) slot.flags |= kFlagLocked;
     if (AttrBool(e, "secured", false)) slot.flags |= kFlagSecured;
-    slot.flags |= static_cast<uint32_t>(AttrLong(e, "status", 0x100) & 0x1F0);
+    if (e.Attr("status")) {
+      const long st = AttrLong(e, "status", 0);
+      uint32_t f = 0;
+      if (st & KXQ_STATUS_1) f |= kFlagStatus1;
+      if (st & KXQ_STATUS_2) f |= kFlagStatus2;
+      if (st & KXQ_STATUS_3) f |= kFlagStatus3;
+      if (st & KXQ_STATUS_4) f |= kFlagStatus4;
+      if (st & KXQ_STATUS_NOT5) f |= kFlagNot5;
+      slot.flags |= f;
+    }
     u16 prefix = AttrText(e, "prefix", ""), postfix = AttrText(e, "postfix", ""), subst = AttrText(e, "substitution", "");
     if (!prefix.empty()) slot.ex().prefix = prefix;
     if (!postfix.empty()) slot.ex().postfix = postfix;
@@ -496,6 +505,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
         d.doc = AttrText(*a, "doc", "");
         d.path = AttrText(*a, "path", "");
         d.disciplines = AttrText(*a, "disciplines", "");
+        d.inverse = AttrText(*a, "inverse", "");
+        if (!d.inverse.empty() && d.type != KXQ_TYPE_OBJECT) Throw(*a, "only object attributes can be inverses");
         CheckHr(*a, core.AddAttr(cls, d, nullptr));
       }
     } else if (c->name == "filter") {

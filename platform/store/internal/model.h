@@ -40,6 +40,10 @@ struct ValueExtra {
   std::string bin;
 };
 
+// Highest list position: requests reach positions unchecked, and a list
+// padded to an absurd position would exhaust memory.
+inline constexpr size_t kMaxPosition = size_t{1} << 20;
+
 // Per-value flag bits.
 enum : uint32_t {
   kFlagLocked = 0x1,
@@ -48,7 +52,7 @@ enum : uint32_t {
   kFlagStatus2 = 0x20,
   kFlagStatus3 = 0x40,
   kFlagStatus4 = 0x80,
-  kFlagStatus5 = 0x100,
+  kFlagNot5 = 0x100,  // the fifth status flag is false (true by default)
 };
 
 // One value slot. kind 0 is an empty slot; otherwise a KXQDataType code
@@ -92,6 +96,10 @@ struct AttrDef {
   u16 doc;
   u16 path;
   u16 disciplines;
+  // Non-empty: a read-only list computed by the store: the objects whose
+  // attribute of this name refers to the object ("DataViews" as the
+  // inverse of "NodeObjects", "OverspillFrom" of "OverspillTo").
+  u16 inverse;
 };
 
 struct ClassRec {

@@ -333,7 +333,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     if (f & kFlagStatus2) out |= KXQ_STATUS_2;
     if (f & kFlagStatus3) out |= KXQ_STATUS_3;
     if (f & kFlagStatus4) out |= KXQ_STATUS_4;
-    if (!(f & kFlagStatus5)) out |= KXQ_STATUS_NOT5;
+    if (f & kFlagNot5) out |= KXQ_STATUS_NOT5;
     *flags = out;
     return S_OK;
   }
@@ -347,8 +347,8 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       if (flags & KXQ_STATUS_2) f |= kFlagStatus2;
       if (flags & KXQ_STATUS_3) f |= kFlagStatus3;
       if (flags & KXQ_STATUS_4) f |= kFlagStatus4;
-      if (!(flags & KXQ_STATUS_NOT5)) f |= kFlagStatus5;
-      static constexpr uint32_t kMask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagStatus5;
+      if (flags & KXQ_STATUS_NOT5) f |= kFlagNot5;
+      static constexpr uint32_t kMask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagNot5;
       return core_->ModifySlot(rec_, def_, pos, [f](Value& v) { v.flags = (v.flags & ~kMask) | f; });
     });
   }

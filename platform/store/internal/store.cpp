@@ -66,7 +66,7 @@ Status StoreCore::LoadAll() {
   std::unordered_map<int32_t, ClassRec*> classById;
   for (auto& c : classes_) classById[c->id] = c.get();
   ok = ok && db_.Query(
-                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines "
+                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines,inverse "
                  "FROM attributes ORDER BY id",
                  [&](sqlite3_stmt* st) {
                    auto d = std::make_unique<AttrDef>();
@@ -82,6 +82,7 @@ Status StoreCore::LoadAll() {
                    d->doc = ColText(st, 9);
                    d->path = ColText(st, 10);
                    d->disciplines = ColText(st, 11);
+                   d->inverse = ColText(st, 12);
                    nextAttrId_ = std::max(nextAttrId_, d->id + 1);
                    if (d->owner) d->owner->own.push_back(d.get());
                    attrs_[d->id] = std::move(d);
@@ -121,7 +122,7 @@ Status StoreCore::LoadAll() {
                      curAttr = attr;
                    }
                    size_t pos = static_cast<size_t>(ColInt(st, 2));
-                   if (pos < 1 || pos > (1u << 24)) return;
+                   if (pos < 1 || pos > kMaxPosition) return;
                    if (list->size() < pos) list->resize(pos);
                    Value& v = (*list)[pos - 1];
                    v.kind = static_cast<uint8_t>(ColInt(st, 3));

@@ -5,6 +5,8 @@
 
 #include "fake_event.h"
 #include "host/host_application.h"
+#include "host/internal/errors.h"
+#include "host/project_update.h"
 #include "test_util.h"
 
 namespace kx::host {
@@ -213,6 +215,43 @@ TEST_F(ApplicationTest, HandsOutItsSettingsJournalAndPrivileges) {
   ASSERT_EQ(S_OK, app_->get_Journal(&journal));
   EXPECT_EQ(static_cast<IKXQJournal*>(&app_->journal()), journal);
   journal->Release();
+}
+
+TEST_F(ApplicationTest, InjectedFailureHitsTheChosenCallAndNullsItsOutput) {
+  app_->failures().Add("PostEvent", E_OUTOFMEMORY, u"No room for events", 1, 1);
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"A", 1)));
+  EXPECT_EQ(E_OUTOFMEMORY, LaunchEvent(app_.get(), NewEvent(u"B", 2)));
+  EXPECT_EQ(u"No room for events", internal::TakeErrorDescription());
+  ASSERT_EQ(S_OK, LaunchEvent(app_.get(), NewEvent(u"C", 3)));
+  EXPECT_EQ(2u, app_->pending_count());
+  EXPECT_EQ(2, alive_);  // the refused event is not kept
+
+  app_->failures().Add("get_Settings", E_FAIL, u"No settings");
+  IKXQSettings* settings = reinterpret_cast<IKXQSettings*>(1);
+  EXPECT_EQ(E_FAIL, app_->get_Settings(&settings));
+  EXPECT_EQ(nullptr, settings);
+  EXPECT_EQ(E_FAIL, app_->get_Settings(&settings));  // every call from then on
+  app_->failures().Clear();
+  ASSERT_EQ(S_OK, app_->get_Settings(&settings));
+  settings->Release();
+}
+
+TEST(ProjectUpdateTest, KeepsEachReportedObjectOnceWithAReference) {
+  Ref<FakeObject> sheet = MakeRef<FakeObject>();
+  Ref<FakeObject> other = MakeRef<FakeObject>();
+  const ULONG before = sheet->Count();
+  {
+    Ref<ProjectUpdate> update = MakeRef<ProjectUpdate>();
+    IKXQProjectUpdate* face = update.get();
+    ASSERT_EQ(S_OK, face->ReportChangedObject(sheet->AsObject()));
+    ASSERT_EQ(S_OK, face->ReportChangedObject(other->AsObject()));
+    ASSERT_EQ(S_OK, face->ReportChangedObject(sheet->AsObject()));
+    EXPECT_EQ(E_POINTER, face->ReportChangedObject(nullptr));
+    EXPECT_EQ((std::vector<IKXQObject*>{sheet->AsObject(), other->AsObject()}),
+              update->changed_objects());
+    EXPECT_EQ(before + 1, sheet->Count());
+  }
+  EXPECT_EQ(before, sheet->Count());
 }
 
 }  // namespace

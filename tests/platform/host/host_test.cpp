@@ -279,6 +279,20 @@ TEST_F(HostTest, WarningsAndMessagesBelongToTheCallThatMadeThem) {
   EXPECT_TRUE(host_.Request(u"B", u"").warnings.empty());
 }
 
+TEST_F(HostTest, InjectedResponseFailureReachesTheModuleInEveryLaterRequest) {
+  host_.response_failures().Add("WriteElement", E_ACCESSDENIED, u"Reply refused");
+  module_->on_request = [](std::u16string, std::u16string, IKXQRequestContext* context) {
+    return WriteElement(context, u"Item");
+  };
+  for (int i = 0; i < 2; ++i) {
+    const auto result = host_.Request(u"A", u"");
+    EXPECT_EQ(E_ACCESSDENIED, result.hr);
+    EXPECT_EQ(u"Reply refused", result.error);
+  }
+  host_.response_failures().Clear();
+  EXPECT_TRUE(host_.Request(u"A", u"").succeeded());
+}
+
 TEST_F(HostTest, EachCallRunsInOneTransaction) {
   FakeSession session;
   host_.SetStoreSession(&session);
@@ -342,6 +356,8 @@ TEST_F(HostTest, ChangesOfACallRaiseDatabaseEventsAndTriggersAfterIt) {
     return registrar->Subscribe(2, *deleted, *generic, VARIANT_FALSE);
   };
   ASSERT_TRUE(host_.StartUp().succeeded());
+  EXPECT_EQ("begin;commit;", session.log);  // start-up is a call like any other
+  session.log.clear();
   Ref<FakeObject> page = MakeRef<FakeObject>(u"Page");
   std::string calls;
   module_->on_request = [&](std::u16string, std::u16string, IKXQRequestContext*) {

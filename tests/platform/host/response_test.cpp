@@ -95,6 +95,18 @@ TEST_F(ResponseTest, AttributeValuesOfEveryType) {
   EXPECT_EQ(R"(<E Yes="1" No="0" Count="-7" Real="0.1" Big="1e+21" Text="x"/>)", Text());
 }
 
+TEST_F(ResponseTest, ValueHeldByReferenceIsWrittenAsItsValue) {
+  auto list = NewList(response_.get());
+  LONG number = 12;
+  VARIANT by_ref;
+  VariantInit(&by_ref);
+  by_ref.vt = VT_BYREF | VT_I4;
+  by_ref.plVal = &number;
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"N"), by_ref));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+  EXPECT_EQ(R"(<E N="12"/>)", Text());
+}
+
 TEST_F(ResponseTest, RealsUseAPointWhateverTheLocale) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous ? previous : "C";

@@ -1,5 +1,6 @@
 // Semantics the service relies on, through the interfaces: identity, lists,
 // deletion, undefined attributes, classes, units, filters, triggers.
+#include "com/enumvariant.h"
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -401,6 +402,103 @@ TEST_F(ModelTest, CopyMakesANewObjectWithTheSameValues) {
   ASSERT_EQ(copy->GetOwner(&owner, 0), S_OK);
   EXPECT_EQ(owner.GetInterfacePtr(), Obj(*store, 10).GetInterfacePtr());
   EXPECT_EQ(Count(Attr(Obj(*store, 10), u"CurrentPages")), 2);  // not placed in a list
+}
+
+TEST_F(ModelTest, InverseListsFollowTheReferencesAndRefuseWrites) {
+  auto pump = Obj(*store, 20);
+  auto views = Attr(pump, u"DataViews");
+  ASSERT_EQ(Count(views), 1);
+  EXPECT_EQ(IdOf(Get(views, 1)), 11);
+  ASSERT_EQ(Put(Attr(Obj(*store, 12), u"NodeObjects"), 4, _variant_t(20)), S_OK);
+  ASSERT_EQ(Count(views), 2);
+  EXPECT_EQ(IdOf(Get(views, 2)), 12);
+  ASSERT_EQ(Attr(Obj(*store, 11), u"NodeObjects")->Clear(Pos(1)), S_OK);
+  ASSERT_EQ(Count(views), 1);
+  EXPECT_EQ(IdOf(Get(views, 1)), 12);
+  EXPECT_EQ(Put(views, 1, _variant_t(11)), E_ACCESSDENIED);
+  auto from = Attr(Obj(*store, 12), u"OverspillFrom");
+  EXPECT_EQ(Vt(Get(from)), VT_EMPTY);
+  ASSERT_EQ(Put(Attr(Obj(*store, 11), u"OverspillTo"), 0, _variant_t(12)), S_OK);
+  EXPECT_EQ(IdOf(Get(from)), 11);
+  ASSERT_EQ(Obj(*store, 11)->Delete(), S_OK);
+  EXPECT_EQ(Vt(Get(from)), VT_EMPTY);
+}
+
+TEST_F(ModelTest, PerValueProtectionStatusAndTexts) {
+  auto speed = Attr(Obj(*store, 20), u"Speed");
+  VARIANT_BOOL b = 0;
+  ASSERT_EQ(speed->IsLocked(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+  ASSERT_EQ(speed->IsSecured(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_FALSE);
+  LONG flags = 0;
+  ASSERT_EQ(speed->GetStatusFlags(_variant_t(), &flags), S_OK);
+  EXPECT_EQ(flags, KXQ_STATUS_1 | KXQ_STATUS_3);
+  BSTR text = nullptr;
+  ASSERT_EQ(speed->GetPostfix(_variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text, false).utf8(), "rpm");
+  // A new value keeps the slot's flags and texts.
+  ASSERT_EQ(Put(speed, 0, _variant_t(900)), S_OK);
+  ASSERT_EQ(speed->GetPrefix(_variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text, false).utf8(), "~");
+  ASSERT_EQ(speed->PutStatusFlags(_variant_t(), KXQ_STATUS_NOT5), S_OK);
+  ASSERT_EQ(speed->GetStatusFlags(_variant_t(), &flags), S_OK);
+  EXPECT_EQ(flags, KXQ_STATUS_NOT5);
+  ASSERT_EQ(speed->PutSubstitution(_variant_t(), nullptr), S_OK);
+  ASSERT_EQ(speed->GetSubstitution(_variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text, false).utf8(), "");
+  // Holds are objects of the store; a deleted hold no longer holds.
+  auto hold = Obj(*store, 21);
+  ASSERT_EQ(speed->Hold(_variant_t(), _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))), S_OK);
+  ASSERT_EQ(speed->IsHeld(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+  _com_ptr_t<IKXQObject> holder;
+  ASSERT_EQ(speed->get_HoldObject(_variant_t(), &holder), S_OK);
+  EXPECT_EQ(holder.GetInterfacePtr(), hold.GetInterfacePtr());
+  ASSERT_EQ(hold->Delete(), S_OK);
+  ASSERT_EQ(speed->IsHeld(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_FALSE);
+  // A fresh value: fifth flag true, nothing else.
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  ASSERT_EQ(tag->GetStatusFlags(_variant_t(), &flags), S_OK);
+  EXPECT_EQ(flags, 0);
+}
+
+TEST_F(ModelTest, SortDefinitionsAndEnumerators) {
+  _com_ptr_t<IKXQSchema> schema;
+  ASSERT_EQ(store->Database()->get_Schema(&schema), S_OK);
+  _com_ptr_t<IKXQSortDefinition> sort;
+  ASSERT_EQ(schema->get_SortDefinition(_bstr_t(u"CLA"), &sort), S_OK);
+  LONG order = 0;
+  ASSERT_EQ(sort->Compare(Obj(*store, 21), Obj(*store, 20), &order), S_OK);
+  EXPECT_GT(order, 0);
+  _com_ptr_t<IKXQSortDefinition> none;
+  ASSERT_EQ(schema->get_SortDefinition(_bstr_t(u"XYZ"), &none), S_OK);
+  EXPECT_EQ(none.GetInterfacePtr(), nullptr);
+  _com_ptr_t<IKXQClass> equipment;
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"ProcessPlantEquipment"), &equipment), S_OK);
+  _com_ptr_t<IUnknown> unk;
+  ASSERT_EQ(equipment->get__NewEnum(&unk), S_OK);
+  _com_ptr_t<IEnumVARIANT> e;
+  ASSERT_EQ(unk->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
+  std::vector<LONG> ids;
+  for (;;) {
+    _variant_t v;
+    ULONG got = 0;
+    if (e->Next(1, &v, &got) != S_OK) break;
+    ids.push_back(IdOf(v));
+  }
+  EXPECT_EQ(ids, (std::vector<LONG>{20, 21}));  // subclass instances, in id order
+  _com_ptr_t<IKXQDimension> length;
+  ASSERT_EQ(schema->get_Dimension(_bstr_t(u"length"), &length), S_OK);
+  double out = 0;
+  ASSERT_EQ(length->Convert(1.0, _bstr_t(u"ft"), _bstr_t(u"mm"), &out), S_OK);
+  EXPECT_NEAR(out, 304.8, 1e-9);
+  BSTR display = nullptr;
+  ASSERT_EQ(length->get_UnitDisplayName(_bstr_t(u"mm"), &display), S_OK);
+  EXPECT_EQ(_bstr_t(display, false).utf8(), "millimetre");
+  _com_ptr_t<IKXQDimension> none2;
+  EXPECT_EQ(schema->get_Dimension(_bstr_t(u"Mass"), &none2), KXQ_E_NOTFOUND);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
     <class name="GenericClass">
       <attribute name="Name" type="text"/>
       <attribute name="CreatedReason" type="text"/>
+      <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/>
     </class>
     <class name="Document" base="GenericClass"/>
     <class name="Datasheet" base="Document">
@@ -42,6 +43,8 @@ const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
       <attribute name="ScaleFactor" type="real"/>
       <attribute name="CenterHorizontal" type="boolean"/>
       <attribute name="ActivePage" type="object" class="Page"/>
+      <attribute name="OverspillTo" type="object" class="Page"/>
+      <attribute name="OverspillFrom" type="object" inverse="OverspillTo"/>
     </class>
     <class name="ProcessPlantEquipment" base="GenericClass">
       <attribute name="Tag" type="text"/>
@@ -122,6 +125,7 @@ const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
       <value attribute="Length" unit="mm">1500</value>
       <value attribute="Temperature" unit="degC">20</value>
       <value attribute="Started">2020-01-02</value>
+      <value attribute="Speed" locked="true" status="5" prefix="~" postfix="rpm" substitution="n/a">1450</value>
     </object>
     <object id="21" class="Pump"><value attribute="Tag">P-102</value></object>
   </objects>

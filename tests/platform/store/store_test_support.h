@@ -6,7 +6,8 @@
 // ProcessPlantEquipment > Pump; units of Length (m, mm, ft) and Temperature
 // (K, degC); projects 1 > 2; a pump template in versions 2 and 3; datasheet
 // 10 with pages 11 and 12 in "CurrentPages", page 12 also in
-// "SubmittedPages"; pumps 20 and 21; page 11 shows pump 20 in "NodeObjects".
+// "SubmittedPages"; pumps 20 and 21; page 11 shows pump 20 in "NodeObjects"
+// (so pump 20's computed "DataViews" lists page 11).
 #pragma once
 
 #include <gtest/gtest.h>

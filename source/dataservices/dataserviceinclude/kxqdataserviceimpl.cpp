@@ -1,0 +1,121 @@
+#include "kxqdataserviceimpl.h"
+
+#include "com/comutil.h"
+#include "dataservicemap.h"
+#include "host/application.h"
+#include "host/response.h"
+#include "store/database.h"
+#include "kxcomexception.h"
+#include "kxtrace.h"
+#include "main.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/kxqdataserviceimpl";
+
+template <class T>
+void ReleaseKnown(T*& pointer) {
+  if (pointer == nullptr) return;
+  pointer->Release();
+  pointer = nullptr;
+}
+
+}  // namespace
+
+DataServicePart::~DataServicePart() {
+  ReleaseKnown(m_pReplyAttributes);
+  ReleaseKnown(m_pSchema);
+  ReleaseKnown(m_pDatabase);
+  ReleaseKnown(m_pResponse);
+  ReleaseKnown(m_pApplication);
+  ReleaseKnown(m_pRequestContext);
+}
+
+HRESULT DataServicePart::AttachApplication(IKXQApplication* application) {
+  if (application != m_pApplication) {
+    if (application != nullptr) application->AddRef();
+    ReleaseKnown(m_pApplication);
+    m_pApplication = application;
+  }
+  ReleaseKnown(m_pSchema);
+  ReleaseKnown(m_pDatabase);
+  if (m_pApplication == nullptr) return S_OK;
+  // Either may be missing (a host without a store); their users check.
+  (void)m_pApplication->get_Schema(&m_pSchema);
+  (void)m_pApplication->get_Database(&m_pDatabase);
+  ConfigureTracer(m_pApplication);
+  return S_OK;
+}
+
+HRESULT DataServicePart::DetachApplication() {
+  ReleaseKnown(m_pApplication);
+  ReleaseKnown(m_pSchema);
+  ReleaseKnown(m_pDatabase);
+  return S_OK;
+}
+
+void DataServicePart::HoldRequest(IKXQRequestContext* context) {
+  if (context != m_pRequestContext) {
+    if (context != nullptr) context->AddRef();
+    ReleaseKnown(m_pRequestContext);
+    m_pRequestContext = context;
+  }
+  ReleaseKnown(m_pResponse);
+  if (m_pRequestContext != nullptr) (void)m_pRequestContext->get_Response(&m_pResponse);
+}
+
+void DataServicePart::FinishRequest() {
+  if (m_pReplyAttributes != nullptr && m_pResponse != nullptr) {
+    KXComException ctx = KXComException::Silent();
+    KX_CHECK(ctx, m_pResponse->EndReply());
+  }
+  ReleaseKnown(m_pRequestContext);
+  ReleaseKnown(m_pResponse);
+}
+
+HRESULT ServeDataServiceRequest(Main& main, DataServicePart& part, BSTR name, BSTR text,
+                                IKXQRequestContext* context) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    // Error information absorbed earlier on this thread must not be chained
+    // into this request's errors.
+    ClearThreadErrorInfo();
+    part.HoldRequest(context);
+    const HRESULT hr = DispatchDataServiceRequest(main, name, text);
+    if (FAILED(hr)) {
+      ctx.hr = hr;
+      ctx.TakeThreadErrorInfo();
+      ThrowIfFailed(ctx);
+    }
+    part.FinishRequest();
+    return hr;
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT ServeDataServiceRequestWithResponse(Main& main, DataServicePart& part, BSTR name,
+                                            BSTR text, IKXQRequestContext* context,
+                                            const VARIANT& extra) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    ClearThreadErrorInfo();
+    part.HoldRequest(context);
+    // No message takes the extra argument: a known name without a second
+    // handler fails like an unknown one, without error text.
+    const DataServiceMapEntry* entry = FindDataServiceEntry(name);
+    if (entry == nullptr || entry->handler == nullptr || entry->handler2 == nullptr) {
+      return E_FAIL;
+    }
+    const HRESULT hr = (main.*(entry->handler2))(text, extra);
+    if (FAILED(hr)) {
+      ctx.hr = hr;
+      ctx.TakeThreadErrorInfo();
+      ThrowIfFailed(ctx);
+    }
+    part.FinishRequest();
+    return hr;
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}

@@ -1,0 +1,123 @@
+#include "kxstoreutils.h"
+
+#include "kxcomexception.h"
+#include "kxvalueutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/dataserviceutils";
+
+_variant_t IndexVariant(int32_t index) {
+  if (index == 0) return _variant_t();
+  return _variant_t(static_cast<int>(index), VT_I4);
+}
+
+}  // namespace
+
+void GetStoreObject(IKXQDatabase* database, IKXQObjectPtr& object, int32_t id) {
+  KXComException ctx = KXComException::Silent();
+  object = nullptr;
+  if (database == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
+  KX_CHECK(ctx, database->get_Object(id, &object));
+}
+
+void GetOwnerObject(IKXQObject* held, IKXQObjectPtr& owner) {
+  KXComException ctx = KXComException::Silent();
+  owner = nullptr;
+  if (held == nullptr) return;
+  KX_CHECK(ctx, held->GetOwner(&owner, 0));
+}
+
+int32_t GetAttributeCount(IKXQAttribute* attribute) {
+  KXComException ctx = KXComException::Silent();
+  if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  LONG count = 0;
+  KX_CHECK(ctx, attribute->get_Count(&count));
+  return count;
+}
+
+int32_t GetAttributeAsInteger(IKXQAttribute* attribute, bool* hasValue) {
+  KXComException ctx = KXComException::Silent();
+  if (hasValue != nullptr) *hasValue = false;
+  if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  _variant_t value;
+  KX_CHECK(ctx, attribute->GetValue(_variant_t(), _variant_t(), &value));
+  if (!IsVariantSet(value)) return 0;
+  LONG result = 0;
+  const HRESULT hr = VariantToLong(value, &result, true);
+  if (FAILED(hr)) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot coerce attribute to an integer");
+  }
+  if (hasValue != nullptr) *hasValue = true;
+  return result;
+}
+
+void GetAttributeAsObject(IKXQAttribute* attribute, int32_t index, IKXQObjectPtr& object) {
+  KXComException ctx = KXComException::Silent();
+  object = nullptr;
+  if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  _variant_t value;
+  KX_CHECK(ctx, attribute->GetValue(IndexVariant(index), _variant_t(), &value));
+  const HRESULT hr = VariantToObjectPtr(value, &object);
+  if (FAILED(hr)) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot coerce attribute value into an object");
+  }
+}
+
+void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR* text) {
+  KXComException ctx = KXComException::Silent();
+  if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  _variant_t value(text);
+  KX_CHECK(ctx, attribute->PutValue(_variant_t(static_cast<int>(index), VT_I4), _variant_t(), value));
+}
+
+bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject* wanted) {
+  KXComException ctx = KXComException::Silent();
+  IKXQAttributePtr attribute;
+  if (object != nullptr) {
+    KX_CHECK(ctx, object->get_Attribute(_bstr_t(name), _variant_t(), &attribute));
+  }
+  if (!attribute) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Attribute %ls is not accessible", name);
+  }
+  const int32_t count = GetAttributeCount(attribute);
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr value;
+    GetAttributeAsObject(attribute, i, value);
+    if (value && value.GetInterfacePtr() == wanted) return true;
+  }
+  return false;
+}
+
+namespace KXDBDatasheetSvcs {
+
+void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatabase* database) {
+  KXComException ctx = KXComException::Silent();
+  object = nullptr;
+  const VARIANT& v = ResolveVariant(value);
+  switch (GetVariantTypeClass(v)) {
+    case VT_NULL:
+      return;
+    case VT_I4: {
+      LONG id = 0;
+      KX_CHECK(ctx, VariantToLong(v, &id, false));
+      if (id == 0) return;
+      if (id < 0 || database == nullptr) break;
+      KX_CHECK(ctx, database->get_Object(id, &object));
+      return;
+    }
+    case VT_UNKNOWN: {
+      IKXQObject* found = nullptr;
+      KX_CHECK(ctx, VariantToObjectPtr(v, &found));
+      object.Attach(found);
+      return;
+    }
+    default:
+      break;
+  }
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to coerce argument to an KXObject");
+}
+
+}  // namespace KXDBDatasheetSvcs

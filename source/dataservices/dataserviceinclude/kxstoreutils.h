@@ -1,0 +1,50 @@
+// Thin wrappers around the object store that turn failures into raised
+// `KXComException`s, and the conversion of VARIANT arguments into store
+// objects.
+//
+// Every routine here throws; none traces. Out holders are cleared first and
+// receive an owned reference.
+#pragma once
+
+#include <cstdint>
+
+#include "kxstoreptrs.h"
+
+// The object of `database` with that id. A null database raises E_FAIL
+// "Do not have access to object store"; the store's failure (an unknown id)
+// is raised with its error information.
+void GetStoreObject(IKXQDatabase* database, IKXQObjectPtr& object, int32_t id);
+
+// The object that owns `held` (a page's datasheet); null for a null `held`
+// or an object without owner.
+void GetOwnerObject(IKXQObject* held, IKXQObjectPtr& owner);
+
+// Number of values of the attribute. Null: E_POINTER.
+int32_t GetAttributeCount(IKXQAttribute* attribute);
+
+// The attribute's single value as an integer; 0 with *hasValue false when
+// it holds none. "Cannot coerce attribute to an integer" when the value is
+// no integer. `hasValue` may be null.
+int32_t GetAttributeAsInteger(IKXQAttribute* attribute, bool* hasValue = nullptr);
+
+// The value at 1-based `index` (0: the single value) as an object; null for
+// no value. "Cannot coerce attribute value into an object" for other values.
+void GetAttributeAsObject(IKXQAttribute* attribute, int32_t index, IKXQObjectPtr& object);
+
+// Writes `text` as the value at 1-based `index`. Null attribute: E_POINTER.
+void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR* text);
+
+// True when the named attribute of `object` holds `wanted` among its values
+// (by identity). "Attribute %ls is not accessible" when the object has no
+// such attribute.
+bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject* wanted);
+
+namespace KXDBDatasheetSvcs {
+
+// A VARIANT argument as an object: no value gives null; an integer above 0
+// is looked up in `database` (may be null), 0 gives null; a negative id,
+// an id without database and any other type raise E_FAIL "Unable to coerce
+// argument to an KXObject". Interfaces are queried for IKXQObject.
+void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatabase* database);
+
+}  // namespace KXDBDatasheetSvcs

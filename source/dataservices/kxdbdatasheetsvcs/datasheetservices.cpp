@@ -1,0 +1,358 @@
+#include "datasheetservices.h"
+
+#include <new>
+#include <span>
+
+#include "com/dispatch_impl.h"
+#include "com/errorinfo.h"
+#include "host/application.h"
+#include "com/comutil.h"
+#include "kxcomexception.h"
+#include "kxdbdatasheetsvcs_i.h"
+#include "kxvalueutils.h"
+#include "main.h"
+#include "module.h"
+#include "store/object.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetservices";
+
+// A worker's failure, raised at the method's location with the error
+// information the worker left.
+void RaiseIfFailed(KXComException& ctx, HRESULT hr, int line) {
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ThrowKXComException(ctx, SourceLocation{kFile, line}, nullptr);
+}
+
+// A method whose worker belongs to the datasheet model, not built yet.
+[[noreturn]] void RaiseNotBuilt(KXComException& ctx, const OLECHAR* method, int line) {
+  ThrowKXComExceptionHrAt(ctx, SourceLocation{kFile, line}, E_NOTIMPL,
+                          u"%ls is not implemented yet", method);
+}
+
+// The common part of the two objects: identity, plain reference count,
+// IDispatch over a table, ISupportErrorInfo, the bound objects and the
+// module lock.
+template <class Derived, class Interface>
+class ServiceObject : public Interface, public ISupportErrorInfo {
+ public:
+  ServiceObject(IKXQApplication* application, IKXQObject* object, Main* main)
+      : m_pApplication(application), m_pObject(object), m_pMain(main) {
+    if (m_pApplication != nullptr) m_pApplication->AddRef();
+    if (m_pObject != nullptr) m_pObject->AddRef();
+    if (m_pMain != nullptr) m_pMain->AddRef();
+    ModuleLock();
+  }
+  ServiceObject(const ServiceObject&) = delete;
+  ServiceObject& operator=(const ServiceObject&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, kx_uuidof<Interface>()) ||
+        IsEqualGUID(riid, IID_IDispatch)) {
+      *ppv = static_cast<Interface*>(this);
+    } else if (IsEqualGUID(riid, IID_ISupportErrorInfo)) {
+      *ppv = static_cast<ISupportErrorInfo*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --m_refs;
+    if (left == 0) delete static_cast<Derived*>(this);
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
+    if (pctinfo == nullptr) return E_POINTER;
+    *pctinfo = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {
+    if (ppTInfo == nullptr) return E_POINTER;
+    *ppTInfo = nullptr;
+    return DISP_E_BADINDEX;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                          DISPID* ids) override {
+    return kx::com::dispatch_get_ids(Derived::Entries(), riid, names, count, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO*, UINT* argErr) override {
+    return kx::com::dispatch_invoke(Derived::Entries(), static_cast<Derived*>(this), id, riid,
+                                    flags, params, result, argErr);
+  }
+
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+    return IsEqualGUID(riid, kx_uuidof<Interface>()) ? S_OK : S_FALSE;
+  }
+
+ protected:
+  // Releases Main, the object and the application, then the module lock.
+  virtual ~ServiceObject() {
+    if (m_pMain != nullptr) m_pMain->Release();
+    if (m_pObject != nullptr) m_pObject->Release();
+    if (m_pApplication != nullptr) m_pApplication->Release();
+    ModuleUnlock();
+  }
+
+  IKXQApplication* m_pApplication;
+  IKXQObject* m_pObject;
+  Main* m_pMain;
+
+ private:
+  ULONG m_refs = 0;
+};
+
+// Stores an out value into the Invoke result, or frees it when the caller
+// wants no result.
+void ReturnBstr(BSTR value, VARIANT* result) {
+  if (result == nullptr) {
+    SysFreeString(value);
+    return;
+  }
+  result->vt = VT_BSTR;
+  result->bstrVal = value;
+}
+
+void ReturnDispatch(IDispatch* value, VARIANT* result) {
+  if (result == nullptr) {
+    if (value != nullptr) value->Release();
+    return;
+  }
+  result->vt = VT_DISPATCH;
+  result->pdispVal = value;
+}
+
+IDispatch* DispatchArgument(const VARIANT& value) {
+  const VARIANT& v = ResolveVariant(value);
+  if (v.vt == VT_DISPATCH) return v.pdispVal;
+  if (v.vt == (VT_DISPATCH | VT_BYREF) && v.ppdispVal != nullptr) return *v.ppdispVal;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+class KXDatasheetServices final
+    : public ServiceObject<KXDatasheetServices, IKXDatasheetServices> {
+ public:
+  using ServiceObject::ServiceObject;
+
+  static std::span<const kx::com::DispatchEntry> Entries();
+
+  HRESULT STDMETHODCALLTYPE DatasheetName(BSTR* vName) override {
+    constexpr OLECHAR kName[] = u"DatasheetServices::DatasheetName";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      if (vName != nullptr) *vName = nullptr;
+      RaiseNotBuilt(ctx, kName, __LINE__);
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
+  HRESULT STDMETHODCALLTYPE IsSummarySheet(VARIANT_BOOL* pbIsSummary) override {
+    constexpr OLECHAR kName[] = u"DatasheetServices::IsSummarySheet";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      if (pbIsSummary != nullptr) *pbIsSummary = VARIANT_FALSE;
+      RaiseNotBuilt(ctx, kName, __LINE__);
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
+  HRESULT STDMETHODCALLTYPE GetSummarySheetProject(IDispatch** ppProject) override {
+    constexpr OLECHAR kName[] = u"DatasheetServices::GetSummarySheetProject";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      if (ppProject != nullptr) *ppProject = nullptr;
+      RaiseNotBuilt(ctx, kName, __LINE__);
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
+  HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
+    constexpr OLECHAR kName[] = u"DatasheetServices::ValidateDatasheet";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      const HRESULT hr = KXDBDatasheetSvcs::ValidateDatasheetObject(*m_pMain, m_pObject);
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
+  HRESULT STDMETHODCALLTYPE DatasheetObjects(SAFEARRAY** psaObjects) override {
+    constexpr OLECHAR kName[] = u"DatasheetServices::DatasheetObjects";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      if (psaObjects != nullptr) *psaObjects = nullptr;
+      RaiseNotBuilt(ctx, kName, __LINE__);
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
+  HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch*, IDispatch*) override {
+    // The trace name is spelt as the host's journals know it.
+    constexpr OLECHAR kName[] = u"DatasheetServices::ProcessSummmrySheet";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      RaiseNotBuilt(ctx, u"DatasheetServices::ProcessSummarySheet", __LINE__);
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
+  HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
+    constexpr OLECHAR kName[] = u"DatasheetServices::GetRealFieldsWithUOM";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      const HRESULT hr = KXDBDatasheetSvcs::WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+};
+
+const kx::com::DispatchEntry kDatasheetEntries[] = {
+    {u"DatasheetName", DISPID_DatasheetName, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
+     [](void* self, WORD, VARIANT* const*, VARIANT* result) {
+       BSTR name = nullptr;
+       const HRESULT hr = static_cast<KXDatasheetServices*>(self)->DatasheetName(&name);
+       if (SUCCEEDED(hr)) ReturnBstr(name, result); else SysFreeString(name);
+       return hr;
+     }},
+    {u"IsSummarySheet", DISPID_IsSummarySheet, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
+     [](void* self, WORD, VARIANT* const*, VARIANT* result) {
+       VARIANT_BOOL summary = VARIANT_FALSE;
+       const HRESULT hr = static_cast<KXDatasheetServices*>(self)->IsSummarySheet(&summary);
+       if (SUCCEEDED(hr) && result != nullptr) {
+         result->vt = VT_BOOL;
+         result->boolVal = summary;
+       }
+       return hr;
+     }},
+    {u"GetSummarySheetProject", DISPID_GetSummarySheetProject,
+     DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
+     [](void* self, WORD, VARIANT* const*, VARIANT* result) {
+       IDispatch* project = nullptr;
+       const HRESULT hr =
+           static_cast<KXDatasheetServices*>(self)->GetSummarySheetProject(&project);
+       if (SUCCEEDED(hr)) {
+         ReturnDispatch(project, result);
+       } else if (project != nullptr) {
+         project->Release();
+       }
+       return hr;
+     }},
+    {u"ValidateDatasheet", DISPID_ValidateDatasheet, DISPATCH_METHOD, 0,
+     [](void* self, WORD, VARIANT* const*, VARIANT*) {
+       return static_cast<KXDatasheetServices*>(self)->ValidateDatasheet();
+     }},
+    {u"DatasheetObjects", DISPID_DatasheetObjects, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
+     [](void* self, WORD, VARIANT* const*, VARIANT* result) {
+       SAFEARRAY* objects = nullptr;
+       const HRESULT hr = static_cast<KXDatasheetServices*>(self)->DatasheetObjects(&objects);
+       if (SUCCEEDED(hr) && result != nullptr && objects != nullptr) {
+         result->vt = VT_ARRAY | VT_VARIANT;
+         result->parray = objects;
+       } else if (objects != nullptr) {
+         SafeArrayDestroy(objects);
+       }
+       return hr;
+     }},
+    {u"ProcessSummarySheet", DISPID_ProcessSummarySheet, DISPATCH_METHOD, 2,
+     [](void* self, WORD, VARIANT* const* args, VARIANT*) {
+       return static_cast<KXDatasheetServices*>(self)->ProcessSummarySheet(
+           DispatchArgument(*args[0]), DispatchArgument(*args[1]));
+     }},
+    {u"GetRealFieldsWithUOM", DISPID_GetRealFieldsWithUOM,
+     DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
+     [](void* self, WORD, VARIANT* const*, VARIANT* result) {
+       BSTR xml = nullptr;
+       const HRESULT hr = static_cast<KXDatasheetServices*>(self)->GetRealFieldsWithUOM(&xml);
+       if (SUCCEEDED(hr)) ReturnBstr(xml, result); else SysFreeString(xml);
+       return hr;
+     }},
+};
+
+std::span<const kx::com::DispatchEntry> KXDatasheetServices::Entries() {
+  return kDatasheetEntries;
+}
+
+// ---------------------------------------------------------------------------
+class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDataviewServices> {
+ public:
+  using ServiceObject::ServiceObject;
+
+  static std::span<const kx::com::DispatchEntry> Entries();
+
+  HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
+    constexpr OLECHAR kName[] = u"DataviewServices::ValidateLabel";
+    KXComException ctx(kName);
+    ctx.activity = kName;
+    try {
+      const HRESULT hr = KXDBDatasheetSvcs::ValidateLabelObject(*m_pMain, m_pObject, iStatus);
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+};
+
+const kx::com::DispatchEntry kDataviewEntries[] = {
+    {u"ValidateLabel", DISPID_ValidateLabel, DISPATCH_METHOD, 1,
+     [](void* self, WORD, VARIANT* const* args, VARIANT*) {
+       LONG status = 0;
+       const HRESULT hr = VariantToLong(*args[0], &status, true);
+       if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
+       return static_cast<KXDataviewServices*>(self)->ValidateLabel(status);
+     }},
+};
+
+std::span<const kx::com::DispatchEntry> KXDataviewServices::Entries() { return kDataviewEntries; }
+
+template <class T>
+HRESULT CreateService(IKXQApplication* application, IKXQObject* object, Main* main,
+                      IDispatch** services) {
+  if (services == nullptr) return E_POINTER;
+  *services = nullptr;
+  T* created = new (std::nothrow) T(application, object, main);
+  if (created == nullptr) return E_OUTOFMEMORY;
+  created->AddRef();
+  const HRESULT hr = created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(services));
+  created->Release();
+  return hr;
+}
+
+}  // namespace
+
+HRESULT CreateDatasheetServices(IKXQApplication* application, IKXQObject* object, Main* main,
+                                IDispatch** services) {
+  return CreateService<KXDatasheetServices>(application, object, main, services);
+}
+
+HRESULT CreateDataviewServices(IKXQApplication* application, IKXQObject* object, Main* main,
+                               IDispatch** services) {
+  return CreateService<KXDataviewServices>(application, object, main, services);
+}

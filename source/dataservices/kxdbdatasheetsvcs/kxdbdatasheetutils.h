@@ -1,0 +1,199 @@
+// The datasheet model: document statuses and page sets, page layout,
+// templates and projects, object tests, datasheet names and object lists,
+// cases and page clearing.
+//
+// Conventions:
+// - Object, attribute and interface arguments are borrowed; null is allowed
+//   only where stated.
+// - Routines returning HRESULT catch `KXComException` and `_com_error` at
+//   their boundary and leave the "<KXError" description as the thread's
+//   error information; their out pointers are set to null first and receive
+//   owned (AddRef'd) references; out BSTRs are new strings the caller frees.
+// - Routines returning anything else raise `KXComException`, except the
+//   Boolean tests said to absorb store failures.
+// - Statuses: 1 current ("CurrentPages"), 2 submitted, 3 checked, 4 issued.
+#pragma once
+
+#include <cstdint>
+
+#include "host/application.h"
+#include "kxattributeutils.h"
+#include "variantutil.h"
+
+// The page-list attribute of `status` of a datasheet, queried for `iid`
+// into *out (owned). Status outside 1..4 raises E_INVALIDARG "Invalid
+// status" before the store is asked. Returns the number of pages.
+int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void** out);
+// The typed form for the attribute interface.
+int32_t GetPagesAttributeByStatus(IKXQObject* datasheet, int32_t status, IKXQAttributePtr& pages);
+
+// Clears the value at `index` (VT_I4) or the whole attribute (VT_EMPTY).
+void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index);
+// Hands `value` as decimal text to the document's workflow operation with
+// code 2. `application` is not used.
+HRESULT PutDocumentIntegerAsText(IKXQApplication* application, IKXQObject* document,
+                                 int32_t value);
+// The value at 1-based `index` (0: the single value) as an object.
+void GetAttributeObjectValue(IKXQAttribute* attribute, IKXQObjectPtr& object, int32_t index);
+
+namespace KXDBDatasheetSvcs {
+
+// ---- Document status and page sets ---------------------------------------
+
+// The schematic object of a diagram for the status. E_INVALIDARG "The
+// status of the diagram is invalid"; E_FAIL "Diagram %ls has no schematic
+// representation".
+HRESULT GetSchematicByStatus(IKXQObject* diagram, int32_t status, IKXQObject** schematic);
+// The current page a status copy was made from ("ActivePage"); null when
+// none. A null page: E_POINTER.
+HRESULT GetActivePage(IKXQObject* page, IKXQObject** activePage);
+// The issued copy of a page given as current (status 1) or as its submitted
+// or checked copy (2, 3); other statuses E_INVALIDARG. Null when none.
+HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage);
+// The page of the datasheet's `status` set with the same "PageId",
+// "Checknum" (exact texts) and "PageNumber" as `page`; null when none.
+HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,
+                            IKXQObject** found);
+// The case name of a document: its default case's name, "<Varies>" when a
+// datasheet page of that status has another first case, "<Unknown>" when
+// the case has no name or the store fails. Never empty.
+_bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status);
+// "[Submitted] ", "[Checked] " or "[Issued] " for statuses 2-4, the name,
+// " (", the case name, ")".
+HRESULT DecorateNameWithStatus(IKXQApplication* application, IKXQObject* document,
+                               const OLECHAR* name, int32_t status, BSTR* decorated);
+
+// ---- Page layout ----------------------------------------------------------
+
+// The object at a template node on a page ("NodeIndices" at node index + 1
+// gives its position in "NodeObjects"); null when the node has none.
+void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node);
+// The object `row` positions after the node's own (row 0 is the node's).
+void GetNodeObjectAtRow(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IKXQClassView* node);
+// The 1-based position of `object` in "NodeObjects" (by identity), or -1;
+// *nodeIndex receives the node index whose entry holds that position, or
+// -1.
+int32_t GetObjectNodeIndex(IKXQObject* page, IKXQObject* object, int32_t* nodeIndex);
+// `object` (AddRef'd) when its id is among the rows starting at the node,
+// else null.
+void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* object,
+                          IKXQClassView* node);
+
+// ---- Templates, template pages and projects -------------------------------
+
+// The template of a datasheet or page. For a page of status 2-4 the version
+// its "Checknum" names, or the current version when that one is gone. An
+// unknown template id is no failure: *tmpl stays null.
+HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
+                    int32_t status);
+// The template page of a page; null when its template is unknown.
+HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page, IKXQTemplatePage** templatePage,
+                        int32_t status);
+// The classes the template accepts: *classes receives a SAFEARRAY the caller
+// destroys.
+HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
+HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
+// Breadth-first search of the project tree from `root`; null when absent.
+HRESULT FindProject(IKXQProject* root, int32_t projectId, IKXQProject** project);
+// The name of the document's project ("ProjectId"): "Unknown" for no or an
+// unknown id; for the root project (id 1) its name, or null with
+// `skipRoot`.
+HRESULT GetProjectName(IKXQApplication* application, IKXQObject* document, bool skipRoot,
+                       BSTR* name);
+// The project of a summary sheet found by its "ProjectId"; null when none.
+HRESULT GetSummarySheetProject(IKXQApplication* application, IKXQObject* datasheet,
+                               IKXQProject** project);
+bool AttributeHasValue(IKXQAttribute* attribute);
+// The datasheet's object filter: the text "KX_CLAIM_ONLY" (VT_BSTR) or the
+// schema's filter (VT_DISPATCH) in *filter; left as given when there is
+// none.
+HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* filter);
+
+// ---- Object tests ---------------------------------------------------------
+
+bool IsActiveProjectRootProject(IKXQApplication* application);
+bool IsClaimedByActiveProject(IKXQApplication* application, IKXQObject* object);
+// True only for VARIANT_TRUE from the store; a failed test answers false.
+bool IsObjectScoped(IKXQObject* object);
+bool IsNodeRunScoped(IKXQObject* page, IKXQClassView* view);
+// `seen` is set when a view with an object of interest was reached.
+bool IsDataViewScoped(IKXQObject* page, SAFEARRAY* views, bool& seen, int32_t mode);
+// *isSummary VARIANT_TRUE when the datasheet's template is of kind
+// "Summary".
+HRESULT IsSummarySheet(IKXQApplication* application, IKXQObject* datasheet,
+                       VARIANT_BOOL* isSummary);
+bool CheckSummarySheetProject(IKXQApplication* application, IKXQObject* datasheet, bool* local,
+                              bool* related);
+bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* templatePage);
+bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet, IKXQTemplatePage* templatePage);
+// Whether `object` passes a summary sheet's filter: no value passes, a text
+// is the object's own filter test, an object filter is evaluated with
+// "SummaryDoc" bound to `summaryDocument` (may be null). `context` (may be
+// null) brackets the evaluation.
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summaryDocument, IKXQEvaluationContext* context = nullptr);
+// The first object on a page's root nodes whose class is a template class,
+// and (when `further` is given) the last further one.
+HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKXQTemplate* tmpl,
+                             IKXQObject** primary, IKXQObject** further, int32_t status);
+// The first page of the status whose "Checknum" differs from its
+// template's; null when all match.
+HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int32_t status,
+                        IKXQObject** page);
+// Appends every view below `view`, depth first in pre-order (references
+// taken).
+void CollectDataViews(IKXQClassView* view, ComPtrArray<IKXQClassView>& views);
+bool IsClassInArray(IKXQClass* cls, SAFEARRAY* classes);
+
+// ---- Datasheet names and object lists -------------------------------------
+
+// The readable name of a datasheet: "DatasheetSheetName" when set, else the
+// objects it describes, ": ", its name, optionally decorated with status
+// and case, and a summary sheet's project in " [" "]".
+HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
+                         bool decorate, int32_t status);
+HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name,
+                       bool decorate, int32_t status);
+// The distinct primary (and further) objects of the current pages, appended
+// in page order with references taken.
+HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
+                                IKXQTemplate* tmpl, ComPtrArray<IKXQObject>& objects,
+                                int32_t status);
+// The distinct objects on the root nodes (rows on continuous-list pages) of
+// the current pages whose class is a template class: *objects receives a
+// 1-D SAFEARRAY of VARIANT (VT_DISPATCH elements, lower bound 1) the caller
+// destroys, or null when the datasheet has no template.
+HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
+                            SAFEARRAY** objects);
+bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int32_t mode);
+bool DiagramObjectsInScope(IKXQObject* diagram, int32_t status);
+bool IsObjectInUse(IKXQObject* object);
+// The object's name, ": " when it is not empty, and its "CreatedReason".
+const _bstr_t& GetObjectNameWithReason(_bstr_t& name, IKXQObject* object);
+
+// ---- Discipline, cases and page clearing ----------------------------------
+
+// With the host setting "IDWF" "TRUE" (any case) only a user of the
+// document's "OwningDiscipline" may submit, check or issue it.
+HRESULT CheckIDWFDiscipline(IKXQApplication* application, IKXQObject* document);
+// Raises a page change event (status 1) for a page whose case was cleared.
+using PageEventLauncher = void (*)(void* cookie, IKXQObject* page);
+// Clears the first "Cases" entry of every current page (launching a page
+// event for each through `launch`, may be null) and the datasheet's
+// "DefaultCase" and "CaseName".
+HRESULT ClearDatasheetCase(IKXQObject* datasheet, PageEventLauncher launch, void* cookie);
+// Clears entry `caseIndex` (0-based) of the object's "Cases", or the whole
+// list for -1.
+HRESULT ClearObjectCase(IKXQObject* object, int32_t caseIndex);
+// Deletes every page held in the list, from the last position to the first.
+HRESULT ClearPages(IKXQAttribute* pages);
+// Clears the value at 1-based `index`, or the whole attribute for 0.
+void ClearAttributeValueAt(IKXQAttribute* attribute, int32_t index);
+
+// The work of `Main::HasLocalPrivilege`: the first row of the host's local
+// privilege table whose name equals `privilege` exactly decides (granted
+// unless its flag is false); a privilege missing from the table is granted.
+// A failing host call is raised.
+bool HasLocalPrivilege(IKXQApplication* application, const OLECHAR* privilege);
+
+}  // namespace KXDBDatasheetSvcs

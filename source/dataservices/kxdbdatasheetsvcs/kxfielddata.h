@@ -1,0 +1,108 @@
+// The field-data record: the in-memory form of one field element
+// ("String", "Real", "Annotation", ...) of a datasheet page, read from its
+// XML text with the grammar-driven parser and written back with the XML
+// string writer.
+//
+// A text may also be a "Fields" list of field elements; `ParseFieldData`
+// then keeps the one child that the caller's index selects.
+//
+// Thread affinity: a record is used by one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "com/bstr.h"
+#include "com/types.h"
+#include "saxschemaparser.h"
+
+// The record's type id, equal to the grammar's element id.
+enum FieldKind : int32_t {
+  kFieldCleared = -1,
+  kFieldList = 0,  // while the record holds a "Fields" list
+  kFieldAnnotation = 1,
+  kFieldString = 2,
+  kFieldReal = 3,
+  kFieldInteger = 4,
+  kFieldBool = 5,
+  kFieldDate = 6,
+  kFieldSketch = 7,
+  kFieldCheck = 8,
+  kFieldRadio = 9,
+};
+
+// What `WriteFieldData` writes.
+enum FieldDataWriteMode : int32_t {
+  // The field's definition: no number decorations, no state and no value
+  // (but a radio field's value).
+  kFieldDataDefinition = 0,
+  // Everything that is set.
+  kFieldDataFull = 1,
+  // The show form for a page: element "Show<Kind>Field" with "PageId", no
+  // "AttribId".
+  kFieldDataShow = 2,
+};
+
+// The grammar of field data: "Fields" and the nine field elements.
+class FieldDataSchema : public SAXSchemaParser {
+ public:
+  const GrammarRecord* GetSchema() const override;
+  // The element name of a type id 0 to 9, or null.
+  static const OLECHAR* GetElementName(int32_t typeId);
+};
+
+class KXFieldData : public FieldDataSchema {
+ public:
+  KXFieldData() = default;
+  ~KXFieldData() override = default;
+
+  // Resets every field to its unset value and deletes the children. The
+  // index is kept.
+  void Clear();
+
+  // Reads `text` (a field element or a "Fields" list; null or empty gives a
+  // cleared record). From a list the first child (`selectIndex` -1) or the
+  // first child whose "Index" equals `selectIndex` is kept; none found leaves
+  // the record cleared. The type id is `type` afterwards, whatever the text said. On
+  // failure the thread's error information holds the "<KXError" description.
+  [[nodiscard]] HRESULT ParseFieldData(int32_t type, BSTR text, int32_t selectIndex);
+
+  // Writes the record as one element without line breaks or declaration;
+  // `*text` receives a new BSTR the caller frees (null on failure). Fails
+  // with "Unknown field type" for a type id outside 1 to 9.
+  [[nodiscard]] HRESULT WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) const;
+
+  // Handler operations.
+  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
+  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
+
+  size_t ChildCount() const { return children_.size(); }
+  const KXFieldData& Child(size_t i) const { return *children_[i]; }
+
+  int32_t typeId = kFieldCleared;
+  SAXText value;         // "Value"
+  SAXText prefix;        // "Prefix"
+  SAXText postfix;       // "Postfix"
+  SAXText substitution;  // "Substitution"
+  SAXText format;        // "Format"
+  int32_t fieldId = -1;
+  int32_t attribId = -1;
+  int32_t state = 0;
+  int32_t alignment = -1;
+  int32_t verticalAlignment = -1;
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t tlx = 0;
+  int32_t tly = 0;
+  int32_t brx = 0;
+  int32_t bry = 0;
+  bool markup = false;
+  int32_t index = -1;
+
+ private:
+  // Copies every field but the children and the parser's state.
+  void CopyFields(const KXFieldData& other);
+
+  std::vector<std::unique_ptr<KXFieldData>> children_;
+};

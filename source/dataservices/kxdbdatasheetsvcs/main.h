@@ -1,0 +1,205 @@
+// `Main`: the module's one creatable class. The host creates it through the
+// class factory, attaches it, runs its start-up registration and then sends
+// it requests, database events, trigger callbacks and object-service calls
+// through `IKXQDataService`. It also answers the automation interface
+// `IKXDBDatasheetSvcsMain`.
+//
+// Threading: apartment-threaded. All calls come on the host's thread; the
+// reference count is not atomic and nothing locks.
+#pragma once
+
+#include "com/errorinfo.h"
+#include "kxdbdatasheetsvcs_i.h"
+#include "kxqdataserviceimpl.h"
+
+struct IKXQProjectUpdate;
+
+class Main final : public IKXDBDatasheetSvcsMain,
+                   public IProvideClassInfo2,
+                   public ISupportErrorInfo,
+                   public IKXQDataServiceImpl<Main> {
+ public:
+  // Takes a lock on the module for the object's life.
+  Main();
+  Main(const Main&) = delete;
+  Main& operator=(const Main&) = delete;
+
+  // Creates a Main and gives interface `riid` on it (AddRef'd) in *ppv.
+  static HRESULT CreateInstance(REFIID riid, void** ppv);
+  // Writes (`doRegister` true) or removes the module's registration script
+  // in the registration store; `modulePath` is the library's own path.
+  static HRESULT UpdateRegistry(bool doRegister, const char16_t* modulePath);
+
+  // IUnknown. Interfaces answered, in order: IKXDBDatasheetSvcsMain,
+  // IDispatch, IProvideClassInfo, IProvideClassInfo2, ISupportErrorInfo,
+  // IKXQDataService.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  // IDispatch of both dual interfaces: no type information; names and calls
+  // of IKXDBDatasheetSvcsMain from a small table.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                          LCID lcid, DISPID* rgDispId) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                   DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+  // IProvideClassInfo2: there is no type information (E_NOTIMPL); no default
+  // source interface (E_FAIL for that kind, E_INVALIDARG for any other).
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD dwGuidKind, GUID* pGUID) override;
+
+  // ISupportErrorInfo: S_OK for IKXDBDatasheetSvcsMain and IKXQDataService.
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+  // IKXDBDatasheetSvcsMain (subsystem 4).
+  HRESULT STDMETHODCALLTYPE VisualAppearances(IDispatch* pAttribute,
+                                              IDispatch** ppObjects) override;
+  HRESULT STDMETHODCALLTYPE LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject,
+                                         VARIANT* vPbsFolder) override;
+
+  // IKXQDataService operations that Main serves itself.
+  HRESULT StartUp(IKXQRegistrar* registrar) override;
+  HRESULT TriggerFired(IKXQTrigger* trigger, IKXQApplication* application) override;
+  HRESULT GetObjectServices(LONG kind, VARIANT reserved, IKXQObject* object,
+                            IKXQApplication* application, IDispatch** services) override;
+  HRESULT RunMethod(LONG methodId, VARIANT reserved1, IKXQObject* object, VARIANT reserved2,
+                    IKXQApplication* application, VARIANT* result) override;
+  HRESULT OnDatabaseEvent(LONG kind, IKXQObject* object, VARIANT* arguments) override;
+
+  // Start-up registration: ProgID, privileges, database events, object
+  // services and methods. Returns the result of the last method declaration.
+  HRESULT RegisterServices(IKXQRegistrar* registrar);
+  // Routes a database event of local kind 1..9 to its handler; other kinds
+  // do nothing. Throws KXComException.
+  HRESULT OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments);
+  // The trigger callback (subsystem 4).
+  HRESULT OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application);
+
+  // Database-event handlers (subsystem 4). Objects are borrowed. A failure
+  // comes back as a failed HRESULT with the thread's error information.
+  HRESULT HandleCreateEvent(IKXQObject* object);
+  HRESULT HandleDeleteEvent(IKXQObject* object);
+  HRESULT HandleDeleteCaseEvent(IKXQObject* object, LONG caseNumber);
+  HRESULT HandleUpdateProjectEvent(IKXQProjectUpdate* update);
+  HRESULT HandleDeleteProjectEvent(IKXQProject* project);
+  HRESULT HandleChangeClassEvent(IKXQObject* object, IKXQClass* newClass);
+  HRESULT HandleChangeClaimStatusEvent(IKXQObject* object);
+
+  // Message handlers, one per entry of the data-service map. Each takes
+  // the request text (borrowed BSTR; null is empty), traces its name, and
+  // returns an HRESULT with the thread's error information set on failure.
+  HRESULT ListDatasheetsByObject(const OLECHAR* request);
+  HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
+  HRESULT ListDatasheetsByStatus(const OLECHAR* request);
+  HRESULT ListDatasheetsByField(const OLECHAR* request);
+  HRESULT ListDiagrams(const OLECHAR* request);
+  HRESULT ListDiagramsByObject(const OLECHAR* request);
+  HRESULT ListSharedDiagrams(const OLECHAR* request);
+  HRESULT ListTemplates(const OLECHAR* request);
+  HRESULT ListCachedTemplates(const OLECHAR* request);
+  HRESULT CreateDocuments(const OLECHAR* request);
+  HRESULT WithdrawDocuments(const OLECHAR* request);
+  HRESULT SubmitDocuments(const OLECHAR* request);
+  HRESULT CheckDocuments(const OLECHAR* request);
+  HRESULT IssueDocuments(const OLECHAR* request);
+  HRESULT ProcessDocuments(const OLECHAR* request);
+  HRESULT RenameDocuments(const OLECHAR* request);
+  HRESULT CloseDocuments(const OLECHAR* request);
+  HRESULT GetTemplateFile(const OLECHAR* request);
+  HRESULT GetTemplateFromDB(const OLECHAR* request);
+  HRESULT GetSourceFromDB(const OLECHAR* request);
+  HRESULT SetQMFDBTemplate(const OLECHAR* request);
+  HRESULT GetBitmapFile(const OLECHAR* request);
+  HRESULT GetSourceFile(const OLECHAR* request);
+  HRESULT ListDimensions(const OLECHAR* request);
+  HRESULT ListDimensionSets(const OLECHAR* request);
+  HRESULT ListDimensionUnits(const OLECHAR* request);
+  HRESULT ChangeDimensionSet(const OLECHAR* request);
+  HRESULT ChangeDimensionUnit(const OLECHAR* request);
+  HRESULT ListDatasheetDimensions(const OLECHAR* request);
+  HRESULT ListDatasheetDimensionSets(const OLECHAR* request);
+  HRESULT ListDatasheetDimensionUnits(const OLECHAR* request);
+  HRESULT ChangeDatasheetDimensionSet(const OLECHAR* request);
+  HRESULT ChangeDatasheetDimensionUnit(const OLECHAR* request);
+  HRESULT ShowFieldObjects(const OLECHAR* request);
+  HRESULT HideFieldObjects(const OLECHAR* request);
+  HRESULT AddFieldObjects(const OLECHAR* request);
+  HRESULT RemoveFieldObjects(const OLECHAR* request);
+  HRESULT DeleteFieldObjects(const OLECHAR* request);
+  HRESULT ShowPrimaryObjects(const OLECHAR* request);
+  HRESULT ShowFieldCase(const OLECHAR* request);
+  HRESULT HideFieldCase(const OLECHAR* request);
+  HRESULT CopyFieldCase(const OLECHAR* request);
+  HRESULT ListDatasheetObjects(const OLECHAR* request);
+  HRESULT RecaseDocuments(const OLECHAR* request);
+  HRESULT ListHolds(const OLECHAR* request);
+  HRESULT CreateHold(const OLECHAR* request);
+  HRESULT CloseHold(const OLECHAR* request);
+  HRESULT GetFieldProperties(const OLECHAR* request);
+  HRESULT SetFieldProperties(const OLECHAR* request);
+  HRESULT GetFieldStatus(const OLECHAR* request);
+  HRESULT SetFieldStatus(const OLECHAR* request);
+  HRESULT GetFieldFormat(const OLECHAR* request);
+  HRESULT SetFieldFormat(const OLECHAR* request);
+  HRESULT GetOptions(const OLECHAR* request);
+  HRESULT SetUnit(const OLECHAR* request);
+  HRESULT GetUnits(const OLECHAR* request);
+  HRESULT SetStringField(const OLECHAR* request);
+  HRESULT SetRealField(const OLECHAR* request);
+  HRESULT SetIntegerField(const OLECHAR* request);
+  HRESULT SetDateField(const OLECHAR* request);
+  HRESULT SetBoolField(const OLECHAR* request);
+  HRESULT SetRadioField(const OLECHAR* request);
+  HRESULT SetCheckField(const OLECHAR* request);
+  HRESULT SetSketchField(const OLECHAR* request);
+  HRESULT CreateAnnotation(const OLECHAR* request);
+  HRESULT SetAnnotation(const OLECHAR* request);
+  HRESULT MoveAnnotation(const OLECHAR* request);
+  HRESULT ListDatasheetFilters(const OLECHAR* request);
+  HRESULT ApplyDatasheetFilter(const OLECHAR* request);
+  HRESULT GetConfigurations(const OLECHAR* request);
+  HRESULT GetObjectFilters(const OLECHAR* request);
+  HRESULT PackObjects(const OLECHAR* request);
+  HRESULT DatasheetOverspill(const OLECHAR* request);
+  HRESULT ListDatasheetSorts(const OLECHAR* request);
+  HRESULT ApplyDatasheetSort(const OLECHAR* request);
+  HRESULT GetDocumentHelp(const OLECHAR* request);
+  HRESULT GetFieldHelp(const OLECHAR* request);
+  HRESULT SetQualifier(const OLECHAR* request);
+  HRESULT ListTemplatePages(const OLECHAR* request);
+  HRESULT ListTemplatePagesByObject(const OLECHAR* request);
+  HRESULT InsertPages(const OLECHAR* request);
+  HRESULT DeletePage(const OLECHAR* request);
+  HRESULT RenamePage(const OLECHAR* request);
+  HRESULT MovePage(const OLECHAR* request);
+  HRESULT OpenPage(const OLECHAR* request);
+  HRESULT ListPageObjects(const OLECHAR* request);
+  HRESULT SetPageCase(const OLECHAR* request);
+  HRESULT PageLayout(const OLECHAR* request);
+  HRESULT GetFieldObject(const OLECHAR* request);
+  HRESULT MakeSummaryProjectWide(const OLECHAR* request);
+  HRESULT ValidateTemplates(const OLECHAR* request);
+  HRESULT UpdateTemplates(const OLECHAR* request);
+  HRESULT GetInfoForReport(const OLECHAR* request);
+  HRESULT CompareDocuments(const OLECHAR* request);
+  HRESULT ComparePages(const OLECHAR* request);
+
+ private:
+  ~Main();
+
+  ULONG m_refs = 0;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// The names of the classes that summary-sheet templates list, as a
+// one-dimensional SAFEARRAY of BSTR in `classes` (cleared first); the
+// caller clears it. `templates` is the registrar's template collection
+// (borrowed, may be null).
+HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,501 @@
+#include "kxxmlutils.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "com/bstr.h"
+#include "com/comutil.h"
+#include "com/wstr.h"
+#include "kxcomexception.h"
+#include "kxtrace.h"
+#include "kxvalueutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/globalinclude/kxxmlutils";
+
+// Runs one writer operation: failures thrown inside become the returned
+// HRESULT with a "<KXError" description on the thread.
+template <class Body>
+HRESULT Guard(const OLECHAR* method, Body&& body) {
+  KXComException ctx = KXComException::Silent(method);
+  try {
+    body(ctx);
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// Characters that XML 1.0 does not allow in a document.
+bool IsForbidden(char16_t c) {
+  return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
+const char16_t kReplacement[] = u"\uFFFD";
+
+// The decimal text of a 64-bit integer.
+std::u16string Decimal(int64_t value) {
+  char16_t buffer[24];
+  int pos = 24;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  do {
+    buffer[--pos] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) buffer[--pos] = u'-';
+  return std::u16string(buffer + pos, buffer + 24);
+}
+
+std::u16string DoubleText(double value) {
+  OLECHAR text[64];
+  FormatValueDouble(value, text);
+  return std::u16string(text);
+}
+
+// The text of a VARIANT for an attribute or a whole element; false for a
+// type that has no text form. Booleans read "1"/"0", reals and dates "%.16g".
+bool VariantText(const VARIANT& input, std::u16string* text) {
+  const VARIANT& v = ResolveVariant(input);
+  const bool byRef = (v.vt & VT_BYREF) != 0;
+  switch (v.vt & ~VT_BYREF) {
+    case VT_EMPTY:
+    case VT_NULL:
+      text->clear();
+      return true;
+    case VT_I1:
+      *text = Decimal(byRef ? *v.pcVal : v.cVal);
+      return true;
+    case VT_I2:
+      *text = Decimal(byRef ? *v.piVal : v.iVal);
+      return true;
+    case VT_I4:
+      *text = Decimal(byRef ? *v.plVal : v.lVal);
+      return true;
+    case VT_INT:
+      *text = Decimal(byRef ? *v.pintVal : v.intVal);
+      return true;
+    case VT_UI1:
+      *text = Decimal(byRef ? *v.pbVal : v.bVal);
+      return true;
+    case VT_UI2:
+      *text = Decimal(byRef ? *v.puiVal : v.uiVal);
+      return true;
+    case VT_UI4:
+      *text = Decimal(byRef ? *v.pulVal : v.ulVal);
+      return true;
+    case VT_UINT:
+      *text = Decimal(byRef ? *v.puintVal : v.uintVal);
+      return true;
+    case VT_R4:
+      *text = DoubleText(byRef ? *v.pfltVal : v.fltVal);
+      return true;
+    case VT_R8:
+      *text = DoubleText(byRef ? *v.pdblVal : v.dblVal);
+      return true;
+    case VT_DATE:
+      *text = DoubleText(byRef ? *v.pdate : v.date);
+      return true;
+    case VT_BSTR: {
+      BSTR s = byRef ? *v.pbstrVal : v.bstrVal;
+      text->assign(s != nullptr ? s : u"", s != nullptr ? SysStringLen(s) : 0);
+      return true;
+    }
+    case VT_BOOL:
+      *text = (byRef ? *v.pboolVal : v.boolVal) != VARIANT_FALSE ? u"1" : u"0";
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsTextType(const VARIANT& input) {
+  const VARIANT& v = ResolveVariant(input);
+  return (v.vt & ~VT_BYREF) == VT_BSTR;
+}
+
+}  // namespace
+
+HRESULT KXXMLStringWriter::CreateInstance(const IID& iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  KXXMLStringWriter* writer = new (std::nothrow) KXXMLStringWriter();
+  if (writer == nullptr) return E_OUTOFMEMORY;
+  writer->AddRef();
+  HRESULT hr = writer->QueryInterface(iid, out);
+  writer->Release();  // frees the writer when the query failed
+  if (FAILED(hr)) *out = nullptr;
+  return hr;
+}
+
+KXXMLStringWriter::~KXXMLStringWriter() {
+  for (OLECHAR* chunk : chunks_) delete[] chunk;
+}
+
+HRESULT KXXMLStringWriter::QueryInterface(const IID& iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_ikxXMLWriter || iid == IID_ikxXMLStringWriter) {
+    *out = static_cast<ikxXMLStringWriter*>(this);
+  } else if (iid == IID_ISequentialStream) {
+    *out = static_cast<ISequentialStream*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG KXXMLStringWriter::AddRef() { return ++refs_; }
+
+ULONG KXXMLStringWriter::Release() {
+  ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+// Every character goes through here. Chunks are allocated whole; the store
+// keeps room for a terminating zero.
+void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
+  if (text == nullptr || length == 0) return;
+  if (length > 0x7FFFFFF0u - length_) throw std::bad_alloc();
+  const size_t needed = static_cast<size_t>(length_) + length + 1;
+  while (chunks_.size() * kChunkSize < needed) {
+    chunks_.reserve(chunks_.size() + 1);
+    chunks_.push_back(new OLECHAR[kChunkSize]);
+  }
+  size_t at = length_;
+  size_t done = 0;
+  while (done < length) {
+    OLECHAR* chunk = chunks_[at / kChunkSize];
+    size_t offset = at % kChunkSize;
+    size_t n = std::min(length - done, kChunkSize - offset);
+    std::memcpy(chunk + offset, text + done, n * sizeof(OLECHAR));
+    done += n;
+    at += n;
+  }
+  length_ = static_cast<ULONG>(at);
+}
+
+void KXXMLStringWriter::Put(const OLECHAR* text) {
+  if (text == nullptr) return;
+  size_t n = 0;
+  while (text[n] != 0) ++n;
+  Put(text, n);
+}
+
+void KXXMLStringWriter::PutEscaped(const OLECHAR* text, size_t length) {
+  if (text == nullptr) return;
+  const OLECHAR* run = text;
+  const OLECHAR* end = text + length;
+  for (const OLECHAR* p = text; p != end; ++p) {
+    const char16_t* entity = nullptr;
+    switch (*p) {
+      case u'&': entity = u"&amp;"; break;
+      case u'<': entity = u"&lt;"; break;
+      case u'>': entity = u"&gt;"; break;
+      case u'\'': entity = u"&apos;"; break;
+      case u'"': entity = u"&quot;"; break;
+      case u'\n': entity = u"&#10;"; break;
+      case u'\r': entity = u"&#13;"; break;
+      default:
+        if (IsForbidden(*p)) entity = kReplacement;
+        break;
+    }
+    if (entity != nullptr) {
+      Put(run, static_cast<size_t>(p - run));
+      Put(entity);
+      run = p + 1;
+    }
+  }
+  Put(run, static_cast<size_t>(end - run));
+}
+
+void KXXMLStringWriter::PutEscaped(const OLECHAR* text) {
+  if (text != nullptr) PutEscaped(text, std::char_traits<char16_t>::length(text));
+}
+
+void KXXMLStringWriter::PutIndent(int32_t depth) {
+  if (!lineBreaks_) return;
+  Put(u"\n", 1);
+  for (int32_t i = 0; i < depth; ++i) Put(u"  ", 2);
+}
+
+void KXXMLStringWriter::CloseOpenTag() {
+  if (!startTagOpen_) return;
+  Put(u">", 1);
+  startTagOpen_ = false;
+}
+
+HRESULT KXXMLStringWriter::StartDocument() {
+  return Guard(u"KXXMLStringWriter::StartDocument",
+               [&](KXComException&) { Put(u"<?xml version=\"1.0\"?>"); });
+}
+
+void KXXMLStringWriter::DoStartElement(const OLECHAR* name) {
+  CloseOpenTag();
+  PutIndent(depth_);
+  Put(u"<", 1);
+  Put(name);
+  ++depth_;
+  lastWasEnd_ = false;
+  startTagOpen_ = true;
+}
+
+void KXXMLStringWriter::DoEndElement(KXComException& ctx, const OLECHAR* name) {
+  if (depth_ <= 0) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Cannot close more XML elements than are currently open");
+  }
+  --depth_;
+  if (startTagOpen_) {
+    Put(u"/>", 2);
+    startTagOpen_ = false;
+  } else {
+    if (lastWasEnd_) PutIndent(depth_);
+    Put(u"</", 2);
+    Put(name);
+    Put(u">", 1);
+  }
+  lastWasEnd_ = true;
+}
+
+HRESULT KXXMLStringWriter::StartElement(const OLECHAR* name) {
+  return Guard(u"KXXMLStringWriter::StartElement",
+               [&](KXComException&) { DoStartElement(name); });
+}
+
+HRESULT KXXMLStringWriter::EndElement(const OLECHAR* name) {
+  return Guard(u"KXXMLStringWriter::EndElement",
+               [&](KXComException& ctx) { DoEndElement(ctx, name); });
+}
+
+HRESULT KXXMLStringWriter::CloseStartTag() {
+  return Guard(u"KXXMLStringWriter::CloseStartTag", [&](KXComException&) { CloseOpenTag(); });
+}
+
+void KXXMLStringWriter::PutAttribute(KXComException& ctx, const OLECHAR* name,
+                                     std::u16string_view value, bool escape) {
+  if (name == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"An XML Attribute must have a name and a value");
+  }
+  if (!startTagOpen_) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Cannot write attributes outside of an element start");
+  }
+  Put(u" ", 1);
+  Put(name);
+  Put(u"=\"", 2);
+  if (escape) {
+    PutEscaped(value.data(), value.size());
+  } else {
+    Put(value.data(), value.size());
+  }
+  Put(u"\"", 1);
+}
+
+HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, const VARIANT& value) {
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    std::u16string text;
+    if (!VariantText(value, &text)) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Could not convert attribute value to a string");
+    }
+    PutAttribute(ctx, name, text, IsTextType(value));
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, double value) {
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    PutAttribute(ctx, name, DoubleText(value), false);
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, LONG value) {
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    PutAttribute(ctx, name, Decimal(value), false);
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, bool value) {
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    PutAttribute(ctx, name, value ? u"1" : u"0", false);
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, const OLECHAR* value) {
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    PutAttribute(ctx, name, value != nullptr ? value : u"", true);
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteCData(const OLECHAR* text) {
+  return Guard(u"KXXMLStringWriter::WriteCData", [&](KXComException&) {
+    CloseOpenTag();
+    if (text == nullptr || *text == 0) return;
+    Put(u"<![CDATA[");
+    const OLECHAR* run = text;
+    for (const OLECHAR* p = text; *p != 0; ++p) {
+      if (p[0] == u']' && p[1] == u']' && p[2] == u'>') {
+        Put(run, static_cast<size_t>(p - run));
+        Put(u"]]><![CDATA[]]]]><![CDATA[>");
+        p += 2;
+        run = p + 1;
+      } else if (IsForbidden(*p)) {
+        Put(run, static_cast<size_t>(p - run));
+        Put(kReplacement, 1);
+        run = p + 1;
+      }
+    }
+    Put(run);
+    Put(u"]]>", 3);
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteText(const OLECHAR* text) {
+  return Guard(u"KXXMLStringWriter::WriteText", [&](KXComException&) {
+    CloseOpenTag();
+    PutEscaped(text);
+  });
+}
+
+// A whole element holding an already formatted (unescaped) value.
+void KXXMLStringWriter::PutElement(const OLECHAR* name, const OLECHAR* value) {
+  CloseOpenTag();
+  PutIndent(depth_);
+  Put(u"<", 1);
+  Put(name);
+  if (value == nullptr || *value == 0) {
+    Put(u"/>", 2);
+  } else {
+    Put(u">", 1);
+    Put(value);
+    Put(u"</", 2);
+    Put(name);
+    Put(u">", 1);
+  }
+  lastWasEnd_ = true;
+}
+
+// The text form: StartElement, WriteText when the text is not empty,
+// EndElement.
+void KXXMLStringWriter::PutText(KXComException& ctx, const OLECHAR* name,
+                                std::u16string_view value) {
+  DoStartElement(name);
+  if (!value.empty()) {
+    CloseOpenTag();
+    PutEscaped(value.data(), value.size());
+  }
+  DoEndElement(ctx, name);
+}
+
+HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, const VARIANT& value) {
+  return Guard(u"KXXMLStringWriter::WriteElement", [&](KXComException& ctx) {
+    std::u16string text;
+    if (!VariantText(value, &text)) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Could not convert element value to a string");
+    }
+    if (IsTextType(value) || text.empty()) {
+      PutText(ctx, name, text);
+    } else {
+      PutElement(name, text.c_str());
+    }
+  });
+}
+
+HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, double value) {
+  return Guard(u"KXXMLStringWriter::WriteElement",
+               [&](KXComException&) { PutElement(name, DoubleText(value).c_str()); });
+}
+
+HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, LONG value) {
+  return Guard(u"KXXMLStringWriter::WriteElement",
+               [&](KXComException&) { PutElement(name, Decimal(value).c_str()); });
+}
+
+HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, bool value) {
+  return Guard(u"KXXMLStringWriter::WriteElement",
+               [&](KXComException&) { PutElement(name, value ? u"1" : u"0"); });
+}
+
+HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, const OLECHAR* value) {
+  return Guard(u"KXXMLStringWriter::WriteElement",
+               [&](KXComException& ctx) {
+                 PutText(ctx, name, value != nullptr ? value : u"");
+               });
+}
+
+HRESULT KXXMLStringWriter::Append(const OLECHAR* text, ULONG length) {
+  return Guard(u"KXXMLStringWriter::Append", [&](KXComException&) { Put(text, length); });
+}
+
+HRESULT KXXMLStringWriter::Clear() {
+  length_ = 0;
+  return S_OK;
+}
+
+HRESULT KXXMLStringWriter::GetString(BSTR* text) {
+  return Guard(u"KXXMLStringWriter::GetString", [&](KXComException& ctx) {
+    CheckPointerArgument(ctx, text);
+    *text = nullptr;
+    BSTR result = SysAllocStringLen(nullptr, length_);
+    if (result == nullptr) throw std::bad_alloc();
+    ULONG done = 0;
+    for (size_t i = 0; done < length_; ++i) {
+      ULONG n = std::min<ULONG>(length_ - done, kChunkSize);
+      std::memcpy(result + done, chunks_[i], n * sizeof(OLECHAR));
+      done += n;
+    }
+    *text = result;
+  });
+}
+
+HRESULT KXXMLStringWriter::CopyTo(OLECHAR* buffer) {
+  return Guard(u"KXXMLStringWriter::CopyTo", [&](KXComException& ctx) {
+    CheckPointerArgument(ctx, buffer);
+    ULONG done = 0;
+    for (size_t i = 0; done < length_; ++i) {
+      ULONG n = std::min<ULONG>(length_ - done, kChunkSize);
+      std::memcpy(buffer + done, chunks_[i], n * sizeof(OLECHAR));
+      done += n;
+    }
+    buffer[length_] = 0;
+  });
+}
+
+HRESULT KXXMLStringWriter::Read(void*, ULONG, ULONG* read) {
+  if (read != nullptr) *read = 0;
+  return Guard(u"KXXMLStringWriter::Read", [&](KXComException& ctx) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), STG_E_ACCESSDENIED,
+                            u"Stream does not support Read operations");
+  });
+}
+
+HRESULT KXXMLStringWriter::Write(const void* buffer, ULONG count, ULONG* written) {
+  Trace(0, '>', u"KXXMLStringWriter::Write");
+  if (written != nullptr) *written = 0;
+  return Guard(u"KXXMLStringWriter::Write", [&](KXComException& ctx) {
+    if (count % 2 != 0) {
+      ThrowKXComExceptionHrAt(
+          ctx, KX_HERE(kFile), E_FAIL,
+          u"Cannot write a UTF-16 stream that is not a whole number of wide characters");
+    }
+    if (count == 0) return;
+    CheckPointerArgument(ctx, buffer);
+    // The bytes need not be aligned for OLECHAR: copy them out in pieces.
+    OLECHAR piece[512];
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    ULONG left = count / 2;
+    while (left > 0) {
+      ULONG n = std::min<ULONG>(left, 512);
+      std::memcpy(piece, bytes, n * sizeof(OLECHAR));
+      Put(piece, n);
+      bytes += n * sizeof(OLECHAR);
+      left -= n;
+    }
+    if (written != nullptr) *written = count;
+  });
+}

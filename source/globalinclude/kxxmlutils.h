@@ -1,0 +1,161 @@
+// The XML writer interface and its in-memory implementation.
+//
+// `ikxXMLWriter` emits elements with an open start tag to which typed
+// attributes are added, escaped text, CDATA sections and whole value
+// elements, with an optional line feed and indentation (two spaces per
+// level) before each start tag. `ikxXMLStringWriter` adds the text store:
+// raw appends, clearing and reading the text back. `KXXMLStringWriter`
+// implements both and also `ISequentialStream` (UTF-16 bytes written are
+// appended unescaped; reading is refused).
+//
+// Every operation returns an HRESULT; a failure leaves a "<KXError"
+// description as the thread's error information.
+//
+// Text written is always well-formed character data: a NUL character, the
+// other C0 controls but tab, line feed and carriage return, and the
+// non-characters U+FFFE and U+FFFF are written as U+FFFD.
+//
+// Thread affinity: a writer is used by one thread; its count is not atomic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "com/stream.h"
+#include "com/types.h"
+#include "com/variant.h"
+
+class KXComException;
+
+struct ikxXMLWriter : IUnknown {
+ public:
+  // The line-break option: a line feed and indentation before each start tag
+  // and before an end tag that follows a closed child.
+  virtual bool GetOption() = 0;
+  virtual void SetOption(bool lineBreaks) = 0;
+  // Writes "<?xml version=\"1.0\"?>" (no line feed).
+  virtual HRESULT StartDocument() = 0;
+  // Attributes of the open start tag. The VARIANT form writes integers as
+  // decimal, reals and dates as "%.16g" with ".", BSTRs escaped, Booleans
+  // "1"/"0", empty and null as ""; other types fail. A null text is written
+  // as empty.
+  virtual HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) = 0;
+  virtual HRESULT WriteAttribute(const OLECHAR* name, double value) = 0;
+  virtual HRESULT WriteAttribute(const OLECHAR* name, LONG value) = 0;
+  virtual HRESULT WriteAttribute(const OLECHAR* name, bool value) = 0;
+  virtual HRESULT WriteAttribute(const OLECHAR* name, const OLECHAR* value) = 0;
+  virtual HRESULT StartElement(const OLECHAR* name) = 0;
+  // Closes the innermost element; the caller passes its name (the writer
+  // keeps none). Fails when no element is open.
+  virtual HRESULT EndElement(const OLECHAR* name) = 0;
+  virtual HRESULT CloseStartTag() = 0;
+  // A CDATA section; "]]>" inside the text is split across two sections.
+  virtual HRESULT WriteCData(const OLECHAR* text) = 0;
+  virtual HRESULT WriteText(const OLECHAR* text) = 0;
+  // Whole elements: an empty-element tag for an empty value.
+  virtual HRESULT WriteElement(const OLECHAR* name, const VARIANT& value) = 0;
+  virtual HRESULT WriteElement(const OLECHAR* name, double value) = 0;
+  virtual HRESULT WriteElement(const OLECHAR* name, LONG value) = 0;
+  virtual HRESULT WriteElement(const OLECHAR* name, bool value) = 0;
+  virtual HRESULT WriteElement(const OLECHAR* name, const OLECHAR* value) = 0;
+
+ protected:
+  ~ikxXMLWriter() = default;
+};
+KX_DEFINE_IID(ikxXMLWriter, 0x6f3c2a51, 0x8e0b, 0x4c6d, 0x9a, 0x1e, 0x2b, 0x7d, 0x5c, 0x40, 0xa1, 0x01)
+
+struct ikxXMLStringWriter : ikxXMLWriter {
+ public:
+  // Raw text into the store, unescaped. Nothing for a null text or length 0.
+  virtual HRESULT Append(const OLECHAR* text, ULONG length) = 0;
+  // Empties the text; the element state (open start tag, depth) is kept.
+  virtual HRESULT Clear() = 0;
+  // `*text` receives a new BSTR with the whole text; the caller frees it.
+  virtual HRESULT GetString(BSTR* text) = 0;
+  // The length of the text in UTF-16 units.
+  virtual ULONG GetLength() = 0;
+  // Copies the text and a terminating zero into `buffer`.
+  // REQUIRES: `buffer` holds at least GetLength() + 1 characters.
+  virtual HRESULT CopyTo(OLECHAR* buffer) = 0;
+
+ protected:
+  ~ikxXMLStringWriter() = default;
+};
+KX_DEFINE_IID(ikxXMLStringWriter, 0x6f3c2a52, 0x8e0b, 0x4c6d, 0x9a, 0x1e, 0x2b, 0x7d, 0x5c, 0x40, 0xa1, 0x02)
+
+class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStream {
+ public:
+  // A new writer (line-break option on) queried for `iid`; `*out` receives it
+  // with one reference, or null on failure.
+  static HRESULT CreateInstance(const IID& iid, void** out);
+
+  // Characters per chunk of the text store.
+  static constexpr ULONG kChunkSize = 2056;
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(const IID& iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  // ikxXMLWriter
+  bool GetOption() override { return lineBreaks_; }
+  void SetOption(bool lineBreaks) override { lineBreaks_ = lineBreaks; }
+  HRESULT StartDocument() override;
+  HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) override;
+  HRESULT WriteAttribute(const OLECHAR* name, double value) override;
+  HRESULT WriteAttribute(const OLECHAR* name, LONG value) override;
+  HRESULT WriteAttribute(const OLECHAR* name, bool value) override;
+  HRESULT WriteAttribute(const OLECHAR* name, const OLECHAR* value) override;
+  HRESULT StartElement(const OLECHAR* name) override;
+  HRESULT EndElement(const OLECHAR* name) override;
+  HRESULT CloseStartTag() override;
+  HRESULT WriteCData(const OLECHAR* text) override;
+  HRESULT WriteText(const OLECHAR* text) override;
+  HRESULT WriteElement(const OLECHAR* name, const VARIANT& value) override;
+  HRESULT WriteElement(const OLECHAR* name, double value) override;
+  HRESULT WriteElement(const OLECHAR* name, LONG value) override;
+  HRESULT WriteElement(const OLECHAR* name, bool value) override;
+  HRESULT WriteElement(const OLECHAR* name, const OLECHAR* value) override;
+
+  // ikxXMLStringWriter
+  HRESULT Append(const OLECHAR* text, ULONG length) override;
+  HRESULT Clear() override;
+  HRESULT GetString(BSTR* text) override;
+  ULONG GetLength() override { return length_; }
+  HRESULT CopyTo(OLECHAR* buffer) override;
+
+  // ISequentialStream: `Write` appends `count` bytes of UTF-16 text
+  // unescaped (an odd count fails); `Read` fails with STG_E_ACCESSDENIED.
+  HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override;
+  HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) override;
+
+ private:
+  KXXMLStringWriter() = default;
+  ~KXXMLStringWriter();
+  KXXMLStringWriter(const KXXMLStringWriter&) = delete;
+  KXXMLStringWriter& operator=(const KXXMLStringWriter&) = delete;
+
+  // Internal steps; they throw (KXComException, std::bad_alloc).
+  void Put(const OLECHAR* text, size_t length);
+  void Put(const OLECHAR* text);
+  void PutEscaped(const OLECHAR* text, size_t length);
+  void PutEscaped(const OLECHAR* text);
+  void PutIndent(int32_t depth);
+  void CloseOpenTag();
+  void DoStartElement(const OLECHAR* name);
+  void DoEndElement(KXComException& ctx, const OLECHAR* name);
+  void PutAttribute(KXComException& ctx, const OLECHAR* name, std::u16string_view value,
+                    bool escape);
+  void PutElement(const OLECHAR* name, const OLECHAR* value);
+  void PutText(KXComException& ctx, const OLECHAR* name, std::u16string_view value);
+
+  bool startTagOpen_ = false;
+  bool lineBreaks_ = true;
+  bool lastWasEnd_ = false;
+  int32_t depth_ = 0;
+  ULONG refs_ = 0;
+  std::vector<OLECHAR*> chunks_;  // each kChunkSize characters, owned
+  ULONG length_ = 0;
+};

@@ -1,0 +1,758 @@
+#include "saxschemaparser.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "com/activation.h"
+#include "com/bstr.h"
+#include "com/clsids.h"
+#include "com/comutil.h"
+#include "com/errorinfo.h"
+#include "com/types.h"
+#include "com/variant.h"
+#include "com/wstr.h"
+#include "kxcomexception.h"
+#include "kxtrace.h"
+#include "msxml/sax.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/globalinclude/saxschemaparser";
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+
+// True when `name` (length `length`) equals the zero-terminated `recordName`
+// in full. ASCII letters only are folded when `noCase` is set.
+bool NameMatches(const OLECHAR* recordName, const OLECHAR* name, int32_t length, bool noCase) {
+  if (recordName == nullptr || name == nullptr || length < 0) return false;
+  for (int32_t i = 0; i < length; ++i) {
+    char16_t r = recordName[i];
+    if (r == 0) return false;
+    char16_t n = name[i];
+    if (noCase ? FoldAscii(r) != FoldAscii(n) : r != n) return false;
+  }
+  return recordName[length] == 0;
+}
+
+bool EqualsNoCase(const OLECHAR* text, const char16_t* word) {
+  for (; *word != 0; ++text, ++word) {
+    if (*text == 0 || FoldAscii(*text) != FoldAscii(*word)) return false;
+  }
+  return *text == 0;
+}
+
+// Activating the reader costs more than parsing a typical request, so each
+// thread keeps the reader of its last parse for the next one. A parse inside
+// a parse (a worker reading field data) finds the slot empty and activates a
+// reader of its own. The slot holds one reference, dropped at thread exit or
+// by SAXSchemaParser::ReleaseSpareReader.
+class SpareReaderSlot {
+ public:
+  ~SpareReaderSlot() { Reset(nullptr); }
+  ISAXXMLReader* Take() {
+    ISAXXMLReader* reader = reader_;
+    reader_ = nullptr;
+    return reader;
+  }
+  void Reset(ISAXXMLReader* reader) {
+    if (reader_ != nullptr) reader_->Release();
+    reader_ = reader;
+  }
+  bool Empty() const { return reader_ == nullptr; }
+
+ private:
+  ISAXXMLReader* reader_ = nullptr;
+};
+
+thread_local SpareReaderSlot tSpareReader;
+
+ISAXXMLReader* TakeSpareReader() { return tSpareReader.Take(); }
+
+// Takes over the caller's reference.
+void KeepSpareReader(ISAXXMLReader* reader) {
+  if (tSpareReader.Empty()) {
+    tSpareReader.Reset(reader);
+  } else {
+    reader->Release();
+  }
+}
+
+}  // namespace
+
+void SAXSchemaParser::ReleaseSpareReader() { tSpareReader.Reset(nullptr); }
+
+HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text) {
+  if (value == nullptr) return E_POINTER;
+  *value = SAXValue{};
+  value->type = type;
+  const OLECHAR* t = text != nullptr ? text : u"";
+  switch (type) {
+    case kSAXString:
+      value->text = t;
+      return S_OK;
+    case kSAXReal:
+      // The whole text must be the number: "1,5" or "12abc" is no real, in
+      // any locale, and an out-of-range number is none either.
+      if (*t == 0 || !kx_parse_double(t, &value->real)) {
+        value->real = std::numeric_limits<double>::quiet_NaN();
+        value->empty = 1;
+      }
+      return S_OK;
+    case kSAXInteger:
+      if (*t == 0) {
+        value->empty = 1;
+        return S_OK;
+      }
+      value->integer = _wtol(t);
+      return S_OK;
+    case kSAXBoolean: {
+      static const char16_t* const kTrue[] = {u"1", u"true", u"on", u"yes", u"t"};
+      static const char16_t* const kFalse[] = {u"0", u"false", u"off", u"no", u"f"};
+      for (const char16_t* word : kTrue) {
+        if (EqualsNoCase(t, word)) {
+          value->boolean = 1;
+          return S_OK;
+        }
+      }
+      for (const char16_t* word : kFalse) {
+        if (EqualsNoCase(t, word)) return S_OK;
+      }
+      value->empty = 1;
+      return S_OK;
+    }
+    default:
+      break;
+  }
+  KXComException ctx = KXComException::Silent(u"ConvertTextToVariant");
+  try {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Unknown data type specified for conversion");
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+void SAXText::Assign(const OLECHAR* text) {
+  if (text == nullptr) {
+    Reset();
+    return;
+  }
+  text_.assign(text);
+  set_ = true;
+}
+
+void SAXText::Reset() {
+  text_.clear();
+  set_ = false;
+}
+
+HRESULT DefaultSAXSchemaElementHandler::BeginElement(uint32_t) { return S_OK; }
+HRESULT DefaultSAXSchemaElementHandler::EndElement(uint32_t) { return S_OK; }
+HRESULT DefaultSAXSchemaElementHandler::GetChildHandler(uint32_t, SAXSchemaElementHandler**) {
+  return S_OK;
+}
+HRESULT DefaultSAXSchemaElementHandler::EndChildElement(uint32_t, SAXSchemaElementHandler*) {
+  return S_OK;
+}
+HRESULT DefaultSAXSchemaElementHandler::SetAttribute(uint32_t, const SAXValue&) { return S_OK; }
+HRESULT DefaultSAXSchemaElementHandler::SetElementValue(uint32_t, const SAXValue&) { return S_OK; }
+HRESULT DefaultSAXSchemaElementHandler::Characters(const OLECHAR*, int32_t) { return S_OK; }
+
+namespace SAXSchemaParserImpl {
+
+// Thrown inside a callback when a handler returned KXSAX_E_ABORT.
+struct KXSAXAbortException {};
+// Thrown inside a callback when a handler failed; the callback's context
+// already holds the code and the handler's error information.
+struct HandlerFailure {};
+
+// Collects the text of a text-value element (kinds 4-7) and hands the
+// converted value to the owner's SetElementValue when the element ends.
+class SimpleElementHandler final : public SAXSchemaElementHandler {
+ public:
+  void Set(SAXSchemaElementHandler* owner, uint32_t type, uint32_t id) {
+    owner_ = owner;
+    type_ = type;
+    id_ = id;
+  }
+  HRESULT BeginElement(uint32_t) override {
+    text_.clear();
+    return S_OK;
+  }
+  HRESULT EndElement(uint32_t) override {
+    if (owner_ == nullptr) return S_OK;
+    SAXValue value;
+    HRESULT hr = ConvertTextToVariant(&value, type_, text_.c_str());
+    if (FAILED(hr)) return hr;
+    return owner_->SetElementValue(id_, value);
+  }
+  HRESULT GetChildHandler(uint32_t, SAXSchemaElementHandler**) override { return E_INVALIDARG; }
+  HRESULT EndChildElement(uint32_t, SAXSchemaElementHandler*) override { return E_INVALIDARG; }
+  HRESULT SetAttribute(uint32_t, const SAXValue&) override { return E_INVALIDARG; }
+  HRESULT SetElementValue(uint32_t, const SAXValue&) override { return E_INVALIDARG; }
+  HRESULT Characters(const OLECHAR* text, int32_t length) override {
+    if (text == nullptr || length < 0) return S_OK;
+    if (length == 0) {
+      text_.append(text);
+    } else {
+      text_.append(text, static_cast<size_t>(length));
+    }
+    return S_OK;
+  }
+  void Release() {
+    std::u16string().swap(text_);
+    owner_ = nullptr;
+  }
+
+ private:
+  std::u16string text_;
+  SAXSchemaElementHandler* owner_ = nullptr;
+  uint32_t type_ = 0;
+  uint32_t id_ = 0;
+};
+
+// Swallows an unknown element and everything inside it.
+class IgnoreElementHandler final : public SAXSchemaElementHandler {
+ public:
+  HRESULT BeginElement(uint32_t) override { return S_OK; }
+  HRESULT EndElement(uint32_t) override { return S_OK; }
+  HRESULT GetChildHandler(uint32_t, SAXSchemaElementHandler** handler) override {
+    if (handler != nullptr) *handler = this;
+    return S_OK;
+  }
+  HRESULT EndChildElement(uint32_t, SAXSchemaElementHandler*) override { return S_OK; }
+  HRESULT SetAttribute(uint32_t, const SAXValue&) override { return S_OK; }
+  HRESULT SetElementValue(uint32_t, const SAXValue&) override { return S_OK; }
+  HRESULT Characters(const OLECHAR*, int32_t) override { return S_OK; }
+};
+
+// The reader's content and error handler for one grammar. A COM object with
+// a plain (single-thread) reference count; the parser holds one reference.
+class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler {
+ public:
+  explicit ContentHandler(const GrammarRecord* grammar) : grammar_(grammar) {}
+
+  static HRESULT CreateInstance(const GrammarRecord* grammar, ContentHandler** out);
+
+  // IUnknown (through the content part).
+  HRESULT STDMETHODCALLTYPE QueryInterface(const IID& iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  // ISAXContentHandler
+  HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* locator) override;
+  HRESULT STDMETHODCALLTYPE startDocument() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE startPrefixMapping(const OLECHAR*, int, const OLECHAR*, int) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE endPrefixMapping(const OLECHAR*, int) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE startElement(const OLECHAR* uri, int uriLength,
+                                         const OLECHAR* localName, int localNameLength,
+                                         const OLECHAR* qName, int qNameLength,
+                                         ISAXAttributes* attributes) override;
+  HRESULT STDMETHODCALLTYPE endElement(const OLECHAR* uri, int uriLength,
+                                       const OLECHAR* localName, int localNameLength,
+                                       const OLECHAR* qName, int qNameLength) override;
+  HRESULT STDMETHODCALLTYPE characters(const OLECHAR* text, int length) override;
+  HRESULT STDMETHODCALLTYPE ignorableWhitespace(const OLECHAR*, int) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE processingInstruction(const OLECHAR*, int, const OLECHAR*,
+                                                  int) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE skippedEntity(const OLECHAR*, int) override { return S_OK; }
+
+  // ISAXErrorHandler
+  HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const OLECHAR* message,
+                                  HRESULT code) override;
+  HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator* locator, const OLECHAR* message,
+                                       HRESULT code) override;
+  HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const OLECHAR*, HRESULT) override {
+    return S_OK;
+  }
+
+  // One parse of `text` with `root` as root handler (SAXSchemaParser::ParseString).
+  HRESULT Run(BSTR text, SAXSchemaElementHandler* root);
+
+  void SetOptions(bool noCase, bool ignoreUnknown) {
+    noCase_ = noCase;
+    ignoreUnknown_ = ignoreUnknown;
+  }
+  bool aborted() const { return aborted_; }
+
+ private:
+  struct Entry {
+    const GrammarRecord* record;  // null for an ignored element
+    SAXSchemaElementHandler* handler;
+  };
+
+  ~ContentHandler();
+
+  void ResetErrorRecord(HRESULT hr);
+  // Keeps the context's failure as the parse's error unless one is kept.
+  void RecordFailure(KXComException& ctx);
+  HRESULT PublishParseError(KXComException& ctx);
+
+  const GrammarRecord* FindElement(const OLECHAR* name, int32_t length) const;
+  bool IsAllowedChild(const GrammarRecord* parent, const GrammarRecord* child) const;
+  const GrammarRecord* FindAttribute(const GrammarRecord* element, const OLECHAR* name,
+                                     int32_t length) const;
+
+  void DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
+                      ISAXAttributes* attributes);
+  void DoEndElement(KXComException& ctx);
+  static void Check(KXComException& ctx, HRESULT hr);
+  HRESULT Abort();
+  HRESULT CallbackFailed(KXComException& ctx, const OLECHAR* activity, const OLECHAR* name,
+                         int32_t length);
+  HRESULT ReportReaderError(ISAXLocator* locator, const OLECHAR* message, HRESULT code,
+                            const OLECHAR* format);
+
+  ISAXLocator* locator_ = nullptr;  // held
+  bool noCase_ = false;
+  bool ignoreUnknown_ = true;
+  bool aborted_ = false;
+  HRESULT recordHr_ = S_OK;          // the first failure of the parse
+  IErrorInfo* recordInfo_ = nullptr; // held; its description
+  SimpleElementHandler simple_;
+  IgnoreElementHandler ignore_;
+  ULONG refs_ = 0;
+  std::vector<Entry> stack_;
+  const GrammarRecord* grammar_;
+};
+
+}  // namespace SAXSchemaParserImpl
+
+namespace SAXSchemaParserImpl {
+
+HRESULT ContentHandler::CreateInstance(const GrammarRecord* grammar, ContentHandler** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  ContentHandler* handler = new (std::nothrow) ContentHandler(grammar);
+  if (handler == nullptr) return E_OUTOFMEMORY;
+  handler->AddRef();
+  *out = handler;
+  return S_OK;
+}
+
+ContentHandler::~ContentHandler() {
+  if (recordInfo_ != nullptr) recordInfo_->Release();
+  if (locator_ != nullptr) locator_->Release();
+}
+
+HRESULT ContentHandler::QueryInterface(const IID& iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_ISAXContentHandler) {
+    *out = static_cast<ISAXContentHandler*>(this);
+  } else if (iid == IID_ISAXErrorHandler) {
+    *out = static_cast<ISAXErrorHandler*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+HRESULT ContentHandler::putDocumentLocator(ISAXLocator* locator) {
+  if (locator != nullptr) locator->AddRef();
+  if (locator_ != nullptr) locator_->Release();
+  locator_ = locator;
+  return S_OK;
+}
+
+void ContentHandler::ResetErrorRecord(HRESULT hr) {
+  recordHr_ = hr;
+  if (recordInfo_ != nullptr) {
+    recordInfo_->Release();
+    recordInfo_ = nullptr;
+  }
+}
+
+void ContentHandler::RecordFailure(KXComException& ctx) {
+  if (FAILED(recordHr_)) return;  // only the first failure of a parse is kept
+  ResetErrorRecord(ctx.hr);
+  recordInfo_ = ctx.errorInfo;
+  if (recordInfo_ != nullptr) recordInfo_->AddRef();
+}
+
+const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) const {
+  for (const GrammarRecord* r = grammar_ + 1; r->kind != kGrammarEnd; ++r) {
+    bool candidate = r->kind == kGrammarElement ||
+                     (r->kind >= kGrammarStringElement && r->kind <= kGrammarBooleanElement);
+    if (candidate && NameMatches(r->name, name, length, noCase_)) return r;
+  }
+  return nullptr;
+}
+
+bool ContentHandler::IsAllowedChild(const GrammarRecord* parent,
+                                    const GrammarRecord* child) const {
+  if (parent == nullptr) return false;
+  if (parent->kind == kGrammarRoot) return true;
+  if (parent->kind != kGrammarElement) return false;
+  for (const GrammarRecord* r = parent + 1;
+       r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
+       ++r) {
+    if (r->kind == kGrammarChild && r->id == child->id) return true;
+  }
+  return false;
+}
+
+// The attribute records of an element definition run from its kind-2 record
+// to its kind 3. A text-value element (kinds 4-7) declares no attributes: the
+// records after it belong to other definitions.
+const GrammarRecord* ContentHandler::FindAttribute(const GrammarRecord* element,
+                                                   const OLECHAR* name, int32_t length) const {
+  if (element->kind != kGrammarElement) return nullptr;
+  for (const GrammarRecord* r = element + 1;
+       r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
+       ++r) {
+    if (r->kind >= kGrammarStringAttribute && r->kind <= kGrammarBooleanAttribute &&
+        NameMatches(r->name, name, length, noCase_)) {
+      return r;
+    }
+  }
+  return nullptr;
+}
+
+void ContentHandler::Check(KXComException& ctx, HRESULT hr) {
+  if (hr == KXSAX_E_ABORT) throw KXSAXAbortException{};
+  if (FAILED(hr)) {
+    ctx.hr = hr;
+    ctx.TakeThreadErrorInfo();
+    throw HandlerFailure{};
+  }
+}
+
+void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
+                                    ISAXAttributes* attributes) {
+  if (stack_.empty()) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_UNEXPECTED,
+                            u"Element <%*ls> outside of a parse", length, name);
+  }
+  const Entry parent = stack_.back();
+  const GrammarRecord* record = FindElement(name, length);
+  if (record == nullptr || !IsAllowedChild(parent.record, record)) {
+    if (!ignoreUnknown_) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unexpected element <%*ls>", length,
+                              name);
+    }
+    stack_.push_back(Entry{nullptr, &ignore_});
+    return;
+  }
+
+  SAXSchemaElementHandler* handler = nullptr;
+  if (record->kind >= kGrammarStringElement && record->kind <= kGrammarBooleanElement) {
+    simple_.Set(parent.handler, record->kind - kGrammarStringElement, record->id);
+    handler = &simple_;
+  } else if (record->kind == kGrammarElement) {
+    if (parent.handler != nullptr) Check(ctx, parent.handler->GetChildHandler(record->id, &handler));
+  } else {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Bad XML schema definition (unknown element type specified)");
+  }
+  stack_.push_back(Entry{record, handler});
+  if (handler == nullptr) return;
+
+  Check(ctx, handler->BeginElement(record->id));
+  if (attributes == nullptr) return;
+  int count = 0;
+  Check(ctx, attributes->getLength(&count));
+  std::u16string text;
+  for (int i = 0; i < count; ++i) {
+    const OLECHAR* attrName = nullptr;
+    int attrNameLength = 0;
+    Check(ctx, attributes->getLocalName(i, &attrName, &attrNameLength));
+    const GrammarRecord* attr = FindAttribute(record, attrName, attrNameLength);
+    if (attr == nullptr) {
+      if (ignoreUnknown_) continue;
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unexpected Attribute %*ls",
+                              attrNameLength, attrName);
+    }
+    const OLECHAR* valueText = nullptr;
+    int valueLength = 0;
+    Check(ctx, attributes->getValue(i, &valueText, &valueLength));
+    if (valueText == nullptr || valueLength < 0) valueLength = 0;
+    text.assign(valueText != nullptr ? valueText : u"", static_cast<size_t>(valueLength));
+    uint32_t type = attr->kind - kGrammarStringAttribute;
+    if (type > kSAXBoolean) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Error in schema definition unknown type for attribute %*ls",
+                              attrNameLength, attrName);
+    }
+    SAXValue value;
+    Check(ctx, ConvertTextToVariant(&value, type, text.c_str()));
+    Check(ctx, handler->SetAttribute(attr->id, value));
+  }
+}
+
+void ContentHandler::DoEndElement(KXComException& ctx) {
+  // The root entry stays until the parse ends; a reader never ends more
+  // elements than it started.
+  if (stack_.size() <= 1) return;
+  const Entry entry = stack_.back();
+  stack_.pop_back();
+  if (entry.record == nullptr) return;
+  if (entry.handler != nullptr) Check(ctx, entry.handler->EndElement(entry.record->id));
+  const Entry& parent = stack_.back();
+  if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
+    Check(ctx, parent.handler->EndChildElement(entry.record->id, entry.handler));
+  }
+}
+
+// A handler asked to stop: the open elements are closed innermost first
+// (their results ignored), the root entry stays, and the reader is told to
+// stop with the abort code, which ParseString turns into a quiet S_OK.
+HRESULT ContentHandler::Abort() {
+  aborted_ = true;
+  ResetErrorRecord(KXSAX_E_ABORT);
+  while (stack_.size() > 1) {
+    const Entry entry = stack_.back();
+    stack_.pop_back();
+    if (entry.record == nullptr) continue;
+    // Nothing may escape into the reader, which is being stopped anyway.
+    try {
+      if (entry.handler != nullptr) (void)entry.handler->EndElement(entry.record->id);
+      const Entry& parent = stack_.back();
+      if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
+        (void)parent.handler->EndChildElement(entry.record->id, entry.handler);
+      }
+    } catch (...) {
+    }
+  }
+  ClearThreadErrorInfo();
+  return KXSAX_E_ABORT;
+}
+
+HRESULT ContentHandler::CallbackFailed(KXComException& ctx, const OLECHAR* activity,
+                                       const OLECHAR* name, int32_t length) {
+  if (ctx.hr == KXSAX_E_ABORT) return Abort();
+  if (SUCCEEDED(ctx.hr)) return S_OK;
+  if (name != nullptr) {
+    std::u16string detail = u"Parsing element ";
+    detail.append(name, static_cast<size_t>(length < 0 ? 0 : length));
+    int line = 0;
+    int column = 0;
+    if (locator_ != nullptr && SUCCEEDED(locator_->getLineNumber(&line)) &&
+        SUCCEEDED(locator_->getColumnNumber(&column))) {
+      detail += kx_format(u"(Ln %d, Col %d)", line, column);
+    }
+    Trace(0, '>', activity);
+    Trace(0, '.', detail.c_str());
+    ctx.activity = detail.c_str();
+    (void)ReportComError(ctx, nullptr, 0, nullptr);
+    ctx.activity = nullptr;
+  }
+  RecordFailure(ctx);
+  return ctx.hr;
+}
+
+HRESULT ContentHandler::startElement(const OLECHAR*, int, const OLECHAR* localName,
+                                     int localNameLength, const OLECHAR*, int,
+                                     ISAXAttributes* attributes) {
+  static const OLECHAR kActivity[] = u"SAXSchemaParser::startElement()";
+  KXComException ctx = KXComException::Silent(kActivity);
+  try {
+    DoStartElement(ctx, localName, localNameLength, attributes);
+    return S_OK;
+  } catch (const KXSAXAbortException&) {
+    return Abort();
+  } catch (const HandlerFailure&) {
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return CallbackFailed(ctx, kActivity, localName, localNameLength);
+}
+
+HRESULT ContentHandler::endElement(const OLECHAR*, int, const OLECHAR* localName,
+                                   int localNameLength, const OLECHAR*, int) {
+  static const OLECHAR kActivity[] = u"SAXSchemaParser::endElement()";
+  KXComException ctx = KXComException::Silent(kActivity);
+  try {
+    DoEndElement(ctx);
+    return S_OK;
+  } catch (const KXSAXAbortException&) {
+    return Abort();
+  } catch (const HandlerFailure&) {
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return CallbackFailed(ctx, kActivity, localName, localNameLength);
+}
+
+HRESULT ContentHandler::characters(const OLECHAR* text, int length) {
+  // A zero-length piece carries nothing; handing it on would let a handler
+  // read the piece as a zero-terminated text.
+  if (stack_.empty() || stack_.back().handler == nullptr || text == nullptr || length <= 0) {
+    return S_OK;
+  }
+  KXComException ctx = KXComException::Silent(u"SAXSchemaParser::characters()");
+  try {
+    Check(ctx, stack_.back().handler->Characters(text, length));
+    return S_OK;
+  } catch (const KXSAXAbortException&) {
+    return Abort();
+  } catch (const HandlerFailure&) {
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return CallbackFailed(ctx, nullptr, nullptr, 0);
+}
+
+HRESULT ContentHandler::ReportReaderError(ISAXLocator* locator, const OLECHAR* message,
+                                          HRESULT code, const OLECHAR* format) {
+  if (FAILED(recordHr_)) return code;  // the first failure stays
+  if (code == KXSAX_E_ABORT) {
+    ResetErrorRecord(code);
+    return code;
+  }
+  ISAXLocator* where = locator != nullptr ? locator : locator_;
+  int line = 0;
+  int column = 0;
+  if (where != nullptr) {
+    (void)where->getLineNumber(&line);
+    (void)where->getColumnNumber(&column);
+  }
+  const std::u16string position = kx_format(u"Parsing XML (Ln %d, Col %d)", line, column);
+  Trace(0, '.', position.c_str());
+  KXComException ctx = KXComException::Silent(u"SAXSchemaParser::ParseString");
+  ClearThreadErrorInfo();  // nothing before the reader's report belongs to it
+  ctx.activity = position.c_str();
+  // The context has not failed yet, so no earlier text enters the chain.
+  (void)ReportComError(ctx, nullptr, FAILED(code) ? code : E_FAIL, format,
+                       message != nullptr ? message : u"");
+  ctx.activity = nullptr;
+  RecordFailure(ctx);
+  return code;
+}
+
+HRESULT ContentHandler::error(ISAXLocator* locator, const OLECHAR* message, HRESULT code) {
+  return ReportReaderError(locator, message, code, u"MSXML Error: %ls");
+}
+
+HRESULT ContentHandler::fatalError(ISAXLocator* locator, const OLECHAR* message, HRESULT code) {
+  return ReportReaderError(locator, message, code, u"MSXML Fatal error: %ls");
+}
+
+HRESULT ContentHandler::PublishParseError(KXComException& ctx) {
+  if (FAILED(recordHr_) && recordHr_ != KXSAX_E_ABORT) {
+    SetErrorInfo(0, recordInfo_);
+    return recordHr_;
+  }
+  if (ctx.hr != KXSAX_E_ABORT) return ctx.Return();
+  ctx.DropErrorInfo();
+  ClearThreadErrorInfo();
+  return S_OK;
+}
+
+HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
+  ResetErrorRecord(S_OK);
+  ClearThreadErrorInfo();
+  KXComException ctx(u"SAXSchemaParser::ParseString", 0);
+  aborted_ = false;
+  stack_.clear();
+  ISAXXMLReader* reader = nullptr;
+  bool reusable = false;  // the reader took its handlers and ran a parse
+  try {
+    HRESULT hr = S_OK;
+    reader = TakeSpareReader();
+    if (reader == nullptr) {
+      hr = CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_ALL, IID_ISAXXMLReader,
+                            reinterpret_cast<void**>(&reader));
+    }
+    if (FAILED(hr) || reader == nullptr) {
+      reader = nullptr;
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), FAILED(hr) ? hr : E_FAIL,
+                              u"Could not connect to MSXML6::SAXXMLReader");
+    }
+    KX_CHECK(ctx, reader->putContentHandler(static_cast<ISAXContentHandler*>(this)));
+    KX_CHECK(ctx, reader->putErrorHandler(static_cast<ISAXErrorHandler*>(this)));
+    stack_.push_back(Entry{grammar_, root});
+    VARIANT input;
+    VariantInit(&input);
+    input.vt = VT_BSTR;
+    input.bstrVal = text;  // borrowed: not cleared
+    hr = reader->parse(input);
+    reusable = true;
+    if (hr == KXSAX_E_ABORT || aborted_) {
+      aborted_ = true;
+      ctx.hr = KXSAX_E_ABORT;
+    } else if (FAILED(hr)) {
+      if (!FAILED(recordHr_)) {
+        ctx.hr = hr;
+        ctx.TakeThreadErrorInfo();
+        ThrowIfFailed(ctx);
+      }
+      ctx.hr = hr;
+    }
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  if (reader != nullptr) {
+    (void)reader->putContentHandler(nullptr);
+    (void)reader->putErrorHandler(nullptr);
+    if (reusable) {
+      KeepSpareReader(reader);
+    } else {
+      reader->Release();
+    }
+  }
+  stack_.clear();
+  simple_.Release();
+  if (locator_ != nullptr) {
+    locator_->Release();
+    locator_ = nullptr;
+  }
+  return PublishParseError(ctx);
+}
+
+}  // namespace SAXSchemaParserImpl
+
+SAXSchemaParser::~SAXSchemaParser() {
+  if (contentHandler_ != nullptr) contentHandler_->Release();
+}
+
+HRESULT SAXSchemaParser::ParseString(SAXSchemaParserImpl::ContentHandler* handler, BSTR text,
+                                     SAXSchemaElementHandler* root) {
+  if (handler == nullptr || root == nullptr) return E_POINTER;
+  return handler->Run(text, root);
+}
+
+HRESULT SAXSchemaParser::Parse(BSTR text) {
+  KXComException ctx = KXComException::Silent(u"SAXSchemaParser::Parse");
+  try {
+    if (contentHandler_ == nullptr) {
+      const GrammarRecord* grammar = GetSchema();
+      HRESULT hr = grammar == nullptr ? E_POINTER
+                                      : SAXSchemaParserImpl::ContentHandler::CreateInstance(
+                                            grammar, &contentHandler_);
+      if (FAILED(hr)) {
+        ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
+                                u"Failed to instanciate SAXSchemaParser");
+      }
+    }
+    contentHandler_->SetOptions(compareNoCase_, ignoreUnknown_);
+    aborted_ = false;
+    HRESULT hr = ParseString(contentHandler_, text, this);
+    if (FAILED(hr)) return hr;  // the thread holds the parse's description
+    aborted_ = contentHandler_->aborted();
+    return S_OK;
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+const OLECHAR* SAXSchemaParser::GetValueName(uint32_t id) const {
+  const GrammarRecord* grammar = GetSchema();
+  if (grammar == nullptr) return nullptr;
+  for (const GrammarRecord* r = grammar + 1; r->kind != kGrammarEnd; ++r) {
+    if (r->kind >= kGrammarStringAttribute && r->kind <= kGrammarBooleanAttribute && r->id == id) {
+      return r->name;
+    }
+  }
+  return nullptr;
+}

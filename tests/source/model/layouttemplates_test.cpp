@@ -1,0 +1,276 @@
+// Page layout lookups, templates and template pages, projects and the
+// object tests, on the small plant.
+#include <gtest/gtest.h>
+
+#include "host/host_application.h"
+#include "kxcomexception.h"
+#include "kxdbdatasheetutils.h"
+#include "support/modelfixture.h"
+
+using namespace KXDBDatasheetSvcs;
+using modeltest::FirstDesc;
+using modeltest::ModelStore;
+using modeltest::Narrow;
+
+namespace {
+
+LONG IdOf(IKXQObject* object) {
+  LONG id = 0;
+  if (object != nullptr) object->get_Id(&id);
+  return id;
+}
+
+// Root node `index` (0-based, in template order) of a template page.
+IKXQClassViewPtr RootNode(IKXQTemplatePage* page, int32_t index) {
+  SAFEARRAY* roots = nullptr;
+  page->get_RootNodes(&roots);
+  VariantUtil::SafeArrayVector vector(roots, true);
+  IKXQClassView* node = nullptr;
+  EXPECT_EQ(vector.GetInterfaceAt(index, &node), S_OK);
+  IKXQClassViewPtr held;
+  held.Attach(node);
+  return held;
+}
+
+IKXQClassViewPtr ChildNode(IKXQClassView* node, int32_t index) {
+  SAFEARRAY* children = nullptr;
+  node->get_Children(&children);
+  VariantUtil::SafeArrayVector vector(children, true);
+  IKXQClassView* child = nullptr;
+  EXPECT_EQ(vector.GetInterfaceAt(index, &child), S_OK);
+  IKXQClassViewPtr held;
+  held.Attach(child);
+  return held;
+}
+
+TEST(PageLayout, NodeObjectsOnPlainAndContinuousPages) {
+  ModelStore store;
+  IKXQTemplatePagePtr p1 = store.TemplatePage(u"TDS", u"P1");
+  IKXQClassViewPtr equipment = RootNode(p1, 0);
+  IKXQClassViewPtr drive = ChildNode(equipment, 0);
+  IKXQObjectPtr object;
+  GetNodeObject(object, store.Object(modeltest::kSheetPage1), equipment);
+  EXPECT_EQ(IdOf(object), 100);
+  GetNodeObject(object, store.Object(modeltest::kSheetPage1), drive);
+  EXPECT_EQ(IdOf(object), 110);
+  // Page 2 has no entry for node index 1.
+  GetNodeObject(object, store.Object(modeltest::kSheetPage2), drive);
+  EXPECT_TRUE(object == nullptr);
+
+  IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
+  IKXQClassViewPtr row = RootNode(l1, 1);
+  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  for (int32_t r = 0; r < 3; ++r) {
+    GetNodeObjectAtRow(object, page, r, row);
+    EXPECT_EQ(IdOf(object), 100 + r);
+  }
+  GetNodeObjectAtRow(object, page, 3, row);  // past the end: no value
+  EXPECT_TRUE(object == nullptr);
+
+  int32_t nodeIndex = 7;
+  EXPECT_EQ(GetObjectNodeIndex(page, store.Object(110), &nodeIndex), 2);
+  EXPECT_EQ(nodeIndex, 2);  // held by the third "NodeIndices" entry
+  EXPECT_EQ(GetObjectNodeIndex(page, store.Object(101), &nodeIndex), 6);
+  EXPECT_EQ(nodeIndex, -1);  // a row: no node entry holds its position
+  EXPECT_EQ(GetObjectNodeIndex(page, store.Object(modeltest::kSheet), &nodeIndex), -1);
+  EXPECT_EQ(nodeIndex, -1);
+
+  FindObjectInNodeRows(object, page, store.Object(100), row);  // row 0
+  EXPECT_EQ(IdOf(object), 100);
+  FindObjectInNodeRows(object, page, store.Object(102), row);
+  EXPECT_EQ(IdOf(object), 102);
+  FindObjectInNodeRows(object, page, store.Object(110), row);  // before the start
+  EXPECT_TRUE(object == nullptr);
+
+  EXPECT_THROW(GetNodeObject(object, nullptr, row), KXComException);
+}
+
+TEST(Templates, CurrentAndStatusVersions) {
+  ModelStore store;
+  IKXQTemplatePtr tmpl;
+  ASSERT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheet), &tmpl, 1), S_OK);
+  ASSERT_TRUE(tmpl != nullptr);
+  // The submitted page was made with checknum "7", which the library no
+  // longer holds: the current template stands in.
+  IKXQTemplatePagePtr templatePage;
+  ASSERT_EQ(GetTemplatePage(store.application(), store.Object(modeltest::kSheetSubmitted), &templatePage, 2),
+            S_OK);
+  ASSERT_TRUE(templatePage != nullptr);
+  IKXQTemplatePtr owner;
+  templatePage->get_Template(&owner);
+  _bstr_t checknum;
+  owner->get_Checknum(checknum.GetAddress());
+  EXPECT_EQ(Narrow(checknum), "3");
+
+  IKXQTemplatePtr none;
+  EXPECT_TRUE(SUCCEEDED(GetTemplate(store.application(), store.Object(modeltest::kNoTemplate), &none, 1)));
+  EXPECT_TRUE(none == nullptr);
+
+  IKXQAttributePtr templateId;
+  GetAttributeInterface(store.Object(modeltest::kSheetPage1), u"TemplateId", templateId);
+  SetAttributeString(templateId, u"");
+  EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheetPage1), &none, 1), E_FAIL);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Page has no recorded Template name"), std::string::npos);
+  GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
+  SetAttributeString(templateId, u"");
+  EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheet), &none, 3), E_FAIL);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Datasheet has no recorded Template name"), std::string::npos);
+}
+
+TEST(Templates, ValidTemplateFindsAPageOfAnotherVersion) {
+  ModelStore store;
+  IKXQObjectPtr page;
+  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(modeltest::kSheet), 1, &page), S_OK);
+  EXPECT_TRUE(page == nullptr);
+  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(modeltest::kSheet), 2, &page), S_OK);
+  EXPECT_EQ(IdOf(page), modeltest::kSheetSubmitted);
+  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(modeltest::kSheet), 3, &page), S_OK);
+  EXPECT_TRUE(page == nullptr);  // no checked pages
+}
+
+TEST(Projects, BreadthFirstSearchAndNames) {
+  ModelStore store;
+  IKXQProjectPtr root;
+  store.database()->get_RootProject(&root);
+  IKXQProjectPtr found;
+  ASSERT_EQ(FindProject(root, 4, &found), S_OK);
+  _bstr_t name;
+  ASSERT_TRUE(found != nullptr);
+  found->get_Name(name.GetAddress());
+  EXPECT_EQ(Narrow(name), "Unit X");
+  ASSERT_EQ(FindProject(root, 99, &found), S_OK);
+  EXPECT_TRUE(found == nullptr);
+
+  auto projectName = [&](LONG id, bool skipRoot) {
+    BSTR text = nullptr;
+    EXPECT_EQ(GetProjectName(store.application(), store.Object(id), skipRoot, &text), S_OK);
+    _bstr_t held(text, false);
+    return text == nullptr ? std::string("(null)") : Narrow(held);
+  };
+  EXPECT_EQ(projectName(modeltest::kSummary, true), "Unit X");
+  EXPECT_EQ(projectName(modeltest::kSheet, false), "Plant");
+  EXPECT_EQ(projectName(modeltest::kSheet, true), "(null)");
+  EXPECT_EQ(projectName(modeltest::kList, false), "Unknown");  // no ProjectId
+  IKXQAttributePtr projectId;
+  GetAttributeInterface(store.Object(modeltest::kSummary), u"ProjectId", projectId);
+  SetAttributeInteger(projectId, 77);
+  EXPECT_EQ(projectName(modeltest::kSummary, true), "Unknown");
+
+  IKXQProjectPtr project;
+  ASSERT_EQ(GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project), S_OK);
+  EXPECT_TRUE(project == nullptr);
+  SetAttributeInteger(projectId, 3);
+  ASSERT_EQ(GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project), S_OK);
+  LONG id = 0;
+  ASSERT_TRUE(project != nullptr);
+  project->get_Id(&id);
+  EXPECT_EQ(id, 3);
+}
+
+TEST(Projects, ClaimOnlyFilterIsHandedOutAsText) {
+  ModelStore store;
+  IKXQSchemaPtr schema;
+  store.database()->get_Schema(&schema);
+  IKXQAttributePtr filterName;
+  GetAttributeInterface(store.Object(modeltest::kSummary), u"ObjectFilter", filterName);
+  SetAttributeString(filterName, u"kx_claim_only");
+  _variant_t filter;
+  ASSERT_EQ(IsClaimOnlyFilter(nullptr, store.Object(modeltest::kSummary), &filter), S_OK);  // no schema asked
+  ASSERT_EQ(filter.vt, VT_BSTR);
+  EXPECT_EQ(Narrow(filter.bstrVal), "kx_claim_only");
+  SetAttributeString(filterName, u"RunningPumps");
+  ASSERT_EQ(IsClaimOnlyFilter(schema, store.Object(modeltest::kSummary), &filter), S_OK);
+  ASSERT_EQ(filter.vt, VT_DISPATCH);
+  _variant_t untouched;
+  SetAttributeString(filterName, u"");
+  ASSERT_EQ(IsClaimOnlyFilter(schema, store.Object(modeltest::kSummary), &untouched), S_OK);
+  EXPECT_EQ(untouched.vt, VT_EMPTY);
+}
+
+TEST(ObjectTests, SummarySheetAndProjectLocality) {
+  ModelStore store;
+  VARIANT_BOOL isSummary = VARIANT_TRUE;
+  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSheet), &isSummary), S_OK);
+  EXPECT_EQ(isSummary, VARIANT_FALSE);
+  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), &isSummary), S_OK);
+  EXPECT_EQ(isSummary, VARIANT_TRUE);
+  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kNoTemplate), &isSummary), S_OK);
+  EXPECT_EQ(isSummary, VARIANT_FALSE);
+  EXPECT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), nullptr), E_POINTER);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Invalid pointer passed to method"), std::string::npos);
+
+  bool local = true;
+  bool related = true;
+  EXPECT_FALSE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSheet), &local, &related));
+  EXPECT_FALSE(local);
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &local, &related));
+  EXPECT_FALSE(local);  // active project 1, sheet of project 4
+  EXPECT_TRUE(related);
+  store.SetActiveProject(4);
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &local, &related));
+  EXPECT_TRUE(local);
+  store.SetActiveProject(3);
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &local, &related));
+  EXPECT_FALSE(local);
+  EXPECT_FALSE(related);
+}
+
+TEST(ObjectTests, ClaimsScopeAndPlacement) {
+  ModelStore store;
+  EXPECT_TRUE(IsActiveProjectRootProject(store.application()));
+  EXPECT_TRUE(IsClaimedByActiveProject(store.application(), store.Object(100)));
+  EXPECT_FALSE(IsClaimedByActiveProject(store.application(), store.Object(102)));
+  store.SetActiveProject(2);
+  EXPECT_FALSE(IsActiveProjectRootProject(store.application()));
+  EXPECT_TRUE(IsClaimedByActiveProject(store.application(), store.Object(102)));
+  EXPECT_TRUE(IsObjectScoped(store.Object(102)));
+  EXPECT_FALSE(IsObjectScoped(store.Object(101)));
+  EXPECT_FALSE(IsObjectScoped(nullptr));
+
+  IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
+  EXPECT_TRUE(IsObjectOnPage(store.Object(102), store.Object(modeltest::kListPage), l1));
+  EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(modeltest::kList), l1));
+  IKXQTemplatePagePtr p1 = store.TemplatePage(u"TDS", u"P1");
+  EXPECT_TRUE(IsObjectOnPage(store.Object(100), store.Object(modeltest::kSheetPage1), p1));
+  EXPECT_FALSE(IsObjectOnPage(store.Object(110), store.Object(modeltest::kSheetPage1), p1));  // not a root node
+  EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(modeltest::kSheet), p1));
+}
+
+TEST(ObjectTests, DataViewScopeAndDatasheetScope) {
+  ModelStore store;
+  store.SetActiveProject(2);
+  // The list page shows pump 102, claimed by project 2, as a row: only the
+  // run test (mode 2) sees it.
+  EXPECT_FALSE(IsDatasheetScoped(store.application(), store.Object(modeltest::kList), 1));
+  EXPECT_TRUE(IsDatasheetScoped(store.application(), store.Object(modeltest::kList), 2));
+  store.SetActiveProject(1);
+  EXPECT_TRUE(IsDatasheetScoped(store.application(), store.Object(modeltest::kList), 1));
+}
+
+TEST(ObjectTests, FiltersAndPrimaryObjects) {
+  ModelStore store;
+  EXPECT_TRUE(IsObjectInFilter(store.application(), _variant_t(), store.Object(101), nullptr));
+  EXPECT_FALSE(IsObjectInFilter(store.application(), _variant_t(5, VT_I4), store.Object(100), nullptr));
+  EXPECT_TRUE(IsObjectInFilter(store.application(), _variant_t(u"KX_CLAIM_ONLY"), store.Object(100), nullptr));
+  EXPECT_FALSE(IsObjectInFilter(store.application(), _variant_t(u"KX_CLAIM_ONLY"), store.Object(101), nullptr));
+  IKXQSchemaPtr schema;
+  store.database()->get_Schema(&schema);
+  _variant_t running;
+  ASSERT_EQ(schema->GetObjectFilterVariant(_bstr_t(u"RunningPumps"), &running), S_OK);
+  EXPECT_TRUE(IsObjectInFilter(store.application(), running, store.Object(100), store.Object(modeltest::kSummary)));
+  EXPECT_FALSE(IsObjectInFilter(store.application(), running, store.Object(101), store.Object(modeltest::kSummary)));
+
+  IKXQTemplatePtr tmpl;
+  ASSERT_EQ(GetTemplate(store.application(), store.Object(modeltest::kList), &tmpl, 1), S_OK);
+  IKXQObjectPtr primary;
+  IKXQObjectPtr further;
+  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl, &primary, nullptr, 1),
+            S_OK);
+  EXPECT_EQ(IdOf(primary), 100);
+  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl, &primary, &further, 1),
+            S_OK);
+  EXPECT_EQ(IdOf(primary), 100);
+  EXPECT_EQ(IdOf(further), 102);
+}
+
+}  // namespace

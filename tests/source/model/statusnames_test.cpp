@@ -1,0 +1,200 @@
+// Page sets per status, status copies, case names and the composite names
+// of datasheets.
+#include <gtest/gtest.h>
+
+#include "kxcomexception.h"
+#include "kxdbdatasheetutils.h"
+#include "support/modelfixture.h"
+
+using namespace KXDBDatasheetSvcs;
+using modeltest::FirstDesc;
+using modeltest::ModelStore;
+using modeltest::Narrow;
+
+namespace {
+
+LONG IdOf(IKXQObject* object) {
+  LONG id = 0;
+  if (object != nullptr) object->get_Id(&id);
+  return id;
+}
+
+std::string DatasheetName(ModelStore& store, LONG id, bool decorate, int32_t status, HRESULT* hr = nullptr) {
+  BSTR name = nullptr;
+  const HRESULT result = GetDatasheetName(store.application(), store.Object(id), &name, decorate, status);
+  if (hr != nullptr) *hr = result;
+  _bstr_t held(name, false);
+  return Narrow(held);
+}
+
+TEST(PageSets, CountPerStatusAndInvalidStatusBeforeAnyStoreCall) {
+  ModelStore store;
+  IKXQAttributePtr pages;
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 1, pages), 2);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 2, pages), 1);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 3, pages), 0);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 4, pages), 1);
+  for (int32_t status : {0, 5}) {
+    try {
+      // A null datasheet shows that the status is refused first.
+      (void)GetPagesAttributeByStatus(nullptr, status, pages);
+      FAIL() << "no failure";
+    } catch (const KXComException& e) {
+      EXPECT_EQ(e.hr, E_INVALIDARG);
+      EXPECT_EQ(FirstDesc(e), "Invalid status");
+    }
+  }
+}
+
+TEST(StatusCopies, IssuedPageIsFoundThroughTheActivePage) {
+  ModelStore store;
+  IKXQObjectPtr issued;
+  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage1), 1, &issued), S_OK);
+  EXPECT_EQ(IdOf(issued), modeltest::kSheetIssued);
+  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetSubmitted), 2, &issued), S_OK);
+  EXPECT_EQ(IdOf(issued), modeltest::kSheetIssued);
+  // Status 2 matches on the given page's "ActivePage", not on the page.
+  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage1), 2, &issued), S_OK);
+  EXPECT_TRUE(issued == nullptr);
+  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage2), 1, &issued), S_OK);
+  EXPECT_TRUE(issued == nullptr);
+  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage1), 4, &issued), E_INVALIDARG);
+  modeltest::ModelStore::ClearThreadErrorInfoForTests();
+}
+
+TEST(StatusCopies, FindPageInStatusSetMatchesIdChecknumAndNumberExactly) {
+  ModelStore store;
+  IKXQObjectPtr found;
+  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1), store.Object(modeltest::kSheet), 4, &found), S_OK);
+  EXPECT_EQ(IdOf(found), modeltest::kSheetIssued);
+  // The submitted copy was made with another checknum.
+  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1), store.Object(modeltest::kSheet), 2, &found), S_OK);
+  EXPECT_TRUE(found == nullptr);
+  IKXQAttributePtr pageId;
+  GetAttributeInterface(store.Object(modeltest::kSheetIssued), u"PageId", pageId);
+  SetAttributeString(pageId, u"p1");
+  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1), store.Object(modeltest::kSheet), 4, &found), S_OK);
+  EXPECT_TRUE(found == nullptr);
+}
+
+TEST(CaseNames, DefaultVariesAndUnknown) {
+  ModelStore store;
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)), "Design");
+  // The list page's first case (2) differs from the datasheet's default (1).
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kList), 1)), "<Varies>");
+  // A page yields its own default case without a page walk.
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kListPage), 1)), "Operating");
+  IKXQAttributePtr defaultCase;
+  GetAttributeInterface(store.Object(modeltest::kSheet), u"DefaultCase", defaultCase);
+  SetAttributeInteger(defaultCase, 9);
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)), "<Unknown>");
+  // A store failure (an invalid status for the page walk) is absorbed.
+  SetAttributeInteger(defaultCase, 1);
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 7)), "<Unknown>");
+  EXPECT_EQ(modeltest::ThreadErrorDescription(), "");
+}
+
+TEST(CaseNames, DecorationByStatus) {
+  ModelStore store;
+  const struct {
+    int32_t status;
+    const char* expected;
+  } cases[] = {{1, "Sheet (Design)"},
+               {2, "[Submitted] Sheet (Design)"},
+               {3, "[Checked] Sheet (Design)"},
+               {4, "[Issued] Sheet (Design)"},
+               {9, "Sheet (<Unknown>)"}};
+  for (const auto& c : cases) {
+    BSTR decorated = nullptr;
+    EXPECT_EQ(DecorateNameWithStatus(store.application(), store.Object(modeltest::kSheet), u"Sheet", c.status,
+                                     &decorated),
+              S_OK);
+    _bstr_t held(decorated, false);
+    EXPECT_EQ(Narrow(held), c.expected) << c.status;
+  }
+}
+
+TEST(DatasheetNames, ObjectsNameAndDecoration) {
+  ModelStore store;
+  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, false, 1), "P-101/P-102: Pump sheet");
+  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 1), "P-101/P-102: Pump sheet (Design)");
+  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 3), "[Checked] P-101/P-102: Pump sheet (Design)");
+}
+
+TEST(DatasheetNames, SheetNameAloneWhenSet) {
+  ModelStore store;
+  EXPECT_EQ(DatasheetName(store, modeltest::kNamed, true, 2), "Custom name");
+}
+
+TEST(DatasheetNames, FallbackWithoutNameOrTemplate) {
+  ModelStore store;
+  EXPECT_EQ(DatasheetName(store, modeltest::kNoTemplate, true, 1), "<F-600 Equipment datasheet>");
+  // Without a document name the template's name stands in.
+  EXPECT_EQ(DatasheetName(store, modeltest::kList, false, 1), "P-101/P-103: Pump list");  // primary and last further row
+}
+
+TEST(DatasheetNames, SummarySheetWithProject) {
+  ModelStore store;
+  EXPECT_EQ(DatasheetName(store, modeltest::kSummary, true, 1), "P-101->P-102: Pump list (Operating) [Unit X]");
+  // A summary sheet of the root project gets no project.
+  IKXQAttributePtr projectId;
+  GetAttributeInterface(store.Object(modeltest::kSummary), u"ProjectId", projectId);
+  SetAttributeInteger(projectId, 1);
+  EXPECT_EQ(DatasheetName(store, modeltest::kSummary, false, 1), "P-101->P-102: Pump list");
+}
+
+TEST(DatasheetNames, OtherTemplateKindFailsWithTheFallback) {
+  ModelStore store;
+  IKXQAttributePtr templateId;
+  GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
+  SetAttributeString(templateId, u"TGEN");
+  HRESULT hr = S_OK;
+  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 1, &hr), "Pump sheet");
+  EXPECT_EQ(hr, E_INVALIDARG);
+  const std::string description = modeltest::ThreadErrorDescription();
+  EXPECT_NE(description.find("is not a valid datasheet"), std::string::npos) << description;
+  BSTR name = nullptr;
+  EXPECT_EQ(GetDatasheetName(store.application(), nullptr, &name, false, 1), E_INVALIDARG);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Object is not a valid datasheet"), std::string::npos);
+}
+
+TEST(DatasheetObjects, OneBasedArrayOfDistinctObjects) {
+  ModelStore store;
+  SAFEARRAY* objects = nullptr;
+  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(modeltest::kList), &objects), S_OK);
+  ASSERT_NE(objects, nullptr);
+  LONG lower = 0;
+  LONG upper = 0;
+  SafeArrayGetLBound(objects, 1, &lower);
+  SafeArrayGetUBound(objects, 1, &upper);
+  EXPECT_EQ(lower, 1);
+  EXPECT_EQ(upper, 3);  // the three rows; the datasheet on "Sheet" is no template class
+  VARTYPE vt = VT_EMPTY;
+  SafeArrayGetVartype(objects, &vt);
+  EXPECT_EQ(vt, VT_VARIANT);
+  std::vector<LONG> ids;
+  for (LONG i = lower; i <= upper; ++i) {
+    _variant_t element;
+    SafeArrayGetElement(objects, &i, &element);
+    EXPECT_EQ(element.vt, VT_DISPATCH);
+    IKXQObjectPtr object(element);
+    ids.push_back(IdOf(object));
+  }
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(ids, (std::vector<LONG>{100, 101, 102}));
+  SafeArrayDestroy(objects);
+
+  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(modeltest::kNoTemplate), &objects), S_OK);
+  EXPECT_EQ(objects, nullptr);
+}
+
+TEST(DatasheetObjects, NameWithReason) {
+  ModelStore store;
+  _bstr_t name;
+  GetObjectNameWithReason(name, store.Object(100));
+  EXPECT_EQ(Narrow(name), "P-101: Spare");
+  GetObjectNameWithReason(name, store.Object(101));
+  EXPECT_EQ(Narrow(name), "P-102: ");
+}
+
+}  // namespace

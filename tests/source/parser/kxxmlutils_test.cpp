@@ -1,0 +1,346 @@
+// The XML string writer: exact output of every operation, escaping, CDATA,
+// the text store across chunks, the stream part and the failures.
+
+#include "kxxmlutils.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "com/comutil.h"
+#include "com/variant.h"
+#include "saxschemaparser.h"
+#include "support/parsertestutil.h"
+
+namespace {
+
+using kxtest::Bstr;
+using kxtest::TakeThreadErrorDescription;
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
+                                                      reinterpret_cast<void**>(&w_)));
+    ASSERT_NE(nullptr, w_);
+  }
+  void TearDown() override {
+    if (w_ != nullptr) w_->Release();
+  }
+  std::u16string Text() {
+    BSTR text = nullptr;
+    EXPECT_EQ(S_OK, w_->GetString(&text));
+    std::u16string result(text != nullptr ? text : u"", SysStringLen(text));
+    SysFreeString(text);
+    return result;
+  }
+  ikxXMLStringWriter* w_ = nullptr;
+};
+
+TEST_F(WriterTest, EmptyElementWithAttributeStartsWithLineFeed) {
+  EXPECT_TRUE(w_->GetOption());
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"x", LONG{1}));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(u"\n<A x=\"1\"/>", Text());
+}
+
+TEST_F(WriterTest, NestedEmptyChildIsIndented) {
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->StartElement(u"B"));
+  ASSERT_EQ(S_OK, w_->EndElement(u"B"));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(u"\n<A>\n  <B/>\n</A>", Text());
+}
+
+TEST_F(WriterTest, TextIsEscapedAndEndTagFollowsOnSameLine) {
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteText(u"a<b"));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(u"\n<A>a&lt;b</A>", Text());
+}
+
+TEST_F(WriterTest, WithoutLineBreaksNothingIsIndented) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->StartElement(u"B"));
+  ASSERT_EQ(S_OK, w_->EndElement(u"B"));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"C", LONG{-7}));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(u"<A><B/><C>-7</C></A>", Text());
+}
+
+TEST_F(WriterTest, DeclarationHasNoLineFeed) {
+  ASSERT_EQ(S_OK, w_->StartDocument());
+  EXPECT_EQ(u"<?xml version=\"1.0\"?>", Text());
+  EXPECT_EQ(21u, w_->GetLength());
+}
+
+TEST_F(WriterTest, WholeElements) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->WriteElement(u"E", static_cast<const OLECHAR*>(u"")));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"E", static_cast<const OLECHAR*>(nullptr)));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"D", 0.5));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"B", true));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"B", false));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"T", u"x&y"));
+  EXPECT_EQ(u"<E/><E/><D>0.5</D><B>1</B><B>0</B><T>x&amp;y</T>", Text());
+}
+
+TEST_F(WriterTest, AttributesByType) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"d", 1.25));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"big", 1e20));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"third", 1.0 / 3));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"l", LONG{-2147483647 - 1}));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"t", true));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"f", false));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"s", u"a\"b"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"n", static_cast<const OLECHAR*>(nullptr)));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(
+      u"<A d=\"1.25\" big=\"1e+20\" third=\"0.3333333333333333\" l=\"-2147483648\" t=\"1\" "
+      u"f=\"0\" s=\"a&quot;b\" n=\"\"/>",
+      Text());
+}
+
+TEST_F(WriterTest, EscapingTable) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"v", u"&<>'\"\n\r\tz"));
+  ASSERT_EQ(S_OK, w_->WriteText(u"&<>'\"\n\r\tz"));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(
+      u"<A v=\"&amp;&lt;&gt;&apos;&quot;&#10;&#13;\tz\">"
+      u"&amp;&lt;&gt;&apos;&quot;&#10;&#13;\tz</A>",
+      Text());
+}
+
+// A NUL (and any other character XML 1.0 forbids) would make the whole text
+// unreadable for every parser: it is written as U+FFFD.
+TEST_F(WriterTest, ForbiddenCharactersBecomeReplacementCharacter) {
+  w_->SetOption(false);
+  const OLECHAR raw[] = {u'a', 0, u'b', 0x01, 0x1F, 0xFFFE, 0xFFFF, u'c'};
+  _variant_t value;
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocStringLen(raw, 8);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"v", value));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"B", value));
+  ASSERT_EQ(S_OK, w_->WriteCData(u"x\x01y"));
+  EXPECT_EQ(
+      u"<A v=\"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFDc\"/>"
+      u"<B>a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFDc</B><![CDATA[x\uFFFDy]]>",
+      Text());
+}
+
+TEST_F(WriterTest, CDataSplitsTheEndMarker) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteCData(u"a]]>b"));
+  ASSERT_EQ(S_OK, w_->WriteCData(u""));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  // Each "]]>" becomes the 27 characters "]]><![CDATA[]]]]><![CDATA[>".
+  EXPECT_EQ(u"<A><![CDATA[a]]><![CDATA[]]]]><![CDATA[>b]]></A>", Text());
+}
+
+TEST_F(WriterTest, VariantValues) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  _variant_t i2(short{-5});
+  _variant_t ui4;
+  ui4.vt = VT_UI4;
+  ui4.ulVal = 4000000000u;
+  _variant_t r4(2.5f);
+  _variant_t date(45000.25, VT_DATE);
+  _variant_t flag(true);
+  _variant_t text(u"<x>");
+  _variant_t empty;
+  _variant_t null;
+  null.vt = VT_NULL;
+  VARIANT inner = ui4;  // shallow: a number owns nothing
+  VARIANT ref;
+  VariantInit(&ref);
+  ref.vt = VT_BYREF | VT_VARIANT;
+  ref.pvarVal = &inner;
+  LONG target = 42;
+  VARIANT byRefLong;
+  VariantInit(&byRefLong);
+  byRefLong.vt = VT_BYREF | VT_I4;
+  byRefLong.plVal = &target;
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"i2", i2));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"ui4", ui4));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"r4", r4));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"date", date));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"b", flag));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"s", text));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"e", empty));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"n", null));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"ref", ref));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"pl", byRefLong));
+  ASSERT_EQ(S_OK, w_->CloseStartTag());
+  ASSERT_EQ(S_OK, w_->WriteElement(u"E", empty));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"S", text));
+  ASSERT_EQ(S_OK, w_->WriteElement(u"R", date));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(
+      u"<A i2=\"-5\" ui4=\"4000000000\" r4=\"2.5\" date=\"45000.25\" b=\"1\" s=\"&lt;x&gt;\" "
+      u"e=\"\" n=\"\" ref=\"4000000000\" pl=\"42\"><E/><S>&lt;x&gt;</S><R>45000.25</R></A>",
+      Text());
+}
+
+TEST_F(WriterTest, VariantWithoutTextFormFails) {
+  _variant_t currency;
+  currency.vt = VT_CY;
+  currency.cyVal.int64 = 10000;
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  EXPECT_EQ(E_FAIL, w_->WriteAttribute(u"c", currency));
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(u"Could not convert attribute value to a string"));
+  EXPECT_EQ(E_FAIL, w_->WriteElement(u"c", currency));
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(u"Could not convert element value to a string"));
+}
+
+TEST_F(WriterTest, AttributeAfterCloseStartTagFails) {
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->CloseStartTag());
+  EXPECT_EQ(E_FAIL, w_->WriteAttribute(u"x", LONG{1}));
+  std::u16string description = TakeThreadErrorDescription();
+  EXPECT_EQ(0u, description.find(u"<KXError ")) << kxtest::U8(description);
+  EXPECT_NE(std::u16string::npos,
+            description.find(u"Cannot write attributes outside of an element start"));
+  EXPECT_EQ(u"\n<A>", Text());
+}
+
+TEST_F(WriterTest, AttributeWithoutNameFails) {
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  EXPECT_EQ(E_FAIL, w_->WriteAttribute(nullptr, u"v"));
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(u"An XML Attribute must have a name and a value"));
+}
+
+TEST_F(WriterTest, ClosingMoreThanOpenFails) {
+  w_->SetOption(false);
+  for (const OLECHAR* name : {u"A", u"B", u"C"}) ASSERT_EQ(S_OK, w_->StartElement(name));
+  for (const OLECHAR* name : {u"C", u"B", u"A"}) ASSERT_EQ(S_OK, w_->EndElement(name));
+  EXPECT_EQ(E_FAIL, w_->EndElement(u"A"));
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(
+                u"Cannot close more XML elements than are currently open"));
+  EXPECT_EQ(u"<A><B><C/></B></A>", Text());
+}
+
+TEST_F(WriterTest, ClearKeepsTheElementState) {
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->Clear());
+  EXPECT_EQ(0u, w_->GetLength());
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(u"/>", Text());
+}
+
+TEST_F(WriterTest, TextAcrossChunksKeepsItsOrder) {
+  std::u16string expected;
+  for (int i = 0; i < 5000; ++i) expected.push_back(static_cast<char16_t>(u'a' + i % 26));
+  // Uneven pieces so that appends straddle the chunk boundaries.
+  for (size_t at = 0; at < expected.size();) {
+    size_t n = std::min<size_t>(expected.size() - at, 1 + at % 997);
+    ASSERT_EQ(S_OK, w_->Append(expected.data() + at, static_cast<ULONG>(n)));
+    at += n;
+  }
+  ASSERT_EQ(S_OK, w_->Append(nullptr, 3));
+  ASSERT_EQ(S_OK, w_->Append(u"zz", 0));
+  EXPECT_EQ(5000u, w_->GetLength());
+  EXPECT_EQ(expected, Text());
+  std::u16string copy(5001, u'#');
+  ASSERT_EQ(S_OK, w_->CopyTo(copy.data()));
+  EXPECT_EQ(u'\0', copy[5000]);
+  copy.resize(5000);
+  EXPECT_EQ(expected, copy);
+}
+
+TEST_F(WriterTest, StreamWriteAppendsUnescapedText) {
+  ISequentialStream* stream = nullptr;
+  ASSERT_EQ(S_OK, w_->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&stream)));
+  const char16_t text[] = u"<raw&>";
+  ULONG written = 99;
+  EXPECT_EQ(S_OK, stream->Write(text, 12, &written));
+  EXPECT_EQ(12u, written);
+  // Bytes need not be aligned for 16-bit characters.
+  unsigned char odd[5] = {0, 'Z', 0, 0, 0};
+  EXPECT_EQ(S_OK, stream->Write(odd + 1, 2, &written));
+  EXPECT_EQ(S_OK, stream->Write(text, 0, &written));
+  EXPECT_EQ(0u, written);
+  EXPECT_EQ(E_FAIL, stream->Write(text, 3, &written));
+  EXPECT_EQ(0u, written);
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(
+                u"Cannot write a UTF-16 stream that is not a whole number of wide characters"));
+  char buffer[4];
+  ULONG read = 7;
+  EXPECT_EQ(STG_E_ACCESSDENIED, stream->Read(buffer, 4, &read));
+  EXPECT_EQ(0u, read);
+  EXPECT_NE(std::u16string::npos,
+            TakeThreadErrorDescription().find(u"Stream does not support Read operations"));
+  stream->Release();
+  EXPECT_EQ(u"<raw&>Z", Text());
+}
+
+TEST(WriterInterfaces, QueryInterfaceAnswersItsInterfaces) {
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(S_OK, KXXMLStringWriter::CreateInstance(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+  ikxXMLWriter* writer = nullptr;
+  EXPECT_EQ(S_OK, unknown->QueryInterface(IID_ikxXMLWriter, reinterpret_cast<void**>(&writer)));
+  IUnknown* again = nullptr;
+  EXPECT_EQ(S_OK, writer->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
+  EXPECT_EQ(unknown, again);  // one identity
+  IStream* stream = reinterpret_cast<IStream*>(0x1);
+  EXPECT_EQ(E_NOINTERFACE, unknown->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+  EXPECT_EQ(nullptr, stream);
+  again->Release();
+  writer->Release();
+  EXPECT_EQ(0u, unknown->Release());
+
+  void* out = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(E_NOINTERFACE, KXXMLStringWriter::CreateInstance(IID_IStream, &out));
+  EXPECT_EQ(nullptr, out);
+}
+
+// Reads the text of a string element back through the grammar parser.
+class TextElementParser : public SAXSchemaParser {
+ public:
+  const GrammarRecord* GetSchema() const override {
+    static const GrammarRecord kGrammar[] = {
+        {kGrammarRoot, nullptr, 0},
+        {kGrammarStringElement, u"A", 7},
+        {kGrammarEnd, nullptr, 0},
+    };
+    return kGrammar;
+  }
+  HRESULT SetElementValue(uint32_t id, const SAXValue& value) override {
+    if (id == 7) text = value.text;
+    return S_OK;
+  }
+  std::u16string text;
+};
+
+TEST_F(WriterTest, WrittenTextReadsBackUnchanged) {
+  w_->SetOption(false);
+  const std::u16string original = u"x]]>y]]]>z & <tag> \"q\" 'a' \u00e9\u20ac";
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteCData(original.c_str()));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  TextElementParser cdata;
+  ASSERT_EQ(S_OK, cdata.Parse(Bstr(Text())));
+  EXPECT_EQ(original, cdata.text);
+
+  ASSERT_EQ(S_OK, w_->Clear());
+  ASSERT_EQ(S_OK, w_->WriteElement(u"A", original.c_str()));
+  TextElementParser escaped;
+  ASSERT_EQ(S_OK, escaped.Parse(Bstr(Text())));
+  EXPECT_EQ(original, escaped.text);
+}
+
+}  // namespace

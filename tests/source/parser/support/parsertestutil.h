@@ -1,0 +1,42 @@
+// Small helpers shared by the parser tests.
+#pragma once
+
+#include <string>
+
+#include "com/bstr.h"
+#include "com/errorinfo.h"
+#include "com/wstr.h"
+
+namespace kxtest {
+
+// Takes the calling thread's error information and returns its description
+// ("" when there is none); the slot is empty afterwards.
+inline std::u16string TakeThreadErrorDescription() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return u"";
+  BSTR description = nullptr;
+  (void)info->GetDescription(&description);
+  std::u16string text(description != nullptr ? description : u"", SysStringLen(description));
+  SysFreeString(description);
+  info->Release();
+  return text;
+}
+
+// For readable failure messages.
+inline std::string U8(std::u16string_view text) { return kx_utf16_to_utf8_lossy(text); }
+
+// A BSTR owned by the test.
+class Bstr {
+ public:
+  explicit Bstr(std::u16string_view text)
+      : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(bstr_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  operator BSTR() const { return bstr_; }
+
+ private:
+  BSTR bstr_;
+};
+
+}  // namespace kxtest
