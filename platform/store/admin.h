@@ -3,6 +3,8 @@
 //
 // Threads: one thread at a time uses a store (the host's apartment thread).
 // Only AddRef/Release of the store's interfaces may come from other threads.
+// Processes: one process at a time opens a store file; the model in memory
+// does not see another process's writes.
 #pragma once
 
 #include <memory>
@@ -17,7 +19,9 @@ class StoreCore;
 // Told about every change made to the store, as it is made, inside the
 // current transaction. The host turns these into database events and trigger
 // callbacks; on rollback it discards what it collected for the transaction
-// (TransactionEnded(false) comes after the model was restored).
+// (TransactionEnded(false) comes after the model was restored). Callbacks
+// may read the store but must not change it: they run in the middle of a
+// change.
 class StoreObserver {
  public:
   virtual ~StoreObserver() = default;
@@ -74,7 +78,8 @@ class Store {
   Status Rollback();
   bool InTransaction() const;
 
-  // The observer is not owned; null removes it.
+  // The observer is not owned and must outlive the store or be removed
+  // (null) first: closing the store may still tell it of a rollback.
   void SetObserver(StoreObserver* observer);
 
   // Imports a fixture (see README.md) in one transaction of its own (none may

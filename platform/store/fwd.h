@@ -22,6 +22,7 @@
 struct IKXQDatabase;
 struct IKXQSchema;
 struct IKXQClass;
+struct IKXQClassList;
 struct IKXQAttributeDef;
 struct IKXQObject;
 struct IKXQAttribute;

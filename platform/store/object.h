@@ -197,7 +197,8 @@ struct IKXQObject : IDispatch {
   // stays and has no holder afterwards. S_FALSE when nothing held it.
   virtual HRESULT Unlink() = 0;
   // A new object of the same class and owner with a copy of every value
-  // (lists copied, referenced objects shared, not copied). AddRef'd.
+  // (lists copied, referenced objects shared, not copied), marked as a
+  // status copy (get_IsStatusCopy). It is placed in no list. AddRef'd.
   virtual HRESULT Copy(IKXQObject** copy) = 0;
   // Projects that claim the object: 1-D SAFEARRAY of VT_DISPATCH
   // IKXQProject (lower bound 1); an empty array when none. Caller destroys.
@@ -238,11 +239,14 @@ struct IKXQObject : IDispatch {
   // Privilege test on a relation ("Owner") for a privilege name. This
   // store keeps no privileges: it always grants, *place null.
   virtual HRESULT CheckPrivilege(BSTR relation, BSTR privilege, VARIANT_BOOL* allowed, BSTR* place) = 0;
-  // The object seen through a view definition (VT_DISPATCH). AddRef'd.
+  // The object seen through a view definition (VT_DISPATCH of an
+  // IKXQViewDefinition such as a template node; VT_EMPTY: none). See
+  // store/view.h for route steps. AddRef'd.
   virtual HRESULT GetView(VARIANT definition, IKXQView** view) = 0;
   // A representation of the object by kind name ("Diagram"), or null.
   virtual HRESULT get_Representation(BSTR kind, IUnknown** rep) = 0;
-  // VARIANT_TRUE for an object flagged by the store as a status copy.
+  // The object-store flag: VARIANT_TRUE for a status copy (made by Copy, or
+  // marked so by a fixture).
   virtual HRESULT get_IsStatusCopy(VARIANT_BOOL* flag) = 0;
   // Binds a sub-object (VT_DISPATCH) to this object (placing an object on
   // a template node) and hands out the binding (the sub-object). AddRef'd.
@@ -250,6 +254,9 @@ struct IKXQObject : IDispatch {
   // Stores a text (VT_BSTR, or any value turned into text) as the object's
   // remark; recorded in the workflow log.
   virtual HRESULT PutText(VARIANT text) = 0;
+  // The page operation of check and issue: recorded in the workflow log
+  // (code 300); changes no value.
+  virtual HRESULT Seal() = 0;
 };
 KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x05)
 
@@ -275,6 +282,8 @@ struct IKXQTrigger : IDispatch {
   // Forgets the reads of key; VT_INT/VT_I4 0 or VT_EMPTY forgets all.
   virtual HRESULT ResetItem(VARIANT key) = 0;
   virtual HRESULT ClearFiredKeys() = 0;
+  // The ProgID set by SetHandler ("" when none). Caller frees.
+  virtual HRESULT GetHandler(BSTR* progId) = 0;
 };
 KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x06)
 

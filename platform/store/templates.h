@@ -9,10 +9,10 @@
 struct IKXQTemplateLibrary : IDispatch {
   // Template by id (case-sensitive). version VT_EMPTY: the current version;
   // VT_BSTR checknum: that version, or the current one when that version is
-  // gone. An unknown id gives S_FALSE with *tmpl null. AddRef'd.
+  // gone. An unknown id gives S_OK with *tmpl null. AddRef'd.
   virtual HRESULT GetTemplate(BSTR id, VARIANT version, IKXQTemplate** tmpl) = 0;
   // Template by its name (case-insensitive) and optional checknum (VT_BSTR
-  // or VT_EMPTY); S_FALSE with null when none. AddRef'd.
+  // or VT_EMPTY); S_OK with null when none. AddRef'd.
   virtual HRESULT GetTemplateByName(BSTR name, VARIANT version, IKXQTemplate** tmpl) = 0;
   // Number of current templates and the template at a 1-based position in
   // id order (DISP_E_BADINDEX outside). AddRef'd.
@@ -60,6 +60,13 @@ struct IKXQTemplate : IDispatch {
   // As CreateDatasheet without an object, "HasSummary" set to 1 when the
   // class has it.
   virtual HRESULT CreateSummarySheet(LONG caseId, IKXQObject** document) = 0;
+  // The classes the template is made for, as a list (entry 0 first); an
+  // empty list when none. AddRef'd.
+  virtual HRESULT get_ClassDescription(IKXQClassList** classes) = 0;
+  // The template's class definition: a view definition named like the
+  // template whose attached classes are the template's classes and whose
+  // members are the root nodes of its first page. AddRef'd.
+  virtual HRESULT get_ClassDefinition(IKXQViewDefinition** def) = 0;
 };
 KX_DEFINE_IID(IKXQTemplate, 0x4b585103, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x22)
 
@@ -108,6 +115,14 @@ struct IKXQTemplatePage : IDispatch {
   virtual HRESULT get_Overspill(IKXQOverspillAssociation** association) = 0;
 };
 KX_DEFINE_IID(IKXQTemplatePage, 0x4b585103, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x23)
+
+// A fixed list of classes, counted from 0.
+struct IKXQClassList : IDispatch {
+  virtual HRESULT get_Count(LONG* count) = 0;
+  // Class at a 0-based index (DISP_E_BADINDEX outside). AddRef'd.
+  virtual HRESULT get_Item(LONG index, IKXQClass** cls) = 0;
+};
+KX_DEFINE_IID(IKXQClassList, 0x4b585103, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x2a)
 
 // A node of a template page's tree (also standing for a data view).
 struct IKXQClassView : IDispatch {
@@ -177,6 +192,10 @@ struct IKXQTemplateField : IDispatch {
   virtual HRESULT GetOptionText(LONG number, BSTR* text) = 0;
   // Fixed option list: 1-D SAFEARRAY of VT_BSTR; empty when none.
   virtual HRESULT get_Options(SAFEARRAY** options) = 0;
+  // Whether the options depend on the object shown (never, in this store),
+  // and the option list for an object (the fixed list).
+  virtual HRESULT get_OptionsPerObject(VARIANT_BOOL* perObject) = 0;
+  virtual HRESULT GetOptionsFor(IKXQObject* obj, SAFEARRAY** options) = 0;
 };
 KX_DEFINE_IID(IKXQTemplateField, 0x4b585103, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x26)
 

@@ -53,12 +53,20 @@ HRESULT StoreCore::Commit() {
     Rollback();
     return SetError(KXQ_E_STORAGE, std::string("The transaction was rolled back: a write had failed"));
   }
+  // Ids are never reused, not even those of rolled-back creations.
+  if (nextObjectId_ != persistedNextId_ &&
+      !db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES('next_object_id',?)", {nextObjectId_})) {
+    std::string msg = db_.LastError();
+    Rollback();
+    return SetError(KXQ_E_STORAGE, "The transaction could not be committed and was rolled back: " + msg);
+  }
   if (!db_.Commit()) {
     std::string msg = db_.LastError();
     Rollback();
     return SetError(KXQ_E_STORAGE, "The transaction could not be committed and was rolled back: " + msg);
   }
   inTxn_ = false;
+  persistedNextId_ = nextObjectId_;
   undo_.clear();
   snapped_.clear();
   if (observer) observer->TransactionEnded(true);
@@ -226,8 +234,6 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
     o->live = false;
     return hr;
   }
-  if (!db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES('next_object_id',?)", {nextObjectId_}))
-    return StorageFailure();
   cls->instances[id] = true;
   ++liveCount_;
   OnUndo([this, o] {
@@ -377,7 +383,7 @@ HRESULT StoreCore::CopyObject(ObjectRec* src, ObjectRec** out) {
   ObjectRec* o = nullptr;
   if (HRESULT hr = CreateObject(src->cls, 0, &o); FAILED(hr)) return hr;
   if (HRESULT hr = SetOwner(o, src->owner); FAILED(hr)) return hr;
-  if (HRESULT hr = SetObjectFlags(o, src->flags); FAILED(hr)) return hr;
+  if (HRESULT hr = SetObjectFlags(o, src->flags | kObjStatusCopy); FAILED(hr)) return hr;
   for (const AttrValues& av : src->attrs) {
     AttrDef* d = AttrById(av.attr);
     if (!d || av.values.empty()) continue;
@@ -419,15 +425,14 @@ const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef*
   return v ? *v : kEmpty;
 }
 
-void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def) const {
-  computed_.clear();
-  auto it = refs_to_.find(obj->id);
-  if (it == refs_to_.end()) return;
+std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrName) const {
   std::vector<int32_t> holders;
+  auto it = refs_to_.find(obj->id);
+  if (it == refs_to_.end()) return holders;
   for (uint64_t site : it->second) {
     ObjectRec* h = LiveObject(static_cast<int32_t>(site >> 32));
     AttrDef* d = AttrById(static_cast<int32_t>(site & 0xffffffffu));
-    if (!h || !d || !EqualsNoCase(d->name, def->inverse)) continue;
+    if (!h || !d || !EqualsNoCase(d->name, attrName)) continue;
     const std::vector<Value>* list = h->Find(d->id);
     if (!list) continue;
     for (const Value& v : *list)
@@ -438,6 +443,12 @@ void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def) const {
   }
   std::sort(holders.begin(), holders.end());
   holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
+  return holders;
+}
+
+void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def) const {
+  computed_.clear();
+  std::vector<int32_t> holders = Referrers(obj, def->inverse);
   if (!def->list && holders.size() > 1) holders.resize(1);
   for (int32_t h : holders) {
     Value v;
@@ -603,24 +614,30 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const st
 
 void StoreCore::NoteRead(int32_t obj, int32_t attr) {
   if (openItems.empty()) return;
-  for (auto& [t, key] : openItems) t->reads[key].insert(Key(obj, attr));
+  const uint64_t k = Key(obj, attr);
+  for (auto& [t, key] : openItems)
+    if (t->reads[key].insert(k).second) watchers_[k].emplace(t, key);
 }
 
 void StoreCore::FireReads(int32_t obj, int32_t attr) {
-  if (triggers_.empty()) return;
-  const uint64_t k = Key(obj, attr);
-  for (auto& t : triggers_) {
-    if (!LiveObject(t->owner)) continue;
-    for (auto& [key, reads] : t->reads) {
-      if (!reads.count(k)) continue;
-      if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
-      t->fired.push_back(key);
-      TriggerRec* tr = t.get();
-      OnUndo([tr] {
-        if (!tr->fired.empty()) tr->fired.pop_back();
-      });
-      if (observer) observer->TriggerFired(t->owner, t->name, key);
+  auto it = watchers_.find(Key(obj, attr));
+  if (it == watchers_.end()) return;
+  const uint64_t k = it->first;
+  // A copy: the observer may read values and so record new watchers.
+  const std::set<std::pair<TriggerRec*, u16>> items = it->second;
+  for (const auto& [t, key] : items) {
+    auto r = t->reads.find(key);
+    if (r == t->reads.end() || !r->second.count(k)) {
+      watchers_[k].erase({t, key});
+      continue;
     }
+    if (!LiveObject(t->owner)) continue;
+    if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
+    t->fired.push_back(key);
+    OnUndo([t] {
+      if (!t->fired.empty()) t->fired.pop_back();
+    });
+    if (observer) observer->TriggerFired(t->owner, t->name, key);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -106,6 +107,8 @@ class StoreCore {
   // Changes slot pos in place through fn (flags, texts, hold); the slot
   // must exist (pads when past the end).
   HRESULT ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn);
+  // Live objects whose attribute attrName refers to obj, in id order.
+  std::vector<int32_t> Referrers(const ObjectRec* obj, const u16& attrName) const;
   // E_ACCESSDENIED for attributes the store computes.
   HRESULT CheckWritable(const AttrDef* def) const;
   // Records a read for open trigger items.
@@ -196,6 +199,7 @@ class StoreCore {
 
   std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
   int32_t nextObjectId_ = 1;
+  int32_t persistedNextId_ = 1;  // as the file has it
   long liveCount_ = 0;
   // target id -> (holder << 32 | attr) of values that may reference it
   std::unordered_map<int32_t, std::unordered_set<uint64_t>> refs_to_;
@@ -211,6 +215,9 @@ class StoreCore {
   std::unordered_map<int32_t, std::vector<int32_t>> claims_;
   std::unordered_map<int32_t, std::vector<UserRec>> users_;
   std::vector<std::unique_ptr<TriggerRec>> triggers_;
+  // (obj, attr) -> the trigger items that recorded a read of it; entries
+  // whose item was reset since are skipped when found.
+  std::unordered_map<uint64_t, std::set<std::pair<TriggerRec*, u16>>> watchers_;
   TemplateLibraryRec library_;
 };
 

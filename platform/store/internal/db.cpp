@@ -90,8 +90,16 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     Close();
     return false;
   }
-  bool hasTables = false;
-  Query("SELECT 1 FROM sqlite_master WHERE name='meta'", [&](sqlite3_stmt*) { hasTables = true; });
+  bool hasTables = false, hasOthers = false;
+  Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) {
+    if (ColText(st, 0) == u"meta") hasTables = true;
+    else hasOthers = true;
+  });
+  if (!hasTables && hasOthers) {
+    *error = path + " is a database of something else, not an object store";
+    Close();
+    return false;
+  }
   if (!hasTables) {
     char* msg = nullptr;
     std::string sql = std::string("BEGIN;") + kSchema + "COMMIT;";

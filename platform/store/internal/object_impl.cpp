@@ -7,6 +7,9 @@
 
 namespace kx::store {
 
+HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
+HRESULT MakeView(StoreCore& core, ObjectRec* rec, const VARIANT& definition, IKXQView** view);
+
 namespace {
 
 HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
@@ -365,17 +368,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     KX_RETURN_IF_FAILED(Live());
     // Places showing the object: objects whose "NodeObjects" list holds it.
     std::vector<ObjectRec*> holders;
-    for (auto& [id, o] : core_->objects()) {
-      if (!o->live) continue;
-      AttrDef* d = o->cls->FindAttr(u"NodeObjects");
-      if (!d) continue;
-      for (const Value& v : core_->Values(o.get(), d))
-        if (v.kind == KXQ_TYPE_OBJECT && v.i == rec_->id) {
-          holders.push_back(o.get());
-          break;
-        }
-    }
-    std::sort(holders.begin(), holders.end(), [](ObjectRec* a, ObjectRec* b) { return a->id < b->id; });
+    for (int32_t id : core_->Referrers(rec_, u"NodeObjects")) holders.push_back(core_->LiveObject(id));
     SAFEARRAY* sa = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(holders.size()));
     if (!sa) return E_OUTOFMEMORY;
     for (size_t k = 0; k < holders.size(); ++k) {
@@ -526,6 +519,7 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     rec_->fired.clear();
     return S_OK;
   }
+  HRESULT GetHandler(BSTR* progId) override { return OutBstr(rec_->handler, progId); }
 
  private:
   HRESULT Live() const {
@@ -595,6 +589,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     KX_RETURN_IF_FAILED(Live());
     u16 text;
     if (AttrDef* d = rec_->cls->FindAttr(u"Name")) {
+      core_->NoteRead(rec_->id, d->id);
       const auto& vals = core_->Values(rec_, d);
       if (!vals.empty() && vals[0].kind == KXQ_TYPE_TEXT) text = vals[0].text;
     }
@@ -788,9 +783,10 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     if (place) *place = nullptr;
     return Live();
   }
-  HRESULT GetView(VARIANT, IKXQView** view) override {
+  HRESULT GetView(VARIANT definition, IKXQView** view) override {
     KX_RETURN_IF_FAILED(OutPtr(view));
-    return SetError(E_NOTIMPL, std::string("Views through view definitions are not supported by this store"));
+    KX_RETURN_IF_FAILED(Live());
+    return MakeView(*core_, rec_, definition, view);
   }
   HRESULT get_Representation(BSTR, IUnknown** rep) override {
     KX_RETURN_IF_FAILED(OutPtr(rep));
@@ -819,6 +815,10 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     });
   }
 
+  HRESULT Seal() override {
+    return Write([&] { return core_->RecordWorkflow(rec_->id, 300, u16()); });
+  }
+
   ObjectRec* rec() const { return rec_; }
   StoreCore* core() const { return core_.get(); }
 
@@ -844,8 +844,6 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
 };
 
 }  // namespace
-
-HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* result);
 
 HRESULT ObjectImpl::CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) {
   if (!result) return E_POINTER;
@@ -908,6 +906,7 @@ IKXQAttribute* AttributeCom(StoreCore& core, ObjectRec* rec, AttrDef* def) { ret
 IKXQAttributeDef* AttrDefCom(StoreCore& core, AttrDef* def) { return new AttrDefImpl(core, def); }
 
 IKXQTrigger* TriggerCom(StoreCore& core, TriggerRec* rec) {
+  if (core.closed()) return new TriggerImpl(core, rec);
   if (!rec->com) rec->com = static_cast<IKXQTrigger*>(new TriggerImpl(core, rec));
   rec->com->AddRef();
   return static_cast<IKXQTrigger*>(rec->com);

@@ -498,12 +498,14 @@ IKXQObjectCollection* CollectionCom(StoreCore& core, const std::vector<ObjectRec
 }
 
 IKXQDatabase* DatabaseCom(StoreCore& core) {
+  if (core.closed()) return new DatabaseImpl(core);
   if (!core.databaseCom) core.databaseCom = static_cast<IKXQDatabase*>(new DatabaseImpl(core));
   core.databaseCom->AddRef();
   return static_cast<IKXQDatabase*>(core.databaseCom);
 }
 
 IKXQSchema* SchemaCom(StoreCore& core) {
+  if (core.closed()) return new SchemaImpl(core);
   if (!core.schemaCom) core.schemaCom = static_cast<IKXQSchema*>(new SchemaImpl(core));
   core.schemaCom->AddRef();
   return static_cast<IKXQSchema*>(core.schemaCom);

@@ -227,6 +227,7 @@ Status StoreCore::LoadAll() {
   ok = ok && db_.Query("SELECT value FROM meta WHERE key='next_object_id'", [&](sqlite3_stmt* st) {
     nextObjectId_ = std::max(nextObjectId_, static_cast<int32_t>(ColInt(st, 0)));
   });
+  persistedNextId_ = nextObjectId_;
   if (!ok) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_.LastError());
   if (!why.empty()) return Fail(KXQ_E_STORAGE, "The store is damaged: " + why);
   for (const std::string& xml : xmls) {

@@ -255,6 +255,12 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
     *options = BstrVector(F().options, 0);
     return *options ? S_OK : E_OUTOFMEMORY;
   }
+  HRESULT get_OptionsPerObject(VARIANT_BOOL* perObject) override {
+    if (!perObject) return E_POINTER;
+    *perObject = VARIANT_FALSE;
+    return S_OK;
+  }
+  HRESULT GetOptionsFor(IKXQObject*, SAFEARRAY** options) override { return get_Options(options); }
   HRESULT get_ValueKey(LONG* key) override { return OutLong(F().valueKey, key); }
   HRESULT get_NodeIndex(LONG* index) override {
     return OutLong(F().node >= 0 ? P().nodes[static_cast<size_t>(F().node)].index : -1, index);
@@ -483,6 +489,47 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
   int page_;
 };
 
+class ClassListImpl final : public StoreObject<ClassListImpl, IKXQClassList> {
+ public:
+  ClassListImpl(StoreCore& core, std::vector<ClassRec*> classes) : core_(&core), classes_(std::move(classes)) {}
+  HRESULT get_Count(LONG* count) override { return OutLong(static_cast<LONG>(classes_.size()), count); }
+  HRESULT get_Item(LONG index, IKXQClass** cls) override {
+    KX_RETURN_IF_FAILED(OutPtr(cls));
+    if (index < 0 || static_cast<size_t>(index) >= classes_.size())
+      return SetError(DISP_E_BADINDEX, "Class " + std::to_string(index) + " is outside the list");
+    *cls = ClassCom(*core_, classes_[static_cast<size_t>(index)]);
+    return S_OK;
+  }
+
+ private:
+  CoreRef core_;
+  std::vector<ClassRec*> classes_;
+};
+
+class ClassDefinitionImpl final : public StoreObject<ClassDefinitionImpl, IKXQViewDefinition> {
+ public:
+  ClassDefinitionImpl(StoreCore& core, TemplateRec* t) : core_(&core), t_(t) {}
+  HRESULT get_Name(BSTR* name) override { return OutBstr(t_->name, name); }
+  HRESULT GetAttachedClasses(LONG, SAFEARRAY** classes) override { return ClassArray(*core_, t_->classes, classes); }
+  HRESULT get_Member(BSTR name, IKXQViewDefinition** member) override {
+    KX_RETURN_IF_FAILED(OutPtr(member));
+    if (t_->pages.empty()) return S_FALSE;
+    const TPage& p = t_->pages.front();
+    for (int r : p.roots)
+      if (EqualsNoCase(p.nodes[static_cast<size_t>(r)].name, FromBstr(name))) {
+        IKXQClassView* v = NodeCom(*core_, t_, 0, r);
+        HRESULT hr = v->QueryInterface(IID_IKXQViewDefinition, reinterpret_cast<void**>(member));
+        v->Release();
+        return hr;
+      }
+    return S_FALSE;
+  }
+
+ private:
+  CoreRef core_;
+  TemplateRec* t_;
+};
+
 class TemplateImpl final : public StoreObject<TemplateImpl, IKXQTemplate> {
  public:
   TemplateImpl(StoreCore& core, TemplateRec* t) : core_(&core), t_(t) {}
@@ -527,6 +574,16 @@ class TemplateImpl final : public StoreObject<TemplateImpl, IKXQTemplate> {
   HRESULT CreateSummarySheet(LONG caseId, IKXQObject** document) override {
     return Create(nullptr, caseId, true, document);
   }
+  HRESULT get_ClassDescription(IKXQClassList** classes) override {
+    KX_RETURN_IF_FAILED(OutPtr(classes));
+    *classes = new ClassListImpl(*core_, Classes(*core_, t_->classes));
+    return S_OK;
+  }
+  HRESULT get_ClassDefinition(IKXQViewDefinition** def) override {
+    KX_RETURN_IF_FAILED(OutPtr(def));
+    *def = new ClassDefinitionImpl(*core_, t_);
+    return S_OK;
+  }
 
  private:
   HRESULT Create(IKXQObject* object, LONG caseId, bool summary, IKXQObject** document) {
@@ -554,7 +611,7 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
     KX_RETURN_IF_FAILED(VariantText(version, &checknum));
     TemplateRec* t = checknum.empty() ? nullptr : core_->library().Version(FromBstr(id), checknum);
     if (!t) t = core_->library().Current(FromBstr(id));
-    if (!t) return S_FALSE;
+    if (!t) return S_OK;
     *tmpl = TemplateCom(*core_, t);
     return S_OK;
   }
@@ -570,7 +627,7 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
       *tmpl = TemplateCom(*core_, t ? t : cur);
       return S_OK;
     }
-    return S_FALSE;
+    return S_OK;
   }
   HRESULT get_Count(LONG* count) override {
     return OutLong(static_cast<LONG>(core_->library().byId.size()), count);
@@ -606,21 +663,16 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
 
 template <class Impl, class Iface>
 Iface* Part(StoreCore& core, TemplateRec* t, int kind, int page, int index) {
+  if (core.closed()) return new Impl(core, t, page, index);
   IUnknown*& slot = t->parts[std::make_tuple(kind, page, index)];
-  if (!slot) {
-    Iface* made = new Impl(core, t, page, index);
-    if (core.closed()) {
-      t->parts.erase(std::make_tuple(kind, page, index));
-      return made;
-    }
-    slot = made;
-  }
+  if (!slot) slot = static_cast<Iface*>(new Impl(core, t, page, index));
   slot->AddRef();
   return static_cast<Iface*>(slot);
 }
 
 
 IKXQTemplatePage* PageCom(StoreCore& core, TemplateRec* t, int page) {
+  if (core.closed()) return new PageImpl(core, t, page);
   IUnknown*& slot = t->parts[std::make_tuple(0, page, 0)];
   if (!slot) slot = static_cast<IKXQTemplatePage*>(new PageImpl(core, t, page));
   slot->AddRef();
@@ -639,12 +691,14 @@ IKXQTemplateField* FieldCom(StoreCore& core, TemplateRec* t, int page, int field
 
 IKXQTemplate* TemplateCom(StoreCore& core, TemplateRec* rec) {
   if (!rec) return nullptr;
+  if (core.closed()) return new TemplateImpl(core, rec);
   if (!rec->com) rec->com = static_cast<IKXQTemplate*>(new TemplateImpl(core, rec));
   rec->com->AddRef();
   return static_cast<IKXQTemplate*>(rec->com);
 }
 
 IKXQTemplateLibrary* LibraryCom(StoreCore& core) {
+  if (core.closed()) return new LibraryImpl(core);
   if (!core.libraryCom) core.libraryCom = static_cast<IKXQTemplateLibrary*>(new LibraryImpl(core));
   core.libraryCom->AddRef();
   return static_cast<IKXQTemplateLibrary*>(core.libraryCom);

@@ -402,6 +402,11 @@ TEST_F(ModelTest, CopyMakesANewObjectWithTheSameValues) {
   ASSERT_EQ(copy->GetOwner(&owner, 0), S_OK);
   EXPECT_EQ(owner.GetInterfacePtr(), Obj(*store, 10).GetInterfacePtr());
   EXPECT_EQ(Count(Attr(Obj(*store, 10), u"CurrentPages")), 2);  // not placed in a list
+  VARIANT_BOOL marked = 0;
+  ASSERT_EQ(copy->get_IsStatusCopy(&marked), S_OK);
+  EXPECT_EQ(marked, VARIANT_TRUE);
+  ASSERT_EQ(page->get_IsStatusCopy(&marked), S_OK);
+  EXPECT_EQ(marked, VARIANT_FALSE);
 }
 
 TEST_F(ModelTest, InverseListsFollowTheReferencesAndRefuseWrites) {

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -259,6 +261,87 @@ TEST(PersistenceTest, OpenModes) {
     std::fclose(f);
   }
   EXPECT_FALSE(Store::Open(dir.File("junk.kxq"), OpenMode::kOpenExisting, &s).ok());
+}
+
+}  // namespace
+}  // namespace kx::store::test
+
+namespace kx::store::test {
+namespace {
+
+void RawSql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* msg = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
+  sqlite3_free(msg);
+  sqlite3_close(db);
+}
+
+TEST(DamagedStoreTest, AForeignDatabaseIsNotTakenOver) {
+  TempDir dir;
+  const std::string path = dir.File("other.db");
+  RawSql(path, "CREATE TABLE customers(id INTEGER PRIMARY KEY, name TEXT)");
+  std::unique_ptr<Store> s;
+  Status st = Store::Open(path, OpenMode::kOpenExisting, &s);
+  EXPECT_FALSE(st.ok());
+  EXPECT_NE(st.message.find("not an object store"), std::string::npos) << st.message;
+  RawSql(path, "SELECT count(*) FROM customers");
+}
+
+TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsTheOpenCleanly) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  { auto s = OpenPlant(path); }
+  RawSql(path, "PRAGMA foreign_keys=OFF; INSERT INTO objects(id,class,owner,holder,holder_attr,flags) "
+               "VALUES(500, 999, NULL, NULL, '', 0)");
+  std::unique_ptr<Store> s;
+  Status st = Store::Open(path, OpenMode::kOpenExisting, &s);
+  EXPECT_EQ(st.hr, KXQ_E_STORAGE);
+  EXPECT_NE(st.message.find("object 500 has an unknown class"), std::string::npos) << st.message;
+  EXPECT_EQ(s, nullptr);
+}
+
+TEST(DamagedStoreTest, UndoRestoresHoldersOwnersAndInverses) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  auto page = Obj(*s, 11);
+  auto pump = Obj(*s, 20);
+  ASSERT_TRUE(s->Begin().ok());
+  ASSERT_EQ(page->Unlink(), S_OK);
+  ASSERT_EQ(page->put_Owner(nullptr), S_OK);
+  ASSERT_EQ(Attr(page, u"NodeObjects")->Clear(_variant_t()), S_OK);
+  EXPECT_EQ(Count(Attr(pump, u"DataViews")), 0);
+  ASSERT_TRUE(s->Rollback().ok());
+  BSTR name = nullptr;
+  ASSERT_EQ(page->get_HoldingAttributeName(&name), S_OK);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "CurrentPages");
+  _com_ptr_t<IKXQObject> owner;
+  ASSERT_EQ(page->GetOwner(&owner, 0), S_OK);
+  EXPECT_EQ(owner.GetInterfacePtr(), Obj(*s, 10).GetInterfacePtr());
+  auto views = Attr(pump, u"DataViews");
+  ASSERT_EQ(Count(views), 1);
+  EXPECT_EQ(IdOf(Get(views, 1)), 11);
+  // Ownership may not run in a circle.
+  EXPECT_EQ(Obj(*s, 10)->put_Owner(page), E_INVALIDARG);
+}
+
+TEST(DamagedStoreTest, ObjectValuesByIdAndTheirLimits) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  auto nodes = Attr(Obj(*s, 12), u"NodeObjects");
+  ASSERT_EQ(Put(nodes, 2, _variant_t(21)), S_OK);
+  EXPECT_EQ(IdOf(Get(nodes, 2)), 21);
+  EXPECT_EQ(Put(nodes, 3, _variant_t(404)), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Put(nodes, 2, _variant_t(0)), S_OK);
+  EXPECT_EQ(Vt(Get(nodes, 2)), VT_EMPTY);
+  EXPECT_EQ(Count(nodes), 2);
+  // An object of another store is refused.
+  TempDir other;
+  auto t = OpenPlant(other.File("t.kxq"));
+  auto foreign = Obj(*t, 21);
+  EXPECT_EQ(nodes->PutValue(Pos(1), _variant_t(), _variant_t(static_cast<IDispatch*>(foreign.GetInterfacePtr()))),
+            DISP_E_TYPEMISMATCH);
 }
 
 }  // namespace

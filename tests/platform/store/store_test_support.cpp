@@ -55,6 +55,10 @@ const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
       <attribute name="Started" type="date"/>
       <attribute name="Drawing" type="binary"/>
       <attribute name="Readings" type="real" list="true" dimension="Length"/>
+      <attribute name="Nozzles" type="object" list="true" class="Nozzle"/>
+    </class>
+    <class name="Nozzle" base="GenericClass">
+      <attribute name="Size" type="real" dimension="Length" unit="mm"/>
     </class>
     <class name="Pump" base="ProcessPlantEquipment"/>
     <filter name="Pumps" title="All pumps" class="Pump"/>

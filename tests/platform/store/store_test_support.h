@@ -20,6 +20,7 @@
 #include "store/database.h"
 #include "store/object.h"
 #include "store/templates.h"
+#include "store/view.h"
 
 namespace kx::store::test {
 

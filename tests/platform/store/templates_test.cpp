@@ -35,13 +35,31 @@ TEST_F(TemplatesTest, ByIdByChecknumAndTheCurrentWhenAVersionIsGone) {
   EXPECT_EQ(Checknum(v2), "2");
   auto gone = Get(u"PUMP", _variant_t(u"7"));
   EXPECT_EQ(gone.GetInterfacePtr(), current.GetInterfacePtr());
-  auto none = Get(u"NOPE", _variant_t(), S_FALSE);
+  auto none = Get(u"NOPE", _variant_t(), S_OK);
   EXPECT_EQ(none.GetInterfacePtr(), nullptr);
-  auto lower = Get(u"pump", _variant_t(), S_FALSE);  // ids are exact
+  auto lower = Get(u"pump", _variant_t(), S_OK);  // ids are exact
   EXPECT_EQ(lower.GetInterfacePtr(), nullptr);
   LONG n = 0;
   ASSERT_EQ(lib->get_Count(&n), S_OK);
   EXPECT_EQ(n, 2);
+  _com_ptr_t<IKXQClassList> classes;
+  ASSERT_EQ(current->get_ClassDescription(&classes), S_OK);
+  _com_ptr_t<IKXQClass> first;
+  ASSERT_EQ(classes->get_Item(0, &first), S_OK);
+  BSTR cname = nullptr;
+  first->get_Name(&cname);
+  EXPECT_EQ(_bstr_t(cname, false).utf8(), "Pump");
+  EXPECT_EQ(classes->get_Item(1, &first), DISP_E_BADINDEX);
+  _com_ptr_t<IKXQViewDefinition> def;
+  ASSERT_EQ(current->get_ClassDefinition(&def), S_OK);
+  SAFEARRAY* attached = nullptr;
+  ASSERT_EQ(def->GetAttachedClasses(0, &attached), S_OK);
+  LONG ub = -1;
+  SafeArrayGetUBound(attached, 1, &ub);
+  EXPECT_EQ(ub, 0);
+  SafeArrayDestroy(attached);
+  _com_ptr_t<IKXQViewDefinition> member;
+  EXPECT_EQ(def->get_Member(_bstr_t(u"pump"), &member), S_OK);
   BSTR data = nullptr;
   ASSERT_EQ(lib->GetCachedTemplateData(_bstr_t(u"PUMP"), _bstr_t(u"2"), &data), S_OK);
   EXPECT_EQ(_bstr_t(data, false).utf8(), "version two");
@@ -165,6 +183,71 @@ TEST_F(TemplatesTest, TemplatesCreateWholeDocumentsAndSurviveReopening) {
   current->get_PageCount(&pageCount);
   EXPECT_EQ(pageCount, 2);
   EXPECT_EQ(Count(Attr(Obj(*store, docId), u"CurrentPages")), 2);
+}
+
+TEST_F(TemplatesTest, RouteStepsThroughViews) {
+  auto t = Get(u"PUMP", _variant_t());
+  _com_ptr_t<IKXQTemplatePage> tp;
+  ASSERT_EQ(t->get_Page(1, &tp), S_OK);
+  _com_ptr_t<IKXQClassView> root;
+  ASSERT_EQ(tp->get_RootView(&root), S_OK);
+  _com_ptr_t<IKXQViewDefinition> def;
+  ASSERT_EQ(root->get_Definition(&def), S_OK);
+  auto pump = Obj(*store, 20);
+  _com_ptr_t<IKXQView> view;
+  ASSERT_EQ(pump->GetView(_variant_t(static_cast<IDispatch*>(def.GetInterfacePtr())), &view), S_OK);
+  _com_ptr_t<IKXQObject> seen;
+  ASSERT_EQ(view->get_Object(&seen), S_OK);
+  EXPECT_EQ(seen.GetInterfacePtr(), pump.GetInterfacePtr());
+
+  _variant_t pos;
+  _com_ptr_t<IKXQFieldValue> holder;
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &holder), S_OK);
+  EXPECT_EQ(static_cast<int>(pos), 1);
+  _variant_t tag;
+  ASSERT_EQ(holder->GetValue(pos, _variant_t(), &tag), S_OK);
+  EXPECT_EQ(_bstr_t(tag).utf8(), "P-101");
+
+  EXPECT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder), KXQ_E_NOTFOUND);
+  EXPECT_EQ(holder.GetInterfacePtr(), nullptr);
+  EXPECT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(0).Size"), _variant_t(-1), &pos, &holder), DISP_E_BADINDEX);
+  ASSERT_EQ(view->WriteRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder), S_OK);
+  ASSERT_EQ(holder->PutValue(pos, _variant_t(u"m"), _variant_t(0.25)), S_OK);
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder), S_OK);
+  _variant_t size;
+  ASSERT_EQ(holder->GetValue(pos, _variant_t(), &size), S_OK);
+  EXPECT_DOUBLE_EQ(static_cast<double>(size), 0.25);  // as written, in m
+  ASSERT_EQ(holder->GetValue(pos, _variant_t(u"mm"), &size), S_OK);
+  EXPECT_DOUBLE_EQ(static_cast<double>(size), 250.0);
+  _com_ptr_t<IKXQValueItem> item;
+  ASSERT_EQ(holder->GetItem(pos, &item), S_OK);
+  _com_ptr_t<IKXQObject> nozzle;
+  ASSERT_EQ(item->get_Object(&nozzle), S_OK);
+  _com_ptr_t<IKXQObject> owner;
+  ASSERT_EQ(nozzle->GetOwner(&owner, 0), S_OK);
+  EXPECT_EQ(owner.GetInterfacePtr(), pump.GetInterfacePtr());
+
+  _com_ptr_t<IKXQFieldValue> nozzles;
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Nozzles"), _variant_t(), &pos, &nozzles), S_OK);
+  LONG n = 0;
+  nozzles->get_Count(&n);
+  EXPECT_EQ(n, 2);
+  _variant_t first, second;
+  ASSERT_EQ(nozzles->GetViewAt(Pos(1), &first), S_OK);
+  EXPECT_EQ(Vt(first), VT_EMPTY);
+  ASSERT_EQ(nozzles->GetViewAt(Pos(2), &second), S_OK);
+  ASSERT_EQ(Vt(second), VT_DISPATCH);
+  _com_ptr_t<IKXQView> nv;
+  second.pdispVal->QueryInterface(IID_IKXQView, reinterpret_cast<void**>(&nv));
+  ASSERT_EQ(nv->get_Object(&seen), S_OK);
+  EXPECT_EQ(seen.GetInterfacePtr(), nozzle.GetInterfacePtr());
+  _com_ptr_t<IKXQView> made;
+  ASSERT_EQ(nozzles->GetViewForWrite(Pos(1), &made), S_OK);
+  nozzles->get_Count(&n);
+  EXPECT_EQ(n, 2);
+  VARIANT_BOOL has = 0;
+  ASSERT_EQ(nozzles->HasValue(Pos(1), &has), S_OK);
+  EXPECT_EQ(has, VARIANT_TRUE);
 }
 
 }  // namespace

@@ -139,6 +139,7 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
   ASSERT_EQ(ds->WorkflowAction(7, _variant_t()), S_OK);
   ASSERT_EQ(ds->OpenVersion(2, _variant_t(u"1")), S_OK);
   ASSERT_EQ(ds->CloseVersion(_variant_t(u"-1")), S_OK);
+  ASSERT_EQ(ds->Seal(), S_OK);
   EXPECT_EQ(Count(Attr(ds, u"CurrentPages")), 2);
   store.reset();
   sqlite3* db = nullptr;
@@ -148,7 +149,7 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
                                nullptr),
             SQLITE_OK);
   ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9: 7: 102:1 199:-1");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9: 7: 102:1 199:-1 300:");
   sqlite3_finalize(st);
   sqlite3_close(db);
 }
@@ -176,6 +177,30 @@ TEST_F(TransactionsTest, SummarySheetsAndRolledBackDocuments) {
   EXPECT_EQ(made->get_Id(&n), S_OK);
   _com_ptr_t<IKXQClass> cls;
   EXPECT_EQ(made->get_Class(&cls), KXQ_E_DELETED);
+}
+
+TEST_F(TransactionsTest, IdsAreNeverReusedNotEvenAfterARollback) {
+  _com_ptr_t<IKXQSchema> schema;
+  store->Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pump;
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  auto create = [&] {
+    _com_ptr_t<IKXQObject> o;
+    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
+    LONG id = 0;
+    o->get_Id(&id);
+    return id;
+  };
+  ASSERT_TRUE(store->Begin().ok());
+  EXPECT_EQ(create(), 22);
+  ASSERT_TRUE(store->Rollback().ok());
+  EXPECT_EQ(create(), 23);
+  ASSERT_EQ(Obj(*store, 23)->Delete(), S_OK);
+  store.reset();
+  store = Reopen(path);
+  store->Database()->get_Schema(&schema);
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  EXPECT_EQ(create(), 24);
 }
 
 TEST_F(TransactionsTest, AClosedStoreHandsOutNothing) {
@@ -208,7 +233,8 @@ TEST_F(TransactionsTest, MalformedTemplatesAndInversesAreRefused) {
   _com_ptr_t<IKXQTemplateLibrary> lib;
   store->Database()->get_TemplateLibrary(&lib);
   _com_ptr_t<IKXQTemplate> t;
-  EXPECT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &t), S_FALSE);
+  EXPECT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &t), S_OK);
+  EXPECT_EQ(t.GetInterfacePtr(), nullptr);
 }
 
 }  // namespace
