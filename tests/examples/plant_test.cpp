@@ -147,6 +147,7 @@ constexpr Expected kSchema[] = {
     {u"Datasheet", u"OwningDiscipline", 1, Expected::kSingle},
     {u"Datasheet", u"HasSummary", 5, Expected::kSingle},
     {u"Datasheet", u"NextAnnotationId", 5, Expected::kSingle},
+    {u"Datasheet", u"RevisedPages", 3, Expected::kPositional},
     {u"Datasheet", u"Dirty", 7, Expected::kSingle},
     {u"Datasheet", u"Status", 5, Expected::kSingle},
     {u"Datasheet", u"LastRevisionLevel", 1, Expected::kSingle},
@@ -469,7 +470,8 @@ TEST_F(PlantTest, TheProjectTreeIsRootedAtOne) {
 }
 
 TEST_F(PlantTest, EquipmentListsThePagesThatShowIt) {
-  // "DataViews" of an object names every current page that places it.
+  // "DataViews", kept by the store, names every current page that places
+  // the object.
   for (LONG ds : Instances(db_, u"Datasheet"))
     for (LONG k = 1; k <= Count(Obj(ds), u"CurrentPages"); ++k) {
       ObjectPtr page = Obj(RefId(Obj(ds), u"CurrentPages", k));
