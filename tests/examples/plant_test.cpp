@@ -573,7 +573,18 @@ TEST_F(PlantTest, AStatusCopyOfAnotherPageIsCaught) {
                               "<value attribute=\"ActivePage\" ref=\"1011\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckPageLists(s->Database());
-  EXPECT_EQ(p, Problems{"page 1014: differs in \"PageId\" or \"PageNumber\" from its current page 1011"}) << Join(p);
+  EXPECT_EQ(p, (Problems{"page 1012: \"RevisedPages\" 1 is no copy of this page",
+                         "page 1014: differs in \"PageId\" or \"PageNumber\" from its current page 1011",
+                         "page 1014: is missing from \"RevisedPages\" of its current page 1011"}))
+      << Join(p);
+}
+
+TEST_F(PlantTest, AnAnnotationIdNotYetHandedOutIsCaught) {
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1001\"", "<value attribute=\"NextAnnotationId\">2<",
+                              "<value attribute=\"NextAnnotationId\">1<"));
+  ASSERT_TRUE(s);
+  Problems p = CheckTemplates(s->Database());
+  EXPECT_EQ(p, Problems{"page 1011: annotation 1 is not below the datasheet's \"NextAnnotationId\" 1"}) << Join(p);
 }
 
 TEST_F(PlantTest, AWrongPageCountIsCaught) {
