@@ -307,6 +307,17 @@ void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page
   if (Count(page, u"Revisions") != revisions)
     r.Add("page", id, "\"Revisions\" holds " + Str(Count(page, u"Revisions")) + " marks for " + Str(revisions) + " values");
 
+  // Annotations: records whose ids the datasheet has handed out.
+  for (LONG n = 1; n <= Count(page, u"Annotations"); ++n) {
+    FieldRecord note;
+    const std::string text = Text(page, u"Annotations", n);
+    if (!ParseRecord(text, &note) || note.kind != "Annotation")
+      r.Add("page", id, "\"Annotations\" " + Str(n) + " is no annotation record: " + text);
+    else if (note.fieldId < 1 || note.fieldId >= Integer(ds, u"NextAnnotationId"))
+      r.Add("page", id, "annotation " + Str(note.fieldId) + " is not below the datasheet's \"NextAnnotationId\" " +
+                            Str(Integer(ds, u"NextAnnotationId")));
+  }
+
   // Cases: the first is the page's case, and it is the datasheet's.
   if (Integer(page, u"Cases") != Integer(page, u"DefaultCase") || Integer(page, u"Cases") != Integer(ds, u"DefaultCase"))
     r.Add("page", id, "case " + Str(Integer(page, u"Cases")) + " differs from the default case");
@@ -464,6 +475,11 @@ Problems CheckPageLists(IKXQDatabase* db) {
         const LONG active = RefId(page, u"ActivePage");
         if (list == kPageLists[0]) {
           if (copy == VARIANT_TRUE || active) r.Add("page", pageId, "a current page marked as a status copy");
+          for (LONG j = 1; j <= Count(page, u"RevisedPages"); ++j) {
+            ObjectPtr revised = Object(db, RefId(page, u"RevisedPages", j));
+            if (RefId(revised, u"ActivePage") != pageId)
+              r.Add("page", pageId, "\"RevisedPages\" " + Str(j) + " is no copy of this page");
+          }
           continue;
         }
         if (copy != VARIANT_TRUE) r.Add("page", pageId, "in " + listName + " but not a status copy");
@@ -477,6 +493,10 @@ Problems CheckPageLists(IKXQDatabase* db) {
         if (Text(current, u"PageId") != Text(page, u"PageId") ||
             Integer(current, u"PageNumber") != Integer(page, u"PageNumber"))
           r.Add("page", pageId, "differs in \"PageId\" or \"PageNumber\" from its current page " + Str(active));
+        bool revised = false;
+        for (LONG j = 1; j <= Count(current, u"RevisedPages"); ++j)
+          revised = revised || RefId(current, u"RevisedPages", j) == pageId;
+        if (!revised) r.Add("page", pageId, "is missing from \"RevisedPages\" of its current page " + Str(active));
       }
     }
     bool has = false;
@@ -503,10 +523,12 @@ Problems CheckNodes(IKXQDatabase* db) {
     std::map<LONG, ViewPtr> nodes;
     CollectNodes(RootNodes(tp), &nodes);
     const LONG objects = Count(page, u"NodeObjects");
+    std::set<LONG> placed;
     for (LONG j = 1; j <= Count(page, u"NodeIndices"); ++j) {
       bool has = false;
       const LONG pos = Integer(page, u"NodeIndices", j, &has);
       if (!has || pos == 0) continue;
+      placed.insert(pos);
       auto node = nodes.find(j - 1);
       if (node == nodes.end()) {
         r.Add("page", pageId, "\"NodeIndices\" " + Str(j) + " names node index " + Str(j - 1) + ", no node of the template page");
@@ -526,7 +548,13 @@ Problems CheckNodes(IKXQDatabase* db) {
         r.Add("page", pageId, "node \"" + NodeName(node->second) + "\" does not accept " + ClassName(obj) + " " +
                                   Str(IdOf(obj)));
     }
-    if (ContinuousFormat(tp).empty()) continue;
+    if (ContinuousFormat(tp).empty()) {
+      // On an ordinary page every object stands on a node.
+      for (LONG p = 1; p <= objects; ++p)
+        if (RefId(page, u"NodeObjects", p) && !placed.count(p))
+          r.Add("page", pageId, "\"NodeObjects\" " + Str(p) + " stands on no node");
+      continue;
+    }
     ViewPtr root = RepeatingRoot(tp);
     if (!root) {
       r.Add("page", pageId, "continuous-list template page without a repeating root node");

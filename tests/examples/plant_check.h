@@ -51,13 +51,14 @@ std::string LastError();
 // Every datasheet's page lists: each entry a page owned by the datasheet
 // and held by that list, no page in two lists, "NumberOfPages" equal to the
 // current pages, status copies pointing at a current page of the same
-// datasheet with the same "PageId" and "PageNumber"; no page outside a list.
+// datasheet with the same "PageId" and "PageNumber" whose "RevisedPages"
+// lists them (and only its copies); no page outside a list.
 Problems CheckPageLists(IKXQDatabase* db);
 
 // Every page's "NodeIndices" entry names a template node and a filled
-// position of "NodeObjects" whose object the node accepts; on a
-// continuous-list page every row from the root's position on is accepted by
-// the root node.
+// position of "NodeObjects" whose object the node accepts; on an ordinary
+// page every object stands on a node; on a continuous-list page every row
+// from the root's position on is accepted by the root node.
 Problems CheckNodes(IKXQDatabase* db);
 
 // Every page's template and template page exist in the page's checknum (or
@@ -65,7 +66,8 @@ Problems CheckNodes(IKXQDatabase* db);
 // datasheet; "Fields" holds one record per field number whose "FieldId" is
 // the template field's; "Units" one unit of the right dimension per unit
 // field; "Revisions" and "Cases" are sized and set as the template and the
-// datasheet say.
+// datasheet say; annotation ids lie below the datasheet's
+// "NextAnnotationId".
 Problems CheckTemplates(IKXQDatabase* db);
 
 // A summary sheet's rows are the objects its filter and project select.

@@ -99,7 +99,7 @@ TEST_F(PlantTest, PagesPlaceTheirEquipmentOnTemplateNodes) {
   const LONG first = Integer(summary, u"NodeIndices", 2);
   std::vector<LONG> rows;
   for (LONG p = first; p <= Count(summary, u"NodeObjects"); ++p) rows.push_back(RefId(summary, u"NodeObjects", p));
-  EXPECT_EQ(rows, (std::vector<LONG>{101, 102, 103, 104}));
+  EXPECT_EQ(rows, (std::vector<LONG>{101, 102, 103, 104, 105, 106}));
 }
 
 TEST_F(PlantTest, StatusCopiesPointAtTheirCurrentPages) {
@@ -147,6 +147,7 @@ constexpr Expected kSchema[] = {
     {u"Datasheet", u"OwningDiscipline", 1, Expected::kSingle},
     {u"Datasheet", u"HasSummary", 5, Expected::kSingle},
     {u"Datasheet", u"NextAnnotationId", 5, Expected::kSingle},
+    {u"Datasheet", u"RevisedPages", 3, Expected::kPositional},
     {u"Datasheet", u"Dirty", 7, Expected::kSingle},
     {u"Datasheet", u"Status", 5, Expected::kSingle},
     {u"Datasheet", u"LastRevisionLevel", 1, Expected::kSingle},
@@ -469,7 +470,8 @@ TEST_F(PlantTest, TheProjectTreeIsRootedAtOne) {
 }
 
 TEST_F(PlantTest, EquipmentListsThePagesThatShowIt) {
-  // "DataViews" of an object names every current page that places it.
+  // "DataViews", kept by the store, names every current page that places
+  // the object.
   for (LONG ds : Instances(db_, u"Datasheet"))
     for (LONG k = 1; k <= Count(Obj(ds), u"CurrentPages"); ++k) {
       ObjectPtr page = Obj(RefId(Obj(ds), u"CurrentPages", k));
@@ -490,8 +492,9 @@ TEST_F(PlantTest, AnIndexPastTheNodeObjectsIsCaught) {
   auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeIndices\">1<", "<value attribute=\"NodeIndices\">3<"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
-  ASSERT_EQ(p.size(), 1u) << Join(p);
-  EXPECT_EQ(p[0], "page 1061: \"NodeIndices\" 1 points to position 3 of 1 \"NodeObjects\"");
+  EXPECT_EQ(p, (Problems{"page 1061: \"NodeIndices\" 1 points to position 3 of 1 \"NodeObjects\"",
+                         "page 1061: \"NodeObjects\" 1 stands on no node"}))
+      << Join(p);
 }
 
 TEST_F(PlantTest, AnObjectOnTheWrongNodeIsCaught) {
@@ -500,8 +503,17 @@ TEST_F(PlantTest, AnObjectOnTheWrongNodeIsCaught) {
                               "<value attribute=\"NodeIndices\">1<"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
-  ASSERT_EQ(p.size(), 1u) << Join(p);
-  EXPECT_EQ(p[0], "page 1012: node \"Motor\" does not accept Pump 101");
+  EXPECT_EQ(p, (Problems{"page 1012: node \"Motor\" does not accept Pump 101",
+                         "page 1012: \"NodeObjects\" 2 stands on no node"}))
+      << Join(p);
+}
+
+TEST_F(PlantTest, AnObjectOnNoNodeIsCaught) {
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeObjects\" ref=\"131\"/>",
+                              "<value attribute=\"NodeObjects\" ref=\"131\"/><value attribute=\"NodeObjects\" ref=\"133\"/>"));
+  ASSERT_TRUE(s);
+  Problems p = CheckNodes(s->Database());
+  EXPECT_EQ(p, Problems{"page 1061: \"NodeObjects\" 2 stands on no node"}) << Join(p);
 }
 
 TEST_F(PlantTest, AnUnknownChecknumIsCaught) {
@@ -525,15 +537,26 @@ TEST_F(PlantTest, FieldsOfTheWrongVersionAreCaught) {
 }
 
 TEST_F(PlantTest, AContinuousListWithAMissingRowRecordIsCaught) {
-  // One more row object than the records hold.
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1071\"", "<value attribute=\"NodeObjects\" ref=\"104\"/>",
-                              "<value attribute=\"NodeObjects\" ref=\"104\"/><value attribute=\"NodeObjects\" ref=\"105\"/>"));
+  // One more row object than the records hold, and one the filter does not select.
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1071\"", "<value attribute=\"NodeObjects\" ref=\"106\"/>",
+                              "<value attribute=\"NodeObjects\" ref=\"106\"/><value attribute=\"NodeObjects\" ref=\"121\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckTemplates(s->Database());
-  EXPECT_NE(std::find(p.begin(), p.end(), "page 1071: \"Fields\" holds 17 records for 21 fields"), p.end()) << Join(p);
-  // P-103 is claimed by Area 200: not a row of Area 100's summary.
+  EXPECT_EQ(p, (Problems{"page 1071: \"Fields\" holds 25 records for 29 fields",
+                         "page 1071: \"Revisions\" holds 25 marks for 29 values"}))
+      << Join(p);
   Problems rows = CheckSummaries(s->Database());
-  EXPECT_NE(std::find(rows.begin(), rows.end(), "page 1071: lists Pump 105, which they do not select"), rows.end())
+  EXPECT_EQ(rows, Problems{"page 1071: lists HeatExchanger 121, which they do not select"}) << Join(rows);
+}
+
+TEST_F(PlantTest, ASummaryListingRowsOutsideItsProjectIsCaught) {
+  // Moved to Area 100 (project 2), the sheet no longer selects the pumps of Area 200.
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1007\"", "<value attribute=\"ProjectId\">1<",
+                              "<value attribute=\"ProjectId\">2<"));
+  ASSERT_TRUE(s);
+  Problems rows = CheckSummaries(s->Database());
+  EXPECT_EQ(rows, (Problems{"page 1071: lists Pump 105, which they do not select",
+                            "page 1071: lists Pump 106, which they do not select"}))
       << Join(rows);
 }
 
@@ -550,7 +573,18 @@ TEST_F(PlantTest, AStatusCopyOfAnotherPageIsCaught) {
                               "<value attribute=\"ActivePage\" ref=\"1011\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckPageLists(s->Database());
-  EXPECT_EQ(p, Problems{"page 1014: differs in \"PageId\" or \"PageNumber\" from its current page 1011"}) << Join(p);
+  EXPECT_EQ(p, (Problems{"page 1012: \"RevisedPages\" 1 is no copy of this page",
+                         "page 1014: differs in \"PageId\" or \"PageNumber\" from its current page 1011",
+                         "page 1014: is missing from \"RevisedPages\" of its current page 1011"}))
+      << Join(p);
+}
+
+TEST_F(PlantTest, AnAnnotationIdNotYetHandedOutIsCaught) {
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1001\"", "<value attribute=\"NextAnnotationId\">2<",
+                              "<value attribute=\"NextAnnotationId\">1<"));
+  ASSERT_TRUE(s);
+  Problems p = CheckTemplates(s->Database());
+  EXPECT_EQ(p, Problems{"page 1011: annotation 1 is not below the datasheet's \"NextAnnotationId\" 1"}) << Join(p);
 }
 
 TEST_F(PlantTest, AWrongPageCountIsCaught) {
