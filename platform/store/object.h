@@ -257,7 +257,9 @@ struct IKXQObject : IDispatch {
   virtual HRESULT PutText(VARIANT text) = 0;
   // The page operation of check and issue: recorded in the workflow log
   // (code 300); changes no value.
-  virtual HRESULT Seal() = 0;
+  // (Added later: the default body keeps test doubles written before it
+  // compiling; the store overrides it.)
+  virtual HRESULT Seal() { return E_NOTIMPL; }
 };
 KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x05)
 
@@ -284,7 +286,9 @@ struct IKXQTrigger : IDispatch {
   virtual HRESULT ResetItem(VARIANT key) = 0;
   virtual HRESULT ClearFiredKeys() = 0;
   // The ProgID set by SetHandler ("" when none). Caller frees.
-  virtual HRESULT GetHandler(BSTR* progId) = 0;
+  // (Added later: the default body keeps test doubles written before it
+  // compiling; the store overrides it.)
+  virtual HRESULT GetHandler(BSTR*) { return E_NOTIMPL; }
 };
 KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x06)
 
