@@ -95,4 +95,13 @@ TEST_F(FakeModuleTest, ATriggerTheModuleSetUpIsCalledBackInsideTheChangingCall) 
   EXPECT_NE(Dump({"21"}).find("Tag = \"fired by Datasheet\"\n"), std::string::npos);
 }
 
+TEST_F(FakeModuleTest, TheUserHoldsTheDeclaredPrivilegesUnlessDenied) {
+  const Outcome granted = Host({"--user", "ann", "request", "WhoAmI"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  EXPECT_EQ(granted.out, "<User>ann granted</User>");
+  const Outcome denied = Host({"--user", "bob", "--deny", "Edit Fakes", "request", "WhoAmI"});
+  ASSERT_EQ(denied.status, 0) << denied.err;
+  EXPECT_EQ(denied.out, "<User>bob denied</User>");
+}
+
 }  // namespace

@@ -11,6 +11,9 @@
 //   "Event"           posts one change event "DatasheetChanged" to "Editor"
 //   "Watch"           binds trigger "Datasheet" of object 10 to this module,
 //                     its item "k" reading object 20's "Tag"
+//   "WhoAmI"          writes <User>NAME granted|denied</User>: the user's
+//                     name and whether they hold "Edit Fakes", the
+//                     privilege start-up declares
 // A trigger callback sets object 21's "Tag" to "fired by NAME" and clears
 // the trigger's fired keys. Any other request succeeds without a reply.
 #include <string>
@@ -86,6 +89,7 @@ class FakeService final : public DispatchObject<IKXQDataService> {
   HRESULT StartUp(IKXQRegistrar* registrar) override {
     Text progid(u"KXDBDatasheetSvcs.Main");
     registrar->RegisterService(progid);
+    registrar->DeclarePrivilege(Text(u"Edit Fakes"), Text(u"Fakes"), Text(u"Edits fakes"));
     VARIANT kind = Empty();
     kind.vt = VT_I4;
     kind.lVal = 1;
@@ -114,6 +118,7 @@ class FakeService final : public DispatchObject<IKXQDataService> {
       return hr;
     }
     if (message == u"Watch") return Watch();
+    if (message == u"WhoAmI") return WhoAmI(context);
     return S_OK;
   }
 
@@ -174,6 +179,24 @@ class FakeService final : public DispatchObject<IKXQDataService> {
     response->EndElement(Text(u"XMLMessage"));
     const HRESULT hr = response->EndReply();
     attributes->Release();
+    response->Release();
+    return hr;
+  }
+
+  HRESULT WhoAmI(IKXQRequestContext* context) {
+    IKXQPrivileges* privileges = nullptr;
+    if (HRESULT hr = application_->get_Privileges(&privileges); FAILED(hr)) return hr;
+    BSTR user = nullptr;
+    VARIANT_BOOL granted = VARIANT_FALSE;
+    privileges->get_UserName(&user);
+    privileges->HasPrivilege(Text(u"Edit Fakes"), &granted);
+    privileges->Release();
+    const std::u16string text = std::u16string(user ? user : u"") +
+                                (granted == VARIANT_TRUE ? u" granted" : u" denied");
+    SysFreeString(user);
+    IKXQResponse* response = nullptr;
+    if (HRESULT hr = context->get_Response(&response); FAILED(hr)) return hr;
+    const HRESULT hr = response->WriteElement(Text(u"User"), nullptr, Text(text.c_str()));
     response->Release();
     return hr;
   }
