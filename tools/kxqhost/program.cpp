@@ -698,15 +698,15 @@ int Program::HostChange(const Step& step) {
     return true;
   };
   // Sets ATTRIBUTE[POS] of an object to VALUE [UNIT] (no value: clears).
-  auto set_value = [&](const std::string& id, const std::string& spec, const std::string* value,
+  auto set_value = [&](const std::string& id, const std::string& slot, const std::string* value,
                        const std::string* unit) {
     _com_ptr_t<IKXQObject> object;
     if (!object_of(id, object)) return false;
-    std::string name = spec;
+    std::string name = slot;
     _variant_t index;
-    if (const size_t open = spec.find('['); open != std::string::npos && spec.back() == ']') {
-      name = spec.substr(0, open);
-      const std::string position = spec.substr(open + 1, spec.size() - open - 2);
+    if (const size_t open = slot.find('['); open != std::string::npos && slot.back() == ']') {
+      name = slot.substr(0, open);
+      const std::string position = slot.substr(open + 1, slot.size() - open - 2);
       if (!IsInteger(position)) return fail("not a list position: " + position);
       index = _variant_t(static_cast<long>(std::stoll(position)));
     }
