@@ -16,6 +16,7 @@
 //    kx_uuidof<I>()).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -252,7 +253,8 @@ class _com_ptr_t {
   }
   _com_ptr_t& operator=(const _com_ptr_t& cp) noexcept { return *this = cp.p_; }
   _com_ptr_t& operator=(_com_ptr_t&& cp) noexcept {
-    if (this != &cp) {
+    // operator& is the out-parameter accessor: compare real addresses.
+    if (this != std::addressof(cp)) {
       _Release();
       p_ = cp.p_;
       cp.p_ = nullptr;

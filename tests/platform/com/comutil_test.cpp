@@ -121,7 +121,11 @@ TEST(ComPtr, ReferenceCounting) {
     EXPECT_EQ(object->refs(), 3u);
     EXPECT_FALSE(q);
     EXPECT_EQ(r->Id(), 7);
-    r = nullptr;
+    ITrackedPtr s;
+    s = std::move(r);  // move assignment takes the reference over
+    EXPECT_EQ(object->refs(), 3u);
+    EXPECT_FALSE(r);
+    s = nullptr;
     EXPECT_EQ(object->refs(), 2u);
   }
   EXPECT_EQ(object->refs(), 1u);
