@@ -1,0 +1,224 @@
+// The sample requests (examples/requests/): each is a request body as a
+// client sends it, and names ids that exist in the sample plant with the
+// kinds the message expects.
+#include <expat.h>
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <map>
+
+#include "plant_check.h"
+
+namespace kx::examples {
+namespace {
+
+struct Element {
+  std::string name;
+  std::map<std::string, std::string> attrs;
+  std::vector<Element> children;
+  const std::string* Attr(const std::string& key) const {
+    auto it = attrs.find(key);
+    return it == attrs.end() ? nullptr : &it->second;
+  }
+};
+
+struct Parse {
+  Element root;
+  std::vector<Element*> open;
+};
+
+void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attrs) {
+  auto* p = static_cast<Parse*>(data);
+  Element* e = &p->root;
+  if (!p->open.empty()) {
+    p->open.back()->children.emplace_back();
+    e = &p->open.back()->children.back();
+  }
+  e->name = name;
+  for (int k = 0; attrs[k]; k += 2) e->attrs[attrs[k]] = attrs[k + 1];
+  p->open.push_back(e);
+}
+
+void XMLCALL End(void* data, const XML_Char*) { static_cast<Parse*>(data)->open.pop_back(); }
+
+// Parses text into *root; "" when well-formed, else expat's message.
+std::string ParseXml(const std::string& text, Element* root) {
+  Parse p;
+  XML_Parser parser = XML_ParserCreate("UTF-8");
+  XML_SetUserData(parser, &p);
+  XML_SetElementHandler(parser, Start, End);
+  const bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK;
+  std::string error = ok ? "" : XML_ErrorString(XML_GetErrorCode(parser));
+  XML_ParserFree(parser);
+  *root = std::move(p.root);
+  return error;
+}
+
+// "SetRealField" -> "set-real-field": the file names start with the message.
+std::string FileStem(const std::string& message) {
+  std::string out;
+  for (char c : message) {
+    if (std::isupper(static_cast<unsigned char>(c)) && !out.empty()) out += '-';
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+bool IsInteger(const std::string* s) {
+  if (!s || s->empty()) return false;
+  size_t k = (*s)[0] == '-' ? 1 : 0;
+  if (k == s->size()) return false;
+  for (; k < s->size(); ++k)
+    if (!std::isdigit(static_cast<unsigned char>((*s)[k]))) return false;
+  return true;
+}
+
+std::vector<std::string> RequestFiles() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(KX_EXAMPLES_DIR) + "/requests"))
+    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class RequestsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_ = ImportPlant(ReadExample("plant.xml"));
+    ASSERT_TRUE(store_);
+    db_ = store_->Database();
+  }
+
+  // The class of object id, "" when there is none.
+  std::string ClassOf(const std::string& id) { return ClassName(Object(db_, std::stol(id))); }
+
+  // The template page of a page.
+  _com_ptr_t<IKXQTemplatePage> TemplatePageOf(IKXQObject* page) {
+    _com_ptr_t<IKXQTemplateLibrary> lib;
+    db_->get_TemplateLibrary(&lib);
+    _com_ptr_t<IKXQTemplate> t;
+    lib->GetTemplate(_bstr_t(Text(page, u"TemplateId").c_str()), _variant_t(Text(page, u"Checknum").c_str()), &t);
+    _com_ptr_t<IKXQTemplatePage> tp;
+    if (t) t->get_PageById(_bstr_t(Text(page, u"PageId").c_str()), &tp);
+    return tp;
+  }
+
+  // A field message: the page exists, the field is on its template page
+  // with the type the message sets, and a row index lies within the list.
+  void CheckFieldMessage(const Element& m, const char* fieldType) {
+    ASSERT_TRUE(IsInteger(m.Attr("PageId")) && IsInteger(m.Attr("FieldId")));
+    ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+    ObjectPtr page = Object(db_, std::stol(*m.Attr("PageId")));
+    VARIANT_BOOL copy = VARIANT_TRUE;
+    page->get_IsStatusCopy(&copy);
+    EXPECT_EQ(copy, VARIANT_FALSE) << "only current pages are edited";
+    auto tp = TemplatePageOf(page);
+    ASSERT_TRUE(tp);
+    _variant_t number;
+    _com_ptr_t<IKXQTemplateField> field;
+    ASSERT_EQ(tp->GetFieldById(std::stol(*m.Attr("FieldId")), &number, &field), S_OK);
+    _bstr_t type;
+    field->get_TypeName(type.GetAddress());
+    EXPECT_EQ(type.utf8(), fieldType);
+    _bstr_t format;
+    tp->get_ContinuousFormat(format.GetAddress());
+    if (const std::string* index = m.Attr("Index")) {
+      ASSERT_TRUE(IsInteger(index));
+      ASSERT_GT(format.length(), 0u) << "a row index on a page that is no list";
+      // Rows: the objects from the list root's position on (root node index 1).
+      const LONG rows = Count(page, u"NodeObjects") - Integer(page, u"NodeIndices", 2) + 1;
+      EXPECT_GE(std::stol(*index), 0);
+      EXPECT_LT(std::stol(*index), rows);
+    }
+    if (const std::string* published = m.Attr("Published")) {
+      EXPECT_TRUE(*published == "1" || *published == "0");
+    }
+  }
+
+  // A document list: each "Datasheet" names a datasheet version with pages,
+  // each "Diagram" a diagram with that schematic.
+  void CheckDocuments(const Element& m, bool diagrams) {
+    ASSERT_FALSE(m.children.empty());
+    for (const Element& d : m.children) {
+      SCOPED_TRACE(d.name);
+      ASSERT_TRUE(IsInteger(d.Attr("DocumentId")) && IsInteger(d.Attr("Status")));
+      const LONG status = std::stol(*d.Attr("Status"));
+      ASSERT_GE(status, 1);
+      ASSERT_LE(status, 4);
+      ObjectPtr doc = Object(db_, std::stol(*d.Attr("DocumentId")));
+      if (d.name == "Datasheet") {
+        ASSERT_EQ(ClassName(doc), "Datasheet");
+        const char16_t* lists[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"};
+        EXPECT_GT(Count(doc, lists[status - 1]), 0) << "no pages of status " << status;
+      } else {
+        ASSERT_TRUE(diagrams) << "only \"OpenDocuments\" takes diagrams";
+        ASSERT_EQ(d.name, "Diagram");
+        ASSERT_EQ(ClassName(doc), "Diagram");
+        const char16_t* schematics[] = {u"CurrentSchematic", u"SubmittedSchematic", u"CheckedSchematic",
+                                        u"IssuedSchematic"};
+        EXPECT_NE(RefId(doc, schematics[status - 1]), 0);
+      }
+    }
+  }
+
+  std::unique_ptr<store::Store> store_;
+  IKXQDatabase* db_ = nullptr;
+};
+
+TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
+  std::vector<std::string> seen;
+  for (const std::string& file : RequestFiles()) {
+    if (file.size() < 4 || file.substr(file.size() - 4) != ".xml") continue;
+    SCOPED_TRACE(file);
+    Element root;
+    ASSERT_EQ(ParseXml(ReadExample("requests/" + file), &root), "");
+    ASSERT_EQ(root.name, "XMLMessage");
+    ASSERT_TRUE(root.Attr("TargetId"));
+    ASSERT_TRUE(IsInteger(root.Attr("Status")));
+    ASSERT_EQ(root.children.size(), 1u);
+    const Element& m = root.children[0];
+    EXPECT_EQ(file.rfind(FileStem(m.name), 0), 0u) << "the file is named after its message " << m.name;
+    seen.push_back(m.name);
+    if (m.name == "SetRealField") {
+      CheckFieldMessage(m, "Real");
+      EXPECT_EQ(*root.Attr("Status"), "1");
+    } else if (m.name == "SetStringField") {
+      CheckFieldMessage(m, "String");
+      EXPECT_EQ(*root.Attr("Status"), "1");
+    } else if (m.name == "CreateAnnotation") {
+      ASSERT_TRUE(IsInteger(m.Attr("PageId")));
+      EXPECT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+      EXPECT_TRUE(IsInteger(m.Attr("X")) && IsInteger(m.Attr("Y")));
+      ASSERT_TRUE(m.Attr("Value"));
+      EXPECT_FALSE(m.Attr("Value")->empty());
+    } else if (m.name == "OpenDocuments") {
+      CheckDocuments(m, true);
+    } else if (m.name == "PrintDocuments") {
+      CheckDocuments(m, false);
+    } else {
+      ADD_FAILURE() << "no check for message " << m.name;
+    }
+  }
+  for (const char* wanted : {"SetRealField", "CreateAnnotation", "OpenDocuments"})
+    EXPECT_NE(std::find(seen.begin(), seen.end(), wanted), seen.end()) << wanted;
+}
+
+TEST_F(RequestsTest, BareIdRequestsNameAPage) {
+  for (const std::string& file : RequestFiles()) {
+    if (file.size() < 4 || file.substr(file.size() - 4) != ".txt") continue;
+    SCOPED_TRACE(file);
+    std::string text = ReadExample("requests/" + file);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    ASSERT_TRUE(IsInteger(&text));
+    EXPECT_EQ(ClassOf(text), "Page");
+  }
+}
+
+TEST_F(RequestsTest, TheReadmeDescribesEveryRequest) {
+  const std::string readme = ReadExample("README.md");
+  for (const std::string& file : RequestFiles()) EXPECT_NE(readme.find(file), std::string::npos) << file;
+}
+
+}  // namespace
+}  // namespace kx::examples

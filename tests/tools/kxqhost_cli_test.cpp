@@ -1,0 +1,336 @@
+// The command line of kxqhost, run as a subprocess against a store made
+// from the small test plant: requests and their failures, init and dump,
+// registration, the journal, object services and database events.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "com/registry.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::KxqhostTest;
+using kxqtest::Outcome;
+
+constexpr char kCreateAnnotation[] =
+    "<XMLMessage TargetId=\"T\" Status=\"1\"><CreateAnnotation PageId=\"11\" Value=\"note\"/>"
+    "</XMLMessage>";
+
+bool HasLine(const std::string& text, const std::string& line) {
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, end - start, line) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Requests.
+
+TEST_F(KxqhostTest, UnknownMessageFailsWithItsDescriptionOnStandardError) {
+  InitStore();
+  const Outcome outcome = Host({"request", "NoSuchMessage"}, "<XMLMessage/>");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err.rfind("<KXError ", 0), 0u) << outcome.err;
+  EXPECT_NE(outcome.err.find("Desc=\"Data service request handler not found\""), std::string::npos)
+      << outcome.err;
+}
+
+TEST_F(KxqhostTest, RequestTextComesFromAFileOrStandardInput) {
+  InitStore();
+  kxqtest::WriteText(dir_ / "request.xml", kCreateAnnotation);
+  // Both reach the parser of the message: its worker names the message.
+  for (const Outcome& outcome : {Host({"request", "CreateAnnotation", dir_ / "request.xml"}),
+                                 Host({"request", "CreateAnnotation", "-"}, kCreateAnnotation)}) {
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("CreateAnnotation"), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.find("cannot read"), std::string::npos);
+  }
+  const Outcome missing = Host({"request", "CreateAnnotation", dir_ / "none.xml"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+}
+
+TEST_F(KxqhostTest, RequestTextThatIsNotUtf8IsRefusedBeforeTheModule) {
+  InitStore();
+  const Outcome outcome = Host({"request", "CreateAnnotation"}, "<XMLMessage Value=\"\xC3\x28\"/>");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("not valid UTF-8"), std::string::npos) << outcome.err;
+}
+
+TEST_F(KxqhostTest, FailedRequestLeavesTheStoreUnchanged) {
+  InitStore();
+  const std::string before = Dump({"10", "11", "20", "21"});
+  const Outcome failed = Host({"request", "CreateAnnotation"}, kCreateAnnotation);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(Dump({"10", "11", "20", "21"}), before);
+}
+
+// ---------------------------------------------------------------------------
+// init and dump.
+
+TEST_F(KxqhostTest, InitThenDumpShowsTheFixture) {
+  const Outcome made = Host({"init", "--fixture", TinyPlant()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.out.find("(5 objects)"), std::string::npos) << made.out;
+  EXPECT_EQ(Dump({"20"}),
+            "object 20 Pump\n"
+            "DataViews[1] = #11\n"
+            "Tag = \"P-101\"\n"
+            "Length = 1500 mm\n"
+            "Started = 2020-01-02\n");
+  EXPECT_EQ(Dump({"11"}),
+            "object 11 Page\n"
+            "owner 10\n"
+            "NodeObjects[1] = #20\n"
+            "NodeIndices[1] = 1\n"
+            "PageNumber = 1\n");
+}
+
+TEST_F(KxqhostTest, DumpOfAnUnknownObjectFails) {
+  InitStore();
+  const Outcome outcome = Host({"dump", "99"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("cannot dump object 99"), std::string::npos) << outcome.err;
+  EXPECT_EQ(Host({"dump", "x"}).status, 2);
+}
+
+TEST_F(KxqhostTest, InitRefusesAnExistingStore) {
+  InitStore();
+  const Outcome again = Host({"init", "--fixture", TinyPlant()});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("exists"), std::string::npos);
+}
+
+TEST_F(KxqhostTest, InitFromABrokenFixtureLeavesNoStore) {
+  kxqtest::WriteText(dir_ / "broken.xml", "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>");
+  const Outcome outcome = Host({"init", "--fixture", dir_ / "broken.xml"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("broken.xml:3:"), std::string::npos) << outcome.err;
+  EXPECT_FALSE(std::filesystem::exists(Store()));
+  // So a corrected fixture can be imported at once.
+  EXPECT_EQ(Host({"init", "--fixture", TinyPlant()}).status, 0);
+}
+
+TEST_F(KxqhostTest, CommandsOnAMissingStoreExplainHowToMakeIt) {
+  const Outcome outcome = Host({"dump", "20"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("init"), std::string::npos) << outcome.err;
+}
+
+TEST_F(KxqhostTest, DefaultStoreIsMadeFromTheSamplePlantOnFirstUse) {
+  if (!std::filesystem::exists(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml")) {
+    GTEST_SKIP() << "no sample plant yet";
+  }
+  const Outcome outcome = Bare({"request", "NoSuchMessage"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "kxq-store.db"));
+}
+
+TEST_F(KxqhostTest, UsageErrorsExitWithTwo) {
+  EXPECT_EQ(Bare({}).status, 2);
+  EXPECT_EQ(Bare({"--store"}).status, 2);
+  EXPECT_EQ(Bare({"--bogus", "dump", "1"}).status, 2);
+  EXPECT_EQ(Bare({"frobnicate"}).status, 2);
+  EXPECT_EQ(Bare({"--set", "NoEquals", "dump", "1"}).status, 2);
+  EXPECT_EQ(Host({"request"}).status, 2);
+  EXPECT_EQ(Host({"event", "1"}).status, 2);
+  EXPECT_EQ(Host({"dump", "\xC3\x28"}).status, 2);
+  const Outcome help = Bare({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: kxqhost"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Registration.
+
+class RegistryView {
+ public:
+  explicit RegistryView(const std::string& path) { ::setenv("KXQ_REGISTRY", path.c_str(), 1); }
+  bool Has(const char16_t* key) const { return kx_reg_key_exists(key) == S_OK; }
+};
+
+TEST_F(KxqhostTest, RegisterAndUnregisterShowInTheRegistrationStore) {
+  const RegistryView registry(Registry());
+  const Outcome registered = Bare({"register"});
+  ASSERT_EQ(registered.status, 0) << registered.err;
+  EXPECT_TRUE(registry.Has(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID"));
+  std::u16string clsid;
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
+  std::u16string server;
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32", u"",
+                             &server),
+            S_OK);
+  EXPECT_NE(server.find(u"libKXDBDatasheetSvcs.so"), std::u16string::npos);
+
+  const Outcome unregistered = Bare({"unregister"});
+  ASSERT_EQ(unregistered.status, 0) << unregistered.err;
+  EXPECT_FALSE(registry.Has(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main"));
+  EXPECT_FALSE(registry.Has((u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid).c_str()));
+  EXPECT_EQ(Bare({"register", "extra"}).status, 2);
+}
+
+TEST_F(KxqhostTest, ServingACommandRegistersTheModuleWhenItIsNot) {
+  const RegistryView registry(Registry());
+  InitStore();
+  EXPECT_FALSE(registry.Has(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main"));
+  EXPECT_EQ(Host({"request", "NoSuchMessage"}).status, 1);
+  EXPECT_TRUE(registry.Has(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main"));
+}
+
+TEST_F(KxqhostTest, AStaleRegistrationIsReplacedByTheBuiltModule) {
+  const RegistryView registry(Registry());
+  InitStore();
+  ASSERT_EQ(Bare({"register"}).status, 0);
+  std::u16string clsid;
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
+  const std::u16string server = u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32";
+  ASSERT_EQ(kx_reg_set_value(server, u"", u"/nowhere/libKXDBDatasheetSvcs.so"), S_OK);
+  const Outcome outcome = Host({"request", "NoSuchMessage"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)
+      << outcome.err;
+}
+
+TEST_F(KxqhostTest, ARegisteredLibraryThatCannotBeLoadedIsReplacedByTheBuiltModule) {
+  const RegistryView registry(Registry());
+  InitStore();
+  ASSERT_EQ(Bare({"register"}).status, 0);
+  std::u16string clsid;
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
+  const std::u16string server = u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32";
+  kxqtest::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
+  const std::string broken = dir_ / "libKXDBDatasheetSvcs.so";
+  ASSERT_EQ(kx_reg_set_value(server, u"", std::u16string(broken.begin(), broken.end())), S_OK);
+  const Outcome outcome = Host({"request", "NoSuchMessage"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("could not be loaded"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)
+      << outcome.err;
+  std::u16string now;
+  ASSERT_EQ(kx_reg_get_value(server, u"", &now), S_OK);
+  EXPECT_NE(now, std::u16string(broken.begin(), broken.end()));
+}
+
+// ---------------------------------------------------------------------------
+// The journal.
+
+TEST_F(KxqhostTest, JournalFileReceivesTheHandlerEntryLineWhole) {
+  InitStore();
+  const Outcome outcome =
+      Host({"--journal", dir_ / "journal.log", "--set", "TraceLevel::JournalTrace=yes", "--set",
+            "TraceLevel::General=high", "request", "CreateAnnotation"},
+           kCreateAnnotation);
+  EXPECT_EQ(outcome.status, 1);
+  const std::string journal = kxqtest::ReadText(dir_ / "journal.log");
+  EXPECT_TRUE(HasLine(journal, "&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"))
+      << journal;
+  // Trace lines went to the file, not to standard error.
+  EXPECT_EQ(outcome.err.find(">>>> Enter"), std::string::npos) << outcome.err;
+}
+
+TEST_F(KxqhostTest, JournalGoesToStandardErrorByDefault) {
+  InitStore();
+  const Outcome outcome = Host({"--set", "TraceLevel::JournalTrace=yes", "--set",
+                                "TraceLevel::General=high", "request", "CreateAnnotation"},
+                               kCreateAnnotation);
+  EXPECT_TRUE(HasLine(outcome.err, "&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"))
+      << outcome.err;
+}
+
+TEST_F(KxqhostTest, SettingsFileSwitchesTracingOnAndCommandLineOverridesIt) {
+  InitStore();
+  kxqtest::WriteText(dir_ / "host.settings",
+                     "# tracing\nTraceLevel::JournalTrace=yes\nTraceLevel::General=high\n");
+  const std::string journal = dir_ / "journal.log";
+  Host({"--settings", dir_ / "host.settings", "--journal", journal, "request", "CreateAnnotation"},
+       kCreateAnnotation);
+  EXPECT_NE(kxqtest::ReadText(journal).find(">>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"),
+            std::string::npos);
+  std::filesystem::remove(journal);
+  Host({"--settings", dir_ / "host.settings", "--set", "TraceLevel::JournalTrace=no", "--journal",
+        journal, "request", "CreateAnnotation"},
+       kCreateAnnotation);
+  EXPECT_EQ(kxqtest::ReadText(journal).find(">>>> Enter"), std::string::npos);
+  const Outcome missing = Host({"--settings", dir_ / "none.settings", "request", "X"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("none.settings"), std::string::npos) << missing.err;
+}
+
+// ---------------------------------------------------------------------------
+// Object services.
+
+TEST_F(KxqhostTest, DatasheetNameIsServedOrReportedAsNotImplemented) {
+  InitStore();
+  const Outcome outcome = Host({"service", "10", "10", "DatasheetName"});
+  if (outcome.status == 0) {
+    EXPECT_FALSE(outcome.out.empty());
+  } else {
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_NE(outcome.err.find("HR=\"E_NOTIMPL\""), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("0x80004001 (Not implemented)"), std::string::npos) << outcome.err;
+  }
+}
+
+TEST_F(KxqhostTest, ObjectServiceFailuresNameTheirCause) {
+  InitStore();
+  const Outcome unknown_method = Host({"service", "10", "10", "NoSuchMethod"});
+  EXPECT_EQ(unknown_method.status, 1);
+  EXPECT_NE(unknown_method.err.find("no method NoSuchMethod"), std::string::npos)
+      << unknown_method.err;
+  const Outcome unknown_kind = Host({"service", "12", "10", "DatasheetName"});
+  EXPECT_EQ(unknown_kind.status, 1);
+  EXPECT_NE(unknown_kind.err.find("0x8000FFFF"), std::string::npos) << unknown_kind.err;
+  const Outcome unknown_object = Host({"service", "10", "99", "DatasheetName"});
+  EXPECT_EQ(unknown_object.status, 1);
+  EXPECT_NE(unknown_object.err.find("no object 99"), std::string::npos) << unknown_object.err;
+}
+
+// ---------------------------------------------------------------------------
+// Database events.
+
+// Store kinds 0 to 10 on a pump: the module subscribed kind 2 (delete) and
+// kind 5 (change class) for every object; the others reach no subscription.
+TEST_F(KxqhostTest, DatabaseEventsOfKindsZeroToTenGoWhereTheModuleSubscribed) {
+  InitStore();
+  for (int kind = 0; kind <= 10; ++kind) {
+    const Outcome outcome = Host({"event", std::to_string(kind), "20"});
+    EXPECT_EQ(outcome.status, 0) << "kind " << kind << ": " << outcome.err;
+    const bool subscribed = kind == 2 || kind == 5;
+    EXPECT_EQ(outcome.err.find("nothing was delivered") == std::string::npos, subscribed)
+        << "kind " << kind << ": " << outcome.err;
+  }
+}
+
+// The module's own kinds 0 to 10, each with the argument it needs.
+TEST_F(KxqhostTest, LocalEventKindsZeroToTenReachTheModule) {
+  InitStore();
+  for (int kind = 0; kind <= 10; ++kind) {
+    std::vector<std::string> arguments{"event", "--local", std::to_string(kind), "20"};
+    if (kind == 5) arguments.push_back("1");  // the deleted case
+    if (kind == 7) arguments.push_back("2");  // the deleted project
+    const Outcome outcome = Host(arguments);
+    EXPECT_EQ(outcome.status, 0) << "kind " << kind << ": " << outcome.err;
+  }
+  const Outcome no_case = Host({"event", "--local", "5", "10"});
+  EXPECT_EQ(no_case.status, 1);
+  EXPECT_NE(no_case.err.find("carries no case number"), std::string::npos) << no_case.err;
+}
+
+TEST_F(KxqhostTest, EventArgumentsThatNameNothingAreRefused) {
+  InitStore();
+  EXPECT_NE(Host({"event", "5", "20", "NoSuchClass"}).err.find("no class NoSuchClass"),
+            std::string::npos);
+  EXPECT_NE(Host({"event", "15", "20", "77"}).err.find("no project 77"), std::string::npos);
+  EXPECT_NE(Host({"event", "1", "99"}).err.find("no object 99"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+// `kxqhost run`: steps in one process, in order, with the output of each;
+// changes made by steps and the notifications they raise; and durability
+// when the process is killed in the middle of a call.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::KxqhostTest;
+using kxqtest::Outcome;
+
+class ScriptTest : public KxqhostTest {
+ protected:
+  Outcome RunScript(const std::string& script, std::vector<std::string> options = {}) {
+    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    options.push_back("run");
+    options.push_back(dir_ / "steps.kxq");
+    return Host(options);
+  }
+};
+
+TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
+  InitStore();
+  kxqtest::WriteText(dir_ / "unknown.xml", "<XMLMessage/>");
+  const Outcome outcome = RunScript(
+      "# a comment\n"
+      "\n"
+      "set 20 Tag \"P-101 A\"\n"
+      "dump 20\n"
+      "! request NoSuchMessage unknown.xml\n"
+      "! request CreateAnnotation <<END\n"
+      "<XMLMessage TargetId=\"T\" Status=\"1\">\n"
+      "<CreateAnnotation PageId=\"11\"/></XMLMessage>\n"
+      "END\n"
+      "create Pump\n"
+      "set 21 Length 2 m\n"
+      "set 20 Length\n"
+      "set 11 NodeObjects[2] #21\n"
+      "dump 21 11\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out,
+            "## set 20 Tag \"P-101 A\"\n"
+            "## dump 20\n"
+            "object 20 Pump\n"
+            "DataViews[1] = #11\n"
+            "Tag = \"P-101 A\"\n"
+            "Length = 1500 mm\n"
+            "Started = 2020-01-02\n"
+            "## ! request NoSuchMessage unknown.xml\n"
+            "## ! request CreateAnnotation <<END\n"
+            "## create Pump\n"
+            "created #31\n"
+            "## set 21 Length 2 m\n"
+            "## set 20 Length\n"
+            "## set 11 NodeObjects[2] #21\n"
+            "## dump 21 11\n"
+            "object 21 Pump\n"
+            "Tag = \"P-102\"\n"
+            "Length = 2 m\n"
+            "object 11 Page\n"
+            "owner 10\n"
+            "NodeObjects[1] = #20\n"
+            "NodeObjects[2] = #21\n"
+            "NodeIndices[1] = 1\n"
+            "PageNumber = 1\n");
+  EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos);
+  EXPECT_NE(outcome.err.find("CreateAnnotation is not implemented yet"), std::string::npos);
+  // The steps' changes were committed one by one.
+  EXPECT_NE(Dump({"20"}).find("Tag = \"P-101 A\"\n"), std::string::npos);
+  EXPECT_EQ(Dump({"20"}).find("Length"), std::string::npos);
+  EXPECT_EQ(Dump({"31"}), "object 31 Pump\n");
+}
+
+TEST_F(ScriptTest, AnUnexpectedFailureStopsTheScript) {
+  InitStore();
+  const Outcome outcome = RunScript("set 20 Tag First\nrequest NoSuchMessage <<E\nE\nset 20 Tag Second\n");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("steps.kxq:2: the step failed"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.out.find("Second"), std::string::npos);
+  EXPECT_NE(Dump({"20"}).find("Tag = \"First\""), std::string::npos);
+}
+
+TEST_F(ScriptTest, AnExpectedFailureThatSucceedsFailsTheScript) {
+  InitStore();
+  const Outcome outcome = RunScript("! set 20 Tag Fine\n");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("expected to fail"), std::string::npos) << outcome.err;
+}
+
+TEST_F(ScriptTest, AMistakeInTheScriptRunsNoStep) {
+  InitStore();
+  const std::string before = Dump({"20"});
+  const Outcome outcome = RunScript("set 20 Tag Changed\nset 20\n");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("steps.kxq:2: wrong number of arguments"), std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(Dump({"20"}), before);
+}
+
+TEST_F(ScriptTest, AScriptThatIsNotUtf8RunsNoStep) {
+  InitStore();
+  const Outcome outcome = RunScript("set 20 Tag \xC3\x28\n");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("not valid UTF-8"), std::string::npos) << outcome.err;
+  EXPECT_NE(Dump({"20"}).find("Tag = \"P-101\""), std::string::npos);
+}
+
+TEST_F(ScriptTest, FailedChangesLeaveTheStoreUnchanged) {
+  InitStore();
+  const std::string before = Dump({"10", "11", "20", "21"});
+  const Outcome outcome = RunScript(
+      "! set 20 NoSuchAttribute 1\n"
+      "! set 20 Speed fast\n"
+      "! set 20 Length 3 kg\n"
+      "! set 99 Tag X\n"
+      "! create NoSuchClass\n"
+      "! delete 99\n");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Dump({"10", "11", "20", "21"}), before);
+  EXPECT_NE(outcome.err.find("has no attribute NoSuchAttribute"), std::string::npos);
+}
+
+TEST_F(ScriptTest, TriggersBoundToTheModuleFireWhenAWatchedValueChanges) {
+  InitStore();
+  const Outcome outcome = RunScript(
+      "watch 10 Datasheet k1 20 Tag\n"
+      "watch 10 Datasheet k2 20 Length\n"
+      "set 21 Tag Unwatched\n"
+      "set 20 Tag Watched\n"
+      "trigger 10 Datasheet\n"
+      "! trigger 10 NoSuchTrigger\n"
+      "create Pump\n",
+      {"--events"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out,
+            "## watch 10 Datasheet k1 20 Tag\n"
+            "## watch 10 Datasheet k2 20 Length\n"
+            "## set 21 Tag Unwatched\n"
+            "== store changed #21: Tag\n"
+            "## set 20 Tag Watched\n"
+            "== store changed #20: Tag\n"
+            "== store trigger Datasheet on #10 fired (keys: k1)\n"
+            "## trigger 10 Datasheet\n"
+            "## ! trigger 10 NoSuchTrigger\n"
+            "## create Pump\n"
+            "created #31\n"
+            "== store created #31 (database event 1)\n");
+  EXPECT_NE(outcome.err.find("object 10 has no trigger NoSuchTrigger"), std::string::npos);
+}
+
+TEST_F(ScriptTest, DatabaseEventStepsMatchTheEventCommand) {
+  InitStore();
+  const Outcome outcome = RunScript("event 2 20\nevent 7 20\nevent --local 6 30\n", {"--events"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.err.find("database event 7 for object 20; nothing was delivered"),
+            std::string::npos);
+  EXPECT_EQ(outcome.err.find("database event 2 for object 20; nothing"), std::string::npos);
+}
+
+// A process killed while a change waits for its commit loses that change
+// only: what earlier steps committed is in the store, which opens cleanly.
+TEST_F(ScriptTest, KilledInTheMiddleOfACallLosesNoCommittedChange) {
+  InitStore();
+  kxqtest::WriteText(dir_ / "steps.kxq",
+                     "set 20 Tag Committed\n"
+                     "stall 60 20 Tag Uncommitted\n");
+  const std::string out = dir_ / "run.out";
+  const int pid = kxqtest::StartHost({"--store", Store(), "run", dir_ / "steps.kxq"}, dir_.path(),
+                                     Registry(), out, dir_ / "run.err");
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos)
+      << kxqtest::ReadText(dir_ / "run.err");
+  ::kill(pid, SIGKILL);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(raw));
+  const std::string after = Dump({"20"});
+  EXPECT_NE(after.find("Tag = \"Committed\"\n"), std::string::npos) << after;
+  EXPECT_EQ(after.find("Uncommitted"), std::string::npos) << after;
+  // The store takes new changes after the crash.
+  EXPECT_EQ(RunScript("set 20 Tag Again\n").status, 0);
+  EXPECT_NE(Dump({"20"}).find("Tag = \"Again\""), std::string::npos);
+}
+
+}  // namespace

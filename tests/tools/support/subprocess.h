@@ -1,0 +1,44 @@
+// Runs the built kxqhost as a child process in a temporary folder of its
+// own, with its own registration store (KXQ_REGISTRY), and collects its
+// exit status, standard output and standard error. Under AddressSanitizer
+// the child runs without leak detection (see subprocess.cpp).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kxqtest {
+
+struct Outcome {
+  int status = -1;  // exit status; 128 + signal when killed
+  std::string out, err;
+};
+
+// A temporary folder, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs kxqhost with `arguments` in folder `cwd`, KXQ_REGISTRY = `registry`,
+// `input` on standard input; waits for it.
+Outcome RunHost(const std::vector<std::string>& arguments, const std::string& cwd,
+                const std::string& registry, const std::string& input = "");
+
+// Starts kxqhost the same way without waiting; its output goes to the files
+// `out` and `err`. Returns the process id.
+int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
+              const std::string& registry, const std::string& out, const std::string& err);
+
+std::string ReadText(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
+
+}  // namespace kxqtest

@@ -1,0 +1,68 @@
+#include "options.h"
+
+#include <string_view>
+
+namespace kx::kxqhost {
+
+const char* UsageText() {
+  return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
+         "               [--journal FILE] [--events] [--deny PRIVILEGE] COMMAND [ARG...]\n"
+         "commands:\n"
+         "  init [--fixture FILE]              create the store from a fixture\n"
+         "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
+         "  run SCRIPT                         run the steps of a script (see README.md)\n"
+         "  dump ID...                         print objects' class and attribute values\n"
+         "  service KIND ID METHOD [ARG...]    call an object service's automation method\n"
+         "  event [--local] KIND ID [ARG]      deliver one database event\n"
+         "  trigger ID NAME                    call the module back for a trigger\n"
+         "  register | unregister              run the module's (un)registration\n";
+}
+
+std::string ParseOptions(int argc, const char* const* argv, Options* options) {
+  *options = Options{};
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.empty() || arg[0] != '-' || arg == "-") break;
+    if (arg == "--help" || arg == "-h") return "help";
+    if (arg == "--events") {
+      options->events = true;
+      continue;
+    }
+    std::string_view name = arg;
+    std::string value;
+    bool has_value = false;
+    if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      value = std::string(arg.substr(eq + 1));
+      has_value = true;
+    }
+    const bool known = name == "--store" || name == "--settings" || name == "--set" ||
+                       name == "--user" || name == "--journal" || name == "--deny";
+    if (!known) return "unknown option " + std::string(arg);
+    if (!has_value) {
+      if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
+      value = argv[++i];
+    }
+    if (name == "--store") {
+      options->store = value;
+    } else if (name == "--settings") {
+      options->settings_files.push_back(value);
+    } else if (name == "--set") {
+      if (value.find('=') == std::string::npos) return "--set needs NAME=VALUE, not " + value;
+      options->overrides.push_back(value);
+    } else if (name == "--user") {
+      options->user = value;
+    } else if (name == "--journal") {
+      options->journal = value;
+    } else {
+      options->denied.push_back(value);
+    }
+  }
+  if (i >= argc) return "no command given";
+  options->command = argv[i++];
+  for (; i < argc; ++i) options->arguments.emplace_back(argv[i]);
+  return {};
+}
+
+}  // namespace kx::kxqhost

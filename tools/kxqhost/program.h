@@ -1,0 +1,86 @@
+// The host program: opens the object store, loads the module by activation,
+// attaches it through the host library's driver and serves one command.
+// Every call into the module runs in one store transaction (see
+// StoreHostSession); its reply and change events go to the output stream,
+// its failure description to the error stream.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com/types.h"
+#include "options.h"
+
+namespace kx::host {
+class Host;
+struct CallResult;
+}  // namespace kx::host
+namespace kx::store {
+class Store;
+}
+
+namespace kx::kxqhost {
+
+class StoreHostSession;
+struct Step;
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // a call or a command failed
+inline constexpr int kExitUsage = 2;   // the command line is wrong
+
+class Program {
+ public:
+  // `out` and `err` are not owned.
+  Program(Options options, std::FILE* out, std::FILE* err);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Serves the command; returns the exit status.
+  int Run();
+
+ private:
+  int Init();
+  int Dump(const std::vector<std::string>& ids);
+  int Request(const std::string& name, const std::string& text);
+  int RunScript(const std::string& path);
+  int RunStep(const Step& step, const std::string& folder);
+  int Service(const std::vector<std::string>& arguments);
+  int Event(const std::vector<std::string>& arguments);
+  int Trigger(const std::vector<std::string>& arguments);
+  int Registration(bool do_register);
+  int HostChange(const Step& step);
+
+  // Opens the store named by --store, or the default one (created from the
+  // sample plant when missing). False after printing why not.
+  bool OpenStore();
+  // Registers the module when needed, creates and attaches it and runs its
+  // start-up. False after printing why not.
+  bool StartModule();
+  bool EnsureRegistered();
+  // Prints what a call left: the change events (with --events), the texts
+  // for the log and the user, and on failure its description. Returns the
+  // exit status for the call.
+  int Finish(const host::CallResult& result, const std::string& what);
+  bool ParseId(const std::string& text, LONG* id);
+  void Error(const std::string& text);
+
+  Options options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::FILE* journal_file_ = nullptr;
+  std::unique_ptr<store::Store> store_;
+  std::unique_ptr<StoreHostSession> session_;
+  std::unique_ptr<host::Host> host_;
+  bool module_started_ = false;
+};
+
+// The module library next to the program's build tree, or "" when none.
+std::string ModuleLibraryPath();
+// The sample plant fixture, or "" when none is found.
+std::string SamplePlantPath();
+
+}  // namespace kx::kxqhost

@@ -1,0 +1,224 @@
+#include "session.h"
+
+#include <algorithm>
+
+#include "com/comutil.h"
+#include "com/errorinfo.h"
+#include "host/internal/errors.h"
+#include "host/internal/utf.h"
+#include "store/database.h"
+#include "store/object.h"
+
+namespace kx::kxqhost {
+
+namespace {
+
+std::string Narrow(std::u16string_view text) { return host::internal::Utf16ToUtf8(text); }
+
+// Sets one named attribute of `object` to `value` (borrowed).
+HRESULT PutAttribute(IKXQObject* object, const char16_t* name, const VARIANT& value) {
+  IKXQAttribute* raw = nullptr;
+  _variant_t selector(-1L);
+  HRESULT hr = object->get_Attribute(_bstr_t(name), selector, &raw);
+  _com_ptr_t<IKXQAttribute> attribute(raw, false);
+  if (FAILED(hr)) return hr;
+  if (!attribute) {
+    return host::internal::Fail(E_FAIL, std::u16string(u"A hold has no attribute ") + name);
+  }
+  VARIANT empty;
+  VariantInit(&empty);
+  return attribute->PutValue(empty, empty, value);
+}
+
+}  // namespace
+
+StoreHostSession::StoreHostSession(store::Store& store) : store_(store) {
+  store_.SetObserver(this);
+}
+
+StoreHostSession::~StoreHostSession() {
+  AbandonHostChange();
+  store_.SetObserver(nullptr);
+}
+
+void StoreHostSession::SetHandlerTest(std::function<bool(const std::u16string&)> is_module) {
+  is_module_ = std::move(is_module);
+}
+
+HRESULT StoreHostSession::StatusResult(const store::Status& status) {
+  if (status.ok()) return S_OK;
+  const auto text = host::internal::Utf8ToUtf16(status.message);
+  return host::internal::Fail(status.hr, text ? *text : u"The object store failed");
+}
+
+HRESULT StoreHostSession::BeginHostChange() {
+  if (host_change_open_) return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
+  delivered_.clear();
+  changes_.clear();
+  created_.clear();
+  fired_.clear();
+  if (HRESULT hr = StatusResult(store_.Begin()); FAILED(hr)) return hr;
+  host_change_open_ = true;
+  return S_OK;
+}
+
+void StoreHostSession::AbandonHostChange() {
+  if (!host_change_open_) return;
+  host_change_open_ = false;
+  if (store_.InTransaction()) (void)store_.Rollback();
+}
+
+HRESULT StoreHostSession::Begin() {
+  if (host_change_open_) {
+    // The call joins the host's change: its transaction is already open.
+    host_change_open_ = false;
+    return S_OK;
+  }
+  delivered_.clear();
+  changes_.clear();
+  created_.clear();
+  fired_.clear();
+  return StatusResult(store_.Begin());
+}
+
+HRESULT StoreHostSession::Commit() { return StatusResult(store_.Commit()); }
+
+HRESULT StoreHostSession::Rollback() {
+  if (!store_.InTransaction()) return S_FALSE;
+  return StatusResult(store_.Rollback());
+}
+
+void StoreHostSession::ObjectCreated(LONG id, const std::u16string&) { created_.push_back(id); }
+
+void StoreHostSession::TriggerFired(LONG owner_id, const std::u16string& trigger,
+                                    const std::u16string& key) {
+  // One callback per trigger and round, however many of its items fired:
+  // the module reads the fired keys from the trigger itself.
+  for (Fired& fired : fired_) {
+    if (fired.owner == owner_id && fired.trigger == trigger) {
+      fired.keys.push_back(key);
+      return;
+    }
+  }
+  fired_.push_back({owner_id, trigger, {key}});
+}
+
+void StoreHostSession::ValueChanged(LONG id, const std::u16string& attribute) {
+  for (Change& change : changes_) {
+    if (change.id != id) continue;
+    if (std::find(change.attributes.begin(), change.attributes.end(), attribute) ==
+        change.attributes.end()) {
+      change.attributes.push_back(attribute);
+    }
+    return;
+  }
+  changes_.push_back({id, {attribute}});
+}
+
+void StoreHostSession::TransactionEnded(bool committed) {
+  if (committed) return;
+  changes_.clear();
+  created_.clear();
+  fired_.clear();
+}
+
+std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
+  std::vector<host::StoreNotification> notifications;
+  IKXQDatabase* database = store_.Database();
+  const std::vector<LONG> created = std::exchange(created_, {});
+  const std::vector<Fired> fired = std::exchange(fired_, {});
+  for (LONG id : created) {
+    IKXQObject* raw = nullptr;
+    // An object created and deleted within the same call raises nothing.
+    if (FAILED(database->get_Object(id, &raw)) || raw == nullptr) {
+      SetErrorInfo(0, nullptr);
+      continue;
+    }
+    host::StoreNotification notification;
+    notification.kind = host::StoreNotification::Kind::kDatabaseEvent;
+    notification.event_kind = kCreateEventKind;
+    notification.object = host::internal::StoreRef<IKXQObject>(raw);
+    raw->Release();
+    notifications.push_back(notification);
+    delivered_.push_back("created #" + std::to_string(id) + " (database event " +
+                         std::to_string(kCreateEventKind) + ")");
+  }
+  for (const Fired& item : fired) {
+    if (!is_module_) continue;
+    IKXQObject* owner = nullptr;
+    if (FAILED(database->get_Object(item.owner, &owner)) || owner == nullptr) {
+      SetErrorInfo(0, nullptr);
+      continue;
+    }
+    _com_ptr_t<IKXQObject> owner_holder(owner, false);
+    IKXQTrigger* trigger = nullptr;
+    if (FAILED(owner->get_Trigger(_bstr_t(item.trigger.c_str()), &trigger)) || !trigger) {
+      SetErrorInfo(0, nullptr);
+      continue;
+    }
+    _com_ptr_t<IKXQTrigger> trigger_holder(trigger, false);
+    BSTR handler = nullptr;
+    const HRESULT hr = trigger->GetHandler(&handler);
+    const std::u16string handler_text(handler ? handler : u"", SysStringLen(handler));
+    SysFreeString(handler);
+    if (FAILED(hr) || !is_module_(handler_text)) {
+      SetErrorInfo(0, nullptr);
+      continue;
+    }
+    host::StoreNotification notification;
+    notification.kind = host::StoreNotification::Kind::kTrigger;
+    notification.trigger = host::internal::StoreRef<IKXQTrigger>(trigger);
+    notifications.push_back(notification);
+    std::string keys;
+    for (const auto& key : item.keys) keys += (keys.empty() ? "" : ", ") + Narrow(key);
+    delivered_.push_back("trigger " + Narrow(item.trigger) + " on #" +
+                         std::to_string(item.owner) + " fired (keys: " + keys + ")");
+  }
+  return notifications;
+}
+
+bool StoreHostSession::IsOfClass(IKXQObject* object, std::u16string_view class_name) {
+  if (!object) return false;
+  VARIANT_BOOL is = VARIANT_FALSE;
+  const _variant_t name(std::u16string(class_name).c_str());
+  if (FAILED(object->IsOfClass(name, &is))) {
+    SetErrorInfo(0, nullptr);
+    return false;
+  }
+  return is == VARIANT_TRUE;
+}
+
+HRESULT StoreHostSession::CreateHold(BSTR name, const VARIANT& reason, IKXQObject** hold) {
+  if (!hold) return E_POINTER;
+  *hold = nullptr;
+  IKXQSchema* schema_raw = nullptr;
+  HRESULT hr = store_.Database()->get_Schema(&schema_raw);
+  _com_ptr_t<IKXQSchema> schema(schema_raw, false);
+  if (FAILED(hr)) return hr;
+  IKXQClass* class_raw = nullptr;
+  hr = schema->get_Class(_bstr_t(u"Hold"), &class_raw);
+  _com_ptr_t<IKXQClass> hold_class(class_raw, false);
+  if (FAILED(hr)) return hr;
+  if (!hold_class) return host::internal::Fail(E_FAIL, u"The store's schema has no class Hold");
+  IKXQObject* made = nullptr;
+  if (hr = hold_class->CreateInstance(&made); FAILED(hr)) return hr;
+  _com_ptr_t<IKXQObject> object(made, false);
+  VARIANT text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = name;  // borrowed for the call
+  if (hr = PutAttribute(object, u"Name", text); FAILED(hr)) return hr;
+  if (hr = PutAttribute(object, u"InActive", _variant_t(false)); FAILED(hr)) return hr;
+  if (reason.vt == VT_BSTR) {
+    if (hr = PutAttribute(object, u"CreatedReason", reason); FAILED(hr)) return hr;
+  }
+  *hold = object.Detach();
+  return S_OK;
+}
+
+HRESULT StoreHostSession::CloseHold(IKXQObject* hold, const VARIANT&) {
+  if (!hold) return E_POINTER;
+  return PutAttribute(hold, u"InActive", _variant_t(true));
+}
+
+}  // namespace kx::kxqhost

@@ -1,0 +1,99 @@
+// StoreHostSession: the host's transactions and notifications on a real
+// object store. It brackets every call of the host driver in one store
+// transaction and turns what the store's observer reports during the call
+// into the notifications the driver delivers after it: a database event
+// "create" (kind 1) for each object created and still alive, and one
+// trigger callback per fired trigger whose handler is the module's ProgID.
+//
+// Deletions are not turned into database events: the observer reports them
+// after the fact, when the object's interface already answers
+// KXQ_E_DELETED, so no handler could read it. A delete event is delivered
+// only when asked for explicitly (`kxqhost event 2 ID`).
+//
+// Threading: the host's one thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/store_session.h"
+#include "store/admin.h"
+
+namespace kx::kxqhost {
+
+// Database event kinds of the store that this host raises by itself.
+inline constexpr LONG kCreateEventKind = 1;
+
+class StoreHostSession final : public host::StoreSession, public store::StoreObserver {
+ public:
+  // Observes `store` (not owned; must outlive the session) until destroyed.
+  explicit StoreHostSession(store::Store& store);
+  ~StoreHostSession() override;
+  StoreHostSession(const StoreHostSession&) = delete;
+  StoreHostSession& operator=(const StoreHostSession&) = delete;
+
+  // Decides whether a trigger's handler ProgID names the module; triggers
+  // of other handlers are not delivered. Unset: none is delivered.
+  void SetHandlerTest(std::function<bool(const std::u16string&)> is_module);
+
+  // A change the host makes itself (as another client of the store would):
+  // opens the transaction that the next call of the driver joins instead of
+  // beginning its own, so the change and the notifications it causes commit
+  // or roll back together. REQUIRES: no transaction open.
+  HRESULT BeginHostChange();
+  // Rolls back a host change that no call joined (the driver refused the
+  // call before beginning). Nothing when none is pending.
+  void AbandonHostChange();
+
+  // What was handed to the driver since the last BeginHostChange or Begin,
+  // one line each ("created #ID (database event 1)", "trigger NAME on #ID
+  // fired (keys: K1, K2)"), for the program's output after a successful
+  // call. The driver delivers a database event only to the subscriptions
+  // whose class filter the object matches.
+  const std::vector<std::string>& delivered() const { return delivered_; }
+
+  // The objects whose values changed in the current or last transaction,
+  // in order of their first change, each with the attributes changed (in
+  // order, each once). Cleared when a transaction begins or rolls back.
+  struct Change {
+    LONG id = 0;
+    std::vector<std::u16string> attributes;
+  };
+  const std::vector<Change>& changes() const { return changes_; }
+
+  // host::StoreSession
+  HRESULT Begin() override;
+  HRESULT Commit() override;
+  HRESULT Rollback() override;
+  std::vector<host::StoreNotification> TakeNotifications() override;
+  bool IsOfClass(IKXQObject* object, std::u16string_view class_name) override;
+  HRESULT CreateHold(BSTR name, const VARIANT& reason, IKXQObject** hold) override;
+  HRESULT CloseHold(IKXQObject* hold, const VARIANT& reason) override;
+
+  // store::StoreObserver
+  void ObjectCreated(LONG id, const std::u16string& class_name) override;
+  void ValueChanged(LONG id, const std::u16string& attribute) override;
+  void TriggerFired(LONG owner_id, const std::u16string& trigger, const std::u16string& key) override;
+  void TransactionEnded(bool committed) override;
+
+ private:
+  struct Fired {
+    LONG owner = 0;
+    std::u16string trigger;
+    std::vector<std::u16string> keys;
+  };
+  HRESULT StatusResult(const store::Status& status);
+
+  store::Store& store_;
+  std::function<bool(const std::u16string&)> is_module_;
+  bool host_change_open_ = false;
+  // Recorded since the last TakeNotifications, in order.
+  std::vector<LONG> created_;
+  std::vector<Fired> fired_;
+  std::vector<std::string> delivered_;
+  std::vector<Change> changes_;
+};
+
+}  // namespace kx::kxqhost
