@@ -203,12 +203,13 @@ struct IKXQObject : IDispatch {
   // Projects that claim the object: 1-D SAFEARRAY of VT_DISPATCH
   // IKXQProject (lower bound 1); an empty array when none. Caller destroys.
   virtual HRESULT get_Claimants(SAFEARRAY** projects) = 0;
-  // VARIANT_TRUE when the object is scoped (claimed by the active project).
+  // VARIANT_TRUE when the object is scoped: claimed by the active project
+  // or a project below it.
   virtual HRESULT IsScoped(VARIANT_BOOL* scoped) = 0;
   // Filter test. filter VT_BSTR: "" passes (1); "KX_CLAIM_ONLY" passes when
-  // some project claims the object; another text names a schema object
-  // filter (KXQ_E_NOTFOUND when unknown). filter VT_BOOL VARIANT_TRUE: the
-  // claim state: 0 not claimed, 1 claimed. *result: non-zero = passes.
+  // the object is scoped (as IsScoped); another text names a schema object
+  // filter (KXQ_E_NOTFOUND when unknown). filter VT_BOOL or VT_EMPTY: the
+  // claim state: 0 not claimed, 1 scoped. *result: non-zero = passes.
   virtual HRESULT TestFilter(VARIANT filter, LONG* result) = 0;
   // Evaluation context for filters on this object. AddRef'd.
   virtual HRESULT get_EvaluationContext(IKXQEvaluationContext** context) = 0;
@@ -256,7 +257,9 @@ struct IKXQObject : IDispatch {
   virtual HRESULT PutText(VARIANT text) = 0;
   // The page operation of check and issue: recorded in the workflow log
   // (code 300); changes no value.
-  virtual HRESULT Seal() = 0;
+  // (Added later: the default body keeps test doubles written before it
+  // compiling; the store overrides it.)
+  virtual HRESULT Seal() { return E_NOTIMPL; }
 };
 KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x05)
 
@@ -283,7 +286,9 @@ struct IKXQTrigger : IDispatch {
   virtual HRESULT ResetItem(VARIANT key) = 0;
   virtual HRESULT ClearFiredKeys() = 0;
   // The ProgID set by SetHandler ("" when none). Caller frees.
-  virtual HRESULT GetHandler(BSTR* progId) = 0;
+  // (Added later: the default body keeps test doubles written before it
+  // compiling; the store overrides it.)
+  virtual HRESULT GetHandler(BSTR*) { return E_NOTIMPL; }
 };
 KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x06)
 

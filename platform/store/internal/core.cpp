@@ -634,8 +634,9 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
     if (!LiveObject(t->owner)) continue;
     if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
     t->fired.push_back(key);
-    OnUndo([t] {
-      if (!t->fired.empty()) t->fired.pop_back();
+    TriggerRec* fired = t;
+    OnUndo([fired] {
+      if (!fired->fired.empty()) fired->fired.pop_back();
     });
     if (observer) observer->TriggerFired(t->owner, t->name, key);
   }

@@ -9,6 +9,7 @@
 #include "com/comutil.h"
 #include "kxcomexception.h"
 #include "kxdbdatasheetsvcs_i.h"
+#include "kxdbdatasheetutils.h"
 #include "kxvalueutils.h"
 #include "main.h"
 #include "module.h"
@@ -151,8 +152,10 @@ class KXDatasheetServices final
     KXComException ctx(kName);
     ctx.activity = kName;
     try {
-      if (vName != nullptr) *vName = nullptr;
-      RaiseNotBuilt(ctx, kName, __LINE__);
+      const HRESULT hr =
+          KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, m_pObject, vName, true, 1);
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
     }
     KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
     return ctx.Return();
@@ -163,8 +166,9 @@ class KXDatasheetServices final
     KXComException ctx(kName);
     ctx.activity = kName;
     try {
-      if (pbIsSummary != nullptr) *pbIsSummary = VARIANT_FALSE;
-      RaiseNotBuilt(ctx, kName, __LINE__);
+      const HRESULT hr = KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, m_pObject, pbIsSummary);
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
     }
     KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
     return ctx.Return();
@@ -175,8 +179,16 @@ class KXDatasheetServices final
     KXComException ctx(kName);
     ctx.activity = kName;
     try {
-      if (ppProject != nullptr) *ppProject = nullptr;
-      RaiseNotBuilt(ctx, kName, __LINE__);
+      IKXQProject* project = nullptr;
+      const HRESULT hr =
+          KXDBDatasheetSvcs::GetSummarySheetProject(m_pApplication, m_pObject, &project);
+      if (ppProject != nullptr) {
+        *ppProject = project;  // the worker's reference passes to the caller
+      } else if (project != nullptr) {
+        project->Release();
+      }
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
     }
     KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
     return ctx.Return();
@@ -200,8 +212,10 @@ class KXDatasheetServices final
     KXComException ctx(kName);
     ctx.activity = kName;
     try {
-      if (psaObjects != nullptr) *psaObjects = nullptr;
-      RaiseNotBuilt(ctx, kName, __LINE__);
+      const HRESULT hr =
+          KXDBDatasheetSvcs::GetDatasheetObjects(m_pApplication, m_pObject, psaObjects);
+      RaiseIfFailed(ctx, hr, __LINE__);
+      return hr;
     }
     KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
     return ctx.Return();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "com/errorinfo.h"
+#include "continuouspageadvisor.h"
 #include "kxdbdatasheetsvcs_i.h"
 #include "kxqdataserviceimpl.h"
 
@@ -188,10 +189,15 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT CompareDocuments(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
 
+  // The one continuous-list analysis of the module, kept for the template
+  // page analysed last.
+  ContinuousPageHelper& GetContinuousPageHelper() { return m_continuousPageHelper; }
+
  private:
   ~Main();
 
   ULONG m_refs = 0;
+  ContinuousPageHelper m_continuousPageHelper;
 };
 
 namespace KXDBDatasheetSvcs {

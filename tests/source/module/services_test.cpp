@@ -124,11 +124,15 @@ TEST_F(ObjectServicesTest, MethodsAreReachedByName) {
   EXPECT_EQ(Narrow(result.value), "<RealFields/>");
   const auto missing = host_.CallObjectService(10, object_.get(), u"ValidateLabel");
   EXPECT_TRUE(FAILED(missing.hr));
-  // The datasheet-model methods are not built yet.
+  // The datasheet-model methods reach their workers, which refuse an object
+  // that is no datasheet of a store; the failure names the method.
   for (const char16_t* method : {u"DatasheetName", u"IsSummarySheet", u"GetSummarySheetProject",
                                   u"DatasheetObjects"}) {
-    const auto notBuilt = host_.CallObjectService(10, object_.get(), method);
-    EXPECT_EQ(notBuilt.hr, E_NOTIMPL) << Narrow(method);
+    const auto refused = host_.CallObjectService(10, object_.get(), method);
+    EXPECT_TRUE(FAILED(refused.hr)) << Narrow(method);
+    EXPECT_NE(ErrorText(refused).find("Activity=\"DatasheetServices::" + Narrow(method) + "\""),
+              std::string::npos)
+        << ErrorText(refused);
   }
 }
 
@@ -171,6 +175,27 @@ TEST(MainInterfaces, AnswerInOrderAndForErrorInfo) {
   EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid), E_FAIL);
   EXPECT_EQ(classInfo->GetGUID(2, &guid), E_INVALIDARG);
   classInfo->Release();
+  // Automation by name: the members are found; their work is not built yet.
+  IDispatch* dispatch = nullptr;
+  ASSERT_EQ(service->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+  OLECHAR name[] = u"visualappearances";
+  LPOLESTR names[] = {name};
+  DISPID id = 0;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, DISPID_VisualAppearances);
+  VARIANT argument;
+  argument.vt = VT_DISPATCH;
+  argument.pdispVal = nullptr;
+  DISPPARAMS params{&argument, nullptr, 1, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+            E_NOTIMPL);
+  EXPECT_EQ(result.vt, VT_EMPTY);
+  OLECHAR unknownName[] = u"NoSuchMember";
+  names[0] = unknownName;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id), DISP_E_UNKNOWNNAME);
+  dispatch->Release();
   UINT count = 5;
   EXPECT_EQ(service->GetTypeInfoCount(&count), S_OK);
   ITypeInfo* info = nullptr;
