@@ -39,6 +39,7 @@ class OwnedVariant {
 
 void StoreResultValue(VARIANT* value, ServiceResult& result) {
   result.type = value->vt;
+  result.raw = *value;
   if (value->vt == VT_EMPTY || value->vt == VT_NULL) return;
   OwnedVariant text;
   if (SUCCEEDED(VariantChangeType(text.get(), value, 0, VT_BSTR))) {

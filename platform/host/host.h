@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "com/comutil.h"
 #include "host/config.h"
 #include "host/dataservice.h"
 #include "host/host_application.h"
@@ -47,6 +48,8 @@ struct ServiceResult : CallResult {
   // VT_BSTR; empty for VT_EMPTY or when it has no text form).
   VARTYPE type = VT_EMPTY;
   std::u16string value;
+  // The result itself, for callers that show objects and arrays.
+  _variant_t raw;
 };
 
 class Host {

@@ -267,17 +267,41 @@ TEST_F(KxqhostTest, SettingsFileSwitchesTracingOnAndCommandLineOverridesIt) {
 // ---------------------------------------------------------------------------
 // Object services.
 
-TEST_F(KxqhostTest, DatasheetNameIsServedOrReportedAsNotImplemented) {
+TEST_F(KxqhostTest, DatasheetNameIsServed) {
   InitStore();
   const Outcome outcome = Host({"service", "10", "10", "DatasheetName"});
-  if (outcome.status == 0) {
-    EXPECT_FALSE(outcome.out.empty());
-  } else {
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_NE(outcome.err.find("HR=\"E_NOTIMPL\""), std::string::npos) << outcome.err;
-    EXPECT_NE(outcome.err.find("0x80004001 (Not implemented)"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "Pump datasheet P-101\n");
+}
+
+// The datasheet object service on the sample plant: a pump datasheet, and
+// the project-wide pump summary with one row per pump.
+TEST_F(KxqhostTest, SamplePlantDatasheetsAnswerTheirAutomationMethods) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  auto call = [&](const std::string& id, const std::string& method) {
+    const Outcome outcome = Host({"service", "10", id, method});
+    EXPECT_EQ(outcome.status, 0) << id << " " << method << ": " << outcome.err;
+    return outcome.out;
+  };
+  EXPECT_EQ(call("1001", "DatasheetName"), "P-101A: Crude charge pump (Normal)\n");
+  EXPECT_EQ(call("1001", "IsSummarySheet"), "false\n");
+  EXPECT_EQ(call("1001", "DatasheetObjects"), "[1] #101 Pump: P-101A\n");
+  EXPECT_EQ(call("1007", "DatasheetName"), "P-101A->P-104: Pump summary (Normal)\n");
+  EXPECT_EQ(call("1007", "IsSummarySheet"), "true\n");
+  EXPECT_EQ(call("1007", "GetSummarySheetProject"), "project #1 CDU-1 Revamp\n");
+  // Six rows, lower bound 1; the order of the elements carries no meaning.
+  const std::string rows = call("1007", "DatasheetObjects");
+  EXPECT_EQ(rows.rfind("[1] ", 0), 0u) << rows;
+  EXPECT_NE(rows.find("[6] "), std::string::npos) << rows;
+  EXPECT_EQ(rows.find("[7] "), std::string::npos) << rows;
+  for (const char* tag : {"P-101A", "P-101B", "P-102A", "P-102B", "P-103", "P-104"}) {
+    EXPECT_NE(rows.find(std::string("Pump: ") + tag + "\n"), std::string::npos) << tag;
   }
+  // A document that is no summary sheet has no project filter: its own
+  // project is still found by id.
+  EXPECT_EQ(call("1001", "GetSummarySheetProject"), "project #2 Area 100 Crude Preheat\n");
 }
 
 TEST_F(KxqhostTest, ObjectServiceFailuresNameTheirCause) {

@@ -56,6 +56,71 @@ std::string HexCode(HRESULT hr) {
   return buffer;
 }
 
+// An automation result as text: a store object as "#ID Class: name", a
+// project as "project #ID name", Booleans as "true"/"false", an array one
+// element a line as "[index] element"; anything else as its text form.
+std::u16string DescribeValue(const VARIANT& value, const std::u16string& text);
+
+std::u16string DescribeObject(IDispatch* dispatch) {
+  if (dispatch == nullptr) return u"(none)";
+  _com_ptr_t<IKXQObject> object;
+  if (SUCCEEDED(dispatch->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&object)))) {
+    LONG id = 0;
+    object->get_Id(&id);
+    std::u16string out = u"#" + kx_format(u"%ld", static_cast<long>(id));
+    _com_ptr_t<IKXQClass> cls;
+    _bstr_t className, name;
+    if (SUCCEEDED(object->get_Class(&cls)) && cls) cls->get_Name(className.GetAddress());
+    _variant_t option(false);
+    object->get_Name(option, name.GetAddress());
+    return out + u" " + std::u16string(className.view()) + u": " + std::u16string(name.view());
+  }
+  _com_ptr_t<IKXQProject> project;
+  if (SUCCEEDED(dispatch->QueryInterface(IID_IKXQProject, reinterpret_cast<void**>(&project)))) {
+    LONG id = 0;
+    project->get_Id(&id);
+    _bstr_t name;
+    project->get_Name(name.GetAddress());
+    return u"project #" + kx_format(u"%ld", static_cast<long>(id)) + u" " + std::u16string(name.view());
+  }
+  return u"(object)";
+}
+
+std::u16string DescribeValue(const VARIANT& value, const std::u16string& text) {
+  if (value.vt == VT_BOOL) return value.boolVal ? u"true" : u"false";
+  if (value.vt == VT_DISPATCH) return DescribeObject(value.pdispVal);
+  if ((value.vt & VT_ARRAY) == 0 || value.parray == nullptr) return text;
+  SAFEARRAY* array = value.parray;
+  if (SafeArrayGetDim(array) != 1) return u"(array)";
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(array, 1, &lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  const VARTYPE elementType = value.vt & VT_TYPEMASK;
+  std::u16string out;
+  for (LONG i = lower; i <= upper; ++i) {
+    _variant_t element;
+    if (elementType == VT_VARIANT) {
+      SafeArrayGetElement(array, &i, &element.GetVARIANT());
+    } else if (elementType == VT_BSTR) {
+      BSTR item = nullptr;
+      if (SUCCEEDED(SafeArrayGetElement(array, &i, &item))) element = _bstr_t(item, false);
+    }
+    _variant_t asText;
+    std::u16string itemText;
+    if (SUCCEEDED(VariantChangeType(&asText.GetVARIANT(), &element.GetVARIANT(), 0, VT_BSTR))) {
+      itemText = std::u16string(asText.GetVARIANT().bstrVal, SysStringLen(asText.GetVARIANT().bstrVal));
+    }
+    if (!out.empty()) out += u"\n";
+    out += u"[" + kx_format(u"%ld", static_cast<long>(i)) + u"] " +
+           DescribeValue(element.GetVARIANT(), itemText);
+  }
+  return out.empty() ? u"(no elements)" : out;
+}
+
+std::u16string DescribeResult(const _variant_t& value, const std::u16string& text) {
+  return DescribeValue(static_cast<const VARIANT&>(value), text);
+}
+
 std::string Describe(HRESULT hr) { return HexCode(hr) + " (" + Narrow(kx_system_message(hr)) + ")"; }
 
 // The thread's error description, or "" when none was left.
@@ -533,7 +598,7 @@ int Program::Service(const std::vector<std::string>& args) {
   const host::ServiceResult result =
       host_->CallObjectService(kind, object, Wide(args[2]), arguments);
   if (result.succeeded() && result.type != VT_EMPTY && result.type != VT_NULL) {
-    std::fprintf(out_, "%s\n", Narrow(result.value).c_str());
+    std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
   }
   return Finish(result, "service " + args[0] + " " + args[2]);
 }
