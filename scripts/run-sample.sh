@@ -2,7 +2,8 @@
 # Builds the project and runs the sample: a fresh store made from the sample
 # plant (examples/plant.xml) in a temporary folder, each sample request of
 # examples/requests/ sent to the module with its reply and change events
-# printed, and the objects each request changed dumped afterwards.
+# printed, and the objects each request changed dumped afterwards; then the
+# datasheet object service on two sample datasheets.
 #   scripts/run-sample.sh            build into build/ (KX_BUILD_DIR overrides)
 # A request that fails is reported and the next one follows.
 set -euo pipefail
@@ -68,3 +69,13 @@ for file in "${requests[@]}"; do
 done
 echo
 echo "$((${#requests[@]} - failed)) of ${#requests[@]} sample requests succeeded"
+
+# The datasheet object service: a pump datasheet and the pump summary.
+echo
+echo "==== datasheet services"
+for id in 1001 1007; do
+  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects; do
+    echo "-- service 10 $id $method"
+    "$host" --store "$store" service 10 "$id" "$method" || true
+  done
+done
