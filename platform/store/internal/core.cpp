@@ -247,8 +247,18 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
   return S_OK;
 }
 
+bool StoreCore::WouldOwnItself(const ObjectRec* obj, int32_t owner) const {
+  // Owner chains have no cycle (every link is checked here), so this ends.
+  for (const ObjectRec* p = LiveObject(owner); p; p = LiveObject(p->owner))
+    if (p == obj) return true;
+  return false;
+}
+
 HRESULT StoreCore::SetOwner(ObjectRec* obj, int32_t owner) {
   if (obj->owner == owner) return S_OK;
+  if (WouldOwnItself(obj, owner))
+    return SetError(E_INVALIDARG, "Object " + std::to_string(owner) + " cannot own object " + std::to_string(obj->id) +
+                                      ": that would make an ownership cycle");
   int32_t old = obj->owner;
   obj->owner = owner;
   OnUndo([obj, old] { obj->owner = old; });
@@ -492,7 +502,9 @@ HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
   ObjectRec* member = LiveObject(static_cast<int32_t>(v.i));
   if (!member) return S_OK;
   if (HRESULT hr = SetHolder(member, obj->id, def->name); FAILED(hr)) return hr;
-  if (member->owner == 0) return SetOwner(member, obj->id);
+  // A member that owns the collection's object (directly or further up)
+  // stays without an owner.
+  if (member->owner == 0 && !WouldOwnItself(member, obj->id)) return SetOwner(member, obj->id);
   return S_OK;
 }
 

@@ -83,7 +83,9 @@ class StoreCore {
   ObjectRec* LiveObject(int32_t id) const;
   HRESULT CreateObject(ClassRec* cls, int32_t id, ObjectRec** out);
   HRESULT DeleteObject(ObjectRec* obj);
+  // Fails with E_INVALIDARG when obj would own itself through owner.
   HRESULT SetOwner(ObjectRec* obj, int32_t owner);
+  bool WouldOwnItself(const ObjectRec* obj, int32_t owner) const;
   HRESULT SetHolder(ObjectRec* obj, int32_t holder, const u16& attr);
   HRESULT SetObjectFlags(ObjectRec* obj, uint32_t flags);
   HRESULT Unlink(ObjectRec* obj, bool* wasHeld);

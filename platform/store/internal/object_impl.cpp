@@ -617,8 +617,6 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
       if (owner) {
         ObjectRec* o = ObjectFromCom(*core_, owner);
         if (!o || !o->live) return SetError(E_INVALIDARG, std::string("The owner must be a live object of this store"));
-        for (ObjectRec* p = o; p; p = core_->LiveObject(p->owner))
-          if (p == rec_) return SetError(E_INVALIDARG, std::string("An object cannot own itself"));
         id = o->id;
       }
       return core_->SetOwner(rec_, id);

@@ -217,6 +217,29 @@ TEST_F(ModelTest, HoldingAttributeAndUnlink) {
 
 // --- attributes and classes ------------------------------------------------------
 
+TEST_F(ModelTest, HoldingGivesNoOwnerThatWouldOwnItsOwnOwner) {
+  _com_ptr_t<IKXQSchema> schema;
+  store->Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pageClass;
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"Page"), &pageClass), S_OK);
+  _com_ptr_t<IKXQObject> page;
+  ASSERT_EQ(pageClass->CreateInstance(&page), S_OK);
+  auto sheet = Obj(*store, 10);
+  ASSERT_EQ(sheet->put_Owner(page), S_OK);
+  // The datasheet is owned by the page: holding the page must not make the
+  // datasheet its owner as well.
+  ASSERT_EQ(Put(Attr(sheet, u"CurrentPages"), 3, _variant_t(static_cast<IDispatch*>(page.GetInterfacePtr()))), S_OK);
+  _com_ptr_t<IKXQObject> pageOwner;
+  ASSERT_EQ(page->GetOwner(&pageOwner, 0), S_OK);
+  EXPECT_EQ(pageOwner.GetInterfacePtr(), nullptr);
+  _bstr_t holder;
+  ASSERT_EQ(page->get_HoldingAttributeName(holder.GetAddress()), S_OK);
+  EXPECT_EQ(std::u16string(holder), u"CurrentPages");
+  // Owner chains stay finite: this returns.
+  EXPECT_EQ(Obj(*store, 20)->put_Owner(sheet), S_OK);
+  EXPECT_EQ(page->put_Owner(sheet), E_INVALIDARG);
+}
+
 TEST_F(ModelTest, UndefinedAttributeIsNullWithSuccess) {
   _com_ptr_t<IKXQAttribute> a;
   EXPECT_EQ(Obj(*store, 20)->get_Attribute(_bstr_t(u"NoSuchAttribute"), _variant_t(-1), &a), S_OK);
