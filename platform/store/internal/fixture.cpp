@@ -224,6 +224,9 @@ void ReadNode(const Element& e, TPage& page, int parent, LONG* nextIndex) {
   TNode n;
   n.name = AttrText(e, "name");
   n.index = AttrLong(e, "index", *nextIndex);
+  // The index is a list position less one ("NodeIndices"): it must fit one.
+  if (n.index < 0 || static_cast<size_t>(n.index) >= kMaxPosition)
+    Throw(e, "node index " + std::to_string(n.index) + " is outside 0 to " + std::to_string(kMaxPosition - 1));
   *nextIndex = std::max<LONG>(*nextIndex, n.index + 1);
   n.id = AttrLong(e, "id", n.index);
   n.parent = parent;
@@ -536,6 +539,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
       if (it == kKinds.end()) Throw(*c, "a method returns none, boolean, integer, text or failure");
       m.kind = it->second;
       m.result = AttrText(*c, "result", "");
+      // An integer answer is parsed when the method is called: check it now.
+      if (m.kind == 2 && !m.result.empty()) AttrLong(*c, "result", 0);
       CheckHr(*c, core.AddMethod(m));
     }
   }

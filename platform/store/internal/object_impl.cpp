@@ -1,6 +1,7 @@
 // IKXQObject, IKXQAttribute, IKXQTrigger and the small interfaces around
 // them.
 #include <algorithm>
+#include <cstdlib>
 
 #include "com/enumvariant.h"
 #include "store/internal/com_util.h"
@@ -863,7 +864,8 @@ HRESULT CallMethodRec(StoreCore&, MethodRec* m, SAFEARRAY*, VARIANT* result) {
       return S_OK;
     case 2: {
       V_VT(result) = VT_I4;
-      result->lVal = static_cast<LONG>(std::stol(ToUtf8(m->result.empty() ? u"0" : m->result)));
+      // strtol, not stol: no exception may leave this call.
+      result->lVal = static_cast<LONG>(std::strtol(ToUtf8(m->result).c_str(), nullptr, 10));
       return S_OK;
     }
     case 3:

@@ -52,6 +52,18 @@ const BadFixture kBad[] = {
     {"duplicate id", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A'/>\n"
      "<object id='5' class='A'/></objects></store>", 3, "is taken"},
     {"invalid utf8", "<store><schema>\n<class name='\xc3\x28'/></schema></store>", 2, "not well-formed"},
+    {"owns itself", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A' owner='5'/>"
+     "</objects></store>", 2, "ownership cycle"},
+    {"ownership cycle", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A' owner='6'/>\n"
+     "<object id='6' class='A' owner='5'/></objects></store>", 3, "ownership cycle"},
+    {"node index at the top of the range",
+     "<store><templates><template id='T'><page id='P'>\n<node name='N' index='2147483647'/>"
+     "</page></template></templates></store>", 2, "node index"},
+    {"negative node index",
+     "<store><templates><template id='T'><page id='P'>\n<node name='N' index='-1'/>"
+     "</page></template></templates></store>", 2, "node index"},
+    {"integer method answering text", "<store><schema><class name='A'/>\n<method name='M' returns='integer' "
+     "result='many'/></schema></store>", 2, "not an integer"},
 };
 
 TEST(FixtureTest, MalformedFixturesFailWithFileLineAndMessageAndImportNothing) {
