@@ -23,6 +23,7 @@ struct Element {
   std::string text;
   long line = 0;
   long begin = 0, end = 0;  // byte range of the element in the document
+  long startTagEnd = 0;     // the byte after its start tag
   std::vector<std::unique_ptr<Element>> children;
 
   const std::string* Attr(const char* key) const {
@@ -59,6 +60,7 @@ void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attrs) {
   e->name = name;
   e->line = static_cast<long>(XML_GetCurrentLineNumber(st->parser));
   e->begin = static_cast<long>(XML_GetCurrentByteIndex(st->parser));
+  e->startTagEnd = e->begin + XML_GetCurrentByteCount(st->parser);
   for (int k = 0; attrs[k]; k += 2) e->attrs[attrs[k]] = attrs[k + 1];
   Element* raw = e.get();
   if (st->stack.empty()) st->root = std::move(e);
@@ -69,10 +71,11 @@ void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attrs) {
 void XMLCALL OnEnd(void* data, const XML_Char*) {
   auto* st = static_cast<ParseState*>(data);
   Element* e = st->stack.back();
-  // An empty-element tag reports no bytes of its own here: its end is found
-  // from its start when needed.
+  // An empty-element tag reports no bytes of its own here: it ends with its
+  // start tag (searching the text for "/>" would stop inside an attribute
+  // value that holds one).
   const int count = XML_GetCurrentByteCount(st->parser);
-  e->end = count > 0 ? static_cast<long>(XML_GetCurrentByteIndex(st->parser) + count) : -1;
+  e->end = count > 0 ? static_cast<long>(XML_GetCurrentByteIndex(st->parser) + count) : e->startTagEnd;
   st->stack.pop_back();
 }
 
@@ -636,8 +639,7 @@ void ImportTemplates(StoreCore& core, const Element& e, const std::string& xml) 
       for (const TNode& n : p.nodes)
         for (const u16& cls : n.classes)
           if (!core.FindClass(cls)) Throw(*c, "node \"" + ToUtf8(n.name) + "\" names unknown class \"" + ToUtf8(cls) + "\"");
-    size_t end = c->end > c->begin ? static_cast<size_t>(c->end) : xml.find("/>", static_cast<size_t>(c->begin)) + 2;
-    std::string raw = xml.substr(static_cast<size_t>(c->begin), end - static_cast<size_t>(c->begin));
+    std::string raw = xml.substr(static_cast<size_t>(c->begin), static_cast<size_t>(c->end - c->begin));
     CheckHr(*c, core.AddTemplate(std::move(t), raw));
   }
 }

@@ -129,6 +129,31 @@ TEST(FixtureTest, ImportFromAFile) {
   EXPECT_EQ(s->ObjectCount(), 5);
 }
 
+TEST(FixtureTest, ATemplateWithSlashAndGreaterThanInAnAttributeSurvivesReopening) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
+    Status st = s->ImportFixtureText(
+        "<store><templates><template id='T' name='A/>B'/><template id='U'><page id='P'/></template></templates>"
+        "</store>",
+        "t.xml");
+    ASSERT_TRUE(st.ok()) << st.message;
+  }
+  std::unique_ptr<Store> s;
+  Status st = Store::Open(path, OpenMode::kOpenExisting, &s);
+  ASSERT_TRUE(st.ok()) << st.message;
+  _com_ptr_t<IKXQTemplateLibrary> lib;
+  s->Database()->get_TemplateLibrary(&lib);
+  _com_ptr_t<IKXQTemplate> t;
+  ASSERT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &t), S_OK);
+  ASSERT_TRUE(t);
+  _bstr_t name;
+  t->get_Name(name.GetAddress());
+  EXPECT_EQ(std::u16string(name), u"A/>B");
+}
+
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));
