@@ -710,13 +710,19 @@ HRESULT StoreCore::AddUnit(const UnitRec& unit) {
   if (!db_.Run("INSERT INTO units(name,dimension,factor,offset,display) VALUES(?,?,?,?,?)",
                {unit.name, d->name, unit.factor, unit.offset, unit.display}))
     return StorageFailure();
+  // A dimension named without a base takes its first unit, on disk too.
+  const bool firstIsBase = d->baseUnit.empty();
+  if (firstIsBase && !db_.Run("UPDATE dimensions SET base_unit=? WHERE name=?", {unit.name, d->name}))
+    return StorageFailure();
   auto u = std::make_unique<UnitRec>(unit);
   u->dimension = d->name;
   units_[unit.name] = std::move(u);
   d->units.push_back(unit.name);
-  OnUndo([this, d, name = unit.name] {
+  if (firstIsBase) d->baseUnit = unit.name;
+  OnUndo([this, d, firstIsBase, name = unit.name] {
     units_.erase(name);
     d->units.pop_back();
+    if (firstIsBase) d->baseUnit.clear();
   });
   return S_OK;
 }

@@ -570,8 +570,6 @@ void ImportUnits(StoreCore& core, const Element& units) {
         r.display = AttrText(*u, "display", "");
         CheckHr(*u, core.AddUnit(r));
       }
-      DimensionRec* d = core.FindDimension(dim);
-      if (d->baseUnit.empty() && !d->units.empty()) d->baseUnit = d->units.front();
     } else {
       u16 set = AttrText(*c, "name");
       CheckChildren(*c, {"use"});

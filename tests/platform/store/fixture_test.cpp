@@ -154,6 +154,28 @@ TEST(FixtureTest, ATemplateWithSlashAndGreaterThanInAnAttributeSurvivesReopening
   EXPECT_EQ(std::u16string(name), u"A/>B");
 }
 
+TEST(FixtureTest, TheDefaultBaseUnitOfADimensionSurvivesReopening) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  const char xml[] =
+      "<store><schema><class name='A'><attribute name='L' type='real' dimension='Span'/></class></schema>"
+      "<units><dimension name='Span'><unit name='sp'/><unit name='hs' factor='0.5'/></dimension></units>"
+      "<objects><object id='5' class='A'/></objects></store>";
+  auto unitText = [](Store& s) {
+    _bstr_t unit;
+    EXPECT_EQ(Attr(Obj(s, 5), u"L")->get_UnitText(_variant_t(), unit.GetAddress()), S_OK);
+    return std::u16string(unit);
+  };
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
+    ASSERT_TRUE(s->ImportFixtureText(xml, "u.xml").ok());
+    EXPECT_EQ(unitText(*s), u"sp");
+  }
+  auto s = Reopen(path);
+  EXPECT_EQ(unitText(*s), u"sp");
+}
+
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));
