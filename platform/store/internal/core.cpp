@@ -955,6 +955,17 @@ HRESULT StoreCore::RemoveTrigger(int32_t obj, const u16& name) {
 // ---------------------------------------------------------------------------
 // Templates
 
+HRESULT StoreCore::SetLibraryFolder(bool bitmaps, const u16& path) {
+  u16& field = bitmaps ? library_.bitmapFolder : library_.templatesFolder;
+  if (!db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES(?,?)",
+               {bitmaps ? "bitmap_folder" : "templates_folder", path}))
+    return StorageFailure();
+  u16 old = field;
+  field = path;
+  OnUndo([&field, old] { field = old; });
+  return S_OK;
+}
+
 HRESULT StoreCore::AddTemplate(std::unique_ptr<TemplateRec> t, const std::string& xml) {
   if (library_.Version(t->id, t->checknum))
     return SetError(E_INVALIDARG, u"Template \"" + t->id + u"\" version \"" + t->checknum + u"\" is defined twice");

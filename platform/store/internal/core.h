@@ -156,6 +156,8 @@ class StoreCore {
   // --- templates --------------------------------------------------------
   TemplateLibraryRec& library() { return library_; }
   HRESULT AddTemplate(std::unique_ptr<TemplateRec> t, const std::string& xml);
+  // The library's templates folder, or its bitmap folder when bitmaps.
+  HRESULT SetLibraryFolder(bool bitmaps, const u16& path);
 
   // --- misc -------------------------------------------------------------
   int32_t activeProject = 1;

@@ -627,8 +627,8 @@ void ImportObjects(StoreCore& core, const Element& objects) {
 
 void ImportTemplates(StoreCore& core, const Element& e, const std::string& xml) {
   CheckChildren(e, {"template"});
-  if (const std::string* f = e.Attr("folder")) core.library().templatesFolder = Text16(e, *f);
-  if (const std::string* f = e.Attr("bitmaps")) core.library().bitmapFolder = Text16(e, *f);
+  if (const std::string* f = e.Attr("folder")) CheckHr(e, core.SetLibraryFolder(false, Text16(e, *f)));
+  if (const std::string* f = e.Attr("bitmaps")) CheckHr(e, core.SetLibraryFolder(true, Text16(e, *f)));
   for (auto& c : e.children) {
     std::unique_ptr<TemplateRec> t = ReadTemplate(*c);
     for (const u16& cls : t->classes)

@@ -227,6 +227,11 @@ Status StoreCore::LoadAll() {
   ok = ok && db_.Query("SELECT value FROM meta WHERE key='next_object_id'", [&](sqlite3_stmt* st) {
     nextObjectId_ = std::max(nextObjectId_, static_cast<int32_t>(ColInt(st, 0)));
   });
+  ok = ok && db_.Query("SELECT key,value FROM meta WHERE key IN ('templates_folder','bitmap_folder')",
+                       [&](sqlite3_stmt* st) {
+                         (ColText(st, 0) == u"bitmap_folder" ? library_.bitmapFolder : library_.templatesFolder) =
+                             ColText(st, 1);
+                       });
   persistedNextId_ = nextObjectId_;
   if (!ok) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_.LastError());
   if (!why.empty()) return Fail(KXQ_E_STORAGE, "The store is damaged: " + why);

@@ -176,6 +176,36 @@ TEST(FixtureTest, TheDefaultBaseUnitOfADimensionSurvivesReopening) {
   EXPECT_EQ(unitText(*s), u"sp");
 }
 
+TEST(FixtureTest, TemplateFoldersAreStoredAndAFailedImportLeavesThem) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  auto folder = [](Store& s) {
+    _com_ptr_t<IKXQTemplateLibrary> lib;
+    s.Database()->get_TemplateLibrary(&lib);
+    _bstr_t f;
+    lib->get_TemplatesFolder(f.GetAddress());
+    return std::u16string(f);
+  };
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
+    ASSERT_TRUE(s->ImportFixtureText("<store><templates folder='Sheets' bitmaps='Pics'/></store>", "a.xml").ok());
+    EXPECT_EQ(folder(*s), u"Sheets");
+    EXPECT_FALSE(s->ImportFixtureText("<store><templates folder='Other'/><objects><object class='Nope'/></objects>"
+                                      "</store>",
+                                      "b.xml")
+                     .ok());
+    EXPECT_EQ(folder(*s), u"Sheets");
+  }
+  auto s = Reopen(path);
+  EXPECT_EQ(folder(*s), u"Sheets");
+  _com_ptr_t<IKXQTemplateLibrary> lib;
+  s->Database()->get_TemplateLibrary(&lib);
+  _bstr_t b;
+  lib->get_BitmapFolder(b.GetAddress());
+  EXPECT_EQ(std::u16string(b), u"Pics");
+}
+
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));
