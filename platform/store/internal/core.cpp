@@ -215,6 +215,9 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
   if (id == 0) id = nextObjectId_;
   ObjectRec* o = FindObject(id);
   if (o && o->live) return SetError(E_INVALIDARG, "Object id " + std::to_string(id) + " is taken");
+  // A deleted object keeps its id and its pointer for good.
+  if (retired_.count(id))
+    return SetError(E_INVALIDARG, "Object id " + std::to_string(id) + " belonged to a deleted object");
   if (!o) {
     auto rec = std::make_unique<ObjectRec>();
     rec->id = id;
@@ -332,10 +335,13 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
   if (!obj->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(obj->id) + " was deleted");
   const int32_t id = obj->id;
   if (!db_.Run("DELETE FROM objects WHERE id=?", {id})) return StorageFailure();
+  if (!db_.Run("INSERT OR IGNORE INTO retired(id) VALUES(?)", {id})) return StorageFailure();
   obj->live = false;
   obj->cls->instances.erase(id);
   --liveCount_;
+  retired_.insert(id);
   OnUndo([this, obj] {
+    retired_.erase(obj->id);
     obj->live = true;
     obj->cls->instances[obj->id] = true;
     ++liveCount_;

@@ -204,6 +204,7 @@ class StoreCore {
   std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
   int32_t nextObjectId_ = 1;
   int32_t persistedNextId_ = 1;  // as the file has it
+  std::unordered_set<int32_t> retired_;  // ids of deleted objects
   long liveCount_ = 0;
   // target id -> (holder << 32 | attr) of values that may reference it
   std::unordered_map<int32_t, std::unordered_set<uint64_t>> refs_to_;

@@ -48,6 +48,10 @@ CREATE TABLE templates(id TEXT NOT NULL, checknum TEXT NOT NULL, xml TEXT NOT NU
 INSERT INTO meta(key, value) VALUES('format', 1);
 )SQL";
 
+// Ids of deleted objects, never given again. Added after the first stores
+// were made: created when missing.
+const char* const kRetired = "CREATE TABLE IF NOT EXISTS retired(id INTEGER PRIMARY KEY);";
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
@@ -117,6 +121,11 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
       Close();
       return false;
     }
+  }
+  if (sqlite3_exec(db_, kRetired, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+    Close();
+    return false;
   }
   return true;
 }

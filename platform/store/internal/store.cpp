@@ -224,6 +224,9 @@ Status StoreCore::LoadAll() {
     const unsigned char* t = sqlite3_column_text(st, 0);
     xmls.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
   });
+  ok = ok && db_.Query("SELECT id FROM retired", [&](sqlite3_stmt* st) {
+    retired_.insert(static_cast<int32_t>(ColInt(st, 0)));
+  });
   ok = ok && db_.Query("SELECT value FROM meta WHERE key='next_object_id'", [&](sqlite3_stmt* st) {
     nextObjectId_ = std::max(nextObjectId_, static_cast<int32_t>(ColInt(st, 0)));
   });

@@ -206,6 +206,28 @@ TEST(FixtureTest, TemplateFoldersAreStoredAndAFailedImportLeavesThem) {
   EXPECT_EQ(std::u16string(b), u"Pics");
 }
 
+TEST(FixtureTest, AFixtureCannotTakeTheIdOfADeletedObject) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  auto s = OpenPlant(path);
+  _com_ptr_t<IKXQObject> pump = Obj(*s, 21);
+  ASSERT_EQ(pump->Delete(), S_OK);
+  Status st = s->ImportFixtureText("<store><objects>\n<object id='21' class='Pump'/></objects></store>", "again.xml");
+  EXPECT_FALSE(st.ok());
+  EXPECT_NE(st.message.find("again.xml:2: "), std::string::npos) << st.message;
+  _com_ptr_t<IKXQClass> cls;
+  EXPECT_EQ(pump->get_Class(&cls), KXQ_E_DELETED);
+  _com_ptr_t<IKXQObject> none;
+  EXPECT_EQ(s->Database()->get_Object(21, &none), KXQ_E_NOOBJECT);
+  // After reopening the deleted id is still not taken again.
+  s.reset();
+  s = Reopen(path);
+  EXPECT_FALSE(s->ImportFixtureText("<store><objects><object id='21' class='Pump'/></objects></store>", "x.xml").ok());
+  // Fresh ids are fine.
+  Status fresh = s->ImportFixtureText("<store><objects><object id='500' class='Pump'/></objects></store>", "y.xml");
+  EXPECT_TRUE(fresh.ok()) << fresh.message;
+}
+
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));
