@@ -544,13 +544,20 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   if (pos < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   const std::vector<Value>& cur = Values(obj, def);
   if (pos > cur.size() || cur[pos - 1].empty()) return S_OK;
-  if (!def->list) return ClearAll(obj, def);
+  // A single value goes with its slot, unless the slot carries a lock,
+  // status or texts: those belong to the slot and outlive its value.
+  if (!def->list && cur[0].flags == 0 && !HasSlotExtras(cur[0])) return ClearAll(obj, def);
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   list[pos - 1].ClearContent();
   if (!db_.WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
+}
+
+bool StoreCore::HasSlotExtras(const Value& v) {
+  const ValueExtra* x = v.exOrNull();
+  return x && (x->hold || !x->prefix.empty() || !x->postfix.empty() || !x->subst.empty());
 }
 
 HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {

@@ -103,6 +103,8 @@ class StoreCore {
   HRESULT SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v);
   HRESULT ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos);
   HRESULT ClearAll(ObjectRec* obj, AttrDef* def);
+  // Whether a slot holds a hold or view texts besides its value.
+  static bool HasSlotExtras(const Value& v);
   HRESULT InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count);
   HRESULT RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count);
   HRESULT Resize(ObjectRec* obj, AttrDef* def, size_t count);

@@ -405,7 +405,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     bool clear = false;
     KX_RETURN_IF_FAILED(ToValue(*core_, def_, value, unit, &v, &clear));
     if (clear) {
-      if (!def_->list) return core_->ClearAll(rec_, def_);
+      if (!def_->list) return core_->ClearSlot(rec_, def_, 1);
       // An empty write at count + 1 or beyond still extends the list.
       if (pos > Values().size()) return core_->Resize(rec_, def_, pos);
       return core_->ClearSlot(rec_, def_, pos);

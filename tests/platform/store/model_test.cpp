@@ -492,6 +492,27 @@ TEST_F(ModelTest, PerValueProtectionStatusAndTexts) {
   EXPECT_EQ(flags, 0);
 }
 
+TEST_F(ModelTest, ClearingASingleValueKeepsTheLockAndTextsOfItsSlot) {
+  auto speed = Attr(Obj(*store, 20), u"Speed");
+  ASSERT_EQ(Put(speed, 0, _variant_t()), S_OK);
+  EXPECT_EQ(Vt(Get(speed)), VT_EMPTY);
+  VARIANT_BOOL b = VARIANT_TRUE;
+  ASSERT_EQ(speed->HasValue(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_FALSE);
+  ASSERT_EQ(speed->IsLocked(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+  _bstr_t text;
+  ASSERT_EQ(speed->GetPostfix(_variant_t(), text.GetAddress()), S_OK);
+  EXPECT_EQ(text.utf8(), "rpm");
+  ASSERT_EQ(speed->Clear(Pos(1)), S_OK);
+  ASSERT_EQ(speed->IsLocked(_variant_t(), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+  // A plain single value still leaves nothing behind.
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  ASSERT_EQ(Put(tag, 0, _variant_t()), S_OK);
+  EXPECT_EQ(Count(tag), 0);
+}
+
 TEST_F(ModelTest, SortDefinitionsAndEnumerators) {
   _com_ptr_t<IKXQSchema> schema;
   ASSERT_EQ(store->Database()->get_Schema(&schema), S_OK);
