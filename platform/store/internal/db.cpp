@@ -135,6 +135,7 @@ void Db::Close() {
   cache_.clear();
   if (db_) sqlite3_close(db_);
   db_ = nullptr;
+  inTxn_ = false;
 }
 
 sqlite3_stmt* Db::Prepare(const char* sql) {
@@ -156,24 +157,35 @@ bool Db::InjectFault() {
   return true;
 }
 
+bool Db::TransactionLost() {
+  if (!inTxn_ || !sqlite3_get_autocommit(db_)) return false;
+  error_ = "the transaction was ended by an earlier failure";
+  return true;
+}
+
 bool Db::Begin() {
   if (!db_) return false;
   if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
     error_ = sqlite3_errmsg(db_);
     return false;
   }
+  inTxn_ = true;
   return true;
 }
 
 bool Db::Commit() {
+  // COMMIT outside a transaction fails anyway; this keeps the message clear.
+  if (TransactionLost()) return false;
   if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     error_ = sqlite3_errmsg(db_);
     return false;
   }
+  inTxn_ = false;
   return true;
 }
 
 void Db::Rollback() {
+  inTxn_ = false;
   if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
@@ -207,7 +219,7 @@ bool Db::Run(const char* sql, std::initializer_list<SqlArg> args) {
     error_ = "the store is closed";
     return false;
   }
-  if (InjectFault()) return false;
+  if (InjectFault() || TransactionLost()) return false;
   sqlite3_stmt* st = Prepare(sql);
   if (!st) return false;
   int k = 1;
@@ -260,14 +272,14 @@ static const char* const kPutValue =
     "VALUES(?,?,?,?,?,?,?,?,?,?,?,?)";
 
 bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
-  if (InjectFault()) return false;
+  if (InjectFault() || TransactionLost()) return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   return st && BindValue(st, obj, attr, pos, v);
 }
 
 bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) {
   if (from < 1) from = 1;
-  if (grown && InjectFault()) return false;
+  if ((grown && InjectFault()) || TransactionLost()) return false;
   if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
     return false;
   sqlite3_stmt* st = Prepare(kPutValue);

@@ -82,12 +82,16 @@ class Db {
   bool Step(sqlite3_stmt* st);
   bool Bind(sqlite3_stmt* st, int index, const SqlArg& a);
   bool InjectFault();
+  // True (with LastError set) when a transaction was begun here and SQLite
+  // has ended it by itself: nothing more may be written until Rollback.
+  bool TransactionLost();
   bool BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v);
 
   sqlite3* db_ = nullptr;
   std::map<const char*, sqlite3_stmt*> cache_;
   std::string error_;
   long failAfter_ = 0;
+  bool inTxn_ = false;
 };
 
 template <class Fn>

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include "store/internal/db.h"
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -24,6 +25,45 @@ class RecordingObserver : public StoreObserver {
   void TransactionEnded(bool committed) override { log += committed ? "commit " : "rollback "; }
   std::string log;
 };
+
+// SQLite may end a transaction by itself after a failed statement (a full
+// disk, an I/O error). The writes that follow must not run one by one in
+// transactions of their own, half of a change committed.
+TEST(PersistenceTest, NoWriteRunsAfterSQLiteEndedTheTransaction) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    Db db;
+    std::string error;
+    ASSERT_TRUE(db.Open(path, false, true, &error)) << error;
+    ASSERT_TRUE(db.Begin());
+    ASSERT_TRUE(db.Run("INSERT INTO meta(key,value) VALUES('a',1)", {}));
+    ASSERT_TRUE(db.Run("ROLLBACK", {}));  // as SQLite does after such a failure
+    EXPECT_FALSE(db.Run("INSERT INTO meta(key,value) VALUES('b',2)", {}));
+    std::vector<Value> vals(1);
+    vals[0].kind = KXQ_TYPE_INTEGER;
+    EXPECT_FALSE(db.WriteSlot(1, 1, 1, vals[0]));
+    EXPECT_FALSE(db.WriteTail(1, 1, vals, 1, true));
+    EXPECT_FALSE(db.Commit());
+    db.Rollback();
+    // A new transaction works again.
+    ASSERT_TRUE(db.Begin());
+    EXPECT_TRUE(db.Run("INSERT INTO meta(key,value) VALUES('c',3)", {}));
+    EXPECT_TRUE(db.Commit());
+  }
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  std::string keys;
+  sqlite3_exec(
+      raw, "SELECT key FROM meta WHERE key IN ('a','b','c') ORDER BY key",
+      [](void* out, int, char** cols, char**) {
+        *static_cast<std::string*>(out) += cols[0];
+        return 0;
+      },
+      &keys, nullptr);
+  sqlite3_close(raw);
+  EXPECT_EQ(keys, "c");
+}
 
 TEST(PersistenceTest, ValuesSurviveClosingAndReopening) {
   TempDir dir;
