@@ -227,7 +227,15 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
   HRESULT WriteRoute(BSTR route, VARIANT, VARIANT* value, IKXQFieldValue** holder) override {
     StoreCore::WriteScope scope(*core_);
     if (FAILED(scope.ok())) return scope.Done(scope.ok());
-    return scope.Done(Walk(route, true, value, holder));
+    HRESULT hr = scope.Done(Walk(route, true, value, holder));
+    // The walk may have succeeded and the commit failed: a failure hands
+    // nothing out.
+    if (FAILED(hr) && value && holder) {
+      VariantClear(value);
+      if (*holder) (*holder)->Release();
+      *holder = nullptr;
+    }
+    return hr;
   }
 
  private:

@@ -203,6 +203,33 @@ TEST_F(TransactionsTest, IdsAreNeverReusedNotEvenAfterARollback) {
   EXPECT_EQ(create(), 24);
 }
 
+TEST_F(TransactionsTest, AWriteRouteThatFailsAtAnyWriteHandsOutNothing) {
+  _com_ptr_t<IKXQView> view;
+  ASSERT_EQ(Obj(*store, 21)->GetView(_variant_t(), &view), S_OK);
+  int failures = 0;
+  for (long n = 1; n <= 6; ++n) {
+    SCOPED_TRACE(n);
+    store->FailWriteAfter(n);
+    _variant_t pos;
+    IKXQFieldValue* holder = nullptr;
+    HRESULT hr = view->WriteRoute(_bstr_t(u"Nozzles(1).Size"), _variant_t(-1), &pos, &holder);
+    store->FailWriteAfter(0);
+    if (SUCCEEDED(hr)) {
+      ASSERT_NE(holder, nullptr);
+      holder->Release();
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(hr, KXQ_E_STORAGE);
+    EXPECT_EQ(holder, nullptr);
+    EXPECT_EQ(Vt(pos), VT_EMPTY);
+    if (holder) holder->Release();
+    EXPECT_EQ(Count(Attr(Obj(*store, 21), u"Nozzles")), 0);
+  }
+  // The last write of the call is the commit's own.
+  EXPECT_EQ(failures, 4);
+}
+
 TEST_F(TransactionsTest, AClosedStoreHandsOutNothing) {
   _com_ptr_t<IKXQDatabase> db = store->Database();
   store.reset();
