@@ -194,8 +194,9 @@ TEST(PersistenceTest, AFailedDeleteLeavesEveryListAsItWas) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));
   auto page = Obj(*s, 12);
-  // The delete reaches SQLite for the object, then for the first list.
-  s->FailWriteAfter(2);
+  // The delete reaches SQLite for the object, its retired id, then for the
+  // first list.
+  s->FailWriteAfter(3);
   EXPECT_EQ(page->Delete(), KXQ_E_STORAGE);
   EXPECT_EQ(Count(Attr(Obj(*s, 10), u"CurrentPages")), 2);
   EXPECT_EQ(Count(Attr(Obj(*s, 10), u"SubmittedPages")), 1);
