@@ -856,11 +856,16 @@ SortRec* StoreCore::FindSort(const u16& code) const {
 }
 
 HRESULT StoreCore::AddMethod(const MethodRec& m) {
-  if (!db_.Run("INSERT OR REPLACE INTO methods(scope,name,kind,result) VALUES(?,?,?,?)", {m.scope, m.name, m.kind, m.result}))
+  // Class names ignore case, the table's key does not: a method registered
+  // again replaces the row under the scope it was first stored with.
+  MethodRec* old = FindMethod(m.scope, m.name);
+  const u16& scope = old ? old->scope : m.scope;
+  if (!db_.Run("INSERT OR REPLACE INTO methods(scope,name,kind,result) VALUES(?,?,?,?)", {scope, m.name, m.kind, m.result}))
     return StorageFailure();
-  if (MethodRec* old = FindMethod(m.scope, m.name)) {
+  if (old) {
     MethodRec saved = *old;
-    *old = m;
+    old->kind = m.kind;
+    old->result = m.result;
     OnUndo([old, saved] { *old = saved; });
     return S_OK;
   }

@@ -65,6 +65,29 @@ TEST(PersistenceTest, NoWriteRunsAfterSQLiteEndedTheTransaction) {
   EXPECT_EQ(keys, "c");
 }
 
+TEST(PersistenceTest, AMethodRegisteredAgainUnderAnotherCaseOfItsClassKeepsTheNewAnswer) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  auto answer = [](Store& s) {
+    _variant_t result;
+    EXPECT_EQ(Obj(s, 10)->CallMethod(_bstr_t(u"PostIssueDocument"), nullptr, &result), S_OK);
+    return V_VT(&result) == VT_BOOL && result.boolVal == VARIANT_TRUE;
+  };
+  {
+    auto s = OpenPlant(path);
+    ASSERT_TRUE(answer(*s));
+    VARIANT no;
+    VariantInit(&no);
+    V_VT(&no) = VT_BOOL;
+    no.boolVal = VARIANT_FALSE;
+    Status st = s->RegisterMethod(u"datasheet", u"PostIssueDocument", no);
+    ASSERT_TRUE(st.ok()) << st.message;
+    EXPECT_FALSE(answer(*s));
+  }
+  auto s = Reopen(path);
+  EXPECT_FALSE(answer(*s));
+}
+
 TEST(PersistenceTest, ValuesSurviveClosingAndReopening) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
