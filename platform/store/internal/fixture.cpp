@@ -583,6 +583,8 @@ void ImportProjects(StoreCore& core, const Element& e, int32_t parent) {
   CheckChildren(e, {"project"});
   for (auto& c : e.children) {
     int32_t id = static_cast<int32_t>(AttrLong(*c, "id", 0, true));
+    // The service takes project 1 for the root: no other tree may start.
+    if (parent == 0 && id != 1) Throw(*c, "the root project has id 1, not " + std::to_string(id));
     CheckHr(*c, core.AddProject(id, AttrText(*c, "name", ""), parent));
     ImportProjects(core, *c, id);
   }
