@@ -1,5 +1,6 @@
 #include "store/internal/com_util.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "com/errorinfo.h"
@@ -173,7 +174,9 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
       return S_OK;
     }
     case KXQ_TYPE_REAL: {
-      if (FAILED(VariantChangeType(&c, v, 0, VT_R8))) return Mismatch(def, "a value that is not a number");
+      // NaN too: SQLite would keep it as NULL, and it came back as 0.
+      if (FAILED(VariantChangeType(&c, v, 0, VT_R8)) || std::isnan(c.dblVal))
+        return Mismatch(def, "a value that is not a number");
       out->kind = KXQ_TYPE_REAL;
       out->r = c.dblVal;
       out->text = unitText.empty() ? def->defaultUnit : unitText;
@@ -216,7 +219,8 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
       return S_OK;
     }
     case KXQ_TYPE_DATE: {
-      if (FAILED(VariantChangeType(&c, v, 0, VT_DATE))) return Mismatch(def, "a value that is not a date");
+      if (FAILED(VariantChangeType(&c, v, 0, VT_DATE)) || std::isnan(c.date))
+        return Mismatch(def, "a value that is not a date");
       out->kind = KXQ_TYPE_DATE;
       out->r = c.date;
       return S_OK;

@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
+
 #include "store/internal/db.h"
 #include "store_test_support.h"
 
@@ -86,6 +88,24 @@ TEST(PersistenceTest, AMethodRegisteredAgainUnderAnotherCaseOfItsClassKeepsTheNe
   }
   auto s = Reopen(path);
   EXPECT_FALSE(answer(*s));
+}
+
+// SQLite stores NaN as NULL, read back as 0: such a value would change on
+// reopening, so it is refused.
+TEST(PersistenceTest, NotANumberIsRefusedForRealsAndDates) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  auto length = Attr(Obj(*s, 20), u"Length");
+  const double before = static_cast<double>(Get(length));
+  EXPECT_EQ(Put(length, 0, _variant_t(std::nan(""))), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(static_cast<double>(Get(length)), before);
+  VARIANT date;
+  VariantInit(&date);
+  V_VT(&date) = VT_DATE;
+  date.date = std::nan("");
+  EXPECT_EQ(Put(Attr(Obj(*s, 20), u"Started"), 0, _variant_t(date)), DISP_E_TYPEMISMATCH);
+  // Infinity keeps its value in the file.
+  EXPECT_EQ(Put(Attr(Obj(*s, 20), u"Readings"), 1, _variant_t(HUGE_VAL)), S_OK);
 }
 
 TEST(PersistenceTest, ValuesSurviveClosingAndReopening) {
