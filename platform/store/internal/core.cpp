@@ -938,6 +938,10 @@ TriggerRec* StoreCore::FindTrigger(int32_t obj, const u16& name) const {
 }
 
 HRESULT StoreCore::AddTrigger(int32_t obj, const u16& name, TriggerRec** out) {
+  // The table keeps one trigger per object and name; so does memory.
+  if (FindTrigger(obj, name))
+    return SetError(E_INVALIDARG, u"Object " + U16(std::to_string(obj).c_str()) + u" has a trigger \"" + name +
+                                      u"\" already");
   auto t = std::make_unique<TriggerRec>();
   t->owner = obj;
   t->name = name;

@@ -62,6 +62,9 @@ const BadFixture kBad[] = {
     {"negative node index",
      "<store><templates><template id='T'><page id='P'>\n<node name='N' index='-1'/>"
      "</page></template></templates></store>", 2, "node index"},
+    {"trigger twice", "<store><schema><class name='A'/></schema><objects><object id='5' class='A'>"
+     "<trigger name='Field' handler='X'/>\n<trigger name='Field' handler='Y'/></object></objects></store>", 2,
+     "has a trigger \"Field\" already"},
     {"root project other than 1", "<store><projects>\n<project id='7'><project id='8'/></project></projects></store>", 2,
      "root project has id 1"},
     {"integer method answering text", "<store><schema><class name='A'/>\n<method name='M' returns='integer' "
