@@ -168,7 +168,6 @@ HRESULT StoreCore::AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out) {
   auto rec = std::make_unique<AttrDef>(def);
   rec->id = nextAttrId_++;
   rec->owner = cls;
-  if (rec->type == KXQ_TYPE_STRING) rec->type = KXQ_TYPE_STRING;
   if (!db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,"
                "path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
                {rec->id, cls->id, rec->name, rec->type, rec->list, rec->collection, rec->refClass, rec->dimension,
