@@ -10,9 +10,10 @@
 
 namespace kx::host::internal {
 
-// True when `name` can stand as an element or attribute name: a letter, "_"
-// or ":" (or any character from U+0080 on) first, then those, digits, "-"
-// and ".".
+// True when `name` can stand as an element or attribute name under the
+// name rules of XML 1.0 (fifth edition): a letter, "_" or ":" first (or a
+// character of the non-ASCII name ranges), then those, digits, "-", "."
+// and the name-only marks; lone surrogates are refused.
 bool IsXmlName(std::u16string_view name);
 
 // Appends `text` as character data: "&", "<" and ">" become references.

@@ -54,6 +54,25 @@ TEST(XmlTextTest, NamesFollowXmlRules) {
   EXPECT_FALSE(IsXmlName(u"a/"));
 }
 
+// A name with a character XML does not allow in names made the whole reply
+// unreadable; such names are refused instead.
+TEST(XmlTextTest, NamesRefuseCharactersOutsideXmlNameRanges) {
+  const char16_t lone_high[] = {u'a', 0xD800, 0};
+  const char16_t lone_low[] = {u'a', 0xDC00, 0};
+  const char16_t not_a_character[] = {u'a', 0xFFFF, 0};
+  EXPECT_FALSE(IsXmlName(lone_high));
+  EXPECT_FALSE(IsXmlName(lone_low));
+  EXPECT_FALSE(IsXmlName(not_a_character));
+  EXPECT_FALSE(IsXmlName(u"a\u00D7b"));   // multiplication sign
+  EXPECT_FALSE(IsXmlName(u"a\u0085"));    // a C1 control
+  EXPECT_FALSE(IsXmlName(u"\u00B7a"));    // middle dot: not first
+  EXPECT_FALSE(IsXmlName(u"\u0300a"));    // combining mark: not first
+  EXPECT_TRUE(IsXmlName(u"a\u00B7\u0300"));
+  EXPECT_TRUE(IsXmlName(u"\u00C4nderung\u00DF"));
+  EXPECT_TRUE(IsXmlName(u"\u4E2D\u6587"));
+  EXPECT_TRUE(IsXmlName(u"\U00010000a"));
+}
+
 TEST(UtfTest, RoundTripsEveryPlane) {
   const std::string text = "A\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80";  // A ä € 😀
   const auto wide = Utf8ToUtf16(text);
