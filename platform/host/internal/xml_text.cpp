@@ -48,7 +48,9 @@ void AppendEscaped(std::u16string& out, std::u16string_view text, bool attribute
       case u'\t':
       case u'\n':
       case u'\r':
-        if (attribute) {
+        // A parser gives back a written "\r" as "\n" (line ends are
+        // normalised): in text too it is kept as a reference.
+        if (attribute || c == u'\r') {
           char ref[8];
           std::snprintf(ref, sizeof ref, "&#%d;", static_cast<int>(c));
           AppendAscii(out, ref);

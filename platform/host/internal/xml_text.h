@@ -16,7 +16,9 @@ namespace kx::host::internal {
 // and the name-only marks; lone surrogates are refused.
 bool IsXmlName(std::u16string_view name);
 
-// Appends `text` as character data: "&", "<" and ">" become references.
+// Appends `text` as character data: "&", "<", ">" and carriage return
+// become references (a parser would turn a written carriage return into a
+// line feed).
 // Characters XML cannot carry (controls other than tab, line feed and
 // carriage return; lone surrogates; U+FFFE and U+FFFF) become U+FFFD.
 void AppendEscapedText(std::u16string& out, std::u16string_view text);
