@@ -93,5 +93,10 @@ TEST(UtfTest, RefusesInvalidUtf8) {
   EXPECT_FALSE(Utf8ToUtf16("\xFF"));
 }
 
+TEST(UtfTest, LoneSurrogatesBecomeReplacementCharacters) {
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
+  EXPECT_EQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD", Utf16ToUtf8(lone));
+}
+
 }  // namespace
 }  // namespace kx::host::internal
