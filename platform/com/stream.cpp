@@ -88,8 +88,12 @@ class MemoryStream final : public kx::com::Object<MemoryStream, IStream> {
       const ULONGLONG size = buffer_->bytes.size();
       const ULONGLONG available = position_ < size ? size - position_ : 0;
       const ULONGLONG n = available < cb.QuadPart ? available : cb.QuadPart;
-      chunk.assign(buffer_->bytes.begin() + static_cast<long>(position_),
-                   buffer_->bytes.begin() + static_cast<long>(position_ + n));
+      // Only a position inside the bytes may be applied to them (past the
+      // end, and always for an empty stream, there is nothing to copy).
+      if (n > 0) {
+        const unsigned char* from = buffer_->bytes.data() + position_;
+        chunk.assign(from, from + n);
+      }
       position_ += n;
     }
     if (pcbRead != nullptr) pcbRead->QuadPart = chunk.size();
