@@ -94,6 +94,20 @@ TEST(MemoryStream, CloneSharesBytesNotPosition) {
   clone->Release();
 }
 
+TEST(MemoryStream, WritingNothingPastTheEndLeavesTheSize) {
+  IStream* stream = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  ASSERT_EQ(stream->Write("ab", 2, nullptr), S_OK);
+  ASSERT_EQ(stream->Seek(offset(100), STREAM_SEEK_SET, nullptr), S_OK);
+  ULONG written = 7;
+  EXPECT_EQ(stream->Write("", 0, &written), S_OK);
+  EXPECT_EQ(written, 0u);
+  STATSTG stat;
+  ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(stat.cbSize.QuadPart, 2u);
+  stream->Release();
+}
+
 TEST(MemoryStream, CopyToFromPastTheEndCopiesNothing) {
   // An empty stream has no storage at all: the position past its end must
   // not be applied to it.
