@@ -191,6 +191,36 @@ TEST_F(WriterTest, VariantValues) {
       Text());
 }
 
+// A by-reference value whose pointer is null reads as the type's zero (an
+// empty text for a BSTR), as the value conversions read it; it is never
+// dereferenced.
+TEST_F(WriterTest, NullReferencesReadAsZero) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  const VARTYPE types[] = {VT_I1, VT_I2, VT_I4, VT_INT, VT_UI1, VT_UI2, VT_UI4, VT_UINT,
+                           VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR};
+  for (VARTYPE vt : types) {
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = static_cast<VARTYPE>(VT_BYREF | vt);
+    ref.byref = nullptr;
+    ASSERT_EQ(S_OK, w_->WriteAttribute(u"a", ref)) << vt;
+  }
+  ASSERT_EQ(S_OK, w_->CloseStartTag());
+  VARIANT ref;
+  VariantInit(&ref);
+  ref.vt = VT_BYREF | VT_BSTR;
+  ref.pbstrVal = nullptr;
+  ASSERT_EQ(S_OK, w_->WriteElement(u"S", ref));
+  ref.vt = VT_BYREF | VT_R8;
+  ASSERT_EQ(S_OK, w_->WriteElement(u"R", ref));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  std::u16string expected = u"<A";
+  for (int i = 0; i < 12; ++i) expected += u" a=\"0\"";
+  expected += u" a=\"\"><S/><R>0</R></A>";
+  EXPECT_EQ(expected, Text());
+}
+
 TEST_F(WriterTest, VariantWithoutTextFormFails) {
   _variant_t currency;
   currency.vt = VT_CY;
