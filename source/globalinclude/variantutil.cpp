@@ -1,5 +1,6 @@
 #include "variantutil.h"
 
+#include <cstdint>
 #include <string>
 
 #include "com/comutil.h"
@@ -328,10 +329,14 @@ void SafeArrayVector::Release() {
 HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) const {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  LONG platformIndex = lowerBound_ + index;
   const bool interfaces = vartype_ == VT_VARIANT || vartype_ == VT_UNKNOWN || vartype_ == VT_DISPATCH;
   if (!interfaces) return E_FAIL;
   if (array_ == nullptr) return DISP_E_BADINDEX;
+  // An index whose platform index leaves the 32-bit range lies outside the
+  // array like any other index past its ends.
+  const int64_t wideIndex = int64_t{lowerBound_} + index;
+  if (wideIndex < INT32_MIN || wideIndex > INT32_MAX) return DISP_E_BADINDEX;
+  LONG platformIndex = static_cast<LONG>(wideIndex);
   switch (vartype_) {
     case VT_VARIANT: {
       VARIANT element;

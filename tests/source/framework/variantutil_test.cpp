@@ -425,6 +425,30 @@ TEST(SafeArrayVectorTest, InterfacesFromUnknownAndVariantElements) {
   EXPECT_EQ(object.refs, 1u);
 }
 
+// An index whose sum with the lower bound leaves the 32-bit range is just
+// outside the array (no wrap-around onto an element, no overflow).
+TEST(SafeArrayVectorTest, FarIndicesAreOutsideTheArray) {
+  CountedObject object;
+  SAFEARRAY* high = SafeArrayCreateVector(VT_UNKNOWN, 5, 1);
+  LONG index = 5;
+  SafeArrayPutElement(high, &index, static_cast<IUnknown*>(&object));
+  VariantUtil::SafeArrayVector vector(high, true);
+  IUnknown* out = nullptr;
+  EXPECT_EQ(vector.GetInterfaceAt(INT32_MAX, &out), DISP_E_BADINDEX);
+  EXPECT_EQ(out, nullptr);
+  SAFEARRAY* low = SafeArrayCreateVector(VT_UNKNOWN, -5, 1);
+  index = -5;
+  SafeArrayPutElement(low, &index, static_cast<IUnknown*>(&object));
+  VariantUtil::SafeArrayVector negative(low, true);
+  EXPECT_EQ(negative.GetInterfaceAt(INT32_MIN, &out), DISP_E_BADINDEX);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(negative.GetInterfaceAt(0, &out), S_OK);
+  out->Release();
+  vector.Release();
+  negative.Release();
+  EXPECT_EQ(object.refs, 1u);
+}
+
 // Answers no interface but remembers what it was asked for.
 class QueryRecorder final : public IUnknown {
  public:
