@@ -208,6 +208,8 @@ void KXXMLStringWriter::PutEscaped(const OLECHAR* text, size_t length) {
       case u'"': entity = u"&quot;"; break;
       case u'\n': entity = u"&#10;"; break;
       case u'\r': entity = u"&#13;"; break;
+      // A raw tab in an attribute reads back as a blank, as LF and CR would.
+      case u'\t': entity = u"&#9;"; break;
       default:
         if (IsForbidden(*p)) entity = kReplacement;
         break;

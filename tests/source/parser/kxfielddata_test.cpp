@@ -124,6 +124,22 @@ TEST(KXFieldData, WrittenFullFormReadsBackTheSameRecord) {
   }
 }
 
+// Texts keep every character through a write and a read: the reader turns
+// a raw tab, line feed or carriage return in an attribute into a blank, so
+// the writer must not leave them raw.
+TEST(KXFieldData, TextsWithBlanksOfEveryKindSurviveARoundTrip) {
+  KXFieldData first;
+  first.typeId = kFieldReal;
+  const std::u16string text = u"a\tb\nc\rd  e\r\n";
+  first.value.Assign(text.c_str());
+  first.format.Assign(u"\t%.2f\t");
+  std::u16string written = Write(first, kFieldDataFull);
+  KXFieldData second;
+  ASSERT_EQ(S_OK, second.ParseFieldData(kFieldReal, Bstr(written), -1)) << U8(written);
+  EXPECT_EQ(text, second.value.str()) << U8(written);
+  EXPECT_EQ(u"\t%.2f\t", second.format.str()) << U8(written);
+}
+
 TEST(KXFieldData, ValuesOfASingleElement) {
   KXFieldData data;
   ASSERT_EQ(S_OK, data.ParseFieldData(kFieldCheck,

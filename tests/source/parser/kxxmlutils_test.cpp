@@ -112,8 +112,8 @@ TEST_F(WriterTest, EscapingTable) {
   ASSERT_EQ(S_OK, w_->WriteText(u"&<>'\"\n\r\tz"));
   ASSERT_EQ(S_OK, w_->EndElement(u"A"));
   EXPECT_EQ(
-      u"<A v=\"&amp;&lt;&gt;&apos;&quot;&#10;&#13;\tz\">"
-      u"&amp;&lt;&gt;&apos;&quot;&#10;&#13;\tz</A>",
+      u"<A v=\"&amp;&lt;&gt;&apos;&quot;&#10;&#13;&#9;z\">"
+      u"&amp;&lt;&gt;&apos;&quot;&#10;&#13;&#9;z</A>",
       Text());
 }
 
