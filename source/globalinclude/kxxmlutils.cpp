@@ -35,6 +35,14 @@ bool IsForbidden(char16_t c) {
 
 const char16_t kReplacement[] = u"\uFFFD";
 
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Half of a surrogate pair. Writers pass a whole pair (high half, then low
+// half) on together; a half met on its own cannot be encoded by any reader
+// and is written as U+FFFD.
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
 // The decimal text of a 64-bit integer.
 std::u16string Decimal(int64_t value) {
   char16_t buffer[24];
@@ -211,7 +219,11 @@ void KXXMLStringWriter::PutEscaped(const OLECHAR* text, size_t length) {
       // A raw tab in an attribute reads back as a blank, as LF and CR would.
       case u'\t': entity = u"&#9;"; break;
       default:
-        if (IsForbidden(*p)) entity = kReplacement;
+        if (IsHighSurrogate(*p) && p + 1 != end && IsLowSurrogate(p[1])) {
+          ++p;  // a whole pair passes
+        } else if (IsForbidden(*p) || IsSurrogate(*p)) {
+          entity = kReplacement;
+        }
         break;
     }
     if (entity != nullptr) {
@@ -354,7 +366,9 @@ HRESULT KXXMLStringWriter::WriteCData(const OLECHAR* text) {
         Put(u"]]><![CDATA[]]]]><![CDATA[>");
         p += 2;
         run = p + 1;
-      } else if (IsForbidden(*p)) {
+      } else if (IsHighSurrogate(p[0]) && IsLowSurrogate(p[1])) {
+        ++p;  // a whole pair passes
+      } else if (IsForbidden(*p) || IsSurrogate(*p)) {
         Put(run, static_cast<size_t>(p - run));
         Put(kReplacement, 1);
         run = p + 1;

@@ -136,6 +136,20 @@ TEST_F(WriterTest, ForbiddenCharactersBecomeReplacementCharacter) {
       Text());
 }
 
+// Halves of surrogate pairs cannot be encoded for any reader: each becomes
+// U+FFFD; whole pairs pass unchanged, in escaped text and in CDATA.
+TEST_F(WriterTest, UnpairedSurrogatesBecomeReplacementCharacter) {
+  w_->SetOption(false);
+  const OLECHAR raw[] = {0xDC00, u'a', 0xD800, 0xD83D, 0xDE00, 0xD800, 0};
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"v", raw));
+  ASSERT_EQ(S_OK, w_->WriteText(raw));
+  ASSERT_EQ(S_OK, w_->WriteCData(raw));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  const std::u16string fixed = u"\uFFFDa\uFFFD\U0001F600\uFFFD";
+  EXPECT_EQ(u"<A v=\"" + fixed + u"\">" + fixed + u"<![CDATA[" + fixed + u"]]></A>", Text());
+}
+
 TEST_F(WriterTest, CDataSplitsTheEndMarker) {
   w_->SetOption(false);
   ASSERT_EQ(S_OK, w_->StartElement(u"A"));
