@@ -61,6 +61,10 @@ HRESULT ReadElement(SAFEARRAY* array, VARTYPE vt, LONG* indices, VARIANT* out) {
   // Reading with another type than the array's would write past the
   // VARIANT for wider elements.
   if (SafeArrayGetElemsize(array) != size) return E_INVALIDARG;
+  // Types of the same size differ no less: an interface read as a BSTR
+  // would be freed as a string, a BSTR copy read as a real would leak.
+  const VARTYPE own = VariantUtil::GetSafeArrayVartype(array);
+  if (own != VT_EMPTY && own != vt) return E_INVALIDARG;
   HRESULT hr = E_INVALIDARG;
   switch (vt) {
     case VT_I2: hr = SafeArrayGetElement(array, indices, &out->iVal); break;

@@ -565,6 +565,37 @@ TEST(GetSafeArrayElementTest, ElementTypeMustMatchTheArray) {
   SafeArrayDestroy(shorts);
 }
 
+// Element types of the same size are no less different: an interface read
+// as a BSTR would later be freed as a string, a BSTR copy read as a real
+// would be lost. An array that knows its element type refuses another.
+TEST(GetSafeArrayElementTest, SameSizedOtherTypeIsRefused) {
+  CountedObject object;
+  SAFEARRAY* objects = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);
+  LONG index = 0;
+  SafeArrayPutElement(objects, &index, static_cast<IUnknown*>(&object));
+  Var out;
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(objects, VT_BSTR, &index, &out.v), E_INVALIDARG);
+  EXPECT_EQ(out.v.vt, VT_ERROR);
+  out.v.vt = VT_EMPTY;  // never free what a wrong read may have left
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(objects, VT_R8, &index, &out.v), E_INVALIDARG);
+  out.v.vt = VT_EMPTY;
+  EXPECT_EQ(object.refs, 2u);  // the array's reference only
+  SafeArrayDestroy(objects);
+
+  SAFEARRAY* strings = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  BSTR text = SysAllocString(u"kept");
+  SafeArrayPutElement(strings, &index, text);
+  SysFreeString(text);
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(strings, VT_R8, &index, &out.v), E_INVALIDARG);
+  EXPECT_EQ(out.v.vt, VT_ERROR);
+  out.v.vt = VT_EMPTY;
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(strings, VT_DISPATCH, &index, &out.v), E_INVALIDARG);
+  out.v.vt = VT_EMPTY;
+  ASSERT_EQ(VariantUtil::GetSafeArrayElement(strings, VT_BSTR, &index, &out.v), S_OK);
+  EXPECT_EQ(Narrow(out.v.bstrVal), "kept");
+  SafeArrayDestroy(strings);
+}
+
 TEST(GetSafeArrayElementTest, VariantElementIsCopied) {
   SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 1);
   LONG index = 0;
