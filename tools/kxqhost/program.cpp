@@ -19,6 +19,7 @@
 #include "com/wstr.h"
 #include "dump.h"
 #include "host/host.h"
+#include "host/internal/errors.h"
 #include "host/internal/utf.h"
 #include "host/project_update.h"
 #include "script.h"
@@ -124,17 +125,7 @@ std::u16string DescribeResult(const _variant_t& value, const std::u16string& tex
 std::string Describe(HRESULT hr) { return HexCode(hr) + " (" + Narrow(kx_system_message(hr)) + ")"; }
 
 // The thread's error description, or "" when none was left.
-std::string TakeErrorText() {
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return {};
-  BSTR description = nullptr;
-  info->GetDescription(&description);
-  info->Release();
-  std::string text = Narrow(std::u16string_view(description ? description : u"",
-                                                 description ? SysStringLen(description) : 0));
-  SysFreeString(description);
-  return text;
-}
+std::string TakeErrorText() { return Narrow(host::internal::TakeErrorDescription()); }
 
 bool ReadFile(const std::string& path, std::string* text) {
   std::ifstream file(path, std::ios::binary);
