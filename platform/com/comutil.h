@@ -224,7 +224,11 @@ class _com_ptr_t {
   // QueryInterface; throws DISP_E_TYPEMISMATCH for other types.
   _com_ptr_t(const VARIANT& var) {
     const VARIANT* v = &var;
-    while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal != nullptr) v = v->pvarVal;
+    // Bounded as in VariantCopyInd: a chain this long is a cycle, refused
+    // below as a type mismatch.
+    for (int depth = 0; v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal != nullptr && depth <= 64;
+         ++depth)
+      v = v->pvarVal;
     IUnknown* unk = nullptr;
     switch (v->vt) {
       case VT_UNKNOWN: unk = v->punkVal; break;

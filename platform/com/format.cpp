@@ -26,7 +26,7 @@ void pad(std::u16string& out, int n, char16_t c) {
   if (n > 0) out.append(static_cast<std::size_t>(n), c);
 }
 
-// Appends body padded to the spec's width (spaces; zeros go after the sign
+// Appends body padded to the directive's width (spaces; zeros go after the sign
 // or prefix when `zero_ok`).
 void emit(std::u16string& out, const Spec& spec, std::u16string_view prefix,
           std::u16string_view body, bool zero_ok) {

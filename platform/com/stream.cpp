@@ -36,6 +36,7 @@ class MemoryStream final : public kx::com::Object<MemoryStream, IStream> {
   HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* pcbWritten) override {
     if (pcbWritten != nullptr) *pcbWritten = 0;
     if (pv == nullptr && cb != 0) return STG_E_INVALIDPOINTER;
+    if (cb == 0) return S_OK;  // nothing written: neither size nor position move
     std::lock_guard lock(buffer_->mutex);
     const ULONGLONG end = position_ + cb;
     try {
@@ -43,7 +44,7 @@ class MemoryStream final : public kx::com::Object<MemoryStream, IStream> {
     } catch (const std::exception&) {
       return STG_E_MEDIUMFULL;
     }
-    if (cb > 0) std::memcpy(buffer_->bytes.data() + position_, pv, cb);
+    std::memcpy(buffer_->bytes.data() + position_, pv, cb);
     position_ = end;
     if (pcbWritten != nullptr) *pcbWritten = cb;
     return S_OK;
@@ -88,8 +89,12 @@ class MemoryStream final : public kx::com::Object<MemoryStream, IStream> {
       const ULONGLONG size = buffer_->bytes.size();
       const ULONGLONG available = position_ < size ? size - position_ : 0;
       const ULONGLONG n = available < cb.QuadPart ? available : cb.QuadPart;
-      chunk.assign(buffer_->bytes.begin() + static_cast<long>(position_),
-                   buffer_->bytes.begin() + static_cast<long>(position_ + n));
+      // Only a position inside the bytes may be applied to them (past the
+      // end, and always for an empty stream, there is nothing to copy).
+      if (n > 0) {
+        const unsigned char* from = buffer_->bytes.data() + position_;
+        chunk.assign(from, from + n);
+      }
       position_ += n;
     }
     if (pcbRead != nullptr) pcbRead->QuadPart = chunk.size();

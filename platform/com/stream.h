@@ -92,5 +92,5 @@ using HGLOBAL = void*;
 // fDeleteOnRelease says. Clone gives a second stream over the same bytes
 // with its own position. Seeking before the start fails with
 // STG_E_INVALIDFUNCTION; seeking past the end is allowed and a later Write
-// fills the gap with zeros.
+// fills the gap with zeros (a Write of zero bytes changes nothing).
 HRESULT CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, IStream** ppstm);

@@ -65,8 +65,11 @@ void Host::SetStoreSession(StoreSession* session) {
 
 HRESULT Host::Attach(IKXQDataService* module) {
   if (!module) return internal::Fail(E_POINTER, u"No module to attach");
+  // Referenced before the detach: `module` may be the attached one, held
+  // only by this host.
+  Ref<IKXQDataService> attached(module);
   Detach();
-  module_ = Ref<IKXQDataService>(module);
+  module_ = std::move(attached);
   const HRESULT hr = module_->Attach(application_.get());
   if (FAILED(hr)) module_ = nullptr;
   return hr;

@@ -35,6 +35,14 @@ bool IsForbidden(char16_t c) {
 
 const char16_t kReplacement[] = u"\uFFFD";
 
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Half of a surrogate pair. Writers pass a whole pair (high half, then low
+// half) on together; a half met on its own cannot be encoded by any reader
+// and is written as U+FFFD.
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
 // The decimal text of a 64-bit integer.
 std::u16string Decimal(int64_t value) {
   char16_t buffer[24];
@@ -54,6 +62,15 @@ std::u16string DoubleText(double value) {
   return std::u16string(text);
 }
 
+// The value a VARIANT holds by value or through its reference; a null
+// reference reads as the type's zero (a null BSTR), as the value
+// conversions read it.
+template <class T>
+T ValueOf(bool byRef, const T* ref, T value) {
+  if (!byRef) return value;
+  return ref != nullptr ? *ref : T{};
+}
+
 // The text of a VARIANT for an attribute or a whole element; false for a
 // type that has no text form. Booleans read "1"/"0", reals and dates "%.16g".
 bool VariantText(const VARIANT& input, std::u16string* text) {
@@ -65,45 +82,45 @@ bool VariantText(const VARIANT& input, std::u16string* text) {
       text->clear();
       return true;
     case VT_I1:
-      *text = Decimal(byRef ? *v.pcVal : v.cVal);
+      *text = Decimal(ValueOf(byRef, v.pcVal, v.cVal));
       return true;
     case VT_I2:
-      *text = Decimal(byRef ? *v.piVal : v.iVal);
+      *text = Decimal(ValueOf(byRef, v.piVal, v.iVal));
       return true;
     case VT_I4:
-      *text = Decimal(byRef ? *v.plVal : v.lVal);
+      *text = Decimal(ValueOf(byRef, v.plVal, v.lVal));
       return true;
     case VT_INT:
-      *text = Decimal(byRef ? *v.pintVal : v.intVal);
+      *text = Decimal(ValueOf(byRef, v.pintVal, v.intVal));
       return true;
     case VT_UI1:
-      *text = Decimal(byRef ? *v.pbVal : v.bVal);
+      *text = Decimal(ValueOf(byRef, v.pbVal, v.bVal));
       return true;
     case VT_UI2:
-      *text = Decimal(byRef ? *v.puiVal : v.uiVal);
+      *text = Decimal(ValueOf(byRef, v.puiVal, v.uiVal));
       return true;
     case VT_UI4:
-      *text = Decimal(byRef ? *v.pulVal : v.ulVal);
+      *text = Decimal(ValueOf(byRef, v.pulVal, v.ulVal));
       return true;
     case VT_UINT:
-      *text = Decimal(byRef ? *v.puintVal : v.uintVal);
+      *text = Decimal(ValueOf(byRef, v.puintVal, v.uintVal));
       return true;
     case VT_R4:
-      *text = DoubleText(byRef ? *v.pfltVal : v.fltVal);
+      *text = DoubleText(ValueOf(byRef, v.pfltVal, v.fltVal));
       return true;
     case VT_R8:
-      *text = DoubleText(byRef ? *v.pdblVal : v.dblVal);
+      *text = DoubleText(ValueOf(byRef, v.pdblVal, v.dblVal));
       return true;
     case VT_DATE:
-      *text = DoubleText(byRef ? *v.pdate : v.date);
+      *text = DoubleText(ValueOf(byRef, v.pdate, v.date));
       return true;
     case VT_BSTR: {
-      BSTR s = byRef ? *v.pbstrVal : v.bstrVal;
+      BSTR s = ValueOf(byRef, v.pbstrVal, v.bstrVal);
       text->assign(s != nullptr ? s : u"", s != nullptr ? SysStringLen(s) : 0);
       return true;
     }
     case VT_BOOL:
-      *text = (byRef ? *v.pboolVal : v.boolVal) != VARIANT_FALSE ? u"1" : u"0";
+      *text = ValueOf(byRef, v.pboolVal, v.boolVal) != VARIANT_FALSE ? u"1" : u"0";
       return true;
     default:
       return false;
@@ -199,8 +216,14 @@ void KXXMLStringWriter::PutEscaped(const OLECHAR* text, size_t length) {
       case u'"': entity = u"&quot;"; break;
       case u'\n': entity = u"&#10;"; break;
       case u'\r': entity = u"&#13;"; break;
+      // A raw tab in an attribute reads back as a blank, as LF and CR would.
+      case u'\t': entity = u"&#9;"; break;
       default:
-        if (IsForbidden(*p)) entity = kReplacement;
+        if (IsHighSurrogate(*p) && p + 1 != end && IsLowSurrogate(p[1])) {
+          ++p;  // a whole pair passes
+        } else if (IsForbidden(*p) || IsSurrogate(*p)) {
+          entity = kReplacement;
+        }
         break;
     }
     if (entity != nullptr) {
@@ -343,7 +366,9 @@ HRESULT KXXMLStringWriter::WriteCData(const OLECHAR* text) {
         Put(u"]]><![CDATA[]]]]><![CDATA[>");
         p += 2;
         run = p + 1;
-      } else if (IsForbidden(*p)) {
+      } else if (IsHighSurrogate(p[0]) && IsLowSurrogate(p[1])) {
+        ++p;  // a whole pair passes
+      } else if (IsForbidden(*p) || IsSurrogate(*p)) {
         Put(run, static_cast<size_t>(p - run));
         Put(kReplacement, 1);
         run = p + 1;

@@ -11,9 +11,13 @@
 // Every operation returns an HRESULT; a failure leaves a "<KXError"
 // description as the thread's error information.
 //
+// Escaped text writes & < > ' " as entities and LF, CR and tab as character
+// references, so that attribute values read back unchanged.
+//
 // Text written is always well-formed character data: a NUL character, the
-// other C0 controls but tab, line feed and carriage return, and the
-// non-characters U+FFFE and U+FFFF are written as U+FFFD.
+// other C0 controls but tab, line feed and carriage return, the
+// non-characters U+FFFE and U+FFFF and a half of a surrogate pair without
+// its other half are written as U+FFFD.
 //
 // Thread affinity: a writer is used by one thread; its count is not atomic.
 #pragma once

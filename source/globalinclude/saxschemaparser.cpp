@@ -481,16 +481,14 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
     int valueLength = 0;
     Check(ctx, attributes->getValue(i, &valueText, &valueLength));
     if (valueText == nullptr || valueLength < 0) valueLength = 0;
-    const OLECHAR* zeroTerminated = u"";
+    // The reader promises the length only, no terminating zero: the value
+    // is copied before it is read as a zero-terminated text.
     if (valueLength > 0) {
-      // The reader usually ends a value with a zero; otherwise copy it.
-      if (valueText[valueLength] == 0) {
-        zeroTerminated = valueText;
-      } else {
-        text.assign(valueText, static_cast<size_t>(valueLength));
-        zeroTerminated = text.c_str();
-      }
+      text.assign(valueText, static_cast<size_t>(valueLength));
+    } else {
+      text.clear();
     }
+    const OLECHAR* zeroTerminated = text.c_str();
     uint32_t type = attr->kind - kGrammarStringAttribute;
     if (type > kSAXBoolean) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,

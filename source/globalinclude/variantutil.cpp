@@ -1,5 +1,6 @@
 #include "variantutil.h"
 
+#include <cstdint>
 #include <string>
 
 #include "com/comutil.h"
@@ -60,6 +61,10 @@ HRESULT ReadElement(SAFEARRAY* array, VARTYPE vt, LONG* indices, VARIANT* out) {
   // Reading with another type than the array's would write past the
   // VARIANT for wider elements.
   if (SafeArrayGetElemsize(array) != size) return E_INVALIDARG;
+  // Types of the same size differ no less: an interface read as a BSTR
+  // would be freed as a string, a BSTR copy read as a real would leak.
+  const VARTYPE own = VariantUtil::GetSafeArrayVartype(array);
+  if (own != VT_EMPTY && own != vt) return E_INVALIDARG;
   HRESULT hr = E_INVALIDARG;
   switch (vt) {
     case VT_I2: hr = SafeArrayGetElement(array, indices, &out->iVal); break;
@@ -328,10 +333,14 @@ void SafeArrayVector::Release() {
 HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) const {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  LONG platformIndex = lowerBound_ + index;
   const bool interfaces = vartype_ == VT_VARIANT || vartype_ == VT_UNKNOWN || vartype_ == VT_DISPATCH;
   if (!interfaces) return E_FAIL;
   if (array_ == nullptr) return DISP_E_BADINDEX;
+  // An index whose platform index leaves the 32-bit range lies outside the
+  // array like any other index past its ends.
+  const int64_t wideIndex = int64_t{lowerBound_} + index;
+  if (wideIndex < INT32_MIN || wideIndex > INT32_MAX) return DISP_E_BADINDEX;
+  LONG platformIndex = static_cast<LONG>(wideIndex);
   switch (vartype_) {
     case VT_VARIANT: {
       VARIANT element;

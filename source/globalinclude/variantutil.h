@@ -37,7 +37,8 @@ VARTYPE GetSafeArrayVartype(SAFEARRAY* array);
 // Reads one element into `out`, whose type is first set to VT_EMPTY (it is
 // not cleared: pass an empty VARIANT). BSTRs are copies and interfaces carry
 // a reference, both owned by `out`. `elementType` must be the array's own
-// element type. Refused types (VT_CY, VT_DATE, VT_ERROR, anything outside
+// element type: another one (of another size, or when the array records its
+// type) gives E_INVALIDARG. Refused types (VT_CY, VT_DATE, VT_ERROR, anything outside
 // VT_I2..VT_UNKNOWN) give E_INVALIDARG; on any failure `out` becomes
 // VT_ERROR carrying the HRESULT, which is returned.
 HRESULT GetSafeArrayElement(SAFEARRAY* array, VARTYPE elementType, LONG* indices, VARIANT* out);

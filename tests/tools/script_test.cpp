@@ -52,6 +52,22 @@ TEST(ScriptParse, MistakesNameTheLineAndKeepNoStep) {
             "s:1: wrong number of arguments for \"trigger\"");
 }
 
+// "--local" is a flag, not the kind: without it counted out, "event
+// --local 5" (no object id) passed the check and the step read past its
+// words.
+TEST(ScriptParse, EventCountsItsArgumentsWithoutTheLocalFlag) {
+  std::vector<Step> steps;
+  EXPECT_EQ(ParseScript("event --local 5\n", "s", &steps),
+            "s:1: wrong number of arguments for \"event\"");
+  EXPECT_EQ(ParseScript("event 5 6 7 8\n", "s", &steps),
+            "s:1: wrong number of arguments for \"event\"");
+  EXPECT_TRUE(steps.empty());
+  ASSERT_EQ(ParseScript("event --local 5 6\nevent --local 5 6 7\nevent 5 6\nevent 5 6 7\n", "s",
+                        &steps),
+            "");
+  EXPECT_EQ(steps.size(), 4u);
+}
+
 TEST(ScriptParse, WordsSplitOnBlanksAndTabs) {
   std::vector<std::string> words;
   ASSERT_TRUE(SplitWords(" a\tb  \"\" \"c\\\\d\"", &words));

@@ -11,11 +11,13 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "host/host.h"
+#include "host/internal/errors.h"
 #include "host/registrar.h"
 #include "session.h"
 #include "store/admin.h"
@@ -342,6 +344,47 @@ TEST_F(SessionTest, HoldsAreObjectsOfTheStore) {
   module_->on_request = [&] { return module_->application()->CloseHold(hold.get(), _variant_t()); };
   ASSERT_TRUE(host_.Request(u"Any", u"").succeeded());
   EXPECT_EQ(Text(id, u"InActive"), "-1");  // VARIANT_TRUE
+}
+
+// A hold that cannot be completed (here: a schema whose Hold class has no
+// "InActive") is not left behind half-made: a module that goes on after
+// the failure commits no nameless or open-ended hold.
+TEST(SessionHoldTest, AHoldThatCannotBeCompletedLeavesNoObject) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kxqhold-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const std::string dir = pattern;
+  {
+    std::ofstream(dir + "/fixture.xml")
+        << "<store><schema>"
+           "<class name=\"GenericClass\"><attribute name=\"Name\" type=\"text\"/></class>"
+           "<class name=\"Hold\" base=\"GenericClass\"/>"
+           "</schema><objects/></store>";
+    std::unique_ptr<kx::store::Store> store;
+    ASSERT_TRUE(kx::store::Store::Open(dir + "/s.db", kx::store::OpenMode::kCreate, &store).ok());
+    ASSERT_TRUE(store->ImportFixtureFile(dir + "/fixture.xml").ok());
+    const long before = store->ObjectCount();
+    StoreHostSession session(*store);
+    Host host;
+    host.SetStoreSession(&session);
+    Ref<FakeModule> module = MakeRef<FakeModule>();
+    ASSERT_EQ(host.Attach(module.get()), S_OK);
+    HRESULT created = S_OK;
+    module->on_request = [&] {
+      IKXQObject* made = nullptr;
+      created = module->application()->CreateHold(_bstr_t(u"H1"), _variant_t(), &made);
+      EXPECT_EQ(kx::host::internal::TakeErrorDescription(), u"A hold has no attribute InActive");
+      EXPECT_EQ(made, nullptr);
+      if (made) made->Release();
+      return S_OK;  // the module goes on without its hold
+    };
+    ASSERT_TRUE(host.Request(u"Any", u"").succeeded());
+    EXPECT_TRUE(FAILED(created));
+    EXPECT_EQ(store->ObjectCount(), before);
+    host.Detach();
+    host.SetStoreSession(nullptr);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 TEST_F(SessionTest, ClassTestsFollowInheritance) {

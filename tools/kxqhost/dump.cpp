@@ -1,10 +1,10 @@
 #include "dump.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 
 #include "com/comutil.h"
+#include "com/oleauto.h"
 #include "host/internal/utf.h"
 #include "store/database.h"
 #include "store/object.h"
@@ -40,32 +40,20 @@ std::string Real(double value) {
   return std::string(buffer, result.ptr);
 }
 
-// A DATE serial (days since 1899-12-30, fraction = time of day).
+// A DATE serial (days since 1899-12-30, fraction = time of day) through
+// the platform's conversion; a serial outside its calendar (years
+// 100..9999) is shown as the number.
 std::string Date(double serial) {
-  if (!std::isfinite(serial)) return Real(serial);
-  const double whole = std::floor(serial);
-  long long days = static_cast<long long>(whole) - 25569;  // to days since 1970-01-01
-  long long seconds = std::llround((serial - whole) * 86400.0);
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    ++days;
-  }
-  // Civil date from a day count (proleptic Gregorian calendar).
-  days += 719468;
-  const long long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long long doe = days - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long day = doy - (153 * mp + 2) / 5 + 1;
-  const long long month = mp < 10 ? mp + 3 : mp - 9;
-  const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char buffer[160];
-  if (seconds == 0) {
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld", year, month, day);
+  SYSTEMTIME time{};
+  if (!VariantTimeToSystemTime(serial, &time)) return Real(serial);
+  char buffer[40];
+  if (time.wHour == 0 && time.wMinute == 0 && time.wSecond == 0) {
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u", unsigned{time.wYear},
+                  unsigned{time.wMonth}, unsigned{time.wDay});
   } else {
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", year, month,
-                  day, seconds / 3600, seconds / 60 % 60, seconds % 60);
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{time.wYear},
+                  unsigned{time.wMonth}, unsigned{time.wDay}, unsigned{time.wHour},
+                  unsigned{time.wMinute}, unsigned{time.wSecond});
   }
   return buffer;
 }

@@ -19,6 +19,7 @@
 #include "com/wstr.h"
 #include "dump.h"
 #include "host/host.h"
+#include "host/internal/errors.h"
 #include "host/internal/utf.h"
 #include "host/project_update.h"
 #include "script.h"
@@ -67,7 +68,7 @@ std::u16string DescribeObject(IDispatch* dispatch) {
   if (SUCCEEDED(dispatch->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&object)))) {
     LONG id = 0;
     object->get_Id(&id);
-    std::u16string out = u"#" + kx_format(u"%ld", static_cast<long>(id));
+    std::u16string out = u"#" + kx_format(u"%ld", id);
     _com_ptr_t<IKXQClass> cls;
     _bstr_t className, name;
     if (SUCCEEDED(object->get_Class(&cls)) && cls) cls->get_Name(className.GetAddress());
@@ -81,7 +82,7 @@ std::u16string DescribeObject(IDispatch* dispatch) {
     project->get_Id(&id);
     _bstr_t name;
     project->get_Name(name.GetAddress());
-    return u"project #" + kx_format(u"%ld", static_cast<long>(id)) + u" " + std::u16string(name.view());
+    return u"project #" + kx_format(u"%ld", id) + u" " + std::u16string(name.view());
   }
   return u"(object)";
 }
@@ -111,7 +112,7 @@ std::u16string DescribeValue(const VARIANT& value, const std::u16string& text) {
       itemText = std::u16string(asText.GetVARIANT().bstrVal, SysStringLen(asText.GetVARIANT().bstrVal));
     }
     if (!out.empty()) out += u"\n";
-    out += u"[" + kx_format(u"%ld", static_cast<long>(i)) + u"] " +
+    out += u"[" + kx_format(u"%ld", i) + u"] " +
            DescribeValue(element.GetVARIANT(), itemText);
   }
   return out.empty() ? u"(no elements)" : out;
@@ -124,17 +125,7 @@ std::u16string DescribeResult(const _variant_t& value, const std::u16string& tex
 std::string Describe(HRESULT hr) { return HexCode(hr) + " (" + Narrow(kx_system_message(hr)) + ")"; }
 
 // The thread's error description, or "" when none was left.
-std::string TakeErrorText() {
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return {};
-  BSTR description = nullptr;
-  info->GetDescription(&description);
-  info->Release();
-  std::string text = Narrow(std::u16string_view(description ? description : u"",
-                                                 description ? SysStringLen(description) : 0));
-  SysFreeString(description);
-  return text;
-}
+std::string TakeErrorText() { return Narrow(host::internal::TakeErrorDescription()); }
 
 bool ReadFile(const std::string& path, std::string* text) {
   std::ifstream file(path, std::ios::binary);

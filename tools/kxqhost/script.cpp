@@ -15,9 +15,10 @@ struct CommandShape {
 
 constexpr size_t kMany = std::numeric_limits<size_t>::max();
 
-// Argument counts of each step's command (the command word not counted).
+// Argument counts of each step's command (the command word and flags not
+// counted).
 constexpr CommandShape kCommands[] = {
-    {"request", 1, 2}, {"event", 2, 4},  {"trigger", 2, 2}, {"service", 3, kMany},
+    {"request", 1, 2}, {"event", 2, 3},  {"trigger", 2, 2}, {"service", 3, kMany},
     {"dump", 1, kMany}, {"set", 2, 4},   {"create", 1, 2},  {"delete", 1, 1},
     {"watch", 5, 5},   {"stall", 4, 4},
 };
@@ -108,7 +109,9 @@ std::string ParseScript(std::string_view text, const std::string& name, std::vec
       step.words.pop_back();
       i = j;
     }
-    const size_t count = step.words.size() - 1;
+    size_t count = step.words.size() - 1;
+    // "--local" is a flag of "event", not one of its arguments.
+    if (command == "event" && count > 0 && step.words[1] == "--local") --count;
     if (count < shape->min_arguments || count > shape->max_arguments) {
       return Where(name, number) + "wrong number of arguments for \"" + command + "\"";
     }

@@ -207,10 +207,18 @@ HRESULT StoreHostSession::CreateHold(BSTR name, const VARIANT& reason, IKXQObjec
   VariantInit(&text);
   text.vt = VT_BSTR;
   text.bstrVal = name;  // borrowed for the call
-  if (hr = PutAttribute(object, u"Name", text); FAILED(hr)) return hr;
-  if (hr = PutAttribute(object, u"InActive", _variant_t(false)); FAILED(hr)) return hr;
-  if (reason.vt == VT_BSTR) {
-    if (hr = PutAttribute(object, u"CreatedReason", reason); FAILED(hr)) return hr;
+  hr = PutAttribute(object, u"Name", text);
+  if (SUCCEEDED(hr)) hr = PutAttribute(object, u"InActive", _variant_t(false));
+  if (SUCCEEDED(hr) && reason.vt == VT_BSTR) hr = PutAttribute(object, u"CreatedReason", reason);
+  if (FAILED(hr)) {
+    // A hold half made would be committed with the call if the module goes
+    // on; it is deleted, keeping the error information of the failure.
+    IErrorInfo* why = nullptr;
+    if (GetErrorInfo(0, &why) != S_OK) why = nullptr;
+    (void)object->Delete();
+    SetErrorInfo(0, why);
+    if (why) why->Release();
+    return hr;
   }
   *hold = object.Detach();
   return S_OK;

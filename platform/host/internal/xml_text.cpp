@@ -6,13 +6,20 @@
 namespace kx::host::internal {
 namespace {
 
+// The name characters of XML 1.0 (fifth edition) within the BMP; the
+// planes above come as surrogate pairs (see IsXmlName).
 bool IsNameStart(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u':' ||
-         c >= 0x80;
+         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || c == 0x200C ||
+         c == 0x200D || (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) ||
+         (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
+         (c >= 0xFDF0 && c <= 0xFFFD);
 }
 
 bool IsNameChar(char16_t c) {
-  return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.';
+  return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || c == 0x203F || c == 0x2040;
 }
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -41,7 +48,9 @@ void AppendEscaped(std::u16string& out, std::u16string_view text, bool attribute
       case u'\t':
       case u'\n':
       case u'\r':
-        if (attribute) {
+        // A parser gives back a written "\r" as "\n" (line ends are
+        // normalised): in text too it is kept as a reference.
+        if (attribute || c == u'\r') {
           char ref[8];
           std::snprintf(ref, sizeof ref, "&#%d;", static_cast<int>(c));
           AppendAscii(out, ref);
@@ -74,9 +83,16 @@ std::u16string Widen(std::string_view text) { return std::u16string(text.begin()
 }  // namespace
 
 bool IsXmlName(std::u16string_view name) {
-  if (name.empty() || !IsNameStart(name.front())) return false;
-  for (char16_t c : name.substr(1)) {
-    if (!IsNameChar(c)) return false;
+  if (name.empty()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (IsHighSurrogate(c)) {
+      // U+10000 to U+EFFFF: high halves up to 0xDB7F, each with its low half.
+      if (c > 0xDB7F || i + 1 >= name.size() || !IsLowSurrogate(name[i + 1])) return false;
+      ++i;
+      continue;
+    }
+    if (!(i == 0 ? IsNameStart(c) : IsNameChar(c))) return false;
   }
   return true;
 }

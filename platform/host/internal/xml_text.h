@@ -10,12 +10,15 @@
 
 namespace kx::host::internal {
 
-// True when `name` can stand as an element or attribute name: a letter, "_"
-// or ":" (or any character from U+0080 on) first, then those, digits, "-"
-// and ".".
+// True when `name` can stand as an element or attribute name under the
+// name rules of XML 1.0 (fifth edition): a letter, "_" or ":" first (or a
+// character of the non-ASCII name ranges), then those, digits, "-", "."
+// and the name-only marks; lone surrogates are refused.
 bool IsXmlName(std::u16string_view name);
 
-// Appends `text` as character data: "&", "<" and ">" become references.
+// Appends `text` as character data: "&", "<", ">" and carriage return
+// become references (a parser would turn a written carriage return into a
+// line feed).
 // Characters XML cannot carry (controls other than tab, line feed and
 // carriage return; lone surrogates; U+FFFE and U+FFFF) become U+FFFD.
 void AppendEscapedText(std::u16string& out, std::u16string_view text);

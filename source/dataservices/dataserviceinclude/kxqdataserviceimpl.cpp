@@ -62,6 +62,9 @@ void DataServicePart::HoldRequest(IKXQRequestContext* context) {
   }
   ReleaseKnown(m_pResponse);
   if (m_pRequestContext != nullptr) (void)m_pRequestContext->get_Response(&m_pResponse);
+  // Attributes a failed request added without writing their element would
+  // otherwise land on this request's first element.
+  if (m_pReplyAttributes != nullptr) (void)m_pReplyAttributes->Clear();
 }
 
 void DataServicePart::FinishRequest() {

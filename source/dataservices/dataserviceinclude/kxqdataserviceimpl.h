@@ -45,7 +45,8 @@ class DataServicePart {
   HRESULT DetachApplication();
 
   // Keeps `context` (AddRef'd when it differs from the one held) and takes
-  // its response in place of any response still held.
+  // its response in place of any response still held. Attributes still
+  // pending from an earlier (failed) request are dropped.
   void HoldRequest(IKXQRequestContext* context);
   // After a successful request: ends the reply when an attribute list is
   // held, then releases the context and the response. Throws KXComException

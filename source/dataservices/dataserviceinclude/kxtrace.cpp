@@ -1,5 +1,7 @@
 #include "kxtrace.h"
 
+#include <atomic>
+
 #include "com/dispatch.h"
 #include "com/oleauto.h"
 #include "com/wstr.h"
@@ -83,7 +85,8 @@ HookHolder& Holder() {
   return holder;
 }
 
-bool g_configured = false;
+// Claimed once per process, whichever thread attaches first.
+std::atomic<bool> g_configured{false};
 
 }  // namespace
 
@@ -123,9 +126,7 @@ void ApplyTracerSettings(const OLECHAR* journalTrace, const OLECHAR* general,
 }
 
 bool ClaimConfiguration() {
-  if (g_configured) return false;
-  g_configured = true;
-  return true;
+  return !g_configured.exchange(true);
 }
 
 bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
@@ -136,7 +137,7 @@ bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
 }
 
 void ResetTracerForTesting() {
-  g_configured = false;
+  g_configured.store(false);
   CustomKXCETracerHook& hook = GetJournalHook();
   Tracer& tracer = GetTracer();
   if (hook.installed && tracer.hook == &hook) tracer.hook = hook.previous;

@@ -70,8 +70,6 @@ const OLECHAR* TextOf(const VARIANT& v) {
   return v.pbstrVal == nullptr ? nullptr : *v.pbstrVal;
 }
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-
 }  // namespace
 
 const VARIANT& ResolveVariant(const VARIANT& value) {
@@ -247,26 +245,10 @@ HRESULT ParseBoolean(const OLECHAR* text, bool* out) {
 }
 
 bool ParseValueDouble(const OLECHAR* text, double* out) {
-  if (text == nullptr) return false;
-  std::u16string_view view(text);
-  while (!view.empty() && IsBlank(view.front())) view.remove_prefix(1);
-  while (!view.empty() && IsBlank(view.back())) view.remove_suffix(1);
-  if (view.empty() || view.size() > 4096) return false;
-  std::string narrow;
-  narrow.reserve(view.size());
-  for (char16_t c : view) {
-    if (c > 0x7F) return false;
-    narrow.push_back(static_cast<char>(c));
-  }
-  const char* first = narrow.data();
-  const char* last = first + narrow.size();
-  // from_chars takes no leading '+'; "%lf" did.
-  if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+') ++first;
-  double value = 0;
-  const auto result = std::from_chars(first, last, value, std::chars_format::general);
-  if (result.ec != std::errc() || result.ptr != last) return false;
-  *out = value;
-  return true;
+  // The request parser's reading, so that a value reads the same number
+  // whichever way it arrives.
+  if (text == nullptr || out == nullptr) return false;
+  return kx_parse_double(text, out);
 }
 
 void FormatValueDouble(double value, OLECHAR (&out)[64]) {

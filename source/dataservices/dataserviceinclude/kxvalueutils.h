@@ -47,8 +47,9 @@ HRESULT VariantToString(const VARIANT& value, BSTR* out);
 HRESULT ParseBoolean(const OLECHAR* text, bool* out);
 
 // Locale-independent number reading for values: the whole text, bar
-// surrounding blanks, must be a decimal number ("." as decimal point).
-// False (and *out unchanged) otherwise.
+// surrounding blanks, must be a decimal number ("." as decimal point; no
+// "nan" or "inf"; beyond the range of a double is none, below it reads 0),
+// as the request parser reads reals. False (and *out unchanged) otherwise.
 bool ParseValueDouble(const OLECHAR* text, double* out);
 // "%.16g" with "." as decimal point whatever the locale. `out` receives a
 // zero-terminated text of at most 63 characters.

@@ -326,7 +326,9 @@ HRESULT ContinuousPageHelper::InitializePageProperties(IKXQObject* page) {
   if (!objects || !indices) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   bool hasValue = false;
   const int32_t first = KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, m_rootNodeIndex + 1, &hasValue);
-  if (!hasValue || first == 0) {
+  // A negative entry names no position either (the page-layout lookups
+  // read it so); taking it as one would count rows that are not there.
+  if (!hasValue || first <= 0) {
     // A page without rows: the figures of the template alone, also when the
     // analysis came from the cache and a previous page had rows.
     SetNoRowFigures();

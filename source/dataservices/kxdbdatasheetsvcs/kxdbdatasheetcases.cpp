@@ -142,7 +142,11 @@ bool HasLocalPrivilege(IKXQApplication* application, const OLECHAR* privilege) {
   KX_CHECK(ctx, application->GetLocalPrivileges(&raw));
   if (raw == nullptr) return true;
   VariantUtil::SafeArrayMatrix table;
-  KX_CHECK(ctx, table.Attach(raw, true));
+  if (const HRESULT hr = table.Attach(raw, true); FAILED(hr)) {
+    // A refused array stays the caller's: the table is ours to free.
+    SafeArrayDestroy(raw);
+    KX_CHECK(ctx, hr);
+  }
   const std::u16string_view wanted = privilege != nullptr ? std::u16string_view(privilege) : std::u16string_view();
   // Rows run along the first dimension: (row, 0) the name, (row, 1) the flag.
   for (int32_t row = 0; row < table.Count1(); ++row) {

@@ -41,7 +41,11 @@ void ObjectAtNodeOffset(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IK
   bool hasValue = false;
   const int32_t position = KXDBDatasheetSvcs::GetAttributeIntegerAt(lists.indices, index + 1, &hasValue);
   if (!hasValue || position <= 0) return;
-  GetAttributeAsObject(lists.objects, position + row, object);
+  // A row before the first position (position 0 would read the list's whole
+  // value) or past the 32-bit range names no object.
+  const int64_t target = static_cast<int64_t>(position) + row;
+  if (target < 1 || target > INT32_MAX) return;
+  GetAttributeAsObject(lists.objects, static_cast<int32_t>(target), object);
 }
 
 }  // namespace

@@ -150,6 +150,25 @@ TEST(ComPtr, QueryOnConversionAndIdentity) {
   EXPECT_THROW(ITrackedPtr(_variant_t(5)), _com_error);
 }
 
+TEST(ComPtr, FromAVariantFollowsReferencesButNotACycle) {
+  Tracked* object = new Tracked;
+  ITrackedPtr p(object, false);
+  VARIANT inner;
+  inner.vt = VT_UNKNOWN;
+  inner.punkVal = p.GetInterfacePtr();  // borrowed: nobody clears `inner`
+  VARIANT ref;
+  ref.vt = VT_BYREF | VT_VARIANT;
+  ref.pvarVal = &inner;
+  ITrackedPtr through(ref);
+  EXPECT_EQ(through.GetInterfacePtr(), object);
+  // A reference to itself: refused, as VariantCopyInd refuses it, instead
+  // of following it for ever.
+  VARIANT loop;
+  loop.vt = VT_BYREF | VT_VARIANT;
+  loop.pvarVal = &loop;
+  EXPECT_THROW(ITrackedPtr{loop}, _com_error);
+}
+
 TEST(ComPtr, ArrowOnNullThrows) {
   ITrackedPtr p;
   EXPECT_THROW(p->Id(), _com_error);

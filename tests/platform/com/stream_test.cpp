@@ -94,6 +94,46 @@ TEST(MemoryStream, CloneSharesBytesNotPosition) {
   clone->Release();
 }
 
+TEST(MemoryStream, WritingNothingPastTheEndLeavesTheSize) {
+  IStream* stream = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  ASSERT_EQ(stream->Write("ab", 2, nullptr), S_OK);
+  ASSERT_EQ(stream->Seek(offset(100), STREAM_SEEK_SET, nullptr), S_OK);
+  ULONG written = 7;
+  EXPECT_EQ(stream->Write("", 0, &written), S_OK);
+  EXPECT_EQ(written, 0u);
+  STATSTG stat;
+  ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(stat.cbSize.QuadPart, 2u);
+  stream->Release();
+}
+
+TEST(MemoryStream, CopyToFromPastTheEndCopiesNothing) {
+  // An empty stream has no storage at all: the position past its end must
+  // not be applied to it.
+  IStream* source = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &source), S_OK);
+  ASSERT_EQ(source->Seek(offset(10), STREAM_SEEK_SET, nullptr), S_OK);
+  IStream* target = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &target), S_OK);
+  ULARGE_INTEGER cb, r, w;
+  cb.QuadPart = 4;
+  r.QuadPart = w.QuadPart = 99;
+  EXPECT_EQ(source->CopyTo(target, cb, &r, &w), S_OK);
+  EXPECT_EQ(r.QuadPart, 0u);
+  EXPECT_EQ(w.QuadPart, 0u);
+  // The same past the end of a stream that has bytes.
+  ASSERT_EQ(source->Write("abc", 3, nullptr), S_OK);
+  ASSERT_EQ(source->Seek(offset(20), STREAM_SEEK_SET, nullptr), S_OK);
+  EXPECT_EQ(source->CopyTo(target, cb, &r, &w), S_OK);
+  EXPECT_EQ(r.QuadPart, 0u);
+  STATSTG stat;
+  ASSERT_EQ(target->Stat(&stat, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(stat.cbSize.QuadPart, 0u);
+  target->Release();
+  source->Release();
+}
+
 TEST(MemoryStream, AnswersSequentialStreamAndIdentity) {
   IStream* stream = nullptr;
   ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);

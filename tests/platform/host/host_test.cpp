@@ -160,6 +160,23 @@ TEST_F(HostTest, AttachHandsTheModuleTheApplicationAndDetachTakesItBack) {
   EXPECT_EQ(u"No module is attached", result.error);
 }
 
+// Attaching the module that is attached already, when the host holds its
+// only reference: the detach must not release it before it is attached
+// again (caught by the address sanitizer as a use after free).
+TEST(HostAttachTest, AttachingTheAttachedModuleAgainKeepsItAlive) {
+  Host host;
+  FakeModule* module = nullptr;
+  {
+    Ref<FakeModule> made = MakeRef<FakeModule>();
+    module = made.get();
+    ASSERT_EQ(S_OK, host.Attach(made.get()));
+  }
+  ASSERT_EQ(S_OK, host.Attach(host.module()));
+  EXPECT_EQ(static_cast<IKXQDataService*>(module), host.module());
+  EXPECT_EQ(1, module->detaches);
+  EXPECT_EQ(static_cast<IKXQApplication*>(&host.application()), module->application.get());
+}
+
 TEST_F(HostTest, StartUpRegistersWithTheHostsRegistrar) {
   module_->on_startup = [](IKXQRegistrar* registrar) {
     registrar->RegisterService(Bstr(u"KXDBDatasheetSvcs.Main"));

@@ -34,11 +34,14 @@ TEST(XmlTextTest, SurrogatePairsPassAndLoneHalvesAreReplaced) {
   EXPECT_EQ(u"x\uFFFD", out);
 }
 
+// A carriage return written as itself comes back from a parser as a line
+// feed (line ends are normalised), so a text's "\r\n" would lose its "\r":
+// text writes it as a reference too.
 TEST(XmlTextTest, TextKeepsWhiteSpaceAndQuotesWhileAttributesEncodeThem) {
   std::u16string text, attribute;
   AppendEscapedText(text, u"a\t\"b\"\r\n");
   AppendEscapedAttribute(attribute, u"a\t\"b\"\r\n");
-  EXPECT_EQ(u"a\t\"b\"\r\n", text);
+  EXPECT_EQ(u"a\t\"b\"&#13;\n", text);
   EXPECT_EQ(u"a&#9;&quot;b&quot;&#13;&#10;", attribute);
 }
 
@@ -52,6 +55,25 @@ TEST(XmlTextTest, NamesFollowXmlRules) {
   EXPECT_FALSE(IsXmlName(u"a b"));
   EXPECT_FALSE(IsXmlName(u"a=\"1\""));
   EXPECT_FALSE(IsXmlName(u"a/"));
+}
+
+// A name with a character XML does not allow in names made the whole reply
+// unreadable; such names are refused instead.
+TEST(XmlTextTest, NamesRefuseCharactersOutsideXmlNameRanges) {
+  const char16_t lone_high[] = {u'a', 0xD800, 0};
+  const char16_t lone_low[] = {u'a', 0xDC00, 0};
+  const char16_t not_a_character[] = {u'a', 0xFFFF, 0};
+  EXPECT_FALSE(IsXmlName(lone_high));
+  EXPECT_FALSE(IsXmlName(lone_low));
+  EXPECT_FALSE(IsXmlName(not_a_character));
+  EXPECT_FALSE(IsXmlName(u"a\u00D7b"));   // multiplication sign
+  EXPECT_FALSE(IsXmlName(u"a\u0085"));    // a C1 control
+  EXPECT_FALSE(IsXmlName(u"\u00B7a"));    // middle dot: not first
+  EXPECT_FALSE(IsXmlName(u"\u0300a"));    // combining mark: not first
+  EXPECT_TRUE(IsXmlName(u"a\u00B7\u0300"));
+  EXPECT_TRUE(IsXmlName(u"\u00C4nderung\u00DF"));
+  EXPECT_TRUE(IsXmlName(u"\u4E2D\u6587"));
+  EXPECT_TRUE(IsXmlName(u"\U00010000a"));
 }
 
 TEST(UtfTest, RoundTripsEveryPlane) {
@@ -69,6 +91,11 @@ TEST(UtfTest, RefusesInvalidUtf8) {
   EXPECT_FALSE(Utf8ToUtf16("\xE2\x82"));          // truncated
   EXPECT_FALSE(Utf8ToUtf16("\x80"));              // stray continuation
   EXPECT_FALSE(Utf8ToUtf16("\xFF"));
+}
+
+TEST(UtfTest, LoneSurrogatesBecomeReplacementCharacters) {
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
+  EXPECT_EQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD", Utf16ToUtf8(lone));
 }
 
 }  // namespace

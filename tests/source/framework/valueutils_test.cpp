@@ -288,6 +288,31 @@ TEST(ValueNumbers, WholeTextMustBeANumber) {
   EXPECT_EQ(out, 1.0);
 }
 
+// Values read the same numbers as the request parser: words such as "nan"
+// or "inf" are no numbers, a number too small for a double reads as 0 and
+// the length of the text sets no limit.
+TEST(ValueNumbers, OnlyDecimalNumbersAreNumbers) {
+  double out = -1;
+  for (const char16_t* word : {u"nan", u"NAN", u"inf", u"-Infinity", u"+inf"}) {
+    EXPECT_FALSE(ParseValueDouble(word, &out)) << Narrow(word);
+  }
+  EXPECT_EQ(out, -1);
+  EXPECT_TRUE(ParseValueDouble(u"1e-400", &out));
+  EXPECT_EQ(out, 0.0);
+  std::u16string longText = u"2." + std::u16string(5000, u'0') + u"1";
+  EXPECT_TRUE(ParseValueDouble(longText.c_str(), &out));
+  EXPECT_EQ(out, 2.0);
+  // The lenient reader keeps its output for a word that is no number.
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(u"inf");
+  out = 7;
+  EXPECT_EQ(VariantToDouble(v, &out, true), S_OK);
+  EXPECT_EQ(out, 7);
+  VariantClear(&v);
+}
+
 TEST(ValueNumbers, FormattedWithSixteenDigits) {
   OLECHAR text[64];
   FormatValueDouble(0.1, text);

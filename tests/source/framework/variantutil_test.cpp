@@ -425,6 +425,30 @@ TEST(SafeArrayVectorTest, InterfacesFromUnknownAndVariantElements) {
   EXPECT_EQ(object.refs, 1u);
 }
 
+// An index whose sum with the lower bound leaves the 32-bit range is just
+// outside the array (no wrap-around onto an element, no overflow).
+TEST(SafeArrayVectorTest, FarIndicesAreOutsideTheArray) {
+  CountedObject object;
+  SAFEARRAY* high = SafeArrayCreateVector(VT_UNKNOWN, 5, 1);
+  LONG index = 5;
+  SafeArrayPutElement(high, &index, static_cast<IUnknown*>(&object));
+  VariantUtil::SafeArrayVector vector(high, true);
+  IUnknown* out = nullptr;
+  EXPECT_EQ(vector.GetInterfaceAt(INT32_MAX, &out), DISP_E_BADINDEX);
+  EXPECT_EQ(out, nullptr);
+  SAFEARRAY* low = SafeArrayCreateVector(VT_UNKNOWN, -5, 1);
+  index = -5;
+  SafeArrayPutElement(low, &index, static_cast<IUnknown*>(&object));
+  VariantUtil::SafeArrayVector negative(low, true);
+  EXPECT_EQ(negative.GetInterfaceAt(INT32_MIN, &out), DISP_E_BADINDEX);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(negative.GetInterfaceAt(0, &out), S_OK);
+  out->Release();
+  vector.Release();
+  negative.Release();
+  EXPECT_EQ(object.refs, 1u);
+}
+
 // Answers no interface but remembers what it was asked for.
 class QueryRecorder final : public IUnknown {
  public:
@@ -539,6 +563,37 @@ TEST(GetSafeArrayElementTest, ElementTypeMustMatchTheArray) {
   EXPECT_EQ(VariantUtil::GetSafeArrayElement(shorts, VT_VARIANT, &index, &out.v), E_INVALIDARG);
   out.v.vt = VT_EMPTY;
   SafeArrayDestroy(shorts);
+}
+
+// Element types of the same size are no less different: an interface read
+// as a BSTR would later be freed as a string, a BSTR copy read as a real
+// would be lost. An array that knows its element type refuses another.
+TEST(GetSafeArrayElementTest, SameSizedOtherTypeIsRefused) {
+  CountedObject object;
+  SAFEARRAY* objects = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);
+  LONG index = 0;
+  SafeArrayPutElement(objects, &index, static_cast<IUnknown*>(&object));
+  Var out;
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(objects, VT_BSTR, &index, &out.v), E_INVALIDARG);
+  EXPECT_EQ(out.v.vt, VT_ERROR);
+  out.v.vt = VT_EMPTY;  // never free what a wrong read may have left
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(objects, VT_R8, &index, &out.v), E_INVALIDARG);
+  out.v.vt = VT_EMPTY;
+  EXPECT_EQ(object.refs, 2u);  // the array's reference only
+  SafeArrayDestroy(objects);
+
+  SAFEARRAY* strings = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  BSTR text = SysAllocString(u"kept");
+  SafeArrayPutElement(strings, &index, text);
+  SysFreeString(text);
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(strings, VT_R8, &index, &out.v), E_INVALIDARG);
+  EXPECT_EQ(out.v.vt, VT_ERROR);
+  out.v.vt = VT_EMPTY;
+  EXPECT_EQ(VariantUtil::GetSafeArrayElement(strings, VT_DISPATCH, &index, &out.v), E_INVALIDARG);
+  out.v.vt = VT_EMPTY;
+  ASSERT_EQ(VariantUtil::GetSafeArrayElement(strings, VT_BSTR, &index, &out.v), S_OK);
+  EXPECT_EQ(Narrow(out.v.bstrVal), "kept");
+  SafeArrayDestroy(strings);
 }
 
 TEST(GetSafeArrayElementTest, VariantElementIsCopied) {

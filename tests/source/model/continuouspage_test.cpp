@@ -123,6 +123,25 @@ TEST(ContinuousPageHelper, PageWithoutRowsOnTheCachedPath) {
   EXPECT_EQ(helper.PageValueCount(), 3);
 }
 
+// A negative root entry in "NodeIndices" names no position (as for the
+// page-layout lookups): the page has no rows, however far below 0 it is.
+TEST(ContinuousPageHelper, NegativeRootEntryMeansNoRows) {
+  ModelStore store;
+  ContinuousPageHelper helper;
+  IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
+  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  IKXQAttributePtr indices;
+  GetAttributeInterface(page, u"NodeIndices", indices);
+  for (const int32_t entry : {-2, INT32_MIN}) {
+    KXDBDatasheetSvcs::SetAttributeIntegerAt(indices, 2, entry);
+    ASSERT_EQ(helper.Initialize(store.application(), l1, page, false), S_OK);
+    EXPECT_EQ(helper.FirstRowPosition(), 0) << entry;
+    EXPECT_EQ(helper.RowCount(), 0) << entry;
+    EXPECT_EQ(helper.PageFieldCount(), 3) << entry;
+    EXPECT_EQ(helper.PageValueCount(), 3) << entry;
+  }
+}
+
 // Each failure's text reaches the host's warning operation before it is
 // raised.
 void ExpectFailure(ModelStore& store, const char16_t* pageId, const std::string& text) {

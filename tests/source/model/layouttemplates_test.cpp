@@ -85,6 +85,26 @@ TEST(PageLayout, NodeObjectsOnPlainAndContinuousPages) {
   EXPECT_THROW(GetNodeObject(object, nullptr, row), KXComException);
 }
 
+// A row offset that leads before the first position of "NodeObjects" or
+// past the 32-bit range names no row: no object, and no read of the list's
+// whole value through position 0.
+TEST(PageLayout, RowOffsetsOutsideTheListGiveNoObject) {
+  ModelStore store;
+  IKXQClassViewPtr row = RootNode(store.TemplatePage(u"TLIST", u"L1"), 1);
+  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  IKXQObjectPtr object = store.Object(100);
+  GetNodeObjectAtRow(object, page, -5, row);  // root entry 5: position 0
+  EXPECT_TRUE(object == nullptr);
+  object = store.Object(100);
+  GetNodeObjectAtRow(object, page, -7, row);
+  EXPECT_TRUE(object == nullptr);
+  object = store.Object(100);
+  GetNodeObjectAtRow(object, page, INT32_MAX, row);  // 5 + INT32_MAX overflows
+  EXPECT_TRUE(object == nullptr);
+  GetNodeObjectAtRow(object, page, -4, row);  // position 1 is still on the page
+  EXPECT_NE(IdOf(object), 0);
+}
+
 TEST(Templates, CurrentAndStatusVersions) {
   ModelStore store;
   IKXQTemplatePtr tmpl;

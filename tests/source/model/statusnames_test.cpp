@@ -2,8 +2,11 @@
 // of datasheets.
 #include <gtest/gtest.h>
 
+#include "datasheetservices.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetsvcs_i.h"
 #include "kxdbdatasheetutils.h"
+#include "main.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
@@ -141,6 +144,33 @@ TEST(DatasheetNames, SummarySheetWithProject) {
   GetAttributeInterface(store.Object(modeltest::kSummary), u"ProjectId", projectId);
   SetAttributeInteger(projectId, 1);
   EXPECT_EQ(DatasheetName(store, modeltest::kSummary, false, 1), "P-101->P-102: Pump list");
+}
+
+// The automation method is a COM boundary: a failed call hands out no name
+// (the worker's fallback name would be leaked by every caller).
+TEST(DatasheetNames, FailedAutomationMethodHandsOutNoName) {
+  ModelStore store;
+  IKXQAttributePtr templateId;
+  GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
+  SetAttributeString(templateId, u"TGEN");
+  void* created = nullptr;
+  ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, &created), S_OK);
+  _com_ptr_t<IKXQDataService> service(static_cast<IKXQDataService*>(created), false);
+  Main* main = static_cast<Main*>(service.GetInterfacePtr());
+  IDispatch* dispatch = nullptr;
+  ASSERT_EQ(CreateDatasheetServices(store.application(), store.Object(modeltest::kSheet), main,
+                                    &dispatch),
+            S_OK);
+  _com_ptr_t<IDispatch> held(dispatch, false);
+  IKXDatasheetServices* services = nullptr;
+  ASSERT_EQ(dispatch->QueryInterface(kx_uuidof<IKXDatasheetServices>(), reinterpret_cast<void**>(&services)),
+            S_OK);
+  _com_ptr_t<IKXDatasheetServices> servicesHolder(services, false);
+  BSTR name = nullptr;
+  EXPECT_EQ(services->DatasheetName(&name), E_INVALIDARG);
+  EXPECT_EQ(name, nullptr);
+  SysFreeString(name);
+  modeltest::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 TEST(DatasheetNames, OtherTemplateKindFailsWithTheFallback) {

@@ -161,6 +161,25 @@ TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
   EXPECT_EQ(main().m_pRequestContext, nullptr);
 }
 
+// A worker that added attributes and then failed before writing their
+// element leaves them pending; they must not turn up on the first element
+// of a later request's reply.
+TEST_F(RequestProtocolTest, AttributesOfAFailedRequestDoNotReachTheNextReply) {
+  Seams().action = [](Main& m) -> HRESULT {
+    _bstr_t value(u"stale");
+    XMLReply::AddStringAttribute(m, u"Pending", value);
+    XMLReply::AddLongAttribute(m, u"DocumentId", 99);
+    return kx_set_error_info(E_FAIL, u"store refused", u"moduletest");
+  };
+  ASSERT_EQ(Send(u"CreateAnnotation").hr, E_FAIL);
+  Seams().action = &WriteAlert;
+  const Sent next = Send(u"CreateAnnotation");
+  ASSERT_EQ(next.hr, S_OK);
+  EXPECT_EQ(kx_utf16_to_utf8_lossy(next.response->text()),
+            "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Value out of "
+            "range</Message></XMLMessage>");
+}
+
 TEST_F(RequestProtocolTest, FalseResultCountsAsSuccess) {
   Seams().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);

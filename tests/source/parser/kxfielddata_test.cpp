@@ -124,6 +124,40 @@ TEST(KXFieldData, WrittenFullFormReadsBackTheSameRecord) {
   }
 }
 
+// Texts keep every character through a write and a read: the reader turns
+// a raw tab, line feed or carriage return in an attribute into a blank, so
+// the writer must not leave them raw.
+TEST(KXFieldData, TextsWithBlanksOfEveryKindSurviveARoundTrip) {
+  KXFieldData first;
+  first.typeId = kFieldReal;
+  const std::u16string text = u"a\tb\nc\rd  e\r\n";
+  first.value.Assign(text.c_str());
+  first.format.Assign(u"\t%.2f\t");
+  std::u16string written = Write(first, kFieldDataFull);
+  KXFieldData second;
+  ASSERT_EQ(S_OK, second.ParseFieldData(kFieldReal, Bstr(written), -1)) << U8(written);
+  EXPECT_EQ(text, second.value.str()) << U8(written);
+  EXPECT_EQ(u"\t%.2f\t", second.format.str()) << U8(written);
+}
+
+// A text holding half of a surrogate pair (a broken UTF-16 text from the
+// store) must not make the whole written record unreadable: the half is
+// written as U+FFFD, whole pairs are kept.
+TEST(KXFieldData, UnpairedSurrogateDoesNotSpoilTheRecord) {
+  KXFieldData first;
+  first.typeId = kFieldReal;
+  const char16_t raw[] = {u'a', 0xD800, u'b', 0xDC00, 0xD83D, 0xDE00, 0xD800, 0};
+  first.value.Assign(raw);
+  first.fieldId = 4;
+  std::u16string written = Write(first, kFieldDataFull);
+  KXFieldData second;
+  ASSERT_EQ(S_OK, second.ParseFieldData(kFieldReal, Bstr(written), -1))
+      << U8(TakeThreadErrorDescription());
+  EXPECT_EQ(4, second.fieldId);
+  const char16_t expected[] = {u'a', 0xFFFD, u'b', 0xFFFD, 0xD83D, 0xDE00, 0xFFFD, 0};
+  EXPECT_EQ(std::u16string(expected), second.value.str());
+}
+
 TEST(KXFieldData, ValuesOfASingleElement) {
   KXFieldData data;
   ASSERT_EQ(S_OK, data.ParseFieldData(kFieldCheck,

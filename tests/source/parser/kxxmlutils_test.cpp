@@ -112,8 +112,8 @@ TEST_F(WriterTest, EscapingTable) {
   ASSERT_EQ(S_OK, w_->WriteText(u"&<>'\"\n\r\tz"));
   ASSERT_EQ(S_OK, w_->EndElement(u"A"));
   EXPECT_EQ(
-      u"<A v=\"&amp;&lt;&gt;&apos;&quot;&#10;&#13;\tz\">"
-      u"&amp;&lt;&gt;&apos;&quot;&#10;&#13;\tz</A>",
+      u"<A v=\"&amp;&lt;&gt;&apos;&quot;&#10;&#13;&#9;z\">"
+      u"&amp;&lt;&gt;&apos;&quot;&#10;&#13;&#9;z</A>",
       Text());
 }
 
@@ -134,6 +134,20 @@ TEST_F(WriterTest, ForbiddenCharactersBecomeReplacementCharacter) {
       u"<A v=\"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFDc\"/>"
       u"<B>a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFDc</B><![CDATA[x\uFFFDy]]>",
       Text());
+}
+
+// Halves of surrogate pairs cannot be encoded for any reader: each becomes
+// U+FFFD; whole pairs pass unchanged, in escaped text and in CDATA.
+TEST_F(WriterTest, UnpairedSurrogatesBecomeReplacementCharacter) {
+  w_->SetOption(false);
+  const OLECHAR raw[] = {0xDC00, u'a', 0xD800, 0xD83D, 0xDE00, 0xD800, 0};
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->WriteAttribute(u"v", raw));
+  ASSERT_EQ(S_OK, w_->WriteText(raw));
+  ASSERT_EQ(S_OK, w_->WriteCData(raw));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  const std::u16string fixed = u"\uFFFDa\uFFFD\U0001F600\uFFFD";
+  EXPECT_EQ(u"<A v=\"" + fixed + u"\">" + fixed + u"<![CDATA[" + fixed + u"]]></A>", Text());
 }
 
 TEST_F(WriterTest, CDataSplitsTheEndMarker) {
@@ -189,6 +203,36 @@ TEST_F(WriterTest, VariantValues) {
       u"<A i2=\"-5\" ui4=\"4000000000\" r4=\"2.5\" date=\"45000.25\" b=\"1\" s=\"&lt;x&gt;\" "
       u"e=\"\" n=\"\" ref=\"4000000000\" pl=\"42\"><E/><S>&lt;x&gt;</S><R>45000.25</R></A>",
       Text());
+}
+
+// A by-reference value whose pointer is null reads as the type's zero (an
+// empty text for a BSTR), as the value conversions read it; it is never
+// dereferenced.
+TEST_F(WriterTest, NullReferencesReadAsZero) {
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  const VARTYPE types[] = {VT_I1, VT_I2, VT_I4, VT_INT, VT_UI1, VT_UI2, VT_UI4, VT_UINT,
+                           VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR};
+  for (VARTYPE vt : types) {
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = static_cast<VARTYPE>(VT_BYREF | vt);
+    ref.byref = nullptr;
+    ASSERT_EQ(S_OK, w_->WriteAttribute(u"a", ref)) << vt;
+  }
+  ASSERT_EQ(S_OK, w_->CloseStartTag());
+  VARIANT ref;
+  VariantInit(&ref);
+  ref.vt = VT_BYREF | VT_BSTR;
+  ref.pbstrVal = nullptr;
+  ASSERT_EQ(S_OK, w_->WriteElement(u"S", ref));
+  ref.vt = VT_BYREF | VT_R8;
+  ASSERT_EQ(S_OK, w_->WriteElement(u"R", ref));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  std::u16string expected = u"<A";
+  for (int i = 0; i < 12; ++i) expected += u" a=\"0\"";
+  expected += u" a=\"\"><S/><R>0</R></A>";
+  EXPECT_EQ(expected, Text());
 }
 
 TEST_F(WriterTest, VariantWithoutTextFormFails) {

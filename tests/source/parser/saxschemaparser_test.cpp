@@ -7,7 +7,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/activation.h"
@@ -552,6 +554,8 @@ class ScriptedReader final : public ISAXXMLReader {
   std::vector<Step> steps;
   HRESULT result = S_OK;
   bool goOnAfterFailure = false;
+  // Handed with every start tag (null: none).
+  ISAXAttributes* attributes = nullptr;
 
   HRESULT QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_ISAXXMLReader) {
@@ -582,7 +586,7 @@ class ScriptedReader final : public ISAXXMLReader {
     for (const Step& step : steps) {
       int n = static_cast<int>(std::char_traits<char16_t>::length(step.text));
       if (step.kind == Step::kStart) {
-        HRESULT hr = content_->startElement(u"", 0, step.text, n, step.text, n, nullptr);
+        HRESULT hr = content_->startElement(u"", 0, step.text, n, step.text, n, attributes);
         if (FAILED(hr) && !goOnAfterFailure) return hr;
       } else if (step.kind == Step::kEnd) {
         HRESULT hr = content_->endElement(u"", 0, step.text, n, step.text, n);
@@ -680,6 +684,95 @@ TEST(GrammarParserErrors, AbortReportedAsReaderErrorEndsQuietly) {
   EXPECT_EQ(S_OK, ParseWithScript(p, reader));
   EXPECT_TRUE(p.WasAborted());
   EXPECT_EQ(u"", TakeThreadErrorDescription());
+}
+
+// An attribute list whose names and values are exactly as long as they
+// are: no terminating zero follows them, as a reader may hand them out.
+class UnterminatedAttributes final : public ISAXAttributes {
+ public:
+  void Add(std::u16string_view name, std::u16string_view value) {
+    names_.push_back(Copy(name));
+    values_.push_back(Copy(value));
+  }
+  HRESULT QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT getLength(int* length) override {
+    *length = static_cast<int>(names_.size());
+    return S_OK;
+  }
+  HRESULT getURI(int, const char16_t**, int*) override { return E_NOTIMPL; }
+  HRESULT getLocalName(int index, const char16_t** name, int* length) override {
+    return Out(names_, index, name, length);
+  }
+  HRESULT getQName(int index, const char16_t** name, int* length) override {
+    return Out(names_, index, name, length);
+  }
+  HRESULT getName(int, const char16_t**, int*, const char16_t**, int*, const char16_t**,
+                  int*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT getIndexFromName(const char16_t*, int, const char16_t*, int, int*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT getIndexFromQName(const char16_t*, int, int*) override { return E_NOTIMPL; }
+  HRESULT getType(int, const char16_t**, int*) override { return E_NOTIMPL; }
+  HRESULT getTypeFromName(const char16_t*, int, const char16_t*, int, const char16_t**,
+                          int*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT getTypeFromQName(const char16_t*, int, const char16_t**, int*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT getValue(int index, const char16_t** value, int* length) override {
+    return Out(values_, index, value, length);
+  }
+  HRESULT getValueFromName(const char16_t*, int, const char16_t*, int, const char16_t**,
+                           int*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT getValueFromQName(const char16_t*, int, const char16_t**, int*) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  using Text = std::pair<std::unique_ptr<char16_t[]>, int>;
+  static Text Copy(std::u16string_view text) {
+    auto block = std::make_unique<char16_t[]>(text.size());
+    std::copy(text.begin(), text.end(), block.get());
+    return {std::move(block), static_cast<int>(text.size())};
+  }
+  static HRESULT Out(const std::vector<Text>& list, int index, const char16_t** text,
+                     int* length) {
+    if (index < 0 || static_cast<size_t>(index) >= list.size()) return E_INVALIDARG;
+    *text = list[static_cast<size_t>(index)].first.get();
+    *length = list[static_cast<size_t>(index)].second;
+    return S_OK;
+  }
+  std::vector<Text> names_;
+  std::vector<Text> values_;
+};
+
+// Attribute values are read by their length only: nothing past the value is
+// touched (the sanitizer build reports a read past the block otherwise).
+TEST(GrammarParser, AttributeValuesAreReadByTheirLength) {
+  UnterminatedAttributes attributes;
+  attributes.Add(u"FieldId", u"17");
+  attributes.Add(u"Value", u"3.5");
+  attributes.Add(u"Published", u"yes");
+  ScriptedReader reader;
+  reader.attributes = &attributes;
+  reader.steps = {{ScriptedReader::Step::kStart, u"SetRealField", 0},
+                  {ScriptedReader::Step::kEnd, u"SetRealField", 0}};
+  SetRealFieldMessageParser p;
+  ASSERT_EQ(S_OK, ParseWithScript(p, reader));
+  EXPECT_EQ(17, p.fieldId);
+  EXPECT_EQ(u"3.5", p.value.str());
+  EXPECT_TRUE(p.published);
+  EXPECT_EQ(1, p.workerRuns);
 }
 
 class NoGrammarParser : public SAXSchemaParser {
