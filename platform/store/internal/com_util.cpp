@@ -262,6 +262,12 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
             stream->Release();
             return SetError(hr, std::string("Reading the stream failed"));
           }
+          // A stream may not end: stop at the largest binary value.
+          if (got > sizeof buf || bytes.size() + got > kMaxBinaryBytes) {
+            stream->Release();
+            return SetError(E_OUTOFMEMORY, u"The stream for attribute \"" + def->name + u"\" is longer than " +
+                                               U16(std::to_string(kMaxBinaryBytes).c_str()) + u" bytes");
+          }
           bytes.append(buf, got);
           if (got < sizeof buf) break;
         }

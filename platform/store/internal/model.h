@@ -43,6 +43,8 @@ struct ValueExtra {
 // Highest list position: requests reach positions unchecked, and a list
 // padded to an absurd position would exhaust memory.
 inline constexpr size_t kMaxPosition = size_t{1} << 20;
+// Largest binary value read from a stream (which need not end).
+inline constexpr size_t kMaxBinaryBytes = size_t{64} << 20;
 
 // Per-value flag bits.
 enum : uint32_t {

@@ -3,6 +3,11 @@
 // outside the basic plane, the smaller object operations.
 #include <sqlite3.h>
 
+#include <cstring>
+
+#include "com/object.h"
+#include "com/stream.h"
+
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -228,6 +233,44 @@ TEST_F(TransactionsTest, AWriteRouteThatFailsAtAnyWriteHandsOutNothing) {
   }
   // The last write of the call is the commit's own.
   EXPECT_EQ(failures, 4);
+}
+
+// A stream that never ends: every read fills the buffer.
+class EndlessStream final : public kx::com::Object<EndlessStream, IStream> {
+ public:
+  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
+    std::memset(pv, 'x', cb);
+    if (read) *read = cb;
+    ++reads;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+  long reads = 0;
+};
+
+TEST_F(TransactionsTest, AStreamThatNeverEndsIsRefusedAtTheLargestBinaryValue) {
+  auto drawing = Attr(Obj(*store, 20), u"Drawing");
+  const _variant_t before = Get(drawing);
+  auto* stream = new EndlessStream();
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_UNKNOWN;
+  v.punkVal = static_cast<IStream*>(stream);  // v owns the reference
+  EXPECT_EQ(drawing->PutValue(_variant_t(), _variant_t(), v), E_OUTOFMEMORY);
+  EXPECT_GT(stream->reads, 1000);
+  VariantClear(&v);
+  EXPECT_EQ(Vt(Get(drawing)), Vt(before));
 }
 
 TEST_F(TransactionsTest, AClosedStoreHandsOutNothing) {
