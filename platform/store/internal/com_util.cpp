@@ -399,4 +399,10 @@ SAFEARRAY* I4Vector(const std::vector<LONG>& items, LONG lb) {
   return sa;
 }
 
+HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
+  if (core.closed()) return core.CheckOpen();
+  if (!rec->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
+  return S_OK;
+}
+
 }  // namespace kx::store

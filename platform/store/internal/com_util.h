@@ -24,6 +24,30 @@ class StoreObject : public kx::com::DispatchObject<D, First, Rest...> {
   std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
 };
 
+#define KX_RETURN_IF_FAILED(expr) \
+  do {                            \
+    HRESULT hr_ = (expr);         \
+    if (FAILED(hr_)) return hr_;  \
+  } while (0)
+
+// Checks an out pointer and clears it: E_POINTER for null.
+template <class T>
+HRESULT OutPtr(T** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return S_OK;
+}
+
+inline HRESULT OutLong(LONG v, LONG* out) {
+  if (!out) return E_POINTER;
+  *out = v;
+  return S_OK;
+}
+
+// S_OK for a live object of an open store; else the failure, with error
+// information set.
+HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec);
+
 // A BSTR copy of s (caller frees); null only when out of memory.
 BSTR ToBstr(const u16& s);
 u16 FromBstr(BSTR b);

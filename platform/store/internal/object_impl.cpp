@@ -13,25 +13,6 @@ HRESULT MakeView(StoreCore& core, ObjectRec* rec, const VARIANT& definition, IKX
 
 namespace {
 
-HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
-  if (core.closed()) return core.CheckOpen();
-  if (!rec->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
-  return S_OK;
-}
-
-#define KX_RETURN_IF_FAILED(expr)       \
-  do {                                  \
-    HRESULT hr_ = (expr);               \
-    if (FAILED(hr_)) return hr_;        \
-  } while (0)
-
-template <class T>
-HRESULT OutPtr(T** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  return S_OK;
-}
-
 // ---------------------------------------------------------------------------
 
 class NamedItemImpl final : public kx::com::Object<NamedItemImpl, IKXQNamedItem> {

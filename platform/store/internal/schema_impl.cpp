@@ -10,19 +10,6 @@ HRESULT CallMethodRec(StoreCore& core, MethodRec* m, SAFEARRAY* args, VARIANT* r
 
 namespace {
 
-#define KX_RETURN_IF_FAILED(expr) \
-  do {                            \
-    HRESULT hr_ = (expr);         \
-    if (FAILED(hr_)) return hr_;  \
-  } while (0)
-
-template <class T>
-HRESULT OutPtr(T** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  return S_OK;
-}
-
 HRESULT EnumOf(StoreCore& core, const std::vector<ObjectRec*>& items, IUnknown** out) {
   std::vector<VARIANT> vs(items.size());
   for (size_t k = 0; k < items.size(); ++k) {

@@ -7,25 +7,6 @@ namespace kx::store {
 
 namespace {
 
-#define KX_RETURN_IF_FAILED(expr) \
-  do {                            \
-    HRESULT hr_ = (expr);         \
-    if (FAILED(hr_)) return hr_;  \
-  } while (0)
-
-template <class T>
-HRESULT OutPtr(T** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  return S_OK;
-}
-
-HRESULT OutLong(LONG v, LONG* out) {
-  if (!out) return E_POINTER;
-  *out = v;
-  return S_OK;
-}
-
 IKXQTemplatePage* PageCom(StoreCore& core, TemplateRec* t, int page);
 IKXQClassView* NodeCom(StoreCore& core, TemplateRec* t, int page, int node);
 IKXQTemplateField* FieldCom(StoreCore& core, TemplateRec* t, int page, int field);

@@ -16,18 +16,6 @@ namespace kx::store {
 
 namespace {
 
-#define KX_RETURN_IF_FAILED(expr) \
-  do {                            \
-    HRESULT hr_ = (expr);         \
-    if (FAILED(hr_)) return hr_;  \
-  } while (0)
-
-HRESULT Live(StoreCore& core, const ObjectRec* rec) {
-  KX_RETURN_IF_FAILED(core.CheckOpen());
-  if (!rec->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
-  return S_OK;
-}
-
 IKXQView* ViewCom(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def);
 
 // The object at pos of (obj, def); with create, makes one when missing.
@@ -87,7 +75,7 @@ class ValueItemImpl final : public StoreObject<ValueItemImpl, IKXQValueItem> {
   HRESULT get_Object(IKXQObject** obj) override {
     if (!obj) return E_POINTER;
     *obj = nullptr;
-    KX_RETURN_IF_FAILED(Live(*core_, rec_));
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
     *obj = ObjectCom(*core_, rec_);
     return S_OK;
   }
@@ -134,7 +122,7 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
   HRESULT GetViewAt(VARIANT position, VARIANT* view) override {
     if (!view) return E_POINTER;
     VariantClear(view);
-    KX_RETURN_IF_FAILED(Live(*core_, rec_));
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
     size_t pos;
     bool whole;
     KX_RETURN_IF_FAILED(ParseIndex(position, &pos, &whole));
@@ -152,7 +140,7 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
   HRESULT GetItem(VARIANT, IKXQValueItem** item) override {
     if (!item) return E_POINTER;
     *item = nullptr;
-    KX_RETURN_IF_FAILED(Live(*core_, rec_));
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
     *item = new ValueItemImpl(*core_, rec_, def_);
     return S_OK;
   }
@@ -177,7 +165,7 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
     StoreCore::WriteScope scope(*core_);
     if (FAILED(scope.ok())) return scope.Done(scope.ok());
     ObjectRec* o = nullptr;
-    HRESULT hr = Live(*core_, rec_);
+    HRESULT hr = LiveCheck(*core_, rec_);
     if (SUCCEEDED(hr)) hr = StepObject(*core_, rec_, def_, pos, true, &o);
     hr = scope.Done(hr);
     if (SUCCEEDED(hr)) *view = ViewCom(*core_, o, Member());
@@ -217,7 +205,7 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
   HRESULT get_Object(IKXQObject** obj) override {
     if (!obj) return E_POINTER;
     *obj = nullptr;
-    KX_RETURN_IF_FAILED(Live(*core_, rec_));
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
     *obj = ObjectCom(*core_, rec_);
     return S_OK;
   }
@@ -243,7 +231,7 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
     if (!value || !holder) return E_POINTER;
     VariantClear(value);
     *holder = nullptr;
-    KX_RETURN_IF_FAILED(Live(*core_, rec_));
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
     u16 text = FromBstr(route);
     std::vector<u16> steps;
     size_t start = 0;
