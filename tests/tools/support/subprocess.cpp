@@ -47,22 +47,11 @@ namespace {
   ::dup2(out, 1);
   ::dup2(err, 2);
   std::vector<std::string> env_text;
-  std::string asan_options;
   for (char** e = environ; *e; ++e) {
     if (std::strncmp(*e, "KXQ_REGISTRY=", 13) == 0) continue;
-    if (std::strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
-      asan_options = *e + 13;
-      continue;
-    }
     env_text.emplace_back(*e);
   }
   env_text.push_back("KXQ_REGISTRY=" + registry);
-  // LeakSanitizer of clang 14 crashes at exit when a library loaded with
-  // dlopen (here the module) holds dynamic thread-local storage under glibc
-  // 2.36; the child runs without leak detection. The store session and the
-  // host driver are checked for leaks in-process (kxqhost_session_tests).
-  env_text.push_back("ASAN_OPTIONS=" + asan_options + (asan_options.empty() ? "" : ":") +
-                     "detect_leaks=0");
   std::vector<char*> env;
   for (auto& item : env_text) env.push_back(item.data());
   env.push_back(nullptr);
