@@ -101,6 +101,8 @@ TEST(ErrorInfo, ReservedMustBeZero) {
 TEST(SystemMessage, KnownAndUnknownCodes) {
   EXPECT_EQ(kx_system_message(E_INVALIDARG), u"The parameter is incorrect.");
   EXPECT_EQ(kx_system_message(DISP_E_TYPEMISMATCH), u"Type mismatch.");
+  EXPECT_EQ(kx_system_message(static_cast<HRESULT>(0xC00CE502)),
+            u"A document type declaration is not allowed.");
   EXPECT_EQ(kx_system_message(HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW)),
             u"Arithmetic result exceeded 32 bits.");
   EXPECT_EQ(kx_system_message(kx_hr(0x8004B001)), u"Unknown error 0x8004B001");
