@@ -96,6 +96,22 @@ class ServiceObject : public Interface, public ISupportErrorInfo {
   }
 
  protected:
+  // The standard method boundary: entry trace and error context under
+  // `name`; a failed worker's HRESULT is raised at the method's `line` with
+  // the error information the worker left.
+  template <class Work>
+  HRESULT Serve(const OLECHAR* name, int line, Work&& work) {
+    KXComException ctx(name);
+    ctx.activity = name;
+    try {
+      const HRESULT hr = work();
+      RaiseIfFailed(ctx, hr, line);
+      return hr;
+    }
+    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+    return ctx.Return();
+  }
+
   // Releases Main, the object and the application, then the module lock.
   virtual ~ServiceObject() {
     if (m_pMain != nullptr) m_pMain->Release();
@@ -148,10 +164,7 @@ class KXDatasheetServices final
   static std::span<const kx::com::DispatchEntry> Entries();
 
   HRESULT STDMETHODCALLTYPE DatasheetName(BSTR* vName) override {
-    constexpr OLECHAR kName[] = u"DatasheetServices::DatasheetName";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
+    return Serve(u"DatasheetServices::DatasheetName", __LINE__, [&] {
       const HRESULT hr =
           KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, m_pObject, vName, true, 1);
       if (FAILED(hr) && vName != nullptr) {
@@ -160,31 +173,18 @@ class KXDatasheetServices final
         SysFreeString(*vName);
         *vName = nullptr;
       }
-      RaiseIfFailed(ctx, hr, __LINE__);
       return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    });
   }
 
   HRESULT STDMETHODCALLTYPE IsSummarySheet(VARIANT_BOOL* pbIsSummary) override {
-    constexpr OLECHAR kName[] = u"DatasheetServices::IsSummarySheet";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
-      const HRESULT hr = KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, m_pObject, pbIsSummary);
-      RaiseIfFailed(ctx, hr, __LINE__);
-      return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    return Serve(u"DatasheetServices::IsSummarySheet", __LINE__, [&] {
+      return KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, m_pObject, pbIsSummary);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE GetSummarySheetProject(IDispatch** ppProject) override {
-    constexpr OLECHAR kName[] = u"DatasheetServices::GetSummarySheetProject";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
+    return Serve(u"DatasheetServices::GetSummarySheetProject", __LINE__, [&] {
       IKXQProject* project = nullptr;
       const HRESULT hr =
           KXDBDatasheetSvcs::GetSummarySheetProject(m_pApplication, m_pObject, &project);
@@ -193,38 +193,20 @@ class KXDatasheetServices final
       } else if (project != nullptr) {
         project->Release();
       }
-      RaiseIfFailed(ctx, hr, __LINE__);
       return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    });
   }
 
   HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
-    constexpr OLECHAR kName[] = u"DatasheetServices::ValidateDatasheet";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
-      const HRESULT hr = KXDBDatasheetSvcs::ValidateDatasheetObject(*m_pMain, m_pObject);
-      RaiseIfFailed(ctx, hr, __LINE__);
-      return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
+      return KXDBDatasheetSvcs::ValidateDatasheetObject(*m_pMain, m_pObject);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE DatasheetObjects(SAFEARRAY** psaObjects) override {
-    constexpr OLECHAR kName[] = u"DatasheetServices::DatasheetObjects";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
-      const HRESULT hr =
-          KXDBDatasheetSvcs::GetDatasheetObjects(m_pApplication, m_pObject, psaObjects);
-      RaiseIfFailed(ctx, hr, __LINE__);
-      return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    return Serve(u"DatasheetServices::DatasheetObjects", __LINE__, [&] {
+      return KXDBDatasheetSvcs::GetDatasheetObjects(m_pApplication, m_pObject, psaObjects);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch*, IDispatch*) override {
@@ -240,16 +222,9 @@ class KXDatasheetServices final
   }
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
-    constexpr OLECHAR kName[] = u"DatasheetServices::GetRealFieldsWithUOM";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
-      const HRESULT hr = KXDBDatasheetSvcs::WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
-      RaiseIfFailed(ctx, hr, __LINE__);
-      return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    return Serve(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
+      return KXDBDatasheetSvcs::WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
+    });
   }
 };
 
@@ -327,16 +302,9 @@ class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDat
   static std::span<const kx::com::DispatchEntry> Entries();
 
   HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
-    constexpr OLECHAR kName[] = u"DataviewServices::ValidateLabel";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    try {
-      const HRESULT hr = KXDBDatasheetSvcs::ValidateLabelObject(*m_pMain, m_pObject, iStatus);
-      RaiseIfFailed(ctx, hr, __LINE__);
-      return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    return Serve(u"DataviewServices::ValidateLabel", __LINE__, [&] {
+      return KXDBDatasheetSvcs::ValidateLabelObject(*m_pMain, m_pObject, iStatus);
+    });
   }
 };
 
