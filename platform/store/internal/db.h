@@ -53,8 +53,13 @@ class Db {
   bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
+  bool InTransaction() const { return inTxn_; }
 
-  bool Begin();
+  // write: takes the write lock at once (waiting at most the busy timeout).
+  bool Begin(bool write = true);
+  // The last Begin failed because another connection held the lock.
+  bool Busy() const { return busy_; }
+  void SetBusyTimeout(int milliseconds);
   bool Commit();
   void Rollback();
 
@@ -63,9 +68,9 @@ class Db {
   bool Run(const char* sql, std::initializer_list<SqlArg> args);
   const std::string& LastError() const { return error_; }
 
-  // Value rows of (obj, attr): deletes positions >= from and writes values
-  // [from - 1, size) again. grown: the list only grew from position from on,
-  // so no row at or past it exists and none is deleted.
+  // Value rows of (obj, attr): deletes positions past the list's end and
+  // writes values [from - 1, size) again. grown: the list only grew from
+  // position from on, so no row past it exists and none is deleted.
   bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown = false);
   // Writes one slot (position pos, 1-based) in place.
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
@@ -92,6 +97,7 @@ class Db {
   std::string error_;
   long failAfter_ = 0;
   bool inTxn_ = false;
+  bool busy_ = false;
 };
 
 template <class Fn>

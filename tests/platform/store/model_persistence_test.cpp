@@ -288,6 +288,11 @@ class Driver {
         } else {
           if (!t) hr = core_.AddTrigger(o->id, name, &t);
           if (SUCCEEDED(hr)) {
+            // As IKXQTrigger's setters do: the old head comes back on rollback.
+            core_.OnUndo([t, handler = t->handler, option = t->option1] {
+              t->handler = handler;
+              t->option1 = option;
+            });
             t->handler = U16(("H" + std::to_string(Pick(3))).c_str());
             t->option1 = Pick(3);
             what += " handler " + Text(t->handler);
