@@ -728,6 +728,12 @@ int Program::RunStep(const Step& step, const std::string& folder) {
   if (command == "service") return Service(args);
   if (command == "event") return Event(args);
   if (command == "trigger") return Trigger(args);
+  if (command == "wait") {
+    // Outside any transaction: another process may change the store meanwhile.
+    if (!IsInteger(args[0])) return Error("not a number of seconds: " + args[0]), kExitFailed;
+    std::this_thread::sleep_for(std::chrono::seconds(std::stoll(args[0])));
+    return kExitOk;
+  }
   return HostChange(step);
 }
 
