@@ -127,10 +127,11 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     }
   }
   // Only when missing: a store opened by a second process needs no write.
-  for (const auto& [name, sql] : kLaterTables) {
+  for (const auto& table : kLaterTables) {
+    const u16 name = U16(table[0]);
     bool has = false;
-    Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == U16(name); });
-    if (!has && sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
+    if (!has && sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
       *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
       Close();
       return false;
