@@ -18,6 +18,14 @@ using kxqtest::Outcome;
 
 class ScriptTest : public KxqhostTest {
  protected:
+  // Until the output file of a started kxqhost shows it stalling in a change.
+  static void WaitForStalling(const std::string& out) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
   Outcome RunScript(const std::string& script, std::vector<std::string> options = {}) {
     kxqtest::WriteText(dir_ / "steps.kxq", script);
     options.push_back("run");
@@ -176,11 +184,7 @@ TEST_F(ScriptTest, KilledInTheMiddleOfACallLosesNoCommittedChange) {
   const int pid = kxqtest::StartHost({"--store", Store(), "run", dir_ / "steps.kxq"}, dir_.path(),
                                      Registry(), out, dir_ / "run.err");
   ASSERT_GT(pid, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitForStalling(out);
   ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos)
       << kxqtest::ReadText(dir_ / "run.err");
   ::kill(pid, SIGKILL);
@@ -237,11 +241,7 @@ TEST_F(ScriptTest, TwoProcessesKeepEachOthersCommitsAndTriggersFireAcrossThem) {
   const int pid = kxqtest::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"}, dir_.path(),
                                      Registry(), out, dir_ / "first.err");
   ASSERT_GT(pid, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitForStalling(out);
   ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos) << kxqtest::ReadText(dir_ / "first.err");
   const Outcome second = RunScript("create Pump\nset 20 Tag FromSecond\n");
   EXPECT_EQ(second.status, 0) << second.err;

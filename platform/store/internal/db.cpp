@@ -232,22 +232,27 @@ bool Db::Step(sqlite3_stmt* st) {
   return ok;
 }
 
+sqlite3_stmt* Db::PrepareWith(const char* sql, std::initializer_list<SqlArg> args) {
+  sqlite3_stmt* st = Prepare(sql);
+  if (!st) return nullptr;
+  int k = 1;
+  for (const SqlArg& a : args)
+    if (!Bind(st, k++, a)) {
+      error_ = sqlite3_errmsg(db_);
+      sqlite3_reset(st);
+      return nullptr;
+    }
+  return st;
+}
+
 bool Db::Run(const char* sql, std::initializer_list<SqlArg> args) {
   if (!db_) {
     error_ = "the store is closed";
     return false;
   }
   if (InjectFault() || TransactionLost()) return false;
-  sqlite3_stmt* st = Prepare(sql);
-  if (!st) return false;
-  int k = 1;
-  for (const SqlArg& a : args)
-    if (!Bind(st, k++, a)) {
-      error_ = sqlite3_errmsg(db_);
-      sqlite3_reset(st);
-      return false;
-    }
-  return Step(st);
+  sqlite3_stmt* st = PrepareWith(sql, args);
+  return st && Step(st);
 }
 
 bool Db::BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v) {

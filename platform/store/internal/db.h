@@ -42,6 +42,20 @@ struct SqlArg {
 // Steps a query: 1 a row, 0 done, -1 an error.
 int KxStepRow(sqlite3_stmt* st);
 
+// Calls fn(stmt) for every row of a prepared query.
+template <class Fn>
+bool Rows(sqlite3_stmt* st, Fn&& fn) {
+  if (!st) return false;
+  for (;;) {
+    int rc = KxStepRow(st);
+    if (rc == 1) {
+      fn(st);
+      continue;
+    }
+    return rc == 0;
+  }
+}
+
 class Db {
  public:
   Db() = default;
@@ -75,11 +89,19 @@ class Db {
   // Writes one slot (position pos, 1-based) in place.
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 
-  // Calls fn(stmt) for every row of a query.
+  // Calls fn(stmt) for every row of a query (with its arguments bound).
   template <class Fn>
-  bool Query(const char* sql, Fn&& fn);
+  bool Query(const char* sql, Fn&& fn) {
+    return Rows(Prepare(sql), fn);
+  }
+  template <class Fn>
+  bool Query(const char* sql, std::initializer_list<SqlArg> args, Fn&& fn) {
+    return Rows(PrepareWith(sql, args), fn);
+  }
 
   sqlite3_stmt* Prepare(const char* sql);
+  // Prepared with the arguments bound; null on failure (LastError).
+  sqlite3_stmt* PrepareWith(const char* sql, std::initializer_list<SqlArg> args);
   void FailWriteAfter(long n) { failAfter_ = n; }
   std::string IntegrityCheck();
 
@@ -99,20 +121,6 @@ class Db {
   bool inTxn_ = false;
   bool busy_ = false;
 };
-
-template <class Fn>
-bool Db::Query(const char* sql, Fn&& fn) {
-  sqlite3_stmt* st = Prepare(sql);
-  if (!st) return false;
-  for (;;) {
-    int rc = KxStepRow(st);
-    if (rc == 1) {
-      fn(st);
-      continue;
-    }
-    return rc == 0;
-  }
-}
 
 // Column readers for Query callbacks.
 int64_t ColInt(sqlite3_stmt* st, int col);

@@ -359,35 +359,17 @@ bool SqlitePersistence::LoadAll(StoredStore* out) {
 bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
   *o = StoredObject();
   o->id = id;
-  sqlite3_stmt* st = db_.Prepare("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?");
-  if (!st) return false;
-  sqlite3_bind_int64(st, 1, id);
-  int rc = KxStepRow(st);
-  if (rc == 1) {
-    o->exists = true;
-    o->cls = static_cast<int32_t>(ColInt(st, 0));
-    o->owner = static_cast<int32_t>(ColInt(st, 1));
-    o->holder = static_cast<int32_t>(ColInt(st, 2));
-    o->holderAttr = ColText(st, 3);
-    o->flags = static_cast<uint32_t>(ColInt(st, 4));
-    sqlite3_reset(st);
-  } else if (rc < 0) {
-    return false;
-  }
-  auto each = [&](const char* sql, auto&& fn) {
-    sqlite3_stmt* q = db_.Prepare(sql);
-    if (!q) return false;
-    sqlite3_bind_int64(q, 1, id);
-    for (;;) {
-      int r = KxStepRow(q);
-      if (r == 1) {
-        fn(q);
-        continue;
-      }
-      return r == 0;
-    }
-  };
-  return each("SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE obj=? ORDER BY attr,pos",
+  auto each = [&](const char* sql, auto&& fn) { return db_.Query(sql, {id}, fn); };
+  return each("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?",
+              [&](sqlite3_stmt* q) {
+                o->exists = true;
+                o->cls = static_cast<int32_t>(ColInt(q, 0));
+                o->owner = static_cast<int32_t>(ColInt(q, 1));
+                o->holder = static_cast<int32_t>(ColInt(q, 2));
+                o->holderAttr = ColText(q, 3);
+                o->flags = static_cast<uint32_t>(ColInt(q, 4));
+              }) &&
+         each("SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE obj=? ORDER BY attr,pos",
               [&](sqlite3_stmt* q) { PlaceValue(o, static_cast<int32_t>(ColInt(q, 0)), ColInt(q, 1), q, 2); }) &&
          each("SELECT project FROM claims WHERE obj=? ORDER BY rowid",
               [&](sqlite3_stmt* q) { o->claims.push_back(static_cast<int32_t>(ColInt(q, 0))); }) &&
@@ -411,22 +393,13 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   out->changed = true;
   int64_t oldest = version + 1;
   std::set<int32_t> objs;
-  sqlite3_stmt* st = db_.Prepare("SELECT version,full,objects FROM changelog WHERE version>? ORDER BY version");
-  bool ok = st != nullptr;
-  if (ok) {
-    sqlite3_bind_int64(st, 1, seen_);
-    for (;;) {
-      int rc = KxStepRow(st);
-      if (rc != 1) {
-        ok = rc == 0;
-        break;
-      }
-      oldest = std::min(oldest, ColInt(st, 0));
-      if (ColInt(st, 1)) out->full = true;
-      std::string ids = ColBlob(st, 2);
-      for (size_t k = 0; k + 4 <= ids.size(); k += 4) objs.insert(DecodeId(ids.data() + k));
-    }
-  }
+  bool ok = db_.Query("SELECT version,full,objects FROM changelog WHERE version>? ORDER BY version",
+                      {static_cast<long long>(seen_)}, [&](sqlite3_stmt* st) {
+                        oldest = std::min(oldest, ColInt(st, 0));
+                        if (ColInt(st, 1)) out->full = true;
+                        std::string ids = ColBlob(st, 2);
+                        for (size_t k = 0; k + 4 <= ids.size(); k += 4) objs.insert(DecodeId(ids.data() + k));
+                      });
   // The log no longer reaches back to what this process saw (or the file
   // was changed without it, by a version before the log).
   if (oldest != seen_ + 1 || version < seen_) out->full = true;
