@@ -55,13 +55,17 @@ HRESULT StoreCore::Begin() {
     case Persistence::Lock::kFailed:
       return SetError(KXQ_E_STORAGE, "Cannot begin a transaction: " + db_->LastError());
   }
-  // Not in the undo log: what others committed stays after a rollback.
-  if (changes.changed) {
+  // Not in the undo log: what others committed stays after a rollback. A
+  // catch-up that failed half way is made good by reading everything again.
+  if (changes.changed || stale_) {
+    changes.full = changes.full || stale_;
+    stale_ = true;
     Status s = CatchUpWith(changes);
     if (!s.ok()) {
       db_->Rollback();
       return SetError(KXQ_E_STORAGE, "Cannot read what another process committed: " + s.message);
     }
+    stale_ = false;
   }
   inTxn_ = true;
   doomed_ = false;

@@ -207,6 +207,7 @@ class StoreCore {
   bool doomed_ = false;
   std::unique_ptr<Persistence> db_;
   int lockTimeoutMs_ = 5000;
+  bool stale_ = false;  // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
   std::unordered_set<uint64_t> snapped_;
 

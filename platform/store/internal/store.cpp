@@ -241,8 +241,9 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   for (const AttrValues& av : o->attrs)
     for (const Value& v : av.values)
       if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), id, av.attr);
-  if (fire) {
-    // Every attribute whose slots differ, as a change by another client.
+  if (fire && so.exists) {
+    // Every attribute whose slots differ, as a change by another client (a
+    // deleted object's own values fire nothing, as here).
     std::set<int32_t> touched;
     auto slotsOf = [](const std::vector<AttrValues>& attrs, int32_t attr) -> const std::vector<Value>* {
       for (const AttrValues& av : attrs)
