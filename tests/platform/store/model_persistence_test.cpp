@@ -476,11 +476,11 @@ void Check(uint32_t seed, size_t count, bool twoProcesses) {
 }
 
 TEST(ModelPersistenceTest, EveryCommittedChangeIsInTheFileAfterEveryTransaction) {
-  for (uint32_t seed : {1u, 2u, 3u}) Check(seed, 150, false);
+  for (uint32_t seed : {1u, 2u, 3u}) Check(seed, 200, false);
 }
 
 TEST(ModelPersistenceTest, TwoProcessesTakingTurnsEachSeeTheFileAsItIs) {
-  for (uint32_t seed : {11u, 12u}) Check(seed, 150, true);
+  for (uint32_t seed : {11u, 12u}) Check(seed, 200, true);
 }
 
 }  // namespace
