@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldutils";
 constexpr OLECHAR kUtilsFile[] = u"source/dataservices/dataserviceinclude/dataserviceutils";
 
 bool IsOneOf(const _bstr_t& name, std::initializer_list<const OLECHAR*> names) {
