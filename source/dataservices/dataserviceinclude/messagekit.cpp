@@ -4,12 +4,6 @@
 
 #include "com/wstr.h"
 
-namespace {
-
-constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
-
-}  // namespace
-
 namespace MessageKit {
 
 bool HasElement(const GrammarRecord* grammar, uint32_t id) {
@@ -38,30 +32,20 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar) {
   return ids;
 }
 
-HRESULT Serve(const OLECHAR* traceName, const OLECHAR* request, ParseFunction parse,
-              void* module) {
-  KXComException ctx(traceName);
-  try {
-    // The request text is the host's BSTR, passed on as such.
-    const HRESULT hr = parse(module, const_cast<BSTR>(request));
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
-    return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+void ThrowIfFailedResult(KXComException& ctx, HRESULT hr) {
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ThrowIfFailed(ctx);
 }
 
 }  // namespace MessageKit
 
 HRESULT NotImplementedYet(KXComException& ctx, const OLECHAR* what) {
   try {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_NOTIMPL, u"%ls is not implemented yet", what);
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(MessageKit::kFile), E_NOTIMPL, u"%ls is not implemented yet", what);
   }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(MessageKit::kFile))
   return ctx.Return();
 }
 

@@ -143,10 +143,10 @@ struct EnvelopeIds {
 };
 EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
 
-// The body of `ServeMessage`.
-using ParseFunction = HRESULT (*)(void* module, BSTR request);
-HRESULT Serve(const OLECHAR* traceName, const OLECHAR* request, ParseFunction parse,
-              void* module);
+inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
+
+// A failed `hr` with the thread's error information, thrown from `ctx`.
+void ThrowIfFailedResult(KXComException& ctx, HRESULT hr);
 
 }  // namespace MessageKit
 
@@ -219,20 +219,32 @@ class KXMessageParser : public SAXSchemaParser {
   MessageKit::EnvelopeIds m_envelope{0, 0};  // found at the first attribute
 };
 
-// A message handler's whole body: opens the error context under
-// `traceName` (the entry trace line), parses `request` (the host's BSTR,
-// null is empty) with a `Parser` built on `module`, the worker running
-// inside the parse, and returns S_OK or the failure with its "<KXError"
-// chain as the thread's error information.
+// The frame of every message handler: opens the error context under
+// `traceName` (the entry trace line), runs `work(ctx)` and answers S_OK,
+// or the failure (thrown, or returned by `work` with the thread's error
+// information) with its "<KXError" chain as the thread's error
+// information. For a message without grammar `work` is the handler's body.
+template <class Work>
+HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+  KXComException ctx(traceName);
+  try {
+    MessageKit::ThrowIfFailedResult(ctx, work(ctx));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(MessageKit::kFile))
+  return ctx.Return();
+}
+
+// A message handler's whole body: parses `request` (the host's BSTR, null
+// is empty) with a `Parser` built on `module` in the frame above; the
+// worker runs inside the parse.
 template <class Parser, class Module>
 HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request) {
-  return MessageKit::Serve(
-      traceName, request,
-      [](void* target, BSTR text) -> HRESULT {
-        Parser parser(static_cast<Module*>(target));
-        return parser.Parse(text);
-      },
-      &module);
+  return ServeRequest(traceName, [&](KXComException&) {
+    Parser parser(&module);
+    // The request text is the host's BSTR, passed on as such.
+    return parser.Parse(const_cast<BSTR>(request));
+  });
 }
 
 // Compile-time text, for naming messages in template arguments.

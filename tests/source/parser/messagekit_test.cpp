@@ -202,3 +202,38 @@ TEST(MessageKit, ParserHandsItselfOutForItsOwnElementsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The frame of a handler without grammar.
+TEST(MessageKitFrame, AnswersSuccessOrTheFailureWithItsChain) {
+  EXPECT_EQ(ServeRequest(u"Test::Quiet", [](KXComException&) { return S_FALSE; }), S_OK);
+  EXPECT_EQ(ServeRequest(u"Test::Thrown",
+                         [](KXComException& ctx) -> HRESULT {
+                           ThrowKXComExceptionHrAt(ctx, KX_HERE(u"test/frame"), E_INVALIDARG,
+                                                   u"Bad id %d", 7);
+                         }),
+            E_INVALIDARG);
+  std::string error = U8(TakeThreadErrorDescription());
+  EXPECT_EQ(error.rfind("<KXError Desc=\"Bad id 7\"", 0), 0u) << error;
+  EXPECT_EQ(ServeRequest(u"Test::Returned",
+                         [](KXComException&) {
+                           return kx_set_error_info(E_ACCESSDENIED, u"refused", u"test");
+                         }),
+            E_ACCESSDENIED);
+  error = U8(TakeThreadErrorDescription());
+  EXPECT_NE(error.find("refused"), std::string::npos) << error;
+}
+
+TEST(MessageKitFrame, NotBuiltAnswersNotImplementedNamingIt) {
+  EXPECT_EQ(MessageNotImplementedYet(u"Test::Later", u"Later"), E_NOTIMPL);
+  std::string error = U8(TakeThreadErrorDescription());
+  EXPECT_NE(error.find("Desc=\"The message Later is not implemented yet\""), std::string::npos)
+      << error;
+  EXPECT_EQ(WorkerNotImplementedYet(u"Test::Worker"), E_NOTIMPL);
+  error = U8(TakeThreadErrorDescription());
+  EXPECT_NE(error.find("Desc=\"Test::Worker is not implemented yet\""), std::string::npos)
+      << error;
+}
+
+}  // namespace
