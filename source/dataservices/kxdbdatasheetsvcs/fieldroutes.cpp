@@ -23,7 +23,6 @@ void GetPageNodeObjects(IKXQObject* page, IKXQClassView* view, IKXQObject* objec
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldutils";
-constexpr LONG kTypeObject = 3;
 
 // ---- Node names -------------------------------------------------------------
 
@@ -380,7 +379,7 @@ struct Walk {
       }
       int32_t at = 0;
       if (write && isPage && FieldUtils::IsContained(holder) &&
-          FieldUtils::GetDataType(holder) == kTypeObject &&
+          FieldUtils::GetDataType(holder) == KXQ_TYPE_OBJECT &&
           placed.Find(candidate.GetInterfacePtr(), &at)) {
         FieldUtils::GetFirstFreeListEntry(holder, view, candidate);
       }
@@ -579,7 +578,7 @@ bool GetObjectVector(IKXQObject* page, IKXQClassView* node, ComPtrArray<IKXQObje
   GetRouteStep(rootView, path.c_str(), -1, false, &stepValue, &holder);
   if (!holder) return false;
   const bool contained = IsContained(holder);
-  if (contained && GetDataType(holder) == kTypeObject) {
+  if (contained && GetDataType(holder) == KXQ_TYPE_OBJECT) {
     IKXQValueItemPtr item;
     KX_CHECK(ctx, holder->GetItem(stepValue, &item));
     if (item) {

@@ -10,18 +10,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldutils";
 
-// Data types of the store's values.
-enum : LONG {
-  kTypeText = 1,
-  kTypeReal = 2,
-  kTypeObject = 3,
-  kTypeString = 4,
-  kTypeInteger = 5,
-  kTypeDate = 6,
-  kTypeBoolean = 7,
-  kTypeBinary = 8,
-};
-
 // The leading decimal number of a text, as "%lf" reads it (blanks, sign,
 // digits, fraction, exponent; "." the decimal point whatever the locale).
 // False when the text does not begin with one.
@@ -47,12 +35,6 @@ bool ReadLeadingDouble(const OLECHAR* text, double* out) {
     }
   }
   return kx_parse_double(std::u16string_view(start, static_cast<size_t>(p - start)), out);
-}
-
-LONG DataTypeOf(KXComException& ctx, IKXQFieldValue* holder) {
-  LONG type = 0;
-  KX_CHECK(ctx, holder->get_DataType(&type));
-  return type;
 }
 
 // The format VARIANT of a real: the caller's unit, else the value's own.
@@ -134,26 +116,26 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
   _variant_t format;
   _variant_t value;
   bool converted = true;
-  switch (DataTypeOf(ctx, holder)) {
-    case kTypeText:
-    case kTypeString:
+  switch (FieldUtils::GetDataType(holder)) {
+    case KXQ_TYPE_TEXT:
+    case KXQ_TYPE_STRING:
       value = _variant_t(text);
       break;
-    case kTypeBinary:
+    case KXQ_TYPE_BINARY:
       format = _variant_t(u"Base64");
       value = _variant_t(text);
       break;
-    case kTypeReal:
+    case KXQ_TYPE_REAL:
       format = RealFormat(ctx, holder, unit);
       converted = VariantUtil::FromXMLText(&value, text, VT_R8);
       break;
-    case kTypeInteger:
+    case KXQ_TYPE_INTEGER:
       converted = VariantUtil::FromXMLText(&value, text, VT_I4);
       break;
-    case kTypeDate:
+    case KXQ_TYPE_DATE:
       converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
       break;
-    case kTypeBoolean:
+    case KXQ_TYPE_BOOLEAN:
       converted = VariantUtil::FromXMLText(&value, text, VT_BOOL);
       break;
     default: {
@@ -188,10 +170,10 @@ void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bst
   KX_CHECK(ctx, holder->HasValue(position, &has));
   if (has == VARIANT_FALSE) return;
   _variant_t format;
-  const LONG type = DataTypeOf(ctx, holder);
-  if (type == kTypeReal) {
+  const LONG type = FieldUtils::GetDataType(holder);
+  if (type == KXQ_TYPE_REAL) {
     format = RealFormat(ctx, holder, unit);
-  } else if (type == kTypeBinary) {
+  } else if (type == KXQ_TYPE_BINARY) {
     format = _variant_t(u"Base64");
   }
   _variant_t value;
@@ -213,8 +195,8 @@ namespace {
 
 bool HasNumberTexts(KXComException& ctx, IKXQFieldValue* holder) {
   if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  const LONG type = DataTypeOf(ctx, holder);
-  return type == kTypeReal || type == kTypeInteger;
+  const LONG type = FieldUtils::GetDataType(holder);
+  return type == KXQ_TYPE_REAL || type == KXQ_TYPE_INTEGER;
 }
 
 }  // namespace
