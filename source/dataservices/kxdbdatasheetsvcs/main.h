@@ -113,6 +113,9 @@ class Main final : public IKXDBDatasheetSvcsMain,
   template <FixedText Message, FixedText Trace = FixedText(u"")>
   HRESULT NotBuilt(const OLECHAR* request);
 
+  // The data-service map the request operations dispatch through.
+  static const DataServiceMapEntryOf<Main>* DataServiceMap();
+
   // The workers and handlers that tests observe (see MainWorkers). Null
   // restores the real ones; a table given stays the caller's and must
   // outlive this object's use of it.
