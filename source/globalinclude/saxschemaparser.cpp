@@ -690,11 +690,7 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
       aborted_ = true;
       ctx.hr = KXSAX_E_ABORT;
     } else if (FAILED(hr)) {
-      if (!FAILED(recordHr_)) {
-        ctx.hr = hr;
-        ctx.TakeThreadErrorInfo();
-        ThrowIfFailed(ctx);
-      }
+      if (!FAILED(recordHr_)) KX_CHECK(ctx, hr);
       ctx.hr = hr;
     }
   }

@@ -388,54 +388,51 @@ void KXComException::Absorb() {
 // ---------------------------------------------------------------------------
 // Reporting
 
+// The message of a reporter's format and arguments; `format` may be null.
+#define KX_FORMAT_MESSAGE(format, message)   \
+  std::u16string message;                    \
+  if ((format) != nullptr) {                 \
+    va_list args;                            \
+    va_start(args, format);                  \
+    message = VFormat((format), args);       \
+    va_end(args);                            \
+  }
+
 HRESULT ReportComError(KXComException& ctx, const SourceLocation* location, HRESULT hr,
                        const OLECHAR* format, ...) {
-  if (format == nullptr) return ReportComErrorText(ctx, location, hr, nullptr);
-  va_list args;
-  va_start(args, format);
-  std::u16string message = VFormat(format, args);
-  va_end(args);
-  return ReportComErrorText(ctx, location, hr, &message);
+  KX_FORMAT_MESSAGE(format, message)
+  return ReportComErrorText(ctx, location, hr, format != nullptr ? &message : nullptr);
 }
+
+namespace {
+
+// The body of the throwing reporters: reports `message` (none when null)
+// and throws a copy of the context, whose code becomes `hr` when `setCode`
+// is set.
+[[noreturn]] void ReportAndThrow(KXComException& ctx, const SourceLocation* location, HRESULT hr,
+                                 bool setCode, const std::u16string* message) {
+  ReportComErrorText(ctx, location, hr, message);
+  if (setCode) ctx.hr = hr;
+  ThrowCopy(ctx);
+}
+
+}  // namespace
 
 void ThrowKXComException(KXComException& ctx, const SourceLocation& location, const OLECHAR* format,
                          ...) {
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, &location, 0, format != nullptr ? &message : nullptr);
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, &location, 0, false, format != nullptr ? &message : nullptr);
 }
 
 void ThrowKXComExceptionHr(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...) {
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, nullptr, hr, format != nullptr ? &message : nullptr);
-  ctx.hr = hr;
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, nullptr, hr, true, format != nullptr ? &message : nullptr);
 }
 
 void ThrowKXComExceptionHrAt(KXComException& ctx, const SourceLocation& location, HRESULT hr,
                              const OLECHAR* format, ...) {
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, &location, hr, format != nullptr ? &message : nullptr);
-  ctx.hr = hr;
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, &location, hr, true, format != nullptr ? &message : nullptr);
 }
 
 void ThrowIfFailed(KXComException& ctx, const OLECHAR* format, ...) {
@@ -443,15 +440,8 @@ void ThrowIfFailed(KXComException& ctx, const OLECHAR* format, ...) {
     SetKXErrorInfo(ctx);
     ThrowCopy(ctx);
   }
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, nullptr, 0, format != nullptr ? &message : nullptr);
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, nullptr, 0, false, format != nullptr ? &message : nullptr);
 }
 
 void CheckResult(KXComException& ctx, HRESULT hr) {
@@ -464,13 +454,8 @@ void CheckResult(KXComException& ctx, HRESULT hr) {
 
 void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format, ...) {
   if (pointer != nullptr) return;
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  } else if (ctx.methodName != nullptr) {
+  KX_FORMAT_MESSAGE(format, message)
+  if (format == nullptr && ctx.methodName != nullptr) {
     message = kx_format(u"Invalid pointer passed to method %ls", ctx.methodName);
   }
   ctx.DropErrorInfo();

@@ -145,8 +145,6 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
-// A failed `hr` with the thread's error information, thrown from `ctx`.
-void ThrowIfFailedResult(KXComException& ctx, HRESULT hr);
 
 }  // namespace MessageKit
 
@@ -228,7 +226,7 @@ template <class Work>
 HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
   KXComException ctx(traceName);
   try {
-    MessageKit::ThrowIfFailedResult(ctx, work(ctx));
+    KX_CHECK(ctx, work(ctx));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(MessageKit::kFile))

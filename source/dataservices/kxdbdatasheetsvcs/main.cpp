@@ -194,11 +194,7 @@ HRESULT Main::TriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
   try {
     ClearThreadErrorInfo();
     const HRESULT hr = OnTriggerFired(trigger, application);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, hr);
     return hr;
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
@@ -391,11 +387,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
     default:
       return S_OK;
   }
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  KX_CHECK(ctx, hr);
   return hr;
 }
 
