@@ -17,48 +17,6 @@ namespace {
 
 constexpr size_t kKXErrorTagLength = 8;  // "<KXError"
 
-// Owns one BSTR for the length of a scope.
-class BstrHolder {
- public:
-  BstrHolder() = default;
-  BstrHolder(const BstrHolder&) = delete;
-  BstrHolder& operator=(const BstrHolder&) = delete;
-  ~BstrHolder() { SysFreeString(value_); }
-  BSTR* Out() {
-    SysFreeString(value_);
-    value_ = nullptr;
-    return &value_;
-  }
-  std::u16string Text() const {
-    return value_ == nullptr ? std::u16string() : std::u16string(value_, SysStringLen(value_));
-  }
-
- private:
-  BSTR value_ = nullptr;
-};
-
-// Holds one interface reference for the length of a scope.
-template <class I>
-class RefHolder {
- public:
-  RefHolder() = default;
-  explicit RefHolder(I* adopted) : p_(adopted) {}
-  RefHolder(const RefHolder&) = delete;
-  RefHolder& operator=(const RefHolder&) = delete;
-  ~RefHolder() {
-    if (p_ != nullptr) p_->Release();
-  }
-  I** Out() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-    return &p_;
-  }
-  I* Get() const { return p_; }
-
- private:
-  I* p_ = nullptr;
-};
-
 [[noreturn]] void ThrowOutOfMemory() { _com_issue_error(E_OUTOFMEMORY); }
 
 BSTR AllocBstr(const std::u16string& text) {
@@ -70,15 +28,15 @@ BSTR AllocBstr(const std::u16string& text) {
 std::u16string VFormat(const OLECHAR* format, va_list args) { return kx_vformat(format, args); }
 
 std::u16string DescriptionOf(IErrorInfo* info) {
-  BstrHolder text;
-  if (info == nullptr || FAILED(info->GetDescription(text.Out()))) return {};
-  return text.Text();
+  _bstr_t text;
+  if (info == nullptr || FAILED(info->GetDescription(text.GetAddress()))) return {};
+  return std::u16string(text.view());
 }
 
 std::u16string SourceOf(IErrorInfo* info) {
-  BstrHolder text;
-  if (info == nullptr || FAILED(info->GetSource(text.Out()))) return {};
-  return text.Text();
+  _bstr_t text;
+  if (info == nullptr || FAILED(info->GetSource(text.GetAddress()))) return {};
+  return std::u16string(text.view());
 }
 
 bool StartsWithKXErrorTag(const std::u16string& text) {
@@ -198,19 +156,19 @@ class ElementWriter {
 // Makes `text` the context's and the thread's error information, with
 // `source` as its source.
 void InstallErrorInfo(KXComException& ctx, const std::u16string& text, const std::u16string& source) {
-  RefHolder<ICreateErrorInfo> creator;
-  if (FAILED(CreateErrorInfo(creator.Out())) || creator.Get() == nullptr) ThrowOutOfMemory();
+  _com_ptr_t<ICreateErrorInfo> creator;
+  if (FAILED(CreateErrorInfo(&creator)) || creator.GetInterfacePtr() == nullptr) ThrowOutOfMemory();
   std::u16string description = text;
   std::u16string sourceText = source;
-  creator.Get()->SetDescription(description.data());
-  creator.Get()->SetSource(sourceText.data());
-  RefHolder<IErrorInfo> info;
-  if (FAILED(creator.Get()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Out()))) ||
-      info.Get() == nullptr) {
+  creator.GetInterfacePtr()->SetDescription(description.data());
+  creator.GetInterfacePtr()->SetSource(sourceText.data());
+  _com_ptr_t<IErrorInfo> info;
+  if (FAILED(creator.GetInterfacePtr()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) ||
+      info.GetInterfacePtr() == nullptr) {
     ThrowOutOfMemory();
   }
-  ctx.SetErrorInfoHeld(info.Get());
-  SetErrorInfo(0, info.Get());
+  ctx.SetErrorInfoHeld(info.GetInterfacePtr());
+  SetErrorInfo(0, info.GetInterfacePtr());
 }
 
 std::u16string OleDbElements(IErrorRecords* records, ULONG count) {
@@ -218,16 +176,16 @@ std::u16string OleDbElements(IErrorRecords* records, ULONG count) {
   for (ULONG i = 0; i < count; ++i) {
     ERRORINFO basic{};
     records->GetBasicErrorInfo(i, &basic);
-    RefHolder<IErrorInfo> recordInfo;
-    records->GetErrorInfo(i, LOCALE_USER_DEFAULT, recordInfo.Out());
-    std::u16string source = SourceOf(recordInfo.Get());
+    _com_ptr_t<IErrorInfo> recordInfo;
+    records->GetErrorInfo(i, LOCALE_USER_DEFAULT, &recordInfo);
+    std::u16string source = SourceOf(recordInfo.GetInterfacePtr());
     if (source.empty()) {
       OLECHAR guid[40] = {};
       StringFromGUID2(basic.iid, guid, 40);
       source = std::u16string(u"OLEDB Interface::") + guid;
     }
     ElementWriter element;
-    element.AddIfNotEmpty(u"Desc", DescriptionOf(recordInfo.Get()));
+    element.AddIfNotEmpty(u"Desc", DescriptionOf(recordInfo.GetInterfacePtr()));
     element.Add(u"Src", source);
     element.Add(u"HR", HexCode(basic.hrError));
     if (i > 0) text += u"\r\n";
@@ -242,13 +200,13 @@ std::u16string ConvertWithCode(KXComException& ctx, HRESULT hr) {
   IErrorInfo* info = ctx.errorInfo;
   std::u16string text;
   const std::u16string source = SourceOf(info);
-  RefHolder<IErrorRecords> records;
+  _com_ptr_t<IErrorRecords> records;
   ULONG recordCount = 0;
   if (info != nullptr &&
-      SUCCEEDED(info->QueryInterface(IID_IErrorRecords, reinterpret_cast<void**>(records.Out()))) &&
-      records.Get() != nullptr && SUCCEEDED(records.Get()->GetRecordCount(&recordCount)) &&
+      SUCCEEDED(info->QueryInterface(IID_IErrorRecords, reinterpret_cast<void**>(&records))) &&
+      records.GetInterfacePtr() != nullptr && SUCCEEDED(records.GetInterfacePtr()->GetRecordCount(&recordCount)) &&
       recordCount > 0) {
-    text = OleDbElements(records.Get(), recordCount);
+    text = OleDbElements(records.GetInterfacePtr(), recordCount);
   } else {
     std::u16string description = DescriptionOf(info);
     if (IsKXErrorText(description)) {
@@ -567,8 +525,8 @@ void HandleKXComException(KXComException& ctx, const SourceLocation& location,
 
 void HandleComError(KXComException& ctx, const SourceLocation& location, const _com_error& error) {
   {
-    RefHolder<IErrorInfo> info(error.ErrorInfo());
-    SetErrorInfo(0, info.Get());
+    _com_ptr_t<IErrorInfo> info(error.ErrorInfo(), false);
+    SetErrorInfo(0, info.GetInterfacePtr());
   }
   KXComException temporary = KXComException::Silent();
   ReportComErrorText(temporary, &location, error.Error(), nullptr);

@@ -111,18 +111,6 @@ const GrammarRecord kFieldDataGrammar[] = {
 #undef KX_BOOLEAN
 #undef KX_CHILD
 
-// A writer reference released on every way out.
-class WriterHolder {
- public:
-  WriterHolder() = default;
-  ~WriterHolder() {
-    if (writer != nullptr) writer->Release();
-  }
-  WriterHolder(const WriterHolder&) = delete;
-  WriterHolder& operator=(const WriterHolder&) = delete;
-  ikxXMLStringWriter* writer = nullptr;
-};
-
 }  // namespace
 
 const GrammarRecord* FieldDataSchema::GetSchema() const { return kFieldDataGrammar; }
@@ -272,13 +260,13 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
     if (kind == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
     }
-    WriterHolder holder;
+    _com_ptr_t<ikxXMLStringWriter> writer;
     HRESULT hr = KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
-                                                   reinterpret_cast<void**>(&holder.writer));
+                                                   reinterpret_cast<void**>(&writer));
     if (FAILED(hr)) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot create an XML string writer");
     }
-    ikxXMLStringWriter& w = *holder.writer;
+    ikxXMLStringWriter& w = *writer;
     w.SetOption(false);
     const bool show = mode == kFieldDataShow;
     const bool definition = mode == kFieldDataDefinition;
