@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <span>
 #include <utility>
 
 #include "com/dispatch.h"
+#include "com/dispatch_impl.h"
 #include "com/oleauto.h"
 
 namespace kx::host {
@@ -67,10 +69,10 @@ namespace internal {
 
 // Base of the host's objects that implement one dispatch interface `I`.
 // Counts are atomic: the store may release host objects from another thread.
-// IDispatch has no type information here; a class that is reached through
-// Invoke overrides GetIDsOfNames and Invoke.
+// IDispatch is the table-driven one, without type information; a class that
+// is reached through Invoke gives its names in `dispatch_entries`.
 template <class I>
-class DispatchObject : public I {
+class DispatchObject : public kx::com::DispatchImpl<DispatchObject<I>, I> {
  public:
   DispatchObject() = default;
   DispatchObject(const DispatchObject&) = delete;
@@ -94,24 +96,8 @@ class DispatchObject : public I {
     return left;
   }
 
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    return DISP_E_BADINDEX;
-  }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
-    if (!ids) return E_POINTER;
-    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
+  // The automation names the object answers through IDispatch: none.
+  virtual std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
 
  protected:
   virtual ~DispatchObject() = default;
