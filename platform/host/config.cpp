@@ -5,8 +5,8 @@
 
 #include "com/comutil.h"
 #include "host/failure_points.h"
-#include "host/internal/errors.h"
-#include "host/internal/utf.h"
+#include "host/errors.h"
+#include "host/utf.h"
 #include "host/internal/xml_text.h"
 #include "host/reply.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/settings.h"
 
 namespace kx::host {

@@ -2,7 +2,7 @@
 
 #include "com/comutil.h"
 #include "com/errorinfo.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host {

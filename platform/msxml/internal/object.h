@@ -1,6 +1,10 @@
 // Lifetime helpers for the reader's COM objects.
 #pragma once
 
+#ifndef KX_MSXML_INTERNAL
+#error "msxml/internal headers are private to their library; include its public headers"
+#endif
+
 #include <utility>
 
 #include "com/object.h"

@@ -12,7 +12,7 @@
 #include "host/application.h"
 #include "host/events.h"
 #include "com/dispatch_impl.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 
 // Global, as interfaces with an id must be.
 struct IFakeKeyedEvent : IUnknown {

@@ -6,7 +6,7 @@
 
 #include "com/comutil.h"
 #include "com/oleauto.h"
-#include "host/internal/utf.h"
+#include "host/utf.h"
 
 namespace kx::host::test {
 

@@ -1,8 +1,8 @@
-#include "host/internal/errors.h"
+#include "host/errors.h"
 
 #include "com/errorinfo.h"
 #include "com/oleauto.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host::internal {
