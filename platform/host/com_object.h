@@ -6,57 +6,44 @@
 #include <span>
 #include <utility>
 
+#include "com/comutil.h"
 #include "com/dispatch.h"
 #include "com/dispatch_impl.h"
 #include "com/oleauto.h"
 
 namespace kx::host {
 
-// Owns one reference to a COM object: released on destruction and on
-// reassignment; copies AddRef.
+// Owns one reference to a COM object: the platform's interface holder
+// (`_com_ptr_t`) with the names the host's code uses. Released on
+// destruction and on reassignment; copies AddRef. `T` may be a class of the
+// host's as well as an interface.
 template <class T>
-class Ref {
+class Ref : public _com_ptr_t<T> {
  public:
   Ref() = default;
   Ref(std::nullptr_t) {}
   // Takes over a reference the caller already owns.
   static Ref Adopt(T* object) {
     Ref ref;
-    ref.object_ = object;
+    ref.Attach(object);
     return ref;
   }
   // Adds a reference of its own.
-  explicit Ref(T* object) : object_(object) {
-    if (object_) object_->AddRef();
-  }
-  Ref(const Ref& other) : Ref(other.object_) {}
-  Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  explicit Ref(T* object) : _com_ptr_t<T>(object) {}
+  // From a holder of a derived class: the reference moves over.
   template <class U>
-  Ref(Ref<U>&& other) noexcept : object_(other.Detach()) {}
-  Ref& operator=(Ref other) noexcept {
-    std::swap(object_, other.object_);
-    return *this;
-  }
-  ~Ref() {
-    if (object_) object_->Release();
-  }
+  Ref(Ref<U>&& other) noexcept : _com_ptr_t<T>(other.Detach(), false) {}
 
-  T* get() const { return object_; }
-  T* operator->() const { return object_; }
-  T& operator*() const { return *object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
-  // Gives up ownership of the reference.
-  T* Detach() { return std::exchange(object_, nullptr); }
+  T* get() const { return this->GetInterfacePtr(); }
+  T* operator->() const { return get(); }
+  T& operator*() const { return *get(); }
+  explicit operator bool() const { return get() != nullptr; }
 
   // A new reference for an out-parameter.
   T* AddRefCopy() const {
-    if (object_) object_->AddRef();
-    return object_;
+    if (get() != nullptr) get()->AddRef();
+    return get();
   }
-
- private:
-  T* object_ = nullptr;
 };
 
 // Creates a T with one reference held by the result.
