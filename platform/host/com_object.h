@@ -13,38 +13,9 @@
 
 namespace kx::host {
 
-// Owns one reference to a COM object: the platform's interface holder
-// (`_com_ptr_t`) with the names the host's code uses. Released on
-// destruction and on reassignment; copies AddRef. `T` may be a class of the
-// host's as well as an interface.
+// Owns one reference to a COM object (the platform's holder).
 template <class T>
-class Ref : public _com_ptr_t<T> {
- public:
-  Ref() = default;
-  Ref(std::nullptr_t) {}
-  // Takes over a reference the caller already owns.
-  static Ref Adopt(T* object) {
-    Ref ref;
-    ref.Attach(object);
-    return ref;
-  }
-  // Adds a reference of its own.
-  explicit Ref(T* object) : _com_ptr_t<T>(object) {}
-  // From a holder of a derived class: the reference moves over.
-  template <class U>
-  Ref(Ref<U>&& other) noexcept : _com_ptr_t<T>(other.Detach(), false) {}
-
-  T* get() const { return this->GetInterfacePtr(); }
-  T* operator->() const { return get(); }
-  T& operator*() const { return *get(); }
-  explicit operator bool() const { return get() != nullptr; }
-
-  // A new reference for an out-parameter.
-  T* AddRefCopy() const {
-    if (get() != nullptr) get()->AddRef();
-    return get();
-  }
-};
+using Ref = kx::com::Ref<T>;
 
 // Creates a T with one reference held by the result.
 template <class T, class... Args>
