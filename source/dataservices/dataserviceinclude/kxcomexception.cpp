@@ -104,12 +104,12 @@ void AppendEscaped(std::u16string& out, const std::u16string& value) {
 // Builds one "<KXError .../>" element.
 class ElementWriter {
  public:
-  ElementWriter() : text_(u"<KXError ") {}
+  ElementWriter() : m_text(u"<KXError ") {}
   void Add(const char16_t* name, const std::u16string& value) {
-    text_ += name;
-    text_ += u"=\"";
-    AppendEscaped(text_, value);
-    text_ += u"\" ";
+    m_text += name;
+    m_text += u"=\"";
+    AppendEscaped(m_text, value);
+    m_text += u"\" ";
   }
   void AddIfNotEmpty(const char16_t* name, const std::u16string& value) {
     if (!value.empty()) Add(name, value);
@@ -120,8 +120,8 @@ class ElementWriter {
     Add(u"Line", std::u16string(DecimalText(location->line)));
   }
   std::u16string Finish() {
-    text_ += u"/>";
-    return std::move(text_);
+    m_text += u"/>";
+    return std::move(m_text);
   }
 
   static std::u16string LastTwoComponents(const OLECHAR* path) {
@@ -150,7 +150,7 @@ class ElementWriter {
   }
 
  private:
-  std::u16string text_;
+  std::u16string m_text;
 };
 
 // Makes `text` the context's and the thread's error information, with

@@ -117,7 +117,7 @@ void KXFieldData::Clear() {
   brx = 0;
   bry = 0;
   markup = false;
-  children_.clear();
+  m_children.clear();
 }
 
 void KXFieldData::CopyFields(const KXFieldData& other) {
@@ -156,7 +156,7 @@ HRESULT KXFieldData::GetChildHandler(uint32_t childId, SAXSchemaElementHandler**
     child->Clear();
     child->typeId = static_cast<int32_t>(childId);
     *handler = child.get();
-    children_.push_back(std::move(child));
+    m_children.push_back(std::move(child));
     return S_OK;
   }
   Clear();
@@ -205,7 +205,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
     }
     if (typeId == kFieldList) {
       std::unique_ptr<KXFieldData> chosen;
-      for (auto& child : children_) {
+      for (auto& child : m_children) {
         if (selectIndex == -1 || child->index == selectIndex) {
           chosen = std::move(child);
           break;
@@ -213,7 +213,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       }
       if (chosen != nullptr) {
         CopyFields(*chosen);
-        children_.clear();
+        m_children.clear();
       } else {
         Clear();
       }
