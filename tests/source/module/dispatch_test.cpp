@@ -1,5 +1,5 @@
 // The data-service map and the request operations of a Main created
-// in-process (recording seams), against the host's own response objects.
+// in-process (recording workers), against the host's own response objects.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -62,11 +62,11 @@ TEST(DataServiceMap, LooksNamesUpWithoutRegardToCase) {
 class RequestProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetSeams();
+    ResetRecorded();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
   }
-  void TearDown() override { ResetSeams(); }
+  void TearDown() override { ResetRecorded(); }
 
   struct Sent {
     HRESULT hr;
@@ -100,7 +100,7 @@ HRESULT WriteAlert(Main& main) {
 TEST_F(RequestProtocolTest, FirstRequestWithoutReplyDoesNotEndTheReply) {
   const Sent sent = Send(u"CreateAnnotation");
   ASSERT_EQ(sent.hr, S_OK);
-  EXPECT_EQ(Seams().calls.size(), 1u);
+  EXPECT_EQ(Recorded().calls.size(), 1u);
   EXPECT_EQ(sent.response->end_calls(), 0);
   EXPECT_FALSE(sent.response->begun());
   EXPECT_EQ(main().m_pReplyAttributes, nullptr);
@@ -110,7 +110,7 @@ TEST_F(RequestProtocolTest, FirstRequestWithoutReplyDoesNotEndTheReply) {
 }
 
 TEST_F(RequestProtocolTest, ReplyListIsMadeOnceAndEveryLaterSuccessEndsTheReply) {
-  Seams().action = &WriteAlert;
+  Recorded().action = &WriteAlert;
   const Sent first = Send(u"CreateAnnotation");
   ASSERT_EQ(first.hr, S_OK);
   EXPECT_TRUE(first.response->begun());
@@ -122,13 +122,13 @@ TEST_F(RequestProtocolTest, ReplyListIsMadeOnceAndEveryLaterSuccessEndsTheReply)
   IKXQXMLAttributes* list = main().m_pReplyAttributes;
   ASSERT_NE(list, nullptr);
 
-  Seams().action = nullptr;
+  Recorded().action = nullptr;
   const Sent quiet = Send(u"CreateAnnotation");
   ASSERT_EQ(quiet.hr, S_OK);
   EXPECT_EQ(quiet.response->end_calls(), 1);
   EXPECT_TRUE(quiet.response->text().empty());
 
-  Seams().action = &WriteAlert;
+  Recorded().action = &WriteAlert;
   const Sent again = Send(u"CreateAnnotation");
   ASSERT_EQ(again.hr, S_OK);
   // The list of the first response serves; begin-reply is not called again.
@@ -139,10 +139,10 @@ TEST_F(RequestProtocolTest, ReplyListIsMadeOnceAndEveryLaterSuccessEndsTheReply)
 }
 
 TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
-  Seams().action = &WriteAlert;
+  Recorded().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);
-  Seams().action = nullptr;
-  Seams().result = E_ACCESSDENIED;
+  Recorded().action = nullptr;
+  Recorded().result = E_ACCESSDENIED;
   const Sent failed = Send(u"CreateAnnotation");
   EXPECT_EQ(failed.hr, E_ACCESSDENIED);
   EXPECT_EQ(failed.response->end_calls(), 0);
@@ -160,7 +160,7 @@ TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
   EXPECT_NE(text.find("HR=\"E_ACCESSDENIED\""), std::string::npos) << text;
 
   // The next request replaces both.
-  Seams().result = S_OK;
+  Recorded().result = S_OK;
   const Sent next = Send(u"CreateAnnotation");
   EXPECT_EQ(next.hr, S_OK);
   EXPECT_EQ(main().m_pRequestContext, nullptr);
@@ -170,14 +170,14 @@ TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
 // element leaves them pending; they must not turn up on the first element
 // of a later request's reply.
 TEST_F(RequestProtocolTest, AttributesOfAFailedRequestDoNotReachTheNextReply) {
-  Seams().action = [](Main& m) -> HRESULT {
+  Recorded().action = [](Main& m) -> HRESULT {
     _bstr_t value(u"stale");
     XMLReply::AddStringAttribute(m, u"Pending", value);
     XMLReply::AddLongAttribute(m, u"DocumentId", 99);
     return kx_set_error_info(E_FAIL, u"store refused", u"moduletest");
   };
   ASSERT_EQ(Send(u"CreateAnnotation").hr, E_FAIL);
-  Seams().action = &WriteAlert;
+  Recorded().action = &WriteAlert;
   const Sent next = Send(u"CreateAnnotation");
   ASSERT_EQ(next.hr, S_OK);
   EXPECT_EQ(kx_utf16_to_utf8_lossy(next.response->text()),
@@ -186,10 +186,10 @@ TEST_F(RequestProtocolTest, AttributesOfAFailedRequestDoNotReachTheNextReply) {
 }
 
 TEST_F(RequestProtocolTest, FalseResultCountsAsSuccess) {
-  Seams().action = &WriteAlert;
+  Recorded().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);
-  Seams().action = nullptr;
-  Seams().result = S_FALSE;
+  Recorded().action = nullptr;
+  Recorded().result = S_FALSE;
   const Sent sent = Send(u"CreateAnnotation");
   // The handler answers S_OK whatever its worker returned, once it parsed.
   EXPECT_EQ(sent.hr, S_OK);
@@ -198,14 +198,14 @@ TEST_F(RequestProtocolTest, FalseResultCountsAsSuccess) {
 }
 
 TEST_F(RequestProtocolTest, UnknownNameWritesNothingAndKeepsTheContext) {
-  Seams().action = &WriteAlert;
+  Recorded().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);
   const Sent sent = Send(u"NoSuchMessage");
   EXPECT_EQ(sent.hr, E_FAIL);
   EXPECT_EQ(sent.response->end_calls(), 0);
   EXPECT_TRUE(sent.response->text().empty());
   EXPECT_EQ(main().m_pRequestContext, sent.context.get());
-  EXPECT_TRUE(Seams().calls.size() == 1u);
+  EXPECT_TRUE(Recorded().calls.size() == 1u);
 }
 
 TEST_F(RequestProtocolTest, RequestWithExtraArgumentFailsForEveryName) {
@@ -222,7 +222,7 @@ TEST_F(RequestProtocolTest, RequestWithExtraArgumentFailsForEveryName) {
     EXPECT_EQ(main().m_pRequestContext, context.get());
     EXPECT_EQ(main().m_pResponse, static_cast<IKXQResponse*>(response.get()));
   }
-  EXPECT_TRUE(Seams().calls.empty());
+  EXPECT_TRUE(Recorded().calls.empty());
 }
 
 TEST_F(RequestProtocolTest, StaleErrorInformationDoesNotLeakIntoARequest) {
