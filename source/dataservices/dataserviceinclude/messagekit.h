@@ -155,6 +155,7 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
+
 }  // namespace MessageKit
 
 // The base of every message parser. `Module` is the data service's main
@@ -195,7 +196,7 @@ class KXMessageParser : public SAXSchemaParser {
   // The worker of `element`, as the module's default runs it.
   HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
 
-  // Where the worker writes its reply: XMLReply::BeginMessage(Reply(), ...).
+  // Where the worker writes its reply.
   DataServicePart& Reply() { return *m_pMain; }
 
   HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override {

@@ -17,24 +17,24 @@ namespace {
 class AnnotationRequestTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRecorded();
+    ResetSeams();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
   }
   void TearDown() override {
     host_.Detach();
-    ResetRecorded();
+    ResetSeams();
   }
 
   // Sends the request and returns the worker lines it produced.
   std::vector<std::string> Send(std::u16string_view name, std::u16string_view text,
                                 HRESULT expected = S_OK) {
-    Recorded().calls.clear();
+    Seams().calls.clear();
     const auto result = host_.Request(name, text);
     EXPECT_EQ(result.hr, expected) << ErrorText(result);
     last_ = result;
-    return Recorded().calls;
+    return Seams().calls;
   }
 
   kx::host::Host host_;
@@ -121,7 +121,7 @@ TEST_F(AnnotationRequestTest, EachMessageElementRunsTheWorkerWithValuesSoFar) {
 }
 
 TEST_F(AnnotationRequestTest, FailedWorkerStopsTheParse) {
-  Recorded().result = E_INVALIDARG;
+  Seams().result = E_INVALIDARG;
   const Lines lines =
       Send(u"CreateAnnotation",
            u"<XMLMessage><CreateAnnotation PageId=\"1\"/><CreateAnnotation PageId=\"2\"/>"
@@ -137,7 +137,7 @@ TEST_F(AnnotationRequestTest, FailedWorkerStopsTheParse) {
 }
 
 TEST_F(AnnotationRequestTest, ThrowingWorkerFailsTheRequest) {
-  Recorded().action = [](Main&) -> HRESULT { throw std::runtime_error("worker threw"); };
+  Seams().action = [](Main&) -> HRESULT { throw std::runtime_error("worker threw"); };
   const auto result =
       host_.Request(u"SetAnnotation", u"<XMLMessage><SetAnnotation PageId=\"1\"/></XMLMessage>");
   EXPECT_TRUE(FAILED(result.hr));
@@ -155,7 +155,7 @@ TEST_F(AnnotationRequestTest, MessageElementInOtherLetterCaseIsIgnored) {
 TEST_F(AnnotationRequestTest, MalformedRequestFailsWithoutRunningTheWorker) {
   const auto result =
       host_.Request(u"CreateAnnotation", u"<XMLMessage><CreateAnnotation PageId=\"1\">");
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
   EXPECT_TRUE(FAILED(result.hr));
   EXPECT_NE(ErrorText(result).find("MSXML Fatal error"), std::string::npos) << ErrorText(result);
 }

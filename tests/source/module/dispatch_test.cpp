@@ -1,5 +1,5 @@
 // The data-service map and the request operations of a Main created
-// in-process (recording workers), against the host's own response objects.
+// in-process (recording seams), against the host's own response objects.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -62,11 +62,11 @@ TEST(DataServiceMap, LooksNamesUpWithoutRegardToCase) {
 class RequestProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRecorded();
+    ResetSeams();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
   }
-  void TearDown() override { ResetRecorded(); }
+  void TearDown() override { ResetSeams(); }
 
   struct Sent {
     HRESULT hr;
@@ -100,7 +100,7 @@ HRESULT WriteAlert(Main& main) {
 TEST_F(RequestProtocolTest, FirstRequestWithoutReplyDoesNotEndTheReply) {
   const Sent sent = Send(u"CreateAnnotation");
   ASSERT_EQ(sent.hr, S_OK);
-  EXPECT_EQ(Recorded().calls.size(), 1u);
+  EXPECT_EQ(Seams().calls.size(), 1u);
   EXPECT_EQ(sent.response->end_calls(), 0);
   EXPECT_FALSE(sent.response->begun());
   EXPECT_EQ(main().m_pReplyAttributes, nullptr);
@@ -110,7 +110,7 @@ TEST_F(RequestProtocolTest, FirstRequestWithoutReplyDoesNotEndTheReply) {
 }
 
 TEST_F(RequestProtocolTest, ReplyListIsMadeOnceAndEveryLaterSuccessEndsTheReply) {
-  Recorded().action = &WriteAlert;
+  Seams().action = &WriteAlert;
   const Sent first = Send(u"CreateAnnotation");
   ASSERT_EQ(first.hr, S_OK);
   EXPECT_TRUE(first.response->begun());
@@ -122,13 +122,13 @@ TEST_F(RequestProtocolTest, ReplyListIsMadeOnceAndEveryLaterSuccessEndsTheReply)
   IKXQXMLAttributes* list = main().m_pReplyAttributes;
   ASSERT_NE(list, nullptr);
 
-  Recorded().action = nullptr;
+  Seams().action = nullptr;
   const Sent quiet = Send(u"CreateAnnotation");
   ASSERT_EQ(quiet.hr, S_OK);
   EXPECT_EQ(quiet.response->end_calls(), 1);
   EXPECT_TRUE(quiet.response->text().empty());
 
-  Recorded().action = &WriteAlert;
+  Seams().action = &WriteAlert;
   const Sent again = Send(u"CreateAnnotation");
   ASSERT_EQ(again.hr, S_OK);
   // The list of the first response serves; begin-reply is not called again.
@@ -139,10 +139,10 @@ TEST_F(RequestProtocolTest, ReplyListIsMadeOnceAndEveryLaterSuccessEndsTheReply)
 }
 
 TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
-  Recorded().action = &WriteAlert;
+  Seams().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);
-  Recorded().action = nullptr;
-  Recorded().result = E_ACCESSDENIED;
+  Seams().action = nullptr;
+  Seams().result = E_ACCESSDENIED;
   const Sent failed = Send(u"CreateAnnotation");
   EXPECT_EQ(failed.hr, E_ACCESSDENIED);
   EXPECT_EQ(failed.response->end_calls(), 0);
@@ -160,7 +160,7 @@ TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
   EXPECT_NE(text.find("HR=\"E_ACCESSDENIED\""), std::string::npos) << text;
 
   // The next request replaces both.
-  Recorded().result = S_OK;
+  Seams().result = S_OK;
   const Sent next = Send(u"CreateAnnotation");
   EXPECT_EQ(next.hr, S_OK);
   EXPECT_EQ(main().m_pRequestContext, nullptr);
@@ -170,14 +170,14 @@ TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
 // element leaves them pending; they must not turn up on the first element
 // of a later request's reply.
 TEST_F(RequestProtocolTest, AttributesOfAFailedRequestDoNotReachTheNextReply) {
-  Recorded().action = [](Main& m) -> HRESULT {
+  Seams().action = [](Main& m) -> HRESULT {
     _bstr_t value(u"stale");
     XMLReply::AddStringAttribute(m, u"Pending", value);
     XMLReply::AddLongAttribute(m, u"DocumentId", 99);
     return kx_set_error_info(E_FAIL, u"store refused", u"moduletest");
   };
   ASSERT_EQ(Send(u"CreateAnnotation").hr, E_FAIL);
-  Recorded().action = &WriteAlert;
+  Seams().action = &WriteAlert;
   const Sent next = Send(u"CreateAnnotation");
   ASSERT_EQ(next.hr, S_OK);
   EXPECT_EQ(kx_utf16_to_utf8_lossy(next.response->text()),
@@ -186,10 +186,10 @@ TEST_F(RequestProtocolTest, AttributesOfAFailedRequestDoNotReachTheNextReply) {
 }
 
 TEST_F(RequestProtocolTest, FalseResultCountsAsSuccess) {
-  Recorded().action = &WriteAlert;
+  Seams().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);
-  Recorded().action = nullptr;
-  Recorded().result = S_FALSE;
+  Seams().action = nullptr;
+  Seams().result = S_FALSE;
   const Sent sent = Send(u"CreateAnnotation");
   // The handler answers S_OK whatever its worker returned, once it parsed.
   EXPECT_EQ(sent.hr, S_OK);
@@ -198,14 +198,14 @@ TEST_F(RequestProtocolTest, FalseResultCountsAsSuccess) {
 }
 
 TEST_F(RequestProtocolTest, UnknownNameWritesNothingAndKeepsTheContext) {
-  Recorded().action = &WriteAlert;
+  Seams().action = &WriteAlert;
   ASSERT_EQ(Send(u"CreateAnnotation").hr, S_OK);
   const Sent sent = Send(u"NoSuchMessage");
   EXPECT_EQ(sent.hr, E_FAIL);
   EXPECT_EQ(sent.response->end_calls(), 0);
   EXPECT_TRUE(sent.response->text().empty());
   EXPECT_EQ(main().m_pRequestContext, sent.context.get());
-  EXPECT_TRUE(Recorded().calls.size() == 1u);
+  EXPECT_TRUE(Seams().calls.size() == 1u);
 }
 
 TEST_F(RequestProtocolTest, RequestWithExtraArgumentFailsForEveryName) {
@@ -222,7 +222,7 @@ TEST_F(RequestProtocolTest, RequestWithExtraArgumentFailsForEveryName) {
     EXPECT_EQ(main().m_pRequestContext, context.get());
     EXPECT_EQ(main().m_pResponse, static_cast<IKXQResponse*>(response.get()));
   }
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(RequestProtocolTest, StaleErrorInformationDoesNotLeakIntoARequest) {

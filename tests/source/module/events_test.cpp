@@ -16,7 +16,7 @@ namespace {
 class DatabaseEventTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRecorded();
+    ResetSeams();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
@@ -24,11 +24,11 @@ class DatabaseEventTest : public ::testing::Test {
   }
   void TearDown() override {
     host_.Detach();
-    ResetRecorded();
+    ResetSeams();
   }
 
   kx::host::CallResult Event(LONG kind, IKXQObject* object, const VARIANT& arguments) {
-    Recorded().calls.clear();
+    Seams().calls.clear();
     return host_.ModuleEvent(kind, object, arguments);
   }
 
@@ -50,29 +50,29 @@ TEST_F(DatabaseEventTest, KindsOutsideOneToNineDoNothing) {
   auto object = MakeFake<FakeObject>(7, std::vector<std::u16string>{u"Pump"});
   for (LONG kind : {0, 10, -1, 17}) {
     EXPECT_EQ(Event(kind, object.get(), empty_).hr, S_OK);
-    EXPECT_TRUE(Recorded().calls.empty()) << kind;
+    EXPECT_TRUE(Seams().calls.empty()) << kind;
   }
 }
 
 TEST_F(DatabaseEventTest, CreateSkipsDocumentsAndDataViews) {
   auto pump = MakeFake<FakeObject>(7, std::vector<std::u16string>{u"Pump"});
   EXPECT_EQ(Event(1, pump.get(), empty_).hr, S_OK);
-  EXPECT_EQ(Recorded().calls, Lines{"HandleCreateEvent(7)"});
+  EXPECT_EQ(Seams().calls, Lines{"HandleCreateEvent(7)"});
   EXPECT_EQ(pump->isOfClassCalls, 2);
 
   auto document = MakeFake<FakeObject>(8, std::vector<std::u16string>{u"Document"});
   EXPECT_EQ(Event(1, document.get(), empty_).hr, S_OK);
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
   auto view = MakeFake<FakeObject>(9, std::vector<std::u16string>{u"dataview"});
   EXPECT_EQ(Event(1, view.get(), empty_).hr, S_OK);
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(DatabaseEventTest, FailedClassTestCountsAsNo) {
   auto object = MakeFake<FakeObject>(4, std::vector<std::u16string>{u"Document"});
   object->failIsOfClass = true;
   EXPECT_EQ(Event(1, object.get(), empty_).hr, S_OK);
-  EXPECT_EQ(Recorded().calls, Lines{"HandleCreateEvent(4)"});
+  EXPECT_EQ(Seams().calls, Lines{"HandleCreateEvent(4)"});
 }
 
 TEST_F(DatabaseEventTest, CopyAndCloneCreateWithoutClassTest) {
@@ -107,7 +107,7 @@ TEST_F(DatabaseEventTest, EachKindReachesItsHandler) {
   for (const auto& c : cases) {
     const auto result = Event(c.kind, object.get(), c.arguments);
     EXPECT_EQ(result.hr, S_OK) << c.kind << ErrorText(result);
-    EXPECT_EQ(Recorded().calls, Lines{c.line}) << c.kind;
+    EXPECT_EQ(Seams().calls, Lines{c.line}) << c.kind;
   }
 }
 
@@ -123,7 +123,7 @@ TEST_F(DatabaseEventTest, MissingOrWrongEventInterfaceFails) {
       EXPECT_NE(ErrorText(result).find("Could not get expected event interface"),
                 std::string::npos)
           << ErrorText(result);
-      EXPECT_TRUE(Recorded().calls.empty());
+      EXPECT_TRUE(Seams().calls.empty());
     }
   }
 }
@@ -132,12 +132,12 @@ TEST_F(DatabaseEventTest, DeleteCaseWithoutCaseNumberFails) {
   auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
   const auto result = Event(5, object.get(), empty_);
   EXPECT_EQ(result.hr, E_INVALIDARG);
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(DatabaseEventTest, HandlerFailureIsReturnedWithItsDescription) {
   auto object = MakeFake<FakeObject>(5, std::vector<std::u16string>{});
-  Recorded().result = E_ACCESSDENIED;
+  Seams().result = E_ACCESSDENIED;
   const auto result = Event(2, object.get(), empty_);
   EXPECT_EQ(result.hr, E_ACCESSDENIED);
   EXPECT_NE(ErrorText(result).find("recorded worker failed"), std::string::npos)
@@ -150,13 +150,13 @@ TEST_F(DatabaseEventTest, ForeignExceptionBecomesAnErrorAtTheBoundary) {
   const auto result = Event(1, object.get(), empty_);
   EXPECT_EQ(result.hr, E_UNEXPECTED);
   EXPECT_EQ(ErrorText(result).rfind("<KXError ", 0), 0u) << ErrorText(result);
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
 }
 
 TEST_F(DatabaseEventTest, CreateEventWithoutObjectIsRefused) {
   const auto result = Event(1, nullptr, empty_);
   EXPECT_EQ(result.hr, E_POINTER);
-  EXPECT_TRUE(Recorded().calls.empty());
+  EXPECT_TRUE(Seams().calls.empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The object services that Main hands out, created in-process; their
-// workers are the recording workers of this test program.
+// workers are the recording seams of this test program.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,7 +17,7 @@ namespace {
 class ObjectServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRecorded();
+    ResetSeams();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
@@ -25,7 +25,7 @@ class ObjectServicesTest : public ::testing::Test {
   }
   void TearDown() override {
     host_.Detach();
-    ResetRecorded();
+    ResetSeams();
   }
 
   IDispatch* Services(LONG kind) {
@@ -80,7 +80,7 @@ TEST_F(ObjectServicesTest, DatasheetServicesAnswerTheirInterfaces) {
   EXPECT_EQ(datasheet->GetRealFieldsWithUOM(&xml), S_OK);
   EXPECT_EQ(Narrow(xml), "<RealFields/>");
   SysFreeString(xml);
-  EXPECT_EQ(Recorded().calls, (Lines{"ValidateDatasheetObject(21)", "WriteRealFieldsWithUOM(21)"}));
+  EXPECT_EQ(Seams().calls, (Lines{"ValidateDatasheetObject(21)", "WriteRealFieldsWithUOM(21)"}));
   datasheet->Release();
   services->Release();
 }
@@ -92,7 +92,7 @@ TEST_F(ObjectServicesTest, WorkerFailureCarriesTheMethodAsActivity) {
   ASSERT_EQ(services->QueryInterface(IID_IKXDatasheetServices,
                                      reinterpret_cast<void**>(&datasheet)),
             S_OK);
-  Recorded().result = E_INVALIDARG;
+  Seams().result = E_INVALIDARG;
   EXPECT_EQ(datasheet->ValidateDatasheet(), E_INVALIDARG);
   IErrorInfo* info = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
@@ -115,7 +115,7 @@ TEST_F(ObjectServicesTest, ValidateLabelPassesItsStatusUnchanged) {
   status.lVal = -3;
   const auto result = host_.CallObjectService(11, object_.get(), u"ValidateLabel", {status});
   EXPECT_EQ(result.hr, S_OK) << ErrorText(result);
-  EXPECT_EQ(Recorded().calls, Lines{"ValidateLabelObject(21,-3)"});
+  EXPECT_EQ(Seams().calls, Lines{"ValidateLabelObject(21,-3)"});
 }
 
 TEST_F(ObjectServicesTest, MethodsAreReachedByName) {

@@ -15,14 +15,14 @@ namespace {
 class StartUpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRecorded();
+    ResetSeams();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
   }
   void TearDown() override {
     host_.Detach();
-    ResetRecorded();
+    ResetSeams();
   }
 
   kx::host::Host host_;
@@ -42,7 +42,7 @@ TEST_F(StartUpTest, SummarySheetClassesFilterCreateCopyAndClone) {
   EXPECT_EQ(subscriptions[3].event_kind, 3);
   EXPECT_EQ(subscriptions[3].classes, classes);
   EXPECT_EQ(subscriptions[1].classes, std::vector<std::u16string>{u"GenericClass"});
-  EXPECT_EQ(Recorded().calls, std::vector<std::string>{"SummarySheetClasses"});
+  EXPECT_EQ(Seams().calls, std::vector<std::string>{"SummarySheetClasses"});
 }
 
 struct Refusal {
@@ -112,7 +112,7 @@ TEST_F(StartUpTest, RefusedServiceRegistrationIsNotChecked) {
 }
 
 TEST_F(StartUpTest, SummaryClassesThatCannotBeFoundEndStartUp) {
-  Recorded().result = E_OUTOFMEMORY;
+  Seams().result = E_OUTOFMEMORY;
   const auto result = host_.StartUp();
   EXPECT_EQ(result.hr, E_FAIL);
   EXPECT_NE(ErrorText(result).find("Failed to retrieve summary sheet classes"),

@@ -14,12 +14,12 @@
 
 namespace moduletest {
 
-RecordLog& Recorded() {
-  static RecordLog log;
+SeamLog& Seams() {
+  static SeamLog log;
   return log;
 }
 
-void ResetRecorded() { Recorded() = RecordLog{}; }
+void ResetSeams() { Seams() = SeamLog{}; }
 
 std::string Narrow(std::u16string_view text) { return kx_utf16_to_utf8_lossy(text); }
 std::string Narrow(const OLECHAR* text) {
@@ -106,11 +106,11 @@ std::string ErrorText(const kx::host::CallResult& result) { return Narrow(result
 namespace {
 
 HRESULT Record(std::string line) {
-  Recorded().calls.push_back(std::move(line));
-  if (FAILED(Recorded().result)) {
-    return kx_set_error_info(Recorded().result, u"recorded worker failed", u"moduletest");
+  Seams().calls.push_back(std::move(line));
+  if (FAILED(Seams().result)) {
+    return kx_set_error_info(Seams().result, u"recorded worker failed", u"moduletest");
   }
-  return Recorded().result;
+  return Seams().result;
 }
 
 std::string Text(const SAXText& text) {
@@ -146,8 +146,8 @@ class Recorder final : public MainWorkers {
   HRESULT RunWorker(MessageParser& request, uint32_t element) override {
     const std::string line = Describe(request);
     if (line.empty()) return MainWorkers::RunWorker(request, element);
-    if (Recorded().action) {
-      const HRESULT hr = Recorded().action(*request.m_pMain);
+    if (Seams().action) {
+      const HRESULT hr = Seams().action(*request.m_pMain);
       if (FAILED(hr)) return hr;
     }
     return Record(line);
@@ -179,10 +179,10 @@ class Recorder final : public MainWorkers {
   }
 
   HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) override {
-    Recorded().calls.push_back("SummarySheetClasses");
-    if (FAILED(Recorded().result)) return kx_set_error_info(Recorded().result, u"no classes");
+    Seams().calls.push_back("SummarySheetClasses");
+    if (FAILED(Seams().result)) return kx_set_error_info(Seams().result, u"no classes");
     VariantClear(classes);
-    const auto& names = Recorded().summaryClasses;
+    const auto& names = Seams().summaryClasses;
     SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(names.size()));
     for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
       _bstr_t name(names[i]);

@@ -4,7 +4,7 @@
 // given a worker table (MainWorkers) whose annotation workers,
 // database-event handlers, SummarySheetClasses and automation-method
 // workers record what they received instead of working. Each appends one
-// line describing it to Recorded().calls and returns Recorded().result (S_OK
+// line describing it to Seams().calls and returns Seams().result (S_OK
 // unless a test sets it); a failing one leaves an error description on the
 // thread as a real worker would. `action`, when set, runs inside the
 // annotation workers (a test writes a reply through it). The module loaded
@@ -16,7 +16,7 @@
 //
 // FakeArgument: an IDispatch that answers QueryInterface for one given
 // interface id (besides IUnknown/IDispatch) and nothing else: the argument
-// of a database event. It has no behaviour of its own; the recording workers
+// of a database event. It has no behaviour of its own; the recording seams
 // never call it.
 #pragma once
 
@@ -32,7 +32,7 @@
 
 namespace moduletest {
 
-struct RecordLog {
+struct SeamLog {
   std::vector<std::string> calls;
   HRESULT result = S_OK;
   // Classes that the recording SummarySheetClasses hands out.
@@ -40,9 +40,9 @@ struct RecordLog {
   std::function<HRESULT(Main&)> action;
 };
 
-// Cleared by ResetRecorded(), which every fixture calls.
-RecordLog& Recorded();
-void ResetRecorded();
+// Cleared by ResetSeams(), which every fixture calls.
+SeamLog& Seams();
+void ResetSeams();
 
 std::string Narrow(std::u16string_view text);
 std::string Narrow(const OLECHAR* text);
@@ -113,7 +113,7 @@ kx::host::Ref<T> MakeFake(Args&&... args) {
   return kx::host::Ref<T>::Adopt(new T(std::forward<Args>(args)...));
 }
 
-// The id of a store object for the recording workers' lines ("null" for none).
+// The id of a store object for the recording seams' lines ("null" for none).
 std::string ObjectText(IKXQObject* object);
 
 // The recording worker table described above.
