@@ -1,5 +1,5 @@
 // The data-service map and the request operations of a Main created
-// in-process (recording seams), against the host's own response objects.
+// in-process (recording workers), against the host's own response objects.
 #include <gtest/gtest.h>
 
 #include <string>
