@@ -1,5 +1,6 @@
 #include "kxstoreutils.h"
 
+#include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
 
@@ -118,6 +119,26 @@ void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatab
       break;
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to coerce argument to an KXObject");
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+namespace KXDBDatasheetSvcs {
+
+_bstr_t GetHoldingAttributeName(IKXQObject* object) {
+  KXComException ctx = KXComException::Silent();
+  if (object == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  _bstr_t name;
+  KX_CHECK(ctx, object->get_HoldingAttributeName(name.GetAddress()));
+  return name;
+}
+
+int32_t GetPageStatusFromHoldingName(const OLECHAR* name) {
+  const std::u16string_view text = name != nullptr ? std::u16string_view(name) : u"";
+  if (kx_wcsicmp(text, u"SubmittedPages") == 0) return 2;
+  if (kx_wcsicmp(text, u"CheckedPages") == 0) return 3;
+  if (kx_wcsicmp(text, u"IssuedPages") == 0) return 4;
+  return 1;
 }
 
 }  // namespace KXDBDatasheetSvcs

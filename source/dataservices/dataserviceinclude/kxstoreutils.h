@@ -41,6 +41,16 @@ bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject
 
 namespace KXDBDatasheetSvcs {
 
+// The name of the owner's attribute that holds `object` (for a page
+// "CurrentPages", "SubmittedPages", "CheckedPages" or "IssuedPages"); empty
+// when nothing holds it. A null object: E_POINTER.
+_bstr_t GetHoldingAttributeName(IKXQObject* object);
+
+// The status of the page set a page is held in, from that name compared
+// without regard to case: "SubmittedPages" 2, "CheckedPages" 3,
+// "IssuedPages" 4, any other 1.
+int32_t GetPageStatusFromHoldingName(const OLECHAR* name);
+
 // A VARIANT argument as an object: no value gives null; an integer above 0
 // is looked up in `database` (may be null), 0 gives null; a negative id,
 // an id without database and any other type raise E_FAIL "Unable to coerce

@@ -265,12 +265,6 @@ HRESULT Main::RenamePage(const OLECHAR*) {
 HRESULT Main::MovePage(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::MovePage", u"MovePage");
 }
-HRESULT Main::OpenPage(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::OpenPage", u"OpenPage");
-}
-HRESULT Main::ListPageObjects(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ListPageObjects", u"ListPageObjects");
-}
 HRESULT Main::SetPageCase(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::SetPageCase", u"SetPageCase");
 }
@@ -294,7 +288,4 @@ HRESULT Main::GetInfoForReport(const OLECHAR*) {
 }
 HRESULT Main::CompareDocuments(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::CompareDocuments", u"CompareDocuments");
-}
-HRESULT Main::ComparePages(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ComparePages", u"ComparePages");
 }
