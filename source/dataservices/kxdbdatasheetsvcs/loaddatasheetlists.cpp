@@ -48,9 +48,11 @@ void WriteEachEntry(KXComException& ctx, Main& main, int32_t count, Write&& writ
   }
 }
 
-// The value of entry `index` of "Qualifiers" as an integer; no value gives
-// 0. "Cannot coerce attribute to an integer" for anything else.
-int32_t QualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t index) {
+}  // namespace
+
+namespace loaddatasheet {
+
+int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t index) {
   _variant_t value;
   KX_CHECK(ctx, list->GetValue(_variant_t(static_cast<int>(index), VT_I4), _variant_t(), &value));
   if (!IsVariantSet(value)) return 0;
@@ -61,10 +63,6 @@ int32_t QualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t index) 
   }
   return number;
 }
-
-}  // namespace
-
-namespace loaddatasheet {
 
 void ReportItemFailure(IKXQApplication* application, HRESULT hr) {
   _bstr_t text;
@@ -88,6 +86,25 @@ void SendElement(KXComException& ctx, Main& main, const _bstr_t& text) {
                             u"Cannot access the KXQResponse object to write to it");
   }
   KX_CHECK(ctx, main.m_pResponse->SendText(text));
+}
+
+HRESULT WriteStoredAnnotation(IKXQObject* page, IKXQObject* issued, IKXQApplication* application,
+                              int32_t status, BSTR text, BSTR* out) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageAnnotations");
+  try {
+    CheckPointerArgument(ctx, out);
+    *out = nullptr;
+    _bstr_t issuedText;
+    if (issued != nullptr && SysStringLen(text) > 0) {
+      KXFieldData record;
+      KX_CHECK(ctx, record.ParseFieldData(kFieldAnnotation, text, -1));
+      FieldUtils::GetAnnotation(issued, record.fieldId, false, issuedText);
+    }
+    KX_CHECK(ctx, WriteAnnotationField(page, application, status, text, issuedText, out));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
 }
 
 _com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx) {
@@ -230,17 +247,11 @@ HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t
     if (status != 4) KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(page, status, &issued));
     IKXQAttributePtr annotations;
     const int32_t count = GetPageList(ctx, page, u"Annotations", annotations);
-    WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) -> HRESULT {
+    WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
       KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, text);
-      _bstr_t issuedText;
-      if (issued && text.length() > 0) {
-        KXFieldData record;
-        const HRESULT parsed = record.ParseFieldData(kFieldAnnotation, text, -1);
-        if (FAILED(parsed)) return parsed;
-        FieldUtils::GetAnnotation(issued, record.fieldId, false, issuedText);
-      }
-      return WriteAnnotationField(page, main->m_pApplication, status, text, issuedText, element);
+      return loaddatasheet::WriteStoredAnnotation(page, issued, main->m_pApplication, status, text,
+                                                  element);
     });
     return S_OK;
   }
@@ -283,7 +294,7 @@ HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t 
     IKXQAttributePtr qualifiers;
     const int32_t count = GetPageList(ctx, page, u"Qualifiers", qualifiers);
     for (int32_t i = 1; i <= count; ++i) {
-      const int32_t value = QualifierValue(ctx, qualifiers, i);
+      const int32_t value = loaddatasheet::ReadQualifierValue(ctx, qualifiers, i);
       _bstr_t element;
       const HRESULT hr = WriteShowQualifier(page, status, i - 1, value, element.GetAddress());
       if (FAILED(hr)) {

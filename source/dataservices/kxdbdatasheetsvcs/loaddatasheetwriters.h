@@ -3,6 +3,7 @@
 
 #include "com/comutil.h"
 #include "host/application.h"
+#include "kxstoreptrs.h"
 #include "kxxmlutils.h"
 
 class KXComException;
@@ -19,5 +20,16 @@ void ReportItemFailure(IKXQApplication* application, HRESULT hr);
 void SendElement(KXComException& ctx, Main& main, const _bstr_t& text);
 // A new XML string writer without line breaks.
 _com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx);
+
+// The value of entry `index` of a page's "Qualifiers" as an integer (0 for
+// no value). Raises "Cannot coerce attribute to an integer" for another
+// value.
+int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* qualifiers, int32_t index);
+
+// The show element of a page's stored annotation `text`, compared with the
+// annotation of the same id on `issued` (may be null). Failures come back as
+// an HRESULT with the thread's error information.
+HRESULT WriteStoredAnnotation(IKXQObject* page, IKXQObject* issued, IKXQApplication* application,
+                              int32_t status, BSTR text, BSTR* out);
 
 }  // namespace loaddatasheet

@@ -152,6 +152,7 @@ const char kPagesFixture[] = R"XML(<store>
    <value attribute="CurrentPages" ref="103"/>
    <value attribute="IssuedPages" ref="111"/>
    <value attribute="SubmittedPages" ref="121"/>
+   <user name="ann" status="1"/>
   </object>
   <object id="101" class="Page" owner="100">
    <value attribute="Name">Sheet %d</value>
