@@ -120,6 +120,11 @@ HRESULT Main::OpenPage(const OLECHAR* request) {
   KXComException ctx(u"KXDBDatasheetSvcs::OpenPage");
   try {
     std::u16string pageIdText(request != nullptr ? request : u"");
+    // A line end after the id (a request read from a file) is not part of
+    // it; leading blanks are kept as sent.
+    while (!pageIdText.empty() && (pageIdText.back() == u'\n' || pageIdText.back() == u'\r')) {
+      pageIdText.pop_back();
+    }
     bool onDemand = true;
     if (!pageIdText.empty() && pageIdText.back() == u'!') {
       pageIdText.pop_back();

@@ -57,6 +57,8 @@ TEST_F(OpenPageTest, ATrailingBangTurnsOnDemandOffAndLeadingBlanksStay) {
             0u)
       << bang;
   EXPECT_NE(bang.find(kIssuedContents), std::string::npos);
+  const std::string fromFile = Reply(host_.Request(u"OpenPage", u"111!\r\n"));
+  EXPECT_NE(fromFile.find("<OpenPage PageId=\"111\" OnDemand=\"0\">"), std::string::npos);
   const std::string blanks = Reply(host_.Request(u"OpenPage", u"  111!"));
   EXPECT_NE(blanks.find("<OpenPage PageId=\"  111\" OnDemand=\"0\">"), std::string::npos);
 }
