@@ -266,6 +266,7 @@ HRESULT KXFieldData::SelectField(const OLECHAR* text, int32_t fieldNumber) {
   KXComException ctx = KXComException::Silent(u"KXFieldData::SelectField");
   try {
     Clear();
+    index = -1;
     if (text == nullptr || *text == 0) return S_OK;
     const _bstr_t copy(text);  // the reader takes a BSTR
     const HRESULT hr = Parse(copy);

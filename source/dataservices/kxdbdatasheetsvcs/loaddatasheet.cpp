@@ -131,15 +131,16 @@ _bstr_t PageText(IKXQObject* page, const OLECHAR* name) {
 }
 
 // The show element of the field at `position` from its stored text; empty
-// for a position without one.
+// for a position without one. `record` is reused from field to field (its
+// parser is made once).
 HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& helper,
-                         IKXQAttribute* fields, int32_t position, int32_t pageId, _bstr_t& element) {
+                         IKXQAttribute* fields, int32_t position, int32_t pageId,
+                         KXFieldData& record, _bstr_t& element) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageFields");
   try {
     _bstr_t stored;
     KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, stored);
     if (stored.length() == 0) return S_OK;
-    KXFieldData record;
     KX_CHECK(ctx, record.SelectField(stored, -1));
     const int32_t first = helper.FirstRepeatingField();
     const int32_t perRow = helper.FieldsPerRow();
@@ -468,9 +469,10 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
     const int32_t count = GetAttributeCount(fields);
     const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
     const int32_t pageId = ObjectId(page);
+    KXFieldData record;
     for (int32_t i = 1; i <= count; ++i) {
       _bstr_t element;
-      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, element);
+      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, element);
       if (FAILED(hr)) {
         loaddatasheet::ReportItemFailure(main->m_pApplication, hr);
         continue;
