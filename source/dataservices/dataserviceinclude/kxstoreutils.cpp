@@ -24,6 +24,12 @@ void GetStoreObject(IKXQDatabase* database, IKXQObjectPtr& object, int32_t id) {
   KX_CHECK(ctx, database->get_Object(id, &object));
 }
 
+int32_t ObjectIdOf(IKXQObject* object) {
+  LONG id = 0;
+  if (object != nullptr && FAILED(object->get_Id(&id))) id = 0;
+  return id;
+}
+
 void GetOwnerObject(IKXQObject* held, IKXQObjectPtr& owner) {
   KXComException ctx = KXComException::Silent();
   owner = nullptr;

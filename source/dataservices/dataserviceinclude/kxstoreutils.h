@@ -15,6 +15,9 @@
 // is raised with its error information.
 void GetStoreObject(IKXQDatabase* database, IKXQObjectPtr& object, int32_t id);
 
+// The object's id; 0 for a null object (or one the store cannot name).
+int32_t ObjectIdOf(IKXQObject* object);
+
 // The object that owns `held` (a page's datasheet); null for a null `held`
 // or an object without owner.
 void GetOwnerObject(IKXQObject* held, IKXQObjectPtr& owner);

@@ -21,11 +21,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetevents";
 
-int32_t ObjectId(IKXQObject* object) {
-  LONG id = 0;
-  if (object != nullptr) (void)object->get_Id(&id);
-  return id;
-}
 
 // The object with `id`; the database comes from `application`.
 IKXQObjectPtr FindObject(KXComException& ctx, IKXQApplication* application, int32_t id) {
@@ -111,7 +106,7 @@ struct EventPage {
 // "TargetId" (the datasheet's id) and "Status" of a page's event.
 void WritePageHead(KXComException& ctx, ikxXMLStringWriter& writer, const EventPage& at,
                    int32_t status) {
-  KX_CHECK(ctx, writer.WriteAttribute(u"TargetId", LONG{ObjectId(at.datasheet)}));
+  KX_CHECK(ctx, writer.WriteAttribute(u"TargetId", LONG{ObjectIdOf(at.datasheet)}));
   KX_CHECK(ctx, writer.WriteAttribute(u"Status", LONG{status}));
 }
 
@@ -123,6 +118,27 @@ _bstr_t ItemText(HRESULT hr, BSTR text) {
     return _bstr_t();
   }
   return held;
+}
+
+// The "ShowUnit" of unit field `unit` with the page's stored unit; a unit
+// whose element fails is left out.
+void AppendUnit(KXComException& ctx, ikxXMLStringWriter& writer, IKXQObject* page,
+                IKXQTemplatePage* templatePage, IKXQAttribute* units, int32_t unit) {
+  _bstr_t text;
+  KXDBDatasheetSvcs::GetAttributeValueStringAt(units, unit + 1, text);
+  BSTR element = nullptr;
+  const HRESULT hr = WriteShowUnit(page, templatePage, unit, text, &element);
+  AppendText(ctx, writer, ItemText(hr, element));
+}
+
+// The "ShowQualifier" of qualifier `qualifier`; a stored value that is no
+// integer is raised.
+void AppendQualifier(KXComException& ctx, ikxXMLStringWriter& writer, IKXQObject* page,
+                     int32_t status, IKXQAttribute* qualifiers, int32_t qualifier) {
+  const int32_t value = loaddatasheet::ReadQualifierValue(ctx, qualifiers, qualifier + 1);
+  BSTR element = nullptr;
+  const HRESULT hr = WriteShowQualifier(page, status, qualifier, value, &element);
+  AppendText(ctx, writer, ItemText(hr, element));
 }
 
 }  // namespace
@@ -190,11 +206,7 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
     GetAttributeInterface(at.page, u"Units", units);
     const int32_t unitCount = units ? GetAttributeCount(units) : 0;
     for (int32_t u = 0; u < unitCount; ++u) {
-      _bstr_t text;
-      KXDBDatasheetSvcs::GetAttributeValueStringAt(units, u + 1, text);
-      BSTR element = nullptr;
-      const HRESULT hr = WriteShowUnit(at.page, templatePage, u, text, &element);
-      AppendText(ctx, *writer, ItemText(hr, element));
+      AppendUnit(ctx, *writer, at.page, templatePage, units, u);
     }
     IKXQAttributePtr revisions;
     GetAttributeInterface(at.page, u"Revisions", revisions);
@@ -221,10 +233,7 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
     GetAttributeInterface(at.page, u"Qualifiers", qualifiers);
     const int32_t qualifierCount = qualifiers ? GetAttributeCount(qualifiers) : 0;
     for (int32_t q = 0; q < qualifierCount; ++q) {
-      const int32_t value = loaddatasheet::ReadQualifierValue(ctx, qualifiers, q + 1);
-      BSTR element = nullptr;
-      const HRESULT hr = WriteShowQualifier(at.page, Status(), q, value, &element);
-      AppendText(ctx, *writer, ItemText(hr, element));
+      AppendQualifier(ctx, *writer, at.page, Status(), qualifiers, q);
     }
     CloseMessage(ctx, *writer, xml);
   });
@@ -263,12 +272,7 @@ HRESULT KXUnitFieldEvent::WriteXml(BSTR* xml) {
     GetAttributeInterface(at.page, u"Units", units);
     if (!units) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     for (int32_t i = 0; i < m_ids.GetCount(); ++i) {
-      const int32_t unit = m_ids.GetAt(i);
-      _bstr_t text;
-      KXDBDatasheetSvcs::GetAttributeValueStringAt(units, unit + 1, text);
-      BSTR element = nullptr;
-      const HRESULT hr = WriteShowUnit(at.page, templatePage, unit, text, &element);
-      AppendText(ctx, *writer, ItemText(hr, element));
+      AppendUnit(ctx, *writer, at.page, templatePage, units, m_ids.GetAt(i));
     }
     CloseMessage(ctx, *writer, xml);
   });
@@ -284,11 +288,7 @@ HRESULT KXQualifierEvent::WriteXml(BSTR* xml) {
     GetAttributeInterface(at.page, u"Qualifiers", qualifiers);
     if (!qualifiers) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     for (int32_t i = 0; i < m_ids.GetCount(); ++i) {
-      const int32_t qualifier = m_ids.GetAt(i);
-      const int32_t value = loaddatasheet::ReadQualifierValue(ctx, qualifiers, qualifier + 1);
-      BSTR element = nullptr;
-      const HRESULT hr = WriteShowQualifier(at.page, Status(), qualifier, value, &element);
-      AppendText(ctx, *writer, ItemText(hr, element));
+      AppendQualifier(ctx, *writer, at.page, Status(), qualifiers, m_ids.GetAt(i));
     }
     CloseMessage(ctx, *writer, xml);
   });
@@ -310,7 +310,7 @@ HRESULT KXAnnotationFieldEvent::WriteXml(BSTR* xml) {
           _bstr_t text;
           if (FieldUtils::GetAnnotation(at.page, annotation, false, text) < 0) {
             KX_CHECK(ctx, writer->StartElement(u"DeleteAnnotationField"));
-            KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{ObjectId(at.page)}));
+            KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{ObjectIdOf(at.page)}));
             KX_CHECK(ctx, writer->WriteAttribute(u"FieldId", LONG{annotation}));
             KX_CHECK(ctx, writer->EndElement(u"DeleteAnnotationField"));
             continue;

@@ -73,11 +73,6 @@ bool IsInRetrievableFolder(KXComException& ctx, IKXQObject* datasheet) {
   return false;
 }
 
-int32_t ObjectId(IKXQObject* object) {
-  LONG id = 0;
-  if (object != nullptr) (void)object->get_Id(&id);
-  return id;
-}
 
 // The print set-up attributes of a page in the order they are written.
 enum class SetupKind { kInteger, kReal, kBoolean };
@@ -205,7 +200,7 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                               u"Cannot access the KXQResponse object to write to it");
     }
-    const int32_t documentId = ObjectId(datasheet);
+    const int32_t documentId = ObjectIdOf(datasheet);
 
     IKXQAttributePtr pages;
     const int32_t pageCount = GetPagesAttributeByStatus(datasheet, status, pages);
@@ -290,7 +285,7 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
   try {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
-    const int32_t pageId = ObjectId(page);
+    const int32_t pageId = ObjectIdOf(page);
     const _bstr_t name = KXDBDatasheetSvcs::GetPageDisplayName(page);
     const _bstr_t templatePageId = PageText(page, u"PageId");
     const _bstr_t templateId = PageText(page, u"TemplateId");
@@ -468,17 +463,14 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
     if (!fields) return S_OK;
     const int32_t count = GetAttributeCount(fields);
     const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
-    const int32_t pageId = ObjectId(page);
+    const int32_t pageId = ObjectIdOf(page);
     KXFieldData record;
-    for (int32_t i = 1; i <= count; ++i) {
-      _bstr_t element;
-      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, element);
-      if (FAILED(hr)) {
-        loaddatasheet::ReportItemFailure(main->m_pApplication, hr);
-        continue;
-      }
-      loaddatasheet::SendElement(ctx, *main, element);
-    }
+    loaddatasheet::WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
+      _bstr_t text;
+      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, text);
+      *element = text.Detach();
+      return hr;
+    });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

@@ -17,11 +17,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
 
-int32_t ObjectId(IKXQObject* object) {
-  LONG id = 0;
-  if (object != nullptr) (void)object->get_Id(&id);
-  return id;
-}
 
 // The page's list attribute `name`; a null page or a page without it:
 // E_POINTER.
@@ -31,21 +26,6 @@ int32_t GetPageList(KXComException& ctx, IKXQObject* page, const OLECHAR* name,
   GetAttributeInterface(page, name, list);
   if (!list) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   return GetAttributeCount(list);
-}
-
-// Runs `write` for each 1-based entry of a page list: an element that fails
-// becomes a warning, a non-empty one goes into the reply.
-template <class Write>
-void WriteEachEntry(KXComException& ctx, Main& main, int32_t count, Write&& write) {
-  for (int32_t i = 1; i <= count; ++i) {
-    _bstr_t element;
-    const HRESULT hr = write(i, element.GetAddress());
-    if (FAILED(hr)) {
-      loaddatasheet::ReportItemFailure(main.m_pApplication, hr);
-      continue;
-    }
-    loaddatasheet::SendElement(ctx, main, element);
-  }
 }
 
 }  // namespace
@@ -63,6 +43,8 @@ int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t ind
   }
   return number;
 }
+
+IKXQApplication* MainApplication(Main& main) { return main.m_pApplication; }
 
 void ReportItemFailure(IKXQApplication* application, HRESULT hr) {
   _bstr_t text;
@@ -127,7 +109,7 @@ HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page,
     CheckPointerArgument(ctx, context.m_pMain);
     IKXQAttributePtr units;
     const int32_t count = GetPageList(ctx, page, u"Units", units);
-    WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
+    loaddatasheet::WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
       KXDBDatasheetSvcs::GetAttributeValueStringAt(units, i, text);
       return WriteShowUnit(page, templatePage, i - 1, text, element);
@@ -145,7 +127,7 @@ HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t 
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, templatePage);
-    const int32_t pageId = ObjectId(page);
+    const int32_t pageId = ObjectIdOf(page);
     LONG alignment = 0;
     LONG verticalAlignment = 0;
     KX_CHECK(ctx, templatePage->GetUnitAlignment(unit, &alignment, &verticalAlignment));
@@ -184,7 +166,7 @@ HRESULT WritePageRevisions(PageLoadContext& context, IKXQObject* page,
     CheckPointerArgument(ctx, context.m_pMain);
     IKXQAttributePtr revisions;
     const int32_t count = GetPageList(ctx, page, u"Revisions", revisions);
-    WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
+    loaddatasheet::WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
       KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, i, text);
       return WriteShowRevision(context, page, templatePage, i - 1, text, element);
@@ -203,7 +185,7 @@ HRESULT WriteShowRevision(PageLoadContext& context, IKXQObject* page,
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, templatePage);
-    const int32_t pageId = ObjectId(page);
+    const int32_t pageId = ObjectIdOf(page);
     int32_t row = -1;
     int32_t revisionId = revision;
     if (context.m_continuousPage) {
@@ -247,7 +229,7 @@ HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t
     if (status != 4) KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(page, status, &issued));
     IKXQAttributePtr annotations;
     const int32_t count = GetPageList(ctx, page, u"Annotations", annotations);
-    WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
+    loaddatasheet::WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
       KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, text);
       return loaddatasheet::WriteStoredAnnotation(page, issued, main->m_pApplication, status, text,
@@ -265,7 +247,7 @@ HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int
   try {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
-    const int32_t pageId = ObjectId(page);
+    const int32_t pageId = ObjectIdOf(page);
     if (SysStringLen(text) == 0) return S_OK;
     KXFieldData record;
     HRESULT hr = record.ParseFieldData(kFieldAnnotation, text, -1);
@@ -293,16 +275,11 @@ HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t 
     CheckPointerArgument(ctx, context.m_pMain);
     IKXQAttributePtr qualifiers;
     const int32_t count = GetPageList(ctx, page, u"Qualifiers", qualifiers);
-    for (int32_t i = 1; i <= count; ++i) {
+    loaddatasheet::WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
+      // An entry that is no integer ends the list: it is raised, not warned.
       const int32_t value = loaddatasheet::ReadQualifierValue(ctx, qualifiers, i);
-      _bstr_t element;
-      const HRESULT hr = WriteShowQualifier(page, status, i - 1, value, element.GetAddress());
-      if (FAILED(hr)) {
-        loaddatasheet::ReportItemFailure(context.m_pMain->m_pApplication, hr);
-        continue;
-      }
-      loaddatasheet::SendElement(ctx, *context.m_pMain, element);
-    }
+      return WriteShowQualifier(page, status, i - 1, value, element);
+    });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -317,7 +294,7 @@ HRESULT WriteShowQualifier(IKXQObject* page, int32_t, int32_t qualifier, int32_t
     *out = nullptr;
     _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
     KX_CHECK(ctx, writer->StartElement(u"ShowQualifier"));
-    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{ObjectId(page)}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{ObjectIdOf(page)}));
     KX_CHECK(ctx, writer->WriteAttribute(u"QualifierId", LONG{qualifier}));
     KX_CHECK(ctx, writer->WriteAttribute(u"Value", LONG{value}));
     KX_CHECK(ctx, writer->EndElement(u"ShowQualifier"));

@@ -40,11 +40,6 @@ constexpr GrammarRecord kComparePagesGrammar[] = {
     {kGrammarEnd, nullptr, 0},
 };
 
-int32_t ObjectId(IKXQObject* object) {
-  LONG id = 0;
-  if (object != nullptr) (void)object->get_Id(&id);
-  return id;
-}
 
 std::u16string Decimal(int32_t value) { return kx_format(u"%d", static_cast<int>(value)); }
 
@@ -59,7 +54,7 @@ struct PageInWork {
 void FindPage(Main& main, int32_t pageId, PageInWork& found) {
   GetStoreObject(main.m_pDatabase, found.page, pageId);
   GetOwnerObject(found.page, found.owner);
-  found.ownerId = ObjectId(found.owner);
+  found.ownerId = ObjectIdOf(found.owner);
   const _bstr_t holding = KXDBDatasheetSvcs::GetHoldingAttributeName(found.page);
   found.status = KXDBDatasheetSvcs::GetPageStatusFromHoldingName(holding);
 }
@@ -174,7 +169,7 @@ HRESULT Main::ListPageObjects(const OLECHAR* request) {
         if (!object) continue;
         IKXQClassPtr cls;
         KXDBDatasheetSvcs::GetObjectClass(object, cls);
-        if (KXDBDatasheetSvcs::IsClassInArray(cls, classes.Array())) ids.Add(ObjectId(object));
+        if (KXDBDatasheetSvcs::IsClassInArray(cls, classes.Array())) ids.Add(ObjectIdOf(object));
       }
     }
     XMLReply::BeginMessage(*this, u"App", -1);

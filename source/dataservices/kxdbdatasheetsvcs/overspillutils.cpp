@@ -29,11 +29,6 @@ std::u16string_view BaseName(std::u16string_view name) {
 // A missing name (empty) equals only a missing name.
 bool SameName(std::u16string_view a, std::u16string_view b) { return kx_wcsicmp(a, b) == 0; }
 
-LONG ObjectId(IKXQObject* object) {
-  LONG id = 0;
-  if (object != nullptr) (void)object->get_Id(&id);
-  return id;
-}
 
 // The page a link attribute of `page` names; null when the class has no
 // such attribute or it holds none.
@@ -51,7 +46,7 @@ class VisitedPages {
     if (std::find(m_pages.begin(), m_pages.end(), page) != m_pages.end()) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                               u"The overspill chain of page %d is circular",
-                              static_cast<int>(ObjectId(start)));
+                              static_cast<int>(ObjectIdOf(start)));
     }
     m_pages.push_back(page);
   }
@@ -134,23 +129,7 @@ _bstr_t GetDataViewBaseName(IKXQClassView* view) {
 }
 
 HRESULT VariantToObject(const VARIANT& value, IKXQClassView** view) {
-  if (view == nullptr) return E_POINTER;
-  *view = nullptr;
-  const VARIANT& v = ResolveVariant(value);
-  IUnknown* unknown = nullptr;
-  switch (v.vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_ERROR:
-      return S_OK;
-    case VT_DISPATCH: unknown = v.pdispVal; break;
-    case VT_UNKNOWN: unknown = v.punkVal; break;
-    case VT_DISPATCH | VT_BYREF: unknown = v.ppdispVal != nullptr ? *v.ppdispVal : nullptr; break;
-    case VT_UNKNOWN | VT_BYREF: unknown = v.ppunkVal != nullptr ? *v.ppunkVal : nullptr; break;
-    default: return DISP_E_TYPEMISMATCH;
-  }
-  if (unknown == nullptr) return S_OK;
-  return unknown->QueryInterface(IID_IKXQClassView, reinterpret_cast<void**>(view));
+  return VariantToInterface(value, view);
 }
 
 void OverspillUtils::GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page,
