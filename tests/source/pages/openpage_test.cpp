@@ -115,6 +115,19 @@ TEST_F(OpenPageTest, RowsOfAStoredContinuousListCarryTheirIndex) {
       << reply;
 }
 
+TEST_F(OpenPageTest, RevisionsWithoutARepeatingValueBecomeWarnings) {
+  // The rows of template "TZ" have no values of their own: revision
+  // positions past the one value key map to nothing.
+  const kx::host::RequestResult result = host_.Request(u"OpenPage", u"801");
+  const std::string reply = Reply(result);
+  EXPECT_EQ(Count(reply, "<ShowRevision "), 1u) << reply;
+  EXPECT_NE(reply.find("RevisionId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"a\"/>"),
+            std::string::npos);
+  ASSERT_EQ(result.warnings.size(), 2u);
+  EXPECT_NE(Narrow(result.warnings[0]).find("Revision index 1 has no value"), std::string::npos)
+      << Narrow(result.warnings[0]);
+}
+
 TEST_F(OpenPageTest, AnIdThatNamesNoPageFailsWithTheStoresErrorAndWritesNothing) {
   host_.SetCurrent(kSheet, kPage2);
   const kx::host::RequestResult result = host_.Request(u"OpenPage", u"999");

@@ -121,6 +121,12 @@ const char kPagesFixture[] = R"XML(<store>
     </node>
    </page>
   </template>
+  <template id="TZ" checknum="1" name="Rows without values" kind="Datasheet" classes="Pump">
+   <page id="Z" name="List" continuous="Rows" revisions="3">
+    <node name="Sheet" index="0" classes="Document"><field id="1" type="String" valueKey="0"/></node>
+    <node name="Row" index="1" classes="Pump"><field id="2" type="String" valueKey="-1"/></node>
+   </page>
+  </template>
   <template id="TO" checknum="1" name="Readings" kind="Datasheet" classes="Pump">
    <page id="O" name="Readings">
     <node name="Rows" index="0" classes="Pump">
@@ -315,6 +321,22 @@ const char kPagesFixture[] = R"XML(<store>
    <value attribute="Revisions" empty="true"/>
    <value attribute="Revisions" empty="true"/>
    <value attribute="Revisions">r1</value>
+  </object>
+
+  <object id="800" class="Datasheet">
+   <value attribute="TemplateId">TZ</value>
+   <value attribute="CurrentPages" ref="801"/>
+  </object>
+  <object id="801" class="Page" owner="800">
+   <value attribute="TemplateId">TZ</value><value attribute="PageId">Z</value>
+   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
+   <value attribute="NodeObjects" ref="800"/>
+   <value attribute="NodeObjects" ref="10"/>
+   <value attribute="NodeIndices">1</value>
+   <value attribute="NodeIndices">2</value>
+   <value attribute="Revisions">a</value>
+   <value attribute="Revisions">b</value>
+   <value attribute="Revisions">c</value>
   </object>
 
   <object id="600" class="Datasheet">

@@ -51,6 +51,8 @@ enum : LONG {
   kList = 700,        // continuous list "TL": fixed fields 1-3, rows of 3 fields
   kListPage = 701,    // rows P-1, P-2
   kListIssued = 711,  // its issued copy, with stored fields and revisions of both rows
+  kNoValues = 800,    // continuous list "TZ" whose repeating fields have no values
+  kNoValuesPage = 801,  // three revisions, one value key
   kLoop = 600,        // pages 601 <-> 602: a circular chain
   kLoop1 = 601,
   kLoop2 = 602,
