@@ -17,30 +17,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
 
-enum : uint32_t {
-  kIdTargetId = 2,
-  kIdStatus = 3,
-  kIdPageId = 4,
-  kIdDocumentId2 = 5,
-  kIdStatus2 = 6,
-};
-
-constexpr GrammarRecord kComparePagesGrammar[] = {
-    {kGrammarRoot, nullptr, 0},
-    {kGrammarElement, u"XMLMessage", 0},
-    {kGrammarStringAttribute, u"TargetId", kIdTargetId},
-    {kGrammarIntegerAttribute, u"Status", kIdStatus},
-    {kGrammarChild, nullptr, 1},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarElement, u"ComparePages", 1},
-    {kGrammarIntegerAttribute, u"PageId", kIdPageId},
-    {kGrammarIntegerAttribute, u"DocumentId2", kIdDocumentId2},
-    {kGrammarIntegerAttribute, u"Status2", kIdStatus2},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarEnd, nullptr, 0},
-};
-
-
 std::u16string Decimal(int32_t value) { return kx_format(u"%d", static_cast<int>(value)); }
 
 // The page, its datasheet and the status of the page set that holds it.
@@ -112,8 +88,7 @@ void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application
 // OpenPage.
 
 HRESULT Main::OpenPage(const OLECHAR* request) {
-  KXComException ctx(u"KXDBDatasheetSvcs::OpenPage");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::OpenPage", [&](KXComException& ctx) {
     std::u16string pageIdText(request != nullptr ? request : u"");
     // A line end after the id (a request read from a file) is not part of
     // it; leading blanks are kept as sent.
@@ -134,17 +109,14 @@ HRESULT Main::OpenPage(const OLECHAR* request) {
     KX_CHECK(ctx, WritePageContents(context, work.page, work.status, onDemand));
     EndOpenPageReply(*this);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---------------------------------------------------------------------------
 // ListPageObjects.
 
 HRESULT Main::ListPageObjects(const OLECHAR* request) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ListPageObjects");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListPageObjects", [&](KXComException& ctx) {
     IKXQObjectPtr page;
     GetStoreObject(m_pDatabase, page, _wtol(request != nullptr ? request : u""));
     IKXQObjectPtr datasheet;
@@ -180,36 +152,25 @@ HRESULT Main::ListPageObjects(const OLECHAR* request) {
     XMLReply::EndElement(*this, u"Objects");
     XMLReply::EndMessage(*this);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---------------------------------------------------------------------------
 // ComparePages.
 
-const GrammarRecord* ComparePagesSchema::GetSchema() const { return kComparePagesGrammar; }
-
-HRESULT ComparePagesMessageParser::EndElement(uint32_t id) {
-  if (id == 0) return S_OK;
-  if (id == 1) return ComparePages();
-  return E_INVALIDARG;
+const GrammarRecord* ComparePagesSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"ComparePages", {Grammar::Integer(u"PageId", PageId),
+                        Grammar::Integer(u"DocumentId2", DocumentId2),
+                        Grammar::Integer(u"Status2", Status2)});
+  return kGrammar.data();
 }
 
-HRESULT ComparePagesMessageParser::GetChildHandler(uint32_t childId,
-                                                   SAXSchemaElementHandler** handler) {
-  if (childId > 1) return E_INVALIDARG;
-  *handler = this;
-  return S_OK;
-}
-
-HRESULT ComparePagesMessageParser::SetAttribute(uint32_t id, const SAXValue& value) {
+HRESULT ComparePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case kIdTargetId: m_targetId.Assign(value.text); return S_OK;
-    case kIdStatus: m_status = value.integer; return S_OK;
-    case kIdPageId: m_pageId = value.integer; return S_OK;
-    case kIdDocumentId2: m_documentId2 = value.integer; return S_OK;
-    case kIdStatus2: m_status2 = value.integer; return S_OK;
+    case PageId: return Store(m_pageId, value);
+    case DocumentId2: return Store(m_documentId2, value);
+    case Status2: return Store(m_status2, value);
     default: return E_INVALIDARG;
   }
 }
@@ -239,17 +200,6 @@ HRESULT ComparePagesMessageParser::ComparePages() {
 }
 
 HRESULT Main::ComparePages(const OLECHAR* request) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ComparePages");
-  try {
-    ComparePagesMessageParser parser(this);
-    const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
-    return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  return ServeMessage<ComparePagesMessageParser>(*this, u"KXDBDatasheetSvcs::ComparePages",
+                                                 request);
 }

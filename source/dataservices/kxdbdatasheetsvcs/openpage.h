@@ -6,35 +6,29 @@
 #include <cstdint>
 
 #include "kxstoreptrs.h"
-#include "saxschemaparser.h"
+#include "main.h"
 
-class Main;
 struct IKXQApplication;
 struct PageLoadContext;
 
-class ComparePagesSchema : public SAXSchemaParser {
+class ComparePagesSchema : public MessageParser {
  public:
+  enum Id : uint32_t { PageId = 4, DocumentId2, Status2 };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
-class ComparePagesMessageParser : public ComparePagesSchema {
+class ComparePagesMessageParser final : public ComparePagesSchema {
  public:
-  // `main` is not owned and must outlive the parser.
-  explicit ComparePagesMessageParser(Main* main) : m_pMain(main) {}
-
-  HRESULT EndElement(uint32_t id) override;
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
-
+  using ComparePagesSchema::ComparePagesSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ComparePages(); }
   // The worker; reports its own failures and throws nothing.
   HRESULT ComparePages();
 
-  Main* m_pMain;
-  int32_t m_pageId = -1;
-  int32_t m_documentId2 = -1;
-  int32_t m_status = -1;
-  int32_t m_status2 = -1;
-  SAXText m_targetId;
+  int32_t m_pageId = -1;       // "PageId"
+  int32_t m_documentId2 = -1;  // "DocumentId2"
+  int32_t m_status2 = -1;      // "Status2"
 };
 
 namespace KXDBDatasheetSvcs {
