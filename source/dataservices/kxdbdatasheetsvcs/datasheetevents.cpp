@@ -13,7 +13,6 @@
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "loaddatasheet.h"
-#include "loaddatasheetwriters.h"
 #include "main.h"
 #include "scopedcurrent.h"
 

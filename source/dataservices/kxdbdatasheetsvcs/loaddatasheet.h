@@ -24,11 +24,14 @@
 
 #include <cstdint>
 
+#include "com/comutil.h"
 #include "com/oleauto.h"
+#include "host/application.h"
 #include "kxstoreptrs.h"
+#include "kxxmlutils.h"
 
+class KXComException;
 class Main;
-struct IKXQApplication;
 
 // The record one load (a datasheet, a page, an event) shares with the page
 // and field writers. Lives as long as its owner; not copyable.
@@ -132,3 +135,26 @@ HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int
                              BSTR text, BSTR otherText, BSTR* out);
 HRESULT WriteShowQualifier(IKXQObject* page, int32_t status, int32_t qualifier, int32_t value,
                            BSTR* out);
+
+// Helpers the change events share with the writers (objects borrowed).
+namespace loaddatasheet {
+
+// Hands the failure of one item (the thread's error description, else the
+// system text of `hr`) to the application's warning operation and clears
+// the thread's error information. `application` may be null.
+void ReportItemFailure(IKXQApplication* application, HRESULT hr);
+// A new XML string writer without line breaks.
+_com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx);
+
+// The value of entry `index` of a page's "Qualifiers" as an integer (0 for
+// no value). Raises "Cannot coerce attribute to an integer" for another
+// value.
+int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* qualifiers, int32_t index);
+
+// The show element of a page's stored annotation `text`, compared with the
+// annotation of the same id on `issued` (may be null). Failures come back as
+// an HRESULT with the thread's error information.
+HRESULT WriteStoredAnnotation(IKXQObject* page, IKXQObject* issued, IKXQApplication* application,
+                              int32_t status, BSTR text, BSTR* out);
+
+}  // namespace loaddatasheet
