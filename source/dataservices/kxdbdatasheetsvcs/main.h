@@ -101,6 +101,9 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  HRESULT OpenPage(const OLECHAR* request);
+  HRESULT ListPageObjects(const OLECHAR* request);
+  HRESULT ComparePages(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
