@@ -19,6 +19,7 @@
 #include "main.h"
 #include "overspillutils.h"
 #include "scopedcurrent.h"
+#include "triggers.h"
 
 namespace {
 
@@ -177,16 +178,12 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
   return ctx.Return();
 }
 
-void SetUpTriggerIfMissing(KXComException& ctx, Main& main, IKXQObject* object,
-                           const OLECHAR* triggerName, bool datasheet) {
-  VARIANT_BOOL has = VARIANT_FALSE;
-  KX_CHECK(ctx, object->HasTrigger(_bstr_t(triggerName), &has));
-  if (has != VARIANT_FALSE) return;
-  (void)datasheet;
-  (void)main;
-  // The trigger set-up is not checked: a page without its trigger is still
-  // shown.
-  ClearThreadErrorInfo();
+void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
+  const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
+                               : KXDBDatasheetServices::InitializePageTrigger(main, object);
+  // A page whose trigger could not be set up is still shown; the host hears
+  // why it will not be kept up to date.
+  if (FAILED(hr)) loaddatasheet::ReportItemFailure(main.m_pApplication, hr);
 }
 
 }  // namespace
@@ -295,7 +292,7 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
     KX_CHECK(ctx, response->Flush());
     KX_CHECK(ctx, response->EndElement(element));
     if (status == 1 && openForEditing) {
-      SetUpTriggerIfMissing(ctx, *main, datasheet, u"Datasheet", true);
+      SetUpTrigger(*main, datasheet, true);
     }
     return S_OK;
   }
@@ -355,7 +352,7 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     KX_CHECK(ctx, WritePageRevisions(context, page, templatePage));
     KX_CHECK(ctx, WritePageAnnotations(context, page, status));
     KX_CHECK(ctx, WritePageQualifiers(context, page, status));
-    if (status == 1 && openForEditing) SetUpTriggerIfMissing(ctx, *main, page, u"Field", false);
+    if (status == 1 && openForEditing) SetUpTrigger(*main, page, false);
     context.m_continuousPage = false;
     return S_OK;
   }

@@ -1,5 +1,15 @@
 #include "mainworkers.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "com/wstr.h"
+#include "continuouspageadvisor.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "overspillutils.h"
+
 MainWorkers& MainWorkers::Defaults() {
   static MainWorkers defaults;
   return defaults;
@@ -45,4 +55,84 @@ HRESULT MainWorkers::ValidateLabelObject(Main&, IKXQObject*, LONG) {
 HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
   if (xml != nullptr) *xml = nullptr;
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
+}
+
+// ---- Services the triggers use ---------------------------------------------
+
+namespace {
+
+constexpr OLECHAR kWorkersFile[] = u"source/dataservices/kxdbdatasheetsvcs/mainworkers";
+
+}  // namespace
+
+HRESULT MainWorkers::GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key,
+                                          int32_t position, IKXQObject* page) {
+  KXComException ctx = KXComException::Silent(u"Composition::GetContinuousListKey");
+  try {
+    CheckPointerArgument(ctx, key);
+    *key = nullptr;
+    const int32_t first = helper.FirstRepeatingField();
+    if (position < first) {
+      *key = SysAllocString(kx_ltow(position, 10).c_str());
+      return S_OK;
+    }
+    std::vector<int32_t>& rows = helper.RowObjectIds();
+    if (rows.empty() && page != nullptr) {
+      IKXQAttributePtr objects;
+      GetAttributeInterface(page, u"NodeObjects", objects);
+      const int32_t count = objects ? GetAttributeCount(objects) : 0;
+      for (int32_t i = std::max<int32_t>(1, helper.FirstRowPosition()); i <= count; ++i) {
+        IKXQObjectPtr object;
+        GetAttributeAsObject(objects, i, object);
+        rows.push_back(object ? ObjectIdOf(object) : 0);
+      }
+    }
+    const int32_t perRow = helper.FieldsPerRow();
+    if (perRow <= 0) return S_OK;
+    const int32_t row = (position - first) / perRow;
+    if (row >= static_cast<int32_t>(rows.size())) return S_OK;
+    *key = SysAllocString(kx_format(u"CL%ld:%ld", static_cast<long>(rows[static_cast<size_t>(row)]),
+                                    static_cast<long>((position - first) % perRow))
+                              .c_str());
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kWorkersFile))
+  return ctx.Return();
+}
+
+HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* page, bool required,
+                                             VariantUtil::SafeArrayMatrix& list,
+                                             IKXQTemplatePage** target) {
+  KXComException ctx = KXComException::Silent(u"OverspillUtils::GetOverspillAssociation");
+  try {
+    return run.GetOverspillAssociation(page, required, list, target);
+  }
+  KX_CATCH(ctx, KX_HERE(kWorkersFile))
+  return ctx.Return();
+}
+
+// Not built yet: spilling onto new overspill pages and their registration,
+// the summary-sheet membership changes and the live field writer.
+HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
+                                        IKXQTemplatePage*) {
+  return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
+}
+HRESULT MainWorkers::RegisterNewPages(OverspillUtils&) {
+  return WorkerNotImplementedYet(u"OverspillUtils::RegisterNewPages");
+}
+HRESULT MainWorkers::AddListObject(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*, bool,
+                                   int32_t, bool) {
+  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddListObject");
+}
+HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*,
+                                         bool) {
+  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddSummarySheetPage");
+}
+HRESULT MainWorkers::RemoveObjectFromPage(Main&, IKXQObject*, IKXQObject*) {
+  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
+}
+HRESULT MainWorkers::WriteFields(PageLoadContext&, IKXQObject*, IKXQTemplatePage*, int32_t,
+                                 IKXQAttribute*, BSTR* text) {
+  if (text != nullptr) *text = nullptr;
+  return WorkerNotImplementedYet(u"WriteFields");
 }
