@@ -5,6 +5,10 @@
 
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
+#include "fieldutils.h"
+#include "kxdbdatasheetutils.h"
+#include "kxfielddata.h"
+#include "loaddatasheet.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
@@ -112,7 +116,7 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
 }
 
 // Not built yet: spilling onto new overspill pages and their registration,
-// the summary-sheet membership changes and the live field writer.
+// and the summary-sheet membership changes.
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -131,8 +135,37 @@ HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTe
 HRESULT MainWorkers::RemoveObjectFromPage(Main&, IKXQObject*, IKXQObject*) {
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
 }
-HRESULT MainWorkers::WriteFields(PageLoadContext&, IKXQObject*, IKXQTemplatePage*, int32_t,
-                                 IKXQAttribute*, BSTR* text) {
-  if (text != nullptr) *text = nullptr;
-  return WorkerNotImplementedYet(u"WriteFields");
+// The field writers of the page loader are not built yet: this form keeps
+// the page's stored record of the field and gives it the live value.
+HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
+                                 IKXQTemplatePage* templatePage, int32_t fieldId,
+                                 IKXQAttribute* fields, BSTR* text) {
+  KXComException ctx = KXComException::Silent(u"WriteFields");
+  try {
+    CheckPointerArgument(ctx, text);
+    *text = nullptr;
+    CheckPointerArgument(ctx, fields);
+    _bstr_t stored;
+    if (fieldId >= 1 && fieldId <= GetAttributeCount(fields)) {
+      KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, fieldId, stored);
+    }
+    if (stored.length() == 0) return S_OK;
+    KXFieldData record;
+    KX_CHECK(ctx, record.SelectField(stored, -1));
+    IKXQTemplateFieldPtr field;
+    FieldUtils::GetTemplateField(templatePage, stored, fieldId, field);
+    _variant_t position;
+    IKXQFieldValuePtr holder;
+    if (field) {
+      KX_CHECK(ctx, FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
+                                                   position.GetAddress(), &holder));
+    }
+    _bstr_t value;
+    if (holder) FieldUtils::GetAttributeValueText(holder, position, value, nullptr);
+    record.SetNumberTexts(value.length() > 0 ? static_cast<const OLECHAR*>(value) : u"", nullptr,
+                          nullptr, nullptr);
+    KX_CHECK(ctx, record.WriteFieldData(text, kFieldDataFull, -1));
+  }
+  KX_CATCH(ctx, KX_HERE(kWorkersFile))
+  return ctx.Return();
 }

@@ -126,6 +126,9 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, owner, &filter));
   if (filter.vt == VT_EMPTY) return 0;
+  // The claim test goes to the store under its one spelling, whatever the
+  // case of the stored name.
+  if (filter.vt == VT_BSTR) filter = _variant_t(u"KX_CLAIM_ONLY");
   const int32_t id = static_cast<int32_t>(_wtol(key));
   if (id < 1) return 0;
   if (FAILED(m_pDatabase->get_Object(id, &object)) || !object) {
