@@ -2,12 +2,8 @@
 // a change "by another client" and the trigger callbacks it causes run in
 // one transaction, delivered as the host program delivers them.
 //
-// Datasheet 100 ("T12", user alice) shows pump 10 on page 101 in twelve
-// text fields F1..F12; its submitted copy 121 mirrors page 101. Datasheet
-// 200 is a continuous list ("TL": three fixed fields on the sheet itself,
-// rows of three fields F1..F3) with pumps 10 and 11 on page 201. Datasheet
-// 300 is a summary sheet ("TS") whose filter passes pumps with F12 "yes";
-// pump 12 belongs to datasheet 100 itself (field 12 of page 102 shows it).
+// The plant is tests/tools/data/triggers-plant.xml (its comment says what
+// it holds), shared with the host program's trigger scripts.
 #pragma once
 
 #include <memory>
@@ -36,11 +32,10 @@ enum : LONG {
   kSummaryPage = 301,
 };
 
-extern const char kTriggersFixture[];
-
 class TriggersHost {
  public:
-  explicit TriggersHost(const char* fixture = kTriggersFixture);
+  // The store of tests/tools/data/triggers-plant.xml, in memory.
+  TriggersHost();
   ~TriggersHost();
 
   kx::host::Host& host() { return m_host; }
