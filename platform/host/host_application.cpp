@@ -5,6 +5,7 @@
 #include "host/internal/errors.h"
 #include "host/internal/xml_text.h"
 #include "host/store_session.h"
+#include "host/template_library.h"
 
 namespace kx::host {
 
@@ -28,7 +29,9 @@ void Application::SetStore(IKXQDatabase* database, IKXQSchema* schema,
                            IKXQTemplateLibrary* library) {
   database_ = internal::StoreRef<IKXQDatabase>(database);
   schema_ = internal::StoreRef<IKXQSchema>(schema);
-  library_ = internal::StoreRef<IKXQTemplateLibrary>(library);
+  library_ = library ? internal::StoreRef<IKXQTemplateLibrary>(
+                           MakeRef<TemplateLibrary>(library, settings_).get())
+                     : internal::StoreRef<IKXQTemplateLibrary>();
 }
 
 void Application::SetProjects(IKXQProject* active, IKXQProject* root) {
