@@ -1,0 +1,64 @@
+// Template listings: "ListTemplates", the datasheet and summary templates
+// of the host's template library sorted by name, and "ListCachedTemplates",
+// the template records of the object store (class "Template") that carry a
+// template id and a checknum. Both ignore their request text and reply
+// with an "XMLMessage" whose "TargetId" is "App".
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "com/comutil.h"
+#include "kxstoreptrs.h"
+
+class DataServicePart;
+class KXComException;
+
+// One template as "ListTemplates" lists it.
+struct TemplateListEntry {
+  std::u16string name;
+  std::u16string templateId;
+  std::u16string className;
+  std::u16string category;
+};
+
+// The templates of a listing, kept sorted by name without regard to ASCII
+// letter case; names that compare equal keep the order they came in. A
+// template whose id is already listed is dropped (the same template read
+// twice), whatever its name.
+class TemplateList {
+ public:
+  // Copies the four texts into a record at its sorted place. False (and
+  // nothing kept) when a record of that template id is held.
+  bool InsertSorted(std::u16string_view name, std::u16string_view templateId,
+                    std::u16string_view className, std::u16string_view category);
+  size_t Count() const { return records_.size(); }
+  const TemplateListEntry& At(size_t index) const { return *records_[index]; }
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<TemplateListEntry>> records_;
+  std::set<std::u16string> ids_;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// The whole bodies of the two messages (trace, reply, failures reported as
+// the HRESULT with the thread's error information). `part` is the serving
+// Main's data-service part.
+HRESULT ListTemplates(DataServicePart& part);
+HRESULT ListCachedTemplates(DataServicePart& part);
+
+// Calls `visit` with each instance of the schema's class "Template", in
+// the store's order, with its "TemplateId" and "Checknum" texts, until it
+// returns false. A schema without that class raises E_FAIL
+// `missingClassText`. Throws KXComException.
+void VisitTemplateRecords(
+    KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+    const std::function<bool(IKXQObject* record, const _bstr_t& templateId, const _bstr_t& checknum)>&
+        visit);
+
+}  // namespace KXDBDatasheetSvcs

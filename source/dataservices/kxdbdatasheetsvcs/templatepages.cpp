@@ -1,0 +1,261 @@
+#include "templatepages.h"
+
+#include <algorithm>
+
+#include "com/comutil.h"
+#include "com/wstr.h"
+#include "host/application.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxdbdatasheetutils.h"
+#include "kxqdataserviceimpl.h"
+#include "kxstoreutils.h"
+#include "variantutil.h"
+#include "xmlreply.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/templatepages";
+
+// Destroys a SAFEARRAY handed out by the store on every way out.
+class OwnedSafeArray {
+ public:
+  OwnedSafeArray() = default;
+  OwnedSafeArray(const OwnedSafeArray&) = delete;
+  OwnedSafeArray& operator=(const OwnedSafeArray&) = delete;
+  ~OwnedSafeArray() {
+    if (array_ != nullptr) SafeArrayDestroy(array_);
+  }
+  SAFEARRAY** Out() { return &array_; }
+  SAFEARRAY* Get() const { return array_; }
+
+ private:
+  SAFEARRAY* array_ = nullptr;
+};
+
+std::u16string TakeText(BSTR text) {
+  std::u16string copy(text ? text : u"", SysStringLen(text));
+  SysFreeString(text);
+  return copy;
+}
+
+void GetLibrary(KXComException& ctx, IKXQApplication* application, IKXQTemplateLibraryPtr& library) {
+  CheckPointerArgument(ctx, application);
+  KX_CHECK(ctx, application->get_TemplateLibrary(&library));
+  if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
+}
+
+std::u16string GetKind(KXComException& ctx, IKXQTemplate* tmpl) {
+  BSTR kind = nullptr;
+  const HRESULT hr = tmpl->get_Kind(&kind);
+  std::u16string text = TakeText(kind);
+  KX_CHECK(ctx, hr);
+  return text;
+}
+
+// A "Summary" template whose first page is a continuous list.
+bool IsContinuousSummary(KXComException& ctx, IKXQTemplate* tmpl, const std::u16string& kind) {
+  if (kx_wcsicmp(kind, u"Summary") != 0) return false;
+  IKXQTemplatePagePtr first;
+  KX_CHECK(ctx, tmpl->get_Page(1, &first));
+  if (!first) return false;
+  BSTR format = nullptr;
+  const HRESULT hr = first->get_ContinuousFormat(&format);
+  const std::u16string text = TakeText(format);
+  KX_CHECK(ctx, hr);
+  return !text.empty();
+}
+
+}  // namespace
+
+void TemplatePageListing::InternalAddObject(IKXQDatabase* database, int32_t id) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::InternalAddObject");
+  IKXQObjectPtr object;
+  GetStoreObject(database, object, id);
+  AddObject(object);
+}
+
+void TemplatePageListing::AddObject(IKXQObject* object) {
+  if (object == nullptr) return;
+  const bool known = std::any_of(objects_.begin(), objects_.end(), [object](const IKXQObjectPtr& held) {
+    return held.GetInterfacePtr() == object;
+  });
+  if (!known) objects_.emplace_back(object);
+}
+
+void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema,
+                                                    IKXQTemplate* tmpl) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListTemplatePagesByObject");
+  if (!objects_.empty()) {
+    for (const IKXQObjectPtr& object : objects_) {
+      KXClassTemplatesInfo record;
+      record.object = object;
+      KXDBDatasheetSvcs::GetObjectClass(object, record.cls);
+      records_.push_back(std::move(record));
+    }
+  } else if (tmpl != nullptr) {
+    OwnedSafeArray classes;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, classes.Out()));
+    VariantUtil::SafeArrayVector vector(classes.Get(), false);
+    if (vector.Count() == 0) {
+      IKXQClassPtr globals;
+      if (schema != nullptr) KX_CHECK(ctx, schema->get_Class(_bstr_t(u"GlobalsClass"), &globals));
+      if (globals) records_.push_back(KXClassTemplatesInfo{nullptr, globals, {}});
+    }
+    for (int32_t i = 0; i < vector.Count(); ++i) {
+      IKXQClass* cls = nullptr;
+      if (FAILED(vector.GetInterfaceAt(i, &cls)) || cls == nullptr) {
+        // An element of another kind stands for no class.
+        ClearThreadErrorInfo();
+        continue;
+      }
+      IKXQClassPtr held;
+      held.Attach(cls);
+      records_.push_back(KXClassTemplatesInfo{nullptr, held, {}});
+    }
+  }
+  if (!records_.empty()) AddValidTemplates(application);
+}
+
+void TemplatePageListing::AddValidTemplates(IKXQApplication* application) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::AddValidTemplates");
+  IKXQTemplateLibraryPtr library;
+  GetLibrary(ctx, application, library);
+  LONG count = 0;
+  KX_CHECK(ctx, library->get_Count(&count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, library->get_Item(i, &tmpl));
+    if (!tmpl) continue;
+    const std::u16string kind = GetKind(ctx, tmpl);
+    if (kx_wcsicmp(kind, u"Datasheet") != 0 && !IsContinuousSummary(ctx, tmpl, kind)) continue;
+    OwnedSafeArray classes;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, classes.Out()));
+    for (KXClassTemplatesInfo& record : records_) {
+      if (record.cls && KXDBDatasheetSvcs::IsClassInArray(record.cls, classes.Get())) {
+        record.templates.push_back(tmpl);
+      }
+    }
+  }
+}
+
+void TemplatePageListing::ListContinuousDatasheets(IKXQApplication* application) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListContinuousDatasheets");
+  IKXQTemplateLibraryPtr library;
+  GetLibrary(ctx, application, library);
+  LONG count = 0;
+  KX_CHECK(ctx, library->get_Count(&count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, library->get_Item(i, &tmpl));
+    if (tmpl && IsContinuousSummary(ctx, tmpl, GetKind(ctx, tmpl))) {
+      records_.push_back(KXClassTemplatesInfo{nullptr, nullptr, {tmpl}});
+    }
+  }
+}
+
+void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListSummaryPages");
+  CheckPointerArgument(ctx, tmpl);
+  records_.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+}
+
+void TemplatePageListing::WriteReply(DataServicePart& part) {
+  if (records_.empty()) return;
+  KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
+  XMLReply::BeginMessage(part, targetId_.c_str(), -1);
+  for (const KXClassTemplatesInfo& record : records_) {
+    LONG objectId = 0;
+    if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
+    for (const IKXQTemplatePtr& tmpl : record.templates) {
+      BSTR text = nullptr;
+      KX_CHECK(ctx, tmpl->get_Id(&text));
+      const _bstr_t templateId(text, false);
+      KX_CHECK(ctx, tmpl->get_Name(&text));
+      const std::u16string templateName = TakeText(text);
+      LONG pages = 0;
+      KX_CHECK(ctx, tmpl->get_PageCount(&pages));
+      XMLReply::AddStringAttribute(part, u"TemplateId", templateId);
+      if (record.object) XMLReply::AddLongAttribute(part, u"ObjectId", objectId);
+      XMLReply::StartElement(part, u"Pages");
+      for (LONG i = 1; i <= pages; ++i) {
+        IKXQTemplatePagePtr page;
+        KX_CHECK(ctx, tmpl->get_Page(i, &page));
+        CheckPointerArgument(ctx, page.GetInterfacePtr());
+        KX_CHECK(ctx, page->get_Id(&text));
+        const _bstr_t pageId(text, false);
+        KX_CHECK(ctx, page->get_Name(&text));
+        const std::u16string label =
+            KXDBDatasheetSvcs::TemplatePageLabel(record.object, templateName, TakeText(text), i);
+        XMLReply::AddStringAttribute(part, u"TemplatePageId", pageId);
+        XMLReply::AddStringAttribute(part, u"Name", _bstr_t(label));
+        XMLReply::WriteElement(part, u"Page", nullptr);
+      }
+      XMLReply::EndElement(part, u"Pages");
+    }
+  }
+  XMLReply::EndMessage(part);
+  records_.clear();
+}
+
+namespace KXDBDatasheetSvcs {
+
+std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templateName,
+                                 const std::u16string& pageName, int32_t number) {
+  std::u16string label;
+  if (object != nullptr) {
+    _bstr_t name;
+    GetObjectName(object, name, false);
+    label.append(static_cast<const OLECHAR*>(name), name.length());
+    label += u": ";
+  }
+  label += templateName;
+  label += u" - ";
+  label += pageName.empty() ? kx_ltow(number) : FormatPageName(pageName, number);
+  return label;
+}
+
+HRESULT ListTemplatePages(DataServicePart& part, const OLECHAR* request) {
+  KXComException ctx(u"Main::ListTemplatePages");
+  try {
+    IKXQObjectPtr datasheet;
+    GetStoreObject(part.m_pDatabase, datasheet, _wtol(request ? request : u""));
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(part.m_pApplication, datasheet, &tmpl, 1));
+    if (!tmpl) {
+      _bstr_t templateId;
+      GetAttributeString(datasheet, templateId, u"TemplateId", -1);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The template %ls of datasheet %ls is not in the template library",
+                              static_cast<const OLECHAR*>(templateId), request);
+    }
+    TemplatePageListing listing;
+    listing.SetTargetId(request ? request : u"");
+    const std::u16string kind = GetKind(ctx, tmpl);
+    if (kx_wcsicmp(kind, u"Summary") != 0) {
+      IKXQAttributePtr pages;
+      const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+      for (int32_t i = count; i >= 1; --i) {
+        IKXQObjectPtr page;
+        GetAttributeObjectValue(pages, page, i);
+        if (!page) continue;
+        IKXQTemplatePtr pageTemplate;
+        KX_CHECK(ctx, GetTemplate(part.m_pApplication, page, &pageTemplate, 1));
+        if (!pageTemplate) continue;
+        IKXQObjectPtr primary;
+        KX_CHECK(ctx, GetPagePrimaryObject(part.m_pApplication, page, pageTemplate, &primary, nullptr, 1));
+        listing.AddObject(primary);
+      }
+      listing.ListTemplatePagesByObject(part.m_pApplication, part.m_pSchema, tmpl);
+      listing.ListContinuousDatasheets(part.m_pApplication);
+    } else if (IsContinuousSummary(ctx, tmpl, kind)) {
+      listing.ListContinuousDatasheets(part.m_pApplication);
+    } else {
+      listing.ListSummaryPages(tmpl);
+    }
+    listing.WriteReply(part);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetSvcs

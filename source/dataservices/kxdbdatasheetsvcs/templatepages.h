@@ -1,0 +1,72 @@
+// Template-page listings: which template pages a client may insert.
+// "ListTemplatePages" (request: a datasheet id) and
+// "ListTemplatePagesByObject" (request: "ObjectId" elements) collect, per
+// object or class, the templates of the library valid for it and reply
+// with every page of each, labelled for the user.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kxstoreptrs.h"
+
+class DataServicePart;
+struct IKXQApplication;
+
+// One object or class and the templates valid for it.
+struct KXClassTemplatesInfo {
+  IKXQObjectPtr object;  // null: the record stands for its class alone
+  IKXQClassPtr cls;      // null: the templates were given, not collected
+  std::vector<IKXQTemplatePtr> templates;
+};
+
+// The collection behind both messages. Every operation throws
+// KXComException; store and library failures are raised as they come.
+class TemplatePageListing {
+ public:
+  void SetTargetId(std::u16string_view targetId) { targetId_ = targetId; }
+  const std::u16string& TargetId() const { return targetId_; }
+
+  // The object of `id` joins the objects asked about unless it is there;
+  // an id that names no object fails.
+  void InternalAddObject(IKXQDatabase* database, int32_t id);
+  void AddObject(IKXQObject* object);
+  // One record per object asked about (with its class); without objects,
+  // one per class of `tmpl` (may be null: no records) or, when it has no
+  // classes, one for the schema's "GlobalsClass". Then AddValidTemplates.
+  void ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema, IKXQTemplate* tmpl);
+  // Adds to each record with a class every template of the library valid
+  // for it: a "Datasheet" template attached to the class, or a
+  // continuous-list "Summary" template attached to it.
+  void AddValidTemplates(IKXQApplication* application);
+  // One record (no object, no class) per continuous-list summary template.
+  void ListContinuousDatasheets(IKXQApplication* application);
+  // One record holding `tmpl` alone.
+  void ListSummaryPages(IKXQTemplate* tmpl);
+
+  const std::vector<KXClassTemplatesInfo>& Records() const { return records_; }
+  // The reply: nothing at all without records; else "XMLMessage" with
+  // "TargetId", one "Pages" per record and template, one "Page" per
+  // template page. The records are dropped afterwards.
+  void WriteReply(DataServicePart& part);
+
+ private:
+  std::u16string targetId_;
+  std::vector<IKXQObjectPtr> objects_;  // in the order asked, no repeats
+  std::vector<KXClassTemplatesInfo> records_;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// The whole body of "ListTemplatePages": `request` is the datasheet's id in
+// decimal, also the reply's "TargetId".
+HRESULT ListTemplatePages(DataServicePart& part, const OLECHAR* request);
+
+// The label of page `number` of `tmpl` as listed: "OBJECT: " when there
+// is an object, the template's name when not empty, " - ", and the page's
+// name formatted with its number (FormatPageName), or the bare number for a
+// page without name.
+std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templateName,
+                                 const std::u16string& pageName, int32_t number);
+
+}  // namespace KXDBDatasheetSvcs
