@@ -1,5 +1,7 @@
 #include "host/host_application.h"
 
+#include "com/dispatch_impl.h"
+#include "com/errorinfo.h"
 #include "host/events.h"
 #include "host/failure_points.h"
 #include "host/internal/errors.h"
@@ -52,6 +54,29 @@ void Application::ClearTexts() {
 
 // ---- pending change events ----
 
+namespace {
+
+// The event's "Key" property, when its automation names have one.
+std::optional<std::u16string> EventKey(IKXQApplicationEvent* event) {
+  DISPID id = DISPID_UNKNOWN;
+  if (FAILED(kx_get_dispid(event, u"Key", &id))) {
+    SetErrorInfo(0, nullptr);
+    return std::nullopt;
+  }
+  VARIANT result;
+  VariantInit(&result);
+  std::optional<std::u16string> key;
+  if (SUCCEEDED(kx_invoke(event, id, DISPATCH_PROPERTYGET, nullptr, 0, &result)) &&
+      result.vt == VT_BSTR) {
+    key = std::u16string(BstrView(result.bstrVal));
+  }
+  VariantClear(&result);
+  SetErrorInfo(0, nullptr);
+  return key;
+}
+
+}  // namespace
+
 std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
   std::vector<DeliveredEvent> delivered;
   // Take the list first: a serialiser may call back into the application,
@@ -78,6 +103,7 @@ void Application::DeliverEvents(const std::vector<Ref<IKXQApplicationEvent>>& ev
       if (SUCCEEDED(out.result)) out.recipients.emplace_back(BstrView(name));
       SysFreeString(name);
     }
+    out.key = EventKey(event.get());
     BSTR message = nullptr;
     BSTR xml = nullptr;
     const HRESULT serialised = event->SerializeEvent(&message, &xml);

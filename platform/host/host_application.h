@@ -24,6 +24,9 @@ class StoreSession;
 struct DeliveredEvent {
   std::vector<std::u16string> recipients;
   std::u16string message_name;
+  // The event's key, when it answers the automation property "Key" (the
+  // datasheet service's events do); for diagnosis only.
+  std::optional<std::u16string> key;
   std::optional<std::u16string> xml;
   HRESULT result = S_OK;  // of the event's own operations
 };

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "com/variant.h"
 
@@ -320,6 +321,13 @@ class SortedIdArray {
   // Inserts `id` at its place unless present; true when inserted.
   bool Add(int32_t id);
   void RemoveAll();
+  // Exchanges count, capacity and storage with `other`: how an id set is
+  // handed over whole.
+  void Swap(SortedIdArray& other) noexcept {
+    std::swap(count_, other.count_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(block_, other.block_);
+  }
 
  private:
   int32_t count_ = 0;

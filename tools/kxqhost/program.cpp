@@ -540,7 +540,8 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
       for (const auto& name : event.recipients) {
         recipients += (recipients.empty() ? "" : ", ") + Narrow(name);
       }
-      std::fprintf(out_, "== event %s to %s%s\n", Narrow(event.message_name).c_str(),
+      const std::string key = event.key ? " [" + Narrow(*event.key) + "]" : std::string();
+      std::fprintf(out_, "== event %s%s to %s%s\n", Narrow(event.message_name).c_str(), key.c_str(),
                    recipients.empty() ? "(nobody)" : recipients.c_str(),
                    FAILED(event.result) ? (" (failed: " + Describe(event.result) + ")").c_str() : "");
       if (event.xml) {

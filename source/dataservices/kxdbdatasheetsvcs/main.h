@@ -14,6 +14,8 @@
 #include "kxqdataserviceimpl.h"
 
 struct IKXQProjectUpdate;
+struct IDatasheetEvent;
+class KXQApplicationEventImpl;
 
 class Main final : public IKXDBDatasheetSvcsMain,
                    public IProvideClassInfo2,
@@ -188,6 +190,27 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT GetInfoForReport(const OLECHAR* request);
   HRESULT CompareDocuments(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
+
+  // Change events (mainevents.cpp). Each launch makes one event for the
+  // object (a page's events go to the datasheet that owns it; none is made
+  // for a null page or one without a datasheet), merges it into the pending
+  // event of the same key or posts it to the datasheet's users at `status`.
+  // Objects are borrowed. Never throws: a failure comes back as an HRESULT
+  // with the thread's error information.
+  HRESULT LaunchDatasheetEvent(IKXQObject* datasheet, int32_t status);
+  HRESULT LaunchPageEvent(IKXQObject* page, int32_t status);
+  // `refresh`: trigger callbacks and the qualifier setter only.
+  HRESULT LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status, bool refresh);
+  HRESULT LaunchUnitFieldEvent(IKXQObject* page, int32_t unit, int32_t status);
+  HRESULT LaunchAnnotationFieldEvent(IKXQObject* page, int32_t annotation, int32_t status);
+  HRESULT LaunchQualifierEvent(IKXQObject* page, int32_t qualifier, int32_t status);
+  // Merges `event` into a pending event of its key, or addresses it to the
+  // users holding `datasheet` at `status` and posts it when there is one.
+  // Throws KXComException.
+  void PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status);
+  // True when a pending event of the same key took `event`'s ids. Pending
+  // events of other services are skipped. Throws KXComException.
+  bool MergeWithPendingEvent(IDatasheetEvent* event);
 
   // The one continuous-list analysis of the module, kept for the template
   // page analysed last.

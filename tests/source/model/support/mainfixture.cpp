@@ -1,0 +1,22 @@
+#include "mainfixture.h"
+
+#include <gtest/gtest.h>
+
+namespace modeltest {
+
+AttachedMain::AttachedMain(ModelStore& store) {
+  if (FAILED(Main::CreateInstance(kx_uuidof<IKXQDataService>(), reinterpret_cast<void**>(&service_)))) {
+    ADD_FAILURE() << "cannot create Main";
+    return;
+  }
+  main_ = static_cast<Main*>(service_);
+  if (FAILED(service_->Attach(store.application()))) ADD_FAILURE() << "Main refused to attach";
+}
+
+AttachedMain::~AttachedMain() {
+  if (service_ == nullptr) return;
+  (void)service_->Detach();
+  service_->Release();
+}
+
+}  // namespace modeltest

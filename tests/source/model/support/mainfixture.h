@@ -1,0 +1,27 @@
+// A `Main` created in-process and attached to a ModelStore's host
+// application, for tests of the model operations that take `Main` (change
+// events, summary sheets, the continuous-list helper). The store must
+// outlive it.
+#pragma once
+
+#include "main.h"
+#include "modelfixture.h"
+
+namespace modeltest {
+
+class AttachedMain {
+ public:
+  explicit AttachedMain(ModelStore& store);
+  ~AttachedMain();
+  AttachedMain(const AttachedMain&) = delete;
+  AttachedMain& operator=(const AttachedMain&) = delete;
+
+  Main& operator*() const { return *main_; }
+  Main* operator->() const { return main_; }
+
+ private:
+  IKXQDataService* service_ = nullptr;  // one reference
+  Main* main_ = nullptr;
+};
+
+}  // namespace modeltest
