@@ -29,8 +29,7 @@ IKXQApplication* Application(KXComException& ctx, DataServicePart& part) {
 }
 
 void GetLibrary(KXComException& ctx, DataServicePart& part, IKXQTemplateLibraryPtr& library) {
-  KX_CHECK(ctx, Application(ctx, part)->get_TemplateLibrary(&library));
-  if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
+  KXDBDatasheetSvcs::GetTemplateLibrary(ctx, part.m_pApplication, library);
 }
 
 // The directory of a settings folder ("Templates", "Datasheets").
@@ -92,17 +91,24 @@ void SendText(KXComException& ctx, DataServicePart& part, const _bstr_t& text,
 // A library call that reads cached text of (id, checknum).
 using CachedText = HRESULT (IKXQTemplateLibrary::*)(BSTR, BSTR, BSTR*);
 
-_bstr_t GetCachedText(KXComException& ctx, IKXQTemplateLibrary* library, CachedText read,
-                      const OLECHAR* templateId, const OLECHAR* checknum) {
+// Sends the library's cached text of (id, checknum) when it holds one; a
+// refusal of the host is raised under `sendFailure`. False when there is no
+// such text.
+bool SendCachedText(KXComException& ctx, DataServicePart& part, CachedText read,
+                    const OLECHAR* templateId, const OLECHAR* checknum, const OLECHAR* sendFailure) {
+  IKXQTemplateLibraryPtr library;
+  GetLibrary(ctx, part, library);
   BSTR text = nullptr;
   const HRESULT hr = (library->*read)(_bstr_t(templateId), _bstr_t(checknum), &text);
-  _bstr_t held(text, false);
+  const _bstr_t cached(text, false);
   if (FAILED(hr)) {
     ctx.hr = hr;
     ctx.TakeThreadErrorInfo();
     ThrowIfFailed(ctx, u"Error occurred while finding cached template data for %ls", templateId);
   }
-  return held;
+  if (cached.length() == 0) return false;
+  SendText(ctx, part, cached, sendFailure, templateId);
+  return true;
 }
 
 bool EqualNoCase(const OLECHAR* a, const OLECHAR* b) {
@@ -164,13 +170,8 @@ HRESULT GetTemplateFile(DataServicePart& part, const OLECHAR* templateId) {
 HRESULT GetTemplateFromDB(DataServicePart& part, const OLECHAR* templateId, const OLECHAR* checknum) {
   KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
   try {
-    IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, part, library);
-    const _bstr_t cached =
-        GetCachedText(ctx, library, &IKXQTemplateLibrary::GetCachedTemplateData, templateId, checknum);
-    if (cached.length() != 0) {
-      SendText(ctx, part, cached, u"Unable to send template data for %ls", templateId);
-    } else {
+    if (!SendCachedText(ctx, part, &IKXQTemplateLibrary::GetCachedTemplateData, templateId, checknum,
+                        u"Unable to send template data for %ls")) {
       KX_CHECK(ctx, GetTemplateFile(part, templateId));
     }
   }
@@ -181,14 +182,12 @@ HRESULT GetTemplateFromDB(DataServicePart& part, const OLECHAR* templateId, cons
 HRESULT GetSourceFromDB(DataServicePart& part, const OLECHAR* templateId, const OLECHAR* checknum) {
   KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFromDB");
   try {
-    IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, part, library);
-    const _bstr_t cached =
-        GetCachedText(ctx, library, &IKXQTemplateLibrary::GetCachedWorkbookSource, templateId, checknum);
-    if (cached.length() != 0) {
-      SendText(ctx, part, cached, u"Unable to send source data for %ls", templateId);
+    if (SendCachedText(ctx, part, &IKXQTemplateLibrary::GetCachedWorkbookSource, templateId, checknum,
+                       u"Unable to send source data for %ls")) {
       return S_OK;
     }
+    IKXQTemplateLibraryPtr library;
+    GetLibrary(ctx, part, library);
     IKXQTemplatePtr tmpl;
     _variant_t current;
     if (FAILED(library->GetTemplate(_bstr_t(templateId), current, &tmpl))) {

@@ -95,40 +95,51 @@ void VisitTemplateRecords(
   }
 }
 
+void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application, IKXQTemplateLibraryPtr& library) {
+  if (application == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
+  KX_CHECK(ctx, application->get_TemplateLibrary(&library));
+  if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
+}
+
+void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
+                           const std::function<void(IKXQTemplate* tmpl)>& visit) {
+  IKXQTemplateLibraryPtr library;
+  GetTemplateLibrary(ctx, application, library);
+  LONG count = 0;
+  KX_CHECK(ctx, library->get_Count(&count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, library->get_Item(i, &tmpl));
+    if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, u"The template library has no template %ld", i);
+    visit(tmpl);
+  }
+}
+
 HRESULT ListTemplates(DataServicePart& part) {
   KXComException ctx(u"KXDBDatasheetSvcs::ListTemplates");
   try {
     IKXQApplication* application = part.m_pApplication;
-    if (application == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
-    IKXQTemplateLibraryPtr library;
-    KX_CHECK(ctx, application->get_TemplateLibrary(&library));
-    if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
-    LONG count = 0;
-    KX_CHECK(ctx, library->get_Count(&count));
     TemplateList list;
     std::u16string failed;
-    for (LONG i = 1; i <= count; ++i) {
-      IKXQTemplatePtr tmpl;
-      KX_CHECK(ctx, library->get_Item(i, &tmpl));
-      if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, u"The template library has no template %ld", i);
+    VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
       const std::u16string kind = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Kind(out); });
       VARIANT_BOOL available = VARIANT_TRUE;
       KX_CHECK(ctx, tmpl->get_Available(&available));
       if (available == VARIANT_FALSE ||
           (kx_wcsicmp(kind, u"Datasheet") != 0 && kx_wcsicmp(kind, u"Summary") != 0)) {
-        continue;
+        return;
       }
       const std::u16string name = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Name(out); });
       const std::u16string id = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Id(out); });
       const std::u16string className = GetTemplateClassName(ctx, tmpl);
       if (className.empty()) {
         failed += name + u"\n";
-        continue;
+        return;
       }
       std::u16string category = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Category(out); });
       if (category.empty()) category = u"General";
       list.InsertSorted(name, id, className, category);
-    }
+    });
 
     XMLReply::BeginMessage(part, u"App", -1);
     XMLReply::StartElement(part, u"Templates");

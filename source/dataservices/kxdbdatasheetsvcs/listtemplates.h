@@ -16,6 +16,7 @@
 
 class DataServicePart;
 class KXComException;
+struct IKXQApplication;
 
 // One template as "ListTemplates" lists it.
 struct TemplateListEntry {
@@ -60,5 +61,15 @@ void VisitTemplateRecords(
     KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
     const std::function<bool(IKXQObject* record, const _bstr_t& templateId, const _bstr_t& checknum)>&
         visit);
+
+// The template library of `application`: E_FAIL when the host gives none.
+// Throws KXComException.
+void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application, IKXQTemplateLibraryPtr& library);
+
+// Calls `visit` with each template of the application's library, by
+// position (1-based). Throws KXComException; a missing template raises
+// E_POINTER.
+void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
+                           const std::function<void(IKXQTemplate* tmpl)>& visit);
 
 }  // namespace KXDBDatasheetSvcs

@@ -10,6 +10,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxqdataserviceimpl.h"
 #include "kxstoreutils.h"
+#include "listtemplates.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 
@@ -37,12 +38,6 @@ std::u16string TakeText(BSTR text) {
   std::u16string copy(text ? text : u"", SysStringLen(text));
   SysFreeString(text);
   return copy;
-}
-
-void GetLibrary(KXComException& ctx, IKXQApplication* application, IKXQTemplateLibraryPtr& library) {
-  CheckPointerArgument(ctx, application);
-  KX_CHECK(ctx, application->get_TemplateLibrary(&library));
-  if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
 }
 
 std::u16string GetKind(KXComException& ctx, IKXQTemplate* tmpl) {
@@ -119,39 +114,26 @@ void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application
 
 void TemplatePageListing::AddValidTemplates(IKXQApplication* application) {
   KXComException ctx(u"ListTemplatePagesMessageParser::AddValidTemplates");
-  IKXQTemplateLibraryPtr library;
-  GetLibrary(ctx, application, library);
-  LONG count = 0;
-  KX_CHECK(ctx, library->get_Count(&count));
-  for (LONG i = 1; i <= count; ++i) {
-    IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, library->get_Item(i, &tmpl));
-    if (!tmpl) continue;
+  KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
     const std::u16string kind = GetKind(ctx, tmpl);
-    if (kx_wcsicmp(kind, u"Datasheet") != 0 && !IsContinuousSummary(ctx, tmpl, kind)) continue;
+    if (kx_wcsicmp(kind, u"Datasheet") != 0 && !IsContinuousSummary(ctx, tmpl, kind)) return;
     OwnedSafeArray classes;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, classes.Out()));
     for (KXClassTemplatesInfo& record : records_) {
       if (record.cls && KXDBDatasheetSvcs::IsClassInArray(record.cls, classes.Get())) {
-        record.templates.push_back(tmpl);
+        record.templates.emplace_back(tmpl);
       }
     }
-  }
+  });
 }
 
 void TemplatePageListing::ListContinuousDatasheets(IKXQApplication* application) {
   KXComException ctx(u"ListTemplatePagesMessageParser::ListContinuousDatasheets");
-  IKXQTemplateLibraryPtr library;
-  GetLibrary(ctx, application, library);
-  LONG count = 0;
-  KX_CHECK(ctx, library->get_Count(&count));
-  for (LONG i = 1; i <= count; ++i) {
-    IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, library->get_Item(i, &tmpl));
-    if (tmpl && IsContinuousSummary(ctx, tmpl, GetKind(ctx, tmpl))) {
-      records_.push_back(KXClassTemplatesInfo{nullptr, nullptr, {tmpl}});
+  KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+    if (IsContinuousSummary(ctx, tmpl, GetKind(ctx, tmpl))) {
+      records_.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
     }
-  }
+  });
 }
 
 void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
