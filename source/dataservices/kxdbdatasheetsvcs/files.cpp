@@ -139,100 +139,6 @@ bool IsNameInsideFolder(const OLECHAR* name) {
   }
 }
 
-HRESULT GetTemplateFile(DataServicePart& part, const OLECHAR* templateId) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFile");
-  try {
-    IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, part, library);
-    BSTR rootText = nullptr;
-    KX_CHECK(ctx, library->get_TemplatesFolder(&rootText));
-    const _bstr_t root(rootText, false);
-    IKXQTemplatePtr tmpl;
-    _variant_t current;
-    const HRESULT hr = library->GetTemplate(_bstr_t(templateId), current, &tmpl);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx, u"Unable to find template %ls", templateId);
-    }
-    // The library answers an unknown id with no template, not a failure.
-    if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to find template %ls", templateId);
-    BSTR pathText = nullptr;
-    KX_CHECK(ctx, tmpl->get_FilePath(&pathText));
-    const _bstr_t relative(pathText, false);
-    CheckNameInsideFolder(ctx, relative, u"Unable to open template file %ls", relative);
-    SendFile(ctx, part, JoinPath(root, relative), false, u"Unable to open template file %ls", relative);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
-HRESULT GetTemplateFromDB(DataServicePart& part, const OLECHAR* templateId, const OLECHAR* checknum) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
-  try {
-    if (!SendCachedText(ctx, part, &IKXQTemplateLibrary::GetCachedTemplateData, templateId, checknum,
-                        u"Unable to send template data for %ls")) {
-      KX_CHECK(ctx, GetTemplateFile(part, templateId));
-    }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
-HRESULT GetSourceFromDB(DataServicePart& part, const OLECHAR* templateId, const OLECHAR* checknum) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFromDB");
-  try {
-    if (SendCachedText(ctx, part, &IKXQTemplateLibrary::GetCachedWorkbookSource, templateId, checknum,
-                       u"Unable to send source data for %ls")) {
-      return S_OK;
-    }
-    IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, part, library);
-    IKXQTemplatePtr tmpl;
-    _variant_t current;
-    if (FAILED(library->GetTemplate(_bstr_t(templateId), current, &tmpl))) {
-      ClearThreadErrorInfo();
-      tmpl = nullptr;
-    }
-    if (!tmpl) ThrowNoSourceTemplate(ctx, templateId);
-    BSTR own = nullptr;
-    KX_CHECK(ctx, tmpl->get_Checknum(&own));
-    const _bstr_t templateChecknum(own, false);
-    if (templateChecknum.length() == 0 || !EqualNoCase(templateChecknum, checknum)) {
-      ThrowNoSourceTemplate(ctx, templateId);
-    }
-    const _bstr_t file = _bstr_t(templateId) + _bstr_t(u".qmf");
-    CheckNameInsideFolder(ctx, file, u"Unable to open excel source file %ls", templateId);
-    const _bstr_t folder = GetSettingsFolder(ctx, part, u"Templates");
-    SendFile(ctx, part, JoinPath(folder, file), true, u"Unable to open excel source file %ls", templateId);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
-HRESULT SetQMFDBTemplate(DataServicePart& part, const OLECHAR* request) {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetQMFDBTemplate");
-  try {
-    const std::u16string_view text(request ? request : u"");
-    const size_t first = text.find(kMarker);
-    const size_t second =
-        first == std::u16string_view::npos ? first : text.find(kMarker, first + kMarkerLength);
-    // The form is checked whole before anything is stored: a client that
-    // sent something else must not be told its workbook was kept.
-    if (first == 0 || second == std::u16string_view::npos || second + kMarkerLength == text.size()) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
-                              u"The request of SetQMFDBTemplate is not of the form "
-                              u"TEMPLATEID!::!CHECKNUM!::!BASE64DATA with a template id and data");
-    }
-    const std::u16string templateId(text.substr(0, first));
-    const std::u16string checknum(text.substr(first + kMarkerLength, second - first - kMarkerLength));
-    KX_CHECK(ctx, ReplaceTemplateWithQMF(part, templateId.c_str(), checknum.c_str(),
-                                         request + second + kMarkerLength));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
 HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
                                const OLECHAR* checknum, const OLECHAR* data) {
   KXComException ctx(u"KXDBDatasheetSvcs::ReplaceTemplateWithQMF");
@@ -287,11 +193,157 @@ HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
   return ctx.Return();
 }
 
-HRESULT GetBitmapFile(DataServicePart& part, const OLECHAR* name) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetBitmapFile");
-  try {
+}  // namespace KXDBDatasheetSvcs
+
+// ---------------------------------------------------------------------------
+// The handlers and the workers of the two parsed messages.
+
+HRESULT Main::GetTemplateFile(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetTemplateFile", [&](KXComException& ctx) {
+    const OLECHAR* templateId = request ? request : u"";
     IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, part, library);
+    GetLibrary(ctx, *this, library);
+    BSTR rootText = nullptr;
+    KX_CHECK(ctx, library->get_TemplatesFolder(&rootText));
+    const _bstr_t root(rootText, false);
+    IKXQTemplatePtr tmpl;
+    _variant_t current;
+    const HRESULT hr = library->GetTemplate(_bstr_t(templateId), current, &tmpl);
+    if (FAILED(hr)) {
+      ctx.hr = hr;
+      ctx.TakeThreadErrorInfo();
+      ThrowIfFailed(ctx, u"Unable to find template %ls", templateId);
+    }
+    // The library answers an unknown id with no template, not a failure.
+    if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to find template %ls", templateId);
+    BSTR pathText = nullptr;
+    KX_CHECK(ctx, tmpl->get_FilePath(&pathText));
+    const _bstr_t relative(pathText, false);
+    CheckNameInsideFolder(ctx, relative, u"Unable to open template file %ls", relative);
+    SendFile(ctx, *this, JoinPath(root, relative), false, u"Unable to open template file %ls", relative);
+    return S_OK;
+  });
+}
+
+const GrammarRecord* TemplateFromDBSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Element(u"XMLMessage", 0, {Grammar::String(u"TargetId", TargetId), Grammar::Child(1)}),
+      Grammar::Element(u"GetTemplateFromDB", 1,
+                       {Grammar::String(u"TemplateId", TemplateId), Grammar::String(u"Checknum", Checknum)}));
+  return kGrammar.data();
+}
+
+TemplateFromDBMessageParser::TemplateFromDBMessageParser(Main* main) : TemplateFromDBSchema(main) {
+  m_checknum.Assign(u"");
+  m_templateId.Assign(u"");
+}
+
+HRESULT TemplateFromDBMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case TemplateId: return Store(m_templateId, value);
+    case Checknum: return Store(m_checknum, value);
+    default: return S_OK;
+  }
+}
+
+HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
+  KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
+  try {
+    if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData, m_templateId.c_str(),
+                        m_checknum.c_str(), u"Unable to send template data for %ls")) {
+      KX_CHECK(ctx, m_pMain->GetTemplateFile(m_templateId.c_str()));
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::GetTemplateFromDB(const OLECHAR* request) {
+  return ServeMessage<TemplateFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetTemplateFromDB", request);
+}
+
+const GrammarRecord* SourceFromDBSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Element(u"XMLMessage", 0, {Grammar::String(u"TargetId", TargetId), Grammar::Child(1)}),
+      Grammar::Element(u"GetSourceFromDB", 1,
+                       {Grammar::String(u"TemplateId", TemplateId), Grammar::String(u"Checknum", Checknum)}));
+  return kGrammar.data();
+}
+
+SourceFromDBMessageParser::SourceFromDBMessageParser(Main* main) : SourceFromDBSchema(main) {
+  m_checknum.Assign(u"");
+  m_templateId.Assign(u"");
+}
+
+HRESULT SourceFromDBMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case TemplateId: return Store(m_templateId, value);
+    case Checknum: return Store(m_checknum, value);
+    default: return S_OK;
+  }
+}
+
+HRESULT SourceFromDBMessageParser::GetSourceFromDB() {
+  KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFromDB");
+  try {
+    const OLECHAR* templateId = m_templateId.c_str();
+    if (SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedWorkbookSource, templateId,
+                       m_checknum.c_str(), u"Unable to send source data for %ls")) {
+      return S_OK;
+    }
+    IKXQTemplateLibraryPtr library;
+    GetLibrary(ctx, Reply(), library);
+    IKXQTemplatePtr tmpl;
+    _variant_t current;
+    if (FAILED(library->GetTemplate(_bstr_t(templateId), current, &tmpl))) {
+      ClearThreadErrorInfo();
+      tmpl = nullptr;
+    }
+    if (!tmpl) ThrowNoSourceTemplate(ctx, templateId);
+    BSTR own = nullptr;
+    KX_CHECK(ctx, tmpl->get_Checknum(&own));
+    const _bstr_t templateChecknum(own, false);
+    if (templateChecknum.length() == 0 || !EqualNoCase(templateChecknum, m_checknum.c_str())) {
+      ThrowNoSourceTemplate(ctx, templateId);
+    }
+    const _bstr_t file = _bstr_t(templateId) + _bstr_t(u".qmf");
+    CheckNameInsideFolder(ctx, file, u"Unable to open excel source file %ls", templateId);
+    const _bstr_t folder = GetSettingsFolder(ctx, Reply(), u"Templates");
+    SendFile(ctx, Reply(), JoinPath(folder, file), true, u"Unable to open excel source file %ls", templateId);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::GetSourceFromDB(const OLECHAR* request) {
+  return ServeMessage<SourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB", request);
+}
+
+HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetQMFDBTemplate", [&](KXComException& ctx) {
+    const std::u16string_view text(request ? request : u"");
+    const size_t first = text.find(kMarker);
+    const size_t second =
+        first == std::u16string_view::npos ? first : text.find(kMarker, first + kMarkerLength);
+    // The form is checked whole before anything is stored: a client that
+    // sent something else must not be told its workbook was kept.
+    if (first == 0 || second == std::u16string_view::npos || second + kMarkerLength == text.size()) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"The request of SetQMFDBTemplate is not of the form "
+                              u"TEMPLATEID!::!CHECKNUM!::!BASE64DATA with a template id and data");
+    }
+    const std::u16string templateId(text.substr(0, first));
+    const std::u16string checknum(text.substr(first + kMarkerLength, second - first - kMarkerLength));
+    return KXDBDatasheetSvcs::ReplaceTemplateWithQMF(*this, templateId.c_str(), checknum.c_str(),
+                                                     request + second + kMarkerLength);
+  });
+}
+
+HRESULT Main::GetBitmapFile(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetBitmapFile", [&](KXComException& ctx) {
+    const OLECHAR* name = request ? request : u"";
+    IKXQTemplateLibraryPtr library;
+    GetLibrary(ctx, *this, library);
     BSTR folderText = nullptr;
     KX_CHECK(ctx, library->get_BitmapFolder(&folderText));
     _bstr_t folder(folderText, false);
@@ -299,26 +351,22 @@ HRESULT GetBitmapFile(DataServicePart& part, const OLECHAR* name) {
       KX_CHECK(ctx, library->get_TemplatesFolder(&folderText));
       folder = _bstr_t(folderText, false);
     }
-    const _bstr_t path = JoinPath(folder, name ? name : u"");
+    const _bstr_t path = JoinPath(folder, name);
     CheckNameInsideFolder(ctx, name, u"Unable to open bitmap file %ls", path);
-    SendFile(ctx, part, path, true, u"Unable to open bitmap file %ls", path);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    SendFile(ctx, *this, path, true, u"Unable to open bitmap file %ls", path);
+    return S_OK;
+  });
 }
 
-HRESULT GetSourceFile(DataServicePart& part, const OLECHAR* name) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFile");
-  try {
-    const std::u16string_view text(name ? name : u"");
+HRESULT Main::GetSourceFile(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetSourceFile", [&](KXComException& ctx) {
+    const OLECHAR* name = request ? request : u"";
+    const std::u16string_view text(name);
     const std::u16string_view ending = text.size() > 4 ? text.substr(text.size() - 4) : text;
     const OLECHAR* folderName = kx_wcsicmp(ending, u".qmf") == 0 ? u"Templates" : u"Datasheets";
-    const _bstr_t folder = GetSettingsFolder(ctx, part, folderName);
-    CheckNameInsideFolder(ctx, name, u"Unable to open QMF template %ls", name ? name : u"");
-    SendFile(ctx, part, JoinPath(folder, name), true, u"Unable to open QMF template %ls", name);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    const _bstr_t folder = GetSettingsFolder(ctx, *this, folderName);
+    CheckNameInsideFolder(ctx, name, u"Unable to open QMF template %ls", name);
+    SendFile(ctx, *this, JoinPath(folder, name), true, u"Unable to open QMF template %ls", name);
+    return S_OK;
+  });
 }
-
-}  // namespace KXDBDatasheetSvcs

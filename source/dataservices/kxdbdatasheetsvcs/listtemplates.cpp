@@ -7,7 +7,7 @@
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxqdataserviceimpl.h"
+#include "main.h"
 #include "xmlreply.h"
 
 namespace {
@@ -115,13 +115,15 @@ void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
   }
 }
 
-HRESULT ListTemplates(DataServicePart& part) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ListTemplates");
-  try {
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ListTemplates(const OLECHAR*) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListTemplates", [&](KXComException& ctx) {
+    DataServicePart& part = *this;
     IKXQApplication* application = part.m_pApplication;
     TemplateList list;
     std::u16string failed;
-    VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+    KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
       const std::u16string kind = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Kind(out); });
       VARIANT_BOOL available = VARIANT_TRUE;
       KX_CHECK(ctx, tmpl->get_Available(&available));
@@ -161,16 +163,15 @@ HRESULT ListTemplates(DataServicePart& part) {
           _bstr_t(u"Operation Open Document -> By Type failed to load the following Templates:\n" + failed));
       ClearThreadErrorInfo();
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
-HRESULT ListCachedTemplates(DataServicePart& part) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ListCachedTemplates");
-  try {
+HRESULT Main::ListCachedTemplates(const OLECHAR*) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListCachedTemplates", [&](KXComException& ctx) {
+    DataServicePart& part = *this;
     std::vector<std::pair<_bstr_t, _bstr_t>> records;
-    VisitTemplateRecords(ctx, part.m_pSchema, u"Failed to find template class representing QMF templates",
+    KXDBDatasheetSvcs::VisitTemplateRecords(ctx, part.m_pSchema, u"Failed to find template class representing QMF templates",
                          [&](IKXQObject*, const _bstr_t& templateId, const _bstr_t& checknum) {
                            if (templateId.length() != 0 && checknum.length() != 0) {
                              records.emplace_back(templateId, checknum);
@@ -186,9 +187,6 @@ HRESULT ListCachedTemplates(DataServicePart& part) {
     }
     XMLReply::EndElement(part, u"CachedTemplates");
     XMLReply::EndMessage(part);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
-
-}  // namespace KXDBDatasheetSvcs

@@ -2,7 +2,9 @@
 // of the host's template library sorted by name, and "ListCachedTemplates",
 // the template records of the object store (class "Template") that carry a
 // template id and a checknum. Both ignore their request text and reply
-// with an "XMLMessage" whose "TargetId" is "App".
+// with an "XMLMessage" whose "TargetId" is "App". The handlers are Main's
+// methods of the messages' names (listtemplates.cpp); what is declared here
+// is shared with the file messages and the template-page listings.
 #pragma once
 
 #include <functional>
@@ -46,12 +48,6 @@ class TemplateList {
 };
 
 namespace KXDBDatasheetSvcs {
-
-// The whole bodies of the two messages (trace, reply, failures reported as
-// the HRESULT with the thread's error information). `part` is the serving
-// Main's data-service part.
-HRESULT ListTemplates(DataServicePart& part);
-HRESULT ListCachedTemplates(DataServicePart& part);
 
 // Calls `visit` with each instance of the schema's class "Template", in
 // the store's order, with its "TemplateId" and "Checknum" texts, until it

@@ -75,7 +75,7 @@ TEST(ListCachedTemplates, ASchemaWithoutTemplateClassFails) {
   ASSERT_EQ(S_OK, bare->Database()->get_Schema(&schema));
   plant.host().application().SetStore(bare->Database(), schema, nullptr);
   plant.host().Detach();
-  const auto service = CreateInProcessMain();
+  const auto service = CreateInProcessMain(&MainWorkers::Defaults());
   ASSERT_EQ(S_OK, plant.host().Attach(service.get()));
   const auto result = plant.Request(u"ListCachedTemplates", u"");
   EXPECT_EQ(E_FAIL, result.hr);

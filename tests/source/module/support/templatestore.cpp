@@ -165,7 +165,7 @@ TemplateStore::TemplateStore() {
   (void)database()->get_Schema(&schema);
   (void)database()->get_TemplateLibrary(&library);
   host_.application().SetStore(database(), schema, library);
-  service_ = CreateInProcessMain();
+  service_ = CreateInProcessMain(&MainWorkers::Defaults());
   if (!service_ || FAILED(host_.Attach(service_.get()))) ADD_FAILURE() << "cannot attach Main";
 }
 

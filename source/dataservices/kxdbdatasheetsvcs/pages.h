@@ -1,17 +1,18 @@
-// Template-page listings: which template pages a client may insert.
-// "ListTemplatePages" (request: a datasheet id) and
+// The page messages. So far the template-page listings, which tell a
+// client which template pages it may insert: "ListTemplatePages" (request:
+// a datasheet id in decimal, also the reply's "TargetId") and
 // "ListTemplatePagesByObject" (request: "ObjectId" elements) collect, per
 // object or class, the templates of the library valid for it and reply
-// with every page of each, labelled for the user.
+// with every page of each, labelled for the user. The handlers are Main's
+// methods of the messages' names (pages.cpp).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "kxstoreptrs.h"
-
-class DataServicePart;
-struct IKXQApplication;
+#include "main.h"
 
 // One object or class and the templates valid for it.
 struct KXClassTemplatesInfo {
@@ -56,11 +57,30 @@ class TemplatePageListing {
   std::vector<KXClassTemplatesInfo> records_;
 };
 
-namespace KXDBDatasheetSvcs {
+// "ListTemplatePagesByObject": any number of "ObjectId" elements (integer
+// text) inside the message element.
+class ListTemplatePagesSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { ObjectId = 4 };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
 
-// The whole body of "ListTemplatePages": `request` is the datasheet's id in
-// decimal, also the reply's "TargetId".
-HRESULT ListTemplatePages(DataServicePart& part, const OLECHAR* request);
+class ListTemplatePagesMessageParser final : public ListTemplatePagesSchema {
+ public:
+  using ListTemplatePagesSchema::ListTemplatePagesSchema;
+  // Each "ObjectId" adds its object (InternalAddObject); an id that names
+  // no object fails the request there.
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ListTemplatePagesByObject(); }
+  // The worker: the records of the objects asked about, then the reply
+  // (nothing at all without objects).
+  HRESULT ListTemplatePagesByObject();
+
+  TemplatePageListing m_listing;
+};
+
+namespace KXDBDatasheetSvcs {
 
 // The label of page `number` of `tmpl` as listed: "OBJECT: " when there
 // is an object, the template's name when not empty, " - ", and the page's

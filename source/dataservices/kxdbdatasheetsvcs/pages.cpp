@@ -1,4 +1,4 @@
-#include "templatepages.h"
+#include "pages.h"
 
 #include <algorithm>
 
@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/templatepages";
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
 
 // Destroys a SAFEARRAY handed out by the store on every way out.
 class OwnedSafeArray {
@@ -197,21 +197,24 @@ std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templ
   return label;
 }
 
-HRESULT ListTemplatePages(DataServicePart& part, const OLECHAR* request) {
-  KXComException ctx(u"Main::ListTemplatePages");
-  try {
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ListTemplatePages(const OLECHAR* request) {
+  return ServeRequest(u"Main::ListTemplatePages", [&](KXComException& ctx) {
+    const OLECHAR* text = request ? request : u"";
     IKXQObjectPtr datasheet;
-    GetStoreObject(part.m_pDatabase, datasheet, _wtol(request ? request : u""));
+    GetStoreObject(m_pDatabase, datasheet, _wtol(text));
     IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, GetTemplate(part.m_pApplication, datasheet, &tmpl, 1));
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
     if (!tmpl) {
       _bstr_t templateId;
-      GetAttributeString(datasheet, templateId, u"TemplateId", -1);
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The template %ls of datasheet %ls is not in the template library",
-                              static_cast<const OLECHAR*>(templateId), request);
+      KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"The template %ls of datasheet %ls is not in the template library",
+                              static_cast<const OLECHAR*>(templateId), text);
     }
     TemplatePageListing listing;
-    listing.SetTargetId(request ? request : u"");
+    listing.SetTargetId(text);
     const std::u16string kind = GetKind(ctx, tmpl);
     if (kx_wcsicmp(kind, u"Summary") != 0) {
       IKXQAttributePtr pages;
@@ -221,23 +224,54 @@ HRESULT ListTemplatePages(DataServicePart& part, const OLECHAR* request) {
         GetAttributeObjectValue(pages, page, i);
         if (!page) continue;
         IKXQTemplatePtr pageTemplate;
-        KX_CHECK(ctx, GetTemplate(part.m_pApplication, page, &pageTemplate, 1));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, page, &pageTemplate, 1));
         if (!pageTemplate) continue;
         IKXQObjectPtr primary;
-        KX_CHECK(ctx, GetPagePrimaryObject(part.m_pApplication, page, pageTemplate, &primary, nullptr, 1));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(m_pApplication, page, pageTemplate, &primary,
+                                                              nullptr, 1));
         listing.AddObject(primary);
       }
-      listing.ListTemplatePagesByObject(part.m_pApplication, part.m_pSchema, tmpl);
-      listing.ListContinuousDatasheets(part.m_pApplication);
+      listing.ListTemplatePagesByObject(m_pApplication, m_pSchema, tmpl);
+      listing.ListContinuousDatasheets(m_pApplication);
     } else if (IsContinuousSummary(ctx, tmpl, kind)) {
-      listing.ListContinuousDatasheets(part.m_pApplication);
+      listing.ListContinuousDatasheets(m_pApplication);
     } else {
       listing.ListSummaryPages(tmpl);
     }
-    listing.WriteReply(part);
+    listing.WriteReply(*this);
+    return S_OK;
+  });
+}
+
+const GrammarRecord* ListTemplatePagesSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(), Grammar::Element(u"ListTemplatePagesByObject", 1, {Grammar::Child(ObjectId)}),
+      Grammar::IntegerElement(u"ObjectId", ObjectId));
+  return kGrammar.data();
+}
+
+HRESULT ListTemplatePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != ObjectId) return E_INVALIDARG;
+  KXComException ctx = KXComException::Silent(u"ListTemplatePagesMessageParser::InternalAddObject");
+  try {
+    m_listing.InternalAddObject(m_pMain->m_pDatabase, value.integer);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
 }
 
-}  // namespace KXDBDatasheetSvcs
+HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
+  KXComException ctx(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
+  try {
+    m_listing.SetTargetId(m_targetId.str());
+    m_listing.ListTemplatePagesByObject(m_pMain->m_pApplication, m_pMain->m_pSchema, nullptr);
+    m_listing.WriteReply(Reply());
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ListTemplatePagesByObject(const OLECHAR* request) {
+  return ServeMessage<ListTemplatePagesMessageParser>(*this, u"KXDBDatasheetSvcs::ListTemplatePagesByObject",
+                                                      request);
+}
