@@ -225,25 +225,31 @@ HRESULT Main::GetTemplateFile(const OLECHAR* request) {
   });
 }
 
-const GrammarRecord* TemplateFromDBSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Element(u"XMLMessage", 0, {Grammar::String(u"TargetId", TargetId), Grammar::Child(1)}),
-      Grammar::Element(u"GetTemplateFromDB", 1,
-                       {Grammar::String(u"TemplateId", TemplateId), Grammar::String(u"Checknum", Checknum)}));
-  return kGrammar.data();
+// The grammar of the two file-from-database messages, named `message`.
+constexpr auto FileFromDBGrammar(const OLECHAR* message) {
+  using Id = FileFromDBSchema::Id;
+  return Grammar::Table(
+      Grammar::Element(u"XMLMessage", 0, {Grammar::String(u"TargetId", Id::TargetId), Grammar::Child(1)}),
+      Grammar::Element(message, 1, {Grammar::String(u"TemplateId", Id::TemplateId),
+                                    Grammar::String(u"Checknum", Id::Checknum)}));
 }
 
-TemplateFromDBMessageParser::TemplateFromDBMessageParser(Main* main) : TemplateFromDBSchema(main) {
+FileFromDBSchema::FileFromDBSchema(Main* main) : MessageParser(main) {
   m_checknum.Assign(u"");
   m_templateId.Assign(u"");
 }
 
-HRESULT TemplateFromDBMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+HRESULT FileFromDBSchema::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
     case TemplateId: return Store(m_templateId, value);
     case Checknum: return Store(m_checknum, value);
     default: return S_OK;
   }
+}
+
+const GrammarRecord* TemplateFromDBMessageParser::GetSchema() const {
+  static constexpr auto kGrammar = FileFromDBGrammar(u"GetTemplateFromDB");
+  return kGrammar.data();
 }
 
 HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
@@ -262,25 +268,9 @@ HRESULT Main::GetTemplateFromDB(const OLECHAR* request) {
   return ServeMessage<TemplateFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetTemplateFromDB", request);
 }
 
-const GrammarRecord* SourceFromDBSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Element(u"XMLMessage", 0, {Grammar::String(u"TargetId", TargetId), Grammar::Child(1)}),
-      Grammar::Element(u"GetSourceFromDB", 1,
-                       {Grammar::String(u"TemplateId", TemplateId), Grammar::String(u"Checknum", Checknum)}));
+const GrammarRecord* SourceFromDBMessageParser::GetSchema() const {
+  static constexpr auto kGrammar = FileFromDBGrammar(u"GetSourceFromDB");
   return kGrammar.data();
-}
-
-SourceFromDBMessageParser::SourceFromDBMessageParser(Main* main) : SourceFromDBSchema(main) {
-  m_checknum.Assign(u"");
-  m_templateId.Assign(u"");
-}
-
-HRESULT SourceFromDBMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case TemplateId: return Store(m_templateId, value);
-    case Checknum: return Store(m_checknum, value);
-    default: return S_OK;
-  }
 }
 
 HRESULT SourceFromDBMessageParser::GetSourceFromDB() {

@@ -19,47 +19,38 @@
 
 #include "main.h"
 
-// "GetTemplateFromDB": the envelope holds "TargetId" only, no "Status".
-class TemplateFromDBSchema : public MessageParser {
+// "GetTemplateFromDB" and "GetSourceFromDB": the same grammar but for the
+// message element's name. The envelope holds "TargetId" only, no "Status".
+// The parsers keep the two texts ("" until given) and ignore other values.
+class FileFromDBSchema : public MessageParser {
  public:
   enum Id : uint32_t { TargetId = 2, TemplateId, Checknum };
-  using MessageParser::MessageParser;
-  const GrammarRecord* GetSchema() const override;
+  explicit FileFromDBSchema(Main* main);
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+
+  SAXText m_checknum;
+  SAXText m_templateId;
 };
 
-class TemplateFromDBMessageParser final : public TemplateFromDBSchema {
+class TemplateFromDBMessageParser final : public FileFromDBSchema {
  public:
-  explicit TemplateFromDBMessageParser(Main* main);
-  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  using FileFromDBSchema::FileFromDBSchema;
+  const GrammarRecord* GetSchema() const override;
   HRESULT Work() override { return GetTemplateFromDB(); }
   // The worker: the cached template text of (id, checknum) when the library
   // holds one, else the template's file as "GetTemplateFile" sends it.
   HRESULT GetTemplateFromDB();
-
-  SAXText m_checknum;   // "" until given
-  SAXText m_templateId;  // "" until given
 };
 
-// "GetSourceFromDB": the same grammar with "GetSourceFromDB".
-class SourceFromDBSchema : public MessageParser {
+class SourceFromDBMessageParser final : public FileFromDBSchema {
  public:
-  enum Id : uint32_t { TargetId = 2, TemplateId, Checknum };
-  using MessageParser::MessageParser;
+  using FileFromDBSchema::FileFromDBSchema;
   const GrammarRecord* GetSchema() const override;
-};
-
-class SourceFromDBMessageParser final : public SourceFromDBSchema {
- public:
-  explicit SourceFromDBMessageParser(Main* main);
-  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return GetSourceFromDB(); }
   // The worker: the cached workbook source of (id, checknum), else the QMF
   // file of the template from the settings folder "Templates" when the
   // template's checknum matches (without regard to case).
   HRESULT GetSourceFromDB();
-
-  SAXText m_checknum;
-  SAXText m_templateId;
 };
 
 namespace KXDBDatasheetSvcs {
