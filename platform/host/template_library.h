@@ -5,8 +5,8 @@
 #pragma once
 
 #include "host/config.h"
-#include "host/internal/com_object.h"
-#include "host/internal/store_ref.h"
+#include "host/com_object.h"
+#include "host/store_ref.h"
 #include "store/templates.h"
 
 namespace kx::host {

@@ -5,22 +5,22 @@
 
 void ChunkedTextBuffer::Append(const OLECHAR* text, uint64_t count) {
   if (text == nullptr || count == 0) return;
-  const uint64_t needed = (length_ + count + 1) / kChunkChars + 1;
-  while (chunks_.size() < needed) chunks_.push_back(std::make_unique<OLECHAR[]>(kChunkChars));
+  const uint64_t needed = (m_length + count + 1) / kChunkChars + 1;
+  while (m_chunks.size() < needed) m_chunks.push_back(std::make_unique<OLECHAR[]>(kChunkChars));
   uint64_t done = 0;
   while (done < count) {
-    const uint64_t at = length_ + done;
+    const uint64_t at = m_length + done;
     const uint64_t offset = at % kChunkChars;
     const uint64_t part = std::min(kChunkChars - offset, count - done);
-    std::copy_n(text + done, part, chunks_[at / kChunkChars].get() + offset);
+    std::copy_n(text + done, part, m_chunks[at / kChunkChars].get() + offset);
     done += part;
   }
-  length_ += count;
+  m_length += count;
 }
 
 void ChunkedTextBuffer::Reset() {
-  chunks_.clear();
-  length_ = 0;
+  m_chunks.clear();
+  m_length = 0;
 }
 
 namespace {

@@ -29,18 +29,18 @@ class ChunkedTextBuffer {
   // Frees every chunk; the buffer is empty again.
   void Reset();
 
-  uint64_t Length() const { return length_; }
-  uint64_t ChunkCount() const { return chunks_.size(); }
+  uint64_t Length() const { return m_length; }
+  uint64_t ChunkCount() const { return m_chunks.size(); }
   // The characters of chunk `index` (REQUIRES: index < ChunkCount()); its
   // first min(kChunkChars, Length() - index * kChunkChars) are text.
-  const OLECHAR* Chunk(uint64_t index) const { return chunks_[index].get(); }
+  const OLECHAR* Chunk(uint64_t index) const { return m_chunks[index].get(); }
   OLECHAR At(uint64_t position) const {
-    return chunks_[position / kChunkChars][position % kChunkChars];
+    return m_chunks[position / kChunkChars][position % kChunkChars];
   }
 
  private:
-  std::vector<std::unique_ptr<OLECHAR[]>> chunks_;
-  uint64_t length_ = 0;
+  std::vector<std::unique_ptr<OLECHAR[]>> m_chunks;
+  uint64_t m_length = 0;
 };
 
 // Receives the bytes decoded from one chunk; a failure stops the decoding

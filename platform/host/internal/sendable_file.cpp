@@ -4,8 +4,8 @@
 #include <fstream>
 #include <optional>
 
-#include "host/internal/errors.h"
-#include "host/internal/utf.h"
+#include "host/errors.h"
+#include "host/utf.h"
 
 namespace kx::host::internal {
 

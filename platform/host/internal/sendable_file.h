@@ -1,6 +1,10 @@
 // Which files the host lets a module send, and reading them.
 #pragma once
 
+#ifndef KX_HOST_INTERNAL
+#error "host/internal headers are private to their library; include its public headers"
+#endif
+
 #include <string>
 #include <string_view>
 #include <vector>

@@ -53,20 +53,20 @@ std::u16string GetTemplateClassName(KXComException& ctx, IKXQTemplate* tmpl) {
 
 bool TemplateList::InsertSorted(std::u16string_view name, std::u16string_view templateId,
                                 std::u16string_view className, std::u16string_view category) {
-  if (!ids_.emplace(templateId).second) return false;
+  if (!m_ids.emplace(templateId).second) return false;
   auto record = std::make_unique<TemplateListEntry>(TemplateListEntry{
       std::u16string(name), std::u16string(templateId), std::u16string(className), std::u16string(category)});
-  const auto at = std::upper_bound(records_.begin(), records_.end(), name,
+  const auto at = std::upper_bound(m_records.begin(), m_records.end(), name,
                                    [](std::u16string_view key, const std::unique_ptr<TemplateListEntry>& held) {
                                      return NameBefore(key, held->name);
                                    });
-  records_.insert(at, std::move(record));
+  m_records.insert(at, std::move(record));
   return true;
 }
 
 void TemplateList::Clear() {
-  records_.clear();
-  ids_.clear();
+  m_records.clear();
+  m_ids.clear();
 }
 
 namespace KXDBDatasheetSvcs {

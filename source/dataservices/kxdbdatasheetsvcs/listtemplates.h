@@ -38,13 +38,13 @@ class TemplateList {
   // nothing kept) when a record of that template id is held.
   bool InsertSorted(std::u16string_view name, std::u16string_view templateId,
                     std::u16string_view className, std::u16string_view category);
-  size_t Count() const { return records_.size(); }
-  const TemplateListEntry& At(size_t index) const { return *records_[index]; }
+  size_t Count() const { return m_records.size(); }
+  const TemplateListEntry& At(size_t index) const { return *m_records[index]; }
   void Clear();
 
  private:
-  std::vector<std::unique_ptr<TemplateListEntry>> records_;
-  std::set<std::u16string> ids_;
+  std::vector<std::unique_ptr<TemplateListEntry>> m_records;
+  std::set<std::u16string> m_ids;
 };
 
 namespace KXDBDatasheetSvcs {

@@ -18,22 +18,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
 
-// Destroys a SAFEARRAY handed out by the store on every way out.
-class OwnedSafeArray {
- public:
-  OwnedSafeArray() = default;
-  OwnedSafeArray(const OwnedSafeArray&) = delete;
-  OwnedSafeArray& operator=(const OwnedSafeArray&) = delete;
-  ~OwnedSafeArray() {
-    if (array_ != nullptr) SafeArrayDestroy(array_);
-  }
-  SAFEARRAY** Out() { return &array_; }
-  SAFEARRAY* Get() const { return array_; }
-
- private:
-  SAFEARRAY* array_ = nullptr;
-};
-
 std::u16string TakeText(BSTR text) {
   std::u16string copy(text ? text : u"", SysStringLen(text));
   SysFreeString(text);
@@ -72,30 +56,30 @@ void TemplatePageListing::InternalAddObject(IKXQDatabase* database, int32_t id) 
 
 void TemplatePageListing::AddObject(IKXQObject* object) {
   if (object == nullptr) return;
-  const bool known = std::any_of(objects_.begin(), objects_.end(), [object](const IKXQObjectPtr& held) {
+  const bool known = std::any_of(m_objects.begin(), m_objects.end(), [object](const IKXQObjectPtr& held) {
     return held.GetInterfacePtr() == object;
   });
-  if (!known) objects_.emplace_back(object);
+  if (!known) m_objects.emplace_back(object);
 }
 
 void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema,
                                                     IKXQTemplate* tmpl) {
   KXComException ctx(u"ListTemplatePagesMessageParser::ListTemplatePagesByObject");
-  if (!objects_.empty()) {
-    for (const IKXQObjectPtr& object : objects_) {
+  if (!m_objects.empty()) {
+    for (const IKXQObjectPtr& object : m_objects) {
       KXClassTemplatesInfo record;
       record.object = object;
       KXDBDatasheetSvcs::GetObjectClass(object, record.cls);
-      records_.push_back(std::move(record));
+      m_records.push_back(std::move(record));
     }
   } else if (tmpl != nullptr) {
-    OwnedSafeArray classes;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, classes.Out()));
-    VariantUtil::SafeArrayVector vector(classes.Get(), false);
+    SAFEARRAY* classes = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &classes));
+    VariantUtil::SafeArrayVector vector(classes, true);
     if (vector.Count() == 0) {
       IKXQClassPtr globals;
       if (schema != nullptr) KX_CHECK(ctx, schema->get_Class(_bstr_t(u"GlobalsClass"), &globals));
-      if (globals) records_.push_back(KXClassTemplatesInfo{nullptr, globals, {}});
+      if (globals) m_records.push_back(KXClassTemplatesInfo{nullptr, globals, {}});
     }
     for (int32_t i = 0; i < vector.Count(); ++i) {
       IKXQClass* cls = nullptr;
@@ -106,10 +90,10 @@ void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application
       }
       IKXQClassPtr held;
       held.Attach(cls);
-      records_.push_back(KXClassTemplatesInfo{nullptr, held, {}});
+      m_records.push_back(KXClassTemplatesInfo{nullptr, held, {}});
     }
   }
-  if (!records_.empty()) AddValidTemplates(application);
+  if (!m_records.empty()) AddValidTemplates(application);
 }
 
 void TemplatePageListing::AddValidTemplates(IKXQApplication* application) {
@@ -117,10 +101,11 @@ void TemplatePageListing::AddValidTemplates(IKXQApplication* application) {
   KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
     const std::u16string kind = GetKind(ctx, tmpl);
     if (kx_wcsicmp(kind, u"Datasheet") != 0 && !IsContinuousSummary(ctx, tmpl, kind)) return;
-    OwnedSafeArray classes;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, classes.Out()));
-    for (KXClassTemplatesInfo& record : records_) {
-      if (record.cls && KXDBDatasheetSvcs::IsClassInArray(record.cls, classes.Get())) {
+    SAFEARRAY* rawClasses = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &rawClasses));
+    const VariantUtil::SafeArrayVector classes(rawClasses, true);
+    for (KXClassTemplatesInfo& record : m_records) {
+      if (record.cls && KXDBDatasheetSvcs::IsClassInArray(record.cls, classes.Array())) {
         record.templates.emplace_back(tmpl);
       }
     }
@@ -131,7 +116,7 @@ void TemplatePageListing::ListContinuousDatasheets(IKXQApplication* application)
   KXComException ctx(u"ListTemplatePagesMessageParser::ListContinuousDatasheets");
   KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
     if (IsContinuousSummary(ctx, tmpl, GetKind(ctx, tmpl))) {
-      records_.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+      m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
     }
   });
 }
@@ -139,14 +124,14 @@ void TemplatePageListing::ListContinuousDatasheets(IKXQApplication* application)
 void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
   KXComException ctx(u"ListTemplatePagesMessageParser::ListSummaryPages");
   CheckPointerArgument(ctx, tmpl);
-  records_.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+  m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
 }
 
 void TemplatePageListing::WriteReply(DataServicePart& part) {
-  if (records_.empty()) return;
+  if (m_records.empty()) return;
   KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
-  XMLReply::BeginMessage(part, targetId_.c_str(), -1);
-  for (const KXClassTemplatesInfo& record : records_) {
+  XMLReply::BeginMessage(part, m_targetId.c_str(), -1);
+  for (const KXClassTemplatesInfo& record : m_records) {
     LONG objectId = 0;
     if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
     for (const IKXQTemplatePtr& tmpl : record.templates) {
@@ -177,7 +162,7 @@ void TemplatePageListing::WriteReply(DataServicePart& part) {
     }
   }
   XMLReply::EndMessage(part);
-  records_.clear();
+  m_records.clear();
 }
 
 namespace KXDBDatasheetSvcs {

@@ -25,8 +25,8 @@ struct KXClassTemplatesInfo {
 // KXComException; store and library failures are raised as they come.
 class TemplatePageListing {
  public:
-  void SetTargetId(std::u16string_view targetId) { targetId_ = targetId; }
-  const std::u16string& TargetId() const { return targetId_; }
+  void SetTargetId(std::u16string_view targetId) { m_targetId = targetId; }
+  const std::u16string& TargetId() const { return m_targetId; }
 
   // The object of `id` joins the objects asked about unless it is there;
   // an id that names no object fails.
@@ -45,16 +45,16 @@ class TemplatePageListing {
   // One record holding `tmpl` alone.
   void ListSummaryPages(IKXQTemplate* tmpl);
 
-  const std::vector<KXClassTemplatesInfo>& Records() const { return records_; }
+  const std::vector<KXClassTemplatesInfo>& Records() const { return m_records; }
   // The reply: nothing at all without records; else "XMLMessage" with
   // "TargetId", one "Pages" per record and template, one "Page" per
   // template page. The records are dropped afterwards.
   void WriteReply(DataServicePart& part);
 
  private:
-  std::u16string targetId_;
-  std::vector<IKXQObjectPtr> objects_;  // in the order asked, no repeats
-  std::vector<KXClassTemplatesInfo> records_;
+  std::u16string m_targetId;
+  std::vector<IKXQObjectPtr> m_objects;  // in the order asked, no repeats
+  std::vector<KXClassTemplatesInfo> m_records;
 };
 
 // "ListTemplatePagesByObject": any number of "ObjectId" elements (integer

@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "host/host.h"
-#include "host/internal/errors.h"
-#include "host/internal/utf.h"
+#include "host/errors.h"
+#include "host/utf.h"
 #include "host/internal/xml_text.h"
 #include "host/reply.h"
 #include "host/template_library.h"
