@@ -3,7 +3,6 @@
 // Names come in a scrambled order and mixed letter case, so the listing
 // really sorts; Google Benchmark fits the times to n log n (BigO).
 #include <benchmark/benchmark.h>
-
 #include <memory>
 #include <string>
 
@@ -22,9 +21,11 @@ std::string LibraryFixture(int count) {
   for (int i = 0; i < count; ++i) {
     // A multiplicative scramble of 0..count-1 gives names out of id order.
     const int key = static_cast<int>((static_cast<long long>(i) * 7919) % 100003);
-    const std::string name = std::string(i % 2 ? "pump sheet " : "Pump Sheet ") + std::to_string(key);
-    xml += "<template id=\"T" + std::to_string(i) + "\" name=\"" + name +
-           "\" kind=\"Datasheet\" category=\"Rotating\" classes=\"Pump\"><page id=\"P1\"/></template>";
+    const std::string name =
+        std::string(i % 2 ? "pump sheet " : "Pump Sheet ") + std::to_string(key);
+    xml +=
+        "<template id=\"T" + std::to_string(i) + "\" name=\"" + name +
+        "\" kind=\"Datasheet\" category=\"Rotating\" classes=\"Pump\"><page id=\"P1\"/></template>";
   }
   return xml + "</templates></store>";
 }
@@ -62,7 +63,12 @@ void BM_ListTemplates(benchmark::State& state) {
   host.Detach();
   state.SetComplexityN(count);
 }
-BENCHMARK(BM_ListTemplates)->Arg(250)->Arg(500)->Arg(1000)->Arg(2000)->Complexity(benchmark::oNLogN)
+BENCHMARK(BM_ListTemplates)
+    ->Arg(250)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Complexity(benchmark::oNLogN)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -157,7 +157,8 @@ std::u16string Settings::Folder(std::u16string_view name) const {
 std::vector<std::u16string> Settings::FolderPaths() const {
   std::vector<std::u16string> paths;
   for (const auto& [name, value] : values_) {
-    if (name.size() <= kFolderPrefix.size() || name.compare(0, kFolderPrefix.size(), kFolderPrefix) != 0) {
+    if (name.size() <= kFolderPrefix.size() ||
+        name.compare(0, kFolderPrefix.size(), kFolderPrefix) != 0) {
       continue;
     }
     std::u16string directory = FolderDirectory(value);

@@ -173,7 +173,8 @@ std::vector<std::u16string> Host::FileFolders() {
   std::vector<std::u16string> folders = settings_->FolderPaths();
   IKXQTemplateLibrary* library = nullptr;
   if (SUCCEEDED(application_->get_TemplateLibrary(&library)) && library) {
-    for (auto folder : {&IKXQTemplateLibrary::get_TemplatesFolder, &IKXQTemplateLibrary::get_BitmapFolder}) {
+    for (auto folder :
+         {&IKXQTemplateLibrary::get_TemplatesFolder, &IKXQTemplateLibrary::get_BitmapFolder}) {
       BSTR path = nullptr;
       if (SUCCEEDED((library->*folder)(&path)) && SysStringLen(path) != 0) {
         folders.push_back(ToHostPath(internal::BstrView(path)));

@@ -2,9 +2,9 @@
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
+#include "host/errors.h"
 #include "host/events.h"
 #include "host/failure_points.h"
-#include "host/errors.h"
 #include "host/internal/xml_text.h"
 #include "host/store_session.h"
 #include "host/template_library.h"

@@ -1,7 +1,7 @@
 #include "host/reply.h"
 
-#include "host/failure_points.h"
 #include "host/errors.h"
+#include "host/failure_points.h"
 #include "host/internal/sendable_file.h"
 #include "host/internal/xml_text.h"
 
@@ -199,7 +199,8 @@ HRESULT Response::SendFile(BSTR path, VARIANT binary) {
   if (BstrView(path).empty()) return Fail(E_INVALIDARG, u"No file to send");
   if (binary.vt != VT_BOOL) return Fail(DISP_E_TYPEMISMATCH, u"The file kind is not a Boolean");
   SentFile file{ToHostPath(BstrView(path)), binary.boolVal != VARIANT_FALSE, {}};
-  if (HRESULT hr = internal::ReadSendableFile(file.path, folders_, &file.content); FAILED(hr)) return hr;
+  if (HRESULT hr = internal::ReadSendableFile(file.path, folders_, &file.content); FAILED(hr))
+    return hr;
   files_.push_back(std::move(file));
   return S_OK;
 }

@@ -9,7 +9,8 @@ HRESULT TemplateLibrary::Folder(const char16_t* setting, bool bitmaps, BSTR* pat
   *path = nullptr;
   const std::u16string folder = settings_->Folder(setting);
   if (folder.empty()) {
-    return bitmaps ? library_.get()->get_BitmapFolder(path) : library_.get()->get_TemplatesFolder(path);
+    return bitmaps ? library_.get()->get_BitmapFolder(path)
+                   : library_.get()->get_TemplatesFolder(path);
   }
   *path = SysAllocStringLen(folder.data(), static_cast<UINT>(folder.size()));
   return *path ? S_OK : E_OUTOFMEMORY;

@@ -4,8 +4,8 @@
 // the store's own.
 #pragma once
 
-#include "host/config.h"
 #include "host/com_object.h"
+#include "host/config.h"
 #include "host/store_ref.h"
 #include "store/templates.h"
 

@@ -51,8 +51,8 @@ constexpr std::array<int8_t, 128> kTable = MakeTable();
 HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint64_t* badPosition) {
   uint8_t group[4] = {};
   int filled = 0;
-  int padding = 0;       // "=" seen in the current group
-  bool ended = false;    // a padded group was completed
+  int padding = 0;     // "=" seen in the current group
+  bool ended = false;  // a padded group was completed
   std::vector<uint8_t> bytes;
   bytes.reserve(ChunkedTextBuffer::kChunkChars / 4 * 3);
   const uint64_t length = text.Length();

@@ -261,7 +261,8 @@ TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
       EXPECT_TRUE(std::filesystem::is_regular_file(templates + "bitmaps/" + text));
     } else if (NamedAfter(file, "GetSourceFile")) {
       const bool qmf = text.size() > 4 && text.substr(text.size() - 4) == ".qmf";
-      EXPECT_TRUE(std::filesystem::is_regular_file(templates + (qmf ? "sources/" : "datasheets/") + text));
+      EXPECT_TRUE(
+          std::filesystem::is_regular_file(templates + (qmf ? "sources/" : "datasheets/") + text));
     } else if (NamedAfter(file, "SetQMFDBTemplate")) {
       const size_t first = text.find("!::!"), second = text.find("!::!", first + 4);
       ASSERT_NE(second, std::string::npos);

@@ -1,9 +1,8 @@
 // The template and file messages through kxqhost, against the sample plant
 // and the sample template folders of examples/: what the program prints for
 // sent files and texts, and that a name leaving its folder sends nothing.
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 #include "support/host_fixture.h"
 
@@ -22,10 +21,11 @@ class KxqhostFilesTest : public kxqtest::KxqhostTest {
   // A request with the sample folders set.
   Outcome Send(const std::string& message, const std::string& text,
                std::vector<std::string> more = {}) {
-    std::vector<std::string> arguments{"--set", "Folder::TemplateLibrary=" + Templates() + "/library",
-                                       "--set", "Folder::Bitmaps=" + Templates() + "/bitmaps",
-                                       "--set", "Folder::Templates=" + Templates() + "/sources",
-                                       "--set", "Folder::Datasheets=" + Templates() + "/datasheets"};
+    std::vector<std::string> arguments{
+        "--set", "Folder::TemplateLibrary=" + Templates() + "/library",
+        "--set", "Folder::Bitmaps=" + Templates() + "/bitmaps",
+        "--set", "Folder::Templates=" + Templates() + "/sources",
+        "--set", "Folder::Datasheets=" + Templates() + "/datasheets"};
     arguments.insert(arguments.end(), more.begin(), more.end());
     arguments.insert(arguments.end(), {"request", message, "-"});
     return Host(arguments, text);
@@ -35,21 +35,26 @@ class KxqhostFilesTest : public kxqtest::KxqhostTest {
 TEST_F(KxqhostFilesTest, ASentBinaryFileIsShownWithItsSizeAndFirstBytes) {
   const Outcome outcome = Send("GetBitmapFile", "pump.bmp");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out, "== sent file " + Templates() + "/bitmaps/pump.bmp (binary, 70 bytes)\n"
-                         "42 4d 46 00 00 00 00 00 00 00 36 00 00 00 28 00 00 00 02 00 00 00 02 00 00 00 01 00 18 00 00 00 ...\n");
+  EXPECT_EQ(outcome.out, "== sent file " + Templates() +
+                             "/bitmaps/pump.bmp (binary, 70 bytes)\n"
+                             "42 4d 46 00 00 00 00 00 00 00 36 00 00 00 28 00 00 00 02 00 00 00 02 "
+                             "00 00 00 01 00 18 00 00 00 ...\n");
 }
 
 TEST_F(KxqhostFilesTest, ASentTextFileIsShownWhole) {
   const Outcome outcome = Send("GetTemplateFile", "PUMP-DS");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out.rfind("== sent file " + Templates() + "/library/Rotating/PumpDS.xlsx (text, ", 0), 0u)
+  EXPECT_EQ(
+      outcome.out.rfind("== sent file " + Templates() + "/library/Rotating/PumpDS.xlsx (text, ", 0),
+      0u)
       << outcome.out;
   EXPECT_NE(outcome.out.find("\nTemplate workbook of PUMP-DS"), std::string::npos) << outcome.out;
 }
 
 TEST_F(KxqhostFilesTest, ASentTextIsTheReply) {
-  const Outcome outcome =
-      Send("GetTemplateFromDB", "<XMLMessage TargetId=\"T\"><GetTemplateFromDB TemplateId=\"HX-DS\" Checknum=\"3\"/></XMLMessage>");
+  const Outcome outcome = Send("GetTemplateFromDB",
+                               "<XMLMessage TargetId=\"T\"><GetTemplateFromDB TemplateId=\"HX-DS\" "
+                               "Checknum=\"3\"/></XMLMessage>");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out, "HX-DS version 3");
 }
@@ -65,10 +70,12 @@ TEST_F(KxqhostFilesTest, NamesLeavingTheirFolderSendNothing) {
   // A symbolic link out of the folder passes the module; the host refuses.
   std::filesystem::create_directories(dir_ / "bitmaps");
   std::filesystem::create_symlink("/etc/passwd", dir_ / "bitmaps/escape.bmp");
-  const Outcome link = Send("GetBitmapFile", "escape.bmp", {"--set", "Folder::Bitmaps=" + (dir_ / "bitmaps")});
+  const Outcome link =
+      Send("GetBitmapFile", "escape.bmp", {"--set", "Folder::Bitmaps=" + (dir_ / "bitmaps")});
   EXPECT_EQ(link.status, 1);
   EXPECT_EQ(link.out, "");
-  EXPECT_NE(link.err.find("a symbolic link leads out of its folder"), std::string::npos) << link.err;
+  EXPECT_NE(link.err.find("a symbolic link leads out of its folder"), std::string::npos)
+      << link.err;
 }
 
 TEST_F(KxqhostFilesTest, SetQMFDBTemplateStoresTheWorkbookAndRefusesGarbage) {
@@ -86,10 +93,12 @@ TEST_F(KxqhostFilesTest, SetQMFDBTemplateStoresTheWorkbookAndRefusesGarbage) {
 TEST_F(KxqhostFilesTest, ListTemplatesWarnsOfNothingOnTheSamplePlant) {
   const Outcome outcome = Send("ListTemplates", "");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out.rfind("<XMLMessage TargetId=\"App\"><Templates><Template Name=\"Centrifugal pump datasheet\" "
-                              "TemplateId=\"PUMP-DS\" Class=\"Pump\" DatasheetCategory=\"Rotating equipment\"/>",
-                              0),
-            0u)
+  EXPECT_EQ(
+      outcome.out.rfind(
+          "<XMLMessage TargetId=\"App\"><Templates><Template Name=\"Centrifugal pump datasheet\" "
+          "TemplateId=\"PUMP-DS\" Class=\"Pump\" DatasheetCategory=\"Rotating equipment\"/>",
+          0),
+      0u)
       << outcome.out;
   EXPECT_EQ(outcome.err.find("message:"), std::string::npos) << outcome.err;
 }

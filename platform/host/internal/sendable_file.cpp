@@ -31,7 +31,8 @@ fs::path Absolute(const fs::path& path) {
 }
 
 HRESULT Refuse(HRESULT hr, std::u16string_view path, std::u16string_view reason) {
-  return Fail(hr, u"The host does not send \"" + std::u16string(path) + u"\": " + std::u16string(reason));
+  return Fail(
+      hr, u"The host does not send \"" + std::u16string(path) + u"\": " + std::u16string(reason));
 }
 
 }  // namespace
@@ -42,7 +43,8 @@ HRESULT ReadSendableFile(std::u16string_view path, const std::vector<std::u16str
   if (path.empty()) return Fail(E_INVALIDARG, u"No file to send");
   const fs::path given(Utf16ToUtf8(path));
   for (const fs::path& step : given) {
-    if (step == "..") return Refuse(E_ACCESSDENIED, path, u"its path climbs out of its folder with \"..\"");
+    if (step == "..")
+      return Refuse(E_ACCESSDENIED, path, u"its path climbs out of its folder with \"..\"");
   }
   const fs::path wanted = Absolute(given);
   std::optional<fs::path> folder;
@@ -54,7 +56,9 @@ HRESULT ReadSendableFile(std::u16string_view path, const std::vector<std::u16str
       break;
     }
   }
-  if (!folder) return Refuse(E_ACCESSDENIED, path, u"it lies outside the folders of the host's settings and template library");
+  if (!folder)
+    return Refuse(E_ACCESSDENIED, path,
+                  u"it lies outside the folders of the host's settings and template library");
 
   std::error_code ec;
   const fs::path real = fs::canonical(wanted, ec);

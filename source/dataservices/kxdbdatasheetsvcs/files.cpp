@@ -44,7 +44,8 @@ _bstr_t GetSettingsFolder(KXComException& ctx, DataServicePart& part, const OLEC
 
 IKXQResponse* Response(KXComException& ctx, DataServicePart& part) {
   if (part.m_pResponse == nullptr) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Cannot access the KXQResponse object to write to it");
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Cannot access the KXQResponse object to write to it");
   }
   return part.m_pResponse;
 }
@@ -95,7 +96,8 @@ using CachedText = HRESULT (IKXQTemplateLibrary::*)(BSTR, BSTR, BSTR*);
 // refusal of the host is raised under `sendFailure`. False when there is no
 // such text.
 bool SendCachedText(KXComException& ctx, DataServicePart& part, CachedText read,
-                    const OLECHAR* templateId, const OLECHAR* checknum, const OLECHAR* sendFailure) {
+                    const OLECHAR* templateId, const OLECHAR* checknum,
+                    const OLECHAR* sendFailure) {
   IKXQTemplateLibraryPtr library;
   GetLibrary(ctx, part, library);
   BSTR text = nullptr;
@@ -144,15 +146,18 @@ HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
   KXComException ctx(u"KXDBDatasheetSvcs::ReplaceTemplateWithQMF");
   try {
     IKXQObjectPtr target;
-    VisitTemplateRecords(ctx, part.m_pSchema, u"Failed to find template class representing QMF template",
+    VisitTemplateRecords(ctx, part.m_pSchema,
+                         u"Failed to find template class representing QMF template",
                          [&](IKXQObject* record, const _bstr_t& id, const _bstr_t& number) {
-                           if (!EqualNoCase(id, templateId) || !EqualNoCase(number, checknum)) return true;
+                           if (!EqualNoCase(id, templateId) || !EqualNoCase(number, checknum))
+                             return true;
                            target = record;
                            return false;
                          });
     if (!target) {
       const std::u16string warning = kx_format(
-          u"No template record %ls with checknum \"%ls\" to store the workbook in: nothing was stored",
+          u"No template record %ls with checknum \"%ls\" to store the workbook in: nothing was "
+          u"stored",
           templateId, checknum);
       (void)Application(ctx, part)->LogWarning(_bstr_t(warning.c_str()));
       return S_OK;
@@ -161,8 +166,8 @@ HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
     _variant_t none;
     KX_CHECK(ctx, target->get_Attribute(_bstr_t(u"ExcelFile"), none, &excel));
     if (!excel) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, u"The template record of %ls has no ExcelFile",
-                              templateId);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
+                              u"The template record of %ls has no ExcelFile", templateId);
     }
     IStreamPtr stream;
     KX_CHECK(ctx, CreateStreamOnHGlobal(nullptr, TRUE, &stream));
@@ -215,12 +220,15 @@ HRESULT Main::GetTemplateFile(const OLECHAR* request) {
       ThrowIfFailed(ctx, u"Unable to find template %ls", templateId);
     }
     // The library answers an unknown id with no template, not a failure.
-    if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to find template %ls", templateId);
+    if (!tmpl)
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to find template %ls",
+                              templateId);
     BSTR pathText = nullptr;
     KX_CHECK(ctx, tmpl->get_FilePath(&pathText));
     const _bstr_t relative(pathText, false);
     CheckNameInsideFolder(ctx, relative, u"Unable to open template file %ls", relative);
-    SendFile(ctx, *this, JoinPath(root, relative), false, u"Unable to open template file %ls", relative);
+    SendFile(ctx, *this, JoinPath(root, relative), false, u"Unable to open template file %ls",
+             relative);
     return S_OK;
   });
 }
@@ -229,9 +237,11 @@ HRESULT Main::GetTemplateFile(const OLECHAR* request) {
 constexpr auto FileFromDBGrammar(const OLECHAR* message) {
   using Id = FileFromDBSchema::Id;
   return Grammar::Table(
-      Grammar::Element(u"XMLMessage", 0, {Grammar::String(u"TargetId", Id::TargetId), Grammar::Child(1)}),
-      Grammar::Element(message, 1, {Grammar::String(u"TemplateId", Id::TemplateId),
-                                    Grammar::String(u"Checknum", Id::Checknum)}));
+      Grammar::Element(u"XMLMessage", 0,
+                       {Grammar::String(u"TargetId", Id::TargetId), Grammar::Child(1)}),
+      Grammar::Element(message, 1,
+                       {Grammar::String(u"TemplateId", Id::TemplateId),
+                        Grammar::String(u"Checknum", Id::Checknum)}));
 }
 
 FileFromDBSchema::FileFromDBSchema(Main* main) : MessageParser(main) {
@@ -255,8 +265,9 @@ const GrammarRecord* TemplateFromDBMessageParser::GetSchema() const {
 HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
   try {
-    if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData, m_templateId.c_str(),
-                        m_checknum.c_str(), u"Unable to send template data for %ls")) {
+    if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData,
+                        m_templateId.c_str(), m_checknum.c_str(),
+                        u"Unable to send template data for %ls")) {
       KX_CHECK(ctx, m_pMain->GetTemplateFile(m_templateId.c_str()));
     }
   }
@@ -265,7 +276,8 @@ HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
 }
 
 HRESULT Main::GetTemplateFromDB(const OLECHAR* request) {
-  return ServeMessage<TemplateFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetTemplateFromDB", request);
+  return ServeMessage<TemplateFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetTemplateFromDB",
+                                                   request);
 }
 
 const GrammarRecord* SourceFromDBMessageParser::GetSchema() const {
@@ -299,14 +311,16 @@ HRESULT SourceFromDBMessageParser::GetSourceFromDB() {
     const _bstr_t file = _bstr_t(templateId) + _bstr_t(u".qmf");
     CheckNameInsideFolder(ctx, file, u"Unable to open excel source file %ls", templateId);
     const _bstr_t folder = GetSettingsFolder(ctx, Reply(), u"Templates");
-    SendFile(ctx, Reply(), JoinPath(folder, file), true, u"Unable to open excel source file %ls", templateId);
+    SendFile(ctx, Reply(), JoinPath(folder, file), true, u"Unable to open excel source file %ls",
+             templateId);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
 }
 
 HRESULT Main::GetSourceFromDB(const OLECHAR* request) {
-  return ServeMessage<SourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB", request);
+  return ServeMessage<SourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB",
+                                                 request);
 }
 
 HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {
@@ -317,13 +331,15 @@ HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {
         first == std::u16string_view::npos ? first : text.find(kMarker, first + kMarkerLength);
     // The form is checked whole before anything is stored: a client that
     // sent something else must not be told its workbook was kept.
-    if (first == 0 || second == std::u16string_view::npos || second + kMarkerLength == text.size()) {
+    if (first == 0 || second == std::u16string_view::npos ||
+        second + kMarkerLength == text.size()) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                               u"The request of SetQMFDBTemplate is not of the form "
                               u"TEMPLATEID!::!CHECKNUM!::!BASE64DATA with a template id and data");
     }
     const std::u16string templateId(text.substr(0, first));
-    const std::u16string checknum(text.substr(first + kMarkerLength, second - first - kMarkerLength));
+    const std::u16string checknum(
+        text.substr(first + kMarkerLength, second - first - kMarkerLength));
     return KXDBDatasheetSvcs::ReplaceTemplateWithQMF(*this, templateId.c_str(), checknum.c_str(),
                                                      request + second + kMarkerLength);
   });

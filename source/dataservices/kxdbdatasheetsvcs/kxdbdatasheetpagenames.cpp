@@ -7,6 +7,7 @@
 namespace {
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsFlag(char16_t c) { return c == u'-' || c == u'+' || c == u' ' || c == u'0' || c == u'#'; }
 
 // Reads a run of digits as a count, saturating far above any useful size.
 size_t ReadCount(std::u16string_view text, size_t& at) {
@@ -63,13 +64,11 @@ std::u16string FormatPageName(std::u16string_view name, int32_t number) {
     // Parse one directive; only the first integer directive is replaced.
     size_t end = at + 1;
     bool leftAlign = false, plus = false, space = false, zeroPad = false;
-    for (; end < name.size(); ++end) {
-      const char16_t flag = name[end];
-      if (flag == u'-') leftAlign = true;
-      else if (flag == u'+') plus = true;
-      else if (flag == u' ') space = true;
-      else if (flag == u'0') zeroPad = true;
-      else if (flag != u'#') break;
+    for (; end < name.size() && IsFlag(name[end]); ++end) {
+      leftAlign = leftAlign || name[end] == u'-';
+      plus = plus || name[end] == u'+';
+      space = space || name[end] == u' ';
+      zeroPad = zeroPad || name[end] == u'0';
     }
     const size_t width = ReadCount(name, end);
     bool hasPrecision = false;
@@ -80,13 +79,15 @@ std::u16string FormatPageName(std::u16string_view name, int32_t number) {
       precision = ReadCount(name, end);
     }
     if (end < name.size() && (name[end] == u'l' || name[end] == u'h')) ++end;
-    const bool integer = end < name.size() && (name[end] == u'd' || name[end] == u'i' || name[end] == u'u');
+    const bool integer =
+        end < name.size() && (name[end] == u'd' || name[end] == u'i' || name[end] == u'u');
     if (!integer || substituted) {
       out += u'%';
       ++at;
       continue;
     }
-    const int64_t value = name[end] == u'u' ? static_cast<int64_t>(static_cast<uint32_t>(number)) : number;
+    const int64_t value =
+        name[end] == u'u' ? static_cast<int64_t>(static_cast<uint32_t>(number)) : number;
     out += FormatInteger(value, leftAlign, plus, space, zeroPad, std::min(width, limit),
                          hasPrecision, std::min(precision, limit));
     substituted = true;

@@ -54,12 +54,14 @@ std::u16string GetTemplateClassName(KXComException& ctx, IKXQTemplate* tmpl) {
 bool TemplateList::InsertSorted(std::u16string_view name, std::u16string_view templateId,
                                 std::u16string_view className, std::u16string_view category) {
   if (!m_ids.emplace(templateId).second) return false;
-  auto record = std::make_unique<TemplateListEntry>(TemplateListEntry{
-      std::u16string(name), std::u16string(templateId), std::u16string(className), std::u16string(category)});
-  const auto at = std::upper_bound(m_records.begin(), m_records.end(), name,
-                                   [](std::u16string_view key, const std::unique_ptr<TemplateListEntry>& held) {
-                                     return NameBefore(key, held->name);
-                                   });
+  auto record = std::make_unique<TemplateListEntry>(
+      TemplateListEntry{std::u16string(name), std::u16string(templateId), std::u16string(className),
+                        std::u16string(category)});
+  const auto at =
+      std::upper_bound(m_records.begin(), m_records.end(), name,
+                       [](std::u16string_view key, const std::unique_ptr<TemplateListEntry>& held) {
+                         return NameBefore(key, held->name);
+                       });
   m_records.insert(at, std::move(record));
   return true;
 }
@@ -71,11 +73,11 @@ void TemplateList::Clear() {
 
 namespace KXDBDatasheetSvcs {
 
-void VisitTemplateRecords(
-    KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
-    const std::function<bool(IKXQObject* record, const _bstr_t& templateId, const _bstr_t& checknum)>&
-        visit) {
-  if (schema == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+void VisitTemplateRecords(KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+                          const std::function<bool(IKXQObject* record, const _bstr_t& templateId,
+                                                   const _bstr_t& checknum)>& visit) {
+  if (schema == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
   IKXQClassPtr recordClass;
   KX_CHECK(ctx, schema->get_Class(_bstr_t(u"Template"), &recordClass));
   if (!recordClass) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls", missingClassText);
@@ -95,10 +97,13 @@ void VisitTemplateRecords(
   }
 }
 
-void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application, IKXQTemplateLibraryPtr& library) {
-  if (application == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
+void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application,
+                        IKXQTemplateLibraryPtr& library) {
+  if (application == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
   KX_CHECK(ctx, application->get_TemplateLibrary(&library));
-  if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
+  if (!library)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
 }
 
 void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
@@ -110,7 +115,9 @@ void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
   for (LONG i = 1; i <= count; ++i) {
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, library->get_Item(i, &tmpl));
-    if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, u"The template library has no template %ld", i);
+    if (!tmpl)
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
+                              u"The template library has no template %ld", i);
     visit(tmpl);
   }
 }
@@ -158,9 +165,11 @@ HRESULT Main::ListTemplates(const OLECHAR*) {
 
     if (!failed.empty()) {
       // The listing stands; the user and the log hear of the rest.
-      (void)application->ShowMessage(_bstr_t(u"The following Templates could not be loaded:\n" + failed));
+      (void)application->ShowMessage(
+          _bstr_t(u"The following Templates could not be loaded:\n" + failed));
       (void)application->LogWarning(
-          _bstr_t(u"Operation Open Document -> By Type failed to load the following Templates:\n" + failed));
+          _bstr_t(u"Operation Open Document -> By Type failed to load the following Templates:\n" +
+                  failed));
       ClearThreadErrorInfo();
     }
     return S_OK;
@@ -171,13 +180,14 @@ HRESULT Main::ListCachedTemplates(const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListCachedTemplates", [&](KXComException& ctx) {
     DataServicePart& part = *this;
     std::vector<std::pair<_bstr_t, _bstr_t>> records;
-    KXDBDatasheetSvcs::VisitTemplateRecords(ctx, part.m_pSchema, u"Failed to find template class representing QMF templates",
-                         [&](IKXQObject*, const _bstr_t& templateId, const _bstr_t& checknum) {
-                           if (templateId.length() != 0 && checknum.length() != 0) {
-                             records.emplace_back(templateId, checknum);
-                           }
-                           return true;
-                         });
+    KXDBDatasheetSvcs::VisitTemplateRecords(
+        ctx, part.m_pSchema, u"Failed to find template class representing QMF templates",
+        [&](IKXQObject*, const _bstr_t& templateId, const _bstr_t& checknum) {
+          if (templateId.length() != 0 && checknum.length() != 0) {
+            records.emplace_back(templateId, checknum);
+          }
+          return true;
+        });
     XMLReply::BeginMessage(part, u"App", -1);
     XMLReply::StartElement(part, u"CachedTemplates");
     for (const auto& [templateId, checknum] : records) {

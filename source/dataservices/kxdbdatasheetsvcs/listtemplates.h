@@ -53,14 +53,14 @@ namespace KXDBDatasheetSvcs {
 // the store's order, with its "TemplateId" and "Checknum" texts, until it
 // returns false. A schema without that class raises E_FAIL
 // `missingClassText`. Throws KXComException.
-void VisitTemplateRecords(
-    KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
-    const std::function<bool(IKXQObject* record, const _bstr_t& templateId, const _bstr_t& checknum)>&
-        visit);
+void VisitTemplateRecords(KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+                          const std::function<bool(IKXQObject* record, const _bstr_t& templateId,
+                                                   const _bstr_t& checknum)>& visit);
 
 // The template library of `application`: E_FAIL when the host gives none.
 // Throws KXComException.
-void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application, IKXQTemplateLibraryPtr& library);
+void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application,
+                        IKXQTemplateLibraryPtr& library);
 
 // Calls `visit` with each template of the application's library, by
 // position (1-based). Throws KXComException; a missing template raises

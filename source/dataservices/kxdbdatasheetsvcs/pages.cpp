@@ -56,14 +56,14 @@ void TemplatePageListing::InternalAddObject(IKXQDatabase* database, int32_t id) 
 
 void TemplatePageListing::AddObject(IKXQObject* object) {
   if (object == nullptr) return;
-  const bool known = std::any_of(m_objects.begin(), m_objects.end(), [object](const IKXQObjectPtr& held) {
-    return held.GetInterfacePtr() == object;
-  });
+  const bool known =
+      std::any_of(m_objects.begin(), m_objects.end(),
+                  [object](const IKXQObjectPtr& held) { return held.GetInterfacePtr() == object; });
   if (!known) m_objects.emplace_back(object);
 }
 
-void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema,
-                                                    IKXQTemplate* tmpl) {
+void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application,
+                                                    IKXQSchema* schema, IKXQTemplate* tmpl) {
   KXComException ctx(u"ListTemplatePagesMessageParser::ListTemplatePagesByObject");
   if (!m_objects.empty()) {
     for (const IKXQObjectPtr& object : m_objects) {
@@ -212,8 +212,8 @@ HRESULT Main::ListTemplatePages(const OLECHAR* request) {
         KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, page, &pageTemplate, 1));
         if (!pageTemplate) continue;
         IKXQObjectPtr primary;
-        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(m_pApplication, page, pageTemplate, &primary,
-                                                              nullptr, 1));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(m_pApplication, page, pageTemplate,
+                                                              &primary, nullptr, 1));
         listing.AddObject(primary);
       }
       listing.ListTemplatePagesByObject(m_pApplication, m_pSchema, tmpl);
@@ -229,9 +229,10 @@ HRESULT Main::ListTemplatePages(const OLECHAR* request) {
 }
 
 const GrammarRecord* ListTemplatePagesSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Envelope(), Grammar::Element(u"ListTemplatePagesByObject", 1, {Grammar::Child(ObjectId)}),
-      Grammar::IntegerElement(u"ObjectId", ObjectId));
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(),
+                     Grammar::Element(u"ListTemplatePagesByObject", 1, {Grammar::Child(ObjectId)}),
+                     Grammar::IntegerElement(u"ObjectId", ObjectId));
   return kGrammar.data();
 }
 
@@ -257,6 +258,6 @@ HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
 }
 
 HRESULT Main::ListTemplatePagesByObject(const OLECHAR* request) {
-  return ServeMessage<ListTemplatePagesMessageParser>(*this, u"KXDBDatasheetSvcs::ListTemplatePagesByObject",
-                                                      request);
+  return ServeMessage<ListTemplatePagesMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListTemplatePagesByObject", request);
 }

@@ -35,7 +35,8 @@ class TemplatePageListing {
   // One record per object asked about (with its class); without objects,
   // one per class of `tmpl` (may be null: no records) or, when it has no
   // classes, one for the schema's "GlobalsClass". Then AddValidTemplates.
-  void ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema, IKXQTemplate* tmpl);
+  void ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema,
+                                 IKXQTemplate* tmpl);
   // Adds to each record with a class every template of the library valid
   // for it: a "Datasheet" template attached to the class, or a
   // continuous-list "Summary" template attached to it.

@@ -1,9 +1,8 @@
 // The response as modules drive it: the reply text for the protocol's
 // awkward cases, value rendering and escaping.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "host/reply.h"
 #include "test_util.h"

@@ -1,18 +1,17 @@
 // Files a module asks the host to send: only regular files inside the
 // folders of the host's settings and template library, by their path text
 // and after symbolic links are followed; refused paths send nothing.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <algorithm>
-#include <fstream>
-
-#include "host/host.h"
 #include "host/errors.h"
-#include "host/utf.h"
+#include "host/host.h"
 #include "host/internal/xml_text.h"
 #include "host/reply.h"
 #include "host/template_library.h"
+#include "host/utf.h"
 #include "test_util.h"
 
 namespace kx::host {
@@ -31,12 +30,14 @@ class SendFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::path(::testing::TempDir()) /
-            ("kxhost_sendfile_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("kxhost_sendfile_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     fs::create_directories(root_ / "templates" / "sub");
     fs::create_directories(root_ / "templates-old");
     std::ofstream(root_ / "templates" / "a.txt") << "alpha";
-    std::ofstream(root_ / "templates" / "sub" / "b.bmp", std::ios::binary) << std::string("BM\0\1", 4);
+    std::ofstream(root_ / "templates" / "sub" / "b.bmp", std::ios::binary)
+        << std::string("BM\0\1", 4);
     std::ofstream(root_ / "templates-old" / "c.txt") << "old";
     std::ofstream(root_ / "secret.txt") << "secret";
     fs::create_symlink("a.txt", root_ / "templates" / "in-link");

@@ -1,12 +1,11 @@
 // The chunked text buffer and its Base64 decoding: chunk arithmetic, what
 // each group gives, and that invalid text is refused before any of its
 // bytes reach the sink.
-#include <gtest/gtest.h>
+#include "chunkedtextbuffer.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
-
-#include "chunkedtextbuffer.h"
 
 namespace {
 
@@ -106,9 +105,9 @@ TEST(Base64, InvalidTextIsRefusedWithItsPosition) {
     const char16_t* text;
     uint64_t position;
   };
-  for (const Case& c : {Case{u"TW!u", 2}, Case{u"=WFu", 0}, Case{u"T=Fu", 1}, Case{u"TW=u", 3},
-                        Case{u"TQ==TWFu", 4}, Case{u"TWFu\u00e9", 4}, Case{u"TWF\u0141", 3},
-                        Case{u"TWFu-_", 4}}) {
+  for (const Case& c :
+       {Case{u"TW!u", 2}, Case{u"=WFu", 0}, Case{u"T=Fu", 1}, Case{u"TW=u", 3},
+        Case{u"TQ==TWFu", 4}, Case{u"TWFu\u00e9", 4}, Case{u"TWF\u0141", 3}, Case{u"TWFu-_", 4}}) {
     const Decoded out = Decode(c.text);
     EXPECT_EQ(E_INVALIDARG, out.hr) << "bad character expected at " << c.position;
     EXPECT_EQ(c.position, out.bad);

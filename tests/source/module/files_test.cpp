@@ -1,10 +1,11 @@
 // The file messages end to end: the host sends each to a Main attached to
 // a small template store whose folders hold real files; what the host sent
 // (files with their bytes, texts), the store and the failures are checked.
+#include "files.h"
+
 #include <gtest/gtest.h>
 
 #include "com/wstr.h"
-#include "files.h"
 #include "support/moduletestsupport.h"
 #include "support/templatestore.h"
 
@@ -53,8 +54,10 @@ TEST_F(FileMessages, GetTemplateFileOfAnUnknownTemplateOrAPathOutOfTheLibrary) {
   EXPECT_EQ("Unable to open template file ..\\secret.txt: the name must stay inside its folder",
             Refused(u"GetTemplateFile", u"ESC", E_ACCESSDENIED));
   // A template whose file is missing.
-  EXPECT_EQ("Unable to open template file ves.xls", Refused(u"GetTemplateFile", u"VES", STG_E_FILENOTFOUND));
-  EXPECT_NE(std::string::npos, Text(last_.error).find("there is no such file")) << Text(last_.error);
+  EXPECT_EQ("Unable to open template file ves.xls",
+            Refused(u"GetTemplateFile", u"VES", STG_E_FILENOTFOUND));
+  EXPECT_NE(std::string::npos, Text(last_.error).find("there is no such file"))
+      << Text(last_.error);
 }
 
 TEST_F(FileMessages, GetBitmapFileFromTheBitmapFolderElseTheLibrary) {
@@ -70,9 +73,11 @@ TEST_F(FileMessages, GetBitmapFileFromTheBitmapFolderElseTheLibrary) {
 
 TEST_F(FileMessages, NamesThatClimbOutOfTheirFolderSendNothing) {
   const std::string bitmaps = Narrow(plant_.Folder("Bitmaps"));
-  EXPECT_EQ("Unable to open bitmap file " + bitmaps + "\\..\\..\\etc\\passwd: the name must stay inside its folder",
+  EXPECT_EQ("Unable to open bitmap file " + bitmaps +
+                "\\..\\..\\etc\\passwd: the name must stay inside its folder",
             Refused(u"GetBitmapFile", u"..\\..\\etc\\passwd", E_ACCESSDENIED));
-  EXPECT_EQ("Unable to open bitmap file " + bitmaps + "\\/etc/passwd: the name must stay inside its folder",
+  EXPECT_EQ("Unable to open bitmap file " + bitmaps +
+                "\\/etc/passwd: the name must stay inside its folder",
             Refused(u"GetBitmapFile", u"/etc/passwd", E_ACCESSDENIED));
   Refused(u"GetBitmapFile", u"C:\\Windows\\win.ini", E_ACCESSDENIED);
   Refused(u"GetBitmapFile", u"", E_ACCESSDENIED);
@@ -82,7 +87,8 @@ TEST_F(FileMessages, NamesThatClimbOutOfTheirFolderSendNothing) {
   // refuses it.
   EXPECT_EQ("Unable to open bitmap file " + bitmaps + "\\escape.bmp",
             Refused(u"GetBitmapFile", u"escape.bmp", E_ACCESSDENIED));
-  EXPECT_NE(std::string::npos, Text(last_.error).find("a symbolic link leads out of its folder")) << Text(last_.error);
+  EXPECT_NE(std::string::npos, Text(last_.error).find("a symbolic link leads out of its folder"))
+      << Text(last_.error);
   EXPECT_EQ("Unable to open QMF template up\\secret.txt",
             Refused(u"GetSourceFile", u"up\\secret.txt", E_ACCESSDENIED));
 }
@@ -95,48 +101,59 @@ TEST_F(FileMessages, GetSourceFileTakesQmfNamesFromTemplatesAndOthersFromDatashe
   EXPECT_EQ(Path("Datasheets", "notes.txt"), Text(file.path));
   EXPECT_EQ("notes", file.content);
   // The bare three letters are no ".qmf" name.
-  EXPECT_EQ("Unable to open QMF template qmf", Refused(u"GetSourceFile", u"qmf", STG_E_FILENOTFOUND));
-  EXPECT_NE(std::string::npos, Text(last_.error).find(Path("Datasheets", "qmf"))) << Text(last_.error);
+  EXPECT_EQ("Unable to open QMF template qmf",
+            Refused(u"GetSourceFile", u"qmf", STG_E_FILENOTFOUND));
+  EXPECT_NE(std::string::npos, Text(last_.error).find(Path("Datasheets", "qmf")))
+      << Text(last_.error);
 }
 
 TEST_F(FileMessages, GetTemplateFromDBSendsTheCachedTextElseTheFile) {
   last_ = plant_.Request(u"GetTemplateFromDB",
-                         u"<XMLMessage TargetId=\"T\"><GetTemplateFromDB TemplateId=\"PUMP\" Checknum=\"2\"/></XMLMessage>");
+                         u"<XMLMessage TargetId=\"T\"><GetTemplateFromDB TemplateId=\"PUMP\" "
+                         u"Checknum=\"2\"/></XMLMessage>");
   ASSERT_EQ(S_OK, last_.hr) << ErrorText(last_);
   EXPECT_EQ("<Template Id=\"PUMP\" Checknum=\"2\"/>", Text(last_.reply));
   EXPECT_TRUE(last_.files.empty());
   const auto file = SentOneFile(
-      u"GetTemplateFromDB", u"<XMLMessage><GetTemplateFromDB TemplateId=\"PUMP\" Checknum=\"1\"/></XMLMessage>");
+      u"GetTemplateFromDB",
+      u"<XMLMessage><GetTemplateFromDB TemplateId=\"PUMP\" Checknum=\"1\"/></XMLMessage>");
   EXPECT_EQ(Path("TemplateLibrary", "Rotating/pump.xls"), Text(file.path));
   EXPECT_FALSE(file.binary);
-  EXPECT_EQ("Unable to find template NOPE",
-            Refused(u"GetTemplateFromDB",
-                    u"<XMLMessage><GetTemplateFromDB TemplateId=\"NOPE\" Checknum=\"1\"/></XMLMessage>", E_FAIL));
+  EXPECT_EQ(
+      "Unable to find template NOPE",
+      Refused(u"GetTemplateFromDB",
+              u"<XMLMessage><GetTemplateFromDB TemplateId=\"NOPE\" Checknum=\"1\"/></XMLMessage>",
+              E_FAIL));
 }
 
 TEST_F(FileMessages, GetSourceFromDBSendsTheCachedSourceElseTheQmfFileOfAMatchingVersion) {
-  last_ = plant_.Request(u"GetSourceFromDB",
-                         u"<XMLMessage><GetSourceFromDB TemplateId=\"PUMP\" Checknum=\"2\"/></XMLMessage>");
+  last_ = plant_.Request(
+      u"GetSourceFromDB",
+      u"<XMLMessage><GetSourceFromDB TemplateId=\"PUMP\" Checknum=\"2\"/></XMLMessage>");
   ASSERT_EQ(S_OK, last_.hr) << ErrorText(last_);
   EXPECT_EQ("source of PUMP 2", Text(last_.reply));
   // Version 1 has no cached source and is not the current version.
-  const std::string stale =
-      Refused(u"GetSourceFromDB", u"<XMLMessage><GetSourceFromDB TemplateId=\"PUMP\" Checknum=\"1\"/></XMLMessage>",
-              E_FAIL);
+  const std::string stale = Refused(
+      u"GetSourceFromDB",
+      u"<XMLMessage><GetSourceFromDB TemplateId=\"PUMP\" Checknum=\"1\"/></XMLMessage>", E_FAIL);
   EXPECT_EQ(0u, stale.find("Unable to retrieve XLS template for PUMP. ")) << stale;
   // pump-b is current at 1 but has no QMF file.
-  EXPECT_EQ("Unable to open excel source file pump-b",
-            Refused(u"GetSourceFromDB",
-                    u"<XMLMessage><GetSourceFromDB TemplateId=\"pump-b\" Checknum=\"1\"/></XMLMessage>",
-                    STG_E_FILENOTFOUND));
-  EXPECT_NE(std::string::npos, Text(last_.error).find(Path("Templates", "pump-b.qmf"))) << Text(last_.error);
+  EXPECT_EQ(
+      "Unable to open excel source file pump-b",
+      Refused(u"GetSourceFromDB",
+              u"<XMLMessage><GetSourceFromDB TemplateId=\"pump-b\" Checknum=\"1\"/></XMLMessage>",
+              STG_E_FILENOTFOUND));
+  EXPECT_NE(std::string::npos, Text(last_.error).find(Path("Templates", "pump-b.qmf")))
+      << Text(last_.error);
 }
 
 TEST_F(FileMessages, GetSourceFromDBWithoutCacheSendsTheQmfFile) {
   // LIST has no cached source; its current version is the one asked for.
-  std::filesystem::copy_file(plant_.root() / "sources" / "PUMP.qmf", plant_.root() / "sources" / "LIST.qmf");
+  std::filesystem::copy_file(plant_.root() / "sources" / "PUMP.qmf",
+                             plant_.root() / "sources" / "LIST.qmf");
   const auto file = SentOneFile(
-      u"GetSourceFromDB", u"<XMLMessage><GetSourceFromDB TemplateId=\"LIST\" Checknum=\"1\"/></XMLMessage>");
+      u"GetSourceFromDB",
+      u"<XMLMessage><GetSourceFromDB TemplateId=\"LIST\" Checknum=\"1\"/></XMLMessage>");
   EXPECT_EQ(Path("Templates", "LIST.qmf"), Text(file.path));
   EXPECT_TRUE(file.binary);
   EXPECT_EQ(std::string("QMF\0pump", 8), file.content);
@@ -160,15 +177,18 @@ TEST_F(FileMessages, SetQMFDBTemplateNeverStoresGarbage) {
   ASSERT_EQ(S_OK, plant_.Request(u"SetQMFDBTemplate", u"PUMP!::!2!::!QUJD").hr);
   const std::string invalid =
       Refused(u"SetQMFDBTemplate", u"PUMP!::!2!::!QUJDREVG\u00e9RQ==", E_INVALIDARG);
-  EXPECT_EQ("The workbook of template PUMP is not Base64: character 9 is not allowed there; nothing was stored",
-            invalid);
+  EXPECT_EQ(
+      "The workbook of template PUMP is not Base64: character 9 is not allowed there; nothing was "
+      "stored",
+      invalid);
   Refused(u"SetQMFDBTemplate", u"PUMP!::!2!::!QU=D", E_INVALIDARG);
   Refused(u"SetQMFDBTemplate", u"PUMP!::!2!::!QUJD\u4e00", E_INVALIDARG);
   EXPECT_EQ("QUJD", plant_.ExcelFile(900));
 }
 
 TEST_F(FileMessages, SetQMFDBTemplateOfTheWrongFormIsRefused) {
-  for (const char16_t* text : {u"", u"PUMP", u"!::!2!::!QUJD", u"PUMP!::!2", u"PUMP!::!2!::!", u"PUMP!::!!::!"}) {
+  for (const char16_t* text :
+       {u"", u"PUMP", u"!::!2!::!QUJD", u"PUMP!::!2", u"PUMP!::!2!::!", u"PUMP!::!!::!"}) {
     const std::string why = Refused(u"SetQMFDBTemplate", text, E_INVALIDARG);
     EXPECT_EQ(0u, why.find("The request of SetQMFDBTemplate is not of the form")) << why;
   }
@@ -180,8 +200,9 @@ TEST_F(FileMessages, SetQMFDBTemplateWithoutARecordWarnsAndStoresNothing) {
   last_ = plant_.Request(u"SetQMFDBTemplate", u"PUMP!::!!::!QUJD");
   ASSERT_EQ(S_OK, last_.hr) << ErrorText(last_);
   ASSERT_EQ(1u, last_.warnings.size());
-  EXPECT_EQ("No template record PUMP with checknum \"\" to store the workbook in: nothing was stored",
-            Text(last_.warnings[0]));
+  EXPECT_EQ(
+      "No template record PUMP with checknum \"\" to store the workbook in: nothing was stored",
+      Text(last_.warnings[0]));
   EXPECT_EQ("", plant_.ExcelFile(900));
   // "VES" has a record without checknum: the empty checknum finds it.
   ASSERT_EQ(S_OK, plant_.Request(u"SetQMFDBTemplate", u"VES!::!!::!QUJD").hr);
@@ -192,7 +213,8 @@ TEST(FileNames, StayInsideTheirFolder) {
   for (const char16_t* name : {u"a.bmp", u"sub\\a.bmp", u"sub/a.bmp", u"..a", u"a..", u"a\\..b"}) {
     EXPECT_TRUE(KXDBDatasheetSvcs::IsNameInsideFolder(name)) << Narrow(name);
   }
-  for (const char16_t* name : {u"", u"..", u"..\\a", u"a\\..", u"a/../b", u"\\a", u"/a", u"C:a", u"c:\\a"}) {
+  for (const char16_t* name :
+       {u"", u"..", u"..\\a", u"a\\..", u"a/../b", u"\\a", u"/a", u"C:a", u"c:\\a"}) {
     EXPECT_FALSE(KXDBDatasheetSvcs::IsNameInsideFolder(name)) << Narrow(name);
   }
   EXPECT_FALSE(KXDBDatasheetSvcs::IsNameInsideFolder(nullptr));

@@ -1,10 +1,11 @@
 // "ListTemplates" and "ListCachedTemplates" end to end: the host sends the
 // message to a Main attached to a small template store; the reply, the texts
 // for the user and the log, and failures are checked.
+#include "listtemplates.h"
+
 #include <gtest/gtest.h>
 
 #include "com/wstr.h"
-#include "listtemplates.h"
 #include "support/moduletestsupport.h"
 #include "support/templatestore.h"
 
@@ -20,12 +21,18 @@ TEST(ListTemplates, DatasheetAndSummaryTemplatesByNameWithoutRegardToCase) {
   ASSERT_EQ(S_OK, result.hr) << ErrorText(result);
   EXPECT_EQ(
       "<XMLMessage TargetId=\"App\"><Templates>"
-      "<Template Name=\"A summary list\" TemplateId=\"LIST\" Class=\"GenericClass\" DatasheetCategory=\"Lists\"/>"
-      "<Template Name=\"b vessel\" TemplateId=\"VES\" Class=\"Vessel\" DatasheetCategory=\"Static\"/>"
-      "<Template Name=\"c plain summary\" TemplateId=\"PLAINSUM\" Class=\"Pump\" DatasheetCategory=\"General\"/>"
-      "<Template Name=\"g globals\" TemplateId=\"GLOBE\" Class=\"GlobalsClass\" DatasheetCategory=\"Site\"/>"
-      "<Template Name=\"Pump sheet\" TemplateId=\"PUMP\" Class=\"Pump\" DatasheetCategory=\"Rotating\"/>"
-      "<Template Name=\"PUMP SHEET\" TemplateId=\"pump-b\" Class=\"Pump\" DatasheetCategory=\"General\"/>"
+      "<Template Name=\"A summary list\" TemplateId=\"LIST\" Class=\"GenericClass\" "
+      "DatasheetCategory=\"Lists\"/>"
+      "<Template Name=\"b vessel\" TemplateId=\"VES\" Class=\"Vessel\" "
+      "DatasheetCategory=\"Static\"/>"
+      "<Template Name=\"c plain summary\" TemplateId=\"PLAINSUM\" Class=\"Pump\" "
+      "DatasheetCategory=\"General\"/>"
+      "<Template Name=\"g globals\" TemplateId=\"GLOBE\" Class=\"GlobalsClass\" "
+      "DatasheetCategory=\"Site\"/>"
+      "<Template Name=\"Pump sheet\" TemplateId=\"PUMP\" Class=\"Pump\" "
+      "DatasheetCategory=\"Rotating\"/>"
+      "<Template Name=\"PUMP SHEET\" TemplateId=\"pump-b\" Class=\"Pump\" "
+      "DatasheetCategory=\"General\"/>"
       "</Templates></XMLMessage>",
       Text(result.reply));
 }
@@ -39,8 +46,9 @@ TEST(ListTemplates, TemplatesThatCannotBeLoadedAreReportedAfterTheReply) {
   ASSERT_EQ(1u, result.messages.size());
   EXPECT_EQ("The following Templates could not be loaded:\nf no class\n", Text(result.messages[0]));
   ASSERT_EQ(1u, result.warnings.size());
-  EXPECT_EQ("Operation Open Document -> By Type failed to load the following Templates:\nf no class\n",
-            Text(result.warnings[0]));
+  EXPECT_EQ(
+      "Operation Open Document -> By Type failed to load the following Templates:\nf no class\n",
+      Text(result.warnings[0]));
   EXPECT_EQ(std::string::npos, Text(result.reply).find("NOCLASS"));
 }
 
@@ -70,7 +78,9 @@ TEST(ListCachedTemplates, ASchemaWithoutTemplateClassFails) {
   TemplateStore plant;
   std::unique_ptr<kx::store::Store> bare;
   ASSERT_TRUE(kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &bare).ok());
-  ASSERT_TRUE(bare->ImportFixtureText("<store><schema><class name=\"Pump\"/></schema></store>", "bare").ok());
+  ASSERT_TRUE(
+      bare->ImportFixtureText("<store><schema><class name=\"Pump\"/></schema></store>", "bare")
+          .ok());
   IKXQSchemaPtr schema;
   ASSERT_EQ(S_OK, bare->Database()->get_Schema(&schema));
   plant.host().application().SetStore(bare->Database(), schema, nullptr);
@@ -93,7 +103,8 @@ TEST(TemplateListOrder, EqualNamesKeepTheirOrderAndOnlyTheSameIdIsDropped) {
   EXPECT_FALSE(list.InsertSorted(u"zz", u"1", u"C", u"G"));
   ASSERT_EQ(4u, list.Count());
   std::string order;
-  for (size_t i = 0; i < list.Count(); ++i) order += Narrow(list.At(i).name) + Narrow(list.At(i).templateId) + " ";
+  for (size_t i = 0; i < list.Count(); ++i)
+    order += Narrow(list.At(i).name) + Narrow(list.At(i).templateId) + " ";
   EXPECT_EQ("A2 b1 B4 c3 ", order);
 }
 

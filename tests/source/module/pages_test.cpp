@@ -18,16 +18,19 @@ std::string Text(const std::u16string& text) { return Narrow(text); }
 std::string PumpPages(const char* objectId) {
   const std::string object = objectId ? std::string(" ObjectId=\"") + objectId + "\"" : "";
   const std::string prefix = objectId ? "P-100: " : "";
-  return "<Pages TemplateId=\"PUMP\"" + object + ">" +
-         "<Page TemplatePageId=\"P1\" Name=\"" + prefix + "Pump sheet - Process 1\"/>" +
-         "<Page TemplatePageId=\"P2\" Name=\"" + prefix + "Pump sheet - 2\"/>" +
-         "<Page TemplatePageId=\"P3\" Name=\"" + prefix + "Pump sheet - Motor %s 00003 of %d %\"/></Pages>";
+  return "<Pages TemplateId=\"PUMP\"" + object + ">" + "<Page TemplatePageId=\"P1\" Name=\"" +
+         prefix + "Pump sheet - Process 1\"/>" + "<Page TemplatePageId=\"P2\" Name=\"" + prefix +
+         "Pump sheet - 2\"/>" + "<Page TemplatePageId=\"P3\" Name=\"" + prefix +
+         "Pump sheet - Motor %s 00003 of %d %\"/></Pages>";
 }
 
 std::string ListPages(const std::string& object) {
   const bool named = !object.empty();
   return "<Pages TemplateId=\"LIST\"" + (named ? " ObjectId=\"" + object + "\"" : std::string()) +
-         "><Page TemplatePageId=\"L1\" Name=\"" + (object == "100" ? "P-100: " : object == "200" ? "V-200: " : "") +
+         "><Page TemplatePageId=\"L1\" Name=\"" +
+         (object == "100"   ? "P-100: "
+          : object == "200" ? "V-200: "
+                            : "") +
          "A summary list - List 1\"/></Pages>";
 }
 
@@ -46,10 +49,12 @@ TEST(ListTemplatePages, WithoutPrimaryObjectsTheGlobalsClassServes) {
   TemplateStore plant;
   const auto result = plant.Request(u"ListTemplatePages", u"4000");
   ASSERT_EQ(S_OK, result.hr) << ErrorText(result);
-  EXPECT_EQ("<XMLMessage TargetId=\"4000\">"
-            "<Pages TemplateId=\"GLOBE\"><Page TemplatePageId=\"G1\" Name=\"g globals - Globals 1\"/></Pages>" +
-                ListPages("") + ListPages("") + "</XMLMessage>",
-            Text(result.reply));
+  EXPECT_EQ(
+      "<XMLMessage TargetId=\"4000\">"
+      "<Pages TemplateId=\"GLOBE\"><Page TemplatePageId=\"G1\" Name=\"g globals - Globals "
+      "1\"/></Pages>" +
+          ListPages("") + ListPages("") + "</XMLMessage>",
+      Text(result.reply));
   // "d general" is never offered.
   EXPECT_EQ(std::string::npos, Text(result.reply).find("GEN"));
 }
@@ -58,9 +63,10 @@ TEST(ListTemplatePages, SummarySheetsListTheirOwnTemplateOrTheLists) {
   TemplateStore plant;
   auto result = plant.Request(u"ListTemplatePages", u"3000");
   ASSERT_EQ(S_OK, result.hr) << ErrorText(result);
-  EXPECT_EQ("<XMLMessage TargetId=\"3000\"><Pages TemplateId=\"PLAINSUM\"><Page TemplatePageId=\"S1\" "
-            "Name=\"c plain summary - Summary\"/></Pages></XMLMessage>",
-            Text(result.reply));
+  EXPECT_EQ(
+      "<XMLMessage TargetId=\"3000\"><Pages TemplateId=\"PLAINSUM\"><Page TemplatePageId=\"S1\" "
+      "Name=\"c plain summary - Summary\"/></Pages></XMLMessage>",
+      Text(result.reply));
   result = plant.Request(u"ListTemplatePages", u"2000");
   ASSERT_EQ(S_OK, result.hr) << ErrorText(result);
   EXPECT_EQ("<XMLMessage TargetId=\"2000\">" + ListPages("") + "</XMLMessage>", Text(result.reply));
@@ -76,31 +82,35 @@ TEST(ListTemplatePages, AnIdThatNamesNoDatasheetFails) {
 
 TEST(ListTemplatePagesByObject, OneRecordPerObjectEvenWhenNamedTwice) {
   TemplateStore plant;
-  const auto result = plant.Request(
-      u"ListTemplatePagesByObject",
-      u"<XMLMessage TargetId=\"Insert\" Status=\"1\"><ListTemplatePagesByObject>"
-      u"<ObjectId>100</ObjectId><ObjectId>200</ObjectId><ObjectId> 100</ObjectId>"
-      u"</ListTemplatePagesByObject></XMLMessage>");
+  const auto result =
+      plant.Request(u"ListTemplatePagesByObject",
+                    u"<XMLMessage TargetId=\"Insert\" Status=\"1\"><ListTemplatePagesByObject>"
+                    u"<ObjectId>100</ObjectId><ObjectId>200</ObjectId><ObjectId> 100</ObjectId>"
+                    u"</ListTemplatePagesByObject></XMLMessage>");
   ASSERT_EQ(S_OK, result.hr) << ErrorText(result);
   EXPECT_EQ("<XMLMessage TargetId=\"Insert\">" + ListPages("100") + PumpPages("100") +
                 "<Pages TemplateId=\"pump-b\" ObjectId=\"100\"><Page TemplatePageId=\"B1\" "
                 "Name=\"P-100: PUMP SHEET - Sheet\"/></Pages>" +
                 ListPages("200") +
-                "<Pages TemplateId=\"OFF\" ObjectId=\"200\"><Page TemplatePageId=\"O1\" Name=\"V-200: e off - Off\"/></Pages>"
-                "<Pages TemplateId=\"VES\" ObjectId=\"200\"><Page TemplatePageId=\"V1\" Name=\"V-200: b vessel - Shell\"/></Pages>"
+                "<Pages TemplateId=\"OFF\" ObjectId=\"200\"><Page TemplatePageId=\"O1\" "
+                "Name=\"V-200: e off - Off\"/></Pages>"
+                "<Pages TemplateId=\"VES\" ObjectId=\"200\"><Page TemplatePageId=\"V1\" "
+                "Name=\"V-200: b vessel - Shell\"/></Pages>"
                 "</XMLMessage>",
             Text(result.reply));
 }
 
 TEST(ListTemplatePagesByObject, WithoutObjectsNothingIsWritten) {
   TemplateStore plant;
-  auto result = plant.Request(u"ListTemplatePagesByObject",
-                              u"<XMLMessage TargetId=\"X\"><ListTemplatePagesByObject/></XMLMessage>");
+  auto result =
+      plant.Request(u"ListTemplatePagesByObject",
+                    u"<XMLMessage TargetId=\"X\"><ListTemplatePagesByObject/></XMLMessage>");
   ASSERT_EQ(S_OK, result.hr) << ErrorText(result);
   EXPECT_EQ(u"", result.reply);
-  result = plant.Request(u"ListTemplatePagesByObject",
-                         u"<XMLMessage TargetId=\"X\"><ListTemplatePagesByObject><ObjectId>424242</ObjectId>"
-                         u"</ListTemplatePagesByObject></XMLMessage>");
+  result = plant.Request(
+      u"ListTemplatePagesByObject",
+      u"<XMLMessage TargetId=\"X\"><ListTemplatePagesByObject><ObjectId>424242</ObjectId>"
+      u"</ListTemplatePagesByObject></XMLMessage>");
   EXPECT_FALSE(result.succeeded());
   EXPECT_EQ(u"", result.reply);
 }

@@ -1,8 +1,7 @@
 #include "templatestore.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "com/comutil.h"
 #include "com/wstr.h"
@@ -136,7 +135,8 @@ void Write(const fs::path& path, const std::string& bytes) {
 }  // namespace
 
 TemplateStore::TemplateStore() {
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
+  kx::store::Status status =
+      kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
   if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
   status = store_->ImportFixtureText(kTemplateFixture, "templates");
   if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
@@ -200,9 +200,11 @@ std::string TemplateStore::ExcelFile(LONG id) const {
   if (!record) return {};
   IKXQAttributePtr attribute;
   _variant_t none;
-  if (FAILED(record->get_Attribute(_bstr_t(u"ExcelFile"), none, &attribute)) || !attribute) return {};
+  if (FAILED(record->get_Attribute(_bstr_t(u"ExcelFile"), none, &attribute)) || !attribute)
+    return {};
   _variant_t value;
-  if (FAILED(attribute->GetValue(none, _variant_t(u"Base64"), &value)) || value.vt != VT_BSTR) return {};
+  if (FAILED(attribute->GetValue(none, _variant_t(u"Base64"), &value)) || value.vt != VT_BSTR)
+    return {};
   return kx_utf16_to_utf8_lossy(_bstr_t(value).view());
 }
 
