@@ -69,3 +69,25 @@ TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
 }
 
 }  // namespace
+
+namespace {
+
+class SampleTriggerTest : public KxqhostTest {};
+
+TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome outcome = Host(
+      {"--events", "run",
+       std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("## set 101 RatedFlow 410 m3/h\n"
+                             "== store changed #101: RatedFlow\n"
+                             "== store trigger Field on #1011 fired (keys: 2)\n"
+                             "== event DataField [F1 1011] to bob\n"),
+            std::string::npos)
+      << outcome.out;
+}
+
+}  // namespace

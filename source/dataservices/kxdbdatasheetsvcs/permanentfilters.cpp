@@ -41,6 +41,27 @@ IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
 
 }  // namespace
 
+namespace KXDBDatasheetSvcs {
+
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
+  if (trigger == nullptr) return IsObjectInFilter(application, filter, object, summary);
+  CheckPointerArgument(ctx, object);
+  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
+  bool passes = false;
+  try {
+    passes = IsObjectInFilter(application, filter, object, summary);
+  } catch (...) {
+    (void)trigger->EndItem();
+    throw;
+  }
+  KX_CHECK(ctx, trigger->EndItem());
+  return passes;
+}
+
+}  // namespace KXDBDatasheetSvcs
+
 HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
                                           bool isDatasheet) {
   KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterTrigger");
@@ -137,15 +158,8 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
     return 0;
   }
   // The test is recorded again under the object's id.
-  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(id, 10).c_str())));
-  bool passes = false;
-  try {
-    passes = KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, owner);
-  } catch (...) {
-    (void)trigger->EndItem();
-    throw;
-  }
-  KX_CHECK(ctx, trigger->EndItem());
+  const bool passes =
+      KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, owner, trigger);
   return passes ? 1 : 2;
 }
 

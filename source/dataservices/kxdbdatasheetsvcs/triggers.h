@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "com/comutil.h"
+#include "host/application.h"
 #include "kxstoreptrs.h"
 
 class ContinuousPageHelper;
@@ -91,6 +92,16 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
 // number, and a number below 1 names no position.
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
                                     IKXQObject* page);
+
+namespace KXDBDatasheetSvcs {
+
+// Whether `object` passes the object filter, tested with `summary` as the
+// summary context, the test recorded by the summary's permanent-filter
+// trigger (may be null) under the object's id. Throws KXComException.
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger);
+
+}  // namespace KXDBDatasheetSvcs
 
 // The fired keys of a trigger as texts, in order. VARIANT elements are
 // changed to text; any other element type fails with E_FAIL. Throws
