@@ -30,6 +30,9 @@
 class ContinuousPageHelper;
 class Main;
 class OverspillUtils;
+namespace VariantUtil {
+class SafeArrayMatrix;
+}
 
 // The handler every trigger of the service names.
 inline constexpr OLECHAR kTriggerHandler[] = u"KXDBDatasheetSvcs.Main";
@@ -82,6 +85,11 @@ HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage
 // at `node`, under key `row`.
 HRESULT RecordOverspillItem(Main& main, IKXQObject* page, int32_t row, IKXQClassView* node,
                             const OLECHAR* name, IKXQTrigger* trigger);
+// Column `position` (from 0) of an overspill association list: its data
+// view and attribute name; both empty for a column outside the list (or a
+// first element that is no data view). Throws KXComException.
+void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
+                              IKXQClassViewPtr& view, _bstr_t& name);
 // The page's overspill association (2 x N, one association per column), or
 // null; S_FALSE and null when the run has no owner.
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list);

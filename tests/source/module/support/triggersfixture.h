@@ -11,6 +11,7 @@
 
 #include "host/host.h"
 #include "kxstoreptrs.h"
+#include "pagesfixture.h"
 #include "session.h"
 #include "store/admin.h"
 
@@ -61,6 +62,6 @@ class TriggersHost {
   kx::host::Ref<IKXQDataService> m_service;
 };
 
-std::string Narrow(std::u16string_view text);
+using pagestest::Narrow;
 
 }  // namespace triggerstest
