@@ -31,6 +31,8 @@ enum : LONG {
   kListPage = 201,
   kSummary = 300,
   kSummaryPage = 301,
+  kReadings = 400,
+  kReadingsPage = 401,
 };
 
 class TriggersHost {
