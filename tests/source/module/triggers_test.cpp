@@ -446,3 +446,13 @@ TEST_F(TriggersTest, APageLevelPermanentFilterAddsARowAndPostsAPageEvent) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TriggersTest, AnIssuedFieldReachesThePagesIssuedWithinAThousandthOfADay) {
+  m_host.main().UpdateReferencedIssuedFields(m_host.Object(511), u"<String Value=\"x\"/>", 3);
+  EXPECT_EQ(m_host.Text(601, u"Fields", 3), "<String Value=\"x\"/>");
+  EXPECT_EQ(m_host.Text(611, u"Fields", 3), "");
+}
+
+}  // namespace
