@@ -16,6 +16,7 @@
 #include "main.h"
 #include "mainworkers.h"
 #include "support/triggersfixture.h"
+#include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "triggers.h"
 
@@ -349,12 +350,47 @@ TEST_F(TriggersTest, ClaimOnlyWorksAsAPermanentFilter) {
 TEST_F(TriggersTest, ATriggerOfAStatusCopyOrOfANonSummaryDoesNothing) {
   MembershipRecorder workers;
   m_host.main().UseWorkers(&workers);
+  Main& main = m_host.main();
   const _com_ptr_t<IKXQTrigger> sspf = m_host.Trigger(kSheet, u"SSPF");
+  IKXQObjectPtr object;
+  EXPECT_EQ(main.EvaluatePermanentFilterKey(m_host.Object(kSheet), u"10", object, sspf), 0);
+  ASSERT_EQ(sspf->BeginItem(_variant_t(u"10")), S_OK);
+  ASSERT_EQ(m_host.Text(kPump, u"F1"), "a1");
+  ASSERT_EQ(sspf->EndItem(), S_OK);
   Change(m_host, kPump, u"F1", u"x");
-  EXPECT_EQ(m_host.main().OnTriggerFired(sspf, &m_host.app()), S_OK);
+  EXPECT_EQ(FiredKeys(sspf), (std::vector<std::string>{"10"}));
+  EXPECT_EQ(main.OnTriggerFired(sspf, &m_host.app()), S_OK);
   EXPECT_TRUE(TakePendingFieldEvents(m_host.app()).empty());
   EXPECT_TRUE(workers.calls.empty());
+
+  // The submitted copy 121 is marked by the store: its trigger is ignored.
+  const _com_ptr_t<IKXQTrigger> copy = m_host.Trigger(kSubmitted, u"Field");
+  ASSERT_EQ(copy->BeginItem(_variant_t(u"0")), S_OK);
+  ASSERT_EQ(m_host.Text(kPump, u"F2"), "a2");
+  ASSERT_EQ(copy->EndItem(), S_OK);
+  Change(m_host, kPump, u"F2", u"y");
+  EXPECT_EQ(main.OnTriggerFired(copy, &m_host.app()), S_OK);
+  EXPECT_TRUE(TakePendingFieldEvents(m_host.app()).empty());
+  EXPECT_EQ(FiredKeys(copy), (std::vector<std::string>{"0"}));
   m_host.main().UseWorkers(nullptr);
+}
+
+TEST_F(TriggersTest, AListPositionRecordedUnderItsNumberFiresAsThatPosition) {
+  Open(u"201");
+  Main& main = m_host.main();
+  IKXQObjectPtr page = m_host.Object(kListPage);
+  const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kListPage, u"Field");
+  IKXQTemplatePagePtr templatePage;
+  ASSERT_EQ(KXDBDatasheetSvcs::GetTemplatePage(&m_host.app(), page, &templatePage, 1),
+            S_OK);
+  ASSERT_EQ(RecordContinuousFieldItem(main, page, templatePage, trigger, 8), S_OK);
+  Change(m_host, kPump2, u"F2", u"both");
+  const std::vector<std::string> keys = FiredKeys(trigger);
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()), (std::set<std::string>{"CL11:1", "8"}));
+  ASSERT_EQ(main.OnTriggerFired(trigger, &m_host.app()), S_OK);
+  const auto events = TakePendingFieldEvents(m_host.app());
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].second, (std::vector<int32_t>{8}));
 }
 
 }  // namespace
