@@ -240,13 +240,13 @@ HRESULT KXFieldData::SelectField(const OLECHAR* text, int32_t fieldNumber) {
     }
     if (typeId != kFieldList) return S_OK;
     std::unique_ptr<KXFieldData> chosen;
-    for (auto& child : children_) {
+    for (auto& child : m_children) {
       if (fieldNumber == -1 || child->fieldId == fieldNumber) {
         chosen = std::move(child);
         break;
       }
     }
-    children_.clear();
+    m_children.clear();
     if (chosen == nullptr) {
       Clear();
       return S_OK;
