@@ -101,6 +101,20 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  // Template, source and bitmap files (files.cpp).
+  HRESULT GetTemplateFile(const OLECHAR* request);
+  HRESULT GetTemplateFromDB(const OLECHAR* request);
+  HRESULT GetSourceFromDB(const OLECHAR* request);
+  HRESULT SetQMFDBTemplate(const OLECHAR* request);
+  HRESULT GetBitmapFile(const OLECHAR* request);
+  HRESULT GetSourceFile(const OLECHAR* request);
+  // Template listings (listtemplates.cpp).
+  HRESULT ListTemplates(const OLECHAR* request);
+  HRESULT ListCachedTemplates(const OLECHAR* request);
+  // Template-page listings (pages.cpp).
+  HRESULT ListTemplatePages(const OLECHAR* request);
+  HRESULT ListTemplatePagesByObject(const OLECHAR* request);
+  // Page contents (openpage.cpp).
   HRESULT OpenPage(const OLECHAR* request);
   HRESULT ListPageObjects(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
