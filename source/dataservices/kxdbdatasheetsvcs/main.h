@@ -114,7 +114,7 @@ class Main final
   // Template-page listings (pages.cpp).
   HRESULT ListTemplatePages(const OLECHAR* request);
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
-  // Page contents (openpage.cpp).
+  // Open page, page objects and page comparison (pages.cpp).
   HRESULT OpenPage(const OLECHAR* request);
   HRESULT ListPageObjects(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
