@@ -627,9 +627,8 @@ int Program::Request(const std::string& name, const std::string& text) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
     // With --events at least the current-document line follows the reply.
-    if ((options_.events || !result.files.empty()) && !reply.empty() && reply.back() != '\n') {
-      std::fputc('\n', out_);
-    }
+    if (options_.events && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
+    if (!result.files.empty() && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) PrintSentFile(file);
     for (const auto& report : result.reports) std::fprintf(err_, "report: %s\n", Narrow(report).c_str());
   }

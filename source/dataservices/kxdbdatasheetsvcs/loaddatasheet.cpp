@@ -728,14 +728,9 @@ HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int
     const int32_t pageId = ObjectIdOf(page);
     if (SysStringLen(text) == 0) return S_OK;
     KXFieldData record;
-    HRESULT hr = record.ParseFieldData(kFieldAnnotation, text, -1);
+    KX_CHECK(ctx, record.ParseFieldData(kFieldAnnotation, text, -1));
     KXFieldData other;
-    if (SUCCEEDED(hr)) hr = other.SelectField(otherText, -1);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, other.SelectField(otherText, -1));
     if (status != 4 && record.IsFieldChanged(other, application, true)) record.state = 0x100;
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, pageId));
     return S_OK;

@@ -128,9 +128,6 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
-  HRESULT OpenPage(const OLECHAR* request);
-  HRESULT ListPageObjects(const OLECHAR* request);
-  HRESULT ComparePages(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);
@@ -144,6 +141,10 @@ class Main final
   // Template-page listings (pages.cpp).
   HRESULT ListTemplatePages(const OLECHAR* request);
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
+  // Open page, page objects and page comparison (pages.cpp).
+  HRESULT OpenPage(const OLECHAR* request);
+  HRESULT ListPageObjects(const OLECHAR* request);
+  HRESULT ComparePages(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

@@ -1,4 +1,7 @@
-// The page messages. So far the template-page listings, which tell a
+// The page messages. The read-only ones: "OpenPage" and "ListPageObjects"
+// (a bare page id as request text) and "ComparePages" (a page written
+// against a second document version), whose handlers are Main's methods of
+// the messages' names. And the template-page listings, which tell a
 // client which template pages it may insert: "ListTemplatePages" (request:
 // a datasheet id in decimal, also the reply's "TargetId") and
 // "ListTemplatePagesByObject" (request: "ObjectId" elements) collect, per
@@ -13,6 +16,8 @@
 
 #include "kxstoreptrs.h"
 #include "main.h"
+
+struct PageLoadContext;
 
 // One object or class and the templates valid for it.
 struct KXClassTemplatesInfo {
@@ -89,5 +94,40 @@ namespace KXDBDatasheetSvcs {
 // page without name.
 std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templateName,
                                  const std::u16string& pageName, int32_t number);
+
+}  // namespace KXDBDatasheetSvcs
+
+// ---------------------------------------------------------------------------
+// Open page, page objects and page comparison.
+
+class ComparePagesSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { PageId = 4, DocumentId2, Status2 };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ComparePagesMessageParser final : public ComparePagesSchema {
+ public:
+  using ComparePagesSchema::ComparePagesSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ComparePages(); }
+  // The worker; reports its own failures and throws nothing.
+  HRESULT ComparePages();
+
+  int32_t m_pageId = -1;       // "PageId"
+  int32_t m_documentId2 = -1;  // "DocumentId2"
+  int32_t m_status2 = -1;      // "Status2"
+};
+
+namespace KXDBDatasheetSvcs {
+
+// Makes `document2` (read with `status2`) the comparison partner of the
+// load when its template version equals that of `document` (read with
+// `status`); a missing template on either side leaves the load without one.
+// Throws KXComException.
+void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application,
+                          IKXQObject* document, int32_t status, IKXQObject* document2,
+                          int32_t status2);
 
 }  // namespace KXDBDatasheetSvcs

@@ -144,7 +144,8 @@ TEST_F(LoaderTest, APageNameIsNeverUsedAsAFormat) {
   EXPECT_EQ(shown(u"%s%n%x 100%%"), "%s%n%x 100%");
   EXPECT_EQ(shown(u"No. %03d"), "No. 003");
   EXPECT_EQ(shown(u"Plain"), "Plain");
-  EXPECT_EQ(shown(u"%1000000d"), "%1000000d");
+  // A huge width is cut at the name's length plus 8.
+  EXPECT_LE(shown(u"%1000000d").size(), 9u + 8u);
 }
 
 TEST_F(LoaderTest, TheWatermarkNamesTheStatus) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "loaddatasheet.h"
-#include "openpage.h"
+#include "pages.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;
