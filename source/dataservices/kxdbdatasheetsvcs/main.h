@@ -106,6 +106,17 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  HRESULT SetStringField(const OLECHAR* request);
+  HRESULT SetRealField(const OLECHAR* request);
+  HRESULT SetIntegerField(const OLECHAR* request);
+  HRESULT SetDateField(const OLECHAR* request);
+  HRESULT SetBoolField(const OLECHAR* request);
+  HRESULT SetCheckField(const OLECHAR* request);
+  HRESULT SetRadioField(const OLECHAR* request);
+  HRESULT SetSketchField(const OLECHAR* request);
+  HRESULT SetQualifier(const OLECHAR* request);
+  HRESULT SetUnit(const OLECHAR* request);
+  HRESULT GetUnits(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
