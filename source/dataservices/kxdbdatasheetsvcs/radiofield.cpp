@@ -45,8 +45,9 @@ HRESULT SetRadioFieldMessageParser::SetRadioFieldValue() {
     IKXQTemplateFieldPtr templateField;
     (void)FieldUtils::GetFieldNumber(*m_pMain, write.page, m_fieldId, m_index, templateField);
     CheckPointerArgument(ctx, templateField.GetInterfacePtr());
+    // No choice (a negative number) clears the value.
     _bstr_t choice;
-    KX_CHECK(ctx, templateField->GetOptionText(m_choice, choice.GetAddress()));
+    if (m_choice >= 0) KX_CHECK(ctx, templateField->GetOptionText(m_choice, choice.GetAddress()));
     const HRESULT stored = write.Store(choice, nullptr, choice.length() > 0 ? choice : u"");
     if (stored != S_OK) return stored;
     _bstr_t entry;
