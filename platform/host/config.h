@@ -10,14 +10,15 @@
 #include <vector>
 
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/settings.h"
 
 namespace kx::host {
 
 // Named values. Names compare without regard to the case of ASCII letters.
 // Folders are settings too: folder "Templates" is the value of
-// "Folder::Templates".
+// "Folder::Templates". Every folder setting also names a folder that the
+// host may send files from (see Response::SetFileFolders).
 //
 // Settings file: UTF-8 text, one "NAME=VALUE" per line; blanks around name
 // and value are dropped; empty lines and lines starting with "#" are
@@ -36,6 +37,11 @@ class Settings final : public internal::DispatchObject<IKXQSettings> {
   std::optional<std::u16string> Get(std::u16string_view name) const;
   // Maps folder `name` to `directory`.
   void SetFolder(std::u16string_view name, std::u16string_view directory);
+  // The directory of folder `name` as GetFolder gives it ("/" separators, no
+  // trailing separator); empty when the folder is not set.
+  std::u16string Folder(std::u16string_view name) const;
+  // The directories of every folder that is set (empty ones left out).
+  std::vector<std::u16string> FolderPaths() const;
 
   HRESULT GetValue(BSTR name, BSTR* value) override;
   HRESULT GetFolder(BSTR folder, BSTR* path) override;
@@ -97,13 +103,11 @@ class Journal final : public internal::DispatchObject<IKXQJournal> {
 
   HRESULT Write(BSTR text) override;
 
-  // Name "Write" maps to KXQ_DISPID_JOURNAL_WRITE.
-  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-  // KXQ_DISPID_JOURNAL_WRITE with exactly one VT_BSTR argument (or one that
-  // converts to text) writes it; other members fail with
-  // DISP_E_MEMBERNOTFOUND, other argument counts with DISP_E_BADPARAMCOUNT.
-  HRESULT Invoke(DISPID member, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argument_error) override;
+  // Automation: "Write" (KXQ_DISPID_JOURNAL_WRITE) with exactly one
+  // argument that converts to text writes it; other members fail with
+  // DISP_E_MEMBERNOTFOUND, other argument counts with DISP_E_BADPARAMCOUNT,
+  // an argument that is no text with DISP_E_TYPEMISMATCH.
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const override;
 
  private:
   std::FILE* stream_ = stderr;

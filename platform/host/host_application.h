@@ -12,8 +12,8 @@
 #include "host/application.h"
 #include "host/config.h"
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
-#include "host/internal/store_ref.h"
+#include "host/com_object.h"
+#include "host/store_ref.h"
 
 namespace kx::host {
 
@@ -51,7 +51,9 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   ~Application() override;
 
   // ---- set up by the host program ----
-  // Store interfaces (each may be null); references are taken.
+  // Store interfaces (each may be null); references are taken. Modules get
+  // the library through a TemplateLibrary, whose folders the settings may
+  // replace.
   void SetStore(IKXQDatabase* database, IKXQSchema* schema, IKXQTemplateLibrary* library);
   void SetProjects(IKXQProject* active, IKXQProject* root);
   // Not owned; may be null (then holds and collections fail with E_NOTIMPL).

@@ -2,10 +2,11 @@
 // with the method of `Main` that handles it. A message not built yet is
 // answered by `Main::NotBuilt` (E_NOTIMPL naming the message); building one
 // replaces its row's handler by the message's own method.
+#include "messagemap.h"
+
 #include <string>
 
 #include "annotations.h"
-#include "dataservicemap.h"
 #include "main.h"
 
 template <FixedText Message, FixedText Trace>
@@ -35,8 +36,8 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"ListDiagramsByObject",
        &Main::NotBuilt<u"ListDiagramsByObject", u"KXDBDatasheetSvcs::ListDatasheetsByObject">, nullptr},
       {u"ListSharedDiagrams", &Main::NotBuilt<u"ListSharedDiagrams">, nullptr},
-      {u"ListTemplates", &Main::NotBuilt<u"ListTemplates">, nullptr},
-      {u"ListCachedTemplates", &Main::NotBuilt<u"ListCachedTemplates">, nullptr},
+      {u"ListTemplates", &Main::ListTemplates, nullptr},
+      {u"ListCachedTemplates", &Main::ListCachedTemplates, nullptr},
       {u"CreateDocuments", &Main::NotBuilt<u"CreateDocuments">, nullptr},
       {u"WithdrawDocuments", &Main::NotBuilt<u"WithdrawDocuments">, nullptr},
       {u"SubmitDocuments", &Main::NotBuilt<u"SubmitDocuments">, nullptr},
@@ -47,12 +48,12 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"ExportDocuments", kProcessDocuments, nullptr},
       {u"RenameDocuments", &Main::NotBuilt<u"RenameDocuments">, nullptr},
       {u"CloseDocuments", &Main::NotBuilt<u"CloseDocuments">, nullptr},
-      {u"GetTemplateFile", &Main::NotBuilt<u"GetTemplateFile">, nullptr},
-      {u"GetTemplateFromDB", &Main::NotBuilt<u"GetTemplateFromDB">, nullptr},
-      {u"GetSourceFromDB", &Main::NotBuilt<u"GetSourceFromDB">, nullptr},
-      {u"SetQMFDBTemplate", &Main::NotBuilt<u"SetQMFDBTemplate">, nullptr},
-      {u"GetBitmapFile", &Main::NotBuilt<u"GetBitmapFile">, nullptr},
-      {u"GetSourceFile", &Main::NotBuilt<u"GetSourceFile">, nullptr},
+      {u"GetTemplateFile", &Main::GetTemplateFile, nullptr},
+      {u"GetTemplateFromDB", &Main::GetTemplateFromDB, nullptr},
+      {u"GetSourceFromDB", &Main::GetSourceFromDB, nullptr},
+      {u"SetQMFDBTemplate", &Main::SetQMFDBTemplate, nullptr},
+      {u"GetBitmapFile", &Main::GetBitmapFile, nullptr},
+      {u"GetSourceFile", &Main::GetSourceFile, nullptr},
       {u"ListDimensions", &Main::NotBuilt<u"ListDimensions">, nullptr},
       {u"ListDimensionSets", &Main::NotBuilt<u"ListDimensionSets">, nullptr},
       {u"ListDimensionUnits", &Main::NotBuilt<u"ListDimensionUnits">, nullptr},
@@ -108,8 +109,8 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"GetDocumentHelp", &Main::NotBuilt<u"GetDocumentHelp">, nullptr},
       {u"GetFieldHelp", &Main::NotBuilt<u"GetFieldHelp">, nullptr},
       {u"SetQualifier", &Main::SetQualifier, nullptr},
-      {u"ListTemplatePages", &Main::NotBuilt<u"ListTemplatePages", u"Main::ListTemplatePages">, nullptr},
-      {u"ListTemplatePagesByObject", &Main::NotBuilt<u"ListTemplatePagesByObject">, nullptr},
+      {u"ListTemplatePages", &Main::ListTemplatePages, nullptr},
+      {u"ListTemplatePagesByObject", &Main::ListTemplatePagesByObject, nullptr},
       {u"InsertPages", &Main::NotBuilt<u"InsertPages">, nullptr},
       {u"DeletePage", &Main::NotBuilt<u"DeletePage">, nullptr},
       {u"RenamePage", &Main::NotBuilt<u"RenamePage">, nullptr},
@@ -129,3 +130,9 @@ const DataServiceMapEntry* GetDataServiceMap() {
   };
   return map;
 }
+
+const DataServiceMapEntry* FindDataServiceEntry(const OLECHAR* name) {
+  return FindDataServiceEntryIn(GetDataServiceMap(), name);
+}
+
+const DataServiceMapEntry* Main::DataServiceMap() { return GetDataServiceMap(); }
