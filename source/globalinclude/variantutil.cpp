@@ -378,20 +378,20 @@ HRESULT SafeArrayVector::GetClassViewAt(int32_t index, IKXQClassView** out) cons
 
 HRESULT SafeArrayVector::GetStringAt(int32_t index, BSTR* text) const {
   if (text == nullptr) return E_POINTER;
-  if (array_ == nullptr) return DISP_E_BADINDEX;
-  LONG at = lowerBound_ + index;
-  if (vartype_ == VT_BSTR) {
+  if (m_array == nullptr) return DISP_E_BADINDEX;
+  LONG at = m_lowerBound + index;
+  if (m_vartype == VT_BSTR) {
     BSTR element = nullptr;
-    const HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+    const HRESULT hr = SafeArrayGetElement(m_array, &at, &element);
     if (FAILED(hr)) return hr;
     SysFreeString(*text);
     *text = element;
     return S_OK;
   }
-  if (vartype_ != VT_VARIANT) return E_FAIL;
+  if (m_vartype != VT_VARIANT) return E_FAIL;
   VARIANT element;
   VariantInit(&element);
-  HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+  HRESULT hr = SafeArrayGetElement(m_array, &at, &element);
   if (SUCCEEDED(hr)) hr = VariantChangeType(&element, &element, 0, VT_BSTR);
   if (SUCCEEDED(hr)) {
     if (*text != element.bstrVal) SysFreeString(*text);
