@@ -86,6 +86,22 @@ HRESULT RunAnnotationMessage(
   return S_OK;
 }
 
+// "SetAnnotation" and "MoveAnnotation": `perPage` on the page, and on the
+// other side of the revision when the stored annotation is a mark-up one.
+template <class Parser>
+HRESULT RunOnStoredAnnotation(KXComException& ctx, Parser& parser,
+                              HRESULT (Parser::*perPage)(IKXQObject*, int32_t, int32_t, bool*)) {
+  auto run = [&](IKXQObject* page, int32_t status) {
+    bool markup = false;
+    RaiseFailed(ctx, (parser.*perPage)(page, status, parser.m_annotationId, &markup));
+    return markup;
+  };
+  return RunAnnotationMessage(
+      ctx, *parser.m_pMain, parser.m_status, parser.m_pageId,
+      [&](IKXQObject* page, IKXQObject*) { return run(page, parser.m_status); },
+      [&](IKXQObject* page, int32_t status) { run(page, status); });
+}
+
 // The signed-in user's name: the full name, else the login name.
 _bstr_t GetUserName(KXComException& ctx, IKXQApplication* application) {
   CheckPointerArgument(ctx, application);
@@ -208,17 +224,7 @@ HRESULT SetAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value)
 HRESULT SetAnnotationMessageParser::SetAnnotation() {
   KXComException ctx(u"SetAnnotationMessageParser::SetAnnotation");
   try {
-    return RunAnnotationMessage(
-        ctx, *m_pMain, m_status, m_pageId,
-        [&](IKXQObject* page, IKXQObject*) {
-          bool markup = false;
-          RaiseFailed(ctx, SetPageAnnotation(page, m_status, m_annotationId, &markup));
-          return markup;
-        },
-        [&](IKXQObject* page, int32_t status) {
-          bool markup = false;
-          RaiseFailed(ctx, SetPageAnnotation(page, status, m_annotationId, &markup));
-        });
+    return RunOnStoredAnnotation(ctx, *this, &SetAnnotationMessageParser::SetPageAnnotation);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
@@ -278,17 +284,7 @@ HRESULT MoveAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value
 HRESULT MoveAnnotationMessageParser::MoveAnnotation() {
   KXComException ctx(u"MoveAnnotationMessageParser::MoveAnnotation");
   try {
-    return RunAnnotationMessage(
-        ctx, *m_pMain, m_status, m_pageId,
-        [&](IKXQObject* page, IKXQObject*) {
-          bool markup = false;
-          RaiseFailed(ctx, MovePageAnnotation(page, m_status, m_annotationId, &markup));
-          return markup;
-        },
-        [&](IKXQObject* page, int32_t status) {
-          bool markup = false;
-          RaiseFailed(ctx, MovePageAnnotation(page, status, m_annotationId, &markup));
-        });
+    return RunOnStoredAnnotation(ctx, *this, &MoveAnnotationMessageParser::MovePageAnnotation);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();

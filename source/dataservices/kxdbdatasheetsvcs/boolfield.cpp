@@ -7,22 +7,12 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/boolfield";
 }  // namespace
 
 const GrammarRecord* SetBoolFieldSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"SetBoolField", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-              Grammar::Integer(u"Index", Index), Grammar::String(u"Value", Value),
-              Grammar::String(u"ConfirmedClass", ConfirmedClass)});
+  static constexpr auto kGrammar = FieldGrammar<SetBoolFieldSchema>(u"SetBoolField");
   return kGrammar.data();
 }
 
 HRESULT SetBoolFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
-    case Value: return Store(m_value, value);
-    case ConfirmedClass: return Store(m_confirmedClass, value);
-    default: return E_INVALIDARG;
-  }
+  return StoreFieldValue<SetBoolFieldSchema>(*this, id, value);
 }
 
 HRESULT SetBoolFieldMessageParser::SetBoolFieldValue() {

@@ -7,22 +7,12 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/checkfield";
 }  // namespace
 
 const GrammarRecord* SetCheckFieldSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"SetCheckField", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                         Grammar::Integer(u"Index", Index), Grammar::String(u"Value", Value),
-                         Grammar::String(u"ConfirmedClass", ConfirmedClass)});
+  static constexpr auto kGrammar = FieldGrammar<SetCheckFieldSchema>(u"SetCheckField");
   return kGrammar.data();
 }
 
 HRESULT SetCheckFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
-    case Value: return Store(m_value, value);
-    case ConfirmedClass: return Store(m_confirmedClass, value);
-    default: return E_INVALIDARG;
-  }
+  return StoreFieldValue<SetCheckFieldSchema>(*this, id, value);
 }
 
 HRESULT SetCheckFieldMessageParser::SetCheckFieldValue() {

@@ -11,10 +11,7 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/radiofield";
 }  // namespace
 
 const GrammarRecord* SetRadioFieldSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"SetRadioField", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                         Grammar::Integer(u"Index", Index), Grammar::Integer(u"Value", Value),
-                         Grammar::String(u"ConfirmedClass", ConfirmedClass)});
+  static constexpr auto kGrammar = FieldGrammar<SetRadioFieldSchema, &Grammar::Integer>(u"SetRadioField");
   return kGrammar.data();
 }
 
