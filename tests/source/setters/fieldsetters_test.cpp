@@ -173,6 +173,15 @@ TEST_F(FieldSetterTest, AContinuousListStaysContiguous) {
   EXPECT_EQ(EventLines(row), (Lines{"DataField [F1 51] to ed"}));
 }
 
+TEST_F(FieldSetterTest, AFieldOutsideTheRowsOfAListIsWrittenOnItsOwnNode) {
+  const auto result = host_.Send(u"SetStringField", u"<SetStringField PageId=\"51\" FieldId=\"11\" "
+                                                    u"Value=\"Pump list\"/>");
+  ASSERT_EQ(result.hr, S_OK) << Error(result);
+  EXPECT_EQ(host_.Value(kList, u"Tag"), "Pump list");
+  EXPECT_EQ(host_.Value(kListPage, u"Fields", 1), "<String FieldId=\"11\" AttribId=\"1\" State=\"0\"/>");
+  EXPECT_EQ(host_.Count(kListPage, u"NodeObjects"), 3);
+}
+
 TEST_F(FieldSetterTest, ANewRowThatFailsThePermanentFilterLeavesTheSheet) {
   const auto refused = host_.Send(u"SetStringField", u"<SetStringField PageId=\"61\" FieldId=\"12\" "
                                                      u"Index=\"1\" Value=\"Q-9\" ConfirmedClass=\"Pump\"/>");
