@@ -12,6 +12,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main.h"
+#include "triggers.h"
 #include "xmlreply.h"
 
 namespace {
@@ -244,7 +245,7 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(main.m_pSchema, owner, &filter));
   // The filter is the permanent one for the whole sheet: the object counts
   // as passing only when the filter takes it.
-  if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet)) {
+  if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet, trigger)) {
     return S_OK;
   }
 

@@ -46,12 +46,18 @@ namespace KXDBDatasheetSvcs {
 bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
                       IKXQObject* summary, IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
-  if (trigger == nullptr) return IsObjectInFilter(application, filter, object, summary);
+  // The claim test goes to the store under its one spelling, whatever the
+  // case of the stored name.
+  const _variant_t claimOnly(u"KX_CLAIM_ONLY");
+  const bool isClaimOnly = filter.vt == VT_BSTR && filter.bstrVal != nullptr &&
+                           _wcsicmp(filter.bstrVal, u"KX_CLAIM_ONLY") == 0;
+  const VARIANT& tested = isClaimOnly ? static_cast<const VARIANT&>(claimOnly) : filter;
+  if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
   CheckPointerArgument(ctx, object);
   KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
   bool passes = false;
   try {
-    passes = IsObjectInFilter(application, filter, object, summary);
+    passes = IsObjectInFilter(application, tested, object, summary);
   } catch (...) {
     (void)trigger->EndItem();
     throw;
@@ -147,9 +153,6 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, owner, &filter));
   if (filter.vt == VT_EMPTY) return 0;
-  // The claim test goes to the store under its one spelling, whatever the
-  // case of the stored name.
-  if (filter.vt == VT_BSTR) filter = _variant_t(u"KX_CLAIM_ONLY");
   const int32_t id = static_cast<int32_t>(_wtol(key));
   if (id < 1) return 0;
   if (FAILED(m_pDatabase->get_Object(id, &object)) || !object) {
