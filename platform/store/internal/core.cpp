@@ -202,7 +202,12 @@ ObjectRec* StoreCore::LiveObject(int32_t id) const {
 }
 
 HRESULT StoreCore::PersistObject(ObjectRec* o) {
-  if (!db_.Run("INSERT OR REPLACE INTO objects(id,class,owner,holder,holder_attr,flags) VALUES(?,?,?,?,?,?)",
+  // An upsert, not INSERT OR REPLACE: replacing the row deletes it first,
+  // and the cascade took the object's values, claims, users and triggers
+  // off the disk with it.
+  if (!db_.Run("INSERT INTO objects(id,class,owner,holder,holder_attr,flags) VALUES(?,?,?,?,?,?) "
+               "ON CONFLICT(id) DO UPDATE SET class=excluded.class, owner=excluded.owner, "
+               "holder=excluded.holder, holder_attr=excluded.holder_attr, flags=excluded.flags",
                {o->id, o->cls->id, o->owner ? SqlArg(o->owner) : SqlArg(), o->holder ? SqlArg(o->holder) : SqlArg(),
                 o->holderAttr, static_cast<long long>(o->flags)}))
     return StorageFailure();
