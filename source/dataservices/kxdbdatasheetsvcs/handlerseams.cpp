@@ -253,29 +253,11 @@ HRESULT Main::ListTemplatePages(const OLECHAR*) {
 HRESULT Main::ListTemplatePagesByObject(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::ListTemplatePagesByObject", u"ListTemplatePagesByObject");
 }
-HRESULT Main::InsertPages(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::InsertPages", u"InsertPages");
-}
-HRESULT Main::DeletePage(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::DeletePage", u"DeletePage");
-}
-HRESULT Main::RenamePage(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::RenamePage", u"RenamePage");
-}
-HRESULT Main::MovePage(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::MovePage", u"MovePage");
-}
 HRESULT Main::OpenPage(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::OpenPage", u"OpenPage");
 }
 HRESULT Main::ListPageObjects(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::ListPageObjects", u"ListPageObjects");
-}
-HRESULT Main::SetPageCase(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::SetPageCase", u"SetPageCase");
-}
-HRESULT Main::PageLayout(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::PageLayout", u"PageLayout");
 }
 HRESULT Main::GetFieldObject(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::GetFieldObject", u"GetFieldObject");
