@@ -152,7 +152,9 @@ void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   *name = nullptr;
   CheckPointerArgument(ctx, page);
   _bstr_t stored;
-  GetAttributeString(page, stored, u"Name", -1);
+  IKXQAttributePtr nameAttribute;
+  GetAttributeInterfaceAt(page, u"Name", nameAttribute, -1);
+  if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
   bool numbered = false;
   const int32_t number = PageNumberOf(page, &numbered);
   *name = FormatPageName(stored, numbered ? number : -1).Detach();
