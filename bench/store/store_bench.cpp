@@ -8,6 +8,9 @@
 // transaction), and the cost of a one-value commit (KXQ_BENCH_COMMITS
 // transactions of one write each, default 200; WAL, synchronous=FULL on both
 // sides). Each line prints the store's figure, SQLite's and their ratio.
+// Last, the cost of a transaction that catches up on one object another
+// process changed, against one that finds nothing to catch up (ratio), in
+// this store and in one a hundredth its size.
 // KXQ_BENCH_DIR chooses the folder of the files (default: a temporary one).
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -167,6 +170,37 @@ void Row(const char* what, double store, double bare, const char* unit, bool hig
   const double ratio = higherIsBetter ? store / bare : bare / store;
   std::printf("%-28s store %14.2f %-8s sqlite %14.2f %-8s ratio %6.2f%s\n", what, store, unit, bare, unit, ratio,
               ratio >= 1 ? "" : "  (store slower)");
+}
+
+// Two stores on one file, as two processes: b changes one value of a random
+// object and commits; a's next transaction catches up on that one object.
+// Prints a's cost of an empty transaction with and without that catch-up.
+void CatchUp(const std::string& path, long objects, long rounds) {
+  std::unique_ptr<Store> a, b;
+  if (!Store::Open(path, OpenMode::kOpenExisting, &a).ok() || !Store::Open(path, OpenMode::kOpenExisting, &b).ok())
+    Die("cannot open " + path + " twice");
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<long> pickObj(1, objects);
+  const _bstr_t i0(AttrName(0).c_str());
+  auto transaction = [&] {
+    auto t = Clock::now();
+    if (!a->Begin().ok() || !a->Commit().ok()) Die("a's transaction");
+    return Seconds(t, Clock::now());
+  };
+  double caught = 0, idle = 0;
+  for (long k = 0; k < rounds; ++k) {
+    _com_ptr_t<IKXQObject> o;
+    b->Database()->get_Object(static_cast<LONG>(pickObj(rng)), &o);
+    _com_ptr_t<IKXQAttribute> attr;
+    o->get_Attribute(i0, _variant_t(), &attr);
+    if (FAILED(attr->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<int>(k))))) Die("b's write");
+    caught += transaction();
+    idle += transaction();
+  }
+  const double n = static_cast<double>(rounds);
+  std::printf("%-28s one object %10.2f us   nothing %10.2f us   ratio %6.2f\n",
+              ("catch-up, " + std::to_string(objects) + " objects").c_str(), caught * 1e6 / n, idle * 1e6 / n,
+              caught / idle);
 }
 
 }  // namespace
@@ -330,6 +364,16 @@ int main() {
 
   sqlite3_close(bare);
   s.reset();
+
+  // Catching up with another process: the same cost in a store a hundredth
+  // the size shows it does not grow with the store.
+  Sizes small = z;
+  small.objects = std::max(1L, z.objects / 100);
+  const std::string smallPath = dir + "/small.kxq";
+  std::filesystem::remove(smallPath);
+  BuildStore(smallPath, small);
+  CatchUp(smallPath, small.objects, z.commits);
+  CatchUp(storePath, z.objects, z.commits);
   if (own) std::filesystem::remove_all(dir);
   return 0;
 }

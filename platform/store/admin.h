@@ -3,8 +3,13 @@
 //
 // Threads: one thread at a time uses a store (the host's apartment thread).
 // Only AddRef/Release of the store's interfaces may come from other threads.
-// Processes: one process at a time opens a store file; the model in memory
-// does not see another process's writes.
+// Processes: several may open one store file. Each transaction first takes
+// the file's write lock (waiting at most the lock timeout, else it fails with
+// KXQ_E_BUSY having changed nothing) and then brings the model up to what
+// the others committed: the objects they changed are reloaded in place
+// (interface pointers stay valid) and the trigger items whose recorded reads
+// those changes touch fire, as for a change by another client. Reads outside
+// a transaction see the model as of the last one.
 #pragma once
 
 #include <memory>
@@ -96,6 +101,9 @@ class Store {
   // The store records each call; CallCount tells how many there were.
   Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
   long CallCount(const std::u16string& name) const;
+
+  // How long a transaction waits for another process's to end (default 5 s).
+  void SetLockTimeout(int milliseconds);
 
   // Test hook: the n-th following SQL write (1 = the next) fails with
   // SQLITE_IOERR as a disk error would; 0 disarms.

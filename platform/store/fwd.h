@@ -67,6 +67,9 @@ inline constexpr HRESULT KXQ_E_STORAGE = static_cast<HRESULT>(0x8004B006L);
 inline constexpr HRESULT KXQ_E_TRANSACTION = static_cast<HRESULT>(0x8004B007L);
 // The value is locked, secured or held and cannot be changed.
 inline constexpr HRESULT KXQ_E_PROTECTED = static_cast<HRESULT>(0x8004B008L);
+// Another process held the store's write lock for longer than the lock
+// timeout; the call changed nothing and may be tried again.
+inline constexpr HRESULT KXQ_E_BUSY = static_cast<HRESULT>(0x8004B009L);
 
 // Attribute data-type codes (IKXQAttribute::get_DataType).
 enum KXQDataType : LONG {

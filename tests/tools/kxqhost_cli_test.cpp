@@ -64,6 +64,23 @@ TEST_F(KxqhostTest, RequestTextThatIsNotUtf8IsRefusedBeforeTheModule) {
   EXPECT_NE(outcome.err.find("not valid UTF-8"), std::string::npos) << outcome.err;
 }
 
+// A request longer than the XML reader takes (64 MiB) is refused before it
+// is read: a 300 MB file is never held in memory.
+TEST_F(KxqhostTest, ARequestLargerThanTheReaderTakesIsRefusedBeforeItIsRead) {
+  InitStore();
+  const std::string big = dir_ / "big.xml";
+  kxqtest::WriteText(big, "<XMLMessage/>");
+  std::filesystem::resize_file(big, 300u << 20);  // sparse: costs no disk
+  const Outcome file = Host({"request", "CreateAnnotation", big});
+  EXPECT_EQ(file.status, 1);
+  EXPECT_NE(file.err.find("the request is larger than 67108864 bytes"), std::string::npos) << file.err;
+  std::string piped(64u << 20, ' ');
+  piped += "<XMLMessage/>";
+  const Outcome input = Host({"request", "CreateAnnotation", "-"}, piped);
+  EXPECT_EQ(input.status, 1);
+  EXPECT_NE(input.err.find("the request is larger than 67108864 bytes"), std::string::npos) << input.err;
+}
+
 TEST_F(KxqhostTest, FailedRequestLeavesTheStoreUnchanged) {
   InitStore();
   const std::string before = Dump({"10", "11", "20", "21"});

@@ -18,6 +18,14 @@ using kxqtest::Outcome;
 
 class ScriptTest : public KxqhostTest {
  protected:
+  // Until the output file of a started kxqhost shows it stalling in a change.
+  static void WaitForStalling(const std::string& out) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
   Outcome RunScript(const std::string& script, std::vector<std::string> options = {}) {
     kxqtest::WriteText(dir_ / "steps.kxq", script);
     options.push_back("run");
@@ -176,11 +184,7 @@ TEST_F(ScriptTest, KilledInTheMiddleOfACallLosesNoCommittedChange) {
   const int pid = kxqtest::StartHost({"--store", Store(), "run", dir_ / "steps.kxq"}, dir_.path(),
                                      Registry(), out, dir_ / "run.err");
   ASSERT_GT(pid, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitForStalling(out);
   ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos)
       << kxqtest::ReadText(dir_ / "run.err");
   ::kill(pid, SIGKILL);
@@ -196,3 +200,63 @@ TEST_F(ScriptTest, KilledInTheMiddleOfACallLosesNoCommittedChange) {
 }
 
 }  // namespace
+
+// Putting a page into a collection changes its holder: the object's row is
+// rewritten, and its values and triggers must stay in the file.
+TEST_F(ScriptTest, APageKeepsItsValuesAndTriggerWhenItsHolderChanges) {
+  const Outcome made = Host({"init"});  // the sample plant
+  ASSERT_EQ(made.status, 0) << made.err;
+  Outcome step = RunScript("create Page 1001\n");
+  ASSERT_EQ(step.status, 0) << step.err;
+  ASSERT_NE(step.out.find("created #1204"), std::string::npos) << step.out;
+  step = RunScript(
+      "set 1204 TemplateId PUMP-DS\n"
+      "set 1204 PageNumber 7\n"
+      "watch 1204 Datasheet k1 1204 PageNumber\n");
+  ASSERT_EQ(step.status, 0) << step.err;
+  step = RunScript("set 1001 CurrentPages[9] #1204\ndump 1204\n");
+  ASSERT_EQ(step.status, 0) << step.err;
+  const std::string dumped = Dump({"1204"});
+  EXPECT_EQ(dumped.rfind("object 1204 Page\nowner 1001\n", 0), 0u) << dumped;
+  EXPECT_NE(dumped.find("TemplateId = \"PUMP-DS\"\n"), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find("PageNumber = 7\n"), std::string::npos) << dumped;
+  // The trigger is still there for a new process.
+  step = Host({"trigger", "1204", "Datasheet"});
+  EXPECT_EQ(step.status, 0) << step.err;
+  EXPECT_EQ(step.err.find("has no trigger"), std::string::npos) << step.err;
+}
+
+// Two processes on one store: the second waits for the first's lock, then
+// works on what the first committed; the first, at its next transaction,
+// sees the second's commits and its trigger fires for the value it read.
+TEST_F(ScriptTest, TwoProcessesKeepEachOthersCommitsAndTriggersFireAcrossThem) {
+  InitStore();
+  kxqtest::WriteText(dir_ / "first.kxq",
+                     "watch 10 Datasheet k1 20 Tag\n"
+                     "stall 2 21 Speed 5\n"
+                     "wait 4\n"
+                     "create Pump\n"
+                     "set 31 Speed 8\n");
+  const std::string out = dir_ / "first.out";
+  const int pid = kxqtest::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"}, dir_.path(),
+                                     Registry(), out, dir_ / "first.err");
+  ASSERT_GT(pid, 0);
+  WaitForStalling(out);
+  ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos) << kxqtest::ReadText(dir_ / "first.err");
+  const Outcome second = RunScript("create Pump\nset 20 Tag FromSecond\n");
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.out.find("created #31\n"), std::string::npos) << second.out;
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << kxqtest::ReadText(dir_ / "first.err");
+  const std::string first = kxqtest::ReadText(out);
+  EXPECT_NE(first.find("created #32\n"), std::string::npos) << first;
+  EXPECT_NE(first.find("## create Pump\ncreated #32\n== store created #32 (database event 1)\n"
+                       "== store trigger Datasheet on #10 fired (keys: k1)\n"),
+            std::string::npos)
+      << first;
+  EXPECT_EQ(Dump({"20", "21", "31", "32"}),
+            "object 20 Pump\nDataViews[1] = #11\nTag = \"FromSecond\"\nLength = 1500 mm\nStarted = 2020-01-02\n"
+            "object 21 Pump\nTag = \"P-102\"\nSpeed = 5\nobject 31 Pump\nSpeed = 8\nobject 32 Pump\n");
+}

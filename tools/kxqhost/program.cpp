@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
+#include <vector>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +22,7 @@
 #include "host/internal/errors.h"
 #include "host/internal/utf.h"
 #include "host/project_update.h"
+#include "msxml/sax.h"
 #include "script.h"
 #include "session.h"
 #include "store/admin.h"
@@ -134,6 +135,48 @@ bool ReadFile(const std::string& path, std::string* text) {
   buffer << file.rdbuf();
   *text = buffer.str();
   return !file.bad();
+}
+
+// A request text longer than the XML reader takes is refused before it is
+// read whole: it would be held several times over (bytes, UTF-16, the
+// message) only to be refused by the reader.
+constexpr size_t kMaxRequestBytes = static_cast<size_t>(kSaxMaxDocumentBytes);
+
+std::string TooLargeRequest() {
+  return "the request is larger than " + std::to_string(kMaxRequestBytes) + " bytes, more than the XML reader takes";
+}
+
+// Reads at most kMaxRequestBytes; false with *error set when there is more
+// or the stream fails.
+bool ReadRequestText(std::istream& in, std::string* text, std::string* error) {
+  text->clear();
+  std::vector<char> chunk(1 << 16);
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (text->size() + got > kMaxRequestBytes) {
+      *error = TooLargeRequest();
+      text->clear();
+      return false;
+    }
+    text->append(chunk.data(), got);
+  }
+  if (in.bad()) *error = "the request text cannot be read";
+  return !in.bad();
+}
+
+bool ReadRequestFile(const std::string& path, std::string* text, std::string* error) {
+  std::error_code ec;
+  if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) > kMaxRequestBytes && !ec) {
+    *error = TooLargeRequest() + ": " + path;
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  return ReadRequestText(file, text, error);
 }
 
 bool IsInteger(const std::string& text) {
@@ -249,10 +292,11 @@ int Program::Run() {
   if (command == "request") {
     if (args.empty() || args.size() > 2) return Error("usage: request NAME [FILE|-]"), kExitUsage;
     std::string text;
+    std::string error;
     if (args.size() == 2 && args[1] != "-") {
-      if (!ReadFile(args[1], &text)) return Error("cannot read " + args[1]), kExitFailed;
-    } else if (args.size() == 2 || !isatty(STDIN_FILENO)) {
-      text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+      if (!ReadRequestFile(args[1], &text, &error)) return Error(error), kExitFailed;
+    } else if ((args.size() == 2 || !isatty(STDIN_FILENO)) && !ReadRequestText(std::cin, &text, &error)) {
+      return Error(error), kExitFailed;
     }
     if (!OpenStore() || !StartModule()) return kExitFailed;
     return Request(args[0], text);
@@ -746,7 +790,8 @@ int Program::RunStep(const Step& step, const std::string& folder) {
       text = *step.body;
     } else if (args.size() == 2) {
       const fs::path file = fs::path(args[1]).is_absolute() ? fs::path(args[1]) : fs::path(folder) / args[1];
-      if (!ReadFile(file.string(), &text)) return Error("cannot read " + file.string()), kExitFailed;
+      std::string error;
+      if (!ReadRequestFile(file.string(), &text, &error)) return Error(error), kExitFailed;
     }
     return Request(args[0], text);
   }
@@ -754,6 +799,12 @@ int Program::RunStep(const Step& step, const std::string& folder) {
   if (command == "service") return Service(args);
   if (command == "event") return Event(args);
   if (command == "trigger") return Trigger(args);
+  if (command == "wait") {
+    // Outside any transaction: another process may change the store meanwhile.
+    if (!IsInteger(args[0])) return Error("not a number of seconds: " + args[0]), kExitFailed;
+    std::this_thread::sleep_for(std::chrono::seconds(std::stoll(args[0])));
+    return kExitOk;
+  }
   return HostChange(step);
 }
 

@@ -12,6 +12,7 @@
 //   delete ID
 //   watch ID TRIGGER KEY READ-ID ATTRIBUTE
 //   stall SECONDS ID ATTRIBUTE VALUE
+//   wait SECONDS               (outside any transaction)
 //
 // A step written "! step" is expected to fail. Words are separated by
 // blanks; a word in double quotes may hold blanks, \" and \\.

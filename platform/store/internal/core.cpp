@@ -11,7 +11,12 @@ uint64_t Key(int32_t a, int32_t b) {
 }
 }  // namespace
 
-StoreCore::StoreCore() = default;
+StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {}
+
+void StoreCore::SetLockTimeout(int milliseconds) {
+  lockTimeoutMs_ = milliseconds;
+  db_->SetLockTimeout(milliseconds);
+}
 
 StoreCore::~StoreCore() = default;
 
@@ -27,7 +32,7 @@ HRESULT StoreCore::CheckOpen() const {
 void StoreCore::Close() {
   if (closed_) return;
   if (inTxn_) Rollback();
-  db_.Close();
+  db_->Close();
   closed_ = true;
   ReleaseComObjects();
 }
@@ -38,7 +43,30 @@ void StoreCore::Close() {
 HRESULT StoreCore::Begin() {
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("A transaction is already open"));
-  if (!db_.Begin()) return SetError(KXQ_E_STORAGE, "Cannot begin a transaction: " + db_.LastError());
+  CatchUp changes;
+  switch (db_->Begin(&changes)) {
+    case Persistence::Lock::kTaken: break;
+    case Persistence::Lock::kBusy: {
+      char secs[32];
+      std::snprintf(secs, sizeof secs, "%g", lockTimeoutMs_ / 1000.0);
+      return SetError(KXQ_E_BUSY, std::string("The object store is busy: another process kept it locked for more than ") +
+                                      secs + " s; nothing was changed");
+    }
+    case Persistence::Lock::kFailed:
+      return SetError(KXQ_E_STORAGE, "Cannot begin a transaction: " + db_->LastError());
+  }
+  // Not in the undo log: what others committed stays after a rollback. A
+  // catch-up that failed half way is made good by reading everything again.
+  if (changes.changed || stale_) {
+    changes.full = changes.full || stale_;
+    stale_ = true;
+    Status s = CatchUpWith(changes);
+    if (!s.ok()) {
+      db_->Rollback();
+      return SetError(KXQ_E_STORAGE, "Cannot read what another process committed: " + s.message);
+    }
+    stale_ = false;
+  }
   inTxn_ = true;
   doomed_ = false;
   undo_.clear();
@@ -55,13 +83,13 @@ HRESULT StoreCore::Commit() {
   }
   // Ids are never reused, not even those of rolled-back creations.
   if (nextObjectId_ != persistedNextId_ &&
-      !db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES('next_object_id',?)", {nextObjectId_})) {
-    std::string msg = db_.LastError();
+      !db_->PutNextObjectId(nextObjectId_)) {
+    std::string msg = db_->LastError();
     Rollback();
     return SetError(KXQ_E_STORAGE, "The transaction could not be committed and was rolled back: " + msg);
   }
-  if (!db_.Commit()) {
-    std::string msg = db_.LastError();
+  if (!db_->Commit()) {
+    std::string msg = db_->LastError();
     Rollback();
     return SetError(KXQ_E_STORAGE, "The transaction could not be committed and was rolled back: " + msg);
   }
@@ -75,7 +103,7 @@ HRESULT StoreCore::Commit() {
 
 HRESULT StoreCore::Rollback() {
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
-  db_.Rollback();
+  db_->Rollback();
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
   snapped_.clear();
@@ -117,7 +145,7 @@ void StoreCore::OnUndo(std::function<void()> step) {
 
 HRESULT StoreCore::StorageFailure() {
   doomed_ = true;
-  return SetError(KXQ_E_STORAGE, "The object store could not write the change: " + db_.LastError());
+  return SetError(KXQ_E_STORAGE, "The object store could not write the change: " + db_->LastError());
 }
 
 // ---------------------------------------------------------------------------
@@ -143,16 +171,16 @@ HRESULT StoreCore::AddClass(const u16& name, const u16& baseName, const u16& des
   rec->base = base;
   rec->description = description;
   rec->definition = definition;
-  if (!db_.Run("INSERT INTO classes(id,name,base,description,definition) VALUES(?,?,?,?,?)",
-               {rec->id, name, base ? SqlArg(base->id) : SqlArg(), description, definition}))
-    return StorageFailure();
+  if (!db_->PutClass(*rec)) return StorageFailure();
   ClassRec* c = rec.get();
   classes_.push_back(std::move(rec));
   classByName_[name] = c;
+  classById_[c->id] = c;
   if (base) base->subclasses.push_back(c);
   OnUndo([this, c, base] {
     if (base) base->subclasses.pop_back();
     classByName_.erase(c->name);
+    classById_.erase(c->id);
     // The record stays (an interface may point at it) but is unreachable.
   });
   if (out) *out = c;
@@ -168,11 +196,7 @@ HRESULT StoreCore::AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out) {
   auto rec = std::make_unique<AttrDef>(def);
   rec->id = nextAttrId_++;
   rec->owner = cls;
-  if (!db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,"
-               "path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
-               {rec->id, cls->id, rec->name, rec->type, rec->list, rec->collection, rec->refClass, rec->dimension,
-                rec->defaultUnit, rec->doc, rec->path, rec->disciplines, rec->inverse}))
-    return StorageFailure();
+  if (!db_->PutAttr(*rec)) return StorageFailure();
   AttrDef* d = rec.get();
   attrs_[d->id] = std::move(rec);
   cls->own.push_back(d);
@@ -202,15 +226,7 @@ ObjectRec* StoreCore::LiveObject(int32_t id) const {
 }
 
 HRESULT StoreCore::PersistObject(ObjectRec* o) {
-  // An upsert, not INSERT OR REPLACE: replacing the row deletes it first,
-  // and the cascade took the object's values, claims, users and triggers
-  // off the disk with it.
-  if (!db_.Run("INSERT INTO objects(id,class,owner,holder,holder_attr,flags) VALUES(?,?,?,?,?,?) "
-               "ON CONFLICT(id) DO UPDATE SET class=excluded.class, owner=excluded.owner, "
-               "holder=excluded.holder, holder_attr=excluded.holder_attr, flags=excluded.flags",
-               {o->id, o->cls->id, o->owner ? SqlArg(o->owner) : SqlArg(), o->holder ? SqlArg(o->holder) : SqlArg(),
-                o->holderAttr, static_cast<long long>(o->flags)}))
-    return StorageFailure();
+  if (!db_->PutObject(*o)) return StorageFailure();
   return S_OK;
 }
 
@@ -330,7 +346,7 @@ HRESULT StoreCore::Unlink(ObjectRec* obj, bool* wasHeld) {
       list.erase(list.begin() + static_cast<long>(k));
       first = k;
     }
-  if (!db_.WriteTail(h->id, d->id, list, first + 1)) return StorageFailure();
+  if (!db_->WriteTail(h->id, d->id, list, first + 1)) return StorageFailure();
   NotifyValue(h, d);
   return SetHolder(obj, 0, u16());
 }
@@ -338,8 +354,7 @@ HRESULT StoreCore::Unlink(ObjectRec* obj, bool* wasHeld) {
 HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
   if (!obj->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(obj->id) + " was deleted");
   const int32_t id = obj->id;
-  if (!db_.Run("DELETE FROM objects WHERE id=?", {id})) return StorageFailure();
-  if (!db_.Run("INSERT OR IGNORE INTO retired(id) VALUES(?)", {id})) return StorageFailure();
+  if (!db_->DeleteObject(id)) return StorageFailure();
   obj->live = false;
   obj->cls->instances.erase(id);
   --liveCount_;
@@ -377,12 +392,12 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
             list->erase(list->begin() + static_cast<long>(k));
             first = k;
           }
-        if (!db_.WriteTail(h->id, d->id, *list, first + 1)) return StorageFailure();
+        if (!db_->WriteTail(h->id, d->id, *list, first + 1)) return StorageFailure();
       } else {
         for (size_t k = 0; k < list->size(); ++k)
           if ((*list)[k].kind == KXQ_TYPE_OBJECT && (*list)[k].i == id) {
             (*list)[k].ClearContent();
-            if (!db_.WriteSlot(h->id, d->id, k + 1, (*list)[k])) return StorageFailure();
+            if (!db_->WriteSlot(h->id, d->id, k + 1, (*list)[k])) return StorageFailure();
           }
       }
       NotifyValue(h, d);
@@ -412,7 +427,7 @@ HRESULT StoreCore::CopyObject(ObjectRec* src, ObjectRec** out) {
     list = av.values;
     for (const Value& v : list)
       if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), o->id, d->id);
-    if (!db_.WriteTail(o->id, d->id, list, 1)) return StorageFailure();
+    if (!db_->WriteTail(o->id, d->id, list, 1)) return StorageFailure();
   }
   *out = o;
   return S_OK;
@@ -536,7 +551,7 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   slot.text = std::move(v.text);
   if (v.extra && !v.extra->bin.empty()) slot.ex().bin = std::move(v.extra->bin);
   else if (slot.extra) slot.extra->bin.clear();
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true) : db_.WriteSlot(obj->id, def->id, pos, slot);
+  bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true) : db_->WriteSlot(obj->id, def->id, pos, slot);
   if (!ok) return StorageFailure();
   if (HRESULT hr = ApplyHolding(obj, def, slot); FAILED(hr)) return hr;
   NotifyValue(obj, def);
@@ -554,7 +569,7 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   list[pos - 1].ClearContent();
-  if (!db_.WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
+  if (!db_->WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
 }
@@ -570,7 +585,7 @@ HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   list.clear();
-  if (!db_.WriteTail(obj->id, def->id, list, 1)) return StorageFailure();
+  if (!db_->WriteTail(obj->id, def->id, list, 1)) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
 }
@@ -587,7 +602,7 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
   const size_t old = list.size();
   if (first > old + 1) list.resize(first - 1);
   list.insert(list.begin() + static_cast<long>(first - 1), count, Value());
-  if (!db_.WriteTail(obj->id, def->id, list, std::min(first, old + 1))) return StorageFailure();
+  if (!db_->WriteTail(obj->id, def->id, list, std::min(first, old + 1))) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
 }
@@ -601,7 +616,7 @@ HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size
   auto& list = obj->Get(def->id);
   size_t end = std::min(list.size(), first - 1 + count);
   list.erase(list.begin() + static_cast<long>(first - 1), list.begin() + static_cast<long>(end));
-  if (!db_.WriteTail(obj->id, def->id, list, first)) return StorageFailure();
+  if (!db_->WriteTail(obj->id, def->id, list, first)) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
 }
@@ -617,7 +632,7 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
   Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   list.resize(count);
-  if (!db_.WriteTail(obj->id, def->id, list, std::min(old, count) + 1)) return StorageFailure();
+  if (!db_->WriteTail(obj->id, def->id, list, std::min(old, count) + 1)) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
 }
@@ -634,8 +649,8 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const st
   const size_t old = list.size();
   if (pos > old) list.resize(pos);
   fn(list[pos - 1]);
-  bool ok = pos > old ? db_.WriteTail(obj->id, def->id, list, old + 1, true)
-                      : db_.WriteSlot(obj->id, def->id, pos, list[pos - 1]);
+  bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
+                      : db_->WriteSlot(obj->id, def->id, pos, list[pos - 1]);
   if (!ok) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
@@ -713,7 +728,7 @@ HRESULT StoreCore::AddDimension(const u16& name, const u16& baseUnit) {
   auto d = std::make_unique<DimensionRec>();
   d->name = name;
   d->baseUnit = baseUnit;
-  if (!db_.Run("INSERT INTO dimensions(name,base_unit) VALUES(?,?)", {name, baseUnit})) return StorageFailure();
+  if (!db_->PutDimension(name, baseUnit)) return StorageFailure();
   dimensions_.push_back(std::move(d));
   OnUndo([this] { dimensions_.pop_back(); });
   return S_OK;
@@ -724,13 +739,12 @@ HRESULT StoreCore::AddUnit(const UnitRec& unit) {
   if (!d) return SetError(KXQ_E_NOTFOUND, u"Unit \"" + unit.name + u"\" names an unknown dimension \"" + unit.dimension + u"\"");
   if (FindUnit(unit.name)) return SetError(E_INVALIDARG, u"Unit \"" + unit.name + u"\" is defined twice");
   if (unit.factor == 0) return SetError(E_INVALIDARG, u"Unit \"" + unit.name + u"\" has a factor of 0");
-  if (!db_.Run("INSERT INTO units(name,dimension,factor,offset,display) VALUES(?,?,?,?,?)",
-               {unit.name, d->name, unit.factor, unit.offset, unit.display}))
-    return StorageFailure();
+  UnitRec stored = unit;
+  stored.dimension = d->name;
+  if (!db_->PutUnit(stored)) return StorageFailure();
   // A dimension named without a base takes its first unit, on disk too.
   const bool firstIsBase = d->baseUnit.empty();
-  if (firstIsBase && !db_.Run("UPDATE dimensions SET base_unit=? WHERE name=?", {unit.name, d->name}))
-    return StorageFailure();
+  if (firstIsBase && !db_->PutDimension(d->name, unit.name)) return StorageFailure();
   auto u = std::make_unique<UnitRec>(unit);
   u->dimension = d->name;
   units_[unit.name] = std::move(u);
@@ -757,8 +771,7 @@ HRESULT StoreCore::AddDimensionSetUnit(const u16& set, const u16& dimension, con
     s->name = set;
     created = true;
   }
-  if (!db_.Run("INSERT OR REPLACE INTO dimension_sets(set_name,dimension,unit) VALUES(?,?,?)", {s->name, u->dimension, unit}))
-    return StorageFailure();
+  if (!db_->PutDimensionSetUnit(s->name, u->dimension, unit)) return StorageFailure();
   auto it = s->units.find(u->dimension);
   bool had = it != s->units.end();
   u16 old = had ? it->second : u16();
@@ -785,8 +798,7 @@ HRESULT StoreCore::AddProject(int32_t id, const u16& name, int32_t parent) {
     p = FindProject(parent);
     if (!p) return SetError(KXQ_E_NOTFOUND, "Project " + std::to_string(id) + " names an unknown parent " + std::to_string(parent));
   }
-  if (!db_.Run("INSERT INTO projects(id,name,parent) VALUES(?,?,?)", {id, name, parent ? SqlArg(parent) : SqlArg()}))
-    return StorageFailure();
+  if (!db_->PutProject(id, name, parent)) return StorageFailure();
   auto rec = std::make_unique<ProjectRec>();
   rec->id = id;
   rec->name = name;
@@ -806,7 +818,7 @@ ProjectRec* StoreCore::FindProject(int32_t id) const {
 }
 
 HRESULT StoreCore::AddCase(int32_t id, const u16& name) {
-  if (!db_.Run("INSERT OR REPLACE INTO cases(id,name) VALUES(?,?)", {id, name})) return StorageFailure();
+  if (!db_->PutCase(id, name)) return StorageFailure();
   auto it = cases_.find(id);
   bool had = it != cases_.end();
   u16 old = had ? it->second : u16();
@@ -827,9 +839,7 @@ HRESULT StoreCore::AddFilter(const FilterRec& f) {
   if (FindFilter(f.name)) return SetError(E_INVALIDARG, u"Filter \"" + f.name + u"\" is defined twice");
   if (!f.className.empty() && !FindClass(f.className))
     return SetError(KXQ_E_NOTFOUND, u"Filter \"" + f.name + u"\" names an unknown class \"" + f.className + u"\"");
-  if (!db_.Run("INSERT INTO filters(name,title,class,attribute,value) VALUES(?,?,?,?,?)",
-               {f.name, f.title, f.className, f.attribute, f.value}))
-    return StorageFailure();
+  if (!db_->PutFilter(f)) return StorageFailure();
   filters_.push_back(std::make_unique<FilterRec>(f));
   filters_.back()->com = nullptr;
   OnUndo([this] { filters_.pop_back(); });
@@ -844,9 +854,7 @@ FilterRec* StoreCore::FindFilter(const u16& name) const {
 
 HRESULT StoreCore::AddSort(const SortRec& s) {
   if (FindSort(s.code)) return SetError(E_INVALIDARG, u"Sort definition \"" + s.code + u"\" is defined twice");
-  if (!db_.Run("INSERT INTO sorts(code,title,attribute,descending) VALUES(?,?,?,?)",
-               {s.code, s.title, s.attribute, s.descending}))
-    return StorageFailure();
+  if (!db_->PutSort(s)) return StorageFailure();
   sorts_.push_back(std::make_unique<SortRec>(s));
   sorts_.back()->com = nullptr;
   OnUndo([this] { sorts_.pop_back(); });
@@ -864,8 +872,9 @@ HRESULT StoreCore::AddMethod(const MethodRec& m) {
   // again replaces the row under the scope it was first stored with.
   MethodRec* old = FindMethod(m.scope, m.name);
   const u16& scope = old ? old->scope : m.scope;
-  if (!db_.Run("INSERT OR REPLACE INTO methods(scope,name,kind,result) VALUES(?,?,?,?)", {scope, m.name, m.kind, m.result}))
-    return StorageFailure();
+  MethodRec stored = m;
+  stored.scope = scope;
+  if (!db_->PutMethod(stored)) return StorageFailure();
   if (old) {
     MethodRec saved = *old;
     old->kind = m.kind;
@@ -894,7 +903,7 @@ HRESULT StoreCore::AddClaim(int32_t obj, int32_t project) {
   if (!FindProject(project)) return SetError(KXQ_E_NOTFOUND, "Unknown project " + std::to_string(project));
   auto& v = claims_[obj];
   if (std::find(v.begin(), v.end(), project) != v.end()) return S_OK;
-  if (!db_.Run("INSERT INTO claims(obj,project) VALUES(?,?)", {obj, project})) return StorageFailure();
+  if (!db_->PutClaim(obj, project)) return StorageFailure();
   v.push_back(project);
   OnUndo([this, obj] { claims_[obj].pop_back(); });
   return S_OK;
@@ -908,9 +917,7 @@ std::vector<int32_t> StoreCore::Claims(int32_t obj) const {
 HRESULT StoreCore::PutUser(int32_t obj, const u16& user, LONG status) {
   auto& v = users_[obj];
   std::vector<UserRec> old = v;
-  bool ok = status > 0 ? db_.Run("INSERT OR REPLACE INTO users(obj,name,status) VALUES(?,?,?)", {obj, user, status})
-                       : db_.Run("DELETE FROM users WHERE obj=? AND name=?", {obj, user});
-  if (!ok) return StorageFailure();
+  if (!db_->PutUser(obj, user, status)) return StorageFailure();
   auto it = std::find_if(v.begin(), v.end(), [&](const UserRec& u) { return u.name == user; });
   if (status > 0) {
     if (it != v.end()) it->status = status;
@@ -928,7 +935,7 @@ std::vector<UserRec> StoreCore::Users(int32_t obj) const {
 }
 
 HRESULT StoreCore::RecordWorkflow(int32_t obj, LONG code, const u16& text) {
-  if (!db_.Run("INSERT INTO workflow(obj,code,text) VALUES(?,?,?)", {obj, code, text})) return StorageFailure();
+  if (!db_->AddWorkflow(obj, code, text)) return StorageFailure();
   return S_OK;
 }
 
@@ -963,16 +970,14 @@ HRESULT StoreCore::AddTrigger(int32_t obj, const u16& name, TriggerRec** out) {
 
 HRESULT StoreCore::SaveTrigger(TriggerRec* t) {
   if (!t->owner) return S_OK;
-  if (!db_.Run("INSERT OR REPLACE INTO triggers(obj,name,handler,option1,option2) VALUES(?,?,?,?,?)",
-               {t->owner, t->name, t->handler, t->option1, t->option2}))
-    return StorageFailure();
+  if (!db_->PutTrigger(t->owner, *t)) return StorageFailure();
   return S_OK;
 }
 
 HRESULT StoreCore::RemoveTrigger(int32_t obj, const u16& name) {
   TriggerRec* t = FindTrigger(obj, name);
   if (!t) return S_FALSE;
-  if (!db_.Run("DELETE FROM triggers WHERE obj=? AND name=?", {obj, name})) return StorageFailure();
+  if (!db_->RemoveTrigger(obj, name)) return StorageFailure();
   t->owner = 0;
   OnUndo([t, obj] { t->owner = obj; });
   return S_OK;
@@ -983,9 +988,7 @@ HRESULT StoreCore::RemoveTrigger(int32_t obj, const u16& name) {
 
 HRESULT StoreCore::SetLibraryFolder(bool bitmaps, const u16& path) {
   u16& field = bitmaps ? library_.bitmapFolder : library_.templatesFolder;
-  if (!db_.Run("INSERT OR REPLACE INTO meta(key,value) VALUES(?,?)",
-               {bitmaps ? "bitmap_folder" : "templates_folder", path}))
-    return StorageFailure();
+  if (!db_->PutFolder(bitmaps, path)) return StorageFailure();
   u16 old = field;
   field = path;
   OnUndo([&field, old] { field = old; });
@@ -995,8 +998,7 @@ HRESULT StoreCore::SetLibraryFolder(bool bitmaps, const u16& path) {
 HRESULT StoreCore::AddTemplate(std::unique_ptr<TemplateRec> t, const std::string& xml) {
   if (library_.Version(t->id, t->checknum))
     return SetError(E_INVALIDARG, u"Template \"" + t->id + u"\" version \"" + t->checknum + u"\" is defined twice");
-  if (!xml.empty() && !db_.Run("INSERT INTO templates(id,checknum,xml) VALUES(?,?,?)", {t->id, t->checknum, xml.c_str()}))
-    return StorageFailure();
+  if (!xml.empty() && !db_->PutTemplate(t->id, t->checknum, xml)) return StorageFailure();
   u16 id = t->id, ck = t->checknum;
   library_.byId[id][ck] = std::move(t);
   OnUndo([this, id, ck] {

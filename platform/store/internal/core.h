@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "store/admin.h"
-#include "store/internal/db.h"
+#include "store/internal/persistence.h"
 #include "store/internal/model.h"
 #include "store/internal/templates_model.h"
 
@@ -164,7 +164,8 @@ class StoreCore {
   // --- misc -------------------------------------------------------------
   int32_t activeProject = 1;
   StoreObserver* observer = nullptr;
-  Db& db() { return db_; }
+  Persistence& persistence() { return *db_; }
+  void SetLockTimeout(int milliseconds);
   IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)
   IUnknown* schemaCom = nullptr;
   IUnknown* libraryCom = nullptr;
@@ -177,6 +178,10 @@ class StoreCore {
 
   // Loads everything from the open file.
   Status LoadAll();
+  // Brings the model up to what the file holds after another process's
+  // commits (inside Begin, under the write lock): reloads the changed
+  // objects in place and fires the trigger items whose reads they touch.
+  Status CatchUpWith(const CatchUp& changes);
 
  private:
   ~StoreCore();
@@ -188,19 +193,29 @@ class StoreCore {
   void FireReads(int32_t obj, int32_t attr);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);
   HRESULT PersistObject(ObjectRec* obj);
+  // Merges what the file holds into the model: tables by key, objects in
+  // place (their records and interface pointers stay). fire: changed values
+  // fire the trigger items that read them.
+  Status Apply(StoredStore&& stored, bool fire);
+  Status MergeTables(StoredTables&& tables);
+  Status ApplyObject(StoredObject&& stored, bool fire);
   void ReleaseComObjects();
 
   std::atomic<long> refs_{1};
   bool closed_ = true;
   bool inTxn_ = false;
   bool doomed_ = false;
-  Db db_;
+  std::unique_ptr<Persistence> db_;
+  int lockTimeoutMs_ = 5000;
+  bool stale_ = false;  // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
   std::unordered_set<uint64_t> snapped_;
 
   std::vector<std::unique_ptr<ClassRec>> classes_;
   std::map<u16, ClassRec*, NoCaseLess> classByName_;
+  std::unordered_map<int32_t, ClassRec*> classById_;  // reachable classes
   std::unordered_map<int32_t, std::unique_ptr<AttrDef>> attrs_;
+  std::vector<std::unique_ptr<AttrDef>> retiredAttrs_;  // replaced by a reload, still pointed at
   int32_t nextClassId_ = 1, nextAttrId_ = 1;
 
   std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;

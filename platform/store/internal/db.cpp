@@ -48,9 +48,13 @@ CREATE TABLE templates(id TEXT NOT NULL, checknum TEXT NOT NULL, xml TEXT NOT NU
 INSERT INTO meta(key, value) VALUES('format', 1);
 )SQL";
 
-// Ids of deleted objects, never given again. Added after the first stores
-// were made: created when missing.
-const char* const kRetired = "CREATE TABLE IF NOT EXISTS retired(id INTEGER PRIMARY KEY);";
+// Tables added after the first stores were made, created when missing: the
+// ids of deleted objects (never given again) and the change log (one row
+// per commit naming the objects it changed; full: more than objects).
+const char* const kLaterTables[][2] = {
+    {"retired", "CREATE TABLE retired(id INTEGER PRIMARY KEY);"},
+    {"changelog", "CREATE TABLE changelog(version INTEGER PRIMARY KEY, full INTEGER NOT NULL, objects BLOB NOT NULL);"},
+};
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -122,10 +126,16 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
       return false;
     }
   }
-  if (sqlite3_exec(db_, kRetired, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
-    Close();
-    return false;
+  // Only when missing: a store opened by a second process needs no write.
+  for (const auto& table : kLaterTables) {
+    const u16 name = U16(table[0]);
+    bool has = false;
+    Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
+    if (!has && sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
+      *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+      Close();
+      return false;
+    }
   }
   return true;
 }
@@ -163,14 +173,22 @@ bool Db::TransactionLost() {
   return true;
 }
 
-bool Db::Begin() {
+bool Db::Begin(bool write) {
+  busy_ = false;
   if (!db_) return false;
-  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  // IMMEDIATE takes the write lock now, so what is read next is current.
+  int rc = sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    busy_ = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
     error_ = sqlite3_errmsg(db_);
     return false;
   }
   inTxn_ = true;
   return true;
+}
+
+void Db::SetBusyTimeout(int milliseconds) {
+  if (db_) sqlite3_busy_timeout(db_, milliseconds);
 }
 
 bool Db::Commit() {
@@ -214,22 +232,27 @@ bool Db::Step(sqlite3_stmt* st) {
   return ok;
 }
 
+sqlite3_stmt* Db::PrepareWith(const char* sql, std::initializer_list<SqlArg> args) {
+  sqlite3_stmt* st = Prepare(sql);
+  if (!st) return nullptr;
+  int k = 1;
+  for (const SqlArg& a : args)
+    if (!Bind(st, k++, a)) {
+      error_ = sqlite3_errmsg(db_);
+      sqlite3_reset(st);
+      return nullptr;
+    }
+  return st;
+}
+
 bool Db::Run(const char* sql, std::initializer_list<SqlArg> args) {
   if (!db_) {
     error_ = "the store is closed";
     return false;
   }
   if (InjectFault() || TransactionLost()) return false;
-  sqlite3_stmt* st = Prepare(sql);
-  if (!st) return false;
-  int k = 1;
-  for (const SqlArg& a : args)
-    if (!Bind(st, k++, a)) {
-      error_ = sqlite3_errmsg(db_);
-      sqlite3_reset(st);
-      return false;
-    }
-  return Step(st);
+  sqlite3_stmt* st = PrepareWith(sql, args);
+  return st && Step(st);
 }
 
 bool Db::BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v) {
@@ -268,8 +291,10 @@ bool Db::BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, cons
 }
 
 static const char* const kPutValue =
-    "INSERT OR REPLACE INTO vals(obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin) "
-    "VALUES(?,?,?,?,?,?,?,?,?,?,?,?)";
+    "INSERT INTO vals(obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin) "
+    "VALUES(?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(obj,attr,pos) DO UPDATE SET kind=excluded.kind, "
+    "num=excluded.num, txt=excluded.txt, flags=excluded.flags, hold=excluded.hold, prefix=excluded.prefix, "
+    "postfix=excluded.postfix, subst=excluded.subst, bin=excluded.bin";
 
 bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
   if (InjectFault() || TransactionLost()) return false;
@@ -280,7 +305,8 @@ bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
 bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) {
   if (from < 1) from = 1;
   if ((grown && InjectFault()) || TransactionLost()) return false;
-  if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>=?", {obj, attr, static_cast<long long>(from)}))
+  // Rows past the new end go; the others are rewritten in place.
+  if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>?", {obj, attr, static_cast<long long>(values.size())}))
     return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   if (!st) return false;

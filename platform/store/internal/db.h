@@ -42,6 +42,20 @@ struct SqlArg {
 // Steps a query: 1 a row, 0 done, -1 an error.
 int KxStepRow(sqlite3_stmt* st);
 
+// Calls fn(stmt) for every row of a prepared query.
+template <class Fn>
+bool Rows(sqlite3_stmt* st, Fn&& fn) {
+  if (!st) return false;
+  for (;;) {
+    int rc = KxStepRow(st);
+    if (rc == 1) {
+      fn(st);
+      continue;
+    }
+    return rc == 0;
+  }
+}
+
 class Db {
  public:
   Db() = default;
@@ -53,8 +67,13 @@ class Db {
   bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
+  bool InTransaction() const { return inTxn_; }
 
-  bool Begin();
+  // write: takes the write lock at once (waiting at most the busy timeout).
+  bool Begin(bool write = true);
+  // The last Begin failed because another connection held the lock.
+  bool Busy() const { return busy_; }
+  void SetBusyTimeout(int milliseconds);
   bool Commit();
   void Rollback();
 
@@ -63,18 +82,26 @@ class Db {
   bool Run(const char* sql, std::initializer_list<SqlArg> args);
   const std::string& LastError() const { return error_; }
 
-  // Value rows of (obj, attr): deletes positions >= from and writes values
-  // [from - 1, size) again. grown: the list only grew from position from on,
-  // so no row at or past it exists and none is deleted.
+  // Value rows of (obj, attr): deletes positions past the list's end and
+  // writes values [from - 1, size) again. grown: the list only grew from
+  // position from on, so no row past it exists and none is deleted.
   bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown = false);
   // Writes one slot (position pos, 1-based) in place.
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 
-  // Calls fn(stmt) for every row of a query.
+  // Calls fn(stmt) for every row of a query (with its arguments bound).
   template <class Fn>
-  bool Query(const char* sql, Fn&& fn);
+  bool Query(const char* sql, Fn&& fn) {
+    return Rows(Prepare(sql), fn);
+  }
+  template <class Fn>
+  bool Query(const char* sql, std::initializer_list<SqlArg> args, Fn&& fn) {
+    return Rows(PrepareWith(sql, args), fn);
+  }
 
   sqlite3_stmt* Prepare(const char* sql);
+  // Prepared with the arguments bound; null on failure (LastError).
+  sqlite3_stmt* PrepareWith(const char* sql, std::initializer_list<SqlArg> args);
   void FailWriteAfter(long n) { failAfter_ = n; }
   std::string IntegrityCheck();
 
@@ -92,21 +119,8 @@ class Db {
   std::string error_;
   long failAfter_ = 0;
   bool inTxn_ = false;
+  bool busy_ = false;
 };
-
-template <class Fn>
-bool Db::Query(const char* sql, Fn&& fn) {
-  sqlite3_stmt* st = Prepare(sql);
-  if (!st) return false;
-  for (;;) {
-    int rc = KxStepRow(st);
-    if (rc == 1) {
-      fn(st);
-      continue;
-    }
-    return rc == 0;
-  }
-}
 
 // Column readers for Query callbacks.
 int64_t ColInt(sqlite3_stmt* st, int col);

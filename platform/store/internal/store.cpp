@@ -1,6 +1,5 @@
 // The administration API and the loading of a store file into memory.
-#include <sqlite3.h>
-
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -33,217 +32,257 @@ Status FromHr(HRESULT hr) {
 
 Status StoreCore::Open(const std::string& path, OpenMode mode) {
   std::string error;
-  if (!db_.Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate, &error))
+  if (!db_->Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate, &error))
     return Fail(KXQ_E_STORAGE, error);
+  db_->SetLockTimeout(lockTimeoutMs_);
   closed_ = false;
   Status s = LoadAll();
   if (!s.ok()) {
-    db_.Close();
+    db_->Close();
     closed_ = true;
   }
   return s;
 }
 
 Status StoreCore::LoadAll() {
-  bool ok = true;
-  std::string why;
-  ok = ok && db_.Query("SELECT id,name,base,description,definition FROM classes ORDER BY id", [&](sqlite3_stmt* st) {
-    auto c = std::make_unique<ClassRec>();
-    c->id = static_cast<int32_t>(ColInt(st, 0));
-    c->name = ColText(st, 1);
-    if (!ColIsNull(st, 2)) {
-      int32_t base = static_cast<int32_t>(ColInt(st, 2));
-      for (auto& b : classes_)
-        if (b->id == base) c->base = b.get();
-      if (c->base) c->base->subclasses.push_back(c.get());
+  StoredStore stored;
+  if (!db_->LoadAll(&stored)) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_->LastError());
+  return Apply(std::move(stored), false);
+}
+
+Status StoreCore::CatchUpWith(const CatchUp& changes) {
+  nextObjectId_ = std::max(nextObjectId_, changes.nextObjectId);
+  persistedNextId_ = changes.nextObjectId;
+  if (changes.full) {
+    StoredStore stored;
+    if (!db_->LoadAll(&stored)) return Fail(KXQ_E_STORAGE, db_->LastError());
+    // Objects the file no longer holds (a creation here that was rolled
+    // back and never committed is already not live).
+    std::vector<int32_t> gone;
+    size_t k = 0;
+    std::vector<int32_t> ids;
+    for (auto& [id, o] : objects_) ids.push_back(id);
+    std::sort(ids.begin(), ids.end());
+    for (int32_t id : ids) {
+      while (k < stored.objects.size() && stored.objects[k].id < id) ++k;
+      if (k == stored.objects.size() || stored.objects[k].id != id) gone.push_back(id);
     }
-    c->description = ColText(st, 3);
-    c->definition = ColInt(st, 4) != 0;
-    nextClassId_ = std::max(nextClassId_, c->id + 1);
+    for (int32_t id : gone) {
+      StoredObject none;
+      none.id = id;
+      stored.objects.push_back(std::move(none));
+    }
+    return Apply(std::move(stored), true);
+  }
+  for (int32_t id : changes.objects) {
+    StoredObject o;
+    if (!db_->LoadObject(id, &o)) return Fail(KXQ_E_STORAGE, db_->LastError());
+    if (Status s = ApplyObject(std::move(o), true); !s.ok()) return s;
+  }
+  return Status{};
+}
+
+Status StoreCore::Apply(StoredStore&& stored, bool fire) {
+  if (Status s = MergeTables(std::move(stored.tables)); !s.ok()) return s;
+  for (StoredObject& o : stored.objects)
+    if (Status s = ApplyObject(std::move(o), fire); !s.ok()) return s;
+  return Status{};
+}
+
+Status StoreCore::MergeTables(StoredTables&& t) {
+  // Classes and attributes are only ever added. A record left unreachable
+  // by a rollback here may carry the id another process gave its own.
+  std::unordered_map<int32_t, ClassRec*>& classById = classById_;
+  for (StoredClass& row : t.classes) {
+    nextClassId_ = std::max(nextClassId_, row.id + 1);
+    if (classById.count(row.id)) continue;
+    auto c = std::make_unique<ClassRec>();
+    c->id = row.id;
+    c->name = row.name;
+    auto base = classById.find(row.base);
+    if (base != classById.end()) {
+      c->base = base->second;
+      c->base->subclasses.push_back(c.get());
+    }
+    c->description = row.description;
+    c->definition = row.definition;
+    classById[c->id] = c.get();
     classByName_[c->name] = c.get();
     classes_.push_back(std::move(c));
-  });
-  std::unordered_map<int32_t, ClassRec*> classById;
-  for (auto& c : classes_) classById[c->id] = c.get();
-  ok = ok && db_.Query(
-                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines,inverse "
-                 "FROM attributes ORDER BY id",
-                 [&](sqlite3_stmt* st) {
-                   auto d = std::make_unique<AttrDef>();
-                   d->id = static_cast<int32_t>(ColInt(st, 0));
-                   d->owner = classById[static_cast<int32_t>(ColInt(st, 1))];
-                   d->name = ColText(st, 2);
-                   d->type = static_cast<int>(ColInt(st, 3));
-                   d->list = ColInt(st, 4) != 0;
-                   d->collection = ColInt(st, 5) != 0;
-                   d->refClass = ColText(st, 6);
-                   d->dimension = ColText(st, 7);
-                   d->defaultUnit = ColText(st, 8);
-                   d->doc = ColText(st, 9);
-                   d->path = ColText(st, 10);
-                   d->disciplines = ColText(st, 11);
-                   d->inverse = ColText(st, 12);
-                   nextAttrId_ = std::max(nextAttrId_, d->id + 1);
-                   if (d->owner) d->owner->own.push_back(d.get());
-                   attrs_[d->id] = std::move(d);
-                 });
-  ok = ok && db_.Query("SELECT id,class,owner,holder,holder_attr,flags FROM objects ORDER BY id", [&](sqlite3_stmt* st) {
-    auto o = std::make_unique<ObjectRec>();
-    o->id = static_cast<int32_t>(ColInt(st, 0));
-    o->cls = classById[static_cast<int32_t>(ColInt(st, 1))];
-    o->owner = static_cast<int32_t>(ColInt(st, 2));
-    o->holder = static_cast<int32_t>(ColInt(st, 3));
-    o->holderAttr = ColText(st, 4);
-    o->flags = static_cast<uint32_t>(ColInt(st, 5));
-    if (!o->cls) {
-      why = "object " + std::to_string(o->id) + " has an unknown class";
-      return;
+  }
+  for (StoredAttr& row : t.attrs) {
+    nextAttrId_ = std::max(nextAttrId_, row.def.id + 1);
+    auto cls = classById.find(row.cls);
+    auto it = attrs_.find(row.def.id);
+    if (it != attrs_.end()) {
+      AttrDef* d = it->second.get();
+      if (d->owner && std::find(d->owner->own.begin(), d->owner->own.end(), d) != d->owner->own.end()) continue;
+      retiredAttrs_.push_back(std::move(it->second));
+      attrs_.erase(it);
     }
-    o->cls->instances[o->id] = true;
-    nextObjectId_ = std::max(nextObjectId_, o->id + 1);
-    ++liveCount_;
-    objects_[o->id] = std::move(o);
-  });
-  ObjectRec* cur = nullptr;
-  std::vector<Value>* list = nullptr;
-  int32_t curAttr = 0;
-  ok = ok && db_.Query(
-                 "SELECT obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals ORDER BY obj,attr,pos",
-                 [&](sqlite3_stmt* st) {
-                   int32_t obj = static_cast<int32_t>(ColInt(st, 0));
-                   int32_t attr = static_cast<int32_t>(ColInt(st, 1));
-                   if (!cur || cur->id != obj) {
-                     cur = FindObject(obj);
-                     list = nullptr;
-                   }
-                   if (!cur) return;
-                   if (!list || curAttr != attr) {
-                     list = &cur->Get(attr);
-                     curAttr = attr;
-                   }
-                   size_t pos = static_cast<size_t>(ColInt(st, 2));
-                   if (pos < 1 || pos > kMaxPosition) return;
-                   if (list->size() < pos) list->resize(pos);
-                   Value& v = (*list)[pos - 1];
-                   v.kind = static_cast<uint8_t>(ColInt(st, 3));
-                   if (v.kind == KXQ_TYPE_REAL || v.kind == KXQ_TYPE_DATE) v.r = ColReal(st, 4);
-                   else v.i = ColInt(st, 4);
-                   v.text = ColText(st, 5);
-                   v.flags = static_cast<uint32_t>(ColInt(st, 6));
-                   if (!ColIsNull(st, 7) || !ColIsNull(st, 8) || !ColIsNull(st, 9) || !ColIsNull(st, 10) ||
-                       !ColIsNull(st, 11)) {
-                     ValueExtra& x = v.ex();
-                     x.hold = static_cast<int32_t>(ColInt(st, 7));
-                     x.prefix = ColText(st, 8);
-                     x.postfix = ColText(st, 9);
-                     x.subst = ColText(st, 10);
-                     x.bin = ColBlob(st, 11);
-                   }
-                   if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), obj, attr);
-                 });
-  ok = ok && db_.Query("SELECT name,base_unit FROM dimensions ORDER BY seq", [&](sqlite3_stmt* st) {
+    auto d = std::make_unique<AttrDef>(std::move(row.def));
+    d->owner = cls == classById.end() ? nullptr : cls->second;
+    if (d->owner) d->owner->own.push_back(d.get());
+    attrs_[d->id] = std::move(d);
+  }
+  for (DimensionRec& row : t.dimensions) {
+    if (DimensionRec* d = FindDimension(row.name)) {
+      d->baseUnit = row.baseUnit;
+      continue;
+    }
     auto d = std::make_unique<DimensionRec>();
-    d->name = ColText(st, 0);
-    d->baseUnit = ColText(st, 1);
+    d->name = row.name;
+    d->baseUnit = row.baseUnit;
     dimensions_.push_back(std::move(d));
-  });
-  ok = ok && db_.Query("SELECT name,dimension,factor,offset,display FROM units ORDER BY seq", [&](sqlite3_stmt* st) {
-    auto u = std::make_unique<UnitRec>();
-    u->name = ColText(st, 0);
-    u->dimension = ColText(st, 1);
-    u->factor = ColReal(st, 2);
-    u->offset = ColReal(st, 3);
-    u->display = ColText(st, 4);
-    if (DimensionRec* d = FindDimension(u->dimension)) d->units.push_back(u->name);
-    units_[u->name] = std::move(u);
-  });
-  ok = ok && db_.Query("SELECT set_name,dimension,unit FROM dimension_sets ORDER BY seq", [&](sqlite3_stmt* st) {
-    u16 name = ColText(st, 0);
-    DimensionSetRec* s = FindDimensionSet(name);
+  }
+  for (UnitRec& row : t.units) {
+    if (FindUnit(row.name)) continue;
+    if (DimensionRec* d = FindDimension(row.dimension)) d->units.push_back(row.name);
+    u16 name = row.name;
+    units_[name] = std::make_unique<UnitRec>(std::move(row));
+  }
+  for (auto& row : t.dimensionSets) {
+    DimensionSetRec* s = FindDimensionSet(row.set);
     if (!s) {
       dimensionSets_.push_back(std::make_unique<DimensionSetRec>());
       s = dimensionSets_.back().get();
-      s->name = name;
+      s->name = row.set;
     }
-    s->units[ColText(st, 1)] = ColText(st, 2);
-  });
-  ok = ok && db_.Query("SELECT id,name,parent FROM projects ORDER BY id", [&](sqlite3_stmt* st) {
+    s->units[row.dimension] = row.unit;
+  }
+  std::vector<int32_t> newProjects;
+  for (ProjectRec& row : t.projects) {
+    if (projects_.count(row.id)) continue;
     auto p = std::make_unique<ProjectRec>();
-    p->id = static_cast<int32_t>(ColInt(st, 0));
-    p->name = ColText(st, 1);
-    p->parent = static_cast<int32_t>(ColInt(st, 2));
-    projects_[p->id] = std::move(p);
-  });
-  for (auto& [id, p] : projects_)
-    if (ProjectRec* parent = FindProject(p->parent)) parent->children.push_back(id);
-  ok = ok && db_.Query("SELECT id,name FROM cases", [&](sqlite3_stmt* st) {
-    cases_[static_cast<int32_t>(ColInt(st, 0))] = ColText(st, 1);
-  });
-  ok = ok && db_.Query("SELECT name,title,class,attribute,value FROM filters ORDER BY seq", [&](sqlite3_stmt* st) {
-    auto f = std::make_unique<FilterRec>();
-    f->name = ColText(st, 0);
-    f->title = ColText(st, 1);
-    f->className = ColText(st, 2);
-    f->attribute = ColText(st, 3);
-    f->value = ColText(st, 4);
-    filters_.push_back(std::move(f));
-  });
-  ok = ok && db_.Query("SELECT code,title,attribute,descending FROM sorts ORDER BY seq", [&](sqlite3_stmt* st) {
-    auto s = std::make_unique<SortRec>();
-    s->code = ColText(st, 0);
-    s->title = ColText(st, 1);
-    s->attribute = ColText(st, 2);
-    s->descending = ColInt(st, 3) != 0;
-    sorts_.push_back(std::move(s));
-  });
-  ok = ok && db_.Query("SELECT scope,name,kind,result FROM methods ORDER BY seq", [&](sqlite3_stmt* st) {
-    auto m = std::make_unique<MethodRec>();
-    m->scope = ColText(st, 0);
-    m->name = ColText(st, 1);
-    m->kind = static_cast<int>(ColInt(st, 2));
-    m->result = ColText(st, 3);
-    methods_.push_back(std::move(m));
-  });
-  ok = ok && db_.Query("SELECT obj,project FROM claims", [&](sqlite3_stmt* st) {
-    claims_[static_cast<int32_t>(ColInt(st, 0))].push_back(static_cast<int32_t>(ColInt(st, 1)));
-  });
-  ok = ok && db_.Query("SELECT obj,name,status FROM users", [&](sqlite3_stmt* st) {
-    users_[static_cast<int32_t>(ColInt(st, 0))].push_back(UserRec{ColText(st, 1), static_cast<LONG>(ColInt(st, 2))});
-  });
-  ok = ok && db_.Query("SELECT obj,name,handler,option1,option2 FROM triggers", [&](sqlite3_stmt* st) {
-    auto t = std::make_unique<TriggerRec>();
-    t->owner = static_cast<int32_t>(ColInt(st, 0));
-    t->name = ColText(st, 1);
-    t->handler = ColText(st, 2);
-    t->option1 = static_cast<LONG>(ColInt(st, 3));
-    t->option2 = static_cast<LONG>(ColInt(st, 4));
-    triggers_.push_back(std::move(t));
-  });
-  std::vector<std::string> xmls;
-  ok = ok && db_.Query("SELECT xml FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
-    const unsigned char* t = sqlite3_column_text(st, 0);
-    xmls.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
-  });
-  ok = ok && db_.Query("SELECT id FROM retired", [&](sqlite3_stmt* st) {
-    retired_.insert(static_cast<int32_t>(ColInt(st, 0)));
-  });
-  ok = ok && db_.Query("SELECT value FROM meta WHERE key='next_object_id'", [&](sqlite3_stmt* st) {
-    nextObjectId_ = std::max(nextObjectId_, static_cast<int32_t>(ColInt(st, 0)));
-  });
-  ok = ok && db_.Query("SELECT key,value FROM meta WHERE key IN ('templates_folder','bitmap_folder')",
-                       [&](sqlite3_stmt* st) {
-                         (ColText(st, 0) == u"bitmap_folder" ? library_.bitmapFolder : library_.templatesFolder) =
-                             ColText(st, 1);
-                       });
-  persistedNextId_ = nextObjectId_;
-  if (!ok) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_.LastError());
-  if (!why.empty()) return Fail(KXQ_E_STORAGE, "The store is damaged: " + why);
-  for (const std::string& xml : xmls) {
-    std::unique_ptr<TemplateRec> t;
-    Status s = ParseTemplateXml(*this, xml, &t);
+    p->id = row.id;
+    p->name = row.name;
+    p->parent = row.parent;
+    newProjects.push_back(row.id);
+    projects_[row.id] = std::move(p);
+  }
+  for (int32_t id : newProjects)
+    if (ProjectRec* parent = FindProject(projects_[id]->parent)) parent->children.push_back(id);
+  for (auto& [id, name] : t.cases) cases_[id] = name;
+  for (FilterRec& row : t.filters)
+    if (!FindFilter(row.name)) filters_.push_back(std::make_unique<FilterRec>(std::move(row)));
+  for (SortRec& row : t.sorts)
+    if (!FindSort(row.code)) sorts_.push_back(std::make_unique<SortRec>(std::move(row)));
+  for (MethodRec& row : t.methods) {
+    if (MethodRec* m = FindMethod(row.scope, row.name)) {
+      m->kind = row.kind;
+      m->result = row.result;
+    } else {
+      methods_.push_back(std::make_unique<MethodRec>(std::move(row)));
+    }
+  }
+  if (t.hasTemplatesFolder) library_.templatesFolder = t.templatesFolder;
+  if (t.hasBitmapFolder) library_.bitmapFolder = t.bitmapFolder;
+  nextObjectId_ = std::max(nextObjectId_, t.nextObjectId);
+  persistedNextId_ = std::max(persistedNextId_, t.nextObjectId);
+  for (const std::string& xml : t.templates) {
+    std::unique_ptr<TemplateRec> tpl;
+    Status s = ParseTemplateXml(*this, xml, &tpl);
     if (!s.ok()) return Fail(KXQ_E_STORAGE, "A stored template cannot be read: " + s.message);
-    u16 id = t->id, ck = t->checknum;
-    library_.byId[id][ck] = std::move(t);
+    if (library_.Version(tpl->id, tpl->checknum)) continue;
+    u16 id = tpl->id, ck = tpl->checknum;
+    library_.byId[id][ck] = std::move(tpl);
+  }
+  return Status{};
+}
+
+namespace {
+bool SameSlot(const Value& a, const Value& b) {
+  if (!SameContent(a, b) || a.flags != b.flags) return false;
+  const ValueExtra* x = a.exOrNull();
+  const ValueExtra* y = b.exOrNull();
+  static const ValueExtra kNone;
+  if (!x) x = &kNone;
+  if (!y) y = &kNone;
+  return x->hold == y->hold && x->prefix == y->prefix && x->postfix == y->postfix && x->subst == y->subst &&
+         x->bin == y->bin;
+}
+}  // namespace
+
+Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
+  const int32_t id = so.id;
+  if (so.retired) retired_.insert(id);
+  nextObjectId_ = std::max(nextObjectId_, id + 1);
+  ObjectRec* o = FindObject(id);
+  if (!o) {
+    if (!so.exists) return Status{};
+    auto rec = std::make_unique<ObjectRec>();
+    rec->id = id;
+    rec->live = false;
+    o = rec.get();
+    objects_[id] = std::move(rec);
+  }
+  ClassRec* cls = nullptr;
+  if (so.exists) {
+    auto it = classById_.find(so.cls);
+    if (it != classById_.end()) cls = it->second;
+    if (!cls) return Fail(KXQ_E_STORAGE, "The store is damaged: object " + std::to_string(id) + " has an unknown class");
+  }
+  if (o->live) {
+    o->cls->instances.erase(id);
+    --liveCount_;
+  }
+  o->live = so.exists;
+  if (so.exists) {
+    o->cls = cls;
+    cls->instances[id] = true;
+    ++liveCount_;
+    o->owner = so.owner;
+    o->holder = so.holder;
+    o->holderAttr = std::move(so.holderAttr);
+    o->flags = so.flags;
+  }
+  std::vector<AttrValues> old = std::move(o->attrs);
+  o->attrs = std::move(so.attrs);
+  for (const AttrValues& av : o->attrs)
+    for (const Value& v : av.values)
+      if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), id, av.attr);
+  if (fire && so.exists) {
+    // Every attribute whose slots differ, as a change by another client (a
+    // deleted object's own values fire nothing, as here).
+    std::set<int32_t> touched;
+    auto slotsOf = [](const std::vector<AttrValues>& attrs, int32_t attr) -> const std::vector<Value>* {
+      for (const AttrValues& av : attrs)
+        if (av.attr == attr) return &av.values;
+      return nullptr;
+    };
+    static const std::vector<Value> kNone;
+    for (const auto* side : {&old, &o->attrs})
+      for (const AttrValues& av : *side) {
+        const std::vector<Value>* a = slotsOf(old, av.attr);
+        const std::vector<Value>* b = slotsOf(o->attrs, av.attr);
+        if (!a) a = &kNone;
+        if (!b) b = &kNone;
+        bool same = a->size() == b->size();
+        for (size_t k = 0; same && k < a->size(); ++k) same = SameSlot((*a)[k], (*b)[k]);
+        if (!same) touched.insert(av.attr);
+      }
+    for (int32_t attr : touched) FireReads(id, attr);
+  }
+  if (so.claims.empty()) claims_.erase(id);
+  else claims_[id] = std::move(so.claims);
+  if (so.users.empty()) users_.erase(id);
+  else users_[id] = std::move(so.users);
+  for (auto& t : triggers_)
+    if (t->owner == id) {
+      bool kept = std::any_of(so.triggers.begin(), so.triggers.end(), [&](const StoredTrigger& s) { return s.name == t->name; });
+      if (!kept) t->owner = 0;
+    }
+  for (StoredTrigger& row : so.triggers) {
+    TriggerRec* t = FindTrigger(id, row.name);
+    if (!t) {
+      triggers_.push_back(std::make_unique<TriggerRec>());
+      t = triggers_.back().get();
+      t->owner = id;
+      t->name = row.name;
+    }
+    t->handler = std::move(row.handler);
+    t->option1 = row.option1;
+    t->option2 = row.option2;
   }
   return Status{};
 }
@@ -366,7 +405,9 @@ long Store::CallCount(const std::u16string& name) const {
   return n;
 }
 
-void Store::FailWriteAfter(long n) { core_->db().FailWriteAfter(n); }
+void Store::FailWriteAfter(long n) { core_->persistence().FailWriteAfter(n); }
+
+void Store::SetLockTimeout(int milliseconds) { core_->SetLockTimeout(milliseconds); }
 
 long Store::ObjectCount() const { return core_->LiveCount(); }
 

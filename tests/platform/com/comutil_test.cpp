@@ -201,10 +201,10 @@ TEST(ComError, CarriesErrorInfoAndTexts) {
     again->Release();
   }
   try {
-    _com_issue_error(kx_hr(0x8004B001));
+    _com_issue_error(kx_hr(0x8004C001));
   } catch (const _com_error& e) {
     EXPECT_EQ(e.Description().length(), 0u);
-    EXPECT_EQ(std::u16string(e.ErrorMessage()), u"Unknown error 0x8004B001");
+    EXPECT_EQ(std::u16string(e.ErrorMessage()), u"Unknown error 0x8004C001");
   }
 }
 

@@ -105,7 +105,11 @@ TEST(SystemMessage, KnownAndUnknownCodes) {
             u"A document type declaration is not allowed.");
   EXPECT_EQ(kx_system_message(HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW)),
             u"Arithmetic result exceeded 32 bits.");
-  EXPECT_EQ(kx_system_message(kx_hr(0x8004B001)), u"Unknown error 0x8004B001");
+  // The object store's own codes have texts (a lock timeout among them).
+  EXPECT_EQ(kx_system_message(kx_hr(0x8004B006)), u"The object store could not read or write its file.");
+  EXPECT_EQ(kx_system_message(kx_hr(0x8004B009)),
+            u"The object store is busy: another process holds its write lock.");
+  EXPECT_EQ(kx_system_message(kx_hr(0x8004B0F1)), u"Unknown error 0x8004B0F1");
   EXPECT_EQ(kx_system_message(kx_hr(0x8004C001)), u"Unknown error 0x8004C001");
   for (HRESULT hr : {E_FAIL, E_POINTER, REGDB_E_CLASSNOTREG, STG_E_ACCESSDENIED}) {
     const std::u16string text = kx_system_message(hr);

@@ -1,0 +1,443 @@
+// The store's persistence in one SQLite file, with the change log through
+// which processes sharing the file learn what the others committed.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <set>
+
+#include "store/internal/db.h"
+#include "store/internal/persistence.h"
+
+namespace kx::store {
+
+namespace {
+
+// Commits the log keeps; a process further behind reads everything again.
+constexpr int64_t kLogLength = 1000;
+// A commit naming more objects than this is logged as a full change.
+constexpr size_t kLogMaxObjects = 4096;
+
+// The log names objects as 4-byte little-endian ids.
+void EncodeId(int32_t id, std::string* out) {
+  const uint32_t u = static_cast<uint32_t>(id);
+  for (int k = 0; k < 4; ++k) out->push_back(static_cast<char>((u >> (8 * k)) & 0xff));
+}
+int32_t DecodeId(const char* p) {
+  uint32_t u = 0;
+  for (int k = 0; k < 4; ++k) u |= static_cast<uint32_t>(static_cast<unsigned char>(p[k])) << (8 * k);
+  return static_cast<int32_t>(u);
+}
+
+void ReadValue(sqlite3_stmt* st, int col, Value* v) {
+  v->kind = static_cast<uint8_t>(ColInt(st, col));
+  if (v->kind == KXQ_TYPE_REAL || v->kind == KXQ_TYPE_DATE) v->r = ColReal(st, col + 1);
+  else v->i = ColInt(st, col + 1);
+  v->text = ColText(st, col + 2);
+  v->flags = static_cast<uint32_t>(ColInt(st, col + 3));
+  if (!ColIsNull(st, col + 4) || !ColIsNull(st, col + 5) || !ColIsNull(st, col + 6) || !ColIsNull(st, col + 7) ||
+      !ColIsNull(st, col + 8)) {
+    ValueExtra& x = v->ex();
+    x.hold = static_cast<int32_t>(ColInt(st, col + 4));
+    x.prefix = ColText(st, col + 5);
+    x.postfix = ColText(st, col + 6);
+    x.subst = ColText(st, col + 7);
+    x.bin = ColBlob(st, col + 8);
+  }
+}
+
+// Puts a value read at (attr, pos) into the object's lists (sorted by attr).
+void PlaceValue(StoredObject* o, int32_t attr, int64_t pos, sqlite3_stmt* st, int col) {
+  if (pos < 1 || static_cast<size_t>(pos) > kMaxPosition) return;
+  if (o->attrs.empty() || o->attrs.back().attr != attr) o->attrs.push_back(AttrValues{attr, {}});
+  std::vector<Value>& list = o->attrs.back().values;
+  if (list.size() < static_cast<size_t>(pos)) list.resize(static_cast<size_t>(pos));
+  ReadValue(st, col, &list[static_cast<size_t>(pos) - 1]);
+}
+
+class SqlitePersistence final : public Persistence {
+ public:
+  bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error) override {
+    return db_.Open(path, mustExist, mustNotExist, error);
+  }
+  void Close() override { db_.Close(); }
+  void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
+  const std::string& LastError() const override { return db_.LastError(); }
+  void FailWriteAfter(long n) override { db_.FailWriteAfter(n); }
+
+  bool LoadAll(StoredStore* out) override;
+  bool LoadObject(int32_t id, StoredObject* out) override;
+  Lock Begin(CatchUp* out) override;
+  bool Commit() override;
+  void Rollback() override {
+    db_.Rollback();
+    changed_.clear();
+    wrote_ = tables_ = false;
+  }
+
+  bool PutClass(const ClassRec& c) override {
+    return Table(db_.Run("INSERT INTO classes(id,name,base,description,definition) VALUES(?,?,?,?,?)",
+                         {c.id, c.name, c.base ? SqlArg(c.base->id) : SqlArg(), c.description, c.definition}));
+  }
+  bool PutAttr(const AttrDef& d) override {
+    return Table(db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,"
+                         "default_unit,doc,path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                         {d.id, d.owner->id, d.name, d.type, d.list, d.collection, d.refClass, d.dimension,
+                          d.defaultUnit, d.doc, d.path, d.disciplines, d.inverse}));
+  }
+  // An upsert: the row is referred to by values, claims, users and
+  // triggers, which a delete (or INSERT OR REPLACE) would take with it.
+  bool PutObject(const ObjectRec& o) override {
+    return Obj(o.id, db_.Run("INSERT INTO objects(id,class,owner,holder,holder_attr,flags) VALUES(?,?,?,?,?,?) "
+                             "ON CONFLICT(id) DO UPDATE SET class=excluded.class, owner=excluded.owner, "
+                             "holder=excluded.holder, holder_attr=excluded.holder_attr, flags=excluded.flags",
+                             {o.id, o.cls->id, o.owner ? SqlArg(o.owner) : SqlArg(),
+                              o.holder ? SqlArg(o.holder) : SqlArg(), o.holderAttr, static_cast<long long>(o.flags)}));
+  }
+  bool DeleteObject(int32_t id) override {
+    return Obj(id, db_.Run("DELETE FROM objects WHERE id=?", {id}) &&
+                       db_.Run("INSERT OR IGNORE INTO retired(id) VALUES(?)", {id}));
+  }
+  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) override {
+    return Obj(obj, db_.WriteTail(obj, attr, values, from, grown));
+  }
+  bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) override {
+    return Obj(obj, db_.WriteSlot(obj, attr, pos, v));
+  }
+  bool PutDimension(const u16& name, const u16& baseUnit) override {
+    return Table(db_.Run("INSERT INTO dimensions(name,base_unit) VALUES(?,?) ON CONFLICT(name) DO UPDATE SET "
+                         "base_unit=excluded.base_unit",
+                         {name, baseUnit}));
+  }
+  bool PutUnit(const UnitRec& u) override {
+    return Table(db_.Run("INSERT INTO units(name,dimension,factor,offset,display) VALUES(?,?,?,?,?)",
+                         {u.name, u.dimension, u.factor, u.offset, u.display}));
+  }
+  bool PutDimensionSetUnit(const u16& set, const u16& dimension, const u16& unit) override {
+    return Table(db_.Run("INSERT INTO dimension_sets(set_name,dimension,unit) VALUES(?,?,?) "
+                         "ON CONFLICT(set_name,dimension) DO UPDATE SET unit=excluded.unit",
+                         {set, dimension, unit}));
+  }
+  bool PutProject(int32_t id, const u16& name, int32_t parent) override {
+    return Table(
+        db_.Run("INSERT INTO projects(id,name,parent) VALUES(?,?,?)", {id, name, parent ? SqlArg(parent) : SqlArg()}));
+  }
+  bool PutCase(int32_t id, const u16& name) override {
+    return Table(
+        db_.Run("INSERT INTO cases(id,name) VALUES(?,?) ON CONFLICT(id) DO UPDATE SET name=excluded.name", {id, name}));
+  }
+  bool PutFilter(const FilterRec& f) override {
+    return Table(db_.Run("INSERT INTO filters(name,title,class,attribute,value) VALUES(?,?,?,?,?)",
+                         {f.name, f.title, f.className, f.attribute, f.value}));
+  }
+  bool PutSort(const SortRec& s) override {
+    return Table(db_.Run("INSERT INTO sorts(code,title,attribute,descending) VALUES(?,?,?,?)",
+                         {s.code, s.title, s.attribute, s.descending}));
+  }
+  bool PutMethod(const MethodRec& m) override {
+    return Table(db_.Run("INSERT INTO methods(scope,name,kind,result) VALUES(?,?,?,?) ON CONFLICT(scope,name) "
+                         "DO UPDATE SET kind=excluded.kind, result=excluded.result",
+                         {m.scope, m.name, m.kind, m.result}));
+  }
+  bool PutClaim(int32_t obj, int32_t project) override {
+    return Obj(obj, db_.Run("INSERT OR IGNORE INTO claims(obj,project) VALUES(?,?)", {obj, project}));
+  }
+  bool PutUser(int32_t obj, const u16& name, LONG status) override {
+    return Obj(obj, status > 0 ? db_.Run("INSERT INTO users(obj,name,status) VALUES(?,?,?) ON CONFLICT(obj,name) "
+                                         "DO UPDATE SET status=excluded.status",
+                                         {obj, name, status})
+                               : db_.Run("DELETE FROM users WHERE obj=? AND name=?", {obj, name}));
+  }
+  bool AddWorkflow(int32_t obj, LONG code, const u16& text) override {
+    return Wrote(db_.Run("INSERT INTO workflow(obj,code,text) VALUES(?,?,?)", {obj, code, text}));
+  }
+  bool PutTrigger(int32_t obj, const TriggerRec& t) override {
+    return Obj(obj, db_.Run("INSERT INTO triggers(obj,name,handler,option1,option2) VALUES(?,?,?,?,?) "
+                            "ON CONFLICT(obj,name) DO UPDATE SET handler=excluded.handler, "
+                            "option1=excluded.option1, option2=excluded.option2",
+                            {obj, t.name, t.handler, t.option1, t.option2}));
+  }
+  bool RemoveTrigger(int32_t obj, const u16& name) override {
+    return Obj(obj, db_.Run("DELETE FROM triggers WHERE obj=? AND name=?", {obj, name}));
+  }
+  bool PutFolder(bool bitmaps, const u16& path) override {
+    return Table(db_.Run("INSERT INTO meta(key,value) VALUES(?,?) ON CONFLICT(key) DO UPDATE SET value=excluded.value",
+                         {bitmaps ? "bitmap_folder" : "templates_folder", path}));
+  }
+  bool PutNextObjectId(int32_t id) override {
+    return Wrote(db_.Run("INSERT INTO meta(key,value) VALUES('next_object_id',?) ON CONFLICT(key) DO UPDATE SET "
+                         "value=max(value, excluded.value)",
+                         {id}));
+  }
+  bool PutTemplate(const u16& id, const u16& checknum, const std::string& xml) override {
+    return Table(db_.Run("INSERT INTO templates(id,checknum,xml) VALUES(?,?,?)", {id, checknum, xml.c_str()}));
+  }
+
+  Db& db() { return db_; }
+
+ private:
+  bool Wrote(bool ok) {
+    wrote_ = wrote_ || ok;
+    return ok;
+  }
+  bool Obj(int32_t id, bool ok) {
+    if (ok) changed_.insert(id);
+    return Wrote(ok);
+  }
+  bool Table(bool ok) {
+    tables_ = tables_ || ok;
+    return Wrote(ok);
+  }
+  int64_t CurrentVersion();
+  bool LoadTables(StoredTables* out);
+
+  Db db_;
+  int64_t seen_ = 0;  // the last version this process knows of
+  std::set<int32_t> changed_;
+  bool wrote_ = false, tables_ = false;
+};
+
+int64_t SqlitePersistence::CurrentVersion() {
+  int64_t v = 0;
+  db_.Query("SELECT max(version) FROM changelog", [&](sqlite3_stmt* st) { v = ColInt(st, 0); });
+  return v;
+}
+
+bool SqlitePersistence::LoadTables(StoredTables* t) {
+  bool ok = true;
+  ok = ok && db_.Query("SELECT id,name,base,description,definition FROM classes ORDER BY id", [&](sqlite3_stmt* st) {
+    t->classes.push_back(StoredClass{static_cast<int32_t>(ColInt(st, 0)), ColText(st, 1),
+                                     static_cast<int32_t>(ColInt(st, 2)), ColText(st, 3), ColInt(st, 4) != 0});
+  });
+  ok = ok && db_.Query(
+                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines,inverse "
+                 "FROM attributes ORDER BY id",
+                 [&](sqlite3_stmt* st) {
+                   StoredAttr a;
+                   a.cls = static_cast<int32_t>(ColInt(st, 1));
+                   AttrDef& d = a.def;
+                   d.id = static_cast<int32_t>(ColInt(st, 0));
+                   d.name = ColText(st, 2);
+                   d.type = static_cast<int>(ColInt(st, 3));
+                   d.list = ColInt(st, 4) != 0;
+                   d.collection = ColInt(st, 5) != 0;
+                   d.refClass = ColText(st, 6);
+                   d.dimension = ColText(st, 7);
+                   d.defaultUnit = ColText(st, 8);
+                   d.doc = ColText(st, 9);
+                   d.path = ColText(st, 10);
+                   d.disciplines = ColText(st, 11);
+                   d.inverse = ColText(st, 12);
+                   t->attrs.push_back(std::move(a));
+                 });
+  ok = ok && db_.Query("SELECT name,base_unit FROM dimensions ORDER BY seq", [&](sqlite3_stmt* st) {
+    DimensionRec d;
+    d.name = ColText(st, 0);
+    d.baseUnit = ColText(st, 1);
+    t->dimensions.push_back(std::move(d));
+  });
+  ok = ok && db_.Query("SELECT name,dimension,factor,offset,display FROM units ORDER BY seq", [&](sqlite3_stmt* st) {
+    t->units.push_back(UnitRec{ColText(st, 0), ColText(st, 1), ColReal(st, 2), ColReal(st, 3), ColText(st, 4)});
+  });
+  ok = ok && db_.Query("SELECT set_name,dimension,unit FROM dimension_sets ORDER BY seq", [&](sqlite3_stmt* st) {
+    t->dimensionSets.push_back(StoredTables::DimensionSetUse{ColText(st, 0), ColText(st, 1), ColText(st, 2)});
+  });
+  ok = ok && db_.Query("SELECT id,name,parent FROM projects ORDER BY id", [&](sqlite3_stmt* st) {
+    ProjectRec p;
+    p.id = static_cast<int32_t>(ColInt(st, 0));
+    p.name = ColText(st, 1);
+    p.parent = static_cast<int32_t>(ColInt(st, 2));
+    t->projects.push_back(std::move(p));
+  });
+  ok = ok && db_.Query("SELECT id,name FROM cases ORDER BY id", [&](sqlite3_stmt* st) {
+    t->cases.emplace_back(static_cast<int32_t>(ColInt(st, 0)), ColText(st, 1));
+  });
+  ok = ok && db_.Query("SELECT name,title,class,attribute,value FROM filters ORDER BY seq", [&](sqlite3_stmt* st) {
+    FilterRec f;
+    f.name = ColText(st, 0);
+    f.title = ColText(st, 1);
+    f.className = ColText(st, 2);
+    f.attribute = ColText(st, 3);
+    f.value = ColText(st, 4);
+    t->filters.push_back(std::move(f));
+  });
+  ok = ok && db_.Query("SELECT code,title,attribute,descending FROM sorts ORDER BY seq", [&](sqlite3_stmt* st) {
+    SortRec s;
+    s.code = ColText(st, 0);
+    s.title = ColText(st, 1);
+    s.attribute = ColText(st, 2);
+    s.descending = ColInt(st, 3) != 0;
+    t->sorts.push_back(std::move(s));
+  });
+  ok = ok && db_.Query("SELECT scope,name,kind,result FROM methods ORDER BY seq", [&](sqlite3_stmt* st) {
+    MethodRec m;
+    m.scope = ColText(st, 0);
+    m.name = ColText(st, 1);
+    m.kind = static_cast<int>(ColInt(st, 2));
+    m.result = ColText(st, 3);
+    t->methods.push_back(std::move(m));
+  });
+  ok = ok && db_.Query("SELECT xml FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
+    const unsigned char* x = sqlite3_column_text(st, 0);
+    t->templates.emplace_back(x ? reinterpret_cast<const char*>(x) : "");
+  });
+  ok = ok && db_.Query("SELECT key,value FROM meta WHERE key IN ('templates_folder','bitmap_folder','next_object_id')",
+                       [&](sqlite3_stmt* st) {
+                         u16 key = ColText(st, 0);
+                         if (key == u"next_object_id") {
+                           t->nextObjectId = static_cast<int32_t>(ColInt(st, 1));
+                         } else if (key == u"bitmap_folder") {
+                           t->hasBitmapFolder = true;
+                           t->bitmapFolder = ColText(st, 1);
+                         } else {
+                           t->hasTemplatesFolder = true;
+                           t->templatesFolder = ColText(st, 1);
+                         }
+                       });
+  return ok;
+}
+
+bool SqlitePersistence::LoadAll(StoredStore* out) {
+  // One read transaction: a commit of another process in the middle would
+  // otherwise give half of it.
+  const bool own = !db_.InTransaction();
+  if (own && !db_.Begin(false)) return false;
+  bool ok = LoadTables(&out->tables);
+  std::vector<StoredObject>& objs = out->objects;
+  auto at = [&](int32_t id) -> StoredObject* {
+    auto it = std::lower_bound(objs.begin(), objs.end(), id, [](const StoredObject& o, int32_t k) { return o.id < k; });
+    return it != objs.end() && it->id == id ? &*it : nullptr;
+  };
+  ok = ok && db_.Query("SELECT id,class,owner,holder,holder_attr,flags FROM objects ORDER BY id", [&](sqlite3_stmt* st) {
+    StoredObject o;
+    o.id = static_cast<int32_t>(ColInt(st, 0));
+    o.exists = true;
+    o.cls = static_cast<int32_t>(ColInt(st, 1));
+    o.owner = static_cast<int32_t>(ColInt(st, 2));
+    o.holder = static_cast<int32_t>(ColInt(st, 3));
+    o.holderAttr = ColText(st, 4);
+    o.flags = static_cast<uint32_t>(ColInt(st, 5));
+    objs.push_back(std::move(o));
+  });
+  StoredObject* cur = nullptr;
+  ok = ok && db_.Query("SELECT obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals ORDER BY obj,attr,pos",
+                       [&](sqlite3_stmt* st) {
+                         int32_t obj = static_cast<int32_t>(ColInt(st, 0));
+                         if (!cur || cur->id != obj) cur = at(obj);
+                         if (cur) PlaceValue(cur, static_cast<int32_t>(ColInt(st, 1)), ColInt(st, 2), st, 3);
+                       });
+  ok = ok && db_.Query("SELECT obj,project FROM claims ORDER BY obj, rowid", [&](sqlite3_stmt* st) {
+    if (StoredObject* o = at(static_cast<int32_t>(ColInt(st, 0)))) o->claims.push_back(static_cast<int32_t>(ColInt(st, 1)));
+  });
+  ok = ok && db_.Query("SELECT obj,name,status FROM users", [&](sqlite3_stmt* st) {
+    if (StoredObject* o = at(static_cast<int32_t>(ColInt(st, 0))))
+      o->users.push_back(UserRec{ColText(st, 1), static_cast<LONG>(ColInt(st, 2))});
+  });
+  ok = ok && db_.Query("SELECT obj,name,handler,option1,option2 FROM triggers", [&](sqlite3_stmt* st) {
+    if (StoredObject* o = at(static_cast<int32_t>(ColInt(st, 0))))
+      o->triggers.push_back(StoredTrigger{ColText(st, 1), ColText(st, 2), static_cast<LONG>(ColInt(st, 3)),
+                                          static_cast<LONG>(ColInt(st, 4))});
+  });
+  std::vector<StoredObject> retired;
+  ok = ok && db_.Query("SELECT id FROM retired ORDER BY id", [&](sqlite3_stmt* st) {
+    StoredObject o;
+    o.id = static_cast<int32_t>(ColInt(st, 0));
+    o.retired = true;
+    retired.push_back(std::move(o));
+  });
+  for (StoredObject& r : retired)
+    if (StoredObject* o = at(r.id)) o->retired = true;
+    else objs.push_back(std::move(r));
+  std::sort(objs.begin(), objs.end(), [](const StoredObject& a, const StoredObject& b) { return a.id < b.id; });
+  const int64_t version = CurrentVersion();
+  if (own) {
+    db_.Rollback();
+    if (ok) seen_ = version;
+  }
+  return ok;
+}
+
+bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
+  *o = StoredObject();
+  o->id = id;
+  auto each = [&](const char* sql, auto&& fn) { return db_.Query(sql, {id}, fn); };
+  return each("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?",
+              [&](sqlite3_stmt* q) {
+                o->exists = true;
+                o->cls = static_cast<int32_t>(ColInt(q, 0));
+                o->owner = static_cast<int32_t>(ColInt(q, 1));
+                o->holder = static_cast<int32_t>(ColInt(q, 2));
+                o->holderAttr = ColText(q, 3);
+                o->flags = static_cast<uint32_t>(ColInt(q, 4));
+              }) &&
+         each("SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE obj=? ORDER BY attr,pos",
+              [&](sqlite3_stmt* q) { PlaceValue(o, static_cast<int32_t>(ColInt(q, 0)), ColInt(q, 1), q, 2); }) &&
+         each("SELECT project FROM claims WHERE obj=? ORDER BY rowid",
+              [&](sqlite3_stmt* q) { o->claims.push_back(static_cast<int32_t>(ColInt(q, 0))); }) &&
+         each("SELECT name,status FROM users WHERE obj=?",
+              [&](sqlite3_stmt* q) { o->users.push_back(UserRec{ColText(q, 0), static_cast<LONG>(ColInt(q, 1))}); }) &&
+         each("SELECT name,handler,option1,option2 FROM triggers WHERE obj=?",
+              [&](sqlite3_stmt* q) {
+                o->triggers.push_back(StoredTrigger{ColText(q, 0), ColText(q, 1), static_cast<LONG>(ColInt(q, 2)),
+                                                    static_cast<LONG>(ColInt(q, 3))});
+              }) &&
+         each("SELECT id FROM retired WHERE id=?", [&](sqlite3_stmt*) { o->retired = true; });
+}
+
+Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
+  *out = CatchUp();
+  changed_.clear();
+  wrote_ = tables_ = false;
+  if (!db_.Begin(true)) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
+  const int64_t version = CurrentVersion();
+  if (version == seen_) return Lock::kTaken;
+  out->changed = true;
+  int64_t oldest = version + 1;
+  std::set<int32_t> objs;
+  bool ok = db_.Query("SELECT version,full,objects FROM changelog WHERE version>? ORDER BY version",
+                      {static_cast<long long>(seen_)}, [&](sqlite3_stmt* st) {
+                        oldest = std::min(oldest, ColInt(st, 0));
+                        if (ColInt(st, 1)) out->full = true;
+                        std::string ids = ColBlob(st, 2);
+                        for (size_t k = 0; k + 4 <= ids.size(); k += 4) objs.insert(DecodeId(ids.data() + k));
+                      });
+  // The log no longer reaches back to what this process saw (or the file
+  // was changed without it, by a version before the log).
+  if (oldest != seen_ + 1 || version < seen_) out->full = true;
+  ok = ok && db_.Query("SELECT value FROM meta WHERE key='next_object_id'", [&](sqlite3_stmt* q) {
+    out->nextObjectId = static_cast<int32_t>(ColInt(q, 0));
+  });
+  if (!ok) {
+    db_.Rollback();
+    return Lock::kFailed;
+  }
+  out->objects.assign(objs.begin(), objs.end());
+  seen_ = version;
+  return Lock::kTaken;
+}
+
+bool SqlitePersistence::Commit() {
+  if (wrote_) {
+    const int64_t version = CurrentVersion() + 1;
+    const bool full = tables_ || changed_.size() > kLogMaxObjects;
+    std::string ids;
+    if (!full) {
+      for (int32_t id : changed_) EncodeId(id, &ids);
+    }
+    if (!db_.Run("INSERT INTO changelog(version,full,objects) VALUES(?,?,?)", {version, full, SqlArg::Blob(ids)}) ||
+        !db_.Run("DELETE FROM changelog WHERE version<=?", {version - kLogLength}))
+      return false;
+    if (!db_.Commit()) return false;
+    seen_ = version;
+  } else if (!db_.Commit()) {
+    return false;
+  }
+  changed_.clear();
+  wrote_ = tables_ = false;
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Persistence> MakeSqlitePersistence() { return std::make_unique<SqlitePersistence>(); }
+
+}  // namespace kx::store

@@ -1,0 +1,132 @@
+// Two store instances on one file, as two processes would have them: each
+// transaction catches up with what the other committed, in place; a lock
+// held too long fails the call cleanly.
+#include <sqlite3.h>
+
+#include "com/sysmsg.h"
+#include "store_test_support.h"
+
+namespace kx::store::test {
+namespace {
+
+class SharedStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = dir.File("s.kxq");
+    a = OpenPlant(path);
+    b = Reopen(path);
+    ASSERT_TRUE(a && b);
+  }
+  // Any transaction of a: it catches up first.
+  void Touch(Store& s) {
+    ASSERT_TRUE(s.Begin().ok());
+    ASSERT_TRUE(s.Commit().ok());
+  }
+  TempDir dir;
+  std::string path;
+  std::unique_ptr<Store> a, b;
+};
+
+TEST_F(SharedStoreTest, AChangeCommittedByTheOtherIsSeenInPlaceAndFiresTheTriggerThatReadIt) {
+  auto tagA = Attr(Obj(*a, 20), u"Tag");
+  _com_ptr_t<IKXQObject> pumpA = Obj(*a, 20);
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(Obj(*a, 11)->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  ASSERT_EQ(t->BeginItem(_variant_t(u"k1")), S_OK);
+  EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101");
+  ASSERT_EQ(t->EndItem(), S_OK);
+
+  ASSERT_EQ(Put(Attr(Obj(*b, 20), u"Tag"), 0, _variant_t(u"P-101X")), S_OK);
+  ASSERT_EQ(Put(Attr(Obj(*b, 21), u"Speed"), 0, _variant_t(7)), S_OK);
+  // Nothing is read from the file outside a transaction.
+  EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101");
+  SAFEARRAY* keys = nullptr;
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+
+  ASSERT_TRUE(a->Begin().ok());
+  EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101X");  // the same pointer
+  EXPECT_EQ(Obj(*a, 20).GetInterfacePtr(), pumpA.GetInterfacePtr());
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*a, 21), u"Speed"))), 7);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  LONG upper = -1;
+  SafeArrayGetUBound(keys, 1, &upper);
+  EXPECT_EQ(upper, 0);  // k1 only
+  SafeArrayDestroy(keys);
+  // What the other committed stays after a rollback here.
+  ASSERT_TRUE(a->Rollback().ok());
+  EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101X");
+}
+
+TEST_F(SharedStoreTest, ObjectsCreatedAndDeletedByTheOtherAreSeenAndIdsAreNotGivenTwice) {
+  auto create = [](Store& s) {
+    _com_ptr_t<IKXQSchema> schema;
+    s.Database()->get_Schema(&schema);
+    _com_ptr_t<IKXQClass> pump;
+    schema->get_Class(_bstr_t(u"Pump"), &pump);
+    _com_ptr_t<IKXQObject> o;
+    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
+    LONG id = 0;
+    if (o) o->get_Id(&id);
+    return id;
+  };
+  EXPECT_EQ(create(*a), 22);
+  EXPECT_EQ(create(*b), 23);
+  ASSERT_EQ(Obj(*b, 12)->Delete(), S_OK);
+  _com_ptr_t<IKXQObject> pageA = Obj(*a, 12);
+  Touch(*a);
+  VARIANT_BOOL exists = 0;
+  a->Database()->ObjectExists(23, &exists);
+  EXPECT_EQ(exists, VARIANT_TRUE);
+  _com_ptr_t<IKXQClass> cls;
+  EXPECT_EQ(pageA->get_Class(&cls), KXQ_E_DELETED);
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(Count(Attr(Obj(*a, 10), u"CurrentPages")), 1);
+  EXPECT_EQ(create(*a), 24);
+  EXPECT_EQ(IntegrityCheck(path), "ok");
+}
+
+TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
+  VARIANT no;
+  VariantInit(&no);
+  V_VT(&no) = VT_BOOL;
+  no.boolVal = VARIANT_FALSE;
+  ASSERT_TRUE(b->RegisterMethod(u"Datasheet", u"PostIssueDocument", no).ok());
+  ASSERT_EQ(Put(Attr(Obj(*b, 11), u"PageNumber"), 0, _variant_t(9)), S_OK);
+  // As when many commits went by: the log is cut after them.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(raw, "DELETE FROM changelog WHERE version < (SELECT max(version) FROM changelog)", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(raw);
+  auto page = Attr(Obj(*a, 11), u"PageNumber");
+  Touch(*a);
+  EXPECT_EQ(static_cast<int>(Get(page)), 9);
+  _variant_t result;
+  ASSERT_EQ(Obj(*a, 10)->CallMethod(_bstr_t(u"PostIssueDocument"), nullptr, &result), S_OK);
+  EXPECT_EQ(result.boolVal, VARIANT_FALSE);
+}
+
+TEST_F(SharedStoreTest, ALockHeldTooLongFailsTheCallWithNothingChanged) {
+  a->SetLockTimeout(100);
+  ASSERT_TRUE(b->Begin().ok());
+  auto speed = Attr(Obj(*a, 21), u"Speed");
+  EXPECT_EQ(Put(speed, 0, _variant_t(5)), KXQ_E_BUSY);
+  EXPECT_NE(ErrorText().find("busy"), std::string::npos);
+  EXPECT_EQ(Vt(Get(speed)), VT_EMPTY);
+  EXPECT_FALSE(a->InTransaction());
+  Status st = a->Begin();
+  EXPECT_EQ(st.hr, KXQ_E_BUSY);
+  EXPECT_NE(st.message.find("another process"), std::string::npos) << st.message;
+  EXPECT_EQ(kx_system_message(KXQ_E_BUSY).find(u"Unknown"), std::u16string::npos);
+  ASSERT_TRUE(b->Rollback().ok());
+  EXPECT_EQ(Put(speed, 0, _variant_t(5)), S_OK);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*b, 21), u"Speed"))), 0);  // b has not looked yet
+  Touch(*b);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*b, 21), u"Speed"))), 5);
+}
+
+}  // namespace
+}  // namespace kx::store::test
