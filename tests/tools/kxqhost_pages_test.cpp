@@ -121,6 +121,20 @@ TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
   EXPECT_EQ(Value("1000", "NumberOfPages"), "10");
 }
 
+TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId) {
+  const Outcome done =
+      Send("InsertPages", Envelope("1000",
+                                   "<InsertPages PageId=\"1005\"><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"PL\" ObjectId=\"110\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const Ids pages = Pages();
+  ASSERT_EQ(pages.size(), 6u);
+  EXPECT_EQ(Value(pages[5], "PageId"), "\"PL\"");
+  EXPECT_EQ(Value(pages[5], "PageNumber"), "6");
+  EXPECT_EQ(Value(pages[5], "NodeObjects[1]"), "#100");  // a pump of the template, not the motor
+  EXPECT_EQ(Value("1000", "HasSummary"), "1");
+}
+
 TEST_F(PagesTest, ASummarySheetRefusesPagesWithOneAlert) {
   const Outcome done = Send(
       "InsertPages", Envelope("2000",

@@ -326,15 +326,10 @@ HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId) {
   KXComException ctx(u"KXDBDatasheetSvcs::SetDatasheetCase");
   try {
     CheckPointerArgument(ctx, datasheet);
-    IKXQAttributePtr pages;
-    const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
-    for (int32_t i = 1; i <= count; ++i) {
-      IKXQObjectPtr page;
-      GetAttributeAsObject(pages, i, page);
-      if (!page) continue;
+    ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
       KX_CHECK(ctx, SetCaseAt(page, 0, caseId));
       KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
-    }
+    });
     CheckPointerArgument(ctx, main.m_pDatabase);
     BSTR name = nullptr;
     KX_CHECK(ctx, main.m_pDatabase->get_CaseName(caseId, &name));
@@ -383,14 +378,9 @@ HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datashee
 HRESULT InitializePageTriggerUOM(Main& main, IKXQObject* datasheet) {
   KXComException ctx(u"KXDBDataSheetSvcs::InitializePageTriggerUOM");
   try {
-    IKXQAttributePtr pages;
-    const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
-    for (int32_t i = 1; i <= count; ++i) {
-      IKXQObjectPtr page;
-      GetAttributeAsObject(pages, i, page);
-      if (!page) continue;
+    ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
       KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
-    }
+    });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

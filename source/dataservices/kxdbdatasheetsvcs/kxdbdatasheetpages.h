@@ -12,13 +12,28 @@
 
 #include <cstdint>
 
+#include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
+#include "kxstoreutils.h"
 #include "variantutil.h"
 
 class Main;
 struct IKXQApplication;
 
 namespace KXDBDatasheetSvcs {
+
+// Calls `visit(page)` for each current page of the datasheet in order,
+// skipping empty slots.
+template <class Visit>
+void ForEachCurrentPage(IKXQObject* datasheet, Visit&& visit) {
+  IKXQAttributePtr pages;
+  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr page;
+    GetAttributeAsObject(pages, i, page);
+    if (page) visit(page.GetInterfacePtr());
+  }
+}
 
 // ---- Objects on pages -------------------------------------------------
 

@@ -326,15 +326,10 @@ void DeletePage(Main& main, const OLECHAR* request) {
   IKXQAttributePtr count;
   GetAttributeInterface(datasheet, u"NumberOfPages", count);
   SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) - 1, -1);
-  IKXQAttributePtr pages;
-  const int32_t total = GetPagesAttributeByStatus(datasheet, 1, pages);
-  for (int32_t i = 1; i <= total; ++i) {
-    IKXQObjectPtr other;
-    GetAttributeAsObject(pages, i, other);
-    if (!other) continue;
+  ForEachCurrentPage(datasheet, [&](IKXQObject* other) {
     const int32_t number = PageNumberOf(other);
     if (number > deleted) SetPageNumber(other, number - 1);
-  }
+  });
   KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
 }
 
