@@ -375,6 +375,18 @@ HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datashee
   return ctx.Return();
 }
 
+HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value) {
+  if (object == nullptr) return E_POINTER;
+  _variant_t text(static_cast<LONG>(value));
+  KXComException ctx = KXComException::Silent(u"PutObjectIntegerAsText");
+  try {
+    VariantUtil::ChangeTypeFromXML(text, VT_BSTR);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) return ctx.Return();
+  return object->PutText(text);
+}
+
 HRESULT InitializePageTriggerUOM(Main& main, IKXQObject* datasheet) {
   KXComException ctx(u"KXDBDataSheetSvcs::InitializePageTriggerUOM");
   try {

@@ -75,6 +75,9 @@ HRESULT SetCaseAt(IKXQObject* object, int32_t position, int32_t caseId);
 HRESULT FirePageEvent(Main& main, IKXQObject* page);
 // Hands the datasheet's template id and checknum to the template library.
 HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datasheet);
+// Hands `value` as decimal text to the object's text operation (PutText);
+// its HRESULT. Null object: E_POINTER.
+HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value);
 // Sets up the triggers of every current page of the datasheet.
 HRESULT InitializePageTriggerUOM(Main& main, IKXQObject* datasheet);
 

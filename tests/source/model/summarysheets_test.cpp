@@ -167,6 +167,8 @@ TEST_F(SummarySheets, TheDatasheetCaseGoesOnEveryPageWithAPageEventEach) {
   EXPECT_EQ(Events(store_), (std::vector<std::string>{"P1 31", "P1 32"}));
   EXPECT_EQ(NotifyTemplateLibrary(store_.application(), store_.Object(30)), S_OK);
   EXPECT_EQ(SetCaseAt(nullptr, 0, 1), E_POINTER);
+  EXPECT_EQ(PutObjectIntegerAsText(store_.Object(30), 42), S_OK);
+  EXPECT_EQ(PutObjectIntegerAsText(nullptr, 42), E_POINTER);
 }
 
 }  // namespace
