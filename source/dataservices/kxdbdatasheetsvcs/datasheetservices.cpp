@@ -13,6 +13,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxvalueutils.h"
 #include "main.h"
+#include "mainworkers.h"
 #include "module.h"
 #include "store/object.h"
 
@@ -194,7 +195,7 @@ class KXDatasheetServices final
 
   HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
     return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
-      return KXDBDatasheetSvcs::ValidateDatasheetObject(*m_pMain, m_pObject);
+      return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject);
     });
   }
 
@@ -224,7 +225,7 @@ class KXDatasheetServices final
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
     return Serve(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
-      return KXDBDatasheetSvcs::WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
+      return m_pMain->Workers().WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
     });
   }
 };
@@ -304,7 +305,7 @@ class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDat
 
   HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
     return Serve(u"DataviewServices::ValidateLabel", __LINE__, [&] {
-      return KXDBDatasheetSvcs::ValidateLabelObject(*m_pMain, m_pObject, iStatus);
+      return m_pMain->Workers().ValidateLabelObject(*m_pMain, m_pObject, iStatus);
     });
   }
 };
