@@ -106,6 +106,12 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  HRESULT InsertPages(const OLECHAR* request);
+  HRESULT DeletePage(const OLECHAR* request);
+  HRESULT RenamePage(const OLECHAR* request);
+  HRESULT MovePage(const OLECHAR* request);
+  HRESULT SetPageCase(const OLECHAR* request);
+  HRESULT PageLayout(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

@@ -355,83 +355,11 @@ void SetAttributeRealByName(IKXQObject* page, const OLECHAR* name, double value,
 }  // namespace KXDBDatasheetSvcs
 
 // ---------------------------------------------------------------------------
-// Request parsing and handlers.
+// Grammars, parsers, workers and handlers.
 
 namespace {
 
 using namespace KXDBDatasheetSvcs;
-
-#define KX_PAGE_ENVELOPE                                                     \
-  {kGrammarRoot, nullptr, 0}, {kGrammarElement, u"XMLMessage", 0},           \
-      {kGrammarStringAttribute, u"TargetId", 2},                             \
-      {kGrammarIntegerAttribute, u"Status", 3}, {kGrammarChild, nullptr, 1}, \
-      {kGrammarElementEnd, nullptr, 0}
-
-constexpr GrammarRecord kInsertPagesGrammar[] = {
-    KX_PAGE_ENVELOPE,
-    {kGrammarElement, u"InsertPages", 1},
-    {kGrammarIntegerAttribute, u"PageId", InsertPagesSchema::PageId},
-    {kGrammarBooleanAttribute, u"Before", InsertPagesSchema::Before},
-    {kGrammarChild, nullptr, InsertPagesSchema::Page},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarElement, u"Page", InsertPagesSchema::Page},
-    {kGrammarIntegerAttribute, u"ObjectId", InsertPagesSchema::ObjectId},
-    {kGrammarStringAttribute, u"TemplateId", InsertPagesSchema::TemplateId},
-    {kGrammarStringAttribute, u"TemplatePageId", InsertPagesSchema::TemplatePageId},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarEnd, nullptr, 0},
-};
-
-constexpr GrammarRecord kRenamePageGrammar[] = {
-    KX_PAGE_ENVELOPE,
-    {kGrammarElement, u"RenamePage", 1},
-    {kGrammarIntegerAttribute, u"PageId", RenamePageSchema::PageId},
-    {kGrammarStringAttribute, u"Name", RenamePageSchema::Name},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarEnd, nullptr, 0},
-};
-
-constexpr GrammarRecord kMovePageGrammar[] = {
-    KX_PAGE_ENVELOPE,
-    {kGrammarElement, u"MovePage", 1},
-    {kGrammarIntegerAttribute, u"MovePageId", MovePageSchema::MovePageId},
-    {kGrammarIntegerAttribute, u"PageId", MovePageSchema::PageId},
-    {kGrammarBooleanAttribute, u"Before", MovePageSchema::Before},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarEnd, nullptr, 0},
-};
-
-constexpr GrammarRecord kSetPageCaseGrammar[] = {
-    KX_PAGE_ENVELOPE,
-    {kGrammarElement, u"SetPageCase", 1},
-    {kGrammarIntegerAttribute, u"PageId", SetPageCaseSchema::PageId},
-    {kGrammarIntegerAttribute, u"CaseId", SetPageCaseSchema::CaseId},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarEnd, nullptr, 0},
-};
-
-constexpr GrammarRecord kPageLayoutGrammar[] = {
-    KX_PAGE_ENVELOPE,
-    {kGrammarElement, u"PageLayout", 1},
-    {kGrammarIntegerAttribute, u"PageId", PageLayoutSchema::PageId},
-    {kGrammarIntegerAttribute, u"Orientation", PageLayoutSchema::Orientation},
-    {kGrammarIntegerAttribute, u"ScaleMode", PageLayoutSchema::ScaleMode},
-    {kGrammarRealAttribute, u"ScaleFactor", PageLayoutSchema::ScaleFactor},
-    {kGrammarBooleanAttribute, u"CenterHorizontal", PageLayoutSchema::CenterHorizontal},
-    {kGrammarBooleanAttribute, u"CenterVertical", PageLayoutSchema::CenterVertical},
-    {kGrammarIntegerAttribute, u"TopMargin", PageLayoutSchema::TopMargin},
-    {kGrammarIntegerAttribute, u"LeftMargin", PageLayoutSchema::LeftMargin},
-    {kGrammarIntegerAttribute, u"BottomMargin", PageLayoutSchema::BottomMargin},
-    {kGrammarIntegerAttribute, u"RightMargin", PageLayoutSchema::RightMargin},
-    {kGrammarIntegerAttribute, u"PaperSize", PageLayoutSchema::PaperSize},
-    {kGrammarIntegerAttribute, u"PaperWidth", PageLayoutSchema::PaperWidth},
-    {kGrammarIntegerAttribute, u"PaperLength", PageLayoutSchema::PaperLength},
-    {kGrammarIntegerAttribute, u"PaperSource", PageLayoutSchema::PaperSource},
-    {kGrammarElementEnd, nullptr, 0},
-    {kGrammarEnd, nullptr, 0},
-};
-
-#undef KX_PAGE_ENVELOPE
 
 // A worker's frame: failures come back as HRESULTs with the thread's
 // "<KXError" description; nothing is thrown into the parser.
@@ -446,39 +374,6 @@ HRESULT RunPageWorker(const OLECHAR* name, Work&& work) {
   return ctx.Return();
 }
 
-// A handler's frame: trace, parse with the message's parser on the stack
-// (the workers run inside the parse), report.
-template <class Parser>
-HRESULT ServePageMessage(Main& main, const OLECHAR* traceName, const OLECHAR* request) {
-  KXComException ctx(traceName);
-  try {
-    Parser parser(&main);
-    // The request text is the host's BSTR, passed on as such.
-    const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
-    return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
-HRESULT Keep(SAXText& field, const SAXValue& value) {
-  field.Assign(value.text);
-  return S_OK;
-}
-HRESULT Keep(int32_t& field, const SAXValue& value) {
-  field = value.integer;
-  return S_OK;
-}
-HRESULT Keep(bool& field, const SAXValue& value) {
-  field = value.boolean != 0;
-  return S_OK;
-}
-
 // A page named by a request: an object of class "Page".
 IKXQObjectPtr RequirePage(Main& main, int32_t pageId) {
   KXComException ctx = KXComException::Silent();
@@ -489,119 +384,121 @@ IKXQObjectPtr RequirePage(Main& main, int32_t pageId) {
   return page;
 }
 
+void LaunchTargetEvent(KXComException& ctx, Main& main, const SAXText& targetId) {
+  const IKXQObjectPtr datasheet = GetTargetDatasheet(main, targetId.c_str());
+  KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
+}
+
 }  // namespace
-
-HRESULT PageMessageParser::GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) {
-  if (childId > LastElement()) return E_INVALIDARG;
-  *handler = this;
-  return S_OK;
-}
-
-HRESULT PageMessageParser::EndElement(uint32_t id) {
-  if (id == 0) return S_OK;
-  if (id > LastElement()) return E_INVALIDARG;
-  return id == 1 ? Work() : WorkChild(id);
-}
-
-HRESULT PageMessageParser::SetAttribute(uint32_t id, const SAXValue& value) {
-  if (id == 2) return Keep(m_targetId, value);
-  if (id == 3) return Keep(m_status, value);
-  return SetValue(id, value);
-}
 
 // ---- InsertPages ----
 
-const GrammarRecord* InsertPagesSchema::GetSchema() const { return kInsertPagesGrammar; }
+const GrammarRecord* InsertPagesSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"InsertPages", 1, {Grammar::Integer(u"PageId", PageId),
+                                           Grammar::Boolean(u"Before", Before),
+                                           Grammar::Child(Page)}),
+      Grammar::Element(u"Page", Page, {Grammar::Integer(u"ObjectId", ObjectId),
+                                       Grammar::String(u"TemplateId", TemplateId),
+                                       Grammar::String(u"TemplatePageId", TemplatePageId)}));
+  return kGrammar.data();
+}
 
 HRESULT InsertPagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Keep(m_state.anchorPageId, value);
-    case Before: return Keep(m_state.before, value);
-    case ObjectId: return Keep(m_objectId, value);
-    case TemplateId: return Keep(m_templateId, value);
-    case TemplatePageId: return Keep(m_templatePageId, value);
+    case PageId: return Store(m_state.anchorPageId, value);
+    case Before: return Store(m_state.before, value);
+    case ObjectId: return Store(m_objectId, value);
+    case TemplateId: return Store(m_templateId, value);
+    case TemplatePageId: return Store(m_templatePageId, value);
     default: return E_INVALIDARG;
   }
 }
 
 HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
   if (element != Page) return E_INVALIDARG;
-  const HRESULT hr = RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException&) {
-    InsertPage(*m_pMain, m_targetId.c_str(), m_objectId, m_templateId.c_str(),
-               m_templatePageId.c_str(), m_state);
-  });
-  m_objectId = -1;
+  const HRESULT hr = InsertPage();
+  m_objectId = -1;  // the next "Page" starts afresh
   m_templateId.Reset();
   m_templatePageId.Reset();
   return hr;
 }
 
-HRESULT InsertPagesMessageParser::Work() {
-  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException& ctx) {
-    const IKXQObjectPtr datasheet = GetTargetDatasheet(*m_pMain, m_targetId.c_str());
-    KX_CHECK(ctx, m_pMain->LaunchDatasheetEvent(datasheet, 1));
+HRESULT InsertPagesMessageParser::InsertPage() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException&) {
+    KXDBDatasheetSvcs::InsertPage(*m_pMain, m_targetId.c_str(), m_objectId, m_templateId.c_str(),
+                                  m_templatePageId.c_str(), m_state);
   });
 }
 
+HRESULT InsertPagesMessageParser::InsertPagesDone() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages",
+                       [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
+}
+
 HRESULT Main::InsertPages(const OLECHAR* request) {
-  return ServePageMessage<InsertPagesMessageParser>(*this, u"KXDBDatasheetSvcs::InsertPages",
-                                                    request);
+  return ServeMessage<InsertPagesMessageParser>(*this, u"KXDBDatasheetSvcs::InsertPages", request);
 }
 
 // ---- DeletePage ----
 
 HRESULT Main::DeletePage(const OLECHAR* request) {
-  KXComException ctx(u"KXDBDatasheetSvcs::DeletePage");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::DeletePage", [&](KXComException&) {
     KXDBDatasheetSvcs::DeletePage(*this, request);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---- RenamePage ----
 
-const GrammarRecord* RenamePageSchema::GetSchema() const { return kRenamePageGrammar; }
+const GrammarRecord* RenamePageSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"RenamePage", {Grammar::Integer(u"PageId", PageId), Grammar::String(u"Name", Name)});
+  return kGrammar.data();
+}
 
 HRESULT RenamePageMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Keep(m_pageId, value);
-    case Name: return Keep(m_name, value);
+    case PageId: return Store(m_pageId, value);
+    case Name: return Store(m_name, value);
     default: return E_INVALIDARG;
   }
 }
 
-HRESULT RenamePageMessageParser::Work() {
+HRESULT RenamePageMessageParser::RenamePage() {
   return RunPageWorker(u"KXDBDatasheetSvcs::RenamePage", [&](KXComException& ctx) {
     const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
     IKXQAttributePtr name;
     GetAttributeInterfaceAt(page, u"Name", name, -1);
     SetAttributeString(name, m_name.c_str() != nullptr ? m_name.c_str() : u"");
-    const IKXQObjectPtr datasheet = GetTargetDatasheet(*m_pMain, m_targetId.c_str());
-    KX_CHECK(ctx, m_pMain->LaunchDatasheetEvent(datasheet, 1));
+    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
   });
 }
 
 HRESULT Main::RenamePage(const OLECHAR* request) {
-  return ServePageMessage<RenamePageMessageParser>(*this, u"KXDBDatasheetSvcs::RenamePage",
-                                                   request);
+  return ServeMessage<RenamePageMessageParser>(*this, u"KXDBDatasheetSvcs::RenamePage", request);
 }
 
 // ---- MovePage ----
 
-const GrammarRecord* MovePageSchema::GetSchema() const { return kMovePageGrammar; }
+const GrammarRecord* MovePageSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"MovePage", {Grammar::Integer(u"MovePageId", MovePageId), Grammar::Integer(u"PageId", PageId),
+                    Grammar::Boolean(u"Before", Before)});
+  return kGrammar.data();
+}
 
 HRESULT MovePageMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case MovePageId: return Keep(m_movePageId, value);
-    case PageId: return Keep(m_anchorPageId, value);
-    case Before: return Keep(m_before, value);
+    case MovePageId: return Store(m_movePageId, value);
+    case PageId: return Store(m_anchorPageId, value);
+    case Before: return Store(m_before, value);
     default: return E_INVALIDARG;
   }
 }
 
-HRESULT MovePageMessageParser::Work() {
+HRESULT MovePageMessageParser::MovePage() {
   return RunPageWorker(u"KXDBDatasheetSvcs::MovePage", [&](KXComException& ctx) {
     const IKXQObjectPtr datasheet = GetTargetDatasheet(*m_pMain, m_targetId.c_str());
     IKXQObjectPtr owner;
@@ -623,22 +520,26 @@ HRESULT MovePageMessageParser::Work() {
 }
 
 HRESULT Main::MovePage(const OLECHAR* request) {
-  return ServePageMessage<MovePageMessageParser>(*this, u"KXDBDatasheetSvcs::MovePage", request);
+  return ServeMessage<MovePageMessageParser>(*this, u"KXDBDatasheetSvcs::MovePage", request);
 }
 
 // ---- SetPageCase ----
 
-const GrammarRecord* SetPageCaseSchema::GetSchema() const { return kSetPageCaseGrammar; }
+const GrammarRecord* SetPageCaseSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"SetPageCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"CaseId", CaseId)});
+  return kGrammar.data();
+}
 
 HRESULT SetPageCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Keep(m_pageId, value);
-    case CaseId: return Keep(m_caseId, value);
+    case PageId: return Store(m_pageId, value);
+    case CaseId: return Store(m_caseId, value);
     default: return E_INVALIDARG;
   }
 }
 
-HRESULT SetPageCaseMessageParser::Work() {
+HRESULT SetPageCaseMessageParser::SetPageCase() {
   return RunPageWorker(u"KXDBDatasheetSvcs::SetPageCase", [&](KXComException& ctx) {
     const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
     IKXQAttributePtr cases;
@@ -652,13 +553,25 @@ HRESULT SetPageCaseMessageParser::Work() {
 }
 
 HRESULT Main::SetPageCase(const OLECHAR* request) {
-  return ServePageMessage<SetPageCaseMessageParser>(*this, u"KXDBDatasheetSvcs::SetPageCase",
-                                                    request);
+  return ServeMessage<SetPageCaseMessageParser>(*this, u"KXDBDatasheetSvcs::SetPageCase", request);
 }
 
 // ---- PageLayout ----
 
-const GrammarRecord* PageLayoutSchema::GetSchema() const { return kPageLayoutGrammar; }
+const GrammarRecord* PageLayoutSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"PageLayout",
+      {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"Orientation", Orientation),
+       Grammar::Integer(u"ScaleMode", ScaleMode), Grammar::Real(u"ScaleFactor", ScaleFactor),
+       Grammar::Boolean(u"CenterHorizontal", CenterHorizontal),
+       Grammar::Boolean(u"CenterVertical", CenterVertical),
+       Grammar::Integer(u"TopMargin", TopMargin), Grammar::Integer(u"LeftMargin", LeftMargin),
+       Grammar::Integer(u"BottomMargin", BottomMargin),
+       Grammar::Integer(u"RightMargin", RightMargin), Grammar::Integer(u"PaperSize", PaperSize),
+       Grammar::Integer(u"PaperWidth", PaperWidth), Grammar::Integer(u"PaperLength", PaperLength),
+       Grammar::Integer(u"PaperSource", PaperSource)});
+  return kGrammar.data();
+}
 
 HRESULT PageLayoutMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   static constexpr const OLECHAR* kNames[] = {
@@ -683,14 +596,11 @@ HRESULT PageLayoutMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   });
 }
 
-HRESULT PageLayoutMessageParser::Work() {
-  return RunPageWorker(u"KXDBDatasheetSvcs::PageLayout", [&](KXComException& ctx) {
-    const IKXQObjectPtr datasheet = GetTargetDatasheet(*m_pMain, m_targetId.c_str());
-    KX_CHECK(ctx, m_pMain->LaunchDatasheetEvent(datasheet, 1));
-  });
+HRESULT PageLayoutMessageParser::PageLayoutDone() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::PageLayout",
+                       [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
 }
 
 HRESULT Main::PageLayout(const OLECHAR* request) {
-  return ServePageMessage<PageLayoutMessageParser>(*this, u"KXDBDatasheetSvcs::PageLayout",
-                                                   request);
+  return ServeMessage<PageLayoutMessageParser>(*this, u"KXDBDatasheetSvcs::PageLayout", request);
 }

@@ -1,10 +1,10 @@
-// The work of the page messages "InsertPages", "DeletePage", "RenamePage",
-// "MovePage", "SetPageCase" and "PageLayout", apart from their request
-// parsing: the page list of a datasheet ("CurrentPages") with each page's
-// "PageNumber" and the datasheet's "NumberOfPages", and the page display
-// name.
+// The page messages "InsertPages", "DeletePage", "RenamePage", "MovePage",
+// "SetPageCase" and "PageLayout": the routines they stand on (the page list
+// of a datasheet, "CurrentPages", with each page's "PageNumber" and the
+// datasheet's "NumberOfPages"; the page display name), then each message's
+// schema and parser with its worker.
 //
-// Every routine raises `KXComException`; the handler's boundary reports it.
+// The routines raise `KXComException`; the handler's boundary reports it.
 // A page given by a request must be a current page ("Page" held in a
 // datasheet's "CurrentPages"): anything else is refused with E_INVALIDARG
 // before the store is changed.
@@ -13,9 +13,7 @@
 #include <cstdint>
 
 #include "kxstoreptrs.h"
-#include "saxschemaparser.h"
-
-class Main;
+#include "main.h"
 
 namespace KXDBDatasheetSvcs {
 
@@ -66,65 +64,48 @@ void SetAttributeRealByName(IKXQObject* page, const OLECHAR* name, double value,
 
 }  // namespace KXDBDatasheetSvcs
 
-// The base of the page messages' parsers: the module, the envelope's
-// "TargetId" (2) and "Status" (3), the message's other values by id
-// (SetValue), the worker when the message element (1) ends (Work) and when
-// another element of the grammar ends (WorkChild).
-class PageMessageParser : public SAXSchemaParser {
+// The messages' schemas (value ids) and parsers with their workers; the
+// grammars, workers and handlers (Main's methods of the same names) are in
+// pages.cpp. "DeletePage" has no grammar: its request is the bare page id.
+
+// "InsertPages" holds any number of "Page" elements: each makes one page
+// when it ends (WorkChild); the datasheet event follows the last (Work).
+class InsertPagesSchema : public MessageParser {
  public:
-  // `main` is not owned and outlives the parser.
-  explicit PageMessageParser(Main* main) : m_pMain(main) {}
-
-  virtual HRESULT SetValue(uint32_t id, const SAXValue& value) = 0;
-  virtual HRESULT Work() = 0;
-  virtual HRESULT WorkChild(uint32_t element) {
-    (void)element;
-    return E_INVALIDARG;
-  }
-
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
-  HRESULT EndElement(uint32_t id) override;
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
-
-  Main* const m_pMain;
-  SAXText m_targetId;     // "TargetId"
-  int32_t m_status = -1;  // "Status"
-
- protected:
-  // The highest element id of the grammar (the message element is 1).
-  virtual uint32_t LastElement() const { return 1; }
-};
-
-class InsertPagesSchema : public PageMessageParser {
- public:
-  enum Element : uint32_t { Page = 2 };
-  enum Id : uint32_t { PageId = 4, Before, ObjectId, TemplateId, TemplatePageId };
-  using PageMessageParser::PageMessageParser;
+  enum Id : uint32_t {
+    Page = 2,
+    TargetId,
+    Status,
+    PageId,
+    Before,
+    ObjectId,
+    TemplateId,
+    TemplatePageId
+  };
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
-
- protected:
-  uint32_t LastElement() const override { return Page; }
 };
 
 class InsertPagesMessageParser final : public InsertPagesSchema {
  public:
   using InsertPagesSchema::InsertPagesSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  // The datasheet event, once every page is in.
-  HRESULT Work() override;
-  // One page per "Page" element.
+  HRESULT Work() override { return InsertPagesDone(); }
   HRESULT WorkChild(uint32_t element) override;
+  // The workers: one page, and the datasheet event at the end.
+  HRESULT InsertPage();
+  HRESULT InsertPagesDone();
 
-  KXDBDatasheetSvcs::InsertPagesState m_state;  // "PageId", "Before", and what the pages did
-  int32_t m_objectId = -1;  // per "Page"
-  SAXText m_templateId;     // per "Page"
-  SAXText m_templatePageId; // per "Page"
+  KXDBDatasheetSvcs::InsertPagesState m_state;  // "PageId", "Before", the alert
+  int32_t m_objectId = -1;                      // per "Page"
+  SAXText m_templateId;                         // per "Page"
+  SAXText m_templatePageId;                     // per "Page"
 };
 
-class RenamePageSchema : public PageMessageParser {
+class RenamePageSchema : public MessageParser {
  public:
-  enum Id : uint32_t { PageId = 4, Name };
-  using PageMessageParser::PageMessageParser;
+  enum Id : uint32_t { PageId = 4, Name };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
@@ -132,17 +113,18 @@ class RenamePageMessageParser final : public RenamePageSchema {
  public:
   using RenamePageSchema::RenamePageSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  // "Name" stored as given, then a datasheet event.
-  HRESULT Work() override;
+  HRESULT Work() override { return RenamePage(); }
+  // The worker: "Name" stored as given, then a datasheet event.
+  HRESULT RenamePage();
 
   int32_t m_pageId = -1;
   SAXText m_name;
 };
 
-class MovePageSchema : public PageMessageParser {
+class MovePageSchema : public MessageParser {
  public:
   enum Id : uint32_t { MovePageId = 4, PageId, Before };
-  using PageMessageParser::PageMessageParser;
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
@@ -150,18 +132,19 @@ class MovePageMessageParser final : public MovePageSchema {
  public:
   using MovePageSchema::MovePageSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  // The page before or after the anchor, then a datasheet event.
-  HRESULT Work() override;
+  HRESULT Work() override { return MovePage(); }
+  // The worker: the page before or after the anchor, then a datasheet event.
+  HRESULT MovePage();
 
   int32_t m_movePageId = -1;
   int32_t m_anchorPageId = -1;
   bool m_before = false;
 };
 
-class SetPageCaseSchema : public PageMessageParser {
+class SetPageCaseSchema : public MessageParser {
  public:
   enum Id : uint32_t { PageId = 4, CaseId };
-  using PageMessageParser::PageMessageParser;
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
@@ -169,14 +152,16 @@ class SetPageCaseMessageParser final : public SetPageCaseSchema {
  public:
   using SetPageCaseSchema::SetPageCaseSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  // The page's first case, and a page event, unless it is the case already.
-  HRESULT Work() override;
+  HRESULT Work() override { return SetPageCase(); }
+  // The worker: the page's first case and a page event, unless it is the
+  // case already.
+  HRESULT SetPageCase();
 
   int32_t m_pageId = -1;
   int32_t m_caseId = -1;
 };
 
-class PageLayoutSchema : public PageMessageParser {
+class PageLayoutSchema : public MessageParser {
  public:
   enum Id : uint32_t {
     PageId = 4,
@@ -194,18 +179,19 @@ class PageLayoutSchema : public PageMessageParser {
     PaperLength,
     PaperSource,
   };
-  using PageMessageParser::PageMessageParser;
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
-// Each layout value is written to the page as it arrives; values before
-// "PageId" have no page and are dropped.
+// Each layout value is written to the page as it arrives (SetValue); values
+// before "PageId" have no page and are dropped.
 class PageLayoutMessageParser final : public PageLayoutSchema {
  public:
   using PageLayoutSchema::PageLayoutSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  // The datasheet event.
-  HRESULT Work() override;
+  HRESULT Work() override { return PageLayoutDone(); }
+  // The worker at the end: the datasheet event.
+  HRESULT PageLayoutDone();
 
   IKXQObjectPtr m_page;
 };
