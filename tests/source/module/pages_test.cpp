@@ -17,8 +17,8 @@
 
 namespace {
 
-// Datasheet 10 (template T, alice at status 1) with pages 11 and 12; pump
-// 100 and motor 110.
+// Datasheet 10 (template T, alice at status 1) with pages 11, 12 and 13
+// numbered 1, 2 and 5 (a gap); pump 100 and motor 110.
 const char kFixture[] = R"(<store>
  <schema>
   <class name="Datasheet"><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
@@ -37,9 +37,11 @@ const char kFixture[] = R"(<store>
  <objects>
   <object id="100" class="Pump"/><object id="110" class="Motor"/>
   <object id="10" class="Datasheet"><value attribute="TemplateId">T</value><value attribute="NumberOfPages">2</value>
-   <value attribute="CurrentPages" ref="11"/><value attribute="CurrentPages" ref="12"/><user name="alice" status="1"/></object>
+   <value attribute="CurrentPages" ref="11"/><value attribute="CurrentPages" ref="12"/>
+   <value attribute="CurrentPages" ref="13"/><user name="alice" status="1"/></object>
   <object id="11" class="Page" owner="10"><value attribute="PageNumber">1</value></object>
   <object id="12" class="Page" owner="10"><value attribute="PageNumber">2</value></object>
+  <object id="13" class="Page" owner="10"><value attribute="PageNumber">5</value></object>
  </objects>
 </store>
 )";
@@ -112,9 +114,13 @@ TEST_F(PageMessages, EachPageElementStartsWithoutTheObjectOfThePreviousOne) {
                            u"<Page TemplateId=\"T\" TemplatePageId=\"P\"/></InsertPages>");
   ASSERT_TRUE(result.succeeded());
   const std::vector<LONG> pages = Pages();
-  ASSERT_EQ(pages.size(), 4u);
+  ASSERT_EQ(pages.size(), 5u);
   EXPECT_EQ(pages[0], 11);
   EXPECT_EQ(pages[3], 12);
+  // Numbers shift by the pages inserted; the gap before 13 stays.
+  EXPECT_EQ(static_cast<LONG>(Value(pages[2], u"PageNumber")), 3);
+  EXPECT_EQ(static_cast<LONG>(Value(12, u"PageNumber")), 4);
+  EXPECT_EQ(static_cast<LONG>(Value(13, u"PageNumber")), 7);
   EXPECT_EQ(Value(pages[1], u"NodeObjects").vt, VT_DISPATCH);
   EXPECT_EQ(Value(pages[2], u"NodeObjects").vt, VT_EMPTY);
   ASSERT_EQ(result.events.size(), 1u);
@@ -130,8 +136,17 @@ TEST_F(PageMessages, AFailingPageEndsTheRequestBeforeTheLaterPagesAndTheEvent) {
   EXPECT_NE(result.error.find(u"Unable to find template page NOPE"), std::u16string::npos);
   // Without a store transaction the first page stays (the host rolls the
   // whole call back); the third was never made.
-  EXPECT_EQ(Pages().size(), 3u);
+  EXPECT_EQ(Pages().size(), 4u);
   EXPECT_TRUE(result.events.empty());
+}
+
+TEST_F(PageMessages, DeletingAPageKeepsTheGapsOfTheNumbering) {
+  const auto result = host_.Request(u"DeletePage", u"12");
+  ASSERT_TRUE(result.succeeded());
+  EXPECT_EQ(Pages(), (std::vector<LONG>{11, 13}));
+  EXPECT_EQ(static_cast<LONG>(Value(11, u"PageNumber")), 1);
+  EXPECT_EQ(static_cast<LONG>(Value(13, u"PageNumber")), 4);
+  EXPECT_EQ(static_cast<LONG>(Value(10, u"NumberOfPages")), 1);
 }
 
 TEST_F(PageMessages, LayoutValuesBeforeThePageIdAreDropped) {
