@@ -72,6 +72,20 @@ std::vector<IKXQClassPtr> TemplateClasses(KXComException& ctx, IKXQTemplate* tmp
   return out;
 }
 
+// Calls `collected()` once each class's instances are gathered, then
+// `visit(member)` for each of them: the classes in order, their instances
+// in collection order.
+template <class Collected, class Visit>
+void ForEachMember(const std::vector<IKXQClassPtr>& classes, Collected&& collected,
+                   Visit&& visit) {
+  for (const IKXQClassPtr& cls : classes) {
+    ComPtrArray<IKXQObject> members;
+    KXDBDatasheetSvcs::CollectChildObjects(members, cls);
+    collected();
+    for (int32_t i = 0; i < members.GetCount(); ++i) visit(members.GetAt(i));
+  }
+}
+
 int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
   LONG id = 0;
   if (object != nullptr) KX_CHECK(ctx, object->get_Id(&id));
@@ -414,45 +428,34 @@ HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate
 
     if (!continuous) {
       SortedIdArray handled;
-      for (const IKXQClassPtr& cls : classes) {
-        ComPtrArray<IKXQObject> members;
-        CollectChildObjects(members, cls);
+      const auto collected = [&] {
         if (main.m_pApplication != nullptr) {
           (void)main.m_pApplication->LogDiagnostic(_bstr_t(u"Class Members collection created"));
         }
-        for (int32_t i = 0; i < members.GetCount(); ++i) {
-          IKXQObject* member = members.GetAt(i);
-          if (member == nullptr) continue;
-          bool eligible = takeAll || InScope(ctx, main, member);
-          const int32_t id = ObjectId(ctx, member);
-          int32_t at = 0;
-          if (id < 1 || handled.Find(id, &at)) eligible = false;
-          if (eligible) {
-            eligible = IsObjectInFilter(main.m_pApplication, filter, member, datasheet);
-          }
-          if (eligible) {
-            RaiseIfFailed(ctx, AddSummarySheetPage(main, member, datasheet, templatePage, true));
-          }
-          if (id >= 1) handled.Add(id);
+      };
+      ForEachMember(classes, collected, [&](IKXQObject* member) {
+        if (member == nullptr) return;
+        bool eligible = takeAll || InScope(ctx, main, member);
+        const int32_t id = ObjectId(ctx, member);
+        int32_t at = 0;
+        if (id < 1 || handled.Find(id, &at)) eligible = false;
+        if (eligible) eligible = IsObjectInFilter(main.m_pApplication, filter, member, datasheet);
+        if (eligible) {
+          RaiseIfFailed(ctx, AddSummarySheetPage(main, member, datasheet, templatePage, true));
         }
-      }
+        if (id >= 1) handled.Add(id);
+      });
       return S_OK;
     }
 
     ComPtrArray<IKXQObject> rows;
-    for (const IKXQClassPtr& cls : classes) {
-      ComPtrArray<IKXQObject> members;
-      CollectChildObjects(members, cls);
-      for (int32_t i = 0; i < members.GetCount(); ++i) {
-        IKXQObject* member = members.GetAt(i);
-        if (member == nullptr || !(takeAll || InScope(ctx, main, member))) continue;
-        if (IsVariantSet(filter) &&
-            !IsObjectInFilter(main.m_pApplication, filter, member, datasheet)) {
-          continue;
-        }
-        rows.Add(member);
+    ForEachMember(classes, [] {}, [&](IKXQObject* member) {
+      if (member == nullptr || !(takeAll || InScope(ctx, main, member))) return;
+      if (IsVariantSet(filter) && !IsObjectInFilter(main.m_pApplication, filter, member, datasheet)) {
+        return;
       }
-    }
+      rows.Add(member);
+    });
     RaiseIfFailed(ctx, AddMembersToPage(main, rows, firstPage, templatePage));
     return S_OK;
   }
@@ -465,19 +468,14 @@ HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl) {
   try {
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
     SortedIdArray handled;
-    for (const IKXQClassPtr& cls : TemplateClasses(ctx, tmpl)) {
-      ComPtrArray<IKXQObject> members;
-      CollectChildObjects(members, cls);
-      for (int32_t i = 0; i < members.GetCount(); ++i) {
-        IKXQObject* member = members.GetAt(i);
-        const int32_t id = ObjectId(ctx, member);
-        int32_t at = 0;
-        if (id > 0 && !handled.Find(id, &at)) {
-          RaiseIfFailed(ctx, AddListObject(main, member, page, templatePage, false, -1, true));
-        }
-        handled.Add(id);
+    ForEachMember(TemplateClasses(ctx, tmpl), [] {}, [&](IKXQObject* member) {
+      const int32_t id = ObjectId(ctx, member);
+      int32_t at = 0;
+      if (id > 0 && !handled.Find(id, &at)) {
+        RaiseIfFailed(ctx, AddListObject(main, member, page, templatePage, false, -1, true));
       }
-    }
+      handled.Add(id);
+    });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
