@@ -20,7 +20,7 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "dataservicemap.h"
+#include "messagemap.h"
 #include "host/host.h"
 #include "main.h"
 #include "store/admin.h"

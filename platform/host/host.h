@@ -14,7 +14,7 @@
 #include "host/config.h"
 #include "host/dataservice.h"
 #include "host/host_application.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/recording_registrar.h"
 #include "host/reply.h"
 #include "host/store_session.h"
