@@ -11,9 +11,11 @@
 #include "com/comutil.h"
 #include "host/host.h"
 #include "main.h"
+#include "mainworkers.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"
+#include "support/moduletestsupport.h"
 
 namespace {
 
@@ -56,9 +58,8 @@ class PageMessages : public ::testing::Test {
     (void)store_->Database()->get_Schema(&schema);
     (void)store_->Database()->get_TemplateLibrary(&library);
     host_.application().SetStore(store_->Database(), schema, library);
-    IKXQDataService* service = nullptr;
-    ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)), S_OK);
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
+    module_ = moduletest::CreateInProcessMain(&MainWorkers::Defaults());
+    ASSERT_TRUE(module_);
     ASSERT_EQ(host_.Attach(module_.get()), S_OK);
   }
   void TearDown() override {
