@@ -17,6 +17,7 @@ struct Element {
   std::string name;
   std::map<std::string, std::string> attrs;
   std::vector<Element> children;
+  std::string text;
   const std::string* Attr(const std::string& key) const {
     auto it = attrs.find(key);
     return it == attrs.end() ? nullptr : &it->second;
@@ -42,12 +43,18 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attrs) {
 
 void XMLCALL End(void* data, const XML_Char*) { static_cast<Parse*>(data)->open.pop_back(); }
 
+void XMLCALL Characters(void* data, const XML_Char* text, int length) {
+  auto* p = static_cast<Parse*>(data);
+  if (!p->open.empty()) p->open.back()->text.append(text, static_cast<size_t>(length));
+}
+
 // Parses text into *root; "" when well-formed, else expat's message.
 std::string ParseXml(const std::string& text, Element* root) {
   Parse p;
   XML_Parser parser = XML_ParserCreate("UTF-8");
   XML_SetUserData(parser, &p);
   XML_SetElementHandler(parser, Start, End);
+  XML_SetCharacterDataHandler(parser, Characters);
   const bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK;
   std::string error = ok ? "" : XML_ErrorString(XML_GetErrorCode(parser));
   XML_ParserFree(parser);
@@ -55,14 +62,16 @@ std::string ParseXml(const std::string& text, Element* root) {
   return error;
 }
 
-// "SetRealField" -> "set-real-field": the file names start with the message.
-std::string FileStem(const std::string& message) {
-  std::string out;
-  for (char c : message) {
-    if (std::isupper(static_cast<unsigned char>(c)) && !out.empty()) out += '-';
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// A file name starts with its message, compared without hyphens and
+// without regard to case: "set-real-field.xml" and "get-template-from-db.xml"
+// hold "SetRealField" and "GetTemplateFromDB".
+bool NamedAfter(const std::string& file, const std::string& message) {
+  std::string stem, wanted;
+  for (char c : file) {
+    if (c != '-') stem += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  return out;
+  for (char c : message) wanted += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return stem.rfind(wanted, 0) == 0;
 }
 
 bool IsInteger(const std::string* s) {
@@ -198,6 +207,21 @@ class RequestsTest : public ::testing::Test {
     }
   }
 
+  // Whether the library holds template `id` (of version `checknum` unless
+  // that is empty).
+  bool HasTemplate(const std::string& id, const std::string& checknum) {
+    _com_ptr_t<IKXQTemplateLibrary> lib;
+    db_->get_TemplateLibrary(&lib);
+    _com_ptr_t<IKXQTemplate> t;
+    lib->GetTemplate(_bstr_t(id.c_str()), _variant_t(), &t);
+    if (!t || checknum.empty()) return bool(t);
+    _variant_t version(_bstr_t(checknum.c_str()));
+    lib->GetTemplate(_bstr_t(id.c_str()), version, &t);
+    _bstr_t found;
+    t->get_Checknum(found.GetAddress());
+    return found.utf8() == checknum;
+  }
+
   std::unique_ptr<store::Store> store_;
   IKXQDatabase* db_ = nullptr;
 };
@@ -211,10 +235,13 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     ASSERT_EQ(ParseXml(ReadExample("requests/" + file), &root), "");
     ASSERT_EQ(root.name, "XMLMessage");
     ASSERT_TRUE(root.Attr("TargetId"));
-    ASSERT_TRUE(IsInteger(root.Attr("Status")));
     ASSERT_EQ(root.children.size(), 1u);
     const Element& m = root.children[0];
-    EXPECT_EQ(file.rfind(FileStem(m.name), 0), 0u) << "the file is named after its message " << m.name;
+    // The two file-from-database grammars have no "Status".
+    if (m.name != "GetTemplateFromDB" && m.name != "GetSourceFromDB") {
+      ASSERT_TRUE(IsInteger(root.Attr("Status")));
+    }
+    EXPECT_TRUE(NamedAfter(file, m.name)) << "the file is named after its message " << m.name;
     seen.push_back(m.name);
     if (m.name == "SetRealField") {
       CheckFieldMessage(m, "Real");
@@ -235,6 +262,16 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
       CheckDocuments(m, false);
+    } else if (m.name == "GetTemplateFromDB" || m.name == "GetSourceFromDB") {
+      ASSERT_TRUE(m.Attr("TemplateId") && m.Attr("Checknum"));
+      EXPECT_TRUE(HasTemplate(*m.Attr("TemplateId"), *m.Attr("Checknum")));
+    } else if (m.name == "ListTemplatePagesByObject") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& o : m.children) {
+        EXPECT_EQ(o.name, "ObjectId");
+        ASSERT_TRUE(IsInteger(&o.text));
+        EXPECT_NE(ClassOf(o.text), "");
+      }
     } else {
       ADD_FAILURE() << "no check for message " << m.name;
     }
@@ -243,14 +280,36 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     EXPECT_NE(std::find(seen.begin(), seen.end(), wanted), seen.end()) << wanted;
 }
 
-TEST_F(RequestsTest, BareIdRequestsNameAPage) {
+TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
+  const std::string templates = std::string(KX_EXAMPLES_DIR) + "/templates/";
   for (const std::string& file : RequestFiles()) {
     if (file.size() < 4 || file.substr(file.size() - 4) != ".txt") continue;
     SCOPED_TRACE(file);
-    std::string text = ReadExample("requests/" + file);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    ASSERT_TRUE(IsInteger(&text));
-    EXPECT_EQ(ClassOf(text), "Page");
+    const std::string text = ReadExample("requests/" + file);
+    std::string id = text;
+    while (!id.empty() && std::isspace(static_cast<unsigned char>(id.back()))) id.pop_back();
+    if (NamedAfter(file, "ListTemplatePages")) {
+      ASSERT_TRUE(IsInteger(&id));
+      EXPECT_EQ(ClassOf(id), "Datasheet");
+    } else if (NamedAfter(file, "ListTemplates") || NamedAfter(file, "ListCachedTemplates")) {
+      EXPECT_EQ(text, "") << "the message ignores its text";
+    } else if (NamedAfter(file, "GetTemplateFile")) {
+      EXPECT_EQ(text, id) << "the whole text is the template id";
+      EXPECT_TRUE(HasTemplate(id, ""));
+    } else if (NamedAfter(file, "GetBitmapFile")) {
+      EXPECT_TRUE(std::filesystem::is_regular_file(templates + "bitmaps/" + text));
+    } else if (NamedAfter(file, "GetSourceFile")) {
+      const bool qmf = text.size() > 4 && text.substr(text.size() - 4) == ".qmf";
+      EXPECT_TRUE(
+          std::filesystem::is_regular_file(templates + (qmf ? "sources/" : "datasheets/") + text));
+    } else if (NamedAfter(file, "SetQMFDBTemplate")) {
+      const size_t first = text.find("!::!"), second = text.find("!::!", first + 4);
+      ASSERT_NE(second, std::string::npos);
+      EXPECT_TRUE(HasTemplate(text.substr(0, first), text.substr(first + 4, second - first - 4)));
+    } else {
+      ASSERT_TRUE(IsInteger(&id)) << "a bare page id";
+      EXPECT_EQ(ClassOf(id), "Page");
+    }
   }
 }
 
