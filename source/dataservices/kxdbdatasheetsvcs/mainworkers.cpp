@@ -116,7 +116,7 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
 }
 
 // Not built yet: spilling onto new overspill pages and their registration,
-// and the summary-sheet membership changes.
+// the summary-sheet membership changes, composition and sorting.
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -134,6 +134,19 @@ HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTe
 }
 HRESULT MainWorkers::RemoveObjectFromPage(Main&, IKXQObject*, IKXQObject*) {
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
+}
+HRESULT MainWorkers::ComposeDatasheet(Main&, const VARIANT&, IKXQObject*, IKXQObject*, bool, bool,
+                                      int32_t* count, IKXQTrigger*) {
+  if (count != nullptr) *count = -1;
+  return WorkerNotImplementedYet(u"Composition::ComposeDatasheet");
+}
+HRESULT MainWorkers::GetTopLevelDataViews(IKXQTemplatePage*, PtrArray<IUnknown>&) {
+  return WorkerNotImplementedYet(u"Composition::GetTopLevelDataViews");
+}
+HRESULT MainWorkers::SortDatasheet(Main&, IKXQObject*, IKXQObject*, const OLECHAR*, int32_t,
+                                   int32_t* count) {
+  if (count != nullptr) *count = 0;
+  return WorkerNotImplementedYet(u"Composition::SortDatasheet");
 }
 // The field writers of the page loader are not built yet: this form keeps
 // the page's stored record of the field and gives it the live value.
