@@ -371,11 +371,6 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
 }
 
 // ---------------------------------------------------------------------------
-// Not built yet: LoadBEDDData. The database events are in
-// maindatabaseevents.cpp, the other automation methods in
-// mainautomation.cpp, the trigger callback in triggercallbacks.cpp.
-
-HRESULT Main::LoadBEDDData(BSTR*, IDispatch*, VARIANT*) {
-  KXComException ctx(u"Main::LoadBEDDData");
-  return NotImplementedYet(ctx, ctx.methodName);
-}
+// The database events are in maindatabaseevents.cpp, the automation methods
+// in mainautomation.cpp and beddmaster.cpp, the trigger callback in
+// triggercallbacks.cpp.

@@ -8,17 +8,12 @@
 #include "host/events.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main.h"
 #include "mainworkers.h"
-
-namespace KXDBDatasheetSvcs {
-// The datasheet model's node placement (fieldseams.cpp until the page
-// operations are built).
-void GetPageNodeObjects(IKXQObject* page, IKXQClassView* view, IKXQObject* object, bool unhide);
-}  // namespace KXDBDatasheetSvcs
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
 #include "fieldutils.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
 #include "loaddatasheet.h"
@@ -116,7 +117,9 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
 }
 
 // Not built yet: spilling onto new overspill pages and their registration,
-// the summary-sheet membership changes, composition and sorting.
+// new pages of page-per-member summary sheets, composition and sorting.
+// Rows of continuous lists and objects taken off pages go through the
+// datasheet model (kxdbdatasheetpages.h).
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -124,16 +127,18 @@ HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassV
 HRESULT MainWorkers::RegisterNewPages(OverspillUtils&) {
   return WorkerNotImplementedYet(u"OverspillUtils::RegisterNewPages");
 }
-HRESULT MainWorkers::AddListObject(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*, bool,
-                                   int32_t, bool) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddListObject");
-}
 HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*,
                                          bool) {
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddSummarySheetPage");
 }
-HRESULT MainWorkers::RemoveObjectFromPage(Main&, IKXQObject*, IKXQObject*) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
+HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+                                   IKXQTemplatePage* templatePage, bool continuous, int32_t row,
+                                   bool force) {
+  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row,
+                                          force);
+}
+HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
+  return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
 }
 HRESULT MainWorkers::ComposeDatasheet(Main&, const VARIANT&, IKXQObject*, IKXQObject*, bool, bool,
                                       int32_t* count, IKXQTrigger*) {
