@@ -37,7 +37,7 @@ TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
                              "<XMLMessage Status=\"2\"><SetRealField PageId=\"1011\" FieldId=\"103\" "
                              "Value=\"1\"/></XMLMessage>");
   EXPECT_EQ(other.status, 0);
-  EXPECT_EQ(other.out, "");
+  EXPECT_EQ(other.out, "== current datasheet none, page none\n");
 }
 
 TEST_F(KxqhostSettersTest, ARowThatFailsThePermanentFilterShowsTheAlertAndSFalse) {

@@ -234,6 +234,8 @@ HRESULT Main::HandleDeleteCaseEvent(IKXQObject* datasheet, LONG caseNumber) {
   KXComException ctx = KXComException::Silent(u"Main::HandleDeleteCaseEvent");
   try {
     CheckPointerArgument(ctx, datasheet);
+    // Only datasheets have cases on their pages.
+    if (!KXDBDatasheetSvcs::ClassHasAttribute(datasheet, u"CurrentPages")) return S_OK;
     IKXQAttributePtr pages;
     const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
     for (int32_t i = 1; i <= count; ++i) {
@@ -371,8 +373,10 @@ HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
       bool local = false;
       KXDBDatasheetSvcs::CheckSummarySheetProject(m_pApplication, owner, &local, nullptr);
       _bstr_t filter;
-      KXDBDatasheetSvcs::GetAttributeString(owner, filter, u"ObjectFilter", -1);
-      if (local && claimed == 0 && filter.length() > 0 && _wcsicmp(filter, u"KX_CLAIM_ONLY") == 0) {
+      if (local && claimed == 0 && KXDBDatasheetSvcs::ClassHasAttribute(owner, u"ObjectFilter")) {
+        KXDBDatasheetSvcs::GetAttributeString(owner, filter, u"ObjectFilter", -1);
+      }
+      if (filter.length() > 0 && _wcsicmp(filter, u"KX_CLAIM_ONLY") == 0) {
         KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, view, object));
         continue;
       }
