@@ -36,6 +36,33 @@ Host::~Host() { Detach(); }
 void Host::SetStoreSession(StoreSession* session) {
   session_ = session;
   application_->SetStoreSession(session);
+  if (!session_) return;
+  // A session may outlive the host, or the host move on to another one:
+  // the handler then does nothing. A session gone first is never touched.
+  std::weak_ptr<Host*> host = alive_;
+  session_->SetDeleteHandler([host, session](IKXQObject* object) -> HRESULT {
+    const std::shared_ptr<Host*> self = host.lock();
+    if (!self || (*self)->session_ != session) return S_OK;
+    return (*self)->AnnounceDelete(object);
+  });
+}
+
+// The delete event, delivered while the object can still be read. It runs
+// inside whatever transaction the deletion runs in: that of a call into the
+// module, or a change the host makes itself.
+HRESULT Host::AnnounceDelete(IKXQObject* object) {
+  if (!module_) return S_OK;
+  if (delete_depth_ >= kMaxNotificationRounds) {
+    return internal::Fail(E_FAIL, u"Deletions kept causing deletions " +
+                                      internal::FormatReal(kMaxNotificationRounds) +
+                                      u" levels deep");
+  }
+  ++delete_depth_;
+  VARIANT arguments;
+  VariantInit(&arguments);
+  const HRESULT hr = RouteDatabaseEvent(kDeleteEventKind, object, &arguments);
+  --delete_depth_;
+  return hr;
 }
 
 HRESULT Host::Attach(IKXQDataService* module) {

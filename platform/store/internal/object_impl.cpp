@@ -619,7 +619,11 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     return S_OK;
   }
   HRESULT Delete() override {
-    return Write([&] { return core_->DeleteObject(rec_); });
+    return Write([&] {
+      // The observer may refuse; it may also have deleted the object itself.
+      if (core_->observer) KX_RETURN_IF_FAILED(core_->observer->BeforeDelete(this));
+      return core_->DeleteObject(rec_);
+    });
   }
   HRESULT Unlink() override {
     bool held = false;

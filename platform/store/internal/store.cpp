@@ -341,6 +341,11 @@ IKXQDatabase* Store::Database() const {
   return db;
 }
 
+IKXQObjectCollection* Store::CreateObjectCollection() const {
+  if (core_->closed()) return nullptr;
+  return CollectionCom(*core_, {});
+}
+
 Status Store::Begin() { return FromHr(core_->Begin()); }
 Status Store::Commit() { return FromHr(core_->Commit()); }
 Status Store::Rollback() { return FromHr(core_->Rollback()); }

@@ -120,6 +120,15 @@ class Main final
   HRESULT HandleDeleteProjectEvent(IKXQProject* project);
   HRESULT HandleChangeClassEvent(IKXQObject* object, IKXQClass* newClass);
   HRESULT HandleChangeClaimStatusEvent(IKXQObject* object);
+  // Composes a summary sheet afresh: its members as pages (a page-per-member
+  // sheet) or the rows of each continuous-list page. *changed: a
+  // composition ran to its end. `tmpl` is not used.
+  HRESULT UpdateSummarySheet(IKXQObject* datasheet, IKXQTemplate* tmpl, bool* changed);
+  // Whether `object` passes the object filter of `holder` (a summary sheet
+  // or its list page; no filter passes), tested with `datasheet` as the
+  // summary document. The holder's "SSPF" trigger, when it has one,
+  // records the test under the object's id. Throws KXComException.
+  bool PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObject* datasheet);
 
   // Message handlers built so far, each named by its entry of the
   // data-service map (messagemap.cpp). Each takes the request text

@@ -117,7 +117,9 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
 }
 
 // Not built yet: spilling onto new overspill pages and their registration,
-// and a summary member's own page.
+// new pages of page-per-member summary sheets, composition and sorting.
+// Rows of continuous lists and objects taken off pages go through the
+// datasheet model (kxdbdatasheetpages.h).
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -132,10 +134,24 @@ HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTe
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
                                    bool force) {
-  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row, force);
+  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row,
+                                          force);
 }
 HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
+}
+HRESULT MainWorkers::ComposeDatasheet(Main&, const VARIANT&, IKXQObject*, IKXQObject*, bool, bool,
+                                      int32_t* count, IKXQTrigger*) {
+  if (count != nullptr) *count = -1;
+  return WorkerNotImplementedYet(u"Composition::ComposeDatasheet");
+}
+HRESULT MainWorkers::GetTopLevelDataViews(IKXQTemplatePage*, PtrArray<IUnknown>&) {
+  return WorkerNotImplementedYet(u"Composition::GetTopLevelDataViews");
+}
+HRESULT MainWorkers::SortDatasheet(Main&, IKXQObject*, IKXQObject*, const OLECHAR*, int32_t,
+                                   int32_t* count) {
+  if (count != nullptr) *count = 0;
+  return WorkerNotImplementedYet(u"Composition::SortDatasheet");
 }
 
 // The field writers of the page loader are not built yet: this form keeps
