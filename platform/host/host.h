@@ -120,6 +120,12 @@ class Host {
   ServiceResult CallObjectService(LONG kind, IKXQObject* object, std::u16string_view method,
                                   const std::vector<VARIANT>& arguments = {});
 
+  // The module's own automation method `method` (its IDispatch, as the
+  // host reaches IKXDBDatasheetSvcsMain) with `arguments` (borrowed, in call
+  // order; trailing optional ones may be left out).
+  ServiceResult CallAutomation(std::u16string_view method,
+                               const std::vector<VARIANT>& arguments = {});
+
   // The module's object-service method `method_id` on `object`.
   ServiceResult RunMethod(LONG method_id, IKXQObject* object);
 

@@ -6,13 +6,17 @@ namespace kx::kxqhost {
 
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
-         "               [--journal FILE] [--events] [--deny PRIVILEGE] COMMAND [ARG...]\n"
+         "               [--journal FILE] [--events] [--deny PRIVILEGE]\n"
+         "               [--refuse OPERATION[:ARGUMENT]] COMMAND [ARG...]\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
          "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
          "  run SCRIPT                         run the steps of a script (see README.md)\n"
          "  dump ID...                         print objects' class and attribute values\n"
          "  service KIND ID METHOD [ARG...]    call an object service's automation method\n"
+         "  method ID METHOD                   run an object-service method (number or name)\n"
+         "  automation METHOD [ARG...]         call one of Main's own automation methods\n"
+         "  registration                       list the start-up registration received\n"
          "  event [--local] KIND ID [ARG]      deliver one database event\n"
          "  trigger ID NAME                    call the module back for a trigger\n"
          "  register | unregister              run the module's (un)registration\n";
@@ -38,7 +42,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       has_value = true;
     }
     const bool known = name == "--store" || name == "--settings" || name == "--set" ||
-                       name == "--user" || name == "--journal" || name == "--deny";
+                       name == "--user" || name == "--journal" || name == "--deny" ||
+                       name == "--refuse";
     if (!known) return "unknown option " + std::string(arg);
     if (!has_value) {
       if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
@@ -55,6 +60,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       options->user = value;
     } else if (name == "--journal") {
       options->journal = value;
+    } else if (name == "--refuse") {
+      options->refused.push_back(value);
     } else {
       options->denied.push_back(value);
     }

@@ -43,7 +43,8 @@ const kx::com::DispatchEntry kMainEntries[] = {
        BSTR templateId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
        return static_cast<Main*>(self)->LoadBEDDData(
            &templateId, object.vt == VT_DISPATCH ? object.pdispVal : nullptr, args[2]);
-     }},
+     },
+     1},  // the folder is optional
 };
 
 // The event argument queried for `I` (AddRef'd), or null.
