@@ -137,6 +137,15 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  // Summary sheets and lists (filters, sort, packobjects,
+  // datasheetoverspill).
+  HRESULT ListDatasheetFilters(const OLECHAR* request);
+  HRESULT ApplyDatasheetFilter(const OLECHAR* request);
+  HRESULT MakeSummaryProjectWide(const OLECHAR* request);
+  HRESULT ListDatasheetSorts(const OLECHAR* request);
+  HRESULT ApplyDatasheetSort(const OLECHAR* request);
+  HRESULT PackObjects(const OLECHAR* request);
+  HRESULT DatasheetOverspill(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);

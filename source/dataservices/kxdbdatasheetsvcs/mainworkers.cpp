@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "com/wstr.h"
+#include "composition.h"
 #include "continuouspageadvisor.h"
 #include "fieldutils.h"
 #include "kxdbdatasheetpages.h"
@@ -72,37 +73,7 @@ constexpr OLECHAR kWorkersFile[] = u"source/dataservices/kxdbdatasheetsvcs/mainw
 
 HRESULT MainWorkers::GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key,
                                           int32_t position, IKXQObject* page) {
-  KXComException ctx = KXComException::Silent(u"Composition::GetContinuousListKey");
-  try {
-    CheckPointerArgument(ctx, key);
-    *key = nullptr;
-    const int32_t first = helper.FirstRepeatingField();
-    if (position < first) {
-      *key = SysAllocString(kx_ltow(position, 10).c_str());
-      return S_OK;
-    }
-    std::vector<int32_t>& rows = helper.RowObjectIds();
-    if (rows.empty() && page != nullptr) {
-      IKXQAttributePtr objects;
-      GetAttributeInterface(page, u"NodeObjects", objects);
-      const int32_t count = objects ? GetAttributeCount(objects) : 0;
-      for (int32_t i = std::max<int32_t>(1, helper.FirstRowPosition()); i <= count; ++i) {
-        IKXQObjectPtr object;
-        GetAttributeAsObject(objects, i, object);
-        rows.push_back(object ? ObjectIdOf(object) : 0);
-      }
-    }
-    const int32_t perRow = helper.FieldsPerRow();
-    if (perRow <= 0) return S_OK;
-    const int32_t row = (position - first) / perRow;
-    if (row >= static_cast<int32_t>(rows.size())) return S_OK;
-    *key = SysAllocString(kx_format(u"CL%ld:%ld", static_cast<long>(rows[static_cast<size_t>(row)]),
-                                    static_cast<long>((position - first) % perRow))
-                              .c_str());
-    return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  return ctx.Return();
+  return Composition::GetContinuousListKey(helper, key, position, page);
 }
 
 HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* page, bool required,
@@ -116,20 +87,28 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
   return ctx.Return();
 }
 
-// Not built yet: spilling onto new overspill pages and their registration,
-// new pages of page-per-member summary sheets, composition and sorting.
-// Rows of continuous lists and objects taken off pages go through the
-// datasheet model (kxdbdatasheetpages.h).
-HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
-                                        IKXQTemplatePage*) {
-  return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
+HRESULT MainWorkers::OverspillAttribute(OverspillUtils& run, IKXQObject* page,
+                                        IKXQClassView* view, BSTR name,
+                                        IKXQTemplatePage* target) {
+  KXComException ctx = KXComException::Silent(u"OverspillUtils::OverspillAttribute");
+  try {
+    run.OverspillAttribute(page, view, name, target);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kWorkersFile))
+  return ctx.Return();
 }
-HRESULT MainWorkers::RegisterNewPages(OverspillUtils&) {
-  return WorkerNotImplementedYet(u"OverspillUtils::RegisterNewPages");
+HRESULT MainWorkers::RegisterNewPages(OverspillUtils& run) {
+  KXComException ctx = KXComException::Silent(u"OverspillUtils::RegisterNewPages");
+  try {
+    return run.RegisterNewPages();
+  }
+  KX_CATCH(ctx, KX_HERE(kWorkersFile))
+  return ctx.Return();
 }
-HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*,
-                                         bool) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddSummarySheetPage");
+HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+                                         IKXQTemplatePage* templatePage, bool quiet) {
+  return KXDBDatasheetSvcs::AddSummarySheetPage(main, member, datasheet, templatePage, quiet);
 }
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
@@ -148,18 +127,19 @@ HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* p
 HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
 }
-HRESULT MainWorkers::ComposeDatasheet(Main&, const VARIANT&, IKXQObject*, IKXQObject*, bool, bool,
-                                      int32_t* count, IKXQTrigger*) {
-  if (count != nullptr) *count = -1;
-  return WorkerNotImplementedYet(u"Composition::ComposeDatasheet");
+HRESULT MainWorkers::ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet,
+                                      IKXQObject* page, bool continuous, bool ignoreClaims,
+                                      int32_t* count, IKXQTrigger* trigger) {
+  return Composition::ComposeDatasheet(main, filter, datasheet, page, continuous, ignoreClaims,
+                                       count, trigger);
 }
-HRESULT MainWorkers::GetTopLevelDataViews(IKXQTemplatePage*, PtrArray<IUnknown>&) {
-  return WorkerNotImplementedYet(u"Composition::GetTopLevelDataViews");
+HRESULT MainWorkers::GetTopLevelDataViews(IKXQTemplatePage* templatePage,
+                                          PtrArray<IUnknown>& views) {
+  return Composition::GetTopLevelDataViews(templatePage, views);
 }
-HRESULT MainWorkers::SortDatasheet(Main&, IKXQObject*, IKXQObject*, const OLECHAR*, int32_t,
-                                   int32_t* count) {
-  if (count != nullptr) *count = 0;
-  return WorkerNotImplementedYet(u"Composition::SortDatasheet");
+HRESULT MainWorkers::SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page,
+                                   const OLECHAR* code, int32_t column, int32_t* count) {
+  return Composition::SortDatasheet(main, datasheet, page, code, column, count);
 }
 
 // The field writers of the page loader are not built yet: this form keeps

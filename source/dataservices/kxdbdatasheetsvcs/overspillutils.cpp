@@ -136,7 +136,7 @@ void OverspillUtils::GetOverspillTo(IKXQObjectPtr& next, IKXQObject* page, bool 
   next = nullptr;
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   ReadLink(page, u"OverspillTo", next);
-  (void)raiseEvent;
+  if (next && raiseEvent && m_pOwner != nullptr) KX_CHECK(ctx, m_pOwner->LaunchPageEvent(next, 1));
 }
 
 HRESULT OverspillUtils::GetOverspillAssociation(IKXQObject* page, bool required,

@@ -78,6 +78,49 @@ class OverspillUtils {
   // the array.
   HRESULT GetOverspillSourceChain(IKXQObject* page, SAFEARRAY** chain);
 
+  // ---- The overspill run (datasheetoverspill.cpp) -------------------------
+  //
+  // A run creates the overspill pages a page needs and registers them. Its
+  // caller sets the datasheet and the mode: 1 "DatasheetOverspill" (one new
+  // page per overspill attribute; a page already continued only raises a
+  // page event), 2 document creation (pages until the vector fits, no page
+  // triggers), 3 the field-object messages, 4 the "Overspill" trigger
+  // callback (which also places the vector's entries on the pages walked).
+  // A mode below 1 does nothing. Failures are raised as `KXComException`.
+
+  // One page's pass: S_FALSE when there is nothing to do.
+  HRESULT CreatePageOverspill(IKXQObject* page);
+  // A pass over every current page, the last first. S_FALSE when disabled.
+  HRESULT CreateOverspillPages();
+  // The pages vector attribute `name` of the object at data view `view`
+  // needs, made from `target` and linked behind `page`.
+  void OverspillAttribute(IKXQObject* page, IKXQClassView* view, const OLECHAR* name,
+                          IKXQTemplatePage* target);
+  // Makes one page from `target`, appends it to the created pages and links
+  // it as the page's "OverspillTo".
+  void CreateOverspillPage(IKXQObject* page, IKXQTemplatePage* target, IKXQObjectPtr& created);
+  // The route nodes of attribute `name` on `page` equivalent to `nodes`.
+  void MapRouteNodes(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,
+                     IKXQTemplatePage* target, const OLECHAR* name,
+                     ComPtrArray<IKXQClassView>& mapped);
+  void FindRouteNodes(IKXQClassView* view, const OLECHAR* name, ComPtrArray<IKXQClassView>& nodes);
+  // The number of slots for attribute `name` on the pages in front of
+  // `page` in its chain.
+  int32_t CountChainCapacity(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,
+                             const OLECHAR* name);
+  // Mode 4: the vector's entries placed on the page's route nodes.
+  void PlaceVectorEntries(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,
+                          const OLECHAR* name, const ComPtrArray<IKXQObject>& entries);
+  // Triggers (unless mode 2), numbers behind the page the first created page
+  // continues, and "NumberOfPages" of the created pages.
+  HRESULT RegisterNewPages();
+
+  IKXQObjectPtr m_datasheet;
+  IKXQObjectPtr m_primary;  // of the page in work
+  IKXQTemplatePtr m_template;  // of the page in work
+  int32_t m_mode = 0;
+  ComPtrArray<IKXQObject> m_created;  // pages of the current pass
+
  private:
   Main* m_pOwner;
 };

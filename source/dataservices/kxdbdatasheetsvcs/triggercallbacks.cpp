@@ -78,6 +78,11 @@ HRESULT SpillAssociation(Main& main, OverspillUtils& run, int32_t mode, IKXQObje
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(application, page, tmpl, &primary, nullptr,
                                                         1));
   if (!primary) return S_OK;
+  run.m_mode = mode;
+  if (!run.m_datasheet) GetOwnerObject(page, run.m_datasheet);
+  run.m_template = tmpl;
+  run.m_primary = primary;
+  run.m_created.RemoveAll();
   VariantUtil::SafeArrayMatrix pairs;
   IKXQTemplatePagePtr target;
   KX_CHECK(ctx, main.Workers().GetOverspillAssociation(run, page, false, pairs, &target));
