@@ -12,12 +12,14 @@
 #include "kxvalueutils.h"
 #include "fieldutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
 #include "main.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 
 namespace {
@@ -177,16 +179,17 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
   return ctx.Return();
 }
 
+// A datasheet or page written for editing gets its trigger ("Datasheet",
+// "Field") unless it has one; the set-up's result is not checked: the
+// document is shown all the same.
 void SetUpTriggerIfMissing(KXComException& ctx, Main& main, IKXQObject* object,
                            const OLECHAR* triggerName, bool datasheet) {
   VARIANT_BOOL has = VARIANT_FALSE;
   KX_CHECK(ctx, object->HasTrigger(_bstr_t(triggerName), &has));
   if (has != VARIANT_FALSE) return;
-  (void)datasheet;
-  (void)main;
-  // The trigger set-up is not checked: a page without its trigger is still
-  // shown.
-  ClearThreadErrorInfo();
+  const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
+                               : KXDBDatasheetServices::InitializePageTrigger(main, object);
+  if (FAILED(hr)) ClearThreadErrorInfo();
 }
 
 }  // namespace
@@ -314,7 +317,8 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
-    const _bstr_t name = KXDBDatasheetSvcs::GetPageDisplayName(page);
+    _bstr_t name;
+    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
     const _bstr_t templatePageId = PageText(page, u"PageId");
     const _bstr_t templateId = PageText(page, u"TemplateId");
     IKXQAttributePtr checknumAttribute;
