@@ -12,12 +12,14 @@
 #include "kxvalueutils.h"
 #include "fieldutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
 #include "main.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 #include "triggers.h"
 
@@ -311,7 +313,8 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
-    const _bstr_t name = KXDBDatasheetSvcs::GetPageDisplayName(page);
+    _bstr_t name;
+    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
     const _bstr_t templatePageId = PageText(page, u"PageId");
     const _bstr_t templateId = PageText(page, u"TemplateId");
     IKXQAttributePtr checknumAttribute;
