@@ -116,8 +116,7 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
   return ctx.Return();
 }
 
-// Not built yet: spilling onto new overspill pages and their registration,
-// and a summary member's own page.
+// Not built yet: spilling onto new overspill pages and their registration.
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -125,9 +124,9 @@ HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassV
 HRESULT MainWorkers::RegisterNewPages(OverspillUtils&) {
   return WorkerNotImplementedYet(u"OverspillUtils::RegisterNewPages");
 }
-HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*,
-                                         bool) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddSummarySheetPage");
+HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+                                         IKXQTemplatePage* templatePage, bool quiet) {
+  return KXDBDatasheetSvcs::AddSummarySheetPage(main, member, datasheet, templatePage, quiet);
 }
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,

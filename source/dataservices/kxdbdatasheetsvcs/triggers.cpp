@@ -468,7 +468,8 @@ HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigg
     SAFEARRAY* chain = GetPageOverspillChain(context, page);
     IKXQAttributePtr fields;
     GetAttributeInterface(page, u"Fields", fields);
-    CheckPointerArgument(ctx, fields.GetInterfacePtr());
+    // A page of a class without field records shows no fields to record.
+    if (!fields) return S_OK;
 
     auto recordListPosition = [&](const OLECHAR* key, int32_t position, int32_t row) {
       KX_CHECK(ctx, trigger->ResetItem(_variant_t(key)));
