@@ -71,5 +71,30 @@ TEST_F(PageContentsCliTest, ListPageObjectsAndComparePagesOnTheSamplePlant) {
       << compared.out;
 }
 
+TEST_F(PageContentsCliTest, InsertedPagesReachTheClientInTheDatasheetEventXml) {
+  const Outcome inserted = Host(
+      {"--events", "request", "InsertPages", "-"},
+      "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">"
+      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/>"
+      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages></XMLMessage>");
+  ASSERT_EQ(inserted.status, 0) << inserted.err;
+  const size_t event = inserted.out.find("== event Datasheet [D1 1002] to ann\n");
+  ASSERT_NE(event, std::string::npos) << inserted.out;
+  const std::string xml = inserted.out.substr(event);
+  EXPECT_NE(xml.find("<?xml version=\"1.0\"?><XMLMessage TargetId=\"1002\" Status=\"1\">"
+                     "<Datasheet Title=\""),
+            std::string::npos)
+      << xml;
+  size_t pages = 0;
+  for (size_t at = xml.find("<Page PageId="); at != std::string::npos;
+       at = xml.find("<Page PageId=", at + 1)) {
+    ++pages;
+  }
+  EXPECT_EQ(pages, 4u) << xml;
+  EXPECT_NE(xml.find("</Datasheet></XMLMessage>\n== current datasheet none, page none\n"),
+            std::string::npos)
+      << xml;
+}
+
 }  // namespace
 }  // namespace kxqtest

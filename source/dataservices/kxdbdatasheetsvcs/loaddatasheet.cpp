@@ -12,12 +12,14 @@
 #include "kxvalueutils.h"
 #include "fieldutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
 #include "main.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 #include "triggers.h"
 
@@ -178,6 +180,10 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
   return ctx.Return();
 }
 
+// A datasheet or page written for editing gets its trigger ("Datasheet",
+// "Field") set up and its items recorded, each time: the store keeps the
+// triggers but not what their items read, so a trigger an earlier process
+// left watches nothing until its items are recorded again.
 void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
   const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
                                : KXDBDatasheetServices::InitializePageTrigger(main, object);
@@ -311,7 +317,8 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
-    const _bstr_t name = KXDBDatasheetSvcs::GetPageDisplayName(page);
+    _bstr_t name;
+    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
     const _bstr_t templatePageId = PageText(page, u"PageId");
     const _bstr_t templateId = PageText(page, u"TemplateId");
     IKXQAttributePtr checknumAttribute;

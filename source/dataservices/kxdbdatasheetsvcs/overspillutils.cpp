@@ -136,7 +136,11 @@ void OverspillUtils::GetOverspillTo(IKXQObjectPtr& next, IKXQObject* page, bool 
   next = nullptr;
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   ReadLink(page, u"OverspillTo", next);
-  (void)raiseEvent;
+  // The event is the client's news, not part of the walk: its failure is
+  // dropped.
+  if (next && raiseEvent && m_pOwner != nullptr && FAILED(m_pOwner->LaunchPageEvent(next, 1))) {
+    ClearThreadErrorInfo();
+  }
 }
 
 HRESULT OverspillUtils::GetOverspillAssociation(IKXQObject* page, bool required,

@@ -84,6 +84,18 @@ TEST_F(OpenPageTest, ACurrentPageWritesItsListsButNoFields) {
             std::string::npos);
 }
 
+TEST_F(OpenPageTest, APageFetchedOnDemandGetsItsFieldTrigger) {
+  auto has = [&](LONG id) {
+    VARIANT_BOOL found = VARIANT_FALSE;
+    EXPECT_EQ(host_.Object(id)->HasTrigger(_bstr_t(u"Field"), &found), S_OK);
+    return found != VARIANT_FALSE;
+  };
+  Reply(host_.Request(u"OpenPage", u"103!"));
+  EXPECT_FALSE(has(kPage3));
+  Reply(host_.Request(u"OpenPage", u"103"));
+  EXPECT_TRUE(has(kPage3));
+}
+
 TEST_F(OpenPageTest, AnnotationsOfOtherVersionsAreMarkedWhenTheyDifferFromTheIssuedOne) {
   const std::string reply = Reply(host_.Request(u"OpenPage", u"121"));
   EXPECT_EQ(reply,
