@@ -15,6 +15,7 @@
 #include "main.h"
 #include "mainworkers.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 #include "variantutil.h"
 
@@ -406,7 +407,8 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
         if (!page) continue;
         ScopedCurrentPage currentPage(application, page);
         OpenItem item(ctx, trigger, u"Name");
-        (void)KXDBDatasheetSvcs::GetPageDisplayName(page);
+        _bstr_t pageName;
+        KXDBDatasheetSvcs::GetPageDisplayName(page, pageName.GetAddress());
         item.End(ctx);
       }
     }
