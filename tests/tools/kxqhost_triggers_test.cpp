@@ -68,7 +68,7 @@ TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
       << outcome.out;
 }
 
-TEST_F(TriggerScriptTest, ASummaryMemberThatFailsThePermanentFilterLeavesItsPage) {
+TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneThatPasses) {
   // "watch" records, as the filter test would, what the "Ready" filter
   // reads of pumps 10 and 11 under their ids.
   const Outcome outcome = RunScript(
@@ -76,21 +76,21 @@ TEST_F(TriggerScriptTest, ASummaryMemberThatFailsThePermanentFilterLeavesItsPage
       "set 10 F12 no\n"
       "dump 301\n"
       "watch 300 SSPF 11 11 F12\n"
-      "! set 11 F12 yes\n"
-      "dump 11\n");
+      "set 11 F12 yes\n"
+      "dump 301\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("== store changed #301: NodeObjects\n"
+  EXPECT_NE(outcome.out.find("== store changed #301: NodeObjects, NodeIndices\n"
                              "== store trigger SSPF on #300 fired (keys: 10)\n"
                              "== event Datasheet [D1 300] to alice\n"),
             std::string::npos)
       << outcome.out;
   EXPECT_NE(outcome.out.find("NodeObjects[1] = (empty)\n"), std::string::npos) << outcome.out;
-  // A pump that now passes would get a page of its own, which cannot be
-  // made yet: the change fails whole and is not kept.
-  EXPECT_NE(outcome.err.find("KXDBDatasheetSvcs::AddSummarySheetPage is not implemented yet"),
+  // Pump 11 now passes and takes the free place on the summary's page.
+  EXPECT_NE(outcome.out.find("== store trigger SSPF on #300 fired (keys: 11)\n"
+                             "== event Datasheet [D1 300] to alice\n"),
             std::string::npos)
-      << outcome.err;
-  EXPECT_NE(outcome.out.find("F12 = \"no\"\n"), std::string::npos) << outcome.out;
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("NodeObjects[1] = #11\n"), std::string::npos) << outcome.out;
 }
 
 }  // namespace

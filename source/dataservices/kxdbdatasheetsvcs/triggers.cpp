@@ -15,6 +15,7 @@
 #include "main.h"
 #include "mainworkers.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 #include "variantutil.h"
 
@@ -406,7 +407,8 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
         if (!page) continue;
         ScopedCurrentPage currentPage(application, page);
         OpenItem item(ctx, trigger, u"Name");
-        (void)KXDBDatasheetSvcs::GetPageDisplayName(page);
+        _bstr_t pageName;
+        KXDBDatasheetSvcs::GetPageDisplayName(page, pageName.GetAddress());
         item.End(ctx);
       }
     }
@@ -468,7 +470,8 @@ HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigg
     SAFEARRAY* chain = GetPageOverspillChain(context, page);
     IKXQAttributePtr fields;
     GetAttributeInterface(page, u"Fields", fields);
-    CheckPointerArgument(ctx, fields.GetInterfacePtr());
+    // A page of a class without field records shows no fields to record.
+    if (!fields) return S_OK;
 
     auto recordListPosition = [&](const OLECHAR* key, int32_t position, int32_t row) {
       KX_CHECK(ctx, trigger->ResetItem(_variant_t(key)));
