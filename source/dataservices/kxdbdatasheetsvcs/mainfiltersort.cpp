@@ -2,6 +2,7 @@
 // template sort of a new summary sheet.
 #include "mainfiltersort.h"
 
+#include <filesystem>
 #include <string>
 
 #include "com/wstr.h"
@@ -146,8 +147,24 @@ void Main::LoadFilterSortFile() {
   std::u16string path(folder.view());
   if (path.back() != u'\\' && path.back() != u'/') path += u'\\';
   path += u"FilterSort.xml";
-  // What the file holds up to a fault stays; the fault is only traced.
-  if (FAILED(KXDBDatasheetSvcs::ParseFilterSortFile(*this, path.c_str()))) ClearThreadErrorInfo();
+  // What the file holds up to a fault stays; the fault becomes a warning.
+  // A missing file is no fault: a site need not have one.
+  std::string narrow;
+  if (!kx_utf16_to_utf8(path, &narrow)) return;
+  for (char& c : narrow) c = c == '\\' ? '/' : c;  // the reader takes both separators
+  std::error_code ec;
+  if (!std::filesystem::exists(narrow, ec)) return;
+  if (SUCCEEDED(KXDBDatasheetSvcs::ParseFilterSortFile(*this, path.c_str()))) return;
+  std::u16string why;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+    BSTR text = nullptr;
+    if (SUCCEEDED(info->GetDescription(&text)) && text != nullptr) why = _bstr_t(text, false).view();
+    info->Release();
+  }
+  (void)m_pApplication->LogWarning(
+      _bstr_t((u"FilterSort.xml could not be read whole, the records before the fault are used: " +
+               why).c_str()));
 }
 
 HRESULT Main::ApplyTemplateFilterSort(IKXQObject* datasheet) {

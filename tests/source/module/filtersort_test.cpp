@@ -83,6 +83,9 @@ TEST_F(FilterSortTest, AMalformedFileKeepsWhatWasReadBeforeTheFault) {
   main().LoadFilterSortFile();
   EXPECT_EQ(Filter(u"A"), "F");
   EXPECT_EQ(main().FilterSorts().GetCount(), 1);
+  ASSERT_EQ(host_.application().warnings().size(), 1u);
+  EXPECT_EQ(Narrow(host_.application().warnings()[0]).rfind("FilterSort.xml could not be read whole", 0),
+            0u);
 }
 
 TEST_F(FilterSortTest, EntitiesAreRefusedAsInRequests) {
@@ -91,6 +94,7 @@ TEST_F(FilterSortTest, EntitiesAreRefusedAsInRequests) {
       "<Templates><Template Id=\"A\" FilterId=\"&x;\"/></Templates>");
   main().LoadFilterSortFile();
   EXPECT_EQ(main().FilterSorts().GetCount(), 0);
+  EXPECT_EQ(host_.application().warnings().size(), 1u);
 }
 
 TEST_F(FilterSortTest, NoFolderOrNoFileLoadsNothing) {
