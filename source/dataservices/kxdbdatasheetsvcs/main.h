@@ -10,12 +10,14 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
 #include "continuouspageadvisor.h"
 #include "kxdbdatasheetsvcs_i.h"
 #include "kxqdataserviceimpl.h"
+#include "mainfiltersort.h"
 #include "messagekit.h"
 
 struct IKXQProjectUpdate;
@@ -221,6 +223,22 @@ class Main final
   // events of other services are skipped. Throws KXComException.
   bool MergeWithPendingEvent(IDatasheetEvent* event);
 
+  // "FilterSort.xml" (mainfiltersort.cpp). LoadFilterSortFile reads the file
+  // of the templates folder once for this Main (a missing or malformed file
+  // leaves what was read before the fault; no error reaches the caller).
+  void LoadFilterSortFile();
+  // Adds a record unless its id is held (letter case not counted); true
+  // when added.
+  bool AddTemplateFilterSort(const OLECHAR* id, const OLECHAR* filterId, const OLECHAR* sortId);
+  // The template's FilterId / SortId; empty when the table has no record.
+  _bstr_t GetTemplateFilterId(std::u16string id) const;
+  _bstr_t GetTemplateSortId(std::u16string id) const;
+  const FilterSortTable& FilterSorts() const { return m_filterSort; }
+  // Sorts a new summary sheet by its template's SortId at the column of the
+  // first node of its first page's top-level data views; nothing without a
+  // SortId or such a node.
+  HRESULT ApplyTemplateFilterSort(IKXQObject* datasheet);
+
   // The one continuous-list analysis of the module, kept for the template
   // page analysed last.
   ContinuousPageHelper& GetContinuousPageHelper() { return m_continuousPageHelper; }
@@ -232,6 +250,8 @@ class Main final
   bool m_statusCopy = false;
   MainWorkers* m_pWorkers;
   ContinuousPageHelper m_continuousPageHelper;
+  FilterSortTable m_filterSort;
+  bool m_filterSortLoaded = false;
 };
 
 namespace KXDBDatasheetSvcs {
@@ -241,5 +261,7 @@ namespace KXDBDatasheetSvcs {
 // caller clears it. `templates` is the registrar's template collection
 // (borrowed, may be null).
 HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
+// Reads "FilterSort.xml" at `path` into Main's table.
+HRESULT ParseFilterSortFile(Main& main, const OLECHAR* path);
 
 }  // namespace KXDBDatasheetSvcs
