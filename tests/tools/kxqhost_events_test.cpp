@@ -69,8 +69,8 @@ TEST_F(EventsScriptTest, NewObjectsJoinTheListsThatTakeThemOnce) {
       "dump 301\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // The new pump fails the page-per-member sheet's filter and becomes a
-  // row of the list, without an event of its own.
-  EXPECT_TRUE(Has(outcome.out, "created #501\n== store changed #301: NodeObjects\n"
+  // row of the list, with its field record and revisions.
+  EXPECT_TRUE(Has(outcome.out, "created #501\n== store changed #301: NodeObjects, Fields, Revisions\n"
                                "== store created #501 (database event 1)\n"))
       << outcome.out;
   // A re-classed or re-created member already listed is not listed again.
@@ -87,7 +87,7 @@ TEST_F(EventsScriptTest, CasesClaimsAndProjects) {
       "event 16 10\n"
       "event --local 7 0 2\n"
       "! dump 300\n"
-      "! event 13 1\n");
+      "event 13 1\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // Only the page with the case loses it, with one page event.
   EXPECT_TRUE(Has(outcome.out, "## event 11 100 2\n== store changed #101: Cases\n"
@@ -103,8 +103,8 @@ TEST_F(EventsScriptTest, CasesClaimsAndProjects) {
   EXPECT_FALSE(Has(claimed, "store changed")) << claimed;
   // The deleted project takes its summary sheet with it.
   EXPECT_TRUE(Has(outcome.err, "cannot dump object 300")) << outcome.err;
-  // Composing summary sheets afresh is not built yet: said, not hidden.
-  EXPECT_TRUE(Has(outcome.err, "Composition::ComposeDatasheet is not implemented yet")) << outcome.err;
+  // An updated project has its summary sheets composed afresh.
+  EXPECT_FALSE(Has(outcome.err, "not implemented")) << outcome.err;
 }
 
 TEST_F(EventsScriptTest, MethodsAndAutomationByNumberOrName) {

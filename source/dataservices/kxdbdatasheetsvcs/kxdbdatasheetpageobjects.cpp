@@ -233,9 +233,9 @@ HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
     const IKXQAttributePtr objects = RequiredAttribute(page, u"NodeObjects");
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx, GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
-    CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+    // A page whose template is gone is no list: its node is simply emptied.
     BSTR format = nullptr;
-    KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
+    if (templatePage) KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
     const _bstr_t heldFormat(format, false);
 
     if (heldFormat.length() == 0) {
