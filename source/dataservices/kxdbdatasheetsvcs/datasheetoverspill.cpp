@@ -185,7 +185,8 @@ void OverspillUtils::CreateOverspillPage(IKXQObject* page, IKXQTemplatePage* tar
   IKXQAttributePtr link;
   GetAttributeInterface(page, u"OverspillTo", link);
   if (!link) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  SetAttributeObjectAt(link, 0, created);
+  KX_CHECK(ctx, link->PutValue(_variant_t(), _variant_t(),
+                               _variant_t(static_cast<IDispatch*>(created.GetInterfacePtr()), true)));
 }
 
 void OverspillUtils::MapRouteNodes(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,

@@ -61,6 +61,14 @@ bool SameName(const _bstr_t& a, const _bstr_t& b) {
   return kx_wcsicmp(a.length() > 0 ? a.view() : u"", b.length() > 0 ? b.view() : u"") == 0;
 }
 
+// A number's text for the C library's readers: anything beyond ASCII is no
+// digit.
+std::string Ascii(const _bstr_t& text) {
+  std::string out;
+  for (const char16_t c : text.view()) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
 // The slot views of the field and its list view: the innermost step of the
 // field's route that repeats under its owner, or the page's top-level views.
 void CollectFieldObjects(KXComException& ctx, IKXQObject* page, IKXQTemplatePage* templatePage,
@@ -157,11 +165,13 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
     entry.row = {object, i};
     bool usable = known && text.length() > 0;
     if (usable && kind == Kind::Integer) {
-      const long value = std::wcstol(reinterpret_cast<const wchar_t*>(std::u16string(text.view()).c_str()), nullptr, 10);
+      // A text that is no number keys as 0, as the list has always sorted it.
+      const std::string narrow = Ascii(text);
+      const long long value = std::strtoll(narrow.c_str(), nullptr, 10);
       entry.number = static_cast<double>(value);
-      usable = value != -2147483648L && value >= -2147483647L && value <= 2147483647L;
+      usable = value > -2147483648LL && value <= 2147483647LL;
     } else if (usable && kind == Kind::Real) {
-      const std::string narrow(text.view().begin(), text.view().end());
+      const std::string narrow = Ascii(text);
       char* end = nullptr;
       errno = 0;
       const double value = std::strtod(narrow.c_str(), &end);
