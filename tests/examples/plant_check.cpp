@@ -611,10 +611,12 @@ Problems CheckSummaries(IKXQDatabase* db) {
     for (LONG k = 1; k <= Count(ds, u"CurrentPages"); ++k) {
       ObjectPtr page = Object(db, RefId(ds, u"CurrentPages", k));
       TemplatePagePtr tp = FindTemplatePage(t, Text(page, u"PageId"));
-      if (!tp || ContinuousFormat(tp).empty()) {
-        r.Add("page", IdOf(page), "of summary sheet " + Str(dsId) + " is no continuous list");
+      if (!tp) {
+        r.Add("page", IdOf(page), "of summary sheet " + Str(dsId) + " has no template page");
         continue;
       }
+      // A page-per-member sheet: each page shows one member, or none.
+      if (ContinuousFormat(tp).empty()) continue;
       if (Text(page, u"ObjectFilter") != filter)
         r.Add("page", IdOf(page), "filter \"" + Text(page, u"ObjectFilter") + "\" differs from its datasheet's");
       ViewPtr root = RepeatingRoot(tp);

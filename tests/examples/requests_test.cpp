@@ -318,6 +318,20 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         ASSERT_TRUE(IsInteger(&o.text));
         EXPECT_NE(ClassOf(o.text), "");
       }
+    } else if (m.name == "ApplyDatasheetFilter" || m.name == "ApplyDatasheetSort" ||
+               m.name == "ListDatasheetFilters" || m.name == "ListDatasheetSorts" ||
+               m.name == "PackObjects" || m.name == "DatasheetOverspill") {
+      // A page of a summary sheet named by "TargetId".
+      ASSERT_TRUE(IsInteger(m.Attr("PageId")));
+      ObjectPtr page = Object(db_, std::stol(*m.Attr("PageId")));
+      ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+      IKXQObject* owner = nullptr;
+      ASSERT_EQ(page->GetOwner(&owner, 0), S_OK);
+      ASSERT_NE(owner, nullptr);
+      LONG ownerId = 0;
+      owner->get_Id(&ownerId);
+      owner->Release();
+      EXPECT_EQ(std::to_string(ownerId), *root.Attr("TargetId"));
     } else {
       ADD_FAILURE() << "no check for message " << m.name;
     }
