@@ -139,6 +139,7 @@ void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* c
   out.fieldNumber = GetTemplateFieldNumber(templatePage, fieldId, field);
   if (!field) GetFieldById(ctx, templatePage, fieldId, field);
   const int32_t caseId = GetDefinedCase(ctx, page, field);
+  out.templateField = field;
 
   IKXQClassViewPtr node;
   GetTemplateFieldNode(page, field, true, node);
@@ -278,6 +279,7 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
   IKXQTemplateFieldPtr field;
   GetFieldById(ctx, templatePage, fieldId, field);
   const int32_t caseId = GetDefinedCase(ctx, page, field);
+  out.templateField = field;
 
   IKXQAttributePtr objects;
   GetAttributeInterface(page, u"NodeObjects", objects);
