@@ -234,4 +234,29 @@ TEST_F(FieldSetterTest, ARadioChoiceStoresItsTextAndTheRecordItsNumber) {
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "");
 }
 
+// Every write of a setter that creates an object fails in turn: the call
+// fails and the store is exactly as it was, the last write included.
+TEST(SetterTransactionTest, AStoreFailureAtAnyWriteLeavesTheStoreAsItWas) {
+  int failedCalls = 0;
+  for (long write = 1; write < 200; ++write) {
+    SetterHost host;
+    host.store().FailWriteAfter(write);
+    const auto result = host.Send(u"SetRealField", u"<SetRealField PageId=\"41\" FieldId=\"2\" "
+                                                   u"Value=\"7\" Prefix=\"~\" ConfirmedClass=\"Pump\"/>");
+    host.store().FailWriteAfter(0);
+    if (SUCCEEDED(result.hr)) {
+      EXPECT_EQ(host.Value(std::stol(host.Value(kEmptyPage, u"NodeObjects").substr(1)), u"Flow"), "7");
+      break;
+    }
+    ++failedCalls;
+    EXPECT_TRUE(result.events.empty());
+    EXPECT_EQ(host.Count(kEmptyPage, u"NodeObjects"), 0) << write;
+    EXPECT_EQ(host.Count(kEmptyPage2, u"NodeObjects"), 0) << write;
+    EXPECT_EQ(host.Value(kEmptyPage, u"Fields", 2), "") << write;
+    EXPECT_EQ(host.Count(kEmptyPage, u"Fields"), 9) << write;
+  }
+  // Creating, placing, filling and writing take several writes.
+  EXPECT_GT(failedCalls, 5);
+}
+
 }  // namespace
