@@ -198,7 +198,7 @@ void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQOb
 
 HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQObject* page,
                                        int32_t fieldId, int32_t index, IKXQFieldValue* holder,
-                                       const VARIANT& position, const OLECHAR* value) {
+                                       const VARIANT& /*position*/, const OLECHAR* value) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::CheckPermanentFilterMembership");
   CheckPointerArgument(ctx, datasheet);
   CheckPointerArgument(ctx, page);
@@ -241,10 +241,10 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   }
   if (!object) return S_OK;
 
+  // "KX_CLAIM_ONLY" is handed over as that text, any other filter as the
+  // schema's.
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(main.m_pSchema, owner, &filter));
-  // The filter is the permanent one for the whole sheet: the object counts
-  // as passing only when the filter takes it.
   if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet)) {
     return S_OK;
   }
@@ -252,7 +252,6 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   _bstr_t name;
   CheckPointerArgument(ctx, holder);
   KX_CHECK(ctx, holder->get_Name(name.GetAddress()));
-  (void)position;
   const std::u16string alert = kx_format(
       u"'%ls' = '%ls' did not pass summary list membership requirements defined by Permanent "
       u"Filter",
