@@ -48,11 +48,9 @@ TEST_F(KxqhostSettersTest, ARowThatFailsThePermanentFilterShowsTheAlertAndSFalse
                              "membership requirements defined by Permanent Filter</Message>"),
             std::string::npos)
       << outcome.out;
-  // The one event is the row removal's, which tells the clients of the rows
-  // that moved up.
-  const size_t event = outcome.out.find("== event DataField [F1 1071]");
-  EXPECT_NE(event, std::string::npos) << outcome.out;
-  EXPECT_EQ(outcome.out.find("== event", event + 1), std::string::npos) << outcome.out;
+  // Only the page model's notice of the row that came and went.
+  EXPECT_NE(outcome.out.find("== event DataField [F1 1071] to bob\n"), std::string::npos);
+  EXPECT_EQ(outcome.out.find("== event", outcome.out.find("== event") + 1), std::string::npos);
   EXPECT_NE(outcome.err.find("host: begin object creation\nhost: end object creation\n"),
             std::string::npos)
       << outcome.err;
