@@ -202,8 +202,22 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
     if (Status() != 4) {
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(at.page, Status(), &issued));
     }
-    // The fields need the field model's live writers, which this build does
-    // not have: a page event carries the page's other lists only.
+    IKXQAttributePtr fields;
+    GetAttributeInterface(at.page, u"Fields", fields);
+    IKXQAttributePtr issuedFields;
+    bool templateChanged = false;
+    if (issued) GetAttributeInterface(issued, u"Fields", issuedFields);
+    if (issuedFields) {
+      KX_CHECK(ctx, IsTemplateChecknumChanged(context, at.page, issuedFields, Status(),
+                                              &templateChanged));
+    }
+    const int32_t fieldCount = fields ? GetAttributeCount(fields) : 0;
+    for (int32_t f = 1; f <= fieldCount; ++f) {
+      BSTR element = nullptr;
+      const HRESULT hr = WriteField(context, at.page, templatePage, f, Status(), true, fields,
+                                    issuedFields, templateChanged, &element);
+      AppendText(ctx, *writer, ItemText(hr, element));
+    }
 
     IKXQAttributePtr units;
     GetAttributeInterface(at.page, u"Units", units);
