@@ -823,6 +823,29 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
   return ctx.Return();
 }
 
+namespace {
+
+// The stored form's record of the field at `position`: its live value
+// against `otherText` (may be null), its id as "FieldId".
+void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* page,
+                    IKXQTemplatePage* templatePage, IKXQAttribute* fields, int32_t position,
+                    BSTR otherText, KXFieldData& record) {
+  CheckPointerArgument(ctx, context.m_pMain);
+  _bstr_t stored;
+  IKXQTemplateFieldPtr field;
+  FieldAt(ctx, context, templatePage, fields, position, false, stored, field);
+  CheckPointerArgument(ctx, field.GetInterfacePtr());
+  const FieldKindTraits& traits = KindOf(ctx, field);
+  const HRESULT filled =
+      FillFieldData(ctx, traits, context, page, field, position, 1, stored, otherText, record);
+  if (FAILED(filled)) Raise(ctx, filled);
+  LONG nodeId = -1;
+  KX_CHECK(ctx, field->get_Id(&nodeId));
+  record.fieldId = nodeId;
+}
+
+}  // namespace
+
 HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t position,
                               IKXQAttribute* fields, BSTR* out) {
@@ -830,19 +853,8 @@ HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
   try {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
-    CheckPointerArgument(ctx, context.m_pMain);
-    _bstr_t stored;
-    IKXQTemplateFieldPtr field;
-    FieldAt(ctx, context, templatePage, fields, position, false, stored, field);
-    CheckPointerArgument(ctx, field.GetInterfacePtr());
-    const FieldKindTraits& traits = KindOf(ctx, field);
     KXFieldData record;
-    const HRESULT filled =
-        FillFieldData(ctx, traits, context, page, field, position, 1, stored, nullptr, record);
-    if (FAILED(filled)) Raise(ctx, filled);
-    LONG nodeId = -1;
-    KX_CHECK(ctx, field->get_Id(&nodeId));
-    record.fieldId = nodeId;
+    FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record);
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataDefinition, -1));
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -855,11 +867,6 @@ HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage
   try {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
-    CheckPointerArgument(ctx, context.m_pMain);
-    _bstr_t stored;
-    IKXQTemplateFieldPtr field;
-    FieldAt(ctx, context, templatePage, fields, position, false, stored, field);
-    CheckPointerArgument(ctx, field.GetInterfacePtr());
     IKXQObjectPtr issued;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(page, 1, &issued));
     _bstr_t otherText;
@@ -868,14 +875,8 @@ HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage
       GetAttributeInterface(issued, u"Fields", issuedFields);
       otherText = StoredText(issuedFields, position);
     }
-    const FieldKindTraits& traits = KindOf(ctx, field);
     KXFieldData record;
-    const HRESULT filled =
-        FillFieldData(ctx, traits, context, page, field, position, 1, stored, otherText, record);
-    if (FAILED(filled)) Raise(ctx, filled);
-    LONG nodeId = -1;
-    KX_CHECK(ctx, field->get_Id(&nodeId));
-    record.fieldId = nodeId;
+    FillStoredForm(ctx, context, page, templatePage, fields, position, otherText, record);
     if (context.m_continuousPage) record.index = RowOf(context, position);
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataFull, -1));
   }

@@ -1,6 +1,7 @@
-// The "DataField" change event: written when the host delivers it, from the
-// store as it is then, with the loader's field writers; on continuous lists
-// the removal of rows whose objects are gone and the rows' revisions.
+// The field writers' stored and full forms, and the "DataField" change
+// event: written when the host delivers it, from the store as it is then,
+// with the loader's field writers; on continuous lists the removal of rows
+// whose objects are gone and the rows' revisions.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "kxattributeutils.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "loaddatasheet.h"
 #include "main.h"
 #include "support/pagesfixture.h"
 
@@ -51,6 +53,32 @@ class DataFieldEventTest : public ::testing::Test {
   const std::string fixture_ = FieldsPlant();
   PagesHost host_{fixture_.c_str()};
 };
+
+TEST_F(DataFieldEventTest, TheStoredAndTheFullFormOfAField) {
+  PageLoadContext context(&host_.main());
+  IKXQTemplatePagePtr templatePage;
+  ASSERT_EQ(KXDBDatasheetSvcs::GetTemplatePage(&host_.app(), host_.Object(21), &templatePage, 1),
+            S_OK);
+  IKXQAttributePtr fields = List(21, u"Fields");
+  BSTR text = nullptr;
+  // The stored form keeps the presentation, never the value or state.
+  ASSERT_EQ(WriteFieldValueByType(context, host_.Object(21), templatePage, 1, fields, &text), S_OK);
+  EXPECT_EQ(Narrow(_bstr_t(text, false).view()),
+            "<String FieldId=\"1\" Alignment=\"1\" VerticalAlignment=\"0\"/>");
+  // The full form carries the live value and its change against the issued
+  // copy ("P-100").
+  ASSERT_EQ(WriteFields(context, host_.Object(21), templatePage, 1, fields, &text), S_OK);
+  EXPECT_EQ(Narrow(_bstr_t(text, false).view()),
+            "<String FieldId=\"1\" Alignment=\"1\" VerticalAlignment=\"0\" State=\"256\" "
+            "Value=\"P-101\"/>");
+  ASSERT_EQ(WriteFields(context, host_.Object(21), templatePage, 3, fields, &text), S_OK);
+  EXPECT_EQ(Narrow(_bstr_t(text, false).view()),
+            "<Integer FieldId=\"3\" Alignment=\"0\" VerticalAlignment=\"0\" State=\"5\" "
+            "Value=\"1450\"/>");
+  // A position without template field fails.
+  EXPECT_TRUE(FAILED(WriteFields(context, host_.Object(21), templatePage, 40, fields, &text)));
+  EXPECT_EQ(text, nullptr);
+}
 
 TEST_F(DataFieldEventTest, ChangedFieldsAreWrittenLiveAndTheListGrowsOnlyAtItsEnd) {
   IKXQAttributePtr tag = List(10, u"Tag");
