@@ -75,6 +75,13 @@ TEST_F(DataFieldEventTest, TheStoredAndTheFullFormOfAField) {
   EXPECT_EQ(Narrow(_bstr_t(text, false).view()),
             "<Integer FieldId=\"3\" Alignment=\"0\" VerticalAlignment=\"0\" State=\"5\" "
             "Value=\"1450\"/>");
+  // After a template change a field's record is looked for by its id: the
+  // issued copy holds field 3's record at position 3, and that record is
+  // the one compared, wherever the field now stands.
+  IKXQAttributePtr issuedFields = List(22, u"Fields");
+  EXPECT_EQ(ReadFieldDataAt(context, 3, -1, 1, issuedFields), 3);
+  EXPECT_EQ(ReadFieldDataAt(context, 1, -1, 1, issuedFields), 1);
+  EXPECT_EQ(ReadFieldDataAt(context, 9, -1, 1, issuedFields), -1);
   // A position without template field fails.
   EXPECT_TRUE(FAILED(WriteFields(context, host_.Object(21), templatePage, 40, fields, &text)));
   EXPECT_EQ(text, nullptr);
