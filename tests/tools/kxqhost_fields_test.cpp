@@ -94,5 +94,24 @@ TEST_F(FieldsCliTest, OpenPageOfAContinuousListWritesItsRows) {
   EXPECT_EQ(opened.err, "");
 }
 
+TEST_F(FieldsCliTest, AContinuousListIsComparedWithTheOtherListsLiveRows) {
+  const Outcome compared = Host(
+      {"request", "ComparePages", "-"},
+      "<XMLMessage TargetId=\"30\" Status=\"1\"><ComparePages PageId=\"31\" "
+      "DocumentId2=\"40\" Status2=\"1\"/></XMLMessage>");
+  ASSERT_EQ(compared.status, 0) << compared.err;
+  // Row 0 against the other list's row 0 (pump 34): the tag differs, the
+  // speed does not; row 1 has nothing to compare with.
+  EXPECT_NE(compared.out.find("<ShowStringField PageId=\"31\" FieldId=\"2\" Alignment=\"0\" "
+                              "VerticalAlignment=\"0\" State=\"256\" Value=\"P-201\" "
+                              "Index=\"0\"/><ShowIntegerField PageId=\"31\" FieldId=\"3\" "
+                              "Alignment=\"0\" VerticalAlignment=\"0\" State=\"0\" "
+                              "Value=\"900\" Index=\"0\"/>"),
+            std::string::npos)
+      << compared.out;
+  EXPECT_NE(compared.out.find("State=\"256\" Value=\"950\" Index=\"1\"/>"), std::string::npos)
+      << compared.out;
+}
+
 }  // namespace
 }  // namespace kxqtest

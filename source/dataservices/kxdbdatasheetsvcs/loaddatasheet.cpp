@@ -706,6 +706,9 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     }
     ClearThreadErrorInfo();
     if (holder) {
+      // The other version's live value is a record of the field's kind,
+      // also where that page stores no text for the field.
+      if (other.typeId == kFieldCleared) other.typeId = traits.kind;
       try {
         ReadLiveValue(ctx, traits, comparisonPage, field, holder, at, other);
         if (traits.kind == kFieldRadio) ToOptionNumber(ctx, field, other);
