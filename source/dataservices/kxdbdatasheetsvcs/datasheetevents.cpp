@@ -106,6 +106,15 @@ struct EventPage {
   ScopedCurrentPage currentPage;
 };
 
+// The template page of an event's page; none is a failure.
+IKXQTemplatePagePtr TemplatePageOf(KXComException& ctx, IKXQApplication* application,
+                                   const EventPage& at, int32_t status) {
+  IKXQTemplatePagePtr templatePage;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage, status));
+  CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+  return templatePage;
+}
+
 // "TargetId" (the datasheet's id) and "Status" of a page's event.
 void WritePageHead(KXComException& ctx, ikxXMLStringWriter& writer, const EventPage& at,
                    int32_t status) {
@@ -189,10 +198,7 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
   return Serialize(u"KXPageEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main);
     EventPage at(ctx, application, TargetId());
-    IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage,
-                                                     Status()));
-    CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+    const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, application, at, Status());
     _com_ptr_t<ikxXMLStringWriter> writer =
         OpenMessage(ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
     PageLoadContext context(main);
@@ -371,9 +377,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
   return Serialize(u"KXDataFieldEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main);
     EventPage at(ctx, application, TargetId());
-    IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage, Status()));
-    CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+    const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, application, at, Status());
     if (at.datasheet) {
       IKXQAttributePtr dirty;
       GetAttributeInterface(at.datasheet, u"Dirty", dirty);
