@@ -6,7 +6,6 @@
 // Printed first: both times and the ratio 10,000 / 1,000 for each, with the
 // n log n bound (13.3): composition and sorting must grow no faster.
 #include <benchmark/benchmark.h>
-
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -54,8 +53,9 @@ std::string Fixture(int pumps) {
   <value attribute="Fields">&lt;Integer FieldId="3" Index="0" Value=""/&gt;</value></object>
 )";
   for (int p = 0; p < pumps; ++p) {
-    xml += " <object id=\"" + std::to_string(1000 + p) + "\" class=\"Pump\"><value attribute=\"Name\">P-" +
-           std::to_string(p) + "</value><value attribute=\"Speed\">" + std::to_string((p * 7919) % 1000) +
+    xml += " <object id=\"" + std::to_string(1000 + p) +
+           "\" class=\"Pump\"><value attribute=\"Name\">P-" + std::to_string(p) +
+           "</value><value attribute=\"Speed\">" + std::to_string((p * 7919) % 1000) +
            "</value></object>\n";
   }
   return xml + "</objects></store>\n";
@@ -110,10 +110,11 @@ class List {
   // afterwards.
   bool Round(double* compose, double* sort) {
     std::clock_t start = std::clock();
-    const auto composed = host_.Request(
-        u"ApplyDatasheetFilter",
-        u"<XMLMessage TargetId=\"T\" Status=\"1\"><ApplyDatasheetFilter PageId=\"11\" FilterId=\"\" "
-        u"Attach=\"0\"/></XMLMessage>");
+    const auto composed =
+        host_.Request(u"ApplyDatasheetFilter",
+                      u"<XMLMessage TargetId=\"T\" Status=\"1\"><ApplyDatasheetFilter "
+                      u"PageId=\"11\" FilterId=\"\" "
+                      u"Attach=\"0\"/></XMLMessage>");
     *compose = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     start = std::clock();
     const auto sorted = host_.Request(
@@ -172,12 +173,14 @@ int main(int argc, char** argv) {
     }
   }
   const double bound = 10000.0 * std::log(10000.0) / (1000.0 * std::log(1000.0));
-  std::printf("Composing a continuous summary list: 1,000 members %.3f s, 10,000 members %.3f s; "
-              "ratio %.2f (n log n bound %.2f, target at most 15)\n",
-              compose[0], compose[1], compose[1] / compose[0], bound);
-  std::printf("Sorting it (CLD on an integer column): 1,000 rows %.3f s, 10,000 rows %.3f s; "
-              "ratio %.2f (n log n bound %.2f, target at most 15)\n",
-              sort[0], sort[1], sort[1] / sort[0], bound);
+  std::printf(
+      "Composing a continuous summary list: 1,000 members %.3f s, 10,000 members %.3f s; "
+      "ratio %.2f (n log n bound %.2f, target at most 15)\n",
+      compose[0], compose[1], compose[1] / compose[0], bound);
+  std::printf(
+      "Sorting it (CLD on an integer column): 1,000 rows %.3f s, 10,000 rows %.3f s; "
+      "ratio %.2f (n log n bound %.2f, target at most 15)\n",
+      sort[0], sort[1], sort[1] / sort[0], bound);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

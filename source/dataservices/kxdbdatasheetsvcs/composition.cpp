@@ -33,28 +33,10 @@ void RaiseIfFailed(KXComException& ctx, HRESULT hr) {
   ThrowIfFailed(ctx);
 }
 
-// The views of a SAFEARRAY of VT_DISPATCH class views, in order (the array
-// is destroyed).
-std::vector<IKXQClassViewPtr> TakeViews(SAFEARRAY* array) {
-  std::vector<IKXQClassViewPtr> views;
-  VariantUtil::SafeArrayVector vector(array, true);
-  for (int32_t i = 0; i < vector.Count(); ++i) {
-    IKXQClassView* view = nullptr;
-    if (FAILED(vector.GetInterfaceAt(i, &view)) || view == nullptr) {
-      ClearThreadErrorInfo();
-      continue;
-    }
-    IKXQClassViewPtr held;
-    held.Attach(view);
-    views.push_back(held);
-  }
-  return views;
-}
-
 std::vector<IKXQClassViewPtr> ChildViews(KXComException& ctx, IKXQClassView* view) {
   SAFEARRAY* children = nullptr;
   KX_CHECK(ctx, view->get_Children(&children));
-  return TakeViews(children);
+  return Composition::ClassViews(children);
 }
 
 IKXQTemplatePagePtr RequiredTemplatePage(KXComException& ctx, Main& main, IKXQObject* page) {
@@ -125,7 +107,8 @@ IKXQAttributePtr RequiredAttribute(KXComException& ctx, IKXQObject* object, cons
 }
 
 void PutText(IKXQAttribute* attribute, int32_t index, const _bstr_t& text) {
-  SetAttributeValueAt(attribute, index, text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"");
+  SetAttributeValueAt(attribute, index,
+                      text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"");
 }
 
 std::vector<_bstr_t> ReadTexts(IKXQAttribute* attribute) {
@@ -145,7 +128,7 @@ _bstr_t TextAt(const std::vector<_bstr_t>& texts, int32_t position) {
 using Composition::ListRow;
 
 void RewriteRows(KXComException& ctx, IKXQObject* page, const ContinuousPageHelper& helper,
-                     const std::vector<ListRow>& rows, const std::vector<_bstr_t>& blanks) {
+                 const std::vector<ListRow>& rows, const std::vector<_bstr_t>& blanks) {
   const int32_t P = helper.FirstRowPosition();
   const int32_t F = helper.FirstRepeatingField();
   const int32_t R = helper.FieldsPerRow();
@@ -170,17 +153,21 @@ void RewriteRows(KXComException& ctx, IKXQObject* page, const ContinuousPageHelp
   ResizeAttributeValues(objects, 0);
   ResizeAttributeValues(objects, P - 1 + n);
   for (int32_t i = 0; i < static_cast<int32_t>(fixed.size()); ++i) {
-    if (fixed[static_cast<size_t>(i)]) SetAttributeObjectAt(objects, i + 1, fixed[static_cast<size_t>(i)]);
+    if (fixed[static_cast<size_t>(i)])
+      SetAttributeObjectAt(objects, i + 1, fixed[static_cast<size_t>(i)]);
   }
-  for (int32_t r = 0; r < n; ++r) SetAttributeObjectAt(objects, P + r, rows[static_cast<size_t>(r)].object);
+  for (int32_t r = 0; r < n; ++r)
+    SetAttributeObjectAt(objects, P + r, rows[static_cast<size_t>(r)].object);
 
   if (fields && R > 0) {
     if (GetAttributeCount(fields) != F - 1 + R * n) ResizeAttributeValues(fields, F - 1 + R * n);
     for (int32_t r = 0; r < n; ++r) {
       const int32_t o = rows[static_cast<size_t>(r)].oldRow;
       for (int32_t c = 0; c < R; ++c) {
-        const _bstr_t source = o < 0 ? (c < static_cast<int32_t>(blanks.size()) ? blanks[static_cast<size_t>(c)] : _bstr_t())
-                                     : TextAt(oldFields, F + o * R + c);
+        const _bstr_t source =
+            o < 0 ? (c < static_cast<int32_t>(blanks.size()) ? blanks[static_cast<size_t>(c)]
+                                                             : _bstr_t())
+                  : TextAt(oldFields, F + o * R + c);
         PutText(fields, F + r * R + c, Restamped(ctx, source, r, o < 0));
       }
     }
@@ -190,7 +177,8 @@ void RewriteRows(KXComException& ctx, IKXQObject* page, const ContinuousPageHelp
     for (int32_t r = 0; r < n; ++r) {
       const int32_t o = rows[static_cast<size_t>(r)].oldRow;
       for (int32_t k = 0; k < W; ++k) {
-        PutText(revisions, V + 1 + r * W + k, o < 0 ? _bstr_t() : TextAt(oldRevisions, V + 1 + o * W + k));
+        PutText(revisions, V + 1 + r * W + k,
+                o < 0 ? _bstr_t() : TextAt(oldRevisions, V + 1 + o * W + k));
       }
     }
   }
@@ -204,14 +192,15 @@ std::vector<_bstr_t> BlankTexts(IKXQObject* page, const ContinuousPageHelper& he
   GetAttributeInterface(page, u"Fields", fields);
   for (int32_t c = 0; c < helper.FieldsPerRow(); ++c) {
     const int32_t position = helper.FirstRepeatingField() + c;
-    blanks.push_back(fields && position <= GetAttributeCount(fields) ? ValueText(fields, position) : _bstr_t());
+    blanks.push_back(fields && position <= GetAttributeCount(fields) ? ValueText(fields, position)
+                                                                     : _bstr_t());
   }
   return blanks;
 }
 
 HRESULT ComposeContinuousList(Main& main, const VARIANT& filter, IKXQObject* datasheet,
-                              IKXQObject* page, bool restricted, bool ignoreClaims,
-                              int32_t* count, IKXQTrigger* trigger) {
+                              IKXQObject* page, bool restricted, bool ignoreClaims, int32_t* count,
+                              IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"Composition::ComposeContinuousList");
   try {
     CheckPointerArgument(ctx, count);
@@ -309,7 +298,8 @@ void WriteBackRow(KXComException& ctx, IKXQApplication* application, const ListR
                   const ListRowEntry& target, IKXQClassView* targetItem) {
   ScopedCurrentPage currentPage(application, target.page);
   const bool hasObject = static_cast<bool>(row.placed);
-  if (target.vectorRow && !hasObject) FieldUtils::UpdateHiddenObjects(target.page, targetItem, true);
+  if (target.vectorRow && !hasObject)
+    FieldUtils::UpdateHiddenObjects(target.page, targetItem, true);
   GetPageNodeObjects(target.page, targetItem, row.placed, hasObject);
   if (row.children.empty()) return;
   const std::vector<IKXQClassViewPtr> subViews = ChildViews(ctx, targetItem);
@@ -328,13 +318,38 @@ void WriteBackRow(KXComException& ctx, IKXQApplication* application, const ListR
 
 namespace Composition {
 
+std::vector<IKXQClassViewPtr> ClassViews(SAFEARRAY* array) {
+  std::vector<IKXQClassViewPtr> views;
+  VariantUtil::SafeArrayVector vector(array, true);
+  for (int32_t i = 0; i < vector.Count(); ++i) {
+    IKXQClassView* view = nullptr;
+    if (FAILED(vector.GetInterfaceAt(i, &view)) || view == nullptr) {
+      ClearThreadErrorInfo();
+      continue;
+    }
+    IKXQClassViewPtr held;
+    held.Attach(view);
+    views.push_back(held);
+  }
+  return views;
+}
+
+bool SameObject(IUnknown* a, IUnknown* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  _com_ptr_t<IUnknown> left;
+  _com_ptr_t<IUnknown> right;
+  (void)a->QueryInterface(kx_uuidof<IUnknown>(), reinterpret_cast<void**>(&left));
+  (void)b->QueryInterface(kx_uuidof<IUnknown>(), reinterpret_cast<void**>(&right));
+  return left.GetInterfacePtr() == right.GetInterfacePtr();
+}
+
 HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>& views) {
   KXComException ctx = KXComException::Silent(u"Composition::GetTopLevelDataViews");
   try {
     CheckPointerArgument(ctx, templatePage);
     SAFEARRAY* nodes = nullptr;
     KX_CHECK(ctx, templatePage->get_RootNodes(&nodes));
-    for (const IKXQClassViewPtr& view : TakeViews(nodes)) {
+    for (const IKXQClassViewPtr& view : Composition::ClassViews(nodes)) {
       IKXQClassViewPtr parent;
       KX_CHECK(ctx, view->get_Parent(&parent));
       if (!parent) views.Add(view.GetInterfacePtr());
@@ -403,7 +418,7 @@ void RenumberPages(Main& main, IKXQObject* datasheet) {
       SAFEARRAY* nodes = nullptr;
       KX_CHECK(ctx, templatePage->get_RootNodes(&nodes));
       ComPtrArray<IKXQClassView> views;
-      for (const IKXQClassViewPtr& root : TakeViews(nodes)) {
+      for (const IKXQClassViewPtr& root : Composition::ClassViews(nodes)) {
         views.Add(root);
         CollectDataViews(root, views);
       }
@@ -431,9 +446,8 @@ void RenumberPages(Main& main, IKXQObject* datasheet) {
   SetAttributeLong(datasheet, u"NumberOfPages", count, -1);
 }
 
-HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet,
-                         IKXQObject* page, bool continuous, bool ignoreClaims, int32_t* count,
-                         IKXQTrigger* trigger) {
+HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet, IKXQObject* page,
+                         bool continuous, bool ignoreClaims, int32_t* count, IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"Composition::ComposeDatasheet");
   try {
     CheckPointerArgument(ctx, count);
@@ -497,8 +511,8 @@ HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datashee
         if (id <= 0 || ids.Find(id, &at)) continue;
         if (!acceptance.Accepts(ctx, application, object)) continue;
         if (!IsObjectInFilter(application, filter, object, datasheet, trigger)) continue;
-        KX_CHECK(ctx, main.Workers().AddSummarySheetPage(main, object, datasheet, templatePage,
-                                                          false));
+        KX_CHECK(ctx,
+                 main.Workers().AddSummarySheetPage(main, object, datasheet, templatePage, false));
         ids.Add(id);
       }
     }

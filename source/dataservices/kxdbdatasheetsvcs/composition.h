@@ -38,12 +38,18 @@ struct ListRowEntry {
   IKXQObjectPtr placed;
   std::vector<std::unique_ptr<ListRowEntry>> children;
   const ListRowEntry* target = nullptr;  // not owned
-  bool vectorRow = false;               // made from a vector attribute
+  bool vectorRow = false;                // made from a vector attribute
 };
 
 using ListRows = std::vector<std::unique_ptr<ListRowEntry>>;
 
 namespace Composition {
+
+// The data views of a SAFEARRAY of VT_DISPATCH class views, in order, null
+// elements left out; the array is destroyed.
+std::vector<IKXQClassViewPtr> ClassViews(SAFEARRAY* array);
+// Whether two pointers are one COM object (two nulls are).
+bool SameObject(IUnknown* a, IUnknown* b);
 
 // The template page's root data views without a parent, appended to
 // `views`.
@@ -67,9 +73,8 @@ void RenumberPages(Main& main, IKXQObject* datasheet);
 // the rows of the continuous-list `page`. *count is -1 first; afterwards
 // the number of members (rows). `trigger` (may be null): the summary's
 // permanent-filter trigger, which records the filter tests.
-HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet,
-                         IKXQObject* page, bool continuous, bool ignoreClaims, int32_t* count,
-                         IKXQTrigger* trigger);
+HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet, IKXQObject* page,
+                         bool continuous, bool ignoreClaims, int32_t* count, IKXQTrigger* trigger);
 
 // The key of "Fields" position `position` of the continuous-list page
 // analysed by `helper`: its decimal text below the first repeating field,

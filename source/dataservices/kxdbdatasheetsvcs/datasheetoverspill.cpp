@@ -1,6 +1,7 @@
 #include "datasheetoverspill.h"
 
 #include "com/wstr.h"
+#include "composition.h"
 #include "fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -32,7 +33,9 @@ _bstr_t TemplateName(IKXQTemplate* tmpl) {
   return name;
 }
 
-const OLECHAR* Text(const _bstr_t& text) { return text.length() > 0 ? static_cast<const OLECHAR*>(text) : u""; }
+const OLECHAR* Text(const _bstr_t& text) {
+  return text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"";
+}
 
 int32_t DefaultCase(IKXQObject* datasheet) {
   IKXQAttributePtr value;
@@ -40,28 +43,10 @@ int32_t DefaultCase(IKXQObject* datasheet) {
   return value ? GetAttributeAsInteger(value) : 0;
 }
 
-bool SameObject(IUnknown* a, IUnknown* b) {
-  if (a == nullptr || b == nullptr) return a == b;
-  _com_ptr_t<IUnknown> ua;
-  _com_ptr_t<IUnknown> ub;
-  (void)a->QueryInterface(kx_uuidof<IUnknown>(), reinterpret_cast<void**>(&ua));
-  (void)b->QueryInterface(kx_uuidof<IUnknown>(), reinterpret_cast<void**>(&ub));
-  return ua.GetInterfacePtr() == ub.GetInterfacePtr();
-}
-
-std::vector<IKXQClassViewPtr> RootNodes(KXComException& ctx, IKXQTemplatePage* templatePage) {
-  std::vector<IKXQClassViewPtr> views;
+std::vector<IKXQClassViewPtr> RootNodesOf(KXComException& ctx, IKXQTemplatePage* templatePage) {
   SAFEARRAY* nodes = nullptr;
   KX_CHECK(ctx, templatePage->get_RootNodes(&nodes));
-  VariantUtil::SafeArrayVector vector(nodes, true);
-  for (int32_t i = 0; i < vector.Count(); ++i) {
-    IKXQClassView* view = nullptr;
-    if (FAILED(vector.GetInterfaceAt(i, &view)) || view == nullptr) continue;
-    IKXQClassViewPtr held;
-    held.Attach(view);
-    views.push_back(held);
-  }
-  return views;
+  return Composition::ClassViews(nodes);
 }
 
 void Copy(const ComPtrArray<IKXQClassView>& from, ComPtrArray<IKXQClassView>& to) {
@@ -128,7 +113,8 @@ void OverspillUtils::OverspillAttribute(IKXQObject* page, IKXQClassView* view, c
   KX_CHECK(ctx, FindMembersByName(view, name, nodes));
   ComPtrArray<IKXQObject> entries;
   IKXQFieldValuePtr holder;
-  if (nodes.GetCount() == 0 || !FieldUtils::GetObjectVector(page, nodes.GetAt(0), entries, holder)) {
+  if (nodes.GetCount() == 0 ||
+      !FieldUtils::GetObjectVector(page, nodes.GetAt(0), entries, holder)) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Template '%ls' overspill attribute '%ls' is not a vector",
                             Text(TemplateName(m_template)), name);
@@ -176,7 +162,8 @@ void OverspillUtils::CreateOverspillPage(IKXQObject* page, IKXQTemplatePage* tar
                                          IKXQObjectPtr& created) {
   KXComException ctx(u"OverspillUtils::CreateOverspillPage");
   created = nullptr;
-  if (page == nullptr || target == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  if (page == nullptr || target == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   IKXQObjectPtr datasheet = m_datasheet;
   if (!datasheet) GetOwnerObject(page, datasheet);
   KX_CHECK(ctx, target->CreatePage(datasheet, m_primary, DefaultCase(datasheet), 1, &created));
@@ -185,8 +172,9 @@ void OverspillUtils::CreateOverspillPage(IKXQObject* page, IKXQTemplatePage* tar
   IKXQAttributePtr link;
   GetAttributeInterface(page, u"OverspillTo", link);
   if (!link) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  KX_CHECK(ctx, link->PutValue(_variant_t(), _variant_t(),
-                               _variant_t(static_cast<IDispatch*>(created.GetInterfacePtr()), true)));
+  KX_CHECK(ctx,
+           link->PutValue(_variant_t(), _variant_t(),
+                          _variant_t(static_cast<IDispatch*>(created.GetInterfacePtr()), true)));
 }
 
 void OverspillUtils::MapRouteNodes(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,
@@ -196,12 +184,13 @@ void OverspillUtils::MapRouteNodes(IKXQObject* page, const ComPtrArray<IKXQClass
   mapped.RemoveAll();
   IKXQTemplatePagePtr templatePage;
   KX_CHECK(ctx, GetTemplatePage(m_pOwner->m_pApplication, page, &templatePage, 1));
-  if ((templatePage && SameObject(templatePage, target)) || (!templatePage && target == nullptr)) {
+  if ((templatePage && Composition::SameObject(templatePage, target)) ||
+      (!templatePage && target == nullptr)) {
     Copy(nodes, mapped);
     return;
   }
   if (target != nullptr) {
-    for (const IKXQClassViewPtr& root : RootNodes(ctx, target)) {
+    for (const IKXQClassViewPtr& root : RootNodesOf(ctx, target)) {
       FindRouteNodes(root, name, mapped);
       if (mapped.GetCount() > 0) break;
     }
@@ -213,10 +202,10 @@ void OverspillUtils::MapRouteNodes(IKXQObject* page, const ComPtrArray<IKXQClass
       KX_CHECK(ctx, target->get_Template(&targetTemplate));
       targetName = TemplateName(targetTemplate);
     }
-    ThrowKXComExceptionHrAt(
-        ctx, KX_HERE(kFile), E_FAIL,
-        u"Template '%ls' cannot overspill onto template '%ls' as no equivalent overspill route (%ls) exists",
-        Text(TemplateName(m_template)), Text(targetName), name);
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Template '%ls' cannot overspill onto template '%ls' as no equivalent "
+                            u"overspill route (%ls) exists",
+                            Text(TemplateName(m_template)), Text(targetName), name);
   }
 }
 
@@ -227,17 +216,12 @@ void OverspillUtils::FindRouteNodes(IKXQClassView* view, const OLECHAR* name,
   if (nodes.GetCount() > 0) return;
   SAFEARRAY* children = nullptr;
   KX_CHECK(ctx, view->get_Children(&children));
-  VariantUtil::SafeArrayVector vector(children, true);
-  for (int32_t i = 0; i < vector.Count(); ++i) {
-    IKXQClassView* child = nullptr;
-    if (FAILED(vector.GetInterfaceAt(i, &child)) || child == nullptr) continue;
-    IKXQClassViewPtr held;
-    held.Attach(child);
-    FindRouteNodes(held, name, nodes);
-  }
+  for (const IKXQClassViewPtr& child : Composition::ClassViews(children))
+    FindRouteNodes(child, name, nodes);
 }
 
-int32_t OverspillUtils::CountChainCapacity(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,
+int32_t OverspillUtils::CountChainCapacity(IKXQObject* page,
+                                           const ComPtrArray<IKXQClassView>& nodes,
                                            const OLECHAR* name) {
   KXComException ctx(u"OverspillUtils::CountChainCapacity");
   ComPtrArray<IKXQObject> chain;
@@ -260,7 +244,8 @@ int32_t OverspillUtils::CountChainCapacity(IKXQObject* page, const ComPtrArray<I
 }
 
 void OverspillUtils::PlaceVectorEntries(IKXQObject* page, const ComPtrArray<IKXQClassView>& nodes,
-                                        const OLECHAR* name, const ComPtrArray<IKXQObject>& entries) {
+                                        const OLECHAR* name,
+                                        const ComPtrArray<IKXQObject>& entries) {
   KXComException ctx(u"OverspillUtils::PlaceVectorEntries");
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   const int32_t offset = CountChainCapacity(page, nodes, name);
@@ -279,7 +264,7 @@ void OverspillUtils::PlaceVectorEntries(IKXQObject* page, const ComPtrArray<IKXQ
     }
     bool member = false;
     for (int32_t k = 0; k < entries.GetCount() && !member; ++k) {
-      member = SameObject(entries.GetAt(k), object);
+      member = Composition::SameObject(entries.GetAt(k), object);
     }
     if (member) continue;
     FieldUtils::UpdateHiddenObjects(page, node, true);
@@ -297,11 +282,13 @@ HRESULT OverspillUtils::RegisterNewPages() {
   GetOverspillFrom(reference, m_created.GetAt(0), chain);
   for (int32_t i = m_created.GetCount() - 1; i >= 0; --i) {
     IKXQObject* page = m_created.GetAt(i);
-    if (m_mode != 2) RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(*m_pOwner, page));
+    if (m_mode != 2)
+      RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(*m_pOwner, page));
     RenumberPages(datasheet, page, reference, false);
     IKXQAttributePtr number;
     GetAttributeInterface(datasheet, u"NumberOfPages", number);
-    SetAttributeLong(datasheet, u"NumberOfPages", (number ? GetAttributeAsInteger(number) : 0) + 1, -1);
+    SetAttributeLong(datasheet, u"NumberOfPages", (number ? GetAttributeAsInteger(number) : 0) + 1,
+                     -1);
   }
   return S_OK;
 }
@@ -328,7 +315,8 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
   try {
     Main& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kMessageFile), E_FAIL, u"Do not have access to object store");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kMessageFile), E_FAIL,
+                              u"Do not have access to object store");
     }
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
@@ -358,7 +346,8 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
       RenumberPages(datasheet, created, last, false);
       IKXQAttributePtr number;
       GetAttributeInterface(datasheet, u"NumberOfPages", number);
-      SetAttributeLong(datasheet, u"NumberOfPages", (number ? GetAttributeAsInteger(number) : 0) + 1, -1);
+      SetAttributeLong(datasheet, u"NumberOfPages",
+                       (number ? GetAttributeAsInteger(number) : 0) + 1, -1);
       return S_OK;
     }
     OverspillUtils run(&main);
@@ -372,6 +361,6 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
 }
 
 HRESULT Main::DatasheetOverspill(const OLECHAR* request) {
-  return ServeMessage<DatasheetOverspillMessageParser>(*this, u"KXDBDatasheetSvcs::DatasheetOverspill",
-                                                       request);
+  return ServeMessage<DatasheetOverspillMessageParser>(
+      *this, u"KXDBDatasheetSvcs::DatasheetOverspill", request);
 }

@@ -33,7 +33,8 @@ bool IsSummary(KXComException& ctx, Main& main, IKXQObject* datasheet) {
 
 _bstr_t TextOf(IKXQObject* object, const OLECHAR* name) {
   _bstr_t text;
-  if (object != nullptr && ClassHasAttribute(object, name)) GetAttributeString(object, text, name, -1);
+  if (object != nullptr && ClassHasAttribute(object, name))
+    GetAttributeString(object, text, name, -1);
   return text;
 }
 
@@ -146,26 +147,8 @@ HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
     }
     SAFEARRAY* raw = nullptr;
     KX_CHECK(ctx, main.m_pSchema->get_ObjectFilters(&raw));
-    VariantUtil::SafeArrayVector filters(raw, true);
-    if (filters.Count() == 0) return S_OK;
-    XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
-    XMLReply::AddStringAttribute(Reply(), u"CurrentFilter", current);
-    XMLReply::StartElement(Reply(), u"Filters");
-    for (int32_t i = 0; i < filters.Count(); ++i) {
-      IKXQObjectFilter* filter = nullptr;
-      if (FAILED(filters.GetInterfaceAt(i, &filter)) || filter == nullptr) continue;
-      IKXQObjectFilterPtr held;
-      held.Attach(filter);
-      _bstr_t name;
-      _bstr_t title;
-      KX_CHECK(ctx, held->get_Name(name.GetAddress()));
-      KX_CHECK(ctx, held->get_Title(title.GetAddress()));
-      XMLReply::AddStringAttribute(Reply(), u"Name", name);
-      XMLReply::AddStringAttribute(Reply(), u"Title", title);
-      XMLReply::WriteElement(Reply(), u"Filter", nullptr);
-    }
-    XMLReply::EndElement(Reply(), u"Filters");
-    XMLReply::EndMessage(Reply());
+    WriteNameTitleList<IKXQObjectFilter>(Reply(), m_targetId.c_str(), m_status, raw, u"Filters",
+                                         u"Filter", &current);
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -238,7 +221,8 @@ HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
     Main& main = *m_pMain;
     const OLECHAR* id = m_targetId.c_str();
     IKXQObjectPtr datasheet;
-    GetStoreObject(main.m_pDatabase, datasheet, id != nullptr ? static_cast<int32_t>(_wtol(id)) : 0);
+    GetStoreObject(main.m_pDatabase, datasheet,
+                   id != nullptr ? static_cast<int32_t>(_wtol(id)) : 0);
     bool local = false;
     const bool summary = CheckSummarySheetProject(main.m_pApplication, datasheet, &local, nullptr);
     if (!summary || !local) {

@@ -15,15 +15,6 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/packobjects"
 
 using namespace KXDBDatasheetSvcs;
 
-bool SameObject(IUnknown* a, IUnknown* b) {
-  if (a == nullptr || b == nullptr) return a == b;
-  _com_ptr_t<IUnknown> ua;
-  _com_ptr_t<IUnknown> ub;
-  (void)a->QueryInterface(kx_uuidof<IUnknown>(), reinterpret_cast<void**>(&ua));
-  (void)b->QueryInterface(kx_uuidof<IUnknown>(), reinterpret_cast<void**>(&ub));
-  return ua.GetInterfacePtr() == ub.GetInterfacePtr();
-}
-
 bool HoldsObject(const ListRowEntry& row) {
   if (!row.item) return false;
   IKXQObjectPtr object;
@@ -79,8 +70,8 @@ HRESULT PackObjectsMessageParser::PackObjects() {
     int32_t first = 0;
     for (int32_t i = last; i >= 0; --i) {
       const ListRowEntry& row = *rows[static_cast<size_t>(i)];
-      const bool own = (listView ? SameObject(row.item, listView) : !row.item) &&
-                       SameObject(row.page, page);
+      const bool own = (listView ? Composition::SameObject(row.item, listView) : !row.item) &&
+                       Composition::SameObject(row.page, page);
       if (own) {
         first = i;
         break;
@@ -106,11 +97,13 @@ HRESULT PackObjectsMessageParser::PackObjects() {
         empty.push_back(std::move(fresh));
       }
     }
-    if (empty.empty()) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"No room to move objects");
+    if (empty.empty())
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"No room to move objects");
     const int32_t moved = static_cast<int32_t>(packed.size());
     for (auto& row : empty) packed.push_back(std::move(row));
     Composition::WriteBackRows(application, gathered, packed);
-    if (kind.length() > 0 && _wcsicmp(kind, u"Summary") == 0) Composition::RenumberPages(main, datasheet);
+    if (kind.length() > 0 && _wcsicmp(kind, u"Summary") == 0)
+      Composition::RenumberPages(main, datasheet);
     WriteCountAlert(Reply(), u"Packed", moved);
     return S_OK;
   }

@@ -43,20 +43,6 @@ bool IsSummaryKind(KXComException& ctx, IKXQTemplate* tmpl) {
   return kind.length() > 0 && _wcsicmp(kind, u"Summary") == 0;
 }
 
-std::vector<IKXQClassViewPtr> Views(KXComException& ctx, SAFEARRAY* array) {
-  (void)ctx;
-  std::vector<IKXQClassViewPtr> views;
-  VariantUtil::SafeArrayVector vector(array, true);
-  for (int32_t i = 0; i < vector.Count(); ++i) {
-    IKXQClassView* view = nullptr;
-    if (FAILED(vector.GetInterfaceAt(i, &view)) || view == nullptr) continue;
-    IKXQClassViewPtr held;
-    held.Attach(view);
-    views.push_back(held);
-  }
-  return views;
-}
-
 bool SameName(const _bstr_t& a, const _bstr_t& b) {
   return kx_wcsicmp(a.length() > 0 ? a.view() : u"", b.length() > 0 ? b.view() : u"") == 0;
 }
@@ -77,7 +63,7 @@ void CollectFieldObjects(KXComException& ctx, IKXQObject* page, IKXQTemplatePage
   int32_t qualifier = -1;
   SAFEARRAY* raw = nullptr;
   FieldUtils::GetFieldQualifier(page, field, &qualifier, &raw);
-  const std::vector<IKXQClassViewPtr> steps = Views(ctx, raw);
+  const std::vector<IKXQClassViewPtr> steps = Composition::ClassViews(raw);
   views.clear();
   listView = nullptr;
   for (int32_t k = static_cast<int32_t>(steps.size()) - 1; k >= 1; --k) {
@@ -88,7 +74,7 @@ void CollectFieldObjects(KXComException& ctx, IKXQObject* page, IKXQTemplatePage
     if (!owner) continue;
     SAFEARRAY* children = nullptr;
     KX_CHECK(ctx, owner->get_Children(&children));
-    for (const IKXQClassViewPtr& sub : Views(ctx, children)) {
+    for (const IKXQClassViewPtr& sub : Composition::ClassViews(children)) {
       if (SameName(GetDataViewBaseName(sub), name)) views.push_back(sub);
     }
     if (views.size() > 1) {
@@ -157,7 +143,8 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
     IKXQFieldValuePtr holder;
     _bstr_t text;
     bool known = false;
-    if (ResolveContinuousListField(main, page, field, i, at.GetAddress(), &holder) == S_OK && holder) {
+    if (ResolveContinuousListField(main, page, field, i, at.GetAddress(), &holder) == S_OK &&
+        holder) {
       FieldUtils::GetAttributeValueText(holder, at, text, nullptr);
       known = true;
     }
@@ -194,7 +181,8 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
   if (ascending) {
     std::stable_sort(keyed.begin(), keyed.end(), less);
   } else {
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) { return less(b, a); });
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [&](const Keyed& a, const Keyed& b) { return less(b, a); });
   }
   std::vector<ListRow> ordered;
   ordered.reserve(keyed.size() + empty.size());
@@ -211,7 +199,8 @@ int32_t SortContinuousList(KXComException& ctx, Main& main, IKXQObject* page, co
   GetAttributeInterface(page, u"NodeObjects", objects);
   if (helper.RowCount() == 0 || P < 1 || !objects) return 0;
   std::vector<ListRow> ordered;
-  const bool byValue = code != nullptr && (_wcsicmp(code, u"CLA") == 0 || _wcsicmp(code, u"CLD") == 0);
+  const bool byValue =
+      code != nullptr && (_wcsicmp(code, u"CLA") == 0 || _wcsicmp(code, u"CLD") == 0);
   if (byValue) {
     ordered = SortRowsByValue(ctx, main, page, field, code);
   } else {
@@ -255,7 +244,8 @@ void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_
   CollectFieldObjects(ctx, page, templatePage, field, listView, views);
   if (IsSummaryKind(ctx, tmpl)) {
     ForEachCurrentPage(datasheet, [&](IKXQObject* current) {
-      for (const IKXQClassViewPtr& view : views) rows.push_back(std::make_unique<ListRowEntry>(view, current));
+      for (const IKXQClassViewPtr& view : views)
+        rows.push_back(std::make_unique<ListRowEntry>(view, current));
     });
     return;
   }
@@ -268,7 +258,8 @@ void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_
   OverspillUtils run(&main);
   const _bstr_t name = GetDataViewBaseName(listView);
   SAFEARRAY* matrix = nullptr;
-  KX_CHECK(ctx, run.GetOverspillChainMembers(page, name.length() > 0 ? static_cast<const OLECHAR*>(name) : u"", &matrix));
+  KX_CHECK(ctx, run.GetOverspillChainMembers(
+                    page, name.length() > 0 ? static_cast<const OLECHAR*>(name) : u"", &matrix));
   if (matrix == nullptr) {
     for (const IKXQClassViewPtr& view : views) {
       rows.push_back(std::make_unique<ListRowEntry>(view, page));
@@ -315,7 +306,8 @@ HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page, const
     CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
     const IKXQTemplateFieldPtr field = FieldDefinition(ctx, templatePage, column);
     if (format.length() > 0) {
-      KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(application, templatePage, page, false));
+      KX_CHECK(ctx,
+               main.GetContinuousPageHelper().Initialize(application, templatePage, page, false));
       *count = SortContinuousList(ctx, main, page, code, field);
       return S_OK;
     }
@@ -364,12 +356,47 @@ void WriteCountAlert(DataServicePart& reply, const OLECHAR* verb, int32_t count)
   WriteAlertReply(reply, text.c_str());
 }
 
+template <class Item>
+bool WriteNameTitleList(DataServicePart& reply, const OLECHAR* targetId, LONG status,
+                        SAFEARRAY* items, const OLECHAR* list, const OLECHAR* element,
+                        const _bstr_t* current) {
+  KXComException ctx = KXComException::Silent();
+  VariantUtil::SafeArrayVector vector(items, true);
+  if (vector.Count() == 0) return false;
+  XMLReply::BeginMessage(reply, targetId, status);
+  if (current != nullptr) XMLReply::AddStringAttribute(reply, u"CurrentFilter", *current);
+  XMLReply::StartElement(reply, list);
+  for (int32_t i = 0; i < vector.Count(); ++i) {
+    Item* item = nullptr;
+    if (FAILED(vector.GetInterfaceAt(i, &item)) || item == nullptr) continue;
+    _com_ptr_t<Item> held;
+    held.Attach(item);
+    _bstr_t name;
+    _bstr_t title;
+    KX_CHECK(ctx, held->get_Name(name.GetAddress()));
+    KX_CHECK(ctx, held->get_Title(title.GetAddress()));
+    XMLReply::AddStringAttribute(reply, u"Name", name);
+    XMLReply::AddStringAttribute(reply, u"Title", title);
+    XMLReply::WriteElement(reply, element, nullptr);
+  }
+  XMLReply::EndElement(reply, list);
+  XMLReply::EndMessage(reply);
+  return true;
+}
+template bool WriteNameTitleList<IKXQSortDefinition>(DataServicePart&, const OLECHAR*, LONG,
+                                                     SAFEARRAY*, const OLECHAR*, const OLECHAR*,
+                                                     const _bstr_t*);
+template bool WriteNameTitleList<IKXQObjectFilter>(DataServicePart&, const OLECHAR*, LONG,
+                                                   SAFEARRAY*, const OLECHAR*, const OLECHAR*,
+                                                   const _bstr_t*);
+
 // ---------------------------------------------------------------------------
 // "ListDatasheetSorts"
 
 const GrammarRecord* ListDatasheetSortsSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"ListDatasheetSorts", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId)});
+      u"ListDatasheetSorts",
+      {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId)});
   return kGrammar.data();
 }
 
@@ -387,25 +414,8 @@ HRESULT ListDatasheetSortsMessageParser::ListDatasheetSorts() {
     CheckPointerArgument(ctx, m_pMain->m_pSchema);
     SAFEARRAY* raw = nullptr;
     KX_CHECK(ctx, m_pMain->m_pSchema->get_SortDefinitions(&raw));
-    VariantUtil::SafeArrayVector sorts(raw, true);
-    if (sorts.Count() == 0) return S_OK;
-    XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
-    XMLReply::StartElement(Reply(), u"Sorts");
-    for (int32_t i = 0; i < sorts.Count(); ++i) {
-      IKXQSortDefinition* sort = nullptr;
-      if (FAILED(sorts.GetInterfaceAt(i, &sort)) || sort == nullptr) continue;
-      _com_ptr_t<IKXQSortDefinition> held;
-      held.Attach(sort);
-      _bstr_t name;
-      _bstr_t title;
-      KX_CHECK(ctx, held->get_Name(name.GetAddress()));
-      KX_CHECK(ctx, held->get_Title(title.GetAddress()));
-      XMLReply::AddStringAttribute(Reply(), u"Name", name);
-      XMLReply::AddStringAttribute(Reply(), u"Title", title);
-      XMLReply::WriteElement(Reply(), u"Sort", nullptr);
-    }
-    XMLReply::EndElement(Reply(), u"Sorts");
-    XMLReply::EndMessage(Reply());
+    WriteNameTitleList<IKXQSortDefinition>(Reply(), m_targetId.c_str(), m_status, raw, u"Sorts",
+                                           u"Sort", nullptr);
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kSortFile))
@@ -413,17 +423,18 @@ HRESULT ListDatasheetSortsMessageParser::ListDatasheetSorts() {
 }
 
 HRESULT Main::ListDatasheetSorts(const OLECHAR* request) {
-  return ServeMessage<ListDatasheetSortsMessageParser>(*this, u"KXDBDatasheetSvcs::ListDatasheetSorts",
-                                                       request);
+  return ServeMessage<ListDatasheetSortsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListDatasheetSorts", request);
 }
 
 // ---------------------------------------------------------------------------
 // "ApplyDatasheetSort"
 
 const GrammarRecord* ApplyDatasheetSortSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"ApplyDatasheetSort", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                              Grammar::String(u"SortId", SortId)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"ApplyDatasheetSort",
+                       {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
+                        Grammar::String(u"SortId", SortId)});
   return kGrammar.data();
 }
 
@@ -446,8 +457,9 @@ HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
     GetOwnerObject(page, datasheet);
     ScopedCurrentDatasheet currentDatasheet(main.m_pApplication, datasheet);
     int32_t count = 0;
-    KX_CHECK(ctx, Composition::SortDatasheet(main, datasheet, page, m_sortId.IsNull() ? u"" : m_sortId.c_str(),
-                                             m_fieldId, &count));
+    KX_CHECK(ctx, Composition::SortDatasheet(main, datasheet, page,
+                                             m_sortId.IsNull() ? u"" : m_sortId.c_str(), m_fieldId,
+                                             &count));
     WriteCountAlert(Reply(), u"Sorted", count);
     return S_OK;
   }
@@ -456,6 +468,6 @@ HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
 }
 
 HRESULT Main::ApplyDatasheetSort(const OLECHAR* request) {
-  return ServeMessage<ApplyDatasheetSortMessageParser>(*this, u"KXDBDatasheetSvcs::ApplyDatasheetSort",
-                                                       request);
+  return ServeMessage<ApplyDatasheetSortMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ApplyDatasheetSort", request);
 }

@@ -50,3 +50,12 @@ class ApplyDatasheetSortMessageParser final : public ApplyDatasheetSortSchema {
 // the count alert "<verb> %d object" with an "s" unless the count is 1.
 void WriteAlertReply(DataServicePart& reply, const OLECHAR* text);
 void WriteCountAlert(DataServicePart& reply, const OLECHAR* verb, int32_t count);
+// The reply listing `items` (a SAFEARRAY of VT_DISPATCH sort definitions or
+// object filters, destroyed): "XMLMessage" with the request's "TargetId" and
+// "Status", element `list` (with "CurrentFilter" when `current` is given),
+// one empty `element` with "Name" and "Title" per item. An empty list
+// writes nothing: false. Throws KXComException.
+template <class Item>
+bool WriteNameTitleList(DataServicePart& reply, const OLECHAR* targetId, LONG status,
+                        SAFEARRAY* items, const OLECHAR* list, const OLECHAR* element,
+                        const _bstr_t* current);

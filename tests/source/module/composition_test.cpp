@@ -1,9 +1,8 @@
 // Summary sheets and lists end to end: composition through the filter
 // messages, "DatasheetOverspill" and the overspill run's modes, the sorts,
 // packing, on the small plant of listsfixture.h.
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -77,11 +76,13 @@ class ListsTest : public ::testing::Test {
     return keys;
   }
   static std::string Reply(const kx::host::RequestResult& result) {
-    return result.succeeded() ? Narrow(result.reply) : "error: " + pagestest::FirstDesc(result.error);
+    return result.succeeded() ? Narrow(result.reply)
+                              : "error: " + pagestest::FirstDesc(result.error);
   }
   std::u16string Filter(long page, const char16_t* filter, bool attach) {
-    return u"<ApplyDatasheetFilter PageId=\"" + std::u16string(kx_ltow(page, 10)) + u"\" FieldId=\"1\" FilterId=\"" +
-           filter + u"\" Attach=\"" + (attach ? u"1" : u"0") + u"\"/>";
+    return u"<ApplyDatasheetFilter PageId=\"" + std::u16string(kx_ltow(page, 10)) +
+           u"\" FieldId=\"1\" FilterId=\"" + filter + u"\" Attach=\"" + (attach ? u"1" : u"0") +
+           u"\"/>";
   }
   std::u16string Sort(long page, long field, const char16_t* code) {
     return u"<ApplyDatasheetSort PageId=\"" + std::u16string(kx_ltow(page, 10)) + u"\" FieldId=\"" +
@@ -96,7 +97,9 @@ class ListsTest : public ::testing::Test {
   PagesHost host_;
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // ---------------------------------------------------------------------------
 // Continuous lists
@@ -111,11 +114,14 @@ TEST_F(ListsTest, AContinuousListTakesNewMembersFromTheFirstRowAndDropsADuplicat
   ASSERT_EQ(fields.size(), 19u);
   EXPECT_EQ(fields[0], "<String FieldId=\"101\" Value=\"List\"/>");
   // A kept row keeps its texts (its attribute id too), re-stamped with its row.
-  EXPECT_TRUE(Contains(fields[1], "AttribId=\"7\"") && Contains(fields[1], "Index=\"0\"")) << fields[1];
+  EXPECT_TRUE(Contains(fields[1], "AttribId=\"7\"") && Contains(fields[1], "Index=\"0\""))
+      << fields[1];
   EXPECT_TRUE(Contains(fields[4], "P-3") && Contains(fields[4], "Index=\"1\"")) << fields[4];
   // A new row is made from the first row's texts, without attribute id.
-  EXPECT_TRUE(Contains(fields[7], "Index=\"2\"") && !Contains(fields[7], "AttribId=\"7\"")) << fields[7];
-  EXPECT_TRUE(Contains(fields[13], "FieldId=\"201\"") && Contains(fields[13], "Index=\"4\"")) << fields[13];
+  EXPECT_TRUE(Contains(fields[7], "Index=\"2\"") && !Contains(fields[7], "AttribId=\"7\""))
+      << fields[7];
+  EXPECT_TRUE(Contains(fields[13], "FieldId=\"201\"") && Contains(fields[13], "Index=\"4\""))
+      << fields[13];
   // Revisions travel with their rows; new rows have none.
   EXPECT_EQ(Values(kListPage, u"Revisions"),
             (std::vector<std::string>{"F", "A", "B", "", "", "", ""}));
@@ -161,7 +167,8 @@ TEST_F(ListsTest, FiltersAreRefusedOnOtherSheetsWithOneAlertAndUnknownFiltersFai
   EXPECT_FALSE(Contains(Reply(refused), "Filtered")) << Reply(refused);
   const auto unknown = Send(u"ApplyDatasheetFilter", Filter(kListPage, u"NoSuch", true));
   EXPECT_FALSE(unknown.succeeded());
-  EXPECT_EQ(pagestest::FirstDesc(unknown.error), "Datasheet Filter, Failed to retrieve filter NoSuch for 200");
+  EXPECT_EQ(pagestest::FirstDesc(unknown.error),
+            "Datasheet Filter, Failed to retrieve filter NoSuch for 200");
   EXPECT_EQ(Text(kListPage, u"ObjectFilter"), "");
 }
 
@@ -169,7 +176,9 @@ TEST_F(ListsTest, ListDatasheetFiltersNamesTheFilterInForce) {
   const auto all = Send(u"ListDatasheetFilters", u"<ListDatasheetFilters PageId=\"-1\"/>");
   ASSERT_TRUE(all.succeeded());
   EXPECT_TRUE(Contains(Reply(all), "<Filters CurrentFilter=\"\">")) << Reply(all);
-  EXPECT_TRUE(Contains(Reply(all), "<Filter Name=\"OnlyP1\" Title=\"Pump P-1\"/><Filter Name=\"Pumps\" Title=\"All pumps\"/>"))
+  EXPECT_TRUE(Contains(
+      Reply(all),
+      "<Filter Name=\"OnlyP1\" Title=\"Pump P-1\"/><Filter Name=\"Pumps\" Title=\"All pumps\"/>"))
       << Reply(all);
   ASSERT_TRUE(Send(u"ApplyDatasheetFilter", Filter(kListPage, u"Pumps", true)).succeeded());
   const auto current = Send(u"ListDatasheetFilters", u"<ListDatasheetFilters PageId=\"201\"/>");
@@ -212,7 +221,8 @@ TEST_F(ListsTest, ASummarySheetIsComposedAPagePerMemberAndRenumbered) {
 TEST_F(ListsTest, MakeSummaryProjectWideRecomposesOrRefuses) {
   const auto done = Send(u"MakeSummaryProjectWide", u"<MakeSummaryProjectWide/>", u"100");
   ASSERT_TRUE(done.succeeded()) << Narrow(done.error);
-  EXPECT_TRUE(Contains(Reply(done), "<MakeSummaryProjectWide>True</MakeSummaryProjectWide>")) << Reply(done);
+  EXPECT_TRUE(Contains(Reply(done), "<MakeSummaryProjectWide>True</MakeSummaryProjectWide>"))
+      << Reply(done);
   EXPECT_EQ(Text(kSummary, u"ProjectId"), "1");
   EXPECT_EQ(Values(kSummary, u"CurrentPages").size(), 6u);  // recomposed, claims ignored
 
@@ -247,7 +257,8 @@ TEST_F(ListsTest, DatasheetOverspillAddsOneLinkedPageThenOnlyAnnouncesIt) {
 TEST_F(ListsTest, DatasheetOverspillWithoutAssociationFailsAndOnASummaryAddsAPage) {
   const auto refused = Send(u"DatasheetOverspill", u"<DatasheetOverspill PageId=\"601\"/>");
   EXPECT_FALSE(refused.succeeded());
-  EXPECT_EQ(pagestest::FirstDesc(refused.error), "No overspill association defined for template page Data");
+  EXPECT_EQ(pagestest::FirstDesc(refused.error),
+            "No overspill association defined for template page Data");
   const auto summary = Send(u"DatasheetOverspill", u"<DatasheetOverspill PageId=\"101\"/>");
   ASSERT_TRUE(summary.succeeded()) << Narrow(summary.error);
   const std::vector<std::string> pages = Values(kSummary, u"CurrentPages");
@@ -312,7 +323,8 @@ TEST_F(OverspillRunTest, ModeThreeSetsUpTriggersAndModeFourPlacesEveryEntry) {
   EXPECT_TRUE(std::count(onSecond.begin(), onSecond.end(), "#22") == 1 &&
               std::count(onSecond.begin(), onSecond.end(), "#23") == 1)
       << ::testing::PrintToString(onSecond);
-  EXPECT_EQ(std::count(onThird.begin(), onThird.end(), "#24"), 1) << ::testing::PrintToString(onThird);
+  EXPECT_EQ(std::count(onThird.begin(), onThird.end(), "#24"), 1)
+      << ::testing::PrintToString(onThird);
 }
 
 TEST_F(OverspillRunTest, ACircularChainFailsInsteadOfLooping) {
@@ -334,8 +346,10 @@ TEST_F(ListsTest, ValueSortsOrderIntegersRealsAndTextsWithTheRowsTexts) {
   EXPECT_EQ(Rows(), (std::vector<std::string>{"#14", "#11", "#10", "#12", "#13", "#16"}));
   // The row of pump 11 took its record (attribute id 7) and its revision.
   const std::vector<std::string> fields = Values(kListPage, u"Fields");
-  EXPECT_TRUE(Contains(fields[4], "AttribId=\"7\"") && Contains(fields[4], "Index=\"1\"")) << fields[4];
-  EXPECT_EQ(Values(kListPage, u"Revisions"), (std::vector<std::string>{"F", "", "A", "B", "", "", ""}));
+  EXPECT_TRUE(Contains(fields[4], "AttribId=\"7\"") && Contains(fields[4], "Index=\"1\""))
+      << fields[4];
+  EXPECT_EQ(Values(kListPage, u"Revisions"),
+            (std::vector<std::string>{"F", "", "A", "B", "", "", ""}));
   EXPECT_EQ(Keys(sorted), (std::vector<std::string>{"P1 201"}));
 
   // Flows 11:0 10:-1.5 12:2.5 13:7 14:- 16:-; zero and negatives are values.
@@ -364,9 +378,12 @@ TEST_F(ListsTest, AVectorPageSortedByADefinitionMovesEmptyRowsLast) {
 }
 
 TEST_F(ListsTest, ListDatasheetSortsListsTheSchemasSorts) {
-  const auto result = Send(u"ListDatasheetSorts", u"<ListDatasheetSorts PageId=\"1\" FieldId=\"1\"/>");
+  const auto result =
+      Send(u"ListDatasheetSorts", u"<ListDatasheetSorts PageId=\"1\" FieldId=\"1\"/>");
   ASSERT_TRUE(result.succeeded());
-  EXPECT_TRUE(Contains(Reply(result), "TargetId=\"T\" Status=\"1\"><Sorts><Sort Name=\"BYNAME\" Title=\"By name\"/></Sorts>"))
+  EXPECT_TRUE(Contains(
+      Reply(result),
+      "TargetId=\"T\" Status=\"1\"><Sorts><Sort Name=\"BYNAME\" Title=\"By name\"/></Sorts>"))
       << Reply(result);
 }
 

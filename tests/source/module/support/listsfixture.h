@@ -23,10 +23,17 @@ namespace liststest {
 extern const char kListsFixture[];
 
 enum : long {
-  kSummary = 100, kSummaryPage1 = 101, kSummaryGap = 102, kSummaryPage3 = 103,
-  kList = 200, kListPage = 201,
-  kSheet = 300, kSheetPage = 301,
-  kLoopSheet = 400, kLoop1 = 401, kLoop2 = 402,
+  kSummary = 100,
+  kSummaryPage1 = 101,
+  kSummaryGap = 102,
+  kSummaryPage3 = 103,
+  kList = 200,
+  kListPage = 201,
+  kSheet = 300,
+  kSheetPage = 301,
+  kLoopSheet = 400,
+  kLoop1 = 401,
+  kLoop2 = 402,
   kForeignSummary = 500,
   kPlainPage = 601,
   kFullPage = 701,
