@@ -1,212 +1,197 @@
-// Page contents at size: "OpenPage" of an issued page of 500 fields through
-// the host, and the datasheet loader printing datasheets of 10 and 50
-// issued pages (100 fields each), each in characters of reply per second
-// against the XML writer writing the same elements alone. Each line prints
-// both rates and their ratio (target: at most 3), and the loader's cost per
-// page at 50 pages against 10 (linear: about 1).
+// "InsertPages" of 1, 10 and 100 pages into a 200-page datasheet, and
+// "MovePage" on it, through Main's handlers over an in-memory store. Each
+// round runs in a store transaction that is rolled back, so every round
+// starts from the same datasheet (the rollback's undo is part of the time).
 //
-// KXQ_BENCH_SECONDS (default 1) is the time given to each measurement.
-#include <chrono>
+// Printed first: the time per inserted page for 1, 10 and 100 pages, and
+// for 10 pages into datasheets of 50, 200 and 800 pages, with their ratios:
+// inserting renumbers the pages after the anchor, so the cost per page may
+// grow with the datasheet's size, but no faster than n log n.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <ctime>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "com/comutil.h"
-#include "host/host.h"
-#include "host/reply.h"
-#include "kxxmlutils.h"
-#include "loaddatasheet.h"
+#include "com/errorinfo.h"
+#include "com/wstr.h"
+#include "host/host_application.h"
 #include "main.h"
 #include "store/admin.h"
+#include "store/database.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& why) {
-  std::fprintf(stderr, "pages_bench: %s\n", why.c_str());
-  std::exit(1);
-}
-
-double Budget() {
-  const char* text = std::getenv("KXQ_BENCH_SECONDS");
-  const double seconds = text != nullptr ? std::atof(text) : 1.0;
-  return seconds > 0 ? seconds : 1.0;
-}
-
-// Runs `once` (returning the characters it produced) for the time budget;
-// characters per second.
-template <class Once>
-double Rate(Once&& once) {
-  const double budget = Budget();
-  const auto start = Clock::now();
-  double characters = 0;
-  double elapsed = 0;
-  do {
-    characters += static_cast<double>(once());
-    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  } while (elapsed < budget);
-  return characters / elapsed;
-}
-
-// Seconds per call of `once`.
-template <class Once>
-double PerCall(Once&& once) {
-  const double budget = Budget();
-  const auto start = Clock::now();
-  long calls = 0;
-  double elapsed = 0;
-  do {
-    once();
-    ++calls;
-    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  } while (elapsed < budget);
-  return elapsed / static_cast<double>(calls);
-}
-
-std::string FieldText(int field) {
-  return "&lt;String FieldId=\"" + std::to_string(field) + "\" Value=\"value of field " +
-         std::to_string(field) + "\" State=\"0\"/&gt;";
-}
-
-// A datasheet of `pages` issued pages with `fields` stored fields each; ids
-// from `first` (the datasheet), pages after it.
-std::string Datasheet(int first, int pages, int fields) {
-  std::string xml = "<object id=\"" + std::to_string(first) + "\" class=\"Datasheet\">"
-                    "<value attribute=\"TemplateId\">TB</value>";
-  for (int p = 1; p <= pages; ++p) {
-    xml += "<value attribute=\"IssuedPages\" ref=\"" + std::to_string(first + p) + "\"/>";
-  }
-  xml += "</object>";
-  for (int p = 1; p <= pages; ++p) {
-    xml += "<object id=\"" + std::to_string(first + p) + "\" class=\"Page\" owner=\"" +
-           std::to_string(first) + "\"><value attribute=\"TemplateId\">TB</value>"
-           "<value attribute=\"PageId\">A</value><value attribute=\"Checknum\">1</value>"
-           "<value attribute=\"PageNumber\">" + std::to_string(p) + "</value>"
-           "<value attribute=\"Units\">m</value><value attribute=\"Revisions\">A</value>";
-    for (int f = 1; f <= fields; ++f) xml += "<value attribute=\"Fields\">" + FieldText(f) + "</value>";
-    xml += "</object>";
-  }
-  return xml;
-}
-
-std::string Fixture() {
+// A datasheet (id 10) held by alice with `pages` current pages 11, 12, ...
+std::string Fixture(int pages) {
   std::string xml = R"(<store><schema>
-   <class name="Document"><attribute name="TemplateId"/><attribute name="DocumentName"/>
-    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-   </class>
-   <class name="Datasheet" base="Document"/>
-   <class name="Pump"><attribute name="Name"/></class>
-   <class name="Page"><attribute name="TemplateId"/><attribute name="PageId"/>
-    <attribute name="Checknum"/><attribute name="PageNumber" type="integer"/><attribute name="Name"/>
-    <attribute name="Fields" list="true"/><attribute name="Units" list="true"/>
-    <attribute name="Revisions" list="true"/><attribute name="Annotations" list="true"/>
-    <attribute name="Qualifiers" type="integer" list="true"/>
-   </class></schema>
-   <units><dimension name="Length" base="m"><unit name="m"/></dimension></units>
-   <projects><project id="1" name="Plant"/></projects>
-   <templates><template id="TB" checknum="1" kind="Datasheet" classes="Pump">
-    <page id="A" name="Data" revisions="1"><node name="Equipment" index="0" classes="Pump">)";
-  for (int f = 1; f <= 500; ++f) {
-    xml += "<field id=\"" + std::to_string(f) + "\" type=\"String\" attribute=\"Name\"/>";
+ <class name="Datasheet"><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
+  <attribute name="NumberOfPages" type="integer"/>
+  <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/></class>
+ <class name="Page"><attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
+  <attribute name="PageNumber" type="integer"/><attribute name="Cases" type="integer" list="true"/>
+  <attribute name="NodeObjects" type="object" list="true"/><attribute name="NodeIndices" type="integer" list="true"/>
+  <attribute name="Fields" list="true"/></class>
+ <class name="Pump"/>
+</schema><projects><project id="1" name="Plant"/></projects><templates>
+ <template id="T" name="Sheet" checknum="1" classes="Pump"><page id="P" name="Page">
+  <node name="Pump" index="0" classes="Pump"><field id="1"/><field id="2"/></node></page></template>
+</templates><objects>
+ <object id="10" class="Datasheet"><value attribute="TemplateId">T</value>
+  <value attribute="DefaultCase">1</value><value attribute="NumberOfPages">)" +
+                    std::to_string(pages) + "</value>\n";
+  for (int p = 0; p < pages; ++p) {
+    xml += "  <value attribute=\"CurrentPages\" ref=\"" + std::to_string(11 + p) + "\"/>\n";
   }
-  xml += R"(</node><unit dimension="Length" default="m"/></page></template></templates><objects>)";
-  xml += Datasheet(1000, 1, 500);
-  xml += Datasheet(2000, 10, 100);
-  xml += Datasheet(3000, 50, 100);
-  xml += "</objects></store>";
-  return xml;
+  xml += "  <user name=\"alice\" status=\"1\"/></object>\n";
+  for (int p = 0; p < pages; ++p) {
+    xml += " <object id=\"" + std::to_string(11 + p) +
+           "\" class=\"Page\" owner=\"10\"><value attribute=\"TemplateId\">T</value>"
+           "<value attribute=\"PageId\">P</value><value attribute=\"PageNumber\">" +
+           std::to_string(p + 1) + "</value></object>\n";
+  }
+  return xml + "</objects></store>\n";
 }
 
-// The elements of `pages` pages of `fields` string fields each, written by
-// the XML writer alone; characters written.
-size_t WriterAlone(int pages, int fields) {
-  _com_ptr_t<ikxXMLStringWriter> writer;
-  if (FAILED(KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
-                                               reinterpret_cast<void**>(&writer)))) {
-    Die("no XML writer");
+class Sheet {
+ public:
+  explicit Sheet(int pages) : pages_(pages) {
+    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
+        !store_->ImportFixtureText(Fixture(pages), "bench").ok()) {
+      return;
+    }
+    app_ = kx::host::MakeRef<kx::host::Application>(kx::host::MakeRef<kx::host::Settings>(),
+                                                    kx::host::MakeRef<kx::host::Journal>(),
+                                                    kx::host::MakeRef<kx::host::Privileges>());
+    _com_ptr_t<IKXQSchema> schema;
+    _com_ptr_t<IKXQTemplateLibrary> library;
+    (void)store_->Database()->get_Schema(&schema);
+    (void)store_->Database()->get_TemplateLibrary(&library);
+    app_->SetStore(store_->Database(), schema, library);
+    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service_)))) return;
+    (void)service_->Attach(app_.get());
+    main_ = static_cast<Main*>(service_);
   }
-  writer->SetOption(false);
-  for (int p = 0; p < pages; ++p) {
-    for (int f = 1; f <= fields; ++f) {
-      const std::u16string value = u"value of field " + std::u16string(_bstr_t(std::to_string(f).c_str()).view());
-      writer->StartElement(u"ShowStringField");
-      writer->WriteAttribute(u"PageId", LONG{1001});
-      writer->WriteAttribute(u"FieldId", LONG{f});
-      writer->WriteAttribute(u"State", LONG{0});
-      writer->WriteAttribute(u"Value", value.c_str());
-      writer->EndElement(u"ShowStringField");
+  ~Sheet() {
+    if (service_ != nullptr) {
+      (void)service_->Detach();
+      service_->Release();
     }
   }
-  BSTR text = nullptr;
-  writer->GetString(&text);
-  _bstr_t held(text, false);
-  return held.length();
-}
+  bool ok() const { return main_ != nullptr; }
 
-void Row(const char* what, double service, double alone) {
-  std::printf("%-34s service %12.0f chars/s   writer alone %12.0f chars/s   ratio %5.2f\n", what,
-              service, alone, alone / service);
+  // Inserts `count` pages after the middle page; false on failure.
+  bool Insert(int count) {
+    std::u16string request = u"<XMLMessage TargetId=\"10\" Status=\"1\"><InsertPages PageId=\"";
+    request += std::u16string(kx_format(u"%d", 11 + pages_ / 2)) + u"\">";
+    for (int k = 0; k < count; ++k) request += u"<Page TemplateId=\"T\" TemplatePageId=\"P\"/>";
+    request += u"</InsertPages></XMLMessage>";
+    const _bstr_t text(request.c_str());
+    return Round([&] { return main_->InsertPages(text); });
+  }
+  // Moves the second page after the last but one.
+  bool Move() {
+    const std::u16string request = u"<XMLMessage TargetId=\"10\" Status=\"1\"><MovePage MovePageId=\"12\" PageId=\"" +
+                                   std::u16string(kx_format(u"%d", 10 + pages_ - 1)) + u"\"/></XMLMessage>";
+    const _bstr_t text(request.c_str());
+    return Round([&] { return main_->MovePage(text); });
+  }
+
+ private:
+  template <class Call>
+  bool Round(Call call) {
+    if (!store_->Begin().ok()) return false;
+    const HRESULT hr = call();
+    if (FAILED(hr)) {
+      IErrorInfo* info = nullptr;
+      BSTR text = nullptr;
+      if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+        (void)info->GetDescription(&text);
+        info->Release();
+      }
+      std::fprintf(stderr, "failed: %s\n", _bstr_t(text, false).utf8().c_str());
+    }
+    app_->DiscardPendingEvents();
+    const bool rolledBack = store_->Rollback().ok();
+    return SUCCEEDED(hr) && rolledBack;
+  }
+
+  int pages_;
+  std::unique_ptr<kx::store::Store> store_;
+  kx::host::Ref<kx::host::Application> app_;
+  IKXQDataService* service_ = nullptr;
+  Main* main_ = nullptr;
+};
+
+void BM_InsertPages(benchmark::State& state) {
+  Sheet sheet(200);
+  const int count = static_cast<int>(state.range(0));
+  if (!sheet.ok()) {
+    state.SkipWithError("no store");
+    return;
+  }
+  for (auto _ : state) {
+    if (!sheet.Insert(count)) {
+      state.SkipWithError("InsertPages failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_InsertPages)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+void BM_MovePage(benchmark::State& state) {
+  Sheet sheet(200);
+  if (!sheet.ok()) {
+    state.SkipWithError("no store");
+    return;
+  }
+  for (auto _ : state) {
+    if (!sheet.Move()) {
+      state.SkipWithError("MovePage failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_MovePage)->Unit(benchmark::kMicrosecond);
+
+// Processor seconds per inserted page: `count` pages into a datasheet of
+// `pages`.
+double PerPage(int pages, int count) {
+  Sheet sheet(pages);
+  if (!sheet.ok()) return NAN;
+  const int rounds = count >= 100 ? 3 : (count >= 10 ? 10 : 50);
+  (void)sheet.Insert(count);  // warm-up
+  // Processor time: the ratios should not depend on what else the machine
+  // runs.
+  const std::clock_t start = std::clock();
+  for (int r = 0; r < rounds; ++r) {
+    if (!sheet.Insert(count)) return NAN;
+  }
+  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC / rounds / count;
 }
 
 }  // namespace
 
-int main() {
-  std::unique_ptr<kx::store::Store> store;
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store);
-  if (!status.ok()) Die(status.message);
-  status = store->ImportFixtureText(Fixture(), "bench");
-  if (!status.ok()) Die(status.message);
-
-  kx::host::Host host;
-  IKXQSchema* schema = nullptr;
-  IKXQTemplateLibrary* library = nullptr;
-  store->Database()->get_Schema(&schema);
-  store->Database()->get_TemplateLibrary(&library);
-  host.application().SetStore(store->Database(), schema, library);
-  schema->Release();
-  library->Release();
-  IKXQDataService* service = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
-    Die("Main could not be created");
-  }
-  auto module = kx::host::Ref<IKXQDataService>::Adopt(service);
-  host.Attach(module.get());
-  Main& main = *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service));
-
-  const double openPage = Rate([&] {
-    const kx::host::RequestResult result = host.Request(u"OpenPage", u"1001");
-    if (FAILED(result.hr)) Die("OpenPage failed");
-    return result.reply.size();
-  });
-  Row("OpenPage, 500 stored fields", openPage, Rate([] { return WriterAlone(1, 500); }));
-
-  // The loader inside a request served by hand, printing (every page's
-  // contents).
-  auto load = [&](LONG datasheetId) {
-    auto response = kx::host::MakeRef<kx::host::Response>();
-    auto context = kx::host::MakeRef<kx::host::RequestContext>(response);
-    main.HoldRequest(context.get());
-    IKXQObject* datasheet = nullptr;
-    store->Database()->get_Object(datasheetId, &datasheet);
-    PageLoadContext load(&main);
-    const HRESULT hr = KXDBDatasheetSvcs::LoadDatasheet(load, datasheet, 4, false);
-    datasheet->Release();
-    if (FAILED(hr)) Die("the load failed");
-    response->EndReply();
-    return response->text().size();
-  };
-  const double load10 = Rate([&] { return load(2000); });
-  Row("loader, 10 pages of 100 fields", load10, Rate([] { return WriterAlone(10, 100); }));
-  const double load50 = Rate([&] { return load(3000); });
-  Row("loader, 50 pages of 100 fields", load50, Rate([] { return WriterAlone(50, 100); }));
-
-  const double per10 = PerCall([&] { load(2000); }) / 10;
-  const double per50 = PerCall([&] { load(3000); }) / 50;
-  std::printf("%-34s 10 pages %9.1f us/page   50 pages %9.1f us/page   ratio %5.2f\n",
-              "loader, cost per page", per10 * 1e6, per50 * 1e6, per50 / per10);
-  host.Detach();
+int main(int argc, char** argv) {
+  const double one = PerPage(200, 1);
+  const double ten = PerPage(200, 10);
+  const double hundred = PerPage(200, 100);
+  std::printf("InsertPages into 200 pages, per page: 1 page %.1f us, 10 pages %.1f us, "
+              "100 pages %.1f us; ratios 10/1 %.2f, 100/1 %.2f\n",
+              one * 1e6, ten * 1e6, hundred * 1e6, ten / one, hundred / one);
+  const double small = PerPage(50, 10);
+  const double large = PerPage(800, 10);
+  std::printf("InsertPages of 10, per page: into 50 pages %.1f us, 200 pages %.1f us, 800 pages "
+              "%.1f us; ratios 200/50 %.2f (n log n bound %.2f), 800/200 %.2f (bound %.2f)\n",
+              small * 1e6, ten * 1e6, large * 1e6, ten / small,
+              200.0 * std::log(200.0) / (50.0 * std::log(50.0)), large / ten,
+              800.0 * std::log(800.0) / (200.0 * std::log(200.0)));
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
   return 0;
 }

@@ -69,8 +69,8 @@ TEST_F(EventsScriptTest, NewObjectsJoinTheListsThatTakeThemOnce) {
       "dump 301\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // The new pump fails the page-per-member sheet's filter and becomes a
-  // row of the list, without an event of its own.
-  EXPECT_TRUE(Has(outcome.out, "created #501\n== store changed #301: NodeObjects\n"
+  // row of the list, with its field records.
+  EXPECT_TRUE(Has(outcome.out, "created #501\n== store changed #301: NodeObjects, Fields, Revisions\n"
                                "== store created #501 (database event 1)\n"))
       << outcome.out;
   // A re-classed or re-created member already listed is not listed again.

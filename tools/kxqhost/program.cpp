@@ -214,10 +214,23 @@ _variant_t ArgumentValue(const std::string& text) {
 }
 
 // A command-line argument of an automation call: "#ID" an object of the
-// store, "#ID.ATTRIBUTE" its attribute, else as ArgumentValue. False with
-// *error set when the object or attribute does not exist.
+// store, "#ID.ATTRIBUTE" its attribute, "template:ID" a template of the
+// library, else as ArgumentValue. False with *error set when what it names
+// does not exist.
 bool AutomationArgument(IKXQDatabase* database, const std::string& text, _variant_t* value,
                         std::string* error) {
+  if (text.rfind("template:", 0) == 0) {
+    _com_ptr_t<IKXQTemplateLibrary> library;
+    _com_ptr_t<IKXQTemplate> found;
+    if (FAILED(database->get_TemplateLibrary(&library)) || !library ||
+        FAILED(library->GetTemplate(_bstr_t(Wide(text.substr(9)).c_str()), _variant_t(), &found)) ||
+        !found) {
+      *error = "no template " + text.substr(9);
+      return false;
+    }
+    *value = _variant_t(static_cast<IDispatch*>(found.GetInterfacePtr()));
+    return true;
+  }
   if (text.size() < 2 || text[0] != '#') {
     *value = ArgumentValue(text);
     return true;
@@ -706,9 +719,8 @@ int Program::Request(const std::string& name, const std::string& text) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
     // With --events at least the current-document line follows the reply.
-    if ((options_.events || !result.files.empty()) && !reply.empty() && reply.back() != '\n') {
-      std::fputc('\n', out_);
-    }
+    if (options_.events && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
+    if (!result.files.empty() && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) PrintSentFile(file);
     for (const auto& report : result.reports) std::fprintf(err_, "report: %s\n", Narrow(report).c_str());
   }
@@ -739,8 +751,13 @@ int Program::Service(const std::vector<std::string>& args) {
   if (FAILED(store_->Database()->get_Object(id, &object))) {
     return Error("no object " + args[1] + ": " + TakeErrorText()), kExitFailed;
   }
-  std::vector<_variant_t> holders;
-  for (size_t i = 3; i < args.size(); ++i) holders.push_back(ArgumentValue(args[i]));
+  std::vector<_variant_t> holders(args.size() - 3);
+  for (size_t i = 3; i < args.size(); ++i) {
+    std::string error;
+    if (!AutomationArgument(store_->Database(), args[i], &holders[i - 3], &error)) {
+      return Error(error), kExitFailed;
+    }
+  }
   std::vector<VARIANT> arguments(holders.begin(), holders.end());
   // The copies above only borrow the holders' contents.
   const host::ServiceResult result =

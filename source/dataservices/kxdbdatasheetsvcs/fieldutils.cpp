@@ -1293,12 +1293,7 @@ int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _b
     KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, stored);
     if (stored.length() == 0) continue;
     KXFieldData record;
-    const HRESULT hr = record.SelectField(stored, -1);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, record.SelectField(stored, -1));
     if (record.fieldId == annotationId) {
       text = stored;
       return i;

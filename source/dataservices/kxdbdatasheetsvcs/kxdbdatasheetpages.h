@@ -15,6 +15,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
+#include "triggers.h"
 #include "variantutil.h"
 
 class Main;
@@ -136,11 +137,3 @@ HRESULT GetListFieldValueText(Main& main, IKXQObject* page, IKXQTemplateField* f
 
 }  // namespace KXDBDatasheetSvcs
 
-namespace KXDBDatasheetServices {
-
-// Binds the datasheet's "Datasheet" trigger / the page's "Field" trigger to
-// this service. Failures are reported, not thrown.
-HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet);
-HRESULT InitializePageTrigger(Main& main, IKXQObject* page);
-
-}  // namespace KXDBDatasheetServices

@@ -12,12 +12,14 @@
 #include "kxvalueutils.h"
 #include "fieldutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
 #include "main.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 #include "triggers.h"
 
@@ -311,7 +313,8 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
-    const _bstr_t name = KXDBDatasheetSvcs::GetPageDisplayName(page);
+    _bstr_t name;
+    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
     const _bstr_t templatePageId = PageText(page, u"PageId");
     const _bstr_t templateId = PageText(page, u"TemplateId");
     IKXQAttributePtr checknumAttribute;
@@ -728,14 +731,9 @@ HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int
     const int32_t pageId = ObjectIdOf(page);
     if (SysStringLen(text) == 0) return S_OK;
     KXFieldData record;
-    HRESULT hr = record.ParseFieldData(kFieldAnnotation, text, -1);
+    KX_CHECK(ctx, record.ParseFieldData(kFieldAnnotation, text, -1));
     KXFieldData other;
-    if (SUCCEEDED(hr)) hr = other.SelectField(otherText, -1);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, other.SelectField(otherText, -1));
     if (status != 4 && record.IsFieldChanged(other, application, true)) record.state = 0x100;
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, pageId));
     return S_OK;

@@ -76,12 +76,6 @@ namespace KXDBDatasheetSvcs {
 HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t status,
                       bool openForEditing);
 
-// The display text of a page: its "Name" used as a format for its
-// "PageNumber" (one integer directive substituted; any other directive is
-// copied as it stands), its number when it has no name, "Unnamed" when it
-// has neither. Throws KXComException (E_POINTER for no page).
-_bstr_t GetPageDisplayName(IKXQObject* page);
-
 }  // namespace KXDBDatasheetSvcs
 
 // "Draft", "Submitted", "Checked", "Issued" for statuses 1 to 4, else

@@ -131,6 +131,9 @@ class Main final
   // summary document. The holder's "SSPF" trigger, when it has one,
   // records the test under the object's id. Throws KXComException.
   bool PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObject* datasheet);
+  // Takes `object` off `view` (an entry of its "DataViews") when the view is
+  // a page of a known template; other views are left alone.
+  HRESULT RemoveFromDataView(IKXQObject* view, IKXQObject* object);
 
   // Message handlers built so far, each named by its entry of the
   // data-service map (messagemap.cpp). Each takes the request text
@@ -139,9 +142,6 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
-  HRESULT OpenPage(const OLECHAR* request);
-  HRESULT ListPageObjects(const OLECHAR* request);
-  HRESULT ComparePages(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);
@@ -152,7 +152,13 @@ class Main final
   // Template listings (listtemplates.cpp).
   HRESULT ListTemplates(const OLECHAR* request);
   HRESULT ListCachedTemplates(const OLECHAR* request);
-  // Template-page listings (pages.cpp).
+  // The page messages (pages.cpp).
+  HRESULT InsertPages(const OLECHAR* request);
+  HRESULT DeletePage(const OLECHAR* request);
+  HRESULT RenamePage(const OLECHAR* request);
+  HRESULT MovePage(const OLECHAR* request);
+  HRESULT SetPageCase(const OLECHAR* request);
+  HRESULT PageLayout(const OLECHAR* request);
   HRESULT ListTemplatePages(const OLECHAR* request);
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
   // Field values (stringfield.cpp, realfield.cpp, ... unitfield.cpp).
@@ -167,6 +173,10 @@ class Main final
   HRESULT SetQualifier(const OLECHAR* request);
   HRESULT SetUnit(const OLECHAR* request);
   HRESULT GetUnits(const OLECHAR* request);
+  // Open page, page objects and page comparison (pages.cpp).
+  HRESULT OpenPage(const OLECHAR* request);
+  HRESULT ListPageObjects(const OLECHAR* request);
+  HRESULT ComparePages(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

@@ -117,8 +117,7 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
 }
 
 // Not built yet: spilling onto new overspill pages and their registration,
-// new pages of page-per-member summary sheets, composition and sorting.
-// Rows of continuous lists and objects taken off pages go through the
+// composition and sorting. Summary-sheet membership goes through the
 // datasheet model (kxdbdatasheetpages.h).
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
@@ -127,21 +126,13 @@ HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassV
 HRESULT MainWorkers::RegisterNewPages(OverspillUtils&) {
   return WorkerNotImplementedYet(u"OverspillUtils::RegisterNewPages");
 }
-HRESULT MainWorkers::AddSummarySheetPage(Main&, IKXQObject*, IKXQObject*, IKXQTemplatePage*,
-                                         bool) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::AddSummarySheetPage");
+HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+                                         IKXQTemplatePage* templatePage, bool quiet) {
+  return KXDBDatasheetSvcs::AddSummarySheetPage(main, member, datasheet, templatePage, quiet);
 }
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
                                    bool force) {
-  // A page that holds the object already is left alone: a member shows once.
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddListObject");
-  try {
-    int32_t nodeIndex = -1;
-    if (KXDBDatasheetSvcs::GetObjectNodeIndex(page, object, &nodeIndex) >= 1) return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  if (FAILED(ctx.hr)) return ctx.Return();
   return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row,
                                           force);
 }

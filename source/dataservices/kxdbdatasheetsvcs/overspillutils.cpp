@@ -1,6 +1,7 @@
 #include "overspillutils.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "com/wstr.h"
@@ -82,30 +83,11 @@ void ReadPair(KXComException& ctx, const VariantUtil::SafeArrayMatrix& pairs, in
   out.Attach(element);
 }
 
-// An owned SAFEARRAY destroyed on every way out unless handed over.
-class ArrayHolder {
- public:
-  explicit ArrayHolder(SAFEARRAY* array = nullptr) : m_array(array) {}
-  ArrayHolder(const ArrayHolder&) = delete;
-  ArrayHolder& operator=(const ArrayHolder&) = delete;
-  ~ArrayHolder() { Reset(nullptr); }
-  SAFEARRAY* Get() const { return m_array; }
-  void Reset(SAFEARRAY* array) {
-    if (m_array != nullptr) {
-      while (m_array->cLocks > 0) SafeArrayUnlock(m_array);
-      SafeArrayDestroy(m_array);
-    }
-    m_array = array;
-  }
-  SAFEARRAY* Release() {
-    SAFEARRAY* array = m_array;
-    m_array = nullptr;
-    return array;
-  }
-
- private:
-  SAFEARRAY* m_array;
+struct SafeArrayDeleter {
+  void operator()(SAFEARRAY* array) const { SafeArrayDestroy(array); }
 };
+// An owned SAFEARRAY, destroyed on every way out unless handed over.
+using ArrayHolder = std::unique_ptr<SAFEARRAY, SafeArrayDeleter>;
 
 void PutMatrixElement(KXComException& ctx, SAFEARRAY* matrix, VARTYPE elementType, LONG row,
                       LONG column, IDispatch* value) {
@@ -154,7 +136,11 @@ void OverspillUtils::GetOverspillTo(IKXQObjectPtr& next, IKXQObject* page, bool 
   next = nullptr;
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   ReadLink(page, u"OverspillTo", next);
-  (void)raiseEvent;
+  // The event is the client's news, not part of the walk: its failure is
+  // dropped.
+  if (next && raiseEvent && m_pOwner != nullptr && FAILED(m_pOwner->LaunchPageEvent(next, 1))) {
+    ClearThreadErrorInfo();
+  }
 }
 
 HRESULT OverspillUtils::GetOverspillAssociation(IKXQObject* page, bool required,
@@ -182,12 +168,9 @@ HRESULT OverspillUtils::GetOverspillAssociation(IKXQObject* page, bool required,
   KX_CHECK(ctx, association->get_Pairs(&array));
   if (array == nullptr) return S_OK;
   const HRESULT hr = pairs.Attach(array, true);
-  if (FAILED(hr)) {
-    SafeArrayDestroy(array);
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  // A refused array stays the caller's.
+  if (FAILED(hr)) SafeArrayDestroy(array);
+  KX_CHECK(ctx, hr);
   return S_OK;
 }
 
@@ -216,9 +199,9 @@ HRESULT OverspillUtils::GetOverspillChainMembers(IKXQObject* page, const OLECHAR
                                                  SAFEARRAY** matrix, VARTYPE elementType) {
   KXComException ctx(u"OverspillUtils::GetOverspillChainMembers");
   CheckPointerArgument(ctx, matrix);
-  ArrayHolder result(*matrix);
+  SafeArrayDestroy(*matrix);
   *matrix = nullptr;
-  result.Reset(nullptr);
+  ArrayHolder result;
   if (m_pOwner == nullptr) return S_FALSE;
   if (elementType != VT_VARIANT && elementType != VT_DISPATCH) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, nullptr);
@@ -262,24 +245,24 @@ HRESULT OverspillUtils::GetOverspillChainMembers(IKXQObject* page, const OLECHAR
       FindMembersByName(view, pairName, found);
       if (found.GetCount() == 0) continue;
       const LONG total = columns + found.GetCount();
-      if (result.Get() == nullptr) {
+      if (result.get() == nullptr) {
         SAFEARRAYBOUND bounds[2] = {{2, 1}, {static_cast<ULONG>(total), 1}};
         SAFEARRAY* made = SafeArrayCreate(elementType, 2, bounds);
         if (made == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
-        result.Reset(made);
+        result.reset(made);
       } else {
         SAFEARRAYBOUND last = {static_cast<ULONG>(total), 1};
-        KX_CHECK(ctx, SafeArrayRedim(result.Get(), &last));
+        KX_CHECK(ctx, SafeArrayRedim(result.get(), &last));
       }
       for (int32_t k = 0; k < found.GetCount(); ++k) {
         const LONG column = columns + k + 1;
-        PutMatrixElement(ctx, result.Get(), elementType, 1, column, found.GetAt(k));
-        PutMatrixElement(ctx, result.Get(), elementType, 2, column, member);
+        PutMatrixElement(ctx, result.get(), elementType, 1, column, found.GetAt(k));
+        PutMatrixElement(ctx, result.get(), elementType, 2, column, member);
       }
       columns = total;
     }
   }
-  *matrix = result.Release();
+  *matrix = result.release();
   return S_OK;
 }
 
@@ -296,7 +279,7 @@ HRESULT OverspillUtils::GetOverspillSourceChain(IKXQObject* page, SAFEARRAY** ch
 
   SAFEARRAYBOUND bounds[2] = {{2, 1}, {1, 1}};
   ArrayHolder result(SafeArrayCreate(VT_VARIANT, 2, bounds));
-  if (result.Get() == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
+  if (result.get() == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
 
   _bstr_t ownName;
   LONG offset = 0;
@@ -334,9 +317,9 @@ HRESULT OverspillUtils::GetOverspillSourceChain(IKXQObject* page, SAFEARRAY** ch
     LONG offsetAt[2] = {2, 1};
     _variant_t nameValue(ownName);
     _variant_t offsetValue(static_cast<int>(offset), VT_I4);
-    KX_CHECK(ctx, SafeArrayPutElement(result.Get(), nameAt, &nameValue));
-    KX_CHECK(ctx, SafeArrayPutElement(result.Get(), offsetAt, &offsetValue));
+    KX_CHECK(ctx, SafeArrayPutElement(result.get(), nameAt, &nameValue));
+    KX_CHECK(ctx, SafeArrayPutElement(result.get(), offsetAt, &offsetValue));
   }
-  *chainOut = result.Release();
+  *chainOut = result.release();
   return S_OK;
 }

@@ -15,6 +15,7 @@
 #include "main.h"
 #include "mainworkers.h"
 #include "overspillutils.h"
+#include "pages.h"
 #include "scopedcurrent.h"
 #include "variantutil.h"
 
@@ -381,7 +382,9 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
         if (!page) continue;
         ScopedCurrentPage currentPage(application, page);
         OpenItem item(ctx, trigger, u"Name");
-        (void)KXDBDatasheetSvcs::GetPageDisplayName(page);
+        BSTR name = nullptr;
+        KXDBDatasheetSvcs::GetPageDisplayName(page, &name);
+        SysFreeString(name);
         item.End(ctx);
       }
     }

@@ -132,19 +132,21 @@ TEST_F(LoaderTest, APageSetUpCarriesOnlyThePrintValuesItHolds) {
   SetErrorInfo(0, nullptr);
 }
 
-TEST_F(LoaderTest, APageNameIsNeverUsedAsAFormat) {
-  IKXQObjectPtr page = host_.Object(kPage3);
-  IKXQAttributePtr name;
-  ASSERT_EQ(page->get_Attribute(_bstr_t(u"Name"), _variant_t(), &name), S_OK);
-  auto shown = [&](const char16_t* text) {
-    (void)name->PutValue(_variant_t(), _variant_t(), _variant_t(text));
-    return Narrow(KXDBDatasheetSvcs::GetPageDisplayName(page).view());
+TEST_F(LoaderTest, OnlyACurrentDatasheetOpenedForEditingGetsItsTriggers) {
+  auto has = [&](LONG id, const char16_t* trigger) {
+    VARIANT_BOOL found = VARIANT_FALSE;
+    EXPECT_EQ(host_.Object(id)->HasTrigger(_bstr_t(trigger), &found), S_OK);
+    return found != VARIANT_FALSE;
   };
-  EXPECT_EQ(shown(u"Page %d of %d"), "Page 3 of %d");
-  EXPECT_EQ(shown(u"%s%n%x 100%%"), "%s%n%x 100%");
-  EXPECT_EQ(shown(u"No. %03d"), "No. 003");
-  EXPECT_EQ(shown(u"Plain"), "Plain");
-  EXPECT_EQ(shown(u"%1000000d"), "%1000000d");
+  Load(kSheet, 4, true);
+  Load(kSheet, 1, false);
+  EXPECT_FALSE(has(kSheet, u"Datasheet"));
+  EXPECT_FALSE(has(kPage1, u"Field"));
+  Load(kSheet, 1, true);
+  EXPECT_TRUE(has(kSheet, u"Datasheet"));
+  EXPECT_TRUE(has(kPage1, u"Field"));
+  // Only the page whose contents were written.
+  EXPECT_FALSE(has(kPage2, u"Field"));
 }
 
 TEST_F(LoaderTest, TheWatermarkNamesTheStatus) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "loaddatasheet.h"
-#include "openpage.h"
+#include "pages.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;
@@ -82,6 +82,18 @@ TEST_F(OpenPageTest, ACurrentPageWritesItsListsButNoFields) {
                 .find("<ShowUnit PageId=\"103\" UnitId=\"0\" Alignment=\"1\" "
                       "VerticalAlignment=\"2\" Value=\"millimetre\"/>"),
             std::string::npos);
+}
+
+TEST_F(OpenPageTest, APageFetchedOnDemandGetsItsFieldTrigger) {
+  auto has = [&](LONG id) {
+    VARIANT_BOOL found = VARIANT_FALSE;
+    EXPECT_EQ(host_.Object(id)->HasTrigger(_bstr_t(u"Field"), &found), S_OK);
+    return found != VARIANT_FALSE;
+  };
+  Reply(host_.Request(u"OpenPage", u"103!"));
+  EXPECT_FALSE(has(kPage3));
+  Reply(host_.Request(u"OpenPage", u"103"));
+  EXPECT_TRUE(has(kPage3));
 }
 
 TEST_F(OpenPageTest, AnnotationsOfOtherVersionsAreMarkedWhenTheyDifferFromTheIssuedOne) {

@@ -73,6 +73,19 @@ TEST_F(OverspillTest, TheChainRunsFromThePageToTheHead) {
   EXPECT_FALSE(next);
 }
 
+TEST_F(OverspillTest, TheNextPageIsAnnouncedOnlyWhenAsked) {
+  OverspillUtils overspill(&host_.main());
+  IKXQObjectPtr next;
+  overspill.GetOverspillTo(next, host_.Object(kChain1), false);
+  EXPECT_TRUE(host_.app().DeliverPendingEvents().empty());
+  overspill.GetOverspillTo(next, host_.Object(kChain1), true);
+  const std::vector<kx::host::DeliveredEvent> events = host_.app().DeliverPendingEvents();
+  ASSERT_EQ(events.size(), 1u);
+  ASSERT_TRUE(events[0].xml);
+  EXPECT_NE(Narrow(*events[0].xml).find("<XMLMessage TargetId=\"500\" Status=\"1\">"),
+            std::string::npos);
+}
+
 TEST_F(OverspillTest, TheSourceChainCountsTheSlotsInFront) {
   EXPECT_EQ(SourceChain(kChain1), "none");
   EXPECT_EQ(SourceChain(kChain2), "Readings 2");

@@ -267,6 +267,7 @@ const char kPagesFixture[] = R"XML(<store>
    <value attribute="CurrentPages" ref="501"/>
    <value attribute="CurrentPages" ref="502"/>
    <value attribute="CurrentPages" ref="503"/>
+   <user name="ann" status="1"/>
   </object>
   <object id="501" class="Page" owner="500">
    <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
