@@ -258,4 +258,9 @@ HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
 // Reads "FilterSort.xml" at `path` into Main's table.
 HRESULT ParseFilterSortFile(Main& main, const OLECHAR* path);
 
+// Records field position `field` of a continuous-list page in the page's
+// "Field" trigger again, after a data-field event was written for it.
+HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTrigger* trigger,
+                                  int32_t field);
+
 }  // namespace KXDBDatasheetSvcs
