@@ -68,4 +68,57 @@ TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
       << outcome.out;
 }
 
+TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneThatPasses) {
+  // "watch" records, as the filter test would, what the "Ready" filter
+  // reads of pumps 10 and 11 under their ids.
+  const Outcome outcome = RunScript(
+      "watch 300 SSPF 10 10 F12\n"
+      "set 10 F12 no\n"
+      "dump 301\n"
+      "watch 300 SSPF 11 11 F12\n"
+      "set 11 F12 yes\n"
+      "dump 301\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("== store changed #301: NodeObjects, NodeIndices\n"
+                             "== store trigger SSPF on #300 fired (keys: 10)\n"
+                             "== event Datasheet [D1 300] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("NodeObjects[1] = (empty)\n"), std::string::npos) << outcome.out;
+  // Pump 11 now passes and takes the free place on the summary's page.
+  EXPECT_NE(outcome.out.find("== store trigger SSPF on #300 fired (keys: 11)\n"
+                             "== event Datasheet [D1 300] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("NodeObjects[1] = #11\n"), std::string::npos) << outcome.out;
+}
+
+}  // namespace
+
+namespace {
+
+class SampleTriggerTest : public KxqhostTest {};
+
+TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome outcome = Host(
+      {"--events", "run",
+       std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // The event's XML holds the one field whose value changed, as it is now.
+  EXPECT_NE(outcome.out.find("## set 101 RatedFlow 410 m3/h\n"
+                             "== store changed #101: RatedFlow\n"
+                             "== store changed #1001: Dirty\n"
+                             "== store trigger Field on #1011 fired (keys: 2)\n"
+                             "== event DataField [F1 1011] to bob\n"
+                             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1001\" Status=\"1\">"
+                             "<ShowRealField PageId=\"1011\" FieldId=\"103\" Format=\"0\" "
+                             "Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" Value=\"410\"/>"
+                             "</XMLMessage>\n## dump 101\n"),
+            std::string::npos)
+      << outcome.out;
+}
+
 }  // namespace

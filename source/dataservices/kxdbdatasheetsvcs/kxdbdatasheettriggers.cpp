@@ -1,6 +1,5 @@
 // The summary-sheet services of neighbouring parts as the datasheet model
-// calls them: the "FilterSort.xml" table is Main's (mainfiltersort.cpp). A
-// continuous-list field value is not read through its trigger yet.
+// calls them: the "FilterSort.xml" table is Main's (mainfiltersort.cpp).
 #include "com/comutil.h"
 #include "kxdbdatasheetpages.h"
 #include "main.h"
@@ -16,11 +15,6 @@ _bstr_t GetTemplateFilterId(Main& main, const OLECHAR* templateId) {
 
 HRESULT ApplyTemplateFilterSort(Main& main, IKXQObject* datasheet) {
   return main.ApplyTemplateFilterSort(datasheet);
-}
-
-HRESULT GetListFieldValueText(Main&, IKXQObject*, IKXQTemplateField*, const OLECHAR*, int32_t,
-                              int32_t, IKXQTrigger*, IKXQAttribute*) {
-  return S_OK;
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -181,6 +181,10 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
   return ctx.Return();
 }
 
+// A datasheet or page written for editing gets its trigger ("Datasheet",
+// "Field") set up and its items recorded, each time: the store keeps the
+// triggers but not what their items read, so a trigger an earlier process
+// left watches nothing until its items are recorded again.
 void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
   const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
                                : KXDBDatasheetServices::InitializePageTrigger(main, object);

@@ -375,11 +375,3 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
 // The database events are in maindatabaseevents.cpp, the automation methods
 // in mainautomation.cpp and beddmaster.cpp, the trigger callback in
 // triggercallbacks.cpp.
-
-namespace KXDBDatasheetSvcs {
-
-// Until the triggers record the items of continuous lists, a re-written
-// field is not recorded again.
-HRESULT RecordContinuousFieldItem(Main&, IKXQObject*, IKXQTrigger*, int32_t) { return S_OK; }
-
-}  // namespace KXDBDatasheetSvcs

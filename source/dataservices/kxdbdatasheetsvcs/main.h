@@ -161,6 +161,10 @@ class Main final
   HRESULT PageLayout(const OLECHAR* request);
   HRESULT ListTemplatePages(const OLECHAR* request);
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
+  // Open page, page objects and page comparison (pages.cpp).
+  HRESULT OpenPage(const OLECHAR* request);
+  HRESULT ListPageObjects(const OLECHAR* request);
+  HRESULT ComparePages(const OLECHAR* request);
   // Field values (stringfield.cpp, realfield.cpp, ... unitfield.cpp).
   HRESULT SetStringField(const OLECHAR* request);
   HRESULT SetRealField(const OLECHAR* request);
@@ -173,10 +177,6 @@ class Main final
   HRESULT SetQualifier(const OLECHAR* request);
   HRESULT SetUnit(const OLECHAR* request);
   HRESULT GetUnits(const OLECHAR* request);
-  // Open page, page objects and page comparison (pages.cpp).
-  HRESULT OpenPage(const OLECHAR* request);
-  HRESULT ListPageObjects(const OLECHAR* request);
-  HRESULT ComparePages(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
@@ -257,10 +257,5 @@ namespace KXDBDatasheetSvcs {
 HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
 // Reads "FilterSort.xml" at `path` into Main's table.
 HRESULT ParseFilterSortFile(Main& main, const OLECHAR* path);
-
-// Records field position `field` of a continuous-list page in the page's
-// "Field" trigger again, after a data-field event was written for it.
-HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTrigger* trigger,
-                                  int32_t field);
 
 }  // namespace KXDBDatasheetSvcs

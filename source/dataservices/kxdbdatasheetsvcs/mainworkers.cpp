@@ -117,8 +117,7 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
 }
 
 // Not built yet: spilling onto new overspill pages and their registration,
-// composition and sorting. Summary-sheet membership goes through the
-// datasheet model (kxdbdatasheetpages.h).
+// composition and sorting.
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -133,8 +132,7 @@ HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObj
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
                                    bool force) {
-  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row,
-                                          force);
+  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row, force);
 }
 HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
@@ -152,6 +150,7 @@ HRESULT MainWorkers::SortDatasheet(Main&, IKXQObject*, IKXQObject*, const OLECHA
   if (count != nullptr) *count = 0;
   return WorkerNotImplementedYet(u"Composition::SortDatasheet");
 }
+
 // The field writers of the page loader are not built yet: this form keeps
 // the page's stored record of the field and gives it the live value.
 HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,

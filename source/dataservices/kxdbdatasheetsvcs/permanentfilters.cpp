@@ -41,6 +41,33 @@ IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
 
 }  // namespace
 
+namespace KXDBDatasheetSvcs {
+
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
+  // The claim test goes to the store under its one spelling, whatever the
+  // case of the stored name.
+  const _variant_t claimOnly(u"KX_CLAIM_ONLY");
+  const bool isClaimOnly = filter.vt == VT_BSTR && filter.bstrVal != nullptr &&
+                           _wcsicmp(filter.bstrVal, u"KX_CLAIM_ONLY") == 0;
+  const VARIANT& tested = isClaimOnly ? static_cast<const VARIANT&>(claimOnly) : filter;
+  if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
+  CheckPointerArgument(ctx, object);
+  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
+  bool passes = false;
+  try {
+    passes = IsObjectInFilter(application, tested, object, summary);
+  } catch (...) {
+    (void)trigger->EndItem();
+    throw;
+  }
+  KX_CHECK(ctx, trigger->EndItem());
+  return passes;
+}
+
+}  // namespace KXDBDatasheetSvcs
+
 HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
                                           bool isDatasheet) {
   KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterTrigger");
@@ -126,9 +153,6 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, owner, &filter));
   if (filter.vt == VT_EMPTY) return 0;
-  // The claim test goes to the store under its one spelling, whatever the
-  // case of the stored name.
-  if (filter.vt == VT_BSTR) filter = _variant_t(u"KX_CLAIM_ONLY");
   const int32_t id = static_cast<int32_t>(_wtol(key));
   if (id < 1) return 0;
   if (FAILED(m_pDatabase->get_Object(id, &object)) || !object) {
@@ -137,15 +161,8 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
     return 0;
   }
   // The test is recorded again under the object's id.
-  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(id, 10).c_str())));
-  bool passes = false;
-  try {
-    passes = KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, owner);
-  } catch (...) {
-    (void)trigger->EndItem();
-    throw;
-  }
-  KX_CHECK(ctx, trigger->EndItem());
+  const bool passes =
+      KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, owner, trigger);
   return passes ? 1 : 2;
 }
 

@@ -82,21 +82,9 @@ HRESULT SpillAssociation(Main& main, OverspillUtils& run, int32_t mode, IKXQObje
   IKXQTemplatePagePtr target;
   KX_CHECK(ctx, main.Workers().GetOverspillAssociation(run, page, false, pairs, &target));
   if (pairs.Array() == nullptr) return S_OK;
-  // A position outside the list reads as empty elements: nothing to spill.
   IKXQClassViewPtr view;
   _bstr_t name;
-  if (position >= 0 && position < pairs.Count2() && pairs.Count1() >= 2) {
-    LONG at[2] = {pairs.LowerBound1(), pairs.LowerBound2() + position};
-    _variant_t first;
-    _variant_t second;
-    KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
-                                                   first.GetAddress()));
-    at[0] = pairs.LowerBound1() + 1;
-    KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
-                                                   second.GetAddress()));
-    KX_CHECK(ctx, VariantToObject(first, &view));
-    KX_CHECK(ctx, VariantToString(second, name.GetAddress()));
-  }
+  ReadOverspillAssociation(pairs, position, view, name);
   if (view && name.length() > 0) {
     KX_CHECK(ctx, main.Workers().OverspillAttribute(run, page, view, name, target));
   }

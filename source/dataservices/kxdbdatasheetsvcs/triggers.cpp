@@ -247,6 +247,31 @@ HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage
   return ctx.Return();
 }
 
+void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
+                              IKXQClassViewPtr& view, _bstr_t& name) {
+  KXComException ctx = KXComException::Silent(u"ReadOverspillAssociation");
+  view = nullptr;
+  name = _bstr_t();
+  // A column outside the list reads as empty elements.
+  if (pairs.Array() == nullptr || position < 0 || position >= pairs.Count2() ||
+      pairs.Count1() < 2) {
+    return;
+  }
+  LONG at[2] = {pairs.LowerBound1(), pairs.LowerBound2() + position};
+  _variant_t first;
+  _variant_t second;
+  KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
+                                                 first.GetAddress()));
+  at[0] = pairs.LowerBound1() + 1;
+  KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
+                                                 second.GetAddress()));
+  if (FAILED(VariantToObject(first, &view))) {
+    ClearThreadErrorInfo();
+    view = nullptr;
+  }
+  KX_CHECK(ctx, VariantToString(second, name.GetAddress()));
+}
+
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list) {
   KXComException ctx = KXComException::Silent(u"OverspillUtils::GetPageOverspillAssociation");
   try {
@@ -382,9 +407,8 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
         if (!page) continue;
         ScopedCurrentPage currentPage(application, page);
         OpenItem item(ctx, trigger, u"Name");
-        BSTR name = nullptr;
-        KXDBDatasheetSvcs::GetPageDisplayName(page, &name);
-        SysFreeString(name);
+        _bstr_t pageName;
+        KXDBDatasheetSvcs::GetPageDisplayName(page, pageName.GetAddress());
         item.End(ctx);
       }
     }
@@ -446,7 +470,8 @@ HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigg
     SAFEARRAY* chain = GetPageOverspillChain(context, page);
     IKXQAttributePtr fields;
     GetAttributeInterface(page, u"Fields", fields);
-    CheckPointerArgument(ctx, fields.GetInterfacePtr());
+    // A page of a class without field records shows no fields to record.
+    if (!fields) return S_OK;
 
     auto recordListPosition = [&](const OLECHAR* key, int32_t position, int32_t row) {
       KX_CHECK(ctx, trigger->ResetItem(_variant_t(key)));
@@ -514,20 +539,9 @@ HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& 
     KX_CHECK(ctx, main.Workers().GetOverspillAssociation(run, page, false, pairs, &target));
     if (pairs.Array() == nullptr) return S_OK;
     auto record = [&](int32_t r) {
-      // Columns outside the list hold nothing to record.
-      if (r < 0 || r >= pairs.Count2()) return;
-      LONG at[2] = {pairs.LowerBound1(), pairs.LowerBound2() + r};
-      _variant_t nodeValue;
-      _variant_t nameValue;
-      KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
-                                                     nodeValue.GetAddress()));
-      at[0] = pairs.LowerBound1() + 1;
-      KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
-                                                     nameValue.GetAddress()));
       IKXQClassViewPtr node;
-      if (FAILED(VariantToObject(nodeValue, &node))) ClearThreadErrorInfo();
       _bstr_t name;
-      KX_CHECK(ctx, VariantToString(nameValue, name.GetAddress()));
+      ReadOverspillAssociation(pairs, r, node, name);
       if (!node || name.length() == 0) return;
       KX_CHECK(ctx, RecordOverspillItem(main, page, r, node, name, trigger));
     };

@@ -24,11 +24,15 @@
 #include <vector>
 
 #include "com/comutil.h"
+#include "host/application.h"
 #include "kxstoreptrs.h"
 
 class ContinuousPageHelper;
 class Main;
 class OverspillUtils;
+namespace VariantUtil {
+class SafeArrayMatrix;
+}
 
 // The handler every trigger of the service names.
 inline constexpr OLECHAR kTriggerHandler[] = u"KXDBDatasheetSvcs.Main";
@@ -81,6 +85,11 @@ HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage
 // at `node`, under key `row`.
 HRESULT RecordOverspillItem(Main& main, IKXQObject* page, int32_t row, IKXQClassView* node,
                             const OLECHAR* name, IKXQTrigger* trigger);
+// Column `position` (from 0) of an overspill association list: its data
+// view and attribute name; both empty for a column outside the list (or a
+// first element that is no data view). Throws KXComException.
+void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
+                              IKXQClassViewPtr& view, _bstr_t& name);
 // The page's overspill association (2 x N, one association per column), or
 // null; S_FALSE and null when the run has no owner.
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list);
@@ -91,6 +100,16 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
 // number, and a number below 1 names no position.
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
                                     IKXQObject* page);
+
+namespace KXDBDatasheetSvcs {
+
+// Whether `object` passes the object filter, tested with `summary` as the
+// summary context, the test recorded by the summary's permanent-filter
+// trigger (may be null) under the object's id. Throws KXComException.
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger);
+
+}  // namespace KXDBDatasheetSvcs
 
 // The fired keys of a trigger as texts, in order. VARIANT elements are
 // changed to text; any other element type fails with E_FAIL. Throws

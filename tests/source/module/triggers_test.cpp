@@ -16,6 +16,8 @@
 #include "main.h"
 #include "mainworkers.h"
 #include "support/triggersfixture.h"
+#include "kxdbdatasheetutils.h"
+#include "kxstoreutils.h"
 #include "triggers.h"
 
 using namespace triggerstest;
@@ -348,12 +350,145 @@ TEST_F(TriggersTest, ClaimOnlyWorksAsAPermanentFilter) {
 TEST_F(TriggersTest, ATriggerOfAStatusCopyOrOfANonSummaryDoesNothing) {
   MembershipRecorder workers;
   m_host.main().UseWorkers(&workers);
+  Main& main = m_host.main();
   const _com_ptr_t<IKXQTrigger> sspf = m_host.Trigger(kSheet, u"SSPF");
+  IKXQObjectPtr object;
+  EXPECT_EQ(main.EvaluatePermanentFilterKey(m_host.Object(kSheet), u"10", object, sspf), 0);
+  ASSERT_EQ(sspf->BeginItem(_variant_t(u"10")), S_OK);
+  ASSERT_EQ(m_host.Text(kPump, u"F1"), "a1");
+  ASSERT_EQ(sspf->EndItem(), S_OK);
   Change(m_host, kPump, u"F1", u"x");
-  EXPECT_EQ(m_host.main().OnTriggerFired(sspf, &m_host.app()), S_OK);
+  EXPECT_EQ(FiredKeys(sspf), (std::vector<std::string>{"10"}));
+  EXPECT_EQ(main.OnTriggerFired(sspf, &m_host.app()), S_OK);
   EXPECT_TRUE(TakePendingFieldEvents(m_host.app()).empty());
   EXPECT_TRUE(workers.calls.empty());
+
+  // The submitted copy 121 is marked by the store: its trigger is ignored.
+  const _com_ptr_t<IKXQTrigger> copy = m_host.Trigger(kSubmitted, u"Field");
+  ASSERT_EQ(copy->BeginItem(_variant_t(u"0")), S_OK);
+  ASSERT_EQ(m_host.Text(kPump, u"F2"), "a2");
+  ASSERT_EQ(copy->EndItem(), S_OK);
+  Change(m_host, kPump, u"F2", u"y");
+  EXPECT_EQ(main.OnTriggerFired(copy, &m_host.app()), S_OK);
+  EXPECT_TRUE(TakePendingFieldEvents(m_host.app()).empty());
+  EXPECT_EQ(FiredKeys(copy), (std::vector<std::string>{"0"}));
   m_host.main().UseWorkers(nullptr);
+}
+
+TEST_F(TriggersTest, AListPositionRecordedUnderItsNumberFiresAsThatPosition) {
+  Open(u"201");
+  Main& main = m_host.main();
+  IKXQObjectPtr page = m_host.Object(kListPage);
+  const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kListPage, u"Field");
+  IKXQTemplatePagePtr templatePage;
+  ASSERT_EQ(KXDBDatasheetSvcs::GetTemplatePage(&m_host.app(), page, &templatePage, 1),
+            S_OK);
+  ASSERT_EQ(RecordContinuousFieldItem(main, page, templatePage, trigger, 8), S_OK);
+  Change(m_host, kPump2, u"F2", u"both");
+  const std::vector<std::string> keys = FiredKeys(trigger);
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()), (std::set<std::string>{"CL11:1", "8"}));
+  ASSERT_EQ(main.OnTriggerFired(trigger, &m_host.app()), S_OK);
+  const auto events = TakePendingFieldEvents(m_host.app());
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].second, (std::vector<int32_t>{8}));
+}
+
+}  // namespace
+
+namespace {
+
+// Workers that record the overspill run of a fired association.
+class OverspillRecorder : public MainWorkers {
+ public:
+  HRESULT OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView* view, BSTR name,
+                             IKXQTemplatePage* target) override {
+    calls.push_back(std::string("spill ") + (view != nullptr ? "a view" : "nothing") + " " +
+                    Narrow(name != nullptr ? name : u"") + (target != nullptr ? " onto O" : ""));
+    return S_OK;
+  }
+  HRESULT RegisterNewPages(OverspillUtils&) override {
+    calls.push_back("register");
+    return S_OK;
+  }
+  std::vector<std::string> calls;
+};
+
+TEST_F(TriggersTest, AFiredOverspillVectorIsSpilledAndTheNewPagesRegistered) {
+  OverspillRecorder workers;
+  m_host.main().UseWorkers(&workers);
+  Open(u"401");
+  const kx::host::CallResult spilled = m_host.Set(kPump2, u"Readings", u"r2", 2);
+  ASSERT_TRUE(spilled.succeeded()) << Narrow(spilled.error);
+  EXPECT_EQ(m_host.Delivered(), "trigger Overspill on #401 fired (keys: 0)\n");
+  EXPECT_EQ(workers.calls, (std::vector<std::string>{"spill a view Readings onto O", "register"}));
+
+  // A key past the association list spills nothing; the pages the run made
+  // are still registered.
+  workers.calls.clear();
+  const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kReadingsPage, u"Overspill");
+  IKXQAttributePtr name;
+  ASSERT_EQ(m_host.Object(kPump2)->get_Attribute(_bstr_t(u"Name"), _variant_t(-1L), &name), S_OK);
+  ASSERT_EQ(trigger->BeginItem(_variant_t(u"7")), S_OK);
+  _variant_t read;
+  ASSERT_EQ(name->GetValue(_variant_t(), _variant_t(), read.GetAddress()), S_OK);
+  ASSERT_EQ(trigger->EndItem(), S_OK);
+  ASSERT_TRUE(m_host.Set(kPump2, u"Name", u"P-2 renamed").succeeded());
+  EXPECT_EQ(m_host.Delivered(), "trigger Overspill on #401 fired (keys: 7)\n");
+  EXPECT_EQ(workers.calls, (std::vector<std::string>{"register"}));
+  m_host.main().UseWorkers(nullptr);
+
+  // Until overspill pages can be made, the host hears so for each key.
+  const kx::host::CallResult warned = m_host.Set(kPump2, u"Readings", u"r3", 3);
+  ASSERT_TRUE(warned.succeeded()) << Narrow(warned.error);
+  ASSERT_EQ(warned.warnings.size(), 1u);
+  EXPECT_NE(Narrow(warned.warnings[0]).find("OverspillUtils::OverspillAttribute"),
+            std::string::npos)
+      << Narrow(warned.warnings[0]);
+}
+
+// Workers that record rows added to a summary list page.
+class ListRecorder : public MainWorkers {
+ public:
+  HRESULT AddListObject(Main&, IKXQObject* object, IKXQObject* page, IKXQTemplatePage*,
+                        bool continuous, int32_t row, bool) override {
+    calls.push_back("add #" + std::to_string(ObjectIdOf(object)) + " to #" +
+                    std::to_string(ObjectIdOf(page)) + (continuous ? " as a row" : "") +
+                    " at " + std::to_string(row));
+    return S_OK;
+  }
+  std::vector<std::string> calls;
+};
+
+TEST_F(TriggersTest, APageLevelPermanentFilterAddsARowAndPostsAPageEvent) {
+  ListRecorder workers;
+  m_host.main().UseWorkers(&workers);
+  IKXQAttributePtr filter;
+  ASSERT_EQ(m_host.Object(kSummaryPage)->get_Attribute(_bstr_t(u"ObjectFilter"), _variant_t(-1L),
+                                                       &filter),
+            S_OK);
+  ASSERT_EQ(filter->PutValue(_variant_t(), _variant_t(), _variant_t(u"Ready")), S_OK);
+  Main& main = m_host.main();
+  ASSERT_EQ(KXDBDatasheetServices::InitializePermanentFilterTrigger(main, m_host.Object(kSummaryPage)),
+            S_OK);
+  const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kSummaryPage, u"SSPF");
+  IKXQObjectPtr object;
+  EXPECT_EQ(main.EvaluatePermanentFilterKey(m_host.Object(kSummaryPage), u"11", object, trigger), 2);
+  const kx::host::CallResult added = m_host.Set(kPump2, u"F12", u"YES");
+  ASSERT_TRUE(added.succeeded()) << Narrow(added.error);
+  EXPECT_EQ(workers.calls, (std::vector<std::string>{"add #11 to #301 as a row at -1"}));
+  ASSERT_EQ(added.events.size(), 1u);
+  EXPECT_EQ(Narrow(added.events[0].key.value_or(u"")), "P1 301");
+  m_host.main().UseWorkers(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TriggersTest, AnIssuedFieldReachesThePagesIssuedWithinAThousandthOfADay) {
+  m_host.main().UpdateReferencedIssuedFields(m_host.Object(511), u"<String Value=\"x\"/>", 3);
+  EXPECT_EQ(m_host.Text(601, u"Fields", 3), "<String Value=\"x\"/>");
+  EXPECT_EQ(m_host.Text(611, u"Fields", 3), "");
 }
 
 }  // namespace

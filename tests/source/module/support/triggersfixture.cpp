@@ -7,6 +7,7 @@
 
 #include "com/wstr.h"
 #include "main.h"
+#include "pagesfixture.h"
 
 namespace triggerstest {
 
@@ -24,20 +25,7 @@ TriggersHost::TriggersHost() {
   m_session->SetHandlerTest(
       [](const std::u16string& handler) { return handler == u"KXDBDatasheetSvcs.Main"; });
   m_host.SetStoreSession(m_session.get());
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database()->get_Schema(&schema);
-  (void)database()->get_TemplateLibrary(&library);
-  app().SetStore(database(), schema, library);
-  IKXQProjectPtr root;
-  (void)database()->get_RootProject(&root);
-  app().SetProjects(root, root);
-  IKXQDataService* service = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
-    ADD_FAILURE() << "cannot create Main";
-  }
-  m_service = kx::host::Ref<IKXQDataService>::Adopt(service);
-  if (FAILED(m_host.Attach(m_service.get()))) ADD_FAILURE() << "cannot attach Main";
+  pagestest::AttachInProcessMain(m_host, database(), m_service);
 }
 
 TriggersHost::~TriggersHost() {
@@ -95,7 +83,5 @@ std::string TriggersHost::Delivered() const {
   for (const std::string& line : m_session->delivered()) lines += line + "\n";
   return lines;
 }
-
-std::string Narrow(std::u16string_view text) { return kx_utf16_to_utf8_lossy(text); }
 
 }  // namespace triggerstest

@@ -11,6 +11,7 @@
 
 #include "host/host.h"
 #include "kxstoreptrs.h"
+#include "pagesfixture.h"
 #include "session.h"
 #include "store/admin.h"
 
@@ -30,6 +31,8 @@ enum : LONG {
   kListPage = 201,
   kSummary = 300,
   kSummaryPage = 301,
+  kReadings = 400,
+  kReadingsPage = 401,
 };
 
 class TriggersHost {
@@ -61,6 +64,6 @@ class TriggersHost {
   kx::host::Ref<IKXQDataService> m_service;
 };
 
-std::string Narrow(std::u16string_view text);
+using pagestest::Narrow;
 
 }  // namespace triggerstest
