@@ -137,4 +137,27 @@ TEST_F(EventsScriptTest, MethodsAndAutomationByNumberOrName) {
   EXPECT_TRUE(Has(tooFew.err, "Wrong number of arguments for LoadBEDDData")) << tooFew.err;
 }
 
+TEST_F(EventsScriptTest, APassingMemberGetsOnePageOfItsOwn) {
+  const Outcome outcome = RunScript(
+      "set 11 F12 yes\n"
+      "event 1 11\n"
+      "event 1 11\n"
+      "! event 5 11 Pump\n"
+      "dump 200\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // The first create event gives pump 11 a page on the page-per-member
+  // sheet, with the sheet's event; later ones find it shown and add none.
+  EXPECT_TRUE(Has(outcome.out, "== store changed #200: CurrentPages, NumberOfPages\n")) << outcome.out;
+  EXPECT_TRUE(Has(outcome.out, "== event Datasheet [D1 200] to alice\n")) << outcome.out;
+  EXPECT_TRUE(Has(outcome.out, "CurrentPages[1] = #201\nCurrentPages[2] = #501\n")) << outcome.out;
+  EXPECT_FALSE(Has(outcome.out, "CurrentPages[3]")) << outcome.out;
+  const size_t again = outcome.out.find("## event 1 11\n## event 1 11\n");
+  EXPECT_EQ(again, std::string::npos) << outcome.out;  // the first one did change the store
+  EXPECT_TRUE(Has(outcome.out, "## event 1 11\n## ! event 5 11 Pump\n")) << outcome.out;
+  // Re-testing a member of a plain node needs the template's top-level
+  // data views, which composition provides: said, not hidden.
+  EXPECT_TRUE(Has(outcome.err, "Composition::GetTopLevelDataViews is not implemented yet"))
+      << outcome.err;
+}
+
 }  // namespace

@@ -214,10 +214,23 @@ _variant_t ArgumentValue(const std::string& text) {
 }
 
 // A command-line argument of an automation call: "#ID" an object of the
-// store, "#ID.ATTRIBUTE" its attribute, else as ArgumentValue. False with
-// *error set when the object or attribute does not exist.
+// store, "#ID.ATTRIBUTE" its attribute, "template:ID" a template of the
+// library, else as ArgumentValue. False with *error set when what it names
+// does not exist.
 bool AutomationArgument(IKXQDatabase* database, const std::string& text, _variant_t* value,
                         std::string* error) {
+  if (text.rfind("template:", 0) == 0) {
+    _com_ptr_t<IKXQTemplateLibrary> library;
+    _com_ptr_t<IKXQTemplate> found;
+    if (FAILED(database->get_TemplateLibrary(&library)) || !library ||
+        FAILED(library->GetTemplate(_bstr_t(Wide(text.substr(9)).c_str()), _variant_t(), &found)) ||
+        !found) {
+      *error = "no template " + text.substr(9);
+      return false;
+    }
+    *value = _variant_t(static_cast<IDispatch*>(found.GetInterfacePtr()));
+    return true;
+  }
   if (text.size() < 2 || text[0] != '#') {
     *value = ArgumentValue(text);
     return true;
@@ -738,32 +751,12 @@ int Program::Service(const std::vector<std::string>& args) {
   if (FAILED(store_->Database()->get_Object(id, &object))) {
     return Error("no object " + args[1] + ": " + TakeErrorText()), kExitFailed;
   }
-  std::vector<_variant_t> holders;
+  std::vector<_variant_t> holders(args.size() - 3);
   for (size_t i = 3; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    // "#ID" passes a store object, "template:ID" a template of the library.
-    LONG argument_id = 0;
-    if (arg.size() > 1 && arg[0] == '#' && IsInteger(arg.substr(1))) {
-      if (!ParseId(arg.substr(1), &argument_id)) return kExitUsage;
-      _com_ptr_t<IKXQObject> value;
-      if (FAILED(store_->Database()->get_Object(argument_id, &value))) {
-        return Error("no object " + arg.substr(1) + ": " + TakeErrorText()), kExitFailed;
-      }
-      holders.emplace_back(static_cast<IDispatch*>(value.GetInterfacePtr()));
-      continue;
+    std::string error;
+    if (!AutomationArgument(store_->Database(), args[i], &holders[i - 3], &error)) {
+      return Error(error), kExitFailed;
     }
-    if (arg.rfind("template:", 0) == 0) {
-      _com_ptr_t<IKXQTemplateLibrary> library;
-      _com_ptr_t<IKXQTemplate> value;
-      if (FAILED(store_->Database()->get_TemplateLibrary(&library)) || !library ||
-          FAILED(library->GetTemplate(_bstr_t(Wide(arg.substr(9)).c_str()), _variant_t(), &value)) ||
-          !value) {
-        return Error("no template " + arg.substr(9)), kExitFailed;
-      }
-      holders.emplace_back(static_cast<IDispatch*>(value.GetInterfacePtr()));
-      continue;
-    }
-    holders.push_back(ArgumentValue(arg));
   }
   std::vector<VARIANT> arguments(holders.begin(), holders.end());
   // The copies above only borrow the holders' contents.

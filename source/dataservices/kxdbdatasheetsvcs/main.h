@@ -131,6 +131,9 @@ class Main final
   // summary document. The holder's "SSPF" trigger, when it has one,
   // records the test under the object's id. Throws KXComException.
   bool PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObject* datasheet);
+  // Takes `object` off `view` (an entry of its "DataViews") when the view is
+  // a page of a known template; other views are left alone.
+  HRESULT RemoveFromDataView(IKXQObject* view, IKXQObject* object);
 
   // Message handlers built so far, each named by its entry of the
   // data-service map (messagemap.cpp). Each takes the request text

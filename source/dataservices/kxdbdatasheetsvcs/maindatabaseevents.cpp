@@ -125,6 +125,20 @@ bool SameObject(IUnknown* a, IUnknown* b) {
 
 }  // namespace
 
+HRESULT Main::RemoveFromDataView(IKXQObject* view, IKXQObject* object) {
+  // Only a page of a known template lays its objects out; any other holder
+  // (a data view, a page whose template is gone) loses the reference when
+  // the store deletes or moves the object.
+  if (!KXDBDatasheetSvcs::IsObjectOfClass(view, u"Page")) return S_OK;
+  IKXQTemplatePagePtr templatePage;
+  if (FAILED(KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, view, &templatePage, 1)) ||
+      !templatePage) {
+    ClearThreadErrorInfo();
+    return S_OK;
+  }
+  return Workers().RemoveObjectFromPage(*this, view, object);
+}
+
 bool Main::PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent(u"Main::PassesSummaryFilter");
   _variant_t filter;
@@ -223,7 +237,7 @@ HRESULT Main::HandleDeleteEvent(IKXQObject* object) {
       }
     }
     for (const IKXQObjectPtr& view : DataViewsLastFirst(object)) {
-      KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, view, object));
+      KX_CHECK(ctx, RemoveFromDataView(view, object));
     }
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -377,7 +391,7 @@ HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
         KXDBDatasheetSvcs::GetAttributeString(owner, filter, u"ObjectFilter", -1);
       }
       if (filter.length() > 0 && _wcsicmp(filter, u"KX_CLAIM_ONLY") == 0) {
-        KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, view, object));
+        KX_CHECK(ctx, RemoveFromDataView(view, object));
         continue;
       }
       KX_CHECK(ctx, LaunchPageEvent(ownerIsPage ? owner.GetInterfacePtr() : view.GetInterfacePtr(), 1));

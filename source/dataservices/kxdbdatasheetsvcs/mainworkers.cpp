@@ -113,16 +113,7 @@ HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObj
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
                                    bool force) {
-  // A page that holds the object already is left alone: a member shows once.
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddListObject");
-  try {
-    int32_t nodeIndex = -1;
-    if (KXDBDatasheetSvcs::GetObjectNodeIndex(page, object, &nodeIndex) >= 1) return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  if (FAILED(ctx.hr)) return ctx.Return();
-  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row,
-                                          force);
+  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row, force);
 }
 HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
