@@ -29,14 +29,15 @@ TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
   EXPECT_EQ(outcome.out,
             "== store changed #101: RatedFlow\n"
             "== store changed #1011: Fields\n"
-            "== event DataField [F1 1011] to bob\n");
+            "== event DataField [F1 1011] to bob\n"
+            "== current datasheet none, page none\n");
   EXPECT_NE(Dump({"101"}).find("RatedFlow = 395 m3/h\n"), std::string::npos);
   // Another status changes nothing.
   const Outcome other = Host({"--events", "request", "SetRealField", "-"},
                              "<XMLMessage Status=\"2\"><SetRealField PageId=\"1011\" FieldId=\"103\" "
                              "Value=\"1\"/></XMLMessage>");
   EXPECT_EQ(other.status, 0);
-  EXPECT_EQ(other.out, "");
+  EXPECT_EQ(other.out, "== current datasheet none, page none\n");
 }
 
 TEST_F(KxqhostSettersTest, ARowThatFailsThePermanentFilterShowsTheAlertAndSFalse) {
