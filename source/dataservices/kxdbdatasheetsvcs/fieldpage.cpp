@@ -151,6 +151,11 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   KXComException ctx(u"ApplyFieldFormat");
   const int32_t kind = KindOfType(typeName);
   if (kind < 0) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
+  // Sketch, check and radio fields have no presentation to change.
+  if (!HasAlignment(kind)) {
+    text = _bstr_t(current);
+    return false;
+  }
   KXFieldData record;
   _bstr_t source(current);
   Raise(ctx, record.ParseFieldData(kind, source, -1));

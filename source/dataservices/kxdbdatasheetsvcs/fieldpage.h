@@ -77,6 +77,7 @@ bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position);
 // row `row` when 0 or more): alignments when 0 or more, `format` when not
 // empty and the kind has one. Returns whether the written text differs
 // from `current` (letter case counts only for a Boolean format change).
+// Sketch, check and radio fields are left as they are.
 bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId,
                       int32_t row, int32_t alignment, int32_t verticalAlignment,
                       const OLECHAR* format, _bstr_t& text);
