@@ -156,6 +156,13 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
     text = _bstr_t(current);
     return false;
   }
+  const bool formatGiven = format != nullptr && format[0] != 0 && kind != kFieldString;
+  // Nothing asked for: the record is not rewritten (a field without one
+  // does not get one just for its id).
+  if (alignment < 0 && verticalAlignment < 0 && !formatGiven) {
+    text = _bstr_t(current);
+    return false;
+  }
   KXFieldData record;
   _bstr_t source(current);
   Raise(ctx, record.ParseFieldData(kind, source, -1));
@@ -164,7 +171,6 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   if (row >= 0) record.index = row;
   if (alignment >= 0) record.alignment = alignment;
   if (verticalAlignment >= 0) record.verticalAlignment = verticalAlignment;
-  const bool formatGiven = format != nullptr && format[0] != 0 && kind != kFieldString;
   if (formatGiven) record.format.Assign(format);
   BSTR written = nullptr;
   Raise(ctx, record.WriteFieldData(&written, kFieldDataFull, -1));
