@@ -119,7 +119,7 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"ListPageObjects", &Main::ListPageObjects, nullptr},
       {u"SetPageCase", &Main::SetPageCase, nullptr},
       {u"PageLayout", &Main::PageLayout, nullptr},
-      {u"GetFieldObject", &Main::NotBuilt<u"GetFieldObject">, nullptr},
+      {u"GetFieldObject", &Main::GetFieldObject, nullptr},
       {u"MakeSummaryProjectWide", &Main::NotBuilt<u"MakeSummaryProjectWide">, nullptr},
       {u"ValidateTemplates", &Main::NotBuilt<u"ValidateTemplates">, nullptr},
       {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
