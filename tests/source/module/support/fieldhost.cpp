@@ -33,6 +33,19 @@ std::string Build() {
               "<value attribute=\"CreatedReason\">vendor data</value></object>\n"
               "  <object id=\"91\" class=\"Hold\"><value attribute=\"Name\">H-2</value></object>\n"
               " </objects>");
+  ReplaceOnce(text, "     <field id=\"9\" type=\"String\" attribute=\"Tag\"/>\n",
+              "     <field id=\"9\" type=\"String\" attribute=\"Tag\"/>\n"
+              "     <field id=\"10\" type=\"String\" attribute=\"Tag\" case=\"1\"/>\n");
+  ReplaceOnce(text, "<case id=\"1\" name=\"Design\"/>",
+              "<case id=\"1\" name=\"Design\"/><case id=\"2\" name=\"Upset\"/>");
+  ReplaceOnce(text, "   <attribute name=\"TemplateId\"/>\n   <attribute name=\"ObjectFilter\"/>\n",
+              "   <attribute name=\"TemplateId\"/>\n   <attribute name=\"ObjectFilter\"/>\n"
+              "   <attribute name=\"DefaultCase\" type=\"integer\"/>\n"
+              "   <attribute name=\"CaseName\"/>\n");
+  ReplaceOnce(text, "<node name=\"Pump\" index=\"0\" classes=\"Pump\">",
+              "<node name=\"Pump\" index=\"0\" classes=\"Pump\" caseSlot=\"0\">");
+  ReplaceOnce(text, "<node name=\"Row\" index=\"1\" classes=\"Pump\" repeats=\"true\">",
+              "<node name=\"Row\" index=\"1\" classes=\"Pump\" repeats=\"true\" caseSlot=\"0\">");
   return text;
 }
 

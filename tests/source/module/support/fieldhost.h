@@ -15,6 +15,8 @@ enum : long {
   kRow5 = 56,
 };
 
+// Field 10 of page "P1" is bound to case slot 1; the store knows cases 1
+// "Design" and 2 "Upset".
 // The fixture text (built once).
 const char* FieldFixture();
 
