@@ -46,3 +46,5 @@ HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
   if (xml != nullptr) *xml = nullptr;
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
 }
+
+HRESULT MainWorkers::CreateOverspillPages(Main&, IKXQObject*, LONG) { return S_FALSE; }

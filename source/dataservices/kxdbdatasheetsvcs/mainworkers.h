@@ -41,4 +41,9 @@ class MainWorkers {
   virtual HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet);
   virtual HRESULT ValidateLabelObject(Main& main, IKXQObject* label, LONG status);
   virtual HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml);
+
+  // The overspill run over the datasheet's current pages in `mode` (3: after
+  // the field-object messages placed objects). Until the overspill run is
+  // built it does nothing and answers S_FALSE.
+  virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode);
 };
