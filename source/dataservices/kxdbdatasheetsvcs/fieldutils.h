@@ -105,6 +105,12 @@ int32_t GetItemNumberByKey(IKXQFieldValue* holder, const VARIANT& position);
 
 // ---- Display, status and hidden objects -------------------------------------
 
+// The 1-based position in the page's "Annotations" of the first annotation
+// whose stored "FieldId" is `annotationId`, with its stored text in `text`.
+// None: `text` null and -1, or, with `mustExist`, E_FAIL "Failed to find
+// annotation %d". A null page or a page without "Annotations": E_POINTER.
+int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text);
+
 // The object at the field's root node (shifted by `row` on a continuous
 // list); null when none.
 void GetFieldRootObject(IKXQObject* page, IKXQTemplateField* field, IKXQObjectPtr& object);
@@ -201,17 +207,6 @@ void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_
                          _bstr_t& postfix, _bstr_t& substitution);
 
 }  // namespace KXDBDatasheetSvcs
-
-namespace FieldUtils {
-
-// The 1-based position in the page's "Annotations" of the first annotation
-// whose stored "FieldId" is `annotationId`, with its stored text in `text`.
-// None: `text` null and -1, or, with `mustExist`, E_FAIL "Failed to find
-// annotation %d". A null page or a page without "Annotations": E_POINTER.
-// Throws KXComException.
-int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text);
-
-}  // namespace FieldUtils
 
 namespace VariantUtil {
 
