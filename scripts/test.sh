@@ -18,11 +18,7 @@ case "$mode" in
     dir=${KX_BUILD_DIR:-build-asan}
     CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DKX_WERROR=ON -DKX_SANITIZE=ON -DKX_FUZZ=ON -DKX_BENCH=OFF >/dev/null
-    # The leak checker's reading of the dynamic thread-local blocks of a
-    # module loaded with dlopen (the host program's case) crashes the checker
-    # itself once the module has a thread of its own; it reads them without
-    # intercepting __tls_get_addr.
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ;;
   tsan)
