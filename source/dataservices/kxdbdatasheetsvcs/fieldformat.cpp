@@ -193,14 +193,8 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
       const int32_t n = continuous
           ? FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, w)
           : number;
-      const _bstr_t current = FieldPresentation::StoredFieldText(fields, n);
-      _bstr_t text;
-      if (!FieldPresentation::ApplyFieldFormat(current, typeName, fieldId, at, m_alignment,
-                                               m_verticalAlignment, format, text)) {
-        continue;
-      }
-      SetAttributeValueAt(fields, n, text);
-      KX_CHECK(ctx, main.LaunchDataFieldEvent(work.page, n, 1, false));
+      FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, at, m_alignment,
+                                          m_verticalAlignment, format);
     }
     return S_OK;
   }

@@ -72,31 +72,27 @@ void ClearHiddenObjects(IKXQObject* page) {
 // ---------------------------------------------------------------------------
 // "ShowFieldObjects", "HideFieldObjects", "DeleteFieldObjects"
 
+namespace {
+
+// The grammar the three messages share but for the message's name.
+constexpr auto FieldObjectsGrammar(const OLECHAR* message) {
+  using Id = FieldObjectsSchema;
+  return Grammar::Table(
+      Grammar::Envelope(Id::TargetId, Id::Status),
+      Grammar::Element(message, 1,
+                       {Grammar::Integer(u"PageId", Id::PageId),
+                        Grammar::Boolean(u"Confirmed", Id::Confirmed), Grammar::Child(Id::Field)}),
+      Grammar::Element(u"Field", Id::Field,
+                       {Grammar::Integer(u"FieldId", Id::FieldId), Grammar::Integer(u"Index", Id::Index),
+                        Grammar::Integer(u"ObjectId", Id::ObjectId)}));
+}
+
+}  // namespace
+
 const GrammarRecord* FieldObjectsMessageParser::GetSchema() const {
-  static constexpr auto kShowGrammar = Grammar::Table(
-      Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"ShowFieldObjects", 1,
-                       {Grammar::Integer(u"PageId", PageId), Grammar::Boolean(u"Confirmed", Confirmed),
-                        Grammar::Child(Field)}),
-      Grammar::Element(u"Field", Field,
-                       {Grammar::Integer(u"FieldId", FieldId), Grammar::Integer(u"Index", Index),
-                        Grammar::Integer(u"ObjectId", ObjectId)}));
-  static constexpr auto kHideGrammar = Grammar::Table(
-      Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"HideFieldObjects", 1,
-                       {Grammar::Integer(u"PageId", PageId), Grammar::Boolean(u"Confirmed", Confirmed),
-                        Grammar::Child(Field)}),
-      Grammar::Element(u"Field", Field,
-                       {Grammar::Integer(u"FieldId", FieldId), Grammar::Integer(u"Index", Index),
-                        Grammar::Integer(u"ObjectId", ObjectId)}));
-  static constexpr auto kDeleteGrammar = Grammar::Table(
-      Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"DeleteFieldObjects", 1,
-                       {Grammar::Integer(u"PageId", PageId), Grammar::Boolean(u"Confirmed", Confirmed),
-                        Grammar::Child(Field)}),
-      Grammar::Element(u"Field", Field,
-                       {Grammar::Integer(u"FieldId", FieldId), Grammar::Integer(u"Index", Index),
-                        Grammar::Integer(u"ObjectId", ObjectId)}));
+  static constexpr auto kShowGrammar = FieldObjectsGrammar(u"ShowFieldObjects");
+  static constexpr auto kHideGrammar = FieldObjectsGrammar(u"HideFieldObjects");
+  static constexpr auto kDeleteGrammar = FieldObjectsGrammar(u"DeleteFieldObjects");
   switch (m_mode) {
     case kShow: return kShowGrammar.data();
     case kHide: return kHideGrammar.data();

@@ -2,6 +2,7 @@
 
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
+#include "fieldassert.h"
 #include "fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -179,6 +180,32 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   const std::u16string_view after(text.length() ? static_cast<const OLECHAR*>(text) : u"");
   if (kind == kFieldBool && formatGiven) return before != after;
   return kx_wcsicmp(before, after) != 0;
+}
+
+void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                      const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                      int32_t verticalAlignment, const OLECHAR* format) {
+  KXComException ctx(u"KXDBDatasheetSvcs::StoreFieldFormat");
+  const _bstr_t current = StoredFieldText(fields, number);
+  _bstr_t text;
+  if (!ApplyFieldFormat(current, typeName, fieldId, row, alignment, verticalAlignment, format, text)) {
+    return;
+  }
+  SetAttributeValueAt(fields, number, text);
+  KX_CHECK(ctx, work.main.LaunchDataFieldEvent(work.page, number, 1, false));
+}
+
+void AssertFieldValue(FieldPage& work, int32_t fieldId, int32_t row, bool continuous,
+                      const OLECHAR* confirmedClass, FieldValue& value, int32_t& number) {
+  AssertedField asserted;
+  if (continuous) {
+    AssertContinuousListField(work.main, work.page, fieldId, row, confirmedClass, asserted);
+  } else {
+    FieldUtils::AssertField(work.main, work.page, fieldId, confirmedClass, asserted);
+  }
+  value.SetHolder(asserted.holder);
+  value.position = asserted.position;
+  if (asserted.fieldNumber > 0) number = asserted.fieldNumber;
 }
 
 _bstr_t StoredFieldText(IKXQAttribute* fields, int32_t number) {

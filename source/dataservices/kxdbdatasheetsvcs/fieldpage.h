@@ -82,6 +82,18 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
                       int32_t row, int32_t alignment, int32_t verticalAlignment,
                       const OLECHAR* format, _bstr_t& text);
 
+// ApplyFieldFormat on the page's record `number`: a changed text is stored
+// and the clients told (a data-field event).
+void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                      const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                      int32_t verticalAlignment, const OLECHAR* format);
+
+// Makes what the field needs behind it (with `confirmedClass`), as a value
+// setter would, and hands out its value; `number` becomes the field's
+// number on the page when the assertion tells it.
+void AssertFieldValue(FieldPage& work, int32_t fieldId, int32_t row, bool continuous,
+                      const OLECHAR* confirmedClass, FieldValue& value, int32_t& number);
+
 // The stored "Fields" text at `number` ("" when none).
 _bstr_t StoredFieldText(IKXQAttribute* fields, int32_t number);
 

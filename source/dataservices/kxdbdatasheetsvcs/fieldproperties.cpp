@@ -3,7 +3,6 @@
 #include <string>
 
 #include "continuouspageadvisor.h"
-#include "fieldassert.h"
 #include "fieldformat.h"
 #include "fieldpage.h"
 #include "fieldutils.h"
@@ -348,28 +347,15 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
       // Objects are made behind the field only for the row the request
       // names: the other rows' blank entries stay blank.
       if (!value.holder && anyState && (!continuous || r == m_index)) {
-        AssertedField asserted;
-        if (continuous) {
-          AssertContinuousListField(main, work.page, m_fieldId, r, m_confirmedClass.c_str(), asserted);
-        } else {
-          FieldUtils::AssertField(main, work.page, m_fieldId, m_confirmedClass.c_str(), asserted);
-        }
-        value.SetHolder(asserted.holder);
-        value.position = asserted.position;
-        if (asserted.fieldNumber > 0) number = asserted.fieldNumber;
+        FieldPresentation::AssertFieldValue(work, m_fieldId, r, continuous, m_confirmedClass.c_str(),
+                                            value, number);
       }
       if (value.attribute) {
         FieldPresentation::ApplyValueStatus(main, value.attribute, value.position, m_isLocked,
                                             m_isSecured, m_isHeld, m_holdId);
       }
-      const _bstr_t current = FieldPresentation::StoredFieldText(fields, number);
-      _bstr_t text;
-      if (!FieldPresentation::ApplyFieldFormat(current, typeName, m_fieldId, row, m_alignment,
-                                               m_verticalAlignment, format, text)) {
-        continue;
-      }
-      SetAttributeValueAt(fields, number, text);
-      KX_CHECK(ctx, main.LaunchDataFieldEvent(work.page, number, 1, false));
+      FieldPresentation::StoreFieldFormat(work, fields, number, typeName, m_fieldId, row,
+                                          m_alignment, m_verticalAlignment, format);
     }
     return S_OK;
   }

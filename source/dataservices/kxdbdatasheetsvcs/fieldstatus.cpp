@@ -1,6 +1,5 @@
 #include "fieldstatus.h"
 
-#include "fieldassert.h"
 #include "fieldpage.h"
 #include "fieldutils.h"
 #include "kxattributeutils.h"
@@ -167,15 +166,8 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, row, value);
     if (!value.holder && (m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0)) {
-      AssertedField asserted;
-      if (continuous) {
-        AssertContinuousListField(main, work.page, fieldId, row, m_confirmedClass.c_str(), asserted);
-      } else {
-        FieldUtils::AssertField(main, work.page, fieldId, m_confirmedClass.c_str(), asserted);
-      }
-      value.SetHolder(asserted.holder);
-      value.position = asserted.position;
-      if (asserted.fieldNumber > 0) number = asserted.fieldNumber;
+      FieldPresentation::AssertFieldValue(work, fieldId, row, continuous, m_confirmedClass.c_str(),
+                                          value, number);
     }
     if (value.attribute) {
       FieldPresentation::ApplyValueStatus(main, value.attribute, value.position, m_isLocked,
