@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "kxstoreutils.h"
+#include "mainworkers.h"
 #include "support/fieldhost.h"
+#include "support/moduletestsupport.h"
 #include "support/setterhost.h"
 
 using namespace settertest;
@@ -78,6 +81,32 @@ TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
                   u"<Field FieldId=\"12\" Index=\"3\" ObjectId=\"54\"/>", false),
             "");
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 5);
+}
+
+// The real workers, with the overspill run recorded.
+class OverspillRecorder : public MainWorkers {
+ public:
+  HRESULT CreateOverspillPages(Main&, IKXQObject* datasheet, LONG mode) override {
+    runs.push_back(std::to_string(ObjectIdOf(datasheet)) + " mode " + std::to_string(mode));
+    return S_OK;
+  }
+  std::vector<std::string> runs;
+};
+
+TEST_F(FieldObjectsTest, AConfirmedPrimaryObjectGoesOnEveryCurrentPageAndTheOverspillIsRebuilt) {
+  OverspillRecorder workers;
+  moduletest::MainOf(host_.service()).UseWorkers(&workers);
+  // "TargetId" names the datasheet whose pages follow.
+  const auto shown = host_.host().Request(
+      u"ShowFieldObjects", u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowFieldObjects PageId=\"41\" "
+                           u"Confirmed=\"1\"><Field FieldId=\"1\" ObjectId=\"10\"/></ShowFieldObjects>"
+                           u"</XMLMessage>");
+  ASSERT_EQ(shown.hr, S_OK) << Narrow(shown.error);
+  EXPECT_EQ(Narrow(shown.reply), "");
+  EXPECT_EQ(host_.Value(41, u"NodeObjects"), "#10");
+  EXPECT_EQ(host_.Value(kEmptyPage2, u"NodeObjects"), "#10");
+  EXPECT_EQ(workers.runs, (std::vector<std::string>{"40 mode 3"}));
+  moduletest::MainOf(host_.service()).UseWorkers(nullptr);
 }
 
 TEST_F(FieldObjectsTest, ShowPrimaryObjectsNamesTheEmptyFieldsThatTakeATemplateClass) {
