@@ -83,6 +83,20 @@ TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 5);
 }
 
+TEST_F(FieldObjectsTest, ShowingOffersTheListsObjectsAndConfirmedPlacesTheChosenOne) {
+  EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"20\"/>"),
+            "<XMLMessage TargetId=\"20\" Status=\"1\"><FieldObjects FieldId=\"20\"><Object "
+            "ObjectId=\"70\" Name=\"Nozzle: Nozzle 70\"/><Object ObjectId=\"71\" Name=\"Nozzle: Nozzle 71\"/>"
+            "</FieldObjects></XMLMessage>");
+  EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"21\" Confirmed=\"1\"",
+                  u"<Field FieldId=\"20\" ObjectId=\"71\"/>"),
+            "");
+  EXPECT_EQ(host_.Value(kPage, u"NodeObjects", 2), "#71");
+  // Hiding a member of the list is done at once: no question.
+  EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"20\"/>"), "");
+  EXPECT_EQ(host_.Value(kPage, u"HiddenObjects", 2), "-1");
+}
+
 // The real workers, with the overspill run recorded.
 class OverspillRecorder : public MainWorkers {
  public:

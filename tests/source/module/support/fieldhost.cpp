@@ -46,6 +46,23 @@ std::string Build() {
               "<node name=\"Pump\" index=\"0\" classes=\"Pump\" caseSlot=\"0\">");
   ReplaceOnce(text, "<node name=\"Row\" index=\"1\" classes=\"Pump\" repeats=\"true\">",
               "<node name=\"Row\" index=\"1\" classes=\"Pump\" repeats=\"true\" caseSlot=\"0\">");
+  // The pump's nozzles: a list the page shows on a child node.
+  ReplaceOnce(text, "   <attribute name=\"Drawing\"/>\n  </class>",
+              "   <attribute name=\"Drawing\"/>\n"
+              "   <attribute name=\"Nozzles\" type=\"object\" list=\"true\" collection=\"true\" "
+              "class=\"Nozzle\"/>\n  </class>\n"
+              "  <class name=\"Nozzle\" base=\"GenericClass\"/>");
+  ReplaceOnce(text, "     <field id=\"10\" type=\"String\" attribute=\"Tag\" case=\"1\"/>\n",
+              "     <field id=\"10\" type=\"String\" attribute=\"Tag\" case=\"1\"/>\n"
+              "     <node name=\"Nozzles(1)\" index=\"1\" classes=\"Nozzle\">\n"
+              "      <field id=\"20\" type=\"String\" attribute=\"Tag\"/>\n"
+              "     </node>\n");
+  ReplaceOnce(text, "   <value attribute=\"BEDDInitialized\">true</value>\n  </object>",
+              "   <value attribute=\"BEDDInitialized\">true</value>\n"
+              "   <value attribute=\"Nozzles\" ref=\"70\"/><value attribute=\"Nozzles\" ref=\"71\"/>\n"
+              "  </object>\n"
+              "  <object id=\"70\" class=\"Nozzle\" owner=\"10\"><value attribute=\"Tag\">N1</value></object>\n"
+              "  <object id=\"71\" class=\"Nozzle\" owner=\"10\"><value attribute=\"Tag\">N2</value></object>");
   return text;
 }
 

@@ -17,6 +17,9 @@ enum : long {
 
 // Field 10 of page "P1" is bound to case slot 1; the store knows cases 1
 // "Design" and 2 "Upset".
+// The pump's nozzles 70 and 71 stand in its list "Nozzles"; page
+// "P1" shows the first on child node "Nozzles(1)" (field 20), which page 21
+// leaves empty.
 // The fixture text (built once).
 const char* FieldFixture();
 
