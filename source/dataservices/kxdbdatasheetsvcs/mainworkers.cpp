@@ -167,3 +167,15 @@ HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
   KX_CATCH(ctx, KX_HERE(kWorkersFile))
   return ctx.Return();
 }
+
+HRESULT MainWorkers::CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode) {
+  KXComException ctx = KXComException::Silent(u"OverspillUtils::CreateOverspillPages");
+  try {
+    OverspillUtils run(&main);
+    run.m_datasheet = datasheet;
+    run.m_mode = mode;
+    return run.CreateOverspillPages();
+  }
+  KX_CATCH(ctx, KX_HERE(kWorkersFile))
+  return ctx.Return();
+}

@@ -103,4 +103,7 @@ class MainWorkers {
   virtual HRESULT WriteFields(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t fieldId,
                               IKXQAttribute* fields, BSTR* text);
+  // The overspill run over the datasheet's current pages in `mode` (3: after
+  // the field-object messages placed objects); S_FALSE for a mode below 1.
+  virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode);
 };
