@@ -177,6 +177,8 @@ class Main final
   HRESULT SetQualifier(const OLECHAR* request);
   HRESULT SetUnit(const OLECHAR* request);
   HRESULT GetUnits(const OLECHAR* request);
+  // Report information (infoforreport.cpp).
+  HRESULT GetInfoForReport(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

@@ -6,6 +6,7 @@
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
 #include "fieldutils.h"
+#include "getrealfieldswithuom.h"
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
@@ -50,16 +51,15 @@ HRESULT MainWorkers::SummarySheetClasses(Main& main, IDispatch* templates, VARIA
   return KXDBDatasheetSvcs::SummarySheetClasses(main, templates, classes);
 }
 
-// Not built yet: template validation and the real-fields listing.
+// Not built yet: template validation.
 HRESULT MainWorkers::ValidateDatasheetObject(Main&, IKXQObject*) {
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateDatasheetObject");
 }
 HRESULT MainWorkers::ValidateLabelObject(Main&, IKXQObject*, LONG) {
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateLabelObject");
 }
-HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
-  if (xml != nullptr) *xml = nullptr;
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
+HRESULT MainWorkers::WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml) {
+  return KXDBDatasheetSvcs::WriteRealFieldsWithUOM(main, datasheet, xml);
 }
 
 // ---- Services the triggers use ---------------------------------------------

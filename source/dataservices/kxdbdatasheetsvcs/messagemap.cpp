@@ -123,7 +123,7 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"MakeSummaryProjectWide", &Main::NotBuilt<u"MakeSummaryProjectWide">, nullptr},
       {u"ValidateTemplates", &Main::NotBuilt<u"ValidateTemplates">, nullptr},
       {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
-      {u"GetInfoForReport", &Main::NotBuilt<u"GetInfoForReport">, nullptr},
+      {u"GetInfoForReport", &Main::GetInfoForReport, nullptr},
       {u"CompareDocuments", &Main::NotBuilt<u"CompareDocuments">, nullptr},
       {u"ComparePages", &Main::ComparePages, nullptr},
       {u"", nullptr, nullptr},
