@@ -79,7 +79,8 @@ echo "$((${#requests[@]} - failed)) of ${#requests[@]} sample requests succeeded
 echo
 echo "==== datasheet services"
 for id in 1001 1007; do
-  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects; do
+  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects \
+    GetRealFieldsWithUOM; do
     echo "-- service 10 $id $method"
     "$host" --store "$store" service 10 "$id" "$method" || true
   done

@@ -47,7 +47,9 @@ constexpr char kTemplates[] = R"(<store>
  <templates folder="" bitmaps="">
   <template id="PUMP" checknum="2" name="Pump %d" kind="Datasheet" path="pump.xls" classes="Pump">
    <cachedData>cached</cachedData>
-   <page id="P1" name="Page %05d of %s %%"><node name="Pump" index="0" classes="Pump"/></page>
+   <page id="P1" name="Page %05d of %s %%">
+    <node name="Pump" index="0" classes="Pump,Page,GlobalsClass"><field id="1" type="Real" attribute="Name"/></node>
+   </page>
   </template>
   <template id="LIST" name="List" kind="Summary" classes="GenericClass">
    <page id="L1" name="%d%d%n" continuous="rows=10"/>

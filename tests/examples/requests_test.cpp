@@ -318,6 +318,13 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         ASSERT_TRUE(IsInteger(&o.text));
         EXPECT_NE(ClassOf(o.text), "");
       }
+    } else if (m.name == "GetInfoForReport") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& f : m.children) {
+        EXPECT_EQ(f.name, "Field");
+        ASSERT_TRUE(IsInteger(f.Attr("PageId")) && IsInteger(f.Attr("FieldId")));
+        EXPECT_EQ(ClassOf(*f.Attr("PageId")), "Page");
+      }
     } else {
       ADD_FAILURE() << "no check for message " << m.name;
     }
