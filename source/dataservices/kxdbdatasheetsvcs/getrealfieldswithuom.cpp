@@ -63,8 +63,7 @@ void WritePageRealFields(KXComException& ctx, PageLoadContext& context, IKXQObje
     const int32_t count = GetAttributeCount(fields);
     for (int32_t position = 1; position <= count; ++position) {
       LiveRealField live;
-      KX_CHECK(ctx, ReadRealFieldValue(context, page, templatePage, position, fields, nullptr,
-                                       false, live));
+      KX_CHECK(ctx, ReadRealFieldValue(context, page, templatePage, position, fields, live));
       if (live.value.length() == 0 || live.unit.length() == 0 || !live.holder) continue;
       WriteOwnerChain(ctx, writer, live);
     }

@@ -828,7 +828,7 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
 
 HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
                            IKXQTemplatePage* templatePage, int32_t position, IKXQAttribute* fields,
-                           IKXQAttribute* otherFields, bool templateChanged, LiveRealField& out) {
+                           LiveRealField& out) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteRealFieldWithUOM");
   try {
     out = LiveRealField();
@@ -841,18 +841,10 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     KX_CHECK(ctx, out.field->get_TypeName(typeName.GetAddress()));
     const FieldKindTraits* traits = FindKind(typeName);
     if (traits == nullptr || traits->kind != kFieldReal) return S_FALSE;
-    LONG nodeId = -1;
-    KX_CHECK(ctx, out.field->get_Id(&nodeId));
     const int32_t row = RowOf(context, position);
-    _bstr_t otherText;
-    if (otherFields != nullptr) {
-      const int32_t at = templateChanged ? ReadFieldDataAt(context, nodeId, row, position, otherFields)
-                                         : position;
-      if (at > 0) otherText = StoredText(otherFields, at);
-    }
     KXFieldData record;
     const HRESULT filled = FillFieldData(ctx, *traits, context, page, out.field, position, 1,
-                                         stored, otherText, record);
+                                         stored, nullptr, record);
     if (FAILED(filled)) Raise(ctx, filled);
     if (record.value.IsEmpty()) return S_OK;
     out.value = record.value.c_str();

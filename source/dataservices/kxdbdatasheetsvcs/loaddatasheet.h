@@ -145,7 +145,7 @@ struct LiveRealField {
 };
 HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
                            IKXQTemplatePage* templatePage, int32_t position, IKXQAttribute* fields,
-                           IKXQAttribute* otherFields, bool templateChanged, LiveRealField& out);
+                           LiveRealField& out);
 // The position in `attribute` of the record of field `nodeId` at `row` (-1:
 // any row), looked for at `position` first; -1 when there is none. A null
 // attribute: E_POINTER (raised).
