@@ -17,6 +17,7 @@
 #include "com/registry.h"
 #include "com/sysmsg.h"
 #include "com/wstr.h"
+#include "drawings.h"
 #include "dump.h"
 #include "host/host.h"
 #include "host/internal/errors.h"
@@ -521,6 +522,7 @@ bool Program::StartModule() {
   }
   host_->application().SetStore(database, schema, library);
   host_->application().SetProjects(active, root);
+  OfferDiagramRepresentations(*store_, *host_);
   host_->registrar().SetTemplates(library.GetInterfacePtr());
   host_->SetStoreSession(session_.get());
   const host::Registrar& registrar = host_->registrar();
@@ -562,6 +564,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
   for (const auto& text : result.notices) std::fprintf(err_, "notice: %s\n", Narrow(text).c_str());
   for (const auto& text : result.messages) std::fprintf(err_, "message: %s\n", Narrow(text).c_str());
   if (!result.succeeded()) {
+    if (host_) PrintDrawingCalls(*host_, err_, "drawing: ");
     if (!result.error.empty()) std::fprintf(err_, "%s\n", Narrow(result.error).c_str());
     Error(what + " failed: " + Describe(result.hr));
     std::fflush(out_);
@@ -579,6 +582,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     for (const std::string& line : session_->delivered()) {
       std::fprintf(out_, "== store %s\n", line.c_str());
     }
+    if (host_) PrintDrawingCalls(*host_, out_, "== drawing ");
     for (const auto& event : result.events) {
       std::string recipients;
       for (const auto& name : event.recipients) {
@@ -595,6 +599,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
       }
     }
   }
+  if (!options_.events && host_) host_->drawing().TakeCalls();
   std::fflush(out_);
   std::fflush(err_);
   return kExitOk;
@@ -608,6 +613,7 @@ int Program::Request(const std::string& name, const std::string& text) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
     const bool more = options_.events && (!result.events.empty() || !session_->delivered().empty() ||
+                                          !host_->drawing().calls().empty() ||
                                           !session_->changes().empty());
     if (more && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) {
