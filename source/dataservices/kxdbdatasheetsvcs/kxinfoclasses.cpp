@@ -31,6 +31,14 @@ LONG ObjectId(IKXQObject* object) {
   return id;
 }
 
+// The attribute's text; empty when the object's class has no such
+// attribute.
+_bstr_t TextIfDefined(IKXQObject* object, const OLECHAR* name) {
+  _bstr_t text;
+  if (ClassHasAttribute(object, name)) GetAttributeString(object, text, name, -1);
+  return text;
+}
+
 // Whether the object has the attribute and it holds a value at `index`
 // (VT_EMPTY: any value).
 bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
@@ -185,8 +193,7 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   const bool summary =
       KXDBDatasheetSvcs::CheckSummarySheetProject(application, datasheet, &local, &visible);
   if (summary && !visible) return;
-  _bstr_t name;
-  GetAttributeString(datasheet, name, u"DocumentName", -1);
+  const _bstr_t name = TextIfDefined(datasheet, u"DocumentName");
   _bstr_t title;
   if (HRESULT hr = KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(),
                                                        false, 1);
@@ -196,8 +203,7 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
     ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
   }
   const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
-  _bstr_t revision;
-  GetAttributeString(datasheet, revision, u"LastRevisionLevel", -1);
+  const _bstr_t revision = TextIfDefined(datasheet, u"LastRevisionLevel");
   const int32_t type = !summary ? 1 : local ? 3 : 2;
   const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
@@ -280,11 +286,8 @@ void KXDiagramInfoList::AddDocument(int32_t status, IKXQObject* diagram, const O
     if (className.length() > 0 && className.view() != std::u16string_view(u"Diagram")) {
       info->DiagramClass = className;
     }
-    if (ClassHasAttribute(diagram, u"DrawingTemplate")) {
-      _bstr_t drawingTemplate;
-      GetAttributeString(diagram, drawingTemplate, u"DrawingTemplate", -1);
-      if (drawingTemplate.length() > 0) info->DiagramClass = drawingTemplate;
-    }
+    const _bstr_t drawingTemplate = TextIfDefined(diagram, u"DrawingTemplate");
+    if (drawingTemplate.length() > 0) info->DiagramClass = drawingTemplate;
   }
   info->Status = status;
   info->Name = name;
@@ -323,8 +326,7 @@ void KXDiagramInfoList::AddDiagram(IKXQApplication* application, IKXQDatabase* d
       KX_CHECK(ctx, database->get_CaseName(caseId, caseName.GetAddress()));
     }
   }
-  _bstr_t revision;
-  GetAttributeString(diagram, revision, u"LastRevisionLevel", -1);
+  const _bstr_t revision = TextIfDefined(diagram, u"LastRevisionLevel");
   AddDocument(1, diagram, name, caseName, revision);
   const _variant_t anyValue;
   for (int32_t status = 2; status <= 4; ++status) {
