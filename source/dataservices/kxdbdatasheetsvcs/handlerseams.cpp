@@ -28,20 +28,8 @@ HRESULT Main::ListDatasheetsByObject(const OLECHAR*) {
 HRESULT Main::ListDatasheetsByTemplate(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::ListDatasheetsByTemplate", u"ListDatasheetsByTemplate");
 }
-HRESULT Main::ListDatasheetsByStatus(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ListDatasheetsByStatus", u"ListDatasheetsByStatus");
-}
-HRESULT Main::ListDatasheetsByField(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ListDatasheetsByField", u"ListDatasheetsByField");
-}
-HRESULT Main::ListDiagrams(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ListDiagrams", u"ListDiagrams");
-}
 HRESULT Main::ListDiagramsByObject(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::ListDatasheetsByObject", u"ListDiagramsByObject");
-}
-HRESULT Main::ListSharedDiagrams(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ListSharedDiagrams", u"ListSharedDiagrams");
 }
 HRESULT Main::ListTemplates(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::ListTemplates", u"ListTemplates");
