@@ -40,6 +40,9 @@ namespace {
 constexpr char16_t kProgId[] = u"KXDBDatasheetSvcs.Main";
 constexpr char kModuleLibrary[] = "libKXDBDatasheetSvcs.so";
 constexpr char kDefaultStore[] = "kxq-store.db";
+// Privileges of the host itself that modules ask about.
+constexpr const char16_t* kHostPrivileges[] = {u"SecureAttribute", u"LockAttribute",
+                                               u"CheckDocument", u"IssueDocument"};
 // A database event kind that no module subscribes to: the host's own
 // changes are delivered through a call that routes nothing else.
 constexpr LONG kNoEventKind = -1;
@@ -509,6 +512,12 @@ bool Program::StartModule() {
   host_->privileges().SetLoginName(Wide(user));
   host_->privileges().SetUserName(Wide(user));
 
+  if (!options_.project.empty()) {
+    LONG project = 0;
+    if (!ParseId(options_.project, &project)) return false;
+    const store::Status status = store_->SetActiveProject(project);
+    if (!status.ok()) return Error("cannot make project " + options_.project + " active: " + status.message), false;
+  }
   IKXQDatabase* database = store_->Database();
   _com_ptr_t<IKXQSchema> schema;
   _com_ptr_t<IKXQTemplateLibrary> library;
@@ -547,10 +556,14 @@ bool Program::StartModule() {
     Finish(started, "the module's start-up");
     return false;
   }
-  for (const auto& privilege : registrar.privileges()) {
+  // The user holds the host's own privileges and those the module
+  // declared, except the denied ones.
+  std::vector<std::u16string> privileges(std::begin(kHostPrivileges), std::end(kHostPrivileges));
+  for (const auto& privilege : registrar.privileges()) privileges.push_back(privilege.name);
+  for (const std::u16string& privilege : privileges) {
     bool denied = false;
-    for (const std::string& name : options_.denied) denied = denied || Wide(name) == privilege.name;
-    if (!denied) host_->privileges().Grant(privilege.name);
+    for (const std::string& name : options_.denied) denied = denied || Wide(name) == privilege;
+    if (!denied) host_->privileges().Grant(privilege);
   }
   module_started_ = true;
   return true;

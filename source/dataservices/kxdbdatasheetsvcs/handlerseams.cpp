@@ -208,12 +208,6 @@ HRESULT Main::ListDatasheetFilters(const OLECHAR*) {
 HRESULT Main::ApplyDatasheetFilter(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::ApplyDatasheetFilter", u"ApplyDatasheetFilter");
 }
-HRESULT Main::GetConfigurations(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::GetConfigurations", u"GetConfigurations");
-}
-HRESULT Main::GetObjectFilters(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::GetObjectFilters", u"GetObjectFilters");
-}
 HRESULT Main::PackObjects(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::PackObjects", u"PackObjects");
 }
