@@ -136,9 +136,6 @@ HRESULT Main::HideFieldCase(const OLECHAR*) {
 HRESULT Main::CopyFieldCase(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::CopyFieldCase", u"CopyFieldCase");
 }
-HRESULT Main::ListDatasheetObjects(const OLECHAR*) {
-  return NotServedYet(u"KXDBDatasheetSvcs::ListDatasheetObjects", u"ListDatasheetObjects");
-}
 HRESULT Main::RecaseDocuments(const OLECHAR*) {
   return NotServedYet(u"KXDBDatasheetSvcs::RecaseDocuments", u"RecaseDocuments");
 }
