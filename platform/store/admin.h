@@ -39,6 +39,10 @@ class StoreObserver {
   // A trigger item fired: a value read while the item was open changed.
   virtual void TriggerFired(LONG /*ownerId*/, const std::u16string& /*trigger*/, const std::u16string& /*key*/) {}
   virtual void TransactionEnded(bool /*committed*/) {}
+  // A step written to the workflow log (IKXQObject::WorkflowAction, 7-10
+  // and others; OpenVersion, 100 + mode; CloseVersion, 199; PutText, 0;
+  // Seal, 300) with its text.
+  virtual void WorkflowRecorded(LONG /*id*/, LONG /*code*/, const std::u16string& /*text*/) {}
 };
 
 enum class OpenMode {

@@ -595,6 +595,9 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     for (const std::string& line : session_->delivered()) {
       std::fprintf(out_, "== store %s\n", line.c_str());
     }
+    for (const std::string& line : session_->workflow()) {
+      std::fprintf(out_, "== store %s\n", line.c_str());
+    }
     if (host_) PrintDrawingCalls(*host_, out_, "== drawing ");
     for (const auto& event : result.events) {
       std::string recipients;
@@ -626,6 +629,7 @@ int Program::Request(const std::string& name, const std::string& text) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
     const bool more = options_.events && (!result.events.empty() || !session_->delivered().empty() ||
+                                          !session_->workflow().empty() ||
                                           !host_->drawing().calls().empty() ||
                                           !session_->changes().empty());
     if (more && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);

@@ -1,94 +1,75 @@
-// Request parsing of the annotation messages "CreateAnnotation",
-// "SetAnnotation" and "MoveAnnotation": for each, the grammar (the schema
-// class) and the message parser that collects the request's attributes and
-// runs the message's worker when the message element ends.
+// The annotation messages "CreateAnnotation", "SetAnnotation" and
+// "MoveAnnotation": for each, the schema (the value ids of its grammar) and
+// the message parser with its worker. The grammars, the workers and the
+// handlers (Main's methods of the same names) are in annotations.cpp.
 //
-// A parser lives on its handler's stack for one request. Its fields keep
-// their initial values until the matching attributes arrive and are never
-// reset: every message element that ends runs the worker with the values
-// gathered so far. Texts are owned and null until given.
+// Every value arrives as an attribute; values not given keep the initial
+// values below (texts null).
 #pragma once
 
 #include <cstdint>
 
-#include "saxschemaparser.h"
+#include "main.h"
 
-class Main;
-
-class CreateAnnotationSchema : public SAXSchemaParser {
+class CreateAnnotationSchema : public MessageParser {
  public:
+  enum Id : uint32_t { PageId = 4, Value, X, Y, Markup };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
-class CreateAnnotationMessageParser : public CreateAnnotationSchema {
+class CreateAnnotationMessageParser final : public CreateAnnotationSchema {
  public:
-  // `main` is not owned and must outlive the parser.
-  explicit CreateAnnotationMessageParser(Main* main) : m_pMain(main) {}
-
-  HRESULT EndElement(uint32_t id) override;
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
-
-  // The worker: creates the annotation. Reads the fields below; reports its
-  // own failures (failed HRESULT, thread error information) and throws
-  // nothing.
+  using CreateAnnotationSchema::CreateAnnotationSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return CreateAnnotation(); }
+  // The worker: creates the annotation.
   HRESULT CreateAnnotation();
 
-  Main* m_pMain;
-  SAXText m_targetId;        // "TargetId" (2)
-  int32_t m_status = -1;     // "Status" (3)
-  int32_t m_pageId = -1;     // "PageId" (4)
-  SAXText m_value;           // "Value" (5)
-  int32_t m_x = -1;          // "X" (6)
-  int32_t m_y = -1;          // "Y" (7)
-  bool m_markup = false;     // "Markup" (8)
+  int32_t m_pageId = -1;
+  SAXText m_value;
+  int32_t m_x = -1;
+  int32_t m_y = -1;
+  bool m_markup = false;
 };
 
-class SetAnnotationSchema : public SAXSchemaParser {
+class SetAnnotationSchema : public MessageParser {
  public:
+  enum Id : uint32_t { PageId = 4, AnnotationId, Value };
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
-class SetAnnotationMessageParser : public SetAnnotationSchema {
+class SetAnnotationMessageParser final : public SetAnnotationSchema {
  public:
-  explicit SetAnnotationMessageParser(Main* main) : m_pMain(main) {}
-
-  HRESULT EndElement(uint32_t id) override;
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
-
-  // The worker: replaces the annotation's text. As CreateAnnotation.
+  using SetAnnotationSchema::SetAnnotationSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return SetAnnotation(); }
+  // The worker: replaces the annotation's text.
   HRESULT SetAnnotation();
 
-  Main* m_pMain;
-  int32_t m_annotationId = -1;  // "AnnotationId" (5)
-  int32_t m_status = -1;        // "Status" (3)
-  int32_t m_pageId = -1;        // "PageId" (4)
-  SAXText m_targetId;           // "TargetId" (2)
-  SAXText m_value;              // "Value" (6)
+  int32_t m_pageId = -1;
+  int32_t m_annotationId = -1;
+  SAXText m_value;
 };
 
-class MoveAnnotationSchema : public SAXSchemaParser {
+class MoveAnnotationSchema : public MessageParser {
  public:
+  enum Id : uint32_t { PageId = 4, AnnotationId, X, Y };
+  using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
-class MoveAnnotationMessageParser : public MoveAnnotationSchema {
+class MoveAnnotationMessageParser final : public MoveAnnotationSchema {
  public:
-  explicit MoveAnnotationMessageParser(Main* main) : m_pMain(main) {}
-
-  HRESULT EndElement(uint32_t id) override;
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
-
-  // The worker: moves the annotation. As CreateAnnotation.
+  using MoveAnnotationSchema::MoveAnnotationSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return MoveAnnotation(); }
+  // The worker: moves the annotation.
   HRESULT MoveAnnotation();
 
-  Main* m_pMain;
-  int32_t m_annotationId = -1;  // "AnnotationId" (5)
-  int32_t m_x = -1;             // "X" (6)
-  int32_t m_y = -1;             // "Y" (7)
-  int32_t m_status = -1;        // "Status" (3)
-  int32_t m_pageId = -1;        // "PageId" (4)
-  SAXText m_targetId;           // "TargetId" (2)
+  int32_t m_pageId = -1;
+  int32_t m_annotationId = -1;
+  int32_t m_x = -1;
+  int32_t m_y = -1;
 };

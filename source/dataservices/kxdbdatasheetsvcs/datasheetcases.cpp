@@ -60,9 +60,34 @@ void RecaseDocument(Main& main, const OLECHAR* targetId, int32_t caseId) {
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ListDatasheetObjects");
+const GrammarRecord* RecaseDocumentsSchema::GetSchema() const {
+  static constexpr auto kGrammar =
+      Grammar::Message(u"RecaseDocuments", {Grammar::Integer(u"CaseId", CaseId)});
+  return kGrammar.data();
+}
+
+HRESULT RecaseDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != CaseId) return E_INVALIDARG;
+  return Store(m_caseId, value);
+}
+
+HRESULT RecaseDocumentsMessageParser::RecaseDocument() {
+  KXComException ctx = KXComException::Silent();
   try {
+    KXDBDatasheetSvcs::RecaseDocument(*m_pMain, m_targetId.c_str(), m_caseId);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::RecaseDocuments(const OLECHAR* request) {
+  return ServeMessage<RecaseDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RecaseDocuments",
+                                                    request);
+}
+
+// The request text is the datasheet's id in decimal.
+HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetObjects", [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
     GetStoreObject(m_pDatabase, datasheet, _wtol(request ? request : u""));
     IKXQTemplatePtr tmpl;
@@ -90,7 +115,6 @@ HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
     }
     XMLReply::EndElement(*this, u"Objects");
     XMLReply::EndMessage(*this);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }

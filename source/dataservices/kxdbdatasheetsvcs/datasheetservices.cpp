@@ -12,6 +12,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxvalueutils.h"
 #include "main.h"
+#include "mainworkers.h"
 #include "module.h"
 #include "store/object.h"
 
@@ -26,12 +27,6 @@ void RaiseIfFailed(KXComException& ctx, HRESULT hr, int line) {
   ctx.hr = hr;
   ctx.TakeThreadErrorInfo();
   ThrowKXComException(ctx, SourceLocation{kFile, line}, nullptr);
-}
-
-// A method whose worker belongs to the datasheet model, not built yet.
-[[noreturn]] void RaiseNotBuilt(KXComException& ctx, const OLECHAR* method, int line) {
-  ThrowKXComExceptionHrAt(ctx, SourceLocation{kFile, line}, E_NOTIMPL,
-                          u"%ls is not implemented yet", method);
 }
 
 // The common part of the two objects: identity, plain reference count,
@@ -199,7 +194,7 @@ class KXDatasheetServices final
 
   HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
     return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
-      return KXDBDatasheetSvcs::ValidateDatasheetObject(*m_pMain, m_pObject);
+      return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject);
     });
   }
 
@@ -214,16 +209,12 @@ class KXDatasheetServices final
     constexpr OLECHAR kName[] = u"DatasheetServices::ProcessSummmrySheet";
     KXComException ctx(kName);
     ctx.activity = kName;
-    try {
-      RaiseNotBuilt(ctx, u"DatasheetServices::ProcessSummarySheet", __LINE__);
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    return NotImplementedYet(ctx, u"DatasheetServices::ProcessSummarySheet");
   }
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
     return Serve(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
-      return KXDBDatasheetSvcs::WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
+      return m_pMain->Workers().WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
     });
   }
 };
@@ -303,7 +294,7 @@ class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDat
 
   HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
     return Serve(u"DataviewServices::ValidateLabel", __LINE__, [&] {
-      return KXDBDatasheetSvcs::ValidateLabelObject(*m_pMain, m_pObject, iStatus);
+      return m_pMain->Workers().ValidateLabelObject(*m_pMain, m_pObject, iStatus);
     });
   }
 };

@@ -21,15 +21,3 @@ HRESULT CreateDatasheetServices(IKXQApplication* application, IKXQObject* object
                                 IDispatch** services);
 HRESULT CreateDataviewServices(IKXQApplication* application, IKXQObject* object, Main* main,
                                IDispatch** services);
-
-namespace KXDBDatasheetSvcs {
-
-// Workers of the automation methods that belong to the document catalogue
-// and the field values. Objects are borrowed; failures come back as failed
-// HRESULTs with the thread's error information.
-HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet);
-HRESULT ValidateLabelObject(Main& main, IKXQObject* label, LONG status);
-// *xml receives a new BSTR that the caller frees.
-HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml);
-
-}  // namespace KXDBDatasheetSvcs

@@ -21,7 +21,6 @@ namespace {
 constexpr OLECHAR kByObject[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbyobject";
 constexpr OLECHAR kByTemplate[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbytemplate";
 constexpr OLECHAR kByStatus[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbystatus";
-constexpr OLECHAR kByField[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbyfield";
 constexpr OLECHAR kDiagrams[] = u"source/dataservices/kxdbdatasheetsvcs/listdiagrams";
 constexpr OLECHAR kDiagramsByObject[] = u"source/dataservices/kxdbdatasheetsvcs/listdiagramsbyobject";
 
@@ -83,12 +82,14 @@ bool HasValueAtFirst(KXComException& ctx, IKXQObject* object, const OLECHAR* nam
   return has != VARIANT_FALSE;
 }
 
-// The frame of a listing handler without grammar: trace, work, report.
+// The worker frame: failures become the worker's HRESULT with the
+// "<KXError" chain, raised at the listing's source file.
 template <class Work>
-HRESULT ServeListing(const OLECHAR* traceName, const OLECHAR* file, Work&& work) {
-  KXComException ctx(traceName);
+HRESULT RunListing(const OLECHAR* file, Work&& work) {
+  KXComException ctx = KXComException::Silent();
   try {
     work();
+    return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(file))
   return ctx.Return();
@@ -331,36 +332,128 @@ void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared) {
 
 }  // namespace KXDBDatasheetSvcs
 
-// ---- handlers of the listings without grammar ---------------------------------
+// ---- messages ------------------------------------------------------------------
 
-HRESULT Main::ListDatasheetsByStatus(const OLECHAR* request) {
-  return ServeListing(u"KXDBDatasheetSvcs::ListDatasheetsByStatus", kByStatus, [&] {
-    KXDatasheetInfoList list;
-    ListDatasheetsWithStatus(*this, list, _wtol(request ? request : u""));
-    WriteDatasheetList(*this, list);
+const GrammarRecord* ListDatasheetsByObjectSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(), Grammar::Element(u"ListDatasheetsByObject", 1, {Grammar::Child(ObjectId)}),
+      Grammar::IntegerElement(u"ObjectId", ObjectId));
+  return kGrammar.data();
+}
+
+HRESULT ListDatasheetsByObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != ObjectId) return E_INVALIDARG;
+  m_objectIds.push_back(value.integer);
+  return S_OK;
+}
+
+HRESULT ListDatasheetsByObjectMessageParser::ListDatasheets() {
+  return RunListing(kByObject, [&] {
+    for (const int32_t id : m_objectIds) ListDatasheetsForObject(*m_pMain, m_list, id);
+    WriteDatasheetList(*m_pMain, m_list);
   });
 }
 
-// Which datasheets show a field is not recorded anywhere: the listing has
+HRESULT Main::ListDatasheetsByObject(const OLECHAR* request) {
+  return ServeMessage<ListDatasheetsByObjectMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
+}
+
+const GrammarRecord* ListDatasheetsByTemplateSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(),
+      Grammar::Element(u"ListDatasheetsByTemplate", 1, {Grammar::Child(TemplateId)}),
+      Grammar::StringElement(u"TemplateId", TemplateId));
+  return kGrammar.data();
+}
+
+HRESULT ListDatasheetsByTemplateMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != TemplateId) return E_INVALIDARG;
+  m_templateIds.emplace_back(value.text ? value.text : u"");
+  return S_OK;
+}
+
+HRESULT ListDatasheetsByTemplateMessageParser::ListDatasheets() {
+  return RunListing(kByTemplate, [&] {
+    for (const std::u16string& id : m_templateIds) {
+      ListDatasheetsForTemplate(*m_pMain, m_list, id.c_str());
+    }
+    WriteDatasheetList(*m_pMain, m_list);
+  });
+}
+
+HRESULT Main::ListDatasheetsByTemplate(const OLECHAR* request) {
+  return ServeMessage<ListDatasheetsByTemplateMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListDatasheetsByTemplate", request);
+}
+
+const GrammarRecord* ListDiagramsByObjectSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(),
+      Grammar::Element(u"ListDiagramsByObject", 1,
+                       {Grammar::Integer(u"CaseId", CaseId), Grammar::Child(ObjectId)}),
+      Grammar::IntegerElement(u"ObjectId", ObjectId));
+  return kGrammar.data();
+}
+
+HRESULT ListDiagramsByObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case CaseId: return Store(m_caseId, value);
+    case ObjectId: m_objectIds.push_back(value.integer); return S_OK;
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT ListDiagramsByObjectMessageParser::ListDiagrams() {
+  return RunListing(kDiagramsByObject, [&] {
+    for (const int32_t id : m_objectIds) ListDiagramsForObject(*m_pMain, m_list, id, m_caseId);
+    WriteDiagramList(*m_pMain, m_list, false);
+  });
+}
+
+// Traced under the datasheet listing's name, as the editor's logs expect.
+HRESULT Main::ListDiagramsByObject(const OLECHAR* request) {
+  return ServeMessage<ListDiagramsByObjectMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
+}
+
+// ---- the listings without grammar ------------------------------------------------
+
+HRESULT Main::ListDatasheetsByStatus(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByStatus", [&](KXComException&) {
+    return RunListing(kByStatus, [&] {
+      KXDatasheetInfoList list;
+      ListDatasheetsWithStatus(*this, list, _wtol(request ? request : u""));
+      WriteDatasheetList(*this, list);
+    });
+  });
+}
+
+// Which datasheets show a field is recorded nowhere: the listing has
 // nothing to offer and writes no reply.
 HRESULT Main::ListDatasheetsByField(const OLECHAR* request) {
-  return ServeListing(u"KXDBDatasheetSvcs::ListDatasheetsByField", kByField, [&] {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByField", [&](KXComException&) {
     (void)_wtol(request ? request : u"");
+    return S_OK;
   });
 }
 
 HRESULT Main::ListDiagrams(const OLECHAR*) {
-  return ServeListing(u"KXDBDatasheetSvcs::ListDiagrams", kDiagrams, [&] {
-    KXDiagramInfoList list;
-    ListAllDiagrams(*this, list);
-    WriteDiagramList(*this, list, false);
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDiagrams", [&](KXComException&) {
+    return RunListing(kDiagrams, [&] {
+      KXDiagramInfoList list;
+      ListAllDiagrams(*this, list);
+      WriteDiagramList(*this, list, false);
+    });
   });
 }
 
 HRESULT Main::ListSharedDiagrams(const OLECHAR*) {
-  return ServeListing(u"KXDBDatasheetSvcs::ListSharedDiagrams", kDiagrams, [&] {
-    KXDiagramInfoList list;
-    ListSharedDiagramsOf(*this, list);
-    WriteDiagramList(*this, list, true);
+  return ServeRequest(u"KXDBDatasheetSvcs::ListSharedDiagrams", [&](KXComException&) {
+    return RunListing(kDiagrams, [&] {
+      KXDiagramInfoList list;
+      ListSharedDiagramsOf(*this, list);
+      WriteDiagramList(*this, list, true);
+    });
   });
 }

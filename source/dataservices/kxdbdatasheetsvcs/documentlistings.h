@@ -7,10 +7,72 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kxinfoclasses.h"
+#include "main.h"
 
-class Main;
+// "ListDatasheetsByObject": any number of "ObjectId" text elements; the
+// records of all of them form one reply.
+class ListDatasheetsByObjectSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { ObjectId = 4 };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ListDatasheetsByObjectMessageParser final : public ListDatasheetsByObjectSchema {
+ public:
+  using ListDatasheetsByObjectSchema::ListDatasheetsByObjectSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ListDatasheets(); }
+  // The worker: lists every object's datasheets and writes the reply.
+  HRESULT ListDatasheets();
+
+  std::vector<int32_t> m_objectIds;  // in request order
+  KXDatasheetInfoList m_list;
+};
+
+// "ListDatasheetsByTemplate": any number of "TemplateId" text elements.
+class ListDatasheetsByTemplateSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { TemplateId = 4 };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ListDatasheetsByTemplateMessageParser final : public ListDatasheetsByTemplateSchema {
+ public:
+  using ListDatasheetsByTemplateSchema::ListDatasheetsByTemplateSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ListDatasheets(); }
+  HRESULT ListDatasheets();
+
+  std::vector<std::u16string> m_templateIds;
+  KXDatasheetInfoList m_list;
+};
+
+// "ListDiagramsByObject": the case "CaseId" and any number of "ObjectId"
+// text elements.
+class ListDiagramsByObjectSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { CaseId = 4, ObjectId };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ListDiagramsByObjectMessageParser final : public ListDiagramsByObjectSchema {
+ public:
+  using ListDiagramsByObjectSchema::ListDiagramsByObjectSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ListDiagrams(); }
+  HRESULT ListDiagrams();
+
+  int32_t m_caseId = -1;
+  std::vector<int32_t> m_objectIds;
+  KXDiagramInfoList m_list;
+};
 
 namespace KXDBDatasheetSvcs {
 

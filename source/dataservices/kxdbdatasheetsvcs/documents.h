@@ -5,9 +5,70 @@
 
 #include <cstdint>
 
-#include "com/types.h"
+#include "main.h"
 
-class Main;
+// "RenameDocuments": any number of "Datasheet" and "Diagram" elements, each
+// renamed when it ends. The "Status" of a "Datasheet" names a version; the
+// name belongs to all versions, so it plays no part.
+class RenameDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { Datasheet = 2, Diagram, TargetId, Status, DocumentId, Name };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class RenameDocumentsMessageParser final : public RenameDocumentsSchema {
+ public:
+  using RenameDocumentsSchema::RenameDocumentsSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return S_OK; }
+  HRESULT WorkChild(uint32_t element) override { return RenameDocument(element); }
+  // The worker of one "Datasheet" or "Diagram".
+  HRESULT RenameDocument(uint32_t element);
+
+  int32_t m_documentId = -1;
+  SAXText m_name;
+};
+
+// "CloseDocuments": any number of "Datasheet" and "Diagram" versions, each
+// closed when it ends.
+class CloseDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { Datasheet = 2, Diagram, TargetId, Status, DocumentId, DocumentStatus };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class CloseDocumentsMessageParser final : public CloseDocumentsSchema {
+ public:
+  using CloseDocumentsSchema::CloseDocumentsSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return S_OK; }
+  HRESULT WorkChild(uint32_t element) override { return CloseDocument(element); }
+  HRESULT CloseDocument(uint32_t element);
+
+  int32_t m_documentId = -1;
+  int32_t m_documentStatus = -1;
+};
+
+// "RecaseDocuments": the envelope's "TargetId" names the datasheet, "CaseId"
+// the case.
+class RecaseDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { CaseId = 4 };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class RecaseDocumentsMessageParser final : public RecaseDocumentsSchema {
+ public:
+  using RecaseDocumentsSchema::RecaseDocumentsSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return RecaseDocument(); }
+  HRESULT RecaseDocument();
+
+  int32_t m_caseId = -1;
+};
 
 namespace KXDBDatasheetSvcs {
 

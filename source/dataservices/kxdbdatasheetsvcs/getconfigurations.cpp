@@ -79,8 +79,7 @@ void WriteObjectFilters(Main& main) {
 }  // namespace
 
 HRESULT Main::GetConfigurations(const OLECHAR*) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetConfigurations");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetConfigurations", [&](KXComException& ctx) {
     // Added before the reply begins: it lands on "XMLMessage".
     XMLReply::AddStringAttribute(*this, u"MessageOfTheDay", nullptr);
     _com_ptr_t<IKXQPrivileges> privileges;
@@ -109,20 +108,17 @@ HRESULT Main::GetConfigurations(const OLECHAR*) {
     WriteObjectFilters(*this);
     XMLReply::EndElement(*this, u"Configurations");
     XMLReply::EndMessage(*this);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::GetObjectFilters(const OLECHAR*) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetObjectFilters");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetObjectFilters", [&](KXComException&) {
     XMLReply::BeginMessage(*this, u"App", -1);
     XMLReply::StartElement(*this, u"ObjectFilters");
     WriteObjectFilters(*this);
     XMLReply::EndElement(*this, u"ObjectFilters");
     XMLReply::EndMessage(*this);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }

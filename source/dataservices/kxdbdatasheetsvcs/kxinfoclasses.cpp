@@ -81,6 +81,10 @@ class RecordAttributes {
   _com_ptr_t<IKXQXMLAttributes> m_attributes;
 };
 
+bool SameOffer(const KXDatasheetInfo& a, const KXDatasheetInfo& b) {
+  return a.ObjectId == b.ObjectId && kx_wcsicmp(a.TemplateId.view(), b.TemplateId.view()) == 0;
+}
+
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
@@ -159,10 +163,17 @@ void KXDatasheetInfoList::Sort() const {
            KXDBDatasheetSvcs::CompareDatasheetInfo(*m_entries[first].info, *m_entries[end].info) == 0) {
       ++end;
     }
-    // The run is newest first; its last entry was added first.
+    // The run is newest first; its last entry was added first. An entry
+    // repeating one of the run for the same object and template (an object
+    // named twice in one request) is no new offer.
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
-      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0)) kept.push_back(std::move(entry));
+      const bool repeated = std::any_of(m_entries.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                        m_entries.begin() + static_cast<std::ptrdiff_t>(end),
+                                        [&](const Entry& earlier) { return SameOffer(*earlier.info, *entry.info); });
+      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0 && !repeated)) {
+        kept.push_back(std::move(entry));
+      }
     }
     first = end;
   }

@@ -11,6 +11,7 @@
 #include "host/registrar.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
+#include "mainworkers.h"
 #include "module.h"
 #include "store/database.h"
 #include "store/object.h"
@@ -83,9 +84,17 @@ VARIANT StringVariant(const _bstr_t& text) {
 
 }  // namespace
 
-Main::Main() { ModuleLock(); }
+Main::Main() : m_pWorkers(&MainWorkers::Defaults()) { ModuleLock(); }
 
 Main::~Main() { ModuleUnlock(); }
+
+void Main::UseWorkers(MainWorkers* workers) {
+  m_pWorkers = workers != nullptr ? workers : &MainWorkers::Defaults();
+}
+
+HRESULT Main::RunWorker(MessageParser& request, uint32_t element) {
+  return m_pWorkers->RunWorker(request, element);
+}
 
 HRESULT Main::CreateInstance(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -255,7 +264,7 @@ HRESULT Main::RegisterServices(IKXQRegistrar* registrar) {
   _com_ptr_t<IDispatch> templatesHolder(templates, false);
 
   _variant_t summaryClasses;
-  if (FAILED(KXDBDatasheetSvcs::SummarySheetClasses(*this, templates, &summaryClasses))) {
+  if (FAILED(m_pWorkers->SummarySheetClasses(*this, templates, &summaryClasses))) {
     RaiseStartUpFailure(ctx, __LINE__, u"Failed to retrieve summary sheet classes");
   }
 
@@ -330,14 +339,14 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
       CheckPointerArgument(ctx, object);
       // Documents and data views are never members of summary sheets.
       if (IsOfClassOrNo(object, u"Document") || IsOfClassOrNo(object, u"DataView")) break;
-      hr = HandleCreateEvent(object);
+      hr = m_pWorkers->HandleCreateEvent(*this, object);
       break;
     case 2:
-      hr = HandleDeleteEvent(object);
+      hr = m_pWorkers->HandleDeleteEvent(*this, object);
       break;
     case 3:
     case 4:
-      hr = HandleCreateEvent(object);
+      hr = m_pWorkers->HandleCreateEvent(*this, object);
       break;
     case 5: {
       LONG caseNumber = 0;
@@ -345,7 +354,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                                 u"The delete case event carries no case number");
       }
-      hr = HandleDeleteCaseEvent(object, caseNumber);
+      hr = m_pWorkers->HandleDeleteCaseEvent(*this, object, caseNumber);
       break;
     }
     case 6: {
@@ -355,7 +364,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                                 u"Could not get expected event interface");
       }
-      hr = HandleUpdateProjectEvent(update.get());
+      hr = m_pWorkers->HandleUpdateProjectEvent(*this, update.get());
       break;
     }
     case 7: {
@@ -364,7 +373,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                                 u"Could not get expected event interface");
       }
-      hr = HandleDeleteProjectEvent(project);
+      hr = m_pWorkers->HandleDeleteProjectEvent(*this, project);
       break;
     }
     case 8: {
@@ -373,11 +382,11 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                                 u"Could not get expected event interface");
       }
-      hr = HandleChangeClassEvent(object, newClass);
+      hr = m_pWorkers->HandleChangeClassEvent(*this, object, newClass);
       break;
     }
     case 9:
-      hr = HandleChangeClaimStatusEvent(object);
+      hr = m_pWorkers->HandleChangeClaimStatusEvent(*this, object);
       break;
     default:
       return S_OK;
@@ -389,3 +398,51 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
   }
   return hr;
 }
+
+// ---------------------------------------------------------------------------
+// Triggers, database events and the automation methods. Until they are
+// built the trigger callback and the event handlers do nothing and succeed
+// (so that events the host delivers change nothing) and the others answer
+// E_NOTIMPL.
+
+HRESULT Main::OnTriggerFired(IKXQTrigger*, IKXQApplication*) { return S_OK; }
+
+HRESULT Main::RunMethod(LONG, VARIANT, IKXQObject*, VARIANT, IKXQApplication*, VARIANT*) {
+  KXComException ctx(u"KXDBDatasheetSvcsMain::RunMethod");
+  return NotImplementedYet(ctx, ctx.methodName);
+}
+
+HRESULT Main::VisualAppearances(IDispatch*, IDispatch** ppObjects) {
+  if (ppObjects != nullptr) *ppObjects = nullptr;
+  KXComException ctx(u"Main::VisualAppearances");
+  return NotImplementedYet(ctx, ctx.methodName);
+}
+
+HRESULT Main::LoadBEDDData(BSTR*, IDispatch*, VARIANT*) {
+  KXComException ctx(u"Main::LoadBEDDData");
+  return NotImplementedYet(ctx, ctx.methodName);
+}
+
+HRESULT Main::HandleCreateEvent(IKXQObject*) { return S_OK; }
+HRESULT Main::HandleDeleteEvent(IKXQObject*) { return S_OK; }
+HRESULT Main::HandleDeleteCaseEvent(IKXQObject*, LONG) { return S_OK; }
+HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate*) { return S_OK; }
+HRESULT Main::HandleDeleteProjectEvent(IKXQProject*) { return S_OK; }
+HRESULT Main::HandleChangeClassEvent(IKXQObject*, IKXQClass*) { return S_OK; }
+HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject*) { return S_OK; }
+
+namespace KXDBDatasheetSvcs {
+
+// No summary-sheet classes yet: an empty array, so the subscriptions that
+// filter by it match nothing.
+HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) {
+  if (classes == nullptr) return E_POINTER;
+  VariantClear(classes);
+  SAFEARRAY* names = SafeArrayCreateVector(VT_BSTR, 0, 0);
+  if (names == nullptr) return E_OUTOFMEMORY;
+  classes->vt = VT_ARRAY | VT_BSTR;
+  classes->parray = names;
+  return S_OK;
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -8,14 +8,21 @@
 // reference count is not atomic and nothing locks.
 #pragma once
 
+#include <cstdint>
+
 #include "com/errorinfo.h"
 #include "continuouspageadvisor.h"
 #include "kxdbdatasheetsvcs_i.h"
 #include "kxqdataserviceimpl.h"
+#include "messagekit.h"
 
 struct IKXQProjectUpdate;
 struct IDatasheetEvent;
 class KXQApplicationEventImpl;
+class Main;
+class MainWorkers;
+// The base of the module's message parsers.
+using MessageParser = KXMessageParser<Main>;
 
 class Main final : public IKXDBDatasheetSvcsMain,
                    public IProvideClassInfo2,
@@ -92,9 +99,16 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT HandleChangeClassEvent(IKXQObject* object, IKXQClass* newClass);
   HRESULT HandleChangeClaimStatusEvent(IKXQObject* object);
 
-  // Message handlers, one per entry of the data-service map. Each takes
-  // the request text (borrowed BSTR; null is empty), traces its name, and
-  // returns an HRESULT with the thread's error information set on failure.
+  // Message handlers built so far, each named by its entry of the
+  // data-service map (messagemap.cpp). Each takes the request text
+  // (borrowed BSTR; null is empty), traces its name, and returns an HRESULT
+  // with the thread's error information set on failure.
+  HRESULT CreateAnnotation(const OLECHAR* request);
+  HRESULT SetAnnotation(const OLECHAR* request);
+  HRESULT MoveAnnotation(const OLECHAR* request);
+  // The document catalogue: listings (documentlistings.cpp), configuration
+  // queries (getconfigurations.cpp), renaming, closing and recasing
+  // (documents.cpp, datasheetcases.cpp).
   HRESULT ListDatasheetsByObject(const OLECHAR* request);
   HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
   HRESULT ListDatasheetsByStatus(const OLECHAR* request);
@@ -102,94 +116,27 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT ListDiagrams(const OLECHAR* request);
   HRESULT ListDiagramsByObject(const OLECHAR* request);
   HRESULT ListSharedDiagrams(const OLECHAR* request);
-  HRESULT ListTemplates(const OLECHAR* request);
-  HRESULT ListCachedTemplates(const OLECHAR* request);
-  HRESULT CreateDocuments(const OLECHAR* request);
-  HRESULT WithdrawDocuments(const OLECHAR* request);
-  HRESULT SubmitDocuments(const OLECHAR* request);
-  HRESULT CheckDocuments(const OLECHAR* request);
-  HRESULT IssueDocuments(const OLECHAR* request);
-  HRESULT ProcessDocuments(const OLECHAR* request);
-  HRESULT RenameDocuments(const OLECHAR* request);
-  HRESULT CloseDocuments(const OLECHAR* request);
-  HRESULT GetTemplateFile(const OLECHAR* request);
-  HRESULT GetTemplateFromDB(const OLECHAR* request);
-  HRESULT GetSourceFromDB(const OLECHAR* request);
-  HRESULT SetQMFDBTemplate(const OLECHAR* request);
-  HRESULT GetBitmapFile(const OLECHAR* request);
-  HRESULT GetSourceFile(const OLECHAR* request);
-  HRESULT ListDimensions(const OLECHAR* request);
-  HRESULT ListDimensionSets(const OLECHAR* request);
-  HRESULT ListDimensionUnits(const OLECHAR* request);
-  HRESULT ChangeDimensionSet(const OLECHAR* request);
-  HRESULT ChangeDimensionUnit(const OLECHAR* request);
-  HRESULT ListDatasheetDimensions(const OLECHAR* request);
-  HRESULT ListDatasheetDimensionSets(const OLECHAR* request);
-  HRESULT ListDatasheetDimensionUnits(const OLECHAR* request);
-  HRESULT ChangeDatasheetDimensionSet(const OLECHAR* request);
-  HRESULT ChangeDatasheetDimensionUnit(const OLECHAR* request);
-  HRESULT ShowFieldObjects(const OLECHAR* request);
-  HRESULT HideFieldObjects(const OLECHAR* request);
-  HRESULT AddFieldObjects(const OLECHAR* request);
-  HRESULT RemoveFieldObjects(const OLECHAR* request);
-  HRESULT DeleteFieldObjects(const OLECHAR* request);
-  HRESULT ShowPrimaryObjects(const OLECHAR* request);
-  HRESULT ShowFieldCase(const OLECHAR* request);
-  HRESULT HideFieldCase(const OLECHAR* request);
-  HRESULT CopyFieldCase(const OLECHAR* request);
-  HRESULT ListDatasheetObjects(const OLECHAR* request);
-  HRESULT RecaseDocuments(const OLECHAR* request);
-  HRESULT ListHolds(const OLECHAR* request);
-  HRESULT CreateHold(const OLECHAR* request);
-  HRESULT CloseHold(const OLECHAR* request);
-  HRESULT GetFieldProperties(const OLECHAR* request);
-  HRESULT SetFieldProperties(const OLECHAR* request);
-  HRESULT GetFieldStatus(const OLECHAR* request);
-  HRESULT SetFieldStatus(const OLECHAR* request);
-  HRESULT GetFieldFormat(const OLECHAR* request);
-  HRESULT SetFieldFormat(const OLECHAR* request);
-  HRESULT GetOptions(const OLECHAR* request);
-  HRESULT SetUnit(const OLECHAR* request);
-  HRESULT GetUnits(const OLECHAR* request);
-  HRESULT SetStringField(const OLECHAR* request);
-  HRESULT SetRealField(const OLECHAR* request);
-  HRESULT SetIntegerField(const OLECHAR* request);
-  HRESULT SetDateField(const OLECHAR* request);
-  HRESULT SetBoolField(const OLECHAR* request);
-  HRESULT SetRadioField(const OLECHAR* request);
-  HRESULT SetCheckField(const OLECHAR* request);
-  HRESULT SetSketchField(const OLECHAR* request);
-  HRESULT CreateAnnotation(const OLECHAR* request);
-  HRESULT SetAnnotation(const OLECHAR* request);
-  HRESULT MoveAnnotation(const OLECHAR* request);
-  HRESULT ListDatasheetFilters(const OLECHAR* request);
-  HRESULT ApplyDatasheetFilter(const OLECHAR* request);
   HRESULT GetConfigurations(const OLECHAR* request);
   HRESULT GetObjectFilters(const OLECHAR* request);
-  HRESULT PackObjects(const OLECHAR* request);
-  HRESULT DatasheetOverspill(const OLECHAR* request);
-  HRESULT ListDatasheetSorts(const OLECHAR* request);
-  HRESULT ApplyDatasheetSort(const OLECHAR* request);
-  HRESULT GetDocumentHelp(const OLECHAR* request);
-  HRESULT GetFieldHelp(const OLECHAR* request);
-  HRESULT SetQualifier(const OLECHAR* request);
-  HRESULT ListTemplatePages(const OLECHAR* request);
-  HRESULT ListTemplatePagesByObject(const OLECHAR* request);
-  HRESULT InsertPages(const OLECHAR* request);
-  HRESULT DeletePage(const OLECHAR* request);
-  HRESULT RenamePage(const OLECHAR* request);
-  HRESULT MovePage(const OLECHAR* request);
-  HRESULT OpenPage(const OLECHAR* request);
-  HRESULT ListPageObjects(const OLECHAR* request);
-  HRESULT SetPageCase(const OLECHAR* request);
-  HRESULT PageLayout(const OLECHAR* request);
-  HRESULT GetFieldObject(const OLECHAR* request);
-  HRESULT MakeSummaryProjectWide(const OLECHAR* request);
-  HRESULT ValidateTemplates(const OLECHAR* request);
-  HRESULT UpdateTemplates(const OLECHAR* request);
-  HRESULT GetInfoForReport(const OLECHAR* request);
-  HRESULT CompareDocuments(const OLECHAR* request);
-  HRESULT ComparePages(const OLECHAR* request);
+  HRESULT RenameDocuments(const OLECHAR* request);
+  HRESULT CloseDocuments(const OLECHAR* request);
+  HRESULT RecaseDocuments(const OLECHAR* request);
+  HRESULT ListDatasheetObjects(const OLECHAR* request);
+
+  // The handler of every message not built yet: traces `Trace` (by default
+  // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
+  // "<KXError" description naming `Message`.
+  template <FixedText Message, FixedText Trace = FixedText(u"")>
+  HRESULT NotBuilt(const OLECHAR* request);
+
+  // The workers and handlers that tests observe (see MainWorkers). Null
+  // restores the real ones; a table given stays the caller's and must
+  // outlive this object's use of it.
+  void UseWorkers(MainWorkers* workers);
+  MainWorkers& Workers() { return *m_pWorkers; }
+  // Runs the worker of `element` of a message being parsed, through the
+  // table.
+  HRESULT RunWorker(MessageParser& request, uint32_t element);
 
   // Change events (mainevents.cpp). Each launch makes one event for the
   // object (a page's events go to the datasheet that owns it; none is made
@@ -220,6 +167,7 @@ class Main final : public IKXDBDatasheetSvcsMain,
   ~Main();
 
   ULONG m_refs = 0;
+  MainWorkers* m_pWorkers;
   ContinuousPageHelper m_continuousPageHelper;
 };
 

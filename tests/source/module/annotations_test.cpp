@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "annotations.h"
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;
@@ -157,6 +158,45 @@ TEST_F(AnnotationRequestTest, MalformedRequestFailsWithoutRunningTheWorker) {
   EXPECT_TRUE(Seams().calls.empty());
   EXPECT_TRUE(FAILED(result.hr));
   EXPECT_NE(ErrorText(result).find("MSXML Fatal error"), std::string::npos) << ErrorText(result);
+}
+
+// The grammar tables record by record: "kind name id", records joined by
+// "; ", the name left out where a record has none.
+std::string Records(const SAXSchemaParser& parser) {
+  std::string text;
+  for (const GrammarRecord* r = parser.GetSchema();; ++r) {
+    if (!text.empty()) text += "; ";
+    text += std::to_string(r->kind) + (r->name ? " " + Narrow(r->name) : "") + " " +
+            std::to_string(r->id);
+    if (r->kind == kGrammarEnd) return text;
+  }
+}
+
+TEST(AnnotationGrammars, RecordsInTheirOrderWithTheirIds) {
+  const std::string envelope = "0 0; 2 XMLMessage 0; 8 TargetId 2; 10 Status 3; 12 1; 3 0; ";
+  EXPECT_EQ(Records(CreateAnnotationMessageParser(nullptr)),
+            envelope + "2 CreateAnnotation 1; 10 PageId 4; 8 Value 5; 10 X 6; 10 Y 7; "
+                       "11 Markup 8; 3 0; 1 0");
+  EXPECT_EQ(Records(SetAnnotationMessageParser(nullptr)),
+            envelope + "2 SetAnnotation 1; 10 PageId 4; 10 AnnotationId 5; 8 Value 6; 3 0; 1 0");
+  EXPECT_EQ(Records(MoveAnnotationMessageParser(nullptr)),
+            envelope + "2 MoveAnnotation 1; 10 PageId 4; 10 AnnotationId 5; 10 X 6; 10 Y 7; "
+                       "3 0; 1 0");
+}
+
+// The parsers refuse ids and elements outside their grammar.
+TEST(AnnotationGrammars, ParsersRefuseWhatTheirGrammarLacks) {
+  SetAnnotationMessageParser parser(nullptr);
+  SAXValue value;
+  value.type = kSAXInteger;
+  value.integer = 5;
+  EXPECT_EQ(parser.SetAttribute(7, value), E_INVALIDARG);
+  EXPECT_EQ(parser.SetAttribute(5, value), S_OK);
+  EXPECT_EQ(parser.m_annotationId, 5);
+  SAXSchemaElementHandler* handler = nullptr;
+  EXPECT_EQ(parser.GetChildHandler(2, &handler), E_INVALIDARG);
+  EXPECT_EQ(handler, nullptr);
+  EXPECT_EQ(parser.EndElement(2), E_INVALIDARG);
 }
 
 }  // namespace

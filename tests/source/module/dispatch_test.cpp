@@ -41,11 +41,16 @@ TEST(DataServiceMap, ListsTheNinetySevenMessagesInOrder) {
 }
 
 TEST(DataServiceMap, LooksNamesUpWithoutRegardToCase) {
-  EXPECT_EQ(FindDataServiceEntry(u"setrealfield")->handler, &Main::SetRealField);
-  EXPECT_EQ(FindDataServiceEntry(u"SETREALFIELD")->handler, &Main::SetRealField);
-  EXPECT_EQ(FindDataServiceEntry(u"PrintDocuments")->handler, &Main::ProcessDocuments);
-  EXPECT_EQ(FindDataServiceEntry(u"ExportDocuments")->handler, &Main::ProcessDocuments);
-  EXPECT_EQ(FindDataServiceEntry(u"OpenDocuments")->handler, &Main::ProcessDocuments);
+  const DataServiceMapEntry* setRealField = FindDataServiceEntry(u"SetRealField");
+  ASSERT_NE(setRealField->handler, nullptr);
+  EXPECT_EQ(FindDataServiceEntry(u"setrealfield"), setRealField);
+  EXPECT_EQ(FindDataServiceEntry(u"SETREALFIELD"), setRealField);
+  // One handler serves the three document messages, and only them.
+  const DataServiceHandler processDocuments = FindDataServiceEntry(u"OpenDocuments")->handler;
+  EXPECT_EQ(FindDataServiceEntry(u"PrintDocuments")->handler, processDocuments);
+  EXPECT_EQ(FindDataServiceEntry(u"ExportDocuments")->handler, processDocuments);
+  EXPECT_NE(FindDataServiceEntry(u"RenameDocuments")->handler, processDocuments);
+  EXPECT_NE(setRealField->handler, processDocuments);
   EXPECT_EQ(FindDataServiceEntry(u"SetRealFiel")->handler, nullptr);
   EXPECT_EQ(FindDataServiceEntry(u"SetRealFields")->handler, nullptr);
   EXPECT_EQ(FindDataServiceEntry(nullptr)->handler, nullptr);

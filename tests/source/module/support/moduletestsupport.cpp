@@ -59,11 +59,12 @@ std::string ObjectText(IKXQObject* object) {
   return std::to_string(id);
 }
 
-kx::host::Ref<IKXQDataService> CreateInProcessMain() {
+kx::host::Ref<IKXQDataService> CreateInProcessMain(MainWorkers* workers) {
   IKXQDataService* service = nullptr;
   if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
     return {};
   }
+  MainOf(service).UseWorkers(workers);
   return kx::host::Ref<IKXQDataService>::Adopt(service);
 }
 
@@ -99,14 +100,8 @@ void ConfigureHost(kx::host::Host& host) {
 
 std::string ErrorText(const kx::host::CallResult& result) { return Narrow(result.error); }
 
-}  // namespace moduletest
-
 // ---------------------------------------------------------------------------
-// Recording seams.
-
-using moduletest::Narrow;
-using moduletest::ObjectText;
-using moduletest::Seams;
+// Recording workers.
 
 namespace {
 
@@ -122,93 +117,100 @@ std::string Text(const SAXText& text) {
   return text.IsNull() ? "<null>" : "\"" + Narrow(text.str()) + "\"";
 }
 
-HRESULT RecordWorker(Main* main, std::string line) {
-  if (Seams().action && main != nullptr) {
-    const HRESULT hr = Seams().action(*main);
-    if (FAILED(hr)) return hr;
-  }
-  return Record(std::move(line));
+// The envelope's values, as every annotation line starts.
+std::string Envelope(const char* message, const MessageParser& request) {
+  return std::string(message) + " target=" + Text(request.m_targetId) +
+         " status=" + std::to_string(request.m_status);
 }
+
+std::string Describe(MessageParser& request) {
+  if (auto* p = dynamic_cast<CreateAnnotationMessageParser*>(&request)) {
+    return Envelope("CreateAnnotation", *p) + " page=" + std::to_string(p->m_pageId) +
+           " value=" + Text(p->m_value) + " x=" + std::to_string(p->m_x) +
+           " y=" + std::to_string(p->m_y) + " markup=" + std::to_string(p->m_markup ? 1 : 0);
+  }
+  if (auto* p = dynamic_cast<SetAnnotationMessageParser*>(&request)) {
+    return Envelope("SetAnnotation", *p) + " page=" + std::to_string(p->m_pageId) +
+           " annotation=" + std::to_string(p->m_annotationId) + " value=" + Text(p->m_value);
+  }
+  if (auto* p = dynamic_cast<MoveAnnotationMessageParser*>(&request)) {
+    return Envelope("MoveAnnotation", *p) + " page=" + std::to_string(p->m_pageId) +
+           " annotation=" + std::to_string(p->m_annotationId) + " x=" + std::to_string(p->m_x) +
+           " y=" + std::to_string(p->m_y);
+  }
+  return {};
+}
+
+class Recorder final : public MainWorkers {
+ public:
+  HRESULT RunWorker(MessageParser& request, uint32_t element) override {
+    const std::string line = Describe(request);
+    if (line.empty()) return MainWorkers::RunWorker(request, element);
+    if (Seams().action) {
+      const HRESULT hr = Seams().action(*request.m_pMain);
+      if (FAILED(hr)) return hr;
+    }
+    return Record(line);
+  }
+
+  HRESULT HandleCreateEvent(Main&, IKXQObject* object) override {
+    return Record("HandleCreateEvent(" + ObjectText(object) + ")");
+  }
+  HRESULT HandleDeleteEvent(Main&, IKXQObject* object) override {
+    return Record("HandleDeleteEvent(" + ObjectText(object) + ")");
+  }
+  HRESULT HandleDeleteCaseEvent(Main&, IKXQObject* object, LONG caseNumber) override {
+    return Record("HandleDeleteCaseEvent(" + ObjectText(object) + "," +
+                  std::to_string(caseNumber) + ")");
+  }
+  HRESULT HandleUpdateProjectEvent(Main&, IKXQProjectUpdate* update) override {
+    return Record(std::string("HandleUpdateProjectEvent(") + (update ? "update" : "null") + ")");
+  }
+  HRESULT HandleDeleteProjectEvent(Main&, IKXQProject* project) override {
+    return Record(std::string("HandleDeleteProjectEvent(") + (project ? "project" : "null") +
+                  ")");
+  }
+  HRESULT HandleChangeClassEvent(Main&, IKXQObject* object, IKXQClass* newClass) override {
+    return Record("HandleChangeClassEvent(" + ObjectText(object) + "," +
+                  (newClass ? "class" : "null") + ")");
+  }
+  HRESULT HandleChangeClaimStatusEvent(Main&, IKXQObject* object) override {
+    return Record("HandleChangeClaimStatusEvent(" + ObjectText(object) + ")");
+  }
+
+  HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) override {
+    Seams().calls.push_back("SummarySheetClasses");
+    if (FAILED(Seams().result)) return kx_set_error_info(Seams().result, u"no classes");
+    VariantClear(classes);
+    const auto& names = Seams().summaryClasses;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(names.size()));
+    for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
+      _bstr_t name(names[i]);
+      SafeArrayPutElement(array, &i, static_cast<BSTR>(static_cast<OLECHAR*>(name)));
+    }
+    classes->vt = VT_ARRAY | VT_BSTR;
+    classes->parray = array;
+    return S_OK;
+  }
+
+  HRESULT ValidateDatasheetObject(Main&, IKXQObject* datasheet) override {
+    return Record("ValidateDatasheetObject(" + ObjectText(datasheet) + ")");
+  }
+  HRESULT ValidateLabelObject(Main&, IKXQObject* label, LONG status) override {
+    return Record("ValidateLabelObject(" + ObjectText(label) + "," + std::to_string(status) +
+                  ")");
+  }
+  HRESULT WriteRealFieldsWithUOM(Main&, IKXQObject* datasheet, BSTR* xml) override {
+    *xml = SysAllocString(u"<RealFields/>");
+    return Record("WriteRealFieldsWithUOM(" + ObjectText(datasheet) + ")");
+  }
+};
 
 }  // namespace
 
-HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
-  return RecordWorker(m_pMain, "CreateAnnotation target=" + Text(m_targetId) +
-                                   " status=" + std::to_string(m_status) +
-                                   " page=" + std::to_string(m_pageId) +
-                                   " value=" + Text(m_value) + " x=" + std::to_string(m_x) +
-                                   " y=" + std::to_string(m_y) +
-                                   " markup=" + std::to_string(m_markup ? 1 : 0));
+MainWorkers& RecordingWorkers() {
+  static Recorder recorder;
+  return recorder;
 }
 
-HRESULT SetAnnotationMessageParser::SetAnnotation() {
-  return RecordWorker(m_pMain, "SetAnnotation target=" + Text(m_targetId) +
-                                   " status=" + std::to_string(m_status) +
-                                   " page=" + std::to_string(m_pageId) +
-                                   " annotation=" + std::to_string(m_annotationId) +
-                                   " value=" + Text(m_value));
-}
-
-HRESULT MoveAnnotationMessageParser::MoveAnnotation() {
-  return RecordWorker(m_pMain, "MoveAnnotation target=" + Text(m_targetId) +
-                                   " status=" + std::to_string(m_status) +
-                                   " page=" + std::to_string(m_pageId) +
-                                   " annotation=" + std::to_string(m_annotationId) +
-                                   " x=" + std::to_string(m_x) + " y=" + std::to_string(m_y));
-}
-
-HRESULT Main::HandleCreateEvent(IKXQObject* object) {
-  return Record("HandleCreateEvent(" + ObjectText(object) + ")");
-}
-HRESULT Main::HandleDeleteEvent(IKXQObject* object) {
-  return Record("HandleDeleteEvent(" + ObjectText(object) + ")");
-}
-HRESULT Main::HandleDeleteCaseEvent(IKXQObject* object, LONG caseNumber) {
-  return Record("HandleDeleteCaseEvent(" + ObjectText(object) + "," +
-                std::to_string(caseNumber) + ")");
-}
-HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate* update) {
-  return Record(std::string("HandleUpdateProjectEvent(") + (update ? "update" : "null") + ")");
-}
-HRESULT Main::HandleDeleteProjectEvent(IKXQProject* project) {
-  return Record(std::string("HandleDeleteProjectEvent(") + (project ? "project" : "null") + ")");
-}
-HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass* newClass) {
-  return Record("HandleChangeClassEvent(" + ObjectText(object) + "," +
-                (newClass ? "class" : "null") + ")");
-}
-HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
-  return Record("HandleChangeClaimStatusEvent(" + ObjectText(object) + ")");
-}
-
-namespace KXDBDatasheetSvcs {
-
-HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) {
-  Seams().calls.push_back("SummarySheetClasses");
-  if (FAILED(Seams().result)) return kx_set_error_info(Seams().result, u"no classes");
-  VariantClear(classes);
-  const auto& names = Seams().summaryClasses;
-  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(names.size()));
-  for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
-    _bstr_t name(names[i]);
-    SafeArrayPutElement(array, &i, static_cast<BSTR>(static_cast<OLECHAR*>(name)));
-  }
-  classes->vt = VT_ARRAY | VT_BSTR;
-  classes->parray = array;
-  return S_OK;
-}
-
-HRESULT ValidateDatasheetObject(Main&, IKXQObject* datasheet) {
-  return Record("ValidateDatasheetObject(" + ObjectText(datasheet) + ")");
-}
-
-HRESULT ValidateLabelObject(Main&, IKXQObject* label, LONG status) {
-  return Record("ValidateLabelObject(" + ObjectText(label) + "," + std::to_string(status) + ")");
-}
-
-HRESULT WriteRealFieldsWithUOM(Main&, IKXQObject* datasheet, BSTR* xml) {
-  *xml = SysAllocString(u"<RealFields/>");
-  return Record("WriteRealFieldsWithUOM(" + ObjectText(datasheet) + ")");
-}
-
-}  // namespace KXDBDatasheetSvcs
+}  // namespace moduletest

@@ -1,16 +1,14 @@
 // Test doubles and helpers for the module's tests.
 //
-// Recording seams: this test program defines the workers and database-event
-// handlers that later parts of the service will provide (the annotation
-// workers, the database-event handlers with SummarySheetClasses, and the
-// workers of the automation methods). Linked ahead of the service library,
-// they take the place of its seams for the objects created in-process
-// (Main::CreateInstance). Each appends one line describing what it received
-// to Seams().calls and returns Seams().result (S_OK unless a test sets it);
-// a failing seam leaves an error description on the thread as a real worker
-// would. `action`, when set, runs inside the annotation workers (a test
-// writes a reply through it). The module loaded by activation keeps its own
-// seams.
+// Recording workers: a Main created in-process (CreateInProcessMain) is
+// given a worker table (MainWorkers) whose annotation workers,
+// database-event handlers, SummarySheetClasses and automation-method
+// workers record what they received instead of working. Each appends one
+// line describing it to Seams().calls and returns Seams().result (S_OK
+// unless a test sets it); a failing one leaves an error description on the
+// thread as a real worker would. `action`, when set, runs inside the
+// annotation workers (a test writes a reply through it). The module loaded
+// by activation keeps the real table.
 //
 // FakeObject: an IKXQObject with an id and the classes it belongs to;
 // IsOfClass answers from them (case-insensitively) or fails on request.
@@ -29,6 +27,7 @@
 #include "com/dispatch_impl.h"
 #include "host/host.h"
 #include "main.h"
+#include "mainworkers.h"
 #include "store/object.h"
 
 namespace moduletest {
@@ -117,8 +116,12 @@ kx::host::Ref<T> MakeFake(Args&&... args) {
 // The id of a store object for the recording seams' lines ("null" for none).
 std::string ObjectText(IKXQObject* object);
 
-// A Main created in-process (recording seams), as the host holds it.
-kx::host::Ref<IKXQDataService> CreateInProcessMain();
+// The recording worker table described above.
+MainWorkers& RecordingWorkers();
+
+// A Main created in-process, given `workers` (the recording ones unless a
+// test passes others), as the host holds it.
+kx::host::Ref<IKXQDataService> CreateInProcessMain(MainWorkers* workers = &RecordingWorkers());
 // The Main behind such a service.
 Main& MainOf(IKXQDataService* service);
 

@@ -1,0 +1,269 @@
+// The message kit: the one way a message of a data service is written.
+//
+// A message is
+// - a schema class `<Message>Schema` on the module's message-parser base:
+//   the grammar's value ids as an enum and `GetSchema`, which returns a
+//   static table written with the `Grammar` helpers below (ids 2 and 3,
+//   "TargetId" and "Status", belong to the envelope unless the grammar
+//   numbers them otherwise);
+// - a message parser `<Message>MessageParser` on the schema class: the
+//   message's values, stored by id in `SetValue`, and the worker, run by
+//   `Work` when the message element ends (and by `WorkChild` when a
+//   repeated child element ends, once per child). The base keeps the
+//   module and the envelope values;
+// - a handler, one line through `ServeMessage`: trace, parse with the
+//   worker running inside the parse, report a failure as the handler's
+//   HRESULT with its "<KXError" chain.
+//
+// source/README.md shows a whole message written this way.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "kxcomexception.h"
+#include "saxschemaparser.h"
+
+class DataServicePart;
+
+namespace Grammar {
+
+using Record = GrammarRecord;
+
+// Attributes of the enclosing element, by value type.
+constexpr Record String(const OLECHAR* name, uint32_t id) { return {kGrammarStringAttribute, name, id}; }
+constexpr Record Real(const OLECHAR* name, uint32_t id) { return {kGrammarRealAttribute, name, id}; }
+constexpr Record Integer(const OLECHAR* name, uint32_t id) { return {kGrammarIntegerAttribute, name, id}; }
+constexpr Record Boolean(const OLECHAR* name, uint32_t id) { return {kGrammarBooleanAttribute, name, id}; }
+// An allowed child of the enclosing element: an element id or the value id
+// of a text-value element.
+constexpr Record Child(uint32_t id) { return {kGrammarChild, nullptr, id}; }
+
+// Elements whose text is the value, by value type; they may stand any
+// number of times where a parent lists them as child.
+constexpr std::array<Record, 1> StringElement(const OLECHAR* name, uint32_t id) {
+  return {{{kGrammarStringElement, name, id}}};
+}
+constexpr std::array<Record, 1> RealElement(const OLECHAR* name, uint32_t id) {
+  return {{{kGrammarRealElement, name, id}}};
+}
+constexpr std::array<Record, 1> IntegerElement(const OLECHAR* name, uint32_t id) {
+  return {{{kGrammarIntegerElement, name, id}}};
+}
+constexpr std::array<Record, 1> BooleanElement(const OLECHAR* name, uint32_t id) {
+  return {{{kGrammarBooleanElement, name, id}}};
+}
+
+// An element definition: the element, its attributes and allowed children.
+template <size_t N>
+constexpr std::array<Record, N + 2> Element(const OLECHAR* name, uint32_t id,
+                                            const Record (&body)[N]) {
+  std::array<Record, N + 2> out{};
+  out[0] = {kGrammarElement, name, id};
+  for (size_t i = 0; i < N; ++i) out[i + 1] = body[i];
+  out[N + 1] = {kGrammarElementEnd, nullptr, 0};
+  return out;
+}
+constexpr std::array<Record, 2> Element(const OLECHAR* name, uint32_t id) {
+  return {{{kGrammarElement, name, id}, {kGrammarElementEnd, nullptr, 0}}};
+}
+
+// The request envelope: "XMLMessage" (element 0) with "TargetId" (string)
+// and "Status" (integer), holding the message element (1).
+constexpr std::array<Record, 5> Envelope(uint32_t targetId = 2, uint32_t status = 3) {
+  return Element(u"XMLMessage", 0, {String(u"TargetId", targetId), Integer(u"Status", status), Child(1)});
+}
+// The envelope of a grammar that serves several messages, each message
+// element a further allowed child (ids 1, 2, ...).
+template <size_t N>
+constexpr std::array<Record, N + 4> Envelope(uint32_t targetId, uint32_t status,
+                                             const uint32_t (&messages)[N]) {
+  std::array<Record, N + 4> out{};
+  out[0] = {kGrammarElement, u"XMLMessage", 0};
+  out[1] = String(u"TargetId", targetId);
+  out[2] = Integer(u"Status", status);
+  for (size_t i = 0; i < N; ++i) out[i + 3] = Child(messages[i]);
+  out[N + 3] = {kGrammarElementEnd, nullptr, 0};
+  return out;
+}
+
+// A whole table: record 0, the parts in order, the end record.
+template <size_t... N>
+constexpr std::array<Record, (N + ... + 0) + 2> Table(const std::array<Record, N>&... parts) {
+  std::array<Record, (N + ... + 0) + 2> out{};
+  size_t at = 0;
+  out[at++] = {kGrammarRoot, nullptr, 0};
+  (
+      [&] {
+        for (const Record& record : parts) out[at++] = record;
+      }(),
+      ...);
+  out[at] = {kGrammarEnd, nullptr, 0};
+  return out;
+}
+
+// The common grammar: the envelope (ids 0, 2, 3) and one message element
+// (id 1) whose attributes are `body`.
+template <size_t N>
+constexpr auto Message(const OLECHAR* name, const Record (&body)[N]) {
+  return Table(Envelope(), Element(name, 1, body));
+}
+
+}  // namespace Grammar
+
+// Store helpers for `SetValue`: each takes the value by the field's type
+// and returns S_OK. A null text leaves a text field unset.
+inline HRESULT Store(SAXText& field, const SAXValue& value) {
+  field.Assign(value.text);
+  return S_OK;
+}
+inline HRESULT Store(int32_t& field, const SAXValue& value) {
+  field = value.integer;
+  return S_OK;
+}
+inline HRESULT Store(double& field, const SAXValue& value) {
+  field = value.real;
+  return S_OK;
+}
+inline HRESULT Store(bool& field, const SAXValue& value) {
+  field = value.boolean != 0;
+  return S_OK;
+}
+
+namespace MessageKit {
+
+// True when `grammar` defines an element (kind 2) with id `id`.
+bool HasElement(const GrammarRecord* grammar, uint32_t id);
+// The value ids of the envelope's "TargetId" and "Status" in `grammar`
+// (none: an id no value has).
+struct EnvelopeIds {
+  uint32_t targetId = UINT32_MAX;
+  uint32_t status = UINT32_MAX;
+};
+EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
+
+inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
+
+// A failed `hr` with the thread's error information, thrown from `ctx`.
+void ThrowIfFailedResult(KXComException& ctx, HRESULT hr);
+
+}  // namespace MessageKit
+
+// The base of every message parser. `Module` is the data service's main
+// class; the parser calls `module->RunWorker(*this, element)` when an
+// element of its grammar ends, so that the module decides which worker runs
+// (its own by default, a recording one in tests).
+//
+// A message's schema class (named after the message with the suffix
+// `Schema`) derives from this base, holds the grammar's value ids as an
+// enum and overrides `GetSchema`; the message parser (suffix
+// `MessageParser`) derives from the schema class and holds the values and
+// the worker.
+//
+// Every element of the grammar is handled by the parser itself; names are
+// compared case-sensitively and unknown elements and attributes are
+// skipped. Values keep their initial values until given and are never
+// reset by the kit.
+template <class Module>
+class KXMessageParser : public SAXSchemaParser {
+ public:
+  // `module` is not owned and outlives the parser.
+  explicit KXMessageParser(Module* module) : m_pMain(module) {}
+
+  // The message's values other than the envelope's, by value id, from
+  // attributes and text-value elements alike: S_OK, or E_INVALIDARG for
+  // an id the parser does not keep.
+  virtual HRESULT SetValue(uint32_t id, const SAXValue& value) = 0;
+  // The worker: runs when the message element ends. It reports its own
+  // failures (failed HRESULT, thread error information) and throws
+  // nothing; its result is the element's, so a failure ends the parse.
+  virtual HRESULT Work() = 0;
+  // The worker of another element of the grammar (a repeated child, a
+  // second message element): runs each time such an element ends.
+  virtual HRESULT WorkChild(uint32_t element) {
+    (void)element;
+    return E_INVALIDARG;
+  }
+  // The worker of `element`, as the module's default runs it.
+  HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
+
+  // Where the worker writes its reply.
+  DataServicePart& Reply() { return *m_pMain; }
+
+  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override {
+    if (childId > 1 && !MessageKit::HasElement(GetSchema(), childId)) return E_INVALIDARG;
+    *handler = this;
+    return S_OK;
+  }
+  HRESULT EndElement(uint32_t id) override {
+    if (id == 0) return S_OK;
+    if (id > 1 && !MessageKit::HasElement(GetSchema(), id)) return E_INVALIDARG;
+    return m_pMain->RunWorker(*this, id);
+  }
+  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {
+    if (m_envelope.targetId == 0) m_envelope = MessageKit::FindEnvelope(GetSchema());
+    if (id == m_envelope.targetId) return Store(m_targetId, value);
+    if (id == m_envelope.status) return Store(m_status, value);
+    return SetValue(id, value);
+  }
+  HRESULT SetElementValue(uint32_t id, const SAXValue& value) override {
+    return SetValue(id, value);
+  }
+
+  Module* const m_pMain;
+  SAXText m_targetId;     // "TargetId"
+  int32_t m_status = -1;  // "Status"
+
+ private:
+  MessageKit::EnvelopeIds m_envelope{0, 0};  // found at the first attribute
+};
+
+// The frame of every message handler: opens the error context under
+// `traceName` (the entry trace line), runs `work(ctx)` and answers S_OK,
+// or the failure (thrown, or returned by `work` with the thread's error
+// information) with its "<KXError" chain as the thread's error
+// information. For a message without grammar `work` is the handler's body.
+template <class Work>
+HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+  KXComException ctx(traceName);
+  try {
+    MessageKit::ThrowIfFailedResult(ctx, work(ctx));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(MessageKit::kFile))
+  return ctx.Return();
+}
+
+// A message handler's whole body: parses `request` (the host's BSTR, null
+// is empty) with a `Parser` built on `module` in the frame above; the
+// worker runs inside the parse.
+template <class Parser, class Module>
+HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request) {
+  return ServeRequest(traceName, [&](KXComException&) {
+    Parser parser(&module);
+    // The request text is the host's BSTR, passed on as such.
+    return parser.Parse(const_cast<BSTR>(request));
+  });
+}
+
+// Compile-time text, for naming messages in template arguments.
+template <size_t N>
+struct FixedText {
+  constexpr FixedText(const OLECHAR (&text)[N]) {  // NOLINT: implicit by design
+    for (size_t i = 0; i < N; ++i) value[i] = text[i];
+  }
+  OLECHAR value[N];
+};
+
+// The one answer of anything not built yet: fails with E_NOTIMPL and the
+// "<KXError" description "`what` is not implemented yet", reported in
+// `ctx` (whose method name is the trace name) and returned as
+// `ctx.Return()` does.
+HRESULT NotImplementedYet(KXComException& ctx, const OLECHAR* what);
+// A message handler not built yet: traces `traceName` and answers
+// "The message `message` is not implemented yet".
+HRESULT MessageNotImplementedYet(const OLECHAR* traceName, const OLECHAR* message);
+// A worker not built yet (no trace line of its own): answers "`worker` is
+// not implemented yet".
+HRESULT WorkerNotImplementedYet(const OLECHAR* worker);

@@ -1,0 +1,48 @@
+#include "mainworkers.h"
+
+MainWorkers& MainWorkers::Defaults() {
+  static MainWorkers defaults;
+  return defaults;
+}
+
+HRESULT MainWorkers::RunWorker(MessageParser& request, uint32_t element) {
+  return request.RunWork(element);
+}
+
+HRESULT MainWorkers::HandleCreateEvent(Main& main, IKXQObject* object) {
+  return main.HandleCreateEvent(object);
+}
+HRESULT MainWorkers::HandleDeleteEvent(Main& main, IKXQObject* object) {
+  return main.HandleDeleteEvent(object);
+}
+HRESULT MainWorkers::HandleDeleteCaseEvent(Main& main, IKXQObject* object, LONG caseNumber) {
+  return main.HandleDeleteCaseEvent(object, caseNumber);
+}
+HRESULT MainWorkers::HandleUpdateProjectEvent(Main& main, IKXQProjectUpdate* update) {
+  return main.HandleUpdateProjectEvent(update);
+}
+HRESULT MainWorkers::HandleDeleteProjectEvent(Main& main, IKXQProject* project) {
+  return main.HandleDeleteProjectEvent(project);
+}
+HRESULT MainWorkers::HandleChangeClassEvent(Main& main, IKXQObject* object, IKXQClass* newClass) {
+  return main.HandleChangeClassEvent(object, newClass);
+}
+HRESULT MainWorkers::HandleChangeClaimStatusEvent(Main& main, IKXQObject* object) {
+  return main.HandleChangeClaimStatusEvent(object);
+}
+
+HRESULT MainWorkers::SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes) {
+  return KXDBDatasheetSvcs::SummarySheetClasses(main, templates, classes);
+}
+
+// Not built yet: template validation and the real-fields listing.
+HRESULT MainWorkers::ValidateDatasheetObject(Main&, IKXQObject*) {
+  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateDatasheetObject");
+}
+HRESULT MainWorkers::ValidateLabelObject(Main&, IKXQObject*, LONG) {
+  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateLabelObject");
+}
+HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
+  if (xml != nullptr) *xml = nullptr;
+  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
+}

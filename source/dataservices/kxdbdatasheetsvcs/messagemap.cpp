@@ -1,0 +1,130 @@
+// The module's data-service map: every message it answers, in map order,
+// with the method of `Main` that handles it. A message not built yet is
+// answered by `Main::NotBuilt` (E_NOTIMPL naming the message); building one
+// replaces its row's handler by the message's own method.
+#include <string>
+
+#include "annotations.h"
+#include "dataservicemap.h"
+#include "main.h"
+
+template <FixedText Message, FixedText Trace>
+HRESULT Main::NotBuilt(const OLECHAR*) {
+  if (Trace.value[0] != u'\0') return MessageNotImplementedYet(Trace.value, Message.value);
+  const std::u16string trace = std::u16string(u"KXDBDatasheetSvcs::") + Message.value;
+  return MessageNotImplementedYet(trace.c_str(), Message.value);
+}
+
+namespace {
+
+// "OpenDocuments", "PrintDocuments" and "ExportDocuments" share one handler.
+constexpr DataServiceHandler kProcessDocuments =
+    &Main::NotBuilt<u"OpenDocuments, PrintDocuments or ExportDocuments",
+                    u"KXDBDatasheetSvcs::ProcessDocuments">;
+
+}  // namespace
+
+const DataServiceMapEntry* GetDataServiceMap() {
+  // In map order; several names may share one handler.
+  static const DataServiceMapEntry map[kDataServiceMessageCount + 1] = {
+      {u"ListDatasheetsByObject", &Main::ListDatasheetsByObject, nullptr},
+      {u"ListDatasheetsByTemplate", &Main::ListDatasheetsByTemplate, nullptr},
+      {u"ListDatasheetsByStatus", &Main::ListDatasheetsByStatus, nullptr},
+      {u"ListDatasheetsByField", &Main::ListDatasheetsByField, nullptr},
+      {u"ListDiagrams", &Main::ListDiagrams, nullptr},
+      {u"ListDiagramsByObject", &Main::ListDiagramsByObject, nullptr},
+      {u"ListSharedDiagrams", &Main::ListSharedDiagrams, nullptr},
+      {u"ListTemplates", &Main::NotBuilt<u"ListTemplates">, nullptr},
+      {u"ListCachedTemplates", &Main::NotBuilt<u"ListCachedTemplates">, nullptr},
+      {u"CreateDocuments", &Main::NotBuilt<u"CreateDocuments">, nullptr},
+      {u"WithdrawDocuments", &Main::NotBuilt<u"WithdrawDocuments">, nullptr},
+      {u"SubmitDocuments", &Main::NotBuilt<u"SubmitDocuments">, nullptr},
+      {u"CheckDocuments", &Main::NotBuilt<u"CheckDocuments">, nullptr},
+      {u"IssueDocuments", &Main::NotBuilt<u"IssueDocuments">, nullptr},
+      {u"OpenDocuments", kProcessDocuments, nullptr},
+      {u"PrintDocuments", kProcessDocuments, nullptr},
+      {u"ExportDocuments", kProcessDocuments, nullptr},
+      {u"RenameDocuments", &Main::RenameDocuments, nullptr},
+      {u"CloseDocuments", &Main::CloseDocuments, nullptr},
+      {u"GetTemplateFile", &Main::NotBuilt<u"GetTemplateFile">, nullptr},
+      {u"GetTemplateFromDB", &Main::NotBuilt<u"GetTemplateFromDB">, nullptr},
+      {u"GetSourceFromDB", &Main::NotBuilt<u"GetSourceFromDB">, nullptr},
+      {u"SetQMFDBTemplate", &Main::NotBuilt<u"SetQMFDBTemplate">, nullptr},
+      {u"GetBitmapFile", &Main::NotBuilt<u"GetBitmapFile">, nullptr},
+      {u"GetSourceFile", &Main::NotBuilt<u"GetSourceFile">, nullptr},
+      {u"ListDimensions", &Main::NotBuilt<u"ListDimensions">, nullptr},
+      {u"ListDimensionSets", &Main::NotBuilt<u"ListDimensionSets">, nullptr},
+      {u"ListDimensionUnits", &Main::NotBuilt<u"ListDimensionUnits">, nullptr},
+      {u"ChangeDimensionSet", &Main::NotBuilt<u"ChangeDimensionSet">, nullptr},
+      {u"ChangeDimensionUnit", &Main::NotBuilt<u"ChangeDimensionUnit">, nullptr},
+      {u"ListDatasheetDimensions", &Main::NotBuilt<u"ListDatasheetDimensions">, nullptr},
+      {u"ListDatasheetDimensionSets", &Main::NotBuilt<u"ListDatasheetDimensionSets">, nullptr},
+      {u"ListDatasheetDimensionUnits", &Main::NotBuilt<u"ListDatasheetDimensionUnits">, nullptr},
+      {u"ChangeDatasheetDimensionSet", &Main::NotBuilt<u"ChangeDatasheetDimensionSet">, nullptr},
+      {u"ChangeDatasheetDimensionUnit", &Main::NotBuilt<u"ChangeDatasheetDimensionUnit">, nullptr},
+      {u"ShowFieldObjects", &Main::NotBuilt<u"ShowFieldObjects">, nullptr},
+      {u"HideFieldObjects", &Main::NotBuilt<u"HideFieldObjects">, nullptr},
+      {u"AddFieldObjects", &Main::NotBuilt<u"AddFieldObjects">, nullptr},
+      {u"RemoveFieldObjects", &Main::NotBuilt<u"RemoveFieldObjects">, nullptr},
+      {u"DeleteFieldObjects", &Main::NotBuilt<u"DeleteFieldObjects">, nullptr},
+      {u"ShowPrimaryObjects", &Main::NotBuilt<u"ShowPrimaryObjects">, nullptr},
+      {u"ShowFieldCase", &Main::NotBuilt<u"ShowFieldCase">, nullptr},
+      {u"HideFieldCase", &Main::NotBuilt<u"HideFieldCase">, nullptr},
+      {u"CopyFieldCase", &Main::NotBuilt<u"CopyFieldCase">, nullptr},
+      {u"ListDatasheetObjects", &Main::ListDatasheetObjects, nullptr},
+      {u"RecaseDocuments", &Main::RecaseDocuments, nullptr},
+      {u"ListHolds", &Main::NotBuilt<u"ListHolds">, nullptr},
+      {u"CreateHold", &Main::NotBuilt<u"CreateHold">, nullptr},
+      {u"CloseHold", &Main::NotBuilt<u"CloseHold">, nullptr},
+      {u"GetFieldProperties", &Main::NotBuilt<u"GetFieldProperties">, nullptr},
+      {u"SetFieldProperties", &Main::NotBuilt<u"SetFieldProperties">, nullptr},
+      {u"GetFieldStatus", &Main::NotBuilt<u"GetFieldStatus">, nullptr},
+      {u"SetFieldStatus", &Main::NotBuilt<u"SetFieldStatus">, nullptr},
+      {u"GetFieldFormat", &Main::NotBuilt<u"GetFieldFormat">, nullptr},
+      {u"SetFieldFormat", &Main::NotBuilt<u"SetFieldFormat">, nullptr},
+      {u"GetOptions", &Main::NotBuilt<u"GetOptions">, nullptr},
+      {u"SetUnit", &Main::NotBuilt<u"SetUnit">, nullptr},
+      {u"GetUnits", &Main::NotBuilt<u"GetUnits">, nullptr},
+      {u"SetStringField", &Main::NotBuilt<u"SetStringField">, nullptr},
+      {u"SetRealField", &Main::NotBuilt<u"SetRealField">, nullptr},
+      {u"SetIntegerField", &Main::NotBuilt<u"SetIntegerField">, nullptr},
+      {u"SetDateField", &Main::NotBuilt<u"SetDateField">, nullptr},
+      {u"SetBoolField", &Main::NotBuilt<u"SetBoolField">, nullptr},
+      {u"SetRadioField", &Main::NotBuilt<u"SetRadioField">, nullptr},
+      {u"SetCheckField", &Main::NotBuilt<u"SetCheckField">, nullptr},
+      {u"SetSketchField", &Main::NotBuilt<u"SetSketchField">, nullptr},
+      {u"CreateAnnotation", &Main::CreateAnnotation, nullptr},
+      {u"SetAnnotation", &Main::SetAnnotation, nullptr},
+      {u"MoveAnnotation", &Main::MoveAnnotation, nullptr},
+      {u"ListDatasheetFilters", &Main::NotBuilt<u"ListDatasheetFilters">, nullptr},
+      {u"ApplyDatasheetFilter", &Main::NotBuilt<u"ApplyDatasheetFilter">, nullptr},
+      {u"GetConfigurations", &Main::GetConfigurations, nullptr},
+      {u"GetObjectFilters", &Main::GetObjectFilters, nullptr},
+      {u"PackObjects", &Main::NotBuilt<u"PackObjects">, nullptr},
+      {u"DatasheetOverspill", &Main::NotBuilt<u"DatasheetOverspill">, nullptr},
+      {u"ListDatasheetSorts", &Main::NotBuilt<u"ListDatasheetSorts">, nullptr},
+      {u"ApplyDatasheetSort", &Main::NotBuilt<u"ApplyDatasheetSort">, nullptr},
+      {u"GetDocumentHelp", &Main::NotBuilt<u"GetDocumentHelp">, nullptr},
+      {u"GetFieldHelp", &Main::NotBuilt<u"GetFieldHelp">, nullptr},
+      {u"SetQualifier", &Main::NotBuilt<u"SetQualifier">, nullptr},
+      {u"ListTemplatePages", &Main::NotBuilt<u"ListTemplatePages", u"Main::ListTemplatePages">, nullptr},
+      {u"ListTemplatePagesByObject", &Main::NotBuilt<u"ListTemplatePagesByObject">, nullptr},
+      {u"InsertPages", &Main::NotBuilt<u"InsertPages">, nullptr},
+      {u"DeletePage", &Main::NotBuilt<u"DeletePage">, nullptr},
+      {u"RenamePage", &Main::NotBuilt<u"RenamePage">, nullptr},
+      {u"MovePage", &Main::NotBuilt<u"MovePage">, nullptr},
+      {u"OpenPage", &Main::NotBuilt<u"OpenPage">, nullptr},
+      {u"ListPageObjects", &Main::NotBuilt<u"ListPageObjects">, nullptr},
+      {u"SetPageCase", &Main::NotBuilt<u"SetPageCase">, nullptr},
+      {u"PageLayout", &Main::NotBuilt<u"PageLayout">, nullptr},
+      {u"GetFieldObject", &Main::NotBuilt<u"GetFieldObject">, nullptr},
+      {u"MakeSummaryProjectWide", &Main::NotBuilt<u"MakeSummaryProjectWide">, nullptr},
+      {u"ValidateTemplates", &Main::NotBuilt<u"ValidateTemplates">, nullptr},
+      {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
+      {u"GetInfoForReport", &Main::NotBuilt<u"GetInfoForReport">, nullptr},
+      {u"CompareDocuments", &Main::NotBuilt<u"CompareDocuments">, nullptr},
+      {u"ComparePages", &Main::NotBuilt<u"ComparePages">, nullptr},
+      {u"", nullptr, nullptr},
+  };
+  return map;
+}
