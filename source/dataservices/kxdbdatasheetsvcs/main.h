@@ -101,9 +101,10 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
-  // The document catalogue: listings (documentlistings.cpp), configuration
-  // queries (getconfigurations.cpp), renaming, closing and recasing
-  // (documents.cpp, datasheetcases.cpp).
+  // The document catalogue: the listings (listdatasheetsby*, listdiagrams*),
+  // the configuration queries (getconfigurations), renaming, closing,
+  // recasing and the datasheet's objects (renamedocuments, closedocuments,
+  // datasheetcases).
   HRESULT ListDatasheetsByObject(const OLECHAR* request);
   HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
   HRESULT ListDatasheetsByStatus(const OLECHAR* request);
