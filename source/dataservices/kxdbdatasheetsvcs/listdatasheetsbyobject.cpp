@@ -68,6 +68,9 @@ void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t obje
   if (!ClassHasAttribute(object, u"DataViews")) return;
   IKXQAttributePtr views;
   const int32_t count = GetAttributeInterfaceAndCountByName(object, u"DataViews", views);
+  if (main.m_pSchema == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
   IKXQClassPtr pageClass;
   KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(u"Page"), &pageClass));
   if (!pageClass) return;
