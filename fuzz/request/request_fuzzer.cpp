@@ -5,25 +5,87 @@
 // otherwise it is taken as raw UTF-16 code units, unpaired surrogates
 // included. Whatever the input, a request must end in an HRESULT: no crash,
 // no leak, no sanitizer report.
+//
+// The application has a small in-memory store (kTemplates: a template
+// library, template records, a datasheet with a page) and four folders that
+// do not exist, so that the template and file messages reach their store
+// reads, their workbook decoding and the host's file checks.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "com/wstr.h"
 #include "messagemap.h"
 #include "host/host.h"
 #include "main.h"
+#include "store/admin.h"
+#include "store/database.h"
 
 namespace {
 
+constexpr char kTemplates[] = R"(<store>
+ <schema>
+  <class name="GenericClass"><attribute name="Name"/></class>
+  <class name="Pump" base="GenericClass"/>
+  <class name="GlobalsClass" base="GenericClass"/>
+  <class name="Template" base="GenericClass">
+   <attribute name="TemplateId"/><attribute name="Checknum"/><attribute name="ExcelFile" type="binary"/>
+  </class>
+  <class name="Page">
+   <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
+   <attribute name="NodeObjects" type="object" list="true"/>
+   <attribute name="NodeIndices" type="integer" list="true"/>
+  </class>
+  <class name="Datasheet" base="GenericClass">
+   <attribute name="TemplateId"/>
+   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
+  </class>
+ </schema>
+ <templates folder="" bitmaps="">
+  <template id="PUMP" checknum="2" name="Pump %d" kind="Datasheet" path="pump.xls" classes="Pump">
+   <cachedData>cached</cachedData>
+   <page id="P1" name="Page %05d of %s %%"><node name="Pump" index="0" classes="Pump"/></page>
+  </template>
+  <template id="LIST" name="List" kind="Summary" classes="GenericClass">
+   <page id="L1" name="%d%d%n" continuous="rows=10"/>
+  </template>
+  <template id="BAD" name="No class" kind="Datasheet"><page id="B1" name=""/></template>
+ </templates>
+ <objects>
+  <object id="100" class="Pump"><value attribute="Name">P-100</value></object>
+  <object id="900" class="Template"><value attribute="TemplateId">PUMP</value><value attribute="Checknum">2</value></object>
+  <object id="1000" class="Datasheet">
+   <value attribute="TemplateId">PUMP</value><value attribute="CurrentPages" ref="1001"/>
+  </object>
+  <object id="1001" class="Page" owner="1000">
+   <value attribute="TemplateId">PUMP</value><value attribute="PageId">P1</value>
+   <value attribute="NodeObjects" ref="100"/><value attribute="NodeIndices">1</value>
+  </object>
+ </objects>
+</store>)";
+
 struct Harness {
   Harness() {
+    if (kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() &&
+        store->ImportFixtureText(kTemplates, "templates").ok()) {
+      _com_ptr_t<IKXQSchema> schema;
+      _com_ptr_t<IKXQTemplateLibrary> library;
+      store->Database()->get_Schema(&schema);
+      store->Database()->get_TemplateLibrary(&library);
+      host.application().SetStore(store->Database(), schema, library);
+    }
+    for (const char16_t* folder : {u"TemplateLibrary", u"Bitmaps", u"Templates", u"Datasheets"}) {
+      host.settings().SetFolder(folder, u"/nonexistent-kxq-fuzz/" + std::u16string(folder));
+    }
     IKXQDataService* service = nullptr;
     if (SUCCEEDED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
       module = kx::host::Ref<IKXQDataService>::Adopt(service);
       host.Attach(module.get());
     }
   }
+  // Destroyed last: the host and the module hold the store's objects.
+  std::unique_ptr<kx::store::Store> store;
   kx::host::Host host;
   kx::host::Ref<IKXQDataService> module;
 };

@@ -118,6 +118,19 @@ class Main final
   HRESULT CloseDocuments(const OLECHAR* request);
   HRESULT RecaseDocuments(const OLECHAR* request);
   HRESULT ListDatasheetObjects(const OLECHAR* request);
+  // Template, source and bitmap files (files.cpp).
+  HRESULT GetTemplateFile(const OLECHAR* request);
+  HRESULT GetTemplateFromDB(const OLECHAR* request);
+  HRESULT GetSourceFromDB(const OLECHAR* request);
+  HRESULT SetQMFDBTemplate(const OLECHAR* request);
+  HRESULT GetBitmapFile(const OLECHAR* request);
+  HRESULT GetSourceFile(const OLECHAR* request);
+  // Template listings (listtemplates.cpp).
+  HRESULT ListTemplates(const OLECHAR* request);
+  HRESULT ListCachedTemplates(const OLECHAR* request);
+  // Template-page listings (pages.cpp).
+  HRESULT ListTemplatePages(const OLECHAR* request);
+  HRESULT ListTemplatePagesByObject(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
