@@ -7,9 +7,11 @@
 // no leak, no sanitizer report.
 //
 // The application has a small in-memory store (kTemplates: a template
-// library, template records, a datasheet with a page) and four folders that
-// do not exist, so that the template and file messages reach their store
-// reads, their workbook decoding and the host's file checks.
+// library, template records, a datasheet with pages and a user) and four
+// folders that do not exist, so that the template, file and page messages
+// reach their store reads, their workbook decoding, the host's file checks
+// and the page workers. Each request runs in a store transaction that is
+// rolled back, so every input meets the same store.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -111,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
+  const bool transaction = harness.store && harness.store->Begin().ok();
   const kx::host::RequestResult result = harness.host.Request(name, text);
   (void)result;
+  harness.host.application().DiscardPendingEvents();
+  if (transaction) (void)harness.store->Rollback();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
@@ -16,31 +17,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetcases";
 
-// Case `caseId` as the first "Cases" entry of every current page (a page
-// event each), then the datasheet's "DefaultCase" and "CaseName".
-void SetCaseOfCurrentPages(Main& main, IKXQObject* datasheet, int32_t caseId) {
-  KXComException ctx = KXComException::Silent();
-  IKXQAttributePtr pages;
-  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
-  for (int32_t i = 1; i <= count; ++i) {
-    IKXQObjectPtr page;
-    GetAttributeAsObject(pages, i, page);
-    if (!page) continue;
-    IKXQAttributePtr cases;
-    GetAttributeInterfaceAt(page, u"Cases", cases, -1);
-    if (!cases) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-    SetAttributeIntegerAt(cases, 1, caseId);
-    KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
-  }
-  if (main.m_pDatabase == nullptr) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
-  }
-  _bstr_t caseName;
-  KX_CHECK(ctx, main.m_pDatabase->get_CaseName(caseId, caseName.GetAddress()));
-  SetAttributeLong(datasheet, u"DefaultCase", caseId, -1);
-  SetAttributeStringByName(datasheet, u"CaseName", caseName.length() > 0 ? caseName : _bstr_t(u""), -1);
-}
-
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
@@ -53,7 +29,7 @@ void RecaseDocument(Main& main, const OLECHAR* targetId, int32_t caseId) {
   }
   IKXQObjectPtr datasheet;
   GetStoreObject(main.m_pDatabase, datasheet, _wtol(targetId));
-  SetCaseOfCurrentPages(main, datasheet, caseId);
+  KX_CHECK(ctx, SetDatasheetCase(main, datasheet, caseId));
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -128,7 +128,13 @@ class Main final
   // Template listings (listtemplates.cpp).
   HRESULT ListTemplates(const OLECHAR* request);
   HRESULT ListCachedTemplates(const OLECHAR* request);
-  // Template-page listings (pages.cpp).
+  // The page messages (pages.cpp).
+  HRESULT InsertPages(const OLECHAR* request);
+  HRESULT DeletePage(const OLECHAR* request);
+  HRESULT RenamePage(const OLECHAR* request);
+  HRESULT MovePage(const OLECHAR* request);
+  HRESULT SetPageCase(const OLECHAR* request);
+  HRESULT PageLayout(const OLECHAR* request);
   HRESULT ListTemplatePages(const OLECHAR* request);
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
 
