@@ -1,5 +1,7 @@
 #include "mainworkers.h"
 
+#include "validatetemplates.h"
+
 MainWorkers& MainWorkers::Defaults() {
   static MainWorkers defaults;
   return defaults;
@@ -36,11 +38,11 @@ HRESULT MainWorkers::SummarySheetClasses(Main& main, IDispatch* templates, VARIA
 }
 
 // Not built yet: template validation and the real-fields listing.
-HRESULT MainWorkers::ValidateDatasheetObject(Main&, IKXQObject*) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateDatasheetObject");
+HRESULT MainWorkers::ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
+  return KXDBDatasheetSvcs::ValidateDatasheetObject(main, datasheet);
 }
-HRESULT MainWorkers::ValidateLabelObject(Main&, IKXQObject*, LONG) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateLabelObject");
+HRESULT MainWorkers::ValidateLabelObject(Main& main, IKXQObject* label, LONG status) {
+  return KXDBDatasheetSvcs::ValidateLabelObject(main, label, status);
 }
 HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
   if (xml != nullptr) *xml = nullptr;

@@ -19,9 +19,7 @@ HRESULT Main::NotBuilt(const OLECHAR*) {
 namespace {
 
 // "OpenDocuments", "PrintDocuments" and "ExportDocuments" share one handler.
-constexpr DataServiceHandler kProcessDocuments =
-    &Main::NotBuilt<u"OpenDocuments, PrintDocuments or ExportDocuments",
-                    u"KXDBDatasheetSvcs::ProcessDocuments">;
+constexpr DataServiceHandler kProcessDocuments = &Main::ProcessDocuments;
 
 }  // namespace
 
@@ -120,10 +118,10 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"PageLayout", &Main::PageLayout, nullptr},
       {u"GetFieldObject", &Main::NotBuilt<u"GetFieldObject">, nullptr},
       {u"MakeSummaryProjectWide", &Main::NotBuilt<u"MakeSummaryProjectWide">, nullptr},
-      {u"ValidateTemplates", &Main::NotBuilt<u"ValidateTemplates">, nullptr},
-      {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
+      {u"ValidateTemplates", &Main::ValidateTemplates, nullptr},
+      {u"UpdateTemplates", &Main::UpdateTemplates, nullptr},
       {u"GetInfoForReport", &Main::NotBuilt<u"GetInfoForReport">, nullptr},
-      {u"CompareDocuments", &Main::NotBuilt<u"CompareDocuments">, nullptr},
+      {u"CompareDocuments", &Main::CompareDocuments, nullptr},
       {u"ComparePages", &Main::ComparePages, nullptr},
       {u"", nullptr, nullptr},
   };
