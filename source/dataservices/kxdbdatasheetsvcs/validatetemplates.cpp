@@ -109,6 +109,33 @@ std::vector<_bstr_t> ReadTextList(IKXQAttribute* list) {
   return texts;
 }
 
+// The texts of a 1-D array of VT_BSTR (or of VARIANTs holding texts),
+// which is destroyed.
+std::vector<_bstr_t> UnitIds(KXComException& ctx, SAFEARRAY* array) {
+  std::vector<_bstr_t> ids;
+  if (array == nullptr) return ids;
+  VARTYPE vt = VT_EMPTY;
+  LONG lower = 0;
+  LONG upper = -1;
+  HRESULT hr = SafeArrayGetVartype(array, &vt);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetLBound(array, 1, &lower);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(array, 1, &upper);
+  for (LONG k = lower; SUCCEEDED(hr) && k <= upper; ++k) {
+    if (vt == VT_BSTR) {
+      BSTR text = nullptr;
+      hr = SafeArrayGetElement(array, &k, &text);
+      ids.push_back(_bstr_t(text, false));
+    } else {
+      _variant_t value;
+      hr = SafeArrayGetElement(array, &k, value.GetAddress());
+      if (SUCCEEDED(hr) && value.vt == VT_BSTR) ids.push_back(_bstr_t(value.bstrVal));
+    }
+  }
+  SafeArrayDestroy(array);
+  KX_CHECK(ctx, hr);
+  return ids;
+}
+
 bool CallKnowledgeBaseMethod(KXComException& ctx, IKXQObject* object, const OLECHAR* name) {
   IKXQClassPtr cls;
   KXDBDatasheetSvcs::GetObjectClass(object, cls);
@@ -440,14 +467,7 @@ void PageRebuild::RebuildPageUnits(KXComException& ctx) {
     if (definition) {
       SAFEARRAY* allowed = nullptr;
       KX_CHECK(ctx, definition->get_Units(&allowed));
-      VariantUtil::SafeArrayVector names;
-      names.AttachStrings(allowed, true);
-      std::vector<_bstr_t> ids;
-      for (int32_t k = 0; k < names.Count(); ++k) {
-        _variant_t name;
-        KX_CHECK(ctx, SafeArrayGetElement(names.Array(), reinterpret_cast<LONG*>(&k), &name));
-        ids.push_back(_bstr_t(name));
-      }
+      const std::vector<_bstr_t> ids = UnitIds(ctx, allowed);
       for (auto& value : old) {
         if (value.length() == 0) continue;
         const bool fits = std::any_of(ids.begin(), ids.end(),
