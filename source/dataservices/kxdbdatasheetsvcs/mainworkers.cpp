@@ -1,5 +1,7 @@
 #include "mainworkers.h"
 
+#include "kxdbdatasheetpages.h"
+#include "kxdbdatasheetutils.h"
 #include "validatetemplates.h"
 
 MainWorkers& MainWorkers::Defaults() {
@@ -47,4 +49,23 @@ HRESULT MainWorkers::ValidateLabelObject(Main& main, IKXQObject* label, LONG sta
 HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
   if (xml != nullptr) *xml = nullptr;
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
+}
+
+HRESULT MainWorkers::CreateOverspillPages(Main& main, IKXQObject* datasheet, int32_t mode) {
+  if (mode < 1) return S_OK;
+  KXComException ctx = KXComException::Silent();
+  bool overspills = false;
+  try {
+    KXDBDatasheetSvcs::ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
+      if (!templatePage) return;
+      _com_ptr_t<IKXQOverspillAssociation> association;
+      KX_CHECK(ctx, templatePage->get_Overspill(&association));
+      if (association) overspills = true;
+    });
+  }
+  KX_CATCH(ctx, KX_HERE(u"source/dataservices/kxdbdatasheetsvcs/mainworkers"))
+  if (FAILED(ctx.hr)) return ctx.Return();
+  return overspills ? WorkerNotImplementedYet(u"OverspillUtils::CreateOverspillPages") : S_OK;
 }

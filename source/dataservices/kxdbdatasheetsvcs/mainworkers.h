@@ -41,4 +41,10 @@ class MainWorkers {
   virtual HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet);
   virtual HRESULT ValidateLabelObject(Main& main, IKXQObject* label, LONG status);
   virtual HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml);
+
+  // The overspill run over a new datasheet's current pages in `mode` (2:
+  // "CreateDocuments", which sets up no triggers on the pages it makes).
+  // Until the overspill runs are built, a datasheet whose pages need none
+  // succeeds and one whose template page overspills fails as not built.
+  virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, int32_t mode);
 };

@@ -35,7 +35,7 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"ListSharedDiagrams", &Main::ListSharedDiagrams, nullptr},
       {u"ListTemplates", &Main::ListTemplates, nullptr},
       {u"ListCachedTemplates", &Main::ListCachedTemplates, nullptr},
-      {u"CreateDocuments", &Main::NotBuilt<u"CreateDocuments">, nullptr},
+      {u"CreateDocuments", &Main::CreateDocuments, nullptr},
       {u"WithdrawDocuments", &Main::NotBuilt<u"WithdrawDocuments">, nullptr},
       {u"SubmitDocuments", &Main::NotBuilt<u"SubmitDocuments">, nullptr},
       {u"CheckDocuments", &Main::NotBuilt<u"CheckDocuments">, nullptr},

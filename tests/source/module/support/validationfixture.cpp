@@ -25,12 +25,19 @@ const char kFixture[] = R"XML(<store>
    <attribute name="Checknum"/>
    <attribute name="DefaultCase" type="integer"/>
    <attribute name="ProjectId" type="integer"/>
+   <attribute name="ObjectFilter"/>
+   <attribute name="BaseDimensionSet"/>
+   <attribute name="NumberOfPages" type="integer"/>
    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
   </class>
   <class name="Datasheet" base="Document"/>
+  <class name="Diagram" base="Document"/>
+  <class name="ProjectSettings">
+   <attribute name="CurrentDimensionSet"/>
+  </class>
   <class name="Page" base="GenericClass">
    <attribute name="TemplateId"/>
    <attribute name="PageId"/>
@@ -64,6 +71,8 @@ const char kFixture[] = R"XML(<store>
    <unit name="m" display="metre"/>
    <unit name="mm" factor="0.001" display="millimetre"/>
   </dimension>
+  <dimensionSet name="SI"><use dimension="Length" unit="m"/></dimensionSet>
+  <dimensionSet name="Workshop"><use dimension="Length" unit="mm"/></dimensionSet>
  </units>
  <projects><project id="1" name="Plant"/></projects>
  <cases><case id="1" name="Normal"/></cases>
@@ -114,11 +123,26 @@ const char kFixture[] = R"XML(<store>
     </node>
    </page>
   </template>
+  <template id="TS" checknum="1" name="Pump summary" kind="summary" classes="Pump">
+   <page id="S" name="Summary">
+    <node name="Row" index="0" classes="Pump"><field id="1" type="String" attribute="Name"/></node>
+   </page>
+  </template>
+  <template id="BEDD" checknum="1" name="RQ Master BEDD" kind="Datasheet" classes="Pump">
+   <page id="B" name="BEDD"><node name="Equipment" index="0" classes="Pump"/></page>
+  </template>
+  <template id="bedd-lower" checknum="1" name="rq master bedd" kind="datasheet" classes="Pump">
+   <page id="B" name="BEDD"><node name="Equipment" index="0" classes="Pump"/></page>
+  </template>
+  <template id="GEN" checknum="1" name="General" kind="General" classes="Pump">
+   <page id="G" name="General"/>
+  </template>
   <template id="TO" checknum="1" name="Other sheet" kind="Datasheet" classes="Pump">
    <page id="O" name="Other"><node name="Equipment" index="0" classes="Pump"/></page>
   </template>
  </templates>
  <objects>
+  <object id="1" class="ProjectSettings"><value attribute="CurrentDimensionSet">@UNITS@</value></object>
   <object id="10" class="Pump"><value attribute="Name">P-1</value></object>
   <object id="11" class="Pump"><value attribute="Name">P-2</value></object>
   <object id="12" class="Motor"><value attribute="Name">M-1</value></object>
@@ -226,7 +250,7 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 
 }  // namespace
 
-ValidationPlant::ValidationPlant(const char* secondSketch) {
+ValidationPlant::ValidationPlant(const char* secondSketch, const char* units) {
   char pattern[] = "/tmp/kxvalidationXXXXXX";
   root_ = mkdtemp(pattern);
   std::ofstream(root_ / "good") << "sketch";
@@ -234,6 +258,7 @@ ValidationPlant::ValidationPlant(const char* secondSketch) {
   fixture_ = kFixture;
   Replace(fixture_, "@GOOD@", (root_ / "good").string());
   Replace(fixture_, "@SECOND@", (root_ / secondSketch).string());
+  Replace(fixture_, "@UNITS@", units);
   host_ = std::make_unique<pagestest::PagesHost>(fixture_.c_str());
 }
 

@@ -10,6 +10,9 @@
 //   400 "List sheet" (TL 1): list page 401 with rows P-1 and P-2;
 //   500 "Other sheet" (TO 1): page 501, another template;
 //   600 a label (TV 1).
+// Templates for creation: "TS" (summary of pumps), "BEDD" (named "RQ Master
+// BEDD"), "bedd-lower" (the same name in lower case), "GEN" (kind General).
+// Object 1 holds the project's dimension set ("SI" or "Workshop").
 // The sketch records name files under a fresh temporary folder: `good`
 // (holding "sketch") and `bad` (a folder, so reading it fails).
 #pragma once
@@ -40,8 +43,8 @@ enum : LONG {
 class ValidationPlant {
  public:
   // `secondSketch` names the file of the second waiting sketch: "good" or
-  // "bad".
-  explicit ValidationPlant(const char* secondSketch = "good");
+  // "bad"; `units` is the project-wide dimension set (object 1).
+  explicit ValidationPlant(const char* secondSketch = "good", const char* units = "SI");
   ~ValidationPlant();
 
   pagestest::PagesHost& host() { return *host_; }
