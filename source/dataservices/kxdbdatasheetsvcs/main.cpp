@@ -416,4 +416,8 @@ HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) {
   return S_OK;
 }
 
+// Until the triggers record the items of continuous lists, a re-written
+// field is not recorded again.
+HRESULT RecordContinuousFieldItem(Main&, IKXQObject*, IKXQTrigger*, int32_t) { return S_OK; }
+
 }  // namespace KXDBDatasheetSvcs

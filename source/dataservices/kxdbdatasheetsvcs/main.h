@@ -207,4 +207,9 @@ namespace KXDBDatasheetSvcs {
 // (borrowed, may be null).
 HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
 
+// Records field position `field` of a continuous-list page in the page's
+// "Field" trigger again, after a data-field event was written for it.
+HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTrigger* trigger,
+                                  int32_t field);
+
 }  // namespace KXDBDatasheetSvcs
