@@ -302,7 +302,9 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         if (d.name == "Datasheet") {
           ASSERT_TRUE(d.Attr("TemplateId"));
           EXPECT_TRUE(HasTemplate(*d.Attr("TemplateId"), ""));
-          if (d.Attr("ObjectId")) EXPECT_NE(ClassOf(*d.Attr("ObjectId")), "");
+          if (d.Attr("ObjectId")) {
+            EXPECT_NE(ClassOf(*d.Attr("ObjectId")), "");
+          }
         } else {
           EXPECT_EQ(d.name, "Diagram");
           EXPECT_TRUE(d.Attr("Name"));
