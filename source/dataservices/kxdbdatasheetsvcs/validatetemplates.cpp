@@ -10,7 +10,9 @@
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
+#include "fieldutils.h"
 #include "kxfilestream.h"
+#include "loaddatasheet.h"
 #include "kxstoreutils.h"
 #include "main.h"
 #include "variantutil.h"
@@ -179,6 +181,7 @@ class PageRebuild {
   void FillChildNodes(KXComException& ctx, IKXQClassView* view);
   bool Accepts(KXComException& ctx, IKXQClassView* view, IKXQObject* object);
   _bstr_t BindSketch(KXComException& ctx, const _bstr_t& recordText, int32_t fieldId);
+  int32_t ItemNumber(KXComException& ctx, IKXQTemplateField* field, SAFEARRAY* chain);
   void RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fields);
 
   TemplateValidationContext& m_context;
@@ -357,6 +360,18 @@ _bstr_t PageRebuild::BindSketch(KXComException& ctx, const _bstr_t& recordText, 
   return _bstr_t(written, false);
 }
 
+// The item number of the value the field's route reaches on the page, -1
+// when it reaches none (or no item of a list).
+int32_t PageRebuild::ItemNumber(KXComException& ctx, IKXQTemplateField* field, SAFEARRAY* chain) {
+  _variant_t position;
+  _com_ptr_t<IKXQFieldValue> holder;
+  if (FAILED(FieldUtils::ResolveFieldObject(m_page, field, chain, position.GetAddress(), &holder))) {
+    ctx.Absorb();  // a route that fails matches a record of no item
+    return -1;
+  }
+  return holder ? FieldUtils::GetItemNumberByKey(holder, position) : -1;
+}
+
 void PageRebuild::RebuildPageFields(KXComException& ctx) {
   IKXQAttributePtr fields;
   GetAttributeInterface(m_page, u"Fields", fields);
@@ -386,7 +401,10 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   LONG count = 0;
   KX_CHECK(ctx, m_templatePage->get_FieldCount(&count));
   std::vector<_bstr_t> texts(static_cast<size_t>(count));
-  std::vector<int32_t> sketchFields;
+  // A value of a list is kept under its item: a current page's field takes
+  // the record of the item its route now reaches.
+  PageLoadContext routes(&m_main);
+  SAFEARRAY* chain = m_isPage && m_status == 1 ? GetPageOverspillChain(routes, m_page) : nullptr;
   for (LONG n = 1; n <= count; ++n) {
     _com_ptr_t<IKXQTemplateField> field;
     KX_CHECK(ctx, m_templatePage->get_Field(n, &field));
@@ -396,10 +414,10 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
     BSTR typeName = nullptr;
     KX_CHECK(ctx, field->get_TypeName(&typeName));
     const _bstr_t type(typeName, false);
+    const int32_t item = m_isPage && m_status == 1 ? ItemNumber(ctx, field, chain) : -1;
     for (size_t j = 0; j < records.size(); ++j) {
-      // Values of a list are kept under their item; the live item number
-      // comes from the field model, so a record's own index is trusted.
       if (records[j].used || records[j].fieldId != id) continue;
+      if (item >= 0 && records[j].index != -1 && records[j].index != item) continue;
       records[j].used = true;
       texts[static_cast<size_t>(n - 1)] = old[j];
       break;
