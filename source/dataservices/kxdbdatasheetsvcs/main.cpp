@@ -389,11 +389,6 @@ HRESULT Main::VisualAppearances(IDispatch*, IDispatch** ppObjects) {
   return NotImplementedYet(ctx, ctx.methodName);
 }
 
-HRESULT Main::LoadBEDDData(BSTR*, IDispatch*, VARIANT*) {
-  KXComException ctx(u"Main::LoadBEDDData");
-  return NotImplementedYet(ctx, ctx.methodName);
-}
-
 HRESULT Main::HandleCreateEvent(IKXQObject*) { return S_OK; }
 HRESULT Main::HandleDeleteEvent(IKXQObject*) { return S_OK; }
 HRESULT Main::HandleDeleteCaseEvent(IKXQObject*, LONG) { return S_OK; }

@@ -147,6 +147,18 @@ class Main final
   HRESULT UpdateTemplates(const OLECHAR* request);
   HRESULT ListPageObjects(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
+  // Field values (stringfield.cpp, realfield.cpp, ... unitfield.cpp).
+  HRESULT SetStringField(const OLECHAR* request);
+  HRESULT SetRealField(const OLECHAR* request);
+  HRESULT SetIntegerField(const OLECHAR* request);
+  HRESULT SetDateField(const OLECHAR* request);
+  HRESULT SetBoolField(const OLECHAR* request);
+  HRESULT SetCheckField(const OLECHAR* request);
+  HRESULT SetRadioField(const OLECHAR* request);
+  HRESULT SetSketchField(const OLECHAR* request);
+  HRESULT SetQualifier(const OLECHAR* request);
+  HRESULT SetUnit(const OLECHAR* request);
+  HRESULT GetUnits(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
