@@ -6,7 +6,6 @@
 // id, units and revisions carried, triggers set up. Both should grow
 // linearly; the difference per page is the rebuild's cost.
 #include <benchmark/benchmark.h>
-
 #include <map>
 #include <memory>
 #include <string>
@@ -78,7 +77,9 @@ std::string PlantText(int pages) {
     xml += "<object id=\"" + std::to_string(kFirstPage + k) +
            "\" class=\"Page\" owner=\"2\"><value attribute=\"TemplateId\">TDS</value>"
            "<value attribute=\"PageId\">P1</value><value attribute=\"Checknum\">2</value>"
-           "<value attribute=\"PageNumber\">" + std::to_string(k + 1) + "</value>"
+           "<value attribute=\"PageNumber\">" +
+           std::to_string(k + 1) +
+           "</value>"
            "<value attribute=\"NodeObjects\" ref=\"10\"/><value attribute=\"NodeIndices\">1</value>"
            "<value attribute=\"Fields\">&lt;String FieldId=\"1\" Value=\"P-1\"/&gt;</value>"
            "<value attribute=\"Fields\">&lt;Real FieldId=\"2\" Value=\"1.5\"/&gt;</value>"
@@ -99,7 +100,8 @@ class DocumentsPlant {
       return;
     }
     IKXQDataService* service = nullptr;
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) return;
+    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service))))
+      return;
     module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
     IKXQSchemaPtr schema;
     IKXQTemplateLibraryPtr library;
@@ -164,8 +166,14 @@ void Run(benchmark::State& state, bool stale) {
 void BM_OpenDocumentsValid(benchmark::State& state) { Run(state, false); }
 void BM_OpenDocumentsRebuilt(benchmark::State& state) { Run(state, true); }
 
-BENCHMARK(BM_OpenDocumentsValid)->DenseRange(10, 50, 10)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
-BENCHMARK(BM_OpenDocumentsRebuilt)->DenseRange(10, 50, 10)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_OpenDocumentsValid)
+    ->DenseRange(10, 50, 10)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(BM_OpenDocumentsRebuilt)
+    ->DenseRange(10, 50, 10)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

@@ -1,12 +1,11 @@
 #include "kxfilestream.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 #include "chunkedtextbuffer.h"
 #include "com/bstr.h"
@@ -36,7 +35,8 @@ void Encode(ChunkedTextBuffer& out, const uint8_t* bytes, size_t count) {
   OLECHAR group[4];
   for (size_t i = 0; i < count; i += 3) {
     const size_t left = count - i;
-    const uint32_t word = (uint32_t{bytes[i]} << 16) | (left > 1 ? uint32_t{bytes[i + 1]} << 8 : 0) |
+    const uint32_t word = (uint32_t{bytes[i]} << 16) |
+                          (left > 1 ? uint32_t{bytes[i + 1]} << 8 : 0) |
                           (left > 2 ? uint32_t{bytes[i + 2]} : 0);
     group[0] = static_cast<OLECHAR>(kAlphabet[(word >> 18) & 63]);
     group[1] = static_cast<OLECHAR>(kAlphabet[(word >> 12) & 63]);
@@ -56,8 +56,9 @@ HRESULT KXFileStream::Open(const OLECHAR* path, bool write) {
   m_fd = ::open(narrow.c_str(), flags | O_CLOEXEC, 0644);
   if (m_fd < 0) {
     const int code = errno;
-    return Fail(__LINE__, E_FAIL, kx_format(u"Open failed: GetLastError returned %u: %ls\n",
-                                  static_cast<unsigned>(code), SystemText(code).c_str()));
+    return Fail(__LINE__, E_FAIL,
+                kx_format(u"Open failed: GetLastError returned %u: %ls\n",
+                          static_cast<unsigned>(code), SystemText(code).c_str()));
   }
   return S_OK;
 }
@@ -115,8 +116,9 @@ HRESULT ReadFileAsBase64(const OLECHAR* path, BSTR* text) {
     // stored as if it were the whole sketch.
     if (stream.LastError() != 0) {
       const int code = stream.LastError();
-      return Fail(__LINE__, E_FAIL, kx_format(u"Read failed: error %u: %ls\n", static_cast<unsigned>(code),
-                                    SystemText(code).c_str()));
+      return Fail(__LINE__, E_FAIL,
+                  kx_format(u"Read failed: error %u: %ls\n", static_cast<unsigned>(code),
+                            SystemText(code).c_str()));
     }
     Encode(buffer, block, got);
     if (got < sizeof block) break;

@@ -13,7 +13,8 @@ using kxqtest::Outcome;
 class KxqhostDocumentsTest : public KxqhostTest {
  protected:
   void SetUp() override {
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
 };
@@ -21,12 +22,14 @@ class KxqhostDocumentsTest : public KxqhostTest {
 TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
   const Outcome listed = Host({"request", "ValidateTemplates", "-"}, "");
   ASSERT_EQ(listed.status, 0) << listed.err;
-  EXPECT_NE(listed.out.find("DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"), std::string::npos)
+      << listed.out;
 
   const Outcome validated = Host({"--events", "service", "10", "1005", "ValidateDatasheet"});
   ASSERT_EQ(validated.status, 0) << validated.err;
-  EXPECT_NE(validated.out.find("== store changed #1051: NodeObjects, NodeIndices, Fields, Units, Revisions, "
-                               "Checknum"),
+  EXPECT_NE(validated.out.find(
+                "== store changed #1051: NodeObjects, NodeIndices, Fields, Units, Revisions, "
+                "Checknum"),
             std::string::npos)
       << validated.out;
   const Outcome dumped = Host({"dump", "1051"});
@@ -41,27 +44,34 @@ TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
 }
 
 TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
-  const Outcome opened = Host({"request", "OpenDocuments", "-"},
-                              "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1005\" Status=\"1\"/>"
-                              "<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments></XMLMessage>");
+  const Outcome opened =
+      Host({"request", "OpenDocuments", "-"},
+           "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1005\" Status=\"1\"/>"
+           "<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments></XMLMessage>");
   ASSERT_EQ(opened.status, 0) << opened.err;
   EXPECT_NE(opened.out.find("<Page PageId=\"1051\""), std::string::npos) << opened.out;
   EXPECT_NE(opened.out.find("Checknum=\"3\""), std::string::npos) << opened.out;
-  EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"), std::string::npos);
+  EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"),
+            std::string::npos);
 
-  const Outcome compared = Host({"request", "CompareDocuments", "-"},
-                                "<XMLMessage><CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
-                                "<Datasheet2 DocumentId2=\"1006\" Status2=\"1\"/></CompareDocuments></XMLMessage>");
+  const Outcome compared =
+      Host({"request", "CompareDocuments", "-"},
+           "<XMLMessage><CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
+           "<Datasheet2 DocumentId2=\"1006\" Status2=\"1\"/></CompareDocuments></XMLMessage>");
   EXPECT_NE(compared.status, 0);
-  EXPECT_NE(compared.err.find("The Datasheets are not comparable."), std::string::npos) << compared.err;
+  EXPECT_NE(compared.err.find("The Datasheets are not comparable."), std::string::npos)
+      << compared.err;
 
-  const Outcome created = Host({"--events", "request", "CreateDocuments", "-"},
-                               "<XMLMessage><CreateDocuments><Datasheet ObjectId=\"132\" TemplateId=\"VESSEL-DS\"/>"
-                               "<Diagram Name=\"PFD-9\" DiagramClass=\"PFD A1\"/></CreateDocuments></XMLMessage>");
+  const Outcome created =
+      Host({"--events", "request", "CreateDocuments", "-"},
+           "<XMLMessage><CreateDocuments><Datasheet ObjectId=\"132\" TemplateId=\"VESSEL-DS\"/>"
+           "<Diagram Name=\"PFD-9\" DiagramClass=\"PFD A1\"/></CreateDocuments></XMLMessage>");
   ASSERT_EQ(created.status, 0) << created.err;
-  EXPECT_NE(created.out.find("<XMLMessage TargetId=\"App\"><OpenDocuments><Datasheet "), std::string::npos)
+  EXPECT_NE(created.out.find("<XMLMessage TargetId=\"App\"><OpenDocuments><Datasheet "),
+            std::string::npos)
       << created.out;
-  EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos) << created.out;
+  EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos)
+      << created.out;
 }
 
 }  // namespace

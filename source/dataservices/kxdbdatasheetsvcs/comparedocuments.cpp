@@ -20,12 +20,15 @@ void GetComparedDatasheet(KXComException& ctx, Main& main, int32_t id, const OLE
   VARIANT_BOOL exists = VARIANT_FALSE;
   const HRESULT asked = main.m_pDatabase->ObjectExists(id, &exists);
   HRESULT hr = asked;
-  if (SUCCEEDED(asked) && exists != VARIANT_FALSE) hr = main.m_pDatabase->get_Object(id, &datasheet);
+  if (SUCCEEDED(asked) && exists != VARIANT_FALSE)
+    hr = main.m_pDatabase->get_Object(id, &datasheet);
   // A datasheet the store says is gone is a failure, not an empty reply.
-  if (FAILED(asked) || exists == VARIANT_FALSE || hr == kNoSuchObject || (SUCCEEDED(hr) && !datasheet)) {
+  if (FAILED(asked) || exists == VARIANT_FALSE || hr == kNoSuchObject ||
+      (SUCCEEDED(hr) && !datasheet)) {
     ThrowKXComExceptionHrAt(
         ctx, KX_HERE(kFile), E_FAIL,
-        u"%ls no longer exists in the workspace.\nIt may have been deleted by another user.", which);
+        u"%ls no longer exists in the workspace.\nIt may have been deleted by another user.",
+        which);
   }
   KX_CHECK(ctx, hr);
 }
@@ -42,8 +45,8 @@ void CheckPages(KXComException& ctx, IKXQObject* datasheet, int32_t status, int3
   }
   IKXQAttributePtr pages;
   if (GetPagesAttributeByStatus(datasheet, status, pages) <= 0) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Invalid status for Datasheet with OID:%ld",
-                            static_cast<long>(id));
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Invalid status for Datasheet with OID:%ld", static_cast<long>(id));
   }
 }
 
@@ -52,11 +55,14 @@ void CheckPages(KXComException& ctx, IKXQObject* datasheet, int32_t status, int3
 const GrammarRecord* CompareDocumentsSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Table(
       Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"CompareDocuments", 1, {Grammar::Child(Datasheet1), Grammar::Child(Datasheet2)}),
-      Grammar::Element(u"Datasheet1", Datasheet1,
-                       {Grammar::Integer(u"DocumentId1", DocumentId1), Grammar::Integer(u"Status1", Status1)}),
-      Grammar::Element(u"Datasheet2", Datasheet2,
-                       {Grammar::Integer(u"DocumentId2", DocumentId2), Grammar::Integer(u"Status2", Status2)}));
+      Grammar::Element(u"CompareDocuments", 1,
+                       {Grammar::Child(Datasheet1), Grammar::Child(Datasheet2)}),
+      Grammar::Element(
+          u"Datasheet1", Datasheet1,
+          {Grammar::Integer(u"DocumentId1", DocumentId1), Grammar::Integer(u"Status1", Status1)}),
+      Grammar::Element(
+          u"Datasheet2", Datasheet2,
+          {Grammar::Integer(u"DocumentId2", DocumentId2), Grammar::Integer(u"Status2", Status2)}));
   return kGrammar.data();
 }
 
@@ -120,8 +126,10 @@ HRESULT CompareDocumentsMessageParser::CompareDocuments() {
     if (!done1 || !done2) return S_OK;
     IKXQTemplatePtr template1;
     IKXQTemplatePtr template2;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, first, &template1, m_status1));
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, second, &template2, m_status2));
+    KX_CHECK(ctx,
+             KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, first, &template1, m_status1));
+    KX_CHECK(ctx,
+             KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, second, &template2, m_status2));
     if (template1 && template2) {
       if (_wcsicmp(Checknum(ctx, template1), Checknum(ctx, template2)) != 0) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The Datasheets are not comparable.");

@@ -38,13 +38,15 @@ int32_t ActiveProjectId(KXComException& ctx, IKXQApplication* application) {
 
 // The project-wide dimension set applied to a new document; a continuous
 // summary sheet then binds its unit triggers again.
-void ApplyProjectUnits(KXComException& ctx, Main& main, IKXQObject* document, bool continuousSummary) {
+void ApplyProjectUnits(KXComException& ctx, Main& main, IKXQObject* document,
+                       bool continuousSummary) {
   IKXQObjectPtr settings;
   const HRESULT hr = main.m_pDatabase->get_Object(1, &settings);
   if (FAILED(hr) || !settings) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   _bstr_t set;
   KXDBDatasheetSvcs::GetAttributeString(settings, set, u"CurrentDimensionSet", -1);
-  if (set.length() == 0 || kx_wcscmp(set, u"SI") == 0 || kx_wcscmp(set, u"DefaultUnit") == 0) return;
+  if (set.length() == 0 || kx_wcscmp(set, u"SI") == 0 || kx_wcscmp(set, u"DefaultUnit") == 0)
+    return;
   KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionSet(main, document, set));
   if (continuousSummary) KX_CHECK(ctx, KXDBDatasheetSvcs::InitializePageTriggerUOM(main, document));
 }
@@ -58,11 +60,13 @@ const GrammarRecord* CreateDocumentsSchema::GetSchema() const {
                        {Grammar::Integer(u"CaseId", CaseId),
                         Grammar::Boolean(u"CreateAsBuiltSummary", CreateAsBuiltSummary),
                         Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
-      Grammar::Element(u"Datasheet", Datasheet,
-                       {Grammar::Integer(u"ObjectId", ObjectId), Grammar::String(u"TemplateId", TemplateId)}),
-      Grammar::Element(u"Diagram", Diagram,
-                       {Grammar::String(u"Name", Name), Grammar::String(u"DiagramClass", DiagramClass),
-                        Grammar::Integer(u"SharedDocumentId", SharedDocumentId)}));
+      Grammar::Element(
+          u"Datasheet", Datasheet,
+          {Grammar::Integer(u"ObjectId", ObjectId), Grammar::String(u"TemplateId", TemplateId)}),
+      Grammar::Element(
+          u"Diagram", Diagram,
+          {Grammar::String(u"Name", Name), Grammar::String(u"DiagramClass", DiagramClass),
+           Grammar::Integer(u"SharedDocumentId", SharedDocumentId)}));
   return kGrammar.data();
 }
 
@@ -137,14 +141,16 @@ void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {
   const HRESULT found = library->GetTemplate(templateId, _variant_t(), &tmpl);
   if (FAILED(found) || !tmpl) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), FAILED(found) ? found : E_FAIL,
-                            u"The template %ls cannot be found", static_cast<const OLECHAR*>(templateId));
+                            u"The template %ls cannot be found",
+                            static_cast<const OLECHAR*>(templateId));
   }
   IKXQObjectPtr object;
   if (m_objectId > 0) GetStoreObject(main.m_pDatabase, object, m_objectId);
   const _bstr_t kind = TemplateText(ctx, tmpl, &IKXQTemplate::get_Kind);
   const _bstr_t name = TemplateText(ctx, tmpl, &IKXQTemplate::get_Name);
   if (name.length() != 0 && kx_wcscmp(name, kMasterBeddTemplate) == 0) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"An instance of BEDD Datasheet already exists.");
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"An instance of BEDD Datasheet already exists.");
   }
 
   bool continuousSummary = false;
@@ -179,7 +185,8 @@ void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {
       }
       if (holder) SetAttributeStringByName(holder, u"ObjectFilter", filterId, -1);
     }
-    const HRESULT members = KXDBDatasheetSvcs::AddMembersToSummarySheet(main, document, tmpl, asProjectOne);
+    const HRESULT members =
+        KXDBDatasheetSvcs::AddMembersToSummarySheet(main, document, tmpl, asProjectOne);
     // A failed membership still gets its sort and units; then it fails.
     KXComException membersFailure = KXComException::Silent();
     if (FAILED(members)) {
@@ -196,9 +203,9 @@ void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {
     return;
   } else {
     // Neither kind makes a document: say so rather than answer nothing.
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                            u"The template %ls of kind %ls makes no datasheet",
-                            static_cast<const OLECHAR*>(templateId), static_cast<const OLECHAR*>(kind));
+    ThrowKXComExceptionHrAt(
+        ctx, KX_HERE(kFile), E_FAIL, u"The template %ls of kind %ls makes no datasheet",
+        static_cast<const OLECHAR*>(templateId), static_cast<const OLECHAR*>(kind));
   }
   ApplyProjectUnits(ctx, main, document, continuousSummary);
 }
@@ -212,7 +219,8 @@ bool CreateDocumentsMessageParser::AsBuiltSummaryExists(IKXQTemplate* tmpl) {
   KXDBDatasheetSvcs::CollectChildObjects(datasheets, cls);
   for (int32_t i = 0; i < datasheets.GetCount(); ++i) {
     IKXQTemplatePtr other;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheets.GetAt(i), &other, 1));
+    KX_CHECK(ctx,
+             KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheets.GetAt(i), &other, 1));
     if (other.GetInterfacePtr() != tmpl) continue;
     IKXQAttributePtr project;
     GetAttributeInterface(datasheets.GetAt(i), u"ProjectId", project);
@@ -246,7 +254,8 @@ void CreateDocumentsMessageParser::CreateDiagram(IKXQObjectPtr& diagram) {
   KX_CHECK(ctx, main.m_pApplication->GetService(_bstr_t(u"DrawingServices"), &service));
   if (!service) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   _com_ptr_t<IKXDrawingServices> drawing;
-  KX_CHECK(ctx, service->QueryInterface(IID_IKXDrawingServices, reinterpret_cast<void**>(&drawing)));
+  KX_CHECK(ctx,
+           service->QueryInterface(IID_IKXDrawingServices, reinterpret_cast<void**>(&drawing)));
 
   const _bstr_t name(m_name.c_str());
   _com_ptr_t<IDispatch> shared;
@@ -258,7 +267,8 @@ void CreateDocumentsMessageParser::CreateDiagram(IKXQObjectPtr& diagram) {
     if (owner) {
       KX_CHECK(ctx, owner->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&shared)));
     } else {
-      KX_CHECK(ctx, drawing->FindSharedDocument(name, _variant_t(static_cast<LONG>(m_sharedDocumentId)), &shared));
+      KX_CHECK(ctx, drawing->FindSharedDocument(
+                        name, _variant_t(static_cast<LONG>(m_sharedDocumentId)), &shared));
     }
   } else if (m_sharedDocumentId == 0) {
     KX_CHECK(ctx, drawing->FindSharedDocument(name, _variant_t(), &shared));
@@ -271,11 +281,12 @@ void CreateDocumentsMessageParser::CreateDiagram(IKXQObjectPtr& diagram) {
   sharedDocument.vt = VT_DISPATCH;
   sharedDocument.pdispVal = shared.Detach();
   _variant_t result;
-  KX_CHECK(ctx, drawing->CreateDiagram(_bstr_t(text.c_str()), _variant_t(static_cast<LONG>(m_caseId)),
-                                       _variant_t(), _variant_t(), _variant_t(), sharedDocument,
-                                       result.GetAddress()));
+  KX_CHECK(ctx, drawing->CreateDiagram(
+                    _bstr_t(text.c_str()), _variant_t(static_cast<LONG>(m_caseId)), _variant_t(),
+                    _variant_t(), _variant_t(), sharedDocument, result.GetAddress()));
   if ((result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && result.punkVal != nullptr) {
-    KX_CHECK(ctx, result.punkVal->QueryInterface(kx_uuidof<IKXQObject>(), reinterpret_cast<void**>(&diagram)));
+    KX_CHECK(ctx, result.punkVal->QueryInterface(kx_uuidof<IKXQObject>(),
+                                                 reinterpret_cast<void**>(&diagram)));
   }
 }
 
@@ -286,5 +297,6 @@ void CreateDocumentsMessageParser::WriteDiagramReply(IKXQObject* diagram) {
 }
 
 HRESULT Main::CreateDocuments(const OLECHAR* request) {
-  return ServeMessage<CreateDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::CreateDocuments", request);
+  return ServeMessage<CreateDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::CreateDocuments",
+                                                    request);
 }

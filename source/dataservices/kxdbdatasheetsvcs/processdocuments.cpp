@@ -106,7 +106,8 @@ HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {
       if (m_message == OpenDocuments) {
         KXDBDatasheetSvcs::LoadOpenedDatasheet(m_loader, datasheet, m_documentStatus);
       } else {
-        KX_CHECK(ctx, KXDBDatasheetSvcs::LoadDatasheet(m_loader, datasheet, m_documentStatus, false));
+        KX_CHECK(ctx,
+                 KXDBDatasheetSvcs::LoadDatasheet(m_loader, datasheet, m_documentStatus, false));
       }
     }
   }

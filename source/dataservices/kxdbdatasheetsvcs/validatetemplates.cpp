@@ -5,15 +5,15 @@
 #include <utility>
 
 #include "com/wstr.h"
+#include "fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
-#include "fieldutils.h"
 #include "kxfilestream.h"
-#include "loaddatasheet.h"
 #include "kxstoreutils.h"
+#include "loaddatasheet.h"
 #include "main.h"
 #include "variantutil.h"
 #include "xmlreply.h"
@@ -151,6 +151,23 @@ bool CallKnowledgeBaseMethod(KXComException& ctx, IKXQObject* object, const OLEC
   return true;
 }
 
+// The key of field number `n` of the page the helper was prepared on,
+// "node:row": the template node of its field (a repeating field folded onto
+// the first row) and its row from 0, -1 for a fixed field. A row keeps its
+// values under a new template by this key.
+std::u16string ContinuousFieldKey(KXComException& ctx, const ContinuousPageHelper& helper,
+                                  int32_t n) {
+  int32_t number = 0;
+  KX_CHECK(ctx, helper.MapFieldIndex(n, &number));
+  const int32_t first = helper.FirstRepeatingField();
+  const int32_t perRow = std::max(helper.FieldsPerRow(), 1);
+  const int32_t row = n < first ? -1 : (n - first) / perRow;
+  const auto& nodes = helper.FieldNodeIds();
+  const int32_t node =
+      number >= 1 && number <= static_cast<int32_t>(nodes.size()) ? nodes[number - 1] : -1;
+  return kx_format(u"%d:%d", node, row);
+}
+
 // ---- Rebuilding one page ------------------------------------------------------
 
 class PageRebuild {
@@ -217,14 +234,7 @@ void PageRebuild::Prepare(KXComException& ctx) {
     KX_CHECK(ctx, helper.Initialize(m_main.m_pApplication, m_oldTemplatePage, m_page, true));
     const int32_t count = helper.PageFieldCount();
     for (int32_t n = 1; n <= count; ++n) {
-      int32_t number = 0;
-      KX_CHECK(ctx, helper.MapFieldIndex(n, &number));
-      const int32_t first = helper.FirstRepeatingField();
-      const int32_t perRow = std::max(helper.FieldsPerRow(), 1);
-      const int32_t row = n < first ? -1 : (n - first) / perRow;
-      const auto& nodes = helper.FieldNodeIds();
-      const int32_t node = number >= 1 && number <= static_cast<int32_t>(nodes.size()) ? nodes[number - 1] : -1;
-      m_oldKeys.push_back(kx_format(u"%d:%d", node, row));
+      m_oldKeys.push_back(ContinuousFieldKey(ctx, helper, n));
       int32_t valueIndex = -1;
       KX_CHECK(ctx, helper.GetFieldValueIndex(n, &valueIndex));
       m_oldValueIndices.push_back(valueIndex);
@@ -365,7 +375,8 @@ _bstr_t PageRebuild::BindSketch(KXComException& ctx, const _bstr_t& recordText, 
 int32_t PageRebuild::ItemNumber(KXComException& ctx, IKXQTemplateField* field, SAFEARRAY* chain) {
   _variant_t position;
   _com_ptr_t<IKXQFieldValue> holder;
-  if (FAILED(FieldUtils::ResolveFieldObject(m_page, field, chain, position.GetAddress(), &holder))) {
+  if (FAILED(
+          FieldUtils::ResolveFieldObject(m_page, field, chain, position.GetAddress(), &holder))) {
     ctx.Absorb();  // a route that fails matches a record of no item
     return -1;
   }
@@ -446,14 +457,7 @@ void PageRebuild::RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fi
   std::vector<_bstr_t> texts(static_cast<size_t>(std::max(count, 0)));
   std::vector<_bstr_t> newRevisions(static_cast<size_t>(std::max(helper.PageValueCount(), 0)));
   for (int32_t n = 1; n <= count; ++n) {
-    int32_t number = 0;
-    KX_CHECK(ctx, helper.MapFieldIndex(n, &number));
-    const int32_t first = helper.FirstRepeatingField();
-    const int32_t perRow = std::max(helper.FieldsPerRow(), 1);
-    const int32_t row = n < first ? -1 : (n - first) / perRow;
-    const auto& nodes = helper.FieldNodeIds();
-    const int32_t node = number >= 1 && number <= static_cast<int32_t>(nodes.size()) ? nodes[number - 1] : -1;
-    const std::u16string key = kx_format(u"%d:%d", node, row);
+    const std::u16string key = ContinuousFieldKey(ctx, helper, n);
     const auto found = std::find(m_oldKeys.begin(), m_oldKeys.end(), key);
     if (found == m_oldKeys.end()) continue;
     const size_t old = static_cast<size_t>(found - m_oldKeys.begin());
@@ -461,9 +465,10 @@ void PageRebuild::RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fi
     int32_t valueIndex = -1;
     KX_CHECK(ctx, helper.GetFieldValueIndex(n, &valueIndex));
     const int32_t oldIndex = m_oldValueIndices[old];
-    if (valueIndex >= 1 && valueIndex <= static_cast<int32_t>(newRevisions.size()) && oldIndex >= 1 &&
-        oldIndex <= static_cast<int32_t>(oldRevisions.size())) {
-      newRevisions[static_cast<size_t>(valueIndex - 1)] = oldRevisions[static_cast<size_t>(oldIndex - 1)];
+    if (valueIndex >= 1 && valueIndex <= static_cast<int32_t>(newRevisions.size()) &&
+        oldIndex >= 1 && oldIndex <= static_cast<int32_t>(oldRevisions.size())) {
+      newRevisions[static_cast<size_t>(valueIndex - 1)] =
+          oldRevisions[static_cast<size_t>(oldIndex - 1)];
     }
   }
   WriteTextList(ctx, fields, texts);
@@ -582,7 +587,8 @@ _bstr_t StaleTemplateId(KXComException& ctx, IKXQApplication* application, IKXQO
     if (!templatePage) return ReadText(datasheet, u"TemplateId") + _bstr_t(u" (Missing)");
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, templatePage->get_Template(&tmpl));
-    if (!SameChecknum(TemplateText(ctx, tmpl, &IKXQTemplate::get_Checknum), ReadText(page, u"Checknum"))) {
+    if (!SameChecknum(TemplateText(ctx, tmpl, &IKXQTemplate::get_Checknum),
+                      ReadText(page, u"Checknum"))) {
       return TemplateText(ctx, tmpl, &IKXQTemplate::get_Id);
     }
   }
@@ -669,10 +675,11 @@ HRESULT ValidatePageSet(TemplateValidationContext& context, IKXQObject* datashee
           KX_CHECK(ctx, page->Delete());
         } else {
           context.m_invalidFound = true;
-          const std::u16string entry = kx_format(
-              u"Datasheet OID=%ld, Name=%ls, TemplateID=%ls", static_cast<long>(ObjectIdOf(datasheet)),
-              static_cast<const OLECHAR*>(ReadText(datasheet, u"DocumentName")),
-              static_cast<const OLECHAR*>(ReadText(page, u"TemplateId")));
+          const std::u16string entry =
+              kx_format(u"Datasheet OID=%ld, Name=%ls, TemplateID=%ls",
+                        static_cast<long>(ObjectIdOf(datasheet)),
+                        static_cast<const OLECHAR*>(ReadText(datasheet, u"DocumentName")),
+                        static_cast<const OLECHAR*>(ReadText(page, u"TemplateId")));
           context.m_invalid.Add(entry.c_str());
         }
         continue;
@@ -701,19 +708,21 @@ HRESULT ValidatePageSet(TemplateValidationContext& context, IKXQObject* datashee
         const _bstr_t id = ReadText(page, u"TemplateId");
         const _bstr_t pageId = ReadText(page, u"PageId");
         IKXQTemplatePtr oldTemplate;
-        if (SUCCEEDED(library->GetTemplate(id, _variant_t(pageChecknum), &oldTemplate)) && oldTemplate) {
+        if (SUCCEEDED(library->GetTemplate(id, _variant_t(pageChecknum), &oldTemplate)) &&
+            oldTemplate) {
           (void)oldTemplate->get_PageById(pageId, &oldTemplatePage);
         }
         ctx.Absorb();
         if (!oldTemplatePage) {
-          const std::u16string warning =
-              kx_format(u"TemplateValidation: Failed to retrieve cached template %ls (%ls) for page id %ls\n",
-                        static_cast<const OLECHAR*>(id), static_cast<const OLECHAR*>(pageChecknum),
-                        static_cast<const OLECHAR*>(pageId));
+          const std::u16string warning = kx_format(
+              u"TemplateValidation: Failed to retrieve cached template %ls (%ls) for page id %ls\n",
+              static_cast<const OLECHAR*>(id), static_cast<const OLECHAR*>(pageChecknum),
+              static_cast<const OLECHAR*>(pageId));
           (void)application->LogWarning(_bstr_t(warning.c_str()));
         }
       }
-      if (index == GetAttributeCount(pages)) CallKnowledgeBaseMethod(ctx, datasheet, u"SaveNodeList");
+      if (index == GetAttributeCount(pages))
+        CallKnowledgeBaseMethod(ctx, datasheet, u"SaveNodeList");
       KX_CHECK(ctx, RebuildPage(context, page, templatePage, checknum, status, oldTemplatePage));
       if (index == 1) CallKnowledgeBaseMethod(ctx, datasheet, u"RestoreNodeList");
     }
@@ -764,9 +773,8 @@ _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
                                       const OLECHAR* verb) {
   const int32_t count = context.m_invalid.GetCount();
   if (count == 0) return _bstr_t();
-  std::u16string text =
-      kx_format(u"The following datasheet(s) cannot be %ls due to %ls.\n\n", verb,
-                count == 1 ? u"an invalid template" : u"invalid templates");
+  std::u16string text = kx_format(u"The following datasheet(s) cannot be %ls due to %ls.\n\n", verb,
+                                  count == 1 ? u"an invalid template" : u"invalid templates");
   for (int32_t i = count - 1; i >= 0; --i) {
     text += context.m_invalid.GetAt(i);
     if (i > 0 && text.size() <= kMessageLimit) text += u",\n";
@@ -796,13 +804,15 @@ HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent();
   try {
     if (datasheet == nullptr || !IsObjectOfClass(datasheet, u"Datasheet")) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid datasheet");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"Object is not a valid datasheet");
     }
     TemplateValidationContext context(&main);
     bool done = false;
     KX_CHECK(ctx, ValidateDatasheetTemplates(context, datasheet, &done));
     if (!done) {
-      const _bstr_t message = ValidateTemplates::FormatInvalidTemplatesMessage(context, u"validated");
+      const _bstr_t message =
+          ValidateTemplates::FormatInvalidTemplatesMessage(context, u"validated");
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls",
                               static_cast<const OLECHAR*>(message));
     }
@@ -820,7 +830,8 @@ HRESULT ValidateLabelObject(Main& main, IKXQObject* label, int32_t status) {
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(main.m_pApplication, label, &tmpl, 1));
     if (!tmpl) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The label's template %ls cannot be found",
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"The label's template %ls cannot be found",
                               static_cast<const OLECHAR*>(ReadText(label, u"TemplateId")));
     }
     IKXQTemplatePagePtr templatePage;
@@ -886,7 +897,8 @@ HRESULT UpdateTemplatesParser::WriteSummary() {
     }
     if (c.m_invalid.GetCount() > 0) {
       text += u" ";
-      text += static_cast<const OLECHAR*>(ValidateTemplates::FormatInvalidTemplatesMessage(c, u"validated"));
+      text += static_cast<const OLECHAR*>(
+          ValidateTemplates::FormatInvalidTemplatesMessage(c, u"validated"));
     }
     DataServicePart& part = Reply();
     XMLReply::BeginMessage(part, u"App", -1);
@@ -915,7 +927,8 @@ HRESULT Main::ValidateTemplates(const OLECHAR* request) {
       const _bstr_t templateId = StaleTemplateId(ctx, m_pApplication, datasheet);
       if (templateId.length() == 0) continue;
       BSTR name = nullptr;
-      KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, false, 1));
+      KX_CHECK(ctx,
+               KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, false, 1));
       const _bstr_t heldName(name, false);
       XMLReply::AddStringAttribute(*this, u"Name", heldName);
       XMLReply::AddLongAttribute(*this, u"DocumentId", ObjectIdOf(datasheet));

@@ -1,14 +1,14 @@
 // The file stream and a file read whole as Base64 text.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "kxfilestream.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 #include "com/bstr.h"
 #include "com/wstr.h"
-#include "kxfilestream.h"
 
 namespace {
 

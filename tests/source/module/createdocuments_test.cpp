@@ -2,7 +2,6 @@
 // templates, diagrams through the drawing service; the reply in the
 // "OpenDocuments" form, the new objects in the store.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/validationfixture.h"
@@ -15,7 +14,8 @@ using pagestest::Narrow;
 namespace {
 
 std::u16string Create(const std::u16string& attributes, const std::u16string& children) {
-  return u"<XMLMessage><CreateDocuments" + attributes + u">" + children + u"</CreateDocuments></XMLMessage>";
+  return u"<XMLMessage><CreateDocuments" + attributes + u">" + children +
+         u"</CreateDocuments></XMLMessage>";
 }
 
 // The ids of every instance of `cls`, in store order.
@@ -44,8 +44,9 @@ TEST(CreateDocumentsTest, DatasheetsSummarySheetsAndDiagramsAnswerAsOpenedDocume
   const size_t before = Instances(plant, u"Datasheet").size();
   const auto result = plant.host().Request(
       u"CreateDocuments",
-      Create(u" CaseId=\"1\"", u"<Datasheet ObjectId=\"10\" TemplateId=\"TV\"/><Datasheet TemplateId=\"TS\"/>"
-                               u"<Diagram Name=\"PFD-2\" DiagramClass=\"\"/>"));
+      Create(u" CaseId=\"1\"",
+             u"<Datasheet ObjectId=\"10\" TemplateId=\"TV\"/><Datasheet TemplateId=\"TS\"/>"
+             u"<Diagram Name=\"PFD-2\" DiagramClass=\"\"/>"));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   const std::string reply = Narrow(result.reply);
   EXPECT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><OpenDocuments><Datasheet ", 0), 0u) << reply;
@@ -56,11 +57,13 @@ TEST(CreateDocumentsTest, DatasheetsSummarySheetsAndDiagramsAnswerAsOpenedDocume
   ASSERT_EQ(datasheets.size(), before + 2);
   // The summary sheet holds the pumps of its template's class.
   const LONG summary = datasheets.back();
-  EXPECT_NE(reply.find("DocumentId=\"" + std::to_string(summary) + "\""), std::string::npos) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"" + std::to_string(summary) + "\""), std::string::npos)
+      << reply;
   const std::vector<LONG> diagrams = Instances(plant, u"Diagram");
   ASSERT_EQ(diagrams.size(), 1u);
-  EXPECT_NE(reply.find("<Diagram DocumentId=\"" + std::to_string(diagrams[0]) + "\" Status=\"1\"/>"),
-            std::string::npos)
+  EXPECT_NE(
+      reply.find("<Diagram DocumentId=\"" + std::to_string(diagrams[0]) + "\" Status=\"1\"/>"),
+      std::string::npos)
       << reply;
 }
 
@@ -72,8 +75,8 @@ TEST(CreateDocumentsTest, TheMasterBeddTemplateIsRefusedByItsExactName) {
   EXPECT_EQ(refused.hr, E_FAIL);
   EXPECT_EQ(FirstDesc(refused.error), "An instance of BEDD Datasheet already exists.");
   EXPECT_EQ(Instances(plant, u"Datasheet").size(), before);
-  const auto lower =
-      plant.host().Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"bedd-lower\"/>"));
+  const auto lower = plant.host().Request(u"CreateDocuments",
+                                          Create(u"", u"<Datasheet TemplateId=\"bedd-lower\"/>"));
   EXPECT_TRUE(lower.succeeded()) << Narrow(lower.error);
   EXPECT_EQ(Instances(plant, u"Datasheet").size(), before + 1);
 }
@@ -81,7 +84,8 @@ TEST(CreateDocumentsTest, TheMasterBeddTemplateIsRefusedByItsExactName) {
 TEST(CreateDocumentsTest, ACreationThatMakesNoDocumentFailsAndLoadsNothing) {
   ValidationPlant plant;
   const size_t before = Instances(plant, u"Datasheet").size();
-  const auto general = plant.host().Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"GEN\"/>"));
+  const auto general =
+      plant.host().Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"GEN\"/>"));
   EXPECT_EQ(general.hr, E_FAIL);
   EXPECT_EQ(FirstDesc(general.error), "The template GEN of kind General makes no datasheet");
   const auto unknown =
@@ -92,12 +96,15 @@ TEST(CreateDocumentsTest, ACreationThatMakesNoDocumentFailsAndLoadsNothing) {
 
 TEST(CreateDocumentsTest, TheProjectsUnitSetIsAppliedToTheNewDocument) {
   ValidationPlant plant("good", "Workshop");
-  const auto result = plant.host().Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"TV\"/>"));
+  const auto result =
+      plant.host().Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"TV\"/>"));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   EXPECT_EQ(plant.Text(Instances(plant, u"Datasheet").back(), u"BaseDimensionSet"), "Workshop");
 
   ValidationPlant si;
-  ASSERT_TRUE(si.host().Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"TV\"/>")).succeeded());
+  ASSERT_TRUE(si.host()
+                  .Request(u"CreateDocuments", Create(u"", u"<Datasheet TemplateId=\"TV\"/>"))
+                  .succeeded());
   EXPECT_EQ(si.Text(Instances(si, u"Datasheet").back(), u"BaseDimensionSet"), "");
 }
 
@@ -106,8 +113,8 @@ TEST(CreateDocumentsTest, AnAsBuiltTwinIsMadeOnceOutsideTheRootProject) {
   // In the root project the new sheet serves project 1 itself.
   const size_t before = Instances(plant, u"Datasheet").size();
   ASSERT_TRUE(plant.host()
-                  .Request(u"CreateDocuments",
-                           Create(u" CreateAsBuiltSummary=\"true\"", u"<Datasheet TemplateId=\"TS\"/>"))
+                  .Request(u"CreateDocuments", Create(u" CreateAsBuiltSummary=\"true\"",
+                                                      u"<Datasheet TemplateId=\"TS\"/>"))
                   .succeeded());
   EXPECT_EQ(Instances(plant, u"Datasheet").size(), before + 1);
 }

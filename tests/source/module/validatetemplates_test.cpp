@@ -2,12 +2,12 @@
 // and the automation methods "ValidateDatasheet" and "ValidateLabel", sent
 // through the host to a Main attached to a small plant; the reply, the
 // user's messages and the rebuilt lists in the store are checked.
-#include <gtest/gtest.h>
+#include "validatetemplates.h"
 
+#include <gtest/gtest.h>
 #include <string>
 
 #include "support/validationfixture.h"
-#include "validatetemplates.h"
 
 using namespace validationtest;
 using pagestest::Narrow;
@@ -26,7 +26,8 @@ std::u16string Update(std::initializer_list<int> ids, bool erase = false) {
 }
 
 std::string Alert(const std::string& text) {
-  return "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">" + text + "</Message></XMLMessage>";
+  return "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">" + text +
+         "</Message></XMLMessage>";
 }
 
 const char kStaleFields[] =
@@ -57,23 +58,26 @@ TEST(ValidateTemplatesTest, AChangedTemplateRebuildsThePageKeepingWhatWasEntered
 
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   ValidationPlant plant("bad");
-  const std::string before[] = {plant.List(kStalePage, u"NodeObjects"), plant.List(kStalePage, u"NodeIndices"),
-                                plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
-                                plant.List(kStalePage, u"Units"), plant.List(kStalePage, u"Revisions"),
-                                plant.List(kStalePage, u"Sketches")};
+  const std::string before[] = {
+      plant.List(kStalePage, u"NodeObjects"),   plant.List(kStalePage, u"NodeIndices"),
+      plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
+      plant.List(kStalePage, u"Units"),         plant.List(kStalePage, u"Revisions"),
+      plant.List(kStalePage, u"Sketches")};
   const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale, kFresh}));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   const std::string reply = Narrow(result.reply);
-  EXPECT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Updated 1 datasheet. "
-                        "The following datasheet(s) cannot be validated due to an invalid template.\n\n"
-                        "Datasheet OID=100, Name=Stale sheet, TemplateID=TV - Read failed: error ",
-                        0),
+  EXPECT_EQ(reply.rfind(
+                "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Updated 1 datasheet. "
+                "The following datasheet(s) cannot be validated due to an invalid template.\n\n"
+                "Datasheet OID=100, Name=Stale sheet, TemplateID=TV - Read failed: error ",
+                0),
             0u)
       << reply;
-  const std::string after[] = {plant.List(kStalePage, u"NodeObjects"), plant.List(kStalePage, u"NodeIndices"),
-                               plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
-                               plant.List(kStalePage, u"Units"), plant.List(kStalePage, u"Revisions"),
-                               plant.List(kStalePage, u"Sketches")};
+  const std::string after[] = {
+      plant.List(kStalePage, u"NodeObjects"),   plant.List(kStalePage, u"NodeIndices"),
+      plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
+      plant.List(kStalePage, u"Units"),         plant.List(kStalePage, u"Revisions"),
+      plant.List(kStalePage, u"Sketches")};
   for (size_t i = 0; i < std::size(before); ++i) EXPECT_EQ(after[i], before[i]) << i;
   EXPECT_EQ(plant.List(kStalePage, u"Sketches"), "");  // the first sketch's text went too
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
@@ -96,6 +100,15 @@ TEST(ValidateTemplatesTest, AMissingTemplatePageIsReportedOrDeleted) {
   EXPECT_EQ(exists, VARIANT_FALSE);
 }
 
+TEST(ValidateTemplatesTest, ADatasheetWithoutPagesIsNotHeldUpByTheOneBeforeIt) {
+  ValidationPlant plant;
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kLost, kEmpty}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply),
+            Alert("Updated 1 datasheet. The following datasheet(s) cannot be validated due to an "
+                  "invalid template.\n\nDatasheet OID=200, Name=Lost sheet, TemplateID=GONE."));
+}
+
 TEST(ValidateTemplatesTest, AContinuousListKeepsEachRowsValuesUnderTheNewTemplate) {
   ValidationPlant plant;
   const auto result = plant.host().Request(u"UpdateTemplates", Update({kList}));
@@ -116,7 +129,8 @@ TEST(ValidateTemplatesTest, ValidateTemplatesListsTheStaleDatasheetsWithoutChang
   const std::string reply = Narrow(result.reply);
   EXPECT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><ValidateDatasheets>", 0), 0u) << reply;
   EXPECT_NE(reply.find("DocumentId=\"100\" TemplateId=\"TV\"/>"), std::string::npos) << reply;
-  EXPECT_NE(reply.find("DocumentId=\"200\" TemplateId=\"GONE (Missing)\"/>"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"200\" TemplateId=\"GONE (Missing)\"/>"), std::string::npos)
+      << reply;
   EXPECT_NE(reply.find("DocumentId=\"400\" TemplateId=\"TL\"/>"), std::string::npos) << reply;
   EXPECT_EQ(reply.find("DocumentId=\"300\""), std::string::npos) << reply;
   EXPECT_EQ(pagestest::Count(reply, "<Datasheet "), 3u) << reply;
@@ -126,27 +140,32 @@ TEST(ValidateTemplatesTest, ValidateTemplatesListsTheStaleDatasheetsWithoutChang
 TEST(ValidateTemplatesTest, TheAutomationMethodsValidateADatasheetAndALabel) {
   ValidationPlant plant;
   auto& host = plant.host().host();
-  const auto datasheet = host.CallObjectService(10, plant.host().Object(kStale), u"ValidateDatasheet");
+  const auto datasheet =
+      host.CallObjectService(10, plant.host().Object(kStale), u"ValidateDatasheet");
   EXPECT_EQ(datasheet.hr, S_OK) << Narrow(datasheet.error);
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "2");
 
   const auto lost = host.CallObjectService(10, plant.host().Object(kLost), u"ValidateDatasheet");
   EXPECT_EQ(lost.hr, E_FAIL);
-  EXPECT_NE(Narrow(lost.error).find("cannot be validated due to an invalid template."), std::string::npos)
+  EXPECT_NE(Narrow(lost.error).find("cannot be validated due to an invalid template."),
+            std::string::npos)
       << Narrow(lost.error);
-  const auto notDatasheet = host.CallObjectService(10, plant.host().Object(kPump), u"ValidateDatasheet");
+  const auto notDatasheet =
+      host.CallObjectService(10, plant.host().Object(kPump), u"ValidateDatasheet");
   EXPECT_EQ(notDatasheet.hr, E_INVALIDARG);
   EXPECT_NE(Narrow(notDatasheet.error).find("Object is not a valid datasheet"), std::string::npos);
 
   VARIANT status;
   status.vt = VT_I4;
   status.lVal = 1;
-  const auto label = host.CallObjectService(11, plant.host().Object(kLabel), u"ValidateLabel", {status});
+  const auto label =
+      host.CallObjectService(11, plant.host().Object(kLabel), u"ValidateLabel", {status});
   EXPECT_EQ(label.hr, S_OK) << Narrow(label.error);
   EXPECT_EQ(plant.Text(kLabel, u"Checknum"), "2");
   EXPECT_EQ(plant.List(kLabel, u"Fields"), "-|<String FieldId=\"1\" Value=\"label text\"/>|-|-");
   EXPECT_EQ(plant.List(kLabel, u"Units"), "m|mm|m");
-  const auto notLabel = host.CallObjectService(11, plant.host().Object(kPump), u"ValidateLabel", {status});
+  const auto notLabel =
+      host.CallObjectService(11, plant.host().Object(kPump), u"ValidateLabel", {status});
   EXPECT_EQ(notLabel.hr, E_INVALIDARG);
   EXPECT_NE(Narrow(notLabel.error).find("Object is not a valid label"), std::string::npos);
 }
@@ -155,14 +174,16 @@ TEST(ValidateTemplatesTest, TheInvalidTemplateMessageStopsGrowingPast1800Charact
   TemplateValidationContext context(nullptr);
   EXPECT_EQ(ValidateTemplates::FormatInvalidTemplatesMessage(context, u"opened").length(), 0u);
   for (int i = 0; i < 40; ++i) {
-    std::u16string entry = u"Datasheet OID=" + std::u16string(1, static_cast<char16_t>(u'A' + i / 26)) +
+    std::u16string entry = u"Datasheet OID=" +
+                           std::u16string(1, static_cast<char16_t>(u'A' + i / 26)) +
                            std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
     entry.resize(60, u'x');
     context.m_invalid.Add(entry.c_str());
   }
-  const std::string text = Narrow(
-      static_cast<const char16_t*>(ValidateTemplates::FormatInvalidTemplatesMessage(context, u"opened")));
-  const std::string heading = "The following datasheet(s) cannot be opened due to invalid templates.\n\n";
+  const std::string text = Narrow(static_cast<const char16_t*>(
+      ValidateTemplates::FormatInvalidTemplatesMessage(context, u"opened")));
+  const std::string heading =
+      "The following datasheet(s) cannot be opened due to invalid templates.\n\n";
   EXPECT_EQ(text.rfind(heading, 0), 0u);
   // The 28th entry passes 1800 characters; only the final "." follows.
   EXPECT_EQ(text.size(), heading.size() + 28 * 60 + 27 * 2 + 1);

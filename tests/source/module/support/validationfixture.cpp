@@ -1,9 +1,8 @@
 #include "support/validationfixture.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <fstream>
 
 #include "com/comutil.h"
 
@@ -230,6 +229,11 @@ const char kFixture[] = R"XML(<store>
    <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
   </object>
 
+  <object id="700" class="Datasheet">
+   <value attribute="DocumentName">Empty sheet</value>
+   <value attribute="TemplateId">TV</value>
+  </object>
+
   <object id="600" class="Label">
    <value attribute="TemplateId">TV</value>
    <value attribute="Checknum">1</value>
@@ -271,7 +275,8 @@ ValidationPlant::~ValidationPlant() {
 std::string ValidationPlant::List(LONG id, const char16_t* name) {
   IKXQAttributePtr attribute;
   IKXQObjectPtr object = host_->Object(id);
-  if (!object || FAILED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) || !attribute) {
+  if (!object || FAILED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) ||
+      !attribute) {
     return "(no attribute)";
   }
   LONG count = 0;

@@ -9,7 +9,7 @@
 //   300 "Fresh sheet" (TV 2): page 301, up to date;
 //   400 "List sheet" (TL 1): list page 401 with rows P-1 and P-2;
 //   500 "Other sheet" (TO 1): page 501, another template;
-//   600 a label (TV 1).
+//   600 a label (TV 1); 700 "Empty sheet", a datasheet without pages.
 // Templates for creation: "TS" (summary of pumps), "BEDD" (named "RQ Master
 // BEDD"), "bedd-lower" (the same name in lower case), "GEN" (kind General).
 // Object 1 holds the project's dimension set ("SI" or "Workshop").
@@ -38,6 +38,7 @@ enum : LONG {
   kListPage = 401,
   kOther = 500,
   kLabel = 600,
+  kEmpty = 700,  // a datasheet without pages
 };
 
 class ValidationPlant {
