@@ -45,7 +45,7 @@ TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
 
 TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   const Outcome opened =
-      Host({"request", "OpenDocuments", "-"},
+      Host({"--events", "request", "OpenDocuments", "-"},
            "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1005\" Status=\"1\"/>"
            "<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments></XMLMessage>");
   ASSERT_EQ(opened.status, 0) << opened.err;
@@ -53,6 +53,26 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_NE(opened.out.find("Checknum=\"3\""), std::string::npos) << opened.out;
   EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"),
             std::string::npos);
+
+  // The open version is registered with the status as text.
+  EXPECT_NE(opened.out.find("== store workflow action 2 of #1005: \"1\""), std::string::npos)
+      << opened.out;
+
+  // Opening writes the contents of the first page only, printing those of
+  // every page.
+  const auto p101a = [&](const std::string& name) {
+    return Host({"request", name, "-"}, "<XMLMessage><" + name +
+                                            "><Datasheet DocumentId=\"1001\" Status=\"1\"/></" +
+                                            name + "></XMLMessage>");
+  };
+  const Outcome openP101a = p101a("OpenDocuments");
+  const Outcome printP101a = p101a("PrintDocuments");
+  ASSERT_EQ(openP101a.status, 0) << openP101a.err;
+  ASSERT_EQ(printP101a.status, 0) << printP101a.err;
+  EXPECT_NE(openP101a.out.find("Field PageId=\"1011\""), std::string::npos) << openP101a.out;
+  EXPECT_EQ(openP101a.out.find("Field PageId=\"1012\""), std::string::npos) << openP101a.out;
+  EXPECT_NE(printP101a.out.find("Field PageId=\"1011\""), std::string::npos) << printP101a.out;
+  EXPECT_NE(printP101a.out.find("Field PageId=\"1012\""), std::string::npos) << printP101a.out;
 
   const Outcome compared =
       Host({"request", "CompareDocuments", "-"},
@@ -72,6 +92,9 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
       << created.out;
   EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos)
       << created.out;
+  const size_t action = created.out.find("== store workflow action 2 of #");
+  ASSERT_NE(action, std::string::npos) << created.out;
+  EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
 }
 
 }  // namespace
