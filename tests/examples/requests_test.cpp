@@ -289,6 +289,12 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
       CheckDocuments(m, false);
+    } else if (m.name == "ComparePages") {
+      ASSERT_TRUE(IsInteger(m.Attr("PageId")));
+      EXPECT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+      ASSERT_TRUE(IsInteger(m.Attr("DocumentId2")));
+      EXPECT_EQ(ClassOf(*m.Attr("DocumentId2")), "Datasheet");
+      ASSERT_TRUE(IsInteger(m.Attr("Status2")));
     } else if (m.name == "GetTemplateFromDB" || m.name == "GetSourceFromDB") {
       ASSERT_TRUE(m.Attr("TemplateId") && m.Attr("Checknum"));
       EXPECT_TRUE(HasTemplate(*m.Attr("TemplateId"), *m.Attr("Checknum")));

@@ -63,7 +63,9 @@ TEST_F(FakeModuleTest, AFailedRequestChangesNothingASuccessfulOneCommits) {
 
   const Outcome kept = Host({"--events", "request", "SetTag", "-"}, "Kept");
   ASSERT_EQ(kept.status, 0) << kept.err;
-  EXPECT_EQ(kept.out, "== store changed #20: Tag\n");
+  EXPECT_EQ(kept.out,
+            "== store changed #20: Tag\n"
+            "== current datasheet none, page none\n");
   EXPECT_NE(Dump({"20"}).find("Tag = \"Kept\"\n"), std::string::npos);
 }
 
@@ -73,7 +75,9 @@ TEST_F(FakeModuleTest, ChangeEventsFollowWhenAskedFor) {
   EXPECT_EQ(quiet.out, "");
   const Outcome told = Host({"--events", "request", "Event"});
   ASSERT_EQ(told.status, 0) << told.err;
-  EXPECT_EQ(told.out, "== event DatasheetChanged to Editor\n<Event Id=\"20\"/>\n");
+  EXPECT_EQ(told.out,
+            "== event DatasheetChanged to Editor\n<Event Id=\"20\"/>\n"
+            "== current datasheet none, page none\n");
 }
 
 TEST_F(FakeModuleTest, ATriggerTheModuleSetUpIsCalledBackInsideTheChangingCall) {
@@ -86,11 +90,14 @@ TEST_F(FakeModuleTest, ATriggerTheModuleSetUpIsCalledBackInsideTheChangingCall) 
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out,
             "## request Watch\n"
+            "== current datasheet none, page none\n"
             "## request SetTag new-tag.txt\n"
             "== store changed #20: Tag\n"
             "== store changed #21: Tag\n"
             "== store trigger Datasheet on #10 fired (keys: k)\n"
-            "## ! request SetTagThenFail new-tag.txt\n");
+            "== current datasheet none, page none\n"
+            "## ! request SetTagThenFail new-tag.txt\n"
+            "== current datasheet none, page none\n");
   EXPECT_NE(Dump({"20"}).find("Tag = \"New\"\n"), std::string::npos);
   EXPECT_NE(Dump({"21"}).find("Tag = \"fired by Datasheet\"\n"), std::string::npos);
 }

@@ -647,16 +647,28 @@ int Program::Request(const std::string& name, const std::string& text) {
   if (result.succeeded()) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
-    const bool more = options_.events && (!result.events.empty() || !session_->delivered().empty() ||
-                                          !session_->workflow().empty() ||
-                                          !host_->drawing().calls().empty() ||
-                                          !session_->changes().empty());
-    if (more && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
+    // With --events at least the current-document line follows the reply.
+    if (options_.events && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     if (!result.files.empty() && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) PrintSentFile(file);
     for (const auto& report : result.reports) std::fprintf(err_, "report: %s\n", Narrow(report).c_str());
   }
-  return Finish(result, "request " + name);
+  const int status = Finish(result, "request " + name);
+  if (options_.events) PrintCurrentDocument();
+  return status;
+}
+
+void Program::PrintCurrentDocument() {
+  auto id_text = [](IKXQObject* object) {
+    LONG id = 0;
+    if (object == nullptr || FAILED(object->get_Id(&id))) return std::string("none");
+    return "#" + std::to_string(id);
+  };
+  const host::Application& application = host_->application();
+  std::fprintf(out_, "== current datasheet %s, page %s\n",
+               id_text(application.current_datasheet()).c_str(),
+               id_text(application.current_page()).c_str());
+  std::fflush(out_);
 }
 
 int Program::Service(const std::vector<std::string>& args) {

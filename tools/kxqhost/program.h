@@ -63,6 +63,9 @@ class Program {
   // start-up. False after printing why not.
   bool StartModule();
   bool EnsureRegistered();
+  // The user's current datasheet and page as the module left them (work on
+  // a page must put back what was current before it).
+  void PrintCurrentDocument();
   // Prints what a call left: the change events (with --events), the texts
   // for the log and the user, and on failure its description. Returns the
   // exit status for the call.

@@ -134,6 +134,10 @@ HRESULT VariantToDispatch(const VARIANT& value, IDispatch** out) {
   return VariantToInterfaceOf(value, IID_IDispatch, reinterpret_cast<void**>(out));
 }
 
+HRESULT VariantToInterface(const VARIANT& value, IKXQClassView** out) {
+  return VariantToInterfaceOf(value, IID_IKXQClassView, reinterpret_cast<void**>(out));
+}
+
 namespace KXDBDatasheetSvcs {
 
 void GetAttribute(IKXQObject* object, IKXQAttributePtr& attribute, const OLECHAR* name,

@@ -41,6 +41,7 @@ void SetAttributeStringByName(IKXQObject* object, const OLECHAR* name, const OLE
 // throws; *out receives an owned reference.
 HRESULT VariantToInterface(const VARIANT& value, IKXQObjectFilter** out);
 HRESULT VariantToDispatch(const VARIANT& value, IDispatch** out);
+HRESULT VariantToInterface(const VARIANT& value, IKXQClassView** out);
 
 namespace KXDBDatasheetSvcs {
 

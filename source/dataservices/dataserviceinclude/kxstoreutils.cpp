@@ -1,5 +1,6 @@
 #include "kxstoreutils.h"
 
+#include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
 
@@ -21,6 +22,12 @@ void GetStoreObject(IKXQDatabase* database, IKXQObjectPtr& object, int32_t id) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
   }
   KX_CHECK(ctx, database->get_Object(id, &object));
+}
+
+int32_t ObjectIdOf(IKXQObject* object) {
+  LONG id = 0;
+  if (object != nullptr && FAILED(object->get_Id(&id))) id = 0;
+  return id;
 }
 
 void GetOwnerObject(IKXQObject* held, IKXQObjectPtr& owner) {
@@ -122,6 +129,26 @@ void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatab
       break;
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to coerce argument to an KXObject");
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+namespace KXDBDatasheetSvcs {
+
+_bstr_t GetHoldingAttributeName(IKXQObject* object) {
+  KXComException ctx = KXComException::Silent();
+  if (object == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  _bstr_t name;
+  KX_CHECK(ctx, object->get_HoldingAttributeName(name.GetAddress()));
+  return name;
+}
+
+int32_t GetPageStatusFromHoldingName(const OLECHAR* name) {
+  const std::u16string_view text = name != nullptr ? std::u16string_view(name) : u"";
+  if (kx_wcsicmp(text, u"SubmittedPages") == 0) return 2;
+  if (kx_wcsicmp(text, u"CheckedPages") == 0) return 3;
+  if (kx_wcsicmp(text, u"IssuedPages") == 0) return 4;
+  return 1;
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -15,6 +15,9 @@
 // is raised with its error information.
 void GetStoreObject(IKXQDatabase* database, IKXQObjectPtr& object, int32_t id);
 
+// The object's id; 0 for a null object (or one the store cannot name).
+int32_t ObjectIdOf(IKXQObject* object);
+
 // The object that owns `held` (a page's datasheet); null for a null `held`
 // or an object without owner.
 void GetOwnerObject(IKXQObject* held, IKXQObjectPtr& owner);
@@ -43,6 +46,16 @@ void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR*
 bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject* wanted);
 
 namespace KXDBDatasheetSvcs {
+
+// The name of the owner's attribute that holds `object` (for a page
+// "CurrentPages", "SubmittedPages", "CheckedPages" or "IssuedPages"); empty
+// when nothing holds it. A null object: E_POINTER.
+_bstr_t GetHoldingAttributeName(IKXQObject* object);
+
+// The status of the page set a page is held in, from that name compared
+// without regard to case: "SubmittedPages" 2, "CheckedPages" 3,
+// "IssuedPages" 4, any other 1.
+int32_t GetPageStatusFromHoldingName(const OLECHAR* name);
 
 // A VARIANT argument as an object: no value gives null; an integer above 0
 // is looked up in `database` (may be null), 0 gives null; a negative id,

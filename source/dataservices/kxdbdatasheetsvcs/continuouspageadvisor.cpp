@@ -378,3 +378,70 @@ void ContinuousPageHelper::Reset() {
   m_valueKeys.shrink_to_fit();
   m_attachedClassNames.clear();
 }
+
+HRESULT ContinuousPageHelper::MapFieldIndex(int32_t position, int32_t* templateFieldNumber) const {
+  KXComException ctx = KXComException::Silent(u"ContinuousPageHelper::MapFieldIndex");
+  CheckPointerArgument(ctx, templateFieldNumber);
+  *templateFieldNumber = -1;
+  if (position < 1) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u" Invalid field index for continuous template %s. Must be greater "
+                            u"than 0. ",
+                            m_templateKey.c_str());
+  }
+  const int32_t first = m_firstRepeatingField;
+  int32_t entry = position;
+  if (position >= first) {
+    // Without repeating fields there is no block to map into.
+    if (m_fieldsPerRow <= 0) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u" Field index %d has no field in continuous template %s ",
+                              static_cast<int>(position), m_templateKey.c_str());
+    }
+    entry = first + (position - first) % m_fieldsPerRow;
+  }
+  if (entry < 1 || entry > static_cast<int32_t>(m_fieldTemplateNumbers.size())) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u" Field index %d has no field in continuous template %s ",
+                            static_cast<int>(position), m_templateKey.c_str());
+  }
+  *templateFieldNumber = m_fieldTemplateNumbers[static_cast<size_t>(entry - 1)];
+  return S_OK;
+}
+
+HRESULT ContinuousPageHelper::MapRevisionPosition(int32_t revision, int32_t* revisionId,
+                                                  int32_t* row) const {
+  KXComException ctx = KXComException::Silent(u"ContinuousPageHelper::MapRevisionPosition");
+  CheckPointerArgument(ctx, revisionId);
+  CheckPointerArgument(ctx, row);
+  *revisionId = revision;
+  *row = -1;
+  const int32_t p = revision + 1;
+  if (p < 1) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u" Invalid revisions index for continuous template %s. Must be "
+                            u"greater than 0. ",
+                            m_templateKey.c_str());
+  }
+  const int32_t keys = static_cast<int32_t>(m_valueKeys.size());
+  const int32_t fixed = m_fixedValueCount;
+  const int32_t perRow = m_valuesPerRow;
+  if (perRow != 0 && fixed <= revision) *row = (p - fixed - 1) / perRow;
+  int32_t keyNumber = p;
+  if (p > keys) {
+    // Without values per row there is no block to map into.
+    if (perRow <= 0) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u" Revision index %d has no value in continuous template %s ",
+                              static_cast<int>(revision), m_templateKey.c_str());
+    }
+    keyNumber = fixed + (p - fixed - 1) % perRow + 1;
+  }
+  if (keyNumber < 1 || keyNumber > keys) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u" Revision index %d has no value in continuous template %s ",
+                            static_cast<int>(revision), m_templateKey.c_str());
+  }
+  *revisionId = m_valueKeys[static_cast<size_t>(keyNumber - 1)];
+  return S_OK;
+}

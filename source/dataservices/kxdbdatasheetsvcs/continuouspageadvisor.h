@@ -48,6 +48,22 @@ class ContinuousPageHelper {
   // the field has no value of its own (or lies outside the analysed
   // template page).
   HRESULT GetFieldValueIndex(int32_t field, int32_t* valueIndex) const;
+  // The 1-based template field number that field position `position`
+  // (1-based) of a page shows: fixed positions map to themselves, repeating
+  // ones to their place in the repeating block. Positions below 1 fail with
+  // " Invalid field index for continuous template %s. Must be greater than
+  // 0. "; a repeating position without repeating fields (none per row) or
+  // one outside the table fails with E_FAIL. Throws KXComException.
+  HRESULT MapFieldIndex(int32_t position, int32_t* templateFieldNumber) const;
+  // The revision id (a value key) and row of 0-based revision position
+  // `revision` of a continuous page: positions within the value keys keep
+  // their own key, later ones take the keys of the repeating block again,
+  // row after row. *row is -1 for a fixed position. Positions below 0 fail
+  // with " Invalid revisions index for continuous template %s. Must be
+  // greater than 0. "; a repeating position without values per row fails
+  // with E_FAIL. Throws KXComException.
+  HRESULT MapRevisionPosition(int32_t revision, int32_t* revisionId, int32_t* row) const;
+
   // Frees the field tables and class names; keys and figures stay.
   void Reset();
 

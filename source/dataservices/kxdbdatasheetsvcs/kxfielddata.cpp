@@ -225,6 +225,55 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
   return ctx.Return();
 }
 
+HRESULT KXFieldData::SelectField(const OLECHAR* text, int32_t fieldNumber) {
+  KXComException ctx = KXComException::Silent(u"KXFieldData::SelectField");
+  try {
+    Clear();
+    index = -1;
+    if (text == nullptr || *text == 0) return S_OK;
+    const _bstr_t copy(text);  // the reader takes a BSTR
+    const HRESULT hr = Parse(copy);
+    if (FAILED(hr)) {
+      ctx.hr = hr;
+      ctx.TakeThreadErrorInfo();
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, nullptr);
+    }
+    if (typeId != kFieldList) return S_OK;
+    std::unique_ptr<KXFieldData> chosen;
+    for (auto& child : m_children) {
+      if (fieldNumber == -1 || child->fieldId == fieldNumber) {
+        chosen = std::move(child);
+        break;
+      }
+    }
+    m_children.clear();
+    if (chosen == nullptr) {
+      Clear();
+      return S_OK;
+    }
+    CopyFields(*chosen);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+void KXFieldData::SetNumberTexts(const OLECHAR* valueText, const OLECHAR* prefixText,
+                                 const OLECHAR* postfixText, const OLECHAR* substitutionText) {
+  auto set = [](SAXText& member, const OLECHAR* text) {
+    if (text == member.c_str()) return;
+    if (text == nullptr) {
+      member.Reset();
+      return;
+    }
+    member.Assign(text);
+  };
+  set(value, valueText);
+  set(prefix, prefixText);
+  set(postfix, postfixText);
+  set(substitution, substitutionText);
+}
+
 HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) const {
   KXComException ctx = KXComException::Silent(u"KXFieldData::WriteFieldData");
   try {

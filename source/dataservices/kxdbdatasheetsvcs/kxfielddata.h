@@ -17,6 +17,8 @@
 #include "com/types.h"
 #include "saxschemaparser.h"
 
+struct IKXQApplication;
+
 // The record's type id, equal to the grammar's element id.
 enum FieldKind : int32_t {
   kFieldCleared = -1,
@@ -67,6 +69,28 @@ class KXFieldData : public FieldDataSchema {
   // the record cleared. The type id is `type` afterwards, whatever the text said. On
   // failure the thread's error information holds the "<KXError" description.
   [[nodiscard]] HRESULT ParseFieldData(int32_t type, BSTR text, int32_t selectIndex);
+
+  // Clears the record and reads `text` keeping the kind the text names; from
+  // a "Fields" list the first child (`fieldNumber` -1) or the first child
+  // whose "FieldId" is `fieldNumber` is kept (none found: the record ends
+  // cleared). Null or empty text: a cleared record. On failure the thread's
+  // error information holds the "<KXError" description.
+  [[nodiscard]] HRESULT SelectField(const OLECHAR* text, int32_t fieldNumber);
+
+  // Sets "Value", "Prefix", "Postfix" and "Substitution" to copies of the
+  // texts; a null text leaves that text unset.
+  void SetNumberTexts(const OLECHAR* valueText, const OLECHAR* prefixText,
+                      const OLECHAR* postfixText, const OLECHAR* substitutionText);
+
+  // Whether this record (the current content of a field) differs from
+  // `reference` by the rule of its kind. `emptyReferenceChanges`: a reference
+  // without content counts as a change whatever this record holds. When the
+  // schema of `application`'s database carries the knowledge-base method of
+  // the kind ("IsStringFieldChanged", ...), it decides the cases the default
+  // rule cannot. Throws KXComException when the database or schema cannot be
+  // reached, or a failing method run left a result.
+  bool IsFieldChanged(const KXFieldData& reference, IKXQApplication* application,
+                      bool emptyReferenceChanges) const;
 
   // Writes the record as one element without line breaks or declaration;
   // `*text` receives a new BSTR the caller frees (null on failure). Fails

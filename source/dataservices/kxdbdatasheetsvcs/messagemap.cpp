@@ -114,8 +114,8 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"DeletePage", &Main::DeletePage, nullptr},
       {u"RenamePage", &Main::RenamePage, nullptr},
       {u"MovePage", &Main::MovePage, nullptr},
-      {u"OpenPage", &Main::NotBuilt<u"OpenPage">, nullptr},
-      {u"ListPageObjects", &Main::NotBuilt<u"ListPageObjects">, nullptr},
+      {u"OpenPage", &Main::OpenPage, nullptr},
+      {u"ListPageObjects", &Main::ListPageObjects, nullptr},
       {u"SetPageCase", &Main::SetPageCase, nullptr},
       {u"PageLayout", &Main::PageLayout, nullptr},
       {u"GetFieldObject", &Main::NotBuilt<u"GetFieldObject">, nullptr},
@@ -124,7 +124,7 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
       {u"GetInfoForReport", &Main::NotBuilt<u"GetInfoForReport">, nullptr},
       {u"CompareDocuments", &Main::NotBuilt<u"CompareDocuments">, nullptr},
-      {u"ComparePages", &Main::NotBuilt<u"ComparePages">, nullptr},
+      {u"ComparePages", &Main::ComparePages, nullptr},
       {u"", nullptr, nullptr},
   };
   return map;

@@ -1,0 +1,786 @@
+// The datasheet loader, the page set-up and page contents writers, the
+// preparation of a page for the field writers, and the unit, revision,
+// annotation and qualifier writers.
+#include "loaddatasheet.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "com/wstr.h"
+#include "host/response.h"
+#include "kxattributeutils.h"
+#include "kxvalueutils.h"
+#include "fieldutils.h"
+#include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
+#include "kxdbdatasheetutils.h"
+#include "kxfielddata.h"
+#include "kxstoreutils.h"
+#include "kxxmlutils.h"
+#include "main.h"
+#include "overspillutils.h"
+#include "pages.h"
+#include "scopedcurrent.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
+
+// Sends a non-empty element text into the reply of the current request.
+// Raises E_FAIL without a response, and the response's own failure.
+void SendElement(KXComException& ctx, Main& main, const _bstr_t& text) {
+  if (text.length() == 0) return;
+  if (main.m_pResponse == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Cannot access the KXQResponse object to write to it");
+  }
+  KX_CHECK(ctx, main.m_pResponse->SendText(text));
+}
+
+// Runs `write(i, &element)` for i = 1..count: an element that fails
+// becomes a warning of the application, a non-empty one goes into the reply.
+template <class Write>
+void WriteEachEntry(KXComException& ctx, Main& main, int32_t count, Write&& write) {
+  for (int32_t i = 1; i <= count; ++i) {
+    _bstr_t element;
+    const HRESULT hr = write(i, element.GetAddress());
+    if (FAILED(hr)) {
+      loaddatasheet::ReportItemFailure(main.m_pApplication, hr);
+      continue;
+    }
+    SendElement(ctx, main, element);
+  }
+}
+
+// Folder chains deeper than this are taken as broken (an ownership cycle).
+constexpr int kMaxFolderDepth = 256;
+
+_variant_t BoolVariant(bool value) { return _variant_t(value); }
+_variant_t LongVariant(int32_t value) { return _variant_t(static_cast<int>(value), VT_I4); }
+
+void AddAttribute(KXComException& ctx, IKXQXMLAttributes* attributes, const OLECHAR* name,
+                  const _variant_t& value) {
+  KX_CHECK(ctx, attributes->Add(_bstr_t(name), value));
+}
+
+// The status watermark text, or null for a status outside 1 to 4.
+const OLECHAR* WatermarkText(int32_t status) {
+  switch (status) {
+    case 1: return u"Draft";
+    case 2: return u"Submitted";
+    case 3: return u"Checked";
+    case 4: return u"Issued";
+    default: return u"Unknown";
+  }
+}
+
+// A datasheet (of status 1) is read-only when one of its folders is a
+// retrievable folder or lies below one. The walk up stops at an object it
+// has seen before, so a cycle of owners cannot hang the load.
+bool IsInRetrievableFolder(KXComException& ctx, IKXQObject* datasheet) {
+  if (datasheet == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  IKXQAttributePtr folders;
+  KX_CHECK(ctx, datasheet->get_Attribute(_bstr_t(u"Folders"), _variant_t(), &folders));
+  if (!folders) return false;
+  const int32_t count = GetAttributeCount(folders);
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr folder;
+    KXDBDatasheetSvcs::GetAttributeObjectAt(folders, folder, i);
+    if (!folder) continue;
+    if (KXDBDatasheetSvcs::IsObjectOfClass(folder, u"RetrievableFolder")) return true;
+    std::vector<IKXQObject*> seen{folder.GetInterfacePtr()};
+    IKXQObjectPtr current = folder;
+    while (static_cast<int>(seen.size()) < kMaxFolderDepth) {
+      IKXQObjectPtr owner;
+      KX_CHECK(ctx, current->GetOwner(&owner, 0));
+      if (!owner) break;
+      if (std::find(seen.begin(), seen.end(), owner.GetInterfacePtr()) != seen.end()) break;
+      seen.push_back(owner.GetInterfacePtr());
+      if (KXDBDatasheetSvcs::IsObjectOfClass(owner, u"RetrievableFolder")) return true;
+      current = owner;
+    }
+  }
+  return false;
+}
+
+
+// The print set-up attributes of a page in the order they are written.
+enum class SetupKind { kInteger, kReal, kBoolean };
+struct SetupAttribute {
+  const OLECHAR* name;
+  SetupKind kind;
+};
+constexpr SetupAttribute kPrintSetup[] = {
+    {u"Orientation", SetupKind::kInteger},   {u"ScaleMode", SetupKind::kInteger},
+    {u"ScaleFactor", SetupKind::kReal},      {u"CenterHorizontal", SetupKind::kBoolean},
+    {u"CenterVertical", SetupKind::kBoolean}, {u"TopMargin", SetupKind::kInteger},
+    {u"LeftMargin", SetupKind::kInteger},    {u"BottomMargin", SetupKind::kInteger},
+    {u"RightMargin", SetupKind::kInteger},   {u"PaperSize", SetupKind::kInteger},
+    {u"PaperWidth", SetupKind::kInteger},    {u"PaperLength", SetupKind::kInteger},
+    {u"PaperSource", SetupKind::kInteger},
+};
+
+void WriteSetupAttribute(KXComException& ctx, ikxXMLStringWriter& writer, IKXQObject* page,
+                         const SetupAttribute& setup) {
+  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  IKXQAttributePtr attribute;
+  GetAttributeInterface(page, setup.name, attribute);
+  if (!attribute) return;
+  bool has = false;
+  switch (setup.kind) {
+    case SetupKind::kInteger: {
+      const LONG value = GetAttributeAsInteger(attribute, &has);
+      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+      break;
+    }
+    case SetupKind::kReal: {
+      const double value = KXDBDatasheetSvcs::GetAttributeReal(attribute, nullptr, &has);
+      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+      break;
+    }
+    case SetupKind::kBoolean: {
+      const bool value = KXDBDatasheetSvcs::GetAttributeBoolean(attribute, &has);
+      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+      break;
+    }
+  }
+}
+
+// The text of a page attribute read with selector 0.
+_bstr_t PageText(IKXQObject* page, const OLECHAR* name) {
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(page, name, attribute, 0);
+  _bstr_t text;
+  if (attribute) KXDBDatasheetSvcs::GetAttributeValueString(attribute, text);
+  return text;
+}
+
+// The show element of the field at `position` from its stored text; empty
+// for a position without one. `record` is reused from field to field (its
+// parser is made once).
+HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& helper,
+                         IKXQAttribute* fields, int32_t position, int32_t pageId,
+                         KXFieldData& record, _bstr_t& element) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageFields");
+  try {
+    _bstr_t stored;
+    KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, stored);
+    if (stored.length() == 0) return S_OK;
+    KX_CHECK(ctx, record.SelectField(stored, -1));
+    const int32_t first = helper.FirstRepeatingField();
+    const int32_t perRow = helper.FieldsPerRow();
+    if (context.m_continuousPage && perRow > 0 && position >= first) {
+      record.index = (position - first) / perRow;
+    }
+    KX_CHECK(ctx, record.WriteFieldData(element.GetAddress(), kFieldDataShow, pageId));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// A datasheet or page written for editing gets its trigger ("Datasheet",
+// "Field") unless it has one; the set-up's result is not checked: the
+// document is shown all the same.
+void SetUpTriggerIfMissing(KXComException& ctx, Main& main, IKXQObject* object,
+                           const OLECHAR* triggerName, bool datasheet) {
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, object->HasTrigger(_bstr_t(triggerName), &has));
+  if (has != VARIANT_FALSE) return;
+  const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
+                               : KXDBDatasheetServices::InitializePageTrigger(main, object);
+  if (FAILED(hr)) ClearThreadErrorInfo();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// PageLoadContext.
+
+PageLoadContext::~PageLoadContext() { SetOverspillChain(nullptr); }
+
+void PageLoadContext::SetOverspillChain(SAFEARRAY* chain) {
+  if (m_overspillChain != nullptr && m_overspillChain != chain) {
+    while (m_overspillChain->cLocks > 0) SafeArrayUnlock(m_overspillChain);
+    SafeArrayDestroy(m_overspillChain);
+  }
+  m_overspillChain = chain;
+}
+
+// ---------------------------------------------------------------------------
+// The loader.
+
+HRESULT GetStatusWatermark(int32_t status, BSTR* text) {
+  if (text == nullptr) return E_POINTER;
+  *text = SysAllocString(WatermarkText(status));
+  return *text != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+namespace KXDBDatasheetSvcs {
+
+HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t status,
+                      bool openForEditing) {
+  KXComException ctx(u"KXDBDatasheetSvcs::LoadDatasheet");
+  try {
+    Main* main = context.m_pMain;
+    CheckPointerArgument(ctx, main);
+    _com_ptr_t<IKXQApplication> application(main->m_pApplication);
+    ScopedCurrentDatasheet currentDatasheet(application, datasheet);
+    _com_ptr_t<IKXQResponse> response(main->m_pResponse);
+    if (!response) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Cannot access the KXQResponse object to write to it");
+    }
+    const int32_t documentId = ObjectIdOf(datasheet);
+
+    IKXQAttributePtr pages;
+    const int32_t pageCount = GetPagesAttributeByStatus(datasheet, status, pages);
+
+    bool activeProject = false;
+    const bool summary = CheckSummarySheetProject(application, datasheet, &activeProject, nullptr);
+    const int32_t type = activeProject ? 3 : (summary ? 2 : 1);
+    const bool scoped = IsDatasheetScoped(application, datasheet, type);
+    bool showClaimed = false;
+    if (summary) {
+      _bstr_t filter;
+      GetAttributeString(datasheet, filter, u"ObjectFilter", -1);
+      showClaimed = filter.length() > 0 && kx_wcsicmp(filter.view(), u"KX_CLAIM_ONLY") == 0;
+    }
+    _bstr_t title;
+    KX_CHECK(ctx, GetDatasheetName(application, datasheet, title.GetAddress(), true, status));
+    _bstr_t name;
+    GetAttributeString(datasheet, name, u"DocumentName", -1);
+    _bstr_t watermark;
+    KX_CHECK(ctx, GetStatusWatermark(status, watermark.GetAddress()));
+    const bool readOnly = status == 1 && IsInRetrievableFolder(ctx, datasheet);
+    if (readOnly) title = _bstr_t(u"[ReadOnly] ") + title;
+
+    _com_ptr_t<IKXQXMLAttributes> attributes;
+    KX_CHECK(ctx, response->NewAttributes(&attributes));
+    IKXQAttributePtr baseSet;
+    KX_CHECK(ctx, datasheet->get_Attribute(_bstr_t(u"BaseDimensionSet"), _variant_t(), &baseSet));
+    _bstr_t dimensionSet(u"");
+    if (baseSet) GetAttributeValueString(baseSet, dimensionSet);
+
+    AddAttribute(ctx, attributes, u"CurrentDimensionSet", _variant_t(dimensionSet));
+    AddAttribute(ctx, attributes, u"DocumentId", LongVariant(documentId));
+    AddAttribute(ctx, attributes, u"Status", LongVariant(status));
+    AddAttribute(ctx, attributes, u"Title", _variant_t(title));
+    AddAttribute(ctx, attributes, u"Name", _variant_t(name));
+    AddAttribute(ctx, attributes, u"Type", LongVariant(type));
+    AddAttribute(ctx, attributes, u"Scoped", BoolVariant(scoped));
+    AddAttribute(ctx, attributes, u"ShowClaimed", BoolVariant(showClaimed));
+    AddAttribute(ctx, attributes, u"Watermark", _variant_t(watermark));
+    AddAttribute(ctx, attributes, u"ReadOnly", BoolVariant(readOnly));
+    const _bstr_t element(u"Datasheet");
+    KX_CHECK(ctx, response->StartElement(element, attributes));
+
+    if (main->m_pRequestContext != nullptr) {
+      (void)main->m_pRequestContext->RegisterLoadStorage(&context.m_loadStorage);
+      ClearThreadErrorInfo();
+    }
+
+    for (int32_t i = 1; i <= pageCount; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      // An empty slot in a page list is skipped, as elsewhere.
+      if (!page) continue;
+      ScopedCurrentPage currentPage(application, page);
+      _bstr_t setup;
+      KX_CHECK(ctx, WritePageSetup(page, setup.GetAddress()));
+      if (setup.length() == 0) continue;
+      KX_CHECK(ctx, response->SendText(setup));
+      if (!openForEditing || i == 1) {
+        KX_CHECK(ctx, WritePageContents(context, page, status, openForEditing));
+      }
+    }
+
+    KX_CHECK(ctx, response->Flush());
+    KX_CHECK(ctx, response->EndElement(element));
+    if (status == 1 && openForEditing) {
+      SetUpTriggerIfMissing(ctx, *main, datasheet, u"Datasheet", true);
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+// ---------------------------------------------------------------------------
+// Page set-up and contents.
+
+HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageSetup");
+  try {
+    CheckPointerArgument(ctx, text);
+    *text = nullptr;
+    const int32_t pageId = ObjectIdOf(page);
+    _bstr_t name;
+    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
+    const _bstr_t templatePageId = PageText(page, u"PageId");
+    const _bstr_t templateId = PageText(page, u"TemplateId");
+    IKXQAttributePtr checknumAttribute;
+    GetAttributeInterfaceAt(page, u"Checknum", checknumAttribute, 0);
+    const LONG checknum = checknumAttribute ? GetAttributeAsInteger(checknumAttribute) : 0;
+
+    _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+    KX_CHECK(ctx, writer->StartElement(u"Page"));
+    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Name", static_cast<const OLECHAR*>(name)));
+    KX_CHECK(ctx, writer->WriteAttribute(u"TemplatePageId",
+                                         static_cast<const OLECHAR*>(templatePageId)));
+    KX_CHECK(ctx, writer->WriteAttribute(u"TemplateId", static_cast<const OLECHAR*>(templateId)));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Checknum", checknum));
+    for (const SetupAttribute& setup : kPrintSetup) WriteSetupAttribute(ctx, *writer, page, setup);
+    KX_CHECK(ctx, writer->EndElement(u"Page"));
+    KX_CHECK(ctx, writer->GetString(text));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t status,
+                          bool openForEditing) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageContents");
+  try {
+    Main* main = context.m_pMain;
+    CheckPointerArgument(ctx, main);
+    CheckPointerArgument(ctx, page);
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage,
+                                                     status));
+    KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, page));
+    GetPageOverspillChain(context, page);
+    KX_CHECK(ctx, WritePageFields(context, page, templatePage, status));
+    KX_CHECK(ctx, WritePageUnits(context, page, templatePage));
+    KX_CHECK(ctx, WritePageRevisions(context, page, templatePage));
+    KX_CHECK(ctx, WritePageAnnotations(context, page, status));
+    KX_CHECK(ctx, WritePageQualifiers(context, page, status));
+    if (status == 1 && openForEditing) SetUpTriggerIfMissing(ctx, *main, page, u"Field", false);
+    context.m_continuousPage = false;
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  context.m_continuousPage = false;
+  return ctx.Return();
+}
+
+HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* templatePage,
+                                 IKXQObject* page) {
+  KXComException ctx(u"KXDBDatasheetSvcs::InitializeContinuousPage");
+  try {
+    CheckPointerArgument(ctx, context.m_pMain);
+    CheckPointerArgument(ctx, templatePage);
+    _bstr_t format;
+    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+    if (format.length() == 0) {
+      context.m_continuousFormatChecked = true;
+      return S_OK;
+    }
+    Main& main = *context.m_pMain;
+    KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage,
+                                                            page, false));
+    context.m_continuousPage = true;
+    context.m_continuousFormatChecked = true;
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeContinuousPageOnce(PageLoadContext& context, IKXQTemplatePage* templatePage) {
+  KXComException ctx(u"KXDBDatasheetSvcs::InitializeContinuousPageOnce");
+  try {
+    if (context.m_continuousPage) return S_OK;
+    CheckPointerArgument(ctx, context.m_pMain);
+    CheckPointerArgument(ctx, templatePage);
+    _bstr_t format;
+    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+    if (format.length() == 0) return S_OK;
+    Main& main = *context.m_pMain;
+    KX_CHECK(ctx, main.GetContinuousPageHelper().InitializeTemplate(main.m_pApplication,
+                                                                    templatePage, false));
+    context.m_continuousPage = true;
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+SAFEARRAY* GetPageOverspillChain(PageLoadContext& context, IKXQObject* page) {
+  context.SetOverspillChain(nullptr);
+  if (page != nullptr && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page")) {
+    OverspillUtils overspill(context.m_pMain);
+    SAFEARRAY* chain = nullptr;
+    overspill.GetOverspillSourceChain(page, &chain);
+    context.SetOverspillChain(chain);
+  }
+  return context.m_overspillChain;
+}
+
+HRESULT IsTemplateChecknumChanged(PageLoadContext& context, IKXQObject* page,
+                                  IKXQAttribute* attribute, int32_t status, bool* changed) {
+  KXComException ctx(u"KXDBDatasheetSvcs::IsTemplateChecknumChanged");
+  try {
+    CheckPointerArgument(ctx, changed);
+    *changed = false;
+    CheckPointerArgument(ctx, attribute);
+    CheckPointerArgument(ctx, context.m_pMain);
+    IKXQObjectPtr holder;
+    KX_CHECK(ctx, attribute->get_Owner(&holder));
+    if (!holder) return S_OK;
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(context.m_pMain->m_pApplication, holder,
+                                                     &templatePage, status));
+    if (!templatePage) return S_OK;
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+    CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
+    _bstr_t templateChecknum;
+    KX_CHECK(ctx, tmpl->get_Checknum(templateChecknum.GetAddress()));
+    _bstr_t pageChecknum;
+    bool pageHas = false;
+    IKXQAttributePtr checknum;
+    GetAttributeInterfaceAt(page, u"Checknum", checknum, -1);
+    if (checknum) KXDBDatasheetSvcs::GetAttributeValueString(checknum, pageChecknum, &pageHas);
+    const bool templateHas = static_cast<const OLECHAR*>(templateChecknum) != nullptr;
+    if (pageHas != templateHas) {
+      *changed = true;
+    } else if (pageHas && kx_wcsicmp(pageChecknum.view(), templateChecknum.view()) != 0) {
+      *changed = true;
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// ---------------------------------------------------------------------------
+// Fields.
+
+HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
+                        IKXQTemplatePage* templatePage, int32_t status) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageFields");
+  try {
+    (void)templatePage;
+    Main* main = context.m_pMain;
+    CheckPointerArgument(ctx, main);
+    IKXQObjectPtr other;
+    if (!context.m_comparisonDatasheet || context.m_comparisonStatus == -1) {
+      if (status != 4) KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(page, status, &other));
+    } else {
+      KX_CHECK(ctx, KXDBDatasheetSvcs::FindPageInStatusSet(page, context.m_comparisonDatasheet,
+                                                           context.m_comparisonStatus, &other));
+      context.m_comparisonPage = other;
+      context.m_comparisonPageResolved = true;
+    }
+    if (other && status != 4) {
+      IKXQAttributePtr otherFields;
+      GetAttributeInterface(other, u"Fields", otherFields);
+      bool templateChanged = false;
+      if (otherFields) {
+        KX_CHECK(ctx, IsTemplateChecknumChanged(context, page, otherFields, status,
+                                                &templateChanged));
+      }
+    }
+    // Current pages and comparisons show live values, which need the field
+    // model; their field elements are not written by this build.
+    if (status == 1 || context.m_comparisonPageResolved) return S_OK;
+
+    IKXQAttributePtr fields;
+    GetAttributeInterface(page, u"Fields", fields);
+    if (!fields) return S_OK;
+    const int32_t count = GetAttributeCount(fields);
+    const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
+    const int32_t pageId = ObjectIdOf(page);
+    KXFieldData record;
+    WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
+      _bstr_t text;
+      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, text);
+      *element = text.Detach();
+      return hr;
+    });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+namespace {
+
+// The page's list attribute `name`; a null page or a page without it:
+// E_POINTER.
+int32_t GetPageList(KXComException& ctx, IKXQObject* page, const OLECHAR* name,
+                    IKXQAttributePtr& list) {
+  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  GetAttributeInterface(page, name, list);
+  if (!list) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  return GetAttributeCount(list);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Helpers shared with the change events.
+
+namespace loaddatasheet {
+
+int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t index) {
+  _variant_t value;
+  KX_CHECK(ctx, list->GetValue(_variant_t(static_cast<int>(index), VT_I4), _variant_t(), &value));
+  if (!IsVariantSet(value)) return 0;
+  LONG number = 0;
+  if (FAILED(VariantToLong(value, &number, true))) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
+                            u"Cannot coerce attribute to an integer");
+  }
+  return number;
+}
+
+void ReportItemFailure(IKXQApplication* application, HRESULT hr) {
+  _bstr_t text;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+    BSTR description = nullptr;
+    (void)info->GetDescription(&description);
+    info->Release();
+    _bstr_t held(description, false);
+    if (held.length() > 0) text.Attach(GetErrorDescription(held));
+  }
+  if (text.length() == 0) text.Attach(GetHResultMessage(hr));
+  if (application != nullptr) (void)application->LogWarning(text);
+  ClearThreadErrorInfo();
+}
+
+HRESULT WriteStoredAnnotation(IKXQObject* page, IKXQObject* issued, IKXQApplication* application,
+                              int32_t status, BSTR text, BSTR* out) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageAnnotations");
+  try {
+    CheckPointerArgument(ctx, out);
+    *out = nullptr;
+    _bstr_t issuedText;
+    if (issued != nullptr && SysStringLen(text) > 0) {
+      KXFieldData record;
+      KX_CHECK(ctx, record.ParseFieldData(kFieldAnnotation, text, -1));
+      FieldUtils::GetAnnotation(issued, record.fieldId, false, issuedText);
+    }
+    KX_CHECK(ctx, WriteAnnotationField(page, application, status, text, issuedText, out));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+_com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx) {
+  _com_ptr_t<ikxXMLStringWriter> writer;
+  KX_CHECK(ctx, KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
+                                                  reinterpret_cast<void**>(&writer)));
+  writer->SetOption(false);
+  return writer;
+}
+
+}  // namespace loaddatasheet
+
+// ---------------------------------------------------------------------------
+// Units.
+
+HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page,
+                       IKXQTemplatePage* templatePage) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageUnits");
+  try {
+    CheckPointerArgument(ctx, context.m_pMain);
+    IKXQAttributePtr units;
+    const int32_t count = GetPageList(ctx, page, u"Units", units);
+    WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
+      _bstr_t text;
+      KXDBDatasheetSvcs::GetAttributeValueStringAt(units, i, text);
+      return WriteShowUnit(page, templatePage, i - 1, text, element);
+    });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t unit,
+                      BSTR unitText, BSTR* out) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WriteShowUnit");
+  try {
+    CheckPointerArgument(ctx, out);
+    *out = nullptr;
+    CheckPointerArgument(ctx, templatePage);
+    const int32_t pageId = ObjectIdOf(page);
+    LONG alignment = 0;
+    LONG verticalAlignment = 0;
+    KX_CHECK(ctx, templatePage->GetUnitAlignment(unit, &alignment, &verticalAlignment));
+    _com_ptr_t<IKXQTemplateUnit> definition;
+    KX_CHECK(ctx, templatePage->get_Unit(unit, &definition));
+    CheckPointerArgument(ctx, definition.GetInterfacePtr());
+    _bstr_t value;
+    const HRESULT shown = SysStringLen(unitText) > 0
+                              ? definition->GetDisplayText(unitText, value.GetAddress())
+                              : definition->GetDefaultText(0, value.GetAddress());
+    // The unit's text is the store's; without one the element still stands.
+    if (FAILED(shown)) ClearThreadErrorInfo();
+
+    _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+    KX_CHECK(ctx, writer->StartElement(u"ShowUnit"));
+    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"UnitId", LONG{unit}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Alignment", alignment));
+    KX_CHECK(ctx, writer->WriteAttribute(u"VerticalAlignment", verticalAlignment));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Value", static_cast<const OLECHAR*>(value)));
+    KX_CHECK(ctx, writer->EndElement(u"ShowUnit"));
+    KX_CHECK(ctx, writer->GetString(out));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// ---------------------------------------------------------------------------
+// Revisions.
+
+HRESULT WritePageRevisions(PageLoadContext& context, IKXQObject* page,
+                           IKXQTemplatePage* templatePage) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageRevisions");
+  try {
+    CheckPointerArgument(ctx, context.m_pMain);
+    IKXQAttributePtr revisions;
+    const int32_t count = GetPageList(ctx, page, u"Revisions", revisions);
+    WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
+      _bstr_t text;
+      KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, i, text);
+      return WriteShowRevision(context, page, templatePage, i - 1, text, element);
+    });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT WriteShowRevision(PageLoadContext& context, IKXQObject* page,
+                          IKXQTemplatePage* templatePage, int32_t revision, BSTR revisionText,
+                          BSTR* out) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WriteShowRevision");
+  try {
+    CheckPointerArgument(ctx, out);
+    *out = nullptr;
+    CheckPointerArgument(ctx, templatePage);
+    const int32_t pageId = ObjectIdOf(page);
+    int32_t row = -1;
+    int32_t revisionId = revision;
+    if (context.m_continuousPage) {
+      CheckPointerArgument(ctx, context.m_pMain);
+      KX_CHECK(ctx, context.m_pMain->GetContinuousPageHelper().MapRevisionPosition(
+                        revision, &revisionId, &row));
+    }
+    LONG alignment = 0;
+    LONG verticalAlignment = 0;
+    KX_CHECK(ctx, templatePage->GetRevisionAlignment(revisionId, &alignment, &verticalAlignment));
+
+    _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+    KX_CHECK(ctx, writer->StartElement(u"ShowRevision"));
+    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"RevisionId", LONG{revisionId}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Alignment", alignment));
+    KX_CHECK(ctx, writer->WriteAttribute(u"VerticalAlignment", verticalAlignment));
+    if (SysStringLen(revisionText) > 0) {
+      KX_CHECK(ctx, writer->WriteAttribute(u"Value", static_cast<const OLECHAR*>(revisionText)));
+    }
+    if (context.m_continuousPage && row >= 0) {
+      KX_CHECK(ctx, writer->WriteAttribute(u"Index", LONG{row}));
+    }
+    KX_CHECK(ctx, writer->EndElement(u"ShowRevision"));
+    KX_CHECK(ctx, writer->GetString(out));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// ---------------------------------------------------------------------------
+// Annotations.
+
+HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t status) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageAnnotations");
+  try {
+    Main* main = context.m_pMain;
+    CheckPointerArgument(ctx, main);
+    IKXQObjectPtr issued;
+    if (status != 4) KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(page, status, &issued));
+    IKXQAttributePtr annotations;
+    const int32_t count = GetPageList(ctx, page, u"Annotations", annotations);
+    WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
+      _bstr_t text;
+      KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, text);
+      return loaddatasheet::WriteStoredAnnotation(page, issued, main->m_pApplication, status, text,
+                                                  element);
+    });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int32_t status,
+                             BSTR text, BSTR otherText, BSTR* out) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WriteAnnotationField");
+  try {
+    CheckPointerArgument(ctx, out);
+    *out = nullptr;
+    const int32_t pageId = ObjectIdOf(page);
+    if (SysStringLen(text) == 0) return S_OK;
+    KXFieldData record;
+    KX_CHECK(ctx, record.ParseFieldData(kFieldAnnotation, text, -1));
+    KXFieldData other;
+    KX_CHECK(ctx, other.SelectField(otherText, -1));
+    if (status != 4 && record.IsFieldChanged(other, application, true)) record.state = 0x100;
+    KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, pageId));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// ---------------------------------------------------------------------------
+// Qualifiers.
+
+HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t status) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageQualifiers");
+  try {
+    CheckPointerArgument(ctx, context.m_pMain);
+    IKXQAttributePtr qualifiers;
+    const int32_t count = GetPageList(ctx, page, u"Qualifiers", qualifiers);
+    WriteEachEntry(ctx, *context.m_pMain, count, [&](int32_t i, BSTR* element) {
+      // An entry that is no integer ends the list: it is raised, not warned.
+      const int32_t value = loaddatasheet::ReadQualifierValue(ctx, qualifiers, i);
+      return WriteShowQualifier(page, status, i - 1, value, element);
+    });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT WriteShowQualifier(IKXQObject* page, int32_t, int32_t qualifier, int32_t value,
+                           BSTR* out) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WriteShowQualifier");
+  try {
+    CheckPointerArgument(ctx, out);
+    *out = nullptr;
+    _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+    KX_CHECK(ctx, writer->StartElement(u"ShowQualifier"));
+    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{ObjectIdOf(page)}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"QualifierId", LONG{qualifier}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Value", LONG{value}));
+    KX_CHECK(ctx, writer->EndElement(u"ShowQualifier"));
+    KX_CHECK(ctx, writer->GetString(out));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}

@@ -1,0 +1,100 @@
+// Page contents through the host program on the sample plant: "OpenPage",
+// "ListPageObjects" and "ComparePages", with the user's current datasheet
+// and page printed after each request.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/host_fixture.h"
+
+namespace kxqtest {
+namespace {
+
+class PageContentsCliTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+};
+
+TEST_F(PageContentsCliTest, OpenPageOfAnIssuedPageWritesItsStoredContents) {
+  const Outcome opened = Host({"--events", "request", "OpenPage", "-"}, "1013");
+  ASSERT_EQ(opened.status, 0) << opened.err;
+  EXPECT_EQ(opened.out.rfind("<XMLMessage TargetId=\"1001\" Status=\"4\">"
+                             "<OpenPage PageId=\"1013\" OnDemand=\"1\">"
+                             "<ShowStringField PageId=\"1013\" FieldId=\"101\" State=\"0\"/>",
+                             0),
+            0u)
+      << opened.out;
+  EXPECT_NE(opened.out.find("<ShowUnit PageId=\"1013\" UnitId=\"0\" Alignment=\"0\" "
+                            "VerticalAlignment=\"0\" Value=\"m³/h\"/>"),
+            std::string::npos);
+  EXPECT_NE(opened.out.find("<ShowRevision PageId=\"1013\" RevisionId=\"2\" Alignment=\"0\" "
+                            "VerticalAlignment=\"0\" Value=\"A\"/>"),
+            std::string::npos);
+  EXPECT_NE(opened.out.find("</OpenPage></XMLMessage>\n== current datasheet none, page none\n"),
+            std::string::npos)
+      << opened.out;
+
+  const Outcome bang = Host({"request", "OpenPage", "-"}, "1013!");
+  ASSERT_EQ(bang.status, 0) << bang.err;
+  EXPECT_NE(bang.out.find("<OpenPage PageId=\"1013\" OnDemand=\"0\">"), std::string::npos);
+}
+
+TEST_F(PageContentsCliTest, OpenPageOfNoPageFailsAndWritesNothing) {
+  const Outcome failed = Host({"--events", "request", "OpenPage", "-"}, "99999");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "== current datasheet none, page none\n");
+  EXPECT_NE(failed.err.find("<KXError Desc=\"No object with id 99999\""), std::string::npos)
+      << failed.err;
+}
+
+TEST_F(PageContentsCliTest, ListPageObjectsAndComparePagesOnTheSamplePlant) {
+  const Outcome listed = Host({"request", "ListPageObjects", "-"}, "1012");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out,
+            "<XMLMessage TargetId=\"App\"><Objects><ObjectId>101</ObjectId></Objects>"
+            "</XMLMessage>");
+  const Outcome compared = Host(
+      {"request", "ComparePages", "-"},
+      "<XMLMessage TargetId=\"1001\" Status=\"1\"><ComparePages PageId=\"1013\" "
+      "DocumentId2=\"1005\" Status2=\"1\"/></XMLMessage>");
+  ASSERT_EQ(compared.status, 0) << compared.err;
+  // Another template: the issued page is written plain, from its stored texts.
+  EXPECT_EQ(compared.out.rfind("<XMLMessage TargetId=\"1001\" Status=\"4\">"
+                               "<OpenPage PageId=\"1013\" OnDemand=\"1\">"
+                               "<ShowStringField PageId=\"1013\"",
+                               0),
+            0u)
+      << compared.out;
+}
+
+TEST_F(PageContentsCliTest, InsertedPagesReachTheClientInTheDatasheetEventXml) {
+  const Outcome inserted = Host(
+      {"--events", "request", "InsertPages", "-"},
+      "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">"
+      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/>"
+      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages></XMLMessage>");
+  ASSERT_EQ(inserted.status, 0) << inserted.err;
+  const size_t event = inserted.out.find("== event Datasheet [D1 1002] to ann\n");
+  ASSERT_NE(event, std::string::npos) << inserted.out;
+  const std::string xml = inserted.out.substr(event);
+  EXPECT_NE(xml.find("<?xml version=\"1.0\"?><XMLMessage TargetId=\"1002\" Status=\"1\">"
+                     "<Datasheet Title=\""),
+            std::string::npos)
+      << xml;
+  size_t pages = 0;
+  for (size_t at = xml.find("<Page PageId="); at != std::string::npos;
+       at = xml.find("<Page PageId=", at + 1)) {
+    ++pages;
+  }
+  EXPECT_EQ(pages, 4u) << xml;
+  EXPECT_NE(xml.find("</Datasheet></XMLMessage>\n== current datasheet none, page none\n"),
+            std::string::npos)
+      << xml;
+}
+
+}  // namespace
+}  // namespace kxqtest
