@@ -273,12 +273,16 @@ LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) { return std::realloc(pv, cb == 0 
 void CoTaskMemFree(LPVOID pv) { std::free(pv); }
 
 std::string kx_platform_library_dir() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&kx_platform_library_dir), &info) == 0 ||
-      info.dli_fname == nullptr)
-    return {};
-  std::string path = info.dli_fname;
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "./";
-  return path.substr(0, slash + 1);
+  // The library does not move while it is loaded: looked up once.
+  static const std::string dir = [] {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&kx_platform_library_dir), &info) == 0 ||
+        info.dli_fname == nullptr)
+      return std::string();
+    std::string path = info.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string("./");
+    return path.substr(0, slash + 1);
+  }();
+  return dir;
 }

@@ -94,7 +94,9 @@ CallResult Host::Run(Call&& call) {
   if (FAILED(result.hr)) {
     result.error = internal::TakeErrorDescription();
   } else {
-    result.hr = DeliverNotifications(result.error);
+    // A success other than S_OK (S_FALSE) stays the call's answer.
+    const HRESULT delivered = DeliverNotifications(result.error);
+    if (FAILED(delivered)) result.hr = delivered;
   }
   if (SUCCEEDED(result.hr)) {
     // Events are read inside the transaction, so their documents show the
@@ -119,6 +121,7 @@ CallResult Host::Run(Call&& call) {
   result.warnings = application_->warnings();
   result.notices = application_->notices();
   result.messages = application_->messages();
+  result.host_calls = application_->host_calls();
   in_call_ = false;
   return result;
 }

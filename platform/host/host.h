@@ -32,6 +32,9 @@ struct CallResult {
   std::vector<DeliveredEvent> events;
   // Texts the module sent to the log and the user during the call.
   std::vector<std::u16string> warnings, notices, messages;
+  // What the module asked of the host during the call (object creation,
+  // class confirmation), in order.
+  std::vector<std::u16string> host_calls;
 
   bool succeeded() const { return SUCCEEDED(hr); }
 };

@@ -16,6 +16,7 @@ using internal::Fail;
 
 HRESULT ClassConfirmation::ConfirmClass(BSTR className) {
   classes_.emplace_back(BstrView(className));
+  if (log_ != nullptr) log_->push_back(u"confirm class " + classes_.back());
   return S_OK;
 }
 
@@ -23,7 +24,9 @@ Application::Application(Ref<Settings> settings, Ref<Journal> journal, Ref<Privi
     : settings_(std::move(settings)),
       journal_(std::move(journal)),
       privileges_(std::move(privileges)),
-      confirmation_(MakeRef<ClassConfirmation>()) {}
+      confirmation_(MakeRef<ClassConfirmation>()) {
+  confirmation_->SetLog(&host_calls_);
+}
 
 Application::~Application() = default;
 
@@ -50,6 +53,7 @@ void Application::ClearTexts() {
   notices_.clear();
   messages_.clear();
   diagnostics_.clear();
+  host_calls_.clear();
 }
 
 // ---- pending change events ----
@@ -291,6 +295,7 @@ HRESULT Application::GetLocalPrivileges(SAFEARRAY** table) {
 HRESULT Application::BeginObjectCreation() {
   if (HRESULT hr = failures_.Check("BeginObjectCreation"); FAILED(hr)) return hr;
   ++object_creation_depth_;
+  host_calls_.push_back(u"begin object creation");
   return S_OK;
 }
 
@@ -300,6 +305,7 @@ HRESULT Application::EndObjectCreation() {
     return Fail(E_UNEXPECTED, u"End of object creation without its begin");
   }
   --object_creation_depth_;
+  host_calls_.push_back(u"end object creation");
   return S_OK;
 }
 

@@ -31,15 +31,18 @@ struct DeliveredEvent {
   HRESULT result = S_OK;  // of the event's own operations
 };
 
-// Records the class names modules ask the user to confirm.
+// Records the class names modules ask the user to confirm (and, when
+// given a log, a line "confirm class NAME" in it).
 class ClassConfirmation final : public internal::DispatchObject<IKXQClassConfirmation> {
  public:
   HRESULT ConfirmClass(BSTR className) override;
   const std::vector<std::u16string>& classes() const { return classes_; }
   void Clear() { classes_.clear(); }
+  void SetLog(std::vector<std::u16string>* log) { log_ = log; }
 
  private:
   std::vector<std::u16string> classes_;
+  std::vector<std::u16string>* log_ = nullptr;
 };
 
 class Application final : public internal::DispatchObject<IKXQApplication> {
@@ -63,6 +66,9 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   const std::vector<std::u16string>& notices() const { return notices_; }
   const std::vector<std::u16string>& messages() const { return messages_; }
   const std::vector<std::u16string>& diagnostics() const { return diagnostics_; }
+  // What modules asked of the host itself during the call, in order: "begin
+  // object creation", "end object creation", "confirm class NAME".
+  const std::vector<std::u16string>& host_calls() const { return host_calls_; }
   void ClearTexts();
   ClassConfirmation& class_confirmation() { return *confirmation_; }
   IKXQObject* current_datasheet() const { return current_datasheet_.get(); }
@@ -139,7 +145,7 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   StoreSession* session_ = nullptr;
   std::map<std::u16string, Ref<IDispatch>> services_;
   std::vector<Ref<IKXQApplicationEvent>> pending_;
-  std::vector<std::u16string> warnings_, notices_, messages_, diagnostics_;
+  std::vector<std::u16string> warnings_, notices_, messages_, diagnostics_, host_calls_;
   int object_creation_depth_ = 0;
   int template_work_depth_ = 0;
   bool rebuild_mode_ = false;

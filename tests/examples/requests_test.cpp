@@ -138,7 +138,8 @@ class RequestsTest : public ::testing::Test {
       // Rows: the objects from the list root's position on (root node index 1).
       const LONG rows = Count(page, u"NodeObjects") - Integer(page, u"NodeIndices", 2) + 1;
       EXPECT_GE(std::stol(*index), 0);
-      EXPECT_LT(std::stol(*index), rows);
+      // The first blank row takes a new object of the class confirmed.
+      EXPECT_LT(std::stol(*index), m.Attr("ConfirmedClass") ? rows + 1 : rows);
     }
     if (const std::string* published = m.Attr("Published")) {
       EXPECT_TRUE(*published == "1" || *published == "0");
@@ -264,6 +265,45 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "SetStringField") {
       CheckFieldMessage(m, "String");
       EXPECT_EQ(*root.Attr("Status"), "1");
+    } else if (m.name == "SetIntegerField" || m.name == "SetDateField" || m.name == "SetBoolField" ||
+               m.name == "SetCheckField" || m.name == "SetRadioField" || m.name == "SetSketchField") {
+      const std::string kind = m.name.substr(3, m.name.size() - 8);
+      CheckFieldMessage(m, kind == "Bool" ? "Boolean" : kind.c_str());
+      EXPECT_EQ(*root.Attr("Status"), "1");
+    } else if (m.name == "SetQualifier") {
+      ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+      auto tp = TemplatePageOf(Object(db_, std::stol(*m.Attr("PageId"))));
+      ASSERT_TRUE(tp);
+      SAFEARRAY* fields = nullptr;
+      ASSERT_EQ(tp->GetQualifierFields(std::stol(*m.Attr("QualifierId")), &fields), S_OK);
+      LONG upper = -1;
+      SafeArrayGetUBound(fields, 1, &upper);
+      SafeArrayDestroy(fields);
+      EXPECT_GE(upper, 0) << "the qualifier qualifies no field";
+      EXPECT_TRUE(IsInteger(m.Attr("Value")));
+    } else if (m.name == "GetUnits" || m.name == "SetUnit") {
+      ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+      auto tp = TemplatePageOf(Object(db_, std::stol(*m.Attr("PageId"))));
+      ASSERT_TRUE(tp);
+      _com_ptr_t<IKXQTemplateUnit> unit;
+      ASSERT_EQ(tp->get_Unit(std::stol(*m.Attr("UnitId")), &unit), S_OK);
+      if (m.name == "SetUnit") {
+        SAFEARRAY* units = nullptr;
+        unit->get_Units(&units);
+        LONG upper = -1;
+        SafeArrayGetUBound(units, 1, &upper);
+        SafeArrayDestroy(units);
+        EXPECT_LE(std::stol(*m.Attr("Index")), upper);
+      }
+    } else if (m.name == "SetAnnotation" || m.name == "MoveAnnotation") {
+      ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+      ObjectPtr page = Object(db_, std::stol(*m.Attr("PageId")));
+      bool found = false;
+      for (LONG i = 1; i <= Count(page, u"Annotations"); ++i) {
+        found = found || Text(page, u"Annotations", i).find("FieldId=\"" + *m.Attr("AnnotationId") + "\"") !=
+                             std::string::npos;
+      }
+      EXPECT_TRUE(found) << "no annotation " << *m.Attr("AnnotationId");
     } else if (m.name == "CreateAnnotation") {
       ASSERT_TRUE(IsInteger(m.Attr("PageId")));
       EXPECT_EQ(ClassOf(*m.Attr("PageId")), "Page");

@@ -576,12 +576,17 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
   for (const auto& text : result.warnings) std::fprintf(err_, "warning: %s\n", Narrow(text).c_str());
   for (const auto& text : result.notices) std::fprintf(err_, "notice: %s\n", Narrow(text).c_str());
   for (const auto& text : result.messages) std::fprintf(err_, "message: %s\n", Narrow(text).c_str());
+  for (const auto& text : result.host_calls) std::fprintf(err_, "host: %s\n", Narrow(text).c_str());
   if (!result.succeeded()) {
     if (host_) PrintDrawingCalls(*host_, err_, "drawing: ");
     if (!result.error.empty()) std::fprintf(err_, "%s\n", Narrow(result.error).c_str());
     Error(what + " failed: " + Describe(result.hr));
     std::fflush(out_);
     return kExitFailed;
+  }
+  if (result.hr != S_OK) {
+    std::fprintf(err_, "kxqhost: %s returned %s\n", what.c_str(),
+                 result.hr == S_FALSE ? "S_FALSE" : Describe(result.hr).c_str());
   }
   if (options_.events) {
     for (const auto& change : session_->changes()) {

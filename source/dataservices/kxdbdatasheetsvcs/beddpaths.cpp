@@ -187,6 +187,17 @@ void CollectAttributePaths(IKXQClass* cls, NameList& paths, NameList& stack,
     BSTR rawPathText = nullptr;
     KX_CHECK(ctx, definition->get_PathText(1, &rawPathText));
     stack.push_back(_bstr_t(rawPathText, false));
+    // A first name outside the filter yields no path: its subtree is not
+    // walked (classes that refer to each other make it grow exponentially).
+    if (stack.size() == 1 && !filter.empty()) {
+      const std::u16string first = Lower(stack.front().view());
+      bool wanted = false;
+      for (const _bstr_t& name : filter) wanted = wanted || name.view() == first;
+      if (!wanted) {
+        stack.pop_back();
+        continue;
+      }
+    }
     LONG type = 0;
     KX_CHECK(ctx, definition->get_DataType(&type));
     if (type == 3) {

@@ -371,12 +371,11 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
 }
 
 // ---------------------------------------------------------------------------
-// Triggers, database events and the automation methods. Until they are
-// built the trigger callback and the event handlers do nothing and succeed
-// (so that events the host delivers change nothing) and the others answer
-// E_NOTIMPL.
+// Database events and the automation methods. Until they are built the
+// event handlers do nothing and succeed (so that events the host delivers
+// change nothing) and the others answer E_NOTIMPL. The trigger callback is
+// in triggercallbacks.cpp.
 
-HRESULT Main::OnTriggerFired(IKXQTrigger*, IKXQApplication*) { return S_OK; }
 
 HRESULT Main::RunMethod(LONG, VARIANT, IKXQObject*, VARIANT, IKXQApplication*, VARIANT*) {
   KXComException ctx(u"KXDBDatasheetSvcsMain::RunMethod");
@@ -386,11 +385,6 @@ HRESULT Main::RunMethod(LONG, VARIANT, IKXQObject*, VARIANT, IKXQApplication*, V
 HRESULT Main::VisualAppearances(IDispatch*, IDispatch** ppObjects) {
   if (ppObjects != nullptr) *ppObjects = nullptr;
   KXComException ctx(u"Main::VisualAppearances");
-  return NotImplementedYet(ctx, ctx.methodName);
-}
-
-HRESULT Main::LoadBEDDData(BSTR*, IDispatch*, VARIANT*) {
-  KXComException ctx(u"Main::LoadBEDDData");
   return NotImplementedYet(ctx, ctx.methodName);
 }
 

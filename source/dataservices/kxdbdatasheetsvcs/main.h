@@ -23,6 +23,7 @@ struct IDatasheetEvent;
 class KXQApplicationEventImpl;
 class Main;
 class MainWorkers;
+struct PageLoadContext;
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<Main>;
 
@@ -81,8 +82,34 @@ class Main final
   // Routes a database event of local kind 1..9 to its handler; other kinds
   // do nothing. Throws KXComException.
   HRESULT OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments);
-  // The trigger callback (subsystem 4).
+  // The trigger callback (triggercallbacks.cpp): records the fired items
+  // again and tells the clients what changed. One failing key becomes a
+  // warning of `application` and the next key follows.
   HRESULT OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application);
+  // Copies field `field` (its number on the page) of a current page into
+  // the datasheet's submitted, checked or issued copy of it, when the field
+  // shows the datasheet's own data. Throws KXComException.
+  void UpdateStatusCopyField(IKXQObject* page, int32_t field, PageLoadContext& context);
+  // Passes an issued field's text on to the pages that show the issued
+  // copy. Throws KXComException.
+  void UpdateReferencedIssuedFields(IKXQObject* issued, const OLECHAR* text, int32_t field);
+  // Set by the check and issue workers; from then on field callbacks also
+  // keep the status copies up to date. Never cleared.
+  void SetStatusCopyFlag() { m_statusCopy = true; }
+  bool StatusCopyFlag() const { return m_statusCopy; }
+
+  // Permanent filters (permanentfilters.cpp): the "SSPF" trigger of a
+  // summary sheet (`isDatasheet`) or of its list page fired. Each fired
+  // object is tested again and added or removed; the clients are told.
+  HRESULT ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger, bool isDatasheet);
+  HRESULT ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet, IKXQTrigger* trigger);
+  // 0 nothing to do, 1 the object passes (add it), 2 it does not (remove).
+  int32_t EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key, IKXQObjectPtr& object,
+                                     IKXQTrigger* trigger);
+  // The template page a new member of the summary goes on; null when none
+  // fits.
+  HRESULT FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
+                                  IKXQTemplatePage** templatePage);
 
   // Database-event handlers (subsystem 4). Objects are borrowed. A failure
   // comes back as a failed HRESULT with the thread's error information.
@@ -141,6 +168,18 @@ class Main final
   HRESULT OpenPage(const OLECHAR* request);
   HRESULT ListPageObjects(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
+  // Field values (stringfield.cpp, realfield.cpp, ... unitfield.cpp).
+  HRESULT SetStringField(const OLECHAR* request);
+  HRESULT SetRealField(const OLECHAR* request);
+  HRESULT SetIntegerField(const OLECHAR* request);
+  HRESULT SetDateField(const OLECHAR* request);
+  HRESULT SetBoolField(const OLECHAR* request);
+  HRESULT SetCheckField(const OLECHAR* request);
+  HRESULT SetRadioField(const OLECHAR* request);
+  HRESULT SetSketchField(const OLECHAR* request);
+  HRESULT SetQualifier(const OLECHAR* request);
+  HRESULT SetUnit(const OLECHAR* request);
+  HRESULT GetUnits(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
@@ -189,6 +228,7 @@ class Main final
   ~Main();
 
   ULONG m_refs = 0;
+  bool m_statusCopy = false;
   MainWorkers* m_pWorkers;
   ContinuousPageHelper m_continuousPageHelper;
 };
