@@ -3,7 +3,8 @@
 # plant (examples/plant.xml) in a temporary folder, each sample request of
 # examples/requests/ sent to the module with its reply and change events
 # printed, and the objects each request changed dumped afterwards; then the
-# datasheet object service on two sample datasheets. The file messages find
+# datasheet object service on two sample datasheets; then a value changed by
+# another client reaching a page open for editing as a change event. The file messages find
 # their files in examples/templates/ (examples/templates/folders.cfg).
 #   scripts/run-sample.sh            build into build/ (KX_BUILD_DIR overrides)
 # A request that fails is reported and the next one follows.
@@ -87,3 +88,9 @@ for id in 1001 1007; do
     "$host" --store "$store" service 10 "$id" "$method" || true
   done
 done
+
+# A value changed by another client while a page is open for editing: the
+# page's trigger fires and the module posts the change event.
+echo
+echo "==== a value changed by another client"
+"$host" --store "$store" --events run "$root/examples/value-changed-by-another-client.kxq"

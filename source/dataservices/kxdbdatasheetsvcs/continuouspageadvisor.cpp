@@ -319,6 +319,7 @@ void ContinuousPageHelper::SetNoRowFigures() {
 HRESULT ContinuousPageHelper::InitializePageProperties(IKXQObject* page) {
   KXComException ctx(u"ContinuousPageHelper::InitializePageProperties", 1);
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  m_rowObjectIds.clear();
   IKXQAttributePtr objects;
   IKXQAttributePtr indices;
   GetAttributeInterface(page, u"NodeObjects", objects);

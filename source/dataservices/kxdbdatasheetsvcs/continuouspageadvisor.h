@@ -89,6 +89,11 @@ class ContinuousPageHelper {
   const std::vector<int32_t>& FieldRootNodes() const { return m_fieldRootNodes; }
   const std::vector<int32_t>& ValueKeys() const { return m_valueKeys; }
   const std::vector<_bstr_t>& AttachedClassNames() const { return m_attachedClassNames; }
+  // The ids of the page's row objects from its "NodeObjects" (0 for an
+  // empty entry), filled on demand by the row keys of the page's trigger;
+  // emptied whenever a page is set up.
+  std::vector<int32_t>& RowObjectIds() { return m_rowObjectIds; }
+  const std::vector<int32_t>& RowObjectIds() const { return m_rowObjectIds; }
   // The template page last given (not AddRef'd).
   IKXQTemplatePage* TemplatePage() const { return m_templatePage; }
   // How many times the template analysis ran (not served from the cache).
@@ -120,6 +125,7 @@ class ContinuousPageHelper {
   int32_t m_valuesPerRow = 0;
   int32_t m_pageValueCount = 0;
   std::vector<_bstr_t> m_attachedClassNames;
+  std::vector<int32_t> m_rowObjectIds;
   IKXQTemplatePagePtr m_templatePage;
   int32_t m_analysisCount = 0;
 };

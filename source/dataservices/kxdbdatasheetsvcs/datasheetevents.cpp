@@ -19,6 +19,7 @@
 #include "loaddatasheet.h"
 #include "main.h"
 #include "scopedcurrent.h"
+#include "triggers.h"
 
 namespace {
 
@@ -476,7 +477,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
         }
       }
       if (trigger && row <= helper.RowCount()) {
-        KX_CHECK(ctx, KXDBDatasheetSvcs::RecordContinuousFieldItem(*main, at.page, trigger, f));
+        KX_CHECK(ctx, RecordContinuousFieldItem(*main, at.page, templatePage, trigger, f));
       }
     }
     if (collected.empty()) return;

@@ -12,6 +12,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main.h"
+#include "triggers.h"
 #include "xmlreply.h"
 
 namespace {
@@ -245,7 +246,8 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   // schema's.
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(main.m_pSchema, owner, &filter));
-  if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet)) {
+  // The test is recorded by the owner's permanent-filter trigger.
+  if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet, trigger)) {
     return S_OK;
   }
 

@@ -15,6 +15,7 @@
 #include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
+#include "triggers.h"
 #include "variantutil.h"
 
 class Main;
@@ -128,19 +129,5 @@ HRESULT ChangeDSDimensionUnits(Main& main, IKXQObject* datasheet, const OLECHAR*
 void LoadFilterSortFile(Main& main);
 _bstr_t GetTemplateFilterId(Main& main, const OLECHAR* templateId);
 HRESULT ApplyTemplateFilterSort(Main& main, IKXQObject* datasheet);
-// The value text of one field of a continuous-list page, recorded under
-// `key` by the page's "Field" trigger (may be null).
-HRESULT GetListFieldValueText(Main& main, IKXQObject* page, IKXQTemplateField* field,
-                              const OLECHAR* key, int32_t fieldNumber, int32_t row,
-                              IKXQTrigger* trigger, IKXQAttribute* fields);
 
 }  // namespace KXDBDatasheetSvcs
-
-namespace KXDBDatasheetServices {
-
-// Binds the datasheet's "Datasheet" trigger / the page's "Field" trigger to
-// this service. Failures are reported, not thrown.
-HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet);
-HRESULT InitializePageTrigger(Main& main, IKXQObject* page);
-
-}  // namespace KXDBDatasheetServices

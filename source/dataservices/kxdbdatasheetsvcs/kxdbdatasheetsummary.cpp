@@ -253,7 +253,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
     VARIANT_BOOL hasTrigger = VARIANT_FALSE;
     KX_CHECK(ctx, page->HasTrigger(fieldTrigger, &hasTrigger));
     if (hasTrigger == VARIANT_FALSE) {
-      RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
+      RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page, true));
     }
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, page->get_Trigger(fieldTrigger, &trigger));
@@ -291,7 +291,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
       const _com_ptr_t<IKXQTemplateField> definition = FieldDefinition(ctx, helper, templatePage, k);
       OLECHAR key[16];
       swprintf_s(key, 16, u"%d", k);
-      RaiseIfFailed(ctx, GetListFieldValueText(main, page, definition, key, k, -1, trigger,
+      RaiseIfFailed(ctx, RecordListFieldItem(main, page, definition, key, k, -1, trigger,
                                                fields));
     }
     const int32_t perRow = helper.FieldsPerRow();
@@ -305,7 +305,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
         OLECHAR key[48];
         swprintf_s(key, 48, u"CL%ld:%ld", static_cast<long>(rowIds[static_cast<size_t>(r)]),
                     static_cast<long>(c));
-        RaiseIfFailed(ctx, GetListFieldValueText(main, page, columns[static_cast<size_t>(c)], key,
+        RaiseIfFailed(ctx, RecordListFieldItem(main, page, columns[static_cast<size_t>(c)], key,
                                                  fieldNumber, r, trigger, fields));
       }
     }

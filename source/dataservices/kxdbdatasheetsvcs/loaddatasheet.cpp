@@ -22,6 +22,7 @@
 #include "overspillutils.h"
 #include "pages.h"
 #include "scopedcurrent.h"
+#include "triggers.h"
 
 namespace {
 
@@ -181,16 +182,15 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
 }
 
 // A datasheet or page written for editing gets its trigger ("Datasheet",
-// "Field") unless it has one; the set-up's result is not checked: the
-// document is shown all the same.
-void SetUpTriggerIfMissing(KXComException& ctx, Main& main, IKXQObject* object,
-                           const OLECHAR* triggerName, bool datasheet) {
-  VARIANT_BOOL has = VARIANT_FALSE;
-  KX_CHECK(ctx, object->HasTrigger(_bstr_t(triggerName), &has));
-  if (has != VARIANT_FALSE) return;
+// "Field") set up and its items recorded, each time: the store keeps the
+// triggers but not what their items read, so a trigger an earlier process
+// left watches nothing until its items are recorded again.
+void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
   const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
                                : KXDBDatasheetServices::InitializePageTrigger(main, object);
-  if (FAILED(hr)) ClearThreadErrorInfo();
+  // A page whose trigger could not be set up is still shown; the host hears
+  // why it will not be kept up to date.
+  if (FAILED(hr)) loaddatasheet::ReportItemFailure(main.m_pApplication, hr);
 }
 
 }  // namespace
@@ -299,7 +299,7 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
     KX_CHECK(ctx, response->Flush());
     KX_CHECK(ctx, response->EndElement(element));
     if (status == 1 && openForEditing) {
-      SetUpTriggerIfMissing(ctx, *main, datasheet, u"Datasheet", true);
+      SetUpTrigger(*main, datasheet, true);
     }
     return S_OK;
   }
@@ -360,7 +360,7 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     KX_CHECK(ctx, WritePageRevisions(context, page, templatePage));
     KX_CHECK(ctx, WritePageAnnotations(context, page, status));
     KX_CHECK(ctx, WritePageQualifiers(context, page, status));
-    if (status == 1 && openForEditing) SetUpTriggerIfMissing(ctx, *main, page, u"Field", false);
+    if (status == 1 && openForEditing) SetUpTrigger(*main, page, false);
     context.m_continuousPage = false;
     return S_OK;
   }

@@ -371,12 +371,11 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
 }
 
 // ---------------------------------------------------------------------------
-// Triggers, database events and the automation methods. Until they are
-// built the trigger callback and the event handlers do nothing and succeed
-// (so that events the host delivers change nothing) and the others answer
-// E_NOTIMPL.
+// Database events and the automation methods. Until they are built the
+// event handlers do nothing and succeed (so that events the host delivers
+// change nothing) and the others answer E_NOTIMPL. The trigger callback is
+// in triggercallbacks.cpp.
 
-HRESULT Main::OnTriggerFired(IKXQTrigger*, IKXQApplication*) { return S_OK; }
 
 HRESULT Main::RunMethod(LONG, VARIANT, IKXQObject*, VARIANT, IKXQApplication*, VARIANT*) {
   KXComException ctx(u"KXDBDatasheetSvcsMain::RunMethod");
@@ -410,9 +409,5 @@ HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) {
   classes->parray = names;
   return S_OK;
 }
-
-// Until the triggers record the items of continuous lists, a re-written
-// field is not recorded again.
-HRESULT RecordContinuousFieldItem(Main&, IKXQObject*, IKXQTrigger*, int32_t) { return S_OK; }
 
 }  // namespace KXDBDatasheetSvcs

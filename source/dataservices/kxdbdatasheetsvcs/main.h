@@ -23,6 +23,7 @@ struct IDatasheetEvent;
 class KXQApplicationEventImpl;
 class Main;
 class MainWorkers;
+struct PageLoadContext;
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<Main>;
 
@@ -81,8 +82,34 @@ class Main final
   // Routes a database event of local kind 1..9 to its handler; other kinds
   // do nothing. Throws KXComException.
   HRESULT OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments);
-  // The trigger callback (subsystem 4).
+  // The trigger callback (triggercallbacks.cpp): records the fired items
+  // again and tells the clients what changed. One failing key becomes a
+  // warning of `application` and the next key follows.
   HRESULT OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application);
+  // Copies field `field` (its number on the page) of a current page into
+  // the datasheet's submitted, checked or issued copy of it, when the field
+  // shows the datasheet's own data. Throws KXComException.
+  void UpdateStatusCopyField(IKXQObject* page, int32_t field, PageLoadContext& context);
+  // Passes an issued field's text on to the pages that show the issued
+  // copy. Throws KXComException.
+  void UpdateReferencedIssuedFields(IKXQObject* issued, const OLECHAR* text, int32_t field);
+  // Set by the check and issue workers; from then on field callbacks also
+  // keep the status copies up to date. Never cleared.
+  void SetStatusCopyFlag() { m_statusCopy = true; }
+  bool StatusCopyFlag() const { return m_statusCopy; }
+
+  // Permanent filters (permanentfilters.cpp): the "SSPF" trigger of a
+  // summary sheet (`isDatasheet`) or of its list page fired. Each fired
+  // object is tested again and added or removed; the clients are told.
+  HRESULT ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger, bool isDatasheet);
+  HRESULT ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet, IKXQTrigger* trigger);
+  // 0 nothing to do, 1 the object passes (add it), 2 it does not (remove).
+  int32_t EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key, IKXQObjectPtr& object,
+                                     IKXQTrigger* trigger);
+  // The template page a new member of the summary goes on; null when none
+  // fits.
+  HRESULT FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
+                                  IKXQTemplatePage** templatePage);
 
   // Database-event handlers (subsystem 4). Objects are borrowed. A failure
   // comes back as a failed HRESULT with the thread's error information.
@@ -207,6 +234,7 @@ class Main final
   ~Main();
 
   ULONG m_refs = 0;
+  bool m_statusCopy = false;
   MainWorkers* m_pWorkers;
   ContinuousPageHelper m_continuousPageHelper;
 };
@@ -218,10 +246,5 @@ namespace KXDBDatasheetSvcs {
 // caller clears it. `templates` is the registrar's template collection
 // (borrowed, may be null).
 HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
-
-// Records field position `field` of a continuous-list page in the page's
-// "Field" trigger again, after a data-field event was written for it.
-HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTrigger* trigger,
-                                  int32_t field);
 
 }  // namespace KXDBDatasheetSvcs

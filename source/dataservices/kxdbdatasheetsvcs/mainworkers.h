@@ -13,6 +13,12 @@
 
 #include "main.h"
 
+class OverspillUtils;
+struct PageLoadContext;
+namespace VariantUtil {
+class SafeArrayMatrix;
+}
+
 class MainWorkers {
  public:
   virtual ~MainWorkers() = default;
@@ -47,4 +53,44 @@ class MainWorkers {
   // Until the overspill runs are built, a datasheet whose pages need none
   // succeeds and one whose template page overspills fails as not built.
   virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, int32_t mode);
+
+  // What the triggers, their callbacks and the permanent filters use of
+  // summary-sheet composition and overspill, of the page operations and of
+  // the field writers.
+  //
+  // The key of "Fields" position `position` of a continuous-list page
+  // analysed by `helper` (*key null when the position has none): below the
+  // first repeating position its decimal text, else "CL<row object id>:
+  // <column>"; the helper's cache of row-object ids is filled from the
+  // page's "NodeObjects" first when it is empty.
+  virtual HRESULT GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key, int32_t position,
+                                       IKXQObject* page);
+  // The overspill association of the page's template page: its list (one
+  // association per column: the data view, then the attribute name) and
+  // its target. Without association: nothing, or with `required` a failure.
+  virtual HRESULT GetOverspillAssociation(OverspillUtils& run, IKXQObject* page, bool required,
+                                          VariantUtil::SafeArrayMatrix& list,
+                                          IKXQTemplatePage** target);
+  // Spills the entries of vector attribute `name` of the object the page
+  // shows at data view `view` that do not fit on the page onto overspill
+  // pages the run creates.
+  virtual HRESULT OverspillAttribute(OverspillUtils& run, IKXQObject* page, IKXQClassView* view,
+                                     BSTR name, IKXQTemplatePage* target);
+  // Registers the pages the run created (triggers, numbers, page count).
+  virtual HRESULT RegisterNewPages(OverspillUtils& run);
+  // Summary-sheet membership: `object` as a new row of a continuous-list
+  // page (`row` -1 appends; nothing when the page holds it), on a page of
+  // its own of a page-per-member sheet (`quiet` false: nothing when a
+  // current page shows it already), or taken off a page.
+  virtual HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+                                IKXQTemplatePage* templatePage, bool continuous, int32_t row,
+                                bool force);
+  virtual HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+                                      IKXQTemplatePage* templatePage, bool quiet);
+  virtual HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object);
+  // The field element of field `fieldId` of the page, with its live value,
+  // as text in *text (null when the field writes nothing).
+  virtual HRESULT WriteFields(PageLoadContext& context, IKXQObject* page,
+                              IKXQTemplatePage* templatePage, int32_t fieldId,
+                              IKXQAttribute* fields, BSTR* text);
 };

@@ -364,20 +364,25 @@ PagesHost::PagesHost(const char* fixture) {
   if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
   status = store_->ImportFixtureText(fixture, "fixture");
   if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
+  AttachInProcessMain(host_, database(), service_);
+}
+
+void AttachInProcessMain(kx::host::Host& host, IKXQDatabase* database,
+                         kx::host::Ref<IKXQDataService>& service) {
   IKXQSchemaPtr schema;
   IKXQTemplateLibraryPtr library;
-  (void)database()->get_Schema(&schema);
-  (void)database()->get_TemplateLibrary(&library);
-  app().SetStore(database(), schema, library);
+  (void)database->get_Schema(&schema);
+  (void)database->get_TemplateLibrary(&library);
+  host.application().SetStore(database, schema, library);
   IKXQProjectPtr root;
-  (void)database()->get_RootProject(&root);
-  app().SetProjects(root, root);
-  IKXQDataService* service = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
+  (void)database->get_RootProject(&root);
+  host.application().SetProjects(root, root);
+  IKXQDataService* made = nullptr;
+  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&made)))) {
     ADD_FAILURE() << "cannot create Main";
   }
-  service_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-  if (FAILED(host_.Attach(service_.get()))) ADD_FAILURE() << "cannot attach Main";
+  service = kx::host::Ref<IKXQDataService>::Adopt(made);
+  if (FAILED(host.Attach(service.get()))) ADD_FAILURE() << "cannot attach Main";
 }
 
 PagesHost::~PagesHost() {

@@ -92,6 +92,11 @@ class PagesHost {
   kx::host::Ref<kx::host::RequestContext> context_;
 };
 
+// Points the host's application at `database` (its schema, templates and
+// root project) and attaches a Main made in-process, held in `service`.
+void AttachInProcessMain(kx::host::Host& host, IKXQDatabase* database,
+                         kx::host::Ref<IKXQDataService>& service);
+
 std::string Narrow(std::u16string_view text);
 // The first "Desc" of an error description.
 std::string FirstDesc(const std::u16string& error);

@@ -1,0 +1,159 @@
+// One value changed by another client on a datasheet of 50 open pages, each
+// page showing its own pump in fields whose items the pages' "Field"
+// triggers recorded: the time from the change (its transaction begun) to
+// the data-field event posted and delivered, with 500 and with 5,000
+// recorded items. The growth from 500 to 5,000 items is printed first; the
+// callback works on the one fired item, so it should stay near 1 and at
+// most linear (10).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "host/host.h"
+#include "main.h"
+#include "session.h"
+#include "store/admin.h"
+#include "triggers.h"
+
+namespace {
+
+constexpr int kPages = 50;
+
+std::string Fixture(int fieldsPerPage) {
+  std::string xml = R"(<store><schema>
+ <class name="GenericClass"><attribute name="Name"/>)";
+  for (int f = 1; f <= fieldsPerPage; ++f) {
+    xml += "<attribute name=\"V" + std::to_string(f) + "\"/>";
+  }
+  xml += R"(</class>
+ <class name="Pump" base="GenericClass"/>
+ <class name="Datasheet" base="GenericClass"><attribute name="TemplateId"/>
+  <attribute name="Checknum"/>
+  <attribute name="CurrentPages" type="object" list="true" collection="true"/></class>
+ <class name="Page" base="GenericClass"><attribute name="TemplateId"/><attribute name="PageId"/>
+  <attribute name="Checknum"/><attribute name="PageNumber" type="integer"/>
+  <attribute name="NodeObjects" type="object" list="true"/>
+  <attribute name="NodeIndices" type="integer" list="true"/>
+  <attribute name="Cases" type="integer" list="true"/><attribute name="Fields" list="true"/></class>
+</schema><projects><project id="1" name="Plant"/></projects><templates>
+ <template id="T" name="Big" checknum="1" classes="Pump"><page id="P" name="Page">
+  <node name="Pump" index="0" classes="Pump">
+)";
+  for (int f = 1; f <= fieldsPerPage; ++f) {
+    xml += "<field id=\"" + std::to_string(f) + "\" type=\"String\" attribute=\"V" +
+           std::to_string(f) + "\" case=\"0\"/>\n";
+  }
+  xml += "</node></page></template></templates><objects>\n";
+  xml += "<object id=\"1000\" class=\"Datasheet\"><value attribute=\"TemplateId\">T</value>"
+         "<value attribute=\"Checknum\">1</value><user name=\"alice\" status=\"1\"/>";
+  for (int p = 1; p <= kPages; ++p) {
+    xml += "<value attribute=\"CurrentPages\" ref=\"" + std::to_string(2000 + p) + "\"/>";
+  }
+  xml += "</object>\n";
+  for (int p = 1; p <= kPages; ++p) {
+    xml += "<object id=\"" + std::to_string(p) + "\" class=\"Pump\">";
+    for (int f = 1; f <= fieldsPerPage; ++f) {
+      xml += "<value attribute=\"V" + std::to_string(f) + "\">v</value>";
+    }
+    xml += "</object>\n<object id=\"" + std::to_string(2000 + p) +
+           "\" class=\"Page\" owner=\"1000\"><value attribute=\"TemplateId\">T</value>"
+           "<value attribute=\"PageId\">P</value><value attribute=\"Checknum\">1</value>"
+           "<value attribute=\"PageNumber\">" + std::to_string(p) + "</value>"
+           "<value attribute=\"NodeObjects\" ref=\"" + std::to_string(p) + "\"/>"
+           "<value attribute=\"NodeIndices\">1</value><value attribute=\"Cases\">1</value>"
+           "<value attribute=\"Fields\" position=\"" + std::to_string(fieldsPerPage) +
+           "\" empty=\"true\"/></object>\n";
+  }
+  return xml + "</objects></store>";
+}
+
+// A store of 50 open pages with `items` recorded items, and the host that
+// delivers its trigger callbacks to an in-process Main.
+class Plant {
+ public:
+  explicit Plant(int items) {
+    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store).ok() ||
+        !m_store->ImportFixtureText(Fixture(items / kPages), "bench").ok()) {
+      std::fprintf(stderr, "cannot make the bench store\n");
+      std::abort();
+    }
+    m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
+    m_session->SetHandlerTest([](const std::u16string& h) { return h == u"KXDBDatasheetSvcs.Main"; });
+    m_host.SetStoreSession(m_session.get());
+    IKXQDatabase* database = m_store->Database();
+    IKXQSchemaPtr schema;
+    IKXQTemplateLibraryPtr library;
+    IKXQProjectPtr root;
+    (void)database->get_Schema(&schema);
+    (void)database->get_TemplateLibrary(&library);
+    (void)database->get_RootProject(&root);
+    m_host.application().SetStore(database, schema, library);
+    m_host.application().SetProjects(root, root);
+    IKXQDataService* service = nullptr;
+    (void)Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service));
+    m_service = kx::host::Ref<IKXQDataService>::Adopt(service);
+    (void)m_host.Attach(m_service.get());
+    Main& main = *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service));
+    for (int p = 1; p <= kPages; ++p) {
+      IKXQObjectPtr page;
+      (void)database->get_Object(2000 + p, &page);
+      if (FAILED(KXDBDatasheetServices::InitializePageTrigger(main, page))) std::abort();
+    }
+    (void)database->get_Object(kPages / 2, &m_pump);
+    (void)m_pump->get_Attribute(_bstr_t(u"V1"), _variant_t(-1L), &m_value);
+  }
+  ~Plant() {
+    m_host.Detach();
+    m_host.SetStoreSession(nullptr);
+  }
+  // One change by another client and its callback; the events delivered.
+  size_t ChangeOnce() {
+    (void)m_session->BeginHostChange();
+    (void)m_value->PutValue(_variant_t(), _variant_t(), _variant_t((m_flip = !m_flip) ? u"a" : u"b"));
+    const kx::host::CallResult result = m_host.DatabaseEvent(-1, nullptr, _variant_t());
+    m_session->AbandonHostChange();
+    return result.events.size();
+  }
+
+ private:
+  std::unique_ptr<kx::store::Store> m_store;
+  std::unique_ptr<kx::kxqhost::StoreHostSession> m_session;
+  kx::host::Host m_host;
+  kx::host::Ref<IKXQDataService> m_service;
+  IKXQObjectPtr m_pump;
+  IKXQAttributePtr m_value;
+  bool m_flip = false;
+};
+
+void BM_ChangeToEvent(benchmark::State& state) {
+  Plant plant(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    if (plant.ChangeOnce() != 1) state.SkipWithError("no event posted");
+  }
+  state.counters["items"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_ChangeToEvent)->Arg(500)->Arg(5000);
+
+double SecondsPerChange(int items, int rounds) {
+  Plant plant(items);
+  plant.ChangeOnce();
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < rounds; ++i) plant.ChangeOnce();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double small = SecondsPerChange(500, 200);
+  const double large = SecondsPerChange(5000, 200);
+  std::printf("change to event: %.1f us at 500 items, %.1f us at 5000 items, growth %.2f\n",
+              small * 1e6, large * 1e6, large / small);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,117 @@
+// The store's triggers on what a client shows, and what they record.
+//
+// Every datasheet and page handed to a client, every page with overspill
+// and every filtered summary sheet carries a named trigger of the store
+// bound to this service: "Datasheet", "Field", "Overspill" or "SSPF". A
+// trigger holds items under keys; between `BeginItem` and `EndItem` the
+// service reads exactly the data behind one displayed thing, and when any
+// of it changes the store calls `Main::OnTriggerFired` with the keys that
+// fired. The set-up below records all items of a trigger when none fired
+// (first set-up) and only the fired ones otherwise.
+//
+// Keys: "Pages" and "Name" for a datasheet; the zero-based field index for
+// an ordinary page; for a continuous-list page the position of a fixed
+// field, or "CL<row object id>:<column>" for a row field; the zero-based
+// association index for an overspill page; the object id for "SSPF".
+//
+// Conventions: objects are borrowed; operations return an HRESULT and leave
+// the "<KXError" description as the thread's error information (they throw
+// nothing). The host's current datasheet and page are changed while items
+// are recorded and put back on every way out.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "com/comutil.h"
+#include "host/application.h"
+#include "kxstoreptrs.h"
+
+class ContinuousPageHelper;
+class Main;
+class OverspillUtils;
+namespace VariantUtil {
+class SafeArrayMatrix;
+}
+
+// The handler every trigger of the service names.
+inline constexpr OLECHAR kTriggerHandler[] = u"KXDBDatasheetSvcs.Main";
+
+namespace KXDBDatasheetServices {
+
+// Binds the object's trigger `name` to this service (options 0, handler)
+// and hands it out in *trigger (owned). Items already recorded stay.
+HRESULT SetUpTrigger(Main& main, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger);
+// The datasheet's "Datasheet" trigger with its items "Pages" and "Name".
+HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet);
+// The page's "Field" trigger with one item per field and, on an ordinary
+// page with an overspill association, its "Overspill" trigger. With
+// `bindOnly` the object's "Field" trigger is only bound (rows added to a
+// continuous list record their own items).
+HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly = false);
+// The page's "Overspill" trigger, when its template page has an overspill
+// association.
+HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page);
+// The summary sheet's (or list page's) "SSPF" trigger, bound and emptied;
+// its items are recorded by the filter tests.
+HRESULT InitializePermanentFilterTrigger(Main& main, IKXQObject* summary);
+
+// Item recording of each kind; all items when no key fired, else the fired
+// ones. The fired keys are cleared.
+HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTrigger* trigger);
+HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigger);
+HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& run,
+                                  IKXQTrigger* trigger);
+
+}  // namespace KXDBDatasheetServices
+
+// One item of an ordinary page: key = `index` (zero-based) in decimal; the
+// field's value with its unit is read inside it. No template field: no item.
+HRESULT RecordFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                        int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
+                        IKXQAttribute* fields);
+// One item of a continuous-list page at "Fields" position `position`, row
+// `row` (-1: a fixed field): the value, the page's id and the position's
+// "Fields" entry are read inside it. Nothing at that row: no item.
+HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
+                            const OLECHAR* key, int32_t position, int32_t row,
+                            IKXQTrigger* trigger, IKXQAttribute* fields);
+// The item of one position of a continuous-list page under the position's
+// decimal text, with `main`'s analysis of the page (used by composition,
+// sorting and the data-field event).
+HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                                  IKXQTrigger* trigger, int32_t position);
+// One overspill item: every value of `name` on the object the page shows
+// at `node`, under key `row`.
+HRESULT RecordOverspillItem(Main& main, IKXQObject* page, int32_t row, IKXQClassView* node,
+                            const OLECHAR* name, IKXQTrigger* trigger);
+// Column `position` (from 0) of an overspill association list: its data
+// view and attribute name; both empty for a column outside the list (or a
+// first element that is no data view). Throws KXComException.
+void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
+                              IKXQClassViewPtr& view, _bstr_t& name);
+// The page's overspill association (2 x N, one association per column), or
+// null; S_FALSE and null when the run has no owner.
+HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list);
+
+// The 1-based field position a continuous-list key names, -1 for none. A
+// row key is looked up in the page's "NodeObjects" (null page: in the
+// analysis's cached row-object ids); any other key is its leading decimal
+// number, and a number below 1 names no position.
+int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
+                                    IKXQObject* page);
+
+namespace KXDBDatasheetSvcs {
+
+// Whether `object` passes the object filter, tested with `summary` as the
+// summary context, the test recorded by the summary's permanent-filter
+// trigger (may be null) under the object's id. Throws KXComException.
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger);
+
+}  // namespace KXDBDatasheetSvcs
+
+// The fired keys of a trigger as texts, in order. VARIANT elements are
+// changed to text; any other element type fails with E_FAIL. Throws
+// KXComException.
+std::vector<_bstr_t> ReadFiredKeys(IKXQTrigger* trigger);

@@ -1,0 +1,69 @@
+// A store for the trigger tests, run by a host with a real store session:
+// a change "by another client" and the trigger callbacks it causes run in
+// one transaction, delivered as the host program delivers them.
+//
+// The plant is tests/tools/data/triggers-plant.xml (its comment says what
+// it holds), shared with the host program's trigger scripts.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/host.h"
+#include "kxstoreptrs.h"
+#include "pagesfixture.h"
+#include "session.h"
+#include "store/admin.h"
+
+class Main;
+
+namespace triggerstest {
+
+enum : LONG {
+  kPump = 10,
+  kPump2 = 11,
+  kOwnPump = 12,
+  kSheet = 100,
+  kPage = 101,
+  kOwnPage = 102,
+  kSubmitted = 121,
+  kList = 200,
+  kListPage = 201,
+  kSummary = 300,
+  kSummaryPage = 301,
+  kReadings = 400,
+  kReadingsPage = 401,
+};
+
+class TriggersHost {
+ public:
+  // The store of tests/tools/data/triggers-plant.xml, in memory.
+  TriggersHost();
+  ~TriggersHost();
+
+  kx::host::Host& host() { return m_host; }
+  kx::host::Application& app() { return m_host.application(); }
+  IKXQDatabase* database() const { return m_store->Database(); }
+  Main& main() const;
+  IKXQObjectPtr Object(LONG id) const;
+  _com_ptr_t<IKXQTrigger> Trigger(LONG id, const char16_t* name) const;
+
+  // Sets a text value as another client would, then lets the host deliver
+  // what it caused; the outcome of that delivery.
+  kx::host::CallResult Set(LONG id, const char16_t* attribute, const char16_t* value,
+                           LONG position = 0);
+  // The text at `position` of a list attribute (empty for none).
+  std::string Text(LONG id, const char16_t* attribute, LONG position = 0) const;
+  // The trigger lines the session delivered in the last call.
+  std::string Delivered() const;
+
+ private:
+  std::unique_ptr<kx::store::Store> m_store;
+  std::unique_ptr<kx::kxqhost::StoreHostSession> m_session;
+  kx::host::Host m_host;
+  kx::host::Ref<IKXQDataService> m_service;
+};
+
+using pagestest::Narrow;
+
+}  // namespace triggerstest

@@ -1,0 +1,124 @@
+// Trigger callbacks through the host program: a page opened for editing in
+// one step, values changed by "another client" in later steps, and the
+// callbacks the host delivers inside each change's transaction.
+#include <gtest/gtest.h>
+
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::KxqhostTest;
+using kxqtest::Outcome;
+
+class TriggerScriptTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_TEST_DATA) + "/triggers-plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  Outcome RunScript(const std::string& script) {
+    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    return Host({"--events", "run", dir_ / "steps.kxq"});
+  }
+};
+
+TEST_F(TriggerScriptTest, AValueChangedByAnotherClientReachesTheOpenPageAsAnEvent) {
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n"
+      "101\n"
+      "END\n"
+      "set 10 F5 changed\n"
+      "set 10 F5 \"changed again\"\n"
+      "set 11 F5 unseen\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string fired =
+      "== store changed #10: F5\n"
+      "== store trigger Field on #101 fired (keys: 4)\n"
+      "== event DataField [F1 101] to alice\n";
+  // The first change fires field 5's item; the callback clears the key and
+  // records the item again, so the second change fires it once more.
+  EXPECT_NE(outcome.out.find("## set 10 F5 changed\n" + fired), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("## set 10 F5 \"changed again\"\n" + fired), std::string::npos)
+      << outcome.out;
+  // A value no open page reads raises nothing.
+  EXPECT_NE(outcome.out.find("## set 11 F5 unseen\n== store changed #11: F5\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(outcome.out.find("## set 11 F5 unseen\n== store changed #11: F5\n=="),
+            std::string::npos)
+      << outcome.out;
+}
+
+TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n"
+      "201\n"
+      "END\n"
+      "set 11 F2 \"row two\"\n"
+      "set 200 DocumentName Renamed\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("== store trigger Field on #201 fired (keys: CL11:1)\n"
+                             "== event DataField [F1 201] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("== store trigger Field on #201 fired (keys: 2)\n"
+                             "== event DataField [F1 201] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+}
+
+TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneThatPasses) {
+  // "watch" records, as the filter test would, what the "Ready" filter
+  // reads of pumps 10 and 11 under their ids.
+  const Outcome outcome = RunScript(
+      "watch 300 SSPF 10 10 F12\n"
+      "set 10 F12 no\n"
+      "dump 301\n"
+      "watch 300 SSPF 11 11 F12\n"
+      "set 11 F12 yes\n"
+      "dump 301\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("== store changed #301: NodeObjects, NodeIndices\n"
+                             "== store trigger SSPF on #300 fired (keys: 10)\n"
+                             "== event Datasheet [D1 300] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("NodeObjects[1] = (empty)\n"), std::string::npos) << outcome.out;
+  // Pump 11 now passes and takes the free place on the summary's page.
+  EXPECT_NE(outcome.out.find("== store trigger SSPF on #300 fired (keys: 11)\n"
+                             "== event Datasheet [D1 300] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("NodeObjects[1] = #11\n"), std::string::npos) << outcome.out;
+}
+
+}  // namespace
+
+namespace {
+
+class SampleTriggerTest : public KxqhostTest {};
+
+TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome outcome = Host(
+      {"--events", "run",
+       std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // The event's XML holds the one field whose value changed, as it is now.
+  EXPECT_NE(outcome.out.find("## set 101 RatedFlow 410 m3/h\n"
+                             "== store changed #101: RatedFlow\n"
+                             "== store changed #1001: Dirty\n"
+                             "== store trigger Field on #1011 fired (keys: 2)\n"
+                             "== event DataField [F1 1011] to bob\n"
+                             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1001\" Status=\"1\">"
+                             "<ShowRealField PageId=\"1011\" FieldId=\"103\" Format=\"0\" "
+                             "Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" Value=\"410\"/>"
+                             "</XMLMessage>\n## dump 101\n"),
+            std::string::npos)
+      << outcome.out;
+}
+
+}  // namespace
