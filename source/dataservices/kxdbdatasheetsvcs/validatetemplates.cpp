@@ -15,6 +15,7 @@
 #include "kxstoreutils.h"
 #include "loaddatasheet.h"
 #include "main.h"
+#include "triggers.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 
@@ -539,7 +540,18 @@ void PageRebuild::RebuildRevisions(KXComException& ctx) {
 
 void PageRebuild::SetUpTriggers(KXComException& ctx) {
   if (!m_isPage || m_status != 1) return;
-  KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(m_main, m_page));
+  // A page that has its "Field" trigger records its fields again; one
+  // without gets all its triggers.
+  VARIANT_BOOL has = VARIANT_FALSE;
+  const _bstr_t name(u"Field");
+  KX_CHECK(ctx, m_page->HasTrigger(name, &has));
+  if (has == VARIANT_FALSE) {
+    KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(m_main, m_page));
+    return;
+  }
+  _com_ptr_t<IKXQTrigger> trigger;
+  KX_CHECK(ctx, m_page->get_Trigger(name, &trigger));
+  KX_CHECK(ctx, KXDBDatasheetServices::InitializeFieldTriggers(m_main, m_page, trigger));
 }
 
 // The failed-rebuild entry: "Datasheet" or "Label", the owner's id and

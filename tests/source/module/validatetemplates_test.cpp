@@ -54,6 +54,10 @@ TEST(ValidateTemplatesTest, AChangedTemplateRebuildsThePageKeepingWhatWasEntered
   // Each unit taken once where it was found; the third takes its default.
   EXPECT_EQ(plant.List(kStalePage, u"Units"), "mm|m|m");
   EXPECT_EQ(plant.List(kStalePage, u"Revisions"), "A|B|-|-");
+  // The rebuilt current page has its triggers.
+  VARIANT_BOOL hasTrigger = VARIANT_FALSE;
+  plant.host().Object(kStalePage)->HasTrigger(_bstr_t(u"Field"), &hasTrigger);
+  EXPECT_NE(hasTrigger, VARIANT_FALSE);
 }
 
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
