@@ -63,25 +63,6 @@ HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
   return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
 }
 
-HRESULT MainWorkers::CreateOverspillPages(Main& main, IKXQObject* datasheet, int32_t mode) {
-  if (mode < 1) return S_OK;
-  KXComException ctx = KXComException::Silent();
-  bool overspills = false;
-  try {
-    KXDBDatasheetSvcs::ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
-      IKXQTemplatePagePtr templatePage;
-      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
-      if (!templatePage) return;
-      _com_ptr_t<IKXQOverspillAssociation> association;
-      KX_CHECK(ctx, templatePage->get_Overspill(&association));
-      if (association) overspills = true;
-    });
-  }
-  KX_CATCH(ctx, KX_HERE(u"source/dataservices/kxdbdatasheetsvcs/mainworkers"))
-  if (FAILED(ctx.hr)) return ctx.Return();
-  return overspills ? WorkerNotImplementedYet(u"OverspillUtils::CreateOverspillPages") : S_OK;
-}
-
 // ---- Services the triggers use ---------------------------------------------
 
 namespace {
@@ -191,3 +172,5 @@ HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
   KX_CATCH(ctx, KX_HERE(kWorkersFile))
   return ctx.Return();
 }
+
+HRESULT MainWorkers::CreateOverspillPages(Main&, IKXQObject*, LONG) { return S_FALSE; }
