@@ -45,7 +45,11 @@ message_of() {
 }
 
 shopt -s nullglob
-requests=("$root"/examples/requests/*)
+# The main job starts as an editor does: opening documents.
+requests=("$root"/examples/requests/open-documents.xml)
+for file in "$root"/examples/requests/*; do
+  [ "$(basename "$file")" = open-documents.xml ] || requests+=("$file")
+done
 if [ ${#requests[@]} -eq 0 ]; then
   echo "no sample requests in examples/requests"
 fi
@@ -82,7 +86,8 @@ echo "$((${#requests[@]} - failed)) of ${#requests[@]} sample requests succeeded
 echo
 echo "==== datasheet services"
 for id in 1001 1007; do
-  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects; do
+  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects \
+    GetRealFieldsWithUOM; do
     echo "-- service 10 $id $method"
     "$host" --store "$store" service 10 "$id" "$method" || true
   done

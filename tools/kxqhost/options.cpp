@@ -6,7 +6,7 @@ namespace kx::kxqhost {
 
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
-         "               [--journal FILE] [--events] [--deny PRIVILEGE]\n"
+         "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
          "               [--refuse OPERATION[:ARGUMENT]] COMMAND [ARG...]\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
@@ -43,7 +43,7 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     const bool known = name == "--store" || name == "--settings" || name == "--set" ||
                        name == "--user" || name == "--journal" || name == "--deny" ||
-                       name == "--refuse";
+                       name == "--refuse" || name == "--project";
     if (!known) return "unknown option " + std::string(arg);
     if (!has_value) {
       if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
@@ -62,6 +62,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       options->journal = value;
     } else if (name == "--refuse") {
       options->refused.push_back(value);
+    } else if (name == "--project") {
+      options->project = value;
     } else {
       options->denied.push_back(value);
     }

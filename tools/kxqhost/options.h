@@ -1,6 +1,6 @@
 // The command line of kxqhost:
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
-//           [--journal FILE] [--events] [--deny PRIVILEGE]
+//           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
 //           [--refuse OPERATION[:ARGUMENT]] COMMAND [ARG...]
 // Global options come before the command; what follows the command is its
 // own (see README.md).
@@ -22,6 +22,7 @@ struct Options {
   // Start-up registrations the registrar refuses: "OPERATION" (every call)
   // or "OPERATION:ARGUMENT" (the calls whose first argument is ARGUMENT).
   std::vector<std::string> refused;
+  std::string project;              // the active project's id; empty: the root (1)
   std::string command;
   std::vector<std::string> arguments;  // after the command, as given
 };

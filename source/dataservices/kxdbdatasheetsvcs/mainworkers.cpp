@@ -7,6 +7,7 @@
 #include "composition.h"
 #include "continuouspageadvisor.h"
 #include "fieldutils.h"
+#include "getrealfieldswithuom.h"
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
@@ -15,6 +16,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "overspillutils.h"
+#include "validatetemplates.h"
 
 MainWorkers& MainWorkers::Defaults() {
   static MainWorkers defaults;
@@ -51,16 +53,14 @@ HRESULT MainWorkers::SummarySheetClasses(Main& main, IDispatch* templates, VARIA
   return KXDBDatasheetSvcs::SummarySheetClasses(main, templates, classes);
 }
 
-// Not built yet: template validation and the real-fields listing.
-HRESULT MainWorkers::ValidateDatasheetObject(Main&, IKXQObject*) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateDatasheetObject");
+HRESULT MainWorkers::ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
+  return KXDBDatasheetSvcs::ValidateDatasheetObject(main, datasheet);
 }
-HRESULT MainWorkers::ValidateLabelObject(Main&, IKXQObject*, LONG) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateLabelObject");
+HRESULT MainWorkers::ValidateLabelObject(Main& main, IKXQObject* label, LONG status) {
+  return KXDBDatasheetSvcs::ValidateLabelObject(main, label, status);
 }
-HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
-  if (xml != nullptr) *xml = nullptr;
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
+HRESULT MainWorkers::WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml) {
+  return KXDBDatasheetSvcs::WriteRealFieldsWithUOM(main, datasheet, xml);
 }
 
 // ---- Services the triggers use ---------------------------------------------
