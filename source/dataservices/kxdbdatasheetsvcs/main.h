@@ -128,6 +128,23 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  // The document catalogue: the listings (listdatasheetsby*, listdiagrams*),
+  // the configuration queries (getconfigurations), renaming, closing,
+  // recasing and the datasheet's objects (renamedocuments, closedocuments,
+  // datasheetcases).
+  HRESULT ListDatasheetsByObject(const OLECHAR* request);
+  HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
+  HRESULT ListDatasheetsByStatus(const OLECHAR* request);
+  HRESULT ListDatasheetsByField(const OLECHAR* request);
+  HRESULT ListDiagrams(const OLECHAR* request);
+  HRESULT ListDiagramsByObject(const OLECHAR* request);
+  HRESULT ListSharedDiagrams(const OLECHAR* request);
+  HRESULT GetConfigurations(const OLECHAR* request);
+  HRESULT GetObjectFilters(const OLECHAR* request);
+  HRESULT RenameDocuments(const OLECHAR* request);
+  HRESULT CloseDocuments(const OLECHAR* request);
+  HRESULT RecaseDocuments(const OLECHAR* request);
+  HRESULT ListDatasheetObjects(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);
