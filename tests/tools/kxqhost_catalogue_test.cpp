@@ -70,7 +70,9 @@ TEST_F(KxqhostCatalogueTest, ClosingAndRecasingShowWhatReachedTheStoreAndTheClie
                               "<XMLMessage><CloseDocuments><Datasheet DocumentId=\"1001\" Status=\"4\"/>"
                               "<Diagram DocumentId=\"1101\"/></CloseDocuments></XMLMessage>");
   ASSERT_EQ(closed.status, 0) << closed.err;
-  EXPECT_EQ(closed.out, "== store close version of #1001: \"4\"\n== store close version of #1101: \"-1\"\n");
+  EXPECT_EQ(closed.out,
+            "== store close version of #1001: \"4\"\n== store close version of #1101: \"-1\"\n"
+            "== current datasheet none, page none\n");
   const Outcome recased = Host({"--events", "request", "RecaseDocuments", "-"},
                                "<XMLMessage TargetId=\"1002\"><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
   ASSERT_EQ(recased.status, 0) << recased.err;

@@ -1,6 +1,7 @@
 // The command line of kxqhost:
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
 //           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
+//           [--deny-on ID:PRIVILEGE=PLACE]
 //           COMMAND [ARG...]
 // Global options come before the command; what follows the command is its
 // own (see README.md).
@@ -19,6 +20,7 @@ struct Options {
   std::string journal;                      // empty: standard error
   bool events = false;
   std::vector<std::string> denied;  // privileges the user does not hold
+  std::vector<std::string> denied_on;  // "ID:PRIVILEGE=PLACE": refused on an object
   std::string project;              // the active project's id; empty: the root (1)
   std::string command;
   std::vector<std::string> arguments;  // after the command, as given
