@@ -60,6 +60,9 @@ TEST_F(KxqhostWorkflowTest, PrivilegesTheDisciplineRuleAndARelationDenyRefuse) {
   EXPECT_NE(discipline.err.find("You must be a member of a discipline to submit, check or issue documents."),
             std::string::npos) << discipline.err;
 
+  const Outcome other = Send({"--set", "IDWF=True", "--discipline", "Electrical"}, "CheckDocuments", check);
+  EXPECT_NE(other.err.find("Only documents owned by your discipline can be submitted, checked or issued."),
+            std::string::npos) << other.err;
   const Outcome relation = Send({"--deny-on", "1002:CheckDocument=Area 100"}, "CheckDocuments", check);
   EXPECT_EQ(relation.status, 1);
   EXPECT_NE(relation.err.find("due to 'deny' privilege defined on Area 100."), std::string::npos) << relation.err;
@@ -67,10 +70,14 @@ TEST_F(KxqhostWorkflowTest, PrivilegesTheDisciplineRuleAndARelationDenyRefuse) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("ID:PRIVILEGE=PLACE"), std::string::npos) << bad.err;
 
-  const Outcome checked = Send({"--events"}, "CheckDocuments", check);
-  ASSERT_EQ(checked.status, 0) << checked.err;
-  EXPECT_NE(checked.out.find("Checked 1 Document"), std::string::npos);
-  EXPECT_NE(checked.out.find("== store workflow action 8 of #1002"), std::string::npos) << checked.out;
+  const Outcome own = Send({"--events", "--set", "IDWF=True", "--discipline", "Mechanical"}, "CheckDocuments", check);
+  ASSERT_EQ(own.status, 0) << own.err;
+  EXPECT_NE(own.out.find("Checked 1 Document"), std::string::npos);
+  EXPECT_NE(own.out.find("== store workflow action 8 of #1002"), std::string::npos) << own.out;
+
+  const Outcome again = Send({"--events"}, "CheckDocuments", check);
+  EXPECT_NE(again.err.find("Cannot check datasheet, the document is not submitted"), std::string::npos)
+      << "checked once already: " << again.err;
 }
 
 TEST_F(KxqhostWorkflowTest, WithdrawAlertsForADatasheetInUseAndDeletesACurrentOnlyOne) {

@@ -7,7 +7,7 @@ namespace kx::kxqhost {
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
          "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
-         "               [--deny-on ID:PRIVILEGE=PLACE]\n"
+         "               [--deny-on ID:PRIVILEGE=PLACE] [--discipline NAME]\n"
          "               COMMAND [ARG...]\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
@@ -41,7 +41,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     const bool known = name == "--store" || name == "--settings" || name == "--set" ||
                        name == "--user" || name == "--journal" || name == "--deny" ||
-                       name == "--project" || name == "--deny-on";
+                       name == "--project" || name == "--deny-on" ||
+                       name == "--discipline";
     if (!known) return "unknown option " + std::string(arg);
     if (!has_value) {
       if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
@@ -60,6 +61,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       options->journal = value;
     } else if (name == "--project") {
       options->project = value;
+    } else if (name == "--discipline") {
+      options->discipline = value;
     } else if (name == "--deny-on") {
       options->denied_on.push_back(value);
     } else {

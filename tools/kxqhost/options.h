@@ -1,7 +1,7 @@
 // The command line of kxqhost:
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
 //           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
-//           [--deny-on ID:PRIVILEGE=PLACE]
+//           [--deny-on ID:PRIVILEGE=PLACE] [--discipline NAME]
 //           COMMAND [ARG...]
 // Global options come before the command; what follows the command is its
 // own (see README.md).
@@ -21,6 +21,7 @@ struct Options {
   bool events = false;
   std::vector<std::string> denied;  // privileges the user does not hold
   std::vector<std::string> denied_on;  // "ID:PRIVILEGE=PLACE": refused on an object
+  std::string discipline;              // the user's discipline; empty: none
   std::string project;              // the active project's id; empty: the root (1)
   std::string command;
   std::vector<std::string> arguments;  // after the command, as given

@@ -511,6 +511,7 @@ bool Program::StartModule() {
   if (user.empty()) user = std::getenv("USER") ? std::getenv("USER") : "kxq";
   host_->privileges().SetLoginName(Wide(user));
   host_->privileges().SetUserName(Wide(user));
+  host_->privileges().SetDiscipline(Wide(options_.discipline));
 
   if (!options_.project.empty()) {
     LONG project = 0;
