@@ -107,10 +107,16 @@ TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
       {"--events", "run",
        std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // The event's XML holds the one field whose value changed, as it is now.
   EXPECT_NE(outcome.out.find("## set 101 RatedFlow 410 m3/h\n"
                              "== store changed #101: RatedFlow\n"
+                             "== store changed #1001: Dirty\n"
                              "== store trigger Field on #1011 fired (keys: 2)\n"
-                             "== event DataField [F1 1011] to bob\n"),
+                             "== event DataField [F1 1011] to bob\n"
+                             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1001\" Status=\"1\">"
+                             "<ShowRealField PageId=\"1011\" FieldId=\"103\" Format=\"0\" "
+                             "Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" Value=\"410\"/>"
+                             "</XMLMessage>\n## dump 101\n"),
             std::string::npos)
       << outcome.out;
 }

@@ -3,18 +3,23 @@
 // writers. A failure is handed to the host application as a warning and the
 // event is delivered without XML; the host's current datasheet and page are
 // put back either way.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "changeevents.h"
 #include "com/wstr.h"
+#include "continuouspageadvisor.h"
 #include "fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "kxxmlutils.h"
 #include "loaddatasheet.h"
 #include "main.h"
 #include "scopedcurrent.h"
+#include "triggers.h"
 
 namespace {
 
@@ -102,6 +107,15 @@ struct EventPage {
   ScopedCurrentPage currentPage;
 };
 
+// The template page of an event's page; none is a failure.
+IKXQTemplatePagePtr TemplatePageOf(KXComException& ctx, IKXQApplication* application,
+                                   const EventPage& at, int32_t status) {
+  IKXQTemplatePagePtr templatePage;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage, status));
+  CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+  return templatePage;
+}
+
 // "TargetId" (the datasheet's id) and "Status" of a page's event.
 void WritePageHead(KXComException& ctx, ikxXMLStringWriter& writer, const EventPage& at,
                    int32_t status) {
@@ -185,10 +199,7 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
   return Serialize(u"KXPageEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main);
     EventPage at(ctx, application, TargetId());
-    IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage,
-                                                     Status()));
-    CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+    const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, application, at, Status());
     _com_ptr_t<ikxXMLStringWriter> writer =
         OpenMessage(ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
     PageLoadContext context(main);
@@ -198,8 +209,22 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
     if (Status() != 4) {
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(at.page, Status(), &issued));
     }
-    // The fields need the field model's live writers, which this build does
-    // not have: a page event carries the page's other lists only.
+    IKXQAttributePtr fields;
+    GetAttributeInterface(at.page, u"Fields", fields);
+    IKXQAttributePtr issuedFields;
+    bool templateChanged = false;
+    if (issued) GetAttributeInterface(issued, u"Fields", issuedFields);
+    if (issuedFields) {
+      KX_CHECK(ctx, IsTemplateChecknumChanged(context, at.page, issuedFields, Status(),
+                                              &templateChanged));
+    }
+    const int32_t fieldCount = fields ? GetAttributeCount(fields) : 0;
+    for (int32_t f = 1; f <= fieldCount; ++f) {
+      BSTR element = nullptr;
+      const HRESULT hr = WriteField(context, at.page, templatePage, f, Status(), true, fields,
+                                    issuedFields, templateChanged, &element);
+      AppendText(ctx, *writer, ItemText(hr, element));
+    }
 
     IKXQAttributePtr units;
     GetAttributeInterface(at.page, u"Units", units);
@@ -240,14 +265,6 @@ HRESULT KXPageEvent::WriteXml(BSTR* xml) {
 
 // ---------------------------------------------------------------------------
 // Field-level events.
-
-// The XML of data-field events comes with the field model's writers; until
-// then they are delivered without XML.
-HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
-  if (xml == nullptr) return E_POINTER;
-  *xml = nullptr;
-  return S_OK;
-}
 
 HRESULT KXUnitFieldEvent::WriteXml(BSTR* xml) {
   IKXQApplication* application = m_application;
@@ -323,4 +340,150 @@ HRESULT KXAnnotationFieldEvent::WriteXml(BSTR* xml) {
         }
         CloseMessage(ctx, *writer, xml);
       });
+}
+
+// ---------------------------------------------------------------------------
+// Data-field events.
+
+namespace {
+
+// Grows a list attribute one value at a time up to `count` values, never
+// past its end.
+void GrowList(IKXQAttribute* list, int32_t count) {
+  for (int32_t have = GetAttributeCount(list); have < count; ++have) {
+    KXDBDatasheetSvcs::InsertAttributeValue(list, have + 1);
+  }
+}
+
+// "RemoveRow" of a continuous-list row whose object is gone.
+_bstr_t RemoveRowText(KXComException& ctx, int32_t row, int32_t pageId) {
+  _com_ptr_t<ikxXMLStringWriter> writer;
+  // Its own writer with the default option: the text starts on a new line.
+  KX_CHECK(ctx, KXXMLStringWriter::CreateInstance(kx_uuidof<ikxXMLStringWriter>(),
+                                                  reinterpret_cast<void**>(&writer)));
+  KX_CHECK(ctx, writer->StartElement(u"RemoveRow"));
+  KX_CHECK(ctx, writer->WriteAttribute(u"Index", LONG{row}));
+  KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+  KX_CHECK(ctx, writer->EndElement(u"RemoveRow"));
+  _bstr_t text;
+  KX_CHECK(ctx, writer->GetString(text.GetAddress()));
+  return text;
+}
+
+}  // namespace
+
+HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
+  Main* main = m_main;
+  IKXQApplication* application = main != nullptr ? main->m_pApplication : nullptr;
+  return Serialize(u"KXDataFieldEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
+    CheckPointerArgument(ctx, main);
+    EventPage at(ctx, application, TargetId());
+    const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, application, at, Status());
+    if (at.datasheet) {
+      IKXQAttributePtr dirty;
+      GetAttributeInterface(at.datasheet, u"Dirty", dirty);
+      if (dirty) KXDBDatasheetSvcs::SetAttributeBoolean(dirty, true);
+    }
+    IKXQAttributePtr fields;
+    IKXQAttributePtr revisions;
+    GetAttributeInterface(at.page, u"Fields", fields);
+    GetAttributeInterface(at.page, u"Revisions", revisions);
+    if (!fields || !revisions) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    PageLoadContext context(main);
+    context.m_radio = Refresh();
+    GetPageOverspillChain(context, at.page);
+
+    IKXQAttributePtr issuedFields;
+    bool templateChanged = false;
+    if (Status() != 4) {
+      IKXQObjectPtr issued;
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(at.page, Status(), &issued));
+      if (issued) {
+        GetAttributeInterface(issued, u"Fields", issuedFields);
+        if (issuedFields) {
+          KX_CHECK(ctx, IsTemplateChecknumChanged(context, at.page, issuedFields, Status(),
+                                                  &templateChanged));
+        }
+      }
+    }
+    _bstr_t format;
+    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+    const bool continuous = format.length() > 0;
+    KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, at.page));
+    IKXQAttributePtr objects;
+    GetAttributeInterface(at.page, u"NodeObjects", objects);
+    const int32_t objectCount = objects ? GetAttributeCount(objects) : 0;
+
+    _com_ptr_t<IKXQTrigger> trigger;
+    if (continuous) {
+      VARIANT_BOOL has = VARIANT_FALSE;
+      KX_CHECK(ctx, at.page->HasTrigger(_bstr_t(u"Field"), &has));
+      if (has != VARIANT_FALSE) {
+        KX_CHECK(ctx, at.page->get_Trigger(_bstr_t(u"Field"), &trigger));
+        for (int32_t i = 0; trigger && i < m_ids.GetCount(); ++i) {
+          KX_CHECK(ctx, trigger->ResetItem(_variant_t(kx_ltow(m_ids.GetAt(i)).c_str())));
+        }
+      }
+    }
+
+    const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
+    const int32_t first = helper.FirstRepeatingField();
+    const int32_t perRow = helper.FieldsPerRow();
+    const int32_t pageId = ObjectIdOf(at.page);
+    std::vector<_bstr_t> collected;
+    std::vector<int32_t> removedRows;
+    auto collect = [&](const _bstr_t& text) {
+      if (text.length() > 0) collected.push_back(text);
+    };
+    for (int32_t i = 0; i < m_ids.GetCount(); ++i) {
+      const int32_t f = m_ids.GetAt(i);
+      if (f < 1) continue;
+      const int32_t row = continuous && perRow != 0 && f >= first ? (f - first) / perRow : -1;
+      if (continuous && helper.FirstRowPosition() + row > objectCount) {
+        if (std::find(removedRows.begin(), removedRows.end(), row) == removedRows.end()) {
+          removedRows.push_back(row);
+          collect(RemoveRowText(ctx, row, pageId));
+        }
+        continue;
+      }
+      GrowList(fields, f);
+      BSTR element = nullptr;
+      HRESULT hr = WriteField(context, at.page, templatePage, f, Status(), true, fields,
+                              issuedFields, templateChanged, &element);
+      collect(ItemText(hr, element));
+      if (continuous && m_ids.GetCount() > 1) {
+        const std::vector<int32_t>& nodeIds = helper.FieldNodeIds();
+        const int32_t folded = f > helper.TemplateFieldCount() && perRow > 0
+                                   ? first + (f - first) % perRow
+                                   : f;
+        const int32_t nodeId = folded >= 1 && folded <= static_cast<int32_t>(nodeIds.size())
+                                   ? nodeIds[static_cast<size_t>(folded - 1)]
+                                   : -1;
+        const auto listed = first >= 1 && first - 1 <= static_cast<int32_t>(nodeIds.size())
+                                ? std::find(nodeIds.begin() + (first - 1), nodeIds.end(), nodeId)
+                                : nodeIds.end();
+        if (nodeId >= 0 && listed != nodeIds.end()) {
+          int32_t k = static_cast<int32_t>(listed - (nodeIds.begin() + (first - 1)));
+          if (perRow != 0 && f >= first) k += helper.ValuesPerRow() * ((f - first) / perRow);
+          if (GetAttributeCount(revisions) < k + 1) GrowList(revisions, k + 2);
+          _bstr_t revision;
+          KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, k + 1, revision);
+          element = nullptr;
+          hr = WriteShowRevision(context, at.page, templatePage, k, revision, &element);
+          const _bstr_t text = ItemText(hr, element);
+          bool seen = false;
+          for (const _bstr_t& done : collected) seen = seen || done.view() == text.view();
+          if (!seen) collect(text);
+        }
+      }
+      if (trigger && row <= helper.RowCount()) {
+        KX_CHECK(ctx, RecordContinuousFieldItem(*main, at.page, templatePage, trigger, f));
+      }
+    }
+    if (collected.empty()) return;
+    _com_ptr_t<ikxXMLStringWriter> writer =
+        OpenMessage(ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
+    for (const _bstr_t& text : collected) AppendText(ctx, *writer, text);
+    CloseMessage(ctx, *writer, xml);
+  });
 }

@@ -140,6 +140,7 @@ void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* c
   out.fieldNumber = GetTemplateFieldNumber(templatePage, fieldId, field);
   if (!field) GetFieldById(ctx, templatePage, fieldId, field);
   const int32_t caseId = GetDefinedCase(ctx, page, field);
+  out.templateField = field;
 
   IKXQClassViewPtr node;
   GetTemplateFieldNode(page, field, true, node);
@@ -198,7 +199,7 @@ void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQOb
 
 HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQObject* page,
                                        int32_t fieldId, int32_t index, IKXQFieldValue* holder,
-                                       const VARIANT& position, const OLECHAR* value) {
+                                       const VARIANT& /*position*/, const OLECHAR* value) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::CheckPermanentFilterMembership");
   CheckPointerArgument(ctx, datasheet);
   CheckPointerArgument(ctx, page);
@@ -241,10 +242,11 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   }
   if (!object) return S_OK;
 
+  // "KX_CLAIM_ONLY" is handed over as that text, any other filter as the
+  // schema's.
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(main.m_pSchema, owner, &filter));
-  // The filter is the permanent one for the whole sheet: the object counts
-  // as passing only when the filter takes it.
+  // The test is recorded by the owner's permanent-filter trigger.
   if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet, trigger)) {
     return S_OK;
   }
@@ -252,7 +254,6 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   _bstr_t name;
   CheckPointerArgument(ctx, holder);
   KX_CHECK(ctx, holder->get_Name(name.GetAddress()));
-  (void)position;
   const std::u16string alert = kx_format(
       u"'%ls' = '%ls' did not pass summary list membership requirements defined by Permanent "
       u"Filter",
@@ -279,6 +280,7 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
   IKXQTemplateFieldPtr field;
   GetFieldById(ctx, templatePage, fieldId, field);
   const int32_t caseId = GetDefinedCase(ctx, page, field);
+  out.templateField = field;
 
   IKXQAttributePtr objects;
   GetAttributeInterface(page, u"NodeObjects", objects);

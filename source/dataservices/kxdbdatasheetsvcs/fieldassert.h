@@ -30,6 +30,8 @@ struct AssertedField {
   int32_t fieldNumber = -1;
   // True when this call created the object behind the field.
   bool created = false;
+  // The field's definition on the page's template page.
+  IKXQTemplateFieldPtr templateField;
 };
 
 namespace FieldUtils {

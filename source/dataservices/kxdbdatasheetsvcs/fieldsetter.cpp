@@ -121,17 +121,14 @@ HRESULT SetFieldValue(Main& main, const FieldRequest& request, int32_t kind,
   FieldWrite write(main, request);
   if (!write.Prepare()) return S_OK;
 
-  // Reals are stored in the unit the page shows for the field.
-  int32_t number = write.field.fieldNumber;
-  IKXQTemplateFieldPtr templateField;
+  // Reals are stored in the unit the page shows for the field. The field's
+  // number and definition are the assertion's: on a continuous list the
+  // number of the row asked for, on any other page the template's.
+  const int32_t number = write.field.fieldNumber;
+  IKXQTemplateField* templateField = write.field.templateField;
+  CheckPointerArgument(ctx, templateField);
   _bstr_t unit;
-  if (kind == kFieldReal) {
-    write.Fields();
-    number = FieldUtils::GetFieldNumber(main, write.page, request.fieldId, request.index,
-                                        templateField);
-    CheckPointerArgument(ctx, templateField.GetInterfacePtr());
-    unit = GetFieldUnitText(ctx, write.page, templateField);
-  }
+  if (kind == kFieldReal) unit = GetFieldUnitText(ctx, write.page, templateField);
   const HRESULT stored = write.Store(request.value, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr,
                                      request.value);
   if (stored != S_OK) return stored;
@@ -143,15 +140,10 @@ HRESULT SetFieldValue(Main& main, const FieldRequest& request, int32_t kind,
 
   // On a continuous list every row starts from the first row's record of
   // the same field, so that a new row takes over its presentation.
-  int32_t recordNumber = number;
-  if (write.continuous) {
-    if (!templateField) {
-      (void)FieldUtils::GetFieldNumber(main, write.page, request.fieldId, request.index,
-                                       templateField);
-    }
-    recordNumber =
-        FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), templateField, -1);
-  }
+  const int32_t recordNumber =
+      write.continuous
+          ? FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), templateField, -1)
+          : number;
   KXFieldData record;
   write.ReadRecord(recordNumber, kind, record);
   _bstr_t entry;

@@ -105,6 +105,12 @@ int32_t GetItemNumberByKey(IKXQFieldValue* holder, const VARIANT& position);
 
 // ---- Display, status and hidden objects -------------------------------------
 
+// The 1-based position in the page's "Annotations" of the first annotation
+// whose stored "FieldId" is `annotationId`, with its stored text in `text`.
+// None: `text` null and -1, or, with `mustExist`, E_FAIL "Failed to find
+// annotation %d". A null page or a page without "Annotations": E_POINTER.
+int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text);
+
 // The object at the field's root node (shifted by `row` on a continuous
 // list); null when none.
 void GetFieldRootObject(IKXQObject* page, IKXQTemplateField* field, IKXQObjectPtr& object);
@@ -212,14 +218,3 @@ namespace VariantUtil {
 bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type);
 
 }  // namespace VariantUtil
-
-namespace FieldUtils {
-
-// The 1-based position in the page's "Annotations" of the first annotation
-// whose stored "FieldId" is `annotationId`, with its stored text in `text`.
-// None: `text` null and -1, or, with `mustExist`, E_FAIL "Failed to find
-// annotation %d". A null page or a page without "Annotations": E_POINTER.
-// Throws KXComException.
-int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text);
-
-}  // namespace FieldUtils

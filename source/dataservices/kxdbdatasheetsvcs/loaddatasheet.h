@@ -113,6 +113,30 @@ HRESULT WritePageRevisions(PageLoadContext& context, IKXQObject* page,
 HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t status);
 HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t status);
 
+// The field writers. `WriteField`: the show element of the field at 1-based
+// `position` ("Show%lsField" with the page's id), with its live value on a
+// current page (status 1) or in a comparison, its presentation and its
+// status word (0x100 when it differs from `otherFields`' record, the issued
+// copy's or the compared page's; `templateChanged`: that record is found by
+// field id and row wherever it stands). Without `alwaysWrite` a field that
+// carries nothing new gives no element (*out null).
+HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
+                   int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
+                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out);
+// The stored form of the field at `position` with its live value (written
+// after a change of its format or properties).
+HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
+                              IKXQTemplatePage* templatePage, int32_t position,
+                              IKXQAttribute* fields, BSTR* out);
+// The full record of the field at `position` against the issued copy.
+HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
+                    int32_t position, IKXQAttribute* fields, BSTR* out);
+// The position in `attribute` of the record of field `nodeId` at `row` (-1:
+// any row), looked for at `position` first; -1 when there is none. A null
+// attribute: E_POINTER (raised).
+int32_t ReadFieldDataAt(PageLoadContext& context, int32_t nodeId, int32_t row, int32_t position,
+                        IKXQAttribute* attribute);
+
 // The element writers: one element as text in *out.
 // "ShowUnit" of 0-based unit field `unit`; `unitText` (may be null) is the
 // page's stored unit, else the unit definition's first unit is shown.

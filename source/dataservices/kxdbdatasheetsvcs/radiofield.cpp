@@ -2,8 +2,6 @@
 
 #include "com/wstr.h"
 
-#include "fieldutils.h"
-
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/radiofield";
@@ -39,9 +37,8 @@ HRESULT SetRadioFieldMessageParser::SetRadioFieldValue() {
     FieldWrite write(*m_pMain, request);
     if (!write.Prepare()) return S_OK;
     write.Fields();
-    IKXQTemplateFieldPtr templateField;
-    (void)FieldUtils::GetFieldNumber(*m_pMain, write.page, m_fieldId, m_index, templateField);
-    CheckPointerArgument(ctx, templateField.GetInterfacePtr());
+    IKXQTemplateField* templateField = write.field.templateField;
+    CheckPointerArgument(ctx, templateField);
     // No choice (a negative number) clears the value.
     _bstr_t choice;
     if (m_choice >= 0) KX_CHECK(ctx, templateField->GetOptionText(m_choice, choice.GetAddress()));

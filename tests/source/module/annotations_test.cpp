@@ -1,6 +1,7 @@
 // "CreateAnnotation", "SetAnnotation" and "MoveAnnotation" requests through
 // the host driver to a Main created in-process, whose recording workers
-// show what each received.
+// show what each received; then the real workers on a store (records,
+// copies of mark-up annotations, events).
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -9,6 +10,7 @@
 
 #include "annotations.h"
 #include "support/moduletestsupport.h"
+#include "support/setterhost.h"
 
 using namespace moduletest;
 
@@ -197,6 +199,75 @@ TEST(AnnotationGrammars, ParsersRefuseWhatTheirGrammarLacks) {
   EXPECT_EQ(parser.GetChildHandler(2, &handler), E_INVALIDARG);
   EXPECT_EQ(handler, nullptr);
   EXPECT_EQ(parser.EndElement(2), E_INVALIDARG);
+}
+
+}  // namespace
+
+// The annotation workers end to end on a store: records, copies, events.
+namespace {
+
+std::string AnnotationError(const kx::host::CallResult& result) { return settertest::Narrow(result.error); }
+
+class AnnotationTest : public ::testing::Test {
+ protected:
+  std::string Annotation(LONG page, LONG position = 1) {
+    return host_.Value(page, u"Annotations", position);
+  }
+  settertest::SetterHost host_;
+};
+
+TEST_F(AnnotationTest, AMarkupAnnotationGoesToTheSubmittedAndCheckedCopiesWithTheUsersName) {
+  const auto result = host_.Send(
+      u"CreateAnnotation",
+      u"<CreateAnnotation PageId=\"21\" Value=\"Check seal\" X=\"5\" Y=\"7\" Markup=\"1\"/>");
+  ASSERT_EQ(result.hr, S_OK) << AnnotationError(result);
+  const std::string record =
+      "<Annotation FieldId=\"0\" X=\"5\" Y=\"7\" Markup=\"1\" Value=\"Ed Engineer:Check seal\"/>";
+  EXPECT_EQ(Annotation(settertest::kPage), record);
+  EXPECT_EQ(Annotation(settertest::kSubmitted), record);
+  EXPECT_EQ(Annotation(settertest::kChecked), record);
+  EXPECT_EQ(host_.Count(settertest::kIssued, u"Annotations"), 0);
+  EXPECT_EQ(host_.Value(settertest::kSheet, u"NextAnnotationId"), "1");
+  EXPECT_EQ(settertest::EventLines(result), (Lines{"AnnotationField [A1 21] to ed", "AnnotationField [A2 23] to sue",
+                                       "AnnotationField [A3 24] to kim"}));
+
+  const auto moved =
+      host_.Send(u"MoveAnnotation", u"<MoveAnnotation PageId=\"23\" AnnotationId=\"0\" X=\"9\" Y=\"9\"/>", 2);
+  ASSERT_EQ(moved.hr, S_OK) << AnnotationError(moved);
+  // From a copy the change goes to its current page, not to the other copies.
+  EXPECT_NE(Annotation(settertest::kSubmitted).find("X=\"9\" Y=\"9\""), std::string::npos);
+  EXPECT_NE(Annotation(settertest::kPage).find("X=\"9\" Y=\"9\""), std::string::npos);
+  EXPECT_NE(Annotation(settertest::kChecked).find("X=\"5\" Y=\"7\""), std::string::npos);
+
+  const auto deleted =
+      host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"\"/>");
+  ASSERT_EQ(deleted.hr, S_OK) << AnnotationError(deleted);
+  for (LONG page : {settertest::kPage, settertest::kSubmitted, settertest::kChecked}) EXPECT_EQ(host_.Count(page, u"Annotations"), 0) << page;
+  EXPECT_EQ(deleted.events.size(), 3u);
+}
+
+TEST_F(AnnotationTest, PlainAnnotationsStayOnTheirPageAndChangeOnlyWhenTheTextDoes) {
+  ASSERT_EQ(host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Note\"/>").hr, S_OK);
+  ASSERT_EQ(host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Other\"/>").hr, S_OK);
+  EXPECT_EQ(Annotation(settertest::kPage, 2), "<Annotation FieldId=\"1\" X=\"-1\" Y=\"-1\" Markup=\"0\" Value=\"Other\"/>");
+  EXPECT_EQ(host_.Count(settertest::kSubmitted, u"Annotations"), 0);
+  const auto same =
+      host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"Note\"/>");
+  EXPECT_EQ(same.hr, S_OK);
+  EXPECT_TRUE(same.events.empty());
+  ASSERT_EQ(host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"1\" Value=\"New\"/>").hr,
+            S_OK);
+  EXPECT_NE(Annotation(settertest::kPage, 2).find("Value=\"New\""), std::string::npos);
+  const auto missing =
+      host_.Send(u"MoveAnnotation", u"<MoveAnnotation PageId=\"21\" AnnotationId=\"7\" X=\"1\" Y=\"1\"/>");
+  EXPECT_EQ(missing.hr, E_FAIL);
+  EXPECT_NE(AnnotationError(missing).find("Failed to find annotation 7"), std::string::npos);
+  // Issued pages are never changed.
+  const auto issued =
+      host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"25\" Value=\"X\"/>", 4);
+  EXPECT_EQ(issued.hr, S_OK);
+  EXPECT_EQ(host_.Count(settertest::kIssued, u"Annotations"), 0);
+  EXPECT_EQ(host_.Value(settertest::kSheet, u"NextAnnotationId"), "2");
 }
 
 }  // namespace

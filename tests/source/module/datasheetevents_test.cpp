@@ -49,12 +49,19 @@ TEST_F(EventXmlTest, ADatasheetEventHoldsOnePageElementPerPage) {
   EXPECT_EQ(host_.Current(), "#400 #401");
 }
 
-TEST_F(EventXmlTest, APageEventCarriesThePagesListsUnderItsDatasheet) {
+TEST_F(EventXmlTest, APageEventCarriesThePagesFieldsAndListsUnderItsDatasheet) {
   ASSERT_EQ(main().LaunchPageEvent(Object(kPage1), 1), S_OK);
   const std::vector<std::string> xml = Deliver();
   ASSERT_EQ(xml.size(), 1u);
+  // The fields first, as the loader writes them (no case: the stored values,
+  // marked against the issued copy and out of scope).
   EXPECT_EQ(xml[0],
             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"100\" Status=\"1\">"
+            "<ShowStringField PageId=\"101\" FieldId=\"1\" Alignment=\"0\" "
+            "VerticalAlignment=\"0\" State=\"2304\" Value=\"P-1\"/>"
+            "<ShowRealField PageId=\"101\" FieldId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
+            "State=\"2304\" Value=\"12.5\"/>"
+            "<ShowCheckField PageId=\"101\" FieldId=\"3\" State=\"2304\" Value=\"1\"/>"
             "<ShowUnit PageId=\"101\" UnitId=\"0\" Alignment=\"1\" VerticalAlignment=\"2\" "
             "Value=\"millimetre\"/>"
             "<ShowRevision PageId=\"101\" RevisionId=\"0\" Alignment=\"2\" VerticalAlignment=\"1\"/>"

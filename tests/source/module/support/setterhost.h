@@ -70,6 +70,7 @@ class SetterHost {
   LONG Count(LONG id, const char16_t* attribute) const;
 
   kx::host::Host& host() { return host_; }
+  IKXQDataService* service() const { return service_; }
   kx::store::Store& store() { return *store_; }
 
  private:

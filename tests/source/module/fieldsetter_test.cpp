@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "main.h"
 #include "support/setterhost.h"
 
 using namespace settertest;
@@ -190,8 +191,8 @@ TEST_F(FieldSetterTest, ANewRowThatFailsThePermanentFilterLeavesTheSheet) {
             "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">'Tag' = 'Q-9' did not pass "
             "summary list membership requirements defined by Permanent Filter</Message></XMLMessage>");
   EXPECT_EQ(host_.Count(kFilteredPage, u"NodeObjects"), 2);
-  // The one event is the row removal's, which tells the clients of the rows
-  // that moved up.
+  // The row's coming and going is told by the page model (the fields of the
+  // rows it touched); the setter itself adds no event of the value.
   EXPECT_EQ(EventLines(refused), (Lines{"DataField [F1 61] to ed"}));
 
   const auto passes = host_.Send(u"SetStringField", u"<SetStringField PageId=\"61\" FieldId=\"12\" "
@@ -234,6 +235,72 @@ TEST_F(FieldSetterTest, ARadioChoiceStoresItsTextAndTheRecordItsNumber) {
   EXPECT_EQ(host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\"/>").hr,
             E_INVALIDARG);
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "");
+}
+
+// "LoadBEDDData" on its own: equipment takes the site conditions once; two
+// master datasheets are a configuration error.
+TEST(LoadBEDDDataTest, EquipmentIsFilledOnceFromTheOneMaster) {
+  SetterHost host;
+  Main& main = *static_cast<Main*>(host.service());
+  IKXQSchemaPtr schema;
+  ASSERT_EQ(host.store().Database()->get_Schema(&schema), S_OK);
+  IKXQClassPtr pumps;
+  IKXQClassPtr masters;
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"Pump"), &pumps), S_OK);
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"MasterBEDD"), &masters), S_OK);
+  IKXQObjectPtr pump;
+  ASSERT_EQ(pumps->CreateInstance(&pump), S_OK);
+  LONG id = 0;
+  pump->get_Id(&id);
+  _bstr_t templateId(u"TP");
+  BSTR text = templateId;
+  _variant_t folder;
+  ASSERT_EQ(main.LoadBEDDData(&text, pump, &folder), S_OK);
+  EXPECT_EQ(host.Value(id, u"AmbientTemperature"), "35");
+  EXPECT_EQ(host.Value(id, u"BEDDInitialized"), "-1");
+  // Already initialised: nothing is copied again, even with a second master.
+  IKXQObjectPtr second;
+  ASSERT_EQ(masters->CreateInstance(&second), S_OK);
+  ASSERT_EQ(main.LoadBEDDData(&text, pump, &folder), S_OK);
+  IKXQObjectPtr fresh;
+  ASSERT_EQ(pumps->CreateInstance(&fresh), S_OK);
+  fresh->get_Id(&id);
+  EXPECT_EQ(main.LoadBEDDData(&text, fresh, &folder), E_FAIL);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  info->Release();
+  EXPECT_NE(Narrow(_bstr_t(description, false).view()).find(
+                "BEDD Configuration Error. Multiple BEDD datasheets found when only one may exist."),
+            std::string::npos);
+  EXPECT_EQ(host.Value(id, u"AmbientTemperature"), "");
+  EXPECT_EQ(host.Value(id, u"BEDDInitialized"), "");
+}
+
+// Every write of a setter that creates an object fails in turn: the call
+// fails and the store is exactly as it was, the last write included.
+TEST(SetterTransactionTest, AStoreFailureAtAnyWriteLeavesTheStoreAsItWas) {
+  int failedCalls = 0;
+  for (long write = 1; write < 200; ++write) {
+    SetterHost host;
+    host.store().FailWriteAfter(write);
+    const auto result = host.Send(u"SetRealField", u"<SetRealField PageId=\"41\" FieldId=\"2\" "
+                                                   u"Value=\"7\" Prefix=\"~\" ConfirmedClass=\"Pump\"/>");
+    host.store().FailWriteAfter(0);
+    if (SUCCEEDED(result.hr)) {
+      EXPECT_EQ(host.Value(std::stol(host.Value(kEmptyPage, u"NodeObjects").substr(1)), u"Flow"), "7");
+      break;
+    }
+    ++failedCalls;
+    EXPECT_TRUE(result.events.empty());
+    EXPECT_EQ(host.Count(kEmptyPage, u"NodeObjects"), 0) << write;
+    EXPECT_EQ(host.Count(kEmptyPage2, u"NodeObjects"), 0) << write;
+    EXPECT_EQ(host.Value(kEmptyPage, u"Fields", 2), "") << write;
+    EXPECT_EQ(host.Count(kEmptyPage, u"Fields"), 9) << write;
+  }
+  // Creating, placing, filling and writing take several writes.
+  EXPECT_GT(failedCalls, 5);
 }
 
 }  // namespace
