@@ -1,5 +1,6 @@
 #include "saxschemaparser.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -45,45 +46,40 @@ bool EqualsNoCase(const OLECHAR* text, const char16_t* word) {
   return *text == 0;
 }
 
-// Activating the reader costs more than parsing a typical request, so each
-// thread keeps the reader of its last parse for the next one. A parse inside
+// Activating the reader costs more than parsing a typical request, so the
+// module keeps the reader of its last parse for the next one. A parse inside
 // a parse (a worker reading field data) finds the slot empty and activates a
-// reader of its own. The slot holds one reference, dropped at thread exit or
-// by SAXSchemaParser::ReleaseSpareReader.
+// reader of its own. The slot holds one reference, dropped when the module
+// unloads or by SAXSchemaParser::ReleaseSpareReader. It is one process-wide
+// slot, not one per thread: thread-local storage in a library that is loaded
+// and unloaded with dlopen is left dangling for the runtime's exit checks.
 class SpareReaderSlot {
  public:
   ~SpareReaderSlot() { Reset(nullptr); }
-  ISAXXMLReader* Take() {
-    ISAXXMLReader* reader = m_reader;
-    m_reader = nullptr;
-    return reader;
+  ISAXXMLReader* Take() { return m_reader.exchange(nullptr); }
+  // Takes over the caller's reference; keeps the reader only when the slot is
+  // empty.
+  void Keep(ISAXXMLReader* reader) {
+    ISAXXMLReader* expected = nullptr;
+    if (!m_reader.compare_exchange_strong(expected, reader)) reader->Release();
   }
   void Reset(ISAXXMLReader* reader) {
-    if (m_reader != nullptr) m_reader->Release();
-    m_reader = reader;
+    if (ISAXXMLReader* old = m_reader.exchange(reader)) old->Release();
   }
-  bool Empty() const { return m_reader == nullptr; }
 
  private:
-  ISAXXMLReader* m_reader = nullptr;
+  std::atomic<ISAXXMLReader*> m_reader{nullptr};
 };
 
-thread_local SpareReaderSlot tSpareReader;
+SpareReaderSlot gSpareReader;
 
-ISAXXMLReader* TakeSpareReader() { return tSpareReader.Take(); }
+ISAXXMLReader* TakeSpareReader() { return gSpareReader.Take(); }
 
-// Takes over the caller's reference.
-void KeepSpareReader(ISAXXMLReader* reader) {
-  if (tSpareReader.Empty()) {
-    tSpareReader.Reset(reader);
-  } else {
-    reader->Release();
-  }
-}
+void KeepSpareReader(ISAXXMLReader* reader) { gSpareReader.Keep(reader); }
 
 }  // namespace
 
-void SAXSchemaParser::ReleaseSpareReader() { tSpareReader.Reset(nullptr); }
+void SAXSchemaParser::ReleaseSpareReader() { gSpareReader.Reset(nullptr); }
 
 HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text) {
   if (value == nullptr) return E_POINTER;

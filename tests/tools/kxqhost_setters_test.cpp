@@ -31,9 +31,9 @@ TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
             "== store changed #1011: Fields\n"
             "== store changed #1001: Dirty\n"
             "== event DataField [F1 1011] to bob\n"
-            "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1001\" Status=\"1\">"
-            "<ShowRealField PageId=\"1011\" FieldId=\"103\" Format=\"0\" Alignment=\"0\" "
-            "VerticalAlignment=\"0\" State=\"256\" Value=\"395\"/></XMLMessage>\n"
+            "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1001\" Status=\"1\"><ShowRealField "
+            "PageId=\"1011\" FieldId=\"103\" Format=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" "
+            "State=\"256\" Value=\"395\"/></XMLMessage>\n"
             "== current datasheet none, page none\n");
   EXPECT_NE(Dump({"101"}).find("RatedFlow = 395 m3/h\n"), std::string::npos);
   // Another status changes nothing.
