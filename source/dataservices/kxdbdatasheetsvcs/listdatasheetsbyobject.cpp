@@ -4,6 +4,7 @@
 #include "kxattributeutils.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "listtemplates.h"
 #include "variantutil.h"
 
 using namespace KXDBDatasheetSvcs;
@@ -20,26 +21,18 @@ void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* objec
   GetObjectClass(object, cls);
   _bstr_t objectName;
   GetObjectName(object, objectName, false);
-  IKXQTemplateLibraryPtr library;
-  KX_CHECK(ctx, main.m_pApplication->get_TemplateLibrary(&library));
-  if (!library) return;
-  LONG count = 0;
-  KX_CHECK(ctx, library->get_Count(&count));
-  for (LONG i = 1; i <= count; ++i) {
-    IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, library->get_Item(i, &tmpl));
-    if (!tmpl) continue;
+  VisitLibraryTemplates(ctx, main.m_pApplication, [&](IKXQTemplate* tmpl) {
     _bstr_t kind;
     KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
     const bool datasheet = kx_wcsicmp(kind.view(), u"Datasheet") == 0;
     const bool summary = kx_wcsicmp(kind.view(), u"Summary") == 0;
     VARIANT_BOOL available = VARIANT_FALSE;
     KX_CHECK(ctx, tmpl->get_Available(&available));
-    if ((!datasheet && !summary) || available == VARIANT_FALSE) continue;
+    if ((!datasheet && !summary) || available == VARIANT_FALSE) return;
     SAFEARRAY* rawClasses = nullptr;
     KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
     VariantUtil::SafeArrayVector classes(rawClasses, true);
-    if (!IsClassInArray(cls, rawClasses)) continue;
+    if (!IsClassInArray(cls, rawClasses)) return;
     _bstr_t id;
     _bstr_t name;
     KX_CHECK(ctx, tmpl->get_Id(id.GetAddress()));
@@ -50,7 +43,7 @@ void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* objec
     } else {
       list.AddTemplateEntry(name, name, nullptr, id, true, category, false);
     }
-  }
+  });
 }
 
 }  // namespace
