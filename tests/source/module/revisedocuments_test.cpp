@@ -277,6 +277,7 @@ TEST_F(WorkflowTest, WithdrawAsksDeletesAndTakesVersionsBack) {
   EXPECT_NE(deleted.find("Withdrew 1 Document<"), std::string::npos) << deleted;
   IKXQObjectPtr gone;
   EXPECT_EQ(store_->Database()->get_Object(1005, &gone), KXQ_E_NOOBJECT);
+  EXPECT_EQ(store_->Database()->get_Object(1051, &gone), KXQ_E_NOOBJECT) << "its page goes with it";
   EXPECT_NE(Withdraw(4242, 2, true, false).find("4242"), std::string::npos);
 }
 
