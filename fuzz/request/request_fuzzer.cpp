@@ -10,7 +10,7 @@
 // library, template records, a datasheet with pages and a user) and four
 // folders that do not exist, so that the template, file and page messages
 // reach their store reads, their workbook decoding, the host's file checks
-// and the page workers. Each request runs in a store transaction that is
+// and the page and field workers. Each request runs in a store transaction that is
 // rolled back, so every input meets the same store.
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +38,9 @@ constexpr char kTemplates[] = R"(<store>
    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
    <attribute name="NodeObjects" type="object" list="true"/>
    <attribute name="NodeIndices" type="integer" list="true"/>
+   <attribute name="HiddenObjects" type="integer" list="true"/>
+   <attribute name="Cases" type="integer" list="true"/>
+   <attribute name="Fields" list="true"/>
   </class>
   <class name="Datasheet" base="GenericClass">
    <attribute name="TemplateId"/>
@@ -47,7 +50,9 @@ constexpr char kTemplates[] = R"(<store>
  <templates folder="" bitmaps="">
   <template id="PUMP" checknum="2" name="Pump %d" kind="Datasheet" path="pump.xls" classes="Pump">
    <cachedData>cached</cachedData>
-   <page id="P1" name="Page %05d of %s %%"><node name="Pump" index="0" classes="Pump"/></page>
+   <page id="P1" name="Page %05d of %s %%"><node name="Pump" index="0" classes="Pump" caseSlot="0">
+    <field id="1" type="String" attribute="Name" case="0"/><field id="2" type="Boolean" attribute="Name"/>
+   </node></page>
   </template>
   <template id="LIST" name="List" kind="Summary" classes="GenericClass">
    <page id="L1" name="%d%d%n" continuous="rows=10"/>
@@ -63,6 +68,7 @@ constexpr char kTemplates[] = R"(<store>
   <object id="1001" class="Page" owner="1000">
    <value attribute="TemplateId">PUMP</value><value attribute="PageId">P1</value>
    <value attribute="NodeObjects" ref="100"/><value attribute="NodeIndices">1</value>
+   <value attribute="Cases">1</value><value attribute="Fields">&lt;String FieldId="1" Alignment="1"/&gt;</value>
   </object>
  </objects>
 </store>)";

@@ -61,5 +61,8 @@ struct IKXQFieldValue : IDispatch {
                             VARIANT_BOOL* s4, VARIANT_BOOL* s5) = 0;
   // As GetViewAt, creating (and placing) the object when it is missing.
   virtual HRESULT GetViewForWrite(VARIANT position, IKXQView** view) = 0;
+  // The attribute behind the holder, for what it offers beyond values (its
+  // lock, secure and hold states, disciplines). AddRef'd.
+  virtual HRESULT get_Attribute(IKXQAttribute** attribute) = 0;
 };
 KX_DEFINE_IID(IKXQFieldValue, 0x4b585104, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x33)

@@ -115,6 +115,25 @@ class RequestsTest : public ::testing::Test {
 
   // A field message: the page exists, the field is on its template page
   // with the type the message sets, and a row index lies within the list.
+  // A message on fields of a page: the page and every field it names (the
+  // message's "FieldId", its children's "ID" or "FieldId") exist.
+  void CheckFieldsOfPage(const Element& m) {
+    ASSERT_TRUE(IsInteger(m.Attr("PageId")));
+    ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
+    auto tp = TemplatePageOf(Object(db_, std::stol(*m.Attr("PageId"))));
+    ASSERT_TRUE(tp);
+    std::vector<const std::string*> ids;
+    if (m.Attr("FieldId")) ids.push_back(m.Attr("FieldId"));
+    for (const Element& child : m.children) ids.push_back(child.Attr("ID") ? child.Attr("ID") : child.Attr("FieldId"));
+    EXPECT_FALSE(ids.empty()) << "no field named";
+    for (const std::string* id : ids) {
+      ASSERT_TRUE(IsInteger(id));
+      _variant_t number;
+      _com_ptr_t<IKXQTemplateField> field;
+      EXPECT_EQ(tp->GetFieldById(std::stol(*id), &number, &field), S_OK) << "no field " << *id;
+    }
+  }
+
   void CheckFieldMessage(const Element& m, const char* fieldType) {
     ASSERT_TRUE(IsInteger(m.Attr("PageId")) && IsInteger(m.Attr("FieldId")));
     ASSERT_EQ(ClassOf(*m.Attr("PageId")), "Page");
@@ -345,6 +364,10 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         ASSERT_TRUE(IsInteger(&o.text));
         EXPECT_NE(ClassOf(o.text), "");
       }
+    } else if (m.name == "GetFieldProperties" || m.name == "GetFieldStatus" ||
+               m.name == "SetFieldStatus" || m.name == "GetFieldFormat" || m.name == "SetFieldFormat" ||
+               m.name == "GetFieldObject" || m.name == "ShowFieldCase" || m.name == "HideFieldObjects") {
+      CheckFieldsOfPage(m);
     } else {
       ADD_FAILURE() << "no check for message " << m.name;
     }

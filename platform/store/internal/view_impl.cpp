@@ -156,6 +156,14 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
     *s5 = Bool(!(flags & KXQ_STATUS_NOT5));
     return S_OK;
   }
+  HRESULT get_Attribute(IKXQAttribute** attribute) override {
+    if (!attribute) return E_POINTER;
+    *attribute = nullptr;
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
+    attr_->AddRef();
+    *attribute = attr_;
+    return S_OK;
+  }
   HRESULT GetViewForWrite(VARIANT position, IKXQView** view) override {
     if (!view) return E_POINTER;
     *view = nullptr;

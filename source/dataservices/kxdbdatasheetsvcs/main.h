@@ -180,6 +180,24 @@ class Main final
   HRESULT SetQualifier(const OLECHAR* request);
   HRESULT SetUnit(const OLECHAR* request);
   HRESULT GetUnits(const OLECHAR* request);
+  // Field properties and presentation (fieldproperties.cpp, fieldstatus.cpp,
+  // fieldformat.cpp, fieldobjects.cpp, methods.cpp, fieldcases.cpp).
+  HRESULT GetFieldProperties(const OLECHAR* request);
+  HRESULT SetFieldProperties(const OLECHAR* request);
+  HRESULT GetFieldStatus(const OLECHAR* request);
+  HRESULT SetFieldStatus(const OLECHAR* request);
+  HRESULT GetFieldFormat(const OLECHAR* request);
+  HRESULT SetFieldFormat(const OLECHAR* request);
+  HRESULT ShowFieldObjects(const OLECHAR* request);
+  HRESULT HideFieldObjects(const OLECHAR* request);
+  HRESULT DeleteFieldObjects(const OLECHAR* request);
+  HRESULT AddFieldObjects(const OLECHAR* request);
+  HRESULT RemoveFieldObjects(const OLECHAR* request);
+  HRESULT ShowPrimaryObjects(const OLECHAR* request);
+  HRESULT GetFieldObject(const OLECHAR* request);
+  HRESULT ShowFieldCase(const OLECHAR* request);
+  HRESULT HideFieldCase(const OLECHAR* request);
+  HRESULT CopyFieldCase(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

@@ -171,3 +171,5 @@ HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
   KX_CATCH(ctx, KX_HERE(kWorkersFile))
   return ctx.Return();
 }
+
+HRESULT MainWorkers::CreateOverspillPages(Main&, IKXQObject*, LONG) { return S_FALSE; }

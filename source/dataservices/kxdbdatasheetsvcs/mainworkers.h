@@ -87,4 +87,8 @@ class MainWorkers {
   virtual HRESULT WriteFields(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t fieldId,
                               IKXQAttribute* fields, BSTR* text);
+  // The overspill run over the datasheet's current pages in `mode` (3: after
+  // the field-object messages placed objects). Until the overspill run is
+  // built it does nothing and answers S_FALSE.
+  virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode);
 };
