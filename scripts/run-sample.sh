@@ -98,3 +98,10 @@ done
 echo
 echo "==== a value changed by another client"
 "$host" --store "$store" --events run "$root/examples/value-changed-by-another-client.kxq"
+
+# The document workflow: P-101A submitted, checked and issued at B, then,
+# after its rated flow changed, at C; its pages and revision marks are
+# dumped after each issue.
+echo
+echo "==== the document workflow"
+"$host" --store "$store" --events run "$root/examples/workflow.kxq"

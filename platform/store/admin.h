@@ -127,6 +127,11 @@ class Store {
   Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
   long CallCount(const std::u16string& name) const;
 
+  // Makes the privilege-on-relation test of object `id` refuse `privilege`
+  // naming `place` as where the deny is defined; an empty place grants it
+  // again. Kept in memory for the life of this store object.
+  Status DenyPrivilege(LONG id, const std::u16string& privilege, const std::u16string& place);
+
   // How long a transaction waits for another process's to end (default 5 s).
   void SetLockTimeout(int milliseconds);
 

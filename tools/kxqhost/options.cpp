@@ -7,7 +7,8 @@ namespace kx::kxqhost {
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
          "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
-         "               [--refuse OPERATION[:ARGUMENT]] COMMAND [ARG...]\n"
+         "               [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]\n"
+         "               [--discipline NAME] COMMAND [ARG...]\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
          "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
@@ -43,7 +44,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     const bool known = name == "--store" || name == "--settings" || name == "--set" ||
                        name == "--user" || name == "--journal" || name == "--deny" ||
-                       name == "--refuse" || name == "--project";
+                       name == "--refuse" || name == "--project" || name == "--deny-on" ||
+                       name == "--discipline";
     if (!known) return "unknown option " + std::string(arg);
     if (!has_value) {
       if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
@@ -64,6 +66,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       options->refused.push_back(value);
     } else if (name == "--project") {
       options->project = value;
+    } else if (name == "--discipline") {
+      options->discipline = value;
+    } else if (name == "--deny-on") {
+      options->denied_on.push_back(value);
     } else {
       options->denied.push_back(value);
     }

@@ -591,12 +591,27 @@ bool Program::StartModule() {
   if (user.empty()) user = std::getenv("USER") ? std::getenv("USER") : "kxq";
   host_->privileges().SetLoginName(Wide(user));
   host_->privileges().SetUserName(Wide(user));
+  host_->privileges().SetDiscipline(Wide(options_.discipline));
 
   if (!options_.project.empty()) {
     LONG project = 0;
     if (!ParseId(options_.project, &project)) return false;
     const store::Status status = store_->SetActiveProject(project);
     if (!status.ok()) return Error("cannot make project " + options_.project + " active: " + status.message), false;
+  }
+  // "ID:PRIVILEGE=PLACE": the object's privilege-on-relation test refuses
+  // PRIVILEGE, naming PLACE.
+  for (const std::string& deny : options_.denied_on) {
+    const size_t colon = deny.find(':');
+    const size_t eq = deny.find('=', colon == std::string::npos ? 0 : colon);
+    LONG id = 0;
+    if (colon == std::string::npos || eq == std::string::npos || eq == colon + 1 ||
+        !ParseId(deny.substr(0, colon), &id)) {
+      return Error("--deny-on needs ID:PRIVILEGE=PLACE, not " + deny), false;
+    }
+    const store::Status status = store_->DenyPrivilege(
+        id, Wide(deny.substr(colon + 1, eq - colon - 1)), Wide(deny.substr(eq + 1)));
+    if (!status.ok()) return Error("cannot deny on " + deny + ": " + status.message), false;
   }
   IKXQDatabase* database = store_->Database();
   _com_ptr_t<IKXQSchema> schema;

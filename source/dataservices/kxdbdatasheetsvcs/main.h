@@ -168,6 +168,11 @@ class Main final
   HRESULT CloseDocuments(const OLECHAR* request);
   HRESULT RecaseDocuments(const OLECHAR* request);
   HRESULT ListDatasheetObjects(const OLECHAR* request);
+  // The document workflow (revisedocuments, withdrawdocuments).
+  HRESULT SubmitDocuments(const OLECHAR* request);
+  HRESULT CheckDocuments(const OLECHAR* request);
+  HRESULT IssueDocuments(const OLECHAR* request);
+  HRESULT WithdrawDocuments(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);
