@@ -90,14 +90,14 @@ TEST_F(ActivatedModuleTest, EmptyMessageNameIsNotFound) {
 }
 
 TEST_F(ActivatedModuleTest, MessageNameInAnyLetterCaseReachesItsHandler) {
-  for (const char16_t* name : {u"WithdrawDocuments", u"withdrawdocuments", u"WITHDRAWDOCUMENTS", u"wItHdRaWdOcUmEnTs"}) {
+  for (const char16_t* name : {u"ChangeDimensionUnit", u"changedimensionunit", u"CHANGEDIMENSIONUNIT", u"cHaNgEdImEnSiOnUnIt"}) {
     const auto result = host_->Request(name, u"<XMLMessage/>");
     EXPECT_EQ(result.hr, E_NOTIMPL) << Narrow(name);
-    EXPECT_NE(ErrorText(result).find("The message WithdrawDocuments is not implemented yet"),
+    EXPECT_NE(ErrorText(result).find("The message ChangeDimensionUnit is not implemented yet"),
               std::string::npos)
         << ErrorText(result);
   }
-  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::WithdrawDocuments()"),
+  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::ChangeDimensionUnit()"),
             std::string::npos);
 }
 
