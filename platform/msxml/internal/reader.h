@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <new>
 #include <string>
 
 #include "msxml/internal/attributes.h"
@@ -18,6 +19,27 @@ namespace kx::msxml {
 struct Limits {
   int max_depth = kSaxMaxElementDepth;
   long max_bytes = kSaxMaxDocumentBytes;
+};
+
+// One expat parser kept between the parses of a reader: creating and freeing
+// a parser costs more than a short document's parse. Every parse resets it
+// and sets all its handlers again, so no setting outlives a parse.
+class ParserSlot {
+ public:
+  ParserSlot() = default;
+  ParserSlot(const ParserSlot&) = delete;
+  ParserSlot& operator=(const ParserSlot&) = delete;
+  ~ParserSlot();
+
+  // A parser ready for a new document in `encoding` (null: detected), owned
+  // by the slot; null when out of memory.
+  XML_Parser Take(const char* encoding);
+  // Frees the parser when it read a large document, so that an idle reader
+  // does not hold a large buffer.
+  void Done(std::size_t length);
+
+ private:
+  XML_Parser parser_ = nullptr;
 };
 
 class Reader final : public com::Object<Reader, ISAXXMLReader> {
@@ -43,6 +65,7 @@ class Reader final : public com::Object<Reader, ISAXXMLReader> {
   Ref<ISAXErrorHandler> errors_;
   Limits limits_;
   std::atomic<bool> busy_{false};
+  ParserSlot parser_;  // used only while busy_ is held
   ModuleLock module_;
 };
 
@@ -50,7 +73,8 @@ class Reader final : public com::Object<Reader, ISAXXMLReader> {
 // holds its own references to the handlers for its whole length.
 class ParseRun {
  public:
-  ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors, const Limits& limits);
+  ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors, const Limits& limits,
+           ParserSlot& slot);
   ParseRun(const ParseRun&) = delete;
   ParseRun& operator=(const ParseRun&) = delete;
   ~ParseRun();
@@ -58,11 +82,29 @@ class ParseRun {
   // Parses `bytes`; `encoding` null lets expat detect it, else it overrides
   // any declaration. REQUIRES: length within the limits.
   [[nodiscard]] HRESULT Run(const char* bytes, std::size_t length, const char* encoding);
+  // Runs a document of the simplest form (elements and double-quoted
+  // attributes only) without expat, with the same events and positions;
+  // false, with nothing delivered, for any other text.
+  [[nodiscard]] bool RunSimple(const char16_t* text, std::size_t length, HRESULT& result);
   // Reports a failure found before expat ran, at the given position.
   [[nodiscard]] HRESULT FailAt(HRESULT code, const std::u16string& message, int line, int column);
 
  private:
-  struct Callbacks;  // expat's entry points, in reader.cpp
+  struct Callbacks;  // expat's entry points, in parse_run.cpp
+
+  // Runs `f` unless the run failed already; what it throws becomes the
+  // run's failure: nothing may unwind through expat's C frames.
+  template <class F>
+  void Guarded(F&& f) noexcept {
+    if (FAILED(failure_)) return;
+    try {
+      f(*this);
+    } catch (const std::bad_alloc&) {
+      Stop(E_OUTOFMEMORY);
+    } catch (...) {
+      Stop(E_FAIL);
+    }
+  }
 
   // Calls fatalError and keeps the failure that parse will return.
   void Fatal(HRESULT code, const std::u16string& message);
@@ -78,7 +120,9 @@ class ParseRun {
   Limits limits_;
   Attributes* attributes_;  // owned reference
   Locator* locator_;        // owned reference
-  XML_Parser parser_ = nullptr;
+  ParserSlot& slot_;
+  XML_Parser parser_ = nullptr;  // the slot's, while the run has one
+  std::size_t length_ = 0;       // of the document given to expat
   HRESULT failure_ = S_OK;  // the first failure; parse returns it
   int depth_ = 0;
   Utf16Buffer text_;  // character data not yet delivered
