@@ -105,6 +105,39 @@ struct ParseRun::Callbacks {
 
 ParserSlot::~ParserSlot() {
   if (parser_ != nullptr) XML_ParserFree(parser_);
+  if (attributes_ != nullptr) attributes_->Release();
+  if (locator_ != nullptr) locator_->Release();
+}
+
+namespace {
+
+// True when someone besides the slot holds `object`.
+template <class T>
+bool Shared(T* object) {
+  object->AddRef();
+  return object->Release() > 1;
+}
+
+// The kept object when no one else holds it, else a new one kept instead.
+template <class T>
+T* TakeUnshared(T*& kept) {
+  if (kept == nullptr || Shared(kept)) {
+    T* fresh = new T;
+    if (kept != nullptr) kept->Release();
+    kept = fresh;
+  }
+  kept->AddRef();
+  return kept;
+}
+
+}  // namespace
+
+Attributes* ParserSlot::TakeAttributes() { return TakeUnshared(attributes_); }
+
+Locator* ParserSlot::TakeLocator() {
+  Locator* locator = TakeUnshared(locator_);
+  locator->Set(1, 1);
+  return locator;
 }
 
 XML_Parser ParserSlot::Take(const char* encoding) {
@@ -126,16 +159,21 @@ ParseRun::ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors
     : content_(std::move(content)),
       errors_(std::move(errors)),
       limits_(limits),
-      attributes_(new Attributes),
-      locator_(new Locator),
-      slot_(slot) {}
+      attributes_(slot.TakeAttributes()),
+      locator_(slot.TakeLocator()),
+      slot_(slot),
+      text_(slot.text),
+      name_(slot.name),
+      scratch_(slot.scratch) {
+  text_.clear();
+}
 
 ParseRun::~ParseRun() {
   // A handler may keep the locator: it must not point into a parser that the
   // next parse resets. Working out the last position costs a rescan of the
   // text, so only a locator someone else holds gets it.
   locator_->AddRef();
-  if (locator_->Release() > 1) {
+  if (locator_->Release() > 2) {  // held by more than this run and the slot
     locator_->Detach();
   } else {
     locator_->Set(1, 1);

@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "msxml/internal/attributes.h"
 #include "msxml/internal/object.h"
@@ -21,9 +23,25 @@ struct Limits {
   long max_bytes = kSaxMaxDocumentBytes;
 };
 
-// One expat parser kept between the parses of a reader: creating and freeing
-// a parser costs more than a short document's parse. Every parse resets it
-// and sets all its handlers again, so no setting outlives a parse.
+// The short way's view of a document: its tags and attribute texts as
+// offsets into the text (simple_doc.cpp).
+struct SimpleSpan {
+  std::uint32_t at, length;
+};
+struct SimpleTag {
+  enum Kind : std::uint8_t { kStart, kEnd, kEmpty } kind;
+  std::uint32_t at;   // of the '<'
+  std::uint32_t end;  // just past the '>'
+  SimpleSpan name;
+  std::uint32_t first_attribute;  // index into the spans (name, value, ...)
+  std::uint32_t attribute_count;
+};
+
+// What a reader keeps between its parses, since making it anew costs more
+// than reading a short document: one expat parser, reset and given all its
+// handlers again by every parse so that no setting outlives a parse; the
+// attribute list and locator while no handler holds them; text buffers.
+// Used only by the parse that holds the reader's busy flag.
 class ParserSlot {
  public:
   ParserSlot() = default;
@@ -37,9 +55,19 @@ class ParserSlot {
   // Frees the parser when it read a large document, so that an idle reader
   // does not hold a large buffer.
   void Done(std::size_t length);
+  // An attribute list and a locator no one else holds, with a reference for
+  // the caller.
+  Attributes* TakeAttributes();
+  Locator* TakeLocator();
+
+  Utf16Buffer text, name, scratch;
+  std::vector<SimpleTag> tags;
+  std::vector<SimpleSpan> spans, open;
 
  private:
   XML_Parser parser_ = nullptr;
+  Attributes* attributes_ = nullptr;  // owned reference
+  Locator* locator_ = nullptr;        // owned reference
 };
 
 class Reader final : public com::Object<Reader, ISAXXMLReader> {
@@ -125,9 +153,9 @@ class ParseRun {
   std::size_t length_ = 0;       // of the document given to expat
   HRESULT failure_ = S_OK;  // the first failure; parse returns it
   int depth_ = 0;
-  Utf16Buffer text_;  // character data not yet delivered
-  Utf16Buffer name_;
-  Utf16Buffer scratch_;
+  Utf16Buffer& text_;  // character data not yet delivered
+  Utf16Buffer& name_;
+  Utf16Buffer& scratch_;
 };
 
 }  // namespace kx::msxml

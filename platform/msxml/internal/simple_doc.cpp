@@ -30,18 +30,8 @@ bool IsPlainValueChar(char16_t c) {
 
 std::size_t Utf8Length(char16_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : 3; }
 
-struct Span {
-  std::uint32_t at, length;
-};
-
-struct Tag {
-  enum Kind : std::uint8_t { kStart, kEnd, kEmpty } kind;
-  std::uint32_t at;   // of the '<'
-  std::uint32_t end;  // just past the '>'
-  Span name;
-  std::uint32_t first_attribute;  // index into the attribute spans (name, value)
-  std::uint32_t attribute_count;
-};
+using Span = SimpleSpan;
+using Tag = SimpleTag;
 
 bool SameText(const char16_t* text, Span a, Span b) {
   if (a.length != b.length) return false;
@@ -53,9 +43,11 @@ bool SameText(const char16_t* text, Span a, Span b) {
 
 // Splits `text` into its tags; false when it is not of the simple form.
 bool Scan(const char16_t* text, std::size_t length, const Limits& limits, std::vector<Tag>& tags,
-          std::vector<Span>& attributes) {
+          std::vector<Span>& attributes, std::vector<Span>& open) {
+  tags.clear();
+  attributes.clear();
+  open.clear();
   if (length == 0 || length >= UINT32_MAX) return false;
-  std::vector<Span> open;
   std::size_t utf8 = 0;
   std::size_t i = 0;
   bool done = false;
@@ -135,9 +127,9 @@ bool Scan(const char16_t* text, std::size_t length, const Limits& limits, std::v
 }  // namespace
 
 bool ParseRun::RunSimple(const char16_t* text, std::size_t length, HRESULT& result) {
-  std::vector<Tag> tags;
-  std::vector<Span> attributes;
-  if (!Scan(text, length, limits_, tags, attributes)) return false;
+  const std::vector<Tag>& tags = slot_.tags;
+  const std::vector<Span>& attributes = slot_.spans;
+  if (!Scan(text, length, limits_, slot_.tags, slot_.spans, slot_.open)) return false;
   // The positions are those expat reports for the same text: the tag's '<',
   // the end of an empty element's tag for its end, the end of the text after,
   // the end of the tag where a handler stopped the parse.
