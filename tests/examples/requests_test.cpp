@@ -242,6 +242,21 @@ class RequestsTest : public ::testing::Test {
     return found.utf8() == checknum;
   }
 
+  // A catalogue listing by object or template: text elements naming
+  // objects of the plant or templates of its library.
+  void CheckCatalogueListing(const Element& m) {
+    ASSERT_FALSE(m.children.empty());
+    for (const Element& e : m.children) {
+      if (e.name == "TemplateId") {
+        EXPECT_TRUE(HasTemplate(e.text, "")) << e.text;
+        continue;
+      }
+      ASSERT_EQ(e.name, "ObjectId");
+      ASSERT_TRUE(IsInteger(&e.text));
+      EXPECT_NE(ClassOf(e.text), "");
+    }
+  }
+
   std::unique_ptr<store::Store> store_;
   IKXQDatabase* db_ = nullptr;
 };
@@ -317,10 +332,49 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "InsertPages" || m.name == "MovePage" || m.name == "RenamePage" ||
                m.name == "SetPageCase" || m.name == "PageLayout") {
       CheckPageMessage(*root.Attr("TargetId"), m);
-    } else if (m.name == "OpenDocuments") {
+    } else if (m.name == "ListDatasheetsByObject" || m.name == "ListDiagramsByObject" ||
+               m.name == "ListDatasheetsByTemplate") {
+      CheckCatalogueListing(m);
+    } else if (m.name == "RenameDocuments") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& d : m.children) {
+        ASSERT_TRUE(IsInteger(d.Attr("DocumentId")) && d.Attr("Name"));
+        EXPECT_EQ(ClassOf(*d.Attr("DocumentId")), d.name);
+      }
+    } else if (m.name == "RecaseDocuments") {
+      EXPECT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
+      EXPECT_TRUE(IsInteger(m.Attr("CaseId")));
+    } else if (m.name == "OpenDocuments" || m.name == "CloseDocuments") {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
       CheckDocuments(m, false);
+    } else if (m.name == "CompareDocuments") {
+      ASSERT_EQ(m.children.size(), 2u);
+      for (const Element& d : m.children) {
+        const std::string n = d.name == "Datasheet1" ? "1" : "2";
+        ASSERT_TRUE(IsInteger(d.Attr("DocumentId" + n)) && IsInteger(d.Attr("Status" + n)));
+        EXPECT_EQ(ClassOf(*d.Attr("DocumentId" + n)), "Datasheet");
+      }
+    } else if (m.name == "CreateDocuments") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& d : m.children) {
+        if (d.name == "Datasheet") {
+          ASSERT_TRUE(d.Attr("TemplateId"));
+          EXPECT_TRUE(HasTemplate(*d.Attr("TemplateId"), ""));
+          if (d.Attr("ObjectId")) {
+            EXPECT_NE(ClassOf(*d.Attr("ObjectId")), "");
+          }
+        } else {
+          EXPECT_EQ(d.name, "Diagram");
+          EXPECT_TRUE(d.Attr("Name"));
+        }
+      }
+    } else if (m.name == "UpdateTemplates") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& d : m.children) {
+        ASSERT_TRUE(IsInteger(&d.text));
+        EXPECT_EQ(ClassOf(d.text), "Datasheet");
+      }
     } else if (m.name == "ComparePages") {
       ASSERT_TRUE(IsInteger(m.Attr("PageId")));
       EXPECT_EQ(ClassOf(*m.Attr("PageId")), "Page");
@@ -375,6 +429,18 @@ TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
       const size_t first = text.find("!::!"), second = text.find("!::!", first + 4);
       ASSERT_NE(second, std::string::npos);
       EXPECT_TRUE(HasTemplate(text.substr(0, first), text.substr(first + 4, second - first - 4)));
+    } else if (NamedAfter(file, "GetConfigurations") || NamedAfter(file, "GetObjectFilters") ||
+               NamedAfter(file, "ValidateTemplates") ||
+               NamedAfter(file, "ListDiagrams") || NamedAfter(file, "ListSharedDiagrams")) {
+      EXPECT_EQ(text, "") << "the message reads no text";
+    } else if (NamedAfter(file, "ListDatasheetsByStatus")) {
+      ASSERT_TRUE(IsInteger(&id));
+      EXPECT_TRUE(id >= "1" && id <= "4");
+    } else if (NamedAfter(file, "ListDatasheetsByField")) {
+      EXPECT_TRUE(IsInteger(&id)) << "a field id";
+    } else if (NamedAfter(file, "ListDatasheetObjects")) {
+      ASSERT_TRUE(IsInteger(&id));
+      EXPECT_EQ(ClassOf(id), "Datasheet");
     } else {
       ASSERT_TRUE(IsInteger(&id)) << "a bare page id";
       EXPECT_EQ(ClassOf(id), "Page");

@@ -128,6 +128,23 @@ class Main final
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  // The document catalogue: the listings (listdatasheetsby*, listdiagrams*),
+  // the configuration queries (getconfigurations), renaming, closing,
+  // recasing and the datasheet's objects (renamedocuments, closedocuments,
+  // datasheetcases).
+  HRESULT ListDatasheetsByObject(const OLECHAR* request);
+  HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
+  HRESULT ListDatasheetsByStatus(const OLECHAR* request);
+  HRESULT ListDatasheetsByField(const OLECHAR* request);
+  HRESULT ListDiagrams(const OLECHAR* request);
+  HRESULT ListDiagramsByObject(const OLECHAR* request);
+  HRESULT ListSharedDiagrams(const OLECHAR* request);
+  HRESULT GetConfigurations(const OLECHAR* request);
+  HRESULT GetObjectFilters(const OLECHAR* request);
+  HRESULT RenameDocuments(const OLECHAR* request);
+  HRESULT CloseDocuments(const OLECHAR* request);
+  HRESULT RecaseDocuments(const OLECHAR* request);
+  HRESULT ListDatasheetObjects(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);
@@ -149,6 +166,12 @@ class Main final
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
   // Open page, page objects and page comparison (pages.cpp).
   HRESULT OpenPage(const OLECHAR* request);
+  // Document catalogue: opening, comparing, creating, template validation.
+  HRESULT ProcessDocuments(const OLECHAR* request);
+  HRESULT CompareDocuments(const OLECHAR* request);
+  HRESULT CreateDocuments(const OLECHAR* request);
+  HRESULT ValidateTemplates(const OLECHAR* request);
+  HRESULT UpdateTemplates(const OLECHAR* request);
   HRESULT ListPageObjects(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
   // Field values (stringfield.cpp, realfield.cpp, ... unitfield.cpp).

@@ -19,26 +19,23 @@ HRESULT Main::NotBuilt(const OLECHAR*) {
 namespace {
 
 // "OpenDocuments", "PrintDocuments" and "ExportDocuments" share one handler.
-constexpr DataServiceHandler kProcessDocuments =
-    &Main::NotBuilt<u"OpenDocuments, PrintDocuments or ExportDocuments",
-                    u"KXDBDatasheetSvcs::ProcessDocuments">;
+constexpr DataServiceHandler kProcessDocuments = &Main::ProcessDocuments;
 
 }  // namespace
 
 const DataServiceMapEntry* GetDataServiceMap() {
   // In map order; several names may share one handler.
   static const DataServiceMapEntry map[kDataServiceMessageCount + 1] = {
-      {u"ListDatasheetsByObject", &Main::NotBuilt<u"ListDatasheetsByObject">, nullptr},
-      {u"ListDatasheetsByTemplate", &Main::NotBuilt<u"ListDatasheetsByTemplate">, nullptr},
-      {u"ListDatasheetsByStatus", &Main::NotBuilt<u"ListDatasheetsByStatus">, nullptr},
-      {u"ListDatasheetsByField", &Main::NotBuilt<u"ListDatasheetsByField">, nullptr},
-      {u"ListDiagrams", &Main::NotBuilt<u"ListDiagrams">, nullptr},
-      {u"ListDiagramsByObject",
-       &Main::NotBuilt<u"ListDiagramsByObject", u"KXDBDatasheetSvcs::ListDatasheetsByObject">, nullptr},
-      {u"ListSharedDiagrams", &Main::NotBuilt<u"ListSharedDiagrams">, nullptr},
+      {u"ListDatasheetsByObject", &Main::ListDatasheetsByObject, nullptr},
+      {u"ListDatasheetsByTemplate", &Main::ListDatasheetsByTemplate, nullptr},
+      {u"ListDatasheetsByStatus", &Main::ListDatasheetsByStatus, nullptr},
+      {u"ListDatasheetsByField", &Main::ListDatasheetsByField, nullptr},
+      {u"ListDiagrams", &Main::ListDiagrams, nullptr},
+      {u"ListDiagramsByObject", &Main::ListDiagramsByObject, nullptr},
+      {u"ListSharedDiagrams", &Main::ListSharedDiagrams, nullptr},
       {u"ListTemplates", &Main::ListTemplates, nullptr},
       {u"ListCachedTemplates", &Main::ListCachedTemplates, nullptr},
-      {u"CreateDocuments", &Main::NotBuilt<u"CreateDocuments">, nullptr},
+      {u"CreateDocuments", &Main::CreateDocuments, nullptr},
       {u"WithdrawDocuments", &Main::NotBuilt<u"WithdrawDocuments">, nullptr},
       {u"SubmitDocuments", &Main::NotBuilt<u"SubmitDocuments">, nullptr},
       {u"CheckDocuments", &Main::NotBuilt<u"CheckDocuments">, nullptr},
@@ -46,8 +43,8 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"OpenDocuments", kProcessDocuments, nullptr},
       {u"PrintDocuments", kProcessDocuments, nullptr},
       {u"ExportDocuments", kProcessDocuments, nullptr},
-      {u"RenameDocuments", &Main::NotBuilt<u"RenameDocuments">, nullptr},
-      {u"CloseDocuments", &Main::NotBuilt<u"CloseDocuments">, nullptr},
+      {u"RenameDocuments", &Main::RenameDocuments, nullptr},
+      {u"CloseDocuments", &Main::CloseDocuments, nullptr},
       {u"GetTemplateFile", &Main::GetTemplateFile, nullptr},
       {u"GetTemplateFromDB", &Main::GetTemplateFromDB, nullptr},
       {u"GetSourceFromDB", &Main::GetSourceFromDB, nullptr},
@@ -73,8 +70,8 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"ShowFieldCase", &Main::ShowFieldCase, nullptr},
       {u"HideFieldCase", &Main::HideFieldCase, nullptr},
       {u"CopyFieldCase", &Main::CopyFieldCase, nullptr},
-      {u"ListDatasheetObjects", &Main::NotBuilt<u"ListDatasheetObjects">, nullptr},
-      {u"RecaseDocuments", &Main::NotBuilt<u"RecaseDocuments">, nullptr},
+      {u"ListDatasheetObjects", &Main::ListDatasheetObjects, nullptr},
+      {u"RecaseDocuments", &Main::RecaseDocuments, nullptr},
       {u"ListHolds", &Main::NotBuilt<u"ListHolds">, nullptr},
       {u"CreateHold", &Main::NotBuilt<u"CreateHold">, nullptr},
       {u"CloseHold", &Main::NotBuilt<u"CloseHold">, nullptr},
@@ -100,8 +97,8 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"MoveAnnotation", &Main::MoveAnnotation, nullptr},
       {u"ListDatasheetFilters", &Main::NotBuilt<u"ListDatasheetFilters">, nullptr},
       {u"ApplyDatasheetFilter", &Main::NotBuilt<u"ApplyDatasheetFilter">, nullptr},
-      {u"GetConfigurations", &Main::NotBuilt<u"GetConfigurations">, nullptr},
-      {u"GetObjectFilters", &Main::NotBuilt<u"GetObjectFilters">, nullptr},
+      {u"GetConfigurations", &Main::GetConfigurations, nullptr},
+      {u"GetObjectFilters", &Main::GetObjectFilters, nullptr},
       {u"PackObjects", &Main::NotBuilt<u"PackObjects">, nullptr},
       {u"DatasheetOverspill", &Main::NotBuilt<u"DatasheetOverspill">, nullptr},
       {u"ListDatasheetSorts", &Main::NotBuilt<u"ListDatasheetSorts">, nullptr},
@@ -121,10 +118,10 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"PageLayout", &Main::PageLayout, nullptr},
       {u"GetFieldObject", &Main::GetFieldObject, nullptr},
       {u"MakeSummaryProjectWide", &Main::NotBuilt<u"MakeSummaryProjectWide">, nullptr},
-      {u"ValidateTemplates", &Main::NotBuilt<u"ValidateTemplates">, nullptr},
-      {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
+      {u"ValidateTemplates", &Main::ValidateTemplates, nullptr},
+      {u"UpdateTemplates", &Main::UpdateTemplates, nullptr},
       {u"GetInfoForReport", &Main::NotBuilt<u"GetInfoForReport">, nullptr},
-      {u"CompareDocuments", &Main::NotBuilt<u"CompareDocuments">, nullptr},
+      {u"CompareDocuments", &Main::CompareDocuments, nullptr},
       {u"ComparePages", &Main::ComparePages, nullptr},
       {u"", nullptr, nullptr},
   };
