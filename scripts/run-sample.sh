@@ -83,7 +83,8 @@ echo "$((${#requests[@]} - failed)) of ${#requests[@]} sample requests succeeded
 echo
 echo "==== datasheet services"
 for id in 1001 1007; do
-  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects; do
+  for method in DatasheetName IsSummarySheet GetSummarySheetProject DatasheetObjects \
+    GetRealFieldsWithUOM; do
     echo "-- service 10 $id $method"
     "$host" --store "$store" service 10 "$id" "$method" || true
   done
@@ -94,3 +95,10 @@ done
 echo
 echo "==== a value changed by another client"
 "$host" --store "$store" --events run "$root/examples/value-changed-by-another-client.kxq"
+
+# The document workflow: P-101A submitted, checked and issued at B, then,
+# after its rated flow changed, at C; its pages and revision marks are
+# dumped after each issue.
+echo
+echo "==== the document workflow"
+"$host" --store "$store" --events run "$root/examples/workflow.kxq"

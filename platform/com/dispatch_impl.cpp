@@ -43,7 +43,9 @@ HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISP
                                 params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
     if (!only_put_value) return DISP_E_NONAMEDARGS;
   }
-  if (params->cArgs != entry->arg_count || entry->arg_count > kMaxDispatchArgs)
+  if (entry->arg_count > kMaxDispatchArgs || entry->optional_count > entry->arg_count ||
+      params->cArgs > entry->arg_count ||
+      params->cArgs < entry->arg_count - (put ? 0 : entry->optional_count))
     return DISP_E_BADPARAMCOUNT;
 
   // Natural order: rgvarg holds the last argument first. A named put value
@@ -60,6 +62,13 @@ HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISP
       a = a->pvarVal;
     }
     args[i] = a;
+  }
+  VARIANT missing[kMaxDispatchArgs];
+  for (UINT i = n; i < entry->arg_count; ++i) {
+    VariantInit(&missing[i]);
+    missing[i].vt = VT_ERROR;
+    missing[i].scode = DISP_E_PARAMNOTFOUND;
+    args[i] = &missing[i];
   }
   if (result != nullptr) VariantInit(result);
   try {

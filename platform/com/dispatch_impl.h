@@ -28,13 +28,17 @@ struct DispatchEntry {
   // The DISPATCH_* kinds the member answers (an Invoke with flags 0 counts
   // as DISPATCH_METHOD).
   WORD flags;
-  // Exact number of arguments (a property put's value included).
+  // Number of arguments (a property put's value included); the last
+  // `optional_count` of them may be left out.
   UINT arg_count;
   // Called with `self` = the object, the Invoke flags, the arguments in
   // natural order (first argument first; VT_BYREF|VT_VARIANT already
   // followed; read-only) and the result VARIANT (VariantInit'ed; may be
   // null when the caller wants no result).
+  // An optional argument left out reaches `call` as VT_ERROR with
+  // DISP_E_PARAMNOTFOUND, as automation passes a missing optional argument.
   HRESULT (*call)(void* self, WORD flags, VARIANT* const* args, VARIANT* result);
+  UINT optional_count = 0;
 };
 
 // The shared logic behind DispatchObject, usable by hand-written IDispatch
@@ -44,7 +48,7 @@ struct DispatchEntry {
 //    DISPID_UNKNOWN); further names (argument names) are not supported and
 //    get DISPID_UNKNOWN with DISP_E_UNKNOWNNAME.
 //  - Invoke: DISP_E_MEMBERNOTFOUND for an unknown id or a kind the member
-//    does not answer; DISP_E_BADPARAMCOUNT for a wrong count;
+//    does not answer; DISP_E_BADPARAMCOUNT for a count outside the member's range;
 //    DISP_E_NONAMEDARGS for named arguments other than DISPID_PROPERTYPUT
 //    on a put. The member's HRESULT is returned as it is (its error
 //    information stays on the thread; pExcepInfo is not filled). An

@@ -42,6 +42,33 @@ Host::~Host() {
 void Host::SetStoreSession(StoreSession* session) {
   session_ = session;
   application_->SetStoreSession(session);
+  if (!session_) return;
+  // A session may outlive the host, or the host move on to another one:
+  // the handler then does nothing. A session gone first is never touched.
+  std::weak_ptr<Host*> host = alive_;
+  session_->SetDeleteHandler([host, session](IKXQObject* object) -> HRESULT {
+    const std::shared_ptr<Host*> self = host.lock();
+    if (!self || (*self)->session_ != session) return S_OK;
+    return (*self)->AnnounceDelete(object);
+  });
+}
+
+// The delete event, delivered while the object can still be read. It runs
+// inside whatever transaction the deletion runs in: that of a call into the
+// module, or a change the host makes itself.
+HRESULT Host::AnnounceDelete(IKXQObject* object) {
+  if (!module_) return S_OK;
+  if (delete_depth_ >= kMaxNotificationRounds) {
+    return internal::Fail(E_FAIL, u"Deletions kept causing deletions " +
+                                      internal::FormatReal(kMaxNotificationRounds) +
+                                      u" levels deep");
+  }
+  ++delete_depth_;
+  VARIANT arguments;
+  VariantInit(&arguments);
+  const HRESULT hr = RouteDatabaseEvent(kDeleteEventKind, object, &arguments);
+  --delete_depth_;
+  return hr;
 }
 
 HRESULT Host::Attach(IKXQDataService* module) {
@@ -234,6 +261,43 @@ CallResult Host::FireTrigger(IKXQTrigger* trigger) {
   return Run([&] { return module_->TriggerFired(trigger, application_.get()); });
 }
 
+namespace {
+
+// Calls automation method `method` of `target` with `arguments` (in call
+// order) through IDispatch; the result goes to *value.
+HRESULT InvokeByName(IDispatch* target, std::u16string_view method,
+                     const std::vector<VARIANT>& arguments, VARIANT* value,
+                     const std::u16string& owner) {
+  std::u16string name(method);
+  LPOLESTR names[1] = {name.data()};
+  DISPID id = DISPID_UNKNOWN;
+  HRESULT hr = target->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+  if (FAILED(hr)) return internal::Fail(hr, owner + u" has no method " + name);
+  // Invoke takes its arguments last first.
+  std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+  DISPPARAMS params{};
+  params.rgvarg = reversed.empty() ? nullptr : reversed.data();
+  params.cArgs = static_cast<UINT>(reversed.size());
+  EXCEPINFO exception{};
+  UINT argument_error = 0;
+  hr = target->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, value,
+                      &exception, &argument_error);
+  if (hr == DISP_E_EXCEPTION) {
+    const HRESULT code = exception.scode ? exception.scode : E_FAIL;
+    const std::u16string description(BstrView(exception.bstrDescription));
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrHelpFile);
+    return internal::Fail(code, description);
+  }
+  if (hr == DISP_E_BADPARAMCOUNT) {
+    return internal::Fail(hr, u"Wrong number of arguments for " + name);
+  }
+  return hr;
+}
+
+}  // namespace
+
 ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16string_view method,
                                       const std::vector<VARIANT>& arguments) {
   ServiceResult result;
@@ -246,29 +310,24 @@ ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16str
     Ref<IDispatch> services = Ref<IDispatch>::Adopt(raw);
     if (FAILED(hr)) return hr;
     if (!services) return internal::Fail(E_FAIL, u"The module gave no object service");
-    std::u16string name(method);
-    LPOLESTR names[1] = {name.data()};
-    DISPID id = DISPID_UNKNOWN;
-    hr = services->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    if (FAILED(hr)) return internal::Fail(hr, u"The object service has no method " + name);
-    // Invoke takes its arguments last first.
-    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
-    DISPPARAMS params{};
-    params.rgvarg = reversed.empty() ? nullptr : reversed.data();
-    params.cArgs = static_cast<UINT>(reversed.size());
-    EXCEPINFO exception{};
-    UINT argument_error = 0;
-    hr = services->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
-                          &value, &exception, &argument_error);
-    if (hr == DISP_E_EXCEPTION) {
-      const HRESULT code = exception.scode ? exception.scode : E_FAIL;
-      const std::u16string description(BstrView(exception.bstrDescription));
-      SysFreeString(exception.bstrDescription);
-      SysFreeString(exception.bstrSource);
-      SysFreeString(exception.bstrHelpFile);
-      return internal::Fail(code, description);
+    return InvokeByName(services.get(), method, arguments, &value, u"The object service");
+  });
+  if (result.succeeded()) StoreResultValue(&value, result);
+  return result;
+}
+
+ServiceResult Host::CallAutomation(std::u16string_view method,
+                                   const std::vector<VARIANT>& arguments) {
+  ServiceResult result;
+  _variant_t value;
+  static_cast<CallResult&>(result) = Run([&]() -> HRESULT {
+    IDispatch* raw = nullptr;
+    HRESULT hr = module_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&raw));
+    Ref<IDispatch> automation = Ref<IDispatch>::Adopt(raw);
+    if (FAILED(hr) || !automation) {
+      return internal::Fail(FAILED(hr) ? hr : E_NOINTERFACE, u"The module has no automation interface");
     }
-    return hr;
+    return InvokeByName(automation.get(), method, arguments, &value, u"The module");
   });
   if (result.succeeded()) StoreResultValue(&value, result);
   return result;

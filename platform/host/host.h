@@ -6,6 +6,7 @@
 // Threading: one thread; calls do not nest.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,8 +77,15 @@ class Host {
   DrawingService& drawing() { return *drawing_; }
 
   // The store the calls run on (not owned; may be null: no transactions,
-  // no notifications, every subscription matches every object).
+  // no notifications, every subscription matches every object). The
+  // driver becomes the session's delete handler: a deletion in the store,
+  // whoever makes it, first delivers the delete database event (kind 2) to
+  // the matching subscriptions, synchronously, while the object can still
+  // be read; a failing handler refuses the deletion.
   void SetStoreSession(StoreSession* session);
+
+  // The store's database event kind of a deletion.
+  static constexpr LONG kDeleteEventKind = 2;
 
   // Attaches `module` (AddRef'd, kept until Detach) to the application.
   HRESULT Attach(IKXQDataService* module);
@@ -115,6 +123,12 @@ class Host {
   ServiceResult CallObjectService(LONG kind, IKXQObject* object, std::u16string_view method,
                                   const std::vector<VARIANT>& arguments = {});
 
+  // The module's own automation method `method` (its IDispatch, as the
+  // host reaches IKXDBDatasheetSvcsMain) with `arguments` (borrowed, in call
+  // order; trailing optional ones may be left out).
+  ServiceResult CallAutomation(std::u16string_view method,
+                               const std::vector<VARIANT>& arguments = {});
+
   // The module's object-service method `method_id` on `object`.
   ServiceResult RunMethod(LONG method_id, IKXQObject* object);
 
@@ -129,6 +143,7 @@ class Host {
   HRESULT DeliverNotifications(std::u16string& error);
   HRESULT Route(const StoreNotification& notification);
   HRESULT RouteDatabaseEvent(LONG event_kind, IKXQObject* object, VARIANT* arguments);
+  HRESULT AnnounceDelete(IKXQObject* object);
 
   Ref<Settings> settings_;
   Ref<Journal> journal_;
@@ -141,6 +156,11 @@ class Host {
   FailurePoints response_failures_;
   FailurePoints context_failures_;
   bool in_call_ = false;
+  // Delete events being delivered, one inside the other (a handler that
+  // deletes).
+  int delete_depth_ = 0;
+  // Expires with the host: the sessions' delete handlers test it.
+  std::shared_ptr<Host*> alive_ = std::make_shared<Host*>(this);
 };
 
 }  // namespace kx::host

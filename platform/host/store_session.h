@@ -6,6 +6,7 @@
 // program implements this; tests use fakes or run without a store.
 #pragma once
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -54,11 +55,27 @@ class StoreSession {
   // (routes database events through the class filters of subscriptions).
   virtual bool IsOfClass(IKXQObject* object, std::u16string_view class_name) = 0;
 
+  // The driver's handler of deletions: a session whose store tells it of a
+  // deletion before it happens calls AnnounceDelete there, synchronously;
+  // the driver delivers the delete database event to the module, whose
+  // failure refuses the deletion (nothing deleted, the delete call fails).
+  using DeleteHandler = std::function<HRESULT(IKXQObject* object)>;
+  void SetDeleteHandler(DeleteHandler handler) { delete_handler_ = std::move(handler); }
+
   // Holds and object collections, which the host makes in the store. The
   // defaults fail with E_NOTIMPL.
   virtual HRESULT CreateHold(BSTR name, const VARIANT& reason, IKXQObject** hold);
   virtual HRESULT CloseHold(IKXQObject* hold, const VARIANT& reason);
   virtual HRESULT CreateObjectCollection(IKXQObjectCollection** collection);
+
+ protected:
+  // The delete handler's answer for `object` (borrowed); S_OK without one.
+  HRESULT AnnounceDelete(IKXQObject* object) {
+    return delete_handler_ ? delete_handler_(object) : S_OK;
+  }
+
+ private:
+  DeleteHandler delete_handler_;
 };
 
 }  // namespace kx::host

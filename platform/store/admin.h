@@ -27,10 +27,17 @@ class StoreCore;
 // callbacks; on rollback it discards what it collected for the transaction
 // (TransactionEnded(false) comes after the model was restored). Callbacks
 // may read the store but must not change it: they run in the middle of a
-// change.
+// change. BeforeDelete is the exception.
 class StoreObserver {
  public:
   virtual ~StoreObserver() = default;
+  // Asked before `object` (borrowed) is deleted, inside the deletion's
+  // transaction and before anything of the deletion is done, so that the
+  // object can still be read. It may change the store (its changes belong
+  // to the deletion's transaction). A failure refuses the deletion: nothing
+  // is deleted, and `IKXQObject::Delete` returns that failure with the
+  // error information the observer left.
+  virtual HRESULT BeforeDelete(IKXQObject* /*object*/) { return S_OK; }
   virtual void ObjectCreated(LONG /*id*/, const std::u16string& /*className*/) {}
   virtual void ObjectDeleted(LONG /*id*/, const std::u16string& /*className*/) {}
   // Any change of an attribute's values (put, clear, insert, remove,
@@ -83,6 +90,10 @@ class Store {
   // it to keep it longer.
   IKXQDatabase* Database() const;
 
+  // A new empty object collection of this store (AddRef'd for the caller),
+  // to which objects are added with IKXQObjectCollection::Add.
+  IKXQObjectCollection* CreateObjectCollection() const;
+
   Status Begin();
   Status Commit();
   Status Rollback();
@@ -115,6 +126,11 @@ class Store {
   // The store records each call; CallCount tells how many there were.
   Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
   long CallCount(const std::u16string& name) const;
+
+  // Makes the privilege-on-relation test of object `id` refuse `privilege`
+  // naming `place` as where the deny is defined; an empty place grants it
+  // again. Kept in memory for the life of this store object.
+  Status DenyPrivilege(LONG id, const std::u16string& privilege, const std::u16string& place);
 
   // How long a transaction waits for another process's to end (default 5 s).
   void SetLockTimeout(int milliseconds);

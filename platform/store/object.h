@@ -129,6 +129,10 @@ struct IKXQObjectCollection : IDispatch {
   virtual HRESULT get_Item(LONG position, IKXQObject** item) = 0;
   // An IEnumVARIANT over the items (VT_DISPATCH elements). AddRef'd.
   virtual HRESULT get__NewEnum(IUnknown** enumerator) = 0;
+  // Appends a live object of this store to this collection only (the store
+  // is not changed); *position (may be null) receives its 1-based position.
+  // E_POINTER for a null object, E_INVALIDARG for another store's object.
+  virtual HRESULT Add(IKXQObject* item, VARIANT* position) = 0;
 };
 KX_DEFINE_IID(IKXQObjectCollection, 0x4b585101, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x03)
 

@@ -276,7 +276,8 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   }
 
   // One parse of `text` with `root` as root handler (SAXSchemaParser::ParseString).
-  HRESULT Run(BSTR text, SAXSchemaElementHandler* root);
+  // `url` given: the file it names is parsed instead of `text`.
+  HRESULT Run(BSTR text, SAXSchemaElementHandler* root, const OLECHAR* url = nullptr);
 
   void SetOptions(bool noCase, bool ignoreUnknown) {
     m_noCase = noCase;
@@ -653,7 +654,7 @@ HRESULT ContentHandler::PublishParseError(KXComException& ctx) {
   return S_OK;
 }
 
-HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
+HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root, const OLECHAR* url) {
   ResetErrorRecord(S_OK);
   ClearThreadErrorInfo();
   KXComException ctx(u"SAXSchemaParser::ParseString", 0);
@@ -680,7 +681,7 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
     VariantInit(&input);
     input.vt = VT_BSTR;
     input.bstrVal = text;  // borrowed: not cleared
-    hr = reader->parse(input);
+    hr = url != nullptr ? reader->parseURL(url) : reader->parse(input);
     reusable = true;
     if (hr == KXSAX_E_ABORT || m_aborted) {
       m_aborted = true;
@@ -721,7 +722,14 @@ HRESULT SAXSchemaParser::ParseString(SAXSchemaParserImpl::ContentHandler* handle
   return handler->Run(text, root);
 }
 
-HRESULT SAXSchemaParser::Parse(BSTR text) {
+HRESULT SAXSchemaParser::Parse(BSTR text) { return Run(text, nullptr); }
+
+HRESULT SAXSchemaParser::ParseFile(const OLECHAR* path) {
+  if (path == nullptr) return E_INVALIDARG;
+  return Run(nullptr, path);
+}
+
+HRESULT SAXSchemaParser::Run(BSTR text, const OLECHAR* path) {
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::Parse");
   try {
     if (m_contentHandler == nullptr) {
@@ -736,7 +744,8 @@ HRESULT SAXSchemaParser::Parse(BSTR text) {
     }
     m_contentHandler->SetOptions(m_compareNoCase, m_ignoreUnknown);
     m_aborted = false;
-    HRESULT hr = ParseString(m_contentHandler, text, this);
+    HRESULT hr = path != nullptr ? m_contentHandler->Run(nullptr, this, path)
+                                 : ParseString(m_contentHandler, text, this);
     if (FAILED(hr)) return hr;  // the thread holds the parse's description
     m_aborted = m_contentHandler->aborted();
     return S_OK;

@@ -159,6 +159,9 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   // description: the first failure of the parse, a handler's or worker's
   // own description kept at the end of the chain.
   [[nodiscard]] HRESULT Parse(BSTR text);
+  // The same for the file at `path` (a path or a "file://" URL), read by
+  // the same reader with the same limits as request texts.
+  [[nodiscard]] HRESULT ParseFile(const OLECHAR* path);
 
   // The parse driver behind `Parse`: runs one parse of `text` through
   // `handler` with `root` as root handler and publishes the first failure.
@@ -183,6 +186,8 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   bool GetIgnoreUnknown() const { return m_ignoreUnknown; }
 
  private:
+  HRESULT Run(BSTR text, const OLECHAR* path);
+
   SAXSchemaParserImpl::ContentHandler* m_contentHandler = nullptr;  // held, created on first use
   bool m_compareNoCase = false;
   bool m_ignoreUnknown = true;

@@ -391,6 +391,13 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         ASSERT_TRUE(IsInteger(&o.text));
         EXPECT_NE(ClassOf(o.text), "");
       }
+    } else if (m.name == "GetInfoForReport") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& f : m.children) {
+        EXPECT_EQ(f.name, "Field");
+        ASSERT_TRUE(IsInteger(f.Attr("PageId")) && IsInteger(f.Attr("FieldId")));
+        EXPECT_EQ(ClassOf(*f.Attr("PageId")), "Page");
+      }
     } else if (m.name == "GetFieldProperties" || m.name == "GetFieldStatus" ||
                m.name == "SetFieldStatus" || m.name == "GetFieldFormat" || m.name == "SetFieldFormat" ||
                m.name == "GetFieldObject" || m.name == "ShowFieldCase" || m.name == "HideFieldObjects") {

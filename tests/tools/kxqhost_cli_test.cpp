@@ -108,7 +108,8 @@ TEST_F(KxqhostTest, InitThenDumpShowsTheFixture) {
             "owner 10\n"
             "NodeObjects[1] = #20\n"
             "NodeIndices[1] = 1\n"
-            "PageNumber = 1\n");
+            "PageNumber = 1\n"
+            "TemplateId = \"PUMP\"\n");
 }
 
 TEST_F(KxqhostTest, DumpOfAnUnknownObjectFails) {

@@ -77,7 +77,8 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
             "NodeObjects[1] = #20\n"
             "NodeObjects[2] = #21\n"
             "NodeIndices[1] = 1\n"
-            "PageNumber = 1\n");
+            "PageNumber = 1\n"
+            "TemplateId = \"PUMP\"\n");
   EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos);
   EXPECT_NE(outcome.err.find("PackObjects is not implemented yet"), std::string::npos);
   // The steps' changes were committed one by one.

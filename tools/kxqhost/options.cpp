@@ -7,13 +7,17 @@ namespace kx::kxqhost {
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
          "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
-         "               COMMAND [ARG...]\n"
+         "               [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]\n"
+         "               [--discipline NAME] COMMAND [ARG...]\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
          "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
          "  run SCRIPT                         run the steps of a script (see README.md)\n"
          "  dump ID...                         print objects' class and attribute values\n"
          "  service KIND ID METHOD [ARG...]    call an object service's automation method\n"
+         "  method ID METHOD                   run an object-service method (number or name)\n"
+         "  automation METHOD [ARG...]         call one of Main's own automation methods\n"
+         "  registration                       list the start-up registration received\n"
          "  event [--local] KIND ID [ARG]      deliver one database event\n"
          "  trigger ID NAME                    call the module back for a trigger\n"
          "  register | unregister              run the module's (un)registration\n";
@@ -40,7 +44,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     const bool known = name == "--store" || name == "--settings" || name == "--set" ||
                        name == "--user" || name == "--journal" || name == "--deny" ||
-                       name == "--project";
+                       name == "--refuse" || name == "--project" || name == "--deny-on" ||
+                       name == "--discipline";
     if (!known) return "unknown option " + std::string(arg);
     if (!has_value) {
       if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
@@ -57,8 +62,14 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       options->user = value;
     } else if (name == "--journal") {
       options->journal = value;
+    } else if (name == "--refuse") {
+      options->refused.push_back(value);
     } else if (name == "--project") {
       options->project = value;
+    } else if (name == "--discipline") {
+      options->discipline = value;
+    } else if (name == "--deny-on") {
+      options->denied_on.push_back(value);
     } else {
       options->denied.push_back(value);
     }

@@ -1,7 +1,8 @@
 // The command line of kxqhost:
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
 //           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
-//           COMMAND [ARG...]
+//           [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]
+//           [--discipline NAME] COMMAND [ARG...]
 // Global options come before the command; what follows the command is its
 // own (see README.md).
 #pragma once
@@ -19,6 +20,11 @@ struct Options {
   std::string journal;                      // empty: standard error
   bool events = false;
   std::vector<std::string> denied;  // privileges the user does not hold
+  // Start-up registrations the registrar refuses: "OPERATION" (every call)
+  // or "OPERATION:ARGUMENT" (the calls whose first argument is ARGUMENT).
+  std::vector<std::string> refused;
+  std::vector<std::string> denied_on;  // "ID:PRIVILEGE=PLACE": refused on an object
+  std::string discipline;              // the user's discipline; empty: none
   std::string project;              // the active project's id; empty: the root (1)
   std::string command;
   std::vector<std::string> arguments;  // after the command, as given

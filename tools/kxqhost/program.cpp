@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <vector>
 #include <sstream>
 #include <thread>
@@ -80,6 +81,19 @@ std::u16string DescribeObject(IDispatch* dispatch) {
     _variant_t option(false);
     object->get_Name(option, name.GetAddress());
     return out + u" " + std::u16string(className.view()) + u": " + std::u16string(name.view());
+  }
+  _com_ptr_t<IKXQObjectCollection> collection;
+  if (SUCCEEDED(dispatch->QueryInterface(kx_uuidof<IKXQObjectCollection>(),
+                                         reinterpret_cast<void**>(&collection)))) {
+    LONG count = 0;
+    collection->get_Count(&count);
+    std::u16string out = u"collection of " + kx_format(u"%ld", count);
+    for (LONG i = 1; i <= count; ++i) {
+      _com_ptr_t<IKXQObject> item;
+      if (FAILED(collection->get_Item(i, &item)) || !item) continue;
+      out += u"\n[" + kx_format(u"%ld", i) + u"] " + DescribeObject(item);
+    }
+    return out;
   }
   _com_ptr_t<IKXQProject> project;
   if (SUCCEEDED(dispatch->QueryInterface(IID_IKXQProject, reinterpret_cast<void**>(&project)))) {
@@ -203,6 +217,54 @@ _variant_t ArgumentValue(const std::string& text) {
   return _variant_t(Wide(text).c_str());
 }
 
+// A command-line argument of an automation call: "#ID" an object of the
+// store, "#ID.ATTRIBUTE" its attribute, "template:ID" a template of the
+// library, else as ArgumentValue. False with *error set when what it names
+// does not exist.
+bool AutomationArgument(IKXQDatabase* database, const std::string& text, _variant_t* value,
+                        std::string* error) {
+  if (text.rfind("template:", 0) == 0) {
+    _com_ptr_t<IKXQTemplateLibrary> library;
+    _com_ptr_t<IKXQTemplate> found;
+    if (FAILED(database->get_TemplateLibrary(&library)) || !library ||
+        FAILED(library->GetTemplate(_bstr_t(Wide(text.substr(9)).c_str()), _variant_t(), &found)) ||
+        !found) {
+      *error = "no template " + text.substr(9);
+      return false;
+    }
+    *value = _variant_t(static_cast<IDispatch*>(found.GetInterfacePtr()));
+    return true;
+  }
+  if (text.size() < 2 || text[0] != '#') {
+    *value = ArgumentValue(text);
+    return true;
+  }
+  const size_t dot = text.find('.');
+  const std::string id_text = text.substr(1, dot == std::string::npos ? std::string::npos : dot - 1);
+  if (!IsInteger(id_text)) {
+    *value = ArgumentValue(text);
+    return true;
+  }
+  _com_ptr_t<IKXQObject> object;
+  if (FAILED(database->get_Object(static_cast<LONG>(std::stoll(id_text)), &object))) {
+    *error = "no object " + id_text + ": " + TakeErrorText();
+    return false;
+  }
+  if (dot == std::string::npos) {
+    *value = _variant_t(static_cast<IDispatch*>(object.GetInterfacePtr()));
+    return true;
+  }
+  const std::string name = text.substr(dot + 1);
+  _com_ptr_t<IKXQAttribute> attribute;
+  if (FAILED(object->get_Attribute(_bstr_t(Wide(name).c_str()), _variant_t(-1L), &attribute)) ||
+      !attribute) {
+    *error = "object " + id_text + " has no attribute " + name;
+    return false;
+  }
+  *value = _variant_t(static_cast<IDispatch*>(attribute.GetInterfacePtr()));
+  return true;
+}
+
 // Calls DllRegisterServer or DllUnregisterServer of the library at `path`.
 // The library stays loaded (activation loads it again by the same path).
 HRESULT CallServerEntry(const std::string& path, const char* entry, std::string* error) {
@@ -313,6 +375,24 @@ int Program::Run() {
     if (args.size() < 3) return Error("usage: service KIND ID METHOD [ARG...]"), kExitUsage;
     if (!OpenStore() || !StartModule()) return kExitFailed;
     return Service(args);
+  }
+  if (command == "method") {
+    if (args.size() != 2) return Error("usage: method ID METHOD"), kExitUsage;
+    if (!OpenStore() || !StartModule()) return kExitFailed;
+    return Method(args);
+  }
+  if (command == "automation") {
+    if (args.empty()) return Error("usage: automation METHOD [ARG...]"), kExitUsage;
+    if (!OpenStore() || !StartModule()) return kExitFailed;
+    return Automation(args);
+  }
+  if (command == "registration") {
+    if (!args.empty()) return Error("registration takes no argument"), kExitUsage;
+    if (!OpenStore()) return kExitFailed;
+    const bool started = StartModule();
+    if (!host_) return kExitFailed;
+    const int listed = ListRegistration();
+    return started ? listed : kExitFailed;
   }
   if (command == "event") {
     const size_t local = !args.empty() && args[0] == "--local" ? 1 : 0;
@@ -511,12 +591,27 @@ bool Program::StartModule() {
   if (user.empty()) user = std::getenv("USER") ? std::getenv("USER") : "kxq";
   host_->privileges().SetLoginName(Wide(user));
   host_->privileges().SetUserName(Wide(user));
+  host_->privileges().SetDiscipline(Wide(options_.discipline));
 
   if (!options_.project.empty()) {
     LONG project = 0;
     if (!ParseId(options_.project, &project)) return false;
     const store::Status status = store_->SetActiveProject(project);
     if (!status.ok()) return Error("cannot make project " + options_.project + " active: " + status.message), false;
+  }
+  // "ID:PRIVILEGE=PLACE": the object's privilege-on-relation test refuses
+  // PRIVILEGE, naming PLACE.
+  for (const std::string& deny : options_.denied_on) {
+    const size_t colon = deny.find(':');
+    const size_t eq = deny.find('=', colon == std::string::npos ? 0 : colon);
+    LONG id = 0;
+    if (colon == std::string::npos || eq == std::string::npos || eq == colon + 1 ||
+        !ParseId(deny.substr(0, colon), &id)) {
+      return Error("--deny-on needs ID:PRIVILEGE=PLACE, not " + deny), false;
+    }
+    const store::Status status = store_->DenyPrivilege(
+        id, Wide(deny.substr(colon + 1, eq - colon - 1)), Wide(deny.substr(eq + 1)));
+    if (!status.ok()) return Error("cannot deny on " + deny + ": " + status.message), false;
   }
   IKXQDatabase* database = store_->Database();
   _com_ptr_t<IKXQSchema> schema;
@@ -550,6 +645,13 @@ bool Program::StartModule() {
     const std::string why = TakeErrorText();
     Error("the module refused to attach: " + Describe(hr) + (why.empty() ? "" : ": " + why));
     return false;
+  }
+  for (const std::string& refusal : options_.refused) {
+    const size_t colon = refusal.find(':');
+    const std::string operation = refusal.substr(0, colon);
+    std::optional<std::u16string> first;
+    if (colon != std::string::npos) first = Wide(refusal.substr(colon + 1));
+    host_->registrar().FailCall(operation, E_FAIL, u"Refused by kxqhost --refuse", first);
   }
   const host::CallResult started = host_->StartUp();
   if (!started.succeeded()) {
@@ -685,32 +787,12 @@ int Program::Service(const std::vector<std::string>& args) {
   if (FAILED(store_->Database()->get_Object(id, &object))) {
     return Error("no object " + args[1] + ": " + TakeErrorText()), kExitFailed;
   }
-  std::vector<_variant_t> holders;
+  std::vector<_variant_t> holders(args.size() - 3);
   for (size_t i = 3; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    // "#ID" passes a store object, "template:ID" a template of the library.
-    LONG argument_id = 0;
-    if (arg.size() > 1 && arg[0] == '#' && IsInteger(arg.substr(1))) {
-      if (!ParseId(arg.substr(1), &argument_id)) return kExitUsage;
-      _com_ptr_t<IKXQObject> value;
-      if (FAILED(store_->Database()->get_Object(argument_id, &value))) {
-        return Error("no object " + arg.substr(1) + ": " + TakeErrorText()), kExitFailed;
-      }
-      holders.emplace_back(static_cast<IDispatch*>(value.GetInterfacePtr()));
-      continue;
+    std::string error;
+    if (!AutomationArgument(store_->Database(), args[i], &holders[i - 3], &error)) {
+      return Error(error), kExitFailed;
     }
-    if (arg.rfind("template:", 0) == 0) {
-      _com_ptr_t<IKXQTemplateLibrary> library;
-      _com_ptr_t<IKXQTemplate> value;
-      if (FAILED(store_->Database()->get_TemplateLibrary(&library)) || !library ||
-          FAILED(library->GetTemplate(_bstr_t(Wide(arg.substr(9)).c_str()), _variant_t(), &value)) ||
-          !value) {
-        return Error("no template " + arg.substr(9)), kExitFailed;
-      }
-      holders.emplace_back(static_cast<IDispatch*>(value.GetInterfacePtr()));
-      continue;
-    }
-    holders.push_back(ArgumentValue(arg));
   }
   std::vector<VARIANT> arguments(holders.begin(), holders.end());
   // The copies above only borrow the holders' contents.
@@ -720,6 +802,62 @@ int Program::Service(const std::vector<std::string>& args) {
     std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
   }
   return Finish(result, "service " + args[0] + " " + args[2]);
+}
+
+// RunMethod of the module: METHOD is the method's number or the name it
+// was declared with at start-up (compared without regard to case).
+int Program::Method(const std::vector<std::string>& args) {
+  LONG id = 0;
+  if (!ParseId(args[0], &id)) return kExitUsage;
+  LONG method = 0;
+  if (IsInteger(args[1])) {
+    method = static_cast<LONG>(std::stoll(args[1]));
+  } else {
+    bool found = false;
+    for (const host::MethodDeclaration& declared : host_->registrar().methods()) {
+      if (kx_wcsicmp(declared.name, Wide(args[1])) != 0) continue;
+      method = declared.id;
+      found = true;
+      break;
+    }
+    if (!found) return Error("the module declared no method " + args[1]), kExitFailed;
+  }
+  _com_ptr_t<IKXQObject> object;
+  if (FAILED(store_->Database()->get_Object(id, &object))) {
+    return Error("no object " + args[0] + ": " + TakeErrorText()), kExitFailed;
+  }
+  const host::ServiceResult result = host_->RunMethod(method, object);
+  if (result.succeeded() && result.type != VT_EMPTY && result.type != VT_NULL) {
+    std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
+  }
+  return Finish(result, "method " + args[1]);
+}
+
+// One of Main's own automation methods through its IDispatch.
+int Program::Automation(const std::vector<std::string>& args) {
+  std::vector<_variant_t> holders(args.size() - 1);
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string error;
+    if (!AutomationArgument(store_->Database(), args[i], &holders[i - 1], &error)) {
+      return Error(error), kExitFailed;
+    }
+  }
+  std::vector<VARIANT> arguments(holders.begin(), holders.end());
+  // The copies above only borrow the holders' contents.
+  const host::ServiceResult result = host_->CallAutomation(Wide(args[0]), arguments);
+  if (result.succeeded() && result.type != VT_EMPTY && result.type != VT_NULL) {
+    std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
+  }
+  return Finish(result, "automation " + args[0]);
+}
+
+// What the registrar received at start-up, one call a line, refused ones
+// marked.
+int Program::ListRegistration() {
+  for (const host::RegistrarCall& call : host_->registrar().calls()) {
+    std::fprintf(out_, "%s%s\n", call.ToString().c_str(), call.failed ? " (refused)" : "");
+  }
+  return kExitOk;
 }
 
 int Program::Event(const std::vector<std::string>& args) {
@@ -855,6 +993,8 @@ int Program::RunStep(const Step& step, const std::string& folder) {
   }
   if (command == "dump") return Dump(args);
   if (command == "service") return Service(args);
+  if (command == "method") return Method(args);
+  if (command == "automation") return Automation(args);
   if (command == "event") return Event(args);
   if (command == "trigger") return Trigger(args);
   if (command == "wait") {

@@ -51,6 +51,9 @@ class Program {
   int RunScript(const std::string& path);
   int RunStep(const Step& step, const std::string& folder);
   int Service(const std::vector<std::string>& arguments);
+  int Method(const std::vector<std::string>& arguments);
+  int Automation(const std::vector<std::string>& arguments);
+  int ListRegistration();
   int Event(const std::vector<std::string>& arguments);
   int Trigger(const std::vector<std::string>& arguments);
   int Registration(bool do_register);

@@ -19,6 +19,7 @@ constexpr size_t kMany = std::numeric_limits<size_t>::max();
 // counted).
 constexpr CommandShape kCommands[] = {
     {"request", 1, 2}, {"event", 2, 3},  {"trigger", 2, 2}, {"service", 3, kMany},
+    {"method", 2, 2}, {"automation", 1, kMany},
     {"dump", 1, kMany}, {"set", 2, 4},   {"create", 1, 2},  {"delete", 1, 1},
     {"watch", 5, 5},   {"stall", 4, 4},   {"wait", 1, 1},
 };

@@ -90,6 +90,8 @@ HRESULT StoreHostSession::Rollback() {
   return StatusResult(store_.Rollback());
 }
 
+HRESULT StoreHostSession::BeforeDelete(IKXQObject* object) { return AnnounceDelete(object); }
+
 void StoreHostSession::ObjectCreated(LONG id, const std::u16string&) { created_.push_back(id); }
 
 void StoreHostSession::TriggerFired(LONG owner_id, const std::u16string& trigger,
@@ -247,6 +249,12 @@ HRESULT StoreHostSession::CreateHold(BSTR name, const VARIANT& reason, IKXQObjec
 HRESULT StoreHostSession::CloseHold(IKXQObject* hold, const VARIANT&) {
   if (!hold) return E_POINTER;
   return PutAttribute(hold, u"InActive", _variant_t(true));
+}
+
+HRESULT StoreHostSession::CreateObjectCollection(IKXQObjectCollection** collection) {
+  if (!collection) return E_POINTER;
+  *collection = store_.CreateObjectCollection();
+  return *collection ? S_OK : host::internal::Fail(E_FAIL, u"The object store is closed");
 }
 
 }  // namespace kx::kxqhost

@@ -5,10 +5,9 @@
 // "create" (kind 1) for each object created and still alive, and one
 // trigger callback per fired trigger whose handler is the module's ProgID.
 //
-// Deletions are not turned into database events: the observer reports them
-// after the fact, when the object's interface already answers
-// KXQ_E_DELETED, so no handler could read it. A delete event is delivered
-// only when asked for explicitly (`kxqhost event 2 ID`).
+// Deletions are announced before they happen: the store asks the session,
+// which hands the object to the driver's delete handler (the delete
+// database event, delivered synchronously); a failure refuses the deletion.
 //
 // Threading: the host's one thread.
 #pragma once
@@ -75,8 +74,11 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   bool IsOfClass(IKXQObject* object, std::u16string_view class_name) override;
   HRESULT CreateHold(BSTR name, const VARIANT& reason, IKXQObject** hold) override;
   HRESULT CloseHold(IKXQObject* hold, const VARIANT& reason) override;
+  // An empty collection of the store's.
+  HRESULT CreateObjectCollection(IKXQObjectCollection** collection) override;
 
   // store::StoreObserver
+  HRESULT BeforeDelete(IKXQObject* object) override;
   void ObjectCreated(LONG id, const std::u16string& class_name) override;
   void ValueChanged(LONG id, const std::u16string& attribute) override;
   void TriggerFired(LONG owner_id, const std::u16string& trigger, const std::u16string& key) override;

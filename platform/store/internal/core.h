@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -169,6 +170,9 @@ class StoreCore {
   int32_t activeProject = 1;
   StoreObserver* observer = nullptr;
   Store::RepresentationProvider representations;
+  // Privileges denied on an object's relations: object id and privilege to
+  // the place the deny is defined. Kept in memory only.
+  std::map<std::pair<int32_t, u16>, u16> deniedPrivileges;
   Persistence& persistence() { return *db_; }
   void SetLockTimeout(int milliseconds);
   IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)

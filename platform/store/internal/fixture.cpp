@@ -608,7 +608,7 @@ void ImportObjects(StoreCore& core, const Element& objects) {
       CheckHr(*e, core.SetOwner(o, static_cast<int32_t>(owner)));
     }
     if (AttrBool(*e, "statusCopy", false)) CheckHr(*e, core.SetObjectFlags(o, kObjStatusCopy));
-    CheckChildren(*e, {"value", "claim", "user", "trigger"});
+    CheckChildren(*e, {"value", "claim", "user", "trigger", "deny"});
     std::map<int32_t, size_t> nextPos;
     for (auto& c : e->children) {
       if (c->name == "value") {
@@ -617,6 +617,8 @@ void ImportObjects(StoreCore& core, const Element& objects) {
         CheckHr(*c, core.AddClaim(o->id, static_cast<int32_t>(AttrLong(*c, "project", 0, true))));
       } else if (c->name == "user") {
         CheckHr(*c, core.PutUser(o->id, AttrText(*c, "name"), AttrLong(*c, "status", 1)));
+      } else if (c->name == "deny") {
+        core.deniedPrivileges[{o->id, AttrText(*c, "privilege")}] = AttrText(*c, "place");
       } else {
         TriggerRec* t = nullptr;
         CheckHr(*c, core.AddTrigger(o->id, AttrText(*c, "name"), &t));

@@ -619,7 +619,11 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     return S_OK;
   }
   HRESULT Delete() override {
-    return Write([&] { return core_->DeleteObject(rec_); });
+    return Write([&] {
+      // The observer may refuse; it may also have deleted the object itself.
+      if (core_->observer) KX_RETURN_IF_FAILED(core_->observer->BeforeDelete(this));
+      return core_->DeleteObject(rec_);
+    });
   }
   HRESULT Unlink() override {
     bool held = false;
@@ -739,7 +743,23 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
   HRESULT WorkflowAction(LONG code, VARIANT arg) override {
     return Write([&]() -> HRESULT {
       u16 text;
-      if (!(V_VT(&arg) & VT_ARRAY)) VariantText(arg, &text);
+      if (!(V_VT(&arg) & VT_ARRAY)) {
+        VariantText(arg, &text);
+      } else if (V_VT(&arg) == (VT_ARRAY | VT_VARIANT) && arg.parray != nullptr) {
+        // The revision, minor revision and reason, joined by "|".
+        LONG lower = 0, upper = -1;
+        SafeArrayGetLBound(arg.parray, 1, &lower);
+        SafeArrayGetUBound(arg.parray, 1, &upper);
+        for (LONG i = lower; i <= upper; ++i) {
+          VARIANT element;
+          VariantInit(&element);
+          u16 part;
+          if (SUCCEEDED(SafeArrayGetElement(arg.parray, &i, &element))) VariantText(element, &part);
+          VariantClear(&element);
+          if (i > lower) text += u"|";
+          text += part;
+        }
+      }
       return core_->RecordWorkflow(rec_->id, code, text);
     });
   }
@@ -757,11 +777,16 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
       return core_->RecordWorkflow(rec_->id, 199, text);
     });
   }
-  HRESULT CheckPrivilege(BSTR, BSTR, VARIANT_BOOL* allowed, BSTR* place) override {
+  HRESULT CheckPrivilege(BSTR, BSTR privilege, VARIANT_BOOL* allowed, BSTR* place) override {
     if (!allowed) return E_POINTER;
     *allowed = VARIANT_TRUE;
     if (place) *place = nullptr;
-    return Live();
+    KX_RETURN_IF_FAILED(Live());
+    const auto denied = core_->deniedPrivileges.find({rec_->id, FromBstr(privilege)});
+    if (denied == core_->deniedPrivileges.end()) return S_OK;
+    *allowed = VARIANT_FALSE;
+    if (place) *place = ToBstr(denied->second);
+    return S_OK;
   }
   HRESULT GetView(VARIANT definition, IKXQView** view) override {
     KX_RETURN_IF_FAILED(OutPtr(view));

@@ -47,6 +47,20 @@ class CollectionImpl final : public StoreObject<CollectionImpl, IKXQObjectCollec
     KX_RETURN_IF_FAILED(OutPtr(e));
     return EnumOf(*core_, items_, e);
   }
+  HRESULT Add(IKXQObject* item, VARIANT* position) override {
+    if (!item) return E_POINTER;
+    KX_RETURN_IF_FAILED(core_->CheckOpen());
+    ObjectRec* o = ObjectFromCom(*core_, item);
+    if (!o) return SetError(E_INVALIDARG, "The object is not one of this store's");
+    KX_RETURN_IF_FAILED(LiveCheck(*core_, o));
+    items_.push_back(o);
+    if (position) {
+      VariantClear(position);
+      position->vt = VT_I4;
+      position->lVal = static_cast<LONG>(items_.size());
+    }
+    return S_OK;
+  }
 
  private:
   CoreRef core_;

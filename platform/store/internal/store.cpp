@@ -341,11 +341,29 @@ IKXQDatabase* Store::Database() const {
   return db;
 }
 
+IKXQObjectCollection* Store::CreateObjectCollection() const {
+  if (core_->closed()) return nullptr;
+  return CollectionCom(*core_, {});
+}
+
 Status Store::Begin() { return FromHr(core_->Begin()); }
 Status Store::Commit() { return FromHr(core_->Commit()); }
 Status Store::Rollback() { return FromHr(core_->Rollback()); }
 bool Store::InTransaction() const { return core_->InTransaction(); }
 void Store::SetObserver(StoreObserver* observer) { core_->observer = observer; }
+Status Store::DenyPrivilege(LONG id, const std::u16string& privilege, const std::u16string& place) {
+  if (!core_->LiveObject(static_cast<int32_t>(id))) {
+    return Fail(KXQ_E_NOOBJECT, "No object " + std::to_string(id));
+  }
+  const auto key = std::make_pair(static_cast<int32_t>(id), privilege);
+  if (place.empty()) {
+    core_->deniedPrivileges.erase(key);
+  } else {
+    core_->deniedPrivileges[key] = place;
+  }
+  return Status{};
+}
+
 void Store::SetRepresentationProvider(RepresentationProvider provider) {
   core_->representations = std::move(provider);
 }

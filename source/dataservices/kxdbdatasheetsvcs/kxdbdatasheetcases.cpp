@@ -131,6 +131,43 @@ HRESULT ClearPages(IKXQAttribute* pages) {
   return ctx.Return();
 }
 
+HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHAR*> lists,
+                       const OLECHAR* keep) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, datasheet);
+    IKXQAttributePtr kept;
+    if (keep != nullptr) GetAttributeInterface(datasheet, keep, kept);
+    for (const OLECHAR* name : lists) {
+      IKXQAttributePtr pages;
+      GetAttributeInterface(datasheet, name, pages);
+      if (!pages) continue;
+      for (int32_t i = GetAttributeCount(pages); i >= 1; --i) {
+        IKXQObjectPtr page;
+        GetAttributeAsObject(pages, i, page);
+        if (!page) continue;
+        bool held = false;
+        const int32_t keptCount = kept ? GetAttributeCount(kept) : 0;
+        for (int32_t k = 1; k <= keptCount && !held; ++k) {
+          IKXQObjectPtr other;
+          GetAttributeAsObject(kept, k, other);
+          held = other.GetInterfacePtr() == page.GetInterfacePtr();
+        }
+        // A deleted page leaves every list that held it, so no page is met
+        // twice; one that must live on only leaves this list.
+        if (held) {
+          RemoveAttributeValue(pages, i);
+        } else {
+          KX_CHECK(ctx, page->Delete());
+        }
+      }
+      ClearAttributeValue(pages, _variant_t());
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
 void ClearAttributeValueAt(IKXQAttribute* attribute, int32_t index) {
   ClearAttributeValue(attribute, IndexOrEmpty(index));
 }

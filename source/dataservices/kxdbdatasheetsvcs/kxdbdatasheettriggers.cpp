@@ -1,16 +1,20 @@
-// The summary-sheet services of neighbouring parts that are not built yet:
-// the "FilterSort.xml" table is empty until its loader exists, so no
-// template has a filter or a sort.
+// The summary-sheet services of neighbouring parts as the datasheet model
+// calls them: the "FilterSort.xml" table is Main's (mainfiltersort.cpp).
 #include "com/comutil.h"
 #include "kxdbdatasheetpages.h"
 #include "main.h"
 
+
 namespace KXDBDatasheetSvcs {
 
-void LoadFilterSortFile(Main&) {}
+void LoadFilterSortFile(Main& main) { main.LoadFilterSortFile(); }
 
-_bstr_t GetTemplateFilterId(Main&, const OLECHAR*) { return _bstr_t(); }
+_bstr_t GetTemplateFilterId(Main& main, const OLECHAR* templateId) {
+  return main.GetTemplateFilterId(templateId != nullptr ? templateId : u"");
+}
 
-HRESULT ApplyTemplateFilterSort(Main&, IKXQObject*) { return S_OK; }
+HRESULT ApplyTemplateFilterSort(Main& main, IKXQObject* datasheet) {
+  return main.ApplyTemplateFilterSort(datasheet);
+}
 
 }  // namespace KXDBDatasheetSvcs

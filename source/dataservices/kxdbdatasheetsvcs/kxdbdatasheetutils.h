@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -195,6 +196,12 @@ HRESULT ClearDatasheetCase(IKXQObject* datasheet, PageEventLauncher launch, void
 HRESULT ClearObjectCase(IKXQObject* object, int32_t caseIndex);
 // Deletes every page held in the list, from the last position to the first.
 HRESULT ClearPages(IKXQAttribute* pages);
+// Empties the datasheet's page lists named by `lists` (those its class
+// defines): every page object they hold is deleted once, except a page that
+// the list `keep` (may be null) also holds, which only leaves these lists.
+// A page may stand in several lists; deleting it takes it out of all.
+HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHAR*> lists,
+                       const OLECHAR* keep);
 // Clears the value at 1-based `index`, or the whole attribute for 0.
 void ClearAttributeValueAt(IKXQAttribute* attribute, int32_t index);
 

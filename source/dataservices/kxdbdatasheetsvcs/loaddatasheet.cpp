@@ -826,6 +826,46 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
   return ctx.Return();
 }
 
+HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
+                           IKXQTemplatePage* templatePage, int32_t position, IKXQAttribute* fields,
+                           LiveRealField& out) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteRealFieldWithUOM");
+  try {
+    out = LiveRealField();
+    CheckPointerArgument(ctx, context.m_pMain);
+    _bstr_t stored;
+    FieldAt(ctx, context, templatePage, fields, position, true, stored, out.field);
+    // A record the template no longer has a field for shows nothing.
+    if (!out.field) return S_FALSE;
+    _bstr_t typeName;
+    KX_CHECK(ctx, out.field->get_TypeName(typeName.GetAddress()));
+    const FieldKindTraits* traits = FindKind(typeName);
+    if (traits == nullptr || traits->kind != kFieldReal) return S_FALSE;
+    const int32_t row = RowOf(context, position);
+    KXFieldData record;
+    const HRESULT filled = FillFieldData(ctx, *traits, context, page, out.field, position, 1,
+                                         stored, nullptr, record);
+    if (FAILED(filled)) Raise(ctx, filled);
+    if (record.value.IsEmpty()) return S_OK;
+    out.value = record.value.c_str();
+    LONG unitPosition = -1;
+    if (out.field->get_UnitPosition(&unitPosition) != S_OK || unitPosition < 0) {
+      ClearThreadErrorInfo();
+      return S_OK;
+    }
+    IKXQAttributePtr units;
+    GetAttributeInterface(page, u"Units", units);
+    if (units) out.unit = StoredText(units, unitPosition + 1);
+    bool rowEmpty = false;
+    const HRESULT resolved = ResolveLive(context, page, out.field, row, out.position, out.holder,
+                                         &rowEmpty);
+    if (FAILED(resolved)) Raise(ctx, resolved);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
 namespace {
 
 // The stored form's record of the field at `position`: its live value

@@ -131,6 +131,21 @@ HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
 // The full record of the field at `position` against the issued copy.
 HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                     int32_t position, IKXQAttribute* fields, BSTR* out);
+// The real field at `position` of a current page as the page shows it:
+// its template field, its value text (empty when it has none), the page's
+// unit text for it (empty when it has no unit) and the value holder and
+// position its route reaches (null when none). S_FALSE when the position
+// holds no real field.
+struct LiveRealField {
+  IKXQTemplateFieldPtr field;
+  _bstr_t value;
+  _bstr_t unit;
+  IKXQFieldValuePtr holder;
+  _variant_t position;
+};
+HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
+                           IKXQTemplatePage* templatePage, int32_t position, IKXQAttribute* fields,
+                           LiveRealField& out);
 // The position in `attribute` of the record of field `nodeId` at `row` (-1:
 // any row), looked for at `position` first; -1 when there is none. A null
 // attribute: E_POINTER (raised).

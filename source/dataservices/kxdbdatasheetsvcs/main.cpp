@@ -43,7 +43,8 @@ const kx::com::DispatchEntry kMainEntries[] = {
        BSTR templateId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
        return static_cast<Main*>(self)->LoadBEDDData(
            &templateId, object.vt == VT_DISPATCH ? object.pdispVal : nullptr, args[2]);
-     }},
+     },
+     1},  // the folder is optional
 };
 
 // The event argument queried for `I` (AddRef'd), or null.
@@ -371,43 +372,6 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
 }
 
 // ---------------------------------------------------------------------------
-// Database events and the automation methods. Until they are built the
-// event handlers do nothing and succeed (so that events the host delivers
-// change nothing) and the others answer E_NOTIMPL. The trigger callback is
-// in triggercallbacks.cpp.
-
-
-HRESULT Main::RunMethod(LONG, VARIANT, IKXQObject*, VARIANT, IKXQApplication*, VARIANT*) {
-  KXComException ctx(u"KXDBDatasheetSvcsMain::RunMethod");
-  return NotImplementedYet(ctx, ctx.methodName);
-}
-
-HRESULT Main::VisualAppearances(IDispatch*, IDispatch** ppObjects) {
-  if (ppObjects != nullptr) *ppObjects = nullptr;
-  KXComException ctx(u"Main::VisualAppearances");
-  return NotImplementedYet(ctx, ctx.methodName);
-}
-
-HRESULT Main::HandleCreateEvent(IKXQObject*) { return S_OK; }
-HRESULT Main::HandleDeleteEvent(IKXQObject*) { return S_OK; }
-HRESULT Main::HandleDeleteCaseEvent(IKXQObject*, LONG) { return S_OK; }
-HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate*) { return S_OK; }
-HRESULT Main::HandleDeleteProjectEvent(IKXQProject*) { return S_OK; }
-HRESULT Main::HandleChangeClassEvent(IKXQObject*, IKXQClass*) { return S_OK; }
-HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject*) { return S_OK; }
-
-namespace KXDBDatasheetSvcs {
-
-// No summary-sheet classes yet: an empty array, so the subscriptions that
-// filter by it match nothing.
-HRESULT SummarySheetClasses(Main&, IDispatch*, VARIANT* classes) {
-  if (classes == nullptr) return E_POINTER;
-  VariantClear(classes);
-  SAFEARRAY* names = SafeArrayCreateVector(VT_BSTR, 0, 0);
-  if (names == nullptr) return E_OUTOFMEMORY;
-  classes->vt = VT_ARRAY | VT_BSTR;
-  classes->parray = names;
-  return S_OK;
-}
-
-}  // namespace KXDBDatasheetSvcs
+// The database events are in maindatabaseevents.cpp, the automation methods
+// in mainautomation.cpp and beddmaster.cpp, the trigger callback in
+// triggercallbacks.cpp.

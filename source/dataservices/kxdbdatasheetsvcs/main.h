@@ -10,12 +10,14 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
 #include "continuouspageadvisor.h"
 #include "kxdbdatasheetsvcs_i.h"
 #include "kxqdataserviceimpl.h"
+#include "mainfiltersort.h"
 #include "messagekit.h"
 
 struct IKXQProjectUpdate;
@@ -120,6 +122,18 @@ class Main final
   HRESULT HandleDeleteProjectEvent(IKXQProject* project);
   HRESULT HandleChangeClassEvent(IKXQObject* object, IKXQClass* newClass);
   HRESULT HandleChangeClaimStatusEvent(IKXQObject* object);
+  // Composes a summary sheet afresh: its members as pages (a page-per-member
+  // sheet) or the rows of each continuous-list page. *changed: a
+  // composition ran to its end. `tmpl` is not used.
+  HRESULT UpdateSummarySheet(IKXQObject* datasheet, IKXQTemplate* tmpl, bool* changed);
+  // Whether `object` passes the object filter of `holder` (a summary sheet
+  // or its list page; no filter passes), tested with `datasheet` as the
+  // summary document. The holder's "SSPF" trigger, when it has one,
+  // records the test under the object's id. Throws KXComException.
+  bool PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObject* datasheet);
+  // Takes `object` off `view` (an entry of its "DataViews") when the view is
+  // a page of a known template; other views are left alone.
+  HRESULT RemoveFromDataView(IKXQObject* view, IKXQObject* object);
 
   // Message handlers built so far, each named by its entry of the
   // data-service map (messagemap.cpp). Each takes the request text
@@ -145,6 +159,11 @@ class Main final
   HRESULT CloseDocuments(const OLECHAR* request);
   HRESULT RecaseDocuments(const OLECHAR* request);
   HRESULT ListDatasheetObjects(const OLECHAR* request);
+  // The document workflow (revisedocuments, withdrawdocuments).
+  HRESULT SubmitDocuments(const OLECHAR* request);
+  HRESULT CheckDocuments(const OLECHAR* request);
+  HRESULT IssueDocuments(const OLECHAR* request);
+  HRESULT WithdrawDocuments(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);
@@ -204,6 +223,8 @@ class Main final
   HRESULT ShowFieldCase(const OLECHAR* request);
   HRESULT HideFieldCase(const OLECHAR* request);
   HRESULT CopyFieldCase(const OLECHAR* request);
+  // Report information (infoforreport.cpp).
+  HRESULT GetInfoForReport(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
@@ -244,6 +265,22 @@ class Main final
   // events of other services are skipped. Throws KXComException.
   bool MergeWithPendingEvent(IDatasheetEvent* event);
 
+  // "FilterSort.xml" (mainfiltersort.cpp). LoadFilterSortFile reads the file
+  // of the templates folder once for this Main (a missing or malformed file
+  // leaves what was read before the fault; no error reaches the caller).
+  void LoadFilterSortFile();
+  // Adds a record unless its id is held (letter case not counted); true
+  // when added.
+  bool AddTemplateFilterSort(const OLECHAR* id, const OLECHAR* filterId, const OLECHAR* sortId);
+  // The template's FilterId / SortId; empty when the table has no record.
+  _bstr_t GetTemplateFilterId(std::u16string id) const;
+  _bstr_t GetTemplateSortId(std::u16string id) const;
+  const FilterSortTable& FilterSorts() const { return m_filterSort; }
+  // Sorts a new summary sheet by its template's SortId at the column of the
+  // first node of its first page's top-level data views; nothing without a
+  // SortId or such a node.
+  HRESULT ApplyTemplateFilterSort(IKXQObject* datasheet);
+
   // The one continuous-list analysis of the module, kept for the template
   // page analysed last.
   ContinuousPageHelper& GetContinuousPageHelper() { return m_continuousPageHelper; }
@@ -255,6 +292,8 @@ class Main final
   bool m_statusCopy = false;
   MainWorkers* m_pWorkers;
   ContinuousPageHelper m_continuousPageHelper;
+  FilterSortTable m_filterSort;
+  bool m_filterSortLoaded = false;
 };
 
 namespace KXDBDatasheetSvcs {
@@ -264,5 +303,7 @@ namespace KXDBDatasheetSvcs {
 // caller clears it. `templates` is the registrar's template collection
 // (borrowed, may be null).
 HRESULT SummarySheetClasses(Main& main, IDispatch* templates, VARIANT* classes);
+// Reads "FilterSort.xml" at `path` into Main's table.
+HRESULT ParseFilterSortFile(Main& main, const OLECHAR* path);
 
 }  // namespace KXDBDatasheetSvcs

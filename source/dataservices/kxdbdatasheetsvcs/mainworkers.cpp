@@ -6,6 +6,7 @@
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
 #include "fieldutils.h"
+#include "getrealfieldswithuom.h"
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
@@ -51,16 +52,14 @@ HRESULT MainWorkers::SummarySheetClasses(Main& main, IDispatch* templates, VARIA
   return KXDBDatasheetSvcs::SummarySheetClasses(main, templates, classes);
 }
 
-// Not built yet: template validation and the real-fields listing.
 HRESULT MainWorkers::ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
   return KXDBDatasheetSvcs::ValidateDatasheetObject(main, datasheet);
 }
 HRESULT MainWorkers::ValidateLabelObject(Main& main, IKXQObject* label, LONG status) {
   return KXDBDatasheetSvcs::ValidateLabelObject(main, label, status);
 }
-HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
-  if (xml != nullptr) *xml = nullptr;
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
+HRESULT MainWorkers::WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml) {
+  return KXDBDatasheetSvcs::WriteRealFieldsWithUOM(main, datasheet, xml);
 }
 
 // ---- Services the triggers use ---------------------------------------------
@@ -117,7 +116,8 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
   return ctx.Return();
 }
 
-// Not built yet: spilling onto new overspill pages and their registration.
+// Not built yet: spilling onto new overspill pages and their registration,
+// composition and sorting.
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView*, BSTR,
                                         IKXQTemplatePage*) {
   return WorkerNotImplementedYet(u"OverspillUtils::OverspillAttribute");
@@ -136,6 +136,19 @@ HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* p
 }
 HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
+}
+HRESULT MainWorkers::ComposeDatasheet(Main&, const VARIANT&, IKXQObject*, IKXQObject*, bool, bool,
+                                      int32_t* count, IKXQTrigger*) {
+  if (count != nullptr) *count = -1;
+  return WorkerNotImplementedYet(u"Composition::ComposeDatasheet");
+}
+HRESULT MainWorkers::GetTopLevelDataViews(IKXQTemplatePage*, PtrArray<IUnknown>&) {
+  return WorkerNotImplementedYet(u"Composition::GetTopLevelDataViews");
+}
+HRESULT MainWorkers::SortDatasheet(Main&, IKXQObject*, IKXQObject*, const OLECHAR*, int32_t,
+                                   int32_t* count) {
+  if (count != nullptr) *count = 0;
+  return WorkerNotImplementedYet(u"Composition::SortDatasheet");
 }
 
 // The field writers of the page loader are not built yet: this form keeps

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "main.h"
+#include "variantutil.h"
 
 class OverspillUtils;
 struct PageLoadContext;
@@ -83,6 +84,21 @@ class MainWorkers {
   virtual HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
                                       IKXQTemplatePage* templatePage, bool quiet);
   virtual HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object);
+  // Summary-sheet composition and sorting. ComposeDatasheet composes the
+  // sheet (`continuous` false: its members as pages; true: the rows of the
+  // continuous-list `page`); *count is -1 on entry and the number of members
+  // (or rows) when the composition completes. `trigger` (may be null) is the
+  // permanent-filter trigger that records the filter tests.
+  virtual HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet,
+                                   IKXQObject* page, bool continuous, bool ignoreClaims,
+                                   int32_t* count, IKXQTrigger* trigger);
+  // The template page's data views whose parent is its root view (the
+  // parentless ones when it has none), appended to `views`.
+  virtual HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>& views);
+  // Sorts the objects of the datasheet's pages by sort `code` at `column`;
+  // *count: the rows that held an object and were ordered.
+  virtual HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page,
+                                const OLECHAR* code, int32_t column, int32_t* count);
   // The field element of field `fieldId` of the page, with its live value,
   // as text in *text (null when the field writes nothing).
   virtual HRESULT WriteFields(PageLoadContext& context, IKXQObject* page,

@@ -288,4 +288,38 @@ TEST(TableDispatch, ArgumentsArriveInNaturalOrderThroughReferences) {
   joiner->Release();
 }
 
+TEST(TableDispatch, OptionalTrailingArgumentsMayBeLeftOut) {
+  static std::u16string seen;
+  static const kx::com::DispatchEntry entries[] = {
+      {u"Load", 1, DISPATCH_METHOD | DISPATCH_PROPERTYPUT, 3,
+       [](void*, WORD, VARIANT* const* args, VARIANT*) -> HRESULT {
+         seen = text_of(args[0]->bstrVal) + u"," + text_of(args[1]->bstrVal) + u",";
+         if (args[2]->vt == VT_ERROR && args[2]->scode == DISP_E_PARAMNOTFOUND) {
+           seen += u"missing";
+         } else if (args[2]->vt == VT_BSTR) {
+           seen += text_of(args[2]->bstrVal);
+         }
+         return S_OK;
+       },
+       1}};
+  struct Loader final : kx::com::DispatchObject<Loader, IDispatch> {
+    std::span<const kx::com::DispatchEntry> dispatch_entries() const { return entries; }
+  };
+  Loader* loader = new Loader;
+  _variant_t args[3] = {_variant_t(u"a"), _variant_t(u"b"), _variant_t(u"c")};
+  ASSERT_EQ(kx_invoke(loader, 1, DISPATCH_METHOD, args, 3, nullptr), S_OK);
+  EXPECT_EQ(seen, u"a,b,c");
+  ASSERT_EQ(kx_invoke(loader, 1, DISPATCH_METHOD, args, 2, nullptr), S_OK);
+  EXPECT_EQ(seen, u"a,b,missing");
+  // Only trailing optional arguments: the required ones stay required, and
+  // a property put takes its whole count.
+  seen.clear();
+  EXPECT_EQ(kx_invoke(loader, 1, DISPATCH_METHOD, args, 1, nullptr), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(kx_invoke(loader, 1, DISPATCH_PROPERTYPUT, args, 2, nullptr), DISP_E_BADPARAMCOUNT);
+  _variant_t four[4] = {_variant_t(u"a"), _variant_t(u"b"), _variant_t(u"c"), _variant_t(u"d")};
+  EXPECT_EQ(kx_invoke(loader, 1, DISPATCH_METHOD, four, 4, nullptr), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(seen, u"");
+  loader->Release();
+}
+
 }  // namespace

@@ -119,6 +119,35 @@ TEST(FixtureTest, AFailureLateInTheFileUndoesTheEarlierParts) {
   EXPECT_EQ(s->ObjectCount(), 5);
 }
 
+TEST(FixtureTest, ADenyRefusesThePrivilegeOnTheObjectUntilGrantedAgain) {
+  std::unique_ptr<Store> s;
+  ASSERT_TRUE(Store::Open(":memory:", OpenMode::kCreate, &s).ok());
+  const Status imported = s->ImportFixtureText(
+      "<store><schema><class name='A'/></schema><objects>"
+      "<object id='5' class='A'><deny privilege='CheckDocument' place='Area 100'/></object>"
+      "<object id='6' class='A'/></objects></store>",
+      "deny");
+  ASSERT_TRUE(imported.ok()) << imported.message;
+  auto allowed = [&](LONG id, const char16_t* privilege, std::u16string* place) {
+    VARIANT_BOOL flag = VARIANT_FALSE;
+    BSTR where = nullptr;
+    EXPECT_EQ(Obj(*s, id)->CheckPrivilege(_bstr_t(u"Owner"), _bstr_t(privilege), &flag, &where), S_OK);
+    *place = where ? std::u16string(where) : u"";
+    SysFreeString(where);
+    return flag == VARIANT_TRUE;
+  };
+  std::u16string place;
+  EXPECT_FALSE(allowed(5, u"CheckDocument", &place));
+  EXPECT_EQ(place, u"Area 100");
+  EXPECT_TRUE(allowed(5, u"IssueDocument", &place));
+  EXPECT_TRUE(allowed(6, u"CheckDocument", &place));
+  ASSERT_TRUE(s->DenyPrivilege(6, u"IssueDocument", u"Plant").ok());
+  EXPECT_FALSE(allowed(6, u"IssueDocument", &place));
+  ASSERT_TRUE(s->DenyPrivilege(5, u"CheckDocument", u"").ok());
+  EXPECT_TRUE(allowed(5, u"CheckDocument", &place));
+  EXPECT_FALSE(s->DenyPrivilege(99, u"CheckDocument", u"x").ok()) << "no such object";
+}
+
 TEST(FixtureTest, ImportFromAFile) {
   TempDir dir;
   std::unique_ptr<Store> s;

@@ -284,6 +284,65 @@ TEST(PersistenceTest, ObserverSeesChangesAsTheyHappen) {
   EXPECT_EQ(obs.log, "20.Tag commit 10.CurrentPages -11 commit ");
 }
 
+// The observer hears of a deletion before it happens, may change the store
+// in the same transaction, and may refuse it.
+class GatekeeperObserver : public RecordingObserver {
+ public:
+  HRESULT BeforeDelete(IKXQObject* object) override {
+    LONG id = 0;
+    object->get_Id(&id);
+    _bstr_t tag;
+    _variant_t value;
+    // The object is still whole: its values read.
+    if (FAILED(Attr(object, u"Tag")->GetValue(_variant_t(), _variant_t(), value.GetAddress()))) {
+      return E_UNEXPECTED;
+    }
+    log += "?" + std::to_string(id) + " ";
+    if (refuse) {
+      ICreateErrorInfo* create = nullptr;
+      CreateErrorInfo(&create);
+      create->SetDescription(const_cast<LPOLESTR>(u"not this one"));
+      IErrorInfo* info = nullptr;
+      create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+      SetErrorInfo(0, info);
+      info->Release();
+      create->Release();
+      return E_FAIL;
+    }
+    return Put(Attr(object, u"Tag"), 0, _variant_t(u"going"));
+  }
+  bool refuse = false;
+};
+
+TEST(PersistenceTest, TheObserverMayRefuseADeletionBeforeAnythingIsDeleted) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  GatekeeperObserver obs;
+  s->SetObserver(&obs);
+  obs.refuse = true;
+  auto pump = Obj(*s, 20);
+  EXPECT_EQ(pump->Delete(), E_FAIL);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR text = nullptr;
+  info->GetDescription(&text);
+  EXPECT_EQ(_bstr_t(text, false), _bstr_t(u"not this one"));
+  info->Release();
+  _com_ptr_t<IKXQObject> again;
+  EXPECT_EQ(s->Database()->get_Object(20, &again), S_OK);
+  EXPECT_EQ(obs.log, "?20 rollback ");
+
+  // Inside a transaction: the observer's change and the deletion commit
+  // together.
+  obs.refuse = false;
+  obs.log.clear();
+  ASSERT_TRUE(s->Begin().ok());
+  ASSERT_EQ(pump->Delete(), S_OK);
+  ASSERT_TRUE(s->Commit().ok());
+  EXPECT_EQ(obs.log, "?20 20.Tag 11.NodeObjects -20 commit ");
+  EXPECT_EQ(s->Database()->get_Object(20, &again), KXQ_E_NOOBJECT);
+}
+
 TEST(PersistenceTest, InterfacesOutliveTheStore) {
   TempDir dir;
   _com_ptr_t<IKXQObject> pump;

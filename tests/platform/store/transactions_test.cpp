@@ -140,6 +140,14 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
   _variant_t arg;
   V_VT(&arg) = VT_ARRAY | VT_VARIANT;
   arg.parray = issue;  // owned by arg
+  // The issue's revision, minor revision (none) and reason are logged.
+  const char16_t* parts[] = {u"B", nullptr, u"IFC"};
+  for (LONG i = 1; i <= 3; ++i) {
+    _variant_t part;
+    V_VT(&part) = VT_BSTR;
+    part.bstrVal = parts[i - 1] ? SysAllocString(parts[i - 1]) : nullptr;
+    ASSERT_EQ(SafeArrayPutElement(issue, &i, &part), S_OK);
+  }
   ASSERT_EQ(ds->WorkflowAction(9, arg), S_OK);
   ASSERT_EQ(ds->WorkflowAction(7, _variant_t()), S_OK);
   ASSERT_EQ(ds->OpenVersion(2, _variant_t(u"1")), S_OK);
@@ -154,7 +162,7 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
                                nullptr),
             SQLITE_OK);
   ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9: 7: 102:1 199:-1 300:");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9:B||IFC 7: 102:1 199:-1 300:");
   sqlite3_finalize(st);
   sqlite3_close(db);
 }

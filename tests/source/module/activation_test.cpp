@@ -202,7 +202,7 @@ TEST_F(ActivatedModuleTest, DatabaseEventsWithoutHandlersChangeNothing) {
   auto object = MakeFake<FakeObject>(3, std::vector<std::u16string>{u"Pump"});
   VARIANT empty;
   VariantInit(&empty);
-  for (LONG kind : {0, 1, 2, 3, 4, 9, 10}) {
+  for (LONG kind : {0, 10, 11, -1}) {
     EXPECT_EQ(host_->ModuleEvent(kind, object.get(), empty).hr, S_OK) << kind;
   }
   const auto result = host_->ModuleEvent(6, object.get(), empty);

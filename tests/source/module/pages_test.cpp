@@ -160,7 +160,7 @@ const char kFixture[] = R"(<store>
   <class name="Page"><attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
    <attribute name="PageNumber" type="integer"/><attribute name="Cases" type="integer" list="true"/>
    <attribute name="NodeObjects" type="object" list="true"/><attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="PaperSize" type="integer"/><attribute name="ScaleFactor" type="real"/></class>
+   <attribute name="Fields" list="true"/><attribute name="PaperSize" type="integer"/><attribute name="ScaleFactor" type="real"/></class>
   <class name="Pump"/><class name="Motor"/>
  </schema>
  <projects><project id="1" name="Plant"/></projects>

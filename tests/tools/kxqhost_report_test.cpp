@@ -1,0 +1,98 @@
+// The field queries through the host program: the datasheet object
+// service's "GetRealFieldsWithUOM" and the message "GetInfoForReport", on a
+// pump whose bearing temperature is held three owners deep.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/host_fixture.h"
+
+namespace kxqtest {
+namespace {
+
+class ReportCliTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_TEST_DATA) + "/uom-plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+
+  Outcome Report(const std::string& fields) {
+    return Host({"request", "GetInfoForReport", "-"},
+                "<XMLMessage TargetId=\"20\" Status=\"1\"><GetInfoForReport>" + fields +
+                    "</GetInfoForReport></XMLMessage>");
+  }
+};
+
+TEST_F(ReportCliTest, RealFieldsWithUnitsListEveryOwnerOfTheValue) {
+  const Outcome listed = Host({"service", "10", "20", "GetRealFieldsWithUOM"});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  // The flow on the pump itself once; the bearing temperature (a field
+  // typed "REAL") for the bearing, its motor and the pump, with the holder
+  // names joined in front. The integer, the real without value and the real
+  // without unit are left out.
+  EXPECT_EQ(listed.out,
+            "<Fields>"
+            "<Field OID=\"10\" Name=\"Flow\" Value=\"2 l/s\"/>"
+            "<Field OID=\"13\" Name=\"Temperature\" Value=\"55.5 C\"/>"
+            "<Field OID=\"11\" Name=\"Bearings.Temperature\" Value=\"55.5 C\"/>"
+            "<Field OID=\"10\" Name=\"Motors.Bearings.Temperature\" Value=\"55.5 C\"/>"
+            "</Fields>\n");
+}
+
+TEST_F(ReportCliTest, RealFieldsOfAnObjectThatIsNoDatasheetAreRefused) {
+  const Outcome refused = Host({"service", "10", "13", "GetRealFieldsWithUOM"});
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("Activity=\"DatasheetServices::GetRealFieldsWithUOM\""),
+            std::string::npos)
+      << refused.err;
+}
+
+TEST_F(ReportCliTest, ReportGivesOneRecordPerDistinctlyNamedInstance) {
+  const std::string before = Host({"dump", "15"}).out;
+  // The pump node's classes also name Page, Document and GlobalsClass, and
+  // Pump twice: none of them adds a record. Pump 16 is named like pump 10.
+  // Field 1 of page 41 is on a summary sheet: nothing.
+  const Outcome reported = Report(
+      "<Field FieldId=\"2\" PageId=\"21\"/><Field FieldId=\"4\" PageId=\"21\"/>"
+      "<Field FieldId=\"1\" PageId=\"41\"/>");
+  ASSERT_EQ(reported.status, 0) << reported.err;
+  EXPECT_EQ(reported.out,
+            "<XMLMessage TargetId=\"20\" Status=\"1\">"
+            "<ObjectInfo Name=\"P-101\"><AttributeName>Flow</AttributeName><Value>2</Value>"
+            "<UOM>l/s</UOM></ObjectInfo>"
+            "<ObjectInfo Name=\"P-102\"><AttributeName>Flow</AttributeName><Value/>"
+            "<UOM>l/s</UOM></ObjectInfo>"
+            "<ObjectInfo Name=\"P-101\"><AttributeName>Temperature</AttributeName>"
+            "<Value>55.5</Value><UOM>C</UOM></ObjectInfo>"
+            "<ObjectInfo Name=\"P-102\"><AttributeName>Temperature</AttributeName><Value/>"
+            "<UOM>C</UOM></ObjectInfo>"
+            "</XMLMessage>");
+  // Reading pump 15's missing bearing created nothing.
+  EXPECT_EQ(Host({"dump", "15"}).out, before);
+}
+
+TEST_F(ReportCliTest, ReportPairsFieldsAndPagesInTheOrderMet) {
+  const Outcome empty = Report("");
+  ASSERT_EQ(empty.status, 0) << empty.err;
+  EXPECT_EQ(empty.out, "<XMLMessage TargetId=\"20\" Status=\"1\"></XMLMessage>");
+  // A "Field" without "PageId" shifts the pairing: field 1 goes with page
+  // 21, the surplus field 2 is ignored.
+  const Outcome shifted =
+      Report("<Field FieldId=\"1\"/><Field FieldId=\"2\" PageId=\"21\"/>");
+  ASSERT_EQ(shifted.status, 0) << shifted.err;
+  EXPECT_NE(shifted.out.find("<AttributeName>Name</AttributeName><Value>P-101</Value><UOM/>"),
+            std::string::npos)
+      << shifted.out;
+  EXPECT_EQ(shifted.out.find("Flow"), std::string::npos) << shifted.out;
+}
+
+TEST_F(ReportCliTest, ReportOfAnUnknownPageFails) {
+  const Outcome failed = Report("<Field FieldId=\"2\" PageId=\"999\"/>");
+  EXPECT_NE(failed.status, 0);
+  EXPECT_NE(failed.err.find("<KXError"), std::string::npos) << failed.err;
+}
+
+}  // namespace
+}  // namespace kxqtest
