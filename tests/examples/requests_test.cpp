@@ -348,6 +348,33 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
       CheckDocuments(m, false);
+    } else if (m.name == "CompareDocuments") {
+      ASSERT_EQ(m.children.size(), 2u);
+      for (const Element& d : m.children) {
+        const std::string n = d.name == "Datasheet1" ? "1" : "2";
+        ASSERT_TRUE(IsInteger(d.Attr("DocumentId" + n)) && IsInteger(d.Attr("Status" + n)));
+        EXPECT_EQ(ClassOf(*d.Attr("DocumentId" + n)), "Datasheet");
+      }
+    } else if (m.name == "CreateDocuments") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& d : m.children) {
+        if (d.name == "Datasheet") {
+          ASSERT_TRUE(d.Attr("TemplateId"));
+          EXPECT_TRUE(HasTemplate(*d.Attr("TemplateId"), ""));
+          if (d.Attr("ObjectId")) {
+            EXPECT_NE(ClassOf(*d.Attr("ObjectId")), "");
+          }
+        } else {
+          EXPECT_EQ(d.name, "Diagram");
+          EXPECT_TRUE(d.Attr("Name"));
+        }
+      }
+    } else if (m.name == "UpdateTemplates") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& d : m.children) {
+        ASSERT_TRUE(IsInteger(&d.text));
+        EXPECT_EQ(ClassOf(d.text), "Datasheet");
+      }
     } else if (m.name == "ComparePages") {
       ASSERT_TRUE(IsInteger(m.Attr("PageId")));
       EXPECT_EQ(ClassOf(*m.Attr("PageId")), "Page");
@@ -403,6 +430,7 @@ TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
       ASSERT_NE(second, std::string::npos);
       EXPECT_TRUE(HasTemplate(text.substr(0, first), text.substr(first + 4, second - first - 4)));
     } else if (NamedAfter(file, "GetConfigurations") || NamedAfter(file, "GetObjectFilters") ||
+               NamedAfter(file, "ValidateTemplates") ||
                NamedAfter(file, "ListDiagrams") || NamedAfter(file, "ListSharedDiagrams")) {
       EXPECT_EQ(text, "") << "the message reads no text";
     } else if (NamedAfter(file, "ListDatasheetsByStatus")) {

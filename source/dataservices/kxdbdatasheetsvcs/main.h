@@ -166,6 +166,12 @@ class Main final
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
   // Open page, page objects and page comparison (pages.cpp).
   HRESULT OpenPage(const OLECHAR* request);
+  // Document catalogue: opening, comparing, creating, template validation.
+  HRESULT ProcessDocuments(const OLECHAR* request);
+  HRESULT CompareDocuments(const OLECHAR* request);
+  HRESULT CreateDocuments(const OLECHAR* request);
+  HRESULT ValidateTemplates(const OLECHAR* request);
+  HRESULT UpdateTemplates(const OLECHAR* request);
   HRESULT ListPageObjects(const OLECHAR* request);
   HRESULT ComparePages(const OLECHAR* request);
   // Field values (stringfield.cpp, realfield.cpp, ... unitfield.cpp).

@@ -14,6 +14,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "overspillutils.h"
+#include "validatetemplates.h"
 
 MainWorkers& MainWorkers::Defaults() {
   static MainWorkers defaults;
@@ -51,11 +52,11 @@ HRESULT MainWorkers::SummarySheetClasses(Main& main, IDispatch* templates, VARIA
 }
 
 // Not built yet: template validation and the real-fields listing.
-HRESULT MainWorkers::ValidateDatasheetObject(Main&, IKXQObject*) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateDatasheetObject");
+HRESULT MainWorkers::ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
+  return KXDBDatasheetSvcs::ValidateDatasheetObject(main, datasheet);
 }
-HRESULT MainWorkers::ValidateLabelObject(Main&, IKXQObject*, LONG) {
-  return WorkerNotImplementedYet(u"KXDBDatasheetSvcs::ValidateLabelObject");
+HRESULT MainWorkers::ValidateLabelObject(Main& main, IKXQObject* label, LONG status) {
+  return KXDBDatasheetSvcs::ValidateLabelObject(main, label, status);
 }
 HRESULT MainWorkers::WriteRealFieldsWithUOM(Main&, IKXQObject*, BSTR* xml) {
   if (xml != nullptr) *xml = nullptr;

@@ -48,6 +48,7 @@ class MainWorkers {
   virtual HRESULT ValidateLabelObject(Main& main, IKXQObject* label, LONG status);
   virtual HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml);
 
+
   // What the triggers, their callbacks and the permanent filters use of
   // summary-sheet composition and overspill, of the page operations and of
   // the field writers.
@@ -87,8 +88,9 @@ class MainWorkers {
   virtual HRESULT WriteFields(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t fieldId,
                               IKXQAttribute* fields, BSTR* text);
-  // The overspill run over the datasheet's current pages in `mode` (3: after
-  // the field-object messages placed objects). Until the overspill run is
+  // The overspill run over the datasheet's current pages in `mode` (2: a
+  // datasheet "CreateDocuments" made, no triggers on the pages it makes; 3:
+  // after the field-object messages placed objects). Until the overspill run is
   // built it does nothing and answers S_FALSE.
   virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode);
 };

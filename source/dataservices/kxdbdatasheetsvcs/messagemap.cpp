@@ -19,9 +19,7 @@ HRESULT Main::NotBuilt(const OLECHAR*) {
 namespace {
 
 // "OpenDocuments", "PrintDocuments" and "ExportDocuments" share one handler.
-constexpr DataServiceHandler kProcessDocuments =
-    &Main::NotBuilt<u"OpenDocuments, PrintDocuments or ExportDocuments",
-                    u"KXDBDatasheetSvcs::ProcessDocuments">;
+constexpr DataServiceHandler kProcessDocuments = &Main::ProcessDocuments;
 
 }  // namespace
 
@@ -37,7 +35,7 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"ListSharedDiagrams", &Main::ListSharedDiagrams, nullptr},
       {u"ListTemplates", &Main::ListTemplates, nullptr},
       {u"ListCachedTemplates", &Main::ListCachedTemplates, nullptr},
-      {u"CreateDocuments", &Main::NotBuilt<u"CreateDocuments">, nullptr},
+      {u"CreateDocuments", &Main::CreateDocuments, nullptr},
       {u"WithdrawDocuments", &Main::NotBuilt<u"WithdrawDocuments">, nullptr},
       {u"SubmitDocuments", &Main::NotBuilt<u"SubmitDocuments">, nullptr},
       {u"CheckDocuments", &Main::NotBuilt<u"CheckDocuments">, nullptr},
@@ -120,10 +118,10 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"PageLayout", &Main::PageLayout, nullptr},
       {u"GetFieldObject", &Main::GetFieldObject, nullptr},
       {u"MakeSummaryProjectWide", &Main::NotBuilt<u"MakeSummaryProjectWide">, nullptr},
-      {u"ValidateTemplates", &Main::NotBuilt<u"ValidateTemplates">, nullptr},
-      {u"UpdateTemplates", &Main::NotBuilt<u"UpdateTemplates">, nullptr},
+      {u"ValidateTemplates", &Main::ValidateTemplates, nullptr},
+      {u"UpdateTemplates", &Main::UpdateTemplates, nullptr},
       {u"GetInfoForReport", &Main::NotBuilt<u"GetInfoForReport">, nullptr},
-      {u"CompareDocuments", &Main::NotBuilt<u"CompareDocuments">, nullptr},
+      {u"CompareDocuments", &Main::CompareDocuments, nullptr},
       {u"ComparePages", &Main::ComparePages, nullptr},
       {u"", nullptr, nullptr},
   };

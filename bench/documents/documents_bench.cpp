@@ -1,0 +1,180 @@
+// "OpenDocuments" of one datasheet of n = 10 to 50 pages through the host
+// driver: validation, loading and the reply. Up to date, validation only
+// compares checknums; with a changed template (the pages' checknum set back
+// to the old version before each request, outside the timing) every page is
+// rebuilt on the new template page first: nodes re-laid, fields matched by
+// id, units and revisions carried, triggers set up. Both should grow
+// linearly; the difference per page is the rebuild's cost.
+#include <benchmark/benchmark.h>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "com/comutil.h"
+#include "com/wstr.h"
+#include "host/host.h"
+#include "kxstoreptrs.h"
+#include "main.h"
+#include "store/admin.h"
+
+namespace {
+
+constexpr LONG kDatasheet = 2;
+constexpr LONG kFirstPage = 100;
+
+std::string PlantText(int pages) {
+  std::string xml = R"(<store><schema>
+  <class name="GenericClass"><attribute name="Name"/>
+    <attribute name="Flow" type="real" dimension="Length" unit="m"/></class>
+  <class name="Pump" base="GenericClass"/>
+  <class name="Datasheet" base="GenericClass">
+    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
+    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
+    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
+    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
+    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
+  </class>
+  <class name="Page" base="GenericClass">
+    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
+    <attribute name="PageNumber" type="integer"/>
+    <attribute name="NodeObjects" type="object" list="true"/>
+    <attribute name="NodeIndices" type="integer" list="true"/>
+    <attribute name="HiddenObjects" type="integer" list="true"/>
+    <attribute name="Fields" list="true"/><attribute name="Units" list="true"/>
+    <attribute name="Revisions" list="true"/><attribute name="Sketches" list="true"/>
+    <attribute name="Cases" type="integer" list="true"/>
+    <attribute name="Annotations" list="true"/><attribute name="Qualifiers" type="integer" list="true"/>
+  </class>
+</schema>
+<units><dimension name="Length" base="m"><unit name="m"/><unit name="mm" factor="0.001"/></dimension></units>
+<projects><project id="1" name="Plant"/></projects>
+<cases><case id="1" name="Design"/></cases>
+<templates>
+<template id="TDS" name="Pump datasheet" checknum="1" kind="Datasheet" classes="Pump">
+  <page id="P1" name="Sheet" revisions="2"><node name="Pump" index="0" classes="Pump">
+    <field id="1" type="String" attribute="Name"/><field id="2" type="Real" attribute="Flow" unit="0"/>
+    <field id="3" type="String"/><field id="4" type="String"/></node>
+    <unit dimension="Length" default="m"/></page>
+</template>
+<template id="TDS" name="Pump datasheet" checknum="2" kind="Datasheet" classes="Pump">
+  <page id="P1" name="Sheet" revisions="4"><node name="Pump" index="0" classes="Pump">
+    <field id="4" type="String"/><field id="3" type="String"/>
+    <field id="2" type="Real" attribute="Flow" unit="0"/><field id="1" type="String" attribute="Name"/>
+    <field id="5" type="String"/></node>
+    <unit dimension="Length" default="mm"/><unit dimension="Length" default="m"/></page>
+</template>
+</templates>
+<objects>
+<object id="10" class="Pump"><value attribute="Name">P-1</value></object>
+<object id="2" class="Datasheet"><value attribute="DocumentName">Pump</value>
+  <value attribute="TemplateId">TDS</value><value attribute="DefaultCase">1</value>
+)";
+  for (int k = 0; k < pages; ++k) {
+    xml += "<value attribute=\"CurrentPages\" ref=\"" + std::to_string(kFirstPage + k) + "\"/>";
+  }
+  xml += "</object>\n";
+  for (int k = 0; k < pages; ++k) {
+    xml += "<object id=\"" + std::to_string(kFirstPage + k) +
+           "\" class=\"Page\" owner=\"2\"><value attribute=\"TemplateId\">TDS</value>"
+           "<value attribute=\"PageId\">P1</value><value attribute=\"Checknum\">2</value>"
+           "<value attribute=\"PageNumber\">" +
+           std::to_string(k + 1) +
+           "</value>"
+           "<value attribute=\"NodeObjects\" ref=\"10\"/><value attribute=\"NodeIndices\">1</value>"
+           "<value attribute=\"Fields\">&lt;String FieldId=\"1\" Value=\"P-1\"/&gt;</value>"
+           "<value attribute=\"Fields\">&lt;Real FieldId=\"2\" Value=\"1.5\"/&gt;</value>"
+           "<value attribute=\"Fields\">&lt;String FieldId=\"3\" Value=\"three\"/&gt;</value>"
+           "<value attribute=\"Fields\">&lt;String FieldId=\"4\" Value=\"four\"/&gt;</value>"
+           "<value attribute=\"Units\">mm</value><value attribute=\"Revisions\">A</value>"
+           "<value attribute=\"Cases\">1</value></object>\n";
+  }
+  return xml + "</objects></store>";
+}
+
+class DocumentsPlant {
+ public:
+  explicit DocumentsPlant(int pages) : pages_(pages) {
+    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
+        !store_->ImportFixtureText(PlantText(pages), "documents-bench").ok()) {
+      store_.reset();
+      return;
+    }
+    IKXQDataService* service = nullptr;
+    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service))))
+      return;
+    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
+    IKXQSchemaPtr schema;
+    IKXQTemplateLibraryPtr library;
+    IKXQProjectPtr root;
+    store_->Database()->get_Schema(&schema);
+    store_->Database()->get_TemplateLibrary(&library);
+    store_->Database()->get_RootProject(&root);
+    host_.application().SetStore(store_->Database(), schema, library);
+    host_.application().SetProjects(root, root);
+    host_.Attach(module_.get());
+  }
+  ~DocumentsPlant() {
+    if (module_) host_.Detach();
+  }
+  bool ok() const { return store_ && module_; }
+
+  // Every page back on the old template version.
+  void MakeStale() {
+    for (int k = 0; k < pages_; ++k) {
+      IKXQObjectPtr page;
+      IKXQAttributePtr checknum;
+      store_->Database()->get_Object(kFirstPage + k, &page);
+      if (page) page->get_Attribute(_bstr_t(u"Checknum"), _variant_t(), &checknum);
+      if (checknum) checknum->PutValue(_variant_t(), _variant_t(), _variant_t(_bstr_t(u"1")));
+    }
+  }
+  kx::host::RequestResult Open() {
+    return host_.Request(u"OpenDocuments",
+                         u"<XMLMessage><OpenDocuments><Datasheet DocumentId=\"2\" Status=\"1\"/>"
+                         u"</OpenDocuments></XMLMessage>");
+  }
+
+ private:
+  int pages_;
+  std::unique_ptr<kx::store::Store> store_;
+  kx::host::Host host_;
+  kx::host::Ref<IKXQDataService> module_;
+};
+
+void Run(benchmark::State& state, bool stale) {
+  DocumentsPlant plant(static_cast<int>(state.range(0)));
+  if (!plant.ok()) {
+    state.SkipWithError("no store or no Main");
+    return;
+  }
+  for (auto _ : state) {
+    if (stale) {
+      state.PauseTiming();
+      plant.MakeStale();
+      state.ResumeTiming();
+    }
+    const auto result = plant.Open();
+    if (FAILED(result.hr)) {
+      state.SkipWithError(kx_utf16_to_utf8_lossy(result.error).c_str());
+      break;
+    }
+  }
+  state.SetComplexityN(state.range(0));
+  state.counters["pages"] = static_cast<double>(state.range(0));
+}
+
+void BM_OpenDocumentsValid(benchmark::State& state) { Run(state, false); }
+void BM_OpenDocumentsRebuilt(benchmark::State& state) { Run(state, true); }
+
+BENCHMARK(BM_OpenDocumentsValid)
+    ->DenseRange(10, 50, 10)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(BM_OpenDocumentsRebuilt)
+    ->DenseRange(10, 50, 10)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+}  // namespace
+
+BENCHMARK_MAIN();

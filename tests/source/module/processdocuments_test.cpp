@@ -1,0 +1,151 @@
+// "OpenDocuments", "PrintDocuments", "ExportDocuments" and
+// "CompareDocuments" end to end: validation first, then the loader's reply,
+// the user's message about datasheets left out, the open version.
+#include <gtest/gtest.h>
+#include <string>
+
+#include "support/validationfixture.h"
+
+using namespace validationtest;
+using pagestest::Count;
+using pagestest::FirstDesc;
+using pagestest::Narrow;
+
+namespace {
+
+std::u16string Documents(const char16_t* message, const std::u16string& children) {
+  return u"<XMLMessage TargetId=\"x\" Status=\"9\"><" + std::u16string(message) + u">" + children +
+         u"</" + message + u"></XMLMessage>";
+}
+
+std::u16string Sheet(const char16_t* id, const char16_t* status = u"1") {
+  return u"<Datasheet DocumentId=\"" + std::u16string(id) + u"\" Status=\"" + status + u"\"/>";
+}
+
+TEST(ProcessDocumentsTest, OpenWritesTheValidDatasheetsAndNamesTheOthersAfterTheReply) {
+  ValidationPlant plant;
+  const auto result = plant.host().Request(
+      u"OpenDocuments",
+      Documents(u"OpenDocuments", Sheet(u"200") + Sheet(u"300") + u"<Diagram DocumentId=\"10\"/>"));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  const std::string reply = Narrow(result.reply);
+  EXPECT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><OpenDocuments><Datasheet ", 0), 0u) << reply;
+  EXPECT_EQ(Count(reply, "<Datasheet "), 1u) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"300\""), std::string::npos) << reply;
+  EXPECT_NE(reply.find("<Diagram DocumentId=\"10\" Status=\"-1\"/></OpenDocuments></XMLMessage>"),
+            std::string::npos)
+      << reply;
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_EQ(Narrow(result.messages[0]),
+            "The following datasheet(s) cannot be opened due to an invalid template.\n\n"
+            "Datasheet OID=200, Name=Lost sheet, TemplateID=GONE.");
+}
+
+TEST(ProcessDocumentsTest, OpeningAStaleDatasheetRebuildsItFirst) {
+  ValidationPlant plant;
+  const auto result =
+      plant.host().Request(u"OpenDocuments", Documents(u"OpenDocuments", Sheet(u"100")));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_NE(Narrow(result.reply).find("DocumentId=\"100\""), std::string::npos)
+      << Narrow(result.reply);
+  EXPECT_TRUE(result.messages.empty());
+  EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "2");
+}
+
+TEST(ProcessDocumentsTest, PrintAndExportNameTheirVerbAndAnEmptyRequestGivesAnEmptyElement) {
+  ValidationPlant plant;
+  const auto printed =
+      plant.host().Request(u"PrintDocuments", Documents(u"PrintDocuments", Sheet(u"200")));
+  ASSERT_TRUE(printed.succeeded()) << Narrow(printed.error);
+  EXPECT_EQ(Narrow(printed.reply),
+            "<XMLMessage TargetId=\"App\"><PrintDocuments></PrintDocuments></XMLMessage>");
+  ASSERT_EQ(printed.messages.size(), 1u);
+  EXPECT_NE(Narrow(printed.messages[0]).find("cannot be printed due to"), std::string::npos);
+
+  const auto exported =
+      plant.host().Request(u"ExportDocuments", Documents(u"ExportDocuments", Sheet(u"300")));
+  ASSERT_TRUE(exported.succeeded()) << Narrow(exported.error);
+  EXPECT_EQ(
+      Narrow(exported.reply).rfind("<XMLMessage TargetId=\"App\"><ExportDocuments><Datasheet ", 0),
+      0u);
+  EXPECT_TRUE(exported.messages.empty());
+
+  const auto empty = plant.host().Request(u"OpenDocuments", Documents(u"OpenDocuments", u""));
+  EXPECT_EQ(Narrow(empty.reply),
+            "<XMLMessage TargetId=\"App\"><OpenDocuments></OpenDocuments></XMLMessage>");
+  EXPECT_TRUE(empty.messages.empty());
+}
+
+TEST(ProcessDocumentsTest, ADatasheetThatNoLongerExistsFailsTheRequest) {
+  ValidationPlant plant;
+  const auto result =
+      plant.host().Request(u"OpenDocuments", Documents(u"OpenDocuments", Sheet(u"9999")));
+  EXPECT_EQ(result.hr, E_FAIL);
+  EXPECT_EQ(FirstDesc(result.error),
+            "This datasheet no longer exists in the workspace.\nIt may have been deleted by "
+            "another user.");
+}
+
+std::u16string Compare(const char16_t* id1, const char16_t* status1, const char16_t* id2,
+                       const char16_t* status2) {
+  return u"<XMLMessage><CompareDocuments><Datasheet1 DocumentId1=\"" + std::u16string(id1) +
+         u"\" Status1=\"" + status1 + u"\"/><Datasheet2 DocumentId2=\"" + id2 + u"\" Status2=\"" +
+         status2 + u"\"/></CompareDocuments></XMLMessage>";
+}
+
+TEST(CompareDocumentsTest, TwoDatasheetsOfOneTemplateOpenTheFirstWithTheSecondAsComparison) {
+  ValidationPlant plant;
+  const auto result =
+      plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"100", u"1"));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  const std::string reply = Narrow(result.reply);
+  EXPECT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><OpenDocuments><Datasheet ", 0), 0u) << reply;
+  EXPECT_EQ(Count(reply, "<Datasheet "), 1u) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"300\""), std::string::npos) << reply;
+  // Both were validated: the stale second one was rebuilt on the way.
+  EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "2");
+}
+
+TEST(CompareDocumentsTest, EachRefusalHasItsText) {
+  ValidationPlant plant;
+  const auto other = plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"500", u"1"));
+  EXPECT_EQ(other.hr, E_FAIL);
+  EXPECT_EQ(FirstDesc(other.error), "The Datasheets are not comparable.");
+
+  const auto noPages =
+      plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"300", u"2"));
+  EXPECT_EQ(noPages.hr, E_FAIL);
+  EXPECT_EQ(FirstDesc(noPages.error), "Invalid status for Datasheet with OID:300");
+
+  const auto badStatus =
+      plant.host().Request(u"CompareDocuments", Compare(u"300", u"7", u"300", u"1"));
+  EXPECT_EQ(badStatus.hr, E_INVALIDARG);
+  EXPECT_EQ(FirstDesc(badStatus.error), "Invalid status");
+
+  // A datasheet the store no longer has is a failure, never an empty
+  // success.
+  const auto gone = plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"9999", u"1"));
+  EXPECT_EQ(gone.hr, E_FAIL);
+  EXPECT_EQ(
+      FirstDesc(gone.error),
+      "Datasheet2 no longer exists in the workspace.\nIt may have been deleted by another user.");
+  const auto gone1 =
+      plant.host().Request(u"CompareDocuments", Compare(u"9999", u"1", u"300", u"1"));
+  EXPECT_EQ(
+      FirstDesc(gone1.error),
+      "Datasheet1 no longer exists in the workspace.\nIt may have been deleted by another user.");
+}
+
+TEST(CompareDocumentsTest, AnInvalidTemplateGivesAnEmptyReplyAndTheMessage) {
+  ValidationPlant plant;
+  const auto result =
+      plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"200", u"1"));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply),
+            "<XMLMessage TargetId=\"App\"><OpenDocuments></OpenDocuments></XMLMessage>");
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_NE(Narrow(result.messages[0]).find("cannot be opened due to an invalid template"),
+            std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// Opening, comparing, creating and validating documents through the host
+// program on the sample plant, whose exchanger datasheet E-102 (1005) was
+// made with template version 2 while version 3 is current.
+#include <gtest/gtest.h>
+
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::KxqhostTest;
+using kxqtest::Outcome;
+
+class KxqhostDocumentsTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+};
+
+TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
+  const Outcome listed = Host({"request", "ValidateTemplates", "-"}, "");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"), std::string::npos)
+      << listed.out;
+
+  const Outcome validated = Host({"--events", "service", "10", "1005", "ValidateDatasheet"});
+  ASSERT_EQ(validated.status, 0) << validated.err;
+  EXPECT_NE(validated.out.find(
+                "== store changed #1051: NodeObjects, NodeIndices, Fields, Units, Revisions, "
+                "Checknum"),
+            std::string::npos)
+      << validated.out;
+  const Outcome dumped = Host({"dump", "1051"});
+  ASSERT_EQ(dumped.status, 0) << dumped.err;
+  EXPECT_NE(dumped.out.find("Checknum"), std::string::npos) << dumped.out;
+  const Outcome after = Host({"request", "ValidateTemplates", "-"}, "");
+  EXPECT_EQ(after.out.find("DocumentId=\"1005\""), std::string::npos) << after.out;
+
+  const Outcome notLabel = Host({"service", "11", "1005", "ValidateLabel", "1"});
+  EXPECT_NE(notLabel.status, 0);
+  EXPECT_NE(notLabel.err.find("Object is not a valid label"), std::string::npos) << notLabel.err;
+}
+
+TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
+  const Outcome opened =
+      Host({"--events", "request", "OpenDocuments", "-"},
+           "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1005\" Status=\"1\"/>"
+           "<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments></XMLMessage>");
+  ASSERT_EQ(opened.status, 0) << opened.err;
+  EXPECT_NE(opened.out.find("<Page PageId=\"1051\""), std::string::npos) << opened.out;
+  EXPECT_NE(opened.out.find("Checknum=\"3\""), std::string::npos) << opened.out;
+  EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"),
+            std::string::npos);
+
+  // The open version is registered with the status as text.
+  EXPECT_NE(opened.out.find("== store workflow action 2 of #1005: \"1\""), std::string::npos)
+      << opened.out;
+
+  // Opening writes the contents of the first page only, printing those of
+  // every page.
+  const auto p101a = [&](const std::string& name) {
+    return Host({"request", name, "-"}, "<XMLMessage><" + name +
+                                            "><Datasheet DocumentId=\"1001\" Status=\"1\"/></" +
+                                            name + "></XMLMessage>");
+  };
+  const Outcome openP101a = p101a("OpenDocuments");
+  const Outcome printP101a = p101a("PrintDocuments");
+  ASSERT_EQ(openP101a.status, 0) << openP101a.err;
+  ASSERT_EQ(printP101a.status, 0) << printP101a.err;
+  EXPECT_NE(openP101a.out.find("Field PageId=\"1011\""), std::string::npos) << openP101a.out;
+  EXPECT_EQ(openP101a.out.find("Field PageId=\"1012\""), std::string::npos) << openP101a.out;
+  EXPECT_NE(printP101a.out.find("Field PageId=\"1011\""), std::string::npos) << printP101a.out;
+  EXPECT_NE(printP101a.out.find("Field PageId=\"1012\""), std::string::npos) << printP101a.out;
+
+  const Outcome compared =
+      Host({"request", "CompareDocuments", "-"},
+           "<XMLMessage><CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
+           "<Datasheet2 DocumentId2=\"1006\" Status2=\"1\"/></CompareDocuments></XMLMessage>");
+  EXPECT_NE(compared.status, 0);
+  EXPECT_NE(compared.err.find("The Datasheets are not comparable."), std::string::npos)
+      << compared.err;
+
+  const Outcome created =
+      Host({"--events", "request", "CreateDocuments", "-"},
+           "<XMLMessage><CreateDocuments><Datasheet ObjectId=\"132\" TemplateId=\"VESSEL-DS\"/>"
+           "<Diagram Name=\"PFD-9\" DiagramClass=\"PFD A1\"/></CreateDocuments></XMLMessage>");
+  ASSERT_EQ(created.status, 0) << created.err;
+  EXPECT_NE(created.out.find("<XMLMessage TargetId=\"App\"><OpenDocuments><Datasheet "),
+            std::string::npos)
+      << created.out;
+  EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos)
+      << created.out;
+  const size_t action = created.out.find("== store workflow action 2 of #");
+  ASSERT_NE(action, std::string::npos) << created.out;
+  EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
+}
+
+}  // namespace
