@@ -177,6 +177,14 @@ ULONG KXXMLStringWriter::Release() {
 void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
   if (text == nullptr || length == 0) return;
   if (length > 0x7FFFFFF0u - m_length) throw std::bad_alloc();
+  // Most pieces fit in the last chunk, with room left for the zero.
+  const size_t last = m_length / kChunkSize;
+  const size_t offset = m_length % kChunkSize;
+  if (last < m_chunks.size() && length < kChunkSize - offset) {
+    std::memcpy(m_chunks[last] + offset, text, length * sizeof(OLECHAR));
+    m_length += static_cast<ULONG>(length);
+    return;
+  }
   const size_t needed = static_cast<size_t>(m_length) + length + 1;
   while (m_chunks.size() * kChunkSize < needed) {
     m_chunks.reserve(m_chunks.size() + 1);

@@ -323,6 +323,7 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   IgnoreElementHandler m_ignore;
   ULONG m_refs = 0;
   std::vector<Entry> m_stack;
+  std::u16string m_value;  // an attribute's value, zero-terminated; kept for its room
   const GrammarRecord* m_grammar;
 };
 
@@ -463,7 +464,7 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
   if (attributes == nullptr) return;
   int count = 0;
   Check(ctx, attributes->getLength(&count));
-  std::u16string text;
+  std::u16string& text = m_value;
   for (int i = 0; i < count; ++i) {
     const OLECHAR* attrName = nullptr;
     int attrNameLength = 0;

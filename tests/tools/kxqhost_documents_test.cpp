@@ -97,4 +97,15 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
 }
 
+// A new continuous summary sheet shows the plant's name in its fixed field
+// above the equipment rows: the globals object stands on its header node.
+TEST_F(KxqhostDocumentsTest, ANewSummarySheetReadsItsFixedFieldFromTheGlobals) {
+  const Outcome created = Host(
+      {"request", "CreateDocuments", std::string(KXQHOST_SOURCE_DIR) +
+                                         "/examples/requests/create-documents.xml"});
+  ASSERT_EQ(created.status, 0) << created.err;
+  EXPECT_EQ(created.err.find("failed to find node index"), std::string::npos) << created.err;
+  EXPECT_NE(created.out.find("CDU-1 Crude Distillation Unit"), std::string::npos) << created.out;
+}
+
 }  // namespace

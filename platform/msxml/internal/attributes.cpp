@@ -44,6 +44,20 @@ void Attributes::Load(const XML_Char** pairs) {
   }
 }
 
+void Attributes::Add(const char16_t* name, std::size_t name_length, const char16_t* value,
+                     std::size_t value_length) {
+  Entry e{};
+  e.name = static_cast<std::uint32_t>(text_.size());
+  text_.Append(name, name_length);
+  e.name_length = static_cast<std::uint32_t>(name_length);
+  text_.push_back(0);
+  e.value = static_cast<std::uint32_t>(text_.size());
+  text_.Append(value, value_length);
+  e.value_length = static_cast<std::uint32_t>(value_length);
+  text_.push_back(0);
+  entries_.push_back(e);
+}
+
 int Attributes::Find(const char16_t* name, int length) const {
   if (name == nullptr) return -1;
   length = Length(name, length);

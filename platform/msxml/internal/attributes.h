@@ -23,6 +23,13 @@ class Attributes final : public com::Object<Attributes, ISAXAttributes> {
  public:
   // Replaces the list by expat's name/value pairs (null-terminated array).
   void Load(const XML_Char** pairs);
+  // Empties the list, then adds name/value pairs already in UTF-16.
+  void Clear() {
+    text_.clear();
+    entries_.clear();
+  }
+  void Add(const char16_t* name, std::size_t name_length, const char16_t* value,
+           std::size_t value_length);
 
   HRESULT getLength(int* length) override;
   HRESULT getURI(int index, const char16_t** uri, int* cchUri) override;

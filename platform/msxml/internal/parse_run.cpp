@@ -1,5 +1,6 @@
 #include <new>
 #include <string>
+#include <utility>
 
 #include "msxml/internal/reader.h"
 #include "msxml/internal/utf.h"
@@ -21,15 +22,7 @@ std::u16string Widen(const char* text) {
 struct ParseRun::Callbacks {
   template <class F>
   static void Guard(void* data, F&& f) noexcept {
-    auto* run = static_cast<ParseRun*>(data);
-    if (FAILED(run->failure_)) return;
-    try {
-      f(*run);
-    } catch (const std::bad_alloc&) {
-      run->Stop(E_OUTOFMEMORY);
-    } catch (...) {
-      run->Stop(E_FAIL);
-    }
+    static_cast<ParseRun*>(data)->Guarded(std::forward<F>(f));
   }
 
   static void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** atts) {
@@ -110,25 +103,90 @@ struct ParseRun::Callbacks {
   }
 };
 
+ParserSlot::~ParserSlot() {
+  if (parser_ != nullptr) XML_ParserFree(parser_);
+  if (attributes_ != nullptr) attributes_->Release();
+  if (locator_ != nullptr) locator_->Release();
+}
+
+namespace {
+
+// True when someone besides the slot holds `object`.
+template <class T>
+bool Shared(T* object) {
+  object->AddRef();
+  return object->Release() > 1;
+}
+
+// The kept object when no one else holds it, else a new one kept instead.
+template <class T>
+T* TakeUnshared(T*& kept) {
+  if (kept == nullptr || Shared(kept)) {
+    T* fresh = new T;
+    if (kept != nullptr) kept->Release();
+    kept = fresh;
+  }
+  kept->AddRef();
+  return kept;
+}
+
+}  // namespace
+
+Attributes* ParserSlot::TakeAttributes() { return TakeUnshared(attributes_); }
+
+Locator* ParserSlot::TakeLocator() {
+  Locator* locator = TakeUnshared(locator_);
+  locator->Set(1, 1);
+  return locator;
+}
+
+XML_Parser ParserSlot::Take(const char* encoding) {
+  if (parser_ != nullptr && XML_ParserReset(parser_, encoding) == XML_TRUE) return parser_;
+  if (parser_ != nullptr) XML_ParserFree(parser_);
+  parser_ = XML_ParserCreate(encoding);
+  return parser_;
+}
+
+void ParserSlot::Done(std::size_t length) {
+  constexpr std::size_t kKeepUpTo = 64 * 1024;
+  if (length <= kKeepUpTo || parser_ == nullptr) return;
+  XML_ParserFree(parser_);
+  parser_ = nullptr;
+}
+
 ParseRun::ParseRun(Ref<ISAXContentHandler> content, Ref<ISAXErrorHandler> errors,
-                   const Limits& limits)
+                   const Limits& limits, ParserSlot& slot)
     : content_(std::move(content)),
       errors_(std::move(errors)),
       limits_(limits),
-      attributes_(new Attributes),
-      locator_(new Locator) {}
+      attributes_(slot.TakeAttributes()),
+      locator_(slot.TakeLocator()),
+      slot_(slot),
+      text_(slot.text),
+      name_(slot.name),
+      scratch_(slot.scratch) {
+  text_.clear();
+}
 
 ParseRun::~ParseRun() {
-  // A handler may keep the locator: it must not point into a freed parser.
-  locator_->Detach();
-  if (parser_ != nullptr) XML_ParserFree(parser_);
+  // A handler may keep the locator: it must not point into a parser that the
+  // next parse resets. Working out the last position costs a rescan of the
+  // text, so only a locator someone else holds gets it.
+  locator_->AddRef();
+  if (locator_->Release() > 2) {  // held by more than this run and the slot
+    locator_->Detach();
+  } else {
+    locator_->Set(1, 1);
+  }
+  if (parser_ != nullptr) slot_.Done(length_);
   attributes_->Release();
   locator_->Release();
 }
 
 HRESULT ParseRun::Run(const char* bytes, std::size_t length, const char* encoding) {
-  parser_ = XML_ParserCreate(encoding);
+  parser_ = slot_.Take(encoding);
   if (parser_ == nullptr) return E_OUTOFMEMORY;
+  length_ = length;
   XML_SetUserData(parser_, this);
   XML_SetElementHandler(parser_, Callbacks::StartElement, Callbacks::EndElement);
   XML_SetCharacterDataHandler(parser_, Callbacks::CharacterData);

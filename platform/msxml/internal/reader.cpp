@@ -217,12 +217,14 @@ HRESULT Reader::ParseVariant(const VARIANT& input) {
 }
 
 HRESULT Reader::ParseText(const char16_t* text, std::size_t length) {
-  ParseRun run(content_, errors_, limits_);
+  ParseRun run(content_, errors_, limits_, parser_);
   // Every code unit gives at least one byte: a text longer than the limit in
   // code units is too large without converting it.
   if (length > static_cast<std::size_t>(limits_.max_bytes)) {
     return run.FailAt(KXSAX_E_TOO_LARGE, TooLargeMessage(limits_.max_bytes), 1, 1);
   }
+  HRESULT simple = S_OK;
+  if (run.RunSimple(text, length, simple)) return simple;
   Utf8Text bytes;
   std::size_t bad = Utf16ToUtf8(text, length, bytes);
   if (bad != length) {
@@ -251,7 +253,7 @@ HRESULT Reader::ParseStream(IUnknown* source) {
     }
   }
   if (!stream) return E_INVALIDARG;
-  ParseRun run(content_, errors_, limits_);
+  ParseRun run(content_, errors_, limits_, parser_);
   std::string bytes;
   constexpr ULONG kChunk = 64 * 1024;
   for (;;) {
@@ -273,7 +275,7 @@ HRESULT Reader::ParseStream(IUnknown* source) {
 }
 
 HRESULT Reader::ParseFile(const std::string& path) {
-  ParseRun run(content_, errors_, limits_);
+  ParseRun run(content_, errors_, limits_, parser_);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) {
     char buffer[128];

@@ -120,6 +120,12 @@ void Utf16Buffer::AppendUtf8(const char* text, std::size_t length) {
   }
 }
 
+void Utf16Buffer::Append(const char16_t* text, std::size_t length) {
+  if (capacity_ - size_ < length) Grow(length);
+  if (length != 0) std::memcpy(data_.get() + size_, text, length * sizeof(char16_t));
+  size_ += length;
+}
+
 void Utf16Buffer::AppendUtf8z(const char* text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   for (;;) {

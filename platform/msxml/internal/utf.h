@@ -39,6 +39,8 @@ class Utf16Buffer {
   // byte would become U+FFFD rather than be trusted.
   void AppendUtf8(const char* text, std::size_t length);
   void AppendUtf8z(const char* text);
+  // Appends UTF-16 text as it is.
+  void Append(const char16_t* text, std::size_t length);
   void push_back(char16_t c) {
     if (size_ == capacity_) Grow(1);
     data_[size_++] = c;

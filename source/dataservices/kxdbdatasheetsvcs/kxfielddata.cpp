@@ -294,7 +294,9 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
     w.SetOption(false);
     const bool show = mode == kFieldDataShow;
     const bool definition = mode == kFieldDataDefinition;
-    const std::u16string name = show ? kx_format(u"Show%lsField", kind) : std::u16string(kind);
+    std::u16string name = show ? u"Show" : u"";
+    name += kind;
+    if (show) name += u"Field";
 
     KX_CHECK(ctx, w.StartElement(name.c_str()));
     if (show) KX_CHECK(ctx, w.WriteAttribute(u"PageId", LONG{pageId}));

@@ -328,5 +328,22 @@ TEST_F(LifetimeTest, LocatorKeptAfterAFailedStartAnswers) {
   EXPECT_EQ(line, 1);
 }
 
+TEST_F(LifetimeTest, KeptLocatorIsNotReusedByTheNextParse) {
+  // The reader keeps its locator between parses only while no handler
+  // holds it.
+  ASSERT_EQ(S_OK, Parse("<a>\n<b x=\"1\"/></a>"));
+  ASSERT_NE(rec_->locator, nullptr);
+  ISAXLocator* first = rec_->locator;
+  first->AddRef();
+  for (const char* next : {"<c y=\"2\"/>", "<c y=\"2\">text</c>"}) {
+    ASSERT_EQ(S_OK, Parse(next));
+    int line = 0;
+    EXPECT_EQ(S_OK, first->getLineNumber(&line));
+    EXPECT_EQ(line, 2);
+    EXPECT_NE(rec_->locator, first);
+  }
+  first->Release();
+}
+
 }  // namespace
 }  // namespace kx::msxml::testing

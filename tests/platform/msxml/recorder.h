@@ -59,6 +59,8 @@ class Recorder final : public ISAXContentHandler, public ISAXErrorHandler {
   ULONG refs() const { return refs_.load(); }
   // The events, one per line.
   std::string Trace() const;
+  // Counts the occurrences of `fail_on` from zero again.
+  void Rearm() { seen_ = 0; }
 
   HRESULT QueryInterface(REFIID iid, void** out) override;
   ULONG AddRef() override { return ++refs_; }
