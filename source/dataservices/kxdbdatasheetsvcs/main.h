@@ -106,6 +106,22 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  HRESULT ListHolds(const OLECHAR* request);
+  HRESULT CreateHold(const OLECHAR* request);
+  HRESULT CloseHold(const OLECHAR* request);
+  HRESULT GetOptions(const OLECHAR* request);
+  HRESULT GetDocumentHelp(const OLECHAR* request);
+  HRESULT GetFieldHelp(const OLECHAR* request);
+  HRESULT ListDatasheetDimensionSets(const OLECHAR* request);
+  HRESULT ListDatasheetDimensions(const OLECHAR* request);
+  HRESULT ListDatasheetDimensionUnits(const OLECHAR* request);
+  HRESULT ChangeDatasheetDimensionSet(const OLECHAR* request);
+  HRESULT ChangeDatasheetDimensionUnit(const OLECHAR* request);
+  HRESULT ListDimensionSets(const OLECHAR* request);
+  HRESULT ListDimensions(const OLECHAR* request);
+  HRESULT ListDimensionUnits(const OLECHAR* request);
+  HRESULT ChangeDimensionSet(const OLECHAR* request);
+  HRESULT ChangeDimensionUnit(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
