@@ -54,9 +54,15 @@ Host::Host()
       journal_(MakeRef<Journal>()),
       privileges_(MakeRef<Privileges>()),
       registrar_(MakeRef<Registrar>()),
-      application_(MakeRef<Application>(settings_, journal_, privileges_)) {}
+      application_(MakeRef<Application>(settings_, journal_, privileges_)),
+      drawing_(MakeRef<DrawingService>(application_.get())) {
+  application_->AddService(u"DrawingServices", drawing_.get());
+}
 
-Host::~Host() { Detach(); }
+Host::~Host() {
+  Detach();
+  drawing_->Disconnect();
+}
 
 void Host::SetStoreSession(StoreSession* session) {
   session_ = session;

@@ -13,6 +13,7 @@
 #include "com/comutil.h"
 #include "host/config.h"
 #include "host/dataservice.h"
+#include "host/drawing_service.h"
 #include "host/host_application.h"
 #include "host/internal/com_object.h"
 #include "host/recording_registrar.h"
@@ -68,6 +69,8 @@ class Host {
   Settings& settings() { return *settings_; }
   Journal& journal() { return *journal_; }
   Privileges& privileges() { return *privileges_; }
+  // The drawing service the application offers as "DrawingServices".
+  DrawingService& drawing() { return *drawing_; }
 
   // The store the calls run on (not owned; may be null: no transactions,
   // no notifications, every subscription matches every object).
@@ -123,6 +126,7 @@ class Host {
   Ref<Privileges> privileges_;
   Ref<Registrar> registrar_;
   Ref<Application> application_;
+  Ref<DrawingService> drawing_;
   Ref<IKXQDataService> module_;
   StoreSession* session_ = nullptr;
   FailurePoints response_failures_;

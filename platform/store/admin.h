@@ -12,6 +12,7 @@
 // a transaction see the model as of the last one.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,10 @@ class StoreObserver {
   // A trigger item fired: a value read while the item was open changed.
   virtual void TriggerFired(LONG /*ownerId*/, const std::u16string& /*trigger*/, const std::u16string& /*key*/) {}
   virtual void TransactionEnded(bool /*committed*/) {}
+  // A step written to the workflow log (IKXQObject::WorkflowAction, 7-10
+  // and others; OpenVersion, 100 + mode; CloseVersion, 199; PutText, 0;
+  // Seal, 300) with its text.
+  virtual void WorkflowRecorded(LONG /*id*/, LONG /*code*/, const std::u16string& /*text*/) {}
 };
 
 enum class OpenMode {
@@ -86,6 +91,15 @@ class Store {
   // The observer is not owned and must outlive the store or be removed
   // (null) first: closing the store may still tell it of a rollback.
   void SetObserver(StoreObserver* observer);
+
+  // Answers IKXQObject::get_Representation for live objects: sets *rep
+  // (AddRef'd) to the object's representation of that kind, or leaves it
+  // null. Unset (the default), no object has a representation. The store
+  // keeps no representation of its own; the host brings them (a diagram's
+  // drawing, from its drawing service).
+  using RepresentationProvider =
+      std::function<HRESULT(IKXQObject* object, const std::u16string& kind, IUnknown** rep)>;
+  void SetRepresentationProvider(RepresentationProvider provider);
 
   // Imports a fixture (see README.md) in one transaction of its own (none may
   // be open). A malformed fixture imports nothing; the message then reads

@@ -74,7 +74,7 @@ TEST_F(PlantTest, HoldsAboutTwentyEquipmentItemsAndEachDocumentKind) {
   EXPECT_EQ(Instances(db_, u"HeatExchanger").size(), 6u);
   EXPECT_EQ(Instances(db_, u"Vessel").size(), 6u);  // the column is a vessel
   EXPECT_EQ(Instances(db_, u"Datasheet").size(), 8u);
-  EXPECT_EQ(Instances(db_, u"Diagram").size(), 1u);
+  EXPECT_EQ(Instances(db_, u"Diagram").size(), 2u);
   // The project's globals live on object 1.
   EXPECT_EQ(ClassName(Obj(1)), "GlobalsClass");
   EXPECT_EQ(Text(Obj(1), u"CurrentDimensionSet"), "SI");

@@ -6,7 +6,8 @@ namespace kx::kxqhost {
 
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
-         "               [--journal FILE] [--events] [--deny PRIVILEGE] COMMAND [ARG...]\n"
+         "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
+         "               COMMAND [ARG...]\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
          "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
@@ -38,7 +39,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       has_value = true;
     }
     const bool known = name == "--store" || name == "--settings" || name == "--set" ||
-                       name == "--user" || name == "--journal" || name == "--deny";
+                       name == "--user" || name == "--journal" || name == "--deny" ||
+                       name == "--project";
     if (!known) return "unknown option " + std::string(arg);
     if (!has_value) {
       if (i + 1 >= argc) return "option " + std::string(name) + " needs a value";
@@ -55,6 +57,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
       options->user = value;
     } else if (name == "--journal") {
       options->journal = value;
+    } else if (name == "--project") {
+      options->project = value;
     } else {
       options->denied.push_back(value);
     }

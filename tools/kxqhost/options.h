@@ -1,6 +1,7 @@
 // The command line of kxqhost:
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
-//           [--journal FILE] [--events] [--deny PRIVILEGE] COMMAND [ARG...]
+//           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
+//           COMMAND [ARG...]
 // Global options come before the command; what follows the command is its
 // own (see README.md).
 #pragma once
@@ -18,6 +19,7 @@ struct Options {
   std::string journal;                      // empty: standard error
   bool events = false;
   std::vector<std::string> denied;  // privileges the user does not hold
+  std::string project;              // the active project's id; empty: the root (1)
   std::string command;
   std::vector<std::string> arguments;  // after the command, as given
 };

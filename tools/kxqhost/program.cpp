@@ -17,6 +17,7 @@
 #include "com/registry.h"
 #include "com/sysmsg.h"
 #include "com/wstr.h"
+#include "drawings.h"
 #include "dump.h"
 #include "host/host.h"
 #include "host/internal/errors.h"
@@ -39,6 +40,9 @@ namespace {
 constexpr char16_t kProgId[] = u"KXDBDatasheetSvcs.Main";
 constexpr char kModuleLibrary[] = "libKXDBDatasheetSvcs.so";
 constexpr char kDefaultStore[] = "kxq-store.db";
+// Privileges of the host itself that modules ask about.
+constexpr const char16_t* kHostPrivileges[] = {u"SecureAttribute", u"LockAttribute",
+                                               u"CheckDocument", u"IssueDocument"};
 // A database event kind that no module subscribes to: the host's own
 // changes are delivered through a call that routes nothing else.
 constexpr LONG kNoEventKind = -1;
@@ -508,6 +512,12 @@ bool Program::StartModule() {
   host_->privileges().SetLoginName(Wide(user));
   host_->privileges().SetUserName(Wide(user));
 
+  if (!options_.project.empty()) {
+    LONG project = 0;
+    if (!ParseId(options_.project, &project)) return false;
+    const store::Status status = store_->SetActiveProject(project);
+    if (!status.ok()) return Error("cannot make project " + options_.project + " active: " + status.message), false;
+  }
   IKXQDatabase* database = store_->Database();
   _com_ptr_t<IKXQSchema> schema;
   _com_ptr_t<IKXQTemplateLibrary> library;
@@ -521,6 +531,7 @@ bool Program::StartModule() {
   }
   host_->application().SetStore(database, schema, library);
   host_->application().SetProjects(active, root);
+  OfferDiagramRepresentations(*store_, *host_);
   host_->registrar().SetTemplates(library.GetInterfacePtr());
   host_->SetStoreSession(session_.get());
   const host::Registrar& registrar = host_->registrar();
@@ -545,10 +556,14 @@ bool Program::StartModule() {
     Finish(started, "the module's start-up");
     return false;
   }
-  for (const auto& privilege : registrar.privileges()) {
+  // The user holds the host's own privileges and those the module
+  // declared, except the denied ones.
+  std::vector<std::u16string> privileges(std::begin(kHostPrivileges), std::end(kHostPrivileges));
+  for (const auto& privilege : registrar.privileges()) privileges.push_back(privilege.name);
+  for (const std::u16string& privilege : privileges) {
     bool denied = false;
-    for (const std::string& name : options_.denied) denied = denied || Wide(name) == privilege.name;
-    if (!denied) host_->privileges().Grant(privilege.name);
+    for (const std::string& name : options_.denied) denied = denied || Wide(name) == privilege;
+    if (!denied) host_->privileges().Grant(privilege);
   }
   module_started_ = true;
   return true;
@@ -562,6 +577,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
   for (const auto& text : result.notices) std::fprintf(err_, "notice: %s\n", Narrow(text).c_str());
   for (const auto& text : result.messages) std::fprintf(err_, "message: %s\n", Narrow(text).c_str());
   if (!result.succeeded()) {
+    if (host_) PrintDrawingCalls(*host_, err_, "drawing: ");
     if (!result.error.empty()) std::fprintf(err_, "%s\n", Narrow(result.error).c_str());
     Error(what + " failed: " + Describe(result.hr));
     std::fflush(out_);
@@ -579,6 +595,10 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     for (const std::string& line : session_->delivered()) {
       std::fprintf(out_, "== store %s\n", line.c_str());
     }
+    for (const std::string& line : session_->workflow()) {
+      std::fprintf(out_, "== store %s\n", line.c_str());
+    }
+    if (host_) PrintDrawingCalls(*host_, out_, "== drawing ");
     for (const auto& event : result.events) {
       std::string recipients;
       for (const auto& name : event.recipients) {
@@ -595,6 +615,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
       }
     }
   }
+  if (!options_.events && host_) host_->drawing().TakeCalls();
   std::fflush(out_);
   std::fflush(err_);
   return kExitOk;
@@ -608,6 +629,8 @@ int Program::Request(const std::string& name, const std::string& text) {
     const std::string reply = Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
     const bool more = options_.events && (!result.events.empty() || !session_->delivered().empty() ||
+                                          !session_->workflow().empty() ||
+                                          !host_->drawing().calls().empty() ||
                                           !session_->changes().empty());
     if (more && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) {

@@ -55,6 +55,7 @@ HRESULT StoreHostSession::BeginHostChange() {
   if (host_change_open_) return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
   delivered_.clear();
   changes_.clear();
+  workflow_.clear();
   created_.clear();
   fired_.clear();
   if (HRESULT hr = StatusResult(store_.Begin()); FAILED(hr)) return hr;
@@ -76,6 +77,7 @@ HRESULT StoreHostSession::Begin() {
   }
   delivered_.clear();
   changes_.clear();
+  workflow_.clear();
   created_.clear();
   fired_.clear();
   return StatusResult(store_.Begin());
@@ -115,9 +117,27 @@ void StoreHostSession::ValueChanged(LONG id, const std::u16string& attribute) {
   changes_.push_back({id, {attribute}});
 }
 
+void StoreHostSession::WorkflowRecorded(LONG id, LONG code, const std::u16string& text) {
+  std::string step;
+  if (code == 199) {
+    step = "close version";
+  } else if (code > 100 && code < 199) {
+    step = "open version (mode " + std::to_string(code - 100) + ")";
+  } else if (code == 0) {
+    step = "text";
+  } else if (code == 300) {
+    step = "page step";
+  } else {
+    step = "workflow action " + std::to_string(code);
+  }
+  workflow_.push_back(step + " of #" + std::to_string(id) + ": \"" +
+                      host::internal::Utf16ToUtf8(text) + "\"");
+}
+
 void StoreHostSession::TransactionEnded(bool committed) {
   if (committed) return;
   changes_.clear();
+  workflow_.clear();
   created_.clear();
   fired_.clear();
 }

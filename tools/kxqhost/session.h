@@ -62,6 +62,10 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
     std::vector<std::u16string> attributes;
   };
   const std::vector<Change>& changes() const { return changes_; }
+  // The workflow steps the store logged in the current or last
+  // transaction, one line each ("close version of #1001: \"4\""); cleared
+  // as the changes are.
+  const std::vector<std::string>& workflow() const { return workflow_; }
 
   // host::StoreSession
   HRESULT Begin() override;
@@ -77,6 +81,7 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   void ValueChanged(LONG id, const std::u16string& attribute) override;
   void TriggerFired(LONG owner_id, const std::u16string& trigger, const std::u16string& key) override;
   void TransactionEnded(bool committed) override;
+  void WorkflowRecorded(LONG id, LONG code, const std::u16string& text) override;
 
  private:
   struct Fired {
@@ -94,6 +99,7 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   std::vector<Fired> fired_;
   std::vector<std::string> delivered_;
   std::vector<Change> changes_;
+  std::vector<std::string> workflow_;
 };
 
 }  // namespace kx::kxqhost

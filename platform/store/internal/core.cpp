@@ -936,6 +936,7 @@ std::vector<UserRec> StoreCore::Users(int32_t obj) const {
 
 HRESULT StoreCore::RecordWorkflow(int32_t obj, LONG code, const u16& text) {
   if (!db_->AddWorkflow(obj, code, text)) return StorageFailure();
+  if (observer) observer->WorkflowRecorded(obj, code, text);
   return S_OK;
 }
 

@@ -164,6 +164,7 @@ class StoreCore {
   // --- misc -------------------------------------------------------------
   int32_t activeProject = 1;
   StoreObserver* observer = nullptr;
+  Store::RepresentationProvider representations;
   Persistence& persistence() { return *db_; }
   void SetLockTimeout(int milliseconds);
   IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)

@@ -768,9 +768,11 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
     KX_RETURN_IF_FAILED(Live());
     return MakeView(*core_, rec_, definition, view);
   }
-  HRESULT get_Representation(BSTR, IUnknown** rep) override {
+  HRESULT get_Representation(BSTR kind, IUnknown** rep) override {
     KX_RETURN_IF_FAILED(OutPtr(rep));
-    return Live();
+    KX_RETURN_IF_FAILED(Live());
+    if (!core_->representations) return S_OK;
+    return core_->representations(this, FromBstr(kind), rep);
   }
   HRESULT get_IsStatusCopy(VARIANT_BOOL* flag) override {
     if (!flag) return E_POINTER;

@@ -346,6 +346,9 @@ Status Store::Commit() { return FromHr(core_->Commit()); }
 Status Store::Rollback() { return FromHr(core_->Rollback()); }
 bool Store::InTransaction() const { return core_->InTransaction(); }
 void Store::SetObserver(StoreObserver* observer) { core_->observer = observer; }
+void Store::SetRepresentationProvider(RepresentationProvider provider) {
+  core_->representations = std::move(provider);
+}
 
 Status Store::ImportFixtureFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

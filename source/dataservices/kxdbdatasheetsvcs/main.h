@@ -106,6 +106,24 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
+  // The document catalogue: listings (documentlistings.cpp), configuration
+  // queries (getconfigurations.cpp), renaming, closing and recasing
+  // (documents.cpp, datasheetcases.cpp).
+  HRESULT ListDatasheetsByObject(const OLECHAR* request);
+  HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
+  HRESULT ListDatasheetsByStatus(const OLECHAR* request);
+  HRESULT ListDatasheetsByField(const OLECHAR* request);
+  HRESULT ListDiagrams(const OLECHAR* request);
+  HRESULT ListDiagramsByObject(const OLECHAR* request);
+  HRESULT ListSharedDiagrams(const OLECHAR* request);
+  HRESULT GetConfigurations(const OLECHAR* request);
+  HRESULT GetObjectFilters(const OLECHAR* request);
+  HRESULT RenameDocuments(const OLECHAR* request);
+  HRESULT CloseDocuments(const OLECHAR* request);
+  HRESULT RecaseDocuments(const OLECHAR* request);
+  HRESULT ListDatasheetObjects(const OLECHAR* request);
+  // Holds, help, field options and display units (holds.cpp, help.cpp,
+  // fieldoptions.cpp, datasheetdimensions.cpp, dimensions.cpp).
   HRESULT ListHolds(const OLECHAR* request);
   HRESULT CreateHold(const OLECHAR* request);
   HRESULT CloseHold(const OLECHAR* request);

@@ -1,0 +1,149 @@
+// The records of the document listings: one `KXDatasheetInfo` per datasheet
+// version or datasheet that could be created, one `KXDiagramInfo` per
+// diagram version or diagram creation entry, each kept in a list that
+// belongs to one request and is written into its reply as "Datasheet" and
+// "Diagram" elements.
+//
+// Order. Datasheet records: Status, then Title in natural order
+// (`CompareNatural`), then DocumentId. A version record whose key is
+// already listed is dropped (a datasheet reached twice is listed once); a
+// creation entry with a listed key is kept only when added with
+// `alwaysAdd`, and then stands before the equal ones. Diagram records:
+// Status, then Name without regard to case; equal keys are all kept, the
+// later added first.
+//
+// The lists take records in any order and sort them once when they are
+// read (Find, GetAt, Write): n log n for a listing of n records.
+//
+// Every routine raises `KXComException`; objects are borrowed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "com/comutil.h"
+#include "host/application.h"
+#include "host/response.h"
+
+struct KXDatasheetInfo {
+  int32_t Status = -1;  // 0 creation entry, 1 current, 2 submitted, 3 checked, 4 issued
+  _bstr_t Name;
+  _bstr_t Title;
+  int32_t ObjectId = -1;  // creation entries: the object the datasheet would be made for
+  _bstr_t TemplateId;     // creation entries: the template to make it from
+  int32_t DocumentId = -1;
+  _bstr_t Case;
+  _bstr_t Revision;
+  bool Scoped = false;
+  int32_t Type = 1;  // 1 datasheet, 2 summary sheet, 3 summary sheet of the active project
+  _bstr_t DatasheetCategory{u"General"};
+
+  // Writes the "Datasheet" element into the element open in `response`; a
+  // creation entry out of the user's scope writes nothing.
+  void WriteXML(IKXQResponse* response) const;
+};
+
+struct KXDiagramInfo {
+  int32_t Status = -1;  // 0 creation entry, 1-4 versions, -1 shared-diagram list
+  _bstr_t Name;
+  _bstr_t DiagramClass{u"PFD"};
+  _bstr_t Case;
+  _bstr_t Revision;
+  int32_t DocumentId = -1;
+  bool Scoped = false;
+
+  void WriteXML(IKXQResponse* response) const;
+};
+
+class KXDatasheetInfoList {
+ public:
+  KXDatasheetInfoList() = default;
+  KXDatasheetInfoList(const KXDatasheetInfoList&) = delete;
+  KXDatasheetInfoList& operator=(const KXDatasheetInfoList&) = delete;
+
+  // Written as "CurrentPage" on "Documents": the Status of the first
+  // version record added (creation entries leave it 0).
+  int32_t CurrentPage = 0;
+
+  // One version record of an existing datasheet (`document` may be null:
+  // DocumentId 0).
+  void AddDocument(int32_t status, IKXQObject* document, const OLECHAR* name, const OLECHAR* title,
+                   const OLECHAR* caseName, const OLECHAR* revision, int32_t type, bool scoped);
+  // Every version of a datasheet (current always; submitted, checked and
+  // issued when their page list holds a page). A summary sheet that the
+  // active project cannot see adds nothing.
+  void AddDatasheet(IKXQApplication* application, IKXQObject* datasheet);
+  // A creation entry; `object` (may be null) is the object it is offered
+  // for: its id and scope are recorded.
+  void AddTemplateEntry(const OLECHAR* name, const OLECHAR* title, IKXQObject* object,
+                        const OLECHAR* templateId, bool summary, const OLECHAR* category,
+                        bool alwaysAdd);
+
+  // Binary search by the key of `key`: whether an equal record is listed,
+  // and the index of the equal record or of the first greater one.
+  bool Find(const KXDatasheetInfo& key, int32_t* index) const;
+  int32_t GetCount() const;
+  const KXDatasheetInfo& GetAt(int32_t index) const;
+  // Frees every record.
+  void RemoveAll();
+
+ private:
+  struct Entry {
+    std::unique_ptr<KXDatasheetInfo> info;
+    uint32_t order;  // order of adding
+    bool alwaysAdd;
+  };
+  void Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd);
+  void Sort() const;
+
+  mutable std::vector<Entry> m_entries;
+  mutable bool m_sorted = true;
+  uint32_t m_added = 0;
+};
+
+class KXDiagramInfoList {
+ public:
+  KXDiagramInfoList() = default;
+  KXDiagramInfoList(const KXDiagramInfoList&) = delete;
+  KXDiagramInfoList& operator=(const KXDiagramInfoList&) = delete;
+
+  int32_t CurrentPage = 0;
+
+  // One record; with a diagram its class (or drawing template), id and
+  // scope. `scopeStatus` is the version whose drawing decides the scope
+  // (the record's Status unless the caller names another).
+  void AddDocument(int32_t status, IKXQObject* diagram, const OLECHAR* name,
+                   const OLECHAR* caseName, const OLECHAR* revision, int32_t scopeStatus);
+  void AddDocument(int32_t status, IKXQObject* diagram, const OLECHAR* name,
+                   const OLECHAR* caseName, const OLECHAR* revision) {
+    AddDocument(status, diagram, name, caseName, revision, status);
+  }
+  // Every version of a diagram: current always; submitted, checked and
+  // issued when it has that drawing.
+  void AddDiagram(IKXQApplication* application, IKXQDatabase* database, IKXQObject* diagram);
+
+  int32_t GetCount() const;
+  const KXDiagramInfo& GetAt(int32_t index) const;
+  void RemoveAll();
+
+ private:
+  struct Entry {
+    std::unique_ptr<KXDiagramInfo> info;
+    uint32_t order;
+  };
+  void Sort() const;
+
+  mutable std::vector<Entry> m_entries;
+  mutable bool m_sorted = true;
+  uint32_t m_added = 0;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// -1, 0 or 1 as `a` sorts before, with or after `b` in a datasheet list.
+int CompareDatasheetInfo(const KXDatasheetInfo& a, const KXDatasheetInfo& b);
+// The same for diagram lists.
+int CompareDiagramInfo(const KXDiagramInfo& a, const KXDiagramInfo& b);
+
+}  // namespace KXDBDatasheetSvcs

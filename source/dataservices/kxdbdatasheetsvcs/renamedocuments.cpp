@@ -1,0 +1,90 @@
+// Renaming documents: the name all versions of a document share.
+#include "documents.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreptrs.h"
+#include "kxstoreutils.h"
+#include "main.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/renamedocuments";
+
+// Makes a document the host's current datasheet for the length of a step
+// and puts the previous one back on every way out.
+class CurrentDocumentScope {
+ public:
+  CurrentDocumentScope(IKXQApplication* application, IKXQObject* document)
+      : m_application(application) {
+    KXComException ctx = KXComException::Silent();
+    KX_CHECK(ctx, m_application->get_CurrentDatasheet(&m_previous));
+    KX_CHECK(ctx, m_application->put_CurrentDatasheet(document));
+  }
+  ~CurrentDocumentScope() { (void)m_application->put_CurrentDatasheet(m_previous); }
+  CurrentDocumentScope(const CurrentDocumentScope&) = delete;
+  CurrentDocumentScope& operator=(const CurrentDocumentScope&) = delete;
+
+ private:
+  IKXQApplication* m_application;
+  IKXQObjectPtr m_previous;
+};
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR* name) {
+  KXComException ctx = KXComException::Silent();
+  IKXQObjectPtr document;
+  GetStoreObject(main.m_pDatabase, document, documentId);
+  CurrentDocumentScope scope(main.m_pApplication, document);
+  SetAttributeStringByName(document, u"DocumentName", name ? name : u"", -1);
+  if (diagram) return;
+  const HRESULT hr = main.LaunchDatasheetEvent(document, 1);
+  if (FAILED(hr)) {
+    ctx.hr = hr;
+    ctx.TakeThreadErrorInfo();
+    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
+  }
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+const GrammarRecord* RenameDocumentsSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"RenameDocuments", 1, {Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
+      Grammar::Element(u"Datasheet", Datasheet,
+                       {Grammar::Integer(u"DocumentId", DocumentId), Grammar::Integer(u"Status", Status),
+                        Grammar::String(u"Name", Name)}),
+      Grammar::Element(u"Diagram", Diagram,
+                       {Grammar::Integer(u"DocumentId", DocumentId), Grammar::String(u"Name", Name)}));
+  return kGrammar.data();
+}
+
+HRESULT RenameDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case DocumentId: return Store(m_documentId, value);
+    case Name: return Store(m_name, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
+  if (element != Datasheet && element != Diagram) return E_INVALIDARG;
+  KXComException ctx = KXComException::Silent();
+  try {
+    KXDBDatasheetSvcs::RenameDocument(*m_pMain, element == Diagram, m_documentId, m_name.c_str());
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  // The next element starts afresh.
+  m_documentId = -1;
+  m_status = -1;
+  m_name.Reset();
+  return ctx.Return();
+}
+
+HRESULT Main::RenameDocuments(const OLECHAR* request) {
+  return ServeMessage<RenameDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RenameDocuments",
+                                                    request);
+}

@@ -1,0 +1,162 @@
+// The listing records: their order and duplicates, the elements they write,
+// and how they are read from stored datasheets and diagrams.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/reply.h"
+#include "kxinfoclasses.h"
+#include "support/modelfixture.h"
+
+using modeltest::ModelStore;
+using modeltest::Narrow;
+
+namespace {
+
+// "Status Title #DocumentId" of each datasheet record, in list order.
+std::vector<std::string> Keys(const KXDatasheetInfoList& list) {
+  std::vector<std::string> keys;
+  for (int32_t i = 0; i < list.GetCount(); ++i) {
+    const KXDatasheetInfo& info = list.GetAt(i);
+    keys.push_back(std::to_string(info.Status) + " " + Narrow(info.Title) + " #" +
+                   std::to_string(info.DocumentId));
+  }
+  return keys;
+}
+
+std::string Written(const KXDatasheetInfo& info) {
+  auto response = kx::host::MakeRef<kx::host::Response>();
+  info.WriteXML(response.get());
+  return Narrow(response->text().c_str());
+}
+
+std::string Written(const KXDiagramInfo& info) {
+  auto response = kx::host::MakeRef<kx::host::Response>();
+  info.WriteXML(response.get());
+  return Narrow(response->text().c_str());
+}
+
+TEST(DatasheetInfoList, StatusThenNaturalTitleThenIdAndEachVersionOnce) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  EXPECT_EQ(list.CurrentPage, 0);
+  list.AddTemplateEntry(u"T", u"Tank 1", nullptr, u"TDS", false, u"General", true);
+  EXPECT_EQ(list.CurrentPage, 0) << "creation entries leave the current page alone";
+  list.AddDocument(4, store.Object(200), u"n", u"Pump 10", u"", u"A", 1, true);
+  list.AddDocument(2, store.Object(300), u"n", u"pump 2", u"", u"", 1, true);
+  list.AddDocument(2, store.Object(200), u"n", u"Pump 10", u"", u"", 1, true);
+  list.AddDocument(2, store.Object(400), u"n", u"Pump 10", u"", u"", 1, true);
+  // The same version again, and one only differing in letter case.
+  list.AddDocument(2, store.Object(300), u"other", u"PUMP 2", u"", u"", 1, true);
+  EXPECT_EQ(list.CurrentPage, 4);
+  EXPECT_EQ(Keys(list), (std::vector<std::string>{"0 Tank 1 #-1", "2 pump 2 #300", "2 Pump 10 #200",
+                                                  "2 Pump 10 #400", "4 Pump 10 #200"}));
+  EXPECT_EQ(Narrow(list.GetAt(1).Name), "n") << "the first of two equal records stays";
+
+  KXDatasheetInfo key;
+  key.Status = 2;
+  key.Title = u"Pump 9";
+  key.DocumentId = 1;
+  int32_t index = -1;
+  EXPECT_FALSE(list.Find(key, &index));
+  EXPECT_EQ(index, 2);
+  key.Title = u"pump 10";
+  key.DocumentId = 400;
+  EXPECT_TRUE(list.Find(key, &index));
+  EXPECT_EQ(index, 3);
+  list.RemoveAll();
+  EXPECT_EQ(list.GetCount(), 0);
+}
+
+TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  list.AddTemplateEntry(u"Summary", u"Pumps", nullptr, u"TSUM", true, u"General", false);
+  list.AddTemplateEntry(u"Summary", u"Pumps", nullptr, u"TSUM2", true, u"General", false);
+  ASSERT_EQ(list.GetCount(), 1) << "an entry without always-add does not repeat a key";
+  list.AddTemplateEntry(u"A", u"Pumps", nullptr, u"TA", false, u"General", true);
+  list.AddTemplateEntry(u"B", u"Pumps", nullptr, u"TB", false, u"General", true);
+  ASSERT_EQ(list.GetCount(), 3);
+  // Each always-add entry goes before the equal ones already listed.
+  EXPECT_EQ(Narrow(list.GetAt(0).TemplateId), "TB");
+  EXPECT_EQ(Narrow(list.GetAt(1).TemplateId), "TA");
+  EXPECT_EQ(Narrow(list.GetAt(2).TemplateId), "TSUM");
+  EXPECT_EQ(list.GetAt(2).Type, 2);
+}
+
+TEST(DatasheetInfo, WrittenAttributes) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  list.AddTemplateEntry(u"Pump datasheet", u"P-102: Pump datasheet", store.Object(101), u"TDS",
+                        false, u"Rotating", true);
+  list.AddTemplateEntry(u"Pump datasheet", u"P-101: Pump datasheet", store.Object(100), u"TDS",
+                        false, u"Rotating", true);
+  list.AddDocument(1, store.Object(200), nullptr, u"Pump sheet", u"Design", nullptr, 3, false);
+  EXPECT_EQ(list.GetAt(0).ObjectId, 100);
+  EXPECT_TRUE(list.GetAt(0).Scoped) << "P-101 is claimed by the root project";
+  EXPECT_EQ(list.GetAt(1).ObjectId, 101);
+  EXPECT_FALSE(list.GetAt(1).Scoped) << "P-102 is claimed by no project";
+  EXPECT_EQ(Written(list.GetAt(2)),
+            "<Datasheet Status=\"1\" Name=\"\" Title=\"Pump sheet\" DocumentId=\"200\" Case=\"Design\" "
+            "Scoped=\"0\" Type=\"3\" DatasheetCategory=\"General\"/>");
+  KXDatasheetInfo scoped;
+  scoped.Status = 0;
+  scoped.Name = u"N";
+  scoped.Title = u"T";
+  scoped.ObjectId = 7;
+  scoped.TemplateId = u"X";
+  scoped.Scoped = true;
+  scoped.Revision = u"B";
+  EXPECT_EQ(Written(scoped),
+            "<Datasheet Status=\"0\" Name=\"N\" Title=\"T\" ObjectId=\"7\" TemplateId=\"X\" "
+            "Revision=\"B\" Scoped=\"1\" Type=\"1\" DatasheetCategory=\"General\"/>");
+  scoped.Scoped = false;
+  EXPECT_EQ(Written(scoped), "") << "a creation entry out of scope is kept but not written";
+}
+
+TEST(DatasheetInfoList, EveryVersionOfAStoredDatasheet) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  list.AddDatasheet(store.application(), store.Object(modeltest::kSheet));
+  list.AddDatasheet(store.application(), store.Object(modeltest::kSheet));
+  ASSERT_EQ(list.GetCount(), 3);
+  EXPECT_EQ(list.GetAt(0).Status, 1);
+  EXPECT_EQ(list.GetAt(1).Status, 2);
+  EXPECT_EQ(list.GetAt(2).Status, 4);
+  EXPECT_EQ(list.CurrentPage, 1);
+  EXPECT_EQ(Narrow(list.GetAt(2).Name), "Pump sheet");
+  EXPECT_EQ(Narrow(list.GetAt(0).Title), Narrow(list.GetAt(2).Title));
+  EXPECT_EQ(list.GetAt(0).Type, 1);
+}
+
+TEST(DiagramInfoList, OrderClassesAndVersions) {
+  ModelStore store;
+  KXDiagramInfoList list;
+  list.AddDocument(0, nullptr, u"Shared Diagram", u"", u"");
+  list.AddDocument(0, nullptr, u"new PFD Diagram", u"", u"");
+  list.AddDocument(0, nullptr, u"New PFD Diagram", u"", u"");
+  list.AddDiagram(store.application(), store.database(), store.Object(modeltest::kDiagram));
+  ASSERT_EQ(list.GetCount(), 4);
+  EXPECT_EQ(Narrow(list.GetAt(0).Name), "New PFD Diagram") << "equal names: the later first";
+  EXPECT_EQ(Narrow(list.GetAt(1).Name), "new PFD Diagram");
+  EXPECT_EQ(Narrow(list.GetAt(2).Name), "Shared Diagram");
+  const KXDiagramInfo& diagram = list.GetAt(3);
+  EXPECT_EQ(diagram.Status, 1);
+  EXPECT_EQ(diagram.DocumentId, modeltest::kDiagram);
+  EXPECT_EQ(Narrow(diagram.DiagramClass), "PFD") << "class \"Diagram\" shows as PFD";
+  EXPECT_EQ(Narrow(diagram.Case), "Design");
+  EXPECT_EQ(list.CurrentPage, 1);
+  EXPECT_EQ(Written(diagram),
+            "<Diagram Name=\"PID-1\" DiagramClass=\"PFD\" Status=\"1\" DocumentId=\"700\" "
+            "Case=\"Design\" Type=\"0\"/>");
+  EXPECT_EQ(Written(list.GetAt(0)),
+            "<Diagram Name=\"New PFD Diagram\" DiagramClass=\"PFD\" Status=\"0\" Scoped=\"1\" Type=\"0\"/>");
+
+  KXDiagramInfo shared;
+  shared.Name = u"PID-1 [Diagram]";
+  shared.DocumentId = 700;
+  EXPECT_EQ(Written(shared), "<Diagram Name=\"PID-1 [Diagram]\" DiagramClass=\"PFD\" DocumentId=\"700\" Type=\"0\"/>");
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+#include "drawings.h"
+
+#include "host/host.h"
+#include "host/internal/utf.h"
+#include "store/admin.h"
+
+namespace kx::kxqhost {
+
+void OfferDiagramRepresentations(store::Store& store, host::Host& host) {
+  store.SetRepresentationProvider(
+      [drawing = host::Ref<host::DrawingService>(&host.drawing())](
+          IKXQObject* object, const std::u16string& kind, IUnknown** rep) {
+        return drawing->Representation(object, kind, rep);
+      });
+}
+
+void PrintDrawingCalls(host::Host& host, std::FILE* out, const char* prefix) {
+  for (const host::DrawingCall& call : host.drawing().TakeCalls()) {
+    std::string line = host::internal::Utf16ToUtf8(call.text);
+    if (FAILED(call.hr)) {
+      char code[32];
+      std::snprintf(code, sizeof code, " (failed: 0x%08X)", static_cast<unsigned>(call.hr));
+      line += code;
+    }
+    std::fprintf(out, "%s%s\n", prefix, line.c_str());
+  }
+}
+
+}  // namespace kx::kxqhost
