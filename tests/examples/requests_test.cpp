@@ -188,6 +188,39 @@ class RequestsTest : public ::testing::Test {
     }
   }
 
+  // A display-unit message: a dimension the schema knows, a unit of it, a
+  // dimension set of the schema.
+  bool IsDimension(const std::string& name) {
+    _com_ptr_t<IKXQSchema> schema;
+    db_->get_Schema(&schema);
+    _com_ptr_t<IKXQDimension> dimension;
+    return SUCCEEDED(schema->get_Dimension(_bstr_t(name.c_str()), &dimension)) && dimension;
+  }
+  bool IsUnitOf(const std::string& dimensionName, const std::string& unit) {
+    _com_ptr_t<IKXQSchema> schema;
+    db_->get_Schema(&schema);
+    _com_ptr_t<IKXQDimension> dimension;
+    if (FAILED(schema->get_Dimension(_bstr_t(dimensionName.c_str()), &dimension)) || !dimension) return false;
+    _bstr_t display;
+    return SUCCEEDED(dimension->get_UnitDisplayName(_bstr_t(unit.c_str()), display.GetAddress()));
+  }
+  bool IsDimensionSet(const std::string& name) {
+    _com_ptr_t<IKXQSchema> schema;
+    db_->get_Schema(&schema);
+    SAFEARRAY* names = nullptr;
+    if (FAILED(schema->get_DimensionSetNames(&names)) || names == nullptr) return false;
+    LONG low = 0, high = -1;
+    SafeArrayGetLBound(names, 1, &low);
+    SafeArrayGetUBound(names, 1, &high);
+    bool found = false;
+    for (LONG i = low; i <= high && !found; ++i) {
+      BSTR item = nullptr;
+      if (SUCCEEDED(SafeArrayGetElement(names, &i, &item))) found = _bstr_t(item, false).utf8() == name;
+    }
+    SafeArrayDestroy(names);
+    return found;
+  }
+
   std::unique_ptr<store::Store> store_;
   IKXQDatabase* db_ = nullptr;
 };
@@ -230,6 +263,32 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "RecaseDocuments") {
       EXPECT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
       EXPECT_TRUE(IsInteger(m.Attr("CaseId")));
+    } else if (m.name == "CreateHold") {
+      ASSERT_TRUE(m.Attr("HoldName"));
+      EXPECT_FALSE(m.Attr("HoldName")->empty());
+    } else if (m.name == "CloseHold") {
+      ASSERT_TRUE(IsInteger(m.Attr("HoldId")));
+      EXPECT_EQ(ClassOf(*m.Attr("HoldId")), "Hold");
+    } else if (m.name == "GetDocumentHelp") {
+      EXPECT_TRUE(m.attrs.empty());
+    } else if (m.name == "GetFieldHelp") {
+      EXPECT_TRUE(IsInteger(m.Attr("FieldId")));
+    } else if (m.name.rfind("ListDatasheetDimension", 0) == 0 ||
+               m.name.rfind("ChangeDatasheetDimension", 0) == 0) {
+      EXPECT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
+      if (m.name == "ChangeDatasheetDimensionSet") {
+        ASSERT_TRUE(m.Attr("Name"));
+        EXPECT_TRUE(IsDimensionSet(*m.Attr("Name")));
+      } else if (m.name == "ListDatasheetDimensionUnits") {
+        ASSERT_TRUE(m.Attr("Name"));
+        EXPECT_TRUE(IsDimension(*m.Attr("Name")));
+      } else if (m.name == "ChangeDatasheetDimensionUnit") {
+        ASSERT_TRUE(m.Attr("Name") && m.Attr("UnitId"));
+        EXPECT_TRUE(IsUnitOf(*m.Attr("Name"), *m.Attr("UnitId")));
+      }
+    } else if (m.name == "ChangeDimensionUnit") {
+      ASSERT_TRUE(m.Attr("Name") && m.Attr("UnitId"));
+      EXPECT_TRUE(IsUnitOf(*m.Attr("Name"), *m.Attr("UnitId")));
     } else if (m.name == "OpenDocuments" || m.name == "CloseDocuments") {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
@@ -249,8 +308,18 @@ TEST_F(RequestsTest, BareRequestsNameWhatTheirMessageTakes) {
     std::string text = ReadExample("requests/" + file);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     // The catalogue's bare requests: nothing, a status, a field id, a datasheet.
-    if (file.rfind("get-", 0) == 0 || file == "list-diagrams.txt" || file == "list-shared-diagrams.txt") {
+    if (file.rfind("get-", 0) == 0 || file == "list-diagrams.txt" || file == "list-shared-diagrams.txt" ||
+        file == "list-holds.txt" || file == "list-dimension-sets.txt" || file == "list-dimensions.txt") {
       EXPECT_EQ(text, "") << "the message reads no text";
+      continue;
+    }
+    // The unit messages whose whole text is a name.
+    if (file == "list-dimension-units.txt") {
+      EXPECT_TRUE(IsDimension(text)) << text;
+      continue;
+    }
+    if (file == "change-dimension-set.txt") {
+      EXPECT_TRUE(IsDimensionSet(text) || text == "DefaultUnits") << text;
       continue;
     }
     ASSERT_TRUE(IsInteger(&text));
