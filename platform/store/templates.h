@@ -187,7 +187,8 @@ struct IKXQTemplateField : IDispatch {
   // Node chain for a qualifier value: 1-D SAFEARRAY of VT_DISPATCH
   // IKXQClassView, root first, the field's node last.
   virtual HRESULT GetNodeList(LONG qualifierValue, SAFEARRAY** nodes) = 0;
-  // Route text "node.node.attr" from below the root. Caller frees.
+  // Route text of the last step: the attribute on the object at the
+  // field's own node, the last of its node list. Caller frees.
   virtual HRESULT GetRoute(LONG qualifierValue, BSTR* route) = 0;
   // Option number of a text (-1 when none, S_FALSE) and text of a number.
   virtual HRESULT GetOptionNumber(BSTR text, LONG* number) = 0;
@@ -233,7 +234,8 @@ struct IKXQViewDefinition : IDispatch {
   virtual HRESULT get_Name(BSTR* name) = 0;  // caller frees
   // Attached classes (flags 0): as IKXQClassView::GetAttachedClasses.
   virtual HRESULT GetAttachedClasses(LONG flags, SAFEARRAY** classes) = 0;
-  // Member (child node) by name (case-insensitive), S_FALSE with null when
+  // Member (child node) by name (case-insensitive; a node named with a list
+  // position such as "Nozzles(2)" also answers "Nozzles"), S_FALSE with null when
   // none. AddRef'd.
   virtual HRESULT get_Member(BSTR name, IKXQViewDefinition** member) = 0;
 };

@@ -376,6 +376,32 @@ HRESULT SafeArrayVector::GetClassViewAt(int32_t index, IKXQClassView** out) cons
   return GetInterfaceAt(index, out);
 }
 
+HRESULT SafeArrayVector::GetStringAt(int32_t index, BSTR* text) const {
+  if (text == nullptr) return E_POINTER;
+  if (array_ == nullptr) return DISP_E_BADINDEX;
+  LONG at = lowerBound_ + index;
+  if (vartype_ == VT_BSTR) {
+    BSTR element = nullptr;
+    const HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+    if (FAILED(hr)) return hr;
+    SysFreeString(*text);
+    *text = element;
+    return S_OK;
+  }
+  if (vartype_ != VT_VARIANT) return E_FAIL;
+  VARIANT element;
+  VariantInit(&element);
+  HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+  if (SUCCEEDED(hr)) hr = VariantChangeType(&element, &element, 0, VT_BSTR);
+  if (SUCCEEDED(hr)) {
+    if (*text != element.bstrVal) SysFreeString(*text);
+    *text = element.bstrVal;
+    element.vt = VT_EMPTY;
+  }
+  VariantClear(&element);
+  return hr;
+}
+
 // ---------------------------------------------------------------------------
 // SafeArrayMatrix
 

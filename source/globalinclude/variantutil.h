@@ -79,6 +79,11 @@ class SafeArrayVector {
     return GetInterfaceAt(index, kx_uuidof<I>(), reinterpret_cast<void**>(out));
   }
 
+  // Element `index` (0-based) of a string-form vector as a new text in
+  // *text (the text held there is freed): BSTR elements copied, VARIANT
+  // elements changed to text; E_FAIL for other element types, the
+  // platform's DISP_E_BADINDEX outside the array.
+  HRESULT GetStringAt(int32_t index, BSTR* text) const;
   // The element as a schema class / as a class view (root node, data view).
   HRESULT GetClassAt(int32_t index, IKXQClass** out) const;
   HRESULT GetClassViewAt(int32_t index, IKXQClassView** out) const;

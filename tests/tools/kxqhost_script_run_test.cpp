@@ -43,9 +43,9 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
       "set 20 Tag \"P-101 A\"\n"
       "dump 20\n"
       "! request NoSuchMessage unknown.xml\n"
-      "! request CreateAnnotation <<END\n"
+      "! request PackObjects <<END\n"
       "<XMLMessage TargetId=\"T\" Status=\"1\">\n"
-      "<CreateAnnotation PageId=\"11\"/></XMLMessage>\n"
+      "<PackObjects PageId=\"11\"/></XMLMessage>\n"
       "END\n"
       "create Pump\n"
       "set 21 Length 2 m\n"
@@ -62,7 +62,7 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
             "Length = 1500 mm\n"
             "Started = 2020-01-02\n"
             "## ! request NoSuchMessage unknown.xml\n"
-            "## ! request CreateAnnotation <<END\n"
+            "## ! request PackObjects <<END\n"
             "## create Pump\n"
             "created #31\n"
             "## set 21 Length 2 m\n"
@@ -79,7 +79,7 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
             "NodeIndices[1] = 1\n"
             "PageNumber = 1\n");
   EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos);
-  EXPECT_NE(outcome.err.find("CreateAnnotation is not implemented yet"), std::string::npos);
+  EXPECT_NE(outcome.err.find("PackObjects is not implemented yet"), std::string::npos);
   // The steps' changes were committed one by one.
   EXPECT_NE(Dump({"20"}).find("Tag = \"P-101 A\"\n"), std::string::npos);
   EXPECT_EQ(Dump({"20"}).find("Length"), std::string::npos);

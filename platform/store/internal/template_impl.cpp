@@ -166,8 +166,20 @@ class NodeImpl final : public StoreObject<NodeImpl, IKXQClassView, IKXQViewDefin
   }
   HRESULT get_Member(BSTR name, IKXQViewDefinition** member) override {
     KX_RETURN_IF_FAILED(OutPtr(member));
+    // A node named with a list position ("Nozzles(2)") is also found by its
+    // name without it.
+    const u16 wanted = FromBstr(name);
+    int found = -1;
+    for (int c : N().children) {
+      const u16& own = P().nodes[static_cast<size_t>(c)].name;
+      if (EqualsNoCase(own, wanted)) {
+        found = c;
+        break;
+      }
+      if (found < 0 && EqualsNoCase(own.substr(0, own.find_first_of(u"([ ")), wanted)) found = c;
+    }
     for (int c : N().children)
-      if (EqualsNoCase(P().nodes[static_cast<size_t>(c)].name, FromBstr(name))) {
+      if (c == found) {
         IKXQClassView* v = NodeCom(*core_, t_, page_, c);
         HRESULT hr = v->QueryInterface(IID_IKXQViewDefinition, reinterpret_cast<void**>(member));
         v->Release();
@@ -208,12 +220,9 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
     *nodes = DispatchVector(items, 0);
     return *nodes ? S_OK : E_OUTOFMEMORY;
   }
-  HRESULT GetRoute(LONG, BSTR* route) override {
-    u16 text;
-    std::vector<int> chain = Chain();
-    for (size_t k = 1; k < chain.size(); ++k) text += P().nodes[static_cast<size_t>(chain[k])].name + u".";
-    return OutBstr(text + F().attribute, route);
-  }
+  // The route of the last step: the attribute on the object at the field's
+  // own node (the node chain leads there).
+  HRESULT GetRoute(LONG, BSTR* route) override { return OutBstr(F().attribute, route); }
   HRESULT GetOptionNumber(BSTR text, LONG* number) override {
     if (!number) return E_POINTER;
     *number = -1;

@@ -6,6 +6,7 @@
 #include "store/database.h"
 #include "store/object.h"
 #include "store/templates.h"
+#include "store/view.h"
 
 KX_SMARTPTR_TYPEDEF(IKXQDatabase);
 KX_SMARTPTR_TYPEDEF(IKXQSchema);
@@ -21,3 +22,7 @@ KX_SMARTPTR_TYPEDEF(IKXQTemplatePage);
 KX_SMARTPTR_TYPEDEF(IKXQClassView);
 KX_SMARTPTR_TYPEDEF(IKXQViewDefinition);
 KX_SMARTPTR_TYPEDEF(IKXQTemplateNode);
+KX_SMARTPTR_TYPEDEF(IKXQTemplateField);
+KX_SMARTPTR_TYPEDEF(IKXQView);
+KX_SMARTPTR_TYPEDEF(IKXQFieldValue);
+KX_SMARTPTR_TYPEDEF(IKXQValueItem);

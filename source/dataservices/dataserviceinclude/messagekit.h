@@ -199,7 +199,9 @@ class KXMessageParser : public SAXSchemaParser {
   HRESULT EndElement(uint32_t id) override {
     if (id == 0) return S_OK;
     if (id > 1 && !MessageKit::HasElement(GetSchema(), id)) return E_INVALIDARG;
-    return m_pMain->RunWorker(*this, id);
+    const HRESULT hr = m_pMain->RunWorker(*this, id);
+    if (SUCCEEDED(hr) && hr != S_OK) m_workResult = hr;
+    return hr;
   }
   HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {
     if (m_envelope.targetId == 0) m_envelope = MessageKit::FindEnvelope(GetSchema());
@@ -214,22 +216,26 @@ class KXMessageParser : public SAXSchemaParser {
   Module* const m_pMain;
   SAXText m_targetId;     // "TargetId"
   int32_t m_status = -1;  // "Status"
+  // A success other than S_OK that a worker answered (S_FALSE: done, but
+  // not as asked), the handler's answer; S_OK otherwise.
+  HRESULT m_workResult = S_OK;
 
  private:
   MessageKit::EnvelopeIds m_envelope{0, 0};  // found at the first attribute
 };
 
 // The frame of every message handler: opens the error context under
-// `traceName` (the entry trace line), runs `work(ctx)` and answers S_OK,
-// or the failure (thrown, or returned by `work` with the thread's error
+// `traceName` (the entry trace line), runs `work(ctx)` and answers its
+// success code (S_OK, or another such as S_FALSE), or the failure (thrown, or returned by `work` with the thread's error
 // information) with its "<KXError" chain as the thread's error
 // information. For a message without grammar `work` is the handler's body.
 template <class Work>
 HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
   KXComException ctx(traceName);
   try {
-    MessageKit::ThrowIfFailedResult(ctx, work(ctx));
-    return S_OK;
+    const HRESULT hr = work(ctx);
+    MessageKit::ThrowIfFailedResult(ctx, hr);
+    return hr;
   }
   KX_CATCH(ctx, KX_HERE(MessageKit::kFile))
   return ctx.Return();
@@ -237,13 +243,15 @@ HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
 
 // A message handler's whole body: parses `request` (the host's BSTR, null
 // is empty) with a `Parser` built on `module` in the frame above; the
-// worker runs inside the parse.
+// worker runs inside the parse; a worker's success other than S_OK is the
+// handler's answer.
 template <class Parser, class Module>
 HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request) {
   return ServeRequest(traceName, [&](KXComException&) {
     Parser parser(&module);
     // The request text is the host's BSTR, passed on as such.
-    return parser.Parse(const_cast<BSTR>(request));
+    const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
+    return FAILED(hr) ? hr : parser.m_workResult;
   });
 }
 

@@ -1,5 +1,105 @@
 #include "annotations.h"
 
+#include <functional>
+
+#include "host/settings.h"
+#include "kxattributeutils.h"
+#include "kxdbdatasheetutils.h"
+#include "kxfielddata.h"
+#include "kxstoreutils.h"
+#include "scopedcurrent.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/annotations";
+
+void RaiseFailed(KXComException& ctx, HRESULT hr) {
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ThrowIfFailed(ctx);
+}
+
+void GetAnnotations(KXComException& ctx, IKXQObject* page, IKXQAttributePtr& annotations) {
+  CheckPointerArgument(ctx, page);
+  GetAttributeInterface(page, u"Annotations", annotations);
+  CheckPointerArgument(ctx, annotations.GetInterfacePtr());
+}
+
+// The position in "Annotations" of the annotation `id`, read into
+// `record`. None: E_FAIL "Failed to find annotation %d".
+int32_t FindAnnotation(KXComException& ctx, IKXQAttribute* annotations, int32_t id,
+                       KXFieldData& record) {
+  const int32_t count = GetAttributeCount(annotations);
+  for (int32_t i = 1; i <= count; ++i) {
+    _bstr_t stored;
+    KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, stored);
+    if (stored.length() == 0) continue;
+    RaiseFailed(ctx, record.ParseFieldData(kFieldAnnotation, stored, -1));
+    if (record.fieldId == id) return i;
+  }
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Failed to find annotation %d",
+                          static_cast<int>(id));
+}
+
+_bstr_t WriteAnnotation(KXComException& ctx, const KXFieldData& record) {
+  BSTR text = nullptr;
+  RaiseFailed(ctx, record.WriteFieldData(&text, kFieldDataFull, -1));
+  return _bstr_t(text, false);
+}
+
+// The frame of the three messages: nothing for "Status" 4; the page and its
+// datasheet made current; `first` on the page (answers whether the
+// annotation is a mark-up one, which then goes to the page's submitted and
+// checked copies, or from a copy to its current page, through `copy`).
+HRESULT RunAnnotationMessage(
+    KXComException& ctx, Main& main, int32_t status, int32_t pageId,
+    const std::function<bool(IKXQObject* page, IKXQObject* datasheet)>& first,
+    const std::function<void(IKXQObject* page, int32_t status)>& copy) {
+  if (status == 4) return S_OK;
+  IKXQObjectPtr page;
+  IKXQObjectPtr datasheet;
+  GetStoreObject(main.m_pDatabase, page, pageId);
+  GetOwnerObject(page, datasheet);
+  ScopedCurrentDatasheet currentDatasheet(main.m_pApplication, datasheet);
+  ScopedCurrentPage currentPage(main.m_pApplication, page);
+  if (!first(page, datasheet)) return S_OK;
+  if (status == 1) {
+    IKXQAttributePtr revised;
+    GetAttributeInterface(page, u"RevisedPages", revised);
+    const int32_t count = revised ? GetAttributeCount(revised) : 0;
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr other;
+      GetAttributeAsObject(revised, i, other);
+      if (!other || !datasheet) continue;
+      if (AttributeContainsObject(datasheet, u"SubmittedPages", other)) {
+        copy(other, 2);
+      } else if (AttributeContainsObject(datasheet, u"CheckedPages", other)) {
+        copy(other, 3);
+      }
+    }
+  } else {
+    IKXQObjectPtr active;
+    RaiseFailed(ctx, KXDBDatasheetSvcs::GetActivePage(page, &active));
+    if (active) copy(active, 1);
+  }
+  return S_OK;
+}
+
+// The signed-in user's name: the full name, else the login name.
+_bstr_t GetUserName(KXComException& ctx, IKXQApplication* application) {
+  CheckPointerArgument(ctx, application);
+  _com_ptr_t<IKXQPrivileges> privileges;
+  KX_CHECK(ctx, application->get_Privileges(&privileges));
+  CheckPointerArgument(ctx, privileges.GetInterfacePtr());
+  _bstr_t name;
+  KX_CHECK(ctx, privileges->get_UserName(name.GetAddress()));
+  if (name.length() == 0) KX_CHECK(ctx, privileges->get_LoginName(name.GetAddress()));
+  return name;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // "CreateAnnotation"
 
@@ -23,7 +123,61 @@ HRESULT CreateAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& val
 }
 
 HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
-  return WorkerNotImplementedYet(u"CreateAnnotationMessageParser::CreateAnnotation");
+  KXComException ctx(u"CreateAnnotationMessageParser::CreateAnnotation");
+  try {
+    int32_t id = 0;
+    IKXQAttributePtr next;
+    RunAnnotationMessage(
+        ctx, *m_pMain, m_status, m_pageId,
+        [&](IKXQObject* page, IKXQObject* datasheet) {
+          CheckPointerArgument(ctx, datasheet);
+          GetAttributeInterface(datasheet, u"NextAnnotationId", next);
+          CheckPointerArgument(ctx, next.GetInterfacePtr());
+          id = GetAttributeAsInteger(next);
+          RaiseFailed(ctx, CreatePageAnnotation(page, m_status, id));
+          return m_markup;
+        },
+        [&](IKXQObject* page, int32_t status) {
+          RaiseFailed(ctx, CreatePageAnnotation(page, status, id));
+        });
+    // Ids are never given out twice, not even after a deletion.
+    if (next) {
+      KX_CHECK(ctx, next->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<LONG>(id + 1))));
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, int32_t status,
+                                                            int32_t id) {
+  KXComException ctx = KXComException::Silent(u"CreateAnnotationMessageParser::CreatePageAnnotation");
+  try {
+    IKXQAttributePtr annotations;
+    GetAnnotations(ctx, page, annotations);
+    KXFieldData record;
+    record.typeId = kFieldAnnotation;
+    if (m_markup) {
+      const _bstr_t user = GetUserName(ctx, m_pMain->m_pApplication);
+      std::u16string text = user.length() > 0 ? static_cast<const OLECHAR*>(user) : u"";
+      text += u":";
+      if (!m_value.IsNull()) text += m_value.str();
+      record.value.Assign(text.c_str());
+    } else {
+      record.value.Assign(m_value.c_str());
+    }
+    record.fieldId = id;
+    record.x = m_x;
+    record.y = m_y;
+    record.markup = m_markup;
+    SetAttributeValueAt(annotations, GetAttributeCount(annotations) + 1,
+                        WriteAnnotation(ctx, record));
+    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
 }
 
 HRESULT Main::CreateAnnotation(const OLECHAR* request) {
@@ -52,7 +206,47 @@ HRESULT SetAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT SetAnnotationMessageParser::SetAnnotation() {
-  return WorkerNotImplementedYet(u"SetAnnotationMessageParser::SetAnnotation");
+  KXComException ctx(u"SetAnnotationMessageParser::SetAnnotation");
+  try {
+    return RunAnnotationMessage(
+        ctx, *m_pMain, m_status, m_pageId,
+        [&](IKXQObject* page, IKXQObject*) {
+          bool markup = false;
+          RaiseFailed(ctx, SetPageAnnotation(page, m_status, m_annotationId, &markup));
+          return markup;
+        },
+        [&](IKXQObject* page, int32_t status) {
+          bool markup = false;
+          RaiseFailed(ctx, SetPageAnnotation(page, status, m_annotationId, &markup));
+        });
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t status, int32_t id,
+                                                      bool* markup) {
+  KXComException ctx = KXComException::Silent(u"SetAnnotationMessageParser::SetPageAnnotation");
+  try {
+    IKXQAttributePtr annotations;
+    GetAnnotations(ctx, page, annotations);
+    KXFieldData record;
+    const int32_t position = FindAnnotation(ctx, annotations, id, record);
+    *markup = record.markup;
+    // On submitted and checked pages only mark-up annotations change.
+    if (!record.markup && status != 1) return S_OK;
+    if (m_value.IsEmpty()) {
+      KXDBDatasheetSvcs::RemoveAttributeValue(annotations, position);
+    } else {
+      if (!record.value.IsNull() && record.value.str() == m_value.str()) return S_OK;
+      record.value.Assign(m_value.c_str());
+      SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
+    }
+    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
 }
 
 HRESULT Main::SetAnnotation(const OLECHAR* request) {
@@ -82,7 +276,41 @@ HRESULT MoveAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value
 }
 
 HRESULT MoveAnnotationMessageParser::MoveAnnotation() {
-  return WorkerNotImplementedYet(u"MoveAnnotationMessageParser::MoveAnnotation");
+  KXComException ctx(u"MoveAnnotationMessageParser::MoveAnnotation");
+  try {
+    return RunAnnotationMessage(
+        ctx, *m_pMain, m_status, m_pageId,
+        [&](IKXQObject* page, IKXQObject*) {
+          bool markup = false;
+          RaiseFailed(ctx, MovePageAnnotation(page, m_status, m_annotationId, &markup));
+          return markup;
+        },
+        [&](IKXQObject* page, int32_t status) {
+          bool markup = false;
+          RaiseFailed(ctx, MovePageAnnotation(page, status, m_annotationId, &markup));
+        });
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_t status,
+                                                        int32_t id, bool* markup) {
+  KXComException ctx = KXComException::Silent(u"MoveAnnotationMessageParser::MovePageAnnotation");
+  try {
+    IKXQAttributePtr annotations;
+    GetAnnotations(ctx, page, annotations);
+    KXFieldData record;
+    const int32_t position = FindAnnotation(ctx, annotations, id, record);
+    *markup = record.markup;
+    record.x = m_x;
+    record.y = m_y;
+    SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
+    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
 }
 
 HRESULT Main::MoveAnnotation(const OLECHAR* request) {

@@ -23,8 +23,10 @@ class CreateAnnotationMessageParser final : public CreateAnnotationSchema {
   using CreateAnnotationSchema::CreateAnnotationSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return CreateAnnotation(); }
-  // The worker: creates the annotation.
+  // The worker: creates the annotation (and its mark-up copies).
   HRESULT CreateAnnotation();
+  // Appends the annotation `id` to the page's "Annotations".
+  HRESULT CreatePageAnnotation(IKXQObject* page, int32_t status, int32_t id);
 
   int32_t m_pageId = -1;
   SAXText m_value;
@@ -45,8 +47,9 @@ class SetAnnotationMessageParser final : public SetAnnotationSchema {
   using SetAnnotationSchema::SetAnnotationSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return SetAnnotation(); }
-  // The worker: replaces the annotation's text.
+  // The worker: replaces the annotation's text; an empty one deletes it.
   HRESULT SetAnnotation();
+  HRESULT SetPageAnnotation(IKXQObject* page, int32_t status, int32_t id, bool* markup);
 
   int32_t m_pageId = -1;
   int32_t m_annotationId = -1;
@@ -67,6 +70,7 @@ class MoveAnnotationMessageParser final : public MoveAnnotationSchema {
   HRESULT Work() override { return MoveAnnotation(); }
   // The worker: moves the annotation.
   HRESULT MoveAnnotation();
+  HRESULT MovePageAnnotation(IKXQObject* page, int32_t status, int32_t id, bool* markup);
 
   int32_t m_pageId = -1;
   int32_t m_annotationId = -1;

@@ -140,6 +140,17 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT ListDimensionUnits(const OLECHAR* request);
   HRESULT ChangeDimensionSet(const OLECHAR* request);
   HRESULT ChangeDimensionUnit(const OLECHAR* request);
+  HRESULT SetStringField(const OLECHAR* request);
+  HRESULT SetRealField(const OLECHAR* request);
+  HRESULT SetIntegerField(const OLECHAR* request);
+  HRESULT SetDateField(const OLECHAR* request);
+  HRESULT SetBoolField(const OLECHAR* request);
+  HRESULT SetCheckField(const OLECHAR* request);
+  HRESULT SetRadioField(const OLECHAR* request);
+  HRESULT SetSketchField(const OLECHAR* request);
+  HRESULT SetQualifier(const OLECHAR* request);
+  HRESULT SetUnit(const OLECHAR* request);
+  HRESULT GetUnits(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

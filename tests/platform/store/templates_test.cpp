@@ -111,7 +111,7 @@ TEST_F(TemplatesTest, PagesNodesAndFields) {
   EXPECT_EQ(static_cast<int>(number), 3);
   BSTR route = nullptr;
   ASSERT_EQ(field->GetRoute(-1, &route), S_OK);
-  EXPECT_EQ(_bstr_t(route, false).utf8(), "Motor.Speed");
+  EXPECT_EQ(_bstr_t(route, false).utf8(), "Speed");
   LONG option = 0;
   EXPECT_EQ(field->GetOptionNumber(_bstr_t(u"high"), &option), S_OK);
   EXPECT_EQ(option, 1);

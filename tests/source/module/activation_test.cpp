@@ -90,14 +90,14 @@ TEST_F(ActivatedModuleTest, EmptyMessageNameIsNotFound) {
 }
 
 TEST_F(ActivatedModuleTest, MessageNameInAnyLetterCaseReachesItsHandler) {
-  for (const char16_t* name : {u"SetRealField", u"setrealfield", u"SETREALFIELD", u"sEtReAlFiElD"}) {
+  for (const char16_t* name : {u"PackObjects", u"packobjects", u"PACKOBJECTS", u"pAcKoBjEcTs"}) {
     const auto result = host_->Request(name, u"<XMLMessage/>");
     EXPECT_EQ(result.hr, E_NOTIMPL) << Narrow(name);
-    EXPECT_NE(ErrorText(result).find("The message SetRealField is not implemented yet"),
+    EXPECT_NE(ErrorText(result).find("The message PackObjects is not implemented yet"),
               std::string::npos)
         << ErrorText(result);
   }
-  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::SetRealField()"),
+  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::PackObjects()"),
             std::string::npos);
 }
 
@@ -124,11 +124,10 @@ TEST_F(ActivatedModuleTest, JournalReceivesHandlerEntryLines) {
   const auto result = host_->Request(
       u"CreateAnnotation",
       u"<XMLMessage TargetId=\"T\" Status=\"1\"><CreateAnnotation PageId=\"4\"/></XMLMessage>");
-  // The parser ran and reached the worker, which is not built in the module.
-  EXPECT_EQ(result.hr, E_NOTIMPL);
-  EXPECT_NE(ErrorText(result).find("CreateAnnotationMessageParser::CreateAnnotation is not "
-                                   "implemented yet"),
-            std::string::npos)
+  // The parser ran and reached the worker, which needs the object store
+  // this host does not have.
+  EXPECT_EQ(result.hr, E_FAIL);
+  EXPECT_NE(ErrorText(result).find("Do not have access to object store"), std::string::npos)
       << ErrorText(result);
   EXPECT_NE(
       JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"),

@@ -191,8 +191,8 @@ TEST_F(RequestProtocolTest, FalseResultCountsAsSuccess) {
   Seams().action = nullptr;
   Seams().result = S_FALSE;
   const Sent sent = Send(u"CreateAnnotation");
-  // The handler answers S_OK whatever its worker returned, once it parsed.
-  EXPECT_EQ(sent.hr, S_OK);
+  // A worker's success other than S_OK is the handler's answer.
+  EXPECT_EQ(sent.hr, S_FALSE);
   EXPECT_EQ(sent.response->end_calls(), 1);
   EXPECT_EQ(main().m_pRequestContext, nullptr);
 }

@@ -207,7 +207,8 @@ namespace {
 
 // The frame of a handler without grammar.
 TEST(MessageKitFrame, AnswersSuccessOrTheFailureWithItsChain) {
-  EXPECT_EQ(ServeRequest(u"Test::Quiet", [](KXComException&) { return S_FALSE; }), S_OK);
+  EXPECT_EQ(ServeRequest(u"Test::Quiet", [](KXComException&) { return S_FALSE; }), S_FALSE);
+  EXPECT_EQ(ServeRequest(u"Test::Done", [](KXComException&) { return S_OK; }), S_OK);
   EXPECT_EQ(ServeRequest(u"Test::Thrown",
                          [](KXComException& ctx) -> HRESULT {
                            ThrowKXComExceptionHrAt(ctx, KX_HERE(u"test/frame"), E_INVALIDARG,

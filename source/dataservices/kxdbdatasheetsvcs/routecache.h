@@ -1,0 +1,99 @@
+// The field-route cache: per page, the set of distinct objects placed on it
+// ("NodeObjects"), so that route walks over the same page within a few
+// seconds need not read the whole list again.
+//
+// An entry is stamped when it is made and at every lookup; a sweeper
+// thread wakes every period (5000 ms) and erases every entry that has gone
+// unused for a period or more, so an entry lives five to ten seconds after
+// its last use. Ages are unsigned 32-bit millisecond differences, correct
+// across the wrap of the tick counter.
+//
+// Threads: walks (Lookup, Insert, Erase) come from the host's apartment
+// thread; the sweeper is the module's one thread of its own and touches
+// nothing but the cache. One mutex guards the map, the entries and their
+// stamps. References held by erased entries are released on the thread
+// that erases them (the store's objects have atomic reference counts).
+// Shutdown stops the sweeper and joins it before it empties the map; it is
+// idempotent and runs at the latest when the module is unloaded. After it
+// the cache still answers lookups and inserts, without a sweeper.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "com/types.h"
+#include "variantutil.h"
+
+class RouteCache {
+ public:
+  using Clock = std::function<uint32_t()>;
+  // Distinct objects ordered by pointer value, each holding a reference.
+  using PlacedSet = SortedPtrArray<IUnknown>;
+
+  // `clock` gives milliseconds (default: a monotonic tick truncated to 32
+  // bits); `period` is the sweep interval and the age at which an entry
+  // is erased.
+  explicit RouteCache(Clock clock = Clock(),
+                      std::chrono::milliseconds period = std::chrono::milliseconds(5000));
+  RouteCache(const RouteCache&) = delete;
+  RouteCache& operator=(const RouteCache&) = delete;
+  ~RouteCache();
+
+  // The module's one cache.
+  static RouteCache& Instance();
+
+  // Starts the sweeper once; later calls do nothing, also after a start
+  // that failed (the entries then stay until shutdown).
+  void StartSweeper();
+  bool SweeperStarted() const { return m_started; }
+  // For tests: the next StartSweeper fails as a thread start may.
+  void FailNextStart() { m_failNextStart = true; }
+
+  // A copy of the page's set (empty when there is no entry); a found entry
+  // is stamped now. The caller keeps its reference to `page`.
+  void Lookup(IUnknown* page, PlacedSet& set);
+  // Makes an entry for the page (taking a reference to it and to every
+  // object of `set`), stamped now; an entry already there stays.
+  void Insert(IUnknown* page, const PlacedSet& set);
+  // Drops the page's entry, when there is one (the page's "NodeObjects"
+  // changed).
+  void Erase(IUnknown* page);
+  // One sweep pass: erases every entry of the period's age or older.
+  // Returns how many it erased.
+  size_t SweepOnce();
+  size_t Size();
+  // How many sweep passes the sweeper thread has run.
+  uint64_t SweepCount() const;
+
+  // Stops and joins the sweeper, then erases every entry.
+  void Shutdown();
+
+ private:
+  struct Entry {
+    uint32_t stamp = 0;
+    PlacedSet objects;
+  };
+  using Map = std::map<uintptr_t, Entry>;
+
+  static uint32_t TickCount();
+  static void CopySet(const PlacedSet& from, PlacedSet& to);
+  // Releases the entry's references and gives the next one. REQUIRES: lock.
+  Map::iterator EraseEntry(Map::iterator it);
+  void Sweep();
+
+  Clock m_clock;
+  std::chrono::milliseconds m_period;
+  mutable std::mutex m_lock;
+  std::condition_variable m_wake;
+  Map m_entries;
+  bool m_stop = false;          // guarded by m_lock
+  uint64_t m_sweeps = 0;        // guarded by m_lock
+  bool m_started = false;       // apartment thread only
+  bool m_failNextStart = false;  // apartment thread only
+  std::thread m_sweeper;
+};
