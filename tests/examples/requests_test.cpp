@@ -263,6 +263,8 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "RecaseDocuments") {
       EXPECT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
       EXPECT_TRUE(IsInteger(m.Attr("CaseId")));
+    } else if (m.name == "GetOptions") {
+      CheckFieldMessage(m, "String");
     } else if (m.name == "CreateHold") {
       ASSERT_TRUE(m.Attr("HoldName"));
       EXPECT_FALSE(m.Attr("HoldName")->empty());

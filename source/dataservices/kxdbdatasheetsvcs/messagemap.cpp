@@ -82,7 +82,7 @@ const DataServiceMapEntry* GetDataServiceMap() {
       {u"SetFieldStatus", &Main::NotBuilt<u"SetFieldStatus">, nullptr},
       {u"GetFieldFormat", &Main::NotBuilt<u"GetFieldFormat">, nullptr},
       {u"SetFieldFormat", &Main::NotBuilt<u"SetFieldFormat">, nullptr},
-      {u"GetOptions", &Main::NotBuilt<u"GetOptions">, nullptr},
+      {u"GetOptions", &Main::GetOptions, nullptr},
       {u"SetUnit", &Main::SetUnit, nullptr},
       {u"GetUnits", &Main::GetUnits, nullptr},
       {u"SetStringField", &Main::SetStringField, nullptr},

@@ -1,0 +1,154 @@
+// "GetOptions" through the host driver, in-process, against a small store:
+// fixed lists, lists computed per object, the assertion of the field's
+// object with the knowledge base's one chance ("FieldDataMissing"), and the
+// cases without reply.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "com/comutil.h"
+#include "host/host.h"
+#include "main.h"
+#include "store/admin.h"
+#include "store/database.h"
+#include "support/moduletestsupport.h"
+
+namespace {
+
+using moduletest::Narrow;
+
+// Template T page P, node "Equipment" (pumps and motors): field 1 a fixed
+// list with empty entries, field 2 options computed from the object's
+// "Grades" (field case slot 0). Pages of datasheet 10: 11 shows pump 20
+// (case set), 12 pump 21 (no case: the field cannot be asserted), 13
+// nothing, 14 motor 30 (no case; motors have no "FieldDataMissing").
+const char kFixture[] = R"(<store>
+ <schema>
+  <class name="GenericClass"><attribute name="Name"/><attribute name="DataViews" type="object" list="true"/></class>
+  <class name="Datasheet" base="GenericClass"><attribute name="TemplateId"/>
+   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/></class>
+  <class name="Page" base="GenericClass"><attribute name="TemplateId"/><attribute name="PageId"/>
+   <attribute name="Checknum"/><attribute name="NodeObjects" type="object" list="true"/>
+   <attribute name="NodeIndices" type="integer" list="true"/><attribute name="HiddenObjects" type="integer" list="true"/>
+   <attribute name="Cases" type="integer" list="true"/><attribute name="Fields" list="true"/></class>
+  <class name="Equipment" base="GenericClass"><attribute name="Tag"/><attribute name="Grades" list="true"/></class>
+  <class name="Pump" base="Equipment"/>
+  <class name="Motor" base="Equipment"/>
+  <method class="Pump" name="FieldDataMissing" returns="none"/>
+ </schema>
+ <projects><project id="1" name="Plant"/></projects>
+ <cases><case id="1" name="Normal"/></cases>
+ <templates>
+  <template id="T" name="Pump sheet" checknum="1" classes="Pump"><page id="P">
+   <node name="Equipment" index="0" classes="Equipment">
+    <field id="1" type="String" attribute="Tag" options="API 610||ISO 5199|" case="0"/>
+    <field id="2" type="String" attribute="Tag" optionsFrom="Grades" case="0"/>
+   </node></page></template>
+ </templates>
+ <objects>
+  <object id="10" class="Datasheet"><value attribute="TemplateId">T</value>
+   <value attribute="CurrentPages" ref="11"/><value attribute="CurrentPages" ref="12"/>
+   <value attribute="CurrentPages" ref="13"/><value attribute="CurrentPages" ref="14"/></object>
+  <object id="11" class="Page" owner="10"><value attribute="TemplateId">T</value><value attribute="PageId">P</value>
+   <value attribute="NodeObjects" ref="20"/><value attribute="NodeIndices">1</value><value attribute="Cases">1</value></object>
+  <object id="12" class="Page" owner="10"><value attribute="TemplateId">T</value><value attribute="PageId">P</value>
+   <value attribute="NodeObjects" ref="21"/><value attribute="NodeIndices">1</value></object>
+  <object id="13" class="Page" owner="10"><value attribute="TemplateId">T</value><value attribute="PageId">P</value>
+   <value attribute="Cases">1</value></object>
+  <object id="14" class="Page" owner="10"><value attribute="TemplateId">T</value><value attribute="PageId">P</value>
+   <value attribute="NodeObjects" ref="30"/><value attribute="NodeIndices">1</value></object>
+  <object id="20" class="Pump"><value attribute="Tag">P-1</value><value attribute="Grades">Cast iron</value>
+   <value attribute="Grades" empty="true"/><value attribute="Grades"></value><value attribute="Grades">Duplex</value></object>
+  <object id="21" class="Pump"><value attribute="Grades">Bronze</value></object>
+  <object id="30" class="Motor"><value attribute="Grades">IE3</value></object>
+ </objects>
+</store>
+)";
+
+class FieldOptions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok());
+    const kx::store::Status imported = store_->ImportFixtureText(kFixture, "fixture");
+    ASSERT_TRUE(imported.ok()) << imported.message;
+    _com_ptr_t<IKXQSchema> schema;
+    _com_ptr_t<IKXQTemplateLibrary> library;
+    (void)store_->Database()->get_Schema(&schema);
+    (void)store_->Database()->get_TemplateLibrary(&library);
+    host_.application().SetStore(store_->Database(), schema, library);
+    IKXQDataService* service = nullptr;
+    ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)), S_OK);
+    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
+    ASSERT_EQ(host_.Attach(module_.get()), S_OK);
+  }
+  void TearDown() override {
+    host_.application().DiscardPendingEvents();
+    host_.Detach();
+  }
+
+  kx::host::RequestResult Options(const std::u16string& attributes) {
+    return host_.Request(u"GetOptions", u"<XMLMessage TargetId=\"D\" Status=\"1\"><GetOptions " + attributes +
+                                            u"/></XMLMessage>");
+  }
+
+  std::unique_ptr<kx::store::Store> store_;
+  kx::host::Host host_;
+  kx::host::Ref<IKXQDataService> module_;
+};
+
+TEST_F(FieldOptions, AFixedListInOrderWithoutItsEmptyEntries) {
+  const auto result = Options(u"PageId=\"11\" FieldId=\"1\"");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  // A plain page: no "Index".
+  EXPECT_EQ(Narrow(result.reply),
+            "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"11\" FieldId=\"1\">"
+            "<Option>API 610</Option><Option>ISO 5199</Option></PopOptions></XMLMessage>");
+  // A fixed list needs no object: page 13 shows none.
+  EXPECT_EQ(Options(u"PageId=\"13\" FieldId=\"1\"").hr, S_OK);
+}
+
+TEST_F(FieldOptions, AComputedListComesFromTheFieldsObject) {
+  const auto result = Options(u"PageId=\"11\" FieldId=\"2\" Index=\"0\"");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply),
+            "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"11\" FieldId=\"2\" Index=\"0\">"
+            "<Option>Cast iron</Option><Option>Duplex</Option></PopOptions></XMLMessage>");
+  EXPECT_EQ(store_->CallCount(u"FieldDataMissing"), 0);
+}
+
+TEST_F(FieldOptions, MissingFieldDataGetsOneCallOfTheKnowledgeBaseThenTheAssertionsFailure) {
+  const auto result = Options(u"PageId=\"12\" FieldId=\"2\"");
+  EXPECT_EQ(result.hr, E_FAIL);
+  EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"), std::string::npos)
+      << Narrow(result.error);
+  EXPECT_EQ(store_->CallCount(u"FieldDataMissing"), 1);
+  EXPECT_TRUE(result.reply.empty());
+}
+
+TEST_F(FieldOptions, WithoutTheMethodTheAssertionsFailureComesBackAtOnce) {
+  const auto result = Options(u"PageId=\"14\" FieldId=\"2\"");
+  EXPECT_EQ(result.hr, E_FAIL);
+  EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"), std::string::npos);
+  EXPECT_EQ(store_->CallCount(u"FieldDataMissing"), 0);
+}
+
+TEST_F(FieldOptions, AFieldWithoutObjectGetsNoReply) {
+  // No object and no confirmed class: the class goes to the user, nothing
+  // is answered.
+  const auto result = Options(u"PageId=\"13\" FieldId=\"2\"");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), "");
+  EXPECT_EQ(host_.application().class_confirmation().classes().size(), 1u);
+}
+
+TEST_F(FieldOptions, UnknownPagesAndFieldsFail) {
+  EXPECT_EQ(Options(u"FieldId=\"1\"").hr, static_cast<HRESULT>(0x8004B001));  // no "PageId"
+  const auto field = Options(u"PageId=\"11\" FieldId=\"9\"");
+  EXPECT_EQ(field.hr, E_INVALIDARG);
+  EXPECT_NE(Narrow(field.error).find("Field 9 is not a field of the page's template"), std::string::npos);
+  const auto page = Options(u"PageId=\"20\" FieldId=\"1\"");  // a pump
+  EXPECT_TRUE(FAILED(page.hr));
+}
+
+}  // namespace
