@@ -10,7 +10,7 @@
 #include <string>
 
 #include "com/wstr.h"
-#include "dataservicemap.h"
+#include "messagemap.h"
 #include "host/host.h"
 #include "main.h"
 

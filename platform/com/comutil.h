@@ -389,6 +389,42 @@ class _com_ptr_t {
   I* p_ = nullptr;
 };
 
+namespace kx::com {
+
+// The interface holder under the names the platform's own code uses: no
+// QueryInterface on construction, `T` may be a class as well as an
+// interface. Released on destruction and on reassignment; copies AddRef.
+template <class T>
+class Ref : public _com_ptr_t<T> {
+ public:
+  Ref() = default;
+  Ref(std::nullptr_t) {}
+  // Takes over a reference the caller already owns.
+  static Ref Adopt(T* object) {
+    Ref ref;
+    ref.Attach(object);
+    return ref;
+  }
+  // Adds a reference of its own.
+  explicit Ref(T* object) : _com_ptr_t<T>(object) {}
+  // From a holder of a derived class: the reference moves over.
+  template <class U>
+  Ref(Ref<U>&& other) noexcept : _com_ptr_t<T>(other.Detach(), false) {}
+
+  T* get() const { return this->GetInterfacePtr(); }
+  T* operator->() const { return get(); }
+  T& operator*() const { return *get(); }
+  explicit operator bool() const { return get() != nullptr; }
+
+  // A new reference for an out-parameter.
+  T* AddRefCopy() const {
+    if (get() != nullptr) get()->AddRef();
+    return get();
+  }
+};
+
+}  // namespace kx::com
+
 // IFooPtr for interface IFoo.
 #define KX_SMARTPTR_TYPEDEF(Interface) using Interface##Ptr = _com_ptr_t<Interface>
 

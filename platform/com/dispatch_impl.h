@@ -56,12 +56,16 @@ HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISP
                         REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         UINT* arg_err);
 
-// IDispatch over a table. Derived provides
+// IDispatch over a table, for every dispatch interface among `Bases` (and
+// their bases). Derived provides
 //   std::span<const DispatchEntry> dispatch_entries() const;
 // GetTypeInfoCount answers 0 (there is no type information);
 // GetTypeInfo: E_POINTER for a null out pointer, DISP_E_BADINDEX otherwise.
-template <class Derived, class First, class... Rest>
-class DispatchObject : public Object<Derived, First, Rest...> {
+// The one IDispatch of the project: a class with an identity of its own
+// (QueryInterface, reference count) derives from it directly, the others
+// through DispatchObject.
+template <class Derived, class... Bases>
+class DispatchImpl : public Bases... {
  public:
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
     if (pctinfo == nullptr) return E_POINTER;
@@ -84,7 +88,14 @@ class DispatchObject : public Object<Derived, First, Rest...> {
                            static_cast<Derived*>(this), id, riid, flags, params, result,
                            arg_err);
   }
+
+ protected:
+  ~DispatchImpl() = default;
 };
+
+// A whole object: identity, reference count and IDispatch over a table.
+template <class Derived, class First, class... Rest>
+class DispatchObject : public DispatchImpl<Derived, Object<Derived, First, Rest...>> {};
 
 }  // namespace kx::com
 

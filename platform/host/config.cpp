@@ -3,9 +3,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "com/comutil.h"
 #include "host/failure_points.h"
-#include "host/internal/errors.h"
-#include "host/internal/utf.h"
+#include "host/errors.h"
+#include "host/utf.h"
 #include "host/internal/xml_text.h"
 #include "host/reply.h"
 
@@ -185,36 +186,23 @@ HRESULT Journal::Write(BSTR text) {
   return S_OK;
 }
 
-HRESULT Journal::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-  if (!names || !ids) return E_POINTER;
-  HRESULT hr = S_OK;
-  for (UINT i = 0; i < count; ++i) {
-    const std::u16string_view name = names[i] ? std::u16string_view(names[i]) : u"";
-    if (i == 0 && name == u"Write") {
-      ids[i] = KXQ_DISPID_JOURNAL_WRITE;
-    } else {
-      ids[i] = DISPID_UNKNOWN;
-      hr = DISP_E_UNKNOWNNAME;
-    }
-  }
-  return hr;
-}
+namespace {
 
-HRESULT Journal::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO*, UINT* argument_error) {
-  if (member != KXQ_DISPID_JOURNAL_WRITE) return DISP_E_MEMBERNOTFOUND;
-  if (!params || params->cArgs != 1 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
-  if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-  VARIANT text;
-  VariantInit(&text);
-  if (FAILED(VariantChangeType(&text, &params->rgvarg[0], 0, VT_BSTR))) {
-    if (argument_error) *argument_error = 0;
-    return DISP_E_TYPEMISMATCH;
-  }
-  const HRESULT hr = Write(text.bstrVal);
-  VariantClear(&text);
-  if (result) VariantInit(result);
-  return hr;
+const kx::com::DispatchEntry kJournalEntries[] = {
+    {u"Write", KXQ_DISPID_JOURNAL_WRITE, DISPATCH_METHOD, 1,
+     [](void* self, WORD, VARIANT* const* args, VARIANT*) -> HRESULT {
+       _variant_t text;
+       if (FAILED(VariantChangeType(&text, args[0], 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
+       // `self` is the dispatch base the table is served from.
+       auto* base = static_cast<internal::DispatchObject<IKXQJournal>*>(self);
+       return static_cast<Journal*>(base)->Write(text.bstrVal);
+     }},
+};
+
+}  // namespace
+
+std::span<const kx::com::DispatchEntry> Journal::dispatch_entries() const {
+  return kJournalEntries;
 }
 
 }  // namespace kx::host

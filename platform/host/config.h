@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/settings.h"
 
 namespace kx::host {
@@ -97,13 +97,11 @@ class Journal final : public internal::DispatchObject<IKXQJournal> {
 
   HRESULT Write(BSTR text) override;
 
-  // Name "Write" maps to KXQ_DISPID_JOURNAL_WRITE.
-  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-  // KXQ_DISPID_JOURNAL_WRITE with exactly one VT_BSTR argument (or one that
-  // converts to text) writes it; other members fail with
-  // DISP_E_MEMBERNOTFOUND, other argument counts with DISP_E_BADPARAMCOUNT.
-  HRESULT Invoke(DISPID member, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argument_error) override;
+  // Automation: "Write" (KXQ_DISPID_JOURNAL_WRITE) with exactly one
+  // argument that converts to text writes it; other members fail with
+  // DISP_E_MEMBERNOTFOUND, other argument counts with DISP_E_BADPARAMCOUNT,
+  // an argument that is no text with DISP_E_TYPEMISMATCH.
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const override;
 
  private:
   std::FILE* stream_ = stderr;

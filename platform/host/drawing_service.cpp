@@ -3,7 +3,7 @@
 #include "com/comutil.h"
 #include "com/wstr.h"
 #include "host/host_application.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/internal/xml_text.h"
 #include "store/database.h"
 #include "store/object.h"

@@ -19,7 +19,7 @@
 
 #include "host/drawing.h"
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/store_fwd.h"
 
 namespace kx::host {

@@ -1,6 +1,6 @@
 #include "host/failure_points.h"
 
-#include "host/internal/errors.h"
+#include "host/errors.h"
 
 namespace kx::host {
 

@@ -1,7 +1,8 @@
 #include "host/host.h"
 
+#include "com/comutil.h"
 #include "com/errorinfo.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host {
@@ -10,40 +11,13 @@ using internal::BstrView;
 
 namespace {
 
-// A BSTR owned for the length of one call.
-class OwnedBstr {
- public:
-  explicit OwnedBstr(std::u16string_view text)
-      : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~OwnedBstr() { SysFreeString(bstr_); }
-  OwnedBstr(const OwnedBstr&) = delete;
-  OwnedBstr& operator=(const OwnedBstr&) = delete;
-  BSTR get() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
-
-// A VARIANT owned for the length of one call.
-class OwnedVariant {
- public:
-  OwnedVariant() { VariantInit(&value_); }
-  ~OwnedVariant() { VariantClear(&value_); }
-  OwnedVariant(const OwnedVariant&) = delete;
-  OwnedVariant& operator=(const OwnedVariant&) = delete;
-  VARIANT* get() { return &value_; }
-
- private:
-  VARIANT value_;
-};
-
 void StoreResultValue(VARIANT* value, ServiceResult& result) {
   result.type = value->vt;
   result.raw = *value;
   if (value->vt == VT_EMPTY || value->vt == VT_NULL) return;
-  OwnedVariant text;
-  if (SUCCEEDED(VariantChangeType(text.get(), value, 0, VT_BSTR))) {
-    result.value = BstrView(text.get()->bstrVal);
+  _variant_t text;
+  if (SUCCEEDED(VariantChangeType(&text, value, 0, VT_BSTR))) {
+    result.value = BstrView(text.bstrVal);
   }
 }
 
@@ -206,10 +180,10 @@ RequestResult Host::Request(std::u16string_view name, std::u16string_view text) 
   Ref<RequestContext> context = MakeRef<RequestContext>(response);
   response->failures() = response_failures_;
   context->failures() = context_failures_;
-  const OwnedBstr name_bstr(name);
-  const OwnedBstr text_bstr(text);
+  const _bstr_t name_bstr(name);
+  const _bstr_t text_bstr(text);
   static_cast<CallResult&>(result) =
-      Run([&] { return module_->ProcessRequest(name_bstr.get(), text_bstr.get(), context.get()); });
+      Run([&] { return module_->ProcessRequest(name_bstr, text_bstr, context.get()); });
   response->Finish(result.succeeded());
   result.reply = response->text();
   result.files = response->files();
@@ -219,17 +193,17 @@ RequestResult Host::Request(std::u16string_view name, std::u16string_view text) 
 
 CallResult Host::DatabaseEvent(LONG event_kind, IKXQObject* object, const VARIANT& arguments) {
   return Run([&] {
-    OwnedVariant copy;
-    VariantCopy(copy.get(), &arguments);
-    return RouteDatabaseEvent(event_kind, object, copy.get());
+    _variant_t copy;
+    VariantCopy(&copy, &arguments);
+    return RouteDatabaseEvent(event_kind, object, &copy);
   });
 }
 
 CallResult Host::ModuleEvent(LONG local_kind, IKXQObject* object, const VARIANT& arguments) {
   return Run([&] {
-    OwnedVariant copy;
-    VariantCopy(copy.get(), &arguments);
-    return module_->OnDatabaseEvent(local_kind, object, copy.get());
+    _variant_t copy;
+    VariantCopy(&copy, &arguments);
+    return module_->OnDatabaseEvent(local_kind, object, &copy);
   });
 }
 
@@ -240,12 +214,12 @@ CallResult Host::FireTrigger(IKXQTrigger* trigger) {
 ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16string_view method,
                                       const std::vector<VARIANT>& arguments) {
   ServiceResult result;
-  OwnedVariant value;
+  _variant_t value;
   static_cast<CallResult&>(result) = Run([&]() -> HRESULT {
-    OwnedVariant reserved;
+    _variant_t reserved;
     IDispatch* raw = nullptr;
     HRESULT hr =
-        module_->GetObjectServices(kind, *reserved.get(), object, application_.get(), &raw);
+        module_->GetObjectServices(kind, reserved, object, application_.get(), &raw);
     Ref<IDispatch> services = Ref<IDispatch>::Adopt(raw);
     if (FAILED(hr)) return hr;
     if (!services) return internal::Fail(E_FAIL, u"The module gave no object service");
@@ -262,7 +236,7 @@ ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16str
     EXCEPINFO exception{};
     UINT argument_error = 0;
     hr = services->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
-                          value.get(), &exception, &argument_error);
+                          &value, &exception, &argument_error);
     if (hr == DISP_E_EXCEPTION) {
       const HRESULT code = exception.scode ? exception.scode : E_FAIL;
       const std::u16string description(BstrView(exception.bstrDescription));
@@ -273,19 +247,19 @@ ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16str
     }
     return hr;
   });
-  if (result.succeeded()) StoreResultValue(value.get(), result);
+  if (result.succeeded()) StoreResultValue(&value, result);
   return result;
 }
 
 ServiceResult Host::RunMethod(LONG method_id, IKXQObject* object) {
   ServiceResult result;
-  OwnedVariant value;
+  _variant_t value;
   static_cast<CallResult&>(result) = Run([&] {
-    OwnedVariant reserved1, reserved2;
-    return module_->RunMethod(method_id, *reserved1.get(), object, *reserved2.get(),
-                              application_.get(), value.get());
+    _variant_t reserved1, reserved2;
+    return module_->RunMethod(method_id, reserved1, object, reserved2,
+                              application_.get(), &value);
   });
-  if (result.succeeded()) StoreResultValue(value.get(), result);
+  if (result.succeeded()) StoreResultValue(&value, result);
   return result;
 }
 

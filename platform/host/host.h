@@ -15,7 +15,7 @@
 #include "host/dataservice.h"
 #include "host/drawing_service.h"
 #include "host/host_application.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/recording_registrar.h"
 #include "host/reply.h"
 #include "host/store_session.h"

@@ -4,7 +4,7 @@
 #include "com/errorinfo.h"
 #include "host/events.h"
 #include "host/failure_points.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/internal/xml_text.h"
 #include "host/store_session.h"
 

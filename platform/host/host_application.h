@@ -12,8 +12,8 @@
 #include "host/application.h"
 #include "host/config.h"
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
-#include "host/internal/store_ref.h"
+#include "host/com_object.h"
+#include "host/store_ref.h"
 
 namespace kx::host {
 

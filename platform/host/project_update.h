@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "host/events.h"
-#include "host/internal/com_object.h"
-#include "host/internal/store_ref.h"
+#include "host/com_object.h"
+#include "host/store_ref.h"
 
 namespace kx::host {
 

@@ -1,7 +1,7 @@
 #include "host/recording_registrar.h"
 
-#include "host/internal/errors.h"
-#include "host/internal/utf.h"
+#include "host/errors.h"
+#include "host/utf.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host {

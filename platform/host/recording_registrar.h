@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/registrar.h"
 
 namespace kx::host {

@@ -1,7 +1,7 @@
 #include "host/reply.h"
 
 #include "host/failure_points.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/failure_points.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "host/response.h"
 
 namespace kx::host {

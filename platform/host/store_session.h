@@ -11,7 +11,7 @@
 
 #include "com/dispatch.h"
 #include "com/oleauto.h"
-#include "host/internal/store_ref.h"
+#include "host/store_ref.h"
 #include "host/store_fwd.h"
 
 namespace kx::host {

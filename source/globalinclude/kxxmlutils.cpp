@@ -147,7 +147,7 @@ HRESULT KXXMLStringWriter::CreateInstance(const IID& iid, void** out) {
 }
 
 KXXMLStringWriter::~KXXMLStringWriter() {
-  for (OLECHAR* chunk : chunks_) delete[] chunk;
+  for (OLECHAR* chunk : m_chunks) delete[] chunk;
 }
 
 HRESULT KXXMLStringWriter::QueryInterface(const IID& iid, void** out) {
@@ -164,10 +164,10 @@ HRESULT KXXMLStringWriter::QueryInterface(const IID& iid, void** out) {
   return S_OK;
 }
 
-ULONG KXXMLStringWriter::AddRef() { return ++refs_; }
+ULONG KXXMLStringWriter::AddRef() { return ++m_refs; }
 
 ULONG KXXMLStringWriter::Release() {
-  ULONG left = --refs_;
+  ULONG left = --m_refs;
   if (left == 0) delete this;
   return left;
 }
@@ -176,23 +176,23 @@ ULONG KXXMLStringWriter::Release() {
 // keeps room for a terminating zero.
 void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
   if (text == nullptr || length == 0) return;
-  if (length > 0x7FFFFFF0u - length_) throw std::bad_alloc();
-  const size_t needed = static_cast<size_t>(length_) + length + 1;
-  while (chunks_.size() * kChunkSize < needed) {
-    chunks_.reserve(chunks_.size() + 1);
-    chunks_.push_back(new OLECHAR[kChunkSize]);
+  if (length > 0x7FFFFFF0u - m_length) throw std::bad_alloc();
+  const size_t needed = static_cast<size_t>(m_length) + length + 1;
+  while (m_chunks.size() * kChunkSize < needed) {
+    m_chunks.reserve(m_chunks.size() + 1);
+    m_chunks.push_back(new OLECHAR[kChunkSize]);
   }
-  size_t at = length_;
+  size_t at = m_length;
   size_t done = 0;
   while (done < length) {
-    OLECHAR* chunk = chunks_[at / kChunkSize];
+    OLECHAR* chunk = m_chunks[at / kChunkSize];
     size_t offset = at % kChunkSize;
     size_t n = std::min(length - done, kChunkSize - offset);
     std::memcpy(chunk + offset, text + done, n * sizeof(OLECHAR));
     done += n;
     at += n;
   }
-  length_ = static_cast<ULONG>(at);
+  m_length = static_cast<ULONG>(at);
 }
 
 void KXXMLStringWriter::Put(const OLECHAR* text) {
@@ -240,15 +240,15 @@ void KXXMLStringWriter::PutEscaped(const OLECHAR* text) {
 }
 
 void KXXMLStringWriter::PutIndent(int32_t depth) {
-  if (!lineBreaks_) return;
+  if (!m_lineBreaks) return;
   Put(u"\n", 1);
   for (int32_t i = 0; i < depth; ++i) Put(u"  ", 2);
 }
 
 void KXXMLStringWriter::CloseOpenTag() {
-  if (!startTagOpen_) return;
+  if (!m_startTagOpen) return;
   Put(u">", 1);
-  startTagOpen_ = false;
+  m_startTagOpen = false;
 }
 
 HRESULT KXXMLStringWriter::StartDocument() {
@@ -258,30 +258,30 @@ HRESULT KXXMLStringWriter::StartDocument() {
 
 void KXXMLStringWriter::DoStartElement(const OLECHAR* name) {
   CloseOpenTag();
-  PutIndent(depth_);
+  PutIndent(m_depth);
   Put(u"<", 1);
   Put(name);
-  ++depth_;
-  lastWasEnd_ = false;
-  startTagOpen_ = true;
+  ++m_depth;
+  m_lastWasEnd = false;
+  m_startTagOpen = true;
 }
 
 void KXXMLStringWriter::DoEndElement(KXComException& ctx, const OLECHAR* name) {
-  if (depth_ <= 0) {
+  if (m_depth <= 0) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Cannot close more XML elements than are currently open");
   }
-  --depth_;
-  if (startTagOpen_) {
+  --m_depth;
+  if (m_startTagOpen) {
     Put(u"/>", 2);
-    startTagOpen_ = false;
+    m_startTagOpen = false;
   } else {
-    if (lastWasEnd_) PutIndent(depth_);
+    if (m_lastWasEnd) PutIndent(m_depth);
     Put(u"</", 2);
     Put(name);
     Put(u">", 1);
   }
-  lastWasEnd_ = true;
+  m_lastWasEnd = true;
 }
 
 HRESULT KXXMLStringWriter::StartElement(const OLECHAR* name) {
@@ -304,7 +304,7 @@ void KXXMLStringWriter::PutAttribute(KXComException& ctx, const OLECHAR* name,
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"An XML Attribute must have a name and a value");
   }
-  if (!startTagOpen_) {
+  if (!m_startTagOpen) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Cannot write attributes outside of an element start");
   }
@@ -389,7 +389,7 @@ HRESULT KXXMLStringWriter::WriteText(const OLECHAR* text) {
 // A whole element holding an already formatted (unescaped) value.
 void KXXMLStringWriter::PutElement(const OLECHAR* name, const OLECHAR* value) {
   CloseOpenTag();
-  PutIndent(depth_);
+  PutIndent(m_depth);
   Put(u"<", 1);
   Put(name);
   if (value == nullptr || *value == 0) {
@@ -401,7 +401,7 @@ void KXXMLStringWriter::PutElement(const OLECHAR* name, const OLECHAR* value) {
     Put(name);
     Put(u">", 1);
   }
-  lastWasEnd_ = true;
+  m_lastWasEnd = true;
 }
 
 // The text form: StartElement, WriteText when the text is not empty,
@@ -458,7 +458,7 @@ HRESULT KXXMLStringWriter::Append(const OLECHAR* text, ULONG length) {
 }
 
 HRESULT KXXMLStringWriter::Clear() {
-  length_ = 0;
+  m_length = 0;
   return S_OK;
 }
 
@@ -466,12 +466,12 @@ HRESULT KXXMLStringWriter::GetString(BSTR* text) {
   return Guard(u"KXXMLStringWriter::GetString", [&](KXComException& ctx) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
-    BSTR result = SysAllocStringLen(nullptr, length_);
+    BSTR result = SysAllocStringLen(nullptr, m_length);
     if (result == nullptr) throw std::bad_alloc();
     ULONG done = 0;
-    for (size_t i = 0; done < length_; ++i) {
-      ULONG n = std::min<ULONG>(length_ - done, kChunkSize);
-      std::memcpy(result + done, chunks_[i], n * sizeof(OLECHAR));
+    for (size_t i = 0; done < m_length; ++i) {
+      ULONG n = std::min<ULONG>(m_length - done, kChunkSize);
+      std::memcpy(result + done, m_chunks[i], n * sizeof(OLECHAR));
       done += n;
     }
     *text = result;
@@ -482,12 +482,12 @@ HRESULT KXXMLStringWriter::CopyTo(OLECHAR* buffer) {
   return Guard(u"KXXMLStringWriter::CopyTo", [&](KXComException& ctx) {
     CheckPointerArgument(ctx, buffer);
     ULONG done = 0;
-    for (size_t i = 0; done < length_; ++i) {
-      ULONG n = std::min<ULONG>(length_ - done, kChunkSize);
-      std::memcpy(buffer + done, chunks_[i], n * sizeof(OLECHAR));
+    for (size_t i = 0; done < m_length; ++i) {
+      ULONG n = std::min<ULONG>(m_length - done, kChunkSize);
+      std::memcpy(buffer + done, m_chunks[i], n * sizeof(OLECHAR));
       done += n;
     }
-    buffer[length_] = 0;
+    buffer[m_length] = 0;
   });
 }
 

@@ -104,8 +104,8 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   ULONG STDMETHODCALLTYPE Release() override;
 
   // ikxXMLWriter
-  bool GetOption() override { return lineBreaks_; }
-  void SetOption(bool lineBreaks) override { lineBreaks_ = lineBreaks; }
+  bool GetOption() override { return m_lineBreaks; }
+  void SetOption(bool lineBreaks) override { m_lineBreaks = lineBreaks; }
   HRESULT StartDocument() override;
   HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) override;
   HRESULT WriteAttribute(const OLECHAR* name, double value) override;
@@ -127,7 +127,7 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   HRESULT Append(const OLECHAR* text, ULONG length) override;
   HRESULT Clear() override;
   HRESULT GetString(BSTR* text) override;
-  ULONG GetLength() override { return length_; }
+  ULONG GetLength() override { return m_length; }
   HRESULT CopyTo(OLECHAR* buffer) override;
 
   // ISequentialStream: `Write` appends `count` bytes of UTF-16 text
@@ -155,11 +155,11 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   void PutElement(const OLECHAR* name, const OLECHAR* value);
   void PutText(KXComException& ctx, const OLECHAR* name, std::u16string_view value);
 
-  bool startTagOpen_ = false;
-  bool lineBreaks_ = true;
-  bool lastWasEnd_ = false;
-  int32_t depth_ = 0;
-  ULONG refs_ = 0;
-  std::vector<OLECHAR*> chunks_;  // each kChunkSize characters, owned
-  ULONG length_ = 0;
+  bool m_startTagOpen = false;
+  bool m_lineBreaks = true;
+  bool m_lastWasEnd = false;
+  int32_t m_depth = 0;
+  ULONG m_refs = 0;
+  std::vector<OLECHAR*> m_chunks;  // each kChunkSize characters, owned
+  ULONG m_length = 0;
 };

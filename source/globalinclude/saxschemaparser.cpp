@@ -54,18 +54,18 @@ class SpareReaderSlot {
  public:
   ~SpareReaderSlot() { Reset(nullptr); }
   ISAXXMLReader* Take() {
-    ISAXXMLReader* reader = reader_;
-    reader_ = nullptr;
+    ISAXXMLReader* reader = m_reader;
+    m_reader = nullptr;
     return reader;
   }
   void Reset(ISAXXMLReader* reader) {
-    if (reader_ != nullptr) reader_->Release();
-    reader_ = reader;
+    if (m_reader != nullptr) m_reader->Release();
+    m_reader = reader;
   }
-  bool Empty() const { return reader_ == nullptr; }
+  bool Empty() const { return m_reader == nullptr; }
 
  private:
-  ISAXXMLReader* reader_ = nullptr;
+  ISAXXMLReader* m_reader = nullptr;
 };
 
 thread_local SpareReaderSlot tSpareReader;
@@ -141,13 +141,13 @@ void SAXText::Assign(const OLECHAR* text) {
     Reset();
     return;
   }
-  text_.assign(text);
-  set_ = true;
+  m_text.assign(text);
+  m_set = true;
 }
 
 void SAXText::Reset() {
-  text_.clear();
-  set_ = false;
+  m_text.clear();
+  m_set = false;
 }
 
 HRESULT DefaultSAXSchemaElementHandler::BeginElement(uint32_t) { return S_OK; }
@@ -175,20 +175,20 @@ struct HandlerFailure {};
 class SimpleElementHandler final : public SAXSchemaElementHandler {
  public:
   void Set(SAXSchemaElementHandler* owner, uint32_t type, uint32_t id) {
-    owner_ = owner;
-    type_ = type;
-    id_ = id;
+    m_owner = owner;
+    m_type = type;
+    m_id = id;
   }
   HRESULT BeginElement(uint32_t) override {
-    text_.clear();
+    m_text.clear();
     return S_OK;
   }
   HRESULT EndElement(uint32_t) override {
-    if (owner_ == nullptr) return S_OK;
+    if (m_owner == nullptr) return S_OK;
     SAXValue value;
-    HRESULT hr = ConvertTextToVariant(&value, type_, text_.c_str());
+    HRESULT hr = ConvertTextToVariant(&value, m_type, m_text.c_str());
     if (FAILED(hr)) return hr;
-    return owner_->SetElementValue(id_, value);
+    return m_owner->SetElementValue(m_id, value);
   }
   HRESULT GetChildHandler(uint32_t, SAXSchemaElementHandler**) override { return E_INVALIDARG; }
   HRESULT EndChildElement(uint32_t, SAXSchemaElementHandler*) override { return E_INVALIDARG; }
@@ -197,22 +197,22 @@ class SimpleElementHandler final : public SAXSchemaElementHandler {
   HRESULT Characters(const OLECHAR* text, int32_t length) override {
     if (text == nullptr || length < 0) return S_OK;
     if (length == 0) {
-      text_.append(text);
+      m_text.append(text);
     } else {
-      text_.append(text, static_cast<size_t>(length));
+      m_text.append(text, static_cast<size_t>(length));
     }
     return S_OK;
   }
   void Release() {
-    std::u16string().swap(text_);
-    owner_ = nullptr;
+    std::u16string().swap(m_text);
+    m_owner = nullptr;
   }
 
  private:
-  std::u16string text_;
-  SAXSchemaElementHandler* owner_ = nullptr;
-  uint32_t type_ = 0;
-  uint32_t id_ = 0;
+  std::u16string m_text;
+  SAXSchemaElementHandler* m_owner = nullptr;
+  uint32_t m_type = 0;
+  uint32_t m_id = 0;
 };
 
 // Swallows an unknown element and everything inside it.
@@ -234,15 +234,15 @@ class IgnoreElementHandler final : public SAXSchemaElementHandler {
 // a plain (single-thread) reference count; the parser holds one reference.
 class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler {
  public:
-  explicit ContentHandler(const GrammarRecord* grammar) : grammar_(grammar) {}
+  explicit ContentHandler(const GrammarRecord* grammar) : m_grammar(grammar) {}
 
   static HRESULT CreateInstance(const GrammarRecord* grammar, ContentHandler** out);
 
   // IUnknown (through the content part).
   HRESULT STDMETHODCALLTYPE QueryInterface(const IID& iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
+    ULONG left = --m_refs;
     if (left == 0) delete this;
     return left;
   }
@@ -283,10 +283,10 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   HRESULT Run(BSTR text, SAXSchemaElementHandler* root);
 
   void SetOptions(bool noCase, bool ignoreUnknown) {
-    noCase_ = noCase;
-    ignoreUnknown_ = ignoreUnknown;
+    m_noCase = noCase;
+    m_ignoreUnknown = ignoreUnknown;
   }
-  bool aborted() const { return aborted_; }
+  bool aborted() const { return m_aborted; }
 
  private:
   struct Entry {
@@ -316,17 +316,17 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   HRESULT ReportReaderError(ISAXLocator* locator, const OLECHAR* message, HRESULT code,
                             const OLECHAR* format);
 
-  ISAXLocator* locator_ = nullptr;  // held
-  bool noCase_ = false;
-  bool ignoreUnknown_ = true;
-  bool aborted_ = false;
-  HRESULT recordHr_ = S_OK;          // the first failure of the parse
-  IErrorInfo* recordInfo_ = nullptr; // held; its description
-  SimpleElementHandler simple_;
-  IgnoreElementHandler ignore_;
-  ULONG refs_ = 0;
-  std::vector<Entry> stack_;
-  const GrammarRecord* grammar_;
+  ISAXLocator* m_locator = nullptr;  // held
+  bool m_noCase = false;
+  bool m_ignoreUnknown = true;
+  bool m_aborted = false;
+  HRESULT m_recordHr = S_OK;          // the first failure of the parse
+  IErrorInfo* m_recordInfo = nullptr; // held; its description
+  SimpleElementHandler m_simple;
+  IgnoreElementHandler m_ignore;
+  ULONG m_refs = 0;
+  std::vector<Entry> m_stack;
+  const GrammarRecord* m_grammar;
 };
 
 }  // namespace SAXSchemaParserImpl
@@ -344,8 +344,8 @@ HRESULT ContentHandler::CreateInstance(const GrammarRecord* grammar, ContentHand
 }
 
 ContentHandler::~ContentHandler() {
-  if (recordInfo_ != nullptr) recordInfo_->Release();
-  if (locator_ != nullptr) locator_->Release();
+  if (m_recordInfo != nullptr) m_recordInfo->Release();
+  if (m_locator != nullptr) m_locator->Release();
 }
 
 HRESULT ContentHandler::QueryInterface(const IID& iid, void** out) {
@@ -364,31 +364,31 @@ HRESULT ContentHandler::QueryInterface(const IID& iid, void** out) {
 
 HRESULT ContentHandler::putDocumentLocator(ISAXLocator* locator) {
   if (locator != nullptr) locator->AddRef();
-  if (locator_ != nullptr) locator_->Release();
-  locator_ = locator;
+  if (m_locator != nullptr) m_locator->Release();
+  m_locator = locator;
   return S_OK;
 }
 
 void ContentHandler::ResetErrorRecord(HRESULT hr) {
-  recordHr_ = hr;
-  if (recordInfo_ != nullptr) {
-    recordInfo_->Release();
-    recordInfo_ = nullptr;
+  m_recordHr = hr;
+  if (m_recordInfo != nullptr) {
+    m_recordInfo->Release();
+    m_recordInfo = nullptr;
   }
 }
 
 void ContentHandler::RecordFailure(KXComException& ctx) {
-  if (FAILED(recordHr_)) return;  // only the first failure of a parse is kept
+  if (FAILED(m_recordHr)) return;  // only the first failure of a parse is kept
   ResetErrorRecord(ctx.hr);
-  recordInfo_ = ctx.errorInfo;
-  if (recordInfo_ != nullptr) recordInfo_->AddRef();
+  m_recordInfo = ctx.errorInfo;
+  if (m_recordInfo != nullptr) m_recordInfo->AddRef();
 }
 
 const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) const {
-  for (const GrammarRecord* r = grammar_ + 1; r->kind != kGrammarEnd; ++r) {
+  for (const GrammarRecord* r = m_grammar + 1; r->kind != kGrammarEnd; ++r) {
     bool candidate = r->kind == kGrammarElement ||
                      (r->kind >= kGrammarStringElement && r->kind <= kGrammarBooleanElement);
-    if (candidate && NameMatches(r->name, name, length, noCase_)) return r;
+    if (candidate && NameMatches(r->name, name, length, m_noCase)) return r;
   }
   return nullptr;
 }
@@ -416,7 +416,7 @@ const GrammarRecord* ContentHandler::FindAttribute(const GrammarRecord* element,
        r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
        ++r) {
     if (r->kind >= kGrammarStringAttribute && r->kind <= kGrammarBooleanAttribute &&
-        NameMatches(r->name, name, length, noCase_)) {
+        NameMatches(r->name, name, length, m_noCase)) {
       return r;
     }
   }
@@ -434,32 +434,32 @@ void ContentHandler::Check(KXComException& ctx, HRESULT hr) {
 
 void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
                                     ISAXAttributes* attributes) {
-  if (stack_.empty()) {
+  if (m_stack.empty()) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_UNEXPECTED,
                             u"Element <%*ls> outside of a parse", length, name);
   }
-  const Entry parent = stack_.back();
+  const Entry parent = m_stack.back();
   const GrammarRecord* record = FindElement(name, length);
   if (record == nullptr || !IsAllowedChild(parent.record, record)) {
-    if (!ignoreUnknown_) {
+    if (!m_ignoreUnknown) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unexpected element <%*ls>", length,
                               name);
     }
-    stack_.push_back(Entry{nullptr, &ignore_});
+    m_stack.push_back(Entry{nullptr, &m_ignore});
     return;
   }
 
   SAXSchemaElementHandler* handler = nullptr;
   if (record->kind >= kGrammarStringElement && record->kind <= kGrammarBooleanElement) {
-    simple_.Set(parent.handler, record->kind - kGrammarStringElement, record->id);
-    handler = &simple_;
+    m_simple.Set(parent.handler, record->kind - kGrammarStringElement, record->id);
+    handler = &m_simple;
   } else if (record->kind == kGrammarElement) {
     if (parent.handler != nullptr) Check(ctx, parent.handler->GetChildHandler(record->id, &handler));
   } else {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Bad XML schema definition (unknown element type specified)");
   }
-  stack_.push_back(Entry{record, handler});
+  m_stack.push_back(Entry{record, handler});
   if (handler == nullptr) return;
 
   Check(ctx, handler->BeginElement(record->id));
@@ -473,7 +473,7 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
     Check(ctx, attributes->getLocalName(i, &attrName, &attrNameLength));
     const GrammarRecord* attr = FindAttribute(record, attrName, attrNameLength);
     if (attr == nullptr) {
-      if (ignoreUnknown_) continue;
+      if (m_ignoreUnknown) continue;
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unexpected Attribute %*ls",
                               attrNameLength, attrName);
     }
@@ -504,12 +504,12 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
 void ContentHandler::DoEndElement(KXComException& ctx) {
   // The root entry stays until the parse ends; a reader never ends more
   // elements than it started.
-  if (stack_.size() <= 1) return;
-  const Entry entry = stack_.back();
-  stack_.pop_back();
+  if (m_stack.size() <= 1) return;
+  const Entry entry = m_stack.back();
+  m_stack.pop_back();
   if (entry.record == nullptr) return;
   if (entry.handler != nullptr) Check(ctx, entry.handler->EndElement(entry.record->id));
-  const Entry& parent = stack_.back();
+  const Entry& parent = m_stack.back();
   if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
     Check(ctx, parent.handler->EndChildElement(entry.record->id, entry.handler));
   }
@@ -519,16 +519,16 @@ void ContentHandler::DoEndElement(KXComException& ctx) {
 // (their results ignored), the root entry stays, and the reader is told to
 // stop with the abort code, which ParseString turns into a quiet S_OK.
 HRESULT ContentHandler::Abort() {
-  aborted_ = true;
+  m_aborted = true;
   ResetErrorRecord(KXSAX_E_ABORT);
-  while (stack_.size() > 1) {
-    const Entry entry = stack_.back();
-    stack_.pop_back();
+  while (m_stack.size() > 1) {
+    const Entry entry = m_stack.back();
+    m_stack.pop_back();
     if (entry.record == nullptr) continue;
     // Nothing may escape into the reader, which is being stopped anyway.
     try {
       if (entry.handler != nullptr) (void)entry.handler->EndElement(entry.record->id);
-      const Entry& parent = stack_.back();
+      const Entry& parent = m_stack.back();
       if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
         (void)parent.handler->EndChildElement(entry.record->id, entry.handler);
       }
@@ -548,8 +548,8 @@ HRESULT ContentHandler::CallbackFailed(KXComException& ctx, const OLECHAR* activ
     detail.append(name, static_cast<size_t>(length < 0 ? 0 : length));
     int line = 0;
     int column = 0;
-    if (locator_ != nullptr && SUCCEEDED(locator_->getLineNumber(&line)) &&
-        SUCCEEDED(locator_->getColumnNumber(&column))) {
+    if (m_locator != nullptr && SUCCEEDED(m_locator->getLineNumber(&line)) &&
+        SUCCEEDED(m_locator->getColumnNumber(&column))) {
       detail += kx_format(u"(Ln %d, Col %d)", line, column);
     }
     Trace(0, '>', activity);
@@ -596,12 +596,12 @@ HRESULT ContentHandler::endElement(const OLECHAR*, int, const OLECHAR* localName
 HRESULT ContentHandler::characters(const OLECHAR* text, int length) {
   // A zero-length piece carries nothing; handing it on would let a handler
   // read the piece as a zero-terminated text.
-  if (stack_.empty() || stack_.back().handler == nullptr || text == nullptr || length <= 0) {
+  if (m_stack.empty() || m_stack.back().handler == nullptr || text == nullptr || length <= 0) {
     return S_OK;
   }
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::characters()");
   try {
-    Check(ctx, stack_.back().handler->Characters(text, length));
+    Check(ctx, m_stack.back().handler->Characters(text, length));
     return S_OK;
   } catch (const KXSAXAbortException&) {
     return Abort();
@@ -613,12 +613,12 @@ HRESULT ContentHandler::characters(const OLECHAR* text, int length) {
 
 HRESULT ContentHandler::ReportReaderError(ISAXLocator* locator, const OLECHAR* message,
                                           HRESULT code, const OLECHAR* format) {
-  if (FAILED(recordHr_)) return code;  // the first failure stays
+  if (FAILED(m_recordHr)) return code;  // the first failure stays
   if (code == KXSAX_E_ABORT) {
     ResetErrorRecord(code);
     return code;
   }
-  ISAXLocator* where = locator != nullptr ? locator : locator_;
+  ISAXLocator* where = locator != nullptr ? locator : m_locator;
   int line = 0;
   int column = 0;
   if (where != nullptr) {
@@ -647,9 +647,9 @@ HRESULT ContentHandler::fatalError(ISAXLocator* locator, const OLECHAR* message,
 }
 
 HRESULT ContentHandler::PublishParseError(KXComException& ctx) {
-  if (FAILED(recordHr_) && recordHr_ != KXSAX_E_ABORT) {
-    SetErrorInfo(0, recordInfo_);
-    return recordHr_;
+  if (FAILED(m_recordHr) && m_recordHr != KXSAX_E_ABORT) {
+    SetErrorInfo(0, m_recordInfo);
+    return m_recordHr;
   }
   if (ctx.hr != KXSAX_E_ABORT) return ctx.Return();
   ctx.DropErrorInfo();
@@ -661,8 +661,8 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
   ResetErrorRecord(S_OK);
   ClearThreadErrorInfo();
   KXComException ctx(u"SAXSchemaParser::ParseString", 0);
-  aborted_ = false;
-  stack_.clear();
+  m_aborted = false;
+  m_stack.clear();
   ISAXXMLReader* reader = nullptr;
   bool reusable = false;  // the reader took its handlers and ran a parse
   try {
@@ -679,22 +679,18 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
     }
     KX_CHECK(ctx, reader->putContentHandler(static_cast<ISAXContentHandler*>(this)));
     KX_CHECK(ctx, reader->putErrorHandler(static_cast<ISAXErrorHandler*>(this)));
-    stack_.push_back(Entry{grammar_, root});
+    m_stack.push_back(Entry{m_grammar, root});
     VARIANT input;
     VariantInit(&input);
     input.vt = VT_BSTR;
     input.bstrVal = text;  // borrowed: not cleared
     hr = reader->parse(input);
     reusable = true;
-    if (hr == KXSAX_E_ABORT || aborted_) {
-      aborted_ = true;
+    if (hr == KXSAX_E_ABORT || m_aborted) {
+      m_aborted = true;
       ctx.hr = KXSAX_E_ABORT;
     } else if (FAILED(hr)) {
-      if (!FAILED(recordHr_)) {
-        ctx.hr = hr;
-        ctx.TakeThreadErrorInfo();
-        ThrowIfFailed(ctx);
-      }
+      if (!FAILED(m_recordHr)) KX_CHECK(ctx, hr);
       ctx.hr = hr;
     }
   }
@@ -708,11 +704,11 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
       reader->Release();
     }
   }
-  stack_.clear();
-  simple_.Release();
-  if (locator_ != nullptr) {
-    locator_->Release();
-    locator_ = nullptr;
+  m_stack.clear();
+  m_simple.Release();
+  if (m_locator != nullptr) {
+    m_locator->Release();
+    m_locator = nullptr;
   }
   return PublishParseError(ctx);
 }
@@ -720,7 +716,7 @@ HRESULT ContentHandler::Run(BSTR text, SAXSchemaElementHandler* root) {
 }  // namespace SAXSchemaParserImpl
 
 SAXSchemaParser::~SAXSchemaParser() {
-  if (contentHandler_ != nullptr) contentHandler_->Release();
+  if (m_contentHandler != nullptr) m_contentHandler->Release();
 }
 
 HRESULT SAXSchemaParser::ParseString(SAXSchemaParserImpl::ContentHandler* handler, BSTR text,
@@ -732,21 +728,21 @@ HRESULT SAXSchemaParser::ParseString(SAXSchemaParserImpl::ContentHandler* handle
 HRESULT SAXSchemaParser::Parse(BSTR text) {
   KXComException ctx = KXComException::Silent(u"SAXSchemaParser::Parse");
   try {
-    if (contentHandler_ == nullptr) {
+    if (m_contentHandler == nullptr) {
       const GrammarRecord* grammar = GetSchema();
       HRESULT hr = grammar == nullptr ? E_POINTER
                                       : SAXSchemaParserImpl::ContentHandler::CreateInstance(
-                                            grammar, &contentHandler_);
+                                            grammar, &m_contentHandler);
       if (FAILED(hr)) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
                                 u"Failed to instanciate SAXSchemaParser");
       }
     }
-    contentHandler_->SetOptions(compareNoCase_, ignoreUnknown_);
-    aborted_ = false;
-    HRESULT hr = ParseString(contentHandler_, text, this);
+    m_contentHandler->SetOptions(m_compareNoCase, m_ignoreUnknown);
+    m_aborted = false;
+    HRESULT hr = ParseString(m_contentHandler, text, this);
     if (FAILED(hr)) return hr;  // the thread holds the parse's description
-    aborted_ = contentHandler_->aborted();
+    m_aborted = m_contentHandler->aborted();
     return S_OK;
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))

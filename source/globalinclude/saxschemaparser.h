@@ -94,14 +94,14 @@ class SAXText {
   // Replaces the text by a copy of `text`; a null text leaves it unset.
   void Assign(const OLECHAR* text);
   void Reset();
-  bool IsNull() const { return !set_; }
-  bool IsEmpty() const { return text_.empty(); }
-  const OLECHAR* c_str() const { return set_ ? text_.c_str() : nullptr; }
-  const std::u16string& str() const { return text_; }
+  bool IsNull() const { return !m_set; }
+  bool IsEmpty() const { return m_text.empty(); }
+  const OLECHAR* c_str() const { return m_set ? m_text.c_str() : nullptr; }
+  const std::u16string& str() const { return m_text; }
 
  private:
-  std::u16string text_;
-  bool set_ = false;
+  std::u16string m_text;
+  bool m_set = false;
 };
 
 // The element handler: receives an element's begin and end, its attributes
@@ -175,16 +175,16 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   static void ReleaseSpareReader();
 
   // True when the last `Parse` stopped early through KXSAX_E_ABORT.
-  bool WasAborted() const { return aborted_; }
+  bool WasAborted() const { return m_aborted; }
 
-  void SetCompareNoCase(bool on) { compareNoCase_ = on; }
-  bool GetCompareNoCase() const { return compareNoCase_; }
-  void SetIgnoreUnknown(bool on) { ignoreUnknown_ = on; }
-  bool GetIgnoreUnknown() const { return ignoreUnknown_; }
+  void SetCompareNoCase(bool on) { m_compareNoCase = on; }
+  bool GetCompareNoCase() const { return m_compareNoCase; }
+  void SetIgnoreUnknown(bool on) { m_ignoreUnknown = on; }
+  bool GetIgnoreUnknown() const { return m_ignoreUnknown; }
 
  private:
-  SAXSchemaParserImpl::ContentHandler* contentHandler_ = nullptr;  // held, created on first use
-  bool compareNoCase_ = false;
-  bool ignoreUnknown_ = true;
-  bool aborted_ = false;
+  SAXSchemaParserImpl::ContentHandler* m_contentHandler = nullptr;  // held, created on first use
+  bool m_compareNoCase = false;
+  bool m_ignoreUnknown = true;
+  bool m_aborted = false;
 };

@@ -12,37 +12,37 @@ int CompareNoCase(const OLECHAR* a, const OLECHAR* b) {
 }  // namespace
 
 void OwnedStringArray::InsertAt(int32_t position) {
-  kxarrays_detail::CheckInsertIndex(position, count_);
-  if (count_ == capacity_) {
-    const int32_t capacity = kxarrays_detail::GrownCapacity(capacity_, 4);
+  kxarrays_detail::CheckInsertIndex(position, m_count);
+  if (m_count == m_capacity) {
+    const int32_t capacity = kxarrays_detail::GrownCapacity(m_capacity, 4);
     OwnedString* items = new OwnedString[static_cast<size_t>(capacity)];
-    for (int32_t i = 0; i < position; ++i) items[i] = std::move(items_[i]);
-    for (int32_t i = position; i < count_; ++i) items[i + 1] = std::move(items_[i]);
-    delete[] items_;
-    items_ = items;
-    capacity_ = capacity;
+    for (int32_t i = 0; i < position; ++i) items[i] = std::move(m_items[i]);
+    for (int32_t i = position; i < m_count; ++i) items[i + 1] = std::move(m_items[i]);
+    delete[] m_items;
+    m_items = items;
+    m_capacity = capacity;
   } else {
-    for (int32_t k = count_; k > position; --k) items_[k] = std::move(items_[k - 1]);
+    for (int32_t k = m_count; k > position; --k) m_items[k] = std::move(m_items[k - 1]);
   }
-  ++count_;
+  ++m_count;
 }
 
 void OwnedStringArray::Append(const OLECHAR* text) {
   OwnedString copy(text);
-  InsertAt(count_);
-  items_[count_ - 1] = std::move(copy);
+  InsertAt(m_count);
+  m_items[m_count - 1] = std::move(copy);
 }
 
 void OwnedStringArray::RemoveAll() {
-  delete[] items_;
-  items_ = nullptr;
-  count_ = 0;
-  capacity_ = 0;
+  delete[] m_items;
+  m_items = nullptr;
+  m_count = 0;
+  m_capacity = 0;
 }
 
 bool SortedStringArray::Find(const OLECHAR* text, int32_t* position) const {
   return SortedFind(
-      count_, [&](int32_t i) { return CompareNoCase(text, items_[i].Get()); }, position);
+      m_count, [&](int32_t i) { return CompareNoCase(text, m_items[i].Get()); }, position);
 }
 
 bool SortedStringArray::Add(const OLECHAR* text) {
@@ -51,11 +51,11 @@ bool SortedStringArray::Add(const OLECHAR* text) {
   // Copy first so that a failed allocation leaves the array as it was.
   OwnedString copy(text);
   InsertAt(position);
-  items_[position] = std::move(copy);
+  m_items[position] = std::move(copy);
   return true;
 }
 
 void SortedStringArray::RemoveAll() {
-  for (int32_t i = 0; i < count_; ++i) items_[i].Reset();
-  count_ = 0;
+  for (int32_t i = 0; i < m_count; ++i) m_items[i].Reset();
+  m_count = 0;
 }

@@ -16,25 +16,25 @@ class OwnedStringArray {
   OwnedStringArray& operator=(const OwnedStringArray&) = delete;
   ~OwnedStringArray() { RemoveAll(); }
 
-  int32_t GetCount() const { return count_; }
-  int32_t GetCapacity() const { return capacity_; }
+  int32_t GetCount() const { return m_count; }
+  int32_t GetCapacity() const { return m_capacity; }
   // Borrowed; null for a null slot.
-  const OLECHAR* GetAt(int32_t index) const { return items_[index].Get(); }
+  const OLECHAR* GetAt(int32_t index) const { return m_items[index].Get(); }
 
   // Opens a null slot at `position` (0..count), growing when full. The
   // array is unchanged when the allocation fails (std::bad_alloc).
   void InsertAt(int32_t position);
   // Stores a copy of `text` at `index` (null stores a null slot).
-  void SetAt(int32_t index, const OLECHAR* text) { items_[index].Assign(text); }
+  void SetAt(int32_t index, const OLECHAR* text) { m_items[index].Assign(text); }
   // Appends a copy of `text`.
   void Append(const OLECHAR* text);
   // Frees every string and the block; count and capacity 0.
   void RemoveAll();
 
  protected:
-  int32_t count_ = 0;
-  int32_t capacity_ = 0;
-  OwnedString* items_ = nullptr;
+  int32_t m_count = 0;
+  int32_t m_capacity = 0;
+  OwnedString* m_items = nullptr;
 };
 
 class SortedStringArray : private OwnedStringArray {

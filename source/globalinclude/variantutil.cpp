@@ -255,13 +255,13 @@ void SafeArrayVector::AttachStrings(SAFEARRAY* array, bool owns) {
 }
 
 void SafeArrayVector::Build(SAFEARRAY* array, bool owns, Form form) {
-  owns_ = owns;
-  array_ = nullptr;
-  count_ = 0;
-  lowerBound_ = 0;
-  vartype_ = VT_EMPTY;
+  m_owns = owns;
+  m_array = nullptr;
+  m_count = 0;
+  m_lowerBound = 0;
+  m_vartype = VT_EMPTY;
   if (array == nullptr) {
-    vartype_ = form == Form::kStrings ? VT_BSTR : VT_DISPATCH;
+    m_vartype = form == Form::kStrings ? VT_BSTR : VT_DISPATCH;
     return;
   }
   if (FAILED(SafeArrayLock(array))) return;
@@ -281,16 +281,16 @@ void SafeArrayVector::Keep(SAFEARRAY* array, VARTYPE vt) {
   LONG upper = -1;
   SafeArrayGetLBound(array, 1, &lower);
   SafeArrayGetUBound(array, 1, &upper);
-  vartype_ = vt;
-  array_ = array;
-  lowerBound_ = lower;
-  count_ = upper - lower + 1;
+  m_vartype = vt;
+  m_array = array;
+  m_lowerBound = lower;
+  m_count = upper - lower + 1;
 }
 
 HRESULT SafeArrayVector::AttachObjects(SAFEARRAY* array, bool owns) {
   Release();
   if (array == nullptr) return E_POINTER;
-  owns_ = owns;
+  m_owns = owns;
   const HRESULT hr = SafeArrayLock(array);
   if (FAILED(hr)) return hr;
   const VARTYPE vt = GetSafeArrayVartype(array);
@@ -307,7 +307,7 @@ HRESULT SafeArrayVector::Attach(SAFEARRAY* array, bool owns) {
   try {
     Release();
     CheckPointerArgument(ctx, array);
-    owns_ = owns;
+    m_owns = owns;
     KX_CHECK(ctx, SafeArrayLock(array));
     if (SafeArrayGetDim(array) != 1) {
       SafeArrayUnlock(array);
@@ -321,31 +321,31 @@ HRESULT SafeArrayVector::Attach(SAFEARRAY* array, bool owns) {
 }
 
 void SafeArrayVector::Release() {
-  SAFEARRAY* array = array_;
-  array_ = nullptr;
-  count_ = 0;
-  lowerBound_ = 0;
+  SAFEARRAY* array = m_array;
+  m_array = nullptr;
+  m_count = 0;
+  m_lowerBound = 0;
   if (array == nullptr) return;
   SafeArrayUnlock(array);
-  if (owns_) SafeArrayDestroy(array);
+  if (m_owns) SafeArrayDestroy(array);
 }
 
 HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) const {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  const bool interfaces = vartype_ == VT_VARIANT || vartype_ == VT_UNKNOWN || vartype_ == VT_DISPATCH;
+  const bool interfaces = m_vartype == VT_VARIANT || m_vartype == VT_UNKNOWN || m_vartype == VT_DISPATCH;
   if (!interfaces) return E_FAIL;
-  if (array_ == nullptr) return DISP_E_BADINDEX;
+  if (m_array == nullptr) return DISP_E_BADINDEX;
   // An index whose platform index leaves the 32-bit range lies outside the
   // array like any other index past its ends.
-  const int64_t wideIndex = int64_t{lowerBound_} + index;
+  const int64_t wideIndex = int64_t{m_lowerBound} + index;
   if (wideIndex < INT32_MIN || wideIndex > INT32_MAX) return DISP_E_BADINDEX;
   LONG platformIndex = static_cast<LONG>(wideIndex);
-  switch (vartype_) {
+  switch (m_vartype) {
     case VT_VARIANT: {
       VARIANT element;
       VariantInit(&element);
-      HRESULT hr = SafeArrayGetElement(array_, &platformIndex, &element);
+      HRESULT hr = SafeArrayGetElement(m_array, &platformIndex, &element);
       if (SUCCEEDED(hr)) hr = VariantChangeType(&element, &element, 0, VT_UNKNOWN);
       if (SUCCEEDED(hr)) {
         hr = element.punkVal != nullptr ? element.punkVal->QueryInterface(iid, out) : E_POINTER;
@@ -356,7 +356,7 @@ HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) c
     case VT_UNKNOWN:
     case VT_DISPATCH: {
       IUnknown* element = nullptr;
-      HRESULT hr = SafeArrayGetElement(array_, &platformIndex, &element);
+      HRESULT hr = SafeArrayGetElement(m_array, &platformIndex, &element);
       if (FAILED(hr)) return hr;
       if (element == nullptr) return E_POINTER;
       hr = element->QueryInterface(iid, out);
@@ -378,20 +378,20 @@ HRESULT SafeArrayVector::GetClassViewAt(int32_t index, IKXQClassView** out) cons
 
 HRESULT SafeArrayVector::GetStringAt(int32_t index, BSTR* text) const {
   if (text == nullptr) return E_POINTER;
-  if (array_ == nullptr) return DISP_E_BADINDEX;
-  LONG at = lowerBound_ + index;
-  if (vartype_ == VT_BSTR) {
+  if (m_array == nullptr) return DISP_E_BADINDEX;
+  LONG at = m_lowerBound + index;
+  if (m_vartype == VT_BSTR) {
     BSTR element = nullptr;
-    const HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+    const HRESULT hr = SafeArrayGetElement(m_array, &at, &element);
     if (FAILED(hr)) return hr;
     SysFreeString(*text);
     *text = element;
     return S_OK;
   }
-  if (vartype_ != VT_VARIANT) return E_FAIL;
+  if (m_vartype != VT_VARIANT) return E_FAIL;
   VARIANT element;
   VariantInit(&element);
-  HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+  HRESULT hr = SafeArrayGetElement(m_array, &at, &element);
   if (SUCCEEDED(hr)) hr = VariantChangeType(&element, &element, 0, VT_BSTR);
   if (SUCCEEDED(hr)) {
     if (*text != element.bstrVal) SysFreeString(*text);
@@ -410,7 +410,7 @@ HRESULT SafeArrayMatrix::Attach(SAFEARRAY* array, bool owns) {
   try {
     Release();
     CheckPointerArgument(ctx, array);
-    owns_ = owns;
+    m_owns = owns;
     KX_CHECK(ctx, SafeArrayLock(array));
     if (SafeArrayGetDim(array) != 2) {
       SafeArrayUnlock(array);
@@ -422,25 +422,25 @@ HRESULT SafeArrayMatrix::Attach(SAFEARRAY* array, bool owns) {
     SafeArrayGetUBound(array, 1, &upper1);
     SafeArrayGetLBound(array, 2, &lower2);
     SafeArrayGetUBound(array, 2, &upper2);
-    vartype_ = GetSafeArrayVartype(array);
-    array_ = array;
-    lowerBound1_ = lower1;
-    count1_ = upper1 - lower1 + 1;
-    lowerBound2_ = lower2;
-    count2_ = upper2 - lower2 + 1;
+    m_vartype = GetSafeArrayVartype(array);
+    m_array = array;
+    m_lowerBound1 = lower1;
+    m_count1 = upper1 - lower1 + 1;
+    m_lowerBound2 = lower2;
+    m_count2 = upper2 - lower2 + 1;
   }
   KX_CATCH(ctx, KX_HERE(kSourceFile))
   return ctx.Return();
 }
 
 void SafeArrayMatrix::Release() {
-  SAFEARRAY* array = array_;
-  array_ = nullptr;
-  count1_ = count2_ = 0;
-  lowerBound1_ = lowerBound2_ = 0;
+  SAFEARRAY* array = m_array;
+  m_array = nullptr;
+  m_count1 = m_count2 = 0;
+  m_lowerBound1 = m_lowerBound2 = 0;
   if (array == nullptr) return;
   SafeArrayUnlock(array);
-  if (owns_) SafeArrayDestroy(array);
+  if (m_owns) SafeArrayDestroy(array);
 }
 
 }  // namespace VariantUtil
@@ -450,61 +450,61 @@ void SafeArrayMatrix::Release() {
 
 bool SortedIdArray::Find(int32_t id, int32_t* index) const {
   return SortedFind(
-      count_, [&](int32_t i) { return id < block_[i] ? -1 : (id > block_[i] ? 1 : 0); }, index);
+      m_count, [&](int32_t i) { return id < m_block[i] ? -1 : (id > m_block[i] ? 1 : 0); }, index);
 }
 
 bool SortedIdArray::Add(int32_t id) {
   int32_t index = 0;
   if (Find(id, &index)) return false;
-  if (count_ == capacity_) {
-    const int32_t capacity = kxarrays_detail::GrownCapacity(capacity_, 8);
+  if (m_count == m_capacity) {
+    const int32_t capacity = kxarrays_detail::GrownCapacity(m_capacity, 8);
     int32_t* block = new int32_t[static_cast<size_t>(capacity)];
-    if (count_ > 0) {
-      std::memcpy(block, block_, sizeof(int32_t) * static_cast<size_t>(index));
-      std::memcpy(block + index + 1, block_ + index, sizeof(int32_t) * static_cast<size_t>(count_ - index));
+    if (m_count > 0) {
+      std::memcpy(block, m_block, sizeof(int32_t) * static_cast<size_t>(index));
+      std::memcpy(block + index + 1, m_block + index, sizeof(int32_t) * static_cast<size_t>(m_count - index));
     }
-    delete[] block_;
-    block_ = block;
-    capacity_ = capacity;
-  } else if (index < count_) {
-    std::memmove(block_ + index + 1, block_ + index, sizeof(int32_t) * static_cast<size_t>(count_ - index));
+    delete[] m_block;
+    m_block = block;
+    m_capacity = capacity;
+  } else if (index < m_count) {
+    std::memmove(m_block + index + 1, m_block + index, sizeof(int32_t) * static_cast<size_t>(m_count - index));
   }
-  block_[index] = id;
-  ++count_;
+  m_block[index] = id;
+  ++m_count;
   return true;
 }
 
 void SortedIdArray::RemoveAll() {
-  delete[] block_;
-  block_ = nullptr;
-  count_ = 0;
-  capacity_ = 0;
+  delete[] m_block;
+  m_block = nullptr;
+  m_count = 0;
+  m_capacity = 0;
 }
 
 // ---------------------------------------------------------------------------
 // OwnedString
 
-OwnedString::OwnedString(const OLECHAR* text) : text_(DuplicateWideString(text)) {}
+OwnedString::OwnedString(const OLECHAR* text) : m_text(DuplicateWideString(text)) {}
 
-OwnedString::OwnedString(const OwnedString& other) : text_(DuplicateWideString(other.text_)) {}
+OwnedString::OwnedString(const OwnedString& other) : m_text(DuplicateWideString(other.m_text)) {}
 
 OwnedString& OwnedString::operator=(const OwnedString& other) {
-  if (other.text_ != text_) Assign(other.text_);
+  if (other.m_text != m_text) Assign(other.m_text);
   return *this;
 }
 
 OwnedString& OwnedString::operator=(OwnedString&& other) noexcept {
   if (this != &other) {
-    delete[] text_;
-    text_ = other.text_;
-    other.text_ = nullptr;
+    delete[] m_text;
+    m_text = other.m_text;
+    other.m_text = nullptr;
   }
   return *this;
 }
 
-void OwnedString::Assign(const OLECHAR* text) { AssignString(text_, text); }
+void OwnedString::Assign(const OLECHAR* text) { AssignString(m_text, text); }
 
 void OwnedString::Reset() {
-  delete[] text_;
-  text_ = nullptr;
+  delete[] m_text;
+  m_text = nullptr;
 }

@@ -88,22 +88,22 @@ class SafeArrayVector {
   HRESULT GetClassAt(int32_t index, IKXQClass** out) const;
   HRESULT GetClassViewAt(int32_t index, IKXQClassView** out) const;
 
-  SAFEARRAY* Array() const { return array_; }
-  int32_t Count() const { return count_; }
-  int32_t LowerBound() const { return lowerBound_; }
-  VARTYPE Vartype() const { return vartype_; }
-  bool Owns() const { return owns_; }
+  SAFEARRAY* Array() const { return m_array; }
+  int32_t Count() const { return m_count; }
+  int32_t LowerBound() const { return m_lowerBound; }
+  VARTYPE Vartype() const { return m_vartype; }
+  bool Owns() const { return m_owns; }
 
  private:
   enum class Form { kObjects, kStrings };
   void Build(SAFEARRAY* array, bool owns, Form form);
   void Keep(SAFEARRAY* array, VARTYPE vartype);
 
-  SAFEARRAY* array_ = nullptr;
-  int32_t count_ = 0;
-  int32_t lowerBound_ = 0;
-  VARTYPE vartype_ = VT_DISPATCH;
-  bool owns_ = false;
+  SAFEARRAY* m_array = nullptr;
+  int32_t m_count = 0;
+  int32_t m_lowerBound = 0;
+  VARTYPE m_vartype = VT_DISPATCH;
+  bool m_owns = false;
 };
 
 // A locked view of a two-dimensional SAFEARRAY, with the same ownership
@@ -120,21 +120,21 @@ class SafeArrayMatrix {
   HRESULT Attach(SAFEARRAY* array, bool owns);
   void Release();
 
-  SAFEARRAY* Array() const { return array_; }
-  int32_t Count1() const { return count1_; }
-  int32_t LowerBound1() const { return lowerBound1_; }
-  int32_t Count2() const { return count2_; }
-  int32_t LowerBound2() const { return lowerBound2_; }
-  VARTYPE Vartype() const { return vartype_; }
+  SAFEARRAY* Array() const { return m_array; }
+  int32_t Count1() const { return m_count1; }
+  int32_t LowerBound1() const { return m_lowerBound1; }
+  int32_t Count2() const { return m_count2; }
+  int32_t LowerBound2() const { return m_lowerBound2; }
+  VARTYPE Vartype() const { return m_vartype; }
 
  private:
-  SAFEARRAY* array_ = nullptr;
-  int32_t count1_ = 0;
-  int32_t lowerBound1_ = 0;
-  int32_t count2_ = 0;
-  int32_t lowerBound2_ = 0;
-  VARTYPE vartype_ = VT_EMPTY;
-  bool owns_ = false;
+  SAFEARRAY* m_array = nullptr;
+  int32_t m_count1 = 0;
+  int32_t m_lowerBound1 = 0;
+  int32_t m_count2 = 0;
+  int32_t m_lowerBound2 = 0;
+  VARTYPE m_vartype = VT_EMPTY;
+  bool m_owns = false;
 };
 
 }  // namespace VariantUtil
@@ -212,59 +212,59 @@ class InterfaceArray {
   InterfaceArray& operator=(const InterfaceArray&) = delete;
   ~InterfaceArray() { RemoveAll(); }
 
-  int32_t GetCount() const { return count_; }
-  int32_t GetCapacity() const { return capacity_; }
+  int32_t GetCount() const { return m_count; }
+  int32_t GetCapacity() const { return m_capacity; }
   // Borrowed: no reference added.
-  I* GetAt(int32_t index) const { return block_[index]; }
+  I* GetAt(int32_t index) const { return m_block[index]; }
   // Stores `item` at `index` with a reference added, releasing what was
   // there.
   void SetAt(int32_t index, I* item) {
     if (item != nullptr) item->AddRef();
-    I* old = block_[index];
-    block_[index] = item;
+    I* old = m_block[index];
+    m_block[index] = item;
     if (old != nullptr) old->Release();
   }
   // Opens a null element at `index` (0..count), growing when full.
   void InsertAt(int32_t index) {
-    CheckInsertIndex(index, count_);
-    if (count_ == capacity_) {
-      int32_t capacity = GrownCapacity(capacity_, Block);
+    CheckInsertIndex(index, m_count);
+    if (m_count == m_capacity) {
+      int32_t capacity = GrownCapacity(m_capacity, Block);
       I** block = AllocateBlock(capacity);
-      if (count_ > 0) {
-        std::memcpy(block, block_, sizeof(I*) * static_cast<size_t>(index));
-        std::memcpy(block + index + 1, block_ + index, sizeof(I*) * static_cast<size_t>(count_ - index));
+      if (m_count > 0) {
+        std::memcpy(block, m_block, sizeof(I*) * static_cast<size_t>(index));
+        std::memcpy(block + index + 1, m_block + index, sizeof(I*) * static_cast<size_t>(m_count - index));
       }
-      delete[] block_;  // its pointers were moved, not released
-      block_ = block;
-      capacity_ = capacity;
+      delete[] m_block;  // its pointers were moved, not released
+      m_block = block;
+      m_capacity = capacity;
     } else {
-      for (int32_t k = count_; k > index; --k) {
-        block_[k] = block_[k - 1];
-        block_[k - 1] = nullptr;
+      for (int32_t k = m_count; k > index; --k) {
+        m_block[k] = m_block[k - 1];
+        m_block[k - 1] = nullptr;
       }
     }
-    ++count_;
+    ++m_count;
   }
   // Appends `item` with a reference added; returns its index.
   int32_t Add(I* item) {
-    InsertAt(count_);
-    SetAt(count_ - 1, item);
-    return count_ - 1;
+    InsertAt(m_count);
+    SetAt(m_count - 1, item);
+    return m_count - 1;
   }
   // Releases the element at `index` and closes the gap.
   void RemoveAt(int32_t index) {
-    I* old = block_[index];
-    for (int32_t k = index; k + 1 < count_; ++k) block_[k] = block_[k + 1];
-    block_[--count_] = nullptr;
+    I* old = m_block[index];
+    for (int32_t k = index; k + 1 < m_count; ++k) m_block[k] = m_block[k + 1];
+    m_block[--m_count] = nullptr;
     if (old != nullptr) old->Release();
   }
   // Releases every element, frees the block; count and capacity 0.
   void RemoveAll() {
-    I** block = block_;
-    const int32_t count = count_;
-    block_ = nullptr;
-    count_ = 0;
-    capacity_ = 0;
+    I** block = m_block;
+    const int32_t count = m_count;
+    m_block = nullptr;
+    m_count = 0;
+    m_capacity = 0;
     for (int32_t i = 0; i < count; ++i) {
       if (block[i] != nullptr) block[i]->Release();
     }
@@ -278,9 +278,9 @@ class InterfaceArray {
   }
 
  protected:
-  int32_t count_ = 0;
-  int32_t capacity_ = 0;
-  I** block_ = nullptr;
+  int32_t m_count = 0;
+  int32_t m_capacity = 0;
+  I** m_block = nullptr;
 };
 
 }  // namespace kxarrays_detail
@@ -301,9 +301,9 @@ class SortedPtrArray : public ComPtrArray<I> {
   bool Find(const void* item, int32_t* index) const {
     const auto key = reinterpret_cast<uintptr_t>(item);
     return SortedFind(
-        this->count_,
+        this->m_count,
         [&](int32_t i) {
-          const auto element = reinterpret_cast<uintptr_t>(this->block_[i]);
+          const auto element = reinterpret_cast<uintptr_t>(this->m_block[i]);
           return key < element ? -1 : (key > element ? 1 : 0);
         },
         index);
@@ -318,9 +318,9 @@ class SortedIdArray {
   SortedIdArray& operator=(const SortedIdArray&) = delete;
   ~SortedIdArray() { RemoveAll(); }
 
-  int32_t GetCount() const { return count_; }
-  int32_t GetCapacity() const { return capacity_; }
-  int32_t GetAt(int32_t index) const { return block_[index]; }
+  int32_t GetCount() const { return m_count; }
+  int32_t GetCapacity() const { return m_capacity; }
+  int32_t GetAt(int32_t index) const { return m_block[index]; }
 
   bool Find(int32_t id, int32_t* index) const;
   // Inserts `id` at its place unless present; true when inserted.
@@ -329,15 +329,15 @@ class SortedIdArray {
   // Exchanges count, capacity and storage with `other`: how an id set is
   // handed over whole.
   void Swap(SortedIdArray& other) noexcept {
-    std::swap(count_, other.count_);
-    std::swap(capacity_, other.capacity_);
-    std::swap(block_, other.block_);
+    std::swap(m_count, other.m_count);
+    std::swap(m_capacity, other.m_capacity);
+    std::swap(m_block, other.m_block);
   }
 
  private:
-  int32_t count_ = 0;
-  int32_t capacity_ = 0;
-  int32_t* block_ = nullptr;
+  int32_t m_count = 0;
+  int32_t m_capacity = 0;
+  int32_t* m_block = nullptr;
 };
 
 // An owning pointer to a zero-terminated wide string (new[]/delete[]), or
@@ -347,16 +347,16 @@ class OwnedString {
   OwnedString() = default;
   explicit OwnedString(const OLECHAR* text);
   OwnedString(const OwnedString& other);
-  OwnedString(OwnedString&& other) noexcept : text_(other.text_) { other.text_ = nullptr; }
+  OwnedString(OwnedString&& other) noexcept : m_text(other.m_text) { other.m_text = nullptr; }
   OwnedString& operator=(const OwnedString& other);
   OwnedString& operator=(OwnedString&& other) noexcept;
-  ~OwnedString() { delete[] text_; }
+  ~OwnedString() { delete[] m_text; }
 
-  const OLECHAR* Get() const { return text_; }
+  const OLECHAR* Get() const { return m_text; }
   // Replaces the text by a copy of `text` (null empties it).
   void Assign(const OLECHAR* text);
   void Reset();
 
  private:
-  OLECHAR* text_ = nullptr;
+  OLECHAR* m_text = nullptr;
 };

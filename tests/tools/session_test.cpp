@@ -17,7 +17,7 @@
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "host/host.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/registrar.h"
 #include "session.h"
 #include "store/admin.h"

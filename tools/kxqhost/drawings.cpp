@@ -1,7 +1,7 @@
 #include "drawings.h"
 
 #include "host/host.h"
-#include "host/internal/utf.h"
+#include "host/utf.h"
 #include "store/admin.h"
 
 namespace kx::kxqhost {

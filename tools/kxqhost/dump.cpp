@@ -5,7 +5,7 @@
 
 #include "com/comutil.h"
 #include "com/oleauto.h"
-#include "host/internal/utf.h"
+#include "host/utf.h"
 #include "store/database.h"
 #include "store/object.h"
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/internal/utf.h"
+#include "host/utf.h"
 #include "options.h"
 #include "program.h"
 

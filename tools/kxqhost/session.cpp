@@ -4,8 +4,8 @@
 
 #include "com/comutil.h"
 #include "com/errorinfo.h"
-#include "host/internal/errors.h"
-#include "host/internal/utf.h"
+#include "host/errors.h"
+#include "host/utf.h"
 #include "store/database.h"
 #include "store/object.h"
 

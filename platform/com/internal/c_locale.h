@@ -2,6 +2,10 @@
 // written with "." whatever the process locale.
 #pragma once
 
+#ifndef KX_COM_INTERNAL
+#error "com/internal headers are private to their library; include its public headers"
+#endif
+
 #include <locale.h>
 
 namespace kx::com::internal {

@@ -3,6 +3,10 @@
 // "YYYY-MM-DD HH:MM:SS".
 #pragma once
 
+#ifndef KX_COM_INTERNAL
+#error "com/internal headers are private to their library; include its public headers"
+#endif
+
 #include <string>
 #include <string_view>
 

@@ -1,6 +1,10 @@
 // Shared knowledge of VARIANT and SAFEARRAY element types.
 #pragma once
 
+#ifndef KX_COM_INTERNAL
+#error "com/internal headers are private to their library; include its public headers"
+#endif
+
 #include "com/variant.h"
 
 namespace kx::com::internal {

@@ -2,6 +2,10 @@
 // text form of attribute values.
 #pragma once
 
+#ifndef KX_HOST_INTERNAL
+#error "host/internal headers are private to their library; include its public headers"
+#endif
+
 #include <string>
 #include <string_view>
 

@@ -1,6 +1,10 @@
 // The attribute list handed to startElement.
 #pragma once
 
+#ifndef KX_MSXML_INTERNAL
+#error "msxml/internal headers are private to their library; include its public headers"
+#endif
+
 #include <expat.h>
 
 #include <cstdint>

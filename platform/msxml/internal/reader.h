@@ -1,6 +1,10 @@
 // The SAX reader object and the expat run behind one parse.
 #pragma once
 
+#ifndef KX_MSXML_INTERNAL
+#error "msxml/internal headers are private to their library; include its public headers"
+#endif
+
 #include <atomic>
 #include <cstddef>
 #include <string>

@@ -1,6 +1,10 @@
 // Strict conversions between the reader's UTF-16 text and expat's UTF-8.
 #pragma once
 
+#ifndef KX_MSXML_INTERNAL
+#error "msxml/internal headers are private to their library; include its public headers"
+#endif
+
 #include <cstddef>
 #include <memory>
 

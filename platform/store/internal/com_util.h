@@ -3,6 +3,10 @@
 // interface objects.
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <span>
 #include <vector>
 

@@ -3,6 +3,10 @@
 // which write through to SQLite and log the way back.
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <atomic>
 #include <functional>
 #include <memory>

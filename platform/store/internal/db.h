@@ -2,6 +2,10 @@
 // Every write runs inside the transaction the core opened.
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <cstdint>
 #include <initializer_list>
 #include <map>

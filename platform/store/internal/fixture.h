@@ -3,6 +3,10 @@
 // template element as the library keeps it.
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <memory>
 #include <string>
 

@@ -2,6 +2,10 @@
 // projects and the other tables. Plain data; StoreCore changes it.
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -4,6 +4,10 @@
 // by many machines could take its place).
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -2,6 +2,10 @@
 // node trees, fields and unit fields. Read-only once imported.
 #pragma once
 
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
 #include <map>
 #include <memory>
 #include <string>

@@ -1,40 +1,68 @@
-// The data-service map: the message names a module serves, each with the
-// method of `Main` that handles it, and the dispatch of one request.
+// The data-service map of a module: the message names it serves, each with
+// the method of the module's main class that handles it, and the dispatch
+// of one request. The framework knows the main class only as the template
+// argument `Module`; the module declares its map (for this module:
+// messagemap.h).
 #pragma once
 
 #include "com/oleauto.h"
 
-class Main;
-
-// A message handler: called on `Main` with the request text (a BSTR, which
-// may be null for an empty request); returns the handler's HRESULT and, on
-// failure, leaves its error information as the thread's.
-using DataServiceHandler = HRESULT (Main::*)(const OLECHAR* request);
-// The form with one further argument (borrowed). No entry uses it.
-using DataServiceHandler2 = HRESULT (Main::*)(const OLECHAR* request, const VARIANT& extra);
-
 inline constexpr int kDataServiceNameLength = 128;
 
-struct DataServiceMapEntry {
+// One row. A handler is called on the module with the request text (a
+// BSTR, which may be null for an empty request); it returns its HRESULT
+// and, on failure, leaves its error information as the thread's. The second
+// handler takes one further argument (borrowed); no message of this module
+// uses it.
+template <class Module>
+struct DataServiceMapEntryOf {
   OLECHAR name[kDataServiceNameLength];  // zero-filled after the name
-  DataServiceHandler handler;            // null only in the terminator
-  DataServiceHandler2 handler2;          // null in every entry
+  HRESULT (Module::*handler)(const OLECHAR* request);  // null only in the terminator
+  HRESULT (Module::*handler2)(const OLECHAR* request, const VARIANT& extra);
 };
 
-// The number of messages in the map (the terminator not counted).
-inline constexpr int kDataServiceMessageCount = 97;
+namespace DataServiceMapping {
 
-// The map's first entry. The map is built once, on the first call, and
-// never changes; it ends with an entry whose handler is null.
-const DataServiceMapEntry* GetDataServiceMap();
+// True when `entryName` equals `wanted` without regard to the case of ASCII
+// letters (a null `wanted` is the empty name).
+bool NameMatches(const OLECHAR* entryName, const OLECHAR* wanted);
+// The pause before the second look for a name not found.
+void PauseBeforeSecondLook();
+// E_FAIL with "Data service map not initialised" or "Data service request
+// handler not found" as the thread's error information.
+HRESULT ReportNoMap();
+HRESULT ReportHandlerNotFound();
 
-// The first entry whose name equals `name` without regard to the case of
-// ASCII letters (a null name is the empty name), or the terminator.
-const DataServiceMapEntry* FindDataServiceEntry(const OLECHAR* name);
+}  // namespace DataServiceMapping
 
-// Finds the handler of `name` (looking a second time after a 1 ms pause
-// when the first look fails) and calls it on `main` with `text`. Returns
-// the handler's HRESULT; an unknown name fails with E_FAIL and "Data service
-// request handler not found". On failure the thread's error information
-// describes it.
-HRESULT DispatchDataServiceRequest(Main& main, const OLECHAR* name, const OLECHAR* text);
+// The first entry of `map` (ended by an entry whose handler is null) whose
+// name equals `name` without regard to the case of ASCII letters, or the
+// terminator; null when there is no map. Linear on purpose: a hundred short
+// names, looked up once per request.
+template <class Module>
+const DataServiceMapEntryOf<Module>* FindDataServiceEntryIn(const DataServiceMapEntryOf<Module>* map,
+                                                            const OLECHAR* name) {
+  if (map == nullptr) return nullptr;
+  for (; map->handler != nullptr; ++map) {
+    if (DataServiceMapping::NameMatches(map->name, name)) break;
+  }
+  return map;
+}
+
+// Finds the handler of `name` in `map` (looking a second time after a 1 ms
+// pause when the first look fails) and calls it on `module` with `text`.
+// Returns the handler's HRESULT; an unknown name fails with E_FAIL and
+// "Data service request handler not found". On failure the thread's error
+// information describes it.
+template <class Module>
+HRESULT DispatchDataServiceRequestIn(Module& module, const DataServiceMapEntryOf<Module>* map,
+                                     const OLECHAR* name, const OLECHAR* text) {
+  const DataServiceMapEntryOf<Module>* entry = FindDataServiceEntryIn(map, name);
+  if (entry != nullptr && entry->handler == nullptr) {
+    DataServiceMapping::PauseBeforeSecondLook();
+    entry = FindDataServiceEntryIn(map, name);
+  }
+  if (entry == nullptr) return DataServiceMapping::ReportNoMap();
+  if (entry->handler == nullptr) return DataServiceMapping::ReportHandlerNotFound();
+  return (module.*(entry->handler))(text);
+}

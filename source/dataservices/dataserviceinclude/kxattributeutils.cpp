@@ -163,19 +163,7 @@ bool GetAttributeBoolean(IKXQAttribute* attribute, bool* hasValue) {
 }
 
 int32_t GetAttributeIntegerAt(IKXQAttribute* attribute, int32_t index, bool* hasValue) {
-  KXComException ctx = KXComException::Silent();
-  if (attribute == nullptr) RaisePointer(ctx, __LINE__);
-  if (hasValue != nullptr) *hasValue = false;
-  _variant_t value;
-  ReadValue(ctx, attribute, IndexVariant(index), _variant_t(), value);
-  if (!IsVariantSet(value)) return 0;
-  LONG result = 0;
-  const HRESULT hr = VariantToLong(value, &result, true);
-  if (FAILED(hr)) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot coerce attribute to an integer");
-  }
-  if (hasValue != nullptr) *hasValue = true;
-  return result;
+  return ReadAttributeInteger(attribute, IndexVariant(index), hasValue);
 }
 
 double GetAttributeReal(IKXQAttribute* attribute, const OLECHAR* unit, bool* hasValue) {

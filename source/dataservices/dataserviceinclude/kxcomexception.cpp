@@ -17,48 +17,6 @@ namespace {
 
 constexpr size_t kKXErrorTagLength = 8;  // "<KXError"
 
-// Owns one BSTR for the length of a scope.
-class BstrHolder {
- public:
-  BstrHolder() = default;
-  BstrHolder(const BstrHolder&) = delete;
-  BstrHolder& operator=(const BstrHolder&) = delete;
-  ~BstrHolder() { SysFreeString(value_); }
-  BSTR* Out() {
-    SysFreeString(value_);
-    value_ = nullptr;
-    return &value_;
-  }
-  std::u16string Text() const {
-    return value_ == nullptr ? std::u16string() : std::u16string(value_, SysStringLen(value_));
-  }
-
- private:
-  BSTR value_ = nullptr;
-};
-
-// Holds one interface reference for the length of a scope.
-template <class I>
-class RefHolder {
- public:
-  RefHolder() = default;
-  explicit RefHolder(I* adopted) : p_(adopted) {}
-  RefHolder(const RefHolder&) = delete;
-  RefHolder& operator=(const RefHolder&) = delete;
-  ~RefHolder() {
-    if (p_ != nullptr) p_->Release();
-  }
-  I** Out() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-    return &p_;
-  }
-  I* Get() const { return p_; }
-
- private:
-  I* p_ = nullptr;
-};
-
 [[noreturn]] void ThrowOutOfMemory() { _com_issue_error(E_OUTOFMEMORY); }
 
 BSTR AllocBstr(const std::u16string& text) {
@@ -70,15 +28,15 @@ BSTR AllocBstr(const std::u16string& text) {
 std::u16string VFormat(const OLECHAR* format, va_list args) { return kx_vformat(format, args); }
 
 std::u16string DescriptionOf(IErrorInfo* info) {
-  BstrHolder text;
-  if (info == nullptr || FAILED(info->GetDescription(text.Out()))) return {};
-  return text.Text();
+  _bstr_t text;
+  if (info == nullptr || FAILED(info->GetDescription(text.GetAddress()))) return {};
+  return std::u16string(text.view());
 }
 
 std::u16string SourceOf(IErrorInfo* info) {
-  BstrHolder text;
-  if (info == nullptr || FAILED(info->GetSource(text.Out()))) return {};
-  return text.Text();
+  _bstr_t text;
+  if (info == nullptr || FAILED(info->GetSource(text.GetAddress()))) return {};
+  return std::u16string(text.view());
 }
 
 bool StartsWithKXErrorTag(const std::u16string& text) {
@@ -146,12 +104,12 @@ void AppendEscaped(std::u16string& out, const std::u16string& value) {
 // Builds one "<KXError .../>" element.
 class ElementWriter {
  public:
-  ElementWriter() : text_(u"<KXError ") {}
+  ElementWriter() : m_text(u"<KXError ") {}
   void Add(const char16_t* name, const std::u16string& value) {
-    text_ += name;
-    text_ += u"=\"";
-    AppendEscaped(text_, value);
-    text_ += u"\" ";
+    m_text += name;
+    m_text += u"=\"";
+    AppendEscaped(m_text, value);
+    m_text += u"\" ";
   }
   void AddIfNotEmpty(const char16_t* name, const std::u16string& value) {
     if (!value.empty()) Add(name, value);
@@ -162,8 +120,8 @@ class ElementWriter {
     Add(u"Line", std::u16string(DecimalText(location->line)));
   }
   std::u16string Finish() {
-    text_ += u"/>";
-    return std::move(text_);
+    m_text += u"/>";
+    return std::move(m_text);
   }
 
   static std::u16string LastTwoComponents(const OLECHAR* path) {
@@ -192,25 +150,25 @@ class ElementWriter {
   }
 
  private:
-  std::u16string text_;
+  std::u16string m_text;
 };
 
 // Makes `text` the context's and the thread's error information, with
 // `source` as its source.
 void InstallErrorInfo(KXComException& ctx, const std::u16string& text, const std::u16string& source) {
-  RefHolder<ICreateErrorInfo> creator;
-  if (FAILED(CreateErrorInfo(creator.Out())) || creator.Get() == nullptr) ThrowOutOfMemory();
+  _com_ptr_t<ICreateErrorInfo> creator;
+  if (FAILED(CreateErrorInfo(&creator)) || creator.GetInterfacePtr() == nullptr) ThrowOutOfMemory();
   std::u16string description = text;
   std::u16string sourceText = source;
-  creator.Get()->SetDescription(description.data());
-  creator.Get()->SetSource(sourceText.data());
-  RefHolder<IErrorInfo> info;
-  if (FAILED(creator.Get()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Out()))) ||
-      info.Get() == nullptr) {
+  creator.GetInterfacePtr()->SetDescription(description.data());
+  creator.GetInterfacePtr()->SetSource(sourceText.data());
+  _com_ptr_t<IErrorInfo> info;
+  if (FAILED(creator.GetInterfacePtr()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) ||
+      info.GetInterfacePtr() == nullptr) {
     ThrowOutOfMemory();
   }
-  ctx.SetErrorInfoHeld(info.Get());
-  SetErrorInfo(0, info.Get());
+  ctx.SetErrorInfoHeld(info.GetInterfacePtr());
+  SetErrorInfo(0, info.GetInterfacePtr());
 }
 
 std::u16string OleDbElements(IErrorRecords* records, ULONG count) {
@@ -218,16 +176,16 @@ std::u16string OleDbElements(IErrorRecords* records, ULONG count) {
   for (ULONG i = 0; i < count; ++i) {
     ERRORINFO basic{};
     records->GetBasicErrorInfo(i, &basic);
-    RefHolder<IErrorInfo> recordInfo;
-    records->GetErrorInfo(i, LOCALE_USER_DEFAULT, recordInfo.Out());
-    std::u16string source = SourceOf(recordInfo.Get());
+    _com_ptr_t<IErrorInfo> recordInfo;
+    records->GetErrorInfo(i, LOCALE_USER_DEFAULT, &recordInfo);
+    std::u16string source = SourceOf(recordInfo.GetInterfacePtr());
     if (source.empty()) {
       OLECHAR guid[40] = {};
       StringFromGUID2(basic.iid, guid, 40);
       source = std::u16string(u"OLEDB Interface::") + guid;
     }
     ElementWriter element;
-    element.AddIfNotEmpty(u"Desc", DescriptionOf(recordInfo.Get()));
+    element.AddIfNotEmpty(u"Desc", DescriptionOf(recordInfo.GetInterfacePtr()));
     element.Add(u"Src", source);
     element.Add(u"HR", HexCode(basic.hrError));
     if (i > 0) text += u"\r\n";
@@ -242,13 +200,13 @@ std::u16string ConvertWithCode(KXComException& ctx, HRESULT hr) {
   IErrorInfo* info = ctx.errorInfo;
   std::u16string text;
   const std::u16string source = SourceOf(info);
-  RefHolder<IErrorRecords> records;
+  _com_ptr_t<IErrorRecords> records;
   ULONG recordCount = 0;
   if (info != nullptr &&
-      SUCCEEDED(info->QueryInterface(IID_IErrorRecords, reinterpret_cast<void**>(records.Out()))) &&
-      records.Get() != nullptr && SUCCEEDED(records.Get()->GetRecordCount(&recordCount)) &&
+      SUCCEEDED(info->QueryInterface(IID_IErrorRecords, reinterpret_cast<void**>(&records))) &&
+      records.GetInterfacePtr() != nullptr && SUCCEEDED(records.GetInterfacePtr()->GetRecordCount(&recordCount)) &&
       recordCount > 0) {
-    text = OleDbElements(records.Get(), recordCount);
+    text = OleDbElements(records.GetInterfacePtr(), recordCount);
   } else {
     std::u16string description = DescriptionOf(info);
     if (IsKXErrorText(description)) {
@@ -405,54 +363,51 @@ HRESULT KXComException::GetDescription(const KXComException& error, BSTR* text) 
 // ---------------------------------------------------------------------------
 // Reporting
 
+// The message of a reporter's format and arguments; `format` may be null.
+#define KX_FORMAT_MESSAGE(format, message)   \
+  std::u16string message;                    \
+  if ((format) != nullptr) {                 \
+    va_list args;                            \
+    va_start(args, format);                  \
+    message = VFormat((format), args);       \
+    va_end(args);                            \
+  }
+
 HRESULT ReportComError(KXComException& ctx, const SourceLocation* location, HRESULT hr,
                        const OLECHAR* format, ...) {
-  if (format == nullptr) return ReportComErrorText(ctx, location, hr, nullptr);
-  va_list args;
-  va_start(args, format);
-  std::u16string message = VFormat(format, args);
-  va_end(args);
-  return ReportComErrorText(ctx, location, hr, &message);
+  KX_FORMAT_MESSAGE(format, message)
+  return ReportComErrorText(ctx, location, hr, format != nullptr ? &message : nullptr);
 }
+
+namespace {
+
+// The body of the throwing reporters: reports `message` (none when null)
+// and throws a copy of the context, whose code becomes `hr` when `setCode`
+// is set.
+[[noreturn]] void ReportAndThrow(KXComException& ctx, const SourceLocation* location, HRESULT hr,
+                                 bool setCode, const std::u16string* message) {
+  ReportComErrorText(ctx, location, hr, message);
+  if (setCode) ctx.hr = hr;
+  ThrowCopy(ctx);
+}
+
+}  // namespace
 
 void ThrowKXComException(KXComException& ctx, const SourceLocation& location, const OLECHAR* format,
                          ...) {
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, &location, 0, format != nullptr ? &message : nullptr);
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, &location, 0, false, format != nullptr ? &message : nullptr);
 }
 
 void ThrowKXComExceptionHr(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...) {
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, nullptr, hr, format != nullptr ? &message : nullptr);
-  ctx.hr = hr;
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, nullptr, hr, true, format != nullptr ? &message : nullptr);
 }
 
 void ThrowKXComExceptionHrAt(KXComException& ctx, const SourceLocation& location, HRESULT hr,
                              const OLECHAR* format, ...) {
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, &location, hr, format != nullptr ? &message : nullptr);
-  ctx.hr = hr;
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, &location, hr, true, format != nullptr ? &message : nullptr);
 }
 
 void ThrowIfFailed(KXComException& ctx, const OLECHAR* format, ...) {
@@ -460,15 +415,8 @@ void ThrowIfFailed(KXComException& ctx, const OLECHAR* format, ...) {
     SetKXErrorInfo(ctx);
     ThrowCopy(ctx);
   }
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  }
-  ReportComErrorText(ctx, nullptr, 0, format != nullptr ? &message : nullptr);
-  ThrowCopy(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, nullptr, 0, false, format != nullptr ? &message : nullptr);
 }
 
 void CheckResult(KXComException& ctx, HRESULT hr) {
@@ -481,13 +429,8 @@ void CheckResult(KXComException& ctx, HRESULT hr) {
 
 void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format, ...) {
   if (pointer != nullptr) return;
-  std::u16string message;
-  if (format != nullptr) {
-    va_list args;
-    va_start(args, format);
-    message = VFormat(format, args);
-    va_end(args);
-  } else if (ctx.methodName != nullptr) {
+  KX_FORMAT_MESSAGE(format, message)
+  if (format == nullptr && ctx.methodName != nullptr) {
     message = kx_format(u"Invalid pointer passed to method %ls", ctx.methodName);
   }
   ctx.DropErrorInfo();
@@ -599,8 +542,8 @@ void HandleKXComException(KXComException& ctx, const SourceLocation& location,
 
 void HandleComError(KXComException& ctx, const SourceLocation& location, const _com_error& error) {
   {
-    RefHolder<IErrorInfo> info(error.ErrorInfo());
-    SetErrorInfo(0, info.Get());
+    _com_ptr_t<IErrorInfo> info(error.ErrorInfo(), false);
+    SetErrorInfo(0, info.GetInterfacePtr());
   }
   KXComException temporary = KXComException::Silent();
   ReportComErrorText(temporary, &location, error.Error(), nullptr);

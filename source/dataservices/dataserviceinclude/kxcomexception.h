@@ -181,7 +181,8 @@ void TraceAtLocation(const SourceLocation& location, const OLECHAR* text);
 // request and after a failure is absorbed.
 void ClearThreadErrorInfo();
 
-#define KX_CATCH(ctx, location)                                                  \
+// The three catch clauses, the last one given.
+#define KX_CATCH_CLAUSES(ctx, location, unknownHandler)                         \
   catch (const ::KXComException& kx_caught_) {                                  \
     ::HandleKXComException((ctx), (location), kx_caught_);                       \
   }                                                                              \
@@ -189,16 +190,9 @@ void ClearThreadErrorInfo();
     ::HandleComError((ctx), (location), kx_caught_);                             \
   }                                                                              \
   catch (...) {                                                                  \
-    ::HandleUnknownException((ctx), (location));                                 \
+    unknownHandler((ctx), (location));                                           \
   }
 
-#define KX_CATCH_BOUNDARY(ctx, location)                                         \
-  catch (const ::KXComException& kx_caught_) {                                  \
-    ::HandleKXComException((ctx), (location), kx_caught_);                       \
-  }                                                                              \
-  catch (const ::_com_error& kx_caught_) {                                       \
-    ::HandleComError((ctx), (location), kx_caught_);                             \
-  }                                                                              \
-  catch (...) {                                                                  \
-    ::HandleUnknownExceptionAtBoundary((ctx), (location));                       \
-  }
+#define KX_CATCH(ctx, location) KX_CATCH_CLAUSES(ctx, location, ::HandleUnknownException)
+#define KX_CATCH_BOUNDARY(ctx, location) \
+  KX_CATCH_CLAUSES(ctx, location, ::HandleUnknownExceptionAtBoundary)

@@ -1,13 +1,11 @@
 #include "kxqdataserviceimpl.h"
 
 #include "com/comutil.h"
-#include "dataservicemap.h"
 #include "host/application.h"
 #include "host/response.h"
 #include "store/database.h"
 #include "kxcomexception.h"
 #include "kxtrace.h"
-#include "main.h"
 
 namespace {
 
@@ -76,46 +74,18 @@ void DataServicePart::FinishRequest() {
   ReleaseKnown(m_pResponse);
 }
 
-HRESULT ServeDataServiceRequest(Main& main, DataServicePart& part, BSTR name, BSTR text,
-                                IKXQRequestContext* context) {
+HRESULT ServeDataServiceRequest(DataServicePart& part, IKXQRequestContext* context,
+                                DataServiceCall call, void* data) {
   KXComException ctx = KXComException::Silent();
   try {
     // Error information absorbed earlier on this thread must not be chained
     // into this request's errors.
     ClearThreadErrorInfo();
     part.HoldRequest(context);
-    const HRESULT hr = DispatchDataServiceRequest(main, name, text);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
-    part.FinishRequest();
-    return hr;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
-HRESULT ServeDataServiceRequestWithResponse(Main& main, DataServicePart& part, BSTR name,
-                                            BSTR text, IKXQRequestContext* context,
-                                            const VARIANT& extra) {
-  KXComException ctx = KXComException::Silent();
-  try {
-    ClearThreadErrorInfo();
-    part.HoldRequest(context);
-    // No message takes the extra argument: a known name without a second
-    // handler fails like an unknown one, without error text.
-    const DataServiceMapEntry* entry = FindDataServiceEntry(name);
-    if (entry == nullptr || entry->handler == nullptr || entry->handler2 == nullptr) {
-      return E_FAIL;
-    }
-    const HRESULT hr = (main.*(entry->handler2))(text, extra);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    bool quiet = false;
+    const HRESULT hr = call(data, &quiet);
+    if (quiet && FAILED(hr)) return hr;
+    KX_CHECK(ctx, hr);
     part.FinishRequest();
     return hr;
   }

@@ -8,12 +8,12 @@
 #pragma once
 
 #include "com/errorinfo.h"
+#include "dataservicemap.h"
 #include "host/dataservice.h"
 
 struct IKXQRequestContext;
 struct IKXQResponse;
 struct IKXQXMLAttributes;
-class Main;
 
 // State shared by the data-service template, the dispatcher and the reply
 // writer. Every pointer holds one reference (or is null).
@@ -54,25 +54,28 @@ class DataServicePart {
   void FinishRequest();
 };
 
-// The request operations, shared by every data-service class. `name` and
-// `text` are borrowed. They end at the outermost boundary: failures come
-// back as HRESULTs with the thread's error information set.
-HRESULT ServeDataServiceRequest(Main& main, DataServicePart& part, BSTR name, BSTR text,
-                                IKXQRequestContext* context);
-HRESULT ServeDataServiceRequestWithResponse(Main& main, DataServicePart& part, BSTR name,
-                                            BSTR text, IKXQRequestContext* context,
-                                            const VARIANT& extra);
+// The body of both request operations: clears the thread's error
+// information, holds `context` and its response, runs `call(data, &quiet)`
+// (the handler) and finishes the request when it succeeds. A failure is
+// returned with the thread's error information, in "<KXError" form; one
+// that `call` marks quiet comes back as it is, without error information.
+// Ends at the outermost boundary: nothing is thrown.
+using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
+HRESULT ServeDataServiceRequest(DataServicePart& part, IKXQRequestContext* context,
+                                DataServiceCall call, void* data);
 
 // `IKXQDataService` with the defaults every data service starts from:
 // start-up S_OK; the trigger callback and every operation up to attach
 // E_NOTIMPL; attach, detach and both request operations implemented. `T`
-// replaces what it serves itself.
+// replaces what it serves itself and gives its map as
+//   static const DataServiceMapEntryOf<T>* DataServiceMap();
 template <class T>
 class IKXQDataServiceImpl : public IKXQDataService, public DataServicePart {
  public:
   HRESULT StartUp(IKXQRegistrar*) override { return S_OK; }
   HRESULT ProcessRequest(BSTR name, BSTR text, IKXQRequestContext* context) override {
-    return ServeDataServiceRequest(static_cast<T&>(*this), *this, name, text, context);
+    Request request{static_cast<T*>(this), name, text, nullptr};
+    return ServeDataServiceRequest(*this, context, &Request::Dispatch, &request);
   }
   HRESULT TriggerFired(IKXQTrigger*, IKXQApplication*) override { return E_NOTIMPL; }
   HRESULT GetObjectServices(LONG, VARIANT, IKXQObject*, IKXQApplication*,
@@ -95,10 +98,34 @@ class IKXQDataServiceImpl : public IKXQDataService, public DataServicePart {
   HRESULT Detach() override { return DetachApplication(); }
   HRESULT ProcessRequestWithResponse(BSTR name, BSTR text, IKXQRequestContext* context,
                                      VARIANT extra) override {
-    return ServeDataServiceRequestWithResponse(static_cast<T&>(*this), *this, name, text,
-                                               context, extra);
+    Request request{static_cast<T*>(this), name, text, &extra};
+    return ServeDataServiceRequest(*this, context, &Request::DispatchWithExtra, &request);
   }
 
  protected:
   ~IKXQDataServiceImpl() = default;
+
+ private:
+  struct Request {
+    T* module;
+    BSTR name;
+    BSTR text;
+    const VARIANT* extra;
+
+    static HRESULT Dispatch(void* data, bool*) {
+      const Request& r = *static_cast<const Request*>(data);
+      return DispatchDataServiceRequestIn(*r.module, T::DataServiceMap(), r.name, r.text);
+    }
+    // One look, no pause: no message takes the extra argument, so a known
+    // name without a second handler fails like an unknown one, quietly.
+    static HRESULT DispatchWithExtra(void* data, bool* quiet) {
+      const Request& r = *static_cast<const Request*>(data);
+      const DataServiceMapEntryOf<T>* entry = FindDataServiceEntryIn(T::DataServiceMap(), r.name);
+      if (entry == nullptr || entry->handler == nullptr || entry->handler2 == nullptr) {
+        *quiet = true;
+        return E_FAIL;
+      }
+      return (r.module->*(entry->handler2))(r.text, *r.extra);
+    }
+  };
 };

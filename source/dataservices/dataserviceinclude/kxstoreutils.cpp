@@ -40,11 +40,15 @@ int32_t GetAttributeCount(IKXQAttribute* attribute) {
 }
 
 int32_t GetAttributeAsInteger(IKXQAttribute* attribute, bool* hasValue) {
+  return ReadAttributeInteger(attribute, _variant_t(), hasValue);
+}
+
+int32_t ReadAttributeInteger(IKXQAttribute* attribute, const VARIANT& index, bool* hasValue) {
   KXComException ctx = KXComException::Silent();
   if (hasValue != nullptr) *hasValue = false;
   if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   _variant_t value;
-  KX_CHECK(ctx, attribute->GetValue(_variant_t(), _variant_t(), &value));
+  KX_CHECK(ctx, attribute->GetValue(index, _variant_t(), &value));
   if (!IsVariantSet(value)) return 0;
   LONG result = 0;
   const HRESULT hr = VariantToLong(value, &result, true);

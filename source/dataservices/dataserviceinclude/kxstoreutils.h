@@ -27,6 +27,9 @@ int32_t GetAttributeCount(IKXQAttribute* attribute);
 // it holds none. "Cannot coerce attribute to an integer" when the value is
 // no integer. `hasValue` may be null.
 int32_t GetAttributeAsInteger(IKXQAttribute* attribute, bool* hasValue = nullptr);
+// The same for the value that `index` selects (an empty VARIANT: the single
+// value).
+int32_t ReadAttributeInteger(IKXQAttribute* attribute, const VARIANT& index, bool* hasValue);
 
 // The value at 1-based `index` (0: the single value) as an object; null for
 // no value. "Cannot coerce attribute value into an object" for other values.

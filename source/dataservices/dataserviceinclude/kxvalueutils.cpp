@@ -43,15 +43,6 @@ bool IsIntegerType(VARTYPE vt) {
   }
 }
 
-// Owns a VARIANT for the length of a scope.
-struct VariantHolder {
-  VARIANT v;
-  VariantHolder() { VariantInit(&v); }
-  VariantHolder(const VariantHolder&) = delete;
-  VariantHolder& operator=(const VariantHolder&) = delete;
-  ~VariantHolder() { VariantClear(&v); }
-};
-
 // Copies the resolved value into `out` by value (references followed; a
 // null reference gives VT_EMPTY).
 HRESULT CopyByValue(const VARIANT& value, VARIANT* out) {
@@ -144,12 +135,12 @@ HRESULT VariantToLong(const VARIANT& value, LONG* out, bool lenient) {
   if (out == nullptr) return E_POINTER;
   const VARIANT& v = ResolveVariant(value);
   if (!lenient && !IsIntegerType(BaseType(v))) return DISP_E_TYPEMISMATCH;
-  VariantHolder copy;
-  HRESULT hr = CopyByValue(v, &copy.v);
+  _variant_t copy;
+  HRESULT hr = CopyByValue(v, &copy);
   if (FAILED(hr)) return hr;
-  hr = VariantChangeType(&copy.v, &copy.v, 0, VT_I4);
+  hr = VariantChangeType(&copy, &copy, 0, VT_I4);
   if (FAILED(hr)) return hr;
-  *out = copy.v.lVal;
+  *out = copy.lVal;
   return S_OK;
 }
 
@@ -177,12 +168,12 @@ HRESULT VariantToDouble(const VARIANT& value, double* out, bool lenient) {
     if (ParseValueDouble(TextOf(v), &parsed)) *out = parsed;
     return S_OK;
   }
-  VariantHolder copy;
-  HRESULT hr = CopyByValue(v, &copy.v);
+  _variant_t copy;
+  HRESULT hr = CopyByValue(v, &copy);
   if (FAILED(hr)) return hr;
-  hr = VariantChangeType(&copy.v, &copy.v, 0, VT_R8);
+  hr = VariantChangeType(&copy, &copy, 0, VT_R8);
   if (FAILED(hr)) return hr;
-  *out = copy.v.dblVal;
+  *out = copy.dblVal;
   return S_OK;
 }
 
@@ -204,12 +195,12 @@ HRESULT VariantToBool(const VARIANT& value, bool* out, bool lenient) {
     SysFreeString(text);
     return hr;
   }
-  VariantHolder copy;
-  HRESULT hr = CopyByValue(v, &copy.v);
+  _variant_t copy;
+  HRESULT hr = CopyByValue(v, &copy);
   if (FAILED(hr)) return hr;
-  hr = VariantChangeType(&copy.v, &copy.v, 0, VT_BOOL);
+  hr = VariantChangeType(&copy, &copy, 0, VT_BOOL);
   if (FAILED(hr)) return hr;
-  *out = copy.v.boolVal != 0;
+  *out = copy.boolVal != 0;
   return S_OK;
 }
 

@@ -32,13 +32,6 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar) {
   return ids;
 }
 
-void ThrowIfFailedResult(KXComException& ctx, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 }  // namespace MessageKit
 
 HRESULT NotImplementedYet(KXComException& ctx, const OLECHAR* what) {

@@ -65,6 +65,16 @@ constexpr std::array<Record, N + 2> Element(const OLECHAR* name, uint32_t id,
   out[N + 1] = {kGrammarElementEnd, nullptr, 0};
   return out;
 }
+// The same with a body shared by several elements.
+template <size_t N>
+constexpr std::array<Record, N + 2> Element(const OLECHAR* name, uint32_t id,
+                                            const std::array<Record, N>& body) {
+  std::array<Record, N + 2> out{};
+  out[0] = {kGrammarElement, name, id};
+  for (size_t i = 0; i < N; ++i) out[i + 1] = body[i];
+  out[N + 1] = {kGrammarElementEnd, nullptr, 0};
+  return out;
+}
 constexpr std::array<Record, 2> Element(const OLECHAR* name, uint32_t id) {
   return {{{kGrammarElement, name, id}, {kGrammarElementEnd, nullptr, 0}}};
 }
@@ -145,8 +155,6 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
-// A failed `hr` with the thread's error information, thrown from `ctx`.
-void ThrowIfFailedResult(KXComException& ctx, HRESULT hr);
 
 }  // namespace MessageKit
 
@@ -234,7 +242,7 @@ HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
   KXComException ctx(traceName);
   try {
     const HRESULT hr = work(ctx);
-    MessageKit::ThrowIfFailedResult(ctx, hr);
+    KX_CHECK(ctx, hr);
     return hr;
   }
   KX_CATCH(ctx, KX_HERE(MessageKit::kFile))

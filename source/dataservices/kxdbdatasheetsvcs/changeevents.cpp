@@ -97,27 +97,8 @@ ULONG KXQApplicationEventImpl::Release() {
   return left;
 }
 
-HRESULT KXQApplicationEventImpl::GetTypeInfoCount(UINT* pctinfo) {
-  if (pctinfo == nullptr) return E_POINTER;
-  *pctinfo = 0;
-  return S_OK;
-}
-
-HRESULT KXQApplicationEventImpl::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
-  if (ppTInfo == nullptr) return E_POINTER;
-  *ppTInfo = nullptr;
-  return DISP_E_BADINDEX;
-}
-
-HRESULT KXQApplicationEventImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
-                                               DISPID* ids) {
-  return kx::com::dispatch_get_ids(kEventEntries, riid, names, count, ids);
-}
-
-HRESULT KXQApplicationEventImpl::Invoke(DISPID id, REFIID riid, LCID, WORD flags,
-                                        DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                                        UINT* argErr) {
-  return kx::com::dispatch_invoke(kEventEntries, this, id, riid, flags, params, result, argErr);
+std::span<const kx::com::DispatchEntry> KXQApplicationEventImpl::dispatch_entries() const {
+  return kEventEntries;
 }
 
 HRESULT KXQApplicationEventImpl::get_Count(LONG* count) {

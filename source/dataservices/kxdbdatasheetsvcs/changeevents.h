@@ -23,8 +23,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "com/comutil.h"
+#include "com/dispatch_impl.h"
 #include "host/application.h"
 #include "host/events.h"
 #include "sortedstringarray.h"
@@ -55,7 +57,9 @@ KX_DEFINE_IID(IDatasheetEvent, 0x2f0b8c61, 0x5d1e, 0x4c8a, 0x9e, 0x43, 0x6b, 0x1
 // The common base: IKXQApplicationEvent with the recipient names, and the
 // COM object (QueryInterface answers IUnknown, IKXQApplicationEvent and
 // IDatasheetEvent only). A new object has a count of 0.
-class KXQApplicationEventImpl : public IKXQApplicationEvent, public IDatasheetEvent {
+class KXQApplicationEventImpl
+    : public kx::com::DispatchImpl<KXQApplicationEventImpl, IKXQApplicationEvent>,
+      public IDatasheetEvent {
  public:
   KXQApplicationEventImpl(const KXQApplicationEventImpl&) = delete;
   KXQApplicationEventImpl& operator=(const KXQApplicationEventImpl&) = delete;
@@ -67,13 +71,7 @@ class KXQApplicationEventImpl : public IKXQApplicationEvent, public IDatasheetEv
 
   // IDispatch: names "Count", "Item", "SerializeEvent" and, for diagnosis,
   // the read-only property "Key"; no type information.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                          DISPID* ids) override;
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
-                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                                   UINT* argErr) override;
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
   // IKXQApplicationEvent.
   HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override;

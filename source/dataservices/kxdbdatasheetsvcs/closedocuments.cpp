@@ -1,6 +1,6 @@
-// Closing document versions the editor opened.
+#include "closedocuments.h"
+
 #include "com/wstr.h"
-#include "documents.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"

@@ -21,18 +21,18 @@ struct RootCandidate {
 // views it as interfaces.
 class InterfaceList {
  public:
-  explicit InterfaceList(SAFEARRAY* array) : vector_(array, true) {}
-  int32_t Count() const { return vector_.Count(); }
+  explicit InterfaceList(SAFEARRAY* array) : m_vector(array, true) {}
+  int32_t Count() const { return m_vector.Count(); }
   template <class I>
   void At(KXComException& ctx, int32_t i, _com_ptr_t<I>& out) const {
     out = nullptr;
     I* raw = nullptr;
-    KX_CHECK(ctx, vector_.GetInterfaceAt(i, &raw));
+    KX_CHECK(ctx, m_vector.GetInterfaceAt(i, &raw));
     out.Attach(raw);
   }
 
  private:
-  VariantUtil::SafeArrayVector vector_;
+  VariantUtil::SafeArrayVector m_vector;
 };
 
 std::u16string Trimmed(std::u16string_view text) {

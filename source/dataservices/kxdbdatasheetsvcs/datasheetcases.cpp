@@ -1,8 +1,6 @@
-// Two small messages about one datasheet: "RecaseDocuments" switches it to
-// another process case, "ListDatasheetObjects" lists the ids of the plant
-// objects its current pages show.
+#include "datasheetcases.h"
+
 #include "com/wstr.h"
-#include "documents.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxdbdatasheetutils.h"

@@ -33,7 +33,7 @@ void RaiseIfFailed(KXComException& ctx, HRESULT hr, int line) {
 // IDispatch over a table, ISupportErrorInfo, the bound objects and the
 // module lock.
 template <class Derived, class Interface>
-class ServiceObject : public Interface, public ISupportErrorInfo {
+class ServiceObject : public kx::com::DispatchImpl<Derived, Interface>, public ISupportErrorInfo {
  public:
   ServiceObject(IKXQApplication* application, IKXQObject* object, Main* main)
       : m_pApplication(application), m_pObject(object), m_pMain(main) {
@@ -64,26 +64,6 @@ class ServiceObject : public Interface, public ISupportErrorInfo {
     const ULONG left = --m_refs;
     if (left == 0) delete static_cast<Derived*>(this);
     return left;
-  }
-
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
-    if (pctinfo == nullptr) return E_POINTER;
-    *pctinfo = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {
-    if (ppTInfo == nullptr) return E_POINTER;
-    *ppTInfo = nullptr;
-    return DISP_E_BADINDEX;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
-                                          DISPID* ids) override {
-    return kx::com::dispatch_get_ids(Derived::Entries(), riid, names, count, ids);
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO*, UINT* argErr) override {
-    return kx::com::dispatch_invoke(Derived::Entries(), static_cast<Derived*>(this), id, riid,
-                                    flags, params, result, argErr);
   }
 
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
@@ -156,7 +136,7 @@ class KXDatasheetServices final
  public:
   using ServiceObject::ServiceObject;
 
-  static std::span<const kx::com::DispatchEntry> Entries();
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
   HRESULT STDMETHODCALLTYPE DatasheetName(BSTR* vName) override {
     return Serve(u"DatasheetServices::DatasheetName", __LINE__, [&] {
@@ -281,7 +261,7 @@ const kx::com::DispatchEntry kDatasheetEntries[] = {
      }},
 };
 
-std::span<const kx::com::DispatchEntry> KXDatasheetServices::Entries() {
+std::span<const kx::com::DispatchEntry> KXDatasheetServices::dispatch_entries() const {
   return kDatasheetEntries;
 }
 
@@ -290,7 +270,7 @@ class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDat
  public:
   using ServiceObject::ServiceObject;
 
-  static std::span<const kx::com::DispatchEntry> Entries();
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
   HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
     return Serve(u"DataviewServices::ValidateLabel", __LINE__, [&] {
@@ -309,7 +289,9 @@ const kx::com::DispatchEntry kDataviewEntries[] = {
      }},
 };
 
-std::span<const kx::com::DispatchEntry> KXDataviewServices::Entries() { return kDataviewEntries; }
+std::span<const kx::com::DispatchEntry> KXDataviewServices::dispatch_entries() const {
+  return kDataviewEntries;
+}
 
 template <class T>
 HRESULT CreateService(IKXQApplication* application, IKXQObject* object, Main* main,

@@ -1,6 +1,5 @@
-// "GetConfigurations" and "GetObjectFilters": what the signed-in user may
-// do, and the schema's object filters with the default one marked. Neither
-// reads its request text nor changes anything.
+#include "getconfigurations.h"
+
 #include <iterator>
 
 #include "com/wstr.h"

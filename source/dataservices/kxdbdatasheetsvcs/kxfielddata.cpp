@@ -7,6 +7,7 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxxmlutils.h"
+#include "messagekit.h"
 
 namespace {
 
@@ -34,102 +35,64 @@ enum : uint32_t {
   kIdVerticalAlignment = 27,
 };
 
-#define KX_ELEMENT(name, id) {kGrammarElement, name, id}
-#define KX_END_ELEMENT {kGrammarElementEnd, nullptr, 0}
-#define KX_STRING(name, id) {kGrammarStringAttribute, name, id}
-#define KX_INTEGER(name, id) {kGrammarIntegerAttribute, name, id}
-#define KX_BOOLEAN(name, id) {kGrammarBooleanAttribute, name, id}
-#define KX_CHILD(id) {kGrammarChild, nullptr, id}
+// Attributes shared by several kinds of field record, in table order.
+constexpr std::array<GrammarRecord, 11> kNumberAttributes = {
+    Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
+    Grammar::String(u"Value", kIdValue), Grammar::String(u"Prefix", kIdPrefix),
+    Grammar::String(u"Postfix", kIdPostfix), Grammar::String(u"Substitution", kIdSubstitution),
+    Grammar::String(u"Format", kIdFormat), Grammar::Integer(u"State", kIdState),
+    Grammar::Integer(u"Alignment", kIdAlignment),
+    Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
+    Grammar::Integer(u"Index", kIdIndex)};
+constexpr std::array<GrammarRecord, 8> kFormattedAttributes = {
+    Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
+    Grammar::String(u"Value", kIdValue), Grammar::String(u"Format", kIdFormat),
+    Grammar::Integer(u"State", kIdState), Grammar::Integer(u"Alignment", kIdAlignment),
+    Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
+    Grammar::Integer(u"Index", kIdIndex)};
+constexpr std::array<GrammarRecord, 5> kChoiceAttributes = {
+    Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
+    Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
+    Grammar::Integer(u"Index", kIdIndex)};
 
-const GrammarRecord kFieldDataGrammar[] = {
-    {kGrammarRoot, nullptr, 0},
-    KX_ELEMENT(u"Fields", kFieldList),
-    KX_CHILD(2), KX_CHILD(3), KX_CHILD(4), KX_CHILD(5),
-    KX_CHILD(6), KX_CHILD(7), KX_CHILD(8), KX_CHILD(9),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Annotation", kFieldAnnotation),
-    KX_STRING(u"Value", kIdValue), KX_INTEGER(u"X", kIdX), KX_INTEGER(u"Y", kIdY),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_BOOLEAN(u"Markup", kIdMarkup),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"String", kFieldString),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_INTEGER(u"State", kIdState),
-    KX_INTEGER(u"Alignment", kIdAlignment),
-    KX_INTEGER(u"VerticalAlignment", kIdVerticalAlignment), KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Real", kFieldReal),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_STRING(u"Prefix", kIdPrefix),
-    KX_STRING(u"Postfix", kIdPostfix), KX_STRING(u"Substitution", kIdSubstitution),
-    KX_STRING(u"Format", kIdFormat), KX_INTEGER(u"State", kIdState),
-    KX_INTEGER(u"Alignment", kIdAlignment),
-    KX_INTEGER(u"VerticalAlignment", kIdVerticalAlignment), KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Integer", kFieldInteger),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_STRING(u"Prefix", kIdPrefix),
-    KX_STRING(u"Postfix", kIdPostfix), KX_STRING(u"Substitution", kIdSubstitution),
-    KX_STRING(u"Format", kIdFormat), KX_INTEGER(u"State", kIdState),
-    KX_INTEGER(u"Alignment", kIdAlignment),
-    KX_INTEGER(u"VerticalAlignment", kIdVerticalAlignment), KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Bool", kFieldBool),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_STRING(u"Format", kIdFormat),
-    KX_INTEGER(u"State", kIdState), KX_INTEGER(u"Alignment", kIdAlignment),
-    KX_INTEGER(u"VerticalAlignment", kIdVerticalAlignment), KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Date", kFieldDate),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_STRING(u"Format", kIdFormat),
-    KX_INTEGER(u"State", kIdState), KX_INTEGER(u"Alignment", kIdAlignment),
-    KX_INTEGER(u"VerticalAlignment", kIdVerticalAlignment), KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Check", kFieldCheck),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_INTEGER(u"State", kIdState),
-    KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Radio", kFieldRadio),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_INTEGER(u"State", kIdState),
-    KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    KX_ELEMENT(u"Sketch", kFieldSketch),
-    KX_INTEGER(u"FieldId", kIdFieldId), KX_INTEGER(u"AttribId", kIdAttribId),
-    KX_STRING(u"Value", kIdValue), KX_INTEGER(u"State", kIdState),
-    KX_INTEGER(u"TLX", kIdTLX), KX_INTEGER(u"TLY", kIdTLY), KX_INTEGER(u"BRX", kIdBRX),
-    KX_INTEGER(u"BRY", kIdBRY), KX_INTEGER(u"Index", kIdIndex),
-    KX_END_ELEMENT,
-    {kGrammarEnd, nullptr, 0},
-};
-
-#undef KX_ELEMENT
-#undef KX_END_ELEMENT
-#undef KX_STRING
-#undef KX_INTEGER
-#undef KX_BOOLEAN
-#undef KX_CHILD
-
-// A writer reference released on every way out.
-class WriterHolder {
- public:
-  WriterHolder() = default;
-  ~WriterHolder() {
-    if (writer != nullptr) writer->Release();
-  }
-  WriterHolder(const WriterHolder&) = delete;
-  WriterHolder& operator=(const WriterHolder&) = delete;
-  ikxXMLStringWriter* writer = nullptr;
-};
+// The field-data grammar: a "Fields" list holding records of any kind, or
+// one record alone.
+constexpr auto kFieldDataGrammar = Grammar::Table(
+    Grammar::Element(u"Fields", kFieldList,
+                     {Grammar::Child(2), Grammar::Child(3), Grammar::Child(4), Grammar::Child(5),
+                      Grammar::Child(6), Grammar::Child(7), Grammar::Child(8), Grammar::Child(9)}),
+    Grammar::Element(u"Annotation", kFieldAnnotation,
+                     {Grammar::String(u"Value", kIdValue), Grammar::Integer(u"X", kIdX),
+                      Grammar::Integer(u"Y", kIdY), Grammar::Integer(u"FieldId", kIdFieldId),
+                      Grammar::Boolean(u"Markup", kIdMarkup)}),
+    Grammar::Element(u"String", kFieldString,
+                     {Grammar::Integer(u"FieldId", kIdFieldId),
+                      Grammar::Integer(u"AttribId", kIdAttribId),
+                      Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
+                      Grammar::Integer(u"Alignment", kIdAlignment),
+                      Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
+                      Grammar::Integer(u"Index", kIdIndex)}),
+    Grammar::Element(u"Real", kFieldReal, kNumberAttributes),
+    Grammar::Element(u"Integer", kFieldInteger, kNumberAttributes),
+    Grammar::Element(u"Bool", kFieldBool, kFormattedAttributes),
+    Grammar::Element(u"Date", kFieldDate, kFormattedAttributes),
+    Grammar::Element(u"Check", kFieldCheck, kChoiceAttributes),
+    Grammar::Element(u"Radio", kFieldRadio, kChoiceAttributes),
+    Grammar::Element(u"Sketch", kFieldSketch,
+                     {Grammar::Integer(u"FieldId", kIdFieldId),
+                      Grammar::Integer(u"AttribId", kIdAttribId),
+                      Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
+                      Grammar::Integer(u"TLX", kIdTLX), Grammar::Integer(u"TLY", kIdTLY),
+                      Grammar::Integer(u"BRX", kIdBRX), Grammar::Integer(u"BRY", kIdBRY),
+                      Grammar::Integer(u"Index", kIdIndex)}));
 
 }  // namespace
 
-const GrammarRecord* FieldDataSchema::GetSchema() const { return kFieldDataGrammar; }
+const GrammarRecord* FieldDataSchema::GetSchema() const { return kFieldDataGrammar.data(); }
 
 const OLECHAR* FieldDataSchema::GetElementName(int32_t typeId) {
   if (typeId < 0) return nullptr;
-  for (const GrammarRecord* r = kFieldDataGrammar + 1; r->kind != kGrammarEnd; ++r) {
+  for (const GrammarRecord* r = kFieldDataGrammar.data() + 1; r->kind != kGrammarEnd; ++r) {
     if (r->kind == kGrammarElement && r->id == static_cast<uint32_t>(typeId)) return r->name;
   }
   return nullptr;
@@ -154,7 +117,7 @@ void KXFieldData::Clear() {
   brx = 0;
   bry = 0;
   markup = false;
-  children_.clear();
+  m_children.clear();
 }
 
 void KXFieldData::CopyFields(const KXFieldData& other) {
@@ -193,7 +156,7 @@ HRESULT KXFieldData::GetChildHandler(uint32_t childId, SAXSchemaElementHandler**
     child->Clear();
     child->typeId = static_cast<int32_t>(childId);
     *handler = child.get();
-    children_.push_back(std::move(child));
+    m_children.push_back(std::move(child));
     return S_OK;
   }
   Clear();
@@ -242,7 +205,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
     }
     if (typeId == kFieldList) {
       std::unique_ptr<KXFieldData> chosen;
-      for (auto& child : children_) {
+      for (auto& child : m_children) {
         if (selectIndex == -1 || child->index == selectIndex) {
           chosen = std::move(child);
           break;
@@ -250,7 +213,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       }
       if (chosen != nullptr) {
         CopyFields(*chosen);
-        children_.clear();
+        m_children.clear();
       } else {
         Clear();
       }
@@ -272,13 +235,13 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
     if (kind == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
     }
-    WriterHolder holder;
+    _com_ptr_t<ikxXMLStringWriter> writer;
     HRESULT hr = KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
-                                                   reinterpret_cast<void**>(&holder.writer));
+                                                   reinterpret_cast<void**>(&writer));
     if (FAILED(hr)) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot create an XML string writer");
     }
-    ikxXMLStringWriter& w = *holder.writer;
+    ikxXMLStringWriter& w = *writer;
     w.SetOption(false);
     const bool show = mode == kFieldDataShow;
     const bool definition = mode == kFieldDataDefinition;

@@ -77,8 +77,8 @@ class KXFieldData : public FieldDataSchema {
   HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
   HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
 
-  size_t ChildCount() const { return children_.size(); }
-  const KXFieldData& Child(size_t i) const { return *children_[i]; }
+  size_t ChildCount() const { return m_children.size(); }
+  const KXFieldData& Child(size_t i) const { return *m_children[i]; }
 
   int32_t typeId = kFieldCleared;
   SAXText value;         // "Value"
@@ -104,5 +104,5 @@ class KXFieldData : public FieldDataSchema {
   // Copies every field but the children and the parser's state.
   void CopyFields(const KXFieldData& other);
 
-  std::vector<std::unique_ptr<KXFieldData>> children_;
+  std::vector<std::unique_ptr<KXFieldData>> m_children;
 };

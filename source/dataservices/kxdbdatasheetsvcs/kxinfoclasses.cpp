@@ -8,6 +8,8 @@
 #include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
+#include "main.h"
+#include "xmlreply.h"
 
 using KXDBDatasheetSvcs::ClassHasAttribute;
 using KXDBDatasheetSvcs::GetAttributeString;
@@ -37,19 +39,6 @@ _bstr_t TextIfDefined(IKXQObject* object, const OLECHAR* name) {
   _bstr_t text;
   if (ClassHasAttribute(object, name)) GetAttributeString(object, text, name, -1);
   return text;
-}
-
-// Whether the object has the attribute and it holds a value at `index`
-// (VT_EMPTY: any value).
-bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
-  if (!ClassHasAttribute(object, name)) return false;
-  IKXQAttributePtr attribute;
-  GetAttributeInterfaceAt(object, name, attribute, -1);
-  if (!attribute) return false;
-  KXComException ctx = KXComException::Silent();
-  VARIANT_BOOL has = VARIANT_FALSE;
-  KX_CHECK(ctx, attribute->HasValue(index, &has));
-  return has != VARIANT_FALSE;
 }
 
 // The response's attribute list for one record's element.
@@ -100,6 +89,73 @@ int CompareDiagramInfo(const KXDiagramInfo& a, const KXDiagramInfo& b) {
   if (a.Status != b.Status) return a.Status < b.Status ? -1 : 1;
   const int byName = kx_wcsicmp(a.Name.view(), b.Name.view());
   return byName < 0 ? -1 : byName > 0 ? 1 : 0;
+}
+
+bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
+  if (!ClassHasAttribute(object, name)) return false;
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(object, name, attribute, -1);
+  if (!attribute) return false;
+  KXComException ctx = KXComException::Silent();
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->HasValue(index, &has));
+  return has != VARIANT_FALSE;
+}
+
+_bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName) {
+  if (templateName.length() == 0) return objectName;
+  return _bstr_t(std::u16string(objectName.view()) + u": " + std::u16string(templateName.view()));
+}
+
+_bstr_t TemplateCategory(IKXQTemplate* tmpl) {
+  KXComException ctx = KXComException::Silent();
+  _bstr_t category;
+  KX_CHECK(ctx, tmpl->get_Category(category.GetAddress()));
+  return category.length() > 0 ? category : _bstr_t(u"General");
+}
+
+std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className) {
+  KXComException ctx = KXComException::Silent();
+  std::vector<IKXQObjectPtr> objects;
+  if (main.m_pSchema == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
+  IKXQClassPtr cls;
+  KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(className), &cls));
+  if (!cls) return objects;
+  _com_ptr_t<IKXQObjectCollection> instances;
+  KX_CHECK(ctx, cls->get_Instances(&instances));
+  if (!instances) return objects;
+  LONG count = 0;
+  KX_CHECK(ctx, instances->get_Count(&count));
+  objects.reserve(static_cast<size_t>(count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQObjectPtr item;
+    KX_CHECK(ctx, instances->get_Item(i, &item));
+    if (!item) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    objects.push_back(std::move(item));
+  }
+  return objects;
+}
+
+void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list) {
+  if (list.GetCount() == 0) return;
+  XMLReply::BeginMessage(main, u"App", -1);
+  XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);
+  XMLReply::StartElement(main, u"Documents");
+  for (int32_t i = 0; i < list.GetCount(); ++i) list.GetAt(i).WriteXML(main.m_pResponse);
+  XMLReply::EndElement(main, u"Documents");
+  XMLReply::EndMessage(main);
+}
+
+void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared) {
+  XMLReply::BeginMessage(main, u"App", -1);
+  const OLECHAR* element = shared ? u"SharedDiagrams" : u"Documents";
+  if (!shared) XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);
+  XMLReply::StartElement(main, element);
+  for (int32_t i = 0; i < list.GetCount(); ++i) list.GetAt(i).WriteXML(main.m_pResponse);
+  XMLReply::EndElement(main, element);
+  XMLReply::EndMessage(main);
 }
 
 }  // namespace KXDBDatasheetSvcs
@@ -220,7 +276,7 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
   const _variant_t first(1);
   for (int32_t status = 2; status <= 4; ++status) {
-    if (HasValueAt(datasheet, kPageSets[status - 2], first)) {
+    if (KXDBDatasheetSvcs::HasValueAt(datasheet, kPageSets[status - 2], first)) {
       AddDocument(status, datasheet, name, title, caseName, revision, type, scoped);
     }
   }
@@ -341,7 +397,7 @@ void KXDiagramInfoList::AddDiagram(IKXQApplication* application, IKXQDatabase* d
   AddDocument(1, diagram, name, caseName, revision);
   const _variant_t anyValue;
   for (int32_t status = 2; status <= 4; ++status) {
-    if (HasValueAt(diagram, kSchematics[status - 2], anyValue)) {
+    if (KXDBDatasheetSvcs::HasValueAt(diagram, kSchematics[status - 2], anyValue)) {
       AddDocument(status, diagram, name, caseName, revision);
     }
   }

@@ -25,6 +25,10 @@
 #include "com/comutil.h"
 #include "host/application.h"
 #include "host/response.h"
+#include "kxcomexception.h"
+#include "kxstoreptrs.h"
+
+class Main;
 
 struct KXDatasheetInfo {
   int32_t Status = -1;  // 0 creation entry, 1 current, 2 submitted, 3 checked, 4 issued
@@ -145,5 +149,38 @@ namespace KXDBDatasheetSvcs {
 int CompareDatasheetInfo(const KXDatasheetInfo& a, const KXDatasheetInfo& b);
 // The same for diagram lists.
 int CompareDiagramInfo(const KXDiagramInfo& a, const KXDiagramInfo& b);
+
+// ---- what the listings share ------------------------------------------------
+
+// The "Documents" reply of a datasheet listing, with "CurrentPage"; an
+// empty list writes no reply at all.
+void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list);
+// The reply of a diagram listing: "Documents" with "CurrentPage", or
+// "SharedDiagrams" without; written also when the list is empty.
+void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared);
+// Every instance of the schema class `className` in the store's order; none
+// when the schema lacks the class.
+std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className);
+// Whether the object has the attribute and a value at `index` (VT_EMPTY:
+// any value), the value-present test of page lists and drawings.
+bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
+// A creation entry's title: "OBJECT: TEMPLATE", or the object's name alone
+// for a template without name.
+_bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName);
+// A template's category, "General" when it has none.
+_bstr_t TemplateCategory(IKXQTemplate* tmpl);
+
+// The frame of a listing's worker: a failure becomes its HRESULT with the
+// "<KXError" chain, caught at the listing's source `file`.
+template <class Work>
+HRESULT RunListing(const OLECHAR* file, Work&& work) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    work();
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(file))
+  return ctx.Return();
+}
 
 }  // namespace KXDBDatasheetSvcs

@@ -135,28 +135,7 @@ ULONG Main::Release() {
   return left;
 }
 
-HRESULT Main::GetTypeInfoCount(UINT* pctinfo) {
-  if (pctinfo == nullptr) return E_POINTER;
-  *pctinfo = 0;
-  return S_OK;
-}
-
-HRESULT Main::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
-  if (ppTInfo == nullptr) return E_POINTER;
-  *ppTInfo = nullptr;
-  return DISP_E_BADINDEX;
-}
-
-HRESULT Main::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                            DISPID* rgDispId) {
-  return kx::com::dispatch_get_ids(kMainEntries, riid, rgszNames, cNames, rgDispId);
-}
-
-HRESULT Main::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
-                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO*, UINT* puArgErr) {
-  return kx::com::dispatch_invoke(kMainEntries, this, dispIdMember, riid, wFlags, pDispParams,
-                                  pVarResult, puArgErr);
-}
+std::span<const kx::com::DispatchEntry> Main::dispatch_entries() const { return kMainEntries; }
 
 HRESULT Main::GetClassInfo(ITypeInfo** ppTI) {
   if (ppTI == nullptr) return E_POINTER;
@@ -194,11 +173,7 @@ HRESULT Main::TriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
   try {
     ClearThreadErrorInfo();
     const HRESULT hr = OnTriggerFired(trigger, application);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, hr);
     return hr;
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
@@ -391,11 +366,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
     default:
       return S_OK;
   }
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  KX_CHECK(ctx, hr);
   return hr;
 }
 

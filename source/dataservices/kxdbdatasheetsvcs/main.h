@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
+#include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
 #include "continuouspageadvisor.h"
 #include "kxdbdatasheetsvcs_i.h"
@@ -24,10 +26,9 @@ class MainWorkers;
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<Main>;
 
-class Main final : public IKXDBDatasheetSvcsMain,
-                   public IProvideClassInfo2,
-                   public ISupportErrorInfo,
-                   public IKXQDataServiceImpl<Main> {
+class Main final
+    : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IProvideClassInfo2,
+                                   ISupportErrorInfo, IKXQDataServiceImpl<Main>> {
  public:
   // Takes a lock on the module for the object's life.
   Main();
@@ -47,15 +48,9 @@ class Main final : public IKXDBDatasheetSvcsMain,
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
 
-  // IDispatch of both dual interfaces: no type information; names and calls
-  // of IKXDBDatasheetSvcsMain from a small table.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                                          LCID lcid, DISPID* rgDispId) override;
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                   DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  // IDispatch of both dual interfaces (DispatchImpl): no type
+  // information; names and calls of IKXDBDatasheetSvcsMain from a table.
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
   // IProvideClassInfo2: there is no type information (E_NOTIMPL); no default
   // source interface (E_FAIL for that kind, E_INVALIDARG for any other).
@@ -106,9 +101,10 @@ class Main final : public IKXDBDatasheetSvcsMain,
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
-  // The document catalogue: listings (documentlistings.cpp), configuration
-  // queries (getconfigurations.cpp), renaming, closing and recasing
-  // (documents.cpp, datasheetcases.cpp).
+  // The document catalogue: the listings (listdatasheetsby*, listdiagrams*),
+  // the configuration queries (getconfigurations), renaming, closing,
+  // recasing and the datasheet's objects (renamedocuments, closedocuments,
+  // datasheetcases).
   HRESULT ListDatasheetsByObject(const OLECHAR* request);
   HRESULT ListDatasheetsByTemplate(const OLECHAR* request);
   HRESULT ListDatasheetsByStatus(const OLECHAR* request);
@@ -157,6 +153,9 @@ class Main final : public IKXDBDatasheetSvcsMain,
   // "<KXError" description naming `Message`.
   template <FixedText Message, FixedText Trace = FixedText(u"")>
   HRESULT NotBuilt(const OLECHAR* request);
+
+  // The data-service map the request operations dispatch through.
+  static const DataServiceMapEntryOf<Main>* DataServiceMap();
 
   // The workers and handlers that tests observe (see MainWorkers). Null
   // restores the real ones; a table given stays the caller's and must

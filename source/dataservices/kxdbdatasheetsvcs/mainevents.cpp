@@ -20,12 +20,6 @@ struct SafeArrayDeleter {
 };
 using OwnedSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDeleter>;
 
-[[noreturn]] void RaiseFailed(KXComException& ctx, HRESULT hr) {
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
   if (object == nullptr) return 0;
   LONG id = 0;
@@ -140,7 +134,7 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   if (table == nullptr) return;
   const OwnedSafeArray owned(table);
   VariantUtil::SafeArrayMatrix users;
-  if (HRESULT hr = users.Attach(table, false); FAILED(hr)) RaiseFailed(ctx, hr);
+  KX_CHECK(ctx, users.Attach(table, false));
   if (users.Vartype() != VT_VARIANT) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
                             u"The user table of the datasheet is not an array of VARIANT");
@@ -150,7 +144,7 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
     _variant_t cell;
     KX_CHECK(ctx, SafeArrayGetElement(table, statusCell, &cell));
     LONG userStatus = 0;
-    if (HRESULT hr = VariantToLong(cell, &userStatus, true); FAILED(hr)) RaiseFailed(ctx, hr);
+    KX_CHECK(ctx, VariantToLong(cell, &userStatus, true));
     if (userStatus != status) continue;
     LONG userCell[2] = {users.LowerBound1(), j};
     _variant_t user;

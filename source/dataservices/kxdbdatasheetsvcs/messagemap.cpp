@@ -2,10 +2,11 @@
 // with the method of `Main` that handles it. A message not built yet is
 // answered by `Main::NotBuilt` (E_NOTIMPL naming the message); building one
 // replaces its row's handler by the message's own method.
+#include "messagemap.h"
+
 #include <string>
 
 #include "annotations.h"
-#include "dataservicemap.h"
 #include "main.h"
 
 template <FixedText Message, FixedText Trace>
@@ -128,3 +129,9 @@ const DataServiceMapEntry* GetDataServiceMap() {
   };
   return map;
 }
+
+const DataServiceMapEntry* FindDataServiceEntry(const OLECHAR* name) {
+  return FindDataServiceEntryIn(GetDataServiceMap(), name);
+}
+
+const DataServiceMapEntry* Main::DataServiceMap() { return GetDataServiceMap(); }

@@ -28,8 +28,8 @@ class MainClassFactory final : public IClassFactory {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
@@ -48,7 +48,7 @@ class MainClassFactory final : public IClassFactory {
  private:
   // The factory lives as long as the library; the count only answers
   // AddRef/Release.
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> m_refs{1};
 };
 
 MainClassFactory& Factory() {

@@ -1,5 +1,5 @@
-// Renaming documents: the name all versions of a document share.
-#include "documents.h"
+#include "renamedocuments.h"
+
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"

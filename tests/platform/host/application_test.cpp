@@ -5,7 +5,7 @@
 
 #include "fake_event.h"
 #include "host/host_application.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/project_update.h"
 #include "test_util.h"
 

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "host/application.h"
 #include "host/events.h"
-#include "host/internal/com_object.h"
+#include "com/dispatch_impl.h"
+#include "host/com_object.h"
 
 // Global, as interfaces with an id must be.
 struct IFakeKeyedEvent : IUnknown {
@@ -25,7 +27,8 @@ KX_DEFINE_IID(IFakeKeyedEvent, 0x5a0e3c11, 0x2b7d, 0x4c55, 0x9e, 0x61, 0x0d, 0x3
 
 namespace kx::host::test {
 
-class FakeEvent final : public IKXQApplicationEvent, public IFakeKeyedEvent {
+class FakeEvent final : public kx::com::DispatchImpl<FakeEvent, IKXQApplicationEvent>,
+                        public IFakeKeyedEvent {
  public:
   FakeEvent(std::u16string key, int id, std::vector<std::u16string> recipients, int* alive)
       : key_(std::move(key)), recipients_(std::move(recipients)), alive_(alive) {
@@ -53,17 +56,8 @@ class FakeEvent final : public IKXQApplicationEvent, public IFakeKeyedEvent {
     if (left == 0) delete this;
     return left;
   }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
+  // IDispatch: no names.
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
 
   HRESULT get_Count(LONG* count) override {
     if (!count) return E_POINTER;

@@ -7,7 +7,7 @@
 
 #include "fake_event.h"
 #include "host/host.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/internal/xml_text.h"
 #include "test_util.h"
 

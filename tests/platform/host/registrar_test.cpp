@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "com/errorinfo.h"
-#include "host/internal/errors.h"
+#include "host/errors.h"
 #include "host/recording_registrar.h"
 #include "test_util.h"
 

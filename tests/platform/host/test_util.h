@@ -4,23 +4,13 @@
 #include <string>
 #include <string_view>
 
+#include "com/comutil.h"
 #include "com/oleauto.h"
-#include "host/internal/utf.h"
+#include "host/utf.h"
 
 namespace kx::host::test {
 
-class Bstr {
- public:
-  Bstr(std::u16string_view text)  // NOLINT: implicit for brevity in tests
-      : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(bstr_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
+using Bstr = _bstr_t;
 
 // A VARIANT that clears itself.
 class Var {

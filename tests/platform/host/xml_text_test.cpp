@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "host/internal/utf.h"
+#include "host/utf.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host::internal {

@@ -1,6 +1,6 @@
 // The module as the host meets it: loaded by activation of its ProgID from
 // the registration store, attached and driven through the host library's
-// driver. The module's own seams answer here (no recording).
+// driver. The module keeps its real workers here (no recording).
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

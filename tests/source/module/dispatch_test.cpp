@@ -1,12 +1,12 @@
 // The data-service map and the request operations of a Main created
-// in-process (recording seams), against the host's own response objects.
+// in-process (recording workers), against the host's own response objects.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "dataservicemap.h"
+#include "messagemap.h"
 #include "host/reply.h"
 #include "support/moduletestsupport.h"
 #include "xmlreply.h"

@@ -23,7 +23,7 @@
 #include "com/errorinfo.h"
 #include "com/variant.h"
 #include "host/interfaces.h"
-#include "host/internal/com_object.h"
+#include "host/com_object.h"
 #include "store/database.h"
 #include "store/object.h"
 

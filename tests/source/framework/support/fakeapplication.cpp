@@ -1,7 +1,9 @@
 #include "fakeapplication.h"
 
+#include <span>
 #include <utility>
 
+#include "com/dispatch_impl.h"
 #include "frameworktestsupport.h"
 #include "host/settings.h"
 
@@ -9,7 +11,7 @@ namespace kxtest {
 
 namespace {
 
-class FakeSettings final : public IKXQSettings {
+class FakeSettings final : public kx::com::DispatchImpl<FakeSettings, IKXQSettings> {
  public:
   explicit FakeSettings(std::map<std::u16string, std::u16string> values) : values_(std::move(values)) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
@@ -22,16 +24,7 @@ class FakeSettings final : public IKXQSettings {
     if (refs == 0) delete this;
     return refs;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return E_NOTIMPL;
-  }
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
   HRESULT GetValue(BSTR name, BSTR* value) override {
     *value = nullptr;
     auto found = values_.find(name == nullptr ? u"" : std::u16string(name, SysStringLen(name)));
@@ -49,7 +42,7 @@ class FakeSettings final : public IKXQSettings {
   ULONG refs_ = 1;
 };
 
-class FakeApplicationImpl final : public FakeApplication {
+class FakeApplicationImpl final : public kx::com::DispatchImpl<FakeApplicationImpl, FakeApplication> {
  public:
   FakeApplicationImpl(std::map<std::u16string, std::u16string> settings, TestJournal* journal)
       : settings_(std::move(settings)), journal_(journal) {
@@ -69,16 +62,7 @@ class FakeApplicationImpl final : public FakeApplication {
     if (refs == 0) delete this;
     return refs;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return E_NOTIMPL;
-  }
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
 
   HRESULT get_Settings(IKXQSettings** settings) override {
     ++settingsAsked;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "com/bstr.h"
+#include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 
@@ -26,17 +27,6 @@ inline std::u16string TakeThreadErrorDescription() {
 inline std::string U8(std::u16string_view text) { return kx_utf16_to_utf8_lossy(text); }
 
 // A BSTR owned by the test.
-class Bstr {
- public:
-  explicit Bstr(std::u16string_view text)
-      : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(bstr_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
+using Bstr = _bstr_t;
 
 }  // namespace kxtest

@@ -1,4 +1,4 @@
-#include "host/internal/utf.h"
+#include "host/utf.h"
 
 #include "com/wstr.h"
 

@@ -1,0 +1,143 @@
+// "ListDatasheetsByStatus" over stores of 2,500 to 20,000 datasheets, each
+// with one current page showing its pump and every third also submitted:
+// the whole request through the host driver (reading every datasheet,
+// sorting the records, writing the reply), and the record list alone
+// (adding n records in shuffled title order and reading them sorted).
+// Both should grow as n log n; Google Benchmark reports the fitted
+// complexity.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "com/comutil.h"
+#include "host/host.h"
+#include "kxinfoclasses.h"
+#include "kxstoreptrs.h"
+#include "main.h"
+#include "store/admin.h"
+
+namespace {
+
+// A plant of `count` pump datasheets. Ids: pumps 10 + 3k, datasheets
+// 11 + 3k, their pages 12 + 3k.
+std::string Plant(int count) {
+  std::string xml = R"(<store><schema>
+  <class name="GenericClass"><attribute name="Name"/>
+    <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/></class>
+  <class name="Pump" base="GenericClass"/>
+  <class name="Datasheet" base="GenericClass">
+    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
+    <attribute name="LastRevisionLevel"/>
+    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
+    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
+    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
+    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
+  </class>
+  <class name="Page" base="GenericClass">
+    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
+    <attribute name="NodeObjects" type="object" list="true"/>
+    <attribute name="NodeIndices" type="integer" list="true"/>
+    <attribute name="Cases" type="integer" list="true"/>
+  </class>
+</schema>
+<projects><project id="1" name="Plant"/></projects>
+<cases><case id="1" name="Design"/></cases>
+<templates><template id="TDS" name="Pump datasheet" checknum="1" kind="Datasheet" classes="Pump">
+  <page id="P1" name="Sheet"><node name="Pump" index="0" classes="Pump"><field id="1" attribute="Name"/></node></page>
+</template></templates>
+<objects>
+)";
+  std::mt19937 random(7);
+  for (int k = 0; k < count; ++k) {
+    const int pump = 10 + 3 * k;
+    const std::string tag = "P-" + std::to_string(random() % 100000);
+    xml += "<object id=\"" + std::to_string(pump) + "\" class=\"Pump\"><value attribute=\"Name\">" + tag +
+           "</value><claim project=\"1\"/></object>\n";
+    xml += "<object id=\"" + std::to_string(pump + 1) +
+           "\" class=\"Datasheet\"><value attribute=\"DocumentName\">Pump " + tag +
+           "</value><value attribute=\"TemplateId\">TDS</value><value attribute=\"DefaultCase\">1</value>"
+           "<value attribute=\"CurrentPages\" ref=\"" + std::to_string(pump + 2) + "\"/>";
+    if (k % 3 == 0) xml += "<value attribute=\"SubmittedPages\" ref=\"" + std::to_string(pump + 2) + "\"/>";
+    xml += "</object>\n<object id=\"" + std::to_string(pump + 2) + "\" class=\"Page\" owner=\"" +
+           std::to_string(pump + 1) +
+           "\"><value attribute=\"TemplateId\">TDS</value><value attribute=\"PageId\">P1</value>"
+           "<value attribute=\"Checknum\">1</value><value attribute=\"NodeObjects\" ref=\"" +
+           std::to_string(pump) + "\"/><value attribute=\"NodeIndices\">1</value>"
+           "<value attribute=\"Cases\">1</value></object>\n";
+  }
+  return xml + "</objects></store>";
+}
+
+// One store per size, made once.
+kx::store::Store* StoreOf(int count) {
+  static std::map<int, std::unique_ptr<kx::store::Store>> stores;
+  auto& store = stores[count];
+  if (!store) {
+    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() ||
+        !store->ImportFixtureText(Plant(count), "catalogue-bench").ok()) {
+      store.reset();
+    }
+  }
+  return store.get();
+}
+
+void BM_ListDatasheetsByStatus(benchmark::State& state) {
+  kx::store::Store* store = StoreOf(static_cast<int>(state.range(0)));
+  IKXQDataService* service = nullptr;
+  if (store == nullptr || FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
+    state.SkipWithError("no store or no Main");
+    return;
+  }
+  auto module = kx::host::Ref<IKXQDataService>::Adopt(service);
+  kx::host::Host host;
+  IKXQSchemaPtr schema;
+  IKXQTemplateLibraryPtr library;
+  IKXQProjectPtr root;
+  store->Database()->get_Schema(&schema);
+  store->Database()->get_TemplateLibrary(&library);
+  store->Database()->get_RootProject(&root);
+  host.application().SetStore(store->Database(), schema, library);
+  host.application().SetProjects(root, root);
+  host.Attach(module.get());
+  size_t length = 0;
+  for (auto _ : state) {
+    const auto result = host.Request(u"ListDatasheetsByStatus", u"1");
+    if (FAILED(result.hr)) {
+      state.SkipWithError("request failed");
+      break;
+    }
+    length = result.reply.size();
+  }
+  host.Detach();
+  state.SetComplexityN(state.range(0));
+  state.counters["reply_chars"] = static_cast<double>(length);
+}
+BENCHMARK(BM_ListDatasheetsByStatus)
+    ->RangeMultiplier(2)
+    ->Range(2500, 20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oNLogN);
+
+void BM_DatasheetInfoListSort(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  std::vector<_bstr_t> titles;
+  std::mt19937 random(11);
+  for (int i = 0; i < count; ++i) titles.emplace_back(("Pump P-" + std::to_string(random() % 100000)).c_str());
+  for (auto _ : state) {
+    KXDatasheetInfoList list;
+    for (int i = 0; i < count; ++i) {
+      list.AddDocument(1 + i % 4, nullptr, titles[static_cast<size_t>(i)], titles[static_cast<size_t>(i)], u"Design",
+                       u"", 1, true);
+    }
+    benchmark::DoNotOptimize(list.GetCount());
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_DatasheetInfoListSort)->RangeMultiplier(2)->Range(2500, 20000)->Complexity(benchmark::oNLogN);
+
+}  // namespace
+
+BENCHMARK_MAIN();
