@@ -221,6 +221,42 @@ class RequestsTest : public ::testing::Test {
     return found;
   }
 
+  // A page message: the pages it names are current pages of the datasheet
+  // that "TargetId" names; new pages name a template page of the library.
+  void CheckPageMessage(const std::string& target, const Element& m) {
+    ASSERT_TRUE(IsInteger(&target));
+    ASSERT_EQ(ClassOf(target), "Datasheet");
+    ObjectPtr datasheet = Object(db_, std::stol(target));
+    for (const char* name : {"PageId", "MovePageId"}) {
+      const std::string* id = m.Attr(name);
+      if (id == nullptr) continue;
+      ASSERT_TRUE(IsInteger(id)) << name;
+      ObjectPtr page = Object(db_, std::stol(*id));
+      ASSERT_EQ(ClassName(page), "Page") << name;
+      EXPECT_EQ(Text(page, u"TemplateId").empty(), false);
+      bool held = false;
+      for (LONG k = 1; k <= Count(datasheet, u"CurrentPages"); ++k) {
+        held = held || RefId(datasheet, u"CurrentPages", k) == std::stol(*id);
+      }
+      EXPECT_TRUE(held) << name << " " << *id << " is no current page of " << target;
+    }
+    for (const Element& page : m.children) {
+      ASSERT_EQ(page.name, "Page");
+      ASSERT_TRUE(page.Attr("TemplateId") && page.Attr("TemplatePageId"));
+      _com_ptr_t<IKXQTemplateLibrary> lib;
+      db_->get_TemplateLibrary(&lib);
+      _com_ptr_t<IKXQTemplate> t;
+      lib->GetTemplate(_bstr_t(page.Attr("TemplateId")->c_str()), _variant_t(), &t);
+      ASSERT_TRUE(t) << *page.Attr("TemplateId");
+      _com_ptr_t<IKXQTemplatePage> tp;
+      t->get_PageById(_bstr_t(page.Attr("TemplatePageId")->c_str()), &tp);
+      EXPECT_TRUE(tp) << *page.Attr("TemplatePageId");
+      if (const std::string* object = page.Attr("ObjectId")) {
+        ASSERT_TRUE(IsInteger(object));
+      }
+    }
+  }
+
   std::unique_ptr<store::Store> store_;
   IKXQDatabase* db_ = nullptr;
 };
@@ -292,6 +328,10 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       ASSERT_TRUE(m.Attr("Name") && m.Attr("UnitId"));
       EXPECT_TRUE(IsUnitOf(*m.Attr("Name"), *m.Attr("UnitId")));
     } else if (m.name == "OpenDocuments" || m.name == "CloseDocuments") {
+    } else if (m.name == "InsertPages" || m.name == "MovePage" || m.name == "RenamePage" ||
+               m.name == "SetPageCase" || m.name == "PageLayout") {
+      CheckPageMessage(*root.Attr("TargetId"), m);
+    } else if (m.name == "OpenDocuments") {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
       CheckDocuments(m, false);

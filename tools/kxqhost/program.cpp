@@ -651,7 +651,32 @@ int Program::Service(const std::vector<std::string>& args) {
     return Error("no object " + args[1] + ": " + TakeErrorText()), kExitFailed;
   }
   std::vector<_variant_t> holders;
-  for (size_t i = 3; i < args.size(); ++i) holders.push_back(ArgumentValue(args[i]));
+  for (size_t i = 3; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    // "#ID" passes a store object, "template:ID" a template of the library.
+    LONG argument_id = 0;
+    if (arg.size() > 1 && arg[0] == '#' && IsInteger(arg.substr(1))) {
+      if (!ParseId(arg.substr(1), &argument_id)) return kExitUsage;
+      _com_ptr_t<IKXQObject> value;
+      if (FAILED(store_->Database()->get_Object(argument_id, &value))) {
+        return Error("no object " + arg.substr(1) + ": " + TakeErrorText()), kExitFailed;
+      }
+      holders.emplace_back(static_cast<IDispatch*>(value.GetInterfacePtr()));
+      continue;
+    }
+    if (arg.rfind("template:", 0) == 0) {
+      _com_ptr_t<IKXQTemplateLibrary> library;
+      _com_ptr_t<IKXQTemplate> value;
+      if (FAILED(store_->Database()->get_TemplateLibrary(&library)) || !library ||
+          FAILED(library->GetTemplate(_bstr_t(Wide(arg.substr(9)).c_str()), _variant_t(), &value)) ||
+          !value) {
+        return Error("no template " + arg.substr(9)), kExitFailed;
+      }
+      holders.emplace_back(static_cast<IDispatch*>(value.GetInterfacePtr()));
+      continue;
+    }
+    holders.push_back(ArgumentValue(arg));
+  }
   std::vector<VARIANT> arguments(holders.begin(), holders.end());
   // The copies above only borrow the holders' contents.
   const host::ServiceResult result =

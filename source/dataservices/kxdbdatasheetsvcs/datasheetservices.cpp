@@ -1,4 +1,5 @@
 #include "datasheetservices.h"
+#include "kxdbdatasheetpages.h"
 
 #include <new>
 #include <span>
@@ -184,12 +185,22 @@ class KXDatasheetServices final
     });
   }
 
-  HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch*, IDispatch*) override {
+  // The bound object is not used: the method works on the template and
+  // datasheet it is given.
+  HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch* pTemplate, IDispatch* pDatasheet) override {
     // The trace name is spelt as the host's journals know it.
-    constexpr OLECHAR kName[] = u"DatasheetServices::ProcessSummmrySheet";
-    KXComException ctx(kName);
-    ctx.activity = kName;
-    return NotImplementedYet(ctx, u"DatasheetServices::ProcessSummarySheet");
+    return Serve(u"DatasheetServices::ProcessSummmrySheet", __LINE__, [&] {
+      _com_ptr_t<IKXQTemplate> tmpl;
+      _com_ptr_t<IKXQObject> datasheet;
+      if (pTemplate != nullptr) {
+        (void)pTemplate->QueryInterface(kx_uuidof<IKXQTemplate>(), reinterpret_cast<void**>(&tmpl));
+      }
+      if (pDatasheet != nullptr) {
+        (void)pDatasheet->QueryInterface(kx_uuidof<IKXQObject>(),
+                                         reinterpret_cast<void**>(&datasheet));
+      }
+      return KXDBDatasheetSvcs::ProcessSummarySheet(*m_pMain, tmpl, datasheet);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {

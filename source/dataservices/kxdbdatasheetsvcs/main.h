@@ -147,6 +147,12 @@ class Main final
   HRESULT SetQualifier(const OLECHAR* request);
   HRESULT SetUnit(const OLECHAR* request);
   HRESULT GetUnits(const OLECHAR* request);
+  HRESULT InsertPages(const OLECHAR* request);
+  HRESULT DeletePage(const OLECHAR* request);
+  HRESULT RenamePage(const OLECHAR* request);
+  HRESULT MovePage(const OLECHAR* request);
+  HRESULT SetPageCase(const OLECHAR* request);
+  HRESULT PageLayout(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

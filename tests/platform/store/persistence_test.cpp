@@ -157,6 +157,30 @@ TEST(PersistenceTest, ValuesSurviveClosingAndReopening) {
   EXPECT_EQ(IntegrityCheck(path), "ok");
 }
 
+// Unlinking or re-owning an object rewrites its row; its values, users and
+// triggers must stay on disk.
+TEST(PersistenceTest, AnUnlinkedObjectKeepsItsValuesOnDisk) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    auto s = OpenPlant(path);
+    auto cases = Attr(Obj(*s, 11), u"Cases");
+    ASSERT_EQ(Put(cases, 1, _variant_t(4)), S_OK);
+    ASSERT_EQ(Obj(*s, 10)->PutUser(_bstr_t(u"alice"), 1), S_OK);
+    ASSERT_EQ(Obj(*s, 11)->Unlink(), S_OK);
+    ASSERT_EQ(Obj(*s, 10)->put_Owner(nullptr), S_OK);
+  }
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 11), u"Cases"), 1)), 4);
+  SAFEARRAY* users = nullptr;
+  ASSERT_EQ(Obj(*s, 10)->get_Users(&users), S_OK);
+  EXPECT_NE(users, nullptr);
+  if (users != nullptr) SafeArrayDestroy(users);
+  EXPECT_EQ(Count(Attr(Obj(*s, 10), u"CurrentPages")), 1);  // 12 is left
+  EXPECT_EQ(IntegrityCheck(path), "ok");
+}
+
 TEST(PersistenceTest, RollbackRestoresMemoryAndDiskAndKeepsPointers) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");

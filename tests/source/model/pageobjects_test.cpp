@@ -1,0 +1,326 @@
+// Objects on pages: placing at template nodes, removing continuous-list
+// rows, adding list rows with their events, and a datasheet's units.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "changeevents.h"
+#include "kxattributeutils.h"
+#include "kxdbdatasheetpages.h"
+#include "kxstoreutils.h"
+#include "support/mainfixture.h"
+
+using namespace KXDBDatasheetSvcs;
+using modeltest::AttachedMain;
+using modeltest::ModelStore;
+
+namespace {
+
+// Template TP page P: root nodes A (index 0) and B (index 1) both take
+// pumps; unit fields Flow and Length. TC page C4: fixed field 1 on node
+// Sheet, four repeating fields 2-5 on node Row. TW page C5: field 1 fixed,
+// fields 2-6 repeat. Datasheet 10 (alice at status 1) holds:
+//   11 plain page with pump 100 on node A;
+//   12 C4 page with rows 100, 101, 102 (first row at position 2), 13
+//      field records and 13 revisions;
+//   13 C4 page without rows; 14 C5 page with 20 rows; 15 C5 with 19 rows.
+const char kPageFixture[] = R"(<store>
+ <schema>
+  <class name="GenericClass"><attribute name="Name"/></class>
+  <class name="Document" base="GenericClass">
+   <attribute name="TemplateId"/>
+   <attribute name="BaseDimensionSet"/>
+   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
+  </class>
+  <class name="Datasheet" base="Document"/>
+  <class name="Page" base="GenericClass">
+   <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
+   <attribute name="NodeObjects" type="object" list="true"/>
+   <attribute name="NodeIndices" type="integer" list="true"/>
+   <attribute name="HiddenObjects" type="integer" list="true"/>
+   <attribute name="Fields" list="true"/>
+   <attribute name="Revisions" list="true"/>
+   <attribute name="Units" list="true"/>
+   <attribute name="ContinuousFormat" type="boolean"/>
+  </class>
+  <class name="Pump" base="GenericClass"/>
+  <class name="Motor" base="GenericClass"/>
+ </schema>
+ <units>
+  <dimension name="Flow" base="m3/h"><unit name="m3/h"/><unit name="l/s" factor="3.6"/></dimension>
+  <dimension name="Length" base="m"><unit name="m"/><unit name="mm" factor="0.001"/></dimension>
+  <dimensionSet name="SI"><use dimension="Flow" unit="m3/h"/><use dimension="Length" unit="m"/></dimensionSet>
+  <dimensionSet name="Works"><use dimension="Flow" unit="l/s"/><use dimension="Length" unit="mm"/></dimensionSet>
+ </units>
+ <projects><project id="1" name="Plant"/></projects>
+ <templates>
+  <template id="TP" checknum="1" classes="Pump">
+   <page id="P">
+    <node name="A" index="0" classes="Pump"><field id="1"/></node>
+    <node name="B" index="1" classes="Pump"><field id="2"/></node>
+    <unit dimension="Flow"/><unit dimension="Length"/>
+   </page>
+  </template>
+  <template id="TC" checknum="1" classes="Pump">
+   <page id="C4" continuous="Rows">
+    <node name="Sheet" index="0" classes="Document"><field id="1"/></node>
+    <node name="Row" index="1" classes="Pump"><field id="2"/><field id="3"/><field id="4"/><field id="5"/></node>
+   </page>
+  </template>
+  <template id="TW" checknum="1" classes="Pump">
+   <page id="C5" continuous="Rows">
+    <node name="Sheet" index="0" classes="Document"><field id="1"/></node>
+    <node name="Row" index="1" classes="Pump"><field id="2"/><field id="3"/><field id="4"/><field id="5"/><field id="6"/></node>
+   </page>
+  </template>
+ </templates>
+ <objects>
+  <object id="100" class="Pump"/><object id="101" class="Pump"/><object id="102" class="Pump"/>
+  <object id="103" class="Pump"/><object id="110" class="Motor"/>
+  <object id="10" class="Datasheet">
+   <value attribute="BaseDimensionSet">SI</value>
+   <value attribute="CurrentPages" ref="11"/><value attribute="CurrentPages" ref="12"/>
+   <value attribute="CurrentPages" ref="13"/>
+   <user name="alice" status="1"/>
+  </object>
+  <object id="11" class="Page" owner="10">
+   <value attribute="TemplateId">TP</value><value attribute="PageId">P</value>
+   <value attribute="NodeObjects" ref="100"/><value attribute="NodeIndices">1</value>
+   <value attribute="Units">m3/h</value><value attribute="Units">m</value>
+  </object>
+  <object id="12" class="Page" owner="10">
+   <value attribute="TemplateId">TC</value><value attribute="PageId">C4</value>
+   <value attribute="NodeObjects" ref="10"/><value attribute="NodeObjects" ref="100"/>
+   <value attribute="NodeObjects" ref="101"/><value attribute="NodeObjects" ref="102"/>
+   <value attribute="NodeIndices">1</value><value attribute="NodeIndices">2</value>
+   <value attribute="Fields">&lt;String FieldId="1"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="2" Index="0" AttribId="7"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="3" Index="0"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="4" Index="0"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="5" Index="0"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="2" Index="1" AttribId="8"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="3" Index="1"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="4" Index="1"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="5" Index="1"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="2" Index="2"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="3" Index="2"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="4" Index="2"/&gt;</value>
+   <value attribute="Fields">&lt;String FieldId="5" Index="2"/&gt;</value>
+   <value attribute="Revisions">r1</value><value attribute="Revisions">r2</value>
+   <value attribute="Revisions">r3</value><value attribute="Revisions">r4</value>
+   <value attribute="Revisions">r5</value><value attribute="Revisions">r6</value>
+   <value attribute="Revisions">r7</value><value attribute="Revisions">r8</value>
+   <value attribute="Revisions">r9</value><value attribute="Revisions">r10</value>
+   <value attribute="Revisions">r11</value><value attribute="Revisions">r12</value>
+   <value attribute="Revisions">r13</value>
+  </object>
+  <object id="13" class="Page" owner="10">
+   <value attribute="TemplateId">TC</value><value attribute="PageId">C4</value>
+   <value attribute="NodeObjects" ref="10"/><value attribute="NodeIndices">1</value>
+  </object>
+ </objects>
+</store>
+)";
+
+std::vector<std::string> Texts(ModelStore& store, LONG id, const OLECHAR* name) {
+  IKXQAttributePtr attribute;
+  GetAttributeInterface(store.Object(id), name, attribute);
+  std::vector<std::string> out;
+  for (int32_t i = 1; i <= GetAttributeCount(attribute); ++i) {
+    _bstr_t text;
+    GetAttributeValueStringAt(attribute, i, text);
+    out.push_back(modeltest::Narrow(text));
+  }
+  return out;
+}
+
+std::vector<LONG> ObjectIds(ModelStore& store, LONG id) {
+  IKXQAttributePtr attribute;
+  GetAttributeInterface(store.Object(id), u"NodeObjects", attribute);
+  std::vector<LONG> out;
+  for (int32_t i = 1; i <= GetAttributeCount(attribute); ++i) {
+    IKXQObjectPtr value;
+    GetAttributeObjectAt(attribute, value, i);
+    LONG objectId = 0;
+    if (value) (void)value->get_Id(&objectId);
+    out.push_back(objectId);
+  }
+  return out;
+}
+
+std::vector<std::string> Events(ModelStore& store) {
+  std::vector<std::string> out;
+  for (const auto& event : store.app().DeliverPendingEvents()) {
+    out.push_back(event.key ? modeltest::Narrow(event.key->c_str()) : "?");
+  }
+  return out;
+}
+
+// The ids of the first pending field-level event.
+std::vector<int32_t> PendingIds(ModelStore& store) {
+  SAFEARRAY* array = nullptr;
+  EXPECT_EQ(store.app().GetPendingEvents(&array), S_OK);
+  std::vector<int32_t> ids;
+  if (array == nullptr) return ids;
+  IUnknown* item = nullptr;
+  LONG at = 0;
+  EXPECT_EQ(SafeArrayGetElement(array, &at, &item), S_OK);
+  SafeArrayDestroy(array);
+  auto* event = dynamic_cast<KXFieldLevelEvent*>(static_cast<IKXQApplicationEvent*>(item));
+  for (int32_t i = 0; event != nullptr && i < event->Ids().GetCount(); ++i) {
+    ids.push_back(event->Ids().GetAt(i));
+  }
+  item->Release();
+  return ids;
+}
+
+class PageObjects : public ::testing::Test {
+ protected:
+  void TearDown() override { store_.app().DiscardPendingEvents(); }
+
+  // Adds a page of template TW page C5 to datasheet 10 holding `rows` rows
+  // of pump 101 and an empty "Fields" list of the right length.
+  IKXQObjectPtr WidePage(int rows) {
+    IKXQSchemaPtr schema;
+    (void)store_.database()->get_Schema(&schema);
+    IKXQClassPtr pageClass;
+    (void)schema->get_Class(_bstr_t(u"Page"), &pageClass);
+    IKXQObjectPtr page;
+    EXPECT_EQ(pageClass->CreateInstance(&page), S_OK);
+    (void)page->put_Owner(store_.Object(10));
+    SetAttributeStringByName(page, u"TemplateId", u"TW", -1);
+    SetAttributeStringByName(page, u"PageId", u"C5", -1);
+    IKXQAttributePtr objects, indices, fields;
+    GetAttributeInterface(page, u"NodeObjects", objects);
+    GetAttributeInterface(page, u"NodeIndices", indices);
+    GetAttributeInterface(page, u"Fields", fields);
+    SetAttributeObjectAt(objects, 1, store_.Object(10));
+    for (int r = 0; r < rows; ++r) SetAttributeObjectAt(objects, 2 + r, store_.Object(101));
+    SetAttributeIntegerAt(indices, 1, 1);
+    SetAttributeIntegerAt(indices, 2, 2);
+    ResizeAttributeValues(fields, 1 + 5 * rows);
+    return page;
+  }
+
+  ModelStore store_{kPageFixture};
+  AttachedMain main_{store_};
+};
+
+TEST_F(PageObjects, PlacingFillsFreeNodesAndReusesPositions) {
+  const IKXQObjectPtr page = store_.Object(11);
+  const IKXQTemplatePagePtr templatePage = store_.TemplatePage(u"TP", u"P");
+  // Walking back from B: B is free, A holds 100: B takes the pump.
+  EXPECT_TRUE(PlaceObjectOnPage(page, templatePage, store_.Object(101), false));
+  EXPECT_EQ(ObjectIds(store_, 11), (std::vector<LONG>{100, 101}));
+  EXPECT_EQ(Texts(store_, 11, u"NodeIndices"), (std::vector<std::string>{"1", "2"}));
+  // An object already held elsewhere only points the node at its position;
+  // 101, now on no node, leaves "NodeObjects".
+  EXPECT_TRUE(PlaceObjectOnPage(page, templatePage, store_.Object(100), true));
+  EXPECT_EQ(ObjectIds(store_, 11), (std::vector<LONG>{100, 0}));
+  EXPECT_EQ(Texts(store_, 11, u"NodeIndices"), (std::vector<std::string>{"1", "1"}));
+  // The old object is still A's: it stays; the new one takes the free slot.
+  EXPECT_TRUE(PlaceObjectOnPage(page, templatePage, store_.Object(102), true));
+  EXPECT_EQ(ObjectIds(store_, 11), (std::vector<LONG>{100, 102}));
+  EXPECT_EQ(Texts(store_, 11, u"NodeIndices"), (std::vector<std::string>{"1", "2"}));
+  // No node takes a motor.
+  EXPECT_FALSE(PlaceObjectOnPage(page, templatePage, store_.Object(110), false));
+  EXPECT_EQ(ObjectIds(store_, 11), (std::vector<LONG>{100, 102}));
+}
+
+TEST_F(PageObjects, RemovingTheFirstRowRenumbersTheRestAndTellsEveryField) {
+  EXPECT_EQ(RemoveObjectFromPage(*main_, store_.Object(12), store_.Object(100)), S_OK);
+  EXPECT_EQ(ObjectIds(store_, 12), (std::vector<LONG>{10, 101, 102}));
+  const auto fields = Texts(store_, 12, u"Fields");
+  ASSERT_EQ(fields.size(), 9u);
+  EXPECT_NE(fields[1].find("AttribId=\"8\""), std::string::npos) << fields[1];
+  EXPECT_NE(fields[1].find("Index=\"0\""), std::string::npos) << fields[1];
+  EXPECT_NE(fields[5].find("Index=\"1\""), std::string::npos) << fields[5];
+  EXPECT_EQ(Texts(store_, 12, u"Revisions"),
+            (std::vector<std::string>{"r1", "r6", "r7", "r8", "r9", "r10", "r11", "r12", "r13"}));
+  // Fields 2-9 of the two remaining rows and 10, the first of the vanished
+  // third row: one pending event with nine field numbers.
+  EXPECT_EQ(PendingIds(store_), (std::vector<int32_t>{2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(Events(store_), (std::vector<std::string>{"F1 12"}));
+}
+
+TEST_F(PageObjects, RemovingTheLastRowLeavesNoStaleValues) {
+  EXPECT_EQ(RemoveObjectFromPage(*main_, store_.Object(12), store_.Object(102)), S_OK);
+  EXPECT_EQ(ObjectIds(store_, 12), (std::vector<LONG>{10, 100, 101}));
+  EXPECT_EQ(Texts(store_, 12, u"Fields").size(), 9u);
+  EXPECT_EQ(Texts(store_, 12, u"Revisions").size(), 9u);
+  // An object that is no row of the page changes nothing.
+  EXPECT_EQ(RemoveObjectFromPage(*main_, store_.Object(12), store_.Object(103)), S_OK);
+  EXPECT_EQ(ObjectIds(store_, 12), (std::vector<LONG>{10, 100, 101}));
+}
+
+TEST_F(PageObjects, TheFirstRowOfAnEmptyListRaisesAPageEventAndItsFieldEvents) {
+  const IKXQTemplatePagePtr templatePage = store_.TemplatePage(u"TC", u"C4");
+  EXPECT_EQ(AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
+            S_OK);
+  EXPECT_EQ(ObjectIds(store_, 13), (std::vector<LONG>{10, 100}));
+  EXPECT_EQ(Texts(store_, 13, u"NodeIndices"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(Texts(store_, 13, u"Fields").size(), 5u);
+  EXPECT_EQ(PendingIds(store_), std::vector<int32_t>{});  // the page event comes first
+  EXPECT_EQ(Events(store_), (std::vector<std::string>{"P1 13", "F1 13"}));
+  // Adding it again changes nothing and tells nobody.
+  EXPECT_EQ(AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
+            S_OK);
+  EXPECT_EQ(ObjectIds(store_, 13), (std::vector<LONG>{10, 100}));
+  EXPECT_TRUE(Events(store_).empty());
+}
+
+TEST_F(PageObjects, AppendingCopiesTheLastRowWithoutItsAttributeIds) {
+  const IKXQTemplatePagePtr templatePage = store_.TemplatePage(u"TC", u"C4");
+  EXPECT_EQ(AddListObject(*main_, store_.Object(103), store_.Object(12), templatePage, true, -1, false),
+            S_OK);
+  EXPECT_EQ(ObjectIds(store_, 12), (std::vector<LONG>{10, 100, 101, 102, 103}));
+  const auto fields = Texts(store_, 12, u"Fields");
+  ASSERT_EQ(fields.size(), 17u);
+  EXPECT_NE(fields[13].find("FieldId=\"2\""), std::string::npos) << fields[13];
+  EXPECT_NE(fields[13].find("Index=\"3\""), std::string::npos) << fields[13];
+  EXPECT_EQ(fields[13].find("AttribId"), std::string::npos) << fields[13];
+  EXPECT_EQ(Texts(store_, 12, u"Revisions").size(), 17u);
+}
+
+TEST_F(PageObjects, InsertingIntoALongListRaisesOnePageEvent) {
+  const IKXQTemplatePagePtr templatePage = store_.TemplatePage(u"TW", u"C5");
+  const IKXQObjectPtr twenty = WidePage(20);
+  EXPECT_EQ(AddListObject(*main_, store_.Object(100), twenty, templatePage, true, 0, false), S_OK);
+  LONG id = 0;
+  (void)twenty->get_Id(&id);
+  EXPECT_EQ(Events(store_), (std::vector<std::string>{"P1 " + std::to_string(id)}));
+
+  // 19 rows: (19 + 1) * 5 = 100 values, one event per field.
+  const IKXQObjectPtr nineteen = WidePage(19);
+  EXPECT_EQ(AddListObject(*main_, store_.Object(100), nineteen, templatePage, true, 0, false), S_OK);
+  (void)nineteen->get_Id(&id);
+  EXPECT_EQ(PendingIds(store_).size(), 100u);  // fields 2 to 101
+  EXPECT_EQ(Events(store_), (std::vector<std::string>{"F1 " + std::to_string(id)}));
+  EXPECT_EQ(ObjectIds(store_, id)[1], 100);
+  EXPECT_EQ(Texts(store_, id, u"Fields").size(), 101u);
+}
+
+TEST_F(PageObjects, DimensionSetsAndUnitsRewriteOnlyChangedTexts) {
+  const IKXQObjectPtr sheet = store_.Object(10);
+  EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"Works"), S_OK);
+  EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"l/s", "mm"}));
+  EXPECT_EQ(Texts(store_, 10, u"BaseDimensionSet"), (std::vector<std::string>{"Works"}));
+  EXPECT_EQ(Events(store_), (std::vector<std::string>{"U1 11"}));
+  EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"Works"), S_OK);
+  EXPECT_TRUE(Events(store_).empty());
+
+  // Letter case counts; a dimension no unit field has changes nothing.
+  EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"Flow", u"L/S"), S_OK);
+  EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
+  EXPECT_EQ(Events(store_), (std::vector<std::string>{"U1 11"}));
+  EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"Pressure", u"bar"), S_OK);
+  EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"flow", u"m3/h"), S_OK);
+  EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
+  EXPECT_TRUE(Events(store_).empty());
+
+  EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"NoSuchSet"), KXQ_E_NOTFOUND);
+  EXPECT_EQ(ChangeDSDimensionSet(*main_, nullptr, u"SI"), E_POINTER);
+}
+
+}  // namespace

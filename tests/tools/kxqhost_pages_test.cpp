@@ -1,0 +1,328 @@
+// The page messages end to end: kxqhost sends each message to the module
+// over a store made from data/pages-plant.xml; the reply, the change events
+// (--events) and the store (dump) are checked. Datasheet 1000 has pages
+// 1001-1005 numbered 1-5 and the issued page 1006; alice holds it at
+// status 1.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::Outcome;
+
+class PagesTest : public kxqtest::KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_TEST_DATA) + "/pages-plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+
+  Outcome Send(const std::string& message, const std::string& text) {
+    return Host({"--events", "request", message, "-"}, text);
+  }
+
+  static std::string Envelope(const std::string& target, const std::string& body) {
+    return "<XMLMessage TargetId=\"" + target + "\" Status=\"1\">" + body + "</XMLMessage>";
+  }
+
+  // The ids of the datasheet's current pages, in order.
+  std::vector<std::string> Pages(const std::string& datasheet = "1000") {
+    std::vector<std::string> ids;
+    const std::string dumped = Dump({datasheet});
+    const std::string key = "CurrentPages[";
+    for (size_t at = dumped.find(key); at != std::string::npos; at = dumped.find(key, at + 1)) {
+      const size_t hash = dumped.find('#', at);
+      ids.push_back(dumped.substr(hash + 1, dumped.find('\n', hash) - hash - 1));
+    }
+    return ids;
+  }
+
+  std::string Value(const std::string& id, const std::string& attribute) {
+    const std::string dumped = Dump({id});
+    const std::string key = "\n" + attribute + " = ";
+    const size_t at = dumped.find(key);
+    if (at == std::string::npos) return "(none)";
+    const size_t start = at + key.size();
+    return dumped.substr(start, dumped.find('\n', start) - start);
+  }
+
+  std::vector<std::string> Numbers(const std::vector<std::string>& pages) {
+    std::vector<std::string> numbers;
+    for (const auto& page : pages) numbers.push_back(Value(page, "PageNumber"));
+    return numbers;
+  }
+
+  static int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+};
+
+using Ids = std::vector<std::string>;
+
+constexpr char kDatasheetEvent[] = "== event Datasheet [D1 1000] to alice\n";
+
+TEST_F(PagesTest, InsertPagesAfterAnAnchorKeepsRequestOrderAndRenumbers) {
+  const Outcome done = Send(
+      "InsertPages",
+      Envelope("1000",
+               "<InsertPages PageId=\"1002\">"
+               "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+               "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\" ObjectId=\"101\"/>"
+               "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  // One datasheet event, after the last page.
+  EXPECT_EQ(Count(done.out, "== event"), 1) << done.out;
+  EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
+  const Ids pages = Pages();
+  ASSERT_EQ(pages.size(), 8u);
+  EXPECT_EQ((Ids{pages[0], pages[1], pages[5], pages[6], pages[7]}),
+            (Ids{"1001", "1002", "1003", "1004", "1005"}));
+  EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7", "8"}));
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "8");
+  // The new pages come from their template pages, in request order.
+  EXPECT_EQ(Value(pages[2], "PageId"), "\"P2\"");
+  EXPECT_EQ(Value(pages[3], "PageId"), "\"P1\"");
+  EXPECT_EQ(Value(pages[3], "NodeObjects[1]"), "#101");
+  EXPECT_EQ(Value(pages[3], "Cases[1]"), "1");  // the datasheet's default case
+}
+
+TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
+  Outcome done = Send("InsertPages",
+                      Envelope("1000",
+                               "<InsertPages PageId=\"1002\" Before=\"1\">"
+                               "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                               "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  Ids pages = Pages();
+  ASSERT_EQ(pages.size(), 7u);
+  EXPECT_EQ((Ids{pages[0], pages[3], pages[4]}), (Ids{"1001", "1002", "1003"}));
+  EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7"}));
+  const std::string second = pages[1];
+
+  // An anchor that is no current page (the issued 1006, an unknown id):
+  // appended with the next number.
+  for (const std::string anchor : {"1006", "99999", "-1"}) {
+    done = Send("InsertPages",
+                Envelope("1000", "<InsertPages PageId=\"" + anchor +
+                                     "\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+    ASSERT_EQ(done.status, 0) << done.err;
+  }
+  pages = Pages();
+  ASSERT_EQ(pages.size(), 10u);
+  EXPECT_EQ(pages[1], second);
+  EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "10");
+}
+
+TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId) {
+  const Outcome done =
+      Send("InsertPages", Envelope("1000",
+                                   "<InsertPages PageId=\"1005\"><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"PL\" ObjectId=\"110\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const Ids pages = Pages();
+  ASSERT_EQ(pages.size(), 6u);
+  EXPECT_EQ(Value(pages[5], "PageId"), "\"PL\"");
+  EXPECT_EQ(Value(pages[5], "PageNumber"), "6");
+  EXPECT_EQ(Value(pages[5], "NodeObjects[1]"), "#100");  // a pump of the template, not the motor
+  EXPECT_EQ(Value("1000", "HasSummary"), "1");
+}
+
+TEST_F(PagesTest, ASummarySheetRefusesPagesWithOneAlert) {
+  const Outcome done = Send(
+      "InsertPages", Envelope("2000",
+                              "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(done.out.rfind(
+                "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Pages cannot be added "
+                "to summary sheets.</Message></XMLMessage>\n",
+                0),
+            0u)
+      << done.out;
+  EXPECT_EQ(Count(done.out, "<XMLMessage"), 1) << done.out;
+  EXPECT_NE(done.out.find("== event Datasheet [D1 2000] to alice"), std::string::npos);
+  EXPECT_TRUE(Pages("2000").empty());
+  EXPECT_EQ(Value("2000", "NumberOfPages"), "0");
+}
+
+TEST_F(PagesTest, DeletePageClosesUpTheNumbers) {
+  const Outcome done = Send("DeletePage", "  1002");
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
+  const Ids pages = Pages();
+  EXPECT_EQ(pages, (Ids{"1001", "1003", "1004", "1005"}));
+  EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4"}));
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "4");
+}
+
+TEST_F(PagesTest, DeletePageRefusesAnythingButACurrentPage) {
+  const std::string before = Dump({"1000", "1001", "1006", "100"});
+  for (const std::string request : {"1006", "100", "1000", "99999", "abc", "", "-1001"}) {
+    const Outcome refused = Send("DeletePage", request);
+    EXPECT_EQ(refused.status, 1) << request;
+    EXPECT_EQ(refused.err.rfind("<KXError ", 0), 0u) << refused.err;
+    EXPECT_EQ(refused.out, "") << request;
+  }
+  const Outcome issued = Send("DeletePage", "1006");
+  EXPECT_NE(issued.err.find("Object 1006 is not a current page of a datasheet"), std::string::npos)
+      << issued.err;
+  EXPECT_EQ(Dump({"1000", "1001", "1006", "100"}), before);
+}
+
+TEST_F(PagesTest, MovePageBeforeAfterAtTheEndsAndOntoItself) {
+  auto move = [&](const std::string& page, const std::string& anchor, bool before) {
+    const Outcome done =
+        Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"" + page + "\" PageId=\"" +
+                                              anchor + "\" Before=\"" + (before ? "1" : "0") + "\"/>"));
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
+  };
+  move("1002", "1004", false);
+  EXPECT_EQ(Pages(), (Ids{"1001", "1003", "1004", "1002", "1005"}));
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
+  move("1004", "1003", true);
+  EXPECT_EQ(Pages(), (Ids{"1001", "1004", "1003", "1002", "1005"}));
+  move("1005", "1001", true);
+  EXPECT_EQ(Pages(), (Ids{"1005", "1001", "1004", "1003", "1002"}));
+  move("1005", "1002", false);
+  EXPECT_EQ(Pages(), (Ids{"1001", "1004", "1003", "1002", "1005"}));
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
+  // Onto itself: nothing moves, the event still goes out.
+  move("1003", "1003", false);
+  EXPECT_EQ(Pages(), (Ids{"1001", "1004", "1003", "1002", "1005"}));
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
+}
+
+TEST_F(PagesTest, MovePageRefusesAPageOfAnotherList) {
+  const std::string before = Dump({"1000", "3000"});
+  for (const std::string body : {"<MovePage MovePageId=\"1006\" PageId=\"1001\"/>",
+                                 "<MovePage MovePageId=\"3001\" PageId=\"1001\"/>",
+                                 "<MovePage MovePageId=\"100\" PageId=\"1001\"/>"}) {
+    const Outcome refused = Send("MovePage", Envelope("1000", body));
+    EXPECT_EQ(refused.status, 1) << body;
+    EXPECT_EQ(refused.err.rfind("<KXError ", 0), 0u) << refused.err;
+  }
+  EXPECT_EQ(Dump({"1000", "3000"}), before);
+}
+
+TEST_F(PagesTest, RenamePageStoresTheNameAsGiven) {
+  const Outcome done =
+      Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"1002\" Name=\" Sheet %d of %s%n \"/>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
+  EXPECT_EQ(Value("1002", "Name"), "\" Sheet %d of %s%n \"");
+  const Outcome refused = Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"100\" Name=\"x\"/>"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(Value("100", "Name"), "(none)");
+}
+
+TEST_F(PagesTest, SetPageCaseWritesOnceAndThenDoesNothing) {
+  Outcome done = Send("SetPageCase", Envelope("", "<SetPageCase PageId=\"1003\" CaseId=\"2\"/>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.out.find("== store changed #1003: Cases"), std::string::npos) << done.out;
+  EXPECT_NE(done.out.find("== event Datasheet [P1 1003] to alice"), std::string::npos) << done.out;
+  EXPECT_EQ(Value("1003", "Cases[1]"), "2");
+  done = Send("SetPageCase", Envelope("", "<SetPageCase PageId=\"1003\" CaseId=\"2\"/>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(done.out, "");
+}
+
+TEST_F(PagesTest, PageLayoutWritesEachValueWithItsType) {
+  const Outcome done = Send(
+      "PageLayout",
+      Envelope("1000",
+               "<PageLayout Orientation=\"2\" PageId=\"1001\" ScaleMode=\"1\" ScaleFactor=\"1.25\" "
+               "CenterHorizontal=\"1\" CenterVertical=\"false\" TopMargin=\"10\" LeftMargin=\"11\" "
+               "BottomMargin=\"12\" RightMargin=\"13\" PaperSize=\"9\" PaperWidth=\"210\" "
+               "PaperLength=\"297\" PaperSource=\"7\"/>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Count(done.out, "== event"), 1);
+  EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
+  EXPECT_EQ(Value("1001", "Orientation"), "(none)");  // it came before "PageId"
+  EXPECT_EQ(Value("1001", "ScaleMode"), "1");
+  EXPECT_EQ(Value("1001", "ScaleFactor"), "1.25");
+  EXPECT_EQ(Value("1001", "CenterHorizontal"), "true");
+  EXPECT_EQ(Value("1001", "CenterVertical"), "false");
+  EXPECT_EQ(Value("1001", "RightMargin"), "13");
+  EXPECT_EQ(Value("1001", "PaperSource"), "7");
+}
+
+TEST_F(PagesTest, AFailedRequestChangesNothingAndRaisesNoEvent) {
+  const std::string before = Dump({"1000", "1001", "1002", "1003"});
+  // The second page names no template: the first page goes with it.
+  const Outcome failed = Send(
+      "InsertPages", Envelope("1000",
+                              "<InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                              "<Page TemplateId=\"NOPE\" TemplatePageId=\"P2\"/></InsertPages>"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("Unable to find template NOPE"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  EXPECT_EQ(Dump({"1000", "1001", "1002", "1003"}), before);
+}
+
+TEST_F(PagesTest, MalformedAndHostileRequestsFailAndChangeNothing) {
+  const std::string before = Dump({"1000", "1001", "1002", "1003", "1004", "1005"});
+  const struct {
+    const char* message;
+    std::string text;
+  } requests[] = {
+      {"InsertPages", "<XMLMessage TargetId=\"1000\"><InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\""},
+      {"InsertPages", Envelope("1000", "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"></Pages></InsertPages>")},
+      {"InsertPages", Envelope("1000", "<InsertPages><Page TemplateId=\"TDS\" TemplateId=\"TDS\"/></InsertPages>")},
+      {"InsertPages", Envelope("1000", "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P9\"/></InsertPages>")},
+      {"InsertPages", Envelope("abc", "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>")},
+      {"InsertPages", "<!DOCTYPE x [<!ENTITY a \"b\">]><XMLMessage/>"},
+      {"MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"1003\">&bogus;</MovePage>")},
+      {"MovePage", Envelope("1001", "<MovePage MovePageId=\"1002\" PageId=\"1003\"/>")},
+      {"RenamePage", "<XMLMessage><RenamePage PageId=\"1002\" Name=\"x\""},
+      {"RenamePage", Envelope("1000", "<RenamePage PageId=\"99999\" Name=\"x\"/>")},
+      {"SetPageCase", Envelope("", "<SetPageCase PageId=\"1000\" CaseId=\"2\"/>")},
+      {"PageLayout", Envelope("1000", "<PageLayout PageId=\"1001\" PaperSize=\"9\" ScaleFactor=\"big\"/>")},
+      {"PageLayout", Envelope("1000", "<PageLayout PageId=\"100\" PaperSize=\"9\"/>")},
+      {"DeletePage", "<XMLMessage/>"},
+  };
+  for (const auto& request : requests) {
+    const Outcome failed = Send(request.message, request.text);
+    EXPECT_EQ(failed.status, 1) << request.message << " " << request.text << "\n" << failed.out;
+    EXPECT_EQ(failed.err.rfind("<KXError ", 0), 0u) << request.text << "\n" << failed.err;
+  }
+  EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
+}
+
+TEST_F(PagesTest, ProcessSummarySheetFillsBothKindsOfSummarySheet) {
+  // Page per member: one page for each pump the root project claims.
+  Outcome done = Host({"--events", "service", "10", "2000", "ProcessSummarySheet", "template:TSUM", "#2000"});
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Count(done.out, "== event Datasheet [D1 2000] to alice"), 1) << done.out;
+  const Ids pages = Pages("2000");
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(Value("2000", "NumberOfPages"), "3");
+  EXPECT_EQ(Value(pages[0], "NodeObjects[1]"), "#100");
+  EXPECT_EQ(Value(pages[2], "NodeObjects[1]"), "#102");
+  EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3"}));
+
+  // Continuous list: the members become rows of the first page.
+  done = Host({"service", "10", "2000", "ProcessSummarySheet", "template:TLIST", "#3000"});
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Value("3001", "NodeIndices[2]"), "2");
+  EXPECT_EQ(Value("3001", "NodeObjects[4]"), "#102");
+  EXPECT_EQ(Value("3001", "NodeObjects[5]"), "(none)");
+  EXPECT_EQ(Value("3001", "Fields[7]"), "(empty)");  // 3 template fields + 2 per further row
+  EXPECT_EQ(Value("3001", "Fields[8]"), "(none)");
+  EXPECT_EQ(Value("3001", "Revisions[7]"), "(empty)");
+  EXPECT_EQ(Value("3001", "Revisions[8]"), "(none)");
+
+  const Outcome bad = Host({"service", "10", "2000", "ProcessSummarySheet", "1", "2"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("<KXError "), std::string::npos) << bad.err;
+}
+
+}  // namespace
