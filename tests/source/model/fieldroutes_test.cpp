@@ -195,6 +195,7 @@ TEST_F(FieldRoutesTest, ContinuousListRowsAndFixedFields) {
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(row(2, 2, &hr), "<no holder>");  // past the end: no warning
   EXPECT_EQ(hr, S_FALSE);
+  EXPECT_TRUE(store_.app().warnings().empty());
   EXPECT_EQ(row(4, 0, &hr), "<no holder>");  // the row has no motor
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(row(1, -1, &hr), "TL");          // the fixed field of the sheet node
