@@ -23,13 +23,6 @@ IKXQObjectPtr TargetDatasheet(Main& main, const SAXText& targetId) {
   return datasheet;
 }
 
-IKXQSchema* RequireSchema(KXComException& ctx, Main& main) {
-  if (main.m_pSchema == nullptr) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
-  }
-  return main.m_pSchema;
-}
-
 // Runs `work` in an error frame named `worker`.
 template <class Work>
 HRESULT Frame(const OLECHAR* worker, Work&& work) {
@@ -45,6 +38,21 @@ HRESULT Frame(const OLECHAR* worker, Work&& work) {
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
+
+IKXQSchema* RequireSchema(Main& main) {
+  if (main.m_pSchema == nullptr) {
+    KXComException ctx = KXComException::Silent();
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
+  return main.m_pSchema;
+}
+
+void CollectDimensionSetNames(Main& main, SortedStringArray& names) {
+  KXComException ctx = KXComException::Silent();
+  SAFEARRAY* sets = nullptr;
+  KX_CHECK(ctx, RequireSchema(main)->get_DimensionSetNames(&sets));
+  ForEachArrayText(sets, [&](BSTR name) { names.Add(name); });
+}
 
 void ForEachArrayText(SAFEARRAY* array, const std::function<void(BSTR text)>& visit) {
   if (array == nullptr) return;
@@ -86,7 +94,7 @@ void WriteNameList(DataServicePart& reply, const OLECHAR* list, const OLECHAR* i
 void WriteDimensionUnitList(Main& main, const OLECHAR* dimension) {
   KXComException ctx = KXComException::Silent();
   _bstr_t name(dimension != nullptr ? dimension : u"");
-  IKXQSchema* schema = RequireSchema(ctx, main);
+  IKXQSchema* schema = RequireSchema(main);
   _com_ptr_t<IKXQDimension> found;
   KX_CHECK(ctx, schema->get_Dimension(name, &found));
   CheckPointerArgument(ctx, found.GetInterfacePtr());
@@ -152,10 +160,7 @@ HRESULT ListDatasheetDimensionSetsMessageParser::Work() {
 }
 
 void ListDatasheetDimensionSetsMessageParser::CollectDimensionSets() {
-  KXComException ctx = KXComException::Silent();
-  SAFEARRAY* names = nullptr;
-  KX_CHECK(ctx, RequireSchema(ctx, *m_pMain)->get_DimensionSetNames(&names));
-  KXDBDatasheetSvcs::ForEachArrayText(names, [&](BSTR name) { m_names.Add(name); });
+  KXDBDatasheetSvcs::CollectDimensionSetNames(*m_pMain, m_names);
 }
 
 void ListDatasheetDimensionSetsMessageParser::WriteDimensionSets() {

@@ -111,6 +111,14 @@ class ChangeDatasheetDimensionUnitMessageParser final : public ChangeDatasheetDi
 
 namespace KXDBDatasheetSvcs {
 
+// The schema `main` works with; without one E_FAIL "Do not have access to
+// object store" is raised.
+IKXQSchema* RequireSchema(Main& main);
+
+// The schema's dimension-set names, added to `names`. Throws
+// KXComException.
+void CollectDimensionSetNames(Main& main, SortedStringArray& names);
+
 // The dimension names of the unit definitions behind the "Units" of the
 // datasheet's pages of `status` (outside 1..4: "Invalid status"), added to
 // `names`. Pages without template page are skipped. Throws KXComException.

@@ -77,13 +77,6 @@ void ChangeEveryDatasheet(Main& main, const OLECHAR* heading, Change&& change) {
   KX_CHECK(ctx, main.m_pApplication->ShowMessage(_bstr_t(text.c_str())));
 }
 
-IKXQSchema* RequireSchema(KXComException& ctx, Main& main) {
-  if (main.m_pSchema == nullptr) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
-  }
-  return main.m_pSchema;
-}
-
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
@@ -111,11 +104,9 @@ HRESULT ChangeDimensionSetForDiagrams(Main& main, const OLECHAR* setName) {
 // The listings
 
 HRESULT Main::ListDimensionSets(const OLECHAR* /*request*/) {
-  return ServeRequest(u"KXDBDatasheetSvcs::ListDimensionSets", [&](KXComException& ctx) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDimensionSets", [&](KXComException&) {
     SortedStringArray names;
-    SAFEARRAY* sets = nullptr;
-    KX_CHECK(ctx, RequireSchema(ctx, *this)->get_DimensionSetNames(&sets));
-    KXDBDatasheetSvcs::ForEachArrayText(sets, [&](BSTR name) { names.Add(name); });
+    KXDBDatasheetSvcs::CollectDimensionSetNames(*this, names);
     IKXQObjectPtr project;
     GetStoreObject(m_pDatabase, project, kProjectSettingsId);
     _bstr_t current;
@@ -131,7 +122,7 @@ HRESULT Main::ListDimensionSets(const OLECHAR* /*request*/) {
 
 HRESULT Main::ListDimensions(const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensions", [&](KXComException& ctx) {
-    IKXQSchema* schema = RequireSchema(ctx, *this);
+    IKXQSchema* schema = KXDBDatasheetSvcs::RequireSchema(*this);
     SortedStringArray names;
     LONG count = 0;
     KX_CHECK(ctx, schema->get_DimensionCount(&count));

@@ -5,16 +5,8 @@
 // requests' shapes: tests/tools/kxqhost_units_test.cpp.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
-#include "com/comutil.h"
-#include "host/host.h"
-#include "kxattributeutils.h"
-#include "main.h"
-#include "store/admin.h"
-#include "store/database.h"
-#include "store/object.h"
 #include "support/moduletestsupport.h"
 
 namespace {
@@ -64,41 +56,14 @@ constexpr char16_t kPrivilege[] = u"Globally Change Display Units";
 
 class ProjectUnits : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok());
-    ASSERT_TRUE(store_->ImportFixtureText(kFixture, "fixture").ok());
-    _com_ptr_t<IKXQSchema> schema;
-    _com_ptr_t<IKXQTemplateLibrary> library;
-    (void)store_->Database()->get_Schema(&schema);
-    (void)store_->Database()->get_TemplateLibrary(&library);
-    host_.application().SetStore(store_->Database(), schema, library);
-    host_.privileges().Grant(kPrivilege);
-    IKXQDataService* service = nullptr;
-    ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)), S_OK);
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-    ASSERT_EQ(host_.Attach(module_.get()), S_OK);
-  }
-  void TearDown() override {
-    host_.application().DiscardPendingEvents();
-    host_.Detach();
-  }
+  void SetUp() override { host_.privileges().Grant(kPrivilege); }
 
   std::string Text(LONG id, const char16_t* attribute, LONG position = 0) {
-    _com_ptr_t<IKXQObject> object;
-    EXPECT_EQ(store_->Database()->get_Object(id, &object), S_OK);
-    _com_ptr_t<IKXQAttribute> values;
-    (void)object->get_Attribute(_bstr_t(attribute), _variant_t(), &values);
-    _variant_t value;
-    if (values) {
-      (void)values->GetValue(position > 0 ? _variant_t(position) : _variant_t(), _variant_t(), &value);
-    }
-    if (value.vt != VT_BSTR) return "(none)";
-    return Narrow(value.bstrVal);
+    return fixture_.Text(id, attribute, position);
   }
 
-  std::unique_ptr<kx::store::Store> store_;
-  kx::host::Host host_;
-  kx::host::Ref<IKXQDataService> module_;
+  moduletest::StoreHost fixture_{kFixture};
+  kx::host::Host& host_ = fixture_.host();
 };
 
 TEST_F(ProjectUnits, ADrawingServiceThatFailsFailsTheChangeBeforeAnyDatasheet) {

@@ -4,14 +4,8 @@
 // cases without reply.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
-#include "com/comutil.h"
-#include "host/host.h"
-#include "main.h"
-#include "store/admin.h"
-#include "store/database.h"
 #include "support/moduletestsupport.h"
 
 namespace {
@@ -68,33 +62,14 @@ const char kFixture[] = R"(<store>
 
 class FieldOptions : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok());
-    const kx::store::Status imported = store_->ImportFixtureText(kFixture, "fixture");
-    ASSERT_TRUE(imported.ok()) << imported.message;
-    _com_ptr_t<IKXQSchema> schema;
-    _com_ptr_t<IKXQTemplateLibrary> library;
-    (void)store_->Database()->get_Schema(&schema);
-    (void)store_->Database()->get_TemplateLibrary(&library);
-    host_.application().SetStore(store_->Database(), schema, library);
-    IKXQDataService* service = nullptr;
-    ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)), S_OK);
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-    ASSERT_EQ(host_.Attach(module_.get()), S_OK);
-  }
-  void TearDown() override {
-    host_.application().DiscardPendingEvents();
-    host_.Detach();
-  }
-
   kx::host::RequestResult Options(const std::u16string& attributes) {
     return host_.Request(u"GetOptions", u"<XMLMessage TargetId=\"D\" Status=\"1\"><GetOptions " + attributes +
                                             u"/></XMLMessage>");
   }
+  long MethodCalls() { return fixture_.store().CallCount(u"FieldDataMissing"); }
 
-  std::unique_ptr<kx::store::Store> store_;
-  kx::host::Host host_;
-  kx::host::Ref<IKXQDataService> module_;
+  moduletest::StoreHost fixture_{kFixture};
+  kx::host::Host& host_ = fixture_.host();
 };
 
 TEST_F(FieldOptions, AFixedListInOrderWithoutItsEmptyEntries) {
@@ -114,7 +89,7 @@ TEST_F(FieldOptions, AComputedListComesFromTheFieldsObject) {
   EXPECT_EQ(Narrow(result.reply),
             "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"11\" FieldId=\"2\" Index=\"0\">"
             "<Option>Cast iron</Option><Option>Duplex</Option></PopOptions></XMLMessage>");
-  EXPECT_EQ(store_->CallCount(u"FieldDataMissing"), 0);
+  EXPECT_EQ(MethodCalls(), 0);
 }
 
 TEST_F(FieldOptions, MissingFieldDataGetsOneCallOfTheKnowledgeBaseThenTheAssertionsFailure) {
@@ -122,7 +97,7 @@ TEST_F(FieldOptions, MissingFieldDataGetsOneCallOfTheKnowledgeBaseThenTheAsserti
   EXPECT_EQ(result.hr, E_FAIL);
   EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"), std::string::npos)
       << Narrow(result.error);
-  EXPECT_EQ(store_->CallCount(u"FieldDataMissing"), 1);
+  EXPECT_EQ(MethodCalls(), 1);
   EXPECT_TRUE(result.reply.empty());
 }
 
@@ -130,7 +105,7 @@ TEST_F(FieldOptions, WithoutTheMethodTheAssertionsFailureComesBackAtOnce) {
   const auto result = Options(u"PageId=\"14\" FieldId=\"2\"");
   EXPECT_EQ(result.hr, E_FAIL);
   EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"), std::string::npos);
-  EXPECT_EQ(store_->CallCount(u"FieldDataMissing"), 0);
+  EXPECT_EQ(MethodCalls(), 0);
 }
 
 TEST_F(FieldOptions, AFieldWithoutObjectGetsNoReply) {
