@@ -131,9 +131,13 @@ TEST_F(UnitsTest, DatasheetListings) {
   EXPECT_EQ(Ok("ListDatasheetDimensionSets", Envelope("1000", "<ListDatasheetDimensionSets/>", "3")).out,
             "<XMLMessage TargetId=\"1000\" Status=\"3\"><DimensionSets><DimensionSet Name=\"Metric\"/>"
             "<DimensionSet Name=\"SI\"/><DimensionSet Name=\"US\"/></DimensionSets></XMLMessage>");
-  // Two unit positions of one dimension name it once.
+  // Every current page counts; two unit positions of one dimension name it
+  // once. The submitted page shows the dimensions of its template only.
   EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>")).out,
             "<XMLMessage TargetId=\"1000\" Status=\"1\"><Dimensions><Dimension Name=\"Length\"/>"
+            "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
+  EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>", "2")).out,
+            "<XMLMessage TargetId=\"1000\" Status=\"2\"><Dimensions><Dimension Name=\"Length\"/>"
             "<Dimension Name=\"Pressure\"/></Dimensions></XMLMessage>");
   // Datasheet 2000 has no submitted pages.
   EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("2000", "<ListDatasheetDimensions/>", "2")).out,
@@ -158,11 +162,14 @@ TEST_F(UnitsTest, DatasheetListings) {
 TEST_F(UnitsTest, ChangeDatasheetDimensionSetRewritesTheCurrentPagesOnly) {
   const Outcome changed = Ok("ChangeDatasheetDimensionSet",
                              Envelope("1000", "<ChangeDatasheetDimensionSet Name=\"US\"/>", "2"));
+  // A unit-field event for every current page whose units changed.
   EXPECT_EQ(changed.out,
             "== store changed #1000: BaseDimensionSet\n== store changed #1001: Units\n"
-            "== event UnitField [U1 1001] to alice\n");
+            "== store changed #1003: Units\n== event UnitField [U1 1001] to alice\n"
+            "== event UnitField [U1 1003] to alice\n");
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "US");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "psi", "ft"}));
+  EXPECT_EQ(Values("1003", "Units"), (Texts{"degF"}));
   EXPECT_EQ(Values("1002", "Units"), (Texts{"m", "Pa", "m"}));  // submitted: untouched
   EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));  // other datasheet
 
