@@ -3,7 +3,8 @@
 # plant (examples/plant.xml) in a temporary folder, each sample request of
 # examples/requests/ sent to the module with its reply and change events
 # printed, and the objects each request changed dumped afterwards; then the
-# datasheet object service on two sample datasheets.
+# datasheet object service on two sample datasheets. The file messages find
+# their files in examples/templates/ (examples/templates/folders.cfg).
 #   scripts/run-sample.sh            build into build/ (KX_BUILD_DIR overrides)
 # A request that fails is reported and the next one follows.
 set -euo pipefail
@@ -33,6 +34,8 @@ message_of() {
         grep -o '<[A-Za-z_][A-Za-z0-9_]*' | sed 's/^<//' | grep -v '^XMLMessage$' | head -n 1
       ;;
     *)
+      # "open-page.txt" is "OpenPage"; "SetQMFDBTemplate.txt" is the name
+      # itself.
       basename "${file%.*}" | sed -E 's/(^|-)([a-z])/\U\2/g'
       ;;
   esac
@@ -53,7 +56,8 @@ for file in "${requests[@]}"; do
   echo
   echo "==== $message ($(basename "$file"))"
   output=$work/output.txt
-  if "$host" --store "$store" --events request "$message" "$file" >"$output" 2>"$work/errors.txt"; then
+  if "$host" --store "$store" --settings examples/templates/folders.cfg --events \
+    request "$message" "$file" >"$output" 2>"$work/errors.txt"; then
     cat "$output"
     echo
     ids=$(sed -n 's/^== store changed #\([0-9]*\):.*/\1/p' "$output" | sort -un)

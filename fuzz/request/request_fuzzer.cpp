@@ -6,19 +6,17 @@
 // included. Whatever the input, a request must end in an HRESULT: no crash,
 // no leak, no sanitizer report.
 //
-// The module works on an in-memory store made from the page messages' test
-// plant (KX_FUZZ_PLANT), so that workers run on what the parsers let
-// through; each request runs in a store transaction that is rolled back, so
-// every input meets the same store.
+// The application has a small in-memory store (kTemplates: a template
+// library, template records, a datasheet with pages and a user) and four
+// folders that do not exist, so that the template, file and page messages
+// reach their store reads, their workbook decoding, the host's file checks
+// and the page workers. Each request runs in a store transaction that is
+// rolled back, so every input meets the same store.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include <fstream>
-#include <memory>
-#include <sstream>
-
-#include "com/comutil.h"
 #include "com/wstr.h"
 #include "messagemap.h"
 #include "host/host.h"
@@ -28,20 +26,59 @@
 
 namespace {
 
+constexpr char kTemplates[] = R"(<store>
+ <schema>
+  <class name="GenericClass"><attribute name="Name"/></class>
+  <class name="Pump" base="GenericClass"/>
+  <class name="GlobalsClass" base="GenericClass"/>
+  <class name="Template" base="GenericClass">
+   <attribute name="TemplateId"/><attribute name="Checknum"/><attribute name="ExcelFile" type="binary"/>
+  </class>
+  <class name="Page">
+   <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
+   <attribute name="NodeObjects" type="object" list="true"/>
+   <attribute name="NodeIndices" type="integer" list="true"/>
+  </class>
+  <class name="Datasheet" base="GenericClass">
+   <attribute name="TemplateId"/>
+   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
+  </class>
+ </schema>
+ <templates folder="" bitmaps="">
+  <template id="PUMP" checknum="2" name="Pump %d" kind="Datasheet" path="pump.xls" classes="Pump">
+   <cachedData>cached</cachedData>
+   <page id="P1" name="Page %05d of %s %%"><node name="Pump" index="0" classes="Pump"/></page>
+  </template>
+  <template id="LIST" name="List" kind="Summary" classes="GenericClass">
+   <page id="L1" name="%d%d%n" continuous="rows=10"/>
+  </template>
+  <template id="BAD" name="No class" kind="Datasheet"><page id="B1" name=""/></template>
+ </templates>
+ <objects>
+  <object id="100" class="Pump"><value attribute="Name">P-100</value></object>
+  <object id="900" class="Template"><value attribute="TemplateId">PUMP</value><value attribute="Checknum">2</value></object>
+  <object id="1000" class="Datasheet">
+   <value attribute="TemplateId">PUMP</value><value attribute="CurrentPages" ref="1001"/>
+  </object>
+  <object id="1001" class="Page" owner="1000">
+   <value attribute="TemplateId">PUMP</value><value attribute="PageId">P1</value>
+   <value attribute="NodeObjects" ref="100"/><value attribute="NodeIndices">1</value>
+  </object>
+ </objects>
+</store>)";
+
 struct Harness {
   Harness() {
-    std::ifstream file(KX_FUZZ_PLANT);
-    std::stringstream text;
-    text << file.rdbuf();
     if (kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() &&
-        store->ImportFixtureText(text.str(), "plant").ok()) {
+        store->ImportFixtureText(kTemplates, "templates").ok()) {
       _com_ptr_t<IKXQSchema> schema;
       _com_ptr_t<IKXQTemplateLibrary> library;
-      (void)store->Database()->get_Schema(&schema);
-      (void)store->Database()->get_TemplateLibrary(&library);
+      store->Database()->get_Schema(&schema);
+      store->Database()->get_TemplateLibrary(&library);
       host.application().SetStore(store->Database(), schema, library);
-    } else {
-      store.reset();
+    }
+    for (const char16_t* folder : {u"TemplateLibrary", u"Bitmaps", u"Templates", u"Datasheets"}) {
+      host.settings().SetFolder(folder, u"/nonexistent-kxq-fuzz/" + std::u16string(folder));
     }
     IKXQDataService* service = nullptr;
     if (SUCCEEDED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
@@ -49,6 +86,7 @@ struct Harness {
       host.Attach(module.get());
     }
   }
+  // Destroyed last: the host and the module hold the store's objects.
   std::unique_ptr<kx::store::Store> store;
   kx::host::Host host;
   kx::host::Ref<IKXQDataService> module;

@@ -136,14 +136,41 @@ HRESULT Settings::GetValue(BSTR name, BSTR* value) {
   return ReturnString(found ? *found : std::u16string(), value);
 }
 
+namespace {
+
+constexpr std::u16string_view kFolderPrefix = u"folder::";
+
+// Modules add the separator themselves; "/" alone stays the root.
+std::u16string FolderDirectory(std::u16string_view value) {
+  std::u16string directory = ToHostPath(value);
+  while (directory.size() > 1 && directory.back() == u'/') directory.pop_back();
+  return directory;
+}
+
+}  // namespace
+
+std::u16string Settings::Folder(std::u16string_view name) const {
+  const auto found = Get(u"Folder::" + std::u16string(name));
+  return found ? FolderDirectory(*found) : std::u16string();
+}
+
+std::vector<std::u16string> Settings::FolderPaths() const {
+  std::vector<std::u16string> paths;
+  for (const auto& [name, value] : values_) {
+    if (name.size() <= kFolderPrefix.size() ||
+        name.compare(0, kFolderPrefix.size(), kFolderPrefix) != 0) {
+      continue;
+    }
+    std::u16string directory = FolderDirectory(value);
+    if (!directory.empty()) paths.push_back(std::move(directory));
+  }
+  return paths;
+}
+
 HRESULT Settings::GetFolder(BSTR folder, BSTR* path) {
   if (HRESULT hr = failures_.Check("GetFolder"); FAILED(hr)) return internal::NullOut(hr, path);
   if (!path) return E_POINTER;
-  const auto found = Get(u"Folder::" + std::u16string(BstrView(folder)));
-  std::u16string directory = found ? ToHostPath(*found) : std::u16string();
-  // Modules add the separator themselves; "/" alone stays the root.
-  while (directory.size() > 1 && directory.back() == u'/') directory.pop_back();
-  return ReturnString(directory, path);
+  return ReturnString(Folder(BstrView(folder)), path);
 }
 
 // ---- Privileges ----

@@ -17,7 +17,8 @@ namespace kx::host {
 
 // Named values. Names compare without regard to the case of ASCII letters.
 // Folders are settings too: folder "Templates" is the value of
-// "Folder::Templates".
+// "Folder::Templates". Every folder setting also names a folder that the
+// host may send files from (see Response::SetFileFolders).
 //
 // Settings file: UTF-8 text, one "NAME=VALUE" per line; blanks around name
 // and value are dropped; empty lines and lines starting with "#" are
@@ -36,6 +37,11 @@ class Settings final : public internal::DispatchObject<IKXQSettings> {
   std::optional<std::u16string> Get(std::u16string_view name) const;
   // Maps folder `name` to `directory`.
   void SetFolder(std::u16string_view name, std::u16string_view directory);
+  // The directory of folder `name` as GetFolder gives it ("/" separators, no
+  // trailing separator); empty when the folder is not set.
+  std::u16string Folder(std::u16string_view name) const;
+  // The directories of every folder that is set (empty ones left out).
+  std::vector<std::u16string> FolderPaths() const;
 
   HRESULT GetValue(BSTR name, BSTR* value) override;
   HRESULT GetFolder(BSTR folder, BSTR* path) override;

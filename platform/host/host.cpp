@@ -4,6 +4,7 @@
 #include "com/errorinfo.h"
 #include "host/errors.h"
 #include "host/internal/xml_text.h"
+#include "store/templates.h"
 
 namespace kx::host {
 
@@ -174,12 +175,31 @@ CallResult Host::StartUp() {
   return Run([&] { return module_->StartUp(registrar_.get()); });
 }
 
+std::vector<std::u16string> Host::FileFolders() {
+  std::vector<std::u16string> folders = settings_->FolderPaths();
+  IKXQTemplateLibrary* library = nullptr;
+  if (SUCCEEDED(application_->get_TemplateLibrary(&library)) && library) {
+    for (auto folder :
+         {&IKXQTemplateLibrary::get_TemplatesFolder, &IKXQTemplateLibrary::get_BitmapFolder}) {
+      BSTR path = nullptr;
+      if (SUCCEEDED((library->*folder)(&path)) && SysStringLen(path) != 0) {
+        folders.push_back(ToHostPath(internal::BstrView(path)));
+      }
+      SysFreeString(path);
+    }
+    library->Release();
+  }
+  SetErrorInfo(0, nullptr);
+  return folders;
+}
+
 RequestResult Host::Request(std::u16string_view name, std::u16string_view text) {
   RequestResult result;
   Ref<Response> response = MakeRef<Response>();
   Ref<RequestContext> context = MakeRef<RequestContext>(response);
   response->failures() = response_failures_;
   context->failures() = context_failures_;
+  response->SetFileFolders(FileFolders());
   const _bstr_t name_bstr(name);
   const _bstr_t text_bstr(text);
   static_cast<CallResult&>(result) =

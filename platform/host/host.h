@@ -90,7 +90,8 @@ class Host {
   // The module's start-up registration with the registrar.
   CallResult StartUp();
 
-  // One request with message `name` and request text `text`.
+  // One request with message `name` and request text `text`. Its response
+  // sends files only from FileFolders().
   RequestResult Request(std::u16string_view name, std::u16string_view text);
 
   // A database event of the store's `event_kind` for `object`, delivered as
@@ -113,6 +114,11 @@ class Host {
 
   // The module's object-service method `method_id` on `object`.
   ServiceResult RunMethod(LONG method_id, IKXQObject* object);
+
+  // The folders a request may send files from: every folder of the
+  // settings and the template library's templates and bitmap folders (as
+  // the application hands the library to modules).
+  std::vector<std::u16string> FileFolders();
 
  private:
   template <class Call>

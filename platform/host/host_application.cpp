@@ -2,11 +2,12 @@
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
+#include "host/errors.h"
 #include "host/events.h"
 #include "host/failure_points.h"
-#include "host/errors.h"
 #include "host/internal/xml_text.h"
 #include "host/store_session.h"
+#include "host/template_library.h"
 
 namespace kx::host {
 
@@ -30,7 +31,9 @@ void Application::SetStore(IKXQDatabase* database, IKXQSchema* schema,
                            IKXQTemplateLibrary* library) {
   database_ = internal::StoreRef<IKXQDatabase>(database);
   schema_ = internal::StoreRef<IKXQSchema>(schema);
-  library_ = internal::StoreRef<IKXQTemplateLibrary>(library);
+  library_ = library ? internal::StoreRef<IKXQTemplateLibrary>(
+                           MakeRef<TemplateLibrary>(library, settings_).get())
+                     : internal::StoreRef<IKXQTemplateLibrary>();
 }
 
 void Application::SetProjects(IKXQProject* active, IKXQProject* root) {

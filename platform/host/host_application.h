@@ -48,7 +48,9 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   ~Application() override;
 
   // ---- set up by the host program ----
-  // Store interfaces (each may be null); references are taken.
+  // Store interfaces (each may be null); references are taken. Modules get
+  // the library through a TemplateLibrary, whose folders the settings may
+  // replace.
   void SetStore(IKXQDatabase* database, IKXQSchema* schema, IKXQTemplateLibrary* library);
   void SetProjects(IKXQProject* active, IKXQProject* root);
   // Not owned; may be null (then holds and collections fail with E_NOTIMPL).

@@ -1,7 +1,8 @@
 #include "host/reply.h"
 
-#include "host/failure_points.h"
 #include "host/errors.h"
+#include "host/failure_points.h"
+#include "host/internal/sendable_file.h"
 #include "host/internal/xml_text.h"
 
 namespace kx::host {
@@ -197,7 +198,10 @@ HRESULT Response::SendFile(BSTR path, VARIANT binary) {
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (BstrView(path).empty()) return Fail(E_INVALIDARG, u"No file to send");
   if (binary.vt != VT_BOOL) return Fail(DISP_E_TYPEMISMATCH, u"The file kind is not a Boolean");
-  files_.push_back(SentFile{ToHostPath(BstrView(path)), binary.boolVal != VARIANT_FALSE});
+  SentFile file{ToHostPath(BstrView(path)), binary.boolVal != VARIANT_FALSE, {}};
+  if (HRESULT hr = internal::ReadSendableFile(file.path, folders_, &file.content); FAILED(hr))
+    return hr;
+  files_.push_back(std::move(file));
   return S_OK;
 }
 

@@ -32,11 +32,13 @@ class XMLAttributes final : public internal::DispatchObject<IKXQXMLAttributes> {
   std::vector<std::pair<std::u16string, std::u16string>> items_;
 };
 
-// A file sent as a reply: the path with "/" separators, and whether the file
-// is binary.
+// A file sent as a reply: the path with "/" separators as the module gave
+// it, whether the file is binary, and its bytes as read when it was sent
+// (what would reach the client).
 struct SentFile {
   std::u16string path;
   bool binary = false;
+  std::string content;
   bool operator==(const SentFile&) const = default;
 };
 
@@ -51,7 +53,17 @@ class Response final : public internal::DispatchObject<IKXQResponse> {
   HRESULT ElementText(BSTR text) override;
   HRESULT WriteElement(BSTR name, IKXQXMLAttributes* attributes, BSTR text) override;
   HRESULT Flush() override;
+  // Sends the file only when it lies inside one of the folders set with
+  // SetFileFolders (see internal/sendable_file.h): a path with a ".." step,
+  // one outside the folders or one that a symbolic link leads out of them
+  // fails with E_ACCESSDENIED, a missing file with STG_E_FILENOTFOUND; then
+  // nothing is sent.
   HRESULT SendFile(BSTR path, VARIANT binary) override;
+
+  // The folders files may be sent from ("/" separators; relative ones count
+  // from the working directory). None by default: every file is refused.
+  void SetFileFolders(std::vector<std::u16string> folders) { folders_ = std::move(folders); }
+  const std::vector<std::u16string>& file_folders() const { return folders_; }
 
   // The reply as written so far. Elements still open are not closed here;
   // EndReply (or Finish) closes them.
@@ -83,6 +95,7 @@ class Response final : public internal::DispatchObject<IKXQResponse> {
   std::u16string text_;
   std::vector<std::u16string> open_;
   std::vector<SentFile> files_;
+  std::vector<std::u16string> folders_;
   bool begun_ = false;
   bool finished_ = false;
   int end_calls_ = 0;

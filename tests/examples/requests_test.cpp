@@ -62,14 +62,16 @@ std::string ParseXml(const std::string& text, Element* root) {
   return error;
 }
 
-// "SetRealField" -> "set-real-field": the file names start with the message.
-std::string FileStem(const std::string& message) {
-  std::string out;
-  for (char c : message) {
-    if (std::isupper(static_cast<unsigned char>(c)) && !out.empty()) out += '-';
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// A file name starts with its message, compared without hyphens and
+// without regard to case: "set-real-field.xml" and "get-template-from-db.xml"
+// hold "SetRealField" and "GetTemplateFromDB".
+bool NamedAfter(const std::string& file, const std::string& message) {
+  std::string stem, wanted;
+  for (char c : file) {
+    if (c != '-') stem += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  return out;
+  for (char c : message) wanted += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return stem.rfind(wanted, 0) == 0;
 }
 
 bool IsInteger(const std::string* s) {
@@ -257,6 +259,21 @@ class RequestsTest : public ::testing::Test {
     }
   }
 
+  // Whether the library holds template `id` (of version `checknum` unless
+  // that is empty).
+  bool HasTemplate(const std::string& id, const std::string& checknum) {
+    _com_ptr_t<IKXQTemplateLibrary> lib;
+    db_->get_TemplateLibrary(&lib);
+    _com_ptr_t<IKXQTemplate> t;
+    lib->GetTemplate(_bstr_t(id.c_str()), _variant_t(), &t);
+    if (!t || checknum.empty()) return bool(t);
+    _variant_t version(_bstr_t(checknum.c_str()));
+    lib->GetTemplate(_bstr_t(id.c_str()), version, &t);
+    _bstr_t found;
+    t->get_Checknum(found.GetAddress());
+    return found.utf8() == checknum;
+  }
+
   std::unique_ptr<store::Store> store_;
   IKXQDatabase* db_ = nullptr;
 };
@@ -270,10 +287,13 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     ASSERT_EQ(ParseXml(ReadExample("requests/" + file), &root), "");
     ASSERT_EQ(root.name, "XMLMessage");
     ASSERT_TRUE(root.Attr("TargetId"));
-    ASSERT_TRUE(IsInteger(root.Attr("Status")));
     ASSERT_EQ(root.children.size(), 1u);
     const Element& m = root.children[0];
-    EXPECT_EQ(file.rfind(FileStem(m.name), 0), 0u) << "the file is named after its message " << m.name;
+    // The two file-from-database grammars have no "Status".
+    if (m.name != "GetTemplateFromDB" && m.name != "GetSourceFromDB") {
+      ASSERT_TRUE(IsInteger(root.Attr("Status")));
+    }
+    EXPECT_TRUE(NamedAfter(file, m.name)) << "the file is named after its message " << m.name;
     seen.push_back(m.name);
     if (m.name == "SetRealField") {
       CheckFieldMessage(m, "Real");
@@ -335,6 +355,16 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
       CheckDocuments(m, false);
+    } else if (m.name == "GetTemplateFromDB" || m.name == "GetSourceFromDB") {
+      ASSERT_TRUE(m.Attr("TemplateId") && m.Attr("Checknum"));
+      EXPECT_TRUE(HasTemplate(*m.Attr("TemplateId"), *m.Attr("Checknum")));
+    } else if (m.name == "ListTemplatePagesByObject") {
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& o : m.children) {
+        EXPECT_EQ(o.name, "ObjectId");
+        ASSERT_TRUE(IsInteger(&o.text));
+        EXPECT_NE(ClassOf(o.text), "");
+      }
     } else {
       ADD_FAILURE() << "no check for message " << m.name;
     }
@@ -343,34 +373,52 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     EXPECT_NE(std::find(seen.begin(), seen.end(), wanted), seen.end()) << wanted;
 }
 
-TEST_F(RequestsTest, BareRequestsNameWhatTheirMessageTakes) {
+TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
+  const std::string templates = std::string(KX_EXAMPLES_DIR) + "/templates/";
   for (const std::string& file : RequestFiles()) {
     if (file.size() < 4 || file.substr(file.size() - 4) != ".txt") continue;
     SCOPED_TRACE(file);
-    std::string text = ReadExample("requests/" + file);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    // The catalogue's bare requests: nothing, a status, a field id, a datasheet.
-    if (file.rfind("get-", 0) == 0 || file == "list-diagrams.txt" || file == "list-shared-diagrams.txt" ||
-        file == "list-holds.txt" || file == "list-dimension-sets.txt" || file == "list-dimensions.txt") {
-      EXPECT_EQ(text, "") << "the message reads no text";
-      continue;
-    }
-    // The unit messages whose whole text is a name.
-    if (file == "list-dimension-units.txt") {
-      EXPECT_TRUE(IsDimension(text)) << text;
-      continue;
-    }
-    if (file == "change-dimension-set.txt") {
-      EXPECT_TRUE(IsDimensionSet(text) || text == "DefaultUnits") << text;
-      continue;
-    }
-    ASSERT_TRUE(IsInteger(&text));
-    if (file == "list-datasheets-by-status.txt") {
-      EXPECT_TRUE(text >= "1" && text <= "4");
-    } else if (file == "list-datasheet-objects.txt") {
-      EXPECT_EQ(ClassOf(text), "Datasheet");
-    } else if (file != "list-datasheets-by-field.txt") {
-      EXPECT_EQ(ClassOf(text), "Page");
+    const std::string text = ReadExample("requests/" + file);
+    std::string id = text;
+    while (!id.empty() && std::isspace(static_cast<unsigned char>(id.back()))) id.pop_back();
+    if (NamedAfter(file, "ListTemplatePages")) {
+      ASSERT_TRUE(IsInteger(&id));
+      EXPECT_EQ(ClassOf(id), "Datasheet");
+    } else if (NamedAfter(file, "ListTemplates") || NamedAfter(file, "ListCachedTemplates")) {
+      EXPECT_EQ(text, "") << "the message ignores its text";
+    } else if (NamedAfter(file, "GetTemplateFile")) {
+      EXPECT_EQ(text, id) << "the whole text is the template id";
+      EXPECT_TRUE(HasTemplate(id, ""));
+    } else if (NamedAfter(file, "GetBitmapFile")) {
+      EXPECT_TRUE(std::filesystem::is_regular_file(templates + "bitmaps/" + text));
+    } else if (NamedAfter(file, "GetSourceFile")) {
+      const bool qmf = text.size() > 4 && text.substr(text.size() - 4) == ".qmf";
+      EXPECT_TRUE(
+          std::filesystem::is_regular_file(templates + (qmf ? "sources/" : "datasheets/") + text));
+    } else if (NamedAfter(file, "SetQMFDBTemplate")) {
+      const size_t first = text.find("!::!"), second = text.find("!::!", first + 4);
+      ASSERT_NE(second, std::string::npos);
+      EXPECT_TRUE(HasTemplate(text.substr(0, first), text.substr(first + 4, second - first - 4)));
+    } else if (NamedAfter(file, "GetConfigurations") || NamedAfter(file, "GetObjectFilters") ||
+               NamedAfter(file, "ListDiagrams") || NamedAfter(file, "ListSharedDiagrams") ||
+               NamedAfter(file, "ListHolds") || NamedAfter(file, "ListDimensionSets") ||
+               (NamedAfter(file, "ListDimensions") && !NamedAfter(file, "ListDimensionUnits"))) {
+      EXPECT_EQ(id, "") << "the message reads no text";
+    } else if (NamedAfter(file, "ListDimensionUnits")) {
+      EXPECT_TRUE(IsDimension(id)) << "the whole text is a dimension name: " << id;
+    } else if (NamedAfter(file, "ChangeDimensionSet")) {
+      EXPECT_TRUE(IsDimensionSet(id) || id == "DefaultUnits") << "the whole text is a set name: " << id;
+    } else if (NamedAfter(file, "ListDatasheetsByStatus")) {
+      ASSERT_TRUE(IsInteger(&id));
+      EXPECT_TRUE(id >= "1" && id <= "4");
+    } else if (NamedAfter(file, "ListDatasheetObjects")) {
+      ASSERT_TRUE(IsInteger(&id));
+      EXPECT_EQ(ClassOf(id), "Datasheet");
+    } else if (NamedAfter(file, "ListDatasheetsByField")) {
+      EXPECT_TRUE(IsInteger(&id)) << "a field id";
+    } else {
+      ASSERT_TRUE(IsInteger(&id)) << "a bare page id";
+      EXPECT_EQ(ClassOf(id), "Page");
     }
   }
 }

@@ -621,6 +621,25 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
   return kExitOk;
 }
 
+// A sent file as it would reach the client: a header line, then a text
+// file's content as it is, or the first bytes of a binary file in
+// hexadecimal.
+void Program::PrintSentFile(const host::SentFile& file) {
+  std::fprintf(out_, "== sent file %s (%s, %zu bytes)\n", Narrow(file.path).c_str(),
+               file.binary ? "binary" : "text", file.content.size());
+  if (!file.binary) {
+    std::fwrite(file.content.data(), 1, file.content.size(), out_);
+    if (!file.content.empty() && file.content.back() != '\n') std::fputc('\n', out_);
+    return;
+  }
+  constexpr size_t kShown = 32;
+  for (size_t i = 0; i < file.content.size() && i < kShown; ++i) {
+    std::fprintf(out_, "%s%02x", i == 0 ? "" : " ", static_cast<unsigned char>(file.content[i]));
+  }
+  if (file.content.size() > kShown) std::fputs(" ...", out_);
+  if (!file.content.empty()) std::fputc('\n', out_);
+}
+
 int Program::Request(const std::string& name, const std::string& text) {
   const auto wide = host::internal::Utf8ToUtf16(text);
   if (!wide) return Error("the request text is not valid UTF-8"), kExitFailed;
@@ -633,9 +652,8 @@ int Program::Request(const std::string& name, const std::string& text) {
                                           !host_->drawing().calls().empty() ||
                                           !session_->changes().empty());
     if (more && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
-    for (const auto& file : result.files) {
-      std::fprintf(err_, "file: %s%s\n", Narrow(file.path).c_str(), file.binary ? " (binary)" : "");
-    }
+    if (!result.files.empty() && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
+    for (const auto& file : result.files) PrintSentFile(file);
     for (const auto& report : result.reports) std::fprintf(err_, "report: %s\n", Narrow(report).c_str());
   }
   return Finish(result, "request " + name);

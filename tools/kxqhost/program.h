@@ -16,6 +16,7 @@
 namespace kx::host {
 class Host;
 struct CallResult;
+struct SentFile;
 }  // namespace kx::host
 namespace kx::store {
 class Store;
@@ -46,6 +47,7 @@ class Program {
   int Init();
   int Dump(const std::vector<std::string>& ids);
   int Request(const std::string& name, const std::string& text);
+  void PrintSentFile(const host::SentFile& file);
   int RunScript(const std::string& path);
   int RunStep(const Step& step, const std::string& folder);
   int Service(const std::vector<std::string>& arguments);

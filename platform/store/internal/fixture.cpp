@@ -315,8 +315,8 @@ std::unique_ptr<TemplateRec> ReadTemplate(const Element& e) {
     }
     TPage page;
     page.id = AttrText(*c, "id");
-    page.name = AttrText(*c, "name", "");
-    if (page.name.empty()) page.name = page.id;
+    // Without a name the page is named by its id; name="" keeps it unnamed.
+    page.name = c->Attr("name") ? AttrText(*c, "name", "") : page.id;
     page.continuous = AttrText(*c, "continuous", "");
     page.revisions = AttrLong(*c, "revisions", 0);
     page.revisionAlign = AttrLong(*c, "revisionAlign", 0);

@@ -188,6 +188,15 @@ TemplateRec* TemplateLibraryRec::Current(const u16& id) const {
   return best;
 }
 
+const u16& TemplateLibraryRec::IdAt(size_t position) const {
+  if (orderGeneration != byId.generation() || order.size() != byId.size()) {
+    order.clear();
+    for (const auto& entry : byId) order.push_back(&entry.first);
+    orderGeneration = byId.generation();
+  }
+  return *order[position];
+}
+
 TemplateRec* TemplateLibraryRec::Version(const u16& id, const u16& checknum) const {
   auto it = byId.find(id);
   if (it == byId.end()) return nullptr;

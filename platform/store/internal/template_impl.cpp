@@ -673,9 +673,8 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
     auto& byId = core_->library().byId;
     if (position < 1 || static_cast<size_t>(position) > byId.size())
       return SetError(DISP_E_BADINDEX, "Template " + std::to_string(position) + " does not exist");
-    auto it = byId.begin();
-    std::advance(it, position - 1);
-    *tmpl = TemplateCom(*core_, core_->library().Current(it->first));
+    const u16& id = core_->library().IdAt(static_cast<size_t>(position - 1));
+    *tmpl = TemplateCom(*core_, core_->library().Current(id));
     return S_OK;
   }
   HRESULT get_TemplatesFolder(BSTR* path) override { return OutBstr(core_->library().templatesFolder, path); }

@@ -75,15 +75,42 @@ struct TemplateRec {
   std::map<std::tuple<int, int, int>, IUnknown*> parts;
 };
 
+// id -> checknum -> template. Counts the changes that may add or remove an
+// id, so that positions in id order can be cached.
+class TemplateIndex : public std::map<u16, std::map<u16, std::unique_ptr<TemplateRec>>> {
+ public:
+  using Base = std::map<u16, std::map<u16, std::unique_ptr<TemplateRec>>>;
+  mapped_type& operator[](const u16& id) {
+    ++generation_;
+    return Base::operator[](id);
+  }
+  template <class Key>
+  auto erase(Key&& key) {
+    ++generation_;
+    return Base::erase(std::forward<Key>(key));
+  }
+  uint64_t generation() const { return generation_; }
+
+ private:
+  uint64_t generation_ = 0;
+};
+
 struct TemplateLibraryRec {
   // id -> checknum -> template; the current version is the highest
   // checknum (decimal compare).
-  std::map<u16, std::map<u16, std::unique_ptr<TemplateRec>>> byId;
+  TemplateIndex byId;
   u16 templatesFolder = u"Templates", bitmapFolder = u"Bitmaps";
   std::vector<std::pair<u16, u16>> notifications;
   std::vector<std::unique_ptr<TemplateRec>> retired;  // rolled-back imports
+  // The ids in id order, for IdAt; valid for byId.generation() ==
+  // orderGeneration.
+  mutable std::vector<const u16*> order;
+  mutable uint64_t orderGeneration = ~uint64_t{0};
 
   TemplateRec* Current(const u16& id) const;
+  // The id at a 0-based position in id order (REQUIRES: position <
+  // byId.size()); constant time while the ids stay the same.
+  const u16& IdAt(size_t position) const;
   TemplateRec* Version(const u16& id, const u16& checknum) const;
 };
 

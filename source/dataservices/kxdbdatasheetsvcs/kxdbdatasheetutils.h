@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "host/application.h"
 #include "kxattributeutils.h"
@@ -93,6 +95,12 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page, IKXQTemp
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
 HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
+// A page name used as a format with the page number: the first integer
+// directive ("%d", "%i" or "%u", with flags, width, precision and an "l" or
+// "h" size) becomes `number`, "%%" becomes "%", and every other "%" is kept
+// as it stands; the result holds at most the name's length plus 8
+// characters. The name is never handed to a printf-style formatter.
+std::u16string FormatPageName(std::u16string_view name, int32_t number);
 // Breadth-first search of the project tree from `root`; null when absent.
 HRESULT FindProject(IKXQProject* root, int32_t projectId, IKXQProject** project);
 // The name of the document's project ("ProjectId"): "Unknown" for no or an

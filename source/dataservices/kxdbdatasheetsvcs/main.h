@@ -147,12 +147,25 @@ class Main final
   HRESULT SetQualifier(const OLECHAR* request);
   HRESULT SetUnit(const OLECHAR* request);
   HRESULT GetUnits(const OLECHAR* request);
+  // Template, source and bitmap files (files.cpp).
+  HRESULT GetTemplateFile(const OLECHAR* request);
+  HRESULT GetTemplateFromDB(const OLECHAR* request);
+  HRESULT GetSourceFromDB(const OLECHAR* request);
+  HRESULT SetQMFDBTemplate(const OLECHAR* request);
+  HRESULT GetBitmapFile(const OLECHAR* request);
+  HRESULT GetSourceFile(const OLECHAR* request);
+  // Template listings (listtemplates.cpp).
+  HRESULT ListTemplates(const OLECHAR* request);
+  HRESULT ListCachedTemplates(const OLECHAR* request);
+  // The page messages (pages.cpp).
   HRESULT InsertPages(const OLECHAR* request);
   HRESULT DeletePage(const OLECHAR* request);
   HRESULT RenamePage(const OLECHAR* request);
   HRESULT MovePage(const OLECHAR* request);
   HRESULT SetPageCase(const OLECHAR* request);
   HRESULT PageLayout(const OLECHAR* request);
+  HRESULT ListTemplatePages(const OLECHAR* request);
+  HRESULT ListTemplatePagesByObject(const OLECHAR* request);
 
   // The handler of every message not built yet: traces `Trace` (by default
   // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a

@@ -1,14 +1,20 @@
 #include "pages.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "com/comutil.h"
 #include "com/wstr.h"
+#include "host/application.h"
+#include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
+#include "kxqdataserviceimpl.h"
 #include "kxstoreutils.h"
-#include "main.h"
+#include "listtemplates.h"
+#include "variantutil.h"
 #include "xmlreply.h"
 
 namespace {
@@ -41,110 +47,254 @@ IKXQObjectPtr LookUp(Main& main, int32_t id) {
   return object;
 }
 
-// One integer directive at text[at] ("%" flags width [.precision] [h|l|ll]
-// d/i/u): its length, or 0 when the sequence is anything else.
-size_t IntegerDirective(std::u16string_view text, size_t at, std::u16string& flags,
-                        int* width, int* precision, bool* isUnsigned) {
-  size_t i = at + 1;
-  flags.clear();
-  while (i < text.size() && std::u16string_view(u"-+ 0#").find(text[i]) != std::u16string_view::npos) {
-    flags += text[i++];
-  }
-  *width = 0;
-  while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
-    *width = std::min(*width * 10 + (text[i++] - u'0'), 1000);
-  }
-  *precision = -1;
-  if (i < text.size() && text[i] == u'.') {
-    *precision = 0;
-    ++i;
-    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
-      *precision = std::min(*precision * 10 + (text[i++] - u'0'), 1000);
-    }
-  }
-  while (i < text.size() && (text[i] == u'l' || text[i] == u'h')) ++i;
-  if (i >= text.size()) return 0;
-  if (text[i] != u'd' && text[i] != u'i' && text[i] != u'u') return 0;
-  *isUnsigned = text[i] == u'u';
-  return i + 1 - at;
+std::u16string TakeText(BSTR text) {
+  std::u16string copy(text ? text : u"", SysStringLen(text));
+  SysFreeString(text);
+  return copy;
 }
 
-std::u16string FormatInteger(int32_t value, const std::u16string& flags, int width, int precision,
-                             bool isUnsigned) {
-  const bool left = flags.find(u'-') != std::u16string::npos;
-  const bool plus = flags.find(u'+') != std::u16string::npos;
-  const bool space = flags.find(u' ') != std::u16string::npos;
-  const bool zero = flags.find(u'0') != std::u16string::npos && !left && precision < 0;
-  const unsigned long long magnitude =
-      isUnsigned ? static_cast<uint32_t>(value)
-                 : (value < 0 ? 0ULL - static_cast<long long>(value) : static_cast<unsigned long long>(value));
-  std::u16string digits;
-  for (unsigned long long m = magnitude; m != 0; m /= 10) digits.insert(digits.begin(), static_cast<char16_t>(u'0' + m % 10));
-  if (precision < 0 && digits.empty()) digits = u"0";
-  while (static_cast<int>(digits.size()) < precision) digits.insert(digits.begin(), u'0');
-  std::u16string sign;
-  if (!isUnsigned && value < 0) {
-    sign = u"-";
-  } else if (!isUnsigned && plus) {
-    sign = u"+";
-  } else if (!isUnsigned && space) {
-    sign = u" ";
-  }
-  std::u16string out;
-  const int pad = width - static_cast<int>(sign.size() + digits.size());
-  if (pad > 0 && zero) {
-    out = sign + std::u16string(static_cast<size_t>(pad), u'0') + digits;
-  } else if (pad > 0 && left) {
-    out = sign + digits + std::u16string(static_cast<size_t>(pad), u' ');
-  } else if (pad > 0) {
-    out = std::u16string(static_cast<size_t>(pad), u' ') + sign + digits;
-  } else {
-    out = sign + digits;
-  }
-  return out;
+std::u16string GetKind(KXComException& ctx, IKXQTemplate* tmpl) {
+  BSTR kind = nullptr;
+  const HRESULT hr = tmpl->get_Kind(&kind);
+  std::u16string text = TakeText(kind);
+  KX_CHECK(ctx, hr);
+  return text;
+}
+
+// A "Summary" template whose first page is a continuous list.
+bool IsContinuousSummary(KXComException& ctx, IKXQTemplate* tmpl, const std::u16string& kind) {
+  if (kx_wcsicmp(kind, u"Summary") != 0) return false;
+  IKXQTemplatePagePtr first;
+  KX_CHECK(ctx, tmpl->get_Page(1, &first));
+  if (!first) return false;
+  BSTR format = nullptr;
+  const HRESULT hr = first->get_ContinuousFormat(&format);
+  const std::u16string text = TakeText(format);
+  KX_CHECK(ctx, hr);
+  return !text.empty();
 }
 
 }  // namespace
 
+void TemplatePageListing::InternalAddObject(IKXQDatabase* database, int32_t id) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::InternalAddObject");
+  IKXQObjectPtr object;
+  GetStoreObject(database, object, id);
+  AddObject(object);
+}
+
+void TemplatePageListing::AddObject(IKXQObject* object) {
+  if (object == nullptr) return;
+  const bool known =
+      std::any_of(m_objects.begin(), m_objects.end(),
+                  [object](const IKXQObjectPtr& held) { return held.GetInterfacePtr() == object; });
+  if (!known) m_objects.emplace_back(object);
+}
+
+void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application,
+                                                    IKXQSchema* schema, IKXQTemplate* tmpl) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListTemplatePagesByObject");
+  if (!m_objects.empty()) {
+    for (const IKXQObjectPtr& object : m_objects) {
+      KXClassTemplatesInfo record;
+      record.object = object;
+      KXDBDatasheetSvcs::GetObjectClass(object, record.cls);
+      m_records.push_back(std::move(record));
+    }
+  } else if (tmpl != nullptr) {
+    SAFEARRAY* classes = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &classes));
+    VariantUtil::SafeArrayVector vector(classes, true);
+    if (vector.Count() == 0) {
+      IKXQClassPtr globals;
+      if (schema != nullptr) KX_CHECK(ctx, schema->get_Class(_bstr_t(u"GlobalsClass"), &globals));
+      if (globals) m_records.push_back(KXClassTemplatesInfo{nullptr, globals, {}});
+    }
+    for (int32_t i = 0; i < vector.Count(); ++i) {
+      IKXQClass* cls = nullptr;
+      if (FAILED(vector.GetInterfaceAt(i, &cls)) || cls == nullptr) {
+        // An element of another kind stands for no class.
+        ClearThreadErrorInfo();
+        continue;
+      }
+      IKXQClassPtr held;
+      held.Attach(cls);
+      m_records.push_back(KXClassTemplatesInfo{nullptr, held, {}});
+    }
+  }
+  if (!m_records.empty()) AddValidTemplates(application);
+}
+
+void TemplatePageListing::AddValidTemplates(IKXQApplication* application) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::AddValidTemplates");
+  KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+    const std::u16string kind = GetKind(ctx, tmpl);
+    if (kx_wcsicmp(kind, u"Datasheet") != 0 && !IsContinuousSummary(ctx, tmpl, kind)) return;
+    SAFEARRAY* rawClasses = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &rawClasses));
+    const VariantUtil::SafeArrayVector classes(rawClasses, true);
+    for (KXClassTemplatesInfo& record : m_records) {
+      if (record.cls && KXDBDatasheetSvcs::IsClassInArray(record.cls, classes.Array())) {
+        record.templates.emplace_back(tmpl);
+      }
+    }
+  });
+}
+
+void TemplatePageListing::ListContinuousDatasheets(IKXQApplication* application) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListContinuousDatasheets");
+  KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+    if (IsContinuousSummary(ctx, tmpl, GetKind(ctx, tmpl))) {
+      m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+    }
+  });
+}
+
+void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListSummaryPages");
+  CheckPointerArgument(ctx, tmpl);
+  m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+}
+
+void TemplatePageListing::WriteReply(DataServicePart& part) {
+  if (m_records.empty()) return;
+  KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
+  XMLReply::BeginMessage(part, m_targetId.c_str(), -1);
+  for (const KXClassTemplatesInfo& record : m_records) {
+    LONG objectId = 0;
+    if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
+    for (const IKXQTemplatePtr& tmpl : record.templates) {
+      BSTR text = nullptr;
+      KX_CHECK(ctx, tmpl->get_Id(&text));
+      const _bstr_t templateId(text, false);
+      KX_CHECK(ctx, tmpl->get_Name(&text));
+      const std::u16string templateName = TakeText(text);
+      LONG pages = 0;
+      KX_CHECK(ctx, tmpl->get_PageCount(&pages));
+      XMLReply::AddStringAttribute(part, u"TemplateId", templateId);
+      if (record.object) XMLReply::AddLongAttribute(part, u"ObjectId", objectId);
+      XMLReply::StartElement(part, u"Pages");
+      for (LONG i = 1; i <= pages; ++i) {
+        IKXQTemplatePagePtr page;
+        KX_CHECK(ctx, tmpl->get_Page(i, &page));
+        CheckPointerArgument(ctx, page.GetInterfacePtr());
+        KX_CHECK(ctx, page->get_Id(&text));
+        const _bstr_t pageId(text, false);
+        KX_CHECK(ctx, page->get_Name(&text));
+        const std::u16string label =
+            KXDBDatasheetSvcs::TemplatePageLabel(record.object, templateName, TakeText(text), i);
+        XMLReply::AddStringAttribute(part, u"TemplatePageId", pageId);
+        XMLReply::AddStringAttribute(part, u"Name", _bstr_t(label));
+        XMLReply::WriteElement(part, u"Page", nullptr);
+      }
+      XMLReply::EndElement(part, u"Pages");
+    }
+  }
+  XMLReply::EndMessage(part);
+  m_records.clear();
+}
+
 namespace KXDBDatasheetSvcs {
 
-_bstr_t FormatPageName(const OLECHAR* name, int32_t pageNumber) {
-  const std::u16string_view text = name != nullptr ? std::u16string_view(name) : std::u16string_view();
-  if (text.empty()) {
-    if (pageNumber == -1) return _bstr_t(u"Unnamed");
-    return _bstr_t(kx_format(u"%d", pageNumber).c_str());
+std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templateName,
+                                 const std::u16string& pageName, int32_t number) {
+  std::u16string label;
+  if (object != nullptr) {
+    _bstr_t name;
+    GetObjectName(object, name, false);
+    label.append(static_cast<const OLECHAR*>(name), name.length());
+    label += u": ";
   }
-  // The original gave the formatter a buffer of the name's length plus 8
-  // characters, terminator included.
-  const size_t limit = text.size() + 7;
-  std::u16string out;
-  bool used = false;
-  for (size_t i = 0; i < text.size() && out.size() < limit;) {
-    if (text[i] != u'%') {
-      out += text[i++];
-      continue;
-    }
-    if (i + 1 < text.size() && text[i + 1] == u'%') {
-      out += u'%';
-      i += 2;
-      continue;
-    }
-    std::u16string flags;
-    int width = 0;
-    int precision = -1;
-    bool isUnsigned = false;
-    const size_t length = used ? 0 : IntegerDirective(text, i, flags, &width, &precision, &isUnsigned);
-    if (length == 0) {
-      out += text[i++];  // not ours to interpret: shown as written
-      continue;
-    }
-    out += FormatInteger(pageNumber, flags, width, precision, isUnsigned);
-    used = true;
-    i += length;
-  }
-  if (out.size() > limit) out.resize(limit);
-  return _bstr_t(out.c_str());
+  label += templateName;
+  label += u" - ";
+  label += pageName.empty() ? kx_ltow(number) : FormatPageName(pageName, number);
+  return label;
 }
+
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ListTemplatePages(const OLECHAR* request) {
+  return ServeRequest(u"Main::ListTemplatePages", [&](KXComException& ctx) {
+    const OLECHAR* text = request ? request : u"";
+    IKXQObjectPtr datasheet;
+    GetStoreObject(m_pDatabase, datasheet, _wtol(text));
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    if (!tmpl) {
+      _bstr_t templateId;
+      KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"The template %ls of datasheet %ls is not in the template library",
+                              static_cast<const OLECHAR*>(templateId), text);
+    }
+    TemplatePageListing listing;
+    listing.SetTargetId(text);
+    const std::u16string kind = GetKind(ctx, tmpl);
+    if (kx_wcsicmp(kind, u"Summary") != 0) {
+      IKXQAttributePtr pages;
+      const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+      for (int32_t i = count; i >= 1; --i) {
+        IKXQObjectPtr page;
+        GetAttributeObjectValue(pages, page, i);
+        if (!page) continue;
+        IKXQTemplatePtr pageTemplate;
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, page, &pageTemplate, 1));
+        if (!pageTemplate) continue;
+        IKXQObjectPtr primary;
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(m_pApplication, page, pageTemplate,
+                                                              &primary, nullptr, 1));
+        listing.AddObject(primary);
+      }
+      listing.ListTemplatePagesByObject(m_pApplication, m_pSchema, tmpl);
+      listing.ListContinuousDatasheets(m_pApplication);
+    } else if (IsContinuousSummary(ctx, tmpl, kind)) {
+      listing.ListContinuousDatasheets(m_pApplication);
+    } else {
+      listing.ListSummaryPages(tmpl);
+    }
+    listing.WriteReply(*this);
+    return S_OK;
+  });
+}
+
+const GrammarRecord* ListTemplatePagesSchema::GetSchema() const {
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(),
+                     Grammar::Element(u"ListTemplatePagesByObject", 1, {Grammar::Child(ObjectId)}),
+                     Grammar::IntegerElement(u"ObjectId", ObjectId));
+  return kGrammar.data();
+}
+
+HRESULT ListTemplatePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != ObjectId) return E_INVALIDARG;
+  KXComException ctx = KXComException::Silent(u"ListTemplatePagesMessageParser::InternalAddObject");
+  try {
+    m_listing.InternalAddObject(m_pMain->m_pDatabase, value.integer);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
+  KXComException ctx(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
+  try {
+    m_listing.SetTargetId(m_targetId.str());
+    m_listing.ListTemplatePagesByObject(m_pMain->m_pApplication, m_pMain->m_pSchema, nullptr);
+    m_listing.WriteReply(Reply());
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ListTemplatePagesByObject(const OLECHAR* request) {
+  return ServeMessage<ListTemplatePagesMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListTemplatePagesByObject", request);
+}
+
+// ---------------------------------------------------------------------------
+// The page list and the page messages.
+
+namespace KXDBDatasheetSvcs {
 
 void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::GetPageDisplayName");
@@ -157,7 +307,14 @@ void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
   bool numbered = false;
   const int32_t number = PageNumberOf(page, &numbered);
-  *name = FormatPageName(stored, numbered ? number : -1).Detach();
+  std::u16string shown;
+  if (stored.length() > 0) {
+    shown = FormatPageName(stored.view(), number);
+  } else {
+    shown = numbered && number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
+  }
+  *name = SysAllocStringLen(shown.data(), static_cast<UINT>(shown.size()));
+  if (*name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
 }
 
 IKXQObjectPtr GetTargetDatasheet(Main& main, const OLECHAR* targetId) {

@@ -1,16 +1,23 @@
-// The page messages "InsertPages", "DeletePage", "RenamePage", "MovePage",
-// "SetPageCase" and "PageLayout": the routines they stand on (the page list
-// of a datasheet, "CurrentPages", with each page's "PageNumber" and the
-// datasheet's "NumberOfPages"; the page display name), then each message's
-// schema and parser with its worker.
+// The page messages: "InsertPages", "DeletePage", "RenamePage", "MovePage",
+// "SetPageCase" and "PageLayout", which change the page list of a datasheet
+// ("CurrentPages", each page's "PageNumber", the datasheet's
+// "NumberOfPages") and its pages, and the template-page listings, which
+// tell a client which template pages it may insert: "ListTemplatePages"
+// (request: a datasheet id in decimal, also the reply's "TargetId") and
+// "ListTemplatePagesByObject" (request: "ObjectId" elements) collect, per
+// object or class, the templates of the library valid for it and reply with
+// every page of each, labelled for the user. The handlers are Main's methods
+// of the messages' names (pages.cpp).
 //
-// The routines raise `KXComException`; the handler's boundary reports it.
-// A page given by a request must be a current page ("Page" held in a
-// datasheet's "CurrentPages"): anything else is refused with E_INVALIDARG
-// before the store is changed.
+// The routines of the first group raise `KXComException`; the handler's
+// boundary reports it. A page given by a request must be a current page
+// ("Page" held in a datasheet's "CurrentPages"): anything else is refused
+// with E_INVALIDARG before the store is changed.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kxstoreptrs.h"
 #include "main.h"
@@ -24,15 +31,11 @@ namespace KXDBDatasheetSvcs {
 // it is.
 void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, bool before);
 
-// The text shown for a page: its "Name" with the first integer directive
-// ("%d", "%i", "%u", with flags and width) replaced by its "PageNumber" and
-// "%%" by "%"; any other "%" sequence stays as it is, so a name never acts
-// as a format. At most the name's length + 7 characters. An empty name
-// shows the number, or "Unnamed" without one. *name: a new BSTR the caller
+// The text shown for a page: its "Name" formatted with its "PageNumber"
+// (FormatPageName: a name never acts as a format); an empty name shows the
+// number, or "Unnamed" without one. *name: a new BSTR the caller
 // frees. A null page raises E_POINTER.
 void GetPageDisplayName(IKXQObject* page, BSTR* name);
-// The formatting of GetPageDisplayName on its own.
-_bstr_t FormatPageName(const OLECHAR* name, int32_t pageNumber);
 
 // The current page `pageId` of any datasheet, and its datasheet in
 // `datasheet` (may be null). E_INVALIDARG "Object %d is not a current page of a datasheet"
@@ -61,6 +64,84 @@ IKXQObjectPtr GetTargetDatasheet(Main& main, const OLECHAR* targetId);
 // page's class without it: E_POINTER.
 void SetAttributeBoolByName(IKXQObject* page, const OLECHAR* name, bool value, int32_t selector);
 void SetAttributeRealByName(IKXQObject* page, const OLECHAR* name, double value, int32_t selector);
+
+}  // namespace KXDBDatasheetSvcs
+
+// One object or class and the templates valid for it.
+struct KXClassTemplatesInfo {
+  IKXQObjectPtr object;  // null: the record stands for its class alone
+  IKXQClassPtr cls;      // null: the templates were given, not collected
+  std::vector<IKXQTemplatePtr> templates;
+};
+
+// The collection behind both messages. Every operation throws
+// KXComException; store and library failures are raised as they come.
+class TemplatePageListing {
+ public:
+  void SetTargetId(std::u16string_view targetId) { m_targetId = targetId; }
+  const std::u16string& TargetId() const { return m_targetId; }
+
+  // The object of `id` joins the objects asked about unless it is there;
+  // an id that names no object fails.
+  void InternalAddObject(IKXQDatabase* database, int32_t id);
+  void AddObject(IKXQObject* object);
+  // One record per object asked about (with its class); without objects,
+  // one per class of `tmpl` (may be null: no records) or, when it has no
+  // classes, one for the schema's "GlobalsClass". Then AddValidTemplates.
+  void ListTemplatePagesByObject(IKXQApplication* application, IKXQSchema* schema,
+                                 IKXQTemplate* tmpl);
+  // Adds to each record with a class every template of the library valid
+  // for it: a "Datasheet" template attached to the class, or a
+  // continuous-list "Summary" template attached to it.
+  void AddValidTemplates(IKXQApplication* application);
+  // One record (no object, no class) per continuous-list summary template.
+  void ListContinuousDatasheets(IKXQApplication* application);
+  // One record holding `tmpl` alone.
+  void ListSummaryPages(IKXQTemplate* tmpl);
+
+  const std::vector<KXClassTemplatesInfo>& Records() const { return m_records; }
+  // The reply: nothing at all without records; else "XMLMessage" with
+  // "TargetId", one "Pages" per record and template, one "Page" per
+  // template page. The records are dropped afterwards.
+  void WriteReply(DataServicePart& part);
+
+ private:
+  std::u16string m_targetId;
+  std::vector<IKXQObjectPtr> m_objects;  // in the order asked, no repeats
+  std::vector<KXClassTemplatesInfo> m_records;
+};
+
+// "ListTemplatePagesByObject": any number of "ObjectId" elements (integer
+// text) inside the message element.
+class ListTemplatePagesSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { ObjectId = 4 };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ListTemplatePagesMessageParser final : public ListTemplatePagesSchema {
+ public:
+  using ListTemplatePagesSchema::ListTemplatePagesSchema;
+  // Each "ObjectId" adds its object (InternalAddObject); an id that names
+  // no object fails the request there.
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return ListTemplatePagesByObject(); }
+  // The worker: the records of the objects asked about, then the reply
+  // (nothing at all without objects).
+  HRESULT ListTemplatePagesByObject();
+
+  TemplatePageListing m_listing;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// The label of page `number` of `tmpl` as listed: "OBJECT: " when there
+// is an object, the template's name when not empty, " - ", and the page's
+// name formatted with its number (FormatPageName), or the bare number for a
+// page without name.
+std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templateName,
+                                 const std::u16string& pageName, int32_t number);
 
 }  // namespace KXDBDatasheetSvcs
 

@@ -1,5 +1,7 @@
 // The response as modules drive it: the reply text for the protocol's
 // awkward cases, value rendering and escaping.
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "host/reply.h"
@@ -190,21 +192,31 @@ TEST_F(ResponseTest, BadNamesAndMismatchedEndsAreRefused) {
 }
 
 TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
+  const std::string folder = ::testing::TempDir() + "kxhost_response_files";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/Pump.bmp", std::ios::binary) << "BM\x01";
+  std::ofstream(folder + "/Pump.xml") << "<Template/>";
+  const std::u16string base = *internal::Utf8ToUtf16(folder);
+  response_->SetFileFolders({base});
   Var binary = Var::Bool(true), text = Var::Bool(false);
-  ASSERT_EQ(S_OK, response_->SendFile(Bstr(u"/data/Templates\\Pump.bmp"), *binary));
-  ASSERT_EQ(S_OK, response_->SendFile(Bstr(u"/data/Templates\\Pump.xml"), *text));
+  ASSERT_EQ(S_OK, response_->SendFile(Bstr(base + u"\\Pump.bmp"), *binary));
+  ASSERT_EQ(S_OK, response_->SendFile(Bstr(base + u"\\Pump.xml"), *text));
   ASSERT_EQ(2u, response_->files().size());
-  EXPECT_EQ((SentFile{u"/data/Templates/Pump.bmp", true}), response_->files()[0]);
-  EXPECT_EQ((SentFile{u"/data/Templates/Pump.xml", false}), response_->files()[1]);
+  EXPECT_EQ((SentFile{base + u"/Pump.bmp", true, "BM\x01"}), response_->files()[0]);
+  EXPECT_EQ((SentFile{base + u"/Pump.xml", false, "<Template/>"}), response_->files()[1]);
   Var not_bool = Var::I4(1);
-  EXPECT_EQ(DISP_E_TYPEMISMATCH, response_->SendFile(Bstr(u"/x"), *not_bool));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, response_->SendFile(Bstr(base + u"/Pump.bmp"), *not_bool));
 }
 
 TEST_F(ResponseTest, FailedRequestDiscardsThePartialReplyAndLaterWritesFail) {
   ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), nullptr));
   ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Half"), nullptr, nullptr));
+  const std::string folder = ::testing::TempDir() + "kxhost_response_discard";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/x.bmp") << "x";
+  response_->SetFileFolders({*internal::Utf8ToUtf16(folder)});
   Var binary = Var::Bool(true);
-  ASSERT_EQ(S_OK, response_->SendFile(Bstr(u"/x.bmp"), *binary));
+  ASSERT_EQ(S_OK, response_->SendFile(Bstr(*internal::Utf8ToUtf16(folder + "/x.bmp")), *binary));
   response_->Finish(false);
   EXPECT_EQ("", Text());
   EXPECT_TRUE(response_->files().empty());

@@ -326,5 +326,55 @@ TEST(TemplateOptionsTest, FixedEntriesKeptAndPerObjectValuesRead) {
   EXPECT_TRUE(texts(options).empty());
 }
 
+std::string IdsInOrder(IKXQTemplateLibrary* lib) {
+  LONG count = 0;
+  lib->get_Count(&count);
+  std::string ids;
+  for (LONG i = 1; i <= count; ++i) {
+    _com_ptr_t<IKXQTemplate> t;
+    if (lib->get_Item(i, &t) != S_OK || !t) return ids + "<failed>";
+    BSTR id = nullptr;
+    t->get_Id(&id);
+    ids += _bstr_t(id, false).utf8() + " ";
+  }
+  return ids;
+}
+
+// Positions are cached; they must follow every import and every rollback.
+TEST(TemplatePositions, FollowImportsAndRollbacks) {
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(Store::Open(":memory:", OpenMode::kCreate, &store).ok());
+  ASSERT_TRUE(
+      store
+          ->ImportFixtureText(
+              "<store><templates><template id='B'/><template id='D'/></templates></store>", "a.xml")
+          .ok());
+  _com_ptr_t<IKXQTemplateLibrary> lib;
+  ASSERT_EQ(store->Database()->get_TemplateLibrary(&lib), S_OK);
+  EXPECT_EQ("B D ", IdsInOrder(lib));
+  ASSERT_TRUE(
+      store->ImportFixtureText("<store><templates><template id='C'/></templates></store>", "b.xml")
+          .ok());
+  EXPECT_EQ("B C D ", IdsInOrder(lib));
+  // A failing import adds nothing, even for a moment.
+  EXPECT_FALSE(
+      store
+          ->ImportFixtureText("<store><templates><template id='A'/></templates><objects><object "
+                              "class='Nope'/></objects>"
+                              "</store>",
+                              "c.xml")
+          .ok());
+  EXPECT_EQ("B C D ", IdsInOrder(lib));
+  ASSERT_TRUE(
+      store
+          ->ImportFixtureText("<store><templates><template id='E'/><template id='C' checknum='2'/>"
+                              "</templates></store>",
+                              "d.xml")
+          .ok());
+  EXPECT_EQ("B C D E ", IdsInOrder(lib));
+  _com_ptr_t<IKXQTemplate> outside;
+  EXPECT_EQ(DISP_E_BADINDEX, lib->get_Item(5, &outside));
+}
+
 }  // namespace
 }  // namespace kx::store::test

@@ -1,51 +1,54 @@
-// The text shown for a page: a stored name with at most its first integer
-// directive filled in, never used as a format of its own.
+// The text shown for a page: its stored name formatted with its number
+// (never used as a format of its own), the number alone, or "Unnamed".
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "pages.h"
 #include "support/modelfixture.h"
 
-using KXDBDatasheetSvcs::FormatPageName;
 using modeltest::Narrow;
 
 namespace {
 
-std::string Shown(const OLECHAR* name, int32_t number) { return Narrow(FormatPageName(name, number)); }
+// Pages 11-14: a name with a directive, one with hostile directives, no
+// name, and no name nor number.
+const char kNamedPages[] = R"(<store>
+ <schema>
+  <class name="Page"><attribute name="Name"/><attribute name="PageNumber" type="integer"/></class>
+ </schema>
+ <projects><project id="1" name="Plant"/></projects>
+ <objects>
+  <object id="11" class="Page"><value attribute="Name">Sheet %d</value><value attribute="PageNumber">3</value></object>
+  <object id="12" class="Page"><value attribute="Name">%s%n %d and %d</value><value attribute="PageNumber">7</value></object>
+  <object id="13" class="Page"><value attribute="PageNumber">12</value></object>
+  <object id="14" class="Page"/>
+ </objects>
+</store>
+)";
 
-TEST(PageDisplayName, TheFirstIntegerDirectiveTakesThePageNumber) {
-  EXPECT_EQ(Shown(u"Sheet %d", 3), "Sheet 3");
-  EXPECT_EQ(Shown(u"Page %i", 7), "Page 7");
-  EXPECT_EQ(Shown(u"P%03d", 7), "P007");
-  EXPECT_EQ(Shown(u"[%-4d]", 7), "[7   ]");
-  EXPECT_EQ(Shown(u"%ld%%", 50), "50%");
-  EXPECT_EQ(Shown(u"Datasheet", 4), "Datasheet");
-  EXPECT_EQ(Shown(u"", 12), "12");
-  EXPECT_EQ(Shown(nullptr, -1), "Unnamed");
-}
-
-TEST(PageDisplayName, OtherDirectivesStayAsWrittenAndNothingOverruns) {
-  // Texts, pointers and write-back directives are no formats here.
-  EXPECT_EQ(Shown(u"%s %n %p %x", 5), "%s %n %p %x");
-  EXPECT_EQ(Shown(u"%d and %d", 5), "5 and %d");
-  EXPECT_EQ(Shown(u"%", 5), "%");
-  EXPECT_EQ(Shown(u"x%", 5), "x%");
-  // At most the name's length plus seven characters.
-  EXPECT_EQ(Shown(u"%99d", 1).size(), 11u);
-  EXPECT_EQ(Shown(u"%d", -2147483647 - 1), "-21474836");
-  EXPECT_EQ(Shown(u"%.50d", 1).size(), 12u);
-}
-
-TEST(PageDisplayName, ReadFromThePage) {
-  modeltest::ModelStore store;
+std::string Shown(modeltest::ModelStore& store, LONG id) {
   BSTR name = nullptr;
-  KXDBDatasheetSvcs::GetPageDisplayName(store.Object(modeltest::kSheetPage2), &name);
-  EXPECT_EQ(Narrow(name), "2");  // no name: the number
+  KXDBDatasheetSvcs::GetPageDisplayName(store.Object(id), &name);
+  const std::string text = Narrow(name);
   SysFreeString(name);
+  return text;
+}
+
+TEST(PageDisplayName, NameNumberOrUnnamed) {
+  modeltest::ModelStore store(kNamedPages);
+  EXPECT_EQ(Shown(store, 11), "Sheet 3");
+  EXPECT_EQ(Shown(store, 12), "%s%n 7 and %d");
+  EXPECT_EQ(Shown(store, 13), "12");
+  EXPECT_EQ(Shown(store, 14), "Unnamed");
+  BSTR name = nullptr;
   EXPECT_THROW(KXDBDatasheetSvcs::GetPageDisplayName(nullptr, &name), KXComException);
+}
+
+TEST(PageDisplayName, APageClassWithoutNameShowsTheNumber) {
+  modeltest::ModelStore store;
+  EXPECT_EQ(Shown(store, modeltest::kSheetPage2), "2");
 }
 
 }  // namespace

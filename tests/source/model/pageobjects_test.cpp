@@ -149,14 +149,6 @@ std::vector<LONG> ObjectIds(ModelStore& store, LONG id) {
   return out;
 }
 
-std::vector<std::string> Events(ModelStore& store) {
-  std::vector<std::string> out;
-  for (const auto& event : store.app().DeliverPendingEvents()) {
-    out.push_back(event.key ? modeltest::Narrow(event.key->c_str()) : "?");
-  }
-  return out;
-}
-
 // The ids of the first pending field-level event.
 std::vector<int32_t> PendingIds(ModelStore& store) {
   SAFEARRAY* array = nullptr;
@@ -241,7 +233,7 @@ TEST_F(PageObjects, RemovingTheFirstRowRenumbersTheRestAndTellsEveryField) {
   // Fields 2-9 of the two remaining rows and 10, the first of the vanished
   // third row: one pending event with nine field numbers.
   EXPECT_EQ(PendingIds(store_), (std::vector<int32_t>{2, 3, 4, 5, 6, 7, 8, 9, 10}));
-  EXPECT_EQ(Events(store_), (std::vector<std::string>{"F1 12"}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"F1 12"}));
 }
 
 TEST_F(PageObjects, RemovingTheLastRowLeavesNoStaleValues) {
@@ -262,12 +254,12 @@ TEST_F(PageObjects, TheFirstRowOfAnEmptyListRaisesAPageEventAndItsFieldEvents) {
   EXPECT_EQ(Texts(store_, 13, u"NodeIndices"), (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(Texts(store_, 13, u"Fields").size(), 5u);
   EXPECT_EQ(PendingIds(store_), std::vector<int32_t>{});  // the page event comes first
-  EXPECT_EQ(Events(store_), (std::vector<std::string>{"P1 13", "F1 13"}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"P1 13", "F1 13"}));
   // Adding it again changes nothing and tells nobody.
   EXPECT_EQ(AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
             S_OK);
   EXPECT_EQ(ObjectIds(store_, 13), (std::vector<LONG>{10, 100}));
-  EXPECT_TRUE(Events(store_).empty());
+  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
 }
 
 TEST_F(PageObjects, AppendingCopiesTheLastRowWithoutItsAttributeIds) {
@@ -289,14 +281,14 @@ TEST_F(PageObjects, InsertingIntoALongListRaisesOnePageEvent) {
   EXPECT_EQ(AddListObject(*main_, store_.Object(100), twenty, templatePage, true, 0, false), S_OK);
   LONG id = 0;
   (void)twenty->get_Id(&id);
-  EXPECT_EQ(Events(store_), (std::vector<std::string>{"P1 " + std::to_string(id)}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"P1 " + std::to_string(id)}));
 
   // 19 rows: (19 + 1) * 5 = 100 values, one event per field.
   const IKXQObjectPtr nineteen = WidePage(19);
   EXPECT_EQ(AddListObject(*main_, store_.Object(100), nineteen, templatePage, true, 0, false), S_OK);
   (void)nineteen->get_Id(&id);
   EXPECT_EQ(PendingIds(store_).size(), 100u);  // fields 2 to 101
-  EXPECT_EQ(Events(store_), (std::vector<std::string>{"F1 " + std::to_string(id)}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"F1 " + std::to_string(id)}));
   EXPECT_EQ(ObjectIds(store_, id)[1], 100);
   EXPECT_EQ(Texts(store_, id, u"Fields").size(), 101u);
 }
@@ -306,18 +298,18 @@ TEST_F(PageObjects, DimensionSetsAndUnitsRewriteOnlyChangedTexts) {
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"Works"), S_OK);
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"l/s", "mm"}));
   EXPECT_EQ(Texts(store_, 10, u"BaseDimensionSet"), (std::vector<std::string>{"Works"}));
-  EXPECT_EQ(Events(store_), (std::vector<std::string>{"U1 11"}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"U1 11"}));
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"Works"), S_OK);
-  EXPECT_TRUE(Events(store_).empty());
+  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
 
   // Letter case counts; a dimension no unit field has changes nothing.
   EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"Flow", u"L/S"), S_OK);
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
-  EXPECT_EQ(Events(store_), (std::vector<std::string>{"U1 11"}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"U1 11"}));
   EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"Pressure", u"bar"), S_OK);
   EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"flow", u"m3/h"), S_OK);
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
-  EXPECT_TRUE(Events(store_).empty());
+  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
 
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"NoSuchSet"), KXQ_E_NOTFOUND);
   EXPECT_EQ(ChangeDSDimensionSet(*main_, nullptr, u"SI"), E_POINTER);

@@ -19,4 +19,12 @@ AttachedMain::~AttachedMain() {
   service_->Release();
 }
 
+std::vector<std::string> DeliveredKeys(ModelStore& store) {
+  std::vector<std::string> keys;
+  for (const auto& event : store.app().DeliverPendingEvents()) {
+    keys.push_back(event.key ? Narrow(event.key->c_str()) : "?");
+  }
+  return keys;
+}
+
 }  // namespace modeltest

@@ -4,6 +4,9 @@
 // outlive it.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "main.h"
 #include "modelfixture.h"
 
@@ -23,5 +26,9 @@ class AttachedMain {
   IKXQDataService* service_ = nullptr;  // one reference
   Main* main_ = nullptr;
 };
+
+// Delivers the application's pending change events and gives their keys
+// in posting order ("?" for an event without one).
+std::vector<std::string> DeliveredKeys(ModelStore& store);
 
 }  // namespace modeltest

@@ -1,0 +1,71 @@
+// Template listings: "ListTemplates", the datasheet and summary templates
+// of the host's template library sorted by name, and "ListCachedTemplates",
+// the template records of the object store (class "Template") that carry a
+// template id and a checknum. Both ignore their request text and reply
+// with an "XMLMessage" whose "TargetId" is "App". The handlers are Main's
+// methods of the messages' names (listtemplates.cpp); what is declared here
+// is shared with the file messages and the template-page listings.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "com/comutil.h"
+#include "kxstoreptrs.h"
+
+class DataServicePart;
+class KXComException;
+struct IKXQApplication;
+
+// One template as "ListTemplates" lists it.
+struct TemplateListEntry {
+  std::u16string name;
+  std::u16string templateId;
+  std::u16string className;
+  std::u16string category;
+};
+
+// The templates of a listing, kept sorted by name without regard to ASCII
+// letter case; names that compare equal keep the order they came in. A
+// template whose id is already listed is dropped (the same template read
+// twice), whatever its name.
+class TemplateList {
+ public:
+  // Copies the four texts into a record at its sorted place. False (and
+  // nothing kept) when a record of that template id is held.
+  bool InsertSorted(std::u16string_view name, std::u16string_view templateId,
+                    std::u16string_view className, std::u16string_view category);
+  size_t Count() const { return m_records.size(); }
+  const TemplateListEntry& At(size_t index) const { return *m_records[index]; }
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<TemplateListEntry>> m_records;
+  std::set<std::u16string> m_ids;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// Calls `visit` with each instance of the schema's class "Template", in
+// the store's order, with its "TemplateId" and "Checknum" texts, until it
+// returns false. A schema without that class raises E_FAIL
+// `missingClassText`. Throws KXComException.
+void VisitTemplateRecords(KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+                          const std::function<bool(IKXQObject* record, const _bstr_t& templateId,
+                                                   const _bstr_t& checknum)>& visit);
+
+// The template library of `application`: E_FAIL when the host gives none.
+// Throws KXComException.
+void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application,
+                        IKXQTemplateLibraryPtr& library);
+
+// Calls `visit` with each template of the application's library, by
+// position (1-based). Throws KXComException; a missing template raises
+// E_POINTER.
+void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
+                           const std::function<void(IKXQTemplate* tmpl)>& visit);
+
+}  // namespace KXDBDatasheetSvcs
