@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/fwd.h"
 
@@ -115,6 +116,9 @@ class Store {
   // The store records each call; CallCount tells how many there were.
   Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
   long CallCount(const std::u16string& name) const;
+  // The arguments of the last call of a method of that name (any class), as
+  // texts; empty when none was made or it had no VARIANT arguments.
+  std::vector<std::u16string> LastArguments(const std::u16string& name) const;
 
   // How long a transaction waits for another process's to end (default 5 s).
   void SetLockTimeout(int milliseconds);
