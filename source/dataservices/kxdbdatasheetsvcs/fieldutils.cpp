@@ -10,6 +10,7 @@
 #include "fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxfielddata.h"
 #include "kxstoreutils.h"
@@ -611,10 +612,6 @@ bool IsNodeObjectHidden(IKXQObject* page, IKXQClassView* node, bool strict) {
   return mark == -1 || !strict;
 }
 
-}  // namespace KXDBDatasheetSvcs
-
-namespace KXDBDatasheetSvcs {
-void GetPageNodeObjects(IKXQObject* page, IKXQClassView* view, IKXQObject* object, bool unhide);
 }  // namespace KXDBDatasheetSvcs
 
 namespace {

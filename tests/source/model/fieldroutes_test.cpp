@@ -5,14 +5,11 @@
 
 #include "continuouspageadvisor.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "support/fieldfixture.h"
 #include "support/mainfixture.h"
-
-namespace KXDBDatasheetSvcs {
-void GetPageNodeObjects(IKXQObject* page, IKXQClassView* view, IKXQObject* object, bool unhide);
-}  // namespace KXDBDatasheetSvcs
 
 namespace modeltest {
 namespace {
