@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/fwd.h"
 
@@ -126,6 +127,9 @@ class Store {
   // The store records each call; CallCount tells how many there were.
   Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
   long CallCount(const std::u16string& name) const;
+  // The arguments of the last call of a method of that name (any class), as
+  // texts; empty when none was made or it had no VARIANT arguments.
+  std::vector<std::u16string> LastArguments(const std::u16string& name) const;
 
   // Makes the privilege-on-relation test of object `id` refuse `privilege`
   // naming `place` as where the deny is defined; an empty place grants it

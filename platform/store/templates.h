@@ -195,8 +195,10 @@ struct IKXQTemplateField : IDispatch {
   virtual HRESULT GetOptionText(LONG number, BSTR* text) = 0;
   // Fixed option list: 1-D SAFEARRAY of VT_BSTR; empty when none.
   virtual HRESULT get_Options(SAFEARRAY** options) = 0;
-  // Whether the options depend on the object shown (never, in this store),
-  // and the option list for an object (the fixed list).
+  // Whether the options depend on the object shown (a field with
+  // `optionsFrom` in its fixture), and the option list for an object: the
+  // values of that list attribute of the object as VARIANTs, empty slots
+  // included (the fixed list for other fields).
   // (Added later: the default body keeps test doubles written before it
   // compiling; the store overrides it.)
   virtual HRESULT get_OptionsPerObject(VARIANT_BOOL*) { return E_NOTIMPL; }

@@ -191,6 +191,39 @@ class RequestsTest : public ::testing::Test {
     }
   }
 
+  // A display-unit message: a dimension the schema knows, a unit of it, a
+  // dimension set of the schema.
+  bool IsDimension(const std::string& name) {
+    _com_ptr_t<IKXQSchema> schema;
+    db_->get_Schema(&schema);
+    _com_ptr_t<IKXQDimension> dimension;
+    return SUCCEEDED(schema->get_Dimension(_bstr_t(name.c_str()), &dimension)) && dimension;
+  }
+  bool IsUnitOf(const std::string& dimensionName, const std::string& unit) {
+    _com_ptr_t<IKXQSchema> schema;
+    db_->get_Schema(&schema);
+    _com_ptr_t<IKXQDimension> dimension;
+    if (FAILED(schema->get_Dimension(_bstr_t(dimensionName.c_str()), &dimension)) || !dimension) return false;
+    _bstr_t display;
+    return SUCCEEDED(dimension->get_UnitDisplayName(_bstr_t(unit.c_str()), display.GetAddress()));
+  }
+  bool IsDimensionSet(const std::string& name) {
+    _com_ptr_t<IKXQSchema> schema;
+    db_->get_Schema(&schema);
+    SAFEARRAY* names = nullptr;
+    if (FAILED(schema->get_DimensionSetNames(&names)) || names == nullptr) return false;
+    LONG low = 0, high = -1;
+    SafeArrayGetLBound(names, 1, &low);
+    SafeArrayGetUBound(names, 1, &high);
+    bool found = false;
+    for (LONG i = low; i <= high && !found; ++i) {
+      BSTR item = nullptr;
+      if (SUCCEEDED(SafeArrayGetElement(names, &i, &item))) found = _bstr_t(item, false).utf8() == name;
+    }
+    SafeArrayDestroy(names);
+    return found;
+  }
+
   // A page message: the pages it names are current pages of the datasheet
   // that "TargetId" names; new pages name a template page of the library.
   void CheckPageMessage(const std::string& target, const Element& m) {
@@ -344,6 +377,34 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "RecaseDocuments") {
       EXPECT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
       EXPECT_TRUE(IsInteger(m.Attr("CaseId")));
+    } else if (m.name == "GetOptions") {
+      CheckFieldMessage(m, "String");
+    } else if (m.name == "CreateHold") {
+      ASSERT_TRUE(m.Attr("HoldName"));
+      EXPECT_FALSE(m.Attr("HoldName")->empty());
+    } else if (m.name == "CloseHold") {
+      ASSERT_TRUE(IsInteger(m.Attr("HoldId")));
+      EXPECT_EQ(ClassOf(*m.Attr("HoldId")), "Hold");
+    } else if (m.name == "GetDocumentHelp") {
+      EXPECT_TRUE(m.attrs.empty());
+    } else if (m.name == "GetFieldHelp") {
+      EXPECT_TRUE(IsInteger(m.Attr("FieldId")));
+    } else if (m.name.rfind("ListDatasheetDimension", 0) == 0 ||
+               m.name.rfind("ChangeDatasheetDimension", 0) == 0) {
+      EXPECT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
+      if (m.name == "ChangeDatasheetDimensionSet") {
+        ASSERT_TRUE(m.Attr("Name"));
+        EXPECT_TRUE(IsDimensionSet(*m.Attr("Name")));
+      } else if (m.name == "ListDatasheetDimensionUnits") {
+        ASSERT_TRUE(m.Attr("Name"));
+        EXPECT_TRUE(IsDimension(*m.Attr("Name")));
+      } else if (m.name == "ChangeDatasheetDimensionUnit") {
+        ASSERT_TRUE(m.Attr("Name") && m.Attr("UnitId"));
+        EXPECT_TRUE(IsUnitOf(*m.Attr("Name"), *m.Attr("UnitId")));
+      }
+    } else if (m.name == "ChangeDimensionUnit") {
+      ASSERT_TRUE(m.Attr("Name") && m.Attr("UnitId"));
+      EXPECT_TRUE(IsUnitOf(*m.Attr("Name"), *m.Attr("UnitId")));
     } else if (m.name == "OpenDocuments" || m.name == "CloseDocuments") {
       CheckDocuments(m, true);
     } else if (m.name == "PrintDocuments") {
@@ -452,8 +513,14 @@ TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
       EXPECT_TRUE(HasTemplate(text.substr(0, first), text.substr(first + 4, second - first - 4)));
     } else if (NamedAfter(file, "GetConfigurations") || NamedAfter(file, "GetObjectFilters") ||
                NamedAfter(file, "ValidateTemplates") ||
-               NamedAfter(file, "ListDiagrams") || NamedAfter(file, "ListSharedDiagrams")) {
+               NamedAfter(file, "ListDiagrams") || NamedAfter(file, "ListSharedDiagrams") ||
+               NamedAfter(file, "ListHolds") || NamedAfter(file, "ListDimensionSets") ||
+               (NamedAfter(file, "ListDimensions") && !NamedAfter(file, "ListDimensionUnits"))) {
       EXPECT_EQ(text, "") << "the message reads no text";
+    } else if (NamedAfter(file, "ListDimensionUnits")) {
+      EXPECT_TRUE(IsDimension(id)) << "the whole text is a dimension name: " << id;
+    } else if (NamedAfter(file, "ChangeDimensionSet")) {
+      EXPECT_TRUE(IsDimensionSet(id) || id == "DefaultUnits") << "the whole text is a set name: " << id;
     } else if (NamedAfter(file, "ListDatasheetsByStatus")) {
       ASSERT_TRUE(IsInteger(&id));
       EXPECT_TRUE(id >= "1" && id <= "4");

@@ -266,7 +266,21 @@ void ReadNode(const Element& e, TPage& page, int parent, LONG* nextIndex) {
     f.casePos = AttrLong(*c, "case", -1);
     f.revisionIndex = AttrLong(*c, "revision", -1);
     f.valueKey = AttrLong(*c, "valueKey", f.number - 1);
-    f.options = SplitList(AttrText(*c, "options", ""), u'|');
+    // Options keep empty entries ("Low||High" offers a blank choice).
+    const u16 options = AttrText(*c, "options", "");
+    if (!options.empty()) {
+      u16 entry;
+      for (char16_t ch : options) {
+        if (ch != u'|') {
+          entry.push_back(ch);
+          continue;
+        }
+        f.options.push_back(entry);
+        entry.clear();
+      }
+      f.options.push_back(entry);
+    }
+    f.optionsFrom = AttrText(*c, "optionsFrom", "");
     f.node = self;
     for (const TField& other : page.fields)
       if (other.id == f.id) Throw(*c, "two fields of a page have id " + std::to_string(f.id));

@@ -192,6 +192,7 @@ struct MethodRec {
   int kind = 0;   // 0 empty, 1 Boolean, 2 integer, 3 text
   u16 result;     // the result as text
   long calls = 0;
+  std::vector<u16> lastArguments;  // of the last call, as texts
 };
 
 struct TriggerRec {

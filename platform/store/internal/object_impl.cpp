@@ -862,8 +862,23 @@ HRESULT ObjectImpl::CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) {
   return CallMethodRec(*core_, m, args, result);
 }
 
-HRESULT CallMethodRec(StoreCore&, MethodRec* m, SAFEARRAY*, VARIANT* result) {
+HRESULT CallMethodRec(StoreCore&, MethodRec* m, SAFEARRAY* args, VARIANT* result) {
   ++m->calls;
+  m->lastArguments.clear();
+  LONG low = 0, high = -1;
+  if (args && SafeArrayGetDim(args) == 1 && SUCCEEDED(SafeArrayGetLBound(args, 1, &low)) &&
+      SUCCEEDED(SafeArrayGetUBound(args, 1, &high))) {
+    VARTYPE type = VT_EMPTY;
+    (void)SafeArrayGetVartype(args, &type);
+    for (LONG i = low; type == VT_VARIANT && i <= high; ++i) {
+      VARIANT value;
+      VariantInit(&value);
+      u16 text;
+      if (SUCCEEDED(SafeArrayGetElement(args, &i, &value))) (void)VariantText(value, &text);
+      VariantClear(&value);
+      m->lastArguments.push_back(text);
+    }
+  }
   VariantInit(result);
   switch (m->kind) {
     case 1:

@@ -426,6 +426,12 @@ long Store::CallCount(const std::u16string& name) const {
   return n;
 }
 
+std::vector<std::u16string> Store::LastArguments(const std::u16string& name) const {
+  for (auto& m : core_->methods())
+    if (m->name == name && m->calls > 0) return m->lastArguments;
+  return {};
+}
+
 void Store::FailWriteAfter(long n) { core_->persistence().FailWriteAfter(n); }
 
 void Store::SetLockTimeout(int milliseconds) { core_->SetLockTimeout(milliseconds); }

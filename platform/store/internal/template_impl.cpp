@@ -259,10 +259,56 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
   }
   HRESULT get_OptionsPerObject(VARIANT_BOOL* perObject) override {
     if (!perObject) return E_POINTER;
-    *perObject = VARIANT_FALSE;
+    *perObject = F().optionsFrom.empty() ? VARIANT_FALSE : VARIANT_TRUE;
     return S_OK;
   }
-  HRESULT GetOptionsFor(IKXQObject*, SAFEARRAY** options) override { return get_Options(options); }
+  // Per-object options: the values of the object's list attribute
+  // `optionsFrom`, empty slots included, as VARIANTs (lower bound 0); none
+  // for a null object or a class without that attribute.
+  HRESULT GetOptionsFor(IKXQObject* object, SAFEARRAY** options) override {
+    if (F().optionsFrom.empty()) return get_Options(options);
+    if (!options) return E_POINTER;
+    *options = nullptr;
+    std::vector<VARIANT> values;
+    struct Clear {
+      std::vector<VARIANT>& v;
+      ~Clear() {
+        for (VARIANT& x : v) VariantClear(&x);
+      }
+    } clear{values};
+    IKXQAttribute* attribute = nullptr;
+    if (object) {
+      BSTR name = ToBstr(F().optionsFrom);
+      const HRESULT hr = object->get_Attribute(name, VARIANT{}, &attribute);
+      SysFreeString(name);
+      KX_RETURN_IF_FAILED(hr);
+    }
+    if (attribute) {
+      LONG count = 0;
+      HRESULT hr = attribute->get_Count(&count);
+      for (LONG i = 1; SUCCEEDED(hr) && i <= count; ++i) {
+        VARIANT index{};
+        index.vt = VT_I4;
+        index.lVal = i;
+        VARIANT value{};
+        hr = attribute->GetValue(index, VARIANT{}, &value);
+        values.push_back(value);
+      }
+      attribute->Release();
+      KX_RETURN_IF_FAILED(hr);
+    }
+    SAFEARRAY* out = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
+    if (!out) return E_OUTOFMEMORY;
+    for (LONG i = 0; i < static_cast<LONG>(values.size()); ++i) {
+      const HRESULT hr = SafeArrayPutElement(out, &i, &values[static_cast<size_t>(i)]);
+      if (FAILED(hr)) {
+        SafeArrayDestroy(out);
+        return hr;
+      }
+    }
+    *options = out;
+    return S_OK;
+  }
   HRESULT get_ValueKey(LONG* key) override { return OutLong(F().valueKey, key); }
   HRESULT get_NodeIndex(LONG* index) override {
     return OutLong(F().node >= 0 ? P().nodes[static_cast<size_t>(F().node)].index : -1, index);

@@ -28,6 +28,9 @@ struct TField {
   u16 attribute;
   int node = -1;  // index into TPage::nodes
   std::vector<u16> options;
+  // Options computed per object: the values of this list attribute of the
+  // object shown ("" for fixed options).
+  u16 optionsFrom;
 };
 
 struct TNode {

@@ -343,6 +343,23 @@ void KXComException::Absorb() {
   ClearThreadErrorInfo();
 }
 
+HRESULT KXComException::GetDescription(const KXComException& error, BSTR* text) {
+  if (text == nullptr) return E_POINTER;
+  *text = nullptr;
+  std::u16string description;
+  if (error.errorInfo != nullptr) {
+    description = DescriptionOf(error.errorInfo);
+  } else {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK) info = nullptr;
+    description = DescriptionOf(info);
+    if (info != nullptr) info->Release();
+  }
+  if (description.empty() && FAILED(error.hr)) description = SystemText(error.hr);
+  *text = SysAllocStringLen(description.data(), static_cast<UINT>(description.size()));
+  return *text != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
 // ---------------------------------------------------------------------------
 // Reporting
 

@@ -92,6 +92,13 @@ class KXComException {
   // that it cannot leak into an unrelated later error.
   void Absorb();
 
+  // The description of a caught failure: that of `error`'s own error
+  // information, else of the thread's (which is taken off the thread), else
+  // for a failed HRESULT its system text. *text (REQUIRES: not null) is set
+  // first to null, then to a new BSTR the caller frees; it stays null when
+  // the description cannot be made (E_OUTOFMEMORY).
+  static HRESULT GetDescription(const KXComException& error, BSTR* text);
+
  private:
   KXComException(const OLECHAR* method, int32_t severity, bool trace);
 };

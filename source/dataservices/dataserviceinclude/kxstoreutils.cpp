@@ -1,5 +1,6 @@
 #include "kxstoreutils.h"
 
+#include "com/enumvariant.h"
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
@@ -100,6 +101,47 @@ bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject
     if (value && value.GetInterfacePtr() == wanted) return true;
   }
   return false;
+}
+
+void ForEachClassInstance(IKXQSchema* schema, const OLECHAR* className,
+                          const std::function<void(IKXQObject*)>& visit) {
+  KXComException ctx = KXComException::Silent();
+  if (schema == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
+  IKXQClassPtr cls;
+  KX_CHECK(ctx, schema->get_Class(_bstr_t(className), &cls));
+  if (!cls) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Class %ls is not defined in the schema",
+                            className);
+  }
+  _com_ptr_t<IKXQObjectCollection> instances;
+  KX_CHECK(ctx, cls->get_Instances(&instances));
+  CheckPointerArgument(ctx, instances.GetInterfacePtr());
+  _com_ptr_t<IUnknown> unknown;
+  KX_CHECK(ctx, instances->get__NewEnum(&unknown));
+  CheckPointerArgument(ctx, unknown.GetInterfacePtr());
+  _com_ptr_t<IEnumVARIANT> items;
+  KX_CHECK(ctx, unknown->QueryInterface(kx_uuidof<IEnumVARIANT>(), reinterpret_cast<void**>(&items)));
+  for (;;) {
+    _variant_t item;
+    ULONG fetched = 0;
+    const HRESULT hr = items->Next(1, &item, &fetched);
+    if (FAILED(hr)) KX_CHECK(ctx, hr);
+    if (hr != S_OK || fetched == 0) return;
+    const VARIANT& value = ResolveVariant(item);
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) continue;
+    if ((value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) && value.punkVal == nullptr) continue;
+    IKXQObjectPtr object;
+    if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) {
+      (void)value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(), reinterpret_cast<void**>(&object));
+    }
+    if (!object) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
+                              u"An instance of class %ls is not a database object", className);
+    }
+    visit(object);
+  }
 }
 
 namespace KXDBDatasheetSvcs {

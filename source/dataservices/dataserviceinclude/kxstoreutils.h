@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "kxstoreptrs.h"
 
@@ -44,6 +45,15 @@ void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR*
 // (by identity). "Attribute %ls is not accessible" when the object has no
 // such attribute.
 bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject* wanted);
+
+// Calls `visit(object)` for each instance of the schema class `className`
+// (and its subclasses) in the order of the class's instance enumeration.
+// Empty items are skipped; an item that is no store object raises
+// E_POINTER. A null schema raises "Do not have access to object store", a
+// class the schema does not know E_FAIL "Class %ls is not defined in the
+// schema".
+void ForEachClassInstance(IKXQSchema* schema, const OLECHAR* className,
+                          const std::function<void(IKXQObject*)>& visit);
 
 namespace KXDBDatasheetSvcs {
 

@@ -59,6 +59,13 @@ void AddLongAttribute(DataServicePart& part, const OLECHAR* name, LONG value) {
   AddAttribute(part, name, v);
 }
 
+void SendText(DataServicePart& part, const OLECHAR* text) {
+  KXComException ctx = KXComException::Silent();
+  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  _bstr_t reply(text != nullptr ? text : u"");
+  KX_CHECK(ctx, response->SendText(reply));
+}
+
 void StartElement(DataServicePart& part, const OLECHAR* name) {
   EnsureAttributes(part);
   KXComException ctx = KXComException::Silent();

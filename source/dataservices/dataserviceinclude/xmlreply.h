@@ -34,6 +34,10 @@ void EndElement(DataServicePart& part, const OLECHAR* name);
 // A whole element; a null text gives an element without text.
 void WriteElement(DataServicePart& part, const OLECHAR* name, BSTR text);
 
+// The whole reply as plain text rather than XML (a help text, a name):
+// `text` (null is empty) goes to the response unchanged.
+void SendText(DataServicePart& part, const OLECHAR* text);
+
 // Opens the reply root "XMLMessage" with "TargetId" (a copy of `targetId`;
 // null gives a null string) and "Status" unless `status` is -1, then
 // flushes.

@@ -173,6 +173,24 @@ class Main final
   HRESULT CheckDocuments(const OLECHAR* request);
   HRESULT IssueDocuments(const OLECHAR* request);
   HRESULT WithdrawDocuments(const OLECHAR* request);
+  // Holds, help, field options and display units (holds.cpp, help.cpp,
+  // fieldoptions.cpp, datasheetdimensions.cpp, dimensions.cpp).
+  HRESULT ListHolds(const OLECHAR* request);
+  HRESULT CreateHold(const OLECHAR* request);
+  HRESULT CloseHold(const OLECHAR* request);
+  HRESULT GetOptions(const OLECHAR* request);
+  HRESULT GetDocumentHelp(const OLECHAR* request);
+  HRESULT GetFieldHelp(const OLECHAR* request);
+  HRESULT ListDatasheetDimensionSets(const OLECHAR* request);
+  HRESULT ListDatasheetDimensions(const OLECHAR* request);
+  HRESULT ListDatasheetDimensionUnits(const OLECHAR* request);
+  HRESULT ChangeDatasheetDimensionSet(const OLECHAR* request);
+  HRESULT ChangeDatasheetDimensionUnit(const OLECHAR* request);
+  HRESULT ListDimensionSets(const OLECHAR* request);
+  HRESULT ListDimensions(const OLECHAR* request);
+  HRESULT ListDimensionUnits(const OLECHAR* request);
+  HRESULT ChangeDimensionSet(const OLECHAR* request);
+  HRESULT ChangeDimensionUnit(const OLECHAR* request);
   // Template, source and bitmap files (files.cpp).
   HRESULT GetTemplateFile(const OLECHAR* request);
   HRESULT GetTemplateFromDB(const OLECHAR* request);

@@ -256,6 +256,76 @@ TEST_F(TemplatesTest, RouteStepsThroughViews) {
 namespace kx::store::test {
 namespace {
 
+// Fixed options keep their empty entries; options computed per object are
+// the values of the object's list attribute, empty slots included, and
+// survive reopening the file.
+TEST(TemplateOptionsTest, FixedEntriesKeptAndPerObjectValuesRead) {
+  TempDir dir;
+  const std::string path = dir.File("options.kxq");
+  {
+    std::unique_ptr<Store> store;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &store).ok());
+    const Status imported = store->ImportFixtureText(R"(<store><schema>
+      <class name="Pump"><attribute name="Grades" list="true"/></class></schema>
+      <templates><template id="T"><page id="P"><node name="Pump" classes="Pump">
+        <field id="1" attribute="Grades" options="A||B|"/>
+        <field id="2" attribute="Grades" optionsFrom="Grades"/>
+      </node></page></template></templates>
+      <objects><object id="5" class="Pump"><value attribute="Grades">X</value>
+        <value attribute="Grades" position="3">Z</value></object></objects></store>)",
+                                                     "options");
+    ASSERT_TRUE(imported.ok()) << imported.message;
+  }
+  std::unique_ptr<Store> store;
+  ASSERT_TRUE(Store::Open(path, OpenMode::kOpenExisting, &store).ok());
+  _com_ptr_t<IKXQTemplateLibrary> lib;
+  ASSERT_EQ(store->Database()->get_TemplateLibrary(&lib), S_OK);
+  _com_ptr_t<IKXQTemplate> tmpl;
+  ASSERT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &tmpl), S_OK);
+  _com_ptr_t<IKXQTemplatePage> page;
+  ASSERT_EQ(tmpl->get_PageById(_bstr_t(u"P"), &page), S_OK);
+  _com_ptr_t<IKXQTemplateField> fixed, computed;
+  ASSERT_EQ(page->get_Field(1, &fixed), S_OK);
+  ASSERT_EQ(page->get_Field(2, &computed), S_OK);
+  _com_ptr_t<IKXQObject> pump;
+  ASSERT_EQ(store->Database()->get_Object(5, &pump), S_OK);
+
+  auto texts = [](SAFEARRAY* array) {
+    std::vector<std::string> out;
+    LONG low = 0, high = -1;
+    SafeArrayGetLBound(array, 1, &low);
+    SafeArrayGetUBound(array, 1, &high);
+    VARTYPE type = VT_EMPTY;
+    SafeArrayGetVartype(array, &type);
+    for (LONG i = low; i <= high; ++i) {
+      if (type == VT_BSTR) {
+        BSTR text = nullptr;
+        SafeArrayGetElement(array, &i, &text);
+        out.push_back(_bstr_t(text, false).utf8());
+        continue;
+      }
+      _variant_t value;
+      SafeArrayGetElement(array, &i, &value);
+      out.push_back(value.vt == VT_EMPTY ? "<empty>" : _bstr_t(value.bstrVal).utf8());
+    }
+    SafeArrayDestroy(array);
+    return out;
+  };
+  VARIANT_BOOL perObject = VARIANT_TRUE;
+  ASSERT_EQ(fixed->get_OptionsPerObject(&perObject), S_OK);
+  EXPECT_EQ(perObject, VARIANT_FALSE);
+  SAFEARRAY* options = nullptr;
+  ASSERT_EQ(fixed->get_Options(&options), S_OK);
+  EXPECT_EQ(texts(options), (std::vector<std::string>{"A", "", "B", ""}));
+
+  ASSERT_EQ(computed->get_OptionsPerObject(&perObject), S_OK);
+  EXPECT_EQ(perObject, VARIANT_TRUE);
+  ASSERT_EQ(computed->GetOptionsFor(pump, &options), S_OK);
+  EXPECT_EQ(texts(options), (std::vector<std::string>{"X", "<empty>", "Z"}));
+  ASSERT_EQ(computed->GetOptionsFor(nullptr, &options), S_OK);
+  EXPECT_TRUE(texts(options).empty());
+}
+
 std::string IdsInOrder(IKXQTemplateLibrary* lib) {
   LONG count = 0;
   lib->get_Count(&count);

@@ -428,4 +428,38 @@ TEST(KXComExceptionTest, CopiesShareErrorInfoWithAReference) {
   SysFreeString(text);
 }
 
+// The description of a caught failure, as the project-wide unit change
+// collects it: the exception's own information first, then the thread's,
+// then the system text of its code.
+TEST(KXComExceptionTest, GetDescriptionPrefersOwnThenThreadThenSystemText) {
+  auto describe = [](const KXComException& error) {
+    BSTR text = reinterpret_cast<BSTR>(1);  // must be replaced
+    const HRESULT hr = KXComException::GetDescription(error, &text);
+    EXPECT_EQ(hr, S_OK);
+    std::string result = text == nullptr ? "<null>" : Narrow(text);
+    SysFreeString(text);
+    return result;
+  };
+  KXComException own = KXComException::Silent();
+  own.hr = E_FAIL;
+  kxtest::SetThreadError(u"own text", u"S");
+  own.TakeThreadErrorInfo();
+  kxtest::SetThreadError(u"thread text", u"S");
+  EXPECT_EQ(describe(own), "own text");
+  EXPECT_EQ(Narrow(TakeThreadErrorDescription()), "thread text");  // left alone
+
+  KXComException bare = KXComException::Silent();
+  bare.hr = E_FAIL;
+  kxtest::SetThreadError(u"thread text", u"S");
+  EXPECT_EQ(describe(bare), "thread text");
+  EXPECT_EQ(Narrow(TakeThreadErrorDescription()), "<none>");  // taken and released
+
+  bare.hr = E_ACCESSDENIED;
+  const _bstr_t system(GetHResultMessage(E_ACCESSDENIED), false);
+  EXPECT_EQ(describe(bare), Narrow(static_cast<const OLECHAR*>(system)));
+  bare.hr = S_FALSE;  // no failure, no text
+  EXPECT_EQ(describe(bare), "");
+  EXPECT_EQ(KXComException::GetDescription(bare, nullptr), E_POINTER);
+}
+
 }  // namespace

@@ -1,0 +1,294 @@
+// Holds, help texts and display units end to end: kxqhost sends each message
+// to the module over a store made from data/units-plant.xml (see there for
+// its datasheets, pages, units and holds); the reply, the store changes and
+// change events (--events), the messages shown to the user and the store
+// (dump) are checked.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::Outcome;
+
+constexpr char kPrivilege[] = "Globally Change Display Units";
+
+class UnitsTest : public kxqtest::KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_TEST_DATA) + "/units-plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+
+  Outcome Send(const std::string& message, const std::string& text,
+               std::vector<std::string> options = {}) {
+    options.insert(options.end(), {"--events", "request", message, "-"});
+    return Host(options, text);
+  }
+  Outcome Ok(const std::string& message, const std::string& text,
+             std::vector<std::string> options = {}) {
+    Outcome outcome = Send(message, text, std::move(options));
+    EXPECT_EQ(outcome.status, 0) << message << ": " << outcome.err;
+    return outcome;
+  }
+
+  // The values of `attribute` of object `id` as the dump shows them, one per
+  // line ("Units[1] = \"mm\"" gives "mm").
+  std::vector<std::string> Values(const std::string& id, const std::string& attribute) {
+    std::vector<std::string> values;
+    const std::string dumped = Dump({id});
+    for (size_t at = dumped.find("\n" + attribute); at != std::string::npos;
+         at = dumped.find("\n" + attribute, at + 1)) {
+      const size_t start = dumped.find(" = ", at);
+      const size_t end = dumped.find('\n', start + 1);
+      std::string value = dumped.substr(start + 3, end - start - 3);
+      if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+      values.push_back(value);
+    }
+    return values;
+  }
+  std::string Value(const std::string& id, const std::string& attribute) {
+    const auto values = Values(id, attribute + " ");
+    return values.empty() ? "(none)" : values.front();
+  }
+
+  static std::string Envelope(const std::string& target, const std::string& body,
+                              const std::string& status = "1") {
+    return "<XMLMessage TargetId=\"" + target + "\" Status=\"" + status + "\">" + body +
+           "</XMLMessage>";
+  }
+  static bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  }
+};
+
+using Texts = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------
+// Holds and help.
+
+TEST_F(UnitsTest, HoldsAreListedCreatedAndClosedThroughTheHost) {
+  // Closed holds are left out; a hold never closed is open.
+  EXPECT_EQ(Ok("ListHolds", "").out,
+            "<XMLMessage TargetId=\"App\"><Holds><Hold HoldId=\"50\" Name=\"H-1 Vendor data\"/>"
+            "<Hold HoldId=\"52\" Name=\"H-3 Process\"/></Holds></XMLMessage>");
+
+  const Outcome created =
+      Ok("CreateHold", Envelope("T", "<CreateHold HoldName=\"H-9 Piping\" HoldReason=\"late data\"/>"));
+  ASSERT_EQ(created.out.rfind("H-9 Piping\n", 0), 0u) << created.out;  // plain text, then events
+  EXPECT_TRUE(Has(created.out, "== store created #")) << created.out;
+  const std::string id = created.out.substr(created.out.find("created #") + 9,
+                                            created.out.find(' ', created.out.find("created #") + 9) -
+                                                created.out.find("created #") - 9);
+  EXPECT_EQ(Value(id, "CreatedReason"), "late data");
+  EXPECT_EQ(Value(id, "InActive"), "false");
+
+  // Without a reason the host is given none.
+  const Outcome bare = Ok("CreateHold", Envelope("T", "<CreateHold HoldName=\"H-10\"/>"));
+  const std::string bareId = bare.out.substr(bare.out.find("created #") + 9,
+                                             bare.out.find(' ', bare.out.find("created #") + 9) -
+                                                 bare.out.find("created #") - 9);
+  EXPECT_EQ(Value(bareId, "CreatedReason"), "(none)");
+
+  const Outcome closed = Ok("CloseHold", Envelope("T", "<CloseHold HoldId=\"50\" HoldReason=\"done\"/>"));
+  EXPECT_EQ(closed.out, "== store changed #50: InActive\n");
+  EXPECT_EQ(Value("50", "InActive"), "true");
+  // Closing a closed hold is passed on like any other.
+  Ok("CloseHold", Envelope("T", "<CloseHold HoldId=\"50\"/>"));
+  const std::string listed = Ok("ListHolds", "").out;
+  EXPECT_FALSE(Has(listed, "HoldId=\"50\"")) << listed;
+  EXPECT_TRUE(Has(listed, "<Hold HoldId=\"" + id + "\" Name=\"H-9 Piping\"/>")) << listed;
+}
+
+TEST_F(UnitsTest, CloseHoldRefusesWhatIsNoHold) {
+  // No "HoldId" names no object; a pump is no hold: nothing changes.
+  const Outcome missing = Send("CloseHold", Envelope("T", "<CloseHold HoldReason=\"x\"/>"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Has(missing.err, "No object with id -1")) << missing.err;
+  const Outcome pump = Send("CloseHold", Envelope("T", "<CloseHold HoldId=\"60\"/>"));
+  EXPECT_EQ(pump.status, 1);
+  EXPECT_TRUE(Has(pump.err, "Object 60 is not a hold")) << pump.err;
+  EXPECT_EQ(pump.out, "");
+}
+
+TEST_F(UnitsTest, HelpTextsArePlainReplies) {
+  EXPECT_EQ(Ok("GetDocumentHelp", Envelope("Anything", "<GetDocumentHelp/>")).out,
+            "c:\\temp\\helptest.doc");
+  EXPECT_EQ(Ok("GetFieldHelp", Envelope("T", "<GetFieldHelp FieldId=\"42\"/>")).out,
+            "This is help for FieldId 42");
+  EXPECT_EQ(Ok("GetFieldHelp", Envelope("T", "<GetFieldHelp/>")).out,
+            "This is help for FieldId -1");
+}
+
+// ---------------------------------------------------------------------------
+// One datasheet's units.
+
+TEST_F(UnitsTest, DatasheetListings) {
+  EXPECT_EQ(Ok("ListDatasheetDimensionSets", Envelope("1000", "<ListDatasheetDimensionSets/>", "3")).out,
+            "<XMLMessage TargetId=\"1000\" Status=\"3\"><DimensionSets><DimensionSet Name=\"Metric\"/>"
+            "<DimensionSet Name=\"SI\"/><DimensionSet Name=\"US\"/></DimensionSets></XMLMessage>");
+  // Every current page counts; two unit positions of one dimension name it
+  // once. The submitted page shows the dimensions of its template only.
+  EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>")).out,
+            "<XMLMessage TargetId=\"1000\" Status=\"1\"><Dimensions><Dimension Name=\"Length\"/>"
+            "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
+  EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>", "2")).out,
+            "<XMLMessage TargetId=\"1000\" Status=\"2\"><Dimensions><Dimension Name=\"Length\"/>"
+            "<Dimension Name=\"Pressure\"/></Dimensions></XMLMessage>");
+  // Datasheet 2000 has no submitted pages.
+  EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("2000", "<ListDatasheetDimensions/>", "2")).out,
+            "<XMLMessage TargetId=\"2000\" Status=\"2\"><Dimensions></Dimensions></XMLMessage>");
+  for (const char* status : {"0", "5"}) {
+    const Outcome bad = Send("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>", status));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_TRUE(Has(bad.err, "Invalid status")) << bad.err;
+  }
+  // The units in the schema's order; the name as requested.
+  EXPECT_EQ(Ok("ListDatasheetDimensionUnits",
+               Envelope("1000", "<ListDatasheetDimensionUnits Name=\"Pressure\"/>")).out,
+            "<XMLMessage TargetId=\"1000\" Status=\"1\"><DimensionUnits Name=\"Pressure\">"
+            "<DimensionUnit Name=\"kilopascal\" UnitId=\"kPa\"/><DimensionUnit Name=\"pascal\" "
+            "UnitId=\"Pa\"/><DimensionUnit Name=\"psi\" UnitId=\"psi\"/></DimensionUnits></XMLMessage>");
+  const Outcome unknown =
+      Send("ListDatasheetDimensionUnits", Envelope("1000", "<ListDatasheetDimensionUnits Name=\"Mass\"/>"));
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.out, "");
+}
+
+TEST_F(UnitsTest, ChangeDatasheetDimensionSetRewritesTheCurrentPagesOnly) {
+  const Outcome changed = Ok("ChangeDatasheetDimensionSet",
+                             Envelope("1000", "<ChangeDatasheetDimensionSet Name=\"US\"/>", "2"));
+  // A unit-field event for every current page whose units changed.
+  EXPECT_EQ(changed.out,
+            "== store changed #1000: BaseDimensionSet\n== store changed #1001: Units\n"
+            "== store changed #1003: Units\n== event UnitField [U1 1001] to alice\n"
+            "== event UnitField [U1 1003] to alice\n");
+  EXPECT_EQ(Value("1000", "BaseDimensionSet"), "US");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "psi", "ft"}));
+  EXPECT_EQ(Values("1003", "Units"), (Texts{"degF"}));
+  EXPECT_EQ(Values("1002", "Units"), (Texts{"m", "Pa", "m"}));  // submitted: untouched
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));  // other datasheet
+
+  // The set already in force: no unit changes, no event.
+  const Outcome again = Ok("ChangeDatasheetDimensionSet",
+                           Envelope("1000", "<ChangeDatasheetDimensionSet Name=\"US\"/>"));
+  EXPECT_FALSE(Has(again.out, "Units")) << again.out;
+  EXPECT_FALSE(Has(again.out, "== event")) << again.out;
+
+  const Outcome unknown = Send("ChangeDatasheetDimensionSet",
+                               Envelope("999", "<ChangeDatasheetDimensionSet Name=\"SI\"/>"));
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_TRUE(Has(unknown.err, "No object with id 999")) << unknown.err;
+}
+
+TEST_F(UnitsTest, ChangeDatasheetDimensionUnitChangesEveryPositionOfTheDimension) {
+  const Outcome changed = Ok("ChangeDatasheetDimensionUnit",
+                             Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
+  EXPECT_EQ(changed.out, "== store changed #1001: Units\n== event UnitField [U1 1001] to alice\n");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
+  EXPECT_EQ(Value("1000", "BaseDimensionSet"), "SI");  // the set's record stays
+
+  // Dimension names are compared exactly.
+  const Outcome other = Ok("ChangeDatasheetDimensionUnit",
+                           Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
+  EXPECT_EQ(other.out, "");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
+}
+
+// ---------------------------------------------------------------------------
+// The project's units.
+
+TEST_F(UnitsTest, ProjectListings) {
+  // Without a project set "SI" is current; the request text is ignored.
+  EXPECT_EQ(Ok("ListDimensionSets", "<XMLMessage TargetId=\"9\"/>").out,
+            "<XMLMessage TargetId=\"App\"><DimensionSets CurrentDimensionSet=\"SI\">"
+            "<DimensionSet Name=\"Metric\"/><DimensionSet Name=\"SI\"/><DimensionSet Name=\"US\"/>"
+            "</DimensionSets></XMLMessage>");
+  EXPECT_EQ(Ok("ListDimensions", "").out,
+            "<XMLMessage TargetId=\"App\"><Dimensions><Dimension Name=\"Length\"/>"
+            "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
+  EXPECT_EQ(Ok("ListDimensionUnits", "Length\n").out,
+            "<XMLMessage TargetId=\"App\"><DimensionUnits Name=\"Length\"><DimensionUnit "
+            "Name=\"metre\" UnitId=\"m\"/><DimensionUnit Name=\"millimetre\" UnitId=\"mm\"/>"
+            "<DimensionUnit Name=\"foot\" UnitId=\"ft\"/></DimensionUnits></XMLMessage>");
+  EXPECT_EQ(Send("ListDimensionUnits", "Mass").status, 1);
+}
+
+TEST_F(UnitsTest, ChangeDimensionSetChangesEveryDatasheetAndTellsTheDrawings) {
+  const Outcome changed = Ok("ChangeDimensionSet", "US");
+  EXPECT_TRUE(Has(changed.out, "== store changed #1: CurrentDimensionSet\n")) << changed.out;
+  EXPECT_TRUE(Has(changed.out, "== drawing ChangeDimensionSet \"US\"\n")) << changed.out;
+  for (const char* event : {"== event UnitField [U1 1001] to alice\n", "== event UnitField [U1 2001] to bob\n",
+                            "== event UnitField [U1 3001] to carol\n"}) {
+    EXPECT_TRUE(Has(changed.out, event)) << changed.out;
+  }
+  EXPECT_EQ(changed.err, "");  // no failures to show
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "US");
+  EXPECT_EQ(Values("2001", "Units"), (Texts{"degF"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "psi", "ft"}));
+  EXPECT_EQ(Value("2000", "BaseDimensionSet"), "US");
+  EXPECT_TRUE(Has(Ok("ListDimensionSets", "").out, "CurrentDimensionSet=\"US\"")) << "listing";
+
+  // "DefaultUnits" stands for "SI", in exactly that spelling.
+  const Outcome standard = Ok("ChangeDimensionSet", "DefaultUnits");
+  EXPECT_TRUE(Has(standard.out, "== drawing ChangeDimensionSet \"SI\"\n")) << standard.out;
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "SI");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "kPa", "mm"}));
+  EXPECT_EQ(Values("2001", "Units"), (Texts{"degC"}));
+}
+
+TEST_F(UnitsTest, DatasheetsThatFailAreCollectedIntoOneMessage) {
+  // "Metric" has no unit for Pressure: DS-A and DS-C fail part way, DS-B
+  // changes.
+  const Outcome changed = Ok("ChangeDimensionSet", "Metric");
+  EXPECT_TRUE(Has(changed.err,
+                  "message: The following error(s) occured while changing the dimension set...\n\n"
+                  "Dimension set 'Metric' has no unit for 'Pressure' - DS-A\n"
+                  "Dimension set 'Metric' has no unit for 'Pressure' - DS-C\n"))
+      << changed.err;
+  EXPECT_EQ(Values("2001", "Units"), (Texts{"K"}));
+  EXPECT_TRUE(Has(changed.out, "== event UnitField [U1 2001] to bob\n")) << changed.out;
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "Metric");
+
+  // The same word in other letters is a set name like any other: every
+  // datasheet fails, one line each, sorted.
+  const Outcome other = Ok("ChangeDimensionSet", "defaultunits");
+  EXPECT_TRUE(Has(other.err,
+                  "Dimension set 'defaultunits' has no unit for 'Length' - DS-A\n"
+                  "Dimension set 'defaultunits' has no unit for 'Length' - DS-C\n"
+                  "Dimension set 'defaultunits' has no unit for 'Temperature' - DS-B\n"))
+      << other.err;
+}
+
+TEST_F(UnitsTest, ProjectChangesNeedThePrivilege) {
+  for (const auto& [message, text] :
+       {std::pair<std::string, std::string>{"ChangeDimensionSet", "US"},
+        {"ChangeDimensionUnit", Envelope("1", "<ChangeDimensionUnit Name=\"Length\" UnitId=\"ft\"/>")}}) {
+    const Outcome refused = Send(message, text, {"--deny", kPrivilege});
+    EXPECT_EQ(refused.status, 1) << message;
+    EXPECT_TRUE(Has(refused.err, "is required to change the display units of all datasheets")) << refused.err;
+    EXPECT_TRUE(Has(refused.err, "E_ACCESSDENIED")) << refused.err;
+    EXPECT_EQ(refused.out, "");
+  }
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "(none)");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "kPa", "mm"}));
+}
+
+TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {
+  // The envelope's "TargetId" names no datasheet here: every one changes.
+  const Outcome changed = Ok("ChangeDimensionUnit",
+                             Envelope("2000", "<ChangeDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "kPa", "ft"}));
+  EXPECT_EQ(Values("2001", "Units"), (Texts{"degC"}));
+  EXPECT_FALSE(Has(changed.out, "CurrentDimensionSet")) << changed.out;
+  EXPECT_FALSE(Has(changed.out, "== drawing")) << changed.out;
+  EXPECT_FALSE(Has(changed.out, "[U1 2001]")) << changed.out;
+  EXPECT_EQ(changed.err, "");
+}
+
+}  // namespace
