@@ -43,9 +43,8 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
       "set 20 Tag \"P-101 A\"\n"
       "dump 20\n"
       "! request NoSuchMessage unknown.xml\n"
-      "! request ChangeDimensionUnit <<END\n"
-      "<XMLMessage TargetId=\"T\" Status=\"1\">\n"
-      "<ChangeDimensionUnit/></XMLMessage>\n"
+      "! request DeletePage <<END\n"
+      "999999\n"
       "END\n"
       "create Pump\n"
       "set 21 Length 2 m\n"
@@ -62,7 +61,7 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
             "Length = 1500 mm\n"
             "Started = 2020-01-02\n"
             "## ! request NoSuchMessage unknown.xml\n"
-            "## ! request ChangeDimensionUnit <<END\n"
+            "## ! request DeletePage <<END\n"
             "## create Pump\n"
             "created #31\n"
             "## set 21 Length 2 m\n"
@@ -80,7 +79,7 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
             "PageNumber = 1\n"
             "TemplateId = \"PUMP\"\n");
   EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos);
-  EXPECT_NE(outcome.err.find("ChangeDimensionUnit is not implemented yet"), std::string::npos);
+  EXPECT_NE(outcome.err.find("No object with id 999999"), std::string::npos);
   // The steps' changes were committed one by one.
   EXPECT_NE(Dump({"20"}).find("Tag = \"P-101 A\"\n"), std::string::npos);
   EXPECT_EQ(Dump({"20"}).find("Length"), std::string::npos);

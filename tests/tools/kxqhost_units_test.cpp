@@ -27,7 +27,21 @@ class UnitsTest : public kxqtest::KxqhostTest {
   Outcome Send(const std::string& message, const std::string& text,
                std::vector<std::string> options = {}) {
     options.insert(options.end(), {"--events", "request", message, "-"});
-    return Host(options, text);
+    Outcome outcome = Host(options, text);
+    // Each call ends with the user's current documents, which these
+    // messages leave as they were.
+    const std::string current = "== current datasheet none, page none\n";
+    const bool ends = outcome.out.size() >= current.size() &&
+                      outcome.out.compare(outcome.out.size() - current.size(), current.size(), current) == 0;
+    EXPECT_TRUE(ends || outcome.status != 0) << message << ": " << outcome.out;
+    if (ends) outcome.out.erase(outcome.out.size() - current.size());
+    // A reply alone is compared without the line end that separates it from
+    // that line.
+    if (outcome.out.rfind("== ", 0) != 0 && !outcome.out.empty() &&
+        outcome.out.find('\n') == outcome.out.size() - 1) {
+      outcome.out.pop_back();
+    }
+    return outcome;
   }
   Outcome Ok(const std::string& message, const std::string& text,
              std::vector<std::string> options = {}) {
@@ -166,7 +180,15 @@ TEST_F(UnitsTest, ChangeDatasheetDimensionSetRewritesTheCurrentPagesOnly) {
   EXPECT_EQ(changed.out,
             "== store changed #1000: BaseDimensionSet\n== store changed #1001: Units\n"
             "== store changed #1003: Units\n== event UnitField [U1 1001] to alice\n"
-            "== event UnitField [U1 1003] to alice\n");
+            "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"US\" TargetId=\"1000\" Status=\"1\">"
+            "<ShowUnit PageId=\"1001\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
+            "<ShowUnit PageId=\"1001\" UnitId=\"1\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"psi\"/>"
+            "<ShowUnit PageId=\"1001\" UnitId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
+            "</XMLMessage>\n"
+            "== event UnitField [U1 1003] to alice\n"
+            "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"US\" TargetId=\"1000\" Status=\"1\">"
+            "<ShowUnit PageId=\"1003\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" "
+            "Value=\"\xC2\xB0" "F\"/></XMLMessage>\n");
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "US");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "psi", "ft"}));
   EXPECT_EQ(Values("1003", "Units"), (Texts{"degF"}));
@@ -188,7 +210,13 @@ TEST_F(UnitsTest, ChangeDatasheetDimensionSetRewritesTheCurrentPagesOnly) {
 TEST_F(UnitsTest, ChangeDatasheetDimensionUnitChangesEveryPositionOfTheDimension) {
   const Outcome changed = Ok("ChangeDatasheetDimensionUnit",
                              Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
-  EXPECT_EQ(changed.out, "== store changed #1001: Units\n== event UnitField [U1 1001] to alice\n");
+  // The event carries the units that changed, in the dimension set in force.
+  EXPECT_EQ(changed.out,
+            "== store changed #1001: Units\n== event UnitField [U1 1001] to alice\n"
+            "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"SI\" TargetId=\"1000\" Status=\"1\">"
+            "<ShowUnit PageId=\"1001\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
+            "<ShowUnit PageId=\"1001\" UnitId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
+            "</XMLMessage>\n");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "SI");  // the set's record stays
 

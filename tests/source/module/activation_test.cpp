@@ -90,14 +90,13 @@ TEST_F(ActivatedModuleTest, EmptyMessageNameIsNotFound) {
 }
 
 TEST_F(ActivatedModuleTest, MessageNameInAnyLetterCaseReachesItsHandler) {
-  for (const char16_t* name : {u"ChangeDimensionUnit", u"changedimensionunit", u"CHANGEDIMENSIONUNIT", u"cHaNgEdImEnSiOnUnIt"}) {
-    const auto result = host_->Request(name, u"<XMLMessage/>");
-    EXPECT_EQ(result.hr, E_NOTIMPL) << Narrow(name);
-    EXPECT_NE(ErrorText(result).find("The message ChangeDimensionUnit is not implemented yet"),
-              std::string::npos)
-        << ErrorText(result);
+  for (const char16_t* name : {u"GetFieldHelp", u"getfieldhelp", u"GETFIELDHELP", u"gEtFiElDhElP"}) {
+    const auto result =
+        host_->Request(name, u"<XMLMessage TargetId=\"T\"><GetFieldHelp FieldId=\"42\"/></XMLMessage>");
+    EXPECT_EQ(result.hr, S_OK) << Narrow(name) << ": " << ErrorText(result);
+    EXPECT_EQ(result.reply, u"This is help for FieldId 42") << Narrow(name);
   }
-  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::ChangeDimensionUnit()"),
+  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::GetFieldHelp()"),
             std::string::npos);
 }
 
