@@ -34,21 +34,3 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar) {
 
 }  // namespace MessageKit
 
-HRESULT NotImplementedYet(KXComException& ctx, const OLECHAR* what) {
-  try {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(MessageKit::kFile), E_NOTIMPL, u"%ls is not implemented yet", what);
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(MessageKit::kFile))
-  return ctx.Return();
-}
-
-HRESULT MessageNotImplementedYet(const OLECHAR* traceName, const OLECHAR* message) {
-  KXComException ctx(traceName);
-  const std::u16string what = std::u16string(u"The message ") + message;
-  return NotImplementedYet(ctx, what.c_str());
-}
-
-HRESULT WorkerNotImplementedYet(const OLECHAR* worker) {
-  KXComException ctx = KXComException::Silent(worker);
-  return NotImplementedYet(ctx, worker);
-}

@@ -263,23 +263,3 @@ HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* re
   });
 }
 
-// Compile-time text, for naming messages in template arguments.
-template <size_t N>
-struct FixedText {
-  constexpr FixedText(const OLECHAR (&text)[N]) {  // NOLINT: implicit by design
-    for (size_t i = 0; i < N; ++i) value[i] = text[i];
-  }
-  OLECHAR value[N];
-};
-
-// The one answer of anything not built yet: fails with E_NOTIMPL and the
-// "<KXError" description "`what` is not implemented yet", reported in
-// `ctx` (whose method name is the trace name) and returned as
-// `ctx.Return()` does.
-HRESULT NotImplementedYet(KXComException& ctx, const OLECHAR* what);
-// A message handler not built yet: traces `traceName` and answers
-// "The message `message` is not implemented yet".
-HRESULT MessageNotImplementedYet(const OLECHAR* traceName, const OLECHAR* message);
-// A worker not built yet (no trace line of its own): answers "`worker` is
-// not implemented yet".
-HRESULT WorkerNotImplementedYet(const OLECHAR* worker);

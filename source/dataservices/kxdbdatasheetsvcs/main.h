@@ -253,12 +253,6 @@ class Main final
   // Report information (infoforreport.cpp).
   HRESULT GetInfoForReport(const OLECHAR* request);
 
-  // The handler of every message not built yet: traces `Trace` (by default
-  // "KXDBDatasheetSvcs::" and the message) and fails with E_NOTIMPL and a
-  // "<KXError" description naming `Message`.
-  template <FixedText Message, FixedText Trace = FixedText(u"")>
-  HRESULT NotBuilt(const OLECHAR* request);
-
   // The data-service map the request operations dispatch through.
   static const DataServiceMapEntryOf<Main>* DataServiceMap();
 

@@ -1,20 +1,10 @@
 // The module's data-service map: every message it answers, in map order,
-// with the method of `Main` that handles it. A message not built yet is
-// answered by `Main::NotBuilt` (E_NOTIMPL naming the message); building one
-// replaces its row's handler by the message's own method.
+// with the method of `Main` that handles it.
 #include "messagemap.h"
 
-#include <string>
 
 #include "annotations.h"
 #include "main.h"
-
-template <FixedText Message, FixedText Trace>
-HRESULT Main::NotBuilt(const OLECHAR*) {
-  if (Trace.value[0] != u'\0') return MessageNotImplementedYet(Trace.value, Message.value);
-  const std::u16string trace = std::u16string(u"KXDBDatasheetSvcs::") + Message.value;
-  return MessageNotImplementedYet(trace.c_str(), Message.value);
-}
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "changeevents.h"
+#include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
 #include "kxcomexception.h"
@@ -141,7 +142,7 @@ class FailingFieldWriter : public MainWorkers {
                       int32_t field, IKXQAttribute* fields, BSTR* text) override {
     if (field == 5) {
       *text = nullptr;
-      return WorkerNotImplementedYet(u"the writer of field 5");
+      return kx_set_error_info(E_FAIL, u"the writer of field 5 failed", u"test");
     }
     return MainWorkers::WriteFields(context, page, templatePage, field, fields, text);
   }

@@ -226,15 +226,4 @@ TEST(MessageKitFrame, AnswersSuccessOrTheFailureWithItsChain) {
   EXPECT_NE(error.find("refused"), std::string::npos) << error;
 }
 
-TEST(MessageKitFrame, NotBuiltAnswersNotImplementedNamingIt) {
-  EXPECT_EQ(MessageNotImplementedYet(u"Test::Later", u"Later"), E_NOTIMPL);
-  std::string error = U8(TakeThreadErrorDescription());
-  EXPECT_NE(error.find("Desc=\"The message Later is not implemented yet\""), std::string::npos)
-      << error;
-  EXPECT_EQ(WorkerNotImplementedYet(u"Test::Worker"), E_NOTIMPL);
-  error = U8(TakeThreadErrorDescription());
-  EXPECT_NE(error.find("Desc=\"Test::Worker is not implemented yet\""), std::string::npos)
-      << error;
-}
-
 }  // namespace
