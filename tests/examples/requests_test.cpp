@@ -181,7 +181,7 @@ class RequestsTest : public ::testing::Test {
         const char16_t* lists[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"};
         EXPECT_GT(Count(doc, lists[status - 1]), 0) << "no pages of status " << status;
       } else {
-        ASSERT_TRUE(diagrams) << "only \"OpenDocuments\" takes diagrams";
+        ASSERT_TRUE(diagrams) << m.name << " takes no diagrams";
         ASSERT_EQ(d.name, "Diagram");
         ASSERT_EQ(ClassName(doc), "Diagram");
         const char16_t* schematics[] = {u"CurrentSchematic", u"SubmittedSchematic", u"CheckedSchematic",
@@ -407,8 +407,18 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       EXPECT_TRUE(IsUnitOf(*m.Attr("Name"), *m.Attr("UnitId")));
     } else if (m.name == "OpenDocuments" || m.name == "CloseDocuments") {
       CheckDocuments(m, true);
-    } else if (m.name == "PrintDocuments") {
+    } else if (m.name == "PrintDocuments" || m.name == "ExportDocuments") {
       CheckDocuments(m, false);
+    } else if (m.name == "WithdrawDocuments") {
+      CheckDocuments(m, true);
+      for (const Element& d : m.children) EXPECT_NE(*d.Attr("Status"), "1") << "the current version stays";
+    } else if (m.name == "MakeSummaryProjectWide") {
+      // A summary sheet: its template is a summary template.
+      EXPECT_TRUE(m.attrs.empty() && m.children.empty());
+      ASSERT_TRUE(IsInteger(root.Attr("TargetId")));
+      ASSERT_EQ(ClassOf(*root.Attr("TargetId")), "Datasheet");
+      ObjectPtr sheet = Object(db_, std::stol(*root.Attr("TargetId")));
+      EXPECT_EQ(Text(sheet, u"TemplateId"), "EQ-SUMMARY");
     } else if (m.name == "CompareDocuments") {
       ASSERT_EQ(m.children.size(), 2u);
       for (const Element& d : m.children) {
@@ -461,7 +471,11 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       }
     } else if (m.name == "GetFieldProperties" || m.name == "GetFieldStatus" ||
                m.name == "SetFieldStatus" || m.name == "GetFieldFormat" || m.name == "SetFieldFormat" ||
-               m.name == "GetFieldObject" || m.name == "ShowFieldCase" || m.name == "HideFieldObjects") {
+               m.name == "GetFieldObject" || m.name == "ShowFieldCase" || m.name == "HideFieldObjects" ||
+               m.name == "SetFieldProperties" || m.name == "CopyFieldCase" || m.name == "HideFieldCase" ||
+               m.name == "AddFieldObjects" || m.name == "RemoveFieldObjects" ||
+               m.name == "DeleteFieldObjects" || m.name == "ShowFieldObjects" ||
+               m.name == "ShowPrimaryObjects") {
       CheckFieldsOfPage(m);
     } else if (m.name == "ApplyDatasheetFilter" || m.name == "ApplyDatasheetSort" ||
                m.name == "ListDatasheetFilters" || m.name == "ListDatasheetSorts" ||
