@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "support/validationfixture.h"
 
@@ -87,6 +88,42 @@ TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
 }
 
+TEST(ValidateTemplatesTest, ChildNodesAreFilledFromTheirParentsObject) {
+  ValidationPlant plant;
+  const auto result =
+      plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet, kPumpPages}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), Alert("Updated 2 datasheets."));
+  // Each nozzle node takes a nozzle of the pump's list, in list-node order;
+  // the spare, which is another pump's, goes to its own node; the driver,
+  // reached through a single attribute, is found by its field's route.
+  EXPECT_EQ(plant.List(kNozzlePage, u"NodeObjects"), "#13|#14|#15|#16|#12");
+  EXPECT_EQ(plant.List(kNozzlePage, u"NodeIndices"), "1|2|3|-|5|4");
+  EXPECT_EQ(plant.List(kNozzlePage, u"HiddenObjects"), "-|-|-|0");
+  // On a summary sheet the child shows its parent's pump again, as before;
+  // the other pump keeps its own node.
+  EXPECT_EQ(plant.List(kPumpPagesPage, u"NodeObjects"), "#10|#11");
+  EXPECT_EQ(plant.List(kPumpPagesPage, u"NodeIndices"), "1|1|2");
+  EXPECT_EQ(plant.Text(kPumpPagesPage, u"Checknum"), "2");
+}
+
+TEST(ValidateTemplatesTest, AFailedRebuildAfterTheChildNodesWerePlacedPutsEveryListBack) {
+  ValidationPlant plant("bad");
+  const char16_t* lists[] = {u"NodeObjects", u"NodeIndices", u"HiddenObjects", u"Fields",
+                             u"Units",       u"Revisions",   u"Sketches"};
+  std::vector<std::string> before;
+  for (const char16_t* list : lists) before.push_back(plant.List(kNozzlePage, list));
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_NE(Narrow(result.reply).find("Datasheet OID=800, Name=Nozzle sheet, TemplateID=TN - "),
+            std::string::npos)
+      << Narrow(result.reply);
+  for (size_t i = 0; i < std::size(lists); ++i) {
+    EXPECT_EQ(plant.List(kNozzlePage, lists[i]), before[i]) << Narrow(lists[i]);
+  }
+  EXPECT_EQ(plant.Text(kNozzlePage, u"Checknum"), "1");
+}
+
 TEST(ValidateTemplatesTest, AMissingTemplatePageIsReportedOrDeleted) {
   ValidationPlant plant;
   const auto kept = plant.host().Request(u"UpdateTemplates", Update({kLost, 9999}));
@@ -137,7 +174,9 @@ TEST(ValidateTemplatesTest, ValidateTemplatesListsTheStaleDatasheetsWithoutChang
       << reply;
   EXPECT_NE(reply.find("DocumentId=\"400\" TemplateId=\"TL\"/>"), std::string::npos) << reply;
   EXPECT_EQ(reply.find("DocumentId=\"300\""), std::string::npos) << reply;
-  EXPECT_EQ(pagestest::Count(reply, "<Datasheet "), 3u) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"800\" TemplateId=\"TN\"/>"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"900\" TemplateId=\"TSN\"/>"), std::string::npos) << reply;
+  EXPECT_EQ(pagestest::Count(reply, "<Datasheet "), 5u) << reply;
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
 }
 
