@@ -226,6 +226,8 @@ class PageRebuild {
   bool m_isPage;
   // The page's template is of kind "Summary" (current pages only).
   bool m_isSummary = false;
+  // A page with a "HiddenObjects" list (labels have none).
+  bool m_hasHiddenList = false;
   // Continuous lists: the old field keys ("node:row") by 1-based field
   // number, and the old value index of each field.
   std::vector<std::u16string> m_oldKeys;
@@ -362,7 +364,9 @@ void PageRebuild::PlaceChildNodeObjects(KXComException& ctx, IKXQClassView* view
     IKXQFieldValuePtr holder;
     if (FieldUtils::GetObjectVector(m_page, child, members, holder)) {
       // An entry left without an object is not to be filled by its route.
-      if (m_isPage && members.GetCount() > 0) FieldUtils::UpdateHiddenObjects(m_page, child, true);
+      if (m_hasHiddenList && members.GetCount() > 0) {
+        FieldUtils::UpdateHiddenObjects(m_page, child, true);
+      }
       const IKXQObjectPtr member = TakeFromPool([&](IKXQObject* object) {
         for (int32_t k = 0; k < members.GetCount(); ++k) {
           if (members.GetAt(k) == object) return true;
@@ -396,6 +400,8 @@ void PageRebuild::RebuildNodeLists(KXComException& ctx) {
   const int32_t listRoot =
       m_context.m_continuous ? m_main.GetContinuousPageHelper().RootNodeIndex() : -1;
   m_isSummary = m_isPage && IsSummaryTemplate(ctx);
+  GetAttributeInterface(m_page, u"HiddenObjects", list);
+  m_hasHiddenList = m_isPage && list;
   for (int32_t i = 0; i < nodes.Count(); ++i) {
     IKXQClassViewPtr view;
     KX_CHECK(ctx, nodes.GetClassViewAt(i, &view));
