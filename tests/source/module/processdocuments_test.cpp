@@ -75,8 +75,10 @@ TEST(ProcessDocumentsTest, OpeningRebuildsChildNodesFromTheirParentAndKeepsEachF
   ASSERT_NE(flow, head);
   // Field 3 showed "Flow" and now shows "Head": its "Flow" record comes
   // first but belongs to another item.
-  const std::string flowRecord = "<Real FieldId=\"3\" AttribId=\"" + flow + "\" Value=\"12.5\" Format=\"0.0\"/>";
-  const std::string headRecord = "<Real FieldId=\"3\" AttribId=\"" + head + "\" Value=\"7\" Format=\"0.000\"/>";
+  const std::string flowRecord =
+      "<Real FieldId=\"3\" AttribId=\"" + flow + "\" Value=\"12.5\" Format=\"0.0\"/>";
+  const std::string headRecord =
+      "<Real FieldId=\"3\" AttribId=\"" + head + "\" Value=\"7\" Format=\"0.000\"/>";
   const std::string nozzle1 = "<String FieldId=\"1\" AttribId=\"" + name + "\" Value=\"N-1\"/>";
   const std::string nozzle2 = "<String FieldId=\"2\" AttribId=\"" + name + "\" Value=\"N-2\"/>";
   plant.Put(kNozzlePage, u"Fields", 2, flowRecord);

@@ -31,6 +31,16 @@ std::string Alert(const std::string& text) {
          "</Message></XMLMessage>";
 }
 
+// Every list of the page that a rebuild may write, as text.
+std::vector<std::string> RebuiltLists(ValidationPlant& plant, LONG page) {
+  std::vector<std::string> lists;
+  for (const char16_t* name : {u"NodeObjects", u"NodeIndices", u"HiddenObjects", u"Fields",
+                               u"Units", u"Revisions", u"Sketches"}) {
+    lists.push_back(plant.List(page, name));
+  }
+  return lists;
+}
+
 const char kStaleFields[] =
     "<Real FieldId=\"2\" Value=\"12.5\"/>|<String FieldId=\"1\" Value=\"P-1\"/>|";
 
@@ -63,11 +73,7 @@ TEST(ValidateTemplatesTest, AChangedTemplateRebuildsThePageKeepingWhatWasEntered
 
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   ValidationPlant plant("bad");
-  const std::string before[] = {
-      plant.List(kStalePage, u"NodeObjects"),   plant.List(kStalePage, u"NodeIndices"),
-      plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
-      plant.List(kStalePage, u"Units"),         plant.List(kStalePage, u"Revisions"),
-      plant.List(kStalePage, u"Sketches")};
+  const std::vector<std::string> before = RebuiltLists(plant, kStalePage);
   const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale, kFresh}));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   const std::string reply = Narrow(result.reply);
@@ -78,20 +84,14 @@ TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
                 0),
             0u)
       << reply;
-  const std::string after[] = {
-      plant.List(kStalePage, u"NodeObjects"),   plant.List(kStalePage, u"NodeIndices"),
-      plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
-      plant.List(kStalePage, u"Units"),         plant.List(kStalePage, u"Revisions"),
-      plant.List(kStalePage, u"Sketches")};
-  for (size_t i = 0; i < std::size(before); ++i) EXPECT_EQ(after[i], before[i]) << i;
+  EXPECT_EQ(RebuiltLists(plant, kStalePage), before);
   EXPECT_EQ(plant.List(kStalePage, u"Sketches"), "");  // the first sketch's text went too
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
 }
 
 TEST(ValidateTemplatesTest, ChildNodesAreFilledFromTheirParentsObject) {
   ValidationPlant plant;
-  const auto result =
-      plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet, kPumpPages}));
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet, kPumpPages}));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   EXPECT_EQ(Narrow(result.reply), Alert("Updated 2 datasheets."));
   // Each nozzle node takes a nozzle of the pump's list, in list-node order;
@@ -109,18 +109,13 @@ TEST(ValidateTemplatesTest, ChildNodesAreFilledFromTheirParentsObject) {
 
 TEST(ValidateTemplatesTest, AFailedRebuildAfterTheChildNodesWerePlacedPutsEveryListBack) {
   ValidationPlant plant("bad");
-  const char16_t* lists[] = {u"NodeObjects", u"NodeIndices", u"HiddenObjects", u"Fields",
-                             u"Units",       u"Revisions",   u"Sketches"};
-  std::vector<std::string> before;
-  for (const char16_t* list : lists) before.push_back(plant.List(kNozzlePage, list));
+  const std::vector<std::string> before = RebuiltLists(plant, kNozzlePage);
   const auto result = plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet}));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   EXPECT_NE(Narrow(result.reply).find("Datasheet OID=800, Name=Nozzle sheet, TemplateID=TN - "),
             std::string::npos)
       << Narrow(result.reply);
-  for (size_t i = 0; i < std::size(lists); ++i) {
-    EXPECT_EQ(plant.List(kNozzlePage, lists[i]), before[i]) << Narrow(lists[i]);
-  }
+  EXPECT_EQ(RebuiltLists(plant, kNozzlePage), before);
   EXPECT_EQ(plant.Text(kNozzlePage, u"Checknum"), "1");
 }
 

@@ -455,7 +455,8 @@ void ValidationPlant::Put(LONG id, const char16_t* name, LONG position, const st
   const std::u16string wide(text.begin(), text.end());
   ASSERT_TRUE(object && SUCCEEDED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) &&
               attribute);
-  ASSERT_EQ(attribute->PutValue(_variant_t(position), _variant_t(), _variant_t(wide.c_str())), S_OK);
+  ASSERT_EQ(attribute->PutValue(_variant_t(position), _variant_t(), _variant_t(wide.c_str())),
+            S_OK);
 }
 
 }  // namespace validationtest
