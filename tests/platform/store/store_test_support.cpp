@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "teststore.h"
+
 namespace kx::store::test {
 
 const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
@@ -149,13 +151,7 @@ TempDir::~TempDir() {
 }
 
 std::unique_ptr<Store> OpenPlant(const std::string& path) {
-  std::unique_ptr<Store> s;
-  Status st = Store::Open(path, OpenMode::kOpenOrCreate, &s);
-  EXPECT_TRUE(st.ok()) << st.message;
-  if (!s) return s;
-  Status im = s->ImportFixtureText(kPlantFixture, "plant.xml");
-  EXPECT_TRUE(im.ok()) << im.message;
-  return s;
+  return kxtest::OpenStore(kPlantFixture, "plant.xml", path, OpenMode::kOpenOrCreate);
 }
 
 std::unique_ptr<Store> Reopen(const std::string& path) {

@@ -359,48 +359,8 @@ const char kPagesFixture[] = R"XML(<store>
 </store>
 )XML";
 
-PagesHost::PagesHost(const char* fixture) {
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(fixture, "fixture");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-  AttachInProcessMain(host_, database(), service_);
-}
-
-void AttachInProcessMain(kx::host::Host& host, IKXQDatabase* database,
-                         kx::host::Ref<IKXQDataService>& service) {
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database->get_Schema(&schema);
-  (void)database->get_TemplateLibrary(&library);
-  host.application().SetStore(database, schema, library);
-  IKXQProjectPtr root;
-  (void)database->get_RootProject(&root);
-  host.application().SetProjects(root, root);
-  IKXQDataService* made = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&made)))) {
-    ADD_FAILURE() << "cannot create Main";
-  }
-  service = kx::host::Ref<IKXQDataService>::Adopt(made);
-  if (FAILED(host.Attach(service.get()))) ADD_FAILURE() << "cannot attach Main";
-}
-
-PagesHost::~PagesHost() {
-  host_.Detach();
-  service_ = nullptr;
-  context_ = nullptr;
-  response_ = nullptr;
-  SetErrorInfo(0, nullptr);
-}
-
-Main& PagesHost::main() const {
-  return *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service_.get()));
-}
-
-IKXQObjectPtr PagesHost::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
+PagesHost::PagesHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kRoot) {
+  AttachMain();
 }
 
 void PagesHost::BeginHandRequest() {
@@ -415,7 +375,7 @@ std::string PagesHost::HandReply() {
 }
 
 kx::host::RequestResult PagesHost::Request(const char16_t* name, const std::u16string& text) {
-  return host_.Request(name, text);
+  return host().Request(name, text);
 }
 
 void PagesHost::SetCurrent(LONG datasheet, LONG page) {

@@ -5,7 +5,6 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "host/store_session.h"
-#include "main.h"
 
 namespace settertest {
 
@@ -234,39 +233,10 @@ class SetterHost::Session final : public kx::host::StoreSession {
   kx::store::Store& store_;
 };
 
-SetterHost::SetterHost(const char* fixture) {
-  kx::store::Status status =
-      kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(fixture, "fixture");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-  session_ = std::make_unique<Session>(*store_);
-  IKXQDatabase* database = store_->Database();
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  IKXQProjectPtr active;
-  IKXQProjectPtr root;
-  (void)database->get_Schema(&schema);
-  (void)database->get_TemplateLibrary(&library);
-  (void)database->get_ActiveProject(&active);
-  (void)database->get_RootProject(&root);
-  host_.application().SetStore(database, schema, library);
-  host_.application().SetProjects(active, root);
-  host_.SetStoreSession(session_.get());
-  host_.privileges().SetUserName(u"Ed Engineer");
-  if (FAILED(Main::CreateInstance(kx_uuidof<IKXQDataService>(),
-                                  reinterpret_cast<void**>(&service_)))) {
-    ADD_FAILURE() << "cannot create Main";
-    return;
-  }
-  EXPECT_EQ(host_.Attach(service_), S_OK);
-}
-
-SetterHost::~SetterHost() {
-  host_.Detach();
-  if (service_ != nullptr) service_->Release();
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) info->Release();
+SetterHost::SetterHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kActive) {
+  UseSession(std::make_unique<Session>(store()));
+  host().privileges().SetUserName(u"Ed Engineer");
+  AttachMain();
 }
 
 kx::host::RequestResult SetterHost::Send(std::u16string_view name, std::u16string_view message,
@@ -276,23 +246,13 @@ kx::host::RequestResult SetterHost::Send(std::u16string_view name, std::u16strin
   text += u">";
   text += message;
   text += u"</XMLMessage>";
-  return host_.Request(name, text);
-}
-
-IKXQObjectPtr SetterHost::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(store_->Database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
+  return host().Request(name, text);
 }
 
 std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
                               const char16_t* unit) const {
-  IKXQAttributePtr values;
-  IKXQObjectPtr object = Object(id);
-  if (!object || FAILED(object->get_Attribute(_bstr_t(attribute), _variant_t(), &values)) ||
-      !values) {
-    return "<no attribute>";
-  }
+  const IKXQAttributePtr values = kxtest::AttributeOf(Object(id), attribute);
+  if (!values) return "<no attribute>";
   _variant_t value;
   if (FAILED(values->GetValue(_variant_t(position), unit ? _variant_t(unit) : _variant_t(), &value))) {
     return "<failed>";
@@ -314,12 +274,9 @@ std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
 }
 
 LONG SetterHost::Count(LONG id, const char16_t* attribute) const {
-  IKXQAttributePtr values;
-  IKXQObjectPtr object = Object(id);
+  const IKXQAttributePtr values = kxtest::AttributeOf(Object(id), attribute);
   LONG count = -1;
-  if (object && SUCCEEDED(object->get_Attribute(_bstr_t(attribute), _variant_t(), &values)) && values) {
-    (void)values->get_Count(&count);
-  }
+  if (values) (void)values->get_Count(&count);
   return count;
 }
 

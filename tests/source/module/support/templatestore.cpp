@@ -134,13 +134,8 @@ void Write(const fs::path& path, const std::string& bytes) {
 
 }  // namespace
 
-TemplateStore::TemplateStore() {
-  kx::store::Status status =
-      kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(kTemplateFixture, "templates");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-
+TemplateStore::TemplateStore()
+    : TestHost(kTemplateFixture, kxtest::Projects::kNone, "templates") {
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   root_ = fs::path(::testing::TempDir()) /
           ("kx_templates_" + std::string(test ? test->test_suite_name() : "x") + "_" +
@@ -158,20 +153,14 @@ TemplateStore::TemplateStore() {
   fs::create_symlink("..", root_ / "datasheets" / "up");
 
   for (const char* folder : {"TemplateLibrary", "Bitmaps", "Templates", "Datasheets"}) {
-    host_.settings().SetFolder(kx_utf8_to_utf16_lossy(folder), Folder(folder));
+    host().settings().SetFolder(kx_utf8_to_utf16_lossy(folder), Folder(folder));
   }
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database()->get_Schema(&schema);
-  (void)database()->get_TemplateLibrary(&library);
-  host_.application().SetStore(database(), schema, library);
-  service_ = CreateInProcessMain(&MainWorkers::Defaults());
-  if (!service_ || FAILED(host_.Attach(service_.get()))) ADD_FAILURE() << "cannot attach Main";
+  AttachMain(&MainWorkers::Defaults());
 }
 
+// Main goes before the folders it may read.
 TemplateStore::~TemplateStore() {
-  host_.Detach();
-  service_ = nullptr;
+  host().Detach();
   std::error_code ec;
   fs::remove_all(root_, ec);
 }
@@ -184,15 +173,9 @@ std::u16string TemplateStore::Folder(const char* name) const {
   return kx_utf8_to_utf16_lossy((root_ / leaf).string());
 }
 
-IKXQObjectPtr TemplateStore::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
-}
-
 kx::host::RequestResult TemplateStore::Request(std::u16string_view name, std::u16string_view text) {
-  host_.application().ClearTexts();
-  return host_.Request(name, text);
+  app().ClearTexts();
+  return host().Request(name, text);
 }
 
 std::string TemplateStore::ExcelFile(LONG id) const {

@@ -396,12 +396,8 @@ ValidationPlant::~ValidationPlant() {
 }
 
 std::string ValidationPlant::List(LONG id, const char16_t* name) {
-  IKXQAttributePtr attribute;
-  IKXQObjectPtr object = host_->Object(id);
-  if (!object || FAILED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) ||
-      !attribute) {
-    return "(no attribute)";
-  }
+  const IKXQAttributePtr attribute = kxtest::AttributeOf(host_->Object(id), name);
+  if (!attribute) return "(no attribute)";
   LONG count = 0;
   attribute->get_Count(&count);
   std::string out;
@@ -450,11 +446,9 @@ LONG ValidationPlant::ItemNumber(LONG id, const char16_t* attribute) {
 }
 
 void ValidationPlant::Put(LONG id, const char16_t* name, LONG position, const std::string& text) {
-  IKXQAttributePtr attribute;
-  IKXQObjectPtr object = host_->Object(id);
+  const IKXQAttributePtr attribute = kxtest::AttributeOf(host_->Object(id), name);
   const std::u16string wide(text.begin(), text.end());
-  ASSERT_TRUE(object && SUCCEEDED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) &&
-              attribute);
+  ASSERT_TRUE(attribute);
   ASSERT_EQ(attribute->PutValue(_variant_t(position), _variant_t(), _variant_t(wide.c_str())),
             S_OK);
 }
