@@ -83,6 +83,14 @@ std::string Class(std::string_view name, std::string_view base, std::string_view
   return out + ">\n" + body + "  </class>\n";
 }
 
+std::string LengthDimension() {
+  return R"(  <dimension name="Length" base="m">
+   <unit name="m" display="metre"/>
+   <unit name="mm" factor="0.001" display="millimetre"/>
+  </dimension>
+)";
+}
+
 std::string Value(std::string_view attribute, std::string_view text) {
   const std::string opening = "   <value attribute=\"" + std::string(attribute) + "\"";
   if (text.empty()) return opening + " empty=\"true\"/>\n";

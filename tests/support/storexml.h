@@ -29,6 +29,10 @@ std::string Attributes(std::string_view names);
 std::string Class(std::string_view name, std::string_view base = {}, std::string_view names = {},
                   std::string_view more = {});
 
+// The dimension "Length" in metres ("m", "metre", its base) and in
+// millimetres ("mm", "millimetre"), inside <units>.
+std::string LengthDimension();
+
 // One value of `attribute`; `text` is escaped. An empty text leaves the
 // slot empty.
 std::string Value(std::string_view attribute, std::string_view text);

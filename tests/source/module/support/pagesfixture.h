@@ -22,7 +22,7 @@
 
 namespace pagestest {
 
-extern const char kPagesFixture[];
+extern const char* const kPagesFixture;
 
 enum : LONG {
   kPump1 = 10,
