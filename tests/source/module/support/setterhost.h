@@ -14,7 +14,7 @@
 namespace settertest {
 
 // A small plant for the setters; ids below.
-extern const char kSetterFixture[];
+extern const char* const kSetterFixture;
 
 enum : LONG {
   kPump = 10,          // Tag "P-101", Flow 2 l/s
