@@ -7,6 +7,7 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "moduletestsupport.h"
+#include "storexml.h"
 
 namespace moduletest {
 
@@ -14,7 +15,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kTemplateFixture[] = R"(<store>
+using namespace kxtest::xml;
+
+std::string Objects() {
+  std::string text;
+  text += Object(1, "GlobalsClass", Value("Name", "Plant"));
+  text += Object(100, "Pump", Value("Name", "P-100"));
+  text += Object(101, "Pump", Value("Name", "P-101"));
+  text += Object(200, "Vessel", Value("Name", "V-200"));
+  text += Object(900, "Template", Value("TemplateId", "PUMP") + Value("Checknum", "2"));
+  text += Object(901, "Template", Value("TemplateId", "pump-b") + Value("Checknum", "1"));
+  text += Object(902, "Template", Value("TemplateId", "VES"));
+  text += Object(903, "Template", Value("TemplateId", "LIST") + Value("Checknum", "1"));
+  text += Datasheet(1000, "PUMP", {1001, 1002});
+  text += Page(1001, 1000, "PUMP", "P1", "2", 1,
+               Refs("NodeObjects", {100}) + Value("NodeIndices", "1"));
+  text += Page(1002, 1000, "PUMP", "P2", "2", 2);
+  text += Datasheet(2000, "LIST", {2001});
+  text += Page(2001, 2000, "LIST", "L1", "");
+  text += Datasheet(3000, "PLAINSUM", {3001});
+  text += Page(3001, 3000, "PLAINSUM", "S1", "");
+  text += Datasheet(4000, "NOCLASS", {4001});
+  text += Page(4001, 4000, "NOCLASS", "N1", "");
+  return text;
+}
+
+std::string Build() {
+  return R"XML(<store>
  <schema>
   <class name="GenericClass"><attribute name="Name"/></class>
   <class name="Pump" base="GenericClass"/>
@@ -25,24 +52,11 @@ const char kTemplateFixture[] = R"(<store>
    <attribute name="Checknum"/>
    <attribute name="ExcelFile" type="binary"/>
   </class>
-  <class name="Page">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="PageNumber" type="integer"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-  </class>
-  <class name="Datasheet" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="NumberOfPages" type="integer"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
- </schema>
- <templates folder="" bitmaps="">
+)XML" + Class("Page", "", "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices") +
+         Class("Datasheet", "GenericClass",
+               "TemplateId NumberOfPages CurrentPages SubmittedPages CheckedPages IssuedPages") +
+         " </schema>\n" +
+         R"XML( <templates folder="" bitmaps="">
   <template id="PUMP" checknum="1" name="Pump sheet" kind="Datasheet" category="Rotating"
             path="Rotating\pump.xls" classes="Pump">
    <page id="P1" name="Process %d"><node name="Pump" index="0" classes="Pump"/></page>
@@ -78,54 +92,11 @@ const char kTemplateFixture[] = R"(<store>
   <template id="ESC" name="h escape" kind="General" path="..\secret.txt"><page id="E1"/></template>
  </templates>
  <objects>
-  <object id="1" class="GlobalsClass"><value attribute="Name">Plant</value></object>
-  <object id="100" class="Pump"><value attribute="Name">P-100</value></object>
-  <object id="101" class="Pump"><value attribute="Name">P-101</value></object>
-  <object id="200" class="Vessel"><value attribute="Name">V-200</value></object>
-  <object id="900" class="Template">
-   <value attribute="TemplateId">PUMP</value><value attribute="Checknum">2</value>
-  </object>
-  <object id="901" class="Template">
-   <value attribute="TemplateId">pump-b</value><value attribute="Checknum">1</value>
-  </object>
-  <object id="902" class="Template"><value attribute="TemplateId">VES</value></object>
-  <object id="903" class="Template">
-   <value attribute="TemplateId">LIST</value><value attribute="Checknum">1</value>
-  </object>
-  <object id="1000" class="Datasheet">
-   <value attribute="TemplateId">PUMP</value>
-   <value attribute="CurrentPages" ref="1001"/>
-   <value attribute="CurrentPages" ref="1002"/>
-  </object>
-  <object id="1001" class="Page" owner="1000">
-   <value attribute="TemplateId">PUMP</value><value attribute="PageId">P1</value>
-   <value attribute="Checknum">2</value><value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="100"/><value attribute="NodeIndices">1</value>
-  </object>
-  <object id="1002" class="Page" owner="1000">
-   <value attribute="TemplateId">PUMP</value><value attribute="PageId">P2</value>
-   <value attribute="Checknum">2</value><value attribute="PageNumber">2</value>
-  </object>
-  <object id="2000" class="Datasheet">
-   <value attribute="TemplateId">LIST</value><value attribute="CurrentPages" ref="2001"/>
-  </object>
-  <object id="2001" class="Page" owner="2000">
-   <value attribute="TemplateId">LIST</value><value attribute="PageId">L1</value>
-  </object>
-  <object id="3000" class="Datasheet">
-   <value attribute="TemplateId">PLAINSUM</value><value attribute="CurrentPages" ref="3001"/>
-  </object>
-  <object id="3001" class="Page" owner="3000">
-   <value attribute="TemplateId">PLAINSUM</value><value attribute="PageId">S1</value>
-  </object>
-  <object id="4000" class="Datasheet">
-   <value attribute="TemplateId">NOCLASS</value><value attribute="CurrentPages" ref="4001"/>
-  </object>
-  <object id="4001" class="Page" owner="4000">
-   <value attribute="TemplateId">NOCLASS</value><value attribute="PageId">N1</value>
-  </object>
- </objects>
-</store>)";
+)XML" + Objects() +
+         " </objects>\n</store>";
+}
+
+const std::string kTemplateFixture = Build();
 
 void Write(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
@@ -134,8 +105,7 @@ void Write(const fs::path& path, const std::string& bytes) {
 
 }  // namespace
 
-TemplateStore::TemplateStore()
-    : TestHost(kTemplateFixture, kxtest::Projects::kNone, "templates") {
+TemplateStore::TemplateStore() : TestHost(kTemplateFixture, kxtest::Projects::kNone, "templates") {
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   root_ = fs::path(::testing::TempDir()) /
           ("kx_templates_" + std::string(test ? test->test_suite_name() : "x") + "_" +
