@@ -78,7 +78,8 @@ std::string Class(std::string_view name, std::string_view base, std::string_view
                   std::string_view more) {
   std::string out = "  <class name=\"" + std::string(name) + "\"";
   if (!base.empty()) out += " base=\"" + std::string(base) + "\"";
-  const std::string body = Attributes(names) + std::string(more);
+  std::string body = Attributes(names) + std::string(more);
+  if (!body.empty() && body.back() != '\n') body += '\n';
   if (body.empty()) return out + "/>\n";
   return out + ">\n" + body + "  </class>\n";
 }

@@ -25,7 +25,7 @@ namespace kxtest::xml {
 std::string Attributes(std::string_view names);
 
 // A class with the attributes `names` (as Attributes declares them), then
-// the raw declarations `more`; no base when `base` is empty.
+// the declarations `more` as written; no base when `base` is empty.
 std::string Class(std::string_view name, std::string_view base = {}, std::string_view names = {},
                   std::string_view more = {});
 
