@@ -48,7 +48,8 @@ std::string Escaped(std::string_view text) {
 }
 
 std::string Opening(long id, std::string_view cls, long owner) {
-  std::string out = "  <object id=\"" + std::to_string(id) + "\" class=\"" + std::string(cls) + "\"";
+  std::string out =
+      "  <object id=\"" + std::to_string(id) + "\" class=\"" + std::string(cls) + "\"";
   if (owner != 0) out += " owner=\"" + std::to_string(owner) + "\"";
   return out;
 }
@@ -67,7 +68,8 @@ std::string Attributes(std::string_view names) {
     const size_t end = std::min(names.find(' ', at), names.size());
     if (end > at) {
       const std::string_view name = names.substr(at, end - at);
-      out += "   <attribute name=\"" + std::string(name) + "\"" + std::string(TypeOf(name)) + "/>\n";
+      out +=
+          "   <attribute name=\"" + std::string(name) + "\"" + std::string(TypeOf(name)) + "/>\n";
     }
     at = end + 1;
   }
@@ -84,10 +86,41 @@ std::string Class(std::string_view name, std::string_view base, std::string_view
   return out + ">\n" + body + "  </class>\n";
 }
 
+std::string StoreText(std::string_view classes, std::string_view sections,
+                      std::initializer_list<std::string> objects) {
+  std::string out = "<store>\n <schema>\n" + std::string(classes) + " </schema>\n" +
+                    std::string(sections) + " <objects>\n";
+  for (const std::string& object : objects) out += object;
+  return out + " </objects>\n</store>\n";
+}
+
 std::string LengthDimension() {
   return R"(  <dimension name="Length" base="m">
    <unit name="m" display="metre"/>
    <unit name="mm" factor="0.001" display="millimetre"/>
+  </dimension>
+)";
+}
+
+std::string FlowDimension(bool named) {
+  if (!named) {
+    return R"(  <dimension name="Flow" base="m3/h">
+   <unit name="m3/h"/>
+   <unit name="l/s" factor="3.6"/>
+  </dimension>
+)";
+  }
+  return R"(  <dimension name="Flow" base="m3/h">
+   <unit name="m3/h" display="cubic metres per hour"/>
+   <unit name="l/s" factor="3.6" display="litres per second"/>
+  </dimension>
+)";
+}
+
+std::string TemperatureDimension() {
+  return R"(  <dimension name="Temperature" base="C">
+   <unit name="C"/>
+   <unit name="K" offset="-273.15"/>
   </dimension>
 )";
 }
@@ -133,7 +166,8 @@ std::string Page(long id, long owner, std::string_view tmpl, std::string_view pa
 
 std::string Datasheet(long id, std::string_view tmpl, std::initializer_list<long> pages,
                       std::string_view body) {
-  return Object(id, "Datasheet", Value("TemplateId", tmpl) + Refs("CurrentPages", pages) + std::string(body));
+  return Object(id, "Datasheet",
+                Value("TemplateId", tmpl) + Refs("CurrentPages", pages) + std::string(body));
 }
 
 std::string StatusCopy(std::string object) {

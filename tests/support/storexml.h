@@ -29,9 +29,19 @@ std::string Attributes(std::string_view names);
 std::string Class(std::string_view name, std::string_view base = {}, std::string_view names = {},
                   std::string_view more = {});
 
-// The dimension "Length" in metres ("m", "metre", its base) and in
-// millimetres ("mm", "millimetre"), inside <units>.
+// A store description: <store> whose <schema> holds `classes` (classes,
+// definitions, filters and sorts), then `sections` (units, projects,
+// cases, templates) as written, then <objects> holding `objects` in order.
+std::string StoreText(std::string_view classes, std::string_view sections,
+                      std::initializer_list<std::string> objects);
+
+// Dimensions, inside <units>: "Length" in metres ("m", "metre", its base)
+// and millimetres ("mm", "millimetre"); "Flow" in "m3/h" (its base) and
+// "l/s" (3.6 m3/h), named "cubic metres per hour" and "litres per second"
+// when `named`; "Temperature" in "C" (its base) and "K".
 std::string LengthDimension();
+std::string FlowDimension(bool named);
+std::string TemperatureDimension();
 
 // One value of `attribute`; `text` is escaped. An empty text leaves the
 // slot empty.

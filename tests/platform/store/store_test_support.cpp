@@ -13,32 +13,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-std::string Objects() {
-  std::string text;
-  text += Datasheet(10, "PUMP", {11, 12},
-                    Value("DocumentName", "Pump datasheet P-101") + Value("NumberOfPages", "2") +
-                        Refs("SubmittedPages", {12}) + Child(R"(<claim project="2"/>)") +
-                        Child(R"(<user name="alice" status="1"/>)"));
-  text += Owned(11, "Page", 10,
-                Value("PageNumber", "1") + Refs("NodeObjects", {20}) + Value("NodeIndices", "1"));
-  text += Owned(12, "Page", 10, Value("PageNumber", "2"));
-  text += Object(
-      20, "Pump",
-      Value("Tag", "P-101") + Child(R"(<value attribute="Length" unit="mm">1500</value>)") +
-          Child(R"(<value attribute="Temperature" unit="degC">20</value>)") +
-          Value("Started", "2020-01-02") +
-          Child(
-              R"(<value attribute="Speed" locked="true" status="5" prefix="~" postfix="rpm" substitution="n/a">1450</value>)"));
-  text += Object(21, "Pump", Value("Tag", "P-102"));
-  return text;
-}
-
-std::string Build() {
-  return R"XML(<?xml version="1.0" encoding="UTF-8"?>
-<store>
-  <schema>
-)XML" +
-         Class(
+std::string Classes() {
+  return Class(
              "GenericClass", "", "Name CreatedReason",
              R"(   <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/>)") +
          Class("Document", "GenericClass") +
@@ -68,8 +44,11 @@ std::string Build() {
     <filter name="TagP101" title="P-101" class="ProcessPlantEquipment" attribute="Tag" value="p-101"/>
     <sort code="CLA" title="By tag" attribute="Tag"/>
     <method class="Datasheet" name="PostIssueDocument" returns="boolean" result="true"/>
-  </schema>
-  <units>
+)XML";
+}
+
+std::string Sections() {
+  return R"XML(  <units>
     <dimension name="Length" base="m">
       <unit name="m" display="metre"/>
       <unit name="mm" factor="0.001" display="millimetre"/>
@@ -108,12 +87,28 @@ std::string Build() {
     </template>
     <template id="SUM" checknum="1" name="Summary" kind="Summary"/>
   </templates>
-  <objects>
-)XML" + Objects() +
-         " </objects>\n</store>\n";
+)XML";
 }
 
-const std::string kText = Build();
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Datasheet(10, "PUMP", {11, 12},
+                  Value("DocumentName", "Pump datasheet P-101") + Value("NumberOfPages", "2") +
+                      Refs("SubmittedPages", {12}) + Child(R"(<claim project="2"/>)") +
+                      Child(R"(<user name="alice" status="1"/>)")),
+        Owned(11, "Page", 10,
+              Value("PageNumber", "1") + Refs("NodeObjects", {20}) + Value("NodeIndices", "1")),
+        Owned(12, "Page", 10, Value("PageNumber", "2")),
+        Object(
+            20, "Pump",
+            Value("Tag", "P-101") + Child(R"(<value attribute="Length" unit="mm">1500</value>)") +
+                Child(R"(<value attribute="Temperature" unit="degC">20</value>)") +
+                Value("Started", "2020-01-02") +
+                Child(
+                    R"(<value attribute="Speed" locked="true" status="5" prefix="~" postfix="rpm" substitution="n/a">1450</value>)")),
+        Object(21, "Pump", Value("Tag", "P-102")),
+    });
 
 }  // namespace
 

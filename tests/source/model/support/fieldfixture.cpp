@@ -13,37 +13,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-// Page 21 places only the pump (node "Pump", index 0, at position 1); every
-// other object is found by route. Nodes: Pump 0, Motor 1, Bearings(2) 2,
-// Nozzles(1) 3, Nozzles(2) 4.
-std::string Objects() {
-  std::string text;
-  text += Object(10, "Pump",
-                 Value("Tag", "P-101") + Child(R"(<value attribute="Flow" unit="l/s">2</value>)") +
-                     Value("Speed", "1450") + Value("Running", "true") + Refs("Motor", {11}) +
-                     Refs("Nozzles", {14, 15}));
-  text += Owned(11, "Motor", 10, Value("Tag", "M-101") + Refs("Bearings", {12, 13}));
-  text += Owned(12, "Bearing", 11, Value("Temperature", "40"));
-  text += Owned(13, "Bearing", 11, Value("Temperature", "55.5"));
-  text += Owned(14, "Nozzle", 10, Value("Size", "1"));
-  text += Owned(15, "Nozzle", 10, Value("Size", "2"));
-  text += Datasheet(20, "TP", {21}, Refs("IssuedPages", {22}));
-  text += Page(21, 20, "TP", "P1", "2", 0,
-               Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1") +
-                   Value("Units", "l/s"));
-  text += Page(22, 20, "TP", "P1", "2", 0, Refs("ActivePage", {21}));
-  text += Datasheet(30, "TL", {31});
-  text += Page(
-      31, 30, "TL", "L1", "1", 0,
-      Refs("NodeObjects", {30, 32, 33}) + Values("NodeIndices", {"1", "2"}) + Value("Cases", "1"));
-  text += Object(32, "Pump", Value("Tag", "P-201") + Value("Flow", "10"));
-  text += Object(33, "Pump", Value("Tag", "P-202") + Value("Flow", "20"));
-  return text;
-}
-
-std::string Build() {
-  return "<store>\n <schema>\n" +
-         Class("Document", "", "TemplateId Dirty CurrentPages IssuedPages") +
+std::string Classes() {
+  return Class("Document", "", "TemplateId Dirty CurrentPages IssuedPages") +
          Class("Datasheet", "Document") +
          Class("Page", "",
                "TemplateId PageId Checknum NodeObjects NodeIndices HiddenObjects Cases Qualifiers "
@@ -72,17 +43,11 @@ std::string Build() {
   <class name="Nozzle" base="GenericClass">
    <attribute name="Size" type="real" dimension="Flow" unit="m3/h"/>
   </class>
- </schema>
- <units>
-  <dimension name="Flow" base="m3/h">
-   <unit name="m3/h"/>
-   <unit name="l/s" factor="3.6"/>
-  </dimension>
-  <dimension name="Temperature" base="C">
-   <unit name="C"/>
-   <unit name="K" offset="-273.15"/>
-  </dimension>
- </units>
+)XML";
+}
+
+std::string Sections() {
+  return " <units>\n" + FlowDimension(false) + TemperatureDimension() + R"XML( </units>
  <projects><project id="1" name="Plant"/></projects>
  <cases><case id="1" name="Design"/></cases>
  <templates>
@@ -129,12 +94,36 @@ std::string Build() {
    </page>
   </template>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>";
+)XML";
 }
 
-const std::string kText = Build();
+// Page 21 places only the pump (node "Pump", index 0, at position 1); every
+// other object is found by route. Nodes: Pump 0, Motor 1, Bearings(2) 2,
+// Nozzles(1) 3, Nozzles(2) 4.
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(10, "Pump",
+               Value("Tag", "P-101") + Child(R"(<value attribute="Flow" unit="l/s">2</value>)") +
+                   Value("Speed", "1450") + Value("Running", "true") + Refs("Motor", {11}) +
+                   Refs("Nozzles", {14, 15})),
+        Owned(11, "Motor", 10, Value("Tag", "M-101") + Refs("Bearings", {12, 13})),
+        Owned(12, "Bearing", 11, Value("Temperature", "40")),
+        Owned(13, "Bearing", 11, Value("Temperature", "55.5")),
+        Owned(14, "Nozzle", 10, Value("Size", "1")),
+        Owned(15, "Nozzle", 10, Value("Size", "2")),
+        Datasheet(20, "TP", {21}, Refs("IssuedPages", {22})),
+        Page(21, 20, "TP", "P1", "2", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1") +
+                 Value("Units", "l/s")),
+        Page(22, 20, "TP", "P1", "2", 0, Refs("ActivePage", {21})),
+        Datasheet(30, "TL", {31}),
+        Page(31, 30, "TL", "L1", "1", 0,
+             Refs("NodeObjects", {30, 32, 33}) + Values("NodeIndices", {"1", "2"}) +
+                 Value("Cases", "1")),
+        Object(32, "Pump", Value("Tag", "P-201") + Value("Flow", "10")),
+        Object(33, "Pump", Value("Tag", "P-202") + Value("Flow", "20")),
+    });
 
 }  // namespace
 

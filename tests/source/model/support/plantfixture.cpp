@@ -7,55 +7,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-// A small plant. Page layout of the continuous-list page 301: NodeIndices
-// [1, 5, 2] places the datasheet on node "Sheet" (index 0), the first row on
-// node "Row" (index 1) at position 5 and the motor on "Motor" (index 2);
-// NodeObjects holds seven values, so the page has three rows (100, 101,
-// 102).
-std::string Objects() {
-  std::string text;
-  text += Object(100, "Pump",
-                 Value("Name", "P-101") + Value("Tag", "run") + Value("CreatedReason", "Spare") +
-                     Child(R"(<claim project="1"/>)"));
-  text += Object(101, "Pump", Value("Name", "P-102") + Value("Tag", "stop"));
-  text += Object(102, "Pump", Value("Name", "P-103") + Child(R"(<claim project="2"/>)"));
-  text += Object(110, "Motor", Value("Name", "M-1"));
-  text += Datasheet(200, "TDS", {201, 202},
-                    Value("DocumentName", "Pump sheet") + Value("DefaultCase", "1") +
-                        Value("ProjectId", "1") + Value("OwningDiscipline", "Mechanical") +
-                        Refs("SubmittedPages", {203}) + Refs("IssuedPages", {204}));
-  text += Page(
-      201, 200, "TDS", "P1", "3", 1,
-      Refs("NodeObjects", {100, 110}) + Values("NodeIndices", {"1", "2"}) + Value("Cases", "1"));
-  text += Page(202, 200, "TDS", "P2", "3", 2,
-               Refs("NodeObjects", {101}) + Value("NodeIndices", "1") + Value("Cases", "1"));
-  text += Page(203, 200, "TDS", "P1", "7", 1, Refs("ActivePage", {201}) + Value("Cases", "1"));
-  text += Page(204, 200, "TDS", "P1", "3", 1, Refs("ActivePage", {201}) + Value("Cases", "1"));
-  text += Datasheet(300, "TLIST", {301}, Value("DefaultCase", "1"));
-  text += Page(301, 300, "TLIST", "L1", "3", 1,
-               Value("DefaultCase", "2") + Refs("NodeObjects", {300, 110}) +
-                   Child(R"(<value attribute="NodeObjects" position="5" ref="100"/>)") +
-                   Refs("NodeObjects", {101, 102}) + Values("NodeIndices", {"1", "5", "2"}) +
-                   Value("Cases", "2"));
-  text += Datasheet(
-      400, "TSUM", {401},
-      Value("DocumentName", "Pump list") + Value("DefaultCase", "2") + Value("ProjectId", "4"));
-  text += Page(401, 400, "TSUM", "S1", "1", 1,
-               Refs("NodeObjects", {100, 101}) + Value("NodeIndices", "1") + Value("Cases", "2"));
-  text += Object(500, "NamedSheet",
-                 Value("DatasheetSheetName", "Custom name") + Value("DocumentName", "Ignored") +
-                     Value("TemplateId", "TDS"));
-  text += Object(
-      700, "Diagram",
-      Value("DocumentName", "PID-1") + Value("DefaultCase", "1") + Refs("CurrentSchematic", {701}));
-  text += Object(701, "Schematic", Refs("DrawnElements", {101, 102}));
-  text += Object(600, "Datasheet", Value("TemplateId", "NOPE"));
-  return text;
-}
-
-std::string Build() {
-  return "<store>\n <schema>\n" +
-         Class("Document", "",
+std::string Classes() {
+  return Class("Document", "",
                "DocumentName TemplateId DefaultCase CaseName OwningDiscipline NumberOfPages "
                "CurrentPages SubmittedPages CheckedPages IssuedPages") +
          R"XML(  <class name="Datasheet" base="Document" description="Equipment datasheet">
@@ -91,13 +44,11 @@ std::string Build() {
    <attribute name="DrawnElements" type="object" list="true"/>
   </class>
   <filter name="RunningPumps" class="Pump" attribute="Tag" value="run"/>
- </schema>
- <units>
-  <dimension name="Flow" base="m3/h">
-   <unit name="m3/h"/>
-   <unit name="l/s" factor="3.6"/>
-  </dimension>
- </units>
+)XML";
+}
+
+std::string Sections() {
+  return " <units>\n" + FlowDimension(false) + R"XML( </units>
  <projects>
   <project id="1" name="Plant">
    <project id="2" name="Area A">
@@ -171,12 +122,54 @@ std::string Build() {
   </template>
   <template id="TGEN" name="General" checknum="1" kind="General" classes="Pump"/>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>\n";
+)XML";
 }
 
-const std::string kText = Build();
+// A small plant. Page layout of the continuous-list page 301: NodeIndices
+// [1, 5, 2] places the datasheet on node "Sheet" (index 0), the first row on
+// node "Row" (index 1) at position 5 and the motor on "Motor" (index 2);
+// NodeObjects holds seven values, so the page has three rows (100, 101,
+// 102).
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(100, "Pump",
+               Value("Name", "P-101") + Value("Tag", "run") + Value("CreatedReason", "Spare") +
+                   Child(R"(<claim project="1"/>)")),
+        Object(101, "Pump", Value("Name", "P-102") + Value("Tag", "stop")),
+        Object(102, "Pump", Value("Name", "P-103") + Child(R"(<claim project="2"/>)")),
+        Object(110, "Motor", Value("Name", "M-1")),
+        Datasheet(200, "TDS", {201, 202},
+                  Value("DocumentName", "Pump sheet") + Value("DefaultCase", "1") +
+                      Value("ProjectId", "1") + Value("OwningDiscipline", "Mechanical") +
+                      Refs("SubmittedPages", {203}) + Refs("IssuedPages", {204})),
+        Page(201, 200, "TDS", "P1", "3", 1,
+             Refs("NodeObjects", {100, 110}) + Values("NodeIndices", {"1", "2"}) +
+                 Value("Cases", "1")),
+        Page(202, 200, "TDS", "P2", "3", 2,
+             Refs("NodeObjects", {101}) + Value("NodeIndices", "1") + Value("Cases", "1")),
+        Page(203, 200, "TDS", "P1", "7", 1, Refs("ActivePage", {201}) + Value("Cases", "1")),
+        Page(204, 200, "TDS", "P1", "3", 1, Refs("ActivePage", {201}) + Value("Cases", "1")),
+        Datasheet(300, "TLIST", {301}, Value("DefaultCase", "1")),
+        Page(301, 300, "TLIST", "L1", "3", 1,
+             Value("DefaultCase", "2") + Refs("NodeObjects", {300, 110}) +
+                 Child(R"(<value attribute="NodeObjects" position="5" ref="100"/>)") +
+                 Refs("NodeObjects", {101, 102}) + Values("NodeIndices", {"1", "5", "2"}) +
+                 Value("Cases", "2")),
+        Datasheet(400, "TSUM", {401},
+                  Value("DocumentName", "Pump list") + Value("DefaultCase", "2") +
+                      Value("ProjectId", "4")),
+        Page(401, 400, "TSUM", "S1", "1", 1,
+             Refs("NodeObjects", {100, 101}) + Value("NodeIndices", "1") + Value("Cases", "2")),
+        Object(500, "NamedSheet",
+               Value("DatasheetSheetName", "Custom name") + Value("DocumentName", "Ignored") +
+                   Value("TemplateId", "TDS")),
+        Object(700, "Diagram",
+               Value("DocumentName", "PID-1") + Value("DefaultCase", "1") +
+                   Refs("CurrentSchematic", {701})),
+        Object(701, "Schematic", Refs("DrawnElements", {101, 102})),
+        Object(600, "Datasheet", Value("TemplateId", "NOPE")),
+    });
 
 }  // namespace
 

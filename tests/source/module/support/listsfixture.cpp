@@ -10,80 +10,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-std::string Objects() {
-  std::string text;
-  text += Object(10, "Pump",
-                 Value("Name", "P-3") + Value("Speed", "30") + Value("Flow", "-1.5") +
-                     Refs("Readings", {20, 21, 22, 23, 24}));
-  text += Object(11, "Pump", Value("Name", "P-1") + Value("Speed", "10") + Value("Flow", "0"));
-  text += Object(12, "Pump", Value("Name", "P-5") + Value("Speed", "30") + Value("Flow", "2.5"));
-  text += Object(13, "Pump", Value("Name", "P-2") + Value("Flow", "7"));
-  text += Object(14, "Pump", Value("Name", "P-4") + Value("Speed", "-5"));
-  text += Object(15, "Motor", Value("Name", "M-1"));
-  text += Object(16, "Pump", Value("Name", "P-6") + Refs("Readings", {25, 26}));
-  text += Owned(25, "Reading", 16, Value("Name", "R-6"));
-  text += Owned(26, "Reading", 16, Value("Name", "R-7"));
-  text += Owned(20, "Reading", 10, Value("Name", "R-1"));
-  text += Owned(21, "Reading", 10, Value("Name", "R-2"));
-  text += Owned(22, "Reading", 10, Value("Name", "R-3"));
-  text += Owned(23, "Reading", 10, Value("Name", "R-4"));
-  text += Owned(24, "Reading", 10, Value("Name", "R-5"));
-  text +=
-      Datasheet(100, "TS", {101, 102, 103},
-                Value("Name", "Summary") + Value("DefaultCase", "1") + Value("NumberOfPages", "3") +
-                    Value("ProjectId", "1") + Child(R"(<user name="ann" status="1"/>)"));
-  text += Page(101, 100, "TS", "S", "1", 1,
-               Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Fields", "") +
-                   Value("Cases", "1"));
-  text += Page(102, 100, "TS", "S", "1", 2, Value("Fields", "") + Value("Cases", "1"));
-  text += Page(103, 100, "TS", "S", "1", 3,
-               Refs("NodeObjects", {12}) + Value("NodeIndices", "1") + Value("Fields", "") +
-                   Value("Cases", "1"));
-  text +=
-      Datasheet(200, "TC", {201},
-                Value("Name", "List") + Value("DefaultCase", "1") + Value("NumberOfPages", "1") +
-                    Value("ProjectId", "1") + Child(R"(<user name="ann" status="1"/>)"));
-  text +=
-      Page(201, 200, "TC", "C", "1", 1,
-           Refs("NodeObjects", {200, 11, 10, 11}) + Values("NodeIndices", {"1", "2"}) +
-               Values("Fields", {R"(<String FieldId="101" Value="List"/>)",
-                                 R"(<String FieldId="201" AttribId="7" Index="0" Value="P-1"/>)",
-                                 R"(<Integer FieldId="202" Index="0" Value="10"/>)",
-                                 R"(<Real FieldId="203" Index="0" Value="0"/>)",
-                                 R"(<String FieldId="201" Index="1" Value="P-3"/>)",
-                                 R"(<Integer FieldId="202" Index="1" Value="30"/>)",
-                                 R"(<Real FieldId="203" Index="1" Value="-1.5"/>)",
-                                 R"(<String FieldId="201" Index="2" Value="P-1"/>)",
-                                 R"(<Integer FieldId="202" Index="2" Value="10"/>)",
-                                 R"(<Real FieldId="203" Index="2" Value="0"/>)"}) +
-               Values("Revisions", {"F", "A", "B", "C"}) + Value("Cases", "1"));
-  text += Datasheet(300, "TR", {301},
-                    Value("Name", "Readings") + Value("DefaultCase", "1") +
-                        Value("NumberOfPages", "1") + Child(R"(<user name="ann" status="1"/>)"));
-  text += Page(301, 300, "TR", "R", "1", 1,
-               Refs("NodeObjects", {10, 20, 21}) + Values("NodeIndices", {"1", "2", "3"}) +
-                   Value("Cases", "1"));
-  text += Datasheet(400, "TR", {401, 402}, Value("DefaultCase", "1"));
-  text += Page(401, 400, "TR", "R", "1", 0,
-               Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Refs("OverspillTo", {402}));
-  text += Page(402, 400, "TR", "R", "1", 0, Refs("OverspillTo", {401}));
-  text +=
-      Object(500, "Datasheet",
-             Value("Name", "Area summary") + Value("TemplateId", "TS") + Value("ProjectId", "2"));
-  text += Datasheet(600, "TN", {601}, Value("DefaultCase", "1"));
-  text += Page(601, 600, "TN", "N", "1", 0, Refs("NodeObjects", {10}) + Value("NodeIndices", "1"));
-  text += Datasheet(700, "TR", {701}, Value("DefaultCase", "1") + Value("NumberOfPages", "1"));
-  text += Page(701, 700, "TR", "R", "1", 1, Refs("NodeObjects", {16}) + Value("NodeIndices", "1"));
-  text += Datasheet(800, "TR", {801}, Value("DefaultCase", "1") + Value("NumberOfPages", "1"));
-  text += Page(801, 800, "TR", "R", "1", 1,
-               Refs("NodeObjects", {10, 21}) + Values("NodeIndices", {"1", "", "2"}));
-  return text;
-}
-
-std::string Build() {
-  return R"XML(<store>
- <schema>
-  <class name="GenericClass">
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Speed" type="integer"/>
    <attribute name="Flow" type="real"/>
@@ -104,8 +32,11 @@ std::string Build() {
          R"XML(  <filter name="OnlyP1" title="Pump P-1" class="Pump" attribute="Name" value="P-1"/>
   <filter name="Pumps" title="All pumps" class="Pump"/>
   <sort code="BYNAME" title="By name" attribute="Name" descending="false"/>
- </schema>
- <projects><project id="1" name="Plant"><project id="2" name="Area"/></project></projects>
+)XML";
+}
+
+std::string Sections() {
+  return R"XML( <projects><project id="1" name="Plant"><project id="2" name="Area"/></project></projects>
  <cases><case id="1" name="Normal"/></cases>
  <templates>
   <template id="TS" checknum="1" name="Pump summary" kind="Summary" classes="Pump">
@@ -141,12 +72,75 @@ std::string Build() {
    </page>
   </template>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>\n";
+)XML";
 }
 
-const std::string kText = Build();
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(10, "Pump",
+               Value("Name", "P-3") + Value("Speed", "30") + Value("Flow", "-1.5") +
+                   Refs("Readings", {20, 21, 22, 23, 24})),
+        Object(11, "Pump", Value("Name", "P-1") + Value("Speed", "10") + Value("Flow", "0")),
+        Object(12, "Pump", Value("Name", "P-5") + Value("Speed", "30") + Value("Flow", "2.5")),
+        Object(13, "Pump", Value("Name", "P-2") + Value("Flow", "7")),
+        Object(14, "Pump", Value("Name", "P-4") + Value("Speed", "-5")),
+        Object(15, "Motor", Value("Name", "M-1")),
+        Object(16, "Pump", Value("Name", "P-6") + Refs("Readings", {25, 26})),
+        Owned(25, "Reading", 16, Value("Name", "R-6")),
+        Owned(26, "Reading", 16, Value("Name", "R-7")),
+        Owned(20, "Reading", 10, Value("Name", "R-1")),
+        Owned(21, "Reading", 10, Value("Name", "R-2")),
+        Owned(22, "Reading", 10, Value("Name", "R-3")),
+        Owned(23, "Reading", 10, Value("Name", "R-4")),
+        Owned(24, "Reading", 10, Value("Name", "R-5")),
+        Datasheet(100, "TS", {101, 102, 103},
+                  Value("Name", "Summary") + Value("DefaultCase", "1") +
+                      Value("NumberOfPages", "3") + Value("ProjectId", "1") +
+                      Child(R"(<user name="ann" status="1"/>)")),
+        Page(101, 100, "TS", "S", "1", 1,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Fields", "") +
+                 Value("Cases", "1")),
+        Page(102, 100, "TS", "S", "1", 2, Value("Fields", "") + Value("Cases", "1")),
+        Page(103, 100, "TS", "S", "1", 3,
+             Refs("NodeObjects", {12}) + Value("NodeIndices", "1") + Value("Fields", "") +
+                 Value("Cases", "1")),
+        Datasheet(200, "TC", {201},
+                  Value("Name", "List") + Value("DefaultCase", "1") + Value("NumberOfPages", "1") +
+                      Value("ProjectId", "1") + Child(R"(<user name="ann" status="1"/>)")),
+        Page(201, 200, "TC", "C", "1", 1,
+             Refs("NodeObjects", {200, 11, 10, 11}) + Values("NodeIndices", {"1", "2"}) +
+                 Values("Fields", {R"(<String FieldId="101" Value="List"/>)",
+                                   R"(<String FieldId="201" AttribId="7" Index="0" Value="P-1"/>)",
+                                   R"(<Integer FieldId="202" Index="0" Value="10"/>)",
+                                   R"(<Real FieldId="203" Index="0" Value="0"/>)",
+                                   R"(<String FieldId="201" Index="1" Value="P-3"/>)",
+                                   R"(<Integer FieldId="202" Index="1" Value="30"/>)",
+                                   R"(<Real FieldId="203" Index="1" Value="-1.5"/>)",
+                                   R"(<String FieldId="201" Index="2" Value="P-1"/>)",
+                                   R"(<Integer FieldId="202" Index="2" Value="10"/>)",
+                                   R"(<Real FieldId="203" Index="2" Value="0"/>)"}) +
+                 Values("Revisions", {"F", "A", "B", "C"}) + Value("Cases", "1")),
+        Datasheet(300, "TR", {301},
+                  Value("Name", "Readings") + Value("DefaultCase", "1") +
+                      Value("NumberOfPages", "1") + Child(R"(<user name="ann" status="1"/>)")),
+        Page(301, 300, "TR", "R", "1", 1,
+             Refs("NodeObjects", {10, 20, 21}) + Values("NodeIndices", {"1", "2", "3"}) +
+                 Value("Cases", "1")),
+        Datasheet(400, "TR", {401, 402}, Value("DefaultCase", "1")),
+        Page(401, 400, "TR", "R", "1", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Refs("OverspillTo", {402})),
+        Page(402, 400, "TR", "R", "1", 0, Refs("OverspillTo", {401})),
+        Object(500, "Datasheet",
+               Value("Name", "Area summary") + Value("TemplateId", "TS") + Value("ProjectId", "2")),
+        Datasheet(600, "TN", {601}, Value("DefaultCase", "1")),
+        Page(601, 600, "TN", "N", "1", 0, Refs("NodeObjects", {10}) + Value("NodeIndices", "1")),
+        Datasheet(700, "TR", {701}, Value("DefaultCase", "1") + Value("NumberOfPages", "1")),
+        Page(701, 700, "TR", "R", "1", 1, Refs("NodeObjects", {16}) + Value("NodeIndices", "1")),
+        Datasheet(800, "TR", {801}, Value("DefaultCase", "1") + Value("NumberOfPages", "1")),
+        Page(801, 800, "TR", "R", "1", 1,
+             Refs("NodeObjects", {10, 21}) + Values("NodeIndices", {"1", "", "2"})),
+    });
 
 }  // namespace
 

@@ -14,91 +14,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-std::string Objects() {
-  std::string text;
-  text += Object(10, "Pump", Value("Name", "P-1"));
-  text += Object(11, "Pump", Value("Name", "P-2"));
-  text += Object(12, "Motor", Value("Name", "M-1"));
-  text += Object(300, "RetrievableFolder", Value("Name", "Archive"));
-  text += Owned(301, "Folder", 300);
-  text += Owned(302, "Folder", 301);
-  text += Object(303, "Folder");
-  text += Datasheet(100, "TP", {101, 102, 103},
-                    Value("DocumentName", "Pump sheet") + Value("DefaultCase", "1") +
-                        Value("BaseDimensionSet", "SI") + Refs("Folders", {303}) +
-                        Refs("IssuedPages", {111}) + Refs("SubmittedPages", {121}) +
-                        Child(R"(<user name="ann" status="1"/>)"));
-  text +=
-      Page(101, 100, "TP", "A", "2", 1,
-           Value("Name", "Sheet %d") + Refs("NodeObjects", {10, 12}) +
-               Values("NodeIndices", {"1", "2"}) + Value("Cases", "1") +
-               Values("Fields", {R"(<String FieldId="1" Value="P-1"/>)",
-                                 R"(<Real FieldId="2" Value="12.5"/>)",
-                                 R"(<Check FieldId="3" Value="1"/>)"}) +
-               Value("Units", "mm") + Values("Revisions", {"", "B", ""}) +
-               Value("Annotations",
-                     R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/>)") +
-               Value("Qualifiers", "2") + Value("PaperSource", "3") + Refs("RevisedPages", {111}));
-  text += Page(102, 100, "TP", "B", "2", 2,
-               Refs("NodeObjects", {11}) + Values("NodeIndices", {"1", "1"}) +
-                   Value("Orientation", "2") + Value("ScaleFactor", "0.75") +
-                   Value("CenterHorizontal", "true") + Value("TopMargin", "10") +
-                   Value("PaperSize", "9"));
-  text += Page(103, 100, "TP", "A", "2", 3, Value("Name", "Last") + Value("Units", ""));
-  text += StatusCopy(
-      Page(111, 100, "TP", "A", "2", 1,
-           Value("Name", "Sheet %d") + Refs("ActivePage", {101}) +
-               Values("Fields",
-                      {R"(<String FieldId="1" Value="P-1 &amp; co" State="5"/>)", "",
-                       R"(<Real FieldId="2" Value="10" Prefix="~" Format="0.0" State="2048"/>)",
-                       R"(<Check FieldId="3" Value=)"}) +
-               Value("Units", "m") + Value("Revisions", "A") +
-               Values("Annotations",
-                      {R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/>)",
-                       R"(<Annotation FieldId="2" X="1" Y="2" Markup="1" Value="Issued note"/>)"}) +
-               Value("Qualifiers", "1")));
-  text += StatusCopy(
-      Page(121, 100, "TP", "A", "2", 1,
-           Refs("ActivePage", {101}) + Value("Fields", R"(<String FieldId="1" Value="P-1 sub"/>)") +
-               Value("Annotations",
-                     R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow!"/>)")));
-  text += Datasheet(200, "TP", {201},
-                    Value("DocumentName", "Archived sheet") + Value("DefaultCase", "1") +
-                        Refs("Folders", {303, 302}));
-  text += Page(201, 200, "TP", "B", "2", 1);
-  text += Datasheet(400, "TS", {401},
-                    Value("DocumentName", "Pump list") + Value("DefaultCase", "1") +
-                        Value("ProjectId", "1") + Value("ObjectFilter", "kx_claim_only"));
-  text += Page(401, 400, "TS", "S", "1", 1);
-  text += Datasheet(500, "TO", {501, 502, 503}, Child(R"(<user name="ann" status="1"/>)"));
-  text += Page(501, 500, "TO", "O", "1", 1, Refs("OverspillTo", {502}));
-  text += Page(502, 500, "TO", "O", "1", 2, Refs("OverspillTo", {503}));
-  text += Page(503, 500, "TO", "O", "1", 3);
-  text +=
-      Datasheet(700, "TL", {701}, Value("DocumentName", "Pump list") + Refs("IssuedPages", {711}));
-  text += Page(701, 700, "TL", "L", "1", 1,
-               Refs("NodeObjects", {700, 10, 11}) + Values("NodeIndices", {"1", "2"}));
-  text += StatusCopy(Page(711, 700, "TL", "L", "1", 1,
-                          Refs("ActivePage", {701}) + Refs("NodeObjects", {700, 10, 11}) +
-                              Values("NodeIndices", {"1", "2"}) +
-                              Values("Fields", {R"(<String FieldId="101" Value="head"/>)", "", "",
-                                                R"(<String FieldId="201" Value="P-1"/>)", "", "",
-                                                R"(<String FieldId="201" Value="P-2"/>)"}) +
-                              Values("Revisions", {"", "", "", "r0", "", "", "r1"})));
-  text += Datasheet(800, "TZ", {801});
-  text += Page(801, 800, "TZ", "Z", "1", 1,
-               Refs("NodeObjects", {800, 10}) + Values("NodeIndices", {"1", "2"}) +
-                   Values("Revisions", {"a", "b", "c"}));
-  text += Datasheet(600, "TO", {601, 602});
-  text += Page(601, 600, "TO", "O", "1", 1, Refs("OverspillTo", {602}));
-  text += Page(602, 600, "TO", "O", "1", 2, Refs("OverspillTo", {601}));
-  return text;
-}
-
-std::string Build() {
-  return R"XML(<store>
- <schema>
-  <class name="GenericClass">
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Flow" type="real" dimension="Length" unit="m"/>
    <attribute name="Running" type="boolean"/>
@@ -112,13 +29,16 @@ std::string Build() {
                "DocumentName TemplateId Checknum DefaultCase NumberOfPages ProjectId ObjectFilter "
                "BaseDimensionSet Folders CurrentPages SubmittedPages CheckedPages IssuedPages") +
          Class("Datasheet", "Document") +
-         Class("Page", "GenericClass",
-               "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices Fields Units "
-               "Revisions Annotations Qualifiers Cases ActivePage RevisedPages OverspillTo "
-               "OverspillFrom Orientation ScaleMode ScaleFactor CenterHorizontal CenterVertical "
-               "TopMargin LeftMargin BottomMargin RightMargin PaperSize PaperWidth PaperLength "
-               "PaperSource") +
-         " </schema>\n <units>\n" + LengthDimension() +
+         Class(
+             "Page", "GenericClass",
+             "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices Fields Units Revisions "
+             "Annotations Qualifiers Cases ActivePage RevisedPages OverspillTo OverspillFrom "
+             "Orientation ScaleMode ScaleFactor CenterHorizontal CenterVertical TopMargin "
+             "LeftMargin BottomMargin RightMargin PaperSize PaperWidth PaperLength PaperSource");
+}
+
+std::string Sections() {
+  return " <units>\n" + LengthDimension() +
          R"XML(  <dimensionSet name="SI"><use dimension="Length" unit="mm"/></dimensionSet>
  </units>
  <projects><project id="1" name="Plant"/></projects>
@@ -184,12 +104,91 @@ std::string Build() {
    </page>
   </template>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>\n";
+)XML";
 }
 
-const std::string kText = Build();
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(10, "Pump", Value("Name", "P-1")),
+        Object(11, "Pump", Value("Name", "P-2")),
+        Object(12, "Motor", Value("Name", "M-1")),
+        Object(300, "RetrievableFolder", Value("Name", "Archive")),
+        Owned(301, "Folder", 300),
+        Owned(302, "Folder", 301),
+        Object(303, "Folder"),
+        Datasheet(100, "TP", {101, 102, 103},
+                  Value("DocumentName", "Pump sheet") + Value("DefaultCase", "1") +
+                      Value("BaseDimensionSet", "SI") + Refs("Folders", {303}) +
+                      Refs("IssuedPages", {111}) + Refs("SubmittedPages", {121}) +
+                      Child(R"(<user name="ann" status="1"/>)")),
+        Page(101, 100, "TP", "A", "2", 1,
+             Value("Name", "Sheet %d") + Refs("NodeObjects", {10, 12}) +
+                 Values("NodeIndices", {"1", "2"}) + Value("Cases", "1") +
+                 Values("Fields", {R"(<String FieldId="1" Value="P-1"/>)",
+                                   R"(<Real FieldId="2" Value="12.5"/>)",
+                                   R"(<Check FieldId="3" Value="1"/>)"}) +
+                 Value("Units", "mm") + Values("Revisions", {"", "B", ""}) +
+                 Value("Annotations",
+                       R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/>)") +
+                 Value("Qualifiers", "2") + Value("PaperSource", "3") +
+                 Refs("RevisedPages", {111})),
+        Page(102, 100, "TP", "B", "2", 2,
+             Refs("NodeObjects", {11}) + Values("NodeIndices", {"1", "1"}) +
+                 Value("Orientation", "2") + Value("ScaleFactor", "0.75") +
+                 Value("CenterHorizontal", "true") + Value("TopMargin", "10") +
+                 Value("PaperSize", "9")),
+        Page(103, 100, "TP", "A", "2", 3, Value("Name", "Last") + Value("Units", "")),
+        StatusCopy(Page(
+            111, 100, "TP", "A", "2", 1,
+            Value("Name", "Sheet %d") + Refs("ActivePage", {101}) +
+                Values("Fields",
+                       {R"(<String FieldId="1" Value="P-1 &amp; co" State="5"/>)", "",
+                        R"(<Real FieldId="2" Value="10" Prefix="~" Format="0.0" State="2048"/>)",
+                        R"(<Check FieldId="3" Value=)"}) +
+                Value("Units", "m") + Value("Revisions", "A") +
+                Values(
+                    "Annotations",
+                    {R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/>)",
+                     R"(<Annotation FieldId="2" X="1" Y="2" Markup="1" Value="Issued note"/>)"}) +
+                Value("Qualifiers", "1"))),
+        StatusCopy(Page(
+            121, 100, "TP", "A", "2", 1,
+            Refs("ActivePage", {101}) +
+                Value("Fields", R"(<String FieldId="1" Value="P-1 sub"/>)") +
+                Value("Annotations",
+                      R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow!"/>)"))),
+        Datasheet(200, "TP", {201},
+                  Value("DocumentName", "Archived sheet") + Value("DefaultCase", "1") +
+                      Refs("Folders", {303, 302})),
+        Page(201, 200, "TP", "B", "2", 1),
+        Datasheet(400, "TS", {401},
+                  Value("DocumentName", "Pump list") + Value("DefaultCase", "1") +
+                      Value("ProjectId", "1") + Value("ObjectFilter", "kx_claim_only")),
+        Page(401, 400, "TS", "S", "1", 1),
+        Datasheet(500, "TO", {501, 502, 503}, Child(R"(<user name="ann" status="1"/>)")),
+        Page(501, 500, "TO", "O", "1", 1, Refs("OverspillTo", {502})),
+        Page(502, 500, "TO", "O", "1", 2, Refs("OverspillTo", {503})),
+        Page(503, 500, "TO", "O", "1", 3),
+        Datasheet(700, "TL", {701},
+                  Value("DocumentName", "Pump list") + Refs("IssuedPages", {711})),
+        Page(701, 700, "TL", "L", "1", 1,
+             Refs("NodeObjects", {700, 10, 11}) + Values("NodeIndices", {"1", "2"})),
+        StatusCopy(Page(711, 700, "TL", "L", "1", 1,
+                        Refs("ActivePage", {701}) + Refs("NodeObjects", {700, 10, 11}) +
+                            Values("NodeIndices", {"1", "2"}) +
+                            Values("Fields", {R"(<String FieldId="101" Value="head"/>)", "", "",
+                                              R"(<String FieldId="201" Value="P-1"/>)", "", "",
+                                              R"(<String FieldId="201" Value="P-2"/>)"}) +
+                            Values("Revisions", {"", "", "", "r0", "", "", "r1"}))),
+        Datasheet(800, "TZ", {801}),
+        Page(801, 800, "TZ", "Z", "1", 1,
+             Refs("NodeObjects", {800, 10}) + Values("NodeIndices", {"1", "2"}) +
+                 Values("Revisions", {"a", "b", "c"})),
+        Datasheet(600, "TO", {601, 602}),
+        Page(601, 600, "TO", "O", "1", 1, Refs("OverspillTo", {602})),
+        Page(602, 600, "TO", "O", "1", 2, Refs("OverspillTo", {601})),
+    });
 
 }  // namespace
 

@@ -13,56 +13,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-std::string Objects() {
-  std::string text;
-  text += Object(2, "MasterBEDD", Value("AmbientTemperature", "35"));
-  text += Object(10, "Pump",
-                 Value("Tag", "P-101") + Child(R"(<value attribute="Flow" unit="l/s">2</value>)") +
-                     Value("Speed", "1450") + Value("BEDDInitialized", "true"));
-  text += Datasheet(20, "TP", {21, 22},
-                    Refs("SubmittedPages", {23}) + Refs("CheckedPages", {24}) +
-                        Refs("IssuedPages", {25}) + Child(R"(<user name="ed" status="1"/>)") +
-                        Child(R"(<user name="sue" status="2"/>)") +
-                        Child(R"(<user name="kim" status="3"/>)"));
-  text += Page(21, 20, "TP", "P1", "1", 0,
-               Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1") +
-                   Value("Qualifiers", "0") + Value("Units", "l/s") +
-                   Values("Fields", {R"(<String FieldId="1"/>)",
-                                     R"(<Real FieldId="2" Format="0.0" Alignment="1"/>)"}) +
-                   Child(R"(<value attribute="Fields" position="9" empty="true"/>)") +
-                   Refs("RevisedPages", {23, 24, 25}));
-  text += Page(22, 20, "TP", "P2", "1", 0,
-               Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1"));
-  text += Page(23, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21}));
-  text += Page(24, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21}));
-  text += Page(25, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21}));
-  text += Datasheet(40, "TP", {41, 42}, Child(R"(<user name="ed" status="1"/>)"));
-  text += Page(41, 40, "TP", "P1", "1", 0,
-               Value("Cases", "1") + Value("Units", "m3/h") +
-                   Child(R"(<value attribute="Fields" position="9" empty="true"/>)"));
-  text += Page(42, 40, "TP", "P2", "1", 0, Value("Cases", "1"));
-  text += Datasheet(50, "TS", {51}, Child(R"(<user name="ed" status="1"/>)"));
-  text += Page(
-      51, 50, "TS", "L1", "1", 0,
-      Value("Cases", "1") + Refs("NodeObjects", {50, 52, 53}) + Values("NodeIndices", {"1", "2"}) +
-          Values("Fields",
-                 {R"(<String FieldId="11"/>)", R"(<String FieldId="12" Index="0" Alignment="2"/>)",
-                  R"(<Real FieldId="13" Index="0" Format="0.00"/>)"}));
-  text += Object(52, "Pump", Value("Tag", "P-201"));
-  text += Object(53, "Pump", Value("Tag", "P-202"));
-  text += Datasheet(60, "TS", {61}, Child(R"(<user name="ed" status="1"/>)"));
-  text += Page(61, 60, "TS", "L1", "1", 0,
-               Value("Cases", "1") + Value("ObjectFilter", "P-1 only") +
-                   Refs("NodeObjects", {60, 62}) + Values("NodeIndices", {"1", "2"}) +
-                   Child(R"(<trigger name="SSPF" handler="KXDBDatasheetSvcs.Main"/>)"));
-  text += Object(62, "Pump", Value("Tag", "P-1"));
-  return text;
-}
-
-std::string Build() {
-  return R"XML(<store>
- <schema>
-  <class name="GenericClass">
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Tag"/>
   </class>
 )XML" +
@@ -93,17 +45,11 @@ std::string Build() {
    <attribute name="AmbientTemperature" type="real" dimension="Temperature" unit="C" path="AmbientTemperature"/>
   </definition>
   <filter name="P-1 only" class="Pump" attribute="Tag" value="P-1"/>
- </schema>
- <units>
-  <dimension name="Flow" base="m3/h">
-   <unit name="m3/h" display="cubic metres per hour"/>
-   <unit name="l/s" factor="3.6" display="litres per second"/>
-  </dimension>
-  <dimension name="Temperature" base="C">
-   <unit name="C"/>
-   <unit name="K" offset="-273.15"/>
-  </dimension>
- </units>
+)XML";
+}
+
+std::string Sections() {
+  return " <units>\n" + FlowDimension(true) + TemperatureDimension() + R"XML( </units>
  <projects><project id="1" name="Plant"/></projects>
  <cases><case id="1" name="Design"/></cases>
  <templates>
@@ -141,12 +87,54 @@ std::string Build() {
    </page>
   </template>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>";
+)XML";
 }
 
-const std::string kText = Build();
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(2, "MasterBEDD", Value("AmbientTemperature", "35")),
+        Object(10, "Pump",
+               Value("Tag", "P-101") + Child(R"(<value attribute="Flow" unit="l/s">2</value>)") +
+                   Value("Speed", "1450") + Value("BEDDInitialized", "true")),
+        Datasheet(20, "TP", {21, 22},
+                  Refs("SubmittedPages", {23}) + Refs("CheckedPages", {24}) +
+                      Refs("IssuedPages", {25}) + Child(R"(<user name="ed" status="1"/>)") +
+                      Child(R"(<user name="sue" status="2"/>)") +
+                      Child(R"(<user name="kim" status="3"/>)")),
+        Page(21, 20, "TP", "P1", "1", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1") +
+                 Value("Qualifiers", "0") + Value("Units", "l/s") +
+                 Values("Fields", {R"(<String FieldId="1"/>)",
+                                   R"(<Real FieldId="2" Format="0.0" Alignment="1"/>)"}) +
+                 Child(R"(<value attribute="Fields" position="9" empty="true"/>)") +
+                 Refs("RevisedPages", {23, 24, 25})),
+        Page(22, 20, "TP", "P2", "1", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1")),
+        Page(23, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21})),
+        Page(24, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21})),
+        Page(25, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21})),
+        Datasheet(40, "TP", {41, 42}, Child(R"(<user name="ed" status="1"/>)")),
+        Page(41, 40, "TP", "P1", "1", 0,
+             Value("Cases", "1") + Value("Units", "m3/h") +
+                 Child(R"(<value attribute="Fields" position="9" empty="true"/>)")),
+        Page(42, 40, "TP", "P2", "1", 0, Value("Cases", "1")),
+        Datasheet(50, "TS", {51}, Child(R"(<user name="ed" status="1"/>)")),
+        Page(51, 50, "TS", "L1", "1", 0,
+             Value("Cases", "1") + Refs("NodeObjects", {50, 52, 53}) +
+                 Values("NodeIndices", {"1", "2"}) +
+                 Values("Fields", {R"(<String FieldId="11"/>)",
+                                   R"(<String FieldId="12" Index="0" Alignment="2"/>)",
+                                   R"(<Real FieldId="13" Index="0" Format="0.00"/>)"})),
+        Object(52, "Pump", Value("Tag", "P-201")),
+        Object(53, "Pump", Value("Tag", "P-202")),
+        Datasheet(60, "TS", {61}, Child(R"(<user name="ed" status="1"/>)")),
+        Page(61, 60, "TS", "L1", "1", 0,
+             Value("Cases", "1") + Value("ObjectFilter", "P-1 only") +
+                 Refs("NodeObjects", {60, 62}) + Values("NodeIndices", {"1", "2"}) +
+                 Child(R"(<trigger name="SSPF" handler="KXDBDatasheetSvcs.Main"/>)")),
+        Object(62, "Pump", Value("Tag", "P-1")),
+    });
 
 }  // namespace
 

@@ -17,33 +17,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-std::string Objects() {
-  std::string text;
-  text += Object(1, "GlobalsClass", Value("Name", "Plant"));
-  text += Object(100, "Pump", Value("Name", "P-100"));
-  text += Object(101, "Pump", Value("Name", "P-101"));
-  text += Object(200, "Vessel", Value("Name", "V-200"));
-  text += Object(900, "Template", Value("TemplateId", "PUMP") + Value("Checknum", "2"));
-  text += Object(901, "Template", Value("TemplateId", "pump-b") + Value("Checknum", "1"));
-  text += Object(902, "Template", Value("TemplateId", "VES"));
-  text += Object(903, "Template", Value("TemplateId", "LIST") + Value("Checknum", "1"));
-  text += Datasheet(1000, "PUMP", {1001, 1002});
-  text += Page(1001, 1000, "PUMP", "P1", "2", 1,
-               Refs("NodeObjects", {100}) + Value("NodeIndices", "1"));
-  text += Page(1002, 1000, "PUMP", "P2", "2", 2);
-  text += Datasheet(2000, "LIST", {2001});
-  text += Page(2001, 2000, "LIST", "L1", "");
-  text += Datasheet(3000, "PLAINSUM", {3001});
-  text += Page(3001, 3000, "PLAINSUM", "S1", "");
-  text += Datasheet(4000, "NOCLASS", {4001});
-  text += Page(4001, 4000, "NOCLASS", "N1", "");
-  return text;
-}
-
-std::string Build() {
-  return R"XML(<store>
- <schema>
-  <class name="GenericClass"><attribute name="Name"/></class>
+std::string Classes() {
+  return R"XML(  <class name="GenericClass"><attribute name="Name"/></class>
   <class name="Pump" base="GenericClass"/>
   <class name="Vessel" base="GenericClass"/>
   <class name="GlobalsClass" base="GenericClass"/>
@@ -54,9 +29,11 @@ std::string Build() {
   </class>
 )XML" + Class("Page", "", "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices") +
          Class("Datasheet", "GenericClass",
-               "TemplateId NumberOfPages CurrentPages SubmittedPages CheckedPages IssuedPages") +
-         " </schema>\n" +
-         R"XML( <templates folder="" bitmaps="">
+               "TemplateId NumberOfPages CurrentPages SubmittedPages CheckedPages IssuedPages");
+}
+
+std::string Sections() {
+  return R"XML( <templates folder="" bitmaps="">
   <template id="PUMP" checknum="1" name="Pump sheet" kind="Datasheet" category="Rotating"
             path="Rotating\pump.xls" classes="Pump">
    <page id="P1" name="Process %d"><node name="Pump" index="0" classes="Pump"/></page>
@@ -91,12 +68,31 @@ std::string Build() {
   </template>
   <template id="ESC" name="h escape" kind="General" path="..\secret.txt"><page id="E1"/></template>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>";
+)XML";
 }
 
-const std::string kTemplateFixture = Build();
+const std::string kTemplateFixture =
+    StoreText(Classes(), Sections(),
+              {
+                  Object(1, "GlobalsClass", Value("Name", "Plant")),
+                  Object(100, "Pump", Value("Name", "P-100")),
+                  Object(101, "Pump", Value("Name", "P-101")),
+                  Object(200, "Vessel", Value("Name", "V-200")),
+                  Object(900, "Template", Value("TemplateId", "PUMP") + Value("Checknum", "2")),
+                  Object(901, "Template", Value("TemplateId", "pump-b") + Value("Checknum", "1")),
+                  Object(902, "Template", Value("TemplateId", "VES")),
+                  Object(903, "Template", Value("TemplateId", "LIST") + Value("Checknum", "1")),
+                  Datasheet(1000, "PUMP", {1001, 1002}),
+                  Page(1001, 1000, "PUMP", "P1", "2", 1,
+                       Refs("NodeObjects", {100}) + Value("NodeIndices", "1")),
+                  Page(1002, 1000, "PUMP", "P2", "2", 2),
+                  Datasheet(2000, "LIST", {2001}),
+                  Page(2001, 2000, "LIST", "L1", ""),
+                  Datasheet(3000, "PLAINSUM", {3001}),
+                  Page(3001, 3000, "PLAINSUM", "S1", ""),
+                  Datasheet(4000, "NOCLASS", {4001}),
+                  Page(4001, 4000, "NOCLASS", "N1", ""),
+              });
 
 void Write(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());

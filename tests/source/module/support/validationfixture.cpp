@@ -13,70 +13,8 @@ namespace {
 
 using namespace kxtest::xml;
 
-std::string Objects() {
-  std::string text;
-  text += Object(1, "ProjectSettings", Value("CurrentDimensionSet", "@UNITS@"));
-  text += Object(10, "Pump", Value("Name", "P-1"));
-  text += Object(11, "Pump", Value("Name", "P-2") + Refs("Nozzles", {16}));
-  text += Object(12, "Motor", Value("Name", "M-1"));
-  text += Object(13, "Pump",
-                 Value("Name", "P-3") + Value("Flow", "12.5") + Value("Head", "7") +
-                     Refs("Nozzles", {14, 15}) + Refs("Driver", {12}));
-  text += Owned(14, "Nozzle", 13, Value("Name", "N-1"));
-  text += Owned(15, "Nozzle", 13, Value("Name", "N-2"));
-  text += Owned(16, "Nozzle", 11, Value("Name", "N-9"));
-  text +=
-      Datasheet(100, "TV", {101}, Value("DocumentName", "Stale sheet") + Value("DefaultCase", "1"));
-  text += Page(101, 100, "TV", "A", "1", 1,
-               Value("Name", "Data") + Refs("NodeObjects", {10}) + Value("NodeIndices", "1") +
-                   Value("HiddenObjects", "-1") +
-                   Values("Fields", {R"(<String FieldId="1" Value="P-1"/>)",
-                                     R"(<Real FieldId="2" Value="12.5"/>)",
-                                     R"(<Sketch FieldId="-11" Value="@GOOD@"/>)",
-                                     R"(<Sketch FieldId="-11" Value="@SECOND@"/>)"}) +
-                   Values("Units", {"mm", "m"}) + Values("Revisions", {"A", "B"}));
-  text += Datasheet(200, "GONE", {201}, Value("DocumentName", "Lost sheet"));
-  text += Page(201, 200, "GONE", "A", "1", 1);
-  text += Datasheet(300, "TV", {301}, Value("DocumentName", "Fresh sheet"));
-  text +=
-      Page(301, 300, "TV", "A", "2", 1,
-           Value("Name", "Data") + Refs("NodeObjects", {11}) + Values("NodeIndices", {"", "1"}));
-  text += Datasheet(400, "TL", {401}, Value("DocumentName", "List sheet"));
-  text += Page(401, 400, "TL", "L", "1", 1,
-               Refs("NodeObjects", {400, 10, 11}) + Values("NodeIndices", {"1", "2"}) +
-                   Values("Fields", {R"(<String FieldId="101" Value="head"/>)",
-                                     R"(<String FieldId="201" Value="P-1"/>)",
-                                     R"(<Real FieldId="202" Value="1.5"/>)",
-                                     R"(<String FieldId="201" Value="P-2"/>)",
-                                     R"(<Real FieldId="202" Value="2.5"/>)"}));
-  text += Datasheet(500, "TO", {501}, Value("DocumentName", "Other sheet"));
-  text += Page(501, 500, "TO", "O", "1", 1);
-  text += Datasheet(800, "TN", {801},
-                    Value("DocumentName", "Nozzle sheet") + Value("DefaultCase", "1"));
-  text += Page(
-      801, 800, "TN", "N", "1", 1,
-      Value("Name", "Nozzles") + Value("Cases", "1") + Refs("NodeObjects", {16, 13, 14, 15, 12}) +
-          Values("NodeIndices", {"1", "2", "3", "4", "5"}) + Values("HiddenObjects", {"", "-1"}) +
-          Value("Fields", R"(<Sketch FieldId="-11" Value="@SECOND@"/>)") + Value("Units", "mm"));
-  text +=
-      Datasheet(900, "TSN", {901}, Value("DocumentName", "Pump pages") + Value("DefaultCase", "1"));
-  text += Page(
-      901, 900, "TSN", "S", "1", 1,
-      Value("Cases", "1") + Refs("NodeObjects", {10, 11}) + Values("NodeIndices", {"1", "2", "1"}));
-  text +=
-      Object(700, "Datasheet", Value("DocumentName", "Empty sheet") + Value("TemplateId", "TV"));
-  text += Object(600, "Label",
-                 Value("TemplateId", "TV") + Value("Checknum", "1") + Refs("NodeObjects", {10}) +
-                     Value("NodeIndices", "1") +
-                     Value("Fields", R"(<String FieldId="1" Value="label text"/>)") +
-                     Value("Units", "m"));
-  return text;
-}
-
-std::string Build() {
-  return R"XML(<store>
- <schema>
-  <class name="GenericClass">
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Flow" type="real" dimension="Length" unit="m"/>
    <attribute name="Head" type="real" dimension="Length" unit="m"/>
@@ -98,8 +36,11 @@ std::string Build() {
                "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices HiddenObjects Fields "
                "Units Revisions Sketches Annotations Qualifiers Cases OverspillTo OverspillFrom") +
          Class("Label", "GenericClass",
-               "TemplateId Checknum NodeObjects NodeIndices Fields Units Sketches") +
-         " </schema>\n <units>\n" + LengthDimension() +
+               "TemplateId Checknum NodeObjects NodeIndices Fields Units Sketches");
+}
+
+std::string Sections() {
+  return " <units>\n" + LengthDimension() +
          R"XML(  <dimensionSet name="SI"><use dimension="Length" unit="m"/></dimensionSet>
   <dimensionSet name="Workshop"><use dimension="Length" unit="mm"/></dimensionSet>
  </units>
@@ -230,12 +171,68 @@ std::string Build() {
    <page id="O" name="Other"><node name="Equipment" index="0" classes="Pump"/></page>
   </template>
  </templates>
- <objects>
-)XML" + Objects() +
-         " </objects>\n</store>\n";
+)XML";
 }
 
-const std::string kFixture = Build();
+const std::string kFixture = StoreText(
+    Classes(), Sections(),
+    {
+        Object(1, "ProjectSettings", Value("CurrentDimensionSet", "@UNITS@")),
+        Object(10, "Pump", Value("Name", "P-1")),
+        Object(11, "Pump", Value("Name", "P-2") + Refs("Nozzles", {16})),
+        Object(12, "Motor", Value("Name", "M-1")),
+        Object(13, "Pump",
+               Value("Name", "P-3") + Value("Flow", "12.5") + Value("Head", "7") +
+                   Refs("Nozzles", {14, 15}) + Refs("Driver", {12})),
+        Owned(14, "Nozzle", 13, Value("Name", "N-1")),
+        Owned(15, "Nozzle", 13, Value("Name", "N-2")),
+        Owned(16, "Nozzle", 11, Value("Name", "N-9")),
+        Datasheet(100, "TV", {101},
+                  Value("DocumentName", "Stale sheet") + Value("DefaultCase", "1")),
+        Page(101, 100, "TV", "A", "1", 1,
+             Value("Name", "Data") + Refs("NodeObjects", {10}) + Value("NodeIndices", "1") +
+                 Value("HiddenObjects", "-1") +
+                 Values("Fields", {R"(<String FieldId="1" Value="P-1"/>)",
+                                   R"(<Real FieldId="2" Value="12.5"/>)",
+                                   R"(<Sketch FieldId="-11" Value="@GOOD@"/>)",
+                                   R"(<Sketch FieldId="-11" Value="@SECOND@"/>)"}) +
+                 Values("Units", {"mm", "m"}) + Values("Revisions", {"A", "B"})),
+        Datasheet(200, "GONE", {201}, Value("DocumentName", "Lost sheet")),
+        Page(201, 200, "GONE", "A", "1", 1),
+        Datasheet(300, "TV", {301}, Value("DocumentName", "Fresh sheet")),
+        Page(301, 300, "TV", "A", "2", 1,
+             Value("Name", "Data") + Refs("NodeObjects", {11}) + Values("NodeIndices", {"", "1"})),
+        Datasheet(400, "TL", {401}, Value("DocumentName", "List sheet")),
+        Page(401, 400, "TL", "L", "1", 1,
+             Refs("NodeObjects", {400, 10, 11}) + Values("NodeIndices", {"1", "2"}) +
+                 Values("Fields", {R"(<String FieldId="101" Value="head"/>)",
+                                   R"(<String FieldId="201" Value="P-1"/>)",
+                                   R"(<Real FieldId="202" Value="1.5"/>)",
+                                   R"(<String FieldId="201" Value="P-2"/>)",
+                                   R"(<Real FieldId="202" Value="2.5"/>)"})),
+        Datasheet(500, "TO", {501}, Value("DocumentName", "Other sheet")),
+        Page(501, 500, "TO", "O", "1", 1),
+        Datasheet(800, "TN", {801},
+                  Value("DocumentName", "Nozzle sheet") + Value("DefaultCase", "1")),
+        Page(801, 800, "TN", "N", "1", 1,
+             Value("Name", "Nozzles") + Value("Cases", "1") +
+                 Refs("NodeObjects", {16, 13, 14, 15, 12}) +
+                 Values("NodeIndices", {"1", "2", "3", "4", "5"}) +
+                 Values("HiddenObjects", {"", "-1"}) +
+                 Value("Fields", R"(<Sketch FieldId="-11" Value="@SECOND@"/>)") +
+                 Value("Units", "mm")),
+        Datasheet(900, "TSN", {901},
+                  Value("DocumentName", "Pump pages") + Value("DefaultCase", "1")),
+        Page(901, 900, "TSN", "S", "1", 1,
+             Value("Cases", "1") + Refs("NodeObjects", {10, 11}) +
+                 Values("NodeIndices", {"1", "2", "1"})),
+        Object(700, "Datasheet", Value("DocumentName", "Empty sheet") + Value("TemplateId", "TV")),
+        Object(600, "Label",
+               Value("TemplateId", "TV") + Value("Checknum", "1") + Refs("NodeObjects", {10}) +
+                   Value("NodeIndices", "1") +
+                   Value("Fields", R"(<String FieldId="1" Value="label text"/>)") +
+                   Value("Units", "m")),
+    });
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
