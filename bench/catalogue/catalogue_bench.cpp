@@ -6,17 +6,16 @@
 // Both should grow as n log n; Google Benchmark reports the fitted
 // complexity.
 #include <benchmark/benchmark.h>
-
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
 #include "kxinfoclasses.h"
 #include "kxstoreptrs.h"
-#include "main.h"
 #include "store/admin.h"
 
 namespace {
@@ -75,32 +74,19 @@ std::string Plant(int count) {
 kx::store::Store* StoreOf(int count) {
   static std::map<int, std::unique_ptr<kx::store::Store>> stores;
   auto& store = stores[count];
-  if (!store) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() ||
-        !store->ImportFixtureText(Plant(count), "catalogue-bench").ok()) {
-      store.reset();
-    }
-  }
+  if (!store) store = kxbench::OpenStore(Plant(count), "catalogue-bench");
   return store.get();
 }
 
 void BM_ListDatasheetsByStatus(benchmark::State& state) {
   kx::store::Store* store = StoreOf(static_cast<int>(state.range(0)));
-  IKXQDataService* service = nullptr;
-  if (store == nullptr || FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
+  const auto module = store != nullptr ? kxbench::MakeMain() : kx::host::Ref<IKXQDataService>();
+  if (!module) {
     state.SkipWithError("no store or no Main");
     return;
   }
-  auto module = kx::host::Ref<IKXQDataService>::Adopt(service);
   kx::host::Host host;
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  IKXQProjectPtr root;
-  store->Database()->get_Schema(&schema);
-  store->Database()->get_TemplateLibrary(&library);
-  store->Database()->get_RootProject(&root);
-  host.application().SetStore(store->Database(), schema, library);
-  host.application().SetProjects(root, root);
+  kxbench::UseStore(host.application(), store->Database());
   host.Attach(module.get());
   size_t length = 0;
   for (auto _ : state) {

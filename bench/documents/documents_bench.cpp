@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "com/wstr.h"
 #include "host/host.h"
 #include "kxstoreptrs.h"
-#include "main.h"
 #include "store/admin.h"
 
 namespace {
@@ -93,24 +93,12 @@ std::string PlantText(int pages) {
 
 class DocumentsPlant {
  public:
-  explicit DocumentsPlant(int pages) : pages_(pages) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
-        !store_->ImportFixtureText(PlantText(pages), "documents-bench").ok()) {
-      store_.reset();
-      return;
-    }
-    IKXQDataService* service = nullptr;
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service))))
-      return;
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-    IKXQSchemaPtr schema;
-    IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    store_->Database()->get_Schema(&schema);
-    store_->Database()->get_TemplateLibrary(&library);
-    store_->Database()->get_RootProject(&root);
-    host_.application().SetStore(store_->Database(), schema, library);
-    host_.application().SetProjects(root, root);
+  explicit DocumentsPlant(int pages)
+      : pages_(pages), store_(kxbench::OpenStore(PlantText(pages), "documents-bench")) {
+    if (!store_) return;
+    module_ = kxbench::MakeMain();
+    if (!module_) return;
+    kxbench::UseStore(host_.application(), store_->Database());
     host_.Attach(module_.get());
   }
   ~DocumentsPlant() {

@@ -4,14 +4,12 @@
 // printed first; a cost that grows with the rows (10 for linear) means the
 // event reads the whole list.
 #include <benchmark/benchmark.h>
-
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "host/host.h"
-#include "main.h"
 #include "session.h"
 #include "store/admin.h"
 
@@ -61,28 +59,21 @@ std::string Fixture(int rows) {
 // in-process Main.
 class Plant {
  public:
-  explicit Plant(int rows) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store).ok() ||
-        !m_store->ImportFixtureText(Fixture(rows), "bench").ok()) {
-      std::fprintf(stderr, "cannot make the bench store\n");
-      std::abort();
-    }
+  explicit Plant(int rows) : m_store(kxbench::OpenStore(Fixture(rows))) {
+    if (!m_store) std::abort();
     m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
     m_host.SetStoreSession(m_session.get());
     IKXQDatabase* database = m_store->Database();
     IKXQSchemaPtr schema;
     IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
     (void)database->get_Schema(&schema);
     (void)database->get_TemplateLibrary(&library);
-    (void)database->get_RootProject(&root);
-    m_host.application().SetStore(database, schema, library);
-    m_host.application().SetProjects(root, root);
+    kxbench::UseStore(m_host.application(), database);
     m_host.registrar().SetTemplates(library);
-    IKXQDataService* service = nullptr;
-    (void)Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service));
-    m_service = kx::host::Ref<IKXQDataService>::Adopt(service);
-    if (FAILED(m_host.Attach(m_service.get())) || !m_host.StartUp().succeeded()) std::abort();
+    m_service = kxbench::MakeMain();
+    if (!m_service || FAILED(m_host.Attach(m_service.get())) || !m_host.StartUp().succeeded()) {
+      std::abort();
+    }
     (void)schema->get_Class(_bstr_t(u"Pump"), &m_pump);
   }
   ~Plant() {
@@ -119,9 +110,7 @@ BENCHMARK(BM_CreateEvent)->Arg(1000)->Arg(10000);
 double SecondsPerEvent(int rows, int rounds) {
   Plant plant(rows);
   if (!plant.CreateOnce()) std::abort();
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) plant.CreateOnce();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
+  return kxbench::SecondsPerRound([&] { plant.CreateOnce(); }, rounds);
 }
 
 }  // namespace

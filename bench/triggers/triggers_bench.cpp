@@ -6,12 +6,11 @@
 // callback works on the one fired item, so it should stay near 1 and at
 // most linear (10).
 #include <benchmark/benchmark.h>
-
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "host/host.h"
 #include "main.h"
 #include "session.h"
@@ -74,29 +73,17 @@ std::string Fixture(int fieldsPerPage) {
 // delivers its trigger callbacks to an in-process Main.
 class Plant {
  public:
-  explicit Plant(int items) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store).ok() ||
-        !m_store->ImportFixtureText(Fixture(items / kPages), "bench").ok()) {
-      std::fprintf(stderr, "cannot make the bench store\n");
-      std::abort();
-    }
+  explicit Plant(int items) : m_store(kxbench::OpenStore(Fixture(items / kPages))) {
+    if (!m_store) std::abort();
     m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
     m_session->SetHandlerTest([](const std::u16string& h) { return h == u"KXDBDatasheetSvcs.Main"; });
     m_host.SetStoreSession(m_session.get());
     IKXQDatabase* database = m_store->Database();
-    IKXQSchemaPtr schema;
-    IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    (void)database->get_Schema(&schema);
-    (void)database->get_TemplateLibrary(&library);
-    (void)database->get_RootProject(&root);
-    m_host.application().SetStore(database, schema, library);
-    m_host.application().SetProjects(root, root);
-    IKXQDataService* service = nullptr;
-    (void)Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service));
-    m_service = kx::host::Ref<IKXQDataService>::Adopt(service);
+    kxbench::UseStore(m_host.application(), database);
+    m_service = kxbench::MakeMain();
+    if (!m_service) std::abort();
     (void)m_host.Attach(m_service.get());
-    Main& main = *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service));
+    Main& main = kxbench::MainOf(m_service.get());
     for (int p = 1; p <= kPages; ++p) {
       IKXQObjectPtr page;
       (void)database->get_Object(2000 + p, &page);
@@ -140,9 +127,7 @@ BENCHMARK(BM_ChangeToEvent)->Arg(500)->Arg(5000);
 double SecondsPerChange(int items, int rounds) {
   Plant plant(items);
   plant.ChangeOnce();
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) plant.ChangeOnce();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
+  return kxbench::SecondsPerRound([&] { plant.ChangeOnce(); }, rounds);
 }
 
 }  // namespace

@@ -5,14 +5,13 @@
 // old issued pages deleted). Submit and check run outside the timing.
 // The counter "page" is the time per page.
 #include <benchmark/benchmark.h>
-
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
 #include "kxstoreptrs.h"
-#include "main.h"
 #include "store/admin.h"
 
 namespace {
@@ -102,21 +101,11 @@ std::string Plant() {
 class Workflow {
  public:
   bool Open() {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
-        !store_->ImportFixtureText(Plant(), "workflow-bench").ok()) {
-      return false;
-    }
-    IKXQDataService* service = nullptr;
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) return false;
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-    IKXQSchemaPtr schema;
-    IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    store_->Database()->get_Schema(&schema);
-    store_->Database()->get_TemplateLibrary(&library);
-    store_->Database()->get_RootProject(&root);
-    host_.application().SetStore(store_->Database(), schema, library);
-    host_.application().SetProjects(root, root);
+    store_ = kxbench::OpenStore(Plant(), "workflow-bench");
+    if (!store_) return false;
+    module_ = kxbench::MakeMain();
+    if (!module_) return false;
+    kxbench::UseStore(host_.application(), store_->Database());
     host_.privileges().Grant(u"CheckDocument");
     host_.privileges().Grant(u"IssueDocument");
     return SUCCEEDED(host_.Attach(module_.get()));
