@@ -8,10 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "benchsupport.h"
-#include "host/host.h"
-#include "session.h"
-#include "store/admin.h"
+#include "sessionplant.h"
 
 namespace {
 
@@ -57,44 +54,27 @@ std::string Fixture(int rows) {
 
 // A store with the list, and the host that delivers its create events to an
 // in-process Main.
-class Plant {
+class Plant : public kxbench::SessionPlant {
  public:
-  explicit Plant(int rows) : m_store(kxbench::OpenStore(Fixture(rows))) {
-    if (!m_store) std::abort();
-    m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
-    m_host.SetStoreSession(m_session.get());
-    IKXQDatabase* database = m_store->Database();
+  explicit Plant(int rows) : SessionPlant(Fixture(rows)) {
     IKXQSchemaPtr schema;
     IKXQTemplateLibraryPtr library;
-    (void)database->get_Schema(&schema);
-    (void)database->get_TemplateLibrary(&library);
-    kxbench::UseStore(m_host.application(), database);
-    m_host.registrar().SetTemplates(library);
-    m_service = kxbench::MakeMain();
-    if (!m_service || FAILED(m_host.Attach(m_service.get())) || !m_host.StartUp().succeeded()) {
-      std::abort();
-    }
+    (void)database()->get_Schema(&schema);
+    (void)database()->get_TemplateLibrary(&library);
+    host().registrar().SetTemplates(library);
+    if (!AttachMain() || !host().StartUp().succeeded()) std::abort();
     (void)schema->get_Class(_bstr_t(u"Pump"), &m_pump);
-  }
-  ~Plant() {
-    m_host.Detach();
-    m_host.SetStoreSession(nullptr);
   }
   // One new pump and its create event; false when the call failed.
   bool CreateOnce() {
-    (void)m_session->BeginHostChange();
-    IKXQObjectPtr made;
-    (void)m_pump->CreateInstance(&made);
-    const kx::host::CallResult result = m_host.DatabaseEvent(-1, nullptr, _variant_t());
-    m_session->AbandonHostChange();
+    const kx::host::CallResult result = ChangeAndDeliver([&] {
+      IKXQObjectPtr made;
+      (void)m_pump->CreateInstance(&made);
+    });
     return result.succeeded();
   }
 
  private:
-  std::unique_ptr<kx::store::Store> m_store;
-  std::unique_ptr<kx::kxqhost::StoreHostSession> m_session;
-  kx::host::Host m_host;
-  kx::host::Ref<IKXQDataService> m_service;
   IKXQClassPtr m_pump;
 };
 
