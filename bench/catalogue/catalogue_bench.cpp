@@ -17,31 +17,25 @@
 #include "kxinfoclasses.h"
 #include "kxstoreptrs.h"
 #include "store/admin.h"
+#include "storexml.h"
 
 namespace {
 
 // A plant of `count` pump datasheets. Ids: pumps 10 + 3k, datasheets
 // 11 + 3k, their pages 12 + 3k.
 std::string Plant(int count) {
-  std::string xml = R"(<store><schema>
+  using kxtest::xml::Class;
+  std::string xml =
+      R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
     <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/></class>
   <class name="Pump" base="GenericClass"/>
-  <class name="Datasheet" base="GenericClass">
-    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
-    <attribute name="LastRevisionLevel"/>
-    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Page" base="GenericClass">
-    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
-    <attribute name="NodeObjects" type="object" list="true"/>
-    <attribute name="NodeIndices" type="integer" list="true"/>
-    <attribute name="Cases" type="integer" list="true"/>
-  </class>
-</schema>
+)" +
+      Class("Datasheet", "GenericClass",
+            "DocumentName TemplateId DefaultCase LastRevisionLevel CurrentPages "
+            "SubmittedPages CheckedPages IssuedPages") +
+      Class("Page", "GenericClass", "TemplateId PageId Checknum NodeObjects NodeIndices Cases") +
+      R"(</schema>
 <projects><project id="1" name="Plant"/></projects>
 <cases><case id="1" name="Design"/></cases>
 <templates><template id="TDS" name="Pump datasheet" checknum="1" kind="Datasheet" classes="Pump">

@@ -16,6 +16,7 @@
 #include "host/host.h"
 #include "kxstoreptrs.h"
 #include "store/admin.h"
+#include "storexml.h"
 
 namespace {
 
@@ -23,29 +24,20 @@ constexpr LONG kDatasheet = 2;
 constexpr LONG kFirstPage = 100;
 
 std::string PlantText(int pages) {
-  std::string xml = R"(<store><schema>
+  using kxtest::xml::Class;
+  std::string xml =
+      R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
     <attribute name="Flow" type="real" dimension="Length" unit="m"/></class>
   <class name="Pump" base="GenericClass"/>
-  <class name="Datasheet" base="GenericClass">
-    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
-    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Page" base="GenericClass">
-    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
-    <attribute name="PageNumber" type="integer"/>
-    <attribute name="NodeObjects" type="object" list="true"/>
-    <attribute name="NodeIndices" type="integer" list="true"/>
-    <attribute name="HiddenObjects" type="integer" list="true"/>
-    <attribute name="Fields" list="true"/><attribute name="Units" list="true"/>
-    <attribute name="Revisions" list="true"/><attribute name="Sketches" list="true"/>
-    <attribute name="Cases" type="integer" list="true"/>
-    <attribute name="Annotations" list="true"/><attribute name="Qualifiers" type="integer" list="true"/>
-  </class>
-</schema>
+)" +
+      Class("Datasheet", "GenericClass",
+            "DocumentName TemplateId DefaultCase CurrentPages SubmittedPages "
+            "CheckedPages IssuedPages") +
+      Class("Page", "GenericClass",
+            "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices HiddenObjects "
+            "Fields Units Revisions Sketches Cases Annotations Qualifiers") +
+      R"(</schema>
 <units><dimension name="Length" base="m"><unit name="m"/><unit name="mm" factor="0.001"/></dimension></units>
 <projects><project id="1" name="Plant"/></projects>
 <cases><case id="1" name="Design"/></cases>
