@@ -39,6 +39,15 @@ bool NameMatches(const OLECHAR* recordName, const OLECHAR* name, int32_t length,
   return recordName[length] == 0;
 }
 
+bool IsElementRecord(const GrammarRecord& r) {
+  return r.kind == kGrammarElement ||
+         (r.kind >= kGrammarStringElement && r.kind <= kGrammarBooleanElement);
+}
+
+bool IsAttributeRecord(const GrammarRecord& r) {
+  return r.kind >= kGrammarStringAttribute && r.kind <= kGrammarBooleanAttribute;
+}
+
 bool EqualsNoCase(const OLECHAR* text, const char16_t* word) {
   for (; *word != 0; ++text, ++word) {
     if (*text == 0 || FoldAscii(*text) != FoldAscii(*word)) return false;
@@ -298,10 +307,13 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   void RecordFailure(KXComException& ctx);
   HRESULT PublishParseError(KXComException& ctx);
 
-  const GrammarRecord* FindElement(const OLECHAR* name, int32_t length) const;
+  const GrammarRecord* FindElement(const OLECHAR* name, int32_t length);
   bool IsAllowedChild(const GrammarRecord* parent, const GrammarRecord* child) const;
   const GrammarRecord* FindAttribute(const GrammarRecord* element, const OLECHAR* name,
                                      int32_t length) const;
+  // Whether the indexed name of record `at` is `name`.
+  bool IndexedNameIs(size_t at, const OLECHAR* name, int32_t length) const;
+  void BuildIndex();
 
   void DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
                       ISAXAttributes* attributes);
@@ -325,6 +337,15 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   std::vector<Entry> m_stack;
   std::u16string m_value;  // an attribute's value, zero-terminated; kept for its room
   const GrammarRecord* m_grammar;
+  // A handler that looks up many elements (a large request, or a parser
+  // reused for record after record) indexes its grammar: the name length of
+  // each record, by position, and the positions of the element records, so
+  // that a lookup compares only names of the right length. A handler used
+  // for a few elements never pays for it.
+  static constexpr int kLookupsBeforeIndex = 8;
+  int m_lookups = 0;
+  std::vector<int32_t> m_nameLengths;  // -1 for a record without a name
+  std::vector<uint32_t> m_elementAt;
 };
 
 }  // namespace SAXSchemaParserImpl
@@ -382,11 +403,40 @@ void ContentHandler::RecordFailure(KXComException& ctx) {
   if (m_recordInfo != nullptr) m_recordInfo->AddRef();
 }
 
-const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) const {
+void ContentHandler::BuildIndex() {
+  size_t count = 1;
+  while (m_grammar[count].kind != kGrammarEnd) ++count;
+  m_nameLengths.assign(count, -1);
+  m_elementAt.clear();
+  for (size_t at = 1; at < count; ++at) {
+    const GrammarRecord& r = m_grammar[at];
+    if (r.name == nullptr || (!IsElementRecord(r) && !IsAttributeRecord(r))) continue;
+    m_nameLengths[at] = static_cast<int32_t>(std::char_traits<char16_t>::length(r.name));
+    if (IsElementRecord(r)) m_elementAt.push_back(static_cast<uint32_t>(at));
+  }
+}
+
+inline bool ContentHandler::IndexedNameIs(size_t at, const OLECHAR* name, int32_t length) const {
+  if (m_nameLengths[at] != length) return false;
+  const OLECHAR* recordName = m_grammar[at].name;
+  if (m_noCase) return NameMatches(recordName, name, length, true);
+  for (int32_t i = 0; i < length; ++i) {
+    if (recordName[i] != name[i]) return false;
+  }
+  return true;
+}
+
+const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) {
+  if (m_nameLengths.empty() && ++m_lookups >= kLookupsBeforeIndex) BuildIndex();
+  if (!m_nameLengths.empty()) {
+    if (name == nullptr || length < 0) return nullptr;
+    for (uint32_t at : m_elementAt) {
+      if (IndexedNameIs(at, name, length)) return m_grammar + at;
+    }
+    return nullptr;
+  }
   for (const GrammarRecord* r = m_grammar + 1; r->kind != kGrammarEnd; ++r) {
-    bool candidate = r->kind == kGrammarElement ||
-                     (r->kind >= kGrammarStringElement && r->kind <= kGrammarBooleanElement);
-    if (candidate && NameMatches(r->name, name, length, m_noCase)) return r;
+    if (IsElementRecord(*r) && NameMatches(r->name, name, length, m_noCase)) return r;
   }
   return nullptr;
 }
@@ -410,11 +460,14 @@ bool ContentHandler::IsAllowedChild(const GrammarRecord* parent,
 const GrammarRecord* ContentHandler::FindAttribute(const GrammarRecord* element,
                                                    const OLECHAR* name, int32_t length) const {
   if (element->kind != kGrammarElement) return nullptr;
+  const bool indexed = !m_nameLengths.empty();
+  if (indexed && (name == nullptr || length < 0)) return nullptr;
   for (const GrammarRecord* r = element + 1;
        r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
        ++r) {
-    if (r->kind >= kGrammarStringAttribute && r->kind <= kGrammarBooleanAttribute &&
-        NameMatches(r->name, name, length, m_noCase)) {
+    if (!IsAttributeRecord(*r)) continue;
+    if (indexed ? IndexedNameIs(static_cast<size_t>(r - m_grammar), name, length)
+                : NameMatches(r->name, name, length, m_noCase)) {
       return r;
     }
   }
@@ -494,7 +547,11 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
                               attrNameLength, attrName);
     }
     SAXValue value;
-    Check(ctx, ConvertTextToVariant(&value, type, zeroTerminated));
+    if (type == kSAXString) {
+      value.text = zeroTerminated;  // what the conversion gives, without the call
+    } else {
+      Check(ctx, ConvertTextToVariant(&value, type, zeroTerminated));
+    }
     Check(ctx, handler->SetAttribute(attr->id, value));
   }
 }
