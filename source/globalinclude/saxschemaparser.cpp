@@ -86,6 +86,25 @@ ISAXXMLReader* TakeSpareReader() { return gSpareReader.Take(); }
 
 void KeepSpareReader(ISAXXMLReader* reader) { gSpareReader.Keep(reader); }
 
+// The conversion of the values met most (any text, a short run of digits)
+// without the general one's call: `*value` (fresh) as ConvertTextToVariant
+// would set it, or false to leave the value to it.
+bool ConvertPlainValue(SAXValue* value, uint32_t type, const OLECHAR* text, int32_t length) {
+  if (type == kSAXString) {
+    value->text = text;
+    return true;
+  }
+  if (type != kSAXInteger || length < 1 || length > 9) return false;
+  int32_t number = 0;
+  for (int32_t i = 0; i < length; ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    number = number * 10 + (text[i] - u'0');
+  }
+  value->type = kSAXInteger;
+  value->integer = number;
+  return true;
+}
+
 }  // namespace
 
 void SAXSchemaParser::ReleaseSpareReader() { gSpareReader.Reset(nullptr); }
@@ -547,9 +566,7 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
                               attrNameLength, attrName);
     }
     SAXValue value;
-    if (type == kSAXString) {
-      value.text = zeroTerminated;  // what the conversion gives, without the call
-    } else {
+    if (!ConvertPlainValue(&value, type, zeroTerminated, valueLength)) {
       Check(ctx, ConvertTextToVariant(&value, type, zeroTerminated));
     }
     Check(ctx, handler->SetAttribute(attr->id, value));
