@@ -133,39 +133,10 @@ HRESULT MainWorkers::SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject
   return Composition::SortDatasheet(main, datasheet, page, code, column, count);
 }
 
-// The field writers of the page loader are not built yet: this form keeps
-// the page's stored record of the field and gives it the live value.
 HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
-                                 IKXQTemplatePage* templatePage, int32_t fieldId,
+                                 IKXQTemplatePage* templatePage, int32_t position,
                                  IKXQAttribute* fields, BSTR* text) {
-  KXComException ctx = KXComException::Silent(u"WriteFields");
-  try {
-    CheckPointerArgument(ctx, text);
-    *text = nullptr;
-    CheckPointerArgument(ctx, fields);
-    _bstr_t stored;
-    if (fieldId >= 1 && fieldId <= GetAttributeCount(fields)) {
-      KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, fieldId, stored);
-    }
-    if (stored.length() == 0) return S_OK;
-    KXFieldData record;
-    KX_CHECK(ctx, record.SelectField(stored, -1));
-    IKXQTemplateFieldPtr field;
-    FieldUtils::GetTemplateField(templatePage, stored, fieldId, field);
-    _variant_t position;
-    IKXQFieldValuePtr holder;
-    if (field) {
-      KX_CHECK(ctx, FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
-                                                   position.GetAddress(), &holder));
-    }
-    _bstr_t value;
-    if (holder) FieldUtils::GetAttributeValueText(holder, position, value, nullptr);
-    record.SetNumberTexts(value.length() > 0 ? static_cast<const OLECHAR*>(value) : u"", nullptr,
-                          nullptr, nullptr);
-    KX_CHECK(ctx, record.WriteFieldData(text, kFieldDataFull, -1));
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  return ctx.Return();
+  return ::WriteFields(context, page, templatePage, position, fields, text);
 }
 
 HRESULT MainWorkers::CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode) {

@@ -99,10 +99,10 @@ class MainWorkers {
   // *count: the rows that held an object and were ordered.
   virtual HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page,
                                 const OLECHAR* code, int32_t column, int32_t* count);
-  // The field element of field `fieldId` of the page, with its live value,
-  // as text in *text (null when the field writes nothing).
+  // The full record of the field at `position` of the page, with its live
+  // value, against the page's issued copy, as text in *text.
   virtual HRESULT WriteFields(PageLoadContext& context, IKXQObject* page,
-                              IKXQTemplatePage* templatePage, int32_t fieldId,
+                              IKXQTemplatePage* templatePage, int32_t position,
                               IKXQAttribute* fields, BSTR* text);
   // The overspill run over the datasheet's current pages in `mode` (2: a
   // datasheet "CreateDocuments" made, no triggers on the pages it makes; 3:

@@ -169,6 +169,18 @@ std::u16string ContinuousFieldKey(KXComException& ctx, const ContinuousPageHelpe
   return kx_format(u"%d:%d", node, row);
 }
 
+// A node of the template page that cannot be read, named by its place
+// among its siblings.
+[[noreturn]] void ThrowInvalidClassView(KXComException& ctx, IKXQTemplatePage* templatePage,
+                                        int32_t node) {
+  BSTR id = nullptr;
+  (void)templatePage->get_Id(&id);
+  const _bstr_t heldId(id, false);
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                          u"NodeID %ld on template PageID %ls, references an invalid ClassView",
+                          static_cast<long>(node), static_cast<const OLECHAR*>(heldId));
+}
+
 // ---- Rebuilding one page ------------------------------------------------------
 
 class PageRebuild {
@@ -196,8 +208,11 @@ class PageRebuild {
 
  private:
   bool PlaceFromPool(KXComException& ctx, IKXQClassView* view, bool append);
-  void FillChildNodes(KXComException& ctx, IKXQClassView* view);
+  void PlaceChildNodeObjects(KXComException& ctx, IKXQClassView* view, IKXQObject* parent);
+  template <class Fits>
+  IKXQObjectPtr TakeFromPool(Fits&& fits);
   bool Accepts(KXComException& ctx, IKXQClassView* view, IKXQObject* object);
+  bool IsSummaryTemplate(KXComException& ctx);
   _bstr_t BindSketch(KXComException& ctx, const _bstr_t& recordText, int32_t fieldId);
   int32_t ItemNumber(KXComException& ctx, IKXQTemplateField* field, SAFEARRAY* chain);
   void RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fields);
@@ -209,6 +224,10 @@ class PageRebuild {
   IKXQTemplatePage* m_oldTemplatePage;
   int32_t m_status;
   bool m_isPage;
+  // The page's template is of kind "Summary" (current pages only).
+  bool m_isSummary = false;
+  // A page with a "HiddenObjects" list (labels have none).
+  bool m_hasHiddenList = false;
   // Continuous lists: the old field keys ("node:row") by 1-based field
   // number, and the old value index of each field.
   std::vector<std::u16string> m_oldKeys;
@@ -282,41 +301,90 @@ bool PageRebuild::Accepts(KXComException& ctx, IKXQClassView* view, IKXQObject* 
   return accepts != VARIANT_FALSE;
 }
 
-// Places the first pool object the node accepts on it; with `append`
-// every further one becomes a list row. False when none fits.
-bool PageRebuild::PlaceFromPool(KXComException& ctx, IKXQClassView* view, bool append) {
-  bool placed = false;
+// The first pool object that `fits`, taken out of the pool; null when none
+// does.
+template <class Fits>
+IKXQObjectPtr PageRebuild::TakeFromPool(Fits&& fits) {
   auto& pool = m_context.m_pool;
-  for (size_t i = 0; i < pool.size();) {
-    if (!Accepts(ctx, view, pool[i])) {
-      ++i;
-      continue;
-    }
-    if (!placed) {
-      KXDBDatasheetSvcs::GetPageNodeObjects(m_page, view, pool[i], false);
-      const IKXQObjectPtr object = pool[i];
-      pool.erase(pool.begin() + static_cast<ptrdiff_t>(i));
-      placed = true;
-      if (!append) {
-        FillChildNodes(ctx, view);
-        return true;
-      }
-      continue;
-    }
-    KXDBDatasheetSvcs::AppendNodeObject(m_page, view, pool[i]);
-    pool.erase(pool.begin() + static_cast<ptrdiff_t>(i));
+  for (auto it = pool.begin(); it != pool.end(); ++it) {
+    if (!fits(it->GetInterfacePtr())) continue;
+    IKXQObjectPtr taken = *it;
+    pool.erase(it);
+    return taken;
   }
-  return placed;
+  return nullptr;
 }
 
-void PageRebuild::FillChildNodes(KXComException& ctx, IKXQClassView* view) {
+// Places the first pool object the node accepts on it; with `append`
+// every further one becomes a list row (whose child nodes stay empty).
+// False when none fits.
+bool PageRebuild::PlaceFromPool(KXComException& ctx, IKXQClassView* view, bool append) {
+  const IKXQObjectPtr first =
+      TakeFromPool([&](IKXQObject* object) { return Accepts(ctx, view, object); });
+  if (!first) return false;
+  KXDBDatasheetSvcs::GetPageNodeObjects(m_page, view, first, false);
+  if (!append) {
+    PlaceChildNodeObjects(ctx, view, first);
+    return true;
+  }
+  for (;;) {
+    const IKXQObjectPtr row =
+        TakeFromPool([&](IKXQObject* object) { return Accepts(ctx, view, object); });
+    if (!row) return true;
+    KXDBDatasheetSvcs::AppendNodeObject(m_page, view, row);
+  }
+}
+
+bool PageRebuild::IsSummaryTemplate(KXComException& ctx) {
+  IKXQTemplatePtr tmpl;
+  KX_CHECK(ctx, m_templatePage->get_Template(&tmpl));
+  if (!tmpl) return false;
+  const _bstr_t kind = TemplateText(ctx, tmpl, &IKXQTemplate::get_Kind);
+  return kind.length() != 0 && _wcsicmp(kind, u"Summary") == 0;
+}
+
+// Fills the child nodes of `view` (whose object on the page is `parent`,
+// null when it has none) in template order. A child whose objects are
+// members of a list takes the first pooled member of the list its parent's
+// object holds, so each list entry keeps its own object. A child reached
+// through a single object attribute is left to its route, except on a
+// summary sheet, where it shows its parent's object again when the old
+// page did. Every nested node is already empty: placing the parent emptied
+// them.
+void PageRebuild::PlaceChildNodeObjects(KXComException& ctx, IKXQClassView* view,
+                                        IKXQObject* parent) {
   SAFEARRAY* children = nullptr;
   KX_CHECK(ctx, view->get_Children(&children));
   VariantUtil::SafeArrayVector nodes(children, true);
   for (int32_t i = 0; i < nodes.Count(); ++i) {
     IKXQClassViewPtr child;
     KX_CHECK(ctx, nodes.GetClassViewAt(i, &child));
-    if (child) PlaceFromPool(ctx, child, false);
+    if (!child) ThrowInvalidClassView(ctx, m_templatePage, i);
+    ComPtrArray<IKXQObject> members;
+    IKXQFieldValuePtr holder;
+    if (FieldUtils::GetObjectVector(m_page, child, members, holder)) {
+      // An entry left without an object is not to be filled by its route.
+      if (m_hasHiddenList && members.GetCount() > 0) {
+        FieldUtils::UpdateHiddenObjects(m_page, child, true);
+      }
+      const IKXQObjectPtr member = TakeFromPool([&](IKXQObject* object) {
+        for (int32_t k = 0; k < members.GetCount(); ++k) {
+          if (members.GetAt(k) == object) return true;
+        }
+        return false;
+      });
+      if (!member) continue;
+      KXDBDatasheetSvcs::GetPageNodeObjects(m_page, child, member, true);
+      PlaceChildNodeObjects(ctx, child, member);
+      continue;
+    }
+    IKXQObjectPtr shown;
+    if (m_isSummary && parent != nullptr &&
+        TakeFromPool([&](IKXQObject* object) { return object == parent; })) {
+      KXDBDatasheetSvcs::GetPageNodeObjects(m_page, child, parent, false);
+      shown = parent;
+    }
+    PlaceChildNodeObjects(ctx, child, shown);
   }
 }
 
@@ -331,17 +399,13 @@ void PageRebuild::RebuildNodeLists(KXComException& ctx) {
   VariantUtil::SafeArrayVector nodes(roots, true);
   const int32_t listRoot =
       m_context.m_continuous ? m_main.GetContinuousPageHelper().RootNodeIndex() : -1;
+  m_isSummary = m_isPage && IsSummaryTemplate(ctx);
+  GetAttributeInterface(m_page, u"HiddenObjects", list);
+  m_hasHiddenList = m_isPage && list;
   for (int32_t i = 0; i < nodes.Count(); ++i) {
     IKXQClassViewPtr view;
     KX_CHECK(ctx, nodes.GetClassViewAt(i, &view));
-    if (!view) {
-      BSTR id = nullptr;
-      (void)m_templatePage->get_Id(&id);
-      const _bstr_t heldId(id, false);
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              u"NodeID %ld on template PageID %ls, references an invalid ClassView",
-                              static_cast<long>(i), static_cast<const OLECHAR*>(heldId));
-    }
+    if (!view) ThrowInvalidClassView(ctx, m_templatePage, i);
     LONG index = -1;
     KX_CHECK(ctx, view->get_NodeIndex(&index));
     PlaceFromPool(ctx, view, listRoot >= 0 && index == listRoot);
@@ -395,7 +459,7 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   const std::vector<_bstr_t> old = ReadTextList(fields);
   struct OldRecord {
     int32_t fieldId = -1;
-    int32_t index = -1;
+    int32_t item = -1;  // the number of the item whose value it describes
     bool used = false;
   };
   std::vector<OldRecord> records(old.size());
@@ -407,14 +471,15 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
       continue;
     }
     records[j].fieldId = record.fieldId;
-    records[j].index = record.index;
+    records[j].item = record.attribId;
   }
 
   LONG count = 0;
   KX_CHECK(ctx, m_templatePage->get_FieldCount(&count));
   std::vector<_bstr_t> texts(static_cast<size_t>(count));
-  // A value of a list is kept under its item: a current page's field takes
-  // the record of the item its route now reaches.
+  // A record describes the value of one item: a current page's field takes
+  // only a record of the item its route now reaches (or of no item), never
+  // that of an item the field no longer shows.
   PageLoadContext routes(&m_main);
   SAFEARRAY* chain = m_isPage && m_status == 1 ? GetPageOverspillChain(routes, m_page) : nullptr;
   for (LONG n = 1; n <= count; ++n) {
@@ -429,7 +494,7 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
     const int32_t item = m_isPage && m_status == 1 ? ItemNumber(ctx, field, chain) : -1;
     for (size_t j = 0; j < records.size(); ++j) {
       if (records[j].used || records[j].fieldId != id) continue;
-      if (item >= 0 && records[j].index != -1 && records[j].index != item) continue;
+      if (item >= 0 && records[j].item != -1 && records[j].item != item) continue;
       records[j].used = true;
       texts[static_cast<size_t>(n - 1)] = old[j];
       break;

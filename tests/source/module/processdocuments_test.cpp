@@ -52,6 +52,65 @@ TEST(ProcessDocumentsTest, OpeningAStaleDatasheetRebuildsItFirst) {
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "2");
 }
 
+// The "Value" of the first shown field with that id, "(none)" when the
+// reply has no such field or value.
+std::string FieldValue(const std::string& reply, const std::string& fieldId) {
+  const size_t at = reply.find("FieldId=\"" + fieldId + "\"");
+  if (at == std::string::npos) return "(none)";
+  const size_t end = reply.find("/>", at);
+  const size_t value = reply.find("Value=\"", at);
+  if (value == std::string::npos || value > end) return "(none)";
+  return reply.substr(value + 7, reply.find('"', value + 7) - value - 7);
+}
+
+// Opening a stale datasheet whose pump shows its nozzles on child nodes:
+// each nozzle node keeps its own nozzle of the pump's list (not the spare of
+// another pump the page also showed), the driver comes back by its route,
+// and each field keeps only a record of the item it now shows.
+TEST(ProcessDocumentsTest, OpeningRebuildsChildNodesFromTheirParentAndKeepsEachFieldsOwnItem) {
+  ValidationPlant plant;
+  const std::string flow = std::to_string(plant.ItemNumber(kPump3, u"Flow"));
+  const std::string head = std::to_string(plant.ItemNumber(kPump3, u"Head"));
+  const std::string name = std::to_string(plant.ItemNumber(kNozzle1, u"Name"));
+  ASSERT_NE(flow, head);
+  // Field 3 showed "Flow" and now shows "Head": its "Flow" record comes
+  // first but belongs to another item.
+  const std::string flowRecord =
+      "<Real FieldId=\"3\" AttribId=\"" + flow + "\" Value=\"12.5\" Format=\"0.0\"/>";
+  const std::string headRecord =
+      "<Real FieldId=\"3\" AttribId=\"" + head + "\" Value=\"7\" Format=\"0.000\"/>";
+  const std::string nozzle1 = "<String FieldId=\"1\" AttribId=\"" + name + "\" Value=\"N-1\"/>";
+  const std::string nozzle2 = "<String FieldId=\"2\" AttribId=\"" + name + "\" Value=\"N-2\"/>";
+  plant.Put(kNozzlePage, u"Fields", 2, flowRecord);
+  plant.Put(kNozzlePage, u"Fields", 3, nozzle1);
+  plant.Put(kNozzlePage, u"Fields", 4, nozzle2);
+  plant.Put(kNozzlePage, u"Fields", 5, headRecord);
+
+  const auto result =
+      plant.host().Request(u"OpenDocuments", Documents(u"OpenDocuments", Sheet(u"800")));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_TRUE(result.messages.empty());
+  const std::string reply = Narrow(result.reply);
+  EXPECT_EQ(FieldValue(reply, "1"), "N-1") << reply;
+  EXPECT_EQ(FieldValue(reply, "2"), "N-2") << reply;
+  EXPECT_EQ(FieldValue(reply, "5"), "M-1") << reply;
+  // "Head" in the page's millimetres, in the format of its own record.
+  EXPECT_NE(reply.find("FieldId=\"3\" Format=\"0.000\""), std::string::npos) << reply;
+  EXPECT_EQ(FieldValue(reply, "3"), "7000") << reply;
+  EXPECT_EQ(reply.find("Format=\"0.0\""), std::string::npos) << reply;
+
+  EXPECT_EQ(plant.Text(kNozzlePage, u"Checknum"), "2");
+  // Pump, its two nozzles, the spare; the driver found by its route.
+  EXPECT_EQ(plant.List(kNozzlePage, u"NodeObjects"), "#13|#14|#15|#16|#12");
+  EXPECT_EQ(plant.List(kNozzlePage, u"NodeIndices"), "1|2|3|-|5|4");
+  // The third nozzle node has no nozzle left and is not filled by route.
+  EXPECT_EQ(plant.List(kNozzlePage, u"HiddenObjects"), "-|-|-|0");
+  const std::string fields = plant.List(kNozzlePage, u"Fields");
+  EXPECT_EQ(fields.rfind(headRecord + "|<Sketch FieldId=\"6\"", 0), 0u) << fields;
+  EXPECT_NE(fields.find("|" + nozzle1 + "|" + nozzle2 + "|-|-"), std::string::npos) << fields;
+  EXPECT_EQ(fields.find(flowRecord), std::string::npos) << fields;
+}
+
 TEST(ProcessDocumentsTest, PrintAndExportNameTheirVerbAndAnEmptyRequestGivesAnEmptyElement) {
   ValidationPlant plant;
   const auto printed =

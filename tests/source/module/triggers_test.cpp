@@ -159,12 +159,15 @@ TEST_F(TriggersTest, WithTheStatusCopyFlagAChangeReachesTheSubmittedCopyOfTheDat
   const kx::host::CallResult result = m_host.Set(kOwnPump, u"F12", u"second");
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   EXPECT_TRUE(result.warnings.empty()) << Narrow(result.warnings[0]);
+  // The copy holds the full record: no issued copy yet, so it differs (256).
   EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12),
-            "<String FieldId=\"12\" State=\"0\" Value=\"second\"/>");
+            "<String FieldId=\"12\" Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" "
+            "Value=\"second\"/>");
   // Page 101 shows a pump the datasheet does not own: no copy is touched.
   ASSERT_TRUE(m_host.Set(kPump, u"F12", u"not copied").succeeded());
   EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12),
-            "<String FieldId=\"12\" State=\"0\" Value=\"second\"/>");
+            "<String FieldId=\"12\" Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" "
+            "Value=\"second\"/>");
 }
 
 TEST_F(TriggersTest, OneFailingKeyGivesOneWarningAndTheOtherKeysStillRun) {
@@ -180,7 +183,8 @@ TEST_F(TriggersTest, OneFailingKeyGivesOneWarningAndTheOtherKeysStillRun) {
   EXPECT_NE(Narrow(result.warnings[0]).find("the writer of field 5"), std::string::npos)
       << Narrow(result.warnings[0]);
   EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12),
-            "<String FieldId=\"12\" State=\"0\" Value=\"twelve\"/>");
+            "<String FieldId=\"12\" Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" "
+            "Value=\"twelve\"/>");
   // Both fields still got their event.
   ASSERT_EQ(result.events.size(), 1u);
   m_host.main().UseWorkers(nullptr);

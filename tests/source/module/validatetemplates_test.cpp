@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "support/validationfixture.h"
 
@@ -28,6 +29,16 @@ std::u16string Update(std::initializer_list<int> ids, bool erase = false) {
 std::string Alert(const std::string& text) {
   return "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">" + text +
          "</Message></XMLMessage>";
+}
+
+// Every list of the page that a rebuild may write, as text.
+std::vector<std::string> RebuiltLists(ValidationPlant& plant, LONG page) {
+  std::vector<std::string> lists;
+  for (const char16_t* name : {u"NodeObjects", u"NodeIndices", u"HiddenObjects", u"Fields",
+                               u"Units", u"Revisions", u"Sketches"}) {
+    lists.push_back(plant.List(page, name));
+  }
+  return lists;
 }
 
 const char kStaleFields[] =
@@ -62,11 +73,7 @@ TEST(ValidateTemplatesTest, AChangedTemplateRebuildsThePageKeepingWhatWasEntered
 
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   ValidationPlant plant("bad");
-  const std::string before[] = {
-      plant.List(kStalePage, u"NodeObjects"),   plant.List(kStalePage, u"NodeIndices"),
-      plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
-      plant.List(kStalePage, u"Units"),         plant.List(kStalePage, u"Revisions"),
-      plant.List(kStalePage, u"Sketches")};
+  const std::vector<std::string> before = RebuiltLists(plant, kStalePage);
   const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale, kFresh}));
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   const std::string reply = Narrow(result.reply);
@@ -77,14 +84,39 @@ TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
                 0),
             0u)
       << reply;
-  const std::string after[] = {
-      plant.List(kStalePage, u"NodeObjects"),   plant.List(kStalePage, u"NodeIndices"),
-      plant.List(kStalePage, u"HiddenObjects"), plant.List(kStalePage, u"Fields"),
-      plant.List(kStalePage, u"Units"),         plant.List(kStalePage, u"Revisions"),
-      plant.List(kStalePage, u"Sketches")};
-  for (size_t i = 0; i < std::size(before); ++i) EXPECT_EQ(after[i], before[i]) << i;
+  EXPECT_EQ(RebuiltLists(plant, kStalePage), before);
   EXPECT_EQ(plant.List(kStalePage, u"Sketches"), "");  // the first sketch's text went too
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
+}
+
+TEST(ValidateTemplatesTest, ChildNodesAreFilledFromTheirParentsObject) {
+  ValidationPlant plant;
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet, kPumpPages}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), Alert("Updated 2 datasheets."));
+  // Each nozzle node takes a nozzle of the pump's list, in list-node order;
+  // the spare, which is another pump's, goes to its own node; the driver,
+  // reached through a single attribute, is found by its field's route.
+  EXPECT_EQ(plant.List(kNozzlePage, u"NodeObjects"), "#13|#14|#15|#16|#12");
+  EXPECT_EQ(plant.List(kNozzlePage, u"NodeIndices"), "1|2|3|-|5|4");
+  EXPECT_EQ(plant.List(kNozzlePage, u"HiddenObjects"), "-|-|-|0");
+  // On a summary sheet the child shows its parent's pump again, as before;
+  // the other pump keeps its own node.
+  EXPECT_EQ(plant.List(kPumpPagesPage, u"NodeObjects"), "#10|#11");
+  EXPECT_EQ(plant.List(kPumpPagesPage, u"NodeIndices"), "1|1|2");
+  EXPECT_EQ(plant.Text(kPumpPagesPage, u"Checknum"), "2");
+}
+
+TEST(ValidateTemplatesTest, AFailedRebuildAfterTheChildNodesWerePlacedPutsEveryListBack) {
+  ValidationPlant plant("bad");
+  const std::vector<std::string> before = RebuiltLists(plant, kNozzlePage);
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_NE(Narrow(result.reply).find("Datasheet OID=800, Name=Nozzle sheet, TemplateID=TN - "),
+            std::string::npos)
+      << Narrow(result.reply);
+  EXPECT_EQ(RebuiltLists(plant, kNozzlePage), before);
+  EXPECT_EQ(plant.Text(kNozzlePage, u"Checknum"), "1");
 }
 
 TEST(ValidateTemplatesTest, AMissingTemplatePageIsReportedOrDeleted) {
@@ -137,7 +169,9 @@ TEST(ValidateTemplatesTest, ValidateTemplatesListsTheStaleDatasheetsWithoutChang
       << reply;
   EXPECT_NE(reply.find("DocumentId=\"400\" TemplateId=\"TL\"/>"), std::string::npos) << reply;
   EXPECT_EQ(reply.find("DocumentId=\"300\""), std::string::npos) << reply;
-  EXPECT_EQ(pagestest::Count(reply, "<Datasheet "), 3u) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"800\" TemplateId=\"TN\"/>"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("DocumentId=\"900\" TemplateId=\"TSN\"/>"), std::string::npos) << reply;
+  EXPECT_EQ(pagestest::Count(reply, "<Datasheet "), 5u) << reply;
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
 }
 

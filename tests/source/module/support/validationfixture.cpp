@@ -15,9 +15,14 @@ const char kFixture[] = R"XML(<store>
   <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Flow" type="real" dimension="Length" unit="m"/>
+   <attribute name="Head" type="real" dimension="Length" unit="m"/>
   </class>
-  <class name="Pump" base="GenericClass"/>
+  <class name="Pump" base="GenericClass">
+   <attribute name="Nozzles" type="object" list="true" collection="true" class="Nozzle"/>
+   <attribute name="Driver" type="object" class="Motor"/>
+  </class>
   <class name="Motor" base="GenericClass"/>
+  <class name="Nozzle" base="GenericClass"/>
   <class name="Document" base="GenericClass">
    <attribute name="DocumentName"/>
    <attribute name="TemplateId"/>
@@ -127,6 +132,66 @@ const char kFixture[] = R"XML(<store>
     <node name="Row" index="0" classes="Pump"><field id="1" type="String" attribute="Name"/></node>
    </page>
   </template>
+  <template id="TN" checknum="1" name="Nozzle sheet" kind="Datasheet" classes="Pump">
+   <page id="N" name="Nozzles">
+    <node name="Spare" index="0" classes="Nozzle"/>
+    <node name="Equipment" index="1" classes="Pump">
+     <field id="3" type="Real" attribute="Flow" case="0" unit="0"/>
+     <node name="Nozzles(1)" index="2" classes="Nozzle">
+      <field id="1" type="String" attribute="Name" case="0"/>
+     </node>
+     <node name="Nozzles(2)" index="3" classes="Nozzle">
+      <field id="2" type="String" attribute="Name" case="0"/>
+     </node>
+     <node name="Driver" index="4" classes="Motor">
+      <field id="5" type="String" attribute="Name" case="0"/>
+     </node>
+    </node>
+    <unit dimension="Length" default="m"/>
+   </page>
+  </template>
+  <template id="TN" checknum="2" name="Nozzle sheet" kind="Datasheet" classes="Pump">
+   <page id="N" name="Nozzles">
+    <node name="Equipment" index="0" classes="Pump">
+     <field id="3" type="Real" attribute="Head" case="0" unit="0"/>
+     <field id="6" type="Sketch"/>
+     <node name="Nozzles(1)" index="1" classes="Nozzle">
+      <field id="1" type="String" attribute="Name" case="0"/>
+     </node>
+     <node name="Nozzles(2)" index="2" classes="Nozzle">
+      <field id="2" type="String" attribute="Name" case="0"/>
+     </node>
+     <node name="Nozzles(3)" index="3" classes="Nozzle">
+      <field id="4" type="String" attribute="Name" case="0"/>
+     </node>
+     <node name="Driver" index="4" classes="Motor">
+      <field id="5" type="String" attribute="Name" case="0"/>
+     </node>
+    </node>
+    <node name="Spare" index="5" classes="Nozzle"/>
+    <unit dimension="Length" default="m"/>
+   </page>
+  </template>
+  <template id="TSN" checknum="1" name="Pump pages" kind="Summary" classes="Pump">
+   <page id="S" name="Pump">
+    <node name="Row" index="0" classes="Pump">
+     <field id="1" type="String" attribute="Name" case="0"/>
+     <node name="Detail" index="2" classes="Pump"/>
+    </node>
+    <node name="Other" index="1" classes="Pump"/>
+   </page>
+  </template>
+  <template id="TSN" checknum="2" name="Pump pages" kind="Summary" classes="Pump">
+   <page id="S" name="Pump">
+    <node name="Row" index="0" classes="Pump">
+     <field id="1" type="String" attribute="Name" case="0"/>
+     <node name="Detail" index="1" classes="Pump">
+      <field id="2" type="Real" attribute="Flow" case="0"/>
+     </node>
+    </node>
+    <node name="Other" index="2" classes="Pump"/>
+   </page>
+  </template>
   <template id="BEDD" checknum="1" name="RQ Master BEDD" kind="Datasheet" classes="Pump">
    <page id="B" name="BEDD"><node name="Equipment" index="0" classes="Pump"/></page>
   </template>
@@ -143,8 +208,22 @@ const char kFixture[] = R"XML(<store>
  <objects>
   <object id="1" class="ProjectSettings"><value attribute="CurrentDimensionSet">@UNITS@</value></object>
   <object id="10" class="Pump"><value attribute="Name">P-1</value></object>
-  <object id="11" class="Pump"><value attribute="Name">P-2</value></object>
+  <object id="11" class="Pump">
+   <value attribute="Name">P-2</value>
+   <value attribute="Nozzles" ref="16"/>
+  </object>
   <object id="12" class="Motor"><value attribute="Name">M-1</value></object>
+  <object id="13" class="Pump">
+   <value attribute="Name">P-3</value>
+   <value attribute="Flow">12.5</value>
+   <value attribute="Head">7</value>
+   <value attribute="Nozzles" ref="14"/>
+   <value attribute="Nozzles" ref="15"/>
+   <value attribute="Driver" ref="12"/>
+  </object>
+  <object id="14" class="Nozzle" owner="13"><value attribute="Name">N-1</value></object>
+  <object id="15" class="Nozzle" owner="13"><value attribute="Name">N-2</value></object>
+  <object id="16" class="Nozzle" owner="11"><value attribute="Name">N-9</value></object>
 
   <object id="100" class="Datasheet">
    <value attribute="DocumentName">Stale sheet</value>
@@ -229,6 +308,50 @@ const char kFixture[] = R"XML(<store>
    <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
   </object>
 
+  <object id="800" class="Datasheet">
+   <value attribute="DocumentName">Nozzle sheet</value>
+   <value attribute="TemplateId">TN</value>
+   <value attribute="DefaultCase">1</value>
+   <value attribute="CurrentPages" ref="801"/>
+  </object>
+  <object id="801" class="Page" owner="800">
+   <value attribute="Name">Nozzles</value>
+   <value attribute="TemplateId">TN</value><value attribute="PageId">N</value>
+   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
+   <value attribute="Cases">1</value>
+   <value attribute="NodeObjects" ref="16"/>
+   <value attribute="NodeObjects" ref="13"/>
+   <value attribute="NodeObjects" ref="14"/>
+   <value attribute="NodeObjects" ref="15"/>
+   <value attribute="NodeObjects" ref="12"/>
+   <value attribute="NodeIndices">1</value>
+   <value attribute="NodeIndices">2</value>
+   <value attribute="NodeIndices">3</value>
+   <value attribute="NodeIndices">4</value>
+   <value attribute="NodeIndices">5</value>
+   <value attribute="HiddenObjects" empty="true"/>
+   <value attribute="HiddenObjects">-1</value>
+   <value attribute="Fields">&lt;Sketch FieldId="-11" Value="@SECOND@"/&gt;</value>
+   <value attribute="Units">mm</value>
+  </object>
+
+  <object id="900" class="Datasheet">
+   <value attribute="DocumentName">Pump pages</value>
+   <value attribute="TemplateId">TSN</value>
+   <value attribute="DefaultCase">1</value>
+   <value attribute="CurrentPages" ref="901"/>
+  </object>
+  <object id="901" class="Page" owner="900">
+   <value attribute="TemplateId">TSN</value><value attribute="PageId">S</value>
+   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
+   <value attribute="Cases">1</value>
+   <value attribute="NodeObjects" ref="10"/>
+   <value attribute="NodeObjects" ref="11"/>
+   <value attribute="NodeIndices">1</value>
+   <value attribute="NodeIndices">2</value>
+   <value attribute="NodeIndices">1</value>
+  </object>
+
   <object id="700" class="Datasheet">
    <value attribute="DocumentName">Empty sheet</value>
    <value attribute="TemplateId">TV</value>
@@ -309,5 +432,31 @@ std::string ValidationPlant::List(LONG id, const char16_t* name) {
 }
 
 std::string ValidationPlant::Text(LONG id, const char16_t* name) { return List(id, name); }
+
+LONG ValidationPlant::ItemNumber(LONG id, const char16_t* attribute) {
+  IKXQViewPtr view;
+  _variant_t position;
+  IKXQFieldValuePtr holder;
+  IKXQValueItemPtr item;
+  LONG number = -1;
+  IKXQObjectPtr object = host_->Object(id);
+  if (!object || FAILED(object->GetView(_variant_t(), &view)) || !view ||
+      FAILED(view->ReadRoute(_bstr_t(attribute), _variant_t(), position.GetAddress(), &holder)) ||
+      !holder || FAILED(holder->GetItem(position, &item)) || !item ||
+      FAILED(item->get_Number(&number))) {
+    ADD_FAILURE() << "no item behind " << pagestest::Narrow(attribute) << " of " << id;
+  }
+  return number;
+}
+
+void ValidationPlant::Put(LONG id, const char16_t* name, LONG position, const std::string& text) {
+  IKXQAttributePtr attribute;
+  IKXQObjectPtr object = host_->Object(id);
+  const std::u16string wide(text.begin(), text.end());
+  ASSERT_TRUE(object && SUCCEEDED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) &&
+              attribute);
+  ASSERT_EQ(attribute->PutValue(_variant_t(position), _variant_t(), _variant_t(wide.c_str())),
+            S_OK);
+}
 
 }  // namespace validationtest

@@ -9,7 +9,16 @@
 //   300 "Fresh sheet" (TV 2): page 301, up to date;
 //   400 "List sheet" (TL 1): list page 401 with rows P-1 and P-2;
 //   500 "Other sheet" (TO 1): page 501, another template;
-//   600 a label (TV 1); 700 "Empty sheet", a datasheet without pages.
+//   600 a label (TV 1); 700 "Empty sheet", a datasheet without pages;
+//   800 "Nozzle sheet" (TN 1): page 801 showing the spare nozzle N-9 (16,
+//       pump P-2's) hidden, pump P-3 (13) with its nozzles N-1 (14) and
+//       N-2 (15) and its driver M-1 (12) on child nodes, a sketch waiting for
+//       its field; TN 2 moves the spare after the pump, adds a third nozzle
+//       node and a sketch field, and shows "Head" where field 3 showed
+//       "Flow";
+//   900 "Pump pages" (summary TSN 1): page 901 showing P-1 on its root node
+//       and again on the child node "Detail", P-2 on "Other", which TSN 2
+//       moves behind the child.
 // Templates for creation: "TS" (summary of pumps), "BEDD" (named "RQ Master
 // BEDD"), "bedd-lower" (the same name in lower case), "GEN" (kind General).
 // Object 1 holds the project's dimension set ("SI" or "Workshop").
@@ -39,6 +48,14 @@ enum : LONG {
   kOther = 500,
   kLabel = 600,
   kEmpty = 700,  // a datasheet without pages
+  kPump3 = 13,
+  kNozzle1 = 14,
+  kNozzle2 = 15,
+  kSpareNozzle = 16,
+  kNozzleSheet = 800,
+  kNozzlePage = 801,
+  kPumpPages = 900,
+  kPumpPagesPage = 901,
 };
 
 class ValidationPlant {
@@ -53,6 +70,11 @@ class ValidationPlant {
   // them ("-" for an empty slot).
   std::string List(LONG id, const char16_t* name);
   std::string Text(LONG id, const char16_t* name);
+  // The number of the item behind `attribute` of object `id`, as the store
+  // gives it to a field that shows the attribute.
+  LONG ItemNumber(LONG id, const char16_t* attribute);
+  // Writes `text` at `position` of the list attribute `name` of `id`.
+  void Put(LONG id, const char16_t* name, LONG position, const std::string& text);
 
  private:
   std::filesystem::path root_;
