@@ -86,15 +86,11 @@ ISAXXMLReader* TakeSpareReader() { return gSpareReader.Take(); }
 
 void KeepSpareReader(ISAXXMLReader* reader) { gSpareReader.Keep(reader); }
 
-// The conversion of the values met most (any text, a short run of digits)
-// without the general one's call: `*value` (fresh) as ConvertTextToVariant
-// would set it, or false to leave the value to it.
-bool ConvertPlainValue(SAXValue* value, uint32_t type, const OLECHAR* text, int32_t length) {
-  if (type == kSAXString) {
-    value->text = text;
-    return true;
-  }
-  if (type != kSAXInteger || length < 1 || length > 9) return false;
+// An integer value of one to nine digits, the form met most, read without
+// the general conversion: `*value` (fresh) as ConvertTextToVariant would set
+// it, or false to leave the text to it.
+bool ReadPlainInteger(const OLECHAR* text, int32_t length, SAXValue* value) {
+  if (length < 1 || length > 9) return false;
   int32_t number = 0;
   for (int32_t i = 0; i < length; ++i) {
     if (text[i] < u'0' || text[i] > u'9') return false;
@@ -330,8 +326,13 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   bool IsAllowedChild(const GrammarRecord* parent, const GrammarRecord* child) const;
   const GrammarRecord* FindAttribute(const GrammarRecord* element, const OLECHAR* name,
                                      int32_t length) const;
-  // Whether the indexed name of record `at` is `name`.
-  bool IndexedNameIs(size_t at, const OLECHAR* name, int32_t length) const;
+  struct IndexedName {
+    uint32_t at;     // the record's position in the grammar
+    int32_t length;  // of its name
+  };
+  // The first of `names` whose record's name is `name`, or null.
+  const GrammarRecord* FindIndexed(const IndexedName* begin, const IndexedName* end,
+                                   const OLECHAR* name, int32_t length) const;
   void BuildIndex();
 
   void DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
@@ -357,14 +358,19 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   std::u16string m_value;  // an attribute's value, zero-terminated; kept for its room
   const GrammarRecord* m_grammar;
   // A handler that looks up many elements (a large request, or a parser
-  // reused for record after record) indexes its grammar: the name length of
-  // each record, by position, and the positions of the element records, so
-  // that a lookup compares only names of the right length. A handler used
-  // for a few elements never pays for it.
+  // reused for record after record) indexes its grammar: the element
+  // records, and the attribute records of each element definition, with
+  // the lengths of their names, in table order, so that a lookup compares
+  // only names of the right length and finds the record the walk of the
+  // table finds. A handler used for a few elements never pays for it.
   static constexpr int kLookupsBeforeIndex = 8;
   int m_lookups = 0;
-  std::vector<int32_t> m_nameLengths;  // -1 for a record without a name
-  std::vector<uint32_t> m_elementAt;
+  bool m_indexed = false;
+  std::vector<IndexedName> m_elements;
+  std::vector<IndexedName> m_attributes;
+  // By record position: the first of its attributes in m_attributes; the
+  // next position's entry ends them.
+  std::vector<uint32_t> m_firstAttribute;
 };
 
 }  // namespace SAXSchemaParserImpl
@@ -423,36 +429,54 @@ void ContentHandler::RecordFailure(KXComException& ctx) {
 }
 
 void ContentHandler::BuildIndex() {
+  auto lengthOf = [](const GrammarRecord& r) {
+    return static_cast<int32_t>(std::char_traits<char16_t>::length(r.name));
+  };
   size_t count = 1;
   while (m_grammar[count].kind != kGrammarEnd) ++count;
-  m_nameLengths.assign(count, -1);
-  m_elementAt.clear();
+  m_elements.clear();
+  m_attributes.clear();
+  m_firstAttribute.assign(count + 1, 0);
   for (size_t at = 1; at < count; ++at) {
-    const GrammarRecord& r = m_grammar[at];
-    if (r.name == nullptr || (!IsElementRecord(r) && !IsAttributeRecord(r))) continue;
-    m_nameLengths[at] = static_cast<int32_t>(std::char_traits<char16_t>::length(r.name));
-    if (IsElementRecord(r)) m_elementAt.push_back(static_cast<uint32_t>(at));
+    const GrammarRecord& element = m_grammar[at];
+    m_firstAttribute[at] = static_cast<uint32_t>(m_attributes.size());
+    if (!IsElementRecord(element) || element.name == nullptr) continue;
+    m_elements.push_back(IndexedName{static_cast<uint32_t>(at), lengthOf(element)});
+    if (element.kind != kGrammarElement) continue;
+    // The records FindAttribute walks: up to the definition's end.
+    for (size_t r = at + 1; m_grammar[r].kind != kGrammarElementEnd &&
+                            m_grammar[r].kind != kGrammarElement && m_grammar[r].kind != kGrammarEnd;
+         ++r) {
+      if (IsAttributeRecord(m_grammar[r]) && m_grammar[r].name != nullptr) {
+        m_attributes.push_back(IndexedName{static_cast<uint32_t>(r), lengthOf(m_grammar[r])});
+      }
+    }
   }
+  m_firstAttribute[count] = static_cast<uint32_t>(m_attributes.size());
+  m_indexed = true;
 }
 
-inline bool ContentHandler::IndexedNameIs(size_t at, const OLECHAR* name, int32_t length) const {
-  if (m_nameLengths[at] != length) return false;
-  const OLECHAR* recordName = m_grammar[at].name;
-  if (m_noCase) return NameMatches(recordName, name, length, true);
-  for (int32_t i = 0; i < length; ++i) {
-    if (recordName[i] != name[i]) return false;
+const GrammarRecord* ContentHandler::FindIndexed(const IndexedName* begin, const IndexedName* end,
+                                                 const OLECHAR* name, int32_t length) const {
+  if (name == nullptr || length < 0) return nullptr;
+  for (const IndexedName* entry = begin; entry != end; ++entry) {
+    if (entry->length != length) continue;
+    const OLECHAR* recordName = m_grammar[entry->at].name;
+    if (m_noCase) {
+      if (NameMatches(recordName, name, length, true)) return m_grammar + entry->at;
+      continue;
+    }
+    int32_t i = 0;
+    while (i < length && recordName[i] == name[i]) ++i;
+    if (i == length) return m_grammar + entry->at;
   }
-  return true;
+  return nullptr;
 }
 
 const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) {
-  if (m_nameLengths.empty() && ++m_lookups >= kLookupsBeforeIndex) BuildIndex();
-  if (!m_nameLengths.empty()) {
-    if (name == nullptr || length < 0) return nullptr;
-    for (uint32_t at : m_elementAt) {
-      if (IndexedNameIs(at, name, length)) return m_grammar + at;
-    }
-    return nullptr;
+  if (!m_indexed && ++m_lookups >= kLookupsBeforeIndex) BuildIndex();
+  if (m_indexed) {
+    return FindIndexed(m_elements.data(), m_elements.data() + m_elements.size(), name, length);
   }
   for (const GrammarRecord* r = m_grammar + 1; r->kind != kGrammarEnd; ++r) {
     if (IsElementRecord(*r) && NameMatches(r->name, name, length, m_noCase)) return r;
@@ -479,16 +503,16 @@ bool ContentHandler::IsAllowedChild(const GrammarRecord* parent,
 const GrammarRecord* ContentHandler::FindAttribute(const GrammarRecord* element,
                                                    const OLECHAR* name, int32_t length) const {
   if (element->kind != kGrammarElement) return nullptr;
-  const bool indexed = !m_nameLengths.empty();
-  if (indexed && (name == nullptr || length < 0)) return nullptr;
+  if (m_indexed) {
+    const size_t at = static_cast<size_t>(element - m_grammar);
+    const IndexedName* first = m_attributes.data();
+    return FindIndexed(first + m_firstAttribute[at], first + m_firstAttribute[at + 1], name,
+                       length);
+  }
   for (const GrammarRecord* r = element + 1;
        r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
        ++r) {
-    if (!IsAttributeRecord(*r)) continue;
-    if (indexed ? IndexedNameIs(static_cast<size_t>(r - m_grammar), name, length)
-                : NameMatches(r->name, name, length, m_noCase)) {
-      return r;
-    }
+    if (IsAttributeRecord(*r) && NameMatches(r->name, name, length, m_noCase)) return r;
   }
   return nullptr;
 }
@@ -551,14 +575,6 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
     int valueLength = 0;
     Check(ctx, attributes->getValue(i, &valueText, &valueLength));
     if (valueText == nullptr || valueLength < 0) valueLength = 0;
-    // The reader promises the length only, no terminating zero: the value
-    // is copied before it is read as a zero-terminated text.
-    if (valueLength > 0) {
-      text.assign(valueText, static_cast<size_t>(valueLength));
-    } else {
-      text.clear();
-    }
-    const OLECHAR* zeroTerminated = text.c_str();
     uint32_t type = attr->kind - kGrammarStringAttribute;
     if (type > kSAXBoolean) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
@@ -566,8 +582,19 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
                               attrNameLength, attrName);
     }
     SAXValue value;
-    if (!ConvertPlainValue(&value, type, zeroTerminated, valueLength)) {
-      Check(ctx, ConvertTextToVariant(&value, type, zeroTerminated));
+    if (type != kSAXInteger || !ReadPlainInteger(valueText, valueLength, &value)) {
+      // The reader promises the length only, no terminating zero: the value
+      // is copied before it is read as a zero-terminated text.
+      if (valueLength > 0) {
+        text.assign(valueText, static_cast<size_t>(valueLength));
+      } else {
+        text.clear();
+      }
+      if (type == kSAXString) {
+        value.text = text.c_str();  // what the conversion gives, without the call
+      } else {
+        Check(ctx, ConvertTextToVariant(&value, type, text.c_str()));
+      }
     }
     Check(ctx, handler->SetAttribute(attr->id, value));
   }
