@@ -330,7 +330,8 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
     uint32_t at;     // the record's position in the grammar
     int32_t length;  // of its name
   };
-  // The first of `names` whose record's name is `name`, or null.
+  // The record of the first entry in [begin, end) whose name is `name`, or
+  // null.
   const GrammarRecord* FindIndexed(const IndexedName* begin, const IndexedName* end,
                                    const OLECHAR* name, int32_t length) const;
   void BuildIndex();

@@ -78,7 +78,8 @@ class KXFieldData : public FieldDataSchema {
   // cleared). Null or empty text: a cleared record. On failure the thread's
   // error information holds the "<KXError" description.
   [[nodiscard]] HRESULT SelectField(const OLECHAR* text, int32_t fieldNumber);
-  // The same for a text already held as a BSTR: read in place, not copied.
+  // The same for a text already held as a BSTR: read in place, not copied
+  // (a text with a NUL inside is read up to it, as above).
   [[nodiscard]] HRESULT SelectField(const _bstr_t& text, int32_t fieldNumber);
 
   // Sets "Value", "Prefix", "Postfix" and "Substitution" to copies of the
