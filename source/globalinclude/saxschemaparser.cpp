@@ -39,6 +39,15 @@ bool NameMatches(const OLECHAR* recordName, const OLECHAR* name, int32_t length,
   return recordName[length] == 0;
 }
 
+bool IsElementRecord(const GrammarRecord& r) {
+  return r.kind == kGrammarElement ||
+         (r.kind >= kGrammarStringElement && r.kind <= kGrammarBooleanElement);
+}
+
+bool IsAttributeRecord(const GrammarRecord& r) {
+  return r.kind >= kGrammarStringAttribute && r.kind <= kGrammarBooleanAttribute;
+}
+
 bool EqualsNoCase(const OLECHAR* text, const char16_t* word) {
   for (; *word != 0; ++text, ++word) {
     if (*text == 0 || FoldAscii(*text) != FoldAscii(*word)) return false;
@@ -76,6 +85,21 @@ SpareReaderSlot gSpareReader;
 ISAXXMLReader* TakeSpareReader() { return gSpareReader.Take(); }
 
 void KeepSpareReader(ISAXXMLReader* reader) { gSpareReader.Keep(reader); }
+
+// An integer value of one to nine digits, the form met most, read without
+// the general conversion: `*value` (fresh) as ConvertTextToVariant would set
+// it, or false to leave the text to it.
+bool ReadPlainInteger(const OLECHAR* text, int32_t length, SAXValue* value) {
+  if (length < 1 || length > 9) return false;
+  int32_t number = 0;
+  for (int32_t i = 0; i < length; ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    number = number * 10 + (text[i] - u'0');
+  }
+  value->type = kSAXInteger;
+  value->integer = number;
+  return true;
+}
 
 }  // namespace
 
@@ -298,10 +322,19 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   void RecordFailure(KXComException& ctx);
   HRESULT PublishParseError(KXComException& ctx);
 
-  const GrammarRecord* FindElement(const OLECHAR* name, int32_t length) const;
+  const GrammarRecord* FindElement(const OLECHAR* name, int32_t length);
   bool IsAllowedChild(const GrammarRecord* parent, const GrammarRecord* child) const;
   const GrammarRecord* FindAttribute(const GrammarRecord* element, const OLECHAR* name,
                                      int32_t length) const;
+  struct IndexedName {
+    uint32_t at;     // the record's position in the grammar
+    int32_t length;  // of its name
+  };
+  // The record of the first entry in [begin, end) whose name is `name`, or
+  // null.
+  const GrammarRecord* FindIndexed(const IndexedName* begin, const IndexedName* end,
+                                   const OLECHAR* name, int32_t length) const;
+  void BuildIndex();
 
   void DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
                       ISAXAttributes* attributes);
@@ -325,6 +358,20 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   std::vector<Entry> m_stack;
   std::u16string m_value;  // an attribute's value, zero-terminated; kept for its room
   const GrammarRecord* m_grammar;
+  // A handler that looks up many elements (a large request, or a parser
+  // reused for record after record) indexes its grammar: the element
+  // records, and the attribute records of each element definition, with
+  // the lengths of their names, in table order, so that a lookup compares
+  // only names of the right length and finds the record the walk of the
+  // table finds. A handler used for a few elements never pays for it.
+  static constexpr int kLookupsBeforeIndex = 8;
+  int m_lookups = 0;
+  bool m_indexed = false;
+  std::vector<IndexedName> m_elements;
+  std::vector<IndexedName> m_attributes;
+  // By record position: the first of its attributes in m_attributes; the
+  // next position's entry ends them.
+  std::vector<uint32_t> m_firstAttribute;
 };
 
 }  // namespace SAXSchemaParserImpl
@@ -382,11 +429,58 @@ void ContentHandler::RecordFailure(KXComException& ctx) {
   if (m_recordInfo != nullptr) m_recordInfo->AddRef();
 }
 
-const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) const {
+void ContentHandler::BuildIndex() {
+  auto lengthOf = [](const GrammarRecord& r) {
+    return static_cast<int32_t>(std::char_traits<char16_t>::length(r.name));
+  };
+  size_t count = 1;
+  while (m_grammar[count].kind != kGrammarEnd) ++count;
+  m_elements.clear();
+  m_attributes.clear();
+  m_firstAttribute.assign(count + 1, 0);
+  for (size_t at = 1; at < count; ++at) {
+    const GrammarRecord& element = m_grammar[at];
+    m_firstAttribute[at] = static_cast<uint32_t>(m_attributes.size());
+    if (!IsElementRecord(element) || element.name == nullptr) continue;
+    m_elements.push_back(IndexedName{static_cast<uint32_t>(at), lengthOf(element)});
+    if (element.kind != kGrammarElement) continue;
+    // The records FindAttribute walks: up to the definition's end.
+    for (size_t r = at + 1; m_grammar[r].kind != kGrammarElementEnd &&
+                            m_grammar[r].kind != kGrammarElement && m_grammar[r].kind != kGrammarEnd;
+         ++r) {
+      if (IsAttributeRecord(m_grammar[r]) && m_grammar[r].name != nullptr) {
+        m_attributes.push_back(IndexedName{static_cast<uint32_t>(r), lengthOf(m_grammar[r])});
+      }
+    }
+  }
+  m_firstAttribute[count] = static_cast<uint32_t>(m_attributes.size());
+  m_indexed = true;
+}
+
+const GrammarRecord* ContentHandler::FindIndexed(const IndexedName* begin, const IndexedName* end,
+                                                 const OLECHAR* name, int32_t length) const {
+  if (name == nullptr || length < 0) return nullptr;
+  for (const IndexedName* entry = begin; entry != end; ++entry) {
+    if (entry->length != length) continue;
+    const OLECHAR* recordName = m_grammar[entry->at].name;
+    if (m_noCase) {
+      if (NameMatches(recordName, name, length, true)) return m_grammar + entry->at;
+      continue;
+    }
+    int32_t i = 0;
+    while (i < length && recordName[i] == name[i]) ++i;
+    if (i == length) return m_grammar + entry->at;
+  }
+  return nullptr;
+}
+
+const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t length) {
+  if (!m_indexed && ++m_lookups >= kLookupsBeforeIndex) BuildIndex();
+  if (m_indexed) {
+    return FindIndexed(m_elements.data(), m_elements.data() + m_elements.size(), name, length);
+  }
   for (const GrammarRecord* r = m_grammar + 1; r->kind != kGrammarEnd; ++r) {
-    bool candidate = r->kind == kGrammarElement ||
-                     (r->kind >= kGrammarStringElement && r->kind <= kGrammarBooleanElement);
-    if (candidate && NameMatches(r->name, name, length, m_noCase)) return r;
+    if (IsElementRecord(*r) && NameMatches(r->name, name, length, m_noCase)) return r;
   }
   return nullptr;
 }
@@ -410,13 +504,16 @@ bool ContentHandler::IsAllowedChild(const GrammarRecord* parent,
 const GrammarRecord* ContentHandler::FindAttribute(const GrammarRecord* element,
                                                    const OLECHAR* name, int32_t length) const {
   if (element->kind != kGrammarElement) return nullptr;
+  if (m_indexed) {
+    const size_t at = static_cast<size_t>(element - m_grammar);
+    const IndexedName* first = m_attributes.data();
+    return FindIndexed(first + m_firstAttribute[at], first + m_firstAttribute[at + 1], name,
+                       length);
+  }
   for (const GrammarRecord* r = element + 1;
        r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
        ++r) {
-    if (r->kind >= kGrammarStringAttribute && r->kind <= kGrammarBooleanAttribute &&
-        NameMatches(r->name, name, length, m_noCase)) {
-      return r;
-    }
+    if (IsAttributeRecord(*r) && NameMatches(r->name, name, length, m_noCase)) return r;
   }
   return nullptr;
 }
@@ -479,14 +576,6 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
     int valueLength = 0;
     Check(ctx, attributes->getValue(i, &valueText, &valueLength));
     if (valueText == nullptr || valueLength < 0) valueLength = 0;
-    // The reader promises the length only, no terminating zero: the value
-    // is copied before it is read as a zero-terminated text.
-    if (valueLength > 0) {
-      text.assign(valueText, static_cast<size_t>(valueLength));
-    } else {
-      text.clear();
-    }
-    const OLECHAR* zeroTerminated = text.c_str();
     uint32_t type = attr->kind - kGrammarStringAttribute;
     if (type > kSAXBoolean) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
@@ -494,7 +583,20 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
                               attrNameLength, attrName);
     }
     SAXValue value;
-    Check(ctx, ConvertTextToVariant(&value, type, zeroTerminated));
+    if (type != kSAXInteger || !ReadPlainInteger(valueText, valueLength, &value)) {
+      // The reader promises the length only, no terminating zero: the value
+      // is copied before it is read as a zero-terminated text.
+      if (valueLength > 0) {
+        text.assign(valueText, static_cast<size_t>(valueLength));
+      } else {
+        text.clear();
+      }
+      if (type == kSAXString) {
+        value.text = text.c_str();  // what the conversion gives, without the call
+      } else {
+        Check(ctx, ConvertTextToVariant(&value, type, text.c_str()));
+      }
+    }
     Check(ctx, handler->SetAttribute(attr->id, value));
   }
 }

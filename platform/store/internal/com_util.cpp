@@ -61,8 +61,12 @@ HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
   }
   VARIANT n;
   VariantInit(&n);
-  if (FAILED(VariantChangeType(&n, v, 0, VT_I4)))
+  // A position is nearly always a plain VT_I4: no conversion needed.
+  if (V_VT(v) == VT_I4) {
+    n = *v;
+  } else if (FAILED(VariantChangeType(&n, v, 0, VT_I4))) {
     return SetError(DISP_E_TYPEMISMATCH, std::string("A value position must be a number"));
+  }
   if (n.lVal < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is below 1");
   if (static_cast<size_t>(n.lVal) > kMaxPosition)
     return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is beyond the largest list position " +

@@ -39,8 +39,14 @@ void ReadValue(KXComException& ctx, IKXQAttribute* attribute, const VARIANT& ind
 }
 
 // The text of a present value: a text as it is, any other value in its XML
-// form.
-void ValueText(const VARIANT& value, _bstr_t& text) {
+// form. A text held by value is taken over, not copied.
+void ValueText(_variant_t& value, _bstr_t& text) {
+  if (value.vt == VT_BSTR) {
+    text.Attach(value.bstrVal);
+    value.vt = VT_EMPTY;
+    value.bstrVal = nullptr;
+    return;
+  }
   const VARIANT& v = ResolveVariant(value);
   if (v.vt == VT_BSTR) {
     text = _bstr_t(v.bstrVal, true);
@@ -224,8 +230,16 @@ void GetAttributeValueStringAt(IKXQAttribute* attribute, int32_t index, _bstr_t&
   if (attribute == nullptr) RaisePointer(ctx, __LINE__);
   text = _bstr_t();
   if (hasValue != nullptr) *hasValue = false;
+  // Read for every entry of a list: the position and the absent unit are
+  // plain values that need no clearing.
+  VARIANT position;
+  VariantInit(&position);
+  position.vt = VT_I4;
+  position.lVal = index;
+  VARIANT noUnit;
+  VariantInit(&noUnit);
   _variant_t value;
-  ReadValue(ctx, attribute, IndexVariant(index), _variant_t(), value);
+  ReadValue(ctx, attribute, position, noUnit, value);
   if (!IsVariantSet(value)) return;
   ValueText(value, text);
   if (hasValue != nullptr) *hasValue = text.length() > 0;

@@ -86,6 +86,37 @@ constexpr auto kFieldDataGrammar = Grammar::Table(
                       Grammar::Integer(u"BRX", kIdBRX), Grammar::Integer(u"BRY", kIdBRY),
                       Grammar::Integer(u"Index", kIdIndex)}));
 
+// The show element of each kind, by type id: "Show<Kind>Field".
+constexpr const OLECHAR* kShowNames[] = {
+    nullptr,           u"ShowAnnotationField", u"ShowStringField", u"ShowRealField",
+    u"ShowIntegerField", u"ShowBoolField",     u"ShowDateField",   u"ShowSketchField",
+    u"ShowCheckField",   u"ShowRadioField"};
+
+// The rest of `text` after `prefix`, or null when it does not start so.
+constexpr const OLECHAR* After(const OLECHAR* text, const OLECHAR* prefix) {
+  for (; *prefix != 0; ++text, ++prefix) {
+    if (*text != *prefix) return nullptr;
+  }
+  return text;
+}
+
+// Each show name is "Show", the grammar's element name of its type id, "Field".
+constexpr bool ShowNamesMatchGrammar() {
+  for (uint32_t type = kFieldAnnotation; type <= kFieldRadio; ++type) {
+    const OLECHAR* kind = nullptr;
+    for (const GrammarRecord& r : kFieldDataGrammar) {
+      if (r.kind == kGrammarElement && r.id == type) kind = r.name;
+    }
+    const OLECHAR* rest = kind != nullptr ? After(kShowNames[type], u"Show") : nullptr;
+    if (rest != nullptr) rest = After(rest, kind);
+    if (rest == nullptr || After(rest, u"Field") == nullptr || *After(rest, u"Field") != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(ShowNamesMatchGrammar());
+
 }  // namespace
 
 const GrammarRecord* FieldDataSchema::GetSchema() const { return kFieldDataGrammar.data(); }
@@ -226,13 +257,32 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
 }
 
 HRESULT KXFieldData::SelectField(const OLECHAR* text, int32_t fieldNumber) {
+  return SelectParsed(text, nullptr, fieldNumber);
+}
+
+HRESULT KXFieldData::SelectField(const _bstr_t& text, int32_t fieldNumber) {
+  const OLECHAR* chars = text;
+  const HRESULT hr = SelectParsed(chars, text, fieldNumber);
+  // No document holds a NUL, so a text with one inside fails whole; it is
+  // then read up to the NUL, as the zero-terminated form reads it.
+  if (FAILED(hr) && chars != nullptr && kx_wcslen(chars) != text.length()) {
+    return SelectField(chars, fieldNumber);
+  }
+  return hr;
+}
+
+HRESULT KXFieldData::SelectParsed(const OLECHAR* text, BSTR held, int32_t fieldNumber) {
   KXComException ctx = KXComException::Silent(u"KXFieldData::SelectField");
   try {
     Clear();
     index = -1;
     if (text == nullptr || *text == 0) return S_OK;
-    const _bstr_t copy(text);  // the reader takes a BSTR
-    const HRESULT hr = Parse(copy);
+    _bstr_t copy;
+    if (held == nullptr) {
+      copy = _bstr_t(text);  // the reader takes a BSTR
+      held = copy;
+    }
+    const HRESULT hr = Parse(held);
     if (FAILED(hr)) {
       ctx.hr = hr;
       ctx.TakeThreadErrorInfo();
@@ -279,9 +329,7 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
   try {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
-    const OLECHAR* kind =
-        typeId >= kFieldAnnotation && typeId <= kFieldRadio ? GetElementName(typeId) : nullptr;
-    if (kind == nullptr) {
+    if (typeId < kFieldAnnotation || typeId > kFieldRadio) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
     }
     _com_ptr_t<ikxXMLStringWriter> writer;
@@ -290,15 +338,27 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
     if (FAILED(hr)) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot create an XML string writer");
     }
-    ikxXMLStringWriter& w = *writer;
-    w.SetOption(false);
+    writer->SetOption(false);
+    hr = WriteFieldData(*writer, mode, pageId);
+    if (FAILED(hr)) return hr;  // the thread holds its description
+    KX_CHECK(ctx, writer->GetString(text));
+    return S_OK;
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT KXFieldData::WriteFieldData(ikxXMLStringWriter& w, int32_t mode, int32_t pageId) const {
+  KXComException ctx = KXComException::Silent(u"KXFieldData::WriteFieldData");
+  try {
+    if (typeId < kFieldAnnotation || typeId > kFieldRadio) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
+    }
     const bool show = mode == kFieldDataShow;
     const bool definition = mode == kFieldDataDefinition;
-    std::u16string name = show ? u"Show" : u"";
-    name += kind;
-    if (show) name += u"Field";
+    const OLECHAR* name = show ? kShowNames[typeId] : GetElementName(typeId);
 
-    KX_CHECK(ctx, w.StartElement(name.c_str()));
+    KX_CHECK(ctx, w.StartElement(name));
     if (show) KX_CHECK(ctx, w.WriteAttribute(u"PageId", LONG{pageId}));
     if (fieldId >= 0) KX_CHECK(ctx, w.WriteAttribute(u"FieldId", LONG{fieldId}));
     if (!show && attribId >= 0) KX_CHECK(ctx, w.WriteAttribute(u"AttribId", LONG{attribId}));
@@ -352,8 +412,7 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
         if (index >= 0) KX_CHECK(ctx, w.WriteAttribute(u"Index", LONG{index}));
         break;
     }
-    KX_CHECK(ctx, w.EndElement(name.c_str()));
-    KX_CHECK(ctx, w.GetString(text));
+    KX_CHECK(ctx, w.EndElement(name));
     return S_OK;
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))

@@ -17,7 +17,9 @@
 #include "com/types.h"
 #include "saxschemaparser.h"
 
+class _bstr_t;
 struct IKXQApplication;
+struct ikxXMLStringWriter;
 
 // The record's type id, equal to the grammar's element id.
 enum FieldKind : int32_t {
@@ -76,6 +78,9 @@ class KXFieldData : public FieldDataSchema {
   // cleared). Null or empty text: a cleared record. On failure the thread's
   // error information holds the "<KXError" description.
   [[nodiscard]] HRESULT SelectField(const OLECHAR* text, int32_t fieldNumber);
+  // The same for a text already held as a BSTR: read in place, not copied
+  // (a text with a NUL inside is read up to it, as above).
+  [[nodiscard]] HRESULT SelectField(const _bstr_t& text, int32_t fieldNumber);
 
   // Sets "Value", "Prefix", "Postfix" and "Substitution" to copies of the
   // texts; a null text leaves that text unset.
@@ -96,6 +101,11 @@ class KXFieldData : public FieldDataSchema {
   // `*text` receives a new BSTR the caller frees (null on failure). Fails
   // with "Unknown field type" for a type id outside 1 to 9.
   [[nodiscard]] HRESULT WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) const;
+  // The same element appended to `writer`, whose line-break option stays as
+  // the caller set it: a caller writing many records reuses one writer.
+  // After a failure the writer may hold part of an element.
+  [[nodiscard]] HRESULT WriteFieldData(ikxXMLStringWriter& writer, int32_t mode,
+                                       int32_t pageId) const;
 
   // Handler operations.
   HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
@@ -127,6 +137,9 @@ class KXFieldData : public FieldDataSchema {
  private:
   // Copies every field but the children and the parser's state.
   void CopyFields(const KXFieldData& other);
+  // SelectField on `text`; `held`, when not null, is the same text as a
+  // BSTR the reader may read as it is.
+  HRESULT SelectParsed(const OLECHAR* text, BSTR held, int32_t fieldNumber);
 
   std::vector<std::unique_ptr<KXFieldData>> m_children;
 };

@@ -158,11 +158,14 @@ _bstr_t PageText(IKXQObject* page, const OLECHAR* name) {
 }
 
 // The show element of the field at `position` from its stored text; empty
-// for a position without one. `record` is reused from field to field (its
-// parser is made once).
+// for a position without one. `record` and `writer` are reused from field to
+// field (the record's parser and the writer's room are made once); the
+// writer is left empty, or dropped after a failure (it may hold part of an
+// element) and made again for the next field.
 HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& helper,
                          IKXQAttribute* fields, int32_t position, int32_t pageId,
-                         KXFieldData& record, _bstr_t& element) {
+                         KXFieldData& record, _com_ptr_t<ikxXMLStringWriter>& writer,
+                         _bstr_t& element) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageFields");
   try {
     _bstr_t stored;
@@ -174,7 +177,14 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
     if (context.m_continuousPage && perRow > 0 && position >= first) {
       record.index = (position - first) / perRow;
     }
-    KX_CHECK(ctx, record.WriteFieldData(element.GetAddress(), kFieldDataShow, pageId));
+    if (!writer) writer = loaddatasheet::MakeWriter(ctx);
+    HRESULT hr = record.WriteFieldData(*writer, kFieldDataShow, pageId);
+    if (SUCCEEDED(hr)) hr = writer->GetString(element.GetAddress());
+    if (FAILED(hr)) {
+      writer = nullptr;
+      KX_CHECK(ctx, hr);
+    }
+    writer->Clear();
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -966,9 +976,11 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
     const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
     const int32_t pageId = ObjectIdOf(page);
     KXFieldData record;
+    _com_ptr_t<ikxXMLStringWriter> writer;
     WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
-      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, text);
+      const HRESULT hr =
+          WriteStoredField(context, helper, fields, i, pageId, record, writer, text);
       *element = text.Detach();
       return hr;
     });

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "kxfielddata.h"
 #include "loaddatasheet.h"
 #include "pages.h"
 #include "support/pagesfixture.h"
@@ -132,6 +134,115 @@ TEST_F(OpenPageTest, RowsOfAStoredContinuousListCarryTheirIndex) {
                        "Index=\"1\"/>"),
             std::string::npos)
       << reply;
+}
+
+// Stored records of every kind and shape, for the issued continuous page
+// 711 (fixed positions 1-3, rows of three from position 4): escapes,
+// character references, text beyond ASCII, empty values, a list, records
+// that cannot be written or read, and more records than one page parses
+// before its parser indexes the grammar.
+const std::vector<std::u16string> kStoredRecords = {
+    u"<String FieldId=\"101\" Value=\"a &amp; b &lt;c&gt; &quot;q&quot; &apos;s&apos;\"/>",
+    u"<String FieldId=\"102\" Value=\"caf\u00e9 \u4e2d\u6587 \U0001F600\" State=\"1\"/>",
+    u"<String FieldId=\"103\" Value=\"\"/>",
+    u"<Real FieldId=\"201\" AttribId=\"7\" Value=\"1.5\" Prefix=\"~\" Postfix=\"m\" "
+    u"Substitution=\"-\" Format=\"0.00\" Alignment=\"2\" VerticalAlignment=\"1\" "
+    u"State=\"2048\" Index=\"9\"/>",
+    u"",
+    u"<Check FieldId=\"203\" Value=\"1\"/>",
+    u"<Fields/>",  // no record: it cannot be written
+    u"<Integer FieldId=\"202\" Value=\"42\" Format=\"0\"/>",
+    u"<Fields><Bool FieldId=\"203\" Value=\"1\"/><Date FieldId=\"1\" Value=\"x\"/></Fields>",
+    u"<Radio FieldId=\"201\" Value=\"2\" State=\"3\"/>",
+    u"<Sketch FieldId=\"202\" TLX=\"1\" TLY=\"2\" BRX=\"3\" BRY=\"4\" Value=\"s\"/>",
+    u"<Date FieldId=\"203\" Value=\"2024-01-02\" Format=\"yyyy\" Alignment=\"0\"/>",
+    u"<Annotation FieldId=\"201\" X=\"3\" Y=\"4\" Markup=\"1\" Value=\"note\"/>",
+    u"<String FieldId=\"202\" Value=\"tab&#9;line&#10;end\" Unknown=\"x\"/>",
+    u"<String FieldId=\"203\" Value=\"broken",
+    u"<string FieldId=\"201\" Value=\"lower\"/>",  // no element of the grammar
+    u"<String FieldId=\"202\" Value=\"after\"/>",
+};
+
+std::string EscapeXml(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The page fixture with `records` as the stored fields of page 711.
+std::string FixtureWithStoredRecords(const std::vector<std::u16string>& records) {
+  std::string fixture = kPagesFixture;
+  const size_t page = fixture.find("<object id=\"711\"");
+  const size_t revisions = fixture.find("<value attribute=\"Revisions\"", page);
+  const size_t fields = fixture.find("<value attribute=\"Fields\"", page);
+  std::string values;
+  for (const std::u16string& record : records) {
+    values += record.empty() ? "<value attribute=\"Fields\" empty=\"true\"/>"
+                             : "<value attribute=\"Fields\">" + EscapeXml(Narrow(record)) +
+                                   "</value>";
+  }
+  return fixture.replace(fields, revisions - fields, values);
+}
+
+TEST_F(OpenPageTest, EachStoredRecordIsWrittenAsARecordReadAndWrittenAloneWritesIt) {
+  PagesHost host(FixtureWithStoredRecords(kStoredRecords).c_str());
+  const kx::host::RequestResult result = host.Request(u"OpenPage", u"711");
+  const std::string reply = Reply(result);
+  // Each record read into a record of its own and written to a text of its
+  // own; rows carry their index.
+  std::string expected;
+  size_t failures = 0;
+  for (size_t i = 0; i < kStoredRecords.size(); ++i) {
+    if (kStoredRecords[i].empty()) continue;
+    const int32_t position = static_cast<int32_t>(i) + 1;
+    KXFieldData record;
+    BSTR text = nullptr;
+    HRESULT hr = record.SelectField(kStoredRecords[i].c_str(), -1);
+    if (SUCCEEDED(hr)) {
+      if (position >= 4) record.index = (position - 4) / 3;
+      hr = record.WriteFieldData(&text, kFieldDataShow, kListIssued);
+    }
+    ClearThreadErrorInfo();
+    if (FAILED(hr)) {
+      ++failures;
+      continue;
+    }
+    expected += Narrow(text);
+    SysFreeString(text);
+  }
+  const std::string head = "<OpenPage PageId=\"711\" OnDemand=\"1\">";
+  EXPECT_NE(reply.find(head + expected + "<ShowRevision "), std::string::npos)
+      << reply << "\n" << expected;
+  EXPECT_EQ(failures, 3u);
+  EXPECT_EQ(result.warnings.size(), failures);
+  // What the writers define, for the texts the reader decodes.
+  EXPECT_NE(expected.find("<ShowStringField PageId=\"711\" FieldId=\"101\" State=\"0\" "
+                          "Value=\"a &amp; b &lt;c&gt; &quot;q&quot; &apos;s&apos;\"/>"
+                          "<ShowStringField PageId=\"711\" FieldId=\"102\" State=\"1\" "
+                          "Value=\"caf\u00e9 \u4e2d\u6587 \U0001F600\"/>"
+                          "<ShowStringField PageId=\"711\" FieldId=\"103\" State=\"0\"/>"
+                          "<ShowRealField PageId=\"711\" FieldId=\"201\" Prefix=\"~\" "
+                          "Postfix=\"m\" Substitution=\"-\" Format=\"0.00\" Alignment=\"2\" "
+                          "VerticalAlignment=\"1\" State=\"2048\" Value=\"1.5\" Index=\"0\"/>"),
+            std::string::npos)
+      << expected;
+  EXPECT_NE(expected.find("<ShowIntegerField PageId=\"711\" FieldId=\"202\" Format=\"0\" "
+                          "State=\"0\" Value=\"42\" Index=\"1\"/>"),
+            std::string::npos)
+      << expected;
+  EXPECT_NE(expected.find("Value=\"tab&#9;line&#10;end\" Index=\"3\"/>"
+                          "<ShowStringField PageId=\"711\" FieldId=\"202\" State=\"0\" "
+                          "Value=\"after\" Index=\"4\"/>"),
+            std::string::npos)
+      << expected;
 }
 
 TEST_F(OpenPageTest, RevisionsWithoutARepeatingValueBecomeWarnings) {

@@ -264,6 +264,32 @@ TEST(KXFieldData, MalformedTextFails) {
   EXPECT_NE(std::u16string::npos, description.find(u"MSXML Fatal error: ")) << U8(description);
 }
 
+// A stored text with a NUL inside is read up to the NUL, from a BSTR as
+// from a zero-terminated text.
+TEST(KXFieldData, TextWithANulIsReadUpToIt) {
+  const std::u16string good(u"<String FieldId=\"4\" Value=\"v\"/>\0<junk", 37);
+  const std::u16string bad(u"<String FieldId=\"4\"\0 Value=\"v\"/>", 32);
+  for (const std::u16string& text : {good, bad}) {
+    KXFieldData fromText;
+    const HRESULT textHr = fromText.SelectField(text.c_str(), -1);
+    const std::u16string textError = TakeThreadErrorDescription();
+    KXFieldData fromBstr;
+    const HRESULT bstrHr = fromBstr.SelectField(Bstr(SysAllocStringLen(text.data(),
+                                                                      static_cast<UINT>(text.size())),
+                                                    false),
+                                               -1);
+    EXPECT_EQ(textHr, bstrHr);
+    EXPECT_EQ(U8(textError), U8(TakeThreadErrorDescription()));
+    EXPECT_EQ(fromText.typeId, fromBstr.typeId);
+    EXPECT_EQ(fromText.fieldId, fromBstr.fieldId);
+    EXPECT_EQ(fromText.value.str(), fromBstr.value.str());
+  }
+  KXFieldData record;
+  ASSERT_EQ(S_OK, record.SelectField(Bstr(SysAllocStringLen(good.data(), 37), false), -1));
+  EXPECT_EQ(kFieldString, record.typeId);
+  EXPECT_EQ(u"v", record.value.str());
+}
+
 TEST(KXFieldData, UnknownTypeCannotBeWritten) {
   KXFieldData data;
   BSTR text = reinterpret_cast<BSTR>(0x1);

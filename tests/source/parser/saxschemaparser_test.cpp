@@ -775,6 +775,125 @@ TEST(GrammarParser, AttributeValuesAreReadByTheirLength) {
   EXPECT_EQ(1, p.workerRuns);
 }
 
+// ---------------------------------------------------------------------------
+// A parser reused for many parses indexes its grammar's names. What it
+// reads must not change: each text read by a parser reused for all of them
+// gives what a fresh parser (a few lookups, no index) gives.
+//
+//   <Item Number="n" Name="s" On="b" Size="r"> <Part Name="s" N="n"/>
+//   <Note>s</Note> <Dup/> </Item>
+
+const GrammarRecord kIndexGrammar[] = {
+    {kGrammarRoot, nullptr, 0},
+    {kGrammarElement, u"Other", 5},  // "Name" of another element, listed first
+    {kGrammarStringAttribute, u"Name", 17},
+    {kGrammarElementEnd, nullptr, 0},
+    {kGrammarElement, u"Dup", 6},  // not a child of "Item": it hides the second
+    {kGrammarElementEnd, nullptr, 0},
+    {kGrammarElement, u"Item", 1},
+    {kGrammarIntegerAttribute, u"Number", 10},
+    {kGrammarStringAttribute, u"Name", 11},
+    {kGrammarBooleanAttribute, u"On", 12},
+    {kGrammarRealAttribute, u"Size", 13},
+    {kGrammarIntegerAttribute, u"Name", 14},  // a second "Name": never chosen
+    {kGrammarChild, nullptr, 2},
+    {kGrammarChild, nullptr, 3},
+    {kGrammarChild, nullptr, 7},
+    {kGrammarElementEnd, nullptr, 0},
+    {kGrammarElement, u"Part", 2},
+    {kGrammarStringAttribute, u"Name", 15},
+    {kGrammarIntegerAttribute, u"N", 16},
+    {kGrammarElementEnd, nullptr, 0},
+    {kGrammarStringElement, u"Note", 3},
+    {kGrammarElement, u"Dup", 7},
+    {kGrammarElementEnd, nullptr, 0},
+    {kGrammarEnd, nullptr, 0},
+};
+
+class LoggingParser : public SAXSchemaParser {
+ public:
+  const GrammarRecord* GetSchema() const override { return kIndexGrammar; }
+  HRESULT GetChildHandler(uint32_t id, SAXSchemaElementHandler** handler) override {
+    log.push_back("child " + std::to_string(id));
+    *handler = this;
+    return S_OK;
+  }
+  HRESULT SetAttribute(uint32_t id, const SAXValue& v) override {
+    log.push_back("attr " + Describe(id, v));
+    return S_OK;
+  }
+  HRESULT SetElementValue(uint32_t id, const SAXValue& v) override {
+    log.push_back("value " + Describe(id, v));
+    return S_OK;
+  }
+  static std::string Describe(uint32_t id, const SAXValue& v) {
+    std::string text = std::to_string(id) + " " + std::to_string(v.type) + " ";
+    switch (v.type) {
+      case kSAXString: text += U8(v.text); break;
+      case kSAXReal: text += std::isnan(v.real) ? "nan" : std::to_string(v.real); break;
+      case kSAXInteger: text += std::to_string(v.integer); break;
+      default: text += std::to_string(v.boolean); break;
+    }
+    return text + (v.empty ? " empty" : "");
+  }
+  std::vector<std::string> log;
+};
+
+// The log of `text` parsed by `parser`, and the result with its description.
+std::vector<std::string> Read(LoggingParser& parser, const std::u16string& text) {
+  parser.log.clear();
+  const HRESULT hr = Parse(parser, text);
+  parser.log.push_back("hr " + std::to_string(hr) + " " + U8(TakeThreadErrorDescription()));
+  return parser.log;
+}
+
+TEST(GrammarParser, AReusedParserReadsWhatAFreshOneReads) {
+  const std::vector<std::u16string> texts = {
+      u"<Item Number=\"12\" Name=\"pump\" On=\"yes\" Size=\"1.5\"/>",
+      u"<Item Name=\"x\"><Part Name=\"p\" N=\"3\"/><Note>n</Note><Dup/></Item>",
+      u"<Item><Other Name=\"o\"/><Part Number=\"1\" Nam=\"2\" Names=\"3\"/></Item>",
+      u"<item NUMBER=\"4\" name=\"lower\"/>",
+      u"<Item Number=\"-7\" Number2=\"1\"><Part N=\"0012\"/><Part N=\"\"/></Item>",
+      u"<Part Name=\"top\"/>",
+      u"<Item Size=\"x\" On=\"maybe\"><Note/><Note>a&amp;b</Note></Item>",
+      u"<Item Number=\"2147483647\" Name=\"caf\u00e9\"/>",
+      u"<Item Number=\"1\"",
+  };
+  for (bool noCase : {false, true}) {
+    for (bool ignoreUnknown : {true, false}) {
+      LoggingParser reused;
+      reused.SetCompareNoCase(noCase);
+      reused.SetIgnoreUnknown(ignoreUnknown);
+      for (int round = 0; round < 3; ++round) {
+        for (const std::u16string& text : texts) {
+          LoggingParser fresh;
+          fresh.SetCompareNoCase(noCase);
+          fresh.SetIgnoreUnknown(ignoreUnknown);
+          EXPECT_EQ(Read(fresh, text), Read(reused, text))
+              << U8(text) << " noCase " << noCase << " ignoreUnknown " << ignoreUnknown
+              << " round " << round;
+        }
+      }
+    }
+  }
+}
+
+// Integers of digits alone are read without the general conversion: the
+// value is still the one it gives.
+TEST(GrammarParser, IntegerAttributesReadAsTheConversionReadsThem) {
+  LoggingParser p;
+  for (const char16_t* text : {u"0", u"7", u"007", u"123456789", u"999999999", u"1234567890",
+                               u"2147483647", u"2147483648", u"-5", u"+5", u" 5", u"5x", u"",
+                               u"\u0661"}) {
+    SAXValue expected;
+    ASSERT_EQ(S_OK, ConvertTextToVariant(&expected, kSAXInteger, text));
+    const std::vector<std::string> log =
+        Read(p, u"<Item Number=\"" + std::u16string(text) + u"\"/>");
+    ASSERT_GE(log.size(), 2u) << U8(text);
+    EXPECT_EQ("attr " + LoggingParser::Describe(10, expected), log[1]) << U8(text);
+  }
+}
+
 class NoGrammarParser : public SAXSchemaParser {
  public:
   const GrammarRecord* GetSchema() const override { return nullptr; }
