@@ -80,7 +80,7 @@ void BM_ListDatasheetsByStatus(benchmark::State& state) {
     return;
   }
   kx::host::Host host;
-  kxbench::UseStore(host.application(), store->Database());
+  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kRoot);
   host.Attach(module.get());
   size_t length = 0;
   for (auto _ : state) {

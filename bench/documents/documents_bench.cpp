@@ -90,7 +90,7 @@ class DocumentsPlant {
     if (!store_) return;
     module_ = kxbench::MakeMain();
     if (!module_) return;
-    kxbench::UseStore(host_.application(), store_->Database());
+    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
     host_.Attach(module_.get());
   }
   ~DocumentsPlant() {

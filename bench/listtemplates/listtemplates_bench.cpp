@@ -44,7 +44,7 @@ void BM_ListTemplates(benchmark::State& state) {
     return;
   }
   kx::host::Host host;
-  kxbench::UseStore(host.application(), store->Database(), false);
+  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kNone);
   host.Attach(module.get());
   for (auto _ : state) {
     auto result = host.Request(u"ListTemplates", u"");

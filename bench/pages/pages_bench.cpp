@@ -63,11 +63,11 @@ class Sheet {
     app_ = kx::host::MakeRef<kx::host::Application>(kx::host::MakeRef<kx::host::Settings>(),
                                                     kx::host::MakeRef<kx::host::Journal>(),
                                                     kx::host::MakeRef<kx::host::Privileges>());
-    kxbench::UseStore(*app_, store_->Database(), false);
+    kxtest::UseStore(*app_, store_->Database(), kxtest::Projects::kNone);
     service_ = kxbench::MakeMain();
     if (!service_) return;
     (void)service_->Attach(app_.get());
-    main_ = &kxbench::MainOf(service_.get());
+    main_ = &kxtest::MainOf(service_.get());
   }
   ~Sheet() {
     if (service_) (void)service_->Detach();

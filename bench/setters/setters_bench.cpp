@@ -84,7 +84,7 @@ World& GetWorld() {
       std::exit(1);
     }
     w->session = std::make_unique<Session>(*w->store);
-    kxbench::UseStore(w->host.application(), w->store->Database(), false);
+    kxtest::UseStore(w->host.application(), w->store->Database(), kxtest::Projects::kNone);
     w->host.SetStoreSession(w->session.get());
     w->host.Attach(w->service.get());
     return w;
@@ -92,7 +92,7 @@ World& GetWorld() {
   return *world;
 }
 
-Main& TheMain() { return kxbench::MainOf(GetWorld().service.get()); }
+Main& TheMain() { return kxtest::MainOf(GetWorld().service.get()); }
 
 void Send() {
   const auto result = GetWorld().host.Request(u"SetRealField", kRequest);

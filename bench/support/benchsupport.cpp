@@ -16,25 +16,11 @@ std::unique_ptr<kx::store::Store> OpenStore(const std::string& fixture, const ch
   return nullptr;
 }
 
-void UseStore(kx::host::Application& app, IKXQDatabase* database, bool projects) {
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database->get_Schema(&schema);
-  (void)database->get_TemplateLibrary(&library);
-  app.SetStore(database, schema, library);
-  if (!projects) return;
-  IKXQProjectPtr root;
-  (void)database->get_RootProject(&root);
-  app.SetProjects(root, root);
-}
-
 kx::host::Ref<IKXQDataService> MakeMain() {
   IKXQDataService* made = nullptr;
   if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&made)))) return {};
   return kx::host::Ref<IKXQDataService>::Adopt(made);
 }
-
-Main& MainOf(IKXQDataService* service) { return static_cast<Main&>(*service); }
 
 IKXQTemplatePagePtr TemplatePage(IKXQDatabase* database, const char16_t* tmpl,
                                  const char16_t* page) {

@@ -1,7 +1,7 @@
 // The set-up the module's benchmarks share: a store in memory made from a
-// fixture text, a host application pointed at it and a Main made
-// in-process. Failures are the caller's to report: a benchmark skips or
-// stops, as it sees fit.
+// fixture text and a Main made in-process; the host application is pointed
+// at the store by kxtest::UseStore (testhost.h). Failures are the caller's
+// to report: a benchmark skips or stops, as it sees fit.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,7 @@
 #include "host/host.h"
 #include "kxstoreptrs.h"
 #include "store/admin.h"
-
-class Main;
+#include "testhost.h"
 
 namespace kxbench {
 
@@ -20,14 +19,9 @@ namespace kxbench {
 // stderr (the fixture named `name`), when it cannot be made.
 std::unique_ptr<kx::store::Store> OpenStore(const std::string& fixture, const char* name = "bench");
 
-// Points `app` at `database`: its schema, its template library and, when
-// `projects`, its root project as the active one too.
-void UseStore(kx::host::Application& app, IKXQDatabase* database, bool projects = true);
-
 // A Main made in-process, one reference held by the result; null when it
 // cannot be made.
 kx::host::Ref<IKXQDataService> MakeMain();
-Main& MainOf(IKXQDataService* service);
 
 // Page `page` of template `tmpl` in `database`; null when there is none.
 IKXQTemplatePagePtr TemplatePage(IKXQDatabase* database, const char16_t* tmpl,

@@ -96,7 +96,7 @@ class Workflow {
     if (!store_) return false;
     module_ = kxbench::MakeMain();
     if (!module_) return false;
-    kxbench::UseStore(host_.application(), store_->Database());
+    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
     host_.privileges().Grant(u"CheckDocument");
     host_.privileges().Grant(u"IssueDocument");
     return SUCCEEDED(host_.Attach(module_.get()));

@@ -10,20 +10,6 @@
 
 namespace kxtest {
 
-void UseStore(kx::host::Application& app, IKXQDatabase* database, Projects projects) {
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database->get_Schema(&schema);
-  (void)database->get_TemplateLibrary(&library);
-  app.SetStore(database, schema, library);
-  if (projects == Projects::kNone) return;
-  IKXQProjectPtr active;
-  IKXQProjectPtr root;
-  (void)database->get_RootProject(&root);
-  if (projects == Projects::kActive) (void)database->get_ActiveProject(&active);
-  app.SetProjects(projects == Projects::kActive ? active : root, root);
-}
-
 kx::host::Ref<IKXQDataService> MakeMain(MainWorkers* workers) {
   IKXQDataService* made = nullptr;
   if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&made))) ||
@@ -34,8 +20,6 @@ kx::host::Ref<IKXQDataService> MakeMain(MainWorkers* workers) {
   if (workers != nullptr) MainOf(made).UseWorkers(workers);
   return kx::host::Ref<IKXQDataService>::Adopt(made);
 }
-
-Main& MainOf(IKXQDataService* service) { return static_cast<Main&>(*service); }
 
 IKXQObjectPtr ObjectOf(IKXQDatabase* database, LONG id) {
   IKXQObjectPtr object;
