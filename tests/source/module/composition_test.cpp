@@ -338,6 +338,14 @@ TEST_F(OverspillRunTest, FieldsOfAnOverspillPageReachTheirOwnVectorItems) {
   const std::u16string page = kx_ltow(third, 10);
   const std::vector<std::string> placed = Values(third, u"NodeObjects");
   const std::vector<std::string> readings{"#20", "#21", "#22", "#23", "#24"};
+  // The object behind a reading field is the page's own reading.
+  for (const auto& [at, reading] : {std::pair{1, "22"}, std::pair{2, "24"}}) {
+    const auto shown = Send(u"GetFieldObject", u"<GetFieldObject PageId=\"" +
+                                                   kx_ltow(std::stol(made[at].substr(1)), 10) +
+                                                   u"\" FieldId=\"2\" Index=\"-1\"/>");
+    EXPECT_TRUE(Contains(Reply(shown), std::string("ObjectId=\"") + reading + "\" Primary=\"0\""))
+        << Reply(shown);
+  }
 
   // Copying the case finds nothing behind the empty slot: nothing is
   // copied there and no reading of the first page is placed on the page.
