@@ -116,6 +116,10 @@ struct IKXQAttributeDef : IDispatch {
   virtual HRESULT get_Dimension(BSTR* name) = 0;
   // Documentation text ("" when none). Caller frees.
   virtual HRESULT get_Documentation(BSTR* text) = 0;
+  // The object the definition refers to for more about the attribute (a
+  // standard, a data sheet); S_FALSE with null when none or deleted.
+  // AddRef'd.
+  virtual HRESULT get_LinkedObject(IKXQObject** object) = 0;
   // Path text of the attribute: form 1 gives "Class.Attribute"; the
   // definition's own path text (which may hold "[key=value]") when set.
   virtual HRESULT get_PathText(LONG form, BSTR* text) = 0;

@@ -49,11 +49,14 @@ INSERT INTO meta(key, value) VALUES('format', 1);
 )SQL";
 
 // Tables added after the first stores were made, created when missing: the
-// ids of deleted objects (never given again) and the change log (one row
-// per commit naming the objects it changed; full: more than objects).
+// ids of deleted objects (never given again), the change log (one row per
+// commit naming the objects it changed; full: more than objects) and the
+// links of attribute definitions.
 const char* const kLaterTables[][2] = {
     {"retired", "CREATE TABLE retired(id INTEGER PRIMARY KEY);"},
     {"changelog", "CREATE TABLE changelog(version INTEGER PRIMARY KEY, full INTEGER NOT NULL, objects BLOB NOT NULL);"},
+    // The object an attribute definition refers to, for those that have one.
+    {"attribute_links", "CREATE TABLE attribute_links(attr INTEGER PRIMARY KEY, obj INTEGER NOT NULL);"},
 };
 
 bool FileExists(const std::string& path) {

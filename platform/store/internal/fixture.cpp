@@ -523,6 +523,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
         d.dimension = AttrText(*a, "dimension", "");
         d.defaultUnit = AttrText(*a, "unit", "");
         d.doc = AttrText(*a, "doc", "");
+        d.link = static_cast<int32_t>(AttrLong(*a, "link", 0));
+        if (d.link < 0) Throw(*a, "an attribute links an object by its id");
         d.path = AttrText(*a, "path", "");
         d.disciplines = AttrText(*a, "disciplines", "");
         d.inverse = AttrText(*a, "inverse", "");

@@ -100,6 +100,9 @@ struct AttrDef {
   u16 dimension;
   u16 defaultUnit;
   u16 doc;
+  // Id of an object the definition refers to for more about the attribute
+  // (a standard, a data sheet); 0 for none.
+  int32_t link = 0;
   u16 path;
   u16 disciplines;
   // Non-empty: a read-only list computed by the store: the objects whose

@@ -98,6 +98,13 @@ class AttrDefImpl final : public StoreObject<AttrDefImpl, IKXQAttributeDef> {
   }
   HRESULT get_Dimension(BSTR* name) override { return OutBstr(def_->dimension, name); }
   HRESULT get_Documentation(BSTR* text) override { return OutBstr(def_->doc, text); }
+  HRESULT get_LinkedObject(IKXQObject** object) override {
+    KX_RETURN_IF_FAILED(OutPtr(object));
+    ObjectRec* rec = def_->link != 0 ? core_->LiveObject(def_->link) : nullptr;
+    if (rec == nullptr) return S_FALSE;
+    *object = ObjectCom(*core_, rec);
+    return S_OK;
+  }
   HRESULT get_PathText(LONG form, BSTR* text) override {
     if (!def_->path.empty() && form != 1) return OutBstr(def_->path, text);
     return OutBstr(def_->path.empty() ? def_->owner->name + u"." + def_->name : def_->path, text);

@@ -79,6 +79,9 @@ class SqlitePersistence final : public Persistence {
                          {c.id, c.name, c.base ? SqlArg(c.base->id) : SqlArg(), c.description, c.definition}));
   }
   bool PutAttr(const AttrDef& d) override {
+    if (d.link != 0 && !Table(db_.Run("INSERT INTO attribute_links(attr,obj) VALUES(?,?)", {d.id, d.link}))) {
+      return false;
+    }
     return Table(db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,"
                          "default_unit,doc,path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
                          {d.id, d.owner->id, d.name, d.type, d.list, d.collection, d.refClass, d.dimension,
@@ -229,6 +232,12 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
                    d.inverse = ColText(st, 12);
                    t->attrs.push_back(std::move(a));
                  });
+  ok = ok && db_.Query("SELECT attr,obj FROM attribute_links", [&](sqlite3_stmt* st) {
+    const auto attr = static_cast<int32_t>(ColInt(st, 0));
+    for (StoredAttr& a : t->attrs) {
+      if (a.def.id == attr) a.def.link = static_cast<int32_t>(ColInt(st, 1));
+    }
+  });
   ok = ok && db_.Query("SELECT name,base_unit FROM dimensions ORDER BY seq", [&](sqlite3_stmt* st) {
     DimensionRec d;
     d.name = ColText(st, 0);

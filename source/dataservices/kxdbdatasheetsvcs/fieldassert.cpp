@@ -11,6 +11,7 @@
 #include "kxdbdatasheetpages.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "loaddatasheet.h"
 #include "main.h"
 #include "triggers.h"
 #include "xmlreply.h"
@@ -166,7 +167,11 @@ void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* c
     KX_CHECK(ctx, tmpl->get_Name(templateName.GetAddress()));
     LoadMasterData(ctx, main, templateName, object);
   }
-  KX_CHECK(ctx, ResolveFieldRoute(page, field, caseId, true, nullptr, &out.position, &out.holder));
+  // On an overspill page the route's list positions continue where the
+  // pages in front of it stopped.
+  PageLoadContext context(&main);
+  SAFEARRAY* chain = GetPageOverspillChain(context, page);
+  KX_CHECK(ctx, ResolveFieldRoute(page, field, caseId, true, chain, &out.position, &out.holder));
 }
 
 void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQObject* page,

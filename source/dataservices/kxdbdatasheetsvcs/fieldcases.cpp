@@ -214,6 +214,8 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
     }
     IKXQAttributePtr objects;
     GetAttributeInterface(work.page, u"NodeObjects", objects);
+    // An overspill page's list positions continue its predecessors'.
+    SAFEARRAY* chain = continuous ? nullptr : work.OverspillChain();
     SAFEARRAY* array = nullptr;
     KX_CHECK(ctx, work.templatePage->GetCaseNodes(fieldCase.slot, &array));
     VariantUtil::SafeArrayVector nodes(array, true);
@@ -253,7 +255,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
                                                                m_caseId, false, &sourcePosition,
                                                                &source));
           } else {
-            KX_CHECK(ctx, FieldUtils::ResolveFieldRoute(work.page, field, m_caseId, false, nullptr,
+            KX_CHECK(ctx, FieldUtils::ResolveFieldRoute(work.page, field, m_caseId, false, chain,
                                                         &sourcePosition, &source));
           }
           if (!source) continue;
@@ -268,7 +270,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
                                                                &destination));
           } else {
             KX_CHECK(ctx, FieldUtils::ResolveFieldRoute(work.page, field, fieldCase.caseId, true,
-                                                        nullptr, &position, &destination));
+                                                        chain, &position, &destination));
           }
           if (!destination) continue;
           try {

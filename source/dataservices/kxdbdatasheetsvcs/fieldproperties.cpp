@@ -1,5 +1,7 @@
 #include "fieldproperties.h"
 
+#include <algorithm>
+#include <functional>
 #include <string>
 
 #include "continuouspageadvisor.h"
@@ -21,15 +23,36 @@ using Text = std::u16string;
 
 Text ToText(const _bstr_t& text) { return text.length() ? Text(static_cast<const OLECHAR*>(text)) : Text(); }
 
+// The field's first node and the object placed there (at `row` on a
+// continuous list; null when none).
+IKXQObjectPtr GetFirstNodeObject(IKXQObject* page, IKXQTemplateField* field, int32_t row,
+                                 IKXQClassViewPtr& node) {
+  FieldUtils::GetTemplateFieldNode(page, field, true, node);
+  IKXQObjectPtr object;
+  if (row < 0) KXDBDatasheetSvcs::GetNodeObject(object, page, node);
+  else KXDBDatasheetSvcs::GetNodeObjectAtRow(object, page, row, node);
+  return object;
+}
+
+// The classes the node accepts, in the template's order.
+void ForEachAttachedClass(KXComException& ctx, IKXQClassView* node,
+                          const std::function<bool(IKXQClass*)>& visit) {
+  SAFEARRAY* array = nullptr;
+  KX_CHECK(ctx, node->GetAttachedClasses(0, &array));
+  VariantUtil::SafeArrayVector classes(array, true);
+  for (int32_t i = 0; i < classes.Count(); ++i) {
+    IKXQClassPtr cls;
+    KX_CHECK(ctx, classes.GetClassAt(i, &cls));
+    if (cls && !visit(cls)) return;
+  }
+}
+
 // The class of the object at the field's first node, else the classes the
 // node accepts (only those that have the field's attribute, when the node
 // knows it), one a line.
 Text GetFieldClassText(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field, int32_t row) {
   IKXQClassViewPtr node;
-  FieldUtils::GetTemplateFieldNode(page, field, true, node);
-  IKXQObjectPtr object;
-  if (row < 0) KXDBDatasheetSvcs::GetNodeObject(object, page, node);
-  else KXDBDatasheetSvcs::GetNodeObjectAtRow(object, page, row, node);
+  const IKXQObjectPtr object = GetFirstNodeObject(page, field, row, node);
   if (object) {
     IKXQClassPtr cls;
     KX_CHECK(ctx, object->get_Class(&cls));
@@ -41,21 +64,85 @@ Text GetFieldClassText(KXComException& ctx, IKXQObject* page, IKXQTemplateField*
   KX_CHECK(ctx, field->get_AttributeName(attributeName.GetAddress()));
   VARIANT_BOOL knows = VARIANT_FALSE;
   KX_CHECK(ctx, node->KnowsAttribute(attributeName, &knows));
-  SAFEARRAY* array = nullptr;
-  KX_CHECK(ctx, node->GetAttachedClasses(0, &array));
-  VariantUtil::SafeArrayVector classes(array, true);
   Text text;
-  for (int32_t i = 0; i < classes.Count(); ++i) {
-    IKXQClassPtr cls;
-    KX_CHECK(ctx, classes.GetClassAt(i, &cls));
+  ForEachAttachedClass(ctx, node, [&](IKXQClass* cls) {
     VARIANT_BOOL has = VARIANT_TRUE;
     if (knows) KX_CHECK(ctx, cls->HasAttribute(attributeName, &has));
-    if (!has) continue;
+    if (!has) return true;
     _bstr_t name;
     KX_CHECK(ctx, cls->get_Name(name.GetAddress()));
     if (!text.empty()) text += u",\n";
     text += ToText(name);
+    return true;
+  });
+  return text;
+}
+
+// A route step's attribute name: the text before any list position,
+// qualifier or blank ("Nozzles(2)", "Nozzles [Service=Inlet]").
+_bstr_t StepAttributeName(const _bstr_t& step) {
+  const std::u16string_view text = step.length() > 0 ? step.view() : std::u16string_view();
+  return _bstr_t(Text(text.substr(0, std::min(text.size(), text.find_first_of(u"([ ")))).c_str());
+}
+
+// The definition of the attribute at the end of the field's route, walked
+// through the attribute definitions from `cls` at its first node; null
+// when a step names no attribute or leads to no class.
+_com_ptr_t<IKXQAttributeDef> GetRouteEndDefinition(KXComException& ctx, IKXQClass* start,
+                                                   const VariantUtil::SafeArrayVector& nodes,
+                                                   const _bstr_t& attributeName) {
+  IKXQClassPtr cls(start);
+  _com_ptr_t<IKXQAttributeDef> definition;
+  for (int32_t i = 1; i <= nodes.Count() && cls; ++i) {
+    _bstr_t step = attributeName;
+    if (i < nodes.Count()) {
+      IKXQClassViewPtr node;
+      KX_CHECK(ctx, nodes.GetClassViewAt(i, &node));
+      KX_CHECK(ctx, node->get_Name(step.GetAddress()));
+    }
+    definition = nullptr;
+    KX_CHECK(ctx, cls->get_AttributeDefByName(StepAttributeName(step), &definition));
+    if (!definition) return nullptr;
+    cls = nullptr;
+    if (i < nodes.Count()) KX_CHECK(ctx, definition->get_ReferencedClass(&cls));
   }
+  return definition;
+}
+
+// The documentation of the attribute the field shows, with the name of the
+// object its definition refers to in brackets: the route is walked from
+// the class of the object at its first node, else from each class the node
+// accepts until one leads to the attribute.
+Text GetFieldDocumentationText(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field,
+                               int32_t row) {
+  IKXQClassViewPtr first;
+  const IKXQObjectPtr object = GetFirstNodeObject(page, field, row, first);
+  int32_t qualifier = -1;
+  SAFEARRAY* array = nullptr;
+  FieldUtils::GetFieldQualifier(page, field, &qualifier, &array);
+  VariantUtil::SafeArrayVector nodes(array, true);
+  _bstr_t attributeName;
+  KX_CHECK(ctx, field->get_AttributeName(attributeName.GetAddress()));
+  _com_ptr_t<IKXQAttributeDef> definition;
+  if (object) {
+    IKXQClassPtr cls;
+    KX_CHECK(ctx, object->get_Class(&cls));
+    if (cls) definition = GetRouteEndDefinition(ctx, cls, nodes, attributeName);
+  } else {
+    ForEachAttachedClass(ctx, first, [&](IKXQClass* cls) {
+      definition = GetRouteEndDefinition(ctx, cls, nodes, attributeName);
+      return !definition;
+    });
+  }
+  if (!definition) return Text();
+  _bstr_t documentation;
+  KX_CHECK(ctx, definition->get_Documentation(documentation.GetAddress()));
+  Text text = ToText(documentation);
+  IKXQObjectPtr linked;
+  KX_CHECK(ctx, definition->get_LinkedObject(&linked));
+  _bstr_t name;
+  if (linked) KXDBDatasheetSvcs::GetObjectName(linked, name, false);
+  if (name.length() > 0) text += (text.empty() ? u"(" : u" (") + ToText(name) + u")";
   return text;
 }
 
@@ -115,6 +202,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     const int32_t kind = FieldPresentation::KindOfType(typeName);
     const Text classText = GetFieldClassText(ctx, work.page, field, m_index);
     const Text attributePath = GetFieldAttributePath(ctx, work.page, field);
+    const Text documentation = GetFieldDocumentationText(ctx, work.page, field, m_index);
     Text caseText;
     const int32_t caseId = FieldUtils::GetFieldCase(work.page, field, nullptr, nullptr);
     if (caseId >= 0) {
@@ -142,7 +230,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     FieldPresentation::ResolveFieldValue(work, field, m_index, value);
     VARIANT_BOOL locked = VARIANT_FALSE, secured = VARIANT_FALSE;
     bool held = false;
-    _bstr_t disciplines, holdReason, valueText, documentation, prefix, postfix, substitution;
+    _bstr_t disciplines, holdReason, valueText, prefix, postfix, substitution;
     if (value.attribute) {
       KX_CHECK(ctx, value.attribute->IsLocked(value.position, &locked));
       KX_CHECK(ctx, value.attribute->IsSecured(value.position, &secured));
@@ -158,9 +246,6 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
       state = flags;
       FieldUtils::GetAttributeValueText(value.holder, value.position, valueText,
                                         unitId.length() ? static_cast<const OLECHAR*>(unitId) : nullptr);
-      _com_ptr_t<IKXQAttributeDef> definition;
-      KX_CHECK(ctx, value.attribute->get_Definition(&definition));
-      if (definition) KX_CHECK(ctx, definition->get_Documentation(documentation.GetAddress()));
       if (kind == kFieldReal || kind == kFieldInteger) {
         KXDBDatasheetSvcs::ReadViewNumberTexts(value.holder, value.position, prefix, postfix, substitution);
       }
@@ -204,7 +289,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     XMLReply::AddStringAttribute(Reply(), u"Class", _bstr_t(classText.c_str()));
     XMLReply::AddStringAttribute(Reply(), u"Type", typeName);
     XMLReply::AddStringAttribute(Reply(), u"Attribute", _bstr_t(attributePath.c_str()));
-    XMLReply::AddStringAttribute(Reply(), u"Documentation", documentation);
+    XMLReply::AddStringAttribute(Reply(), u"Documentation", _bstr_t(documentation.c_str()));
     XMLReply::AddStringAttribute(Reply(), u"Disciplines", disciplines);
     XMLReply::AddStringAttribute(Reply(), u"Case", _bstr_t(caseText.c_str()));
     XMLReply::AddStringAttribute(Reply(), u"Value", valueText);

@@ -1218,7 +1218,8 @@ bool GetObjectVector(IKXQObject* page, IKXQClassView* node, ComPtrArray<IKXQObje
   return contained;
 }
 
-void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTemplateField* field) {
+void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTemplateField* field,
+                           SAFEARRAY* shift) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveQualifierRoute");
   selected = nullptr;
   const NodeList list(page, field);
@@ -1233,7 +1234,7 @@ void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTempla
       if (selected) GetObjectView(selected, NodeDefinition(ctx, node), view);
       continue;
     }
-    path += NodeName(ctx, node);
+    path += ShiftRouteIndices(shift, NodeName(ctx, node).c_str()).view();
     path += u".";
   }
   if (!view || path.empty()) return;

@@ -183,8 +183,10 @@ void GetNodeChain(IKXQObject* page, IKXQClassView* start, ComPtrArray<IKXQClassV
 bool GetObjectVector(IKXQObject* page, IKXQClassView* node, ComPtrArray<IKXQObject>& objects,
                      IKXQFieldValuePtr& holder);
 // The object that a qualified field's qualifier value selects; null when
-// nothing is selected.
-void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTemplateField* field);
+// nothing is selected. `shift`: the page's overspill chain, so that list
+// positions continue those of the pages in front of it (null: none).
+void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTemplateField* field,
+                           SAFEARRAY* shift = nullptr);
 
 }  // namespace FieldUtils
 

@@ -87,7 +87,7 @@ HRESULT GetFieldObjectParser::GetFieldObject() {
           if (item) KX_CHECK(ctx, item->get_Object(&qualified));
         }
       } else if (!row) {
-        FieldUtils::ResolveQualifierRoute(qualified, work.page, field);
+        FieldUtils::ResolveQualifierRoute(qualified, work.page, field, work.OverspillChain());
       }
       if (qualified) result = qualified;
     }

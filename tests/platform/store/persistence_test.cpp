@@ -157,6 +157,46 @@ TEST(PersistenceTest, ValuesSurviveClosingAndReopening) {
   EXPECT_EQ(IntegrityCheck(path), "ok");
 }
 
+// An attribute definition's linked object is kept with the schema; a
+// deleted one is no longer offered.
+TEST(PersistenceTest, AnAttributeDefinitionKeepsItsLinkedObject) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  const char fixture[] = R"XML(<store><schema>
+    <class name="Standard"><attribute name="Name"/></class>
+    <class name="Pump"><attribute name="Flow" doc="Rated flow" link="5"/><attribute name="Tag"/></class>
+  </schema><objects>
+    <object id="5" class="Standard"><value attribute="Name">API 610</value></object>
+  </objects></store>)XML";
+  auto linkOf = [](Store& s, const char16_t* name) {
+    _com_ptr_t<IKXQSchema> schema;
+    s.Database()->get_Schema(&schema);
+    _com_ptr_t<IKXQClass> pump;
+    schema->get_Class(_bstr_t(u"Pump"), &pump);
+    _com_ptr_t<IKXQAttributeDef> def;
+    EXPECT_EQ(pump->get_AttributeDefByName(_bstr_t(name), &def), S_OK);
+    _com_ptr_t<IKXQObject> linked;
+    const HRESULT hr = def->get_LinkedObject(&linked);
+    LONG id = 0;
+    if (linked) linked->get_Id(&id);
+    return std::make_pair(hr, id);
+  };
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kOpenOrCreate, &s).ok());
+    const Status imported = s->ImportFixtureText(fixture, "linked.xml");
+    ASSERT_TRUE(imported.ok()) << imported.message;
+    EXPECT_EQ(linkOf(*s, u"Flow"), std::make_pair(S_OK, LONG{5}));
+    EXPECT_EQ(linkOf(*s, u"Tag"), std::make_pair(S_FALSE, LONG{0}));
+  }
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(linkOf(*s, u"Flow"), std::make_pair(S_OK, LONG{5}));
+  ASSERT_EQ(Obj(*s, 5)->Delete(), S_OK);
+  EXPECT_EQ(linkOf(*s, u"Flow"), std::make_pair(S_FALSE, LONG{0}));
+  EXPECT_EQ(IntegrityCheck(path), "ok");
+}
+
 // Unlinking or re-owning an object rewrites its row; its values, users and
 // triggers must stay on disk.
 TEST(PersistenceTest, AnUnlinkedObjectKeepsItsValuesOnDisk) {

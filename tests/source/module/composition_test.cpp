@@ -327,6 +327,57 @@ TEST_F(OverspillRunTest, ModeThreeSetsUpTriggersAndModeFourPlacesEveryEntry) {
       << ::testing::PrintToString(onThird);
 }
 
+TEST_F(OverspillRunTest, FieldsOfAnOverspillPageReachTheirOwnVectorItems) {
+  // Five readings on three pages: the third page shows reading 24 and an
+  // empty slot, the sixth reading to come.
+  ASSERT_EQ(Run(3, kSheetPage, kSheet), S_OK);
+  ASSERT_EQ(Run(4, kSheetPage, kSheet), S_OK);
+  const std::vector<std::string> made = Values(kSheet, u"CurrentPages");
+  ASSERT_EQ(made.size(), 3u);
+  const long third = std::stol(made[2].substr(1));
+  const std::u16string page = kx_ltow(third, 10);
+  const std::vector<std::string> placed = Values(third, u"NodeObjects");
+  const std::vector<std::string> readings{"#20", "#21", "#22", "#23", "#24"};
+  // The object behind a reading field is the page's own reading.
+  for (const auto& [at, reading] : {std::pair{1, "22"}, std::pair{2, "24"}}) {
+    const auto shown = Send(u"GetFieldObject", u"<GetFieldObject PageId=\"" +
+                                                   kx_ltow(std::stol(made[at].substr(1)), 10) +
+                                                   u"\" FieldId=\"2\" Index=\"-1\"/>");
+    EXPECT_TRUE(Contains(Reply(shown), std::string("ObjectId=\"") + reading + "\" Primary=\"0\""))
+        << Reply(shown);
+  }
+
+  // Copying the case finds nothing behind the empty slot: nothing is
+  // copied there and no reading of the first page is placed on the page.
+  const auto copy = Send(u"CopyFieldCase", u"<CopyFieldCase PageId=\"" + page +
+                                               u"\" FieldId=\"3\" CaseId=\"1\"/>");
+  ASSERT_TRUE(copy.succeeded()) << Narrow(copy.error);
+  EXPECT_EQ(Values(third, u"NodeObjects"), placed);
+  EXPECT_EQ(Values(10, u"Readings"), readings);
+  ASSERT_EQ(copy.events.size(), 1u);  // reading 24's field
+  EXPECT_TRUE(Contains(Narrow(copy.events[0].xml.value_or(u"")), "Value=\"R-5\""));
+
+  // A value in the empty slot makes the sixth reading; the second stays.
+  const auto set = Send(u"SetStringField", u"<SetStringField PageId=\"" + page +
+                                               u"\" FieldId=\"3\" Value=\"R-6\"/>");
+  ASSERT_TRUE(set.succeeded()) << Narrow(set.error);
+  EXPECT_EQ(Text(21, u"Name"), "R-2");
+  const std::vector<std::string> after = Values(10, u"Readings");
+  ASSERT_EQ(after.size(), 6u) << ::testing::PrintToString(after);
+  const long sixth = std::stol(after[5].substr(1));
+  EXPECT_EQ(Text(sixth, u"Name"), "R-6");
+  const std::vector<std::string> shown = Values(third, u"NodeObjects");
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), after[5]), 1)
+      << ::testing::PrintToString(shown);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), "#21"), 0);
+  ASSERT_EQ(set.events.size(), 1u);
+  const std::string event = Narrow(set.events[0].xml.value_or(u""));
+  EXPECT_TRUE(Contains(event, "<ShowStringField PageId=\"" + std::to_string(third) +
+                                  "\" FieldId=\"3\"") &&
+              Contains(event, "Value=\"R-6\""))
+      << event;
+}
+
 TEST_F(OverspillRunTest, ACircularChainFailsInsteadOfLooping) {
   EXPECT_EQ(Run(2, kLoop1, kLoopSheet), E_FAIL);
   EXPECT_EQ(m_error, E_FAIL);

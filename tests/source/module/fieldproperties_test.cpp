@@ -46,6 +46,52 @@ TEST_F(FieldPropertiesTest, AFieldWithItsValueBehindIt) {
   EXPECT_NE(Properties(u"PageId=\"21\" FieldId=\"9\"").find("Case=\"Undefined\""), std::string::npos);
 }
 
+// The field fixture with documented attributes: the pump's flow refers to
+// a standard, every tag to the tagging rule (without a text of its own).
+std::string DocumentedFixture() {
+  std::string text = FieldFixture();
+  auto replace = [&text](const std::string& what, const std::string& with) {
+    const size_t at = text.find(what);
+    ASSERT_NE(at, std::string::npos) << what;
+    text.replace(at, what.size(), with);
+  };
+  replace("<attribute name=\"Flow\" type=\"real\" dimension=\"Flow\" unit=\"m3/h\"/>",
+          "<attribute name=\"Flow\" type=\"real\" dimension=\"Flow\" unit=\"m3/h\" "
+          "doc=\"Rated flow\" link=\"92\"/>");
+  replace("<attribute name=\"Tag\"/>", "<attribute name=\"Tag\" link=\"93\"/>");
+  replace(" </schema>",
+          "  <class name=\"Standard\"><attribute name=\"Name\"/></class>\n </schema>");
+  replace(" </objects>",
+          "  <object id=\"92\" class=\"Standard\"><value attribute=\"Name\">API 610</value></object>\n"
+          "  <object id=\"93\" class=\"Standard\"><value attribute=\"Name\">Tagging rule</value>"
+          "</object>\n </objects>");
+  return text;
+}
+
+TEST(FieldDocumentationTest, TheRoutesAttributeDefinitionGivesTheTextAndItsLinkedObjectsName) {
+  const std::string fixture = DocumentedFixture();
+  SetterHost host(fixture.c_str());
+  auto documentation = [&host](const std::u16string& attributes) {
+    const auto result =
+        host.Send(u"GetFieldProperties", u"<GetFieldProperties " + attributes + u"/>");
+    EXPECT_EQ(result.hr, S_OK) << Narrow(result.error);
+    const std::string reply = Narrow(result.reply);
+    const size_t at = reply.find("Documentation=\"");
+    if (at == std::string::npos) return reply;
+    const size_t from = at + 15;
+    return reply.substr(from, reply.find('"', from) - from);
+  };
+  // A value behind the field, and none: the same definition either way.
+  EXPECT_EQ(documentation(u"PageId=\"21\" FieldId=\"2\""), "Rated flow (API 610)");
+  EXPECT_EQ(documentation(u"PageId=\"41\" FieldId=\"2\""), "Rated flow (API 610)");
+  EXPECT_EQ(documentation(u"PageId=\"21\" FieldId=\"1\""), "(Tagging rule)");
+  // Through the pump's nozzles to the nozzle's tag, with and without them.
+  EXPECT_EQ(documentation(u"PageId=\"21\" FieldId=\"20\""), "(Tagging rule)");
+  EXPECT_EQ(documentation(u"PageId=\"41\" FieldId=\"20\""), "(Tagging rule)");
+  // An attribute without documentation or link.
+  EXPECT_EQ(documentation(u"PageId=\"21\" FieldId=\"3\""), "");
+}
+
 TEST_F(FieldPropertiesTest, AFieldWithNothingBehindIt) {
   EXPECT_EQ(Properties(u"PageId=\"41\" FieldId=\"2\""),
             "<XMLMessage TargetId=\"T\" Status=\"1\"><PopProperties PageId=\"41\" FieldId=\"2\" "

@@ -60,8 +60,8 @@ std::string Sections() {
    <page id="R" name="Readings">
     <node name="Pump" index="0" classes="Pump">
      <field id="1" type="String" attribute="Name"/>
-     <node name="Readings(1)" index="1" classes="Reading"><field id="2" type="String" attribute="Name"/></node>
-     <node name="Readings(2)" index="2" classes="Reading"><field id="3" type="String" attribute="Name"/></node>
+     <node name="Readings(1)" index="1" classes="Reading" caseSlot="0"><field id="2" type="String" attribute="Name" case="0"/></node>
+     <node name="Readings(2)" index="2" classes="Reading" caseSlot="0"><field id="3" type="String" attribute="Name" case="0"/></node>
     </node>
     <overspill target="R"><pair node="Pump" attribute="Readings"/></overspill>
    </page>
