@@ -6,43 +6,36 @@
 // Both should grow as n log n; Google Benchmark reports the fitted
 // complexity.
 #include <benchmark/benchmark.h>
-
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
 #include "kxinfoclasses.h"
 #include "kxstoreptrs.h"
-#include "main.h"
 #include "store/admin.h"
+#include "storexml.h"
 
 namespace {
 
 // A plant of `count` pump datasheets. Ids: pumps 10 + 3k, datasheets
 // 11 + 3k, their pages 12 + 3k.
 std::string Plant(int count) {
-  std::string xml = R"(<store><schema>
+  using kxtest::xml::Class;
+  std::string xml =
+      R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
     <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/></class>
   <class name="Pump" base="GenericClass"/>
-  <class name="Datasheet" base="GenericClass">
-    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
-    <attribute name="LastRevisionLevel"/>
-    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Page" base="GenericClass">
-    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
-    <attribute name="NodeObjects" type="object" list="true"/>
-    <attribute name="NodeIndices" type="integer" list="true"/>
-    <attribute name="Cases" type="integer" list="true"/>
-  </class>
-</schema>
+)" +
+      Class("Datasheet", "GenericClass",
+            "DocumentName TemplateId DefaultCase LastRevisionLevel CurrentPages "
+            "SubmittedPages CheckedPages IssuedPages") +
+      Class("Page", "GenericClass", "TemplateId PageId Checknum NodeObjects NodeIndices Cases") +
+      R"(</schema>
 <projects><project id="1" name="Plant"/></projects>
 <cases><case id="1" name="Design"/></cases>
 <templates><template id="TDS" name="Pump datasheet" checknum="1" kind="Datasheet" classes="Pump">
@@ -75,32 +68,19 @@ std::string Plant(int count) {
 kx::store::Store* StoreOf(int count) {
   static std::map<int, std::unique_ptr<kx::store::Store>> stores;
   auto& store = stores[count];
-  if (!store) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() ||
-        !store->ImportFixtureText(Plant(count), "catalogue-bench").ok()) {
-      store.reset();
-    }
-  }
+  if (!store) store = kxbench::OpenStore(Plant(count), "catalogue-bench");
   return store.get();
 }
 
 void BM_ListDatasheetsByStatus(benchmark::State& state) {
   kx::store::Store* store = StoreOf(static_cast<int>(state.range(0)));
-  IKXQDataService* service = nullptr;
-  if (store == nullptr || FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
+  const auto module = store != nullptr ? kxbench::MakeMain() : kx::host::Ref<IKXQDataService>();
+  if (!module) {
     state.SkipWithError("no store or no Main");
     return;
   }
-  auto module = kx::host::Ref<IKXQDataService>::Adopt(service);
   kx::host::Host host;
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  IKXQProjectPtr root;
-  store->Database()->get_Schema(&schema);
-  store->Database()->get_TemplateLibrary(&library);
-  store->Database()->get_RootProject(&root);
-  host.application().SetStore(store->Database(), schema, library);
-  host.application().SetProjects(root, root);
+  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kRoot);
   host.Attach(module.get());
   size_t length = 0;
   for (auto _ : state) {

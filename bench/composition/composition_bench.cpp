@@ -12,12 +12,12 @@
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "host/host.h"
 #include "host/host_application.h"
 #include "host/store_session.h"
-#include "main.h"
 #include "store/admin.h"
 #include "store/database.h"
 
@@ -80,25 +80,13 @@ class Session final : public kx::host::StoreSession {
 
 class List {
  public:
-  explicit List(int pumps) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
-        !store_->ImportFixtureText(Fixture(pumps), "bench").ok()) {
-      return;
-    }
-    _com_ptr_t<IKXQSchema> schema;
-    _com_ptr_t<IKXQTemplateLibrary> library;
-    _com_ptr_t<IKXQProject> root;
-    (void)store_->Database()->get_Schema(&schema);
-    (void)store_->Database()->get_TemplateLibrary(&library);
-    (void)store_->Database()->get_RootProject(&root);
+  explicit List(int pumps) : store_(kxbench::OpenStore(Fixture(pumps))) {
+    if (!store_) return;
     session_ = std::make_unique<Session>(store_.get());
     host_.SetStoreSession(session_.get());
-    host_.application().SetStore(store_->Database(), schema, library);
-    host_.application().SetProjects(root, root);
-    IKXQDataService* made = nullptr;
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&made)))) return;
-    service_ = kx::host::Ref<IKXQDataService>::Adopt(made);
-    ok_ = SUCCEEDED(host_.Attach(service_.get()));
+    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
+    service_ = kxbench::MakeMain();
+    ok_ = service_ && SUCCEEDED(host_.Attach(service_.get()));
   }
   ~List() {
     if (ok_) (void)host_.Detach();

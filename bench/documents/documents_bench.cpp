@@ -10,12 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "com/wstr.h"
 #include "host/host.h"
 #include "kxstoreptrs.h"
-#include "main.h"
 #include "store/admin.h"
+#include "storexml.h"
 
 namespace {
 
@@ -23,29 +24,20 @@ constexpr LONG kDatasheet = 2;
 constexpr LONG kFirstPage = 100;
 
 std::string PlantText(int pages) {
-  std::string xml = R"(<store><schema>
+  using kxtest::xml::Class;
+  std::string xml =
+      R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
     <attribute name="Flow" type="real" dimension="Length" unit="m"/></class>
   <class name="Pump" base="GenericClass"/>
-  <class name="Datasheet" base="GenericClass">
-    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="DefaultCase" type="integer"/>
-    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Page" base="GenericClass">
-    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
-    <attribute name="PageNumber" type="integer"/>
-    <attribute name="NodeObjects" type="object" list="true"/>
-    <attribute name="NodeIndices" type="integer" list="true"/>
-    <attribute name="HiddenObjects" type="integer" list="true"/>
-    <attribute name="Fields" list="true"/><attribute name="Units" list="true"/>
-    <attribute name="Revisions" list="true"/><attribute name="Sketches" list="true"/>
-    <attribute name="Cases" type="integer" list="true"/>
-    <attribute name="Annotations" list="true"/><attribute name="Qualifiers" type="integer" list="true"/>
-  </class>
-</schema>
+)" +
+      Class("Datasheet", "GenericClass",
+            "DocumentName TemplateId DefaultCase CurrentPages SubmittedPages "
+            "CheckedPages IssuedPages") +
+      Class("Page", "GenericClass",
+            "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices HiddenObjects "
+            "Fields Units Revisions Sketches Cases Annotations Qualifiers") +
+      R"(</schema>
 <units><dimension name="Length" base="m"><unit name="m"/><unit name="mm" factor="0.001"/></dimension></units>
 <projects><project id="1" name="Plant"/></projects>
 <cases><case id="1" name="Design"/></cases>
@@ -93,24 +85,12 @@ std::string PlantText(int pages) {
 
 class DocumentsPlant {
  public:
-  explicit DocumentsPlant(int pages) : pages_(pages) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
-        !store_->ImportFixtureText(PlantText(pages), "documents-bench").ok()) {
-      store_.reset();
-      return;
-    }
-    IKXQDataService* service = nullptr;
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service))))
-      return;
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-    IKXQSchemaPtr schema;
-    IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    store_->Database()->get_Schema(&schema);
-    store_->Database()->get_TemplateLibrary(&library);
-    store_->Database()->get_RootProject(&root);
-    host_.application().SetStore(store_->Database(), schema, library);
-    host_.application().SetProjects(root, root);
+  explicit DocumentsPlant(int pages)
+      : pages_(pages), store_(kxbench::OpenStore(PlantText(pages), "documents-bench")) {
+    if (!store_) return;
+    module_ = kxbench::MakeMain();
+    if (!module_) return;
+    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
     host_.Attach(module_.get());
   }
   ~DocumentsPlant() {

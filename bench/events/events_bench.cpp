@@ -4,16 +4,11 @@
 // printed first; a cost that grows with the rows (10 for linear) means the
 // event reads the whole list.
 #include <benchmark/benchmark.h>
-
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
-#include "host/host.h"
-#include "main.h"
-#include "session.h"
-#include "store/admin.h"
+#include "sessionplant.h"
 
 namespace {
 
@@ -59,51 +54,27 @@ std::string Fixture(int rows) {
 
 // A store with the list, and the host that delivers its create events to an
 // in-process Main.
-class Plant {
+class Plant : public kxbench::SessionPlant {
  public:
-  explicit Plant(int rows) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store).ok() ||
-        !m_store->ImportFixtureText(Fixture(rows), "bench").ok()) {
-      std::fprintf(stderr, "cannot make the bench store\n");
-      std::abort();
-    }
-    m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
-    m_host.SetStoreSession(m_session.get());
-    IKXQDatabase* database = m_store->Database();
+  explicit Plant(int rows) : SessionPlant(Fixture(rows)) {
     IKXQSchemaPtr schema;
     IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    (void)database->get_Schema(&schema);
-    (void)database->get_TemplateLibrary(&library);
-    (void)database->get_RootProject(&root);
-    m_host.application().SetStore(database, schema, library);
-    m_host.application().SetProjects(root, root);
-    m_host.registrar().SetTemplates(library);
-    IKXQDataService* service = nullptr;
-    (void)Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service));
-    m_service = kx::host::Ref<IKXQDataService>::Adopt(service);
-    if (FAILED(m_host.Attach(m_service.get())) || !m_host.StartUp().succeeded()) std::abort();
+    (void)database()->get_Schema(&schema);
+    (void)database()->get_TemplateLibrary(&library);
+    host().registrar().SetTemplates(library);
+    if (!AttachMain() || !host().StartUp().succeeded()) std::abort();
     (void)schema->get_Class(_bstr_t(u"Pump"), &m_pump);
-  }
-  ~Plant() {
-    m_host.Detach();
-    m_host.SetStoreSession(nullptr);
   }
   // One new pump and its create event; false when the call failed.
   bool CreateOnce() {
-    (void)m_session->BeginHostChange();
-    IKXQObjectPtr made;
-    (void)m_pump->CreateInstance(&made);
-    const kx::host::CallResult result = m_host.DatabaseEvent(-1, nullptr, _variant_t());
-    m_session->AbandonHostChange();
+    const kx::host::CallResult result = ChangeAndDeliver([&] {
+      IKXQObjectPtr made;
+      (void)m_pump->CreateInstance(&made);
+    });
     return result.succeeded();
   }
 
  private:
-  std::unique_ptr<kx::store::Store> m_store;
-  std::unique_ptr<kx::kxqhost::StoreHostSession> m_session;
-  kx::host::Host m_host;
-  kx::host::Ref<IKXQDataService> m_service;
   IKXQClassPtr m_pump;
 };
 
@@ -119,9 +90,7 @@ BENCHMARK(BM_CreateEvent)->Arg(1000)->Arg(10000);
 double SecondsPerEvent(int rows, int rounds) {
   Plant plant(rows);
   if (!plant.CreateOnce()) std::abort();
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) plant.CreateOnce();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
+  return kxbench::SecondsPerRound([&] { plant.CreateOnce(); }, rounds);
 }
 
 }  // namespace

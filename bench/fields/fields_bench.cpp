@@ -6,14 +6,13 @@
 // and motor, so that reading its "NodeObjects" costs what it does on a
 // crowded page.
 #include <benchmark/benchmark.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "benchsupport.h"
 #include "fieldutils.h"
 #include "routecache.h"
 #include "store/admin.h"
@@ -76,19 +75,11 @@ struct World {
 World& GetWorld() {
   static World* world = [] {
     auto* w = new World;
-    kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &w->store);
-    if (status.ok()) status = w->store->ImportFixtureText(Fixture(Placed()), "bench");
-    if (!status.ok()) {
-      std::fprintf(stderr, "cannot build the bench store: %s\n", status.message.c_str());
-      std::exit(1);
-    }
+    w->store = kxbench::OpenStore(Fixture(Placed()));
+    if (!w->store) std::exit(1);
     (void)w->store->Database()->get_Object(1, &w->page);
-    IKXQTemplateLibraryPtr library;
-    (void)w->store->Database()->get_TemplateLibrary(&library);
-    IKXQTemplatePtr tmpl;
-    (void)library->GetTemplate(_bstr_t(u"T"), _variant_t(), &tmpl);
-    IKXQTemplatePagePtr templatePage;
-    (void)tmpl->get_PageById(_bstr_t(u"P"), &templatePage);
+    const IKXQTemplatePagePtr templatePage =
+        kxbench::TemplatePage(w->store->Database(), u"T", u"P");
     for (int f = 1; f <= kFields; ++f) {
       IKXQTemplateFieldPtr field;
       (void)templatePage->get_Field(f, &field);
@@ -123,20 +114,13 @@ void BM_ResolvePageCached(benchmark::State& state) {
 }
 BENCHMARK(BM_ResolvePageCached)->Unit(benchmark::kMillisecond);
 
-template <class F>
-double SecondsPerRound(F&& round, int rounds) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) round();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   ResolveAll(false);  // places the motor once
-  const double cold = SecondsPerRound([] { ResolveAll(true); }, 10);
-  const double cached = SecondsPerRound([] { ResolveAll(false); }, 10);
+  const double cold = kxbench::SecondsPerRound([] { ResolveAll(true); }, 10);
+  const double cached = kxbench::SecondsPerRound([] { ResolveAll(false); }, 10);
   std::printf("%d fields, %d objects placed: cold %.2f ms, cached %.2f ms, cold/cached ratio %.2f\n",
               kFields, Placed() + 2, cold * 1e3, cached * 1e3, cold / cached);
   benchmark::RunSpecifiedBenchmarks();

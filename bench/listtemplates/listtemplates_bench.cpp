@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "host/host.h"
-#include "main.h"
 #include "store/admin.h"
 #include "store/database.h"
 
@@ -32,25 +32,19 @@ std::string LibraryFixture(int count) {
 
 void BM_ListTemplates(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
-  std::unique_ptr<kx::store::Store> store;
-  if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() ||
-      !store->ImportFixtureText(LibraryFixture(count), "library").ok()) {
+  const std::unique_ptr<kx::store::Store> store =
+      kxbench::OpenStore(LibraryFixture(count), "library");
+  if (!store) {
     state.SkipWithError("the library could not be made");
     return;
   }
-  _com_ptr_t<IKXQSchema> schema;
-  _com_ptr_t<IKXQTemplateLibrary> library;
-  store->Database()->get_Schema(&schema);
-  store->Database()->get_TemplateLibrary(&library);
-
-  IKXQDataService* service = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
+  const auto module = kxbench::MakeMain();
+  if (!module) {
     state.SkipWithError("Main could not be created");
     return;
   }
-  auto module = kx::host::Ref<IKXQDataService>::Adopt(service);
   kx::host::Host host;
-  host.application().SetStore(store->Database(), schema, library);
+  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kNone);
   host.Attach(module.get());
   for (auto _ : state) {
     auto result = host.Request(u"ListTemplates", u"");

@@ -5,13 +5,12 @@
 // KX_BENCH_ROWS sets the number of rows (default 10000) so that a smoke run
 // can stay small.
 #include <benchmark/benchmark.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "continuouspageadvisor.h"
 #include "kxattributeutils.h"
 #include "store/admin.h"
@@ -61,18 +60,10 @@ struct World {
 World& GetWorld() {
   static World* world = [] {
     auto* w = new World;
-    kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &w->store);
-    if (status.ok()) status = w->store->ImportFixtureText(Fixture(Rows()), "bench");
-    if (!status.ok()) {
-      std::fprintf(stderr, "cannot build the bench store: %s\n", status.message.c_str());
-      std::exit(1);
-    }
+    w->store = kxbench::OpenStore(Fixture(Rows()));
+    if (!w->store) std::exit(1);
     (void)w->store->Database()->get_Object(1, &w->page);
-    IKXQTemplateLibraryPtr library;
-    (void)w->store->Database()->get_TemplateLibrary(&library);
-    IKXQTemplatePtr tmpl;
-    (void)library->GetTemplate(_bstr_t(u"T"), _variant_t(), &tmpl);
-    (void)tmpl->get_PageById(_bstr_t(u"L"), &w->templatePage);
+    w->templatePage = kxbench::TemplatePage(w->store->Database(), u"T", u"L");
     (void)w->helper.Initialize(nullptr, w->templatePage, w->page, false);
     return w;
   }();
@@ -150,20 +141,13 @@ void BM_RawObjectReads(benchmark::State& state) {
 }
 BENCHMARK(BM_RawObjectReads);
 
-template <class F>
-double SecondsPerRound(F&& round, int rounds) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) round();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   IKXQAttributePtr objects = NodeObjects();
-  const double typed = SecondsPerRound([&] { TypedReads(objects); }, 200);
-  const double raw = SecondsPerRound([&] { RawReads(objects); }, 200);
+  const double typed = kxbench::SecondsPerRound([&] { TypedReads(objects); }, 200);
+  const double raw = kxbench::SecondsPerRound([&] { RawReads(objects); }, 200);
   std::printf("rows %d; typed reads %.0f/s, raw reads %.0f/s, typed/raw time ratio %.2f\n",
               GetWorld().helper.RowCount(), kReads / typed, kReads / raw, typed / raw);
   benchmark::RunSpecifiedBenchmarks();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
 #include "host/reply.h"
@@ -175,27 +176,15 @@ void Row(const char* what, double service, double alone) {
 }  // namespace
 
 int main() {
-  std::unique_ptr<kx::store::Store> store;
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store);
-  if (!status.ok()) Die(status.message);
-  status = store->ImportFixtureText(Fixture(), "bench");
-  if (!status.ok()) Die(status.message);
+  const std::unique_ptr<kx::store::Store> store = kxbench::OpenStore(Fixture());
+  if (!store) Die("no bench store");
 
   kx::host::Host host;
-  IKXQSchema* schema = nullptr;
-  IKXQTemplateLibrary* library = nullptr;
-  store->Database()->get_Schema(&schema);
-  store->Database()->get_TemplateLibrary(&library);
-  host.application().SetStore(store->Database(), schema, library);
-  schema->Release();
-  library->Release();
-  IKXQDataService* service = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {
-    Die("Main could not be created");
-  }
-  auto module = kx::host::Ref<IKXQDataService>::Adopt(service);
+  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kNone);
+  const auto module = kxbench::MakeMain();
+  if (!module) Die("Main could not be created");
   host.Attach(module.get());
-  Main& main = *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service));
+  Main& main = kxtest::MainOf(module.get());
 
   const double openPage = Rate([&] {
     const kx::host::RequestResult result = host.Request(u"OpenPage", u"1001");

@@ -8,13 +8,13 @@
 // inserting renumbers the pages after the anchor, so the cost per page may
 // grow with the datasheet's size, but no faster than n log n.
 #include <benchmark/benchmark.h>
-
 #include <cmath>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
@@ -58,28 +58,19 @@ std::string Fixture(int pages) {
 
 class Sheet {
  public:
-  explicit Sheet(int pages) : pages_(pages) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
-        !store_->ImportFixtureText(Fixture(pages), "bench").ok()) {
-      return;
-    }
+  explicit Sheet(int pages) : pages_(pages), store_(kxbench::OpenStore(Fixture(pages))) {
+    if (!store_) return;
     app_ = kx::host::MakeRef<kx::host::Application>(kx::host::MakeRef<kx::host::Settings>(),
                                                     kx::host::MakeRef<kx::host::Journal>(),
                                                     kx::host::MakeRef<kx::host::Privileges>());
-    _com_ptr_t<IKXQSchema> schema;
-    _com_ptr_t<IKXQTemplateLibrary> library;
-    (void)store_->Database()->get_Schema(&schema);
-    (void)store_->Database()->get_TemplateLibrary(&library);
-    app_->SetStore(store_->Database(), schema, library);
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service_)))) return;
+    kxtest::UseStore(*app_, store_->Database(), kxtest::Projects::kNone);
+    service_ = kxbench::MakeMain();
+    if (!service_) return;
     (void)service_->Attach(app_.get());
-    main_ = static_cast<Main*>(service_);
+    main_ = &kxtest::MainOf(service_.get());
   }
   ~Sheet() {
-    if (service_ != nullptr) {
-      (void)service_->Detach();
-      service_->Release();
-    }
+    if (service_) (void)service_->Detach();
   }
   bool ok() const { return main_ != nullptr; }
 
@@ -122,7 +113,7 @@ class Sheet {
   int pages_;
   std::unique_ptr<kx::store::Store> store_;
   kx::host::Ref<kx::host::Application> app_;
-  IKXQDataService* service_ = nullptr;
+  kx::host::Ref<IKXQDataService> service_;
   Main* main_ = nullptr;
 };
 

@@ -2,15 +2,15 @@
 // transaction per request, parse, field assertion, value, record, event)
 // against the same request whose worker does nothing (host driver and
 // parse alone); the time ratio is printed first (aim: at most 5).
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "host/host.h"
 #include "host/store_session.h"
 #include "main.h"
@@ -70,37 +70,29 @@ struct World {
   std::unique_ptr<kx::store::Store> store;
   std::unique_ptr<Session> session;
   kx::host::Host host;
-  IKXQDataService* service = nullptr;
+  kx::host::Ref<IKXQDataService> service;
   ParseOnly parseOnly;
 };
 
 World& GetWorld() {
   static World* world = [] {
     auto* w = new World;
-    kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &w->store);
-    if (status.ok()) status = w->store->ImportFixtureText(kFixture, "bench");
-    if (!status.ok() ||
-        FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&w->service)))) {
-      std::fprintf(stderr, "cannot set up the bench: %s\n", status.message.c_str());
+    w->store = kxbench::OpenStore(kFixture);
+    w->service = kxbench::MakeMain();
+    if (!w->store || !w->service) {
+      std::fprintf(stderr, "cannot set up the bench\n");
       std::exit(1);
     }
     w->session = std::make_unique<Session>(*w->store);
-    IKXQDatabase* database = w->store->Database();
-    IKXQSchema* schema = nullptr;
-    IKXQTemplateLibrary* library = nullptr;
-    (void)database->get_Schema(&schema);
-    (void)database->get_TemplateLibrary(&library);
-    w->host.application().SetStore(database, schema, library);
-    if (schema != nullptr) schema->Release();
-    if (library != nullptr) library->Release();
+    kxtest::UseStore(w->host.application(), w->store->Database(), kxtest::Projects::kNone);
     w->host.SetStoreSession(w->session.get());
-    w->host.Attach(w->service);
+    w->host.Attach(w->service.get());
     return w;
   }();
   return *world;
 }
 
-Main& TheMain() { return *static_cast<Main*>(GetWorld().service); }
+Main& TheMain() { return kxtest::MainOf(GetWorld().service.get()); }
 
 void Send() {
   const auto result = GetWorld().host.Request(u"SetRealField", kRequest);

@@ -6,16 +6,12 @@
 // callback works on the one fired item, so it should stay near 1 and at
 // most linear (10).
 #include <benchmark/benchmark.h>
-
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
-#include "host/host.h"
 #include "main.h"
-#include "session.h"
-#include "store/admin.h"
+#include "sessionplant.h"
 #include "triggers.h"
 
 namespace {
@@ -72,57 +68,30 @@ std::string Fixture(int fieldsPerPage) {
 
 // A store of 50 open pages with `items` recorded items, and the host that
 // delivers its trigger callbacks to an in-process Main.
-class Plant {
+class Plant : public kxbench::SessionPlant {
  public:
-  explicit Plant(int items) {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store).ok() ||
-        !m_store->ImportFixtureText(Fixture(items / kPages), "bench").ok()) {
-      std::fprintf(stderr, "cannot make the bench store\n");
-      std::abort();
-    }
-    m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
-    m_session->SetHandlerTest([](const std::u16string& h) { return h == u"KXDBDatasheetSvcs.Main"; });
-    m_host.SetStoreSession(m_session.get());
-    IKXQDatabase* database = m_store->Database();
-    IKXQSchemaPtr schema;
-    IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    (void)database->get_Schema(&schema);
-    (void)database->get_TemplateLibrary(&library);
-    (void)database->get_RootProject(&root);
-    m_host.application().SetStore(database, schema, library);
-    m_host.application().SetProjects(root, root);
-    IKXQDataService* service = nullptr;
-    (void)Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service));
-    m_service = kx::host::Ref<IKXQDataService>::Adopt(service);
-    (void)m_host.Attach(m_service.get());
-    Main& main = *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service));
+  explicit Plant(int items) : SessionPlant(Fixture(items / kPages)) {
+    session().SetHandlerTest(
+        [](const std::u16string& h) { return h == u"KXDBDatasheetSvcs.Main"; });
+    (void)AttachMain();
     for (int p = 1; p <= kPages; ++p) {
       IKXQObjectPtr page;
-      (void)database->get_Object(2000 + p, &page);
-      if (FAILED(KXDBDatasheetServices::InitializePageTrigger(main, page))) std::abort();
+      (void)database()->get_Object(2000 + p, &page);
+      if (FAILED(KXDBDatasheetServices::InitializePageTrigger(main(), page))) std::abort();
     }
-    (void)database->get_Object(kPages / 2, &m_pump);
+    (void)database()->get_Object(kPages / 2, &m_pump);
     (void)m_pump->get_Attribute(_bstr_t(u"V1"), _variant_t(-1L), &m_value);
-  }
-  ~Plant() {
-    m_host.Detach();
-    m_host.SetStoreSession(nullptr);
   }
   // One change by another client and its callback; the events delivered.
   size_t ChangeOnce() {
-    (void)m_session->BeginHostChange();
-    (void)m_value->PutValue(_variant_t(), _variant_t(), _variant_t((m_flip = !m_flip) ? u"a" : u"b"));
-    const kx::host::CallResult result = m_host.DatabaseEvent(-1, nullptr, _variant_t());
-    m_session->AbandonHostChange();
+    const kx::host::CallResult result = ChangeAndDeliver([&] {
+      (void)m_value->PutValue(_variant_t(), _variant_t(),
+                              _variant_t((m_flip = !m_flip) ? u"a" : u"b"));
+    });
     return result.events.size();
   }
 
  private:
-  std::unique_ptr<kx::store::Store> m_store;
-  std::unique_ptr<kx::kxqhost::StoreHostSession> m_session;
-  kx::host::Host m_host;
-  kx::host::Ref<IKXQDataService> m_service;
   IKXQObjectPtr m_pump;
   IKXQAttributePtr m_value;
   bool m_flip = false;
@@ -140,9 +109,7 @@ BENCHMARK(BM_ChangeToEvent)->Arg(500)->Arg(5000);
 double SecondsPerChange(int items, int rounds) {
   Plant plant(items);
   plant.ChangeOnce();
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) plant.ChangeOnce();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
+  return kxbench::SecondsPerRound([&] { plant.ChangeOnce(); }, rounds);
 }
 
 }  // namespace

@@ -5,15 +5,15 @@
 // old issued pages deleted). Submit and check run outside the timing.
 // The counter "page" is the time per page.
 #include <benchmark/benchmark.h>
-
 #include <memory>
 #include <string>
 
+#include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
 #include "kxstoreptrs.h"
-#include "main.h"
 #include "store/admin.h"
+#include "storexml.h"
 
 namespace {
 
@@ -23,34 +23,24 @@ constexpr int kDatasheets = 40;
 // Datasheet d (0-based) is object 1000 + 100 d, its pages follow it, pump
 // p of the plant is object 10 + p.
 std::string Plant() {
-  std::string xml = R"(<store><schema>
+  using kxtest::xml::Class;
+  std::string xml =
+      R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
     <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/></class>
   <class name="Pump" base="GenericClass">
     <attribute name="Service"/><attribute name="Flow" type="integer"/><attribute name="Head" type="integer"/>
     <attribute name="Speed" type="integer"/><attribute name="Power" type="integer"/>
     <attribute name="Seal"/><attribute name="Casing"/></class>
-  <class name="Datasheet" base="GenericClass">
-    <attribute name="DocumentName"/><attribute name="TemplateId"/><attribute name="Checknum"/>
-    <attribute name="DefaultCase" type="integer"/><attribute name="Status" type="integer"/>
-    <attribute name="LastRevisionLevel"/><attribute name="LastMajorRevisionLevel"/>
-    <attribute name="LastMinorRevisionLevel"/><attribute name="LastIssueReason"/>
-    <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-    <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Page" base="GenericClass">
-    <attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
-    <attribute name="PageNumber" type="integer"/>
-    <attribute name="NodeObjects" type="object" list="true"/>
-    <attribute name="NodeIndices" type="integer" list="true"/>
-    <attribute name="Cases" type="integer" list="true"/>
-    <attribute name="Fields" list="true"/><attribute name="Revisions" list="true"/>
-    <attribute name="Annotations" list="true"/>
-    <attribute name="ActivePage" type="object" class="Page"/>
-  </class>
-</schema>
+)" +
+      Class("Datasheet", "GenericClass",
+            "DocumentName TemplateId Checknum DefaultCase Status LastRevisionLevel "
+            "LastMajorRevisionLevel LastMinorRevisionLevel LastIssueReason "
+            "CurrentPages SubmittedPages CheckedPages IssuedPages") +
+      Class("Page", "GenericClass",
+            "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices Cases Fields "
+            "Revisions Annotations ActivePage") +
+      R"(</schema>
 <projects><project id="1" name="Plant"/></projects>
 <cases><case id="1" name="Design"/></cases>
 <templates><template id="TDS" name="Pump datasheet" checknum="1" kind="Datasheet" classes="Pump">
@@ -102,21 +92,11 @@ std::string Plant() {
 class Workflow {
  public:
   bool Open() {
-    if (!kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok() ||
-        !store_->ImportFixtureText(Plant(), "workflow-bench").ok()) {
-      return false;
-    }
-    IKXQDataService* service = nullptr;
-    if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) return false;
-    module_ = kx::host::Ref<IKXQDataService>::Adopt(service);
-    IKXQSchemaPtr schema;
-    IKXQTemplateLibraryPtr library;
-    IKXQProjectPtr root;
-    store_->Database()->get_Schema(&schema);
-    store_->Database()->get_TemplateLibrary(&library);
-    store_->Database()->get_RootProject(&root);
-    host_.application().SetStore(store_->Database(), schema, library);
-    host_.application().SetProjects(root, root);
+    store_ = kxbench::OpenStore(Plant(), "workflow-bench");
+    if (!store_) return false;
+    module_ = kxbench::MakeMain();
+    if (!module_) return false;
+    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
     host_.privileges().Grant(u"CheckDocument");
     host_.privileges().Grant(u"IssueDocument");
     return SUCCEEDED(host_.Attach(module_.get()));

@@ -1,52 +1,31 @@
 #include "store_test_support.h"
 
+#include <filesystem>
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <filesystem>
+#include "storexml.h"
+#include "teststore.h"
 
 namespace kx::store::test {
 
-const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
-<store>
-  <schema>
-    <class name="GenericClass">
-      <attribute name="Name" type="text"/>
-      <attribute name="CreatedReason" type="text"/>
-      <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/>
-    </class>
-    <class name="Document" base="GenericClass"/>
-    <class name="Datasheet" base="Document">
-      <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-      <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-      <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-      <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-      <attribute name="NumberOfPages" type="integer"/>
-      <attribute name="TemplateId" type="text"/>
-      <attribute name="Checknum" type="text"/>
-      <attribute name="DocumentName" type="text"/>
-      <attribute name="DefaultCase" type="integer"/>
-      <attribute name="HasSummary" type="integer"/>
-    </class>
-    <class name="DataView" base="Document"/>
-    <class name="Page" base="GenericClass">
-      <attribute name="NodeObjects" type="object" list="true"/>
-      <attribute name="NodeIndices" type="integer" list="true"/>
-      <attribute name="Fields" type="text" list="true"/>
-      <attribute name="Units" type="text" list="true"/>
-      <attribute name="Revisions" type="text" list="true"/>
-      <attribute name="Cases" type="integer" list="true"/>
-      <attribute name="TemplateId" type="text"/>
-      <attribute name="PageId" type="text"/>
-      <attribute name="Checknum" type="text"/>
-      <attribute name="PageNumber" type="integer"/>
-      <attribute name="ScaleFactor" type="real"/>
-      <attribute name="CenterHorizontal" type="boolean"/>
-      <attribute name="ActivePage" type="object" class="Page"/>
-      <attribute name="OverspillTo" type="object" class="Page"/>
-      <attribute name="OverspillFrom" type="object" inverse="OverspillTo"/>
-    </class>
-    <class name="ProcessPlantEquipment" base="GenericClass">
+namespace {
+
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return Class(
+             "GenericClass", "", "Name CreatedReason",
+             R"(   <attribute name="DataViews" type="object" list="true" inverse="NodeObjects"/>)") +
+         Class("Document", "GenericClass") +
+         Class("Datasheet", "Document",
+               "CurrentPages SubmittedPages CheckedPages IssuedPages NumberOfPages TemplateId "
+               "Checknum DocumentName DefaultCase HasSummary") +
+         Class("DataView", "Document") +
+         Class("Page", "GenericClass",
+               "NodeObjects NodeIndices Fields Units Revisions Cases TemplateId PageId Checknum "
+               "PageNumber ScaleFactor CenterHorizontal ActivePage OverspillTo OverspillFrom") +
+         R"XML(    <class name="ProcessPlantEquipment" base="GenericClass">
       <attribute name="Tag" type="text"/>
       <attribute name="Length" type="real" dimension="Length" unit="m"/>
       <attribute name="Temperature" type="real" dimension="Temperature" unit="K"/>
@@ -65,8 +44,11 @@ const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
     <filter name="TagP101" title="P-101" class="ProcessPlantEquipment" attribute="Tag" value="p-101"/>
     <sort code="CLA" title="By tag" attribute="Tag"/>
     <method class="Datasheet" name="PostIssueDocument" returns="boolean" result="true"/>
-  </schema>
-  <units>
+)XML";
+}
+
+std::string Sections() {
+  return R"XML(  <units>
     <dimension name="Length" base="m">
       <unit name="m" display="metre"/>
       <unit name="mm" factor="0.001" display="millimetre"/>
@@ -105,36 +87,32 @@ const char kPlantFixture[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
     </template>
     <template id="SUM" checknum="1" name="Summary" kind="Summary"/>
   </templates>
-  <objects>
-    <object id="10" class="Datasheet">
-      <value attribute="DocumentName">Pump datasheet P-101</value>
-      <value attribute="TemplateId">PUMP</value>
-      <value attribute="NumberOfPages">2</value>
-      <value attribute="CurrentPages" ref="11"/>
-      <value attribute="CurrentPages" ref="12"/>
-      <value attribute="SubmittedPages" ref="12"/>
-      <claim project="2"/>
-      <user name="alice" status="1"/>
-    </object>
-    <object id="11" class="Page" owner="10">
-      <value attribute="PageNumber">1</value>
-      <value attribute="NodeObjects" ref="20"/>
-      <value attribute="NodeIndices">1</value>
-    </object>
-    <object id="12" class="Page" owner="10">
-      <value attribute="PageNumber">2</value>
-    </object>
-    <object id="20" class="Pump">
-      <value attribute="Tag">P-101</value>
-      <value attribute="Length" unit="mm">1500</value>
-      <value attribute="Temperature" unit="degC">20</value>
-      <value attribute="Started">2020-01-02</value>
-      <value attribute="Speed" locked="true" status="5" prefix="~" postfix="rpm" substitution="n/a">1450</value>
-    </object>
-    <object id="21" class="Pump"><value attribute="Tag">P-102</value></object>
-  </objects>
-</store>
 )XML";
+}
+
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Datasheet(10, "PUMP", {11, 12},
+                  Value("DocumentName", "Pump datasheet P-101") + Value("NumberOfPages", "2") +
+                      Refs("SubmittedPages", {12}) + Child(R"(<claim project="2"/>)") +
+                      Child(R"(<user name="alice" status="1"/>)")),
+        Owned(11, "Page", 10,
+              Value("PageNumber", "1") + Refs("NodeObjects", {20}) + Value("NodeIndices", "1")),
+        Owned(12, "Page", 10, Value("PageNumber", "2")),
+        Object(
+            20, "Pump",
+            Value("Tag", "P-101") + Child(R"(<value attribute="Length" unit="mm">1500</value>)") +
+                Child(R"(<value attribute="Temperature" unit="degC">20</value>)") +
+                Value("Started", "2020-01-02") +
+                Child(
+                    R"(<value attribute="Speed" locked="true" status="5" prefix="~" postfix="rpm" substitution="n/a">1450</value>)")),
+        Object(21, "Pump", Value("Tag", "P-102")),
+    });
+
+}  // namespace
+
+const char* const kPlantFixture = kText.c_str();
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "kxstore-XXXXXX").string();
@@ -149,13 +127,7 @@ TempDir::~TempDir() {
 }
 
 std::unique_ptr<Store> OpenPlant(const std::string& path) {
-  std::unique_ptr<Store> s;
-  Status st = Store::Open(path, OpenMode::kOpenOrCreate, &s);
-  EXPECT_TRUE(st.ok()) << st.message;
-  if (!s) return s;
-  Status im = s->ImportFixtureText(kPlantFixture, "plant.xml");
-  EXPECT_TRUE(im.ok()) << im.message;
-  return s;
+  return kxtest::OpenStore(kPlantFixture, "plant.xml", path, OpenMode::kOpenOrCreate);
 }
 
 std::unique_ptr<Store> Reopen(const std::string& path) {
@@ -230,7 +202,8 @@ std::string IntegrityCheck(const std::string& path) {
   std::string out;
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
-  while (sqlite3_step(st) == SQLITE_ROW) out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  while (sqlite3_step(st) == SQLITE_ROW)
+    out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
   sqlite3_finalize(st);
   sqlite3_close(db);
   return out;

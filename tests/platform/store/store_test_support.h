@@ -24,7 +24,7 @@
 
 namespace kx::store::test {
 
-extern const char kPlantFixture[];
+extern const char* const kPlantFixture;
 
 // A fresh folder removed with its content at destruction.
 class TempDir {

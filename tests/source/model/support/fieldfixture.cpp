@@ -5,36 +5,21 @@
 #include "kxcomexception.h"
 #include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "storexml.h"
 
 namespace modeltest {
 
-// Page 21 places only the pump (node "Pump", index 0, at position 1); every
-// other object is found by route. Nodes: Pump 0, Motor 1, Bearings(2) 2,
-// Nozzles(1) 3, Nozzles(2) 4.
-const char kFieldFixture[] = R"XML(<store>
- <schema>
-  <class name="Document">
-   <attribute name="TemplateId"/>
-   <attribute name="Dirty" type="boolean"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Datasheet" base="Document"/>
-  <class name="Page">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="HiddenObjects" type="integer" list="true"/>
-   <attribute name="Cases" type="integer" list="true"/>
-   <attribute name="Qualifiers" type="integer" list="true"/>
-   <attribute name="Fields" list="true"/>
-   <attribute name="Revisions" list="true"/>
-   <attribute name="Units" list="true"/>
-   <attribute name="ActivePage" type="object" class="Page"/>
-  </class>
-  <class name="GenericClass">
+namespace {
+
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return Class("Document", "", "TemplateId Dirty CurrentPages IssuedPages") +
+         Class("Datasheet", "Document") +
+         Class("Page", "",
+               "TemplateId PageId Checknum NodeObjects NodeIndices HiddenObjects Cases Qualifiers "
+               "Fields Revisions Units ActivePage") +
+         R"XML(  <class name="GenericClass">
    <attribute name="Tag"/>
   </class>
   <class name="Pump" base="GenericClass">
@@ -58,17 +43,11 @@ const char kFieldFixture[] = R"XML(<store>
   <class name="Nozzle" base="GenericClass">
    <attribute name="Size" type="real" dimension="Flow" unit="m3/h"/>
   </class>
- </schema>
- <units>
-  <dimension name="Flow" base="m3/h">
-   <unit name="m3/h"/>
-   <unit name="l/s" factor="3.6"/>
-  </dimension>
-  <dimension name="Temperature" base="C">
-   <unit name="C"/>
-   <unit name="K" offset="-273.15"/>
-  </dimension>
- </units>
+)XML";
+}
+
+std::string Sections() {
+  return " <units>\n" + FlowDimension(false) + TemperatureDimension() + R"XML( </units>
  <projects><project id="1" name="Plant"/></projects>
  <cases><case id="1" name="Design"/></cases>
  <templates>
@@ -115,64 +94,40 @@ const char kFieldFixture[] = R"XML(<store>
    </page>
   </template>
  </templates>
- <objects>
-  <object id="10" class="Pump">
-   <value attribute="Tag">P-101</value>
-   <value attribute="Flow" unit="l/s">2</value>
-   <value attribute="Speed">1450</value>
-   <value attribute="Running">true</value>
-   <value attribute="Motor" ref="11"/>
-   <value attribute="Nozzles" ref="14"/>
-   <value attribute="Nozzles" ref="15"/>
-  </object>
-  <object id="11" class="Motor" owner="10">
-   <value attribute="Tag">M-101</value>
-   <value attribute="Bearings" ref="12"/>
-   <value attribute="Bearings" ref="13"/>
-  </object>
-  <object id="12" class="Bearing" owner="11"><value attribute="Temperature">40</value></object>
-  <object id="13" class="Bearing" owner="11"><value attribute="Temperature">55.5</value></object>
-  <object id="14" class="Nozzle" owner="10"><value attribute="Size">1</value></object>
-  <object id="15" class="Nozzle" owner="10"><value attribute="Size">2</value></object>
-  <object id="20" class="Datasheet">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="CurrentPages" ref="21"/>
-   <value attribute="IssuedPages" ref="22"/>
-  </object>
-  <object id="21" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">P1</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Cases">1</value>
-   <value attribute="Units">l/s</value>
-  </object>
-  <object id="22" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">P1</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="ActivePage" ref="21"/>
-  </object>
-  <object id="30" class="Datasheet">
-   <value attribute="TemplateId">TL</value>
-   <value attribute="CurrentPages" ref="31"/>
-  </object>
-  <object id="31" class="Page" owner="30">
-   <value attribute="TemplateId">TL</value>
-   <value attribute="PageId">L1</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="NodeObjects" ref="30"/>
-   <value attribute="NodeObjects" ref="32"/>
-   <value attribute="NodeObjects" ref="33"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Cases">1</value>
-  </object>
-  <object id="32" class="Pump"><value attribute="Tag">P-201</value><value attribute="Flow">10</value></object>
-  <object id="33" class="Pump"><value attribute="Tag">P-202</value><value attribute="Flow">20</value></object>
- </objects>
-</store>)XML";
+)XML";
+}
+
+// Page 21 places only the pump (node "Pump", index 0, at position 1); every
+// other object is found by route. Nodes: Pump 0, Motor 1, Bearings(2) 2,
+// Nozzles(1) 3, Nozzles(2) 4.
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(10, "Pump",
+               Value("Tag", "P-101") + Child(R"(<value attribute="Flow" unit="l/s">2</value>)") +
+                   Value("Speed", "1450") + Value("Running", "true") + Refs("Motor", {11}) +
+                   Refs("Nozzles", {14, 15})),
+        Owned(11, "Motor", 10, Value("Tag", "M-101") + Refs("Bearings", {12, 13})),
+        Owned(12, "Bearing", 11, Value("Temperature", "40")),
+        Owned(13, "Bearing", 11, Value("Temperature", "55.5")),
+        Owned(14, "Nozzle", 10, Value("Size", "1")),
+        Owned(15, "Nozzle", 10, Value("Size", "2")),
+        Datasheet(20, "TP", {21}, Refs("IssuedPages", {22})),
+        Page(21, 20, "TP", "P1", "2", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1") +
+                 Value("Units", "l/s")),
+        Page(22, 20, "TP", "P1", "2", 0, Refs("ActivePage", {21})),
+        Datasheet(30, "TL", {31}),
+        Page(31, 30, "TL", "L1", "1", 0,
+             Refs("NodeObjects", {30, 32, 33}) + Values("NodeIndices", {"1", "2"}) +
+                 Value("Cases", "1")),
+        Object(32, "Pump", Value("Tag", "P-201") + Value("Flow", "10")),
+        Object(33, "Pump", Value("Tag", "P-202") + Value("Flow", "20")),
+    });
+
+}  // namespace
+
+const char* const kFieldFixture = kText.c_str();
 
 IKXQTemplateFieldPtr TemplateField(IKXQTemplatePage* templatePage, int32_t fieldId) {
   _variant_t number;

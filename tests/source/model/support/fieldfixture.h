@@ -8,7 +8,7 @@
 
 namespace modeltest {
 
-extern const char kFieldFixture[];
+extern const char* const kFieldFixture;
 
 // Ids in kFieldFixture.
 enum : LONG {

@@ -2,21 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "testhost.h"
+
 namespace modeltest {
 
-AttachedMain::AttachedMain(ModelStore& store) {
-  if (FAILED(Main::CreateInstance(kx_uuidof<IKXQDataService>(), reinterpret_cast<void**>(&service_)))) {
-    ADD_FAILURE() << "cannot create Main";
-    return;
-  }
-  main_ = static_cast<Main*>(service_);
+AttachedMain::AttachedMain(ModelStore& store) : service_(kxtest::MakeMain()) {
+  if (!service_) return;
+  main_ = &kxtest::MainOf(service_.get());
   if (FAILED(service_->Attach(store.application()))) ADD_FAILURE() << "Main refused to attach";
 }
 
 AttachedMain::~AttachedMain() {
-  if (service_ == nullptr) return;
-  (void)service_->Detach();
-  service_->Release();
+  if (service_) (void)service_->Detach();
 }
 
 std::vector<std::string> DeliveredKeys(ModelStore& store) {

@@ -23,7 +23,7 @@ class AttachedMain {
   Main* operator->() const { return main_; }
 
  private:
-  IKXQDataService* service_ = nullptr;  // one reference
+  kx::host::Ref<IKXQDataService> service_;
   Main* main_ = nullptr;
 };
 

@@ -4,22 +4,16 @@
 
 #include "com/errorinfo.h"
 #include "com/wstr.h"
+#include "testhost.h"
+#include "teststore.h"
 
 namespace modeltest {
 
-ModelStore::ModelStore(const char* fixture) {
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(fixture, "fixture");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
+ModelStore::ModelStore(const char* fixture) : store_(kxtest::OpenStore(fixture)) {
   app_ = kx::host::MakeRef<kx::host::Application>(kx::host::MakeRef<kx::host::Settings>(),
                                                   kx::host::MakeRef<kx::host::Journal>(),
                                                   kx::host::MakeRef<kx::host::Privileges>());
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database()->get_Schema(&schema);
-  (void)database()->get_TemplateLibrary(&library);
-  app_->SetStore(database(), schema, library);
+  kxtest::UseStore(*app_, database(), kxtest::Projects::kNone);
   SetActiveProject(1);
 }
 
@@ -28,16 +22,9 @@ ModelStore::~ModelStore() {
   ClearThreadErrorInfoForTests();
 }
 
-void ModelStore::ClearThreadErrorInfoForTests() {
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) info->Release();
-}
+void ModelStore::ClearThreadErrorInfoForTests() { kxtest::ClearErrorInfo(); }
 
-IKXQObjectPtr ModelStore::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
-}
+IKXQObjectPtr ModelStore::Object(LONG id) const { return kxtest::ObjectOf(database(), id); }
 
 IKXQTemplatePagePtr ModelStore::TemplatePage(const char16_t* templateId, const char16_t* pageId) const {
   IKXQTemplateLibraryPtr library;

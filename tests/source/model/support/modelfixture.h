@@ -19,7 +19,7 @@
 
 namespace modeltest {
 
-extern const char kPlantFixture[];
+extern const char* const kPlantFixture;
 
 // Ids in kPlantFixture.
 enum : LONG {

@@ -1,45 +1,28 @@
 #include "modelfixture.h"
+#include "storexml.h"
 
 namespace modeltest {
 
-// A small plant. Page layout of the continuous-list page 301: NodeIndices
-// [1, 5, 2] places the datasheet on node "Sheet" (index 0), the first row on
-// node "Row" (index 1) at position 5 and the motor on "Motor" (index 2);
-// NodeObjects holds seven values, so the page has three rows (100, 101,
-// 102).
-const char kPlantFixture[] = R"(<store>
- <schema>
-  <class name="Document">
-   <attribute name="DocumentName"/>
-   <attribute name="TemplateId"/>
-   <attribute name="DefaultCase" type="integer"/>
-   <attribute name="CaseName"/>
-   <attribute name="OwningDiscipline"/>
-   <attribute name="NumberOfPages" type="integer"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Datasheet" base="Document" description="Equipment datasheet">
+namespace {
+
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return Class("Document", "",
+               "DocumentName TemplateId DefaultCase CaseName OwningDiscipline NumberOfPages "
+               "CurrentPages SubmittedPages CheckedPages IssuedPages") +
+         R"XML(  <class name="Datasheet" base="Document" description="Equipment datasheet">
    <attribute name="ProjectId" type="integer"/>
    <attribute name="ObjectFilter"/>
   </class>
   <class name="NamedSheet" base="Datasheet">
    <attribute name="DatasheetSheetName"/>
   </class>
-  <class name="Page">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="PageNumber" type="integer"/>
-   <attribute name="DefaultCase" type="integer"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="Cases" type="integer" list="true"/>
-   <attribute name="ActivePage" type="object" class="Page"/>
-  </class>
-  <class name="GenericClass">
+)XML" +
+         Class("Page", "",
+               "TemplateId PageId Checknum PageNumber DefaultCase NodeObjects NodeIndices Cases "
+               "ActivePage") +
+         R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="CreatedReason"/>
    <attribute name="Ratings" type="integer" list="true"/>
@@ -61,13 +44,11 @@ const char kPlantFixture[] = R"(<store>
    <attribute name="DrawnElements" type="object" list="true"/>
   </class>
   <filter name="RunningPumps" class="Pump" attribute="Tag" value="run"/>
- </schema>
- <units>
-  <dimension name="Flow" base="m3/h">
-   <unit name="m3/h"/>
-   <unit name="l/s" factor="3.6"/>
-  </dimension>
- </units>
+)XML";
+}
+
+std::string Sections() {
+  return " <units>\n" + FlowDimension(false) + R"XML( </units>
  <projects>
   <project id="1" name="Plant">
    <project id="2" name="Area A">
@@ -141,126 +122,57 @@ const char kPlantFixture[] = R"(<store>
   </template>
   <template id="TGEN" name="General" checknum="1" kind="General" classes="Pump"/>
  </templates>
- <objects>
-  <object id="100" class="Pump">
-   <value attribute="Name">P-101</value>
-   <value attribute="Tag">run</value>
-   <value attribute="CreatedReason">Spare</value>
-   <claim project="1"/>
-  </object>
-  <object id="101" class="Pump">
-   <value attribute="Name">P-102</value>
-   <value attribute="Tag">stop</value>
-  </object>
-  <object id="102" class="Pump">
-   <value attribute="Name">P-103</value>
-   <claim project="2"/>
-  </object>
-  <object id="110" class="Motor"><value attribute="Name">M-1</value></object>
-  <object id="200" class="Datasheet">
-   <value attribute="DocumentName">Pump sheet</value>
-   <value attribute="TemplateId">TDS</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="ProjectId">1</value>
-   <value attribute="OwningDiscipline">Mechanical</value>
-   <value attribute="CurrentPages" ref="201"/>
-   <value attribute="CurrentPages" ref="202"/>
-   <value attribute="SubmittedPages" ref="203"/>
-   <value attribute="IssuedPages" ref="204"/>
-  </object>
-  <object id="201" class="Page" owner="200">
-   <value attribute="TemplateId">TDS</value>
-   <value attribute="PageId">P1</value>
-   <value attribute="Checknum">3</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="100"/>
-   <value attribute="NodeObjects" ref="110"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Cases">1</value>
-  </object>
-  <object id="202" class="Page" owner="200">
-   <value attribute="TemplateId">TDS</value>
-   <value attribute="PageId">P2</value>
-   <value attribute="Checknum">3</value>
-   <value attribute="PageNumber">2</value>
-   <value attribute="NodeObjects" ref="101"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Cases">1</value>
-  </object>
-  <object id="203" class="Page" owner="200">
-   <value attribute="TemplateId">TDS</value>
-   <value attribute="PageId">P1</value>
-   <value attribute="Checknum">7</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="ActivePage" ref="201"/>
-   <value attribute="Cases">1</value>
-  </object>
-  <object id="204" class="Page" owner="200">
-   <value attribute="TemplateId">TDS</value>
-   <value attribute="PageId">P1</value>
-   <value attribute="Checknum">3</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="ActivePage" ref="201"/>
-   <value attribute="Cases">1</value>
-  </object>
-  <object id="300" class="Datasheet">
-   <value attribute="TemplateId">TLIST</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="CurrentPages" ref="301"/>
-  </object>
-  <object id="301" class="Page" owner="300">
-   <value attribute="TemplateId">TLIST</value>
-   <value attribute="PageId">L1</value>
-   <value attribute="Checknum">3</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="DefaultCase">2</value>
-   <value attribute="NodeObjects" ref="300"/>
-   <value attribute="NodeObjects" ref="110"/>
-   <value attribute="NodeObjects" position="5" ref="100"/>
-   <value attribute="NodeObjects" ref="101"/>
-   <value attribute="NodeObjects" ref="102"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">5</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Cases">2</value>
-  </object>
-  <object id="400" class="Datasheet">
-   <value attribute="DocumentName">Pump list</value>
-   <value attribute="TemplateId">TSUM</value>
-   <value attribute="DefaultCase">2</value>
-   <value attribute="ProjectId">4</value>
-   <value attribute="CurrentPages" ref="401"/>
-  </object>
-  <object id="401" class="Page" owner="400">
-   <value attribute="TemplateId">TSUM</value>
-   <value attribute="PageId">S1</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="100"/>
-   <value attribute="NodeObjects" ref="101"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Cases">2</value>
-  </object>
-  <object id="500" class="NamedSheet">
-   <value attribute="DatasheetSheetName">Custom name</value>
-   <value attribute="DocumentName">Ignored</value>
-   <value attribute="TemplateId">TDS</value>
-  </object>
-  <object id="700" class="Diagram">
-   <value attribute="DocumentName">PID-1</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="CurrentSchematic" ref="701"/>
-  </object>
-  <object id="701" class="Schematic">
-   <value attribute="DrawnElements" ref="101"/>
-   <value attribute="DrawnElements" ref="102"/>
-  </object>
-  <object id="600" class="Datasheet">
-   <value attribute="TemplateId">NOPE</value>
-  </object>
- </objects>
-</store>
-)";
+)XML";
+}
+
+// A small plant. Page layout of the continuous-list page 301: NodeIndices
+// [1, 5, 2] places the datasheet on node "Sheet" (index 0), the first row on
+// node "Row" (index 1) at position 5 and the motor on "Motor" (index 2);
+// NodeObjects holds seven values, so the page has three rows (100, 101,
+// 102).
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(100, "Pump",
+               Value("Name", "P-101") + Value("Tag", "run") + Value("CreatedReason", "Spare") +
+                   Child(R"(<claim project="1"/>)")),
+        Object(101, "Pump", Value("Name", "P-102") + Value("Tag", "stop")),
+        Object(102, "Pump", Value("Name", "P-103") + Child(R"(<claim project="2"/>)")),
+        Object(110, "Motor", Value("Name", "M-1")),
+        Datasheet(200, "TDS", {201, 202},
+                  Value("DocumentName", "Pump sheet") + Value("DefaultCase", "1") +
+                      Value("ProjectId", "1") + Value("OwningDiscipline", "Mechanical") +
+                      Refs("SubmittedPages", {203}) + Refs("IssuedPages", {204})),
+        Page(201, 200, "TDS", "P1", "3", 1,
+             Refs("NodeObjects", {100, 110}) + Values("NodeIndices", {"1", "2"}) +
+                 Value("Cases", "1")),
+        Page(202, 200, "TDS", "P2", "3", 2,
+             Refs("NodeObjects", {101}) + Value("NodeIndices", "1") + Value("Cases", "1")),
+        Page(203, 200, "TDS", "P1", "7", 1, Refs("ActivePage", {201}) + Value("Cases", "1")),
+        Page(204, 200, "TDS", "P1", "3", 1, Refs("ActivePage", {201}) + Value("Cases", "1")),
+        Datasheet(300, "TLIST", {301}, Value("DefaultCase", "1")),
+        Page(301, 300, "TLIST", "L1", "3", 1,
+             Value("DefaultCase", "2") + Refs("NodeObjects", {300, 110}) +
+                 Child(R"(<value attribute="NodeObjects" position="5" ref="100"/>)") +
+                 Refs("NodeObjects", {101, 102}) + Values("NodeIndices", {"1", "5", "2"}) +
+                 Value("Cases", "2")),
+        Datasheet(400, "TSUM", {401},
+                  Value("DocumentName", "Pump list") + Value("DefaultCase", "2") +
+                      Value("ProjectId", "4")),
+        Page(401, 400, "TSUM", "S1", "1", 1,
+             Refs("NodeObjects", {100, 101}) + Value("NodeIndices", "1") + Value("Cases", "2")),
+        Object(500, "NamedSheet",
+               Value("DatasheetSheetName", "Custom name") + Value("DocumentName", "Ignored") +
+                   Value("TemplateId", "TDS")),
+        Object(700, "Diagram",
+               Value("DocumentName", "PID-1") + Value("DefaultCase", "1") +
+                   Refs("CurrentSchematic", {701})),
+        Object(701, "Schematic", Refs("DrawnElements", {101, 102})),
+        Object(600, "Datasheet", Value("TemplateId", "NOPE")),
+    });
+
+}  // namespace
+
+const char* const kPlantFixture = kText.c_str();
 
 }  // namespace modeltest

@@ -1,5 +1,7 @@
 #include "fieldhost.h"
 
+#include <gtest/gtest.h>
+
 #include "setterhost.h"
 
 namespace fieldtest {
@@ -8,7 +10,11 @@ namespace {
 
 void ReplaceOnce(std::string& text, const std::string& what, const std::string& with) {
   const size_t at = text.find(what);
-  if (at != std::string::npos) text.replace(at, what.size(), with);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "the setters' plant has no " << what;
+    return;
+  }
+  text.replace(at, what.size(), with);
 }
 
 std::string Build() {

@@ -1,10 +1,17 @@
 #include "listsfixture.h"
 
+#include <string>
+
+#include "storexml.h"
+
 namespace liststest {
 
-const char kListsFixture[] = R"XML(<store>
- <schema>
-  <class name="GenericClass">
+namespace {
+
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Speed" type="integer"/>
    <attribute name="Flow" type="real"/>
@@ -14,40 +21,22 @@ const char kListsFixture[] = R"XML(<store>
    <attribute name="Readings" type="object" list="true" collection="true" class="Reading"/>
   </class>
   <class name="Motor" base="GenericClass"/>
-  <class name="Document" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="Checknum"/>
-   <attribute name="DefaultCase" type="integer"/>
-   <attribute name="NumberOfPages" type="integer"/>
-   <attribute name="ProjectId" type="integer"/>
-   <attribute name="ObjectFilter"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Datasheet" base="Document"/>
-  <class name="Page" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="PageNumber" type="integer"/>
-   <attribute name="ObjectFilter"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="HiddenObjects" type="integer" list="true"/>
-   <attribute name="Fields" list="true"/>
-   <attribute name="Units" list="true"/>
-   <attribute name="Revisions" list="true"/>
-   <attribute name="Cases" type="integer" list="true"/>
-   <attribute name="OverspillTo" type="object" class="Page"/>
-   <attribute name="OverspillFrom" type="object" inverse="OverspillTo"/>
-  </class>
-  <filter name="OnlyP1" title="Pump P-1" class="Pump" attribute="Name" value="P-1"/>
+)XML" +
+         Class("Document", "GenericClass",
+               "TemplateId Checknum DefaultCase NumberOfPages ProjectId ObjectFilter CurrentPages "
+               "SubmittedPages CheckedPages IssuedPages") +
+         Class("Datasheet", "Document") +
+         Class("Page", "GenericClass",
+               "TemplateId PageId Checknum PageNumber ObjectFilter NodeObjects NodeIndices "
+               "HiddenObjects Fields Units Revisions Cases OverspillTo OverspillFrom") +
+         R"XML(  <filter name="OnlyP1" title="Pump P-1" class="Pump" attribute="Name" value="P-1"/>
   <filter name="Pumps" title="All pumps" class="Pump"/>
   <sort code="BYNAME" title="By name" attribute="Name" descending="false"/>
- </schema>
- <projects><project id="1" name="Plant"><project id="2" name="Area"/></project></projects>
+)XML";
+}
+
+std::string Sections() {
+  return R"XML( <projects><project id="1" name="Plant"><project id="2" name="Area"/></project></projects>
  <cases><case id="1" name="Normal"/></cases>
  <templates>
   <template id="TS" checknum="1" name="Pump summary" kind="Summary" classes="Pump">
@@ -83,159 +72,78 @@ const char kListsFixture[] = R"XML(<store>
    </page>
   </template>
  </templates>
- <objects>
-  <object id="10" class="Pump"><value attribute="Name">P-3</value><value attribute="Speed">30</value><value attribute="Flow">-1.5</value>
-   <value attribute="Readings" ref="20"/><value attribute="Readings" ref="21"/><value attribute="Readings" ref="22"/>
-   <value attribute="Readings" ref="23"/><value attribute="Readings" ref="24"/></object>
-  <object id="11" class="Pump"><value attribute="Name">P-1</value><value attribute="Speed">10</value><value attribute="Flow">0</value></object>
-  <object id="12" class="Pump"><value attribute="Name">P-5</value><value attribute="Speed">30</value><value attribute="Flow">2.5</value></object>
-  <object id="13" class="Pump"><value attribute="Name">P-2</value><value attribute="Flow">7</value></object>
-  <object id="14" class="Pump"><value attribute="Name">P-4</value><value attribute="Speed">-5</value></object>
-  <object id="15" class="Motor"><value attribute="Name">M-1</value></object>
-  <object id="16" class="Pump"><value attribute="Name">P-6</value>
-   <value attribute="Readings" ref="25"/><value attribute="Readings" ref="26"/></object>
-  <object id="25" class="Reading" owner="16"><value attribute="Name">R-6</value></object>
-  <object id="26" class="Reading" owner="16"><value attribute="Name">R-7</value></object>
-  <object id="20" class="Reading" owner="10"><value attribute="Name">R-1</value></object>
-  <object id="21" class="Reading" owner="10"><value attribute="Name">R-2</value></object>
-  <object id="22" class="Reading" owner="10"><value attribute="Name">R-3</value></object>
-  <object id="23" class="Reading" owner="10"><value attribute="Name">R-4</value></object>
-  <object id="24" class="Reading" owner="10"><value attribute="Name">R-5</value></object>
-
-  <object id="100" class="Datasheet">
-   <value attribute="Name">Summary</value>
-   <value attribute="TemplateId">TS</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="NumberOfPages">3</value>
-   <value attribute="ProjectId">1</value>
-   <value attribute="CurrentPages" ref="101"/>
-   <value attribute="CurrentPages" ref="102"/>
-   <value attribute="CurrentPages" ref="103"/>
-   <user name="ann" status="1"/>
-  </object>
-  <object id="101" class="Page" owner="100">
-   <value attribute="TemplateId">TS</value><value attribute="PageId">S</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="10"/><value attribute="NodeIndices">1</value>
-   <value attribute="Fields" empty="true"/><value attribute="Cases">1</value>
-  </object>
-  <object id="102" class="Page" owner="100">
-   <value attribute="TemplateId">TS</value><value attribute="PageId">S</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">2</value>
-   <value attribute="Fields" empty="true"/><value attribute="Cases">1</value>
-  </object>
-  <object id="103" class="Page" owner="100">
-   <value attribute="TemplateId">TS</value><value attribute="PageId">S</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">3</value>
-   <value attribute="NodeObjects" ref="12"/><value attribute="NodeIndices">1</value>
-   <value attribute="Fields" empty="true"/><value attribute="Cases">1</value>
-  </object>
-
-  <object id="200" class="Datasheet">
-   <value attribute="Name">List</value>
-   <value attribute="TemplateId">TC</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="NumberOfPages">1</value>
-   <value attribute="ProjectId">1</value>
-   <value attribute="CurrentPages" ref="201"/>
-   <user name="ann" status="1"/>
-  </object>
-  <object id="201" class="Page" owner="200">
-   <value attribute="TemplateId">TC</value><value attribute="PageId">C</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="200"/>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices">1</value><value attribute="NodeIndices">2</value>
-   <value attribute="Fields">&lt;String FieldId="101" Value="List"/&gt;</value>
-   <value attribute="Fields">&lt;String FieldId="201" AttribId="7" Index="0" Value="P-1"/&gt;</value>
-   <value attribute="Fields">&lt;Integer FieldId="202" Index="0" Value="10"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="203" Index="0" Value="0"/&gt;</value>
-   <value attribute="Fields">&lt;String FieldId="201" Index="1" Value="P-3"/&gt;</value>
-   <value attribute="Fields">&lt;Integer FieldId="202" Index="1" Value="30"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="203" Index="1" Value="-1.5"/&gt;</value>
-   <value attribute="Fields">&lt;String FieldId="201" Index="2" Value="P-1"/&gt;</value>
-   <value attribute="Fields">&lt;Integer FieldId="202" Index="2" Value="10"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="203" Index="2" Value="0"/&gt;</value>
-   <value attribute="Revisions">F</value>
-   <value attribute="Revisions">A</value>
-   <value attribute="Revisions">B</value>
-   <value attribute="Revisions">C</value>
-   <value attribute="Cases">1</value>
-  </object>
-
-  <object id="300" class="Datasheet">
-   <value attribute="Name">Readings</value>
-   <value attribute="TemplateId">TR</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="NumberOfPages">1</value>
-   <value attribute="CurrentPages" ref="301"/>
-   <user name="ann" status="1"/>
-  </object>
-  <object id="301" class="Page" owner="300">
-   <value attribute="TemplateId">TR</value><value attribute="PageId">R</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="10"/><value attribute="NodeObjects" ref="20"/><value attribute="NodeObjects" ref="21"/>
-   <value attribute="NodeIndices">1</value><value attribute="NodeIndices">2</value><value attribute="NodeIndices">3</value>
-   <value attribute="Cases">1</value>
-  </object>
-
-  <object id="400" class="Datasheet">
-   <value attribute="TemplateId">TR</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="CurrentPages" ref="401"/>
-   <value attribute="CurrentPages" ref="402"/>
-  </object>
-  <object id="401" class="Page" owner="400">
-   <value attribute="TemplateId">TR</value><value attribute="PageId">R</value><value attribute="Checknum">1</value>
-   <value attribute="NodeObjects" ref="10"/><value attribute="NodeIndices">1</value>
-   <value attribute="OverspillTo" ref="402"/>
-  </object>
-  <object id="402" class="Page" owner="400">
-   <value attribute="TemplateId">TR</value><value attribute="PageId">R</value><value attribute="Checknum">1</value>
-   <value attribute="OverspillTo" ref="401"/>
-  </object>
-
-  <object id="500" class="Datasheet">
-   <value attribute="Name">Area summary</value>
-   <value attribute="TemplateId">TS</value>
-   <value attribute="ProjectId">2</value>
-  </object>
-
-  <object id="600" class="Datasheet">
-   <value attribute="TemplateId">TN</value><value attribute="DefaultCase">1</value>
-   <value attribute="CurrentPages" ref="601"/>
-  </object>
-  <object id="601" class="Page" owner="600">
-   <value attribute="TemplateId">TN</value><value attribute="PageId">N</value><value attribute="Checknum">1</value>
-   <value attribute="NodeObjects" ref="10"/><value attribute="NodeIndices">1</value>
-  </object>
-
-  <object id="700" class="Datasheet">
-   <value attribute="TemplateId">TR</value><value attribute="DefaultCase">1</value>
-   <value attribute="NumberOfPages">1</value>
-   <value attribute="CurrentPages" ref="701"/>
-  </object>
-  <object id="701" class="Page" owner="700">
-   <value attribute="TemplateId">TR</value><value attribute="PageId">R</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="16"/><value attribute="NodeIndices">1</value>
-  </object>
-
-  <object id="800" class="Datasheet">
-   <value attribute="TemplateId">TR</value><value attribute="DefaultCase">1</value>
-   <value attribute="NumberOfPages">1</value>
-   <value attribute="CurrentPages" ref="801"/>
-  </object>
-  <object id="801" class="Page" owner="800">
-   <value attribute="TemplateId">TR</value><value attribute="PageId">R</value><value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="10"/><value attribute="NodeObjects" ref="21"/>
-   <value attribute="NodeIndices">1</value><value attribute="NodeIndices" empty="true"/><value attribute="NodeIndices">2</value>
-  </object>
- </objects>
-</store>
 )XML";
+}
+
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(10, "Pump",
+               Value("Name", "P-3") + Value("Speed", "30") + Value("Flow", "-1.5") +
+                   Refs("Readings", {20, 21, 22, 23, 24})),
+        Object(11, "Pump", Value("Name", "P-1") + Value("Speed", "10") + Value("Flow", "0")),
+        Object(12, "Pump", Value("Name", "P-5") + Value("Speed", "30") + Value("Flow", "2.5")),
+        Object(13, "Pump", Value("Name", "P-2") + Value("Flow", "7")),
+        Object(14, "Pump", Value("Name", "P-4") + Value("Speed", "-5")),
+        Object(15, "Motor", Value("Name", "M-1")),
+        Object(16, "Pump", Value("Name", "P-6") + Refs("Readings", {25, 26})),
+        Owned(25, "Reading", 16, Value("Name", "R-6")),
+        Owned(26, "Reading", 16, Value("Name", "R-7")),
+        Owned(20, "Reading", 10, Value("Name", "R-1")),
+        Owned(21, "Reading", 10, Value("Name", "R-2")),
+        Owned(22, "Reading", 10, Value("Name", "R-3")),
+        Owned(23, "Reading", 10, Value("Name", "R-4")),
+        Owned(24, "Reading", 10, Value("Name", "R-5")),
+        Datasheet(100, "TS", {101, 102, 103},
+                  Value("Name", "Summary") + Value("DefaultCase", "1") +
+                      Value("NumberOfPages", "3") + Value("ProjectId", "1") +
+                      Child(R"(<user name="ann" status="1"/>)")),
+        Page(101, 100, "TS", "S", "1", 1,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Fields", "") +
+                 Value("Cases", "1")),
+        Page(102, 100, "TS", "S", "1", 2, Value("Fields", "") + Value("Cases", "1")),
+        Page(103, 100, "TS", "S", "1", 3,
+             Refs("NodeObjects", {12}) + Value("NodeIndices", "1") + Value("Fields", "") +
+                 Value("Cases", "1")),
+        Datasheet(200, "TC", {201},
+                  Value("Name", "List") + Value("DefaultCase", "1") + Value("NumberOfPages", "1") +
+                      Value("ProjectId", "1") + Child(R"(<user name="ann" status="1"/>)")),
+        Page(201, 200, "TC", "C", "1", 1,
+             Refs("NodeObjects", {200, 11, 10, 11}) + Values("NodeIndices", {"1", "2"}) +
+                 Values("Fields", {R"(<String FieldId="101" Value="List"/>)",
+                                   R"(<String FieldId="201" AttribId="7" Index="0" Value="P-1"/>)",
+                                   R"(<Integer FieldId="202" Index="0" Value="10"/>)",
+                                   R"(<Real FieldId="203" Index="0" Value="0"/>)",
+                                   R"(<String FieldId="201" Index="1" Value="P-3"/>)",
+                                   R"(<Integer FieldId="202" Index="1" Value="30"/>)",
+                                   R"(<Real FieldId="203" Index="1" Value="-1.5"/>)",
+                                   R"(<String FieldId="201" Index="2" Value="P-1"/>)",
+                                   R"(<Integer FieldId="202" Index="2" Value="10"/>)",
+                                   R"(<Real FieldId="203" Index="2" Value="0"/>)"}) +
+                 Values("Revisions", {"F", "A", "B", "C"}) + Value("Cases", "1")),
+        Datasheet(300, "TR", {301},
+                  Value("Name", "Readings") + Value("DefaultCase", "1") +
+                      Value("NumberOfPages", "1") + Child(R"(<user name="ann" status="1"/>)")),
+        Page(301, 300, "TR", "R", "1", 1,
+             Refs("NodeObjects", {10, 20, 21}) + Values("NodeIndices", {"1", "2", "3"}) +
+                 Value("Cases", "1")),
+        Datasheet(400, "TR", {401, 402}, Value("DefaultCase", "1")),
+        Page(401, 400, "TR", "R", "1", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Refs("OverspillTo", {402})),
+        Page(402, 400, "TR", "R", "1", 0, Refs("OverspillTo", {401})),
+        Object(500, "Datasheet",
+               Value("Name", "Area summary") + Value("TemplateId", "TS") + Value("ProjectId", "2")),
+        Datasheet(600, "TN", {601}, Value("DefaultCase", "1")),
+        Page(601, 600, "TN", "N", "1", 0, Refs("NodeObjects", {10}) + Value("NodeIndices", "1")),
+        Datasheet(700, "TR", {701}, Value("DefaultCase", "1") + Value("NumberOfPages", "1")),
+        Page(701, 700, "TR", "R", "1", 1, Refs("NodeObjects", {16}) + Value("NodeIndices", "1")),
+        Datasheet(800, "TR", {801}, Value("DefaultCase", "1") + Value("NumberOfPages", "1")),
+        Page(801, 800, "TR", "R", "1", 1,
+             Refs("NodeObjects", {10, 21}) + Values("NodeIndices", {"1", "", "2"})),
+    });
+
+}  // namespace
+
+const char* const kListsFixture = kText.c_str();
 
 }  // namespace liststest

@@ -20,7 +20,7 @@
 
 namespace liststest {
 
-extern const char kListsFixture[];
+extern const char* const kListsFixture;
 
 enum : long {
   kSummary = 100,

@@ -214,39 +214,14 @@ MainWorkers& RecordingWorkers() {
   return recorder;
 }
 
-StoreHost::StoreHost(const char* fixture) {
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store);
-  if (!status.ok()) {
-    ADD_FAILURE() << "cannot open a store: " << status.message;
-    return;
-  }
-  status = m_store->ImportFixtureText(fixture, "fixture");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-  _com_ptr_t<IKXQSchema> schema;
-  _com_ptr_t<IKXQTemplateLibrary> library;
-  (void)m_store->Database()->get_Schema(&schema);
-  (void)m_store->Database()->get_TemplateLibrary(&library);
-  m_host.application().SetStore(m_store->Database(), schema, library);
-  m_module = CreateInProcessMain(&MainWorkers::Defaults());
-  if (!m_module || FAILED(m_host.Attach(m_module.get()))) ADD_FAILURE() << "cannot attach the module";
-}
-
-StoreHost::~StoreHost() {
-  m_host.application().DiscardPendingEvents();
-  m_host.Detach();
+StoreHost::StoreHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kNone) {
+  AttachMain(&MainWorkers::Defaults());
 }
 
 std::string StoreHost::Text(LONG id, const char16_t* attribute, LONG position) {
-  _com_ptr_t<IKXQObject> object;
-  if (FAILED(m_store->Database()->get_Object(id, &object))) return "(no object)";
-  _com_ptr_t<IKXQAttribute> values;
-  (void)object->get_Attribute(_bstr_t(attribute), _variant_t(), &values);
-  _variant_t value;
-  if (values) {
-    (void)values->GetValue(position > 0 ? _variant_t(position) : _variant_t(), _variant_t(), &value);
-  }
-  if (value.vt != VT_BSTR) return "(none)";
-  return Narrow(value.bstrVal);
+  IKXQObjectPtr object;
+  if (FAILED(database()->get_Object(id, &object))) return "(no object)";
+  return kxtest::TextAt(object, attribute, position).value_or("(none)");
 }
 
 }  // namespace moduletest

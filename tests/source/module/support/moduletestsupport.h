@@ -31,6 +31,7 @@
 #include "mainworkers.h"
 #include "store/admin.h"
 #include "store/object.h"
+#include "testhost.h"
 
 namespace moduletest {
 
@@ -140,27 +141,16 @@ void ConfigureHost(kx::host::Host& host);
 // The error description the module left, in UTF-8.
 std::string ErrorText(const kx::host::CallResult& result);
 
-// A host driver whose application works on an in-memory store made from a
-// fixture text, with a Main created in-process (the real workers) attached.
-// Events still pending at the end are discarded before the module goes.
-class StoreHost {
+// The shared test host (testhost.h) on an in-memory store made from a
+// fixture text, with a Main created in-process (the real workers)
+// attached; its application reports no project.
+class StoreHost : public kxtest::TestHost {
  public:
-  // Fails the current test when the fixture does not import.
   explicit StoreHost(const char* fixture);
-  ~StoreHost();
-  StoreHost(const StoreHost&) = delete;
-  StoreHost& operator=(const StoreHost&) = delete;
 
-  kx::host::Host& host() { return m_host; }
-  kx::store::Store& store() { return *m_store; }
   // The text of `attribute` of object `id` (at a 1-based `position`, 0 for
   // the single value); "(none)" when it holds no text.
   std::string Text(LONG id, const char16_t* attribute, LONG position = 0);
-
- private:
-  std::unique_ptr<kx::store::Store> m_store;
-  kx::host::Host m_host;
-  kx::host::Ref<IKXQDataService> m_module;
 };
 
 }  // namespace moduletest

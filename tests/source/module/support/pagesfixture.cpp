@@ -6,12 +6,16 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "main.h"
+#include "storexml.h"
 
 namespace pagestest {
 
-const char kPagesFixture[] = R"XML(<store>
- <schema>
-  <class name="GenericClass">
+namespace {
+
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Flow" type="real" dimension="Length" unit="m"/>
    <attribute name="Running" type="boolean"/>
@@ -20,60 +24,22 @@ const char kPagesFixture[] = R"XML(<store>
   <class name="Motor" base="GenericClass"/>
   <class name="Folder" base="GenericClass"/>
   <class name="RetrievableFolder" base="Folder"/>
-  <class name="Document" base="GenericClass">
-   <attribute name="DocumentName"/>
-   <attribute name="TemplateId"/>
-   <attribute name="Checknum"/>
-   <attribute name="DefaultCase" type="integer"/>
-   <attribute name="NumberOfPages" type="integer"/>
-   <attribute name="ProjectId" type="integer"/>
-   <attribute name="ObjectFilter"/>
-   <attribute name="BaseDimensionSet"/>
-   <attribute name="Folders" type="object" list="true"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Datasheet" base="Document"/>
-  <class name="Page" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="PageNumber" type="integer"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="Fields" list="true"/>
-   <attribute name="Units" list="true"/>
-   <attribute name="Revisions" list="true"/>
-   <attribute name="Annotations" list="true"/>
-   <attribute name="Qualifiers" type="integer" list="true"/>
-   <attribute name="Cases" type="integer" list="true"/>
-   <attribute name="ActivePage" type="object" class="Page"/>
-   <attribute name="RevisedPages" type="object" list="true" class="Page"/>
-   <attribute name="OverspillTo" type="object" class="Page"/>
-   <attribute name="OverspillFrom" type="object" inverse="OverspillTo"/>
-   <attribute name="Orientation" type="integer"/>
-   <attribute name="ScaleMode" type="integer"/>
-   <attribute name="ScaleFactor" type="real"/>
-   <attribute name="CenterHorizontal" type="boolean"/>
-   <attribute name="CenterVertical" type="boolean"/>
-   <attribute name="TopMargin" type="integer"/>
-   <attribute name="LeftMargin" type="integer"/>
-   <attribute name="BottomMargin" type="integer"/>
-   <attribute name="RightMargin" type="integer"/>
-   <attribute name="PaperSize" type="integer"/>
-   <attribute name="PaperWidth" type="integer"/>
-   <attribute name="PaperLength" type="integer"/>
-   <attribute name="PaperSource" type="integer"/>
-  </class>
- </schema>
- <units>
-  <dimension name="Length" base="m">
-   <unit name="m" display="metre"/>
-   <unit name="mm" factor="0.001" display="millimetre"/>
-  </dimension>
-  <dimensionSet name="SI"><use dimension="Length" unit="mm"/></dimensionSet>
+)XML" +
+         Class("Document", "GenericClass",
+               "DocumentName TemplateId Checknum DefaultCase NumberOfPages ProjectId ObjectFilter "
+               "BaseDimensionSet Folders CurrentPages SubmittedPages CheckedPages IssuedPages") +
+         Class("Datasheet", "Document") +
+         Class(
+             "Page", "GenericClass",
+             "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices Fields Units Revisions "
+             "Annotations Qualifiers Cases ActivePage RevisedPages OverspillTo OverspillFrom "
+             "Orientation ScaleMode ScaleFactor CenterHorizontal CenterVertical TopMargin "
+             "LeftMargin BottomMargin RightMargin PaperSize PaperWidth PaperLength PaperSource");
+}
+
+std::string Sections() {
+  return " <units>\n" + LengthDimension() +
+         R"XML(  <dimensionSet name="SI"><use dimension="Length" unit="mm"/></dimensionSet>
  </units>
  <projects><project id="1" name="Plant"/></projects>
  <cases><case id="1" name="Normal"/></cases>
@@ -138,269 +104,98 @@ const char kPagesFixture[] = R"XML(<store>
    </page>
   </template>
  </templates>
- <objects>
-  <object id="10" class="Pump"><value attribute="Name">P-1</value></object>
-  <object id="11" class="Pump"><value attribute="Name">P-2</value></object>
-  <object id="12" class="Motor"><value attribute="Name">M-1</value></object>
-  <object id="300" class="RetrievableFolder"><value attribute="Name">Archive</value></object>
-  <object id="301" class="Folder" owner="300"/>
-  <object id="302" class="Folder" owner="301"/>
-  <object id="303" class="Folder"/>
-
-  <object id="100" class="Datasheet">
-   <value attribute="DocumentName">Pump sheet</value>
-   <value attribute="TemplateId">TP</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="BaseDimensionSet">SI</value>
-   <value attribute="Folders" ref="303"/>
-   <value attribute="CurrentPages" ref="101"/>
-   <value attribute="CurrentPages" ref="102"/>
-   <value attribute="CurrentPages" ref="103"/>
-   <value attribute="IssuedPages" ref="111"/>
-   <value attribute="SubmittedPages" ref="121"/>
-   <user name="ann" status="1"/>
-  </object>
-  <object id="101" class="Page" owner="100">
-   <value attribute="Name">Sheet %d</value>
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeObjects" ref="12"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Cases">1</value>
-   <value attribute="Fields">&lt;String FieldId="1" Value="P-1"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="2" Value="12.5"/&gt;</value>
-   <value attribute="Fields">&lt;Check FieldId="3" Value="1"/&gt;</value>
-   <value attribute="Units">mm</value>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Revisions">B</value>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Annotations">&lt;Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/&gt;</value>
-   <value attribute="Qualifiers">2</value>
-   <value attribute="PaperSource">3</value>
-   <value attribute="RevisedPages" ref="111"/>
-  </object>
-  <object id="102" class="Page" owner="100">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">B</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">2</value>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Orientation">2</value>
-   <value attribute="ScaleFactor">0.75</value>
-   <value attribute="CenterHorizontal">true</value>
-   <value attribute="TopMargin">10</value>
-   <value attribute="PaperSize">9</value>
-  </object>
-  <object id="103" class="Page" owner="100">
-   <value attribute="Name">Last</value>
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">3</value>
-   <value attribute="Units" empty="true"/>
-  </object>
-  <object id="111" class="Page" owner="100" statusCopy="true">
-   <value attribute="Name">Sheet %d</value>
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="ActivePage" ref="101"/>
-   <value attribute="Fields">&lt;String FieldId="1" Value="P-1 &amp;amp; co" State="5"/&gt;</value>
-   <value attribute="Fields" empty="true"/>
-   <value attribute="Fields">&lt;Real FieldId="2" Value="10" Prefix="~" Format="0.0" State="2048"/&gt;</value>
-   <value attribute="Fields">&lt;Check FieldId="3" Value=</value>
-   <value attribute="Units">m</value>
-   <value attribute="Revisions">A</value>
-   <value attribute="Annotations">&lt;Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/&gt;</value>
-   <value attribute="Annotations">&lt;Annotation FieldId="2" X="1" Y="2" Markup="1" Value="Issued note"/&gt;</value>
-   <value attribute="Qualifiers">1</value>
-  </object>
-  <object id="121" class="Page" owner="100" statusCopy="true">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="ActivePage" ref="101"/>
-   <value attribute="Fields">&lt;String FieldId="1" Value="P-1 sub"/&gt;</value>
-   <value attribute="Annotations">&lt;Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow!"/&gt;</value>
-  </object>
-
-  <object id="200" class="Datasheet">
-   <value attribute="DocumentName">Archived sheet</value>
-   <value attribute="TemplateId">TP</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="Folders" ref="303"/>
-   <value attribute="Folders" ref="302"/>
-   <value attribute="CurrentPages" ref="201"/>
-  </object>
-  <object id="201" class="Page" owner="200">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">B</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">1</value>
-  </object>
-
-  <object id="400" class="Datasheet">
-   <value attribute="DocumentName">Pump list</value>
-   <value attribute="TemplateId">TS</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="ProjectId">1</value>
-   <value attribute="ObjectFilter">kx_claim_only</value>
-   <value attribute="CurrentPages" ref="401"/>
-  </object>
-  <object id="401" class="Page" owner="400">
-   <value attribute="TemplateId">TS</value>
-   <value attribute="PageId">S</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-  </object>
-
-  <object id="500" class="Datasheet">
-   <value attribute="TemplateId">TO</value>
-   <value attribute="CurrentPages" ref="501"/>
-   <value attribute="CurrentPages" ref="502"/>
-   <value attribute="CurrentPages" ref="503"/>
-   <user name="ann" status="1"/>
-  </object>
-  <object id="501" class="Page" owner="500">
-   <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="OverspillTo" ref="502"/>
-  </object>
-  <object id="502" class="Page" owner="500">
-   <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">2</value>
-   <value attribute="OverspillTo" ref="503"/>
-  </object>
-  <object id="503" class="Page" owner="500">
-   <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">3</value>
-  </object>
-
-  <object id="700" class="Datasheet">
-   <value attribute="DocumentName">Pump list</value>
-   <value attribute="TemplateId">TL</value>
-   <value attribute="CurrentPages" ref="701"/>
-   <value attribute="IssuedPages" ref="711"/>
-  </object>
-  <object id="701" class="Page" owner="700">
-   <value attribute="TemplateId">TL</value><value attribute="PageId">L</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="700"/>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-  </object>
-  <object id="711" class="Page" owner="700" statusCopy="true">
-   <value attribute="TemplateId">TL</value><value attribute="PageId">L</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="ActivePage" ref="701"/>
-   <value attribute="NodeObjects" ref="700"/>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Fields">&lt;String FieldId="101" Value="head"/&gt;</value>
-   <value attribute="Fields" empty="true"/>
-   <value attribute="Fields" empty="true"/>
-   <value attribute="Fields">&lt;String FieldId="201" Value="P-1"/&gt;</value>
-   <value attribute="Fields" empty="true"/>
-   <value attribute="Fields" empty="true"/>
-   <value attribute="Fields">&lt;String FieldId="201" Value="P-2"/&gt;</value>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Revisions">r0</value>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Revisions" empty="true"/>
-   <value attribute="Revisions">r1</value>
-  </object>
-
-  <object id="800" class="Datasheet">
-   <value attribute="TemplateId">TZ</value>
-   <value attribute="CurrentPages" ref="801"/>
-  </object>
-  <object id="801" class="Page" owner="800">
-   <value attribute="TemplateId">TZ</value><value attribute="PageId">Z</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="800"/>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Revisions">a</value>
-   <value attribute="Revisions">b</value>
-   <value attribute="Revisions">c</value>
-  </object>
-
-  <object id="600" class="Datasheet">
-   <value attribute="TemplateId">TO</value>
-   <value attribute="CurrentPages" ref="601"/>
-   <value attribute="CurrentPages" ref="602"/>
-  </object>
-  <object id="601" class="Page" owner="600">
-   <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="OverspillTo" ref="602"/>
-  </object>
-  <object id="602" class="Page" owner="600">
-   <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">2</value>
-   <value attribute="OverspillTo" ref="601"/>
-  </object>
- </objects>
-</store>
 )XML";
-
-PagesHost::PagesHost(const char* fixture) {
-  kx::store::Status status = kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(fixture, "fixture");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-  AttachInProcessMain(host_, database(), service_);
 }
 
-void AttachInProcessMain(kx::host::Host& host, IKXQDatabase* database,
-                         kx::host::Ref<IKXQDataService>& service) {
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database->get_Schema(&schema);
-  (void)database->get_TemplateLibrary(&library);
-  host.application().SetStore(database, schema, library);
-  IKXQProjectPtr root;
-  (void)database->get_RootProject(&root);
-  host.application().SetProjects(root, root);
-  IKXQDataService* made = nullptr;
-  if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&made)))) {
-    ADD_FAILURE() << "cannot create Main";
-  }
-  service = kx::host::Ref<IKXQDataService>::Adopt(made);
-  if (FAILED(host.Attach(service.get()))) ADD_FAILURE() << "cannot attach Main";
-}
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(10, "Pump", Value("Name", "P-1")),
+        Object(11, "Pump", Value("Name", "P-2")),
+        Object(12, "Motor", Value("Name", "M-1")),
+        Object(300, "RetrievableFolder", Value("Name", "Archive")),
+        Owned(301, "Folder", 300),
+        Owned(302, "Folder", 301),
+        Object(303, "Folder"),
+        Datasheet(100, "TP", {101, 102, 103},
+                  Value("DocumentName", "Pump sheet") + Value("DefaultCase", "1") +
+                      Value("BaseDimensionSet", "SI") + Refs("Folders", {303}) +
+                      Refs("IssuedPages", {111}) + Refs("SubmittedPages", {121}) +
+                      Child(R"(<user name="ann" status="1"/>)")),
+        Page(101, 100, "TP", "A", "2", 1,
+             Value("Name", "Sheet %d") + Refs("NodeObjects", {10, 12}) +
+                 Values("NodeIndices", {"1", "2"}) + Value("Cases", "1") +
+                 Values("Fields", {R"(<String FieldId="1" Value="P-1"/>)",
+                                   R"(<Real FieldId="2" Value="12.5"/>)",
+                                   R"(<Check FieldId="3" Value="1"/>)"}) +
+                 Value("Units", "mm") + Values("Revisions", {"", "B", ""}) +
+                 Value("Annotations",
+                       R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/>)") +
+                 Value("Qualifiers", "2") + Value("PaperSource", "3") +
+                 Refs("RevisedPages", {111})),
+        Page(102, 100, "TP", "B", "2", 2,
+             Refs("NodeObjects", {11}) + Values("NodeIndices", {"1", "1"}) +
+                 Value("Orientation", "2") + Value("ScaleFactor", "0.75") +
+                 Value("CenterHorizontal", "true") + Value("TopMargin", "10") +
+                 Value("PaperSize", "9")),
+        Page(103, 100, "TP", "A", "2", 3, Value("Name", "Last") + Value("Units", "")),
+        StatusCopy(Page(
+            111, 100, "TP", "A", "2", 1,
+            Value("Name", "Sheet %d") + Refs("ActivePage", {101}) +
+                Values("Fields",
+                       {R"(<String FieldId="1" Value="P-1 &amp; co" State="5"/>)", "",
+                        R"(<Real FieldId="2" Value="10" Prefix="~" Format="0.0" State="2048"/>)",
+                        R"(<Check FieldId="3" Value=)"}) +
+                Value("Units", "m") + Value("Revisions", "A") +
+                Values(
+                    "Annotations",
+                    {R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow"/>)",
+                     R"(<Annotation FieldId="2" X="1" Y="2" Markup="1" Value="Issued note"/>)"}) +
+                Value("Qualifiers", "1"))),
+        StatusCopy(Page(
+            121, 100, "TP", "A", "2", 1,
+            Refs("ActivePage", {101}) +
+                Value("Fields", R"(<String FieldId="1" Value="P-1 sub"/>)") +
+                Value("Annotations",
+                      R"(<Annotation FieldId="1" X="5" Y="6" Markup="0" Value="Check flow!"/>)"))),
+        Datasheet(200, "TP", {201},
+                  Value("DocumentName", "Archived sheet") + Value("DefaultCase", "1") +
+                      Refs("Folders", {303, 302})),
+        Page(201, 200, "TP", "B", "2", 1),
+        Datasheet(400, "TS", {401},
+                  Value("DocumentName", "Pump list") + Value("DefaultCase", "1") +
+                      Value("ProjectId", "1") + Value("ObjectFilter", "kx_claim_only")),
+        Page(401, 400, "TS", "S", "1", 1),
+        Datasheet(500, "TO", {501, 502, 503}, Child(R"(<user name="ann" status="1"/>)")),
+        Page(501, 500, "TO", "O", "1", 1, Refs("OverspillTo", {502})),
+        Page(502, 500, "TO", "O", "1", 2, Refs("OverspillTo", {503})),
+        Page(503, 500, "TO", "O", "1", 3),
+        Datasheet(700, "TL", {701},
+                  Value("DocumentName", "Pump list") + Refs("IssuedPages", {711})),
+        Page(701, 700, "TL", "L", "1", 1,
+             Refs("NodeObjects", {700, 10, 11}) + Values("NodeIndices", {"1", "2"})),
+        StatusCopy(Page(711, 700, "TL", "L", "1", 1,
+                        Refs("ActivePage", {701}) + Refs("NodeObjects", {700, 10, 11}) +
+                            Values("NodeIndices", {"1", "2"}) +
+                            Values("Fields", {R"(<String FieldId="101" Value="head"/>)", "", "",
+                                              R"(<String FieldId="201" Value="P-1"/>)", "", "",
+                                              R"(<String FieldId="201" Value="P-2"/>)"}) +
+                            Values("Revisions", {"", "", "", "r0", "", "", "r1"}))),
+        Datasheet(800, "TZ", {801}),
+        Page(801, 800, "TZ", "Z", "1", 1,
+             Refs("NodeObjects", {800, 10}) + Values("NodeIndices", {"1", "2"}) +
+                 Values("Revisions", {"a", "b", "c"})),
+        Datasheet(600, "TO", {601, 602}),
+        Page(601, 600, "TO", "O", "1", 1, Refs("OverspillTo", {602})),
+        Page(602, 600, "TO", "O", "1", 2, Refs("OverspillTo", {601})),
+    });
 
-PagesHost::~PagesHost() {
-  host_.Detach();
-  service_ = nullptr;
-  context_ = nullptr;
-  response_ = nullptr;
-  SetErrorInfo(0, nullptr);
-}
+}  // namespace
 
-Main& PagesHost::main() const {
-  return *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service_.get()));
-}
+const char* const kPagesFixture = kText.c_str();
 
-IKXQObjectPtr PagesHost::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
+PagesHost::PagesHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kRoot) {
+  AttachMain();
 }
 
 void PagesHost::BeginHandRequest() {
@@ -415,7 +210,7 @@ std::string PagesHost::HandReply() {
 }
 
 kx::host::RequestResult PagesHost::Request(const char16_t* name, const std::u16string& text) {
-  return host_.Request(name, text);
+  return host().Request(name, text);
 }
 
 void PagesHost::SetCurrent(LONG datasheet, LONG page) {

@@ -1,7 +1,7 @@
 // A small store and an in-process module for the page-contents tests.
 //
-// PagesHost opens an in-memory store made from `kPagesFixture`, wires a
-// host application to it and attaches a `Main` created in-process, so that
+// PagesHost is the shared test host (testhost.h) on a store made from
+// `kPagesFixture`, its application reporting the root project, so that
 // requests run end to end: host, module, store, reply and change events.
 // Beside that it can serve a "request" by hand (a response held by Main)
 // for the routines that have no message of their own, such as the loader.
@@ -17,16 +17,12 @@
 #include <string>
 
 #include "com/comutil.h"
-#include "host/host.h"
 #include "host/reply.h"
-#include "kxstoreptrs.h"
-#include "store/admin.h"
-
-class Main;
+#include "testhost.h"
 
 namespace pagestest {
 
-extern const char kPagesFixture[];
+extern const char* const kPagesFixture;
 
 enum : LONG {
   kPump1 = 10,
@@ -58,16 +54,9 @@ enum : LONG {
   kLoop2 = 602,
 };
 
-class PagesHost {
+class PagesHost : public kxtest::TestHost {
  public:
   explicit PagesHost(const char* fixture = kPagesFixture);
-  ~PagesHost();
-
-  kx::host::Host& host() { return host_; }
-  kx::host::Application& app() { return host_.application(); }
-  IKXQDatabase* database() const { return store_->Database(); }
-  Main& main() const;
-  IKXQObjectPtr Object(LONG id) const;
 
   // A request served by hand: a fresh response held by Main.
   void BeginHandRequest();
@@ -85,17 +74,9 @@ class PagesHost {
   std::string Current();
 
  private:
-  std::unique_ptr<kx::store::Store> store_;
-  kx::host::Host host_;
-  kx::host::Ref<IKXQDataService> service_;
   kx::host::Ref<kx::host::Response> response_;
   kx::host::Ref<kx::host::RequestContext> context_;
 };
-
-// Points the host's application at `database` (its schema, templates and
-// root project) and attaches a Main made in-process, held in `service`.
-void AttachInProcessMain(kx::host::Host& host, IKXQDatabase* database,
-                         kx::host::Ref<IKXQDataService>& service);
 
 std::string Narrow(std::u16string_view text);
 // The first "Desc" of an error description.

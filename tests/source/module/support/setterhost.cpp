@@ -5,42 +5,27 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "host/store_session.h"
-#include "main.h"
+#include "storexml.h"
 
 namespace settertest {
 
-const char kSetterFixture[] = R"XML(<store>
- <schema>
-  <class name="GenericClass">
+namespace {
+
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Tag"/>
   </class>
-  <class name="Document" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="ObjectFilter"/>
-   <attribute name="NextAnnotationId" type="integer"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Datasheet" base="Document"/>
-  <class name="Page">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="HiddenObjects" type="integer" list="true"/>
-   <attribute name="Cases" type="integer" list="true"/>
-   <attribute name="Qualifiers" type="integer" list="true"/>
-   <attribute name="Fields" list="true"/>
-   <attribute name="Units" list="true"/>
-   <attribute name="Annotations" list="true"/>
-   <attribute name="ObjectFilter"/>
-   <attribute name="ActivePage" type="object" class="Page"/>
-   <attribute name="RevisedPages" type="object" list="true" class="Page"/>
-  </class>
-  <class name="ProcessPlantEquipment" base="GenericClass">
+)XML" +
+         Class("Document", "GenericClass",
+               "TemplateId ObjectFilter NextAnnotationId CurrentPages SubmittedPages CheckedPages "
+               "IssuedPages") +
+         Class("Datasheet", "Document") +
+         Class("Page", "",
+               "TemplateId PageId Checknum NodeObjects NodeIndices HiddenObjects Cases Qualifiers "
+               "Fields Units Annotations ObjectFilter ActivePage RevisedPages") +
+         R"XML(  <class name="ProcessPlantEquipment" base="GenericClass">
    <attribute name="BEDDInitialized" type="boolean"/>
    <attribute name="AmbientTemperature" type="real" dimension="Temperature" unit="C" path="AmbientTemperature"/>
   </class>
@@ -60,17 +45,11 @@ const char kSetterFixture[] = R"XML(<store>
    <attribute name="AmbientTemperature" type="real" dimension="Temperature" unit="C" path="AmbientTemperature"/>
   </definition>
   <filter name="P-1 only" class="Pump" attribute="Tag" value="P-1"/>
- </schema>
- <units>
-  <dimension name="Flow" base="m3/h">
-   <unit name="m3/h" display="cubic metres per hour"/>
-   <unit name="l/s" factor="3.6" display="litres per second"/>
-  </dimension>
-  <dimension name="Temperature" base="C">
-   <unit name="C"/>
-   <unit name="K" offset="-273.15"/>
-  </dimension>
- </units>
+)XML";
+}
+
+std::string Sections() {
+  return " <units>\n" + FlowDimension(true) + TemperatureDimension() + R"XML( </units>
  <projects><project id="1" name="Plant"/></projects>
  <cases><case id="1" name="Design"/></cases>
  <templates>
@@ -108,114 +87,58 @@ const char kSetterFixture[] = R"XML(<store>
    </page>
   </template>
  </templates>
- <objects>
-  <object id="2" class="MasterBEDD"><value attribute="AmbientTemperature">35</value></object>
-  <object id="10" class="Pump">
-   <value attribute="Tag">P-101</value>
-   <value attribute="Flow" unit="l/s">2</value>
-   <value attribute="Speed">1450</value>
-   <value attribute="BEDDInitialized">true</value>
-  </object>
-  <object id="20" class="Datasheet">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="CurrentPages" ref="21"/>
-   <value attribute="CurrentPages" ref="22"/>
-   <value attribute="SubmittedPages" ref="23"/>
-   <value attribute="CheckedPages" ref="24"/>
-   <value attribute="IssuedPages" ref="25"/>
-   <user name="ed" status="1"/>
-   <user name="sue" status="2"/>
-   <user name="kim" status="3"/>
-  </object>
-  <object id="21" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">P1</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Cases">1</value>
-   <value attribute="Qualifiers">0</value>
-   <value attribute="Units">l/s</value>
-   <value attribute="Fields">&lt;String FieldId="1"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="2" Format="0.0" Alignment="1"/&gt;</value>
-   <value attribute="Fields" position="9" empty="true"/>
-   <value attribute="RevisedPages" ref="23"/>
-   <value attribute="RevisedPages" ref="24"/>
-   <value attribute="RevisedPages" ref="25"/>
-  </object>
-  <object id="22" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="PageId">P2</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Cases">1</value>
-  </object>
-  <object id="23" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value><value attribute="PageId">P1</value>
-   <value attribute="Checknum">1</value><value attribute="ActivePage" ref="21"/>
-  </object>
-  <object id="24" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value><value attribute="PageId">P1</value>
-   <value attribute="Checknum">1</value><value attribute="ActivePage" ref="21"/>
-  </object>
-  <object id="25" class="Page" owner="20">
-   <value attribute="TemplateId">TP</value><value attribute="PageId">P1</value>
-   <value attribute="Checknum">1</value><value attribute="ActivePage" ref="21"/>
-  </object>
-  <object id="40" class="Datasheet">
-   <value attribute="TemplateId">TP</value>
-   <value attribute="CurrentPages" ref="41"/>
-   <value attribute="CurrentPages" ref="42"/>
-   <user name="ed" status="1"/>
-  </object>
-  <object id="41" class="Page" owner="40">
-   <value attribute="TemplateId">TP</value><value attribute="PageId">P1</value>
-   <value attribute="Checknum">1</value><value attribute="Cases">1</value>
-   <value attribute="Units">m3/h</value>
-   <value attribute="Fields" position="9" empty="true"/>
-  </object>
-  <object id="42" class="Page" owner="40">
-   <value attribute="TemplateId">TP</value><value attribute="PageId">P2</value>
-   <value attribute="Checknum">1</value><value attribute="Cases">1</value>
-  </object>
-  <object id="50" class="Datasheet">
-   <value attribute="TemplateId">TS</value>
-   <value attribute="CurrentPages" ref="51"/>
-   <user name="ed" status="1"/>
-  </object>
-  <object id="51" class="Page" owner="50">
-   <value attribute="TemplateId">TS</value><value attribute="PageId">L1</value>
-   <value attribute="Checknum">1</value><value attribute="Cases">1</value>
-   <value attribute="NodeObjects" ref="50"/>
-   <value attribute="NodeObjects" ref="52"/>
-   <value attribute="NodeObjects" ref="53"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Fields">&lt;String FieldId="11"/&gt;</value>
-   <value attribute="Fields">&lt;String FieldId="12" Index="0" Alignment="2"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="13" Index="0" Format="0.00"/&gt;</value>
-  </object>
-  <object id="52" class="Pump"><value attribute="Tag">P-201</value></object>
-  <object id="53" class="Pump"><value attribute="Tag">P-202</value></object>
-  <object id="60" class="Datasheet">
-   <value attribute="TemplateId">TS</value>
-   <value attribute="CurrentPages" ref="61"/>
-   <user name="ed" status="1"/>
-  </object>
-  <object id="61" class="Page" owner="60">
-   <value attribute="TemplateId">TS</value><value attribute="PageId">L1</value>
-   <value attribute="Checknum">1</value><value attribute="Cases">1</value>
-   <value attribute="ObjectFilter">P-1 only</value>
-   <value attribute="NodeObjects" ref="60"/>
-   <value attribute="NodeObjects" ref="62"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <trigger name="SSPF" handler="KXDBDatasheetSvcs.Main"/>
-  </object>
-  <object id="62" class="Pump"><value attribute="Tag">P-1</value></object>
- </objects>
-</store>)XML";
+)XML";
+}
+
+const std::string kText = StoreText(
+    Classes(), Sections(),
+    {
+        Object(2, "MasterBEDD", Value("AmbientTemperature", "35")),
+        Object(10, "Pump",
+               Value("Tag", "P-101") + Child(R"(<value attribute="Flow" unit="l/s">2</value>)") +
+                   Value("Speed", "1450") + Value("BEDDInitialized", "true")),
+        Datasheet(20, "TP", {21, 22},
+                  Refs("SubmittedPages", {23}) + Refs("CheckedPages", {24}) +
+                      Refs("IssuedPages", {25}) + Child(R"(<user name="ed" status="1"/>)") +
+                      Child(R"(<user name="sue" status="2"/>)") +
+                      Child(R"(<user name="kim" status="3"/>)")),
+        Page(21, 20, "TP", "P1", "1", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1") +
+                 Value("Qualifiers", "0") + Value("Units", "l/s") +
+                 Values("Fields", {R"(<String FieldId="1"/>)",
+                                   R"(<Real FieldId="2" Format="0.0" Alignment="1"/>)"}) +
+                 Child(R"(<value attribute="Fields" position="9" empty="true"/>)") +
+                 Refs("RevisedPages", {23, 24, 25})),
+        Page(22, 20, "TP", "P2", "1", 0,
+             Refs("NodeObjects", {10}) + Value("NodeIndices", "1") + Value("Cases", "1")),
+        Page(23, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21})),
+        Page(24, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21})),
+        Page(25, 20, "TP", "P1", "1", 0, Refs("ActivePage", {21})),
+        Datasheet(40, "TP", {41, 42}, Child(R"(<user name="ed" status="1"/>)")),
+        Page(41, 40, "TP", "P1", "1", 0,
+             Value("Cases", "1") + Value("Units", "m3/h") +
+                 Child(R"(<value attribute="Fields" position="9" empty="true"/>)")),
+        Page(42, 40, "TP", "P2", "1", 0, Value("Cases", "1")),
+        Datasheet(50, "TS", {51}, Child(R"(<user name="ed" status="1"/>)")),
+        Page(51, 50, "TS", "L1", "1", 0,
+             Value("Cases", "1") + Refs("NodeObjects", {50, 52, 53}) +
+                 Values("NodeIndices", {"1", "2"}) +
+                 Values("Fields", {R"(<String FieldId="11"/>)",
+                                   R"(<String FieldId="12" Index="0" Alignment="2"/>)",
+                                   R"(<Real FieldId="13" Index="0" Format="0.00"/>)"})),
+        Object(52, "Pump", Value("Tag", "P-201")),
+        Object(53, "Pump", Value("Tag", "P-202")),
+        Datasheet(60, "TS", {61}, Child(R"(<user name="ed" status="1"/>)")),
+        Page(61, 60, "TS", "L1", "1", 0,
+             Value("Cases", "1") + Value("ObjectFilter", "P-1 only") +
+                 Refs("NodeObjects", {60, 62}) + Values("NodeIndices", {"1", "2"}) +
+                 Child(R"(<trigger name="SSPF" handler="KXDBDatasheetSvcs.Main"/>)")),
+        Object(62, "Pump", Value("Tag", "P-1")),
+    });
+
+}  // namespace
+
+const char* const kSetterFixture = kText.c_str();
 
 // Transactions of the store, one per call, as the host program runs them.
 class SetterHost::Session final : public kx::host::StoreSession {
@@ -234,39 +157,10 @@ class SetterHost::Session final : public kx::host::StoreSession {
   kx::store::Store& store_;
 };
 
-SetterHost::SetterHost(const char* fixture) {
-  kx::store::Status status =
-      kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(fixture, "fixture");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-  session_ = std::make_unique<Session>(*store_);
-  IKXQDatabase* database = store_->Database();
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  IKXQProjectPtr active;
-  IKXQProjectPtr root;
-  (void)database->get_Schema(&schema);
-  (void)database->get_TemplateLibrary(&library);
-  (void)database->get_ActiveProject(&active);
-  (void)database->get_RootProject(&root);
-  host_.application().SetStore(database, schema, library);
-  host_.application().SetProjects(active, root);
-  host_.SetStoreSession(session_.get());
-  host_.privileges().SetUserName(u"Ed Engineer");
-  if (FAILED(Main::CreateInstance(kx_uuidof<IKXQDataService>(),
-                                  reinterpret_cast<void**>(&service_)))) {
-    ADD_FAILURE() << "cannot create Main";
-    return;
-  }
-  EXPECT_EQ(host_.Attach(service_), S_OK);
-}
-
-SetterHost::~SetterHost() {
-  host_.Detach();
-  if (service_ != nullptr) service_->Release();
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) info->Release();
+SetterHost::SetterHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kActive) {
+  UseSession(std::make_unique<Session>(store()));
+  host().privileges().SetUserName(u"Ed Engineer");
+  AttachMain();
 }
 
 kx::host::RequestResult SetterHost::Send(std::u16string_view name, std::u16string_view message,
@@ -276,25 +170,16 @@ kx::host::RequestResult SetterHost::Send(std::u16string_view name, std::u16strin
   text += u">";
   text += message;
   text += u"</XMLMessage>";
-  return host_.Request(name, text);
-}
-
-IKXQObjectPtr SetterHost::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(store_->Database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
+  return host().Request(name, text);
 }
 
 std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
                               const char16_t* unit) const {
-  IKXQAttributePtr values;
-  IKXQObjectPtr object = Object(id);
-  if (!object || FAILED(object->get_Attribute(_bstr_t(attribute), _variant_t(), &values)) ||
-      !values) {
-    return "<no attribute>";
-  }
+  const IKXQAttributePtr values = kxtest::AttributeOf(Object(id), attribute);
+  if (!values) return "<no attribute>";
   _variant_t value;
-  if (FAILED(values->GetValue(_variant_t(position), unit ? _variant_t(unit) : _variant_t(), &value))) {
+  if (FAILED(
+          values->GetValue(_variant_t(position), unit ? _variant_t(unit) : _variant_t(), &value))) {
     return "<failed>";
   }
   if (value.vt == VT_EMPTY) return "";
@@ -302,7 +187,8 @@ std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
     IKXQObjectPtr held;
     LONG heldId = 0;
     if (value.punkVal != nullptr &&
-        SUCCEEDED(value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(), reinterpret_cast<void**>(&held))) &&
+        SUCCEEDED(value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(),
+                                                reinterpret_cast<void**>(&held))) &&
         held && SUCCEEDED(held->get_Id(&heldId))) {
       return "#" + std::to_string(heldId);
     }
@@ -310,16 +196,14 @@ std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
   }
   _variant_t text;
   if (FAILED(VariantChangeType(&text, &value, 0, VT_BSTR))) return "<no text>";
-  return Narrow(text.bstrVal != nullptr ? std::u16string_view(text.bstrVal) : std::u16string_view());
+  return Narrow(text.bstrVal != nullptr ? std::u16string_view(text.bstrVal)
+                                        : std::u16string_view());
 }
 
 LONG SetterHost::Count(LONG id, const char16_t* attribute) const {
-  IKXQAttributePtr values;
-  IKXQObjectPtr object = Object(id);
+  const IKXQAttributePtr values = kxtest::AttributeOf(Object(id), attribute);
   LONG count = -1;
-  if (object && SUCCEEDED(object->get_Attribute(_bstr_t(attribute), _variant_t(), &values)) && values) {
-    (void)values->get_Count(&count);
-  }
+  if (values) (void)values->get_Count(&count);
   return count;
 }
 

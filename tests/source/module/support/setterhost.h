@@ -1,21 +1,20 @@
-// The field setters end to end: a store imported from a fixture, a host
-// driver that runs every request in one store transaction (committed on
-// success, rolled back on failure, as the host program does) and the
-// module's Main created in-process with its real workers.
+// The field setters end to end: the shared test host (testhost.h) on a
+// store imported from a fixture, running every request in one store
+// transaction (committed on success, rolled back on failure, as the host
+// program does), with the module's Main created in-process with its real
+// workers.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/host.h"
-#include "kxstoreptrs.h"
-#include "store/admin.h"
+#include "testhost.h"
 
 namespace settertest {
 
 // A small plant for the setters; ids below.
-extern const char kSetterFixture[];
+extern const char* const kSetterFixture;
 
 enum : LONG {
   kPump = 10,          // Tag "P-101", Flow 2 l/s
@@ -50,35 +49,23 @@ enum : int32_t {
   kRowFlowField = 13,
 };
 
-class SetterHost {
+class SetterHost : public kxtest::TestHost {
  public:
   explicit SetterHost(const char* fixture = kSetterFixture);
-  ~SetterHost();
-  SetterHost(const SetterHost&) = delete;
-  SetterHost& operator=(const SetterHost&) = delete;
 
   // One request; the message element is wrapped in an envelope with
   // "Status" `status` (none for -1).
   kx::host::RequestResult Send(std::u16string_view name, std::u16string_view message,
                                int status = 1);
 
-  IKXQObjectPtr Object(LONG id) const;
   // The value of an attribute at a 1-based position as text ("" for none);
   // reals in `unit` when given.
   std::string Value(LONG id, const char16_t* attribute, LONG position = 1,
                     const char16_t* unit = nullptr) const;
   LONG Count(LONG id, const char16_t* attribute) const;
 
-  kx::host::Host& host() { return host_; }
-  IKXQDataService* service() const { return service_; }
-  kx::store::Store& store() { return *store_; }
-
  private:
   class Session;
-  std::unique_ptr<kx::store::Store> store_;
-  std::unique_ptr<Session> session_;
-  kx::host::Host host_;
-  IKXQDataService* service_ = nullptr;
 };
 
 std::string Narrow(std::u16string_view text);

@@ -7,6 +7,7 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "moduletestsupport.h"
+#include "storexml.h"
 
 namespace moduletest {
 
@@ -14,9 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kTemplateFixture[] = R"(<store>
- <schema>
-  <class name="GenericClass"><attribute name="Name"/></class>
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return R"XML(  <class name="GenericClass"><attribute name="Name"/></class>
   <class name="Pump" base="GenericClass"/>
   <class name="Vessel" base="GenericClass"/>
   <class name="GlobalsClass" base="GenericClass"/>
@@ -25,24 +27,13 @@ const char kTemplateFixture[] = R"(<store>
    <attribute name="Checknum"/>
    <attribute name="ExcelFile" type="binary"/>
   </class>
-  <class name="Page">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="PageNumber" type="integer"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-  </class>
-  <class name="Datasheet" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="NumberOfPages" type="integer"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
- </schema>
- <templates folder="" bitmaps="">
+)XML" + Class("Page", "", "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices") +
+         Class("Datasheet", "GenericClass",
+               "TemplateId NumberOfPages CurrentPages SubmittedPages CheckedPages IssuedPages");
+}
+
+std::string Sections() {
+  return R"XML( <templates folder="" bitmaps="">
   <template id="PUMP" checknum="1" name="Pump sheet" kind="Datasheet" category="Rotating"
             path="Rotating\pump.xls" classes="Pump">
    <page id="P1" name="Process %d"><node name="Pump" index="0" classes="Pump"/></page>
@@ -77,55 +68,31 @@ const char kTemplateFixture[] = R"(<store>
   </template>
   <template id="ESC" name="h escape" kind="General" path="..\secret.txt"><page id="E1"/></template>
  </templates>
- <objects>
-  <object id="1" class="GlobalsClass"><value attribute="Name">Plant</value></object>
-  <object id="100" class="Pump"><value attribute="Name">P-100</value></object>
-  <object id="101" class="Pump"><value attribute="Name">P-101</value></object>
-  <object id="200" class="Vessel"><value attribute="Name">V-200</value></object>
-  <object id="900" class="Template">
-   <value attribute="TemplateId">PUMP</value><value attribute="Checknum">2</value>
-  </object>
-  <object id="901" class="Template">
-   <value attribute="TemplateId">pump-b</value><value attribute="Checknum">1</value>
-  </object>
-  <object id="902" class="Template"><value attribute="TemplateId">VES</value></object>
-  <object id="903" class="Template">
-   <value attribute="TemplateId">LIST</value><value attribute="Checknum">1</value>
-  </object>
-  <object id="1000" class="Datasheet">
-   <value attribute="TemplateId">PUMP</value>
-   <value attribute="CurrentPages" ref="1001"/>
-   <value attribute="CurrentPages" ref="1002"/>
-  </object>
-  <object id="1001" class="Page" owner="1000">
-   <value attribute="TemplateId">PUMP</value><value attribute="PageId">P1</value>
-   <value attribute="Checknum">2</value><value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="100"/><value attribute="NodeIndices">1</value>
-  </object>
-  <object id="1002" class="Page" owner="1000">
-   <value attribute="TemplateId">PUMP</value><value attribute="PageId">P2</value>
-   <value attribute="Checknum">2</value><value attribute="PageNumber">2</value>
-  </object>
-  <object id="2000" class="Datasheet">
-   <value attribute="TemplateId">LIST</value><value attribute="CurrentPages" ref="2001"/>
-  </object>
-  <object id="2001" class="Page" owner="2000">
-   <value attribute="TemplateId">LIST</value><value attribute="PageId">L1</value>
-  </object>
-  <object id="3000" class="Datasheet">
-   <value attribute="TemplateId">PLAINSUM</value><value attribute="CurrentPages" ref="3001"/>
-  </object>
-  <object id="3001" class="Page" owner="3000">
-   <value attribute="TemplateId">PLAINSUM</value><value attribute="PageId">S1</value>
-  </object>
-  <object id="4000" class="Datasheet">
-   <value attribute="TemplateId">NOCLASS</value><value attribute="CurrentPages" ref="4001"/>
-  </object>
-  <object id="4001" class="Page" owner="4000">
-   <value attribute="TemplateId">NOCLASS</value><value attribute="PageId">N1</value>
-  </object>
- </objects>
-</store>)";
+)XML";
+}
+
+const std::string kTemplateFixture =
+    StoreText(Classes(), Sections(),
+              {
+                  Object(1, "GlobalsClass", Value("Name", "Plant")),
+                  Object(100, "Pump", Value("Name", "P-100")),
+                  Object(101, "Pump", Value("Name", "P-101")),
+                  Object(200, "Vessel", Value("Name", "V-200")),
+                  Object(900, "Template", Value("TemplateId", "PUMP") + Value("Checknum", "2")),
+                  Object(901, "Template", Value("TemplateId", "pump-b") + Value("Checknum", "1")),
+                  Object(902, "Template", Value("TemplateId", "VES")),
+                  Object(903, "Template", Value("TemplateId", "LIST") + Value("Checknum", "1")),
+                  Datasheet(1000, "PUMP", {1001, 1002}),
+                  Page(1001, 1000, "PUMP", "P1", "2", 1,
+                       Refs("NodeObjects", {100}) + Value("NodeIndices", "1")),
+                  Page(1002, 1000, "PUMP", "P2", "2", 2),
+                  Datasheet(2000, "LIST", {2001}),
+                  Page(2001, 2000, "LIST", "L1", ""),
+                  Datasheet(3000, "PLAINSUM", {3001}),
+                  Page(3001, 3000, "PLAINSUM", "S1", ""),
+                  Datasheet(4000, "NOCLASS", {4001}),
+                  Page(4001, 4000, "NOCLASS", "N1", ""),
+              });
 
 void Write(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
@@ -134,13 +101,7 @@ void Write(const fs::path& path, const std::string& bytes) {
 
 }  // namespace
 
-TemplateStore::TemplateStore() {
-  kx::store::Status status =
-      kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  status = store_->ImportFixtureText(kTemplateFixture, "templates");
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-
+TemplateStore::TemplateStore() : TestHost(kTemplateFixture, kxtest::Projects::kNone, "templates") {
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   root_ = fs::path(::testing::TempDir()) /
           ("kx_templates_" + std::string(test ? test->test_suite_name() : "x") + "_" +
@@ -158,20 +119,14 @@ TemplateStore::TemplateStore() {
   fs::create_symlink("..", root_ / "datasheets" / "up");
 
   for (const char* folder : {"TemplateLibrary", "Bitmaps", "Templates", "Datasheets"}) {
-    host_.settings().SetFolder(kx_utf8_to_utf16_lossy(folder), Folder(folder));
+    host().settings().SetFolder(kx_utf8_to_utf16_lossy(folder), Folder(folder));
   }
-  IKXQSchemaPtr schema;
-  IKXQTemplateLibraryPtr library;
-  (void)database()->get_Schema(&schema);
-  (void)database()->get_TemplateLibrary(&library);
-  host_.application().SetStore(database(), schema, library);
-  service_ = CreateInProcessMain(&MainWorkers::Defaults());
-  if (!service_ || FAILED(host_.Attach(service_.get()))) ADD_FAILURE() << "cannot attach Main";
+  AttachMain(&MainWorkers::Defaults());
 }
 
+// Main goes before the folders it may read.
 TemplateStore::~TemplateStore() {
-  host_.Detach();
-  service_ = nullptr;
+  host().Detach();
   std::error_code ec;
   fs::remove_all(root_, ec);
 }
@@ -184,15 +139,9 @@ std::u16string TemplateStore::Folder(const char* name) const {
   return kx_utf8_to_utf16_lossy((root_ / leaf).string());
 }
 
-IKXQObjectPtr TemplateStore::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
-}
-
 kx::host::RequestResult TemplateStore::Request(std::u16string_view name, std::u16string_view text) {
-  host_.application().ClearTexts();
-  return host_.Request(name, text);
+  app().ClearTexts();
+  return host().Request(name, text);
 }
 
 std::string TemplateStore::ExcelFile(LONG id) const {

@@ -1,7 +1,7 @@
-// A small plant for the template and file messages, end to end: an
-// in-memory store with a template library, template records and
-// datasheets, a host whose settings name four folders of real files in a
-// fresh temporary folder, and a Main created in-process attached to it.
+// A small plant for the template and file messages, end to end: the shared
+// test host (testhost.h) on an in-memory store with a template library,
+// template records and datasheets, its settings naming four folders of real
+// files in a fresh temporary folder.
 //
 // Templates (id "name" kind, classes; pages):
 //   GEN "d general" General; GLOBE "g globals" Datasheet, GlobalsClass
@@ -29,22 +29,17 @@
 #include <memory>
 #include <string>
 
-#include "host/host.h"
-#include "kxstoreptrs.h"
-#include "store/admin.h"
+#include "testhost.h"
 
 namespace moduletest {
 
-class TemplateStore {
+class TemplateStore : public kxtest::TestHost {
  public:
   TemplateStore();
   ~TemplateStore();
 
-  kx::host::Host& host() { return host_; }
-  IKXQDatabase* database() const { return store_->Database(); }
   const std::filesystem::path& root() const { return root_; }
   std::u16string Folder(const char* name) const;
-  IKXQObjectPtr Object(LONG id) const;
 
   // Sends a request; the result keeps the reply, files, warnings, messages
   // and error.
@@ -53,10 +48,7 @@ class TemplateStore {
   std::string ExcelFile(LONG id) const;
 
  private:
-  std::unique_ptr<kx::store::Store> store_;
   std::filesystem::path root_;
-  kx::host::Host host_;
-  kx::host::Ref<IKXQDataService> service_;
 };
 
 // The description of a failed result and its first "Desc", in UTF-8.

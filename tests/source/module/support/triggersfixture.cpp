@@ -5,45 +5,27 @@
 #include <fstream>
 #include <sstream>
 
-#include "com/wstr.h"
-#include "main.h"
-#include "pagesfixture.h"
-
 namespace triggerstest {
 
+namespace {
 
-TriggersHost::TriggersHost() {
-  kx::store::Status status =
-      kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &m_store);
-  if (!status.ok()) ADD_FAILURE() << "cannot open a store: " << status.message;
-  std::ifstream file(KX_TRIGGERS_FIXTURE, std::ios::binary);
+std::string FileText(const char* path) {
+  std::ifstream file(path, std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
-  status = m_store->ImportFixtureText(text.str(), KX_TRIGGERS_FIXTURE);
-  if (!status.ok()) ADD_FAILURE() << "cannot import the fixture: " << status.message;
-  m_session = std::make_unique<kx::kxqhost::StoreHostSession>(*m_store);
-  m_session->SetHandlerTest(
+  return text.str();
+}
+
+}  // namespace
+
+TriggersHost::TriggersHost()
+    : TestHost(FileText(KX_TRIGGERS_FIXTURE), kxtest::Projects::kRoot, KX_TRIGGERS_FIXTURE) {
+  auto session = std::make_unique<kx::kxqhost::StoreHostSession>(store());
+  session->SetHandlerTest(
       [](const std::u16string& handler) { return handler == u"KXDBDatasheetSvcs.Main"; });
-  m_host.SetStoreSession(m_session.get());
-  pagestest::AttachInProcessMain(m_host, database(), m_service);
-}
-
-TriggersHost::~TriggersHost() {
-  m_host.Detach();
-  m_host.SetStoreSession(nullptr);
-  m_service = nullptr;
-  m_session.reset();
-  SetErrorInfo(0, nullptr);
-}
-
-Main& TriggersHost::main() const {
-  return *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(m_service.get()));
-}
-
-IKXQObjectPtr TriggersHost::Object(LONG id) const {
-  IKXQObjectPtr object;
-  if (FAILED(database()->get_Object(id, &object))) ADD_FAILURE() << "no object " << id;
-  return object;
+  session_ = session.get();
+  UseSession(std::move(session));
+  AttachMain();
 }
 
 _com_ptr_t<IKXQTrigger> TriggersHost::Trigger(LONG id, const char16_t* name) const {
@@ -54,33 +36,25 @@ _com_ptr_t<IKXQTrigger> TriggersHost::Trigger(LONG id, const char16_t* name) con
 
 kx::host::CallResult TriggersHost::Set(LONG id, const char16_t* attribute, const char16_t* value,
                                        LONG position) {
-  if (FAILED(m_session->BeginHostChange())) ADD_FAILURE() << "cannot begin a change";
-  IKXQAttributePtr held;
-  (void)Object(id)->get_Attribute(_bstr_t(attribute), _variant_t(-1L), &held);
+  if (FAILED(session_->BeginHostChange())) ADD_FAILURE() << "cannot begin a change";
+  const IKXQAttributePtr held = kxtest::AttributeOf(Object(id), attribute);
   if (!held) ADD_FAILURE() << "no attribute";
   const _variant_t at = position > 0 ? _variant_t(position) : _variant_t();
   if (held && FAILED(held->PutValue(at, _variant_t(), _variant_t(value)))) {
     ADD_FAILURE() << "cannot set the value";
   }
-  kx::host::CallResult result = m_host.DatabaseEvent(-1, nullptr, _variant_t());
-  m_session->AbandonHostChange();
+  kx::host::CallResult result = host().DatabaseEvent(-1, nullptr, _variant_t());
+  session_->AbandonHostChange();
   return result;
 }
 
 std::string TriggersHost::Text(LONG id, const char16_t* attribute, LONG position) const {
-  IKXQAttributePtr held;
-  (void)Object(id)->get_Attribute(_bstr_t(attribute), _variant_t(-1L), &held);
-  _variant_t value;
-  if (held) {
-    (void)held->GetValue(position > 0 ? _variant_t(position) : _variant_t(), _variant_t(),
-                         value.GetAddress());
-  }
-  return value.vt == VT_BSTR ? Narrow(value.bstrVal) : std::string();
+  return kxtest::TextAt(Object(id), attribute, position).value_or("");
 }
 
 std::string TriggersHost::Delivered() const {
   std::string lines;
-  for (const std::string& line : m_session->delivered()) lines += line + "\n";
+  for (const std::string& line : session_->delivered()) lines += line + "\n";
   return lines;
 }
 

@@ -9,13 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "host/host.h"
-#include "kxstoreptrs.h"
 #include "pagesfixture.h"
 #include "session.h"
-#include "store/admin.h"
-
-class Main;
+#include "testhost.h"
 
 namespace triggerstest {
 
@@ -35,17 +31,11 @@ enum : LONG {
   kReadingsPage = 401,
 };
 
-class TriggersHost {
+class TriggersHost : public kxtest::TestHost {
  public:
   // The store of tests/tools/data/triggers-plant.xml, in memory.
   TriggersHost();
-  ~TriggersHost();
 
-  kx::host::Host& host() { return m_host; }
-  kx::host::Application& app() { return m_host.application(); }
-  IKXQDatabase* database() const { return m_store->Database(); }
-  Main& main() const;
-  IKXQObjectPtr Object(LONG id) const;
   _com_ptr_t<IKXQTrigger> Trigger(LONG id, const char16_t* name) const;
 
   // Sets a text value as another client would, then lets the host deliver
@@ -58,10 +48,7 @@ class TriggersHost {
   std::string Delivered() const;
 
  private:
-  std::unique_ptr<kx::store::Store> m_store;
-  std::unique_ptr<kx::kxqhost::StoreHostSession> m_session;
-  kx::host::Host m_host;
-  kx::host::Ref<IKXQDataService> m_service;
+  kx::kxqhost::StoreHostSession* session_;  // owned by the host
 };
 
 using pagestest::Narrow;

@@ -5,14 +5,16 @@
 #include <unistd.h>
 
 #include "com/comutil.h"
+#include "storexml.h"
 
 namespace validationtest {
 
 namespace {
 
-const char kFixture[] = R"XML(<store>
- <schema>
-  <class name="GenericClass">
+using namespace kxtest::xml;
+
+std::string Classes() {
+  return R"XML(  <class name="GenericClass">
    <attribute name="Name"/>
    <attribute name="Flow" type="real" dimension="Length" unit="m"/>
    <attribute name="Head" type="real" dimension="Length" unit="m"/>
@@ -23,59 +25,23 @@ const char kFixture[] = R"XML(<store>
   </class>
   <class name="Motor" base="GenericClass"/>
   <class name="Nozzle" base="GenericClass"/>
-  <class name="Document" base="GenericClass">
-   <attribute name="DocumentName"/>
-   <attribute name="TemplateId"/>
-   <attribute name="Checknum"/>
-   <attribute name="DefaultCase" type="integer"/>
-   <attribute name="ProjectId" type="integer"/>
-   <attribute name="ObjectFilter"/>
-   <attribute name="BaseDimensionSet"/>
-   <attribute name="NumberOfPages" type="integer"/>
-   <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
-   <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/>
-  </class>
-  <class name="Datasheet" base="Document"/>
-  <class name="Diagram" base="Document"/>
-  <class name="ProjectSettings">
-   <attribute name="CurrentDimensionSet"/>
-  </class>
-  <class name="Page" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="PageId"/>
-   <attribute name="Checknum"/>
-   <attribute name="PageNumber" type="integer"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="HiddenObjects" type="integer" list="true"/>
-   <attribute name="Fields" list="true"/>
-   <attribute name="Units" list="true"/>
-   <attribute name="Revisions" list="true"/>
-   <attribute name="Sketches" list="true"/>
-   <attribute name="Annotations" list="true"/>
-   <attribute name="Qualifiers" type="integer" list="true"/>
-   <attribute name="Cases" type="integer" list="true"/>
-   <attribute name="OverspillTo" type="object" class="Page"/>
-   <attribute name="OverspillFrom" type="object" inverse="OverspillTo"/>
-  </class>
-  <class name="Label" base="GenericClass">
-   <attribute name="TemplateId"/>
-   <attribute name="Checknum"/>
-   <attribute name="NodeObjects" type="object" list="true"/>
-   <attribute name="NodeIndices" type="integer" list="true"/>
-   <attribute name="Fields" list="true"/>
-   <attribute name="Units" list="true"/>
-   <attribute name="Sketches" list="true"/>
-  </class>
- </schema>
- <units>
-  <dimension name="Length" base="m">
-   <unit name="m" display="metre"/>
-   <unit name="mm" factor="0.001" display="millimetre"/>
-  </dimension>
-  <dimensionSet name="SI"><use dimension="Length" unit="m"/></dimensionSet>
+)XML" +
+         Class(
+             "Document", "GenericClass",
+             "DocumentName TemplateId Checknum DefaultCase ProjectId ObjectFilter BaseDimensionSet "
+             "NumberOfPages CurrentPages SubmittedPages CheckedPages IssuedPages") +
+         Class("Datasheet", "Document") + Class("Diagram", "Document") +
+         Class("ProjectSettings", "", "CurrentDimensionSet") +
+         Class("Page", "GenericClass",
+               "TemplateId PageId Checknum PageNumber NodeObjects NodeIndices HiddenObjects Fields "
+               "Units Revisions Sketches Annotations Qualifiers Cases OverspillTo OverspillFrom") +
+         Class("Label", "GenericClass",
+               "TemplateId Checknum NodeObjects NodeIndices Fields Units Sketches");
+}
+
+std::string Sections() {
+  return " <units>\n" + LengthDimension() +
+         R"XML(  <dimensionSet name="SI"><use dimension="Length" unit="m"/></dimensionSet>
   <dimensionSet name="Workshop"><use dimension="Length" unit="mm"/></dimensionSet>
  </units>
  <projects><project id="1" name="Plant"/></projects>
@@ -205,169 +171,68 @@ const char kFixture[] = R"XML(<store>
    <page id="O" name="Other"><node name="Equipment" index="0" classes="Pump"/></page>
   </template>
  </templates>
- <objects>
-  <object id="1" class="ProjectSettings"><value attribute="CurrentDimensionSet">@UNITS@</value></object>
-  <object id="10" class="Pump"><value attribute="Name">P-1</value></object>
-  <object id="11" class="Pump">
-   <value attribute="Name">P-2</value>
-   <value attribute="Nozzles" ref="16"/>
-  </object>
-  <object id="12" class="Motor"><value attribute="Name">M-1</value></object>
-  <object id="13" class="Pump">
-   <value attribute="Name">P-3</value>
-   <value attribute="Flow">12.5</value>
-   <value attribute="Head">7</value>
-   <value attribute="Nozzles" ref="14"/>
-   <value attribute="Nozzles" ref="15"/>
-   <value attribute="Driver" ref="12"/>
-  </object>
-  <object id="14" class="Nozzle" owner="13"><value attribute="Name">N-1</value></object>
-  <object id="15" class="Nozzle" owner="13"><value attribute="Name">N-2</value></object>
-  <object id="16" class="Nozzle" owner="11"><value attribute="Name">N-9</value></object>
-
-  <object id="100" class="Datasheet">
-   <value attribute="DocumentName">Stale sheet</value>
-   <value attribute="TemplateId">TV</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="CurrentPages" ref="101"/>
-  </object>
-  <object id="101" class="Page" owner="100">
-   <value attribute="Name">Data</value>
-   <value attribute="TemplateId">TV</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="HiddenObjects">-1</value>
-   <value attribute="Fields">&lt;String FieldId="1" Value="P-1"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="2" Value="12.5"/&gt;</value>
-   <value attribute="Fields">&lt;Sketch FieldId="-11" Value="@GOOD@"/&gt;</value>
-   <value attribute="Fields">&lt;Sketch FieldId="-11" Value="@SECOND@"/&gt;</value>
-   <value attribute="Units">mm</value>
-   <value attribute="Units">m</value>
-   <value attribute="Revisions">A</value>
-   <value attribute="Revisions">B</value>
-  </object>
-
-  <object id="200" class="Datasheet">
-   <value attribute="DocumentName">Lost sheet</value>
-   <value attribute="TemplateId">GONE</value>
-   <value attribute="CurrentPages" ref="201"/>
-  </object>
-  <object id="201" class="Page" owner="200">
-   <value attribute="TemplateId">GONE</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="PageNumber">1</value>
-  </object>
-
-  <object id="300" class="Datasheet">
-   <value attribute="DocumentName">Fresh sheet</value>
-   <value attribute="TemplateId">TV</value>
-   <value attribute="CurrentPages" ref="301"/>
-  </object>
-  <object id="301" class="Page" owner="300">
-   <value attribute="Name">Data</value>
-   <value attribute="TemplateId">TV</value>
-   <value attribute="PageId">A</value>
-   <value attribute="Checknum">2</value>
-   <value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices" empty="true"/>
-   <value attribute="NodeIndices">1</value>
-  </object>
-
-  <object id="400" class="Datasheet">
-   <value attribute="DocumentName">List sheet</value>
-   <value attribute="TemplateId">TL</value>
-   <value attribute="CurrentPages" ref="401"/>
-  </object>
-  <object id="401" class="Page" owner="400">
-   <value attribute="TemplateId">TL</value><value attribute="PageId">L</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="NodeObjects" ref="400"/>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="Fields">&lt;String FieldId="101" Value="head"/&gt;</value>
-   <value attribute="Fields">&lt;String FieldId="201" Value="P-1"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="202" Value="1.5"/&gt;</value>
-   <value attribute="Fields">&lt;String FieldId="201" Value="P-2"/&gt;</value>
-   <value attribute="Fields">&lt;Real FieldId="202" Value="2.5"/&gt;</value>
-  </object>
-
-  <object id="500" class="Datasheet">
-   <value attribute="DocumentName">Other sheet</value>
-   <value attribute="TemplateId">TO</value>
-   <value attribute="CurrentPages" ref="501"/>
-  </object>
-  <object id="501" class="Page" owner="500">
-   <value attribute="TemplateId">TO</value><value attribute="PageId">O</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-  </object>
-
-  <object id="800" class="Datasheet">
-   <value attribute="DocumentName">Nozzle sheet</value>
-   <value attribute="TemplateId">TN</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="CurrentPages" ref="801"/>
-  </object>
-  <object id="801" class="Page" owner="800">
-   <value attribute="Name">Nozzles</value>
-   <value attribute="TemplateId">TN</value><value attribute="PageId">N</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="Cases">1</value>
-   <value attribute="NodeObjects" ref="16"/>
-   <value attribute="NodeObjects" ref="13"/>
-   <value attribute="NodeObjects" ref="14"/>
-   <value attribute="NodeObjects" ref="15"/>
-   <value attribute="NodeObjects" ref="12"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="NodeIndices">3</value>
-   <value attribute="NodeIndices">4</value>
-   <value attribute="NodeIndices">5</value>
-   <value attribute="HiddenObjects" empty="true"/>
-   <value attribute="HiddenObjects">-1</value>
-   <value attribute="Fields">&lt;Sketch FieldId="-11" Value="@SECOND@"/&gt;</value>
-   <value attribute="Units">mm</value>
-  </object>
-
-  <object id="900" class="Datasheet">
-   <value attribute="DocumentName">Pump pages</value>
-   <value attribute="TemplateId">TSN</value>
-   <value attribute="DefaultCase">1</value>
-   <value attribute="CurrentPages" ref="901"/>
-  </object>
-  <object id="901" class="Page" owner="900">
-   <value attribute="TemplateId">TSN</value><value attribute="PageId">S</value>
-   <value attribute="Checknum">1</value><value attribute="PageNumber">1</value>
-   <value attribute="Cases">1</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeObjects" ref="11"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="NodeIndices">2</value>
-   <value attribute="NodeIndices">1</value>
-  </object>
-
-  <object id="700" class="Datasheet">
-   <value attribute="DocumentName">Empty sheet</value>
-   <value attribute="TemplateId">TV</value>
-  </object>
-
-  <object id="600" class="Label">
-   <value attribute="TemplateId">TV</value>
-   <value attribute="Checknum">1</value>
-   <value attribute="NodeObjects" ref="10"/>
-   <value attribute="NodeIndices">1</value>
-   <value attribute="Fields">&lt;String FieldId="1" Value="label text"/&gt;</value>
-   <value attribute="Units">m</value>
-  </object>
- </objects>
-</store>
 )XML";
+}
+
+const std::string kFixture = StoreText(
+    Classes(), Sections(),
+    {
+        Object(1, "ProjectSettings", Value("CurrentDimensionSet", "@UNITS@")),
+        Object(10, "Pump", Value("Name", "P-1")),
+        Object(11, "Pump", Value("Name", "P-2") + Refs("Nozzles", {16})),
+        Object(12, "Motor", Value("Name", "M-1")),
+        Object(13, "Pump",
+               Value("Name", "P-3") + Value("Flow", "12.5") + Value("Head", "7") +
+                   Refs("Nozzles", {14, 15}) + Refs("Driver", {12})),
+        Owned(14, "Nozzle", 13, Value("Name", "N-1")),
+        Owned(15, "Nozzle", 13, Value("Name", "N-2")),
+        Owned(16, "Nozzle", 11, Value("Name", "N-9")),
+        Datasheet(100, "TV", {101},
+                  Value("DocumentName", "Stale sheet") + Value("DefaultCase", "1")),
+        Page(101, 100, "TV", "A", "1", 1,
+             Value("Name", "Data") + Refs("NodeObjects", {10}) + Value("NodeIndices", "1") +
+                 Value("HiddenObjects", "-1") +
+                 Values("Fields", {R"(<String FieldId="1" Value="P-1"/>)",
+                                   R"(<Real FieldId="2" Value="12.5"/>)",
+                                   R"(<Sketch FieldId="-11" Value="@GOOD@"/>)",
+                                   R"(<Sketch FieldId="-11" Value="@SECOND@"/>)"}) +
+                 Values("Units", {"mm", "m"}) + Values("Revisions", {"A", "B"})),
+        Datasheet(200, "GONE", {201}, Value("DocumentName", "Lost sheet")),
+        Page(201, 200, "GONE", "A", "1", 1),
+        Datasheet(300, "TV", {301}, Value("DocumentName", "Fresh sheet")),
+        Page(301, 300, "TV", "A", "2", 1,
+             Value("Name", "Data") + Refs("NodeObjects", {11}) + Values("NodeIndices", {"", "1"})),
+        Datasheet(400, "TL", {401}, Value("DocumentName", "List sheet")),
+        Page(401, 400, "TL", "L", "1", 1,
+             Refs("NodeObjects", {400, 10, 11}) + Values("NodeIndices", {"1", "2"}) +
+                 Values("Fields", {R"(<String FieldId="101" Value="head"/>)",
+                                   R"(<String FieldId="201" Value="P-1"/>)",
+                                   R"(<Real FieldId="202" Value="1.5"/>)",
+                                   R"(<String FieldId="201" Value="P-2"/>)",
+                                   R"(<Real FieldId="202" Value="2.5"/>)"})),
+        Datasheet(500, "TO", {501}, Value("DocumentName", "Other sheet")),
+        Page(501, 500, "TO", "O", "1", 1),
+        Datasheet(800, "TN", {801},
+                  Value("DocumentName", "Nozzle sheet") + Value("DefaultCase", "1")),
+        Page(801, 800, "TN", "N", "1", 1,
+             Value("Name", "Nozzles") + Value("Cases", "1") +
+                 Refs("NodeObjects", {16, 13, 14, 15, 12}) +
+                 Values("NodeIndices", {"1", "2", "3", "4", "5"}) +
+                 Values("HiddenObjects", {"", "-1"}) +
+                 Value("Fields", R"(<Sketch FieldId="-11" Value="@SECOND@"/>)") +
+                 Value("Units", "mm")),
+        Datasheet(900, "TSN", {901},
+                  Value("DocumentName", "Pump pages") + Value("DefaultCase", "1")),
+        Page(901, 900, "TSN", "S", "1", 1,
+             Value("Cases", "1") + Refs("NodeObjects", {10, 11}) +
+                 Values("NodeIndices", {"1", "2", "1"})),
+        Object(700, "Datasheet", Value("DocumentName", "Empty sheet") + Value("TemplateId", "TV")),
+        Object(600, "Label",
+               Value("TemplateId", "TV") + Value("Checknum", "1") + Refs("NodeObjects", {10}) +
+                   Value("NodeIndices", "1") +
+                   Value("Fields", R"(<String FieldId="1" Value="label text"/>)") +
+                   Value("Units", "m")),
+    });
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -396,12 +261,8 @@ ValidationPlant::~ValidationPlant() {
 }
 
 std::string ValidationPlant::List(LONG id, const char16_t* name) {
-  IKXQAttributePtr attribute;
-  IKXQObjectPtr object = host_->Object(id);
-  if (!object || FAILED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) ||
-      !attribute) {
-    return "(no attribute)";
-  }
+  const IKXQAttributePtr attribute = kxtest::AttributeOf(host_->Object(id), name);
+  if (!attribute) return "(no attribute)";
   LONG count = 0;
   attribute->get_Count(&count);
   std::string out;
@@ -450,11 +311,9 @@ LONG ValidationPlant::ItemNumber(LONG id, const char16_t* attribute) {
 }
 
 void ValidationPlant::Put(LONG id, const char16_t* name, LONG position, const std::string& text) {
-  IKXQAttributePtr attribute;
-  IKXQObjectPtr object = host_->Object(id);
+  const IKXQAttributePtr attribute = kxtest::AttributeOf(host_->Object(id), name);
   const std::u16string wide(text.begin(), text.end());
-  ASSERT_TRUE(object && SUCCEEDED(object->get_Attribute(_bstr_t(name), _variant_t(), &attribute)) &&
-              attribute);
+  ASSERT_TRUE(attribute);
   ASSERT_EQ(attribute->PutValue(_variant_t(position), _variant_t(), _variant_t(wide.c_str())),
             S_OK);
 }
