@@ -131,6 +131,29 @@ HRESULT ClearPages(IKXQAttribute* pages) {
   return ctx.Return();
 }
 
+void ForgetStatusCopy(IKXQObject* copy) {
+  IKXQObjectPtr active;
+  GetAttributeObjectByName(copy, active, u"ActivePage");
+  if (!active) return;
+  IKXQAttributePtr revised;
+  GetAttributeInterface(active, u"RevisedPages", revised);
+  if (!revised) return;
+  for (int32_t i = GetAttributeCount(revised); i >= 1; --i) {
+    IKXQObjectPtr listed;
+    GetAttributeAsObject(revised, i, listed);
+    if (listed.GetInterfacePtr() == copy) RemoveAttributeValue(revised, i);
+  }
+}
+
+void AddStatusCopy(IKXQObject* page, IKXQObject* copy) {
+  IKXQAttributePtr revised;
+  // A copy starts with the copies of its page, which are none of its own.
+  GetAttributeInterface(copy, u"RevisedPages", revised);
+  if (revised) ResizeAttributeValues(revised, 0);
+  GetAttributeInterface(page, u"RevisedPages", revised);
+  if (revised) SetAttributeObjectAt(revised, GetAttributeCount(revised) + 1, copy);
+}
+
 HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHAR*> lists,
                        const OLECHAR* keep) {
   KXComException ctx = KXComException::Silent();
@@ -158,6 +181,7 @@ HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHA
         if (held) {
           RemoveAttributeValue(pages, i);
         } else {
+          ForgetStatusCopy(page);
           KX_CHECK(ctx, page->Delete());
         }
       }

@@ -196,6 +196,11 @@ HRESULT ClearDatasheetCase(IKXQObject* datasheet, PageEventLauncher launch, void
 HRESULT ClearObjectCase(IKXQObject* object, int32_t caseIndex);
 // Deletes every page held in the list, from the last position to the first.
 HRESULT ClearPages(IKXQAttribute* pages);
+// A current page lists the status copies made from it in "RevisedPages";
+// a copy about to be deleted leaves that list first (it is positional, so
+// a deleted copy would leave an empty slot behind).
+void AddStatusCopy(IKXQObject* page, IKXQObject* copy);
+void ForgetStatusCopy(IKXQObject* copy);
 // Empties the datasheet's page lists named by `lists` (those its class
 // defines): every page object they hold is deleted once, except a page that
 // the list `keep` (may be null) also holds, which only leaves these lists.

@@ -247,6 +247,7 @@ void SubmitDocument(Main& main, IKXQObject* datasheet) {
     IKXQAttributePtr active;
     GetAttributeInterface(copy, u"ActivePage", active);
     if (active) SetAttributeObjectAt(active, 1, page);
+    AddStatusCopy(page, copy);
     CopyFieldData(main, page, copy);
   }
   SetDocumentStatus(datasheet, 2);

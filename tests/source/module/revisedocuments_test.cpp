@@ -63,6 +63,12 @@ class WorkflowTest : public CatalogueTest {
     }
     return pages;
   }
+  // The ids "RevisedPages" of a page holds (0 for an empty slot).
+  std::vector<LONG> Revised(IKXQObject* page) {
+    std::vector<LONG> ids;
+    for (const IKXQObjectPtr& copy : Pages(Id(page), u"RevisedPages")) ids.push_back(Id(copy));
+    return ids;
+  }
   // The non-empty revision marks of a page as "slot:text".
   std::string Marks(IKXQObject* page) {
     IKXQAttributePtr revisions;
@@ -130,7 +136,13 @@ TEST_F(WorkflowTest, SubmitAsksAboutDocumentsInTheWorkflowAndCopiesTheCurrentPag
     VARIANT_BOOL statusCopy = VARIANT_FALSE;
     copies[i]->get_IsStatusCopy(&statusCopy);
     EXPECT_EQ(statusCopy, VARIANT_TRUE);
+    // The current page lists its new copy after the ones of the last issue.
+    const std::vector<LONG> revised = Revised(current[i]);
+    ASSERT_FALSE(revised.empty());
+    EXPECT_EQ(revised.back(), Id(copies[i]));
+    EXPECT_TRUE(Revised(copies[i]).empty());
   }
+  EXPECT_EQ(Revised(current[0]), (std::vector<LONG>{1013, Id(copies[0])}));
   // The copy records the live value, not the stored text.
   EXPECT_NE(FieldText(copies[0], 3).find("Value=\""), std::string::npos) << FieldText(copies[0], 3);
   EXPECT_EQ(FieldText(current[0], 3).find("Value=\""), std::string::npos);
@@ -143,6 +155,12 @@ TEST_F(WorkflowTest, SubmitAsksAboutDocumentsInTheWorkflowAndCopiesTheCurrentPag
   EXPECT_NE(two.find(">Submitted 2 Documents</Message>"), std::string::npos) << two;
   IKXQObjectPtr old;
   EXPECT_EQ(store_->Database()->get_Object(1023, &old), KXQ_E_NOOBJECT) << "the old submitted copy is deleted";
+  // ... and leaves its current page's list: no empty slot stays behind.
+  const auto resubmitted = Pages(1002, u"SubmittedPages");
+  ASSERT_FALSE(resubmitted.empty());
+  IKXQObjectPtr active;
+  KXDBDatasheetSvcs::GetAttributeObjectByName(resubmitted[0], active, u"ActivePage");
+  EXPECT_EQ(Revised(active), (std::vector<LONG>{Id(resubmitted[0])}));
 }
 
 TEST_F(WorkflowTest, CheckAndIssueRefuseWithTheirTextsAndKeepTheWorkflowOrder) {
@@ -269,6 +287,9 @@ TEST_F(WorkflowTest, WithdrawAsksDeletesAndTakesVersionsBack) {
     EXPECT_EQ(Text(id, u"Status"), "1");
     EXPECT_TRUE(Pages(id, u"SubmittedPages").empty());
     EXPECT_EQ(Steps(id).back(), "10 ");
+    for (const IKXQObjectPtr& page : Pages(id, u"CurrentPages")) {
+      for (LONG copy : Revised(page)) EXPECT_NE(copy, 0) << "a withdrawn copy left an empty slot";
+    }
   }
   EXPECT_EQ(Pages(1001, u"IssuedPages").size(), 2u) << "revision A stays";
 
