@@ -3,6 +3,7 @@
 // placement, index shift and the route cache; continuous lists from a row
 // object; node chains, object vectors and qualifier routes).
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "com/wstr.h"
@@ -1078,7 +1079,9 @@ _bstr_t ShiftRouteIndices(SAFEARRAY* shift, const OLECHAR* text) {
       if (source[at] != u'(') continue;
       const LONG number = _wtol(source.c_str() + at + 1);
       while (at + 1 < source.size() && source[at + 1] >= u'0' && source[at + 1] <= u'9') ++at;
-      shifted += kx_ltow(number + delta);
+      // Positions past the integer range saturate, as the reading above does.
+      const int64_t moved = std::clamp<int64_t>(int64_t{number} + delta, INT32_MIN, INT32_MAX);
+      shifted += kx_ltow(static_cast<LONG>(moved));
     }
     ClearThreadErrorInfo();
     return _bstr_t(shifted.c_str());
