@@ -419,8 +419,12 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         ASSERT_TRUE(IsInteger(d.Attr("DocumentId")));
         EXPECT_EQ(ClassOf(*d.Attr("DocumentId")), d.name);
       }
-      if (m.name == "SubmitDocuments") EXPECT_TRUE(m.Attr("Confirmed") && *m.Attr("Confirmed") == "1");
-      if (m.name == "IssueDocuments") EXPECT_TRUE(m.Attr("Revision") && !m.Attr("Revision")->empty());
+      if (m.name == "SubmitDocuments") {
+        EXPECT_TRUE(m.Attr("Confirmed") && *m.Attr("Confirmed") == "1");
+      }
+      if (m.name == "IssueDocuments") {
+        EXPECT_TRUE(m.Attr("Revision") && !m.Attr("Revision")->empty());
+      }
     } else if (m.name == "MakeSummaryProjectWide") {
       // A summary sheet: its template is a summary template.
       EXPECT_TRUE(m.attrs.empty() && m.children.empty());
