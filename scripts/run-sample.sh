@@ -2,20 +2,35 @@
 # Builds the project and runs the sample: a fresh store made from the sample
 # plant (examples/plant.xml) in a temporary folder, each sample request of
 # examples/requests/ sent to the module with its reply and change events
-# printed, and the objects each request changed dumped afterwards (the
-# summary-* requests pack, compose, sort and overspill the pump sheets and
-# sort the equipment list); then the
-# datasheet object service on two sample datasheets; then a value changed by
-# another client reaching a page open for editing as a change event. The file messages find
-# their files in examples/templates/ (examples/templates/folders.cfg).
+# printed, and the objects each request changed dumped afterwards; then the
+# datasheet object service on two sample datasheets. Two more sections each
+# start from a fresh store of the sample plant, as examples/README.md
+# describes them: a value changed by another client reaching a page open for
+# editing as a change event, and the document workflow. The file messages
+# find their files in examples/templates/ (examples/templates/folders.cfg).
 #   scripts/run-sample.sh            build into build/ (KX_BUILD_DIR overrides)
-# A request that fails is reported and the next one follows.
+# Missing Debian packages are installed first (scripts/install-packages.sh).
+# The build's progress and errors go to standard error, the sample's output
+# to standard output. A request that fails is reported and the next one
+# follows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 dir=${KX_BUILD_DIR:-build}
-cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON >/dev/null
-cmake --build "$dir" -j 2 --target kxqhost >/dev/null
+echo "building kxqhost and the module into $dir/ (the first build takes a few minutes)" >&2
+scripts/install-packages.sh
+configure_log=$(mktemp "${TMPDIR:-/tmp}/kxq-configure-XXXXXX")
+if ! cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON >"$configure_log" 2>&1; then
+  cat "$configure_log" >&2
+  rm -f "$configure_log"
+  echo "run-sample.sh: configuring the build failed (above)" >&2
+  exit 1
+fi
+rm -f "$configure_log"
+if ! cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target kxqhost >&2; then
+  echo "run-sample.sh: the build failed; the compiler's errors are above" >&2
+  exit 1
+fi
 host=$root/$dir/bin/kxqhost
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxq-sample-XXXXXX")
@@ -45,10 +60,22 @@ message_of() {
 }
 
 shopt -s nullglob
-# The main job starts as an editor does: opening documents.
-requests=("$root"/examples/requests/open-documents.xml)
+# The main job starts as an editor does, opening documents, and ends with
+# the workflow: submit, check and issue, in that order.
+first=(open-documents.xml)
+last=(submit-documents.xml check-documents.xml issue-documents.xml)
+requests=()
+for name in "${first[@]}"; do
+  [ -f "$root/examples/requests/$name" ] && requests+=("$root/examples/requests/$name")
+done
 for file in "$root"/examples/requests/*; do
-  [ "$(basename "$file")" = open-documents.xml ] || requests+=("$file")
+  case " ${first[*]} ${last[*]} " in
+    *" $(basename "$file") "*) ;;
+    *) requests+=("$file") ;;
+  esac
+done
+for name in "${last[@]}"; do
+  [ -f "$root/examples/requests/$name" ] && requests+=("$root/examples/requests/$name")
 done
 if [ ${#requests[@]} -eq 0 ]; then
   echo "no sample requests in examples/requests"
@@ -93,15 +120,23 @@ for id in 1001 1007; do
   done
 done
 
+# A fresh store of the sample plant for a section that starts from the
+# plant as examples/README.md describes it.
+fresh_store() {
+  local made=$work/$1.db
+  "$host" --store "$made" init --fixture "$root/examples/plant.xml" >/dev/null
+  echo "$made"
+}
+
 # A value changed by another client while a page is open for editing: the
 # page's trigger fires and the module posts the change event.
 echo
-echo "==== a value changed by another client"
-"$host" --store "$store" --events run "$root/examples/value-changed-by-another-client.kxq"
+echo "==== a value changed by another client (a fresh store of the sample plant)"
+"$host" --store "$(fresh_store value-changed)" --events run "$root/examples/value-changed-by-another-client.kxq"
 
 # The document workflow: P-101A submitted, checked and issued at B, then,
 # after its rated flow changed, at C; its pages and revision marks are
 # dumped after each issue.
 echo
-echo "==== the document workflow"
-"$host" --store "$store" --events run "$root/examples/workflow.kxq"
+echo "==== the document workflow (a fresh store of the sample plant)"
+"$host" --store "$(fresh_store workflow)" --events run "$root/examples/workflow.kxq"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs the test suite.
+# Installs what is missing (scripts/install-packages.sh), builds everything
+# and runs the test suite.
 #   scripts/test.sh            gcc, warnings as errors, all tests
 #   scripts/test.sh sanitize   clang, ASan+UBSan, tests and fuzz-corpus replays
 #   scripts/test.sh tsan       clang, ThreadSanitizer, the tests of the code
@@ -7,6 +8,7 @@
 # KX_BUILD_DIR overrides the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-packages.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 mode=${1:-default}
 case "$mode" in

@@ -412,6 +412,19 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "WithdrawDocuments") {
       CheckDocuments(m, true);
       for (const Element& d : m.children) EXPECT_NE(*d.Attr("Status"), "1") << "the current version stays";
+    } else if (m.name == "SubmitDocuments" || m.name == "CheckDocuments" || m.name == "IssueDocuments") {
+      // Documents of the workflow; a submit that is not confirmed only asks.
+      ASSERT_FALSE(m.children.empty());
+      for (const Element& d : m.children) {
+        ASSERT_TRUE(IsInteger(d.Attr("DocumentId")));
+        EXPECT_EQ(ClassOf(*d.Attr("DocumentId")), d.name);
+      }
+      if (m.name == "SubmitDocuments") {
+        EXPECT_TRUE(m.Attr("Confirmed") && *m.Attr("Confirmed") == "1");
+      }
+      if (m.name == "IssueDocuments") {
+        EXPECT_TRUE(m.Attr("Revision") && !m.Attr("Revision")->empty());
+      }
     } else if (m.name == "MakeSummaryProjectWide") {
       // A summary sheet: its template is a summary template.
       EXPECT_TRUE(m.attrs.empty() && m.children.empty());

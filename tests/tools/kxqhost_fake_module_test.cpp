@@ -48,7 +48,8 @@ std::string RenderedReply() {
 TEST_F(FakeModuleTest, TheReplyGoesToStandardOutputExactlyAsTheResponseMadeIt) {
   const Outcome outcome = Host({"request", "Reply"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out, RenderedReply());
+  // The output ends with a line end.
+  EXPECT_EQ(outcome.out, RenderedReply() + "\n");
   EXPECT_NE(outcome.out.find("<Item>a&amp;b</Item>"), std::string::npos) << outcome.out;
   EXPECT_EQ(outcome.err, "");
 }
@@ -105,10 +106,10 @@ TEST_F(FakeModuleTest, ATriggerTheModuleSetUpIsCalledBackInsideTheChangingCall) 
 TEST_F(FakeModuleTest, TheUserHoldsTheDeclaredPrivilegesUnlessDenied) {
   const Outcome granted = Host({"--user", "ann", "request", "WhoAmI"});
   ASSERT_EQ(granted.status, 0) << granted.err;
-  EXPECT_EQ(granted.out, "<User>ann granted</User>");
+  EXPECT_EQ(granted.out, "<User>ann granted</User>\n");
   const Outcome denied = Host({"--user", "bob", "--deny", "Edit Fakes", "request", "WhoAmI"});
   ASSERT_EQ(denied.status, 0) << denied.err;
-  EXPECT_EQ(denied.out, "<User>bob denied</User>");
+  EXPECT_EQ(denied.out, "<User>bob denied</User>\n");
 }
 
 }  // namespace

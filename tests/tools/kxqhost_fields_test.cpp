@@ -90,7 +90,7 @@ TEST_F(FieldsCliTest, OpenPageOfAContinuousListWritesItsRows) {
             "State=\"256\" Value=\"P-202\" Index=\"1\"/>"
             "<ShowIntegerField PageId=\"31\" FieldId=\"3\" Alignment=\"0\" VerticalAlignment=\"0\" "
             "State=\"256\" Value=\"950\" Index=\"1\"/>"
-            "</OpenPage></XMLMessage>");
+            "</OpenPage></XMLMessage>\n");
   EXPECT_EQ(opened.err, "");
 }
 

@@ -56,7 +56,23 @@ TEST_F(KxqhostFilesTest, ASentTextIsTheReply) {
                                "<XMLMessage TargetId=\"T\"><GetTemplateFromDB TemplateId=\"HX-DS\" "
                                "Checknum=\"3\"/></XMLMessage>");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out, "HX-DS version 3");
+  EXPECT_EQ(outcome.out, "HX-DS version 3\n");
+}
+
+TEST_F(KxqhostFilesTest, ABareNameEndingInALineEndNamesTheSameFile) {
+  // As a file or a here-string leaves it.
+  const struct {
+    const char* message;
+    const char* text;
+    std::string path;
+  } cases[] = {{"GetBitmapFile", "pump.bmp\n", "/bitmaps/pump.bmp (binary"},
+               {"GetSourceFile", "PUMP-DS.qmf\r\n", "/sources/PUMP-DS.qmf (binary"},
+               {"GetTemplateFile", "PUMP-DS\n", "/library/Rotating/PumpDS.xlsx (text"}};
+  for (const auto& c : cases) {
+    const Outcome outcome = Send(c.message, c.text);
+    ASSERT_EQ(outcome.status, 0) << c.message << ": " << outcome.err;
+    EXPECT_EQ(outcome.out.rfind("== sent file " + Templates() + c.path, 0), 0u) << outcome.out;
+  }
 }
 
 TEST_F(KxqhostFilesTest, NamesLeavingTheirFolderSendNothing) {

@@ -56,7 +56,7 @@ TEST_F(PageContentsCliTest, ListPageObjectsAndComparePagesOnTheSamplePlant) {
   ASSERT_EQ(listed.status, 0) << listed.err;
   EXPECT_EQ(listed.out,
             "<XMLMessage TargetId=\"App\"><Objects><ObjectId>101</ObjectId></Objects>"
-            "</XMLMessage>");
+            "</XMLMessage>\n");
   const Outcome compared = Host(
       {"request", "ComparePages", "-"},
       "<XMLMessage TargetId=\"1001\" Status=\"1\"><ComparePages PageId=\"1013\" "

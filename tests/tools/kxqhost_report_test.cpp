@@ -68,7 +68,7 @@ TEST_F(ReportCliTest, ReportGivesOneRecordPerDistinctlyNamedInstance) {
             "<Value>55.5</Value><UOM>C</UOM></ObjectInfo>"
             "<ObjectInfo Name=\"P-102\"><AttributeName>Temperature</AttributeName><Value/>"
             "<UOM>C</UOM></ObjectInfo>"
-            "</XMLMessage>");
+            "</XMLMessage>\n");
   // Reading pump 15's missing bearing created nothing.
   EXPECT_EQ(Host({"dump", "15"}).out, before);
 }
@@ -76,7 +76,7 @@ TEST_F(ReportCliTest, ReportGivesOneRecordPerDistinctlyNamedInstance) {
 TEST_F(ReportCliTest, ReportPairsFieldsAndPagesInTheOrderMet) {
   const Outcome empty = Report("");
   ASSERT_EQ(empty.status, 0) << empty.err;
-  EXPECT_EQ(empty.out, "<XMLMessage TargetId=\"20\" Status=\"1\"></XMLMessage>");
+  EXPECT_EQ(empty.out, "<XMLMessage TargetId=\"20\" Status=\"1\"></XMLMessage>\n");
   // A "Field" without "PageId" shifts the pairing: field 1 goes with page
   // 21, the surplus field 2 is ignored.
   const Outcome shifted =

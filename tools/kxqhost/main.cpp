@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     std::fputs(kx::kxqhost::UsageText(), stdout);
     return kx::kxqhost::kExitOk;
   }
+  if (error == "version") return kx::kxqhost::PrintVersion(stdout);
   if (!error.empty()) {
     std::fprintf(stderr, "kxqhost: %s\n%s", error.c_str(), kx::kxqhost::UsageText());
     return kx::kxqhost::kExitUsage;

@@ -4,11 +4,14 @@
 
 namespace kx::kxqhost {
 
+const char* VersionText() { return "kxqhost 1.0"; }
+
 const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
          "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
          "               [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]\n"
-         "               [--discipline NAME] COMMAND [ARG...]\n"
+         "               [--discipline NAME] [--pretty] COMMAND [ARG...]\n"
+         "       kxqhost --version | --help\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
          "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
@@ -30,6 +33,11 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     const std::string_view arg = argv[i];
     if (arg.empty() || arg[0] != '-' || arg == "-") break;
     if (arg == "--help" || arg == "-h") return "help";
+    if (arg == "--version") return "version";
+    if (arg == "--pretty") {
+      options->pretty = true;
+      continue;
+    }
     if (arg == "--events") {
       options->events = true;
       continue;

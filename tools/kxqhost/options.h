@@ -2,7 +2,8 @@
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
 //           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
 //           [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]
-//           [--discipline NAME] COMMAND [ARG...]
+//           [--discipline NAME] [--pretty] COMMAND [ARG...]
+//   kxqhost --version | --help
 // Global options come before the command; what follows the command is its
 // own (see README.md).
 #pragma once
@@ -19,6 +20,7 @@ struct Options {
   std::string user;                         // empty: $USER, else "kxq"
   std::string journal;                      // empty: standard error
   bool events = false;
+  bool pretty = false;  // replies and event XML indented
   std::vector<std::string> denied;  // privileges the user does not hold
   // Start-up registrations the registrar refuses: "OPERATION" (every call)
   // or "OPERATION:ARGUMENT" (the calls whose first argument is ARGUMENT).
@@ -31,10 +33,14 @@ struct Options {
 };
 
 // Parses argv[1..argc). Returns an empty text on success, else the usage
-// error to print (exit status 2). "--help" gives the text "help".
+// error to print (exit status 2). "--help" gives the text "help",
+// "--version" the text "version".
 std::string ParseOptions(int argc, const char* const* argv, Options* options);
 
 // The usage text.
 const char* UsageText();
+
+// The program's version, as "--version" prints it first.
+const char* VersionText();
 
 }  // namespace kx::kxqhost

@@ -31,6 +31,7 @@
 #include "store/database.h"
 #include "store/object.h"
 #include "store/templates.h"
+#include "xmltext.h"
 
 namespace kx::kxqhost {
 
@@ -312,6 +313,13 @@ std::string SamplePlantPath() {
   const fs::path local = fs::path("examples") / "plant.xml";
   if (fs::exists(local, ec)) return local.string();
   return {};
+}
+
+int PrintVersion(std::FILE* out) {
+  const std::string library = ModuleLibraryPath();
+  std::fprintf(out, "%s\nmodule library: %s\n", VersionText(),
+               library.empty() ? "(none found beside the program)" : library.c_str());
+  return kExitOk;
 }
 
 Program::Program(Options options, std::FILE* out, std::FILE* err)
@@ -716,7 +724,7 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
                    recipients.empty() ? "(nobody)" : recipients.c_str(),
                    FAILED(event.result) ? (" (failed: " + Describe(event.result) + ")").c_str() : "");
       if (event.xml) {
-        const std::string xml = Narrow(*event.xml);
+        const std::string xml = options_.pretty ? IndentXml(Narrow(*event.xml)) : Narrow(*event.xml);
         std::fputs(xml.c_str(), out_);
         if (xml.empty() || xml.back() != '\n') std::fputc('\n', out_);
       }
@@ -752,15 +760,20 @@ int Program::Request(const std::string& name, const std::string& text) {
   if (!wide) return Error("the request text is not valid UTF-8"), kExitFailed;
   const host::RequestResult result = host_->Request(Wide(name), *wide);
   if (result.succeeded()) {
-    const std::string reply = Narrow(result.reply);
+    const std::string reply = options_.pretty ? IndentXml(Narrow(result.reply)) : Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
-    // With --events at least the current-document line follows the reply.
-    if (options_.events && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
-    if (!result.files.empty() && !reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
+    if (!reply.empty() && reply.back() != '\n') std::fputc('\n', out_);
     for (const auto& file : result.files) PrintSentFile(file);
     for (const auto& report : result.reports) std::fprintf(err_, "report: %s\n", Narrow(report).c_str());
   }
+  const bool nothing_done = result.succeeded() && result.reply.empty() && result.files.empty() &&
+                            result.events.empty() && session_->changes().empty() &&
+                            session_->delivered().empty() && session_->workflow().empty();
   const int status = Finish(result, "request " + name);
+  if (nothing_done) {
+    std::fprintf(err_, "notice: %s\n", NothingDoneNotice(name, text).c_str());
+    std::fflush(err_);
+  }
   if (options_.events) PrintCurrentDocument();
   return status;
 }

@@ -90,5 +90,8 @@ class Program {
 std::string ModuleLibraryPath();
 // The sample plant fixture, or "" when none is found.
 std::string SamplePlantPath();
+// Prints the version and the module library the program would register;
+// returns the exit status.
+int PrintVersion(std::FILE* out);
 
 }  // namespace kx::kxqhost

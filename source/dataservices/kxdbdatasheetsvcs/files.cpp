@@ -113,6 +113,14 @@ bool SendCachedText(KXComException& ctx, DataServicePart& part, CachedText read,
   return true;
 }
 
+// A request whose whole text is a name or an id: the text without the line
+// end that a file or a terminal leaves after it (no name ends in one).
+std::u16string BareName(const OLECHAR* request) {
+  std::u16string name(request != nullptr ? request : u"");
+  while (!name.empty() && (name.back() == u'\n' || name.back() == u'\r')) name.pop_back();
+  return name;
+}
+
 bool EqualNoCase(const OLECHAR* a, const OLECHAR* b) {
   return kx_wcsicmp(a ? a : u"", b ? b : u"") == 0;
 }
@@ -205,7 +213,8 @@ HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
 
 HRESULT Main::GetTemplateFile(const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetTemplateFile", [&](KXComException& ctx) {
-    const OLECHAR* templateId = request ? request : u"";
+    const std::u16string bare = BareName(request);
+    const OLECHAR* templateId = bare.c_str();
     IKXQTemplateLibraryPtr library;
     GetLibrary(ctx, *this, library);
     BSTR rootText = nullptr;
@@ -347,7 +356,8 @@ HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {
 
 HRESULT Main::GetBitmapFile(const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetBitmapFile", [&](KXComException& ctx) {
-    const OLECHAR* name = request ? request : u"";
+    const std::u16string bare = BareName(request);
+    const OLECHAR* name = bare.c_str();
     IKXQTemplateLibraryPtr library;
     GetLibrary(ctx, *this, library);
     BSTR folderText = nullptr;
@@ -366,7 +376,8 @@ HRESULT Main::GetBitmapFile(const OLECHAR* request) {
 
 HRESULT Main::GetSourceFile(const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetSourceFile", [&](KXComException& ctx) {
-    const OLECHAR* name = request ? request : u"";
+    const std::u16string bare = BareName(request);
+    const OLECHAR* name = bare.c_str();
     const std::u16string_view text(name);
     const std::u16string_view ending = text.size() > 4 ? text.substr(text.size() - 4) : text;
     const OLECHAR* folderName = kx_wcsicmp(ending, u".qmf") == 0 ? u"Templates" : u"Datasheets";

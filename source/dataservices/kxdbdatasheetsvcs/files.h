@@ -4,8 +4,9 @@
 // template's workbook into its record in the object store.
 //
 // "GetTemplateFromDB" and "GetSourceFromDB" parse a small request (below);
-// "GetTemplateFile", "GetBitmapFile", "GetSourceFile" and
-// "SetQMFDBTemplate" take their request text as it is. None writes an
+// "GetTemplateFile", "GetBitmapFile" and "GetSourceFile" take their request
+// text as the id or name without a trailing line end (a file or a terminal
+// leaves one), "SetQMFDBTemplate" as it is. None writes an
 // "XMLMessage": a text goes back through the response's send-text
 // operation, a file through its send-file operation (binary for bitmaps,
 // source and QMF files, text for template files). Paths are a folder and a

@@ -1,0 +1,237 @@
+#include "xmltext.h"
+
+#include <cctype>
+#include <vector>
+
+namespace kx::kxqhost {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool AllBlank(std::string_view text) {
+  for (char c : text) {
+    if (!IsBlank(c)) return false;
+  }
+  return true;
+}
+
+// ASCII letters only, whatever the locale: element names of requests.
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class Kind { kText, kStart, kEnd, kEmpty, kOther };
+
+struct Token {
+  Kind kind;
+  std::string_view text;
+};
+
+// The end of the markup that starts at `at` (one past its last character),
+// or npos when it is not closed. A tag's end is its first ">" outside a
+// quoted attribute value.
+size_t MarkupEnd(std::string_view xml, size_t at, Kind* kind) {
+  auto past = [&](std::string_view closing) {
+    const size_t found = xml.find(closing, at);
+    return found == std::string_view::npos ? found : found + closing.size();
+  };
+  const std::string_view rest = xml.substr(at);
+  if (rest.starts_with("<!--")) return *kind = Kind::kOther, past("-->");
+  if (rest.starts_with("<![CDATA[")) return *kind = Kind::kText, past("]]>");
+  if (rest.starts_with("<?")) return *kind = Kind::kOther, past("?>");
+  if (rest.starts_with("<!")) return *kind = Kind::kOther, past(">");
+  if (rest.starts_with("</")) return *kind = Kind::kEnd, past(">");
+  char quote = 0;
+  for (size_t i = at + 1; i < xml.size(); ++i) {
+    const char c = xml[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      *kind = xml[i - 1] == '/' ? Kind::kEmpty : Kind::kStart;
+      return i + 1;
+    }
+  }
+  return std::string_view::npos;
+}
+
+bool Tokenize(std::string_view xml, std::vector<Token>* tokens) {
+  size_t at = 0;
+  while (at < xml.size()) {
+    if (xml[at] != '<') {
+      const size_t next = std::min(xml.find('<', at), xml.size());
+      tokens->push_back({Kind::kText, xml.substr(at, next - at)});
+      at = next;
+      continue;
+    }
+    Kind kind = Kind::kOther;
+    const size_t end = MarkupEnd(xml, at, &kind);
+    if (end == std::string_view::npos) return false;
+    tokens->push_back({kind, xml.substr(at, end - at)});
+    at = end;
+  }
+  return true;
+}
+
+// The name that starts at `at` of `text`: up to a blank, "/" or ">".
+std::string NameAt(std::string_view text, size_t at) {
+  size_t end = at;
+  while (end < text.size() && !IsBlank(text[end]) && text[end] != '/' && text[end] != '>') ++end;
+  return std::string(text.substr(at, end - at));
+}
+
+// Skips blanks, the XML declaration, processing instructions, comments and
+// a document type before the root element; npos when one is not closed.
+size_t SkipProlog(std::string_view text, size_t at) {
+  while (at < text.size()) {
+    if (IsBlank(text[at])) {
+      ++at;
+      continue;
+    }
+    const std::string_view rest = text.substr(at);
+    std::string_view closing;
+    if (rest.starts_with("<?")) {
+      closing = "?>";
+    } else if (rest.starts_with("<!--")) {
+      closing = "-->";
+    } else if (rest.starts_with("<!")) {
+      closing = ">";
+    } else {
+      return at;
+    }
+    const size_t found = text.find(closing, at + 2);
+    if (found == std::string_view::npos) return found;
+    at = found + closing.size();
+  }
+  return at;
+}
+
+}  // namespace
+
+std::string IndentXml(std::string_view xml) {
+  const std::string unchanged(xml);
+  std::vector<Token> tokens;
+  if (!Tokenize(xml, &tokens)) return unchanged;
+  std::string out;
+  int depth = 0;
+  bool any_element = false;
+  auto line = [&](std::string_view text) {
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out.append(text);
+    out += '\n';
+  };
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    switch (token.kind) {
+      case Kind::kText:
+        if (!AllBlank(token.text)) line(token.text);
+        break;
+      case Kind::kOther:
+        line(token.text);
+        break;
+      case Kind::kEmpty:
+        any_element = true;
+        line(token.text);
+        break;
+      case Kind::kStart: {
+        any_element = true;
+        // An element holding only text stays on one line.
+        size_t j = i + 1;
+        std::string inner;
+        while (j < tokens.size() && tokens[j].kind == Kind::kText) inner += tokens[j++].text;
+        if (j < tokens.size() && tokens[j].kind == Kind::kEnd) {
+          line(std::string(token.text) + inner + std::string(tokens[j].text));
+          i = j;
+          break;
+        }
+        line(token.text);
+        ++depth;
+        break;
+      }
+      case Kind::kEnd:
+        if (--depth < 0) return unchanged;
+        line(token.text);
+        break;
+    }
+  }
+  if (depth != 0 || !any_element) return unchanged;
+  return out;
+}
+
+RequestShape ReadRequestShape(std::string_view text) {
+  RequestShape shape;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  size_t at = SkipProlog(text, 0);
+  if (at >= text.size() || text[at] != '<') return shape;
+  shape.root = NameAt(text, at + 1);
+  if (shape.root.empty()) return shape;
+  shape.xml = true;
+  at += 1 + shape.root.size();
+  // The root's attributes, up to the end of its start tag.
+  for (;;) {
+    while (at < text.size() && IsBlank(text[at])) ++at;
+    if (at >= text.size() || text[at] == '/' || text[at] == '>') break;
+    const size_t eq = text.find('=', at);
+    if (eq == std::string_view::npos) return shape;
+    std::string_view name = text.substr(at, eq - at);
+    while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
+    size_t open = eq + 1;
+    while (open < text.size() && IsBlank(text[open])) ++open;
+    if (open >= text.size() || (text[open] != '"' && text[open] != '\'')) return shape;
+    const size_t close = text.find(text[open], open + 1);
+    if (close == std::string_view::npos) return shape;
+    if (name == "Status") {
+      shape.has_status = true;
+      shape.status = std::string(text.substr(open + 1, close - open - 1));
+    }
+    at = close + 1;
+  }
+  if (at >= text.size() || text[at] == '/') return shape;
+  // The first element inside the root.
+  for (at = text.find('<', at); at != std::string_view::npos; at = text.find('<', at + 1)) {
+    const std::string_view rest = text.substr(at);
+    if (rest.starts_with("</")) break;
+    if (rest.starts_with("<!") || rest.starts_with("<?")) continue;
+    shape.message = NameAt(text, at + 1);
+    break;
+  }
+  return shape;
+}
+
+std::string NothingDoneNotice(const std::string& name, std::string_view text) {
+  std::string notice = "the request changed nothing and wrote no reply";
+  const RequestShape shape = ReadRequestShape(text);
+  if (!shape.xml) return notice;
+  std::vector<std::string> reasons;
+  const bool enveloped = EqualNoCase(shape.root, "XMLMessage");
+  if (!enveloped && !EqualNoCase(shape.root, name)) {
+    reasons.push_back("its root element is \"" + shape.root + "\", neither \"XMLMessage\" nor \"" + name + "\"");
+  } else if (enveloped && shape.message.empty()) {
+    reasons.push_back("its \"XMLMessage\" holds no message element");
+  } else if (enveloped && !EqualNoCase(shape.message, name)) {
+    reasons.push_back("its message element is \"" + shape.message + "\", not \"" + name + "\"");
+  }
+  std::string status = shape.status;
+  while (!status.empty() && IsBlank(status.back())) status.pop_back();
+  while (!status.empty() && IsBlank(status.front())) status.erase(0, 1);
+  const bool zero = !status.empty() && status.find_first_not_of('0') == std::string::npos;
+  if (!enveloped) {
+    reasons.push_back("it has no \"XMLMessage\" and so no \"Status\" (the value setters act only when it is 1)");
+  } else if (!shape.has_status) {
+    reasons.push_back("its \"XMLMessage\" has no \"Status\" (the value setters act only when it is 1)");
+  } else if (zero) {
+    reasons.push_back("its \"Status\" is 0 (the value setters act only when it is 1)");
+  }
+  for (size_t i = 0; i < reasons.size(); ++i) notice += (i == 0 ? ": " : "; ") + reasons[i];
+  return notice;
+}
+
+}  // namespace kx::kxqhost

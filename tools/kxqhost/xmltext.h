@@ -1,0 +1,37 @@
+// XML as text, for what kxqhost prints: replies and event XML indented for
+// `--pretty`, and a first look at a request's envelope, to say why a request
+// that succeeded did nothing. Neither validates: the module parses requests
+// and writes replies; these only read what is there.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kx::kxqhost {
+
+// `xml` with one element a line, each child two blanks further in than its
+// parent; an element holding only text (or nothing) stays on one line with
+// it, and blank text between elements is dropped. Other text, attribute
+// values, comments and CDATA sections are kept as they are. A text that is
+// not a sequence of balanced elements (a sent text, a broken reply) comes
+// back unchanged; otherwise the result ends with a line end.
+std::string IndentXml(std::string_view xml);
+
+// What a request's text shows of its envelope: the name of its root
+// element, the first element inside it, and the root's "Status" attribute.
+struct RequestShape {
+  bool xml = false;            // the text starts with an element
+  std::string root;            // the root element's name
+  std::string message;         // the first element inside the root, "" when none
+  bool has_status = false;     // the root carries "Status"
+  std::string status;          // its value as written
+};
+RequestShape ReadRequestShape(std::string_view text);
+
+// The notice for a request `name` that succeeded but wrote no reply,
+// changed nothing and raised no event: the sentence, followed by what in
+// the request's envelope may explain it (a missing or zero "Status", a
+// message element that is not `name`).
+std::string NothingDoneNotice(const std::string& name, std::string_view text);
+
+}  // namespace kx::kxqhost
