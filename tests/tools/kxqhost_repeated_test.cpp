@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "support/host_fixture.h"
 
@@ -124,6 +125,50 @@ TEST_F(KxqhostRepeatedTest, ListingsByObjectAndTemplateCostAboutTheirParseWhenEn
     EXPECT_EQ(repeated.out, once.out) << c.message;
     EXPECT_LT(repeatedSeconds, 6 * idleSeconds + 1.0) << c.message << ": idle " << idleSeconds << " s";
   }
+}
+
+
+// Each "Page" makes a page; placing every one of them by walking the whole
+// page list made a request of n pages cost n squared (3,000 pages after
+// 1,000 took 170 times as long as the 1,000). Three times the pages must
+// cost about three times as much; the bound is generous for loaded machines.
+TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
+  const auto insert = [&](const std::string& pages, Outcome* outcome) {
+    const auto start = std::chrono::steady_clock::now();
+    *outcome = Host({"request", "InsertPages", "-"},
+                    "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\" Before=\"0\">" + pages +
+                        "</InsertPages></XMLMessage>");
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const std::string page = "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/>";
+  Outcome outcome;
+  insert("<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\" ObjectId=\"103\"/>" + page, &outcome);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // Page 1 (1021), the two new ones in request order, then the old page 2
+  // (1022), numbered 1 to 4.
+  const std::string datasheet = Dump({"1002"});
+  std::vector<std::string> order;
+  for (int k = 1; k <= 4; ++k) {
+    const std::string key = "CurrentPages[" + std::to_string(k) + "] = #";
+    const size_t at = datasheet.find(key);
+    ASSERT_NE(at, std::string::npos) << datasheet;
+    order.push_back(datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size()));
+  }
+  EXPECT_EQ(order[0], "1021");
+  EXPECT_EQ(order[3], "1022");
+  const std::string expected[] = {"PageId = \"P1\"", "PageId = \"P1\"", "PageId = \"P2\"", "PageId = \"P2\""};
+  for (int k = 0; k < 4; ++k) {
+    const std::string dumped = Dump({order[static_cast<size_t>(k)]});
+    EXPECT_NE(dumped.find("PageNumber = " + std::to_string(k + 1) + "\n"), std::string::npos) << dumped;
+    EXPECT_NE(dumped.find(expected[k]), std::string::npos) << dumped;
+  }
+  EXPECT_NE(Dump({order[1]}).find("NodeObjects[1] = #103"), std::string::npos);
+
+  const double few = insert(Repeat(page, 1000), &outcome);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const double many = insert(Repeat(page, 3000), &outcome);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_LT(many, 10 * few) << "1,000 pages " << few << " s, 3,000 pages " << many << " s";
 }
 
 }  // namespace
