@@ -1,6 +1,9 @@
 #include "kxinfoclasses.h"
 
 #include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
@@ -70,8 +73,16 @@ class RecordAttributes {
   _com_ptr_t<IKXQXMLAttributes> m_attributes;
 };
 
-bool SameOffer(const KXDatasheetInfo& a, const KXDatasheetInfo& b) {
-  return a.ObjectId == b.ObjectId && kx_wcsicmp(a.TemplateId.view(), b.TemplateId.view()) == 0;
+// Equal for two records offered for the same object and template (the
+// template id in any letter case).
+std::u16string OfferKey(const KXDatasheetInfo& info) {
+  std::u16string key(info.TemplateId.view());
+  for (char16_t& c : key) c = kx_towlower(c);
+  const uint32_t id = static_cast<uint32_t>(info.ObjectId);
+  key.push_back(u'\0');
+  key.push_back(static_cast<char16_t>(id >> 16));
+  key.push_back(static_cast<char16_t>(id & 0xFFFF));
+  return key;
 }
 
 }  // namespace
@@ -213,6 +224,8 @@ void KXDatasheetInfoList::Sort() const {
   });
   std::vector<Entry> kept;
   kept.reserve(m_entries.size());
+  std::vector<bool> repeated;
+  std::unordered_set<std::u16string> offers;
   for (size_t first = 0; first < m_entries.size();) {
     size_t end = first + 1;
     while (end < m_entries.size() &&
@@ -220,14 +233,17 @@ void KXDatasheetInfoList::Sort() const {
       ++end;
     }
     // The run is newest first; its last entry was added first. An entry
-    // repeating one of the run for the same object and template (an object
-    // named twice in one request) is no new offer.
+    // repeating one added before it for the same object and template (an
+    // object named twice in one request) is no new offer; the offers seen
+    // are gathered oldest first, so a long run costs no more than its length.
+    repeated.assign(end - first, false);
+    offers.clear();
+    for (size_t i = end; i-- > first;) {
+      repeated[i - first] = !offers.insert(OfferKey(*m_entries[i].info)).second;
+    }
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
-      const bool repeated = std::any_of(m_entries.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                        m_entries.begin() + static_cast<std::ptrdiff_t>(end),
-                                        [&](const Entry& earlier) { return SameOffer(*earlier.info, *entry.info); });
-      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0 && !repeated)) {
+      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0 && !repeated[i - first])) {
         kept.push_back(std::move(entry));
       }
     }

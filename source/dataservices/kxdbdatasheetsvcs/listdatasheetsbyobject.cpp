@@ -94,7 +94,7 @@ const GrammarRecord* ListDatasheetsByObjectSchema::GetSchema() const {
 
 HRESULT ListDatasheetsByObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   if (id != ObjectId) return E_INVALIDARG;
-  m_objectIds.push_back(value.integer);
+  if (m_namedIds.insert(value.integer).second) m_objectIds.push_back(value.integer);
   return S_OK;
 }
 

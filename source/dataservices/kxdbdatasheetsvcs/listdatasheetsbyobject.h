@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "kxinfoclasses.h"
@@ -26,7 +27,10 @@ class ListDatasheetsByObjectMessageParser final : public ListDatasheetsByObjectS
   // The worker: lists every object's datasheets and writes the reply.
   HRESULT ListDatasheets();
 
-  std::vector<int32_t> m_objectIds;  // in request order
+  // Each object once, in the order first named: a repeated id would list
+  // the same records again, only to have them merged away.
+  std::vector<int32_t> m_objectIds;
+  std::unordered_set<int32_t> m_namedIds;
   KXDatasheetInfoList m_list;
 };
 

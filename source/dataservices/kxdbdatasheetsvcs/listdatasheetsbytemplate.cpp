@@ -88,7 +88,8 @@ const GrammarRecord* ListDatasheetsByTemplateSchema::GetSchema() const {
 
 HRESULT ListDatasheetsByTemplateMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   if (id != TemplateId) return E_INVALIDARG;
-  m_templateIds.emplace_back(value.text ? value.text : u"");
+  std::u16string text(value.text ? value.text : u"");
+  if (m_namedIds.insert(text).second) m_templateIds.push_back(std::move(text));
   return S_OK;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "kxinfoclasses.h"
@@ -26,7 +27,10 @@ class ListDatasheetsByTemplateMessageParser final : public ListDatasheetsByTempl
   HRESULT Work() override { return ListDatasheets(); }
   HRESULT ListDatasheets();
 
+  // Each id once, in the order first named (the same text lists the same
+  // records).
   std::vector<std::u16string> m_templateIds;
+  std::unordered_set<std::u16string> m_namedIds;
   KXDatasheetInfoList m_list;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "com/comutil.h"
@@ -23,12 +24,6 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
-
-int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
-  LONG id = 0;
-  if (object != nullptr) KX_CHECK(ctx, object->get_Id(&id));
-  return id;
-}
 
 int32_t PageNumberOf(IKXQObject* page, bool* hasValue = nullptr) {
   IKXQAttributePtr number;
@@ -343,42 +338,57 @@ IKXQObjectPtr GetCurrentPage(Main& main, int32_t pageId, IKXQObjectPtr& datashee
 
 void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, bool before) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RenumberPages");
-  CheckPointerArgument(ctx, datasheet);
   CheckPointerArgument(ctx, page);
   // Moving a page next to itself would only reorder the rest.
   if (page == anchor) return;
+  PlacePages(datasheet, {page}, anchor, before);
+}
+
+void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IKXQObject* anchor,
+                bool before) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RenumberPages");
+  CheckPointerArgument(ctx, datasheet);
+  if (block.empty()) return;
+  const std::unordered_set<IKXQObject*> moved(block.begin(), block.end());
+  if (moved.count(anchor) != 0) anchor = nullptr;
   IKXQAttributePtr pages;
   const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
 
   std::vector<IKXQObjectPtr> old;
   std::vector<IKXQObjectPtr> placed;
   old.reserve(static_cast<size_t>(count));
-  placed.reserve(static_cast<size_t>(count) + 1);
+  placed.reserve(static_cast<size_t>(count) + block.size());
+  const int32_t size = static_cast<int32_t>(block.size());
+  // The block's pages numbered from `first` on, in order.
+  const auto placeBlock = [&](int32_t first) {
+    for (int32_t k = 0; k < size; ++k) {
+      placed.push_back(block[static_cast<size_t>(k)]);
+      SetPageNumber(block[static_cast<size_t>(k)], first + k);
+    }
+  };
   int32_t shift = 0;
   bool anchored = false;
   for (int32_t i = 1; i <= count; ++i) {
     IKXQObjectPtr value;
     GetAttributeAsObject(pages, i, value);
     old.push_back(value);
-    // An empty slot and the page's own old entry drop out of the list.
-    if (!value || value.GetInterfacePtr() == page) {
+    // An empty slot and the block's own old entries drop out of the list.
+    if (!value || moved.count(value.GetInterfacePtr()) != 0) {
       --shift;
       continue;
     }
     if (value.GetInterfacePtr() == anchor) {
       const int32_t number = PageNumberOf(anchor);
       if (before) {
-        placed.push_back(page);
-        SetPageNumber(page, number + shift);
-        ++shift;
+        placeBlock(number + shift);
+        shift += size;
         placed.push_back(value);
         SetPageNumber(anchor, number + shift);
       } else {
         placed.push_back(value);
         if (shift != 0) SetPageNumber(anchor, number + shift);
-        ++shift;
-        placed.push_back(page);
-        SetPageNumber(page, number + shift);
+        placeBlock(number + shift + 1);
+        shift += size;
       }
       anchored = true;
       continue;
@@ -386,10 +396,7 @@ void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, 
     placed.push_back(value);
     if (shift != 0) SetPageNumber(value, PageNumberOf(value) + shift);
   }
-  if (!anchored) {
-    placed.push_back(page);
-    SetPageNumber(page, static_cast<int32_t>(placed.size()));
-  }
+  if (!anchored) placeBlock(static_cast<int32_t>(placed.size()) + 1);
 
   // Only the tail from the first changed position is taken out and put back.
   size_t same = 0;
@@ -405,6 +412,17 @@ void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, 
   for (size_t k = same; k < placed.size(); ++k) {
     SetAttributeObjectAt(pages, static_cast<int32_t>(k + 1), placed[k]);
   }
+}
+
+// The page named by "PageId"; none when it names no page (the new pages
+// then go to the end).
+static IKXQObjectPtr InsertionAnchor(Main& main, const InsertPagesState& state) {
+  IKXQObjectPtr anchor;
+  if (state.anchorPageId > 0 && FAILED(main.m_pDatabase->get_Object(state.anchorPageId, &anchor))) {
+    ClearThreadErrorInfo();
+    anchor = nullptr;
+  }
+  return anchor;
 }
 
 void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
@@ -462,17 +480,37 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
   }
   KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
 
-  IKXQObjectPtr anchor;
-  if (state.anchorPageId > 0 && FAILED(main.m_pDatabase->get_Object(state.anchorPageId, &anchor))) {
-    ClearThreadErrorInfo();  // an anchor that is gone: the page goes to the end
-    anchor = nullptr;
+  if (state.placedFirst) {
+    // The later pages are placed together at the end (PlaceInsertedPages).
+    state.datasheet = datasheet;
+    state.created.push_back(page);
+  } else {
+    // The first page at once, so that the store sees its changes in the
+    // order one inserted page makes them.
+    const IKXQObjectPtr anchor = InsertionAnchor(main, state);
+    RenumberPages(datasheet, page, anchor, state.before);
+    if (!state.before) {
+      LONG id = 0;
+      KX_CHECK(ctx, page->get_Id(&id));
+      state.anchorPageId = id;
+    }
+    state.placedFirst = true;
   }
-  RenumberPages(datasheet, page, anchor, state.before);
-  if (!state.before) state.anchorPageId = ObjectId(ctx, page);
 
   IKXQAttributePtr count;
   GetAttributeInterface(datasheet, u"NumberOfPages", count);
   SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) + 1, -1);
+}
+
+void PlaceInsertedPages(Main& main, InsertPagesState& state) {
+  if (state.created.empty()) return;
+  const IKXQObjectPtr anchor = InsertionAnchor(main, state);
+  std::vector<IKXQObject*> block;
+  block.reserve(state.created.size());
+  for (const IKXQObjectPtr& page : state.created) block.push_back(page.GetInterfacePtr());
+  const IKXQObjectPtr datasheet = state.datasheet;
+  state.created.clear();
+  PlacePages(datasheet, block, anchor, state.before);
 }
 
 void DeletePage(Main& main, const OLECHAR* request) {
@@ -579,6 +617,15 @@ HRESULT InsertPagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
   if (element != Page) return E_INVALIDARG;
   const HRESULT hr = InsertPage();
+  // A failure ends the request: the pages made before it take their places.
+  if (FAILED(hr)) {
+    KXComException ctx = KXComException::Silent();
+    try {
+      KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
+    }
+    KX_CATCH(ctx, KX_HERE(kFile))
+    (void)ctx.Return();
+  }
   m_objectId = -1;  // the next "Page" starts afresh
   m_templateId.Reset();
   m_templatePageId.Reset();
@@ -593,8 +640,10 @@ HRESULT InsertPagesMessageParser::InsertPage() {
 }
 
 HRESULT InsertPagesMessageParser::InsertPagesDone() {
-  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages",
-                       [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException& ctx) {
+    KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
+    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
+  });
 }
 
 HRESULT Main::InsertPages(const OLECHAR* request) {

@@ -34,6 +34,10 @@ namespace KXDBDatasheetSvcs {
 // old values: gaps survive. A page placed relative to itself stays where
 // it is.
 void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, bool before);
+// The same for several pages at once, kept together in the given order, in
+// one pass over the list.
+void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IKXQObject* anchor,
+                bool before);
 
 // The text shown for a page: its "Name" formatted with its "PageNumber"
 // (FormatPageName: a name never acts as a format); an empty name shows the
@@ -52,13 +56,24 @@ struct InsertPagesState {
   int32_t anchorPageId = -1;
   bool before = false;
   bool alerted = false;  // the summary-sheet alert was written
+  // The first page is placed when it is made; the later ones, with their
+  // datasheet, are placed together by PlaceInsertedPages: the pages of one
+  // request end up side by side in request order, so placing each as it is
+  // made would only walk the whole list once per page.
+  bool placedFirst = false;
+  IKXQObjectPtr datasheet;
+  std::vector<IKXQObjectPtr> created;
 };
 
 // One "Page" element of "InsertPages": creates the page from the template
-// page, places it by the anchor and counts it; on a summary sheet writes the
+// page and counts it; places the request's first page by the anchor and
+// keeps the later ones for PlaceInsertedPages; on a summary sheet writes the
 // alert (once per request) instead.
 void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
                 const OLECHAR* templatePageId, InsertPagesState& state);
+// Places the pages made by InsertPage by the request's anchor ("PageId",
+// "Before"; the end when it names no page) and forgets them.
+void PlaceInsertedPages(Main& main, InsertPagesState& state);
 // "DeletePage": the request text is the page id, read as `_wtol` reads.
 void DeletePage(Main& main, const OLECHAR* request);
 // The datasheet named by a request's "TargetId" (a decimal id).

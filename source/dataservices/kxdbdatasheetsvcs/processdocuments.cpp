@@ -86,12 +86,20 @@ HRESULT ProcessDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& val
 
 HRESULT ProcessDocumentsMessageParser::WorkChild(uint32_t element) {
   switch (element) {
-    case Datasheet: return ProcessDatasheet();
-    case Diagram: return ProcessDiagram();
+    case Datasheet: return FirstNaming(element) ? ProcessDatasheet() : S_OK;
+    case Diagram: return FirstNaming(element) ? ProcessDiagram() : S_OK;
     case PrintDocuments:
     case ExportDocuments: return Finish();
     default: return E_INVALIDARG;
   }
+}
+
+bool ProcessDocumentsMessageParser::FirstNaming(uint32_t kind) {
+  // A datasheet's contents are far larger than the entry naming it: written
+  // again for every repeat, a small request would make a huge reply.
+  const uint64_t version = (static_cast<uint64_t>(static_cast<uint32_t>(m_documentStatus)) << 32) |
+                           static_cast<uint32_t>(m_documentId);
+  return (kind == Datasheet ? m_namedDatasheets : m_namedDiagrams).insert(version).second;
 }
 
 HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {

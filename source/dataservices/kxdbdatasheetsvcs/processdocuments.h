@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_set>
 
 #include "loaddatasheet.h"
 #include "main.h"
@@ -38,12 +39,18 @@ class ProcessDocumentsMessageParser final : public ProcessDocumentsSchema {
   HRESULT ProcessDatasheet();
   HRESULT ProcessDiagram();
   HRESULT Finish();
+  // Whether the document version of the element that ends (kind, id and
+  // status) is named for the first time in this request: each version is
+  // answered once, at its first place, however often it is named.
+  bool FirstNaming(uint32_t kind);
 
   int32_t m_documentId = -1;
   int32_t m_documentStatus = -1;
   uint32_t m_message = OpenDocuments;  // which of the three messages
   TemplateValidationContext m_validation;
   PageLoadContext m_loader;
+  std::unordered_set<uint64_t> m_namedDatasheets;  // status and id of each version named
+  std::unordered_set<uint64_t> m_namedDiagrams;
 };
 
 namespace KXDBDatasheetSvcs {

@@ -461,6 +461,13 @@ HRESULT ReviseDocumentsParser::WorkChild(uint32_t element) {
   if (element != Datasheet && element != Diagram) return E_INVALIDARG;
   KXComException ctx = KXComException::Silent();
   try {
+    if (WorksEachDocumentOnce()) {
+      const int64_t key = (static_cast<int64_t>(element) << 32) | static_cast<uint32_t>(m_documentId);
+      if (!m_worked.insert(key).second) {
+        ++m_count;  // the reply counts every entry, as before
+        return S_OK;
+      }
+    }
     IKXQObjectPtr document;
     GetStoreObject(m_pMain->m_pDatabase, document, m_documentId);
     ScopedCurrentDatasheet scope(m_pMain->m_pApplication, document);

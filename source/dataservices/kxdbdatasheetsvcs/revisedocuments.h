@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_set>
 
 #include "main.h"
 
@@ -49,6 +50,9 @@ class ReviseDocumentsParser : public ReviseDocumentsSchema {
   // end. Throw KXComException.
   virtual void BeginReply() = 0;
   virtual void EndReply() = 0;
+  // Whether a document named again in the request is counted without being
+  // worked again (its first entry already left it as a repeat would).
+  virtual bool WorksEachDocumentOnce() const { return false; }
 
   int32_t m_documentId = -1;
   int32_t m_count = 0;
@@ -56,6 +60,7 @@ class ReviseDocumentsParser : public ReviseDocumentsSchema {
   SAXText m_revision;
   SAXText m_minorRevision;
   SAXText m_issueReason;
+  std::unordered_set<int64_t> m_worked;  // kind and id of each document worked
 };
 
 class SubmitDocumentsSchema : public ReviseDocumentsParser {
@@ -70,6 +75,10 @@ class SubmitDocumentsMessageParser final : public SubmitDocumentsSchema {
   void ReviseDocument(IKXQObject* document, uint32_t kind) override;
   void BeginReply() override;
   void EndReply() override;
+  // A confirmed submit of a document makes fresh copies of its current
+  // pages; a second one in the same request would copy the same pages
+  // again and throw the first copies away.
+  bool WorksEachDocumentOnce() const override { return m_confirmed; }
 };
 
 class CheckDocumentsSchema : public ReviseDocumentsParser {

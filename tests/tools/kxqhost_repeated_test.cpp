@@ -1,0 +1,174 @@
+// Requests that name the same entry many times, through the host program
+// on the sample plant: each is answered as its entries named once would be
+// (with the counts the reply owes every entry), works each document once,
+// and costs about what parsing the request costs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/host_fixture.h"
+
+namespace {
+
+using kxqtest::KxqhostTest;
+using kxqtest::Outcome;
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+std::string Repeat(const std::string& entry, int times) {
+  std::string out;
+  out.reserve(entry.size() * static_cast<size_t>(times));
+  for (int i = 0; i < times; ++i) out += entry;
+  return out;
+}
+
+class KxqhostRepeatedTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  Outcome Send(const std::string& name, const std::string& body, bool events = false) {
+    std::vector<std::string> arguments;
+    if (events) arguments.push_back("--events");
+    arguments.insert(arguments.end(), {"request", name, "-"});
+    return Host(arguments, "<XMLMessage TargetId=\"App\" Status=\"1\">" + body + "</XMLMessage>");
+  }
+  // Seconds the request took, its outcome in `outcome`.
+  double Timed(const std::string& name, const std::string& body, Outcome* outcome) {
+    const auto start = std::chrono::steady_clock::now();
+    *outcome = Send(name, body);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+};
+
+TEST_F(KxqhostRepeatedTest, ASubmitWorksEachDocumentOnceAndCountsEveryEntry) {
+  const std::string pump = "<Datasheet DocumentId=\"1001\"/>";
+  const Outcome submitted = Send("SubmitDocuments",
+                                 "<SubmitDocuments Confirmed=\"1\">" + Repeat(pump, 300) +
+                                     "<Datasheet DocumentId=\"1003\"/>" + Repeat(pump, 300) + "</SubmitDocuments>",
+                                 true);
+  ASSERT_EQ(submitted.status, 0) << submitted.err;
+  EXPECT_NE(submitted.out.find(">Submitted 601 Documents</Message>"), std::string::npos) << submitted.out;
+  EXPECT_EQ(Occurrences(submitted.out, "== store workflow action 7 of #1001"), 1u);
+  EXPECT_EQ(Occurrences(submitted.out, "== store workflow action 7 of #1003"), 1u);
+  // One set of copies: as many submitted pages as current ones.
+  const std::string dump = Dump({"1001"});
+  EXPECT_EQ(Occurrences(dump, "SubmittedPages["), Occurrences(dump, "CurrentPages[")) << dump;
+
+  // Unconfirmed, every entry still gets its question.
+  const Outcome asked = Send("SubmitDocuments", "<SubmitDocuments>" + Repeat(pump, 3) + "</SubmitDocuments>");
+  ASSERT_EQ(asked.status, 0) << asked.err;
+  EXPECT_EQ(Occurrences(asked.out, "is currently submitted - resubmit?"), 3u) << asked.out;
+}
+
+TEST_F(KxqhostRepeatedTest, OpenPrintAndExportAnswerEachVersionOnceAtItsFirstPlace) {
+  const std::string pump = "<Datasheet DocumentId=\"1001\" Status=\"1\"/>";
+  const std::string diagram = "<Diagram DocumentId=\"1101\" Status=\"1\"/>";
+  const Outcome once = Send("OpenDocuments", "<OpenDocuments>" + pump +
+                                                 "<Datasheet DocumentId=\"1001\" Status=\"4\"/>" + diagram +
+                                                 "</OpenDocuments>");
+  ASSERT_EQ(once.status, 0) << once.err;
+  const Outcome repeated =
+      Send("OpenDocuments",
+           "<OpenDocuments>" + pump + "<Datasheet DocumentId=\"1001\" Status=\"4\"/>" + Repeat(pump, 2000) +
+               diagram + Repeat(diagram + "<Datasheet DocumentId=\"1001\" Status=\"4\"/>", 500) + "</OpenDocuments>",
+           true);
+  ASSERT_EQ(repeated.status, 0) << repeated.err;
+  EXPECT_TRUE(repeated.out.compare(0, once.out.size(), once.out) == 0) << "the reply of the entries once, then events";
+  EXPECT_EQ(Occurrences(repeated.out, "== store workflow action 2 of #1001: \"1\""), 1u) << repeated.out.size();
+  EXPECT_EQ(Occurrences(repeated.out, "== store workflow action 2 of #1001: \"4\""), 1u);
+
+  const std::string printed = "<Datasheet DocumentId=\"1002\" Status=\"2\"/>";
+  const Outcome print = Send("PrintDocuments", "<PrintDocuments>" + Repeat(printed, 1000) + "</PrintDocuments>");
+  ASSERT_EQ(print.status, 0) << print.err;
+  EXPECT_EQ(Occurrences(print.out, "<Datasheet "), 1u) << print.out.size();
+  const Outcome exported = Send("ExportDocuments", "<ExportDocuments>" + Repeat(printed, 1000) + "</ExportDocuments>");
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(Occurrences(exported.out, "<Datasheet "), 1u) << exported.out.size();
+}
+
+// The listings merge repeated records; naming an object or template again
+// must not cost the whole listing again. Measured against a request of the
+// same size whose entries list nothing (id 0, an unknown template), so that
+// the machine's speed cancels out.
+TEST_F(KxqhostRepeatedTest, ListingsByObjectAndTemplateCostAboutTheirParseWhenEntriesRepeat) {
+  struct Case {
+    const char* message;
+    std::string entry, idle, last;
+  };
+  const Case cases[] = {
+      {"ListDatasheetsByObject", "<ObjectId>101</ObjectId>", "<ObjectId>000</ObjectId>", "<ObjectId>121</ObjectId>"},
+      {"ListDatasheetsByTemplate", "<TemplateId>PUMP-DS</TemplateId>", "<TemplateId>NOPE-DS</TemplateId>",
+       "<TemplateId>HX-DS</TemplateId>"},
+  };
+  constexpr int kTimes = 30000;
+  for (const Case& c : cases) {
+    const std::string open = std::string("<") + c.message + ">";
+    const std::string close = std::string("</") + c.message + ">";
+    Outcome once;
+    Timed(c.message, open + c.entry + c.last + close, &once);
+    ASSERT_EQ(once.status, 0) << c.message << once.err;
+    Outcome idle;
+    const double idleSeconds = Timed(c.message, open + Repeat(c.idle, 2 * kTimes) + close, &idle);
+    ASSERT_EQ(idle.status, 0) << c.message << idle.err;
+    Outcome repeated;
+    const double repeatedSeconds =
+        Timed(c.message, open + Repeat(c.entry, kTimes) + c.last + Repeat(c.entry, kTimes) + close, &repeated);
+    ASSERT_EQ(repeated.status, 0) << c.message << repeated.err;
+    EXPECT_EQ(repeated.out, once.out) << c.message;
+    EXPECT_LT(repeatedSeconds, 6 * idleSeconds + 1.0) << c.message << ": idle " << idleSeconds << " s";
+  }
+}
+
+
+// Each "Page" makes a page; placing every one of them by walking the whole
+// page list made a request of n pages cost n squared (3,000 pages after
+// 1,000 took 170 times as long as the 1,000). Three times the pages must
+// cost about three times as much; the bound is generous for loaded machines.
+TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
+  const auto insert = [&](const std::string& pages, Outcome* outcome) {
+    const auto start = std::chrono::steady_clock::now();
+    *outcome = Host({"request", "InsertPages", "-"},
+                    "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\" Before=\"0\">" + pages +
+                        "</InsertPages></XMLMessage>");
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const std::string page = "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/>";
+  Outcome outcome;
+  insert("<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\" ObjectId=\"103\"/>" + page, &outcome);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // Page 1 (1021), the two new ones in request order, then the old page 2
+  // (1022), numbered 1 to 4.
+  const std::string datasheet = Dump({"1002"});
+  std::vector<std::string> order;
+  for (int k = 1; k <= 4; ++k) {
+    const std::string key = "CurrentPages[" + std::to_string(k) + "] = #";
+    const size_t at = datasheet.find(key);
+    ASSERT_NE(at, std::string::npos) << datasheet;
+    order.push_back(datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size()));
+  }
+  EXPECT_EQ(order[0], "1021");
+  EXPECT_EQ(order[3], "1022");
+  const std::string expected[] = {"PageId = \"P1\"", "PageId = \"P1\"", "PageId = \"P2\"", "PageId = \"P2\""};
+  for (int k = 0; k < 4; ++k) {
+    const std::string dumped = Dump({order[static_cast<size_t>(k)]});
+    EXPECT_NE(dumped.find("PageNumber = " + std::to_string(k + 1) + "\n"), std::string::npos) << dumped;
+    EXPECT_NE(dumped.find(expected[k]), std::string::npos) << dumped;
+  }
+  EXPECT_NE(Dump({order[1]}).find("NodeObjects[1] = #103"), std::string::npos);
+
+  const double few = insert(Repeat(page, 1000), &outcome);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const double many = insert(Repeat(page, 3000), &outcome);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_LT(many, 10 * few) << "1,000 pages " << few << " s, 3,000 pages " << many << " s";
+}
+
+}  // namespace
