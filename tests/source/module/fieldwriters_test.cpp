@@ -25,8 +25,9 @@ namespace {
 // datasheet 30 is a continuous list with one fixed field and rows of two
 // (pumps 32 and 33).
 std::string FieldsPlant() {
-  std::string path(__FILE__);
-  path = path.substr(0, path.rfind('/')) + "/../../tools/data/fields-plant.xml";
+  // From the source tree, not from __FILE__: a compiler cache may have made
+  // that relative to another folder.
+  const std::string path = std::string(KX_EXAMPLES_DIR) + "/../tests/tools/data/fields-plant.xml";
   std::ifstream file(path);
   std::stringstream text;
   text << file.rdbuf();
