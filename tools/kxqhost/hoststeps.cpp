@@ -29,17 +29,16 @@ int Program::HostStep(const Step& step) {
   if (command == "deliver") return DeliverHeldEvents("deliver");
   if (command == "reserved") return Reserved(step.words[1]);
   IKXQDataService* module = host_->module();
+  if (!module) return Error("no module is attached"), kExitFailed;
+  // Held events read the store through the module: they go out first.
+  if (const int delivered = DeliverHeldEvents("deliver"); delivered != kExitOk) return delivered;
   if (command == "detach") {
-    if (!module) return Error("no module is attached"), kExitFailed;
-    // Held events read the store through the module: they go out first.
-    if (const int delivered = DeliverHeldEvents("deliver"); delivered != kExitOk) return delivered;
     // The module's own detach: the host keeps the object, to attach it again.
     const HRESULT hr = module->Detach();
     if (FAILED(hr)) return Error(Failure("the module refused to detach", hr)), kExitFailed;
     return kExitOk;
   }
   // "attach NAME=VALUE...": the settings change first, as --set would.
-  if (!module) return Error("no module to attach"), kExitFailed;
   for (size_t i = 1; i < step.words.size(); ++i) {
     std::string error;
     if (!host_->settings().Override(step.words[i], &error)) return Error(error), kExitFailed;
