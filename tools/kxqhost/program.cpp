@@ -888,8 +888,8 @@ int Program::Event(const std::vector<std::string>& args) {
   const LONG store_kind = local ? 0 : kind;
   _variant_t value;
   host::Ref<host::ProjectUpdate> update;
-  // "-": the local kinds that expect an interface get an empty VARIANT.
   if (local && kind >= 6 && kind <= 8 && argument == "-") {
+    // "-": a local kind that expects an interface gets an empty VARIANT.
   } else if (store_kind == 13 || (local && kind == 6)) {
     update = host::MakeRef<host::ProjectUpdate>();
     value = _variant_t(static_cast<IDispatch*>(update.get()));

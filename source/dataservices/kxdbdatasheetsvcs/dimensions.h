@@ -6,8 +6,8 @@
 // units of every datasheet at once. Neither tests the privilege "Globally
 // Change Display Units": the client asks for it with "GetConfigurations"
 // and offers the change only to a user who holds it. A datasheet that
-// cannot be changed does not stop the others: its failure becomes one line of a single message
-// shown to the user at the end.
+// cannot be changed does not stop the others: its failure becomes one line
+// of a single message shown to the user at the end.
 #pragma once
 
 #include <cstdint>
