@@ -85,6 +85,8 @@ HRESULT Host::Attach(IKXQDataService* module) {
 
 void Host::Detach() {
   if (!module_) return;
+  // Held events may point into the module: they go with it, unread.
+  application_->DiscardPendingEvents();
   module_->Detach();
   module_ = nullptr;
 }
@@ -106,6 +108,7 @@ CallResult Host::Run(Call&& call) {
     return result;
   }
   in_call_ = true;
+  const size_t held = application_->pending_count();
   application_->ClearTexts();
   if (session_) {
     if (HRESULT hr = session_->Begin(); FAILED(hr)) {
@@ -128,7 +131,7 @@ CallResult Host::Run(Call&& call) {
   if (SUCCEEDED(result.hr)) {
     // Events are read inside the transaction, so their documents show the
     // changes of this call.
-    result.events = application_->DeliverPendingEvents();
+    if (!hold_events_) result.events = application_->DeliverPendingEvents();
     if (session_) {
       if (HRESULT hr = session_->Commit(); FAILED(hr)) {
         result.hr = hr;
@@ -139,7 +142,11 @@ CallResult Host::Run(Call&& call) {
     }
   }
   if (FAILED(result.hr)) {
-    application_->DiscardPendingEvents();
+    if (hold_events_) {
+      application_->DiscardPendingEventsAfter(held);
+    } else {
+      application_->DiscardPendingEvents();
+    }
     if (session_) {
       session_->Rollback();
       session_->TakeNotifications();
@@ -224,6 +231,42 @@ std::vector<std::u16string> Host::FileFolders() {
 }
 
 RequestResult Host::Request(std::u16string_view name, std::u16string_view text) {
+  return SendRequest(name, text, nullptr);
+}
+
+RequestResult Host::RequestWithExtra(std::u16string_view name, std::u16string_view text,
+                                     const VARIANT& extra) {
+  return SendRequest(name, text, &extra);
+}
+
+CallResult Host::CallReserved(int slot) {
+  if (slot < 1 || slot > 5) {
+    CallResult result;
+    result.hr = E_INVALIDARG;
+    result.error = u"The module has no not-implemented operation " + internal::FormatReal(slot);
+    return result;
+  }
+  return Run([&] {
+    switch (slot) {
+      case 1: return module_->Reserved1();
+      case 2: return module_->Reserved2();
+      case 3: return module_->Reserved3();
+      case 4: return module_->Reserved4();
+      default: return module_->Reserved5();
+    }
+  });
+}
+
+CallResult Host::DeliverHeldEvents() {
+  const bool hold = hold_events_;
+  hold_events_ = false;
+  CallResult result = Run([] { return S_OK; });
+  hold_events_ = hold;
+  return result;
+}
+
+RequestResult Host::SendRequest(std::u16string_view name, std::u16string_view text,
+                                const VARIANT* extra) {
   RequestResult result;
   Ref<Response> response = MakeRef<Response>();
   Ref<RequestContext> context = MakeRef<RequestContext>(response);
@@ -232,8 +275,11 @@ RequestResult Host::Request(std::u16string_view name, std::u16string_view text) 
   response->SetFileFolders(FileFolders());
   const _bstr_t name_bstr(name);
   const _bstr_t text_bstr(text);
-  static_cast<CallResult&>(result) =
-      Run([&] { return module_->ProcessRequest(name_bstr, text_bstr, context.get()); });
+  static_cast<CallResult&>(result) = Run([&] {
+    if (!extra) return module_->ProcessRequest(name_bstr, text_bstr, context.get());
+    _variant_t copy(*extra);
+    return module_->ProcessRequestWithResponse(name_bstr, text_bstr, context.get(), copy);
+  });
   response->Finish(result.succeeded());
   result.reply = response->text();
   result.files = response->files();

@@ -89,7 +89,8 @@ class Host {
 
   // Attaches `module` (AddRef'd, kept until Detach) to the application.
   HRESULT Attach(IKXQDataService* module);
-  // Detaches and releases the module; nothing when none is attached.
+  // Detaches and releases the module (events still held are dropped
+  // unread); nothing when none is attached.
   void Detach();
   IKXQDataService* module() const { return module_.get(); }
 
@@ -110,6 +111,23 @@ class Host {
   // the object matches, with the subscription's local kind. `arguments` is
   // borrowed. No matching subscription: success, nothing called.
   CallResult DatabaseEvent(LONG event_kind, IKXQObject* object, const VARIANT& arguments);
+
+  // The module's request operation with an extra argument (`extra`,
+  // borrowed), otherwise as Request.
+  RequestResult RequestWithExtra(std::u16string_view name, std::u16string_view text,
+                                 const VARIANT& extra);
+  // The module's not-implemented operation `slot` (1 to 5, in interface
+  // order); another number fails with E_INVALIDARG without a call.
+  CallResult CallReserved(int slot);
+
+  // Held events: while set, the change events a call posts stay pending in
+  // the application after the call (a later launch may merge into them)
+  // instead of being delivered; a failed call discards only its own.
+  void SetHoldEvents(bool hold) { hold_events_ = hold; }
+  bool hold_events() const { return hold_events_; }
+  // Delivers the held events, in one transaction of their own (an event
+  // reads the store as it is now); the texts they left come with them.
+  CallResult DeliverHeldEvents();
 
   // The module's database-event operation called directly with `local_kind`.
   CallResult ModuleEvent(LONG local_kind, IKXQObject* object, const VARIANT& arguments);
@@ -141,6 +159,8 @@ class Host {
   template <class Call>
   CallResult Run(Call&& call);
   HRESULT DeliverNotifications(std::u16string& error);
+  RequestResult SendRequest(std::u16string_view name, std::u16string_view text,
+                            const VARIANT* extra);
   HRESULT Route(const StoreNotification& notification);
   HRESULT RouteDatabaseEvent(LONG event_kind, IKXQObject* object, VARIANT* arguments);
   HRESULT AnnounceDelete(IKXQObject* object);
@@ -156,6 +176,7 @@ class Host {
   FailurePoints response_failures_;
   FailurePoints context_failures_;
   bool in_call_ = false;
+  bool hold_events_ = false;
   // Delete events being delivered, one inside the other (a handler that
   // deletes).
   int delete_depth_ = 0;

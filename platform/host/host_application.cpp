@@ -125,6 +125,10 @@ void Application::DiscardPendingEvents() {
   pending_.clear();
 }
 
+void Application::DiscardPendingEventsAfter(size_t kept) {
+  if (pending_.size() > kept) pending_.resize(kept);
+}
+
 HRESULT Application::PostEvent(IKXQApplicationEvent* event) {
   if (HRESULT hr = failures_.Check("PostEvent"); FAILED(hr)) return hr;
   if (!event) return Fail(E_POINTER, u"No event to post");

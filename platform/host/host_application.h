@@ -89,6 +89,9 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   std::vector<DeliveredEvent> DeliverPendingEvents();
   // Releases every pending event unread (the call that posted them failed).
   void DiscardPendingEvents();
+  // Releases, unread, the pending events after the first `kept` (those a
+  // failed call posted while earlier ones were held).
+  void DiscardPendingEventsAfter(size_t kept);
 
   // ---- IKXQApplication ----
   HRESULT get_Schema(IKXQSchema** schema) override;

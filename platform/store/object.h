@@ -237,9 +237,10 @@ struct IKXQObject : IDispatch {
   // KXQ_E_NOTFOUND when no such method. *result: caller clears.
   virtual HRESULT CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) = 0;
   // Workflow action: 7 submit, 8 check, 9 issue (arg: 1-D SAFEARRAY of
-  // revision, minor revision, reason), 10 withdraw, 2 (after open, compare,
-  // create), others recorded. The store records the call in the object's
-  // workflow log; it changes no value.
+  // revision, minor revision, reason), 10 withdraw; other codes are
+  // recorded as given (opening a document is OpenVersion, not an action).
+  // The store records the call in the object's workflow log; it changes no
+  // value.
   virtual HRESULT WorkflowAction(LONG code, VARIANT arg) = 0;
   // Opens a version for access mode (2) with a status text "1".."4", and
   // closes it with a status text ("-1" none). Recorded as workflow steps.

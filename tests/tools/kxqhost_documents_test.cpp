@@ -22,7 +22,10 @@ class KxqhostDocumentsTest : public KxqhostTest {
 TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
   const Outcome listed = Host({"request", "ValidateTemplates", "-"}, "");
   ASSERT_EQ(listed.status, 0) << listed.err;
-  EXPECT_NE(listed.out.find("DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"), std::string::npos)
+  // Named as the editor shows it: with the datasheet's case.
+  EXPECT_NE(listed.out.find("<Datasheet Name=\"E-102: Crude / diesel exchanger (Normal)\" "
+                            "DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"),
+            std::string::npos)
       << listed.out;
 
   const Outcome validated = Host({"--events", "service", "10", "1005", "ValidateDatasheet"});
@@ -54,9 +57,17 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"),
             std::string::npos);
 
-  // The open version is registered with the status as text.
-  EXPECT_NE(opened.out.find("== store workflow action 2 of #1005: \"1\""), std::string::npos)
+  // The version is opened (access mode 2) with the status as text; opening
+  // is no workflow action.
+  EXPECT_NE(opened.out.find("== store open version (mode 2) of #1005: \"1\""), std::string::npos)
       << opened.out;
+  EXPECT_EQ(opened.out.find("workflow action"), std::string::npos) << opened.out;
+  const Outcome checked =
+      Host({"--events", "request", "OpenDocuments", "-"},
+           "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"3\"/></OpenDocuments>"
+           "</XMLMessage>");
+  EXPECT_NE(checked.out.find("== store open version (mode 2) of #1001: \"3\""), std::string::npos)
+      << checked.out << checked.err;
 
   // Opening writes the contents of the first page only, printing those of
   // every page.
@@ -92,9 +103,10 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
       << created.out;
   EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos)
       << created.out;
-  const size_t action = created.out.find("== store workflow action 2 of #");
+  const size_t action = created.out.find("== store open version (mode 2) of #");
   ASSERT_NE(action, std::string::npos) << created.out;
   EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
+  EXPECT_EQ(created.out.find("workflow action"), std::string::npos) << created.out;
 }
 
 // A new continuous summary sheet shows the plant's name in its fixed field

@@ -158,4 +158,43 @@ TEST_F(EventsScriptTest, APassingMemberGetsOnePageOfItsOwn) {
   EXPECT_FALSE(Has(outcome.err, "not implemented")) << outcome.err;
 }
 
+// Rows that database events add to a continuous summary page raise no
+// change events of their own: the summary page 1071 of the sample plant,
+// which bob has open, lists the pumps.
+class SampleEventsTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+};
+
+TEST_F(SampleEventsTest, SummaryRowsThatDatabaseEventsAddRaiseNoChangeEvents) {
+  // Each time the new pump's row is emptied, a copy and a change-class event
+  // list it again.
+  kxqtest::WriteText(dir_ / "rows.kxq",
+                     "create Pump\n"
+                     "set 1071 NodeObjects[8]\n"
+                     "event 4 1204\n"
+                     "set 1071 NodeObjects[9]\n"
+                     "event 5 1204 Pump\n"
+                     "dump 1071\n");
+  const Outcome outcome = Host({"--events", "run", dir_ / "rows.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("## create Pump\ncreated #1204\n== store changed #1071: NodeObjects, Fields, "
+                             "Revisions\n== store created #1204 (database event 1)\n## set"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("## event 4 1204\n== store changed #1071: NodeObjects, Fields, Revisions\n## set"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("## event 5 1204 Pump\n== store changed #1071: NodeObjects, Fields, "
+                             "Revisions\n## dump"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("NodeObjects[10] = #1204\n"), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.out.find("== event"), std::string::npos) << outcome.out;
+}
+
 }  // namespace

@@ -69,5 +69,46 @@ TEST_F(KxqhostSettersTest, ARowThatFailsThePermanentFilterShowsTheAlertAndSFalse
       << unconfirmed.err;
 }
 
+// The record a setter leaves in the page's "Fields" carries no "State" and
+// no value (the value lives in the store) but a radio choice's number; a
+// sketch keeps the "State" and "Value" its record was stored with.
+TEST_F(KxqhostSettersTest, EverySetterStoresItsRecordInThePlainForm) {
+  const std::string requests = std::string(KXQHOST_SOURCE_DIR) + "/examples/requests/";
+  std::string script;
+  for (const char* request : {"SetRealField set-real-field", "SetStringField set-string-field",
+                              "SetIntegerField set-integer-field", "SetCheckField set-check-field",
+                              "SetRadioField set-radio-field", "SetSketchField set-sketch-field",
+                              "SetBoolField set-bool-field", "SetDateField set-date-field"}) {
+    const std::string words(request);
+    script += "request " + words.substr(0, words.find(' ')) + " " + requests +
+              words.substr(words.find(' ') + 1) + ".xml\n";
+  }
+  WriteText(dir_ / "setters.kxq", script + "dump 1011 1041 1012 1061\n");
+  const Outcome outcome = Host({"run", dir_ / "setters.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  for (const char* record :
+       {R"(<Real FieldId=\"103\" AttribId=\"96\" Format=\"0\"/>)",
+        R"(<String FieldId=\"308\" AttribId=\"111\"/>)",
+        R"(<Integer FieldId=\"202\" AttribId=\"102\" Format=\"0\"/>)",
+        R"(<Date FieldId=\"509\" AttribId=\"94\"/>)", R"(<Bool FieldId=\"510\" AttribId=\"119\"/>)",
+        R"(<Check FieldId=\"511\" AttribId=\"120\"/>)",
+        R"(<Radio FieldId=\"512\" AttribId=\"121\" Value=\"1\"/>)",
+        R"(<Sketch FieldId=\"513\" AttribId=\"122\" TLX=\"0\" TLY=\"0\" BRX=\"400\" BRY=\"300\"/>)"}) {
+    EXPECT_NE(outcome.out.find(record), std::string::npos) << record << "\n" << outcome.out;
+  }
+  EXPECT_EQ(outcome.out.find("State="), std::string::npos) << outcome.out;
+
+  WriteText(dir_ / "sketch.kxq",
+            "set 1061 Fields[13] \"<Sketch FieldId=\\\"513\\\" State=\\\"2\\\" Value=\\\"v.skt\\\"/>\"\n"
+            "request SetSketchField " + requests + "set-sketch-field.xml\n"
+            "dump 1061\n");
+  const Outcome kept = Host({"run", dir_ / "sketch.kxq"});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_NE(kept.out.find(R"(Fields[13] = "<Sketch FieldId=\"513\" AttribId=\"122\" TLX=\"0\" )"
+                          R"(TLY=\"0\" BRX=\"400\" BRY=\"300\" State=\"2\" Value=\"v.skt\"/>")"),
+            std::string::npos)
+      << kept.out;
+}
+
 }  // namespace
 }  // namespace kxqtest

@@ -292,18 +292,22 @@ TEST_F(UnitsTest, DatasheetsThatFailAreCollectedIntoOneMessage) {
       << other.err;
 }
 
-TEST_F(UnitsTest, ProjectChangesNeedThePrivilege) {
-  for (const auto& [message, text] :
-       {std::pair<std::string, std::string>{"ChangeDimensionSet", "US"},
-        {"ChangeDimensionUnit", Envelope("1", "<ChangeDimensionUnit Name=\"Length\" UnitId=\"ft\"/>")}}) {
-    const Outcome refused = Send(message, text, {"--deny", kPrivilege});
-    EXPECT_EQ(refused.status, 1) << message;
-    EXPECT_TRUE(Has(refused.err, "is required to change the display units of all datasheets")) << refused.err;
-    EXPECT_TRUE(Has(refused.err, "E_ACCESSDENIED")) << refused.err;
-    EXPECT_EQ(refused.out, "");
-  }
-  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "(none)");
-  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "kPa", "mm"}));
+// The client offers the project-wide changes only to a user who holds the
+// privilege (it asks with "GetConfigurations"); the messages themselves do
+// not test it.
+TEST_F(UnitsTest, ProjectChangesTestNoPrivilegeOfTheirOwn) {
+  const Outcome configured = Ok("GetConfigurations", "", {"--deny", kPrivilege});
+  EXPECT_TRUE(Has(configured.out, "CanChangeUnits=\"0\"")) << configured.out;
+  const Outcome set = Ok("ChangeDimensionSet", "US", {"--deny", kPrivilege});
+  EXPECT_TRUE(Has(set.out, "== drawing ChangeDimensionSet \"US\"\n")) << set.out;
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "US");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "psi", "ft"}));
+  EXPECT_EQ(Values("2001", "Units"), (Texts{"degF"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "psi", "ft"}));
+  Ok("ChangeDimensionUnit", Envelope("1", "<ChangeDimensionUnit Name=\"Length\" UnitId=\"mm\"/>"),
+     {"--deny", kPrivilege});
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "psi", "mm"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "psi", "mm"}));
 }
 
 TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {

@@ -79,6 +79,21 @@ std::string Parse(std::vector<const char*> args, Options* options) {
   return ParseOptions(static_cast<int>(args.size()), args.data(), options);
 }
 
+// "--extra" is likewise a flag of "request", also before a here text.
+TEST(ScriptParse, RequestCountsItsArgumentsWithoutTheExtraFlag) {
+  std::vector<Step> steps;
+  EXPECT_EQ(ParseScript("request --extra\n", "s", &steps),
+            "s:1: wrong number of arguments for \"request\"");
+  EXPECT_EQ(ParseScript("deliver now\n", "s", &steps), "s:1: wrong number of arguments for \"deliver\"");
+  ASSERT_EQ(ParseScript("request --extra OpenPage <<END\n<X/>\nEND\nrequest --extra A f.xml\n"
+                        "deliver\ndetach\nattach A=1 B=2\nreserved 3\n",
+                        "s", &steps),
+            "");
+  ASSERT_EQ(steps.size(), 6u);
+  EXPECT_EQ(steps[0].words, (std::vector<std::string>{"request", "--extra", "OpenPage"}));
+  EXPECT_EQ(steps[0].body, "<X/>\n");
+}
+
 TEST(CommandLine, GlobalOptionsComeBeforeTheCommand) {
   Options options;
   ASSERT_EQ(Parse({"--store", "a.db", "--set=A=1", "--set", "B=2", "--events", "--journal=j",

@@ -10,11 +10,12 @@ const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
          "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
          "               [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]\n"
-         "               [--discipline NAME] [--pretty] COMMAND [ARG...]\n"
+         "               [--discipline NAME] [--pretty] [--hold-events]\n"
+         "               COMMAND [ARG...]\n"
          "       kxqhost --version | --help\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
-         "  request NAME [FILE|-]              send one message (text from FILE or stdin)\n"
+         "  request [--extra] NAME [FILE|-]    send one message (text from FILE or stdin)\n"
          "  run SCRIPT                         run the steps of a script (see README.md)\n"
          "  dump ID...                         print objects' class and attribute values\n"
          "  service KIND ID METHOD [ARG...]    call an object service's automation method\n"
@@ -23,6 +24,7 @@ const char* UsageText() {
          "  registration                       list the start-up registration received\n"
          "  event [--local] KIND ID [ARG]      deliver one database event\n"
          "  trigger ID NAME                    call the module back for a trigger\n"
+         "  reserved SLOT                      call a not-implemented operation (1-5)\n"
          "  register | unregister              run the module's (un)registration\n";
 }
 
@@ -40,6 +42,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (arg == "--events") {
       options->events = true;
+      continue;
+    }
+    if (arg == "--hold-events") {
+      options->hold_events = true;
       continue;
     }
     std::string_view name = arg;

@@ -364,16 +364,23 @@ int Program::Run() {
     return OpenStore() ? Dump(args) : kExitFailed;
   }
   if (command == "request") {
-    if (args.empty() || args.size() > 2) return Error("usage: request NAME [FILE|-]"), kExitUsage;
+    const bool extra = !args.empty() && args[0] == "--extra";
+    const std::vector<std::string> rest(args.begin() + (extra ? 1 : 0), args.end());
+    if (rest.empty() || rest.size() > 2) return Error("usage: request [--extra] NAME [FILE|-]"), kExitUsage;
     std::string text;
     std::string error;
-    if (args.size() == 2 && args[1] != "-") {
-      if (!ReadRequestFile(args[1], &text, &error)) return Error(error), kExitFailed;
-    } else if ((args.size() == 2 || !isatty(STDIN_FILENO)) && !ReadRequestText(std::cin, &text, &error)) {
+    if (rest.size() == 2 && rest[1] != "-") {
+      if (!ReadRequestFile(rest[1], &text, &error)) return Error(error), kExitFailed;
+    } else if ((rest.size() == 2 || !isatty(STDIN_FILENO)) && !ReadRequestText(std::cin, &text, &error)) {
       return Error(error), kExitFailed;
     }
     if (!OpenStore() || !StartModule()) return kExitFailed;
-    return Request(args[0], text);
+    return Request(rest[0], text, extra);
+  }
+  if (command == "reserved") {
+    if (args.size() != 1) return Error("usage: reserved SLOT"), kExitUsage;
+    if (!OpenStore() || !StartModule()) return kExitFailed;
+    return Reserved(args[0]);
   }
   if (command == "run") {
     if (args.size() != 1) return Error("usage: run SCRIPT"), kExitUsage;
@@ -755,10 +762,11 @@ void Program::PrintSentFile(const host::SentFile& file) {
   if (!file.content.empty()) std::fputc('\n', out_);
 }
 
-int Program::Request(const std::string& name, const std::string& text) {
+int Program::Request(const std::string& name, const std::string& text, bool extra) {
   const auto wide = host::internal::Utf8ToUtf16(text);
   if (!wide) return Error("the request text is not valid UTF-8"), kExitFailed;
-  const host::RequestResult result = host_->Request(Wide(name), *wide);
+  const host::RequestResult result =
+      extra ? host_->RequestWithExtra(Wide(name), *wide, _variant_t()) : host_->Request(Wide(name), *wide);
   if (result.succeeded()) {
     const std::string reply = options_.pretty ? IndentXml(Narrow(result.reply)) : Narrow(result.reply);
     std::fwrite(reply.data(), 1, reply.size(), out_);
@@ -893,7 +901,9 @@ int Program::Event(const std::vector<std::string>& args) {
   const LONG store_kind = local ? 0 : kind;
   _variant_t value;
   host::Ref<host::ProjectUpdate> update;
-  if (store_kind == 13 || (local && kind == 6)) {
+  if (local && kind >= 6 && kind <= 8 && argument == "-") {
+    // "-": a local kind that expects an interface gets an empty VARIANT.
+  } else if (store_kind == 13 || (local && kind == 6)) {
     update = host::MakeRef<host::ProjectUpdate>();
     value = _variant_t(static_cast<IDispatch*>(update.get()));
   } else if (store_kind == 15 || (local && kind == 7)) {
@@ -973,6 +983,7 @@ int Program::RunScript(const std::string& path) {
     return Error(error), kExitUsage;
   }
   if (!OpenStore() || !StartModule()) return kExitFailed;
+  host_->SetHoldEvents(options_.hold_events);
   const std::string folder = fs::path(path).parent_path().string();
   for (const Step& step : steps) {
     std::fprintf(out_, "## %s%s\n", step.expect_failure ? "! " : "", step.text.c_str());
@@ -984,25 +995,32 @@ int Program::RunScript(const std::string& path) {
       return Error(where + ": the step succeeded but was expected to fail"), kExitFailed;
     }
     if (status != kExitOk && !step.expect_failure) {
-      return Error(where + ": the step failed"), status;
+      Error(where + ": the step failed");
+      DeliverHeldEvents("end of the run");
+      return status;
     }
   }
-  return kExitOk;
+  return DeliverHeldEvents("end of the run");
 }
 
 int Program::RunStep(const Step& step, const std::string& folder) {
   const std::string& command = step.words[0];
   const std::vector<std::string> args(step.words.begin() + 1, step.words.end());
   if (command == "request") {
+    const bool extra = args[0] == "--extra";
+    const std::vector<std::string> rest(args.begin() + (extra ? 1 : 0), args.end());
     std::string text;
     if (step.body) {
       text = *step.body;
-    } else if (args.size() == 2) {
-      const fs::path file = fs::path(args[1]).is_absolute() ? fs::path(args[1]) : fs::path(folder) / args[1];
+    } else if (rest.size() == 2) {
+      const fs::path file = fs::path(rest[1]).is_absolute() ? fs::path(rest[1]) : fs::path(folder) / rest[1];
       std::string error;
       if (!ReadRequestFile(file.string(), &text, &error)) return Error(error), kExitFailed;
     }
-    return Request(args[0], text);
+    return Request(rest[0], text, extra);
+  }
+  if (command == "deliver" || command == "detach" || command == "attach" || command == "reserved") {
+    return HostStep(step);
   }
   if (command == "dump") return Dump(args);
   if (command == "service") return Service(args);

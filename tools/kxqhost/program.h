@@ -46,7 +46,8 @@ class Program {
  private:
   int Init();
   int Dump(const std::vector<std::string>& ids);
-  int Request(const std::string& name, const std::string& text);
+  // `extra`: through the request slot that takes an extra argument.
+  int Request(const std::string& name, const std::string& text, bool extra = false);
   void PrintSentFile(const host::SentFile& file);
   int RunScript(const std::string& path);
   int RunStep(const Step& step, const std::string& folder);
@@ -58,6 +59,11 @@ class Program {
   int Trigger(const std::vector<std::string>& arguments);
   int Registration(bool do_register);
   int HostChange(const Step& step);
+  // hoststeps.cpp: the steps that drive the host itself ("deliver",
+  // "detach", "attach", "reserved"), and the delivery of held events.
+  int HostStep(const Step& step);
+  int Reserved(const std::string& slot);
+  int DeliverHeldEvents(const std::string& what);
 
   // Opens the store named by --store, or the default one (created from the
   // sample plant when missing). False after printing why not.

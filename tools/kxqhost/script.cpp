@@ -22,6 +22,7 @@ constexpr CommandShape kCommands[] = {
     {"method", 2, 2}, {"automation", 1, kMany},
     {"dump", 1, kMany}, {"set", 2, 4},   {"create", 1, 2},  {"delete", 1, 1},
     {"watch", 5, 5},   {"stall", 4, 4},   {"wait", 1, 1},
+    {"deliver", 0, 0}, {"detach", 0, 0}, {"attach", 0, kMany}, {"reserved", 1, 1},
 };
 
 std::string Where(const std::string& name, int line) {
@@ -96,8 +97,10 @@ std::string ParseScript(std::string_view text, const std::string& name, std::vec
       if (command == candidate.name) shape = &candidate;
     }
     if (!shape) return Where(name, number) + "unknown step \"" + command + "\"";
-    if (command == "request" && step.words.size() == 3 && step.words[2].starts_with("<<")) {
-      const std::string tag = step.words[2].substr(2);
+    // "--extra" is a flag of "request", not one of its arguments.
+    const size_t flags = command == "request" && step.words.size() > 1 && step.words[1] == "--extra" ? 1 : 0;
+    if (command == "request" && step.words.size() == 3 + flags && step.words[2 + flags].starts_with("<<")) {
+      const std::string tag = step.words[2 + flags].substr(2);
       if (tag.empty()) return Where(name, number) + "\"<<\" needs an end word";
       std::string body;
       size_t j = i + 1;
@@ -110,7 +113,7 @@ std::string ParseScript(std::string_view text, const std::string& name, std::vec
       step.words.pop_back();
       i = j;
     }
-    size_t count = step.words.size() - 1;
+    size_t count = step.words.size() - 1 - flags;
     // "--local" is a flag of "event", not one of its arguments.
     if (command == "event" && count > 0 && step.words[1] == "--local") --count;
     if (count < shape->min_arguments || count > shape->max_arguments) {

@@ -13,6 +13,10 @@
 //   watch ID TRIGGER KEY READ-ID ATTRIBUTE
 //   stall SECONDS ID ATTRIBUTE VALUE
 //   wait SECONDS               (outside any transaction)
+//   request --extra NAME ...   the request slot with an extra argument
+//   reserved SLOT              a not-implemented operation of the module
+//   deliver                    the change events held (--hold-events)
+//   detach, attach [NAME=VALUE...]   the module detached, attached again
 //
 // A step written "! step" is expected to fail. Words are separated by
 // blanks; a word in double quotes may hold blanks, \" and \\.

@@ -14,25 +14,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/dimensions";
-constexpr OLECHAR kPrivilege[] = u"Globally Change Display Units";
 // The project's settings object, which holds "CurrentDimensionSet".
 constexpr int32_t kProjectSettingsId = 1;
-
-// A change of every datasheet's units is refused without the privilege.
-void CheckUnitPrivilege(KXComException& ctx, Main& main) {
-  CheckPointerArgument(ctx, main.m_pApplication);
-  _com_ptr_t<IKXQPrivileges> privileges;
-  KX_CHECK(ctx, main.m_pApplication->get_Privileges(&privileges));
-  CheckPointerArgument(ctx, privileges.GetInterfacePtr());
-  VARIANT_BOOL granted = VARIANT_FALSE;
-  KX_CHECK(ctx, privileges->HasPrivilege(_bstr_t(kPrivilege), &granted));
-  if (granted == VARIANT_FALSE) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_ACCESSDENIED,
-                            u"The privilege \"%ls\" is required to change the display units of all "
-                            u"datasheets",
-                            kPrivilege);
-  }
-}
 
 // A request whose whole text is a name: the text without the line end a
 // file or terminal leaves after it.
@@ -156,7 +139,6 @@ HRESULT Main::ListDimensionUnits(const OLECHAR* request) {
 
 HRESULT Main::ChangeDimensionSet(const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDimensionSet", [&](KXComException& ctx) {
-    CheckUnitPrivilege(ctx, *this);
     const std::u16string requested = RequestName(request);
     const _bstr_t set(requested == u"DefaultUnits" ? u"SI" : requested.c_str());
     IKXQObjectPtr project;
@@ -195,7 +177,6 @@ HRESULT ChangeDimensionUnitMessageParser::SetValue(uint32_t id, const SAXValue& 
 HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
   KXComException ctx = KXComException::Silent(u"ChangeDimensionUnitMessageParser::ChangeDimensionUnit");
   try {
-    CheckUnitPrivilege(ctx, *m_pMain);
     const OLECHAR* name = m_name.IsNull() ? u"" : m_name.c_str();
     const OLECHAR* unitId = m_unitId.IsNull() ? u"" : m_unitId.c_str();
     ChangeEveryDatasheet(*m_pMain, u"The following error(s) occured while changing dimension units...\n\n",

@@ -3,10 +3,11 @@
 // request, the third takes the whole request text as the dimension name);
 // "ChangeDimensionSet" (the whole request text is the set name,
 // "DefaultUnits" standing for "SI") and "ChangeDimensionUnit" change the
-// units of every datasheet at once. Both changes need the user's privilege
-// "Globally Change Display Units". A datasheet that cannot be changed does
-// not stop the others: its failure becomes one line of a single message
-// shown to the user at the end.
+// units of every datasheet at once. Neither tests the privilege "Globally
+// Change Display Units": the client asks for it with "GetConfigurations"
+// and offers the change only to a user who holds it. A datasheet that
+// cannot be changed does not stop the others: its failure becomes one line
+// of a single message shown to the user at the end.
 #pragma once
 
 #include <cstdint>

@@ -86,13 +86,13 @@ void FieldWrite::ReadRecord(int32_t number, int32_t kind, KXFieldData& record) {
   }
 }
 
-_bstr_t FieldWrite::WriteRecord(KXFieldData& record) {
+_bstr_t FieldWrite::WriteRecord(KXFieldData& record, int32_t mode) {
   KXComException ctx = KXComException::Silent(u"FieldWrite::WriteRecord");
   record.fieldId = request.fieldId;
   record.attribId = FieldUtils::GetItemNumberByKey(field.holder, field.position);
   record.index = request.index;
   BSTR text = nullptr;
-  const HRESULT hr = record.WriteFieldData(&text, kFieldDataFull, -1);
+  const HRESULT hr = record.WriteFieldData(&text, mode, -1);
   if (FAILED(hr)) {
     ctx.hr = hr;
     ctx.TakeThreadErrorInfo();

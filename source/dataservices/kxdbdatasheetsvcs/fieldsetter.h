@@ -65,8 +65,10 @@ class FieldWrite {
   // row.
   void ReadRecord(int32_t number, int32_t kind, KXFieldData& record);
   // The record with the request's "FieldId", "Index" and the value's
-  // attribute id, as XML text.
-  _bstr_t WriteRecord(KXFieldData& record);
+  // attribute id, as XML text in `mode`: by default the plain form, which
+  // carries no "State" and no value but a radio choice (the value lives in
+  // the store).
+  _bstr_t WriteRecord(KXFieldData& record, int32_t mode = kFieldDataDefinition);
   // Puts `entry` (empty: no record) at `number` and raises the data-field
   // event for it.
   void PutRecord(int32_t number, const _bstr_t& entry);

@@ -29,7 +29,7 @@ HRESULT PutDocumentIntegerAsText(IKXQApplication* /*application*/, IKXQObject* d
     CheckPointerArgument(ctx, document);
     _variant_t text(static_cast<int>(value), VT_I4);
     VariantUtil::ChangeTypeFromXML(text, VT_BSTR);
-    return document->WorkflowAction(2, text);
+    return document->OpenVersion(2, text);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();

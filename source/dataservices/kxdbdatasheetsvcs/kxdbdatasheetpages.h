@@ -99,9 +99,11 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
                          IKXQTemplatePage* templatePage);
 // Adds `object` to the page: placed on a node, or as a continuous-list row
 // appended (`row` -1) or inserted at `row`, with its field values and
-// revisions and the clients told.
+// revisions and, unless `events` is false, the clients told. The database
+// events add rows silently.
 HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
-                      IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force);
+                      IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
+                      bool events = true);
 // The instances of the template's classes placed on a new page.
 HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl);
 // The work behind the automation method "ProcessSummarySheet": the

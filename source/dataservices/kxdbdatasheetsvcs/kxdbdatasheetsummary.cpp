@@ -316,7 +316,8 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
 }
 
 HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
-                      IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force) {
+                      IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
+                      bool events) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddListObject");
   try {
     if (!continuous) {
@@ -392,6 +393,7 @@ HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
       }
     }
 
+    if (!events) return S_OK;
     const int32_t fieldCount = GetAttributeCount(fields);
     if (row < 0) {
       if (copying) {

@@ -32,8 +32,8 @@ int32_t GetPagesAttributeByStatus(IKXQObject* datasheet, int32_t status, IKXQAtt
 
 // Clears the value at `index` (VT_I4) or the whole attribute (VT_EMPTY).
 void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index);
-// Hands `value` as decimal text to the document's workflow operation with
-// code 2. `application` is not used.
+// Opens the version `value` (a status, as decimal text) of the document
+// with access mode 2. `application` is not used.
 HRESULT PutDocumentIntegerAsText(IKXQApplication* application, IKXQObject* document,
                                  int32_t value);
 // The value at 1-based `index` (0: the single value) as an object.

@@ -211,7 +211,7 @@ HRESULT Main::HandleCreateEvent(IKXQObject* object) {
           if (!KXDBDatasheetSvcs::IsObjectOfClass(object, name)) continue;
           if (PassesSummaryFilter(page, object, datasheet)) {
             KX_CHECK(ctx, Workers().AddListObject(*this, object, page, templatePage, true, -1,
-                                                  false));
+                                                  false, false));
           }
           break;
         }
@@ -359,7 +359,8 @@ HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
       for (const _bstr_t& name : helper.AttachedClassNames()) {
         if (!KXDBDatasheetSvcs::IsObjectOfClass(object, name)) continue;
         if (!PassesSummaryFilter(page, object, datasheet)) continue;
-        KX_CHECK(ctx, Workers().AddListObject(*this, object, page, templatePage, true, -1, false));
+        KX_CHECK(ctx,
+                 Workers().AddListObject(*this, object, page, templatePage, true, -1, false, false));
         added = true;
         break;
       }

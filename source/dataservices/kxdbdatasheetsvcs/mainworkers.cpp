@@ -112,8 +112,9 @@ HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObj
 }
 HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
-                                   bool force) {
-  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row, force);
+                                   bool force, bool events) {
+  return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row, force,
+                                          events);
 }
 HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);

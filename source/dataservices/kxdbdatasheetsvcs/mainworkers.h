@@ -80,7 +80,7 @@ class MainWorkers {
   // current page shows it already), or taken off a page.
   virtual HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
                                 IKXQTemplatePage* templatePage, bool continuous, int32_t row,
-                                bool force);
+                                bool force, bool events = true);
   virtual HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
                                       IKXQTemplatePage* templatePage, bool quiet);
   virtual HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object);

@@ -107,7 +107,10 @@ HRESULT SetSketchFieldMessageParser::SetSketchFieldValue() {
       record.tly = m_tly;
       record.brx = m_brx;
       record.bry = m_bry;
-      entry = write.WriteRecord(record);
+      // The message sets the rectangle only: a "State" or "Value" the record
+      // was stored with stays; a record without them is written plain.
+      const bool keeps = record.state != 0 || !record.value.IsEmpty();
+      entry = write.WriteRecord(record, keeps ? kFieldDataFull : kFieldDataDefinition);
     }
     write.PutRecord(write.field.fieldNumber, entry);
     return S_OK;

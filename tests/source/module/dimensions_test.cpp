@@ -106,14 +106,6 @@ TEST_F(ProjectUnits, ChangeDimensionUnitHasItsOwnHeadingAndLeavesTheProjectSet) 
             0u);
 }
 
-TEST_F(ProjectUnits, WithoutThePrivilegeNothingIsTouched) {
-  host_.privileges().Revoke(kPrivilege);
-  const auto result = host_.Request(u"ChangeDimensionSet", u"Site");
-  EXPECT_EQ(result.hr, E_ACCESSDENIED);
-  EXPECT_EQ(Text(1, u"CurrentDimensionSet"), "(none)");
-  EXPECT_EQ(host_.drawing().dimension_set(), u"");
-}
-
 TEST_F(ProjectUnits, AHostThatCannotCreateAHoldFailsTheRequest) {
   host_.application().failures().Add("CreateHold", E_FAIL, u"Holds are closed for today");
   const auto result = host_.Request(u"CreateHold", u"<XMLMessage><CreateHold HoldName=\"H\"/></XMLMessage>");

@@ -43,7 +43,7 @@ TEST_F(FieldSetterTest, RealIsStoredInThePageUnitAndRewritesTheRecordWithOneEven
   EXPECT_EQ(host_.Value(kPump, u"Flow", 1, u"m3/h"), "10.8");
   // No "Format" in the request: the record's format goes, its alignment stays.
   EXPECT_EQ(host_.Value(kPage, u"Fields", 2),
-            "<Real FieldId=\"2\" AttribId=\"25\" Alignment=\"1\" State=\"0\"/>");
+            "<Real FieldId=\"2\" AttribId=\"25\" Alignment=\"1\"/>");
   EXPECT_EQ(EventLines(result), (Lines{"DataField [F1 21] to ed"}));
 }
 
@@ -54,7 +54,7 @@ TEST_F(FieldSetterTest, NumberTextsAreStoredOnlyWhenPublished) {
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Speed"), "2900");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 3),
-            "<Integer FieldId=\"3\" AttribId=\"26\" Format=\"0\" State=\"0\"/>");
+            "<Integer FieldId=\"3\" AttribId=\"26\" Format=\"0\"/>");
   const auto quiet = host_.Send(u"SetIntegerField", u"<SetIntegerField PageId=\"21\" FieldId=\"3\" "
                                                     u"Value=\"12abc\" Published=\"0\"/>");
   ASSERT_EQ(quiet.hr, S_OK) << Error(quiet);
@@ -65,7 +65,7 @@ TEST_F(FieldSetterTest, ClearingAValueWithoutAlignmentEmptiesTheRecordAndStillTe
   ASSERT_EQ(host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"1\" Value=\"P-1\"/>").hr,
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Tag"), "P-1");
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 1), "<String FieldId=\"1\" AttribId=\"1\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 1), "<String FieldId=\"1\" AttribId=\"1\"/>");
   const auto cleared =
       host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"1\" Value=\"\"/>");
   ASSERT_EQ(cleared.hr, S_OK) << Error(cleared);
@@ -81,7 +81,7 @@ TEST_F(FieldSetterTest, DateAndBooleanFollowTheValuesDataType) {
   ASSERT_EQ(host_.Send(u"SetBoolField", u"<SetBoolField PageId=\"21\" FieldId=\"5\" Value=\"yes\"/>").hr,
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Running"), "-1");
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 5), "<Bool FieldId=\"5\" AttribId=\"27\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 5), "<Bool FieldId=\"5\" AttribId=\"27\"/>");
   // A real that is no number stores nothing and fails the request.
   const auto refused =
       host_.Send(u"SetRealField", u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"abc\"/>");
@@ -170,7 +170,7 @@ TEST_F(FieldSetterTest, AContinuousListStaysContiguous) {
   EXPECT_EQ(host_.Value(std::stol(created.substr(1)), u"Flow"), "4");
   // Field 13 of row 2 is field number 1 + 2 * 2 + 2.
   EXPECT_EQ(host_.Value(kListPage, u"Fields", 7),
-            "<Real FieldId=\"13\" AttribId=\"25\" Format=\"0.00\" State=\"0\" Index=\"2\"/>");
+            "<Real FieldId=\"13\" AttribId=\"25\" Format=\"0.00\" Index=\"2\"/>");
   EXPECT_EQ(EventLines(row), (Lines{"DataField [F1 51] to ed"}));
 }
 
@@ -179,7 +179,7 @@ TEST_F(FieldSetterTest, AFieldOutsideTheRowsOfAListIsWrittenOnItsOwnNode) {
                                                     u"Value=\"Pump list\"/>");
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(host_.Value(kList, u"Tag"), "Pump list");
-  EXPECT_EQ(host_.Value(kListPage, u"Fields", 1), "<String FieldId=\"11\" AttribId=\"1\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kListPage, u"Fields", 1), "<String FieldId=\"11\" AttribId=\"1\"/>");
   EXPECT_EQ(host_.Count(kListPage, u"NodeObjects"), 3);
 }
 
@@ -206,7 +206,7 @@ TEST_F(FieldSetterTest, CheckZeroEmptiesTheRecordAndAnythingElseWritesIt) {
   ASSERT_EQ(host_.Send(u"SetCheckField", u"<SetCheckField PageId=\"21\" FieldId=\"6\" Value=\"1\"/>").hr,
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Vented"), "-1");
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 6), "<Check FieldId=\"6\" AttribId=\"29\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 6), "<Check FieldId=\"6\" AttribId=\"29\"/>");
   ASSERT_EQ(host_.Send(u"SetCheckField", u"<SetCheckField PageId=\"21\" FieldId=\"6\" Value=\"0\"/>").hr,
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Vented"), "0");
@@ -224,7 +224,7 @@ TEST_F(FieldSetterTest, ARadioChoiceStoresItsTextAndTheRecordItsNumber) {
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "double");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 7),
-            "<Radio FieldId=\"7\" AttribId=\"30\" State=\"0\" Value=\"2\"/>");
+            "<Radio FieldId=\"7\" AttribId=\"30\" Value=\"2\"/>");
   ASSERT_EQ(host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\" Value=\"-1\"/>").hr,
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "");

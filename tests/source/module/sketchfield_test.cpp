@@ -98,8 +98,7 @@ TEST_F(SketchFieldTest, APartialUpdateKeepsTheStoredBlocksItLeavesOut) {
             S_OK);
   EXPECT_EQ(Stored(), "!P3:top5P4:side2P4!AAAAABBCCCC");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 8),
-            "<Sketch FieldId=\"8\" AttribId=\"31\" TLX=\"1\" TLY=\"2\" BRX=\"30\" BRY=\"40\" "
-            "State=\"0\" Value=\"\"/>");
+            "<Sketch FieldId=\"8\" AttribId=\"31\" TLX=\"1\" TLY=\"2\" BRX=\"30\" BRY=\"40\"/>");
   // Only block 2 comes with the request.
   const auto result = Sketch("!P0:0R2:xy3P0!zzz");
   ASSERT_EQ(result.hr, S_OK) << Error(result);

@@ -456,7 +456,7 @@ TEST_F(TriggersTest, AFiredOverspillVectorIsSpilledAndTheNewPagesRegistered) {
 class ListRecorder : public MainWorkers {
  public:
   HRESULT AddListObject(Main&, IKXQObject* object, IKXQObject* page, IKXQTemplatePage*,
-                        bool continuous, int32_t row, bool) override {
+                        bool continuous, int32_t row, bool, bool) override {
     calls.push_back("add #" + std::to_string(ObjectIdOf(object)) + " to #" +
                     std::to_string(ObjectIdOf(page)) + (continuous ? " as a row" : "") +
                     " at " + std::to_string(row));
