@@ -82,8 +82,8 @@ TEST_F(KxqhostRepeatedTest, OpenPrintAndExportAnswerEachVersionOnceAtItsFirstPla
            true);
   ASSERT_EQ(repeated.status, 0) << repeated.err;
   EXPECT_TRUE(repeated.out.compare(0, once.out.size(), once.out) == 0) << "the reply of the entries once, then events";
-  EXPECT_EQ(Occurrences(repeated.out, "== store workflow action 2 of #1001: \"1\""), 1u) << repeated.out.size();
-  EXPECT_EQ(Occurrences(repeated.out, "== store workflow action 2 of #1001: \"4\""), 1u);
+  EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"1\""), 1u) << repeated.out.size();
+  EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"4\""), 1u);
 
   const std::string printed = "<Datasheet DocumentId=\"1002\" Status=\"2\"/>";
   const Outcome print = Send("PrintDocuments", "<PrintDocuments>" + Repeat(printed, 1000) + "</PrintDocuments>");
