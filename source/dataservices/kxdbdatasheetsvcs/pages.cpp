@@ -702,6 +702,7 @@ HRESULT SetPageCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 HRESULT SetPageCaseMessageParser::SetPageCase() {
   return RunPageWorker(u"KXDBDatasheetSvcs::SetPageCase", [&](KXComException& ctx) {
     const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
+    RequireCaseId(*m_pMain, m_caseId);
     IKXQAttributePtr cases;
     GetAttributeInterface(page, u"Cases", cases);
     CheckPointerArgument(ctx, cases.GetInterfacePtr());

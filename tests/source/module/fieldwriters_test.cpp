@@ -25,8 +25,8 @@ namespace {
 // datasheet 30 is a continuous list with one fixed field and rows of two
 // (pumps 32 and 33).
 std::string FieldsPlant() {
-  std::string path(__FILE__);
-  path = path.substr(0, path.rfind('/')) + "/../../tools/data/fields-plant.xml";
+  // By its full name: the test runs in a folder of the build tree.
+  const std::string path = KX_FIELDS_FIXTURE;
   std::ifstream file(path);
   std::stringstream text;
   text << file.rdbuf();
