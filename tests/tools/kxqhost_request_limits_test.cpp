@@ -78,6 +78,10 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
   EXPECT_EQ(close.out.find("close version"), std::string::npos) << close.out;
   ExpectRefused("RecaseDocuments", "<RecaseDocuments CaseId=\"2\"/>", "Object 1011 is a Page, not a datasheet",
                 {"1011"}, "1011");
+  ExpectRefused("InsertPages",
+                "<InsertPages PageId=\"1021\"><Page ObjectId=\"1011\" TemplateId=\"PUMP-DS\" "
+                "TemplatePageId=\"P1\"/></InsertPages>",
+                "Object 1011 is a Page, not an object of template page P1", {"1002"}, "1002");
 
   // Case ids that name no case.
   ExpectRefused("CreateDocuments",
