@@ -2,8 +2,8 @@
 // sample plant's examples/requests) is taken as it is, and every integer
 // value its message's grammar knows (attributes and text elements, the
 // envelope's "Status" included) is given in turn -2147483648, -1, 0, 1,
-// 999999, 2147483647 and 99999999999, one value per request, the element added when
-// the sample lacks it. A message without grammar (a bare text body) has its
+// 999999, 2147483647 and 99999999999, one value per request, the element
+// added when the sample lacks it. A message without grammar (a bare text body) has its
 // numbers varied instead. Each request runs against the sample plant in a
 // transaction that is rolled back, so every request meets the same store.
 //
@@ -45,9 +45,9 @@ struct Edge {
 };
 // 999999: a position far out but within what the store takes, where a
 // request that pads a list shows as a slow one.
-constexpr Edge kEdges[] = {{"min", "-2147483648"}, {"minus1", "-1"},       {"0", "0"},
-                           {"1", "1"},             {"million", "999999"},  {"max", "2147483647"},
-                           {"huge", "99999999999"}};
+constexpr Edge kEdges[] = {
+    {"min", "-2147483648"}, {"minus1", "-1"},       {"0", "0"}, {"1", "1"}, {"million", "999999"},
+    {"max", "2147483647"},  {"huge", "99999999999"}};
 
 // Runs the real workers, or, while capturing, keeps the grammar of the
 // first parser that reaches one and stops the request.
@@ -200,8 +200,8 @@ std::string MessageOf(const fs::path& path, const std::string& plain) {
   if (path.extension() == ".xml") {
     for (size_t at = plain.find('<'); at != std::string::npos; at = plain.find('<', at + 1)) {
       size_t end = at + 1;
-      while (end < plain.size() && (std::isalnum(static_cast<unsigned char>(plain[end])) ||
-                                    plain[end] == '_')) {
+      while (end < plain.size() &&
+             (std::isalnum(static_cast<unsigned char>(plain[end])) || plain[end] == '_')) {
         ++end;
       }
       const std::string name = plain.substr(at + 1, end - at - 1);

@@ -155,8 +155,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
       KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
     } else {
       // Wide: a row from the request may lie past the integer range.
-      const int64_t position =
-          int64_t{main.GetContinuousPageHelper().FirstRowPosition()} + index;
+      const int64_t position = int64_t{main.GetContinuousPageHelper().FirstRowPosition()} + index;
       if (index >= 0 && position > 0) {
         if (mode != kShow && position <= objectCount) {
           GetAttributeAsObject(nodeObjects, static_cast<int32_t>(position), object);

@@ -426,7 +426,6 @@ void CollectDataViews(IKXQClassView* view, ComPtrArray<IKXQClassView>& views) {
   }
 }
 
-
 void RefuseObjectClass(IKXQObject* object, int32_t id, const OLECHAR* expected) {
   KXComException ctx = KXComException::Silent();
   IKXQClassPtr cls;
@@ -434,8 +433,8 @@ void RefuseObjectClass(IKXQObject* object, int32_t id, const OLECHAR* expected) 
   _bstr_t name;
   if (cls) (void)cls->get_Name(name.GetAddress());
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %d is a %ls, not %ls",
-                          static_cast<int>(id), name.length() ? static_cast<const OLECHAR*>(name) : u"?",
-                          expected);
+                          static_cast<int>(id),
+                          name.length() ? static_cast<const OLECHAR*>(name) : u"?", expected);
 }
 
 void GetObjectOfClass(IKXQDatabase* database, int32_t id,

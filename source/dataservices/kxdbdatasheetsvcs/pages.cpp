@@ -470,7 +470,8 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
     }
     if (accepts == VARIANT_FALSE) {
       const std::u16string expected =
-          u"an object of template page " + std::u16string(templatePageId != nullptr ? templatePageId : u"");
+          u"an object of template page " +
+          std::u16string(templatePageId != nullptr ? templatePageId : u"");
       RefuseObjectClass(object, objectId, expected.c_str());
     }
   }
