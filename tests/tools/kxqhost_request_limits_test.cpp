@@ -77,6 +77,9 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
       "<CreateDocuments><Datasheet ObjectId=\"1011\" TemplateId=\"PUMP-DS\"/></CreateDocuments>",
       "Object 1011 is a Page, not an object of a class of template PUMP-DS", {"1011"});
   EXPECT_EQ(Host({"dump", "1204"}).status, 1);
+  ExpectRefused("OpenDocuments",
+                "<OpenDocuments><Datasheet DocumentId=\"1011\" Status=\"1\"/></OpenDocuments>",
+                "Object 1011 is a Page, not a datasheet", {"1011"});
   const Outcome close =
       Request("CloseDocuments",
               "<CloseDocuments><Datasheet DocumentId=\"1011\" Status=\"1\"/></CloseDocuments>");
