@@ -80,6 +80,9 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
   ExpectRefused("OpenDocuments",
                 "<OpenDocuments><Datasheet DocumentId=\"1011\" Status=\"1\"/></OpenDocuments>",
                 "Object 1011 is a Page, not a datasheet", {"1011"});
+  ExpectRefused("RenameDocuments",
+                "<RenameDocuments><Datasheet DocumentId=\"1011\" Name=\"X\"/></RenameDocuments>",
+                "Object 1011 is a Page, not a document", {"1011"});
   const Outcome close =
       Request("CloseDocuments",
               "<CloseDocuments><Datasheet DocumentId=\"1011\" Status=\"1\"/></CloseDocuments>");
