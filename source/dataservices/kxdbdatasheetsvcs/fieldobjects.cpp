@@ -154,11 +154,10 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
       if (std::find(handled.begin(), handled.end(), NodeIndexOf(node)) != handled.end()) continue;
       KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
     } else {
-      // Wide: a row from the request may lie past the integer range.
-      const int64_t position = int64_t{main.GetContinuousPageHelper().FirstRowPosition()} + index;
+      const int32_t position = main.GetContinuousPageHelper().RowPosition(index);
       if (index >= 0 && position > 0) {
         if (mode != kShow && position <= objectCount) {
-          GetAttributeAsObject(nodeObjects, static_cast<int32_t>(position), object);
+          GetAttributeAsObject(nodeObjects, position, object);
         } else if (mode == kShow && m_confirmed && position <= objectCount + 1 && objectId > 0) {
           GetStoreObject(main.m_pDatabase, object, objectId);
         }

@@ -1285,7 +1285,7 @@ HRESULT ResolveContinuousListField(Main& main, IKXQObject* page, IKXQTemplateFie
   CheckPointerArgument(ctx, objects.GetInterfacePtr());
   int32_t position = 0;
   if (row >= 0) {
-    position = helper.FirstRowPosition() + row;
+    position = helper.RowPosition(row);
   } else {
     LONG id = -1;
     KX_CHECK(ctx, field->get_Id(&id));
