@@ -12,9 +12,16 @@
 // reach their store reads, their workbook decoding, the host's file checks
 // and the page and field workers. Each request runs in a store transaction that is
 // rolled back, so every input meets the same store.
+//
+// With KX_FUZZ_FIXTURE naming a fixture file (examples/plant.xml) the store
+// is made from it instead: the seeds of fuzz/request/boundary (written by
+// request_boundary) are requests against the sample plant.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "com/wstr.h"
@@ -75,8 +82,15 @@ constexpr char kTemplates[] = R"(<store>
 
 struct Harness {
   Harness() {
+    std::string fixture = kTemplates;
+    if (const char* path = std::getenv("KX_FUZZ_FIXTURE")) {
+      std::ifstream file(path, std::ios::binary);
+      std::stringstream text;
+      text << file.rdbuf();
+      fixture = text.str();
+    }
     if (kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store).ok() &&
-        store->ImportFixtureText(kTemplates, "templates").ok()) {
+        store->ImportFixtureText(fixture, "templates").ok()) {
       _com_ptr_t<IKXQSchema> schema;
       _com_ptr_t<IKXQTemplateLibrary> library;
       store->Database()->get_Schema(&schema);

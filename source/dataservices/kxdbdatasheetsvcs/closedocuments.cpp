@@ -2,6 +2,7 @@
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
 #include "main.h"
@@ -17,7 +18,10 @@ namespace KXDBDatasheetSvcs {
 void CloseDocument(Main& main, int32_t documentId, int32_t status) {
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr document;
-  GetStoreObject(main.m_pDatabase, document, documentId);
+  // Only what the open message opens is closed: a page or a plant object
+  // has no version to close.
+  GetObjectOfClass(main.m_pDatabase, documentId, {u"Document", u"Datasheet", u"Diagram"},
+                   u"a document", document);
   const _variant_t statusText(_bstr_t(kx_ltow(status)));
   KX_CHECK(ctx, document->CloseVersion(statusText));
 }

@@ -69,6 +69,13 @@ class ContinuousPageHelper {
 
   int32_t FirstRepeatingField() const { return m_firstRepeatingField; }
   int32_t FirstRowPosition() const { return m_firstRowPosition; }
+  // The "NodeObjects" position of row `row` (from 0). A row from a request
+  // may lie past the integer range: the position then saturates, beyond
+  // every list.
+  int32_t RowPosition(int32_t row) const {
+    const int64_t position = int64_t{m_firstRowPosition} + row;
+    return position > INT32_MAX ? INT32_MAX : static_cast<int32_t>(position);
+  }
   int32_t FieldCount() const { return m_fieldCount; }
   int32_t TemplateFieldCount() const { return m_templateFieldCount; }
   int32_t FieldsPerRow() const { return m_fieldsPerRow; }

@@ -18,6 +18,29 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/createdocume
 // The master BEDD datasheet exists once; its template never makes another.
 constexpr OLECHAR kMasterBeddTemplate[] = u"RQ Master BEDD";
 
+// A datasheet is made for an object of one of its template's classes (a
+// template that names none takes any object): a page or another document
+// shown as a plant item would be a datasheet of nothing.
+void RequireTemplateObject(KXComException& ctx, IKXQTemplate* tmpl, IKXQObject* object, int32_t id,
+                           const _bstr_t& templateId) {
+  SAFEARRAY* raw = nullptr;
+  KX_CHECK(ctx, tmpl->get_Classes(&raw));
+  VariantUtil::SafeArrayVector classes(raw, true);
+  if (classes.Count() == 0) return;
+  for (int32_t i = 0; i < classes.Count(); ++i) {
+    IKXQClass* cls = nullptr;
+    KX_CHECK(ctx, classes.GetClassAt(i, &cls));
+    const IKXQClassPtr held(cls, false);
+    VARIANT_BOOL is = VARIANT_FALSE;
+    KX_CHECK(ctx, object->IsOfClass(_variant_t(static_cast<IDispatch*>(cls)), &is));
+    if (is != VARIANT_FALSE) return;
+  }
+  const OLECHAR* name = templateId;
+  const std::u16string expected =
+      u"an object of a class of template " + std::u16string(name != nullptr ? name : u"");
+  KXDBDatasheetSvcs::RefuseObjectClass(object, id, expected.c_str());
+}
+
 _bstr_t TemplateText(KXComException& ctx, IKXQTemplate* tmpl, HRESULT (IKXQTemplate::*get)(BSTR*)) {
   BSTR text = nullptr;
   KX_CHECK(ctx, (tmpl->*get)(&text));
@@ -105,6 +128,9 @@ HRESULT CreateDocumentsMessageParser::WorkChild(uint32_t element) {
   KXComException ctx = KXComException::Silent();
   try {
     IKXQObjectPtr document;
+    // Every document of the request takes its case: one that names no case
+    // is refused before anything is made.
+    KXDBDatasheetSvcs::RequireCaseId(*m_pMain, m_caseId);
     if (element == Datasheet) {
       CreateDatasheet(document);
       WriteDatasheetReply(document);
@@ -155,6 +181,7 @@ void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {
 
   bool continuousSummary = false;
   if (Equals(kind, u"Datasheet")) {
+    if (object) RequireTemplateObject(ctx, tmpl, object, m_objectId, templateId);
     KX_CHECK(ctx, tmpl->CreateDatasheet(object, m_caseId, &document));
     if (!document) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     KX_CHECK(ctx, KXDBDatasheetServices::InitializeDatasheetTrigger(main, document));

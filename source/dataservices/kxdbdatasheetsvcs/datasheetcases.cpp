@@ -28,7 +28,8 @@ void RecaseDocument(Main& main, const OLECHAR* targetId, int32_t caseId) {
                             u"RecaseDocuments names no datasheet: its \"TargetId\" is missing");
   }
   IKXQObjectPtr datasheet;
-  GetStoreObject(main.m_pDatabase, datasheet, _wtol(targetId));
+  GetObjectOfClass(main.m_pDatabase, _wtol(targetId), {u"Datasheet"}, u"a datasheet", datasheet);
+  RequireCaseId(main, caseId);
   KX_CHECK(ctx, SetDatasheetCase(main, datasheet, caseId));
 }
 

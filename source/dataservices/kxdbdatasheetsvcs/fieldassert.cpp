@@ -238,7 +238,7 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
     IKXQAttributePtr objects;
     GetAttributeInterface(page, u"NodeObjects", objects);
     CheckPointerArgument(ctx, objects.GetInterfacePtr());
-    const int32_t at = helper.FirstRowPosition() + index;
+    const int32_t at = helper.RowPosition(index);
     if (at > GetAttributeCount(objects)) {
       WarnAndFail(ctx, main, KX_HERE(kFile),
                   u"Index for continuous list object exceeds length of Node Object vector");
@@ -292,7 +292,7 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
   CheckPointerArgument(ctx, objects.GetInterfacePtr());
   int32_t position = 0;
   if (index >= 0) {
-    position = helper.FirstRowPosition() + index;
+    position = helper.RowPosition(index);
   } else {
     // A field outside the rows: its node's entry of "NodeIndices". A field
     // the analysis does not hold has no node (never position 0 of the list).

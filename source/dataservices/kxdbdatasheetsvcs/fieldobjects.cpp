@@ -1,6 +1,7 @@
 #include "fieldobjects.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "com/wstr.h"
 #include "continuouspageadvisor.h"
@@ -153,7 +154,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
       if (std::find(handled.begin(), handled.end(), NodeIndexOf(node)) != handled.end()) continue;
       KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
     } else {
-      const int32_t position = main.GetContinuousPageHelper().FirstRowPosition() + index;
+      const int32_t position = main.GetContinuousPageHelper().RowPosition(index);
       if (index >= 0 && position > 0) {
         if (mode != kShow && position <= objectCount) {
           GetAttributeAsObject(nodeObjects, position, object);

@@ -352,8 +352,17 @@ int32_t GetContinuousFieldNumber(const ContinuousPageHelper& helper, IKXQTemplat
   const std::vector<int32_t>& ids = helper.FieldNodeIds();
   for (size_t i = 0; i < ids.size(); ++i) {
     if (ids[i] != id) continue;
-    const auto place = static_cast<int32_t>(i);
-    return row < 0 ? place + 1 : helper.FieldsPerRow() * row + place + 1;
+    const auto place = static_cast<int64_t>(i);
+    if (row < 0) return static_cast<int32_t>(place + 1);
+    // A row from a request may lie far beyond any list: a number past the
+    // integer range names no field.
+    const int64_t number = int64_t{helper.FieldsPerRow()} * row + place + 1;
+    if (number > INT32_MAX) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), DISP_E_BADINDEX,
+                              u"Row %d is beyond the rows of continuous template %ls",
+                              static_cast<int>(row), helper.TemplateKey().c_str());
+    }
+    return static_cast<int32_t>(number);
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), E_FAIL,
                           u" Field %d not found in continuous template %ls ",
@@ -1276,7 +1285,7 @@ HRESULT ResolveContinuousListField(Main& main, IKXQObject* page, IKXQTemplateFie
   CheckPointerArgument(ctx, objects.GetInterfacePtr());
   int32_t position = 0;
   if (row >= 0) {
-    position = helper.FirstRowPosition() + row;
+    position = helper.RowPosition(row);
   } else {
     LONG id = -1;
     KX_CHECK(ctx, field->get_Id(&id));

@@ -426,4 +426,25 @@ void CollectDataViews(IKXQClassView* view, ComPtrArray<IKXQClassView>& views) {
   }
 }
 
+void RefuseObjectClass(IKXQObject* object, int32_t id, const OLECHAR* expected) {
+  KXComException ctx = KXComException::Silent();
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  _bstr_t name;
+  if (cls) (void)cls->get_Name(name.GetAddress());
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %d is a %ls, not %ls",
+                          static_cast<int>(id),
+                          name.length() ? static_cast<const OLECHAR*>(name) : u"?", expected);
+}
+
+void GetObjectOfClass(IKXQDatabase* database, int32_t id,
+                      std::initializer_list<const OLECHAR*> classes, const OLECHAR* expected,
+                      IKXQObjectPtr& object) {
+  GetStoreObject(database, object, id);
+  for (const OLECHAR* name : classes) {
+    if (IsObjectOfClass(object, name)) return;
+  }
+  RefuseObjectClass(object, id, expected);
+}
+
 }  // namespace KXDBDatasheetSvcs

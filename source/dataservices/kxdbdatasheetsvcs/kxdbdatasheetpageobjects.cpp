@@ -342,6 +342,18 @@ HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId) {
   return ctx.Return();
 }
 
+void RequireCaseId(Main& main, int32_t caseId) {
+  KXComException ctx = KXComException::Silent();
+  if (caseId == 0) return;
+  CheckPointerArgument(ctx, main.m_pDatabase);
+  _bstr_t name;
+  if (caseId > 0) KX_CHECK(ctx, main.m_pDatabase->get_CaseName(caseId, name.GetAddress()));
+  if (name.length() == 0) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"There is no case %d",
+                            static_cast<int>(caseId));
+  }
+}
+
 HRESULT FirePageEvent(Main& main, IKXQObject* page) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::FirePageEvent");
   try {

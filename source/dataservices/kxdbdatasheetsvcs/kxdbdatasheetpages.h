@@ -71,6 +71,9 @@ void GetContinuousFormat(Main& main, IKXQObject* page, IKXQTemplatePage* templat
 // Case `caseId` on every current page (a page event each), then the
 // datasheet's "DefaultCase" and "CaseName".
 HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId);
+// A case id from a request: 0 (no case) or a case of the store. Another id
+// is refused with E_INVALIDARG "There is no case %d".
+void RequireCaseId(Main& main, int32_t caseId);
 // "Cases" at 0-based `position` := caseId. Null object: E_POINTER.
 HRESULT SetCaseAt(IKXQObject* object, int32_t position, int32_t caseId);
 HRESULT FirePageEvent(Main& main, IKXQObject* page);

@@ -153,6 +153,15 @@ HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int
 // taken).
 void CollectDataViews(IKXQClassView* view, ComPtrArray<IKXQClassView>& views);
 bool IsClassInArray(IKXQClass* cls, SAFEARRAY* classes);
+// Object `id` of the database when it is of one of `classes` (or derives
+// from one). Another object is refused with E_INVALIDARG "Object %d is a
+// <class>, not <expected>", an id that names none as the store refuses it.
+void GetObjectOfClass(IKXQDatabase* database, int32_t id,
+                      std::initializer_list<const OLECHAR*> classes, const OLECHAR* expected,
+                      IKXQObjectPtr& object);
+// Refuses `object`, whose id is `id`, with E_INVALIDARG "Object %d is a
+// <class>, not <expected>".
+[[noreturn]] void RefuseObjectClass(IKXQObject* object, int32_t id, const OLECHAR* expected);
 
 // ---- Datasheet names and object lists -------------------------------------
 

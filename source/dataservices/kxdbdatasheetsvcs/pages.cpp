@@ -470,6 +470,30 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
     }
   }
 
+  // The object goes onto the page's first node: one of another class (a
+  // page, a document) would make a page of nothing. A node that names no
+  // class takes any object.
+  if (!continuous && object) {
+    IKXQClassViewPtr root;
+    KX_CHECK(ctx, templatePage->get_RootView(&root));
+    SAFEARRAY* raw = nullptr;
+    if (root) KX_CHECK(ctx, root->GetAttachedClasses(0, &raw));
+    const VariantUtil::SafeArrayVector classes(raw, true);
+    VARIANT_BOOL accepts = VARIANT_TRUE;
+    if (classes.Count() > 0) {
+      IKXQClassPtr cls;
+      GetObjectClass(object, cls);
+      KX_CHECK(ctx, root->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
+                                       nullptr, &accepts));
+    }
+    if (accepts == VARIANT_FALSE) {
+      const std::u16string expected =
+          u"an object of template page " +
+          std::u16string(templatePageId != nullptr ? templatePageId : u"");
+      RefuseObjectClass(object, objectId, expected.c_str());
+    }
+  }
+
   IKXQObjectPtr page;
   KX_CHECK(ctx, templatePage->CreatePage(datasheet, continuous ? nullptr : object.GetInterfacePtr(),
                                          caseId, 1, &page));
@@ -751,6 +775,7 @@ HRESULT SetPageCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 HRESULT SetPageCaseMessageParser::SetPageCase() {
   return RunPageWorker(u"KXDBDatasheetSvcs::SetPageCase", [&](KXComException& ctx) {
     const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
+    RequireCaseId(*m_pMain, m_caseId);
     IKXQAttributePtr cases;
     GetAttributeInterface(page, u"Cases", cases);
     CheckPointerArgument(ctx, cases.GetInterfacePtr());

@@ -29,6 +29,33 @@ int32_t GetFieldIdAt(KXComException& ctx, SAFEARRAY* array, VARTYPE type, LONG a
   return element.lVal;
 }
 
+// True when the template page names qualifier `qualifier`: it lists
+// fields for it, or a field of the page is chosen by it.
+bool TemplateDefinesQualifier(KXComException& ctx, IKXQTemplatePage* templatePage,
+                              int32_t qualifier) {
+  SAFEARRAY* raw = nullptr;
+  KX_CHECK(ctx, templatePage->GetQualifierFields(qualifier, &raw));
+  if (raw != nullptr) {
+    LONG lower = 0, upper = -1;
+    const bool listed = SafeArrayGetDim(raw) == 1 &&
+                        SUCCEEDED(SafeArrayGetLBound(raw, 1, &lower)) &&
+                        SUCCEEDED(SafeArrayGetUBound(raw, 1, &upper)) && upper >= lower;
+    SafeArrayDestroy(raw);
+    if (listed) return true;
+  }
+  LONG count = 0;
+  KX_CHECK(ctx, templatePage->get_FieldCount(&count));
+  for (LONG n = 1; n <= count; ++n) {
+    IKXQTemplateFieldPtr field;
+    KX_CHECK(ctx, templatePage->get_Field(n, &field));
+    LONG position = -1;
+    if (field && SUCCEEDED(field->get_QualifierPosition(&position)) && position == qualifier) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 const GrammarRecord* SetQualifierSchema::GetSchema() const {
@@ -78,6 +105,17 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
                                                      &templatePage, 1));
     CheckPointerArgument(ctx, qualifiers.GetInterfacePtr());
     CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+    // A qualifier the template does not name may take the next free place
+    // of "Qualifiers", no further: a small request must not pad the list
+    // with empty values.
+    LONG stored = 0;
+    KX_CHECK(ctx, qualifiers->get_Count(&stored));
+    if (m_qualifierId == INT32_MAX ||
+        (m_qualifierId > stored && !TemplateDefinesQualifier(ctx, templatePage, m_qualifierId))) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_BADINDEX,
+                              u"Qualifier %d is not a qualifier of page %d's template",
+                              static_cast<int>(m_qualifierId), static_cast<int>(m_pageId));
+    }
     KX_CHECK(ctx, qualifiers->PutValue(_variant_t(static_cast<LONG>(m_qualifierId + 1)),
                                        _variant_t(), _variant_t(static_cast<LONG>(m_value))));
 

@@ -2,6 +2,7 @@
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
 #include "main.h"
@@ -18,7 +19,8 @@ namespace KXDBDatasheetSvcs {
 void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR* name) {
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr document;
-  GetStoreObject(main.m_pDatabase, document, documentId);
+  GetObjectOfClass(main.m_pDatabase, documentId, {u"Document", u"Datasheet", u"Diagram"},
+                   u"a document", document);
   ScopedCurrentDatasheet current(main.m_pApplication, document);
   SetAttributeStringByName(document, u"DocumentName", name ? name : u"", -1);
   if (diagram) return;

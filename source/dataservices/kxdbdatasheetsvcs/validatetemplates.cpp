@@ -875,6 +875,7 @@ void GetDatasheetById(Main& main, int32_t id, IKXQObjectPtr& datasheet) {
                             u"deleted by another user.");
   }
   KX_CHECK(ctx, hr);
+  if (!IsObjectOfClass(datasheet, u"Datasheet")) RefuseObjectClass(datasheet, id, u"a datasheet");
 }
 
 HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
