@@ -64,6 +64,7 @@ struct KXDiagramInfo {
 class KXDatasheetInfoList {
  public:
   KXDatasheetInfoList() = default;
+  ~KXDatasheetInfoList() { RemoveAll(); }
   KXDatasheetInfoList(const KXDatasheetInfoList&) = delete;
   KXDatasheetInfoList& operator=(const KXDatasheetInfoList&) = delete;
 
