@@ -356,7 +356,7 @@ void KXDatasheetInfoList::RemoveAll() {
 
 void KXDiagramInfoList::Sort() const {
   if (m_sorted) return;
-  std::sort(m_entries.begin(), m_entries.end(), [this](const Entry& a, const Entry& b) {
+  std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
     const int order = KXDBDatasheetSvcs::CompareDiagramInfo(*a.info, *b.info);
     return order != 0 ? order < 0 : a.order > b.order;
   });
