@@ -21,12 +21,15 @@ namespace {
 
 constexpr char kFixture[] = R"(<store><schema>
  <class name="Document"><attribute name="TemplateId"/>
-  <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/></class>
+  <attribute name="CurrentPages" type="object" list="true" collection="true" class="Page"/>
+  <attribute name="SubmittedPages" type="object" list="true" collection="true" class="Page"/>
+  <attribute name="CheckedPages" type="object" list="true" collection="true" class="Page"/>
+  <attribute name="IssuedPages" type="object" list="true" collection="true" class="Page"/></class>
  <class name="Datasheet" base="Document"/>
  <class name="Page"><attribute name="TemplateId"/><attribute name="PageId"/><attribute name="Checknum"/>
   <attribute name="NodeObjects" type="object" list="true"/><attribute name="NodeIndices" type="integer" list="true"/>
   <attribute name="Cases" type="integer" list="true"/><attribute name="Fields" list="true"/>
-  <attribute name="Units" list="true"/></class>
+  <attribute name="Units" list="true"/><attribute name="Revisions" list="true"/></class>
  <class name="Pump"><attribute name="Flow" type="real" dimension="Flow" unit="m3/h"/></class>
 </schema>
 <units><dimension name="Flow" base="m3/h"><unit name="m3/h"/><unit name="l/s" factor="3.6"/></dimension></units>

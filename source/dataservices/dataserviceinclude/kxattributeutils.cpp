@@ -446,4 +446,24 @@ int CompareNatural(const OLECHAR* a, const OLECHAR* b) {
   }
 }
 
+void AppendNaturalKey(const OLECHAR* text, std::u16string& key) {
+  const OLECHAR* p = text != nullptr ? text : u"";
+  while (*p != 0) {
+    if (!kx_iswdigit(*p)) {
+      key.push_back(kx_towlower(*p));
+      ++p;
+      continue;
+    }
+    while (*p == u'0' && kx_iswdigit(p[1])) ++p;
+    const OLECHAR* end = p;
+    while (kx_iswdigit(*end)) ++end;
+    const auto length = static_cast<uint32_t>(end - p);
+    key.push_back(u'0');
+    key.push_back(static_cast<char16_t>(length >> 16));
+    key.push_back(static_cast<char16_t>(length & 0xFFFFu));
+    key.append(p, end);
+    p = end;
+  }
+}
+
 }  // namespace KXDBDatasheetSvcs

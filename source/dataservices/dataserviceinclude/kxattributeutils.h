@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kxstoreptrs.h"
 
@@ -105,5 +106,14 @@ void ResizeAttributeValues(IKXQAttribute* attribute, int32_t count);
 // characters by their lower-case form (ASCII letters folded). Null equals
 // the empty text. Negative, zero or positive.
 int CompareNatural(const OLECHAR* a, const OLECHAR* b);
+
+// Appends to `key` the text's natural-order key: keys made this way compare
+// (plain lexicographic order of their code units) with the sign of
+// `CompareNatural`, so that a list sorted by many comparisons splits each
+// text into its runs once. A character stands as its lower-case form; a
+// digit run as "0", its length without leading zeros (two units, high
+// half first), then those digits ("0" stands for every digit run: against
+// any other character all digits compare alike).
+void AppendNaturalKey(const OLECHAR* text, std::u16string& key);
 
 }  // namespace KXDBDatasheetSvcs

@@ -85,6 +85,15 @@ void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR*
   KX_CHECK(ctx, attribute->PutValue(_variant_t(static_cast<int>(index), VT_I4), _variant_t(), value));
 }
 
+bool ListHoldsObject(IKXQAttribute* list, IKXQObject* wanted) {
+  KXComException ctx = KXComException::Silent();
+  if (list == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  if (wanted == nullptr) return false;
+  VARIANT_BOOL holds = VARIANT_FALSE;
+  KX_CHECK(ctx, list->ContainsObject(wanted, &holds));
+  return holds != VARIANT_FALSE;
+}
+
 bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject* wanted) {
   KXComException ctx = KXComException::Silent();
   IKXQAttributePtr attribute;
@@ -94,13 +103,7 @@ bool AttributeContainsObject(IKXQObject* object, const OLECHAR* name, IKXQObject
   if (!attribute) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Attribute %ls is not accessible", name);
   }
-  const int32_t count = GetAttributeCount(attribute);
-  for (int32_t i = 1; i <= count; ++i) {
-    IKXQObjectPtr value;
-    GetAttributeAsObject(attribute, i, value);
-    if (value && value.GetInterfacePtr() == wanted) return true;
-  }
-  return false;
+  return ListHoldsObject(attribute, wanted);
 }
 
 void ForEachClassInstance(IKXQSchema* schema, const OLECHAR* className,

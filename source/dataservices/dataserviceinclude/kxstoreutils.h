@@ -41,6 +41,10 @@ void GetAttributeAsObject(IKXQAttribute* attribute, int32_t index, IKXQObjectPtr
 // Writes `text` as the value at 1-based `index`. Null attribute: E_POINTER.
 void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR* text);
 
+// True when the list holds `wanted` among its values (false for a null
+// `wanted`): one store call, however long the list. Null list: E_POINTER.
+bool ListHoldsObject(IKXQAttribute* list, IKXQObject* wanted);
+
 // True when the named attribute of `object` holds `wanted` among its values
 // (by identity). "Attribute %ls is not accessible" when the object has no
 // such attribute.

@@ -137,6 +137,15 @@ void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* c
   CheckPointerArgument(ctx, page);
   IKXQTemplatePagePtr templatePage;
   GetPageTemplatePage(ctx, main, page, templatePage);
+  AssertField(main, page, templatePage, fieldId, confirmedClass, out);
+}
+
+void AssertField(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t fieldId,
+                 const OLECHAR* confirmedClass, AssertedField& out) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::AssertField");
+  out = AssertedField();
+  CheckPointerArgument(ctx, page);
+  CheckPointerArgument(ctx, templatePage);
   IKXQTemplateFieldPtr field;
   out.fieldNumber = GetTemplateFieldNumber(templatePage, fieldId, field);
   if (!field) GetFieldById(ctx, templatePage, fieldId, field);

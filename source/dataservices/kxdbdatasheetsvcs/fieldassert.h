@@ -41,6 +41,9 @@ namespace FieldUtils {
 // goes to the host's class confirmation and `out.holder` stays null.
 void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* confirmedClass,
                  AssertedField& out);
+// The same for a caller that holds the page's template page already.
+void AssertField(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t fieldId,
+                 const OLECHAR* confirmedClass, AssertedField& out);
 
 // Places `object` on the field's root node of `page` and, for a template of
 // kind "Datasheet", on every other current page of the datasheet that is no

@@ -52,7 +52,7 @@ bool FieldWrite::Prepare() {
     AssertContinuousListField(main, page, request.fieldId, request.index, request.confirmedClass,
                               field);
   } else {
-    FieldUtils::AssertField(main, page, request.fieldId, request.confirmedClass, field);
+    FieldUtils::AssertField(main, page, templatePage, request.fieldId, request.confirmedClass, field);
   }
   return static_cast<bool>(field.holder);
 }

@@ -219,9 +219,22 @@ void WriteViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, const
                           const OLECHAR* postfix, const OLECHAR* substitution) {
   KXComException ctx(u"KXDBDatasheetSvcs::WriteViewNumberTexts");
   if (!HasNumberTexts(ctx, holder)) return;
-  KX_CHECK(ctx, holder->PutPrefix(position, _bstr_t(prefix)));
-  KX_CHECK(ctx, holder->PutPostfix(position, _bstr_t(postfix)));
-  KX_CHECK(ctx, holder->PutSubstitution(position, _bstr_t(substitution)));
+  // A text is written only when it changes: each write is a store change
+  // of its own, and most requests send the texts the value already has.
+  _bstr_t oldPrefix;
+  _bstr_t oldPostfix;
+  _bstr_t oldSubstitution;
+  KX_CHECK(ctx, holder->GetPrefix(position, oldPrefix.GetAddress()));
+  KX_CHECK(ctx, holder->GetPostfix(position, oldPostfix.GetAddress()));
+  KX_CHECK(ctx, holder->GetSubstitution(position, oldSubstitution.GetAddress()));
+  const auto same = [](const _bstr_t& stored, const OLECHAR* text) {
+    return stored.view() == std::u16string_view(text != nullptr ? text : u"");
+  };
+  if (!same(oldPrefix, prefix)) KX_CHECK(ctx, holder->PutPrefix(position, _bstr_t(prefix)));
+  if (!same(oldPostfix, postfix)) KX_CHECK(ctx, holder->PutPostfix(position, _bstr_t(postfix)));
+  if (!same(oldSubstitution, substitution)) {
+    KX_CHECK(ctx, holder->PutSubstitution(position, _bstr_t(substitution)));
+  }
 }
 
 void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,

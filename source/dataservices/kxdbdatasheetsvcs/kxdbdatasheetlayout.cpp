@@ -97,6 +97,8 @@ void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* ob
   bool hasValue = false;
   const int32_t start = GetAttributeIntegerAt(lists.indices, index + 1, &hasValue);
   if (!hasValue || start <= 0 || start > GetAttributeCount(lists.objects)) return;
+  // Most questions are about objects the page does not hold at all.
+  if (object != nullptr && !ListHoldsObject(lists.objects, object)) return;
   LONG wantedId = 0;
   if (object != nullptr) KX_CHECK(ctx, object->get_Id(&wantedId));
   for (int32_t p = start; p <= GetAttributeCount(lists.objects); ++p) {

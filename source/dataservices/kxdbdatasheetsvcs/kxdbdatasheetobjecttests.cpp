@@ -225,6 +225,13 @@ bool CheckSummarySheetProject(IKXQApplication* application, IKXQObject* datashee
 bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* templatePage) {
   KXComException ctx = KXComException::Silent();
   if (templatePage == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  // An object on a node of the page stands in its "NodeObjects": the store
+  // answers that at once, and most pages asked about do not hold it.
+  if (page != nullptr) {
+    IKXQAttributePtr objects;
+    GetAttributeInterface(page, u"NodeObjects", objects);
+    if (objects && !ListHoldsObject(objects, object)) return false;
+  }
   SAFEARRAY* roots = nullptr;
   bool continuous = false;
   RootNodesOf(ctx, templatePage, &roots, &continuous);

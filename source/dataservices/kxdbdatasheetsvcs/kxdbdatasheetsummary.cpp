@@ -331,12 +331,10 @@ HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
     KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, page, false));
     const int32_t rowsBefore = helper.RowCount();
     const IKXQAttributePtr objects = RequiredAttribute(ctx, page, u"NodeObjects");
+    // The store answers membership at once; reading the list value by value
+    // made every new row cost as much as the rows before it.
+    if (ListHoldsObject(objects, object)) return S_OK;
     const int32_t n = GetAttributeCount(objects);
-    for (int32_t p = 1; p <= n; ++p) {
-      IKXQObjectPtr value;
-      GetAttributeObjectAt(objects, value, p);
-      if (value.GetInterfacePtr() == object) return S_OK;
-    }
     GetContinuousFormat(main, page, templatePage);
     const int32_t firstRow = helper.FirstRowPosition();
     const IKXQAttributePtr indices = RequiredAttribute(ctx, page, u"NodeIndices");

@@ -220,6 +220,34 @@ HRESULT KXFieldData::SetAttribute(uint32_t id, const SAXValue& v) {
   }
 }
 
+namespace {
+
+// The last record texts read on this thread and what they gave: a setter
+// reads a field's record, and its change event reads the record text back
+// (the same text unless the setter changed the presentation), with the
+// template field's own record read in between.
+struct ParsedText {
+  bool valid = false;
+  int32_t type = 0;
+  int32_t selectIndex = 0;
+  int32_t priorIndex = 0;  // the index a text without "Index" leaves as it was
+  std::u16string text;
+  KXFieldData record;
+};
+
+struct RecentParses {
+  static constexpr size_t kSize = 4;
+  ParsedText entries[kSize];
+  size_t next = 0;  // the entry the next new text replaces
+};
+
+RecentParses& RecentParsesOfThread() {
+  thread_local RecentParses recent;
+  return recent;
+}
+
+}  // namespace
+
 HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex) {
   KXComException ctx = KXComException::Silent(u"KXFieldData::ParseFieldData");
   try {
@@ -227,6 +255,16 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
     if (text == nullptr || *text == 0) {
       typeId = type;
       return S_OK;
+    }
+    const std::u16string_view read(text);
+    const int32_t priorIndex = index;
+    RecentParses& recent = RecentParsesOfThread();
+    for (const ParsedText& known : recent.entries) {
+      if (known.valid && known.type == type && known.selectIndex == selectIndex &&
+          known.priorIndex == priorIndex && known.text == read) {
+        CopyFields(known.record);
+        return S_OK;
+      }
     }
     HRESULT hr = Parse(text);
     if (FAILED(hr)) {
@@ -250,6 +288,17 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       }
     }
     typeId = type;
+    if (SUCCEEDED(hr) && m_children.empty()) {
+      ParsedText& slot = recent.entries[recent.next];
+      recent.next = (recent.next + 1) % RecentParses::kSize;
+      slot.valid = false;
+      slot.text.assign(read);
+      slot.record.CopyFields(*this);
+      slot.type = type;
+      slot.selectIndex = selectIndex;
+      slot.priorIndex = priorIndex;
+      slot.valid = true;
+    }
     return hr;
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))

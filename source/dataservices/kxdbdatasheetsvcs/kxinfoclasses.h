@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "com/comutil.h"
@@ -63,6 +64,7 @@ struct KXDiagramInfo {
 class KXDatasheetInfoList {
  public:
   KXDatasheetInfoList() = default;
+  ~KXDatasheetInfoList() { RemoveAll(); }
   KXDatasheetInfoList(const KXDatasheetInfoList&) = delete;
   KXDatasheetInfoList& operator=(const KXDatasheetInfoList&) = delete;
 
@@ -93,15 +95,29 @@ class KXDatasheetInfoList {
   void RemoveAll();
 
  private:
+  // A record's sort key, made once when the record is added: sorting
+  // compares keys, not texts, and does not reach into the records. The
+  // title stands as its natural-order key, kept in the list's key pool.
+  struct Key {
+    int32_t status;
+    int32_t documentId;
+    uint32_t titleAt;
+    uint32_t titleLength;
+  };
   struct Entry {
-    std::unique_ptr<KXDatasheetInfo> info;
+    Key key;
     uint32_t order;  // order of adding
     bool alwaysAdd;
+    std::unique_ptr<KXDatasheetInfo> info;
   };
+  // `CompareDatasheetInfo` on keys; `bPool` holds the title key of `b`.
+  int CompareKeys(const Key& a, const Key& b, const std::u16string& bPool) const;
+  int CompareKeys(const Key& a, const Key& b) const { return CompareKeys(a, b, m_titles); }
   void Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd);
   void Sort() const;
 
   mutable std::vector<Entry> m_entries;
+  std::u16string m_titles;  // the title keys, one after another
   mutable bool m_sorted = true;
   uint32_t m_added = 0;
 };

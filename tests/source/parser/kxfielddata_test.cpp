@@ -255,6 +255,35 @@ TEST(KXFieldData, IndexSurvivesATextWithoutIndex) {
   EXPECT_EQ(5, data.index);
 }
 
+TEST(KXFieldData, ATextReadAgainReadsAsItDidTheFirstTime) {
+  // Readings of one text in a row, each into a fresh record, must each give
+  // what a first reading gives, whatever was read before on this thread.
+  const char16_t kReal[] = u"<Real FieldId=\"4\" Value=\"1\" Format=\"0.0\"/>";
+  KXFieldData first;
+  first.index = 7;
+  ASSERT_EQ(S_OK, first.ParseFieldData(kFieldReal, Bstr(kReal), -1));
+  EXPECT_EQ(7, first.index);
+  KXFieldData second;
+  ASSERT_EQ(S_OK, second.ParseFieldData(kFieldReal, Bstr(kReal), -1));
+  EXPECT_EQ(-1, second.index);
+  EXPECT_EQ(4, second.fieldId);
+  EXPECT_EQ(u"0.0", second.format.str());
+  KXFieldData asText;
+  ASSERT_EQ(S_OK, asText.ParseFieldData(kFieldString, Bstr(kReal), -1));
+  EXPECT_EQ(kFieldString, asText.typeId);
+  KXFieldData b;
+  KXFieldData c;
+  ASSERT_EQ(S_OK, b.ParseFieldData(kFieldReal, Bstr(kThreeReals), 2));
+  ASSERT_EQ(S_OK, c.ParseFieldData(kFieldReal, Bstr(kThreeReals), 3));
+  EXPECT_EQ(u"b", b.value.str());
+  EXPECT_EQ(u"c", c.value.str());
+  // A record changed after its reading changes no later reading.
+  second.format.Assign(u"0.000");
+  KXFieldData third;
+  ASSERT_EQ(S_OK, third.ParseFieldData(kFieldReal, Bstr(kReal), -1));
+  EXPECT_EQ(u"0.0", third.format.str());
+}
+
 TEST(KXFieldData, MalformedTextFails) {
   KXFieldData data;
   HRESULT hr = data.ParseFieldData(kFieldString, Bstr(u"<String Value=\"x\">"), -1);
