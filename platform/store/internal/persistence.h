@@ -70,11 +70,6 @@ struct StoredTables {
   u16 templatesFolder, bitmapFolder;
 };
 
-struct StoredStore {
-  StoredTables tables;
-  std::vector<StoredObject> objects;  // live and retired, by id
-};
-
 // What other processes committed since this one last looked.
 struct CatchUp {
   bool changed = false;  // anything at all
@@ -95,10 +90,20 @@ class Persistence {
   // Test hook: the n-th following write fails as a disk error would.
   virtual void FailWriteAfter(long n) = 0;
 
-  // Everything, as of one moment (inside a transaction: as of its start).
-  // Outside a transaction it also becomes what this process has seen.
-  virtual bool LoadAll(StoredStore* out) = 0;
+  // Reads see the file as this process last saw it: between transactions
+  // a read snapshot is kept from the end of the last one (or the opening),
+  // inside one the file under the write lock, with its own changes.
+  // Everything but the objects.
+  virtual bool LoadTables(StoredTables* out) = 0;
   virtual bool LoadObject(int32_t id, StoredObject* out) = 0;
+  // Ids of the live objects of these classes (not their subclasses), in id
+  // order.
+  virtual bool Extent(const std::vector<int32_t>& classes, std::vector<int32_t>* ids) = 0;
+  // (object, attribute) of the values that refer to target, in that order.
+  virtual bool Referrers(int32_t target, std::vector<std::pair<int32_t, int32_t>>* sites) = 0;
+  // Ids of the objects that id owns or holds, in id order.
+  virtual bool Dependents(int32_t id, std::vector<int32_t>* ids) = 0;
+  virtual bool CountObjects(long* count) = 0;
 
   enum class Lock { kTaken, kBusy, kFailed };
   // Takes the write lock (waiting at most the lock timeout) and tells what

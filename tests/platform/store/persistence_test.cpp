@@ -496,17 +496,20 @@ TEST(DamagedStoreTest, AForeignDatabaseIsNotTakenOver) {
   RawSql(path, "SELECT count(*) FROM customers");
 }
 
-TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsTheOpenCleanly) {
+TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsItsReadingCleanly) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
   { auto s = OpenPlant(path); }
   RawSql(path, "PRAGMA foreign_keys=OFF; INSERT INTO objects(id,class,owner,holder,holder_attr,flags) "
                "VALUES(500, 999, NULL, NULL, '', 0)");
-  std::unique_ptr<Store> s;
-  Status st = Store::Open(path, OpenMode::kOpenExisting, &s);
-  EXPECT_EQ(st.hr, KXQ_E_STORAGE);
-  EXPECT_NE(st.message.find("object 500 has an unknown class"), std::string::npos) << st.message;
-  EXPECT_EQ(s, nullptr);
+  // Objects are read when first reached, so the damage shows there.
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  _com_ptr_t<IKXQObject> o;
+  EXPECT_EQ(s->Database()->get_Object(500, &o), KXQ_E_STORAGE);
+  EXPECT_NE(ErrorText().find("object 500 has an unknown class"), std::string::npos);
+  EXPECT_EQ(o, nullptr);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 21), u"Speed"))), 0);
 }
 
 TEST(DamagedStoreTest, UndoRestoresHoldersOwnersAndInverses) {
