@@ -189,7 +189,8 @@ bool SameSlot(const Value& a, const Value& b) {
 Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   const int32_t id = so.id;
   if (so.retired) retired_.insert(id);
-  nextObjectId_ = std::max(nextObjectId_, id + 1);
+  // An id the file has never held (a lookup of any number) moves nothing.
+  if (so.exists || so.retired) nextObjectId_ = std::max(nextObjectId_, id + 1);
   ObjectRec* o = LoadedObject(id);
   if (!o) {
     if (!so.exists) return Status{};

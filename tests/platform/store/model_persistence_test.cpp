@@ -117,6 +117,19 @@ std::string SqlCheck(const std::string& path, const char* pragma) {
   return out;
 }
 
+// The ids of a class's live objects (the class has no subclasses), as the
+// store gives them and as the file has them.
+std::string StoreExtent(Store& s, const char16_t* cls) {
+  std::string out;
+  for (ObjectRec* o : s.core().Instances(s.core().FindClass(cls))) out += std::to_string(o->id) + " ";
+  return out;
+}
+std::string FileExtent(const std::string& path, const char16_t* cls) {
+  return SqlCheck(path, ("SELECT id FROM objects WHERE class=(SELECT id FROM classes WHERE name='" + Text(cls) +
+                         "') ORDER BY id")
+                            .c_str());
+}
+
 // The first line where two dumps differ.
 std::string FirstDifference(const std::string& memory, const std::string& file) {
   std::istringstream a(memory), b(file);
@@ -360,6 +373,17 @@ std::string RunStep(Store& s, const std::string& path, const Step& step, std::st
   if (!diff.empty()) {
     (void)s.Rollback();
     return "at the start of the transaction\n    " + diff;
+  }
+  // Now and then a class extent (which reads its members).
+  if (step.seed % 4 == 1) {
+    static const char16_t* const kLeaves[] = {u"Page", u"Pump", u"Datasheet", u"Nozzle"};
+    const char16_t* cls = kLeaves[(step.seed / 4) % 4];
+    *log += "    extent of " + Text(cls) + "\n";
+    const std::string mine = StoreExtent(s, cls), file = FileExtent(path, cls);
+    if (mine != file) {
+      (void)s.Rollback();
+      return "the extent of " + Text(cls) + " is " + mine + "; the file has " + file;
+    }
   }
   Driver(s, step.seed, log).Run();
   const bool commit = step.seed % 5 != 0;
