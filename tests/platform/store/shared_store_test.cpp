@@ -122,6 +122,11 @@ TEST_F(SharedStoreTest, ObjectsTheOtherChangedOrDeletedBeforeThisOneReadThemAreR
   EXPECT_EQ(Count(pages), 1);
   EXPECT_EQ(IdOf(Get(pages, 1)), 11);
   EXPECT_EQ(Count(Attr(Obj(*a, 10), u"SubmittedPages")), 0);
+  // A third instance that never read it still never gives the id again.
+  auto c = Reopen(path);
+  Status st = c->ImportFixtureText("<store><objects><object id=\"12\" class=\"Pump\"/></objects></store>", "again");
+  EXPECT_FALSE(st.ok());
+  EXPECT_NE(st.message.find("belonged to a deleted object"), std::string::npos) << st.message;
 }
 
 TEST_F(SharedStoreTest, ObjectsFirstReadInATransactionThatRolledBackFollowTheOthersCommits) {
