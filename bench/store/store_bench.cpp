@@ -251,7 +251,7 @@ void OpenOne(const std::string& dir, const Sizes& big, long objects, long rounds
   Row(("open, read one object, " + tag).c_str(), Seconds(t0, t1) * 1e6 / n, Seconds(t1, t2) * 1e6 / n, "us", false);
 }
 
-// A transaction that changes one entry of a list of `entries` and grows it
+// A transaction that changes the last entry of a list of `entries`, grows it
 // by one, then rolls back; the mean time of rounds of them, in us.
 double UndoOnList(Store& s, long entries, long rounds) {
   _com_ptr_t<IKXQSchema> schema;
@@ -269,7 +269,7 @@ double UndoOnList(Store& s, long entries, long rounds) {
   auto t0 = Clock::now();
   for (long r = 0; r < rounds; ++r) {
     if (!s.Begin().ok()) Die("undo: begin");
-    list->PutValue(_variant_t(static_cast<int>(entries / 2)), _variant_t(), _variant_t(-1));
+    list->PutValue(_variant_t(static_cast<int>(entries)), _variant_t(), _variant_t(-1));
     list->Resize(static_cast<LONG>(entries + 1));
     if (!s.Rollback().ok()) Die("undo: rollback");
   }
