@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "store/internal/fixture.h"
+
 namespace kx::store {
 
 namespace {
@@ -11,7 +13,15 @@ uint64_t Key(int32_t a, int32_t b) {
 }
 }  // namespace
 
-StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {}
+StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {
+  library_.read = [this](const u16& id, const u16& checknum) -> std::unique_ptr<TemplateRec> {
+    std::string xml;
+    std::unique_ptr<TemplateRec> t;
+    if (closed_ || !db_->LoadTemplate(id, checknum, &xml) || xml.empty()) return nullptr;
+    if (!ParseTemplateXml(*this, xml, &t).ok()) return nullptr;
+    return t;
+  };
+}
 
 void StoreCore::SetLockTimeout(int milliseconds) {
   lockTimeoutMs_ = milliseconds;
@@ -1033,7 +1043,7 @@ HRESULT StoreCore::SetLibraryFolder(bool bitmaps, const u16& path) {
 }
 
 HRESULT StoreCore::AddTemplate(std::unique_ptr<TemplateRec> t, const std::string& xml) {
-  if (library_.Version(t->id, t->checknum))
+  if (library_.Has(t->id, t->checknum))
     return SetError(E_INVALIDARG, u"Template \"" + t->id + u"\" version \"" + t->checknum + u"\" is defined twice");
   if (!xml.empty() && !db_->PutTemplate(t->id, t->checknum, xml)) return StorageFailure();
   u16 id = t->id, ck = t->checknum;

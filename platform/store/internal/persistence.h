@@ -64,7 +64,7 @@ struct StoredTables {
   std::vector<FilterRec> filters;
   std::vector<SortRec> sorts;
   std::vector<MethodRec> methods;
-  std::vector<std::string> templates;  // the XML text of each
+  std::vector<std::pair<u16, u16>> templates;  // id and checknum of each
   int32_t nextObjectId = 1;
   bool hasTemplatesFolder = false, hasBitmapFolder = false;
   u16 templatesFolder, bitmapFolder;
@@ -96,6 +96,8 @@ class Persistence {
   // Everything but the objects.
   virtual bool LoadTables(StoredTables* out) = 0;
   virtual bool LoadObject(int32_t id, StoredObject* out) = 0;
+  // The XML text of a stored template version ("" when there is none).
+  virtual bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) = 0;
   // Ids of the live objects of these classes (not their subclasses), in id
   // order.
   virtual bool Extent(const std::vector<int32_t>& classes, std::vector<int32_t>* ids) = 0;

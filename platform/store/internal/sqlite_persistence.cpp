@@ -73,6 +73,13 @@ class SqlitePersistence final : public Persistence {
 
   bool LoadTables(StoredTables* out) override;
   bool LoadObject(int32_t id, StoredObject* out) override;
+  bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) override {
+    xml->clear();
+    return db_.Query("SELECT xml FROM templates WHERE id=? AND checknum=?", {id, checknum}, [&](sqlite3_stmt* st) {
+      const unsigned char* x = sqlite3_column_text(st, 0);
+      if (x) xml->assign(reinterpret_cast<const char*>(x), static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    });
+  }
   bool Extent(const std::vector<int32_t>& classes, std::vector<int32_t>* ids) override {
     ids->clear();
     bool ok = true;
@@ -335,9 +342,8 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
     m.result = ColText(st, 3);
     t->methods.push_back(std::move(m));
   });
-  ok = ok && db_.Query("SELECT xml FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
-    const unsigned char* x = sqlite3_column_text(st, 0);
-    t->templates.emplace_back(x ? reinterpret_cast<const char*>(x) : "");
+  ok = ok && db_.Query("SELECT id, checknum FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
+    t->templates.emplace_back(ColText(st, 0), ColText(st, 1));
   });
   ok = ok && db_.Query("SELECT key,value FROM meta WHERE key IN ('templates_folder','bitmap_folder','next_object_id')",
                        [&](sqlite3_stmt* st) {

@@ -162,12 +162,13 @@ Status StoreCore::MergeTables(StoredTables&& t) {
   if (t.hasBitmapFolder) library_.bitmapFolder = t.bitmapFolder;
   nextObjectId_ = std::max(nextObjectId_, t.nextObjectId);
   persistedNextId_ = std::max(persistedNextId_, t.nextObjectId);
-  for (const std::string& xml : t.templates) {
-    std::unique_ptr<TemplateRec> tpl;
-    Status s = ParseTemplateXml(*this, xml, &tpl);
-    if (!s.ok()) return Fail(KXQ_E_STORAGE, "A stored template cannot be read: " + s.message);
-    if (library_.Version(tpl->id, tpl->checknum)) continue;
-    u16 id = tpl->id, ck = tpl->checknum;
+  // Templates are read when first used; until then only their keys.
+  for (auto& [id, ck] : t.templates) {
+    if (library_.Has(id, ck)) continue;
+    auto tpl = std::make_unique<TemplateRec>();
+    tpl->id = id;
+    tpl->checknum = ck;
+    tpl->loaded = false;
     library_.byId[id][ck] = std::move(tpl);
   }
   return Status{};
