@@ -2,15 +2,19 @@
 //
 // A generated store of KXQ_BENCH_OBJECTS objects (default 100,000) holding
 // KXQ_BENCH_VALUES values (default 1,000,000) is measured for: the time to
-// open it (the store loads every value into memory; bare SQLite opens the
-// file and reads every row), attribute reads and writes per second
+// open it and read one object (the store reads its tables and then that
+// object; bare SQLite opens the file and reads the object's rows), in that
+// store and in stores a tenth and a hundredth its size, attribute reads and
+// writes per second
 // (KXQ_BENCH_OPS random operations, default 200,000; writes in one
 // transaction), and the cost of a one-value commit (KXQ_BENCH_COMMITS
 // transactions of one write each, default 200; WAL, synchronous=FULL on both
 // sides). Each line prints the store's figure, SQLite's and their ratio.
 // Last, the cost of a transaction that catches up on one object another
 // process changed, against one that finds nothing to catch up (ratio), in
-// this store and in one a hundredth its size.
+// this store and in one a hundredth its size. And the cost of a
+// transaction that changes one entry of a 10,000-entry list and resizes it,
+// then rolls back, against the same on a 100-entry list.
 // KXQ_BENCH_DIR chooses the folder of the files (default: a temporary one).
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -137,7 +141,7 @@ std::string SchemaFixture() {
     std::string name = _bstr_t(AttrName(a).c_str()).utf8();
     xml += "<attribute name=\"" + name + "\" type=\"" + (a < 5 ? "integer" : a < 8 ? "real" : "text") + "\"/>";
   }
-  return xml + "</class></schema></store>";
+  return xml + "<attribute name=\"L\" type=\"integer\" list=\"true\"/></class></schema></store>";
 }
 
 void BuildStore(const std::string& path, const Sizes& z) {
@@ -203,6 +207,77 @@ void CatchUp(const std::string& path, long objects, long rounds) {
               caught / idle);
 }
 
+// Opening a store and reading one object's values, against opening the bare
+// file and reading that object's rows: the mean of rounds of each.
+void OpenOne(const std::string& dir, const Sizes& big, long objects, long rounds) {
+  Sizes z = big;
+  z.objects = objects;
+  const std::string tag = std::to_string(objects * z.perObject);
+  const std::string storePath = dir + "/open-" + tag + ".kxq", barePath = dir + "/open-" + tag + ".db";
+  std::filesystem::remove(storePath);
+  std::filesystem::remove(barePath);
+  BuildStore(storePath, z);
+  BuildBare(barePath, z);
+  const LONG id = static_cast<LONG>(std::max(1L, objects / 2));
+  std::vector<_bstr_t> names;
+  for (int a = 0; a < z.perObject; ++a) names.emplace_back(AttrName(a).c_str());
+  double sink = 0;
+  auto t0 = Clock::now();
+  for (long r = 0; r < rounds; ++r) {
+    std::unique_ptr<Store> s;
+    if (!Store::Open(storePath, OpenMode::kOpenExisting, &s).ok()) Die("open " + storePath);
+    _com_ptr_t<IKXQObject> o;
+    if (FAILED(s->Database()->get_Object(id, &o))) Die("no object " + std::to_string(id));
+    for (const _bstr_t& n : names) {
+      _com_ptr_t<IKXQAttribute> attr;
+      o->get_Attribute(n, _variant_t(), &attr);
+      _variant_t v;
+      attr->GetValue(_variant_t(), _variant_t(), &v);
+      sink += V_VT(&v);
+    }
+  }
+  auto t1 = Clock::now();
+  for (long r = 0; r < rounds; ++r) {
+    sqlite3* db = OpenBare(barePath);
+    sqlite3_stmt* q = Prep(db, "SELECT attr, pos, kind, num, txt FROM vals WHERE obj=? ORDER BY attr, pos");
+    sqlite3_bind_int64(q, 1, id);
+    while (sqlite3_step(q) == SQLITE_ROW) sink += sqlite3_column_int(q, 2);
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+  }
+  auto t2 = Clock::now();
+  if (sink < 0) std::printf("%f", sink);
+  const double n = static_cast<double>(rounds);
+  Row(("open, read one object, " + tag).c_str(), Seconds(t0, t1) * 1e6 / n, Seconds(t1, t2) * 1e6 / n, "us", false);
+}
+
+// A transaction that changes the last entry of a list of `entries`, grows it
+// by one, then rolls back; the mean time of rounds of them, in us.
+double UndoOnList(Store& s, long entries, long rounds) {
+  _com_ptr_t<IKXQSchema> schema;
+  s.Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> item;
+  schema->get_Class(_bstr_t(u"Item"), &item);
+  _com_ptr_t<IKXQObject> o;
+  if (!s.Begin().ok() || FAILED(item->CreateInstance(&o))) Die("undo: create");
+  _com_ptr_t<IKXQAttribute> list;
+  o->get_Attribute(_bstr_t(u"L"), _variant_t(), &list);
+  for (long k = 1; k <= entries; ++k)
+    if (FAILED(list->PutValue(_variant_t(static_cast<int>(k)), _variant_t(), _variant_t(static_cast<int>(k)))))
+      Die("undo: fill");
+  if (!s.Commit().ok()) Die("undo: commit");
+  auto round = [&] {
+    if (!s.Begin().ok()) Die("undo: begin");
+    list->PutValue(_variant_t(static_cast<int>(entries)), _variant_t(), _variant_t(-1));
+    list->Resize(static_cast<LONG>(entries + 1));
+    if (!s.Rollback().ok()) Die("undo: rollback");
+  };
+  for (long r = 0; r < rounds; ++r) round();  // warms the caches
+  auto t0 = Clock::now();
+  for (long r = 0; r < rounds; ++r) round();
+  return Seconds(t0, Clock::now()) * 1e6 / static_cast<double>(rounds);
+}
+
 }  // namespace
 
 int main() {
@@ -258,7 +333,7 @@ int main() {
     if (sink < 0) std::printf("%f", sink);
   }
   t2 = Clock::now();
-  Row("open", Seconds(t0, t1), Seconds(t1, t2), "s", false);
+  Row("open (sqlite: every row)", Seconds(t0, t1), Seconds(t1, t2), "s", false);
 
   std::mt19937_64 rng(42);
   std::uniform_int_distribution<long> pickObj(1, z.objects);
@@ -363,7 +438,16 @@ int main() {
       Seconds(t1, t2) * 1e6 / static_cast<double>(z.commits), "us", false);
 
   sqlite3_close(bare);
+
+  const double longList = UndoOnList(*s, 10000, z.commits), shortList = UndoOnList(*s, 100, z.commits);
+  std::printf("%-28s 10,000 entries %10.2f us   100 entries %10.2f us   ratio %6.2f\n", "undo of a list change",
+              longList, shortList, longList / shortList);
   s.reset();
+
+  // Opening a store does not grow with the plant: a tenth and a hundredth
+  // the size.
+  for (long objects : {z.objects / 100, z.objects / 10, z.objects})
+    OpenOne(dir, z, std::max(1L, objects), std::max(5L, z.commits / 10));
 
   // Catching up with another process: the same cost in a store a hundredth
   // the size shows it does not grow with the store.

@@ -6,10 +6,11 @@
 // Processes: several may open one store file. Each transaction first takes
 // the file's write lock (waiting at most the lock timeout, else it fails with
 // KXQ_E_BUSY having changed nothing) and then brings the model up to what
-// the others committed: the objects they changed are reloaded in place
-// (interface pointers stay valid) and the trigger items whose recorded reads
-// those changes touch fire, as for a change by another client. Reads outside
-// a transaction see the model as of the last one.
+// the others committed: the objects they changed that this process has read
+// are read again in place (interface pointers stay valid) and the trigger
+// items whose recorded reads those changes touch fire, as for a change by
+// another client. Objects are read from the file when first reached. Reads
+// outside a transaction see the file as of the end of the last one.
 #pragma once
 
 #include <functional>
@@ -143,7 +144,8 @@ class Store {
   // SQLITE_IOERR as a disk error would; 0 disarms.
   void FailWriteAfter(long n);
 
-  // Number of values and objects held in memory (live objects only).
+  // Number of live objects in the store (counted in the file, not only those
+  // this process has read).
   long ObjectCount() const;
 
   StoreCore& core() const { return *core_; }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "store/internal/fixture.h"
+
 namespace kx::store {
 
 namespace {
@@ -11,7 +13,15 @@ uint64_t Key(int32_t a, int32_t b) {
 }
 }  // namespace
 
-StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {}
+StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {
+  library_.read = [this](const u16& id, const u16& checknum) -> std::unique_ptr<TemplateRec> {
+    std::string xml;
+    std::unique_ptr<TemplateRec> t;
+    if (closed_ || !db_->LoadTemplate(id, checknum, &xml) || xml.empty()) return nullptr;
+    if (!ParseTemplateXml(*this, xml, &t).ok()) return nullptr;
+    return t;
+  };
+}
 
 void StoreCore::SetLockTimeout(int milliseconds) {
   lockTimeoutMs_ = milliseconds;
@@ -70,7 +80,6 @@ HRESULT StoreCore::Begin() {
   inTxn_ = true;
   doomed_ = false;
   undo_.clear();
-  snapped_.clear();
   return S_OK;
 }
 
@@ -96,7 +105,6 @@ HRESULT StoreCore::Commit() {
   inTxn_ = false;
   persistedNextId_ = nextObjectId_;
   undo_.clear();
-  snapped_.clear();
   if (observer) observer->TransactionEnded(true);
   return S_OK;
 }
@@ -106,7 +114,6 @@ HRESULT StoreCore::Rollback() {
   db_->Rollback();
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
-  snapped_.clear();
   inTxn_ = false;
   doomed_ = false;
   openItems.clear();
@@ -215,12 +222,36 @@ AttrDef* StoreCore::FindAttr(const ObjectRec* obj, const u16& name) const { retu
 // ---------------------------------------------------------------------------
 // Objects
 
-ObjectRec* StoreCore::FindObject(int32_t id) const {
+ObjectRec* StoreCore::LoadedObject(int32_t id) const {
   auto it = objects_.find(id);
   return it == objects_.end() ? nullptr : it->second.get();
 }
 
-ObjectRec* StoreCore::LiveObject(int32_t id) const {
+ObjectRec* StoreCore::FindObject(int32_t id) {
+  if (ObjectRec* o = LoadedObject(id)) return o;
+  if (id <= 0 || closed_) return nullptr;
+  // First reached: read from the file. An id the file does not hold gets no
+  // record (it may be created later, here or by another process).
+  StoredObject stored;
+  if (!db_->LoadObject(id, &stored)) {
+    loadFailed_ = id;
+    loadError_ = "Cannot read object " + std::to_string(id) + ": " + db_->LastError();
+    return nullptr;
+  }
+  if (Status s = ApplyObject(std::move(stored), false); !s.ok()) {
+    loadFailed_ = id;
+    loadError_ = s.message;
+    return nullptr;
+  }
+  return LoadedObject(id);
+}
+
+HRESULT StoreCore::NoObject(int32_t id) {
+  if (id != 0 && id == loadFailed_) return SetError(KXQ_E_STORAGE, loadError_);
+  return SetError(KXQ_E_NOOBJECT, "No object with id " + std::to_string(id));
+}
+
+ObjectRec* StoreCore::LiveObject(int32_t id) {
   ObjectRec* o = FindObject(id);
   return (o && o->live) ? o : nullptr;
 }
@@ -257,20 +288,16 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
     o->live = false;
     return hr;
   }
-  cls->instances[id] = true;
-  ++liveCount_;
-  OnUndo([this, o] {
+  OnUndo([o] {
     o->live = false;
-    o->cls->instances.erase(o->id);
     o->attrs.clear();
-    --liveCount_;
   });
   if (observer) observer->ObjectCreated(id, cls->name);
   *out = o;
   return S_OK;
 }
 
-bool StoreCore::WouldOwnItself(const ObjectRec* obj, int32_t owner) const {
+bool StoreCore::WouldOwnItself(const ObjectRec* obj, int32_t owner) {
   // Owner chains have no cycle (every link is checked here), so this ends.
   for (const ObjectRec* p = LiveObject(owner); p; p = LiveObject(p->owner))
     if (p == obj) return true;
@@ -309,7 +336,7 @@ HRESULT StoreCore::SetObjectFlags(ObjectRec* obj, uint32_t flags) {
   return PersistObject(obj);
 }
 
-AttrDef* StoreCore::HoldingAttr(const ObjectRec* obj, ObjectRec** holderOut) const {
+AttrDef* StoreCore::HoldingAttr(const ObjectRec* obj, ObjectRec** holderOut) {
   auto holds = [&](ObjectRec* h, AttrDef* d) {
     if (!d || d->type != KXQ_TYPE_OBJECT) return false;
     for (const Value& v : Values(h, d))
@@ -338,14 +365,8 @@ HRESULT StoreCore::Unlink(ObjectRec* obj, bool* wasHeld) {
   AttrDef* d = HoldingAttr(obj, &h);
   *wasHeld = d != nullptr;
   if (!d) return S_OK;
-  Snapshot(h, d);
   auto& list = h->Get(d->id);
-  size_t first = list.size();
-  for (size_t k = list.size(); k-- > 0;)
-    if (list[k].kind == KXQ_TYPE_OBJECT && list[k].i == obj->id) {
-      list.erase(list.begin() + static_cast<long>(k));
-      first = k;
-    }
+  const size_t first = EraseRefs(h, d, obj->id);
   if (!db_->WriteTail(h->id, d->id, list, first + 1)) return StorageFailure();
   NotifyValue(h, d);
   return SetHolder(obj, 0, u16());
@@ -356,59 +377,47 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
   const int32_t id = obj->id;
   if (!db_->DeleteObject(id)) return StorageFailure();
   obj->live = false;
-  obj->cls->instances.erase(id);
-  --liveCount_;
   retired_.insert(id);
   OnUndo([this, obj] {
     retired_.erase(obj->id);
     obj->live = true;
-    obj->cls->instances[obj->id] = true;
-    ++liveCount_;
   });
-  // References to the object: collections close up, other lists and single
-  // values keep an empty slot.
-  auto it = refs_to_.find(id);
-  if (it != refs_to_.end()) {
-    std::unordered_set<uint64_t> sites = std::move(it->second);
-    refs_to_.erase(it);
-    OnUndo([this, id, sites] { refs_to_[id].insert(sites.begin(), sites.end()); });
-    std::vector<uint64_t> ordered(sites.begin(), sites.end());
-    std::sort(ordered.begin(), ordered.end());
-    for (uint64_t site : ordered) {
-      ObjectRec* h = LiveObject(static_cast<int32_t>(site >> 32));
-      AttrDef* d = AttrById(static_cast<int32_t>(site & 0xffffffffu));
-      if (!h || !d) continue;
-      std::vector<Value>* list = h->Find(d->id);
-      if (!list) continue;
-      bool hit = false;
-      for (const Value& v : *list) hit = hit || (v.kind == KXQ_TYPE_OBJECT && v.i == id);
-      if (!hit) continue;
-      Snapshot(h, d);
-      list = h->Find(d->id);
-      if (d->collection || !d->list) {
-        size_t first = list->size();
-        for (size_t k = list->size(); k-- > 0;)
-          if ((*list)[k].kind == KXQ_TYPE_OBJECT && (*list)[k].i == id) {
-            list->erase(list->begin() + static_cast<long>(k));
-            first = k;
-          }
-        if (!db_->WriteTail(h->id, d->id, *list, first + 1)) return StorageFailure();
-      } else {
-        for (size_t k = 0; k < list->size(); ++k)
-          if ((*list)[k].kind == KXQ_TYPE_OBJECT && (*list)[k].i == id) {
-            (*list)[k].ClearContent();
-            if (!db_->WriteSlot(h->id, d->id, k + 1, (*list)[k])) return StorageFailure();
-          }
-      }
-      NotifyValue(h, d);
+  // References to the object, found in the file (the object's own rows are
+  // gone): collections close up, other lists and single values keep an
+  // empty slot.
+  std::vector<std::pair<int32_t, int32_t>> sites;
+  if (!db_->Referrers(id, &sites)) return StorageFailure();
+  for (const auto& [holder, attr] : sites) {
+    ObjectRec* h = LiveObject(holder);
+    AttrDef* d = AttrById(attr);
+    if (!h || !d) continue;
+    std::vector<Value>* list = h->Find(d->id);
+    if (!list) continue;
+    bool hit = false;
+    for (const Value& v : *list) hit = hit || (v.kind == KXQ_TYPE_OBJECT && v.i == id);
+    if (!hit) continue;
+    if (d->collection || !d->list) {
+      const size_t first = EraseRefs(h, d, id);
+      if (!db_->WriteTail(h->id, d->id, *list, first + 1)) return StorageFailure();
+    } else {
+      for (size_t k = 0; k < list->size(); ++k)
+        if ((*list)[k].kind == KXQ_TYPE_OBJECT && (*list)[k].i == id) {
+          SaveSlot(h, d, k + 1);
+          (*list)[k].ClearContent();
+          if (!db_->WriteSlot(h->id, d->id, k + 1, (*list)[k])) return StorageFailure();
+        }
     }
+    NotifyValue(h, d);
   }
-  for (auto& [oid, o] : objects_) {
-    if (!o->live) continue;
+  std::vector<int32_t> dependents;
+  if (!db_->Dependents(id, &dependents)) return StorageFailure();
+  for (int32_t oid : dependents) {
+    ObjectRec* o = LiveObject(oid);
+    if (!o) continue;
     if (o->owner == id)
-      if (HRESULT hr = SetOwner(o.get(), 0); FAILED(hr)) return hr;
+      if (HRESULT hr = SetOwner(o, 0); FAILED(hr)) return hr;
     if (o->holder == id)
-      if (HRESULT hr = SetHolder(o.get(), 0, u16()); FAILED(hr)) return hr;
+      if (HRESULT hr = SetHolder(o, 0, u16()); FAILED(hr)) return hr;
   }
   if (observer) observer->ObjectDeleted(id, obj->cls->name);
   return S_OK;
@@ -422,29 +431,37 @@ HRESULT StoreCore::CopyObject(ObjectRec* src, ObjectRec** out) {
   for (const AttrValues& av : src->attrs) {
     AttrDef* d = AttrById(av.attr);
     if (!d || av.values.empty()) continue;
-    Snapshot(o, d);
     auto& list = o->Get(d->id);
     list = av.values;
-    for (const Value& v : list)
-      if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), o->id, d->id);
+    OnUndo([o, attr = d->id] { o->Get(attr).clear(); });
     if (!db_->WriteTail(o->id, d->id, list, 1)) return StorageFailure();
   }
   *out = o;
   return S_OK;
 }
 
-std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls) const {
-  std::vector<ObjectRec*> out;
+std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasses) {
+  std::vector<int32_t> classIds;
   std::vector<const ClassRec*> stack{cls};
   while (!stack.empty()) {
     const ClassRec* c = stack.back();
     stack.pop_back();
-    for (auto& [id, _] : c->instances)
-      if (ObjectRec* o = LiveObject(id)) out.push_back(o);
-    for (const ClassRec* s : c->subclasses) stack.push_back(s);
+    classIds.push_back(c->id);
+    if (subclasses)
+      for (const ClassRec* s : c->subclasses) stack.push_back(s);
   }
-  std::sort(out.begin(), out.end(), [](ObjectRec* a, ObjectRec* b) { return a->id < b->id; });
+  std::vector<int32_t> ids;
+  std::vector<ObjectRec*> out;
+  if (closed_ || !db_->Extent(classIds, &ids)) return out;
+  for (int32_t id : ids)
+    if (ObjectRec* o = LiveObject(id)) out.push_back(o);
   return out;
+}
+
+long StoreCore::LiveCount() const {
+  long n = 0;
+  if (!closed_ && !db_->CountObjects(&n)) return 0;
+  return n;
 }
 
 // ---------------------------------------------------------------------------
@@ -462,22 +479,12 @@ const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef*
 
 std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrName) const {
   std::vector<int32_t> holders;
-  auto it = refs_to_.find(obj->id);
-  if (it == refs_to_.end()) return holders;
-  for (uint64_t site : it->second) {
-    ObjectRec* h = LiveObject(static_cast<int32_t>(site >> 32));
-    AttrDef* d = AttrById(static_cast<int32_t>(site & 0xffffffffu));
-    if (!h || !d || !EqualsNoCase(d->name, attrName)) continue;
-    const std::vector<Value>* list = h->Find(d->id);
-    if (!list) continue;
-    for (const Value& v : *list)
-      if (v.kind == KXQ_TYPE_OBJECT && v.i == obj->id) {
-        holders.push_back(h->id);
-        break;
-      }
+  std::vector<std::pair<int32_t, int32_t>> sites;
+  if (closed_ || !db_->Referrers(obj->id, &sites)) return holders;
+  for (const auto& [holder, attr] : sites) {
+    const AttrDef* d = AttrById(attr);
+    if (d && EqualsNoCase(d->name, attrName) && (holders.empty() || holders.back() != holder)) holders.push_back(holder);
   }
-  std::sort(holders.begin(), holders.end());
-  holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
   return holders;
 }
 
@@ -499,20 +506,47 @@ HRESULT StoreCore::CheckWritable(const AttrDef* def) const {
                                       u"\" and cannot be written");
 }
 
-void StoreCore::Snapshot(ObjectRec* obj, AttrDef* def) {
+void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   if (!inTxn_) return;
-  if (!snapped_.insert(Key(obj->id, def->id)).second) return;
-  const std::vector<Value>* cur = obj->Find(def->id);
-  std::vector<Value> old = cur ? *cur : std::vector<Value>();
-  undo_.push_back([this, obj, def, old = std::move(old)] {
-    obj->Get(def->id) = old;
-    for (const Value& v : old)
-      if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), obj->id, def->id);
+  undo_.push_back([obj, attr = def->id, pos, saved = obj->Get(def->id)[pos - 1]]() mutable {
+    obj->Get(attr)[pos - 1] = std::move(saved);
   });
 }
 
-void StoreCore::IndexRef(int32_t target, int32_t holder, int32_t attr) {
-  if (target > 0) refs_to_[target].insert(Key(holder, attr));
+void StoreCore::SaveSize(ObjectRec* obj, AttrDef* def, size_t size) {
+  if (!inTxn_) return;
+  undo_.push_back([obj, attr = def->id, size] { obj->Get(attr).resize(size); });
+}
+
+void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end) {
+  if (!inTxn_) return;
+  std::vector<Value>& list = obj->Get(def->id);
+  std::vector<Value> saved(std::make_move_iterator(list.begin() + static_cast<long>(first)),
+                           std::make_move_iterator(list.begin() + static_cast<long>(end)));
+  undo_.push_back([obj, attr = def->id, first, saved = std::move(saved)]() mutable {
+    std::vector<Value>& l = obj->Get(attr);
+    l.insert(l.begin() + static_cast<long>(first), std::make_move_iterator(saved.begin()),
+             std::make_move_iterator(saved.end()));
+  });
+}
+
+size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
+  std::vector<Value>& list = obj->Get(def->id);
+  std::vector<std::pair<size_t, Value>> removed;  // by ascending position
+  std::vector<Value> kept;
+  kept.reserve(list.size());
+  for (size_t k = 0; k < list.size(); ++k) {
+    if (list[k].kind == KXQ_TYPE_OBJECT && list[k].i == target) removed.emplace_back(k, std::move(list[k]));
+    else kept.push_back(std::move(list[k]));
+  }
+  const size_t first = removed.empty() ? list.size() : removed.front().first;
+  list = std::move(kept);
+  if (inTxn_ && !removed.empty())
+    undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
+      std::vector<Value>& l = obj->Get(attr);
+      for (auto& [k, v] : removed) l.insert(l.begin() + static_cast<long>(k), std::move(v));
+    });
+  return first;
 }
 
 void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
@@ -521,9 +555,7 @@ void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
 }
 
 HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
-  if (v.kind != KXQ_TYPE_OBJECT) return S_OK;
-  IndexRef(static_cast<int32_t>(v.i), obj->id, def->id);
-  if (!def->collection) return S_OK;
+  if (v.kind != KXQ_TYPE_OBJECT || !def->collection) return S_OK;
   ObjectRec* member = LiveObject(static_cast<int32_t>(v.i));
   if (!member) return S_OK;
   if (HRESULT hr = SetHolder(member, obj->id, def->name); FAILED(hr)) return hr;
@@ -540,12 +572,16 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
     return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
-  if (pos > old) list.resize(pos);
+  if (pos <= old && SameContent(list[pos - 1], v)) return S_OK;
+  if (pos > old) {
+    SaveSize(obj, def, old);
+    list.resize(pos);
+  } else {
+    SaveSlot(obj, def, pos);
+  }
   Value& slot = list[pos - 1];
-  if (SameContent(slot, v) && pos <= old) return S_OK;
   slot.kind = v.kind;
   slot.i = v.i;
   slot.text = std::move(v.text);
@@ -566,8 +602,8 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   // A single value goes with its slot, unless the slot carries a lock,
   // status or texts: those belong to the slot and outlive its value.
   if (!def->list && cur[0].flags == 0 && !HasSlotExtras(cur[0])) return ClearAll(obj, def);
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
+  SaveSlot(obj, def, pos);
   list[pos - 1].ClearContent();
   if (!db_->WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
   NotifyValue(obj, def);
@@ -582,8 +618,8 @@ bool StoreCore::HasSlotExtras(const Value& v) {
 HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (Values(obj, def).empty()) return S_OK;
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
+  SaveRange(obj, def, 0, list.size());
   list.clear();
   if (!db_->WriteTail(obj->id, def->id, list, 1)) return StorageFailure();
   NotifyValue(obj, def);
@@ -597,9 +633,14 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
   if (count == 0) return S_OK;
   if (std::max(first - 1, Values(obj, def).size()) + count > kMaxPosition)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
+  if (inTxn_)
+    undo_.push_back([obj, attr = def->id, first, count, old] {
+      std::vector<Value>& l = obj->Get(attr);
+      l.erase(l.begin() + static_cast<long>(first - 1), l.begin() + static_cast<long>(first - 1 + count));
+      if (l.size() > old) l.resize(old);  // the padding before first
+    });
   if (first > old + 1) list.resize(first - 1);
   list.insert(list.begin() + static_cast<long>(first - 1), count, Value());
   if (!db_->WriteTail(obj->id, def->id, list, std::min(first, old + 1))) return StorageFailure();
@@ -612,9 +653,9 @@ HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size
   if (first < 1) return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
   const std::vector<Value>& cur = Values(obj, def);
   if (first > cur.size() || count == 0) return S_OK;
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   size_t end = std::min(list.size(), first - 1 + count);
+  SaveRange(obj, def, first - 1, end);
   list.erase(list.begin() + static_cast<long>(first - 1), list.begin() + static_cast<long>(end));
   if (!db_->WriteTail(obj->id, def->id, list, first)) return StorageFailure();
   NotifyValue(obj, def);
@@ -629,8 +670,9 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" would grow beyond the largest list position");
   const size_t old = Values(obj, def).size();
   if (old == count) return S_OK;
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
+  if (count < old) SaveRange(obj, def, count, old);
+  else SaveSize(obj, def, old);
   list.resize(count);
   if (!db_->WriteTail(obj->id, def->id, list, std::min(old, count) + 1)) return StorageFailure();
   NotifyValue(obj, def);
@@ -644,10 +686,14 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const st
     return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" + def->name + u"\"");
   if (!def->list && pos > 1)
     return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
-  Snapshot(obj, def);
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
-  if (pos > old) list.resize(pos);
+  if (pos > old) {
+    SaveSize(obj, def, old);
+    list.resize(pos);
+  } else {
+    SaveSlot(obj, def, pos);
+  }
   fn(list[pos - 1]);
   bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
                       : db_->WriteSlot(obj->id, def->id, pos, list[pos - 1]);
@@ -997,7 +1043,7 @@ HRESULT StoreCore::SetLibraryFolder(bool bitmaps, const u16& path) {
 }
 
 HRESULT StoreCore::AddTemplate(std::unique_ptr<TemplateRec> t, const std::string& xml) {
-  if (library_.Version(t->id, t->checknum))
+  if (library_.Has(t->id, t->checknum))
     return SetError(E_INVALIDARG, u"Template \"" + t->id + u"\" version \"" + t->checknum + u"\" is defined twice");
   if (!xml.empty() && !db_->PutTemplate(t->id, t->checknum, xml)) return StorageFailure();
   u16 id = t->id, ck = t->checknum;

@@ -84,21 +84,32 @@ class StoreCore {
   AttrDef* FindAttr(const ObjectRec* obj, const u16& name) const;
 
   // --- objects ----------------------------------------------------------
-  ObjectRec* FindObject(int32_t id) const;  // live or deleted
-  ObjectRec* LiveObject(int32_t id) const;
+  // Live or deleted; an object not yet in memory is read from the file.
+  ObjectRec* FindObject(int32_t id);
+  ObjectRec* LiveObject(int32_t id);
+  // Already in memory (live or not), without reading the file.
+  ObjectRec* LoadedObject(int32_t id) const;
+  // The failure for an id LiveObject did not give: KXQ_E_STORAGE when the
+  // file could not be read or holds a damaged object, else KXQ_E_NOOBJECT.
+  HRESULT NoObject(int32_t id);
   HRESULT CreateObject(ClassRec* cls, int32_t id, ObjectRec** out);
   HRESULT DeleteObject(ObjectRec* obj);
   // Fails with E_INVALIDARG when obj would own itself through owner.
   HRESULT SetOwner(ObjectRec* obj, int32_t owner);
-  bool WouldOwnItself(const ObjectRec* obj, int32_t owner) const;
+  bool WouldOwnItself(const ObjectRec* obj, int32_t owner);
   HRESULT SetHolder(ObjectRec* obj, int32_t holder, const u16& attr);
   HRESULT SetObjectFlags(ObjectRec* obj, uint32_t flags);
   HRESULT Unlink(ObjectRec* obj, bool* wasHeld);
   HRESULT CopyObject(ObjectRec* src, ObjectRec** out);
   // The collection attribute that holds obj, or null.
-  AttrDef* HoldingAttr(const ObjectRec* obj, ObjectRec** holder) const;
-  std::vector<ObjectRec*> Instances(const ClassRec* cls) const;
-  long LiveCount() const { return liveCount_; }
+  AttrDef* HoldingAttr(const ObjectRec* obj, ObjectRec** holder);
+  // Live instances of the class and its subclasses (or of the class only),
+  // in id order, read from the file as needed.
+  std::vector<ObjectRec*> Instances(const ClassRec* cls, bool subclasses = true);
+  // Live objects in the store (a count in the file, not in memory).
+  long LiveCount() const;
+  // The id the next created object gets.
+  int32_t NextObjectId() const { return nextObjectId_; }
   const std::unordered_map<int32_t, std::unique_ptr<ObjectRec>>& objects() const { return objects_; }
 
   // --- values -----------------------------------------------------------
@@ -185,8 +196,9 @@ class StoreCore {
   std::vector<std::unique_ptr<SortRec>>& sorts() { return sorts_; }
   std::vector<std::unique_ptr<MethodRec>>& methods() { return methods_; }
 
-  // Loads everything from the open file.
-  Status LoadAll();
+  // Reads what every call needs from the open file: schema, units,
+  // projects, templates and the other tables; objects come on demand.
+  Status LoadTables();
   // Brings the model up to what the file holds after another process's
   // commits (inside Begin, under the write lock): reloads the changed
   // objects in place and fires the trigger items whose reads they touch.
@@ -194,8 +206,15 @@ class StoreCore {
 
  private:
   ~StoreCore();
-  void Snapshot(ObjectRec* obj, AttrDef* def);
-  void IndexRef(int32_t target, int32_t holder, int32_t attr);
+  // Undo steps of value changes: each keeps what one change takes away (a
+  // slot, a range, the old length), never a copy of the whole list.
+  void SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos);
+  void SaveSize(ObjectRec* obj, AttrDef* def, size_t size);
+  // Moves [first, end) of the list into the undo step (the caller erases it).
+  void SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end);
+  // Removes every reference to target from the list; the 0-based position
+  // of the first one removed (the size when none).
+  size_t EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target);
   void ComputeInverse(const ObjectRec* obj, const AttrDef* def) const;
   mutable std::vector<Value> computed_;  // the last computed inverse list
   void NotifyValue(ObjectRec* obj, AttrDef* def);
@@ -205,7 +224,6 @@ class StoreCore {
   // Merges what the file holds into the model: tables by key, objects in
   // place (their records and interface pointers stay). fire: changed values
   // fire the trigger items that read them.
-  Status Apply(StoredStore&& stored, bool fire);
   Status MergeTables(StoredTables&& tables);
   Status ApplyObject(StoredObject&& stored, bool fire);
   void ReleaseComObjects();
@@ -216,9 +234,10 @@ class StoreCore {
   bool doomed_ = false;
   std::unique_ptr<Persistence> db_;
   int lockTimeoutMs_ = 5000;
-  bool stale_ = false;  // a catch-up failed: the model may lag behind the file
+  bool stale_ = false;
+  int32_t loadFailed_ = 0;  // the last id whose reading failed
+  std::string loadError_;  // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
-  std::unordered_set<uint64_t> snapped_;
 
   std::vector<std::unique_ptr<ClassRec>> classes_;
   std::map<u16, ClassRec*, NoCaseLess> classByName_;
@@ -230,10 +249,7 @@ class StoreCore {
   std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
   int32_t nextObjectId_ = 1;
   int32_t persistedNextId_ = 1;  // as the file has it
-  std::unordered_set<int32_t> retired_;  // ids of deleted objects
-  long liveCount_ = 0;
-  // target id -> (holder << 32 | attr) of values that may reference it
-  std::unordered_map<int32_t, std::unordered_set<uint64_t>> refs_to_;
+  std::unordered_set<int32_t> retired_;  // ids of deleted objects met so far
 
   std::map<u16, std::unique_ptr<UnitRec>, NoCaseLess> units_;
   std::vector<std::unique_ptr<DimensionRec>> dimensions_;

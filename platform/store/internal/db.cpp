@@ -57,6 +57,12 @@ const char* const kLaterTables[][2] = {
     {"changelog", "CREATE TABLE changelog(version INTEGER PRIMARY KEY, full INTEGER NOT NULL, objects BLOB NOT NULL);"},
     // The object an attribute definition refers to, for those that have one.
     {"attribute_links", "CREATE TABLE attribute_links(attr INTEGER PRIMARY KEY, obj INTEGER NOT NULL);"},
+    // Objects are read on demand: class extents, owners and holders, and
+    // the values that refer to an object are found through these.
+    {"objects_class", "CREATE INDEX objects_class ON objects(class);"},
+    {"objects_owner", "CREATE INDEX objects_owner ON objects(owner);"},
+    {"objects_holder", "CREATE INDEX objects_holder ON objects(holder);"},
+    {"vals_refs", "CREATE INDEX vals_refs ON vals(num, obj, attr) WHERE kind=3;"},
 };
 
 bool FileExists(const std::string& path) {

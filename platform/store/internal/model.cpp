@@ -185,7 +185,24 @@ TemplateRec* TemplateLibraryRec::Current(const u16& id) const {
   TemplateRec* best = nullptr;
   for (auto& [ck, t] : it->second)
     if (!best || ChecknumLess(best->checknum, ck)) best = t.get();
-  return best;
+  return Load(best) ? best : nullptr;
+}
+
+bool TemplateLibraryRec::Has(const u16& id, const u16& checknum) const {
+  auto it = byId.find(id);
+  return it != byId.end() && it->second.count(checknum) != 0;
+}
+
+bool TemplateLibraryRec::Load(TemplateRec* t) const {
+  if (t->loaded) return true;
+  std::unique_ptr<TemplateRec> whole = read ? read(t->id, t->checknum) : nullptr;
+  if (!whole) return false;
+  // Keyed as stored, whatever the text says.
+  whole->id = t->id;
+  whole->checknum = t->checknum;
+  whole->loaded = true;
+  *t = std::move(*whole);
+  return true;
 }
 
 const u16& TemplateLibraryRec::IdAt(size_t position) const {
@@ -201,7 +218,8 @@ TemplateRec* TemplateLibraryRec::Version(const u16& id, const u16& checknum) con
   auto it = byId.find(id);
   if (it == byId.end()) return nullptr;
   auto jt = it->second.find(checknum);
-  return jt == it->second.end() ? nullptr : jt->second.get();
+  if (jt == it->second.end()) return nullptr;
+  return Load(jt->second.get()) ? jt->second.get() : nullptr;
 }
 
 }  // namespace kx::store

@@ -119,7 +119,6 @@ struct ClassRec {
   bool definition = false;
   std::vector<AttrDef*> own;          // in definition order
   std::vector<ClassRec*> subclasses;
-  std::map<int32_t, bool> instances;  // live direct instances, by id
   IUnknown* com = nullptr;            // cached ClassImpl (one reference)
 
   bool IsKindOf(const ClassRec* other) const;

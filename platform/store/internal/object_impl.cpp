@@ -925,7 +925,7 @@ ObjectRec* ObjectFromCom(StoreCore& core, IUnknown* unk) {
   if (FAILED(unk->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&obj))) || !obj) return nullptr;
   LONG id = 0;
   obj->get_Id(&id);
-  ObjectRec* rec = core.FindObject(id);
+  ObjectRec* rec = core.LoadedObject(id);
   bool ours = rec && rec->com == obj;
   obj->Release();
   return ours ? rec : nullptr;

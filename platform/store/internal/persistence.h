@@ -64,15 +64,10 @@ struct StoredTables {
   std::vector<FilterRec> filters;
   std::vector<SortRec> sorts;
   std::vector<MethodRec> methods;
-  std::vector<std::string> templates;  // the XML text of each
+  std::vector<std::pair<u16, u16>> templates;  // id and checknum of each
   int32_t nextObjectId = 1;
   bool hasTemplatesFolder = false, hasBitmapFolder = false;
   u16 templatesFolder, bitmapFolder;
-};
-
-struct StoredStore {
-  StoredTables tables;
-  std::vector<StoredObject> objects;  // live and retired, by id
 };
 
 // What other processes committed since this one last looked.
@@ -95,10 +90,22 @@ class Persistence {
   // Test hook: the n-th following write fails as a disk error would.
   virtual void FailWriteAfter(long n) = 0;
 
-  // Everything, as of one moment (inside a transaction: as of its start).
-  // Outside a transaction it also becomes what this process has seen.
-  virtual bool LoadAll(StoredStore* out) = 0;
+  // Reads see the file as this process last saw it: between transactions
+  // a read snapshot is kept from the end of the last one (or the opening),
+  // inside one the file under the write lock, with its own changes.
+  // Everything but the objects.
+  virtual bool LoadTables(StoredTables* out) = 0;
   virtual bool LoadObject(int32_t id, StoredObject* out) = 0;
+  // The XML text of a stored template version ("" when there is none).
+  virtual bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) = 0;
+  // Ids of the live objects of these classes (not their subclasses), in id
+  // order.
+  virtual bool Extent(const std::vector<int32_t>& classes, std::vector<int32_t>* ids) = 0;
+  // (object, attribute) of the values that refer to target, in that order.
+  virtual bool Referrers(int32_t target, std::vector<std::pair<int32_t, int32_t>>* sites) = 0;
+  // Ids of the objects that id owns or holds, in id order.
+  virtual bool Dependents(int32_t id, std::vector<int32_t>* ids) = 0;
+  virtual bool CountObjects(long* count) = 0;
 
   enum class Lock { kTaken, kBusy, kFailed };
   // Takes the write lock (waiting at most the lock timeout) and tells what

@@ -429,7 +429,7 @@ class DatabaseImpl final : public StoreObject<DatabaseImpl, IKXQDatabase> {
     KX_RETURN_IF_FAILED(OutPtr(obj));
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     ObjectRec* o = core_->LiveObject(id);
-    if (!o) return SetError(KXQ_E_NOOBJECT, "No object with id " + std::to_string(id));
+    if (!o) return core_->NoObject(id);
     *obj = ObjectCom(*core_, o);
     return S_OK;
   }

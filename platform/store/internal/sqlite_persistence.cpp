@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
 
 #include "store/internal/db.h"
@@ -57,21 +58,60 @@ void PlaceValue(StoredObject* o, int32_t attr, int64_t pos, sqlite3_stmt* st, in
 class SqlitePersistence final : public Persistence {
  public:
   bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error) override {
-    return db_.Open(path, mustExist, mustNotExist, error);
+    if (!db_.Open(path, mustExist, mustNotExist, error)) return false;
+    StartSnapshot();
+    seen_ = snapshot_;
+    return true;
   }
-  void Close() override { db_.Close(); }
+  void Close() override {
+    EndSnapshot();
+    db_.Close();
+  }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }
   void FailWriteAfter(long n) override { db_.FailWriteAfter(n); }
 
-  bool LoadAll(StoredStore* out) override;
+  bool LoadTables(StoredTables* out) override;
   bool LoadObject(int32_t id, StoredObject* out) override;
+  bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) override {
+    xml->clear();
+    return db_.Query("SELECT xml FROM templates WHERE id=? AND checknum=?", {id, checknum}, [&](sqlite3_stmt* st) {
+      const unsigned char* x = sqlite3_column_text(st, 0);
+      if (x) xml->assign(reinterpret_cast<const char*>(x), static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    });
+  }
+  bool Extent(const std::vector<int32_t>& classes, std::vector<int32_t>* ids) override {
+    ids->clear();
+    bool ok = true;
+    for (int32_t c : classes)
+      ok = ok && db_.Query("SELECT id FROM objects WHERE class=?", {c},
+                           [&](sqlite3_stmt* st) { ids->push_back(static_cast<int32_t>(ColInt(st, 0))); });
+    std::sort(ids->begin(), ids->end());
+    return ok;
+  }
+  bool Referrers(int32_t target, std::vector<std::pair<int32_t, int32_t>>* sites) override {
+    sites->clear();
+    return db_.Query("SELECT DISTINCT obj, attr FROM vals WHERE kind=3 AND num=? ORDER BY obj, attr", {target},
+                     [&](sqlite3_stmt* st) {
+                       sites->emplace_back(static_cast<int32_t>(ColInt(st, 0)), static_cast<int32_t>(ColInt(st, 1)));
+                     });
+  }
+  bool Dependents(int32_t id, std::vector<int32_t>* ids) override {
+    ids->clear();
+    return db_.Query("SELECT id FROM objects WHERE owner=?1 UNION SELECT id FROM objects WHERE holder=?1 ORDER BY 1",
+                     {id}, [&](sqlite3_stmt* st) { ids->push_back(static_cast<int32_t>(ColInt(st, 0))); });
+  }
+  bool CountObjects(long* count) override {
+    *count = 0;
+    return db_.Query("SELECT count(*) FROM objects", [&](sqlite3_stmt* st) { *count = static_cast<long>(ColInt(st, 0)); });
+  }
   Lock Begin(CatchUp* out) override;
   bool Commit() override;
   void Rollback() override {
     db_.Rollback();
     changed_.clear();
     wrote_ = tables_ = false;
+    StartSnapshot();
   }
 
   bool PutClass(const ClassRec& c) override {
@@ -191,9 +231,26 @@ class SqlitePersistence final : public Persistence {
     return Wrote(ok);
   }
   int64_t CurrentVersion();
-  bool LoadTables(StoredTables* out);
+  // Between transactions a read transaction keeps the file as this process
+  // last saw it, so that objects read on demand then agree with those read
+  // before. Another process may commit in the moment between the end of a
+  // transaction and the snapshot: objects first read then are a commit
+  // ahead, and the next catch-up reads them again (the log names them).
+  void StartSnapshot() {
+    EndSnapshot();
+    if (!db_.IsOpen() || !db_.Begin(false)) return;
+    reading_ = true;
+    snapshot_ = CurrentVersion();
+  }
+  void EndSnapshot() {
+    if (!reading_) return;
+    reading_ = false;
+    db_.Rollback();
+  }
 
   Db db_;
+  bool reading_ = false;
+  int64_t snapshot_ = 0;
   int64_t seen_ = 0;  // the last version this process knows of
   std::set<int32_t> changed_;
   bool wrote_ = false, tables_ = false;
@@ -285,9 +342,8 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
     m.result = ColText(st, 3);
     t->methods.push_back(std::move(m));
   });
-  ok = ok && db_.Query("SELECT xml FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
-    const unsigned char* x = sqlite3_column_text(st, 0);
-    t->templates.emplace_back(x ? reinterpret_cast<const char*>(x) : "");
+  ok = ok && db_.Query("SELECT id, checknum FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
+    t->templates.emplace_back(ColText(st, 0), ColText(st, 1));
   });
   ok = ok && db_.Query("SELECT key,value FROM meta WHERE key IN ('templates_folder','bitmap_folder','next_object_id')",
                        [&](sqlite3_stmt* st) {
@@ -302,66 +358,11 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
                            t->templatesFolder = ColText(st, 1);
                          }
                        });
-  return ok;
-}
-
-bool SqlitePersistence::LoadAll(StoredStore* out) {
-  // One read transaction: a commit of another process in the middle would
-  // otherwise give half of it.
-  const bool own = !db_.InTransaction();
-  if (own && !db_.Begin(false)) return false;
-  bool ok = LoadTables(&out->tables);
-  std::vector<StoredObject>& objs = out->objects;
-  auto at = [&](int32_t id) -> StoredObject* {
-    auto it = std::lower_bound(objs.begin(), objs.end(), id, [](const StoredObject& o, int32_t k) { return o.id < k; });
-    return it != objs.end() && it->id == id ? &*it : nullptr;
-  };
-  ok = ok && db_.Query("SELECT id,class,owner,holder,holder_attr,flags FROM objects ORDER BY id", [&](sqlite3_stmt* st) {
-    StoredObject o;
-    o.id = static_cast<int32_t>(ColInt(st, 0));
-    o.exists = true;
-    o.cls = static_cast<int32_t>(ColInt(st, 1));
-    o.owner = static_cast<int32_t>(ColInt(st, 2));
-    o.holder = static_cast<int32_t>(ColInt(st, 3));
-    o.holderAttr = ColText(st, 4);
-    o.flags = static_cast<uint32_t>(ColInt(st, 5));
-    objs.push_back(std::move(o));
+  // Files written before the counter was kept: past every id ever given.
+  ok = ok && db_.Query("SELECT max(id) FROM objects UNION ALL SELECT max(id) FROM retired", [&](sqlite3_stmt* st) {
+    const int64_t top = ColInt(st, 0);
+    if (top >= t->nextObjectId && top < INT32_MAX) t->nextObjectId = static_cast<int32_t>(top + 1);
   });
-  StoredObject* cur = nullptr;
-  ok = ok && db_.Query("SELECT obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals ORDER BY obj,attr,pos",
-                       [&](sqlite3_stmt* st) {
-                         int32_t obj = static_cast<int32_t>(ColInt(st, 0));
-                         if (!cur || cur->id != obj) cur = at(obj);
-                         if (cur) PlaceValue(cur, static_cast<int32_t>(ColInt(st, 1)), ColInt(st, 2), st, 3);
-                       });
-  ok = ok && db_.Query("SELECT obj,project FROM claims ORDER BY obj, rowid", [&](sqlite3_stmt* st) {
-    if (StoredObject* o = at(static_cast<int32_t>(ColInt(st, 0)))) o->claims.push_back(static_cast<int32_t>(ColInt(st, 1)));
-  });
-  ok = ok && db_.Query("SELECT obj,name,status FROM users", [&](sqlite3_stmt* st) {
-    if (StoredObject* o = at(static_cast<int32_t>(ColInt(st, 0))))
-      o->users.push_back(UserRec{ColText(st, 1), static_cast<LONG>(ColInt(st, 2))});
-  });
-  ok = ok && db_.Query("SELECT obj,name,handler,option1,option2 FROM triggers", [&](sqlite3_stmt* st) {
-    if (StoredObject* o = at(static_cast<int32_t>(ColInt(st, 0))))
-      o->triggers.push_back(StoredTrigger{ColText(st, 1), ColText(st, 2), static_cast<LONG>(ColInt(st, 3)),
-                                          static_cast<LONG>(ColInt(st, 4))});
-  });
-  std::vector<StoredObject> retired;
-  ok = ok && db_.Query("SELECT id FROM retired ORDER BY id", [&](sqlite3_stmt* st) {
-    StoredObject o;
-    o.id = static_cast<int32_t>(ColInt(st, 0));
-    o.retired = true;
-    retired.push_back(std::move(o));
-  });
-  for (StoredObject& r : retired)
-    if (StoredObject* o = at(r.id)) o->retired = true;
-    else objs.push_back(std::move(r));
-  std::sort(objs.begin(), objs.end(), [](const StoredObject& a, const StoredObject& b) { return a.id < b.id; });
-  const int64_t version = CurrentVersion();
-  if (own) {
-    db_.Rollback();
-    if (ok) seen_ = version;
-  }
   return ok;
 }
 
@@ -396,7 +397,12 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   *out = CatchUp();
   changed_.clear();
   wrote_ = tables_ = false;
-  if (!db_.Begin(true)) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
+  EndSnapshot();
+  if (!db_.Begin(true)) {
+    const bool busy = db_.Busy();
+    StartSnapshot();
+    return busy ? Lock::kBusy : Lock::kFailed;
+  }
   const int64_t version = CurrentVersion();
   if (version == seen_) return Lock::kTaken;
   out->changed = true;
@@ -417,6 +423,7 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   });
   if (!ok) {
     db_.Rollback();
+    StartSnapshot();
     return Lock::kFailed;
   }
   out->objects.assign(objs.begin(), objs.end());
@@ -442,6 +449,7 @@ bool SqlitePersistence::Commit() {
   }
   changed_.clear();
   wrote_ = tables_ = false;
+  StartSnapshot();
   return true;
 }
 

@@ -36,7 +36,7 @@ Status StoreCore::Open(const std::string& path, OpenMode mode) {
     return Fail(KXQ_E_STORAGE, error);
   db_->SetLockTimeout(lockTimeoutMs_);
   closed_ = false;
-  Status s = LoadAll();
+  Status s = LoadTables();
   if (!s.ok()) {
     db_->Close();
     closed_ = true;
@@ -44,48 +44,31 @@ Status StoreCore::Open(const std::string& path, OpenMode mode) {
   return s;
 }
 
-Status StoreCore::LoadAll() {
-  StoredStore stored;
-  if (!db_->LoadAll(&stored)) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_->LastError());
-  return Apply(std::move(stored), false);
+Status StoreCore::LoadTables() {
+  StoredTables tables;
+  if (!db_->LoadTables(&tables)) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_->LastError());
+  return MergeTables(std::move(tables));
 }
 
 Status StoreCore::CatchUpWith(const CatchUp& changes) {
   nextObjectId_ = std::max(nextObjectId_, changes.nextObjectId);
   persistedNextId_ = changes.nextObjectId;
+  std::vector<int32_t> ids;
   if (changes.full) {
-    StoredStore stored;
-    if (!db_->LoadAll(&stored)) return Fail(KXQ_E_STORAGE, db_->LastError());
-    // Objects the file no longer holds (a creation here that was rolled
-    // back and never committed is already not live).
-    std::vector<int32_t> gone;
-    size_t k = 0;
-    std::vector<int32_t> ids;
+    if (Status s = LoadTables(); !s.ok()) return s;
     for (auto& [id, o] : objects_) ids.push_back(id);
     std::sort(ids.begin(), ids.end());
-    for (int32_t id : ids) {
-      while (k < stored.objects.size() && stored.objects[k].id < id) ++k;
-      if (k == stored.objects.size() || stored.objects[k].id != id) gone.push_back(id);
-    }
-    for (int32_t id : gone) {
-      StoredObject none;
-      none.id = id;
-      stored.objects.push_back(std::move(none));
-    }
-    return Apply(std::move(stored), true);
+  } else {
+    // An object this process never read needs nothing: it is read as the
+    // file has it when first reached.
+    for (int32_t id : changes.objects)
+      if (LoadedObject(id)) ids.push_back(id);
   }
-  for (int32_t id : changes.objects) {
+  for (int32_t id : ids) {
     StoredObject o;
     if (!db_->LoadObject(id, &o)) return Fail(KXQ_E_STORAGE, db_->LastError());
     if (Status s = ApplyObject(std::move(o), true); !s.ok()) return s;
   }
-  return Status{};
-}
-
-Status StoreCore::Apply(StoredStore&& stored, bool fire) {
-  if (Status s = MergeTables(std::move(stored.tables)); !s.ok()) return s;
-  for (StoredObject& o : stored.objects)
-    if (Status s = ApplyObject(std::move(o), fire); !s.ok()) return s;
   return Status{};
 }
 
@@ -179,12 +162,13 @@ Status StoreCore::MergeTables(StoredTables&& t) {
   if (t.hasBitmapFolder) library_.bitmapFolder = t.bitmapFolder;
   nextObjectId_ = std::max(nextObjectId_, t.nextObjectId);
   persistedNextId_ = std::max(persistedNextId_, t.nextObjectId);
-  for (const std::string& xml : t.templates) {
-    std::unique_ptr<TemplateRec> tpl;
-    Status s = ParseTemplateXml(*this, xml, &tpl);
-    if (!s.ok()) return Fail(KXQ_E_STORAGE, "A stored template cannot be read: " + s.message);
-    if (library_.Version(tpl->id, tpl->checknum)) continue;
-    u16 id = tpl->id, ck = tpl->checknum;
+  // Templates are read when first used; until then only their keys.
+  for (auto& [id, ck] : t.templates) {
+    if (library_.Has(id, ck)) continue;
+    auto tpl = std::make_unique<TemplateRec>();
+    tpl->id = id;
+    tpl->checknum = ck;
+    tpl->loaded = false;
     library_.byId[id][ck] = std::move(tpl);
   }
   return Status{};
@@ -206,8 +190,9 @@ bool SameSlot(const Value& a, const Value& b) {
 Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   const int32_t id = so.id;
   if (so.retired) retired_.insert(id);
-  nextObjectId_ = std::max(nextObjectId_, id + 1);
-  ObjectRec* o = FindObject(id);
+  // An id the file has never held (a lookup of any number) moves nothing.
+  if (so.exists || so.retired) nextObjectId_ = std::max(nextObjectId_, id + 1);
+  ObjectRec* o = LoadedObject(id);
   if (!o) {
     if (!so.exists) return Status{};
     auto rec = std::make_unique<ObjectRec>();
@@ -222,15 +207,9 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
     if (it != classById_.end()) cls = it->second;
     if (!cls) return Fail(KXQ_E_STORAGE, "The store is damaged: object " + std::to_string(id) + " has an unknown class");
   }
-  if (o->live) {
-    o->cls->instances.erase(id);
-    --liveCount_;
-  }
   o->live = so.exists;
   if (so.exists) {
     o->cls = cls;
-    cls->instances[id] = true;
-    ++liveCount_;
     o->owner = so.owner;
     o->holder = so.holder;
     o->holderAttr = std::move(so.holderAttr);
@@ -238,9 +217,6 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   }
   std::vector<AttrValues> old = std::move(o->attrs);
   o->attrs = std::move(so.attrs);
-  for (const AttrValues& av : o->attrs)
-    for (const Value& v : av.values)
-      if (v.kind == KXQ_TYPE_OBJECT) IndexRef(static_cast<int32_t>(v.i), id, av.attr);
   if (fire && so.exists) {
     // Every attribute whose slots differ, as a change by another client (a
     // deleted object's own values fire nothing, as here).

@@ -60,12 +60,14 @@ HRESULT MakePage(StoreCore& core, TemplateRec* t, const TPage& page, ObjectRec* 
   // A sheet made for no object (a summary sheet) still shows the plant's
   // globals on its globals nodes: the fixed fields above a list read them.
   ClassRec* globals = object ? nullptr : core.FindClass(u"GlobalsClass");
-  if (globals && !globals->instances.empty()) {
+  const std::vector<ObjectRec*> globalsObjects =
+      globals ? core.Instances(globals, false) : std::vector<ObjectRec*>();
+  if (!globalsObjects.empty()) {
     size_t placed = 0;
     for (int r : page.roots) {
       const TNode& node = page.nodes[static_cast<size_t>(r)];
       if (node.classes.empty() || node.classes.front() != u"GlobalsClass") continue;
-      if (placed == 0) KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeObjects", ++placed, ObjValue(globals->instances.begin()->first)));
+      if (placed == 0) KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeObjects", ++placed, ObjValue(globalsObjects.front()->id)));
       KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeIndices", static_cast<size_t>(node.index) + 1, IntValue(1)));
     }
   }

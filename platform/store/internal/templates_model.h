@@ -6,6 +6,7 @@
 #error "store/internal headers are private to their library; include its public headers"
 #endif
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,6 +74,8 @@ struct TemplateRec {
   IUnknown* com = nullptr;
   // Interfaces of pages (kind 0), nodes (1), fields (2): (kind, page, index).
   std::map<std::tuple<int, int, int>, IUnknown*> parts;
+  // False for a stored version not read yet: only id and checknum are set.
+  bool loaded = true;
 };
 
 // id -> checknum -> template. Counts the changes that may add or remove an
@@ -107,11 +110,21 @@ struct TemplateLibraryRec {
   mutable std::vector<const u16*> order;
   mutable uint64_t orderGeneration = ~uint64_t{0};
 
+  // Reads a stored version (id, checknum) from the file; null when it
+  // cannot be read. Set by the store: versions are read when first used.
+  std::function<std::unique_ptr<TemplateRec>(const u16& id, const u16& checknum)> read;
+
+  // The current and the given version, read when not read yet; null when
+  // there is none (or it cannot be read).
   TemplateRec* Current(const u16& id) const;
   // The id at a 0-based position in id order (REQUIRES: position <
   // byId.size()); constant time while the ids stay the same.
   const u16& IdAt(size_t position) const;
   TemplateRec* Version(const u16& id, const u16& checknum) const;
+  // Whether the version exists, without reading it.
+  bool Has(const u16& id, const u16& checknum) const;
+  // Makes a version not read yet whole in place (its pointer stays).
+  bool Load(TemplateRec* t) const;
 };
 
 // Decimal compare of checknums ("9" < "10"); non-numeric texts compare as

@@ -1,10 +1,13 @@
 // Model-based persistence checks: seeded random transactions of every kind
 // of change the store offers, each followed by a comparison of the model in
-// memory with a fresh reading of the file. The two-process variant runs two
-// store instances in two processes on one file, taking turns; each one's
-// view must equal the file when its transaction begins (it caught up) and
-// after it ended. A failure is shrunk to the shortest sequence of
-// transactions that still fails and printed operation by operation.
+// memory with a fresh reading of the file. Objects are picked by id and so
+// read on demand in any order: some first inside a transaction that rolls
+// back, some only after the other process changed or deleted them. The
+// two-process variant runs two store instances in two processes on one
+// file, taking turns; each one's view of the objects it has read must equal
+// the file when its transaction begins (it caught up) and after it ended. A
+// failure is shrunk to the shortest sequence of transactions that still
+// fails and printed operation by operation.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,17 +50,26 @@ std::string DumpValue(const Value& v) {
   return out.str();
 }
 
-// Every live object with its class, owner, holder, flags, values (every
-// slot with its flags and texts), claims, users and triggers.
-std::string Dump(Store& s) {
-  StoreCore& core = s.core();
+// The objects s holds in memory (those it has read or made): whether each
+// is live and, if so, its class, owner, holder, flags, values (every slot
+// with its flags and texts), claims, users and triggers.
+std::vector<int32_t> Loaded(Store& s) {
   std::vector<int32_t> ids;
-  for (auto& [id, o] : core.objects())
-    if (o->live) ids.push_back(id);
+  for (auto& [id, o] : s.core().objects()) ids.push_back(id);
   std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+// The objects ids as s has them; an object not yet in memory is read.
+std::string Dump(Store& s, const std::vector<int32_t>& ids) {
+  StoreCore& core = s.core();
   std::ostringstream out;
   for (int32_t id : ids) {
-    const ObjectRec* o = core.FindObject(id);
+    const ObjectRec* o = core.LiveObject(id);
+    if (!o) {
+      out << "#" << id << " none\n";
+      continue;
+    }
     out << "#" << id << " " << Text(o->cls->name) << " owner " << o->owner << " holder " << o->holder << ":"
         << Text(o->holderAttr) << " flags " << o->flags << "\n";
     std::vector<const AttrValues*> attrs;
@@ -83,11 +95,11 @@ std::string Dump(Store& s) {
   return out.str();
 }
 
-std::string FileDump(const std::string& path) {
+std::string FileDump(const std::string& path, const std::vector<int32_t>& ids) {
   std::unique_ptr<Store> s;
   Status st = Store::Open(path, OpenMode::kOpenExisting, &s);
   if (!st.ok()) return "cannot reopen: " + st.message;
-  return Dump(*s);
+  return Dump(*s, ids);
 }
 
 std::string SqlCheck(const std::string& path, const char* pragma) {
@@ -103,6 +115,19 @@ std::string SqlCheck(const std::string& path, const char* pragma) {
       &out, nullptr);
   sqlite3_close(db);
   return out;
+}
+
+// The ids of a class's live objects (the class has no subclasses), as the
+// store gives them and as the file has them.
+std::string StoreExtent(Store& s, const char16_t* cls) {
+  std::string out;
+  for (ObjectRec* o : s.core().Instances(s.core().FindClass(cls))) out += std::to_string(o->id) + " ";
+  return out;
+}
+std::string FileExtent(const std::string& path, const char16_t* cls) {
+  return SqlCheck(path, ("SELECT id FROM objects WHERE class=(SELECT id FROM classes WHERE name='" + Text(cls) +
+                         "') ORDER BY id")
+                            .c_str());
 }
 
 // The first line where two dumps differ.
@@ -138,13 +163,12 @@ class Driver {
   int Pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
   void Log(const std::string& line) { *log_ += "    " + line + "\n"; }
 
+  // By id, among all ids given so far: read on demand when not yet read.
   ObjectRec* AnyObject() {
-    std::vector<int32_t> ids;
-    for (auto& [id, o] : core_.objects())
-      if (o->live) ids.push_back(id);
-    if (ids.empty()) return nullptr;
-    std::sort(ids.begin(), ids.end());
-    return core_.FindObject(ids[static_cast<size_t>(Pick(static_cast<int>(ids.size())))]);
+    const int top = std::max(1, static_cast<int>(core_.NextObjectId()) - 1);
+    for (int tries = 0; tries < 8; ++tries)
+      if (ObjectRec* o = core_.LiveObject(1 + Pick(top))) return o;
+    return nullptr;
   }
   AttrDef* AnyAttr(ObjectRec* o, bool listOnly = false, bool collectionOnly = false) {
     std::vector<AttrDef*> defs;
@@ -344,17 +368,30 @@ std::string RunStep(Store& s, const std::string& path, const Step& step, std::st
   *log += "  process " + std::to_string(step.process) + ", seed " + std::to_string(step.seed) + ":\n";
   Status b = s.Begin();
   if (!b.ok()) return "Begin failed: " + b.message;
-  std::string diff = FirstDifference(Dump(s), FileDump(path));
+  std::vector<int32_t> ids = Loaded(s);
+  std::string diff = FirstDifference(Dump(s, ids), FileDump(path, ids));
   if (!diff.empty()) {
     (void)s.Rollback();
     return "at the start of the transaction\n    " + diff;
+  }
+  // Now and then a class extent (which reads its members).
+  if (step.seed % 4 == 1) {
+    static const char16_t* const kLeaves[] = {u"Page", u"Pump", u"Datasheet", u"Nozzle"};
+    const char16_t* cls = kLeaves[(step.seed / 4) % 4];
+    *log += "    extent of " + Text(cls) + "\n";
+    const std::string mine = StoreExtent(s, cls), file = FileExtent(path, cls);
+    if (mine != file) {
+      (void)s.Rollback();
+      return "the extent of " + Text(cls) + " is " + mine + "; the file has " + file;
+    }
   }
   Driver(s, step.seed, log).Run();
   const bool commit = step.seed % 5 != 0;
   *log += commit ? "    commit\n" : "    rollback\n";
   Status e = commit ? s.Commit() : s.Rollback();
   if (!e.ok()) return "the end of the transaction failed: " + e.message;
-  diff = FirstDifference(Dump(s), FileDump(path));
+  ids = Loaded(s);
+  diff = FirstDifference(Dump(s, ids), FileDump(path, ids));
   if (!diff.empty()) return "after the transaction\n    " + diff;
   std::string fk = SqlCheck(path, "PRAGMA foreign_key_check");
   if (!fk.empty()) return "foreign_key_check: " + fk;

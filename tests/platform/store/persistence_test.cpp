@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "store/internal/core.h"
 #include "store/internal/db.h"
 #include "store_test_support.h"
 
@@ -496,17 +497,45 @@ TEST(DamagedStoreTest, AForeignDatabaseIsNotTakenOver) {
   RawSql(path, "SELECT count(*) FROM customers");
 }
 
-TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsTheOpenCleanly) {
+TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsItsReadingCleanly) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
   { auto s = OpenPlant(path); }
   RawSql(path, "PRAGMA foreign_keys=OFF; INSERT INTO objects(id,class,owner,holder,holder_attr,flags) "
                "VALUES(500, 999, NULL, NULL, '', 0)");
-  std::unique_ptr<Store> s;
-  Status st = Store::Open(path, OpenMode::kOpenExisting, &s);
-  EXPECT_EQ(st.hr, KXQ_E_STORAGE);
-  EXPECT_NE(st.message.find("object 500 has an unknown class"), std::string::npos) << st.message;
-  EXPECT_EQ(s, nullptr);
+  // Objects are read when first reached, so the damage shows there.
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  _com_ptr_t<IKXQObject> o;
+  EXPECT_EQ(s->Database()->get_Object(500, &o), KXQ_E_STORAGE);
+  EXPECT_NE(ErrorText().find("object 500 has an unknown class"), std::string::npos);
+  EXPECT_EQ(o, nullptr);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 21), u"Speed"))), 0);
+}
+
+TEST(DamagedStoreTest, StoredTemplatesAreReadWhenFirstUsedAndADamagedOneOnlyHidesItself) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  { auto s = OpenPlant(path); }
+  RawSql(path, "UPDATE templates SET xml='<template id=' WHERE id='PUMP' AND checknum='2'");
+  auto s = Reopen(path);
+  ASSERT_TRUE(s);
+  const TemplateLibraryRec& lib = s->core().library();
+  ASSERT_TRUE(lib.Has(u"PUMP", u"3"));
+  EXPECT_FALSE(lib.byId.at(u"PUMP").at(u"3")->loaded);
+  _com_ptr_t<IKXQTemplateLibrary> library;
+  ASSERT_EQ(s->Database()->get_TemplateLibrary(&library), S_OK);
+  _com_ptr_t<IKXQTemplate> current, v2;
+  ASSERT_EQ(library->GetTemplate(_bstr_t(u"PUMP"), _variant_t(), &current), S_OK);
+  ASSERT_NE(current, nullptr);
+  BSTR name = nullptr;
+  current->get_Name(&name);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "Pump datasheet");
+  EXPECT_TRUE(lib.byId.at(u"PUMP").at(u"3")->loaded);
+  EXPECT_FALSE(lib.byId.at(u"SUM").at(u"1")->loaded);
+  // The damaged version cannot be read: asked for, the current one answers.
+  ASSERT_EQ(library->GetTemplate(_bstr_t(u"PUMP"), _variant_t(u"2"), &v2), S_OK);
+  EXPECT_EQ(v2.GetInterfacePtr(), current.GetInterfacePtr());
 }
 
 TEST(DamagedStoreTest, UndoRestoresHoldersOwnersAndInverses) {

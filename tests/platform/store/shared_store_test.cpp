@@ -87,6 +87,91 @@ TEST_F(SharedStoreTest, ObjectsCreatedAndDeletedByTheOtherAreSeenAndIdsAreNotGiv
   EXPECT_EQ(IntegrityCheck(path), "ok");
 }
 
+// Ids of the live instances of a class (and its subclasses), as s has them.
+std::vector<LONG> Extent(Store& s, const char16_t* cls) {
+  _com_ptr_t<IKXQSchema> schema;
+  s.Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> c;
+  schema->get_Class(_bstr_t(cls), &c);
+  _com_ptr_t<IKXQObjectCollection> items;
+  std::vector<LONG> ids;
+  if (!c || FAILED(c->get_Instances(&items)) || !items) return ids;
+  LONG n = 0;
+  items->get_Count(&n);
+  for (LONG k = 1; k <= n; ++k) {
+    _com_ptr_t<IKXQObject> o;
+    LONG id = 0;
+    if (SUCCEEDED(items->get_Item(k, &o)) && o && SUCCEEDED(o->get_Id(&id))) ids.push_back(id);
+  }
+  return ids;
+}
+
+TEST_F(SharedStoreTest, ObjectsTheOtherChangedOrDeletedBeforeThisOneReadThemAreReadAsCommitted) {
+  ASSERT_EQ(Put(Attr(Obj(*b, 21), u"Speed"), 0, _variant_t(7)), S_OK);
+  ASSERT_EQ(Obj(*b, 12)->Delete(), S_OK);
+  // Outside a transaction a still sees the file as of its last one, even
+  // for objects it reads only now; its next transaction catches up.
+  auto speed = Attr(Obj(*a, 21), u"Speed");
+  EXPECT_EQ(static_cast<int>(Get(speed)), 0);
+  Touch(*a);
+  EXPECT_EQ(static_cast<int>(Get(speed)), 7);
+  _com_ptr_t<IKXQObject> page;
+  EXPECT_EQ(a->Database()->get_Object(12, &page), KXQ_E_NOOBJECT);
+  SetErrorInfo(0, nullptr);
+  auto pages = Attr(Obj(*a, 10), u"CurrentPages");
+  EXPECT_EQ(Count(pages), 1);
+  EXPECT_EQ(IdOf(Get(pages, 1)), 11);
+  EXPECT_EQ(Count(Attr(Obj(*a, 10), u"SubmittedPages")), 0);
+  // A third instance that never read it still never gives the id again.
+  auto c = Reopen(path);
+  Status st = c->ImportFixtureText("<store><objects><object id=\"12\" class=\"Pump\"/></objects></store>", "again");
+  EXPECT_FALSE(st.ok());
+  EXPECT_NE(st.message.find("belonged to a deleted object"), std::string::npos) << st.message;
+}
+
+TEST_F(SharedStoreTest, ObjectsFirstReadInATransactionThatRolledBackFollowTheOthersCommits) {
+  ASSERT_TRUE(a->Begin().ok());
+  auto speed = Attr(Obj(*a, 21), u"Speed");
+  ASSERT_EQ(Put(speed, 0, _variant_t(3)), S_OK);
+  ASSERT_EQ(Obj(*a, 12)->Delete(), S_OK);
+  EXPECT_EQ(Count(Attr(Obj(*a, 10), u"CurrentPages")), 1);
+  ASSERT_TRUE(a->Rollback().ok());
+  EXPECT_EQ(static_cast<int>(Get(speed)), 0);
+  EXPECT_EQ(Count(Attr(Obj(*a, 10), u"CurrentPages")), 2);
+  EXPECT_EQ(Extent(*a, u"Page"), (std::vector<LONG>{11, 12}));
+
+  ASSERT_EQ(Put(Attr(Obj(*b, 21), u"Speed"), 0, _variant_t(9)), S_OK);
+  ASSERT_EQ(Obj(*b, 11)->Delete(), S_OK);
+  Touch(*a);
+  EXPECT_EQ(static_cast<int>(Get(speed)), 9);
+  auto pages = Attr(Obj(*a, 10), u"CurrentPages");
+  EXPECT_EQ(Count(pages), 1);
+  EXPECT_EQ(IdOf(Get(pages, 1)), 12);
+  EXPECT_EQ(IntegrityCheck(path), "ok");
+}
+
+TEST_F(SharedStoreTest, AClassExtentOrAnInverseListReadAfterTheOtherChangedThemHasTheNewMembers) {
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));
+  _com_ptr_t<IKXQSchema> schema;
+  b->Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pump;
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  _com_ptr_t<IKXQObject> made;
+  ASSERT_EQ(pump->CreateInstance(&made), S_OK);
+  ASSERT_EQ(Obj(*b, 20)->Delete(), S_OK);
+  _com_ptr_t<IKXQObject> pump21 = Obj(*b, 21);
+  ASSERT_EQ(Put(Attr(Obj(*b, 12), u"NodeObjects"), 1, _variant_t(static_cast<IDispatch*>(pump21.GetInterfacePtr()))),
+            S_OK);
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));  // not yet looked
+  Touch(*a);
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{21, 22}));
+  EXPECT_EQ(Extent(*a, u"ProcessPlantEquipment"), (std::vector<LONG>{21, 22}));
+  auto views = Attr(Obj(*a, 21), u"DataViews");
+  EXPECT_EQ(Count(views), 1);
+  EXPECT_EQ(IdOf(Get(views, 1)), 12);
+  EXPECT_EQ(a->ObjectCount(), b->ObjectCount());
+}
+
 TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   VARIANT no;
   VariantInit(&no);
