@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when some are
-# missing: run by scripts/run-sample.sh, scripts/test.sh and .ci/run, so that
-# a fresh Debian machine needs nothing else. Costs one dpkg query when
-# everything is there. As root it calls apt-get itself, else through sudo.
+# Installs the Debian packages the build, the tests and the layout check
+# (clang-format) need, when some are missing: run by scripts/run-sample.sh,
+# scripts/test.sh and .ci/run, so that a fresh Debian machine needs nothing
+# else. Costs one dpkg query when everything is there. As root it calls
+# apt-get itself, else through sudo.
 set -euo pipefail
 
-pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libexpat1-dev libsqlite3-dev
-      libgtest-dev libgmock-dev libbenchmark-dev)
+pkgs=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev libexpat1-dev
+      libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "install-packages: not a Debian system; make sure these are installed: ${pkgs[*]}" >&2

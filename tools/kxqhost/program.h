@@ -44,20 +44,44 @@ class Program {
   int Run();
 
  private:
+  // storecommands.cpp: `init`, `dump`, and the store.
   int Init();
   int Dump(const std::vector<std::string>& ids);
-  // `extra`: through the request slot that takes an extra argument.
+  // Opens the store named by --store, or the default one (created from the
+  // sample plant when missing). False after printing why not.
+  bool OpenStore();
+
+  // module.cpp: `register`, `unregister`, `registration`, and the module's
+  // start-up.
+  int Registration(bool do_register);
+  int ListRegistration();
+  // Registers the module when needed, creates and attaches it and runs its
+  // start-up. False after printing why not.
+  bool StartModule();
+  bool EnsureRegistered();
+
+  // request.cpp: `request`. `extra`: through the request slot that takes an
+  // extra argument.
   int Request(const std::string& name, const std::string& text, bool extra = false);
   void PrintSentFile(const host::SentFile& file);
-  int RunScript(const std::string& path);
-  int RunStep(const Step& step, const std::string& folder);
+  // The user's current datasheet and page as the module left them (work on
+  // a page must put back what was current before it).
+  void PrintCurrentDocument();
+
+  // service.cpp: `service`, `method`, `automation`.
   int Service(const std::vector<std::string>& arguments);
   int Method(const std::vector<std::string>& arguments);
   int Automation(const std::vector<std::string>& arguments);
-  int ListRegistration();
+
+  // event.cpp: `event`, `trigger`.
   int Event(const std::vector<std::string>& arguments);
   int Trigger(const std::vector<std::string>& arguments);
-  int Registration(bool do_register);
+
+  // run.cpp: `run`, a script's steps.
+  int RunScript(const std::string& path);
+  int RunStep(const Step& step, const std::string& folder);
+  // storesteps.cpp: the steps that change the store ("set", "stall",
+  // "create", "delete", "watch").
   int HostChange(const Step& step);
   // hoststeps.cpp: the steps that drive the host itself ("deliver",
   // "detach", "attach", "reserved"), and the delivery of held events.
@@ -65,16 +89,7 @@ class Program {
   int Reserved(const std::string& slot);
   int DeliverHeldEvents(const std::string& what);
 
-  // Opens the store named by --store, or the default one (created from the
-  // sample plant when missing). False after printing why not.
-  bool OpenStore();
-  // Registers the module when needed, creates and attaches it and runs its
-  // start-up. False after printing why not.
-  bool StartModule();
-  bool EnsureRegistered();
-  // The user's current datasheet and page as the module left them (work on
-  // a page must put back what was current before it).
-  void PrintCurrentDocument();
+  // program.cpp: what every command shares.
   // Prints what a call left: the change events (with --events), the texts
   // for the log and the user, and on failure its description. Returns the
   // exit status for the call.

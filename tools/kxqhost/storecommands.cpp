@@ -1,0 +1,102 @@
+// The commands that need the store alone, `init` and `dump`, and the
+// opening of the store that every other command starts with.
+#include <cstdio>
+#include <filesystem>
+
+#include "common.h"
+#include "dump.h"
+#include "program.h"
+#include "session.h"
+#include "store/admin.h"
+
+namespace kx::kxqhost {
+
+namespace fs = std::filesystem;
+
+bool Program::OpenStore() {
+  std::string path = options_.store;
+  std::error_code ec;
+  if (path.empty()) {
+    path = kDefaultStore;
+    if (!fs::exists(path, ec)) {
+      const std::string fixture = SamplePlantPath();
+      if (fixture.empty()) {
+        Error("no store at ./" + path + " and no sample plant (examples/plant.xml) to make one");
+        return false;
+      }
+      std::unique_ptr<store::Store> made;
+      store::Status status = store::Store::Open(path, store::OpenMode::kCreate, &made);
+      if (status.ok()) status = made->ImportFixtureFile(fixture);
+      if (!status.ok()) {
+        made.reset();
+        fs::remove(path, ec);
+        Error("cannot create the default store from " + fixture + ": " + status.message);
+        return false;
+      }
+      store_ = std::move(made);
+    }
+  } else if (!fs::exists(path, ec)) {
+    Error("no store at " + path + " (create one with: kxqhost --store " + path + " init)");
+    return false;
+  }
+  if (!store_) {
+    const store::Status status = store::Store::Open(path, store::OpenMode::kOpenExisting, &store_);
+    if (!status.ok()) {
+      store_.reset();
+      Error("cannot open the store " + path + ": " + status.message);
+      return false;
+    }
+  }
+  session_ = std::make_unique<StoreHostSession>(*store_);
+  return true;
+}
+
+int Program::Init() {
+  const auto& args = options_.arguments;
+  std::string fixture;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--fixture" && i + 1 < args.size()) {
+      fixture = args[++i];
+    } else if (args[i].starts_with("--fixture=")) {
+      fixture = args[i].substr(10);
+    } else {
+      return Error("usage: init [--fixture FILE]"), kExitUsage;
+    }
+  }
+  if (fixture.empty()) fixture = SamplePlantPath();
+  if (fixture.empty()) return Error("no fixture given and no sample plant found"), kExitFailed;
+  const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
+  std::error_code ec;
+  if (fs::exists(path, ec)) return Error(path + " exists; remove it first"), kExitFailed;
+  std::unique_ptr<store::Store> made;
+  store::Status status = store::Store::Open(path, store::OpenMode::kCreate, &made);
+  if (status.ok()) status = made->ImportFixtureFile(fixture);
+  if (!status.ok()) {
+    made.reset();
+    // A store whose import failed holds nothing worth keeping.
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
+    Error("cannot create " + path + " from " + fixture + ": " + status.message);
+    return kExitFailed;
+  }
+  std::fprintf(out_, "created %s from %s (%ld objects)\n", path.c_str(), fixture.c_str(),
+               made->ObjectCount());
+  return kExitOk;
+}
+
+int Program::Dump(const std::vector<std::string>& ids) {
+  for (const std::string& text : ids) {
+    LONG id = 0;
+    if (!ParseId(text, &id)) return kExitUsage;
+    std::string dump;
+    if (HRESULT hr = DumpObject(store_->Database(), id, &dump); FAILED(hr)) {
+      const std::string why = TakeErrorText();
+      Error("cannot dump object " + text + ": " + (why.empty() ? Describe(hr) : why));
+      return kExitFailed;
+    }
+    std::fputs(dump.c_str(), out_);
+  }
+  std::fflush(out_);
+  return kExitOk;
+}
+
+}  // namespace kx::kxqhost
