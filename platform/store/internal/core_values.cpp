@@ -1,0 +1,302 @@
+// StoreCore: attribute values. Reading them (inverse lists computed from
+// the file), changing them with the undo step of each change, and the
+// reads recorded for trigger items and fired when a recorded value changes.
+#include <algorithm>
+#include <iterator>
+
+#include "store/internal/core.h"
+
+namespace kx::store {
+
+namespace {
+uint64_t Key(int32_t a, int32_t b) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
+}
+}  // namespace
+
+const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
+  static const std::vector<Value> kEmpty;
+  if (!def->inverse.empty()) {
+    ComputeInverse(obj, def);
+    return computed_;
+  }
+  const std::vector<Value>* v = obj->Find(def->id);
+  return v ? *v : kEmpty;
+}
+
+std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrName) const {
+  std::vector<int32_t> holders;
+  std::vector<std::pair<int32_t, int32_t>> sites;
+  if (closed_ || !db_->Referrers(obj->id, &sites)) return holders;
+  for (const auto& [holder, attr] : sites) {
+    const AttrDef* d = AttrById(attr);
+    if (d && EqualsNoCase(d->name, attrName) && (holders.empty() || holders.back() != holder))
+      holders.push_back(holder);
+  }
+  return holders;
+}
+
+void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def) const {
+  computed_.clear();
+  std::vector<int32_t> holders = Referrers(obj, def->inverse);
+  if (!def->list && holders.size() > 1) holders.resize(1);
+  for (int32_t h : holders) {
+    Value v;
+    v.kind = KXQ_TYPE_OBJECT;
+    v.i = h;
+    computed_.push_back(std::move(v));
+  }
+}
+
+HRESULT StoreCore::CheckWritable(const AttrDef* def) const {
+  if (def->inverse.empty()) return S_OK;
+  return SetError(E_ACCESSDENIED, u"Attribute \"" + def->name + u"\" is kept by the store from \"" +
+                                      def->inverse + u"\" and cannot be written");
+}
+
+void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
+  if (!inTxn_) return;
+  undo_.push_back([obj, attr = def->id, pos, saved = obj->Get(def->id)[pos - 1]]() mutable {
+    obj->Get(attr)[pos - 1] = std::move(saved);
+  });
+}
+
+void StoreCore::SaveSize(ObjectRec* obj, AttrDef* def, size_t size) {
+  if (!inTxn_) return;
+  undo_.push_back([obj, attr = def->id, size] { obj->Get(attr).resize(size); });
+}
+
+void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end) {
+  if (!inTxn_) return;
+  std::vector<Value>& list = obj->Get(def->id);
+  std::vector<Value> saved(std::make_move_iterator(list.begin() + static_cast<long>(first)),
+                           std::make_move_iterator(list.begin() + static_cast<long>(end)));
+  undo_.push_back([obj, attr = def->id, first, saved = std::move(saved)]() mutable {
+    std::vector<Value>& l = obj->Get(attr);
+    l.insert(l.begin() + static_cast<long>(first), std::make_move_iterator(saved.begin()),
+             std::make_move_iterator(saved.end()));
+  });
+}
+
+size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
+  std::vector<Value>& list = obj->Get(def->id);
+  std::vector<std::pair<size_t, Value>> removed;  // by ascending position
+  std::vector<Value> kept;
+  kept.reserve(list.size());
+  for (size_t k = 0; k < list.size(); ++k) {
+    if (list[k].kind == KXQ_TYPE_OBJECT && list[k].i == target)
+      removed.emplace_back(k, std::move(list[k]));
+    else
+      kept.push_back(std::move(list[k]));
+  }
+  const size_t first = removed.empty() ? list.size() : removed.front().first;
+  list = std::move(kept);
+  if (inTxn_ && !removed.empty())
+    undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
+      std::vector<Value>& l = obj->Get(attr);
+      for (auto& [k, v] : removed) l.insert(l.begin() + static_cast<long>(k), std::move(v));
+    });
+  return first;
+}
+
+void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
+  FireReads(obj->id, def->id);
+  if (observer) observer->ValueChanged(obj->id, def->name);
+}
+
+HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
+  if (v.kind != KXQ_TYPE_OBJECT || !def->collection) return S_OK;
+  ObjectRec* member = LiveObject(static_cast<int32_t>(v.i));
+  if (!member) return S_OK;
+  if (HRESULT hr = SetHolder(member, obj->id, def->name); FAILED(hr)) return hr;
+  // A member that owns the collection's object (directly or further up)
+  // stays without an owner.
+  if (member->owner == 0 && !WouldOwnItself(member, obj->id)) return SetOwner(member, obj->id);
+  return S_OK;
+}
+
+HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (pos < 1)
+    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" +
+                                         def->name + u"\"");
+  if (!def->list && pos > 1)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  auto& list = obj->Get(def->id);
+  const size_t old = list.size();
+  if (pos <= old && SameContent(list[pos - 1], v)) return S_OK;
+  if (pos > old) {
+    SaveSize(obj, def, old);
+    list.resize(pos);
+  } else {
+    SaveSlot(obj, def, pos);
+  }
+  Value& slot = list[pos - 1];
+  slot.kind = v.kind;
+  slot.i = v.i;
+  slot.text = std::move(v.text);
+  if (v.extra && !v.extra->bin.empty())
+    slot.ex().bin = std::move(v.extra->bin);
+  else if (slot.extra)
+    slot.extra->bin.clear();
+  bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
+                      : db_->WriteSlot(obj->id, def->id, pos, slot);
+  if (!ok) return StorageFailure();
+  if (HRESULT hr = ApplyHolding(obj, def, slot); FAILED(hr)) return hr;
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (pos < 1)
+    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  const std::vector<Value>& cur = Values(obj, def);
+  if (pos > cur.size() || cur[pos - 1].empty()) return S_OK;
+  // A single value goes with its slot, unless the slot carries a lock,
+  // status or texts: those belong to the slot and outlive its value.
+  if (!def->list && cur[0].flags == 0 && !HasSlotExtras(cur[0])) return ClearAll(obj, def);
+  auto& list = obj->Get(def->id);
+  SaveSlot(obj, def, pos);
+  list[pos - 1].ClearContent();
+  if (!db_->WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+bool StoreCore::HasSlotExtras(const Value& v) {
+  const ValueExtra* x = v.exOrNull();
+  return x && (x->hold || !x->prefix.empty() || !x->postfix.empty() || !x->subst.empty());
+}
+
+HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (Values(obj, def).empty()) return S_OK;
+  auto& list = obj->Get(def->id);
+  SaveRange(obj, def, 0, list.size());
+  list.clear();
+  if (!db_->WriteTail(obj->id, def->id, list, 1)) return StorageFailure();
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (first < 1)
+    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (!def->list)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (count == 0) return S_OK;
+  if (std::max(first - 1, Values(obj, def).size()) + count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name +
+                                         u"\" would grow beyond the largest list position");
+  auto& list = obj->Get(def->id);
+  const size_t old = list.size();
+  if (inTxn_)
+    undo_.push_back([obj, attr = def->id, first, count, old] {
+      std::vector<Value>& l = obj->Get(attr);
+      l.erase(l.begin() + static_cast<long>(first - 1),
+              l.begin() + static_cast<long>(first - 1 + count));
+      if (l.size() > old) l.resize(old);  // the padding before first
+    });
+  if (first > old + 1) list.resize(first - 1);
+  list.insert(list.begin() + static_cast<long>(first - 1), count, Value());
+  if (!db_->WriteTail(obj->id, def->id, list, std::min(first, old + 1))) return StorageFailure();
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size_t count) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (first < 1)
+    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  const std::vector<Value>& cur = Values(obj, def);
+  if (first > cur.size() || count == 0) return S_OK;
+  auto& list = obj->Get(def->id);
+  size_t end = std::min(list.size(), first - 1 + count);
+  SaveRange(obj, def, first - 1, end);
+  list.erase(list.begin() + static_cast<long>(first - 1), list.begin() + static_cast<long>(end));
+  if (!db_->WriteTail(obj->id, def->id, list, first)) return StorageFailure();
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (!def->list && count > 1)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (count > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name +
+                                         u"\" would grow beyond the largest list position");
+  const size_t old = Values(obj, def).size();
+  if (old == count) return S_OK;
+  auto& list = obj->Get(def->id);
+  if (count < old)
+    SaveRange(obj, def, count, old);
+  else
+    SaveSize(obj, def, old);
+  list.resize(count);
+  if (!db_->WriteTail(obj->id, def->id, list, std::min(old, count) + 1)) return StorageFailure();
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
+                              const std::function<void(Value&)>& fn) {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (pos < 1)
+    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" +
+                                         def->name + u"\"");
+  if (!def->list && pos > 1)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  auto& list = obj->Get(def->id);
+  const size_t old = list.size();
+  if (pos > old) {
+    SaveSize(obj, def, old);
+    list.resize(pos);
+  } else {
+    SaveSlot(obj, def, pos);
+  }
+  fn(list[pos - 1]);
+  bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
+                      : db_->WriteSlot(obj->id, def->id, pos, list[pos - 1]);
+  if (!ok) return StorageFailure();
+  NotifyValue(obj, def);
+  return S_OK;
+}
+
+void StoreCore::NoteRead(int32_t obj, int32_t attr) {
+  if (openItems.empty()) return;
+  const uint64_t k = Key(obj, attr);
+  for (auto& [t, key] : openItems)
+    if (t->reads[key].insert(k).second) watchers_[k].emplace(t, key);
+}
+
+void StoreCore::FireReads(int32_t obj, int32_t attr) {
+  auto it = watchers_.find(Key(obj, attr));
+  if (it == watchers_.end()) return;
+  const uint64_t k = it->first;
+  // A copy: the observer may read values and so record new watchers.
+  const std::set<std::pair<TriggerRec*, u16>> items = it->second;
+  for (const auto& [t, key] : items) {
+    auto r = t->reads.find(key);
+    if (r == t->reads.end() || !r->second.count(k)) {
+      watchers_[k].erase({t, key});
+      continue;
+    }
+    if (!LiveObject(t->owner)) continue;
+    if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
+    t->fired.push_back(key);
+    TriggerRec* fired = t;
+    OnUndo([fired] {
+      if (!fired->fired.empty()) fired->fired.pop_back();
+    });
+    if (observer) observer->TriggerFired(t->owner, t->name, key);
+  }
+}
+
+}  // namespace kx::store
