@@ -14,7 +14,7 @@
 #include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
-#include "kxinfoclasses.h"
+#include "model/kxinfoclasses.h"
 #include "kxstoreptrs.h"
 #include "store/admin.h"
 #include "storexml.h"

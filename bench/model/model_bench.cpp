@@ -11,7 +11,7 @@
 #include <string>
 
 #include "benchsupport.h"
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 #include "kxattributeutils.h"
 #include "store/admin.h"
 

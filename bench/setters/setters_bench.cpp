@@ -13,8 +13,8 @@
 #include "benchsupport.h"
 #include "host/host.h"
 #include "host/store_session.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 
 namespace {

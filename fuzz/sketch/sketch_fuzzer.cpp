@@ -11,7 +11,7 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "sketchdataparser.h"
-#include "sketchfield.h"
+#include "fields/sketchfield.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "beddpaths.h"
+#include "model/beddpaths.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "support/modelfixture.h"
 

@@ -3,10 +3,10 @@
 // chains, object vectors and qualifier routes, and the lookups they use.
 #include <gtest/gtest.h>
 
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "support/fieldfixture.h"
 #include "support/mainfixture.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "changeevents.h"
+#include "events/changeevents.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
 #include "support/mainfixture.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
 #include "support/mainfixture.h"
 

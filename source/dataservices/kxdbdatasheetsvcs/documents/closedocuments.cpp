@@ -1,11 +1,11 @@
-#include "closedocuments.h"
+#include "documents/closedocuments.h"
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 // "CloseDocuments": any number of "Datasheet" and "Diagram" versions, each
 // closed when it ends.

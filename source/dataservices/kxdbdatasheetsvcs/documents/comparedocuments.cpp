@@ -1,11 +1,11 @@
-#include "comparedocuments.h"
+#include "documents/comparedocuments.h"
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "processdocuments.h"
+#include "main/main.h"
+#include "documents/processdocuments.h"
 #include "xmlreply.h"
 
 namespace {

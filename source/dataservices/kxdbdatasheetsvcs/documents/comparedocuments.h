@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "loaddatasheet.h"
-#include "main.h"
-#include "validatetemplates.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "documents/validatetemplates.h"
 
 class CompareDocumentsSchema : public MessageParser {
  public:

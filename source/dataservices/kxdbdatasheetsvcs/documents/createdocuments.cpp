@@ -1,15 +1,15 @@
-#include "createdocuments.h"
+#include "documents/createdocuments.h"
 
 #include "com/wstr.h"
 #include "host/drawing.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "processdocuments.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "documents/processdocuments.h"
 #include "xmlreply.h"
 
 namespace {

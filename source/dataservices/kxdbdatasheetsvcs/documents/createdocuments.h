@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "kxstoreptrs.h"
-#include "loaddatasheet.h"
-#include "main.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
 
 class CreateDocumentsSchema : public MessageParser {
  public:

@@ -1,13 +1,13 @@
-#include "datasheetcases.h"
+#include "documents/datasheetcases.h"
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main.h"
+#include "main/main.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 // "RecaseDocuments": the envelope's "TargetId" names the datasheet, "CaseId"
 // the case.

@@ -1,4 +1,4 @@
-#include "getconfigurations.h"
+#include "documents/getconfigurations.h"
 
 #include <iterator>
 
@@ -7,7 +7,7 @@
 #include "host/settings.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
-#include "main.h"
+#include "main/main.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

@@ -9,4 +9,4 @@
 // setting "DefaultFilter" (any letter case) is marked "Default".
 #pragma once
 
-#include "main.h"
+#include "main/main.h"

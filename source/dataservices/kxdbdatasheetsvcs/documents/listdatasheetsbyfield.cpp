@@ -1,4 +1,4 @@
-#include "listdatasheetsbyfield.h"
+#include "documents/listdatasheetsbyfield.h"
 
 #include "com/wstr.h"
 

@@ -3,4 +3,4 @@
 // has nothing to offer: it succeeds and writes no reply.
 #pragma once
 
-#include "main.h"
+#include "main/main.h"

@@ -1,10 +1,10 @@
-#include "listdatasheetsbyobject.h"
+#include "documents/listdatasheetsbyobject.h"
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "listtemplates.h"
+#include "pages/listtemplates.h"
 #include "variantutil.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -9,8 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "kxinfoclasses.h"
-#include "main.h"
+#include "model/kxinfoclasses.h"
+#include "main/main.h"
 
 class ListDatasheetsByObjectSchema : public MessageParser {
  public:

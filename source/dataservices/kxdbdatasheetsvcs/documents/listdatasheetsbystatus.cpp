@@ -1,7 +1,7 @@
-#include "listdatasheetsbystatus.h"
+#include "documents/listdatasheetsbystatus.h"
 
 #include "com/wstr.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

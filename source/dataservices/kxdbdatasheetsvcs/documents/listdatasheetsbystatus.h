@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "kxinfoclasses.h"
+#include "model/kxinfoclasses.h"
 
 namespace KXDBDatasheetSvcs {
 

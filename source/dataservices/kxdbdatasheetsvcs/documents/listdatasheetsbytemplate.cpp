@@ -1,8 +1,8 @@
-#include "listdatasheetsbytemplate.h"
+#include "documents/listdatasheetsbytemplate.h"
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -1,8 +1,8 @@
-#include "listdiagrams.h"
+#include "documents/listdiagrams.h"
 
 #include "host/drawing.h"
-#include "kxdbdatasheetutils.h"
-#include "main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "main/main.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kxinfoclasses.h"
+#include "model/kxinfoclasses.h"
 
 namespace KXDBDatasheetSvcs {
 

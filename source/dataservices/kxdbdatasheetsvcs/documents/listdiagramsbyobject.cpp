@@ -1,4 +1,4 @@
-#include "listdiagramsbyobject.h"
+#include "documents/listdiagramsbyobject.h"
 
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "kxinfoclasses.h"
-#include "main.h"
+#include "model/kxinfoclasses.h"
+#include "main/main.h"
 
 class ListDiagramsByObjectSchema : public MessageParser {
  public:

@@ -1,9 +1,9 @@
-#include "processdocuments.h"
+#include "documents/processdocuments.h"
 
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "main.h"
+#include "main/main.h"
 #include "xmlreply.h"
 
 namespace {

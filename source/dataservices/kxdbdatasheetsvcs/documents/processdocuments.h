@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "loaddatasheet.h"
-#include "main.h"
-#include "validatetemplates.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "documents/validatetemplates.h"
 
 class ProcessDocumentsSchema : public MessageParser {
  public:

@@ -1,12 +1,12 @@
-#include "renamedocuments.h"
+#include "documents/renamedocuments.h"
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "scopedcurrent.h"
+#include "main/main.h"
+#include "model/scopedcurrent.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 // "RenameDocuments": any number of "Datasheet" and "Diagram" elements, each
 // renamed when it ends. The "Status" of a "Datasheet" names a version; the

@@ -1,4 +1,4 @@
-#include "revisedocuments.h"
+#include "documents/revisedocuments.h"
 
 #include "com/sysmsg.h"
 #include "com/wstr.h"
@@ -7,15 +7,15 @@
 #include "host/settings.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "scopedcurrent.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "model/scopedcurrent.h"
 #include "xmlreply.h"
 
 using namespace KXDBDatasheetSvcs;

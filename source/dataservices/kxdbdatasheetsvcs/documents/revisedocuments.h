@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "main.h"
+#include "main/main.h"
 
 struct IKXDrawingDiagram;
 struct IKXQTemplatePage;

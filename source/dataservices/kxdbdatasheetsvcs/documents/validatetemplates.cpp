@@ -1,21 +1,21 @@
-#include "validatetemplates.h"
+#include "documents/validatetemplates.h"
 
 #include <algorithm>
 #include <string>
 #include <utility>
 
 #include "com/wstr.h"
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxfilestream.h"
 #include "kxstoreutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
-#include "triggers.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "events/triggers.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "kxstoreptrs.h"
-#include "main.h"
+#include "main/main.h"
 #include "sortedstringarray.h"
 
 // What one request (or automation call) learns while validating.

@@ -1,15 +1,15 @@
-#include "withdrawdocuments.h"
+#include "documents/withdrawdocuments.h"
 
 #include "com/wstr.h"
 #include "host/drawing.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "revisedocuments.h"
-#include "scopedcurrent.h"
+#include "main/main.h"
+#include "documents/revisedocuments.h"
+#include "model/scopedcurrent.h"
 #include "xmlreply.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -1,8 +1,8 @@
-#include "changeevents.h"
+#include "events/changeevents.h"
 
 #include "com/dispatch_impl.h"
 #include "kxvalueutils.h"
-#include "module.h"
+#include "main/module.h"
 
 namespace {
 

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "changeevents.h"
+#include "events/changeevents.h"
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
-#include "scopedcurrent.h"
-#include "triggers.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "model/scopedcurrent.h"
+#include "events/triggers.h"
 
 namespace {
 

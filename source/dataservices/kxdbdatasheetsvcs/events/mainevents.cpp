@@ -3,12 +3,12 @@
 #include <memory>
 #include <new>
 
-#include "changeevents.h"
+#include "events/changeevents.h"
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxvalueutils.h"
-#include "main.h"
+#include "main/main.h"
 #include "variantutil.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "triggers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "events/triggers.h"
 
 namespace {
 

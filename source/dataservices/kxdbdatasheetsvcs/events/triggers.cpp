@@ -1,22 +1,22 @@
 // Trigger set-up and item recording (see triggers.h).
-#include "triggers.h"
+#include "events/triggers.h"
 
 #include <algorithm>
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "overspillutils.h"
-#include "pages.h"
-#include "scopedcurrent.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "model/overspillutils.h"
+#include "pages/pages.h"
+#include "model/scopedcurrent.h"
 #include "variantutil.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "boolfield.h"
+#include "fields/boolfield.h"
 
 namespace {
 

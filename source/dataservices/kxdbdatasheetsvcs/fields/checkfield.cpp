@@ -1,4 +1,4 @@
-#include "checkfield.h"
+#include "fields/checkfield.h"
 
 namespace {
 

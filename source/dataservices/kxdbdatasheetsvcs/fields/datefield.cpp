@@ -1,4 +1,4 @@
-#include "datefield.h"
+#include "fields/datefield.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
-#include "fieldassert.h"
+#include "fields/fieldassert.h"
 
 #include <vector>
 
 #include "com/wstr.h"
 
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
-#include "triggers.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "events/triggers.h"
 #include "xmlreply.h"
 
 namespace {

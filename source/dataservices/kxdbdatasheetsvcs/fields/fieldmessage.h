@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "fieldsetter.h"
-#include "main.h"
+#include "fields/fieldsetter.h"
+#include "main/main.h"
 
 // "PageId", "FieldId", "Index", "Value" and "ConfirmedClass"; numbers are
 // -1 and texts absent until given.

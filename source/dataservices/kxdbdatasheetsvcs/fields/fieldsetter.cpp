@@ -1,12 +1,12 @@
-#include "fieldsetter.h"
+#include "fields/fieldsetter.h"
 
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

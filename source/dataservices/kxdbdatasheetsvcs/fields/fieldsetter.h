@@ -17,10 +17,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "fieldassert.h"
-#include "kxfielddata.h"
+#include "fields/fieldassert.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
-#include "scopedcurrent.h"
+#include "model/scopedcurrent.h"
 
 class Main;
 

@@ -7,17 +7,17 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main.h"
-#include "routecache.h"
+#include "main/main.h"
+#include "fields/routecache.h"
 #include "xmlreply.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "infoforreport.h"
+#include "fields/infoforreport.h"
 
 #include <algorithm>
 #include <set>
@@ -6,12 +6,12 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "scopedcurrent.h"
+#include "model/scopedcurrent.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

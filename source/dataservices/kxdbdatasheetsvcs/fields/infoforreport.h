@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main.h"
+#include "main/main.h"
 
 class GetInfoForReportSchema : public MessageParser {
  public:

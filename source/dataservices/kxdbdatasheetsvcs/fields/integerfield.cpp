@@ -1,4 +1,4 @@
-#include "integerfield.h"
+#include "fields/integerfield.h"
 
 namespace {
 

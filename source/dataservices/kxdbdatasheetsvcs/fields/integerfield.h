@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "fieldmessage.h"
+#include "fields/fieldmessage.h"
 
 class SetIntegerFieldSchema : public MessageParser {
  public:

@@ -6,7 +6,7 @@
 #include "com/comutil.h"
 #include "host/application.h"
 #include "kxcomexception.h"
-#include "kxfielddata.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "kxfielddata.h"
+#include "fields/kxfielddata.h"
 
 #include <new>
 #include <string>

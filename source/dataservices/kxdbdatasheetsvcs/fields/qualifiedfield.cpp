@@ -1,10 +1,10 @@
-#include "qualifiedfield.h"
+#include "fields/qualifiedfield.h"
 
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "scopedcurrent.h"
+#include "model/scopedcurrent.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "radiofield.h"
+#include "fields/radiofield.h"
 
 #include "com/wstr.h"
 

@@ -1,4 +1,4 @@
-#include "realfield.h"
+#include "fields/realfield.h"
 
 namespace {
 

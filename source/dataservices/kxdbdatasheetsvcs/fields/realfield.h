@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "fieldmessage.h"
+#include "fields/fieldmessage.h"
 
 class SetRealFieldSchema : public MessageParser {
  public:

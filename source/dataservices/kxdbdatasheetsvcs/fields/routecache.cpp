@@ -1,4 +1,4 @@
-#include "routecache.h"
+#include "fields/routecache.h"
 
 #include <system_error>
 

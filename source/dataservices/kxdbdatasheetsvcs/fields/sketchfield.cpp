@@ -1,10 +1,10 @@
-#include "sketchfield.h"
+#include "fields/sketchfield.h"
 
 #include "com/wstr.h"
 
 #include <string>
 
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "sketchdataparser.h"
 
 namespace {

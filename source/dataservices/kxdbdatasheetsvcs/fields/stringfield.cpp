@@ -1,4 +1,4 @@
-#include "stringfield.h"
+#include "fields/stringfield.h"
 
 namespace {
 

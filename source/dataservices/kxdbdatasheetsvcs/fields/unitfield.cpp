@@ -1,7 +1,7 @@
-#include "unitfield.h"
+#include "fields/unitfield.h"
 
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "xmlreply.h"
 

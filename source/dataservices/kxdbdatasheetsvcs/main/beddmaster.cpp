@@ -5,9 +5,9 @@
 #include <map>
 #include <string>
 
-#include "beddpaths.h"
+#include "model/beddpaths.h"
 #include "kxcomexception.h"
-#include "main.h"
+#include "main/main.h"
 #include "variantutil.h"
 
 namespace {

@@ -1,5 +1,5 @@
-#include "datasheetservices.h"
-#include "kxdbdatasheetpages.h"
+#include "main/datasheetservices.h"
+#include "model/kxdbdatasheetpages.h"
 
 #include <new>
 #include <span>
@@ -9,12 +9,12 @@
 #include "host/application.h"
 #include "com/comutil.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetsvcs_i.h"
-#include "kxdbdatasheetutils.h"
+#include "main/kxdbdatasheetsvcs_i.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxvalueutils.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "module.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "main/module.h"
 #include "store/object.h"
 
 namespace {

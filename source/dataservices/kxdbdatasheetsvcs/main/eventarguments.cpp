@@ -1,4 +1,4 @@
-#include "eventarguments.h"
+#include "main/eventarguments.h"
 
 #include "host/events.h"
 #include "kxvalueutils.h"

@@ -1,12 +1,12 @@
-#include "getrealfieldswithuom.h"
+#include "main/getrealfieldswithuom.h"
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
-#include "loaddatasheet.h"
-#include "scopedcurrent.h"
+#include "pages/loaddatasheet.h"
+#include "model/scopedcurrent.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // chain of its value.
 #pragma once
 
-#include "main.h"
+#include "main/main.h"
 
 namespace KXDBDatasheetSvcs {
 

@@ -1,4 +1,4 @@
-#include "main.h"
+#include "main/main.h"
 
 #include <memory>
 #include <new>
@@ -6,13 +6,13 @@
 
 #include "com/comutil.h"
 #include "com/dispatch_impl.h"
-#include "datasheetservices.h"
-#include "eventarguments.h"
+#include "main/datasheetservices.h"
+#include "main/eventarguments.h"
 #include "host/registrar.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
-#include "mainworkers.h"
-#include "module.h"
+#include "main/mainworkers.h"
+#include "main/module.h"
 #include "store/database.h"
 #include "store/object.h"
 

@@ -14,10 +14,10 @@
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
-#include "continuouspageadvisor.h"
-#include "kxdbdatasheetsvcs_i.h"
+#include "model/continuouspageadvisor.h"
+#include "main/kxdbdatasheetsvcs_i.h"
 #include "kxqdataserviceimpl.h"
-#include "mainfiltersort.h"
+#include "main/mainfiltersort.h"
 #include "messagekit.h"
 
 struct IKXQProjectUpdate;

@@ -7,8 +7,8 @@
 #include "host/application.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
-#include "main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "main/main.h"
 
 namespace {
 

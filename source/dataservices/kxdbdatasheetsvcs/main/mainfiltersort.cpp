@@ -1,6 +1,6 @@
 // "FilterSort.xml": the table, its parser, and Main's load, lookups and the
 // template sort of a new summary sheet.
-#include "mainfiltersort.h"
+#include "main/mainfiltersort.h"
 
 #include <filesystem>
 #include <string>
@@ -10,10 +10,10 @@
 #include "host/settings.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "messagekit.h"
 #include "saxschemaparser.h"
 #include "variantutil.h"

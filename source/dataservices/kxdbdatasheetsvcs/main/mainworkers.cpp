@@ -1,22 +1,22 @@
-#include "mainworkers.h"
+#include "main/mainworkers.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "com/wstr.h"
-#include "composition.h"
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
-#include "getrealfieldswithuom.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
-#include "loaddatasheet.h"
+#include "summary/composition.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
+#include "main/getrealfieldswithuom.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
+#include "pages/loaddatasheet.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "overspillutils.h"
-#include "validatetemplates.h"
+#include "model/overspillutils.h"
+#include "documents/validatetemplates.h"
 
 MainWorkers& MainWorkers::Defaults() {
   static MainWorkers defaults;

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 #include "variantutil.h"
 
 class OverspillUtils;

@@ -1,10 +1,10 @@
 // The module's data-service map: every message it answers, in map order,
 // with the method of `Main` that handles it.
-#include "messagemap.h"
+#include "main/messagemap.h"
 
 
-#include "annotations.h"
-#include "main.h"
+#include "pages/annotations.h"
+#include "main/main.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "module.h"
+#include "main/module.h"
 
 #include <dlfcn.h>
 
@@ -8,7 +8,7 @@
 #include "com/activation.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

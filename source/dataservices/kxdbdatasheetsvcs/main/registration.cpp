@@ -9,7 +9,7 @@
 #include "com/errorinfo.h"
 #include "com/registry.h"
 #include "com/wstr.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "beddpaths.h"
+#include "model/beddpaths.h"
 
 #include <string>
 #include <string_view>
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 
 namespace {

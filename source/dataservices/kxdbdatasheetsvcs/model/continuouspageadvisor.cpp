@@ -1,4 +1,4 @@
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 
 #include <algorithm>
 

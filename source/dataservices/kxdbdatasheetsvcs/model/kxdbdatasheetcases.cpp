@@ -3,7 +3,7 @@
 #include "com/wstr.h"
 #include "host/settings.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "variantutil.h"

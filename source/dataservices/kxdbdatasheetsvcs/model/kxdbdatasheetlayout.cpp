@@ -3,7 +3,7 @@
 // parallel list "NodeObjects"; rows of a continuous list follow the root
 // node's position.
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 
 namespace {

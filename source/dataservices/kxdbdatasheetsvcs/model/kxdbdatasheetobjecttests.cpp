@@ -3,7 +3,7 @@
 // pages that no longer match their template.
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <string>
 
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -4,15 +4,15 @@
 #include <algorithm>
 
 #include "com/comutil.h"
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 #include "host/response.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxtrace.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 
 #include <cstdint>
 
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "triggers.h"
+#include "events/triggers.h"
 #include "variantutil.h"
 
 class Main;

@@ -8,14 +8,14 @@
 #include "com/comutil.h"
 #include "com/enumvariant.h"
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

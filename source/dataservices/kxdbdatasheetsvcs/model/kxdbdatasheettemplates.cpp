@@ -4,7 +4,7 @@
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 
 namespace {

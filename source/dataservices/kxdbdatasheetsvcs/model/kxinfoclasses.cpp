@@ -1,4 +1,4 @@
-#include "kxinfoclasses.h"
+#include "model/kxinfoclasses.h"
 
 #include <algorithm>
 #include <string>
@@ -8,10 +8,10 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main.h"
+#include "main/main.h"
 #include "xmlreply.h"
 
 using KXDBDatasheetSvcs::ClassHasAttribute;

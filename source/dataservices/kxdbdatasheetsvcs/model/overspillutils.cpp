@@ -1,4 +1,4 @@
-#include "overspillutils.h"
+#include "model/overspillutils.h"
 
 #include <algorithm>
 #include <memory>
@@ -7,10 +7,10 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main.h"
+#include "main/main.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "annotations.h"
+#include "pages/annotations.h"
 
 #include <functional>
 
 #include "host/settings.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
-#include "scopedcurrent.h"
+#include "model/scopedcurrent.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 class CreateAnnotationSchema : public MessageParser {
  public:

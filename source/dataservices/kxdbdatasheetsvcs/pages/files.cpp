@@ -1,4 +1,4 @@
-#include "files.h"
+#include "pages/files.h"
 
 #include "chunkedtextbuffer.h"
 #include "com/comutil.h"
@@ -10,7 +10,7 @@
 #include "kxcomexception.h"
 #include "kxqdataserviceimpl.h"
 #include "kxstoreptrs.h"
-#include "listtemplates.h"
+#include "pages/listtemplates.h"
 
 KX_SMARTPTR_TYPEDEF(IKXQSettings);
 KX_SMARTPTR_TYPEDEF(IStream);

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 // "GetTemplateFromDB" and "GetSourceFromDB": the same grammar but for the
 // message element's name. The envelope holds "TargetId" only, no "Status".

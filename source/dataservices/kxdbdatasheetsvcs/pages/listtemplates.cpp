@@ -1,4 +1,4 @@
-#include "listtemplates.h"
+#include "pages/listtemplates.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "main.h"
+#include "main/main.h"
 #include "xmlreply.h"
 
 namespace {

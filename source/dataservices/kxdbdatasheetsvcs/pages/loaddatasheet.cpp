@@ -1,28 +1,28 @@
 // The datasheet loader, the page set-up and page contents writers, the
 // preparation of a page for the field writers, and the unit, revision,
 // annotation and qualifier writers.
-#include "loaddatasheet.h"
+#include "pages/loaddatasheet.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxvalueutils.h"
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
-#include "main.h"
-#include "overspillutils.h"
-#include "pages.h"
-#include "scopedcurrent.h"
-#include "triggers.h"
+#include "main/main.h"
+#include "model/overspillutils.h"
+#include "pages/pages.h"
+#include "model/scopedcurrent.h"
+#include "events/triggers.h"
 
 namespace {
 

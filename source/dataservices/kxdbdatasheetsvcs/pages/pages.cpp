@@ -1,4 +1,4 @@
-#include "pages.h"
+#include "pages/pages.h"
 
 #include <algorithm>
 #include <string>
@@ -10,14 +10,14 @@
 #include "host/application.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxqdataserviceimpl.h"
 #include "kxstoreutils.h"
-#include "listtemplates.h"
-#include "loaddatasheet.h"
-#include "main.h"
-#include "scopedcurrent.h"
+#include "pages/listtemplates.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
+#include "model/scopedcurrent.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

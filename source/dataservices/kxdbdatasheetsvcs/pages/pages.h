@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "kxstoreptrs.h"
-#include "main.h"
+#include "main/main.h"
 
 struct PageLoadContext;
 

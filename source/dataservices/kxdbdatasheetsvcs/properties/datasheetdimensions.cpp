@@ -1,9 +1,9 @@
-#include "datasheetdimensions.h"
+#include "properties/datasheetdimensions.h"
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "main.h"
+#include "main/main.h"
 #include "sortedstringarray.h"
 
 class ListDatasheetDimensionSetsSchema : public MessageParser {

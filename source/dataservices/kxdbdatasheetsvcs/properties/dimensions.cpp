@@ -1,12 +1,12 @@
-#include "dimensions.h"
+#include "properties/dimensions.h"
 
 #include <string>
 
-#include "datasheetdimensions.h"
+#include "properties/datasheetdimensions.h"
 #include "host/drawing.h"
 #include "host/settings.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
 #include "sortedstringarray.h"
 #include "xmlreply.h"

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 class ChangeDimensionUnitSchema : public MessageParser {
  public:

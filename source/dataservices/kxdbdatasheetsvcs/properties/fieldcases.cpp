@@ -1,15 +1,15 @@
-#include "fieldcases.h"
+#include "properties/fieldcases.h"
 
 #include <string>
 
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldpage.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldpage.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"

@@ -1,11 +1,11 @@
-#include "fieldformat.h"
+#include "properties/fieldformat.h"
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldpage.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldpage.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxfielddata.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "xmlreply.h"
 

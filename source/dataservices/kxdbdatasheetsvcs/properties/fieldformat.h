@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main.h"
+#include "main/main.h"
 
 class GetFieldFormatSchema : public MessageParser {
  public:

@@ -1,18 +1,18 @@
-#include "fieldobjects.h"
+#include "properties/fieldobjects.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldpage.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldpage.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "mainworkers.h"
-#include "overspillutils.h"
+#include "main/mainworkers.h"
+#include "model/overspillutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "kxstoreptrs.h"
-#include "main.h"
+#include "main/main.h"
 
 class FieldPage;
 

@@ -1,11 +1,11 @@
-#include "fieldoptions.h"
+#include "properties/fieldoptions.h"
 
 #include <string>
 
-#include "fieldassert.h"
-#include "fieldutils.h"
+#include "fields/fieldassert.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "variantutil.h"

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 class GetOptionsSchema : public MessageParser {
  public:

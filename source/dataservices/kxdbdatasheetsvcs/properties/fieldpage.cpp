@@ -1,16 +1,16 @@
-#include "fieldpage.h"
+#include "properties/fieldpage.h"
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldassert.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldassert.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
 
 namespace {
 

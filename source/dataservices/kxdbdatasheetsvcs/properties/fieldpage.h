@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "kxstoreptrs.h"
-#include "scopedcurrent.h"
+#include "model/scopedcurrent.h"
 
 class Main;
 struct PageLoadContext;

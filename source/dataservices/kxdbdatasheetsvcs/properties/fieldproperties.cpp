@@ -1,16 +1,16 @@
-#include "fieldproperties.h"
+#include "properties/fieldproperties.h"
 
 #include <algorithm>
 #include <functional>
 #include <string>
 
-#include "continuouspageadvisor.h"
-#include "fieldformat.h"
-#include "fieldpage.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldformat.h"
+#include "properties/fieldpage.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 class GetFieldPropertiesSchema : public MessageParser {
  public:

@@ -1,9 +1,9 @@
-#include "fieldstatus.h"
+#include "properties/fieldstatus.h"
 
-#include "fieldpage.h"
-#include "fieldutils.h"
+#include "properties/fieldpage.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "xmlreply.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main.h"
+#include "main/main.h"
 
 class GetFieldStatusSchema : public MessageParser {
  public:

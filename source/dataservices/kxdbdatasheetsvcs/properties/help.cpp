@@ -1,4 +1,4 @@
-#include "help.h"
+#include "properties/help.h"
 
 #include <string>
 

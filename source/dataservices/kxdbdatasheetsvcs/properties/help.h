@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 class GetDocumentHelpSchema : public MessageParser {
  public:

@@ -1,4 +1,4 @@
-#include "holds.h"
+#include "properties/holds.h"
 
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"

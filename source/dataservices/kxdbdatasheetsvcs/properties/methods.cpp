@@ -1,8 +1,8 @@
-#include "methods.h"
+#include "properties/methods.h"
 
-#include "continuouspageadvisor.h"
-#include "fieldpage.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldpage.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "xmlreply.h"

@@ -1,4 +1,4 @@
-#include "composition.h"
+#include "summary/composition.h"
 
 #include <algorithm>
 #include <string>
@@ -6,19 +6,19 @@
 #include <unordered_set>
 
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "overspillutils.h"
-#include "scopedcurrent.h"
-#include "triggers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "model/overspillutils.h"
+#include "model/scopedcurrent.h"
+#include "events/triggers.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
-#include "datasheetoverspill.h"
+#include "summary/datasheetoverspill.h"
 
 #include "com/wstr.h"
-#include "composition.h"
-#include "fieldutils.h"
+#include "summary/composition.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "overspillutils.h"
-#include "pages.h"
-#include "scopedcurrent.h"
-#include "triggers.h"
+#include "model/overspillutils.h"
+#include "pages/pages.h"
+#include "model/scopedcurrent.h"
+#include "events/triggers.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "filters.h"
+#include "summary/filters.h"
 
 #include "com/wstr.h"
-#include "composition.h"
+#include "summary/composition.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "mainworkers.h"
-#include "sort.h"
-#include "triggers.h"
+#include "main/mainworkers.h"
+#include "summary/sort.h"
+#include "events/triggers.h"
 #include "xmlreply.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "main.h"
+#include "main/main.h"
 
 class ListDatasheetFiltersSchema : public MessageParser {
  public:

@@ -1,13 +1,13 @@
-#include "packobjects.h"
+#include "summary/packobjects.h"
 
 #include "com/wstr.h"
-#include "composition.h"
+#include "summary/composition.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "scopedcurrent.h"
-#include "sort.h"
+#include "model/scopedcurrent.h"
+#include "summary/sort.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sort.h"
+#include "summary/sort.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "composition.h"
-#include "continuouspageadvisor.h"
-#include "fieldutils.h"
+#include "summary/composition.h"
+#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "overspillutils.h"
-#include "scopedcurrent.h"
+#include "model/overspillutils.h"
+#include "model/scopedcurrent.h"
 #include "xmlreply.h"
 
 namespace {

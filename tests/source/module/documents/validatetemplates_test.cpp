@@ -2,7 +2,7 @@
 // and the automation methods "ValidateDatasheet" and "ValidateLabel", sent
 // through the host to a Main attached to a small plant; the reply, the
 // user's messages and the rebuilt lists in the store are checked.
-#include "validatetemplates.h"
+#include "documents/validatetemplates.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main.h"
+#include "main/main.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

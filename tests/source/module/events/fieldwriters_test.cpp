@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "kxattributeutils.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "changeevents.h"
+#include "events/changeevents.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "continuouspageadvisor.h"
+#include "model/continuouspageadvisor.h"
 #include "kxcomexception.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "support/triggersfixture.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "triggers.h"
+#include "events/triggers.h"
 
 using namespace triggerstest;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "main.h"
+#include "main/main.h"
 #include "support/setterhost.h"
 
 using namespace settertest;

@@ -12,7 +12,7 @@
 
 #include "com/activation.h"
 #include "com/registry.h"
-#include "kxdbdatasheetsvcs_i.h"
+#include "main/kxdbdatasheetsvcs_i.h"
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;

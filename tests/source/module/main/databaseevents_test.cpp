@@ -13,8 +13,8 @@
 #include "host/host.h"
 #include "host/project_update.h"
 #include "kxstoreptrs.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "session.h"
 #include "store/admin.h"
 

@@ -6,7 +6,7 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "messagemap.h"
+#include "main/messagemap.h"
 #include "host/reply.h"
 #include "support/moduletestsupport.h"
 #include "xmlreply.h"

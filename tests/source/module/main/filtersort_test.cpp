@@ -11,7 +11,7 @@
 #include <string>
 
 #include "com/wstr.h"
-#include "main.h"
+#include "main/main.h"
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;

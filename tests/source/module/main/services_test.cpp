@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "com/comutil.h"
-#include "kxdbdatasheetsvcs_i.h"
-#include "module.h"
+#include "main/kxdbdatasheetsvcs_i.h"
+#include "main/module.h"
 #include "support/moduletestsupport.h"
 
 using namespace moduletest;

@@ -9,7 +9,7 @@
 
 #include "com/errorinfo.h"
 #include "kxcomexception.h"
-#include "overspillutils.h"
+#include "model/overspillutils.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "annotations.h"
+#include "pages/annotations.h"
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"
 

@@ -1,7 +1,7 @@
 // The file messages end to end: the host sends each to a Main attached to
 // a small template store whose folders hold real files; what the host sent
 // (files with their bytes, texts), the store and the failures are checked.
-#include "files.h"
+#include "pages/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // "ListTemplates" and "ListCachedTemplates" end to end: the host sends the
 // message to a Main attached to a small template store; the reply, the texts
 // for the user and the log, and failures are checked.
-#include "listtemplates.h"
+#include "pages/listtemplates.h"
 
 #include <gtest/gtest.h>
 

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "com/errorinfo.h"
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
-#include "kxfielddata.h"
-#include "loaddatasheet.h"
-#include "main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "fields/kxfielddata.h"
+#include "pages/loaddatasheet.h"
+#include "main/main.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

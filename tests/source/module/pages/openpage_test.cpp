@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "kxfielddata.h"
-#include "loaddatasheet.h"
-#include "pages.h"
+#include "fields/kxfielddata.h"
+#include "pages/loaddatasheet.h"
+#include "pages/pages.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

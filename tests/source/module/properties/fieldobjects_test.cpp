@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kxstoreutils.h"
-#include "mainworkers.h"
+#include "main/mainworkers.h"
 #include "support/fieldhost.h"
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"

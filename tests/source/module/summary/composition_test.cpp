@@ -11,8 +11,8 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main.h"
-#include "overspillutils.h"
+#include "main/main.h"
+#include "model/overspillutils.h"
 #include "support/listsfixture.h"
 #include "support/pagesfixture.h"
 

@@ -5,12 +5,12 @@
 
 #include <stdexcept>
 
-#include "annotations.h"
+#include "pages/annotations.h"
 #include "com/activation.h"
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "datasheetservices.h"
+#include "main/datasheetservices.h"
 #include "host/events.h"
 
 namespace moduletest {
