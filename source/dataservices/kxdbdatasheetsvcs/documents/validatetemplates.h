@@ -57,6 +57,11 @@ namespace ValidateTemplates {
 // ("validated", "opened", ...); empty when nothing was recorded.
 _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
                                       const OLECHAR* verb);
+// The text of the object's attribute `name` (selector -1); empty when it
+// has none. Throws KXComException.
+_bstr_t ReadText(IKXQObject* object, const OLECHAR* name);
+// A text of the template read with `get`. Throws KXComException.
+_bstr_t TemplateText(KXComException& ctx, IKXQTemplate* tmpl, HRESULT (IKXQTemplate::*get)(BSTR*));
 }  // namespace ValidateTemplates
 
 namespace KXDBDatasheetSvcs {
