@@ -63,7 +63,8 @@ class Main final
   // ISupportErrorInfo: S_OK for IKXDBDatasheetSvcsMain and IKXQDataService.
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
-  // IKXDBDatasheetSvcsMain (subsystem 4).
+  // IKXDBDatasheetSvcsMain, the automation methods (mainautomation.cpp;
+  // "LoadBEDDData" in beddmaster.cpp).
   HRESULT STDMETHODCALLTYPE VisualAppearances(IDispatch* pAttribute,
                                               IDispatch** ppObjects) override;
   HRESULT STDMETHODCALLTYPE LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject,
@@ -113,8 +114,9 @@ class Main final
   HRESULT FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
                                   IKXQTemplatePage** templatePage);
 
-  // Database-event handlers (subsystem 4). Objects are borrowed. A failure
-  // comes back as a failed HRESULT with the thread's error information.
+  // Database-event handlers (maindatabaseevents.cpp). Objects are
+  // borrowed. A failure comes back as a failed HRESULT with the thread's
+  // error information.
   HRESULT HandleCreateEvent(IKXQObject* object);
   HRESULT HandleDeleteEvent(IKXQObject* object);
   HRESULT HandleDeleteCaseEvent(IKXQObject* object, LONG caseNumber);
@@ -135,10 +137,11 @@ class Main final
   // a page of a known template; other views are left alone.
   HRESULT RemoveFromDataView(IKXQObject* view, IKXQObject* object);
 
-  // Message handlers built so far, each named by its entry of the
+  // The message handlers, by family, each named by its entry of the
   // data-service map (messagemap.cpp). Each takes the request text
   // (borrowed BSTR; null is empty), traces its name, and returns an HRESULT
   // with the thread's error information set on failure.
+  // Annotations (annotations.cpp).
   HRESULT CreateAnnotation(const OLECHAR* request);
   HRESULT SetAnnotation(const OLECHAR* request);
   HRESULT MoveAnnotation(const OLECHAR* request);
@@ -210,7 +213,7 @@ class Main final
   HRESULT PageLayout(const OLECHAR* request);
   HRESULT ListTemplatePages(const OLECHAR* request);
   HRESULT ListTemplatePagesByObject(const OLECHAR* request);
-  // Open page, page objects and page comparison (pages.cpp).
+  // Open page, page objects and page comparison (openpage.cpp).
   HRESULT OpenPage(const OLECHAR* request);
   // Document catalogue: opening, comparing, creating, template validation.
   HRESULT ProcessDocuments(const OLECHAR* request);

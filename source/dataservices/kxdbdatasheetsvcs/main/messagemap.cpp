@@ -2,8 +2,6 @@
 // with the method of `Main` that handles it.
 #include "main/messagemap.h"
 
-
-#include "pages/annotations.h"
 #include "main/main.h"
 
 namespace {

@@ -9,7 +9,8 @@
 // "ListTemplatePagesByObject" (request: "ObjectId" elements) collect, per
 // object or class, the templates of the library valid for it and reply with
 // every page of each, labelled for the user. The handlers are Main's methods
-// of the messages' names (pages.cpp).
+// of the messages' names (pages.cpp; the three that read a page in
+// openpage.cpp).
 //
 // The routines of the first group raise `KXComException`; the handler's
 // boundary reports it. A page given by a request must be a current page
@@ -166,7 +167,7 @@ std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templ
 
 // The messages' schemas (value ids) and parsers with their workers; the
 // grammars, workers and handlers (Main's methods of the same names) are in
-// pages.cpp. "DeletePage" has no grammar: its request is the bare page id.
+// pages.cpp and openpage.cpp. "DeletePage" has no grammar: its request is the bare page id.
 
 // "InsertPages" holds any number of "Page" elements: each makes one page
 // when it ends (WorkChild); the datasheet event follows the last (Work).
