@@ -2,8 +2,8 @@
 // transaction per request, parse, field assertion, value, record, event)
 // against the same request whose worker does nothing (host driver and
 // parse alone); the time ratio is printed first (aim: at most 5).
-#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "events/triggers.h"
 #include "main/main.h"
 #include "sessionplant.h"
-#include "events/triggers.h"
 
 namespace {
 

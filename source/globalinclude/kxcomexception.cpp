@@ -1,16 +1,16 @@
 #include "kxcomexception.h"
 
 #include <cstdarg>
-#include <new>
 #include <exception>
+#include <new>
 #include <string>
 
+#include "com/activation.h"
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "com/oleauto.h"
 #include "com/sysmsg.h"
 #include "com/wstr.h"
-#include "com/activation.h"
 #include "kxtrace.h"
 
 namespace {

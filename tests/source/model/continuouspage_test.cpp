@@ -6,8 +6,8 @@
 // row at position 5 of seven "NodeObjects": three rows.
 #include <gtest/gtest.h>
 
-#include "model/continuouspageadvisor.h"
 #include "kxcomexception.h"
+#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 

@@ -7,8 +7,8 @@
 
 #include "events/changeevents.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetpages.h"
 #include "support/mainfixture.h"
 
 using namespace KXDBDatasheetSvcs;

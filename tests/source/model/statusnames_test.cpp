@@ -2,11 +2,11 @@
 // of datasheets.
 #include <gtest/gtest.h>
 
-#include "main/datasheetservices.h"
 #include "kxcomexception.h"
+#include "main/datasheetservices.h"
 #include "main/kxdbdatasheetsvcs_i.h"
-#include "model/kxdbdatasheetutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;

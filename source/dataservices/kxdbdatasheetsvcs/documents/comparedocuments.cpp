@@ -1,11 +1,11 @@
 #include "documents/comparedocuments.h"
 
 #include "com/wstr.h"
+#include "documents/processdocuments.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
-#include "documents/processdocuments.h"
+#include "model/kxdbdatasheetutils.h"
 #include "xmlreply.h"
 
 namespace {

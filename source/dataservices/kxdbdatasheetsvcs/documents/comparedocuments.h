@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "pages/loaddatasheet.h"
-#include "main/main.h"
 #include "documents/validatetemplates.h"
+#include "main/main.h"
+#include "pages/loaddatasheet.h"
 
 class CompareDocumentsSchema : public MessageParser {
  public:

@@ -1,15 +1,15 @@
 #include "documents/createdocuments.h"
 
 #include "com/wstr.h"
+#include "documents/processdocuments.h"
 #include "host/drawing.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
-#include "documents/processdocuments.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "xmlreply.h"
 
 namespace {

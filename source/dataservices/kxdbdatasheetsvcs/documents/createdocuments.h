@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "kxstoreptrs.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
+#include "pages/loaddatasheet.h"
 
 class CreateDocumentsSchema : public MessageParser {
  public:

@@ -2,8 +2,8 @@
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "pages/listtemplates.h"
 #include "variantutil.h"
 

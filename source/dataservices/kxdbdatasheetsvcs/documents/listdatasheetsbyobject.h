@@ -9,8 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "model/kxinfoclasses.h"
 #include "main/main.h"
+#include "model/kxinfoclasses.h"
 
 class ListDatasheetsByObjectSchema : public MessageParser {
  public:

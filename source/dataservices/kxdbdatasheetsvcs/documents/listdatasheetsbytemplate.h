@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "model/kxinfoclasses.h"
 #include "main/main.h"
+#include "model/kxinfoclasses.h"
 
 class ListDatasheetsByTemplateSchema : public MessageParser {
  public:

@@ -1,8 +1,8 @@
 #include "documents/listdiagrams.h"
 
 #include "host/drawing.h"
-#include "model/kxdbdatasheetutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/kxinfoclasses.h"
 #include "main/main.h"
+#include "model/kxinfoclasses.h"
 
 class ListDiagramsByObjectSchema : public MessageParser {
  public:

@@ -8,17 +8,17 @@
 
 #include "com/wstr.h"
 #include "documents/validatetemplates.h"
+#include "events/triggers.h"
 #include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxfilestream.h"
 #include "kxstoreutils.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
-#include "events/triggers.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

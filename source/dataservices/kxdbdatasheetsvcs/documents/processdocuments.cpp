@@ -1,9 +1,9 @@
 #include "documents/processdocuments.h"
 
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 #include "xmlreply.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "pages/loaddatasheet.h"
-#include "main/main.h"
 #include "documents/validatetemplates.h"
+#include "main/main.h"
+#include "pages/loaddatasheet.h"
 
 class ProcessDocumentsSchema : public MessageParser {
  public:

@@ -2,10 +2,10 @@
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
 
 namespace {

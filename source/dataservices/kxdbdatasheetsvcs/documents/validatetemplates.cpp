@@ -5,11 +5,11 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxfilestream.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

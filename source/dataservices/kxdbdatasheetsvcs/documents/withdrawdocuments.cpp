@@ -1,14 +1,14 @@
 #include "documents/withdrawdocuments.h"
 
 #include "com/wstr.h"
+#include "documents/revisedocuments.h"
 #include "host/drawing.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
-#include "documents/revisedocuments.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
 #include "xmlreply.h"
 

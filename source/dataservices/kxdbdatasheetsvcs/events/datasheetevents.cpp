@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "events/changeevents.h"
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
+#include "events/changeevents.h"
+#include "events/triggers.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
-#include "events/triggers.h"
+#include "pages/loaddatasheet.h"
 
 namespace {
 

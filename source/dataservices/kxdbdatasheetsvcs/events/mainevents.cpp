@@ -3,8 +3,8 @@
 #include <memory>
 #include <new>
 
-#include "events/changeevents.h"
 #include "com/wstr.h"
+#include "events/changeevents.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxvalueutils.h"

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "com/wstr.h"
+#include "events/triggers.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
-#include "events/triggers.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -8,20 +8,20 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
+#include "events/triggers.h"
 #include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "events/triggers.h"
+#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

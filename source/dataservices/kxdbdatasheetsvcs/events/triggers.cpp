@@ -4,19 +4,19 @@
 #include <algorithm>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
-#include "pages/pages.h"
 #include "model/scopedcurrent.h"
+#include "pages/loaddatasheet.h"
+#include "pages/pages.h"
 #include "variantutil.h"
 
 namespace {

@@ -4,16 +4,16 @@
 
 #include "com/wstr.h"
 
-#include "model/continuouspageadvisor.h"
+#include "events/triggers.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "kxstoreutils.h"
 #include "pages/loaddatasheet.h"
-#include "main/main.h"
-#include "events/triggers.h"
 #include "xmlreply.h"
 
 namespace {

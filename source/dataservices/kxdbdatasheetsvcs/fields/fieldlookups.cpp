@@ -5,16 +5,16 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
 #include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "xmlreply.h"
 
 namespace {

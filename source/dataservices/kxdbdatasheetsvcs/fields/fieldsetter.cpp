@@ -1,12 +1,12 @@
 #include "fields/fieldsetter.h"
 
-#include "model/continuouspageadvisor.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
 #include "fields/fieldutils.h"
+#include "fields/routecache.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
-#include "fields/routecache.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 #include "kxstoreptrs.h"
 #include "variantutil.h"
 
+class ContinuousPageHelper;
 class Main;
 
 // Bits of a field's status word that the field model sets.

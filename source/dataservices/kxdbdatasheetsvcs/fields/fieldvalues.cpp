@@ -6,10 +6,10 @@
 #include "com/wstr.h"
 #include "fields/fieldutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "com/comutil.h"
+#include "fields/kxfielddata.h"
 #include "host/application.h"
 #include "kxcomexception.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "fields/unitfield.h"
 
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "xmlreply.h"
 
 namespace {

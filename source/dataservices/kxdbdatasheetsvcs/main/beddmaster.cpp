@@ -5,9 +5,9 @@
 #include <map>
 #include <string>
 
-#include "model/beddpaths.h"
 #include "kxcomexception.h"
 #include "main/main.h"
+#include "model/beddpaths.h"
 #include "variantutil.h"
 
 namespace {

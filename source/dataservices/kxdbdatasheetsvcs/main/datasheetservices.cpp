@@ -4,17 +4,17 @@
 #include <new>
 #include <span>
 
+#include "com/comutil.h"
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
 #include "host/application.h"
-#include "com/comutil.h"
 #include "kxcomexception.h"
-#include "main/kxdbdatasheetsvcs_i.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxvalueutils.h"
+#include "main/kxdbdatasheetsvcs_i.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "main/module.h"
+#include "model/kxdbdatasheetutils.h"
 #include "store/object.h"
 
 namespace {

@@ -2,11 +2,11 @@
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
-#include "pages/loaddatasheet.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
+#include "pages/loaddatasheet.h"
 
 namespace {
 

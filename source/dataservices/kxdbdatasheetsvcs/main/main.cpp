@@ -6,11 +6,11 @@
 
 #include "com/comutil.h"
 #include "com/dispatch_impl.h"
-#include "main/datasheetservices.h"
-#include "main/eventarguments.h"
 #include "host/registrar.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
+#include "main/datasheetservices.h"
+#include "main/eventarguments.h"
 #include "main/mainworkers.h"
 #include "main/module.h"
 #include "store/database.h"

@@ -14,11 +14,11 @@
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
-#include "model/continuouspageadvisor.h"
-#include "main/kxdbdatasheetsvcs_i.h"
 #include "kxqdataserviceimpl.h"
+#include "main/kxdbdatasheetsvcs_i.h"
 #include "main/mainfiltersort.h"
 #include "messagekit.h"
+#include "model/continuouspageadvisor.h"
 
 struct IKXQProjectUpdate;
 struct IDatasheetEvent;

@@ -7,8 +7,8 @@
 #include "host/application.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

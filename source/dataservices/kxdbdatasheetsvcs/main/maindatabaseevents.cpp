@@ -4,16 +4,16 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
 #include "host/events.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include "host/settings.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "messagekit.h"
+#include "model/kxdbdatasheetutils.h"
 #include "saxschemaparser.h"
 #include "variantutil.h"
 

@@ -4,19 +4,19 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "summary/composition.h"
-#include "model/continuouspageadvisor.h"
+#include "documents/validatetemplates.h"
 #include "fields/fieldutils.h"
-#include "main/getrealfieldswithuom.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "fields/kxfielddata.h"
-#include "pages/loaddatasheet.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "main/getrealfieldswithuom.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
-#include "documents/validatetemplates.h"
+#include "pages/loaddatasheet.h"
+#include "summary/composition.h"
 
 MainWorkers& MainWorkers::Defaults() {
   static MainWorkers defaults;

@@ -5,8 +5,8 @@
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

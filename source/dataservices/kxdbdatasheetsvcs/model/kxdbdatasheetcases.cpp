@@ -3,9 +3,9 @@
 #include "com/wstr.h"
 #include "host/settings.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 
 KX_SMARTPTR_TYPEDEF(IKXQSettings);

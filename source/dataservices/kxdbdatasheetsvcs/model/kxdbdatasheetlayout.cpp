@@ -3,8 +3,8 @@
 // parallel list "NodeObjects"; rows of a continuous list follow the root
 // node's position.
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

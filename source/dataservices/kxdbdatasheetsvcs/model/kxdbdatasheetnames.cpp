@@ -5,8 +5,8 @@
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // pages that no longer match their template.
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

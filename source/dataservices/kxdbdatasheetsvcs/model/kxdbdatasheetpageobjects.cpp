@@ -4,15 +4,15 @@
 #include <algorithm>
 
 #include "com/comutil.h"
-#include "model/continuouspageadvisor.h"
+#include "fields/kxfielddata.h"
 #include "host/response.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "kxtrace.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

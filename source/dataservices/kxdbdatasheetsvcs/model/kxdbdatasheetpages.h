@@ -12,10 +12,10 @@
 
 #include <cstdint>
 
-#include "model/kxdbdatasheetutils.h"
+#include "events/triggers.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "events/triggers.h"
+#include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 
 class Main;

@@ -4,9 +4,9 @@
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include "com/comutil.h"
 #include "com/enumvariant.h"
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
-#include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "fields/kxfielddata.h"
+#include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

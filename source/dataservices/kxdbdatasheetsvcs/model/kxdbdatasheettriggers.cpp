@@ -1,9 +1,8 @@
 // The summary-sheet services of neighbouring parts as the datasheet model
 // calls them: the "FilterSort.xml" table is Main's (mainfiltersort.cpp).
 #include "com/comutil.h"
-#include "model/kxdbdatasheetpages.h"
 #include "main/main.h"
-
+#include "model/kxdbdatasheetpages.h"
 
 namespace KXDBDatasheetSvcs {
 

@@ -8,10 +8,10 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 #include "xmlreply.h"
 
 using KXDBDatasheetSvcs::ClassHasAttribute;

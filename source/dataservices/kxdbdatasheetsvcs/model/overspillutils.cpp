@@ -7,10 +7,10 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -7,20 +7,20 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
+#include "events/triggers.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
-#include "kxvalueutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "kxvalueutils.h"
 #include "kxxmlutils.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
-#include "pages/pages.h"
 #include "model/scopedcurrent.h"
-#include "events/triggers.h"
+#include "pages/pages.h"
 
 namespace {
 

@@ -4,18 +4,18 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
+#include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
-#include "kxvalueutils.h"
-#include "fields/fieldutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
+#include "kxvalueutils.h"
 #include "kxxmlutils.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "pages/loaddatasheet.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
+#include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "kxstoreutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

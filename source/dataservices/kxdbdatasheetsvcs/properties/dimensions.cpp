@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "properties/datasheetdimensions.h"
 #include "host/drawing.h"
 #include "host/settings.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "properties/datasheetdimensions.h"
 #include "sortedstringarray.h"
 #include "xmlreply.h"
 

@@ -4,13 +4,13 @@
 
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
-#include "properties/fieldpage.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "kxstoreutils.h"
+#include "properties/fieldpage.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

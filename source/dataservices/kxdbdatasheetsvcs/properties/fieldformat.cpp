@@ -1,12 +1,12 @@
 #include "properties/fieldformat.h"
 
 #include "com/wstr.h"
+#include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
 #include "properties/fieldpage.h"
-#include "fields/fieldutils.h"
-#include "kxattributeutils.h"
-#include "fields/kxfielddata.h"
-#include "kxstoreutils.h"
 #include "xmlreply.h"
 
 namespace {

@@ -4,15 +4,15 @@
 #include <cstdint>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
-#include "properties/fieldpage.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
+#include "properties/fieldpage.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

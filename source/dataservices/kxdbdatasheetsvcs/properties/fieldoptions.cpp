@@ -5,9 +5,9 @@
 #include "fields/fieldassert.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

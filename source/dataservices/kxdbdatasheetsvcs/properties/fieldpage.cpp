@@ -1,16 +1,16 @@
 #include "properties/fieldpage.h"
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
 #include "fields/fieldassert.h"
 #include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
+#include "pages/loaddatasheet.h"
 
 namespace {
 

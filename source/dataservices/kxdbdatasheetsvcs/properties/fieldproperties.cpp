@@ -4,14 +4,14 @@
 #include <functional>
 #include <string>
 
+#include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
 #include "properties/fieldformat.h"
 #include "properties/fieldpage.h"
-#include "fields/fieldutils.h"
-#include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
-#include "kxstoreutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 

@@ -1,10 +1,10 @@
 #include "properties/fieldstatus.h"
 
-#include "properties/fieldpage.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+#include "properties/fieldpage.h"
 #include "xmlreply.h"
 
 namespace {

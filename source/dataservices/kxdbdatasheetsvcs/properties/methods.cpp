@@ -1,10 +1,10 @@
 #include "properties/methods.h"
 
-#include "model/continuouspageadvisor.h"
-#include "properties/fieldpage.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldpage.h"
 #include "xmlreply.h"
 
 namespace {

@@ -6,19 +6,19 @@
 #include <unordered_set>
 
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
+#include "events/triggers.h"
 #include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "events/triggers.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
 #include "summary/datasheetoverspill.h"
 
 #include "com/wstr.h"
-#include "summary/composition.h"
+#include "events/triggers.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "kxstoreutils.h"
 #include "model/overspillutils.h"
-#include "pages/pages.h"
 #include "model/scopedcurrent.h"
-#include "events/triggers.h"
+#include "pages/pages.h"
+#include "summary/composition.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 #include "summary/filters.h"
 
 #include "com/wstr.h"
-#include "summary/composition.h"
+#include "events/triggers.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
 #include "main/mainworkers.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "summary/composition.h"
 #include "summary/sort.h"
-#include "events/triggers.h"
 #include "xmlreply.h"
 
 namespace {

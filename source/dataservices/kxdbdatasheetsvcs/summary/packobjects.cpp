@@ -1,12 +1,12 @@
 #include "summary/packobjects.h"
 
 #include "com/wstr.h"
-#include "summary/composition.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
+#include "summary/composition.h"
 #include "summary/sort.h"
 
 namespace {

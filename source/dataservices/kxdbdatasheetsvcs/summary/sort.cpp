@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "summary/composition.h"
-#include "model/continuouspageadvisor.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "kxstoreutils.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
+#include "summary/composition.h"
 #include "xmlreply.h"
 
 namespace {

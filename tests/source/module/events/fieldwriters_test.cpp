@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "kxattributeutils.h"
-#include "model/kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

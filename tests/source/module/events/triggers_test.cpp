@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "events/changeevents.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "model/continuouspageadvisor.h"
+#include "events/changeevents.h"
+#include "events/triggers.h"
 #include "kxcomexception.h"
+#include "kxstoreutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
-#include "support/triggersfixture.h"
+#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
-#include "kxstoreutils.h"
-#include "events/triggers.h"
+#include "support/triggersfixture.h"
 
 using namespace triggerstest;
 

@@ -6,8 +6,8 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "main/messagemap.h"
 #include "host/reply.h"
+#include "main/messagemap.h"
 #include "support/moduletestsupport.h"
 #include "xmlreply.h"
 

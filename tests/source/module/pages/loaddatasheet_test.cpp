@@ -6,8 +6,8 @@
 
 #include "com/errorinfo.h"
 #include "kxcomexception.h"
-#include "pages/loaddatasheet.h"
 #include "main/main.h"
+#include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

@@ -6,11 +6,11 @@
 
 #include "com/errorinfo.h"
 #include "fields/fieldutils.h"
-#include "kxcomexception.h"
-#include "model/kxdbdatasheetutils.h"
 #include "fields/kxfielddata.h"
-#include "pages/loaddatasheet.h"
+#include "kxcomexception.h"
 #include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

@@ -1,8 +1,8 @@
 // Summary sheets and lists end to end: composition through the filter
 // messages, "DatasheetOverspill" and the overspill run's modes, the sorts,
 // packing, on the small plant of listsfixture.h.
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
