@@ -14,8 +14,8 @@
 #include "benchsupport.h"
 #include "com/comutil.h"
 #include "host/host.h"
-#include "kxinfoclasses.h"
 #include "kxstoreptrs.h"
+#include "model/kxinfoclasses.h"
 #include "store/admin.h"
 #include "storexml.h"
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "benchsupport.h"
-#include "fieldutils.h"
-#include "routecache.h"
+#include "fields/fieldutils.h"
+#include "fields/routecache.h"
 #include "store/admin.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "benchsupport.h"
-#include "continuouspageadvisor.h"
 #include "kxattributeutils.h"
+#include "model/continuouspageadvisor.h"
 #include "store/admin.h"
 
 namespace {

@@ -9,11 +9,11 @@
 
 #include <string>
 
-#include "annotations.h"
 #include "com/comutil.h"
 #include "host/host.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "pages/annotations.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "host/host.h"
 #include "host/reply.h"
 #include "kxxmlutils.h"
-#include "loaddatasheet.h"
-#include "main.h"
+#include "main/main.h"
+#include "pages/loaddatasheet.h"
 #include "store/admin.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "host/host_application.h"
-#include "main.h"
+#include "main/main.h"
 #include "store/admin.h"
 #include "store/database.h"
 

@@ -2,8 +2,8 @@
 // transaction per request, parse, field assertion, value, record, event)
 // against the same request whose worker does nothing (host driver and
 // parse alone); the time ratio is printed first (aim: at most 5).
-#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +13,8 @@
 #include "benchsupport.h"
 #include "host/host.h"
 #include "host/store_session.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 
 namespace {

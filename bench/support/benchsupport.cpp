@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "main.h"
+#include "main/main.h"
 
 namespace kxbench {
 

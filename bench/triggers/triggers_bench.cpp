@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "main.h"
+#include "events/triggers.h"
+#include "main/main.h"
 #include "sessionplant.h"
-#include "triggers.h"
 
 namespace {
 

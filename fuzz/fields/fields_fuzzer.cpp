@@ -13,7 +13,7 @@
 #include <string>
 
 #include "com/wstr.h"
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "kxcomexception.h"
 #include "store/admin.h"
 

@@ -13,7 +13,7 @@
 #include "com/bstr.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "kxfielddata.h"
+#include "fields/kxfielddata.h"
 #include "support/setrealfield.h"
 
 namespace {

@@ -29,9 +29,9 @@
 
 #include "com/wstr.h"
 #include "host/host.h"
-#include "main.h"
-#include "mainworkers.h"
-#include "messagemap.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "main/messagemap.h"
 #include "store/admin.h"
 #include "store/database.h"
 

@@ -25,9 +25,9 @@
 #include <string>
 
 #include "com/wstr.h"
-#include "messagemap.h"
 #include "host/host.h"
-#include "main.h"
+#include "main/main.h"
+#include "main/messagemap.h"
 #include "store/admin.h"
 #include "store/database.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "com/wstr.h"
+#include "fields/sketchfield.h"
 #include "kxcomexception.h"
 #include "sketchdataparser.h"
-#include "sketchfield.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The pieces of testhost.h that need no test framework; the benchmarks
 // build them too.
-#include "main.h"
+#include "main/main.h"
 #include "testhost.h"
 
 namespace kxtest {

@@ -4,8 +4,8 @@
 
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "teststore.h"
 
 namespace kxtest {

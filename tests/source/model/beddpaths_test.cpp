@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "beddpaths.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "model/beddpaths.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "changeevents.h"
+#include "events/changeevents.h"
 #include "host/events.h"
 #include "support/mainfixture.h"
 

@@ -6,9 +6,9 @@
 // row at position 5 of seven "NodeObjects": three rows.
 #include <gtest/gtest.h>
 
-#include "continuouspageadvisor.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
 using modeltest::FirstDesc;

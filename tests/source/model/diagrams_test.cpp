@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;

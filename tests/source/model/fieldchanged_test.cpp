@@ -2,7 +2,7 @@
 // knowledge base's method that overrides it.
 #include <gtest/gtest.h>
 
-#include "kxfielddata.h"
+#include "fields/kxfielddata.h"
 #include "support/fieldfixture.h"
 
 namespace modeltest {

@@ -3,11 +3,11 @@
 // chains, object vectors and qualifier routes, and the lookups they use.
 #include <gtest/gtest.h>
 
-#include "continuouspageadvisor.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetpages.h"
-#include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/fieldfixture.h"
 #include "support/mainfixture.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/reply.h"
-#include "kxinfoclasses.h"
+#include "model/kxinfoclasses.h"
 #include "support/modelfixture.h"
 
 using modeltest::ModelStore;

@@ -4,7 +4,7 @@
 
 #include "host/host_application.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "kxcomexception.h"
-#include "pages.h"
+#include "pages/pages.h"
 #include "support/modelfixture.h"
 
 using modeltest::Narrow;

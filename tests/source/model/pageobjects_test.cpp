@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "changeevents.h"
+#include "events/changeevents.h"
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetpages.h"
 #include "support/mainfixture.h"
 
 using namespace KXDBDatasheetSvcs;

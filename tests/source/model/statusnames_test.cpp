@@ -2,11 +2,11 @@
 // of datasheets.
 #include <gtest/gtest.h>
 
-#include "datasheetservices.h"
 #include "kxcomexception.h"
-#include "kxdbdatasheetsvcs_i.h"
-#include "kxdbdatasheetutils.h"
-#include "main.h"
+#include "main/datasheetservices.h"
+#include "main/kxdbdatasheetsvcs_i.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "kxattributeutils.h"
-#include "kxdbdatasheetpages.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetpages.h"
 #include "support/mainfixture.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "kxcomexception.h"
-#include "kxdbdatasheetutils.h"
 #include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
 #include "storexml.h"
 
 namespace modeltest {

@@ -3,7 +3,7 @@
 // named with positions, and a continuous list of pumps.
 #pragma once
 
-#include "fieldutils.h"
+#include "fields/fieldutils.h"
 #include "modelfixture.h"
 
 namespace modeltest {

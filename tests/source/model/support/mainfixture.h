@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "main.h"
+#include "main/main.h"
 #include "modelfixture.h"
 
 namespace modeltest {

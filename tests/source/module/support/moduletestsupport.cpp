@@ -5,13 +5,13 @@
 
 #include <stdexcept>
 
-#include "annotations.h"
 #include "com/activation.h"
 #include "com/comutil.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "datasheetservices.h"
 #include "host/events.h"
+#include "main/datasheetservices.h"
+#include "pages/annotations.h"
 
 namespace moduletest {
 

@@ -27,8 +27,8 @@
 
 #include "com/dispatch_impl.h"
 #include "host/host.h"
-#include "main.h"
-#include "mainworkers.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 #include "store/object.h"
 #include "testhost.h"

@@ -5,7 +5,7 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "kxcomexception.h"
-#include "main.h"
+#include "main/main.h"
 #include "storexml.h"
 
 namespace pagestest {

@@ -1,0 +1,34 @@
+// "CloseDocuments": the editor closes document versions it opened.
+#pragma once
+
+#include <cstdint>
+
+#include "main/main.h"
+
+// "CloseDocuments": any number of "Datasheet" and "Diagram" versions, each
+// closed when it ends.
+class CloseDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { Datasheet = 2, Diagram, TargetId, Status, DocumentId, DocumentStatus };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class CloseDocumentsMessageParser final : public CloseDocumentsSchema {
+ public:
+  using CloseDocumentsSchema::CloseDocumentsSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return S_OK; }
+  HRESULT WorkChild(uint32_t element) override { return CloseDocument(element); }
+  HRESULT CloseDocument(uint32_t element);
+
+  int32_t m_documentId = -1;
+  int32_t m_documentStatus = -1;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// The store's close-version call for the document with the status as
+// decimal text ("-1" when none was given).
+void CloseDocument(Main& main, int32_t documentId, int32_t status);
+}  // namespace KXDBDatasheetSvcs

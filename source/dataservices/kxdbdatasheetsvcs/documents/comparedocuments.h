@@ -1,0 +1,47 @@
+// "CompareDocuments": one datasheet version opened with a second one (two
+// datasheets of one template, or two statuses of one datasheet) as its
+// comparison document.
+#pragma once
+
+#include <cstdint>
+
+#include "documents/validatetemplates.h"
+#include "main/main.h"
+#include "pages/loaddatasheet.h"
+
+class CompareDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t {
+    Datasheet1 = 2,
+    Datasheet2,
+    TargetId,
+    Status,
+    DocumentId1,
+    Status1,
+    DocumentId2,
+    Status2
+  };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
+ public:
+  explicit CompareDocumentsMessageParser(Main* main)
+      : CompareDocumentsSchema(main), m_validation(main), m_loader(main) {}
+  HRESULT BeginElement(uint32_t id) override;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override;
+  HRESULT WorkChild(uint32_t element) override {
+    return element == Datasheet1 || element == Datasheet2 ? S_OK : E_INVALIDARG;
+  }
+  // Validates both, checks that they compare, loads the first.
+  HRESULT CompareDocuments();
+
+  int32_t m_documentId1 = -1;
+  int32_t m_status1 = -1;
+  int32_t m_documentId2 = -1;
+  int32_t m_status2 = -1;
+  TemplateValidationContext m_validation;
+  PageLoadContext m_loader;
+};

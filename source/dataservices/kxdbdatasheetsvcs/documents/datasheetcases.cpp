@@ -1,0 +1,95 @@
+#include "documents/datasheetcases.h"
+
+#include "com/wstr.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreptrs.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "variantutil.h"
+#include "xmlreply.h"
+
+using namespace KXDBDatasheetSvcs;
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetcases";
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+void RecaseDocument(Main& main, const OLECHAR* targetId, int32_t caseId) {
+  KXComException ctx = KXComException::Silent();
+  if (targetId == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                            u"RecaseDocuments names no datasheet: its \"TargetId\" is missing");
+  }
+  IKXQObjectPtr datasheet;
+  GetObjectOfClass(main.m_pDatabase, _wtol(targetId), {u"Datasheet"}, u"a datasheet", datasheet);
+  RequireCaseId(main, caseId);
+  KX_CHECK(ctx, SetDatasheetCase(main, datasheet, caseId));
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+const GrammarRecord* RecaseDocumentsSchema::GetSchema() const {
+  static constexpr auto kGrammar =
+      Grammar::Message(u"RecaseDocuments", {Grammar::Integer(u"CaseId", CaseId)});
+  return kGrammar.data();
+}
+
+HRESULT RecaseDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != CaseId) return E_INVALIDARG;
+  return Store(m_caseId, value);
+}
+
+HRESULT RecaseDocumentsMessageParser::RecaseDocument() {
+  KXComException ctx = KXComException::Silent();
+  try {
+    KXDBDatasheetSvcs::RecaseDocument(*m_pMain, m_targetId.c_str(), m_caseId);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::RecaseDocuments(const OLECHAR* request) {
+  return ServeMessage<RecaseDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RecaseDocuments",
+                                                    request);
+}
+
+// The request text is the datasheet's id in decimal.
+HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetObjects", [&](KXComException& ctx) {
+    IKXQObjectPtr datasheet;
+    GetStoreObject(m_pDatabase, datasheet, _wtol(request ? request : u""));
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    if (!tmpl) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The datasheet's template cannot be found");
+    }
+    SAFEARRAY* rawObjects = nullptr;
+    KX_CHECK(ctx, GetDatasheetObjects(m_pApplication, datasheet, &rawObjects));
+    VariantUtil::SafeArrayVector objects(rawObjects, true);
+    SortedIdArray ids;
+    for (int32_t i = 0; i < objects.Count(); ++i) {
+      IKXQObject* element = nullptr;
+      KX_CHECK(ctx, objects.GetInterfaceAt(i, &element));
+      IKXQObjectPtr object;
+      object.Attach(element);
+      LONG id = 0;
+      if (object) KX_CHECK(ctx, object->get_Id(&id));
+      if (id > 0) ids.Add(id);
+    }
+    XMLReply::BeginMessage(*this, u"App", -1);
+    XMLReply::StartElement(*this, u"Objects");
+    for (int32_t i = 0; i < ids.GetCount(); ++i) {
+      XMLReply::WriteElement(*this, u"ObjectId", _bstr_t(kx_ltow(ids.GetAt(i))));
+    }
+    XMLReply::EndElement(*this, u"Objects");
+    XMLReply::EndMessage(*this);
+    return S_OK;
+  });
+}

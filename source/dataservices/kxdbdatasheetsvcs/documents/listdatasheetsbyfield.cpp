@@ -1,0 +1,10 @@
+#include "documents/listdatasheetsbyfield.h"
+
+#include "com/wstr.h"
+
+HRESULT Main::ListDatasheetsByField(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByField", [&](KXComException&) {
+    (void)_wtol(request ? request : u"");
+    return S_OK;
+  });
+}

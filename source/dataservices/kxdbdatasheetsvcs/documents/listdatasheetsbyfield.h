@@ -1,0 +1,6 @@
+// "ListDatasheetsByField": the request text is a field id in decimal. Which
+// datasheets show a field is recorded nowhere in the store, so the listing
+// has nothing to offer: it succeeds and writes no reply.
+#pragma once
+
+#include "main/main.h"

@@ -1,0 +1,111 @@
+#include "documents/listdatasheetsbyobject.h"
+
+#include "com/wstr.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+#include "pages/listtemplates.h"
+#include "variantutil.h"
+
+using namespace KXDBDatasheetSvcs;
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbyobject";
+
+// One creation entry per available datasheet or summary template whose
+// classes take the object's class.
+void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* object) {
+  KXComException ctx = KXComException::Silent();
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  _bstr_t objectName;
+  GetObjectName(object, objectName, false);
+  VisitLibraryTemplates(ctx, main.m_pApplication, [&](IKXQTemplate* tmpl) {
+    _bstr_t kind;
+    KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+    const bool datasheet = kx_wcsicmp(kind.view(), u"Datasheet") == 0;
+    const bool summary = kx_wcsicmp(kind.view(), u"Summary") == 0;
+    VARIANT_BOOL available = VARIANT_FALSE;
+    KX_CHECK(ctx, tmpl->get_Available(&available));
+    if ((!datasheet && !summary) || available == VARIANT_FALSE) return;
+    SAFEARRAY* rawClasses = nullptr;
+    KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
+    VariantUtil::SafeArrayVector classes(rawClasses, true);
+    if (!IsClassInArray(cls, rawClasses)) return;
+    _bstr_t id;
+    _bstr_t name;
+    KX_CHECK(ctx, tmpl->get_Id(id.GetAddress()));
+    KX_CHECK(ctx, tmpl->get_Name(name.GetAddress()));
+    const _bstr_t category = TemplateCategory(tmpl);
+    if (datasheet) {
+      list.AddTemplateEntry(name, CreationTitle(objectName, name), object, id, false, category, true);
+    } else {
+      list.AddTemplateEntry(name, name, nullptr, id, true, category, false);
+    }
+  });
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId) {
+  if (objectId < 1) return;
+  KXComException ctx = KXComException::Silent();
+  IKXQObjectPtr object;
+  GetStoreObject(main.m_pDatabase, object, objectId);
+  AddCreationEntries(main, list, object);
+
+  // The datasheets whose pages show the object.
+  if (!ClassHasAttribute(object, u"DataViews")) return;
+  IKXQAttributePtr views;
+  const int32_t count = GetAttributeInterfaceAndCountByName(object, u"DataViews", views);
+  if (main.m_pSchema == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
+  IKXQClassPtr pageClass;
+  KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(u"Page"), &pageClass));
+  if (!pageClass) return;
+  const _variant_t page(static_cast<IDispatch*>(pageClass.GetInterfacePtr()));
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr view;
+    GetAttributeAsObject(views, i, view);
+    if (!view) continue;
+    IKXQClassPtr viewClass;
+    GetObjectClass(view, viewClass);
+    VARIANT_BOOL isPage = VARIANT_FALSE;
+    if (viewClass) KX_CHECK(ctx, viewClass->IsKindOf(page, &isPage));
+    if (isPage == VARIANT_FALSE) continue;
+    IKXQObjectPtr datasheet;
+    GetOwnerObject(view, datasheet);
+    if (datasheet) list.AddDatasheet(main.m_pApplication, datasheet);
+  }
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+const GrammarRecord* ListDatasheetsByObjectSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(), Grammar::Element(u"ListDatasheetsByObject", 1, {Grammar::Child(ObjectId)}),
+      Grammar::IntegerElement(u"ObjectId", ObjectId));
+  return kGrammar.data();
+}
+
+HRESULT ListDatasheetsByObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != ObjectId) return E_INVALIDARG;
+  if (m_namedIds.insert(value.integer).second) m_objectIds.push_back(value.integer);
+  return S_OK;
+}
+
+HRESULT ListDatasheetsByObjectMessageParser::ListDatasheets() {
+  return RunListing(kFile, [&] {
+    for (const int32_t id : m_objectIds) ListDatasheetsForObject(*m_pMain, m_list, id);
+    WriteDatasheetList(*m_pMain, m_list);
+  });
+}
+
+HRESULT Main::ListDatasheetsByObject(const OLECHAR* request) {
+  return ServeMessage<ListDatasheetsByObjectMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
+}

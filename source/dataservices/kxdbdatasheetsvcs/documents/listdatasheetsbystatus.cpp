@@ -1,0 +1,38 @@
+#include "documents/listdatasheetsbystatus.h"
+
+#include "com/wstr.h"
+#include "main/main.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbystatus";
+
+const OLECHAR* const kPageSets[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages",
+                                    u"IssuedPages"};
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+void ListDatasheetsWithStatus(Main& main, KXDatasheetInfoList& list, int32_t status) {
+  list.CurrentPage = status;
+  if (status < 1 || status > 4) return;
+  const _variant_t first(1);
+  for (const IKXQObjectPtr& datasheet : ClassInstances(main, u"Datasheet")) {
+    if (HasValueAt(datasheet, kPageSets[status - 1], first)) {
+      list.AddDatasheet(main.m_pApplication, datasheet);
+    }
+  }
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ListDatasheetsByStatus(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByStatus", [&](KXComException&) {
+    return KXDBDatasheetSvcs::RunListing(kFile, [&] {
+      KXDatasheetInfoList list;
+      KXDBDatasheetSvcs::ListDatasheetsWithStatus(*this, list, _wtol(request ? request : u""));
+      KXDBDatasheetSvcs::WriteDatasheetList(*this, list);
+    });
+  });
+}

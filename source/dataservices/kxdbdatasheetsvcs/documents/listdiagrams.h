@@ -1,0 +1,27 @@
+// "ListDiagrams" and "ListSharedDiagrams", neither reading its request text.
+// "ListDiagrams" offers "New NAME Diagram" per drawing template of the
+// host's drawing service ("DrawingServices") and "Shared Diagram", then
+// every diagram with its versions, in "Documents". "ListSharedDiagrams"
+// lists every diagram once by its name with drawing template and case, in
+// "SharedDiagrams". Both reply also when nothing is listed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/kxinfoclasses.h"
+
+namespace KXDBDatasheetSvcs {
+
+// The entries of a drawing-templates text, appended to `names`: "New " + p
+// + " Diagram" for each part p. A part ends at a ";" that follows at least
+// one character; a rest that begins with ";" is the last part, taken whole;
+// an empty last part offers nothing. An empty text offers "New PFD Diagram"
+// and "New PPID Diagram".
+void DrawingTemplateEntries(const OLECHAR* text, std::vector<std::u16string>& names);
+
+// The listings' workers; they raise `KXComException`.
+void ListAllDiagrams(Main& main, KXDiagramInfoList& list);
+void ListSharedDiagramsOf(Main& main, KXDiagramInfoList& list);
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,63 @@
+// "OpenDocuments", "PrintDocuments" and "ExportDocuments": one grammar, one
+// parser, one handler. Each datasheet is validated against its templates
+// and written by the loader; one left out for an invalid template is named
+// to the user after the reply.
+#pragma once
+
+#include <cstdint>
+#include <unordered_set>
+
+#include "documents/validatetemplates.h"
+#include "main/main.h"
+#include "pages/loaddatasheet.h"
+
+class ProcessDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t {
+    OpenDocuments = 1,
+    PrintDocuments,
+    ExportDocuments,
+    Datasheet,
+    Diagram,
+    TargetId,
+    Status,
+    DocumentId,
+    DocumentStatus
+  };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ProcessDocumentsMessageParser final : public ProcessDocumentsSchema {
+ public:
+  explicit ProcessDocumentsMessageParser(Main* main)
+      : ProcessDocumentsSchema(main), m_validation(main), m_loader(main) {}
+  HRESULT BeginElement(uint32_t id) override;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return Finish(); }
+  HRESULT WorkChild(uint32_t element) override;
+  HRESULT ProcessDatasheet();
+  HRESULT ProcessDiagram();
+  HRESULT Finish();
+  // Whether the document version of the element that ends (kind, id and
+  // status) is named for the first time in this request: each version is
+  // answered once, at its first place, however often it is named.
+  bool FirstNaming(uint32_t kind);
+
+  int32_t m_documentId = -1;
+  int32_t m_documentStatus = -1;
+  uint32_t m_message = OpenDocuments;  // which of the three messages
+  TemplateValidationContext m_validation;
+  PageLoadContext m_loader;
+  std::unordered_set<uint64_t> m_namedDatasheets;  // status and id of each version named
+  std::unordered_set<uint64_t> m_namedDiagrams;
+};
+
+namespace KXDBDatasheetSvcs {
+// Writes `datasheet` at `status` into the reply being built as an opened
+// document and registers the open version (status as decimal text).
+// Throws KXComException.
+void LoadOpenedDatasheet(PageLoadContext& loader, IKXQObject* datasheet, int32_t status);
+// Hands `text` (may be empty: nothing happens) to the user.
+void ShowUserMessage(Main& main, const _bstr_t& text);
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,74 @@
+#include "documents/renamedocuments.h"
+
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreptrs.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "model/scopedcurrent.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/renamedocuments";
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR* name) {
+  KXComException ctx = KXComException::Silent();
+  IKXQObjectPtr document;
+  GetObjectOfClass(main.m_pDatabase, documentId, {u"Document", u"Datasheet", u"Diagram"},
+                   u"a document", document);
+  ScopedCurrentDatasheet current(main.m_pApplication, document);
+  SetAttributeStringByName(document, u"DocumentName", name ? name : u"", -1);
+  if (diagram) return;
+  const HRESULT hr = main.LaunchDatasheetEvent(document, 1);
+  if (FAILED(hr)) {
+    ctx.hr = hr;
+    ctx.TakeThreadErrorInfo();
+    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
+  }
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+const GrammarRecord* RenameDocumentsSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"RenameDocuments", 1, {Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
+      Grammar::Element(u"Datasheet", Datasheet,
+                       {Grammar::Integer(u"DocumentId", DocumentId), Grammar::Integer(u"Status", Status),
+                        Grammar::String(u"Name", Name)}),
+      Grammar::Element(u"Diagram", Diagram,
+                       {Grammar::Integer(u"DocumentId", DocumentId), Grammar::String(u"Name", Name)}));
+  return kGrammar.data();
+}
+
+HRESULT RenameDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case DocumentId: return Store(m_documentId, value);
+    case Name: return Store(m_name, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
+  if (element != Datasheet && element != Diagram) return E_INVALIDARG;
+  KXComException ctx = KXComException::Silent();
+  try {
+    KXDBDatasheetSvcs::RenameDocument(*m_pMain, element == Diagram, m_documentId, m_name.c_str());
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  // The next element starts afresh.
+  m_documentId = -1;
+  m_status = -1;
+  m_name.Reset();
+  return ctx.Return();
+}
+
+HRESULT Main::RenameDocuments(const OLECHAR* request) {
+  return ServeMessage<RenameDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RenameDocuments",
+                                                    request);
+}

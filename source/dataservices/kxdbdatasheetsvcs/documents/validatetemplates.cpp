@@ -1,0 +1,393 @@
+#include "documents/validatetemplates.h"
+
+#include <string>
+
+#include "com/wstr.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxfilestream.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "variantutil.h"
+#include "xmlreply.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/validatetemplates";
+constexpr HRESULT kNoSuchObject = static_cast<HRESULT>(0x8004B001);
+// The user message stops growing once it is this long.
+constexpr size_t kMessageLimit = 1800;
+
+}  // namespace
+
+// ---- Small store helpers ----------------------------------------------------
+
+namespace ValidateTemplates {
+
+_bstr_t ReadText(IKXQObject* object, const OLECHAR* name) {
+  _bstr_t text;
+  KXDBDatasheetSvcs::GetAttributeString(object, text, name, -1);
+  return text;
+}
+
+_bstr_t TemplateText(KXComException& ctx, IKXQTemplate* tmpl, HRESULT (IKXQTemplate::*get)(BSTR*)) {
+  BSTR text = nullptr;
+  KX_CHECK(ctx, (tmpl->*get)(&text));
+  return _bstr_t(text, false);
+}
+
+}  // namespace ValidateTemplates
+
+namespace {
+
+using ValidateTemplates::ReadText;
+using ValidateTemplates::TemplateText;
+
+// Checknums compare without regard to case; two missing texts are equal,
+// one missing text differs.
+bool SameChecknum(const _bstr_t& a, const _bstr_t& b) {
+  if (a.length() == 0 || b.length() == 0) return a.length() == b.length();
+  return _wcsicmp(a, b) == 0;
+}
+
+bool CallKnowledgeBaseMethod(KXComException& ctx, IKXQObject* object, const OLECHAR* name) {
+  IKXQClassPtr cls;
+  KXDBDatasheetSvcs::GetObjectClass(object, cls);
+  if (!cls) return false;
+  VARIANT_BOOL has = VARIANT_FALSE;
+  const _bstr_t method(name);
+  KX_CHECK(ctx, cls->HasMethod(method, &has));
+  if (has == VARIANT_FALSE) return false;
+  _variant_t result;
+  KX_CHECK(ctx, object->CallMethod(method, nullptr, result.GetAddress()));
+  return true;
+}
+
+// The id of the first current page's template whose checknum differs
+// from the page's, the datasheet's "TemplateId" and " (Missing)" when a
+// page's template is gone; empty when every page is up to date.
+_bstr_t StaleTemplateId(KXComException& ctx, IKXQApplication* application, IKXQObject* datasheet) {
+  IKXQAttributePtr pages;
+  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr page;
+    GetAttributeAsObject(pages, i, page);
+    if (!page) continue;
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, page, &templatePage, 1));
+    if (!templatePage) return ReadText(datasheet, u"TemplateId") + _bstr_t(u" (Missing)");
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+    if (!SameChecknum(TemplateText(ctx, tmpl, &IKXQTemplate::get_Checknum),
+                      ReadText(page, u"Checknum"))) {
+      return TemplateText(ctx, tmpl, &IKXQTemplate::get_Id);
+    }
+  }
+  return _bstr_t();
+}
+
+// Runs `work` with the host's begin/end pair for template work around it.
+template <class Work>
+void WithTemplateWork(KXComException& ctx, IKXQApplication* application, Work&& work) {
+  KX_CHECK(ctx, application->BeginTemplateWork());
+  try {
+    work();
+  } catch (...) {
+    (void)application->EndTemplateWork();
+    throw;
+  }
+  KX_CHECK(ctx, application->EndTemplateWork());
+}
+
+}  // namespace
+
+HRESULT ValidatePageSet(TemplateValidationContext& context, IKXQObject* datasheet,
+                        IKXQAttribute* pages, int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    Main& main = *context.m_pMain;
+    IKXQApplication* application = main.m_pApplication;
+    context.m_invalidFound = false;
+    _bstr_t remembered;
+    IKXQTemplateLibraryPtr library;
+    (void)application->get_TemplateLibrary(&library);
+    for (int32_t index = GetAttributeCount(pages); index >= 1; --index) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, index, page);
+      if (!page) continue;
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, page, &templatePage, status));
+      if (!templatePage) {
+        if (context.m_delete) {
+          KX_CHECK(ctx, pages->RemoveValues(index, 1));
+          KX_CHECK(ctx, page->Delete());
+        } else {
+          context.m_invalidFound = true;
+          const std::u16string entry =
+              kx_format(u"Datasheet OID=%ld, Name=%ls, TemplateID=%ls",
+                        static_cast<long>(ObjectIdOf(datasheet)),
+                        static_cast<const OLECHAR*>(ReadText(datasheet, u"DocumentName")),
+                        static_cast<const OLECHAR*>(ReadText(page, u"TemplateId")));
+          context.m_invalid.Add(entry.c_str());
+        }
+        continue;
+      }
+      IKXQTemplatePtr tmpl;
+      KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+      const _bstr_t checknum = TemplateText(ctx, tmpl, &IKXQTemplate::get_Checknum);
+      const _bstr_t pageChecknum = ReadText(page, u"Checknum");
+      if (SameChecknum(checknum, pageChecknum)) continue;
+      if (status != 1 && !SameChecknum(pageChecknum, remembered)) {
+        const _bstr_t id = TemplateText(ctx, tmpl, &IKXQTemplate::get_Id);
+        if (library && id.length() != 0) {
+          BSTR cached = nullptr;
+          KX_CHECK(ctx, library->GetCachedTemplateData(id, pageChecknum, &cached));
+          const _bstr_t heldCached(cached, false);
+          // Built from a version the library still holds: it stays.
+          if (heldCached.length() != 0) continue;
+          remembered = pageChecknum;
+        }
+      }
+      IKXQTemplatePagePtr oldTemplatePage;
+      BSTR format = nullptr;
+      KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
+      const _bstr_t heldFormat(format, false);
+      if (heldFormat.length() != 0 && library) {
+        const _bstr_t id = ReadText(page, u"TemplateId");
+        const _bstr_t pageId = ReadText(page, u"PageId");
+        IKXQTemplatePtr oldTemplate;
+        if (SUCCEEDED(library->GetTemplate(id, _variant_t(pageChecknum), &oldTemplate)) &&
+            oldTemplate) {
+          (void)oldTemplate->get_PageById(pageId, &oldTemplatePage);
+        }
+        ctx.Absorb();
+        if (!oldTemplatePage) {
+          const std::u16string warning = kx_format(
+              u"TemplateValidation: Failed to retrieve cached template %ls (%ls) for page id %ls\n",
+              static_cast<const OLECHAR*>(id), static_cast<const OLECHAR*>(pageChecknum),
+              static_cast<const OLECHAR*>(pageId));
+          (void)application->LogWarning(_bstr_t(warning.c_str()));
+        }
+      }
+      if (index == GetAttributeCount(pages))
+        CallKnowledgeBaseMethod(ctx, datasheet, u"SaveNodeList");
+      KX_CHECK(ctx, RebuildPage(context, page, templatePage, checknum, status, oldTemplatePage));
+      if (index == 1) CallKnowledgeBaseMethod(ctx, datasheet, u"RestoreNodeList");
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT ValidateDatasheetTemplates(TemplateValidationContext& context, IKXQObject* datasheet,
+                                   bool* done) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, done);
+    *done = false;
+    CheckPointerArgument(ctx, datasheet);
+    // A datasheet without current pages must not inherit what the last
+    // datasheet's pass found.
+    context.m_invalidFound = false;
+    WithTemplateWork(ctx, context.m_pMain->m_pApplication, [&] {
+      IKXQAttributePtr current;
+      if (GetPagesAttributeByStatus(datasheet, 1, current) > 0) {
+        KX_CHECK(ctx, ValidatePageSet(context, datasheet, current, 1));
+        if (GetAttributeCount(current) == 0) {
+          KX_CHECK(ctx, datasheet->Delete());
+          ++context.m_deleted;
+          *done = true;
+          return;
+        }
+      }
+      if (context.m_invalidFound) return;
+      for (int32_t status = 2; status <= 4; ++status) {
+        IKXQAttributePtr pages;
+        if (GetPagesAttributeByStatus(datasheet, status, pages) == 0) continue;
+        KX_CHECK(ctx, ValidatePageSet(context, datasheet, pages, status));
+      }
+      context.m_invalidFound = false;
+      ++context.m_updated;
+      *done = true;
+    });
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+namespace ValidateTemplates {
+
+_bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
+                                      const OLECHAR* verb) {
+  const int32_t count = context.m_invalid.GetCount();
+  if (count == 0) return _bstr_t();
+  std::u16string text = kx_format(u"The following datasheet(s) cannot be %ls due to %ls.\n\n", verb,
+                                  count == 1 ? u"an invalid template" : u"invalid templates");
+  for (int32_t i = count - 1; i >= 0; --i) {
+    text += context.m_invalid.GetAt(i);
+    if (i > 0 && text.size() <= kMessageLimit) text += u",\n";
+    if (text.size() > kMessageLimit) break;
+  }
+  text += u".";
+  return _bstr_t(text.c_str());
+}
+
+}  // namespace ValidateTemplates
+
+namespace KXDBDatasheetSvcs {
+
+void GetDatasheetById(Main& main, int32_t id, IKXQObjectPtr& datasheet) {
+  KXComException ctx = KXComException::Silent();
+  datasheet = nullptr;
+  const HRESULT hr = main.m_pDatabase->get_Object(id, &datasheet);
+  if (hr == kNoSuchObject || (SUCCEEDED(hr) && !datasheet)) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"This datasheet no longer exists in the workspace.\nIt may have been "
+                            u"deleted by another user.");
+  }
+  KX_CHECK(ctx, hr);
+  if (!IsObjectOfClass(datasheet, u"Datasheet")) RefuseObjectClass(datasheet, id, u"a datasheet");
+}
+
+HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    if (datasheet == nullptr || !IsObjectOfClass(datasheet, u"Datasheet")) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"Object is not a valid datasheet");
+    }
+    TemplateValidationContext context(&main);
+    bool done = false;
+    KX_CHECK(ctx, ValidateDatasheetTemplates(context, datasheet, &done));
+    if (!done) {
+      const _bstr_t message =
+          ValidateTemplates::FormatInvalidTemplatesMessage(context, u"validated");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls",
+                              static_cast<const OLECHAR*>(message));
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT ValidateLabelObject(Main& main, IKXQObject* label, int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    if (label == nullptr || !IsObjectOfClass(label, u"Label")) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid label");
+    }
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(main.m_pApplication, label, &tmpl, 1));
+    if (!tmpl) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"The label's template %ls cannot be found",
+                              static_cast<const OLECHAR*>(ReadText(label, u"TemplateId")));
+    }
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, tmpl->get_Page(1, &templatePage));
+    CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
+    IKXQTemplatePtr pageTemplate;
+    KX_CHECK(ctx, templatePage->get_Template(&pageTemplate));
+    _bstr_t checknum = TemplateText(ctx, pageTemplate, &IKXQTemplate::get_Checknum);
+    if (checknum.length() == 0) checknum = u"1";
+    if (SameChecknum(checknum, ReadText(label, u"Checknum"))) return S_OK;
+    TemplateValidationContext context(&main);
+    KX_CHECK(ctx, RebuildPage(context, label, templatePage, checknum, status, nullptr));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+// ---- The messages ---------------------------------------------------------------
+
+const GrammarRecord* UpdateTemplatesSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"UpdateTemplates", 1,
+                       {Grammar::Boolean(u"Delete", Delete), Grammar::Child(DocumentId)}),
+      Grammar::IntegerElement(u"DocumentId", DocumentId));
+  return kGrammar.data();
+}
+
+HRESULT UpdateTemplatesParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case Delete: return Store(m_context.m_delete, value);
+    case DocumentId: return UpdateDocument(value.integer);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT UpdateTemplatesParser::UpdateDocument(int32_t documentId) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    IKXQObjectPtr datasheet;
+    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet);
+    bool done = false;
+    KX_CHECK(ctx, ValidateDatasheetTemplates(m_context, datasheet, &done));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  // One datasheet's failure does not stop the others: what could not be
+  // validated is named in the summary.
+  ctx.Absorb();
+  return S_OK;
+}
+
+HRESULT UpdateTemplatesParser::WriteSummary() {
+  KXComException ctx = KXComException::Silent();
+  try {
+    const TemplateValidationContext& c = m_context;
+    std::u16string text = kx_format(u"Updated %ld datasheet", static_cast<long>(c.m_updated));
+    text += c.m_updated == 1 ? u"." : u"s.";
+    if (c.m_deleted > 0) {
+      text += kx_format(u" Deleted %ld datasheet", static_cast<long>(c.m_deleted));
+      text += c.m_deleted == 1 ? u"." : u"s.";
+    }
+    if (c.m_invalid.GetCount() > 0) {
+      text += u" ";
+      text += static_cast<const OLECHAR*>(
+          ValidateTemplates::FormatInvalidTemplatesMessage(c, u"validated"));
+    }
+    DataServicePart& part = Reply();
+    XMLReply::BeginMessage(part, u"App", -1);
+    XMLReply::WriteMessage(part, u"ALERT", -1, _bstr_t(text.c_str()));
+    XMLReply::EndMessage(part);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::UpdateTemplates(const OLECHAR* request) {
+  return ServeMessage<UpdateTemplatesParser>(*this, u"KXDBDatasheetSvcs::UpdateTemplates", request);
+}
+
+HRESULT Main::ValidateTemplates(const OLECHAR* request) {
+  (void)request;  // the request carries nothing
+  return ServeRequest(u"KXDBDatasheetSvcs::ValidateTemplates", [&](KXComException& ctx) {
+    IKXQClassPtr cls;
+    KX_CHECK(ctx, m_pSchema->get_Class(_bstr_t(u"Datasheet"), &cls));
+    XMLReply::BeginMessage(*this, u"App", -1);
+    XMLReply::StartElement(*this, u"ValidateDatasheets");
+    ComPtrArray<IKXQObject> datasheets;
+    KXDBDatasheetSvcs::CollectChildObjects(datasheets, cls);
+    for (int32_t i = 0; i < datasheets.GetCount(); ++i) {
+      IKXQObject* datasheet = datasheets.GetAt(i);
+      const _bstr_t templateId = StaleTemplateId(ctx, m_pApplication, datasheet);
+      if (templateId.length() == 0) continue;
+      BSTR name = nullptr;
+      KX_CHECK(ctx,
+               KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, true, 1));
+      const _bstr_t heldName(name, false);
+      XMLReply::AddStringAttribute(*this, u"Name", heldName);
+      XMLReply::AddLongAttribute(*this, u"DocumentId", ObjectIdOf(datasheet));
+      XMLReply::AddStringAttribute(*this, u"TemplateId", templateId);
+      XMLReply::WriteElement(*this, u"Datasheet", nullptr);
+    }
+    XMLReply::EndElement(*this, u"ValidateDatasheets");
+    XMLReply::EndMessage(*this);
+    return S_OK;
+  });
+}

@@ -1,0 +1,39 @@
+// "WithdrawDocuments": takes submitted or checked versions back to the
+// current one, or deletes a whole document named by its current version.
+// Without "Confirmed" it only asks (a "QUESTION") or tells why it cannot go
+// on (an "ALERT"); the confirmed round acts and counts the documents done.
+#pragma once
+
+#include <cstdint>
+
+#include "main/main.h"
+
+class WithdrawDocumentsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { Datasheet = 2, Diagram, TargetId, Status, Confirmed, DocumentId,
+                       DocumentStatus };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class WithdrawDocumentsMessageParser final : public WithdrawDocumentsSchema {
+ public:
+  using WithdrawDocumentsSchema::WithdrawDocumentsSchema;
+  HRESULT BeginElement(uint32_t id) override;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT WorkChild(uint32_t element) override;
+  HRESULT Work() override;
+
+  int32_t m_documentId = -1;
+  int32_t m_documentStatus = -1;
+  int32_t m_count = 0;
+  bool m_confirmed = false;
+};
+
+namespace KXDBDatasheetSvcs {
+
+// Takes a datasheet back to status 1: its submitted and checked pages are
+// deleted (the issued ones stay). Throws KXComException.
+void WithdrawDocument(Main& main, IKXQObject* datasheet);
+
+}  // namespace KXDBDatasheetSvcs

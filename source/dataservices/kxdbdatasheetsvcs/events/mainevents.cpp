@@ -1,0 +1,206 @@
+// Main's change-event launches: make the event, merge it into a pending one
+// of the same key, or address it to the datasheet's users and post it.
+#include <memory>
+#include <new>
+
+#include "com/wstr.h"
+#include "events/changeevents.h"
+#include "kxcomexception.h"
+#include "kxstoreptrs.h"
+#include "kxvalueutils.h"
+#include "main/main.h"
+#include "variantutil.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+
+struct SafeArrayDeleter {
+  void operator()(SAFEARRAY* array) const { SafeArrayDestroy(array); }
+};
+using OwnedSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDeleter>;
+
+int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
+  if (object == nullptr) return 0;
+  LONG id = 0;
+  KX_CHECK(ctx, object->get_Id(&id));
+  return id;
+}
+
+// An element of the pending-events array as IKXQApplicationEvent.
+_com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* array,
+                                                 VARTYPE type, LONG index) {
+  IUnknown* unknown = nullptr;
+  if (type == VT_VARIANT) {
+    _variant_t element;
+    KX_CHECK(ctx, SafeArrayGetElement(array, &index, &element));
+    KX_CHECK(ctx, VariantChangeType(&element, &element, 0, VT_UNKNOWN));
+    unknown = element.punkVal;
+    if (unknown != nullptr) unknown->AddRef();
+  } else {
+    KX_CHECK(ctx, SafeArrayGetElement(array, &index, &unknown));
+  }
+  _com_ptr_t<IUnknown> held(unknown, false);
+  _com_ptr_t<IKXQApplicationEvent> event;
+  if (held) KX_CHECK(ctx, held->QueryInterface(kx_uuidof<IKXQApplicationEvent>(),
+                                               reinterpret_cast<void**>(&event)));
+  return event;
+}
+
+// The launch steps shared by the six kinds. `make(id)` allocates the event
+// (count 0) for the target's id, or gives null when out of memory.
+template <class Make>
+HRESULT Launch(Main& main, const OLECHAR* method, IKXQObject* object, bool isDatasheet,
+               int32_t status, Make make) {
+  KXComException ctx = KXComException::Silent(method);
+  try {
+    const int32_t id = ObjectId(ctx, object);
+    IKXQObjectPtr datasheet;
+    if (isDatasheet) {
+      datasheet = object;
+    } else {
+      if (object == nullptr) return S_OK;
+      KX_CHECK(ctx, object->GetOwner(&datasheet, 0));
+      if (!datasheet) return S_OK;
+    }
+    KXQApplicationEventImpl* event = make(id);
+    if (event == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
+    IKXQApplicationEvent* face = nullptr;
+    // Gives the launcher the event's one reference; it cannot fail.
+    (void)event->QueryInterface(kx_uuidof<IKXQApplicationEvent>(),
+                                reinterpret_cast<void**>(&face));
+    const _com_ptr_t<IKXQApplicationEvent> held(face, false);
+    main.PostEvent(event, datasheet, status);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace
+
+HRESULT Main::LaunchDatasheetEvent(IKXQObject* datasheet, int32_t status) {
+  return Launch(*this, u"Main::LaunchDatasheetEvent", datasheet, true, status, [&](int32_t id) {
+    return static_cast<KXQApplicationEventImpl*>(
+        new (std::nothrow) KXDatasheetEvent(m_pApplication, id, status));
+  });
+}
+
+HRESULT Main::LaunchPageEvent(IKXQObject* page, int32_t status) {
+  return Launch(*this, u"Main::LaunchPageEvent", page, false, status, [&](int32_t id) {
+    return static_cast<KXQApplicationEventImpl*>(new (std::nothrow) KXPageEvent(this, id, status));
+  });
+}
+
+HRESULT Main::LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status,
+                                   bool refresh) {
+  return Launch(*this, u"Main::LaunchDataFieldEvent", page, false, status, [&](int32_t id) {
+    return static_cast<KXQApplicationEventImpl*>(
+        new (std::nothrow) KXDataFieldEvent(this, id, status, field, refresh));
+  });
+}
+
+HRESULT Main::LaunchUnitFieldEvent(IKXQObject* page, int32_t unit, int32_t status) {
+  return Launch(*this, u"Main::LaunchUnitFieldEvent", page, false, status, [&](int32_t id) {
+    return static_cast<KXQApplicationEventImpl*>(
+        new (std::nothrow) KXUnitFieldEvent(m_pApplication, id, status, unit));
+  });
+}
+
+HRESULT Main::LaunchAnnotationFieldEvent(IKXQObject* page, int32_t annotation, int32_t status) {
+  return Launch(*this, u"Main::LaunchAnnotationFieldEvent", page, false, status,
+                [&](int32_t id) {
+                  return static_cast<KXQApplicationEventImpl*>(new (std::nothrow)
+                      KXAnnotationFieldEvent(m_pApplication, id, status, annotation));
+                });
+}
+
+HRESULT Main::LaunchQualifierEvent(IKXQObject* page, int32_t qualifier, int32_t status) {
+  return Launch(*this, u"Main::LaunchQualifierEvent", page, false, status, [&](int32_t id) {
+    return static_cast<KXQApplicationEventImpl*>(
+        new (std::nothrow) KXQualifierEvent(m_pApplication, id, status, qualifier));
+  });
+}
+
+void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status) {
+  KXComException ctx = KXComException::Silent(u"Main::PostEvent");
+  CheckPointerArgument(ctx, event);
+  if (MergeWithPendingEvent(event)) return;
+  CheckPointerArgument(ctx, datasheet);
+  CheckPointerArgument(ctx, m_pApplication);
+
+  SAFEARRAY* table = nullptr;
+  KX_CHECK(ctx, datasheet->get_Users(&table));
+  if (table == nullptr) return;
+  const OwnedSafeArray owned(table);
+  VariantUtil::SafeArrayMatrix users;
+  KX_CHECK(ctx, users.Attach(table, false));
+  if (users.Vartype() != VT_VARIANT) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
+                            u"The user table of the datasheet is not an array of VARIANT");
+  }
+  for (int32_t j = users.LowerBound2(); j < users.LowerBound2() + users.Count2(); ++j) {
+    LONG statusCell[2] = {users.LowerBound1() + 1, j};
+    _variant_t cell;
+    KX_CHECK(ctx, SafeArrayGetElement(table, statusCell, &cell));
+    LONG userStatus = 0;
+    KX_CHECK(ctx, VariantToLong(cell, &userStatus, true));
+    if (userStatus != status) continue;
+    LONG userCell[2] = {users.LowerBound1(), j};
+    _variant_t user;
+    KX_CHECK(ctx, SafeArrayGetElement(table, userCell, &user));
+    const VARIANT& resolved = ResolveVariant(user);
+    IUnknown* unknown = resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH
+                            ? resolved.punkVal
+                            : nullptr;
+    // A row that names no user is the host's mistake; it addresses nobody.
+    _com_ptr_t<IKXQNamedItem> named;
+    if (unknown == nullptr ||
+        FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
+                                       reinterpret_cast<void**>(&named)))) {
+      continue;
+    }
+    BSTR name = nullptr;
+    KX_CHECK(ctx, named->get_Name(&name));
+    const _bstr_t heldName(name, false);
+    event->AddRecipient(heldName);
+  }
+  users.Release();
+  if (event->Recipients().GetCount() == 0) return;
+  KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
+}
+
+bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
+  KXComException ctx = KXComException::Silent(u"Main::MergeWithPendingEvent");
+  CheckPointerArgument(ctx, event);
+  CheckPointerArgument(ctx, m_pApplication);
+  const OLECHAR* key = event->Key();
+
+  SAFEARRAY* array = nullptr;
+  KX_CHECK(ctx, m_pApplication->GetPendingEvents(&array));
+  if (array == nullptr) return false;
+  const OwnedSafeArray owned(array);
+  const VARTYPE type = VariantUtil::GetSafeArrayVartype(array);
+  if (SafeArrayGetDim(array) != 1 ||
+      (type != VT_DISPATCH && type != VT_VARIANT && type != VT_UNKNOWN)) {
+    return false;
+  }
+  LONG lower = 0;
+  LONG upper = -1;
+  KX_CHECK(ctx, SafeArrayGetLBound(array, 1, &lower));
+  KX_CHECK(ctx, SafeArrayGetUBound(array, 1, &upper));
+  for (LONG i = lower; i <= upper; ++i) {
+    const _com_ptr_t<IKXQApplicationEvent> pending = PendingEventAt(ctx, array, type, i);
+    if (!pending) continue;
+    _com_ptr_t<IDatasheetEvent> mine;
+    if (FAILED(pending->QueryInterface(kx_uuidof<IDatasheetEvent>(),
+                                       reinterpret_cast<void**>(&mine)))) {
+      continue;  // another service's event
+    }
+    const OLECHAR* pendingKey = mine->Key();
+    if (key == nullptr || pendingKey == nullptr || kx_wcscmp(pendingKey, key) != 0) continue;
+    KX_CHECK(ctx, mine->Merge(event));
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,210 @@
+// Permanent filters: a summary sheet lists only the objects that pass the
+// object filter in its (or its list page's) "ObjectFilter". Its "SSPF"
+// trigger records, per object, what the filter test read; when that
+// changes, the object is tested again and added to or taken off the sheet.
+#include <vector>
+
+#include "com/wstr.h"
+#include "events/triggers.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+
+bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
+  _bstr_t format;
+  KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+  return format.length() > 0;
+}
+
+// Whether the template's class view takes objects of `cls`.
+bool Accepts(KXComException& ctx, IKXQTemplate* tmpl, IKXQClass* cls) {
+  IKXQClassViewPtr view;
+  KX_CHECK(ctx, tmpl->get_ClassView(&view));
+  if (!view || cls == nullptr) return false;
+  VARIANT_BOOL accepts = VARIANT_FALSE;
+  KX_CHECK(ctx, view->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls)), nullptr, &accepts));
+  return accepts == VARIANT_TRUE;
+}
+
+IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
+  IKXQTemplatePagePtr first;
+  KX_CHECK(ctx, tmpl->get_Page(1, &first));
+  return first;
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
+  // The claim test goes to the store under its one spelling, whatever the
+  // case of the stored name.
+  const _variant_t claimOnly(u"KX_CLAIM_ONLY");
+  const bool isClaimOnly = filter.vt == VT_BSTR && filter.bstrVal != nullptr &&
+                           _wcsicmp(filter.bstrVal, u"KX_CLAIM_ONLY") == 0;
+  const VARIANT& tested = isClaimOnly ? static_cast<const VARIANT&>(claimOnly) : filter;
+  if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
+  CheckPointerArgument(ctx, object);
+  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
+  bool passes = false;
+  try {
+    passes = IsObjectInFilter(application, tested, object, summary);
+  } catch (...) {
+    (void)trigger->EndItem();
+    throw;
+  }
+  KX_CHECK(ctx, trigger->EndItem());
+  return passes;
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
+                                          bool isDatasheet) {
+  KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterTrigger");
+  try {
+    VARIANT_BOOL summary = VARIANT_FALSE;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, owner, &summary));
+    if (summary != VARIANT_TRUE) return S_OK;
+    KX_CHECK(ctx, ApplyPermanentFilterChanges(owner, isDatasheet, trigger));
+    KX_CHECK(ctx, isDatasheet ? LaunchDatasheetEvent(owner, 1) : LaunchPageEvent(owner, 1));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
+                                          IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterChanges");
+  try {
+    CheckPointerArgument(ctx, trigger);
+    const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
+    // The keys are taken: a later change of the same object fires again.
+    KX_CHECK(ctx, trigger->ClearFiredKeys());
+    for (const _bstr_t& key : keys) {
+      IKXQObjectPtr object;
+      const int32_t decision = EvaluatePermanentFilterKey(
+          owner, key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"", object, trigger);
+      if (decision == 0 || !object) continue;
+      if (decision == 1) {
+        IKXQObjectPtr datasheet(owner);
+        if (!isDatasheet) {
+          GetOwnerObject(owner, datasheet);
+          if (!datasheet) {
+            ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                                    u"Permanent Filter: Datasheet attached to Page {%ld} is null",
+                                    static_cast<long>(ObjectIdOf(owner)));
+          }
+        }
+        IKXQTemplatePagePtr templatePage;
+        KX_CHECK(ctx, FindSummaryTemplatePage(datasheet, object, &templatePage));
+        if (!templatePage) {
+          ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                                  u"Permanent Filter: Unable to locate template for {%ld}",
+                                  static_cast<long>(ObjectIdOf(owner)));
+        }
+        // A member already on the sheet is not added a second time.
+        KX_CHECK(ctx, isDatasheet ? Workers().AddSummarySheetPage(*this, object, datasheet,
+                                                                  templatePage, false)
+                                  : Workers().AddListObject(*this, object, owner, templatePage,
+                                                            true, -1, false));
+        continue;
+      }
+      IKXQObjectPtr page;
+      if (!isDatasheet) {
+        page = owner;
+      } else {
+        IKXQAttributePtr views;
+        GetAttributeInterface(object, u"DataViews", views);
+        const int32_t sheetId = ObjectIdOf(owner);
+        for (int32_t i = views ? GetAttributeCount(views) : 0; i >= 1 && !page; --i) {
+          IKXQObjectPtr view;
+          GetAttributeAsObject(views, i, view);
+          if (!view || !KXDBDatasheetSvcs::IsObjectOfClass(view, u"Page")) continue;
+          IKXQObjectPtr sheet;
+          GetOwnerObject(view, sheet);
+          if (sheet && ObjectIdOf(sheet) == sheetId) page = view;
+        }
+        if (!page) continue;
+      }
+      KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
+                                         IKXQObjectPtr& object, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"Main::EvaluatePermanentFilterKey");
+  object = nullptr;
+  if (key == nullptr || *key == 0) return 0;
+  // "KX_CLAIM_ONLY" is a filter of its own, handed to the test as text;
+  // any other name is the schema's filter of that name.
+  _variant_t filter;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, owner, &filter));
+  if (filter.vt == VT_EMPTY) return 0;
+  const int32_t id = static_cast<int32_t>(_wtol(key));
+  if (id < 1) return 0;
+  if (FAILED(m_pDatabase->get_Object(id, &object)) || !object) {
+    ClearThreadErrorInfo();
+    object = nullptr;
+    return 0;
+  }
+  // The test is recorded again under the object's id.
+  const bool passes =
+      KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, owner, trigger);
+  return passes ? 1 : 2;
+}
+
+HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
+                                      IKXQTemplatePage** templatePage) {
+  KXComException ctx = KXComException::Silent(u"Main::FindSummaryTemplatePage");
+  try {
+    CheckPointerArgument(ctx, templatePage);
+    *templatePage = nullptr;
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
+    IKXQTemplatePagePtr first = FirstTemplatePage(ctx, tmpl);
+    CheckPointerArgument(ctx, first.GetInterfacePtr());
+    IKXQClassPtr cls;
+    KXDBDatasheetSvcs::GetObjectClass(object, cls);
+    if (!IsContinuous(ctx, first) || Accepts(ctx, tmpl, cls)) {
+      *templatePage = first.Detach();
+      return S_OK;
+    }
+    _bstr_t sheetTemplateId;
+    KX_CHECK(ctx, tmpl->get_Id(sheetTemplateId.GetAddress()));
+    IKXQAttributePtr pages;
+    const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      if (!page) continue;
+      _bstr_t pageTemplateId;
+      KXDBDatasheetSvcs::GetAttributeString(page, pageTemplateId, u"TemplateId", -1);
+      if (pageTemplateId.length() == 0 || pageTemplateId == sheetTemplateId) continue;
+      IKXQTemplatePtr other;
+      if (FAILED(KXDBDatasheetSvcs::GetTemplate(m_pApplication, page, &other, 1)) || !other) {
+        ClearThreadErrorInfo();
+        continue;
+      }
+      if (!Accepts(ctx, other, cls)) continue;
+      IKXQTemplatePagePtr found = FirstTemplatePage(ctx, other);
+      *templatePage = found.Detach();
+      return S_OK;
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}

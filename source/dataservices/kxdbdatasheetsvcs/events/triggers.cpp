@@ -1,0 +1,573 @@
+// Trigger set-up and item recording (see triggers.h).
+#include "events/triggers.h"
+
+#include <algorithm>
+
+#include "com/wstr.h"
+#include "fields/fieldutils.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "kxvalueutils.h"
+#include "main/main.h"
+#include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
+#include "model/overspillutils.h"
+#include "model/scopedcurrent.h"
+#include "pages/loaddatasheet.h"
+#include "pages/pages.h"
+#include "variantutil.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetservices";
+
+// Ends the item begun last when a failure leaves it open.
+class OpenItem {
+ public:
+  OpenItem(KXComException& ctx, IKXQTrigger* trigger, const OLECHAR* key) : m_trigger(trigger) {
+    m_hr = trigger->BeginItem(_variant_t(key));
+    KX_CHECK(ctx, m_hr);
+  }
+  OpenItem(const OpenItem&) = delete;
+  OpenItem& operator=(const OpenItem&) = delete;
+  ~OpenItem() {
+    if (m_trigger != nullptr) (void)m_trigger->EndItem();
+  }
+  void End(KXComException& ctx) {
+    IKXQTrigger* trigger = m_trigger;
+    m_trigger = nullptr;
+    KX_CHECK(ctx, trigger->EndItem());
+  }
+  HRESULT Began() const { return m_hr; }
+
+ private:
+  IKXQTrigger* m_trigger;
+  HRESULT m_hr = S_OK;
+};
+
+void Rebind(KXComException& ctx, IKXQTrigger* trigger) {
+  KX_CHECK(ctx, trigger->SetOption1(0));
+  KX_CHECK(ctx, trigger->SetHandler(_bstr_t(kTriggerHandler)));
+  KX_CHECK(ctx, trigger->SetOption2(0));
+}
+
+bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
+  if (templatePage == nullptr) return false;
+  _bstr_t format;
+  KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+  return format.length() > 0;
+}
+
+IKXQTemplatePagePtr TemplatePageOf(KXComException& ctx, Main& main, IKXQObject* page) {
+  IKXQTemplatePagePtr templatePage;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
+  return templatePage;
+}
+
+// The unit text the template field shows, read inside the item; null
+// without unit field.
+_bstr_t ReadUnit(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field) {
+  LONG unit = -1;
+  KX_CHECK(ctx, field->get_UnitPosition(&unit));
+  _bstr_t text;
+  if (unit < 0) return text;
+  IKXQAttributePtr units;
+  GetAttributeInterface(page, u"Units", units);
+  if (units) KXDBDatasheetSvcs::GetAttributeValueStringAt(units, unit + 1, text);
+  return text;
+}
+
+const OLECHAR* OrNull(const _bstr_t& text) {
+  return text.length() > 0 ? static_cast<const OLECHAR*>(text) : nullptr;
+}
+
+// The row of position `position` on a list analysed by `helper`; -1 for a
+// fixed position.
+int32_t RowOf(const ContinuousPageHelper& helper, int32_t position) {
+  const int32_t perRow = helper.FieldsPerRow();
+  const int32_t first = helper.FirstRepeatingField();
+  if (perRow == 0 || position < first || position < 1) return -1;
+  return (position - first) / perRow;
+}
+
+// The template field that "Fields" position `position` of the analysed
+// list shows.
+IKXQTemplateFieldPtr ListField(KXComException& ctx, const ContinuousPageHelper& helper,
+                               IKXQTemplatePage* templatePage, int32_t position) {
+  int32_t number = 0;
+  KX_CHECK(ctx, helper.MapFieldIndex(position, &number));
+  IKXQTemplateFieldPtr field;
+  KX_CHECK(ctx, templatePage->get_Field(number, &field));
+  return field;
+}
+
+}  // namespace
+
+std::vector<_bstr_t> ReadFiredKeys(IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"ReadFiredKeys");
+  CheckPointerArgument(ctx, trigger);
+  SAFEARRAY* raw = nullptr;
+  KX_CHECK(ctx, trigger->GetFiredKeys(&raw));
+  std::vector<_bstr_t> keys;
+  if (raw == nullptr) return keys;
+  struct Destroy {
+    SAFEARRAY* array;
+    ~Destroy() { SafeArrayDestroy(array); }
+  } destroy{raw};
+  VARTYPE type = VT_EMPTY;
+  KX_CHECK(ctx, SafeArrayGetVartype(raw, &type));
+  if (SafeArrayGetDim(raw) != 1 || (type != VT_BSTR && type != VT_VARIANT)) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, nullptr);
+  }
+  LONG low = 0;
+  LONG high = -1;
+  KX_CHECK(ctx, SafeArrayGetLBound(raw, 1, &low));
+  KX_CHECK(ctx, SafeArrayGetUBound(raw, 1, &high));
+  for (LONG i = low; i <= high; ++i) {
+    if (type == VT_BSTR) {
+      BSTR text = nullptr;
+      KX_CHECK(ctx, SafeArrayGetElement(raw, &i, &text));
+      keys.emplace_back(text, false);
+    } else {
+      _variant_t element;
+      KX_CHECK(ctx, SafeArrayGetElement(raw, &i, element.GetAddress()));
+      KX_CHECK(ctx, VariantChangeType(&element, &element, 0, VT_BSTR));
+      keys.emplace_back(element.bstrVal, true);
+    }
+  }
+  return keys;
+}
+
+int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
+                                    IKXQObject* page) {
+  KXComException ctx = KXComException::Silent(u"ContinuousListKeyToPosition");
+  const std::u16string_view text = key != nullptr ? std::u16string_view(key) : u"";
+  const bool rowKey = text.size() > 3 && (text[0] == u'C' || text[0] == u'c') &&
+                      (text[1] == u'L' || text[1] == u'l');
+  if (!rowKey) {
+    // A fixed position; anything that is no position at all (no digits, 0)
+    // names none rather than a field 0.
+    const int32_t position = static_cast<int32_t>(_wtol(std::u16string(text).c_str()));
+    return position >= 1 ? position : -1;
+  }
+  const size_t colon = text.find(u':', 2);
+  if (colon == std::u16string_view::npos) return -1;
+  const int32_t id = static_cast<int32_t>(_wtol(std::u16string(text.substr(2, colon - 2)).c_str()));
+  const int32_t column = static_cast<int32_t>(_wtol(std::u16string(text.substr(colon + 1)).c_str()));
+  int32_t row = -1;
+  if (page != nullptr) {
+    IKXQAttributePtr objects;
+    GetAttributeInterface(page, u"NodeObjects", objects);
+    const int32_t first = helper.FirstRowPosition();
+    const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
+    for (int32_t k = first; k <= count && first >= 1; ++k) {
+      IKXQObjectPtr object;
+      GetAttributeAsObject(objects, k, object);
+      if (object && ObjectIdOf(object) == id) {
+        row = k - first;
+        break;
+      }
+    }
+  } else {
+    const std::vector<int32_t>& ids = helper.RowObjectIds();
+    const auto at = std::find(ids.begin(), ids.end(), id);
+    if (at != ids.end()) row = static_cast<int32_t>(at - ids.begin());
+  }
+  if (row < 0) return -1;
+  return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
+}
+
+HRESULT RecordFieldItem(Main&, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
+                        IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute*) {
+  KXComException ctx = KXComException::Silent(u"RecordFieldItem");
+  try {
+    CheckPointerArgument(ctx, trigger);
+    IKXQTemplateFieldPtr field;
+    FieldUtils::GetTemplateField(templatePage, nullptr, index + 1, field);
+    if (!field) return S_OK;
+    OpenItem item(ctx, trigger, kx_ltow(index, 10).c_str());
+    _variant_t position;
+    IKXQFieldValuePtr holder;
+    KX_CHECK(ctx, FieldUtils::ResolveFieldObject(page, field, overspillChain, position.GetAddress(),
+                                                 &holder));
+    if (holder) {
+      const _bstr_t unit = ReadUnit(ctx, page, field);
+      _bstr_t text;
+      FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
+    }
+    item.End(ctx);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
+                            const OLECHAR* key, int32_t position, int32_t row,
+                            IKXQTrigger* trigger, IKXQAttribute* fields) {
+  KXComException ctx = KXComException::Silent(u"RecordListFieldItem");
+  try {
+    if (field == nullptr) return S_OK;
+    CheckPointerArgument(ctx, trigger);
+    _variant_t at;
+    IKXQFieldValuePtr holder;
+    if (ResolveContinuousListField(main, page, field, row, at.GetAddress(), &holder) == S_FALSE) {
+      return S_OK;
+    }
+    OpenItem item(ctx, trigger, key);
+    const _bstr_t unit = ReadUnit(ctx, page, field);
+    if (holder && item.Began() == S_OK) {
+      _bstr_t text;
+      FieldUtils::GetAttributeValueText(holder, at, text, OrNull(unit));
+      (void)ObjectIdOf(page);
+      if (fields != nullptr && position >= 1 && position <= GetAttributeCount(fields)) {
+        KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, text);
+      }
+    }
+    item.End(ctx);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                                  IKXQTrigger* trigger, int32_t position) {
+  KXComException ctx = KXComException::Silent(u"RecordContinuousFieldItem");
+  try {
+    CheckPointerArgument(ctx, templatePage);
+    const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+    const IKXQTemplateFieldPtr field = ListField(ctx, helper, templatePage, position);
+    IKXQAttributePtr fields;
+    GetAttributeInterface(page, u"Fields", fields);
+    KX_CHECK(ctx, RecordListFieldItem(main, page, field, kx_ltow(position, 10).c_str(), position,
+                                      RowOf(helper, position), trigger, fields));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
+                              IKXQClassViewPtr& view, _bstr_t& name) {
+  KXComException ctx = KXComException::Silent(u"ReadOverspillAssociation");
+  view = nullptr;
+  name = _bstr_t();
+  // A column outside the list reads as empty elements.
+  if (pairs.Array() == nullptr || position < 0 || position >= pairs.Count2() ||
+      pairs.Count1() < 2) {
+    return;
+  }
+  LONG at[2] = {pairs.LowerBound1(), pairs.LowerBound2() + position};
+  _variant_t first;
+  _variant_t second;
+  KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
+                                                 first.GetAddress()));
+  at[0] = pairs.LowerBound1() + 1;
+  KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(pairs.Array(), pairs.Vartype(), at,
+                                                 second.GetAddress()));
+  if (FAILED(VariantToObject(first, &view))) {
+    ClearThreadErrorInfo();
+    view = nullptr;
+  }
+  KX_CHECK(ctx, VariantToString(second, name.GetAddress()));
+}
+
+HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list) {
+  KXComException ctx = KXComException::Silent(u"OverspillUtils::GetPageOverspillAssociation");
+  try {
+    CheckPointerArgument(ctx, list);
+    *list = nullptr;
+    Main* owner = run.Owner();
+    if (owner == nullptr) return S_FALSE;
+    VariantUtil::SafeArrayMatrix pairs;
+    IKXQTemplatePagePtr target;
+    KX_CHECK(ctx, owner->Workers().GetOverspillAssociation(run, page, false, pairs, &target));
+    if (pairs.Array() != nullptr) KX_CHECK(ctx, SafeArrayCopy(pairs.Array(), list));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT RecordOverspillItem(Main&, IKXQObject* page, int32_t row, IKXQClassView* node,
+                            const OLECHAR* name, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"RecordOverspillItem");
+  try {
+    CheckPointerArgument(ctx, trigger);
+    ComPtrArray<IKXQClassView> chain;
+    IKXQViewPtr view;
+    FieldUtils::GetNodeChain(page, node, chain, view);
+    if (!view) return S_OK;
+    // The chain runs from `node` up to the root: walk it back down.
+    _bstr_t attribute(name);
+    for (int32_t i = chain.GetCount() - 2; i >= 0; --i) {
+      IKXQClassView* step = chain.GetAt(i);
+      _bstr_t stepName;
+      KX_CHECK(ctx, step->get_Name(stepName.GetAddress()));
+      std::u16string cut(stepName.length() > 0 ? static_cast<const OLECHAR*>(stepName) : u"");
+      cut = cut.substr(0, cut.find_first_of(u"([ "));
+      attribute = _bstr_t(cut.c_str());
+      IKXQObjectPtr object;
+      KXDBDatasheetSvcs::GetNodeObject(object, page, step);
+      if (!object) break;
+      IKXQViewDefinitionPtr definition;
+      KX_CHECK(ctx, view->get_Definition(&definition));
+      IKXQViewDefinitionPtr member;
+      if (definition) KX_CHECK(ctx, definition->get_Member(attribute, &member));
+      if (!member) continue;
+      IKXQViewPtr next;
+      KX_CHECK(ctx, object->GetView(_variant_t(static_cast<IDispatch*>(member.GetInterfacePtr())),
+                                    &next));
+      if (!next) continue;
+      view = next;
+      attribute = _bstr_t(name);
+    }
+    OpenItem item(ctx, trigger, kx_ltow(row, 10).c_str());
+    _variant_t ignored;
+    IKXQFieldValuePtr holder;
+    KX_CHECK(ctx, view->ReadRoute(attribute, _variant_t(), ignored.GetAddress(), &holder));
+    if (holder) {
+      LONG count = 0;
+      KX_CHECK(ctx, holder->get_Count(&count));
+      for (LONG i = 1; i <= count; ++i) {
+        _variant_t value;
+        KX_CHECK(ctx, holder->GetValue(_variant_t(i), _variant_t(), value.GetAddress()));
+      }
+    }
+    item.End(ctx);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+namespace KXDBDatasheetServices {
+
+HRESULT SetUpTrigger(Main&, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger) {
+  KXComException ctx(u"KXDBDatasheetServices::SetUpTrigger");
+  try {
+    CheckPointerArgument(ctx, trigger);
+    *trigger = nullptr;
+    CheckPointerArgument(ctx, object);
+    _com_ptr_t<IKXQTrigger> held;
+    KX_CHECK(ctx, object->get_Trigger(_bstr_t(name), &held));
+    CheckPointerArgument(ctx, held.GetInterfacePtr());
+    Rebind(ctx, held);
+    *trigger = held.Detach();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet) {
+  KXComException ctx(u"KXDBDatasheetServices::InitializeDatasheetTrigger");
+  try {
+    _com_ptr_t<IKXQTrigger> trigger;
+    KX_CHECK(ctx, SetUpTrigger(main, datasheet, u"Datasheet", &trigger));
+    KX_CHECK(ctx, InitializeDatasheetTriggerData(main, datasheet, trigger));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeDatasheetTriggerData");
+  try {
+    CheckPointerArgument(ctx, datasheet);
+    CheckPointerArgument(ctx, trigger);
+    IKXQApplication* application = main.m_pApplication;
+    ScopedCurrentDatasheet current(application, datasheet);
+    const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
+    auto fired = [&](const OLECHAR* name) {
+      if (keys.empty()) return true;
+      return std::any_of(keys.begin(), keys.end(), [&](const _bstr_t& key) {
+        return key.length() > 0 && _wcsicmp(key, name) == 0;
+      });
+    };
+    const bool pages = fired(u"Pages");
+    const bool names = fired(u"Name");
+    Rebind(ctx, trigger);
+    KX_CHECK(ctx, trigger->ClearFiredKeys());
+    IKXQAttributePtr list;
+    if (pages) {
+      OpenItem item(ctx, trigger, u"Pages");
+      (void)GetPagesAttributeByStatus(datasheet, 1, list);
+      item.End(ctx);
+    }
+    if (names) {
+      const int32_t count = GetPagesAttributeByStatus(datasheet, 1, list);
+      {
+        OpenItem item(ctx, trigger, u"Name");
+        _bstr_t name;
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(application, datasheet,
+                                                          name.GetAddress(), true, 1));
+        item.End(ctx);
+      }
+      for (int32_t i = 1; i <= count; ++i) {
+        IKXQObjectPtr page;
+        GetAttributeAsObject(list, i, page);
+        if (!page) continue;
+        ScopedCurrentPage currentPage(application, page);
+        OpenItem item(ctx, trigger, u"Name");
+        _bstr_t pageName;
+        KXDBDatasheetSvcs::GetPageDisplayName(page, pageName.GetAddress());
+        item.End(ctx);
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly) {
+  KXComException ctx(u"KXDBDatasheetServices::InitializePageTrigger");
+  try {
+    _com_ptr_t<IKXQTrigger> trigger;
+    KX_CHECK(ctx, SetUpTrigger(main, page, u"Field", &trigger));
+    if (bindOnly) return S_OK;
+    const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, main, page);
+    const bool continuous = IsContinuous(ctx, templatePage);
+    if (continuous) {
+      ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+      KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, page, false));
+      // The lists grow to what the page shows, so that every position has
+      // an entry to record.
+      auto grow = [&](const OLECHAR* name, int32_t wanted) {
+        IKXQAttributePtr list;
+        GetAttributeInterface(page, name, list);
+        if (!list) return;
+        for (int32_t i = GetAttributeCount(list) + 1; i <= wanted; ++i) {
+          KXDBDatasheetSvcs::InsertAttributeValue(list, i);
+        }
+      };
+      grow(u"Fields", helper.PageFieldCount());
+      grow(u"Revisions", helper.PageValueCount());
+    }
+    KX_CHECK(ctx, InitializeFieldTriggers(main, page, trigger));
+    if (!continuous) KX_CHECK(ctx, InitializeNodeTrigger(main, page));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeFieldTriggers");
+  try {
+    CheckPointerArgument(ctx, page);
+    CheckPointerArgument(ctx, trigger);
+    const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
+    IKXQApplication* application = main.m_pApplication;
+    IKXQObjectPtr datasheet;
+    GetOwnerObject(page, datasheet);
+    ScopedCurrentDatasheet currentDatasheet(application, datasheet);
+    ScopedCurrentPage currentPage(application, page);
+    const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, main, page);
+    Rebind(ctx, trigger);
+    KX_CHECK(ctx, trigger->ClearFiredKeys());
+    if (!templatePage) return S_OK;
+    const bool continuous = IsContinuous(ctx, templatePage);
+    ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+    if (continuous) KX_CHECK(ctx, helper.Initialize(application, templatePage, page, false));
+    PageLoadContext context(&main);
+    SAFEARRAY* chain = GetPageOverspillChain(context, page);
+    IKXQAttributePtr fields;
+    GetAttributeInterface(page, u"Fields", fields);
+    // A page of a class without field records shows no fields to record.
+    if (!fields) return S_OK;
+
+    auto recordListPosition = [&](const OLECHAR* key, int32_t position, int32_t row) {
+      KX_CHECK(ctx, trigger->ResetItem(_variant_t(key)));
+      const IKXQTemplateFieldPtr field = ListField(ctx, helper, templatePage, position);
+      KX_CHECK(ctx, RecordListFieldItem(main, page, field, key, position, row, trigger, fields));
+    };
+    if (keys.empty() && !continuous) {
+      for (int32_t i = 1; i <= GetAttributeCount(fields); ++i) {
+        KX_CHECK(ctx, RecordFieldItem(main, page, templatePage, i - 1, trigger, chain, fields));
+      }
+    } else if (keys.empty()) {
+      for (int32_t p = 1; p <= GetAttributeCount(fields); ++p) {
+        _bstr_t key;
+        KX_CHECK(ctx, main.Workers().GetContinuousListKey(helper, key.GetAddress(), p, page));
+        if (key.length() == 0) continue;
+        recordListPosition(key, p, RowOf(helper, p));
+      }
+    } else if (!continuous) {
+      for (const _bstr_t& key : keys) {
+        const int32_t index = static_cast<int32_t>(_wtol(key.length() > 0 ? key : u""));
+        KX_CHECK(ctx, RecordFieldItem(main, page, templatePage, index, trigger, chain, fields));
+      }
+    } else {
+      for (const _bstr_t& key : keys) {
+        const int32_t position = ContinuousListKeyToPosition(helper, key, page);
+        if (position < 0) continue;
+        const int32_t q = ContinuousListKeyToPosition(helper, key, nullptr);
+        const int32_t perRow = helper.FieldsPerRow();
+        const int32_t first = helper.FirstRepeatingField();
+        const int32_t row = (q < 1 || perRow == 0 || q < first) ? -1 : (q - first) / perRow;
+        recordListPosition(key, position, row);
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page) {
+  KXComException ctx(u"KXDBDatasheetServices::InitializeNodeTrigger");
+  try {
+    OverspillUtils run(&main);
+    VariantUtil::SafeArrayMatrix pairs;
+    IKXQTemplatePagePtr target;
+    KX_CHECK(ctx, main.Workers().GetOverspillAssociation(run, page, false, pairs, &target));
+    if (pairs.Array() == nullptr) return S_OK;
+    _com_ptr_t<IKXQTrigger> trigger;
+    KX_CHECK(ctx, SetUpTrigger(main, page, u"Overspill", &trigger));
+    KX_CHECK(ctx, InitializeNodeTriggerData(main, page, run, trigger));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& run,
+                                  IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeNodeTriggerData");
+  try {
+    CheckPointerArgument(ctx, trigger);
+    ScopedCurrentPage currentPage(main.m_pApplication, page);
+    const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
+    KX_CHECK(ctx, trigger->ClearFiredKeys());
+    VariantUtil::SafeArrayMatrix pairs;
+    IKXQTemplatePagePtr target;
+    KX_CHECK(ctx, main.Workers().GetOverspillAssociation(run, page, false, pairs, &target));
+    if (pairs.Array() == nullptr) return S_OK;
+    auto record = [&](int32_t r) {
+      IKXQClassViewPtr node;
+      _bstr_t name;
+      ReadOverspillAssociation(pairs, r, node, name);
+      if (!node || name.length() == 0) return;
+      KX_CHECK(ctx, RecordOverspillItem(main, page, r, node, name, trigger));
+    };
+    if (keys.empty()) {
+      for (int32_t r = 0; r < pairs.Count2(); ++r) record(r);
+    } else {
+      for (const _bstr_t& key : keys) record(static_cast<int32_t>(_wtol(key.length() > 0 ? key : u"")));
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializePermanentFilterTrigger(Main& main, IKXQObject* summary) {
+  KXComException ctx(u"KXDBDatasheetServices::InitializePermanentFilterTrigger");
+  try {
+    _com_ptr_t<IKXQTrigger> trigger;
+    KX_CHECK(ctx, SetUpTrigger(main, summary, u"SSPF", &trigger));
+    VARIANT all;
+    VariantInit(&all);
+    all.vt = VT_INT;
+    all.intVal = 0;
+    KX_CHECK(ctx, trigger->ResetItem(all));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetServices

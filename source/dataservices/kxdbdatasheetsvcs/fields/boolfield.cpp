@@ -1,0 +1,26 @@
+#include "fields/boolfield.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/boolfield";
+
+}  // namespace
+
+const GrammarRecord* SetBoolFieldSchema::GetSchema() const {
+  static constexpr auto kGrammar = FieldGrammar<SetBoolFieldSchema>(u"SetBoolField");
+  return kGrammar.data();
+}
+
+HRESULT SetBoolFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  return StoreFieldValue<SetBoolFieldSchema>(*this, id, value);
+}
+
+HRESULT SetBoolFieldMessageParser::SetBoolFieldValue() {
+  return RunFieldWorker(nullptr, kFile, [&] {
+    return SetFieldValue(*m_pMain, Request(m_status), kFieldBool, nullptr);
+  });
+}
+
+HRESULT Main::SetBoolField(const OLECHAR* request) {
+  return ServeMessage<SetBoolFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetBoolField", request);
+}

@@ -1,0 +1,223 @@
+// The field model: how a page's fields reach the values behind them.
+//
+// A field is named by its page, its template field and, on a continuous
+// list, its row. Its value lives in an attribute of some object of the
+// store, reached by a route: the template field gives a chain of template
+// nodes (root first) and a final route text; the object at the root node is
+// placed on the page ("NodeObjects", "NodeIndices"), every further node
+// names one step (a member, optionally with a list position in
+// parentheses), and the route text names the value holder on the last
+// object. Read mode ends quietly without a value holder where a link is
+// missing; write mode creates missing links.
+//
+// Values cross the service boundary as text only: `SetAttributeValueFromText`
+// and `GetAttributeValueText` turn texts into typed values of the store by
+// the holder's data type and back.
+//
+// Conventions: objects are borrowed; out holders are cleared first and
+// receive owned references; out BSTRs are new strings the caller frees.
+// Routines throw `KXComException` unless they say they return failures.
+// Everything runs on the host's apartment thread, except the route cache's
+// sweeper (routecache.h).
+#pragma once
+
+#include <cstdint>
+
+#include "com/comutil.h"
+#include "kxstoreptrs.h"
+#include "variantutil.h"
+
+class ContinuousPageHelper;
+class Main;
+
+// Bits of a field's status word that the field model sets.
+enum FieldStatusFlags : int32_t {
+  kFieldStatus1 = 0x1,
+  kFieldStatus2 = 0x2,
+  kFieldStatus3 = 0x4,
+  kFieldStatus4 = 0x8,
+  kFieldStatusChanged = 0x100,
+  kFieldStatusOutOfScope = 0x800,
+  kFieldStatusShowsOther = 0x1000,
+};
+
+namespace FieldUtils {
+
+// ---- Values as text ---------------------------------------------------------
+
+// Stores `text` at `position` (VT_EMPTY for a single value, else a VT_I4
+// list position) by the holder's data type: 1 and 4 text, 2 real in `unit`
+// (null: the value's own unit), 5 integer (leading digits; letters give 0),
+// 6 date (the serial day number, "." as decimal point), 7 Boolean ("1",
+// "0", "true", "false", "yes", "no", "on", "off" in any case), 8 binary as
+// Base64 text. An empty or null text clears the value whatever its type.
+// Another type: E_FAIL "Unknown data type defined for attribute %ls". A
+// text the type refuses (a real or date that is no number, an unknown
+// Boolean word) stores nothing and raises the refusal.
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
+                               const OLECHAR* text, const OLECHAR* unit);
+// The value at `position` as text (reals in `unit`, else their own unit;
+// Booleans "1"/"0"); null when the position holds no value.
+void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
+                           const OLECHAR* unit);
+
+// ---- Field lookups ----------------------------------------------------------
+
+// The field's case id from the page's "Cases" at its case position + 1;
+// -1 (with *defined false) when the field has no case position.
+// `casePosition` and `defined` may be null.
+int32_t GetFieldCase(IKXQObject* page, IKXQTemplateField* field, int32_t* casePosition,
+                     bool* defined);
+// The field's qualifier value (from "Qualifiers" at its qualifier position
+// + 1; -1 without qualifier) and its node list for that value (root first),
+// a SAFEARRAY the caller destroys (may stay null). A negative stored value:
+// E_FAIL "Qualifier for field is not set".
+void GetFieldQualifier(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier,
+                       SAFEARRAY** nodes);
+// The first (root) or last node of the field's node list. Failures:
+// "Invalid template field definition".
+void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first,
+                          IKXQClassViewPtr& node);
+// The template field of a "Fields" entry: by the id its text records, else
+// by the 1-based position.
+void GetTemplateField(IKXQTemplatePage* templatePage, const OLECHAR* fieldData, int32_t position,
+                      IKXQTemplateFieldPtr& field);
+// The template's number of the field with id `fieldId`; integral number
+// VARIANTs only (DISP_E_TYPEMISMATCH otherwise).
+int32_t GetTemplateFieldNumber(IKXQTemplatePage* templatePage, int32_t fieldId,
+                               IKXQTemplateFieldPtr& field);
+// The field's number in the page's "Fields": the template's number, or on a
+// continuous list the number for row `row` (-1: the field's own).
+int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t row,
+                       IKXQTemplateFieldPtr& field);
+// The field number on a continuous list analysed by `helper`: fields per
+// row × row + the field's place + 1 (row < 0: place + 1). A field the
+// analysis does not hold: E_FAIL " Field %d not found in continuous
+// template %s ".
+int32_t GetContinuousFieldNumber(const class ContinuousPageHelper& helper, IKXQTemplateField* field,
+                                 int32_t row);
+// False, after writing the "List items must be contiguous ..." alert into
+// the reply, when `row` lies beyond the first blank row of the list
+// analysed by `main`'s helper.
+bool CheckListContiguity(Main& main, IKXQObject* page, int32_t row);
+// The number of the attribute that holds the value at `position` (its
+// "AttribId"), -1 when the holder names none.
+int32_t GetItemNumberByKey(IKXQFieldValue* holder, const VARIANT& position);
+
+// ---- Display, status and hidden objects -------------------------------------
+
+// The 1-based position in the page's "Annotations" of the first annotation
+// whose stored "FieldId" is `annotationId`, with its stored text in `text`.
+// None: `text` null and -1, or, with `mustExist`, E_FAIL "Failed to find
+// annotation %d". A null page or a page without "Annotations": E_POINTER.
+int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text);
+
+// The object at the field's root node (shifted by `row` on a continuous
+// list); null when none.
+void GetFieldRootObject(IKXQObject* page, IKXQTemplateField* field, IKXQObjectPtr& object);
+void GetFieldRootObject(IKXQObject* page, IKXQTemplateField* field, int32_t row,
+                        IKXQObjectPtr& object);
+// The field's type name and, except for "Sketch", "Radio" and "Check", its
+// alignments and format from its "Fields" record at `fieldNumber`, unset
+// alignments taken from the template field.
+void GetFieldDisplayFormat(IKXQTemplateField* field, IKXQAttribute* fields, int32_t fieldNumber,
+                           _bstr_t& typeName, int32_t* alignment, int32_t* verticalAlignment,
+                           _bstr_t& format);
+// ORs the holder's status bits at `position` into *flags (0x1..0x8 for its
+// first four states, 0x800 when its fifth is false).
+void GetObjectStatusFlags(IKXQFieldValue* holder, const VARIANT& position, int32_t* flags);
+// ORs 0x800 into *flags when the object the field's qualifier chooses is
+// out of scope.
+void GetQualifierScopeFlag(IKXQObject* page, IKXQTemplateField* field, int32_t* flags);
+// Marks the node's object on the page shown to strict readers only (`flag`
+// set: 0) or hidden (-1).
+void UpdateHiddenObjects(IKXQObject* page, IKXQClassView* node, bool flag);
+
+// Route-walk helpers.
+// A VARIANT as a view: no value gives null; interfaces are queried;
+// anything else E_FAIL "Unable to coerce argument to an KXView".
+void CoerceToView(const VARIANT& value, IKXQViewPtr& view);
+// The holder's object value at 1-based `position` as a view (read form).
+void GetValueAsView(IKXQFieldValue* holder, int32_t position, IKXQViewPtr& view);
+// The first position of the holder without an object (count + 1 when all
+// hold one), as a view created for writing, with its object.
+void GetFirstFreeListEntry(IKXQFieldValue* holder, IKXQViewPtr& view, IKXQObjectPtr& object);
+bool IsContained(IKXQFieldValue* holder);
+int32_t GetDataType(IKXQFieldValue* holder);
+// The object seen through `definition` (may be null).
+void GetObjectView(IKXQObject* object, IUnknown* definition, IKXQViewPtr& view);
+
+// ---- Routes -----------------------------------------------------------------
+
+// Walks the field's route from the page's root node object. Returns S_OK
+// with a null *result when the walk ends early. Objects found by route are
+// placed on the page. Write mode creates missing links, and replaces a list
+// member already shown on the page by a fresh one. `shift` (may be null)
+// is the page's index-shift table. Throws KXComException.
+HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId, bool write,
+                          SAFEARRAY* shift, VARIANT* value, IKXQFieldValue** result);
+// The read-mode walk for the field's case; a field without case gives no
+// holder. Returns failures (thread error information set), throws nothing.
+HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY* shift,
+                           VARIANT* value, IKXQFieldValue** result);
+// One route step from a view. A failing read step gives no holder; a
+// failing write step is raised.
+HRESULT GetRouteStep(IKXQView* view, const OLECHAR* route, int32_t caseId, bool write,
+                     VARIANT* value, IKXQFieldValue** result);
+// `text` with every list position "(n)" shifted by the offset of the first
+// row of `shift` whose name occurs in the text (without regard to case; a
+// row without a name matches any text). Unchanged when nothing applies.
+_bstr_t ShiftRouteIndices(SAFEARRAY* shift, const OLECHAR* text);
+
+// The walk of a continuous-list field from a given row object: no
+// placement, no shift, no cache.
+HRESULT ParseContinuousListRoute(Main& main, IKXQObject* page, IKXQObject* rowObject,
+                                 IKXQTemplateField* field, int32_t caseId, bool write,
+                                 VARIANT* value, IKXQFieldValue** result);
+
+// Appends `start` and its ancestors (root last) to `chain`; `rootView` is
+// the view of the object at the root node, null when none is placed.
+void GetNodeChain(IKXQObject* page, IKXQClassView* start, ComPtrArray<IKXQClassView>& chain,
+                  IKXQViewPtr& rootView);
+// Whether the node's objects are members of a list held by an owner; when
+// they are (and the list holds objects) `objects` receives the whole list.
+bool GetObjectVector(IKXQObject* page, IKXQClassView* node, ComPtrArray<IKXQObject>& objects,
+                     IKXQFieldValuePtr& holder);
+// The object that a qualified field's qualifier value selects; null when
+// nothing is selected. `shift`: the page's overspill chain, so that list
+// positions continue those of the pages in front of it (null: none).
+void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTemplateField* field,
+                           SAFEARRAY* shift = nullptr);
+
+}  // namespace FieldUtils
+
+// The value holder of a continuous-list field at `row` (negative: a fixed
+// field). S_FALSE without holder when the field has no case or the row no
+// object; S_OK otherwise (the holder may be null). Throws KXComException.
+HRESULT ResolveContinuousListField(Main& main, IKXQObject* page, IKXQTemplateField* field,
+                                   int32_t row, VARIANT* value, IKXQFieldValue** result);
+
+namespace KXDBDatasheetSvcs {
+
+// Whether the node's object is hidden on the page: its "HiddenObjects"
+// entry is -1, or (without `strict`) holds any value.
+bool IsNodeObjectHidden(IKXQObject* page, IKXQClassView* node, bool strict);
+// The prefix, postfix and substitution texts of a real or integer value;
+// nothing for other data types. Null texts empty them.
+void WriteViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* prefix,
+                          const OLECHAR* postfix, const OLECHAR* substitution);
+void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
+                         _bstr_t& postfix, _bstr_t& substitution);
+
+}  // namespace KXDBDatasheetSvcs
+
+namespace VariantUtil {
+
+// A VARIANT of `type` made from text: VT_I4 by its leading digits, VT_R8 and
+// VT_DATE as a number with "." as decimal point (none: VT_NULL), VT_BOOL by
+// the Boolean words (others E_FAIL), VT_BSTR a copy. An empty text gives
+// VT_NULL for all but VT_BSTR. Other types: E_FAIL "No defined XML format
+// for given type". Returns whether *out has `type`.
+bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type);
+
+}  // namespace VariantUtil

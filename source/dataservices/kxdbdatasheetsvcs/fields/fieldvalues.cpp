@@ -1,0 +1,240 @@
+// The field model's values: texts turned into typed values of the store by
+// the holder's data type and back, and the number texts (prefix, postfix,
+// substitution) of a value.
+#include <cstdint>
+
+#include "com/wstr.h"
+#include "fields/fieldutils.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "kxvalueutils.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldutils";
+
+// The leading decimal number of a text, as "%lf" reads it (blanks, sign,
+// digits, fraction, exponent; "." the decimal point whatever the locale).
+// False when the text does not begin with one.
+bool ReadLeadingDouble(const OLECHAR* text, double* out) {
+  if (text == nullptr) return false;
+  const OLECHAR* p = text;
+  while (*p == u' ' || *p == u'\t' || *p == u'\r' || *p == u'\n') ++p;
+  const OLECHAR* start = p;
+  if (*p == u'+' || *p == u'-') ++p;
+  size_t digits = 0;
+  while (*p >= u'0' && *p <= u'9') ++p, ++digits;
+  if (*p == u'.') {
+    ++p;
+    while (*p >= u'0' && *p <= u'9') ++p, ++digits;
+  }
+  if (digits == 0) return false;
+  if (*p == u'e' || *p == u'E') {
+    const OLECHAR* q = p + 1;
+    if (*q == u'+' || *q == u'-') ++q;
+    if (*q >= u'0' && *q <= u'9') {
+      while (*q >= u'0' && *q <= u'9') ++q;
+      p = q;
+    }
+  }
+  return kx_parse_double(std::u16string_view(start, static_cast<size_t>(p - start)), out);
+}
+
+// The format VARIANT of a real: the caller's unit, else the value's own.
+_variant_t RealFormat(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* unit) {
+  if (unit != nullptr && *unit != 0) return _variant_t(unit);
+  _bstr_t own;
+  KX_CHECK(ctx, holder->get_UnitText(_variant_t(), own.GetAddress()));
+  return _variant_t(static_cast<const OLECHAR*>(own) != nullptr ? static_cast<const OLECHAR*>(own)
+                                                                  : u"");
+}
+
+}  // namespace
+
+namespace VariantUtil {
+
+bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type) {
+  KXComException ctx = KXComException::Silent(u"VariantUtil::FromXMLText");
+  VariantClear(out);
+  V_VT(out) = VT_NULL;
+  const bool empty = text == nullptr || *text == 0;
+  switch (type) {
+    case VT_BSTR:
+      V_VT(out) = VT_BSTR;
+      V_BSTR(out) = SysAllocString(text != nullptr ? text : u"");
+      if (V_BSTR(out) == nullptr) {
+        V_VT(out) = VT_NULL;
+        ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
+      }
+      break;
+    case VT_I4:
+      if (!empty) {
+        V_VT(out) = VT_I4;
+        V_I4(out) = _wtol(text);
+      }
+      break;
+    case VT_R8:
+    case VT_DATE: {
+      double number = 0;
+      if (!empty && ReadLeadingDouble(text, &number)) {
+        V_VT(out) = type;
+        if (type == VT_R8) {
+          V_R8(out) = number;
+        } else {
+          V_DATE(out) = number;
+        }
+      }
+      break;
+    }
+    case VT_BOOL:
+      if (!empty) {
+        bool flag = false;
+        if (FAILED(ParseBoolean(text, &flag))) {
+          ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                                  u"'%ls' is not a Boolean value", text);
+        }
+        V_VT(out) = VT_BOOL;
+        V_BOOL(out) = flag ? VARIANT_TRUE : VARIANT_FALSE;
+      }
+      break;
+    default:
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"No defined XML format for given type");
+  }
+  return V_VT(out) == type;
+}
+
+}  // namespace VariantUtil
+
+namespace FieldUtils {
+
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
+                               const OLECHAR* text, const OLECHAR* unit) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::SetAttributeValueFromText");
+  if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  const IKXQFieldValuePtr held(holder);
+  if (text == nullptr || *text == 0) {
+    KX_CHECK(ctx, holder->ClearValue(position));
+    return;
+  }
+  _variant_t format;
+  _variant_t value;
+  bool converted = true;
+  switch (FieldUtils::GetDataType(holder)) {
+    case KXQ_TYPE_TEXT:
+    case KXQ_TYPE_STRING:
+      value = _variant_t(text);
+      break;
+    case KXQ_TYPE_BINARY:
+      format = _variant_t(u"Base64");
+      value = _variant_t(text);
+      break;
+    case KXQ_TYPE_REAL:
+      format = RealFormat(ctx, holder, unit);
+      converted = VariantUtil::FromXMLText(&value, text, VT_R8);
+      break;
+    case KXQ_TYPE_INTEGER:
+      converted = VariantUtil::FromXMLText(&value, text, VT_I4);
+      break;
+    case KXQ_TYPE_DATE:
+      converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
+      break;
+    case KXQ_TYPE_BOOLEAN:
+      converted = VariantUtil::FromXMLText(&value, text, VT_BOOL);
+      break;
+    default: {
+      _bstr_t name;
+      (void)holder->get_Name(name.GetAddress());
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Unknown data type defined for attribute %ls",
+                              static_cast<const OLECHAR*>(name) != nullptr
+                                  ? static_cast<const OLECHAR*>(name)
+                                  : u"");
+    }
+  }
+  const HRESULT hr = holder->PutValue(position, format, value);
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  if (converted) ThrowIfFailed(ctx);
+  // The store refused the empty value of a text that is no number: say so.
+  _bstr_t name;
+  (void)holder->get_Name(name.GetAddress());
+  ThrowIfFailed(ctx, u"'%ls' is not a number for attribute %ls", text,
+                static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name)
+                                                              : u"");
+}
+
+void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
+                           const OLECHAR* unit) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::GetAttributeValueText");
+  text = _bstr_t();
+  if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, holder->HasValue(position, &has));
+  if (has == VARIANT_FALSE) return;
+  _variant_t format;
+  const LONG type = FieldUtils::GetDataType(holder);
+  if (type == KXQ_TYPE_REAL) {
+    format = RealFormat(ctx, holder, unit);
+  } else if (type == KXQ_TYPE_BINARY) {
+    format = _variant_t(u"Base64");
+  }
+  _variant_t value;
+  KX_CHECK(ctx, holder->GetValue(position, format, &value));
+  if (V_VT(&value) == VT_BSTR) {
+    text = _bstr_t(V_BSTR(&value));
+    return;
+  }
+  BSTR formatted = nullptr;
+  VariantUtil::FormatForXML(value, &formatted);
+  text = _bstr_t(formatted, false);
+}
+
+}  // namespace FieldUtils
+
+namespace KXDBDatasheetSvcs {
+
+namespace {
+
+bool HasNumberTexts(KXComException& ctx, IKXQFieldValue* holder) {
+  if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  const LONG type = FieldUtils::GetDataType(holder);
+  return type == KXQ_TYPE_REAL || type == KXQ_TYPE_INTEGER;
+}
+
+}  // namespace
+
+void WriteViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* prefix,
+                          const OLECHAR* postfix, const OLECHAR* substitution) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WriteViewNumberTexts");
+  if (!HasNumberTexts(ctx, holder)) return;
+  // A text is written only when it changes: each write is a store change
+  // of its own, and most requests send the texts the value already has.
+  _bstr_t oldPrefix;
+  _bstr_t oldPostfix;
+  _bstr_t oldSubstitution;
+  KX_CHECK(ctx, holder->GetPrefix(position, oldPrefix.GetAddress()));
+  KX_CHECK(ctx, holder->GetPostfix(position, oldPostfix.GetAddress()));
+  KX_CHECK(ctx, holder->GetSubstitution(position, oldSubstitution.GetAddress()));
+  const auto same = [](const _bstr_t& stored, const OLECHAR* text) {
+    return stored.view() == std::u16string_view(text != nullptr ? text : u"");
+  };
+  if (!same(oldPrefix, prefix)) KX_CHECK(ctx, holder->PutPrefix(position, _bstr_t(prefix)));
+  if (!same(oldPostfix, postfix)) KX_CHECK(ctx, holder->PutPostfix(position, _bstr_t(postfix)));
+  if (!same(oldSubstitution, substitution)) {
+    KX_CHECK(ctx, holder->PutSubstitution(position, _bstr_t(substitution)));
+  }
+}
+
+void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
+                         _bstr_t& postfix, _bstr_t& substitution) {
+  KXComException ctx(u"KXDBDatasheetSvcs::ReadViewNumberTexts");
+  if (!HasNumberTexts(ctx, holder)) return;
+  KX_CHECK(ctx, holder->GetPrefix(position, prefix.GetAddress()));
+  KX_CHECK(ctx, holder->GetPostfix(position, postfix.GetAddress()));
+  KX_CHECK(ctx, holder->GetSubstitution(position, substitution.GetAddress()));
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,27 @@
+#include "fields/integerfield.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/integerfield";
+
+}  // namespace
+
+const GrammarRecord* SetIntegerFieldSchema::GetSchema() const {
+  static constexpr auto kGrammar = NumberFieldGrammar<SetIntegerFieldSchema>(u"SetIntegerField");
+  return kGrammar.data();
+}
+
+HRESULT SetIntegerFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  return StoreNumberFieldValue<SetIntegerFieldSchema>(*this, *this, id, value);
+}
+
+HRESULT SetIntegerFieldMessageParser::SetIntegerFieldValue() {
+  return RunFieldWorker(u"KXDBDatasheetSvcs::SetIntegerFieldValue", kFile, [&] {
+    const NumberTexts texts = Texts();
+    return SetFieldValue(*m_pMain, Request(m_status), kFieldInteger, &texts);
+  });
+}
+
+HRESULT Main::SetIntegerField(const OLECHAR* request) {
+  return ServeMessage<SetIntegerFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetIntegerField", request);
+}

@@ -1,0 +1,32 @@
+// The message "SetQualifier": the schema (the value ids of its grammar) and
+// the message parser with its worker. The grammar, the worker and the
+// handler (Main::SetQualifier) are in qualifiedfield.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "main/main.h"
+
+class SetQualifierSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { PageId = 4, QualifierId, Index, Value, ConfirmedClass };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class SetQualifierMessageParser final : public SetQualifierSchema {
+ public:
+  using SetQualifierSchema::SetQualifierSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return SetQualifierValue(); }
+  // The worker: stores the qualifier's value whatever "Status" says and
+  // tells the clients of every field it qualifies, then of the qualifier.
+  HRESULT SetQualifierValue();
+
+  int32_t m_pageId = -1;
+  int32_t m_qualifierId = -1;
+  int32_t m_index = -1;  // read and not used
+  int32_t m_value = -1;
+  bool m_hasValue = false;  // a request without "Value" is refused
+  SAXText m_confirmedClass;  // read and not used
+};

@@ -1,0 +1,62 @@
+#include "fields/radiofield.h"
+
+#include "com/wstr.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/radiofield";
+
+}  // namespace
+
+const GrammarRecord* SetRadioFieldSchema::GetSchema() const {
+  static constexpr auto kGrammar = FieldGrammar<SetRadioFieldSchema, &Grammar::Integer>(u"SetRadioField");
+  return kGrammar.data();
+}
+
+HRESULT SetRadioFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case FieldId: return Store(m_fieldId, value);
+    case Index: return Store(m_index, value);
+    case Value:
+      m_hasChoice = true;
+      return Store(m_choice, value);
+    case ConfirmedClass: return Store(m_confirmedClass, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT SetRadioFieldMessageParser::SetRadioFieldValue() {
+  return RunFieldWorker(nullptr, kFile, [&] {
+    KXComException ctx = KXComException::Silent();
+    if (!m_hasChoice) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"The choice of the radio field is missing (\"Value\")");
+    }
+    const FieldRequest request = Request(m_status);
+    FieldWrite write(*m_pMain, request);
+    if (!write.Prepare()) return S_OK;
+    write.Fields();
+    IKXQTemplateField* templateField = write.field.templateField;
+    CheckPointerArgument(ctx, templateField);
+    // No choice (a negative number) clears the value.
+    _bstr_t choice;
+    if (m_choice >= 0) KX_CHECK(ctx, templateField->GetOptionText(m_choice, choice.GetAddress()));
+    const HRESULT stored = write.Store(choice, nullptr, choice.length() > 0 ? choice : u"");
+    if (stored != S_OK) return stored;
+    _bstr_t entry;
+    if (m_choice >= 0) {
+      KXFieldData record;
+      write.ReadRecord(write.field.fieldNumber, kFieldRadio, record);
+      record.value.Assign(kx_format(u"%d", static_cast<int>(m_choice)).c_str());
+      entry = write.WriteRecord(record);
+    }
+    write.PutRecord(write.field.fieldNumber, entry);
+    return S_OK;
+  });
+}
+
+HRESULT Main::SetRadioField(const OLECHAR* request) {
+  return ServeMessage<SetRadioFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetRadioField",
+                                                  request);
+}

@@ -1,0 +1,28 @@
+// The message "SetRadioField": the schema (the value ids of its grammar)
+// and the message parser with its worker. The grammar, the worker and the
+// handler (Main::SetRadioField) are in radiofield.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "fields/fieldmessage.h"
+
+class SetRadioFieldSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { PageId = 4, FieldId, Index, Value, ConfirmedClass };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class SetRadioFieldMessageParser final : public SetRadioFieldSchema, public FieldMessageValues {
+ public:
+  using SetRadioFieldSchema::SetRadioFieldSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return SetRadioFieldValue(); }
+  // The worker: stores the text of choice "Value" and keeps the choice's
+  // number in the field's record; a negative choice empties the record.
+  HRESULT SetRadioFieldValue();
+
+  int32_t m_choice = -1;
+  bool m_hasChoice = false;  // a request without "Value" is refused
+};

@@ -1,0 +1,27 @@
+#include "fields/realfield.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/realfield";
+
+}  // namespace
+
+const GrammarRecord* SetRealFieldSchema::GetSchema() const {
+  static constexpr auto kGrammar = NumberFieldGrammar<SetRealFieldSchema>(u"SetRealField");
+  return kGrammar.data();
+}
+
+HRESULT SetRealFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  return StoreNumberFieldValue<SetRealFieldSchema>(*this, *this, id, value);
+}
+
+HRESULT SetRealFieldMessageParser::SetRealFieldValue() {
+  return RunFieldWorker(u"KXDBDatasheetSvcs::SetRealFieldValue", kFile, [&] {
+    const NumberTexts texts = Texts();
+    return SetFieldValue(*m_pMain, Request(m_status), kFieldReal, &texts);
+  });
+}
+
+HRESULT Main::SetRealField(const OLECHAR* request) {
+  return ServeMessage<SetRealFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetRealField", request);
+}

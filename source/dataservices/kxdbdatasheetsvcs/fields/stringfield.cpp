@@ -1,0 +1,26 @@
+#include "fields/stringfield.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/stringfield";
+
+}  // namespace
+
+const GrammarRecord* SetStringFieldSchema::GetSchema() const {
+  static constexpr auto kGrammar = FieldGrammar<SetStringFieldSchema>(u"SetStringField");
+  return kGrammar.data();
+}
+
+HRESULT SetStringFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  return StoreFieldValue<SetStringFieldSchema>(*this, id, value);
+}
+
+HRESULT SetStringFieldMessageParser::SetStringFieldValue() {
+  return RunFieldWorker(u"KXDBDatasheetSvcs::SetStringFieldValue", kFile, [&] {
+    return SetFieldValue(*m_pMain, Request(m_status), kFieldString, nullptr);
+  });
+}
+
+HRESULT Main::SetStringField(const OLECHAR* request) {
+  return ServeMessage<SetStringFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetStringField", request);
+}

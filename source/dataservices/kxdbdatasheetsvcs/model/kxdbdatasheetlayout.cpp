@@ -1,0 +1,116 @@
+// Page layout: which object stands at which template node of a page.
+// "NodeIndices" (entry at node index + 1) holds 1-based positions in the
+// parallel list "NodeObjects"; rows of a continuous list follow the root
+// node's position.
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+
+struct PageLists {
+  IKXQAttributePtr objects;
+  IKXQAttributePtr indices;
+};
+
+void GetPageLists(KXComException& ctx, IKXQObject* page, PageLists& lists) {
+  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  GetAttributeInterface(page, u"NodeObjects", lists.objects);
+  GetAttributeInterface(page, u"NodeIndices", lists.indices);
+  if (!lists.objects || !lists.indices) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  }
+}
+
+int32_t NodeIndexOf(KXComException& ctx, IKXQClassView* node) {
+  if (node == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  LONG index = -1;
+  KX_CHECK(ctx, node->get_NodeIndex(&index));
+  return index;
+}
+
+void ObjectAtNodeOffset(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IKXQClassView* node) {
+  KXComException ctx = KXComException::Silent();
+  object = nullptr;
+  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  const int32_t index = NodeIndexOf(ctx, node);
+  PageLists lists;
+  GetPageLists(ctx, page, lists);
+  bool hasValue = false;
+  const int32_t position = KXDBDatasheetSvcs::GetAttributeIntegerAt(lists.indices, index + 1, &hasValue);
+  if (!hasValue || position <= 0) return;
+  // A row before the first position (position 0 would read the list's whole
+  // value) or past the 32-bit range names no object.
+  const int64_t target = static_cast<int64_t>(position) + row;
+  if (target < 1 || target > INT32_MAX) return;
+  GetAttributeAsObject(lists.objects, static_cast<int32_t>(target), object);
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node) {
+  ObjectAtNodeOffset(object, page, 0, node);
+}
+
+void GetNodeObjectAtRow(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IKXQClassView* node) {
+  ObjectAtNodeOffset(object, page, row, node);
+}
+
+int32_t GetObjectNodeIndex(IKXQObject* page, IKXQObject* object, int32_t* nodeIndex) {
+  KXComException ctx = KXComException::Silent();
+  if (nodeIndex != nullptr) *nodeIndex = -1;
+  PageLists lists;
+  GetPageLists(ctx, page, lists);
+  int32_t position = -1;
+  const int32_t count = GetAttributeCount(lists.objects);
+  for (int32_t p = 1; p <= count; ++p) {
+    IKXQObjectPtr value;
+    GetAttributeAsObject(lists.objects, p, value);
+    if (value && value.GetInterfacePtr() == object) {
+      position = p;
+      break;
+    }
+  }
+  if (position < 0) return -1;
+  const int32_t indexCount = GetAttributeCount(lists.indices);
+  for (int32_t j = 1; j <= indexCount; ++j) {
+    if (GetAttributeIntegerAt(lists.indices, j) == position) {
+      if (nodeIndex != nullptr) *nodeIndex = j - 1;
+      break;
+    }
+  }
+  return position;
+}
+
+void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* object,
+                          IKXQClassView* node) {
+  KXComException ctx = KXComException::Silent();
+  found = nullptr;
+  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  const int32_t index = NodeIndexOf(ctx, node);
+  PageLists lists;
+  GetPageLists(ctx, page, lists);
+  bool hasValue = false;
+  const int32_t start = GetAttributeIntegerAt(lists.indices, index + 1, &hasValue);
+  if (!hasValue || start <= 0 || start > GetAttributeCount(lists.objects)) return;
+  // Most questions are about objects the page does not hold at all.
+  if (object != nullptr && !ListHoldsObject(lists.objects, object)) return;
+  LONG wantedId = 0;
+  if (object != nullptr) KX_CHECK(ctx, object->get_Id(&wantedId));
+  for (int32_t p = start; p <= GetAttributeCount(lists.objects); ++p) {
+    IKXQObjectPtr value;
+    GetAttributeAsObject(lists.objects, p, value);
+    LONG id = 0;
+    if (value) KX_CHECK(ctx, value->get_Id(&id));
+    if (id == wantedId) {
+      found = object;
+      return;
+    }
+  }
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,372 @@
+// Readable names of datasheets and diagrams and the object lists they rest
+// on; scope tests of whole documents.
+#include <string>
+#include <vector>
+
+#include "com/wstr.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+
+std::u16string Text(const _bstr_t& text) { return std::u16string(text.view()); }
+
+BSTR NewBstr(const std::u16string& text) {
+  BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (result == nullptr) _com_issue_error(E_OUTOFMEMORY);
+  return result;
+}
+
+// Appends `object` unless `seen` already holds it (identity set).
+void AddDistinct(SortedPtrArray<IKXQObject>& seen, ComPtrArray<IKXQObject>& objects,
+                 IKXQObject* object) {
+  if (object == nullptr) return;
+  int32_t index = 0;
+  if (seen.Find(object, &index)) return;
+  seen.InsertAt(index);
+  seen.SetAt(index, object);
+  objects.Add(object);
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
+                                IKXQTemplate* tmpl, ComPtrArray<IKXQObject>& objects,
+                                int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    IKXQAttributePtr pages;
+    const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+    SortedPtrArray<IKXQObject> seen;
+    for (int32_t i = 0; i < objects.GetCount(); ++i) {
+      int32_t index = 0;
+      if (!seen.Find(objects.GetAt(i), &index)) {
+        seen.InsertAt(index);
+        seen.SetAt(index, objects.GetAt(i));
+      }
+    }
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      if (!page) continue;
+      IKXQTemplatePtr pageTemplate(tmpl);
+      if (!pageTemplate) KX_CHECK(ctx, GetTemplate(application, page, &pageTemplate, status));
+      IKXQObjectPtr primary;
+      IKXQObjectPtr further;
+      KX_CHECK(ctx, GetPagePrimaryObject(application, page, pageTemplate, &primary, &further, status));
+      AddDistinct(seen, objects, primary);
+      AddDistinct(seen, objects, further);
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
+                         bool decorate, int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  std::u16string fallback;
+  bool haveFallback = false;
+  try {
+    CheckPointerArgument(ctx, name);
+    *name = nullptr;
+    if (datasheet == nullptr) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid datasheet");
+    }
+    IKXQClassPtr cls;
+    GetObjectClass(datasheet, cls);
+    if (!cls) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    VARIANT_BOOL hasSheetName = VARIANT_FALSE;
+    (void)cls->HasAttribute(_bstr_t(u"DatasheetSheetName"), &hasSheetName);
+    if (hasSheetName == VARIANT_TRUE) {
+      IKXQAttributePtr attribute;
+      GetAttributeInterface(datasheet, u"DatasheetSheetName", attribute);
+      bool hasValue = false;
+      _bstr_t sheetName;
+      if (attribute) GetAttributeValueString(attribute, sheetName, &hasValue);
+      if (hasValue) {
+        *name = sheetName.Detach();
+        if (*name == nullptr) *name = NewBstr(u"");
+        return S_OK;
+      }
+    }
+    _bstr_t documentName;
+    GetAttributeString(datasheet, documentName, u"DocumentName", -1);
+    if (documentName.length() == 0) {
+      LONG id = 0;
+      KX_CHECK(ctx, datasheet->get_Id(&id));
+      _bstr_t classText;
+      GetClassText(cls, classText);
+      fallback = kx_format(u"<F-%ld %ls>", static_cast<LONG>(id),
+                           classText.length() > 0 ? static_cast<const OLECHAR*>(classText) : u"");
+    } else {
+      fallback = Text(documentName);
+    }
+    haveFallback = true;
+
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, status));
+    if (!tmpl) {
+      *name = NewBstr(fallback);
+      return S_OK;
+    }
+    _bstr_t kind;
+    KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+    std::u16string result = Text(documentName);
+    if (documentName.length() == 0) {
+      _bstr_t templateName;
+      KX_CHECK(ctx, tmpl->get_Name(templateName.GetAddress()));
+      result = Text(templateName);
+    }
+    ComPtrArray<IKXQObject> objects;
+    KX_CHECK(ctx, CollectDatasheetObjects(application, datasheet, nullptr, objects, status));
+
+    std::u16string prefix;
+    bool hasPrefix = false;
+    _bstr_t projectName;
+    const OLECHAR* kindText = kind.length() > 0 ? static_cast<const OLECHAR*>(kind) : u"";
+    if (_wcsicmp(kindText, u"Datasheet") == 0) {
+      std::vector<std::u16string> names;
+      for (int32_t i = 0; i < objects.GetCount(); ++i) {
+        _bstr_t objectName;
+        GetObjectName(objects.GetAt(i), objectName, false);
+        std::u16string text = Text(objectName);
+        bool known = false;
+        for (const auto& n : names) known = known || n == text;
+        if (known) continue;
+        if (!names.empty()) prefix += u"/";
+        prefix += text;
+        names.push_back(std::move(text));
+      }
+      hasPrefix = !names.empty();
+    } else if (_wcsicmp(kindText, u"Summary") == 0) {
+      const int32_t n = objects.GetCount();
+      if (n > 0 && objects.GetAt(0) != datasheet) {
+        _bstr_t objectName;
+        GetObjectName(objects.GetAt(0), objectName, false);
+        prefix += Text(objectName);
+        hasPrefix = true;
+      }
+      if (n > 1) {
+        prefix += u"->";
+        hasPrefix = true;
+        if (objects.GetAt(n - 1) != datasheet) {
+          _bstr_t objectName;
+          GetObjectName(objects.GetAt(n - 1), objectName, false);
+          prefix += Text(objectName);
+        }
+      }
+      KX_CHECK(ctx, GetProjectName(application, datasheet, true, projectName.GetAddress()));
+    } else {
+      _bstr_t objectName;
+      GetObjectName(datasheet, objectName, false);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %ls is not a valid datasheet",
+                              objectName.length() > 0 ? static_cast<const OLECHAR*>(objectName) : u"");
+    }
+    if (hasPrefix) result = prefix + u": " + result;
+    if (decorate) {
+      BSTR decorated = nullptr;
+      KX_CHECK(ctx, DecorateNameWithStatus(application, datasheet, result.c_str(), status, &decorated));
+      _bstr_t holder(decorated, false);
+      result = Text(holder);
+    }
+    if (projectName.length() > 0) result += u" [" + Text(projectName) + u"]";
+    *name = NewBstr(result);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr) && haveFallback && name != nullptr && *name == nullptr) {
+    *name = SysAllocStringLen(fallback.data(), static_cast<UINT>(fallback.size()));
+  }
+  return ctx.Return();
+}
+
+HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name,
+                       bool decorate, int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, name);
+    *name = nullptr;
+    _bstr_t documentName;
+    GetAttributeString(diagram, documentName, u"DocumentName", -1);
+    if (documentName.length() == 0) GetObjectName(diagram, documentName, true);
+    std::u16string result = Text(documentName);
+    if (decorate) {
+      IKXQClassPtr cls;
+      GetObjectClass(diagram, cls);
+      _bstr_t className;
+      if (cls) KX_CHECK(ctx, cls->get_Name(className.GetAddress()));
+      _bstr_t drawingTemplate;
+      GetAttributeString(diagram, drawingTemplate, u"DrawingTemplate", -1);
+      const std::u16string label = drawingTemplate.length() > 0 ? Text(drawingTemplate) : Text(className);
+      result += u" [" + label + u"]";
+      BSTR decorated = nullptr;
+      KX_CHECK(ctx, DecorateNameWithStatus(application, diagram, result.c_str(), status, &decorated));
+      *name = decorated;
+      return S_OK;
+    }
+    *name = NewBstr(result);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
+                            SAFEARRAY** objects) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, objects);
+    *objects = nullptr;
+    if (datasheet == nullptr) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid datasheet");
+    }
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, 1));
+    if (!tmpl) return S_OK;
+    SAFEARRAY* rawClasses = nullptr;
+    KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
+    VariantUtil::SafeArrayVector classes(rawClasses, true);
+    IKXQAttributePtr pages;
+    const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+    SortedPtrArray<IKXQObject> seen;
+    ComPtrArray<IKXQObject> collected;
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      if (!page) continue;
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, 1));
+      if (!templatePage) return S_OK;
+      SAFEARRAY* roots = nullptr;
+      KX_CHECK(ctx, templatePage->get_RootNodes(&roots));
+      VariantUtil::SafeArrayVector nodes(roots, true);
+      _bstr_t format;
+      KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+      const bool continuous = format.length() > 0;
+      for (int32_t k = 0; k < nodes.Count(); ++k) {
+        IKXQClassView* rawNode = nullptr;
+        KX_CHECK(ctx, nodes.GetInterfaceAt(k, &rawNode));
+        IKXQClassViewPtr node;
+        node.Attach(rawNode);
+        IKXQObjectPtr object;
+        GetNodeObject(object, page, node);
+        if (!object) continue;
+        IKXQClassPtr cls;
+        GetObjectClass(object, cls);
+        if (!IsClassInArray(cls, classes.Array())) continue;
+        if (!continuous) {
+          AddDistinct(seen, collected, object);
+          continue;
+        }
+        const int32_t position = GetObjectNodeIndex(page, object, nullptr);
+        IKXQAttributePtr nodeObjects;
+        GetAttributeInterface(page, u"NodeObjects", nodeObjects);
+        const int32_t n = GetAttributeCount(nodeObjects);
+        for (int32_t r = 0; r <= n - position; ++r) {
+          IKXQObjectPtr row;
+          GetNodeObjectAtRow(row, page, r, node);
+          AddDistinct(seen, collected, row);
+        }
+      }
+    }
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 1, static_cast<ULONG>(collected.GetCount()));
+    if (array == nullptr) _com_issue_error(E_OUTOFMEMORY);
+    for (int32_t i = 0; i < collected.GetCount(); ++i) {
+      VARIANT element;
+      VariantInit(&element);
+      element.vt = VT_DISPATCH;
+      element.pdispVal = collected.GetAt(i);  // borrowed: the array copies it
+      LONG index = i + 1;
+      const HRESULT hr = SafeArrayPutElement(array, &index, &element);
+      if (FAILED(hr)) {
+        SafeArrayDestroy(array);
+        KX_CHECK(ctx, hr);
+      }
+    }
+    *objects = array;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int32_t mode) {
+  KXComException ctx = KXComException::Silent();
+  bool seen = false;
+  bool answer = false;
+  try {
+    IKXQAttributePtr pages;
+    const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+    for (int32_t i = 1; i <= count && !answer; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      if (!page) continue;
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, 1));
+      if (!templatePage) continue;
+      SAFEARRAY* roots = nullptr;
+      KX_CHECK(ctx, templatePage->get_RootNodes(&roots));
+      const bool pageAnswer = IsDataViewScoped(page, roots, seen, mode);
+      SafeArrayDestroy(roots);
+      answer = pageAnswer;
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) ctx.Absorb();
+  if (answer) return true;
+  return !seen;
+}
+
+bool DiagramObjectsInScope(IKXQObject* diagram, int32_t status) {
+  KXComException ctx(u"KXDBDatasheetSvcs::DiagramObjectsInScope", 0);
+  if (!IsObjectScoped(diagram)) return false;
+  IKXQObjectPtr schematic;
+  KX_CHECK(ctx, GetSchematicByStatus(diagram, status, &schematic));
+  bool answer = false;
+  try {
+    IKXQAttributePtr elements;
+    const int32_t count = GetAttributeInterfaceAndCountByName(schematic, u"DrawnElements", elements);
+    for (int32_t i = 1; i <= count && !answer; ++i) {
+      IKXQObjectPtr element;
+      GetAttributeAsObject(elements, i, element);
+      if (!element || !ClassHasAttribute(element, u"Represents")) continue;
+      IKXQObjectPtr represented;
+      GetAttributeObjectByName(element, represented, u"Represents");
+      if (represented && IsObjectScoped(represented)) answer = true;
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) ctx.Absorb();
+  return answer;
+}
+
+bool IsObjectInUse(IKXQObject* object) {
+  if (object == nullptr) return false;
+  SAFEARRAY* users = nullptr;
+  if (FAILED(object->get_Users(&users)) || users == nullptr) return false;
+  bool inUse = false;
+  if (SafeArrayGetDim(users) == 2) {
+    LONG lower = 0;
+    LONG upper = -1;
+    if (SUCCEEDED(SafeArrayGetLBound(users, 2, &lower)) &&
+        SUCCEEDED(SafeArrayGetUBound(users, 2, &upper))) {
+      inUse = upper >= lower;
+    }
+  }
+  SafeArrayDestroy(users);
+  return inUse;
+}
+
+const _bstr_t& GetObjectNameWithReason(_bstr_t& name, IKXQObject* object) {
+  GetObjectName(object, name, false);
+  if (name.length() > 0) name += _bstr_t(u": ");
+  _bstr_t reason;
+  GetAttributeString(object, reason, u"CreatedReason", -1);
+  if (reason.length() > 0) name += reason;
+  return name;
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,457 @@
+// Yes/no questions about objects: summary sheets and their projects, claims
+// and scope, placement on pages, filters, a page's primary object and
+// pages that no longer match their template.
+#include "com/wstr.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "kxvalueutils.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+
+// The element of a SAFEARRAY of interfaces (or of VARIANTs holding them)
+// queried for I; a failure is raised.
+template <class I>
+void ElementAs(KXComException& ctx, const VariantUtil::SafeArrayVector& vector, int32_t i,
+               _com_ptr_t<I>& out) {
+  out = nullptr;
+  I* raw = nullptr;
+  KX_CHECK(ctx, vector.GetInterfaceAt(i, &raw));
+  out.Attach(raw);
+}
+
+void RootNodesOf(KXComException& ctx, IKXQTemplatePage* templatePage, SAFEARRAY** nodes,
+                 bool* continuous) {
+  KX_CHECK(ctx, templatePage->get_RootNodes(nodes));
+  _bstr_t format;
+  KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+  *continuous = format.length() > 0;
+}
+
+bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes) {
+  IKXQClassPtr cls;
+  KXDBDatasheetSvcs::GetObjectClass(object, cls);
+  return KXDBDatasheetSvcs::IsClassInArray(cls, classes);
+}
+
+bool IsSkippedViewObject(IKXQObject* object) {
+  IKXQClassPtr cls;
+  KXDBDatasheetSvcs::GetObjectClass(object, cls);
+  if (cls) {
+    _bstr_t name;
+    if (SUCCEEDED(cls->get_Name(name.GetAddress())) && name.length() > 0 &&
+        _wcsicmp(name, u"GlobalsClass") == 0) {
+      return true;
+    }
+  }
+  return KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet") ||
+         KXDBDatasheetSvcs::IsObjectOfClass(object, u"Page");
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+bool IsClassInArray(IKXQClass* cls, SAFEARRAY* classes) {
+  if (cls == nullptr) return false;
+  VariantUtil::SafeArrayVector vector(classes, false);
+  for (int32_t i = 0; i < vector.Count(); ++i) {
+    IKXQClass* element = nullptr;
+    if (FAILED(vector.GetInterfaceAt(i, &element)) || element == nullptr) continue;
+    IKXQClassPtr held;
+    held.Attach(element);
+    VARIANT candidate;
+    VariantInit(&candidate);
+    candidate.vt = VT_DISPATCH;
+    candidate.pdispVal = element;  // borrowed for the call
+    VARIANT_BOOL is = VARIANT_FALSE;
+    if (SUCCEEDED(cls->IsKindOf(candidate, &is)) && is == VARIANT_TRUE) return true;
+  }
+  return false;
+}
+
+bool IsActiveProjectRootProject(IKXQApplication* application) {
+  KXComException ctx(u"KXDBDatasheetSvcs::IsActiveProjectRootProject", 0);
+  bool answer = false;
+  try {
+    CheckPointerArgument(ctx, application);
+    IKXQProjectPtr root;
+    IKXQProjectPtr active;
+    KX_CHECK(ctx, application->get_RootProject(&root));
+    KX_CHECK(ctx, application->get_ActiveProject(&active));
+    answer = root.GetInterfacePtr() == active.GetInterfacePtr();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) ctx.Absorb();
+  return answer;
+}
+
+bool IsClaimedByActiveProject(IKXQApplication* application, IKXQObject* object) {
+  KXComException ctx(u"KXDBDatasheetSvcs::IsClaimedByActiveProject", 0);
+  bool answer = false;
+  try {
+    CheckPointerArgument(ctx, application);
+    CheckPointerArgument(ctx, object);
+    IKXQProjectPtr active;
+    KX_CHECK(ctx, application->get_ActiveProject(&active));
+    SAFEARRAY* claimants = nullptr;
+    KX_CHECK(ctx, object->get_Claimants(&claimants));
+    VariantUtil::SafeArrayVector vector(claimants, true);
+    for (int32_t i = 0; i < vector.Count() && !answer; ++i) {
+      IKXQProject* project = nullptr;
+      if (FAILED(vector.GetInterfaceAt(i, &project)) || project == nullptr) continue;
+      answer = project == active.GetInterfacePtr();
+      project->Release();
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) ctx.Absorb();
+  return answer;
+}
+
+bool IsObjectScoped(IKXQObject* object) {
+  if (object == nullptr) return false;
+  KXComException ctx(u"KXDBDatasheetSvcs::IsObjectScoped", 0);
+  VARIANT_BOOL scoped = VARIANT_FALSE;
+  // A failed test answers false.
+  (void)object->IsScoped(&scoped);
+  return scoped == VARIANT_TRUE;
+}
+
+bool IsNodeRunScoped(IKXQObject* page, IKXQClassView* view) {
+  KXComException ctx = KXComException::Silent();
+  if (view == nullptr || page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  LONG index = -1;
+  KX_CHECK(ctx, view->get_NodeIndex(&index));
+  IKXQAttributePtr objects;
+  IKXQAttributePtr indices;
+  GetAttributeInterface(page, u"NodeObjects", objects);
+  GetAttributeInterface(page, u"NodeIndices", indices);
+  if (!objects || !indices) return false;
+  bool hasValue = false;
+  const int32_t first = GetAttributeIntegerAt(indices, index + 1, &hasValue);
+  if (!hasValue || first <= 0) return false;
+  for (int32_t p = first;; ++p) {
+    VARIANT_BOOL has = VARIANT_FALSE;
+    KX_CHECK(ctx, objects->HasValue(_variant_t(static_cast<int>(p), VT_I4), &has));
+    if (has == VARIANT_FALSE) return false;
+    IKXQObjectPtr object;
+    GetAttributeObjectAt(objects, object, p);
+    if (IsObjectScoped(object)) return true;
+  }
+}
+
+bool IsDataViewScoped(IKXQObject* page, SAFEARRAY* views, bool& seen, int32_t mode) {
+  KXComException ctx(u"KXDBDatasheetSvcs::IsDataViewScoped", 0);
+  bool answer = false;
+  try {
+    VariantUtil::SafeArrayVector vector(views, false);
+    for (int32_t i = 0; i < vector.Count() && !answer; ++i) {
+      IKXQClassViewPtr view;
+      ElementAs(ctx, vector, i, view);
+      if (!view) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, nullptr);
+      IKXQObjectPtr object;
+      GetNodeObject(object, page, view);
+      if (!object || IsSkippedViewObject(object)) continue;
+      seen = true;
+      const bool runScoped = mode == 2 && IsNodeRunScoped(page, view);
+      if (runScoped || IsObjectScoped(object)) {
+        answer = true;
+        break;
+      }
+      SAFEARRAY* nested = nullptr;
+      KX_CHECK(ctx, view->get_Children(&nested));
+      const bool nestedAnswer = IsDataViewScoped(page, nested, seen, mode);
+      SafeArrayDestroy(nested);
+      if (nestedAnswer) answer = true;
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) ctx.Absorb();
+  return answer;
+}
+
+HRESULT IsSummarySheet(IKXQApplication* application, IKXQObject* datasheet,
+                       VARIANT_BOOL* isSummary) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsSummarySheet");
+  try {
+    CheckPointerArgument(ctx, isSummary);
+    *isSummary = VARIANT_FALSE;
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, 1));
+    if (!tmpl) return S_OK;
+    _bstr_t kind;
+    KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+    if (kind.length() > 0 && _wcsicmp(kind, u"Summary") == 0) *isSummary = VARIANT_TRUE;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+bool CheckSummarySheetProject(IKXQApplication* application, IKXQObject* datasheet, bool* local,
+                              bool* related) {
+  KXComException ctx = KXComException::Silent();
+  if (local != nullptr) *local = false;
+  if (related != nullptr) *related = false;
+  VARIANT_BOOL isSummary = VARIANT_FALSE;
+  KX_CHECK(ctx, IsSummarySheet(application, datasheet, &isSummary));
+  if (isSummary != VARIANT_TRUE) return false;
+  int32_t projectId = -1;
+  if (ClassHasAttribute(datasheet, u"ProjectId")) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterfaceAt(datasheet, u"ProjectId", attribute, -1);
+    if (attribute) projectId = GetAttributeAsInteger(attribute);
+  }
+  IKXQProjectPtr active;
+  KX_CHECK(ctx, application->get_ActiveProject(&active));
+  if (!active) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  LONG activeId = 0;
+  KX_CHECK(ctx, active->get_Id(&activeId));
+  if (activeId == projectId) {
+    if (local != nullptr) *local = true;
+    if (related != nullptr) *related = true;
+    return true;
+  }
+  VARIANT_BOOL contains = VARIANT_FALSE;
+  VARIANT_BOOL within = VARIANT_FALSE;
+  (void)active->Contains(_variant_t(static_cast<int>(projectId), VT_I4), &contains);
+  (void)active->IsWithin(_variant_t(static_cast<int>(projectId), VT_I4), &within);
+  if ((contains == VARIANT_TRUE || within == VARIANT_TRUE) && related != nullptr) *related = true;
+  return true;
+}
+
+bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* templatePage) {
+  KXComException ctx = KXComException::Silent();
+  if (templatePage == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  // An object on a node of the page stands in its "NodeObjects": the store
+  // answers that at once, and most pages asked about do not hold it.
+  if (page != nullptr) {
+    IKXQAttributePtr objects;
+    GetAttributeInterface(page, u"NodeObjects", objects);
+    if (objects && !ListHoldsObject(objects, object)) return false;
+  }
+  SAFEARRAY* roots = nullptr;
+  bool continuous = false;
+  RootNodesOf(ctx, templatePage, &roots, &continuous);
+  VariantUtil::SafeArrayVector vector(roots, true);
+  for (int32_t i = vector.Count() - 1; i >= 0; --i) {
+    IKXQClassViewPtr node;
+    ElementAs(ctx, vector, i, node);
+    IKXQObjectPtr found;
+    if (continuous) {
+      FindObjectInNodeRows(found, page, object, node);
+    } else {
+      GetNodeObject(found, page, node);
+    }
+    if (found && found.GetInterfacePtr() == object) return true;
+  }
+  return false;
+}
+
+bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet, IKXQTemplatePage* templatePage) {
+  KXComException ctx = KXComException::Silent();
+  IKXQAttributePtr pages;
+  const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+  for (int32_t i = count; i >= 1; --i) {
+    IKXQObjectPtr page;
+    GetAttributeAsObject(pages, i, page);
+    if (!page) continue;
+    if (IsObjectOnPage(object, page, templatePage)) return true;
+  }
+  return false;
+}
+
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summaryDocument, IKXQEvaluationContext* context) {
+  KXComException ctx = KXComException::Silent();
+  IKXQEvaluationContextPtr heldContext(context);
+  if (!IsVariantSet(filter)) return true;
+  if (object == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  if (GetVariantTypeClass(filter) == VT_BSTR) {
+    _variant_t copy(filter);
+    LONG passes = 0;
+    KX_CHECK(ctx, object->TestFilter(copy, &passes));
+    return passes != 0;
+  }
+  IKXQObjectFilterPtr filterObject;
+  {
+    IKXQObjectFilter* raw = nullptr;
+    if (FAILED(VariantToInterface(filter, &raw))) raw = nullptr;
+    filterObject.Attach(raw);
+  }
+  if (!filterObject) return false;
+  IKXQEvaluationContextPtr evaluation;
+  KX_CHECK(ctx, object->get_EvaluationContext(&evaluation));
+  if (evaluation) {
+    VARIANT document;
+    VariantInit(&document);
+    document.vt = VT_DISPATCH;
+    document.pdispVal = summaryDocument;  // borrowed; the context copies it
+    KX_CHECK(ctx, evaluation->SetNamedValue(_variant_t(u"SummaryDoc"), document));
+  }
+  bool switched = false;
+  if (heldContext) {
+    LONG id = 0;
+    KX_CHECK(ctx, object->get_Id(&id));
+    const std::u16string idText = kx_ltow(id, 10);
+    if (!idText.empty() && application != nullptr) {
+      _variant_t previous;
+      (void)application->SwitchEvaluation(-1, &previous);
+      switched = true;
+      (void)heldContext->Begin(_variant_t(idText.c_str()));
+    }
+  }
+  VARIANT_BOOL passes = VARIANT_FALSE;
+  const HRESULT hr = filterObject->Evaluate(object, &passes);
+  if (FAILED(hr)) {
+    // A failing evaluation counts as not passing; its error is not kept so
+    // that it cannot be mistaken for a later failure's cause.
+    ClearThreadErrorInfo();
+    passes = VARIANT_FALSE;
+  }
+  if (heldContext) {
+    (void)heldContext->End();
+    if (switched) {
+      _variant_t previous;
+      (void)application->SwitchEvaluation(0, &previous);
+    }
+  }
+  return passes == VARIANT_TRUE;
+}
+
+HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKXQTemplate* tmpl,
+                             IKXQObject** primary, IKXQObject** further, int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, primary);
+    *primary = nullptr;
+    if (further != nullptr) *further = nullptr;
+    SAFEARRAY* rawClasses = nullptr;
+    if (tmpl != nullptr) KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
+    VariantUtil::SafeArrayVector classesHolder(rawClasses, true);
+    SAFEARRAY* classes = classesHolder.Array();
+    if (page == nullptr) return S_OK;
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, status));
+    if (!templatePage) return S_OK;
+    SAFEARRAY* roots = nullptr;
+    bool continuous = false;
+    RootNodesOf(ctx, templatePage, &roots, &continuous);
+    VariantUtil::SafeArrayVector vector(roots, true);
+    IKXQObjectPtr first;
+    IKXQObjectPtr last;
+    auto take = [&](IKXQObject* candidate) {
+      if (!first) {
+        first = candidate;
+      } else {
+        last = candidate;
+      }
+    };
+    for (int32_t i = 0; i < vector.Count(); ++i) {
+      if (first && further == nullptr) break;
+      IKXQClassViewPtr node;
+      ElementAs(ctx, vector, i, node);
+      IKXQObjectPtr object;
+      GetNodeObject(object, page, node);
+      if (!object || !ClassOfObjectIn(object, classes)) continue;
+      if (!continuous) {
+        take(object);
+        continue;
+      }
+      const int32_t position = GetObjectNodeIndex(page, object, nullptr);
+      IKXQAttributePtr objects;
+      GetAttributeInterface(page, u"NodeObjects", objects);
+      const int32_t count = GetAttributeCount(objects);
+      for (int32_t r = 0; r <= count - position; ++r) {
+        if (first && further == nullptr) break;
+        IKXQObjectPtr row;
+        GetNodeObjectAtRow(row, page, r, node);
+        if (row && ClassOfObjectIn(row, classes)) take(row);
+      }
+    }
+    *primary = first.Detach();
+    if (further != nullptr) *further = last.Detach();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int32_t status,
+                        IKXQObject** page) {
+  KXComException ctx(u"KXDBDatasheetSvcs::IsValidTemplate", 1);
+  try {
+    CheckPointerArgument(ctx, page);
+    *page = nullptr;
+    IKXQAttributePtr pages;
+    const int32_t count = GetPagesAttributeByStatus(datasheet, status, pages);
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr candidate;
+      GetAttributeAsObject(pages, i, candidate);
+      if (!candidate) continue;
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, GetTemplatePage(application, candidate, &templatePage, status));
+      if (!templatePage) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+      IKXQTemplatePtr tmpl;
+      KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+      if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+      _bstr_t templateChecknum;
+      KX_CHECK(ctx, tmpl->get_Checknum(templateChecknum.GetAddress()));
+      _bstr_t pageChecknum;
+      bool hasChecknum = false;
+      IKXQAttributePtr attribute;
+      GetAttributeInterfaceAt(candidate, u"Checknum", attribute, -1);
+      if (attribute) GetAttributeValueString(attribute, pageChecknum, &hasChecknum);
+      const OLECHAR* a = templateChecknum;
+      const OLECHAR* b = pageChecknum;
+      const bool equal = (a == nullptr && b == nullptr) ||
+                         (a != nullptr && b != nullptr && _wcsicmp(a, b) == 0);
+      if (!equal) {
+        *page = candidate.Detach();
+        break;
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+void CollectDataViews(IKXQClassView* view, ComPtrArray<IKXQClassView>& views) {
+  KXComException ctx = KXComException::Silent();
+  if (view == nullptr) return;
+  SAFEARRAY* children = nullptr;
+  KX_CHECK(ctx, view->get_Children(&children));
+  VariantUtil::SafeArrayVector vector(children, true);
+  for (int32_t i = 0; i < vector.Count(); ++i) {
+    IKXQClassView* child = nullptr;
+    if (FAILED(vector.GetInterfaceAt(i, &child)) || child == nullptr) continue;
+    IKXQClassViewPtr held;
+    held.Attach(child);
+    views.Add(child);
+    CollectDataViews(child, views);
+  }
+}
+
+void RefuseObjectClass(IKXQObject* object, int32_t id, const OLECHAR* expected) {
+  KXComException ctx = KXComException::Silent();
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  _bstr_t name;
+  if (cls) (void)cls->get_Name(name.GetAddress());
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %d is a %ls, not %ls",
+                          static_cast<int>(id),
+                          name.length() ? static_cast<const OLECHAR*>(name) : u"?", expected);
+}
+
+void GetObjectOfClass(IKXQDatabase* database, int32_t id,
+                      std::initializer_list<const OLECHAR*> classes, const OLECHAR* expected,
+                      IKXQObjectPtr& object) {
+  GetStoreObject(database, object, id);
+  for (const OLECHAR* name : classes) {
+    if (IsObjectOfClass(object, name)) return;
+  }
+  RefuseObjectClass(object, id, expected);
+}
+
+}  // namespace KXDBDatasheetSvcs

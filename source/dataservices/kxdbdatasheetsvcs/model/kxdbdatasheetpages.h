@@ -1,0 +1,138 @@
+// The datasheet model, part two: what changes the objects on a page
+// (placing and removing objects, continuous-list rows and their field
+// values), summary-sheet membership, a datasheet's dimension set and units,
+// cases of all pages, and the trigger set-up these call.
+//
+// Conventions as in kxdbdatasheetutils.h: objects and attributes are
+// borrowed; routines returning HRESULT report failures as the thread's
+// error information and throw nothing; the others raise `KXComException`.
+// Every change goes straight to the store; a failure part-way leaves what
+// was written (the host rolls the whole call back).
+#pragma once
+
+#include <cstdint>
+
+#include "events/triggers.h"
+#include "kxstoreptrs.h"
+#include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+#include "variantutil.h"
+
+class Main;
+struct IKXQApplication;
+
+namespace KXDBDatasheetSvcs {
+
+// Calls `visit(page)` for each current page of the datasheet in order,
+// skipping empty slots.
+template <class Visit>
+void ForEachCurrentPage(IKXQObject* datasheet, Visit&& visit) {
+  IKXQAttributePtr pages;
+  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr page;
+    GetAttributeAsObject(pages, i, page);
+    if (page) visit(page.GetInterfacePtr());
+  }
+}
+
+// ---- Objects on pages -------------------------------------------------
+
+// Puts `object` (may be null: only empties) at the template node `view`:
+// the node's old object is dropped from "NodeObjects" unless another node
+// still points at it; the object goes where "NodeObjects" already holds
+// it, else into the first empty position, else at the end; every nested
+// node of the view is emptied. `unhide` clears the node's "HiddenObjects"
+// entry.
+void GetPageNodeObjects(IKXQObject* page, IKXQClassView* view, IKXQObject* object, bool unhide);
+// Appends `object` to "NodeObjects" ("NodeIndices" untouched).
+void AppendNodeObject(IKXQObject* page, IKXQClassView* view, IKXQObject* object);
+// Places `object` on the root node that accepts its class: with
+// `firstMatch` the last such node, else the first free matching node after
+// the last occupied one; on a continuous list an occupied match appends.
+// False when no node takes it.
+bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObject* object,
+                       bool firstMatch);
+// Removes `object` from the page. On a continuous list its row goes: its
+// field values and revisions are removed, the following rows' field values
+// renumbered, and the clients told (field events, or one page event for
+// more than 100 values).
+HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object);
+// Rewrites the row number of every field record of "Fields" from position
+// `start` on: `row` for the first `fieldsPerRow` positions, then row + 1...
+void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_t fieldsPerRow);
+// Marks a page of a continuous-list template page as such ("ContinuousFormat"
+// true, the request context told); a warning when the page class lacks the
+// attribute. Nothing outside a request.
+void GetContinuousFormat(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage);
+
+// ---- Cases, events and notifications ----------------------------------
+
+// Case `caseId` on every current page (a page event each), then the
+// datasheet's "DefaultCase" and "CaseName".
+HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId);
+// A case id from a request: 0 (no case) or a case of the store. Another id
+// is refused with E_INVALIDARG "There is no case %d".
+void RequireCaseId(Main& main, int32_t caseId);
+// "Cases" at 0-based `position` := caseId. Null object: E_POINTER.
+HRESULT SetCaseAt(IKXQObject* object, int32_t position, int32_t caseId);
+HRESULT FirePageEvent(Main& main, IKXQObject* page);
+// Hands the datasheet's template id and checknum to the template library.
+HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datasheet);
+// Hands `value` as decimal text to the object's text operation (PutText);
+// its HRESULT. Null object: E_POINTER.
+HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value);
+// Sets up the triggers of every current page of the datasheet.
+HRESULT InitializePageTriggerUOM(Main& main, IKXQObject* datasheet);
+
+// ---- Summary sheets ---------------------------------------------------
+
+// `template`'s classes' instances (the take-all flag skips the scope
+// test), onto the summary sheet: a page each (page-per-member) or rows of
+// its first page (continuous list).
+HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
+                                 bool takeAll);
+// Places `member` on the highest page of the template page's template, or
+// on a new page (a datasheet event). `quiet`: no on-sheet test, no
+// triggers.
+HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+                            IKXQTemplatePage* templatePage, bool quiet);
+// The members as rows of a continuous-list page without rows.
+HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKXQObject* page,
+                         IKXQTemplatePage* templatePage);
+// Adds `object` to the page: placed on a node, or as a continuous-list row
+// appended (`row` -1) or inserted at `row`, with its field values and
+// revisions and, unless `events` is false, the clients told. The database
+// events add rows silently.
+HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+                      IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
+                      bool events = true);
+// The instances of the template's classes placed on a new page.
+HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl);
+// The work behind the automation method "ProcessSummarySheet": the
+// template's filter on the sheet, its members added, its sort applied.
+HRESULT ProcessSummarySheet(Main& main, IKXQTemplate* tmpl, IKXQObject* datasheet);
+// Appends the instances of `cls` / of an object collection (references
+// taken; null elements kept).
+void CollectChildObjects(ComPtrArray<IKXQObject>& objects, IKXQClass* cls);
+void CollectEnumObjects(ComPtrArray<IKXQObject>& objects, IKXQObjectCollection* collection);
+
+// ---- Dimension sets and units -----------------------------------------
+
+// Records `setName` as the datasheet's "BaseDimensionSet" and sets every
+// unit field of its current pages to the set's units; a unit-field event
+// for each text that changed.
+HRESULT ChangeDSDimensionSet(Main& main, IKXQObject* datasheet, const OLECHAR* setName);
+// Sets every unit field of `dimension` on the current pages to `units`.
+HRESULT ChangeDSDimensionUnits(Main& main, IKXQObject* datasheet, const OLECHAR* dimension,
+                               const OLECHAR* units);
+
+// ---- Services of neighbouring parts -------------------------------------
+
+// The filter id and sort of a template from "FilterSort.xml" (empty when
+// none), loading, and sorting a summary sheet with it.
+void LoadFilterSortFile(Main& main);
+_bstr_t GetTemplateFilterId(Main& main, const OLECHAR* templateId);
+HRESULT ApplyTemplateFilterSort(Main& main, IKXQObject* datasheet);
+
+}  // namespace KXDBDatasheetSvcs

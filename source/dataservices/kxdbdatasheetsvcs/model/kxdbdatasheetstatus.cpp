@@ -1,0 +1,250 @@
+// Document statuses: the page set and schematic of each status, status
+// copies of pages, and status-decorated names.
+#include <string>
+
+#include "com/wstr.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "kxvalueutils.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+
+const OLECHAR* PagesAttributeName(int32_t status) {
+  switch (status) {
+    case 1: return u"CurrentPages";
+    case 2: return u"SubmittedPages";
+    case 3: return u"CheckedPages";
+    case 4: return u"IssuedPages";
+    default: return nullptr;
+  }
+}
+
+const OLECHAR* SchematicAttributeName(int32_t status) {
+  switch (status) {
+    case 1: return u"CurrentSchematic";
+    case 2: return u"SubmittedSchematic";
+    case 3: return u"CheckedSchematic";
+    case 4: return u"IssuedSchematic";
+    default: return nullptr;
+  }
+}
+
+const OLECHAR* StatusPrefix(int32_t status) {
+  switch (status) {
+    case 2: return u"[Submitted] ";
+    case 3: return u"[Checked] ";
+    case 4: return u"[Issued] ";
+    default: return u"";
+  }
+}
+
+// Exact comparison of two texts, null equal to empty.
+bool SameText(const _bstr_t& a, const _bstr_t& b) { return a.view() == b.view(); }
+
+}  // namespace
+
+int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void** out) {
+  KXComException ctx(u"GetPagesByStatus", 1);
+  if (out != nullptr) *out = nullptr;
+  const OLECHAR* name = PagesAttributeName(status);
+  if (name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Invalid status");
+  CheckPointerArgument(ctx, datasheet);
+  CheckPointerArgument(ctx, out);
+  IKXQAttributePtr attribute;
+  KX_CHECK(ctx, datasheet->get_Attribute(_bstr_t(name), _variant_t(), &attribute));
+  if (!attribute) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  KX_CHECK(ctx, attribute->QueryInterface(iid, out));
+  LONG count = 0;
+  KX_CHECK(ctx, attribute->get_Count(&count));
+  return count;
+}
+
+int32_t GetPagesAttributeByStatus(IKXQObject* datasheet, int32_t status, IKXQAttributePtr& pages) {
+  pages = nullptr;
+  IKXQAttribute* attribute = nullptr;
+  const int32_t count =
+      GetPagesByStatus(datasheet, status, IID_IKXQAttribute, reinterpret_cast<void**>(&attribute));
+  pages.Attach(attribute);
+  return count;
+}
+
+void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index) {
+  KXComException ctx = KXComException::Silent();
+  if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  KX_CHECK(ctx, attribute->Clear(index));
+}
+
+namespace KXDBDatasheetSvcs {
+
+HRESULT GetSchematicByStatus(IKXQObject* diagram, int32_t status, IKXQObject** schematic) {
+  KXComException ctx(u"KXDBDatasheetSvcs::GetSchematicByStatus", 0);
+  try {
+    CheckPointerArgument(ctx, schematic);
+    *schematic = nullptr;
+    const OLECHAR* name = SchematicAttributeName(status);
+    if (name == nullptr) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"The status of the diagram is invalid");
+    }
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(diagram, name, attribute);
+    IKXQObjectPtr value;
+    if (attribute) GetAttributeObject(attribute, value);
+    if (!value) {
+      _bstr_t diagramName;
+      GetObjectName(diagram, diagramName, false);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Diagram %ls has no schematic representation",
+                              static_cast<const OLECHAR*>(diagramName));
+    }
+    *schematic = value.Detach();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetActivePage(IKXQObject* page, IKXQObject** activePage) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, activePage);
+    *activePage = nullptr;
+    if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(page, u"ActivePage", attribute);
+    IKXQObjectPtr value;
+    if (attribute) GetAttributeObject(attribute, value);
+    *activePage = value.Detach();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, issuedPage);
+    *issuedPage = nullptr;
+    IKXQObjectPtr current;
+    if (status == 1) {
+      current = page;
+    } else if (status == 2 || status == 3) {
+      KX_CHECK(ctx, GetActivePage(page, &current));
+    } else {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, nullptr);
+    }
+    if (!current) return S_OK;
+    IKXQObjectPtr datasheet;
+    GetOwnerObject(current, datasheet);
+    if (!datasheet) return S_OK;
+    IKXQAttributePtr issued;
+    const int32_t count = GetPagesAttributeByStatus(datasheet, 4, issued);
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr candidate;
+      GetAttributeAsObject(issued, i, candidate);
+      if (!candidate) continue;
+      IKXQObjectPtr origin;
+      KX_CHECK(ctx, GetActivePage(candidate, &origin));
+      if (origin.GetInterfacePtr() == current.GetInterfacePtr()) {
+        *issuedPage = candidate.Detach();
+        break;
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,
+                            IKXQObject** found) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, found);
+    *found = nullptr;
+    if (datasheet == nullptr) return S_OK;
+    _bstr_t pageId;
+    _bstr_t checknum;
+    IKXQAttributePtr attribute;
+    GetAttributeString(page, pageId, u"PageId", 0);
+    GetAttributeString(page, checknum, u"Checknum", 0);
+    GetAttributeInterfaceAt(page, u"PageNumber", attribute, 0);
+    const int32_t number = GetAttributeAsInteger(attribute);
+    IKXQAttributePtr pages;
+    const int32_t count = GetPagesAttributeByStatus(datasheet, status, pages);
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr candidate;
+      GetAttributeAsObject(pages, i, candidate);
+      if (!candidate) continue;
+      _bstr_t candidateId;
+      _bstr_t candidateChecknum;
+      GetAttributeString(candidate, candidateId, u"PageId", 0);
+      GetAttributeString(candidate, candidateChecknum, u"Checknum", 0);
+      GetAttributeInterfaceAt(candidate, u"PageNumber", attribute, 0);
+      if (SameText(candidateChecknum, checknum) && SameText(candidateId, pageId) &&
+          GetAttributeAsInteger(attribute) == number) {
+        *found = candidate.Detach();
+        break;
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+_bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status) {
+  _bstr_t name;
+  KXComException ctx = KXComException::Silent();
+  try {
+    IKXQAttributePtr attribute;
+    GetAttributeInterfaceAt(document, u"DefaultCase", attribute, -1);
+    const int32_t defaultCase = attribute ? GetAttributeAsInteger(attribute) : 0;
+    if (application == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    IKXQDatabasePtr database;
+    KX_CHECK(ctx, application->get_Database(&database));
+    if (!database) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    KX_CHECK(ctx, database->get_CaseName(defaultCase, name.GetAddress()));
+    if (name.length() > 0 && IsObjectOfClass(document, u"Datasheet")) {
+      IKXQAttributePtr pages;
+      const int32_t count = GetPagesAttributeByStatus(document, status, pages);
+      for (int32_t i = 1; i <= count; ++i) {
+        IKXQObjectPtr page;
+        GetAttributeAsObject(pages, i, page);
+        if (!page) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+        IKXQAttributePtr cases;
+        GetAttributeInterface(page, u"Cases", cases);
+        const int32_t pageCase = cases ? GetAttributeIntegerAt(cases, 1) : 0;
+        if (pageCase != defaultCase) {
+          name = u"<Varies>";
+          break;
+        }
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  if (FAILED(ctx.hr)) {
+    // The case name is for display only: a store failure gives "<Unknown>".
+    ctx.Absorb();
+    name = _bstr_t();
+  }
+  if (name.length() == 0) name = u"<Unknown>";
+  return name;
+}
+
+HRESULT DecorateNameWithStatus(IKXQApplication* application, IKXQObject* document,
+                               const OLECHAR* name, int32_t status, BSTR* decorated) {
+  if (decorated == nullptr) return E_POINTER;
+  *decorated = nullptr;
+  std::u16string text = StatusPrefix(status);
+  if (name != nullptr) text += name;
+  text += u" (";
+  const _bstr_t caseName = GetCaseName(application, document, status);
+  text += caseName.view();
+  text += u")";
+  *decorated = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (*decorated == nullptr) _com_issue_error(E_OUTOFMEMORY);
+  return S_OK;
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,232 @@
+// Templates and template pages of datasheets and pages, the classes a
+// template accepts, and the projects that own documents.
+#include <deque>
+
+#include "com/wstr.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+
+bool IsPageObject(IKXQObject* object) {
+  IKXQClassPtr cls;
+  KXDBDatasheetSvcs::GetObjectClass(object, cls);
+  if (!cls) return false;
+  _bstr_t name;
+  if (FAILED(cls->get_Name(name.GetAddress()))) return false;
+  return _wcsicmp(name.view().empty() ? u"" : static_cast<const OLECHAR*>(name), u"Page") == 0;
+}
+
+BSTR CopyOrThrow(const OLECHAR* text) {
+  BSTR copy = SysAllocString(text);
+  if (copy == nullptr && text != nullptr) _com_issue_error(E_OUTOFMEMORY);
+  return copy;
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
+                    int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, tmpl);
+    *tmpl = nullptr;
+    CheckPointerArgument(ctx, application);
+    _bstr_t templateId;
+    GetAttributeString(document, templateId, u"TemplateId", -1);
+    const bool isPage = IsPageObject(document);
+    if (templateId.length() == 0) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              isPage ? u"Page has no recorded Template name"
+                                     : u"Datasheet has no recorded Template name");
+    }
+    IKXQTemplateLibraryPtr library;
+    KX_CHECK(ctx, application->get_TemplateLibrary(&library));
+    if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    _variant_t version;
+    if (status != 1 && isPage) {
+      _bstr_t checknum;
+      GetAttributeString(document, checknum, u"Checknum", -1);
+      version = checknum;
+    }
+    IKXQTemplatePtr found;
+    HRESULT hr = library->GetTemplate(templateId, version, &found);
+    KX_CHECK(ctx, hr);
+    if (!found && status != 1) {
+      // The version a status copy was made with may be gone: use the
+      // current template.
+      hr = library->GetTemplate(templateId, _variant_t(), &found);
+      KX_CHECK(ctx, hr);
+    }
+    *tmpl = found.Detach();
+    ctx.hr = hr;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
+                        IKXQTemplatePage** templatePage, int32_t status) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, templatePage);
+    *templatePage = nullptr;
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, GetTemplate(application, page, &tmpl, status));
+    if (!tmpl) return S_OK;
+    _bstr_t pageId;
+    GetAttributeString(page, pageId, u"PageId", -1);
+    IKXQTemplatePagePtr found;
+    KX_CHECK(ctx, tmpl->get_PageById(pageId, &found));
+    *templatePage = found.Detach();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, classes);
+    *classes = nullptr;
+    CheckPointerArgument(ctx, tmpl);
+    KX_CHECK(ctx, tmpl->get_Classes(classes));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, folder);
+    *folder = nullptr;
+    CheckPointerArgument(ctx, application);
+    IKXQTemplateLibraryPtr library;
+    KX_CHECK(ctx, application->get_TemplateLibrary(&library));
+    if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    KX_CHECK(ctx, library->get_TemplatesFolder(folder));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT FindProject(IKXQProject* root, int32_t projectId, IKXQProject** project) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, project);
+    *project = nullptr;
+    std::deque<IKXQProjectPtr> queue;
+    if (root != nullptr) queue.emplace_back(root);
+    while (!queue.empty()) {
+      IKXQProjectPtr current = queue.front();
+      queue.pop_front();
+      LONG id = 0;
+      KX_CHECK(ctx, current->get_Id(&id));
+      if (id == projectId) {
+        *project = current.Detach();
+        break;
+      }
+      LONG children = 0;
+      KX_CHECK(ctx, current->get_ChildCount(&children));
+      for (LONG i = 1; i <= children; ++i) {
+        IKXQProjectPtr child;
+        KX_CHECK(ctx, current->get_Child(i, &child));
+        if (child) queue.push_back(child);
+      }
+    }
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetProjectName(IKXQApplication* application, IKXQObject* document, bool skipRoot,
+                       BSTR* name) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, name);
+    *name = nullptr;
+    if (document == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(document, u"ProjectId", attribute);
+    if (!attribute || !AttributeHasValue(attribute)) {
+      *name = CopyOrThrow(u"Unknown");
+      return S_OK;
+    }
+    const int32_t projectId = GetAttributeAsInteger(attribute);
+    CheckPointerArgument(ctx, application);
+    IKXQProjectPtr root;
+    KX_CHECK(ctx, application->get_RootProject(&root));
+    if (projectId == 1) {
+      if (skipRoot || !root) return S_OK;
+      KX_CHECK(ctx, root->get_Name(name));
+      return S_OK;
+    }
+    IKXQProjectPtr project;
+    KX_CHECK(ctx, FindProject(root, projectId, &project));
+    _bstr_t projectName;
+    if (project) KX_CHECK(ctx, project->get_Name(projectName.GetAddress()));
+    *name = projectName.length() > 0 ? projectName.Detach() : CopyOrThrow(u"Unknown");
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT GetSummarySheetProject(IKXQApplication* application, IKXQObject* datasheet,
+                               IKXQProject** project) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, project);
+    *project = nullptr;
+    VARIANT_BOOL isSummary = VARIANT_FALSE;
+    KX_CHECK(ctx, IsSummarySheet(application, datasheet, &isSummary));
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(datasheet, u"ProjectId", attribute);
+    if (!attribute || !AttributeHasValue(attribute)) return S_OK;
+    const int32_t projectId = GetAttributeAsInteger(attribute);
+    IKXQProjectPtr root;
+    KX_CHECK(ctx, application->get_RootProject(&root));
+    KX_CHECK(ctx, FindProject(root, projectId, project));
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+bool AttributeHasValue(IKXQAttribute* attribute) {
+  KXComException ctx = KXComException::Silent();
+  if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->HasValue(_variant_t(), &has));
+  return has != VARIANT_FALSE;
+}
+
+HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* filter) {
+  KXComException ctx = KXComException::Silent();
+  try {
+    CheckPointerArgument(ctx, filter);
+    if (!ClassHasAttribute(datasheet, u"ObjectFilter")) return S_OK;
+    _bstr_t name;
+    GetAttributeString(datasheet, name, u"ObjectFilter", -1);
+    if (name.length() == 0) return S_OK;
+    if (_wcsicmp(name, u"KX_CLAIM_ONLY") == 0) {
+      KX_CHECK(ctx, VariantClear(filter));
+      filter->vt = VT_BSTR;
+      filter->bstrVal = name.Detach();
+      return S_OK;
+    }
+    CheckPointerArgument(ctx, schema);
+    _variant_t found;
+    KX_CHECK(ctx, schema->GetObjectFilterVariant(name, &found));
+    KX_CHECK(ctx, VariantClear(filter));
+    *filter = found.Detach();
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,109 @@
+// A datasheet's dimension set and display units: the unit texts of every
+// current page rewritten, a unit-field event for each text that changed.
+#include <functional>
+
+#include "com/comutil.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+
+// The text at a 1-based position of "Units": a text as it is, another value
+// in its XML form; none for an empty slot.
+_bstr_t CurrentUnitText(KXComException& ctx, IKXQAttribute* units, int32_t position) {
+  _variant_t value;
+  KX_CHECK(ctx, units->GetValue(_variant_t(static_cast<LONG>(position)), _variant_t(), &value));
+  if (value.vt == VT_BSTR) return _bstr_t(value.bstrVal);
+  if (value.vt == VT_EMPTY || value.vt == VT_NULL) return _bstr_t();
+  BSTR text = nullptr;
+  VariantUtil::FormatForXML(value, &text);
+  return _bstr_t(text, false);
+}
+
+// Calls `visit(page, unitField i, units)` for every unit field of every
+// current page whose template page is known.
+using UnitVisitor =
+    std::function<void(IKXQObject* page, int32_t index, IKXQTemplateUnit* unit, IKXQAttribute* units)>;
+
+void ForEachUnitField(KXComException& ctx, Main& main, IKXQObject* datasheet,
+                      const UnitVisitor& visit) {
+  IKXQAttributePtr pages;
+  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+  for (int32_t p = 1; p <= count; ++p) {
+    IKXQObjectPtr page;
+    GetAttributeAsObject(pages, p, page);
+    CheckPointerArgument(ctx, page.GetInterfacePtr());
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
+    if (!templatePage) continue;
+    IKXQAttributePtr units;
+    GetAttributeInterface(page, u"Units", units);
+    if (!units) continue;
+    const int32_t unitCount = GetAttributeCount(units);
+    for (int32_t i = 0; i < unitCount; ++i) {
+      _com_ptr_t<IKXQTemplateUnit> unit;
+      KX_CHECK(ctx, templatePage->get_Unit(i, &unit));
+      CheckPointerArgument(ctx, unit.GetInterfacePtr());
+      visit(page, i, unit, units);
+    }
+  }
+}
+
+void WriteUnitText(KXComException& ctx, Main& main, IKXQObject* page, int32_t index,
+                   IKXQAttribute* units, const _bstr_t& text) {
+  if (CurrentUnitText(ctx, units, index + 1).view() == text.view()) return;
+  SetAttributeValueAt(units, index + 1, text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"");
+  KX_CHECK(ctx, main.LaunchUnitFieldEvent(page, index, 1));
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+HRESULT ChangeDSDimensionSet(Main& main, IKXQObject* datasheet, const OLECHAR* setName) {
+  KXComException ctx(u"KXDBDatasheetSvcs::ChangeDSDimensionSet");
+  try {
+    CheckPointerArgument(ctx, datasheet);
+    const _bstr_t set(setName != nullptr ? setName : u"");
+    IKXQAttributePtr base;
+    GetAttributeInterfaceAt(datasheet, u"BaseDimensionSet", base, -1);
+    SetAttributeString(base, set);
+    ForEachUnitField(ctx, main, datasheet,
+                     [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* units) {
+                       BSTR text = nullptr;
+                       KX_CHECK(ctx, unit->GetUnitForSet(set, &text));
+                       WriteUnitText(ctx, main, page, i, units, _bstr_t(text, false));
+                     });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT ChangeDSDimensionUnits(Main& main, IKXQObject* datasheet, const OLECHAR* dimension,
+                               const OLECHAR* units) {
+  KXComException ctx(u"KXDBDatasheetSvcs::ChangeDSDimensionUnits");
+  try {
+    CheckPointerArgument(ctx, datasheet);
+    const _bstr_t wanted(dimension != nullptr ? dimension : u"");
+    const _bstr_t text(units != nullptr ? units : u"");
+    ForEachUnitField(ctx, main, datasheet,
+                     [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* list) {
+                       BSTR name = nullptr;
+                       KX_CHECK(ctx, unit->get_DimensionName(&name));
+                       const _bstr_t held(name, false);
+                       if (held.view() != wanted.view()) return;
+                       WriteUnitText(ctx, main, page, i, list, text);
+                     });
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -1,0 +1,458 @@
+#include "model/kxinfoclasses.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "com/wstr.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreptrs.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetutils.h"
+#include "xmlreply.h"
+
+using KXDBDatasheetSvcs::ClassHasAttribute;
+using KXDBDatasheetSvcs::GetAttributeString;
+using KXDBDatasheetSvcs::GetClassText;
+using KXDBDatasheetSvcs::GetObjectClass;
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxinfoclasses";
+
+const OLECHAR* const kPageSets[] = {u"SubmittedPages", u"CheckedPages", u"IssuedPages"};
+const OLECHAR* const kSchematics[] = {u"SubmittedSchematic", u"CheckedSchematic",
+                                      u"IssuedSchematic"};
+
+LONG ObjectId(IKXQObject* object) {
+  LONG id = 0;
+  if (object) {
+    KXComException ctx = KXComException::Silent();
+    KX_CHECK(ctx, object->get_Id(&id));
+  }
+  return id;
+}
+
+// The attribute's text; empty when the object's class has no such
+// attribute.
+_bstr_t TextIfDefined(IKXQObject* object, const OLECHAR* name) {
+  _bstr_t text;
+  if (ClassHasAttribute(object, name)) GetAttributeString(object, text, name, -1);
+  return text;
+}
+
+// The response's attribute list for one record's element.
+class RecordAttributes {
+ public:
+  explicit RecordAttributes(IKXQResponse* response) : m_response(response) {
+    if (m_response == nullptr) {
+      ThrowKXComExceptionHrAt(m_ctx, KX_HERE(kFile), E_FAIL,
+                              u"Cannot access the KXQResponse object to write to it");
+    }
+    KX_CHECK(m_ctx, m_response->NewAttributes(&m_attributes));
+  }
+  void Add(const OLECHAR* name, const _variant_t& value) {
+    KX_CHECK(m_ctx, m_attributes->Add(_bstr_t(name), value));
+  }
+  void AddString(const OLECHAR* name, const _bstr_t& value) {
+    // A null text is written as the empty string.
+    Add(name, _variant_t(value.length() > 0 ? value : _bstr_t(u"")));
+  }
+  // The response's no-argument step, then the whole element.
+  void Write(const OLECHAR* element) {
+    (void)m_response->Flush();
+    KX_CHECK(m_ctx, m_response->WriteElement(_bstr_t(element), m_attributes, nullptr));
+  }
+
+ private:
+  KXComException m_ctx = KXComException::Silent();
+  IKXQResponse* m_response;
+  _com_ptr_t<IKXQXMLAttributes> m_attributes;
+};
+
+// Equal for two records offered for the same object and template (the
+// template id in any letter case).
+std::u16string OfferKey(const KXDatasheetInfo& info) {
+  std::u16string key(info.TemplateId.view());
+  for (char16_t& c : key) c = kx_towlower(c);
+  const uint32_t id = static_cast<uint32_t>(info.ObjectId);
+  key.push_back(u'\0');
+  key.push_back(static_cast<char16_t>(id >> 16));
+  key.push_back(static_cast<char16_t>(id & 0xFFFF));
+  return key;
+}
+
+}  // namespace
+
+namespace KXDBDatasheetSvcs {
+
+int CompareDatasheetInfo(const KXDatasheetInfo& a, const KXDatasheetInfo& b) {
+  if (a.Status != b.Status) return a.Status < b.Status ? -1 : 1;
+  if (const int byTitle = CompareNatural(a.Title, b.Title); byTitle != 0) return byTitle < 0 ? -1 : 1;
+  if (a.DocumentId != b.DocumentId) return a.DocumentId < b.DocumentId ? -1 : 1;
+  return 0;
+}
+
+int CompareDiagramInfo(const KXDiagramInfo& a, const KXDiagramInfo& b) {
+  if (a.Status != b.Status) return a.Status < b.Status ? -1 : 1;
+  const int byName = kx_wcsicmp(a.Name.view(), b.Name.view());
+  return byName < 0 ? -1 : byName > 0 ? 1 : 0;
+}
+
+bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
+  if (!ClassHasAttribute(object, name)) return false;
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(object, name, attribute, -1);
+  if (!attribute) return false;
+  KXComException ctx = KXComException::Silent();
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->HasValue(index, &has));
+  return has != VARIANT_FALSE;
+}
+
+_bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName) {
+  if (templateName.length() == 0) return objectName;
+  return _bstr_t(std::u16string(objectName.view()) + u": " + std::u16string(templateName.view()));
+}
+
+_bstr_t TemplateCategory(IKXQTemplate* tmpl) {
+  KXComException ctx = KXComException::Silent();
+  _bstr_t category;
+  KX_CHECK(ctx, tmpl->get_Category(category.GetAddress()));
+  return category.length() > 0 ? category : _bstr_t(u"General");
+}
+
+std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className) {
+  KXComException ctx = KXComException::Silent();
+  std::vector<IKXQObjectPtr> objects;
+  if (main.m_pSchema == nullptr) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  }
+  IKXQClassPtr cls;
+  KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(className), &cls));
+  if (!cls) return objects;
+  _com_ptr_t<IKXQObjectCollection> instances;
+  KX_CHECK(ctx, cls->get_Instances(&instances));
+  if (!instances) return objects;
+  LONG count = 0;
+  KX_CHECK(ctx, instances->get_Count(&count));
+  objects.reserve(static_cast<size_t>(count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQObjectPtr item;
+    KX_CHECK(ctx, instances->get_Item(i, &item));
+    if (!item) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    objects.push_back(std::move(item));
+  }
+  return objects;
+}
+
+void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list) {
+  if (list.GetCount() == 0) return;
+  XMLReply::BeginMessage(main, u"App", -1);
+  XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);
+  XMLReply::StartElement(main, u"Documents");
+  for (int32_t i = 0; i < list.GetCount(); ++i) list.GetAt(i).WriteXML(main.m_pResponse);
+  XMLReply::EndElement(main, u"Documents");
+  XMLReply::EndMessage(main);
+}
+
+void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared) {
+  XMLReply::BeginMessage(main, u"App", -1);
+  const OLECHAR* element = shared ? u"SharedDiagrams" : u"Documents";
+  if (!shared) XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);
+  XMLReply::StartElement(main, element);
+  for (int32_t i = 0; i < list.GetCount(); ++i) list.GetAt(i).WriteXML(main.m_pResponse);
+  XMLReply::EndElement(main, element);
+  XMLReply::EndMessage(main);
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+// ---- records ----------------------------------------------------------------
+
+void KXDatasheetInfo::WriteXML(IKXQResponse* response) const {
+  if (Status == 0 && !Scoped) return;
+  RecordAttributes attributes(response);
+  attributes.Add(u"Status", _variant_t(static_cast<int>(Status)));
+  attributes.AddString(u"Name", Name);
+  attributes.AddString(u"Title", Title);
+  if (Status == 0) {
+    attributes.Add(u"ObjectId", _variant_t(static_cast<int>(ObjectId)));
+    attributes.AddString(u"TemplateId", TemplateId);
+  }
+  if (DocumentId != -1) attributes.Add(u"DocumentId", _variant_t(static_cast<int>(DocumentId)));
+  if (Case.length() > 0) attributes.AddString(u"Case", Case);
+  if (Revision.length() > 0) attributes.AddString(u"Revision", Revision);
+  attributes.Add(u"Scoped", _variant_t(Scoped));
+  attributes.Add(u"Type", _variant_t(static_cast<int>(Type)));
+  attributes.AddString(u"DatasheetCategory", DatasheetCategory);
+  attributes.Write(u"Datasheet");
+}
+
+void KXDiagramInfo::WriteXML(IKXQResponse* response) const {
+  RecordAttributes attributes(response);
+  attributes.AddString(u"Name", Name);
+  attributes.AddString(u"DiagramClass", DiagramClass);
+  if (Status != -1) attributes.Add(u"Status", _variant_t(static_cast<int>(Status)));
+  if (DocumentId != -1) attributes.Add(u"DocumentId", _variant_t(static_cast<int>(DocumentId)));
+  if (Case.length() > 0) attributes.AddString(u"Case", Case);
+  if (Revision.length() > 0) attributes.AddString(u"Revision", Revision);
+  if (Scoped) attributes.Add(u"Scoped", _variant_t(true));
+  attributes.Add(u"Type", _variant_t(0));
+  attributes.Write(u"Diagram");
+}
+
+// ---- datasheet list -----------------------------------------------------------
+
+void KXDatasheetInfoList::Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd) {
+  const size_t at = m_titles.size();
+  KXDBDatasheetSvcs::AppendNaturalKey(info->Title, m_titles);
+  const Key key{info->Status, info->DocumentId, static_cast<uint32_t>(at),
+                static_cast<uint32_t>(m_titles.size() - at)};
+  m_entries.push_back({key, m_added++, alwaysAdd, std::move(info)});
+  m_sorted = false;
+}
+
+int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b, const std::u16string& bPool) const {
+  if (a.status != b.status) return a.status < b.status ? -1 : 1;
+  const std::u16string_view aTitle(m_titles.data() + a.titleAt, a.titleLength);
+  const std::u16string_view bTitle(bPool.data() + b.titleAt, b.titleLength);
+  if (const int byTitle = aTitle.compare(bTitle); byTitle != 0) return byTitle < 0 ? -1 : 1;
+  if (a.documentId != b.documentId) return a.documentId < b.documentId ? -1 : 1;
+  return 0;
+}
+
+// Sorting once gives what inserting each record at its place would: of a
+// run of equal keys the first added stays, a later one only when it is a
+// creation entry added with `alwaysAdd`, standing in front of those added
+// before it.
+void KXDatasheetInfoList::Sort() const {
+  if (m_sorted) return;
+  std::sort(m_entries.begin(), m_entries.end(), [this](const Entry& a, const Entry& b) {
+    const int order = CompareKeys(a.key, b.key);
+    return order != 0 ? order < 0 : a.order > b.order;
+  });
+  std::vector<Entry> kept;
+  kept.reserve(m_entries.size());
+  std::vector<bool> repeated;
+  std::unordered_set<std::u16string> offers;
+  for (size_t first = 0; first < m_entries.size();) {
+    size_t end = first + 1;
+    while (end < m_entries.size() && CompareKeys(m_entries[first].key, m_entries[end].key) == 0) {
+      ++end;
+    }
+    // The run is newest first; its last entry was added first. An entry
+    // repeating one added before it for the same object and template (an
+    // object named twice in one request) is no new offer; the offers seen
+    // are gathered oldest first, so a long run costs no more than its length.
+    repeated.assign(end - first, false);
+    offers.clear();
+    for (size_t i = end; i-- > first;) {
+      repeated[i - first] = !offers.insert(OfferKey(*m_entries[i].info)).second;
+    }
+    for (size_t i = first; i < end; ++i) {
+      Entry& entry = m_entries[i];
+      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0 && !repeated[i - first])) {
+        kept.push_back(std::move(entry));
+      }
+    }
+    first = end;
+  }
+  m_entries = std::move(kept);
+  m_sorted = true;
+}
+
+void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, const OLECHAR* name,
+                                      const OLECHAR* title, const OLECHAR* caseName,
+                                      const OLECHAR* revision, int32_t type, bool scoped) {
+  auto info = std::make_unique<KXDatasheetInfo>();
+  info->DocumentId = ObjectId(document);
+  info->Status = status;
+  info->Name = name;
+  info->Title = title;
+  info->Case = caseName;
+  info->Revision = revision;
+  info->Scoped = scoped;
+  info->Type = type;
+  if (CurrentPage == 0 && status >= 1) CurrentPage = status;
+  Add(std::move(info), false);
+}
+
+void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject* datasheet) {
+  KXComException ctx = KXComException::Silent();
+  bool local = false;
+  bool visible = false;
+  const bool summary =
+      KXDBDatasheetSvcs::CheckSummarySheetProject(application, datasheet, &local, &visible);
+  if (summary && !visible) return;
+  const _bstr_t name = TextIfDefined(datasheet, u"DocumentName");
+  _bstr_t title;
+  if (HRESULT hr = KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(),
+                                                       false, 1);
+      FAILED(hr)) {
+    ctx.hr = hr;
+    ctx.TakeThreadErrorInfo();
+    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
+  }
+  const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
+  const _bstr_t revision = TextIfDefined(datasheet, u"LastRevisionLevel");
+  const int32_t type = !summary ? 1 : local ? 3 : 2;
+  const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);
+  AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
+  const _variant_t first(1);
+  for (int32_t status = 2; status <= 4; ++status) {
+    if (KXDBDatasheetSvcs::HasValueAt(datasheet, kPageSets[status - 2], first)) {
+      AddDocument(status, datasheet, name, title, caseName, revision, type, scoped);
+    }
+  }
+}
+
+void KXDatasheetInfoList::AddTemplateEntry(const OLECHAR* name, const OLECHAR* title,
+                                           IKXQObject* object, const OLECHAR* templateId,
+                                           bool summary, const OLECHAR* category, bool alwaysAdd) {
+  auto info = std::make_unique<KXDatasheetInfo>();
+  info->Status = 0;
+  info->Name = name;
+  info->Title = title;
+  info->TemplateId = templateId;
+  info->Scoped = true;
+  info->Type = summary ? 2 : 1;
+  info->DatasheetCategory = category;
+  if (object != nullptr) {
+    info->ObjectId = ObjectId(object);
+    info->Scoped = KXDBDatasheetSvcs::IsObjectScoped(object);
+  }
+  if (!alwaysAdd) {
+    int32_t index = 0;
+    if (Find(*info, &index)) return;
+  }
+  Add(std::move(info), alwaysAdd);
+}
+
+bool KXDatasheetInfoList::Find(const KXDatasheetInfo& key, int32_t* index) const {
+  Sort();
+  std::u16string title;
+  KXDBDatasheetSvcs::AppendNaturalKey(key.Title, title);
+  const Key wanted{key.Status, key.DocumentId, 0, static_cast<uint32_t>(title.size())};
+  const auto at = std::lower_bound(m_entries.begin(), m_entries.end(), wanted,
+                                   [&](const Entry& entry, const Key& probe) {
+                                     return CompareKeys(entry.key, probe, title) < 0;
+                                   });
+  const bool found = at != m_entries.end() && CompareKeys(at->key, wanted, title) == 0;
+  if (index != nullptr) *index = static_cast<int32_t>(at - m_entries.begin());
+  return found;
+}
+
+int32_t KXDatasheetInfoList::GetCount() const {
+  Sort();
+  return static_cast<int32_t>(m_entries.size());
+}
+
+const KXDatasheetInfo& KXDatasheetInfoList::GetAt(int32_t index) const {
+  Sort();
+  return *m_entries.at(static_cast<size_t>(index)).info;
+}
+
+void KXDatasheetInfoList::RemoveAll() {
+  // The records go in the order they were made, not in sorted order: memory
+  // given back as it was taken spares a long listing most of its cache
+  // misses.
+  std::vector<std::unique_ptr<KXDatasheetInfo>> made(m_added);
+  for (Entry& entry : m_entries) made[entry.order] = std::move(entry.info);
+  m_entries.clear();
+  made.clear();
+  m_titles.clear();
+  m_sorted = true;
+}
+
+// ---- diagram list -------------------------------------------------------------
+
+void KXDiagramInfoList::Sort() const {
+  if (m_sorted) return;
+  std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
+    const int order = KXDBDatasheetSvcs::CompareDiagramInfo(*a.info, *b.info);
+    return order != 0 ? order < 0 : a.order > b.order;
+  });
+  m_sorted = true;
+}
+
+void KXDiagramInfoList::AddDocument(int32_t status, IKXQObject* diagram, const OLECHAR* name,
+                                    const OLECHAR* caseName, const OLECHAR* revision,
+                                    int32_t scopeStatus) {
+  auto info = std::make_unique<KXDiagramInfo>();
+  if (diagram != nullptr) {
+    IKXQClassPtr cls;
+    GetObjectClass(diagram, cls);
+    _bstr_t className;
+    if (cls) GetClassText(cls, className);
+    // The class "Diagram" itself is shown as the default kind.
+    if (className.length() > 0 && className.view() != std::u16string_view(u"Diagram")) {
+      info->DiagramClass = className;
+    }
+    const _bstr_t drawingTemplate = TextIfDefined(diagram, u"DrawingTemplate");
+    if (drawingTemplate.length() > 0) info->DiagramClass = drawingTemplate;
+  }
+  info->Status = status;
+  info->Name = name;
+  info->Case = caseName;
+  info->Revision = revision;
+  info->Scoped = true;
+  if (diagram != nullptr) {
+    info->DocumentId = ObjectId(diagram);
+    info->Scoped = KXDBDatasheetSvcs::DiagramObjectsInScope(diagram, scopeStatus);
+  }
+  if (CurrentPage == 0 && status >= 1) CurrentPage = status;
+  m_entries.push_back({std::move(info), m_added++});
+  m_sorted = false;
+}
+
+void KXDiagramInfoList::AddDiagram(IKXQApplication* application, IKXQDatabase* database,
+                                   IKXQObject* diagram) {
+  KXComException ctx = KXComException::Silent();
+  _bstr_t name;
+  if (HRESULT hr = KXDBDatasheetSvcs::GetDiagramName(application, diagram, name.GetAddress(), false, 1);
+      FAILED(hr)) {
+    ctx.hr = hr;
+    ctx.TakeThreadErrorInfo();
+    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
+  }
+  _bstr_t caseName;
+  if (ClassHasAttribute(diagram, u"DefaultCase")) {
+    IKXQAttributePtr defaultCase;
+    GetAttributeInterfaceAt(diagram, u"DefaultCase", defaultCase, -1);
+    bool hasCase = false;
+    const int32_t caseId = defaultCase ? GetAttributeAsInteger(defaultCase, &hasCase) : 0;
+    if (hasCase) {
+      if (database == nullptr) {
+        ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+      }
+      KX_CHECK(ctx, database->get_CaseName(caseId, caseName.GetAddress()));
+    }
+  }
+  const _bstr_t revision = TextIfDefined(diagram, u"LastRevisionLevel");
+  AddDocument(1, diagram, name, caseName, revision);
+  const _variant_t anyValue;
+  for (int32_t status = 2; status <= 4; ++status) {
+    if (KXDBDatasheetSvcs::HasValueAt(diagram, kSchematics[status - 2], anyValue)) {
+      AddDocument(status, diagram, name, caseName, revision);
+    }
+  }
+}
+
+int32_t KXDiagramInfoList::GetCount() const {
+  Sort();
+  return static_cast<int32_t>(m_entries.size());
+}
+
+const KXDiagramInfo& KXDiagramInfoList::GetAt(int32_t index) const {
+  Sort();
+  return *m_entries.at(static_cast<size_t>(index)).info;
+}
+
+void KXDiagramInfoList::RemoveAll() {
+  m_entries.clear();
+  m_sorted = true;
+}

@@ -1,0 +1,315 @@
+#include "pages/annotations.h"
+
+#include <functional>
+
+#include "fields/kxfielddata.h"
+#include "host/settings.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "model/kxdbdatasheetutils.h"
+#include "model/scopedcurrent.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/annotations";
+
+void RaiseFailed(KXComException& ctx, HRESULT hr) {
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ThrowIfFailed(ctx);
+}
+
+void GetAnnotations(KXComException& ctx, IKXQObject* page, IKXQAttributePtr& annotations) {
+  CheckPointerArgument(ctx, page);
+  GetAttributeInterface(page, u"Annotations", annotations);
+  CheckPointerArgument(ctx, annotations.GetInterfacePtr());
+}
+
+// The position in "Annotations" of the annotation `id`, read into
+// `record`. None: E_FAIL "Failed to find annotation %d".
+int32_t FindAnnotation(KXComException& ctx, IKXQAttribute* annotations, int32_t id,
+                       KXFieldData& record) {
+  const int32_t count = GetAttributeCount(annotations);
+  for (int32_t i = 1; i <= count; ++i) {
+    _bstr_t stored;
+    KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, stored);
+    if (stored.length() == 0) continue;
+    RaiseFailed(ctx, record.ParseFieldData(kFieldAnnotation, stored, -1));
+    if (record.fieldId == id) return i;
+  }
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Failed to find annotation %d",
+                          static_cast<int>(id));
+}
+
+_bstr_t WriteAnnotation(KXComException& ctx, const KXFieldData& record) {
+  BSTR text = nullptr;
+  RaiseFailed(ctx, record.WriteFieldData(&text, kFieldDataFull, -1));
+  return _bstr_t(text, false);
+}
+
+// The frame of the three messages: nothing for "Status" 4; the page and its
+// datasheet made current; `first` on the page (answers whether the
+// annotation is a mark-up one, which then goes to the page's submitted and
+// checked copies, or from a copy to its current page, through `copy`).
+HRESULT RunAnnotationMessage(
+    KXComException& ctx, Main& main, int32_t status, int32_t pageId,
+    const std::function<bool(IKXQObject* page, IKXQObject* datasheet)>& first,
+    const std::function<void(IKXQObject* page, int32_t status)>& copy) {
+  if (status == 4) return S_OK;
+  IKXQObjectPtr page;
+  IKXQObjectPtr datasheet;
+  GetStoreObject(main.m_pDatabase, page, pageId);
+  GetOwnerObject(page, datasheet);
+  ScopedCurrentDatasheet currentDatasheet(main.m_pApplication, datasheet);
+  ScopedCurrentPage currentPage(main.m_pApplication, page);
+  if (!first(page, datasheet)) return S_OK;
+  if (status == 1) {
+    IKXQAttributePtr revised;
+    GetAttributeInterface(page, u"RevisedPages", revised);
+    const int32_t count = revised ? GetAttributeCount(revised) : 0;
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr other;
+      GetAttributeAsObject(revised, i, other);
+      if (!other || !datasheet) continue;
+      if (AttributeContainsObject(datasheet, u"SubmittedPages", other)) {
+        copy(other, 2);
+      } else if (AttributeContainsObject(datasheet, u"CheckedPages", other)) {
+        copy(other, 3);
+      }
+    }
+  } else {
+    IKXQObjectPtr active;
+    RaiseFailed(ctx, KXDBDatasheetSvcs::GetActivePage(page, &active));
+    if (active) copy(active, 1);
+  }
+  return S_OK;
+}
+
+// "SetAnnotation" and "MoveAnnotation": `perPage` on the page, and on the
+// other side of the revision when the stored annotation is a mark-up one.
+template <class Parser>
+HRESULT RunOnStoredAnnotation(KXComException& ctx, Parser& parser,
+                              HRESULT (Parser::*perPage)(IKXQObject*, int32_t, int32_t, bool*)) {
+  auto run = [&](IKXQObject* page, int32_t status) {
+    bool markup = false;
+    RaiseFailed(ctx, (parser.*perPage)(page, status, parser.m_annotationId, &markup));
+    return markup;
+  };
+  return RunAnnotationMessage(
+      ctx, *parser.m_pMain, parser.m_status, parser.m_pageId,
+      [&](IKXQObject* page, IKXQObject*) { return run(page, parser.m_status); },
+      [&](IKXQObject* page, int32_t status) { run(page, status); });
+}
+
+// The signed-in user's name: the full name, else the login name.
+_bstr_t GetUserName(KXComException& ctx, IKXQApplication* application) {
+  CheckPointerArgument(ctx, application);
+  _com_ptr_t<IKXQPrivileges> privileges;
+  KX_CHECK(ctx, application->get_Privileges(&privileges));
+  CheckPointerArgument(ctx, privileges.GetInterfacePtr());
+  _bstr_t name;
+  KX_CHECK(ctx, privileges->get_UserName(name.GetAddress()));
+  if (name.length() == 0) KX_CHECK(ctx, privileges->get_LoginName(name.GetAddress()));
+  return name;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// "CreateAnnotation"
+
+const GrammarRecord* CreateAnnotationSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"CreateAnnotation", {Grammar::Integer(u"PageId", PageId), Grammar::String(u"Value", Value),
+                            Grammar::Integer(u"X", X), Grammar::Integer(u"Y", Y),
+                            Grammar::Boolean(u"Markup", Markup)});
+  return kGrammar.data();
+}
+
+HRESULT CreateAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case Value: return Store(m_value, value);
+    case X: return Store(m_x, value);
+    case Y: return Store(m_y, value);
+    case Markup: return Store(m_markup, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
+  KXComException ctx(u"CreateAnnotationMessageParser::CreateAnnotation");
+  try {
+    int32_t id = 0;
+    IKXQAttributePtr next;
+    RunAnnotationMessage(
+        ctx, *m_pMain, m_status, m_pageId,
+        [&](IKXQObject* page, IKXQObject* datasheet) {
+          CheckPointerArgument(ctx, datasheet);
+          GetAttributeInterface(datasheet, u"NextAnnotationId", next);
+          CheckPointerArgument(ctx, next.GetInterfacePtr());
+          id = GetAttributeAsInteger(next);
+          RaiseFailed(ctx, CreatePageAnnotation(page, m_status, id));
+          return m_markup;
+        },
+        [&](IKXQObject* page, int32_t status) {
+          RaiseFailed(ctx, CreatePageAnnotation(page, status, id));
+        });
+    // Ids are never given out twice, not even after a deletion.
+    if (next) {
+      KX_CHECK(ctx, next->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<LONG>(id + 1))));
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, int32_t status,
+                                                            int32_t id) {
+  KXComException ctx = KXComException::Silent(u"CreateAnnotationMessageParser::CreatePageAnnotation");
+  try {
+    IKXQAttributePtr annotations;
+    GetAnnotations(ctx, page, annotations);
+    KXFieldData record;
+    record.typeId = kFieldAnnotation;
+    if (m_markup) {
+      const _bstr_t user = GetUserName(ctx, m_pMain->m_pApplication);
+      std::u16string text = user.length() > 0 ? static_cast<const OLECHAR*>(user) : u"";
+      text += u":";
+      if (!m_value.IsNull()) text += m_value.str();
+      record.value.Assign(text.c_str());
+    } else {
+      record.value.Assign(m_value.c_str());
+    }
+    record.fieldId = id;
+    record.x = m_x;
+    record.y = m_y;
+    record.markup = m_markup;
+    SetAttributeValueAt(annotations, GetAttributeCount(annotations) + 1,
+                        WriteAnnotation(ctx, record));
+    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::CreateAnnotation(const OLECHAR* request) {
+  return ServeMessage<CreateAnnotationMessageParser>(*this, u"KXDBDatasheetSvcs::CreateAnnotation",
+                                                     request);
+}
+
+// ---------------------------------------------------------------------------
+// "SetAnnotation"
+
+const GrammarRecord* SetAnnotationSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"SetAnnotation", {Grammar::Integer(u"PageId", PageId),
+                         Grammar::Integer(u"AnnotationId", AnnotationId),
+                         Grammar::String(u"Value", Value)});
+  return kGrammar.data();
+}
+
+HRESULT SetAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case AnnotationId: return Store(m_annotationId, value);
+    case Value: return Store(m_value, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT SetAnnotationMessageParser::SetAnnotation() {
+  KXComException ctx(u"SetAnnotationMessageParser::SetAnnotation");
+  try {
+    return RunOnStoredAnnotation(ctx, *this, &SetAnnotationMessageParser::SetPageAnnotation);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t status, int32_t id,
+                                                      bool* markup) {
+  KXComException ctx = KXComException::Silent(u"SetAnnotationMessageParser::SetPageAnnotation");
+  try {
+    IKXQAttributePtr annotations;
+    GetAnnotations(ctx, page, annotations);
+    KXFieldData record;
+    const int32_t position = FindAnnotation(ctx, annotations, id, record);
+    *markup = record.markup;
+    // On submitted and checked pages only mark-up annotations change.
+    if (!record.markup && status != 1) return S_OK;
+    if (m_value.IsEmpty()) {
+      KXDBDatasheetSvcs::RemoveAttributeValue(annotations, position);
+    } else {
+      if (!record.value.IsNull() && record.value.str() == m_value.str()) return S_OK;
+      record.value.Assign(m_value.c_str());
+      SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
+    }
+    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::SetAnnotation(const OLECHAR* request) {
+  return ServeMessage<SetAnnotationMessageParser>(*this, u"KXDBDatasheetSvcs::SetAnnotation",
+                                                  request);
+}
+
+// ---------------------------------------------------------------------------
+// "MoveAnnotation"
+
+const GrammarRecord* MoveAnnotationSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"MoveAnnotation", {Grammar::Integer(u"PageId", PageId),
+                          Grammar::Integer(u"AnnotationId", AnnotationId),
+                          Grammar::Integer(u"X", X), Grammar::Integer(u"Y", Y)});
+  return kGrammar.data();
+}
+
+HRESULT MoveAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case AnnotationId: return Store(m_annotationId, value);
+    case X: return Store(m_x, value);
+    case Y: return Store(m_y, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT MoveAnnotationMessageParser::MoveAnnotation() {
+  KXComException ctx(u"MoveAnnotationMessageParser::MoveAnnotation");
+  try {
+    return RunOnStoredAnnotation(ctx, *this, &MoveAnnotationMessageParser::MovePageAnnotation);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_t status,
+                                                        int32_t id, bool* markup) {
+  KXComException ctx = KXComException::Silent(u"MoveAnnotationMessageParser::MovePageAnnotation");
+  try {
+    IKXQAttributePtr annotations;
+    GetAnnotations(ctx, page, annotations);
+    KXFieldData record;
+    const int32_t position = FindAnnotation(ctx, annotations, id, record);
+    *markup = record.markup;
+    record.x = m_x;
+    record.y = m_y;
+    SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
+    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::MoveAnnotation(const OLECHAR* request) {
+  return ServeMessage<MoveAnnotationMessageParser>(*this, u"KXDBDatasheetSvcs::MoveAnnotation",
+                                                   request);
+}

@@ -1,0 +1,202 @@
+#include "pages/listtemplates.h"
+
+#include <algorithm>
+
+#include "com/wstr.h"
+#include "host/application.h"
+#include "host/response.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "main/main.h"
+#include "xmlreply.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/listtemplates";
+
+bool NameBefore(std::u16string_view a, std::u16string_view b) { return kx_wcsicmp(a, b) < 0; }
+
+std::u16string Text(BSTR text) {
+  std::u16string copy(text ? text : u"", SysStringLen(text));
+  SysFreeString(text);
+  return copy;
+}
+
+// A template text read with `read`; failures are raised.
+template <class Read>
+std::u16string ReadText(KXComException& ctx, Read read) {
+  BSTR text = nullptr;
+  const HRESULT hr = read(&text);
+  std::u16string copy = Text(text);
+  KX_CHECK(ctx, hr);
+  return copy;
+}
+
+// The name of the class the template is for: entry 0 of its class
+// description. Empty when the template has no description or no entry: it
+// could not be loaded.
+std::u16string GetTemplateClassName(KXComException& ctx, IKXQTemplate* tmpl) {
+  _com_ptr_t<IKXQClassList> description;
+  if (FAILED(tmpl->get_ClassDescription(&description)) || !description) {
+    ClearThreadErrorInfo();
+    return {};
+  }
+  IKXQClassPtr first;
+  if (FAILED(description->get_Item(0, &first)) || !first) {
+    ClearThreadErrorInfo();
+    return {};
+  }
+  return ReadText(ctx, [&](BSTR* out) { return first->get_Name(out); });
+}
+
+}  // namespace
+
+bool TemplateList::InsertSorted(std::u16string_view name, std::u16string_view templateId,
+                                std::u16string_view className, std::u16string_view category) {
+  if (!m_ids.emplace(templateId).second) return false;
+  auto record = std::make_unique<TemplateListEntry>(
+      TemplateListEntry{std::u16string(name), std::u16string(templateId), std::u16string(className),
+                        std::u16string(category)});
+  const auto at =
+      std::upper_bound(m_records.begin(), m_records.end(), name,
+                       [](std::u16string_view key, const std::unique_ptr<TemplateListEntry>& held) {
+                         return NameBefore(key, held->name);
+                       });
+  m_records.insert(at, std::move(record));
+  return true;
+}
+
+void TemplateList::Clear() {
+  m_records.clear();
+  m_ids.clear();
+}
+
+namespace KXDBDatasheetSvcs {
+
+void VisitTemplateRecords(KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+                          const std::function<bool(IKXQObject* record, const _bstr_t& templateId,
+                                                   const _bstr_t& checknum)>& visit) {
+  if (schema == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+  IKXQClassPtr recordClass;
+  KX_CHECK(ctx, schema->get_Class(_bstr_t(u"Template"), &recordClass));
+  if (!recordClass) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls", missingClassText);
+  _com_ptr_t<IKXQObjectCollection> instances;
+  KX_CHECK(ctx, recordClass->get_Instances(&instances));
+  if (!instances) return;
+  LONG count = 0;
+  KX_CHECK(ctx, instances->get_Count(&count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQObjectPtr record;
+    KX_CHECK(ctx, instances->get_Item(i, &record));
+    if (!record) continue;
+    _bstr_t templateId, checknum;
+    GetAttributeString(record, templateId, u"TemplateId", -1);
+    GetAttributeString(record, checknum, u"Checknum", -1);
+    if (!visit(record, templateId, checknum)) return;
+  }
+}
+
+void GetTemplateLibrary(KXComException& ctx, IKXQApplication* application,
+                        IKXQTemplateLibraryPtr& library) {
+  if (application == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
+  KX_CHECK(ctx, application->get_TemplateLibrary(&library));
+  if (!library)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no template library");
+}
+
+void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
+                           const std::function<void(IKXQTemplate* tmpl)>& visit) {
+  IKXQTemplateLibraryPtr library;
+  GetTemplateLibrary(ctx, application, library);
+  LONG count = 0;
+  KX_CHECK(ctx, library->get_Count(&count));
+  for (LONG i = 1; i <= count; ++i) {
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, library->get_Item(i, &tmpl));
+    if (!tmpl)
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
+                              u"The template library has no template %ld", i);
+    visit(tmpl);
+  }
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ListTemplates(const OLECHAR*) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListTemplates", [&](KXComException& ctx) {
+    DataServicePart& part = *this;
+    IKXQApplication* application = part.m_pApplication;
+    TemplateList list;
+    std::u16string failed;
+    KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+      const std::u16string kind = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Kind(out); });
+      VARIANT_BOOL available = VARIANT_TRUE;
+      KX_CHECK(ctx, tmpl->get_Available(&available));
+      if (available == VARIANT_FALSE ||
+          (kx_wcsicmp(kind, u"Datasheet") != 0 && kx_wcsicmp(kind, u"Summary") != 0)) {
+        return;
+      }
+      const std::u16string name = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Name(out); });
+      const std::u16string id = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Id(out); });
+      const std::u16string className = GetTemplateClassName(ctx, tmpl);
+      if (className.empty()) {
+        failed += name + u"\n";
+        return;
+      }
+      std::u16string category = ReadText(ctx, [&](BSTR* out) { return tmpl->get_Category(out); });
+      if (category.empty()) category = u"General";
+      list.InsertSorted(name, id, className, category);
+    });
+
+    XMLReply::BeginMessage(part, u"App", -1);
+    XMLReply::StartElement(part, u"Templates");
+    for (size_t i = 0; i < list.Count(); ++i) {
+      const TemplateListEntry& entry = list.At(i);
+      XMLReply::AddStringAttribute(part, u"Name", _bstr_t(entry.name));
+      XMLReply::AddStringAttribute(part, u"TemplateId", _bstr_t(entry.templateId));
+      XMLReply::AddStringAttribute(part, u"Class", _bstr_t(entry.className));
+      XMLReply::AddStringAttribute(part, u"DatasheetCategory", _bstr_t(entry.category));
+      XMLReply::WriteElement(part, u"Template", nullptr);
+    }
+    XMLReply::EndElement(part, u"Templates");
+    XMLReply::EndMessage(part);
+
+    if (!failed.empty()) {
+      // The listing stands; the user and the log hear of the rest.
+      (void)application->ShowMessage(
+          _bstr_t(u"The following Templates could not be loaded:\n" + failed));
+      (void)application->LogWarning(
+          _bstr_t(u"Operation Open Document -> By Type failed to load the following Templates:\n" +
+                  failed));
+      ClearThreadErrorInfo();
+    }
+    return S_OK;
+  });
+}
+
+HRESULT Main::ListCachedTemplates(const OLECHAR*) {
+  return ServeRequest(u"KXDBDatasheetSvcs::ListCachedTemplates", [&](KXComException& ctx) {
+    DataServicePart& part = *this;
+    std::vector<std::pair<_bstr_t, _bstr_t>> records;
+    KXDBDatasheetSvcs::VisitTemplateRecords(
+        ctx, part.m_pSchema, u"Failed to find template class representing QMF templates",
+        [&](IKXQObject*, const _bstr_t& templateId, const _bstr_t& checknum) {
+          if (templateId.length() != 0 && checknum.length() != 0) {
+            records.emplace_back(templateId, checknum);
+          }
+          return true;
+        });
+    XMLReply::BeginMessage(part, u"App", -1);
+    XMLReply::StartElement(part, u"CachedTemplates");
+    for (const auto& [templateId, checknum] : records) {
+      XMLReply::AddStringAttribute(part, u"TemplateId", templateId);
+      XMLReply::AddStringAttribute(part, u"Checknum", checknum);
+      XMLReply::WriteElement(part, u"Template", nullptr);
+    }
+    XMLReply::EndElement(part, u"CachedTemplates");
+    XMLReply::EndMessage(part);
+    return S_OK;
+  });
+}

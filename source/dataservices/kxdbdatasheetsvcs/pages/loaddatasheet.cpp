@@ -1,0 +1,408 @@
+// The datasheet loader, the page set-up and page contents writers and the
+// preparation of a page for the field writers. The field, unit, revision,
+// annotation and qualifier writers are in loaddatasheetwriters.cpp.
+#include "pages/loaddatasheet.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "com/wstr.h"
+#include "events/triggers.h"
+#include "host/response.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "kxvalueutils.h"
+#include "kxxmlutils.h"
+#include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "model/overspillutils.h"
+#include "model/scopedcurrent.h"
+#include "pages/pages.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
+
+// Folder chains deeper than this are taken as broken (an ownership cycle).
+constexpr int kMaxFolderDepth = 256;
+
+_variant_t BoolVariant(bool value) { return _variant_t(value); }
+_variant_t LongVariant(int32_t value) { return _variant_t(static_cast<int>(value), VT_I4); }
+
+void AddAttribute(KXComException& ctx, IKXQXMLAttributes* attributes, const OLECHAR* name,
+                  const _variant_t& value) {
+  KX_CHECK(ctx, attributes->Add(_bstr_t(name), value));
+}
+
+// The status watermark text, or null for a status outside 1 to 4.
+const OLECHAR* WatermarkText(int32_t status) {
+  switch (status) {
+    case 1: return u"Draft";
+    case 2: return u"Submitted";
+    case 3: return u"Checked";
+    case 4: return u"Issued";
+    default: return u"Unknown";
+  }
+}
+
+// A datasheet (of status 1) is read-only when one of its folders is a
+// retrievable folder or lies below one. The walk up stops at an object it
+// has seen before, so a cycle of owners cannot hang the load.
+bool IsInRetrievableFolder(KXComException& ctx, IKXQObject* datasheet) {
+  if (datasheet == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  IKXQAttributePtr folders;
+  KX_CHECK(ctx, datasheet->get_Attribute(_bstr_t(u"Folders"), _variant_t(), &folders));
+  if (!folders) return false;
+  const int32_t count = GetAttributeCount(folders);
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr folder;
+    KXDBDatasheetSvcs::GetAttributeObjectAt(folders, folder, i);
+    if (!folder) continue;
+    if (KXDBDatasheetSvcs::IsObjectOfClass(folder, u"RetrievableFolder")) return true;
+    std::vector<IKXQObject*> seen{folder.GetInterfacePtr()};
+    IKXQObjectPtr current = folder;
+    while (static_cast<int>(seen.size()) < kMaxFolderDepth) {
+      IKXQObjectPtr owner;
+      KX_CHECK(ctx, current->GetOwner(&owner, 0));
+      if (!owner) break;
+      if (std::find(seen.begin(), seen.end(), owner.GetInterfacePtr()) != seen.end()) break;
+      seen.push_back(owner.GetInterfacePtr());
+      if (KXDBDatasheetSvcs::IsObjectOfClass(owner, u"RetrievableFolder")) return true;
+      current = owner;
+    }
+  }
+  return false;
+}
+
+
+// The print set-up attributes of a page in the order they are written.
+enum class SetupKind { kInteger, kReal, kBoolean };
+struct SetupAttribute {
+  const OLECHAR* name;
+  SetupKind kind;
+};
+constexpr SetupAttribute kPrintSetup[] = {
+    {u"Orientation", SetupKind::kInteger},   {u"ScaleMode", SetupKind::kInteger},
+    {u"ScaleFactor", SetupKind::kReal},      {u"CenterHorizontal", SetupKind::kBoolean},
+    {u"CenterVertical", SetupKind::kBoolean}, {u"TopMargin", SetupKind::kInteger},
+    {u"LeftMargin", SetupKind::kInteger},    {u"BottomMargin", SetupKind::kInteger},
+    {u"RightMargin", SetupKind::kInteger},   {u"PaperSize", SetupKind::kInteger},
+    {u"PaperWidth", SetupKind::kInteger},    {u"PaperLength", SetupKind::kInteger},
+    {u"PaperSource", SetupKind::kInteger},
+};
+
+void WriteSetupAttribute(KXComException& ctx, ikxXMLStringWriter& writer, IKXQObject* page,
+                         const SetupAttribute& setup) {
+  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  IKXQAttributePtr attribute;
+  GetAttributeInterface(page, setup.name, attribute);
+  if (!attribute) return;
+  bool has = false;
+  switch (setup.kind) {
+    case SetupKind::kInteger: {
+      const LONG value = GetAttributeAsInteger(attribute, &has);
+      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+      break;
+    }
+    case SetupKind::kReal: {
+      const double value = KXDBDatasheetSvcs::GetAttributeReal(attribute, nullptr, &has);
+      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+      break;
+    }
+    case SetupKind::kBoolean: {
+      const bool value = KXDBDatasheetSvcs::GetAttributeBoolean(attribute, &has);
+      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+      break;
+    }
+  }
+}
+
+// The text of a page attribute read with selector 0.
+_bstr_t PageText(IKXQObject* page, const OLECHAR* name) {
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(page, name, attribute, 0);
+  _bstr_t text;
+  if (attribute) KXDBDatasheetSvcs::GetAttributeValueString(attribute, text);
+  return text;
+}
+
+// A datasheet or page written for editing gets its trigger ("Datasheet",
+// "Field") set up and its items recorded, each time: the store keeps the
+// triggers but not what their items read, so a trigger an earlier process
+// left watches nothing until its items are recorded again.
+void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
+  const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
+                               : KXDBDatasheetServices::InitializePageTrigger(main, object);
+  // A page whose trigger could not be set up is still shown; the host hears
+  // why it will not be kept up to date.
+  if (FAILED(hr)) loaddatasheet::ReportItemFailure(main.m_pApplication, hr);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// PageLoadContext.
+
+PageLoadContext::~PageLoadContext() { SetOverspillChain(nullptr); }
+
+void PageLoadContext::SetOverspillChain(SAFEARRAY* chain) {
+  if (m_overspillChain != nullptr && m_overspillChain != chain) {
+    while (m_overspillChain->cLocks > 0) SafeArrayUnlock(m_overspillChain);
+    SafeArrayDestroy(m_overspillChain);
+  }
+  m_overspillChain = chain;
+}
+
+// ---------------------------------------------------------------------------
+// The loader.
+
+HRESULT GetStatusWatermark(int32_t status, BSTR* text) {
+  if (text == nullptr) return E_POINTER;
+  *text = SysAllocString(WatermarkText(status));
+  return *text != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+namespace KXDBDatasheetSvcs {
+
+HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t status,
+                      bool openForEditing) {
+  KXComException ctx(u"KXDBDatasheetSvcs::LoadDatasheet");
+  try {
+    Main* main = context.m_pMain;
+    CheckPointerArgument(ctx, main);
+    _com_ptr_t<IKXQApplication> application(main->m_pApplication);
+    ScopedCurrentDatasheet currentDatasheet(application, datasheet);
+    _com_ptr_t<IKXQResponse> response(main->m_pResponse);
+    if (!response) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Cannot access the KXQResponse object to write to it");
+    }
+    const int32_t documentId = ObjectIdOf(datasheet);
+
+    IKXQAttributePtr pages;
+    const int32_t pageCount = GetPagesAttributeByStatus(datasheet, status, pages);
+
+    bool activeProject = false;
+    const bool summary = CheckSummarySheetProject(application, datasheet, &activeProject, nullptr);
+    const int32_t type = activeProject ? 3 : (summary ? 2 : 1);
+    const bool scoped = IsDatasheetScoped(application, datasheet, type);
+    bool showClaimed = false;
+    if (summary) {
+      _bstr_t filter;
+      GetAttributeString(datasheet, filter, u"ObjectFilter", -1);
+      showClaimed = filter.length() > 0 && kx_wcsicmp(filter.view(), u"KX_CLAIM_ONLY") == 0;
+    }
+    _bstr_t title;
+    KX_CHECK(ctx, GetDatasheetName(application, datasheet, title.GetAddress(), true, status));
+    _bstr_t name;
+    GetAttributeString(datasheet, name, u"DocumentName", -1);
+    _bstr_t watermark;
+    KX_CHECK(ctx, GetStatusWatermark(status, watermark.GetAddress()));
+    const bool readOnly = status == 1 && IsInRetrievableFolder(ctx, datasheet);
+    if (readOnly) title = _bstr_t(u"[ReadOnly] ") + title;
+
+    _com_ptr_t<IKXQXMLAttributes> attributes;
+    KX_CHECK(ctx, response->NewAttributes(&attributes));
+    IKXQAttributePtr baseSet;
+    KX_CHECK(ctx, datasheet->get_Attribute(_bstr_t(u"BaseDimensionSet"), _variant_t(), &baseSet));
+    _bstr_t dimensionSet(u"");
+    if (baseSet) GetAttributeValueString(baseSet, dimensionSet);
+
+    AddAttribute(ctx, attributes, u"CurrentDimensionSet", _variant_t(dimensionSet));
+    AddAttribute(ctx, attributes, u"DocumentId", LongVariant(documentId));
+    AddAttribute(ctx, attributes, u"Status", LongVariant(status));
+    AddAttribute(ctx, attributes, u"Title", _variant_t(title));
+    AddAttribute(ctx, attributes, u"Name", _variant_t(name));
+    AddAttribute(ctx, attributes, u"Type", LongVariant(type));
+    AddAttribute(ctx, attributes, u"Scoped", BoolVariant(scoped));
+    AddAttribute(ctx, attributes, u"ShowClaimed", BoolVariant(showClaimed));
+    AddAttribute(ctx, attributes, u"Watermark", _variant_t(watermark));
+    AddAttribute(ctx, attributes, u"ReadOnly", BoolVariant(readOnly));
+    const _bstr_t element(u"Datasheet");
+    KX_CHECK(ctx, response->StartElement(element, attributes));
+
+    if (main->m_pRequestContext != nullptr) {
+      (void)main->m_pRequestContext->RegisterLoadStorage(&context.m_loadStorage);
+      ClearThreadErrorInfo();
+    }
+
+    for (int32_t i = 1; i <= pageCount; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      // An empty slot in a page list is skipped, as elsewhere.
+      if (!page) continue;
+      ScopedCurrentPage currentPage(application, page);
+      _bstr_t setup;
+      KX_CHECK(ctx, WritePageSetup(page, setup.GetAddress()));
+      if (setup.length() == 0) continue;
+      KX_CHECK(ctx, response->SendText(setup));
+      if (!openForEditing || i == 1) {
+        KX_CHECK(ctx, WritePageContents(context, page, status, openForEditing));
+      }
+    }
+
+    KX_CHECK(ctx, response->Flush());
+    KX_CHECK(ctx, response->EndElement(element));
+    if (status == 1 && openForEditing) {
+      SetUpTrigger(*main, datasheet, true);
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+// ---------------------------------------------------------------------------
+// Page set-up and contents.
+
+HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageSetup");
+  try {
+    CheckPointerArgument(ctx, text);
+    *text = nullptr;
+    const int32_t pageId = ObjectIdOf(page);
+    _bstr_t name;
+    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
+    const _bstr_t templatePageId = PageText(page, u"PageId");
+    const _bstr_t templateId = PageText(page, u"TemplateId");
+    IKXQAttributePtr checknumAttribute;
+    GetAttributeInterfaceAt(page, u"Checknum", checknumAttribute, 0);
+    const LONG checknum = checknumAttribute ? GetAttributeAsInteger(checknumAttribute) : 0;
+
+    _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+    KX_CHECK(ctx, writer->StartElement(u"Page"));
+    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Name", static_cast<const OLECHAR*>(name)));
+    KX_CHECK(ctx, writer->WriteAttribute(u"TemplatePageId",
+                                         static_cast<const OLECHAR*>(templatePageId)));
+    KX_CHECK(ctx, writer->WriteAttribute(u"TemplateId", static_cast<const OLECHAR*>(templateId)));
+    KX_CHECK(ctx, writer->WriteAttribute(u"Checknum", checknum));
+    for (const SetupAttribute& setup : kPrintSetup) WriteSetupAttribute(ctx, *writer, page, setup);
+    KX_CHECK(ctx, writer->EndElement(u"Page"));
+    KX_CHECK(ctx, writer->GetString(text));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t status,
+                          bool openForEditing) {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePageContents");
+  try {
+    Main* main = context.m_pMain;
+    CheckPointerArgument(ctx, main);
+    CheckPointerArgument(ctx, page);
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage,
+                                                     status));
+    KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, page));
+    GetPageOverspillChain(context, page);
+    KX_CHECK(ctx, WritePageFields(context, page, templatePage, status));
+    KX_CHECK(ctx, WritePageUnits(context, page, templatePage));
+    KX_CHECK(ctx, WritePageRevisions(context, page, templatePage));
+    KX_CHECK(ctx, WritePageAnnotations(context, page, status));
+    KX_CHECK(ctx, WritePageQualifiers(context, page, status));
+    if (status == 1 && openForEditing) SetUpTrigger(*main, page, false);
+    context.m_continuousPage = false;
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  context.m_continuousPage = false;
+  return ctx.Return();
+}
+
+HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* templatePage,
+                                 IKXQObject* page) {
+  KXComException ctx(u"KXDBDatasheetSvcs::InitializeContinuousPage");
+  try {
+    CheckPointerArgument(ctx, context.m_pMain);
+    CheckPointerArgument(ctx, templatePage);
+    _bstr_t format;
+    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+    if (format.length() == 0) {
+      context.m_continuousFormatChecked = true;
+      return S_OK;
+    }
+    Main& main = *context.m_pMain;
+    KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage,
+                                                            page, false));
+    context.m_continuousPage = true;
+    context.m_continuousFormatChecked = true;
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializeContinuousPageOnce(PageLoadContext& context, IKXQTemplatePage* templatePage) {
+  KXComException ctx(u"KXDBDatasheetSvcs::InitializeContinuousPageOnce");
+  try {
+    if (context.m_continuousPage) return S_OK;
+    CheckPointerArgument(ctx, context.m_pMain);
+    CheckPointerArgument(ctx, templatePage);
+    _bstr_t format;
+    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+    if (format.length() == 0) return S_OK;
+    Main& main = *context.m_pMain;
+    KX_CHECK(ctx, main.GetContinuousPageHelper().InitializeTemplate(main.m_pApplication,
+                                                                    templatePage, false));
+    context.m_continuousPage = true;
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+SAFEARRAY* GetPageOverspillChain(PageLoadContext& context, IKXQObject* page) {
+  context.SetOverspillChain(nullptr);
+  if (page != nullptr && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page")) {
+    OverspillUtils overspill(context.m_pMain);
+    SAFEARRAY* chain = nullptr;
+    overspill.GetOverspillSourceChain(page, &chain);
+    context.SetOverspillChain(chain);
+  }
+  return context.m_overspillChain;
+}
+
+HRESULT IsTemplateChecknumChanged(PageLoadContext& context, IKXQObject* page,
+                                  IKXQAttribute* attribute, int32_t status, bool* changed) {
+  KXComException ctx(u"KXDBDatasheetSvcs::IsTemplateChecknumChanged");
+  try {
+    CheckPointerArgument(ctx, changed);
+    *changed = false;
+    CheckPointerArgument(ctx, attribute);
+    CheckPointerArgument(ctx, context.m_pMain);
+    IKXQObjectPtr holder;
+    KX_CHECK(ctx, attribute->get_Owner(&holder));
+    if (!holder) return S_OK;
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(context.m_pMain->m_pApplication, holder,
+                                                     &templatePage, status));
+    if (!templatePage) return S_OK;
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+    CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
+    _bstr_t templateChecknum;
+    KX_CHECK(ctx, tmpl->get_Checknum(templateChecknum.GetAddress()));
+    _bstr_t pageChecknum;
+    bool pageHas = false;
+    IKXQAttributePtr checknum;
+    GetAttributeInterfaceAt(page, u"Checknum", checknum, -1);
+    if (checknum) KXDBDatasheetSvcs::GetAttributeValueString(checknum, pageChecknum, &pageHas);
+    const bool templateHas = static_cast<const OLECHAR*>(templateChecknum) != nullptr;
+    if (pageHas != templateHas) {
+      *changed = true;
+    } else if (pageHas && kx_wcsicmp(pageChecknum.view(), templateChecknum.view()) != 0) {
+      *changed = true;
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}

@@ -1,0 +1,839 @@
+#include "pages/pages.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "com/comutil.h"
+#include "com/wstr.h"
+#include "host/application.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxqdataserviceimpl.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "model/scopedcurrent.h"
+#include "pages/listtemplates.h"
+#include "variantutil.h"
+#include "xmlreply.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
+
+int32_t PageNumberOf(IKXQObject* page, bool* hasValue = nullptr) {
+  IKXQAttributePtr number;
+  GetAttributeInterface(page, u"PageNumber", number);
+  if (!number) {
+    if (hasValue != nullptr) *hasValue = false;
+    return 0;
+  }
+  return GetAttributeAsInteger(number, hasValue);
+}
+
+void SetPageNumber(IKXQObject* page, int32_t number) {
+  SetAttributeLong(page, u"PageNumber", number, -1);
+}
+
+IKXQObjectPtr LookUp(Main& main, int32_t id) {
+  IKXQObjectPtr object;
+  GetStoreObject(main.m_pDatabase, object, id);
+  return object;
+}
+
+std::u16string TakeText(BSTR text) {
+  std::u16string copy(text ? text : u"", SysStringLen(text));
+  SysFreeString(text);
+  return copy;
+}
+
+std::u16string GetKind(KXComException& ctx, IKXQTemplate* tmpl) {
+  BSTR kind = nullptr;
+  const HRESULT hr = tmpl->get_Kind(&kind);
+  std::u16string text = TakeText(kind);
+  KX_CHECK(ctx, hr);
+  return text;
+}
+
+// A "Summary" template whose first page is a continuous list.
+bool IsContinuousSummary(KXComException& ctx, IKXQTemplate* tmpl, const std::u16string& kind) {
+  if (kx_wcsicmp(kind, u"Summary") != 0) return false;
+  IKXQTemplatePagePtr first;
+  KX_CHECK(ctx, tmpl->get_Page(1, &first));
+  if (!first) return false;
+  BSTR format = nullptr;
+  const HRESULT hr = first->get_ContinuousFormat(&format);
+  const std::u16string text = TakeText(format);
+  KX_CHECK(ctx, hr);
+  return !text.empty();
+}
+
+}  // namespace
+
+void TemplatePageListing::InternalAddObject(IKXQDatabase* database, int32_t id) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::InternalAddObject");
+  IKXQObjectPtr object;
+  GetStoreObject(database, object, id);
+  AddObject(object);
+}
+
+void TemplatePageListing::AddObject(IKXQObject* object) {
+  if (object == nullptr) return;
+  const bool known =
+      std::any_of(m_objects.begin(), m_objects.end(),
+                  [object](const IKXQObjectPtr& held) { return held.GetInterfacePtr() == object; });
+  if (!known) m_objects.emplace_back(object);
+}
+
+void TemplatePageListing::ListTemplatePagesByObject(IKXQApplication* application,
+                                                    IKXQSchema* schema, IKXQTemplate* tmpl) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListTemplatePagesByObject");
+  if (!m_objects.empty()) {
+    for (const IKXQObjectPtr& object : m_objects) {
+      KXClassTemplatesInfo record;
+      record.object = object;
+      KXDBDatasheetSvcs::GetObjectClass(object, record.cls);
+      m_records.push_back(std::move(record));
+    }
+  } else if (tmpl != nullptr) {
+    SAFEARRAY* classes = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &classes));
+    VariantUtil::SafeArrayVector vector(classes, true);
+    if (vector.Count() == 0) {
+      IKXQClassPtr globals;
+      if (schema != nullptr) KX_CHECK(ctx, schema->get_Class(_bstr_t(u"GlobalsClass"), &globals));
+      if (globals) m_records.push_back(KXClassTemplatesInfo{nullptr, globals, {}});
+    }
+    for (int32_t i = 0; i < vector.Count(); ++i) {
+      IKXQClass* cls = nullptr;
+      if (FAILED(vector.GetInterfaceAt(i, &cls)) || cls == nullptr) {
+        // An element of another kind stands for no class.
+        ClearThreadErrorInfo();
+        continue;
+      }
+      IKXQClassPtr held;
+      held.Attach(cls);
+      m_records.push_back(KXClassTemplatesInfo{nullptr, held, {}});
+    }
+  }
+  if (!m_records.empty()) AddValidTemplates(application);
+}
+
+void TemplatePageListing::AddValidTemplates(IKXQApplication* application) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::AddValidTemplates");
+  KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+    const std::u16string kind = GetKind(ctx, tmpl);
+    if (kx_wcsicmp(kind, u"Datasheet") != 0 && !IsContinuousSummary(ctx, tmpl, kind)) return;
+    SAFEARRAY* rawClasses = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &rawClasses));
+    const VariantUtil::SafeArrayVector classes(rawClasses, true);
+    for (KXClassTemplatesInfo& record : m_records) {
+      if (record.cls && KXDBDatasheetSvcs::IsClassInArray(record.cls, classes.Array())) {
+        record.templates.emplace_back(tmpl);
+      }
+    }
+  });
+}
+
+void TemplatePageListing::ListContinuousDatasheets(IKXQApplication* application) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListContinuousDatasheets");
+  KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
+    if (IsContinuousSummary(ctx, tmpl, GetKind(ctx, tmpl))) {
+      m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+    }
+  });
+}
+
+void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
+  KXComException ctx(u"ListTemplatePagesMessageParser::ListSummaryPages");
+  CheckPointerArgument(ctx, tmpl);
+  m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
+}
+
+void TemplatePageListing::WriteReply(DataServicePart& part) {
+  if (m_records.empty()) return;
+  KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
+  XMLReply::BeginMessage(part, m_targetId.c_str(), -1);
+  for (const KXClassTemplatesInfo& record : m_records) {
+    LONG objectId = 0;
+    if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
+    for (const IKXQTemplatePtr& tmpl : record.templates) {
+      BSTR text = nullptr;
+      KX_CHECK(ctx, tmpl->get_Id(&text));
+      const _bstr_t templateId(text, false);
+      KX_CHECK(ctx, tmpl->get_Name(&text));
+      const std::u16string templateName = TakeText(text);
+      LONG pages = 0;
+      KX_CHECK(ctx, tmpl->get_PageCount(&pages));
+      XMLReply::AddStringAttribute(part, u"TemplateId", templateId);
+      if (record.object) XMLReply::AddLongAttribute(part, u"ObjectId", objectId);
+      XMLReply::StartElement(part, u"Pages");
+      for (LONG i = 1; i <= pages; ++i) {
+        IKXQTemplatePagePtr page;
+        KX_CHECK(ctx, tmpl->get_Page(i, &page));
+        CheckPointerArgument(ctx, page.GetInterfacePtr());
+        KX_CHECK(ctx, page->get_Id(&text));
+        const _bstr_t pageId(text, false);
+        KX_CHECK(ctx, page->get_Name(&text));
+        const std::u16string label =
+            KXDBDatasheetSvcs::TemplatePageLabel(record.object, templateName, TakeText(text), i);
+        XMLReply::AddStringAttribute(part, u"TemplatePageId", pageId);
+        XMLReply::AddStringAttribute(part, u"Name", _bstr_t(label));
+        XMLReply::WriteElement(part, u"Page", nullptr);
+      }
+      XMLReply::EndElement(part, u"Pages");
+    }
+  }
+  XMLReply::EndMessage(part);
+  m_records.clear();
+}
+
+namespace KXDBDatasheetSvcs {
+
+std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templateName,
+                                 const std::u16string& pageName, int32_t number) {
+  std::u16string label;
+  if (object != nullptr) {
+    _bstr_t name;
+    GetObjectName(object, name, false);
+    label.append(static_cast<const OLECHAR*>(name), name.length());
+    label += u": ";
+  }
+  label += templateName;
+  label += u" - ";
+  label += pageName.empty() ? kx_ltow(number) : FormatPageName(pageName, number);
+  return label;
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+HRESULT Main::ListTemplatePages(const OLECHAR* request) {
+  return ServeRequest(u"Main::ListTemplatePages", [&](KXComException& ctx) {
+    const OLECHAR* text = request ? request : u"";
+    IKXQObjectPtr datasheet;
+    GetStoreObject(m_pDatabase, datasheet, _wtol(text));
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    if (!tmpl) {
+      _bstr_t templateId;
+      KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"The template %ls of datasheet %ls is not in the template library",
+                              static_cast<const OLECHAR*>(templateId), text);
+    }
+    TemplatePageListing listing;
+    listing.SetTargetId(text);
+    const std::u16string kind = GetKind(ctx, tmpl);
+    if (kx_wcsicmp(kind, u"Summary") != 0) {
+      IKXQAttributePtr pages;
+      const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+      for (int32_t i = count; i >= 1; --i) {
+        IKXQObjectPtr page;
+        GetAttributeObjectValue(pages, page, i);
+        if (!page) continue;
+        IKXQTemplatePtr pageTemplate;
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, page, &pageTemplate, 1));
+        if (!pageTemplate) continue;
+        IKXQObjectPtr primary;
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(m_pApplication, page, pageTemplate,
+                                                              &primary, nullptr, 1));
+        listing.AddObject(primary);
+      }
+      listing.ListTemplatePagesByObject(m_pApplication, m_pSchema, tmpl);
+      listing.ListContinuousDatasheets(m_pApplication);
+    } else if (IsContinuousSummary(ctx, tmpl, kind)) {
+      listing.ListContinuousDatasheets(m_pApplication);
+    } else {
+      listing.ListSummaryPages(tmpl);
+    }
+    listing.WriteReply(*this);
+    return S_OK;
+  });
+}
+
+const GrammarRecord* ListTemplatePagesSchema::GetSchema() const {
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(),
+                     Grammar::Element(u"ListTemplatePagesByObject", 1, {Grammar::Child(ObjectId)}),
+                     Grammar::IntegerElement(u"ObjectId", ObjectId));
+  return kGrammar.data();
+}
+
+HRESULT ListTemplatePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  if (id != ObjectId) return E_INVALIDARG;
+  KXComException ctx = KXComException::Silent(u"ListTemplatePagesMessageParser::InternalAddObject");
+  try {
+    m_listing.InternalAddObject(m_pMain->m_pDatabase, value.integer);
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
+  KXComException ctx(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
+  try {
+    m_listing.SetTargetId(m_targetId.str());
+    m_listing.ListTemplatePagesByObject(m_pMain->m_pApplication, m_pMain->m_pSchema, nullptr);
+    m_listing.WriteReply(Reply());
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ListTemplatePagesByObject(const OLECHAR* request) {
+  return ServeMessage<ListTemplatePagesMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ListTemplatePagesByObject", request);
+}
+
+// ---------------------------------------------------------------------------
+// The page list and the page messages.
+
+namespace KXDBDatasheetSvcs {
+
+void GetPageDisplayName(IKXQObject* page, BSTR* name) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::GetPageDisplayName");
+  CheckPointerArgument(ctx, name);
+  *name = nullptr;
+  CheckPointerArgument(ctx, page);
+  _bstr_t stored;
+  IKXQAttributePtr nameAttribute;
+  GetAttributeInterfaceAt(page, u"Name", nameAttribute, -1);
+  if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
+  bool numbered = false;
+  const int32_t number = PageNumberOf(page, &numbered);
+  std::u16string shown;
+  if (stored.length() > 0) {
+    shown = FormatPageName(stored.view(), number);
+  } else {
+    shown = numbered && number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
+  }
+  *name = SysAllocStringLen(shown.data(), static_cast<UINT>(shown.size()));
+  if (*name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
+}
+
+IKXQObjectPtr GetTargetDatasheet(Main& main, const OLECHAR* targetId) {
+  return LookUp(main, _wtol(targetId != nullptr ? targetId : u""));
+}
+
+IKXQObjectPtr GetCurrentPage(Main& main, int32_t pageId, IKXQObjectPtr& datasheet) {
+  KXComException ctx = KXComException::Silent();
+  const IKXQObjectPtr page = LookUp(main, pageId);
+  _bstr_t holder;
+  if (IsObjectOfClass(page, u"Page")) {
+    BSTR name = nullptr;
+    KX_CHECK(ctx, page->get_HoldingAttributeName(&name));
+    holder = _bstr_t(name, false);
+  }
+  if (holder.view() != u"CurrentPages") {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                            u"Object %d is not a current page of a datasheet", pageId);
+  }
+  GetOwnerObject(page, datasheet);
+  return page;
+}
+
+void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, bool before) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RenumberPages");
+  CheckPointerArgument(ctx, page);
+  // Moving a page next to itself would only reorder the rest.
+  if (page == anchor) return;
+  PlacePages(datasheet, {page}, anchor, before);
+}
+
+void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IKXQObject* anchor,
+                bool before) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RenumberPages");
+  CheckPointerArgument(ctx, datasheet);
+  if (block.empty()) return;
+  const std::unordered_set<IKXQObject*> moved(block.begin(), block.end());
+  if (moved.count(anchor) != 0) anchor = nullptr;
+  IKXQAttributePtr pages;
+  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+
+  std::vector<IKXQObjectPtr> old;
+  std::vector<IKXQObjectPtr> placed;
+  old.reserve(static_cast<size_t>(count));
+  placed.reserve(static_cast<size_t>(count) + block.size());
+  const int32_t size = static_cast<int32_t>(block.size());
+  // The block's pages numbered from `first` on, in order.
+  const auto placeBlock = [&](int32_t first) {
+    for (int32_t k = 0; k < size; ++k) {
+      placed.push_back(block[static_cast<size_t>(k)]);
+      SetPageNumber(block[static_cast<size_t>(k)], first + k);
+    }
+  };
+  int32_t shift = 0;
+  bool anchored = false;
+  for (int32_t i = 1; i <= count; ++i) {
+    IKXQObjectPtr value;
+    GetAttributeAsObject(pages, i, value);
+    old.push_back(value);
+    // An empty slot and the block's own old entries drop out of the list.
+    if (!value || moved.count(value.GetInterfacePtr()) != 0) {
+      --shift;
+      continue;
+    }
+    if (value.GetInterfacePtr() == anchor) {
+      const int32_t number = PageNumberOf(anchor);
+      if (before) {
+        placeBlock(number + shift);
+        shift += size;
+        placed.push_back(value);
+        SetPageNumber(anchor, number + shift);
+      } else {
+        placed.push_back(value);
+        if (shift != 0) SetPageNumber(anchor, number + shift);
+        placeBlock(number + shift + 1);
+        shift += size;
+      }
+      anchored = true;
+      continue;
+    }
+    placed.push_back(value);
+    if (shift != 0) SetPageNumber(value, PageNumberOf(value) + shift);
+  }
+  if (!anchored) placeBlock(static_cast<int32_t>(placed.size()) + 1);
+
+  // Only the tail from the first changed position is taken out and put back.
+  size_t same = 0;
+  while (same < old.size() && same < placed.size() &&
+         old[same].GetInterfacePtr() == placed[same].GetInterfacePtr()) {
+    ++same;
+  }
+  for (int32_t k = count; k > static_cast<int32_t>(same); --k) {
+    IKXQObjectPtr& value = old[static_cast<size_t>(k - 1)];
+    if (value) KX_CHECK(ctx, value->Unlink());
+  }
+  ResizeAttributeValues(pages, static_cast<int32_t>(same));
+  for (size_t k = same; k < placed.size(); ++k) {
+    SetAttributeObjectAt(pages, static_cast<int32_t>(k + 1), placed[k]);
+  }
+}
+
+// The page named by "PageId"; none when it names no page (the new pages
+// then go to the end).
+static IKXQObjectPtr InsertionAnchor(Main& main, const InsertPagesState& state) {
+  IKXQObjectPtr anchor;
+  if (state.anchorPageId > 0 && FAILED(main.m_pDatabase->get_Object(state.anchorPageId, &anchor))) {
+    ClearThreadErrorInfo();
+    anchor = nullptr;
+  }
+  return anchor;
+}
+
+void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
+                const OLECHAR* templatePageId, InsertPagesState& state) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
+  const IKXQObjectPtr datasheet = GetTargetDatasheet(main, targetId);
+  IKXQObjectPtr object;
+  if (objectId > 0) object = LookUp(main, objectId);
+  IKXQAttributePtr defaultCase;
+  GetAttributeInterface(datasheet, u"DefaultCase", defaultCase);
+  const int32_t caseId = defaultCase ? GetAttributeAsInteger(defaultCase) : 0;
+
+  CheckPointerArgument(ctx, main.m_pApplication);
+  IKXQTemplateLibraryPtr library;
+  KX_CHECK(ctx, main.m_pApplication->get_TemplateLibrary(&library));
+  CheckPointerArgument(ctx, library.GetInterfacePtr());
+  IKXQTemplatePtr tmpl;
+  KX_CHECK(ctx, library->GetTemplate(_bstr_t(templateId), _variant_t(), &tmpl));
+  CheckPointerArgument(ctx, tmpl.GetInterfacePtr(), u"Unable to find template %ls",
+                       templateId != nullptr ? templateId : u"");
+  IKXQTemplatePagePtr templatePage;
+  KX_CHECK(ctx, tmpl->get_PageById(_bstr_t(templatePageId), &templatePage));
+  CheckPointerArgument(ctx, templatePage.GetInterfacePtr(), u"Unable to find template page %ls",
+                       templatePageId != nullptr ? templatePageId : u"");
+  BSTR format = nullptr;
+  KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
+  const bool continuous = _bstr_t(format, false).length() > 0;
+
+  IKXQTemplatePtr own;
+  KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &own, 1));
+  if (own) {
+    BSTR kind = nullptr;
+    KX_CHECK(ctx, own->get_Kind(&kind));
+    const _bstr_t heldKind(kind, false);
+    if (_wcsicmp(heldKind.length() ? static_cast<const OLECHAR*>(heldKind) : u"", u"Summary") == 0) {
+      // One alert per request: a reply holds one message.
+      if (!state.alerted) {
+        XMLReply::BeginMessage(main, u"App", -1);
+        XMLReply::WriteMessage(main, u"ALERT", -1,
+                               _bstr_t(u"Pages cannot be added to summary sheets."));
+        XMLReply::EndMessage(main);
+        state.alerted = true;
+      }
+      return;
+    }
+  }
+
+  // The object goes onto the page's first node: one of another class (a
+  // page, a document) would make a page of nothing. A node that names no
+  // class takes any object.
+  if (!continuous && object) {
+    IKXQClassViewPtr root;
+    KX_CHECK(ctx, templatePage->get_RootView(&root));
+    SAFEARRAY* raw = nullptr;
+    if (root) KX_CHECK(ctx, root->GetAttachedClasses(0, &raw));
+    const VariantUtil::SafeArrayVector classes(raw, true);
+    VARIANT_BOOL accepts = VARIANT_TRUE;
+    if (classes.Count() > 0) {
+      IKXQClassPtr cls;
+      GetObjectClass(object, cls);
+      KX_CHECK(ctx, root->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
+                                       nullptr, &accepts));
+    }
+    if (accepts == VARIANT_FALSE) {
+      const std::u16string expected =
+          u"an object of template page " +
+          std::u16string(templatePageId != nullptr ? templatePageId : u"");
+      RefuseObjectClass(object, objectId, expected.c_str());
+    }
+  }
+
+  IKXQObjectPtr page;
+  KX_CHECK(ctx, templatePage->CreatePage(datasheet, continuous ? nullptr : object.GetInterfacePtr(),
+                                         caseId, 1, &page));
+  CheckPointerArgument(ctx, page.GetInterfacePtr());
+  if (continuous) {
+    KX_CHECK(ctx, AddObjectsToNewPage(main, page, tmpl));
+    if (ClassHasAttribute(datasheet, u"HasSummary")) SetAttributeLong(datasheet, u"HasSummary", 1, -1);
+  }
+  KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
+
+  if (state.placedFirst) {
+    // The later pages are placed together at the end (PlaceInsertedPages).
+    state.datasheet = datasheet;
+    state.created.push_back(page);
+  } else {
+    // The first page at once, so that the store sees its changes in the
+    // order one inserted page makes them.
+    const IKXQObjectPtr anchor = InsertionAnchor(main, state);
+    RenumberPages(datasheet, page, anchor, state.before);
+    if (!state.before) {
+      LONG id = 0;
+      KX_CHECK(ctx, page->get_Id(&id));
+      state.anchorPageId = id;
+    }
+    state.placedFirst = true;
+  }
+
+  IKXQAttributePtr count;
+  GetAttributeInterface(datasheet, u"NumberOfPages", count);
+  SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) + 1, -1);
+}
+
+void PlaceInsertedPages(Main& main, InsertPagesState& state) {
+  if (state.created.empty()) return;
+  const IKXQObjectPtr anchor = InsertionAnchor(main, state);
+  std::vector<IKXQObject*> block;
+  block.reserve(state.created.size());
+  for (const IKXQObjectPtr& page : state.created) block.push_back(page.GetInterfacePtr());
+  const IKXQObjectPtr datasheet = state.datasheet;
+  state.created.clear();
+  PlacePages(datasheet, block, anchor, state.before);
+}
+
+void DeletePage(Main& main, const OLECHAR* request) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::DeletePage");
+  IKXQObjectPtr datasheet;
+  const IKXQObjectPtr page =
+      GetCurrentPage(main, _wtol(request != nullptr ? request : u""), datasheet);
+  const int32_t deleted = PageNumberOf(page);
+  KX_CHECK(ctx, page->Delete());
+  if (!datasheet) return;
+  IKXQAttributePtr count;
+  GetAttributeInterface(datasheet, u"NumberOfPages", count);
+  SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) - 1, -1);
+  ForEachCurrentPage(datasheet, [&](IKXQObject* other) {
+    const int32_t number = PageNumberOf(other);
+    if (number > deleted) SetPageNumber(other, number - 1);
+  });
+  KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
+}
+
+void SetAttributeBoolByName(IKXQObject* page, const OLECHAR* name, bool value, int32_t selector) {
+  KXComException ctx = KXComException::Silent();
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(page, name, attribute, selector);
+  CheckPointerArgument(ctx, attribute.GetInterfacePtr(), u"The page has no attribute %ls", name);
+  VARIANT flag;
+  flag.vt = VT_BOOL;
+  flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->PutValue(_variant_t(), _variant_t(), flag));
+}
+
+void SetAttributeRealByName(IKXQObject* page, const OLECHAR* name, double value, int32_t selector) {
+  KXComException ctx = KXComException::Silent();
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(page, name, attribute, selector);
+  CheckPointerArgument(ctx, attribute.GetInterfacePtr(), u"The page has no attribute %ls", name);
+  KX_CHECK(ctx, attribute->PutValue(_variant_t(), _variant_t(), _variant_t(value)));
+}
+
+}  // namespace KXDBDatasheetSvcs
+
+// ---------------------------------------------------------------------------
+// Grammars, parsers, workers and handlers.
+
+namespace {
+
+using namespace KXDBDatasheetSvcs;
+
+// A worker's frame: failures come back as HRESULTs with the thread's
+// "<KXError" description; nothing is thrown into the parser.
+template <class Work>
+HRESULT RunPageWorker(const OLECHAR* name, Work&& work) {
+  KXComException ctx = KXComException::Silent(name);
+  try {
+    work(ctx);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+// A page named by a request: an object of class "Page".
+IKXQObjectPtr RequirePage(Main& main, int32_t pageId) {
+  KXComException ctx = KXComException::Silent();
+  const IKXQObjectPtr page = LookUp(main, pageId);
+  if (!IsObjectOfClass(page, u"Page")) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %d is not a page", pageId);
+  }
+  return page;
+}
+
+void LaunchTargetEvent(KXComException& ctx, Main& main, const SAXText& targetId) {
+  const IKXQObjectPtr datasheet = GetTargetDatasheet(main, targetId.c_str());
+  KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
+}
+
+}  // namespace
+
+// ---- InsertPages ----
+
+const GrammarRecord* InsertPagesSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"InsertPages", 1, {Grammar::Integer(u"PageId", PageId),
+                                           Grammar::Boolean(u"Before", Before),
+                                           Grammar::Child(Page)}),
+      Grammar::Element(u"Page", Page, {Grammar::Integer(u"ObjectId", ObjectId),
+                                       Grammar::String(u"TemplateId", TemplateId),
+                                       Grammar::String(u"TemplatePageId", TemplatePageId)}));
+  return kGrammar.data();
+}
+
+HRESULT InsertPagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_state.anchorPageId, value);
+    case Before: return Store(m_state.before, value);
+    case ObjectId: return Store(m_objectId, value);
+    case TemplateId: return Store(m_templateId, value);
+    case TemplatePageId: return Store(m_templatePageId, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
+  if (element != Page) return E_INVALIDARG;
+  const HRESULT hr = InsertPage();
+  // A failure ends the request: the pages made before it take their places.
+  if (FAILED(hr)) {
+    KXComException ctx = KXComException::Silent();
+    try {
+      KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
+    }
+    KX_CATCH(ctx, KX_HERE(kFile))
+    (void)ctx.Return();
+  }
+  m_objectId = -1;  // the next "Page" starts afresh
+  m_templateId.Reset();
+  m_templatePageId.Reset();
+  return hr;
+}
+
+HRESULT InsertPagesMessageParser::InsertPage() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException&) {
+    KXDBDatasheetSvcs::InsertPage(*m_pMain, m_targetId.c_str(), m_objectId, m_templateId.c_str(),
+                                  m_templatePageId.c_str(), m_state);
+  });
+}
+
+HRESULT InsertPagesMessageParser::InsertPagesDone() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException& ctx) {
+    KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
+    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
+  });
+}
+
+HRESULT Main::InsertPages(const OLECHAR* request) {
+  return ServeMessage<InsertPagesMessageParser>(*this, u"KXDBDatasheetSvcs::InsertPages", request);
+}
+
+// ---- DeletePage ----
+
+HRESULT Main::DeletePage(const OLECHAR* request) {
+  return ServeRequest(u"KXDBDatasheetSvcs::DeletePage", [&](KXComException&) {
+    KXDBDatasheetSvcs::DeletePage(*this, request);
+    return S_OK;
+  });
+}
+
+// ---- RenamePage ----
+
+const GrammarRecord* RenamePageSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"RenamePage", {Grammar::Integer(u"PageId", PageId), Grammar::String(u"Name", Name)});
+  return kGrammar.data();
+}
+
+HRESULT RenamePageMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case Name: return Store(m_name, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT RenamePageMessageParser::RenamePage() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::RenamePage", [&](KXComException& ctx) {
+    const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
+    IKXQAttributePtr name;
+    GetAttributeInterfaceAt(page, u"Name", name, -1);
+    SetAttributeString(name, m_name.c_str() != nullptr ? m_name.c_str() : u"");
+    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
+  });
+}
+
+HRESULT Main::RenamePage(const OLECHAR* request) {
+  return ServeMessage<RenamePageMessageParser>(*this, u"KXDBDatasheetSvcs::RenamePage", request);
+}
+
+// ---- MovePage ----
+
+const GrammarRecord* MovePageSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"MovePage", {Grammar::Integer(u"MovePageId", MovePageId), Grammar::Integer(u"PageId", PageId),
+                    Grammar::Boolean(u"Before", Before)});
+  return kGrammar.data();
+}
+
+HRESULT MovePageMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case MovePageId: return Store(m_movePageId, value);
+    case PageId: return Store(m_anchorPageId, value);
+    case Before: return Store(m_before, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT MovePageMessageParser::MovePage() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::MovePage", [&](KXComException& ctx) {
+    const IKXQObjectPtr datasheet = GetTargetDatasheet(*m_pMain, m_targetId.c_str());
+    IKXQObjectPtr owner;
+    const IKXQObjectPtr page = GetCurrentPage(*m_pMain, m_movePageId, owner);
+    // A page of another datasheet must not join this one's list.
+    if (owner.GetInterfacePtr() != datasheet.GetInterfacePtr()) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"Page %d is not a current page of datasheet %ls", m_movePageId,
+                              m_targetId.c_str() != nullptr ? m_targetId.c_str() : u"");
+    }
+    IKXQObjectPtr anchor;
+    if (m_anchorPageId > 0 && FAILED(m_pMain->m_pDatabase->get_Object(m_anchorPageId, &anchor))) {
+      ClearThreadErrorInfo();  // no such anchor: the page goes to the end
+      anchor = nullptr;
+    }
+    RenumberPages(datasheet, page, anchor, m_before);
+    KX_CHECK(ctx, m_pMain->LaunchDatasheetEvent(datasheet, 1));
+  });
+}
+
+HRESULT Main::MovePage(const OLECHAR* request) {
+  return ServeMessage<MovePageMessageParser>(*this, u"KXDBDatasheetSvcs::MovePage", request);
+}
+
+// ---- SetPageCase ----
+
+const GrammarRecord* SetPageCaseSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"SetPageCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"CaseId", CaseId)});
+  return kGrammar.data();
+}
+
+HRESULT SetPageCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case CaseId: return Store(m_caseId, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT SetPageCaseMessageParser::SetPageCase() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::SetPageCase", [&](KXComException& ctx) {
+    const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
+    RequireCaseId(*m_pMain, m_caseId);
+    IKXQAttributePtr cases;
+    GetAttributeInterface(page, u"Cases", cases);
+    CheckPointerArgument(ctx, cases.GetInterfacePtr());
+    bool present = false;
+    if (GetAttributeIntegerAt(cases, 1, &present) == m_caseId && present) return;
+    KX_CHECK(ctx, SetCaseAt(page, 0, m_caseId));
+    KX_CHECK(ctx, m_pMain->LaunchPageEvent(page, 1));
+  });
+}
+
+HRESULT Main::SetPageCase(const OLECHAR* request) {
+  return ServeMessage<SetPageCaseMessageParser>(*this, u"KXDBDatasheetSvcs::SetPageCase", request);
+}
+
+// ---- PageLayout ----
+
+const GrammarRecord* PageLayoutSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"PageLayout",
+      {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"Orientation", Orientation),
+       Grammar::Integer(u"ScaleMode", ScaleMode), Grammar::Real(u"ScaleFactor", ScaleFactor),
+       Grammar::Boolean(u"CenterHorizontal", CenterHorizontal),
+       Grammar::Boolean(u"CenterVertical", CenterVertical),
+       Grammar::Integer(u"TopMargin", TopMargin), Grammar::Integer(u"LeftMargin", LeftMargin),
+       Grammar::Integer(u"BottomMargin", BottomMargin),
+       Grammar::Integer(u"RightMargin", RightMargin), Grammar::Integer(u"PaperSize", PaperSize),
+       Grammar::Integer(u"PaperWidth", PaperWidth), Grammar::Integer(u"PaperLength", PaperLength),
+       Grammar::Integer(u"PaperSource", PaperSource)});
+  return kGrammar.data();
+}
+
+HRESULT PageLayoutMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  static constexpr const OLECHAR* kNames[] = {
+      u"Orientation", u"ScaleMode",   u"ScaleFactor",  u"CenterHorizontal", u"CenterVertical",
+      u"TopMargin",   u"LeftMargin",  u"BottomMargin", u"RightMargin",      u"PaperSize",
+      u"PaperWidth",  u"PaperLength", u"PaperSource"};
+  if (id < PageId || id > PaperSource) return E_INVALIDARG;
+  return RunPageWorker(u"KXDBDatasheetSvcs::PageLayout", [&](KXComException&) {
+    if (id == PageId) {
+      m_page = RequirePage(*m_pMain, value.integer);
+      return;
+    }
+    if (!m_page) return;
+    const OLECHAR* name = kNames[id - Orientation];
+    if (id == ScaleFactor) {
+      SetAttributeRealByName(m_page, name, value.real, -1);
+    } else if (id == CenterHorizontal || id == CenterVertical) {
+      SetAttributeBoolByName(m_page, name, value.boolean != 0, -1);
+    } else {
+      SetAttributeLong(m_page, name, value.integer, -1);
+    }
+  });
+}
+
+HRESULT PageLayoutMessageParser::PageLayoutDone() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::PageLayout",
+                       [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
+}
+
+HRESULT Main::PageLayout(const OLECHAR* request) {
+  return ServeMessage<PageLayoutMessageParser>(*this, u"KXDBDatasheetSvcs::PageLayout", request);
+}

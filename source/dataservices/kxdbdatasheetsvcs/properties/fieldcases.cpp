@@ -1,0 +1,300 @@
+#include "properties/fieldcases.h"
+
+#include <string>
+
+#include "com/errorinfo.h"
+#include "com/wstr.h"
+#include "fields/fieldutils.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "properties/fieldpage.h"
+#include "variantutil.h"
+#include "xmlreply.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldcases";
+
+// The field's case: its case number, slot (-1: none) and whether the slot's
+// entry holds a value.
+struct FieldCase {
+  int32_t caseId = -1;
+  int32_t slot = -1;
+  bool defined = false;
+};
+
+FieldCase OpenFieldCase(KXComException& ctx, FieldPage& work, int32_t fieldId,
+                        IKXQTemplateFieldPtr& field) {
+  _variant_t number;
+  KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &number, &field));
+  if (!field) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Field %d not found",
+                            static_cast<int>(fieldId));
+  }
+  FieldCase result;
+  result.caseId = FieldUtils::GetFieldCase(work.page, field, &result.slot, &result.defined);
+  return result;
+}
+
+// "TargetId" is the datasheet's id; -1 (no "DocumentId") when it is none.
+LONG DocumentIdOf(const SAXText& targetId) {
+  LONG id = 0;
+  bool any = false;
+  for (const char16_t c : targetId.str()) {
+    if (c < u'0' || c > u'9' || id > 100000000) break;
+    id = id * 10 + (c - u'0');
+    any = true;
+  }
+  return any ? id : -1;
+}
+
+void WriteAlert(DataServicePart& reply, const SAXText& targetId, LONG status, const OLECHAR* text) {
+  XMLReply::BeginMessage(reply, targetId.c_str(), status);
+  XMLReply::WriteMessage(reply, u"ALERT", DocumentIdOf(targetId), _bstr_t(text));
+  XMLReply::EndMessage(reply);
+}
+
+constexpr OLECHAR kNoCase[] = u"No case defined for selected field";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// "ShowFieldCase"
+
+const GrammarRecord* ShowFieldCaseSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"ShowFieldCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
+                         Grammar::Integer(u"Index", Index), Grammar::Integer(u"CaseId", CaseId)});
+  return kGrammar.data();
+}
+
+HRESULT ShowFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case FieldId: return Store(m_fieldId, value);
+    case Index: return Store(m_index, value);
+    case CaseId:
+      m_hasCaseId = true;
+      return Store(m_caseId, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
+  KXComException ctx(u"ShowFieldCaseMessageParser::ShowFieldCase");
+  try {
+    Main& main = *m_pMain;
+    FieldPage work(main, m_pageId, false);
+    IKXQTemplateFieldPtr field;
+    const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, field);
+    if (!m_hasCaseId) {
+      XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
+      IKXQObjectPtr object;
+      if (m_index < 0) FieldUtils::GetFieldRootObject(work.page, field, object);
+      else FieldUtils::GetFieldRootObject(work.page, field, m_index, object);
+      if (object) {
+        const std::u16string id = kx_ltow(ObjectIdOf(object));
+        XMLReply::WriteElement(Reply(), u"ObjectId", _bstr_t(id.c_str()));
+      }
+      if (fieldCase.slot == 0) {
+        XMLReply::WriteMessage(Reply(), u"QUESTION", DocumentIdOf(m_targetId),
+                               _bstr_t(u"Change the default datasheet case?"));
+      }
+      XMLReply::EndMessage(Reply());
+      return S_OK;
+    }
+    if (m_caseId == fieldCase.caseId) return S_OK;
+    if (fieldCase.slot > 0) {
+      KX_CHECK(ctx, KXDBDatasheetSvcs::SetCaseAt(work.page, fieldCase.slot, m_caseId));
+    } else if (fieldCase.slot == 0) {
+      KX_CHECK(ctx, KXDBDatasheetSvcs::SetDatasheetCase(main, work.datasheet, m_caseId));
+    } else {
+      // A field without a case slot has no entry to change.
+      WriteAlert(Reply(), m_targetId, m_status, kNoCase);
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ShowFieldCase(const OLECHAR* request) {
+  return ServeMessage<ShowFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::ShowFieldCase", request);
+}
+
+// ---------------------------------------------------------------------------
+// "HideFieldCase"
+
+const GrammarRecord* HideFieldCaseSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"HideFieldCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId)});
+  return kGrammar.data();
+}
+
+HRESULT HideFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case FieldId: return Store(m_fieldId, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT HideFieldCaseMessageParser::HideFieldCase() {
+  KXComException ctx(u"HideFieldCaseMessageParser::HideFieldCase");
+  try {
+    FieldPage work(*m_pMain, m_pageId, false);
+    IKXQTemplateFieldPtr field;
+    const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, field);
+    if (fieldCase.slot == 0) {
+      WriteAlert(Reply(), m_targetId, m_status, u"Cannot hide default datasheet case");
+    } else if (fieldCase.slot > 0 && fieldCase.defined) {
+      KX_CHECK(ctx, KXDBDatasheetSvcs::ClearObjectCase(work.page, fieldCase.slot));
+    } else {
+      WriteAlert(Reply(), m_targetId, m_status, kNoCase);
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::HideFieldCase(const OLECHAR* request) {
+  return ServeMessage<HideFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::HideFieldCase", request);
+}
+
+// ---------------------------------------------------------------------------
+// "CopyFieldCase"
+
+const GrammarRecord* CopyFieldCaseSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Message(
+      u"CopyFieldCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
+                         Grammar::Integer(u"CaseId", CaseId)});
+  return kGrammar.data();
+}
+
+HRESULT CopyFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case FieldId: return Store(m_fieldId, value);
+    case CaseId:
+      m_hasCaseId = true;
+      return Store(m_caseId, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
+  KXComException ctx(u"CopyFieldCaseMessageParser::CopyFieldCase");
+  try {
+    Main& main = *m_pMain;
+    FieldPage work(main, m_pageId, false);
+    IKXQTemplateFieldPtr requested;
+    const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, requested);
+    if (!fieldCase.defined) {
+      WriteAlert(Reply(), m_targetId, m_status, kNoCase);
+      return S_OK;
+    }
+    if (!m_hasCaseId) return S_OK;
+    const bool continuous = work.IsContinuous();
+    const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+    int32_t rows = 0;
+    int32_t base = 0;
+    if (continuous) {
+      rows = helper.RowCount();
+      IKXQAttributePtr indices;
+      GetAttributeInterface(work.page, u"NodeIndices", indices);
+      bool has = false;
+      const int32_t at = helper.RootNodeIndex() + 1;
+      int32_t entry = 0;
+      if (indices && at <= GetAttributeCount(indices)) entry = KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, at, &has);
+      base = has ? entry - 1 : 3;
+    }
+    IKXQAttributePtr objects;
+    GetAttributeInterface(work.page, u"NodeObjects", objects);
+    // An overspill page's list positions continue its predecessors'.
+    SAFEARRAY* chain = continuous ? nullptr : work.OverspillChain();
+    SAFEARRAY* array = nullptr;
+    KX_CHECK(ctx, work.templatePage->GetCaseNodes(fieldCase.slot, &array));
+    VariantUtil::SafeArrayVector nodes(array, true);
+    for (int32_t w = 0; w <= rows; ++w) {
+      IKXQObjectPtr rowObject;
+      if (w > 0) {
+        if (!objects || base + w > GetAttributeCount(objects)) continue;
+        GetAttributeAsObject(objects, base + w, rowObject);
+        if (!rowObject) continue;
+      }
+      for (int32_t i = 0; i < nodes.Count(); ++i) {
+        IKXQClassViewPtr node;
+        KX_CHECK(ctx, nodes.GetClassViewAt(i, &node));
+        VARIANT_BOOL repeats = VARIANT_FALSE;
+        KX_CHECK(ctx, node->get_Repeats(&repeats));
+        if (continuous && (w == 0) == (repeats != VARIANT_FALSE)) continue;
+        SAFEARRAY* fieldArray = nullptr;
+        KX_CHECK(ctx, node->get_Fields(&fieldArray));
+        VariantUtil::SafeArrayVector fields(fieldArray, true);
+        for (int32_t j = 0; j < fields.Count(); ++j) {
+          _com_ptr_t<IKXQTemplateNode> entry;
+          KX_CHECK(ctx, fields.GetInterfaceAt(j, &entry));
+          LONG fieldId = -1;
+          KX_CHECK(ctx, entry->get_Id(&fieldId));
+          IKXQTemplateFieldPtr field;
+          _variant_t unused;
+          KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &unused, &field));
+          LONG slot = -1;
+          if (!field || FAILED(field->get_CasePosition(&slot)) || slot != fieldCase.slot) continue;
+          const int32_t number =
+              FieldUtils::GetFieldNumber(main, work.page, fieldId, w > 0 ? w - 1 : -1, field);
+          // The source value, nothing made for it.
+          _variant_t sourcePosition;
+          IKXQFieldValuePtr source;
+          if (w > 0) {
+            KX_CHECK(ctx, FieldUtils::ParseContinuousListRoute(main, work.page, rowObject, field,
+                                                               m_caseId, false, &sourcePosition,
+                                                               &source));
+          } else {
+            KX_CHECK(ctx, FieldUtils::ResolveFieldRoute(work.page, field, m_caseId, false, chain,
+                                                        &sourcePosition, &source));
+          }
+          if (!source) continue;
+          _bstr_t text, prefix, postfix, substitution;
+          FieldUtils::GetAttributeValueText(source, sourcePosition, text, nullptr);
+          KXDBDatasheetSvcs::ReadViewNumberTexts(source, sourcePosition, prefix, postfix, substitution);
+          _variant_t position;
+          IKXQFieldValuePtr destination;
+          if (w > 0) {
+            KX_CHECK(ctx, FieldUtils::ParseContinuousListRoute(main, work.page, rowObject, field,
+                                                               fieldCase.caseId, true, &position,
+                                                               &destination));
+          } else {
+            KX_CHECK(ctx, FieldUtils::ResolveFieldRoute(work.page, field, fieldCase.caseId, true,
+                                                        chain, &position, &destination));
+          }
+          if (!destination) continue;
+          try {
+            FieldUtils::SetAttributeValueFromText(destination, position, text, nullptr);
+          } catch (const KXComException&) {
+            // A value the destination refuses is left out; the copy goes on.
+            SetErrorInfo(0, nullptr);
+            continue;
+          }
+          const LONG type = FieldUtils::GetDataType(destination);
+          if (type == 2 || type == 5) {
+            KXDBDatasheetSvcs::WriteViewNumberTexts(destination, position, prefix, postfix,
+                                                    substitution);
+          }
+          KX_CHECK(ctx, main.LaunchDataFieldEvent(work.page, number, 1, false));
+        }
+      }
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::CopyFieldCase(const OLECHAR* request) {
+  return ServeMessage<CopyFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::CopyFieldCase", request);
+}

@@ -1,0 +1,208 @@
+#include "properties/fieldformat.h"
+
+#include "com/wstr.h"
+#include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "model/continuouspageadvisor.h"
+#include "properties/fieldpage.h"
+#include "xmlreply.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldformat";
+
+// The format text common to the fields of one kind met so far.
+struct KindFormat {
+  bool met = false;
+  bool differ = false;
+  _bstr_t text;
+  void Add(const _bstr_t& format) {
+    if (!met) {
+      met = true;
+      text = format;
+      differ = !format;
+    } else if (!differ && (!format || !text || kx_wcsicmp(static_cast<const OLECHAR*>(format),
+                                                          static_cast<const OLECHAR*>(text)) != 0)) {
+      differ = true;
+    }
+  }
+};
+
+}  // namespace
+
+const OLECHAR* FormatOfKind(int32_t kind, const SAXText& boolFormat, const SAXText& dateFormat,
+                            const SAXText& integerFormat, const SAXText& realFormat) {
+  switch (kind) {
+    case kFieldBool: return boolFormat.c_str();
+    case kFieldDate: return dateFormat.c_str();
+    case kFieldInteger: return integerFormat.c_str();
+    case kFieldReal: return realFormat.c_str();
+    default: return nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// "GetFieldFormat"
+
+const GrammarRecord* GetFieldFormatSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"GetFieldFormat", 1,
+                       {Grammar::Integer(u"PageId", PageId), Grammar::Child(FieldId)}),
+      Grammar::Element(u"FieldId", FieldId,
+                       {Grammar::Integer(u"ID", ID), Grammar::Integer(u"Index", Index)}));
+  return kGrammar.data();
+}
+
+HRESULT GetFieldFormatMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case ID: return Store(m_id, value);
+    case Index: return Store(m_index, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT GetFieldFormatMessageParser::WorkChild(uint32_t element) {
+  if (element != FieldId || m_id == -1) return E_INVALIDARG;
+  m_fieldIds.push_back(m_id);
+  m_rows.push_back(m_index);
+  m_id = -1;
+  m_index = -1;
+  return S_OK;
+}
+
+HRESULT GetFieldFormatMessageParser::WritePopFormat() {
+  KXComException ctx(u"KXDBDatasheetSvcs::WritePopFormat");
+  try {
+    FieldPage work(*m_pMain, m_pageId);
+    const IKXQAttributePtr fields = work.Fields();
+    int32_t alignment = -1;
+    int32_t verticalAlignment = -1;
+    KindFormat formats[4];  // Boolean, Date, Real, Integer: the reply's order
+    for (size_t i = 0; i < m_fieldIds.size(); ++i) {
+      IKXQTemplateFieldPtr field;
+      const int32_t number =
+          FieldUtils::GetFieldNumber(*m_pMain, work.page, m_fieldIds[i], m_rows[i], field);
+      _bstr_t typeName, format;
+      int32_t a = -1, v = -1;
+      FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &a, &v, format);
+      if (alignment == -1) alignment = a;
+      else if (alignment != a) alignment = 4;
+      if (verticalAlignment == -1) verticalAlignment = v;
+      else if (verticalAlignment != v) verticalAlignment = 3;
+      switch (FieldPresentation::KindOfType(typeName)) {
+        case kFieldBool: formats[0].Add(format); break;
+        case kFieldDate: formats[1].Add(format); break;
+        case kFieldReal: formats[2].Add(format); break;
+        case kFieldInteger: formats[3].Add(format); break;
+        default: break;
+      }
+    }
+    XMLReply::BeginMessage(Reply(), m_targetId.IsNull() ? u"" : m_targetId.c_str(), m_status);
+    XMLReply::EnsureAttributes(Reply());
+    XMLReply::AddLongAttribute(Reply(), u"PageId", m_pageId);
+    if (alignment >= 0) XMLReply::AddLongAttribute(Reply(), u"Alignment", alignment);
+    if (verticalAlignment >= 0) XMLReply::AddLongAttribute(Reply(), u"VerticalAlignment", verticalAlignment);
+    static constexpr const OLECHAR* kNames[] = {u"BoolFormat", u"DateFormat", u"RealFormat",
+                                                u"IntegerFormat"};
+    for (int k = 0; k < 4; ++k) {
+      if (!formats[k].met) continue;
+      XMLReply::AddStringAttribute(Reply(), kNames[k], formats[k].differ ? _bstr_t(u"") : formats[k].text);
+    }
+    XMLReply::StartElement(Reply(), u"PopFormat");
+    for (size_t i = 0; i < m_fieldIds.size(); ++i) {
+      XMLReply::AddLongAttribute(Reply(), u"ID", m_fieldIds[i]);
+      if (m_rows[i] >= 0) XMLReply::AddLongAttribute(Reply(), u"Index", m_rows[i]);
+      XMLReply::WriteElement(Reply(), u"FieldId", nullptr);
+    }
+    XMLReply::EndElement(Reply(), u"PopFormat");
+    XMLReply::EndMessage(Reply());
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::GetFieldFormat(const OLECHAR* request) {
+  return ServeMessage<GetFieldFormatMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldFormat",
+                                                   request);
+}
+
+// ---------------------------------------------------------------------------
+// "SetFieldFormat"
+
+const GrammarRecord* SetFieldFormatSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"SetFieldFormat", 1,
+                       {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"Alignment", Alignment),
+                        Grammar::Integer(u"VerticalAlignment", VerticalAlignment),
+                        Grammar::String(u"BoolFormat", BoolFormat),
+                        Grammar::String(u"DateFormat", DateFormat),
+                        Grammar::String(u"IntegerFormat", IntegerFormat),
+                        Grammar::String(u"RealFormat", RealFormat), Grammar::Child(FieldId)}),
+      Grammar::Element(u"FieldId", FieldId,
+                       {Grammar::Integer(u"ID", ID), Grammar::Integer(u"Index", Index)}));
+  return kGrammar.data();
+}
+
+HRESULT SetFieldFormatMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case Alignment: return Store(m_alignment, value);
+    case VerticalAlignment: return Store(m_verticalAlignment, value);
+    case BoolFormat: return Store(m_boolFormat, value);
+    case DateFormat: return Store(m_dateFormat, value);
+    case IntegerFormat: return Store(m_integerFormat, value);
+    case RealFormat: return Store(m_realFormat, value);
+    case ID: return Store(m_id, value);
+    case Index: return Store(m_index, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT SetFieldFormatMessageParser::WorkChild(uint32_t element) {
+  if (element != FieldId || m_id == -1) return E_INVALIDARG;
+  const HRESULT hr = SetFieldFormatValue(m_id, m_index);
+  m_id = -1;
+  m_index = -1;
+  return hr;
+}
+
+HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_t row) {
+  KXComException ctx(u"KXDBDatasheetSvcs::SetFieldFormatValue");
+  try {
+    Main& main = *m_pMain;
+    FieldPage work(main, m_pageId);
+    const IKXQAttributePtr fields = work.Fields();
+    // A row on a page that is no list names the one field.
+    const bool continuous = row >= 0 && work.IsContinuous();
+    IKXQTemplateFieldPtr field;
+    const int32_t number =
+        FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
+    _bstr_t typeName;
+    KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
+    const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
+                                         m_dateFormat, m_integerFormat, m_realFormat);
+    const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
+    for (int32_t w = 0; w < rows; ++w) {
+      const int32_t at = continuous ? w : row;
+      const int32_t n = continuous
+          ? FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, w)
+          : number;
+      FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, at, m_alignment,
+                                          m_verticalAlignment, format);
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::SetFieldFormat(const OLECHAR* request) {
+  return ServeMessage<SetFieldFormatMessageParser>(*this, u"KXDBDatasheetSvcs::SetFieldFormat",
+                                                   request);
+}

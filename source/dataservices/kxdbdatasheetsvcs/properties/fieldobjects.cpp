@@ -1,0 +1,598 @@
+#include "properties/fieldobjects.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "com/wstr.h"
+#include "fields/fieldutils.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetpages.h"
+#include "model/kxdbdatasheetutils.h"
+#include "model/overspillutils.h"
+#include "properties/fieldpage.h"
+#include "variantutil.h"
+#include "xmlreply.h"
+
+using namespace KXDBDatasheetSvcs;
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldobjects";
+
+using Text = std::u16string;
+
+Text ToText(const _bstr_t& text) { return text.length() ? Text(static_cast<const OLECHAR*>(text)) : Text(); }
+
+LONG NodeIndexOf(IKXQClassView* node) {
+  LONG index = -1;
+  if (node != nullptr && FAILED(node->get_NodeIndex(&index))) index = -1;
+  return index;
+}
+
+bool SameObject(IKXQObject* a, IKXQObject* b) {
+  return a != nullptr && b != nullptr && ObjectIdOf(a) == ObjectIdOf(b);
+}
+
+Text ClassNameOf(IKXQObject* object) {
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  _bstr_t name;
+  if (cls) cls->get_Name(name.GetAddress());
+  return ToText(name);
+}
+
+// Refuses the globals object, documents and pages; else the question.
+bool CanHideOrDelete(IKXQObject* object, bool hide, Text& text) {
+  const OLECHAR* verb = hide ? u"hidden" : u"deleted";
+  const Text cls = ClassNameOf(object);
+  const OLECHAR* refusal = nullptr;
+  if (kx_wcsicmp(cls, u"GlobalsClass") == 0) refusal = u"Globals object cannot be %ls";
+  else if (IsObjectOfClass(object, u"Datasheet")) refusal = u"Document object cannot be %ls";
+  else if (IsObjectOfClass(object, u"Page")) refusal = u"Page object cannot be %ls";
+  if (refusal != nullptr) {
+    text = kx_format(refusal, verb);
+    return false;
+  }
+  _bstr_t name;
+  GetObjectName(object, name, true);
+  text = kx_format(hide ? u"Hide object %ls" : u"Delete object %ls", ToText(name).c_str());
+  return true;
+}
+
+void ClearHiddenObjects(IKXQObject* page) {
+  IKXQAttributePtr hidden;
+  GetAttributeInterface(page, u"HiddenObjects", hidden);
+  if (hidden) ResizeAttributeValues(hidden, 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// "ShowFieldObjects", "HideFieldObjects", "DeleteFieldObjects"
+
+namespace {
+
+// The grammar the three messages share but for the message's name.
+constexpr auto FieldObjectsGrammar(const OLECHAR* message) {
+  using Id = FieldObjectsSchema;
+  return Grammar::Table(
+      Grammar::Envelope(Id::TargetId, Id::Status),
+      Grammar::Element(message, 1,
+                       {Grammar::Integer(u"PageId", Id::PageId),
+                        Grammar::Boolean(u"Confirmed", Id::Confirmed), Grammar::Child(Id::Field)}),
+      Grammar::Element(u"Field", Id::Field,
+                       {Grammar::Integer(u"FieldId", Id::FieldId), Grammar::Integer(u"Index", Id::Index),
+                        Grammar::Integer(u"ObjectId", Id::ObjectId)}));
+}
+
+}  // namespace
+
+const GrammarRecord* FieldObjectsMessageParser::GetSchema() const {
+  static constexpr auto kShowGrammar = FieldObjectsGrammar(u"ShowFieldObjects");
+  static constexpr auto kHideGrammar = FieldObjectsGrammar(u"HideFieldObjects");
+  static constexpr auto kDeleteGrammar = FieldObjectsGrammar(u"DeleteFieldObjects");
+  switch (m_mode) {
+    case kShow: return kShowGrammar.data();
+    case kHide: return kHideGrammar.data();
+    default: return kDeleteGrammar.data();
+  }
+}
+
+HRESULT FieldObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case Confirmed: return Store(m_confirmed, value);
+    case FieldId: return Store(m_fieldId, value);
+    case Index: return Store(m_index, value);
+    case ObjectId: return Store(m_objectId, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT FieldObjectsMessageParser::WorkChild(uint32_t element) {
+  if (element != Field) return E_INVALIDARG;
+  // A later "Field" for the same field and row replaces the earlier one.
+  m_requested[{m_fieldId, m_index}] = m_objectId;
+  m_fieldId = -1;
+  m_index = -1;
+  m_objectId = -1;
+  return S_OK;
+}
+
+HRESULT FieldObjectsMessageParser::Work() {
+  switch (m_mode) {
+    case kShow: return ShowFieldObjects();
+    case kHide: return HideFieldObjects();
+    default: return DeleteFieldObjects();
+  }
+}
+
+void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
+  KXComException ctx(u"FieldObjectsMessageParser::CollateFieldData");
+  m_records.clear();
+  m_continuous = work.IsContinuous();
+  Main& main = *m_pMain;
+  IKXQAttributePtr nodeObjects;
+  GetAttributeInterface(work.page, u"NodeObjects", nodeObjects);
+  const int32_t objectCount = nodeObjects ? GetAttributeCount(nodeObjects) : 0;
+  std::vector<LONG> handled;
+  Text message;
+  for (const auto& [key, objectId] : m_requested) {
+    const auto [fieldId, index] = key;
+    _variant_t number;
+    IKXQTemplateFieldPtr field;
+    KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &number, &field));
+    if (!field) continue;
+    IKXQObjectPtr object, root;
+    IKXQClassViewPtr node;
+    if (!m_continuous) {
+      FieldUtils::GetFieldRootObject(work.page, field, root);
+      FieldUtils::GetTemplateFieldNode(work.page, field, false, node);
+      if (std::find(handled.begin(), handled.end(), NodeIndexOf(node)) != handled.end()) continue;
+      KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
+    } else {
+      const int32_t position = main.GetContinuousPageHelper().RowPosition(index);
+      if (index >= 0 && position > 0) {
+        if (mode != kShow && position <= objectCount) {
+          GetAttributeAsObject(nodeObjects, position, object);
+        } else if (mode == kShow && m_confirmed && position <= objectCount + 1 && objectId > 0) {
+          GetStoreObject(main.m_pDatabase, object, objectId);
+        }
+      }
+      root = object;
+    }
+    const bool primary = (mode != kShow && object && SameObject(object, root)) || !root;
+    if (!m_continuous && primary) FieldUtils::GetTemplateFieldNode(work.page, field, true, node);
+    if (!m_confirmed) {
+      std::vector<IKXQObjectPtr> candidates;
+      bool inList = true;
+      bool navigated = false;
+      if (!m_continuous) {
+        ComPtrArray<IKXQObject> objects;
+        IKXQFieldValuePtr holder;
+        inList = FieldUtils::GetObjectVector(work.page, node, objects, holder);
+        navigated = holder != nullptr;
+        for (int32_t i = 0; i < objects.GetCount(); ++i) {
+          if (objects.GetAt(i) != nullptr) candidates.emplace_back(objects.GetAt(i));
+        }
+      } else if (object) {
+        candidates.push_back(object);
+      }
+      if (mode == kShow && !object) {
+        if (!inList && navigated) {
+          message = u"Can only show objects that are contained in a vector";
+        } else if (candidates.empty()) {
+          message = u"No objects exist for selected field(s)";
+        } else {
+          FieldObjectRecord record;
+          record.node = node;
+          record.fieldId = fieldId;
+          record.index = index;
+          record.candidates = std::move(candidates);
+          m_records.push_back(std::move(record));
+        }
+      } else if (mode != kShow && object) {
+        Text text;
+        if (!CanHideOrDelete(object, mode == kHide, text)) {
+          message = text;
+        } else if (!primary && !inList) {
+          message = kx_format(u"Can only %ls objects that are contained in a vector",
+                              mode == kHide ? u"hide" : u"delete");
+        } else {
+          FieldObjectRecord record{object, node, fieldId, index, primary, {}, text};
+          m_records.push_back(std::move(record));
+        }
+      }
+    } else {
+      if (!object && !m_continuous && objectId > 0) GetStoreObject(main.m_pDatabase, object, objectId);
+      if (object) {
+        FieldObjectRecord record{object, node, fieldId, index, primary, {}, {}};
+        m_records.push_back(std::move(record));
+      }
+    }
+    if (node) handled.push_back(NodeIndexOf(node));
+  }
+  if (m_records.empty() && !m_confirmed) {
+    if (message.empty()) {
+      message = kx_format(u"%ls exist for selected field(s)", mode == kShow ? u"An object" : u"No objects");
+    }
+    FieldObjectRecord record;
+    record.primary = true;
+    record.text = message;
+    m_records.push_back(std::move(record));
+  }
+}
+
+void FieldObjectsMessageParser::WriteReply() {
+  XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
+  for (const auto& record : m_records) {
+    if (record.fieldId < 1) {
+      XMLReply::EnsureAttributes(Reply());
+      XMLReply::AddStringAttribute(Reply(), u"MessageType", _bstr_t(u"ALERT"));
+      XMLReply::AddStringAttribute(Reply(), u"Text", _bstr_t(record.text.c_str()));
+      XMLReply::WriteElement(Reply(), u"Message", nullptr);
+    } else if (!record.candidates.empty()) {
+      XMLReply::EnsureAttributes(Reply());
+      XMLReply::AddLongAttribute(Reply(), u"FieldId", record.fieldId);
+      XMLReply::StartElement(Reply(), u"FieldObjects");
+      for (const auto& candidate : record.candidates) {
+        _bstr_t name;
+        GetObjectName(candidate, name, true);
+        XMLReply::AddLongAttribute(Reply(), u"ObjectId", ObjectIdOf(candidate));
+        XMLReply::AddStringAttribute(Reply(), u"Name", name);
+        XMLReply::WriteElement(Reply(), u"Object", nullptr);
+      }
+      XMLReply::EndElement(Reply(), u"FieldObjects");
+    }
+  }
+  XMLReply::EndMessage(Reply());
+}
+
+void FieldObjectsMessageParser::WriteQuestion() {
+  XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
+  for (const auto& record : m_records) {
+    if (!record.primary) continue;
+    XMLReply::EnsureAttributes(Reply());
+    XMLReply::AddStringAttribute(Reply(), u"MessageType",
+                                 _bstr_t(record.fieldId > 0 ? u"QUESTION" : u"ALERT"));
+    XMLReply::AddStringAttribute(Reply(), u"Text", _bstr_t(record.text.c_str()));
+    XMLReply::AddLongAttribute(Reply(), u"FieldId", record.fieldId);
+    XMLReply::AddLongAttribute(Reply(), u"Index", record.index);
+    XMLReply::AddLongAttribute(Reply(), u"ObjectId", record.object ? ObjectIdOf(record.object) : 0);
+    XMLReply::WriteElement(Reply(), u"Message", nullptr);
+  }
+  XMLReply::EndMessage(Reply());
+}
+
+void FieldObjectsMessageParser::PlaceParentObjects(FieldPage& work, IKXQClassView* start,
+                                                   SAFEARRAY* sourceChain) {
+  KXComException ctx(u"FieldObjectsMessageParser::PlaceParentObjects");
+  IKXQClassViewPtr node = start;
+  for (;;) {
+    IKXQClassViewPtr parent;
+    KX_CHECK(ctx, node->get_Parent(&parent));
+    if (!parent) return;
+    for (const auto& record : m_records) {
+      if (record.node && NodeIndexOf(record.node) == NodeIndexOf(parent)) return;
+    }
+    IKXQObjectPtr placed;
+    KXDBDatasheetSvcs::GetNodeObject(placed, work.page, parent);
+    if (placed) return;
+    ComPtrArray<IKXQClassView> chain;
+    IKXQViewPtr rootView;
+    FieldUtils::GetNodeChain(work.page, parent, chain, rootView);
+    if (!rootView || chain.GetCount() < 2) return;
+    Text path;
+    for (int32_t i = chain.GetCount() - 2; i >= 0; --i) {
+      _bstr_t name;
+      KX_CHECK(ctx, chain.GetAt(i)->get_Name(name.GetAddress()));
+      if (!path.empty()) path += u".";
+      path += ToText(FieldUtils::ShiftRouteIndices(sourceChain, name));
+    }
+    _variant_t position;
+    IKXQFieldValuePtr holder;
+    KX_CHECK(ctx, FieldUtils::GetRouteStep(rootView, path.c_str(), -1, false, &position, &holder));
+    if (!holder || (position.vt != VT_I4 && position.vt != VT_I2)) return;
+    _variant_t view;
+    KX_CHECK(ctx, holder->GetViewAt(position, &view));
+    IKXQViewPtr item;
+    FieldUtils::CoerceToView(view, item);
+    IKXQObjectPtr object;
+    if (item) KX_CHECK(ctx, item->get_Object(&object));
+    if (!object) return;
+    KXDBDatasheetSvcs::GetPageNodeObjects(work.page, parent, object, true);
+    node = parent;
+  }
+}
+
+void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode, IKXQObject* primary) {
+  KXComException ctx(u"FieldObjectsMessageParser::UpdateDatasheetPages");
+  Main& main = *m_pMain;
+  // The datasheet the client names ("TargetId"), else the page's own.
+  IKXQObjectPtr datasheet = work.datasheet;
+  LONG id = 0;
+  for (const char16_t c : m_targetId.str()) {
+    if (c < u'0' || c > u'9' || id > 100000000) {
+      id = 0;
+      break;
+    }
+    id = id * 10 + (c - u'0');
+  }
+  if (id > 0) GetStoreObject(main.m_pDatabase, datasheet, id);
+  IKXQTemplatePtr tmpl;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
+  if (!tmpl) return;
+  _bstr_t kind;
+  KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+  if (kx_wcsicmp(ToText(kind), u"Datasheet") != 0) return;
+  IKXQAttributePtr pages;
+  GetAttributeInterface(datasheet, u"CurrentPages", pages);
+  const int32_t count = pages ? GetAttributeCount(pages) : 0;
+  for (int32_t i = count; i >= 1; --i) {
+    IKXQObjectPtr page;
+    GetAttributeAsObject(pages, i, page);
+    if (!page) continue;
+    IKXQObjectPtr pagePrimary, further;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(main.m_pApplication, page, tmpl, &pagePrimary,
+                                                          nullptr, 1));
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
+    if (!templatePage) continue;
+    SAFEARRAY* array = nullptr;
+    KX_CHECK(ctx, templatePage->get_RootNodes(&array));
+    VariantUtil::SafeArrayVector roots(array, true);
+    if (mode == kHide) {
+      if (!SameObject(pagePrimary, primary)) continue;
+      int32_t nodeIndex = -1;
+      KXDBDatasheetSvcs::GetObjectNodeIndex(page, primary, &nodeIndex);
+      for (int32_t r = 0; r < roots.Count(); ++r) {
+        IKXQClassViewPtr node;
+        KX_CHECK(ctx, roots.GetClassViewAt(r, &node));
+        if (NodeIndexOf(node) != nodeIndex) continue;
+        ClearHiddenObjects(page);
+        KXDBDatasheetSvcs::GetPageNodeObjects(page, node, nullptr, true);
+        break;
+      }
+    } else if (!pagePrimary) {
+      for (int32_t r = 0; r < roots.Count(); ++r) {
+        IKXQClassViewPtr node;
+        KX_CHECK(ctx, roots.GetClassViewAt(r, &node));
+        VARIANT_BOOL accepts = VARIANT_FALSE;
+        KX_CHECK(ctx, node->AcceptsClass(_variant_t(_bstr_t(ClassNameOf(primary).c_str())), nullptr,
+                                         &accepts));
+        if (!accepts) continue;
+        ClearHiddenObjects(page);
+        KXDBDatasheetSvcs::GetPageNodeObjects(page, node, primary, true);
+        break;
+      }
+    }
+  }
+  if (mode == kShow) KX_CHECK(ctx, main.Workers().CreateOverspillPages(main, datasheet, 3));
+}
+
+HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
+  KXComException ctx(u"FieldObjectsMessageParser::ShowFieldObjects");
+  try {
+    Main& main = *m_pMain;
+    FieldPage work(main, m_pageId);
+    CollateFieldData(work, kShow);
+    if (!m_confirmed) {
+      WriteReply();
+      return S_OK;
+    }
+    SAFEARRAY* sourceChain = nullptr;
+    if (!m_continuous) {
+      OverspillUtils overspill(&main);
+      KX_CHECK(ctx, overspill.GetOverspillSourceChain(work.page, &sourceChain));
+    }
+    VariantUtil::SafeArrayVector chainOwner;
+    IKXQObjectPtr primary;
+    try {
+      for (const auto& record : m_records) {
+        if (m_continuous) {
+          KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObject(main, record.object, work.page,
+                                                         work.templatePage, true, record.index, false));
+          continue;
+        }
+        PlaceParentObjects(work, record.node, sourceChain);
+        if (record.primary && !primary) {
+          primary = record.object;
+          ClearHiddenObjects(work.page);
+        }
+        if (record.index == -1) {
+          KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, record.object, true);
+        }
+      }
+      if (!m_continuous && primary) UpdateDatasheetPages(work, kShow, primary);
+    } catch (...) {
+      if (sourceChain) SafeArrayDestroy(sourceChain);
+      throw;
+    }
+    if (sourceChain) SafeArrayDestroy(sourceChain);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT FieldObjectsMessageParser::HideFieldObjects() {
+  KXComException ctx(u"FieldObjectsMessageParser::HideFieldObjects");
+  try {
+    Main& main = *m_pMain;
+    FieldPage work(main, m_pageId);
+    CollateFieldData(work, kHide);
+    const bool asks = std::any_of(m_records.begin(), m_records.end(),
+                                  [](const FieldObjectRecord& r) { return r.primary; });
+    if (!m_confirmed && asks) {
+      WriteQuestion();
+      return S_OK;
+    }
+    IKXQObjectPtr primary;
+    for (const auto& record : m_records) {
+      if (!record.object) continue;
+      if (m_continuous) {
+        KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectFromPage(main, work.page, record.object));
+        continue;
+      }
+      if (!record.primary) {
+        FieldUtils::UpdateHiddenObjects(work.page, record.node, false);
+      } else if (!primary) {
+        primary = record.object;
+        ClearHiddenObjects(work.page);
+      }
+      if (record.index == -1) KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, nullptr, false);
+    }
+    if (!m_continuous && primary) UpdateDatasheetPages(work, kHide, primary);
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
+  KXComException ctx(u"FieldObjectsMessageParser::DeleteFieldObjects");
+  try {
+    FieldPage work(*m_pMain, m_pageId);
+    CollateFieldData(work, kDelete);
+    const bool asks = std::any_of(m_records.begin(), m_records.end(),
+                                  [](const FieldObjectRecord& r) { return r.primary; });
+    if (!m_confirmed && asks) {
+      WriteQuestion();
+      return S_OK;
+    }
+    for (const auto& record : m_records) {
+      if (!record.object) continue;
+      if (!m_continuous && !record.primary) {
+        FieldUtils::UpdateHiddenObjects(work.page, record.node, false);
+      }
+      KX_CHECK(ctx, record.object->Delete());
+    }
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ShowFieldObjects(const OLECHAR* request) {
+  return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kShow>>(
+      *this, u"KXDBDatasheetSvcs::ShowFieldObjects", request);
+}
+
+HRESULT Main::HideFieldObjects(const OLECHAR* request) {
+  return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kHide>>(
+      *this, u"KXDBDatasheetSvcs::HideFieldObjects", request);
+}
+
+HRESULT Main::DeleteFieldObjects(const OLECHAR* request) {
+  return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kDelete>>(
+      *this, u"KXDBDatasheetSvcs::DeleteFieldObjects", request);
+}
+
+HRESULT Main::AddFieldObjects(const OLECHAR*) {
+  return ServeRequest(u"KXDBDatasheetSvcs::AddFieldObjects", [](KXComException&) { return S_OK; });
+}
+
+HRESULT Main::RemoveFieldObjects(const OLECHAR*) {
+  return ServeRequest(u"KXDBDatasheetSvcs::RemoveFieldObjects", [](KXComException&) { return S_OK; });
+}
+
+// ---------------------------------------------------------------------------
+// "ShowPrimaryObjects"
+
+const GrammarRecord* ShowPrimaryObjectsSchema::GetSchema() const {
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"ShowPrimaryObjects", 1,
+                       {Grammar::Integer(u"PageId", PageId), Grammar::Child(Field)}),
+      Grammar::Element(u"Field", Field,
+                       {Grammar::Integer(u"FieldId", FieldId), Grammar::Integer(u"Index", Index)}));
+  return kGrammar.data();
+}
+
+HRESULT ShowPrimaryObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
+  switch (id) {
+    case PageId: return Store(m_pageId, value);
+    case FieldId: return Store(m_fieldId, value);
+    case Index: return Store(m_index, value);
+    default: return E_INVALIDARG;
+  }
+}
+
+HRESULT ShowPrimaryObjectsMessageParser::WorkChild(uint32_t element) {
+  if (element != Field || m_fieldId == -1) return E_INVALIDARG;
+  m_fieldIds.push_back(m_fieldId);
+  m_rows.push_back(m_index);
+  m_fieldId = -1;
+  m_index = -1;
+  return S_OK;
+}
+
+HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
+  KXComException ctx(u"ShowPrimaryObjectsMessageParser::ShowPrimaryObjects");
+  try {
+    Main& main = *m_pMain;
+    FieldPage work(main, m_pageId);
+    const bool continuous = work.IsContinuous();
+    IKXQTemplatePtr tmpl;
+    KX_CHECK(ctx, work.templatePage->get_Template(&tmpl));
+    CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
+    SAFEARRAY* classArray = nullptr;
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &classArray));
+    VariantUtil::SafeArrayVector classes(classArray, true);
+    std::vector<LONG> handled;
+    std::vector<int32_t> answer;
+    for (const int32_t fieldId : m_fieldIds) {
+      _variant_t number;
+      IKXQTemplateFieldPtr field;
+      KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &number, &field));
+      if (!field) continue;
+      IKXQClassViewPtr node;
+      FieldUtils::GetTemplateFieldNode(work.page, field, true, node);
+      if (!continuous) {
+        IKXQObjectPtr placed;
+        KXDBDatasheetSvcs::GetNodeObject(placed, work.page, node);
+        if (placed) continue;
+      }
+      const LONG nodeIndex = NodeIndexOf(node);
+      if (std::find(handled.begin(), handled.end(), nodeIndex) != handled.end()) continue;
+      handled.push_back(nodeIndex);
+      for (int32_t i = 0; i < classes.Count(); ++i) {
+        IKXQClassPtr cls;
+        KX_CHECK(ctx, classes.GetClassAt(i, &cls));
+        VARIANT_BOOL accepts = VARIANT_FALSE;
+        KX_CHECK(ctx, node->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
+                                         nullptr, &accepts));
+        if (!accepts) continue;
+        if (std::find(answer.begin(), answer.end(), fieldId) == answer.end()) answer.push_back(fieldId);
+        break;
+      }
+    }
+    std::sort(answer.begin(), answer.end());
+    XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
+    if (!answer.empty()) {
+      IKXQClassViewPtr view;
+      KX_CHECK(ctx, tmpl->get_ClassView(&view));
+      _bstr_t viewName;
+      if (view) KX_CHECK(ctx, view->get_Name(viewName.GetAddress()));
+      XMLReply::EnsureAttributes(Reply());
+      XMLReply::AddStringAttribute(Reply(), u"ClassView", viewName);
+    }
+    XMLReply::StartElement(Reply(), u"ShowPrimaryObjects");
+    for (const int32_t fieldId : answer) {
+      XMLReply::WriteElement(Reply(), u"FieldId", _bstr_t(kx_ltow(fieldId).c_str()));
+    }
+    XMLReply::EndElement(Reply(), u"ShowPrimaryObjects");
+    XMLReply::EndMessage(Reply());
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT Main::ShowPrimaryObjects(const OLECHAR* request) {
+  return ServeMessage<ShowPrimaryObjectsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ShowPrimaryObjects", request);
+}

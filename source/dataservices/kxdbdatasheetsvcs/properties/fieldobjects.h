@@ -1,0 +1,99 @@
+// The field-object messages: "ShowFieldObjects", "HideFieldObjects" and
+// "DeleteFieldObjects" act on the objects behind a selection of fields
+// (asking first, or offering candidates first), "ShowPrimaryObjects" tells
+// which empty fields can take a primary object, "AddFieldObjects" and
+// "RemoveFieldObjects" are accepted and do nothing. The grammars, the
+// workers and the handlers are in fieldobjects.cpp.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kxstoreptrs.h"
+#include "main/main.h"
+
+class FieldPage;
+
+// The three messages share their grammar but for the message's name.
+class FieldObjectsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { Field = 2, TargetId, Status, PageId, Confirmed, FieldId, Index, ObjectId };
+  using MessageParser::MessageParser;
+};
+
+// One field to act on or report.
+struct FieldObjectRecord {
+  IKXQObjectPtr object;
+  IKXQClassViewPtr node;
+  int32_t fieldId = -1;
+  int32_t index = -1;
+  bool primary = false;
+  std::vector<IKXQObjectPtr> candidates;
+  std::u16string text;
+};
+
+class FieldObjectsMessageParser : public FieldObjectsSchema {
+ public:
+  enum Mode { kShow = 0, kHide = 1, kDelete = 2 };
+  FieldObjectsMessageParser(Main* main, Mode mode) : FieldObjectsSchema(main), m_mode(mode) {}
+  const GrammarRecord* GetSchema() const override;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT WorkChild(uint32_t element) override;
+  HRESULT Work() override;
+  HRESULT ShowFieldObjects();
+  HRESULT HideFieldObjects();
+  HRESULT DeleteFieldObjects();
+
+  int32_t m_pageId = -1;
+  bool m_confirmed = false;
+  int32_t m_fieldId = -1;
+  int32_t m_index = -1;
+  int32_t m_objectId = -1;
+  // The requested fields by (FieldId, Index): the object id asked for.
+  std::map<std::pair<int32_t, int32_t>, int32_t> m_requested;
+  std::vector<FieldObjectRecord> m_records;
+
+ private:
+  void CollateFieldData(FieldPage& work, Mode mode);
+  void PlaceParentObjects(FieldPage& work, IKXQClassView* node, SAFEARRAY* sourceChain);
+  void UpdateDatasheetPages(FieldPage& work, Mode mode, IKXQObject* primary);
+  void WriteReply();
+  void WriteQuestion();
+
+  Mode m_mode;
+  bool m_continuous = false;
+};
+
+// The parser of one of the three messages.
+template <FieldObjectsMessageParser::Mode M>
+class FieldObjectsParserFor final : public FieldObjectsMessageParser {
+ public:
+  explicit FieldObjectsParserFor(Main* main) : FieldObjectsMessageParser(main, M) {}
+};
+
+class ShowPrimaryObjectsSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { Field = 2, TargetId, Status, PageId, FieldId, Index };
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema {
+ public:
+  using ShowPrimaryObjectsSchema::ShowPrimaryObjectsSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT WorkChild(uint32_t element) override;
+  HRESULT Work() override { return ShowPrimaryObjects(); }
+  // The worker: the empty fields whose first node takes a template class.
+  HRESULT ShowPrimaryObjects();
+
+  int32_t m_pageId = -1;
+  int32_t m_fieldId = -1;
+  int32_t m_index = -1;
+  std::vector<int32_t> m_fieldIds;
+  std::vector<int32_t> m_rows;
+};

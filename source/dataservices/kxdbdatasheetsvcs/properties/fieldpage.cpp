@@ -1,0 +1,219 @@
+#include "properties/fieldpage.h"
+
+#include "com/wstr.h"
+#include "fields/fieldassert.h"
+#include "fields/fieldutils.h"
+#include "fields/kxfielddata.h"
+#include "kxattributeutils.h"
+#include "kxcomexception.h"
+#include "kxstoreutils.h"
+#include "main/main.h"
+#include "model/continuouspageadvisor.h"
+#include "model/kxdbdatasheetutils.h"
+#include "pages/loaddatasheet.h"
+
+namespace {
+
+constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldpage";
+
+IKXQObjectPtr PageById(Main& main, int32_t pageId) {
+  IKXQObjectPtr page;
+  GetStoreObject(main.m_pDatabase, page, pageId);
+  return page;
+}
+
+IKXQObjectPtr OwnerOf(IKXQObject* page) {
+  IKXQObjectPtr owner;
+  GetOwnerObject(page, owner);
+  return owner;
+}
+
+void Raise(KXComException& ctx, HRESULT hr) {
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, nullptr);
+}
+
+}  // namespace
+
+FieldPage::FieldPage(Main& main, int32_t pageId, bool makeCurrent)
+    : main(main),
+      page(PageById(main, pageId)),
+      datasheet(OwnerOf(page)),
+      m_currentDatasheet(makeCurrent ? main.m_pApplication : nullptr, datasheet),
+      m_currentPage(makeCurrent ? main.m_pApplication : nullptr, page) {
+  KXComException ctx(u"KXDBDatasheetSvcs::GetTemplatePage");
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
+  if (!templatePage) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, u"The page has no template page");
+  }
+}
+
+FieldPage::~FieldPage() = default;
+
+bool FieldPage::IsContinuous() {
+  if (m_continuous < 0) {
+    KXComException ctx(u"ContinuousPageHelper::Initialize");
+    _bstr_t format;
+    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+    m_continuous = format.length() > 0 ? 1 : 0;
+    if (m_continuous) {
+      KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage,
+                                                               page, false));
+    }
+  }
+  return m_continuous == 1;
+}
+
+IKXQAttributePtr FieldPage::Fields() {
+  KXComException ctx(u"KXDBDatasheetSvcs::GetFields");
+  IKXQAttributePtr fields;
+  GetAttributeInterface(page, u"Fields", fields);
+  CheckPointerArgument(ctx, fields.GetInterfacePtr());
+  return fields;
+}
+
+SAFEARRAY* FieldPage::OverspillChain() {
+  if (!m_loadContext) m_loadContext = std::make_unique<PageLoadContext>(&main);
+  return GetPageOverspillChain(*m_loadContext, page);
+}
+
+void FieldValue::SetHolder(IKXQFieldValue* value) {
+  KXComException ctx(u"FieldValue::SetHolder");
+  holder = value;
+  attribute = nullptr;
+  if (holder) KX_CHECK(ctx, holder->get_Attribute(&attribute));
+}
+
+namespace FieldPresentation {
+
+int32_t KindOfType(const OLECHAR* typeName) {
+  static constexpr struct {
+    const char16_t* name;
+    int32_t kind;
+  } kKinds[] = {{u"String", kFieldString}, {u"Real", kFieldReal},   {u"Integer", kFieldInteger},
+                {u"Boolean", kFieldBool},  {u"Date", kFieldDate},   {u"Sketch", kFieldSketch},
+                {u"Check", kFieldCheck},   {u"Radio", kFieldRadio}};
+  if (typeName == nullptr) return -1;
+  for (const auto& entry : kKinds) {
+    if (kx_wcsicmp(typeName, entry.name) == 0) return entry.kind;
+  }
+  return -1;
+}
+
+bool HasAlignment(int32_t kind) { return kind >= kFieldString && kind <= kFieldDate; }
+
+void ResolveFieldValue(FieldPage& work, IKXQTemplateField* field, int32_t row, FieldValue& out) {
+  KXComException ctx(u"KXDBDatasheetSvcs::ResolveFieldValue");
+  out = FieldValue();
+  IKXQFieldValuePtr holder;
+  if (work.IsContinuous()) {
+    KX_CHECK(ctx, ResolveContinuousListField(work.main, work.page, field, row, &out.position,
+                                             &holder));
+  } else {
+    KX_CHECK(ctx, FieldUtils::ResolveFieldObject(work.page, field, work.OverspillChain(),
+                                                 &out.position, &holder));
+  }
+  out.SetHolder(holder);
+}
+
+bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position) {
+  KXComException ctx(u"IsAttributeValueHeld");
+  CheckPointerArgument(ctx, attribute);
+  VARIANT_BOOL held = VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->IsHeld(position, &held));
+  return held != VARIANT_FALSE;
+}
+
+void ApplyValueStatus(Main& main, IKXQAttribute* attribute, const VARIANT& position,
+                      int32_t isLocked, int32_t isSecured, int32_t isHeld, int32_t holdId) {
+  KXComException ctx(u"KXDBDatasheetSvcs::SetValueStatus");
+  CheckPointerArgument(ctx, attribute);
+  if (isLocked == 0 || isLocked == 1) {
+    KX_CHECK(ctx, attribute->Lock(position, isLocked ? VARIANT_TRUE : VARIANT_FALSE));
+  }
+  if (isSecured == 0 || isSecured == 1) {
+    KX_CHECK(ctx, attribute->Secure(position, isSecured ? VARIANT_TRUE : VARIANT_FALSE));
+  }
+  const bool held = IsValueHeld(attribute, position);
+  if (isHeld == 0 && held) {
+    KX_CHECK(ctx, attribute->Hold(position, _variant_t()));
+  } else if (isHeld == 1 && holdId >= 1 && !held) {
+    IKXQObjectPtr hold;
+    GetStoreObject(main.m_pDatabase, hold, holdId);
+    KX_CHECK(ctx, attribute->Hold(position, _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))));
+  }
+}
+
+bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId,
+                      int32_t row, int32_t alignment, int32_t verticalAlignment,
+                      const OLECHAR* format, _bstr_t& text) {
+  KXComException ctx(u"ApplyFieldFormat");
+  const int32_t kind = KindOfType(typeName);
+  if (kind < 0) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
+  // Sketch, check and radio fields have no presentation to change.
+  if (!HasAlignment(kind)) {
+    text = _bstr_t(current);
+    return false;
+  }
+  const bool formatGiven = format != nullptr && format[0] != 0 && kind != kFieldString;
+  // Nothing asked for: the record is not rewritten (a field without one
+  // does not get one just for its id).
+  if (alignment < 0 && verticalAlignment < 0 && !formatGiven) {
+    text = _bstr_t(current);
+    return false;
+  }
+  KXFieldData record;
+  _bstr_t source(current);
+  Raise(ctx, record.ParseFieldData(kind, source, -1));
+  record.typeId = kind;
+  record.fieldId = fieldId;
+  if (row >= 0) record.index = row;
+  if (alignment >= 0) record.alignment = alignment;
+  if (verticalAlignment >= 0) record.verticalAlignment = verticalAlignment;
+  if (formatGiven) record.format.Assign(format);
+  BSTR written = nullptr;
+  Raise(ctx, record.WriteFieldData(&written, kFieldDataFull, -1));
+  text = _bstr_t(written, false);
+  const std::u16string_view before(current ? current : u"");
+  const std::u16string_view after(text.length() ? static_cast<const OLECHAR*>(text) : u"");
+  if (kind == kFieldBool && formatGiven) return before != after;
+  return kx_wcsicmp(before, after) != 0;
+}
+
+void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                      const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                      int32_t verticalAlignment, const OLECHAR* format) {
+  KXComException ctx(u"KXDBDatasheetSvcs::StoreFieldFormat");
+  const _bstr_t current = StoredFieldText(fields, number);
+  _bstr_t text;
+  if (!ApplyFieldFormat(current, typeName, fieldId, row, alignment, verticalAlignment, format, text)) {
+    return;
+  }
+  SetAttributeValueAt(fields, number, text);
+  KX_CHECK(ctx, work.main.LaunchDataFieldEvent(work.page, number, 1, false));
+}
+
+void AssertFieldValue(FieldPage& work, int32_t fieldId, int32_t row, bool continuous,
+                      const OLECHAR* confirmedClass, FieldValue& value, int32_t& number) {
+  AssertedField asserted;
+  if (continuous) {
+    AssertContinuousListField(work.main, work.page, fieldId, row, confirmedClass, asserted);
+  } else {
+    FieldUtils::AssertField(work.main, work.page, fieldId, confirmedClass, asserted);
+  }
+  value.SetHolder(asserted.holder);
+  value.position = asserted.position;
+  if (asserted.fieldNumber > 0) number = asserted.fieldNumber;
+}
+
+_bstr_t StoredFieldText(IKXQAttribute* fields, int32_t number) {
+  _bstr_t text;
+  if (fields != nullptr && number >= 1 && number <= GetAttributeCount(fields)) {
+    KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, number, text);
+  }
+  return text;
+}
+
+}  // namespace FieldPresentation

@@ -1,0 +1,100 @@
+// What the field property, status, format, object and case messages share:
+// the page they work on (made the host's current page, with its datasheet,
+// for the call), the value behind a field, the lock, secure and hold states
+// of that value, and a field's presentation in its "Fields" record.
+//
+// Everything here throws KXComException; objects are borrowed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "kxstoreptrs.h"
+#include "model/scopedcurrent.h"
+
+class Main;
+struct PageLoadContext;
+
+// A page in work: the page, its datasheet (its owner) and its template
+// page; the datasheet and page are the host's current ones while it lives.
+class FieldPage {
+ public:
+  // `makeCurrent` false leaves the host's current datasheet and page alone.
+  FieldPage(Main& main, int32_t pageId, bool makeCurrent = true);
+  ~FieldPage();
+  FieldPage(const FieldPage&) = delete;
+  FieldPage& operator=(const FieldPage&) = delete;
+
+  // Whether the template page is a continuous list; the first call analyses
+  // the page with `Main`'s continuous-page helper.
+  bool IsContinuous();
+  // The page's "Fields" list.
+  IKXQAttributePtr Fields();
+  // The page's overspill chain (owned by the page; null when none).
+  SAFEARRAY* OverspillChain();
+
+  Main& main;
+  IKXQObjectPtr page;
+  IKXQObjectPtr datasheet;
+  IKXQTemplatePagePtr templatePage;
+
+ private:
+  ScopedCurrentDatasheet m_currentDatasheet;
+  ScopedCurrentPage m_currentPage;
+  int m_continuous = -1;
+  std::unique_ptr<PageLoadContext> m_loadContext;
+};
+
+// The value behind a field: its holder (null when none), the position
+// within it, and the attribute that offers the value's states.
+struct FieldValue {
+  IKXQFieldValuePtr holder;
+  _variant_t position;
+  IKXQAttributePtr attribute;
+  void SetHolder(IKXQFieldValue* value);
+};
+
+namespace FieldPresentation {
+
+// The field-data kind of a template field's type name ("String" ...
+// "Radio", any case); -1 for another name.
+int32_t KindOfType(const OLECHAR* typeName);
+// Whether fields of the kind keep an alignment (String to Date).
+bool HasAlignment(int32_t kind);
+
+// The value behind field `field` of the page, at `row` on a continuous list
+// (read only: nothing is created).
+void ResolveFieldValue(FieldPage& work, IKXQTemplateField* field, int32_t row, FieldValue& out);
+
+// Lock (1) or unlock (0), secure or unsecure, hold with the hold object
+// `holdId` (1 and up; a value already held keeps its hold) or release (0);
+// other values change nothing.
+void ApplyValueStatus(Main& main, IKXQAttribute* attribute, const VARIANT& position,
+                      int32_t isLocked, int32_t isSecured, int32_t isHeld, int32_t holdId);
+bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position);
+
+// The presentation given to a field's record `current` (one field's text,
+// row `row` when 0 or more): alignments when 0 or more, `format` when not
+// empty and the kind has one. Returns whether the written text differs
+// from `current` (letter case counts only for a Boolean format change).
+// Sketch, check and radio fields are left as they are.
+bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId,
+                      int32_t row, int32_t alignment, int32_t verticalAlignment,
+                      const OLECHAR* format, _bstr_t& text);
+
+// ApplyFieldFormat on the page's record `number`: a changed text is stored
+// and the clients told (a data-field event).
+void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                      const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                      int32_t verticalAlignment, const OLECHAR* format);
+
+// Makes what the field needs behind it (with `confirmedClass`), as a value
+// setter would, and hands out its value; `number` becomes the field's
+// number on the page when the assertion tells it.
+void AssertFieldValue(FieldPage& work, int32_t fieldId, int32_t row, bool continuous,
+                      const OLECHAR* confirmedClass, FieldValue& value, int32_t& number);
+
+// The stored "Fields" text at `number` ("" when none).
+_bstr_t StoredFieldText(IKXQAttribute* fields, int32_t number);
+
+}  // namespace FieldPresentation

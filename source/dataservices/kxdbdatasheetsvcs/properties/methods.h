@@ -1,0 +1,30 @@
+// The message "GetFieldObject": the database object that stands behind a
+// field of a page (its root object, or the object its qualifier route
+// leads to). The grammar, the worker and the handler are in methods.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "main/main.h"
+
+class GetFieldObjectSchema : public MessageParser {
+ public:
+  enum Id : uint32_t { PageId = 4, FieldId, Index, Primary };  // 2, 3: the envelope
+  using MessageParser::MessageParser;
+  const GrammarRecord* GetSchema() const override;
+};
+
+class GetFieldObjectParser final : public GetFieldObjectSchema {
+ public:
+  using GetFieldObjectSchema::GetFieldObjectSchema;
+  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  HRESULT Work() override { return GetFieldObject(); }
+  // The worker: the "FieldObject" reply, the alert for a row without a
+  // root object, nothing for a field without any object.
+  HRESULT GetFieldObject();
+
+  int32_t m_pageId = -1;
+  int32_t m_fieldId = -1;
+  int32_t m_index = -1;
+  bool m_primary = false;
+};
