@@ -109,6 +109,14 @@ HRESULT CompareDocumentsMessageParser::Work() {
   return closing.Return();
 }
 
+void CompareDocumentsMessageParser::ForgetEntries() {
+  m_validation.ClearResults();
+  m_loader.m_comparisonDatasheet = nullptr;
+  m_loader.m_comparisonPage = nullptr;
+  m_loader.m_comparisonPageResolved = false;
+  m_loader.m_comparisonStatus = -1;
+}
+
 HRESULT CompareDocumentsMessageParser::CompareDocuments() {
   KXComException ctx = KXComException::Silent();
   try {

@@ -35,6 +35,9 @@ class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
   HRESULT WorkChild(uint32_t element) override {
     return element == Datasheet1 || element == Datasheet2 ? S_OK : E_INVALIDARG;
   }
+  // The invalid templates and the comparison of one message element are
+  // its own.
+  void ForgetEntries() override;
   // Validates both, checks that they compare, loads the first.
   HRESULT CompareDocuments();
 

@@ -343,6 +343,8 @@ const KXDatasheetInfo& KXDatasheetInfoList::GetAt(int32_t index) const {
 void KXDatasheetInfoList::RemoveAll() {
   m_entries.clear();
   m_sorted = true;
+  m_added = 0;
+  CurrentPage = 0;
 }
 
 // ---- diagram list -------------------------------------------------------------
@@ -432,4 +434,6 @@ const KXDiagramInfo& KXDiagramInfoList::GetAt(int32_t index) const {
 void KXDiagramInfoList::RemoveAll() {
   m_entries.clear();
   m_sorted = true;
+  m_added = 0;
+  CurrentPage = 0;
 }

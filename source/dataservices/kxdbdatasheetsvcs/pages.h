@@ -72,7 +72,9 @@ struct InsertPagesState {
 void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
                 const OLECHAR* templatePageId, InsertPagesState& state);
 // Places the pages made by InsertPage by the request's anchor ("PageId",
-// "Before"; the end when it names no page) and forgets them.
+// "Before"; the end when it names no page) and forgets them. Without
+// "Before" the last of them becomes the anchor, as when each page is
+// placed as it is made.
 void PlaceInsertedPages(Main& main, InsertPagesState& state);
 // "DeletePage": the request text is the page id, read as `_wtol` reads.
 void DeletePage(Main& main, const OLECHAR* request);
@@ -123,6 +125,11 @@ class TemplatePageListing {
   // "TargetId", one "Pages" per record and template, one "Page" per
   // template page. The records are dropped afterwards.
   void WriteReply(DataServicePart& part);
+  // Forgets the objects asked about and any records.
+  void Clear() {
+    m_objects.clear();
+    m_records.clear();
+  }
 
  private:
   std::u16string m_targetId;
@@ -146,6 +153,7 @@ class ListTemplatePagesMessageParser final : public ListTemplatePagesSchema {
   // no object fails the request there.
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return ListTemplatePagesByObject(); }
+  void ForgetEntries() override { m_listing.Clear(); }
   // The worker: the records of the objects asked about, then the reply
   // (nothing at all without objects).
   HRESULT ListTemplatePagesByObject();
@@ -192,6 +200,10 @@ class InsertPagesMessageParser final : public InsertPagesSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return InsertPagesDone(); }
   HRESULT WorkChild(uint32_t element) override;
+  // A later "InsertPages" element starts as the first did (its first page
+  // placed at once, its own summary-sheet alert), after the pages placed
+  // so far unless it names its own anchor.
+  void ForgetEntries() override;
   // The workers: one page, and the datasheet event at the end.
   HRESULT InsertPage();
   HRESULT InsertPagesDone();
