@@ -266,6 +266,27 @@ TEST_F(KxqhostRepeatedTest, RepeatedMessageElementsCostInProportion) {
     EXPECT_GE(many.out.size(), 9 * few.out.size()) << message;
     EXPECT_LT(manySeconds, 30 * fewSeconds + 2.0) << message << ": 200 elements " << fewSeconds << " s";
   }
+
+  // An empty element keeps the values before it, so each one asked for the
+  // same comparison again: a whole datasheet or page for 19 bytes. A
+  // comparison is answered once per request.
+  const std::string compare =
+      "<CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
+      "<Datasheet2 DocumentId2=\"1005\" Status2=\"1\"/></CompareDocuments>";
+  const Outcome once = Send("CompareDocuments", compare);
+  ASSERT_EQ(once.status, 0) << once.err;
+  ASSERT_EQ(Occurrences(once.out, "<Datasheet "), 1u) << once.out;
+  const Outcome again = Send("CompareDocuments", compare + Repeat("<CompareDocuments/>", 2000));
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(Occurrences(again.out, "<Datasheet "), 1u);
+  EXPECT_LT(again.out.size(), once.out.size() + 2000 * 100);
+  const std::string pages = "<ComparePages PageId=\"1011\" DocumentId2=\"1001\" Status2=\"4\"/>";
+  const Outcome page = Send("ComparePages", pages);
+  ASSERT_EQ(page.status, 0) << page.err;
+  ASSERT_GT(page.out.size(), 1000u);
+  const Outcome pageAgain = Send("ComparePages", pages + Repeat("<ComparePages/>", 2000) + pages);
+  ASSERT_EQ(pageAgain.status, 0) << pageAgain.err;
+  EXPECT_EQ(pageAgain.out, page.out);
 }
 
 }  // namespace

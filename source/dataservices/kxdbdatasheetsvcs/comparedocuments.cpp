@@ -89,7 +89,8 @@ HRESULT CompareDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& val
 }
 
 HRESULT CompareDocumentsMessageParser::Work() {
-  const HRESULT hr = CompareDocuments();
+  const bool first = m_compared.insert({m_documentId1, m_status1, m_documentId2, m_status2}).second;
+  const HRESULT hr = first ? CompareDocuments() : S_OK;
   KXComException ctx = KXComException::Silent();
   if (FAILED(hr)) ctx.TakeThreadErrorInfo();
   // The reply is closed and invalid templates named whatever the worker

@@ -3,7 +3,9 @@
 // comparison document.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <set>
 
 #include "loaddatasheet.h"
 #include "main.h"
@@ -47,4 +49,9 @@ class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
   int32_t m_status2 = -1;
   TemplateValidationContext m_validation;
   PageLoadContext m_loader;
+  // Each comparison asked for (both documents and statuses) is answered
+  // once per request: a later message element asking for it again (an
+  // empty one keeps the values before it) would only write the same
+  // datasheet again, a whole datasheet for a few bytes of request.
+  std::set<std::array<int32_t, 4>> m_compared;
 };

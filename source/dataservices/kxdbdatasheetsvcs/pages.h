@@ -17,7 +17,9 @@
 // with E_INVALIDARG before the store is changed.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -200,9 +202,8 @@ class InsertPagesMessageParser final : public InsertPagesSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return InsertPagesDone(); }
   HRESULT WorkChild(uint32_t element) override;
-  // A later "InsertPages" element starts as the first did (its first page
-  // placed at once, its own summary-sheet alert), after the pages placed
-  // so far unless it names its own anchor.
+  // A later "InsertPages" element gets its own summary-sheet alert; its
+  // pages follow those placed so far unless it names its own anchor.
   void ForgetEntries() override;
   // The workers: one page, and the datasheet event at the end.
   HRESULT InsertPage();
@@ -322,13 +323,20 @@ class ComparePagesMessageParser final : public ComparePagesSchema {
  public:
   using ComparePagesSchema::ComparePagesSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  HRESULT Work() override { return ComparePages(); }
+  // Each comparison is written once per request: a later message element
+  // asking for it again (an empty one keeps the values before it) would
+  // only write the same page again, a whole page for a few bytes of
+  // request; it gets no reply.
+  HRESULT Work() override {
+    return m_compared.insert({m_pageId, m_documentId2, m_status2}).second ? ComparePages() : S_OK;
+  }
   // The worker; reports its own failures and throws nothing.
   HRESULT ComparePages();
 
   int32_t m_pageId = -1;       // "PageId"
   int32_t m_documentId2 = -1;  // "DocumentId2"
   int32_t m_status2 = -1;      // "Status2"
+  std::set<std::array<int32_t, 3>> m_compared;
 };
 
 namespace KXDBDatasheetSvcs {
