@@ -7,6 +7,10 @@
 // request's text. Time and memory should grow linearly with n: the ratio of
 // the two sizes about 10 or less.
 //
+// The message element itself may repeat too, each one with an entry of its
+// own (the rows labelled "message elements", 1,000 and 10,000 of them):
+// each element's worker runs for its own entries only.
+//
 // A few messages do new work for every entry even when the entries are
 // alike ("CreateDocuments" makes a document each, "InsertPages" a page
 // each) and are run with 1,000 and 10,000 entries; "CheckDocuments" and
@@ -92,6 +96,25 @@ const Message kMessages[] = {
      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/>", "</InsertPages>"},
     {"CreateDocuments", "App", "<CreateDocuments CaseId=\"1\">",
      "<Datasheet ObjectId=\"132\" TemplateId=\"VESSEL-DS\"/>", "</CreateDocuments>"},
+    // The message element repeated, with one entry each.
+    {"SubmitDocuments", "App", "", "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>",
+     ""},
+    {"OpenDocuments", "App", "", "<OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"1\"/></OpenDocuments>", ""},
+    {"CompareDocuments", "App", "",
+     "<CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
+     "<Datasheet2 DocumentId2=\"1005\" Status2=\"1\"/></CompareDocuments>",
+     ""},
+    {"UpdateTemplates", "App", "", "<UpdateTemplates><DocumentId>1005</DocumentId></UpdateTemplates>", ""},
+    {"ListDatasheetsByObject", "Browser", "", "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>",
+     ""},
+    {"ListTemplatePagesByObject", "Insert", "",
+     "<ListTemplatePagesByObject><ObjectId>101</ObjectId></ListTemplatePagesByObject>", ""},
+    {"GetFieldFormat", "Editor", "", "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldFormat>", ""},
+    {"GetFieldStatus", "Editor", "", "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldStatus>", ""},
+    {"ShowFieldObjects", "Editor", "", "<ShowFieldObjects PageId=\"1011\"><Field FieldId=\"103\"/></ShowFieldObjects>",
+     ""},
+    {"GetInfoForReport", "Editor", "", "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>",
+     ""},
 };
 
 std::string PlantText() {
@@ -142,10 +165,12 @@ Outcome RunChild(const Message& message, const std::u16string& request) {
 void BM_RepeatedEntries(benchmark::State& state) {
   const Message& message = kMessages[state.range(0)];
   const int entries = static_cast<int>(state.range(1));
-  state.SetLabel(std::string(message.name) + (std::string(message.head).find("Confirmed") != std::string::npos ||
-                                                      std::string(message.name) != "SubmitDocuments"
-                                                  ? ""
-                                                  : " (questions)"));
+  const std::string head = message.head;
+  state.SetLabel(std::string(message.name) +
+                 (head.empty() ? " (message elements)"
+                  : head.find("Confirmed") != std::string::npos || std::string(message.name) != "SubmitDocuments"
+                      ? ""
+                      : " (questions)"));
   const std::u16string request = Request(message, entries);
   long peakKB = 0;
   for (auto _ : state) {
@@ -183,7 +208,9 @@ void BM_RepeatedEntries(benchmark::State& state) {
 void Sizes(benchmark::internal::Benchmark* bench) {
   for (int64_t i = 0; i < static_cast<int64_t>(std::size(kMessages)); ++i) {
     const std::string name = kMessages[i].name;
-    const bool perEntryWork = name == "InsertPages" || name == "CreateDocuments";
+    // A repeated message element is a whole message with its own reply.
+    const bool perEntryWork =
+        name == "InsertPages" || name == "CreateDocuments" || kMessages[i].head[0] == '\0';
     const int64_t small = perEntryWork ? 1000 : 10000;
     bench->Args({i, small});
     bench->Args({i, small * 10});

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/host_fixture.h"
@@ -169,6 +170,123 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
   const double many = insert(Repeat(page, 3000), &outcome);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_LT(many, 10 * few) << "1,000 pages " << few << " s, 3,000 pages " << many << " s";
+}
+
+// A request may hold its message element more than once: each element
+// runs the worker once. The entries an element brings are answered in its
+// own run only; attributes an element leaves out keep the earlier element's
+// values. A later element used to be answered for the entries of every
+// element before it as well, so n elements cost n squared.
+TEST_F(KxqhostRepeatedTest, EachMessageElementIsAnsweredForItsOwnEntries) {
+  struct Case {
+    const char* message;
+    std::string first, second, secondAlone;
+  };
+  const Case cases[] = {
+      {"GetFieldFormat", "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldFormat>",
+       "<GetFieldFormat><FieldId ID=\"105\"/></GetFieldFormat>",
+       "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"105\"/></GetFieldFormat>"},
+      {"GetFieldStatus", "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldStatus>",
+       "<GetFieldStatus><FieldId ID=\"105\"/></GetFieldStatus>",
+       "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"105\"/></GetFieldStatus>"},
+      {"GetInfoForReport", "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>",
+       "<GetInfoForReport><Field FieldId=\"104\" PageId=\"1011\"/></GetInfoForReport>", ""},
+      {"ListDatasheetsByObject", "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>",
+       "<ListDatasheetsByObject><ObjectId>121</ObjectId></ListDatasheetsByObject>", ""},
+      {"ListDatasheetsByTemplate",
+       "<ListDatasheetsByTemplate><TemplateId>PUMP-DS</TemplateId></ListDatasheetsByTemplate>",
+       "<ListDatasheetsByTemplate><TemplateId>HX-DS</TemplateId></ListDatasheetsByTemplate>", ""},
+      {"ListDiagramsByObject", "<ListDiagramsByObject CaseId=\"1\"><ObjectId>101</ObjectId></ListDiagramsByObject>",
+       "<ListDiagramsByObject><ObjectId>102</ObjectId></ListDiagramsByObject>",
+       "<ListDiagramsByObject CaseId=\"1\"><ObjectId>102</ObjectId></ListDiagramsByObject>"},
+      {"ListTemplatePagesByObject", "<ListTemplatePagesByObject><ObjectId>101</ObjectId></ListTemplatePagesByObject>",
+       "<ListTemplatePagesByObject><ObjectId>131</ObjectId></ListTemplatePagesByObject>", ""},
+  };
+  for (const Case& c : cases) {
+    const Outcome first = Send(c.message, c.first);
+    const Outcome second = Send(c.message, c.secondAlone.empty() ? c.second : c.secondAlone);
+    const Outcome both = Send(c.message, c.first + c.second);
+    ASSERT_EQ(both.status, 0) << c.message << both.err;
+    ASSERT_FALSE(first.out.empty()) << c.message;
+    ASSERT_NE(first.out, second.out) << c.message;
+    // The host ends what it prints with a line break.
+    EXPECT_EQ(both.out, first.out.substr(0, first.out.find_last_not_of('\n') + 1) + second.out) << c.message;
+  }
+
+  // The workflow summaries count each element's own documents; a version
+  // opened by one element is still printed by the next.
+  const Outcome submitted =
+      Send("SubmitDocuments", "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>"
+                              "<SubmitDocuments><Datasheet DocumentId=\"1003\"/></SubmitDocuments>");
+  ASSERT_EQ(submitted.status, 0) << submitted.err;
+  EXPECT_EQ(Occurrences(submitted.out, ">Submitted 1 Document</Message>"), 2u) << submitted.out;
+  const std::string version = "<Datasheet DocumentId=\"1002\" Status=\"1\"/>";
+  const Outcome opened = Send("OpenDocuments", "<OpenDocuments>" + version + "</OpenDocuments><PrintDocuments>" +
+                                                   version + version + "</PrintDocuments>");
+  ASSERT_EQ(opened.status, 0) << opened.err;
+  EXPECT_EQ(Occurrences(opened.out, "<Datasheet "), 2u) << opened.out;
+
+  // Two "InsertPages" elements: the second's pages follow the first's.
+  const std::string pages =
+      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/>";
+  const Outcome inserted =
+      Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">" +
+                                                pages + "</InsertPages><InsertPages>" + pages + "</InsertPages></XMLMessage>");
+  ASSERT_EQ(inserted.status, 0) << inserted.err;
+  const std::string datasheet = Dump({"1002"});
+  std::string order;
+  for (int k = 1; k <= 6; ++k) {
+    const std::string key = "CurrentPages[" + std::to_string(k) + "] = #";
+    const size_t at = datasheet.find(key);
+    ASSERT_NE(at, std::string::npos) << datasheet;
+    const std::string page = Dump({datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size())});
+    order += page.find("PageId = \"P1\"") != std::string::npos ? "1" : "2";
+    EXPECT_NE(page.find("PageNumber = " + std::to_string(k) + "\n"), std::string::npos) << page;
+  }
+  EXPECT_EQ(order, "112122") << "page 1, the two elements' pages in request order, the old page 2";
+}
+
+// Ten times the message elements cost about ten times as much: the reply
+// grows in proportion (it grew with the square: 3,000 elements of one
+// "FieldId" each gave 86 MB) and so does the time, within generous bounds.
+TEST_F(KxqhostRepeatedTest, RepeatedMessageElementsCostInProportion) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"GetFieldFormat", "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldFormat>"},
+      {"GetInfoForReport", "<GetInfoForReport><Field FieldId=\"104\" PageId=\"1011\"/></GetInfoForReport>"},
+      {"ListDatasheetsByObject", "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>"},
+  };
+  for (const auto& [message, element] : cases) {
+    Outcome few;
+    const double fewSeconds = Timed(message, Repeat(element, 200), &few);
+    ASSERT_EQ(few.status, 0) << message << few.err;
+    Outcome many;
+    const double manySeconds = Timed(message, Repeat(element, 2000), &many);
+    ASSERT_EQ(many.status, 0) << message << many.err;
+    EXPECT_LE(many.out.size(), 10 * few.out.size()) << message;
+    EXPECT_GE(many.out.size(), 9 * few.out.size()) << message;
+    EXPECT_LT(manySeconds, 30 * fewSeconds + 2.0) << message << ": 200 elements " << fewSeconds << " s";
+  }
+
+  // An empty element keeps the values before it, so each one asked for the
+  // same comparison again: a whole datasheet or page for 19 bytes. A
+  // comparison is answered once per request.
+  const std::string compare =
+      "<CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
+      "<Datasheet2 DocumentId2=\"1005\" Status2=\"1\"/></CompareDocuments>";
+  const Outcome once = Send("CompareDocuments", compare);
+  ASSERT_EQ(once.status, 0) << once.err;
+  ASSERT_EQ(Occurrences(once.out, "<Datasheet "), 1u) << once.out;
+  const Outcome again = Send("CompareDocuments", compare + Repeat("<CompareDocuments/>", 2000));
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(Occurrences(again.out, "<Datasheet "), 1u);
+  EXPECT_LT(again.out.size(), once.out.size() + 2000 * 100);
+  const std::string pages = "<ComparePages PageId=\"1011\" DocumentId2=\"1001\" Status2=\"4\"/>";
+  const Outcome page = Send("ComparePages", pages);
+  ASSERT_EQ(page.status, 0) << page.err;
+  ASSERT_GT(page.out.size(), 1000u);
+  const Outcome pageAgain = Send("ComparePages", pages + Repeat("<ComparePages/>", 2000) + pages);
+  ASSERT_EQ(pageAgain.status, 0) << pageAgain.err;
+  EXPECT_EQ(pageAgain.out, page.out);
 }
 
 }  // namespace

@@ -32,5 +32,19 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar) {
   return ids;
 }
 
+bool IsMessageElement(const GrammarRecord* grammar, uint32_t id) {
+  bool inEnvelope = false;
+  for (const GrammarRecord* record = grammar + 1; record->kind != kGrammarEnd; ++record) {
+    if (record->kind == kGrammarElement) {
+      inEnvelope = record->id == 0;
+    } else if (record->kind == kGrammarElementEnd) {
+      if (inEnvelope) return false;
+    } else if (inEnvelope && record->kind == kGrammarChild && record->id == id) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace MessageKit
 

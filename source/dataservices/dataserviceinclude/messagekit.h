@@ -10,7 +10,10 @@
 //   message's values, stored by id in `SetValue`, and the worker, run by
 //   `Work` when the message element ends (and by `WorkChild` when a
 //   repeated child element ends, once per child). The base keeps the
-//   module and the envelope values;
+//   module and the envelope values; a parser that collects entries (lists
+//   of children or text values, sets that find their repeats, counts for
+//   its reply) drops them in `ForgetEntries`, which the kit calls after
+//   each message element's worker;
 // - a handler, one line through `ServeMessage`: trace, parse with the
 //   worker running inside the parse, report a failure as the handler's
 //   HRESULT with its "<KXError" chain.
@@ -152,6 +155,9 @@ struct EnvelopeIds {
   uint32_t status = UINT32_MAX;
 };
 EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
+// True when `grammar`'s envelope (element 0) lists element `id` as a child:
+// a message element, whose end runs a message's worker.
+bool IsMessageElement(const GrammarRecord* grammar, uint32_t id);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
@@ -172,7 +178,9 @@ inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/mess
 // Every element of the grammar is handled by the parser itself; names are
 // compared case-sensitively and unknown elements and attributes are
 // skipped. Values keep their initial values until given and are never
-// reset by the kit.
+// reset by the kit: a request holding the message element twice runs the
+// second worker with what the first element gave, except the entries that
+// `ForgetEntries` drops.
 template <class Module>
 class KXMessageParser : public SAXSchemaParser {
  public:
@@ -193,6 +201,12 @@ class KXMessageParser : public SAXSchemaParser {
     (void)element;
     return E_INVALIDARG;
   }
+  // Runs after the worker of each message element succeeded: the entries
+  // that element brought belong to its run and are dropped here, so that a
+  // later message element of the request is answered for its own entries
+  // alone and does not work again over everything collected before it.
+  // Attribute values keep theirs.
+  virtual void ForgetEntries() {}
   // The worker of `element`, as the module's default runs it.
   HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
 
@@ -209,6 +223,7 @@ class KXMessageParser : public SAXSchemaParser {
     if (id > 1 && !MessageKit::HasElement(GetSchema(), id)) return E_INVALIDARG;
     const HRESULT hr = m_pMain->RunWorker(*this, id);
     if (SUCCEEDED(hr) && hr != S_OK) m_workResult = hr;
+    if (SUCCEEDED(hr) && MessageKit::IsMessageElement(GetSchema(), id)) ForgetEntries();
     return hr;
   }
   HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {

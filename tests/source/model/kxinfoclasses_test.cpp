@@ -67,6 +67,7 @@ TEST(DatasheetInfoList, StatusThenNaturalTitleThenIdAndEachVersionOnce) {
   EXPECT_EQ(index, 3);
   list.RemoveAll();
   EXPECT_EQ(list.GetCount(), 0);
+  EXPECT_EQ(list.CurrentPage, 0) << "an emptied list is as new";
 }
 
 TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {

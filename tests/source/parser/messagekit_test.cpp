@@ -73,6 +73,7 @@ class InsertPagesParser final : public InsertPagesSchema {
                             std::to_string(m_before) + " notes" + notes);
     return S_OK;
   }
+  void ForgetEntries() override { m_notes.clear(); }
 
   int32_t m_pageId = -1;
   bool m_before = false;
@@ -152,6 +153,19 @@ TEST(MessageKit, EachRepeatedChildRunsItsWorkerInOrderThenTheMessageWorker) {
   EXPECT_EQ(module.work, (std::vector<std::string>{"page 7 A after 12", "page -1 B after 12",
                                                    "page 9 <null> after 12",
                                                    "message 31 status 1 before 0 notes 4 5"}));
+}
+
+TEST(MessageKit, EachMessageElementRunsWithItsOwnEntriesAndTheValuesBeforeIt) {
+  PagesModule module;
+  ASSERT_EQ(Serve(module,
+                  u"<XMLMessage TargetId=\"31\" Status=\"1\"><InsertPages Before=\"1\"><Note>4</Note>"
+                  u"<Note>6</Note></InsertPages><InsertPages><Page ObjectId=\"7\"/><Note>5</Note></InsertPages>"
+                  u"</XMLMessage>"),
+            S_OK)
+      << U8(TakeThreadErrorDescription());
+  EXPECT_EQ(module.work, (std::vector<std::string>{"message 31 status 1 before 1 notes 4 6",
+                                                   "page 7 <null> after -1",
+                                                   "message 31 status 1 before 1 notes 5"}));
 }
 
 TEST(MessageKit, EnvelopeValuesOnlyFromTheEnvelope) {

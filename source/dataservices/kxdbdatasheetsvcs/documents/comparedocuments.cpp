@@ -89,7 +89,8 @@ HRESULT CompareDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& val
 }
 
 HRESULT CompareDocumentsMessageParser::Work() {
-  const HRESULT hr = CompareDocuments();
+  const bool first = m_compared.insert({m_documentId1, m_status1, m_documentId2, m_status2}).second;
+  const HRESULT hr = first ? CompareDocuments() : S_OK;
   KXComException ctx = KXComException::Silent();
   if (FAILED(hr)) ctx.TakeThreadErrorInfo();
   // The reply is closed and invalid templates named whatever the worker
@@ -107,6 +108,14 @@ HRESULT CompareDocumentsMessageParser::Work() {
     return ctx.Return();
   }
   return closing.Return();
+}
+
+void CompareDocumentsMessageParser::ForgetEntries() {
+  m_validation.ClearResults();
+  m_loader.m_comparisonDatasheet = nullptr;
+  m_loader.m_comparisonPage = nullptr;
+  m_loader.m_comparisonPageResolved = false;
+  m_loader.m_comparisonStatus = -1;
 }
 
 HRESULT CompareDocumentsMessageParser::CompareDocuments() {

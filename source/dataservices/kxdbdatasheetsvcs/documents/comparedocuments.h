@@ -3,7 +3,9 @@
 // comparison document.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <set>
 
 #include "documents/validatetemplates.h"
 #include "main/main.h"
@@ -35,6 +37,9 @@ class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
   HRESULT WorkChild(uint32_t element) override {
     return element == Datasheet1 || element == Datasheet2 ? S_OK : E_INVALIDARG;
   }
+  // The invalid templates and the comparison of one message element are
+  // its own.
+  void ForgetEntries() override;
   // Validates both, checks that they compare, loads the first.
   HRESULT CompareDocuments();
 
@@ -44,4 +49,9 @@ class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
   int32_t m_status2 = -1;
   TemplateValidationContext m_validation;
   PageLoadContext m_loader;
+  // Each comparison asked for (both documents and statuses) is answered
+  // once per request: a later message element asking for it again (an
+  // empty one keeps the values before it) would only write the same
+  // datasheet again, a whole datasheet for a few bytes of request.
+  std::set<std::array<int32_t, 4>> m_compared;
 };

@@ -105,6 +105,12 @@ HRESULT ListDatasheetsByObjectMessageParser::ListDatasheets() {
   });
 }
 
+void ListDatasheetsByObjectMessageParser::ForgetEntries() {
+  m_objectIds.clear();
+  m_namedIds.clear();
+  m_list.RemoveAll();
+}
+
 HRESULT Main::ListDatasheetsByObject(const OLECHAR* request) {
   return ServeMessage<ListDatasheetsByObjectMessageParser>(
       *this, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);

@@ -24,6 +24,7 @@ class ListDatasheetsByObjectMessageParser final : public ListDatasheetsByObjectS
   using ListDatasheetsByObjectSchema::ListDatasheetsByObjectSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return ListDatasheets(); }
+  void ForgetEntries() override;
   // The worker: lists every object's datasheets and writes the reply.
   HRESULT ListDatasheets();
 

@@ -102,6 +102,12 @@ HRESULT ListDatasheetsByTemplateMessageParser::ListDatasheets() {
   });
 }
 
+void ListDatasheetsByTemplateMessageParser::ForgetEntries() {
+  m_templateIds.clear();
+  m_namedIds.clear();
+  m_list.RemoveAll();
+}
+
 HRESULT Main::ListDatasheetsByTemplate(const OLECHAR* request) {
   return ServeMessage<ListDatasheetsByTemplateMessageParser>(
       *this, u"KXDBDatasheetSvcs::ListDatasheetsByTemplate", request);

@@ -25,6 +25,7 @@ class ListDatasheetsByTemplateMessageParser final : public ListDatasheetsByTempl
   using ListDatasheetsByTemplateSchema::ListDatasheetsByTemplateSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return ListDatasheets(); }
+  void ForgetEntries() override;
   HRESULT ListDatasheets();
 
   // Each id once, in the order first named (the same text lists the same

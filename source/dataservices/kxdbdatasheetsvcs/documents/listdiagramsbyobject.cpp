@@ -68,6 +68,11 @@ HRESULT ListDiagramsByObjectMessageParser::ListDiagrams() {
   });
 }
 
+void ListDiagramsByObjectMessageParser::ForgetEntries() {
+  m_objectIds.clear();
+  m_list.RemoveAll();
+}
+
 // Traced under the datasheet listing's name, as the editor's logs expect.
 HRESULT Main::ListDiagramsByObject(const OLECHAR* request) {
   return ServeMessage<ListDiagramsByObjectMessageParser>(

@@ -23,6 +23,7 @@ class ListDiagramsByObjectMessageParser final : public ListDiagramsByObjectSchem
   using ListDiagramsByObjectSchema::ListDiagramsByObjectSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return ListDiagrams(); }
+  void ForgetEntries() override;
   HRESULT ListDiagrams();
 
   int32_t m_caseId = -1;

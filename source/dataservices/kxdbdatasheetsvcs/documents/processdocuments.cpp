@@ -99,7 +99,9 @@ bool ProcessDocumentsMessageParser::FirstNaming(uint32_t kind) {
   // again for every repeat, a small request would make a huge reply.
   const uint64_t version = (static_cast<uint64_t>(static_cast<uint32_t>(m_documentStatus)) << 32) |
                            static_cast<uint32_t>(m_documentId);
-  return (kind == Datasheet ? m_namedDatasheets : m_namedDiagrams).insert(version).second;
+  return (kind == Datasheet ? m_namedDatasheets[m_message - OpenDocuments] : m_namedDiagrams)
+      .insert(version)
+      .second;
 }
 
 HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {

@@ -36,12 +36,17 @@ class ProcessDocumentsMessageParser final : public ProcessDocumentsSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return Finish(); }
   HRESULT WorkChild(uint32_t element) override;
+  // The invalid templates named after a message's reply are its own. The
+  // versions already answered stay known: answering one again for a later
+  // message element of the same kind would only copy a whole datasheet.
+  void ForgetEntries() override { m_validation.ClearResults(); }
   HRESULT ProcessDatasheet();
   HRESULT ProcessDiagram();
   HRESULT Finish();
   // Whether the document version of the element that ends (kind, id and
-  // status) is named for the first time in this request: each version is
-  // answered once, at its first place, however often it is named.
+  // status) is named for the first time in this request by the message
+  // being answered: each version is opened, printed or exported once, at
+  // its first place, however often it is named.
   bool FirstNaming(uint32_t kind);
 
   int32_t m_documentId = -1;
@@ -49,8 +54,9 @@ class ProcessDocumentsMessageParser final : public ProcessDocumentsSchema {
   uint32_t m_message = OpenDocuments;  // which of the three messages
   TemplateValidationContext m_validation;
   PageLoadContext m_loader;
-  std::unordered_set<uint64_t> m_namedDatasheets;  // status and id of each version named
-  std::unordered_set<uint64_t> m_namedDiagrams;
+  // Status and id of each version named, by message (open, print, export).
+  std::unordered_set<uint64_t> m_namedDatasheets[3];
+  std::unordered_set<uint64_t> m_namedDiagrams;  // only opened
 };
 
 namespace KXDBDatasheetSvcs {

@@ -42,6 +42,10 @@ class ReviseDocumentsParser : public ReviseDocumentsSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
   HRESULT Work() override;
+  // Each message element's summary counts its own entries. The documents
+  // worked stay known: a later message element naming one again would
+  // only redo the same work.
+  void ForgetEntries() override { m_count = 0; }
 
   // The work for one document of the kind (`Datasheet` or `Diagram`).
   // Throws KXComException.

@@ -33,6 +33,14 @@ struct TemplateValidationContext {
   bool m_invalidFound = false;
   // The page being rebuilt is a continuous list.
   bool m_continuous = false;
+
+  // Forgets what was counted and recorded (a message element's summary is
+  // its own); the "Delete" option stays.
+  void ClearResults() {
+    m_updated = 0;
+    m_deleted = 0;
+    m_invalid.RemoveAll();
+  }
 };
 
 // Validates every page set of the datasheet. *done is set when it was
@@ -87,6 +95,7 @@ class UpdateTemplatesParser final : public UpdateTemplatesSchema {
   explicit UpdateTemplatesParser(Main* main) : UpdateTemplatesSchema(main), m_context(main) {}
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return WriteSummary(); }
+  void ForgetEntries() override { m_context.ClearResults(); }
   // Validates one datasheet; its failure does not stop the request.
   HRESULT UpdateDocument(int32_t documentId);
   HRESULT WriteSummary();

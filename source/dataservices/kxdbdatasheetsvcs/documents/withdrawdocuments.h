@@ -23,6 +23,8 @@ class WithdrawDocumentsMessageParser final : public WithdrawDocumentsSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
   HRESULT Work() override;
+  // Each message element's summary counts its own documents.
+  void ForgetEntries() override { m_count = 0; }
 
   int32_t m_documentId = -1;
   int32_t m_documentStatus = -1;

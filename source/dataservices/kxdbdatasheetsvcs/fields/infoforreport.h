@@ -24,6 +24,10 @@ class GetInfoForReportMessageParser final : public GetInfoForReportSchema {
   // Each "Field" only adds its values to the lists.
   HRESULT WorkChild(uint32_t element) override { return element == Field ? S_OK : E_INVALIDARG; }
   HRESULT Work() override { return WriteObjectInfo(); }
+  void ForgetEntries() override {
+    m_fieldIds.clear();
+    m_pageIds.clear();
+  }
   // The worker: one "ObjectInfo" per distinctly named instance and field.
   HRESULT WriteObjectInfo();
 

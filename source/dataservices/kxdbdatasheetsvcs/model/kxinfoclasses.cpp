@@ -366,6 +366,8 @@ void KXDatasheetInfoList::RemoveAll() {
   made.clear();
   m_titles.clear();
   m_sorted = true;
+  m_added = 0;
+  CurrentPage = 0;
 }
 
 // ---- diagram list -------------------------------------------------------------
@@ -455,4 +457,6 @@ const KXDiagramInfo& KXDiagramInfoList::GetAt(int32_t index) const {
 void KXDiagramInfoList::RemoveAll() {
   m_entries.clear();
   m_sorted = true;
+  m_added = 0;
+  CurrentPage = 0;
 }

@@ -91,7 +91,7 @@ class KXDatasheetInfoList {
   bool Find(const KXDatasheetInfo& key, int32_t* index) const;
   int32_t GetCount() const;
   const KXDatasheetInfo& GetAt(int32_t index) const;
-  // Frees every record.
+  // Frees every record: the list is as new ("CurrentPage" 0 again).
   void RemoveAll();
 
  private:
@@ -145,6 +145,7 @@ class KXDiagramInfoList {
 
   int32_t GetCount() const;
   const KXDiagramInfo& GetAt(int32_t index) const;
+  // Frees every record: the list is as new ("CurrentPage" 0 again).
   void RemoveAll();
 
  private:

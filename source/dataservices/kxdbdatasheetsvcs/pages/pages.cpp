@@ -526,14 +526,21 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
 }
 
 void PlaceInsertedPages(Main& main, InsertPagesState& state) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
   if (state.created.empty()) return;
   const IKXQObjectPtr anchor = InsertionAnchor(main, state);
   std::vector<IKXQObject*> block;
   block.reserve(state.created.size());
   for (const IKXQObjectPtr& page : state.created) block.push_back(page.GetInterfacePtr());
   const IKXQObjectPtr datasheet = state.datasheet;
+  const IKXQObjectPtr last = state.created.back();
   state.created.clear();
   PlacePages(datasheet, block, anchor, state.before);
+  if (!state.before) {
+    LONG id = 0;
+    KX_CHECK(ctx, last->get_Id(&id));
+    state.anchorPageId = id;
+  }
 }
 
 void DeletePage(Main& main, const OLECHAR* request) {
@@ -653,6 +660,12 @@ HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
   m_templateId.Reset();
   m_templatePageId.Reset();
   return hr;
+}
+
+void InsertPagesMessageParser::ForgetEntries() {
+  m_state.alerted = false;
+  m_state.datasheet = nullptr;
+  m_state.created.clear();
 }
 
 HRESULT InsertPagesMessageParser::InsertPage() {

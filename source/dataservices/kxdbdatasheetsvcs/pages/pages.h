@@ -18,7 +18,9 @@
 // with E_INVALIDARG before the store is changed.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,7 +75,9 @@ struct InsertPagesState {
 void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
                 const OLECHAR* templatePageId, InsertPagesState& state);
 // Places the pages made by InsertPage by the request's anchor ("PageId",
-// "Before"; the end when it names no page) and forgets them.
+// "Before"; the end when it names no page) and forgets them. Without
+// "Before" the last of them becomes the anchor, as when each page is
+// placed as it is made.
 void PlaceInsertedPages(Main& main, InsertPagesState& state);
 // "DeletePage": the request text is the page id, read as `_wtol` reads.
 void DeletePage(Main& main, const OLECHAR* request);
@@ -124,6 +128,11 @@ class TemplatePageListing {
   // "TargetId", one "Pages" per record and template, one "Page" per
   // template page. The records are dropped afterwards.
   void WriteReply(DataServicePart& part);
+  // Forgets the objects asked about and any records.
+  void Clear() {
+    m_objects.clear();
+    m_records.clear();
+  }
 
  private:
   std::u16string m_targetId;
@@ -147,6 +156,7 @@ class ListTemplatePagesMessageParser final : public ListTemplatePagesSchema {
   // no object fails the request there.
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return ListTemplatePagesByObject(); }
+  void ForgetEntries() override { m_listing.Clear(); }
   // The worker: the records of the objects asked about, then the reply
   // (nothing at all without objects).
   HRESULT ListTemplatePagesByObject();
@@ -193,6 +203,9 @@ class InsertPagesMessageParser final : public InsertPagesSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return InsertPagesDone(); }
   HRESULT WorkChild(uint32_t element) override;
+  // A later "InsertPages" element gets its own summary-sheet alert; its
+  // pages follow those placed so far unless it names its own anchor.
+  void ForgetEntries() override;
   // The workers: one page, and the datasheet event at the end.
   HRESULT InsertPage();
   HRESULT InsertPagesDone();
@@ -311,13 +324,20 @@ class ComparePagesMessageParser final : public ComparePagesSchema {
  public:
   using ComparePagesSchema::ComparePagesSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
-  HRESULT Work() override { return ComparePages(); }
+  // Each comparison is written once per request: a later message element
+  // asking for it again (an empty one keeps the values before it) would
+  // only write the same page again, a whole page for a few bytes of
+  // request; it gets no reply.
+  HRESULT Work() override {
+    return m_compared.insert({m_pageId, m_documentId2, m_status2}).second ? ComparePages() : S_OK;
+  }
   // The worker; reports its own failures and throws nothing.
   HRESULT ComparePages();
 
   int32_t m_pageId = -1;       // "PageId"
   int32_t m_documentId2 = -1;  // "DocumentId2"
   int32_t m_status2 = -1;      // "Status2"
+  std::set<std::array<int32_t, 3>> m_compared;
 };
 
 namespace KXDBDatasheetSvcs {

@@ -22,6 +22,10 @@ class GetFieldFormatMessageParser final : public GetFieldFormatSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
   HRESULT Work() override { return WritePopFormat(); }
+  void ForgetEntries() override {
+    m_fieldIds.clear();
+    m_rows.clear();
+  }
   // The worker: the common alignments and formats of the listed fields.
   HRESULT WritePopFormat();
 

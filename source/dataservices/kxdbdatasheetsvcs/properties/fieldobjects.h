@@ -44,6 +44,10 @@ class FieldObjectsMessageParser : public FieldObjectsSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
   HRESULT Work() override;
+  void ForgetEntries() override {
+    m_requested.clear();
+    m_records.clear();
+  }
   HRESULT ShowFieldObjects();
   HRESULT HideFieldObjects();
   HRESULT DeleteFieldObjects();
@@ -88,6 +92,10 @@ class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
   HRESULT Work() override { return ShowPrimaryObjects(); }
+  void ForgetEntries() override {
+    m_fieldIds.clear();
+    m_rows.clear();
+  }
   // The worker: the empty fields whose first node takes a template class.
   HRESULT ShowPrimaryObjects();
 

@@ -21,6 +21,10 @@ class GetFieldStatusMessageParser final : public GetFieldStatusSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
   HRESULT Work() override { return WritePopStatus(); }
+  void ForgetEntries() override {
+    m_fieldIds.clear();
+    m_rows.clear();
+  }
   // The worker: sums up the states over the listed fields.
   HRESULT WritePopStatus();
 
