@@ -28,7 +28,7 @@
 #include "kxcomexception.h"
 #include "saxschemaparser.h"
 
-class DataServicePart;
+class HostConnection;
 
 namespace Grammar {
 
@@ -211,7 +211,7 @@ class KXMessageParser : public SAXSchemaParser {
   HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
 
   // Where the worker writes its reply.
-  DataServicePart& Reply() { return *m_pMain; }
+  HostConnection& Reply() { return *m_pMain; }
 
   HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override {
     if (childId > 1 && !MessageKit::HasElement(GetSchema(), childId)) return E_INVALIDARG;

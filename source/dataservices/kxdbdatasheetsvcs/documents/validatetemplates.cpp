@@ -351,10 +351,10 @@ HRESULT UpdateTemplatesParser::WriteSummary() {
       text += static_cast<const OLECHAR*>(
           ValidateTemplates::FormatInvalidTemplatesMessage(c, u"validated"));
     }
-    DataServicePart& part = Reply();
-    XMLReply::BeginMessage(part, u"App", -1);
-    XMLReply::WriteMessage(part, u"ALERT", -1, _bstr_t(text.c_str()));
-    XMLReply::EndMessage(part);
+    HostConnection& host = Reply();
+    XMLReply::BeginMessage(host, u"App", -1);
+    XMLReply::WriteMessage(host, u"ALERT", -1, _bstr_t(text.c_str()));
+    XMLReply::EndMessage(host);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();

@@ -51,7 +51,7 @@ LONG DocumentIdOf(const SAXText& targetId) {
   return any ? id : -1;
 }
 
-void WriteAlert(DataServicePart& reply, const SAXText& targetId, LONG status, const OLECHAR* text) {
+void WriteAlert(HostConnection& reply, const SAXText& targetId, LONG status, const OLECHAR* text) {
   XMLReply::BeginMessage(reply, targetId.c_str(), status);
   XMLReply::WriteMessage(reply, u"ALERT", DocumentIdOf(targetId), _bstr_t(text));
   XMLReply::EndMessage(reply);

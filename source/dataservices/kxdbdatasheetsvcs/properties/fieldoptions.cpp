@@ -140,7 +140,7 @@ bool OptionText(const VARIANT& raw, _bstr_t& text) {
 }
 
 // One "Option" element per entry of `options` (owned; may be null).
-void WriteOptions(DataServicePart& reply, SAFEARRAY* options) {
+void WriteOptions(HostConnection& reply, SAFEARRAY* options) {
   if (options == nullptr) return;
   VariantUtil::SafeArrayVector items;
   if (FAILED(items.Attach(options, true))) {

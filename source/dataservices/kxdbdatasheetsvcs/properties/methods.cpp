@@ -11,7 +11,7 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/methods";
 
-void WriteNoRootObject(DataServicePart& reply) {
+void WriteNoRootObject(HostConnection& reply) {
   XMLReply::BeginMessage(reply, u"App", -1);
   XMLReply::WriteMessage(reply, u"ALERT", -1, _bstr_t(u"Selected item does not have a root object."));
   XMLReply::EndMessage(reply);
