@@ -109,8 +109,7 @@ void EndMessage(HostConnection& host) {
   KX_CHECK(ctx, response->EndReply());
 }
 
-void WriteMessage(HostConnection& host, const OLECHAR* messageType, LONG documentId,
-                  BSTR text) {
+void WriteMessage(HostConnection& host, const OLECHAR* messageType, LONG documentId, BSTR text) {
   _bstr_t type(messageType);
   AddStringAttribute(host, u"MessageType", type);
   if (static_cast<ULONG>(documentId) != 0xFFFFFFFFu) {

@@ -80,8 +80,8 @@ void SendFile(KXComException& ctx, HostConnection& host, const _bstr_t& path, bo
 }
 
 // Sends a cached text; a refusal is raised under `format`.
-void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text,
-              const OLECHAR* format, const OLECHAR* shown) {
+void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text, const OLECHAR* format,
+              const OLECHAR* shown) {
   const HRESULT hr = Response(ctx, host)->SendText(text);
   if (SUCCEEDED(hr)) return;
   ctx.hr = hr;
@@ -266,12 +266,12 @@ HRESULT FileFromDBSchema::SetValue(uint32_t id, const SAXValue& value) {
   }
 }
 
-const GrammarRecord* TemplateFromDBMessageParser::GetSchema() const {
+const GrammarRecord* GetTemplateFromDBMessageParser::GetSchema() const {
   static constexpr auto kGrammar = FileFromDBGrammar(u"GetTemplateFromDB");
   return kGrammar.data();
 }
 
-HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
+HRESULT GetTemplateFromDBMessageParser::GetTemplateFromDB() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
   try {
     if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData,
@@ -285,16 +285,16 @@ HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
 }
 
 HRESULT Main::GetTemplateFromDB(const OLECHAR* request) {
-  return ServeMessage<TemplateFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetTemplateFromDB",
-                                                   request);
+  return ServeMessage<GetTemplateFromDBMessageParser>(
+      *this, u"KXDBDatasheetSvcs::GetTemplateFromDB", request);
 }
 
-const GrammarRecord* SourceFromDBMessageParser::GetSchema() const {
+const GrammarRecord* GetSourceFromDBMessageParser::GetSchema() const {
   static constexpr auto kGrammar = FileFromDBGrammar(u"GetSourceFromDB");
   return kGrammar.data();
 }
 
-HRESULT SourceFromDBMessageParser::GetSourceFromDB() {
+HRESULT GetSourceFromDBMessageParser::GetSourceFromDB() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFromDB");
   try {
     const OLECHAR* templateId = m_templateId.c_str();
@@ -328,8 +328,8 @@ HRESULT SourceFromDBMessageParser::GetSourceFromDB() {
 }
 
 HRESULT Main::GetSourceFromDB(const OLECHAR* request) {
-  return ServeMessage<SourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB",
-                                                 request);
+  return ServeMessage<GetSourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB",
+                                                    request);
 }
 
 HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {

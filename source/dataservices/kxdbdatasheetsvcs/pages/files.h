@@ -33,7 +33,7 @@ class FileFromDBSchema : public MessageParser {
   SAXText m_templateId;
 };
 
-class TemplateFromDBMessageParser final : public FileFromDBSchema {
+class GetTemplateFromDBMessageParser final : public FileFromDBSchema {
  public:
   using FileFromDBSchema::FileFromDBSchema;
   const GrammarRecord* GetSchema() const override;
@@ -43,7 +43,7 @@ class TemplateFromDBMessageParser final : public FileFromDBSchema {
   HRESULT GetTemplateFromDB();
 };
 
-class SourceFromDBMessageParser final : public FileFromDBSchema {
+class GetSourceFromDBMessageParser final : public FileFromDBSchema {
  public:
   using FileFromDBSchema::FileFromDBSchema;
   const GrammarRecord* GetSchema() const override;

@@ -26,7 +26,7 @@ const GrammarRecord* GetFieldObjectSchema::GetSchema() const {
   return kGrammar.data();
 }
 
-HRESULT GetFieldObjectParser::SetValue(uint32_t id, const SAXValue& value) {
+HRESULT GetFieldObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
     case PageId: return Store(m_pageId, value);
     case FieldId: return Store(m_fieldId, value);
@@ -36,7 +36,8 @@ HRESULT GetFieldObjectParser::SetValue(uint32_t id, const SAXValue& value) {
   }
 }
 
-HRESULT GetFieldObjectParser::GetFieldObject() {
+HRESULT GetFieldObjectMessageParser::GetFieldObject() {
+  // The worker's trace scope: a text the logs know, kept as it is.
   KXComException ctx(u"GetFieldObjectParser::GetFieldObject");
   try {
     Main& main = *m_pMain;
@@ -108,5 +109,6 @@ HRESULT GetFieldObjectParser::GetFieldObject() {
 }
 
 HRESULT Main::GetFieldObject(const OLECHAR* request) {
-  return ServeMessage<GetFieldObjectParser>(*this, u"KXDBDatasheetSvcs::GetFieldObject", request);
+  return ServeMessage<GetFieldObjectMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldObject",
+                                                   request);
 }

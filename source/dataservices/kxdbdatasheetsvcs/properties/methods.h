@@ -14,7 +14,7 @@ class GetFieldObjectSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class GetFieldObjectParser final : public GetFieldObjectSchema {
+class GetFieldObjectMessageParser final : public GetFieldObjectSchema {
  public:
   using GetFieldObjectSchema::GetFieldObjectSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
