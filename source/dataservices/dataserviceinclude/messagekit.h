@@ -122,6 +122,11 @@ template <size_t N>
 constexpr auto Message(const OLECHAR* name, const Record (&body)[N]) {
   return Table(Envelope(), Element(name, 1, body));
 }
+// The same with attributes put together elsewhere.
+template <size_t N>
+constexpr auto Message(const OLECHAR* name, const std::array<Record, N>& body) {
+  return Table(Envelope(), Element(name, 1, body));
+}
 
 }  // namespace Grammar
 

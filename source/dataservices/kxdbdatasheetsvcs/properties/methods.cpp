@@ -21,18 +21,15 @@ void WriteNoRootObject(HostConnection& reply) {
 
 const GrammarRecord* GetFieldObjectSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"GetFieldObject", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                          Grammar::Integer(u"Index", Index), Grammar::Boolean(u"Primary", Primary)});
+      u"GetFieldObject",
+      FieldAddressAttributes<GetFieldObjectSchema>({Grammar::Boolean(u"Primary", Primary)}));
   return kGrammar.data();
 }
 
 HRESULT GetFieldObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
     case Primary: return Store(m_primary, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<GetFieldObjectSchema>(*this, id, value);
   }
 }
 
