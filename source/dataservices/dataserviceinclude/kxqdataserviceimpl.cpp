@@ -20,7 +20,7 @@ void ReleaseKnown(T*& pointer) {
 
 }  // namespace
 
-DataServicePart::~DataServicePart() {
+HostConnection::~HostConnection() {
   ReleaseKnown(m_pReplyAttributes);
   ReleaseKnown(m_pSchema);
   ReleaseKnown(m_pDatabase);
@@ -29,7 +29,7 @@ DataServicePart::~DataServicePart() {
   ReleaseKnown(m_pRequestContext);
 }
 
-HRESULT DataServicePart::AttachApplication(IKXQApplication* application) {
+HRESULT HostConnection::AttachApplication(IKXQApplication* application) {
   if (application != m_pApplication) {
     if (application != nullptr) application->AddRef();
     ReleaseKnown(m_pApplication);
@@ -45,14 +45,14 @@ HRESULT DataServicePart::AttachApplication(IKXQApplication* application) {
   return S_OK;
 }
 
-HRESULT DataServicePart::DetachApplication() {
+HRESULT HostConnection::DetachApplication() {
   ReleaseKnown(m_pApplication);
   ReleaseKnown(m_pSchema);
   ReleaseKnown(m_pDatabase);
   return S_OK;
 }
 
-void DataServicePart::HoldRequest(IKXQRequestContext* context) {
+void HostConnection::HoldRequest(IKXQRequestContext* context) {
   if (context != m_pRequestContext) {
     if (context != nullptr) context->AddRef();
     ReleaseKnown(m_pRequestContext);
@@ -65,7 +65,7 @@ void DataServicePart::HoldRequest(IKXQRequestContext* context) {
   if (m_pReplyAttributes != nullptr) (void)m_pReplyAttributes->Clear();
 }
 
-void DataServicePart::FinishRequest() {
+void HostConnection::FinishRequest() {
   if (m_pReplyAttributes != nullptr && m_pResponse != nullptr) {
     KXComException ctx = KXComException::Silent();
     KX_CHECK(ctx, m_pResponse->EndReply());
@@ -74,19 +74,19 @@ void DataServicePart::FinishRequest() {
   ReleaseKnown(m_pResponse);
 }
 
-HRESULT ServeDataServiceRequest(DataServicePart& part, IKXQRequestContext* context,
+HRESULT ServeDataServiceRequest(HostConnection& host, IKXQRequestContext* context,
                                 DataServiceCall call, void* data) {
   KXComException ctx = KXComException::Silent();
   try {
     // Error information absorbed earlier on this thread must not be chained
     // into this request's errors.
     ClearThreadErrorInfo();
-    part.HoldRequest(context);
+    host.HoldRequest(context);
     bool quiet = false;
     const HRESULT hr = call(data, &quiet);
     if (quiet && FAILED(hr)) return hr;
     KX_CHECK(ctx, hr);
-    part.FinishRequest();
+    host.FinishRequest();
     return hr;
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))

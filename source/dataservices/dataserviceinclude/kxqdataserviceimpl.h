@@ -1,7 +1,8 @@
-// The data-service part of a module's main class: the host's
-// `IKXQDataService` with its defaults, the per-attach state (application,
-// database, schema) and the per-request state (request context, response,
-// reply attribute list) that the dispatcher and the reply writer use.
+// A module's main class as the host's data service: `IKXQDataService` with
+// its defaults, over `HostConnection`, what the module holds of its host:
+// the per-attach state (application, database, schema) and the per-request
+// state (request context, response, reply attribute list) that the
+// dispatcher and the reply writer use.
 //
 // Threading: all calls come on the host's apartment thread, one at a time;
 // nothing here locks.
@@ -15,16 +16,18 @@ struct IKXQRequestContext;
 struct IKXQResponse;
 struct IKXQXMLAttributes;
 
-// State shared by the data-service template, the dispatcher and the reply
-// writer. Every pointer holds one reference (or is null).
-class DataServicePart {
+// The module's connection to its host: the host's objects from attach to
+// detach and the request being served. Shared by the data-service
+// template, the dispatcher and the reply writer. Every pointer holds one
+// reference (or is null).
+class HostConnection {
  public:
-  DataServicePart() = default;
-  DataServicePart(const DataServicePart&) = delete;
-  DataServicePart& operator=(const DataServicePart&) = delete;
+  HostConnection() = default;
+  HostConnection(const HostConnection&) = delete;
+  HostConnection& operator=(const HostConnection&) = delete;
   // Releases the attribute list, schema, database, response, application
   // and request context, in that order.
-  ~DataServicePart();
+  ~HostConnection();
 
   // The request being served: held from the start of a request until it
   // succeeds; after a failure until the next request replaces them.
@@ -61,7 +64,7 @@ class DataServicePart {
 // that `call` marks quiet comes back as it is, without error information.
 // Ends at the outermost boundary: nothing is thrown.
 using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
-HRESULT ServeDataServiceRequest(DataServicePart& part, IKXQRequestContext* context,
+HRESULT ServeDataServiceRequest(HostConnection& part, IKXQRequestContext* context,
                                 DataServiceCall call, void* data);
 
 // `IKXQDataService` with the defaults every data service starts from:
@@ -70,7 +73,7 @@ HRESULT ServeDataServiceRequest(DataServicePart& part, IKXQRequestContext* conte
 // replaces what it serves itself and gives its map as
 //   static const DataServiceMapEntryOf<T>* DataServiceMap();
 template <class T>
-class IKXQDataServiceImpl : public IKXQDataService, public DataServicePart {
+class IKXQDataServiceImpl : public IKXQDataService, public HostConnection {
  public:
   HRESULT StartUp(IKXQRegistrar*) override { return S_OK; }
   HRESULT ProcessRequest(BSTR name, BSTR text, IKXQRequestContext* context) override {

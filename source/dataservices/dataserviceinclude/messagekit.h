@@ -28,7 +28,7 @@
 #include "kxcomexception.h"
 #include "saxschemaparser.h"
 
-class DataServicePart;
+class HostConnection;
 
 namespace Grammar {
 
@@ -122,6 +122,11 @@ template <size_t N>
 constexpr auto Message(const OLECHAR* name, const Record (&body)[N]) {
   return Table(Envelope(), Element(name, 1, body));
 }
+// The same with attributes put together elsewhere.
+template <size_t N>
+constexpr auto Message(const OLECHAR* name, const std::array<Record, N>& body) {
+  return Table(Envelope(), Element(name, 1, body));
+}
 
 }  // namespace Grammar
 
@@ -211,7 +216,7 @@ class KXMessageParser : public SAXSchemaParser {
   HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
 
   // Where the worker writes its reply.
-  DataServicePart& Reply() { return *m_pMain; }
+  HostConnection& Reply() { return *m_pMain; }
 
   HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override {
     if (childId > 1 && !MessageKit::HasElement(GetSchema(), childId)) return E_INVALIDARG;

@@ -16,25 +16,25 @@ constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/xmlreply";
 
 // The response of the request being served. Checked before every use, not
 // only when the attribute list is made: the list outlives the requests.
-IKXQResponse* RequireResponse(DataServicePart& part, KXComException& ctx, int line) {
-  if (part.m_pResponse == nullptr) ThrowNoResponse(ctx, line);
-  return part.m_pResponse;
+IKXQResponse* RequireResponse(HostConnection& host, KXComException& ctx, int line) {
+  if (host.m_pResponse == nullptr) ThrowNoResponse(ctx, line);
+  return host.m_pResponse;
 }
 
-void AddAttribute(DataServicePart& part, const OLECHAR* name, const VARIANT& value) {
-  XMLReply::EnsureAttributes(part);
+void AddAttribute(HostConnection& host, const OLECHAR* name, const VARIANT& value) {
+  XMLReply::EnsureAttributes(host);
   _bstr_t attributeName(name);
-  (void)part.m_pReplyAttributes->Add(attributeName, value);
+  (void)host.m_pReplyAttributes->Add(attributeName, value);
 }
 
 }  // namespace
 
 namespace XMLReply {
 
-void EnsureAttributes(DataServicePart& part) {
-  if (part.m_pReplyAttributes != nullptr) return;
+void EnsureAttributes(HostConnection& host) {
+  if (host.m_pReplyAttributes != nullptr) return;
   KXComException ctx = KXComException::Silent();
-  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  IKXQResponse* response = RequireResponse(host, ctx, __LINE__);
   (void)response->BeginXMLReply();
   IKXQXMLAttributes* attributes = nullptr;
   KX_CHECK(ctx, response->NewAttributes(&attributes));
@@ -42,83 +42,82 @@ void EnsureAttributes(DataServicePart& part) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Cannot access the KXQResponse object to write to it");
   }
-  part.m_pReplyAttributes = attributes;
+  host.m_pReplyAttributes = attributes;
 }
 
-void AddStringAttribute(DataServicePart& part, const OLECHAR* name, BSTR value) {
+void AddStringAttribute(HostConnection& host, const OLECHAR* name, BSTR value) {
   VARIANT v;
   v.vt = VT_BSTR;
   v.bstrVal = value;
-  AddAttribute(part, name, v);
+  AddAttribute(host, name, v);
 }
 
-void AddLongAttribute(DataServicePart& part, const OLECHAR* name, LONG value) {
+void AddLongAttribute(HostConnection& host, const OLECHAR* name, LONG value) {
   VARIANT v;
   v.vt = VT_I4;
   v.lVal = value;
-  AddAttribute(part, name, v);
+  AddAttribute(host, name, v);
 }
 
-void SendText(DataServicePart& part, const OLECHAR* text) {
+void SendText(HostConnection& host, const OLECHAR* text) {
   KXComException ctx = KXComException::Silent();
-  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  IKXQResponse* response = RequireResponse(host, ctx, __LINE__);
   _bstr_t reply(text != nullptr ? text : u"");
   KX_CHECK(ctx, response->SendText(reply));
 }
 
-void StartElement(DataServicePart& part, const OLECHAR* name) {
-  EnsureAttributes(part);
+void StartElement(HostConnection& host, const OLECHAR* name) {
+  EnsureAttributes(host);
   KXComException ctx = KXComException::Silent();
-  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  IKXQResponse* response = RequireResponse(host, ctx, __LINE__);
   _bstr_t elementName(name);
-  KX_CHECK(ctx, response->StartElement(elementName, part.m_pReplyAttributes));
-  (void)part.m_pReplyAttributes->Clear();
+  KX_CHECK(ctx, response->StartElement(elementName, host.m_pReplyAttributes));
+  (void)host.m_pReplyAttributes->Clear();
 }
 
-void EndElement(DataServicePart& part, const OLECHAR* name) {
+void EndElement(HostConnection& host, const OLECHAR* name) {
   KXComException ctx = KXComException::Silent();
-  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  IKXQResponse* response = RequireResponse(host, ctx, __LINE__);
   _bstr_t elementName(name);
   KX_CHECK(ctx, response->EndElement(elementName));
 }
 
-void WriteElement(DataServicePart& part, const OLECHAR* name, BSTR text) {
-  EnsureAttributes(part);
+void WriteElement(HostConnection& host, const OLECHAR* name, BSTR text) {
+  EnsureAttributes(host);
   KXComException ctx = KXComException::Silent();
-  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  IKXQResponse* response = RequireResponse(host, ctx, __LINE__);
   _bstr_t elementName(name);
-  KX_CHECK(ctx, response->WriteElement(elementName, part.m_pReplyAttributes, text));
-  (void)part.m_pReplyAttributes->Clear();
+  KX_CHECK(ctx, response->WriteElement(elementName, host.m_pReplyAttributes, text));
+  (void)host.m_pReplyAttributes->Clear();
 }
 
-void BeginMessage(DataServicePart& part, const OLECHAR* targetId, LONG status) {
-  EnsureAttributes(part);
+void BeginMessage(HostConnection& host, const OLECHAR* targetId, LONG status) {
+  EnsureAttributes(host);
   // A copy: the attribute list receives a real BSTR whatever the caller has.
   _bstr_t target(targetId);
-  AddStringAttribute(part, u"TargetId", target);
-  if (static_cast<ULONG>(status) != 0xFFFFFFFFu) AddLongAttribute(part, u"Status", status);
-  StartElement(part, u"XMLMessage");
-  (void)part.m_pResponse->Flush();
+  AddStringAttribute(host, u"TargetId", target);
+  if (static_cast<ULONG>(status) != 0xFFFFFFFFu) AddLongAttribute(host, u"Status", status);
+  StartElement(host, u"XMLMessage");
+  (void)host.m_pResponse->Flush();
 }
 
-void EndMessage(DataServicePart& part) {
+void EndMessage(HostConnection& host) {
   KXComException ctx = KXComException::Silent();
-  IKXQResponse* response = RequireResponse(part, ctx, __LINE__);
+  IKXQResponse* response = RequireResponse(host, ctx, __LINE__);
   (void)response->Flush();
-  EndElement(part, u"XMLMessage");
+  EndElement(host, u"XMLMessage");
   KX_CHECK(ctx, response->EndReply());
 }
 
-void WriteMessage(DataServicePart& part, const OLECHAR* messageType, LONG documentId,
-                  BSTR text) {
+void WriteMessage(HostConnection& host, const OLECHAR* messageType, LONG documentId, BSTR text) {
   _bstr_t type(messageType);
-  AddStringAttribute(part, u"MessageType", type);
+  AddStringAttribute(host, u"MessageType", type);
   if (static_cast<ULONG>(documentId) != 0xFFFFFFFFu) {
-    AddLongAttribute(part, u"DocumentId", documentId);
+    AddLongAttribute(host, u"DocumentId", documentId);
   }
-  StartElement(part, u"Message");
-  (void)part.m_pResponse->ElementText(text);
-  EndElement(part, u"Message");
+  StartElement(host, u"Message");
+  (void)host.m_pResponse->ElementText(text);
+  EndElement(host, u"Message");
 }
 
 }  // namespace XMLReply

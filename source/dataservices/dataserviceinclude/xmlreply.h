@@ -2,9 +2,9 @@
 // response of the request being served, element by element. The host
 // renders the calls as text.
 //
-// State lives in the data-service part: the response (held only while a
-// request is served) and the attribute list, made by the first reply write
-// of the object's life and reused for every later reply. Attributes added
+// State lives in the module's `HostConnection`: the response (held only
+// while a request is served) and the attribute list, made by the first reply
+// write of the object's life and reused for every later reply. Attributes added
 // belong to the next element started or written; the list is cleared right
 // after that element was handed to the response (not after a failed one).
 //
@@ -17,36 +17,36 @@
 
 #include "com/oleauto.h"
 
-class DataServicePart;
+class HostConnection;
 
 namespace XMLReply {
 
 // Makes the attribute list when none is held (calling the response's
 // begin-reply first).
-void EnsureAttributes(DataServicePart& part);
+void EnsureAttributes(HostConnection& host);
 // Adds a VT_BSTR attribute holding `value` as it is (null is the empty
 // string).
-void AddStringAttribute(DataServicePart& part, const OLECHAR* name, BSTR value);
+void AddStringAttribute(HostConnection& host, const OLECHAR* name, BSTR value);
 // Adds a VT_I4 attribute.
-void AddLongAttribute(DataServicePart& part, const OLECHAR* name, LONG value);
-void StartElement(DataServicePart& part, const OLECHAR* name);
-void EndElement(DataServicePart& part, const OLECHAR* name);
+void AddLongAttribute(HostConnection& host, const OLECHAR* name, LONG value);
+void StartElement(HostConnection& host, const OLECHAR* name);
+void EndElement(HostConnection& host, const OLECHAR* name);
 // A whole element; a null text gives an element without text.
-void WriteElement(DataServicePart& part, const OLECHAR* name, BSTR text);
+void WriteElement(HostConnection& host, const OLECHAR* name, BSTR text);
 
 // The whole reply as plain text rather than XML (a help text, a name):
 // `text` (null is empty) goes to the response unchanged.
-void SendText(DataServicePart& part, const OLECHAR* text);
+void SendText(HostConnection& host, const OLECHAR* text);
 
 // Opens the reply root "XMLMessage" with "TargetId" (a copy of `targetId`;
 // null gives a null string) and "Status" unless `status` is -1, then
 // flushes.
-void BeginMessage(DataServicePart& part, const OLECHAR* targetId, LONG status);
+void BeginMessage(HostConnection& host, const OLECHAR* targetId, LONG status);
 // Flushes, closes "XMLMessage" and ends the reply.
-void EndMessage(DataServicePart& part);
+void EndMessage(HostConnection& host);
 // The "Message" element of an alert ("ALERT") or question ("QUESTION"):
 // "MessageType", "DocumentId" unless `documentId` is -1, and `text` as its
 // text. Neither begins nor ends the reply root.
-void WriteMessage(DataServicePart& part, const OLECHAR* messageType, LONG documentId, BSTR text);
+void WriteMessage(HostConnection& host, const OLECHAR* messageType, LONG documentId, BSTR text);
 
 }  // namespace XMLReply

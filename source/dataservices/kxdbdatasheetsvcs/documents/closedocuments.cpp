@@ -32,32 +32,17 @@ const GrammarRecord* CloseDocumentsSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Table(
       Grammar::Envelope(TargetId, Status),
       Grammar::Element(u"CloseDocuments", 1, {Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
-      Grammar::Element(u"Datasheet", Datasheet,
-                       {Grammar::Integer(u"DocumentId", DocumentId),
-                        Grammar::Integer(u"Status", DocumentStatus)}),
-      Grammar::Element(u"Diagram", Diagram,
-                       {Grammar::Integer(u"DocumentId", DocumentId),
-                        Grammar::Integer(u"Status", DocumentStatus)}));
+      DocumentVersionElements<CloseDocumentsSchema>());
   return kGrammar.data();
 }
 
-HRESULT CloseDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case DocumentId: return Store(m_documentId, value);
-    case DocumentStatus: return Store(m_documentStatus, value);
-    default: return E_INVALIDARG;
-  }
-}
-
 HRESULT CloseDocumentsMessageParser::CloseDocument(uint32_t element) {
-  if (element != Datasheet && element != Diagram) return E_INVALIDARG;
+  if (!IsDocument(element)) return E_INVALIDARG;
   KXComException ctx = KXComException::Silent();
   try {
     KXDBDatasheetSvcs::CloseDocument(*m_pMain, m_documentId, m_documentStatus);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
-  m_documentId = -1;
-  m_documentStatus = -1;
   return ctx.Return();
 }
 

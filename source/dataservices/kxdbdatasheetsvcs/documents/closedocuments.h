@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "documents/documentlist.h"
 #include "main/main.h"
 
 // "CloseDocuments": any number of "Datasheet" and "Diagram" versions, each
@@ -14,16 +15,12 @@ class CloseDocumentsSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class CloseDocumentsMessageParser final : public CloseDocumentsSchema {
+class CloseDocumentsMessageParser final : public DocumentListParser<CloseDocumentsSchema> {
  public:
-  using CloseDocumentsSchema::CloseDocumentsSchema;
-  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
+  using DocumentListParser::DocumentListParser;
   HRESULT Work() override { return S_OK; }
   HRESULT WorkChild(uint32_t element) override { return CloseDocument(element); }
   HRESULT CloseDocument(uint32_t element);
-
-  int32_t m_documentId = -1;
-  int32_t m_documentStatus = -1;
 };
 
 namespace KXDBDatasheetSvcs {

@@ -30,14 +30,14 @@ constexpr PrivilegeFlag kPrivileges[] = {
 };
 
 // Adds a VT_BOOL attribute to the pending list of the next element.
-void AddBoolAttribute(DataServicePart& part, const OLECHAR* name, VARIANT_BOOL value) {
-  XMLReply::EnsureAttributes(part);
+void AddBoolAttribute(HostConnection& host, const OLECHAR* name, VARIANT_BOOL value) {
+  XMLReply::EnsureAttributes(host);
   VARIANT flag;
   VariantInit(&flag);
   flag.vt = VT_BOOL;
   flag.boolVal = value;
   KXComException ctx = KXComException::Silent();
-  KX_CHECK(ctx, part.m_pReplyAttributes->Add(_bstr_t(name), flag));
+  KX_CHECK(ctx, host.m_pReplyAttributes->Add(_bstr_t(name), flag));
 }
 
 // Writes one "Filter" element per object filter of the schema, in the

@@ -51,37 +51,20 @@ const GrammarRecord* ProcessDocumentsSchema::GetSchema() const {
                        {Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
       Grammar::Element(u"PrintDocuments", PrintDocuments, {Grammar::Child(Datasheet)}),
       Grammar::Element(u"ExportDocuments", ExportDocuments, {Grammar::Child(Datasheet)}),
-      Grammar::Element(u"Datasheet", Datasheet,
-                       {Grammar::Integer(u"DocumentId", DocumentId),
-                        Grammar::Integer(u"Status", DocumentStatus)}),
-      Grammar::Element(u"Diagram", Diagram,
-                       {Grammar::Integer(u"DocumentId", DocumentId),
-                        Grammar::Integer(u"Status", DocumentStatus)}));
+      DocumentVersionElements<ProcessDocumentsSchema>());
   return kGrammar.data();
 }
 
 HRESULT ProcessDocumentsMessageParser::BeginElement(uint32_t id) {
+  if (id < OpenDocuments || id > ExportDocuments) return DocumentListParser::BeginElement(id);
   KXComException ctx = KXComException::Silent();
   try {
-    if (id >= OpenDocuments && id <= ExportDocuments) {
-      m_message = id;
-      XMLReply::BeginMessage(Reply(), u"App", -1);
-      XMLReply::StartElement(Reply(), MessageName(id));
-    } else if (id == Datasheet || id == Diagram) {
-      m_documentId = -1;
-      m_documentStatus = -1;
-    }
+    m_message = id;
+    XMLReply::BeginMessage(Reply(), u"App", -1);
+    XMLReply::StartElement(Reply(), MessageName(id));
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
-}
-
-HRESULT ProcessDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case DocumentId: return Store(m_documentId, value);
-    case DocumentStatus: return Store(m_documentStatus, value);
-    default: return E_INVALIDARG;
-  }
 }
 
 HRESULT ProcessDocumentsMessageParser::WorkChild(uint32_t element) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "documents/documentlist.h"
 #include "documents/validatetemplates.h"
 #include "main/main.h"
 #include "pages/loaddatasheet.h"
@@ -28,12 +29,11 @@ class ProcessDocumentsSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class ProcessDocumentsMessageParser final : public ProcessDocumentsSchema {
+class ProcessDocumentsMessageParser final : public DocumentListParser<ProcessDocumentsSchema> {
  public:
   explicit ProcessDocumentsMessageParser(Main* main)
-      : ProcessDocumentsSchema(main), m_validation(main), m_loader(main) {}
+      : DocumentListParser(main), m_validation(main), m_loader(main) {}
   HRESULT BeginElement(uint32_t id) override;
-  HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return Finish(); }
   HRESULT WorkChild(uint32_t element) override;
   // The invalid templates named after a message's reply are its own. The
@@ -49,8 +49,6 @@ class ProcessDocumentsMessageParser final : public ProcessDocumentsSchema {
   // its first place, however often it is named.
   bool FirstNaming(uint32_t kind);
 
-  int32_t m_documentId = -1;
-  int32_t m_documentStatus = -1;
   uint32_t m_message = OpenDocuments;  // which of the three messages
   TemplateValidationContext m_validation;
   PageLoadContext m_loader;

@@ -46,25 +46,23 @@ const GrammarRecord* RenameDocumentsSchema::GetSchema() const {
   return kGrammar.data();
 }
 
+HRESULT RenameDocumentsMessageParser::BeginElement(uint32_t id) {
+  if (IsDocument(id)) m_name.Reset();
+  return DocumentListParser::BeginElement(id);
+}
+
 HRESULT RenameDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case DocumentId: return Store(m_documentId, value);
-    case Name: return Store(m_name, value);
-    default: return E_INVALIDARG;
-  }
+  if (id == Name) return Store(m_name, value);
+  return DocumentListParser::SetValue(id, value);
 }
 
 HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
-  if (element != Datasheet && element != Diagram) return E_INVALIDARG;
+  if (!IsDocument(element)) return E_INVALIDARG;
   KXComException ctx = KXComException::Silent();
   try {
     KXDBDatasheetSvcs::RenameDocument(*m_pMain, element == Diagram, m_documentId, m_name.c_str());
   }
   KX_CATCH(ctx, KX_HERE(kFile))
-  // The next element starts afresh.
-  m_documentId = -1;
-  m_status = -1;
-  m_name.Reset();
   return ctx.Return();
 }
 

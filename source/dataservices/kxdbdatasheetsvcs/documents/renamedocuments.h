@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "documents/documentlist.h"
 #include "main/main.h"
 
 // "RenameDocuments": any number of "Datasheet" and "Diagram" elements, each
@@ -15,16 +16,16 @@ class RenameDocumentsSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class RenameDocumentsMessageParser final : public RenameDocumentsSchema {
+class RenameDocumentsMessageParser final : public DocumentListParser<RenameDocumentsSchema> {
  public:
-  using RenameDocumentsSchema::RenameDocumentsSchema;
+  using DocumentListParser::DocumentListParser;
+  HRESULT BeginElement(uint32_t id) override;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return S_OK; }
   HRESULT WorkChild(uint32_t element) override { return RenameDocument(element); }
   // The worker of one "Datasheet" or "Diagram".
   HRESULT RenameDocument(uint32_t element);
 
-  int32_t m_documentId = -1;
   SAXText m_name;
 };
 

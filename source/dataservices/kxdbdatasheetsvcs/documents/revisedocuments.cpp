@@ -434,13 +434,10 @@ void IssueDocument(Main& main, IKXQObject* datasheet, const OLECHAR* revision,
 // ---- The shared loop ---------------------------------------------------
 
 HRESULT ReviseDocumentsParser::BeginElement(uint32_t id) {
+  if (id != 1) return DocumentListParser::BeginElement(id);
   KXComException ctx = KXComException::Silent();
   try {
-    if (id == 1) {
-      BeginReply();
-    } else if (id == Datasheet || id == Diagram) {
-      m_documentId = -1;
-    }
+    BeginReply();
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
@@ -448,17 +445,16 @@ HRESULT ReviseDocumentsParser::BeginElement(uint32_t id) {
 
 HRESULT ReviseDocumentsParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case DocumentId: return Store(m_documentId, value);
     case Confirmed: return Store(m_confirmed, value);
     case Revision: return Store(m_revision, value);
     case MinorRevision: return Store(m_minorRevision, value);
     case IssueReason: return Store(m_issueReason, value);
-    default: return E_INVALIDARG;
+    default: return DocumentListParser::SetValue(id, value);
   }
 }
 
 HRESULT ReviseDocumentsParser::WorkChild(uint32_t element) {
-  if (element != Datasheet && element != Diagram) return E_INVALIDARG;
+  if (!IsDocument(element)) return E_INVALIDARG;
   KXComException ctx = KXComException::Silent();
   try {
     if (WorksEachDocumentOnce()) {
@@ -494,8 +490,7 @@ const GrammarRecord* SubmitDocumentsSchema::GetSchema() const {
       Grammar::Element(u"SubmitDocuments", 1,
                        {Grammar::Boolean(u"Confirmed", Confirmed), Grammar::Child(Datasheet),
                         Grammar::Child(Diagram)}),
-      Grammar::Element(u"Datasheet", Datasheet, {Grammar::Integer(u"DocumentId", DocumentId)}),
-      Grammar::Element(u"Diagram", Diagram, {Grammar::Integer(u"DocumentId", DocumentId)}));
+      DocumentElements<SubmitDocumentsSchema>({Grammar::Integer(u"DocumentId", DocumentId)}));
   return kGrammar.data();
 }
 
@@ -540,8 +535,7 @@ const GrammarRecord* CheckDocumentsSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Table(
       Grammar::Envelope(TargetId, Status),
       Grammar::Element(u"CheckDocuments", 1, {Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
-      Grammar::Element(u"Datasheet", Datasheet, {Grammar::Integer(u"DocumentId", DocumentId)}),
-      Grammar::Element(u"Diagram", Diagram, {Grammar::Integer(u"DocumentId", DocumentId)}));
+      DocumentElements<CheckDocumentsSchema>({Grammar::Integer(u"DocumentId", DocumentId)}));
   return kGrammar.data();
 }
 
@@ -569,13 +563,12 @@ void CheckDocumentsMessageParser::EndReply() {
 const GrammarRecord* IssueDocumentsSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Table(
       Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"IssueDocuments", 1,
-                       {Grammar::String(u"Revision", Revision),
-                        Grammar::String(u"MinorRevision", MinorRevision),
-                        Grammar::String(u"IssueReason", IssueReason), Grammar::Child(Datasheet),
-                        Grammar::Child(Diagram)}),
-      Grammar::Element(u"Datasheet", Datasheet, {Grammar::Integer(u"DocumentId", DocumentId)}),
-      Grammar::Element(u"Diagram", Diagram, {Grammar::Integer(u"DocumentId", DocumentId)}));
+      Grammar::Element(
+          u"IssueDocuments", 1,
+          {Grammar::String(u"Revision", Revision), Grammar::String(u"MinorRevision", MinorRevision),
+           Grammar::String(u"IssueReason", IssueReason), Grammar::Child(Datasheet),
+           Grammar::Child(Diagram)}),
+      DocumentElements<IssueDocumentsSchema>({Grammar::Integer(u"DocumentId", DocumentId)}));
   return kGrammar.data();
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "documents/documentlist.h"
 #include "main/main.h"
 
 struct IKXDrawingDiagram;
@@ -32,12 +33,11 @@ class ReviseDocumentsSchema : public MessageParser {
   using MessageParser::MessageParser;
 };
 
-// The per-document loop the three messages share: "DocumentId" starts at -1
-// for each child, each child runs `ReviseDocument` when it ends, the
-// message element writes the summary.
-class ReviseDocumentsParser : public ReviseDocumentsSchema {
+// The per-document loop the three messages share: each child runs
+// `ReviseDocument` when it ends, the message element writes the summary.
+class ReviseDocumentsParser : public DocumentListParser<ReviseDocumentsSchema> {
  public:
-  using ReviseDocumentsSchema::ReviseDocumentsSchema;
+  using DocumentListParser::DocumentListParser;
   HRESULT BeginElement(uint32_t id) override;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
@@ -58,7 +58,6 @@ class ReviseDocumentsParser : public ReviseDocumentsSchema {
   // worked again (its first entry already left it as a repeat would).
   virtual bool WorksEachDocumentOnce() const { return false; }
 
-  int32_t m_documentId = -1;
   int32_t m_count = 0;
   bool m_confirmed = false;
   SAXText m_revision;

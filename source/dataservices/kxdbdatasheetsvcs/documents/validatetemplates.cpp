@@ -313,7 +313,7 @@ const GrammarRecord* UpdateTemplatesSchema::GetSchema() const {
   return kGrammar.data();
 }
 
-HRESULT UpdateTemplatesParser::SetValue(uint32_t id, const SAXValue& value) {
+HRESULT UpdateTemplatesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
     case Delete: return Store(m_context.m_delete, value);
     case DocumentId: return UpdateDocument(value.integer);
@@ -321,7 +321,7 @@ HRESULT UpdateTemplatesParser::SetValue(uint32_t id, const SAXValue& value) {
   }
 }
 
-HRESULT UpdateTemplatesParser::UpdateDocument(int32_t documentId) {
+HRESULT UpdateTemplatesMessageParser::UpdateDocument(int32_t documentId) {
   KXComException ctx = KXComException::Silent();
   try {
     IKXQObjectPtr datasheet;
@@ -336,7 +336,7 @@ HRESULT UpdateTemplatesParser::UpdateDocument(int32_t documentId) {
   return S_OK;
 }
 
-HRESULT UpdateTemplatesParser::WriteSummary() {
+HRESULT UpdateTemplatesMessageParser::WriteSummary() {
   KXComException ctx = KXComException::Silent();
   try {
     const TemplateValidationContext& c = m_context;
@@ -351,17 +351,18 @@ HRESULT UpdateTemplatesParser::WriteSummary() {
       text += static_cast<const OLECHAR*>(
           ValidateTemplates::FormatInvalidTemplatesMessage(c, u"validated"));
     }
-    DataServicePart& part = Reply();
-    XMLReply::BeginMessage(part, u"App", -1);
-    XMLReply::WriteMessage(part, u"ALERT", -1, _bstr_t(text.c_str()));
-    XMLReply::EndMessage(part);
+    HostConnection& host = Reply();
+    XMLReply::BeginMessage(host, u"App", -1);
+    XMLReply::WriteMessage(host, u"ALERT", -1, _bstr_t(text.c_str()));
+    XMLReply::EndMessage(host);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
 }
 
 HRESULT Main::UpdateTemplates(const OLECHAR* request) {
-  return ServeMessage<UpdateTemplatesParser>(*this, u"KXDBDatasheetSvcs::UpdateTemplates", request);
+  return ServeMessage<UpdateTemplatesMessageParser>(*this, u"KXDBDatasheetSvcs::UpdateTemplates",
+                                                    request);
 }
 
 HRESULT Main::ValidateTemplates(const OLECHAR* request) {

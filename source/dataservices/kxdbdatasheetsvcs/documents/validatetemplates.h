@@ -90,9 +90,10 @@ class UpdateTemplatesSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class UpdateTemplatesParser final : public UpdateTemplatesSchema {
+class UpdateTemplatesMessageParser final : public UpdateTemplatesSchema {
  public:
-  explicit UpdateTemplatesParser(Main* main) : UpdateTemplatesSchema(main), m_context(main) {}
+  explicit UpdateTemplatesMessageParser(Main* main)
+      : UpdateTemplatesSchema(main), m_context(main) {}
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return WriteSummary(); }
   void ForgetEntries() override { m_context.ClearResults(); }

@@ -34,45 +34,32 @@ void WithdrawDocument(Main& main, IKXQObject* datasheet) {
 }  // namespace KXDBDatasheetSvcs
 
 const GrammarRecord* WithdrawDocumentsSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"WithdrawDocuments", 1,
-                       {Grammar::Boolean(u"Confirmed", Confirmed), Grammar::Child(Datasheet),
-                        Grammar::Child(Diagram)}),
-      Grammar::Element(u"Datasheet", Datasheet,
-                       {Grammar::Integer(u"DocumentId", DocumentId),
-                        Grammar::Integer(u"Status", DocumentStatus)}),
-      Grammar::Element(u"Diagram", Diagram,
-                       {Grammar::Integer(u"DocumentId", DocumentId),
-                        Grammar::Integer(u"Status", DocumentStatus)}));
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(TargetId, Status),
+                     Grammar::Element(u"WithdrawDocuments", 1,
+                                      {Grammar::Boolean(u"Confirmed", Confirmed),
+                                       Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
+                     DocumentVersionElements<WithdrawDocumentsSchema>());
   return kGrammar.data();
 }
 
 HRESULT WithdrawDocumentsMessageParser::BeginElement(uint32_t id) {
+  if (id != 1) return DocumentListParser::BeginElement(id);
   KXComException ctx = KXComException::Silent();
   try {
-    if (id == 1) {
-      XMLReply::BeginMessage(Reply(), u"App", -1);
-    } else if (id == Datasheet || id == Diagram) {
-      m_documentId = -1;
-      m_documentStatus = -1;
-    }
+    XMLReply::BeginMessage(Reply(), u"App", -1);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
 }
 
 HRESULT WithdrawDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case Confirmed: return Store(m_confirmed, value);
-    case DocumentId: return Store(m_documentId, value);
-    case DocumentStatus: return Store(m_documentStatus, value);
-    default: return E_INVALIDARG;
-  }
+  if (id == Confirmed) return Store(m_confirmed, value);
+  return DocumentListParser::SetValue(id, value);
 }
 
 HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
-  if (element != Datasheet && element != Diagram) return E_INVALIDARG;
+  if (!IsDocument(element)) return E_INVALIDARG;
   KXComException ctx = KXComException::Silent();
   try {
     Main& main = *m_pMain;

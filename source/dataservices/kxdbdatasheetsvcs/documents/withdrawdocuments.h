@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "documents/documentlist.h"
 #include "main/main.h"
 
 class WithdrawDocumentsSchema : public MessageParser {
@@ -16,9 +17,9 @@ class WithdrawDocumentsSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class WithdrawDocumentsMessageParser final : public WithdrawDocumentsSchema {
+class WithdrawDocumentsMessageParser final : public DocumentListParser<WithdrawDocumentsSchema> {
  public:
-  using WithdrawDocumentsSchema::WithdrawDocumentsSchema;
+  using DocumentListParser::DocumentListParser;
   HRESULT BeginElement(uint32_t id) override;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
@@ -26,8 +27,6 @@ class WithdrawDocumentsMessageParser final : public WithdrawDocumentsSchema {
   // Each message element's summary counts its own documents.
   void ForgetEntries() override { m_count = 0; }
 
-  int32_t m_documentId = -1;
-  int32_t m_documentStatus = -1;
   int32_t m_count = 0;
   bool m_confirmed = false;
 };

@@ -5,15 +5,13 @@
 
 #include <cstdint>
 
+#include "fields/fieldaddress.h"
 #include "fields/fieldsetter.h"
 #include "main/main.h"
 
-// "PageId", "FieldId", "Index", "Value" and "ConfirmedClass"; numbers are
-// -1 and texts absent until given.
-struct FieldMessageValues {
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
+// The field's address, "Value" and "ConfirmedClass"; texts absent until
+// given.
+struct FieldMessageValues : FieldAddress {
   SAXText m_value;
   SAXText m_confirmedClass;
 
@@ -54,23 +52,22 @@ struct NumberMessageValues {
 // "ConfirmedClass", with the value ids of `Schema`.
 template <class Schema, auto ValueType = &Grammar::String>
 constexpr auto FieldGrammar(const OLECHAR* name) {
-  return Grammar::Message(
-      name, {Grammar::Integer(u"PageId", Schema::PageId), Grammar::Integer(u"FieldId", Schema::FieldId),
-             Grammar::Integer(u"Index", Schema::Index), ValueType(u"Value", Schema::Value),
-             Grammar::String(u"ConfirmedClass", Schema::ConfirmedClass)});
+  return Grammar::Message(name, FieldAddressAttributes<Schema>(
+                                    {ValueType(u"Value", Schema::Value),
+                                     Grammar::String(u"ConfirmedClass", Schema::ConfirmedClass)}));
 }
 
 // The same with the number texts of "SetIntegerField" and "SetRealField".
 template <class Schema>
 constexpr auto NumberFieldGrammar(const OLECHAR* name) {
-  return Grammar::Message(
-      name, {Grammar::Integer(u"PageId", Schema::PageId), Grammar::Integer(u"FieldId", Schema::FieldId),
-             Grammar::Integer(u"Index", Schema::Index), Grammar::String(u"Value", Schema::Value),
-             Grammar::String(u"Prefix", Schema::Prefix), Grammar::String(u"Postfix", Schema::Postfix),
-             Grammar::String(u"Substitution", Schema::Substitution),
-             Grammar::String(u"Format", Schema::Format),
-             Grammar::String(u"ConfirmedClass", Schema::ConfirmedClass),
-             Grammar::Boolean(u"Published", Schema::Published)});
+  return Grammar::Message(name, FieldAddressAttributes<Schema>(
+                                    {Grammar::String(u"Value", Schema::Value),
+                                     Grammar::String(u"Prefix", Schema::Prefix),
+                                     Grammar::String(u"Postfix", Schema::Postfix),
+                                     Grammar::String(u"Substitution", Schema::Substitution),
+                                     Grammar::String(u"Format", Schema::Format),
+                                     Grammar::String(u"ConfirmedClass", Schema::ConfirmedClass),
+                                     Grammar::Boolean(u"Published", Schema::Published)}));
 }
 
 // `SetValue` of a field message with the ids of `Schema`: S_OK, or
@@ -78,12 +75,9 @@ constexpr auto NumberFieldGrammar(const OLECHAR* name) {
 template <class Schema>
 HRESULT StoreFieldValue(FieldMessageValues& values, uint32_t id, const SAXValue& value) {
   switch (id) {
-    case Schema::PageId: return Store(values.m_pageId, value);
-    case Schema::FieldId: return Store(values.m_fieldId, value);
-    case Schema::Index: return Store(values.m_index, value);
     case Schema::Value: return Store(values.m_value, value);
     case Schema::ConfirmedClass: return Store(values.m_confirmedClass, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<Schema>(values, id, value);
   }
 }
 

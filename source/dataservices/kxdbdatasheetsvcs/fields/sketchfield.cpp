@@ -73,16 +73,11 @@ const GrammarRecord* SetSketchFieldSchema::GetSchema() const {
 
 HRESULT SetSketchFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
     case TLX: return Store(m_tlx, value);
     case TLY: return Store(m_tly, value);
     case BRX: return Store(m_brx, value);
     case BRY: return Store(m_bry, value);
-    case Index: return Store(m_index, value);
-    case Value: return Store(m_value, value);
-    case ConfirmedClass: return Store(m_confirmedClass, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldValue<SetSketchFieldSchema>(*this, id, value);
   }
 }
 

@@ -21,33 +21,33 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/files";
 constexpr OLECHAR kMarker[] = u"!::!";
 constexpr size_t kMarkerLength = 4;
 
-IKXQApplication* Application(KXComException& ctx, DataServicePart& part) {
-  if (part.m_pApplication == nullptr) {
+IKXQApplication* Application(KXComException& ctx, HostConnection& host) {
+  if (host.m_pApplication == nullptr) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
   }
-  return part.m_pApplication;
+  return host.m_pApplication;
 }
 
-void GetLibrary(KXComException& ctx, DataServicePart& part, IKXQTemplateLibraryPtr& library) {
-  KXDBDatasheetSvcs::GetTemplateLibrary(ctx, part.m_pApplication, library);
+void GetLibrary(KXComException& ctx, HostConnection& host, IKXQTemplateLibraryPtr& library) {
+  KXDBDatasheetSvcs::GetTemplateLibrary(ctx, host.m_pApplication, library);
 }
 
 // The directory of a settings folder ("Templates", "Datasheets").
-_bstr_t GetSettingsFolder(KXComException& ctx, DataServicePart& part, const OLECHAR* folder) {
+_bstr_t GetSettingsFolder(KXComException& ctx, HostConnection& host, const OLECHAR* folder) {
   IKXQSettingsPtr settings;
-  KX_CHECK(ctx, Application(ctx, part)->get_Settings(&settings));
+  KX_CHECK(ctx, Application(ctx, host)->get_Settings(&settings));
   if (!settings) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The host has no settings");
   BSTR path = nullptr;
   KX_CHECK(ctx, settings->GetFolder(_bstr_t(folder), &path));
   return _bstr_t(path, false);
 }
 
-IKXQResponse* Response(KXComException& ctx, DataServicePart& part) {
-  if (part.m_pResponse == nullptr) {
+IKXQResponse* Response(KXComException& ctx, HostConnection& host) {
+  if (host.m_pResponse == nullptr) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Cannot access the KXQResponse object to write to it");
   }
-  return part.m_pResponse;
+  return host.m_pResponse;
 }
 
 // `folder` "\" `name`, without doubling a separator the folder ends with.
@@ -67,12 +67,12 @@ void CheckNameInsideFolder(KXComException& ctx, const OLECHAR* name, const OLECH
 }
 
 // Sends the file at `path`; a refusal of the host is raised under `format`.
-void SendFile(KXComException& ctx, DataServicePart& part, const _bstr_t& path, bool binary,
+void SendFile(KXComException& ctx, HostConnection& host, const _bstr_t& path, bool binary,
               const OLECHAR* format, const OLECHAR* shown) {
   VARIANT kind;
   kind.vt = VT_BOOL;
   kind.boolVal = binary ? VARIANT_TRUE : VARIANT_FALSE;
-  const HRESULT hr = Response(ctx, part)->SendFile(path, kind);
+  const HRESULT hr = Response(ctx, host)->SendFile(path, kind);
   if (SUCCEEDED(hr)) return;
   ctx.hr = hr;
   ctx.TakeThreadErrorInfo();
@@ -80,9 +80,9 @@ void SendFile(KXComException& ctx, DataServicePart& part, const _bstr_t& path, b
 }
 
 // Sends a cached text; a refusal is raised under `format`.
-void SendText(KXComException& ctx, DataServicePart& part, const _bstr_t& text,
-              const OLECHAR* format, const OLECHAR* shown) {
-  const HRESULT hr = Response(ctx, part)->SendText(text);
+void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text, const OLECHAR* format,
+              const OLECHAR* shown) {
+  const HRESULT hr = Response(ctx, host)->SendText(text);
   if (SUCCEEDED(hr)) return;
   ctx.hr = hr;
   ctx.TakeThreadErrorInfo();
@@ -95,11 +95,11 @@ using CachedText = HRESULT (IKXQTemplateLibrary::*)(BSTR, BSTR, BSTR*);
 // Sends the library's cached text of (id, checknum) when it holds one; a
 // refusal of the host is raised under `sendFailure`. False when there is no
 // such text.
-bool SendCachedText(KXComException& ctx, DataServicePart& part, CachedText read,
+bool SendCachedText(KXComException& ctx, HostConnection& host, CachedText read,
                     const OLECHAR* templateId, const OLECHAR* checknum,
                     const OLECHAR* sendFailure) {
   IKXQTemplateLibraryPtr library;
-  GetLibrary(ctx, part, library);
+  GetLibrary(ctx, host, library);
   BSTR text = nullptr;
   const HRESULT hr = (library->*read)(_bstr_t(templateId), _bstr_t(checknum), &text);
   const _bstr_t cached(text, false);
@@ -109,7 +109,7 @@ bool SendCachedText(KXComException& ctx, DataServicePart& part, CachedText read,
     ThrowIfFailed(ctx, u"Error occurred while finding cached template data for %ls", templateId);
   }
   if (cached.length() == 0) return false;
-  SendText(ctx, part, cached, sendFailure, templateId);
+  SendText(ctx, host, cached, sendFailure, templateId);
   return true;
 }
 
@@ -149,12 +149,12 @@ bool IsNameInsideFolder(const OLECHAR* name) {
   }
 }
 
-HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
+HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
                                const OLECHAR* checknum, const OLECHAR* data) {
   KXComException ctx(u"KXDBDatasheetSvcs::ReplaceTemplateWithQMF");
   try {
     IKXQObjectPtr target;
-    VisitTemplateRecords(ctx, part.m_pSchema,
+    VisitTemplateRecords(ctx, host.m_pSchema,
                          u"Failed to find template class representing QMF template",
                          [&](IKXQObject* record, const _bstr_t& id, const _bstr_t& number) {
                            if (!EqualNoCase(id, templateId) || !EqualNoCase(number, checknum))
@@ -167,7 +167,7 @@ HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
           u"No template record %ls with checknum \"%ls\" to store the workbook in: nothing was "
           u"stored",
           templateId, checknum);
-      (void)Application(ctx, part)->LogWarning(_bstr_t(warning.c_str()));
+      (void)Application(ctx, host)->LogWarning(_bstr_t(warning.c_str()));
       return S_OK;
     }
     IKXQAttributePtr excel;
@@ -266,12 +266,12 @@ HRESULT FileFromDBSchema::SetValue(uint32_t id, const SAXValue& value) {
   }
 }
 
-const GrammarRecord* TemplateFromDBMessageParser::GetSchema() const {
+const GrammarRecord* GetTemplateFromDBMessageParser::GetSchema() const {
   static constexpr auto kGrammar = FileFromDBGrammar(u"GetTemplateFromDB");
   return kGrammar.data();
 }
 
-HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
+HRESULT GetTemplateFromDBMessageParser::GetTemplateFromDB() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
   try {
     if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData,
@@ -285,16 +285,16 @@ HRESULT TemplateFromDBMessageParser::GetTemplateFromDB() {
 }
 
 HRESULT Main::GetTemplateFromDB(const OLECHAR* request) {
-  return ServeMessage<TemplateFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetTemplateFromDB",
-                                                   request);
+  return ServeMessage<GetTemplateFromDBMessageParser>(
+      *this, u"KXDBDatasheetSvcs::GetTemplateFromDB", request);
 }
 
-const GrammarRecord* SourceFromDBMessageParser::GetSchema() const {
+const GrammarRecord* GetSourceFromDBMessageParser::GetSchema() const {
   static constexpr auto kGrammar = FileFromDBGrammar(u"GetSourceFromDB");
   return kGrammar.data();
 }
 
-HRESULT SourceFromDBMessageParser::GetSourceFromDB() {
+HRESULT GetSourceFromDBMessageParser::GetSourceFromDB() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFromDB");
   try {
     const OLECHAR* templateId = m_templateId.c_str();
@@ -328,8 +328,8 @@ HRESULT SourceFromDBMessageParser::GetSourceFromDB() {
 }
 
 HRESULT Main::GetSourceFromDB(const OLECHAR* request) {
-  return ServeMessage<SourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB",
-                                                 request);
+  return ServeMessage<GetSourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB",
+                                                    request);
 }
 
 HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {

@@ -33,7 +33,7 @@ class FileFromDBSchema : public MessageParser {
   SAXText m_templateId;
 };
 
-class TemplateFromDBMessageParser final : public FileFromDBSchema {
+class GetTemplateFromDBMessageParser final : public FileFromDBSchema {
  public:
   using FileFromDBSchema::FileFromDBSchema;
   const GrammarRecord* GetSchema() const override;
@@ -43,7 +43,7 @@ class TemplateFromDBMessageParser final : public FileFromDBSchema {
   HRESULT GetTemplateFromDB();
 };
 
-class SourceFromDBMessageParser final : public FileFromDBSchema {
+class GetSourceFromDBMessageParser final : public FileFromDBSchema {
  public:
   using FileFromDBSchema::FileFromDBSchema;
   const GrammarRecord* GetSchema() const override;
@@ -62,7 +62,7 @@ namespace KXDBDatasheetSvcs {
 // E_INVALIDARG and stores nothing; no matching record stores nothing, warns
 // the host and succeeds. Reports its failures as the HRESULT with the
 // thread's error information.
-HRESULT ReplaceTemplateWithQMF(DataServicePart& part, const OLECHAR* templateId,
+HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
                                const OLECHAR* checknum, const OLECHAR* data);
 
 // True when `name` may be joined to a folder: not empty, no "\" or "/" at

@@ -126,8 +126,8 @@ void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
 
 HRESULT Main::ListTemplates(const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListTemplates", [&](KXComException& ctx) {
-    DataServicePart& part = *this;
-    IKXQApplication* application = part.m_pApplication;
+    HostConnection& host = *this;
+    IKXQApplication* application = host.m_pApplication;
     TemplateList list;
     std::u16string failed;
     KXDBDatasheetSvcs::VisitLibraryTemplates(ctx, application, [&](IKXQTemplate* tmpl) {
@@ -150,18 +150,18 @@ HRESULT Main::ListTemplates(const OLECHAR*) {
       list.InsertSorted(name, id, className, category);
     });
 
-    XMLReply::BeginMessage(part, u"App", -1);
-    XMLReply::StartElement(part, u"Templates");
+    XMLReply::BeginMessage(host, u"App", -1);
+    XMLReply::StartElement(host, u"Templates");
     for (size_t i = 0; i < list.Count(); ++i) {
       const TemplateListEntry& entry = list.At(i);
-      XMLReply::AddStringAttribute(part, u"Name", _bstr_t(entry.name));
-      XMLReply::AddStringAttribute(part, u"TemplateId", _bstr_t(entry.templateId));
-      XMLReply::AddStringAttribute(part, u"Class", _bstr_t(entry.className));
-      XMLReply::AddStringAttribute(part, u"DatasheetCategory", _bstr_t(entry.category));
-      XMLReply::WriteElement(part, u"Template", nullptr);
+      XMLReply::AddStringAttribute(host, u"Name", _bstr_t(entry.name));
+      XMLReply::AddStringAttribute(host, u"TemplateId", _bstr_t(entry.templateId));
+      XMLReply::AddStringAttribute(host, u"Class", _bstr_t(entry.className));
+      XMLReply::AddStringAttribute(host, u"DatasheetCategory", _bstr_t(entry.category));
+      XMLReply::WriteElement(host, u"Template", nullptr);
     }
-    XMLReply::EndElement(part, u"Templates");
-    XMLReply::EndMessage(part);
+    XMLReply::EndElement(host, u"Templates");
+    XMLReply::EndMessage(host);
 
     if (!failed.empty()) {
       // The listing stands; the user and the log hear of the rest.
@@ -178,25 +178,25 @@ HRESULT Main::ListTemplates(const OLECHAR*) {
 
 HRESULT Main::ListCachedTemplates(const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListCachedTemplates", [&](KXComException& ctx) {
-    DataServicePart& part = *this;
+    HostConnection& host = *this;
     std::vector<std::pair<_bstr_t, _bstr_t>> records;
     KXDBDatasheetSvcs::VisitTemplateRecords(
-        ctx, part.m_pSchema, u"Failed to find template class representing QMF templates",
+        ctx, host.m_pSchema, u"Failed to find template class representing QMF templates",
         [&](IKXQObject*, const _bstr_t& templateId, const _bstr_t& checknum) {
           if (templateId.length() != 0 && checknum.length() != 0) {
             records.emplace_back(templateId, checknum);
           }
           return true;
         });
-    XMLReply::BeginMessage(part, u"App", -1);
-    XMLReply::StartElement(part, u"CachedTemplates");
+    XMLReply::BeginMessage(host, u"App", -1);
+    XMLReply::StartElement(host, u"CachedTemplates");
     for (const auto& [templateId, checknum] : records) {
-      XMLReply::AddStringAttribute(part, u"TemplateId", templateId);
-      XMLReply::AddStringAttribute(part, u"Checknum", checknum);
-      XMLReply::WriteElement(part, u"Template", nullptr);
+      XMLReply::AddStringAttribute(host, u"TemplateId", templateId);
+      XMLReply::AddStringAttribute(host, u"Checknum", checknum);
+      XMLReply::WriteElement(host, u"Template", nullptr);
     }
-    XMLReply::EndElement(part, u"CachedTemplates");
-    XMLReply::EndMessage(part);
+    XMLReply::EndElement(host, u"CachedTemplates");
+    XMLReply::EndMessage(host);
     return S_OK;
   });
 }

@@ -16,7 +16,7 @@
 #include "com/comutil.h"
 #include "kxstoreptrs.h"
 
-class DataServicePart;
+class HostConnection;
 class KXComException;
 struct IKXQApplication;
 

@@ -153,10 +153,10 @@ void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
   m_records.push_back(KXClassTemplatesInfo{nullptr, nullptr, {IKXQTemplatePtr(tmpl)}});
 }
 
-void TemplatePageListing::WriteReply(DataServicePart& part) {
+void TemplatePageListing::WriteReply(HostConnection& host) {
   if (m_records.empty()) return;
   KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
-  XMLReply::BeginMessage(part, m_targetId.c_str(), -1);
+  XMLReply::BeginMessage(host, m_targetId.c_str(), -1);
   for (const KXClassTemplatesInfo& record : m_records) {
     LONG objectId = 0;
     if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
@@ -168,9 +168,9 @@ void TemplatePageListing::WriteReply(DataServicePart& part) {
       const std::u16string templateName = TakeText(text);
       LONG pages = 0;
       KX_CHECK(ctx, tmpl->get_PageCount(&pages));
-      XMLReply::AddStringAttribute(part, u"TemplateId", templateId);
-      if (record.object) XMLReply::AddLongAttribute(part, u"ObjectId", objectId);
-      XMLReply::StartElement(part, u"Pages");
+      XMLReply::AddStringAttribute(host, u"TemplateId", templateId);
+      if (record.object) XMLReply::AddLongAttribute(host, u"ObjectId", objectId);
+      XMLReply::StartElement(host, u"Pages");
       for (LONG i = 1; i <= pages; ++i) {
         IKXQTemplatePagePtr page;
         KX_CHECK(ctx, tmpl->get_Page(i, &page));
@@ -180,14 +180,14 @@ void TemplatePageListing::WriteReply(DataServicePart& part) {
         KX_CHECK(ctx, page->get_Name(&text));
         const std::u16string label =
             KXDBDatasheetSvcs::TemplatePageLabel(record.object, templateName, TakeText(text), i);
-        XMLReply::AddStringAttribute(part, u"TemplatePageId", pageId);
-        XMLReply::AddStringAttribute(part, u"Name", _bstr_t(label));
-        XMLReply::WriteElement(part, u"Page", nullptr);
+        XMLReply::AddStringAttribute(host, u"TemplatePageId", pageId);
+        XMLReply::AddStringAttribute(host, u"Name", _bstr_t(label));
+        XMLReply::WriteElement(host, u"Page", nullptr);
       }
-      XMLReply::EndElement(part, u"Pages");
+      XMLReply::EndElement(host, u"Pages");
     }
   }
-  XMLReply::EndMessage(part);
+  XMLReply::EndMessage(host);
   m_records.clear();
 }
 

@@ -127,7 +127,7 @@ class TemplatePageListing {
   // The reply: nothing at all without records; else "XMLMessage" with
   // "TargetId", one "Pages" per record and template, one "Page" per
   // template page. The records are dropped afterwards.
-  void WriteReply(DataServicePart& part);
+  void WriteReply(HostConnection& host);
   // Forgets the objects asked about and any records.
   void Clear() {
     m_objects.clear();

@@ -80,7 +80,7 @@ void ForEachArrayText(SAFEARRAY* array, const std::function<void(BSTR text)>& vi
   }
 }
 
-void WriteNameList(DataServicePart& reply, const OLECHAR* list, const OLECHAR* item,
+void WriteNameList(HostConnection& reply, const OLECHAR* list, const OLECHAR* item,
                    const SortedStringArray& names) {
   XMLReply::StartElement(reply, list);
   for (int32_t i = 0; i < names.GetCount(); ++i) {

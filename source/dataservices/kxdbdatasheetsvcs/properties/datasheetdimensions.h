@@ -131,7 +131,7 @@ void ForEachArrayText(SAFEARRAY* array, const std::function<void(BSTR text)>& vi
 
 // Writes `list` holding one `item` element with "Name" per name. The reply
 // root is the caller's.
-void WriteNameList(DataServicePart& reply, const OLECHAR* list, const OLECHAR* item,
+void WriteNameList(HostConnection& reply, const OLECHAR* list, const OLECHAR* item,
                    const SortedStringArray& names);
 
 // Writes "DimensionUnits" with "Name" = `dimension` holding a

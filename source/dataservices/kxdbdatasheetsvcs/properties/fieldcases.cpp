@@ -51,7 +51,7 @@ LONG DocumentIdOf(const SAXText& targetId) {
   return any ? id : -1;
 }
 
-void WriteAlert(DataServicePart& reply, const SAXText& targetId, LONG status, const OLECHAR* text) {
+void WriteAlert(HostConnection& reply, const SAXText& targetId, LONG status, const OLECHAR* text) {
   XMLReply::BeginMessage(reply, targetId.c_str(), status);
   XMLReply::WriteMessage(reply, u"ALERT", DocumentIdOf(targetId), _bstr_t(text));
   XMLReply::EndMessage(reply);
@@ -66,20 +66,17 @@ constexpr OLECHAR kNoCase[] = u"No case defined for selected field";
 
 const GrammarRecord* ShowFieldCaseSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"ShowFieldCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                         Grammar::Integer(u"Index", Index), Grammar::Integer(u"CaseId", CaseId)});
+      u"ShowFieldCase",
+      FieldAddressAttributes<ShowFieldCaseSchema>({Grammar::Integer(u"CaseId", CaseId)}));
   return kGrammar.data();
 }
 
 HRESULT ShowFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
     case CaseId:
       m_hasCaseId = true;
       return Store(m_caseId, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<ShowFieldCaseSchema>(*this, id, value);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "fields/fieldaddress.h"
 #include "main/main.h"
 
 class ShowFieldCaseSchema : public MessageParser {
@@ -14,7 +15,7 @@ class ShowFieldCaseSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class ShowFieldCaseMessageParser final : public ShowFieldCaseSchema {
+class ShowFieldCaseMessageParser final : public ShowFieldCaseSchema, public FieldAddress {
  public:
   using ShowFieldCaseSchema::ShowFieldCaseSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
@@ -23,9 +24,6 @@ class ShowFieldCaseMessageParser final : public ShowFieldCaseSchema {
   // the field follows the datasheet's case; with it: the field's new case.
   HRESULT ShowFieldCase();
 
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
   int32_t m_caseId = -1;
   bool m_hasCaseId = false;
 };

@@ -103,12 +103,9 @@ const GrammarRecord* FieldObjectsMessageParser::GetSchema() const {
 
 HRESULT FieldObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
     case Confirmed: return Store(m_confirmed, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
     case ObjectId: return Store(m_objectId, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<FieldObjectsSchema>(*this, id, value);
   }
 }
 
@@ -513,12 +510,7 @@ const GrammarRecord* ShowPrimaryObjectsSchema::GetSchema() const {
 }
 
 HRESULT ShowPrimaryObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
-    default: return E_INVALIDARG;
-  }
+  return StoreFieldAddress<ShowPrimaryObjectsSchema>(*this, id, value);
 }
 
 HRESULT ShowPrimaryObjectsMessageParser::WorkChild(uint32_t element) {

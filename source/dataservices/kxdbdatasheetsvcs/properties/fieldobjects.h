@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "fields/fieldaddress.h"
 #include "kxstoreptrs.h"
 #include "main/main.h"
 
@@ -36,7 +37,7 @@ struct FieldObjectRecord {
   std::u16string text;
 };
 
-class FieldObjectsMessageParser : public FieldObjectsSchema {
+class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress {
  public:
   enum Mode { kShow = 0, kHide = 1, kDelete = 2 };
   FieldObjectsMessageParser(Main* main, Mode mode) : FieldObjectsSchema(main), m_mode(mode) {}
@@ -52,10 +53,7 @@ class FieldObjectsMessageParser : public FieldObjectsSchema {
   HRESULT HideFieldObjects();
   HRESULT DeleteFieldObjects();
 
-  int32_t m_pageId = -1;
   bool m_confirmed = false;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
   int32_t m_objectId = -1;
   // The requested fields by (FieldId, Index): the object id asked for.
   std::map<std::pair<int32_t, int32_t>, int32_t> m_requested;
@@ -86,7 +84,7 @@ class ShowPrimaryObjectsSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema {
+class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema, public FieldAddress {
  public:
   using ShowPrimaryObjectsSchema::ShowPrimaryObjectsSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
@@ -99,9 +97,6 @@ class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema {
   // The worker: the empty fields whose first node takes a template class.
   HRESULT ShowPrimaryObjects();
 
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
   std::vector<int32_t> m_fieldIds;
   std::vector<int32_t> m_rows;
 };

@@ -140,7 +140,7 @@ bool OptionText(const VARIANT& raw, _bstr_t& text) {
 }
 
 // One "Option" element per entry of `options` (owned; may be null).
-void WriteOptions(DataServicePart& reply, SAFEARRAY* options) {
+void WriteOptions(HostConnection& reply, SAFEARRAY* options) {
   if (options == nullptr) return;
   VariantUtil::SafeArrayVector items;
   if (FAILED(items.Attach(options, true))) {
@@ -164,20 +164,16 @@ void WriteOptions(DataServicePart& reply, SAFEARRAY* options) {
 }  // namespace
 
 const GrammarRecord* GetOptionsSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"GetOptions", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                      Grammar::Integer(u"Index", Index),
-                      Grammar::String(u"ConfirmedClass", ConfirmedClass)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"GetOptions", FieldAddressAttributes<GetOptionsSchema>(
+                                          {Grammar::String(u"ConfirmedClass", ConfirmedClass)}));
   return kGrammar.data();
 }
 
 HRESULT GetOptionsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
     case ConfirmedClass: return Store(m_confirmedClass, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<GetOptionsSchema>(*this, id, value);
   }
 }
 

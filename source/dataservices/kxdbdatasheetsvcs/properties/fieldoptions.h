@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "fields/fieldaddress.h"
 #include "main/main.h"
 
 class GetOptionsSchema : public MessageParser {
@@ -17,7 +18,7 @@ class GetOptionsSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class GetOptionsMessageParser final : public GetOptionsSchema {
+class GetOptionsMessageParser final : public GetOptionsSchema, public FieldAddress {
  public:
   using GetOptionsSchema::GetOptionsSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
@@ -26,8 +27,5 @@ class GetOptionsMessageParser final : public GetOptionsSchema {
   // object to compute options for.
   HRESULT PopOptions();
 
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;  // row of a continuous list; -1 on a plain page
   SAXText m_confirmedClass;
 };

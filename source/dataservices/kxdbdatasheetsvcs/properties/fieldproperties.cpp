@@ -172,19 +172,13 @@ Text GetFieldAttributePath(KXComException& ctx, IKXQObject* page, IKXQTemplateFi
 // "GetFieldProperties"
 
 const GrammarRecord* GetFieldPropertiesSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"GetFieldProperties", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                              Grammar::Integer(u"Index", Index)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"GetFieldProperties", FieldAddressAttributes<GetFieldPropertiesSchema>());
   return kGrammar.data();
 }
 
 HRESULT GetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
-  switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
-    default: return E_INVALIDARG;
-  }
+  return StoreFieldAddress<GetFieldPropertiesSchema>(*this, id, value);
 }
 
 HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
@@ -375,22 +369,20 @@ HRESULT Main::GetFieldProperties(const OLECHAR* request) {
 const GrammarRecord* SetFieldPropertiesSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
       u"SetFieldProperties",
-      {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-       Grammar::Integer(u"Index", Index), Grammar::Integer(u"IsLocked", IsLocked),
-       Grammar::Integer(u"IsHeld", IsHeld), Grammar::Integer(u"IsSecured", IsSecured),
-       Grammar::Integer(u"HoldId", HoldId), Grammar::Integer(u"Alignment", Alignment),
-       Grammar::Integer(u"VerticalAlignment", VerticalAlignment),
-       Grammar::String(u"BoolFormat", BoolFormat), Grammar::String(u"DateFormat", DateFormat),
-       Grammar::String(u"IntegerFormat", IntegerFormat), Grammar::String(u"RealFormat", RealFormat),
-       Grammar::String(u"ConfirmedClass", ConfirmedClass)});
+      FieldAddressAttributes<SetFieldPropertiesSchema>(
+          {Grammar::Integer(u"IsLocked", IsLocked), Grammar::Integer(u"IsHeld", IsHeld),
+           Grammar::Integer(u"IsSecured", IsSecured), Grammar::Integer(u"HoldId", HoldId),
+           Grammar::Integer(u"Alignment", Alignment),
+           Grammar::Integer(u"VerticalAlignment", VerticalAlignment),
+           Grammar::String(u"BoolFormat", BoolFormat), Grammar::String(u"DateFormat", DateFormat),
+           Grammar::String(u"IntegerFormat", IntegerFormat),
+           Grammar::String(u"RealFormat", RealFormat),
+           Grammar::String(u"ConfirmedClass", ConfirmedClass)}));
   return kGrammar.data();
 }
 
 HRESULT SetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
     case IsLocked: return Store(m_isLocked, value);
     case IsHeld: return Store(m_isHeld, value);
     case IsSecured: return Store(m_isSecured, value);
@@ -402,7 +394,7 @@ HRESULT SetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
     case IntegerFormat: return Store(m_integerFormat, value);
     case RealFormat: return Store(m_realFormat, value);
     case ConfirmedClass: return Store(m_confirmedClass, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<SetFieldPropertiesSchema>(*this, id, value);
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "fields/fieldaddress.h"
 #include "main/main.h"
 
 class GetFieldPropertiesSchema : public MessageParser {
@@ -15,17 +16,13 @@ class GetFieldPropertiesSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class GetFieldPropertiesMessageParser final : public GetFieldPropertiesSchema {
+class GetFieldPropertiesMessageParser final : public GetFieldPropertiesSchema, public FieldAddress {
  public:
   using GetFieldPropertiesSchema::GetFieldPropertiesSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return WritePopProperties(); }
   // The worker: the "PopProperties" reply.
   HRESULT WritePopProperties();
-
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
 };
 
 class SetFieldPropertiesSchema : public MessageParser {
@@ -37,7 +34,7 @@ class SetFieldPropertiesSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class SetFieldPropertiesMessageParser final : public SetFieldPropertiesSchema {
+class SetFieldPropertiesMessageParser final : public SetFieldPropertiesSchema, public FieldAddress {
  public:
   using SetFieldPropertiesSchema::SetFieldPropertiesSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
@@ -46,9 +43,6 @@ class SetFieldPropertiesMessageParser final : public SetFieldPropertiesSchema {
   // continuous list for the field on every row.
   HRESULT SetFieldPropertiesValue();
 
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
   int32_t m_isLocked = -1;
   int32_t m_isHeld = -1;
   int32_t m_isSecured = -1;

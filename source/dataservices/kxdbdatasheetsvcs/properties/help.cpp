@@ -11,7 +11,7 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/help";
 
 // Sends `text` as the reply, inside a frame of its own so that a missing
 // response is reported from here.
-HRESULT SendHelp(DataServicePart& reply, const OLECHAR* worker, const std::u16string& text) {
+HRESULT SendHelp(HostConnection& reply, const OLECHAR* worker, const std::u16string& text) {
   KXComException ctx = KXComException::Silent(worker);
   try {
     XMLReply::SendText(reply, text.c_str());

@@ -83,7 +83,7 @@ HRESULT Main::CreateHold(const OLECHAR* request) {
 // ---------------------------------------------------------------------------
 // "CloseHold"
 
-const GrammarRecord* CloseHoldsSchema::GetSchema() const {
+const GrammarRecord* CloseHoldSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
       u"CloseHold", {Grammar::Integer(u"HoldId", HoldId), Grammar::String(u"HoldReason", HoldReason)});
   return kGrammar.data();

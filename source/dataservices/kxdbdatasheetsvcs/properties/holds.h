@@ -27,16 +27,16 @@ class CreateHoldMessageParser final : public CreateHoldSchema {
   SAXText m_holdReason;
 };
 
-class CloseHoldsSchema : public MessageParser {
+class CloseHoldSchema : public MessageParser {
  public:
   enum Id : uint32_t { HoldId = 4, HoldReason };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
-class CloseHoldMessageParser final : public CloseHoldsSchema {
+class CloseHoldMessageParser final : public CloseHoldSchema {
  public:
-  using CloseHoldsSchema::CloseHoldsSchema;
+  using CloseHoldSchema::CloseHoldSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return CloseHold(); }
   // The worker: the host closes hold "HoldId"; no reply. Without "HoldId",

@@ -11,7 +11,7 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/methods";
 
-void WriteNoRootObject(DataServicePart& reply) {
+void WriteNoRootObject(HostConnection& reply) {
   XMLReply::BeginMessage(reply, u"App", -1);
   XMLReply::WriteMessage(reply, u"ALERT", -1, _bstr_t(u"Selected item does not have a root object."));
   XMLReply::EndMessage(reply);
@@ -21,22 +21,20 @@ void WriteNoRootObject(DataServicePart& reply) {
 
 const GrammarRecord* GetFieldObjectSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"GetFieldObject", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId),
-                          Grammar::Integer(u"Index", Index), Grammar::Boolean(u"Primary", Primary)});
+      u"GetFieldObject",
+      FieldAddressAttributes<GetFieldObjectSchema>({Grammar::Boolean(u"Primary", Primary)}));
   return kGrammar.data();
 }
 
-HRESULT GetFieldObjectParser::SetValue(uint32_t id, const SAXValue& value) {
+HRESULT GetFieldObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case PageId: return Store(m_pageId, value);
-    case FieldId: return Store(m_fieldId, value);
-    case Index: return Store(m_index, value);
     case Primary: return Store(m_primary, value);
-    default: return E_INVALIDARG;
+    default: return StoreFieldAddress<GetFieldObjectSchema>(*this, id, value);
   }
 }
 
-HRESULT GetFieldObjectParser::GetFieldObject() {
+HRESULT GetFieldObjectMessageParser::GetFieldObject() {
+  // The worker's trace scope: a text the logs know, kept as it is.
   KXComException ctx(u"GetFieldObjectParser::GetFieldObject");
   try {
     Main& main = *m_pMain;
@@ -108,5 +106,6 @@ HRESULT GetFieldObjectParser::GetFieldObject() {
 }
 
 HRESULT Main::GetFieldObject(const OLECHAR* request) {
-  return ServeMessage<GetFieldObjectParser>(*this, u"KXDBDatasheetSvcs::GetFieldObject", request);
+  return ServeMessage<GetFieldObjectMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldObject",
+                                                   request);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "fields/fieldaddress.h"
 #include "main/main.h"
 
 class GetFieldObjectSchema : public MessageParser {
@@ -14,7 +15,7 @@ class GetFieldObjectSchema : public MessageParser {
   const GrammarRecord* GetSchema() const override;
 };
 
-class GetFieldObjectParser final : public GetFieldObjectSchema {
+class GetFieldObjectMessageParser final : public GetFieldObjectSchema, public FieldAddress {
  public:
   using GetFieldObjectSchema::GetFieldObjectSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
@@ -23,8 +24,5 @@ class GetFieldObjectParser final : public GetFieldObjectSchema {
   // root object, nothing for a field without any object.
   HRESULT GetFieldObject();
 
-  int32_t m_pageId = -1;
-  int32_t m_fieldId = -1;
-  int32_t m_index = -1;
   bool m_primary = false;
 };

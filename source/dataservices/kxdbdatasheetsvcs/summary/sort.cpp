@@ -344,20 +344,20 @@ HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page, const
 
 }  // namespace Composition
 
-void WriteAlertReply(DataServicePart& reply, const OLECHAR* text) {
+void WriteAlertReply(HostConnection& reply, const OLECHAR* text) {
   XMLReply::BeginMessage(reply, u"App", -1);
   XMLReply::WriteMessage(reply, u"ALERT", -1, _bstr_t(text));
   XMLReply::EndMessage(reply);
 }
 
-void WriteCountAlert(DataServicePart& reply, const OLECHAR* verb, int32_t count) {
+void WriteCountAlert(HostConnection& reply, const OLECHAR* verb, int32_t count) {
   std::u16string text = kx_format(u"%ls %d object", verb, static_cast<int>(count));
   if (count != 1) text += u"s";
   WriteAlertReply(reply, text.c_str());
 }
 
 template <class Item>
-bool WriteNameTitleList(DataServicePart& reply, const OLECHAR* targetId, LONG status,
+bool WriteNameTitleList(HostConnection& reply, const OLECHAR* targetId, LONG status,
                         SAFEARRAY* items, const OLECHAR* list, const OLECHAR* element,
                         const _bstr_t* current) {
   KXComException ctx = KXComException::Silent();
@@ -383,10 +383,10 @@ bool WriteNameTitleList(DataServicePart& reply, const OLECHAR* targetId, LONG st
   XMLReply::EndMessage(reply);
   return true;
 }
-template bool WriteNameTitleList<IKXQSortDefinition>(DataServicePart&, const OLECHAR*, LONG,
+template bool WriteNameTitleList<IKXQSortDefinition>(HostConnection&, const OLECHAR*, LONG,
                                                      SAFEARRAY*, const OLECHAR*, const OLECHAR*,
                                                      const _bstr_t*);
-template bool WriteNameTitleList<IKXQObjectFilter>(DataServicePart&, const OLECHAR*, LONG,
+template bool WriteNameTitleList<IKXQObjectFilter>(HostConnection&, const OLECHAR*, LONG,
                                                    SAFEARRAY*, const OLECHAR*, const OLECHAR*,
                                                    const _bstr_t*);
 

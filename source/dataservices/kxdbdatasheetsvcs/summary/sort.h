@@ -48,14 +48,14 @@ class ApplyDatasheetSortMessageParser final : public ApplyDatasheetSortSchema {
 
 // The "XMLMessage" to "App" holding one "ALERT" message with `text`, and
 // the count alert "<verb> %d object" with an "s" unless the count is 1.
-void WriteAlertReply(DataServicePart& reply, const OLECHAR* text);
-void WriteCountAlert(DataServicePart& reply, const OLECHAR* verb, int32_t count);
+void WriteAlertReply(HostConnection& reply, const OLECHAR* text);
+void WriteCountAlert(HostConnection& reply, const OLECHAR* verb, int32_t count);
 // The reply listing `items` (a SAFEARRAY of VT_DISPATCH sort definitions or
 // object filters, destroyed): "XMLMessage" with the request's "TargetId" and
 // "Status", element `list` (with "CurrentFilter" when `current` is given),
 // one empty `element` with "Name" and "Title" per item. An empty list
 // writes nothing: false. Throws KXComException.
 template <class Item>
-bool WriteNameTitleList(DataServicePart& reply, const OLECHAR* targetId, LONG status,
+bool WriteNameTitleList(HostConnection& reply, const OLECHAR* targetId, LONG status,
                         SAFEARRAY* items, const OLECHAR* list, const OLECHAR* element,
                         const _bstr_t* current);

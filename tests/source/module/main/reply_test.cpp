@@ -31,10 +31,10 @@ class ReplyWriterTest : public ::testing::Test {
   void NewRequest() {
     response_ = MakeRef<Response>();
     context_ = MakeRef<RequestContext>(response_);
-    part().HoldRequest(context_.get());
+    host().HoldRequest(context_.get());
   }
 
-  DataServicePart& part() { return MainOf(service_.get()); }
+  HostConnection& host() { return MainOf(service_.get()); }
   std::string Reply() {
     response_->EndReply();
     return kx_utf16_to_utf8_lossy(response_->text());
@@ -46,39 +46,39 @@ class ReplyWriterTest : public ::testing::Test {
 };
 
 TEST_F(ReplyWriterTest, RootWithoutStatusForMinusOne) {
-  XMLReply::BeginMessage(part(), u"App", -1);
-  XMLReply::EndMessage(part());
+  XMLReply::BeginMessage(host(), u"App", -1);
+  XMLReply::EndMessage(host());
   EXPECT_EQ(Reply(), "<XMLMessage TargetId=\"App\"></XMLMessage>");
   EXPECT_TRUE(response_->begun());
 }
 
 TEST_F(ReplyWriterTest, RootWithStatusZero) {
-  XMLReply::BeginMessage(part(), u"42", 0);
-  XMLReply::EndMessage(part());
+  XMLReply::BeginMessage(host(), u"42", 0);
+  XMLReply::EndMessage(host());
   EXPECT_EQ(Reply(), "<XMLMessage TargetId=\"42\" Status=\"0\"></XMLMessage>");
 }
 
 TEST_F(ReplyWriterTest, NullTargetIdIsAnEmptyString) {
-  XMLReply::BeginMessage(part(), nullptr, 1);
-  XMLReply::EndMessage(part());
+  XMLReply::BeginMessage(host(), nullptr, 1);
+  XMLReply::EndMessage(host());
   EXPECT_EQ(Reply(), "<XMLMessage TargetId=\"\" Status=\"1\"></XMLMessage>");
 }
 
 TEST_F(ReplyWriterTest, QuestionForTheUser) {
-  XMLReply::BeginMessage(part(), u"App", -1);
+  XMLReply::BeginMessage(host(), u"App", -1);
   _bstr_t question(u"Overwrite the values of \"P-101\" & <all> rows?");
-  XMLReply::WriteMessage(part(), u"QUESTION", 12, question);
-  XMLReply::EndMessage(part());
+  XMLReply::WriteMessage(host(), u"QUESTION", 12, question);
+  XMLReply::EndMessage(host());
   EXPECT_EQ(Reply(),
             "<XMLMessage TargetId=\"App\"><Message MessageType=\"QUESTION\" DocumentId=\"12\">"
             "Overwrite the values of \"P-101\" &amp; &lt;all&gt; rows?</Message></XMLMessage>");
 }
 
 TEST_F(ReplyWriterTest, AlertWithoutDocument) {
-  XMLReply::BeginMessage(part(), u"App", -1);
+  XMLReply::BeginMessage(host(), u"App", -1);
   _bstr_t alert(u"Pages cannot be added to summary sheets.");
-  XMLReply::WriteMessage(part(), u"ALERT", -1, alert);
-  XMLReply::EndMessage(part());
+  XMLReply::WriteMessage(host(), u"ALERT", -1, alert);
+  XMLReply::EndMessage(host());
   EXPECT_EQ(Reply(),
             "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Pages cannot be added "
             "to summary sheets.</Message></XMLMessage>");
@@ -86,36 +86,36 @@ TEST_F(ReplyWriterTest, AlertWithoutDocument) {
 
 TEST_F(ReplyWriterTest, AttributesBelongToTheNextElementOnly) {
   _bstr_t name(u"Pump");
-  XMLReply::AddStringAttribute(part(), u"Name", name);
-  XMLReply::AddLongAttribute(part(), u"Id", -7);
-  XMLReply::StartElement(part(), u"Object");
-  XMLReply::WriteElement(part(), u"Empty", nullptr);
+  XMLReply::AddStringAttribute(host(), u"Name", name);
+  XMLReply::AddLongAttribute(host(), u"Id", -7);
+  XMLReply::StartElement(host(), u"Object");
+  XMLReply::WriteElement(host(), u"Empty", nullptr);
   _bstr_t text(u"x");
-  XMLReply::WriteElement(part(), u"Text", text);
-  XMLReply::AddStringAttribute(part(), u"Null", nullptr);
-  XMLReply::WriteElement(part(), u"Last", nullptr);
-  XMLReply::EndElement(part(), u"Object");
+  XMLReply::WriteElement(host(), u"Text", text);
+  XMLReply::AddStringAttribute(host(), u"Null", nullptr);
+  XMLReply::WriteElement(host(), u"Last", nullptr);
+  XMLReply::EndElement(host(), u"Object");
   EXPECT_EQ(Reply(),
             "<Object Name=\"Pump\" Id=\"-7\"><Empty/><Text>x</Text><Last Null=\"\"/></Object>");
 }
 
 TEST_F(ReplyWriterTest, ListIsKeptAcrossRequestsAndBeginIsNotCalledAgain) {
-  XMLReply::WriteElement(part(), u"First", nullptr);
-  IKXQXMLAttributes* list = part().m_pReplyAttributes;
+  XMLReply::WriteElement(host(), u"First", nullptr);
+  IKXQXMLAttributes* list = host().m_pReplyAttributes;
   ASSERT_NE(list, nullptr);
-  part().FinishRequest();
+  host().FinishRequest();
   NewRequest();
-  XMLReply::AddLongAttribute(part(), u"N", 2);
-  XMLReply::WriteElement(part(), u"Second", nullptr);
-  EXPECT_EQ(part().m_pReplyAttributes, list);
+  XMLReply::AddLongAttribute(host(), u"N", 2);
+  XMLReply::WriteElement(host(), u"Second", nullptr);
+  EXPECT_EQ(host().m_pReplyAttributes, list);
   EXPECT_FALSE(response_->begun());
   EXPECT_EQ(Reply(), "<Second N=\"2\"/>");
 }
 
 TEST_F(ReplyWriterTest, WithoutResponseNothingCanBeWritten) {
-  part().FinishRequest();
+  host().FinishRequest();
   try {
-    XMLReply::StartElement(part(), u"A");
+    XMLReply::StartElement(host(), u"A");
     FAIL() << "no failure";
   } catch (const KXComException& e) {
     EXPECT_EQ(e.hr, E_FAIL);
@@ -128,17 +128,17 @@ TEST_F(ReplyWriterTest, WithoutResponseNothingCanBeWritten) {
   }
   // Also once a list exists (the list outlives the requests).
   NewRequest();
-  XMLReply::WriteElement(part(), u"A", nullptr);
-  part().FinishRequest();
-  EXPECT_THROW(XMLReply::WriteElement(part(), u"B", nullptr), KXComException);
-  EXPECT_THROW(XMLReply::EndMessage(part()), KXComException);
+  XMLReply::WriteElement(host(), u"A", nullptr);
+  host().FinishRequest();
+  EXPECT_THROW(XMLReply::WriteElement(host(), u"B", nullptr), KXComException);
+  EXPECT_THROW(XMLReply::EndMessage(host()), KXComException);
 }
 
 TEST_F(ReplyWriterTest, RefusedElementIsRaisedAndKeepsItsAttributes) {
-  XMLReply::AddLongAttribute(part(), u"Kept", 1);
+  XMLReply::AddLongAttribute(host(), u"Kept", 1);
   // The response refuses an element without a name.
-  EXPECT_THROW(XMLReply::StartElement(part(), u""), KXComException);
-  XMLReply::WriteElement(part(), u"Next", nullptr);
+  EXPECT_THROW(XMLReply::StartElement(host(), u""), KXComException);
+  XMLReply::WriteElement(host(), u"Next", nullptr);
   EXPECT_EQ(Reply(), "<Next Kept=\"1\"/>");
 }
 
