@@ -247,34 +247,74 @@ class KXMessageParser : public SAXSchemaParser {
   MessageKit::EnvelopeIds m_envelope{0, 0};  // found at the first attribute
 };
 
-// The frame of every message handler: opens the error context under
-// `traceName` (the entry trace line), runs `work(ctx)` and answers its
-// success code (S_OK, or another such as S_FALSE), or the failure (thrown, or returned by `work` with the thread's error
-// information) with its "<KXError" chain as the thread's error
-// information. For a message without grammar `work` is the handler's body.
+// Where a frame departs from a message handler's.
+struct FrameOptions {
+  // The "File" of failures caught in the frame.
+  const OLECHAR* file = MessageKit::kFile;
+  // A failure the work returns is answered as it is, with the error
+  // information it left, instead of being chained under the trace name.
+  bool passReturnedFailure = false;
+  // An exception of unknown type becomes E_UNEXPECTED with a "<KXError"
+  // description here, as at an outermost boundary, instead of being traced
+  // and rethrown.
+  bool boundary = false;
+};
+
+// The frame of every message handler and worker: opens the error context
+// under `traceName` (the entry trace line; null: a silent context that
+// names no method), runs `work(ctx)` and answers its success code (S_OK,
+// or another such as S_FALSE), or the failure (thrown, or returned by
+// `work` with the thread's error information) with its "<KXError" chain as
+// the thread's error information. For a message without grammar `work` is
+// the handler's body.
 template <class Work>
-HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options, Work&& work) {
   KXComException ctx(traceName);
   try {
     const HRESULT hr = work(ctx);
-    KX_CHECK(ctx, hr);
+    if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
     return hr;
+  } catch (const KXComException& caught) {
+    HandleKXComException(ctx, KX_HERE(options.file), caught);
+  } catch (const _com_error& caught) {
+    HandleComError(ctx, KX_HERE(options.file), caught);
+  } catch (...) {
+    if (!options.boundary) HandleUnknownException(ctx, KX_HERE(options.file));
+    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(options.file));
   }
-  KX_CATCH(ctx, KX_HERE(MessageKit::kFile))
   return ctx.Return();
 }
+template <class Work>
+HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+  return ServeRequest(traceName, FrameOptions{}, work);
+}
+
+// A privilege a message needs: `held(module, name)` tells whether the user
+// holds it; without it the request is refused with `refusal` (E_FAIL,
+// raised at `where`) before anything is read. No `held`: no privilege
+// needed.
+template <class Module>
+struct MessagePrivilege {
+  const OLECHAR* name = nullptr;
+  const OLECHAR* refusal = nullptr;
+  SourceLocation where{};
+  bool (*held)(Module& module, const OLECHAR* name) = nullptr;
+};
 
 // A message handler's whole body: parses `request` (the host's BSTR, null
-// is empty) with a `Parser` built on `module` in the frame above; the
-// worker runs inside the parse; a worker's success other than S_OK is the
-// handler's answer.
+// is empty) with a `Parser` built on `module` in the frame above, once
+// `privilege` (if any) is found held; the worker runs inside the parse; a
+// worker's success other than S_OK is the handler's answer.
 template <class Parser, class Module>
-HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request) {
-  return ServeRequest(traceName, [&](KXComException&) {
+HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request,
+                     const MessagePrivilege<Module>& privilege = {}) {
+  return ServeRequest(traceName, [&](KXComException& ctx) {
+    if (privilege.held != nullptr && !privilege.held(module, privilege.name)) {
+      ThrowKXComExceptionHrAt(ctx, privilege.where, E_FAIL, privilege.refusal);
+    }
     Parser parser(&module);
     // The request text is the host's BSTR, passed on as such.
     const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
     return FAILED(hr) ? hr : parser.m_workResult;
   });
 }
-

@@ -604,38 +604,22 @@ void IssueDocumentsMessageParser::EndReply() {
 
 // ---- Handlers ------------------------------------------------------------
 
-namespace {
-
-// Check and issue are refused before anything is read without the
-// privilege.
-template <class Parser>
-HRESULT ServePrivilegedMessage(Main& main, const OLECHAR* traceName, const OLECHAR* privilege,
-                               const OLECHAR* refusal, const OLECHAR* request) {
-  return ServeRequest(traceName, [&](KXComException& ctx) {
-    if (!HasPrivilege(main, privilege)) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, refusal);
-    }
-    Parser parser(&main);
-    const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
-    return FAILED(hr) ? hr : parser.m_workResult;
-  });
-}
-
-}  // namespace
-
 HRESULT Main::SubmitDocuments(const OLECHAR* request) {
   return ServeMessage<SubmitDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::SubmitDocuments",
                                                     request);
 }
 
 HRESULT Main::CheckDocuments(const OLECHAR* request) {
-  return ServePrivilegedMessage<CheckDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::CheckDocuments", u"CheckDocument",
-      u"You do not have CheckDocument privilege", request);
+  // Refused before anything is read without the privilege.
+  return ServeMessage<CheckDocumentsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::CheckDocuments", request,
+      {u"CheckDocument", u"You do not have CheckDocument privilege", KX_HERE(kFile),
+       &HasPrivilege});
 }
 
 HRESULT Main::IssueDocuments(const OLECHAR* request) {
-  return ServePrivilegedMessage<IssueDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::IssueDocuments", u"IssueDocument",
-      u"You do not have IssueDocument privilege", request);
+  return ServeMessage<IssueDocumentsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::IssueDocuments", request,
+      {u"IssueDocument", u"You do not have IssueDocument privilege", KX_HERE(kFile),
+       &HasPrivilege});
 }
