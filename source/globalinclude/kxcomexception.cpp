@@ -427,6 +427,24 @@ void CheckResult(KXComException& ctx, HRESULT hr) {
   ThrowIfFailed(ctx);
 }
 
+void CheckResult(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...) {
+  ctx.DropErrorInfo();
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  if (format == nullptr) ThrowIfFailed(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, nullptr, 0, false, &message);
+}
+
+void CheckResult(KXComException& ctx, HRESULT hr, const SourceLocation& location) {
+  ctx.DropErrorInfo();
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ReportAndThrow(ctx, &location, 0, false, nullptr);
+}
+
 void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format, ...) {
   if (pointer != nullptr) return;
   KX_FORMAT_MESSAGE(format, message)

@@ -129,9 +129,15 @@ HRESULT ReportComError(KXComException& ctx, const SourceLocation* location, HRES
 // A wrapped call's result: drops the context's error information; on failure
 // takes the thread's error information and throws through ThrowIfFailed.
 void CheckResult(KXComException& ctx, HRESULT hr);
+// The same, the failure reported in front under `format` (Windows
+// wide-printf rules).
+void CheckResult(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...);
+// The same, the failure raised at `location` as ThrowKXComException does.
+void CheckResult(KXComException& ctx, HRESULT hr, const SourceLocation& location);
 
-// Evaluates a call to a host or store interface the wrapped way.
-#define KX_CHECK(ctx, call) ::CheckResult((ctx), (call))
+// Evaluates a call to a host or store interface the wrapped way; a format
+// and its arguments, or a location, may follow the call.
+#define KX_CHECK(ctx, ...) ::CheckResult((ctx), __VA_ARGS__)
 
 // Throws E_POINTER with "Invalid pointer passed to method %ls" (or the given
 // message) when `pointer` is null.

@@ -121,12 +121,6 @@ const FieldKindTraits* FindKind(const _bstr_t& typeName) {
   return nullptr;
 }
 
-void Raise(KXComException& ctx, HRESULT hr) {
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 // The row of field position `position` on a continuous page, else -1.
 int32_t RowOf(const PageLoadContext& context, int32_t position) {
   if (!context.m_continuousPage || context.m_pMain == nullptr) return -1;
@@ -441,7 +435,7 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     KXFieldData record;
     const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, status,
                                          stored, otherText, record);
-    if (FAILED(filled)) Raise(ctx, filled);
+    KX_CHECK(ctx, filled);
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
     if (context.m_continuousPage) record.index = row;
@@ -470,7 +464,7 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     KXFieldData record;
     const HRESULT filled = FillFieldData(ctx, *traits, context, page, out.field, position, 1,
                                          stored, nullptr, record);
-    if (FAILED(filled)) Raise(ctx, filled);
+    KX_CHECK(ctx, filled);
     if (record.value.IsEmpty()) return S_OK;
     out.value = record.value.c_str();
     LONG unitPosition = -1;
@@ -484,7 +478,7 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     bool rowEmpty = false;
     const HRESULT resolved = ResolveLive(context, page, out.field, row, out.position, out.holder,
                                          &rowEmpty);
-    if (FAILED(resolved)) Raise(ctx, resolved);
+    KX_CHECK(ctx, resolved);
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -506,7 +500,7 @@ void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* p
   const FieldKindTraits& traits = KindOf(ctx, field);
   const HRESULT filled =
       FillFieldData(ctx, traits, context, page, field, position, 1, stored, otherText, record);
-  if (FAILED(filled)) Raise(ctx, filled);
+  KX_CHECK(ctx, filled);
   LONG nodeId = -1;
   KX_CHECK(ctx, field->get_Id(&nodeId));
   record.fieldId = nodeId;
