@@ -97,12 +97,15 @@ class KXComException {
   // for a failed HRESULT its system text. *text (REQUIRES: not null) is set
   // first to null, then to a new BSTR the caller frees; it stays null when
   // the description cannot be made (E_OUTOFMEMORY).
-  static HRESULT GetDescription(const KXComException& error, BSTR* text);
+  [[nodiscard]] static HRESULT GetDescription(const KXComException& error, BSTR* text);
 
  private:
   KXComException(const OLECHAR* method, int32_t severity, bool trace);
 };
 
+// ReportComError, SetKXErrorInfo and ConvertErrorToKXError answer the
+// context's own code, which stays in `ctx.hr`: their result may be ignored.
+//
 // Formats the description of the context's failure and sets it as the
 // context's and the thread's error information. `location` may be null;
 // `hr` is used when negative, else the context's own code; `format` (Windows

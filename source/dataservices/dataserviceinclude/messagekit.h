@@ -127,19 +127,19 @@ constexpr auto Message(const OLECHAR* name, const Record (&body)[N]) {
 
 // Store helpers for `SetValue`: each takes the value by the field's type
 // and returns S_OK. A null text leaves a text field unset.
-inline HRESULT Store(SAXText& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(SAXText& field, const SAXValue& value) {
   field.Assign(value.text);
   return S_OK;
 }
-inline HRESULT Store(int32_t& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(int32_t& field, const SAXValue& value) {
   field = value.integer;
   return S_OK;
 }
-inline HRESULT Store(double& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(double& field, const SAXValue& value) {
   field = value.real;
   return S_OK;
 }
-inline HRESULT Store(bool& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(bool& field, const SAXValue& value) {
   field = value.boolean != 0;
   return S_OK;
 }
@@ -190,14 +190,14 @@ class KXMessageParser : public SAXSchemaParser {
   // The message's values other than the envelope's, by value id, from
   // attributes and text-value elements alike: S_OK, or E_INVALIDARG for
   // an id the parser does not keep.
-  virtual HRESULT SetValue(uint32_t id, const SAXValue& value) = 0;
+  [[nodiscard]] virtual HRESULT SetValue(uint32_t id, const SAXValue& value) = 0;
   // The worker: runs when the message element ends. It reports its own
   // failures (failed HRESULT, thread error information) and throws
   // nothing; its result is the element's, so a failure ends the parse.
-  virtual HRESULT Work() = 0;
+  [[nodiscard]] virtual HRESULT Work() = 0;
   // The worker of another element of the grammar (a repeated child, a
   // second message element): runs each time such an element ends.
-  virtual HRESULT WorkChild(uint32_t element) {
+  [[nodiscard]] virtual HRESULT WorkChild(uint32_t element) {
     (void)element;
     return E_INVALIDARG;
   }
@@ -208,17 +208,20 @@ class KXMessageParser : public SAXSchemaParser {
   // Attribute values keep theirs.
   virtual void ForgetEntries() {}
   // The worker of `element`, as the module's default runs it.
-  HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
+  [[nodiscard]] HRESULT RunWork(uint32_t element) {
+    return element == 1 ? Work() : WorkChild(element);
+  }
 
   // Where the worker writes its reply.
   DataServicePart& Reply() { return *m_pMain; }
 
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override {
+  [[nodiscard]] HRESULT GetChildHandler(uint32_t childId,
+                                        SAXSchemaElementHandler** handler) override {
     if (childId > 1 && !MessageKit::HasElement(GetSchema(), childId)) return E_INVALIDARG;
     *handler = this;
     return S_OK;
   }
-  HRESULT EndElement(uint32_t id) override {
+  [[nodiscard]] HRESULT EndElement(uint32_t id) override {
     if (id == 0) return S_OK;
     if (id > 1 && !MessageKit::HasElement(GetSchema(), id)) return E_INVALIDARG;
     const HRESULT hr = m_pMain->RunWorker(*this, id);
@@ -226,13 +229,13 @@ class KXMessageParser : public SAXSchemaParser {
     if (SUCCEEDED(hr) && MessageKit::IsMessageElement(GetSchema(), id)) ForgetEntries();
     return hr;
   }
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {
+  [[nodiscard]] HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {
     if (m_envelope.targetId == 0) m_envelope = MessageKit::FindEnvelope(GetSchema());
     if (id == m_envelope.targetId) return Store(m_targetId, value);
     if (id == m_envelope.status) return Store(m_status, value);
     return SetValue(id, value);
   }
-  HRESULT SetElementValue(uint32_t id, const SAXValue& value) override {
+  [[nodiscard]] HRESULT SetElementValue(uint32_t id, const SAXValue& value) override {
     return SetValue(id, value);
   }
 
@@ -268,7 +271,8 @@ struct FrameOptions {
 // the thread's error information. For a message without grammar `work` is
 // the handler's body.
 template <class Work>
-HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options, Work&& work) {
+[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
+                                   Work&& work) {
   KXComException ctx(traceName);
   try {
     const HRESULT hr = work(ctx);
@@ -285,7 +289,7 @@ HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options, Work
   return ctx.Return();
 }
 template <class Work>
-HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
   return ServeRequest(traceName, FrameOptions{}, work);
 }
 
@@ -306,8 +310,8 @@ struct MessagePrivilege {
 // `privilege` (if any) is found held; the worker runs inside the parse; a
 // worker's success other than S_OK is the handler's answer.
 template <class Parser, class Module>
-HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request,
-                     const MessagePrivilege<Module>& privilege = {}) {
+[[nodiscard]] HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request,
+                                   const MessagePrivilege<Module>& privilege = {}) {
   return ServeRequest(traceName, [&](KXComException& ctx) {
     if (privilege.held != nullptr && !privilege.held(module, privilege.name)) {
       ThrowKXComExceptionHrAt(ctx, privilege.where, E_FAIL, privilege.refusal);
