@@ -75,7 +75,8 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
       writer = nullptr;
       KX_CHECK(ctx, hr);
     }
-    writer->Clear();
+    // The writer is kept for the next field, which must not start with this one.
+    KX_CHECK(ctx, writer->Clear());
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
