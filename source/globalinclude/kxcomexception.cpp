@@ -612,4 +612,12 @@ void TraceAtLocation(const SourceLocation& location, const OLECHAR* text) {
   tracer.hook->Write(line.c_str());
 }
 
+std::u16string TakeThreadErrorText() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return {};
+  std::u16string text = DescriptionOf(info);
+  info->Release();
+  return text;
+}
+
 void ClearThreadErrorInfo() { SetErrorInfo(0, nullptr); }

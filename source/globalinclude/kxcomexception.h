@@ -36,6 +36,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "com/bstr.h"
 #include "com/comutil.h"  // _com_error, caught by KX_CATCH
@@ -185,6 +186,10 @@ void HandleUnknownExceptionAtBoundary(KXComException& ctx, const SourceLocation&
 
 // Writes "file(line) : text\n" through the tracer's hook, whatever the level.
 void TraceAtLocation(const SourceLocation& location, const OLECHAR* text);
+
+// The description of the thread's error information, which is taken off
+// the thread; empty when there is none.
+[[nodiscard]] std::u16string TakeThreadErrorText();
 
 // Clears the calling thread's error information. Called at the start of each
 // request and after a failure is absorbed.

@@ -134,6 +134,13 @@ TEST_F(ErrorReporting, WrappedCallWithMessageOrLocationMatchesTheLongHand) {
   KX_CHECK(ctx, S_FALSE, here);
 }
 
+TEST_F(ErrorReporting, ThreadErrorTextIsTakenOffTheThread) {
+  EXPECT_EQ(TakeThreadErrorText(), u"");
+  ASSERT_EQ(FailingStoreCall(), E_FAIL);
+  EXPECT_EQ(Narrow(TakeThreadErrorText()), "The attribute store went away");
+  EXPECT_EQ(TakeThreadErrorText(), u"");
+}
+
 TEST_F(ErrorReporting, DescriptionIsDecodedBackToTheOriginalText) {
   ASSERT_EQ(OuterMethod(), E_INVALIDARG);
   const std::u16string chain = TakeThreadErrorDescription();

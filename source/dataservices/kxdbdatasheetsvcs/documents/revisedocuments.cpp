@@ -147,14 +147,9 @@ void RunPostIssueMethod(Main& main, IKXQObject* datasheet) {
   const HRESULT hr = datasheet->CallMethod(method, nullptr, result.GetAddress());
   if (SUCCEEDED(hr)) return;
   std::u16string description;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-    _bstr_t text;
-    if (SUCCEEDED(info->GetDescription(text.GetAddress())) && text.length() > 0) {
-      _bstr_t plain(GetErrorDescription(text), false);
-      description = TextOrEmpty(plain);
-    }
-    info->Release();
+  if (const std::u16string text = TakeThreadErrorText(); !text.empty()) {
+    _bstr_t plain(GetErrorDescription(text.c_str()), false);
+    description = TextOrEmpty(plain);
   }
   if (description.empty()) description = kx_system_message(hr);
   const std::u16string report =

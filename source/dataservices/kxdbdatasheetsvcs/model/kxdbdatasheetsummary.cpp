@@ -237,9 +237,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
       _bstr_t warning(u"AddMembersToPage: Fatal error initializing continuous list based on ");
       warning += heldName;
       if (main.m_pApplication != nullptr) (void)main.m_pApplication->LogWarning(warning);
-      ctx.hr = initialized;
-      ctx.TakeThreadErrorInfo();
-      return ctx.Return();
+      return initialized;  // with the error information it left
     }
 
     const _bstr_t fieldTrigger(u"Field");

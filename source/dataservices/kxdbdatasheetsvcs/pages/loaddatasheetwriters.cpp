@@ -633,14 +633,8 @@ int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t ind
 
 void ReportItemFailure(IKXQApplication* application, HRESULT hr) {
   _bstr_t text;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-    BSTR description = nullptr;
-    (void)info->GetDescription(&description);
-    info->Release();
-    _bstr_t held(description, false);
-    if (held.length() > 0) text.Attach(GetErrorDescription(held));
-  }
+  const std::u16string description = TakeThreadErrorText();
+  if (!description.empty()) text.Attach(GetErrorDescription(description.c_str()));
   if (text.length() == 0) text.Attach(GetHResultMessage(hr));
   if (application != nullptr) (void)application->LogWarning(text);
   ClearThreadErrorInfo();
