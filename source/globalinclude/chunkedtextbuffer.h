@@ -56,4 +56,5 @@ using Base64Sink = std::function<HRESULT(const uint8_t* bytes, size_t count)>;
 // ignored. Any other character, "=" elsewhere, or text after a padded group
 // fails with E_INVALIDARG before the sink sees the chunk that holds it, and
 // `*badPosition` (may be null) receives its 0-based position.
-HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint64_t* badPosition);
+[[nodiscard]] HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink,
+                                   uint64_t* badPosition);

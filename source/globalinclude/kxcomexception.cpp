@@ -427,6 +427,24 @@ void CheckResult(KXComException& ctx, HRESULT hr) {
   ThrowIfFailed(ctx);
 }
 
+void CheckResult(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...) {
+  ctx.DropErrorInfo();
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  if (format == nullptr) ThrowIfFailed(ctx);
+  KX_FORMAT_MESSAGE(format, message)
+  ReportAndThrow(ctx, nullptr, 0, false, &message);
+}
+
+void CheckResult(KXComException& ctx, HRESULT hr, const SourceLocation& location) {
+  ctx.DropErrorInfo();
+  if (SUCCEEDED(hr)) return;
+  ctx.hr = hr;
+  ctx.TakeThreadErrorInfo();
+  ReportAndThrow(ctx, &location, 0, false, nullptr);
+}
+
 void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format, ...) {
   if (pointer != nullptr) return;
   KX_FORMAT_MESSAGE(format, message)
@@ -592,6 +610,14 @@ void TraceAtLocation(const SourceLocation& location, const OLECHAR* text) {
   if (text != nullptr) line += text;
   line += u"\n";
   tracer.hook->Write(line.c_str());
+}
+
+std::u16string TakeThreadErrorText() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return {};
+  std::u16string text = DescriptionOf(info);
+  info->Release();
+  return text;
 }
 
 void ClearThreadErrorInfo() { SetErrorInfo(0, nullptr); }

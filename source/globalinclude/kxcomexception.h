@@ -36,6 +36,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "com/bstr.h"
 #include "com/comutil.h"  // _com_error, caught by KX_CATCH
@@ -97,12 +98,15 @@ class KXComException {
   // for a failed HRESULT its system text. *text (REQUIRES: not null) is set
   // first to null, then to a new BSTR the caller frees; it stays null when
   // the description cannot be made (E_OUTOFMEMORY).
-  static HRESULT GetDescription(const KXComException& error, BSTR* text);
+  [[nodiscard]] static HRESULT GetDescription(const KXComException& error, BSTR* text);
 
  private:
   KXComException(const OLECHAR* method, int32_t severity, bool trace);
 };
 
+// ReportComError, SetKXErrorInfo and ConvertErrorToKXError answer the
+// context's own code, which stays in `ctx.hr`: their result may be ignored.
+//
 // Formats the description of the context's failure and sets it as the
 // context's and the thread's error information. `location` may be null;
 // `hr` is used when negative, else the context's own code; `format` (Windows
@@ -129,9 +133,15 @@ HRESULT ReportComError(KXComException& ctx, const SourceLocation* location, HRES
 // A wrapped call's result: drops the context's error information; on failure
 // takes the thread's error information and throws through ThrowIfFailed.
 void CheckResult(KXComException& ctx, HRESULT hr);
+// The same, the failure reported in front under `format` (Windows
+// wide-printf rules).
+void CheckResult(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...);
+// The same, the failure raised at `location` as ThrowKXComException does.
+void CheckResult(KXComException& ctx, HRESULT hr, const SourceLocation& location);
 
-// Evaluates a call to a host or store interface the wrapped way.
-#define KX_CHECK(ctx, call) ::CheckResult((ctx), (call))
+// Evaluates a call to a host or store interface the wrapped way; a format
+// and its arguments, or a location, may follow the call.
+#define KX_CHECK(ctx, ...) ::CheckResult((ctx), __VA_ARGS__)
 
 // Throws E_POINTER with "Invalid pointer passed to method %ls" (or the given
 // message) when `pointer` is null.
@@ -176,6 +186,10 @@ void HandleUnknownExceptionAtBoundary(KXComException& ctx, const SourceLocation&
 
 // Writes "file(line) : text\n" through the tracer's hook, whatever the level.
 void TraceAtLocation(const SourceLocation& location, const OLECHAR* text);
+
+// The description of the thread's error information, which is taken off
+// the thread; empty when there is none.
+[[nodiscard]] std::u16string TakeThreadErrorText();
 
 // Clears the calling thread's error information. Called at the start of each
 // request and after a failure is absorbed.

@@ -49,7 +49,7 @@ void Encode(ChunkedTextBuffer& out, const uint8_t* bytes, size_t count) {
 }  // namespace
 
 HRESULT KXFileStream::Open(const OLECHAR* path, bool write) {
-  Close();
+  (void)Close();  // closing answers S_OK
   if (path == nullptr || *path == 0) return Fail(__LINE__, E_INVALIDARG, u"No filename provided");
   const std::string narrow = kx_utf16_to_utf8_lossy(path);
   const int flags = write ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDONLY;

@@ -20,7 +20,7 @@ class KXFileStream {
   KXFileStream() = default;
   KXFileStream(const KXFileStream&) = delete;
   KXFileStream& operator=(const KXFileStream&) = delete;
-  ~KXFileStream() { Close(); }
+  ~KXFileStream() { (void)Close(); }  // closing answers S_OK
 
   // Opens `path` for reading (others may read and write it meanwhile) or,
   // with `write`, for reading and writing, truncating or creating it. A null
@@ -28,15 +28,15 @@ class KXFileStream {
   // be opened: E_FAIL "Open failed: GetLastError returned %u: %ls\n" with
   // the system's code and text. Failures leave the thread's error
   // information set. An open file is closed first.
-  HRESULT Open(const OLECHAR* path, bool write);
+  [[nodiscard]] HRESULT Open(const OLECHAR* path, bool write);
   // Closes the file when one is open; always S_OK.
-  HRESULT Close();
+  [[nodiscard]] HRESULT Close();
 
   // One transfer of `count` bytes: S_OK when all of them moved, S_FALSE
   // when fewer did or the system call failed (*done holds what moved; may
   // be null). A null buffer: STG_E_INVALIDPOINTER; a count of 0: S_OK.
-  HRESULT Read(void* buffer, uint32_t count, uint32_t* done);
-  HRESULT Write(const void* buffer, uint32_t count, uint32_t* done);
+  [[nodiscard]] HRESULT Read(void* buffer, uint32_t count, uint32_t* done);
+  [[nodiscard]] HRESULT Write(const void* buffer, uint32_t count, uint32_t* done);
 
   // The system's error code of the last failed transfer (0 when none).
   int LastError() const { return m_lastError; }
@@ -52,4 +52,4 @@ class KXFileStream {
 // that fails part-way fails with E_FAIL "Read failed: error %u: %ls\n"
 // instead of giving a truncated text. Failures leave *text null and the
 // thread's error information set.
-HRESULT ReadFileAsBase64(const OLECHAR* path, BSTR* text);
+[[nodiscard]] HRESULT ReadFileAsBase64(const OLECHAR* path, BSTR* text);

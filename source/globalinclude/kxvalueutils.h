@@ -28,23 +28,23 @@ const VARIANT& ResolveVariant(const VARIANT& value);
 // VT_DISPATCH or VT_UNKNOWN (by value or reference) are queried for
 // IKXQObject (*out AddRef'd, the caller releases it); other types
 // DISP_E_TYPEMISMATCH.
-HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** out);
+[[nodiscard]] HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** out);
 
 // Strict: integer types only (by value or reference), else
 // DISP_E_TYPEMISMATCH. Lenient: whatever VariantChangeType turns into VT_I4.
-HRESULT VariantToLong(const VARIANT& value, LONG* out, bool lenient);
+[[nodiscard]] HRESULT VariantToLong(const VARIANT& value, LONG* out, bool lenient);
 // VT_R4, VT_R8, VT_DATE (null reference gives 0); lenient also text (a text
 // that is no number leaves *out unchanged and succeeds) and anything
 // VariantChangeType turns into VT_R8.
-HRESULT VariantToDouble(const VARIANT& value, double* out, bool lenient);
+[[nodiscard]] HRESULT VariantToDouble(const VARIANT& value, double* out, bool lenient);
 // VT_BOOL (null reference gives false); lenient reads texts with
 // ParseBoolean, other values through VariantChangeType.
-HRESULT VariantToBool(const VARIANT& value, bool* out, bool lenient);
+[[nodiscard]] HRESULT VariantToBool(const VARIANT& value, bool* out, bool lenient);
 // VT_BSTR by value or reference: *out receives a new copy the caller frees.
-HRESULT VariantToString(const VARIANT& value, BSTR* out);
+[[nodiscard]] HRESULT VariantToString(const VARIANT& value, BSTR* out);
 // "1", "true", "yes", "on" / "0", "false", "no", "off" (ASCII letters in any
 // case); anything else and null give E_FAIL.
-HRESULT ParseBoolean(const OLECHAR* text, bool* out);
+[[nodiscard]] HRESULT ParseBoolean(const OLECHAR* text, bool* out);
 
 // Locale-independent number reading for values: the whole text, bar
 // surrounding blanks, must be a decimal number ("." as decimal point; no

@@ -40,30 +40,30 @@ struct ikxXMLWriter : IUnknown {
   virtual bool GetOption() = 0;
   virtual void SetOption(bool lineBreaks) = 0;
   // Writes "<?xml version=\"1.0\"?>" (no line feed).
-  virtual HRESULT StartDocument() = 0;
+  [[nodiscard]] virtual HRESULT StartDocument() = 0;
   // Attributes of the open start tag. The VARIANT form writes integers as
   // decimal, reals and dates as "%.16g" with ".", BSTRs escaped, Booleans
   // "1"/"0", empty and null as ""; other types fail. A null text is written
   // as empty.
-  virtual HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) = 0;
-  virtual HRESULT WriteAttribute(const OLECHAR* name, double value) = 0;
-  virtual HRESULT WriteAttribute(const OLECHAR* name, LONG value) = 0;
-  virtual HRESULT WriteAttribute(const OLECHAR* name, bool value) = 0;
-  virtual HRESULT WriteAttribute(const OLECHAR* name, const OLECHAR* value) = 0;
-  virtual HRESULT StartElement(const OLECHAR* name) = 0;
+  [[nodiscard]] virtual HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) = 0;
+  [[nodiscard]] virtual HRESULT WriteAttribute(const OLECHAR* name, double value) = 0;
+  [[nodiscard]] virtual HRESULT WriteAttribute(const OLECHAR* name, LONG value) = 0;
+  [[nodiscard]] virtual HRESULT WriteAttribute(const OLECHAR* name, bool value) = 0;
+  [[nodiscard]] virtual HRESULT WriteAttribute(const OLECHAR* name, const OLECHAR* value) = 0;
+  [[nodiscard]] virtual HRESULT StartElement(const OLECHAR* name) = 0;
   // Closes the innermost element; the caller passes its name (the writer
   // keeps none). Fails when no element is open.
-  virtual HRESULT EndElement(const OLECHAR* name) = 0;
-  virtual HRESULT CloseStartTag() = 0;
+  [[nodiscard]] virtual HRESULT EndElement(const OLECHAR* name) = 0;
+  [[nodiscard]] virtual HRESULT CloseStartTag() = 0;
   // A CDATA section; "]]>" inside the text is split across two sections.
-  virtual HRESULT WriteCData(const OLECHAR* text) = 0;
-  virtual HRESULT WriteText(const OLECHAR* text) = 0;
+  [[nodiscard]] virtual HRESULT WriteCData(const OLECHAR* text) = 0;
+  [[nodiscard]] virtual HRESULT WriteText(const OLECHAR* text) = 0;
   // Whole elements: an empty-element tag for an empty value.
-  virtual HRESULT WriteElement(const OLECHAR* name, const VARIANT& value) = 0;
-  virtual HRESULT WriteElement(const OLECHAR* name, double value) = 0;
-  virtual HRESULT WriteElement(const OLECHAR* name, LONG value) = 0;
-  virtual HRESULT WriteElement(const OLECHAR* name, bool value) = 0;
-  virtual HRESULT WriteElement(const OLECHAR* name, const OLECHAR* value) = 0;
+  [[nodiscard]] virtual HRESULT WriteElement(const OLECHAR* name, const VARIANT& value) = 0;
+  [[nodiscard]] virtual HRESULT WriteElement(const OLECHAR* name, double value) = 0;
+  [[nodiscard]] virtual HRESULT WriteElement(const OLECHAR* name, LONG value) = 0;
+  [[nodiscard]] virtual HRESULT WriteElement(const OLECHAR* name, bool value) = 0;
+  [[nodiscard]] virtual HRESULT WriteElement(const OLECHAR* name, const OLECHAR* value) = 0;
 
  protected:
   ~ikxXMLWriter() = default;
@@ -73,16 +73,16 @@ KX_DEFINE_IID(ikxXMLWriter, 0x6f3c2a51, 0x8e0b, 0x4c6d, 0x9a, 0x1e, 0x2b, 0x7d, 
 struct ikxXMLStringWriter : ikxXMLWriter {
  public:
   // Raw text into the store, unescaped. Nothing for a null text or length 0.
-  virtual HRESULT Append(const OLECHAR* text, ULONG length) = 0;
+  [[nodiscard]] virtual HRESULT Append(const OLECHAR* text, ULONG length) = 0;
   // Empties the text; the element state (open start tag, depth) is kept.
-  virtual HRESULT Clear() = 0;
+  [[nodiscard]] virtual HRESULT Clear() = 0;
   // `*text` receives a new BSTR with the whole text; the caller frees it.
-  virtual HRESULT GetString(BSTR* text) = 0;
+  [[nodiscard]] virtual HRESULT GetString(BSTR* text) = 0;
   // The length of the text in UTF-16 units.
   virtual ULONG GetLength() = 0;
   // Copies the text and a terminating zero into `buffer`.
   // REQUIRES: `buffer` holds at least GetLength() + 1 characters.
-  virtual HRESULT CopyTo(OLECHAR* buffer) = 0;
+  [[nodiscard]] virtual HRESULT CopyTo(OLECHAR* buffer) = 0;
 
  protected:
   ~ikxXMLStringWriter() = default;
@@ -93,7 +93,7 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
  public:
   // A new writer (line-break option on) queried for `iid`; `*out` receives it
   // with one reference, or null on failure.
-  static HRESULT CreateInstance(const IID& iid, void** out);
+  [[nodiscard]] static HRESULT CreateInstance(const IID& iid, void** out);
 
   // Characters per chunk of the text store.
   static constexpr ULONG kChunkSize = 2056;
@@ -106,29 +106,29 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   // ikxXMLWriter
   bool GetOption() override { return m_lineBreaks; }
   void SetOption(bool lineBreaks) override { m_lineBreaks = lineBreaks; }
-  HRESULT StartDocument() override;
-  HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) override;
-  HRESULT WriteAttribute(const OLECHAR* name, double value) override;
-  HRESULT WriteAttribute(const OLECHAR* name, LONG value) override;
-  HRESULT WriteAttribute(const OLECHAR* name, bool value) override;
-  HRESULT WriteAttribute(const OLECHAR* name, const OLECHAR* value) override;
-  HRESULT StartElement(const OLECHAR* name) override;
-  HRESULT EndElement(const OLECHAR* name) override;
-  HRESULT CloseStartTag() override;
-  HRESULT WriteCData(const OLECHAR* text) override;
-  HRESULT WriteText(const OLECHAR* text) override;
-  HRESULT WriteElement(const OLECHAR* name, const VARIANT& value) override;
-  HRESULT WriteElement(const OLECHAR* name, double value) override;
-  HRESULT WriteElement(const OLECHAR* name, LONG value) override;
-  HRESULT WriteElement(const OLECHAR* name, bool value) override;
-  HRESULT WriteElement(const OLECHAR* name, const OLECHAR* value) override;
+  [[nodiscard]] HRESULT StartDocument() override;
+  [[nodiscard]] HRESULT WriteAttribute(const OLECHAR* name, const VARIANT& value) override;
+  [[nodiscard]] HRESULT WriteAttribute(const OLECHAR* name, double value) override;
+  [[nodiscard]] HRESULT WriteAttribute(const OLECHAR* name, LONG value) override;
+  [[nodiscard]] HRESULT WriteAttribute(const OLECHAR* name, bool value) override;
+  [[nodiscard]] HRESULT WriteAttribute(const OLECHAR* name, const OLECHAR* value) override;
+  [[nodiscard]] HRESULT StartElement(const OLECHAR* name) override;
+  [[nodiscard]] HRESULT EndElement(const OLECHAR* name) override;
+  [[nodiscard]] HRESULT CloseStartTag() override;
+  [[nodiscard]] HRESULT WriteCData(const OLECHAR* text) override;
+  [[nodiscard]] HRESULT WriteText(const OLECHAR* text) override;
+  [[nodiscard]] HRESULT WriteElement(const OLECHAR* name, const VARIANT& value) override;
+  [[nodiscard]] HRESULT WriteElement(const OLECHAR* name, double value) override;
+  [[nodiscard]] HRESULT WriteElement(const OLECHAR* name, LONG value) override;
+  [[nodiscard]] HRESULT WriteElement(const OLECHAR* name, bool value) override;
+  [[nodiscard]] HRESULT WriteElement(const OLECHAR* name, const OLECHAR* value) override;
 
   // ikxXMLStringWriter
-  HRESULT Append(const OLECHAR* text, ULONG length) override;
-  HRESULT Clear() override;
-  HRESULT GetString(BSTR* text) override;
+  [[nodiscard]] HRESULT Append(const OLECHAR* text, ULONG length) override;
+  [[nodiscard]] HRESULT Clear() override;
+  [[nodiscard]] HRESULT GetString(BSTR* text) override;
   ULONG GetLength() override { return m_length; }
-  HRESULT CopyTo(OLECHAR* buffer) override;
+  [[nodiscard]] HRESULT CopyTo(OLECHAR* buffer) override;
 
   // ISequentialStream: `Write` appends `count` bytes of UTF-16 text
   // unescaped (an odd count fails); `Read` fails with STG_E_ACCESSDENIED.

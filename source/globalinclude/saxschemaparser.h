@@ -84,7 +84,7 @@ struct SAXValue {
 // - Boolean: "1", "true", "on", "yes", "t" / "0", "false", "off", "no", "f"
 //   in any letter case (ASCII); anything else is false and empty.
 // E_FAIL for any other type.
-HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text);
+[[nodiscard]] HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text);
 
 // An owned wide text that remembers whether it was ever set: what message
 // parsers keep for string values. `c_str` is null while unset.
@@ -111,29 +111,32 @@ class SAXText {
 class SAXSchemaElementHandler {
  public:
   virtual ~SAXSchemaElementHandler() = default;
-  virtual HRESULT BeginElement(uint32_t id) = 0;
-  virtual HRESULT EndElement(uint32_t id) = 0;
+  [[nodiscard]] virtual HRESULT BeginElement(uint32_t id) = 0;
+  [[nodiscard]] virtual HRESULT EndElement(uint32_t id) = 0;
   // `*handler` receives the child's handler, not owned by the caller; the
   // handler must live until its element has ended. Null is allowed (the
   // child's values are then dropped).
-  virtual HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) = 0;
-  virtual HRESULT EndChildElement(uint32_t childId, SAXSchemaElementHandler* child) = 0;
-  virtual HRESULT SetAttribute(uint32_t id, const SAXValue& value) = 0;
-  virtual HRESULT SetElementValue(uint32_t id, const SAXValue& value) = 0;
+  [[nodiscard]] virtual HRESULT GetChildHandler(uint32_t childId,
+                                                SAXSchemaElementHandler** handler) = 0;
+  [[nodiscard]] virtual HRESULT EndChildElement(uint32_t childId,
+                                                SAXSchemaElementHandler* child) = 0;
+  [[nodiscard]] virtual HRESULT SetAttribute(uint32_t id, const SAXValue& value) = 0;
+  [[nodiscard]] virtual HRESULT SetElementValue(uint32_t id, const SAXValue& value) = 0;
   // `length` characters of `text`; 0 means the whole zero-terminated text.
-  virtual HRESULT Characters(const OLECHAR* text, int32_t length) = 0;
+  [[nodiscard]] virtual HRESULT Characters(const OLECHAR* text, int32_t length) = 0;
 };
 
 // Every operation a no-op returning S_OK; `GetChildHandler` hands out null.
 class DefaultSAXSchemaElementHandler : public SAXSchemaElementHandler {
  public:
-  HRESULT BeginElement(uint32_t id) override;
-  HRESULT EndElement(uint32_t id) override;
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override;
-  HRESULT EndChildElement(uint32_t childId, SAXSchemaElementHandler* child) override;
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
-  HRESULT SetElementValue(uint32_t id, const SAXValue& value) override;
-  HRESULT Characters(const OLECHAR* text, int32_t length) override;
+  [[nodiscard]] HRESULT BeginElement(uint32_t id) override;
+  [[nodiscard]] HRESULT EndElement(uint32_t id) override;
+  [[nodiscard]] HRESULT GetChildHandler(uint32_t childId,
+                                        SAXSchemaElementHandler** handler) override;
+  [[nodiscard]] HRESULT EndChildElement(uint32_t childId, SAXSchemaElementHandler* child) override;
+  [[nodiscard]] HRESULT SetAttribute(uint32_t id, const SAXValue& value) override;
+  [[nodiscard]] HRESULT SetElementValue(uint32_t id, const SAXValue& value) override;
+  [[nodiscard]] HRESULT Characters(const OLECHAR* text, int32_t length) override;
 };
 
 namespace SAXSchemaParserImpl {
@@ -186,7 +189,7 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   bool GetIgnoreUnknown() const { return m_ignoreUnknown; }
 
  private:
-  HRESULT Run(BSTR text, const OLECHAR* path);
+  [[nodiscard]] HRESULT Run(BSTR text, const OLECHAR* path);
 
   SAXSchemaParserImpl::ContentHandler* m_contentHandler = nullptr;  // held, created on first use
   bool m_compareNoCase = false;

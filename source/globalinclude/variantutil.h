@@ -42,7 +42,8 @@ VARTYPE GetSafeArrayVartype(SAFEARRAY* array);
 // type) gives E_INVALIDARG. Refused types (VT_CY, VT_DATE, VT_ERROR, anything outside
 // VT_I2..VT_UNKNOWN) give E_INVALIDARG; on any failure `out` becomes
 // VT_ERROR carrying the HRESULT, which is returned.
-HRESULT GetSafeArrayElement(SAFEARRAY* array, VARTYPE elementType, LONG* indices, VARIANT* out);
+[[nodiscard]] HRESULT GetSafeArrayElement(SAFEARRAY* array, VARTYPE elementType, LONG* indices,
+                                          VARIANT* out);
 
 // A locked view of a one-dimensional SAFEARRAY. While attached the array is
 // locked; when the vector owns it, it destroys it when it lets it go. A
@@ -63,19 +64,19 @@ class SafeArrayVector {
   void AttachStrings(SAFEARRAY* array, bool owns);
   // Re-attaches the interface form: E_POINTER for null, E_INVALIDARG for
   // another element type or dimension count. No error information.
-  HRESULT AttachObjects(SAFEARRAY* array, bool owns);
+  [[nodiscard]] HRESULT AttachObjects(SAFEARRAY* array, bool owns);
   // Attaches a one-dimensional array of any element type; failures are
   // returned with "<KXError" error information set, never thrown.
-  HRESULT Attach(SAFEARRAY* array, bool owns);
+  [[nodiscard]] HRESULT Attach(SAFEARRAY* array, bool owns);
   // Unlocks the array and destroys it when owned.
   void Release();
 
   // Element `index` (0-based) queried for `iid`; *out receives a reference.
   // E_FAIL for element types without interfaces; the platform's
   // DISP_E_BADINDEX outside the array.
-  HRESULT GetInterfaceAt(int32_t index, REFIID iid, void** out) const;
+  [[nodiscard]] HRESULT GetInterfaceAt(int32_t index, REFIID iid, void** out) const;
   template <class I>
-  HRESULT GetInterfaceAt(int32_t index, I** out) const {
+  [[nodiscard]] HRESULT GetInterfaceAt(int32_t index, I** out) const {
     return GetInterfaceAt(index, kx_uuidof<I>(), reinterpret_cast<void**>(out));
   }
 
@@ -83,10 +84,10 @@ class SafeArrayVector {
   // *text (the text held there is freed): BSTR elements copied, VARIANT
   // elements changed to text; E_FAIL for other element types, the
   // platform's DISP_E_BADINDEX outside the array.
-  HRESULT GetStringAt(int32_t index, BSTR* text) const;
+  [[nodiscard]] HRESULT GetStringAt(int32_t index, BSTR* text) const;
   // The element as a schema class / as a class view (root node, data view).
-  HRESULT GetClassAt(int32_t index, IKXQClass** out) const;
-  HRESULT GetClassViewAt(int32_t index, IKXQClassView** out) const;
+  [[nodiscard]] HRESULT GetClassAt(int32_t index, IKXQClass** out) const;
+  [[nodiscard]] HRESULT GetClassViewAt(int32_t index, IKXQClassView** out) const;
 
   SAFEARRAY* Array() const { return m_array; }
   int32_t Count() const { return m_count; }
@@ -117,7 +118,7 @@ class SafeArrayMatrix {
 
   // E_POINTER for null, the lock's failure, or E_INVALIDARG with "Safe array
   // is not a 2-Dimensional vector"; error information set, nothing thrown.
-  HRESULT Attach(SAFEARRAY* array, bool owns);
+  [[nodiscard]] HRESULT Attach(SAFEARRAY* array, bool owns);
   void Release();
 
   SAFEARRAY* Array() const { return m_array; }

@@ -30,8 +30,8 @@ bool NameMatches(const OLECHAR* entryName, const OLECHAR* wanted);
 void PauseBeforeSecondLook();
 // E_FAIL with "Data service map not initialised" or "Data service request
 // handler not found" as the thread's error information.
-HRESULT ReportNoMap();
-HRESULT ReportHandlerNotFound();
+[[nodiscard]] HRESULT ReportNoMap();
+[[nodiscard]] HRESULT ReportHandlerNotFound();
 
 }  // namespace DataServiceMapping
 
@@ -55,8 +55,9 @@ const DataServiceMapEntryOf<Module>* FindDataServiceEntryIn(const DataServiceMap
 // "Data service request handler not found". On failure the thread's error
 // information describes it.
 template <class Module>
-HRESULT DispatchDataServiceRequestIn(Module& module, const DataServiceMapEntryOf<Module>* map,
-                                     const OLECHAR* name, const OLECHAR* text) {
+[[nodiscard]] HRESULT DispatchDataServiceRequestIn(Module& module,
+                                                   const DataServiceMapEntryOf<Module>* map,
+                                                   const OLECHAR* name, const OLECHAR* text) {
   const DataServiceMapEntryOf<Module>* entry = FindDataServiceEntryIn(map, name);
   if (entry != nullptr && entry->handler == nullptr) {
     DataServiceMapping::PauseBeforeSecondLook();

@@ -40,9 +40,9 @@ void SetAttributeStringByName(IKXQObject* object, const OLECHAR* name, const OLE
 // followed; interfaces (also by reference) queried; no value or a null
 // pointer gives null and S_OK; other types DISP_E_TYPEMISMATCH. Never
 // throws; *out receives an owned reference.
-HRESULT VariantToInterface(const VARIANT& value, IKXQObjectFilter** out);
-HRESULT VariantToDispatch(const VARIANT& value, IDispatch** out);
-HRESULT VariantToInterface(const VARIANT& value, IKXQClassView** out);
+[[nodiscard]] HRESULT VariantToInterface(const VARIANT& value, IKXQObjectFilter** out);
+[[nodiscard]] HRESULT VariantToDispatch(const VARIANT& value, IDispatch** out);
+[[nodiscard]] HRESULT VariantToInterface(const VARIANT& value, IKXQClassView** out);
 
 namespace KXDBDatasheetSvcs {
 

@@ -43,9 +43,9 @@ class HostConnection {
 
   // Attach: keeps `application`, fetches its schema and database again and
   // configures the tracer (once per process). Always S_OK.
-  HRESULT AttachApplication(IKXQApplication* application);
+  [[nodiscard]] HRESULT AttachApplication(IKXQApplication* application);
   // Detach: drops the application, schema and database. Always S_OK.
-  HRESULT DetachApplication();
+  [[nodiscard]] HRESULT DetachApplication();
 
   // Keeps `context` (AddRef'd when it differs from the one held) and takes
   // its response in place of any response still held. Attributes still
@@ -64,8 +64,8 @@ class HostConnection {
 // that `call` marks quiet comes back as it is, without error information.
 // Ends at the outermost boundary: nothing is thrown.
 using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
-HRESULT ServeDataServiceRequest(HostConnection& part, IKXQRequestContext* context,
-                                DataServiceCall call, void* data);
+[[nodiscard]] HRESULT ServeDataServiceRequest(HostConnection& part, IKXQRequestContext* context,
+                                              DataServiceCall call, void* data);
 
 // `IKXQDataService` with the defaults every data service starts from:
 // start-up S_OK; the trigger callback and every operation up to attach
@@ -115,13 +115,13 @@ class IKXQDataServiceImpl : public IKXQDataService, public HostConnection {
     BSTR text;
     const VARIANT* extra;
 
-    static HRESULT Dispatch(void* data, bool*) {
+    [[nodiscard]] static HRESULT Dispatch(void* data, bool*) {
       const Request& r = *static_cast<const Request*>(data);
       return DispatchDataServiceRequestIn(*r.module, T::DataServiceMap(), r.name, r.text);
     }
     // One look, no pause: no message takes the extra argument, so a known
     // name without a second handler fails like an unknown one, quietly.
-    static HRESULT DispatchWithExtra(void* data, bool* quiet) {
+    [[nodiscard]] static HRESULT DispatchWithExtra(void* data, bool* quiet) {
       const Request& r = *static_cast<const Request*>(data);
       const DataServiceMapEntryOf<T>* entry = FindDataServiceEntryIn(T::DataServiceMap(), r.name);
       if (entry == nullptr || entry->handler == nullptr || entry->handler2 == nullptr) {

@@ -132,19 +132,19 @@ constexpr auto Message(const OLECHAR* name, const std::array<Record, N>& body) {
 
 // Store helpers for `SetValue`: each takes the value by the field's type
 // and returns S_OK. A null text leaves a text field unset.
-inline HRESULT Store(SAXText& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(SAXText& field, const SAXValue& value) {
   field.Assign(value.text);
   return S_OK;
 }
-inline HRESULT Store(int32_t& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(int32_t& field, const SAXValue& value) {
   field = value.integer;
   return S_OK;
 }
-inline HRESULT Store(double& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(double& field, const SAXValue& value) {
   field = value.real;
   return S_OK;
 }
-inline HRESULT Store(bool& field, const SAXValue& value) {
+[[nodiscard]] inline HRESULT Store(bool& field, const SAXValue& value) {
   field = value.boolean != 0;
   return S_OK;
 }
@@ -195,14 +195,14 @@ class KXMessageParser : public SAXSchemaParser {
   // The message's values other than the envelope's, by value id, from
   // attributes and text-value elements alike: S_OK, or E_INVALIDARG for
   // an id the parser does not keep.
-  virtual HRESULT SetValue(uint32_t id, const SAXValue& value) = 0;
+  [[nodiscard]] virtual HRESULT SetValue(uint32_t id, const SAXValue& value) = 0;
   // The worker: runs when the message element ends. It reports its own
   // failures (failed HRESULT, thread error information) and throws
   // nothing; its result is the element's, so a failure ends the parse.
-  virtual HRESULT Work() = 0;
+  [[nodiscard]] virtual HRESULT Work() = 0;
   // The worker of another element of the grammar (a repeated child, a
   // second message element): runs each time such an element ends.
-  virtual HRESULT WorkChild(uint32_t element) {
+  [[nodiscard]] virtual HRESULT WorkChild(uint32_t element) {
     (void)element;
     return E_INVALIDARG;
   }
@@ -213,17 +213,20 @@ class KXMessageParser : public SAXSchemaParser {
   // Attribute values keep theirs.
   virtual void ForgetEntries() {}
   // The worker of `element`, as the module's default runs it.
-  HRESULT RunWork(uint32_t element) { return element == 1 ? Work() : WorkChild(element); }
+  [[nodiscard]] HRESULT RunWork(uint32_t element) {
+    return element == 1 ? Work() : WorkChild(element);
+  }
 
   // Where the worker writes its reply.
   HostConnection& Reply() { return *m_pMain; }
 
-  HRESULT GetChildHandler(uint32_t childId, SAXSchemaElementHandler** handler) override {
+  [[nodiscard]] HRESULT GetChildHandler(uint32_t childId,
+                                        SAXSchemaElementHandler** handler) override {
     if (childId > 1 && !MessageKit::HasElement(GetSchema(), childId)) return E_INVALIDARG;
     *handler = this;
     return S_OK;
   }
-  HRESULT EndElement(uint32_t id) override {
+  [[nodiscard]] HRESULT EndElement(uint32_t id) override {
     if (id == 0) return S_OK;
     if (id > 1 && !MessageKit::HasElement(GetSchema(), id)) return E_INVALIDARG;
     const HRESULT hr = m_pMain->RunWorker(*this, id);
@@ -231,13 +234,13 @@ class KXMessageParser : public SAXSchemaParser {
     if (SUCCEEDED(hr) && MessageKit::IsMessageElement(GetSchema(), id)) ForgetEntries();
     return hr;
   }
-  HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {
+  [[nodiscard]] HRESULT SetAttribute(uint32_t id, const SAXValue& value) override {
     if (m_envelope.targetId == 0) m_envelope = MessageKit::FindEnvelope(GetSchema());
     if (id == m_envelope.targetId) return Store(m_targetId, value);
     if (id == m_envelope.status) return Store(m_status, value);
     return SetValue(id, value);
   }
-  HRESULT SetElementValue(uint32_t id, const SAXValue& value) override {
+  [[nodiscard]] HRESULT SetElementValue(uint32_t id, const SAXValue& value) override {
     return SetValue(id, value);
   }
 
@@ -252,34 +255,75 @@ class KXMessageParser : public SAXSchemaParser {
   MessageKit::EnvelopeIds m_envelope{0, 0};  // found at the first attribute
 };
 
-// The frame of every message handler: opens the error context under
-// `traceName` (the entry trace line), runs `work(ctx)` and answers its
-// success code (S_OK, or another such as S_FALSE), or the failure (thrown, or returned by `work` with the thread's error
-// information) with its "<KXError" chain as the thread's error
-// information. For a message without grammar `work` is the handler's body.
+// Where a frame departs from a message handler's.
+struct FrameOptions {
+  // The "File" of failures caught in the frame.
+  const OLECHAR* file = MessageKit::kFile;
+  // A failure the work returns is answered as it is, with the error
+  // information it left, instead of being chained under the trace name.
+  bool passReturnedFailure = false;
+  // An exception of unknown type becomes E_UNEXPECTED with a "<KXError"
+  // description here, as at an outermost boundary, instead of being traced
+  // and rethrown.
+  bool boundary = false;
+};
+
+// The frame of every message handler and worker: opens the error context
+// under `traceName` (the entry trace line; null: a silent context that
+// names no method), runs `work(ctx)` and answers its success code (S_OK,
+// or another such as S_FALSE), or the failure (thrown, or returned by
+// `work` with the thread's error information) with its "<KXError" chain as
+// the thread's error information. For a message without grammar `work` is
+// the handler's body.
 template <class Work>
-HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
+                                   Work&& work) {
   KXComException ctx(traceName);
   try {
     const HRESULT hr = work(ctx);
-    KX_CHECK(ctx, hr);
+    if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
     return hr;
+  } catch (const KXComException& caught) {
+    HandleKXComException(ctx, KX_HERE(options.file), caught);
+  } catch (const _com_error& caught) {
+    HandleComError(ctx, KX_HERE(options.file), caught);
+  } catch (...) {
+    if (!options.boundary) HandleUnknownException(ctx, KX_HERE(options.file));
+    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(options.file));
   }
-  KX_CATCH(ctx, KX_HERE(MessageKit::kFile))
   return ctx.Return();
 }
+template <class Work>
+[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
+  return ServeRequest(traceName, FrameOptions{}, work);
+}
+
+// A privilege a message needs: `held(module, name)` tells whether the user
+// holds it; without it the request is refused with `refusal` (E_FAIL,
+// raised at `where`) before anything is read. No `held`: no privilege
+// needed.
+template <class Module>
+struct MessagePrivilege {
+  const OLECHAR* name = nullptr;
+  const OLECHAR* refusal = nullptr;
+  SourceLocation where{};
+  bool (*held)(Module& module, const OLECHAR* name) = nullptr;
+};
 
 // A message handler's whole body: parses `request` (the host's BSTR, null
-// is empty) with a `Parser` built on `module` in the frame above; the
-// worker runs inside the parse; a worker's success other than S_OK is the
-// handler's answer.
+// is empty) with a `Parser` built on `module` in the frame above, once
+// `privilege` (if any) is found held; the worker runs inside the parse; a
+// worker's success other than S_OK is the handler's answer.
 template <class Parser, class Module>
-HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request) {
-  return ServeRequest(traceName, [&](KXComException&) {
+[[nodiscard]] HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request,
+                                   const MessagePrivilege<Module>& privilege = {}) {
+  return ServeRequest(traceName, [&](KXComException& ctx) {
+    if (privilege.held != nullptr && !privilege.held(module, privilege.name)) {
+      ThrowKXComExceptionHrAt(ctx, privilege.where, E_FAIL, privilege.refusal);
+    }
     Parser parser(&module);
     // The request text is the host's BSTR, passed on as such.
     const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
     return FAILED(hr) ? hr : parser.m_workResult;
   });
 }
-

@@ -90,6 +90,57 @@ TEST_F(ErrorReporting, LayersAddElementsInFrontRepeatingInnermostDesc) {
                                      std::to_string(g_innerLine) + "\" />");
 }
 
+// A wrapped call with a message or a location gives the chain that taking
+// the thread's information and throwing by hand gave.
+template <class Check>
+std::u16string ChainOf(Check&& check) {
+  KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFile");
+  try {
+    check(ctx, FailingStoreCall());
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  EXPECT_EQ(ctx.Return(), E_FAIL);
+  return TakeThreadErrorDescription();
+}
+
+TEST_F(ErrorReporting, WrappedCallWithMessageOrLocationMatchesTheLongHand) {
+  const std::u16string message = ChainOf([](KXComException& ctx, HRESULT hr) {
+    KX_CHECK(ctx, hr, u"Unable to find template %ls", u"T-9");
+  });
+  EXPECT_EQ(
+      Narrow(message),
+      "<KXError Desc=\"Unable to find template T-9\" HR=\"E_FAIL\" />\r\n"
+      "<KXError Desc=\"The attribute store went away\" Src=\"KXQStore.Object\" HR=\"E_FAIL\" />");
+  EXPECT_EQ(message, ChainOf([](KXComException& ctx, HRESULT hr) {
+              ctx.hr = hr;
+              ctx.TakeThreadErrorInfo();
+              ThrowIfFailed(ctx, u"Unable to find template %ls", u"T-9");
+            }));
+  const SourceLocation here = KX_HERE(kFile);
+  const std::u16string located =
+      ChainOf([&](KXComException& ctx, HRESULT hr) { KX_CHECK(ctx, hr, here); });
+  EXPECT_NE(Narrow(located).find("File=\"kxdbdatasheetsvcs/annotations\" Line=\"" +
+                                 std::to_string(here.line) + "\""),
+            std::string::npos)
+      << Narrow(located);
+  EXPECT_EQ(located, ChainOf([&](KXComException& ctx, HRESULT hr) {
+              ctx.hr = hr;
+              ctx.TakeThreadErrorInfo();
+              ThrowKXComException(ctx, here, nullptr);
+            }));
+  // A success throws nothing, whatever follows the call.
+  KXComException ctx(u"Test::Fine");
+  KX_CHECK(ctx, S_OK, u"never %ls", u"shown");
+  KX_CHECK(ctx, S_FALSE, here);
+}
+
+TEST_F(ErrorReporting, ThreadErrorTextIsTakenOffTheThread) {
+  EXPECT_EQ(TakeThreadErrorText(), u"");
+  ASSERT_EQ(FailingStoreCall(), E_FAIL);
+  EXPECT_EQ(Narrow(TakeThreadErrorText()), "The attribute store went away");
+  EXPECT_EQ(TakeThreadErrorText(), u"");
+}
+
 TEST_F(ErrorReporting, DescriptionIsDecodedBackToTheOriginalText) {
   ASSERT_EQ(OuterMethod(), E_INVALIDARG);
   const std::u16string chain = TakeThreadErrorDescription();

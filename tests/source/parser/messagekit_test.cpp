@@ -1,12 +1,13 @@
 // The message kit through the real SAX reader: grammars written with the
 // Grammar helpers, a parser with a repeated child element and text-value
 // elements, and the handler frame, on a small module of the test's own.
-#include <gtest/gtest.h>
+#include "messagekit.h"
 
+#include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "messagekit.h"
 #include "support/parsertestutil.h"
 
 using kxtest::TakeThreadErrorDescription;
@@ -238,6 +239,26 @@ TEST(MessageKitFrame, AnswersSuccessOrTheFailureWithItsChain) {
             E_ACCESSDENIED);
   error = U8(TakeThreadErrorDescription());
   EXPECT_NE(error.find("refused"), std::string::npos) << error;
+}
+
+// The frame's options: a returned failure passed on as it is, an unknown
+// exception answered at the frame, failures located at the given file.
+TEST(MessageKitFrame, OptionsKeepTheChainOrAnswerUnknownExceptions) {
+  const auto refuse = [](KXComException&) {
+    return kx_set_error_info(E_ACCESSDENIED, u"refused", u"test");
+  };
+  EXPECT_EQ(ServeRequest(u"Test::Passed", {.passReturnedFailure = true}, refuse), E_ACCESSDENIED);
+  EXPECT_EQ(U8(TakeThreadErrorDescription()), "refused");
+  EXPECT_EQ(ServeRequest(u"Test::Chained", refuse), E_ACCESSDENIED);
+  EXPECT_EQ(U8(TakeThreadErrorDescription()).rfind("<KXError Desc=\"refused\"", 0), 0u);
+
+  const auto boom = [](KXComException&) -> HRESULT { throw std::runtime_error("boom"); };
+  EXPECT_THROW((void)ServeRequest(u"Test::Rethrown", boom), std::runtime_error);
+  EXPECT_EQ(ServeRequest(u"Test::Boundary", {.file = u"test/dir/frame", .boundary = true}, boom),
+            E_UNEXPECTED);
+  const std::string error = U8(TakeThreadErrorDescription());
+  EXPECT_EQ(error.rfind("<KXError Desc=\"Unhandled exception: boom\"", 0), 0u) << error;
+  EXPECT_NE(error.find("File=\"dir/frame\""), std::string::npos) << error;
 }
 
 }  // namespace

@@ -24,12 +24,7 @@ void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR*
   ScopedCurrentDatasheet current(main.m_pApplication, document);
   SetAttributeStringByName(document, u"DocumentName", name ? name : u"", -1);
   if (diagram) return;
-  const HRESULT hr = main.LaunchDatasheetEvent(document, 1);
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
-  }
+  KX_CHECK(ctx, main.LaunchDatasheetEvent(document, 1), KX_HERE(kFile));
 }
 
 }  // namespace KXDBDatasheetSvcs

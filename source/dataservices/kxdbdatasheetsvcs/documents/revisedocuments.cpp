@@ -147,14 +147,9 @@ void RunPostIssueMethod(Main& main, IKXQObject* datasheet) {
   const HRESULT hr = datasheet->CallMethod(method, nullptr, result.GetAddress());
   if (SUCCEEDED(hr)) return;
   std::u16string description;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-    _bstr_t text;
-    if (SUCCEEDED(info->GetDescription(text.GetAddress())) && text.length() > 0) {
-      _bstr_t plain(GetErrorDescription(text), false);
-      description = TextOrEmpty(plain);
-    }
-    info->Release();
+  if (const std::u16string text = TakeThreadErrorText(); !text.empty()) {
+    _bstr_t plain(GetErrorDescription(text.c_str()), false);
+    description = TextOrEmpty(plain);
   }
   if (description.empty()) description = kx_system_message(hr);
   const std::u16string report =
@@ -597,38 +592,22 @@ void IssueDocumentsMessageParser::EndReply() {
 
 // ---- Handlers ------------------------------------------------------------
 
-namespace {
-
-// Check and issue are refused before anything is read without the
-// privilege.
-template <class Parser>
-HRESULT ServePrivilegedMessage(Main& main, const OLECHAR* traceName, const OLECHAR* privilege,
-                               const OLECHAR* refusal, const OLECHAR* request) {
-  return ServeRequest(traceName, [&](KXComException& ctx) {
-    if (!HasPrivilege(main, privilege)) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, refusal);
-    }
-    Parser parser(&main);
-    const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
-    return FAILED(hr) ? hr : parser.m_workResult;
-  });
-}
-
-}  // namespace
-
 HRESULT Main::SubmitDocuments(const OLECHAR* request) {
   return ServeMessage<SubmitDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::SubmitDocuments",
                                                     request);
 }
 
 HRESULT Main::CheckDocuments(const OLECHAR* request) {
-  return ServePrivilegedMessage<CheckDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::CheckDocuments", u"CheckDocument",
-      u"You do not have CheckDocument privilege", request);
+  // Refused before anything is read without the privilege.
+  return ServeMessage<CheckDocumentsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::CheckDocuments", request,
+      {u"CheckDocument", u"You do not have CheckDocument privilege", KX_HERE(kFile),
+       &HasPrivilege});
 }
 
 HRESULT Main::IssueDocuments(const OLECHAR* request) {
-  return ServePrivilegedMessage<IssueDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::IssueDocuments", u"IssueDocument",
-      u"You do not have IssueDocument privilege", request);
+  return ServeMessage<IssueDocumentsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::IssueDocuments", request,
+      {u"IssueDocument", u"You do not have IssueDocument privilege", KX_HERE(kFile),
+       &HasPrivilege});
 }

@@ -16,6 +16,7 @@
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
 #include "main/main.h"
+#include "messagekit.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
@@ -67,24 +68,17 @@ HRESULT Serialize(const OLECHAR* activity, IKXQApplication* application, BSTR* x
                   Write&& write) {
   if (xml == nullptr) return E_POINTER;
   *xml = nullptr;
-  KXComException ctx(activity);
-  try {
-    write(ctx);
-    return S_OK;
-  }
-  catch (const KXComException& caught) {
-    HandleKXComException(ctx, KX_HERE(kFile), caught);
-  }
-  catch (const _com_error& caught) {
-    HandleComError(ctx, KX_HERE(kFile), caught);
-  }
-  catch (...) {
-    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(kFile));
-  }
+  bool written = false;
+  const HRESULT hr =
+      ServeRequest(activity, {.file = kFile, .boundary = true}, [&](KXComException& ctx) {
+        write(ctx);
+        written = true;
+        return S_OK;
+      });
+  if (written) return S_OK;
   SysFreeString(*xml);
   *xml = nullptr;
-  (void)ctx.Return();
-  loaddatasheet::ReportItemFailure(application, ctx.hr);
+  loaddatasheet::ReportItemFailure(application, hr);
   return S_OK;
 }
 

@@ -3,6 +3,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/boolfield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -16,7 +18,7 @@ HRESULT SetBoolFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 }
 
 HRESULT SetBoolFieldMessageParser::SetBoolFieldValue() {
-  return RunFieldWorker(nullptr, kFile, [&] {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     return SetFieldValue(*m_pMain, Request(m_status), kFieldBool, nullptr);
   });
 }

@@ -3,6 +3,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/checkfield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -16,7 +18,7 @@ HRESULT SetCheckFieldMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT SetCheckFieldMessageParser::SetCheckFieldValue() {
-  return RunFieldWorker(nullptr, kFile, [&] {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     const FieldRequest request = Request(m_status);
     FieldWrite write(*m_pMain, request);
     if (!write.Prepare()) return S_OK;

@@ -3,6 +3,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datefield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -16,7 +18,7 @@ HRESULT SetDateFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 }
 
 HRESULT SetDateFieldMessageParser::SetDateFieldValue() {
-  return RunFieldWorker(nullptr, kFile, [&] {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     return SetFieldValue(*m_pMain, Request(m_status), kFieldDate, nullptr);
   });
 }

@@ -57,12 +57,7 @@ void LoadMasterData(KXComException& ctx, Main& main, const _bstr_t& templateId,
                     IKXQObject* object) {
   BSTR id = templateId;
   _variant_t folder;
-  const HRESULT hr = main.LoadBEDDData(&id, object, &folder);
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  KX_CHECK(ctx, main.LoadBEDDData(&id, object, &folder));
 }
 
 void HandToConfirmation(KXComException& ctx, IKXQApplication* application, const OLECHAR* name) {

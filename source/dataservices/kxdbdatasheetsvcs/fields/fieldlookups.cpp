@@ -102,12 +102,7 @@ void GetTemplateField(IKXQTemplatePage* templatePage, const OLECHAR* fieldData, 
   int32_t fieldId = -1;
   if (fieldData != nullptr && *fieldData != 0) {
     KXFieldData record;
-    const HRESULT hr = record.ParseFieldData(kFieldCleared, _bstr_t(fieldData), -1);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, record.ParseFieldData(kFieldCleared, _bstr_t(fieldData), -1));
     fieldId = record.fieldId;
   }
   if (fieldId >= 0) {
@@ -268,12 +263,7 @@ void GetFieldDisplayFormat(IKXQTemplateField* field, IKXQAttribute* fields, int3
     KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, fieldNumber, stored);
     if (stored.length() > 0) {
       KXFieldData record;
-      const HRESULT hr = record.ParseFieldData(kFieldCleared, stored, -1);
-      if (FAILED(hr)) {
-        ctx.hr = hr;
-        ctx.TakeThreadErrorInfo();
-        ThrowIfFailed(ctx);
-      }
+      KX_CHECK(ctx, record.ParseFieldData(kFieldCleared, stored, -1));
       if (!record.format.IsNull()) format = _bstr_t(record.format.c_str());
       *alignment = record.alignment;
       *verticalAlignment = record.verticalAlignment;
@@ -313,12 +303,7 @@ void GetQualifierScopeFlag(IKXQObject* page, IKXQTemplateField* field, int32_t* 
   IKXQObjectPtr last;
   for (int32_t i = 0; i < nodes.Count(); ++i) {
     IKXQClassViewPtr node;
-    const HRESULT hr = nodes.GetClassViewAt(i, &node);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, nodes.GetClassViewAt(i, &node));
     IKXQObjectPtr object;
     KXDBDatasheetSvcs::GetNodeObject(object, page, node);
     if (!object) break;

@@ -93,16 +93,3 @@ HRESULT StoreNumberFieldValue(FieldMessageValues& values, NumberMessageValues& t
     default: return StoreFieldValue<Schema>(values, id, value);
   }
 }
-
-// The frame of a field worker: `work()` inside the catch clauses, its
-// failures reported at `file`. `traceName` (may be null: no trace line) is
-// the worker's trace scope.
-template <class Work>
-HRESULT RunFieldWorker(const OLECHAR* traceName, const OLECHAR* file, Work&& work) {
-  KXComException ctx = traceName != nullptr ? KXComException(traceName) : KXComException::Silent();
-  try {
-    return work();
-  }
-  KX_CATCH(ctx, KX_HERE(file))
-  return ctx.Return();
-}

@@ -78,12 +78,7 @@ void FieldWrite::ReadRecord(int32_t number, int32_t kind, KXFieldData& record) {
   KXComException ctx = KXComException::Silent(u"FieldWrite::ReadRecord");
   _bstr_t text;
   if (number >= 1) KXDBDatasheetSvcs::GetAttributeValueStringAt(Fields(), number, text);
-  const HRESULT hr = record.ParseFieldData(kind, text, request.index);
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  KX_CHECK(ctx, record.ParseFieldData(kind, text, request.index));
 }
 
 _bstr_t FieldWrite::WriteRecord(KXFieldData& record, int32_t mode) {
@@ -92,12 +87,7 @@ _bstr_t FieldWrite::WriteRecord(KXFieldData& record, int32_t mode) {
   record.attribId = FieldUtils::GetItemNumberByKey(field.holder, field.position);
   record.index = request.index;
   BSTR text = nullptr;
-  const HRESULT hr = record.WriteFieldData(&text, mode, -1);
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  KX_CHECK(ctx, record.WriteFieldData(&text, mode, -1));
   return _bstr_t(text, false);
 }
 
@@ -107,12 +97,7 @@ void FieldWrite::PutRecord(int32_t number, const _bstr_t& entry) {
   _variant_t value;
   if (entry.length() > 0) value = _variant_t(entry);
   KX_CHECK(ctx, Fields()->PutValue(position, _variant_t(), value));
-  const HRESULT hr = main.LaunchDataFieldEvent(page, number, 1, false);
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx);
-  }
+  KX_CHECK(ctx, main.LaunchDataFieldEvent(page, number, 1, false));
 }
 
 HRESULT SetFieldValue(Main& main, const FieldRequest& request, int32_t kind,

@@ -50,12 +50,6 @@ bool SameNoCase(std::u16string_view a, std::u16string_view b) {
 
 // ---- Small store reads ------------------------------------------------------
 
-void Raise(KXComException& ctx, HRESULT hr) {
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 SAFEARRAY* ReadNodes(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier) {
   SAFEARRAY* raw = nullptr;
   FieldUtils::GetFieldQualifier(page, field, qualifier, &raw);
@@ -78,7 +72,7 @@ void NodeAt(KXComException& ctx, const NodeList& list, int32_t index, IKXQClassV
   node = nullptr;
   const HRESULT hr = list.nodes.GetClassViewAt(index, &node);
   if (SUCCEEDED(hr) && node) return;
-  if (failure == nullptr) Raise(ctx, FAILED(hr) ? hr : E_POINTER);
+  if (failure == nullptr) KX_CHECK(ctx, FAILED(hr) ? hr : E_POINTER);
   ClearThreadErrorInfo();
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), FAILED(hr) ? hr : E_FAIL, u"%ls", failure);
 }

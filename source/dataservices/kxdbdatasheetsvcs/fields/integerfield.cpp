@@ -3,6 +3,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/integerfield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -16,7 +18,7 @@ HRESULT SetIntegerFieldMessageParser::SetValue(uint32_t id, const SAXValue& valu
 }
 
 HRESULT SetIntegerFieldMessageParser::SetIntegerFieldValue() {
-  return RunFieldWorker(u"KXDBDatasheetSvcs::SetIntegerFieldValue", kFile, [&] {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetIntegerFieldValue", kFrame, [&](KXComException&) {
     const NumberTexts texts = Texts();
     return SetFieldValue(*m_pMain, Request(m_status), kFieldInteger, &texts);
   });

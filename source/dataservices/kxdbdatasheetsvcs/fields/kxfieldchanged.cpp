@@ -144,11 +144,7 @@ bool AskKnowledgeBase(KXComException& ctx, IKXQApplication* application, const K
     ctx.Absorb();
     return true;
   }
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, nullptr);
-  }
+  KX_CHECK(ctx, hr, KX_HERE(kFile));
   return result.vt == VT_BOOL && result.boolVal == VARIANT_TRUE;
 }
 

@@ -267,11 +267,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       }
     }
     HRESULT hr = Parse(text);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, nullptr);
-    }
+    KX_CHECK(ctx, hr, KX_HERE(kFile));
     if (typeId == kFieldList) {
       std::unique_ptr<KXFieldData> chosen;
       for (auto& child : m_children) {
@@ -332,11 +328,7 @@ HRESULT KXFieldData::SelectParsed(const OLECHAR* text, BSTR held, int32_t fieldN
       held = copy;
     }
     const HRESULT hr = Parse(held);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, nullptr);
-    }
+    KX_CHECK(ctx, hr, KX_HERE(kFile));
     if (typeId != kFieldList) return S_OK;
     std::unique_ptr<KXFieldData> chosen;
     for (auto& child : m_children) {

@@ -5,6 +5,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/radiofield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -27,7 +29,7 @@ HRESULT SetRadioFieldMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT SetRadioFieldMessageParser::SetRadioFieldValue() {
-  return RunFieldWorker(nullptr, kFile, [&] {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     KXComException ctx = KXComException::Silent();
     if (!m_hasChoice) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,

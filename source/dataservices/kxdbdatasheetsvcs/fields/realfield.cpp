@@ -3,6 +3,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/realfield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -16,7 +18,7 @@ HRESULT SetRealFieldMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 }
 
 HRESULT SetRealFieldMessageParser::SetRealFieldValue() {
-  return RunFieldWorker(u"KXDBDatasheetSvcs::SetRealFieldValue", kFile, [&] {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetRealFieldValue", kFrame, [&](KXComException&) {
     const NumberTexts texts = Texts();
     return SetFieldValue(*m_pMain, Request(m_status), kFieldReal, &texts);
   });

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/sketchfield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 // What the permanent-filter alert shows in place of the sketch.
 constexpr OLECHAR kPlaceholder[] =
     u"sketch field placeholder; sketch field usually is is too long to use in the message";
@@ -82,7 +84,7 @@ HRESULT SetSketchFieldMessageParser::SetValue(uint32_t id, const SAXValue& value
 }
 
 HRESULT SetSketchFieldMessageParser::SetSketchFieldValue() {
-  return RunFieldWorker(u"KXDBDatasheetSvcs::SetSketchFieldValue", kFile, [&] {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetSketchFieldValue", kFrame, [&](KXComException&) {
     const FieldRequest request = Request(m_status);
     FieldWrite write(*m_pMain, request);
     if (!write.Prepare()) return S_OK;

@@ -3,6 +3,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/stringfield";
+// A field worker answers a failure it returns as it is.
+constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 
 }  // namespace
 
@@ -16,7 +18,7 @@ HRESULT SetStringFieldMessageParser::SetValue(uint32_t id, const SAXValue& value
 }
 
 HRESULT SetStringFieldMessageParser::SetStringFieldValue() {
-  return RunFieldWorker(u"KXDBDatasheetSvcs::SetStringFieldValue", kFile, [&] {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetStringFieldValue", kFrame, [&](KXComException&) {
     return SetFieldValue(*m_pMain, Request(m_status), kFieldString, nullptr);
   });
 }

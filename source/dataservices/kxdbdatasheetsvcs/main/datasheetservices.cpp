@@ -21,15 +21,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetservices";
 
-// A worker's failure, raised at the method's location with the error
-// information the worker left.
-void RaiseIfFailed(KXComException& ctx, HRESULT hr, int line) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowKXComException(ctx, SourceLocation{kFile, line}, nullptr);
-}
-
 // The common part of the two objects: identity, plain reference count,
 // IDispatch over a table, ISupportErrorInfo, the bound objects and the
 // module lock.
@@ -81,7 +72,7 @@ class ServiceObject : public kx::com::DispatchImpl<Derived, Interface>, public I
     ctx.activity = name;
     try {
       const HRESULT hr = work();
-      RaiseIfFailed(ctx, hr, line);
+      KX_CHECK(ctx, hr, SourceLocation{kFile, line});
       return hr;
     }
     KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))

@@ -155,13 +155,7 @@ void Main::LoadFilterSortFile() {
   std::error_code ec;
   if (!std::filesystem::exists(narrow, ec)) return;
   if (SUCCEEDED(KXDBDatasheetSvcs::ParseFilterSortFile(*this, path.c_str()))) return;
-  std::u16string why;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-    BSTR text = nullptr;
-    if (SUCCEEDED(info->GetDescription(&text)) && text != nullptr) why = _bstr_t(text, false).view();
-    info->Release();
-  }
+  const std::u16string why = TakeThreadErrorText();
   (void)m_pApplication->LogWarning(
       _bstr_t((u"FilterSort.xml could not be read whole, the records before the fault are used: " +
                why).c_str()));

@@ -135,12 +135,7 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
   IKXQClassViewPtr occupied;
   for (int32_t i = nodes.Count() - 1; i >= 0; --i) {
     IKXQClassViewPtr view;
-    const HRESULT hr = nodes.GetClassViewAt(i, &view);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx);
-    }
+    KX_CHECK(ctx, nodes.GetClassViewAt(i, &view));
     if (!view || !cls) continue;
     VARIANT_BOOL accepts = VARIANT_FALSE;
     KX_CHECK(ctx, view->AcceptsClass(classArgument, nullptr, &accepts));

@@ -31,13 +31,6 @@ IKXQAttributePtr RequiredAttribute(KXComException& ctx, IKXQObject* object, cons
   return attribute;
 }
 
-void RaiseIfFailed(KXComException& ctx, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
   BSTR format = nullptr;
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
@@ -56,7 +49,7 @@ IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
 // The classes of a template, each element as IKXQClass.
 std::vector<IKXQClassPtr> TemplateClasses(KXComException& ctx, IKXQTemplate* tmpl) {
   SAFEARRAY* array = nullptr;
-  RaiseIfFailed(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &array));
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &array));
   VariantUtil::SafeArrayVector classes;
   const HRESULT attached = array != nullptr ? classes.AttachObjects(array, true) : S_OK;
   if (FAILED(attached)) {
@@ -66,7 +59,7 @@ std::vector<IKXQClassPtr> TemplateClasses(KXComException& ctx, IKXQTemplate* tmp
   std::vector<IKXQClassPtr> out;
   for (int32_t i = 0; i < classes.Count(); ++i) {
     IKXQClassPtr cls;
-    RaiseIfFailed(ctx, classes.GetClassAt(i, &cls));
+    KX_CHECK(ctx, classes.GetClassAt(i, &cls));
     out.push_back(cls);
   }
   return out;
@@ -219,7 +212,7 @@ HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datashee
       ClearThreadErrorInfo();
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Failed to create page for summary sheet");
     }
-    if (!quiet) RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
+    if (!quiet) KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
     SetAttributeObjectAt(pages, count + 1, page);
     SetAttributeLong(datasheet, u"NumberOfPages", count + 1, -1);
     KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
@@ -244,16 +237,14 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
       _bstr_t warning(u"AddMembersToPage: Fatal error initializing continuous list based on ");
       warning += heldName;
       if (main.m_pApplication != nullptr) (void)main.m_pApplication->LogWarning(warning);
-      ctx.hr = initialized;
-      ctx.TakeThreadErrorInfo();
-      return ctx.Return();
+      return initialized;  // with the error information it left
     }
 
     const _bstr_t fieldTrigger(u"Field");
     VARIANT_BOOL hasTrigger = VARIANT_FALSE;
     KX_CHECK(ctx, page->HasTrigger(fieldTrigger, &hasTrigger));
     if (hasTrigger == VARIANT_FALSE) {
-      RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page, true));
+      KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page, true));
     }
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, page->get_Trigger(fieldTrigger, &trigger));
@@ -291,8 +282,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
       const _com_ptr_t<IKXQTemplateField> definition = FieldDefinition(ctx, helper, templatePage, k);
       OLECHAR key[16];
       swprintf_s(key, 16, u"%d", k);
-      RaiseIfFailed(ctx, RecordListFieldItem(main, page, definition, key, k, -1, trigger,
-                                               fields));
+      KX_CHECK(ctx, RecordListFieldItem(main, page, definition, key, k, -1, trigger, fields));
     }
     const int32_t perRow = helper.FieldsPerRow();
     std::vector<_com_ptr_t<IKXQTemplateField>> columns;
@@ -305,8 +295,8 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
         OLECHAR key[48];
         swprintf_s(key, 48, u"CL%ld:%ld", static_cast<long>(rowIds[static_cast<size_t>(r)]),
                     static_cast<long>(c));
-        RaiseIfFailed(ctx, RecordListFieldItem(main, page, columns[static_cast<size_t>(c)], key,
-                                                 fieldNumber, r, trigger, fields));
+        KX_CHECK(ctx, RecordListFieldItem(main, page, columns[static_cast<size_t>(c)], key,
+                                          fieldNumber, r, trigger, fields));
       }
     }
     return S_OK;
@@ -423,8 +413,8 @@ HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate
     IKXQObjectPtr firstPage;
     if (continuous) GetObjectAttribute(datasheet, firstPage, u"CurrentPages");
     _variant_t filter;
-    RaiseIfFailed(ctx, IsClaimOnlyFilter(main.m_pSchema, continuous ? firstPage.GetInterfacePtr() : datasheet,
-                                         &filter));
+    KX_CHECK(ctx, IsClaimOnlyFilter(main.m_pSchema,
+                                    continuous ? firstPage.GetInterfacePtr() : datasheet, &filter));
 
     if (!continuous) {
       SortedIdArray handled;
@@ -441,7 +431,7 @@ HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate
         if (id < 1 || handled.Find(id, &at)) eligible = false;
         if (eligible) eligible = IsObjectInFilter(main.m_pApplication, filter, member, datasheet);
         if (eligible) {
-          RaiseIfFailed(ctx, AddSummarySheetPage(main, member, datasheet, templatePage, true));
+          KX_CHECK(ctx, AddSummarySheetPage(main, member, datasheet, templatePage, true));
         }
         if (id >= 1) handled.Add(id);
       });
@@ -456,7 +446,7 @@ HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate
       }
       rows.Add(member);
     });
-    RaiseIfFailed(ctx, AddMembersToPage(main, rows, firstPage, templatePage));
+    KX_CHECK(ctx, AddMembersToPage(main, rows, firstPage, templatePage));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -472,7 +462,7 @@ HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl) {
       const int32_t id = ObjectId(ctx, member);
       int32_t at = 0;
       if (id > 0 && !handled.Find(id, &at)) {
-        RaiseIfFailed(ctx, AddListObject(main, member, page, templatePage, false, -1, true));
+        KX_CHECK(ctx, AddListObject(main, member, page, templatePage, false, -1, true));
       }
       handled.Add(id);
     });
@@ -502,8 +492,8 @@ HRESULT ProcessSummarySheet(Main& main, IKXQTemplate* tmpl, IKXQObject* datashee
       GetAttributeInterfaceAt(target, u"ObjectFilter", objectFilter, -1);
       SetAttributeString(objectFilter, filterId);
     }
-    RaiseIfFailed(ctx, AddMembersToSummarySheet(main, datasheet, tmpl, false));
-    RaiseIfFailed(ctx, ApplyTemplateFilterSort(main, datasheet));
+    KX_CHECK(ctx, AddMembersToSummarySheet(main, datasheet, tmpl, false));
+    KX_CHECK(ctx, ApplyTemplateFilterSort(main, datasheet));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

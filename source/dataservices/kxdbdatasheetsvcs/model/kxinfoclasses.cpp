@@ -290,13 +290,10 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   if (summary && !visible) return;
   const _bstr_t name = TextIfDefined(datasheet, u"DocumentName");
   _bstr_t title;
-  if (HRESULT hr = KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(),
-                                                       false, 1);
-      FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
-  }
+  KX_CHECK(
+      ctx,
+      KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(), false, 1),
+      KX_HERE(kFile));
   const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
   const _bstr_t revision = TextIfDefined(datasheet, u"LastRevisionLevel");
   const int32_t type = !summary ? 1 : local ? 3 : 2;
@@ -415,12 +412,9 @@ void KXDiagramInfoList::AddDiagram(IKXQApplication* application, IKXQDatabase* d
                                    IKXQObject* diagram) {
   KXComException ctx = KXComException::Silent();
   _bstr_t name;
-  if (HRESULT hr = KXDBDatasheetSvcs::GetDiagramName(application, diagram, name.GetAddress(), false, 1);
-      FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowKXComException(ctx, KX_HERE(kFile), nullptr);
-  }
+  KX_CHECK(ctx,
+           KXDBDatasheetSvcs::GetDiagramName(application, diagram, name.GetAddress(), false, 1),
+           KX_HERE(kFile));
   _bstr_t caseName;
   if (ClassHasAttribute(diagram, u"DefaultCase")) {
     IKXQAttributePtr defaultCase;

@@ -13,13 +13,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/annotations";
 
-void RaiseFailed(KXComException& ctx, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 void GetAnnotations(KXComException& ctx, IKXQObject* page, IKXQAttributePtr& annotations) {
   CheckPointerArgument(ctx, page);
   GetAttributeInterface(page, u"Annotations", annotations);
@@ -35,7 +28,7 @@ int32_t FindAnnotation(KXComException& ctx, IKXQAttribute* annotations, int32_t 
     _bstr_t stored;
     KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, stored);
     if (stored.length() == 0) continue;
-    RaiseFailed(ctx, record.ParseFieldData(kFieldAnnotation, stored, -1));
+    KX_CHECK(ctx, record.ParseFieldData(kFieldAnnotation, stored, -1));
     if (record.fieldId == id) return i;
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Failed to find annotation %d",
@@ -44,7 +37,7 @@ int32_t FindAnnotation(KXComException& ctx, IKXQAttribute* annotations, int32_t 
 
 _bstr_t WriteAnnotation(KXComException& ctx, const KXFieldData& record) {
   BSTR text = nullptr;
-  RaiseFailed(ctx, record.WriteFieldData(&text, kFieldDataFull, -1));
+  KX_CHECK(ctx, record.WriteFieldData(&text, kFieldDataFull, -1));
   return _bstr_t(text, false);
 }
 
@@ -80,7 +73,7 @@ HRESULT RunAnnotationMessage(
     }
   } else {
     IKXQObjectPtr active;
-    RaiseFailed(ctx, KXDBDatasheetSvcs::GetActivePage(page, &active));
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetActivePage(page, &active));
     if (active) copy(active, 1);
   }
   return S_OK;
@@ -93,7 +86,7 @@ HRESULT RunOnStoredAnnotation(KXComException& ctx, Parser& parser,
                               HRESULT (Parser::*perPage)(IKXQObject*, int32_t, int32_t, bool*)) {
   auto run = [&](IKXQObject* page, int32_t status) {
     bool markup = false;
-    RaiseFailed(ctx, (parser.*perPage)(page, status, parser.m_annotationId, &markup));
+    KX_CHECK(ctx, (parser.*perPage)(page, status, parser.m_annotationId, &markup));
     return markup;
   };
   return RunAnnotationMessage(
@@ -150,11 +143,11 @@ HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
           GetAttributeInterface(datasheet, u"NextAnnotationId", next);
           CheckPointerArgument(ctx, next.GetInterfacePtr());
           id = GetAttributeAsInteger(next);
-          RaiseFailed(ctx, CreatePageAnnotation(page, m_status, id));
+          KX_CHECK(ctx, CreatePageAnnotation(page, m_status, id));
           return m_markup;
         },
         [&](IKXQObject* page, int32_t status) {
-          RaiseFailed(ctx, CreatePageAnnotation(page, status, id));
+          KX_CHECK(ctx, CreatePageAnnotation(page, status, id));
         });
     // Ids are never given out twice, not even after a deletion.
     if (next) {
@@ -189,7 +182,7 @@ HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, in
     record.markup = m_markup;
     SetAttributeValueAt(annotations, GetAttributeCount(annotations) + 1,
                         WriteAnnotation(ctx, record));
-    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    KX_CHECK(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -248,7 +241,7 @@ HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t 
       record.value.Assign(m_value.c_str());
       SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
     }
-    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    KX_CHECK(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -302,7 +295,7 @@ HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_
     record.x = m_x;
     record.y = m_y;
     SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
-    RaiseFailed(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
+    KX_CHECK(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

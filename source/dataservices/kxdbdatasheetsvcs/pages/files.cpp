@@ -73,20 +73,14 @@ void SendFile(KXComException& ctx, HostConnection& host, const _bstr_t& path, bo
   kind.vt = VT_BOOL;
   kind.boolVal = binary ? VARIANT_TRUE : VARIANT_FALSE;
   const HRESULT hr = Response(ctx, host)->SendFile(path, kind);
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx, format, shown);
+  KX_CHECK(ctx, hr, format, shown);
 }
 
 // Sends a cached text; a refusal is raised under `format`.
-void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text, const OLECHAR* format,
-              const OLECHAR* shown) {
+void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text,
+              const OLECHAR* format, const OLECHAR* shown) {
   const HRESULT hr = Response(ctx, host)->SendText(text);
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx, format, shown);
+  KX_CHECK(ctx, hr, format, shown);
 }
 
 // A library call that reads cached text of (id, checknum).
@@ -103,11 +97,7 @@ bool SendCachedText(KXComException& ctx, HostConnection& host, CachedText read,
   BSTR text = nullptr;
   const HRESULT hr = (library->*read)(_bstr_t(templateId), _bstr_t(checknum), &text);
   const _bstr_t cached(text, false);
-  if (FAILED(hr)) {
-    ctx.hr = hr;
-    ctx.TakeThreadErrorInfo();
-    ThrowIfFailed(ctx, u"Error occurred while finding cached template data for %ls", templateId);
-  }
+  KX_CHECK(ctx, hr, u"Error occurred while finding cached template data for %ls", templateId);
   if (cached.length() == 0) return false;
   SendText(ctx, host, cached, sendFailure, templateId);
   return true;
@@ -223,11 +213,7 @@ HRESULT Main::GetTemplateFile(const OLECHAR* request) {
     IKXQTemplatePtr tmpl;
     _variant_t current;
     const HRESULT hr = library->GetTemplate(_bstr_t(templateId), current, &tmpl);
-    if (FAILED(hr)) {
-      ctx.hr = hr;
-      ctx.TakeThreadErrorInfo();
-      ThrowIfFailed(ctx, u"Unable to find template %ls", templateId);
-    }
+    KX_CHECK(ctx, hr, u"Unable to find template %ls", templateId);
     // The library answers an unknown id with no template, not a failure.
     if (!tmpl)
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to find template %ls",

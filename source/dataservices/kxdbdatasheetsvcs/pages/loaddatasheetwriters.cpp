@@ -75,7 +75,8 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
       writer = nullptr;
       KX_CHECK(ctx, hr);
     }
-    writer->Clear();
+    // The writer is kept for the next field, which must not start with this one.
+    KX_CHECK(ctx, writer->Clear());
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -119,12 +120,6 @@ const FieldKindTraits* FindKind(const _bstr_t& typeName) {
     if (_wcsicmp(name, traits.typeName) == 0) return &traits;
   }
   return nullptr;
-}
-
-void Raise(KXComException& ctx, HRESULT hr) {
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
 }
 
 // The row of field position `position` on a continuous page, else -1.
@@ -441,7 +436,7 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     KXFieldData record;
     const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, status,
                                          stored, otherText, record);
-    if (FAILED(filled)) Raise(ctx, filled);
+    KX_CHECK(ctx, filled);
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
     if (context.m_continuousPage) record.index = row;
@@ -470,7 +465,7 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     KXFieldData record;
     const HRESULT filled = FillFieldData(ctx, *traits, context, page, out.field, position, 1,
                                          stored, nullptr, record);
-    if (FAILED(filled)) Raise(ctx, filled);
+    KX_CHECK(ctx, filled);
     if (record.value.IsEmpty()) return S_OK;
     out.value = record.value.c_str();
     LONG unitPosition = -1;
@@ -484,7 +479,7 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     bool rowEmpty = false;
     const HRESULT resolved = ResolveLive(context, page, out.field, row, out.position, out.holder,
                                          &rowEmpty);
-    if (FAILED(resolved)) Raise(ctx, resolved);
+    KX_CHECK(ctx, resolved);
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -506,7 +501,7 @@ void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* p
   const FieldKindTraits& traits = KindOf(ctx, field);
   const HRESULT filled =
       FillFieldData(ctx, traits, context, page, field, position, 1, stored, otherText, record);
-  if (FAILED(filled)) Raise(ctx, filled);
+  KX_CHECK(ctx, filled);
   LONG nodeId = -1;
   KX_CHECK(ctx, field->get_Id(&nodeId));
   record.fieldId = nodeId;
@@ -638,14 +633,8 @@ int32_t ReadQualifierValue(KXComException& ctx, IKXQAttribute* list, int32_t ind
 
 void ReportItemFailure(IKXQApplication* application, HRESULT hr) {
   _bstr_t text;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-    BSTR description = nullptr;
-    (void)info->GetDescription(&description);
-    info->Release();
-    _bstr_t held(description, false);
-    if (held.length() > 0) text.Attach(GetErrorDescription(held));
-  }
+  const std::u16string description = TakeThreadErrorText();
+  if (!description.empty()) text.Attach(GetErrorDescription(description.c_str()));
   if (text.length() == 0) text.Attach(GetHResultMessage(hr));
   if (application != nullptr) (void)application->LogWarning(text);
   ClearThreadErrorInfo();

@@ -28,13 +28,6 @@ IKXQObjectPtr OwnerOf(IKXQObject* page) {
   return owner;
 }
 
-void Raise(KXComException& ctx, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, nullptr);
-}
-
 }  // namespace
 
 FieldPage::FieldPage(Main& main, int32_t pageId, bool makeCurrent)
@@ -166,7 +159,7 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   }
   KXFieldData record;
   _bstr_t source(current);
-  Raise(ctx, record.ParseFieldData(kind, source, -1));
+  KX_CHECK(ctx, record.ParseFieldData(kind, source, -1), KX_HERE(kFile));
   record.typeId = kind;
   record.fieldId = fieldId;
   if (row >= 0) record.index = row;
@@ -174,7 +167,7 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   if (verticalAlignment >= 0) record.verticalAlignment = verticalAlignment;
   if (formatGiven) record.format.Assign(format);
   BSTR written = nullptr;
-  Raise(ctx, record.WriteFieldData(&written, kFieldDataFull, -1));
+  KX_CHECK(ctx, record.WriteFieldData(&written, kFieldDataFull, -1), KX_HERE(kFile));
   text = _bstr_t(written, false);
   const std::u16string_view before(current ? current : u"");
   const std::u16string_view after(text.length() ? static_cast<const OLECHAR*>(text) : u"");

@@ -250,7 +250,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
       KXFieldData current, issued;
       if (kind > 0) {
         _bstr_t stored = FieldPresentation::StoredFieldText(fields, number);
-        if (FAILED(current.ParseFieldData(kind, stored, m_index))) ThrowIfFailed(ctx);
+        KX_CHECK(ctx, current.ParseFieldData(kind, stored, m_index));
       }
       IKXQObjectPtr issuedPage;
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(work.page, 1, &issuedPage));
@@ -258,7 +258,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
         IKXQAttributePtr issuedFields;
         GetAttributeInterface(issuedPage, u"Fields", issuedFields);
         _bstr_t stored = FieldPresentation::StoredFieldText(issuedFields, number);
-        if (FAILED(issued.ParseFieldData(kind, stored, m_index))) ThrowIfFailed(ctx);
+        KX_CHECK(ctx, issued.ParseFieldData(kind, stored, m_index));
         if (!issued.value.IsNull()) issuedValue = issued.value.str();
         Text decoration;
         if (kind == kFieldReal || kind == kFieldInteger) {

@@ -26,13 +26,6 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/composition"
 
 using namespace KXDBDatasheetSvcs;
 
-void RaiseIfFailed(KXComException& ctx, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 std::vector<IKXQClassViewPtr> ChildViews(KXComException& ctx, IKXQClassView* view) {
   SAFEARRAY* children = nullptr;
   KX_CHECK(ctx, view->get_Children(&children));
@@ -91,11 +84,11 @@ _bstr_t Restamped(KXComException& ctx, const _bstr_t& text, int32_t row, bool bl
   const _bstr_t trimmed = Trimmed(text);
   if (trimmed.length() == 0) return _bstr_t(u"");
   KXFieldData record;
-  RaiseIfFailed(ctx, record.SelectField(trimmed, -1));
+  KX_CHECK(ctx, record.SelectField(trimmed, -1));
   if (blank) record.attribId = -1;
   record.index = row;
   BSTR out = nullptr;
-  RaiseIfFailed(ctx, record.WriteFieldData(&out, kFieldDataFull, -1));
+  KX_CHECK(ctx, record.WriteFieldData(&out, kFieldDataFull, -1));
   return _bstr_t(out, false);
 }
 
@@ -364,7 +357,7 @@ void CollectPageRows(Main& main, IKXQObject* datasheet, IKXQObject* firstPage, L
   KXComException ctx = KXComException::Silent();
   const IKXQTemplatePagePtr templatePage = RequiredTemplatePage(ctx, main, firstPage);
   PtrArray<IUnknown> tops;
-  RaiseIfFailed(ctx, GetTopLevelDataViews(templatePage, tops));
+  KX_CHECK(ctx, GetTopLevelDataViews(templatePage, tops));
   ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
     for (int32_t i = 0; i < tops.GetCount(); ++i) {
       IKXQClassViewPtr view(tops.GetAt(i));
@@ -578,7 +571,7 @@ void RebindFieldTrigger(Main& main, IKXQObject* page) {
   const IKXQTemplatePagePtr templatePage = RequiredTemplatePage(ctx, main, page);
   KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage, page,
                                                           false));
-  RaiseIfFailed(ctx, KXDBDatasheetServices::InitializeFieldTriggers(main, page, trigger));
+  KX_CHECK(ctx, KXDBDatasheetServices::InitializeFieldTriggers(main, page, trigger));
 }
 
 }  // namespace Composition

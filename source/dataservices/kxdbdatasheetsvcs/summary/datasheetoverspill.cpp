@@ -20,13 +20,6 @@ constexpr OLECHAR kMessageFile[] = u"source/dataservices/kxdbdatasheetsvcs/datas
 
 using namespace KXDBDatasheetSvcs;
 
-void RaiseIfFailed(KXComException& ctx, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  ctx.hr = hr;
-  ctx.TakeThreadErrorInfo();
-  ThrowIfFailed(ctx);
-}
-
 _bstr_t TemplateName(IKXQTemplate* tmpl) {
   _bstr_t name;
   if (tmpl != nullptr && FAILED(tmpl->get_Name(name.GetAddress()))) ClearThreadErrorInfo();
@@ -282,8 +275,7 @@ HRESULT OverspillUtils::RegisterNewPages() {
   GetOverspillFrom(reference, m_created.GetAt(0), chain);
   for (int32_t i = m_created.GetCount() - 1; i >= 0; --i) {
     IKXQObject* page = m_created.GetAt(i);
-    if (m_mode != 2)
-      RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(*m_pOwner, page));
+    if (m_mode != 2) KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(*m_pOwner, page));
     RenumberPages(datasheet, page, reference, false);
     IKXQAttributePtr number;
     GetAttributeInterface(datasheet, u"NumberOfPages", number);
@@ -338,7 +330,7 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
       IKXQObjectPtr created;
       KX_CHECK(ctx, first->CreatePage(datasheet, nullptr, DefaultCase(datasheet), 1, &created));
       CheckPointerArgument(ctx, created.GetInterfacePtr());
-      RaiseIfFailed(ctx, KXDBDatasheetServices::InitializePageTrigger(main, created));
+      KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, created));
       IKXQAttributePtr pages;
       const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
       IKXQObjectPtr last;

@@ -2,10 +2,10 @@
 // what stands behind a field; a change sets the value's states and rewrites
 // the field's record, on a list for the field on every row.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
+#include "storexml.h"
 #include "support/fieldhost.h"
 #include "support/setterhost.h"
 
@@ -139,6 +139,25 @@ TEST_F(FieldPropertiesTest, OnAListEveryRowIsHandledNotOnlyTheFirst) {
   const std::string row4 = Properties(u"PageId=\"51\" FieldId=\"12\" Index=\"4\"");
   EXPECT_NE(row4.find("Index=\"4\" Class=\"Pump\" Type=\"String\""), std::string::npos) << row4;
   EXPECT_NE(row4.find("Value=\"P-205\""), std::string::npos) << row4;
+}
+
+// A field record on the issued copy of the page that cannot be read fails
+// the request with its chain instead of answering success without a reply.
+TEST(FieldPropertiesIssuedTest, AnUnreadableIssuedRecordFailsTheRequest) {
+  std::string fixture = FieldFixture();
+  const std::string active = "<value attribute=\"ActivePage\" ref=\"21\"/>\n";
+  const std::string broken =
+      active + kxtest::xml::Values("Fields", {R"(<String FieldId="1"/>)", R"(<Real FieldId=)"});
+  for (size_t at = fixture.find(active); at != std::string::npos;
+       at = fixture.find(active, at + broken.size())) {
+    fixture.replace(at, active.size(), broken);
+  }
+  SetterHost host(fixture.c_str());
+  const auto result =
+      host.Send(u"GetFieldProperties", u"<GetFieldProperties PageId=\"21\" FieldId=\"2\"/>");
+  EXPECT_TRUE(FAILED(result.hr)) << Narrow(result.reply);
+  EXPECT_EQ(Narrow(result.error).rfind("<KXError ", 0), 0u) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), "");
 }
 
 }  // namespace
