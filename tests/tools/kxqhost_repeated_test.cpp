@@ -176,8 +176,9 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
 // "InsertPages" held many times, each element naming the same early page:
 // each element renumbers the pages after it, as it must, but taking them out
 // of the list one by one searched the whole list for each, so n elements
-// cost n cubed (1,000 took 20 s). Four times the elements may cost about
-// sixteen times as much; the bound is generous for loaded machines.
+// cost n cubed (1,000 took 20 s; 800 took 30 times as long as 200). Four
+// times the elements cost at most sixteen times as much, the square of the
+// renumbering (measured: 8 to 9 times).
 TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRenumbering) {
   const std::string element =
       "<InsertPages PageId=\"1021\"><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages>";
@@ -195,7 +196,7 @@ TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRen
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const double many = insert(800, &outcome);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_LT(many, 32 * few + 0.5) << "200 elements " << few << " s, 800 elements " << many << " s";
+  EXPECT_LT(many, 16 * few + 0.5) << "200 elements " << few << " s, 800 elements " << many << " s";
   // Each new page went right after page 1: the last one made stands second,
   // the old page 2 last, all numbered in order.
   const std::string datasheet = Dump({"1002"});
