@@ -115,6 +115,8 @@ const Message kMessages[] = {
      ""},
     {"GetInfoForReport", "Editor", "", "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>",
      ""},
+    // Each element's page goes after the page the element before it placed.
+    {"InsertPages", "1002", "", "<InsertPages><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages>", ""},
 };
 
 std::string PlantText() {

@@ -72,6 +72,12 @@ struct IKXQAttribute : IDispatch {
   virtual HRESULT get_Definition(IKXQAttributeDef** def) = 0;
   // VARIANT_TRUE when some value of the list is obj (compared by id).
   virtual HRESULT ContainsObject(IKXQObject* obj, VARIANT_BOOL* contains) = 0;
+  // *position: the first position from `from` on (below 1 counts as 1)
+  // whose value is obj (compared by id), or, for a null obj, the first that
+  // reads as no object (an empty slot, a deleted object, a value of another
+  // kind); 0 when there is none. One call where reading the values one by
+  // one would cost a call each.
+  virtual HRESULT FindObject(IKXQObject* obj, LONG from, LONG* position) = 0;
 
   // Per-value protection and status; index as for GetValue.
   virtual HRESULT IsLocked(VARIANT index, VARIANT_BOOL* locked) = 0;

@@ -5,6 +5,9 @@
 // status 1.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -207,6 +210,40 @@ TEST_F(PagesTest, MovePageBeforeAfterAtTheEndsAndOntoItself) {
   move("1003", "1003", false);
   EXPECT_EQ(Pages(), (Ids{"1001", "1004", "1003", "1002", "1005"}));
   EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
+}
+
+// A page may stand in another page list too ("IssuedPages" here, written
+// there last). Moving pages takes them out of the current pages only: the
+// other list keeps its page.
+TEST_F(PagesTest, MovingPagesLeavesTheOtherListsOfAPageAsTheyWere) {
+  std::ifstream file(std::string(KXQHOST_TEST_DATA) + "/pages-plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string fixture = text.str();
+  const std::string issued = "<value attribute=\"IssuedPages\" ref=\"1006\"/>";
+  const size_t at = fixture.find(issued);
+  ASSERT_NE(at, std::string::npos);
+  fixture.insert(at + issued.size(), "<value attribute=\"IssuedPages\" ref=\"1003\"/>");
+  const std::string path = Store() + ".xml";
+  std::ofstream(path) << fixture;
+  for (const char* end : {"", "-wal", "-shm"}) std::remove((Store() + end).c_str());
+  const Outcome made = Host({"init", "--fixture", path});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const Outcome moved =
+      Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"1001\" PageId=\"1005\"/>"));
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  EXPECT_EQ(Pages(), (Ids{"1002", "1003", "1004", "1005", "1001"}));
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
+  const std::string datasheet = Dump({"1000"});
+  EXPECT_NE(datasheet.find("IssuedPages[1] = #1006\nIssuedPages[2] = #1003\n"), std::string::npos)
+      << datasheet;
+  const Outcome inserted = Send(
+      "InsertPages", Envelope("1000", "<InsertPages PageId=\"1002\" Before=\"1\">"
+                                      "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+  ASSERT_EQ(inserted.status, 0) << inserted.err;
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5", "6"}));
+  EXPECT_NE(Dump({"1000"}).find("IssuedPages[2] = #1003\n"), std::string::npos);
 }
 
 TEST_F(PagesTest, MovePageRefusesAPageOfAnotherList) {

@@ -55,6 +55,7 @@ HRESULT StoreHostSession::BeginHostChange() {
   if (host_change_open_) return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
   delivered_.clear();
   changes_.clear();
+  change_of_.clear();
   workflow_.clear();
   created_.clear();
   fired_.clear();
@@ -77,6 +78,7 @@ HRESULT StoreHostSession::Begin() {
   }
   delivered_.clear();
   changes_.clear();
+  change_of_.clear();
   workflow_.clear();
   created_.clear();
   fired_.clear();
@@ -108,15 +110,16 @@ void StoreHostSession::TriggerFired(LONG owner_id, const std::u16string& trigger
 }
 
 void StoreHostSession::ValueChanged(LONG id, const std::u16string& attribute) {
-  for (Change& change : changes_) {
-    if (change.id != id) continue;
-    if (std::find(change.attributes.begin(), change.attributes.end(), attribute) ==
-        change.attributes.end()) {
-      change.attributes.push_back(attribute);
-    }
+  const auto [at, added] = change_of_.try_emplace(id, changes_.size());
+  if (added) {
+    changes_.push_back({id, {attribute}});
     return;
   }
-  changes_.push_back({id, {attribute}});
+  Change& change = changes_[at->second];
+  if (std::find(change.attributes.begin(), change.attributes.end(), attribute) ==
+      change.attributes.end()) {
+    change.attributes.push_back(attribute);
+  }
 }
 
 void StoreHostSession::WorkflowRecorded(LONG id, LONG code, const std::u16string& text) {
@@ -139,6 +142,7 @@ void StoreHostSession::WorkflowRecorded(LONG id, LONG code, const std::u16string
 void StoreHostSession::TransactionEnded(bool committed) {
   if (committed) return;
   changes_.clear();
+  change_of_.clear();
   workflow_.clear();
   created_.clear();
   fired_.clear();

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/store_session.h"
@@ -101,6 +102,7 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   std::vector<Fired> fired_;
   std::vector<std::string> delivered_;
   std::vector<Change> changes_;
+  std::unordered_map<LONG, size_t> change_of_;  // object id -> its entry of changes_
   std::vector<std::string> workflow_;
 };
 

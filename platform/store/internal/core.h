@@ -262,6 +262,9 @@ class StoreCore {
   std::unordered_map<int32_t, std::vector<int32_t>> claims_;
   std::unordered_map<int32_t, std::vector<UserRec>> users_;
   std::vector<std::unique_ptr<TriggerRec>> triggers_;
+  // The triggers made for each object, found without going through all of
+  // them. A trigger's owner is the one it was made for, or 0 once removed.
+  std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
   // (obj, attr) -> the trigger items that recorded a read of it; entries
   // whose item was reset since are skipped when found.
   std::unordered_map<uint64_t, std::set<std::pair<TriggerRec*, u16>>> watchers_;

@@ -356,8 +356,10 @@ HRESULT StoreCore::RecordWorkflow(int32_t obj, LONG code, const u16& text) {
 // Triggers
 
 TriggerRec* StoreCore::FindTrigger(int32_t obj, const u16& name) const {
-  for (auto& t : triggers_)
-    if (t->owner == obj && t->name == name) return t.get();
+  auto it = triggersOf_.find(obj);
+  if (it == triggersOf_.end()) return nullptr;
+  for (TriggerRec* t : it->second)
+    if (t->owner == obj && t->name == name) return t;
   return nullptr;
 }
 
@@ -371,11 +373,9 @@ HRESULT StoreCore::AddTrigger(int32_t obj, const u16& name, TriggerRec** out) {
   t->name = name;
   TriggerRec* p = t.get();
   triggers_.push_back(std::move(t));
-  OnUndo([this, p] {
-    // Kept alive (an interface may point at it) but unreachable.
-    for (auto& q : triggers_)
-      if (q.get() == p) q->owner = 0;
-  });
+  triggersOf_[obj].push_back(p);
+  // Kept alive (an interface may point at it) but unreachable.
+  OnUndo([p] { p->owner = 0; });
   if (HRESULT hr = SaveTrigger(p); FAILED(hr)) return hr;
   *out = p;
   return S_OK;

@@ -278,6 +278,29 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       if (v.kind == KXQ_TYPE_OBJECT && v.i == id) *contains = VARIANT_TRUE;
     return S_OK;
   }
+  HRESULT FindObject(IKXQObject* obj, LONG from, LONG* position) override {
+    if (!position) return E_POINTER;
+    *position = 0;
+    KX_RETURN_IF_FAILED(Live());
+    LONG id = 0;
+    if (obj) KX_RETURN_IF_FAILED(obj->get_Id(&id));
+    core_->NoteRead(rec_->id, def_->id);
+    const std::vector<Value>& values = Values();
+    for (size_t k = from > 1 ? static_cast<size_t>(from) - 1 : 0; k < values.size(); ++k) {
+      const Value& v = values[k];
+      const bool isObject = v.kind == KXQ_TYPE_OBJECT && v.i != 0;
+      // A collection closes up when a member is deleted: only another list
+      // can still name a deleted object.
+      const bool found =
+          obj ? isObject && v.i == id
+              : !isObject || (!def_->collection && !core_->LiveObject(static_cast<int32_t>(v.i)));
+      if (found) {
+        *position = static_cast<LONG>(k + 1);
+        break;
+      }
+    }
+    return S_OK;
+  }
 
   HRESULT IsLocked(VARIANT index, VARIANT_BOOL* r) override { return FlagTest(index, kFlagLocked, r); }
   HRESULT IsSecured(VARIANT index, VARIANT_BOOL* r) override { return FlagTest(index, kFlagSecured, r); }

@@ -243,16 +243,19 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   else claims_[id] = std::move(so.claims);
   if (so.users.empty()) users_.erase(id);
   else users_[id] = std::move(so.users);
-  for (auto& t : triggers_)
-    if (t->owner == id) {
-      bool kept = std::any_of(so.triggers.begin(), so.triggers.end(), [&](const StoredTrigger& s) { return s.name == t->name; });
-      if (!kept) t->owner = 0;
-    }
+  if (auto made = triggersOf_.find(id); made != triggersOf_.end())
+    for (TriggerRec* t : made->second)
+      if (t->owner == id) {
+        bool kept = std::any_of(so.triggers.begin(), so.triggers.end(),
+                                [&](const StoredTrigger& s) { return s.name == t->name; });
+        if (!kept) t->owner = 0;
+      }
   for (StoredTrigger& row : so.triggers) {
     TriggerRec* t = FindTrigger(id, row.name);
     if (!t) {
       triggers_.push_back(std::make_unique<TriggerRec>());
       t = triggers_.back().get();
+      triggersOf_[id].push_back(t);
       t->owner = id;
       t->name = row.name;
     }

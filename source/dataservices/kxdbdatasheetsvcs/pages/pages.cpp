@@ -353,21 +353,42 @@ void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IK
   IKXQAttributePtr pages;
   const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
 
-  std::vector<IKXQObjectPtr> old;
+  // The pages before the first one the placing touches (an empty slot, an
+  // old entry of the block, the anchor) keep their places and numbers, so
+  // the walk starts there: placing after the last page reads no other. The
+  // store finds them in one call each; a large block is looked for by the
+  // walk itself.
+  int32_t first = count + 1;
+  constexpr size_t kLookedUp = 8;
+  if (block.size() <= kLookedUp) {
+    const auto nearer = [&](IKXQObject* object) {
+      LONG at = 0;
+      KX_CHECK(ctx, pages->FindObject(object, 1, &at));
+      if (at > 0 && at < first) first = at;
+    };
+    nearer(nullptr);
+    if (anchor != nullptr) nearer(anchor);
+    for (IKXQObject* page : block) nearer(page);
+  } else {
+    first = 1;
+  }
+  const int32_t prefix = first - 1;
+
+  std::vector<IKXQObjectPtr> old;  // from `first` on
   std::vector<IKXQObjectPtr> placed;
-  old.reserve(static_cast<size_t>(count));
-  placed.reserve(static_cast<size_t>(count) + block.size());
+  old.reserve(static_cast<size_t>(count - prefix));
+  placed.reserve(static_cast<size_t>(count - prefix) + block.size());
   const int32_t size = static_cast<int32_t>(block.size());
-  // The block's pages numbered from `first` on, in order.
-  const auto placeBlock = [&](int32_t first) {
+  // The block's pages numbered from `number` on, in order.
+  const auto placeBlock = [&](int32_t number) {
     for (int32_t k = 0; k < size; ++k) {
       placed.push_back(block[static_cast<size_t>(k)]);
-      SetPageNumber(block[static_cast<size_t>(k)], first + k);
+      SetPageNumber(block[static_cast<size_t>(k)], number + k);
     }
   };
   int32_t shift = 0;
   bool anchored = false;
-  for (int32_t i = 1; i <= count; ++i) {
+  for (int32_t i = first; i <= count; ++i) {
     IKXQObjectPtr value;
     GetAttributeAsObject(pages, i, value);
     old.push_back(value);
@@ -395,21 +416,20 @@ void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IK
     placed.push_back(value);
     if (shift != 0) SetPageNumber(value, PageNumberOf(value) + shift);
   }
-  if (!anchored) placeBlock(static_cast<int32_t>(placed.size()) + 1);
+  if (!anchored) placeBlock(prefix + static_cast<int32_t>(placed.size()) + 1);
 
-  // Only the tail from the first changed position is taken out and put back.
+  // Only the tail from the first changed position is taken out, in one
+  // call, and put back. Each page leaves this list only: unlinking it would
+  // take it out of whichever list holds it last (a page may stand in
+  // several), and would search the list for every page.
   size_t same = 0;
   while (same < old.size() && same < placed.size() &&
          old[same].GetInterfacePtr() == placed[same].GetInterfacePtr()) {
     ++same;
   }
-  for (int32_t k = count; k > static_cast<int32_t>(same); --k) {
-    IKXQObjectPtr& value = old[static_cast<size_t>(k - 1)];
-    if (value) KX_CHECK(ctx, value->Unlink());
-  }
-  ResizeAttributeValues(pages, static_cast<int32_t>(same));
+  ResizeAttributeValues(pages, prefix + static_cast<int32_t>(same));
   for (size_t k = same; k < placed.size(); ++k) {
-    SetAttributeObjectAt(pages, static_cast<int32_t>(k + 1), placed[k]);
+    SetAttributeObjectAt(pages, prefix + static_cast<int32_t>(k + 1), placed[k]);
   }
 }
 
