@@ -47,18 +47,22 @@ std::string Plant(int count) {
   for (int k = 0; k < count; ++k) {
     const int pump = 10 + 3 * k;
     const std::string tag = "P-" + std::to_string(random() % 100000);
-    xml += "<object id=\"" + std::to_string(pump) + "\" class=\"Pump\"><value attribute=\"Name\">" + tag +
-           "</value><claim project=\"1\"/></object>\n";
+    xml += "<object id=\"" + std::to_string(pump) + "\" class=\"Pump\"><value attribute=\"Name\">" +
+           tag + "</value><claim project=\"1\"/></object>\n";
     xml += "<object id=\"" + std::to_string(pump + 1) +
            "\" class=\"Datasheet\"><value attribute=\"DocumentName\">Pump " + tag +
-           "</value><value attribute=\"TemplateId\">TDS</value><value attribute=\"DefaultCase\">1</value>"
-           "<value attribute=\"CurrentPages\" ref=\"" + std::to_string(pump + 2) + "\"/>";
-    if (k % 3 == 0) xml += "<value attribute=\"SubmittedPages\" ref=\"" + std::to_string(pump + 2) + "\"/>";
+           "</value><value attribute=\"TemplateId\">TDS</value><value "
+           "attribute=\"DefaultCase\">1</value>"
+           "<value attribute=\"CurrentPages\" ref=\"" +
+           std::to_string(pump + 2) + "\"/>";
+    if (k % 3 == 0)
+      xml += "<value attribute=\"SubmittedPages\" ref=\"" + std::to_string(pump + 2) + "\"/>";
     xml += "</object>\n<object id=\"" + std::to_string(pump + 2) + "\" class=\"Page\" owner=\"" +
            std::to_string(pump + 1) +
            "\"><value attribute=\"TemplateId\">TDS</value><value attribute=\"PageId\">P1</value>"
            "<value attribute=\"Checknum\">1</value><value attribute=\"NodeObjects\" ref=\"" +
-           std::to_string(pump) + "\"/><value attribute=\"NodeIndices\">1</value>"
+           std::to_string(pump) +
+           "\"/><value attribute=\"NodeIndices\">1</value>"
            "<value attribute=\"Cases\">1</value></object>\n";
   }
   return xml + "</objects></store>";
@@ -105,18 +109,22 @@ void BM_DatasheetInfoListSort(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   std::vector<_bstr_t> titles;
   std::mt19937 random(11);
-  for (int i = 0; i < count; ++i) titles.emplace_back(("Pump P-" + std::to_string(random() % 100000)).c_str());
+  for (int i = 0; i < count; ++i)
+    titles.emplace_back(("Pump P-" + std::to_string(random() % 100000)).c_str());
   for (auto _ : state) {
     KXDatasheetInfoList list;
     for (int i = 0; i < count; ++i) {
-      list.AddDocument(1 + i % 4, nullptr, titles[static_cast<size_t>(i)], titles[static_cast<size_t>(i)], u"Design",
-                       u"", 1, true);
+      list.AddDocument(1 + i % 4, nullptr, titles[static_cast<size_t>(i)],
+                       titles[static_cast<size_t>(i)], u"Design", u"", 1, true);
     }
     benchmark::DoNotOptimize(list.GetCount());
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_DatasheetInfoListSort)->RangeMultiplier(2)->Range(2500, 20000)->Complexity(benchmark::oNLogN);
+BENCHMARK(BM_DatasheetInfoListSort)
+    ->RangeMultiplier(2)
+    ->Range(2500, 20000)
+    ->Complexity(benchmark::oNLogN);
 
 }  // namespace
 

@@ -57,8 +57,9 @@ std::string Fixture(int placed) {
   for (int i = 0; i < placed; ++i) {
     xml += "<object id=\"" + std::to_string(1000 + i) + "\" class=\"Motor\"/>\n";
   }
-  xml += "<object id=\"1\" class=\"Page\"><value attribute=\"Cases\">1</value>"
-         "<value attribute=\"NodeIndices\">1</value><value attribute=\"NodeObjects\" ref=\"3\"/>\n";
+  xml +=
+      "<object id=\"1\" class=\"Page\"><value attribute=\"Cases\">1</value>"
+      "<value attribute=\"NodeIndices\">1</value><value attribute=\"NodeObjects\" ref=\"3\"/>\n";
   for (int i = 0; i < placed; ++i) {
     xml += "<value attribute=\"NodeObjects\" ref=\"" + std::to_string(1000 + i) + "\"/>\n";
   }
@@ -121,8 +122,9 @@ int main(int argc, char** argv) {
   ResolveAll(false);  // places the motor once
   const double cold = kxbench::SecondsPerRound([] { ResolveAll(true); }, 10);
   const double cached = kxbench::SecondsPerRound([] { ResolveAll(false); }, 10);
-  std::printf("%d fields, %d objects placed: cold %.2f ms, cached %.2f ms, cold/cached ratio %.2f\n",
-              kFields, Placed() + 2, cold * 1e3, cached * 1e3, cold / cached);
+  std::printf(
+      "%d fields, %d objects placed: cold %.2f ms, cached %.2f ms, cold/cached ratio %.2f\n",
+      kFields, Placed() + 2, cold * 1e3, cached * 1e3, cold / cached);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   RouteCache::Instance().Shutdown();

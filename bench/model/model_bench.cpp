@@ -41,8 +41,9 @@ std::string Fixture(int rows) {
   for (int i = 0; i < rows; ++i) {
     xml += "<object id=\"" + std::to_string(1000 + i) + "\" class=\"Pump\"/>\n";
   }
-  xml += "<object id=\"1\" class=\"Page\"><value attribute=\"NodeIndices\">0</value>"
-         "<value attribute=\"NodeIndices\">1</value>\n";
+  xml +=
+      "<object id=\"1\" class=\"Page\"><value attribute=\"NodeIndices\">0</value>"
+      "<value attribute=\"NodeIndices\">1</value>\n";
   for (int i = 0; i < rows; ++i) {
     xml += "<value attribute=\"NodeObjects\" ref=\"" + std::to_string(1000 + i) + "\"/>\n";
   }

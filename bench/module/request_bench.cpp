@@ -6,7 +6,6 @@
 // The ratio BM_RequestRoundTrip / BM_ParseOnly is the framework's overhead
 // per request over the grammar-driven parse.
 #include <benchmark/benchmark.h>
-
 #include <string>
 
 #include "com/comutil.h"

@@ -3,9 +3,8 @@
 // only count. Prints the ratio of the two times; the reader's conversions
 // (UTF-16 in, UTF-16 out) are what the ratio measures.
 #include <benchmark/benchmark.h>
-#include <expat.h>
-
 #include <cstdio>
+#include <expat.h>
 #include <map>
 #include <string>
 
@@ -25,7 +24,9 @@ std::string MakeDocument() {
     doc += "  <SetRealField PageId=\"" + n + "\" FieldId=\"" + std::to_string(i % 97) +
            "\" Index=\"" + std::to_string(i % 7) + "\" Value=\"" + n +
            ".25\" Prefix=\"\" Postfix=\"mm\" Format=\"%.2f\" Published=\"true\">"
-           "Nominal diameter \xc3\xa9" "tape " + n + " &amp; flange</SetRealField>\n";
+           "Nominal diameter \xc3\xa9"
+           "tape " +
+           n + " &amp; flange</SetRealField>\n";
   }
   doc += "</XMLMessage>\n";
   return doc;

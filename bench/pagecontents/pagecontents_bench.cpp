@@ -75,7 +75,8 @@ std::string FieldText(int field) {
 // A datasheet of `pages` issued pages with `fields` stored fields each; ids
 // from `first` (the datasheet), pages after it.
 std::string Datasheet(int first, int pages, int fields) {
-  std::string xml = "<object id=\"" + std::to_string(first) + "\" class=\"Datasheet\">"
+  std::string xml = "<object id=\"" + std::to_string(first) +
+                    "\" class=\"Datasheet\">"
                     "<value attribute=\"TemplateId\">TB</value>";
   for (int p = 1; p <= pages; ++p) {
     xml += "<value attribute=\"IssuedPages\" ref=\"" + std::to_string(first + p) + "\"/>";
@@ -83,11 +84,15 @@ std::string Datasheet(int first, int pages, int fields) {
   xml += "</object>";
   for (int p = 1; p <= pages; ++p) {
     xml += "<object id=\"" + std::to_string(first + p) + "\" class=\"Page\" owner=\"" +
-           std::to_string(first) + "\"><value attribute=\"TemplateId\">TB</value>"
+           std::to_string(first) +
+           "\"><value attribute=\"TemplateId\">TB</value>"
            "<value attribute=\"PageId\">A</value><value attribute=\"Checknum\">1</value>"
-           "<value attribute=\"PageNumber\">" + std::to_string(p) + "</value>"
+           "<value attribute=\"PageNumber\">" +
+           std::to_string(p) +
+           "</value>"
            "<value attribute=\"Units\">m</value><value attribute=\"Revisions\">A</value>";
-    for (int f = 1; f <= fields; ++f) xml += "<value attribute=\"Fields\">" + FieldText(f) + "</value>";
+    for (int f = 1; f <= fields; ++f)
+      xml += "<value attribute=\"Fields\">" + FieldText(f) + "</value>";
     xml += "</object>";
   }
   return xml;
@@ -121,11 +126,13 @@ std::string Fixture() {
    <template id="TC" checknum="1" kind="Datasheet" classes="Pump">
     <page id="A" name="Data" revisions="1"><node name="Equipment" index="0" classes="Pump">)";
   for (int f = 1; f <= 500; ++f) {
-    xml += "<field id=\"" + std::to_string(f) + "\" type=\"String\" attribute=\"Name\" case=\"0\"/>";
+    xml +=
+        "<field id=\"" + std::to_string(f) + "\" type=\"String\" attribute=\"Name\" case=\"0\"/>";
   }
   xml += R"(</node><unit dimension="Length" default="m"/></page></template></templates><objects>)";
   // The same 500 fields on a current page, each read live from pump 1600.
-  xml += R"(<object id="1600" class="Pump"><value attribute="Name">value of the pump</value></object>
+  xml +=
+      R"(<object id="1600" class="Pump"><value attribute="Name">value of the pump</value></object>
    <object id="1500" class="Datasheet"><value attribute="TemplateId">TC</value>
     <value attribute="CurrentPages" ref="1501"/></object>
    <object id="1501" class="Page" owner="1500"><value attribute="TemplateId">TC</value>
@@ -153,7 +160,8 @@ size_t WriterAlone(int pages, int fields) {
   writer->SetOption(false);
   for (int p = 0; p < pages; ++p) {
     for (int f = 1; f <= fields; ++f) {
-      const std::u16string value = u"value of field " + std::u16string(_bstr_t(std::to_string(f).c_str()).view());
+      const std::u16string value =
+          u"value of field " + std::u16string(_bstr_t(std::to_string(f).c_str()).view());
       writer->StartElement(u"ShowStringField");
       writer->WriteAttribute(u"PageId", LONG{1001});
       writer->WriteAttribute(u"FieldId", LONG{f});
@@ -198,8 +206,8 @@ int main() {
   };
   const double issued = PerCall([&] { open(u"1001"); });
   const double current = PerCall([&] { open(u"1501"); });
-  std::printf("%-34s current %9.1f us   issued %9.1f us   ratio %5.2f\n",
-              "OpenPage, 500 fields", current * 1e6, issued * 1e6, current / issued);
+  std::printf("%-34s current %9.1f us   issued %9.1f us   ratio %5.2f\n", "OpenPage, 500 fields",
+              current * 1e6, issued * 1e6, current / issued);
 
   // The loader inside a request served by hand, printing (every page's
   // contents).

@@ -85,8 +85,9 @@ class Sheet {
   }
   // Moves the second page after the last but one.
   bool Move() {
-    const std::u16string request = u"<XMLMessage TargetId=\"10\" Status=\"1\"><MovePage MovePageId=\"12\" PageId=\"" +
-                                   std::u16string(kx_format(u"%d", 10 + pages_ - 1)) + u"\"/></XMLMessage>";
+    const std::u16string request =
+        u"<XMLMessage TargetId=\"10\" Status=\"1\"><MovePage MovePageId=\"12\" PageId=\"" +
+        std::u16string(kx_format(u"%d", 10 + pages_ - 1)) + u"\"/></XMLMessage>";
     const _bstr_t text(request.c_str());
     return Round([&] { return main_->MovePage(text); });
   }
@@ -171,16 +172,18 @@ int main(int argc, char** argv) {
   const double one = PerPage(200, 1);
   const double ten = PerPage(200, 10);
   const double hundred = PerPage(200, 100);
-  std::printf("InsertPages into 200 pages, per page: 1 page %.1f us, 10 pages %.1f us, "
-              "100 pages %.1f us; ratios 10/1 %.2f, 100/1 %.2f\n",
-              one * 1e6, ten * 1e6, hundred * 1e6, ten / one, hundred / one);
+  std::printf(
+      "InsertPages into 200 pages, per page: 1 page %.1f us, 10 pages %.1f us, "
+      "100 pages %.1f us; ratios 10/1 %.2f, 100/1 %.2f\n",
+      one * 1e6, ten * 1e6, hundred * 1e6, ten / one, hundred / one);
   const double small = PerPage(50, 10);
   const double large = PerPage(800, 10);
-  std::printf("InsertPages of 10, per page: into 50 pages %.1f us, 200 pages %.1f us, 800 pages "
-              "%.1f us; ratios 200/50 %.2f (n log n bound %.2f), 800/200 %.2f (bound %.2f)\n",
-              small * 1e6, ten * 1e6, large * 1e6, ten / small,
-              200.0 * std::log(200.0) / (50.0 * std::log(50.0)), large / ten,
-              800.0 * std::log(800.0) / (200.0 * std::log(200.0)));
+  std::printf(
+      "InsertPages of 10, per page: into 50 pages %.1f us, 200 pages %.1f us, 800 pages "
+      "%.1f us; ratios 200/50 %.2f (n log n bound %.2f), 800/200 %.2f (bound %.2f)\n",
+      small * 1e6, ten * 1e6, large * 1e6, ten / small,
+      200.0 * std::log(200.0) / (50.0 * std::log(50.0)), large / ten,
+      800.0 * std::log(800.0) / (200.0 * std::log(200.0)));
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -5,9 +5,8 @@
 // 2). Each benchmark runs five times; the ratio compares medians.
 
 #include <benchmark/benchmark.h>
-#include <expat.h>
-
 #include <cstdio>
+#include <expat.h>
 #include <map>
 #include <string>
 

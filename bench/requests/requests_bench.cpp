@@ -17,14 +17,13 @@
 // "IssueDocuments" fail at a document's second entry (it was checked or
 // issued by the first), so their cost is the parse.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "benchsupport.h"
 #include "com/wstr.h"
@@ -33,19 +32,21 @@
 namespace {
 
 struct Message {
-  const char* name;     // the message sent
-  const char* target;   // the envelope's "TargetId"
-  const char* head;     // the message element's start
-  const char* entry;    // the repeated entry
-  const char* tail;     // what follows the entries
+  const char* name;    // the message sent
+  const char* target;  // the envelope's "TargetId"
+  const char* head;    // the message element's start
+  const char* entry;   // the repeated entry
+  const char* tail;    // what follows the entries
   bool mayFail = false;
 };
 
 const Message kMessages[] = {
-    {"SubmitDocuments", "App", "<SubmitDocuments Confirmed=\"1\">", "<Datasheet DocumentId=\"1001\"/>",
+    {"SubmitDocuments", "App", "<SubmitDocuments Confirmed=\"1\">",
+     "<Datasheet DocumentId=\"1001\"/>", "</SubmitDocuments>"},
+    {"SubmitDocuments", "App", "<SubmitDocuments>", "<Datasheet DocumentId=\"1002\"/>",
      "</SubmitDocuments>"},
-    {"SubmitDocuments", "App", "<SubmitDocuments>", "<Datasheet DocumentId=\"1002\"/>", "</SubmitDocuments>"},
-    {"CheckDocuments", "App", "<CheckDocuments>", "<Datasheet DocumentId=\"1002\"/>", "</CheckDocuments>", true},
+    {"CheckDocuments", "App", "<CheckDocuments>", "<Datasheet DocumentId=\"1002\"/>",
+     "</CheckDocuments>", true},
     {"IssueDocuments", "App", "<IssueDocuments Revision=\"B\">", "<Datasheet DocumentId=\"1002\"/>",
      "</IssueDocuments>", true},
     {"WithdrawDocuments", "App", "<WithdrawDocuments Confirmed=\"1\">",
@@ -58,38 +59,41 @@ const Message kMessages[] = {
      "</ExportDocuments>"},
     {"CloseDocuments", "App", "<CloseDocuments>", "<Datasheet DocumentId=\"1001\" Status=\"1\"/>",
      "</CloseDocuments>"},
-    {"RenameDocuments", "App", "<RenameDocuments>", "<Datasheet DocumentId=\"1002\" Status=\"1\" Name=\"B\"/>",
-     "</RenameDocuments>"},
-    {"CompareDocuments", "App", "<CompareDocuments>", "<Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>",
+    {"RenameDocuments", "App", "<RenameDocuments>",
+     "<Datasheet DocumentId=\"1002\" Status=\"1\" Name=\"B\"/>", "</RenameDocuments>"},
+    {"CompareDocuments", "App", "<CompareDocuments>",
+     "<Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>",
      "<Datasheet2 DocumentId2=\"1005\" Status2=\"1\"/></CompareDocuments>"},
-    {"UpdateTemplates", "App", "<UpdateTemplates Delete=\"false\">", "<DocumentId>1005</DocumentId>",
-     "</UpdateTemplates>"},
+    {"UpdateTemplates", "App", "<UpdateTemplates Delete=\"false\">",
+     "<DocumentId>1005</DocumentId>", "</UpdateTemplates>"},
     {"ListDatasheetsByObject", "Browser", "<ListDatasheetsByObject>", "<ObjectId>101</ObjectId>",
      "</ListDatasheetsByObject>"},
-    {"ListDatasheetsByTemplate", "Browser", "<ListDatasheetsByTemplate>", "<TemplateId>PUMP-DS</TemplateId>",
-     "</ListDatasheetsByTemplate>"},
-    {"ListDiagramsByObject", "Browser", "<ListDiagramsByObject CaseId=\"1\">", "<ObjectId>101</ObjectId>",
-     "</ListDiagramsByObject>"},
-    {"ListTemplatePagesByObject", "Insert", "<ListTemplatePagesByObject>", "<ObjectId>101</ObjectId>",
-     "</ListTemplatePagesByObject>"},
-    {"GetFieldFormat", "Editor", "<GetFieldFormat PageId=\"1011\">", "<FieldId ID=\"103\"/>", "</GetFieldFormat>"},
-    {"SetFieldFormat", "Editor", "<SetFieldFormat PageId=\"1011\" Alignment=\"2\">", "<FieldId ID=\"103\"/>",
-     "</SetFieldFormat>"},
-    {"GetFieldStatus", "Editor", "<GetFieldStatus PageId=\"1011\">", "<FieldId ID=\"103\"/>", "</GetFieldStatus>"},
-    {"SetFieldStatus", "Editor", "<SetFieldStatus PageId=\"1011\" IsLocked=\"1\">", "<FieldId ID=\"103\"/>",
-     "</SetFieldStatus>"},
+    {"ListDatasheetsByTemplate", "Browser", "<ListDatasheetsByTemplate>",
+     "<TemplateId>PUMP-DS</TemplateId>", "</ListDatasheetsByTemplate>"},
+    {"ListDiagramsByObject", "Browser", "<ListDiagramsByObject CaseId=\"1\">",
+     "<ObjectId>101</ObjectId>", "</ListDiagramsByObject>"},
+    {"ListTemplatePagesByObject", "Insert", "<ListTemplatePagesByObject>",
+     "<ObjectId>101</ObjectId>", "</ListTemplatePagesByObject>"},
+    {"GetFieldFormat", "Editor", "<GetFieldFormat PageId=\"1011\">", "<FieldId ID=\"103\"/>",
+     "</GetFieldFormat>"},
+    {"SetFieldFormat", "Editor", "<SetFieldFormat PageId=\"1011\" Alignment=\"2\">",
+     "<FieldId ID=\"103\"/>", "</SetFieldFormat>"},
+    {"GetFieldStatus", "Editor", "<GetFieldStatus PageId=\"1011\">", "<FieldId ID=\"103\"/>",
+     "</GetFieldStatus>"},
+    {"SetFieldStatus", "Editor", "<SetFieldStatus PageId=\"1011\" IsLocked=\"1\">",
+     "<FieldId ID=\"103\"/>", "</SetFieldStatus>"},
     {"ShowFieldObjects", "Editor", "<ShowFieldObjects PageId=\"1011\">", "<Field FieldId=\"103\"/>",
      "</ShowFieldObjects>"},
-    {"HideFieldObjects", "Editor", "<HideFieldObjects PageId=\"1011\" Confirmed=\"1\">", "<Field FieldId=\"103\"/>",
-     "</HideFieldObjects>"},
+    {"HideFieldObjects", "Editor", "<HideFieldObjects PageId=\"1011\" Confirmed=\"1\">",
+     "<Field FieldId=\"103\"/>", "</HideFieldObjects>"},
     {"AddFieldObjects", "Editor", "<AddFieldObjects PageId=\"1011\" Confirmed=\"1\">",
      "<Field FieldId=\"103\" ObjectId=\"102\"/>", "</AddFieldObjects>"},
     {"RemoveFieldObjects", "Editor", "<RemoveFieldObjects PageId=\"1011\" Confirmed=\"1\">",
      "<Field FieldId=\"103\" ObjectId=\"101\"/>", "</RemoveFieldObjects>"},
-    {"DeleteFieldObjects", "Editor", "<DeleteFieldObjects PageId=\"1011\">", "<Field FieldId=\"103\"/>",
-     "</DeleteFieldObjects>"},
-    {"ShowPrimaryObjects", "Editor", "<ShowPrimaryObjects PageId=\"1011\">", "<Field FieldId=\"103\"/>",
-     "</ShowPrimaryObjects>"},
+    {"DeleteFieldObjects", "Editor", "<DeleteFieldObjects PageId=\"1011\">",
+     "<Field FieldId=\"103\"/>", "</DeleteFieldObjects>"},
+    {"ShowPrimaryObjects", "Editor", "<ShowPrimaryObjects PageId=\"1011\">",
+     "<Field FieldId=\"103\"/>", "</ShowPrimaryObjects>"},
     {"GetInfoForReport", "Editor", "<GetInfoForReport>", "<Field FieldId=\"103\" PageId=\"1011\"/>",
      "</GetInfoForReport>"},
     {"InsertPages", "1002", "<InsertPages PageId=\"1021\" Before=\"0\">",
@@ -97,26 +101,31 @@ const Message kMessages[] = {
     {"CreateDocuments", "App", "<CreateDocuments CaseId=\"1\">",
      "<Datasheet ObjectId=\"132\" TemplateId=\"VESSEL-DS\"/>", "</CreateDocuments>"},
     // The message element repeated, with one entry each.
-    {"SubmitDocuments", "App", "", "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>",
-     ""},
-    {"OpenDocuments", "App", "", "<OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"1\"/></OpenDocuments>", ""},
+    {"SubmitDocuments", "App", "",
+     "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>", ""},
+    {"OpenDocuments", "App", "",
+     "<OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"1\"/></OpenDocuments>", ""},
     {"CompareDocuments", "App", "",
      "<CompareDocuments><Datasheet1 DocumentId1=\"1004\" Status1=\"1\"/>"
      "<Datasheet2 DocumentId2=\"1005\" Status2=\"1\"/></CompareDocuments>",
      ""},
-    {"UpdateTemplates", "App", "", "<UpdateTemplates><DocumentId>1005</DocumentId></UpdateTemplates>", ""},
-    {"ListDatasheetsByObject", "Browser", "", "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>",
-     ""},
+    {"UpdateTemplates", "App", "",
+     "<UpdateTemplates><DocumentId>1005</DocumentId></UpdateTemplates>", ""},
+    {"ListDatasheetsByObject", "Browser", "",
+     "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>", ""},
     {"ListTemplatePagesByObject", "Insert", "",
      "<ListTemplatePagesByObject><ObjectId>101</ObjectId></ListTemplatePagesByObject>", ""},
-    {"GetFieldFormat", "Editor", "", "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldFormat>", ""},
-    {"GetFieldStatus", "Editor", "", "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldStatus>", ""},
-    {"ShowFieldObjects", "Editor", "", "<ShowFieldObjects PageId=\"1011\"><Field FieldId=\"103\"/></ShowFieldObjects>",
-     ""},
-    {"GetInfoForReport", "Editor", "", "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>",
-     ""},
+    {"GetFieldFormat", "Editor", "",
+     "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldFormat>", ""},
+    {"GetFieldStatus", "Editor", "",
+     "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldStatus>", ""},
+    {"ShowFieldObjects", "Editor", "",
+     "<ShowFieldObjects PageId=\"1011\"><Field FieldId=\"103\"/></ShowFieldObjects>", ""},
+    {"GetInfoForReport", "Editor", "",
+     "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>", ""},
     // Each element's page goes after the page the element before it placed.
-    {"InsertPages", "1002", "", "<InsertPages><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages>", ""},
+    {"InsertPages", "1002", "",
+     "<InsertPages><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages>", ""},
 };
 
 std::string PlantText() {
@@ -127,7 +136,8 @@ std::string PlantText() {
 }
 
 std::u16string Request(const Message& message, int entries) {
-  std::string text = std::string("<XMLMessage TargetId=\"") + message.target + "\" Status=\"1\">" + message.head;
+  std::string text =
+      std::string("<XMLMessage TargetId=\"") + message.target + "\" Status=\"1\">" + message.head;
   const std::string entry = message.entry;
   text.reserve(text.size() + entry.size() * static_cast<size_t>(entries) + 256);
   for (int i = 0; i < entries; ++i) text += entry;
@@ -168,11 +178,11 @@ void BM_RepeatedEntries(benchmark::State& state) {
   const Message& message = kMessages[state.range(0)];
   const int entries = static_cast<int>(state.range(1));
   const std::string head = message.head;
-  state.SetLabel(std::string(message.name) +
-                 (head.empty() ? " (message elements)"
-                  : head.find("Confirmed") != std::string::npos || std::string(message.name) != "SubmitDocuments"
-                      ? ""
-                      : " (questions)"));
+  state.SetLabel(std::string(message.name) + (head.empty() ? " (message elements)"
+                                              : head.find("Confirmed") != std::string::npos ||
+                                                      std::string(message.name) != "SubmitDocuments"
+                                                  ? ""
+                                                  : " (questions)"));
   const std::u16string request = Request(message, entries);
   long peakKB = 0;
   for (auto _ : state) {
@@ -190,7 +200,8 @@ void BM_RepeatedEntries(benchmark::State& state) {
     }
     close(channel[1]);
     Outcome outcome;
-    const bool read_ok = read(channel[0], &outcome, sizeof(outcome)) == static_cast<ssize_t>(sizeof(outcome));
+    const bool read_ok =
+        read(channel[0], &outcome, sizeof(outcome)) == static_cast<ssize_t>(sizeof(outcome));
     close(channel[0]);
     int status = 0;
     rusage usage{};
@@ -204,7 +215,8 @@ void BM_RepeatedEntries(benchmark::State& state) {
   }
   state.counters["entries"] = entries;
   state.counters["peak_MB"] = static_cast<double>(peakKB) / 1024.0;
-  state.counters["request_MB"] = static_cast<double>(request.size() * sizeof(char16_t)) / (1024.0 * 1024.0);
+  state.counters["request_MB"] =
+      static_cast<double>(request.size() * sizeof(char16_t)) / (1024.0 * 1024.0);
 }
 
 void Sizes(benchmark::internal::Benchmark* bench) {
@@ -219,7 +231,11 @@ void Sizes(benchmark::internal::Benchmark* bench) {
   }
 }
 
-BENCHMARK(BM_RepeatedEntries)->Apply(Sizes)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepeatedEntries)
+    ->Apply(Sizes)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

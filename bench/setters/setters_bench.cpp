@@ -2,8 +2,8 @@
 // transaction per request, parse, field assertion, value, record, event)
 // against the same request whose worker does nothing (host driver and
 // parse alone); the time ratio is printed first (aim: at most 5).
-#include <benchmark/benchmark.h>
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +48,8 @@ constexpr char kFixture[] = R"(<store><schema>
 </objects></store>)";
 
 constexpr char16_t kRequest[] =
-    u"<XMLMessage TargetId=\"T\" Status=\"1\"><SetRealField PageId=\"4\" FieldId=\"1\" Value=\"7.5\" "
+    u"<XMLMessage TargetId=\"T\" Status=\"1\"><SetRealField PageId=\"4\" FieldId=\"1\" "
+    u"Value=\"7.5\" "
     u"Format=\"0.00\"/></XMLMessage>";
 
 class Session final : public kx::host::StoreSession {
@@ -125,7 +126,9 @@ double SecondsPerRequest(int rounds) {
   for (int batch = 0; batch < 10; ++batch) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < rounds; ++i) Send();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds);
+    best = std::min(
+        best,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds);
   }
   return best;
 }
@@ -140,8 +143,9 @@ int main(int argc, char** argv) {
   TheMain().UseWorkers(&GetWorld().parseOnly);
   const double parse = SecondsPerRequest(200);
   TheMain().UseWorkers(nullptr);
-  std::printf("SetRealField: round trip %.1f us, parse alone %.1f us, ratio %.2f (aim: at most 5)\n",
-              whole * 1e6, parse * 1e6, whole / parse);
+  std::printf(
+      "SetRealField: round trip %.1f us, parse alone %.1f us, ratio %.2f (aim: at most 5)\n",
+      whole * 1e6, parse * 1e6, whole / parse);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

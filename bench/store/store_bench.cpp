@@ -16,15 +16,14 @@
 // transaction that changes one entry of a 10,000-entry list and resizes it,
 // then rolls back, against the same on a 100-entry list.
 // KXQ_BENCH_DIR chooses the folder of the files (default: a temporary one).
-#include <sqlite3.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <sqlite3.h>
+#include <stdlib.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "com/comutil.h"
@@ -46,7 +45,9 @@ long EnvLong(const char* name, long fallback) {
   return n > 0 ? n : fallback;
 }
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "store_bench: %s\n", what.c_str());
@@ -74,7 +75,8 @@ struct Sizes {
 
 void Exec(sqlite3* db, const char* sql) {
   char* msg = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) != SQLITE_OK) Die(std::string(sql) + ": " + (msg ? msg : "?"));
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) != SQLITE_OK)
+    Die(std::string(sql) + ": " + (msg ? msg : "?"));
 }
 
 sqlite3* OpenBare(const std::string& path) {
@@ -105,11 +107,14 @@ void BuildBare(const std::string& path, const Sizes& z) {
   sqlite3* db = OpenBare(path);
   Exec(db,
        "CREATE TABLE objects(id INTEGER PRIMARY KEY, class INTEGER NOT NULL);"
-       "CREATE TABLE vals(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE, attr INTEGER NOT NULL,"
-       " pos INTEGER NOT NULL, kind INTEGER NOT NULL, num, txt TEXT, PRIMARY KEY(obj, attr, pos)) WITHOUT ROWID;");
+       "CREATE TABLE vals(obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE, attr "
+       "INTEGER NOT NULL,"
+       " pos INTEGER NOT NULL, kind INTEGER NOT NULL, num, txt TEXT, PRIMARY KEY(obj, attr, pos)) "
+       "WITHOUT ROWID;");
   Exec(db, "BEGIN");
   sqlite3_stmt* o = Prep(db, "INSERT INTO objects(id, class) VALUES(?, 1)");
-  sqlite3_stmt* v = Prep(db, "INSERT INTO vals(obj, attr, pos, kind, num, txt) VALUES(?,?,1,?,?,?)");
+  sqlite3_stmt* v =
+      Prep(db, "INSERT INTO vals(obj, attr, pos, kind, num, txt) VALUES(?,?,1,?,?,?)");
   for (long i = 1; i <= z.objects; ++i) {
     sqlite3_bind_int64(o, 1, i);
     sqlite3_step(o);
@@ -139,7 +144,11 @@ std::string SchemaFixture() {
   std::string xml = "<store><schema><class name=\"Item\">";
   for (int a = 0; a < kAttrs; ++a) {
     std::string name = _bstr_t(AttrName(a).c_str()).utf8();
-    xml += "<attribute name=\"" + name + "\" type=\"" + (a < 5 ? "integer" : a < 8 ? "real" : "text") + "\"/>";
+    xml += "<attribute name=\"" + name + "\" type=\"" +
+           (a < 5   ? "integer"
+            : a < 8 ? "real"
+                    : "text") +
+           "\"/>";
   }
   return xml + "<attribute name=\"L\" type=\"integer\" list=\"true\"/></class></schema></store>";
 }
@@ -172,8 +181,8 @@ void BuildStore(const std::string& path, const Sizes& z) {
 
 void Row(const char* what, double store, double bare, const char* unit, bool higherIsBetter) {
   const double ratio = higherIsBetter ? store / bare : bare / store;
-  std::printf("%-28s store %14.2f %-8s sqlite %14.2f %-8s ratio %6.2f%s\n", what, store, unit, bare, unit, ratio,
-              ratio >= 1 ? "" : "  (store slower)");
+  std::printf("%-28s store %14.2f %-8s sqlite %14.2f %-8s ratio %6.2f%s\n", what, store, unit, bare,
+              unit, ratio, ratio >= 1 ? "" : "  (store slower)");
 }
 
 // Two stores on one file, as two processes: b changes one value of a random
@@ -181,7 +190,8 @@ void Row(const char* what, double store, double bare, const char* unit, bool hig
 // Prints a's cost of an empty transaction with and without that catch-up.
 void CatchUp(const std::string& path, long objects, long rounds) {
   std::unique_ptr<Store> a, b;
-  if (!Store::Open(path, OpenMode::kOpenExisting, &a).ok() || !Store::Open(path, OpenMode::kOpenExisting, &b).ok())
+  if (!Store::Open(path, OpenMode::kOpenExisting, &a).ok() ||
+      !Store::Open(path, OpenMode::kOpenExisting, &b).ok())
     Die("cannot open " + path + " twice");
   std::mt19937_64 rng(7);
   std::uniform_int_distribution<long> pickObj(1, objects);
@@ -197,14 +207,15 @@ void CatchUp(const std::string& path, long objects, long rounds) {
     b->Database()->get_Object(static_cast<LONG>(pickObj(rng)), &o);
     _com_ptr_t<IKXQAttribute> attr;
     o->get_Attribute(i0, _variant_t(), &attr);
-    if (FAILED(attr->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<int>(k))))) Die("b's write");
+    if (FAILED(attr->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<int>(k)))))
+      Die("b's write");
     caught += transaction();
     idle += transaction();
   }
   const double n = static_cast<double>(rounds);
   std::printf("%-28s one object %10.2f us   nothing %10.2f us   ratio %6.2f\n",
-              ("catch-up, " + std::to_string(objects) + " objects").c_str(), caught * 1e6 / n, idle * 1e6 / n,
-              caught / idle);
+              ("catch-up, " + std::to_string(objects) + " objects").c_str(), caught * 1e6 / n,
+              idle * 1e6 / n, caught / idle);
 }
 
 // Opening a store and reading one object's values, against opening the bare
@@ -213,7 +224,8 @@ void OpenOne(const std::string& dir, const Sizes& big, long objects, long rounds
   Sizes z = big;
   z.objects = objects;
   const std::string tag = std::to_string(objects * z.perObject);
-  const std::string storePath = dir + "/open-" + tag + ".kxq", barePath = dir + "/open-" + tag + ".db";
+  const std::string storePath = dir + "/open-" + tag + ".kxq",
+                    barePath = dir + "/open-" + tag + ".db";
   std::filesystem::remove(storePath);
   std::filesystem::remove(barePath);
   BuildStore(storePath, z);
@@ -239,7 +251,8 @@ void OpenOne(const std::string& dir, const Sizes& big, long objects, long rounds
   auto t1 = Clock::now();
   for (long r = 0; r < rounds; ++r) {
     sqlite3* db = OpenBare(barePath);
-    sqlite3_stmt* q = Prep(db, "SELECT attr, pos, kind, num, txt FROM vals WHERE obj=? ORDER BY attr, pos");
+    sqlite3_stmt* q =
+        Prep(db, "SELECT attr, pos, kind, num, txt FROM vals WHERE obj=? ORDER BY attr, pos");
     sqlite3_bind_int64(q, 1, id);
     while (sqlite3_step(q) == SQLITE_ROW) sink += sqlite3_column_int(q, 2);
     sqlite3_finalize(q);
@@ -248,7 +261,8 @@ void OpenOne(const std::string& dir, const Sizes& big, long objects, long rounds
   auto t2 = Clock::now();
   if (sink < 0) std::printf("%f", sink);
   const double n = static_cast<double>(rounds);
-  Row(("open, read one object, " + tag).c_str(), Seconds(t0, t1) * 1e6 / n, Seconds(t1, t2) * 1e6 / n, "us", false);
+  Row(("open, read one object, " + tag).c_str(), Seconds(t0, t1) * 1e6 / n,
+      Seconds(t1, t2) * 1e6 / n, "us", false);
 }
 
 // A transaction that changes the last entry of a list of `entries`, grows it
@@ -263,7 +277,8 @@ double UndoOnList(Store& s, long entries, long rounds) {
   _com_ptr_t<IKXQAttribute> list;
   o->get_Attribute(_bstr_t(u"L"), _variant_t(), &list);
   for (long k = 1; k <= entries; ++k)
-    if (FAILED(list->PutValue(_variant_t(static_cast<int>(k)), _variant_t(), _variant_t(static_cast<int>(k)))))
+    if (FAILED(list->PutValue(_variant_t(static_cast<int>(k)), _variant_t(),
+                              _variant_t(static_cast<int>(k)))))
       Die("undo: fill");
   if (!s.Commit().ok()) Die("undo: commit");
   auto round = [&] {
@@ -320,7 +335,8 @@ int main() {
   t1 = Clock::now();
   sqlite3* bare = OpenBare(barePath);
   {
-    sqlite3_stmt* all = Prep(bare, "SELECT obj, attr, pos, kind, num, txt FROM vals ORDER BY obj, attr, pos");
+    sqlite3_stmt* all =
+        Prep(bare, "SELECT obj, attr, pos, kind, num, txt FROM vals ORDER BY obj, attr, pos");
     long rows = 0;
     double sink = 0;
     while (sqlite3_step(all) == SQLITE_ROW) {
@@ -358,7 +374,8 @@ int main() {
   }
   t1 = Clock::now();
   {
-    sqlite3_stmt* q = Prep(bare, "SELECT kind, num, txt FROM vals WHERE obj=? AND attr=? AND pos=1");
+    sqlite3_stmt* q =
+        Prep(bare, "SELECT kind, num, txt FROM vals WHERE obj=? AND attr=? AND pos=1");
     for (auto& [id, a] : picks) {
       sqlite3_bind_int64(q, 1, id);
       sqlite3_bind_int(q, 2, a + 1);
@@ -369,8 +386,8 @@ int main() {
   }
   t2 = Clock::now();
   if (sink < 0) std::printf("%f", sink);
-  Row("reads", static_cast<double>(z.ops) / Seconds(t0, t1), static_cast<double>(z.ops) / Seconds(t1, t2), "per s",
-      true);
+  Row("reads", static_cast<double>(z.ops) / Seconds(t0, t1),
+      static_cast<double>(z.ops) / Seconds(t1, t2), "per s", true);
 
   // Writes, one transaction.
   t0 = Clock::now();
@@ -387,7 +404,8 @@ int main() {
   t1 = Clock::now();
   {
     Exec(bare, "BEGIN");
-    sqlite3_stmt* w = Prep(bare, "INSERT OR REPLACE INTO vals(obj, attr, pos, kind, num, txt) VALUES(?,?,1,?,?,?)");
+    sqlite3_stmt* w = Prep(
+        bare, "INSERT OR REPLACE INTO vals(obj, attr, pos, kind, num, txt) VALUES(?,?,1,?,?,?)");
     seed = 7;
     for (auto& [id, a] : picks) {
       sqlite3_bind_int64(w, 1, id);
@@ -439,9 +457,10 @@ int main() {
 
   sqlite3_close(bare);
 
-  const double longList = UndoOnList(*s, 10000, z.commits), shortList = UndoOnList(*s, 100, z.commits);
-  std::printf("%-28s 10,000 entries %10.2f us   100 entries %10.2f us   ratio %6.2f\n", "undo of a list change",
-              longList, shortList, longList / shortList);
+  const double longList = UndoOnList(*s, 10000, z.commits),
+               shortList = UndoOnList(*s, 100, z.commits);
+  std::printf("%-28s 10,000 entries %10.2f us   100 entries %10.2f us   ratio %6.2f\n",
+              "undo of a list change", longList, shortList, longList / shortList);
   s.reset();
 
   // Opening a store does not grow with the plant: a tenth and a hundredth

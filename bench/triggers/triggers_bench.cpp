@@ -43,8 +43,9 @@ std::string Fixture(int fieldsPerPage) {
            std::to_string(f) + "\" case=\"0\"/>\n";
   }
   xml += "</node></page></template></templates><objects>\n";
-  xml += "<object id=\"1000\" class=\"Datasheet\"><value attribute=\"TemplateId\">T</value>"
-         "<value attribute=\"Checknum\">1</value><user name=\"alice\" status=\"1\"/>";
+  xml +=
+      "<object id=\"1000\" class=\"Datasheet\"><value attribute=\"TemplateId\">T</value>"
+      "<value attribute=\"Checknum\">1</value><user name=\"alice\" status=\"1\"/>";
   for (int p = 1; p <= kPages; ++p) {
     xml += "<value attribute=\"CurrentPages\" ref=\"" + std::to_string(2000 + p) + "\"/>";
   }
@@ -57,11 +58,15 @@ std::string Fixture(int fieldsPerPage) {
     xml += "</object>\n<object id=\"" + std::to_string(2000 + p) +
            "\" class=\"Page\" owner=\"1000\"><value attribute=\"TemplateId\">T</value>"
            "<value attribute=\"PageId\">P</value><value attribute=\"Checknum\">1</value>"
-           "<value attribute=\"PageNumber\">" + std::to_string(p) + "</value>"
-           "<value attribute=\"NodeObjects\" ref=\"" + std::to_string(p) + "\"/>"
+           "<value attribute=\"PageNumber\">" +
+           std::to_string(p) +
+           "</value>"
+           "<value attribute=\"NodeObjects\" ref=\"" +
+           std::to_string(p) +
+           "\"/>"
            "<value attribute=\"NodeIndices\">1</value><value attribute=\"Cases\">1</value>"
-           "<value attribute=\"Fields\" position=\"" + std::to_string(fieldsPerPage) +
-           "\" empty=\"true\"/></object>\n";
+           "<value attribute=\"Fields\" position=\"" +
+           std::to_string(fieldsPerPage) + "\" empty=\"true\"/></object>\n";
   }
   return xml + "</objects></store>";
 }

@@ -57,31 +57,39 @@ std::string Plant() {
 </template></templates>
 <objects>
 )";
-  const char* kinds[] = {"String", "String", "Integer", "Integer", "Integer", "Integer", "String", "String"};
+  const char* kinds[] = {"String",  "String",  "Integer", "Integer",
+                         "Integer", "Integer", "String",  "String"};
   for (int p = 0; p < kPages; ++p) {
-    xml += "<object id=\"" + std::to_string(10 + p) + "\" class=\"Pump\"><value attribute=\"Name\">P-" +
-           std::to_string(100 + p) + "</value><value attribute=\"Service\">Charge</value>"
-           "<value attribute=\"Flow\">" + std::to_string(300 + p) + "</value><value attribute=\"Head\">120</value>"
+    xml += "<object id=\"" + std::to_string(10 + p) +
+           "\" class=\"Pump\"><value attribute=\"Name\">P-" + std::to_string(100 + p) +
+           "</value><value attribute=\"Service\">Charge</value>"
+           "<value attribute=\"Flow\">" +
+           std::to_string(300 + p) +
+           "</value><value attribute=\"Head\">120</value>"
            "<value attribute=\"Speed\">2950</value><value attribute=\"Power\">160</value>"
-           "<value attribute=\"Seal\">Dual</value><value attribute=\"Casing\">Radial split</value></object>\n";
+           "<value attribute=\"Seal\">Dual</value><value attribute=\"Casing\">Radial "
+           "split</value></object>\n";
   }
   for (int d = 0; d < kDatasheets; ++d) {
     const int sheet = 1000 + 100 * d;
-    xml += "<object id=\"" + std::to_string(sheet) + "\" class=\"Datasheet\"><value attribute=\"TemplateId\">TDS"
+    xml += "<object id=\"" + std::to_string(sheet) +
+           "\" class=\"Datasheet\"><value attribute=\"TemplateId\">TDS"
            "</value><value attribute=\"Checknum\">1</value><value attribute=\"Status\">1</value>";
     for (int p = 0; p < kPages; ++p) {
       xml += "<value attribute=\"CurrentPages\" ref=\"" + std::to_string(sheet + 1 + p) + "\"/>";
     }
     xml += "</object>\n";
     for (int p = 0; p < kPages; ++p) {
-      xml += "<object id=\"" + std::to_string(sheet + 1 + p) + "\" class=\"Page\" owner=\"" + std::to_string(sheet) +
+      xml += "<object id=\"" + std::to_string(sheet + 1 + p) + "\" class=\"Page\" owner=\"" +
+             std::to_string(sheet) +
              "\"><value attribute=\"TemplateId\">TDS</value><value attribute=\"PageId\">P1</value>"
-             "<value attribute=\"Checknum\">1</value><value attribute=\"PageNumber\">" + std::to_string(p + 1) +
-             "</value><value attribute=\"NodeObjects\" ref=\"" + std::to_string(10 + p) +
+             "<value attribute=\"Checknum\">1</value><value attribute=\"PageNumber\">" +
+             std::to_string(p + 1) + "</value><value attribute=\"NodeObjects\" ref=\"" +
+             std::to_string(10 + p) +
              "\"/><value attribute=\"NodeIndices\">1</value><value attribute=\"Cases\">1</value>";
       for (int f = 0; f < 8; ++f) {
-        xml += std::string("<value attribute=\"Fields\">&lt;") + kinds[f] + " FieldId=\"" + std::to_string(f + 1) +
-               "\"/&gt;</value>";
+        xml += std::string("<value attribute=\"Fields\">&lt;") + kinds[f] + " FieldId=\"" +
+               std::to_string(f + 1) + "\"/&gt;</value>";
       }
       xml += "<value attribute=\"Revisions\" position=\"8\" empty=\"true\"/></object>\n";
     }
@@ -108,12 +116,14 @@ class Workflow {
   }
   bool SubmitAndCheck(int sheet) {
     const std::u16string document = u"<Datasheet DocumentId=\"" + Id(sheet) + u"\"/>";
-    return Send(u"SubmitDocuments", u"<SubmitDocuments Confirmed=\"1\">" + document + u"</SubmitDocuments>") &&
+    return Send(u"SubmitDocuments",
+                u"<SubmitDocuments Confirmed=\"1\">" + document + u"</SubmitDocuments>") &&
            Send(u"CheckDocuments", u"<CheckDocuments>" + document + u"</CheckDocuments>");
   }
   bool Issue(int sheet, const char16_t* revision) {
     return Send(u"IssueDocuments", u"<IssueDocuments Revision=\"" + std::u16string(revision) +
-                                       u"\"><Datasheet DocumentId=\"" + Id(sheet) + u"\"/></IssueDocuments>");
+                                       u"\"><Datasheet DocumentId=\"" + Id(sheet) +
+                                       u"\"/></IssueDocuments>");
   }
 
  private:
@@ -127,8 +137,9 @@ class Workflow {
 };
 
 void SetPageCounter(benchmark::State& state) {
-  state.counters["page"] = benchmark::Counter(static_cast<double>(state.iterations()) * kPages,
-                                              benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["page"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kPages,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // Each iteration issues a datasheet that was never issued.

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char16_t* kAttributes[] = {u"Tag",     u"Flow",    u"Speed",  u"Running",
+constexpr const char16_t* kAttributes[] = {u"Tag",       u"Flow",   u"Speed", u"Running",
                                            u"Installed", u"Vented", u"Motor", u"Nozzles"};
 
 struct Harness {
@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || !harness.store) return 0;
   const char16_t* attribute = kAttributes[data[0] % 8];
   const LONG offset = static_cast<LONG>(data[0] >> 3) - 16;
-  const std::u16string text = kx_utf8_to_utf16_lossy(
-      std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+  const std::u16string text =
+      kx_utf8_to_utf16_lossy(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
   try {
     IKXQViewPtr view;
     FieldUtils::GetObjectView(harness.pump, nullptr, view);

@@ -33,8 +33,8 @@ class Handler final : public kx::com::Object<Handler, ISAXContentHandler, ISAXEr
   HRESULT endDocument() override { return S_OK; }
   HRESULT startPrefixMapping(const char16_t*, int, const char16_t*, int) override { return S_OK; }
   HRESULT endPrefixMapping(const char16_t*, int) override { return S_OK; }
-  HRESULT startElement(const char16_t*, int, const char16_t* name, int cchName, const char16_t*, int,
-                       ISAXAttributes* attributes) override {
+  HRESULT startElement(const char16_t*, int, const char16_t* name, int cchName, const char16_t*,
+                       int, ISAXAttributes* attributes) override {
     sum_ += Touch(name, cchName);
     int count = 0;
     if (attributes != nullptr && SUCCEEDED(attributes->getLength(&count))) {
@@ -57,7 +57,9 @@ class Handler final : public kx::com::Object<Handler, ISAXContentHandler, ISAXEr
     return Step();
   }
   HRESULT ignorableWhitespace(const char16_t*, int) override { return S_OK; }
-  HRESULT processingInstruction(const char16_t*, int, const char16_t*, int) override { return S_OK; }
+  HRESULT processingInstruction(const char16_t*, int, const char16_t*, int) override {
+    return S_OK;
+  }
   HRESULT skippedEntity(const char16_t*, int) override { return S_OK; }
 
   HRESULT error(ISAXLocator* locator, const char16_t* message, HRESULT code) override {

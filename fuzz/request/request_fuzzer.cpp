@@ -125,8 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* body = data + 1;
     const size_t length = size - 1;
     if ((body[0] & 0x80) == 0) {
-      text = kx_utf8_to_utf16_lossy(
-          std::string_view(reinterpret_cast<const char*>(body), length));
+      text = kx_utf8_to_utf16_lossy(std::string_view(reinterpret_cast<const char*>(body), length));
     } else {
       for (size_t i = 1; i + 1 < length; i += 2) {
         text.push_back(static_cast<char16_t>(body[i] | (body[i + 1] << 8)));

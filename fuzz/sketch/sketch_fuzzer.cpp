@@ -36,8 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   const size_t split = bytes.find('\0');
   const std::u16string incoming = kx_utf8_to_utf16_lossy(bytes.substr(0, split));
-  const std::u16string stored =
-      split == std::string::npos ? std::u16string() : kx_utf8_to_utf16_lossy(bytes.substr(split + 1));
+  const std::u16string stored = split == std::string::npos
+                                    ? std::u16string()
+                                    : kx_utf8_to_utf16_lossy(bytes.substr(split + 1));
   ParseAny(incoming);
   ParseAny(stored);
   std::u16string merged;

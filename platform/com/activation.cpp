@@ -1,9 +1,8 @@
 #include "com/activation.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <map>
 #include <mutex>
 #include <string>
@@ -83,7 +82,8 @@ std::u16string wide(const std::string& s) { return kx_utf8_to_utf16_lossy(s); }
 // The library that serves clsid, from the registration store or the
 // platform's own list; empty when none.
 std::string server_library(REFCLSID clsid) {
-  const std::u16string key = u"HKEY_CLASSES_ROOT\\CLSID\\" + kx_guid_to_string(clsid) + u"\\InprocServer32";
+  const std::u16string key =
+      u"HKEY_CLASSES_ROOT\\CLSID\\" + kx_guid_to_string(clsid) + u"\\InprocServer32";
   std::u16string path;
   if (SUCCEEDED(kx_reg_get_value(key, u"", &path)) && !path.empty()) {
     std::string utf8;
@@ -97,8 +97,7 @@ std::string server_library(REFCLSID clsid) {
 HRESULT from_library(REFCLSID clsid, REFIID riid, void** ppv) {
   const std::u16string name = kx_guid_to_string(clsid);
   const std::string path = server_library(clsid);
-  if (path.empty())
-    return fail(REGDB_E_CLASSNOTREG, u"Class " + name + u" is not registered");
+  if (path.empty()) return fail(REGDB_E_CLASSNOTREG, u"Class " + name + u" is not registered");
   LPFNGETCLASSOBJECT entry = nullptr;
   {
     ClassTable& t = table();
@@ -132,7 +131,9 @@ HRESULT from_library(REFCLSID clsid, REFIID riid, void** ppv) {
 
 }  // namespace
 
-HRESULT CoInitialize(LPVOID pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(LPVOID pvReserved) {
+  return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
 
 HRESULT CoInitializeEx(LPVOID, DWORD) { return t_init_count++ == 0 ? S_OK : S_FALSE; }
 
@@ -163,8 +164,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pServerInfo
     return hr;
   }
   if ((dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)) == 0)
-    return fail(REGDB_E_CLASSNOTREG,
-                u"Class " + kx_guid_to_string(rclsid) + u" has no server for the requested context");
+    return fail(REGDB_E_CLASSNOTREG, u"Class " + kx_guid_to_string(rclsid) +
+                                         u" has no server for the requested context");
   return from_library(rclsid, riid, ppv);
 }
 
@@ -247,8 +248,8 @@ HRESULT IIDFromString(LPCOLESTR lpsz, LPGUID lpiid) {
 
 std::u16string kx_guid_to_string(REFGUID g) {
   return kx_format(u"{%08lX-%04hX-%04hX-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2,
-                   g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                   g.Data4[5], g.Data4[6], g.Data4[7]);
+                   g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5],
+                   g.Data4[6], g.Data4[7]);
 }
 
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {

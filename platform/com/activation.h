@@ -30,7 +30,8 @@ struct IClassFactory : IUnknown {
  protected:
   ~IClassFactory() = default;
 };
-KX_DEFINE_IID(IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+KX_DEFINE_IID(IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+              0x46)
 
 // Class contexts.
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
@@ -40,8 +41,8 @@ inline constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
 inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 inline constexpr DWORD CLSCTX_SERVER =
     CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
-                                    CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+inline constexpr DWORD CLSCTX_ALL =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 // CoRegisterClassObject flags (accepted; every registration is multiple-use).
 inline constexpr DWORD REGCLS_SINGLEUSE = 0;

@@ -58,7 +58,8 @@ bool parse_integer_text(std::u16string_view t, Num* n) {
   }
   if (v > static_cast<unsigned long long>(LLONG_MAX) + 1) return false;
   n->kind = Num::kInt;
-  n->i = v == static_cast<unsigned long long>(LLONG_MAX) + 1 ? LLONG_MIN : -static_cast<long long>(v);
+  n->i =
+      v == static_cast<unsigned long long>(LLONG_MAX) + 1 ? LLONG_MIN : -static_cast<long long>(v);
   return true;
 }
 
@@ -76,7 +77,10 @@ std::u16string_view trimmed(std::u16string_view t) {
 // Numeric view of a by-value source. DISP_E_TYPEMISMATCH when it has none.
 HRESULT to_num(const VARIANT& s, Num* n, bool text_as_bool) {
   switch (s.vt) {
-    case VT_EMPTY: n->kind = Num::kInt; n->i = 0; return S_OK;
+    case VT_EMPTY:
+      n->kind = Num::kInt;
+      n->i = 0;
+      return S_OK;
     case VT_I1: n->i = s.cVal; return S_OK;
     case VT_I2: n->i = s.iVal; return S_OK;
     case VT_I4: n->i = s.lVal; return S_OK;
@@ -86,19 +90,48 @@ HRESULT to_num(const VARIANT& s, Num* n, bool text_as_bool) {
     case VT_UI2: n->i = s.uiVal; return S_OK;
     case VT_UI4: n->i = s.ulVal; return S_OK;
     case VT_UINT: n->i = s.uintVal; return S_OK;
-    case VT_UI8: n->kind = Num::kUInt; n->u = s.ullVal; return S_OK;
-    case VT_BOOL: n->i = s.boolVal ? -1 : 0; n->from_bool = true; return S_OK;
-    case VT_R4: n->kind = Num::kReal; n->d = s.fltVal; return S_OK;
-    case VT_R8: n->kind = Num::kReal; n->d = s.dblVal; return S_OK;
-    case VT_DATE: n->kind = Num::kReal; n->d = s.date; return S_OK;
-    case VT_CY: n->kind = Num::kReal; n->d = static_cast<double>(s.cyVal.int64) / 10000.0; return S_OK;
-    case VT_DECIMAL: n->kind = Num::kReal; n->d = decimal_to_double(s.decVal); return S_OK;
+    case VT_UI8:
+      n->kind = Num::kUInt;
+      n->u = s.ullVal;
+      return S_OK;
+    case VT_BOOL:
+      n->i = s.boolVal ? -1 : 0;
+      n->from_bool = true;
+      return S_OK;
+    case VT_R4:
+      n->kind = Num::kReal;
+      n->d = s.fltVal;
+      return S_OK;
+    case VT_R8:
+      n->kind = Num::kReal;
+      n->d = s.dblVal;
+      return S_OK;
+    case VT_DATE:
+      n->kind = Num::kReal;
+      n->d = s.date;
+      return S_OK;
+    case VT_CY:
+      n->kind = Num::kReal;
+      n->d = static_cast<double>(s.cyVal.int64) / 10000.0;
+      return S_OK;
+    case VT_DECIMAL:
+      n->kind = Num::kReal;
+      n->d = decimal_to_double(s.decVal);
+      return S_OK;
     case VT_BSTR: {
       const std::u16string_view t(s.bstrVal ? s.bstrVal : u"", SysStringLen(s.bstrVal));
       if (text_as_bool) {
         const std::u16string_view w = trimmed(t);
-        if (equals_ignore_case(w, u"True")) { n->i = -1; n->from_bool = true; return S_OK; }
-        if (equals_ignore_case(w, u"False")) { n->i = 0; n->from_bool = true; return S_OK; }
+        if (equals_ignore_case(w, u"True")) {
+          n->i = -1;
+          n->from_bool = true;
+          return S_OK;
+        }
+        if (equals_ignore_case(w, u"False")) {
+          n->i = 0;
+          n->from_bool = true;
+          return S_OK;
+        }
       }
       if (parse_integer_text(t, n)) return S_OK;
       double d;
@@ -116,8 +149,7 @@ HRESULT to_num(const VARIANT& s, Num* n, bool text_as_bool) {
       n->d = d;
       return S_OK;
     }
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -134,7 +166,8 @@ HRESULT to_signed(const Num& n, long long lo, long long hi, long long* out) {
     case Num::kReal: {
       if (std::isnan(n.d)) return DISP_E_OVERFLOW;
       const long double r = std::nearbyint(static_cast<long double>(n.d));
-      if (r < static_cast<long double>(lo) || r > static_cast<long double>(hi)) return DISP_E_OVERFLOW;
+      if (r < static_cast<long double>(lo) || r > static_cast<long double>(hi))
+        return DISP_E_OVERFLOW;
       *out = static_cast<long long>(r);
       return S_OK;
     }
@@ -195,7 +228,8 @@ std::u16string real_text(double v, int digits) {
 
 std::u16string currency_text(long long cy) {
   const bool negative = cy < 0;
-  const unsigned long long m = negative ? static_cast<unsigned long long>(-(cy + 1)) + 1 : static_cast<unsigned long long>(cy);
+  const unsigned long long m = negative ? static_cast<unsigned long long>(-(cy + 1)) + 1
+                                        : static_cast<unsigned long long>(cy);
   char buf[48];
   std::snprintf(buf, sizeof buf, "%s%llu.%04llu", negative ? "-" : "", m / 10000, m % 10000);
   std::string s(buf);
@@ -249,7 +283,8 @@ HRESULT to_interface(const VARIANT& s, VARTYPE vt, VARIANT* out) {
     return S_OK;
   }
   void* p = nullptr;
-  const HRESULT hr = s.punkVal->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &p);
+  const HRESULT hr =
+      s.punkVal->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &p);
   if (FAILED(hr)) {
     out->vt = VT_EMPTY;
     return hr == E_NOINTERFACE ? DISP_E_TYPEMISMATCH : hr;
@@ -267,8 +302,8 @@ HRESULT from_value_property(const VARIANT& s, VARTYPE vt, USHORT flags, VARIANT*
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   VARIANT value;
   VariantInit(&value);
-  HRESULT hr = s.pdispVal->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT,
-                                  DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+  HRESULT hr = s.pdispVal->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                                  &none, &value, nullptr, nullptr);
   if (FAILED(hr)) return hr == DISP_E_MEMBERNOTFOUND ? DISP_E_TYPEMISMATCH : hr;
   VARIANT direct;
   VariantInit(&direct);
@@ -294,7 +329,8 @@ HRESULT convert(const VARIANT& s, VARTYPE vt, USHORT flags, VARIANT* out, int de
 
   if (vt == VT_DATE && s.vt == VT_BSTR) {
     DATE d;
-    if (!date_from_text(std::u16string_view(s.bstrVal ? s.bstrVal : u"", SysStringLen(s.bstrVal)), &d))
+    if (!date_from_text(std::u16string_view(s.bstrVal ? s.bstrVal : u"", SysStringLen(s.bstrVal)),
+                        &d))
       return DISP_E_TYPEMISMATCH;
     out->vt = VT_DATE;
     out->date = d;
@@ -307,16 +343,46 @@ HRESULT convert(const VARIANT& s, VARTYPE vt, USHORT flags, VARIANT* out, int de
   long long sv = 0;
   unsigned long long uv = 0;
   switch (vt) {
-    case VT_I1: hr = to_signed(n, SCHAR_MIN, SCHAR_MAX, &sv); out->cVal = static_cast<CHAR>(sv); break;
-    case VT_I2: hr = to_signed(n, SHRT_MIN, SHRT_MAX, &sv); out->iVal = static_cast<SHORT>(sv); break;
-    case VT_I4: hr = to_signed(n, INT32_MIN, INT32_MAX, &sv); out->lVal = static_cast<LONG>(sv); break;
-    case VT_INT: hr = to_signed(n, INT32_MIN, INT32_MAX, &sv); out->intVal = static_cast<INT>(sv); break;
-    case VT_I8: hr = to_signed(n, LLONG_MIN, LLONG_MAX, &sv); out->llVal = sv; break;
-    case VT_UI1: hr = to_unsigned(n, UCHAR_MAX, &uv); out->bVal = static_cast<BYTE>(uv); break;
-    case VT_UI2: hr = to_unsigned(n, USHRT_MAX, &uv); out->uiVal = static_cast<USHORT>(uv); break;
-    case VT_UI4: hr = to_unsigned(n, UINT32_MAX, &uv); out->ulVal = static_cast<ULONG>(uv); break;
-    case VT_UINT: hr = to_unsigned(n, UINT32_MAX, &uv); out->uintVal = static_cast<UINT>(uv); break;
-    case VT_UI8: hr = to_unsigned(n, ULLONG_MAX, &uv); out->ullVal = uv; break;
+    case VT_I1:
+      hr = to_signed(n, SCHAR_MIN, SCHAR_MAX, &sv);
+      out->cVal = static_cast<CHAR>(sv);
+      break;
+    case VT_I2:
+      hr = to_signed(n, SHRT_MIN, SHRT_MAX, &sv);
+      out->iVal = static_cast<SHORT>(sv);
+      break;
+    case VT_I4:
+      hr = to_signed(n, INT32_MIN, INT32_MAX, &sv);
+      out->lVal = static_cast<LONG>(sv);
+      break;
+    case VT_INT:
+      hr = to_signed(n, INT32_MIN, INT32_MAX, &sv);
+      out->intVal = static_cast<INT>(sv);
+      break;
+    case VT_I8:
+      hr = to_signed(n, LLONG_MIN, LLONG_MAX, &sv);
+      out->llVal = sv;
+      break;
+    case VT_UI1:
+      hr = to_unsigned(n, UCHAR_MAX, &uv);
+      out->bVal = static_cast<BYTE>(uv);
+      break;
+    case VT_UI2:
+      hr = to_unsigned(n, USHRT_MAX, &uv);
+      out->uiVal = static_cast<USHORT>(uv);
+      break;
+    case VT_UI4:
+      hr = to_unsigned(n, UINT32_MAX, &uv);
+      out->ulVal = static_cast<ULONG>(uv);
+      break;
+    case VT_UINT:
+      hr = to_unsigned(n, UINT32_MAX, &uv);
+      out->uintVal = static_cast<UINT>(uv);
+      break;
+    case VT_UI8:
+      hr = to_unsigned(n, ULLONG_MAX, &uv);
+      out->ullVal = uv;
+      break;
     case VT_R4: {
       const double d = to_double(n);
       if (std::isfinite(d) && (d > FLT_MAX || d < -FLT_MAX)) return DISP_E_OVERFLOW;
@@ -338,9 +404,10 @@ HRESULT convert(const VARIANT& s, VARTYPE vt, USHORT flags, VARIANT* out, int de
       break;
     }
     case VT_BOOL:
-      out->boolVal = (n.kind == Num::kReal ? n.d != 0 : (n.kind == Num::kUInt ? n.u != 0 : n.i != 0))
-                         ? VARIANT_TRUE
-                         : VARIANT_FALSE;
+      out->boolVal =
+          (n.kind == Num::kReal ? n.d != 0 : (n.kind == Num::kUInt ? n.u != 0 : n.i != 0))
+              ? VARIANT_TRUE
+              : VARIANT_FALSE;
       break;
     default:
       return kx::com::internal::is_valid_value_type(vt) ? DISP_E_TYPEMISMATCH : DISP_E_BADVARTYPE;
@@ -352,8 +419,8 @@ HRESULT convert(const VARIANT& s, VARTYPE vt, USHORT flags, VARIANT* out, int de
 
 }  // namespace
 
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID,
-                            USHORT wFlags, VARTYPE vt) {
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID, USHORT wFlags,
+                            VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   if ((vt & VT_BYREF) != 0 || !kx::com::internal::is_valid_variant_type(vt))
     return DISP_E_BADVARTYPE;

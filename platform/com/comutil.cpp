@@ -86,7 +86,8 @@ void _com_issue_errorex(HRESULT hr, IUnknown* punk, REFIID riid) {
   IErrorInfo* info = nullptr;
   if (punk != nullptr) {
     ISupportErrorInfo* support = nullptr;
-    if (SUCCEEDED(punk->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)))) {
+    if (SUCCEEDED(
+            punk->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)))) {
       if (support->InterfaceSupportsErrorInfo(riid) == S_OK && GetErrorInfo(0, &info) != S_OK)
         info = nullptr;
       support->Release();
@@ -122,7 +123,8 @@ _bstr_t::_bstr_t(_bstr_t&& s) noexcept : str_(std::exchange(s.str_, nullptr)) {}
 _bstr_t::_bstr_t(const char* s) : str_(from_utf8(s)) {}
 _bstr_t::_bstr_t(const OLECHAR* s) : str_(s ? copy_or_throw(s, kx_wcslen(s)) : nullptr) {}
 _bstr_t::_bstr_t(std::u16string_view s) : str_(copy_or_throw(s.data(), s.size())) {}
-_bstr_t::_bstr_t(BSTR bstr, bool fCopy) : str_(fCopy ? copy_or_throw(bstr, SysStringLen(bstr)) : bstr) {}
+_bstr_t::_bstr_t(BSTR bstr, bool fCopy)
+    : str_(fCopy ? copy_or_throw(bstr, SysStringLen(bstr)) : bstr) {}
 
 _bstr_t::_bstr_t(const _variant_t& var) {
   if (var.vt == VT_BSTR) {
@@ -183,9 +185,7 @@ _bstr_t operator+(const OLECHAR* s1, const _bstr_t& s2) {
 bool _bstr_t::operator==(const _bstr_t& s) const noexcept { return view() == s.view(); }
 bool _bstr_t::operator<(const _bstr_t& s) const noexcept { return view() < s.view(); }
 
-BSTR _bstr_t::copy(bool fCopy) const {
-  return fCopy ? copy_or_throw(str_, length()) : str_;
-}
+BSTR _bstr_t::copy(bool fCopy) const { return fCopy ? copy_or_throw(str_, length()) : str_; }
 
 void _bstr_t::Assign(BSTR s) {
   BSTR fresh = copy_or_throw(s, SysStringLen(s));
@@ -265,10 +265,22 @@ _variant_t::_variant_t(short s, VARTYPE vtSrc) {
 
 _variant_t::_variant_t(int l, VARTYPE vtSrc) {
   switch (vtSrc) {
-    case VT_I4: vt = VT_I4; lVal = l; break;
-    case VT_INT: vt = VT_INT; intVal = l; break;
-    case VT_ERROR: vt = VT_ERROR; scode = l; break;
-    case VT_BOOL: vt = VT_BOOL; boolVal = l ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case VT_I4:
+      vt = VT_I4;
+      lVal = l;
+      break;
+    case VT_INT:
+      vt = VT_INT;
+      intVal = l;
+      break;
+    case VT_ERROR:
+      vt = VT_ERROR;
+      scode = l;
+      break;
+    case VT_BOOL:
+      vt = VT_BOOL;
+      boolVal = l ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
     default: vt = VT_EMPTY; _com_issue_error(E_INVALIDARG);
   }
 }
@@ -430,24 +442,16 @@ _variant_t converted(const VARIANT& v, VARTYPE vt) {
 
 }  // namespace
 
-_variant_t::operator short() const {
-  return vt == VT_I2 ? iVal : converted(*this, VT_I2).iVal;
-}
-_variant_t::operator int() const {
-  return vt == VT_I4 ? lVal : converted(*this, VT_I4).lVal;
-}
-_variant_t::operator float() const {
-  return vt == VT_R4 ? fltVal : converted(*this, VT_R4).fltVal;
-}
+_variant_t::operator short() const { return vt == VT_I2 ? iVal : converted(*this, VT_I2).iVal; }
+_variant_t::operator int() const { return vt == VT_I4 ? lVal : converted(*this, VT_I4).lVal; }
+_variant_t::operator float() const { return vt == VT_R4 ? fltVal : converted(*this, VT_R4).fltVal; }
 _variant_t::operator double() const {
   return vt == VT_R8 ? dblVal : converted(*this, VT_R8).dblVal;
 }
 _variant_t::operator bool() const {
   return (vt == VT_BOOL ? boolVal : converted(*this, VT_BOOL).boolVal) != VARIANT_FALSE;
 }
-_variant_t::operator BYTE() const {
-  return vt == VT_UI1 ? bVal : converted(*this, VT_UI1).bVal;
-}
+_variant_t::operator BYTE() const { return vt == VT_UI1 ? bVal : converted(*this, VT_UI1).bVal; }
 _variant_t::operator long long() const {
   return vt == VT_I8 ? llVal : converted(*this, VT_I8).llVal;
 }
@@ -466,18 +470,28 @@ _variant_t::operator IUnknown*() const {
 bool _variant_t::operator==(const VARIANT& var) const noexcept {
   if (vt != var.vt) return false;
   switch (vt) {
-    case VT_EMPTY: case VT_NULL: return true;
+    case VT_EMPTY:
+    case VT_NULL: return true;
     case VT_BSTR:
       return std::u16string_view(bstrVal ? bstrVal : u"", SysStringLen(bstrVal)) ==
              std::u16string_view(var.bstrVal ? var.bstrVal : u"", SysStringLen(var.bstrVal));
-    case VT_I1: case VT_UI1: return bVal == var.bVal;
-    case VT_I2: case VT_UI2: case VT_BOOL: return iVal == var.iVal;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: return lVal == var.lVal;
+    case VT_I1:
+    case VT_UI1: return bVal == var.bVal;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return iVal == var.iVal;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR: return lVal == var.lVal;
     case VT_R4: return fltVal == var.fltVal;
-    case VT_R8: case VT_DATE: return dblVal == var.dblVal;
-    case VT_DECIMAL: return std::memcmp(&decVal, &var.decVal, sizeof(DECIMAL)) == 0 ||
-                            (decVal.Hi32 == var.decVal.Hi32 && decVal.Lo64 == var.decVal.Lo64 &&
-                             decVal.signscale == var.decVal.signscale);
+    case VT_R8:
+    case VT_DATE: return dblVal == var.dblVal;
+    case VT_DECIMAL:
+      return std::memcmp(&decVal, &var.decVal, sizeof(DECIMAL)) == 0 ||
+             (decVal.Hi32 == var.decVal.Hi32 && decVal.Lo64 == var.decVal.Lo64 &&
+              decVal.signscale == var.decVal.signscale);
     default: return llVal == var.llVal;  // I8, UI8, CY, pointers
   }
 }

@@ -70,8 +70,8 @@ class _bstr_t {
   _bstr_t() noexcept = default;
   _bstr_t(const _bstr_t& s);
   _bstr_t(_bstr_t&& s) noexcept;
-  _bstr_t(const char* s);       // UTF-8
-  _bstr_t(const OLECHAR* s);    // zero terminated; null = empty
+  _bstr_t(const char* s);     // UTF-8
+  _bstr_t(const OLECHAR* s);  // zero terminated; null = empty
   _bstr_t(std::u16string_view s);
   _bstr_t(const _variant_t& var);  // VariantChangeType to VT_BSTR
   // fCopy false: takes ownership of bstr; true: copies it.
@@ -137,14 +137,14 @@ class _variant_t : public tagVARIANT {
   _variant_t(const char* s);  // UTF-8
   _variant_t(IDispatch* p, bool fAddRef = true) noexcept;
   _variant_t(IUnknown* p, bool fAddRef = true) noexcept;
-  _variant_t(bool b) noexcept;  // VT_BOOL
-  _variant_t(BYTE b) noexcept;  // VT_UI1
-  _variant_t(char c) noexcept;  // VT_I1
-  _variant_t(unsigned short us) noexcept;                    // VT_UI2
-  _variant_t(unsigned int ul, VARTYPE vtSrc = VT_UI4);       // VT_UI4 or VT_UINT
-  _variant_t(unsigned long ul);                              // VT_UI4; overflow throws
-  _variant_t(long long ll) noexcept;                         // VT_I8
-  _variant_t(unsigned long long ull) noexcept;               // VT_UI8
+  _variant_t(bool b) noexcept;                          // VT_BOOL
+  _variant_t(BYTE b) noexcept;                          // VT_UI1
+  _variant_t(char c) noexcept;                          // VT_I1
+  _variant_t(unsigned short us) noexcept;               // VT_UI2
+  _variant_t(unsigned int ul, VARTYPE vtSrc = VT_UI4);  // VT_UI4 or VT_UINT
+  _variant_t(unsigned long ul);                         // VT_UI4; overflow throws
+  _variant_t(long long ll) noexcept;                    // VT_I8
+  _variant_t(unsigned long long ull) noexcept;          // VT_UI8
   ~_variant_t();
 
   _variant_t& operator=(const VARIANT& var);
@@ -185,7 +185,7 @@ class _variant_t : public tagVARIANT {
   }
   bool operator!=(const _variant_t& var) const noexcept { return !(*this == var); }
 
-  void Clear();  // throws on failure
+  void Clear();                  // throws on failure
   void Attach(VARIANT& varSrc);  // takes over varSrc's contents
   VARIANT Detach() noexcept;     // gives the contents away; this becomes empty
   VARIANT& GetVARIANT() noexcept { return *this; }
@@ -212,7 +212,8 @@ class _com_ptr_t {
   _com_ptr_t(const _com_ptr_t& cp) noexcept : p_(cp.p_) { _AddRef(); }
   _com_ptr_t(_com_ptr_t&& cp) noexcept : p_(cp.p_) { cp.p_ = nullptr; }
   // Another interface: QueryInterface (null when refused).
-  template <class J, class = std::enable_if_t<!std::is_same_v<J, I> && std::is_base_of_v<IUnknown, J>>>
+  template <class J,
+            class = std::enable_if_t<!std::is_same_v<J, I> && std::is_base_of_v<IUnknown, J>>>
   _com_ptr_t(J* p) {
     _QueryFrom(p);
   }
@@ -235,7 +236,8 @@ class _com_ptr_t {
       case VT_DISPATCH: unk = v->pdispVal; break;
       case VT_BYREF | VT_UNKNOWN: unk = v->ppunkVal ? *v->ppunkVal : nullptr; break;
       case VT_BYREF | VT_DISPATCH: unk = v->ppdispVal ? *v->ppdispVal : nullptr; break;
-      case VT_EMPTY: case VT_NULL: break;
+      case VT_EMPTY:
+      case VT_NULL: break;
       default: _com_issue_error(DISP_E_TYPEMISMATCH);
     }
     _QueryFrom(unk);
@@ -269,7 +271,8 @@ class _com_ptr_t {
     _Release();
     return *this;
   }
-  template <class J, class = std::enable_if_t<!std::is_same_v<J, I> && std::is_base_of_v<IUnknown, J>>>
+  template <class J,
+            class = std::enable_if_t<!std::is_same_v<J, I> && std::is_base_of_v<IUnknown, J>>>
   _com_ptr_t& operator=(J* p) {
     _com_ptr_t tmp(p);
     return *this = std::move(tmp);
@@ -328,7 +331,8 @@ class _com_ptr_t {
     _Release();
   }
 
-  HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer = nullptr, DWORD ctx = CLSCTX_ALL) noexcept {
+  HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer = nullptr,
+                         DWORD ctx = CLSCTX_ALL) noexcept {
     _Release();
     void* out = nullptr;
     const HRESULT hr = CoCreateInstance(clsid, outer, ctx, GetIID(), &out);
@@ -336,7 +340,8 @@ class _com_ptr_t {
     return hr;
   }
   // A ProgID or a braced class id text.
-  HRESULT CreateInstance(LPCOLESTR clsidString, IUnknown* outer = nullptr, DWORD ctx = CLSCTX_ALL) noexcept {
+  HRESULT CreateInstance(LPCOLESTR clsidString, IUnknown* outer = nullptr,
+                         DWORD ctx = CLSCTX_ALL) noexcept {
     CLSID clsid;
     HRESULT hr = (clsidString != nullptr && clsidString[0] == u'{')
                      ? CLSIDFromString(clsidString, &clsid)

@@ -48,10 +48,9 @@ struct IDispatch : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
                                                   LCID lcid, DISPID* rgDispId) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
-                                           WORD wFlags, DISPPARAMS* pDispParams,
-                                           VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                           UINT* puArgErr) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                           DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                           EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
 
  protected:
   ~IDispatch() = default;
@@ -69,7 +68,8 @@ struct IProvideClassInfo : IUnknown {
  protected:
   ~IProvideClassInfo() = default;
 };
-KX_DEFINE_IID(IProvideClassInfo, 0xB196B283, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)
+KX_DEFINE_IID(IProvideClassInfo, 0xB196B283, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34,
+              0x1D, 0x07)
 
 inline constexpr DWORD GUIDKIND_DEFAULT_SOURCE_DISP_IID = 1;
 
@@ -79,5 +79,6 @@ struct IProvideClassInfo2 : IProvideClassInfo {
  protected:
   ~IProvideClassInfo2() = default;
 };
-KX_DEFINE_IID(IProvideClassInfo2, 0xA6BC3AC0, 0xDBAA, 0x11CE, 0x9D, 0xE3, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51)
+KX_DEFINE_IID(IProvideClassInfo2, 0xA6BC3AC0, 0xDBAA, 0x11CE, 0x9D, 0xE3, 0x00, 0xAA, 0x00, 0x4B,
+              0xB8, 0x51)
 KX_DECLARE_PARENT(IProvideClassInfo2, IProvideClassInfo)

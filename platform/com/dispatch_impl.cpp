@@ -23,9 +23,8 @@ HRESULT dispatch_get_ids(std::span<const DispatchEntry> entries, REFIID riid, LP
   return DISP_E_UNKNOWNNAME;
 }
 
-HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISPID id,
-                        REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        UINT* arg_err) {
+HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISPID id, REFIID riid,
+                        WORD flags, DISPPARAMS* params, VARIANT* result, UINT* arg_err) {
   if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const WORD kind = flags == 0 ? DISPATCH_METHOD : flags;
   const DispatchEntry* entry = nullptr;

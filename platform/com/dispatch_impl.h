@@ -56,9 +56,8 @@ struct DispatchEntry {
 //    std::bad_alloc, E_UNEXPECTED for anything else.
 HRESULT dispatch_get_ids(std::span<const DispatchEntry> entries, REFIID riid, LPOLESTR* names,
                          UINT count, DISPID* ids);
-HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISPID id,
-                        REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        UINT* arg_err);
+HRESULT dispatch_invoke(std::span<const DispatchEntry> entries, void* self, DISPID id, REFIID riid,
+                        WORD flags, DISPPARAMS* params, VARIANT* result, UINT* arg_err);
 
 // IDispatch over a table, for every dispatch interface among `Bases` (and
 // their bases). Derived provides
@@ -89,8 +88,7 @@ class DispatchImpl : public Bases... {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO*, UINT* arg_err) override {
     return dispatch_invoke(static_cast<const Derived*>(this)->dispatch_entries(),
-                           static_cast<Derived*>(this), id, riid, flags, params, result,
-                           arg_err);
+                           static_cast<Derived*>(this), id, riid, flags, params, result, arg_err);
   }
 
  protected:

@@ -70,9 +70,8 @@ class EnumVariant final : public kx::com::Object<EnumVariant, IEnumVARIANT> {
       std::lock_guard lock(mutex_);
       position = position_;
     }
-    return kx::com::create_instance<EnumVariant>(IID_IEnumVARIANT,
-                                                 reinterpret_cast<void**>(ppEnum), items_,
-                                                 position);
+    return kx::com::create_instance<EnumVariant>(IID_IEnumVARIANT, reinterpret_cast<void**>(ppEnum),
+                                                 items_, position);
   }
 
  private:

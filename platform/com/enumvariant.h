@@ -14,7 +14,8 @@ struct IEnumVARIANT : IUnknown {
  protected:
   ~IEnumVARIANT() = default;
 };
-KX_DEFINE_IID(IEnumVARIANT, 0x00020404, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+KX_DEFINE_IID(IEnumVARIANT, 0x00020404, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+              0x46)
 
 // An enumerator over copies of items[0..count) (items may be null when count
 // is 0). The caller keeps ownership of `items`; the enumerator owns its

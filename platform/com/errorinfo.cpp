@@ -18,7 +18,9 @@ class ErrorObject final : public kx::com::Object<ErrorObject, ICreateErrorInfo, 
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetSource(LPOLESTR text) override { return set(source_, text); }
-  HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR text) override { return set(description_, text); }
+  HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR text) override {
+    return set(description_, text);
+  }
   HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR text) override { return set(help_file_, text); }
   HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD context) override {
     std::lock_guard lock(mutex_);

@@ -16,7 +16,8 @@ struct IErrorInfo : IUnknown {
  protected:
   ~IErrorInfo() = default;
 };
-KX_DEFINE_IID(IErrorInfo, 0x1CF2B120, 0x547D, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19)
+KX_DEFINE_IID(IErrorInfo, 0x1CF2B120, 0x547D, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1,
+              0x19)
 
 struct ICreateErrorInfo : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE SetGUID(REFGUID rguid) = 0;
@@ -29,7 +30,8 @@ struct ICreateErrorInfo : IUnknown {
  protected:
   ~ICreateErrorInfo() = default;
 };
-KX_DEFINE_IID(ICreateErrorInfo, 0x22F03340, 0x547D, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19)
+KX_DEFINE_IID(ICreateErrorInfo, 0x22F03340, 0x547D, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B,
+              0xD1, 0x19)
 
 struct ISupportErrorInfo : IUnknown {
   // S_OK when the object's methods of riid set error information.
@@ -38,7 +40,8 @@ struct ISupportErrorInfo : IUnknown {
  protected:
   ~ISupportErrorInfo() = default;
 };
-KX_DEFINE_IID(ISupportErrorInfo, 0xDF0B3D60, 0x548F, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19)
+KX_DEFINE_IID(ISupportErrorInfo, 0xDF0B3D60, 0x548F, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B,
+              0xD1, 0x19)
 
 // The calling thread's error information. SetErrorInfo AddRefs perrinfo
 // (null clears) and releases the one it replaces. GetErrorInfo hands the
@@ -71,8 +74,7 @@ struct IErrorRecords : IUnknown {
                                                    DISPPARAMS* pdispparams,
                                                    IUnknown* punkCustomError,
                                                    DWORD dwDynamicErrorID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetBasicErrorInfo(ULONG ulRecordNum,
-                                                      ERRORINFO* pErrorInfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetBasicErrorInfo(ULONG ulRecordNum, ERRORINFO* pErrorInfo) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetCustomErrorObject(ULONG ulRecordNum, REFIID riid,
                                                          IUnknown** ppObject) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetErrorInfo(ULONG ulRecordNum, LCID lcid,
@@ -84,4 +86,5 @@ struct IErrorRecords : IUnknown {
  protected:
   ~IErrorRecords() = default;
 };
-KX_DEFINE_IID(IErrorRecords, 0x0c733a67, 0x2a1c, 0x11ce, 0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44, 0x77, 0x3d)
+KX_DEFINE_IID(IErrorRecords, 0x0c733a67, 0x2a1c, 0x11ce, 0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44, 0x77,
+              0x3d)

@@ -15,8 +15,8 @@ enum class Size { kNone, kChar, kShort, kLong, kLongLong, kPointer, kLongDouble,
 
 struct Spec {
   bool left = false, plus = false, space = false, alt = false, zero = false;
-  int width = -1;       // -1: none
-  int precision = -1;   // -1: none
+  int width = -1;      // -1: none
+  int precision = -1;  // -1: none
   bool star_width = false;
   Size size = Size::kNone;
   char16_t type = 0;
@@ -53,7 +53,8 @@ void format_integer(std::u16string& out, const Spec& spec, bool negative,
   const unsigned base = (t == u'o') ? 8 : (t == u'x' || t == u'X') ? 16 : 10;
   const char16_t* digits = (t == u'X') ? u"0123456789ABCDEF" : u"0123456789abcdef";
   std::u16string body;
-  for (unsigned long long v = magnitude; v != 0; v /= base) body.insert(body.begin(), digits[v % base]);
+  for (unsigned long long v = magnitude; v != 0; v /= base)
+    body.insert(body.begin(), digits[v % base]);
   if (spec.precision < 0 && body.empty()) body = u"0";
   if (spec.precision > static_cast<int>(body.size()))
     body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), u'0');
@@ -148,12 +149,18 @@ class Formatter {
  private:
   bool parse(const char16_t*& p, Spec& spec) {
     for (;; ++p) {
-      if (*p == u'-') spec.left = true;
-      else if (*p == u'+') spec.plus = true;
-      else if (*p == u' ') spec.space = true;
-      else if (*p == u'#') spec.alt = true;
-      else if (*p == u'0') spec.zero = true;
-      else break;
+      if (*p == u'-')
+        spec.left = true;
+      else if (*p == u'+')
+        spec.plus = true;
+      else if (*p == u' ')
+        spec.space = true;
+      else if (*p == u'#')
+        spec.alt = true;
+      else if (*p == u'0')
+        spec.zero = true;
+      else
+        break;
     }
     if (*p == u'*') {
       ++p;
@@ -200,13 +207,28 @@ class Formatter {
       }
     }
     switch (*p) {
-      case u'd': case u'i': case u'u': case u'o': case u'x': case u'X':
-      case u'e': case u'E': case u'f': case u'F': case u'g': case u'G': case u'a': case u'A':
-      case u's': case u'S': case u'c': case u'C': case u'p': case u'n': case u'%':
-        spec.type = *p++;
-        return true;
-      default:
-        return false;
+      case u'd':
+      case u'i':
+      case u'u':
+      case u'o':
+      case u'x':
+      case u'X':
+      case u'e':
+      case u'E':
+      case u'f':
+      case u'F':
+      case u'g':
+      case u'G':
+      case u'a':
+      case u'A':
+      case u's':
+      case u'S':
+      case u'c':
+      case u'C':
+      case u'p':
+      case u'n':
+      case u'%': spec.type = *p++; return true;
+      default: return false;
     }
   }
 
@@ -223,9 +245,7 @@ class Formatter {
       spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
     }
     switch (spec.type) {
-      case u'%':
-        out.push_back(u'%');
-        return;
+      case u'%': out.push_back(u'%'); return;
       case u'n':
         (void)va_arg(args_, void*);  // refused: never written through
         return;
@@ -238,7 +258,8 @@ class Formatter {
         format_integer(out, hex, false, v);
         return;
       }
-      case u'c': case u'C': {
+      case u'c':
+      case u'C': {
         const int c = va_arg(args_, int);
         char16_t ch;
         if (narrow_size(spec, spec.type == u'C')) {
@@ -251,15 +272,17 @@ class Formatter {
         format_text(out, spec, std::u16string_view(&ch, 1));
         return;
       }
-      case u's': case u'S':
-        format_string(out, spec);
-        return;
-      case u'e': case u'E': case u'f': case u'F': case u'g': case u'G': case u'a': case u'A':
-        format_double(out, spec, va_arg(args_, double));
-        return;
-      default:
-        format_int(out, spec);
-        return;
+      case u's':
+      case u'S': format_string(out, spec); return;
+      case u'e':
+      case u'E':
+      case u'f':
+      case u'F':
+      case u'g':
+      case u'G':
+      case u'a':
+      case u'A': format_double(out, spec, va_arg(args_, double)); return;
+      default: format_int(out, spec); return;
     }
   }
 
@@ -279,7 +302,9 @@ class Formatter {
         return;
       }
       // The precision (in bytes) and the given length both bound the reading.
-      const long cap = spec.precision >= 0 ? (limit >= 0 && limit < spec.precision ? limit : spec.precision) : limit;
+      const long cap = spec.precision >= 0
+                           ? (limit >= 0 && limit < spec.precision ? limit : spec.precision)
+                           : limit;
       std::size_t n = 0;
       while ((cap < 0 || n < static_cast<std::size_t>(cap)) && s[n] != 0) ++n;
       const std::u16string wide = kx_utf8_to_utf16_lossy(std::string_view(s, n));
@@ -293,7 +318,9 @@ class Formatter {
     }
     std::size_t n = 0;
     // Never read past the precision or the given length.
-    const long cap = spec.precision >= 0 ? (limit >= 0 && limit < spec.precision ? limit : spec.precision) : limit;
+    const long cap = spec.precision >= 0
+                         ? (limit >= 0 && limit < spec.precision ? limit : spec.precision)
+                         : limit;
     while ((cap < 0 || n < static_cast<std::size_t>(cap)) && s[n] != 0) ++n;
     format_text(out, spec, std::u16string_view(s, n));
   }
@@ -304,28 +331,40 @@ class Formatter {
     unsigned long long uv = 0;
     switch (spec.size) {
       case Size::kLongLong:
-        if (is_signed) sv = va_arg(args_, long long); else uv = va_arg(args_, unsigned long long);
+        if (is_signed)
+          sv = va_arg(args_, long long);
+        else
+          uv = va_arg(args_, unsigned long long);
         break;
       case Size::kPointer:
-        if (is_signed) sv = static_cast<long long>(va_arg(args_, std::ptrdiff_t));
-        else uv = va_arg(args_, std::size_t);
+        if (is_signed)
+          sv = static_cast<long long>(va_arg(args_, std::ptrdiff_t));
+        else
+          uv = va_arg(args_, std::size_t);
         break;
       case Size::kShort:
-        if (is_signed) sv = static_cast<short>(va_arg(args_, int));
-        else uv = static_cast<unsigned short>(va_arg(args_, unsigned));
+        if (is_signed)
+          sv = static_cast<short>(va_arg(args_, int));
+        else
+          uv = static_cast<unsigned short>(va_arg(args_, unsigned));
         break;
       case Size::kChar:
-        if (is_signed) sv = static_cast<signed char>(va_arg(args_, int));
-        else uv = static_cast<unsigned char>(va_arg(args_, unsigned));
+        if (is_signed)
+          sv = static_cast<signed char>(va_arg(args_, int));
+        else
+          uv = static_cast<unsigned char>(va_arg(args_, unsigned));
         break;
       default:  // none, "l", "I32": 32-bit as LONG is on Windows
-        if (is_signed) sv = va_arg(args_, int); else uv = va_arg(args_, unsigned);
+        if (is_signed)
+          sv = va_arg(args_, int);
+        else
+          uv = va_arg(args_, unsigned);
         break;
     }
     if (is_signed) {
       const bool negative = sv < 0;
-      const unsigned long long magnitude =
-          negative ? static_cast<unsigned long long>(-(sv + 1)) + 1 : static_cast<unsigned long long>(sv);
+      const unsigned long long magnitude = negative ? static_cast<unsigned long long>(-(sv + 1)) + 1
+                                                    : static_cast<unsigned long long>(sv);
       format_integer(out, spec, negative, magnitude);
     } else {
       format_integer(out, spec, false, uv);
@@ -370,8 +409,7 @@ int swprintf_s(char16_t* buffer, std::size_t count, const char16_t* format, ...)
   return n;
 }
 
-int kx_vsnwprintf_trunc(char16_t* buffer, std::size_t count, const char16_t* format,
-                        va_list args) {
+int kx_vsnwprintf_trunc(char16_t* buffer, std::size_t count, const char16_t* format, va_list args) {
   if (buffer == nullptr || count == 0) return -1;
   const std::u16string s = kx_vformat(format, args);
   const std::size_t n = s.size() < count - 1 ? s.size() : count - 1;

@@ -57,8 +57,7 @@ class Object : public First, public Rest... {
       found = static_cast<IUnknown*>(static_cast<First*>(this));
     } else {
       found = kx_cast_in_chain<First>(static_cast<First*>(this), riid);
-      ((found = found != nullptr ? found
-                                 : kx_cast_in_chain<Rest>(static_cast<Rest*>(this), riid)),
+      ((found = found != nullptr ? found : kx_cast_in_chain<Rest>(static_cast<Rest*>(this), riid)),
        ...);
     }
     if (found == nullptr) return static_cast<Derived*>(this)->query_extra(riid, ppv);

@@ -44,14 +44,13 @@ int days_in_month(int y, int m) {
 
 }  // namespace
 
-bool date_from_parts(int year, int month, int day, int hour, int minute, int second,
-                     DATE* out) {
+bool date_from_parts(int year, int month, int day, int hour, int minute, int second, DATE* out) {
   if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > days_in_month(year, month) || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 59)
+      day > days_in_month(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 59)
     return false;
-  const long long days = days_from_civil(year, static_cast<unsigned>(month),
-                                         static_cast<unsigned>(day)) - kEpoch;
+  const long long days =
+      days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpoch;
   const double frac = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   // Before 1899-12-30 the fraction still counts forward from midnight.
   *out = static_cast<double>(days) + (days < 0 ? -frac : frac);
@@ -82,8 +81,8 @@ bool date_to_text(DATE value, std::u16string* out) {
   if (p.hour == 0 && p.minute == 0 && p.second == 0)
     *out = kx_format(u"%04d-%02d-%02d", p.year, p.month, p.day);
   else
-    *out = kx_format(u"%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                     p.minute, p.second);
+    *out = kx_format(u"%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
+                     p.second);
   return true;
 }
 
@@ -183,8 +182,8 @@ HRESULT VarBstrCat(BSTR bstrLeft, BSTR bstrRight, LPBSTR pbstrResult) {
 
 INT SystemTimeToVariantTime(const SYSTEMTIME* st, DATE* pvtime) {
   if (st == nullptr || pvtime == nullptr) return FALSE;
-  return kx::com::internal::date_from_parts(st->wYear, st->wMonth, st->wDay, st->wHour,
-                                            st->wMinute, st->wSecond, pvtime)
+  return kx::com::internal::date_from_parts(st->wYear, st->wMonth, st->wDay, st->wHour, st->wMinute,
+                                            st->wSecond, pvtime)
              ? TRUE
              : FALSE;
 }

@@ -14,16 +14,15 @@
 // are the only escapes.
 #include "com/registry.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "com/wstr.h"
 
@@ -47,7 +46,8 @@ bool canonical(std::u16string_view key, std::u16string* out) {
   std::size_t start = 0;
   while (true) {
     const std::size_t end = key.find(u'\\', start);
-    const std::u16string_view part = key.substr(start, end == std::u16string_view::npos ? key.size() - start : end - start);
+    const std::u16string_view part =
+        key.substr(start, end == std::u16string_view::npos ? key.size() - start : end - start);
     if (part.empty()) return false;
     if (!out->empty()) out->push_back(u'\\');
     out->append(part);
@@ -172,7 +172,8 @@ class Parser {
 
  private:
   void skip_space() {
-    while (p_ < t_.size() && (t_[p_] == ' ' || t_[p_] == '\n' || t_[p_] == '\r' || t_[p_] == '\t')) ++p_;
+    while (p_ < t_.size() && (t_[p_] == ' ' || t_[p_] == '\n' || t_[p_] == '\r' || t_[p_] == '\t'))
+      ++p_;
   }
   bool literal(const char* s) {
     skip_space();
@@ -195,10 +196,14 @@ class Parser {
       if (end == std::string::npos || end - p_ > 8) return false;
       const std::string entity = t_.substr(p_, end - p_);
       p_ = end + 1;
-      if (entity == "amp") value->push_back('&');
-      else if (entity == "lt") value->push_back('<');
-      else if (entity == "gt") value->push_back('>');
-      else if (entity == "quot") value->push_back('"');
+      if (entity == "amp")
+        value->push_back('&');
+      else if (entity == "lt")
+        value->push_back('<');
+      else if (entity == "gt")
+        value->push_back('>');
+      else if (entity == "quot")
+        value->push_back('"');
       else if (entity.size() > 2 && entity[0] == '#' && entity[1] == 'x') {
         char* stop = nullptr;
         const unsigned long code = std::strtoul(entity.c_str() + 2, &stop, 16);
@@ -317,7 +322,8 @@ HRESULT refresh(Cache& c) {
 }
 
 bool make_parent_dirs(const std::string& path) {
-  for (std::size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+  for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
+       pos = path.find('/', pos + 1)) {
     const std::string dir = path.substr(0, pos);
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
   }
@@ -348,7 +354,8 @@ HRESULT write_file(const std::string& path, const Model& m) {
     return REGDB_E_WRITEREGDB;
   }
   const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
@@ -377,8 +384,7 @@ HRESULT write_op(F&& f) {
   if (!make_parent_dirs(path)) return REGDB_E_WRITEREGDB;
   const int lock_fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock_fd < 0) return REGDB_E_WRITEREGDB;
-  while (::flock(lock_fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  while (::flock(lock_fd, LOCK_EX) != 0 && errno == EINTR) {}
   HRESULT hr = refresh(c);
   if (SUCCEEDED(hr)) {
     Model changed = c.model;
@@ -442,8 +448,7 @@ HRESULT kx_reg_set_value(std::u16string_view key, std::u16string_view name,
   });
 }
 
-HRESULT kx_reg_get_value(std::u16string_view key, std::u16string_view name,
-                         std::u16string* value) {
+HRESULT kx_reg_get_value(std::u16string_view key, std::u16string_view name, std::u16string* value) {
   if (value == nullptr) return E_POINTER;
   std::u16string path;
   if (!canonical(key, &path)) return E_INVALIDARG;
@@ -486,7 +491,8 @@ HRESULT kx_reg_delete_tree(std::u16string_view key) {
   HRESULT result = S_OK;
   const HRESULT hr = write_op([&](Model& m) -> HRESULT {
     const std::size_t before = m.keys.size();
-    std::erase_if(m.keys, [&](const Key& k) { return same_name(k.path, path) || is_below(k.path, path); });
+    std::erase_if(m.keys,
+                  [&](const Key& k) { return same_name(k.path, path) || is_below(k.path, path); });
     if (m.keys.size() != before) return S_OK;
     result = kNotFound;
     return S_FALSE;

@@ -42,8 +42,7 @@ HRESULT kx_reg_key_exists(std::u16string_view key);
 // Sets a string value (name "" = the default value), creating the key path.
 HRESULT kx_reg_set_value(std::u16string_view key, std::u16string_view name,
                          std::u16string_view value);
-HRESULT kx_reg_get_value(std::u16string_view key, std::u16string_view name,
-                         std::u16string* value);
+HRESULT kx_reg_get_value(std::u16string_view key, std::u16string_view name, std::u16string* value);
 HRESULT kx_reg_delete_value(std::u16string_view key, std::u16string_view name);
 // Deletes the key with all its sub-keys and values.
 HRESULT kx_reg_delete_tree(std::u16string_view key);

@@ -138,7 +138,8 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
 }
 
 SAFEARRAY* SafeArrayCreateEx(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound, PVOID pvExtra) {
-  const GUID* iid = (vt == VT_UNKNOWN || vt == VT_DISPATCH) ? static_cast<const GUID*>(pvExtra) : nullptr;
+  const GUID* iid =
+      (vt == VT_UNKNOWN || vt == VT_DISPATCH) ? static_cast<const GUID*>(pvExtra) : nullptr;
   return create(vt, cDims, rgsabound, iid);
 }
 
@@ -313,7 +314,8 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
     void* b = to + i * psa->cbElements;
     if ((psa->fFeatures & FADF_BSTR) != 0) {
       const BSTR s = *static_cast<const BSTR*>(a);
-      if (s != nullptr && (*static_cast<BSTR*>(b) = SysAllocStringLen(s, SysStringLen(s))) == nullptr) {
+      if (s != nullptr &&
+          (*static_cast<BSTR*>(b) = SysAllocStringLen(s, SysStringLen(s))) == nullptr) {
         SafeArrayDestroy(copy);
         return E_OUTOFMEMORY;
       }

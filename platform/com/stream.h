@@ -59,15 +59,15 @@ struct ISequentialStream : IUnknown {
  protected:
   ~ISequentialStream() = default;
 };
-KX_DEFINE_IID(ISequentialStream, 0x0c733a30, 0x2a1c, 0x11ce, 0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44, 0x77, 0x3d)
+KX_DEFINE_IID(ISequentialStream, 0x0c733a30, 0x2a1c, 0x11ce, 0xad, 0xe5, 0x00, 0xaa, 0x00, 0x44,
+              0x77, 0x3d)
 
 struct IStream : ISequentialStream {
   virtual HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin,
                                          ULARGE_INTEGER* plibNewPosition) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER libNewSize) = 0;
   virtual HRESULT STDMETHODCALLTYPE CopyTo(IStream* pstm, ULARGE_INTEGER cb,
-                                           ULARGE_INTEGER* pcbRead,
-                                           ULARGE_INTEGER* pcbWritten) = 0;
+                                           ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) = 0;
   virtual HRESULT STDMETHODCALLTYPE Commit(DWORD grfCommitFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Revert() = 0;
   virtual HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb,

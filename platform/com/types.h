@@ -66,10 +66,9 @@ inline constexpr LCID LOCALE_INVARIANT = 0x007F;
 // HRESULT helpers.
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
-#define MAKE_HRESULT(sev, fac, code)                                        \
-  static_cast<HRESULT>((static_cast<std::uint32_t>(sev) << 31) |           \
-                       (static_cast<std::uint32_t>(fac) << 16) |           \
-                       static_cast<std::uint32_t>(code))
+#define MAKE_HRESULT(sev, fac, code)                             \
+  static_cast<HRESULT>((static_cast<std::uint32_t>(sev) << 31) | \
+                       (static_cast<std::uint32_t>(fac) << 16) | static_cast<std::uint32_t>(code))
 #define HRESULT_CODE(hr) (static_cast<std::uint32_t>(hr) & 0xFFFFu)
 #define HRESULT_FACILITY(hr) ((static_cast<std::uint32_t>(hr) >> 16) & 0x1FFFu)
 #define HRESULT_SEVERITY(hr) ((static_cast<std::uint32_t>(hr) >> 31) & 0x1u)
@@ -232,12 +231,11 @@ constexpr const IID& kx_uuidof();
 
 // Defines IID_<Interface> and kx_uuidof<Interface>(). Use at global scope,
 // after the interface has been declared, with its unqualified name.
-#define KX_DEFINE_IID(Interface, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-  inline constexpr IID IID_##Interface{                                     \
-      l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};                         \
-  template <>                                                               \
-  constexpr const IID& kx_uuidof<Interface>() {                             \
-    return IID_##Interface;                                                 \
+#define KX_DEFINE_IID(Interface, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)          \
+  inline constexpr IID IID_##Interface{l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}; \
+  template <>                                                                        \
+  constexpr const IID& kx_uuidof<Interface>() {                                      \
+    return IID_##Interface;                                                          \
   }
 
 // The interface an interface derives from directly, when that is not

@@ -34,7 +34,7 @@ struct PairRange {
   bool upper_even;
 };
 constexpr PairRange kPairs[] = {
-    {0x0100, 0x012F, true}, {0x0132, 0x0137, true}, {0x0139, 0x0148, false},
+    {0x0100, 0x012F, true}, {0x0132, 0x0137, true},  {0x0139, 0x0148, false},
     {0x014A, 0x0177, true}, {0x0179, 0x017E, false}, {0x0460, 0x0481, true},
     {0x048A, 0x04BF, true}, {0x04D0, 0x04FF, true},
 };
@@ -198,7 +198,9 @@ Scan scan_integer(const char16_t* s, int base, unsigned long long limit) {
 }
 
 long long clamp_signed(const Scan& r, long long min, long long max) {
-  if (!r.negative) return r.magnitude > static_cast<unsigned long long>(max) ? max : static_cast<long long>(r.magnitude);
+  if (!r.negative)
+    return r.magnitude > static_cast<unsigned long long>(max) ? max
+                                                              : static_cast<long long>(r.magnitude);
   const unsigned long long lim = static_cast<unsigned long long>(-(min + 1)) + 1;
   if (r.magnitude >= lim) return min;
   return -static_cast<long long>(r.magnitude);
@@ -268,7 +270,8 @@ bool kx_parse_double(std::u16string_view text, double* value) {
   if (i < e && (text[i] == u'e' || text[i] == u'E')) {
     narrow.push_back('e');
     ++i;
-    if (i < e && (text[i] == u'+' || text[i] == u'-')) narrow.push_back(static_cast<char>(text[i++]));
+    if (i < e && (text[i] == u'+' || text[i] == u'-'))
+      narrow.push_back(static_cast<char>(text[i++]));
     if (take_digits() == 0) return false;
   }
   if (i != e) return false;

@@ -104,8 +104,7 @@ int vswprintf_s(char16_t* buffer, std::size_t count, const char16_t* format, va_
 int swprintf_s(char16_t* buffer, std::size_t count, const char16_t* format, ...);
 // Truncating: as much as fits (count - 1 characters) and a zero; returns the
 // length, or -1 when truncated.
-int kx_vsnwprintf_trunc(char16_t* buffer, std::size_t count, const char16_t* format,
-                        va_list args);
+int kx_vsnwprintf_trunc(char16_t* buffer, std::size_t count, const char16_t* format, va_list args);
 // wvsprintfW: writes at most 1024 characters and a zero into buffer (which
 // must hold 1025); longer results are cut. Returns the length.
 int wvsprintfW(LPWSTR buffer, LPCWSTR format, va_list args);

@@ -4,11 +4,11 @@
 #include <sstream>
 
 #include "com/comutil.h"
-#include "host/failure_points.h"
 #include "host/errors.h"
-#include "host/utf.h"
+#include "host/failure_points.h"
 #include "host/internal/xml_text.h"
 #include "host/reply.h"
+#include "host/utf.h"
 
 namespace kx::host {
 
@@ -184,7 +184,8 @@ HRESULT Privileges::get_UserName(BSTR* name) {
   return ReturnString(user_name_, name);
 }
 HRESULT Privileges::get_Discipline(BSTR* discipline) {
-  if (HRESULT hr = failures_.Check("get_Discipline"); FAILED(hr)) return internal::NullOut(hr, discipline);
+  if (HRESULT hr = failures_.Check("get_Discipline"); FAILED(hr))
+    return internal::NullOut(hr, discipline);
   return ReturnString(discipline_, discipline);
 }
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/failure_points.h"
 #include "host/com_object.h"
+#include "host/failure_points.h"
 #include "host/settings.h"
 
 namespace kx::host {

@@ -44,9 +44,8 @@ struct IKXQDataService : IDispatch {
   // VT_EMPTY and unused. `result` is an initialised VARIANT (or null when the
   // caller wants no result); the module clears it before storing into it and
   // the caller clears it afterwards.
-  virtual HRESULT RunMethod(LONG methodId, VARIANT reserved1, IKXQObject* object,
-                            VARIANT reserved2, IKXQApplication* application,
-                            VARIANT* result) = 0;
+  virtual HRESULT RunMethod(LONG methodId, VARIANT reserved1, IKXQObject* object, VARIANT reserved2,
+                            IKXQApplication* application, VARIANT* result) = 0;
 
   // Not implemented by modules: E_NOTIMPL.
   virtual HRESULT Reserved2() = 0;
@@ -76,5 +75,5 @@ struct IKXQDataService : IDispatch {
  protected:
   ~IKXQDataService() = default;
 };
-KX_DEFINE_IID(IKXQDataService, 0x1db3d003, 0x3d69, 0x4fac, 0xbd, 0x95, 0x96, 0x7c, 0x3d, 0x5f,
-              0x39, 0x67)
+KX_DEFINE_IID(IKXQDataService, 0x1db3d003, 0x3d69, 0x4fac, 0xbd, 0x95, 0x96, 0x7c, 0x3d, 0x5f, 0x39,
+              0x67)

@@ -2,8 +2,8 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "host/host_application.h"
 #include "host/errors.h"
+#include "host/host_application.h"
 #include "host/internal/xml_text.h"
 #include "store/database.h"
 #include "store/object.h"
@@ -47,12 +47,9 @@ std::u16string ArgumentText(const VARIANT& value) {
   const VARIANT* v = &value;
   if (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
   switch (v->vt) {
-    case VT_EMPTY:
-      return u"empty";
-    case VT_I4:
-      return kx_ltow(v->lVal);
-    case VT_BSTR:
-      return Quoted(BstrView(v->bstrVal));
+    case VT_EMPTY: return u"empty";
+    case VT_I4: return kx_ltow(v->lVal);
+    case VT_BSTR: return Quoted(BstrView(v->bstrVal));
     case VT_DISPATCH:
     case VT_UNKNOWN: {
       if (!v->punkVal) return u"none";
@@ -62,8 +59,7 @@ std::u16string ArgumentText(const VARIANT& value) {
       }
       return IdText(object);
     }
-    default:
-      return u"(type " + kx_ltow(v->vt) + u")";
+    default: return u"(type " + kx_ltow(v->vt) + u")";
   }
 }
 
@@ -109,7 +105,8 @@ std::vector<_com_ptr_t<IKXQObject>> Instances(IKXQClass* cls) {
   std::vector<_com_ptr_t<IKXQObject>> out;
   _com_ptr_t<IKXQObjectCollection> instances;
   LONG count = 0;
-  if (FAILED(cls->get_Instances(&instances)) || !instances || FAILED(instances->get_Count(&count))) {
+  if (FAILED(cls->get_Instances(&instances)) || !instances ||
+      FAILED(instances->get_Count(&count))) {
     return out;
   }
   for (LONG i = 1; i <= count; ++i) {
@@ -263,8 +260,8 @@ HRESULT DrawingService::FindSharedDocument(BSTR name, VARIANT id, IDispatch** do
   return Record(line, S_OK);
 }
 
-HRESULT DrawingService::CreateDiagram(BSTR nameAndClass, VARIANT caseId, VARIANT, VARIANT,
-                                      VARIANT, VARIANT sharedDocument, VARIANT* result) {
+HRESULT DrawingService::CreateDiagram(BSTR nameAndClass, VARIANT caseId, VARIANT, VARIANT, VARIANT,
+                                      VARIANT sharedDocument, VARIANT* result) {
   std::u16string line = u"CreateDiagram " + Quoted(BstrView(nameAndClass)) + u" case " +
                         ArgumentText(caseId) + u" shared " + ArgumentText(sharedDocument);
   if (!result) return Record(line, E_POINTER);
@@ -287,7 +284,8 @@ HRESULT DrawingService::CreateDiagram(BSTR nameAndClass, VARIANT caseId, VARIANT
   // other text is the drawing template it is drawn on.
   bool ownClass = false;
   if (!kind.empty()) {
-    if (_com_ptr_t<IKXQClass> named = FindClass(schema, kind); named && IsKindOf(named, kDiagramClass)) {
+    if (_com_ptr_t<IKXQClass> named = FindClass(schema, kind);
+        named && IsKindOf(named, kDiagramClass)) {
       cls = named;
       ownClass = true;
     }

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "host/com_object.h"
 #include "host/drawing.h"
 #include "host/failure_points.h"
-#include "host/com_object.h"
 #include "host/store_fwd.h"
 
 namespace kx::host {

@@ -26,8 +26,8 @@ struct IKXQApplicationEvent : IDispatch {
  protected:
   ~IKXQApplicationEvent() = default;
 };
-KX_DEFINE_IID(IKXQApplicationEvent, 0x7acd3e7c, 0x8d45, 0x46ea, 0xa7, 0x17, 0xb0, 0xa0, 0x3d,
-              0xce, 0x6a, 0x4f)
+KX_DEFINE_IID(IKXQApplicationEvent, 0x7acd3e7c, 0x8d45, 0x46ea, 0xa7, 0x17, 0xb0, 0xa0, 0x3d, 0xce,
+              0x6a, 0x4f)
 
 // Argument of the "update project" database event: collects the objects the
 // module changed while the project was updated.

@@ -351,8 +351,7 @@ ServiceResult Host::CallObjectService(LONG kind, IKXQObject* object, std::u16str
   static_cast<CallResult&>(result) = Run([&]() -> HRESULT {
     _variant_t reserved;
     IDispatch* raw = nullptr;
-    HRESULT hr =
-        module_->GetObjectServices(kind, reserved, object, application_.get(), &raw);
+    HRESULT hr = module_->GetObjectServices(kind, reserved, object, application_.get(), &raw);
     Ref<IDispatch> services = Ref<IDispatch>::Adopt(raw);
     if (FAILED(hr)) return hr;
     if (!services) return internal::Fail(E_FAIL, u"The module gave no object service");
@@ -371,7 +370,8 @@ ServiceResult Host::CallAutomation(std::u16string_view method,
     HRESULT hr = module_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&raw));
     Ref<IDispatch> automation = Ref<IDispatch>::Adopt(raw);
     if (FAILED(hr) || !automation) {
-      return internal::Fail(FAILED(hr) ? hr : E_NOINTERFACE, u"The module has no automation interface");
+      return internal::Fail(FAILED(hr) ? hr : E_NOINTERFACE,
+                            u"The module has no automation interface");
     }
     return InvokeByName(automation.get(), method, arguments, &value, u"The module");
   });
@@ -384,8 +384,7 @@ ServiceResult Host::RunMethod(LONG method_id, IKXQObject* object) {
   _variant_t value;
   static_cast<CallResult&>(result) = Run([&] {
     _variant_t reserved1, reserved2;
-    return module_->RunMethod(method_id, reserved1, object, reserved2,
-                              application_.get(), &value);
+    return module_->RunMethod(method_id, reserved1, object, reserved2, application_.get(), &value);
   });
   if (result.succeeded()) StoreResultValue(&value, result);
   return result;

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "com/comutil.h"
+#include "host/com_object.h"
 #include "host/config.h"
 #include "host/dataservice.h"
 #include "host/drawing_service.h"
 #include "host/host_application.h"
-#include "host/com_object.h"
 #include "host/recording_registrar.h"
 #include "host/reply.h"
 #include "host/store_session.h"

@@ -137,7 +137,8 @@ HRESULT Application::PostEvent(IKXQApplicationEvent* event) {
 }
 
 HRESULT Application::GetPendingEvents(SAFEARRAY** events) {
-  if (HRESULT hr = failures_.Check("GetPendingEvents"); FAILED(hr)) return internal::NullOut(hr, events);
+  if (HRESULT hr = failures_.Check("GetPendingEvents"); FAILED(hr))
+    return internal::NullOut(hr, events);
   if (!events) return E_POINTER;
   *events = nullptr;
   if (pending_.empty()) return S_OK;
@@ -162,41 +163,48 @@ HRESULT Application::get_Schema(IKXQSchema** schema) {
   return schema_.CopyTo(schema);
 }
 HRESULT Application::get_Database(IKXQDatabase** database) {
-  if (HRESULT hr = failures_.Check("get_Database"); FAILED(hr)) return internal::NullOut(hr, database);
+  if (HRESULT hr = failures_.Check("get_Database"); FAILED(hr))
+    return internal::NullOut(hr, database);
   return database_.CopyTo(database);
 }
 HRESULT Application::get_TemplateLibrary(IKXQTemplateLibrary** library) {
-  if (HRESULT hr = failures_.Check("get_TemplateLibrary"); FAILED(hr)) return internal::NullOut(hr, library);
+  if (HRESULT hr = failures_.Check("get_TemplateLibrary"); FAILED(hr))
+    return internal::NullOut(hr, library);
   return library_.CopyTo(library);
 }
 
 HRESULT Application::get_Settings(IKXQSettings** settings) {
-  if (HRESULT hr = failures_.Check("get_Settings"); FAILED(hr)) return internal::NullOut(hr, settings);
+  if (HRESULT hr = failures_.Check("get_Settings"); FAILED(hr))
+    return internal::NullOut(hr, settings);
   if (!settings) return E_POINTER;
   *settings = Ref<IKXQSettings>(settings_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::get_Journal(IKXQJournal** journal) {
-  if (HRESULT hr = failures_.Check("get_Journal"); FAILED(hr)) return internal::NullOut(hr, journal);
+  if (HRESULT hr = failures_.Check("get_Journal"); FAILED(hr))
+    return internal::NullOut(hr, journal);
   if (!journal) return E_POINTER;
   *journal = Ref<IKXQJournal>(journal_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::get_Privileges(IKXQPrivileges** privileges) {
-  if (HRESULT hr = failures_.Check("get_Privileges"); FAILED(hr)) return internal::NullOut(hr, privileges);
+  if (HRESULT hr = failures_.Check("get_Privileges"); FAILED(hr))
+    return internal::NullOut(hr, privileges);
   if (!privileges) return E_POINTER;
   *privileges = Ref<IKXQPrivileges>(privileges_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::get_ActiveProject(IKXQProject** project) {
-  if (HRESULT hr = failures_.Check("get_ActiveProject"); FAILED(hr)) return internal::NullOut(hr, project);
+  if (HRESULT hr = failures_.Check("get_ActiveProject"); FAILED(hr))
+    return internal::NullOut(hr, project);
   return active_project_.CopyTo(project);
 }
 HRESULT Application::get_RootProject(IKXQProject** project) {
-  if (HRESULT hr = failures_.Check("get_RootProject"); FAILED(hr)) return internal::NullOut(hr, project);
+  if (HRESULT hr = failures_.Check("get_RootProject"); FAILED(hr))
+    return internal::NullOut(hr, project);
   return root_project_.CopyTo(project);
 }
 
@@ -214,7 +222,8 @@ HRESULT Application::SwitchEvaluation(LONG mode, VARIANT* previous) {
 // ---- current document ----
 
 HRESULT Application::get_CurrentDatasheet(IKXQObject** datasheet) {
-  if (HRESULT hr = failures_.Check("get_CurrentDatasheet"); FAILED(hr)) return internal::NullOut(hr, datasheet);
+  if (HRESULT hr = failures_.Check("get_CurrentDatasheet"); FAILED(hr))
+    return internal::NullOut(hr, datasheet);
   return current_datasheet_.CopyTo(datasheet);
 }
 HRESULT Application::put_CurrentDatasheet(IKXQObject* datasheet) {
@@ -223,7 +232,8 @@ HRESULT Application::put_CurrentDatasheet(IKXQObject* datasheet) {
   return S_OK;
 }
 HRESULT Application::get_CurrentPage(IKXQObject** page) {
-  if (HRESULT hr = failures_.Check("get_CurrentPage"); FAILED(hr)) return internal::NullOut(hr, page);
+  if (HRESULT hr = failures_.Check("get_CurrentPage"); FAILED(hr))
+    return internal::NullOut(hr, page);
   return current_page_.CopyTo(page);
 }
 HRESULT Application::put_CurrentPage(IKXQObject* page) {
@@ -258,7 +268,8 @@ HRESULT Application::LogDiagnostic(BSTR text) {
 // ---- privileges ----
 
 HRESULT Application::GetLocalPrivileges(SAFEARRAY** table) {
-  if (HRESULT hr = failures_.Check("GetLocalPrivileges"); FAILED(hr)) return internal::NullOut(hr, table);
+  if (HRESULT hr = failures_.Check("GetLocalPrivileges"); FAILED(hr))
+    return internal::NullOut(hr, table);
   if (!table) return E_POINTER;
   *table = nullptr;
   const auto& rows = privileges_->local_privileges();
@@ -314,14 +325,16 @@ HRESULT Application::EndObjectCreation() {
 }
 
 HRESULT Application::get_ClassConfirmation(IKXQClassConfirmation** confirmation) {
-  if (HRESULT hr = failures_.Check("get_ClassConfirmation"); FAILED(hr)) return internal::NullOut(hr, confirmation);
+  if (HRESULT hr = failures_.Check("get_ClassConfirmation"); FAILED(hr))
+    return internal::NullOut(hr, confirmation);
   if (!confirmation) return E_POINTER;
   *confirmation = Ref<IKXQClassConfirmation>(confirmation_.get()).Detach();
   return S_OK;
 }
 
 HRESULT Application::CreateObjectCollection(IKXQObjectCollection** collection) {
-  if (HRESULT hr = failures_.Check("CreateObjectCollection"); FAILED(hr)) return internal::NullOut(hr, collection);
+  if (HRESULT hr = failures_.Check("CreateObjectCollection"); FAILED(hr))
+    return internal::NullOut(hr, collection);
   if (!collection) return E_POINTER;
   *collection = nullptr;
   if (!session_) return Fail(E_NOTIMPL, u"This host has no object store");

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "host/application.h"
+#include "host/com_object.h"
 #include "host/config.h"
 #include "host/failure_points.h"
-#include "host/com_object.h"
 #include "host/store_ref.h"
 
 namespace kx::host {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "host/events.h"
 #include "host/com_object.h"
+#include "host/events.h"
 #include "host/store_ref.h"
 
 namespace kx::host {

@@ -1,8 +1,8 @@
 #include "host/recording_registrar.h"
 
 #include "host/errors.h"
-#include "host/utf.h"
 #include "host/internal/xml_text.h"
+#include "host/utf.h"
 
 namespace kx::host {
 
@@ -21,7 +21,8 @@ bool ReadStringArray(SAFEARRAY* array, std::vector<std::u16string>& out) {
   VARTYPE type = VT_EMPTY;
   if (FAILED(SafeArrayGetVartype(array, &type)) || type != VT_BSTR) return false;
   LONG lower = 0, upper = -1;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+      FAILED(SafeArrayGetUBound(array, 1, &upper))) {
     return false;
   }
   for (LONG i = lower; i <= upper; ++i) {
@@ -121,8 +122,8 @@ HRESULT Registrar::RegisterService(BSTR progId) {
 HRESULT Registrar::DeclarePrivilege(BSTR name, BSTR group, BSTR description) {
   PrivilegeDeclaration declaration{std::u16string(BstrView(name)), std::u16string(BstrView(group)),
                                    std::u16string(BstrView(description))};
-  if (HRESULT hr = Record({"DeclarePrivilege",
-                           {declaration.name, declaration.group, declaration.description}});
+  if (HRESULT hr = Record(
+          {"DeclarePrivilege", {declaration.name, declaration.group, declaration.description}});
       FAILED(hr)) {
     return hr;
   }
@@ -153,45 +154,45 @@ HRESULT Registrar::Subscribe(LONG localKind, VARIANT eventKind, VARIANT classFil
     return Fail(DISP_E_TYPEMISMATCH, u"The database event kind is not an integer");
   }
   if (!ReadClasses(classFilter, subscription.classes)) {
-    return Fail(DISP_E_TYPEMISMATCH, u"The class filter is neither a class name nor a list of them");
+    return Fail(DISP_E_TYPEMISMATCH,
+                u"The class filter is neither a class name nor a list of them");
   }
   subscriptions_.push_back(std::move(subscription));
   return S_OK;
 }
 
 HRESULT Registrar::RegisterObjectService(LONG kind, BSTR name, VARIANT className) {
-  if (HRESULT hr = Record({"RegisterObjectService",
-                           {Widen(std::to_string(kind)), std::u16string(BstrView(name)),
-                            VariantText(className)}});
+  if (HRESULT hr = Record(
+          {"RegisterObjectService",
+           {Widen(std::to_string(kind)), std::u16string(BstrView(name)), VariantText(className)}});
       FAILED(hr)) {
     return hr;
   }
   if (className.vt != VT_BSTR) {
     return Fail(DISP_E_TYPEMISMATCH, u"The class of an object service is not a class name");
   }
-  object_services_.push_back(
-      ObjectService{kind, std::u16string(BstrView(name)), std::u16string(BstrView(className.bstrVal))});
+  object_services_.push_back(ObjectService{kind, std::u16string(BstrView(name)),
+                                           std::u16string(BstrView(className.bstrVal))});
   return S_OK;
 }
 
 HRESULT Registrar::DeclareMethod(LONG methodId, BSTR name, VARIANT className, BSTR displayName,
                                  BSTR description, VARIANT_BOOL flag1, VARIANT_BOOL flag2,
                                  VARIANT_BOOL flag3) {
-  if (HRESULT hr = Record({"DeclareMethod",
-                           {Widen(std::to_string(methodId)), std::u16string(BstrView(name)),
-                            VariantText(className), std::u16string(BstrView(displayName)),
-                            std::u16string(BstrView(description)), BoolText(flag1),
-                            BoolText(flag2), BoolText(flag3)}});
+  if (HRESULT hr = Record(
+          {"DeclareMethod",
+           {Widen(std::to_string(methodId)), std::u16string(BstrView(name)), VariantText(className),
+            std::u16string(BstrView(displayName)), std::u16string(BstrView(description)),
+            BoolText(flag1), BoolText(flag2), BoolText(flag3)}});
       FAILED(hr)) {
     return hr;
   }
   if (className.vt != VT_BSTR) {
     return Fail(DISP_E_TYPEMISMATCH, u"The class of a method is not a class name");
   }
-  methods_.push_back(MethodDeclaration{methodId, std::u16string(BstrView(name)),
-                                       std::u16string(BstrView(className.bstrVal)),
-                                       std::u16string(BstrView(displayName)),
-                                       std::u16string(BstrView(description))});
+  methods_.push_back(MethodDeclaration{
+      methodId, std::u16string(BstrView(name)), std::u16string(BstrView(className.bstrVal)),
+      std::u16string(BstrView(displayName)), std::u16string(BstrView(description))});
   return S_OK;
 }
 

@@ -21,7 +21,7 @@ namespace kx::host {
 // numbers in decimal, Booleans "true"/"false", a VT_BSTR VARIANT as its text,
 // an array of BSTRs as "[A,B]", a null interface "null".
 struct RegistrarCall {
-  std::string operation;             // e.g. "Subscribe"
+  std::string operation;  // e.g. "Subscribe"
   std::vector<std::u16string> arguments;
   bool failed = false;
 

@@ -106,7 +106,8 @@ HRESULT Response::EndReply() {
 }
 
 HRESULT Response::NewAttributes(IKXQXMLAttributes** attributes) {
-  if (HRESULT hr = failures_.Check("NewAttributes"); FAILED(hr)) return internal::NullOut(hr, attributes);
+  if (HRESULT hr = failures_.Check("NewAttributes"); FAILED(hr))
+    return internal::NullOut(hr, attributes);
   if (!attributes) return E_POINTER;
   *attributes = MakeRef<XMLAttributes>().Detach();
   return S_OK;
@@ -220,7 +221,8 @@ void Response::Finish(bool succeeded) {
 // ---- RequestContext ----
 
 HRESULT RequestContext::get_Response(IKXQResponse** response) {
-  if (HRESULT hr = failures_.Check("get_Response"); FAILED(hr)) return internal::NullOut(hr, response);
+  if (HRESULT hr = failures_.Check("get_Response"); FAILED(hr))
+    return internal::NullOut(hr, response);
   if (!response) return E_POINTER;
   *response = response_.AddRefCopy();
   return S_OK;

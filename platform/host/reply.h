@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/failure_points.h"
 #include "host/com_object.h"
+#include "host/failure_points.h"
 #include "host/response.h"
 
 namespace kx::host {

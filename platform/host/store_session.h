@@ -12,8 +12,8 @@
 
 #include "com/dispatch.h"
 #include "com/oleauto.h"
-#include "host/store_ref.h"
 #include "host/store_fwd.h"
+#include "host/store_ref.h"
 
 namespace kx::host {
 

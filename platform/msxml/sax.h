@@ -31,7 +31,8 @@ struct ISAXLocator : IUnknown {
  protected:
   ~ISAXLocator() = default;
 };
-KX_DEFINE_IID(ISAXLocator, 0xcb8e5abb, 0x7c36, 0x4600, 0x89, 0x69, 0x28, 0x6f, 0xea, 0xff, 0xa6, 0xf8)
+KX_DEFINE_IID(ISAXLocator, 0xcb8e5abb, 0x7c36, 0x4600, 0x89, 0x69, 0x28, 0x6f, 0xea, 0xff, 0xa6,
+              0xf8)
 
 // The attributes of the element being started, in document order. Valid only
 // during the startElement call that passes it: the reader reuses the object.
@@ -43,9 +44,8 @@ struct ISAXAttributes : IUnknown {
   virtual HRESULT getURI(int index, const char16_t** uri, int* cchUri) = 0;
   virtual HRESULT getLocalName(int index, const char16_t** localName, int* cchLocalName) = 0;
   virtual HRESULT getQName(int index, const char16_t** qName, int* cchQName) = 0;
-  virtual HRESULT getName(int index, const char16_t** uri, int* cchUri,
-                          const char16_t** localName, int* cchLocalName,
-                          const char16_t** qName, int* cchQName) = 0;
+  virtual HRESULT getName(int index, const char16_t** uri, int* cchUri, const char16_t** localName,
+                          int* cchLocalName, const char16_t** qName, int* cchQName) = 0;
   virtual HRESULT getIndexFromName(const char16_t* uri, int cchUri, const char16_t* localName,
                                    int cchLocalName, int* index) = 0;
   virtual HRESULT getIndexFromQName(const char16_t* qName, int cchQName, int* index) = 0;
@@ -64,7 +64,8 @@ struct ISAXAttributes : IUnknown {
  protected:
   ~ISAXAttributes() = default;
 };
-KX_DEFINE_IID(ISAXAttributes, 0xb8aa48a2, 0xebd5, 0x479a, 0x90, 0x93, 0xe8, 0x05, 0xeb, 0xef, 0x0a, 0x51)
+KX_DEFINE_IID(ISAXAttributes, 0xb8aa48a2, 0xebd5, 0x479a, 0x90, 0x93, 0xe8, 0x05, 0xeb, 0xef, 0x0a,
+              0x51)
 
 // Receives the document's content. A method that returns a failure stops the
 // parse, and parse returns that code unchanged; success codes other than S_OK
@@ -90,15 +91,16 @@ struct ISAXContentHandler : IUnknown {
   virtual HRESULT characters(const char16_t* chars, int cchChars) = 0;
   // Never called: without a DTD all white space is character data.
   virtual HRESULT ignorableWhitespace(const char16_t* chars, int cchChars) = 0;
-  virtual HRESULT processingInstruction(const char16_t* target, int cchTarget,
-                                        const char16_t* data, int cchData) = 0;
+  virtual HRESULT processingInstruction(const char16_t* target, int cchTarget, const char16_t* data,
+                                        int cchData) = 0;
   // Never called: an undeclared entity is a fatal error.
   virtual HRESULT skippedEntity(const char16_t* name, int cchName) = 0;
 
  protected:
   ~ISAXContentHandler() = default;
 };
-KX_DEFINE_IID(ISAXContentHandler, 0x7d0db88d, 0x4fac, 0x404a, 0x83, 0x70, 0x40, 0xf5, 0xb3, 0xfa, 0x7b, 0x89)
+KX_DEFINE_IID(ISAXContentHandler, 0x7d0db88d, 0x4fac, 0x404a, 0x83, 0x70, 0x40, 0xf5, 0xb3, 0xfa,
+              0x7b, 0x89)
 
 // Receives the errors of a parse. `message` is the reader's text (for
 // malformed XML, expat's), valid during the call; `code` the failure code.
@@ -107,13 +109,13 @@ KX_DEFINE_IID(ISAXContentHandler, 0x7d0db88d, 0x4fac, 0x404a, 0x83, 0x70, 0x40, 
 struct ISAXErrorHandler : IUnknown {
   virtual HRESULT error(ISAXLocator* locator, const char16_t* message, HRESULT code) = 0;
   virtual HRESULT fatalError(ISAXLocator* locator, const char16_t* message, HRESULT code) = 0;
-  virtual HRESULT ignorableWarning(ISAXLocator* locator, const char16_t* message,
-                                   HRESULT code) = 0;
+  virtual HRESULT ignorableWarning(ISAXLocator* locator, const char16_t* message, HRESULT code) = 0;
 
  protected:
   ~ISAXErrorHandler() = default;
 };
-KX_DEFINE_IID(ISAXErrorHandler, 0x2f84c527, 0xb289, 0x46fc, 0xa8, 0x6e, 0x86, 0x4e, 0x53, 0x3c, 0x19, 0x36)
+KX_DEFINE_IID(ISAXErrorHandler, 0x2f84c527, 0xb289, 0x46fc, 0xa8, 0x6e, 0x86, 0x4e, 0x53, 0x3c,
+              0x19, 0x36)
 
 // The reader. One parse at a time: parse called while one runs (from inside
 // a handler, or on another thread) fails with E_UNEXPECTED. Handlers stay set
@@ -151,7 +153,8 @@ struct ISAXXMLReader : IUnknown {
  protected:
   ~ISAXXMLReader() = default;
 };
-KX_DEFINE_IID(ISAXXMLReader, 0x9af588b2, 0xe012, 0x43a5, 0xbe, 0xd8, 0x72, 0x08, 0x04, 0x36, 0xf6, 0x69)
+KX_DEFINE_IID(ISAXXMLReader, 0x9af588b2, 0xe012, 0x43a5, 0xbe, 0xd8, 0x72, 0x08, 0x04, 0x36, 0xf6,
+              0x69)
 
 // Failure codes of the reader, reported to fatalError and returned by parse.
 // Stable: callers may test them.

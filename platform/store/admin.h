@@ -46,7 +46,8 @@ class StoreObserver {
   // protection and status flags, texts).
   virtual void ValueChanged(LONG /*id*/, const std::u16string& /*attribute*/) {}
   // A trigger item fired: a value read while the item was open changed.
-  virtual void TriggerFired(LONG /*ownerId*/, const std::u16string& /*trigger*/, const std::u16string& /*key*/) {}
+  virtual void TriggerFired(LONG /*ownerId*/, const std::u16string& /*trigger*/,
+                            const std::u16string& /*key*/) {}
   virtual void TransactionEnded(bool /*committed*/) {}
   // A step written to the workflow log (IKXQObject::WorkflowAction, 7-10
   // and others; OpenVersion, 100 + mode; CloseVersion, 199; PutText, 0;
@@ -126,7 +127,8 @@ class Store {
   // A knowledge-base method answering with a fixed value, registered on the
   // schema (className empty) or on a class; replaces one of the same name.
   // The store records each call; CallCount tells how many there were.
-  Status RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result);
+  Status RegisterMethod(const std::u16string& className, const std::u16string& name,
+                        const VARIANT& result);
   long CallCount(const std::u16string& name) const;
   // The arguments of the last call of a method of that name (any class), as
   // texts; empty when none was made or it had no VARIANT arguments.

@@ -28,7 +28,8 @@ struct IKXQDatabase : IDispatch {
   // KXQ_E_NOTFOUND when none. *result: caller clears.
   virtual HRESULT RunMethod(BSTR name, SAFEARRAY* args, VARIANT* result) = 0;
 };
-KX_DEFINE_IID(IKXQDatabase, 0x4b585102, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x11)
+KX_DEFINE_IID(IKXQDatabase, 0x4b585102, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x11)
 
 struct IKXQSchema : IDispatch {
   // Class by name (case-insensitive). S_OK with null when unknown. AddRef'd.
@@ -57,12 +58,13 @@ struct IKXQSchema : IDispatch {
   virtual HRESULT get_SortDefinitions(SAFEARRAY** sorts) = 0;
   virtual HRESULT get_SortDefinition(BSTR code, IKXQSortDefinition** sort) = 0;
 };
-KX_DEFINE_IID(IKXQSchema, 0x4b585102, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x12)
+KX_DEFINE_IID(IKXQSchema, 0x4b585102, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x12)
 
 // A project of the project tree; the root has id 1.
 struct IKXQProject : IDispatch {
   virtual HRESULT get_Id(LONG* id) = 0;
-  virtual HRESULT get_Name(BSTR* name) = 0;  // caller frees
+  virtual HRESULT get_Name(BSTR* name) = 0;              // caller frees
   virtual HRESULT get_Parent(IKXQProject** parent) = 0;  // null for the root
   virtual HRESULT get_ChildCount(LONG* count) = 0;
   // Child at 1-based position (DISP_E_BADINDEX outside). AddRef'd.
@@ -74,7 +76,8 @@ struct IKXQProject : IDispatch {
   // below it.
   virtual HRESULT IsWithin(VARIANT projectId, VARIANT_BOOL* result) = 0;
 };
-KX_DEFINE_IID(IKXQProject, 0x4b585102, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x13)
+KX_DEFINE_IID(IKXQProject, 0x4b585102, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x13)
 
 // A named object filter of the schema: a class with an optional condition
 // "Attribute=Value" (text compare, case-insensitive). An empty filter passes
@@ -85,7 +88,8 @@ struct IKXQObjectFilter : IDispatch {
   // *passes VARIANT_TRUE when obj passes. obj null fails with E_POINTER.
   virtual HRESULT Evaluate(IKXQObject* obj, VARIANT_BOOL* passes) = 0;
 };
-KX_DEFINE_IID(IKXQObjectFilter, 0x4b585102, 0x0004, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x14)
+KX_DEFINE_IID(IKXQObjectFilter, 0x4b585102, 0x0004, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x14)
 
 // A sort definition: compares two objects by one attribute (text compare,
 // case-insensitive; numbers numerically), ascending or descending.
@@ -95,7 +99,8 @@ struct IKXQSortDefinition : IDispatch {
   // *order < 0, 0, > 0. Null objects fail with E_POINTER.
   virtual HRESULT Compare(IKXQObject* a, IKXQObject* b, LONG* order) = 0;
 };
-KX_DEFINE_IID(IKXQSortDefinition, 0x4b585102, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x15)
+KX_DEFINE_IID(IKXQSortDefinition, 0x4b585102, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x15)
 
 // A physical dimension and its units. A unit converts to the dimension's
 // base unit as base = value * factor + offset.
@@ -112,4 +117,5 @@ struct IKXQDimension : IDispatch {
   // Converts value from one unit to another of this dimension.
   virtual HRESULT Convert(double value, BSTR fromUnit, BSTR toUnit, double* result) = 0;
 };
-KX_DEFINE_IID(IKXQDimension, 0x4b585102, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x16)
+KX_DEFINE_IID(IKXQDimension, 0x4b585102, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x16)

@@ -80,7 +80,7 @@ enum KXQDataType : LONG {
   KXQ_TYPE_INTEGER = 5,  // 32-bit integer
   KXQ_TYPE_DATE = 6,     // DATE serial number
   KXQ_TYPE_BOOLEAN = 7,
-  KXQ_TYPE_BINARY = 8,   // bytes (VT_ARRAY|VT_UI1 or an IStream on write)
+  KXQ_TYPE_BINARY = 8,  // bytes (VT_ARRAY|VT_UI1 or an IStream on write)
 };
 
 // Per-value status bits (IKXQAttribute::GetStatusFlags).

@@ -108,12 +108,13 @@ struct IKXQAttribute : IDispatch {
   // none. Caller destroys it.
   virtual HRESULT get_Appearances(SAFEARRAY** places) = 0;
 };
-KX_DEFINE_IID(IKXQAttribute, 0x4b585101, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x01)
+KX_DEFINE_IID(IKXQAttribute, 0x4b585101, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x01)
 
 // Definition of one attribute of a class.
 struct IKXQAttributeDef : IDispatch {
-  virtual HRESULT get_Name(BSTR* name) = 0;            // caller frees
-  virtual HRESULT get_DataType(LONG* type) = 0;        // KXQDataType
+  virtual HRESULT get_Name(BSTR* name) = 0;      // caller frees
+  virtual HRESULT get_DataType(LONG* type) = 0;  // KXQDataType
   virtual HRESULT get_IsList(VARIANT_BOOL* isList) = 0;
   virtual HRESULT get_IsCollection(VARIANT_BOOL* isCollection) = 0;
   // Class of referenced objects (data type 3), else null. AddRef'd.
@@ -130,7 +131,8 @@ struct IKXQAttributeDef : IDispatch {
   // definition's own path text (which may hold "[key=value]") when set.
   virtual HRESULT get_PathText(LONG form, BSTR* text) = 0;
 };
-KX_DEFINE_IID(IKXQAttributeDef, 0x4b585101, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x02)
+KX_DEFINE_IID(IKXQAttributeDef, 0x4b585101, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x02)
 
 // A snapshot list of objects (class instances). Items count from 1.
 struct IKXQObjectCollection : IDispatch {
@@ -144,7 +146,8 @@ struct IKXQObjectCollection : IDispatch {
   // E_POINTER for a null object, E_INVALIDARG for another store's object.
   virtual HRESULT Add(IKXQObject* item, VARIANT* position) = 0;
 };
-KX_DEFINE_IID(IKXQObjectCollection, 0x4b585101, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x03)
+KX_DEFINE_IID(IKXQObjectCollection, 0x4b585101, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x03)
 
 // A class of the schema (also the data definitions). Names compare without
 // regard to ASCII letter case.
@@ -254,7 +257,8 @@ struct IKXQObject : IDispatch {
   virtual HRESULT CloseVersion(VARIANT status) = 0;
   // Privilege test on a relation ("Owner") for a privilege name. This
   // store keeps no privileges: it always grants, *place null.
-  virtual HRESULT CheckPrivilege(BSTR relation, BSTR privilege, VARIANT_BOOL* allowed, BSTR* place) = 0;
+  virtual HRESULT CheckPrivilege(BSTR relation, BSTR privilege, VARIANT_BOOL* allowed,
+                                 BSTR* place) = 0;
   // The object seen through a view definition (VT_DISPATCH of an
   // IKXQViewDefinition such as a template node; VT_EMPTY: none). See
   // store/view.h for route steps. AddRef'd.
@@ -276,7 +280,8 @@ struct IKXQObject : IDispatch {
   // compiling; the store overrides it.)
   virtual HRESULT Seal() { return E_NOTIMPL; }
 };
-KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x05)
+KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x05)
 
 // A trigger on an object. Reads of attribute values made while an item is
 // open are recorded under the item's key (cumulative until ResetItem); when
@@ -305,7 +310,8 @@ struct IKXQTrigger : IDispatch {
   // compiling; the store overrides it.)
   virtual HRESULT GetHandler(BSTR*) { return E_NOTIMPL; }
 };
-KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x06)
+KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x06)
 
 // Named values for filter evaluation on one object.
 struct IKXQEvaluationContext : IDispatch {
@@ -317,16 +323,19 @@ struct IKXQEvaluationContext : IDispatch {
   virtual HRESULT Begin(VARIANT objectId) = 0;
   virtual HRESULT End() = 0;
 };
-KX_DEFINE_IID(IKXQEvaluationContext, 0x4b585101, 0x0007, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x07)
+KX_DEFINE_IID(IKXQEvaluationContext, 0x4b585101, 0x0007, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x07)
 
 // One entry of a user table: the user's name.
 struct IKXQNamedItem : IUnknown {
   virtual HRESULT get_Name(BSTR* name) = 0;  // caller frees
 };
-KX_DEFINE_IID(IKXQNamedItem, 0x4b585101, 0x0008, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x08)
+KX_DEFINE_IID(IKXQNamedItem, 0x4b585101, 0x0008, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x08)
 
 // One place where an object is shown: the object holding the place.
 struct IKXQDataviewIndex : IUnknown {
   virtual HRESULT get_Holder(IKXQObject** holder) = 0;  // AddRef'd
 };
-KX_DEFINE_IID(IKXQDataviewIndex, 0x4b585101, 0x0009, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x09)
+KX_DEFINE_IID(IKXQDataviewIndex, 0x4b585101, 0x0009, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x09)

@@ -29,11 +29,12 @@ struct IKXQTemplateLibrary : IDispatch {
   // recorded for the host.
   virtual HRESULT NotifyTemplateUse(BSTR id, BSTR checknum) = 0;
 };
-KX_DEFINE_IID(IKXQTemplateLibrary, 0x4b585103, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x21)
+KX_DEFINE_IID(IKXQTemplateLibrary, 0x4b585103, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x21)
 
 struct IKXQTemplate : IDispatch {
-  virtual HRESULT get_Id(BSTR* id) = 0;              // caller frees
-  virtual HRESULT get_Name(BSTR* name) = 0;          // caller frees
+  virtual HRESULT get_Id(BSTR* id) = 0;      // caller frees
+  virtual HRESULT get_Name(BSTR* name) = 0;  // caller frees
   // Kind: "Datasheet", "Summary", "General" ... Caller frees.
   virtual HRESULT get_Kind(BSTR* kind) = 0;
   // Checknum (the version text, decimal). Caller frees.
@@ -70,7 +71,8 @@ struct IKXQTemplate : IDispatch {
   // members are the root nodes of its first page. AddRef'd.
   virtual HRESULT get_ClassDefinition(IKXQViewDefinition**) { return E_NOTIMPL; }
 };
-KX_DEFINE_IID(IKXQTemplate, 0x4b585103, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x22)
+KX_DEFINE_IID(IKXQTemplate, 0x4b585103, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x22)
 
 struct IKXQTemplatePage : IDispatch {
   virtual HRESULT get_Template(IKXQTemplate** tmpl) = 0;  // AddRef'd
@@ -99,8 +101,8 @@ struct IKXQTemplatePage : IDispatch {
   // pageNumber, "Cases"[1] = caseId, object (may be null) placed on the
   // first root node ("NodeObjects"[1], "NodeIndices"[index + 1] = 1),
   // "Fields", "Units", "Revisions" sized to fields, unit fields, revisions.
-  virtual HRESULT CreatePage(IKXQObject* datasheet, IKXQObject* object, LONG caseId, LONG pageNumber,
-                             IKXQObject** page) = 0;
+  virtual HRESULT CreatePage(IKXQObject* datasheet, IKXQObject* object, LONG caseId,
+                             LONG pageNumber, IKXQObject** page) = 0;
   virtual HRESULT get_UnitCount(LONG* count) = 0;
   // Unit field by 0-based index (DISP_E_BADINDEX). AddRef'd.
   virtual HRESULT get_Unit(LONG index, IKXQTemplateUnit** unit) = 0;
@@ -116,7 +118,8 @@ struct IKXQTemplatePage : IDispatch {
   // The overspill association, S_FALSE with null when none. AddRef'd.
   virtual HRESULT get_Overspill(IKXQOverspillAssociation** association) = 0;
 };
-KX_DEFINE_IID(IKXQTemplatePage, 0x4b585103, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x23)
+KX_DEFINE_IID(IKXQTemplatePage, 0x4b585103, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x23)
 
 // A fixed list of classes, counted from 0.
 struct IKXQClassList : IDispatch {
@@ -124,7 +127,8 @@ struct IKXQClassList : IDispatch {
   // Class at a 0-based index (DISP_E_BADINDEX outside). AddRef'd.
   virtual HRESULT get_Item(LONG index, IKXQClass** cls) = 0;
 };
-KX_DEFINE_IID(IKXQClassList, 0x4b585103, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x2a)
+KX_DEFINE_IID(IKXQClassList, 0x4b585103, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x2a)
 
 // A node of a template page's tree (also standing for a data view).
 struct IKXQClassView : IDispatch {
@@ -153,7 +157,8 @@ struct IKXQClassView : IDispatch {
   // VARIANT_TRUE when an attached class defines the attribute.
   virtual HRESULT KnowsAttribute(BSTR name, VARIANT_BOOL* knows) = 0;
 };
-KX_DEFINE_IID(IKXQClassView, 0x4b585103, 0x0004, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x24)
+KX_DEFINE_IID(IKXQClassView, 0x4b585103, 0x0004, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x24)
 
 // A field seen as an entry of a field list.
 struct IKXQTemplateNode : IDispatch {
@@ -164,7 +169,8 @@ struct IKXQTemplateNode : IDispatch {
   // Index of the node the field sits on.
   virtual HRESULT get_NodeIndex(LONG* index) = 0;
 };
-KX_DEFINE_IID(IKXQTemplateNode, 0x4b585103, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x25)
+KX_DEFINE_IID(IKXQTemplateNode, 0x4b585103, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x25)
 
 struct IKXQTemplateField : IDispatch {
   virtual HRESULT get_Id(LONG* id) = 0;
@@ -204,7 +210,8 @@ struct IKXQTemplateField : IDispatch {
   virtual HRESULT get_OptionsPerObject(VARIANT_BOOL*) { return E_NOTIMPL; }
   virtual HRESULT GetOptionsFor(IKXQObject*, SAFEARRAY**) { return E_NOTIMPL; }
 };
-KX_DEFINE_IID(IKXQTemplateField, 0x4b585103, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x26)
+KX_DEFINE_IID(IKXQTemplateField, 0x4b585103, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x26)
 
 // A unit field of a template page: which dimension it shows.
 struct IKXQTemplateUnit : IDispatch {
@@ -219,7 +226,8 @@ struct IKXQTemplateUnit : IDispatch {
   // Unit id of the dimension in a dimension set (KXQ_E_NOTFOUND).
   virtual HRESULT GetUnitForSet(BSTR setName, BSTR* unitId) = 0;
 };
-KX_DEFINE_IID(IKXQTemplateUnit, 0x4b585103, 0x0007, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x27)
+KX_DEFINE_IID(IKXQTemplateUnit, 0x4b585103, 0x0007, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x27)
 
 // The overspill association of a template page: the target template page
 // and a 2 x N array of pairs (row 1: IKXQClassView, row 2: vector
@@ -229,7 +237,8 @@ struct IKXQOverspillAssociation : IDispatch {
   // 2-D SAFEARRAY of VARIANT, bounds [1..2][1..N]. Caller destroys.
   virtual HRESULT get_Pairs(SAFEARRAY** pairs) = 0;
 };
-KX_DEFINE_IID(IKXQOverspillAssociation, 0x4b585103, 0x0008, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x28)
+KX_DEFINE_IID(IKXQOverspillAssociation, 0x4b585103, 0x0008, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51,
+              0x53, 0x54, 0x28)
 
 // A view definition: a node of a template seen as the definition of views.
 struct IKXQViewDefinition : IDispatch {
@@ -241,4 +250,5 @@ struct IKXQViewDefinition : IDispatch {
   // none. AddRef'd.
   virtual HRESULT get_Member(BSTR name, IKXQViewDefinition** member) = 0;
 };
-KX_DEFINE_IID(IKXQViewDefinition, 0x4b585103, 0x0009, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x29)
+KX_DEFINE_IID(IKXQViewDefinition, 0x4b585103, 0x0009, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x29)

@@ -20,8 +20,10 @@ struct IKXQView : IDispatch {
   // is missing; the write form creates the missing object (of the
   // attribute's referenced class, owned by the object before it) and places
   // it at the position.
-  virtual HRESULT ReadRoute(BSTR route, VARIANT caseId, VARIANT* value, IKXQFieldValue** holder) = 0;
-  virtual HRESULT WriteRoute(BSTR route, VARIANT caseId, VARIANT* value, IKXQFieldValue** holder) = 0;
+  virtual HRESULT ReadRoute(BSTR route, VARIANT caseId, VARIANT* value,
+                            IKXQFieldValue** holder) = 0;
+  virtual HRESULT WriteRoute(BSTR route, VARIANT caseId, VARIANT* value,
+                             IKXQFieldValue** holder) = 0;
 };
 KX_DEFINE_IID(IKXQView, 0x4b585104, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x31)
 
@@ -29,10 +31,11 @@ KX_DEFINE_IID(IKXQView, 0x4b585104, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51
 // number (the attribute definition's id).
 struct IKXQValueItem : IDispatch {
   virtual HRESULT get_Object(IKXQObject** obj) = 0;  // AddRef'd
-  virtual HRESULT get_Name(BSTR* name) = 0;         // caller frees
+  virtual HRESULT get_Name(BSTR* name) = 0;          // caller frees
   virtual HRESULT get_Number(LONG* number) = 0;
 };
-KX_DEFINE_IID(IKXQValueItem, 0x4b585104, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x32)
+KX_DEFINE_IID(IKXQValueItem, 0x4b585104, 0x0002, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x32)
 
 // A value holder at the end of a route; positions and formats as for
 // IKXQAttribute (format: a unit text for reals, "Base64" for binary).
@@ -65,4 +68,5 @@ struct IKXQFieldValue : IDispatch {
   // lock, secure and hold states, disciplines). AddRef'd.
   virtual HRESULT get_Attribute(IKXQAttribute** attribute) = 0;
 };
-KX_DEFINE_IID(IKXQFieldValue, 0x4b585104, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54, 0x33)
+KX_DEFINE_IID(IKXQFieldValue, 0x4b585104, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x33)

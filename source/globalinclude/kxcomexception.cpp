@@ -52,7 +52,8 @@ bool IsKXErrorText(const std::u16string& text) {
 
 std::u16string SystemText(HRESULT hr) {
   BSTR message = GetHResultMessage(hr);
-  std::u16string text = message == nullptr ? std::u16string() : std::u16string(message, SysStringLen(message));
+  std::u16string text =
+      message == nullptr ? std::u16string() : std::u16string(message, SysStringLen(message));
   SysFreeString(message);
   return text;
 }
@@ -83,20 +84,11 @@ std::u16string HResultName(HRESULT hr) {
 void AppendEscaped(std::u16string& out, const std::u16string& value) {
   for (char16_t c : value) {
     switch (c) {
-      case u'"':
-        out.push_back(u'\'');
-        break;
-      case u'&':
-        out += u"&amp;";
-        break;
-      case u'<':
-        out += u"&lt;";
-        break;
-      case u'>':
-        out += u"&gt;";
-        break;
-      default:
-        out.push_back(c);
+      case u'"': out.push_back(u'\''); break;
+      case u'&': out += u"&amp;"; break;
+      case u'<': out += u"&lt;"; break;
+      case u'>': out += u"&gt;"; break;
+      default: out.push_back(c);
     }
   }
 }
@@ -155,7 +147,8 @@ class ElementWriter {
 
 // Makes `text` the context's and the thread's error information, with
 // `source` as its source.
-void InstallErrorInfo(KXComException& ctx, const std::u16string& text, const std::u16string& source) {
+void InstallErrorInfo(KXComException& ctx, const std::u16string& text,
+                      const std::u16string& source) {
   _com_ptr_t<ICreateErrorInfo> creator;
   if (FAILED(CreateErrorInfo(&creator)) || creator.GetInterfacePtr() == nullptr) ThrowOutOfMemory();
   std::u16string description = text;
@@ -163,7 +156,8 @@ void InstallErrorInfo(KXComException& ctx, const std::u16string& text, const std
   creator.GetInterfacePtr()->SetDescription(description.data());
   creator.GetInterfacePtr()->SetSource(sourceText.data());
   _com_ptr_t<IErrorInfo> info;
-  if (FAILED(creator.GetInterfacePtr()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) ||
+  if (FAILED(creator.GetInterfacePtr()->QueryInterface(IID_IErrorInfo,
+                                                       reinterpret_cast<void**>(&info))) ||
       info.GetInterfacePtr() == nullptr) {
     ThrowOutOfMemory();
   }
@@ -204,8 +198,8 @@ std::u16string ConvertWithCode(KXComException& ctx, HRESULT hr) {
   ULONG recordCount = 0;
   if (info != nullptr &&
       SUCCEEDED(info->QueryInterface(IID_IErrorRecords, reinterpret_cast<void**>(&records))) &&
-      records.GetInterfacePtr() != nullptr && SUCCEEDED(records.GetInterfacePtr()->GetRecordCount(&recordCount)) &&
-      recordCount > 0) {
+      records.GetInterfacePtr() != nullptr &&
+      SUCCEEDED(records.GetInterfacePtr()->GetRecordCount(&recordCount)) && recordCount > 0) {
     text = OleDbElements(records.GetInterfacePtr(), recordCount);
   } else {
     std::u16string description = DescriptionOf(info);
@@ -234,8 +228,7 @@ HRESULT ReportComErrorText(KXComException& ctx, const SourceLocation* location, 
   std::u16string previous = DescriptionOf(ctx.errorInfo);
   const std::u16string previousSource = SourceOf(ctx.errorInfo);
   if (previous.empty() && FAILED(ctx.hr)) previous = SystemText(ctx.hr);
-  if (previous.size() > kKXErrorTagLength && !StartsWithKXErrorTag(previous) &&
-      FAILED(effective)) {
+  if (previous.size() > kKXErrorTagLength && !StartsWithKXErrorTag(previous) && FAILED(effective)) {
     previous = ConvertWithCode(ctx, FAILED(ctx.hr) ? ctx.hr : effective);
   }
 
@@ -269,7 +262,8 @@ HRESULT ReportComErrorText(KXComException& ctx, const SourceLocation* location, 
     text += previous;
   }
   if (!text.empty()) {
-    InstallErrorInfo(ctx, text, ctx.methodName != nullptr ? std::u16string(ctx.methodName) : previousSource);
+    InstallErrorInfo(ctx, text,
+                     ctx.methodName != nullptr ? std::u16string(ctx.methodName) : previousSource);
   }
   if (FAILED(effective)) ctx.hr = effective;
   return ctx.hr;
@@ -364,13 +358,13 @@ HRESULT KXComException::GetDescription(const KXComException& error, BSTR* text) 
 // Reporting
 
 // The message of a reporter's format and arguments; `format` may be null.
-#define KX_FORMAT_MESSAGE(format, message)   \
-  std::u16string message;                    \
-  if ((format) != nullptr) {                 \
-    va_list args;                            \
-    va_start(args, format);                  \
-    message = VFormat((format), args);       \
-    va_end(args);                            \
+#define KX_FORMAT_MESSAGE(format, message) \
+  std::u16string message;                  \
+  if ((format) != nullptr) {               \
+    va_list args;                          \
+    va_start(args, format);                \
+    message = VFormat((format), args);     \
+    va_end(args);                          \
   }
 
 HRESULT ReportComError(KXComException& ctx, const SourceLocation* location, HRESULT hr,
@@ -491,13 +485,14 @@ BSTR GetErrorDescription(const OLECHAR* text) {
   if (start == std::u16string::npos) return AllocBstr(u"");
   const size_t valueStart = start + kDesc.size();
   const size_t valueEnd = whole.find(u'"', valueStart);
-  const std::u16string raw =
-      whole.substr(valueStart, valueEnd == std::u16string::npos ? std::u16string::npos : valueEnd - valueStart);
+  const std::u16string raw = whole.substr(
+      valueStart, valueEnd == std::u16string::npos ? std::u16string::npos : valueEnd - valueStart);
   // Undo the escaping of the element writer.
   static constexpr struct {
     std::u16string_view entity;
     char16_t c;
-  } kEntities[] = {{u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'}, {u"&apos;", u'\''}};
+  } kEntities[] = {
+      {u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'}, {u"&apos;", u'\''}};
   std::u16string decoded;
   decoded.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
@@ -520,7 +515,9 @@ BSTR GetErrorDescription(const OLECHAR* text) {
 BSTR GetHResultMessage(HRESULT hr) {
   std::u16string text = kx_system_message(hr);
   while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r')) text.pop_back();
-  if (text.empty()) text = kx_format(u"Unknown error 0x%0lX", static_cast<unsigned long>(static_cast<uint32_t>(hr)));
+  if (text.empty())
+    text =
+        kx_format(u"Unknown error 0x%0lX", static_cast<unsigned long>(static_cast<uint32_t>(hr)));
   return AllocBstr(text);
 }
 

@@ -69,8 +69,8 @@ class KXComException {
   KXComException& operator=(const KXComException& other);
   ~KXComException();
 
-  HRESULT hr = 0;                     // S_OK until something fails
-  IErrorInfo* errorInfo = nullptr;    // held (one reference)
+  HRESULT hr = 0;                   // S_OK until something fails
+  IErrorInfo* errorInfo = nullptr;  // held (one reference)
   int32_t severity = 0;
   const OLECHAR* methodName = nullptr;  // not owned
   const OLECHAR* activity = nullptr;    // not owned, usually null
@@ -145,8 +145,8 @@ void CheckResult(KXComException& ctx, HRESULT hr, const SourceLocation& location
 
 // Throws E_POINTER with "Invalid pointer passed to method %ls" (or the given
 // message) when `pointer` is null.
-void CheckPointerArgument(KXComException& ctx, const void* pointer,
-                          const OLECHAR* format = nullptr, ...);
+void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format = nullptr,
+                          ...);
 
 // For a failed context: keeps an existing "<KXError" description, else
 // converts the foreign one; sets it on the thread. Returns ctx.hr.
@@ -196,15 +196,15 @@ void TraceAtLocation(const SourceLocation& location, const OLECHAR* text);
 void ClearThreadErrorInfo();
 
 // The three catch clauses, the last one given.
-#define KX_CATCH_CLAUSES(ctx, location, unknownHandler)                         \
-  catch (const ::KXComException& kx_caught_) {                                  \
-    ::HandleKXComException((ctx), (location), kx_caught_);                       \
-  }                                                                              \
-  catch (const ::_com_error& kx_caught_) {                                       \
-    ::HandleComError((ctx), (location), kx_caught_);                             \
-  }                                                                              \
-  catch (...) {                                                                  \
-    unknownHandler((ctx), (location));                                           \
+#define KX_CATCH_CLAUSES(ctx, location, unknownHandler)    \
+  catch (const ::KXComException& kx_caught_) {             \
+    ::HandleKXComException((ctx), (location), kx_caught_); \
+  }                                                        \
+  catch (const ::_com_error& kx_caught_) {                 \
+    ::HandleComError((ctx), (location), kx_caught_);       \
+  }                                                        \
+  catch (...) {                                            \
+    unknownHandler((ctx), (location));                     \
   }
 
 #define KX_CATCH(ctx, location) KX_CATCH_CLAUSES(ctx, location, ::HandleUnknownException)

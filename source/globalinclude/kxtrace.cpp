@@ -44,8 +44,7 @@ void Trace(Tracer& tracer, int32_t severity, char kind, const OLECHAR* text) {
       if (length == 0 || body[length - 1] != u'\n') hook.Write(u"\n");
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -125,9 +124,7 @@ void ApplyTracerSettings(const OLECHAR* journalTrace, const OLECHAR* general,
   if (TraceLevelFromText(general, &level)) tracer.level = level;
 }
 
-bool ClaimConfiguration() {
-  return !g_configured.exchange(true);
-}
+bool ClaimConfiguration() { return !g_configured.exchange(true); }
 
 bool ConfigureTracerOnce(const OLECHAR* journalTrace, const OLECHAR* general,
                          JournalSource journalSource, void* cookie) {

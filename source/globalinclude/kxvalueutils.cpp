@@ -36,10 +36,8 @@ bool IsIntegerType(VARTYPE vt) {
     case VT_UI2:
     case VT_UI4:
     case VT_INT:
-    case VT_UINT:
-      return true;
-    default:
-      return false;
+    case VT_UINT: return true;
+    default: return false;
   }
 }
 
@@ -76,22 +74,15 @@ VARTYPE GetVariantTypeClass(const VARIANT& value) {
   const VARTYPE vt = BaseType(ResolveVariant(value));
   switch (vt) {
     case VT_EMPTY:
-    case VT_NULL:
-      return VT_NULL;
+    case VT_NULL: return VT_NULL;
     case VT_R4:
-    case VT_R8:
-      return VT_R8;
-    case VT_DATE:
-      return VT_DATE;
-    case VT_BSTR:
-      return VT_BSTR;
+    case VT_R8: return VT_R8;
+    case VT_DATE: return VT_DATE;
+    case VT_BSTR: return VT_BSTR;
     case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return VT_UNKNOWN;
-    case VT_BOOL:
-      return VT_BOOL;
-    default:
-      return IsIntegerType(vt) ? VT_I4 : VT_ERROR;
+    case VT_UNKNOWN: return VT_UNKNOWN;
+    case VT_BOOL: return VT_BOOL;
+    default: return IsIntegerType(vt) ? VT_I4 : VT_ERROR;
   }
 }
 
@@ -100,14 +91,12 @@ bool IsVariantSet(const VARIANT& value) {
   switch (BaseType(v)) {
     case VT_EMPTY:
     case VT_NULL:
-    case VT_ERROR:
-      return false;
+    case VT_ERROR: return false;
     case VT_DISPATCH:
     case VT_UNKNOWN:
       if (IsByRef(v)) return v.ppunkVal != nullptr && *v.ppunkVal != nullptr;
       return v.punkVal != nullptr;
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -118,16 +107,14 @@ HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** out) {
   switch (BaseType(v)) {
     case VT_EMPTY:
     case VT_NULL:
-    case VT_ERROR:
-      return S_OK;
+    case VT_ERROR: return S_OK;
     case VT_DISPATCH:
     case VT_UNKNOWN: {
       IUnknown* object = IsByRef(v) ? (v.ppunkVal != nullptr ? *v.ppunkVal : nullptr) : v.punkVal;
       if (object == nullptr) return S_OK;
       return object->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(out));
     }
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -149,17 +136,10 @@ HRESULT VariantToDouble(const VARIANT& value, double* out, bool lenient) {
   const VARIANT& v = ResolveVariant(value);
   const bool byRef = IsByRef(v);
   switch (BaseType(v)) {
-    case VT_R4:
-      *out = byRef ? (v.pfltVal != nullptr ? *v.pfltVal : 0.0) : v.fltVal;
-      return S_OK;
-    case VT_R8:
-      *out = byRef ? (v.pdblVal != nullptr ? *v.pdblVal : 0.0) : v.dblVal;
-      return S_OK;
-    case VT_DATE:
-      *out = byRef ? (v.pdate != nullptr ? *v.pdate : 0.0) : v.date;
-      return S_OK;
-    default:
-      break;
+    case VT_R4: *out = byRef ? (v.pfltVal != nullptr ? *v.pfltVal : 0.0) : v.fltVal; return S_OK;
+    case VT_R8: *out = byRef ? (v.pdblVal != nullptr ? *v.pdblVal : 0.0) : v.dblVal; return S_OK;
+    case VT_DATE: *out = byRef ? (v.pdate != nullptr ? *v.pdate : 0.0) : v.date; return S_OK;
+    default: break;
   }
   if (!lenient) return DISP_E_TYPEMISMATCH;
   if (BaseType(v) == VT_BSTR) {

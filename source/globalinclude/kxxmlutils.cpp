@@ -78,42 +78,18 @@ bool VariantText(const VARIANT& input, std::u16string* text) {
   const bool byRef = (v.vt & VT_BYREF) != 0;
   switch (v.vt & ~VT_BYREF) {
     case VT_EMPTY:
-    case VT_NULL:
-      text->clear();
-      return true;
-    case VT_I1:
-      *text = Decimal(ValueOf(byRef, v.pcVal, v.cVal));
-      return true;
-    case VT_I2:
-      *text = Decimal(ValueOf(byRef, v.piVal, v.iVal));
-      return true;
-    case VT_I4:
-      *text = Decimal(ValueOf(byRef, v.plVal, v.lVal));
-      return true;
-    case VT_INT:
-      *text = Decimal(ValueOf(byRef, v.pintVal, v.intVal));
-      return true;
-    case VT_UI1:
-      *text = Decimal(ValueOf(byRef, v.pbVal, v.bVal));
-      return true;
-    case VT_UI2:
-      *text = Decimal(ValueOf(byRef, v.puiVal, v.uiVal));
-      return true;
-    case VT_UI4:
-      *text = Decimal(ValueOf(byRef, v.pulVal, v.ulVal));
-      return true;
-    case VT_UINT:
-      *text = Decimal(ValueOf(byRef, v.puintVal, v.uintVal));
-      return true;
-    case VT_R4:
-      *text = DoubleText(ValueOf(byRef, v.pfltVal, v.fltVal));
-      return true;
-    case VT_R8:
-      *text = DoubleText(ValueOf(byRef, v.pdblVal, v.dblVal));
-      return true;
-    case VT_DATE:
-      *text = DoubleText(ValueOf(byRef, v.pdate, v.date));
-      return true;
+    case VT_NULL: text->clear(); return true;
+    case VT_I1: *text = Decimal(ValueOf(byRef, v.pcVal, v.cVal)); return true;
+    case VT_I2: *text = Decimal(ValueOf(byRef, v.piVal, v.iVal)); return true;
+    case VT_I4: *text = Decimal(ValueOf(byRef, v.plVal, v.lVal)); return true;
+    case VT_INT: *text = Decimal(ValueOf(byRef, v.pintVal, v.intVal)); return true;
+    case VT_UI1: *text = Decimal(ValueOf(byRef, v.pbVal, v.bVal)); return true;
+    case VT_UI2: *text = Decimal(ValueOf(byRef, v.puiVal, v.uiVal)); return true;
+    case VT_UI4: *text = Decimal(ValueOf(byRef, v.pulVal, v.ulVal)); return true;
+    case VT_UINT: *text = Decimal(ValueOf(byRef, v.puintVal, v.uintVal)); return true;
+    case VT_R4: *text = DoubleText(ValueOf(byRef, v.pfltVal, v.fltVal)); return true;
+    case VT_R8: *text = DoubleText(ValueOf(byRef, v.pdblVal, v.dblVal)); return true;
+    case VT_DATE: *text = DoubleText(ValueOf(byRef, v.pdate, v.date)); return true;
     case VT_BSTR: {
       BSTR s = ValueOf(byRef, v.pbstrVal, v.bstrVal);
       text->assign(s != nullptr ? s : u"", s != nullptr ? SysStringLen(s) : 0);
@@ -122,8 +98,7 @@ bool VariantText(const VARIANT& input, std::u16string* text) {
     case VT_BOOL:
       *text = ValueOf(byRef, v.pboolVal, v.boolVal) != VARIANT_FALSE ? u"1" : u"0";
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -293,8 +268,7 @@ void KXXMLStringWriter::DoEndElement(KXComException& ctx, const OLECHAR* name) {
 }
 
 HRESULT KXXMLStringWriter::StartElement(const OLECHAR* name) {
-  return Guard(u"KXXMLStringWriter::StartElement",
-               [&](KXComException&) { DoStartElement(name); });
+  return Guard(u"KXXMLStringWriter::StartElement", [&](KXComException&) { DoStartElement(name); });
 }
 
 HRESULT KXXMLStringWriter::EndElement(const OLECHAR* name) {
@@ -339,21 +313,18 @@ HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, const VARIANT& va
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, double value) {
-  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
-    PutAttribute(ctx, name, DoubleText(value), false);
-  });
+  return Guard(u"KXXMLStringWriter::WriteAttribute",
+               [&](KXComException& ctx) { PutAttribute(ctx, name, DoubleText(value), false); });
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, LONG value) {
-  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
-    PutAttribute(ctx, name, Decimal(value), false);
-  });
+  return Guard(u"KXXMLStringWriter::WriteAttribute",
+               [&](KXComException& ctx) { PutAttribute(ctx, name, Decimal(value), false); });
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, bool value) {
-  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
-    PutAttribute(ctx, name, value ? u"1" : u"0", false);
-  });
+  return Guard(u"KXXMLStringWriter::WriteAttribute",
+               [&](KXComException& ctx) { PutAttribute(ctx, name, value ? u"1" : u"0", false); });
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, const OLECHAR* value) {
@@ -456,9 +427,7 @@ HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, bool value) {
 
 HRESULT KXXMLStringWriter::WriteElement(const OLECHAR* name, const OLECHAR* value) {
   return Guard(u"KXXMLStringWriter::WriteElement",
-               [&](KXComException& ctx) {
-                 PutText(ctx, name, value != nullptr ? value : u"");
-               });
+               [&](KXComException& ctx) { PutText(ctx, name, value != nullptr ? value : u""); });
 }
 
 HRESULT KXXMLStringWriter::Append(const OLECHAR* text, ULONG length) {

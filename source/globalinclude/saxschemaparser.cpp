@@ -111,9 +111,7 @@ HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text
   value->type = type;
   const OLECHAR* t = text != nullptr ? text : u"";
   switch (type) {
-    case kSAXString:
-      value->text = t;
-      return S_OK;
+    case kSAXString: value->text = t; return S_OK;
     case kSAXReal:
       // The whole text must be the number: "1,5" or "12abc" is no real, in
       // any locale, and an out-of-range number is none either.
@@ -144,8 +142,7 @@ HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text
       value->empty = 1;
       return S_OK;
     }
-    default:
-      break;
+    default: break;
   }
   KXComException ctx = KXComException::Silent(u"ConvertTextToVariant");
   try {
@@ -279,9 +276,9 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
                                          const OLECHAR* localName, int localNameLength,
                                          const OLECHAR* qName, int qNameLength,
                                          ISAXAttributes* attributes) override;
-  HRESULT STDMETHODCALLTYPE endElement(const OLECHAR* uri, int uriLength,
-                                       const OLECHAR* localName, int localNameLength,
-                                       const OLECHAR* qName, int qNameLength) override;
+  HRESULT STDMETHODCALLTYPE endElement(const OLECHAR* uri, int uriLength, const OLECHAR* localName,
+                                       int localNameLength, const OLECHAR* qName,
+                                       int qNameLength) override;
   HRESULT STDMETHODCALLTYPE characters(const OLECHAR* text, int length) override;
   HRESULT STDMETHODCALLTYPE ignorableWhitespace(const OLECHAR*, int) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE processingInstruction(const OLECHAR*, int, const OLECHAR*,
@@ -350,8 +347,8 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   bool m_noCase = false;
   bool m_ignoreUnknown = true;
   bool m_aborted = false;
-  HRESULT m_recordHr = S_OK;          // the first failure of the parse
-  IErrorInfo* m_recordInfo = nullptr; // held; its description
+  HRESULT m_recordHr = S_OK;           // the first failure of the parse
+  IErrorInfo* m_recordInfo = nullptr;  // held; its description
   SimpleElementHandler m_simple;
   IgnoreElementHandler m_ignore;
   ULONG m_refs = 0;
@@ -445,8 +442,9 @@ void ContentHandler::BuildIndex() {
     m_elements.push_back(IndexedName{static_cast<uint32_t>(at), lengthOf(element)});
     if (element.kind != kGrammarElement) continue;
     // The records FindAttribute walks: up to the definition's end.
-    for (size_t r = at + 1; m_grammar[r].kind != kGrammarElementEnd &&
-                            m_grammar[r].kind != kGrammarElement && m_grammar[r].kind != kGrammarEnd;
+    for (size_t r = at + 1;
+         m_grammar[r].kind != kGrammarElementEnd && m_grammar[r].kind != kGrammarElement &&
+         m_grammar[r].kind != kGrammarEnd;
          ++r) {
       if (IsAttributeRecord(m_grammar[r]) && m_grammar[r].name != nullptr) {
         m_attributes.push_back(IndexedName{static_cast<uint32_t>(r), lengthOf(m_grammar[r])});
@@ -485,14 +483,12 @@ const GrammarRecord* ContentHandler::FindElement(const OLECHAR* name, int32_t le
   return nullptr;
 }
 
-bool ContentHandler::IsAllowedChild(const GrammarRecord* parent,
-                                    const GrammarRecord* child) const {
+bool ContentHandler::IsAllowedChild(const GrammarRecord* parent, const GrammarRecord* child) const {
   if (parent == nullptr) return false;
   if (parent->kind == kGrammarRoot) return true;
   if (parent->kind != kGrammarElement) return false;
   for (const GrammarRecord* r = parent + 1;
-       r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
-       ++r) {
+       r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd; ++r) {
     if (r->kind == kGrammarChild && r->id == child->id) return true;
   }
   return false;
@@ -511,8 +507,7 @@ const GrammarRecord* ContentHandler::FindAttribute(const GrammarRecord* element,
                        length);
   }
   for (const GrammarRecord* r = element + 1;
-       r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd;
-       ++r) {
+       r->kind != kGrammarElementEnd && r->kind != kGrammarElement && r->kind != kGrammarEnd; ++r) {
     if (IsAttributeRecord(*r) && NameMatches(r->name, name, length, m_noCase)) return r;
   }
   return nullptr;
@@ -530,8 +525,8 @@ void ContentHandler::Check(KXComException& ctx, HRESULT hr) {
 void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, int32_t length,
                                     ISAXAttributes* attributes) {
   if (m_stack.empty()) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_UNEXPECTED,
-                            u"Element <%*ls> outside of a parse", length, name);
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_UNEXPECTED, u"Element <%*ls> outside of a parse",
+                            length, name);
   }
   const Entry parent = m_stack.back();
   const GrammarRecord* record = FindElement(name, length);
@@ -549,7 +544,8 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
     m_simple.Set(parent.handler, record->kind - kGrammarStringElement, record->id);
     handler = &m_simple;
   } else if (record->kind == kGrammarElement) {
-    if (parent.handler != nullptr) Check(ctx, parent.handler->GetChildHandler(record->id, &handler));
+    if (parent.handler != nullptr)
+      Check(ctx, parent.handler->GetChildHandler(record->id, &handler));
   } else {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Bad XML schema definition (unknown element type specified)");
@@ -632,8 +628,7 @@ HRESULT ContentHandler::Abort() {
       if (entry.record->kind == kGrammarElement && parent.handler != nullptr) {
         (void)parent.handler->EndChildElement(entry.record->id, entry.handler);
       }
-    } catch (...) {
-    }
+    } catch (...) {}
   }
   ClearThreadErrorInfo();
   return KXSAX_E_ABORT;
@@ -672,8 +667,7 @@ HRESULT ContentHandler::startElement(const OLECHAR*, int, const OLECHAR* localNa
     return S_OK;
   } catch (const KXSAXAbortException&) {
     return Abort();
-  } catch (const HandlerFailure&) {
-  }
+  } catch (const HandlerFailure&) {}
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
   return CallbackFailed(ctx, kActivity, localName, localNameLength);
 }
@@ -687,8 +681,7 @@ HRESULT ContentHandler::endElement(const OLECHAR*, int, const OLECHAR* localName
     return S_OK;
   } catch (const KXSAXAbortException&) {
     return Abort();
-  } catch (const HandlerFailure&) {
-  }
+  } catch (const HandlerFailure&) {}
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
   return CallbackFailed(ctx, kActivity, localName, localNameLength);
 }
@@ -705,8 +698,7 @@ HRESULT ContentHandler::characters(const OLECHAR* text, int length) {
     return S_OK;
   } catch (const KXSAXAbortException&) {
     return Abort();
-  } catch (const HandlerFailure&) {
-  }
+  } catch (const HandlerFailure&) {}
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
   return CallbackFailed(ctx, nullptr, nullptr, 0);
 }
@@ -841,8 +833,7 @@ HRESULT SAXSchemaParser::Run(BSTR text, const OLECHAR* path) {
                                       : SAXSchemaParserImpl::ContentHandler::CreateInstance(
                                             grammar, &m_contentHandler);
       if (FAILED(hr)) {
-        ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
-                                u"Failed to instanciate SAXSchemaParser");
+        ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Failed to instanciate SAXSchemaParser");
       }
     }
     m_contentHandler->SetOptions(m_compareNoCase, m_ignoreUnknown);

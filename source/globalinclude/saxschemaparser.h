@@ -33,11 +33,11 @@ struct GrammarRecord {
 };
 
 enum GrammarKind : uint32_t {
-  kGrammarRoot = 0,          // record 0: the document root
-  kGrammarEnd = 1,           // end of the table
-  kGrammarElement = 2,       // start of an element definition
-  kGrammarElementEnd = 3,    // end of the element definition
-  kGrammarStringElement = 4, // element whose text is a value, kinds 4-7
+  kGrammarRoot = 0,           // record 0: the document root
+  kGrammarEnd = 1,            // end of the table
+  kGrammarElement = 2,        // start of an element definition
+  kGrammarElementEnd = 3,     // end of the element definition
+  kGrammarStringElement = 4,  // element whose text is a value, kinds 4-7
   kGrammarRealElement = 5,
   kGrammarIntegerElement = 6,
   kGrammarBooleanElement = 7,
@@ -45,7 +45,7 @@ enum GrammarKind : uint32_t {
   kGrammarRealAttribute = 9,
   kGrammarIntegerAttribute = 10,
   kGrammarBooleanAttribute = 11,
-  kGrammarChild = 12,        // allowed child (id of the child's record)
+  kGrammarChild = 12,  // allowed child (id of the child's record)
 };
 
 // Value types; for kinds 4-11 the type is kind & 3.
@@ -168,8 +168,8 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
 
   // The parse driver behind `Parse`: runs one parse of `text` through
   // `handler` with `root` as root handler and publishes the first failure.
-  [[nodiscard]] static HRESULT ParseString(SAXSchemaParserImpl::ContentHandler* handler,
-                                           BSTR text, SAXSchemaElementHandler* root);
+  [[nodiscard]] static HRESULT ParseString(SAXSchemaParserImpl::ContentHandler* handler, BSTR text,
+                                           SAXSchemaElementHandler* root);
 
   // The name of the first attribute record (kinds 8-11) with value id `id`,
   // or null.

@@ -98,8 +98,7 @@ void FormatForXML(const VARIANT& value, BSTR* out) {
   *out = nullptr;
   const VARIANT& v = ResolveVariant(value);
   switch (GetVariantTypeClass(v)) {
-    case VT_NULL:
-      return;
+    case VT_NULL: return;
     case VT_I4: {
       LONG number = 0;
       HRESULT hr = S_OK;
@@ -127,7 +126,8 @@ void FormatForXML(const VARIANT& value, BSTR* out) {
       return;
     }
     case VT_BSTR: {
-      const OLECHAR* text = (v.vt & VT_BYREF) != 0 ? (v.pbstrVal != nullptr ? *v.pbstrVal : nullptr) : v.bstrVal;
+      const OLECHAR* text =
+          (v.vt & VT_BYREF) != 0 ? (v.pbstrVal != nullptr ? *v.pbstrVal : nullptr) : v.bstrVal;
       if (text != nullptr) *out = AllocOrThrow(text, SysStringLen(const_cast<BSTR>(text)));
       return;
     }
@@ -167,7 +167,8 @@ bool ChangeTypeFromXML(VARIANT& value, VARTYPE target) {
     BSTR text = nullptr;
     const HRESULT copied = VariantToString(resolved, &text);
     if (FAILED(copied)) _com_issue_error(copied);
-    const std::u16string content = text == nullptr ? std::u16string() : std::u16string(text, SysStringLen(text));
+    const std::u16string content =
+        text == nullptr ? std::u16string() : std::u16string(text, SysStringLen(text));
     SysFreeString(text);
     VariantClear(&value);
     value.vt = VT_NULL;
@@ -191,8 +192,8 @@ bool ChangeTypeFromXML(VARIANT& value, VARTYPE target) {
         const HRESULT hr = ParseBoolean(content.c_str(), &flag);
         if (FAILED(hr)) {
           KXComException ctx = KXComException::Silent(u"VariantUtil::ChangeTypeFromXML");
-          ThrowKXComExceptionHrAt(ctx, KX_HERE(kSourceFile), hr, u"Cannot convert '%ls' to a Boolean",
-                                  content.c_str());
+          ThrowKXComExceptionHrAt(ctx, KX_HERE(kSourceFile), hr,
+                                  u"Cannot convert '%ls' to a Boolean", content.c_str());
         }
         value.vt = VT_BOOL;
         value.boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE;
@@ -200,7 +201,8 @@ bool ChangeTypeFromXML(VARIANT& value, VARTYPE target) {
       }
       default: {
         KXComException ctx = KXComException::Silent(u"VariantUtil::ChangeTypeFromXML");
-        ThrowKXComExceptionHrAt(ctx, KX_HERE(kSourceFile), E_FAIL, u"No defined XML format for given type");
+        ThrowKXComExceptionHrAt(ctx, KX_HERE(kSourceFile), E_FAIL,
+                                u"No defined XML format for given type");
       }
     }
     return value.vt == target;
@@ -247,7 +249,9 @@ HRESULT GetSafeArrayElement(SAFEARRAY* array, VARTYPE elementType, LONG* indices
 // ---------------------------------------------------------------------------
 // SafeArrayVector
 
-SafeArrayVector::SafeArrayVector(SAFEARRAY* array, bool owns) { Build(array, owns, Form::kObjects); }
+SafeArrayVector::SafeArrayVector(SAFEARRAY* array, bool owns) {
+  Build(array, owns, Form::kObjects);
+}
 
 void SafeArrayVector::AttachStrings(SAFEARRAY* array, bool owns) {
   Release();
@@ -333,7 +337,8 @@ void SafeArrayVector::Release() {
 HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) const {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  const bool interfaces = m_vartype == VT_VARIANT || m_vartype == VT_UNKNOWN || m_vartype == VT_DISPATCH;
+  const bool interfaces =
+      m_vartype == VT_VARIANT || m_vartype == VT_UNKNOWN || m_vartype == VT_DISPATCH;
   if (!interfaces) return E_FAIL;
   if (m_array == nullptr) return DISP_E_BADINDEX;
   // An index whose platform index leaves the 32-bit range lies outside the
@@ -363,8 +368,7 @@ HRESULT SafeArrayVector::GetInterfaceAt(int32_t index, REFIID iid, void** out) c
       element->Release();
       return hr;
     }
-    default:
-      return E_FAIL;
+    default: return E_FAIL;
   }
 }
 
@@ -461,13 +465,15 @@ bool SortedIdArray::Add(int32_t id) {
     int32_t* block = new int32_t[static_cast<size_t>(capacity)];
     if (m_count > 0) {
       std::memcpy(block, m_block, sizeof(int32_t) * static_cast<size_t>(index));
-      std::memcpy(block + index + 1, m_block + index, sizeof(int32_t) * static_cast<size_t>(m_count - index));
+      std::memcpy(block + index + 1, m_block + index,
+                  sizeof(int32_t) * static_cast<size_t>(m_count - index));
     }
     delete[] m_block;
     m_block = block;
     m_capacity = capacity;
   } else if (index < m_count) {
-    std::memmove(m_block + index + 1, m_block + index, sizeof(int32_t) * static_cast<size_t>(m_count - index));
+    std::memmove(m_block + index + 1, m_block + index,
+                 sizeof(int32_t) * static_cast<size_t>(m_count - index));
   }
   m_block[index] = id;
   ++m_count;

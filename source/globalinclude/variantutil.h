@@ -233,7 +233,8 @@ class InterfaceArray {
       I** block = AllocateBlock(capacity);
       if (m_count > 0) {
         std::memcpy(block, m_block, sizeof(I*) * static_cast<size_t>(index));
-        std::memcpy(block + index + 1, m_block + index, sizeof(I*) * static_cast<size_t>(m_count - index));
+        std::memcpy(block + index + 1, m_block + index,
+                    sizeof(I*) * static_cast<size_t>(m_count - index));
       }
       delete[] m_block;  // its pointers were moved, not released
       m_block = block;

@@ -1,8 +1,7 @@
 #include "plant_check.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <regex>
 #include <set>
@@ -16,7 +15,8 @@ using TemplatePtr = _com_ptr_t<IKXQTemplate>;
 using TemplatePagePtr = _com_ptr_t<IKXQTemplatePage>;
 using ViewPtr = _com_ptr_t<IKXQClassView>;
 
-const char16_t* const kPageLists[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"};
+const char16_t* const kPageLists[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages",
+                                      u"IssuedPages"};
 
 std::string U8(std::u16string_view s) { return _bstr_t(s).utf8(); }
 
@@ -208,7 +208,8 @@ bool ParseRecord(const std::string& text, FieldRecord* out) {
   if (!std::regex_match(text, m, kRecord)) return false;
   out->kind = m[1];
   const std::string attrs = m[2];
-  for (auto it = std::sregex_iterator(attrs.begin(), attrs.end(), kAttr); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(attrs.begin(), attrs.end(), kAttr);
+       it != std::sregex_iterator(); ++it) {
     if ((*it)[1] == "FieldId") out->fieldId = std::stol((*it)[2]);
     if ((*it)[1] == "Index") out->index = std::stol((*it)[2]);
   }
@@ -245,9 +246,12 @@ std::vector<std::string> UnitsOf(IKXQTemplateUnit* unit) {
 
 void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page, Reporter& r) {
   const LONG id = IdOf(page);
-  const std::string tid = Text(page, u"TemplateId"), pid = Text(page, u"PageId"), check = Text(page, u"Checknum");
-  if (tid != Text(ds, u"TemplateId")) r.Add("page", id, "\"TemplateId\" " + tid + " differs from its datasheet's");
-  if (check != Text(ds, u"Checknum")) r.Add("page", id, "\"Checknum\" " + check + " differs from its datasheet's");
+  const std::string tid = Text(page, u"TemplateId"), pid = Text(page, u"PageId"),
+                    check = Text(page, u"Checknum");
+  if (tid != Text(ds, u"TemplateId"))
+    r.Add("page", id, "\"TemplateId\" " + tid + " differs from its datasheet's");
+  if (check != Text(ds, u"Checknum"))
+    r.Add("page", id, "\"Checknum\" " + check + " differs from its datasheet's");
   TemplatePtr t = FindTemplate(db, tid, check);
   if (!t) {
     r.Add("page", id, "template \"" + tid + "\" is not in the library");
@@ -267,8 +271,9 @@ void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page
   const std::vector<FieldRecord> expected = ExpectedRecords(page, tp);
   const LONG fields = Count(page, u"Fields");
   if (fields != static_cast<LONG>(expected.size()))
-    r.Add("page", id, "\"Fields\" holds " + Str(fields) + " records for " + Str(static_cast<LONG>(expected.size())) +
-                          " fields");
+    r.Add("page", id,
+          "\"Fields\" holds " + Str(fields) + " records for " +
+              Str(static_cast<LONG>(expected.size())) + " fields");
   for (LONG n = 1; n <= std::min<LONG>(fields, static_cast<LONG>(expected.size())); ++n) {
     const FieldRecord& want = expected[static_cast<size_t>(n - 1)];
     FieldRecord got;
@@ -278,16 +283,19 @@ void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page
       continue;
     }
     if (got.kind != want.kind || got.fieldId != want.fieldId || got.index != want.index)
-      r.Add("page", id, "\"Fields\" " + Str(n) + " is " + text + ", the template wants <" + want.kind + " FieldId=\"" +
-                            Str(want.fieldId) + "\"" + (want.index >= 0 ? " Index=\"" + Str(want.index) + "\"" : "") +
-                            "/>");
+      r.Add("page", id,
+            "\"Fields\" " + Str(n) + " is " + text + ", the template wants <" + want.kind +
+                " FieldId=\"" + Str(want.fieldId) + "\"" +
+                (want.index >= 0 ? " Index=\"" + Str(want.index) + "\"" : "") + "/>");
   }
 
   // Unit fields.
   LONG unitCount = 0;
   tp->get_UnitCount(&unitCount);
   if (Count(page, u"Units") != unitCount)
-    r.Add("page", id, "\"Units\" holds " + Str(Count(page, u"Units")) + " units for " + Str(unitCount) + " unit fields");
+    r.Add("page", id,
+          "\"Units\" holds " + Str(Count(page, u"Units")) + " units for " + Str(unitCount) +
+              " unit fields");
   for (LONG u = 0; u < unitCount; ++u) {
     _com_ptr_t<IKXQTemplateUnit> unit;
     if (FAILED(tp->get_Unit(u, &unit)) || !unit) continue;
@@ -296,7 +304,8 @@ void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page
     if (std::find(allowed.begin(), allowed.end(), shown) == allowed.end()) {
       _bstr_t dim;
       unit->get_DimensionName(dim.GetAddress());
-      r.Add("page", id, "unit field " + Str(u) + " shows \"" + shown + "\", no unit of " + dim.utf8());
+      r.Add("page", id,
+            "unit field " + Str(u) + " shows \"" + shown + "\", no unit of " + dim.utf8());
     }
   }
 
@@ -305,7 +314,9 @@ void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page
   tp->get_RevisionCount(&revisions);
   if (!ContinuousFormat(tp).empty()) revisions = static_cast<LONG>(expected.size());
   if (Count(page, u"Revisions") != revisions)
-    r.Add("page", id, "\"Revisions\" holds " + Str(Count(page, u"Revisions")) + " marks for " + Str(revisions) + " values");
+    r.Add("page", id,
+          "\"Revisions\" holds " + Str(Count(page, u"Revisions")) + " marks for " + Str(revisions) +
+              " values");
 
   // Annotations: records whose ids the datasheet has handed out.
   for (LONG n = 1; n <= Count(page, u"Annotations"); ++n) {
@@ -314,12 +325,15 @@ void CheckPageAgainstTemplate(IKXQDatabase* db, IKXQObject* ds, IKXQObject* page
     if (!ParseRecord(text, &note) || note.kind != "Annotation")
       r.Add("page", id, "\"Annotations\" " + Str(n) + " is no annotation record: " + text);
     else if (note.fieldId < 1 || note.fieldId >= Integer(ds, u"NextAnnotationId"))
-      r.Add("page", id, "annotation " + Str(note.fieldId) + " is not below the datasheet's \"NextAnnotationId\" " +
-                            Str(Integer(ds, u"NextAnnotationId")));
+      r.Add("page", id,
+            "annotation " + Str(note.fieldId) +
+                " is not below the datasheet's \"NextAnnotationId\" " +
+                Str(Integer(ds, u"NextAnnotationId")));
   }
 
   // Cases: the first is the page's case, and it is the datasheet's.
-  if (Integer(page, u"Cases") != Integer(page, u"DefaultCase") || Integer(page, u"Cases") != Integer(ds, u"DefaultCase"))
+  if (Integer(page, u"Cases") != Integer(page, u"DefaultCase") ||
+      Integer(page, u"Cases") != Integer(ds, u"DefaultCase"))
     r.Add("page", id, "case " + Str(Integer(page, u"Cases")) + " differs from the default case");
 }
 
@@ -344,7 +358,8 @@ std::unique_ptr<store::Store> ImportPlant(const std::string& xml, const std::str
   return s;
 }
 
-std::string Mutate(const std::string& xml, const std::string& anchor, const std::string& from, const std::string& to) {
+std::string Mutate(const std::string& xml, const std::string& anchor, const std::string& from,
+                   const std::string& to) {
   const size_t a = xml.find(anchor);
   EXPECT_NE(a, std::string::npos) << anchor;
   if (a == std::string::npos) return xml;
@@ -424,7 +439,9 @@ std::vector<LONG> Instances(IKXQDatabase* db, const char16_t* className) {
   std::vector<LONG> ids;
   _com_ptr_t<IKXQSchema> schema;
   _com_ptr_t<IKXQClass> cls;
-  if (FAILED(db->get_Schema(&schema)) || FAILED(schema->get_Class(_bstr_t(className), &cls)) || !cls) return ids;
+  if (FAILED(db->get_Schema(&schema)) || FAILED(schema->get_Class(_bstr_t(className), &cls)) ||
+      !cls)
+    return ids;
   _com_ptr_t<IKXQObjectCollection> all;
   if (FAILED(cls->get_Instances(&all)) || !all) return ids;
   LONG n = 0;
@@ -460,21 +477,26 @@ Problems CheckPageLists(IKXQDatabase* db) {
           continue;
         }
         ObjectPtr page = Object(db, pageId);
-        if (ClassName(page) != "Page") r.Add("datasheet", dsId, listName + " holds object " + Str(pageId) + ", no page");
+        if (ClassName(page) != "Page")
+          r.Add("datasheet", dsId, listName + " holds object " + Str(pageId) + ", no page");
         ObjectPtr owner;
         page->GetOwner(&owner, 0);
         if (IdOf(owner) != dsId)
-          r.Add("page", pageId, "in " + listName + " of datasheet " + Str(dsId) + " but owned by " + Str(IdOf(owner)));
+          r.Add("page", pageId,
+                "in " + listName + " of datasheet " + Str(dsId) + " but owned by " +
+                    Str(IdOf(owner)));
         if (PageListOf(page) != listName)
           r.Add("page", pageId, "in " + listName + " but held by \"" + PageListOf(page) + "\"");
         auto [it, fresh] = listed.emplace(pageId, Str(dsId) + " " + listName);
-        if (!fresh) r.Add("page", pageId, "in " + it->second + " and in " + Str(dsId) + " " + listName);
+        if (!fresh)
+          r.Add("page", pageId, "in " + it->second + " and in " + Str(dsId) + " " + listName);
 
         VARIANT_BOOL copy = VARIANT_FALSE;
         page->get_IsStatusCopy(&copy);
         const LONG active = RefId(page, u"ActivePage");
         if (list == kPageLists[0]) {
-          if (copy == VARIANT_TRUE || active) r.Add("page", pageId, "a current page marked as a status copy");
+          if (copy == VARIANT_TRUE || active)
+            r.Add("page", pageId, "a current page marked as a status copy");
           for (LONG j = 1; j <= Count(page, u"RevisedPages"); ++j) {
             ObjectPtr revised = Object(db, RefId(page, u"RevisedPages", j));
             if (RefId(revised, u"ActivePage") != pageId)
@@ -482,28 +504,35 @@ Problems CheckPageLists(IKXQDatabase* db) {
           }
           continue;
         }
-        if (copy != VARIANT_TRUE) r.Add("page", pageId, "in " + listName + " but not a status copy");
+        if (copy != VARIANT_TRUE)
+          r.Add("page", pageId, "in " + listName + " but not a status copy");
         ObjectPtr current = Object(db, active);
         bool inCurrent = false;
-        for (LONG j = 1; j <= Count(ds, u"CurrentPages"); ++j) inCurrent = inCurrent || RefId(ds, u"CurrentPages", j) == active;
+        for (LONG j = 1; j <= Count(ds, u"CurrentPages"); ++j)
+          inCurrent = inCurrent || RefId(ds, u"CurrentPages", j) == active;
         if (!current || !inCurrent) {
-          r.Add("page", pageId, "\"ActivePage\" " + Str(active) + " is no current page of datasheet " + Str(dsId));
+          r.Add("page", pageId,
+                "\"ActivePage\" " + Str(active) + " is no current page of datasheet " + Str(dsId));
           continue;
         }
         if (Text(current, u"PageId") != Text(page, u"PageId") ||
             Integer(current, u"PageNumber") != Integer(page, u"PageNumber"))
-          r.Add("page", pageId, "differs in \"PageId\" or \"PageNumber\" from its current page " + Str(active));
+          r.Add("page", pageId,
+                "differs in \"PageId\" or \"PageNumber\" from its current page " + Str(active));
         bool revised = false;
         for (LONG j = 1; j <= Count(current, u"RevisedPages"); ++j)
           revised = revised || RefId(current, u"RevisedPages", j) == pageId;
-        if (!revised) r.Add("page", pageId, "is missing from \"RevisedPages\" of its current page " + Str(active));
+        if (!revised)
+          r.Add("page", pageId,
+                "is missing from \"RevisedPages\" of its current page " + Str(active));
       }
     }
     bool has = false;
     const LONG number = Integer(ds, u"NumberOfPages", 1, &has);
     if (!has || number != Count(ds, u"CurrentPages"))
-      r.Add("datasheet", dsId, "\"NumberOfPages\" " + Str(number) + " for " + Str(Count(ds, u"CurrentPages")) +
-                                   " current pages");
+      r.Add("datasheet", dsId,
+            "\"NumberOfPages\" " + Str(number) + " for " + Str(Count(ds, u"CurrentPages")) +
+                " current pages");
   }
   for (LONG pageId : Instances(db, u"Page"))
     if (!listed.count(pageId)) r.Add("page", pageId, "is in no page list");
@@ -531,22 +560,27 @@ Problems CheckNodes(IKXQDatabase* db) {
       placed.insert(pos);
       auto node = nodes.find(j - 1);
       if (node == nodes.end()) {
-        r.Add("page", pageId, "\"NodeIndices\" " + Str(j) + " names node index " + Str(j - 1) + ", no node of the template page");
+        r.Add("page", pageId,
+              "\"NodeIndices\" " + Str(j) + " names node index " + Str(j - 1) +
+                  ", no node of the template page");
         continue;
       }
       if (pos < 0 || pos > objects) {
-        r.Add("page", pageId, "\"NodeIndices\" " + Str(j) + " points to position " + Str(pos) + " of " + Str(objects) +
-                                  " \"NodeObjects\"");
+        r.Add("page", pageId,
+              "\"NodeIndices\" " + Str(j) + " points to position " + Str(pos) + " of " +
+                  Str(objects) + " \"NodeObjects\"");
         continue;
       }
       ObjectPtr obj = Object(db, RefId(page, u"NodeObjects", pos));
       if (!obj) {
-        r.Add("page", pageId, "\"NodeIndices\" " + Str(j) + " points to an empty \"NodeObjects\" slot " + Str(pos));
+        r.Add("page", pageId,
+              "\"NodeIndices\" " + Str(j) + " points to an empty \"NodeObjects\" slot " + Str(pos));
         continue;
       }
       if (!Accepts(node->second, obj))
-        r.Add("page", pageId, "node \"" + NodeName(node->second) + "\" does not accept " + ClassName(obj) + " " +
-                                  Str(IdOf(obj)));
+        r.Add("page", pageId,
+              "node \"" + NodeName(node->second) + "\" does not accept " + ClassName(obj) + " " +
+                  Str(IdOf(obj)));
     }
     if (ContinuousFormat(tp).empty()) {
       // On an ordinary page every object stands on a node.
@@ -566,8 +600,10 @@ Problems CheckNodes(IKXQDatabase* db) {
     for (LONG p = first; first > 0 && p <= objects; ++p) {
       ObjectPtr row = Object(db, RefId(page, u"NodeObjects", p));
       if (!row || !Accepts(root, row))
-        r.Add("page", pageId, "row " + Str(p - first) + " holds " + (row ? ClassName(row) : std::string("nothing")) +
-                                  ", not accepted by node \"" + NodeName(root) + "\"");
+        r.Add("page", pageId,
+              "row " + Str(p - first) + " holds " +
+                  (row ? ClassName(row) : std::string("nothing")) + ", not accepted by node \"" +
+                  NodeName(root) + "\"");
     }
   }
   return r.problems;
@@ -580,12 +616,15 @@ Problems CheckTemplates(IKXQDatabase* db) {
     if (Text(ds, u"DocumentName").empty()) r.Add("datasheet", dsId, "has no \"DocumentName\"");
     _bstr_t caseName;
     db->get_CaseName(Integer(ds, u"DefaultCase"), caseName.GetAddress());
-    if (caseName.length() == 0) r.Add("datasheet", dsId, "default case " + Str(Integer(ds, u"DefaultCase")) + " is unknown");
+    if (caseName.length() == 0)
+      r.Add("datasheet", dsId, "default case " + Str(Integer(ds, u"DefaultCase")) + " is unknown");
     else if (caseName.utf8() != Text(ds, u"CaseName"))
-      r.Add("datasheet", dsId, "\"CaseName\" " + Text(ds, u"CaseName") + " is not case " + caseName.utf8());
+      r.Add("datasheet", dsId,
+            "\"CaseName\" " + Text(ds, u"CaseName") + " is not case " + caseName.utf8());
     for (const char16_t* list : kPageLists)
       for (LONG k = 1; k <= Count(ds, list); ++k)
-        if (ObjectPtr page = Object(db, RefId(ds, list, k))) CheckPageAgainstTemplate(db, ds, page, r);
+        if (ObjectPtr page = Object(db, RefId(ds, list, k)))
+          CheckPageAgainstTemplate(db, ds, page, r);
   }
   return r.problems;
 }
@@ -600,12 +639,15 @@ Problems CheckSummaries(IKXQDatabase* db) {
     t->get_Kind(kind.GetAddress());
     const bool summary = kind.utf8() == "Summary";
     if (summary != (Integer(ds, u"HasSummary") > 0))
-      r.Add("datasheet", dsId, "template kind " + kind.utf8() + " but \"HasSummary\" " + Str(Integer(ds, u"HasSummary")));
+      r.Add("datasheet", dsId,
+            "template kind " + kind.utf8() + " but \"HasSummary\" " +
+                Str(Integer(ds, u"HasSummary")));
     if (!summary) continue;
     const std::string filter = Text(ds, u"ObjectFilter");
     _com_ptr_t<IKXQProject> project;
     if (FAILED(db->get_Project(Integer(ds, u"ProjectId"), &project)) || !project) {
-      r.Add("datasheet", dsId, "\"ProjectId\" " + Str(Integer(ds, u"ProjectId")) + " names no project");
+      r.Add("datasheet", dsId,
+            "\"ProjectId\" " + Str(Integer(ds, u"ProjectId")) + " names no project");
       continue;
     }
     for (LONG k = 1; k <= Count(ds, u"CurrentPages"); ++k) {
@@ -618,13 +660,15 @@ Problems CheckSummaries(IKXQDatabase* db) {
       // A page-per-member sheet: each page shows one member, or none.
       if (ContinuousFormat(tp).empty()) continue;
       if (Text(page, u"ObjectFilter") != filter)
-        r.Add("page", IdOf(page), "filter \"" + Text(page, u"ObjectFilter") + "\" differs from its datasheet's");
+        r.Add("page", IdOf(page),
+              "filter \"" + Text(page, u"ObjectFilter") + "\" differs from its datasheet's");
       ViewPtr root = RepeatingRoot(tp);
       LONG index = 0;
       if (root) root->get_NodeIndex(&index);
       const LONG first = Integer(page, u"NodeIndices", index + 1);
       std::set<LONG> rows;
-      for (LONG p = first; first > 0 && p <= Count(page, u"NodeObjects"); ++p) rows.insert(RefId(page, u"NodeObjects", p));
+      for (LONG p = first; first > 0 && p <= Count(page, u"NodeObjects"); ++p)
+        rows.insert(RefId(page, u"NodeObjects", p));
       // The rows are exactly the objects of the filter claimed within the project.
       _variant_t filterText(filter.c_str());
       for (LONG id : Instances(db, u"ProcessPlantEquipment")) {
@@ -643,8 +687,10 @@ Problems CheckSummaries(IKXQDatabase* db) {
         }
         const bool wanted = passes != 0 && claimed;
         if (wanted != (rows.count(id) > 0))
-          r.Add("page", IdOf(page), std::string(wanted ? "misses" : "lists") + " " + ClassName(obj) + " " + Str(id) +
-                                        (wanted ? ", which its filter and project select" : ", which they do not select"));
+          r.Add("page", IdOf(page),
+                std::string(wanted ? "misses" : "lists") + " " + ClassName(obj) + " " + Str(id) +
+                    (wanted ? ", which its filter and project select"
+                            : ", which they do not select"));
       }
     }
   }

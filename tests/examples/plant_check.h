@@ -25,11 +25,13 @@ std::string ReadExample(const std::string& name);
 
 // A fresh in-memory store with xml imported; null (and a failure recorded
 // in the calling test) when the import fails.
-std::unique_ptr<store::Store> ImportPlant(const std::string& xml, const std::string& name = "plant.xml");
+std::unique_ptr<store::Store> ImportPlant(const std::string& xml,
+                                          const std::string& name = "plant.xml");
 
 // xml with the first occurrence of from after the first occurrence of
 // anchor replaced by to; fails the calling test when either is missing.
-std::string Mutate(const std::string& xml, const std::string& anchor, const std::string& from, const std::string& to);
+std::string Mutate(const std::string& xml, const std::string& anchor, const std::string& from,
+                   const std::string& to);
 
 // Readers; a missing object, attribute or value gives null, 0 or "".
 ObjectPtr Object(IKXQDatabase* db, LONG id);

@@ -1,9 +1,8 @@
 // The sample plant (examples/plant.xml): it imports into a fresh store and
 // is consistent in the ways the service relies on; damaged copies of it are
 // caught by the same checks.
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 #include "plant_check.h"
 
@@ -98,7 +97,8 @@ TEST_F(PlantTest, PagesPlaceTheirEquipmentOnTemplateNodes) {
   ObjectPtr summary = Obj(1071);
   const LONG first = Integer(summary, u"NodeIndices", 2);
   std::vector<LONG> rows;
-  for (LONG p = first; p <= Count(summary, u"NodeObjects"); ++p) rows.push_back(RefId(summary, u"NodeObjects", p));
+  for (LONG p = first; p <= Count(summary, u"NodeObjects"); ++p)
+    rows.push_back(RefId(summary, u"NodeObjects", p));
   EXPECT_EQ(rows, (std::vector<LONG>{101, 102, 103, 104, 105, 106}));
 }
 
@@ -250,13 +250,24 @@ TEST_F(PlantTest, TheSchemaDefinesEveryAttributeTheServiceUses) {
 TEST_F(PlantTest, TheClassesTheServiceNamesExistWithTheirBases) {
   auto schema = Schema();
   const std::pair<const char16_t*, const char16_t*> kKinds[] = {
-      {u"Datasheet", u"Document"},         {u"DataView", u"Document"},     {u"Dataview", u"Document"},
-      {u"Diagram", u"Document"},           {u"Document", u"GenericClass"}, {u"Page", u"GenericClass"},
-      {u"Label", u"GenericClass"},         {u"Hold", u"GenericClass"},     {u"GlobalsClass", u"GenericClass"},
-      {u"Project", u"GenericClass"},       {u"Template", u"GenericClass"}, {u"RetrievableFolder", u"GenericClass"},
-      {u"Pump", u"ProcessPlantEquipment"}, {u"Motor", u"ProcessPlantEquipment"},
-      {u"HeatExchanger", u"ProcessPlantEquipment"}, {u"Column", u"Vessel"},
-      {u"ProcessPlantEquipment", u"GenericClass"},  {u"MasterBEDD", u"GenericClass"},
+      {u"Datasheet", u"Document"},
+      {u"DataView", u"Document"},
+      {u"Dataview", u"Document"},
+      {u"Diagram", u"Document"},
+      {u"Document", u"GenericClass"},
+      {u"Page", u"GenericClass"},
+      {u"Label", u"GenericClass"},
+      {u"Hold", u"GenericClass"},
+      {u"GlobalsClass", u"GenericClass"},
+      {u"Project", u"GenericClass"},
+      {u"Template", u"GenericClass"},
+      {u"RetrievableFolder", u"GenericClass"},
+      {u"Pump", u"ProcessPlantEquipment"},
+      {u"Motor", u"ProcessPlantEquipment"},
+      {u"HeatExchanger", u"ProcessPlantEquipment"},
+      {u"Column", u"Vessel"},
+      {u"ProcessPlantEquipment", u"GenericClass"},
+      {u"MasterBEDD", u"GenericClass"},
   };
   for (auto [name, base] : kKinds) {
     SCOPED_TRACE(_bstr_t(name).utf8());
@@ -368,14 +379,14 @@ TEST_F(PlantTest, UnitsConvertBetweenSIAndUS) {
 }
 
 TEST_F(PlantTest, ValuesEnteredInUSUnitsReadInSI) {
-  EXPECT_NEAR(Real(103, u"RatedFlow", u"m3/h"), 374.75, 0.01);       // 1650 gpm
+  EXPECT_NEAR(Real(103, u"RatedFlow", u"m3/h"), 374.75, 0.01);          // 1650 gpm
   EXPECT_NEAR(Real(103, u"OperatingTemperature", u"degC"), 130, 1e-9);  // 266 degF
   EXPECT_NEAR(Real(103, u"DesignPressure", u"kPa"), 3102.64, 0.01);     // 450 psi
   EXPECT_NEAR(Real(122, u"HeatTransferArea", u"m2"), 549.98, 0.01);     // 5920 ft2
   EXPECT_NEAR(Real(132, u"InsideDiameter", u"mm"), 2438.4, 1e-6);       // 96 in
   EXPECT_NEAR(Real(112, u"RatedPower", u"kW"), 399.70, 0.01);           // 536 hp
   // And the SI values read in US units.
-  EXPECT_NEAR(Real(101, u"DesignPressure", u"psi"), 464.12, 0.01);  // 3200 kPa
+  EXPECT_NEAR(Real(101, u"DesignPressure", u"psi"), 464.12, 0.01);   // 3200 kPa
   EXPECT_NEAR(Real(101, u"DesignTemperature", u"degF"), 248, 1e-9);  // 120 degC
 }
 
@@ -479,8 +490,10 @@ TEST_F(PlantTest, EquipmentListsThePagesThatShowIt) {
         ObjectPtr shown = Obj(RefId(page, u"NodeObjects", p));
         if (ClassName(shown) == "GlobalsClass") continue;
         bool listed = false;
-        for (LONG v = 1; v <= Count(shown, u"DataViews"); ++v) listed = listed || RefId(shown, u"DataViews", v) == IdOf(page);
-        EXPECT_TRUE(listed) << ClassName(shown) << " " << IdOf(shown) << " misses page " << IdOf(page);
+        for (LONG v = 1; v <= Count(shown, u"DataViews"); ++v)
+          listed = listed || RefId(shown, u"DataViews", v) == IdOf(page);
+        EXPECT_TRUE(listed) << ClassName(shown) << " " << IdOf(shown) << " misses page "
+                            << IdOf(page);
       }
     }
 }
@@ -489,7 +502,8 @@ TEST_F(PlantTest, EquipmentListsThePagesThatShowIt) {
 // Damaged copies are caught
 
 TEST_F(PlantTest, AnIndexPastTheNodeObjectsIsCaught) {
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeIndices\">1<", "<value attribute=\"NodeIndices\">3<"));
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeIndices\">1<",
+                              "<value attribute=\"NodeIndices\">3<"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
   EXPECT_EQ(p, (Problems{"page 1061: \"NodeIndices\" 1 points to position 3 of 1 \"NodeObjects\"",
@@ -509,8 +523,10 @@ TEST_F(PlantTest, AnObjectOnTheWrongNodeIsCaught) {
 }
 
 TEST_F(PlantTest, AnObjectOnNoNodeIsCaught) {
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "<value attribute=\"NodeObjects\" ref=\"131\"/>",
-                              "<value attribute=\"NodeObjects\" ref=\"131\"/><value attribute=\"NodeObjects\" ref=\"133\"/>"));
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"",
+                              "<value attribute=\"NodeObjects\" ref=\"131\"/>",
+                              "<value attribute=\"NodeObjects\" ref=\"131\"/><value "
+                              "attribute=\"NodeObjects\" ref=\"133\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
   EXPECT_EQ(p, Problems{"page 1061: \"NodeObjects\" 2 stands on no node"}) << Join(p);
@@ -522,31 +538,42 @@ TEST_F(PlantTest, AnUnknownChecknumIsCaught) {
   ASSERT_TRUE(s);
   Problems p = CheckTemplates(s->Database());
   ASSERT_GE(p.size(), 1u);
-  EXPECT_NE(std::find(p.begin(), p.end(), "page 1041: template \"HX-DS\" has no version 7"), p.end()) << Join(p);
+  EXPECT_NE(std::find(p.begin(), p.end(), "page 1041: template \"HX-DS\" has no version 7"),
+            p.end())
+      << Join(p);
 }
 
 TEST_F(PlantTest, FieldsOfTheWrongVersionAreCaught) {
   // E-102's page claims version 3 but holds the six records of version 2.
-  auto s = ImportPlant(Mutate(Mutate(xml_, "<object id=\"1051\"", "<value attribute=\"Checknum\">2<",
-                                     "<value attribute=\"Checknum\">3<"),
-                              "<object id=\"1005\"", "<value attribute=\"Checknum\">2<", "<value attribute=\"Checknum\">3<"));
+  auto s =
+      ImportPlant(Mutate(Mutate(xml_, "<object id=\"1051\"", "<value attribute=\"Checknum\">2<",
+                                "<value attribute=\"Checknum\">3<"),
+                         "<object id=\"1005\"", "<value attribute=\"Checknum\">2<",
+                         "<value attribute=\"Checknum\">3<"));
   ASSERT_TRUE(s);
   Problems p = CheckTemplates(s->Database());
-  EXPECT_NE(std::find(p.begin(), p.end(), "page 1051: \"Fields\" holds 6 records for 8 fields"), p.end()) << Join(p);
-  EXPECT_NE(std::find(p.begin(), p.end(), "page 1051: \"Revisions\" holds 6 marks for 8 values"), p.end()) << Join(p);
+  EXPECT_NE(std::find(p.begin(), p.end(), "page 1051: \"Fields\" holds 6 records for 8 fields"),
+            p.end())
+      << Join(p);
+  EXPECT_NE(std::find(p.begin(), p.end(), "page 1051: \"Revisions\" holds 6 marks for 8 values"),
+            p.end())
+      << Join(p);
 }
 
 TEST_F(PlantTest, AContinuousListWithAMissingRowRecordIsCaught) {
   // One more row object than the records hold, and one the filter does not select.
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1071\"", "<value attribute=\"NodeObjects\" ref=\"106\"/>",
-                              "<value attribute=\"NodeObjects\" ref=\"106\"/><value attribute=\"NodeObjects\" ref=\"121\"/>"));
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1071\"",
+                              "<value attribute=\"NodeObjects\" ref=\"106\"/>",
+                              "<value attribute=\"NodeObjects\" ref=\"106\"/><value "
+                              "attribute=\"NodeObjects\" ref=\"121\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckTemplates(s->Database());
   EXPECT_EQ(p, (Problems{"page 1071: \"Fields\" holds 25 records for 29 fields",
                          "page 1071: \"Revisions\" holds 25 marks for 29 values"}))
       << Join(p);
   Problems rows = CheckSummaries(s->Database());
-  EXPECT_EQ(rows, Problems{"page 1071: lists HeatExchanger 121, which they do not select"}) << Join(rows);
+  EXPECT_EQ(rows, Problems{"page 1071: lists HeatExchanger 121, which they do not select"})
+      << Join(rows);
 }
 
 TEST_F(PlantTest, ASummaryListingRowsOutsideItsProjectIsCaught) {
@@ -564,27 +591,34 @@ TEST_F(PlantTest, APageOwnedByAnotherDatasheetIsCaught) {
   auto s = ImportPlant(Mutate(xml_, "<object id=\"1061\"", "owner=\"1006\"", "owner=\"1005\""));
   ASSERT_TRUE(s);
   Problems p = CheckPageLists(s->Database());
-  EXPECT_NE(std::find(p.begin(), p.end(), "page 1061: in CurrentPages of datasheet 1006 but owned by 1005"), p.end())
+  EXPECT_NE(std::find(p.begin(), p.end(),
+                      "page 1061: in CurrentPages of datasheet 1006 but owned by 1005"),
+            p.end())
       << Join(p);
 }
 
 TEST_F(PlantTest, AStatusCopyOfAnotherPageIsCaught) {
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1014\"", "<value attribute=\"ActivePage\" ref=\"1012\"/>",
+  auto s = ImportPlant(Mutate(xml_, "<object id=\"1014\"",
+                              "<value attribute=\"ActivePage\" ref=\"1012\"/>",
                               "<value attribute=\"ActivePage\" ref=\"1011\"/>"));
   ASSERT_TRUE(s);
   Problems p = CheckPageLists(s->Database());
-  EXPECT_EQ(p, (Problems{"page 1012: \"RevisedPages\" 1 is no copy of this page",
-                         "page 1014: differs in \"PageId\" or \"PageNumber\" from its current page 1011",
-                         "page 1014: is missing from \"RevisedPages\" of its current page 1011"}))
+  EXPECT_EQ(
+      p, (Problems{"page 1012: \"RevisedPages\" 1 is no copy of this page",
+                   "page 1014: differs in \"PageId\" or \"PageNumber\" from its current page 1011",
+                   "page 1014: is missing from \"RevisedPages\" of its current page 1011"}))
       << Join(p);
 }
 
 TEST_F(PlantTest, AnAnnotationIdNotYetHandedOutIsCaught) {
-  auto s = ImportPlant(Mutate(xml_, "<object id=\"1001\"", "<value attribute=\"NextAnnotationId\">2<",
-                              "<value attribute=\"NextAnnotationId\">1<"));
+  auto s =
+      ImportPlant(Mutate(xml_, "<object id=\"1001\"", "<value attribute=\"NextAnnotationId\">2<",
+                         "<value attribute=\"NextAnnotationId\">1<"));
   ASSERT_TRUE(s);
   Problems p = CheckTemplates(s->Database());
-  EXPECT_EQ(p, Problems{"page 1011: annotation 1 is not below the datasheet's \"NextAnnotationId\" 1"}) << Join(p);
+  EXPECT_EQ(p,
+            Problems{"page 1011: annotation 1 is not below the datasheet's \"NextAnnotationId\" 1"})
+      << Join(p);
 }
 
 TEST_F(PlantTest, AWrongPageCountIsCaught) {

@@ -1,11 +1,10 @@
 // The sample requests (examples/requests/): each is a request body as a
 // client sends it, and names ids that exist in the sample plant with the
 // kinds the message expects.
-#include <expat.h>
-#include <gtest/gtest.h>
-
 #include <cctype>
+#include <expat.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 
 #include "plant_check.h"
@@ -55,7 +54,8 @@ std::string ParseXml(const std::string& text, Element* root) {
   XML_SetUserData(parser, &p);
   XML_SetElementHandler(parser, Start, End);
   XML_SetCharacterDataHandler(parser, Characters);
-  const bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK;
+  const bool ok =
+      XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK;
   std::string error = ok ? "" : XML_ErrorString(XML_GetErrorCode(parser));
   XML_ParserFree(parser);
   *root = std::move(p.root);
@@ -85,7 +85,8 @@ bool IsInteger(const std::string* s) {
 
 std::vector<std::string> RequestFiles() {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(KX_EXAMPLES_DIR) + "/requests"))
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(KX_EXAMPLES_DIR) + "/requests"))
     if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
@@ -107,7 +108,8 @@ class RequestsTest : public ::testing::Test {
     _com_ptr_t<IKXQTemplateLibrary> lib;
     db_->get_TemplateLibrary(&lib);
     _com_ptr_t<IKXQTemplate> t;
-    lib->GetTemplate(_bstr_t(Text(page, u"TemplateId").c_str()), _variant_t(Text(page, u"Checknum").c_str()), &t);
+    lib->GetTemplate(_bstr_t(Text(page, u"TemplateId").c_str()),
+                     _variant_t(Text(page, u"Checknum").c_str()), &t);
     _com_ptr_t<IKXQTemplatePage> tp;
     if (t) t->get_PageById(_bstr_t(Text(page, u"PageId").c_str()), &tp);
     return tp;
@@ -124,7 +126,8 @@ class RequestsTest : public ::testing::Test {
     ASSERT_TRUE(tp);
     std::vector<const std::string*> ids;
     if (m.Attr("FieldId")) ids.push_back(m.Attr("FieldId"));
-    for (const Element& child : m.children) ids.push_back(child.Attr("ID") ? child.Attr("ID") : child.Attr("FieldId"));
+    for (const Element& child : m.children)
+      ids.push_back(child.Attr("ID") ? child.Attr("ID") : child.Attr("FieldId"));
     EXPECT_FALSE(ids.empty()) << "no field named";
     for (const std::string* id : ids) {
       ASSERT_TRUE(IsInteger(id));
@@ -178,14 +181,15 @@ class RequestsTest : public ::testing::Test {
       ObjectPtr doc = Object(db_, std::stol(*d.Attr("DocumentId")));
       if (d.name == "Datasheet") {
         ASSERT_EQ(ClassName(doc), "Datasheet");
-        const char16_t* lists[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"};
+        const char16_t* lists[] = {u"CurrentPages", u"SubmittedPages", u"CheckedPages",
+                                   u"IssuedPages"};
         EXPECT_GT(Count(doc, lists[status - 1]), 0) << "no pages of status " << status;
       } else {
         ASSERT_TRUE(diagrams) << m.name << " takes no diagrams";
         ASSERT_EQ(d.name, "Diagram");
         ASSERT_EQ(ClassName(doc), "Diagram");
-        const char16_t* schematics[] = {u"CurrentSchematic", u"SubmittedSchematic", u"CheckedSchematic",
-                                        u"IssuedSchematic"};
+        const char16_t* schematics[] = {u"CurrentSchematic", u"SubmittedSchematic",
+                                        u"CheckedSchematic", u"IssuedSchematic"};
         EXPECT_NE(RefId(doc, schematics[status - 1]), 0);
       }
     }
@@ -203,7 +207,8 @@ class RequestsTest : public ::testing::Test {
     _com_ptr_t<IKXQSchema> schema;
     db_->get_Schema(&schema);
     _com_ptr_t<IKXQDimension> dimension;
-    if (FAILED(schema->get_Dimension(_bstr_t(dimensionName.c_str()), &dimension)) || !dimension) return false;
+    if (FAILED(schema->get_Dimension(_bstr_t(dimensionName.c_str()), &dimension)) || !dimension)
+      return false;
     _bstr_t display;
     return SUCCEEDED(dimension->get_UnitDisplayName(_bstr_t(unit.c_str()), display.GetAddress()));
   }
@@ -218,7 +223,8 @@ class RequestsTest : public ::testing::Test {
     bool found = false;
     for (LONG i = low; i <= high && !found; ++i) {
       BSTR item = nullptr;
-      if (SUCCEEDED(SafeArrayGetElement(names, &i, &item))) found = _bstr_t(item, false).utf8() == name;
+      if (SUCCEEDED(SafeArrayGetElement(names, &i, &item)))
+        found = _bstr_t(item, false).utf8() == name;
     }
     SafeArrayDestroy(names);
     return found;
@@ -317,8 +323,9 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
     } else if (m.name == "SetStringField") {
       CheckFieldMessage(m, "String");
       EXPECT_EQ(*root.Attr("Status"), "1");
-    } else if (m.name == "SetIntegerField" || m.name == "SetDateField" || m.name == "SetBoolField" ||
-               m.name == "SetCheckField" || m.name == "SetRadioField" || m.name == "SetSketchField") {
+    } else if (m.name == "SetIntegerField" || m.name == "SetDateField" ||
+               m.name == "SetBoolField" || m.name == "SetCheckField" || m.name == "SetRadioField" ||
+               m.name == "SetSketchField") {
       const std::string kind = m.name.substr(3, m.name.size() - 8);
       CheckFieldMessage(m, kind == "Bool" ? "Boolean" : kind.c_str());
       EXPECT_EQ(*root.Attr("Status"), "1");
@@ -352,8 +359,9 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       ObjectPtr page = Object(db_, std::stol(*m.Attr("PageId")));
       bool found = false;
       for (LONG i = 1; i <= Count(page, u"Annotations"); ++i) {
-        found = found || Text(page, u"Annotations", i).find("FieldId=\"" + *m.Attr("AnnotationId") + "\"") !=
-                             std::string::npos;
+        found = found ||
+                Text(page, u"Annotations", i).find("FieldId=\"" + *m.Attr("AnnotationId") + "\"") !=
+                    std::string::npos;
       }
       EXPECT_TRUE(found) << "no annotation " << *m.Attr("AnnotationId");
     } else if (m.name == "CreateAnnotation") {
@@ -411,8 +419,10 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
       CheckDocuments(m, false);
     } else if (m.name == "WithdrawDocuments") {
       CheckDocuments(m, true);
-      for (const Element& d : m.children) EXPECT_NE(*d.Attr("Status"), "1") << "the current version stays";
-    } else if (m.name == "SubmitDocuments" || m.name == "CheckDocuments" || m.name == "IssueDocuments") {
+      for (const Element& d : m.children)
+        EXPECT_NE(*d.Attr("Status"), "1") << "the current version stays";
+    } else if (m.name == "SubmitDocuments" || m.name == "CheckDocuments" ||
+               m.name == "IssueDocuments") {
       // Documents of the workflow; a submit that is not confirmed only asks.
       ASSERT_FALSE(m.children.empty());
       for (const Element& d : m.children) {
@@ -483,12 +493,13 @@ TEST_F(RequestsTest, EachXmlRequestIsAnEnvelopeWithOneMessageNamingPlantIds) {
         EXPECT_EQ(ClassOf(*f.Attr("PageId")), "Page");
       }
     } else if (m.name == "GetFieldProperties" || m.name == "GetFieldStatus" ||
-               m.name == "SetFieldStatus" || m.name == "GetFieldFormat" || m.name == "SetFieldFormat" ||
-               m.name == "GetFieldObject" || m.name == "ShowFieldCase" || m.name == "HideFieldObjects" ||
-               m.name == "SetFieldProperties" || m.name == "CopyFieldCase" || m.name == "HideFieldCase" ||
-               m.name == "AddFieldObjects" || m.name == "RemoveFieldObjects" ||
-               m.name == "DeleteFieldObjects" || m.name == "ShowFieldObjects" ||
-               m.name == "ShowPrimaryObjects") {
+               m.name == "SetFieldStatus" || m.name == "GetFieldFormat" ||
+               m.name == "SetFieldFormat" || m.name == "GetFieldObject" ||
+               m.name == "ShowFieldCase" || m.name == "HideFieldObjects" ||
+               m.name == "SetFieldProperties" || m.name == "CopyFieldCase" ||
+               m.name == "HideFieldCase" || m.name == "AddFieldObjects" ||
+               m.name == "RemoveFieldObjects" || m.name == "DeleteFieldObjects" ||
+               m.name == "ShowFieldObjects" || m.name == "ShowPrimaryObjects") {
       CheckFieldsOfPage(m);
     } else if (m.name == "ApplyDatasheetFilter" || m.name == "ApplyDatasheetSort" ||
                m.name == "ListDatasheetFilters" || m.name == "ListDatasheetSorts" ||
@@ -539,15 +550,16 @@ TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
       ASSERT_NE(second, std::string::npos);
       EXPECT_TRUE(HasTemplate(text.substr(0, first), text.substr(first + 4, second - first - 4)));
     } else if (NamedAfter(file, "GetConfigurations") || NamedAfter(file, "GetObjectFilters") ||
-               NamedAfter(file, "ValidateTemplates") ||
-               NamedAfter(file, "ListDiagrams") || NamedAfter(file, "ListSharedDiagrams") ||
-               NamedAfter(file, "ListHolds") || NamedAfter(file, "ListDimensionSets") ||
+               NamedAfter(file, "ValidateTemplates") || NamedAfter(file, "ListDiagrams") ||
+               NamedAfter(file, "ListSharedDiagrams") || NamedAfter(file, "ListHolds") ||
+               NamedAfter(file, "ListDimensionSets") ||
                (NamedAfter(file, "ListDimensions") && !NamedAfter(file, "ListDimensionUnits"))) {
       EXPECT_EQ(text, "") << "the message reads no text";
     } else if (NamedAfter(file, "ListDimensionUnits")) {
       EXPECT_TRUE(IsDimension(id)) << "the whole text is a dimension name: " << id;
     } else if (NamedAfter(file, "ChangeDimensionSet")) {
-      EXPECT_TRUE(IsDimensionSet(id) || id == "DefaultUnits") << "the whole text is a set name: " << id;
+      EXPECT_TRUE(IsDimensionSet(id) || id == "DefaultUnits")
+          << "the whole text is a set name: " << id;
     } else if (NamedAfter(file, "ListDatasheetsByStatus")) {
       ASSERT_TRUE(IsInteger(&id));
       EXPECT_TRUE(id >= "1" && id <= "4");
@@ -565,7 +577,8 @@ TEST_F(RequestsTest, BareTextRequestsNameWhatTheirMessageTakes) {
 
 TEST_F(RequestsTest, TheReadmeDescribesEveryRequest) {
   const std::string readme = ReadExample("README.md");
-  for (const std::string& file : RequestFiles()) EXPECT_NE(readme.find(file), std::string::npos) << file;
+  for (const std::string& file : RequestFiles())
+    EXPECT_NE(readme.find(file), std::string::npos) << file;
 }
 
 }  // namespace

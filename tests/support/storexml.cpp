@@ -20,7 +20,8 @@ std::string_view TypeOf(std::string_view name) {
       {" ActivePage OverspillTo ", R"( type="object" class="Page")"},
       {" OverspillFrom ", R"( type="object" inverse="OverspillTo")"},
       {" RevisedPages ", R"( type="object" list="true" class="Page")"},
-      {" PageNumber DefaultCase NumberOfPages ProjectId Status NextAnnotationId HasSummary Orientation "
+      {" PageNumber DefaultCase NumberOfPages ProjectId Status NextAnnotationId HasSummary "
+       "Orientation "
        "ScaleMode TopMargin LeftMargin BottomMargin RightMargin PaperSize PaperWidth PaperLength "
        "PaperSource ",
        R"( type="integer")"},

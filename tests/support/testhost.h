@@ -39,8 +39,7 @@ IKXQObjectPtr ObjectOf(IKXQDatabase* database, LONG id);
 IKXQAttributePtr AttributeOf(IKXQObject* object, const char16_t* name);
 // The text at a 1-based `position` (0: the single value) of `attribute` of
 // `object`; none when it holds no text there.
-std::optional<std::string> TextAt(IKXQObject* object, const char16_t* attribute,
-                                  LONG position = 0);
+std::optional<std::string> TextAt(IKXQObject* object, const char16_t* attribute, LONG position = 0);
 // Lets go of the thread's error information.
 void ClearErrorInfo();
 

@@ -1,8 +1,9 @@
 // The value texts of `kxqhost dump`.
+#include "dump.h"
+
 #include <gtest/gtest.h>
 
 #include "com/oleauto.h"
-#include "dump.h"
 
 namespace {
 

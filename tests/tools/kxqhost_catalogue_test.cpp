@@ -2,9 +2,8 @@
 // what reached the drawing service and the store's workflow log with
 // --events, privileges taken away with --deny, the active project chosen
 // with --project.
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "support/host_fixture.h"
 
@@ -16,7 +15,8 @@ using kxqtest::Outcome;
 class KxqhostCatalogueTest : public KxqhostTest {
  protected:
   void SetUp() override {
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
   static size_t Count(const std::string& text, const std::string& part) {
@@ -38,8 +38,9 @@ TEST_F(KxqhostCatalogueTest, TheDrawingServicesCallsAreShownWithEvents) {
   EXPECT_EQ(quiet.out.find("== drawing"), std::string::npos);
 
   // In a script each step shows its own calls only.
-  std::ofstream(dir_ / "steps.txt") << "request ListDiagrams <<END\nEND\nrequest ListSharedDiagrams <<END\nEND\n"
-                                       "request ListDiagrams <<END\nEND\n";
+  std::ofstream(dir_ / "steps.txt")
+      << "request ListDiagrams <<END\nEND\nrequest ListSharedDiagrams <<END\nEND\n"
+         "request ListDiagrams <<END\nEND\n";
   const Outcome script = Host({"--events", "run", dir_ / "steps.txt"});
   ASSERT_EQ(script.status, 0) << script.err;
   EXPECT_EQ(Count(script.out, "== drawing DrawingTemplates"), 2u) << script.out;
@@ -48,16 +49,18 @@ TEST_F(KxqhostCatalogueTest, TheDrawingServicesCallsAreShownWithEvents) {
 TEST_F(KxqhostCatalogueTest, ConfigurationsWithoutPrivilegesAndOutsideTheRootProject) {
   const Outcome all = Host({"request", "GetConfigurations", "-"}, "");
   ASSERT_EQ(all.status, 0) << all.err;
-  EXPECT_NE(all.out.find("CanSecure=\"1\" CanLock=\"1\" CanCheck=\"1\" CanIssue=\"1\" CanChangeUnits=\"1\" "
-                         "IsRootProject=\"1\" CanModifySummary=\"1\""),
+  EXPECT_NE(all.out.find(
+                "CanSecure=\"1\" CanLock=\"1\" CanCheck=\"1\" CanIssue=\"1\" CanChangeUnits=\"1\" "
+                "IsRootProject=\"1\" CanModifySummary=\"1\""),
             std::string::npos)
       << all.out;
-  const Outcome denied = Host({"--deny", "CheckDocument", "--deny", "Modify Non-Project Summary", "--project", "2",
-                               "request", "GetConfigurations", "-"},
+  const Outcome denied = Host({"--deny", "CheckDocument", "--deny", "Modify Non-Project Summary",
+                               "--project", "2", "request", "GetConfigurations", "-"},
                               "");
   ASSERT_EQ(denied.status, 0) << denied.err;
-  EXPECT_NE(denied.out.find("CanSecure=\"1\" CanLock=\"1\" CanCheck=\"0\" CanIssue=\"1\" CanChangeUnits=\"1\" "
-                            "IsRootProject=\"0\" CanModifySummary=\"0\""),
+  EXPECT_NE(denied.out.find(
+                "CanSecure=\"1\" CanLock=\"1\" CanCheck=\"0\" CanIssue=\"1\" CanChangeUnits=\"1\" "
+                "IsRootProject=\"0\" CanModifySummary=\"0\""),
             std::string::npos)
       << denied.out;
   const Outcome unknown = Host({"--project", "77", "request", "GetConfigurations", "-"}, "");
@@ -66,18 +69,21 @@ TEST_F(KxqhostCatalogueTest, ConfigurationsWithoutPrivilegesAndOutsideTheRootPro
 }
 
 TEST_F(KxqhostCatalogueTest, ClosingAndRecasingShowWhatReachedTheStoreAndTheClients) {
-  const Outcome closed = Host({"--events", "request", "CloseDocuments", "-"},
-                              "<XMLMessage><CloseDocuments><Datasheet DocumentId=\"1001\" Status=\"4\"/>"
-                              "<Diagram DocumentId=\"1101\"/></CloseDocuments></XMLMessage>");
+  const Outcome closed =
+      Host({"--events", "request", "CloseDocuments", "-"},
+           "<XMLMessage><CloseDocuments><Datasheet DocumentId=\"1001\" Status=\"4\"/>"
+           "<Diagram DocumentId=\"1101\"/></CloseDocuments></XMLMessage>");
   ASSERT_EQ(closed.status, 0) << closed.err;
   EXPECT_EQ(closed.out.substr(0, closed.out.find("== current")),
             "== store close version of #1001: \"4\"\n== store close version of #1101: \"-1\"\n");
-  const Outcome recased = Host({"--events", "request", "RecaseDocuments", "-"},
-                               "<XMLMessage TargetId=\"1002\"><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
+  const Outcome recased =
+      Host({"--events", "request", "RecaseDocuments", "-"},
+           "<XMLMessage TargetId=\"1002\"><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
   ASSERT_EQ(recased.status, 0) << recased.err;
   EXPECT_EQ(Count(recased.out, "== event Datasheet [P1 10"), 2u) << recased.out;
   EXPECT_NE(Dump({"1002"}).find("Start-up"), std::string::npos);
-  const Outcome refused = Host({"request", "RecaseDocuments", "-"}, "<XMLMessage><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
+  const Outcome refused = Host({"request", "RecaseDocuments", "-"},
+                               "<XMLMessage><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("TargetId"), std::string::npos) << refused.err;
 }

@@ -1,10 +1,9 @@
 // The command line of kxqhost, run as a subprocess against a store made
 // from the small test plant: requests and their failures, init and dump,
 // registration, the journal, object services and database events.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-
-#include <filesystem>
 
 #include "com/registry.h"
 #include "support/host_fixture.h"
@@ -73,12 +72,14 @@ TEST_F(KxqhostTest, ARequestLargerThanTheReaderTakesIsRefusedBeforeItIsRead) {
   std::filesystem::resize_file(big, 300u << 20);  // sparse: costs no disk
   const Outcome file = Host({"request", "CreateAnnotation", big});
   EXPECT_EQ(file.status, 1);
-  EXPECT_NE(file.err.find("the request is larger than 67108864 bytes"), std::string::npos) << file.err;
+  EXPECT_NE(file.err.find("the request is larger than 67108864 bytes"), std::string::npos)
+      << file.err;
   std::string piped(64u << 20, ' ');
   piped += "<XMLMessage/>";
   const Outcome input = Host({"request", "CreateAnnotation", "-"}, piped);
   EXPECT_EQ(input.status, 1);
-  EXPECT_NE(input.err.find("the request is larger than 67108864 bytes"), std::string::npos) << input.err;
+  EXPECT_NE(input.err.find("the request is larger than 67108864 bytes"), std::string::npos)
+      << input.err;
 }
 
 TEST_F(KxqhostTest, FailedRequestLeavesTheStoreUnchanged) {
@@ -128,7 +129,8 @@ TEST_F(KxqhostTest, InitRefusesAnExistingStore) {
 }
 
 TEST_F(KxqhostTest, InitFromABrokenFixtureLeavesNoStore) {
-  kxqtest::WriteText(dir_ / "broken.xml", "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>");
+  kxqtest::WriteText(dir_ / "broken.xml",
+                     "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>");
   const Outcome outcome = Host({"init", "--fixture", dir_ / "broken.xml"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("broken.xml:3:"), std::string::npos) << outcome.err;
@@ -181,11 +183,12 @@ TEST_F(KxqhostTest, RegisterAndUnregisterShowInTheRegistrationStore) {
   ASSERT_EQ(registered.status, 0) << registered.err;
   EXPECT_TRUE(registry.Has(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID"));
   std::u16string clsid;
-  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
-  std::u16string server;
-  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32", u"",
-                             &server),
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid),
             S_OK);
+  std::u16string server;
+  ASSERT_EQ(
+      kx_reg_get_value(u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32", u"", &server),
+      S_OK);
   EXPECT_NE(server.find(u"libKXDBDatasheetSvcs.so"), std::u16string::npos);
 
   const Outcome unregistered = Bare({"unregister"});
@@ -208,7 +211,8 @@ TEST_F(KxqhostTest, AStaleRegistrationIsReplacedByTheBuiltModule) {
   InitStore();
   ASSERT_EQ(Bare({"register"}).status, 0);
   std::u16string clsid;
-  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid),
+            S_OK);
   const std::u16string server = u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32";
   ASSERT_EQ(kx_reg_set_value(server, u"", u"/nowhere/libKXDBDatasheetSvcs.so"), S_OK);
   const Outcome outcome = Host({"request", "NoSuchMessage"});
@@ -222,7 +226,8 @@ TEST_F(KxqhostTest, ARegisteredLibraryThatCannotBeLoadedIsReplacedByTheBuiltModu
   InitStore();
   ASSERT_EQ(Bare({"register"}).status, 0);
   std::u16string clsid;
-  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid), S_OK);
+  ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid),
+            S_OK);
   const std::u16string server = u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32";
   kxqtest::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
   const std::string broken = dir_ / "libKXDBDatasheetSvcs.so";

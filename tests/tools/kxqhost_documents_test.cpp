@@ -62,10 +62,10 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_NE(opened.out.find("== store open version (mode 2) of #1005: \"1\""), std::string::npos)
       << opened.out;
   EXPECT_EQ(opened.out.find("workflow action"), std::string::npos) << opened.out;
-  const Outcome checked =
-      Host({"--events", "request", "OpenDocuments", "-"},
-           "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"3\"/></OpenDocuments>"
-           "</XMLMessage>");
+  const Outcome checked = Host(
+      {"--events", "request", "OpenDocuments", "-"},
+      "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"3\"/></OpenDocuments>"
+      "</XMLMessage>");
   EXPECT_NE(checked.out.find("== store open version (mode 2) of #1001: \"3\""), std::string::npos)
       << checked.out << checked.err;
 
@@ -112,9 +112,9 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
 // A new continuous summary sheet shows the plant's name in its fixed field
 // above the equipment rows: the globals object stands on its header node.
 TEST_F(KxqhostDocumentsTest, ANewSummarySheetReadsItsFixedFieldFromTheGlobals) {
-  const Outcome created = Host(
-      {"request", "CreateDocuments", std::string(KXQHOST_SOURCE_DIR) +
-                                         "/examples/requests/create-documents.xml"});
+  const Outcome created =
+      Host({"request", "CreateDocuments",
+            std::string(KXQHOST_SOURCE_DIR) + "/examples/requests/create-documents.xml"});
   ASSERT_EQ(created.status, 0) << created.err;
   EXPECT_EQ(created.err.find("failed to find node index"), std::string::npos) << created.err;
   EXPECT_NE(created.out.find("CDU-1 Crude Distillation Unit"), std::string::npos) << created.out;

@@ -39,7 +39,8 @@ TEST_F(EventsScriptTest, StartUpSubscribesTheSummaryClassesAndOneRegistrationCan
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(Has(refused.out, "Subscribe(5, 11, Datasheet, false) (refused)\n")) << refused.out;
   EXPECT_FALSE(Has(refused.out, "Subscribe(6,")) << refused.out;
-  EXPECT_TRUE(Has(refused.err, "Failed to register delete case event for Datasheet")) << refused.err;
+  EXPECT_TRUE(Has(refused.err, "Failed to register delete case event for Datasheet"))
+      << refused.err;
 }
 
 TEST_F(EventsScriptTest, DeletionsGoThroughTheModuleFirst) {
@@ -51,12 +52,14 @@ TEST_F(EventsScriptTest, DeletionsGoThroughTheModuleFirst) {
       "dump 301\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // The master is refused and stays; another case of its id is no master.
-  EXPECT_TRUE(Has(outcome.err, "cannot delete 400: <KXError Desc=\"Cannot delete an RQ Master "
-                               "BEDD Datasheet\""))
+  EXPECT_TRUE(Has(outcome.err,
+                  "cannot delete 400: <KXError Desc=\"Cannot delete an RQ Master "
+                  "BEDD Datasheet\""))
       << outcome.err;
   EXPECT_TRUE(Has(outcome.out, "## dump 400\nobject 400 Datasheet\n")) << outcome.out;
   // The deleted pump's row leaves the list before the pump goes.
-  EXPECT_TRUE(Has(outcome.out, "## delete 11\n== store changed #301: NodeObjects\n")) << outcome.out;
+  EXPECT_TRUE(Has(outcome.out, "## delete 11\n== store changed #301: NodeObjects\n"))
+      << outcome.out;
   EXPECT_TRUE(Has(outcome.out, "NodeObjects[2] = #10\nNodeIndices[1] = 1\n")) << outcome.out;
   EXPECT_FALSE(Has(outcome.out, "#11")) << outcome.out;
 }
@@ -70,13 +73,16 @@ TEST_F(EventsScriptTest, NewObjectsJoinTheListsThatTakeThemOnce) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // The new pump fails the page-per-member sheet's filter and becomes a
   // row of the list, with its field record and revisions.
-  EXPECT_TRUE(Has(outcome.out, "created #501\n== store changed #301: NodeObjects, Fields, Revisions\n"
-                               "== store created #501 (database event 1)\n"))
+  EXPECT_TRUE(Has(outcome.out,
+                  "created #501\n== store changed #301: NodeObjects, Fields, Revisions\n"
+                  "== store created #501 (database event 1)\n"))
       << outcome.out;
   // A re-classed or re-created member already listed is not listed again.
-  EXPECT_TRUE(Has(outcome.out, "## event 5 11 Vessel\n## event 1 11\n## dump 301\n")) << outcome.out;
-  EXPECT_TRUE(Has(outcome.out, "NodeObjects[2] = #10\nNodeObjects[3] = #11\n"
-                               "NodeObjects[4] = #501\nNodeIndices[1]"))
+  EXPECT_TRUE(Has(outcome.out, "## event 5 11 Vessel\n## event 1 11\n## dump 301\n"))
+      << outcome.out;
+  EXPECT_TRUE(Has(outcome.out,
+                  "NodeObjects[2] = #10\nNodeObjects[3] = #11\n"
+                  "NodeObjects[4] = #501\nNodeIndices[1]"))
       << outcome.out;
 }
 
@@ -90,14 +96,16 @@ TEST_F(EventsScriptTest, CasesClaimsAndProjects) {
       "event 13 1\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // Only the page with the case loses it, with one page event.
-  EXPECT_TRUE(Has(outcome.out, "## event 11 100 2\n== store changed #101: Cases\n"
-                               "== event Datasheet [P1 101] to alice\n"))
+  EXPECT_TRUE(Has(outcome.out,
+                  "## event 11 100 2\n== store changed #101: Cases\n"
+                  "== event Datasheet [P1 101] to alice\n"))
       << outcome.out;
   EXPECT_TRUE(Has(outcome.out, "Cases[1] = 1\nCases[2] = (empty)\n")) << outcome.out;
   // A claimed member is removed nowhere; each page showing it is redrawn.
   const size_t claims = outcome.out.find("## event 16 10\n");
   ASSERT_NE(claims, std::string::npos);
-  const std::string claimed = outcome.out.substr(claims, outcome.out.find("## event --local") - claims);
+  const std::string claimed =
+      outcome.out.substr(claims, outcome.out.find("## event --local") - claims);
   EXPECT_TRUE(Has(claimed, "[P1 301]") && Has(claimed, "[P1 201]") && Has(claimed, "[P1 101]"))
       << claimed;
   EXPECT_FALSE(Has(claimed, "store changed")) << claimed;
@@ -147,7 +155,8 @@ TEST_F(EventsScriptTest, APassingMemberGetsOnePageOfItsOwn) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // The first create event gives pump 11 a page on the page-per-member
   // sheet, with the sheet's event; later ones find it shown and add none.
-  EXPECT_TRUE(Has(outcome.out, "== store changed #200: CurrentPages, NumberOfPages\n")) << outcome.out;
+  EXPECT_TRUE(Has(outcome.out, "== store changed #200: CurrentPages, NumberOfPages\n"))
+      << outcome.out;
   EXPECT_TRUE(Has(outcome.out, "== event Datasheet [D1 200] to alice\n")) << outcome.out;
   EXPECT_TRUE(Has(outcome.out, "CurrentPages[1] = #201\nCurrentPages[2] = #501\n")) << outcome.out;
   EXPECT_FALSE(Has(outcome.out, "CurrentPages[3]")) << outcome.out;
@@ -182,11 +191,13 @@ TEST_F(SampleEventsTest, SummaryRowsThatDatabaseEventsAddRaiseNoChangeEvents) {
                      "dump 1071\n");
   const Outcome outcome = Host({"--events", "run", dir_ / "rows.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("## create Pump\ncreated #1204\n== store changed #1071: NodeObjects, Fields, "
-                             "Revisions\n== store created #1204 (database event 1)\n## set"),
+  EXPECT_NE(outcome.out.find(
+                "## create Pump\ncreated #1204\n== store changed #1071: NodeObjects, Fields, "
+                "Revisions\n== store created #1204 (database event 1)\n## set"),
             std::string::npos)
       << outcome.out;
-  EXPECT_NE(outcome.out.find("## event 4 1204\n== store changed #1071: NodeObjects, Fields, Revisions\n## set"),
+  EXPECT_NE(outcome.out.find(
+                "## event 4 1204\n== store changed #1071: NodeObjects, Fields, Revisions\n## set"),
             std::string::npos)
       << outcome.out;
   EXPECT_NE(outcome.out.find("## event 5 1204 Pump\n== store changed #1071: NodeObjects, Fields, "

@@ -22,7 +22,8 @@ class FakeModuleTest : public KxqhostTest {
     ::setenv("KXQ_REGISTRY", Registry().c_str(), 1);
     const std::u16string clsid = u"{6F1C2A10-3B2D-4E5F-9A1B-2C3D4E5F6071}";
     const std::string library = KXQHOST_FAKE_MODULE;
-    ASSERT_EQ(kx_reg_set_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", clsid), S_OK);
+    ASSERT_EQ(kx_reg_set_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", clsid),
+              S_OK);
     ASSERT_EQ(kx_reg_set_value(u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32", u"",
                                std::u16string(library.begin(), library.end())),
               S_OK);

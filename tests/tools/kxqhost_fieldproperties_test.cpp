@@ -2,7 +2,6 @@
 // sample plant: what the module changed and the data-field events it
 // raised, one field element per field it told the users about.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/host_fixture.h"
@@ -13,7 +12,8 @@ namespace {
 class KxqhostFieldPropertiesTest : public KxqhostTest {
  protected:
   void SetUp() override {
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
   Outcome Request(const std::string& name, const std::string& message) {
@@ -28,37 +28,44 @@ class KxqhostFieldPropertiesTest : public KxqhostTest {
 };
 
 TEST_F(KxqhostFieldPropertiesTest, StatusOfTwoFieldsIsSetReadBackAndToldFieldByField) {
-  const Outcome set = Request("SetFieldStatus", "<SetFieldStatus PageId=\"1011\" IsLocked=\"1\">"
-                                                "<FieldId ID=\"103\"/><FieldId ID=\"105\"/></SetFieldStatus>");
+  const Outcome set = Request("SetFieldStatus",
+                              "<SetFieldStatus PageId=\"1011\" IsLocked=\"1\">"
+                              "<FieldId ID=\"103\"/><FieldId ID=\"105\"/></SetFieldStatus>");
   ASSERT_EQ(set.status, 0) << set.err;
   EXPECT_EQ(Count(set.out, "== event DataField [F1 1011] to bob\n"), 1u) << set.out;
   EXPECT_EQ(Count(set.out, "<ShowRealField PageId=\"1011\" FieldId=\"103\""), 1u) << set.out;
   EXPECT_EQ(Count(set.out, "<ShowRealField PageId=\"1011\" FieldId=\"105\""), 1u) << set.out;
-  const Outcome mixed = Request("GetFieldStatus", "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"101\"/>"
-                                                  "<FieldId ID=\"103\"/></GetFieldStatus>");
+  const Outcome mixed = Request("GetFieldStatus",
+                                "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"101\"/>"
+                                "<FieldId ID=\"103\"/></GetFieldStatus>");
   ASSERT_EQ(mixed.status, 0) << mixed.err;
-  EXPECT_EQ(mixed.out.rfind("<XMLMessage TargetId=\"Editor\" Status=\"1\"><PopStatus PageId=\"1011\" "
-                            "Lock=\"2\" Secure=\"0\" Hold=\"0\" HoldReason=\"\">",
-                            0),
-            0u)
+  EXPECT_EQ(
+      mixed.out.rfind("<XMLMessage TargetId=\"Editor\" Status=\"1\"><PopStatus PageId=\"1011\" "
+                      "Lock=\"2\" Secure=\"0\" Hold=\"0\" HoldReason=\"\">",
+                      0),
+      0u)
       << mixed.out;
 }
 
 TEST_F(KxqhostFieldPropertiesTest, AFormatOnOneRowOfTheSummaryReachesEveryRow) {
-  const Outcome set = Request("SetFieldFormat", "<SetFieldFormat PageId=\"1071\" RealFormat=\"0.0\">"
-                                                "<FieldId ID=\"404\" Index=\"2\"/></SetFieldFormat>");
+  const Outcome set = Request("SetFieldFormat",
+                              "<SetFieldFormat PageId=\"1071\" RealFormat=\"0.0\">"
+                              "<FieldId ID=\"404\" Index=\"2\"/></SetFieldFormat>");
   ASSERT_EQ(set.status, 0) << set.err;
   EXPECT_NE(set.out.find("== store changed #1071: Fields\n"), std::string::npos) << set.out;
   EXPECT_GE(Count(set.out, "FieldId=\"404\""), 4u) << set.out;
   const std::string page = Dump({"1071"});
   // Every row of the list, the one named and the others.
-  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Format=\"0.0\" State=\"0\" Index=)"), 6u) << page;
+  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Format=\"0.0\" State=\"0\" Index=)"), 6u)
+      << page;
 }
 
 TEST_F(KxqhostFieldPropertiesTest, PropertiesOfAFieldWithAndWithoutAValue) {
-  const Outcome with = Request("GetFieldProperties", "<GetFieldProperties PageId=\"1011\" FieldId=\"103\"/>");
+  const Outcome with =
+      Request("GetFieldProperties", "<GetFieldProperties PageId=\"1011\" FieldId=\"103\"/>");
   ASSERT_EQ(with.status, 0) << with.err;
-  EXPECT_NE(with.out.find("Class=\"Pump\" Type=\"Real\" Attribute=\"Pump: RatedFlow\""), std::string::npos)
+  EXPECT_NE(with.out.find("Class=\"Pump\" Type=\"Real\" Attribute=\"Pump: RatedFlow\""),
+            std::string::npos)
       << with.out;
   EXPECT_NE(with.out.find("Value=\"385\""), std::string::npos) << with.out;
   EXPECT_NE(with.out.find("<RealData>"), std::string::npos) << with.out;

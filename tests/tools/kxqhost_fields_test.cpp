@@ -2,7 +2,6 @@
 // kind of field with the live value its route reaches, its presentation and
 // its status word, on plain pages and continuous lists.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/host_fixture.h"
@@ -95,10 +94,10 @@ TEST_F(FieldsCliTest, OpenPageOfAContinuousListWritesItsRows) {
 }
 
 TEST_F(FieldsCliTest, AContinuousListIsComparedWithTheOtherListsLiveRows) {
-  const Outcome compared = Host(
-      {"request", "ComparePages", "-"},
-      "<XMLMessage TargetId=\"30\" Status=\"1\"><ComparePages PageId=\"31\" "
-      "DocumentId2=\"40\" Status2=\"1\"/></XMLMessage>");
+  const Outcome compared =
+      Host({"request", "ComparePages", "-"},
+           "<XMLMessage TargetId=\"30\" Status=\"1\"><ComparePages PageId=\"31\" "
+           "DocumentId2=\"40\" Status2=\"1\"/></XMLMessage>");
   ASSERT_EQ(compared.status, 0) << compared.err;
   // Row 0 against the other list's row 0 (pump 34): the tag differs, the
   // speed does not; row 1 has nothing to compare with.

@@ -2,7 +2,6 @@
 // between calls, the module detached and attached again with other
 // settings, and the module's other data-service slots.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/host_fixture.h"
@@ -13,7 +12,8 @@ namespace {
 class KxqhostHostStepsTest : public KxqhostTest {
  protected:
   void SetUp() override {
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
   Outcome Run(const std::string& script, std::vector<std::string> options = {}) {
@@ -21,7 +21,8 @@ class KxqhostHostStepsTest : public KxqhostTest {
     options.insert(options.end(), {"run", dir_ / "steps.kxq"});
     return Host(options);
   }
-  static std::string SetReal(const std::string& page, const std::string& field, const std::string& value) {
+  static std::string SetReal(const std::string& page, const std::string& field,
+                             const std::string& value) {
     return "request SetRealField <<END\n<XMLMessage Status=\"1\"><SetRealField PageId=\"" + page +
            "\" FieldId=\"" + field + "\" Value=\"" + value + "\"/></XMLMessage>\nEND\n";
   }
@@ -35,34 +36,41 @@ class KxqhostHostStepsTest : public KxqhostTest {
 // delivered without XML and a warning, and the delivery succeeds.
 TEST_F(KxqhostHostStepsTest, HeldEventsMergeAndAGonePageGivesAWarning) {
   // A call that fails in between drops only what it launched itself.
-  const Outcome outcome = Run(SetReal("1011", "103", "395") + SetReal("1011", "104", "12") + "! " +
-                                  SetReal("999999", "103", "1") + "deliver\n" +
-                                  SetReal("1012", "203", "7") + "delete 1012\ndeliver\n" +
-                                  SetReal("1011", "105", "1"),
-                              {"--events", "--hold-events"});
+  const Outcome outcome =
+      Run(SetReal("1011", "103", "395") + SetReal("1011", "104", "12") + "! " +
+              SetReal("999999", "103", "1") + "deliver\n" + SetReal("1012", "203", "7") +
+              "delete 1012\ndeliver\n" + SetReal("1011", "105", "1"),
+          {"--events", "--hold-events"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const size_t deliver = outcome.out.find("## deliver\n");
   ASSERT_NE(deliver, std::string::npos) << outcome.out;
   EXPECT_EQ(outcome.out.find("== event"), outcome.out.find("== event", deliver)) << outcome.out;
-  EXPECT_TRUE(Has(outcome.out, "== event DataField [F1 1011] to bob\n<?xml version=\"1.0\"?><XMLMessage "
-                               "TargetId=\"1001\" Status=\"1\"><ShowRealField PageId=\"1011\" FieldId=\"103\" "
-                               "Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" Value=\"395\"/><ShowRealField "
-                               "PageId=\"1011\" FieldId=\"104\" "))
+  EXPECT_TRUE(
+      Has(outcome.out,
+          "== event DataField [F1 1011] to bob\n<?xml version=\"1.0\"?><XMLMessage "
+          "TargetId=\"1001\" Status=\"1\"><ShowRealField PageId=\"1011\" FieldId=\"103\" "
+          "Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" Value=\"395\"/><ShowRealField "
+          "PageId=\"1011\" FieldId=\"104\" "))
       << outcome.out;
-  EXPECT_TRUE(Has(outcome.out, "## deliver\n== event DataField [F1 1012] to bob\n## request")) << outcome.out;
+  EXPECT_TRUE(Has(outcome.out, "## deliver\n== event DataField [F1 1012] to bob\n## request"))
+      << outcome.out;
   EXPECT_TRUE(Has(outcome.err, "warning: No object with id 1012\n")) << outcome.err;
   // What is still held when the script ends is delivered then.
-  EXPECT_TRUE(Has(outcome.out, "## (end of the run) deliver\n== event DataField [F1 1011] to bob\n"))
+  EXPECT_TRUE(
+      Has(outcome.out, "## (end of the run) deliver\n== event DataField [F1 1011] to bob\n"))
       << outcome.out;
 
   // Without holding, each call delivers its own event.
-  const Outcome plain = Run(SetReal("1011", "103", "396") + SetReal("1011", "104", "13"), {"--events"});
+  const Outcome plain =
+      Run(SetReal("1011", "103", "396") + SetReal("1011", "104", "13"), {"--events"});
   ASSERT_EQ(plain.status, 0) << plain.err;
-  EXPECT_NE(plain.out.find("== event DataField [F1 1011]", plain.out.find("## request", 1)), std::string::npos)
+  EXPECT_NE(plain.out.find("== event DataField [F1 1011]", plain.out.find("## request", 1)),
+            std::string::npos)
       << plain.out;
-  EXPECT_EQ(plain.out.find("== event"), plain.out.find("== event DataField [F1 1011] to bob\n<?xml version=\"1.0\"?>"
-                                                       "<XMLMessage TargetId=\"1001\" Status=\"1\"><ShowRealField "
-                                                       "PageId=\"1011\" FieldId=\"103\""))
+  EXPECT_EQ(plain.out.find("== event"),
+            plain.out.find("== event DataField [F1 1011] to bob\n<?xml version=\"1.0\"?>"
+                           "<XMLMessage TargetId=\"1001\" Status=\"1\"><ShowRealField "
+                           "PageId=\"1011\" FieldId=\"103\""))
       << plain.out;
 }
 
@@ -70,23 +78,23 @@ TEST_F(KxqhostHostStepsTest, HeldEventsMergeAndAGonePageGivesAWarning) {
 // a second attach with other settings leaves it in force.
 TEST_F(KxqhostHostStepsTest, ASecondAttachKeepsTheFirstTraceConfiguration) {
   const std::string traced = "&KXCE& >>>> Enter KXDBDatasheetSvcs::ListTemplates()";
-  const Outcome on = Run(
-      "detach\n"
-      "! request ListTemplates <<END\nEND\n"
-      "attach TraceLevel::General=none TraceLevel::JournalTrace=no\n"
-      "request ListTemplates <<END\nEND\n",
-      {"--set", "TraceLevel::JournalTrace=yes", "--set", "TraceLevel::General=high"});
+  const Outcome on =
+      Run("detach\n"
+          "! request ListTemplates <<END\nEND\n"
+          "attach TraceLevel::General=none TraceLevel::JournalTrace=no\n"
+          "request ListTemplates <<END\nEND\n",
+          {"--set", "TraceLevel::JournalTrace=yes", "--set", "TraceLevel::General=high"});
   ASSERT_EQ(on.status, 0) << on.err;
   EXPECT_TRUE(Has(on.err, "Not attached to a host application")) << on.err;
   const size_t attached = on.err.find("request ListTemplates failed");
   ASSERT_NE(attached, std::string::npos) << on.err;
   EXPECT_NE(on.err.find(traced, attached), std::string::npos) << on.err;
 
-  const Outcome off = Run(
-      "request ListTemplates <<END\nEND\n"
-      "detach\n"
-      "attach TraceLevel::General=high TraceLevel::JournalTrace=yes\n"
-      "request ListTemplates <<END\nEND\n");
+  const Outcome off =
+      Run("request ListTemplates <<END\nEND\n"
+          "detach\n"
+          "attach TraceLevel::General=high TraceLevel::JournalTrace=yes\n"
+          "request ListTemplates <<END\nEND\n");
   ASSERT_EQ(off.status, 0) << off.err;
   EXPECT_TRUE(Has(off.out, "<Template Name=\"Centrifugal pump datasheet\"")) << off.out;
   EXPECT_FALSE(Has(off.err, "&KXCE&")) << off.err;
@@ -105,13 +113,16 @@ TEST_F(KxqhostHostStepsTest, TheOtherSlotsOfTheDataService) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(Has(outcome.err, "kxqhost: request OpenPage failed: 0x80004005")) << outcome.err;
   for (const char* slot : {"1", "2", "3", "4", "5"}) {
-    EXPECT_TRUE(Has(outcome.err, std::string("not-implemented operation ") + slot + " failed: 0x80004001"))
+    EXPECT_TRUE(
+        Has(outcome.err, std::string("not-implemented operation ") + slot + " failed: 0x80004001"))
         << outcome.err;
   }
-  EXPECT_TRUE(Has(outcome.err, "<KXError Desc=\"Could not get expected event interface\" HR=\"E_FAIL\""))
+  EXPECT_TRUE(
+      Has(outcome.err, "<KXError Desc=\"Could not get expected event interface\" HR=\"E_FAIL\""))
       << outcome.err;
   // With its project update the same event succeeds.
-  EXPECT_TRUE(Has(outcome.out, "## event --local 6 1\n== project update reported #1007\n")) << outcome.out;
+  EXPECT_TRUE(Has(outcome.out, "## event --local 6 1\n== project update reported #1007\n"))
+      << outcome.out;
 }
 
 }  // namespace

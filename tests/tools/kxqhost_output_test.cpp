@@ -2,9 +2,8 @@
 // the sample plant: "--version", replies and event XML indented by
 // "--pretty", the line end after a reply, and the notice for a request that
 // succeeded without doing anything.
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 #include "support/host_fixture.h"
 
@@ -68,9 +67,10 @@ TEST_F(KxqhostOutputTest, AReplyEndsWithALineEndAndPrettyIndentsIt) {
             "</XMLMessage>\n");
 
   // An element holding text keeps it on its line, as it is.
-  const Outcome alert = Host({"--pretty", "request", "SubmitDocuments"},
-                             "<XMLMessage><SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/>"
-                             "</SubmitDocuments></XMLMessage>");
+  const Outcome alert =
+      Host({"--pretty", "request", "SubmitDocuments"},
+           "<XMLMessage><SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/>"
+           "</SubmitDocuments></XMLMessage>");
   ASSERT_EQ(alert.status, 0) << alert.err;
   EXPECT_EQ(alert.out,
             "<XMLMessage TargetId=\"App\">\n"
@@ -95,7 +95,8 @@ TEST_F(KxqhostOutputTest, PrettyIndentsTheEventXml) {
                              "  <ShowRealField PageId=\"1011\" FieldId=\"103\" "),
             std::string::npos)
       << outcome.out;
-  EXPECT_NE(outcome.out.find("Value=\"395\"/>\n</XMLMessage>\n== current datasheet"), std::string::npos)
+  EXPECT_NE(outcome.out.find("Value=\"395\"/>\n</XMLMessage>\n== current datasheet"),
+            std::string::npos)
       << outcome.out;
   EXPECT_EQ(NoticeOf(outcome.err), "");
 }
@@ -112,12 +113,16 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
        std::string(kNothingDone) + ": its \"XMLMessage\" has no \"Status\"" + hint},
       {RatedFlow("<XMLMessage TargetId=\"Editor\" Status=\"0\">"),
        std::string(kNothingDone) + ": its \"Status\" is 0" + hint},
-      {RatedFlow(""), std::string(kNothingDone) + ": it has no \"XMLMessage\" and so no \"Status\"" + hint},
+      {RatedFlow(""),
+       std::string(kNothingDone) + ": it has no \"XMLMessage\" and so no \"Status\"" + hint},
       {RatedFlow("<XMLMessage Status=\"1\">", "SetStringField"),
-       std::string(kNothingDone) + ": its message element is \"SetStringField\", not \"SetRealField\""},
+       std::string(kNothingDone) +
+           ": its message element is \"SetStringField\", not \"SetRealField\""},
       {"<?xml version=\"1.0\"?>\n<!-- a note -->\n<Request Status=\"1\"/>",
-       std::string(kNothingDone) + ": its root element is \"Request\", neither \"XMLMessage\" nor "
-                                   "\"SetRealField\"; it has no \"XMLMessage\" and so no \"Status\"" + hint},
+       std::string(kNothingDone) +
+           ": its root element is \"Request\", neither \"XMLMessage\" nor "
+           "\"SetRealField\"; it has no \"XMLMessage\" and so no \"Status\"" +
+           hint},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -2,7 +2,6 @@
 // "ListPageObjects" and "ComparePages", with the user's current datasheet
 // and page printed after each request.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/host_fixture.h"
@@ -57,10 +56,10 @@ TEST_F(PageContentsCliTest, ListPageObjectsAndComparePagesOnTheSamplePlant) {
   EXPECT_EQ(listed.out,
             "<XMLMessage TargetId=\"App\"><Objects><ObjectId>101</ObjectId></Objects>"
             "</XMLMessage>\n");
-  const Outcome compared = Host(
-      {"request", "ComparePages", "-"},
-      "<XMLMessage TargetId=\"1001\" Status=\"1\"><ComparePages PageId=\"1013\" "
-      "DocumentId2=\"1005\" Status2=\"1\"/></XMLMessage>");
+  const Outcome compared =
+      Host({"request", "ComparePages", "-"},
+           "<XMLMessage TargetId=\"1001\" Status=\"1\"><ComparePages PageId=\"1013\" "
+           "DocumentId2=\"1005\" Status2=\"1\"/></XMLMessage>");
   ASSERT_EQ(compared.status, 0) << compared.err;
   // Another template: the issued page is written plain, from its stored texts.
   EXPECT_EQ(compared.out.rfind("<XMLMessage TargetId=\"1001\" Status=\"4\">"
@@ -72,11 +71,11 @@ TEST_F(PageContentsCliTest, ListPageObjectsAndComparePagesOnTheSamplePlant) {
 }
 
 TEST_F(PageContentsCliTest, InsertedPagesReachTheClientInTheDatasheetEventXml) {
-  const Outcome inserted = Host(
-      {"--events", "request", "InsertPages", "-"},
-      "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">"
-      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/>"
-      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages></XMLMessage>");
+  const Outcome inserted =
+      Host({"--events", "request", "InsertPages", "-"},
+           "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">"
+           "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/>"
+           "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages></XMLMessage>");
   ASSERT_EQ(inserted.status, 0) << inserted.err;
   const size_t event = inserted.out.find("== event Datasheet [D1 1002] to ann\n");
   ASSERT_NE(event, std::string::npos) << inserted.out;

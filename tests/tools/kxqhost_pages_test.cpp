@@ -3,10 +3,9 @@
 // (--events) and the store (dump) are checked. Datasheet 1000 has pages
 // 1001-1005 numbered 1-5 and the issued page 1006; alice holds it at
 // status 1.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,12 +76,11 @@ constexpr char kDatasheetEvent[] = "== event Datasheet [D1 1000] to alice\n";
 
 TEST_F(PagesTest, InsertPagesAfterAnAnchorKeepsRequestOrderAndRenumbers) {
   const Outcome done = Send(
-      "InsertPages",
-      Envelope("1000",
-               "<InsertPages PageId=\"1002\">"
-               "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
-               "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\" ObjectId=\"101\"/>"
-               "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+      "InsertPages", Envelope("1000",
+                              "<InsertPages PageId=\"1002\">"
+                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\" ObjectId=\"101\"/>"
+                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
   ASSERT_EQ(done.status, 0) << done.err;
   // One datasheet event, after the last page.
   EXPECT_EQ(Count(done.out, "== event"), 1) << done.out;
@@ -116,9 +114,10 @@ TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
   // An anchor that is no current page (the issued 1006, an unknown id):
   // appended with the next number.
   for (const std::string anchor : {"1006", "99999", "-1"}) {
-    done = Send("InsertPages",
-                Envelope("1000", "<InsertPages PageId=\"" + anchor +
-                                     "\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+    done = Send(
+        "InsertPages",
+        Envelope("1000", "<InsertPages PageId=\"" + anchor +
+                             "\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
     ASSERT_EQ(done.status, 0) << done.err;
   }
   pages = Pages();
@@ -190,9 +189,9 @@ TEST_F(PagesTest, DeletePageRefusesAnythingButACurrentPage) {
 
 TEST_F(PagesTest, MovePageBeforeAfterAtTheEndsAndOntoItself) {
   auto move = [&](const std::string& page, const std::string& anchor, bool before) {
-    const Outcome done =
-        Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"" + page + "\" PageId=\"" +
-                                              anchor + "\" Before=\"" + (before ? "1" : "0") + "\"/>"));
+    const Outcome done = Send(
+        "MovePage", Envelope("1000", "<MovePage MovePageId=\"" + page + "\" PageId=\"" + anchor +
+                                         "\" Before=\"" + (before ? "1" : "0") + "\"/>"));
     EXPECT_EQ(done.status, 0) << done.err;
     EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
   };
@@ -239,8 +238,9 @@ TEST_F(PagesTest, MovingPagesLeavesTheOtherListsOfAPageAsTheyWere) {
   EXPECT_NE(datasheet.find("IssuedPages[1] = #1006\nIssuedPages[2] = #1003\n"), std::string::npos)
       << datasheet;
   const Outcome inserted = Send(
-      "InsertPages", Envelope("1000", "<InsertPages PageId=\"1002\" Before=\"1\">"
-                                      "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
+      "InsertPages", Envelope("1000",
+                              "<InsertPages PageId=\"1002\" Before=\"1\">"
+                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"));
   ASSERT_EQ(inserted.status, 0) << inserted.err;
   EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5", "6"}));
   EXPECT_NE(Dump({"1000"}).find("IssuedPages[2] = #1003\n"), std::string::npos);
@@ -259,12 +259,13 @@ TEST_F(PagesTest, MovePageRefusesAPageOfAnotherList) {
 }
 
 TEST_F(PagesTest, RenamePageStoresTheNameAsGiven) {
-  const Outcome done =
-      Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"1002\" Name=\" Sheet %d of %s%n \"/>"));
+  const Outcome done = Send(
+      "RenamePage", Envelope("1000", "<RenamePage PageId=\"1002\" Name=\" Sheet %d of %s%n \"/>"));
   ASSERT_EQ(done.status, 0) << done.err;
   EXPECT_NE(done.out.find(kDatasheetEvent), std::string::npos) << done.out;
   EXPECT_EQ(Value("1002", "Name"), "\" Sheet %d of %s%n \"");
-  const Outcome refused = Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"100\" Name=\"x\"/>"));
+  const Outcome refused =
+      Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"100\" Name=\"x\"/>"));
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(Value("100", "Name"), "(none)");
 }
@@ -303,10 +304,11 @@ TEST_F(PagesTest, PageLayoutWritesEachValueWithItsType) {
 TEST_F(PagesTest, AFailedRequestChangesNothingAndRaisesNoEvent) {
   const std::string before = Dump({"1000", "1001", "1002", "1003"});
   // The second page names no template: the first page goes with it.
-  const Outcome failed = Send(
-      "InsertPages", Envelope("1000",
-                              "<InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
-                              "<Page TemplateId=\"NOPE\" TemplatePageId=\"P2\"/></InsertPages>"));
+  const Outcome failed =
+      Send("InsertPages",
+           Envelope("1000",
+                    "<InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                    "<Page TemplateId=\"NOPE\" TemplatePageId=\"P2\"/></InsertPages>"));
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.err.find("Unable to find template NOPE"), std::string::npos) << failed.err;
   EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
@@ -319,18 +321,30 @@ TEST_F(PagesTest, MalformedAndHostileRequestsFailAndChangeNothing) {
     const char* message;
     std::string text;
   } requests[] = {
-      {"InsertPages", "<XMLMessage TargetId=\"1000\"><InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\""},
-      {"InsertPages", Envelope("1000", "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"></Pages></InsertPages>")},
-      {"InsertPages", Envelope("1000", "<InsertPages><Page TemplateId=\"TDS\" TemplateId=\"TDS\"/></InsertPages>")},
-      {"InsertPages", Envelope("1000", "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P9\"/></InsertPages>")},
-      {"InsertPages", Envelope("abc", "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>")},
+      {"InsertPages",
+       "<XMLMessage TargetId=\"1000\"><InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\""},
+      {"InsertPages",
+       Envelope(
+           "1000",
+           "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"></Pages></InsertPages>")},
+      {"InsertPages",
+       Envelope("1000",
+                "<InsertPages><Page TemplateId=\"TDS\" TemplateId=\"TDS\"/></InsertPages>")},
+      {"InsertPages",
+       Envelope("1000",
+                "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P9\"/></InsertPages>")},
+      {"InsertPages",
+       Envelope("abc",
+                "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>")},
       {"InsertPages", "<!DOCTYPE x [<!ENTITY a \"b\">]><XMLMessage/>"},
-      {"MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"1003\">&bogus;</MovePage>")},
+      {"MovePage",
+       Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"1003\">&bogus;</MovePage>")},
       {"MovePage", Envelope("1001", "<MovePage MovePageId=\"1002\" PageId=\"1003\"/>")},
       {"RenamePage", "<XMLMessage><RenamePage PageId=\"1002\" Name=\"x\""},
       {"RenamePage", Envelope("1000", "<RenamePage PageId=\"99999\" Name=\"x\"/>")},
       {"SetPageCase", Envelope("", "<SetPageCase PageId=\"1000\" CaseId=\"2\"/>")},
-      {"PageLayout", Envelope("1000", "<PageLayout PageId=\"1001\" PaperSize=\"9\" ScaleFactor=\"big\"/>")},
+      {"PageLayout",
+       Envelope("1000", "<PageLayout PageId=\"1001\" PaperSize=\"9\" ScaleFactor=\"big\"/>")},
       {"PageLayout", Envelope("1000", "<PageLayout PageId=\"100\" PaperSize=\"9\"/>")},
       {"DeletePage", "<XMLMessage/>"},
   };
@@ -344,7 +358,8 @@ TEST_F(PagesTest, MalformedAndHostileRequestsFailAndChangeNothing) {
 
 TEST_F(PagesTest, ProcessSummarySheetFillsBothKindsOfSummarySheet) {
   // Page per member: one page for each pump the root project claims.
-  Outcome done = Host({"--events", "service", "10", "2000", "ProcessSummarySheet", "template:TSUM", "#2000"});
+  Outcome done =
+      Host({"--events", "service", "10", "2000", "ProcessSummarySheet", "template:TSUM", "#2000"});
   ASSERT_EQ(done.status, 0) << done.err;
   EXPECT_EQ(Count(done.out, "== event Datasheet [D1 2000] to alice"), 1) << done.out;
   const Ids pages = Pages("2000");

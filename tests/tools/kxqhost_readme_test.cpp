@@ -4,10 +4,9 @@
 // block that starts with "kxqhost" or "build/bin/kxqhost" (continued by a
 // trailing "\"), and each block that is a script (starting with "#"), so
 // that what the READMEs show stays true.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <sstream>
 
@@ -109,7 +108,8 @@ std::vector<Example> ExamplesOf(const std::string& readme) {
         // --help") is not an example.
         if (text.find(" [") != std::string::npos || text.find(" | ") != std::string::npos) break;
         Example example{readme, text, {}, "", false};
-        EXPECT_TRUE(ShellWords(text.substr(std::string(program).size()), &example.words, &example.input))
+        EXPECT_TRUE(
+            ShellWords(text.substr(std::string(program).size()), &example.words, &example.input))
             << readme << ": " << text;
         examples.push_back(example);
         break;

@@ -2,10 +2,9 @@
 // on the sample plant: each is answered as its entries named once would be
 // (with the counts the reply owes every entry), works each document once,
 // and costs about what parsing the request costs.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +18,8 @@ using kxqtest::Outcome;
 
 size_t Occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+    ++count;
   return count;
 }
 
@@ -33,7 +33,8 @@ std::string Repeat(const std::string& entry, int times) {
 class KxqhostRepeatedTest : public KxqhostTest {
  protected:
   void SetUp() override {
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
   Outcome Send(const std::string& name, const std::string& body, bool events = false) {
@@ -52,12 +53,14 @@ class KxqhostRepeatedTest : public KxqhostTest {
 
 TEST_F(KxqhostRepeatedTest, ASubmitWorksEachDocumentOnceAndCountsEveryEntry) {
   const std::string pump = "<Datasheet DocumentId=\"1001\"/>";
-  const Outcome submitted = Send("SubmitDocuments",
-                                 "<SubmitDocuments Confirmed=\"1\">" + Repeat(pump, 300) +
-                                     "<Datasheet DocumentId=\"1003\"/>" + Repeat(pump, 300) + "</SubmitDocuments>",
-                                 true);
+  const Outcome submitted =
+      Send("SubmitDocuments",
+           "<SubmitDocuments Confirmed=\"1\">" + Repeat(pump, 300) +
+               "<Datasheet DocumentId=\"1003\"/>" + Repeat(pump, 300) + "</SubmitDocuments>",
+           true);
   ASSERT_EQ(submitted.status, 0) << submitted.err;
-  EXPECT_NE(submitted.out.find(">Submitted 601 Documents</Message>"), std::string::npos) << submitted.out;
+  EXPECT_NE(submitted.out.find(">Submitted 601 Documents</Message>"), std::string::npos)
+      << submitted.out;
   EXPECT_EQ(Occurrences(submitted.out, "== store workflow action 7 of #1001"), 1u);
   EXPECT_EQ(Occurrences(submitted.out, "== store workflow action 7 of #1003"), 1u);
   // One set of copies: as many submitted pages as current ones.
@@ -65,7 +68,8 @@ TEST_F(KxqhostRepeatedTest, ASubmitWorksEachDocumentOnceAndCountsEveryEntry) {
   EXPECT_EQ(Occurrences(dump, "SubmittedPages["), Occurrences(dump, "CurrentPages[")) << dump;
 
   // Unconfirmed, every entry still gets its question.
-  const Outcome asked = Send("SubmitDocuments", "<SubmitDocuments>" + Repeat(pump, 3) + "</SubmitDocuments>");
+  const Outcome asked =
+      Send("SubmitDocuments", "<SubmitDocuments>" + Repeat(pump, 3) + "</SubmitDocuments>");
   ASSERT_EQ(asked.status, 0) << asked.err;
   EXPECT_EQ(Occurrences(asked.out, "is currently submitted - resubmit?"), 3u) << asked.out;
 }
@@ -74,24 +78,30 @@ TEST_F(KxqhostRepeatedTest, OpenPrintAndExportAnswerEachVersionOnceAtItsFirstPla
   const std::string pump = "<Datasheet DocumentId=\"1001\" Status=\"1\"/>";
   const std::string diagram = "<Diagram DocumentId=\"1101\" Status=\"1\"/>";
   const Outcome once = Send("OpenDocuments", "<OpenDocuments>" + pump +
-                                                 "<Datasheet DocumentId=\"1001\" Status=\"4\"/>" + diagram +
-                                                 "</OpenDocuments>");
+                                                 "<Datasheet DocumentId=\"1001\" Status=\"4\"/>" +
+                                                 diagram + "</OpenDocuments>");
   ASSERT_EQ(once.status, 0) << once.err;
   const Outcome repeated =
       Send("OpenDocuments",
-           "<OpenDocuments>" + pump + "<Datasheet DocumentId=\"1001\" Status=\"4\"/>" + Repeat(pump, 2000) +
-               diagram + Repeat(diagram + "<Datasheet DocumentId=\"1001\" Status=\"4\"/>", 500) + "</OpenDocuments>",
+           "<OpenDocuments>" + pump + "<Datasheet DocumentId=\"1001\" Status=\"4\"/>" +
+               Repeat(pump, 2000) + diagram +
+               Repeat(diagram + "<Datasheet DocumentId=\"1001\" Status=\"4\"/>", 500) +
+               "</OpenDocuments>",
            true);
   ASSERT_EQ(repeated.status, 0) << repeated.err;
-  EXPECT_TRUE(repeated.out.compare(0, once.out.size(), once.out) == 0) << "the reply of the entries once, then events";
-  EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"1\""), 1u) << repeated.out.size();
+  EXPECT_TRUE(repeated.out.compare(0, once.out.size(), once.out) == 0)
+      << "the reply of the entries once, then events";
+  EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"1\""), 1u)
+      << repeated.out.size();
   EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"4\""), 1u);
 
   const std::string printed = "<Datasheet DocumentId=\"1002\" Status=\"2\"/>";
-  const Outcome print = Send("PrintDocuments", "<PrintDocuments>" + Repeat(printed, 1000) + "</PrintDocuments>");
+  const Outcome print =
+      Send("PrintDocuments", "<PrintDocuments>" + Repeat(printed, 1000) + "</PrintDocuments>");
   ASSERT_EQ(print.status, 0) << print.err;
   EXPECT_EQ(Occurrences(print.out, "<Datasheet "), 1u) << print.out.size();
-  const Outcome exported = Send("ExportDocuments", "<ExportDocuments>" + Repeat(printed, 1000) + "</ExportDocuments>");
+  const Outcome exported =
+      Send("ExportDocuments", "<ExportDocuments>" + Repeat(printed, 1000) + "</ExportDocuments>");
   ASSERT_EQ(exported.status, 0) << exported.err;
   EXPECT_EQ(Occurrences(exported.out, "<Datasheet "), 1u) << exported.out.size();
 }
@@ -106,9 +116,10 @@ TEST_F(KxqhostRepeatedTest, ListingsByObjectAndTemplateCostAboutTheirParseWhenEn
     std::string entry, idle, last;
   };
   const Case cases[] = {
-      {"ListDatasheetsByObject", "<ObjectId>101</ObjectId>", "<ObjectId>000</ObjectId>", "<ObjectId>121</ObjectId>"},
-      {"ListDatasheetsByTemplate", "<TemplateId>PUMP-DS</TemplateId>", "<TemplateId>NOPE-DS</TemplateId>",
-       "<TemplateId>HX-DS</TemplateId>"},
+      {"ListDatasheetsByObject", "<ObjectId>101</ObjectId>", "<ObjectId>000</ObjectId>",
+       "<ObjectId>121</ObjectId>"},
+      {"ListDatasheetsByTemplate", "<TemplateId>PUMP-DS</TemplateId>",
+       "<TemplateId>NOPE-DS</TemplateId>", "<TemplateId>HX-DS</TemplateId>"},
   };
   constexpr int kTimes = 30000;
   for (const Case& c : cases) {
@@ -122,13 +133,14 @@ TEST_F(KxqhostRepeatedTest, ListingsByObjectAndTemplateCostAboutTheirParseWhenEn
     ASSERT_EQ(idle.status, 0) << c.message << idle.err;
     Outcome repeated;
     const double repeatedSeconds =
-        Timed(c.message, open + Repeat(c.entry, kTimes) + c.last + Repeat(c.entry, kTimes) + close, &repeated);
+        Timed(c.message, open + Repeat(c.entry, kTimes) + c.last + Repeat(c.entry, kTimes) + close,
+              &repeated);
     ASSERT_EQ(repeated.status, 0) << c.message << repeated.err;
     EXPECT_EQ(repeated.out, once.out) << c.message;
-    EXPECT_LT(repeatedSeconds, 6 * idleSeconds + 1.0) << c.message << ": idle " << idleSeconds << " s";
+    EXPECT_LT(repeatedSeconds, 6 * idleSeconds + 1.0)
+        << c.message << ": idle " << idleSeconds << " s";
   }
 }
-
 
 // Each "Page" makes a page; placing every one of them by walking the whole
 // page list made a request of n pages cost n squared (3,000 pages after
@@ -137,9 +149,10 @@ TEST_F(KxqhostRepeatedTest, ListingsByObjectAndTemplateCostAboutTheirParseWhenEn
 TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
   const auto insert = [&](const std::string& pages, Outcome* outcome) {
     const auto start = std::chrono::steady_clock::now();
-    *outcome = Host({"request", "InsertPages", "-"},
-                    "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\" Before=\"0\">" + pages +
-                        "</InsertPages></XMLMessage>");
+    *outcome = Host(
+        {"request", "InsertPages", "-"},
+        "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\" Before=\"0\">" +
+            pages + "</InsertPages></XMLMessage>");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   const std::string page = "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/>";
@@ -158,10 +171,12 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
   }
   EXPECT_EQ(order[0], "1021");
   EXPECT_EQ(order[3], "1022");
-  const std::string expected[] = {"PageId = \"P1\"", "PageId = \"P1\"", "PageId = \"P2\"", "PageId = \"P2\""};
+  const std::string expected[] = {"PageId = \"P1\"", "PageId = \"P1\"", "PageId = \"P2\"",
+                                  "PageId = \"P2\""};
   for (int k = 0; k < 4; ++k) {
     const std::string dumped = Dump({order[static_cast<size_t>(k)]});
-    EXPECT_NE(dumped.find("PageNumber = " + std::to_string(k + 1) + "\n"), std::string::npos) << dumped;
+    EXPECT_NE(dumped.find("PageNumber = " + std::to_string(k + 1) + "\n"), std::string::npos)
+        << dumped;
     EXPECT_NE(dumped.find(expected[k]), std::string::npos) << dumped;
   }
   EXPECT_NE(Dump({order[1]}).find("NodeObjects[1] = #103"), std::string::npos);
@@ -181,14 +196,17 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
 // renumbering (measured: 8 to 9 times).
 TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRenumbering) {
   const std::string element =
-      "<InsertPages PageId=\"1021\"><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages>";
+      "<InsertPages PageId=\"1021\"><Page TemplateId=\"PUMP-DS\" "
+      "TemplatePageId=\"P2\"/></InsertPages>";
   const auto insert = [&](int elements, Outcome* outcome) {
     for (const char* end : {"", "-wal", "-shm"}) std::remove((Store() + end).c_str());
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     EXPECT_EQ(made.status, 0) << made.err;
     const auto start = std::chrono::steady_clock::now();
-    *outcome = Host({"request", "InsertPages", "-"},
-                    "<XMLMessage TargetId=\"1002\" Status=\"1\">" + Repeat(element, elements) + "</XMLMessage>");
+    *outcome =
+        Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\">" +
+                                                  Repeat(element, elements) + "</XMLMessage>");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   Outcome outcome;
@@ -230,17 +248,21 @@ TEST_F(KxqhostRepeatedTest, EachMessageElementIsAnsweredForItsOwnEntries) {
       {"GetFieldStatus", "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldStatus>",
        "<GetFieldStatus><FieldId ID=\"105\"/></GetFieldStatus>",
        "<GetFieldStatus PageId=\"1011\"><FieldId ID=\"105\"/></GetFieldStatus>"},
-      {"GetInfoForReport", "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>",
+      {"GetInfoForReport",
+       "<GetInfoForReport><Field FieldId=\"103\" PageId=\"1011\"/></GetInfoForReport>",
        "<GetInfoForReport><Field FieldId=\"104\" PageId=\"1011\"/></GetInfoForReport>", ""},
-      {"ListDatasheetsByObject", "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>",
+      {"ListDatasheetsByObject",
+       "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>",
        "<ListDatasheetsByObject><ObjectId>121</ObjectId></ListDatasheetsByObject>", ""},
       {"ListDatasheetsByTemplate",
        "<ListDatasheetsByTemplate><TemplateId>PUMP-DS</TemplateId></ListDatasheetsByTemplate>",
        "<ListDatasheetsByTemplate><TemplateId>HX-DS</TemplateId></ListDatasheetsByTemplate>", ""},
-      {"ListDiagramsByObject", "<ListDiagramsByObject CaseId=\"1\"><ObjectId>101</ObjectId></ListDiagramsByObject>",
+      {"ListDiagramsByObject",
+       "<ListDiagramsByObject CaseId=\"1\"><ObjectId>101</ObjectId></ListDiagramsByObject>",
        "<ListDiagramsByObject><ObjectId>102</ObjectId></ListDiagramsByObject>",
        "<ListDiagramsByObject CaseId=\"1\"><ObjectId>102</ObjectId></ListDiagramsByObject>"},
-      {"ListTemplatePagesByObject", "<ListTemplatePagesByObject><ObjectId>101</ObjectId></ListTemplatePagesByObject>",
+      {"ListTemplatePagesByObject",
+       "<ListTemplatePagesByObject><ObjectId>101</ObjectId></ListTemplatePagesByObject>",
        "<ListTemplatePagesByObject><ObjectId>131</ObjectId></ListTemplatePagesByObject>", ""},
   };
   for (const Case& c : cases) {
@@ -251,28 +273,33 @@ TEST_F(KxqhostRepeatedTest, EachMessageElementIsAnsweredForItsOwnEntries) {
     ASSERT_FALSE(first.out.empty()) << c.message;
     ASSERT_NE(first.out, second.out) << c.message;
     // The host ends what it prints with a line break.
-    EXPECT_EQ(both.out, first.out.substr(0, first.out.find_last_not_of('\n') + 1) + second.out) << c.message;
+    EXPECT_EQ(both.out, first.out.substr(0, first.out.find_last_not_of('\n') + 1) + second.out)
+        << c.message;
   }
 
   // The workflow summaries count each element's own documents; a version
   // opened by one element is still printed by the next.
   const Outcome submitted =
-      Send("SubmitDocuments", "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>"
-                              "<SubmitDocuments><Datasheet DocumentId=\"1003\"/></SubmitDocuments>");
+      Send("SubmitDocuments",
+           "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>"
+           "<SubmitDocuments><Datasheet DocumentId=\"1003\"/></SubmitDocuments>");
   ASSERT_EQ(submitted.status, 0) << submitted.err;
   EXPECT_EQ(Occurrences(submitted.out, ">Submitted 1 Document</Message>"), 2u) << submitted.out;
   const std::string version = "<Datasheet DocumentId=\"1002\" Status=\"1\"/>";
-  const Outcome opened = Send("OpenDocuments", "<OpenDocuments>" + version + "</OpenDocuments><PrintDocuments>" +
-                                                   version + version + "</PrintDocuments>");
+  const Outcome opened =
+      Send("OpenDocuments", "<OpenDocuments>" + version + "</OpenDocuments><PrintDocuments>" +
+                                version + version + "</PrintDocuments>");
   ASSERT_EQ(opened.status, 0) << opened.err;
   EXPECT_EQ(Occurrences(opened.out, "<Datasheet "), 2u) << opened.out;
 
   // Two "InsertPages" elements: the second's pages follow the first's.
   const std::string pages =
-      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/>";
+      "<Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P1\"/><Page TemplateId=\"PUMP-DS\" "
+      "TemplatePageId=\"P2\"/>";
   const Outcome inserted =
-      Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">" +
-                                                pages + "</InsertPages><InsertPages>" + pages + "</InsertPages></XMLMessage>");
+      Host({"request", "InsertPages", "-"},
+           "<XMLMessage TargetId=\"1002\" Status=\"1\"><InsertPages PageId=\"1021\">" + pages +
+               "</InsertPages><InsertPages>" + pages + "</InsertPages></XMLMessage>");
   ASSERT_EQ(inserted.status, 0) << inserted.err;
   const std::string datasheet = Dump({"1002"});
   std::string order;
@@ -280,7 +307,8 @@ TEST_F(KxqhostRepeatedTest, EachMessageElementIsAnsweredForItsOwnEntries) {
     const std::string key = "CurrentPages[" + std::to_string(k) + "] = #";
     const size_t at = datasheet.find(key);
     ASSERT_NE(at, std::string::npos) << datasheet;
-    const std::string page = Dump({datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size())});
+    const std::string page =
+        Dump({datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size())});
     order += page.find("PageId = \"P1\"") != std::string::npos ? "1" : "2";
     EXPECT_NE(page.find("PageNumber = " + std::to_string(k) + "\n"), std::string::npos) << page;
   }
@@ -293,8 +321,10 @@ TEST_F(KxqhostRepeatedTest, EachMessageElementIsAnsweredForItsOwnEntries) {
 TEST_F(KxqhostRepeatedTest, RepeatedMessageElementsCostInProportion) {
   const std::pair<const char*, std::string> cases[] = {
       {"GetFieldFormat", "<GetFieldFormat PageId=\"1011\"><FieldId ID=\"103\"/></GetFieldFormat>"},
-      {"GetInfoForReport", "<GetInfoForReport><Field FieldId=\"104\" PageId=\"1011\"/></GetInfoForReport>"},
-      {"ListDatasheetsByObject", "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>"},
+      {"GetInfoForReport",
+       "<GetInfoForReport><Field FieldId=\"104\" PageId=\"1011\"/></GetInfoForReport>"},
+      {"ListDatasheetsByObject",
+       "<ListDatasheetsByObject><ObjectId>101</ObjectId></ListDatasheetsByObject>"},
   };
   for (const auto& [message, element] : cases) {
     Outcome few;
@@ -305,7 +335,8 @@ TEST_F(KxqhostRepeatedTest, RepeatedMessageElementsCostInProportion) {
     ASSERT_EQ(many.status, 0) << message << many.err;
     EXPECT_LE(many.out.size(), 10 * few.out.size()) << message;
     EXPECT_GE(many.out.size(), 9 * few.out.size()) << message;
-    EXPECT_LT(manySeconds, 30 * fewSeconds + 2.0) << message << ": 200 elements " << fewSeconds << " s";
+    EXPECT_LT(manySeconds, 30 * fewSeconds + 2.0)
+        << message << ": 200 elements " << fewSeconds << " s";
   }
 
   // An empty element keeps the values before it, so each one asked for the

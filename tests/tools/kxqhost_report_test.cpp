@@ -2,7 +2,6 @@
 // service's "GetRealFieldsWithUOM" and the message "GetInfoForReport", on a
 // pump whose bearing temperature is held three owners deep.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/host_fixture.h"
@@ -79,8 +78,7 @@ TEST_F(ReportCliTest, ReportPairsFieldsAndPagesInTheOrderMet) {
   EXPECT_EQ(empty.out, "<XMLMessage TargetId=\"20\" Status=\"1\"></XMLMessage>\n");
   // A "Field" without "PageId" shifts the pairing: field 1 goes with page
   // 21, the surplus field 2 is ignored.
-  const Outcome shifted =
-      Report("<Field FieldId=\"1\"/><Field FieldId=\"2\" PageId=\"21\"/>");
+  const Outcome shifted = Report("<Field FieldId=\"1\"/><Field FieldId=\"2\" PageId=\"21\"/>");
   ASSERT_EQ(shifted.status, 0) << shifted.err;
   EXPECT_NE(shifted.out.find("<AttributeName>Name</AttributeName><Value>P-101</Value><UOM/>"),
             std::string::npos)

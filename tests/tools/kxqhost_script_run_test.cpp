@@ -1,13 +1,12 @@
 // `kxqhost run`: steps in one process, in order, with the output of each;
 // changes made by steps and the notifications they raise; and durability
 // when the process is killed in the middle of a call.
+#include <chrono>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <thread>
+#include <unistd.h>
 
 #include "support/host_fixture.h"
 
@@ -88,7 +87,8 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
 
 TEST_F(ScriptTest, AnUnexpectedFailureStopsTheScript) {
   InitStore();
-  const Outcome outcome = RunScript("set 20 Tag First\nrequest NoSuchMessage <<E\nE\nset 20 Tag Second\n");
+  const Outcome outcome =
+      RunScript("set 20 Tag First\nrequest NoSuchMessage <<E\nE\nset 20 Tag Second\n");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("steps.kxq:2: the step failed"), std::string::npos) << outcome.err;
   EXPECT_EQ(outcome.out.find("Second"), std::string::npos);
@@ -238,11 +238,12 @@ TEST_F(ScriptTest, TwoProcessesKeepEachOthersCommitsAndTriggersFireAcrossThem) {
                      "create Pump\n"
                      "set 31 Speed 8\n");
   const std::string out = dir_ / "first.out";
-  const int pid = kxqtest::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"}, dir_.path(),
-                                     Registry(), out, dir_ / "first.err");
+  const int pid = kxqtest::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"},
+                                     dir_.path(), Registry(), out, dir_ / "first.err");
   ASSERT_GT(pid, 0);
   WaitForStalling(out);
-  ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos) << kxqtest::ReadText(dir_ / "first.err");
+  ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos)
+      << kxqtest::ReadText(dir_ / "first.err");
   const Outcome second = RunScript("create Pump\nset 20 Tag FromSecond\n");
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_NE(second.out.find("created #31\n"), std::string::npos) << second.out;
@@ -256,7 +257,9 @@ TEST_F(ScriptTest, TwoProcessesKeepEachOthersCommitsAndTriggersFireAcrossThem) {
                        "== store trigger Datasheet on #10 fired (keys: k1)\n"),
             std::string::npos)
       << first;
-  EXPECT_EQ(Dump({"20", "21", "31", "32"}),
-            "object 20 Pump\nDataViews[1] = #11\nTag = \"FromSecond\"\nLength = 1500 mm\nStarted = 2020-01-02\n"
-            "object 21 Pump\nTag = \"P-102\"\nSpeed = 5\nobject 31 Pump\nSpeed = 8\nobject 32 Pump\n");
+  EXPECT_EQ(
+      Dump({"20", "21", "31", "32"}),
+      "object 20 Pump\nDataViews[1] = #11\nTag = \"FromSecond\"\nLength = 1500 mm\nStarted = "
+      "2020-01-02\n"
+      "object 21 Pump\nTag = \"P-102\"\nSpeed = 5\nobject 31 Pump\nSpeed = 8\nobject 32 Pump\n");
 }

@@ -2,7 +2,6 @@
 // changed, the events it raised, and what it handed the host (object
 // creation, class confirmation, a success other than S_OK).
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/host_fixture.h"
@@ -13,7 +12,8 @@ namespace {
 class KxqhostSettersTest : public KxqhostTest {
  protected:
   void SetUp() override {
-    const Outcome made = Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
   Outcome Request(const std::string& name, const std::string& message) {
@@ -23,8 +23,8 @@ class KxqhostSettersTest : public KxqhostTest {
 };
 
 TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
-  const Outcome outcome =
-      Request("SetRealField", "<SetRealField PageId=\"1011\" FieldId=\"103\" Value=\"395\" Format=\"0\"/>");
+  const Outcome outcome = Request(
+      "SetRealField", "<SetRealField PageId=\"1011\" FieldId=\"103\" Value=\"395\" Format=\"0\"/>");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out,
             "== store changed #101: RatedFlow\n"
@@ -37,20 +37,23 @@ TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
             "== current datasheet none, page none\n");
   EXPECT_NE(Dump({"101"}).find("RatedFlow = 395 m3/h\n"), std::string::npos);
   // Another status changes nothing.
-  const Outcome other = Host({"--events", "request", "SetRealField", "-"},
-                             "<XMLMessage Status=\"2\"><SetRealField PageId=\"1011\" FieldId=\"103\" "
-                             "Value=\"1\"/></XMLMessage>");
+  const Outcome other =
+      Host({"--events", "request", "SetRealField", "-"},
+           "<XMLMessage Status=\"2\"><SetRealField PageId=\"1011\" FieldId=\"103\" "
+           "Value=\"1\"/></XMLMessage>");
   EXPECT_EQ(other.status, 0);
   EXPECT_EQ(other.out, "== current datasheet none, page none\n");
 }
 
 TEST_F(KxqhostSettersTest, ARowThatFailsThePermanentFilterShowsTheAlertAndSFalse) {
-  const Outcome outcome = Request("SetStringField", "<SetStringField PageId=\"1071\" FieldId=\"402\" "
-                                                    "Index=\"6\" Value=\"M-9\" ConfirmedClass=\"Motor\"/>");
+  const Outcome outcome = Request("SetStringField",
+                                  "<SetStringField PageId=\"1071\" FieldId=\"402\" "
+                                  "Index=\"6\" Value=\"M-9\" ConfirmedClass=\"Motor\"/>");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("<Message MessageType=\"ALERT\">'Name' = 'M-9' did not pass summary list "
-                             "membership requirements defined by Permanent Filter</Message>"),
-            std::string::npos)
+  EXPECT_NE(
+      outcome.out.find("<Message MessageType=\"ALERT\">'Name' = 'M-9' did not pass summary list "
+                       "membership requirements defined by Permanent Filter</Message>"),
+      std::string::npos)
       << outcome.out;
   // Only the page model's notice of the row that came and went.
   EXPECT_NE(outcome.out.find("== event DataField [F1 1071] to bob\n"), std::string::npos);
@@ -58,12 +61,14 @@ TEST_F(KxqhostSettersTest, ARowThatFailsThePermanentFilterShowsTheAlertAndSFalse
   EXPECT_NE(outcome.err.find("host: begin object creation\nhost: end object creation\n"),
             std::string::npos)
       << outcome.err;
-  EXPECT_NE(outcome.err.find("kxqhost: request SetStringField returned S_FALSE"), std::string::npos);
+  EXPECT_NE(outcome.err.find("kxqhost: request SetStringField returned S_FALSE"),
+            std::string::npos);
   EXPECT_EQ(Dump({"1071"}).find("NodeObjects[8]"), std::string::npos);
 
   // Without a class the host is asked which class to create.
-  const Outcome unconfirmed = Request(
-      "SetStringField", "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"6\" Value=\"P-9\"/>");
+  const Outcome unconfirmed =
+      Request("SetStringField",
+              "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"6\" Value=\"P-9\"/>");
   EXPECT_EQ(unconfirmed.status, 1);
   EXPECT_NE(unconfirmed.err.find("host: confirm class ProcessPlantEquipment"), std::string::npos)
       << unconfirmed.err;
@@ -86,22 +91,26 @@ TEST_F(KxqhostSettersTest, EverySetterStoresItsRecordInThePlainForm) {
   WriteText(dir_ / "setters.kxq", script + "dump 1011 1041 1012 1061\n");
   const Outcome outcome = Host({"run", dir_ / "setters.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  for (const char* record :
-       {R"(<Real FieldId=\"103\" AttribId=\"96\" Format=\"0\"/>)",
-        R"(<String FieldId=\"308\" AttribId=\"111\"/>)",
-        R"(<Integer FieldId=\"202\" AttribId=\"102\" Format=\"0\"/>)",
-        R"(<Date FieldId=\"509\" AttribId=\"94\"/>)", R"(<Bool FieldId=\"510\" AttribId=\"119\"/>)",
-        R"(<Check FieldId=\"511\" AttribId=\"120\"/>)",
-        R"(<Radio FieldId=\"512\" AttribId=\"121\" Value=\"1\"/>)",
-        R"(<Sketch FieldId=\"513\" AttribId=\"122\" TLX=\"0\" TLY=\"0\" BRX=\"400\" BRY=\"300\"/>)"}) {
+  for (
+      const char* record :
+      {R"(<Real FieldId=\"103\" AttribId=\"96\" Format=\"0\"/>)",
+       R"(<String FieldId=\"308\" AttribId=\"111\"/>)",
+       R"(<Integer FieldId=\"202\" AttribId=\"102\" Format=\"0\"/>)",
+       R"(<Date FieldId=\"509\" AttribId=\"94\"/>)", R"(<Bool FieldId=\"510\" AttribId=\"119\"/>)",
+       R"(<Check FieldId=\"511\" AttribId=\"120\"/>)",
+       R"(<Radio FieldId=\"512\" AttribId=\"121\" Value=\"1\"/>)",
+       R"(<Sketch FieldId=\"513\" AttribId=\"122\" TLX=\"0\" TLY=\"0\" BRX=\"400\" BRY=\"300\"/>)"}) {
     EXPECT_NE(outcome.out.find(record), std::string::npos) << record << "\n" << outcome.out;
   }
   EXPECT_EQ(outcome.out.find("State="), std::string::npos) << outcome.out;
 
-  WriteText(dir_ / "sketch.kxq",
-            "set 1061 Fields[13] \"<Sketch FieldId=\\\"513\\\" State=\\\"2\\\" Value=\\\"v.skt\\\"/>\"\n"
-            "request SetSketchField " + requests + "set-sketch-field.xml\n"
-            "dump 1061\n");
+  WriteText(
+      dir_ / "sketch.kxq",
+      "set 1061 Fields[13] \"<Sketch FieldId=\\\"513\\\" State=\\\"2\\\" Value=\\\"v.skt\\\"/>\"\n"
+      "request SetSketchField " +
+          requests +
+          "set-sketch-field.xml\n"
+          "dump 1061\n");
   const Outcome kept = Host({"run", dir_ / "sketch.kxq"});
   ASSERT_EQ(kept.status, 0) << kept.err;
   EXPECT_NE(kept.out.find(R"(Fields[13] = "<Sketch FieldId=\"513\" AttribId=\"122\" TLX=\"0\" )"

@@ -42,8 +42,7 @@ TEST_F(TriggerScriptTest, AValueChangedByAnotherClientReachesTheOpenPageAsAnEven
   EXPECT_NE(outcome.out.find("## set 10 F5 \"changed again\"\n" + fired), std::string::npos)
       << outcome.out;
   // A value no open page reads raises nothing.
-  EXPECT_NE(outcome.out.find("## set 11 F5 unseen\n== store changed #11: F5\n"),
-            std::string::npos)
+  EXPECT_NE(outcome.out.find("## set 11 F5 unseen\n== store changed #11: F5\n"), std::string::npos)
       << outcome.out;
   EXPECT_EQ(outcome.out.find("## set 11 F5 unseen\n== store changed #11: F5\n=="),
             std::string::npos)
@@ -103,9 +102,9 @@ TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
   const Outcome made =
       Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
   ASSERT_EQ(made.status, 0) << made.err;
-  const Outcome outcome = Host(
-      {"--events", "run",
-       std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
+  const Outcome outcome =
+      Host({"--events", "run",
+            std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   // The event's XML holds the one field whose value changed, as it is now.
   EXPECT_NE(outcome.out.find("## set 101 RatedFlow 410 m3/h\n"

@@ -4,7 +4,6 @@
 // change events (--events), the messages shown to the user and the store
 // (dump) are checked.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -31,8 +30,9 @@ class UnitsTest : public kxqtest::KxqhostTest {
     // Each call ends with the user's current documents, which these
     // messages leave as they were.
     const std::string current = "== current datasheet none, page none\n";
-    const bool ends = outcome.out.size() >= current.size() &&
-                      outcome.out.compare(outcome.out.size() - current.size(), current.size(), current) == 0;
+    const bool ends =
+        outcome.out.size() >= current.size() &&
+        outcome.out.compare(outcome.out.size() - current.size(), current.size(), current) == 0;
     EXPECT_TRUE(ends || outcome.status != 0) << message << ": " << outcome.out;
     if (ends) outcome.out.erase(outcome.out.size() - current.size());
     // A reply alone is compared without the line end that separates it from
@@ -92,23 +92,25 @@ TEST_F(UnitsTest, HoldsAreListedCreatedAndClosedThroughTheHost) {
             "<Hold HoldId=\"52\" Name=\"H-3 Process\"/></Holds></XMLMessage>");
 
   const Outcome created =
-      Ok("CreateHold", Envelope("T", "<CreateHold HoldName=\"H-9 Piping\" HoldReason=\"late data\"/>"));
+      Ok("CreateHold",
+         Envelope("T", "<CreateHold HoldName=\"H-9 Piping\" HoldReason=\"late data\"/>"));
   ASSERT_EQ(created.out.rfind("H-9 Piping\n", 0), 0u) << created.out;  // plain text, then events
   EXPECT_TRUE(Has(created.out, "== store created #")) << created.out;
-  const std::string id = created.out.substr(created.out.find("created #") + 9,
-                                            created.out.find(' ', created.out.find("created #") + 9) -
-                                                created.out.find("created #") - 9);
+  const std::string id = created.out.substr(
+      created.out.find("created #") + 9,
+      created.out.find(' ', created.out.find("created #") + 9) - created.out.find("created #") - 9);
   EXPECT_EQ(Value(id, "CreatedReason"), "late data");
   EXPECT_EQ(Value(id, "InActive"), "false");
 
   // Without a reason the host is given none.
   const Outcome bare = Ok("CreateHold", Envelope("T", "<CreateHold HoldName=\"H-10\"/>"));
-  const std::string bareId = bare.out.substr(bare.out.find("created #") + 9,
-                                             bare.out.find(' ', bare.out.find("created #") + 9) -
-                                                 bare.out.find("created #") - 9);
+  const std::string bareId = bare.out.substr(
+      bare.out.find("created #") + 9,
+      bare.out.find(' ', bare.out.find("created #") + 9) - bare.out.find("created #") - 9);
   EXPECT_EQ(Value(bareId, "CreatedReason"), "(none)");
 
-  const Outcome closed = Ok("CloseHold", Envelope("T", "<CloseHold HoldId=\"50\" HoldReason=\"done\"/>"));
+  const Outcome closed =
+      Ok("CloseHold", Envelope("T", "<CloseHold HoldId=\"50\" HoldReason=\"done\"/>"));
   EXPECT_EQ(closed.out, "== store changed #50: InActive\n");
   EXPECT_EQ(Value("50", "InActive"), "true");
   // Closing a closed hold is passed on like any other.
@@ -142,14 +144,16 @@ TEST_F(UnitsTest, HelpTextsArePlainReplies) {
 // One datasheet's units.
 
 TEST_F(UnitsTest, DatasheetListings) {
-  EXPECT_EQ(Ok("ListDatasheetDimensionSets", Envelope("1000", "<ListDatasheetDimensionSets/>", "3")).out,
-            "<XMLMessage TargetId=\"1000\" Status=\"3\"><DimensionSets><DimensionSet Name=\"Metric\"/>"
-            "<DimensionSet Name=\"SI\"/><DimensionSet Name=\"US\"/></DimensionSets></XMLMessage>");
+  EXPECT_EQ(
+      Ok("ListDatasheetDimensionSets", Envelope("1000", "<ListDatasheetDimensionSets/>", "3")).out,
+      "<XMLMessage TargetId=\"1000\" Status=\"3\"><DimensionSets><DimensionSet Name=\"Metric\"/>"
+      "<DimensionSet Name=\"SI\"/><DimensionSet Name=\"US\"/></DimensionSets></XMLMessage>");
   // Every current page counts; two unit positions of one dimension name it
   // once. The submitted page shows the dimensions of its template only.
-  EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>")).out,
-            "<XMLMessage TargetId=\"1000\" Status=\"1\"><Dimensions><Dimension Name=\"Length\"/>"
-            "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
+  EXPECT_EQ(
+      Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>")).out,
+      "<XMLMessage TargetId=\"1000\" Status=\"1\"><Dimensions><Dimension Name=\"Length\"/>"
+      "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
   EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>", "2")).out,
             "<XMLMessage TargetId=\"1000\" Status=\"2\"><Dimensions><Dimension Name=\"Length\"/>"
             "<Dimension Name=\"Pressure\"/></Dimensions></XMLMessage>");
@@ -157,18 +161,21 @@ TEST_F(UnitsTest, DatasheetListings) {
   EXPECT_EQ(Ok("ListDatasheetDimensions", Envelope("2000", "<ListDatasheetDimensions/>", "2")).out,
             "<XMLMessage TargetId=\"2000\" Status=\"2\"><Dimensions></Dimensions></XMLMessage>");
   for (const char* status : {"0", "5"}) {
-    const Outcome bad = Send("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>", status));
+    const Outcome bad =
+        Send("ListDatasheetDimensions", Envelope("1000", "<ListDatasheetDimensions/>", status));
     EXPECT_EQ(bad.status, 1);
     EXPECT_TRUE(Has(bad.err, "Invalid status")) << bad.err;
   }
   // The units in the schema's order; the name as requested.
-  EXPECT_EQ(Ok("ListDatasheetDimensionUnits",
-               Envelope("1000", "<ListDatasheetDimensionUnits Name=\"Pressure\"/>")).out,
-            "<XMLMessage TargetId=\"1000\" Status=\"1\"><DimensionUnits Name=\"Pressure\">"
-            "<DimensionUnit Name=\"kilopascal\" UnitId=\"kPa\"/><DimensionUnit Name=\"pascal\" "
-            "UnitId=\"Pa\"/><DimensionUnit Name=\"psi\" UnitId=\"psi\"/></DimensionUnits></XMLMessage>");
-  const Outcome unknown =
-      Send("ListDatasheetDimensionUnits", Envelope("1000", "<ListDatasheetDimensionUnits Name=\"Mass\"/>"));
+  EXPECT_EQ(
+      Ok("ListDatasheetDimensionUnits",
+         Envelope("1000", "<ListDatasheetDimensionUnits Name=\"Pressure\"/>"))
+          .out,
+      "<XMLMessage TargetId=\"1000\" Status=\"1\"><DimensionUnits Name=\"Pressure\">"
+      "<DimensionUnit Name=\"kilopascal\" UnitId=\"kPa\"/><DimensionUnit Name=\"pascal\" "
+      "UnitId=\"Pa\"/><DimensionUnit Name=\"psi\" UnitId=\"psi\"/></DimensionUnits></XMLMessage>");
+  const Outcome unknown = Send("ListDatasheetDimensionUnits",
+                               Envelope("1000", "<ListDatasheetDimensionUnits Name=\"Mass\"/>"));
   EXPECT_EQ(unknown.status, 1);
   EXPECT_EQ(unknown.out, "");
 }
@@ -177,22 +184,27 @@ TEST_F(UnitsTest, ChangeDatasheetDimensionSetRewritesTheCurrentPagesOnly) {
   const Outcome changed = Ok("ChangeDatasheetDimensionSet",
                              Envelope("1000", "<ChangeDatasheetDimensionSet Name=\"US\"/>", "2"));
   // A unit-field event for every current page whose units changed.
-  EXPECT_EQ(changed.out,
-            "== store changed #1000: BaseDimensionSet\n== store changed #1001: Units\n"
-            "== store changed #1003: Units\n== event UnitField [U1 1001] to alice\n"
-            "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"US\" TargetId=\"1000\" Status=\"1\">"
-            "<ShowUnit PageId=\"1001\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
-            "<ShowUnit PageId=\"1001\" UnitId=\"1\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"psi\"/>"
-            "<ShowUnit PageId=\"1001\" UnitId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
-            "</XMLMessage>\n"
-            "== event UnitField [U1 1003] to alice\n"
-            "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"US\" TargetId=\"1000\" Status=\"1\">"
-            "<ShowUnit PageId=\"1003\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" "
-            "Value=\"\xC2\xB0" "F\"/></XMLMessage>\n");
+  EXPECT_EQ(
+      changed.out,
+      "== store changed #1000: BaseDimensionSet\n== store changed #1001: Units\n"
+      "== store changed #1003: Units\n== event UnitField [U1 1001] to alice\n"
+      "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"US\" TargetId=\"1000\" Status=\"1\">"
+      "<ShowUnit PageId=\"1001\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "Value=\"foot\"/>"
+      "<ShowUnit PageId=\"1001\" UnitId=\"1\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "Value=\"psi\"/>"
+      "<ShowUnit PageId=\"1001\" UnitId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "Value=\"foot\"/>"
+      "</XMLMessage>\n"
+      "== event UnitField [U1 1003] to alice\n"
+      "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"US\" TargetId=\"1000\" Status=\"1\">"
+      "<ShowUnit PageId=\"1003\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "Value=\"\xC2\xB0"
+      "F\"/></XMLMessage>\n");
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "US");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "psi", "ft"}));
   EXPECT_EQ(Values("1003", "Units"), (Texts{"degF"}));
-  EXPECT_EQ(Values("1002", "Units"), (Texts{"m", "Pa", "m"}));  // submitted: untouched
+  EXPECT_EQ(Values("1002", "Units"), (Texts{"m", "Pa", "m"}));     // submitted: untouched
   EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));  // other datasheet
 
   // The set already in force: no unit changes, no event.
@@ -208,21 +220,26 @@ TEST_F(UnitsTest, ChangeDatasheetDimensionSetRewritesTheCurrentPagesOnly) {
 }
 
 TEST_F(UnitsTest, ChangeDatasheetDimensionUnitChangesEveryPositionOfTheDimension) {
-  const Outcome changed = Ok("ChangeDatasheetDimensionUnit",
-                             Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
+  const Outcome changed =
+      Ok("ChangeDatasheetDimensionUnit",
+         Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
   // The event carries the units that changed, in the dimension set in force.
-  EXPECT_EQ(changed.out,
-            "== store changed #1001: Units\n== event UnitField [U1 1001] to alice\n"
-            "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"SI\" TargetId=\"1000\" Status=\"1\">"
-            "<ShowUnit PageId=\"1001\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
-            "<ShowUnit PageId=\"1001\" UnitId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"foot\"/>"
-            "</XMLMessage>\n");
+  EXPECT_EQ(
+      changed.out,
+      "== store changed #1001: Units\n== event UnitField [U1 1001] to alice\n"
+      "<?xml version=\"1.0\"?><XMLMessage BaseDimensionSet=\"SI\" TargetId=\"1000\" Status=\"1\">"
+      "<ShowUnit PageId=\"1001\" UnitId=\"0\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "Value=\"foot\"/>"
+      "<ShowUnit PageId=\"1001\" UnitId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "Value=\"foot\"/>"
+      "</XMLMessage>\n");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "SI");  // the set's record stays
 
   // Dimension names are compared exactly.
-  const Outcome other = Ok("ChangeDatasheetDimensionUnit",
-                           Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
+  const Outcome other =
+      Ok("ChangeDatasheetDimensionUnit",
+         Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
   EXPECT_EQ(other.out, "");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
 }
@@ -236,9 +253,10 @@ TEST_F(UnitsTest, ProjectListings) {
             "<XMLMessage TargetId=\"App\"><DimensionSets CurrentDimensionSet=\"SI\">"
             "<DimensionSet Name=\"Metric\"/><DimensionSet Name=\"SI\"/><DimensionSet Name=\"US\"/>"
             "</DimensionSets></XMLMessage>");
-  EXPECT_EQ(Ok("ListDimensions", "").out,
-            "<XMLMessage TargetId=\"App\"><Dimensions><Dimension Name=\"Length\"/>"
-            "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
+  EXPECT_EQ(
+      Ok("ListDimensions", "").out,
+      "<XMLMessage TargetId=\"App\"><Dimensions><Dimension Name=\"Length\"/>"
+      "<Dimension Name=\"Pressure\"/><Dimension Name=\"Temperature\"/></Dimensions></XMLMessage>");
   EXPECT_EQ(Ok("ListDimensionUnits", "Length\n").out,
             "<XMLMessage TargetId=\"App\"><DimensionUnits Name=\"Length\"><DimensionUnit "
             "Name=\"metre\" UnitId=\"m\"/><DimensionUnit Name=\"millimetre\" UnitId=\"mm\"/>"
@@ -250,8 +268,9 @@ TEST_F(UnitsTest, ChangeDimensionSetChangesEveryDatasheetAndTellsTheDrawings) {
   const Outcome changed = Ok("ChangeDimensionSet", "US");
   EXPECT_TRUE(Has(changed.out, "== store changed #1: CurrentDimensionSet\n")) << changed.out;
   EXPECT_TRUE(Has(changed.out, "== drawing ChangeDimensionSet \"US\"\n")) << changed.out;
-  for (const char* event : {"== event UnitField [U1 1001] to alice\n", "== event UnitField [U1 2001] to bob\n",
-                            "== event UnitField [U1 3001] to carol\n"}) {
+  for (const char* event :
+       {"== event UnitField [U1 1001] to alice\n", "== event UnitField [U1 2001] to bob\n",
+        "== event UnitField [U1 3001] to carol\n"}) {
     EXPECT_TRUE(Has(changed.out, event)) << changed.out;
   }
   EXPECT_EQ(changed.err, "");  // no failures to show
@@ -312,8 +331,9 @@ TEST_F(UnitsTest, ProjectChangesTestNoPrivilegeOfTheirOwn) {
 
 TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {
   // The envelope's "TargetId" names no datasheet here: every one changes.
-  const Outcome changed = Ok("ChangeDimensionUnit",
-                             Envelope("2000", "<ChangeDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
+  const Outcome changed =
+      Ok("ChangeDimensionUnit",
+         Envelope("2000", "<ChangeDimensionUnit Name=\"Length\" UnitId=\"ft\"/>"));
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
   EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "kPa", "ft"}));
   EXPECT_EQ(Values("2001", "Units"), (Texts{"degC"}));

@@ -1,8 +1,9 @@
 // The script format of `kxqhost run` and the command line options.
+#include "script.h"
+
 #include <gtest/gtest.h>
 
 #include "options.h"
-#include "script.h"
 
 namespace {
 
@@ -14,7 +15,8 @@ using kx::kxqhost::Step;
 
 TEST(ScriptParse, StepsKeepTheirLinesWordsAndExpectations) {
   std::vector<Step> steps;
-  ASSERT_EQ(ParseScript("# head\n\n  dump 1 2\r\n! set 20 Tag \"a \\\"b\\\" c\"\n", "s", &steps), "");
+  ASSERT_EQ(ParseScript("# head\n\n  dump 1 2\r\n! set 20 Tag \"a \\\"b\\\" c\"\n", "s", &steps),
+            "");
   ASSERT_EQ(steps.size(), 2u);
   EXPECT_EQ(steps[0].line, 3);
   EXPECT_EQ(steps[0].text, "dump 1 2");
@@ -62,9 +64,9 @@ TEST(ScriptParse, EventCountsItsArgumentsWithoutTheLocalFlag) {
   EXPECT_EQ(ParseScript("event 5 6 7 8\n", "s", &steps),
             "s:1: wrong number of arguments for \"event\"");
   EXPECT_TRUE(steps.empty());
-  ASSERT_EQ(ParseScript("event --local 5 6\nevent --local 5 6 7\nevent 5 6\nevent 5 6 7\n", "s",
-                        &steps),
-            "");
+  ASSERT_EQ(
+      ParseScript("event --local 5 6\nevent --local 5 6 7\nevent 5 6\nevent 5 6 7\n", "s", &steps),
+      "");
   EXPECT_EQ(steps.size(), 4u);
 }
 
@@ -84,7 +86,8 @@ TEST(ScriptParse, RequestCountsItsArgumentsWithoutTheExtraFlag) {
   std::vector<Step> steps;
   EXPECT_EQ(ParseScript("request --extra\n", "s", &steps),
             "s:1: wrong number of arguments for \"request\"");
-  EXPECT_EQ(ParseScript("deliver now\n", "s", &steps), "s:1: wrong number of arguments for \"deliver\"");
+  EXPECT_EQ(ParseScript("deliver now\n", "s", &steps),
+            "s:1: wrong number of arguments for \"deliver\"");
   ASSERT_EQ(ParseScript("request --extra OpenPage <<END\n<X/>\nEND\nrequest --extra A f.xml\n"
                         "deliver\ndetach\nattach A=1 B=2\nreserved 3\n",
                         "s", &steps),

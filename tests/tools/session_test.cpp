@@ -7,19 +7,19 @@
 // "trigger NAME") and then runs the test's hook for it, if any, whose
 // result is the call's; hooks change the store through its interfaces as
 // the real module would.
-#include <gtest/gtest.h>
-#include <stdlib.h>
+#include "session.h"
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "com/comutil.h"
 #include "com/errorinfo.h"
-#include "host/host.h"
 #include "host/errors.h"
+#include "host/host.h"
 #include "host/registrar.h"
-#include "session.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"
@@ -53,7 +53,8 @@ class FakeModule final : public kx::host::internal::DispatchObject<IKXQDataServi
     log.push_back("trigger " + name.utf8());
     return on_trigger ? on_trigger(trigger) : S_OK;
   }
-  HRESULT GetObjectServices(LONG, VARIANT, IKXQObject*, IKXQApplication*, IDispatch** out) override {
+  HRESULT GetObjectServices(LONG, VARIANT, IKXQObject*, IKXQApplication*,
+                            IDispatch** out) override {
     *out = nullptr;
     return E_NOTIMPL;
   }
@@ -109,7 +110,8 @@ class SessionTest : public ::testing::Test {
     OpenStore(kx::store::OpenMode::kCreate);
     ASSERT_TRUE(store_->ImportFixtureFile(std::string(KXQHOST_TEST_DATA) + "/tiny-plant.xml").ok());
     session_ = std::make_unique<StoreHostSession>(*store_);
-    session_->SetHandlerTest([](const std::u16string& handler) { return handler == u"Fake.Module"; });
+    session_->SetHandlerTest(
+        [](const std::u16string& handler) { return handler == u"Fake.Module"; });
     IKXQDatabase* database = store_->Database();
     _com_ptr_t<IKXQSchema> schema;
     database->get_Schema(&schema);
@@ -214,7 +216,8 @@ TEST_F(SessionTest, ASuccessfulCallCommitsAndDeliversCreateEventsAfterIt) {
     return Put(20, u"Tag", _variant_t(u"Kept"));
   };
   ASSERT_TRUE(host_.Request(u"Any", u"").succeeded());
-  EXPECT_EQ(module_->log, (std::vector<std::string>{"request", "event 1 #" + std::to_string(pump)}));
+  EXPECT_EQ(module_->log,
+            (std::vector<std::string>{"request", "event 1 #" + std::to_string(pump)}));
   EXPECT_EQ(session_->delivered().size(), 2u);
   host_.Detach();
   session_.reset();

@@ -9,37 +9,40 @@ namespace kx::kxqhost {
 namespace {
 
 TEST(IndentXmlTest, KeepsTextAndMarkupInsideValuesAsTheyAre) {
-  EXPECT_EQ(IndentXml("<?xml version=\"1.0\"?><a x=\"1>2\" y='/>'><!-- n --><b>t<![CDATA[<c/>]]></b>"
-                      "<d>  </d>mixed<e/></a>"),
-            "<?xml version=\"1.0\"?>\n"
-            "<a x=\"1>2\" y='/>'>\n"
-            "  <!-- n -->\n"
-            "  <b>t<![CDATA[<c/>]]></b>\n"
-            "  <d>  </d>\n"
-            "  mixed\n"
-            "  <e/>\n"
-            "</a>\n");
+  EXPECT_EQ(
+      IndentXml("<?xml version=\"1.0\"?><a x=\"1>2\" y='/>'><!-- n --><b>t<![CDATA[<c/>]]></b>"
+                "<d>  </d>mixed<e/></a>"),
+      "<?xml version=\"1.0\"?>\n"
+      "<a x=\"1>2\" y='/>'>\n"
+      "  <!-- n -->\n"
+      "  <b>t<![CDATA[<c/>]]></b>\n"
+      "  <d>  </d>\n"
+      "  mixed\n"
+      "  <e/>\n"
+      "</a>\n");
 }
 
 TEST(IndentXmlTest, WhatIsNotBalancedXmlComesBackUnchanged) {
-  for (const char* text : {"", "HX-DS version 3", "<a><b></a>", "</a>", "<a>", "<a x=\"1/>", "<!-- open",
-                           "text <a/>x</b>"}) {
+  for (const char* text : {"", "HX-DS version 3", "<a><b></a>", "</a>", "<a>", "<a x=\"1/>",
+                           "<!-- open", "text <a/>x</b>"}) {
     EXPECT_EQ(IndentXml(text), text);
   }
 }
 
 TEST(RequestShapeTest, ReadsTheRootItsStatusAndTheFirstElementInside) {
   RequestShape shape = ReadRequestShape(
-      "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- c -->\n<XMLMessage TargetId = 'a>b' Status= \" 0\">"
+      "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- c -->\n<XMLMessage TargetId = 'a>b' Status= \" "
+      "0\">"
       "<!-- d --><SetRealField/></XMLMessage>");
   EXPECT_TRUE(shape.xml);
   EXPECT_EQ(shape.root, "XMLMessage");
   EXPECT_TRUE(shape.has_status);
   EXPECT_EQ(shape.status, " 0");
   EXPECT_EQ(shape.message, "SetRealField");
-  EXPECT_EQ(NothingDoneNotice("setrealfield", "<XMLMessage Status=\" 0\"><SetRealField/></XMLMessage>"),
-            "the request changed nothing and wrote no reply: its \"Status\" is 0 (the value setters act "
-            "only when it is 1)");
+  EXPECT_EQ(
+      NothingDoneNotice("setrealfield", "<XMLMessage Status=\" 0\"><SetRealField/></XMLMessage>"),
+      "the request changed nothing and wrote no reply: its \"Status\" is 0 (the value setters act "
+      "only when it is 1)");
   // Broken texts give what could be read, and never more.
   for (const char* text : {"<", "<XMLMessage Status", "<XMLMessage Status=\"1", "<XMLMessage/>",
                            "<XMLMessage x=y Status=\"1\">"}) {

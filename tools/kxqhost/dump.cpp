@@ -75,24 +75,15 @@ std::string ObjectText(IUnknown* unknown) {
 std::string ValueText(const VARIANT& value) {
   switch (value.vt) {
     case VT_EMPTY:
-    case VT_NULL:
-      return "(empty)";
-    case VT_BSTR:
-      return Quoted(Narrow(value.bstrVal));
-    case VT_BOOL:
-      return value.boolVal ? "true" : "false";
-    case VT_R8:
-      return Real(value.dblVal);
-    case VT_R4:
-      return Real(value.fltVal);
-    case VT_DATE:
-      return Date(value.date);
-    case VT_DISPATCH:
-      return ObjectText(value.pdispVal);
-    case VT_UNKNOWN:
-      return ObjectText(value.punkVal);
-    default:
-      break;
+    case VT_NULL: return "(empty)";
+    case VT_BSTR: return Quoted(Narrow(value.bstrVal));
+    case VT_BOOL: return value.boolVal ? "true" : "false";
+    case VT_R8: return Real(value.dblVal);
+    case VT_R4: return Real(value.fltVal);
+    case VT_DATE: return Date(value.date);
+    case VT_DISPATCH: return ObjectText(value.pdispVal);
+    case VT_UNKNOWN: return ObjectText(value.punkVal);
+    default: break;
   }
   VARIANT text;
   VariantInit(&text);

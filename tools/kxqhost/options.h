@@ -14,21 +14,21 @@
 namespace kx::kxqhost {
 
 struct Options {
-  std::string store;                       // empty: the default store
+  std::string store;                        // empty: the default store
   std::vector<std::string> settings_files;  // in order; later ones win
   std::vector<std::string> overrides;       // "NAME=VALUE", after the files
   std::string user;                         // empty: $USER, else "kxq"
   std::string journal;                      // empty: standard error
   bool events = false;
-  bool pretty = false;       // replies and event XML indented
-  bool hold_events = false;  // `run`: change events wait for a `deliver` step
+  bool pretty = false;              // replies and event XML indented
+  bool hold_events = false;         // `run`: change events wait for a `deliver` step
   std::vector<std::string> denied;  // privileges the user does not hold
   // Start-up registrations the registrar refuses: "OPERATION" (every call)
   // or "OPERATION:ARGUMENT" (the calls whose first argument is ARGUMENT).
   std::vector<std::string> refused;
   std::vector<std::string> denied_on;  // "ID:PRIVILEGE=PLACE": refused on an object
   std::string discipline;              // the user's discipline; empty: none
-  std::string project;              // the active project's id; empty: the root (1)
+  std::string project;                 // the active project's id; empty: the root (1)
   std::string command;
   std::vector<std::string> arguments;  // after the command, as given
 };

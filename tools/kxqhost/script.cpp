@@ -18,11 +18,11 @@ constexpr size_t kMany = std::numeric_limits<size_t>::max();
 // Argument counts of each step's command (the command word and flags not
 // counted).
 constexpr CommandShape kCommands[] = {
-    {"request", 1, 2}, {"event", 2, 3},  {"trigger", 2, 2}, {"service", 3, kMany},
-    {"method", 2, 2}, {"automation", 1, kMany},
-    {"dump", 1, kMany}, {"set", 2, 4},   {"create", 1, 2},  {"delete", 1, 1},
-    {"watch", 5, 5},   {"stall", 4, 4},   {"wait", 1, 1},
-    {"deliver", 0, 0}, {"detach", 0, 0}, {"attach", 0, kMany}, {"reserved", 1, 1},
+    {"request", 1, 2},  {"event", 2, 3},          {"trigger", 2, 2},  {"service", 3, kMany},
+    {"method", 2, 2},   {"automation", 1, kMany}, {"dump", 1, kMany}, {"set", 2, 4},
+    {"create", 1, 2},   {"delete", 1, 1},         {"watch", 5, 5},    {"stall", 4, 4},
+    {"wait", 1, 1},     {"deliver", 0, 0},        {"detach", 0, 0},   {"attach", 0, kMany},
+    {"reserved", 1, 1},
 };
 
 std::string Where(const std::string& name, int line) {
@@ -98,8 +98,10 @@ std::string ParseScript(std::string_view text, const std::string& name, std::vec
     }
     if (!shape) return Where(name, number) + "unknown step \"" + command + "\"";
     // "--extra" is a flag of "request", not one of its arguments.
-    const size_t flags = command == "request" && step.words.size() > 1 && step.words[1] == "--extra" ? 1 : 0;
-    if (command == "request" && step.words.size() == 3 + flags && step.words[2 + flags].starts_with("<<")) {
+    const size_t flags =
+        command == "request" && step.words.size() > 1 && step.words[1] == "--extra" ? 1 : 0;
+    if (command == "request" && step.words.size() == 3 + flags &&
+        step.words[2 + flags].starts_with("<<")) {
       const std::string tag = step.words[2 + flags].substr(2);
       if (tag.empty()) return Where(name, number) + "\"<<\" needs an end word";
       std::string body;

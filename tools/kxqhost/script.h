@@ -30,10 +30,10 @@
 namespace kx::kxqhost {
 
 struct Step {
-  int line = 0;          // 1-based line of the step in the script
-  std::string text;      // the line as written, without the "!" mark
+  int line = 0;      // 1-based line of the step in the script
+  std::string text;  // the line as written, without the "!" mark
   bool expect_failure = false;
-  std::vector<std::string> words;  // the command and its arguments
+  std::vector<std::string> words;   // the command and its arguments
   std::optional<std::string> body;  // the text of a "<<END" request
 };
 

@@ -52,7 +52,8 @@ HRESULT StoreHostSession::StatusResult(const store::Status& status) {
 }
 
 HRESULT StoreHostSession::BeginHostChange() {
-  if (host_change_open_) return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
+  if (host_change_open_)
+    return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
   delivered_.clear();
   changes_.clear();
   change_of_.clear();
@@ -197,8 +198,8 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
     notifications.push_back(notification);
     std::string keys;
     for (const auto& key : item.keys) keys += (keys.empty() ? "" : ", ") + Narrow(key);
-    delivered_.push_back("trigger " + Narrow(item.trigger) + " on #" +
-                         std::to_string(item.owner) + " fired (keys: " + keys + ")");
+    delivered_.push_back("trigger " + Narrow(item.trigger) + " on #" + std::to_string(item.owner) +
+                         " fired (keys: " + keys + ")");
   }
   return notifications;
 }

@@ -82,7 +82,8 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   HRESULT BeforeDelete(IKXQObject* object) override;
   void ObjectCreated(LONG id, const std::u16string& class_name) override;
   void ValueChanged(LONG id, const std::u16string& attribute) override;
-  void TriggerFired(LONG owner_id, const std::u16string& trigger, const std::u16string& key) override;
+  void TriggerFired(LONG owner_id, const std::u16string& trigger,
+                    const std::u16string& key) override;
   void TransactionEnded(bool committed) override;
   void WorkflowRecorded(LONG id, LONG code, const std::u16string& text) override;
 

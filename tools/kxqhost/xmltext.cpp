@@ -20,7 +20,8 @@ bool AllBlank(std::string_view text) {
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
       return false;
     }
   }
@@ -134,9 +135,7 @@ std::string IndentXml(std::string_view xml) {
       case Kind::kText:
         if (!AllBlank(token.text)) line(token.text);
         break;
-      case Kind::kOther:
-        line(token.text);
-        break;
+      case Kind::kOther: line(token.text); break;
       case Kind::kEmpty:
         any_element = true;
         line(token.text);
@@ -213,7 +212,8 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text) {
   std::vector<std::string> reasons;
   const bool enveloped = EqualNoCase(shape.root, "XMLMessage");
   if (!enveloped && !EqualNoCase(shape.root, name)) {
-    reasons.push_back("its root element is \"" + shape.root + "\", neither \"XMLMessage\" nor \"" + name + "\"");
+    reasons.push_back("its root element is \"" + shape.root + "\", neither \"XMLMessage\" nor \"" +
+                      name + "\"");
   } else if (enveloped && shape.message.empty()) {
     reasons.push_back("its \"XMLMessage\" holds no message element");
   } else if (enveloped && !EqualNoCase(shape.message, name)) {
@@ -224,9 +224,11 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text) {
   while (!status.empty() && IsBlank(status.front())) status.erase(0, 1);
   const bool zero = !status.empty() && status.find_first_not_of('0') == std::string::npos;
   if (!enveloped) {
-    reasons.push_back("it has no \"XMLMessage\" and so no \"Status\" (the value setters act only when it is 1)");
+    reasons.push_back(
+        "it has no \"XMLMessage\" and so no \"Status\" (the value setters act only when it is 1)");
   } else if (!shape.has_status) {
-    reasons.push_back("its \"XMLMessage\" has no \"Status\" (the value setters act only when it is 1)");
+    reasons.push_back(
+        "its \"XMLMessage\" has no \"Status\" (the value setters act only when it is 1)");
   } else if (zero) {
     reasons.push_back("its \"Status\" is 0 (the value setters act only when it is 1)");
   }

@@ -20,11 +20,11 @@ std::string IndentXml(std::string_view xml);
 // What a request's text shows of its envelope: the name of its root
 // element, the first element inside it, and the root's "Status" attribute.
 struct RequestShape {
-  bool xml = false;            // the text starts with an element
-  std::string root;            // the root element's name
-  std::string message;         // the first element inside the root, "" when none
-  bool has_status = false;     // the root carries "Status"
-  std::string status;          // its value as written
+  bool xml = false;         // the text starts with an element
+  std::string root;         // the root element's name
+  std::string message;      // the first element inside the root, "" when none
+  bool has_status = false;  // the root carries "Status"
+  std::string status;       // its value as written
 };
 RequestShape ReadRequestShape(std::string_view text);
 

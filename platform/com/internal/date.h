@@ -19,12 +19,11 @@ struct DateParts {
   int day_of_week;  // 0 = Sunday
 };
 
-inline constexpr double kMinDate = -657434.0;              // 0100-01-01
-inline constexpr double kMaxDate = 2958465.99999999999;    // 9999-12-31 23:59:59
+inline constexpr double kMinDate = -657434.0;            // 0100-01-01
+inline constexpr double kMaxDate = 2958465.99999999999;  // 9999-12-31 23:59:59
 
 // False for invalid parts or years outside 100..9999.
-bool date_from_parts(int year, int month, int day, int hour, int minute, int second,
-                     DATE* out);
+bool date_from_parts(int year, int month, int day, int hour, int minute, int second, DATE* out);
 // Rounded to the nearest second. False outside the range.
 bool date_to_parts(DATE value, DateParts* out);
 // "YYYY-MM-DD", with " HH:MM:SS" when the time of day is not midnight.

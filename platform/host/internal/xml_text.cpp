@@ -11,8 +11,8 @@ namespace {
 bool IsNameStart(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u':' ||
          (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
-         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || c == 0x200C ||
-         c == 0x200D || (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || c == 0x200C || c == 0x200D ||
+         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) ||
          (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
          (c >= 0xFDF0 && c <= 0xFFFD);
 }
@@ -58,8 +58,7 @@ void AppendEscaped(std::u16string& out, std::u16string_view text, bool attribute
         }
         out.push_back(c);
         continue;
-      default:
-        break;
+      default: break;
     }
     if (IsHighSurrogate(c)) {
       if (i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
@@ -117,26 +116,17 @@ HRESULT FormatAttributeValue(const VARIANT& value, std::u16string& out) {
     VARIANT direct;
     VariantInit(&direct);
     HRESULT hr = VariantCopyInd(&direct, &value);
-    if (SUCCEEDED(hr)) hr = (direct.vt & VT_BYREF) ? DISP_E_BADVARTYPE : FormatAttributeValue(direct, out);
+    if (SUCCEEDED(hr))
+      hr = (direct.vt & VT_BYREF) ? DISP_E_BADVARTYPE : FormatAttributeValue(direct, out);
     VariantClear(&direct);
     return hr;
   }
   switch (value.vt) {
-    case VT_BSTR:
-      out = BstrView(value.bstrVal);
-      return S_OK;
-    case VT_I2:
-      out = Widen(std::to_string(value.iVal));
-      return S_OK;
-    case VT_I4:
-      out = Widen(std::to_string(value.lVal));
-      return S_OK;
-    case VT_INT:
-      out = Widen(std::to_string(value.intVal));
-      return S_OK;
-    case VT_R8:
-      out = FormatReal(value.dblVal);
-      return S_OK;
+    case VT_BSTR: out = BstrView(value.bstrVal); return S_OK;
+    case VT_I2: out = Widen(std::to_string(value.iVal)); return S_OK;
+    case VT_I4: out = Widen(std::to_string(value.lVal)); return S_OK;
+    case VT_INT: out = Widen(std::to_string(value.intVal)); return S_OK;
+    case VT_R8: out = FormatReal(value.dblVal); return S_OK;
     case VT_R4: {
       // The shortest text that reads back as the same float: "%.16g" of a
       // float's double value would show digits the float never had.
@@ -145,11 +135,8 @@ HRESULT FormatAttributeValue(const VARIANT& value, std::u16string& out) {
       out = Widen(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)));
       return S_OK;
     }
-    case VT_BOOL:
-      out = value.boolVal ? u"1" : u"0";
-      return S_OK;
-    default:
-      return DISP_E_BADVARTYPE;
+    case VT_BOOL: out = value.boolVal ? u"1" : u"0"; return S_OK;
+    default: return DISP_E_BADVARTYPE;
   }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-
 namespace kx::msxml {
 
 namespace {
@@ -99,8 +98,8 @@ HRESULT Attributes::getQName(int index, const char16_t** qName, int* cchQName) {
 }
 
 HRESULT Attributes::getName(int index, const char16_t** uri, int* cchUri,
-                            const char16_t** localName, int* cchLocalName,
-                            const char16_t** qName, int* cchQName) {
+                            const char16_t** localName, int* cchLocalName, const char16_t** qName,
+                            int* cchQName) {
   if (!Valid(index)) return E_INVALIDARG;
   if (uri == nullptr || cchUri == nullptr || localName == nullptr || cchLocalName == nullptr ||
       qName == nullptr || cchQName == nullptr) {
@@ -134,8 +133,8 @@ HRESULT Attributes::getTypeFromName(const char16_t* uri, int cchUri, const char1
   return getType(FindByName(uri, cchUri, localName, cchLocalName), type, cchType);
 }
 
-HRESULT Attributes::getTypeFromQName(const char16_t* qName, int cchQName,
-                                     const char16_t** type, int* cchType) {
+HRESULT Attributes::getTypeFromQName(const char16_t* qName, int cchQName, const char16_t** type,
+                                     int* cchType) {
   return getType(Find(qName, cchQName), type, cchType);
 }
 
@@ -150,8 +149,8 @@ HRESULT Attributes::getValueFromName(const char16_t* uri, int cchUri, const char
   return getValue(FindByName(uri, cchUri, localName, cchLocalName), value, cchValue);
 }
 
-HRESULT Attributes::getValueFromQName(const char16_t* qName, int cchQName,
-                                      const char16_t** value, int* cchValue) {
+HRESULT Attributes::getValueFromQName(const char16_t* qName, int cchQName, const char16_t** value,
+                                      int* cchValue) {
   return getValue(Find(qName, cchQName), value, cchValue);
 }
 
@@ -169,8 +168,9 @@ HRESULT Locator::getColumnNumber(int* column) {
     return S_OK;
   }
   XML_Size c = XML_GetCurrentColumnNumber(parser_);
-  *column = c >= static_cast<XML_Size>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
-                                                                       : static_cast<int>(c) + 1;
+  *column = c >= static_cast<XML_Size>(std::numeric_limits<int>::max())
+                ? std::numeric_limits<int>::max()
+                : static_cast<int>(c) + 1;
   return S_OK;
 }
 
@@ -181,8 +181,9 @@ HRESULT Locator::getLineNumber(int* line) {
     return S_OK;
   }
   XML_Size l = XML_GetCurrentLineNumber(parser_);
-  *line = l > static_cast<XML_Size>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
-                                                                    : static_cast<int>(l);
+  *line = l > static_cast<XML_Size>(std::numeric_limits<int>::max())
+              ? std::numeric_limits<int>::max()
+              : static_cast<int>(l);
   return S_OK;
 }
 

@@ -5,9 +5,8 @@
 #error "msxml/internal headers are private to their library; include its public headers"
 #endif
 
-#include <expat.h>
-
 #include <cstdint>
+#include <expat.h>
 #include <string>
 #include <vector>
 

@@ -197,8 +197,7 @@ HRESULT Reader::parseURL(const char16_t* url) {
 
 HRESULT Reader::ParseVariant(const VARIANT& input) {
   switch (input.vt) {
-    case VT_BSTR:
-      return ParseText(input.bstrVal, SysStringLen(input.bstrVal));
+    case VT_BSTR: return ParseText(input.bstrVal, SysStringLen(input.bstrVal));
     case VT_BSTR | VT_BYREF:
       if (input.pbstrVal == nullptr) return E_INVALIDARG;
       return ParseText(*input.pbstrVal, SysStringLen(*input.pbstrVal));
@@ -207,12 +206,9 @@ HRESULT Reader::ParseVariant(const VARIANT& input) {
         return E_INVALIDARG;
       }
       return ParseVariant(*input.pvarVal);
-    case VT_UNKNOWN:
-      return ParseStream(input.punkVal);
-    case VT_DISPATCH:
-      return ParseStream(input.pdispVal);
-    default:
-      return E_INVALIDARG;
+    case VT_UNKNOWN: return ParseStream(input.punkVal);
+    case VT_DISPATCH: return ParseStream(input.pdispVal);
+    default: return E_INVALIDARG;
   }
 }
 

@@ -151,7 +151,7 @@ class ParseRun {
   ParserSlot& slot_;
   XML_Parser parser_ = nullptr;  // the slot's, while the run has one
   std::size_t length_ = 0;       // of the document given to expat
-  HRESULT failure_ = S_OK;  // the first failure; parse returns it
+  HRESULT failure_ = S_OK;       // the first failure; parse returns it
   int depth_ = 0;
   Utf16Buffer& text_;  // character data not yet delivered
   Utf16Buffer& name_;

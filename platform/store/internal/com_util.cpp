@@ -56,8 +56,7 @@ HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
         return S_OK;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   VARIANT n;
   VariantInit(&n);
@@ -67,9 +66,11 @@ HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
   } else if (FAILED(VariantChangeType(&n, v, 0, VT_I4))) {
     return SetError(DISP_E_TYPEMISMATCH, std::string("A value position must be a number"));
   }
-  if (n.lVal < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is below 1");
+  if (n.lVal < 1)
+    return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is below 1");
   if (static_cast<size_t>(n.lVal) > kMaxPosition)
-    return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) + " is beyond the largest list position " +
+    return SetError(DISP_E_BADINDEX, "Position " + std::to_string(n.lVal) +
+                                         " is beyond the largest list position " +
                                          std::to_string(kMaxPosition));
   *pos = static_cast<size_t>(n.lVal);
   return S_OK;
@@ -98,7 +99,8 @@ namespace {
 const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 HRESULT Mismatch(const AttrDef* def, const char* what) {
-  return SetError(DISP_E_TYPEMISMATCH, u"Cannot store " + U16(what) + u" in attribute \"" + def->name + u"\"");
+  return SetError(DISP_E_TYPEMISMATCH,
+                  u"Cannot store " + U16(what) + u" in attribute \"" + def->name + u"\"");
 }
 }  // namespace
 
@@ -151,8 +153,8 @@ bool Base64Decode(const u16& text, std::string* out) {
   return pad <= 2;
 }
 
-HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VARIANT& unit, Value* out,
-                bool* clear) {
+HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VARIANT& unit,
+                Value* out, bool* clear) {
   *clear = false;
   const VARIANT* v = &in;
   if (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
@@ -187,8 +189,9 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
       if (!out->text.empty() && !def->dimension.empty() && core.FindDimension(def->dimension)) {
         const UnitRec* u = core.FindUnit(out->text);
         if (!u || !EqualsNoCase(u->dimension, def->dimension))
-          return SetError(KXQ_E_UNIT, u"\"" + out->text + u"\" is not a unit of dimension \"" + def->dimension +
-                                          u"\" (attribute \"" + def->name + u"\")");
+          return SetError(KXQ_E_UNIT, u"\"" + out->text + u"\" is not a unit of dimension \"" +
+                                          def->dimension + u"\" (attribute \"" + def->name +
+                                          u"\")");
         out->text = u->name;
       }
       return S_OK;
@@ -205,19 +208,22 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
         }
       }
       if (!target) return Mismatch(def, "something that is no object of this store");
-      if (!target->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(target->id) + " was deleted");
+      if (!target->live)
+        return SetError(KXQ_E_DELETED, "Object " + std::to_string(target->id) + " was deleted");
       if (!def->refClass.empty()) {
         ClassRec* rc = core.FindClass(def->refClass);
         if (rc && !target->cls->IsKindOf(rc))
-          return SetError(DISP_E_TYPEMISMATCH, u"Attribute \"" + def->name + u"\" holds objects of class \"" +
-                                                   def->refClass + u"\", not \"" + target->cls->name + u"\"");
+          return SetError(DISP_E_TYPEMISMATCH, u"Attribute \"" + def->name +
+                                                   u"\" holds objects of class \"" + def->refClass +
+                                                   u"\", not \"" + target->cls->name + u"\"");
       }
       out->kind = KXQ_TYPE_OBJECT;
       out->i = target->id;
       return S_OK;
     }
     case KXQ_TYPE_INTEGER: {
-      if (FAILED(VariantChangeType(&c, v, 0, VT_I4))) return Mismatch(def, "a value that is not an integer");
+      if (FAILED(VariantChangeType(&c, v, 0, VT_I4)))
+        return Mismatch(def, "a value that is not an integer");
       out->kind = KXQ_TYPE_INTEGER;
       out->i = c.lVal;
       return S_OK;
@@ -230,7 +236,8 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
       return S_OK;
     }
     case KXQ_TYPE_BOOLEAN: {
-      if (FAILED(VariantChangeType(&c, v, 0, VT_BOOL))) return Mismatch(def, "a value that is not a Boolean");
+      if (FAILED(VariantChangeType(&c, v, 0, VT_BOOL)))
+        return Mismatch(def, "a value that is not a Boolean");
       out->kind = KXQ_TYPE_BOOLEAN;
       out->i = c.boolVal != 0;
       return S_OK;
@@ -256,7 +263,8 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
         }
       } else if (vt == VT_UNKNOWN || vt == VT_DISPATCH) {
         IStream* stream = nullptr;
-        if (FAILED(v->punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))) || !stream)
+        if (FAILED(v->punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))) ||
+            !stream)
           return Mismatch(def, "an interface that is no stream");
         char buf[4096];
         for (;;) {
@@ -269,8 +277,9 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
           // A stream may not end: stop at the largest binary value.
           if (got > sizeof buf || bytes.size() + got > kMaxBinaryBytes) {
             stream->Release();
-            return SetError(E_OUTOFMEMORY, u"The stream for attribute \"" + def->name + u"\" is longer than " +
-                                               U16(std::to_string(kMaxBinaryBytes).c_str()) + u" bytes");
+            return SetError(E_OUTOFMEMORY,
+                            u"The stream for attribute \"" + def->name + u"\" is longer than " +
+                                U16(std::to_string(kMaxBinaryBytes).c_str()) + u" bytes");
           }
           bytes.append(buf, got);
           if (got < sizeof buf) break;
@@ -283,16 +292,15 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
       out->ex().bin = std::move(bytes);
       return S_OK;
     }
-    default:
-      return Mismatch(def, "a value");
+    default: return Mismatch(def, "a value");
   }
 }
 
-HRESULT FromValue(StoreCore& core, const AttrDef* def, const Value& v, const VARIANT& unit, VARIANT* out) {
+HRESULT FromValue(StoreCore& core, const AttrDef* def, const Value& v, const VARIANT& unit,
+                  VARIANT* out) {
   VariantInit(out);
   switch (v.kind) {
-    case 0:
-      return S_OK;
+    case 0: return S_OK;
     case KXQ_TYPE_TEXT:
     case KXQ_TYPE_STRING:
       out->bstrVal = ToBstr(v.text);
@@ -350,9 +358,7 @@ HRESULT FromValue(StoreCore& core, const AttrDef* def, const Value& v, const VAR
       out->parray = sa;
       return S_OK;
     }
-    default:
-      (void)def;
-      return S_OK;
+    default: (void)def; return S_OK;
   }
 }
 
@@ -385,7 +391,7 @@ SAFEARRAY* VariantDispatchVector(const std::vector<IDispatch*>& items, LONG lb) 
     VARIANT v;
     VariantInit(&v);
     V_VT(&v) = VT_DISPATCH;
-    v.pdispVal = items[k];  // the reference moves into v
+    v.pdispVal = items[k];                     // the reference moves into v
     if (sa) SafeArrayPutElement(sa, &ix, &v);  // copies (AddRefs)
     VariantClear(&v);
   }
@@ -405,7 +411,8 @@ SAFEARRAY* I4Vector(const std::vector<LONG>& items, LONG lb) {
 
 HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
   if (core.closed()) return core.CheckOpen();
-  if (!rec->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
+  if (!rec->live)
+    return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
   return S_OK;
 }
 

@@ -63,9 +63,11 @@ HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole);
 // Text of a VARIANT (VT_BSTR or convertible); VT_EMPTY gives "".
 HRESULT VariantText(const VARIANT& v, u16* text);
 // Converts v into a value for def. *clear set when v empties the slot.
-HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& v, const VARIANT& unit, Value* out, bool* clear);
+HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& v, const VARIANT& unit,
+                Value* out, bool* clear);
 // Fills *out (cleared first) with value v of def, reals in unit.
-HRESULT FromValue(StoreCore& core, const AttrDef* def, const Value& v, const VARIANT& unit, VARIANT* out);
+HRESULT FromValue(StoreCore& core, const AttrDef* def, const Value& v, const VARIANT& unit,
+                  VARIANT* out);
 std::string Base64Encode(const std::string& bytes);
 bool Base64Decode(const u16& text, std::string* bytes);
 

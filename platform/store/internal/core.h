@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "store/admin.h"
-#include "store/internal/persistence.h"
 #include "store/internal/model.h"
+#include "store/internal/persistence.h"
 #include "store/internal/templates_model.h"
 
 namespace kx::store {
@@ -110,7 +110,9 @@ class StoreCore {
   long LiveCount() const;
   // The id the next created object gets.
   int32_t NextObjectId() const { return nextObjectId_; }
-  const std::unordered_map<int32_t, std::unique_ptr<ObjectRec>>& objects() const { return objects_; }
+  const std::unordered_map<int32_t, std::unique_ptr<ObjectRec>>& objects() const {
+    return objects_;
+  }
 
   // --- values -----------------------------------------------------------
   // Values of obj's attribute; never null (an empty list when unset).
@@ -126,7 +128,8 @@ class StoreCore {
   HRESULT Resize(ObjectRec* obj, AttrDef* def, size_t count);
   // Changes slot pos in place through fn (flags, texts, hold); the slot
   // must exist (pads when past the end).
-  HRESULT ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos, const std::function<void(Value&)>& fn);
+  HRESULT ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
+                     const std::function<void(Value&)>& fn);
   // Live objects whose attribute attrName refers to obj, in id order.
   std::vector<int32_t> Referrers(const ObjectRec* obj, const u16& attrName) const;
   // E_ACCESSDENIED for attributes the store computes.
@@ -236,7 +239,7 @@ class StoreCore {
   int lockTimeoutMs_ = 5000;
   bool stale_ = false;
   int32_t loadFailed_ = 0;  // the last id whose reading failed
-  std::string loadError_;  // a catch-up failed: the model may lag behind the file
+  std::string loadError_;   // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
 
   std::vector<std::unique_ptr<ClassRec>> classes_;
@@ -248,7 +251,7 @@ class StoreCore {
 
   std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
   int32_t nextObjectId_ = 1;
-  int32_t persistedNextId_ = 1;  // as the file has it
+  int32_t persistedNextId_ = 1;          // as the file has it
   std::unordered_set<int32_t> retired_;  // ids of deleted objects met so far
 
   std::map<u16, std::unique_ptr<UnitRec>, NoCaseLess> units_;

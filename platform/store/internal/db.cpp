@@ -54,9 +54,12 @@ INSERT INTO meta(key, value) VALUES('format', 1);
 // links of attribute definitions.
 const char* const kLaterTables[][2] = {
     {"retired", "CREATE TABLE retired(id INTEGER PRIMARY KEY);"},
-    {"changelog", "CREATE TABLE changelog(version INTEGER PRIMARY KEY, full INTEGER NOT NULL, objects BLOB NOT NULL);"},
+    {"changelog",
+     "CREATE TABLE changelog(version INTEGER PRIMARY KEY, full INTEGER NOT NULL, objects BLOB NOT "
+     "NULL);"},
     // The object an attribute definition refers to, for those that have one.
-    {"attribute_links", "CREATE TABLE attribute_links(attr INTEGER PRIMARY KEY, obj INTEGER NOT NULL);"},
+    {"attribute_links",
+     "CREATE TABLE attribute_links(attr INTEGER PRIMARY KEY, obj INTEGER NOT NULL);"},
     // Objects are read on demand: class extents, owners and holders, and
     // the values that refer to an object are found through these.
     {"objects_class", "CREATE INDEX objects_class ON objects(class);"},
@@ -92,16 +95,18 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     *error = "The store file " + path + " exists already";
     return false;
   }
-  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     Close();
     return false;
   }
   sqlite3_busy_timeout(db_, 5000);
-  const char* pragmas = memory ? "PRAGMA foreign_keys=ON;"
-                               : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;";
+  const char* pragmas =
+      memory ? "PRAGMA foreign_keys=ON;"
+             : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;";
   if (sqlite3_exec(db_, pragmas, nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
     Close();
@@ -109,8 +114,10 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
   }
   bool hasTables = false, hasOthers = false;
   Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) {
-    if (ColText(st, 0) == u"meta") hasTables = true;
-    else hasOthers = true;
+    if (ColText(st, 0) == u"meta")
+      hasTables = true;
+    else
+      hasOthers = true;
   });
   if (!hasTables && hasOthers) {
     *error = path + " is a database of something else, not an object store";
@@ -128,7 +135,8 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     }
   } else {
     long format = 0;
-    Query("SELECT value FROM meta WHERE key='format'", [&](sqlite3_stmt* st) { format = static_cast<long>(ColInt(st, 0)); });
+    Query("SELECT value FROM meta WHERE key='format'",
+          [&](sqlite3_stmt* st) { format = static_cast<long>(ColInt(st, 0)); });
     if (format != 1) {
       *error = path + " is not an object store of this version";
       Close();
@@ -139,7 +147,8 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
   for (const auto& table : kLaterTables) {
     const u16 name = U16(table[0]);
     bool has = false;
-    Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
+    Query("SELECT name FROM sqlite_master",
+          [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
     if (!has && sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
       *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
       Close();
@@ -269,9 +278,12 @@ bool Db::BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, cons
   sqlite3_bind_int64(st, 2, attr);
   sqlite3_bind_int64(st, 3, static_cast<sqlite3_int64>(pos));
   sqlite3_bind_int(st, 4, v.kind);
-  if (v.kind == KXQ_TYPE_REAL || v.kind == KXQ_TYPE_DATE) sqlite3_bind_double(st, 5, v.r);
-  else if (v.kind != 0 && v.kind != KXQ_TYPE_TEXT && v.kind != KXQ_TYPE_BINARY) sqlite3_bind_int64(st, 5, v.i);
-  else sqlite3_bind_null(st, 5);
+  if (v.kind == KXQ_TYPE_REAL || v.kind == KXQ_TYPE_DATE)
+    sqlite3_bind_double(st, 5, v.r);
+  else if (v.kind != 0 && v.kind != KXQ_TYPE_TEXT && v.kind != KXQ_TYPE_BINARY)
+    sqlite3_bind_int64(st, 5, v.i);
+  else
+    sqlite3_bind_null(st, 5);
   if (!v.text.empty()) {
     std::string t = ToUtf8(v.text);
     sqlite3_bind_text(st, 6, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
@@ -288,21 +300,27 @@ bool Db::BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, cons
     std::string t = ToUtf8(s);
     sqlite3_bind_text(st, col, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
   };
-  if (x && x->hold) sqlite3_bind_int64(st, 8, x->hold);
-  else sqlite3_bind_null(st, 8);
+  if (x && x->hold)
+    sqlite3_bind_int64(st, 8, x->hold);
+  else
+    sqlite3_bind_null(st, 8);
   text(9, x ? x->prefix : u16());
   text(10, x ? x->postfix : u16());
   text(11, x ? x->subst : u16());
-  if (x && !x->bin.empty()) sqlite3_bind_blob(st, 12, x->bin.data(), static_cast<int>(x->bin.size()), SQLITE_TRANSIENT);
-  else if (v.kind == KXQ_TYPE_BINARY) sqlite3_bind_zeroblob(st, 12, 0);
-  else sqlite3_bind_null(st, 12);
+  if (x && !x->bin.empty())
+    sqlite3_bind_blob(st, 12, x->bin.data(), static_cast<int>(x->bin.size()), SQLITE_TRANSIENT);
+  else if (v.kind == KXQ_TYPE_BINARY)
+    sqlite3_bind_zeroblob(st, 12, 0);
+  else
+    sqlite3_bind_null(st, 12);
   return Step(st);
 }
 
 static const char* const kPutValue =
     "INSERT INTO vals(obj,attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin) "
     "VALUES(?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(obj,attr,pos) DO UPDATE SET kind=excluded.kind, "
-    "num=excluded.num, txt=excluded.txt, flags=excluded.flags, hold=excluded.hold, prefix=excluded.prefix, "
+    "num=excluded.num, txt=excluded.txt, flags=excluded.flags, hold=excluded.hold, "
+    "prefix=excluded.prefix, "
     "postfix=excluded.postfix, subst=excluded.subst, bin=excluded.bin";
 
 bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
@@ -311,11 +329,13 @@ bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
   return st && BindValue(st, obj, attr, pos, v);
 }
 
-bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) {
+bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+                   bool grown) {
   if (from < 1) from = 1;
   if ((grown && InjectFault()) || TransactionLost()) return false;
   // Rows past the new end go; the others are rewritten in place.
-  if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>?", {obj, attr, static_cast<long long>(values.size())}))
+  if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>?",
+                     {obj, attr, static_cast<long long>(values.size())}))
     return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   if (!st) return false;
@@ -340,7 +360,8 @@ bool ColIsNull(sqlite3_stmt* st, int col) { return sqlite3_column_type(st, col) 
 u16 ColText(sqlite3_stmt* st, int col) {
   const unsigned char* t = sqlite3_column_text(st, col);
   if (!t) return u16();
-  std::string s(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(st, col)));
+  std::string s(reinterpret_cast<const char*>(t),
+                static_cast<size_t>(sqlite3_column_bytes(st, col)));
   u16 out;
   if (!FromUtf8(s, &out)) out = U16("?");
   return out;

@@ -89,7 +89,8 @@ class Db {
   // Value rows of (obj, attr): deletes positions past the list's end and
   // writes values [from - 1, size) again. grown: the list only grew from
   // position from on, so no row past it exists and none is deleted.
-  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown = false);
+  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+                 bool grown = false);
   // Writes one slot (position pos, 1-based) in place.
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 

@@ -1,9 +1,8 @@
 #include "store/internal/fixture.h"
 
-#include <expat.h>
-
 #include <cmath>
 #include <cstdlib>
+#include <expat.h>
 #include <functional>
 #include <map>
 
@@ -38,7 +37,9 @@ struct FixtureError {
   std::string message;
 };
 
-[[noreturn]] void Throw(const Element& e, std::string message) { throw FixtureError{e.line, std::move(message)}; }
+[[noreturn]] void Throw(const Element& e, std::string message) {
+  throw FixtureError{e.line, std::move(message)};
+}
 
 struct ParseState {
   XML_Parser parser = nullptr;
@@ -63,8 +64,10 @@ void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attrs) {
   e->startTagEnd = e->begin + XML_GetCurrentByteCount(st->parser);
   for (int k = 0; attrs[k]; k += 2) e->attrs[attrs[k]] = attrs[k + 1];
   Element* raw = e.get();
-  if (st->stack.empty()) st->root = std::move(e);
-  else st->stack.back()->children.push_back(std::move(e));
+  if (st->stack.empty())
+    st->root = std::move(e);
+  else
+    st->stack.back()->children.push_back(std::move(e));
   st->stack.push_back(raw);
 }
 
@@ -75,7 +78,8 @@ void XMLCALL OnEnd(void* data, const XML_Char*) {
   // start tag (searching the text for "/>" would stop inside an attribute
   // value that holds one).
   const int count = XML_GetCurrentByteCount(st->parser);
-  e->end = count > 0 ? static_cast<long>(XML_GetCurrentByteIndex(st->parser) + count) : e->startTagEnd;
+  e->end =
+      count > 0 ? static_cast<long>(XML_GetCurrentByteIndex(st->parser) + count) : e->startTagEnd;
   st->stack.pop_back();
 }
 
@@ -91,7 +95,8 @@ void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_C
   XML_StopParser(st->parser, XML_FALSE);
 }
 
-bool ParseXml(const std::string& xml, std::unique_ptr<Element>* root, long* line, std::string* error) {
+bool ParseXml(const std::string& xml, std::unique_ptr<Element>* root, long* line,
+              std::string* error) {
   ParseState st;
   st.parser = XML_ParserCreate("UTF-8");
   if (!st.parser) {
@@ -107,7 +112,8 @@ bool ParseXml(const std::string& xml, std::unique_ptr<Element>* root, long* line
     *error = "the document is larger than 1 GiB";
     return false;
   }
-  bool ok = XML_Parse(st.parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
+  bool ok =
+      XML_Parse(st.parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
   if (!ok) {
     if (st.error.empty()) {
       st.error = XML_ErrorString(XML_GetErrorCode(st.parser));
@@ -153,7 +159,8 @@ long AttrLong(const Element& e, const char* key, long fallback, bool required = 
 double ParseDouble(const Element& e, const std::string& s, const char* what) {
   char* endp = nullptr;
   double d = std::strtod(s.c_str(), &endp);
-  if (s.empty() || *endp || !std::isfinite(d)) Throw(e, std::string(what) + " is not a number: \"" + s + "\"");
+  if (s.empty() || *endp || !std::isfinite(d))
+    Throw(e, std::string(what) + " is not a number: \"" + s + "\"");
   return d;
 }
 
@@ -190,8 +197,9 @@ void CheckHr(const Element& e, HRESULT hr) {
 }
 
 int TypeCode(const Element& e, const std::string& t) {
-  static const std::map<std::string, int> kNames = {{"text", 1},    {"real", 2}, {"object", 3},  {"string", 4},
-                                                    {"integer", 5}, {"date", 6}, {"boolean", 7}, {"binary", 8}};
+  static const std::map<std::string, int> kNames = {{"text", 1},    {"real", 2},    {"object", 3},
+                                                    {"string", 4},  {"integer", 5}, {"date", 6},
+                                                    {"boolean", 7}, {"binary", 8}};
   auto it = kNames.find(t);
   if (it != kNames.end()) return it->second;
   if (t.size() == 1 && t[0] >= '1' && t[0] <= '8') return t[0] - '0';
@@ -229,7 +237,8 @@ void ReadNode(const Element& e, TPage& page, int parent, LONG* nextIndex) {
   n.index = AttrLong(e, "index", *nextIndex);
   // The index is a list position less one ("NodeIndices"): it must fit one.
   if (n.index < 0 || static_cast<size_t>(n.index) >= kMaxPosition)
-    Throw(e, "node index " + std::to_string(n.index) + " is outside 0 to " + std::to_string(kMaxPosition - 1));
+    Throw(e, "node index " + std::to_string(n.index) + " is outside 0 to " +
+                 std::to_string(kMaxPosition - 1));
   *nextIndex = std::max<LONG>(*nextIndex, n.index + 1);
   n.id = AttrLong(e, "id", n.index);
   n.parent = parent;
@@ -240,8 +249,10 @@ void ReadNode(const Element& e, TPage& page, int parent, LONG* nextIndex) {
     if (other.index == n.index) Throw(e, "two nodes of page have index " + std::to_string(n.index));
   int self = static_cast<int>(page.nodes.size());
   page.nodes.push_back(n);
-  if (parent < 0) page.roots.push_back(self);
-  else page.nodes[static_cast<size_t>(parent)].children.push_back(self);
+  if (parent < 0)
+    page.roots.push_back(self);
+  else
+    page.nodes[static_cast<size_t>(parent)].children.push_back(self);
   CheckChildren(e, {"node", "field"});
   for (auto& c : e.children) {
     if (c->name == "node") {
@@ -252,8 +263,8 @@ void ReadNode(const Element& e, TPage& page, int parent, LONG* nextIndex) {
     f.id = AttrLong(*c, "id", 0, true);
     f.number = static_cast<LONG>(page.fields.size()) + 1;
     f.type = AttrText(*c, "type", "String");
-    static const char16_t* const kTypes[] = {u"String", u"Real",  u"Integer", u"Date",
-                                              u"Boolean", u"Radio", u"Check",   u"Sketch"};
+    static const char16_t* const kTypes[] = {u"String",  u"Real",  u"Integer", u"Date",
+                                             u"Boolean", u"Radio", u"Check",   u"Sketch"};
     bool known = false;
     for (const char16_t* t : kTypes) known = known || EqualsNoCase(f.type, t);
     if (!known) Throw(*c, "unknown field type \"" + ToUtf8(f.type) + "\"");
@@ -294,7 +305,8 @@ std::unique_ptr<TemplateRec> ReadTemplate(const Element& e) {
   t->id = AttrText(e, "id");
   t->checknum = AttrText(e, "checknum", "1");
   for (char16_t c : t->checknum)
-    if (c < u'0' || c > u'9') Throw(e, "a checknum is a decimal number, not \"" + ToUtf8(t->checknum) + "\"");
+    if (c < u'0' || c > u'9')
+      Throw(e, "a checknum is a decimal number, not \"" + ToUtf8(t->checknum) + "\"");
   if (t->checknum.empty()) Throw(e, "a checknum is a decimal number, not \"\"");
   t->name = AttrText(e, "name", "");
   if (t->name.empty()) t->name = t->id;
@@ -322,7 +334,8 @@ std::unique_ptr<TemplateRec> ReadTemplate(const Element& e) {
     page.revisionAlign = AttrLong(*c, "revisionAlign", 0);
     page.revisionValign = AttrLong(*c, "revisionValign", 0);
     for (const TPage& other : t->pages)
-      if (other.id == page.id) Throw(*c, "two pages of template have id \"" + ToUtf8(page.id) + "\"");
+      if (other.id == page.id)
+        Throw(*c, "two pages of template have id \"" + ToUtf8(page.id) + "\"");
     CheckChildren(*c, {"node", "unit", "qualifier", "overspill"});
     LONG nextIndex = 0;
     std::vector<const Element*> overspill;
@@ -339,15 +352,17 @@ std::unique_ptr<TemplateRec> ReadTemplate(const Element& e) {
       } else if (g->name == "qualifier") {
         LONG q = AttrLong(*g, "number", 0, true);
         for (const u16& f : SplitList(AttrText(*g, "fields", ""), u' '))
-          page.qualifiers[q].push_back(static_cast<LONG>(std::strtol(ToUtf8(f).c_str(), nullptr, 10)));
+          page.qualifiers[q].push_back(
+              static_cast<LONG>(std::strtol(ToUtf8(f).c_str(), nullptr, 10)));
       } else {
         overspill.push_back(g.get());
       }
     }
     for (const TField& f : page.fields)
       if (f.unitPos >= static_cast<LONG>(page.units.size()))
-        Throw(*c, "field " + std::to_string(f.id) + " names unit field " + std::to_string(f.unitPos) +
-                      " of a page with " + std::to_string(page.units.size()));
+        Throw(*c, "field " + std::to_string(f.id) + " names unit field " +
+                      std::to_string(f.unitPos) + " of a page with " +
+                      std::to_string(page.units.size()));
     for (const Element* o : overspill) {
       page.overspillTarget = AttrText(*o, "target");
       CheckChildren(*o, {"pair"});
@@ -366,7 +381,9 @@ std::unique_ptr<TemplateRec> ReadTemplate(const Element& e) {
     if (!p.overspillTarget.empty()) {
       bool found = false;
       for (const TPage& q : t->pages) found = found || q.id == p.overspillTarget;
-      if (!found) Throw(e, "overspill target page \"" + ToUtf8(p.overspillTarget) + "\" is not a page of the template");
+      if (!found)
+        Throw(e, "overspill target page \"" + ToUtf8(p.overspillTarget) +
+                     "\" is not a page of the template");
     }
   return t;
 }
@@ -387,10 +404,12 @@ double SerialDate(int y, int m, int d) {
   return static_cast<double>(days(y, m, d) - days(1899, 12, 30));
 }
 
-void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32_t, size_t>& nextPos) {
+void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj,
+               std::map<int32_t, size_t>& nextPos) {
   u16 name = AttrText(e, "attribute");
   AttrDef* def = obj->cls->FindAttr(name);
-  if (!def) Throw(e, "class \"" + ToUtf8(obj->cls->name) + "\" has no attribute \"" + ToUtf8(name) + "\"");
+  if (!def)
+    Throw(e, "class \"" + ToUtf8(obj->cls->name) + "\" has no attribute \"" + ToUtf8(name) + "\"");
   size_t& next = nextPos[def->id];
   if (next == 0) next = 1;
   long pos = AttrLong(e, "position", static_cast<long>(next));
@@ -398,7 +417,8 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
   if (!def->list && pos > 1) Throw(e, "attribute \"" + ToUtf8(name) + "\" holds a single value");
   next = static_cast<size_t>(pos) + 1;
   if (AttrBool(e, "empty", false)) {
-    if (core.Values(obj, def).size() < static_cast<size_t>(pos)) CheckHr(e, core.Resize(obj, def, static_cast<size_t>(pos)));
+    if (core.Values(obj, def).size() < static_cast<size_t>(pos))
+      CheckHr(e, core.Resize(obj, def, static_cast<size_t>(pos)));
     return;
   }
   const std::string raw = e.text;
@@ -417,7 +437,8 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
       if (!v.text.empty() && !def->dimension.empty() && core.FindDimension(def->dimension)) {
         const UnitRec* u = core.FindUnit(v.text);
         if (!u || !EqualsNoCase(u->dimension, def->dimension))
-          Throw(e, "\"" + ToUtf8(v.text) + "\" is not a unit of dimension \"" + ToUtf8(def->dimension) + "\"");
+          Throw(e, "\"" + ToUtf8(v.text) + "\" is not a unit of dimension \"" +
+                       ToUtf8(def->dimension) + "\"");
         v.text = u->name;
       }
       break;
@@ -429,7 +450,8 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
       if (!def->refClass.empty()) {
         ClassRec* rc = core.FindClass(def->refClass);
         if (rc && !target->cls->IsKindOf(rc))
-          Throw(e, "attribute \"" + ToUtf8(name) + "\" holds objects of class \"" + ToUtf8(def->refClass) + "\"");
+          Throw(e, "attribute \"" + ToUtf8(name) + "\" holds objects of class \"" +
+                       ToUtf8(def->refClass) + "\"");
       }
       v.kind = KXQ_TYPE_OBJECT;
       v.i = ref;
@@ -448,9 +470,11 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
       std::string s = ToUtf8(Trim(Text16(e, raw)));
       int y, m, d, hh = 0, mm = 0, ss = 0;
       char tail = 0;
-      if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &m, &d, &hh, &mm, &ss, &tail) == 6 ||
+      if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &m, &d, &hh, &mm, &ss, &tail) ==
+              6 ||
           (std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3)) {
-        if (m < 1 || m > 12 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59) Throw(e, "not a date: \"" + s + "\"");
+        if (m < 1 || m > 12 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59)
+          Throw(e, "not a date: \"" + s + "\"");
         v.r = SerialDate(y, m, d) + (hh * 3600 + mm * 60 + ss) / 86400.0;
       } else {
         v.r = ParseDouble(e, s, "the date");
@@ -460,9 +484,12 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
     }
     case KXQ_TYPE_BOOLEAN: {
       std::string s = ToUtf8(Trim(Text16(e, raw)));
-      if (s == "true" || s == "1") v.i = 1;
-      else if (s == "false" || s == "0") v.i = 0;
-      else Throw(e, "a Boolean is true or false, not \"" + s + "\"");
+      if (s == "true" || s == "1")
+        v.i = 1;
+      else if (s == "false" || s == "0")
+        v.i = 0;
+      else
+        Throw(e, "a Boolean is true or false, not \"" + s + "\"");
       v.kind = KXQ_TYPE_BOOLEAN;
       break;
     }
@@ -473,8 +500,7 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
       v.ex().bin = bytes;
       break;
     }
-    default:
-      Throw(e, "bad data type");
+    default: Throw(e, "bad data type");
   }
   CheckHr(e, core.SetValue(obj, def, static_cast<size_t>(pos), std::move(v)));
   auto flagsOf = [&](Value& slot) {
@@ -490,13 +516,14 @@ void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj, std::map<int32
       if (st & KXQ_STATUS_NOT5) f |= kFlagNot5;
       slot.flags |= f;
     }
-    u16 prefix = AttrText(e, "prefix", ""), postfix = AttrText(e, "postfix", ""), subst = AttrText(e, "substitution", "");
+    u16 prefix = AttrText(e, "prefix", ""), postfix = AttrText(e, "postfix", ""),
+        subst = AttrText(e, "substitution", "");
     if (!prefix.empty()) slot.ex().prefix = prefix;
     if (!postfix.empty()) slot.ex().postfix = postfix;
     if (!subst.empty()) slot.ex().subst = subst;
   };
-  if (e.Attr("locked") || e.Attr("secured") || e.Attr("status") || e.Attr("prefix") || e.Attr("postfix") ||
-      e.Attr("substitution"))
+  if (e.Attr("locked") || e.Attr("secured") || e.Attr("status") || e.Attr("prefix") ||
+      e.Attr("postfix") || e.Attr("substitution"))
     CheckHr(e, core.ModifySlot(obj, def, static_cast<size_t>(pos), flagsOf));
 }
 
@@ -508,8 +535,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
   for (auto& c : schema.children) {
     if (c->name == "class" || c->name == "definition") {
       ClassRec* cls = nullptr;
-      CheckHr(*c, core.AddClass(AttrText(*c, "name"), AttrText(*c, "base", ""), AttrText(*c, "description", ""),
-                                c->name == "definition", &cls));
+      CheckHr(*c, core.AddClass(AttrText(*c, "name"), AttrText(*c, "base", ""),
+                                AttrText(*c, "description", ""), c->name == "definition", &cls));
       CheckChildren(*c, {"attribute"});
       for (auto& a : c->children) {
         AttrDef d;
@@ -528,7 +555,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
         d.path = AttrText(*a, "path", "");
         d.disciplines = AttrText(*a, "disciplines", "");
         d.inverse = AttrText(*a, "inverse", "");
-        if (!d.inverse.empty() && d.type != KXQ_TYPE_OBJECT) Throw(*a, "only object attributes can be inverses");
+        if (!d.inverse.empty() && d.type != KXQ_TYPE_OBJECT)
+          Throw(*a, "only object attributes can be inverses");
         CheckHr(*a, core.AddAttr(cls, d, nullptr));
       }
     } else if (c->name == "filter") {
@@ -549,7 +577,8 @@ void ImportSchema(StoreCore& core, const Element& schema) {
     } else {
       MethodRec m;
       m.scope = AttrText(*c, "class", "");
-      if (!m.scope.empty() && !core.FindClass(m.scope)) Throw(*c, "unknown class \"" + ToUtf8(m.scope) + "\"");
+      if (!m.scope.empty() && !core.FindClass(m.scope))
+        Throw(*c, "unknown class \"" + ToUtf8(m.scope) + "\"");
       m.name = AttrText(*c, "name");
       std::string kind = ToUtf8(AttrText(*c, "returns", "none"));
       static const std::map<std::string, int> kKinds = {
@@ -620,7 +649,8 @@ void ImportObjects(StoreCore& core, const Element& objects) {
   for (auto& [e, o] : made) {
     long owner = AttrLong(*e, "owner", 0);
     if (owner) {
-      if (!core.LiveObject(static_cast<int32_t>(owner))) Throw(*e, "owner " + std::to_string(owner) + " is no object");
+      if (!core.LiveObject(static_cast<int32_t>(owner)))
+        Throw(*e, "owner " + std::to_string(owner) + " is no object");
       CheckHr(*e, core.SetOwner(o, static_cast<int32_t>(owner)));
     }
     if (AttrBool(*e, "statusCopy", false)) CheckHr(*e, core.SetObjectFlags(o, kObjStatusCopy));
@@ -647,8 +677,10 @@ void ImportObjects(StoreCore& core, const Element& objects) {
 
 void ImportTemplates(StoreCore& core, const Element& e, const std::string& xml) {
   CheckChildren(e, {"template"});
-  if (const std::string* f = e.Attr("folder")) CheckHr(e, core.SetLibraryFolder(false, Text16(e, *f)));
-  if (const std::string* f = e.Attr("bitmaps")) CheckHr(e, core.SetLibraryFolder(true, Text16(e, *f)));
+  if (const std::string* f = e.Attr("folder"))
+    CheckHr(e, core.SetLibraryFolder(false, Text16(e, *f)));
+  if (const std::string* f = e.Attr("bitmaps"))
+    CheckHr(e, core.SetLibraryFolder(true, Text16(e, *f)));
   for (auto& c : e.children) {
     std::unique_ptr<TemplateRec> t = ReadTemplate(*c);
     for (const u16& cls : t->classes)
@@ -656,8 +688,11 @@ void ImportTemplates(StoreCore& core, const Element& e, const std::string& xml) 
     for (const TPage& p : t->pages)
       for (const TNode& n : p.nodes)
         for (const u16& cls : n.classes)
-          if (!core.FindClass(cls)) Throw(*c, "node \"" + ToUtf8(n.name) + "\" names unknown class \"" + ToUtf8(cls) + "\"");
-    std::string raw = xml.substr(static_cast<size_t>(c->begin), static_cast<size_t>(c->end - c->begin));
+          if (!core.FindClass(cls))
+            Throw(*c,
+                  "node \"" + ToUtf8(n.name) + "\" names unknown class \"" + ToUtf8(cls) + "\"");
+    std::string raw =
+        xml.substr(static_cast<size_t>(c->begin), static_cast<size_t>(c->end - c->begin));
     CheckHr(*c, core.AddTemplate(std::move(t), raw));
   }
 }
@@ -671,8 +706,10 @@ Status ImportFixture(StoreCore& core, const std::string& xml, const std::string&
   if (!ParseXml(xml, &root, &line, &error))
     return Status{E_INVALIDARG, name + ":" + std::to_string(line) + ": " + error};
   if (root->name != "store")
-    return Status{E_INVALIDARG, name + ":" + std::to_string(root->line) + ": the root element must be <store>"};
-  if (HRESULT hr = core.Begin(); FAILED(hr)) return Status{hr, name + ": cannot begin a transaction"};
+    return Status{E_INVALIDARG,
+                  name + ":" + std::to_string(root->line) + ": the root element must be <store>"};
+  if (HRESULT hr = core.Begin(); FAILED(hr))
+    return Status{hr, name + ": cannot begin a transaction"};
   try {
     CheckChildren(*root, {"schema", "units", "projects", "cases", "templates", "objects"});
     // Sections in dependency order, whatever their order in the file.
@@ -680,15 +717,21 @@ Status ImportFixture(StoreCore& core, const std::string& xml, const std::string&
       for (auto& c : root->children) {
         if (c->name != section) continue;
         std::string s = section;
-        if (s == "schema") ImportSchema(core, *c);
-        else if (s == "units") ImportUnits(core, *c);
-        else if (s == "projects") ImportProjects(core, *c, 0);
+        if (s == "schema")
+          ImportSchema(core, *c);
+        else if (s == "units")
+          ImportUnits(core, *c);
+        else if (s == "projects")
+          ImportProjects(core, *c, 0);
         else if (s == "cases") {
           CheckChildren(*c, {"case"});
           for (auto& k : c->children)
-            CheckHr(*k, core.AddCase(static_cast<int32_t>(AttrLong(*k, "id", 0, true)), AttrText(*k, "name")));
-        } else if (s == "templates") ImportTemplates(core, *c, xml);
-        else ImportObjects(core, *c);
+            CheckHr(*k, core.AddCase(static_cast<int32_t>(AttrLong(*k, "id", 0, true)),
+                                     AttrText(*k, "name")));
+        } else if (s == "templates")
+          ImportTemplates(core, *c, xml);
+        else
+          ImportObjects(core, *c);
       }
   } catch (const FixtureError& f) {
     core.Rollback();
@@ -697,7 +740,8 @@ Status ImportFixture(StoreCore& core, const std::string& xml, const std::string&
     core.Rollback();
     return Status{E_OUTOFMEMORY, name + ": out of memory"};
   }
-  if (HRESULT hr = core.Commit(); FAILED(hr)) return Status{hr, name + ": the import could not be committed"};
+  if (HRESULT hr = core.Commit(); FAILED(hr))
+    return Status{hr, name + ": the import could not be committed"};
   return Status{};
 }
 
@@ -705,7 +749,8 @@ Status ParseTemplateXml(StoreCore&, const std::string& xml, std::unique_ptr<Temp
   std::unique_ptr<Element> root;
   long line = 0;
   std::string error;
-  if (!ParseXml(xml, &root, &line, &error)) return Status{E_INVALIDARG, "line " + std::to_string(line) + ": " + error};
+  if (!ParseXml(xml, &root, &line, &error))
+    return Status{E_INVALIDARG, "line " + std::to_string(line) + ": " + error};
   try {
     *out = ReadTemplate(*root);
   } catch (const FixtureError& f) {

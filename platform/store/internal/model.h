@@ -35,8 +35,6 @@ std::string ToUtf8(const u16& s);
 bool FromUtf8(const std::string& s, u16* out);
 u16 U16(const char* ascii);
 
-
-
 // Rarely used parts of a value, kept out of line to keep Value small.
 struct ValueExtra {
   int32_t hold = 0;
@@ -117,9 +115,9 @@ struct ClassRec {
   ClassRec* base = nullptr;
   u16 description;
   bool definition = false;
-  std::vector<AttrDef*> own;          // in definition order
+  std::vector<AttrDef*> own;  // in definition order
   std::vector<ClassRec*> subclasses;
-  IUnknown* com = nullptr;            // cached ClassImpl (one reference)
+  IUnknown* com = nullptr;  // cached ClassImpl (one reference)
 
   bool IsKindOf(const ClassRec* other) const;
   // Own and inherited definitions, inherited first.
@@ -191,8 +189,8 @@ struct SortRec {
 struct MethodRec {
   u16 scope;  // class name, or "" for the schema
   u16 name;
-  int kind = 0;   // 0 empty, 1 Boolean, 2 integer, 3 text
-  u16 result;     // the result as text
+  int kind = 0;  // 0 empty, 1 Boolean, 2 integer, 3 text
+  u16 result;    // the result as text
   long calls = 0;
   std::vector<u16> lastArguments;  // of the last call, as texts
 };

@@ -119,7 +119,8 @@ class AttrDefImpl final : public StoreObject<AttrDefImpl, IKXQAttributeDef> {
 
 class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
  public:
-  AttributeImpl(StoreCore& core, ObjectRec* rec, AttrDef* def) : core_(&core), rec_(rec), def_(def) {}
+  AttributeImpl(StoreCore& core, ObjectRec* rec, AttrDef* def)
+      : core_(&core), rec_(rec), def_(def) {}
 
   HRESULT get_Name(BSTR* name) override { return OutBstr(def_->name, name); }
   HRESULT get_DataType(LONG* type) override {
@@ -172,7 +173,8 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     core_->NoteRead(rec_->id, def_->id);
     const auto& vals = Values();
     if (whole) {
-      *has = Bool(std::any_of(vals.begin(), vals.end(), [&](const Value& v) { return Present(v); }));
+      *has =
+          Bool(std::any_of(vals.begin(), vals.end(), [&](const Value& v) { return Present(v); }));
       return S_OK;
     }
     *has = Bool(pos <= vals.size() && Present(vals[pos - 1]));
@@ -188,16 +190,20 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
   }
   HRESULT InsertValues(LONG first, LONG count) override {
     return Write([&]() -> HRESULT {
-      if (first < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(first) + " is below 1");
+      if (first < 1)
+        return SetError(DISP_E_BADINDEX, "Position " + std::to_string(first) + " is below 1");
       if (count < 0) return SetError(E_INVALIDARG, std::string("A negative number of values"));
-      return core_->InsertValues(rec_, def_, static_cast<size_t>(first), static_cast<size_t>(count));
+      return core_->InsertValues(rec_, def_, static_cast<size_t>(first),
+                                 static_cast<size_t>(count));
     });
   }
   HRESULT RemoveValues(LONG first, LONG count) override {
     return Write([&]() -> HRESULT {
-      if (first < 1) return SetError(DISP_E_BADINDEX, "Position " + std::to_string(first) + " is below 1");
+      if (first < 1)
+        return SetError(DISP_E_BADINDEX, "Position " + std::to_string(first) + " is below 1");
       if (count < 0) return SetError(E_INVALIDARG, std::string("A negative number of values"));
-      return core_->RemoveValues(rec_, def_, static_cast<size_t>(first), static_cast<size_t>(count));
+      return core_->RemoveValues(rec_, def_, static_cast<size_t>(first),
+                                 static_cast<size_t>(count));
     });
   }
   HRESULT AddValue(VARIANT value, VARIANT_BOOL contained, VARIANT unit) override {
@@ -227,17 +233,23 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     DimensionRec* dim = core_->FindDimension(def_->dimension);
     if (text.empty()) {
       const auto& vals = Values();
-      if (!vals.empty() && vals[0].kind == KXQ_TYPE_REAL && !vals[0].text.empty()) return OutBstr(vals[0].text, unit);
-      return OutBstr(!def_->defaultUnit.empty() ? def_->defaultUnit : dim ? dim->baseUnit : u16(), unit);
+      if (!vals.empty() && vals[0].kind == KXQ_TYPE_REAL && !vals[0].text.empty())
+        return OutBstr(vals[0].text, unit);
+      return OutBstr(!def_->defaultUnit.empty() ? def_->defaultUnit
+                     : dim                      ? dim->baseUnit
+                                                : u16(),
+                     unit);
     }
     if (DimensionSetRec* set = core_->FindDimensionSet(text)) {
       auto it = set->units.find(def_->dimension);
       if (it != set->units.end()) return OutBstr(it->second, unit);
-      return SetError(KXQ_E_UNIT, u"Dimension set \"" + text + u"\" has no unit for \"" + def_->dimension + u"\"");
+      return SetError(KXQ_E_UNIT, u"Dimension set \"" + text + u"\" has no unit for \"" +
+                                      def_->dimension + u"\"");
     }
     const UnitRec* u = core_->FindUnit(text);
     if (u && EqualsNoCase(u->dimension, def_->dimension)) return OutBstr(u->name, unit);
-    return SetError(KXQ_E_UNIT, u"\"" + text + u"\" is neither a dimension set nor a unit of attribute \"" +
+    return SetError(KXQ_E_UNIT, u"\"" + text +
+                                    u"\" is neither a dimension set nor a unit of attribute \"" +
                                     def_->name + u"\"");
   }
   HRESULT GetRealInUnit(LONG index, BSTR unit, double* value) override {
@@ -246,8 +258,10 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     core_->NoteRead(rec_->id, def_->id);
     size_t pos = index < 1 ? 1 : static_cast<size_t>(index);
     const auto& vals = Values();
-    if (pos > vals.size() || (vals[pos - 1].kind != KXQ_TYPE_REAL && vals[pos - 1].kind != KXQ_TYPE_INTEGER))
-      return SetError(DISP_E_TYPEMISMATCH, u"Attribute \"" + def_->name + u"\" holds no real at that position");
+    if (pos > vals.size() ||
+        (vals[pos - 1].kind != KXQ_TYPE_REAL && vals[pos - 1].kind != KXQ_TYPE_INTEGER))
+      return SetError(DISP_E_TYPEMISMATCH,
+                      u"Attribute \"" + def_->name + u"\" holds no real at that position");
     const Value& v = vals[pos - 1];
     if (v.kind == KXQ_TYPE_INTEGER) {
       *value = static_cast<double>(v.i);
@@ -302,8 +316,12 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     return S_OK;
   }
 
-  HRESULT IsLocked(VARIANT index, VARIANT_BOOL* r) override { return FlagTest(index, kFlagLocked, r); }
-  HRESULT IsSecured(VARIANT index, VARIANT_BOOL* r) override { return FlagTest(index, kFlagSecured, r); }
+  HRESULT IsLocked(VARIANT index, VARIANT_BOOL* r) override {
+    return FlagTest(index, kFlagLocked, r);
+  }
+  HRESULT IsSecured(VARIANT index, VARIANT_BOOL* r) override {
+    return FlagTest(index, kFlagSecured, r);
+  }
   HRESULT IsHeld(VARIANT index, VARIANT_BOOL* r) override {
     if (!r) return E_POINTER;
     *r = VARIANT_FALSE;
@@ -312,8 +330,12 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     *r = Bool(v && v->extra && v->extra->hold != 0 && core_->LiveObject(v->extra->hold));
     return S_OK;
   }
-  HRESULT Lock(VARIANT index, VARIANT_BOOL on) override { return FlagSet(index, kFlagLocked, on != 0); }
-  HRESULT Secure(VARIANT index, VARIANT_BOOL on) override { return FlagSet(index, kFlagSecured, on != 0); }
+  HRESULT Lock(VARIANT index, VARIANT_BOOL on) override {
+    return FlagSet(index, kFlagLocked, on != 0);
+  }
+  HRESULT Secure(VARIANT index, VARIANT_BOOL on) override {
+    return FlagSet(index, kFlagSecured, on != 0);
+  }
   HRESULT Hold(VARIANT index, VARIANT hold) override {
     return Write([&]() -> HRESULT {
       size_t pos;
@@ -323,7 +345,9 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       const VARIANT* h = V_VT(&hold) == (VT_BYREF | VT_VARIANT) ? hold.pvarVal : &hold;
       if ((V_VT(h) == VT_DISPATCH || V_VT(h) == VT_UNKNOWN) && h->punkVal) {
         ObjectRec* o = ObjectFromCom(*core_, h->punkVal);
-        if (!o || !o->live) return SetError(DISP_E_TYPEMISMATCH, std::string("A hold must be a live object of this store"));
+        if (!o || !o->live)
+          return SetError(DISP_E_TYPEMISMATCH,
+                          std::string("A hold must be a live object of this store"));
         holdId = o->id;
       }
       return core_->ModifySlot(rec_, def_, pos, [holdId](Value& v) { v.ex().hold = holdId; });
@@ -363,16 +387,30 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       if (flags & KXQ_STATUS_3) f |= kFlagStatus3;
       if (flags & KXQ_STATUS_4) f |= kFlagStatus4;
       if (flags & KXQ_STATUS_NOT5) f |= kFlagNot5;
-      static constexpr uint32_t kMask = kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagNot5;
-      return core_->ModifySlot(rec_, def_, pos, [f](Value& v) { v.flags = (v.flags & ~kMask) | f; });
+      static constexpr uint32_t kMask =
+          kFlagStatus1 | kFlagStatus2 | kFlagStatus3 | kFlagStatus4 | kFlagNot5;
+      return core_->ModifySlot(rec_, def_, pos,
+                               [f](Value& v) { v.flags = (v.flags & ~kMask) | f; });
     });
   }
-  HRESULT GetPrefix(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::prefix, text); }
-  HRESULT PutPrefix(VARIANT index, BSTR text) override { return PutText(index, &ValueExtra::prefix, text); }
-  HRESULT GetPostfix(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::postfix, text); }
-  HRESULT PutPostfix(VARIANT index, BSTR text) override { return PutText(index, &ValueExtra::postfix, text); }
-  HRESULT GetSubstitution(VARIANT index, BSTR* text) override { return GetText(index, &ValueExtra::subst, text); }
-  HRESULT PutSubstitution(VARIANT index, BSTR text) override { return PutText(index, &ValueExtra::subst, text); }
+  HRESULT GetPrefix(VARIANT index, BSTR* text) override {
+    return GetText(index, &ValueExtra::prefix, text);
+  }
+  HRESULT PutPrefix(VARIANT index, BSTR text) override {
+    return PutText(index, &ValueExtra::prefix, text);
+  }
+  HRESULT GetPostfix(VARIANT index, BSTR* text) override {
+    return GetText(index, &ValueExtra::postfix, text);
+  }
+  HRESULT PutPostfix(VARIANT index, BSTR text) override {
+    return PutText(index, &ValueExtra::postfix, text);
+  }
+  HRESULT GetSubstitution(VARIANT index, BSTR* text) override {
+    return GetText(index, &ValueExtra::subst, text);
+  }
+  HRESULT PutSubstitution(VARIANT index, BSTR text) override {
+    return PutText(index, &ValueExtra::subst, text);
+  }
   HRESULT get_Disciplines(BSTR* text) override { return OutBstr(def_->disciplines, text); }
   HRESULT get_Appearances(SAFEARRAY** places) override {
     if (!places) return E_POINTER;
@@ -380,7 +418,8 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     KX_RETURN_IF_FAILED(Live());
     // Places showing the object: objects whose "NodeObjects" list holds it.
     std::vector<ObjectRec*> holders;
-    for (int32_t id : core_->Referrers(rec_, u"NodeObjects")) holders.push_back(core_->LiveObject(id));
+    for (int32_t id : core_->Referrers(rec_, u"NodeObjects"))
+      holders.push_back(core_->LiveObject(id));
     SAFEARRAY* sa = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(holders.size()));
     if (!sa) return E_OUTOFMEMORY;
     for (size_t k = 0; k < holders.size(); ++k) {
@@ -448,7 +487,9 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
       size_t pos;
       bool whole;
       KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
-      return core_->ModifySlot(rec_, def_, pos, [bit, on](Value& v) { v.flags = on ? (v.flags | bit) : (v.flags & ~bit); });
+      return core_->ModifySlot(rec_, def_, pos, [bit, on](Value& v) {
+        v.flags = on ? (v.flags | bit) : (v.flags & ~bit);
+      });
     });
   }
   HRESULT GetText(const VARIANT& index, u16 ValueExtra::*field, BSTR* text) {
@@ -478,9 +519,15 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
 class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
  public:
   TriggerImpl(StoreCore& core, TriggerRec* rec) : core_(&core), rec_(rec) {}
-  HRESULT SetOption1(LONG value) override { return Save([&] { rec_->option1 = value; }); }
-  HRESULT SetOption2(LONG value) override { return Save([&] { rec_->option2 = value; }); }
-  HRESULT SetHandler(BSTR progId) override { return Save([&] { rec_->handler = FromBstr(progId); }); }
+  HRESULT SetOption1(LONG value) override {
+    return Save([&] { rec_->option1 = value; });
+  }
+  HRESULT SetOption2(LONG value) override {
+    return Save([&] { rec_->option2 = value; });
+  }
+  HRESULT SetHandler(BSTR progId) override {
+    return Save([&] { rec_->handler = FromBstr(progId); });
+  }
   HRESULT GetName(BSTR* name) override { return OutBstr(rec_->name, name); }
   HRESULT GetFiredKeys(SAFEARRAY** keys) override {
     if (!keys) return E_POINTER;
@@ -628,7 +675,9 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
       int32_t id = 0;
       if (owner) {
         ObjectRec* o = ObjectFromCom(*core_, owner);
-        if (!o || !o->live) return SetError(E_INVALIDARG, std::string("The owner must be a live object of this store"));
+        if (!o || !o->live)
+          return SetError(E_INVALIDARG,
+                          std::string("The owner must be a live object of this store"));
         id = o->id;
       }
       return core_->SetOwner(rec_, id);
@@ -761,7 +810,8 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
   HRESULT get_Trigger(BSTR name, IKXQTrigger** trigger) override {
     KX_RETURN_IF_FAILED(OutPtr(trigger));
     TriggerRec* t = core_->FindTrigger(rec_->id, FromBstr(name));
-    if (!t) KX_RETURN_IF_FAILED(Write([&] { return core_->AddTrigger(rec_->id, FromBstr(name), &t); }));
+    if (!t)
+      KX_RETURN_IF_FAILED(Write([&] { return core_->AddTrigger(rec_->id, FromBstr(name), &t); }));
     KX_RETURN_IF_FAILED(Live());
     *trigger = TriggerCom(*core_, t);
     return S_OK;
@@ -888,7 +938,9 @@ HRESULT ObjectImpl::CallMethod(BSTR name, SAFEARRAY* args, VARIANT* result) {
   KX_RETURN_IF_FAILED(Live());
   u16 n = FromBstr(name);
   MethodRec* m = core_->FindClassMethod(rec_->cls, n);
-  if (!m) return SetError(KXQ_E_NOTFOUND, u"Class \"" + rec_->cls->name + u"\" has no method \"" + n + u"\"");
+  if (!m)
+    return SetError(KXQ_E_NOTFOUND,
+                    u"Class \"" + rec_->cls->name + u"\" has no method \"" + n + u"\"");
   return CallMethodRec(*core_, m, args, result);
 }
 
@@ -913,7 +965,8 @@ HRESULT CallMethodRec(StoreCore&, MethodRec* m, SAFEARRAY* args, VARIANT* result
   switch (m->kind) {
     case 1:
       V_VT(result) = VT_BOOL;
-      result->boolVal = Bool(EqualsNoCase(m->result, u"true") || m->result == u"1" || m->result == u"-1");
+      result->boolVal =
+          Bool(EqualsNoCase(m->result, u"true") || m->result == u"1" || m->result == u"-1");
       return S_OK;
     case 2: {
       V_VT(result) = VT_I4;
@@ -925,10 +978,8 @@ HRESULT CallMethodRec(StoreCore&, MethodRec* m, SAFEARRAY* args, VARIANT* result
       V_VT(result) = VT_BSTR;
       result->bstrVal = ToBstr(m->result);
       return S_OK;
-    case 4:
-      return SetError(E_FAIL, u"Method \"" + m->name + u"\" failed: " + m->result);
-    default:
-      return S_OK;
+    case 4: return SetError(E_FAIL, u"Method \"" + m->name + u"\" failed: " + m->result);
+    default: return S_OK;
   }
 }
 
@@ -945,7 +996,8 @@ IKXQObject* ObjectCom(StoreCore& core, ObjectRec* rec) {
 ObjectRec* ObjectFromCom(StoreCore& core, IUnknown* unk) {
   if (!unk) return nullptr;
   IKXQObject* obj = nullptr;
-  if (FAILED(unk->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&obj))) || !obj) return nullptr;
+  if (FAILED(unk->QueryInterface(IID_IKXQObject, reinterpret_cast<void**>(&obj))) || !obj)
+    return nullptr;
   LONG id = 0;
   obj->get_Id(&id);
   ObjectRec* rec = core.LoadedObject(id);
@@ -954,7 +1006,9 @@ ObjectRec* ObjectFromCom(StoreCore& core, IUnknown* unk) {
   return ours ? rec : nullptr;
 }
 
-IKXQAttribute* AttributeCom(StoreCore& core, ObjectRec* rec, AttrDef* def) { return new AttributeImpl(core, rec, def); }
+IKXQAttribute* AttributeCom(StoreCore& core, ObjectRec* rec, AttrDef* def) {
+  return new AttributeImpl(core, rec, def);
+}
 
 IKXQAttributeDef* AttrDefCom(StoreCore& core, AttrDef* def) { return new AttrDefImpl(core, def); }
 

@@ -27,7 +27,8 @@ HRESULT EnumOf(StoreCore& core, const std::vector<ObjectRec*>& items, IUnknown**
 
 class CollectionImpl final : public StoreObject<CollectionImpl, IKXQObjectCollection> {
  public:
-  CollectionImpl(StoreCore& core, std::vector<ObjectRec*> items) : core_(&core), items_(std::move(items)) {}
+  CollectionImpl(StoreCore& core, std::vector<ObjectRec*> items)
+      : core_(&core), items_(std::move(items)) {}
   HRESULT get_Count(LONG* count) override {
     if (!count) return E_POINTER;
     *count = static_cast<LONG>(items_.size());
@@ -37,9 +38,11 @@ class CollectionImpl final : public StoreObject<CollectionImpl, IKXQObjectCollec
     KX_RETURN_IF_FAILED(OutPtr(item));
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     if (position < 1 || static_cast<size_t>(position) > items_.size())
-      return SetError(DISP_E_BADINDEX, "Item " + std::to_string(position) + " is outside the collection");
+      return SetError(DISP_E_BADINDEX,
+                      "Item " + std::to_string(position) + " is outside the collection");
     ObjectRec* o = items_[static_cast<size_t>(position) - 1];
-    if (!o->live) return SetError(KXQ_E_DELETED, "Object " + std::to_string(o->id) + " was deleted");
+    if (!o->live)
+      return SetError(KXQ_E_DELETED, "Object " + std::to_string(o->id) + " was deleted");
     *item = ObjectCom(*core_, o);
     return S_OK;
   }
@@ -117,7 +120,8 @@ class ClassImpl final : public StoreObject<ClassImpl, IKXQClass> {
     KX_RETURN_IF_FAILED(OutPtr(def));
     auto layout = rec_->Layout();
     if (position < 1 || static_cast<size_t>(position) > layout.size())
-      return SetError(DISP_E_BADINDEX, "Attribute " + std::to_string(position) + " is outside the class");
+      return SetError(DISP_E_BADINDEX,
+                      "Attribute " + std::to_string(position) + " is outside the class");
     *def = AttrDefCom(*core_, layout[static_cast<size_t>(position) - 1]);
     return S_OK;
   }
@@ -159,8 +163,10 @@ class ProjectImpl final : public StoreObject<ProjectImpl, IKXQProject> {
   HRESULT get_Child(LONG position, IKXQProject** child) override {
     KX_RETURN_IF_FAILED(OutPtr(child));
     if (position < 1 || static_cast<size_t>(position) > rec_->children.size())
-      return SetError(DISP_E_BADINDEX, "Child project " + std::to_string(position) + " does not exist");
-    *child = ProjectCom(*core_, core_->FindProject(rec_->children[static_cast<size_t>(position) - 1]));
+      return SetError(DISP_E_BADINDEX,
+                      "Child project " + std::to_string(position) + " does not exist");
+    *child =
+        ProjectCom(*core_, core_->FindProject(rec_->children[static_cast<size_t>(position) - 1]));
     return S_OK;
   }
   HRESULT Contains(VARIANT projectId, VARIANT_BOOL* result) override {
@@ -203,7 +209,8 @@ class FilterImpl final : public StoreObject<FilterImpl, IKXQObjectFilter> {
     if (!obj) return E_POINTER;
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     ObjectRec* o = ObjectFromCom(*core_, obj);
-    if (!o || !o->live) return SetError(E_INVALIDARG, std::string("The filter needs a live object of this store"));
+    if (!o || !o->live)
+      return SetError(E_INVALIDARG, std::string("The filter needs a live object of this store"));
     if (!rec_->className.empty()) {
       ClassRec* c = core_->FindClass(rec_->className);
       if (!c || !o->cls->IsKindOf(c)) return S_OK;
@@ -267,7 +274,8 @@ class SortImpl final : public StoreObject<SortImpl, IKXQSortDefinition> {
     if (v.kind == KXQ_TYPE_REAL || v.kind == KXQ_TYPE_DATE) {
       k.number = true;
       k.n = v.r;
-    } else if (v.kind == KXQ_TYPE_INTEGER || v.kind == KXQ_TYPE_BOOLEAN || v.kind == KXQ_TYPE_OBJECT) {
+    } else if (v.kind == KXQ_TYPE_INTEGER || v.kind == KXQ_TYPE_BOOLEAN ||
+               v.kind == KXQ_TYPE_OBJECT) {
       k.number = true;
       k.n = static_cast<double>(v.i);
     } else {
@@ -299,7 +307,8 @@ class DimensionImpl final : public StoreObject<DimensionImpl, IKXQDimension> {
     *display = nullptr;
     const UnitRec* u = core_->FindUnit(FromBstr(unitId));
     if (!u || !EqualsNoCase(u->dimension, rec_->name))
-      return SetError(KXQ_E_UNIT, u"\"" + FromBstr(unitId) + u"\" is not a unit of \"" + rec_->name + u"\"");
+      return SetError(KXQ_E_UNIT,
+                      u"\"" + FromBstr(unitId) + u"\" is not a unit of \"" + rec_->name + u"\"");
     return OutBstr(u->display.empty() ? u->name : u->display, display);
   }
   HRESULT get_UnitInSet(BSTR setName, BSTR* unitId) override {
@@ -310,7 +319,8 @@ class DimensionImpl final : public StoreObject<DimensionImpl, IKXQDimension> {
       auto it = s->units.find(rec_->name);
       if (it != s->units.end()) return OutBstr(it->second, unitId);
     }
-    return SetError(KXQ_E_NOTFOUND, u"Dimension set \"" + FromBstr(setName) + u"\" has no unit for \"" + rec_->name + u"\"");
+    return SetError(KXQ_E_NOTFOUND, u"Dimension set \"" + FromBstr(setName) +
+                                        u"\" has no unit for \"" + rec_->name + u"\"");
   }
   HRESULT Convert(double value, BSTR fromUnit, BSTR toUnit, double* result) override {
     if (!result) return E_POINTER;
@@ -443,7 +453,9 @@ class DatabaseImpl final : public StoreObject<DatabaseImpl, IKXQDatabase> {
     if (!obj) return E_POINTER;
     return obj->Delete();
   }
-  HRESULT get_CaseName(LONG caseId, BSTR* name) override { return OutBstr(core_->CaseName(caseId), name); }
+  HRESULT get_CaseName(LONG caseId, BSTR* name) override {
+    return OutBstr(core_->CaseName(caseId), name);
+  }
   HRESULT get_TemplateLibrary(IKXQTemplateLibrary** library) override {
     KX_RETURN_IF_FAILED(OutPtr(library));
     KX_RETURN_IF_FAILED(core_->CheckOpen());
@@ -459,13 +471,16 @@ class DatabaseImpl final : public StoreObject<DatabaseImpl, IKXQDatabase> {
     *project = ProjectCom(*core_, p);
     return S_OK;
   }
-  HRESULT get_ActiveProject(IKXQProject** project) override { return get_Project(core_->activeProject, project); }
+  HRESULT get_ActiveProject(IKXQProject** project) override {
+    return get_Project(core_->activeProject, project);
+  }
   HRESULT RunMethod(BSTR name, SAFEARRAY* args, VARIANT* result) override {
     if (!result) return E_POINTER;
     VariantClear(result);
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     MethodRec* m = core_->FindMethod(u16(), FromBstr(name));
-    if (!m) return SetError(KXQ_E_NOTFOUND, u"The schema has no method \"" + FromBstr(name) + u"\"");
+    if (!m)
+      return SetError(KXQ_E_NOTFOUND, u"The schema has no method \"" + FromBstr(name) + u"\"");
     return CallMethodRec(*core_, m, args, result);
   }
 
@@ -487,13 +502,21 @@ Iface* Cached(StoreCore& core, Rec* rec) {
 
 }  // namespace
 
-IKXQClass* ClassCom(StoreCore& core, ClassRec* rec) { return Cached<ClassImpl, IKXQClass>(core, rec); }
-IKXQProject* ProjectCom(StoreCore& core, ProjectRec* rec) { return Cached<ProjectImpl, IKXQProject>(core, rec); }
+IKXQClass* ClassCom(StoreCore& core, ClassRec* rec) {
+  return Cached<ClassImpl, IKXQClass>(core, rec);
+}
+IKXQProject* ProjectCom(StoreCore& core, ProjectRec* rec) {
+  return Cached<ProjectImpl, IKXQProject>(core, rec);
+}
 IKXQDimension* DimensionCom(StoreCore& core, DimensionRec* rec) {
   return Cached<DimensionImpl, IKXQDimension>(core, rec);
 }
-IKXQObjectFilter* FilterCom(StoreCore& core, FilterRec* rec) { return Cached<FilterImpl, IKXQObjectFilter>(core, rec); }
-IKXQSortDefinition* SortCom(StoreCore& core, SortRec* rec) { return Cached<SortImpl, IKXQSortDefinition>(core, rec); }
+IKXQObjectFilter* FilterCom(StoreCore& core, FilterRec* rec) {
+  return Cached<FilterImpl, IKXQObjectFilter>(core, rec);
+}
+IKXQSortDefinition* SortCom(StoreCore& core, SortRec* rec) {
+  return Cached<SortImpl, IKXQSortDefinition>(core, rec);
+}
 IKXQObjectCollection* CollectionCom(StoreCore& core, const std::vector<ObjectRec*>& items) {
   return new CollectionImpl(core, items);
 }
@@ -517,7 +540,8 @@ ClassRec* ClassFromVariant(StoreCore& core, const VARIANT& in) {
   if (V_VT(v) == VT_BSTR) return core.FindClass(FromBstr(v->bstrVal));
   if ((V_VT(v) == VT_DISPATCH || V_VT(v) == VT_UNKNOWN) && v->punkVal) {
     IKXQClass* cls = nullptr;
-    if (FAILED(v->punkVal->QueryInterface(IID_IKXQClass, reinterpret_cast<void**>(&cls))) || !cls) return nullptr;
+    if (FAILED(v->punkVal->QueryInterface(IID_IKXQClass, reinterpret_cast<void**>(&cls))) || !cls)
+      return nullptr;
     BSTR name = nullptr;
     cls->get_Name(&name);
     cls->Release();

@@ -1,10 +1,9 @@
 // The store's persistence in one SQLite file, with the change log through
 // which processes sharing the file learn what the others committed.
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <set>
+#include <sqlite3.h>
 
 #include "store/internal/db.h"
 #include "store/internal/persistence.h"
@@ -25,18 +24,21 @@ void EncodeId(int32_t id, std::string* out) {
 }
 int32_t DecodeId(const char* p) {
   uint32_t u = 0;
-  for (int k = 0; k < 4; ++k) u |= static_cast<uint32_t>(static_cast<unsigned char>(p[k])) << (8 * k);
+  for (int k = 0; k < 4; ++k)
+    u |= static_cast<uint32_t>(static_cast<unsigned char>(p[k])) << (8 * k);
   return static_cast<int32_t>(u);
 }
 
 void ReadValue(sqlite3_stmt* st, int col, Value* v) {
   v->kind = static_cast<uint8_t>(ColInt(st, col));
-  if (v->kind == KXQ_TYPE_REAL || v->kind == KXQ_TYPE_DATE) v->r = ColReal(st, col + 1);
-  else v->i = ColInt(st, col + 1);
+  if (v->kind == KXQ_TYPE_REAL || v->kind == KXQ_TYPE_DATE)
+    v->r = ColReal(st, col + 1);
+  else
+    v->i = ColInt(st, col + 1);
   v->text = ColText(st, col + 2);
   v->flags = static_cast<uint32_t>(ColInt(st, col + 3));
-  if (!ColIsNull(st, col + 4) || !ColIsNull(st, col + 5) || !ColIsNull(st, col + 6) || !ColIsNull(st, col + 7) ||
-      !ColIsNull(st, col + 8)) {
+  if (!ColIsNull(st, col + 4) || !ColIsNull(st, col + 5) || !ColIsNull(st, col + 6) ||
+      !ColIsNull(st, col + 7) || !ColIsNull(st, col + 8)) {
     ValueExtra& x = v->ex();
     x.hold = static_cast<int32_t>(ColInt(st, col + 4));
     x.prefix = ColText(st, col + 5);
@@ -57,7 +59,8 @@ void PlaceValue(StoredObject* o, int32_t attr, int64_t pos, sqlite3_stmt* st, in
 
 class SqlitePersistence final : public Persistence {
  public:
-  bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error) override {
+  bool Open(const std::string& path, bool mustExist, bool mustNotExist,
+            std::string* error) override {
     if (!db_.Open(path, mustExist, mustNotExist, error)) return false;
     StartSnapshot();
     seen_ = snapshot_;
@@ -75,35 +78,44 @@ class SqlitePersistence final : public Persistence {
   bool LoadObject(int32_t id, StoredObject* out) override;
   bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) override {
     xml->clear();
-    return db_.Query("SELECT xml FROM templates WHERE id=? AND checknum=?", {id, checknum}, [&](sqlite3_stmt* st) {
-      const unsigned char* x = sqlite3_column_text(st, 0);
-      if (x) xml->assign(reinterpret_cast<const char*>(x), static_cast<size_t>(sqlite3_column_bytes(st, 0)));
-    });
+    return db_.Query("SELECT xml FROM templates WHERE id=? AND checknum=?", {id, checknum},
+                     [&](sqlite3_stmt* st) {
+                       const unsigned char* x = sqlite3_column_text(st, 0);
+                       if (x)
+                         xml->assign(reinterpret_cast<const char*>(x),
+                                     static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+                     });
   }
   bool Extent(const std::vector<int32_t>& classes, std::vector<int32_t>* ids) override {
     ids->clear();
     bool ok = true;
     for (int32_t c : classes)
-      ok = ok && db_.Query("SELECT id FROM objects WHERE class=?", {c},
-                           [&](sqlite3_stmt* st) { ids->push_back(static_cast<int32_t>(ColInt(st, 0))); });
+      ok = ok && db_.Query("SELECT id FROM objects WHERE class=?", {c}, [&](sqlite3_stmt* st) {
+        ids->push_back(static_cast<int32_t>(ColInt(st, 0)));
+      });
     std::sort(ids->begin(), ids->end());
     return ok;
   }
   bool Referrers(int32_t target, std::vector<std::pair<int32_t, int32_t>>* sites) override {
     sites->clear();
-    return db_.Query("SELECT DISTINCT obj, attr FROM vals WHERE kind=3 AND num=? ORDER BY obj, attr", {target},
-                     [&](sqlite3_stmt* st) {
-                       sites->emplace_back(static_cast<int32_t>(ColInt(st, 0)), static_cast<int32_t>(ColInt(st, 1)));
-                     });
+    return db_.Query(
+        "SELECT DISTINCT obj, attr FROM vals WHERE kind=3 AND num=? ORDER BY obj, attr", {target},
+        [&](sqlite3_stmt* st) {
+          sites->emplace_back(static_cast<int32_t>(ColInt(st, 0)),
+                              static_cast<int32_t>(ColInt(st, 1)));
+        });
   }
   bool Dependents(int32_t id, std::vector<int32_t>* ids) override {
     ids->clear();
-    return db_.Query("SELECT id FROM objects WHERE owner=?1 UNION SELECT id FROM objects WHERE holder=?1 ORDER BY 1",
-                     {id}, [&](sqlite3_stmt* st) { ids->push_back(static_cast<int32_t>(ColInt(st, 0))); });
+    return db_.Query(
+        "SELECT id FROM objects WHERE owner=?1 UNION SELECT id FROM objects WHERE holder=?1 ORDER "
+        "BY 1",
+        {id}, [&](sqlite3_stmt* st) { ids->push_back(static_cast<int32_t>(ColInt(st, 0))); });
   }
   bool CountObjects(long* count) override {
     *count = 0;
-    return db_.Query("SELECT count(*) FROM objects", [&](sqlite3_stmt* st) { *count = static_cast<long>(ColInt(st, 0)); });
+    return db_.Query("SELECT count(*) FROM objects",
+                     [&](sqlite3_stmt* st) { *count = static_cast<long>(ColInt(st, 0)); });
   }
   Lock Begin(CatchUp* out) override;
   bool Commit() override;
@@ -115,58 +127,69 @@ class SqlitePersistence final : public Persistence {
   }
 
   bool PutClass(const ClassRec& c) override {
-    return Table(db_.Run("INSERT INTO classes(id,name,base,description,definition) VALUES(?,?,?,?,?)",
-                         {c.id, c.name, c.base ? SqlArg(c.base->id) : SqlArg(), c.description, c.definition}));
+    return Table(db_.Run(
+        "INSERT INTO classes(id,name,base,description,definition) VALUES(?,?,?,?,?)",
+        {c.id, c.name, c.base ? SqlArg(c.base->id) : SqlArg(), c.description, c.definition}));
   }
   bool PutAttr(const AttrDef& d) override {
-    if (d.link != 0 && !Table(db_.Run("INSERT INTO attribute_links(attr,obj) VALUES(?,?)", {d.id, d.link}))) {
+    if (d.link != 0 &&
+        !Table(db_.Run("INSERT INTO attribute_links(attr,obj) VALUES(?,?)", {d.id, d.link}))) {
       return false;
     }
-    return Table(db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,"
-                         "default_unit,doc,path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
-                         {d.id, d.owner->id, d.name, d.type, d.list, d.collection, d.refClass, d.dimension,
-                          d.defaultUnit, d.doc, d.path, d.disciplines, d.inverse}));
+    return Table(
+        db_.Run("INSERT INTO attributes(id,class,name,type,is_list,collection,ref_class,dimension,"
+                "default_unit,doc,path,disciplines,inverse) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                {d.id, d.owner->id, d.name, d.type, d.list, d.collection, d.refClass, d.dimension,
+                 d.defaultUnit, d.doc, d.path, d.disciplines, d.inverse}));
   }
   // An upsert: the row is referred to by values, claims, users and
   // triggers, which a delete (or INSERT OR REPLACE) would take with it.
   bool PutObject(const ObjectRec& o) override {
-    return Obj(o.id, db_.Run("INSERT INTO objects(id,class,owner,holder,holder_attr,flags) VALUES(?,?,?,?,?,?) "
-                             "ON CONFLICT(id) DO UPDATE SET class=excluded.class, owner=excluded.owner, "
-                             "holder=excluded.holder, holder_attr=excluded.holder_attr, flags=excluded.flags",
-                             {o.id, o.cls->id, o.owner ? SqlArg(o.owner) : SqlArg(),
-                              o.holder ? SqlArg(o.holder) : SqlArg(), o.holderAttr, static_cast<long long>(o.flags)}));
+    return Obj(
+        o.id,
+        db_.Run("INSERT INTO objects(id,class,owner,holder,holder_attr,flags) VALUES(?,?,?,?,?,?) "
+                "ON CONFLICT(id) DO UPDATE SET class=excluded.class, owner=excluded.owner, "
+                "holder=excluded.holder, holder_attr=excluded.holder_attr, flags=excluded.flags",
+                {o.id, o.cls->id, o.owner ? SqlArg(o.owner) : SqlArg(),
+                 o.holder ? SqlArg(o.holder) : SqlArg(), o.holderAttr,
+                 static_cast<long long>(o.flags)}));
   }
   bool DeleteObject(int32_t id) override {
     return Obj(id, db_.Run("DELETE FROM objects WHERE id=?", {id}) &&
                        db_.Run("INSERT OR IGNORE INTO retired(id) VALUES(?)", {id}));
   }
-  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from, bool grown) override {
+  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+                 bool grown) override {
     return Obj(obj, db_.WriteTail(obj, attr, values, from, grown));
   }
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) override {
     return Obj(obj, db_.WriteSlot(obj, attr, pos, v));
   }
   bool PutDimension(const u16& name, const u16& baseUnit) override {
-    return Table(db_.Run("INSERT INTO dimensions(name,base_unit) VALUES(?,?) ON CONFLICT(name) DO UPDATE SET "
-                         "base_unit=excluded.base_unit",
-                         {name, baseUnit}));
+    return Table(db_.Run(
+        "INSERT INTO dimensions(name,base_unit) VALUES(?,?) ON CONFLICT(name) DO UPDATE SET "
+        "base_unit=excluded.base_unit",
+        {name, baseUnit}));
   }
   bool PutUnit(const UnitRec& u) override {
-    return Table(db_.Run("INSERT INTO units(name,dimension,factor,offset,display) VALUES(?,?,?,?,?)",
-                         {u.name, u.dimension, u.factor, u.offset, u.display}));
+    return Table(
+        db_.Run("INSERT INTO units(name,dimension,factor,offset,display) VALUES(?,?,?,?,?)",
+                {u.name, u.dimension, u.factor, u.offset, u.display}));
   }
   bool PutDimensionSetUnit(const u16& set, const u16& dimension, const u16& unit) override {
-    return Table(db_.Run("INSERT INTO dimension_sets(set_name,dimension,unit) VALUES(?,?,?) "
-                         "ON CONFLICT(set_name,dimension) DO UPDATE SET unit=excluded.unit",
-                         {set, dimension, unit}));
+    return Table(
+        db_.Run("INSERT INTO dimension_sets(set_name,dimension,unit) VALUES(?,?,?) "
+                "ON CONFLICT(set_name,dimension) DO UPDATE SET unit=excluded.unit",
+                {set, dimension, unit}));
   }
   bool PutProject(int32_t id, const u16& name, int32_t parent) override {
-    return Table(
-        db_.Run("INSERT INTO projects(id,name,parent) VALUES(?,?,?)", {id, name, parent ? SqlArg(parent) : SqlArg()}));
+    return Table(db_.Run("INSERT INTO projects(id,name,parent) VALUES(?,?,?)",
+                         {id, name, parent ? SqlArg(parent) : SqlArg()}));
   }
   bool PutCase(int32_t id, const u16& name) override {
-    return Table(
-        db_.Run("INSERT INTO cases(id,name) VALUES(?,?) ON CONFLICT(id) DO UPDATE SET name=excluded.name", {id, name}));
+    return Table(db_.Run(
+        "INSERT INTO cases(id,name) VALUES(?,?) ON CONFLICT(id) DO UPDATE SET name=excluded.name",
+        {id, name}));
   }
   bool PutFilter(const FilterRec& f) override {
     return Table(db_.Run("INSERT INTO filters(name,title,class,attribute,value) VALUES(?,?,?,?,?)",
@@ -177,42 +200,51 @@ class SqlitePersistence final : public Persistence {
                          {s.code, s.title, s.attribute, s.descending}));
   }
   bool PutMethod(const MethodRec& m) override {
-    return Table(db_.Run("INSERT INTO methods(scope,name,kind,result) VALUES(?,?,?,?) ON CONFLICT(scope,name) "
-                         "DO UPDATE SET kind=excluded.kind, result=excluded.result",
-                         {m.scope, m.name, m.kind, m.result}));
+    return Table(db_.Run(
+        "INSERT INTO methods(scope,name,kind,result) VALUES(?,?,?,?) ON CONFLICT(scope,name) "
+        "DO UPDATE SET kind=excluded.kind, result=excluded.result",
+        {m.scope, m.name, m.kind, m.result}));
   }
   bool PutClaim(int32_t obj, int32_t project) override {
-    return Obj(obj, db_.Run("INSERT OR IGNORE INTO claims(obj,project) VALUES(?,?)", {obj, project}));
+    return Obj(obj,
+               db_.Run("INSERT OR IGNORE INTO claims(obj,project) VALUES(?,?)", {obj, project}));
   }
   bool PutUser(int32_t obj, const u16& name, LONG status) override {
-    return Obj(obj, status > 0 ? db_.Run("INSERT INTO users(obj,name,status) VALUES(?,?,?) ON CONFLICT(obj,name) "
-                                         "DO UPDATE SET status=excluded.status",
-                                         {obj, name, status})
-                               : db_.Run("DELETE FROM users WHERE obj=? AND name=?", {obj, name}));
+    return Obj(
+        obj, status > 0
+                 ? db_.Run("INSERT INTO users(obj,name,status) VALUES(?,?,?) ON CONFLICT(obj,name) "
+                           "DO UPDATE SET status=excluded.status",
+                           {obj, name, status})
+                 : db_.Run("DELETE FROM users WHERE obj=? AND name=?", {obj, name}));
   }
   bool AddWorkflow(int32_t obj, LONG code, const u16& text) override {
     return Wrote(db_.Run("INSERT INTO workflow(obj,code,text) VALUES(?,?,?)", {obj, code, text}));
   }
   bool PutTrigger(int32_t obj, const TriggerRec& t) override {
-    return Obj(obj, db_.Run("INSERT INTO triggers(obj,name,handler,option1,option2) VALUES(?,?,?,?,?) "
-                            "ON CONFLICT(obj,name) DO UPDATE SET handler=excluded.handler, "
-                            "option1=excluded.option1, option2=excluded.option2",
-                            {obj, t.name, t.handler, t.option1, t.option2}));
+    return Obj(obj,
+               db_.Run("INSERT INTO triggers(obj,name,handler,option1,option2) VALUES(?,?,?,?,?) "
+                       "ON CONFLICT(obj,name) DO UPDATE SET handler=excluded.handler, "
+                       "option1=excluded.option1, option2=excluded.option2",
+                       {obj, t.name, t.handler, t.option1, t.option2}));
   }
   bool RemoveTrigger(int32_t obj, const u16& name) override {
     return Obj(obj, db_.Run("DELETE FROM triggers WHERE obj=? AND name=?", {obj, name}));
   }
   bool PutFolder(bool bitmaps, const u16& path) override {
-    return Table(db_.Run("INSERT INTO meta(key,value) VALUES(?,?) ON CONFLICT(key) DO UPDATE SET value=excluded.value",
-                         {bitmaps ? "bitmap_folder" : "templates_folder", path}));
+    return Table(
+        db_.Run("INSERT INTO meta(key,value) VALUES(?,?) ON CONFLICT(key) DO UPDATE SET "
+                "value=excluded.value",
+                {bitmaps ? "bitmap_folder" : "templates_folder", path}));
   }
   bool PutNextObjectId(int32_t id) override {
-    return Wrote(db_.Run("INSERT INTO meta(key,value) VALUES('next_object_id',?) ON CONFLICT(key) DO UPDATE SET "
-                         "value=max(value, excluded.value)",
-                         {id}));
+    return Wrote(db_.Run(
+        "INSERT INTO meta(key,value) VALUES('next_object_id',?) ON CONFLICT(key) DO UPDATE SET "
+        "value=max(value, excluded.value)",
+        {id}));
   }
   bool PutTemplate(const u16& id, const u16& checknum, const std::string& xml) override {
-    return Table(db_.Run("INSERT INTO templates(id,checknum,xml) VALUES(?,?,?)", {id, checknum, xml.c_str()}));
+    return Table(db_.Run("INSERT INTO templates(id,checknum,xml) VALUES(?,?,?)",
+                         {id, checknum, xml.c_str()}));
   }
 
   Db& db() { return db_; }
@@ -264,12 +296,17 @@ int64_t SqlitePersistence::CurrentVersion() {
 
 bool SqlitePersistence::LoadTables(StoredTables* t) {
   bool ok = true;
-  ok = ok && db_.Query("SELECT id,name,base,description,definition FROM classes ORDER BY id", [&](sqlite3_stmt* st) {
-    t->classes.push_back(StoredClass{static_cast<int32_t>(ColInt(st, 0)), ColText(st, 1),
-                                     static_cast<int32_t>(ColInt(st, 2)), ColText(st, 3), ColInt(st, 4) != 0});
-  });
+  ok = ok &&
+       db_.Query("SELECT id,name,base,description,definition FROM classes ORDER BY id",
+                 [&](sqlite3_stmt* st) {
+                   t->classes.push_back(StoredClass{
+                       static_cast<int32_t>(ColInt(st, 0)), ColText(st, 1),
+                       static_cast<int32_t>(ColInt(st, 2)), ColText(st, 3), ColInt(st, 4) != 0});
+                 });
   ok = ok && db_.Query(
-                 "SELECT id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,disciplines,inverse "
+                 "SELECT "
+                 "id,class,name,type,is_list,collection,ref_class,dimension,default_unit,doc,path,"
+                 "disciplines,inverse "
                  "FROM attributes ORDER BY id",
                  [&](sqlite3_stmt* st) {
                    StoredAttr a;
@@ -301,12 +338,16 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
     d.baseUnit = ColText(st, 1);
     t->dimensions.push_back(std::move(d));
   });
-  ok = ok && db_.Query("SELECT name,dimension,factor,offset,display FROM units ORDER BY seq", [&](sqlite3_stmt* st) {
-    t->units.push_back(UnitRec{ColText(st, 0), ColText(st, 1), ColReal(st, 2), ColReal(st, 3), ColText(st, 4)});
-  });
-  ok = ok && db_.Query("SELECT set_name,dimension,unit FROM dimension_sets ORDER BY seq", [&](sqlite3_stmt* st) {
-    t->dimensionSets.push_back(StoredTables::DimensionSetUse{ColText(st, 0), ColText(st, 1), ColText(st, 2)});
-  });
+  ok = ok && db_.Query("SELECT name,dimension,factor,offset,display FROM units ORDER BY seq",
+                       [&](sqlite3_stmt* st) {
+                         t->units.push_back(UnitRec{ColText(st, 0), ColText(st, 1), ColReal(st, 2),
+                                                    ColReal(st, 3), ColText(st, 4)});
+                       });
+  ok = ok && db_.Query("SELECT set_name,dimension,unit FROM dimension_sets ORDER BY seq",
+                       [&](sqlite3_stmt* st) {
+                         t->dimensionSets.push_back(StoredTables::DimensionSetUse{
+                             ColText(st, 0), ColText(st, 1), ColText(st, 2)});
+                       });
   ok = ok && db_.Query("SELECT id,name,parent FROM projects ORDER BY id", [&](sqlite3_stmt* st) {
     ProjectRec p;
     p.id = static_cast<int32_t>(ColInt(st, 0));
@@ -317,52 +358,60 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
   ok = ok && db_.Query("SELECT id,name FROM cases ORDER BY id", [&](sqlite3_stmt* st) {
     t->cases.emplace_back(static_cast<int32_t>(ColInt(st, 0)), ColText(st, 1));
   });
-  ok = ok && db_.Query("SELECT name,title,class,attribute,value FROM filters ORDER BY seq", [&](sqlite3_stmt* st) {
-    FilterRec f;
-    f.name = ColText(st, 0);
-    f.title = ColText(st, 1);
-    f.className = ColText(st, 2);
-    f.attribute = ColText(st, 3);
-    f.value = ColText(st, 4);
-    t->filters.push_back(std::move(f));
-  });
-  ok = ok && db_.Query("SELECT code,title,attribute,descending FROM sorts ORDER BY seq", [&](sqlite3_stmt* st) {
-    SortRec s;
-    s.code = ColText(st, 0);
-    s.title = ColText(st, 1);
-    s.attribute = ColText(st, 2);
-    s.descending = ColInt(st, 3) != 0;
-    t->sorts.push_back(std::move(s));
-  });
-  ok = ok && db_.Query("SELECT scope,name,kind,result FROM methods ORDER BY seq", [&](sqlite3_stmt* st) {
-    MethodRec m;
-    m.scope = ColText(st, 0);
-    m.name = ColText(st, 1);
-    m.kind = static_cast<int>(ColInt(st, 2));
-    m.result = ColText(st, 3);
-    t->methods.push_back(std::move(m));
-  });
-  ok = ok && db_.Query("SELECT id, checknum FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
-    t->templates.emplace_back(ColText(st, 0), ColText(st, 1));
-  });
-  ok = ok && db_.Query("SELECT key,value FROM meta WHERE key IN ('templates_folder','bitmap_folder','next_object_id')",
+  ok = ok && db_.Query("SELECT name,title,class,attribute,value FROM filters ORDER BY seq",
                        [&](sqlite3_stmt* st) {
-                         u16 key = ColText(st, 0);
-                         if (key == u"next_object_id") {
-                           t->nextObjectId = static_cast<int32_t>(ColInt(st, 1));
-                         } else if (key == u"bitmap_folder") {
-                           t->hasBitmapFolder = true;
-                           t->bitmapFolder = ColText(st, 1);
-                         } else {
-                           t->hasTemplatesFolder = true;
-                           t->templatesFolder = ColText(st, 1);
-                         }
+                         FilterRec f;
+                         f.name = ColText(st, 0);
+                         f.title = ColText(st, 1);
+                         f.className = ColText(st, 2);
+                         f.attribute = ColText(st, 3);
+                         f.value = ColText(st, 4);
+                         t->filters.push_back(std::move(f));
                        });
+  ok = ok && db_.Query("SELECT code,title,attribute,descending FROM sorts ORDER BY seq",
+                       [&](sqlite3_stmt* st) {
+                         SortRec s;
+                         s.code = ColText(st, 0);
+                         s.title = ColText(st, 1);
+                         s.attribute = ColText(st, 2);
+                         s.descending = ColInt(st, 3) != 0;
+                         t->sorts.push_back(std::move(s));
+                       });
+  ok = ok &&
+       db_.Query("SELECT scope,name,kind,result FROM methods ORDER BY seq", [&](sqlite3_stmt* st) {
+         MethodRec m;
+         m.scope = ColText(st, 0);
+         m.name = ColText(st, 1);
+         m.kind = static_cast<int>(ColInt(st, 2));
+         m.result = ColText(st, 3);
+         t->methods.push_back(std::move(m));
+       });
+  ok = ok &&
+       db_.Query("SELECT id, checknum FROM templates ORDER BY id, checknum", [&](sqlite3_stmt* st) {
+         t->templates.emplace_back(ColText(st, 0), ColText(st, 1));
+       });
+  ok = ok && db_.Query(
+                 "SELECT key,value FROM meta WHERE key IN "
+                 "('templates_folder','bitmap_folder','next_object_id')",
+                 [&](sqlite3_stmt* st) {
+                   u16 key = ColText(st, 0);
+                   if (key == u"next_object_id") {
+                     t->nextObjectId = static_cast<int32_t>(ColInt(st, 1));
+                   } else if (key == u"bitmap_folder") {
+                     t->hasBitmapFolder = true;
+                     t->bitmapFolder = ColText(st, 1);
+                   } else {
+                     t->hasTemplatesFolder = true;
+                     t->templatesFolder = ColText(st, 1);
+                   }
+                 });
   // Files written before the counter was kept: past every id ever given.
-  ok = ok && db_.Query("SELECT max(id) FROM objects UNION ALL SELECT max(id) FROM retired", [&](sqlite3_stmt* st) {
-    const int64_t top = ColInt(st, 0);
-    if (top >= t->nextObjectId && top < INT32_MAX) t->nextObjectId = static_cast<int32_t>(top + 1);
-  });
+  ok = ok && db_.Query("SELECT max(id) FROM objects UNION ALL SELECT max(id) FROM retired",
+                       [&](sqlite3_stmt* st) {
+                         const int64_t top = ColInt(st, 0);
+                         if (top >= t->nextObjectId && top < INT32_MAX)
+                           t->nextObjectId = static_cast<int32_t>(top + 1);
+                       });
   return ok;
 }
 
@@ -379,15 +428,22 @@ bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
                 o->holderAttr = ColText(q, 3);
                 o->flags = static_cast<uint32_t>(ColInt(q, 4));
               }) &&
-         each("SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE obj=? ORDER BY attr,pos",
-              [&](sqlite3_stmt* q) { PlaceValue(o, static_cast<int32_t>(ColInt(q, 0)), ColInt(q, 1), q, 2); }) &&
+         each(
+             "SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE "
+             "obj=? ORDER BY attr,pos",
+             [&](sqlite3_stmt* q) {
+               PlaceValue(o, static_cast<int32_t>(ColInt(q, 0)), ColInt(q, 1), q, 2);
+             }) &&
          each("SELECT project FROM claims WHERE obj=? ORDER BY rowid",
               [&](sqlite3_stmt* q) { o->claims.push_back(static_cast<int32_t>(ColInt(q, 0))); }) &&
          each("SELECT name,status FROM users WHERE obj=?",
-              [&](sqlite3_stmt* q) { o->users.push_back(UserRec{ColText(q, 0), static_cast<LONG>(ColInt(q, 1))}); }) &&
+              [&](sqlite3_stmt* q) {
+                o->users.push_back(UserRec{ColText(q, 0), static_cast<LONG>(ColInt(q, 1))});
+              }) &&
          each("SELECT name,handler,option1,option2 FROM triggers WHERE obj=?",
               [&](sqlite3_stmt* q) {
-                o->triggers.push_back(StoredTrigger{ColText(q, 0), ColText(q, 1), static_cast<LONG>(ColInt(q, 2)),
+                o->triggers.push_back(StoredTrigger{ColText(q, 0), ColText(q, 1),
+                                                    static_cast<LONG>(ColInt(q, 2)),
                                                     static_cast<LONG>(ColInt(q, 3))});
               }) &&
          each("SELECT id FROM retired WHERE id=?", [&](sqlite3_stmt*) { o->retired = true; });
@@ -413,7 +469,8 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
                         oldest = std::min(oldest, ColInt(st, 0));
                         if (ColInt(st, 1)) out->full = true;
                         std::string ids = ColBlob(st, 2);
-                        for (size_t k = 0; k + 4 <= ids.size(); k += 4) objs.insert(DecodeId(ids.data() + k));
+                        for (size_t k = 0; k + 4 <= ids.size(); k += 4)
+                          objs.insert(DecodeId(ids.data() + k));
                       });
   // The log no longer reaches back to what this process saw (or the file
   // was changed without it, by a version before the log).
@@ -439,7 +496,8 @@ bool SqlitePersistence::Commit() {
     if (!full) {
       for (int32_t id : changed_) EncodeId(id, &ids);
     }
-    if (!db_.Run("INSERT INTO changelog(version,full,objects) VALUES(?,?,?)", {version, full, SqlArg::Blob(ids)}) ||
+    if (!db_.Run("INSERT INTO changelog(version,full,objects) VALUES(?,?,?)",
+                 {version, full, SqlArg::Blob(ids)}) ||
         !db_.Run("DELETE FROM changelog WHERE version<=?", {version - kLogLength}))
       return false;
     if (!db_.Commit()) return false;
@@ -455,6 +513,8 @@ bool SqlitePersistence::Commit() {
 
 }  // namespace
 
-std::unique_ptr<Persistence> MakeSqlitePersistence() { return std::make_unique<SqlitePersistence>(); }
+std::unique_ptr<Persistence> MakeSqlitePersistence() {
+  return std::make_unique<SqlitePersistence>();
+}
 
 }  // namespace kx::store

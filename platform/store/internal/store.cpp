@@ -46,7 +46,8 @@ Status StoreCore::Open(const std::string& path, OpenMode mode) {
 
 Status StoreCore::LoadTables() {
   StoredTables tables;
-  if (!db_->LoadTables(&tables)) return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_->LastError());
+  if (!db_->LoadTables(&tables))
+    return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_->LastError());
   return MergeTables(std::move(tables));
 }
 
@@ -99,7 +100,9 @@ Status StoreCore::MergeTables(StoredTables&& t) {
     auto it = attrs_.find(row.def.id);
     if (it != attrs_.end()) {
       AttrDef* d = it->second.get();
-      if (d->owner && std::find(d->owner->own.begin(), d->owner->own.end(), d) != d->owner->own.end()) continue;
+      if (d->owner &&
+          std::find(d->owner->own.begin(), d->owner->own.end(), d) != d->owner->own.end())
+        continue;
       retiredAttrs_.push_back(std::move(it->second));
       attrs_.erase(it);
     }
@@ -182,8 +185,8 @@ bool SameSlot(const Value& a, const Value& b) {
   static const ValueExtra kNone;
   if (!x) x = &kNone;
   if (!y) y = &kNone;
-  return x->hold == y->hold && x->prefix == y->prefix && x->postfix == y->postfix && x->subst == y->subst &&
-         x->bin == y->bin;
+  return x->hold == y->hold && x->prefix == y->prefix && x->postfix == y->postfix &&
+         x->subst == y->subst && x->bin == y->bin;
 }
 }  // namespace
 
@@ -205,7 +208,9 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   if (so.exists) {
     auto it = classById_.find(so.cls);
     if (it != classById_.end()) cls = it->second;
-    if (!cls) return Fail(KXQ_E_STORAGE, "The store is damaged: object " + std::to_string(id) + " has an unknown class");
+    if (!cls)
+      return Fail(KXQ_E_STORAGE,
+                  "The store is damaged: object " + std::to_string(id) + " has an unknown class");
   }
   o->live = so.exists;
   if (so.exists) {
@@ -221,7 +226,8 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
     // Every attribute whose slots differ, as a change by another client (a
     // deleted object's own values fire nothing, as here).
     std::set<int32_t> touched;
-    auto slotsOf = [](const std::vector<AttrValues>& attrs, int32_t attr) -> const std::vector<Value>* {
+    auto slotsOf = [](const std::vector<AttrValues>& attrs,
+                      int32_t attr) -> const std::vector<Value>* {
       for (const AttrValues& av : attrs)
         if (av.attr == attr) return &av.values;
       return nullptr;
@@ -239,10 +245,14 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
       }
     for (int32_t attr : touched) FireReads(id, attr);
   }
-  if (so.claims.empty()) claims_.erase(id);
-  else claims_[id] = std::move(so.claims);
-  if (so.users.empty()) users_.erase(id);
-  else users_[id] = std::move(so.users);
+  if (so.claims.empty())
+    claims_.erase(id);
+  else
+    claims_[id] = std::move(so.claims);
+  if (so.users.empty())
+    users_.erase(id);
+  else
+    users_[id] = std::move(so.users);
   if (auto made = triggersOf_.find(id); made != triggersOf_.end())
     for (TriggerRec* t : made->second)
       if (t->owner == id) {
@@ -357,17 +367,20 @@ Status Store::ImportFixtureFile(const std::string& path) {
 
 Status Store::ImportFixtureText(const std::string& xml, const std::string& name) {
   if (core_->closed()) return Fail(KXQ_E_CLOSED, "The object store is closed");
-  if (core_->InTransaction()) return Fail(KXQ_E_TRANSACTION, "A fixture is imported outside any open transaction");
+  if (core_->InTransaction())
+    return Fail(KXQ_E_TRANSACTION, "A fixture is imported outside any open transaction");
   return ImportFixture(*core_, xml, name);
 }
 
 Status Store::SetActiveProject(LONG projectId) {
-  if (!core_->FindProject(projectId)) return Fail(KXQ_E_NOOBJECT, "No project with id " + std::to_string(projectId));
+  if (!core_->FindProject(projectId))
+    return Fail(KXQ_E_NOOBJECT, "No project with id " + std::to_string(projectId));
   core_->activeProject = projectId;
   return Status{};
 }
 
-Status Store::RegisterMethod(const std::u16string& className, const std::u16string& name, const VARIANT& result) {
+Status Store::RegisterMethod(const std::u16string& className, const std::u16string& name,
+                             const VARIANT& result) {
   MethodRec m;
   m.scope = className;
   m.name = name;
@@ -389,7 +402,9 @@ Status Store::RegisterMethod(const std::u16string& className, const std::u16stri
       m.kind = 4;
       m.result = u"registered failure";
       break;
-    default: return Fail(E_INVALIDARG, "A method answers with nothing, a Boolean, an integer, a text or a failure");
+    default:
+      return Fail(E_INVALIDARG,
+                  "A method answers with nothing, a Boolean, an integer, a text or a failure");
   }
   if (!className.empty() && !core_->FindClass(className))
     return Fail(KXQ_E_NOTFOUND, "Unknown class " + ToUtf8(className));

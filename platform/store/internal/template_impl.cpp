@@ -40,8 +40,8 @@ Value ObjValue(int32_t id) {
   return v;
 }
 
-HRESULT MakePage(StoreCore& core, TemplateRec* t, const TPage& page, ObjectRec* datasheet, ObjectRec* object,
-                 LONG caseId, LONG number, ObjectRec** out) {
+HRESULT MakePage(StoreCore& core, TemplateRec* t, const TPage& page, ObjectRec* datasheet,
+                 ObjectRec* object, LONG caseId, LONG number, ObjectRec** out) {
   ClassRec* cls = core.FindClass(u"Page");
   if (!cls) return SetError(KXQ_E_NOTFOUND, std::string("The schema has no class \"Page\""));
   ObjectRec* p = nullptr;
@@ -55,7 +55,8 @@ HRESULT MakePage(StoreCore& core, TemplateRec* t, const TPage& page, ObjectRec* 
   if (object && !page.roots.empty()) {
     const TNode& root = page.nodes[static_cast<size_t>(page.roots.front())];
     KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeObjects", 1, ObjValue(object->id)));
-    KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeIndices", static_cast<size_t>(root.index) + 1, IntValue(1)));
+    KX_RETURN_IF_FAILED(
+        SetIf(core, p, u"NodeIndices", static_cast<size_t>(root.index) + 1, IntValue(1)));
   }
   // A sheet made for no object (a summary sheet) still shows the plant's
   // globals on its globals nodes: the fixed fields above a list read them.
@@ -67,8 +68,11 @@ HRESULT MakePage(StoreCore& core, TemplateRec* t, const TPage& page, ObjectRec* 
     for (int r : page.roots) {
       const TNode& node = page.nodes[static_cast<size_t>(r)];
       if (node.classes.empty() || node.classes.front() != u"GlobalsClass") continue;
-      if (placed == 0) KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeObjects", ++placed, ObjValue(globalsObjects.front()->id)));
-      KX_RETURN_IF_FAILED(SetIf(core, p, u"NodeIndices", static_cast<size_t>(node.index) + 1, IntValue(1)));
+      if (placed == 0)
+        KX_RETURN_IF_FAILED(
+            SetIf(core, p, u"NodeObjects", ++placed, ObjValue(globalsObjects.front()->id)));
+      KX_RETURN_IF_FAILED(
+          SetIf(core, p, u"NodeIndices", static_cast<size_t>(node.index) + 1, IntValue(1)));
     }
   }
   auto size = [&](const char16_t* name, size_t n) -> HRESULT {
@@ -85,7 +89,8 @@ HRESULT MakePage(StoreCore& core, TemplateRec* t, const TPage& page, ObjectRec* 
   return S_OK;
 }
 
-HRESULT MakeDocument(StoreCore& core, TemplateRec* t, ObjectRec* object, LONG caseId, bool summary, ObjectRec** out) {
+HRESULT MakeDocument(StoreCore& core, TemplateRec* t, ObjectRec* object, LONG caseId, bool summary,
+                     ObjectRec** out) {
   ClassRec* cls = core.FindClass(u"Datasheet");
   if (!cls) return SetError(KXQ_E_NOTFOUND, std::string("The schema has no class \"Datasheet\""));
   ObjectRec* ds = nullptr;
@@ -94,12 +99,14 @@ HRESULT MakeDocument(StoreCore& core, TemplateRec* t, ObjectRec* object, LONG ca
   KX_RETURN_IF_FAILED(SetIf(core, ds, u"Checknum", 1, TextValue(t->checknum)));
   KX_RETURN_IF_FAILED(SetIf(core, ds, u"DocumentName", 1, TextValue(t->name)));
   KX_RETURN_IF_FAILED(SetIf(core, ds, u"DefaultCase", 1, IntValue(caseId)));
-  KX_RETURN_IF_FAILED(SetIf(core, ds, u"NumberOfPages", 1, IntValue(static_cast<int64_t>(t->pages.size()))));
+  KX_RETURN_IF_FAILED(
+      SetIf(core, ds, u"NumberOfPages", 1, IntValue(static_cast<int64_t>(t->pages.size()))));
   if (summary) KX_RETURN_IF_FAILED(SetIf(core, ds, u"HasSummary", 1, IntValue(1)));
   AttrDef* current = ds->cls->FindAttr(u"CurrentPages");
   for (size_t k = 0; k < t->pages.size(); ++k) {
     ObjectRec* page = nullptr;
-    KX_RETURN_IF_FAILED(MakePage(core, t, t->pages[k], ds, object, caseId, static_cast<LONG>(k + 1), &page));
+    KX_RETURN_IF_FAILED(
+        MakePage(core, t, t->pages[k], ds, object, caseId, static_cast<LONG>(k + 1), &page));
     if (current) KX_RETURN_IF_FAILED(core.SetValue(ds, current, k + 1, ObjValue(page->id)));
   }
   *out = ds;
@@ -125,7 +132,8 @@ HRESULT ClassArray(StoreCore& core, const std::vector<u16>& names, SAFEARRAY** o
 
 class NodeImpl final : public StoreObject<NodeImpl, IKXQClassView, IKXQViewDefinition> {
  public:
-  NodeImpl(StoreCore& core, TemplateRec* t, int page, int node) : core_(&core), t_(t), page_(page), node_(node) {}
+  NodeImpl(StoreCore& core, TemplateRec* t, int page, int node)
+      : core_(&core), t_(t), page_(page), node_(node) {}
 
   HRESULT get_Name(BSTR* name) override { return OutBstr(N().name, name); }
   HRESULT get_NodeIndex(LONG* index) override { return OutLong(N().index, index); }
@@ -149,7 +157,9 @@ class NodeImpl final : public StoreObject<NodeImpl, IKXQClassView, IKXQViewDefin
     AddRef();
     return S_OK;
   }
-  HRESULT GetAttachedClasses(LONG, SAFEARRAY** classes) override { return ClassArray(*core_, N().classes, classes); }
+  HRESULT GetAttachedClasses(LONG, SAFEARRAY** classes) override {
+    return ClassArray(*core_, N().classes, classes);
+  }
   HRESULT AcceptsClass(VARIANT cls, BSTR, VARIANT_BOOL* accepts) override {
     if (!accepts) return E_POINTER;
     *accepts = VARIANT_FALSE;
@@ -212,7 +222,8 @@ class NodeImpl final : public StoreObject<NodeImpl, IKXQClassView, IKXQViewDefin
 
 class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTemplateNode> {
  public:
-  FieldImpl(StoreCore& core, TemplateRec* t, int page, int field) : core_(&core), t_(t), page_(page), field_(field) {}
+  FieldImpl(StoreCore& core, TemplateRec* t, int page, int field)
+      : core_(&core), t_(t), page_(page), field_(field) {}
 
   HRESULT get_Id(LONG* id) override { return OutLong(F().id, id); }
   HRESULT get_TypeName(BSTR* name) override { return OutBstr(F().type, name); }
@@ -321,7 +332,8 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
   const TField& F() const { return P().fields[static_cast<size_t>(field_)]; }
   std::vector<int> Chain() const {
     std::vector<int> chain;
-    for (int n = F().node; n >= 0 && chain.size() <= P().nodes.size(); n = P().nodes[static_cast<size_t>(n)].parent)
+    for (int n = F().node; n >= 0 && chain.size() <= P().nodes.size();
+         n = P().nodes[static_cast<size_t>(n)].parent)
       chain.insert(chain.begin(), n);
     return chain;
   }
@@ -337,7 +349,8 @@ class UnitImpl final : public StoreObject<UnitImpl, IKXQTemplateUnit> {
   HRESULT GetDisplayText(BSTR unitText, BSTR* display) override {
     u16 text = FromBstr(unitText);
     const UnitRec* u = core_->FindUnit(text);
-    if (u && EqualsNoCase(u->dimension, unit_.dimension)) return OutBstr(u->display.empty() ? u->name : u->display, display);
+    if (u && EqualsNoCase(u->dimension, unit_.dimension))
+      return OutBstr(u->display.empty() ? u->name : u->display, display);
     return OutBstr(text, display);
   }
   HRESULT get_Units(SAFEARRAY** units) override {
@@ -360,8 +373,8 @@ class UnitImpl final : public StoreObject<UnitImpl, IKXQTemplateUnit> {
       auto it = s->units.find(unit_.dimension);
       if (it != s->units.end()) return OutBstr(it->second, unitId);
     }
-    return SetError(KXQ_E_NOTFOUND, u"Dimension set \"" + FromBstr(setName) + u"\" has no unit for \"" +
-                                        unit_.dimension + u"\"");
+    return SetError(KXQ_E_NOTFOUND, u"Dimension set \"" + FromBstr(setName) +
+                                        u"\" has no unit for \"" + unit_.dimension + u"\"");
   }
 
  private:
@@ -452,11 +465,14 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
     *fields = DispatchVector(items, 0);
     return *fields ? S_OK : E_OUTOFMEMORY;
   }
-  HRESULT get_FieldCount(LONG* count) override { return OutLong(static_cast<LONG>(P().fields.size()), count); }
+  HRESULT get_FieldCount(LONG* count) override {
+    return OutLong(static_cast<LONG>(P().fields.size()), count);
+  }
   HRESULT get_Field(LONG number, IKXQTemplateField** field) override {
     KX_RETURN_IF_FAILED(OutPtr(field));
     if (number < 1 || static_cast<size_t>(number) > P().fields.size())
-      return SetError(DISP_E_BADINDEX, "Field " + std::to_string(number) + " does not exist on the page");
+      return SetError(DISP_E_BADINDEX,
+                      "Field " + std::to_string(number) + " does not exist on the page");
     *field = FieldCom(*core_, t_, page_, static_cast<int>(number - 1));
     return S_OK;
   }
@@ -488,18 +504,22 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
     if (SUCCEEDED(hr)) *page = ObjectCom(*core_, made);
     return hr;
   }
-  HRESULT get_UnitCount(LONG* count) override { return OutLong(static_cast<LONG>(P().units.size()), count); }
+  HRESULT get_UnitCount(LONG* count) override {
+    return OutLong(static_cast<LONG>(P().units.size()), count);
+  }
   HRESULT get_Unit(LONG index, IKXQTemplateUnit** unit) override {
     KX_RETURN_IF_FAILED(OutPtr(unit));
     if (index < 0 || static_cast<size_t>(index) >= P().units.size())
-      return SetError(DISP_E_BADINDEX, "Unit field " + std::to_string(index) + " does not exist on the page");
+      return SetError(DISP_E_BADINDEX,
+                      "Unit field " + std::to_string(index) + " does not exist on the page");
     *unit = new UnitImpl(*core_, P().units[static_cast<size_t>(index)]);
     return S_OK;
   }
   HRESULT GetUnitAlignment(LONG unit, LONG* align, LONG* valign) override {
     if (!align || !valign) return E_POINTER;
     if (unit < 0 || static_cast<size_t>(unit) >= P().units.size())
-      return SetError(DISP_E_BADINDEX, "Unit field " + std::to_string(unit) + " does not exist on the page");
+      return SetError(DISP_E_BADINDEX,
+                      "Unit field " + std::to_string(unit) + " does not exist on the page");
     *align = P().units[static_cast<size_t>(unit)].align;
     *valign = P().units[static_cast<size_t>(unit)].valign;
     return S_OK;
@@ -521,7 +541,8 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
     if (!nodes) return E_POINTER;
     std::vector<IDispatch*> items;
     for (size_t k = 0; k < P().nodes.size(); ++k)
-      if (P().nodes[k].caseSlot == slot) items.push_back(NodeCom(*core_, t_, page_, static_cast<int>(k)));
+      if (P().nodes[k].caseSlot == slot)
+        items.push_back(NodeCom(*core_, t_, page_, static_cast<int>(k)));
     *nodes = DispatchVector(items, 0);
     return *nodes ? S_OK : E_OUTOFMEMORY;
   }
@@ -541,8 +562,11 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
 
 class ClassListImpl final : public StoreObject<ClassListImpl, IKXQClassList> {
  public:
-  ClassListImpl(StoreCore& core, std::vector<ClassRec*> classes) : core_(&core), classes_(std::move(classes)) {}
-  HRESULT get_Count(LONG* count) override { return OutLong(static_cast<LONG>(classes_.size()), count); }
+  ClassListImpl(StoreCore& core, std::vector<ClassRec*> classes)
+      : core_(&core), classes_(std::move(classes)) {}
+  HRESULT get_Count(LONG* count) override {
+    return OutLong(static_cast<LONG>(classes_.size()), count);
+  }
   HRESULT get_Item(LONG index, IKXQClass** cls) override {
     KX_RETURN_IF_FAILED(OutPtr(cls));
     if (index < 0 || static_cast<size_t>(index) >= classes_.size())
@@ -560,7 +584,9 @@ class ClassDefinitionImpl final : public StoreObject<ClassDefinitionImpl, IKXQVi
  public:
   ClassDefinitionImpl(StoreCore& core, TemplateRec* t) : core_(&core), t_(t) {}
   HRESULT get_Name(BSTR* name) override { return OutBstr(t_->name, name); }
-  HRESULT GetAttachedClasses(LONG, SAFEARRAY** classes) override { return ClassArray(*core_, t_->classes, classes); }
+  HRESULT GetAttachedClasses(LONG, SAFEARRAY** classes) override {
+    return ClassArray(*core_, t_->classes, classes);
+  }
   HRESULT get_Member(BSTR name, IKXQViewDefinition** member) override {
     KX_RETURN_IF_FAILED(OutPtr(member));
     if (t_->pages.empty()) return S_FALSE;
@@ -594,18 +620,23 @@ class TemplateImpl final : public StoreObject<TemplateImpl, IKXQTemplate> {
   }
   HRESULT get_Category(BSTR* category) override { return OutBstr(t_->category, category); }
   HRESULT get_FilePath(BSTR* path) override { return OutBstr(t_->path, path); }
-  HRESULT get_Classes(SAFEARRAY** classes) override { return ClassArray(*core_, t_->classes, classes); }
+  HRESULT get_Classes(SAFEARRAY** classes) override {
+    return ClassArray(*core_, t_->classes, classes);
+  }
   HRESULT get_ClassView(IKXQClassView** view) override {
     KX_RETURN_IF_FAILED(OutPtr(view));
     if (t_->pages.empty() || t_->pages[0].roots.empty()) return S_FALSE;
     *view = NodeCom(*core_, t_, 0, t_->pages[0].roots.front());
     return S_OK;
   }
-  HRESULT get_PageCount(LONG* count) override { return OutLong(static_cast<LONG>(t_->pages.size()), count); }
+  HRESULT get_PageCount(LONG* count) override {
+    return OutLong(static_cast<LONG>(t_->pages.size()), count);
+  }
   HRESULT get_Page(LONG number, IKXQTemplatePage** page) override {
     KX_RETURN_IF_FAILED(OutPtr(page));
     if (number < 1 || static_cast<size_t>(number) > t_->pages.size())
-      return SetError(DISP_E_BADINDEX, "Template page " + std::to_string(number) + " does not exist");
+      return SetError(DISP_E_BADINDEX,
+                      "Template page " + std::to_string(number) + " does not exist");
     *page = PageCom(*core_, t_, static_cast<int>(number - 1));
     return S_OK;
   }
@@ -639,7 +670,8 @@ class TemplateImpl final : public StoreObject<TemplateImpl, IKXQTemplate> {
   HRESULT Create(IKXQObject* object, LONG caseId, bool summary, IKXQObject** document) {
     KX_RETURN_IF_FAILED(OutPtr(document));
     ObjectRec* ob = object ? ObjectFromCom(*core_, object) : nullptr;
-    if (object && (!ob || !ob->live)) return SetError(E_INVALIDARG, std::string("A document needs a live object"));
+    if (object && (!ob || !ob->live))
+      return SetError(E_INVALIDARG, std::string("A document needs a live object"));
     StoreCore::WriteScope scope(*core_);
     if (FAILED(scope.ok())) return scope.Done(scope.ok());
     ObjectRec* made = nullptr;
@@ -691,8 +723,12 @@ class LibraryImpl final : public StoreObject<LibraryImpl, IKXQTemplateLibrary> {
     *tmpl = TemplateCom(*core_, core_->library().Current(id));
     return S_OK;
   }
-  HRESULT get_TemplatesFolder(BSTR* path) override { return OutBstr(core_->library().templatesFolder, path); }
-  HRESULT get_BitmapFolder(BSTR* path) override { return OutBstr(core_->library().bitmapFolder, path); }
+  HRESULT get_TemplatesFolder(BSTR* path) override {
+    return OutBstr(core_->library().templatesFolder, path);
+  }
+  HRESULT get_BitmapFolder(BSTR* path) override {
+    return OutBstr(core_->library().bitmapFolder, path);
+  }
   HRESULT GetCachedTemplateData(BSTR id, BSTR checknum, BSTR* data) override {
     TemplateRec* t = core_->library().Version(FromBstr(id), FromBstr(checknum));
     return OutBstr(t ? t->cachedData : u16(), data);
@@ -718,7 +754,6 @@ Iface* Part(StoreCore& core, TemplateRec* t, int kind, int page, int index) {
   slot->AddRef();
   return static_cast<Iface*>(slot);
 }
-
 
 IKXQTemplatePage* PageCom(StoreCore& core, TemplateRec* t, int page) {
   if (core.closed()) return new PageImpl(core, t, page);

@@ -19,10 +19,12 @@ namespace {
 IKXQView* ViewCom(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def);
 
 // The object at pos of (obj, def); with create, makes one when missing.
-HRESULT StepObject(StoreCore& core, ObjectRec* obj, AttrDef* def, size_t pos, bool create, ObjectRec** out) {
+HRESULT StepObject(StoreCore& core, ObjectRec* obj, AttrDef* def, size_t pos, bool create,
+                   ObjectRec** out) {
   *out = nullptr;
   if (def->type != KXQ_TYPE_OBJECT)
-    return SetError(DISP_E_TYPEMISMATCH, u"Route step \"" + def->name + u"\" does not lead to an object");
+    return SetError(DISP_E_TYPEMISMATCH,
+                    u"Route step \"" + def->name + u"\" does not lead to an object");
   core.NoteRead(obj->id, def->id);
   const auto& vals = core.Values(obj, def);
   if (pos <= vals.size() && vals[pos - 1].kind == KXQ_TYPE_OBJECT)
@@ -31,11 +33,13 @@ HRESULT StepObject(StoreCore& core, ObjectRec* obj, AttrDef* def, size_t pos, bo
       return S_OK;
     }
   if (!create)
-    return SetError(KXQ_E_NOTFOUND, u"Object " + U16(std::to_string(obj->id).c_str()) + u" has no \"" + def->name +
-                                        u"\" at position " + U16(std::to_string(pos).c_str()));
+    return SetError(KXQ_E_NOTFOUND, u"Object " + U16(std::to_string(obj->id).c_str()) +
+                                        u" has no \"" + def->name + u"\" at position " +
+                                        U16(std::to_string(pos).c_str()));
   ClassRec* cls = core.FindClass(def->refClass);
   if (!cls)
-    return SetError(KXQ_E_NOTFOUND, u"Attribute \"" + def->name + u"\" names no class to create its objects from");
+    return SetError(KXQ_E_NOTFOUND,
+                    u"Attribute \"" + def->name + u"\" names no class to create its objects from");
   ObjectRec* made = nullptr;
   KX_RETURN_IF_FAILED(core.CreateObject(cls, 0, &made));
   KX_RETURN_IF_FAILED(core.SetOwner(made, obj->id));
@@ -59,19 +63,23 @@ HRESULT ParseStep(const u16& step, u16* name, size_t* pos) {
     u16 digits = step.substr(open + 1, step.size() - open - 2);
     size_t n = 0;
     for (char16_t c : digits) {
-      if (c < u'0' || c > u'9' || n > kMaxPosition) return SetError(E_INVALIDARG, u"Bad route step \"" + step + u"\"");
+      if (c < u'0' || c > u'9' || n > kMaxPosition)
+        return SetError(E_INVALIDARG, u"Bad route step \"" + step + u"\"");
       n = n * 10 + static_cast<size_t>(c - u'0');
     }
-    if (digits.empty() || n < 1 || n > kMaxPosition) return SetError(DISP_E_BADINDEX, u"Bad route position in \"" + step + u"\"");
+    if (digits.empty() || n < 1 || n > kMaxPosition)
+      return SetError(DISP_E_BADINDEX, u"Bad route position in \"" + step + u"\"");
     *pos = n;
   }
-  if (name->empty()) return SetError(E_INVALIDARG, u"Route step \"" + step + u"\" names no attribute");
+  if (name->empty())
+    return SetError(E_INVALIDARG, u"Route step \"" + step + u"\" names no attribute");
   return S_OK;
 }
 
 class ValueItemImpl final : public StoreObject<ValueItemImpl, IKXQValueItem> {
  public:
-  ValueItemImpl(StoreCore& core, ObjectRec* rec, AttrDef* def) : core_(&core), rec_(rec), def_(def) {}
+  ValueItemImpl(StoreCore& core, ObjectRec* rec, AttrDef* def)
+      : core_(&core), rec_(rec), def_(def) {}
   HRESULT get_Object(IKXQObject** obj) override {
     if (!obj) return E_POINTER;
     *obj = nullptr;
@@ -109,16 +117,32 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
     return attr_->PutValue(position, format, value);
   }
   HRESULT get_Name(BSTR* name) override { return OutBstr(def_->name, name); }
-  HRESULT get_IsContained(VARIANT_BOOL* contained) override { return attr_->get_IsCollection(contained); }
+  HRESULT get_IsContained(VARIANT_BOOL* contained) override {
+    return attr_->get_IsCollection(contained);
+  }
   HRESULT get_DataType(LONG* type) override { return attr_->get_DataType(type); }
-  HRESULT HasValue(VARIANT position, VARIANT_BOOL* has) override { return attr_->HasValue(position, has); }
+  HRESULT HasValue(VARIANT position, VARIANT_BOOL* has) override {
+    return attr_->HasValue(position, has);
+  }
   HRESULT ClearValue(VARIANT position) override { return attr_->Clear(position); }
-  HRESULT PutPrefix(VARIANT position, BSTR text) override { return attr_->PutPrefix(position, text); }
-  HRESULT GetPrefix(VARIANT position, BSTR* text) override { return attr_->GetPrefix(position, text); }
-  HRESULT PutPostfix(VARIANT position, BSTR text) override { return attr_->PutPostfix(position, text); }
-  HRESULT GetPostfix(VARIANT position, BSTR* text) override { return attr_->GetPostfix(position, text); }
-  HRESULT PutSubstitution(VARIANT position, BSTR text) override { return attr_->PutSubstitution(position, text); }
-  HRESULT GetSubstitution(VARIANT position, BSTR* text) override { return attr_->GetSubstitution(position, text); }
+  HRESULT PutPrefix(VARIANT position, BSTR text) override {
+    return attr_->PutPrefix(position, text);
+  }
+  HRESULT GetPrefix(VARIANT position, BSTR* text) override {
+    return attr_->GetPrefix(position, text);
+  }
+  HRESULT PutPostfix(VARIANT position, BSTR text) override {
+    return attr_->PutPostfix(position, text);
+  }
+  HRESULT GetPostfix(VARIANT position, BSTR* text) override {
+    return attr_->GetPostfix(position, text);
+  }
+  HRESULT PutSubstitution(VARIANT position, BSTR text) override {
+    return attr_->PutSubstitution(position, text);
+  }
+  HRESULT GetSubstitution(VARIANT position, BSTR* text) override {
+    return attr_->GetSubstitution(position, text);
+  }
   HRESULT GetViewAt(VARIANT position, VARIANT* view) override {
     if (!view) return E_POINTER;
     VariantClear(view);
@@ -135,7 +159,9 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
     view->pdispVal = ViewCom(*core_, o, Member());
     return S_OK;
   }
-  HRESULT get_UnitText(VARIANT which, BSTR* unit) override { return attr_->get_UnitText(which, unit); }
+  HRESULT get_UnitText(VARIANT which, BSTR* unit) override {
+    return attr_->get_UnitText(which, unit);
+  }
   HRESULT get_Count(LONG* count) override { return attr_->get_Count(count); }
   HRESULT GetItem(VARIANT, IKXQValueItem** item) override {
     if (!item) return E_POINTER;
@@ -144,8 +170,8 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
     *item = new ValueItemImpl(*core_, rec_, def_);
     return S_OK;
   }
-  HRESULT GetStates(VARIANT position, VARIANT_BOOL* s1, VARIANT_BOOL* s2, VARIANT_BOOL* s3, VARIANT_BOOL* s4,
-                    VARIANT_BOOL* s5) override {
+  HRESULT GetStates(VARIANT position, VARIANT_BOOL* s1, VARIANT_BOOL* s2, VARIANT_BOOL* s3,
+                    VARIANT_BOOL* s4, VARIANT_BOOL* s5) override {
     if (!s1 || !s2 || !s3 || !s4 || !s5) return E_POINTER;
     LONG flags = 0;
     KX_RETURN_IF_FAILED(attr_->GetStatusFlags(position, &flags));
@@ -200,7 +226,8 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
 class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
  public:
   // Takes over one reference of def (may be null).
-  ViewImpl(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def) : core_(&core), rec_(rec), def_(def) {}
+  ViewImpl(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def)
+      : core_(&core), rec_(rec), def_(def) {}
   ~ViewImpl() override {
     if (def_) def_->Release();
   }
@@ -260,7 +287,8 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
       if (FAILED(hr)) break;
       AttrDef* d = cur->cls->FindAttr(name);
       if (!d) {
-        hr = SetError(KXQ_E_NOTFOUND, u"Class \"" + cur->cls->name + u"\" has no attribute \"" + name + u"\"");
+        hr = SetError(KXQ_E_NOTFOUND,
+                      u"Class \"" + cur->cls->name + u"\" has no attribute \"" + name + u"\"");
         break;
       }
       if (k + 1 == steps.size()) {
@@ -291,13 +319,16 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
   IKXQViewDefinition* def_;
 };
 
-IKXQView* ViewCom(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def) { return new ViewImpl(core, rec, def); }
+IKXQView* ViewCom(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def) {
+  return new ViewImpl(core, rec, def);
+}
 
 }  // namespace
 
 HRESULT MakeView(StoreCore& core, ObjectRec* rec, const VARIANT& definition, IKXQView** view) {
   *view = nullptr;
-  const VARIANT* d = V_VT(&definition) == (VT_BYREF | VT_VARIANT) ? definition.pvarVal : &definition;
+  const VARIANT* d =
+      V_VT(&definition) == (VT_BYREF | VT_VARIANT) ? definition.pvarVal : &definition;
   IKXQViewDefinition* def = nullptr;
   if ((V_VT(d) == VT_DISPATCH || V_VT(d) == VT_UNKNOWN) && d->punkVal)
     if (FAILED(d->punkVal->QueryInterface(IID_IKXQViewDefinition, reinterpret_cast<void**>(&def))))

@@ -16,7 +16,7 @@ inline constexpr int kDataServiceNameLength = 128;
 // uses it.
 template <class Module>
 struct DataServiceMapEntryOf {
-  OLECHAR name[kDataServiceNameLength];  // zero-filled after the name
+  OLECHAR name[kDataServiceNameLength];                // zero-filled after the name
   HRESULT (Module::*handler)(const OLECHAR* request);  // null only in the terminator
   HRESULT (Module::*handler2)(const OLECHAR* request, const VARIANT& extra);
 };
@@ -40,8 +40,8 @@ void PauseBeforeSecondLook();
 // terminator; null when there is no map. Linear on purpose: a hundred short
 // names, looked up once per request.
 template <class Module>
-const DataServiceMapEntryOf<Module>* FindDataServiceEntryIn(const DataServiceMapEntryOf<Module>* map,
-                                                            const OLECHAR* name) {
+const DataServiceMapEntryOf<Module>* FindDataServiceEntryIn(
+    const DataServiceMapEntryOf<Module>* map, const OLECHAR* name) {
   if (map == nullptr) return nullptr;
   for (; map->handler != nullptr; ++map) {
     if (DataServiceMapping::NameMatches(map->name, name)) break;

@@ -117,14 +117,12 @@ HRESULT VariantToInterfaceOf(const VARIANT& value, REFIID iid, void** out) {
   switch (v.vt) {
     case VT_EMPTY:
     case VT_NULL:
-    case VT_ERROR:
-      return S_OK;
+    case VT_ERROR: return S_OK;
     case VT_UNKNOWN: unknown = v.punkVal; break;
     case VT_DISPATCH: unknown = v.pdispVal; break;
     case VT_BYREF | VT_UNKNOWN: unknown = v.ppunkVal != nullptr ? *v.ppunkVal : nullptr; break;
     case VT_BYREF | VT_DISPATCH: unknown = v.ppdispVal != nullptr ? *v.ppdispVal : nullptr; break;
-    default:
-      return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
   }
   if (unknown == nullptr) return S_OK;
   return unknown->QueryInterface(iid, out);
@@ -203,7 +201,8 @@ void GetAttributeObject(IKXQAttribute* attribute, IKXQObjectPtr& object) {
   IKXQObject* found = nullptr;
   const HRESULT hr = VariantToObjectPtr(value, &found);
   if (FAILED(hr)) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot coerce attribute value into an object");
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
+                            u"Cannot coerce attribute value into an object");
   }
   object.Attach(found);
 }
@@ -285,8 +284,8 @@ void GetObjectAttribute(IKXQObject* object, IKXQObjectPtr& value, const OLECHAR*
   LONG type = 0;
   KX_CHECK(ctx, attribute->get_DataType(&type));
   if (type != kObjectDataType) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Attribute %ls is not an object attribute",
-                            name);
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                            u"Attribute %ls is not an object attribute", name);
   }
   LONG count = 0;
   KX_CHECK(ctx, attribute->get_Count(&count));

@@ -3,9 +3,9 @@
 #include "com/comutil.h"
 #include "host/application.h"
 #include "host/response.h"
-#include "store/database.h"
 #include "kxcomexception.h"
 #include "kxtrace.h"
+#include "store/database.h"
 
 namespace {
 

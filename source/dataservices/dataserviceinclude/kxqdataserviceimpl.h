@@ -95,9 +95,7 @@ class IKXQDataServiceImpl : public IKXQDataService, public HostConnection {
   HRESULT OnDatabaseEvent(LONG, IKXQObject*, VARIANT*) override { return E_NOTIMPL; }
   HRESULT Reserved4() override { return E_NOTIMPL; }
   HRESULT Reserved5() override { return E_NOTIMPL; }
-  HRESULT Attach(IKXQApplication* application) override {
-    return AttachApplication(application);
-  }
+  HRESULT Attach(IKXQApplication* application) override { return AttachApplication(application); }
   HRESULT Detach() override { return DetachApplication(); }
   HRESULT ProcessRequestWithResponse(BSTR name, BSTR text, IKXQRequestContext* context,
                                      VARIANT extra) override {

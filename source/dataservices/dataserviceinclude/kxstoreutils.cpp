@@ -74,7 +74,8 @@ void GetAttributeAsObject(IKXQAttribute* attribute, int32_t index, IKXQObjectPtr
   KX_CHECK(ctx, attribute->GetValue(IndexVariant(index), _variant_t(), &value));
   const HRESULT hr = VariantToObjectPtr(value, &object);
   if (FAILED(hr)) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Cannot coerce attribute value into an object");
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr,
+                            u"Cannot coerce attribute value into an object");
   }
 }
 
@@ -82,7 +83,8 @@ void SetAttributeValueAt(IKXQAttribute* attribute, int32_t index, const OLECHAR*
   KXComException ctx = KXComException::Silent();
   if (attribute == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   _variant_t value(text);
-  KX_CHECK(ctx, attribute->PutValue(_variant_t(static_cast<int>(index), VT_I4), _variant_t(), value));
+  KX_CHECK(ctx,
+           attribute->PutValue(_variant_t(static_cast<int>(index), VT_I4), _variant_t(), value));
 }
 
 bool ListHoldsObject(IKXQAttribute* list, IKXQObject* wanted) {
@@ -125,7 +127,8 @@ void ForEachClassInstance(IKXQSchema* schema, const OLECHAR* className,
   KX_CHECK(ctx, instances->get__NewEnum(&unknown));
   CheckPointerArgument(ctx, unknown.GetInterfacePtr());
   _com_ptr_t<IEnumVARIANT> items;
-  KX_CHECK(ctx, unknown->QueryInterface(kx_uuidof<IEnumVARIANT>(), reinterpret_cast<void**>(&items)));
+  KX_CHECK(ctx,
+           unknown->QueryInterface(kx_uuidof<IEnumVARIANT>(), reinterpret_cast<void**>(&items)));
   for (;;) {
     _variant_t item;
     ULONG fetched = 0;
@@ -137,7 +140,8 @@ void ForEachClassInstance(IKXQSchema* schema, const OLECHAR* className,
     if ((value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) && value.punkVal == nullptr) continue;
     IKXQObjectPtr object;
     if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) {
-      (void)value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(), reinterpret_cast<void**>(&object));
+      (void)value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(),
+                                          reinterpret_cast<void**>(&object));
     }
     if (!object) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
@@ -154,8 +158,7 @@ void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatab
   object = nullptr;
   const VARIANT& v = ResolveVariant(value);
   switch (GetVariantTypeClass(v)) {
-    case VT_NULL:
-      return;
+    case VT_NULL: return;
     case VT_I4: {
       LONG id = 0;
       KX_CHECK(ctx, VariantToLong(v, &id, false));
@@ -170,8 +173,7 @@ void GetObjectFromVariant(IKXQObjectPtr& object, const VARIANT& value, IKXQDatab
       object.Attach(found);
       return;
     }
-    default:
-      break;
+    default: break;
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unable to coerce argument to an KXObject");
 }

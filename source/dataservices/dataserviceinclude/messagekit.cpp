@@ -47,4 +47,3 @@ bool IsMessageElement(const GrammarRecord* grammar, uint32_t id) {
 }
 
 }  // namespace MessageKit
-

@@ -35,10 +35,18 @@ namespace Grammar {
 using Record = GrammarRecord;
 
 // Attributes of the enclosing element, by value type.
-constexpr Record String(const OLECHAR* name, uint32_t id) { return {kGrammarStringAttribute, name, id}; }
-constexpr Record Real(const OLECHAR* name, uint32_t id) { return {kGrammarRealAttribute, name, id}; }
-constexpr Record Integer(const OLECHAR* name, uint32_t id) { return {kGrammarIntegerAttribute, name, id}; }
-constexpr Record Boolean(const OLECHAR* name, uint32_t id) { return {kGrammarBooleanAttribute, name, id}; }
+constexpr Record String(const OLECHAR* name, uint32_t id) {
+  return {kGrammarStringAttribute, name, id};
+}
+constexpr Record Real(const OLECHAR* name, uint32_t id) {
+  return {kGrammarRealAttribute, name, id};
+}
+constexpr Record Integer(const OLECHAR* name, uint32_t id) {
+  return {kGrammarIntegerAttribute, name, id};
+}
+constexpr Record Boolean(const OLECHAR* name, uint32_t id) {
+  return {kGrammarBooleanAttribute, name, id};
+}
 // An allowed child of the enclosing element: an element id or the value id
 // of a text-value element.
 constexpr Record Child(uint32_t id) { return {kGrammarChild, nullptr, id}; }
@@ -85,7 +93,8 @@ constexpr std::array<Record, 2> Element(const OLECHAR* name, uint32_t id) {
 // The request envelope: "XMLMessage" (element 0) with "TargetId" (string)
 // and "Status" (integer), holding the message element (1).
 constexpr std::array<Record, 5> Envelope(uint32_t targetId = 2, uint32_t status = 3) {
-  return Element(u"XMLMessage", 0, {String(u"TargetId", targetId), Integer(u"Status", status), Child(1)});
+  return Element(u"XMLMessage", 0,
+                 {String(u"TargetId", targetId), Integer(u"Status", status), Child(1)});
 }
 // The envelope of a grammar that serves several messages, each message
 // element a further allowed child (ids 1, 2, ...).
@@ -165,7 +174,6 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
 bool IsMessageElement(const GrammarRecord* grammar, uint32_t id);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
-
 
 }  // namespace MessageKit
 

@@ -1,7 +1,8 @@
 // Activation through the class registry and the registration store.
+#include "com/activation.h"
+
 #include <gtest/gtest.h>
 
-#include "com/activation.h"
 #include "com/clsids.h"
 #include "com/comutil.h"
 #include "com/registry.h"
@@ -76,7 +77,8 @@ TEST_F(Activation, UnregisteredClassFailsClearly) {
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(out, nullptr);
   const std::u16string text = error_text();
-  EXPECT_NE(text.find(kx_guid_to_string(CLSID_TestWidget)), std::u16string::npos) << std::string(text.begin(), text.end());
+  EXPECT_NE(text.find(kx_guid_to_string(CLSID_TestWidget)), std::u16string::npos)
+      << std::string(text.begin(), text.end());
 }
 
 TEST_F(Activation, MissingLibraryFailsNamingIt) {
@@ -167,12 +169,14 @@ TEST_F(Activation, SaxReaderIsLookedForNextToThePlatformLibrary) {
             CO_E_DLLNOTFOUND);
   EXPECT_NE(error_text().find(u"libelsewhere.so"), std::u16string::npos);
   ASSERT_EQ(kx_reg_delete_tree(server_key(CLSID_SAXXMLReader60)), S_OK);
-  const HRESULT hr = CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_ALL, IID_IUnknown, &out);
+  const HRESULT hr =
+      CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_ALL, IID_IUnknown, &out);
   if (SUCCEEDED(hr)) {
     static_cast<IUnknown*>(out)->Release();
   } else {
-    EXPECT_NE(error_text().find(kx_utf8_to_utf16_lossy(kx_platform_library_dir() + "libkxmsxml.so")),
-              std::u16string::npos);
+    EXPECT_NE(
+        error_text().find(kx_utf8_to_utf16_lossy(kx_platform_library_dir() + "libkxmsxml.so")),
+        std::u16string::npos);
   }
   CLSID clsid;
   ASSERT_EQ(CLSIDFromProgID(kx_progid_SAXXMLReader60, &clsid), S_OK);

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
+#include "com/bstr.h"
 
 #include <cstdint>
 #include <cstring>
+#include <gtest/gtest.h>
 
-#include "com/bstr.h"
 #include "com/oleauto.h"
 #include "test_support.h"
 

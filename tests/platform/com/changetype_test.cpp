@@ -1,9 +1,8 @@
 // VariantChangeType: numbers, text, Boolean and dates, locale-independent.
-#include <gtest/gtest.h>
-
 #include <clocale>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "com/comutil.h"

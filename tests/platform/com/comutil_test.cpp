@@ -1,17 +1,17 @@
 // The holders: _bstr_t, _variant_t, _com_ptr_t and _com_error.
-#include <gtest/gtest.h>
+#include "com/comutil.h"
 
+#include <gtest/gtest.h>
 #include <stdexcept>
 
-#include "com/comutil.h"
 #include "test_support.h"
 
 KX_SMARTPTR_TYPEDEF(ITracked);
 
 namespace {
 
-using kxtest::Tracked;
 using kxtest::text_of;
+using kxtest::Tracked;
 
 TEST(BstrHolder, OwnsAndCopies) {
   _bstr_t a(u"alpha");
@@ -87,8 +87,7 @@ TEST(VariantHolder, ReleasesOnEveryPathIncludingExceptions) {
     _variant_t copy = held;
     EXPECT_EQ(object->refs(), 3u);
     throw std::runtime_error("unwind");
-  } catch (const std::runtime_error&) {
-  }
+  } catch (const std::runtime_error&) {}
   EXPECT_EQ(object->refs(), 1u);
   _variant_t v(static_cast<IUnknown*>(object));
   v = 5;  // assignment releases the interface

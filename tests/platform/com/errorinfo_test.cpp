@@ -1,10 +1,10 @@
 // Error information: the per-thread slot and the error object.
-#include <gtest/gtest.h>
+#include "com/errorinfo.h"
 
+#include <gtest/gtest.h>
 #include <thread>
 
 #include "com/comutil.h"
-#include "com/errorinfo.h"
 #include "com/sysmsg.h"
 #include "test_support.h"
 
@@ -106,7 +106,8 @@ TEST(SystemMessage, KnownAndUnknownCodes) {
   EXPECT_EQ(kx_system_message(HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW)),
             u"Arithmetic result exceeded 32 bits.");
   // The object store's own codes have texts (a lock timeout among them).
-  EXPECT_EQ(kx_system_message(kx_hr(0x8004B006)), u"The object store could not read or write its file.");
+  EXPECT_EQ(kx_system_message(kx_hr(0x8004B006)),
+            u"The object store could not read or write its file.");
   EXPECT_EQ(kx_system_message(kx_hr(0x8004B009)),
             u"The object store is busy: another process holds its write lock.");
   EXPECT_EQ(kx_system_message(kx_hr(0x8004B0F1)), u"Unknown error 0x8004B0F1");

@@ -1,7 +1,6 @@
 // The wide C library routines, the formatter and UTF-8/UTF-16 conversion.
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "com/wstr.h"
@@ -173,22 +172,23 @@ TEST(Utf, InvalidInputIsRefused) {
       "\xF4\x90\x80\x80",  // above U+10FFFF
       "\xE2\x82",          // truncated
       "\xFF",
-      "ok\xC3",            // truncated at the end
+      "ok\xC3",  // truncated at the end
   };
   for (const char* s : bad8) {
     EXPECT_FALSE(kx_utf8_to_utf16(s, &wide)) << s;
     EXPECT_TRUE(wide.empty());
   }
   std::string narrow = "stale";
-  const std::u16string bad16[] = {std::u16string(1, char16_t(0xD800)),
-                                  std::u16string(1, char16_t(0xDC00)),
-                                  std::u16string{char16_t(0xD800), u'a'},
-                                  std::u16string{char16_t(0xDC00), char16_t(0xD800)}};
+  const std::u16string bad16[] = {
+      std::u16string(1, char16_t(0xD800)), std::u16string(1, char16_t(0xDC00)),
+      std::u16string{char16_t(0xD800), u'a'}, std::u16string{char16_t(0xDC00), char16_t(0xD800)}};
   for (const std::u16string& s : bad16) {
     EXPECT_FALSE(kx_utf16_to_utf8(s, &narrow));
     EXPECT_TRUE(narrow.empty());
   }
-  EXPECT_EQ(kx_utf8_to_utf16_lossy("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(kx_utf8_to_utf16_lossy("a\xFF"
+                                   "b"),
+            u"a\uFFFDb");
 }
 
 }  // namespace

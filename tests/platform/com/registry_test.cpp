@@ -1,13 +1,13 @@
 // The registration store: values, key trees, reload and atomic writes.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "com/registry.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
-#include "com/registry.h"
 #include "com/wstr.h"
 #include "test_support.h"
 
@@ -27,9 +27,7 @@ class Registry : public ::testing::Test {
   kxtest::TempRegistry registry_;
 };
 
-TEST_F(Registry, PathComesFromTheEnvironment) {
-  EXPECT_EQ(kx_reg_file_path(), registry_.file());
-}
+TEST_F(Registry, PathComesFromTheEnvironment) { EXPECT_EQ(kx_reg_file_path(), registry_.file()); }
 
 TEST_F(Registry, SetGetDeleteValues) {
   ASSERT_EQ(kx_reg_set_value(kKey, u"", u"/opt/lib/libx.so"), S_OK);
@@ -38,13 +36,17 @@ TEST_F(Registry, SetGetDeleteValues) {
   ASSERT_EQ(kx_reg_get_value(kKey, u"", &value), S_OK);
   EXPECT_EQ(value, u"/opt/lib/libx.so");
   // Names of keys and values compare without regard to case.
-  ASSERT_EQ(kx_reg_get_value(u"hkey_classes_root\\clsid\\{1234}\\inprocserver32", u"threadingmodel", &value), S_OK);
+  ASSERT_EQ(kx_reg_get_value(u"hkey_classes_root\\clsid\\{1234}\\inprocserver32", u"threadingmodel",
+                             &value),
+            S_OK);
   EXPECT_EQ(value, u"Apartment");
   EXPECT_EQ(kx_reg_key_exists(u"HKEY_CLASSES_ROOT\\CLSID"), S_OK);  // parents were created
   ASSERT_EQ(kx_reg_delete_value(kKey, u"ThreadingModel"), S_OK);
-  EXPECT_EQ(kx_reg_get_value(kKey, u"ThreadingModel", &value), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(kx_reg_get_value(kKey, u"ThreadingModel", &value),
+            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(kx_reg_delete_value(kKey, u"ThreadingModel"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\Nope", u"", &value), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\Nope", u"", &value),
+            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Registry, MalformedPathsAreRefused) {

@@ -6,8 +6,8 @@
 
 namespace {
 
-using kxtest::Tracked;
 using kxtest::text_of;
+using kxtest::Tracked;
 
 TEST(SafeArray, VectorBoundsAndFlags) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 1, 3);
@@ -33,7 +33,9 @@ TEST(SafeArray, FeatureFlagsTellTheElementType) {
   struct Case {
     VARTYPE vt;
     USHORT flag;
-  } cases[] = {{VT_BSTR, FADF_BSTR}, {VT_UNKNOWN, FADF_UNKNOWN}, {VT_DISPATCH, FADF_DISPATCH},
+  } cases[] = {{VT_BSTR, FADF_BSTR},
+               {VT_UNKNOWN, FADF_UNKNOWN},
+               {VT_DISPATCH, FADF_DISPATCH},
                {VT_VARIANT, FADF_VARIANT}};
   for (const Case& c : cases) {
     SAFEARRAY* psa = SafeArrayCreateVector(c.vt, 0, 1);

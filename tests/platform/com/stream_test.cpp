@@ -1,13 +1,13 @@
 // Memory stream, IEnumVARIANT, the QueryInterface table and table dispatch.
-#include <gtest/gtest.h>
+#include "com/stream.h"
 
 #include <cstring>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
 #include "com/dispatch_impl.h"
 #include "com/enumvariant.h"
-#include "com/stream.h"
 #include "test_support.h"
 
 namespace {

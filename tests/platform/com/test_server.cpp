@@ -1,9 +1,10 @@
 // A minimal in-process server: one class, CLSID_TestWidget, whose objects
 // answer ITestWidget; any other class id gets CLASS_E_CLASSNOTAVAILABLE.
+#include "test_server.h"
+
 #include <atomic>
 
 #include "com/object.h"
-#include "test_server.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ class Widget final : public kx::com::Object<Widget, ITestWidget> {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID clsid,
-                                                                           REFIID riid,
-                                                                           void** ppv) {
+                                                                            REFIID riid,
+                                                                            void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (!IsEqualGUID(clsid, CLSID_TestWidget)) return CLASS_E_CLASSNOTAVAILABLE;

@@ -7,13 +7,12 @@
 // each must have its own store).
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string>
+#include <unistd.h>
 
 #include "com/comutil.h"
 #include "com/object.h"
@@ -82,4 +81,3 @@ class TempRegistry {
 inline std::u16string text_of(BSTR s) { return std::u16string(s ? s : u"", SysStringLen(s)); }
 
 }  // namespace kxtest
-

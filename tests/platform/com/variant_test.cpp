@@ -1,15 +1,14 @@
 // VARIANT layout and ownership: init, clear, copy, copy through references.
-#include <gtest/gtest.h>
-
 #include <cstddef>
+#include <gtest/gtest.h>
 
 #include "com/oleauto.h"
 #include "test_support.h"
 
 namespace {
 
-using kxtest::Tracked;
 using kxtest::text_of;
+using kxtest::Tracked;
 
 TEST(Variant, CLayout) {
   EXPECT_EQ(sizeof(VARIANT), 24u);

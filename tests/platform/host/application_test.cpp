@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_event.h"
-#include "host/host_application.h"
 #include "host/errors.h"
+#include "host/host_application.h"
 #include "host/project_update.h"
 #include "test_util.h"
 

@@ -1,11 +1,11 @@
 // Settings (file, overrides, folders), privileges and the journal as modules
 // reach them.
-#include <gtest/gtest.h>
+#include "host/config.h"
 
 #include <cstdio>
 #include <fstream>
+#include <gtest/gtest.h>
 
-#include "host/config.h"
 #include "test_util.h"
 
 namespace kx::host {
@@ -34,9 +34,10 @@ std::u16string Folder(IKXQSettings* settings, std::u16string_view name) {
 TEST(SettingsTest, ReadsNameValueLinesSkippingCommentsAndBlanks) {
   Ref<Settings> settings = MakeRef<Settings>();
   std::string error;
-  ASSERT_TRUE(settings->LoadText("# trace\n\n  TraceLevel::General = high \r\n"
-                                 "TraceLevel::JournalTrace=yes\nIDWF=TRUE=1\nEmpty=\n",
-                                 "test.cfg", &error))
+  ASSERT_TRUE(
+      settings->LoadText("# trace\n\n  TraceLevel::General = high \r\n"
+                         "TraceLevel::JournalTrace=yes\nIDWF=TRUE=1\nEmpty=\n",
+                         "test.cfg", &error))
       << error;
   EXPECT_EQ(u"high", Value(settings.get(), u"TraceLevel::General"));
   EXPECT_EQ(u"yes", Value(settings.get(), u"TraceLevel::JournalTrace"));

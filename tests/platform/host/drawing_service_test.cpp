@@ -3,7 +3,6 @@
 // diagrams kept there, the workflow face of a diagram through the store's
 // representation, every call recorded, failures on request.
 #include <gtest/gtest.h>
-
 #include <memory>
 
 #include "com/comutil.h"
@@ -51,14 +50,14 @@ class DrawingServiceTest : public ::testing::Test {
     ASSERT_EQ(store_->Database()->get_Schema(&schema), S_OK);
     host_.application().SetStore(store_->Database(), schema, nullptr);
     store_->SetRepresentationProvider(
-        [drawing = Ref<DrawingService>(&host_.drawing())](IKXQObject* object,
-                                                          const std::u16string& kind,
-                                                          IUnknown** rep) {
+        [drawing = Ref<DrawingService>(&host_.drawing())](
+            IKXQObject* object, const std::u16string& kind, IUnknown** rep) {
           return drawing->Representation(object, kind, rep);
         });
     IDispatch* service = nullptr;
     ASSERT_EQ(host_.application().GetService(_bstr_t(u"DrawingServices"), &service), S_OK);
-    ASSERT_EQ(service->QueryInterface(IID_IKXDrawingServices, reinterpret_cast<void**>(&service_)), S_OK);
+    ASSERT_EQ(service->QueryInterface(IID_IKXDrawingServices, reinterpret_cast<void**>(&service_)),
+              S_OK);
     service->Release();
   }
   void TearDown() override {
@@ -105,9 +104,9 @@ TEST_F(DrawingServiceTest, DrawingTemplatesComeFromTheStoreOrAreGiven) {
 
 TEST_F(DrawingServiceTest, NewDiagramsAreKeptInTheStore) {
   _variant_t result;
-  ASSERT_EQ(service_->CreateDiagram(_bstr_t(u"Charge pumps\nPID A0"), _variant_t(2), _variant_t(),
-                                    _variant_t(), _variant_t(), _variant_t(static_cast<IDispatch*>(nullptr)),
-                                    result.GetAddress()),
+  ASSERT_EQ(service_->CreateDiagram(
+                _bstr_t(u"Charge pumps\nPID A0"), _variant_t(2), _variant_t(), _variant_t(),
+                _variant_t(), _variant_t(static_cast<IDispatch*>(nullptr)), result.GetAddress()),
             S_OK);
   ASSERT_EQ(result.vt, VT_DISPATCH);
   _com_ptr_t<IKXQObject> diagram(result);

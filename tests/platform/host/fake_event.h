@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "host/application.h"
-#include "host/events.h"
 #include "com/dispatch_impl.h"
+#include "host/application.h"
 #include "host/com_object.h"
+#include "host/events.h"
 
 // Global, as interfaces with an id must be.
 struct IFakeKeyedEvent : IUnknown {

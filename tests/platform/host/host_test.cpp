@@ -1,12 +1,12 @@
 // The Host driving a module: a small fake IKXQDataService whose behaviour
 // each test sets, and a fake store session that records transactions and
 // hands out notifications.
-#include <gtest/gtest.h>
+#include "host/host.h"
 
 #include <functional>
+#include <gtest/gtest.h>
 
 #include "fake_event.h"
-#include "host/host.h"
 #include "host/errors.h"
 #include "host/internal/xml_text.h"
 #include "test_util.h"
@@ -23,7 +23,8 @@ using test::Var;
 
 class FakeObject final : public internal::DispatchObject<IDispatch> {
  public:
-  explicit FakeObject(std::u16string class_name = u"Datasheet") : class_name(std::move(class_name)) {}
+  explicit FakeObject(std::u16string class_name = u"Datasheet")
+      : class_name(std::move(class_name)) {}
   IKXQObject* AsObject() { return reinterpret_cast<IKXQObject*>(static_cast<IDispatch*>(this)); }
   static FakeObject* From(IKXQObject* object) {
     return static_cast<FakeObject*>(reinterpret_cast<IDispatch*>(object));
@@ -104,8 +105,7 @@ class FakeSession final : public StoreSession {
   }
   std::vector<StoreNotification> TakeNotifications() override { return std::move(queued); }
   bool IsOfClass(IKXQObject* object, std::u16string_view class_name) override {
-    return FakeObject::From(object)->class_name == class_name ||
-           (class_name == u"GenericClass");
+    return FakeObject::From(object)->class_name == class_name || (class_name == u"GenericClass");
   }
 
   void QueueEvent(LONG kind, FakeObject* object, LONG argument = 0) {

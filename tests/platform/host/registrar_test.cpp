@@ -107,8 +107,7 @@ TEST_F(RegistrarTest, RefusesWrongArgumentTypes) {
   Var number = Var::I4(5);
   Var text_kind = Var::Str(u"1");
   Var generic = Var::Str(u"GenericClass");
-  EXPECT_EQ(DISP_E_TYPEMISMATCH,
-            registrar_->Subscribe(1, *text_kind, *generic, VARIANT_FALSE));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, registrar_->Subscribe(1, *text_kind, *generic, VARIANT_FALSE));
   EXPECT_EQ(DISP_E_TYPEMISMATCH, Subscribe(1, 1, number));
   EXPECT_EQ(DISP_E_TYPEMISMATCH, registrar_->RegisterObjectService(10, Bstr(u"D"), *number));
   EXPECT_TRUE(registrar_->subscriptions().empty());

@@ -1,11 +1,11 @@
 // Text rules of rendered replies and the strict UTF-8 conversion of the
 // host's edges.
-#include <gtest/gtest.h>
+#include "host/internal/xml_text.h"
 
+#include <gtest/gtest.h>
 #include <limits>
 
 #include "host/utf.h"
-#include "host/internal/xml_text.h"
 
 namespace kx::host::internal {
 namespace {
@@ -66,10 +66,10 @@ TEST(XmlTextTest, NamesRefuseCharactersOutsideXmlNameRanges) {
   EXPECT_FALSE(IsXmlName(lone_high));
   EXPECT_FALSE(IsXmlName(lone_low));
   EXPECT_FALSE(IsXmlName(not_a_character));
-  EXPECT_FALSE(IsXmlName(u"a\u00D7b"));   // multiplication sign
-  EXPECT_FALSE(IsXmlName(u"a\u0085"));    // a C1 control
-  EXPECT_FALSE(IsXmlName(u"\u00B7a"));    // middle dot: not first
-  EXPECT_FALSE(IsXmlName(u"\u0300a"));    // combining mark: not first
+  EXPECT_FALSE(IsXmlName(u"a\u00D7b"));  // multiplication sign
+  EXPECT_FALSE(IsXmlName(u"a\u0085"));   // a C1 control
+  EXPECT_FALSE(IsXmlName(u"\u00B7a"));   // middle dot: not first
+  EXPECT_FALSE(IsXmlName(u"\u0300a"));   // combining mark: not first
   EXPECT_TRUE(IsXmlName(u"a\u00B7\u0300"));
   EXPECT_TRUE(IsXmlName(u"\u00C4nderung\u00DF"));
   EXPECT_TRUE(IsXmlName(u"\u4E2D\u6587"));
@@ -95,7 +95,10 @@ TEST(UtfTest, RefusesInvalidUtf8) {
 
 TEST(UtfTest, LoneSurrogatesBecomeReplacementCharacters) {
   const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-  EXPECT_EQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD", Utf16ToUtf8(lone));
+  EXPECT_EQ(
+      "a\xEF\xBF\xBD"
+      "b\xEF\xBF\xBD",
+      Utf16ToUtf8(lone));
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Creating the reader by class id, as the service does, and the library's
 // server entry points.
+#include "com/activation.h"
+
 #include <dlfcn.h>
 
-#include "com/activation.h"
 #include "com/clsids.h"
 #include "recorder.h"
 

@@ -35,7 +35,8 @@ TEST_F(ContentTest, ReportsPrefixedNamesAsWrittenWithoutNamespaces) {
 
 TEST_F(ContentTest, ConvertsNonAsciiAndSupplementaryCharactersToUtf16) {
   // U+00E9, U+20AC, U+4E2D and U+1D11E (a surrogate pair in UTF-16).
-  const std::u16string doc = u"<Gr\u00f6\u00dfe Einheit=\"\u20ac \U0001D11E\">\u4e2d\U0001D11E</Gr\u00f6\u00dfe>";
+  const std::u16string doc =
+      u"<Gr\u00f6\u00dfe Einheit=\"\u20ac \U0001D11E\">\u4e2d\U0001D11E</Gr\u00f6\u00dfe>";
   ASSERT_EQ(S_OK, Parse(std::u16string_view(doc)));
   EXPECT_EQ(rec_->events[2], "start(Gr\u00f6\u00dfe)[Einheit=\u20ac \U0001D11E]");
   EXPECT_EQ(rec_->text16, u"\u4e2d\U0001D11E");
@@ -46,7 +47,9 @@ TEST_F(ContentTest, DecodesEntityAndCharacterReferences) {
   ASSERT_EQ(S_OK, Parse("<a v=\"&lt;&amp;&gt;&quot;&apos;&#233;\">"
                         "&lt;x&gt; &amp; &#x1D11E;&#65;</a>"));
   EXPECT_EQ(rec_->events[2], "start(a)[v=<&>\"'\u00e9]");
-  EXPECT_EQ(rec_->text16, u"<x> & \U0001D11E" u"A");
+  EXPECT_EQ(rec_->text16,
+            u"<x> & \U0001D11E"
+            u"A");
 }
 
 TEST_F(ContentTest, NormalisesAttributeWhitespaceAndLineEnds) {

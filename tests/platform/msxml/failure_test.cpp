@@ -20,8 +20,7 @@ TEST_F(HandlerFailureTest, StartElementFailureStopsTheParseWithItsCode) {
   EXPECT_EQ(E_INVALIDARG, Parse(kDoc));
   // Nothing after the failing call, and no error report: the failure is the
   // handler's own.
-  EXPECT_EQ(rec_->Trace(),
-            "putDocumentLocator\nstartDocument\nstart(m)[a=1]\nFAIL start(x)\n");
+  EXPECT_EQ(rec_->Trace(), "putDocumentLocator\nstartDocument\nstart(m)[a=1]\nFAIL start(x)\n");
 }
 
 TEST_F(HandlerFailureTest, AbortCodePassesThroughUnchanged) {
@@ -162,8 +161,8 @@ TEST_F(MalformedTest, EveryDamagedRequestEndsInOneOutcome) {
       u"<?xml version=\"1.0\"?><XMLMessage TargetId=\"T\" Status=\"1\">"
       u"<SetRealField PageId=\"12\" Value=\"1.5 &amp; \u00e9\"><![CDATA[x<y]]>&#x1D11E;"
       u"</SetRealField><?pi data?><!-- c --></XMLMessage>";
-  const char16_t noise[] = {u'<', u'>', u'&', u';', u'"', u'/', u'!', u'[', u'=', u' ',
-                            u'\0', 0xD800, 0xDC00, 0xFFFE, u'\u00e9', u'a'};
+  const char16_t noise[] = {u'<', u'>', u'&',  u';',   u'"',   u'/',   u'!',      u'[',
+                            u'=', u' ', u'\0', 0xD800, 0xDC00, 0xFFFE, u'\u00e9', u'a'};
   std::uint32_t seed = 12345;
   auto next = [&seed] {
     seed = seed * 1103515245u + 12345u;
@@ -181,8 +180,7 @@ TEST_F(MalformedTest, EveryDamagedRequestEndsInOneOutcome) {
         case 1:
           if (at < doc.size()) doc.erase(at, 1 + next() % 8);
           break;
-        default:
-          doc.resize(at);
+        default: doc.resize(at);
       }
     }
     rec_->events.clear();

@@ -1,11 +1,10 @@
 // The reader's interface contracts: inputs, files, features and properties,
 // the attribute list, references held during a parse, re-entry.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 #include "com/stream.h"
 #include "com/variant.h"
@@ -169,9 +168,8 @@ TEST_F(SettingsTest, FeaturesAreFixed) {
   EXPECT_EQ(b, VARIANT_FALSE);
   EXPECT_EQ(S_OK, reader_->putFeature(u"prohibit-dtd", VARIANT_TRUE));
   EXPECT_EQ(E_NOTIMPL, reader_->putFeature(u"prohibit-dtd", VARIANT_FALSE));
-  EXPECT_EQ(E_NOTIMPL,
-            reader_->putFeature(u"http://xml.org/sax/features/external-general-entities",
-                                VARIANT_TRUE));
+  EXPECT_EQ(E_NOTIMPL, reader_->putFeature(u"http://xml.org/sax/features/external-general-entities",
+                                           VARIANT_TRUE));
   EXPECT_EQ(E_INVALIDARG, reader_->getFeature(u"no-such-feature", &b));
   EXPECT_EQ(E_INVALIDARG, reader_->putFeature(nullptr, VARIANT_TRUE));
 }

@@ -59,9 +59,8 @@ HRESULT Recorder::putDocumentLocator(ISAXLocator* l) {
   return Event("putDocumentLocator", "putDocumentLocator");
 }
 
-HRESULT Recorder::startElement(const char16_t* uri, int cchUri, const char16_t* local,
-                               int cchLocal, const char16_t* qname, int cchQName,
-                               ISAXAttributes* atts) {
+HRESULT Recorder::startElement(const char16_t* uri, int cchUri, const char16_t* local, int cchLocal,
+                               const char16_t* qname, int cchQName, ISAXAttributes* atts) {
   std::string line = "start(" + Narrow(local, cchLocal) + ")";
   if (cchUri != 0 || uri == nullptr) line += "!uri";
   if (Narrow(qname, cchQName) != Narrow(local, cchLocal)) line += "!qname";
@@ -106,8 +105,8 @@ HRESULT Recorder::characters(const char16_t* chars, int n) {
   return hr;
 }
 
-HRESULT Recorder::processingInstruction(const char16_t* target, int cchTarget,
-                                        const char16_t* data, int cchData) {
+HRESULT Recorder::processingInstruction(const char16_t* target, int cchTarget, const char16_t* data,
+                                        int cchData) {
   return Event("processingInstruction",
                "pi(" + Narrow(target, cchTarget) + "|" + Narrow(data, cchData) + ")");
 }

@@ -21,13 +21,12 @@
 
 #include <atomic>
 #include <functional>
+#include <gtest/gtest.h>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "msxml/sax.h"
 

@@ -108,7 +108,9 @@ TEST_F(SimpleDocTest, StoredFieldRecordsAndListsReadAsExpatReadsThem) {
            u"<Real FieldId=\"3\" Value=\"1.5\" Prefix=\"&gt;\" State=\"0\"/>",
            u"<List><String FieldId=\"1\" Index=\"0\" Value=\"a\"/>"
            u"<String FieldId=\"1\" Index=\"1\" Value=\"b > c\"/></List>",
-           u"<a  x=\"\"   y=\"1\" /><!-- -->", u"<a><b></b><c/></a>", u"<a/>",
+           u"<a  x=\"\"   y=\"1\" /><!-- -->",
+           u"<a><b></b><c/></a>",
+           u"<a/>",
            u"<Gr\u00f6\u00dfe Einheit=\"\u20ac \u4e2d\"/>",
            u"<a v=\"\U0001D11E\"/>",
            u"<a x=\"1\" x=\"2\"/>",

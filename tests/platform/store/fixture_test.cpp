@@ -17,58 +17,86 @@ const BadFixture kBad[] = {
     {"truncated", "<store>\n<schema>\n", 3, "no element found"},
     {"root", "<plant/>", 1, "root element must be <store>"},
     {"doctype", "<!DOCTYPE store [<!ENTITY x 'y'>]>\n<store/>", 1, "document type declaration"},
-    {"unknown element", "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>", 3, "unexpected element <klass>"},
-    {"missing name", "<store>\n<schema>\n<class/>\n</schema>\n</store>", 3, "needs the attribute \"name\""},
-    {"bad type", "<store><schema>\n<class name='A'><attribute name='x' type='float'/></class>\n</schema></store>", 2,
-     "unknown data type \"float\""},
-    {"unknown base", "<store><schema>\n<class name='A' base='Nope'/>\n</schema></store>", 2, "Unknown base class"},
-    {"twice", "<store><schema>\n<class name='A'/>\n<class name='a'/>\n</schema></store>", 3, "defined twice"},
+    {"unknown element", "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>", 3,
+     "unexpected element <klass>"},
+    {"missing name", "<store>\n<schema>\n<class/>\n</schema>\n</store>", 3,
+     "needs the attribute \"name\""},
+    {"bad type",
+     "<store><schema>\n<class name='A'><attribute name='x' "
+     "type='float'/></class>\n</schema></store>",
+     2, "unknown data type \"float\""},
+    {"unknown base", "<store><schema>\n<class name='A' base='Nope'/>\n</schema></store>", 2,
+     "Unknown base class"},
+    {"twice", "<store><schema>\n<class name='A'/>\n<class name='a'/>\n</schema></store>", 3,
+     "defined twice"},
     {"unknown class of object",
-     "<store><schema><class name='A'/></schema>\n<objects>\n<object id='5' class='B'/>\n</objects></store>", 3,
-     "unknown class \"B\""},
+     "<store><schema><class name='A'/></schema>\n<objects>\n<object id='5' "
+     "class='B'/>\n</objects></store>",
+     3, "unknown class \"B\""},
     {"unknown attribute",
-     "<store><schema><class name='A'/></schema>\n<objects><object id='5' class='A'>\n<value attribute='Tag'>x</value>"
+     "<store><schema><class name='A'/></schema>\n<objects><object id='5' class='A'>\n<value "
+     "attribute='Tag'>x</value>"
      "</object></objects></store>",
      3, "has no attribute \"Tag\""},
     {"bad integer",
-     "<store><schema><class name='A'><attribute name='N' type='integer'/></class></schema>\n<objects>"
+     "<store><schema><class name='A'><attribute name='N' "
+     "type='integer'/></class></schema>\n<objects>"
      "<object id='5' class='A'>\n\n<value attribute='N'>12abc</value></object></objects></store>",
      4, "not an integer"},
     {"dangling reference",
-     "<store><schema><class name='A'><attribute name='R' type='object'/></class></schema>\n<objects>"
+     "<store><schema><class name='A'><attribute name='R' "
+     "type='object'/></class></schema>\n<objects>"
      "<object id='5' class='A'>\n<value attribute='R' ref='99'/></object></objects></store>",
      3, "no object with id 99"},
     {"bad unit",
-     "<store><schema><class name='A'><attribute name='L' type='real' dimension='Span'/></class></schema>"
-     "<units><dimension name='Span'><unit name='sp'/></dimension></units>\n<objects><object id='5' class='A'>\n"
+     "<store><schema><class name='A'><attribute name='L' type='real' "
+     "dimension='Span'/></class></schema>"
+     "<units><dimension name='Span'><unit name='sp'/></dimension></units>\n<objects><object id='5' "
+     "class='A'>\n"
      "<value attribute='L' unit='kg'>1</value></object></objects></store>",
      3, "\"kg\" is not a unit of dimension \"Span\""},
-    {"bad checknum", "<store><templates>\n<template id='T' checknum='v2'/>\n</templates></store>", 2,
-     "checknum is a decimal number"},
+    {"bad checknum", "<store><templates>\n<template id='T' checknum='v2'/>\n</templates></store>",
+     2, "checknum is a decimal number"},
     {"bad position",
-     "<store><schema><class name='A'><attribute name='L' type='text' list='true'/></class></schema>\n<objects>"
-     "<object id='5' class='A'>\n<value attribute='L' position='0'>x</value></object></objects></store>",
+     "<store><schema><class name='A'><attribute name='L' type='text' "
+     "list='true'/></class></schema>\n<objects>"
+     "<object id='5' class='A'>\n<value attribute='L' "
+     "position='0'>x</value></object></objects></store>",
      3, "positions count from 1"},
-    {"duplicate id", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A'/>\n"
-     "<object id='5' class='A'/></objects></store>", 3, "is taken"},
-    {"invalid utf8", "<store><schema>\n<class name='\xc3\x28'/></schema></store>", 2, "not well-formed"},
-    {"owns itself", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A' owner='5'/>"
-     "</objects></store>", 2, "ownership cycle"},
-    {"ownership cycle", "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A' owner='6'/>\n"
-     "<object id='6' class='A' owner='5'/></objects></store>", 3, "ownership cycle"},
+    {"duplicate id",
+     "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A'/>\n"
+     "<object id='5' class='A'/></objects></store>",
+     3, "is taken"},
+    {"invalid utf8", "<store><schema>\n<class name='\xc3\x28'/></schema></store>", 2,
+     "not well-formed"},
+    {"owns itself",
+     "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A' owner='5'/>"
+     "</objects></store>",
+     2, "ownership cycle"},
+    {"ownership cycle",
+     "<store><schema><class name='A'/></schema><objects>\n<object id='5' class='A' owner='6'/>\n"
+     "<object id='6' class='A' owner='5'/></objects></store>",
+     3, "ownership cycle"},
     {"node index at the top of the range",
      "<store><templates><template id='T'><page id='P'>\n<node name='N' index='2147483647'/>"
-     "</page></template></templates></store>", 2, "node index"},
+     "</page></template></templates></store>",
+     2, "node index"},
     {"negative node index",
      "<store><templates><template id='T'><page id='P'>\n<node name='N' index='-1'/>"
-     "</page></template></templates></store>", 2, "node index"},
-    {"trigger twice", "<store><schema><class name='A'/></schema><objects><object id='5' class='A'>"
-     "<trigger name='Field' handler='X'/>\n<trigger name='Field' handler='Y'/></object></objects></store>", 2,
-     "has a trigger \"Field\" already"},
-    {"root project other than 1", "<store><projects>\n<project id='7'><project id='8'/></project></projects></store>", 2,
+     "</page></template></templates></store>",
+     2, "node index"},
+    {"trigger twice",
+     "<store><schema><class name='A'/></schema><objects><object id='5' class='A'>"
+     "<trigger name='Field' handler='X'/>\n<trigger name='Field' "
+     "handler='Y'/></object></objects></store>",
+     2, "has a trigger \"Field\" already"},
+    {"root project other than 1",
+     "<store><projects>\n<project id='7'><project id='8'/></project></projects></store>", 2,
      "root project has id 1"},
-    {"integer method answering text", "<store><schema><class name='A'/>\n<method name='M' returns='integer' "
-     "result='many'/></schema></store>", 2, "not an integer"},
+    {"integer method answering text",
+     "<store><schema><class name='A'/>\n<method name='M' returns='integer' "
+     "result='many'/></schema></store>",
+     2, "not an integer"},
 };
 
 TEST(FixtureTest, MalformedFixturesFailWithFileLineAndMessageAndImportNothing) {
@@ -102,7 +130,8 @@ TEST(FixtureTest, AFailureLateInTheFileUndoesTheEarlierParts) {
     std::unique_ptr<Store> s;
     ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
     std::string xml = kPlantFixture;
-    xml.replace(xml.find("<value attribute=\"Tag\">P-102</value>"), 36, "<value attribute=\"Tag\" ref=\"1\" position=\"2\">x</value>");
+    xml.replace(xml.find("<value attribute=\"Tag\">P-102</value>"), 36,
+                "<value attribute=\"Tag\" ref=\"1\" position=\"2\">x</value>");
     Status st = s->ImportFixtureText(xml, "plant.xml");
     ASSERT_FALSE(st.ok());
     EXPECT_NE(st.message.find("holds a single value"), std::string::npos) << st.message;
@@ -131,7 +160,8 @@ TEST(FixtureTest, ADenyRefusesThePrivilegeOnTheObjectUntilGrantedAgain) {
   auto allowed = [&](LONG id, const char16_t* privilege, std::u16string* place) {
     VARIANT_BOOL flag = VARIANT_FALSE;
     BSTR where = nullptr;
-    EXPECT_EQ(Obj(*s, id)->CheckPrivilege(_bstr_t(u"Owner"), _bstr_t(privilege), &flag, &where), S_OK);
+    EXPECT_EQ(Obj(*s, id)->CheckPrivilege(_bstr_t(u"Owner"), _bstr_t(privilege), &flag, &where),
+              S_OK);
     *place = where ? std::u16string(where) : u"";
     SysFreeString(where);
     return flag == VARIANT_TRUE;
@@ -170,7 +200,8 @@ TEST(FixtureTest, ATemplateWithSlashAndGreaterThanInAnAttributeSurvivesReopening
     std::unique_ptr<Store> s;
     ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
     Status st = s->ImportFixtureText(
-        "<store><templates><template id='T' name='A/>B'/><template id='U'><page id='P'/></template></templates>"
+        "<store><templates><template id='T' name='A/>B'/><template id='U'><page "
+        "id='P'/></template></templates>"
         "</store>",
         "t.xml");
     ASSERT_TRUE(st.ok()) << st.message;
@@ -192,8 +223,10 @@ TEST(FixtureTest, TheDefaultBaseUnitOfADimensionSurvivesReopening) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
   const char xml[] =
-      "<store><schema><class name='A'><attribute name='L' type='real' dimension='Span'/></class></schema>"
-      "<units><dimension name='Span'><unit name='sp'/><unit name='hs' factor='0.5'/></dimension></units>"
+      "<store><schema><class name='A'><attribute name='L' type='real' "
+      "dimension='Span'/></class></schema>"
+      "<units><dimension name='Span'><unit name='sp'/><unit name='hs' "
+      "factor='0.5'/></dimension></units>"
       "<objects><object id='5' class='A'/></objects></store>";
   auto unitText = [](Store& s) {
     _bstr_t unit;
@@ -223,11 +256,14 @@ TEST(FixtureTest, TemplateFoldersAreStoredAndAFailedImportLeavesThem) {
   {
     std::unique_ptr<Store> s;
     ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
-    ASSERT_TRUE(s->ImportFixtureText("<store><templates folder='Sheets' bitmaps='Pics'/></store>", "a.xml").ok());
+    ASSERT_TRUE(
+        s->ImportFixtureText("<store><templates folder='Sheets' bitmaps='Pics'/></store>", "a.xml")
+            .ok());
     EXPECT_EQ(folder(*s), u"Sheets");
-    EXPECT_FALSE(s->ImportFixtureText("<store><templates folder='Other'/><objects><object class='Nope'/></objects>"
-                                      "</store>",
-                                      "b.xml")
+    EXPECT_FALSE(s->ImportFixtureText(
+                      "<store><templates folder='Other'/><objects><object class='Nope'/></objects>"
+                      "</store>",
+                      "b.xml")
                      .ok());
     EXPECT_EQ(folder(*s), u"Sheets");
   }
@@ -246,7 +282,8 @@ TEST(FixtureTest, AFixtureCannotTakeTheIdOfADeletedObject) {
   auto s = OpenPlant(path);
   _com_ptr_t<IKXQObject> pump = Obj(*s, 21);
   ASSERT_EQ(pump->Delete(), S_OK);
-  Status st = s->ImportFixtureText("<store><objects>\n<object id='21' class='Pump'/></objects></store>", "again.xml");
+  Status st = s->ImportFixtureText(
+      "<store><objects>\n<object id='21' class='Pump'/></objects></store>", "again.xml");
   EXPECT_FALSE(st.ok());
   EXPECT_NE(st.message.find("again.xml:2: "), std::string::npos) << st.message;
   _com_ptr_t<IKXQClass> cls;
@@ -256,9 +293,12 @@ TEST(FixtureTest, AFixtureCannotTakeTheIdOfADeletedObject) {
   // After reopening the deleted id is still not taken again.
   s.reset();
   s = Reopen(path);
-  EXPECT_FALSE(s->ImportFixtureText("<store><objects><object id='21' class='Pump'/></objects></store>", "x.xml").ok());
+  EXPECT_FALSE(s->ImportFixtureText(
+                    "<store><objects><object id='21' class='Pump'/></objects></store>", "x.xml")
+                   .ok());
   // Fresh ids are fine.
-  Status fresh = s->ImportFixtureText("<store><objects><object id='500' class='Pump'/></objects></store>", "y.xml");
+  Status fresh = s->ImportFixtureText(
+      "<store><objects><object id='500' class='Pump'/></objects></store>", "y.xml");
   EXPECT_TRUE(fresh.ok()) << fresh.message;
 }
 

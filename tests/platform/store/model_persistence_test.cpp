@@ -8,15 +8,13 @@
 // the file when its transaction begins (it caught up) and after it ended. A
 // failure is shrunk to the shortest sequence of transactions that still
 // fails and printed operation by operation.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <sqlite3.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "store/internal/core.h"
 #include "store_test_support.h"
@@ -70,8 +68,8 @@ std::string Dump(Store& s, const std::vector<int32_t>& ids) {
       out << "#" << id << " none\n";
       continue;
     }
-    out << "#" << id << " " << Text(o->cls->name) << " owner " << o->owner << " holder " << o->holder << ":"
-        << Text(o->holderAttr) << " flags " << o->flags << "\n";
+    out << "#" << id << " " << Text(o->cls->name) << " owner " << o->owner << " holder "
+        << o->holder << ":" << Text(o->holderAttr) << " flags " << o->flags << "\n";
     std::vector<const AttrValues*> attrs;
     for (const AttrValues& av : o->attrs)
       if (!av.values.empty()) attrs.push_back(&av);
@@ -89,8 +87,8 @@ std::string Dump(Store& s, const std::vector<int32_t>& ids) {
     for (const UserRec& u : users) out << "  user " << Text(u.name) << " " << u.status << "\n";
     for (const char16_t* name : kTriggerNames)
       if (TriggerRec* t = core.FindTrigger(id, name))
-        out << "  trigger " << Text(t->name) << " " << Text(t->handler) << " " << t->option1 << " " << t->option2
-            << "\n";
+        out << "  trigger " << Text(t->name) << " " << Text(t->handler) << " " << t->option1 << " "
+            << t->option2 << "\n";
   }
   return out.str();
 }
@@ -109,7 +107,8 @@ std::string SqlCheck(const std::string& path, const char* pragma) {
   sqlite3_exec(
       db, pragma,
       [](void* o, int n, char** cols, char**) {
-        for (int k = 0; k < n; ++k) *static_cast<std::string*>(o) += std::string(cols[k] ? cols[k] : "-") + " ";
+        for (int k = 0; k < n; ++k)
+          *static_cast<std::string*>(o) += std::string(cols[k] ? cols[k] : "-") + " ";
         return 0;
       },
       &out, nullptr);
@@ -121,12 +120,13 @@ std::string SqlCheck(const std::string& path, const char* pragma) {
 // store gives them and as the file has them.
 std::string StoreExtent(Store& s, const char16_t* cls) {
   std::string out;
-  for (ObjectRec* o : s.core().Instances(s.core().FindClass(cls))) out += std::to_string(o->id) + " ";
+  for (ObjectRec* o : s.core().Instances(s.core().FindClass(cls)))
+    out += std::to_string(o->id) + " ";
   return out;
 }
 std::string FileExtent(const std::string& path, const char16_t* cls) {
-  return SqlCheck(path, ("SELECT id FROM objects WHERE class=(SELECT id FROM classes WHERE name='" + Text(cls) +
-                         "') ORDER BY id")
+  return SqlCheck(path, ("SELECT id FROM objects WHERE class=(SELECT id FROM classes WHERE name='" +
+                         Text(cls) + "') ORDER BY id")
                             .c_str());
 }
 
@@ -173,7 +173,8 @@ class Driver {
   AttrDef* AnyAttr(ObjectRec* o, bool listOnly = false, bool collectionOnly = false) {
     std::vector<AttrDef*> defs;
     for (AttrDef* d : o->cls->Layout())
-      if (d->inverse.empty() && (!listOnly || d->list) && (!collectionOnly || d->collection)) defs.push_back(d);
+      if (d->inverse.empty() && (!listOnly || d->list) && (!collectionOnly || d->collection))
+        defs.push_back(d);
     if (defs.empty()) return nullptr;
     return defs[static_cast<size_t>(Pick(static_cast<int>(defs.size())))];
   }
@@ -183,7 +184,8 @@ class Driver {
     switch (d->type) {
       case KXQ_TYPE_REAL:
         v.r = Pick(10000) / 8.0;
-        if (!d->dimension.empty() && Pick(2)) v.text = EqualsNoCase(d->dimension, u"Length") ? u"mm" : u"degC";
+        if (!d->dimension.empty() && Pick(2))
+          v.text = EqualsNoCase(d->dimension, u"Length") ? u"mm" : u"degC";
         break;
       case KXQ_TYPE_DATE: v.r = 40000 + Pick(1000) / 4.0; break;
       case KXQ_TYPE_OBJECT: {
@@ -192,7 +194,10 @@ class Driver {
         break;
       }
       case KXQ_TYPE_BOOLEAN: v.i = Pick(2); break;
-      case KXQ_TYPE_BINARY: v.ex().bin = std::string(static_cast<size_t>(1 + Pick(4)), static_cast<char>('a' + Pick(3))); break;
+      case KXQ_TYPE_BINARY:
+        v.ex().bin =
+            std::string(static_cast<size_t>(1 + Pick(4)), static_cast<char>('a' + Pick(3)));
+        break;
       case KXQ_TYPE_INTEGER: v.i = Pick(1000) - 500; break;
       default: v.text = U16(("v" + std::to_string(Pick(100))).c_str()); break;
     }
@@ -229,7 +234,8 @@ class Driver {
         if (!d) return;
         size_t pos = AnyPos(o, d);
         Value v = MakeValue(d);
-        what = "set " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] " + DumpValue(v);
+        what =
+            "set " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] " + DumpValue(v);
         hr = core_.SetValue(o, d, pos, std::move(v));
         break;
       }
@@ -245,7 +251,8 @@ class Driver {
         AttrDef* d = AnyAttr(o, true);
         if (!d) return;
         size_t pos = AnyPos(o, d), n = static_cast<size_t>(1 + Pick(2));
-        what = "insert " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] x" + std::to_string(n);
+        what = "insert " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] x" +
+               std::to_string(n);
         hr = core_.InsertValues(o, d, pos, n);
         break;
       }
@@ -253,7 +260,8 @@ class Driver {
         AttrDef* d = AnyAttr(o, true);
         if (!d) return;
         size_t pos = AnyPos(o, d), n = static_cast<size_t>(1 + Pick(2));
-        what = "remove " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] x" + std::to_string(n);
+        what = "remove " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] x" +
+               std::to_string(n);
         hr = core_.RemoveValues(o, d, pos, n);
         break;
       }
@@ -290,7 +298,8 @@ class Driver {
         ObjectRec* hold = AnyObject();
         const int32_t holdId = hold ? hold->id : 0;
         const uint32_t bits = static_cast<uint32_t>(Pick(0x200));
-        what = "slot " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] mode " + std::to_string(mode);
+        what = "slot " + Id(o) + " " + Text(d->name) + "[" + std::to_string(pos) + "] mode " +
+               std::to_string(mode);
         hr = core_.ModifySlot(o, d, pos, [&](Value& v) {
           switch (mode) {
             case 0: v.flags = bits; break;
@@ -365,7 +374,8 @@ class Driver {
 // One transaction on s: checks the caught-up view, runs the operations,
 // commits or rolls back, checks again. "" when all is well.
 std::string RunStep(Store& s, const std::string& path, const Step& step, std::string* log) {
-  *log += "  process " + std::to_string(step.process) + ", seed " + std::to_string(step.seed) + ":\n";
+  *log +=
+      "  process " + std::to_string(step.process) + ", seed " + std::to_string(step.seed) + ":\n";
   Status b = s.Begin();
   if (!b.ok()) return "Begin failed: " + b.message;
   std::vector<int32_t> ids = Loaded(s);
@@ -440,7 +450,8 @@ std::string RunAll(const std::vector<Step>& steps, bool twoProcesses, std::strin
         why = RunStep(*a, path, step, log);
       } else {
         uint32_t n = 0;
-        if (::write(toChild[1], &step, sizeof step) != sizeof step || ::read(toParent[0], &n, sizeof n) != sizeof n) {
+        if (::write(toChild[1], &step, sizeof step) != sizeof step ||
+            ::read(toParent[0], &n, sizeof n) != sizeof n) {
           why = "the second process died";
         } else {
           std::string reply(n, '\0');
@@ -509,7 +520,8 @@ void Check(uint32_t seed, size_t count, bool twoProcesses) {
   std::string log;
   std::string why = RunAll(steps, twoProcesses, &log);
   if (why.empty()) return;
-  ADD_FAILURE() << "seed " << seed << " fails; the shortest sequence found:\n" << Shrink(steps, twoProcesses);
+  ADD_FAILURE() << "seed " << seed << " fails; the shortest sequence found:\n"
+                << Shrink(steps, twoProcesses);
 }
 
 TEST(ModelPersistenceTest, EveryCommittedChangeIsInTheFileAfterEveryTransaction) {

@@ -8,7 +8,10 @@ namespace {
 
 class ModelTest : public ::testing::Test {
  protected:
-  void SetUp() override { store = OpenPlant(dir.File("plant.kxq")); ASSERT_TRUE(store); }
+  void SetUp() override {
+    store = OpenPlant(dir.File("plant.kxq"));
+    ASSERT_TRUE(store);
+  }
   TempDir dir;
   std::unique_ptr<Store> store;
 };
@@ -80,7 +83,7 @@ TEST_F(ModelTest, ClearingASlotShiftsNothing) {
 TEST_F(ModelTest, PositionsBelowOneFail) {
   auto a = Attr(Obj(*store, 11), u"Fields");
   for (LONG bad : {0, -1}) {
-    EXPECT_EQ(Put(a, 0, _variant_t(u"x")) , S_OK);  // VT_EMPTY index: the first value
+    EXPECT_EQ(Put(a, 0, _variant_t(u"x")), S_OK);  // VT_EMPTY index: the first value
     _variant_t out;
     EXPECT_EQ(a->GetValue(Pos(bad), _variant_t(), &out), DISP_E_BADINDEX);
     EXPECT_EQ(a->PutValue(Pos(bad), _variant_t(), _variant_t(u"y")), DISP_E_BADINDEX);
@@ -210,7 +213,9 @@ TEST_F(ModelTest, HoldingAttributeAndUnlink) {
   EXPECT_EQ(page->Unlink(), S_FALSE);
   // Putting it into another page list makes that list its holder.
   auto issued = Attr(Obj(*store, 10), u"IssuedPages");
-  ASSERT_EQ(issued->AddValue(_variant_t(static_cast<IDispatch*>(page.GetInterfacePtr())), VARIANT_TRUE, _variant_t()), S_OK);
+  ASSERT_EQ(issued->AddValue(_variant_t(static_cast<IDispatch*>(page.GetInterfacePtr())),
+                             VARIANT_TRUE, _variant_t()),
+            S_OK);
   ASSERT_EQ(page->get_HoldingAttributeName(&name), S_OK);
   EXPECT_EQ(_bstr_t(name, false).utf8(), "IssuedPages");
 }
@@ -228,7 +233,9 @@ TEST_F(ModelTest, HoldingGivesNoOwnerThatWouldOwnItsOwnOwner) {
   ASSERT_EQ(sheet->put_Owner(page), S_OK);
   // The datasheet is owned by the page: holding the page must not make the
   // datasheet its owner as well.
-  ASSERT_EQ(Put(Attr(sheet, u"CurrentPages"), 3, _variant_t(static_cast<IDispatch*>(page.GetInterfacePtr()))), S_OK);
+  ASSERT_EQ(Put(Attr(sheet, u"CurrentPages"), 3,
+                _variant_t(static_cast<IDispatch*>(page.GetInterfacePtr()))),
+            S_OK);
   _com_ptr_t<IKXQObject> pageOwner;
   ASSERT_EQ(page->GetOwner(&pageOwner, 0), S_OK);
   EXPECT_EQ(pageOwner.GetInterfacePtr(), nullptr);
@@ -280,7 +287,8 @@ TEST_F(ModelTest, ClassNamesIgnoreCaseAndFollowInheritance) {
 TEST_F(ModelTest, ObjectValuesMustBeOfTheReferencedClass) {
   auto current = Attr(Obj(*store, 10), u"CurrentPages");
   auto pump = Obj(*store, 20);
-  EXPECT_EQ(current->AddValue(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())), VARIANT_TRUE, _variant_t()),
+  EXPECT_EQ(current->AddValue(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())),
+                              VARIANT_TRUE, _variant_t()),
             DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Count(current), 2);
 }
@@ -361,7 +369,8 @@ TEST_F(ModelTest, UserTable) {
   ASSERT_EQ(SafeArrayGetElement(users, ix, &status), S_OK);
   EXPECT_EQ(static_cast<int>(status), 1);
   _com_ptr_t<IKXQNamedItem> named;
-  ASSERT_EQ(item.punkVal->QueryInterface(IID_IKXQNamedItem, reinterpret_cast<void**>(&named)), S_OK);
+  ASSERT_EQ(item.punkVal->QueryInterface(IID_IKXQNamedItem, reinterpret_cast<void**>(&named)),
+            S_OK);
   BSTR name = nullptr;
   named->get_Name(&name);
   EXPECT_EQ(_bstr_t(name, false).utf8(), "alice");
@@ -477,7 +486,8 @@ TEST_F(ModelTest, PerValueProtectionStatusAndTexts) {
   EXPECT_EQ(_bstr_t(text, false).utf8(), "");
   // Holds are objects of the store; a deleted hold no longer holds.
   auto hold = Obj(*store, 21);
-  ASSERT_EQ(speed->Hold(_variant_t(), _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))), S_OK);
+  ASSERT_EQ(speed->Hold(_variant_t(), _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))),
+            S_OK);
   ASSERT_EQ(speed->IsHeld(_variant_t(), &b), S_OK);
   EXPECT_EQ(b, VARIANT_TRUE);
   _com_ptr_t<IKXQObject> holder;

@@ -2,13 +2,11 @@
 // transaction restores memory and disk and keeps every pointer valid; a
 // process killed in the middle of a transaction loses nothing committed and
 // shows nothing uncommitted.
+#include <cmath>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <sqlite3.h>
-
-#include <cmath>
 
 #include "store/internal/core.h"
 #include "store/internal/db.h"
@@ -20,8 +18,12 @@ namespace {
 // Records what the observer is told.
 class RecordingObserver : public StoreObserver {
  public:
-  void ObjectCreated(LONG id, const std::u16string&) override { log += "+" + std::to_string(id) + " "; }
-  void ObjectDeleted(LONG id, const std::u16string&) override { log += "-" + std::to_string(id) + " "; }
+  void ObjectCreated(LONG id, const std::u16string&) override {
+    log += "+" + std::to_string(id) + " ";
+  }
+  void ObjectDeleted(LONG id, const std::u16string&) override {
+    log += "-" + std::to_string(id) + " ";
+  }
   void ValueChanged(LONG id, const std::u16string& attr) override {
     log += std::to_string(id) + "." + _bstr_t(attr.c_str()).utf8() + " ";
   }
@@ -501,8 +503,9 @@ TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsItsReadingCleanly) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
   { auto s = OpenPlant(path); }
-  RawSql(path, "PRAGMA foreign_keys=OFF; INSERT INTO objects(id,class,owner,holder,holder_attr,flags) "
-               "VALUES(500, 999, NULL, NULL, '', 0)");
+  RawSql(path,
+         "PRAGMA foreign_keys=OFF; INSERT INTO objects(id,class,owner,holder,holder_attr,flags) "
+         "VALUES(500, 999, NULL, NULL, '', 0)");
   // Objects are read when first reached, so the damage shows there.
   auto s = Reopen(path);
   ASSERT_TRUE(s);
@@ -576,7 +579,8 @@ TEST(DamagedStoreTest, ObjectValuesByIdAndTheirLimits) {
   TempDir other;
   auto t = OpenPlant(other.File("t.kxq"));
   auto foreign = Obj(*t, 21);
-  EXPECT_EQ(nodes->PutValue(Pos(1), _variant_t(), _variant_t(static_cast<IDispatch*>(foreign.GetInterfacePtr()))),
+  EXPECT_EQ(nodes->PutValue(Pos(1), _variant_t(),
+                            _variant_t(static_cast<IDispatch*>(foreign.GetInterfacePtr()))),
             DISP_E_TYPEMISMATCH);
 }
 

@@ -124,7 +124,8 @@ TEST_F(SharedStoreTest, ObjectsTheOtherChangedOrDeletedBeforeThisOneReadThemAreR
   EXPECT_EQ(Count(Attr(Obj(*a, 10), u"SubmittedPages")), 0);
   // A third instance that never read it still never gives the id again.
   auto c = Reopen(path);
-  Status st = c->ImportFixtureText("<store><objects><object id=\"12\" class=\"Pump\"/></objects></store>", "again");
+  Status st = c->ImportFixtureText(
+      "<store><objects><object id=\"12\" class=\"Pump\"/></objects></store>", "again");
   EXPECT_FALSE(st.ok());
   EXPECT_NE(st.message.find("belonged to a deleted object"), std::string::npos) << st.message;
 }
@@ -160,7 +161,8 @@ TEST_F(SharedStoreTest, AClassExtentOrAnInverseListReadAfterTheOtherChangedThemH
   ASSERT_EQ(pump->CreateInstance(&made), S_OK);
   ASSERT_EQ(Obj(*b, 20)->Delete(), S_OK);
   _com_ptr_t<IKXQObject> pump21 = Obj(*b, 21);
-  ASSERT_EQ(Put(Attr(Obj(*b, 12), u"NodeObjects"), 1, _variant_t(static_cast<IDispatch*>(pump21.GetInterfacePtr()))),
+  ASSERT_EQ(Put(Attr(Obj(*b, 12), u"NodeObjects"), 1,
+                _variant_t(static_cast<IDispatch*>(pump21.GetInterfacePtr()))),
             S_OK);
   EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));  // not yet looked
   Touch(*a);
@@ -182,8 +184,9 @@ TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   // As when many commits went by: the log is cut after them.
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(raw, "DELETE FROM changelog WHERE version < (SELECT max(version) FROM changelog)", nullptr,
-                         nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(
+                raw, "DELETE FROM changelog WHERE version < (SELECT max(version) FROM changelog)",
+                nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(raw);
   auto page = Attr(Obj(*a, 11), u"PageNumber");

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 

@@ -13,7 +13,8 @@ class TemplatesTest : public ::testing::Test {
     ASSERT_TRUE(store);
     ASSERT_EQ(store->Database()->get_TemplateLibrary(&lib), S_OK);
   }
-  _com_ptr_t<IKXQTemplate> Get(const char16_t* id, const _variant_t& version, HRESULT expect = S_OK) {
+  _com_ptr_t<IKXQTemplate> Get(const char16_t* id, const _variant_t& version,
+                               HRESULT expect = S_OK) {
     _com_ptr_t<IKXQTemplate> t;
     EXPECT_EQ(lib->GetTemplate(_bstr_t(id), version, &t), expect);
     return t;
@@ -102,7 +103,9 @@ TEST_F(TemplatesTest, PagesNodesAndFields) {
   store->Database()->get_Schema(&schema);
   schema->get_Class(_bstr_t(u"Pump"), &pump);
   VARIANT_BOOL accepts = 0;
-  ASSERT_EQ(root->AcceptsClass(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())), nullptr, &accepts), S_OK);
+  ASSERT_EQ(root->AcceptsClass(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())), nullptr,
+                               &accepts),
+            S_OK);
   EXPECT_EQ(accepts, VARIANT_TRUE);
 
   _variant_t number;
@@ -208,9 +211,11 @@ TEST_F(TemplatesTest, RouteStepsThroughViews) {
   ASSERT_EQ(holder->GetValue(pos, _variant_t(), &tag), S_OK);
   EXPECT_EQ(_bstr_t(tag).utf8(), "P-101");
 
-  EXPECT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder), KXQ_E_NOTFOUND);
+  EXPECT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder),
+            KXQ_E_NOTFOUND);
   EXPECT_EQ(holder.GetInterfacePtr(), nullptr);
-  EXPECT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(0).Size"), _variant_t(-1), &pos, &holder), DISP_E_BADINDEX);
+  EXPECT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(0).Size"), _variant_t(-1), &pos, &holder),
+            DISP_E_BADINDEX);
   ASSERT_EQ(view->WriteRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder), S_OK);
   ASSERT_EQ(holder->PutValue(pos, _variant_t(u"m"), _variant_t(0.25)), S_OK);
   ASSERT_EQ(view->ReadRoute(_bstr_t(u"Nozzles(2).Size"), _variant_t(-1), &pos, &holder), S_OK);

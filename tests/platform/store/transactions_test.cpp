@@ -1,13 +1,11 @@
 // Transactions seen from the host and through the interfaces: misuse,
 // triggers and observers across rollbacks, bounds on list positions, texts
 // outside the basic plane, the smaller object operations.
-#include <sqlite3.h>
-
 #include <cstring>
+#include <sqlite3.h>
 
 #include "com/object.h"
 #include "com/stream.h"
-
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -122,7 +120,9 @@ TEST_F(TransactionsTest, NamesContextsAndBinding) {
   ASSERT_EQ(ctx->GetNamedValue(_variant_t(u"summarydoc"), &back), S_OK);
   EXPECT_EQ(static_cast<int>(back), 10);
   _com_ptr_t<IUnknown> bound;
-  ASSERT_EQ(Obj(*store, 11)->Bind(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())), &bound), S_OK);
+  ASSERT_EQ(
+      Obj(*store, 11)->Bind(_variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr())), &bound),
+      S_OK);
   _com_ptr_t<IUnknown> identity;
   pump->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
   EXPECT_EQ(bound.GetInterfacePtr(), identity.GetInterfacePtr());
@@ -158,11 +158,13 @@ TEST_F(TransactionsTest, WorkflowCallsAreRecordedAndChangeNoValue) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* st = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT group_concat(code || ':' || text, ' ') FROM workflow WHERE obj=10", -1, &st,
-                               nullptr),
+  ASSERT_EQ(sqlite3_prepare_v2(
+                db, "SELECT group_concat(code || ':' || text, ' ') FROM workflow WHERE obj=10", -1,
+                &st, nullptr),
             SQLITE_OK);
   ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "9:B||IFC 7: 102:1 199:-1 300:");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
+            "9:B||IFC 7: 102:1 199:-1 300:");
   sqlite3_finalize(st);
   sqlite3_close(db);
 }
@@ -254,15 +256,22 @@ class EndlessStream final : public kx::com::Object<EndlessStream, IStream> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                   ULARGE_INTEGER*) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
   long reads = 0;
@@ -292,13 +301,17 @@ TEST_F(TransactionsTest, AClosedStoreHandsOutNothing) {
 }
 
 const char kBadTemplates[][240] = {
-    "<store><templates>\n<template id='T'><page id='P'><node name='A'/>\n<overspill target='P'><pair node='Z' "
+    "<store><templates>\n<template id='T'><page id='P'><node name='A'/>\n<overspill "
+    "target='P'><pair node='Z' "
     "attribute='x'/></overspill></page></template></templates></store>",
-    "<store><templates>\n<template id='T'><page id='P'><node name='A'><field id='1' unit='0'/></node>"
+    "<store><templates>\n<template id='T'><page id='P'><node name='A'><field id='1' "
+    "unit='0'/></node>"
     "</page></template></templates></store>",
     "<store><templates>\n<template id='T' classes='Nope'/></templates></store>",
-    "<store><schema><class name='A'>\n<attribute name='x' type='text' inverse='y'/></class></schema></store>",
-    "<store><templates>\n<template id='T'><page id='P'><node name='A'><field id='1' type='Float'/></node>"
+    "<store><schema><class name='A'>\n<attribute name='x' type='text' "
+    "inverse='y'/></class></schema></store>",
+    "<store><templates>\n<template id='T'><page id='P'><node name='A'><field id='1' "
+    "type='Float'/></node>"
     "</page></template></templates></store>",
 };
 

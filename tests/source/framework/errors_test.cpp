@@ -1,7 +1,6 @@
 // Error reporting: "<KXError" chains as they travel from a failing call
 // through the catch clauses of the methods above it.
 #include <gtest/gtest.h>
-
 #include <new>
 #include <stdexcept>
 
@@ -45,9 +44,10 @@ HRESULT HandlerWithFailingCall() {
 TEST_F(ErrorReporting, PlainTextFailureGivesReportAndConversionElements) {
   EXPECT_EQ(HandlerWithFailingCall(), E_FAIL);
   const std::u16string chain = TakeThreadErrorDescription();
-  EXPECT_EQ(Narrow(chain),
-            "<KXError Desc=\"The attribute store went away\" HR=\"E_FAIL\" />\r\n"
-            "<KXError Desc=\"The attribute store went away\" Src=\"KXQStore.Object\" HR=\"E_FAIL\" />");
+  EXPECT_EQ(
+      Narrow(chain),
+      "<KXError Desc=\"The attribute store went away\" HR=\"E_FAIL\" />\r\n"
+      "<KXError Desc=\"The attribute store went away\" Src=\"KXQStore.Object\" HR=\"E_FAIL\" />");
 }
 
 TEST_F(ErrorReporting, ThreadErrorCarriesMethodNameAsSource) {
@@ -66,8 +66,8 @@ int g_innerLine = 0;
 void InnerThrowsWithMarkup() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetPageTemplate");
   g_innerLine = __LINE__ + 1;
-  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Unexpected element <%ls> in \"%ls\" & more",
-                          u"Foo", u"Bar");
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                          u"Unexpected element <%ls> in \"%ls\" & more", u"Foo", u"Bar");
 }
 
 HRESULT OuterMethod() {
@@ -85,9 +85,10 @@ TEST_F(ErrorReporting, LayersAddElementsInFrontRepeatingInnermostDesc) {
   ASSERT_EQ(elements.size(), 2u);
   const std::string escaped = "Unexpected element &lt;Foo&gt; in 'Bar' &amp; more";
   EXPECT_EQ(Narrow(elements[0]), "<KXError Desc=\"" + escaped + "\" HR=\"E_INVALIDARG\" />");
-  EXPECT_EQ(Narrow(elements[1]), "<KXError Desc=\"" + escaped +
-                                     "\" HR=\"E_INVALIDARG\" File=\"kxdbdatasheetsvcs/annotations\" Line=\"" +
-                                     std::to_string(g_innerLine) + "\" />");
+  EXPECT_EQ(Narrow(elements[1]),
+            "<KXError Desc=\"" + escaped +
+                "\" HR=\"E_INVALIDARG\" File=\"kxdbdatasheetsvcs/annotations\" Line=\"" +
+                std::to_string(g_innerLine) + "\" />");
 }
 
 // A wrapped call with a message or a location gives the chain that taking
@@ -209,10 +210,14 @@ TEST_F(ErrorReporting, HResultNames) {
   const struct {
     HRESULT hr;
     const char* name;
-  } cases[] = {{E_ACCESSDENIED, "E_ACCESSDENIED"}, {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
-               {E_INVALIDARG, "E_INVALIDARG"},     {E_UNEXPECTED, "E_UNEXPECTED"},
-               {E_NOTIMPL, "E_NOTIMPL"},           {E_NOINTERFACE, "E_NOINTERFACE"},
-               {E_POINTER, "E_POINTER"},           {E_FAIL, "E_FAIL"},
+  } cases[] = {{E_ACCESSDENIED, "E_ACCESSDENIED"},
+               {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
+               {E_INVALIDARG, "E_INVALIDARG"},
+               {E_UNEXPECTED, "E_UNEXPECTED"},
+               {E_NOTIMPL, "E_NOTIMPL"},
+               {E_NOINTERFACE, "E_NOINTERFACE"},
+               {E_POINTER, "E_POINTER"},
+               {E_FAIL, "E_FAIL"},
                {static_cast<HRESULT>(0x8004C001), "0x8004c001"},
                {DISP_E_TYPEMISMATCH, "0x80020005"},
                {1, "0x1"},
@@ -238,10 +243,12 @@ TEST_F(ErrorReporting, SystemTextsAndUnknownCodes) {
 
 TEST_F(ErrorReporting, FailureWithoutMessageUsesSystemText) {
   KXComException ctx(u"KXDBDatasheetSvcs::OpenPage");
-  EXPECT_THROW(ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), static_cast<HRESULT>(0x8004C001), nullptr),
-               KXComException);
+  EXPECT_THROW(
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), static_cast<HRESULT>(0x8004C001), nullptr),
+      KXComException);
   const std::u16string chain = TakeThreadErrorDescription();
-  EXPECT_EQ(chain.rfind(u"<KXError Desc=\"Unknown error 0x8004C001\" HR=\"0x8004c001\" File=", 0), 0u)
+  EXPECT_EQ(chain.rfind(u"<KXError Desc=\"Unknown error 0x8004C001\" HR=\"0x8004c001\" File=", 0),
+            0u)
       << Narrow(chain);
 }
 
@@ -251,7 +258,8 @@ TEST_F(ErrorReporting, ActivityWithoutMessageIsWrittenAsErrorWhile) {
   ReportComError(ctx, nullptr, E_NOTIMPL, nullptr);
   EXPECT_EQ(ctx.hr, E_NOTIMPL);
   BSTR system = GetHResultMessage(E_NOTIMPL);
-  const std::string expected = "<KXError Desc=\"Error while Parsing element Page (" + Narrow(system) +
+  const std::string expected = "<KXError Desc=\"Error while Parsing element Page (" +
+                               Narrow(system) +
                                ")\" Activity=\"Parsing element Page\" HR=\"E_NOTIMPL\" />";
   SysFreeString(system);
   EXPECT_EQ(Narrow(TakeThreadErrorDescription()), expected);
@@ -280,7 +288,8 @@ TEST_F(ErrorReporting, PointerCheckDropsEarlierContextInfo) {
   kxtest::SetThreadError(u"Earlier failure text", u"S");
   ctx.TakeThreadErrorInfo();
   EXPECT_THROW(CheckPointerArgument(ctx, nullptr, u"Null %ls", u"page"), KXComException);
-  EXPECT_EQ(Narrow(TakeThreadErrorDescription()), "<KXError Desc=\"Null page\" Src=\"M\" HR=\"E_POINTER\" />");
+  EXPECT_EQ(Narrow(TakeThreadErrorDescription()),
+            "<KXError Desc=\"Null page\" Src=\"M\" HR=\"E_POINTER\" />");
 }
 
 TEST_F(ErrorReporting, OleDbRecordsGiveOneElementEach) {
@@ -298,10 +307,12 @@ TEST_F(ErrorReporting, OleDbRecordsGiveOneElementEach) {
   const auto elements = SplitChain(text);
   SysFreeString(text);
   ASSERT_EQ(elements.size(), 3u);
-  EXPECT_EQ(Narrow(elements[0]), "<KXError Desc=\"Syntax error\" Src=\"SQL Provider\" HR=\"0x80040e14\" />");
-  EXPECT_EQ(Narrow(elements[1]),
-            "<KXError Desc=\"Second\" Src=\"OLEDB Interface::{0C733A67-2A1C-11CE-ADE5-00AA0044773D}\" "
-            "HR=\"0x80004005\" />");
+  EXPECT_EQ(Narrow(elements[0]),
+            "<KXError Desc=\"Syntax error\" Src=\"SQL Provider\" HR=\"0x80040e14\" />");
+  EXPECT_EQ(
+      Narrow(elements[1]),
+      "<KXError Desc=\"Second\" Src=\"OLEDB Interface::{0C733A67-2A1C-11CE-ADE5-00AA0044773D}\" "
+      "HR=\"0x80004005\" />");
   EXPECT_EQ(Narrow(elements[2]), "<KXError Src=\"Catalog\" HR=\"0x80040e37\" />");
   EXPECT_EQ(SplitChain(TakeThreadErrorDescription()).size(), 3u);
 }
@@ -332,7 +343,8 @@ TEST_F(ErrorReporting, ComErrorWithInformationKeepsItsText) {
   EXPECT_EQ(ctx.Return(), STG_E_ACCESSDENIED);
   const auto elements = SplitChain(TakeThreadErrorDescription());
   ASSERT_EQ(elements.size(), 3u);
-  EXPECT_EQ(elements[0].rfind(u"<KXError Desc=\"Stream closed unexpectedly\" HR=\"0x80030005\"", 0), 0u);
+  EXPECT_EQ(elements[0].rfind(u"<KXError Desc=\"Stream closed unexpectedly\" HR=\"0x80030005\"", 0),
+            0u);
   EXPECT_EQ(Narrow(elements[2]),
             "<KXError Desc=\"Stream closed unexpectedly\" Src=\"KXQStream\" HR=\"0x80030005\" />");
 }
@@ -349,7 +361,8 @@ HRESULT InnerMethodMeetingUnknownException() {
 TEST_F(ErrorReporting, UnknownExceptionIsTracedAndRethrownInside) {
   EXPECT_THROW(InnerMethodMeetingUnknownException(), std::runtime_error);
   EXPECT_NE(trace_.hook.Joined().find(u"annotations("), std::u16string::npos);
-  EXPECT_NE(trace_.hook.Joined().find(u") : !!!! Unhandled Exception !!!!\n"), std::u16string::npos);
+  EXPECT_NE(trace_.hook.Joined().find(u") : !!!! Unhandled Exception !!!!\n"),
+            std::u16string::npos);
 }
 
 template <class Thrower>
@@ -369,7 +382,9 @@ TEST_F(ErrorReporting, UnknownExceptionNeverCrossesTheOutermostBoundary) {
   EXPECT_EQ(hr, E_UNEXPECTED);
   const auto elements = SplitChain(TakeThreadErrorDescription());
   ASSERT_EQ(elements.size(), 1u);
-  EXPECT_EQ(elements[0].rfind(u"<KXError Desc=\"Unhandled exception: boom\" HR=\"E_UNEXPECTED\" File=", 0), 0u)
+  EXPECT_EQ(elements[0].rfind(
+                u"<KXError Desc=\"Unhandled exception: boom\" HR=\"E_UNEXPECTED\" File=", 0),
+            0u)
       << Narrow(elements[0]);
 
   EXPECT_EQ(BoundarySlot([] { throw 42; }), E_UNEXPECTED);
@@ -432,9 +447,10 @@ TEST_F(ErrorReporting, SuccessfulMethodClearsNothing) {
 TEST_F(ErrorReporting, ErrorsAreTracedAtSeverityThree) {
   ASSERT_EQ(OuterMethod(), E_INVALIDARG);
   const std::u16string all = trace_.hook.Joined();
-  EXPECT_NE(all.find(u"&KXCE& !!!! <KXError Desc=\"Unexpected element &lt;Foo&gt;"), std::u16string::npos);
-  EXPECT_NE(all.find(u"source/dataservices/kxdbdatasheetsvcs/annotations(" +
-                     kx_ltow(g_innerLine) + u") : !!!! KXComException Error !!!!\n"),
+  EXPECT_NE(all.find(u"&KXCE& !!!! <KXError Desc=\"Unexpected element &lt;Foo&gt;"),
+            std::u16string::npos);
+  EXPECT_NE(all.find(u"source/dataservices/kxdbdatasheetsvcs/annotations(" + kx_ltow(g_innerLine) +
+                     u") : !!!! KXComException Error !!!!\n"),
             std::u16string::npos);
   // Entry lines are severity 1: not written at the normal level.
   EXPECT_EQ(all.find(u">>>> Enter"), std::u16string::npos);
@@ -442,7 +458,8 @@ TEST_F(ErrorReporting, ErrorsAreTracedAtSeverityThree) {
 
 TEST_F(ErrorReporting, OwnThrowIsOnlyTracedWhenCaught) {
   EXPECT_EQ(MethodWithNullArgument(nullptr), E_POINTER);
-  EXPECT_NE(trace_.hook.Joined().find(u") : ~~~~ Caught KXComException ~~~~\n"), std::u16string::npos);
+  EXPECT_NE(trace_.hook.Joined().find(u") : ~~~~ Caught KXComException ~~~~\n"),
+            std::u16string::npos);
 }
 
 TEST(GetErrorDescriptionTest, PlainKXErrorAndEdgeTexts) {

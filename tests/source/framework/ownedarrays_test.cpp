@@ -1,6 +1,5 @@
 // The module's owned arrays: growth rules, ordering, ownership of elements.
 #include <gtest/gtest.h>
-
 #include <vector>
 
 #include "sortedstringarray.h"
@@ -149,7 +148,8 @@ TEST(SortedPtrArrayTest, KeepsDistinctObjectsInPointerOrder) {
   }
   ASSERT_EQ(set.GetCount(), 5);
   for (int32_t i = 0; i + 1 < set.GetCount(); ++i) {
-    EXPECT_LT(reinterpret_cast<uintptr_t>(set.GetAt(i)), reinterpret_cast<uintptr_t>(set.GetAt(i + 1)));
+    EXPECT_LT(reinterpret_cast<uintptr_t>(set.GetAt(i)),
+              reinterpret_cast<uintptr_t>(set.GetAt(i + 1)));
   }
   EXPECT_TRUE(set.Find(&objects[2], &index));
   EXPECT_EQ(set.GetAt(index), &objects[2]);

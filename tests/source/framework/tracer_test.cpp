@@ -22,14 +22,16 @@ std::vector<std::string> Pieces(const kxtest::RecordingHook& hook) {
 TEST(TracerLines, EntryLineIsFourPieces) {
   kxtest::ScopedTraceCapture capture(kTraceLevelHigh);
   Trace(1, '>', u"KXDBDatasheetSvcs::OpenPage");
-  EXPECT_EQ(Pieces(capture.hook),
-            (std::vector<std::string>{"&KXCE&", " >>>> Enter ", "KXDBDatasheetSvcs::OpenPage", "()\n"}));
+  EXPECT_EQ(
+      Pieces(capture.hook),
+      (std::vector<std::string>{"&KXCE&", " >>>> Enter ", "KXDBDatasheetSvcs::OpenPage", "()\n"}));
 }
 
 TEST(TracerLines, ErrorContextWritesItsEntryLine) {
   kxtest::ScopedTraceCapture capture(kTraceLevelHigh);
   { KXComException ctx(u"KXDBDatasheetSvcs::CreateAnnotation"); }
-  EXPECT_EQ(Narrow(capture.hook.Joined()), "&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()\n");
+  EXPECT_EQ(Narrow(capture.hook.Joined()),
+            "&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()\n");
   capture.hook.pieces.clear();
   { KXComException parser(u"SAXSchemaParser::startElement()", 0); }
   KXComException copy = KXComException::Silent(u"Quiet");
@@ -45,13 +47,26 @@ TEST(TracerLines, EachKindHasItsPieces) {
   Trace(3, 'a', u"atl text");
   Trace(3, 'a', u"ends with line feed\n");
   Trace(3, '?', u"ignored");
-  EXPECT_EQ(Pieces(capture.hook),
-            (std::vector<std::string>{"&KXCE&", " <<<< Leave ", "M", "()\n",
-                                      "&KXCE&", " !!!! ", "E", "\n",
-                                      "&KXCE&", " ....      ", "D", "\n",
-                                      "&KXCE&", " .... ATL: ", "atl text", "\n",
-                                      "&KXCE&", " .... ATL: ", "ends with line feed\n",
-                                      "&KXCE&"}));
+  EXPECT_EQ(Pieces(capture.hook), (std::vector<std::string>{"&KXCE&",
+                                                            " <<<< Leave ",
+                                                            "M",
+                                                            "()\n",
+                                                            "&KXCE&",
+                                                            " !!!! ",
+                                                            "E",
+                                                            "\n",
+                                                            "&KXCE&",
+                                                            " ....      ",
+                                                            "D",
+                                                            "\n",
+                                                            "&KXCE&",
+                                                            " .... ATL: ",
+                                                            "atl text",
+                                                            "\n",
+                                                            "&KXCE&",
+                                                            " .... ATL: ",
+                                                            "ends with line feed\n",
+                                                            "&KXCE&"}));
 }
 
 TEST(TracerLines, SeverityMustExceedTheLevel) {
@@ -101,7 +116,8 @@ TEST(TraceLevels, FromSettingText) {
   EXPECT_EQ(level, 2);
   EXPECT_TRUE(TraceLevelFromText(u"none", &level));
   EXPECT_EQ(level, 3);
-  for (const char16_t* other : {u"", u"verbose", u" high", u"hi"}) EXPECT_FALSE(TraceLevelFromText(other, &level));
+  for (const char16_t* other : {u"", u"verbose", u" high", u"hi"})
+    EXPECT_FALSE(TraceLevelFromText(other, &level));
   EXPECT_FALSE(TraceLevelFromText(nullptr, &level));
   EXPECT_EQ(level, 3);
 }

@@ -1,7 +1,6 @@
 // VARIANT routines and owned-string helpers of the data services.
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 #include "com/oleauto.h"
 #include "kxvalueutils.h"
@@ -55,9 +54,10 @@ TEST(VariantTypeClass, ClassesByBaseType) {
   struct {
     VARTYPE vt;
     VARTYPE cls;
-  } cases[] = {{VT_EMPTY, VT_NULL}, {VT_NULL, VT_NULL}, {VT_I1, VT_I4},      {VT_UI2, VT_I4},
-               {VT_UINT, VT_I4},    {VT_R4, VT_R8},     {VT_DATE, VT_DATE},  {VT_BOOL, VT_BOOL},
-               {VT_CY, VT_ERROR},   {VT_ERROR, VT_ERROR}, {VT_I8, VT_ERROR}, {VT_DECIMAL, VT_ERROR}};
+  } cases[] = {{VT_EMPTY, VT_NULL},  {VT_NULL, VT_NULL}, {VT_I1, VT_I4},
+               {VT_UI2, VT_I4},      {VT_UINT, VT_I4},   {VT_R4, VT_R8},
+               {VT_DATE, VT_DATE},   {VT_BOOL, VT_BOOL}, {VT_CY, VT_ERROR},
+               {VT_ERROR, VT_ERROR}, {VT_I8, VT_ERROR},  {VT_DECIMAL, VT_ERROR}};
   for (const auto& c : cases) {
     v.v.vt = c.vt;
     v.v.llVal = 0;
@@ -267,7 +267,8 @@ TEST(ParseBooleanTest, WordsInAnyCase) {
     EXPECT_EQ(ParseBoolean(word, &out), S_OK);
     EXPECT_FALSE(out);
   }
-  for (const char16_t* word : {u"10", u"t", u"", u" yes", u"y"}) EXPECT_EQ(ParseBoolean(word, &out), E_FAIL);
+  for (const char16_t* word : {u"10", u"t", u"", u" yes", u"y"})
+    EXPECT_EQ(ParseBoolean(word, &out), E_FAIL);
   EXPECT_EQ(ParseBoolean(nullptr, &out), E_FAIL);
 }
 

@@ -1,5 +1,7 @@
 // VariantUtil: the XML text form of values, conversion back from it, and
 // the SAFEARRAY views.
+#include "variantutil.h"
+
 #include <gtest/gtest.h>
 
 #include "com/errorinfo.h"
@@ -8,7 +10,6 @@
 #include "store/object.h"
 #include "store/templates.h"
 #include "support/frameworktestsupport.h"
-#include "variantutil.h"
 
 namespace {
 
@@ -485,13 +486,16 @@ TEST(SafeArrayVectorTest, AttachRefusesTwoDimensionsWithKXError) {
   VariantUtil::SafeArrayVector vector;
   EXPECT_EQ(vector.Attach(matrix, false), E_INVALIDARG);
   const std::u16string chain = kxtest::TakeThreadErrorDescription();
-  EXPECT_EQ(chain.rfind(u"<KXError Desc=\"Safe array is not a 1-Dimensional vector\" HR=\"E_INVALIDARG\" "
-                        u"File=\"globalinclude/variantutil\"", 0),
-            0u)
+  EXPECT_EQ(
+      chain.rfind(u"<KXError Desc=\"Safe array is not a 1-Dimensional vector\" HR=\"E_INVALIDARG\" "
+                  u"File=\"globalinclude/variantutil\"",
+                  0),
+      0u)
       << Narrow(chain);
   EXPECT_EQ(SafeArrayDestroy(matrix), S_OK);
   EXPECT_EQ(vector.Attach(nullptr, false), E_POINTER);
-  EXPECT_NE(kxtest::TakeThreadErrorDescription().find(u"Invalid pointer passed to method"), std::u16string::npos);
+  EXPECT_NE(kxtest::TakeThreadErrorDescription().find(u"Invalid pointer passed to method"),
+            std::u16string::npos);
   SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, -2, 4);
   EXPECT_EQ(vector.Attach(numbers, true), S_OK);
   EXPECT_EQ(vector.Vartype(), VT_I4);

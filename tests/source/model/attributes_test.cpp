@@ -250,12 +250,18 @@ TEST(CompareNatural, LongDigitRunsDoNotOverflow) {
 
 TEST(CompareNatural, KeysOrderAsTheComparison) {
   // Every pair of these texts: the keys compare with the comparison's sign.
-  const char16_t* texts[] = {u"",        u"a",        u"A",      u"b",       u"0",      u"00",
-                             u"007",     u"7",        u"x007y",  u"X7Y",     u"a9",     u"a10",
-                             u"a09b",    u"a9c",      u"Page 9", u"page 10", u"pump-2", u"Pump-10",
-                             u"1a",      u"1",        u"10",     u"/",       u":",      u"a:",
-                             u"a/",      u"a1/",      u"a1:",    u"a01",     u"a1",     u"9z",
-                             u"z9",      u"\u00e9",   u"t99999999999999999999999", u"t2147483648"};
+  const char16_t* texts[] = {u"",           u"a",      u"A",
+                             u"b",          u"0",      u"00",
+                             u"007",        u"7",      u"x007y",
+                             u"X7Y",        u"a9",     u"a10",
+                             u"a09b",       u"a9c",    u"Page 9",
+                             u"page 10",    u"pump-2", u"Pump-10",
+                             u"1a",         u"1",      u"10",
+                             u"/",          u":",      u"a:",
+                             u"a/",         u"a1/",    u"a1:",
+                             u"a01",        u"a1",     u"9z",
+                             u"z9",         u"\u00e9", u"t99999999999999999999999",
+                             u"t2147483648"};
   const auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
   for (const char16_t* a : texts) {
     for (const char16_t* b : texts) {

@@ -1,14 +1,14 @@
 // BEDD attribute paths: parsing names, listing a class's paths and copying
 // values along a path from a master object to an equipment object.
-#include <gtest/gtest.h>
+#include "model/beddpaths.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "model/beddpaths.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
@@ -82,9 +82,12 @@ TEST(BeddPaths, NamesSplitIntoBasesPositionsAndKeys) {
     const OLECHAR* name;
     int32_t code;
     const char* base;
-  } cases[] = {{u"Nozzle(3)", 3, "Nozzle"}, {u"Nozzle(*)", kPathAllValues, "Nozzle"},
-               {u"Nozzle", 1, "Nozzle"},    {u"Nozzle(12)", kPathInvalid, "Nozzle"},
-               {u"Nozzle(x)", kPathInvalid, "Nozzle"}, {u"Nozzle(2", kPathInvalid, "Nozzle"},
+  } cases[] = {{u"Nozzle(3)", 3, "Nozzle"},
+               {u"Nozzle(*)", kPathAllValues, "Nozzle"},
+               {u"Nozzle", 1, "Nozzle"},
+               {u"Nozzle(12)", kPathInvalid, "Nozzle"},
+               {u"Nozzle(x)", kPathInvalid, "Nozzle"},
+               {u"Nozzle(2", kPathInvalid, "Nozzle"},
                {u"Nozzle()", kPathInvalid, "Nozzle"}};
   for (const auto& c : cases) {
     ParseIndexedName(c.name, code, base);
@@ -122,9 +125,8 @@ TEST(BeddPaths, CollectedPathsAreLowerCaseUniqueAndSkipTheHeader) {
   NameList stack;
   CollectAttributePaths(cls, paths, stack, NameList{});
   EXPECT_EQ(Names(paths),
-            (std::vector<std::string>{"name", "beddinitialized", "label", "sealed",
-                                      "nozzles.kind", "nozzles.name", "nozzles.size",
-                                      "nozzles.rating"}));
+            (std::vector<std::string>{"name", "beddinitialized", "label", "sealed", "nozzles.kind",
+                                      "nozzles.name", "nozzles.size", "nozzles.rating"}));
   EXPECT_TRUE(stack.empty());
   NameList only;
   CollectAttributePaths(cls, only, stack, NameList{_bstr_t(u"label")});

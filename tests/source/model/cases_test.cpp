@@ -1,6 +1,5 @@
 // The discipline rule, clearing cases and status page sets.
 #include <gtest/gtest.h>
-
 #include <vector>
 
 #include "kxcomexception.h"
@@ -27,8 +26,9 @@ TEST(Discipline, RuleIsOffUnlessIdwfIsTrueInAnyCase) {
   EXPECT_EQ(Check(store, modeltest::kSheet, &description), S_OK);
   store.app().settings().Set(u"IDWF", u"tRuE");
   EXPECT_EQ(Check(store, modeltest::kSheet, &description), E_FAIL);
-  EXPECT_NE(description.find("You must be a member of a discipline to submit, check or issue documents."),
-            std::string::npos)
+  EXPECT_NE(
+      description.find("You must be a member of a discipline to submit, check or issue documents."),
+      std::string::npos)
       << description;
   EXPECT_EQ(CheckIDWFDiscipline(store.application(), nullptr), S_OK);
 }
@@ -39,7 +39,8 @@ TEST(Discipline, OnlyTheOwningDisciplineExactly) {
   std::string description;
   store.app().privileges().SetDiscipline(u"mechanical");
   EXPECT_EQ(Check(store, modeltest::kSheet, &description), E_FAIL);
-  EXPECT_NE(description.find("Only documents owned by your discipline can be submitted, checked or issued."),
+  EXPECT_NE(description.find(
+                "Only documents owned by your discipline can be submitted, checked or issued."),
             std::string::npos)
       << description;
   store.app().privileges().SetDiscipline(u"Mechanical");

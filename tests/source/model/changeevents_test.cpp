@@ -1,11 +1,11 @@
 // Change events: launch, merge with pending events, addressing and the
 // event objects' own operations, against a real store and host application.
-#include <gtest/gtest.h>
+#include "events/changeevents.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-#include "events/changeevents.h"
 #include "host/events.h"
 #include "support/mainfixture.h"
 
@@ -58,7 +58,8 @@ std::vector<Delivered> Deliver(ModelStore& store) {
     Delivered d;
     d.key = event.key ? modeltest::Narrow(event.key->c_str()) : std::string("?");
     d.message = modeltest::Narrow(event.message_name.c_str());
-    for (const auto& name : event.recipients) d.recipients.push_back(modeltest::Narrow(name.c_str()));
+    for (const auto& name : event.recipients)
+      d.recipients.push_back(modeltest::Narrow(name.c_str()));
     out.push_back(d);
   }
   return out;
@@ -145,7 +146,7 @@ TEST_F(ChangeEvents, KindsAndStatusesKeepTheirOwnKeys) {
 }
 
 TEST_F(ChangeEvents, NothingIsPostedWithoutAUserAtThatStatus) {
-  EXPECT_EQ(main_->LaunchPageEvent(store_.Object(21), 1), S_OK);      // dave holds it at 3
+  EXPECT_EQ(main_->LaunchPageEvent(store_.Object(21), 1), S_OK);       // dave holds it at 3
   EXPECT_EQ(main_->LaunchDatasheetEvent(store_.Object(30), 1), S_OK);  // nobody
   EXPECT_EQ(main_->LaunchDataFieldEvent(store_.Object(12), 1, 1, false), S_OK);  // no datasheet
   EXPECT_EQ(main_->LaunchPageEvent(nullptr, 1), S_OK);

@@ -29,7 +29,8 @@ TEST(ContinuousPageHelper, AnalysisOfTheListTemplate) {
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L1"),
                               store.Object(modeltest::kListPage), false),
             S_OK);
-  EXPECT_EQ(Narrow(helper.TemplateKey().c_str()), "Pump list: Rows");  // page text trimmed at the ends
+  EXPECT_EQ(Narrow(helper.TemplateKey().c_str()),
+            "Pump list: Rows");  // page text trimmed at the ends
   EXPECT_EQ(Narrow(helper.TemplateChecknum()), "3");
   EXPECT_EQ(helper.FirstRepeatingField(), 4);
   EXPECT_EQ(helper.FieldsPerRow(), 3);
@@ -91,14 +92,19 @@ TEST(ContinuousPageHelper, AnalysisIsKeptForTheSameTemplatePage) {
   ModelStore store;
   ContinuousPageHelper helper;
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false), S_OK);
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false), S_OK);
+  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
+            S_OK);
+  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
+            S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 1);
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), true), S_OK);
+  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), true),
+            S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 2);
   // Another template page is analysed afresh.
   IKXQTemplatePagePtr s1 = store.TemplatePage(u"TSUM", u"S1");
-  ASSERT_EQ(helper.Initialize(store.application(), s1, store.Object(modeltest::kSummaryPage), false), S_OK);
+  ASSERT_EQ(
+      helper.Initialize(store.application(), s1, store.Object(modeltest::kSummaryPage), false),
+      S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 3);
   EXPECT_EQ(helper.FieldsPerRow(), 1);
   EXPECT_EQ(helper.RowCount(), 2);
@@ -109,12 +115,14 @@ TEST(ContinuousPageHelper, PageWithoutRowsOnTheCachedPath) {
   ModelStore store;
   ContinuousPageHelper helper;
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false), S_OK);
+  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
+            S_OK);
   ASSERT_EQ(helper.RowCount(), 3);
   IKXQAttributePtr indices;
   GetAttributeInterface(store.Object(modeltest::kListPage), u"NodeIndices", indices);
   KXDBDatasheetSvcs::SetAttributeIntegerAt(indices, 2, 0);
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false), S_OK);
+  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
+            S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 1);
   // The figures of the previous page do not linger.
   EXPECT_EQ(helper.FirstRowPosition(), 0);
@@ -161,11 +169,15 @@ void ExpectFailure(ModelStore& store, const char16_t* pageId, const std::string&
 
 TEST(ContinuousPageHelper, FailureTextsGoToTheWarningOperationFirst) {
   ModelStore store;
-  ExpectFailure(store, u"B1", "Invalid Continuous List Template: No root nodes in template Broken lists:Head only (2)");
+  ExpectFailure(
+      store, u"B1",
+      "Invalid Continuous List Template: No root nodes in template Broken lists:Head only (2)");
   ExpectFailure(store, u"B2",
-                "Invalid Continuous List Template: Multiple root nodes in template Broken lists:Two roots (2) ");
+                "Invalid Continuous List Template: Multiple root nodes in template Broken "
+                "lists:Two roots (2) ");
   ExpectFailure(store, u"B4",
-                "Invalid Continuous List Template: No repeating list fields found for Broken lists:No fields (2)");
+                "Invalid Continuous List Template: No repeating list fields found for Broken "
+                "lists:No fields (2)");
   ContinuousPageHelper helper;
   store.app().ClearTexts();
   try {
@@ -199,7 +211,8 @@ TEST(ContinuousPageHelper, SeveralClassesAndSameNamedRoots) {
             S_OK);
   ASSERT_EQ(store.app().notices().size(), 1u);
   EXPECT_EQ(Narrow(store.app().notices()[0].c_str()),
-            "Continuous List Template: Multiple classes attached to root node for Broken lists:Two classes (2)");
+            "Continuous List Template: Multiple classes attached to root node for Broken lists:Two "
+            "classes (2)");
   ASSERT_EQ(helper.AttachedClassNames().size(), 2u);
   // Roots whose definitions share a name in any letter case are one root;
   // the fields of both repeat.

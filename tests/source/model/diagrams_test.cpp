@@ -21,19 +21,23 @@ TEST(Diagrams, SchematicPerStatus) {
   schematic->get_Id(&id);
   EXPECT_EQ(id, 701);
   EXPECT_EQ(GetSchematicByStatus(store.Object(modeltest::kDiagram), 2, &schematic), E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("has no schematic representation"), std::string::npos);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("has no schematic representation"),
+            std::string::npos);
   EXPECT_EQ(GetSchematicByStatus(store.Object(modeltest::kDiagram), 5, &schematic), E_INVALIDARG);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("The status of the diagram is invalid"), std::string::npos);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("The status of the diagram is invalid"),
+            std::string::npos);
   EXPECT_TRUE(schematic == nullptr);
 }
 
 TEST(Diagrams, NamesAndScope) {
   ModelStore store;
   BSTR name = nullptr;
-  ASSERT_EQ(GetDiagramName(store.application(), store.Object(modeltest::kDiagram), &name, false, 1), S_OK);
+  ASSERT_EQ(GetDiagramName(store.application(), store.Object(modeltest::kDiagram), &name, false, 1),
+            S_OK);
   _bstr_t plain(name, false);
   EXPECT_EQ(Narrow(plain), "PID-1");
-  ASSERT_EQ(GetDiagramName(store.application(), store.Object(modeltest::kDiagram), &name, true, 4), S_OK);
+  ASSERT_EQ(GetDiagramName(store.application(), store.Object(modeltest::kDiagram), &name, true, 4),
+            S_OK);
   _bstr_t decorated(name, false);
   EXPECT_EQ(Narrow(decorated), "[Issued] PID-1 [Diagram] (Design)");
 
@@ -61,7 +65,8 @@ TEST(WorkflowValues, ObjectValueAndIntegerText) {
   EXPECT_EQ(id, 100);
   GetAttributeObjectValue(nodeObjects, object, 3);  // an empty slot
   EXPECT_TRUE(object == nullptr);
-  EXPECT_EQ(PutDocumentIntegerAsText(store.application(), store.Object(modeltest::kSheet), -5), S_OK);
+  EXPECT_EQ(PutDocumentIntegerAsText(store.application(), store.Object(modeltest::kSheet), -5),
+            S_OK);
   EXPECT_EQ(PutDocumentIntegerAsText(store.application(), nullptr, 1), E_POINTER);
   modeltest::ModelStore::ClearThreadErrorInfoForTests();
 }

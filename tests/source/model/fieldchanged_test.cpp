@@ -50,8 +50,7 @@ TEST_F(FieldChangedTest, EachKindFollowsItsDefaultRule) {
 }
 
 TEST_F(FieldChangedTest, AKnowledgeBaseMethodOverridesTheDefault) {
-  ASSERT_TRUE(
-      store_.store().RegisterMethod(u"", u"IsStringFieldChanged", _variant_t(false)).ok());
+  ASSERT_TRUE(store_.store().RegisterMethod(u"", u"IsStringFieldChanged", _variant_t(false)).ok());
   // Values differing in case only: the plant says they are the same.
   EXPECT_FALSE(Changed(u"<String Value=\"abc\"/>", u"<String Value=\"ABC\"/>"));
   // It is not asked when the default cannot be overruled: an empty
@@ -60,8 +59,7 @@ TEST_F(FieldChangedTest, AKnowledgeBaseMethodOverridesTheDefault) {
   EXPECT_TRUE(Changed(u"<String Value=\"abc\"/>", u"<String Value=\"\"/>"));
   // Other kinds keep their default.
   EXPECT_TRUE(Changed(u"<Real Value=\"1\"/>", u"<Real Value=\"2\"/>"));
-  ASSERT_TRUE(
-      store_.store().RegisterMethod(u"", u"IsNumberFieldChanged", _variant_t(false)).ok());
+  ASSERT_TRUE(store_.store().RegisterMethod(u"", u"IsNumberFieldChanged", _variant_t(false)).ok());
   EXPECT_FALSE(Changed(u"<Real Value=\"1\"/>", u"<Real Value=\"2\"/>"));
 }
 

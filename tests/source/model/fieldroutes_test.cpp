@@ -90,11 +90,14 @@ TEST_F(FieldRoutesTest, AThreeStepRouteResolvesAndPlacesItsObjects) {
 TEST_F(FieldRoutesTest, AHiddenNodeOrAMissingLinkGivesNoHolderInReadMode) {
   SetList(u"HiddenObjects", 4, 0);  // node "Nozzles(1)" hidden for lenient readers
   EXPECT_EQ(ReadField(kNozzle1Field), "<no holder>");
-  EXPECT_TRUE(KXDBDatasheetSvcs::IsNodeObjectHidden(page_, [&] {
-    IKXQClassViewPtr node;
-    FieldUtils::GetTemplateFieldNode(page_, Field(kNozzle1Field), false, node);
-    return node;
-  }(), false));
+  EXPECT_TRUE(KXDBDatasheetSvcs::IsNodeObjectHidden(
+      page_,
+      [&] {
+        IKXQClassViewPtr node;
+        FieldUtils::GetTemplateFieldNode(page_, Field(kNozzle1Field), false, node);
+        return node;
+      }(),
+      false));
   EXPECT_EQ(ReadField(kNozzle2Field), "2");
 
   // Without its motor the pump's bearing route ends without a holder...
@@ -195,7 +198,7 @@ TEST_F(FieldRoutesTest, ContinuousListRowsAndFixedFields) {
   EXPECT_TRUE(store_.app().warnings().empty());
   EXPECT_EQ(row(4, 0, &hr), "<no holder>");  // the row has no motor
   EXPECT_EQ(hr, S_OK);
-  EXPECT_EQ(row(1, -1, &hr), "TL");          // the fixed field of the sheet node
+  EXPECT_EQ(row(1, -1, &hr), "TL");               // the fixed field of the sheet node
   EXPECT_EQ(ListCount(page, u"NodeObjects"), 3);  // nothing placed
 
   // A field the list does not know never reads "NodeIndices" at 0.
@@ -237,7 +240,8 @@ TEST_F(FieldRoutesTest, LookupsOfCasesQualifiersAndDisplay) {
   // A field without case gives no holder at all.
   IKXQFieldValuePtr holder;
   _variant_t value;
-  EXPECT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kNoCaseField), nullptr, &value, &holder), S_OK);
+  EXPECT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kNoCaseField), nullptr, &value, &holder),
+            S_OK);
   EXPECT_FALSE(holder);
 
   // Display formats: the record's, else the template's default alignment.
@@ -246,11 +250,13 @@ TEST_F(FieldRoutesTest, LookupsOfCasesQualifiersAndDisplay) {
   SetAttributeValueAt(fields, kFlowField, u"<Real FieldId=\"2\" Format=\"0.00\" Alignment=\"2\"/>");
   _bstr_t type, format;
   int32_t align = 0, valign = 0;
-  FieldUtils::GetFieldDisplayFormat(Field(kFlowField), fields, kFlowField, type, &align, &valign, format);
+  FieldUtils::GetFieldDisplayFormat(Field(kFlowField), fields, kFlowField, type, &align, &valign,
+                                    format);
   EXPECT_EQ(Narrow(type), "Real");
   EXPECT_EQ(Narrow(format), "0.00");
   EXPECT_EQ(align, 2);
-  FieldUtils::GetFieldDisplayFormat(Field(kCheckField), fields, kCheckField, type, &align, &valign, format);
+  FieldUtils::GetFieldDisplayFormat(Field(kCheckField), fields, kCheckField, type, &align, &valign,
+                                    format);
   EXPECT_EQ(Narrow(type), "Check");
   EXPECT_EQ(align, -1);
 

@@ -2,8 +2,8 @@
 // the texts each refuses.
 #include <gtest/gtest.h>
 
-#include "support/fieldfixture.h"
 #include "kxcomexception.h"
+#include "support/fieldfixture.h"
 
 namespace modeltest {
 namespace {
@@ -25,7 +25,8 @@ class FieldValuesTest : public ::testing::Test {
     FieldUtils::GetAttributeValueText(holder, _variant_t(), text, unit);
     return static_cast<const OLECHAR*>(text) == nullptr ? "<none>" : Narrow(text);
   }
-  std::string RoundTrip(IKXQFieldValue* holder, const char16_t* text, const char16_t* unit = nullptr) {
+  std::string RoundTrip(IKXQFieldValue* holder, const char16_t* text,
+                        const char16_t* unit = nullptr) {
     FieldUtils::SetAttributeValueFromText(holder, _variant_t(), text, unit);
     return Read(holder, unit);
   }

@@ -1,12 +1,12 @@
 // The listing records: their order and duplicates, the elements they write,
 // and how they are read from stored datasheets and diagrams.
-#include <gtest/gtest.h>
+#include "model/kxinfoclasses.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 #include "host/reply.h"
-#include "model/kxinfoclasses.h"
 #include "support/modelfixture.h"
 
 using modeltest::ModelStore;
@@ -98,9 +98,10 @@ TEST(DatasheetInfo, WrittenAttributes) {
   EXPECT_TRUE(list.GetAt(0).Scoped) << "P-101 is claimed by the root project";
   EXPECT_EQ(list.GetAt(1).ObjectId, 101);
   EXPECT_FALSE(list.GetAt(1).Scoped) << "P-102 is claimed by no project";
-  EXPECT_EQ(Written(list.GetAt(2)),
-            "<Datasheet Status=\"1\" Name=\"\" Title=\"Pump sheet\" DocumentId=\"200\" Case=\"Design\" "
-            "Scoped=\"0\" Type=\"3\" DatasheetCategory=\"General\"/>");
+  EXPECT_EQ(
+      Written(list.GetAt(2)),
+      "<Datasheet Status=\"1\" Name=\"\" Title=\"Pump sheet\" DocumentId=\"200\" Case=\"Design\" "
+      "Scoped=\"0\" Type=\"3\" DatasheetCategory=\"General\"/>");
   KXDatasheetInfo scoped;
   scoped.Status = 0;
   scoped.Name = u"N";
@@ -152,12 +153,15 @@ TEST(DiagramInfoList, OrderClassesAndVersions) {
             "<Diagram Name=\"PID-1\" DiagramClass=\"PFD\" Status=\"1\" DocumentId=\"700\" "
             "Case=\"Design\" Type=\"0\"/>");
   EXPECT_EQ(Written(list.GetAt(0)),
-            "<Diagram Name=\"New PFD Diagram\" DiagramClass=\"PFD\" Status=\"0\" Scoped=\"1\" Type=\"0\"/>");
+            "<Diagram Name=\"New PFD Diagram\" DiagramClass=\"PFD\" Status=\"0\" Scoped=\"1\" "
+            "Type=\"0\"/>");
 
   KXDiagramInfo shared;
   shared.Name = u"PID-1 [Diagram]";
   shared.DocumentId = 700;
-  EXPECT_EQ(Written(shared), "<Diagram Name=\"PID-1 [Diagram]\" DiagramClass=\"PFD\" DocumentId=\"700\" Type=\"0\"/>");
+  EXPECT_EQ(
+      Written(shared),
+      "<Diagram Name=\"PID-1 [Diagram]\" DiagramClass=\"PFD\" DocumentId=\"700\" Type=\"0\"/>");
 }
 
 }  // namespace

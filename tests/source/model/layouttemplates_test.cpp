@@ -113,7 +113,8 @@ TEST(Templates, CurrentAndStatusVersions) {
   // The submitted page was made with checknum "7", which the library no
   // longer holds: the current template stands in.
   IKXQTemplatePagePtr templatePage;
-  ASSERT_EQ(GetTemplatePage(store.application(), store.Object(modeltest::kSheetSubmitted), &templatePage, 2),
+  ASSERT_EQ(GetTemplatePage(store.application(), store.Object(modeltest::kSheetSubmitted),
+                            &templatePage, 2),
             S_OK);
   ASSERT_TRUE(templatePage != nullptr);
   IKXQTemplatePtr owner;
@@ -123,18 +124,22 @@ TEST(Templates, CurrentAndStatusVersions) {
   EXPECT_EQ(Narrow(checknum), "3");
 
   IKXQTemplatePtr none;
-  EXPECT_TRUE(SUCCEEDED(GetTemplate(store.application(), store.Object(modeltest::kNoTemplate), &none, 1)));
+  EXPECT_TRUE(
+      SUCCEEDED(GetTemplate(store.application(), store.Object(modeltest::kNoTemplate), &none, 1)));
   EXPECT_TRUE(none == nullptr);
 
   IKXQAttributePtr templateId;
   GetAttributeInterface(store.Object(modeltest::kSheetPage1), u"TemplateId", templateId);
   SetAttributeString(templateId, u"");
-  EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheetPage1), &none, 1), E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Page has no recorded Template name"), std::string::npos);
+  EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheetPage1), &none, 1),
+            E_FAIL);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Page has no recorded Template name"),
+            std::string::npos);
   GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
   SetAttributeString(templateId, u"");
   EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheet), &none, 3), E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Datasheet has no recorded Template name"), std::string::npos);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Datasheet has no recorded Template name"),
+            std::string::npos);
 }
 
 TEST(Templates, ValidTemplateFindsAPageOfAnotherVersion) {
@@ -177,10 +182,14 @@ TEST(Projects, BreadthFirstSearchAndNames) {
   EXPECT_EQ(projectName(modeltest::kSummary, true), "Unknown");
 
   IKXQProjectPtr project;
-  ASSERT_EQ(GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project), S_OK);
+  ASSERT_EQ(
+      GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project),
+      S_OK);
   EXPECT_TRUE(project == nullptr);
   SetAttributeInteger(projectId, 3);
-  ASSERT_EQ(GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project), S_OK);
+  ASSERT_EQ(
+      GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project),
+      S_OK);
   LONG id = 0;
   ASSERT_TRUE(project != nullptr);
   project->get_Id(&id);
@@ -195,7 +204,8 @@ TEST(Projects, ClaimOnlyFilterIsHandedOutAsText) {
   GetAttributeInterface(store.Object(modeltest::kSummary), u"ObjectFilter", filterName);
   SetAttributeString(filterName, u"kx_claim_only");
   _variant_t filter;
-  ASSERT_EQ(IsClaimOnlyFilter(nullptr, store.Object(modeltest::kSummary), &filter), S_OK);  // no schema asked
+  ASSERT_EQ(IsClaimOnlyFilter(nullptr, store.Object(modeltest::kSummary), &filter),
+            S_OK);  // no schema asked
   ASSERT_EQ(filter.vt, VT_BSTR);
   EXPECT_EQ(Narrow(filter.bstrVal), "kx_claim_only");
   SetAttributeString(filterName, u"RunningPumps");
@@ -212,25 +222,33 @@ TEST(ObjectTests, SummarySheetAndProjectLocality) {
   VARIANT_BOOL isSummary = VARIANT_TRUE;
   ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSheet), &isSummary), S_OK);
   EXPECT_EQ(isSummary, VARIANT_FALSE);
-  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), &isSummary), S_OK);
+  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), &isSummary),
+            S_OK);
   EXPECT_EQ(isSummary, VARIANT_TRUE);
-  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kNoTemplate), &isSummary), S_OK);
+  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kNoTemplate), &isSummary),
+            S_OK);
   EXPECT_EQ(isSummary, VARIANT_FALSE);
-  EXPECT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), nullptr), E_POINTER);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Invalid pointer passed to method"), std::string::npos);
+  EXPECT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), nullptr),
+            E_POINTER);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Invalid pointer passed to method"),
+            std::string::npos);
 
   bool local = true;
   bool related = true;
-  EXPECT_FALSE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSheet), &local, &related));
+  EXPECT_FALSE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSheet),
+                                        &local, &related));
   EXPECT_FALSE(local);
-  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &local, &related));
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary),
+                                       &local, &related));
   EXPECT_FALSE(local);  // active project 1, sheet of project 4
   EXPECT_TRUE(related);
   store.SetActiveProject(4);
-  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &local, &related));
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary),
+                                       &local, &related));
   EXPECT_TRUE(local);
   store.SetActiveProject(3);
-  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &local, &related));
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary),
+                                       &local, &related));
   EXPECT_FALSE(local);
   EXPECT_FALSE(related);
 }
@@ -252,7 +270,8 @@ TEST(ObjectTests, ClaimsScopeAndPlacement) {
   EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(modeltest::kList), l1));
   IKXQTemplatePagePtr p1 = store.TemplatePage(u"TDS", u"P1");
   EXPECT_TRUE(IsObjectOnPage(store.Object(100), store.Object(modeltest::kSheetPage1), p1));
-  EXPECT_FALSE(IsObjectOnPage(store.Object(110), store.Object(modeltest::kSheetPage1), p1));  // not a root node
+  EXPECT_FALSE(IsObjectOnPage(store.Object(110), store.Object(modeltest::kSheetPage1),
+                              p1));  // not a root node
   EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(modeltest::kSheet), p1));
 }
 
@@ -270,24 +289,31 @@ TEST(ObjectTests, DataViewScopeAndDatasheetScope) {
 TEST(ObjectTests, FiltersAndPrimaryObjects) {
   ModelStore store;
   EXPECT_TRUE(IsObjectInFilter(store.application(), _variant_t(), store.Object(101), nullptr));
-  EXPECT_FALSE(IsObjectInFilter(store.application(), _variant_t(5, VT_I4), store.Object(100), nullptr));
-  EXPECT_TRUE(IsObjectInFilter(store.application(), _variant_t(u"KX_CLAIM_ONLY"), store.Object(100), nullptr));
-  EXPECT_FALSE(IsObjectInFilter(store.application(), _variant_t(u"KX_CLAIM_ONLY"), store.Object(101), nullptr));
+  EXPECT_FALSE(
+      IsObjectInFilter(store.application(), _variant_t(5, VT_I4), store.Object(100), nullptr));
+  EXPECT_TRUE(IsObjectInFilter(store.application(), _variant_t(u"KX_CLAIM_ONLY"), store.Object(100),
+                               nullptr));
+  EXPECT_FALSE(IsObjectInFilter(store.application(), _variant_t(u"KX_CLAIM_ONLY"),
+                                store.Object(101), nullptr));
   IKXQSchemaPtr schema;
   store.database()->get_Schema(&schema);
   _variant_t running;
   ASSERT_EQ(schema->GetObjectFilterVariant(_bstr_t(u"RunningPumps"), &running), S_OK);
-  EXPECT_TRUE(IsObjectInFilter(store.application(), running, store.Object(100), store.Object(modeltest::kSummary)));
-  EXPECT_FALSE(IsObjectInFilter(store.application(), running, store.Object(101), store.Object(modeltest::kSummary)));
+  EXPECT_TRUE(IsObjectInFilter(store.application(), running, store.Object(100),
+                               store.Object(modeltest::kSummary)));
+  EXPECT_FALSE(IsObjectInFilter(store.application(), running, store.Object(101),
+                                store.Object(modeltest::kSummary)));
 
   IKXQTemplatePtr tmpl;
   ASSERT_EQ(GetTemplate(store.application(), store.Object(modeltest::kList), &tmpl, 1), S_OK);
   IKXQObjectPtr primary;
   IKXQObjectPtr further;
-  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl, &primary, nullptr, 1),
+  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl,
+                                 &primary, nullptr, 1),
             S_OK);
   EXPECT_EQ(IdOf(primary), 100);
-  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl, &primary, &further, 1),
+  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl,
+                                 &primary, &further, 1),
             S_OK);
   EXPECT_EQ(IdOf(primary), 100);
   EXPECT_EQ(IdOf(further), 102);

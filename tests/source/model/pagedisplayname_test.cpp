@@ -1,7 +1,6 @@
 // The text shown for a page: its stored name formatted with its number
 // (never used as a format of its own), the number alone, or "Unnamed".
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "kxcomexception.h"

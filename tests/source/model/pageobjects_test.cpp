@@ -1,7 +1,6 @@
 // Objects on pages: placing at template nodes, removing continuous-list
 // rows, adding list rows with their events, and a datasheet's units.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -248,24 +247,27 @@ TEST_F(PageObjects, RemovingTheLastRowLeavesNoStaleValues) {
 
 TEST_F(PageObjects, TheFirstRowOfAnEmptyListRaisesAPageEventAndItsFieldEvents) {
   const IKXQTemplatePagePtr templatePage = store_.TemplatePage(u"TC", u"C4");
-  EXPECT_EQ(AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
-            S_OK);
+  EXPECT_EQ(
+      AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
+      S_OK);
   EXPECT_EQ(ObjectIds(store_, 13), (std::vector<LONG>{10, 100}));
   EXPECT_EQ(Texts(store_, 13, u"NodeIndices"), (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(Texts(store_, 13, u"Fields").size(), 5u);
   EXPECT_EQ(PendingIds(store_), std::vector<int32_t>{});  // the page event comes first
   EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"P1 13", "F1 13"}));
   // Adding it again changes nothing and tells nobody.
-  EXPECT_EQ(AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
-            S_OK);
+  EXPECT_EQ(
+      AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
+      S_OK);
   EXPECT_EQ(ObjectIds(store_, 13), (std::vector<LONG>{10, 100}));
   EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
 }
 
 TEST_F(PageObjects, AppendingCopiesTheLastRowWithoutItsAttributeIds) {
   const IKXQTemplatePagePtr templatePage = store_.TemplatePage(u"TC", u"C4");
-  EXPECT_EQ(AddListObject(*main_, store_.Object(103), store_.Object(12), templatePage, true, -1, false),
-            S_OK);
+  EXPECT_EQ(
+      AddListObject(*main_, store_.Object(103), store_.Object(12), templatePage, true, -1, false),
+      S_OK);
   EXPECT_EQ(ObjectIds(store_, 12), (std::vector<LONG>{10, 100, 101, 102, 103}));
   const auto fields = Texts(store_, 12, u"Fields");
   ASSERT_EQ(fields.size(), 17u);
@@ -281,14 +283,17 @@ TEST_F(PageObjects, InsertingIntoALongListRaisesOnePageEvent) {
   EXPECT_EQ(AddListObject(*main_, store_.Object(100), twenty, templatePage, true, 0, false), S_OK);
   LONG id = 0;
   (void)twenty->get_Id(&id);
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"P1 " + std::to_string(id)}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_),
+            (std::vector<std::string>{"P1 " + std::to_string(id)}));
 
   // 19 rows: (19 + 1) * 5 = 100 values, one event per field.
   const IKXQObjectPtr nineteen = WidePage(19);
-  EXPECT_EQ(AddListObject(*main_, store_.Object(100), nineteen, templatePage, true, 0, false), S_OK);
+  EXPECT_EQ(AddListObject(*main_, store_.Object(100), nineteen, templatePage, true, 0, false),
+            S_OK);
   (void)nineteen->get_Id(&id);
   EXPECT_EQ(PendingIds(store_).size(), 100u);  // fields 2 to 101
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"F1 " + std::to_string(id)}));
+  EXPECT_EQ(modeltest::DeliveredKeys(store_),
+            (std::vector<std::string>{"F1 " + std::to_string(id)}));
   EXPECT_EQ(ObjectIds(store_, id)[1], 100);
   EXPECT_EQ(Texts(store_, id, u"Fields").size(), 101u);
 }

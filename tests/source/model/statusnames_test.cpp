@@ -22,9 +22,11 @@ LONG IdOf(IKXQObject* object) {
   return id;
 }
 
-std::string DatasheetName(ModelStore& store, LONG id, bool decorate, int32_t status, HRESULT* hr = nullptr) {
+std::string DatasheetName(ModelStore& store, LONG id, bool decorate, int32_t status,
+                          HRESULT* hr = nullptr) {
   BSTR name = nullptr;
-  const HRESULT result = GetDatasheetName(store.application(), store.Object(id), &name, decorate, status);
+  const HRESULT result =
+      GetDatasheetName(store.application(), store.Object(id), &name, decorate, status);
   if (hr != nullptr) *hr = result;
   _bstr_t held(name, false);
   return Narrow(held);
@@ -68,15 +70,21 @@ TEST(StatusCopies, IssuedPageIsFoundThroughTheActivePage) {
 TEST(StatusCopies, FindPageInStatusSetMatchesIdChecknumAndNumberExactly) {
   ModelStore store;
   IKXQObjectPtr found;
-  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1), store.Object(modeltest::kSheet), 4, &found), S_OK);
+  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1),
+                                store.Object(modeltest::kSheet), 4, &found),
+            S_OK);
   EXPECT_EQ(IdOf(found), modeltest::kSheetIssued);
   // The submitted copy was made with another checknum.
-  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1), store.Object(modeltest::kSheet), 2, &found), S_OK);
+  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1),
+                                store.Object(modeltest::kSheet), 2, &found),
+            S_OK);
   EXPECT_TRUE(found == nullptr);
   IKXQAttributePtr pageId;
   GetAttributeInterface(store.Object(modeltest::kSheetIssued), u"PageId", pageId);
   SetAttributeString(pageId, u"p1");
-  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1), store.Object(modeltest::kSheet), 4, &found), S_OK);
+  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1),
+                                store.Object(modeltest::kSheet), 4, &found),
+            S_OK);
   EXPECT_TRUE(found == nullptr);
 }
 
@@ -84,16 +92,20 @@ TEST(CaseNames, DefaultVariesAndUnknown) {
   ModelStore store;
   EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)), "Design");
   // The list page's first case (2) differs from the datasheet's default (1).
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kList), 1)), "<Varies>");
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kList), 1)),
+            "<Varies>");
   // A page yields its own default case without a page walk.
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kListPage), 1)), "Operating");
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kListPage), 1)),
+            "Operating");
   IKXQAttributePtr defaultCase;
   GetAttributeInterface(store.Object(modeltest::kSheet), u"DefaultCase", defaultCase);
   SetAttributeInteger(defaultCase, 9);
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)), "<Unknown>");
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)),
+            "<Unknown>");
   // A store failure (an invalid status for the page walk) is absorbed.
   SetAttributeInteger(defaultCase, 1);
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 7)), "<Unknown>");
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 7)),
+            "<Unknown>");
   EXPECT_EQ(modeltest::ThreadErrorDescription(), "");
 }
 
@@ -109,8 +121,8 @@ TEST(CaseNames, DecorationByStatus) {
                {9, "Sheet (<Unknown>)"}};
   for (const auto& c : cases) {
     BSTR decorated = nullptr;
-    EXPECT_EQ(DecorateNameWithStatus(store.application(), store.Object(modeltest::kSheet), u"Sheet", c.status,
-                                     &decorated),
+    EXPECT_EQ(DecorateNameWithStatus(store.application(), store.Object(modeltest::kSheet), u"Sheet",
+                                     c.status, &decorated),
               S_OK);
     _bstr_t held(decorated, false);
     EXPECT_EQ(Narrow(held), c.expected) << c.status;
@@ -121,7 +133,8 @@ TEST(DatasheetNames, ObjectsNameAndDecoration) {
   ModelStore store;
   EXPECT_EQ(DatasheetName(store, modeltest::kSheet, false, 1), "P-101/P-102: Pump sheet");
   EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 1), "P-101/P-102: Pump sheet (Design)");
-  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 3), "[Checked] P-101/P-102: Pump sheet (Design)");
+  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 3),
+            "[Checked] P-101/P-102: Pump sheet (Design)");
 }
 
 TEST(DatasheetNames, SheetNameAloneWhenSet) {
@@ -133,12 +146,14 @@ TEST(DatasheetNames, FallbackWithoutNameOrTemplate) {
   ModelStore store;
   EXPECT_EQ(DatasheetName(store, modeltest::kNoTemplate, true, 1), "<F-600 Equipment datasheet>");
   // Without a document name the template's name stands in.
-  EXPECT_EQ(DatasheetName(store, modeltest::kList, false, 1), "P-101/P-103: Pump list");  // primary and last further row
+  EXPECT_EQ(DatasheetName(store, modeltest::kList, false, 1),
+            "P-101/P-103: Pump list");  // primary and last further row
 }
 
 TEST(DatasheetNames, SummarySheetWithProject) {
   ModelStore store;
-  EXPECT_EQ(DatasheetName(store, modeltest::kSummary, true, 1), "P-101->P-102: Pump list (Operating) [Unit X]");
+  EXPECT_EQ(DatasheetName(store, modeltest::kSummary, true, 1),
+            "P-101->P-102: Pump list (Operating) [Unit X]");
   // A summary sheet of the root project gets no project.
   IKXQAttributePtr projectId;
   GetAttributeInterface(store.Object(modeltest::kSummary), u"ProjectId", projectId);
@@ -163,7 +178,8 @@ TEST(DatasheetNames, FailedAutomationMethodHandsOutNoName) {
             S_OK);
   _com_ptr_t<IDispatch> held(dispatch, false);
   IKXDatasheetServices* services = nullptr;
-  ASSERT_EQ(dispatch->QueryInterface(kx_uuidof<IKXDatasheetServices>(), reinterpret_cast<void**>(&services)),
+  ASSERT_EQ(dispatch->QueryInterface(kx_uuidof<IKXDatasheetServices>(),
+                                     reinterpret_cast<void**>(&services)),
             S_OK);
   _com_ptr_t<IKXDatasheetServices> servicesHolder(services, false);
   BSTR name = nullptr;
@@ -185,13 +201,15 @@ TEST(DatasheetNames, OtherTemplateKindFailsWithTheFallback) {
   EXPECT_NE(description.find("is not a valid datasheet"), std::string::npos) << description;
   BSTR name = nullptr;
   EXPECT_EQ(GetDatasheetName(store.application(), nullptr, &name, false, 1), E_INVALIDARG);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Object is not a valid datasheet"), std::string::npos);
+  EXPECT_NE(modeltest::ThreadErrorDescription().find("Object is not a valid datasheet"),
+            std::string::npos);
 }
 
 TEST(DatasheetObjects, OneBasedArrayOfDistinctObjects) {
   ModelStore store;
   SAFEARRAY* objects = nullptr;
-  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(modeltest::kList), &objects), S_OK);
+  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(modeltest::kList), &objects),
+            S_OK);
   ASSERT_NE(objects, nullptr);
   LONG lower = 0;
   LONG upper = 0;
@@ -214,7 +232,9 @@ TEST(DatasheetObjects, OneBasedArrayOfDistinctObjects) {
   EXPECT_EQ(ids, (std::vector<LONG>{100, 101, 102}));
   SafeArrayDestroy(objects);
 
-  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(modeltest::kNoTemplate), &objects), S_OK);
+  ASSERT_EQ(
+      GetDatasheetObjects(store.application(), store.Object(modeltest::kNoTemplate), &objects),
+      S_OK);
   EXPECT_EQ(objects, nullptr);
 }
 

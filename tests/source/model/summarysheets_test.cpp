@@ -1,7 +1,6 @@
 // Summary-sheet membership and datasheet cases, in-process: which member
 // gets a page, which page takes it, and what the clients are told.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

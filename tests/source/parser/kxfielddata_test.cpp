@@ -4,7 +4,6 @@
 #include "fields/kxfielddata.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/parsertestutil.h"
@@ -59,8 +58,7 @@ const KindCase kKinds[] = {
      u"<ShowRealField PageId=\"9\" FieldId=\"5\" Prefix=\"~\" Postfix=\"mm\" Substitution=\"-\" "
      u"Format=\"%g\" Alignment=\"0\" VerticalAlignment=\"1\" State=\"1\" Value=\"1.5\" "
      u"Index=\"2\"/>"},
-    {kFieldInteger,
-     u"<Integer FieldId=\"5\" Value=\"12\" Postfix=\"pcs\" State=\"2\"/>",
+    {kFieldInteger, u"<Integer FieldId=\"5\" Value=\"12\" Postfix=\"pcs\" State=\"2\"/>",
      u"<Integer FieldId=\"5\"/>",
      u"<Integer FieldId=\"5\" Postfix=\"pcs\" State=\"2\" Value=\"12\"/>",
      u"<ShowIntegerField PageId=\"9\" FieldId=\"5\" Postfix=\"pcs\" State=\"2\" Value=\"12\"/>"},
@@ -92,8 +90,7 @@ const KindCase kKinds[] = {
      u"<Check FieldId=\"1\" AttribId=\"2\" Index=\"0\"/>",
      u"<Check FieldId=\"1\" AttribId=\"2\" State=\"1\" Value=\"X\" Index=\"0\"/>",
      u"<ShowCheckField PageId=\"9\" FieldId=\"1\" State=\"1\" Value=\"X\" Index=\"0\"/>"},
-    {kFieldRadio,
-     u"<Radio FieldId=\"1\" AttribId=\"2\" Value=\"B\" State=\"1\" Index=\"0\"/>",
+    {kFieldRadio, u"<Radio FieldId=\"1\" AttribId=\"2\" Value=\"B\" State=\"1\" Index=\"0\"/>",
      u"<Radio FieldId=\"1\" AttribId=\"2\" Value=\"B\" Index=\"0\"/>",
      u"<Radio FieldId=\"1\" AttribId=\"2\" State=\"1\" Value=\"B\" Index=\"0\"/>",
      u"<ShowRadioField PageId=\"9\" FieldId=\"1\" State=\"1\" Value=\"B\" Index=\"0\"/>"},
@@ -238,8 +235,8 @@ TEST(KXFieldData, AnnotationIsNoListChild) {
 
 TEST(KXFieldData, EmptyTextGivesAClearedRecordOfTheType) {
   KXFieldData data;
-  ASSERT_EQ(S_OK, data.ParseFieldData(kFieldString, Bstr(u"<String FieldId=\"3\" Value=\"v\"/>"),
-                                      -1));
+  ASSERT_EQ(S_OK,
+            data.ParseFieldData(kFieldString, Bstr(u"<String FieldId=\"3\" Value=\"v\"/>"), -1));
   ASSERT_EQ(S_OK, data.ParseFieldData(kFieldDate, Bstr(u""), -1));
   EXPECT_EQ(kFieldDate, data.typeId);
   EXPECT_EQ(-1, data.fieldId);
@@ -303,10 +300,8 @@ TEST(KXFieldData, TextWithANulIsReadUpToIt) {
     const HRESULT textHr = fromText.SelectField(text.c_str(), -1);
     const std::u16string textError = TakeThreadErrorDescription();
     KXFieldData fromBstr;
-    const HRESULT bstrHr = fromBstr.SelectField(Bstr(SysAllocStringLen(text.data(),
-                                                                      static_cast<UINT>(text.size())),
-                                                    false),
-                                               -1);
+    const HRESULT bstrHr = fromBstr.SelectField(
+        Bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())), false), -1);
     EXPECT_EQ(textHr, bstrHr);
     EXPECT_EQ(U8(textError), U8(TakeThreadErrorDescription()));
     EXPECT_EQ(fromText.typeId, fromBstr.typeId);

@@ -4,7 +4,6 @@
 #include "kxxmlutils.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "com/comutil.h"
@@ -211,8 +210,8 @@ TEST_F(WriterTest, VariantValues) {
 TEST_F(WriterTest, NullReferencesReadAsZero) {
   w_->SetOption(false);
   ASSERT_EQ(S_OK, w_->StartElement(u"A"));
-  const VARTYPE types[] = {VT_I1, VT_I2, VT_I4, VT_INT, VT_UI1, VT_UI2, VT_UI4, VT_UINT,
-                           VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR};
+  const VARTYPE types[] = {VT_I1,   VT_I2, VT_I4, VT_INT,  VT_UI1,  VT_UI2, VT_UI4,
+                           VT_UINT, VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR};
   for (VARTYPE vt : types) {
     VARIANT ref;
     VariantInit(&ref);
@@ -271,9 +270,8 @@ TEST_F(WriterTest, ClosingMoreThanOpenFails) {
   for (const OLECHAR* name : {u"A", u"B", u"C"}) ASSERT_EQ(S_OK, w_->StartElement(name));
   for (const OLECHAR* name : {u"C", u"B", u"A"}) ASSERT_EQ(S_OK, w_->EndElement(name));
   EXPECT_EQ(E_FAIL, w_->EndElement(u"A"));
-  EXPECT_NE(std::u16string::npos,
-            TakeThreadErrorDescription().find(
-                u"Cannot close more XML elements than are currently open"));
+  EXPECT_NE(std::u16string::npos, TakeThreadErrorDescription().find(
+                                      u"Cannot close more XML elements than are currently open"));
   EXPECT_EQ(u"<A><B><C/></B></A>", Text());
 }
 
@@ -334,7 +332,8 @@ TEST_F(WriterTest, StreamWriteAppendsUnescapedText) {
 
 TEST(WriterInterfaces, QueryInterfaceAnswersItsInterfaces) {
   IUnknown* unknown = nullptr;
-  ASSERT_EQ(S_OK, KXXMLStringWriter::CreateInstance(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+  ASSERT_EQ(S_OK,
+            KXXMLStringWriter::CreateInstance(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
   ikxXMLWriter* writer = nullptr;
   EXPECT_EQ(S_OK, unknown->QueryInterface(IID_ikxXMLWriter, reinterpret_cast<void**>(&writer)));
   IUnknown* again = nullptr;

@@ -58,8 +58,8 @@ class InsertPagesParser final : public InsertPagesSchema {
   HRESULT WorkChild(uint32_t element) override {
     if (element != Page) return E_INVALIDARG;
     m_pMain->work.push_back("page " + std::to_string(m_objectId) + " " +
-                            U8(m_templateId.IsNull() ? u"<null>" : m_templateId.str()) +
-                            " after " + std::to_string(m_pageId));
+                            U8(m_templateId.IsNull() ? u"<null>" : m_templateId.str()) + " after " +
+                            std::to_string(m_pageId));
     const bool fail = m_objectId == m_pMain->failingObject;
     m_objectId = -1;
     m_templateId.Reset();
@@ -84,15 +84,16 @@ class InsertPagesParser final : public InsertPagesSchema {
 };
 
 using P = InsertPagesSchema;
-constexpr auto kInsertPagesGrammar = Grammar::Table(
-    Grammar::Envelope(P::TargetId, P::Status),
-    Grammar::Element(u"InsertPages", 1,
-                     {Grammar::Integer(u"PageId", P::PageId), Grammar::Boolean(u"Before", P::Before),
-                      Grammar::Child(P::Page), Grammar::Child(P::Note)}),
-    Grammar::Element(u"Page", P::Page,
-                     {Grammar::Integer(u"ObjectId", P::ObjectId),
-                      Grammar::String(u"TemplateId", P::TemplateId)}),
-    Grammar::IntegerElement(u"Note", P::Note));
+constexpr auto kInsertPagesGrammar =
+    Grammar::Table(Grammar::Envelope(P::TargetId, P::Status),
+                   Grammar::Element(u"InsertPages", 1,
+                                    {Grammar::Integer(u"PageId", P::PageId),
+                                     Grammar::Boolean(u"Before", P::Before),
+                                     Grammar::Child(P::Page), Grammar::Child(P::Note)}),
+                   Grammar::Element(u"Page", P::Page,
+                                    {Grammar::Integer(u"ObjectId", P::ObjectId),
+                                     Grammar::String(u"TemplateId", P::TemplateId)}),
+                   Grammar::IntegerElement(u"Note", P::Note));
 
 const GrammarRecord* InsertPagesSchema::GetSchema() const { return kInsertPagesGrammar.data(); }
 
@@ -144,11 +145,12 @@ TEST(MessageKitGrammar, SeveralMessageElementsInOneEnvelope) {
 
 TEST(MessageKit, EachRepeatedChildRunsItsWorkerInOrderThenTheMessageWorker) {
   PagesModule module;
-  ASSERT_EQ(Serve(module,
-                  u"<XMLMessage TargetId=\"31\" Status=\"1\"><InsertPages PageId=\"12\" Before=\"0\">"
-                  u"<Page ObjectId=\"7\" TemplateId=\"A\"/><Note>4</Note><Page TemplateId=\"B\"/>"
-                  u"<Note>5</Note><Page ObjectId=\"9\"/></InsertPages></XMLMessage>"),
-            S_OK)
+  ASSERT_EQ(
+      Serve(module,
+            u"<XMLMessage TargetId=\"31\" Status=\"1\"><InsertPages PageId=\"12\" Before=\"0\">"
+            u"<Page ObjectId=\"7\" TemplateId=\"A\"/><Note>4</Note><Page TemplateId=\"B\"/>"
+            u"<Note>5</Note><Page ObjectId=\"9\"/></InsertPages></XMLMessage>"),
+      S_OK)
       << U8(TakeThreadErrorDescription());
   EXPECT_EQ(module.elements, (std::vector<uint32_t>{2, 2, 2, 1}));
   EXPECT_EQ(module.work, (std::vector<std::string>{"page 7 A after 12", "page -1 B after 12",
@@ -158,11 +160,13 @@ TEST(MessageKit, EachRepeatedChildRunsItsWorkerInOrderThenTheMessageWorker) {
 
 TEST(MessageKit, EachMessageElementRunsWithItsOwnEntriesAndTheValuesBeforeIt) {
   PagesModule module;
-  ASSERT_EQ(Serve(module,
-                  u"<XMLMessage TargetId=\"31\" Status=\"1\"><InsertPages Before=\"1\"><Note>4</Note>"
-                  u"<Note>6</Note></InsertPages><InsertPages><Page ObjectId=\"7\"/><Note>5</Note></InsertPages>"
-                  u"</XMLMessage>"),
-            S_OK)
+  ASSERT_EQ(
+      Serve(module,
+            u"<XMLMessage TargetId=\"31\" Status=\"1\"><InsertPages Before=\"1\"><Note>4</Note>"
+            u"<Note>6</Note></InsertPages><InsertPages><Page "
+            u"ObjectId=\"7\"/><Note>5</Note></InsertPages>"
+            u"</XMLMessage>"),
+      S_OK)
       << U8(TakeThreadErrorDescription());
   EXPECT_EQ(module.work, (std::vector<std::string>{"message 31 status 1 before 1 notes 4 6",
                                                    "page 7 <null> after -1",
@@ -188,8 +192,8 @@ TEST(MessageKit, FailedChildWorkerStopsTheParseWithItsDescription) {
   EXPECT_EQ(error.rfind("<KXError ", 0), 0u) << error;
   EXPECT_NE(error.find("page refused"), std::string::npos) << error;
   // The pages before the failure were worked; nothing after it.
-  EXPECT_EQ(module.work, (std::vector<std::string>{"page 7 <null> after -1",
-                                                   "page 8 <null> after -1"}));
+  EXPECT_EQ(module.work,
+            (std::vector<std::string>{"page 7 <null> after -1", "page 8 <null> after -1"}));
 }
 
 TEST(MessageKit, MalformedRequestRunsNoWorker) {

@@ -3,10 +3,9 @@
 
 #include "saxschemaparser.h"
 
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <utility>
@@ -84,7 +83,8 @@ TEST(SetRealFieldParser, UnknownChildIsSkippedWithItsSubtree) {
 
 TEST(SetRealFieldParser, EnvelopeAttributesOnTheMessageElementAreIgnored) {
   SetRealFieldMessageParser p;
-  ASSERT_EQ(S_OK, Parse(p, u"<XMLMessage><SetRealField TargetId=\"t\" Status=\"4\"/></XMLMessage>"));
+  ASSERT_EQ(S_OK,
+            Parse(p, u"<XMLMessage><SetRealField TargetId=\"t\" Status=\"4\"/></XMLMessage>"));
   EXPECT_EQ(1, p.workerRuns);
   EXPECT_TRUE(p.targetId.IsNull());
   EXPECT_EQ(-1, p.status);
@@ -92,8 +92,9 @@ TEST(SetRealFieldParser, EnvelopeAttributesOnTheMessageElementAreIgnored) {
 
 TEST(SetRealFieldParser, NamesAreCaseSensitive) {
   SetRealFieldMessageParser p;
-  ASSERT_EQ(S_OK, Parse(p, u"<XMLMessage status=\"1\"><setrealfield PageId=\"4\"/>"
-                           u"<SetRealField pageid=\"4\"/></XMLMessage>"));
+  ASSERT_EQ(S_OK, Parse(p,
+                        u"<XMLMessage status=\"1\"><setrealfield PageId=\"4\"/>"
+                        u"<SetRealField pageid=\"4\"/></XMLMessage>"));
   EXPECT_EQ(1, p.workerRuns);  // only the correctly written element
   EXPECT_EQ(-1, p.pageId);
   EXPECT_EQ(-1, p.status);
@@ -181,11 +182,9 @@ TEST(SetRealFieldParser, WorkerFailureKeepsItsDescription) {
   // The parser adds where it happened in front; the worker's own description
   // stays, unchanged, at the end of the chain, and the first "Desc" repeats it.
   ASSERT_GE(description.size(), workerDescription.size()) << U8(description);
-  EXPECT_EQ(workerDescription,
-            description.substr(description.size() - workerDescription.size()))
+  EXPECT_EQ(workerDescription, description.substr(description.size() - workerDescription.size()))
       << U8(description);
-  EXPECT_EQ(0u, description.find(u"<KXError Desc=\"Field is locked\" "))
-      << U8(description);
+  EXPECT_EQ(0u, description.find(u"<KXError Desc=\"Field is locked\" ")) << U8(description);
   EXPECT_NE(std::u16string::npos, description.find(u"Parsing element SetRealField(Ln 2, Col "))
       << U8(description);
 }
@@ -237,8 +236,9 @@ TEST(SetRealFieldParser, EachMessageElementRunsTheWorker) {
     pages.push_back(self.pageId);
     return S_OK;
   };
-  ASSERT_EQ(S_OK, Parse(p, u"<XMLMessage><SetRealField PageId=\"1\" FieldId=\"9\"/>"
-                           u"<SetRealField PageId=\"2\"/></XMLMessage>"));
+  ASSERT_EQ(S_OK, Parse(p,
+                        u"<XMLMessage><SetRealField PageId=\"1\" FieldId=\"9\"/>"
+                        u"<SetRealField PageId=\"2\"/></XMLMessage>"));
   EXPECT_EQ((std::vector<int32_t>{1, 2}), pages);
   EXPECT_EQ(9, p.fieldId);  // values are never reset during a parse
 }
@@ -254,8 +254,9 @@ TEST(SetRealFieldParser, WorkerMayParseWhileItsRequestIsParsed) {
     innerPage = inner.pageId;
     return FAILED(hr) ? hr : (self.pageId == 5 ? S_OK : E_FAIL);
   };
-  ASSERT_EQ(S_OK, Parse(outer, u"<XMLMessage><SetRealField PageId=\"5\"/>"
-                               u"<SetRealField PageId=\"5\"/></XMLMessage>"));
+  ASSERT_EQ(S_OK, Parse(outer,
+                        u"<XMLMessage><SetRealField PageId=\"5\"/>"
+                        u"<SetRealField PageId=\"5\"/></XMLMessage>"));
   EXPECT_EQ(2, outer.workerRuns);
   EXPECT_EQ(77, innerPage);
 }
@@ -301,9 +302,9 @@ TEST(SetRealFieldParserReals, ConversionOfTexts) {
   };
   const double nan = std::nan("");
   const Case cases[] = {
-      {u"1.5", 1.5},   {u" 2.25 ", 2.25}, {u"-3", -3},     {u"1e3", 1000},
-      {u"1,5", nan},   {u"", nan},        {u"12abc", nan}, {u"1.5.2", nan},
-      {u"inf", nan},   {u"nan", nan},     {u"1e999", nan}, {u"0x10", nan},
+      {u"1.5", 1.5}, {u" 2.25 ", 2.25}, {u"-3", -3},     {u"1e3", 1000},
+      {u"1,5", nan}, {u"", nan},        {u"12abc", nan}, {u"1.5.2", nan},
+      {u"inf", nan}, {u"nan", nan},     {u"1e999", nan}, {u"0x10", nan},
   };
   for (const Case& c : cases) {
     SAXValue v;
@@ -365,8 +366,15 @@ TEST(ConvertTextToVariant, UnknownTypeFails) {
 //   <List Mode="int"> <TemplateId>s</TemplateId> <DocumentId>n</DocumentId>
 //                     <Page Number="n"/> ... </List>
 
-enum : uint32_t { kListId = 1, kPageId = 2, kTemplateId = 3, kDocumentId = 4, kMode = 5,
-                  kNumber = 6, kFlag = 7 };
+enum : uint32_t {
+  kListId = 1,
+  kPageId = 2,
+  kTemplateId = 3,
+  kDocumentId = 4,
+  kMode = 5,
+  kNumber = 6,
+  kFlag = 7
+};
 
 const GrammarRecord kListGrammar[] = {
     {kGrammarRoot, nullptr, 0},
@@ -453,8 +461,9 @@ TEST(GrammarParser, TextValueElementsJoinTheirPieces) {
   ListParser p;
   // Entity references and CDATA sections make the reader deliver the text in
   // several pieces.
-  ASSERT_EQ(S_OK, Parse(p, u"<List Mode=\"2\"><TemplateId>a&amp;b<![CDATA[<c>]]>d</TemplateId>"
-                           u"<DocumentId> 4&#50;</DocumentId><DocumentId/></List>"));
+  ASSERT_EQ(S_OK, Parse(p,
+                        u"<List Mode=\"2\"><TemplateId>a&amp;b<![CDATA[<c>]]>d</TemplateId>"
+                        u"<DocumentId> 4&#50;</DocumentId><DocumentId/></List>"));
   EXPECT_EQ((std::vector<std::string>{"child 1", "begin 1", "attr 5=2", "value 3=a&b<c>d",
                                       "value 4=42", "value 4=0 empty", "end 1", "end child 1"}),
             p.log.entries);
@@ -464,8 +473,8 @@ TEST(GrammarParser, ChildHandlersAreAskedAndToldOfTheEnd) {
   ListParser p;
   ASSERT_EQ(S_OK, Parse(p, u"<List><Page Number=\"3\"/>text<Page Number=\"4\"></Page></List>"));
   EXPECT_EQ((std::vector<std::string>{"child 1", "begin 1", "child 2", "page begin 2",
-                                      "page attr 6=3", "page end 2", "end child 2 page",
-                                      "child 2", "page begin 2", "page attr 6=4", "page end 2",
+                                      "page attr 6=3", "page end 2", "end child 2 page", "child 2",
+                                      "page begin 2", "page attr 6=4", "page end 2",
                                       "end child 2 page", "end 1", "end child 1"}),
             p.log.entries);
 }
@@ -474,10 +483,11 @@ TEST(GrammarParser, ElementsOutOfPlaceAreSkipped) {
   ListParser p;
   // "Flag" is in the grammar but no element lists it; "Page" may not hold
   // "Page"; "TemplateId" may not be the child of a text-value element.
-  ASSERT_EQ(S_OK, Parse(p, u"<List><Flag>1</Flag><Page><Page Number=\"1\"/></Page>"
-                           u"<DocumentId>1<TemplateId>x</TemplateId></DocumentId></List>"));
-  EXPECT_EQ((std::vector<std::string>{"child 1", "begin 1", "child 2", "page begin 2",
-                                      "page end 2", "end child 2 page", "value 4=1", "end 1", "end child 1"}),
+  ASSERT_EQ(S_OK, Parse(p,
+                        u"<List><Flag>1</Flag><Page><Page Number=\"1\"/></Page>"
+                        u"<DocumentId>1<TemplateId>x</TemplateId></DocumentId></List>"));
+  EXPECT_EQ((std::vector<std::string>{"child 1", "begin 1", "child 2", "page begin 2", "page end 2",
+                                      "end child 2 page", "value 4=1", "end 1", "end child 1"}),
             p.log.entries);
 }
 
@@ -495,8 +505,8 @@ TEST(GrammarParser, AbortClosesOpenElementsInOrder) {
   p.page.abortOnBegin = true;
   ASSERT_EQ(S_OK, Parse(p, u"<List><Page Number=\"1\"/><TemplateId>never</TemplateId></List>"));
   EXPECT_TRUE(p.WasAborted());
-  EXPECT_EQ((std::vector<std::string>{"child 1", "begin 1", "child 2", "page begin 2",
-                                      "page end 2", "end child 2 page", "end 1", "end child 1"}),
+  EXPECT_EQ((std::vector<std::string>{"child 1", "begin 1", "child 2", "page begin 2", "page end 2",
+                                      "end child 2 page", "end 1", "end child 1"}),
             p.log.entries);
   EXPECT_EQ(u"", TakeThreadErrorDescription());
 }
@@ -745,8 +755,7 @@ class UnterminatedAttributes final : public ISAXAttributes {
     std::copy(text.begin(), text.end(), block.get());
     return {std::move(block), static_cast<int>(text.size())};
   }
-  static HRESULT Out(const std::vector<Text>& list, int index, const char16_t** text,
-                     int* length) {
+  static HRESULT Out(const std::vector<Text>& list, int index, const char16_t** text, int* length) {
     if (index < 0 || static_cast<size_t>(index) >= list.size()) return E_INVALIDARG;
     *text = list[static_cast<size_t>(index)].first.get();
     *length = list[static_cast<size_t>(index)].second;
@@ -870,8 +879,8 @@ TEST(GrammarParser, AReusedParserReadsWhatAFreshOneReads) {
           fresh.SetCompareNoCase(noCase);
           fresh.SetIgnoreUnknown(ignoreUnknown);
           EXPECT_EQ(Read(fresh, text), Read(reused, text))
-              << U8(text) << " noCase " << noCase << " ignoreUnknown " << ignoreUnknown
-              << " round " << round;
+              << U8(text) << " noCase " << noCase << " ignoreUnknown " << ignoreUnknown << " round "
+              << round;
         }
       }
     }
@@ -882,9 +891,9 @@ TEST(GrammarParser, AReusedParserReadsWhatAFreshOneReads) {
 // value is still the one it gives.
 TEST(GrammarParser, IntegerAttributesReadAsTheConversionReadsThem) {
   LoggingParser p;
-  for (const char16_t* text : {u"0", u"7", u"007", u"123456789", u"999999999", u"1234567890",
-                               u"2147483647", u"2147483648", u"-5", u"+5", u" 5", u"5x", u"",
-                               u"\u0661"}) {
+  for (const char16_t* text :
+       {u"0", u"7", u"007", u"123456789", u"999999999", u"1234567890", u"2147483647", u"2147483648",
+        u"-5", u"+5", u" 5", u"5x", u"", u"\u0661"}) {
     SAXValue expected;
     ASSERT_EQ(S_OK, ConvertTextToVariant(&expected, kSAXInteger, text));
     const std::vector<std::string> log =

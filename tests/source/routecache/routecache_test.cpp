@@ -3,10 +3,9 @@
 // time under ThreadSanitizer (scripts/test.sh tsan).
 #include "fields/routecache.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 

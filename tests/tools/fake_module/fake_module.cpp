@@ -22,8 +22,8 @@
 #include "com/bstr.h"
 #include "com/errorinfo.h"
 #include "com/variant.h"
-#include "host/interfaces.h"
 #include "host/com_object.h"
+#include "host/interfaces.h"
 #include "store/database.h"
 #include "store/object.h"
 
@@ -32,7 +32,8 @@ namespace {
 using kx::host::internal::DispatchObject;
 
 // {6F1C2A10-3B2D-4E5F-9A1B-2C3D4E5F6071}
-constexpr CLSID kFakeClsid = {0x6f1c2a10, 0x3b2d, 0x4e5f, {0x9a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f, 0x60, 0x71}};
+constexpr CLSID kFakeClsid = {
+    0x6f1c2a10, 0x3b2d, 0x4e5f, {0x9a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f, 0x60, 0x71}};
 
 HRESULT Fail(const char16_t* text) {
   ICreateErrorInfo* create = nullptr;
@@ -131,7 +132,8 @@ class FakeService final : public DispatchObject<IKXQDataService> {
     return SetText(21, u"Tag", text);
   }
 
-  HRESULT GetObjectServices(LONG, VARIANT, IKXQObject*, IKXQApplication*, IDispatch** out) override {
+  HRESULT GetObjectServices(LONG, VARIANT, IKXQObject*, IKXQApplication*,
+                            IDispatch** out) override {
     *out = nullptr;
     return E_NOTIMPL;
   }
@@ -191,8 +193,8 @@ class FakeService final : public DispatchObject<IKXQDataService> {
     privileges->get_UserName(&user);
     privileges->HasPrivilege(Text(u"Edit Fakes"), &granted);
     privileges->Release();
-    const std::u16string text = std::u16string(user ? user : u"") +
-                                (granted == VARIANT_TRUE ? u" granted" : u" denied");
+    const std::u16string text =
+        std::u16string(user ? user : u"") + (granted == VARIANT_TRUE ? u" granted" : u" denied");
     SysFreeString(user);
     IKXQResponse* response = nullptr;
     if (HRESULT hr = context->get_Response(&response); FAILED(hr)) return hr;

@@ -1,14 +1,13 @@
 #include "support/subprocess.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 

@@ -68,7 +68,8 @@ HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(m_pApplication, datasheet, &tmpl, 1));
     if (!tmpl) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The datasheet's template cannot be found");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"The datasheet's template cannot be found");
     }
     SAFEARRAY* rawObjects = nullptr;
     KX_CHECK(ctx, GetDatasheetObjects(m_pApplication, datasheet, &rawObjects));

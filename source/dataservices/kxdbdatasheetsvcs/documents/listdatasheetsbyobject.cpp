@@ -39,7 +39,8 @@ void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* objec
     KX_CHECK(ctx, tmpl->get_Name(name.GetAddress()));
     const _bstr_t category = TemplateCategory(tmpl);
     if (datasheet) {
-      list.AddTemplateEntry(name, CreationTitle(objectName, name), object, id, false, category, true);
+      list.AddTemplateEntry(name, CreationTitle(objectName, name), object, id, false, category,
+                            true);
     } else {
       list.AddTemplateEntry(name, name, nullptr, id, true, category, false);
     }
@@ -86,9 +87,10 @@ void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t obje
 }  // namespace KXDBDatasheetSvcs
 
 const GrammarRecord* ListDatasheetsByObjectSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Envelope(), Grammar::Element(u"ListDatasheetsByObject", 1, {Grammar::Child(ObjectId)}),
-      Grammar::IntegerElement(u"ObjectId", ObjectId));
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(),
+                     Grammar::Element(u"ListDatasheetsByObject", 1, {Grammar::Child(ObjectId)}),
+                     Grammar::IntegerElement(u"ObjectId", ObjectId));
   return kGrammar.data();
 }
 

@@ -38,8 +38,8 @@ void AddObjectEntries(KXDatasheetInfoList& list, IKXQTemplate* tmpl, const _bstr
       if (id <= 0 || !seen.Add(id)) continue;
       _bstr_t objectName;
       GetObjectName(object, objectName, false);
-      list.AddTemplateEntry(name, CreationTitle(objectName, name), object, templateId, false, category,
-                            true);
+      list.AddTemplateEntry(name, CreationTitle(objectName, name), object, templateId, false,
+                            category, true);
     }
   }
 }
@@ -71,7 +71,8 @@ void ListDatasheetsForTemplate(Main& main, KXDatasheetInfoList& list, const OLEC
   const std::u16string_view wanted = templateId ? std::u16string_view(templateId) : u"";
   for (const IKXQObjectPtr& datasheet : ClassInstances(main, u"Datasheet")) {
     _bstr_t id;
-    if (ClassHasAttribute(datasheet, u"TemplateId")) GetAttributeString(datasheet, id, u"TemplateId", -1);
+    if (ClassHasAttribute(datasheet, u"TemplateId"))
+      GetAttributeString(datasheet, id, u"TemplateId", -1);
     if (kx_wcsicmp(id.view(), wanted) == 0) list.AddDatasheet(main.m_pApplication, datasheet);
   }
 }
@@ -79,10 +80,10 @@ void ListDatasheetsForTemplate(Main& main, KXDatasheetInfoList& list, const OLEC
 }  // namespace KXDBDatasheetSvcs
 
 const GrammarRecord* ListDatasheetsByTemplateSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Envelope(),
-      Grammar::Element(u"ListDatasheetsByTemplate", 1, {Grammar::Child(TemplateId)}),
-      Grammar::StringElement(u"TemplateId", TemplateId));
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(),
+                     Grammar::Element(u"ListDatasheetsByTemplate", 1, {Grammar::Child(TemplateId)}),
+                     Grammar::StringElement(u"TemplateId", TemplateId));
   return kGrammar.data();
 }
 

@@ -33,7 +33,8 @@ void ListAllDiagrams(Main& main, KXDiagramInfoList& list) {
   KX_CHECK(ctx, main.m_pApplication->GetService(_bstr_t(u"DrawingServices"), &service));
   if (!service) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   _com_ptr_t<IKXDrawingServices> drawing;
-  KX_CHECK(ctx, service->QueryInterface(IID_IKXDrawingServices, reinterpret_cast<void**>(&drawing)));
+  KX_CHECK(ctx,
+           service->QueryInterface(IID_IKXDrawingServices, reinterpret_cast<void**>(&drawing)));
   _bstr_t templates;
   KX_CHECK(ctx, drawing->get_DrawingTemplates(templates.GetAddress()));
   std::vector<std::u16string> names;

@@ -34,10 +34,11 @@ const GrammarRecord* RenameDocumentsSchema::GetSchema() const {
       Grammar::Envelope(TargetId, Status),
       Grammar::Element(u"RenameDocuments", 1, {Grammar::Child(Datasheet), Grammar::Child(Diagram)}),
       Grammar::Element(u"Datasheet", Datasheet,
-                       {Grammar::Integer(u"DocumentId", DocumentId), Grammar::Integer(u"Status", Status),
-                        Grammar::String(u"Name", Name)}),
-      Grammar::Element(u"Diagram", Diagram,
-                       {Grammar::Integer(u"DocumentId", DocumentId), Grammar::String(u"Name", Name)}));
+                       {Grammar::Integer(u"DocumentId", DocumentId),
+                        Grammar::Integer(u"Status", Status), Grammar::String(u"Name", Name)}),
+      Grammar::Element(
+          u"Diagram", Diagram,
+          {Grammar::Integer(u"DocumentId", DocumentId), Grammar::String(u"Name", Name)}));
   return kGrammar.data();
 }
 

@@ -58,9 +58,8 @@ void CheckDenyPrivilege(KXComException& ctx, IKXQObject* document, const OLECHAR
   if (allowed == VARIANT_TRUE) return;
   _bstr_t name;
   GetObjectName(document, name, false);
-  const std::u16string text =
-      kx_format(u"Cannot %ls %ls due to \"deny\" privilege defined on %ls.", verb,
-                TextOrEmpty(name), TextOrEmpty(place));
+  const std::u16string text = kx_format(u"Cannot %ls %ls due to \"deny\" privilege defined on %ls.",
+                                        verb, TextOrEmpty(name), TextOrEmpty(place));
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, text.c_str());
 }
 
@@ -184,8 +183,8 @@ void GetDrawingDiagram(IKXQObject* diagram, _com_ptr_t<IKXDrawingDiagram>& face)
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_NOINTERFACE,
                             u"The drawing service has no diagram for this document");
   }
-  KX_CHECK(ctx, representation->QueryInterface(IID_IKXDrawingDiagram,
-                                               reinterpret_cast<void**>(&face)));
+  KX_CHECK(ctx,
+           representation->QueryInterface(IID_IKXDrawingDiagram, reinterpret_cast<void**>(&face)));
 }
 
 void WriteBatchSummary(Main& main, const OLECHAR* verb, int32_t count) {
@@ -211,8 +210,8 @@ void CopyFieldData(Main& main, IKXQObject* page, IKXQObject* copy) {
   const int32_t count = GetAttributeCount(fields);
   for (int32_t i = 1; i <= count; ++i) {
     _bstr_t text;
-    KX_CHECK(ctx, main.Workers().WriteFields(context, page, templatePage, i, fields,
-                                             text.GetAddress()));
+    KX_CHECK(ctx,
+             main.Workers().WriteFields(context, page, templatePage, i, fields, text.GetAddress()));
     if (text.length() > 0) {
       SetAttributeValueAt(copyFields, i, text);
     } else {
@@ -278,7 +277,8 @@ void WriteRevisionMarks(Main& main, IKXQObject* current, IKXQObject* checked,
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(continuous.GetAddress()));
   ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   const bool isContinuous = continuous.length() > 0;
-  if (isContinuous) KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, current, false));
+  if (isContinuous)
+    KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, current, false));
   if (!permanent) {
     ClearRevisionMarks(current);
     ClearRevisionMarks(checked);
@@ -356,8 +356,7 @@ void IssueDocument(Main& main, IKXQObject* datasheet, const OLECHAR* revision,
     value.bstrVal = values[i - 1] != nullptr ? SysAllocString(values[i - 1]) : nullptr;
     KX_CHECK(ctx, SafeArrayPutElement(arguments.parray, &i, &value));
   }
-  const std::u16string level =
-      std::u16string(TextOrEmpty(revision)) + TextOrEmpty(minorRevision);
+  const std::u16string level = std::u16string(TextOrEmpty(revision)) + TextOrEmpty(minorRevision);
   SetAttributeStringByName(datasheet, u"LastRevisionLevel", level.c_str(), -1);
   SetAttributeStringByName(datasheet, u"LastMajorRevisionLevel", TextOrEmpty(revision), -1);
   SetAttributeStringByName(datasheet, u"LastMinorRevisionLevel", TextOrEmpty(minorRevision), -1);
@@ -414,7 +413,8 @@ void IssueDocument(Main& main, IKXQObject* datasheet, const OLECHAR* revision,
   SetDocumentStatus(datasheet, 1);
   for (int32_t i = currentCount; i >= 1; --i) {
     _variant_t value;
-    KX_CHECK(ctx, current->GetValue(_variant_t(static_cast<int>(i), VT_I4), _variant_t(), value.GetAddress()));
+    KX_CHECK(ctx, current->GetValue(_variant_t(static_cast<int>(i), VT_I4), _variant_t(),
+                                    value.GetAddress()));
     if (!HoldsObject(value)) continue;
     IKXQObjectPtr page;
     GetAttributeAsObject(current, i, page);
@@ -453,7 +453,8 @@ HRESULT ReviseDocumentsParser::WorkChild(uint32_t element) {
   KXComException ctx = KXComException::Silent();
   try {
     if (WorksEachDocumentOnce()) {
-      const int64_t key = (static_cast<int64_t>(element) << 32) | static_cast<uint32_t>(m_documentId);
+      const int64_t key =
+          (static_cast<int64_t>(element) << 32) | static_cast<uint32_t>(m_documentId);
       if (!m_worked.insert(key).second) {
         ++m_count;  // the reply counts every entry, as before
         return S_OK;

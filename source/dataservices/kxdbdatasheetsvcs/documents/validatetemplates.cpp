@@ -379,8 +379,7 @@ HRESULT Main::ValidateTemplates(const OLECHAR* request) {
       const _bstr_t templateId = StaleTemplateId(ctx, m_pApplication, datasheet);
       if (templateId.length() == 0) continue;
       BSTR name = nullptr;
-      KX_CHECK(ctx,
-               KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, true, 1));
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, true, 1));
       const _bstr_t heldName(name, false);
       XMLReply::AddStringAttribute(*this, u"Name", heldName);
       XMLReply::AddLongAttribute(*this, u"DocumentId", ObjectIdOf(datasheet));

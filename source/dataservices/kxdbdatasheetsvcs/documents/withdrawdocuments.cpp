@@ -89,9 +89,10 @@ HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
     if (datasheet && m_documentStatus == 1) {
       // The store does not delete what an object owns: the pages go first,
       // each once, so that none is left behind without its datasheet.
-      KX_CHECK(ctx, EmptyPageLists(document,
-                                   {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"},
-                                   nullptr));
+      KX_CHECK(ctx,
+               EmptyPageLists(document,
+                              {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"},
+                              nullptr));
       KX_CHECK(ctx, document->Delete());
     } else if (datasheet) {
       WithdrawDocument(main, document);
@@ -117,6 +118,6 @@ HRESULT WithdrawDocumentsMessageParser::Work() {
 }
 
 HRESULT Main::WithdrawDocuments(const OLECHAR* request) {
-  return ServeMessage<WithdrawDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::WithdrawDocuments",
-                                                      request);
+  return ServeMessage<WithdrawDocumentsMessageParser>(
+      *this, u"KXDBDatasheetSvcs::WithdrawDocuments", request);
 }

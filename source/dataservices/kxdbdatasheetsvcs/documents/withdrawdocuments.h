@@ -11,8 +11,15 @@
 
 class WithdrawDocumentsSchema : public MessageParser {
  public:
-  enum Id : uint32_t { Datasheet = 2, Diagram, TargetId, Status, Confirmed, DocumentId,
-                       DocumentStatus };
+  enum Id : uint32_t {
+    Datasheet = 2,
+    Diagram,
+    TargetId,
+    Status,
+    Confirmed,
+    DocumentId,
+    DocumentStatus
+  };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };

@@ -51,8 +51,8 @@ struct IDatasheetEvent : IUnknown {
  protected:
   ~IDatasheetEvent() = default;
 };
-KX_DEFINE_IID(IDatasheetEvent, 0x2f0b8c61, 0x5d1e, 0x4c8a, 0x9e, 0x43, 0x6b, 0x1d, 0x27, 0xa0,
-              0x5c, 0x11)
+KX_DEFINE_IID(IDatasheetEvent, 0x2f0b8c61, 0x5d1e, 0x4c8a, 0x9e, 0x43, 0x6b, 0x1d, 0x27, 0xa0, 0x5c,
+              0x11)
 
 // The common base: IKXQApplicationEvent with the recipient names, and the
 // COM object (QueryInterface answers IUnknown, IKXQApplicationEvent and
@@ -212,8 +212,7 @@ class KXAnnotationFieldEvent final : public KXFieldLevelEvent {
 
 class KXQualifierEvent final : public KXFieldLevelEvent {
  public:
-  KXQualifierEvent(IKXQApplication* application, int32_t pageId, int32_t status,
-                   int32_t qualifier);
+  KXQualifierEvent(IKXQApplication* application, int32_t pageId, int32_t status, int32_t qualifier);
   IKXQApplication* Application() const { return m_application; }
 
  protected:

@@ -26,7 +26,6 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetevents";
 
-
 // The object with `id`; the database comes from `application`.
 IKXQObjectPtr FindObject(KXComException& ctx, IKXQApplication* application, int32_t id) {
   CheckPointerArgument(ctx, application);
@@ -64,8 +63,7 @@ void CloseMessage(KXComException& ctx, ikxXMLStringWriter& writer, BSTR* xml) {
 // Runs `write` (which builds the document into *xml); a failure becomes a
 // warning of `application` and the event goes without XML.
 template <class Write>
-HRESULT Serialize(const OLECHAR* activity, IKXQApplication* application, BSTR* xml,
-                  Write&& write) {
+HRESULT Serialize(const OLECHAR* activity, IKXQApplication* application, BSTR* xml, Write&& write) {
   if (xml == nullptr) return E_POINTER;
   *xml = nullptr;
   bool written = false;
@@ -265,8 +263,8 @@ HRESULT KXUnitFieldEvent::WriteXml(BSTR* xml) {
   return Serialize(u"KXUnitFieldEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     EventPage at(ctx, application, TargetId());
     IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage,
-                                                     Status()));
+    KX_CHECK(ctx,
+             KXDBDatasheetSvcs::GetTemplatePage(application, at.page, &templatePage, Status()));
     _bstr_t dimensionSet(u"");
     if (at.datasheet) {
       IKXQAttributePtr baseSet;
@@ -274,8 +272,8 @@ HRESULT KXUnitFieldEvent::WriteXml(BSTR* xml) {
       if (baseSet) KXDBDatasheetSvcs::GetAttributeValueString(baseSet, dimensionSet);
     }
     _com_ptr_t<ikxXMLStringWriter> writer = OpenMessage(ctx, [&](ikxXMLStringWriter& w) {
-      KX_CHECK(ctx, w.WriteAttribute(u"BaseDimensionSet",
-                                     static_cast<const OLECHAR*>(dimensionSet)));
+      KX_CHECK(ctx,
+               w.WriteAttribute(u"BaseDimensionSet", static_cast<const OLECHAR*>(dimensionSet)));
       WritePageHead(ctx, w, at, Status());
     });
     IKXQAttributePtr units;
@@ -309,8 +307,8 @@ HRESULT KXAnnotationFieldEvent::WriteXml(BSTR* xml) {
   return Serialize(
       u"KXAnnotationFieldEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
         EventPage at(ctx, application, TargetId());
-        _com_ptr_t<ikxXMLStringWriter> writer = OpenMessage(
-            ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
+        _com_ptr_t<ikxXMLStringWriter> writer =
+            OpenMessage(ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
         IKXQObjectPtr issued;
         if (Status() != 4) {
           KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(at.page, Status(), &issued));
@@ -447,9 +445,8 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
       collect(ItemText(hr, element));
       if (continuous && m_ids.GetCount() > 1) {
         const std::vector<int32_t>& nodeIds = helper.FieldNodeIds();
-        const int32_t folded = f > helper.TemplateFieldCount() && perRow > 0
-                                   ? first + (f - first) % perRow
-                                   : f;
+        const int32_t folded =
+            f > helper.TemplateFieldCount() && perRow > 0 ? first + (f - first) % perRow : f;
         const int32_t nodeId = folded >= 1 && folded <= static_cast<int32_t>(nodeIds.size())
                                    ? nodeIds[static_cast<size_t>(folded - 1)]
                                    : -1;

@@ -28,8 +28,8 @@ int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
 }
 
 // An element of the pending-events array as IKXQApplicationEvent.
-_com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* array,
-                                                 VARTYPE type, LONG index) {
+_com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* array, VARTYPE type,
+                                                LONG index) {
   IUnknown* unknown = nullptr;
   if (type == VT_VARIANT) {
     _variant_t element;
@@ -42,8 +42,9 @@ _com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* 
   }
   _com_ptr_t<IUnknown> held(unknown, false);
   _com_ptr_t<IKXQApplicationEvent> event;
-  if (held) KX_CHECK(ctx, held->QueryInterface(kx_uuidof<IKXQApplicationEvent>(),
-                                               reinterpret_cast<void**>(&event)));
+  if (held)
+    KX_CHECK(ctx, held->QueryInterface(kx_uuidof<IKXQApplicationEvent>(),
+                                       reinterpret_cast<void**>(&event)));
   return event;
 }
 
@@ -67,8 +68,7 @@ HRESULT Launch(Main& main, const OLECHAR* method, IKXQObject* object, bool isDat
     if (event == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
     IKXQApplicationEvent* face = nullptr;
     // Gives the launcher the event's one reference; it cannot fail.
-    (void)event->QueryInterface(kx_uuidof<IKXQApplicationEvent>(),
-                                reinterpret_cast<void**>(&face));
+    (void)event->QueryInterface(kx_uuidof<IKXQApplicationEvent>(), reinterpret_cast<void**>(&face));
     const _com_ptr_t<IKXQApplicationEvent> held(face, false);
     main.PostEvent(event, datasheet, status);
     return S_OK;
@@ -81,8 +81,8 @@ HRESULT Launch(Main& main, const OLECHAR* method, IKXQObject* object, bool isDat
 
 HRESULT Main::LaunchDatasheetEvent(IKXQObject* datasheet, int32_t status) {
   return Launch(*this, u"Main::LaunchDatasheetEvent", datasheet, true, status, [&](int32_t id) {
-    return static_cast<KXQApplicationEventImpl*>(
-        new (std::nothrow) KXDatasheetEvent(m_pApplication, id, status));
+    return static_cast<KXQApplicationEventImpl*>(new (std::nothrow)
+                                                     KXDatasheetEvent(m_pApplication, id, status));
   });
 }
 
@@ -92,8 +92,7 @@ HRESULT Main::LaunchPageEvent(IKXQObject* page, int32_t status) {
   });
 }
 
-HRESULT Main::LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status,
-                                   bool refresh) {
+HRESULT Main::LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status, bool refresh) {
   return Launch(*this, u"Main::LaunchDataFieldEvent", page, false, status, [&](int32_t id) {
     return static_cast<KXQApplicationEventImpl*>(
         new (std::nothrow) KXDataFieldEvent(this, id, status, field, refresh));
@@ -108,11 +107,10 @@ HRESULT Main::LaunchUnitFieldEvent(IKXQObject* page, int32_t unit, int32_t statu
 }
 
 HRESULT Main::LaunchAnnotationFieldEvent(IKXQObject* page, int32_t annotation, int32_t status) {
-  return Launch(*this, u"Main::LaunchAnnotationFieldEvent", page, false, status,
-                [&](int32_t id) {
-                  return static_cast<KXQApplicationEventImpl*>(new (std::nothrow)
-                      KXAnnotationFieldEvent(m_pApplication, id, status, annotation));
-                });
+  return Launch(*this, u"Main::LaunchAnnotationFieldEvent", page, false, status, [&](int32_t id) {
+    return static_cast<KXQApplicationEventImpl*>(
+        new (std::nothrow) KXAnnotationFieldEvent(m_pApplication, id, status, annotation));
+  });
 }
 
 HRESULT Main::LaunchQualifierEvent(IKXQObject* page, int32_t qualifier, int32_t status) {
@@ -150,14 +148,12 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
     _variant_t user;
     KX_CHECK(ctx, SafeArrayGetElement(table, userCell, &user));
     const VARIANT& resolved = ResolveVariant(user);
-    IUnknown* unknown = resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH
-                            ? resolved.punkVal
-                            : nullptr;
+    IUnknown* unknown =
+        resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH ? resolved.punkVal : nullptr;
     // A row that names no user is the host's mistake; it addresses nobody.
     _com_ptr_t<IKXQNamedItem> named;
-    if (unknown == nullptr ||
-        FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
-                                       reinterpret_cast<void**>(&named)))) {
+    if (unknown == nullptr || FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
+                                                             reinterpret_cast<void**>(&named)))) {
       continue;
     }
     BSTR name = nullptr;

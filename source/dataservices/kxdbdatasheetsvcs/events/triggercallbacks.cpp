@@ -75,8 +75,8 @@ HRESULT SpillAssociation(Main& main, OverspillUtils& run, int32_t mode, IKXQObje
   IKXQTemplatePtr tmpl;
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(application, page, &tmpl, 1));
   IKXQObjectPtr primary;
-  KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(application, page, tmpl, &primary, nullptr,
-                                                        1));
+  KX_CHECK(ctx,
+           KXDBDatasheetSvcs::GetPagePrimaryObject(application, page, tmpl, &primary, nullptr, 1));
   if (!primary) return S_OK;
   run.m_mode = mode;
   if (!run.m_datasheet) GetOwnerObject(page, run.m_datasheet);
@@ -147,8 +147,8 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
         _com_ptr_t<IKXQTrigger> overspill;
         KX_CHECK(ctx, object->get_Trigger(_bstr_t(u"Overspill"), &overspill));
         if (overspill) {
-          KX_CHECK(ctx, KXDBDatasheetServices::InitializeNodeTriggerData(*this, object, run,
-                                                                         overspill));
+          KX_CHECK(ctx,
+                   KXDBDatasheetServices::InitializeNodeTriggerData(*this, object, run, overspill));
         }
       }
     } else if (!continuous) {
@@ -244,8 +244,9 @@ void Main::UpdateStatusCopyField(IKXQObject* page, int32_t field, PageLoadContex
     KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, field, stored);
   }
   IKXQTemplateFieldPtr templateField;
-  FieldUtils::GetTemplateField(templatePage, stored.length() > 0 ? static_cast<const OLECHAR*>(stored) : nullptr, field,
-                               templateField);
+  FieldUtils::GetTemplateField(templatePage,
+                               stored.length() > 0 ? static_cast<const OLECHAR*>(stored) : nullptr,
+                               field, templateField);
   if (!templateField) return;
   // Only the datasheet's own data goes into its copies.
   IKXQObjectPtr holder;
@@ -260,8 +261,8 @@ void Main::UpdateStatusCopyField(IKXQObject* page, int32_t field, PageLoadContex
   }
   if (!own) return;
   _bstr_t text;
-  KX_CHECK(ctx, Workers().WriteFields(context, page, templatePage, field, fields,
-                                      text.GetAddress()));
+  KX_CHECK(ctx,
+           Workers().WriteFields(context, page, templatePage, field, fields, text.GetAddress()));
   if (!issued) {
     SetAttributeValueAt(copyFields, field, text);
     return;

@@ -155,7 +155,8 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   const size_t colon = text.find(u':', 2);
   if (colon == std::u16string_view::npos) return -1;
   const int32_t id = static_cast<int32_t>(_wtol(std::u16string(text.substr(2, colon - 2)).c_str()));
-  const int32_t column = static_cast<int32_t>(_wtol(std::u16string(text.substr(colon + 1)).c_str()));
+  const int32_t column =
+      static_cast<int32_t>(_wtol(std::u16string(text.substr(colon + 1)).c_str()));
   int32_t row = -1;
   if (page != nullptr) {
     IKXQAttributePtr objects;
@@ -204,8 +205,8 @@ HRESULT RecordFieldItem(Main&, IKXQObject* page, IKXQTemplatePage* templatePage,
 }
 
 HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
-                            const OLECHAR* key, int32_t position, int32_t row,
-                            IKXQTrigger* trigger, IKXQAttribute* fields) {
+                            const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
+                            IKXQAttribute* fields) {
   KXComException ctx = KXComException::Silent(u"RecordListFieldItem");
   try {
     if (field == nullptr) return S_OK;
@@ -369,7 +370,8 @@ HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet) {
 }
 
 HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeDatasheetTriggerData");
+  KXComException ctx =
+      KXComException::Silent(u"KXDBDatasheetServices::InitializeDatasheetTriggerData");
   try {
     CheckPointerArgument(ctx, datasheet);
     CheckPointerArgument(ctx, trigger);
@@ -397,8 +399,8 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
       {
         OpenItem item(ctx, trigger, u"Name");
         _bstr_t name;
-        KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(application, datasheet,
-                                                          name.GetAddress(), true, 1));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, name.GetAddress(),
+                                                          true, 1));
         item.End(ctx);
       }
       for (int32_t i = 1; i <= count; ++i) {
@@ -548,7 +550,8 @@ HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& 
     if (keys.empty()) {
       for (int32_t r = 0; r < pairs.Count2(); ++r) record(r);
     } else {
-      for (const _bstr_t& key : keys) record(static_cast<int32_t>(_wtol(key.length() > 0 ? key : u"")));
+      for (const _bstr_t& key : keys)
+        record(static_cast<int32_t>(_wtol(key.length() > 0 ? key : u"")));
     }
   }
   KX_CATCH(ctx, KX_HERE(kFile))

@@ -67,15 +67,14 @@ HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& 
 
 // One item of an ordinary page: key = `index` (zero-based) in decimal; the
 // field's value with its unit is read inside it. No template field: no item.
-HRESULT RecordFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
-                        int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
-                        IKXQAttribute* fields);
+HRESULT RecordFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
+                        IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute* fields);
 // One item of a continuous-list page at "Fields" position `position`, row
 // `row` (-1: a fixed field): the value, the page's id and the position's
 // "Fields" entry are read inside it. Nothing at that row: no item.
 HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
-                            const OLECHAR* key, int32_t position, int32_t row,
-                            IKXQTrigger* trigger, IKXQAttribute* fields);
+                            const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
+                            IKXQAttribute* fields);
 // The item of one position of a continuous-list page under the position's
 // decimal text, with `main`'s analysis of the page (used by composition,
 // sorting and the data-field event).

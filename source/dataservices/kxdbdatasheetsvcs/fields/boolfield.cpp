@@ -24,5 +24,6 @@ HRESULT SetBoolFieldMessageParser::SetBoolFieldValue() {
 }
 
 HRESULT Main::SetBoolField(const OLECHAR* request) {
-  return ServeMessage<SetBoolFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetBoolField", request);
+  return ServeMessage<SetBoolFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetBoolField",
+                                                 request);
 }

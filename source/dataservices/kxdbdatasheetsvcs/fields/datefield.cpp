@@ -24,5 +24,6 @@ HRESULT SetDateFieldMessageParser::SetDateFieldValue() {
 }
 
 HRESULT Main::SetDateField(const OLECHAR* request) {
-  return ServeMessage<SetDateFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetDateField", request);
+  return ServeMessage<SetDateFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetDateField",
+                                                 request);
 }

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "com/wstr.h"
-
 #include "events/triggers.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
@@ -256,7 +255,8 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(main.m_pSchema, owner, &filter));
   // The test is recorded by the owner's permanent-filter trigger.
-  if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet, trigger)) {
+  if (KXDBDatasheetSvcs::IsObjectInFilter(main.m_pApplication, filter, object, datasheet,
+                                          trigger)) {
     return S_OK;
   }
 
@@ -266,8 +266,7 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
   const std::u16string alert = kx_format(
       u"'%ls' = '%ls' did not pass summary list membership requirements defined by Permanent "
       u"Filter",
-      name.length() > 0 ? static_cast<const OLECHAR*>(name) : u"",
-      value != nullptr ? value : u"");
+      name.length() > 0 ? static_cast<const OLECHAR*>(name) : u"", value != nullptr ? value : u"");
   XMLReply::BeginMessage(main, u"App", -1);
   XMLReply::WriteMessage(main, u"ALERT", -1, _bstr_t(alert.c_str()));
   XMLReply::EndMessage(main);
@@ -315,7 +314,8 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
       position = KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, nodeIndex + 1, &has);
     }
     if (!has || position <= 0) {
-      WarnAndFail(ctx, main, KX_HERE(kFile), u"AssertContinuousListField, failed to find node index");
+      WarnAndFail(ctx, main, KX_HERE(kFile),
+                  u"AssertContinuousListField, failed to find node index");
     }
   }
   IKXQObjectPtr row;
@@ -326,7 +326,8 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
     if (confirmedClass != nullptr && *confirmedClass != 0) {
       CreateConfirmedObject(ctx, main, confirmedClass, row);
       out.created = true;
-      KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObject(main, row, page, templatePage, true, -1, false));
+      KX_CHECK(ctx,
+               KXDBDatasheetSvcs::AddListObject(main, row, page, templatePage, true, -1, false));
       _bstr_t templateName;
       KX_CHECK(ctx, templatePage->get_ListTemplateName(templateName.GetAddress()));
       LoadMasterData(ctx, main, templateName, row);

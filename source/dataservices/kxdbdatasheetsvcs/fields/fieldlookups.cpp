@@ -84,9 +84,8 @@ void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first
   GetFieldQualifier(page, field, &qualifier, &raw);
   VariantUtil::SafeArrayVector nodes(raw, true);
   if (nodes.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
-  const HRESULT hr = nodes.Count() > 0
-                         ? nodes.GetClassViewAt(first ? 0 : nodes.Count() - 1, &node)
-                         : E_FAIL;
+  const HRESULT hr =
+      nodes.Count() > 0 ? nodes.GetClassViewAt(first ? 0 : nodes.Count() - 1, &node) : E_FAIL;
   if (FAILED(hr) || !node) {
     ClearThreadErrorInfo();
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), FAILED(hr) ? hr : E_FAIL,
@@ -148,8 +147,8 @@ int32_t GetContinuousFieldNumber(const ContinuousPageHelper& helper, IKXQTemplat
     return static_cast<int32_t>(number);
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), E_FAIL,
-                          u" Field %d not found in continuous template %ls ",
-                          static_cast<int>(id), helper.TemplateKey().c_str());
+                          u" Field %d not found in continuous template %ls ", static_cast<int>(id),
+                          helper.TemplateKey().c_str());
 }
 
 int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t row,

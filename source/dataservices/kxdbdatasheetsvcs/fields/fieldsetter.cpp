@@ -46,13 +46,14 @@ bool FieldWrite::Prepare() {
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
   continuous = format.length() > 0;
   if (continuous) {
-    KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage,
-                                                            page, false));
+    KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage, page,
+                                                            false));
     if (!FieldUtils::CheckListContiguity(main, page, request.index)) return false;
     AssertContinuousListField(main, page, request.fieldId, request.index, request.confirmedClass,
                               field);
   } else {
-    FieldUtils::AssertField(main, page, templatePage, request.fieldId, request.confirmedClass, field);
+    FieldUtils::AssertField(main, page, templatePage, request.fieldId, request.confirmedClass,
+                            field);
   }
   return static_cast<bool>(field.holder);
 }
@@ -114,8 +115,9 @@ HRESULT SetFieldValue(Main& main, const FieldRequest& request, int32_t kind,
   CheckPointerArgument(ctx, templateField);
   _bstr_t unit;
   if (kind == kFieldReal) unit = GetFieldUnitText(ctx, write.page, templateField);
-  const HRESULT stored = write.Store(request.value, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr,
-                                     request.value);
+  const HRESULT stored =
+      write.Store(request.value, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr,
+                  request.value);
   if (stored != S_OK) return stored;
   if (numbers != nullptr && numbers->published) {
     KXDBDatasheetSvcs::WriteViewNumberTexts(write.field.holder, write.field.position,

@@ -2,12 +2,13 @@
 // and the route cache; continuous lists from a row object; node chains,
 // object vectors and qualifier routes. Values as text are in
 // fieldvalues.cpp, the field lookups in fieldlookups.cpp.
+#include "fields/fieldutils.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
 #include "fields/routecache.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -44,9 +45,7 @@ std::u16string ClassToken(std::u16string_view name) {
   return std::u16string(stop == std::u16string_view::npos ? name : name.substr(0, stop));
 }
 
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  return kx_wcsicmp(a, b) == 0;
-}
+bool SameNoCase(std::u16string_view a, std::u16string_view b) { return kx_wcsicmp(a, b) == 0; }
 
 // ---- Small store reads ------------------------------------------------------
 
@@ -154,10 +153,15 @@ int32_t NodeIndexEntry(IKXQAttribute* indices, LONG nodeIndex, bool* has) {
 enum class Next { kGoOn, kEnd, kRestart };
 
 struct Walk {
-  Walk(KXComException& context, IKXQObject* walkPage, IKXQTemplateField* walkField, int32_t walkCase,
-       bool writeMode, SAFEARRAY* shiftTable, bool again)
-      : page(walkPage), field(walkField), caseId(walkCase), write(writeMode), shift(shiftTable),
-        restarted(again), ctx(context) {}
+  Walk(KXComException& context, IKXQObject* walkPage, IKXQTemplateField* walkField,
+       int32_t walkCase, bool writeMode, SAFEARRAY* shiftTable, bool again)
+      : page(walkPage),
+        field(walkField),
+        caseId(walkCase),
+        write(writeMode),
+        shift(shiftTable),
+        restarted(again),
+        ctx(context) {}
 
   IKXQObject* page;
   IKXQTemplateField* field;
@@ -335,8 +339,7 @@ struct Walk {
       KXDBDatasheetSvcs::GetNodeObject(present, page, node);
 
       if (present) {
-        if (indexed && present != root &&
-            StaleCheck(view, node, name, present) == Next::kEnd) {
+        if (indexed && present != root && StaleCheck(view, node, name, present) == Next::kEnd) {
           return S_OK;
         }
         IKXQViewDefinitionPtr definition;
@@ -500,7 +503,8 @@ HRESULT ParseContinuousListRoute(Main& main, IKXQObject* page, IKXQObject* rowOb
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Invalid template field definition");
   };
   const NodeList list(page, field);
-  if (list.nodes.Count() == 0) fail(u"Parse Continuous List Route Error: Unable to retrieve nodes for field");
+  if (list.nodes.Count() == 0)
+    fail(u"Parse Continuous List Route Error: Unable to retrieve nodes for field");
   IKXQClassViewPtr rootNode;
   if (FAILED(list.nodes.GetClassViewAt(0, &rootNode)) || !rootNode) {
     ClearThreadErrorInfo();
@@ -619,7 +623,8 @@ void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTempla
   selected = nullptr;
   _variant_t stepValue;
   IKXQFieldValuePtr holder;
-  if (FAILED(view->ReadRoute(_bstr_t(path.c_str()), _variant_t(), &stepValue, &holder)) || !holder) {
+  if (FAILED(view->ReadRoute(_bstr_t(path.c_str()), _variant_t(), &stepValue, &holder)) ||
+      !holder) {
     ClearThreadErrorInfo();
     return;
   }
@@ -655,7 +660,8 @@ HRESULT ResolveContinuousListField(Main& main, IKXQObject* page, IKXQTemplateFie
     int32_t nodeIndex = -1;
     const std::vector<int32_t>& ids = helper.FieldNodeIds();
     for (size_t i = 0; id >= 0 && i < ids.size() && nodeIndex < 0; ++i) {
-      if (ids[i] == id && i < helper.FieldRootNodes().size()) nodeIndex = helper.FieldRootNodes()[i];
+      if (ids[i] == id && i < helper.FieldRootNodes().size())
+        nodeIndex = helper.FieldRootNodes()[i];
     }
     IKXQAttributePtr indices;
     GetAttributeInterface(page, u"NodeIndices", indices);

@@ -54,8 +54,8 @@ namespace FieldUtils {
 // Another type: E_FAIL "Unknown data type defined for attribute %ls". A
 // text the type refuses (a real or date that is no number, an unknown
 // Boolean word) stores nothing and raises the refusal.
-void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
-                               const OLECHAR* text, const OLECHAR* unit);
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
+                               const OLECHAR* unit);
 // The value at `position` as text (reals in `unit`, else their own unit;
 // Booleans "1"/"0"); null when the position holds no value.
 void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,

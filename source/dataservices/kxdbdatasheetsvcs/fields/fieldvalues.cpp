@@ -48,7 +48,7 @@ _variant_t RealFormat(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR
   _bstr_t own;
   KX_CHECK(ctx, holder->get_UnitText(_variant_t(), own.GetAddress()));
   return _variant_t(static_cast<const OLECHAR*>(own) != nullptr ? static_cast<const OLECHAR*>(own)
-                                                                  : u"");
+                                                                : u"");
 }
 
 }  // namespace
@@ -92,8 +92,8 @@ bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type) {
       if (!empty) {
         bool flag = false;
         if (FAILED(ParseBoolean(text, &flag))) {
-          ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                                  u"'%ls' is not a Boolean value", text);
+          ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"'%ls' is not a Boolean value",
+                                  text);
         }
         V_VT(out) = VT_BOOL;
         V_BOOL(out) = flag ? VARIANT_TRUE : VARIANT_FALSE;
@@ -109,8 +109,8 @@ bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type) {
 
 namespace FieldUtils {
 
-void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
-                               const OLECHAR* text, const OLECHAR* unit) {
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
+                               const OLECHAR* unit) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::SetAttributeValueFromText");
   if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   const IKXQFieldValuePtr held(holder);
@@ -123,9 +123,7 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
   bool converted = true;
   switch (FieldUtils::GetDataType(holder)) {
     case KXQ_TYPE_TEXT:
-    case KXQ_TYPE_STRING:
-      value = _variant_t(text);
-      break;
+    case KXQ_TYPE_STRING: value = _variant_t(text); break;
     case KXQ_TYPE_BINARY:
       format = _variant_t(u"Base64");
       value = _variant_t(text);
@@ -134,23 +132,15 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
       format = RealFormat(ctx, holder, unit);
       converted = VariantUtil::FromXMLText(&value, text, VT_R8);
       break;
-    case KXQ_TYPE_INTEGER:
-      converted = VariantUtil::FromXMLText(&value, text, VT_I4);
-      break;
-    case KXQ_TYPE_DATE:
-      converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
-      break;
-    case KXQ_TYPE_BOOLEAN:
-      converted = VariantUtil::FromXMLText(&value, text, VT_BOOL);
-      break;
+    case KXQ_TYPE_INTEGER: converted = VariantUtil::FromXMLText(&value, text, VT_I4); break;
+    case KXQ_TYPE_DATE: converted = VariantUtil::FromXMLText(&value, text, VT_DATE); break;
+    case KXQ_TYPE_BOOLEAN: converted = VariantUtil::FromXMLText(&value, text, VT_BOOL); break;
     default: {
       _bstr_t name;
       (void)holder->get_Name(name.GetAddress());
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              u"Unknown data type defined for attribute %ls",
-                              static_cast<const OLECHAR*>(name) != nullptr
-                                  ? static_cast<const OLECHAR*>(name)
-                                  : u"");
+      ThrowKXComExceptionHrAt(
+          ctx, KX_HERE(kFile), E_FAIL, u"Unknown data type defined for attribute %ls",
+          static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name) : u"");
     }
   }
   const HRESULT hr = holder->PutValue(position, format, value);
@@ -161,9 +151,9 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position,
   // The store refused the empty value of a text that is no number: say so.
   _bstr_t name;
   (void)holder->get_Name(name.GetAddress());
-  ThrowIfFailed(ctx, u"'%ls' is not a number for attribute %ls", text,
-                static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name)
-                                                              : u"");
+  ThrowIfFailed(
+      ctx, u"'%ls' is not a number for attribute %ls", text,
+      static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name) : u"");
 }
 
 void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,

@@ -107,7 +107,8 @@ _bstr_t ReadInstanceValue(KXComException& ctx, IKXQObject* object, IKXQClassView
   CheckPointerArgument(ctx, view.GetInterfacePtr());
   _variant_t position;
   IKXQFieldValuePtr holder;
-  const HRESULT hr = view->ReadRoute(path, _variant_t(LONG{caseId}), position.GetAddress(), &holder);
+  const HRESULT hr =
+      view->ReadRoute(path, _variant_t(LONG{caseId}), position.GetAddress(), &holder);
   _bstr_t text;
   if (hr == KXQ_E_NOTFOUND) {
     ClearThreadErrorInfo();
@@ -115,20 +116,21 @@ _bstr_t ReadInstanceValue(KXComException& ctx, IKXQObject* object, IKXQClassView
   }
   KX_CHECK(ctx, hr);
   if (!holder) return text;
-  FieldUtils::GetAttributeValueText(holder, position, text,
-                                    unitText.length() > 0 ? static_cast<const OLECHAR*>(unitText)
-                                                          : nullptr);
+  FieldUtils::GetAttributeValueText(
+      holder, position, text,
+      unitText.length() > 0 ? static_cast<const OLECHAR*>(unitText) : nullptr);
   return text;
 }
 
 }  // namespace
 
 const GrammarRecord* GetInfoForReportSchema::GetSchema() const {
-  static constexpr auto kGrammar =
-      Grammar::Table(Grammar::Envelope(TargetId, Status),
-                     Grammar::Element(u"GetInfoForReport", 1, {Grammar::Child(Field)}),
-                     Grammar::Element(u"Field", Field, {Grammar::Integer(u"FieldId", FieldId),
-                                                        Grammar::Integer(u"PageId", PageId)}));
+  static constexpr auto kGrammar = Grammar::Table(
+      Grammar::Envelope(TargetId, Status),
+      Grammar::Element(u"GetInfoForReport", 1, {Grammar::Child(Field)}),
+      Grammar::Element(
+          u"Field", Field,
+          {Grammar::Integer(u"FieldId", FieldId), Grammar::Integer(u"PageId", PageId)}));
   return kGrammar.data();
 }
 

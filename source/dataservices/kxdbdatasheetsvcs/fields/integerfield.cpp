@@ -25,5 +25,6 @@ HRESULT SetIntegerFieldMessageParser::SetIntegerFieldValue() {
 }
 
 HRESULT Main::SetIntegerField(const OLECHAR* request) {
-  return ServeMessage<SetIntegerFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetIntegerField", request);
+  return ServeMessage<SetIntegerFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetIntegerField",
+                                                    request);
 }

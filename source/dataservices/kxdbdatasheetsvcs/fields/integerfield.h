@@ -10,14 +10,25 @@
 class SetIntegerFieldSchema : public MessageParser {
  public:
   // 2, 3: the envelope
-  enum Id : uint32_t { PageId = 4, FieldId, Value, Published, Prefix, Postfix, Substitution, Format, ConfirmedClass, Index };
+  enum Id : uint32_t {
+    PageId = 4,
+    FieldId,
+    Value,
+    Published,
+    Prefix,
+    Postfix,
+    Substitution,
+    Format,
+    ConfirmedClass,
+    Index
+  };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
 class SetIntegerFieldMessageParser final : public SetIntegerFieldSchema,
-                              public FieldMessageValues,
-                              public NumberMessageValues {
+                                           public FieldMessageValues,
+                                           public NumberMessageValues {
  public:
   using SetIntegerFieldSchema::SetIntegerFieldSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;

@@ -20,8 +20,7 @@ bool SameText(const SAXText& a, const SAXText& b) {
 }
 
 bool NumberTextsEmpty(const KXFieldData& r) {
-  return r.value.IsEmpty() && r.prefix.IsEmpty() && r.postfix.IsEmpty() &&
-         r.substitution.IsEmpty();
+  return r.value.IsEmpty() && r.prefix.IsEmpty() && r.postfix.IsEmpty() && r.substitution.IsEmpty();
 }
 
 bool IsBlank(const KXFieldData& r) {
@@ -33,8 +32,7 @@ bool SameMembers(const KXFieldData& a, const KXFieldData& b) {
   switch (a.typeId) {
     case kFieldAnnotation:
       return SameText(a.value, b.value) && a.x == b.x && a.y == b.y && a.markup == b.markup;
-    case kFieldString:
-      return SameText(a.value, b.value);
+    case kFieldString: return SameText(a.value, b.value);
     case kFieldReal:
     case kFieldInteger:
       return SameText(a.value, b.value) && SameText(a.prefix, b.prefix) &&
@@ -46,8 +44,7 @@ bool SameMembers(const KXFieldData& a, const KXFieldData& b) {
     case kFieldSketch:
       return SameText(a.value, b.value) && a.tlx == b.tlx && a.tly == b.tly && a.brx == b.brx &&
              a.bry == b.bry;
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -80,28 +77,23 @@ std::vector<_variant_t> MethodArguments(const KXFieldData& a, const KXFieldData&
   std::vector<_variant_t> args;
   switch (a.typeId) {
     case kFieldAnnotation:
-      args = {text(a.value), text(b.value), number(a.x),         number(b.x),
+      args = {text(a.value), text(b.value), number(a.x),          number(b.x),
               number(a.y),   number(b.y),   _variant_t(a.markup), _variant_t(b.markup)};
       break;
-    case kFieldString:
-      args = {text(a.value), text(b.value)};
-      break;
+    case kFieldString: args = {text(a.value), text(b.value)}; break;
     case kFieldReal:
     case kFieldInteger:
-      args = {text(a.value),   text(b.value),        text(a.prefix),       text(b.prefix),
-              text(a.postfix), text(b.postfix),      text(a.substitution), text(b.substitution),
+      args = {text(a.value),   text(b.value),   text(a.prefix),       text(b.prefix),
+              text(a.postfix), text(b.postfix), text(a.substitution), text(b.substitution),
               text(a.format),  text(b.format)};
       break;
     case kFieldBool:
-    case kFieldDate:
-      args = {text(a.value), text(b.value), text(a.format), text(b.format)};
-      break;
+    case kFieldDate: args = {text(a.value), text(b.value), text(a.format), text(b.format)}; break;
     case kFieldSketch:
       args = {text(a.value), text(b.value), number(a.tlx), number(b.tlx), number(a.tly),
               number(b.tly), number(a.brx), number(b.brx), number(a.bry), number(b.bry)};
       break;
-    default:
-      return {text(a.value), text(b.value)};
+    default: return {text(a.value), text(b.value)};
   }
   args.emplace_back(flag);
   return args;

@@ -37,17 +37,24 @@ enum : uint32_t {
 
 // Attributes shared by several kinds of field record, in table order.
 constexpr std::array<GrammarRecord, 11> kNumberAttributes = {
-    Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
-    Grammar::String(u"Value", kIdValue), Grammar::String(u"Prefix", kIdPrefix),
-    Grammar::String(u"Postfix", kIdPostfix), Grammar::String(u"Substitution", kIdSubstitution),
-    Grammar::String(u"Format", kIdFormat), Grammar::Integer(u"State", kIdState),
+    Grammar::Integer(u"FieldId", kIdFieldId),
+    Grammar::Integer(u"AttribId", kIdAttribId),
+    Grammar::String(u"Value", kIdValue),
+    Grammar::String(u"Prefix", kIdPrefix),
+    Grammar::String(u"Postfix", kIdPostfix),
+    Grammar::String(u"Substitution", kIdSubstitution),
+    Grammar::String(u"Format", kIdFormat),
+    Grammar::Integer(u"State", kIdState),
     Grammar::Integer(u"Alignment", kIdAlignment),
     Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
     Grammar::Integer(u"Index", kIdIndex)};
 constexpr std::array<GrammarRecord, 8> kFormattedAttributes = {
-    Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
-    Grammar::String(u"Value", kIdValue), Grammar::String(u"Format", kIdFormat),
-    Grammar::Integer(u"State", kIdState), Grammar::Integer(u"Alignment", kIdAlignment),
+    Grammar::Integer(u"FieldId", kIdFieldId),
+    Grammar::Integer(u"AttribId", kIdAttribId),
+    Grammar::String(u"Value", kIdValue),
+    Grammar::String(u"Format", kIdFormat),
+    Grammar::Integer(u"State", kIdState),
+    Grammar::Integer(u"Alignment", kIdAlignment),
     Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
     Grammar::Integer(u"Index", kIdIndex)};
 constexpr std::array<GrammarRecord, 5> kChoiceAttributes = {
@@ -65,32 +72,33 @@ constexpr auto kFieldDataGrammar = Grammar::Table(
                      {Grammar::String(u"Value", kIdValue), Grammar::Integer(u"X", kIdX),
                       Grammar::Integer(u"Y", kIdY), Grammar::Integer(u"FieldId", kIdFieldId),
                       Grammar::Boolean(u"Markup", kIdMarkup)}),
-    Grammar::Element(u"String", kFieldString,
-                     {Grammar::Integer(u"FieldId", kIdFieldId),
-                      Grammar::Integer(u"AttribId", kIdAttribId),
-                      Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
-                      Grammar::Integer(u"Alignment", kIdAlignment),
-                      Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
-                      Grammar::Integer(u"Index", kIdIndex)}),
+    Grammar::Element(
+        u"String", kFieldString,
+        {Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
+         Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
+         Grammar::Integer(u"Alignment", kIdAlignment),
+         Grammar::Integer(u"VerticalAlignment", kIdVerticalAlignment),
+         Grammar::Integer(u"Index", kIdIndex)}),
     Grammar::Element(u"Real", kFieldReal, kNumberAttributes),
     Grammar::Element(u"Integer", kFieldInteger, kNumberAttributes),
     Grammar::Element(u"Bool", kFieldBool, kFormattedAttributes),
     Grammar::Element(u"Date", kFieldDate, kFormattedAttributes),
     Grammar::Element(u"Check", kFieldCheck, kChoiceAttributes),
     Grammar::Element(u"Radio", kFieldRadio, kChoiceAttributes),
-    Grammar::Element(u"Sketch", kFieldSketch,
-                     {Grammar::Integer(u"FieldId", kIdFieldId),
-                      Grammar::Integer(u"AttribId", kIdAttribId),
-                      Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
-                      Grammar::Integer(u"TLX", kIdTLX), Grammar::Integer(u"TLY", kIdTLY),
-                      Grammar::Integer(u"BRX", kIdBRX), Grammar::Integer(u"BRY", kIdBRY),
-                      Grammar::Integer(u"Index", kIdIndex)}));
+    Grammar::Element(
+        u"Sketch", kFieldSketch,
+        {Grammar::Integer(u"FieldId", kIdFieldId), Grammar::Integer(u"AttribId", kIdAttribId),
+         Grammar::String(u"Value", kIdValue), Grammar::Integer(u"State", kIdState),
+         Grammar::Integer(u"TLX", kIdTLX), Grammar::Integer(u"TLY", kIdTLY),
+         Grammar::Integer(u"BRX", kIdBRX), Grammar::Integer(u"BRY", kIdBRY),
+         Grammar::Integer(u"Index", kIdIndex)}));
 
 // The show element of each kind, by type id: "Show<Kind>Field".
 constexpr const OLECHAR* kShowNames[] = {
-    nullptr,           u"ShowAnnotationField", u"ShowStringField", u"ShowRealField",
-    u"ShowIntegerField", u"ShowBoolField",     u"ShowDateField",   u"ShowSketchField",
-    u"ShowCheckField",   u"ShowRadioField"};
+    nullptr,          u"ShowAnnotationField", u"ShowStringField",
+    u"ShowRealField", u"ShowIntegerField",    u"ShowBoolField",
+    u"ShowDateField", u"ShowSketchField",     u"ShowCheckField",
+    u"ShowRadioField"};
 
 // The rest of `text` after `prefix`, or null when it does not start so.
 constexpr const OLECHAR* After(const OLECHAR* text, const OLECHAR* prefix) {

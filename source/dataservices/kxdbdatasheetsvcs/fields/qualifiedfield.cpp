@@ -60,10 +60,10 @@ bool TemplateDefinesQualifier(KXComException& ctx, IKXQTemplatePage* templatePag
 
 const GrammarRecord* SetQualifierSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"SetQualifier", {Grammar::Integer(u"PageId", PageId),
-                        Grammar::Integer(u"QualifierId", QualifierId),
-                        Grammar::Integer(u"Index", Index), Grammar::Integer(u"Value", Value),
-                        Grammar::String(u"ConfirmedClass", ConfirmedClass)});
+      u"SetQualifier",
+      {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"QualifierId", QualifierId),
+       Grammar::Integer(u"Index", Index), Grammar::Integer(u"Value", Value),
+       Grammar::String(u"ConfirmedClass", ConfirmedClass)});
   return kGrammar.data();
 }
 
@@ -72,9 +72,7 @@ HRESULT SetQualifierMessageParser::SetValue(uint32_t id, const SAXValue& value) 
     case PageId: return Store(m_pageId, value);
     case QualifierId: return Store(m_qualifierId, value);
     case Index: return Store(m_index, value);
-    case Value:
-      m_hasValue = true;
-      return Store(m_value, value);
+    case Value: m_hasValue = true; return Store(m_value, value);
     case ConfirmedClass: return Store(m_confirmedClass, value);
     default: return E_INVALIDARG;
   }
@@ -101,8 +99,8 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
     IKXQAttributePtr qualifiers;
     GetAttributeInterface(page, u"Qualifiers", qualifiers);
     IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(m_pMain->m_pApplication, page,
-                                                     &templatePage, 1));
+    KX_CHECK(ctx,
+             KXDBDatasheetSvcs::GetTemplatePage(m_pMain->m_pApplication, page, &templatePage, 1));
     CheckPointerArgument(ctx, qualifiers.GetInterfacePtr());
     CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
     // A qualifier the template does not name may take the next free place

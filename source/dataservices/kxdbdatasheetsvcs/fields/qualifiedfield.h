@@ -9,7 +9,13 @@
 
 class SetQualifierSchema : public MessageParser {
  public:
-  enum Id : uint32_t { PageId = 4, QualifierId, Index, Value, ConfirmedClass };  // 2, 3: the envelope
+  enum Id : uint32_t {
+    PageId = 4,
+    QualifierId,
+    Index,
+    Value,
+    ConfirmedClass
+  };  // 2, 3: the envelope
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
@@ -27,6 +33,6 @@ class SetQualifierMessageParser final : public SetQualifierSchema {
   int32_t m_qualifierId = -1;
   int32_t m_index = -1;  // read and not used
   int32_t m_value = -1;
-  bool m_hasValue = false;  // a request without "Value" is refused
+  bool m_hasValue = false;   // a request without "Value" is refused
   SAXText m_confirmedClass;  // read and not used
 };

@@ -11,7 +11,8 @@ constexpr FrameOptions kFrame{.file = kFile, .passReturnedFailure = true};
 }  // namespace
 
 const GrammarRecord* SetRadioFieldSchema::GetSchema() const {
-  static constexpr auto kGrammar = FieldGrammar<SetRadioFieldSchema, &Grammar::Integer>(u"SetRadioField");
+  static constexpr auto kGrammar =
+      FieldGrammar<SetRadioFieldSchema, &Grammar::Integer>(u"SetRadioField");
   return kGrammar.data();
 }
 
@@ -20,9 +21,7 @@ HRESULT SetRadioFieldMessageParser::SetValue(uint32_t id, const SAXValue& value)
     case PageId: return Store(m_pageId, value);
     case FieldId: return Store(m_fieldId, value);
     case Index: return Store(m_index, value);
-    case Value:
-      m_hasChoice = true;
-      return Store(m_choice, value);
+    case Value: m_hasChoice = true; return Store(m_choice, value);
     case ConfirmedClass: return Store(m_confirmedClass, value);
     default: return E_INVALIDARG;
   }

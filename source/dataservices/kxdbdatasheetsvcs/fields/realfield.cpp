@@ -25,5 +25,6 @@ HRESULT SetRealFieldMessageParser::SetRealFieldValue() {
 }
 
 HRESULT Main::SetRealField(const OLECHAR* request) {
-  return ServeMessage<SetRealFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetRealField", request);
+  return ServeMessage<SetRealFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetRealField",
+                                                 request);
 }

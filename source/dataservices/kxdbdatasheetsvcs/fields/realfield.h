@@ -10,14 +10,25 @@
 class SetRealFieldSchema : public MessageParser {
  public:
   // 2, 3: the envelope
-  enum Id : uint32_t { PageId = 4, FieldId, Value, Published, Prefix, Postfix, Substitution, Format, Index, ConfirmedClass };
+  enum Id : uint32_t {
+    PageId = 4,
+    FieldId,
+    Value,
+    Published,
+    Prefix,
+    Postfix,
+    Substitution,
+    Format,
+    Index,
+    ConfirmedClass
+  };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };
 
 class SetRealFieldMessageParser final : public SetRealFieldSchema,
-                              public FieldMessageValues,
-                              public NumberMessageValues {
+                                        public FieldMessageValues,
+                                        public NumberMessageValues {
  public:
   using SetRealFieldSchema::SetRealFieldSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;

@@ -91,9 +91,9 @@ class RouteCache {
   mutable std::mutex m_lock;
   std::condition_variable m_wake;
   Map m_entries;
-  bool m_stop = false;          // guarded by m_lock
-  uint64_t m_sweeps = 0;        // guarded by m_lock
-  bool m_started = false;       // apartment thread only
+  bool m_stop = false;           // guarded by m_lock
+  uint64_t m_sweeps = 0;         // guarded by m_lock
+  bool m_started = false;        // apartment thread only
   bool m_failNextStart = false;  // apartment thread only
   std::thread m_sweeper;
 };

@@ -1,9 +1,8 @@
 #include "fields/sketchfield.h"
 
-#include "com/wstr.h"
-
 #include <string>
 
+#include "com/wstr.h"
 #include "fields/fieldutils.h"
 #include "sketchdataparser.h"
 
@@ -43,7 +42,8 @@ std::u16string ComposeSketchText(const OLECHAR* incoming, const OLECHAR* stored)
     out = (head.Code3 == u'R' ? in : old).Block(3);
   } else {
     const Sketch* source[3];
-    for (int block = 1; block <= 3; ++block) source[block - 1] = head.Code(block) == u'R' ? &in : &old;
+    for (int block = 1; block <= 3; ++block)
+      source[block - 1] = head.Code(block) == u'R' ? &in : &old;
     const SketchDataParser& one = source[0]->parsed;
     const SketchDataParser& two = source[1]->parsed;
     out = kx_format(u"!P%d:", static_cast<int>(one.Label1.size())) + one.Label1 +

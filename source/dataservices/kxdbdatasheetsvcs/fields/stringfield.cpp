@@ -24,5 +24,6 @@ HRESULT SetStringFieldMessageParser::SetStringFieldValue() {
 }
 
 HRESULT Main::SetStringField(const OLECHAR* request) {
-  return ServeMessage<SetStringFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetStringField", request);
+  return ServeMessage<SetStringFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetStringField",
+                                                   request);
 }

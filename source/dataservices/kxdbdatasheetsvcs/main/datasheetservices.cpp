@@ -1,5 +1,4 @@
 #include "main/datasheetservices.h"
-#include "model/kxdbdatasheetpages.h"
 
 #include <new>
 #include <span>
@@ -14,6 +13,7 @@
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "main/module.h"
+#include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "store/object.h"
 
@@ -123,8 +123,7 @@ IDispatch* DispatchArgument(const VARIANT& value) {
 }
 
 // ---------------------------------------------------------------------------
-class KXDatasheetServices final
-    : public ServiceObject<KXDatasheetServices, IKXDatasheetServices> {
+class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXDatasheetServices> {
  public:
   using ServiceObject::ServiceObject;
 
@@ -165,9 +164,8 @@ class KXDatasheetServices final
   }
 
   HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
-    return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
-      return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject);
-    });
+    return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__,
+                 [&] { return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject); });
   }
 
   HRESULT STDMETHODCALLTYPE DatasheetObjects(SAFEARRAY** psaObjects) override {
@@ -178,7 +176,8 @@ class KXDatasheetServices final
 
   // The bound object is not used: the method works on the template and
   // datasheet it is given.
-  HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch* pTemplate, IDispatch* pDatasheet) override {
+  HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch* pTemplate,
+                                                IDispatch* pDatasheet) override {
     // The trace name is spelt as the host's journals know it.
     return Serve(u"DatasheetServices::ProcessSummmrySheet", __LINE__, [&] {
       _com_ptr_t<IKXQTemplate> tmpl;
@@ -206,7 +205,10 @@ const kx::com::DispatchEntry kDatasheetEntries[] = {
      [](void* self, WORD, VARIANT* const*, VARIANT* result) {
        BSTR name = nullptr;
        const HRESULT hr = static_cast<KXDatasheetServices*>(self)->DatasheetName(&name);
-       if (SUCCEEDED(hr)) ReturnBstr(name, result); else SysFreeString(name);
+       if (SUCCEEDED(hr))
+         ReturnBstr(name, result);
+       else
+         SysFreeString(name);
        return hr;
      }},
     {u"IsSummarySheet", DISPID_IsSummarySheet, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
@@ -223,8 +225,7 @@ const kx::com::DispatchEntry kDatasheetEntries[] = {
      DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
      [](void* self, WORD, VARIANT* const*, VARIANT* result) {
        IDispatch* project = nullptr;
-       const HRESULT hr =
-           static_cast<KXDatasheetServices*>(self)->GetSummarySheetProject(&project);
+       const HRESULT hr = static_cast<KXDatasheetServices*>(self)->GetSummarySheetProject(&project);
        if (SUCCEEDED(hr)) {
          ReturnDispatch(project, result);
        } else if (project != nullptr) {
@@ -253,12 +254,15 @@ const kx::com::DispatchEntry kDatasheetEntries[] = {
        return static_cast<KXDatasheetServices*>(self)->ProcessSummarySheet(
            DispatchArgument(*args[0]), DispatchArgument(*args[1]));
      }},
-    {u"GetRealFieldsWithUOM", DISPID_GetRealFieldsWithUOM,
-     DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0,
+    {u"GetRealFieldsWithUOM", DISPID_GetRealFieldsWithUOM, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+     0,
      [](void* self, WORD, VARIANT* const*, VARIANT* result) {
        BSTR xml = nullptr;
        const HRESULT hr = static_cast<KXDatasheetServices*>(self)->GetRealFieldsWithUOM(&xml);
-       if (SUCCEEDED(hr)) ReturnBstr(xml, result); else SysFreeString(xml);
+       if (SUCCEEDED(hr))
+         ReturnBstr(xml, result);
+       else
+         SysFreeString(xml);
        return hr;
      }},
 };

@@ -24,8 +24,7 @@ void WriteFieldElement(KXComException& ctx, ikxXMLStringWriter* writer, int32_t 
 }
 
 // One "Field" per owner of the value behind `live`, nearest first.
-void WriteOwnerChain(KXComException& ctx, ikxXMLStringWriter* writer,
-                     const LiveRealField& live) {
+void WriteOwnerChain(KXComException& ctx, ikxXMLStringWriter* writer, const LiveRealField& live) {
   IKXQValueItemPtr item;
   KX_CHECK(ctx, live.holder->GetItem(live.position, &item));
   if (!item) return;

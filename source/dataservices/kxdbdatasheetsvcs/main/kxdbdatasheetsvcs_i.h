@@ -53,8 +53,8 @@ struct IKXDatasheetServices : IDispatch {
  protected:
   ~IKXDatasheetServices() = default;
 };
-KX_DEFINE_IID(IKXDatasheetServices, 0x47c2b9e0, 0x1a6f, 0x4b83, 0xa4, 0x7d, 0x0f, 0x35, 0xe2,
-              0x9c, 0x61, 0xb8)
+KX_DEFINE_IID(IKXDatasheetServices, 0x47c2b9e0, 0x1a6f, 0x4b83, 0xa4, 0x7d, 0x0f, 0x35, 0xe2, 0x9c,
+              0x61, 0xb8)
 
 // The "Dataview" object service, bound to one label.
 struct IKXDataviewServices : IDispatch {
@@ -63,8 +63,8 @@ struct IKXDataviewServices : IDispatch {
  protected:
   ~IKXDataviewServices() = default;
 };
-KX_DEFINE_IID(IKXDataviewServices, 0xd3a85f71, 0x2e94, 0x4a0c, 0xbb, 0x16, 0x48, 0x7e, 0x09,
-              0xf2, 0xc5, 0x3d)
+KX_DEFINE_IID(IKXDataviewServices, 0xd3a85f71, 0x2e94, 0x4a0c, 0xbb, 0x16, 0x48, 0x7e, 0x09, 0xf2,
+              0xc5, 0x3d)
 
 // Dispatch ids of the automation members (in interface order).
 inline constexpr DISPID DISPID_VisualAppearances = 1;

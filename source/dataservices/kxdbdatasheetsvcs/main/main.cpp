@@ -288,8 +288,8 @@ HRESULT Main::RegisterServices(IKXQRegistrar* registrar) {
   const _bstr_t getName(u"GetDisplayName");
   const _bstr_t setName(u"SetDisplayName");
   (void)registrar->DeclareMethod(0, getName, StringVariant(datasheet), getName,
-                                 _bstr_t(u"Gets the display name of the datasheet"),
-                                 VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE);
+                                 _bstr_t(u"Gets the display name of the datasheet"), VARIANT_FALSE,
+                                 VARIANT_TRUE, VARIANT_FALSE);
   const HRESULT hr = registrar->DeclareMethod(1, setName, StringVariant(datasheet), setName,
                                               _bstr_t(u"Sets the display name of the datasheet"),
                                               VARIANT_FALSE, VARIANT_TRUE, VARIANT_FALSE);
@@ -317,13 +317,9 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
       if (IsOfClassOrNo(object, u"Document") || IsOfClassOrNo(object, u"DataView")) break;
       hr = m_pWorkers->HandleCreateEvent(*this, object);
       break;
-    case 2:
-      hr = m_pWorkers->HandleDeleteEvent(*this, object);
-      break;
+    case 2: hr = m_pWorkers->HandleDeleteEvent(*this, object); break;
     case 3:
-    case 4:
-      hr = m_pWorkers->HandleCreateEvent(*this, object);
-      break;
+    case 4: hr = m_pWorkers->HandleCreateEvent(*this, object); break;
     case 5: {
       LONG caseNumber = 0;
       if (arguments == nullptr || FAILED(VariantToLong(*arguments, &caseNumber, false))) {
@@ -361,11 +357,8 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
       hr = m_pWorkers->HandleChangeClassEvent(*this, object, newClass);
       break;
     }
-    case 9:
-      hr = m_pWorkers->HandleChangeClaimStatusEvent(*this, object);
-      break;
-    default:
-      return S_OK;
+    case 9: hr = m_pWorkers->HandleChangeClaimStatusEvent(*this, object); break;
+    default: return S_OK;
   }
   KX_CHECK(ctx, hr);
   return hr;

@@ -29,9 +29,8 @@ struct PageLoadContext;
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<Main>;
 
-class Main final
-    : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IProvideClassInfo2,
-                                   ISupportErrorInfo, IKXQDataServiceImpl<Main>> {
+class Main final : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IProvideClassInfo2,
+                                                ISupportErrorInfo, IKXQDataServiceImpl<Main>> {
  public:
   // Takes a lock on the module for the object's life.
   Main();

@@ -151,7 +151,8 @@ bool Main::PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObjec
   KX_CHECK(ctx, holder->HasTrigger(_bstr_t(u"SSPF"), &hasTrigger));
   _com_ptr_t<IKXQTrigger> trigger;
   if (hasTrigger == VARIANT_TRUE) KX_CHECK(ctx, holder->get_Trigger(_bstr_t(u"SSPF"), &trigger));
-  if (!trigger) return KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, datasheet);
+  if (!trigger)
+    return KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, datasheet);
   KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
   bool passes = false;
   try {
@@ -261,8 +262,8 @@ HRESULT Main::HandleDeleteCaseEvent(IKXQObject* datasheet, LONG caseNumber) {
       if (!cases) continue;
       for (int32_t j = 1; j <= GetAttributeCount(cases); ++j) {
         bool present = false;
-        const int32_t caseId = ReadAttributeInteger(cases, _variant_t(static_cast<long>(j)),
-                                                    &present);
+        const int32_t caseId =
+            ReadAttributeInteger(cases, _variant_t(static_cast<long>(j)), &present);
         if (!present || caseId != caseNumber) continue;
         KX_CHECK(ctx, KXDBDatasheetSvcs::ClearObjectCase(page, j - 1));
         KX_CHECK(ctx, LaunchPageEvent(page, 1));
@@ -298,7 +299,7 @@ HRESULT Main::HandleDeleteProjectEvent(IKXQProject* project) {
     KX_CHECK(ctx, project->get_Id(&projectId));
     for (const IKXQObjectPtr& datasheet : AllDatasheets(ctx, m_pSchema)) {
       if (!KXDBDatasheetSvcs::CheckSummarySheetProject(m_pApplication, datasheet, nullptr,
-                                                        nullptr)) {
+                                                       nullptr)) {
         continue;
       }
       IKXQAttributePtr sheetProject;
@@ -346,8 +347,9 @@ HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
           KX_CHECK(ctx, Workers().GetTopLevelDataViews(templatePage, tops));
           for (int32_t i = 0; i < tops.GetCount(); ++i) {
             if (!SameObject(tops.GetAt(i), node)) continue;
-            keep = PassesSummaryFilter(datasheet ? datasheet.GetInterfacePtr() : page.GetInterfacePtr(),
-                                       object, datasheet);
+            keep = PassesSummaryFilter(
+                datasheet ? datasheet.GetInterfacePtr() : page.GetInterfacePtr(), object,
+                datasheet);
             break;
           }
         }
@@ -359,8 +361,8 @@ HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
       for (const _bstr_t& name : helper.AttachedClassNames()) {
         if (!KXDBDatasheetSvcs::IsObjectOfClass(object, name)) continue;
         if (!PassesSummaryFilter(page, object, datasheet)) continue;
-        KX_CHECK(ctx,
-                 Workers().AddListObject(*this, object, page, templatePage, true, -1, false, false));
+        KX_CHECK(ctx, Workers().AddListObject(*this, object, page, templatePage, true, -1, false,
+                                              false));
         added = true;
         break;
       }
@@ -395,7 +397,8 @@ HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
         KX_CHECK(ctx, RemoveFromDataView(view, object));
         continue;
       }
-      KX_CHECK(ctx, LaunchPageEvent(ownerIsPage ? owner.GetInterfacePtr() : view.GetInterfacePtr(), 1));
+      KX_CHECK(ctx,
+               LaunchPageEvent(ownerIsPage ? owner.GetInterfacePtr() : view.GetInterfacePtr(), 1));
     }
     // The create handling decides afresh; its failure does not undo the above.
     if (FAILED(HandleCreateEvent(object))) ClearThreadErrorInfo();

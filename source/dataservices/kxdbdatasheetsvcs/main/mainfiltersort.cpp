@@ -156,9 +156,9 @@ void Main::LoadFilterSortFile() {
   if (!std::filesystem::exists(narrow, ec)) return;
   if (SUCCEEDED(KXDBDatasheetSvcs::ParseFilterSortFile(*this, path.c_str()))) return;
   const std::u16string why = TakeThreadErrorText();
-  (void)m_pApplication->LogWarning(
-      _bstr_t((u"FilterSort.xml could not be read whole, the records before the fault are used: " +
-               why).c_str()));
+  (void)m_pApplication->LogWarning(_bstr_t(
+      (u"FilterSort.xml could not be read whole, the records before the fault are used: " + why)
+          .c_str()));
 }
 
 HRESULT Main::ApplyTemplateFilterSort(IKXQObject* datasheet) {

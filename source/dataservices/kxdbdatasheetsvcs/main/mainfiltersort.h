@@ -29,7 +29,9 @@ class FilterSortTable {
   // Grows as the module's arrays do: 0, 8, 16, 32 ... 1024, then 512 more
   // at a time.
   int32_t GetCapacity() const { return m_capacity; }
-  const FilterSortRecord& GetAt(int32_t index) const { return *m_records[static_cast<size_t>(index)]; }
+  const FilterSortRecord& GetAt(int32_t index) const {
+    return *m_records[static_cast<size_t>(index)];
+  }
   // Binary search for `id` (without regard to case) between `low` and
   // `high` (clamped); *index: where it is or would be inserted.
   bool Find(const OLECHAR* id, int32_t low, int32_t high, int32_t* index) const;

@@ -71,8 +71,8 @@ constexpr OLECHAR kWorkersFile[] = u"source/dataservices/kxdbdatasheetsvcs/mainw
 
 }  // namespace
 
-HRESULT MainWorkers::GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key,
-                                          int32_t position, IKXQObject* page) {
+HRESULT MainWorkers::GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key, int32_t position,
+                                          IKXQObject* page) {
   return Composition::GetContinuousListKey(helper, key, position, page);
 }
 
@@ -87,9 +87,8 @@ HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* pa
   return ctx.Return();
 }
 
-HRESULT MainWorkers::OverspillAttribute(OverspillUtils& run, IKXQObject* page,
-                                        IKXQClassView* view, BSTR name,
-                                        IKXQTemplatePage* target) {
+HRESULT MainWorkers::OverspillAttribute(OverspillUtils& run, IKXQObject* page, IKXQClassView* view,
+                                        BSTR name, IKXQTemplatePage* target) {
   KXComException ctx = KXComException::Silent(u"OverspillUtils::OverspillAttribute");
   try {
     run.OverspillAttribute(page, view, name, target);

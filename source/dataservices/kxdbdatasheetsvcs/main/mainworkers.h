@@ -49,7 +49,6 @@ class MainWorkers {
   virtual HRESULT ValidateLabelObject(Main& main, IKXQObject* label, LONG status);
   virtual HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml);
 
-
   // What the triggers, their callbacks and the permanent filters use of
   // summary-sheet composition and overspill, of the page operations and of
   // the field writers.

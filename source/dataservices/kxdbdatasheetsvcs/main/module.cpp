@@ -1,8 +1,7 @@
 #include "main/module.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
+#include <dlfcn.h>
 #include <string>
 
 #include "com/activation.h"

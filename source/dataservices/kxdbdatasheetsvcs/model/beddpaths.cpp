@@ -73,12 +73,8 @@ void CopyTypedValue(IKXQAttribute* source, IKXQAttribute* target) {
       SetAttributeReal(target, unit, value);
       break;
     }
-    case 5:
-      SetAttributeInteger(target, GetAttributeAsInteger(source));
-      break;
-    case 7:
-      SetAttributeBoolean(target, GetAttributeBoolean(source));
-      break;
+    case 5: SetAttributeInteger(target, GetAttributeAsInteger(source)); break;
+    case 7: SetAttributeBoolean(target, GetAttributeBoolean(source)); break;
     case 1:
     case 4: {
       _bstr_t text;
@@ -86,8 +82,7 @@ void CopyTypedValue(IKXQAttribute* source, IKXQAttribute* target) {
       SetAttributeString(target, text);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -121,8 +116,7 @@ void ParseQualifiedName(const OLECHAR* name, _bstr_t& base, _bstr_t& key) {
   const std::u16string_view text = View(name);
   base = Text(text);
   key = _bstr_t();
-  for (size_t at = text.find(u'['); at != std::u16string_view::npos;
-       at = text.find(u'[', at + 1)) {
+  for (size_t at = text.find(u'['); at != std::u16string_view::npos; at = text.find(u'[', at + 1)) {
     base = Text(text.substr(0, at));
     const size_t equals = text.find(u'=', at + 1);
     if (equals != std::u16string_view::npos) key = Text(text.substr(at + 1, equals - at - 1));
@@ -134,9 +128,8 @@ void SplitAttributePath(const OLECHAR* path, NameList& parts) {
   size_t start = 0;
   for (;;) {
     const size_t dot = text.find(u'.', start);
-    const std::u16string_view part = text.substr(start, dot == std::u16string_view::npos
-                                                            ? std::u16string_view::npos
-                                                            : dot - start);
+    const std::u16string_view part = text.substr(
+        start, dot == std::u16string_view::npos ? std::u16string_view::npos : dot - start);
     parts.push_back(part.empty() ? _bstr_t() : Text(part));
     if (dot == std::u16string_view::npos) return;
     start = dot + 1;

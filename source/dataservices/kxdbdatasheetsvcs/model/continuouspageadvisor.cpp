@@ -95,8 +95,9 @@ bool Contains(const std::vector<int32_t>& values, int32_t value) {
 
 }  // namespace
 
-HRESULT ContinuousPageHelper::Initialize(IKXQApplication* application, IKXQTemplatePage* templatePage,
-                                         IKXQObject* page, bool force) {
+HRESULT ContinuousPageHelper::Initialize(IKXQApplication* application,
+                                         IKXQTemplatePage* templatePage, IKXQObject* page,
+                                         bool force) {
   KXComException ctx(kInitialize, 1);
   HRESULT hr = S_OK;
   try {
@@ -143,7 +144,8 @@ HRESULT ContinuousPageHelper::InitializeTemplate(IKXQApplication* application,
   _bstr_t format;
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
   if (format.length() == 0) {
-    const std::u16string text = kx_format(u"Template %s does not have continuous format.", qualified.c_str());
+    const std::u16string text =
+        kx_format(u"Template %s does not have continuous format.", qualified.c_str());
     if (application != nullptr) (void)application->LogWarning(_bstr_t(text));
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls", text.c_str());
   }
@@ -173,7 +175,8 @@ void ContinuousPageHelper::Analyse(IKXQApplication* application, IKXQTemplatePag
   KX_CHECK(ctx, templatePage->get_RootNodes(&rawRoots));
   InterfaceList roots(rawRoots);
   if (roots.Count() == 0) {
-    Fail(application, u"Unable to retrieve root nodes from continuous page template %s (%s)", key, __LINE__);
+    Fail(application, u"Unable to retrieve root nodes from continuous page template %s (%s)", key,
+         __LINE__);
   }
   std::vector<RootCandidate> candidates;
   for (int32_t i = 0; i < roots.Count(); ++i) {
@@ -195,7 +198,8 @@ void ContinuousPageHelper::Analyse(IKXQApplication* application, IKXQTemplatePag
     candidates.push_back(candidate);
   }
   if (candidates.empty()) {
-    Fail(application, u"Invalid Continuous List Template: No root nodes in template %s (%s)", key, __LINE__);
+    Fail(application, u"Invalid Continuous List Template: No root nodes in template %s (%s)", key,
+         __LINE__);
   }
   _bstr_t firstDefinitionName;
   KX_CHECK(ctx, candidates[0].definition->get_Name(firstDefinitionName.GetAddress()));
@@ -203,7 +207,8 @@ void ContinuousPageHelper::Analyse(IKXQApplication* application, IKXQTemplatePag
     _bstr_t definitionName;
     KX_CHECK(ctx, candidates[i].definition->get_Name(definitionName.GetAddress()));
     if (!SameNameInsensitive(firstDefinitionName, definitionName)) {
-      Fail(application, u"Invalid Continuous List Template: Multiple root nodes in template %s (%s) ", key,
+      Fail(application,
+           u"Invalid Continuous List Template: Multiple root nodes in template %s (%s) ", key,
            __LINE__);
     }
   }
@@ -213,14 +218,15 @@ void ContinuousPageHelper::Analyse(IKXQApplication* application, IKXQTemplatePag
   KX_CHECK(ctx, root.definition->GetAttachedClasses(0, &rawAttached));
   InterfaceList attached(rawAttached);
   if (attached.Count() == 0) {
-    Fail(application, u"Invalid Continuous List Template: No classes attached to root node for %s (%s)", key,
+    Fail(application,
+         u"Invalid Continuous List Template: No classes attached to root node for %s (%s)", key,
          __LINE__);
   }
   if (attached.Count() > 1 && application != nullptr) {
     const OLECHAR* checknum = m_templateChecknum;
     const std::u16string notice =
-        kx_format(u"Continuous List Template: Multiple classes attached to root node for %s (%s)", key,
-                  checknum != nullptr ? checknum : u"");
+        kx_format(u"Continuous List Template: Multiple classes attached to root node for %s (%s)",
+                  key, checknum != nullptr ? checknum : u"");
     (void)application->LogNotice(_bstr_t(notice));
   }
   for (int32_t i = 0; i < attached.Count(); ++i) {
@@ -246,7 +252,8 @@ void ContinuousPageHelper::Analyse(IKXQApplication* application, IKXQTemplatePag
   }
   m_fieldsPerRow = static_cast<int32_t>(repeatingIds.size());
   if (m_fieldsPerRow == 0) {
-    Fail(application, u"Invalid Continuous List Template: No repeating list fields found for %s (%s)", key,
+    Fail(application,
+         u"Invalid Continuous List Template: No repeating list fields found for %s (%s)", key,
          __LINE__);
   }
 
@@ -257,8 +264,9 @@ void ContinuousPageHelper::Analyse(IKXQApplication* application, IKXQTemplatePag
   FieldsOf(ctx, rawTemplateFields, fieldIds, &fieldKeys);
   if (static_cast<int32_t>(fieldIds.size()) < m_fieldsPerRow) {
     Fail(application,
-         u"Invalid Continuous List Template: Number of repeating fields > number of fields for %s (%s)", key,
-         __LINE__);
+         u"Invalid Continuous List Template: Number of repeating fields > number of fields for %s "
+         u"(%s)",
+         key, __LINE__);
   }
 
   m_fieldNodeIds.clear();
@@ -326,7 +334,8 @@ HRESULT ContinuousPageHelper::InitializePageProperties(IKXQObject* page) {
   GetAttributeInterface(page, u"NodeIndices", indices);
   if (!objects || !indices) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   bool hasValue = false;
-  const int32_t first = KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, m_rootNodeIndex + 1, &hasValue);
+  const int32_t first =
+      KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, m_rootNodeIndex + 1, &hasValue);
   // A negative entry names no position either (the page-layout lookups
   // read it so); taking it as one would count rows that are not there.
   if (!hasValue || first <= 0) {

@@ -107,8 +107,8 @@ class ContinuousPageHelper {
   int32_t AnalysisCount() const { return m_analysisCount; }
 
  private:
-  [[noreturn]] void Fail(IKXQApplication* application, const char16_t* format,
-                         const char16_t* name, int line);
+  [[noreturn]] void Fail(IKXQApplication* application, const char16_t* format, const char16_t* name,
+                         int line);
   void Analyse(IKXQApplication* application, IKXQTemplatePage* templatePage);
   void SetNoRowFigures();
 

@@ -63,8 +63,9 @@ HRESULT CheckIDWFDiscipline(IKXQApplication* application, IKXQObject* document) 
     KX_CHECK(ctx, application->get_Privileges(&privileges));
     if (privileges) KX_CHECK(ctx, privileges->get_Discipline(discipline.GetAddress()));
     if (discipline.length() == 0) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              u"You must be a member of a discipline to submit, check or issue documents.");
+      ThrowKXComExceptionHrAt(
+          ctx, KX_HERE(kFile), E_FAIL,
+          u"You must be a member of a discipline to submit, check or issue documents.");
     }
     _bstr_t owning;
     IKXQAttributePtr attribute;
@@ -72,8 +73,9 @@ HRESULT CheckIDWFDiscipline(IKXQApplication* application, IKXQObject* document) 
     if (attribute) GetAttributeValueString(attribute, owning);
     // The comparison is exact: disciplines differing in letter case differ.
     if (owning.length() == 0 || owning.view() != discipline.view()) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              u"Only documents owned by your discipline can be submitted, checked or issued.");
+      ThrowKXComExceptionHrAt(
+          ctx, KX_HERE(kFile), E_FAIL,
+          u"Only documents owned by your discipline can be submitted, checked or issued.");
     }
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -108,7 +110,8 @@ HRESULT ClearObjectCase(IKXQObject* object, int32_t caseIndex) {
     IKXQAttributePtr cases;
     GetAttributeInterface(object, u"Cases", cases);
     if (!cases) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-    const _variant_t index = caseIndex == -1 ? _variant_t() : _variant_t(static_cast<int>(caseIndex + 1), VT_I4);
+    const _variant_t index =
+        caseIndex == -1 ? _variant_t() : _variant_t(static_cast<int>(caseIndex + 1), VT_I4);
     return cases->Clear(index);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -208,7 +211,8 @@ bool HasLocalPrivilege(IKXQApplication* application, const OLECHAR* privilege) {
     SafeArrayDestroy(raw);
     KX_CHECK(ctx, hr);
   }
-  const std::u16string_view wanted = privilege != nullptr ? std::u16string_view(privilege) : std::u16string_view();
+  const std::u16string_view wanted =
+      privilege != nullptr ? std::u16string_view(privilege) : std::u16string_view();
   // Rows run along the first dimension: (row, 0) the name, (row, 1) the flag.
   for (int32_t row = 0; row < table.Count1(); ++row) {
     LONG index[2] = {table.LowerBound1() + row, table.LowerBound2()};

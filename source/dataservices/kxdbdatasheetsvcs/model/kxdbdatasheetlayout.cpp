@@ -39,7 +39,8 @@ void ObjectAtNodeOffset(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IK
   PageLists lists;
   GetPageLists(ctx, page, lists);
   bool hasValue = false;
-  const int32_t position = KXDBDatasheetSvcs::GetAttributeIntegerAt(lists.indices, index + 1, &hasValue);
+  const int32_t position =
+      KXDBDatasheetSvcs::GetAttributeIntegerAt(lists.indices, index + 1, &hasValue);
   if (!hasValue || position <= 0) return;
   // A row before the first position (position 0 would read the list's whole
   // value) or past the 32-bit range names no object.

@@ -58,7 +58,8 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
       if (!pageTemplate) KX_CHECK(ctx, GetTemplate(application, page, &pageTemplate, status));
       IKXQObjectPtr primary;
       IKXQObjectPtr further;
-      KX_CHECK(ctx, GetPagePrimaryObject(application, page, pageTemplate, &primary, &further, status));
+      KX_CHECK(ctx,
+               GetPagePrimaryObject(application, page, pageTemplate, &primary, &further, status));
       AddDistinct(seen, objects, primary);
       AddDistinct(seen, objects, further);
     }
@@ -76,7 +77,8 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     CheckPointerArgument(ctx, name);
     *name = nullptr;
     if (datasheet == nullptr) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid datasheet");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"Object is not a valid datasheet");
     }
     IKXQClassPtr cls;
     GetObjectClass(datasheet, cls);
@@ -165,13 +167,15 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     } else {
       _bstr_t objectName;
       GetObjectName(datasheet, objectName, false);
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %ls is not a valid datasheet",
-                              objectName.length() > 0 ? static_cast<const OLECHAR*>(objectName) : u"");
+      ThrowKXComExceptionHrAt(
+          ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %ls is not a valid datasheet",
+          objectName.length() > 0 ? static_cast<const OLECHAR*>(objectName) : u"");
     }
     if (hasPrefix) result = prefix + u": " + result;
     if (decorate) {
       BSTR decorated = nullptr;
-      KX_CHECK(ctx, DecorateNameWithStatus(application, datasheet, result.c_str(), status, &decorated));
+      KX_CHECK(ctx,
+               DecorateNameWithStatus(application, datasheet, result.c_str(), status, &decorated));
       _bstr_t holder(decorated, false);
       result = Text(holder);
     }
@@ -185,8 +189,8 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
   return ctx.Return();
 }
 
-HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name,
-                       bool decorate, int32_t status) {
+HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name, bool decorate,
+                       int32_t status) {
   KXComException ctx = KXComException::Silent();
   try {
     CheckPointerArgument(ctx, name);
@@ -202,10 +206,12 @@ HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* 
       if (cls) KX_CHECK(ctx, cls->get_Name(className.GetAddress()));
       _bstr_t drawingTemplate;
       GetAttributeString(diagram, drawingTemplate, u"DrawingTemplate", -1);
-      const std::u16string label = drawingTemplate.length() > 0 ? Text(drawingTemplate) : Text(className);
+      const std::u16string label =
+          drawingTemplate.length() > 0 ? Text(drawingTemplate) : Text(className);
       result += u" [" + label + u"]";
       BSTR decorated = nullptr;
-      KX_CHECK(ctx, DecorateNameWithStatus(application, diagram, result.c_str(), status, &decorated));
+      KX_CHECK(ctx,
+               DecorateNameWithStatus(application, diagram, result.c_str(), status, &decorated));
       *name = decorated;
       return S_OK;
     }
@@ -222,7 +228,8 @@ HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
     CheckPointerArgument(ctx, objects);
     *objects = nullptr;
     if (datasheet == nullptr) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid datasheet");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                              u"Object is not a valid datasheet");
     }
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, 1));
@@ -273,7 +280,8 @@ HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
         }
       }
     }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 1, static_cast<ULONG>(collected.GetCount()));
+    SAFEARRAY* array =
+        SafeArrayCreateVector(VT_VARIANT, 1, static_cast<ULONG>(collected.GetCount()));
     if (array == nullptr) _com_issue_error(E_OUTOFMEMORY);
     for (int32_t i = 0; i < collected.GetCount(); ++i) {
       VARIANT element;
@@ -328,7 +336,8 @@ bool DiagramObjectsInScope(IKXQObject* diagram, int32_t status) {
   bool answer = false;
   try {
     IKXQAttributePtr elements;
-    const int32_t count = GetAttributeInterfaceAndCountByName(schematic, u"DrawnElements", elements);
+    const int32_t count =
+        GetAttributeInterfaceAndCountByName(schematic, u"DrawnElements", elements);
     for (int32_t i = 1; i <= count && !answer; ++i) {
       IKXQObjectPtr element;
       GetAttributeAsObject(elements, i, element);

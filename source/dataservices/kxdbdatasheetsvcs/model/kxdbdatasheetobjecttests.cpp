@@ -122,7 +122,8 @@ bool IsObjectScoped(IKXQObject* object) {
 
 bool IsNodeRunScoped(IKXQObject* page, IKXQClassView* view) {
   KXComException ctx = KXComException::Silent();
-  if (view == nullptr || page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  if (view == nullptr || page == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   LONG index = -1;
   KX_CHECK(ctx, view->get_NodeIndex(&index));
   IKXQAttributePtr objects;
@@ -250,7 +251,8 @@ bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* temp
   return false;
 }
 
-bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet, IKXQTemplatePage* templatePage) {
+bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet,
+                         IKXQTemplatePage* templatePage) {
   KXComException ctx = KXComException::Silent();
   IKXQAttributePtr pages;
   const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
@@ -405,8 +407,8 @@ HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int
       if (attribute) GetAttributeValueString(attribute, pageChecknum, &hasChecknum);
       const OLECHAR* a = templateChecknum;
       const OLECHAR* b = pageChecknum;
-      const bool equal = (a == nullptr && b == nullptr) ||
-                         (a != nullptr && b != nullptr && _wcsicmp(a, b) == 0);
+      const bool equal =
+          (a == nullptr && b == nullptr) || (a != nullptr && b != nullptr && _wcsicmp(a, b) == 0);
       if (!equal) {
         *page = candidate.Detach();
         break;

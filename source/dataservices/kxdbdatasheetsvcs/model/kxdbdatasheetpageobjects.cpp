@@ -141,8 +141,8 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
     KX_CHECK(ctx, view->AcceptsClass(classArgument, nullptr, &accepts));
     if (accepts == VARIANT_FALSE) continue;
     IUnknown* binding = nullptr;
-    KX_CHECK(ctx, object->Bind(_variant_t(static_cast<IDispatch*>(view.GetInterfacePtr())),
-                               &binding));
+    KX_CHECK(ctx,
+             object->Bind(_variant_t(static_cast<IDispatch*>(view.GetInterfacePtr())), &binding));
     if (binding != nullptr) binding->Release();
     if (firstMatch) {
       chosen = view;
@@ -295,8 +295,8 @@ HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
         }
       }
     }
-    KX_CHECK(ctx, main.LaunchDataFieldEvent(page, (count - firstRow) * perRow + firstField, 1,
-                                            false));
+    KX_CHECK(ctx,
+             main.LaunchDataFieldEvent(page, (count - firstRow) * perRow + firstField, 1, false));
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

@@ -50,7 +50,8 @@ int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void
   KXComException ctx(u"GetPagesByStatus", 1);
   if (out != nullptr) *out = nullptr;
   const OLECHAR* name = PagesAttributeName(status);
-  if (name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Invalid status");
+  if (name == nullptr)
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Invalid status");
   CheckPointerArgument(ctx, datasheet);
   CheckPointerArgument(ctx, out);
   IKXQAttributePtr attribute;

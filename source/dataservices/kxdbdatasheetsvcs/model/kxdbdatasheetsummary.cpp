@@ -26,8 +26,7 @@ IKXQAttributePtr RequiredAttribute(KXComException& ctx, IKXQObject* object, cons
   CheckPointerArgument(ctx, object);
   IKXQAttributePtr attribute;
   GetAttributeInterface(object, name, attribute);
-  CheckPointerArgument(ctx, attribute.GetInterfacePtr(), u"The object has no attribute %ls",
-                       name);
+  CheckPointerArgument(ctx, attribute.GetInterfacePtr(), u"The object has no attribute %ls", name);
   return attribute;
 }
 
@@ -69,8 +68,7 @@ std::vector<IKXQClassPtr> TemplateClasses(KXComException& ctx, IKXQTemplate* tmp
 // `visit(member)` for each of them: the classes in order, their instances
 // in collection order.
 template <class Collected, class Visit>
-void ForEachMember(const std::vector<IKXQClassPtr>& classes, Collected&& collected,
-                   Visit&& visit) {
+void ForEachMember(const std::vector<IKXQClassPtr>& classes, Collected&& collected, Visit&& visit) {
   for (const IKXQClassPtr& cls : classes) {
     ComPtrArray<IKXQObject> members;
     KXDBDatasheetSvcs::CollectChildObjects(members, cls);
@@ -102,7 +100,8 @@ int32_t HelperFieldPosition(KXComException& ctx, const ContinuousPageHelper& hel
     const std::u16string key = helper.TemplateKey();
     ctx.hr = E_FAIL;
     ThrowKXComExceptionHrAt(
-        ctx, SourceLocation{u"source/dataservices/kxdbdatasheetsvcs/continuouspageadvisor", __LINE__},
+        ctx,
+        SourceLocation{u"source/dataservices/kxdbdatasheetsvcs/continuouspageadvisor", __LINE__},
         E_FAIL, u" Invalid field index for continuous template %s. Must be greater than 0. ",
         key.c_str());
   }
@@ -111,8 +110,9 @@ int32_t HelperFieldPosition(KXComException& ctx, const ContinuousPageHelper& hel
   return first - 1 + (field - first) % helper.FieldsPerRow();
 }
 
-_com_ptr_t<IKXQTemplateField> FieldDefinition(KXComException& ctx, const ContinuousPageHelper& helper,
-                                     IKXQTemplatePage* templatePage, int32_t field) {
+_com_ptr_t<IKXQTemplateField> FieldDefinition(KXComException& ctx,
+                                              const ContinuousPageHelper& helper,
+                                              IKXQTemplatePage* templatePage, int32_t field) {
   const int32_t position = HelperFieldPosition(ctx, helper, field);
   const auto& numbers = helper.FieldTemplateNumbers();
   if (position < 0 || position >= static_cast<int32_t>(numbers.size())) {
@@ -152,8 +152,8 @@ void CollectEnumObjects(ComPtrArray<IKXQObject>& objects, IKXQObjectCollection* 
   KX_CHECK(ctx, collection->get__NewEnum(&unknown));
   CheckPointerArgument(ctx, unknown.GetInterfacePtr());
   _com_ptr_t<IEnumVARIANT> items;
-  KX_CHECK(ctx, unknown->QueryInterface(kx_uuidof<IEnumVARIANT>(),
-                                        reinterpret_cast<void**>(&items)));
+  KX_CHECK(ctx,
+           unknown->QueryInterface(kx_uuidof<IEnumVARIANT>(), reinterpret_cast<void**>(&items)));
   for (;;) {
     _variant_t item;
     ULONG fetched = 0;
@@ -210,7 +210,8 @@ HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datashee
     IKXQObjectPtr page;
     if (FAILED(templatePage->CreatePage(datasheet, member, caseId, count + 1, &page)) || !page) {
       ClearThreadErrorInfo();
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Failed to create page for summary sheet");
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Failed to create page for summary sheet");
     }
     if (!quiet) KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
     SetAttributeObjectAt(pages, count + 1, page);
@@ -266,9 +267,9 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
       rowIds.push_back(ObjectId(ctx, members.GetAt(j)));
     }
     const IKXQAttributePtr fields = RequiredAttribute(ctx, page, u"Fields");
-    ResizeAttributeValues(fields, m == 0 ? helper.TemplateFieldCount()
-                                         : helper.TemplateFieldCount() +
-                                               helper.FieldsPerRow() * (m - 1));
+    ResizeAttributeValues(fields,
+                          m == 0 ? helper.TemplateFieldCount()
+                                 : helper.TemplateFieldCount() + helper.FieldsPerRow() * (m - 1));
     IKXQAttributePtr revisions;
     GetAttributeInterface(page, u"Revisions", revisions);
     if (revisions) {
@@ -279,7 +280,8 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
     KX_CHECK(ctx, helper.InitializePageProperties(page));
     const int32_t first = helper.FirstRepeatingField();
     for (int32_t k = 1; k < first; ++k) {
-      const _com_ptr_t<IKXQTemplateField> definition = FieldDefinition(ctx, helper, templatePage, k);
+      const _com_ptr_t<IKXQTemplateField> definition =
+          FieldDefinition(ctx, helper, templatePage, k);
       OLECHAR key[16];
       swprintf_s(key, 16, u"%d", k);
       KX_CHECK(ctx, RecordListFieldItem(main, page, definition, key, k, -1, trigger, fields));
@@ -294,7 +296,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
       for (int32_t c = 0; c < static_cast<int32_t>(columns.size()); ++c, ++fieldNumber) {
         OLECHAR key[48];
         swprintf_s(key, 48, u"CL%ld:%ld", static_cast<long>(rowIds[static_cast<size_t>(r)]),
-                    static_cast<long>(c));
+                   static_cast<long>(c));
         KX_CHECK(ctx, RecordListFieldItem(main, page, columns[static_cast<size_t>(c)], key,
                                           fieldNumber, r, trigger, fields));
       }
@@ -353,7 +355,8 @@ HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
         _bstr_t text;
         bool present = false;
         GetAttributeValueStringAt(fields, start + k, text, &present);
-        if (present && text.length() > 0) texts[static_cast<size_t>(k)] = WithoutAttribId(ctx, text);
+        if (present && text.length() > 0)
+          texts[static_cast<size_t>(k)] = WithoutAttribId(ctx, text);
       }
     }
     if (row < 0) {
@@ -439,13 +442,16 @@ HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate
     }
 
     ComPtrArray<IKXQObject> rows;
-    ForEachMember(classes, [] {}, [&](IKXQObject* member) {
-      if (member == nullptr || !(takeAll || InScope(ctx, main, member))) return;
-      if (IsVariantSet(filter) && !IsObjectInFilter(main.m_pApplication, filter, member, datasheet)) {
-        return;
-      }
-      rows.Add(member);
-    });
+    ForEachMember(
+        classes, [] {},
+        [&](IKXQObject* member) {
+          if (member == nullptr || !(takeAll || InScope(ctx, main, member))) return;
+          if (IsVariantSet(filter) &&
+              !IsObjectInFilter(main.m_pApplication, filter, member, datasheet)) {
+            return;
+          }
+          rows.Add(member);
+        });
     KX_CHECK(ctx, AddMembersToPage(main, rows, firstPage, templatePage));
     return S_OK;
   }
@@ -458,14 +464,16 @@ HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl) {
   try {
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
     SortedIdArray handled;
-    ForEachMember(TemplateClasses(ctx, tmpl), [] {}, [&](IKXQObject* member) {
-      const int32_t id = ObjectId(ctx, member);
-      int32_t at = 0;
-      if (id > 0 && !handled.Find(id, &at)) {
-        KX_CHECK(ctx, AddListObject(main, member, page, templatePage, false, -1, true));
-      }
-      handled.Add(id);
-    });
+    ForEachMember(
+        TemplateClasses(ctx, tmpl), [] {},
+        [&](IKXQObject* member) {
+          const int32_t id = ObjectId(ctx, member);
+          int32_t at = 0;
+          if (id > 0 && !handled.Find(id, &at)) {
+            KX_CHECK(ctx, AddListObject(main, member, page, templatePage, false, -1, true));
+          }
+          handled.Add(id);
+        });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

@@ -27,8 +27,8 @@ _bstr_t CurrentUnitText(KXComException& ctx, IKXQAttribute* units, int32_t posit
 
 // Calls `visit(page, unitField i, units)` for every unit field of every
 // current page whose template page is known.
-using UnitVisitor =
-    std::function<void(IKXQObject* page, int32_t index, IKXQTemplateUnit* unit, IKXQAttribute* units)>;
+using UnitVisitor = std::function<void(IKXQObject* page, int32_t index, IKXQTemplateUnit* unit,
+                                       IKXQAttribute* units)>;
 
 void ForEachUnitField(KXComException& ctx, Main& main, IKXQObject* datasheet,
                       const UnitVisitor& visit) {
@@ -57,7 +57,8 @@ void ForEachUnitField(KXComException& ctx, Main& main, IKXQObject* datasheet,
 void WriteUnitText(KXComException& ctx, Main& main, IKXQObject* page, int32_t index,
                    IKXQAttribute* units, const _bstr_t& text) {
   if (CurrentUnitText(ctx, units, index + 1).view() == text.view()) return;
-  SetAttributeValueAt(units, index + 1, text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"");
+  SetAttributeValueAt(units, index + 1,
+                      text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"");
   KX_CHECK(ctx, main.LaunchUnitFieldEvent(page, index, 1));
 }
 
@@ -73,12 +74,13 @@ HRESULT ChangeDSDimensionSet(Main& main, IKXQObject* datasheet, const OLECHAR* s
     IKXQAttributePtr base;
     GetAttributeInterfaceAt(datasheet, u"BaseDimensionSet", base, -1);
     SetAttributeString(base, set);
-    ForEachUnitField(ctx, main, datasheet,
-                     [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* units) {
-                       BSTR text = nullptr;
-                       KX_CHECK(ctx, unit->GetUnitForSet(set, &text));
-                       WriteUnitText(ctx, main, page, i, units, _bstr_t(text, false));
-                     });
+    ForEachUnitField(
+        ctx, main, datasheet,
+        [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* units) {
+          BSTR text = nullptr;
+          KX_CHECK(ctx, unit->GetUnitForSet(set, &text));
+          WriteUnitText(ctx, main, page, i, units, _bstr_t(text, false));
+        });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

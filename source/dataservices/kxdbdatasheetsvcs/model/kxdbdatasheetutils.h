@@ -34,8 +34,7 @@ int32_t GetPagesAttributeByStatus(IKXQObject* datasheet, int32_t status, IKXQAtt
 void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index);
 // Opens the version `value` (a status, as decimal text) of the document
 // with access mode 2. `application` is not used.
-HRESULT PutDocumentIntegerAsText(IKXQApplication* application, IKXQObject* document,
-                                 int32_t value);
+HRESULT PutDocumentIntegerAsText(IKXQApplication* application, IKXQObject* document, int32_t value);
 // The value at 1-based `index` (0: the single value) as an object.
 void GetAttributeObjectValue(IKXQAttribute* attribute, IKXQObjectPtr& object, int32_t index);
 
@@ -90,8 +89,8 @@ void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* ob
 HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                     int32_t status);
 // The template page of a page; null when its template is unknown.
-HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page, IKXQTemplatePage** templatePage,
-                        int32_t status);
+HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
+                        IKXQTemplatePage** templatePage, int32_t status);
 // The classes the template accepts: *classes receives a SAFEARRAY the caller
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
@@ -170,8 +169,8 @@ void GetObjectOfClass(IKXQDatabase* database, int32_t id,
 // and case, and a summary sheet's project in " [" "]".
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
                          bool decorate, int32_t status);
-HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name,
-                       bool decorate, int32_t status);
+HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name, bool decorate,
+                       int32_t status);
 // The distinct primary (and further) objects of the current pages, appended
 // in page order with references taken.
 HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,

@@ -91,7 +91,8 @@ namespace KXDBDatasheetSvcs {
 
 int CompareDatasheetInfo(const KXDatasheetInfo& a, const KXDatasheetInfo& b) {
   if (a.Status != b.Status) return a.Status < b.Status ? -1 : 1;
-  if (const int byTitle = CompareNatural(a.Title, b.Title); byTitle != 0) return byTitle < 0 ? -1 : 1;
+  if (const int byTitle = CompareNatural(a.Title, b.Title); byTitle != 0)
+    return byTitle < 0 ? -1 : 1;
   if (a.DocumentId != b.DocumentId) return a.DocumentId < b.DocumentId ? -1 : 1;
   return 0;
 }
@@ -216,7 +217,8 @@ void KXDatasheetInfoList::Add(std::unique_ptr<KXDatasheetInfo> info, bool always
   m_sorted = false;
 }
 
-int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b, const std::u16string& bPool) const {
+int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b,
+                                     const std::u16string& bPool) const {
   if (a.status != b.status) return a.status < b.status ? -1 : 1;
   const std::u16string_view aTitle(m_titles.data() + a.titleAt, a.titleLength);
   const std::u16string_view bTitle(bPool.data() + b.titleAt, b.titleLength);

@@ -30,7 +30,6 @@ std::u16string_view BaseName(std::u16string_view name) {
 // A missing name (empty) equals only a missing name.
 bool SameName(std::u16string_view a, std::u16string_view b) { return kx_wcsicmp(a, b) == 0; }
 
-
 // The page a link attribute of `page` names; null when the class has no
 // such attribute or it holds none.
 void ReadLink(IKXQObject* page, const OLECHAR* name, IKXQObjectPtr& linked) {

@@ -42,8 +42,7 @@ class OverspillUtils {
   // Appends the page, then each page it continues in turn, to `chain` (the
   // page first, the head last), and gives the page's immediate predecessor,
   // or the page itself when it continues none. A null page: E_POINTER.
-  void GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page,
-                        ComPtrArray<IKXQObject>& chain);
+  void GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page, ComPtrArray<IKXQObject>& chain);
   // The page that continues `page` (null for the last page of a chain). With
   // `raiseEvent` a page event is launched for that page. A null page:
   // E_POINTER.
@@ -116,7 +115,7 @@ class OverspillUtils {
   HRESULT RegisterNewPages();
 
   IKXQObjectPtr m_datasheet;
-  IKXQObjectPtr m_primary;  // of the page in work
+  IKXQObjectPtr m_primary;     // of the page in work
   IKXQTemplatePtr m_template;  // of the page in work
   int32_t m_mode = 0;
   ComPtrArray<IKXQObject> m_created;  // pages of the current pass

@@ -114,9 +114,9 @@ _bstr_t GetUserName(KXComException& ctx, IKXQApplication* application) {
 
 const GrammarRecord* CreateAnnotationSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"CreateAnnotation", {Grammar::Integer(u"PageId", PageId), Grammar::String(u"Value", Value),
-                            Grammar::Integer(u"X", X), Grammar::Integer(u"Y", Y),
-                            Grammar::Boolean(u"Markup", Markup)});
+      u"CreateAnnotation",
+      {Grammar::Integer(u"PageId", PageId), Grammar::String(u"Value", Value),
+       Grammar::Integer(u"X", X), Grammar::Integer(u"Y", Y), Grammar::Boolean(u"Markup", Markup)});
   return kGrammar.data();
 }
 
@@ -151,7 +151,8 @@ HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
         });
     // Ids are never given out twice, not even after a deletion.
     if (next) {
-      KX_CHECK(ctx, next->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<LONG>(id + 1))));
+      KX_CHECK(ctx,
+               next->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<LONG>(id + 1))));
     }
     return S_OK;
   }
@@ -161,7 +162,8 @@ HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
 
 HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, int32_t status,
                                                             int32_t id) {
-  KXComException ctx = KXComException::Silent(u"CreateAnnotationMessageParser::CreatePageAnnotation");
+  KXComException ctx =
+      KXComException::Silent(u"CreateAnnotationMessageParser::CreatePageAnnotation");
   try {
     IKXQAttributePtr annotations;
     GetAnnotations(ctx, page, annotations);
@@ -198,10 +200,10 @@ HRESULT Main::CreateAnnotation(const OLECHAR* request) {
 // "SetAnnotation"
 
 const GrammarRecord* SetAnnotationSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"SetAnnotation", {Grammar::Integer(u"PageId", PageId),
-                         Grammar::Integer(u"AnnotationId", AnnotationId),
-                         Grammar::String(u"Value", Value)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"SetAnnotation", {Grammar::Integer(u"PageId", PageId),
+                                          Grammar::Integer(u"AnnotationId", AnnotationId),
+                                          Grammar::String(u"Value", Value)});
   return kGrammar.data();
 }
 
@@ -257,10 +259,10 @@ HRESULT Main::SetAnnotation(const OLECHAR* request) {
 // "MoveAnnotation"
 
 const GrammarRecord* MoveAnnotationSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"MoveAnnotation", {Grammar::Integer(u"PageId", PageId),
-                          Grammar::Integer(u"AnnotationId", AnnotationId),
-                          Grammar::Integer(u"X", X), Grammar::Integer(u"Y", Y)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"MoveAnnotation", {Grammar::Integer(u"PageId", PageId),
+                                           Grammar::Integer(u"AnnotationId", AnnotationId),
+                                           Grammar::Integer(u"X", X), Grammar::Integer(u"Y", Y)});
   return kGrammar.data();
 }
 

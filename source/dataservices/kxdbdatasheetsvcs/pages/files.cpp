@@ -77,8 +77,8 @@ void SendFile(KXComException& ctx, HostConnection& host, const _bstr_t& path, bo
 }
 
 // Sends a cached text; a refusal is raised under `format`.
-void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text,
-              const OLECHAR* format, const OLECHAR* shown) {
+void SendText(KXComException& ctx, HostConnection& host, const _bstr_t& text, const OLECHAR* format,
+              const OLECHAR* shown) {
   const HRESULT hr = Response(ctx, host)->SendText(text);
   KX_CHECK(ctx, hr, format, shown);
 }

@@ -77,7 +77,6 @@ bool IsInRetrievableFolder(KXComException& ctx, IKXQObject* datasheet) {
   return false;
 }
 
-
 // The print set-up attributes of a page in the order they are written.
 enum class SetupKind { kInteger, kReal, kBoolean };
 struct SetupAttribute {
@@ -85,12 +84,12 @@ struct SetupAttribute {
   SetupKind kind;
 };
 constexpr SetupAttribute kPrintSetup[] = {
-    {u"Orientation", SetupKind::kInteger},   {u"ScaleMode", SetupKind::kInteger},
-    {u"ScaleFactor", SetupKind::kReal},      {u"CenterHorizontal", SetupKind::kBoolean},
+    {u"Orientation", SetupKind::kInteger},    {u"ScaleMode", SetupKind::kInteger},
+    {u"ScaleFactor", SetupKind::kReal},       {u"CenterHorizontal", SetupKind::kBoolean},
     {u"CenterVertical", SetupKind::kBoolean}, {u"TopMargin", SetupKind::kInteger},
-    {u"LeftMargin", SetupKind::kInteger},    {u"BottomMargin", SetupKind::kInteger},
-    {u"RightMargin", SetupKind::kInteger},   {u"PaperSize", SetupKind::kInteger},
-    {u"PaperWidth", SetupKind::kInteger},    {u"PaperLength", SetupKind::kInteger},
+    {u"LeftMargin", SetupKind::kInteger},     {u"BottomMargin", SetupKind::kInteger},
+    {u"RightMargin", SetupKind::kInteger},    {u"PaperSize", SetupKind::kInteger},
+    {u"PaperWidth", SetupKind::kInteger},     {u"PaperLength", SetupKind::kInteger},
     {u"PaperSource", SetupKind::kInteger},
 };
 
@@ -299,8 +298,8 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
     IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage,
-                                                     status));
+    KX_CHECK(ctx,
+             KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage, status));
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, page));
     GetPageOverspillChain(context, page);
     KX_CHECK(ctx, WritePageFields(context, page, templatePage, status));
@@ -330,8 +329,8 @@ HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* tem
       return S_OK;
     }
     Main& main = *context.m_pMain;
-    KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage,
-                                                            page, false));
+    KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage, page,
+                                                            false));
     context.m_continuousPage = true;
     context.m_continuousFormatChecked = true;
     return S_OK;

@@ -105,8 +105,8 @@ HRESULT IsTemplateChecknumChanged(PageLoadContext& context, IKXQObject* page,
                                   IKXQAttribute* attribute, int32_t status, bool* changed);
 
 // The page-level writers, each sending its elements to the response.
-HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
-                        IKXQTemplatePage* templatePage, int32_t status);
+HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
+                        int32_t status);
 HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage);
 HRESULT WritePageRevisions(PageLoadContext& context, IKXQObject* page,
                            IKXQTemplatePage* templatePage);
@@ -155,8 +155,8 @@ int32_t ReadFieldDataAt(PageLoadContext& context, int32_t nodeId, int32_t row, i
 // The element writers: one element as text in *out.
 // "ShowUnit" of 0-based unit field `unit`; `unitText` (may be null) is the
 // page's stored unit, else the unit definition's first unit is shown.
-HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t unit,
-                      BSTR unitText, BSTR* out);
+HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t unit, BSTR unitText,
+                      BSTR* out);
 // "ShowRevision" of 0-based revision position `revision`.
 HRESULT WriteShowRevision(PageLoadContext& context, IKXQObject* page,
                           IKXQTemplatePage* templatePage, int32_t revision, BSTR revisionText,

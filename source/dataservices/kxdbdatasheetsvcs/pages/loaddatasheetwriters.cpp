@@ -96,10 +96,10 @@ constexpr OLECHAR kAdvisorFile[] = u"source/dataservices/kxdbdatasheetsvcs/conti
 struct FieldKindTraits {
   const OLECHAR* typeName;
   int32_t kind;
-  bool defaultAlignments;  // unset alignments come from the template field
-  bool emptyRow;           // a continuous row without object shows nothing
-  bool numberTexts;        // unit and prefix, postfix, substitution
-  bool showsOther;         // a comparison shows the other value (0x1000)
+  bool defaultAlignments;     // unset alignments come from the template field
+  bool emptyRow;              // a continuous row without object shows nothing
+  bool numberTexts;           // unit and prefix, postfix, substitution
+  bool showsOther;            // a comparison shows the other value (0x1000)
   const OLECHAR* emptyValue;  // the value shown when there is none
 };
 
@@ -176,13 +176,12 @@ void FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
 // tells a continuous row without object. A failure of the resolution is
 // returned, the holder then null.
 HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateField* field,
-                    int32_t row, _variant_t& position, IKXQFieldValuePtr& holder,
-                    bool* rowEmpty) {
+                    int32_t row, _variant_t& position, IKXQFieldValuePtr& holder, bool* rowEmpty) {
   *rowEmpty = false;
   holder = nullptr;
   if (!context.m_continuousPage) {
-    const HRESULT hr = FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
-                                                      &position, &holder);
+    const HRESULT hr =
+        FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain, &position, &holder);
     if (FAILED(hr)) {
       holder = nullptr;
       ClearThreadErrorInfo();
@@ -191,8 +190,8 @@ HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateFiel
   }
   KXComException ctx = KXComException::Silent(u"ResolveContinuousListField");
   try {
-    const HRESULT hr = ResolveContinuousListField(*context.m_pMain, page, field, row, &position,
-                                                  &holder);
+    const HRESULT hr =
+        ResolveContinuousListField(*context.m_pMain, page, field, row, &position, &holder);
     *rowEmpty = hr == S_FALSE;
     return S_OK;
   }
@@ -222,8 +221,8 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObjec
     ClearThreadErrorInfo();
   }
   _bstr_t text, prefix, postfix, substitution;
-  FieldUtils::GetAttributeValueText(holder, position, text,
-                                    unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr);
+  FieldUtils::GetAttributeValueText(
+      holder, position, text, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr);
   KXDBDatasheetSvcs::ReadViewNumberTexts(holder, position, prefix, postfix, substitution);
   // An empty number text is no text: stored records leave them out.
   auto present = [](const _bstr_t& t) {
@@ -336,7 +335,8 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
         ClearThreadErrorInfo();
       }
     }
-    if (traits.emptyValue != nullptr && other.value.IsEmpty()) other.value.Assign(traits.emptyValue);
+    if (traits.emptyValue != nullptr && other.value.IsEmpty())
+      other.value.Assign(traits.emptyValue);
   }
   if (status != 4 || comparing) {
     if (record.IsFieldChanged(other, main.m_pApplication, true)) {
@@ -367,14 +367,12 @@ bool CarriesNothing(const FieldKindTraits& traits, const KXFieldData& record,
              record.substitution.IsEmpty() && record.format.IsEmpty() && onlyChanged &&
              record.alignment == 0 && record.verticalAlignment == 0;
     case kFieldRadio:
-    case kFieldSketch:
-      return record.value.IsEmpty() && onlyChanged;
+    case kFieldSketch: return record.value.IsEmpty() && onlyChanged;
     case kFieldCheck:
       return !(record.value.c_str() != nullptr && _wcsicmp(record.value.c_str(), u"1") == 0) &&
              (otherText == nullptr || *otherText == 0 || onlyChanged) &&
              (record.state & kFieldStatusOutOfScope) == 0;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -428,8 +426,8 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     const int32_t row = RowOf(context, position);
     _bstr_t otherText;
     if (otherFields != nullptr) {
-      const int32_t at = templateChanged ? ReadFieldDataAt(context, nodeId, row, position, otherFields)
-                                         : position;
+      const int32_t at =
+          templateChanged ? ReadFieldDataAt(context, nodeId, row, position, otherFields) : position;
       if (at > 0) otherText = StoredText(otherFields, at);
     }
     const FieldKindTraits& traits = KindOf(ctx, field);
@@ -463,8 +461,8 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     if (traits == nullptr || traits->kind != kFieldReal) return S_FALSE;
     const int32_t row = RowOf(context, position);
     KXFieldData record;
-    const HRESULT filled = FillFieldData(ctx, *traits, context, page, out.field, position, 1,
-                                         stored, nullptr, record);
+    const HRESULT filled =
+        FillFieldData(ctx, *traits, context, page, out.field, position, 1, stored, nullptr, record);
     KX_CHECK(ctx, filled);
     if (record.value.IsEmpty()) return S_OK;
     out.value = record.value.c_str();
@@ -477,8 +475,8 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     GetAttributeInterface(page, u"Units", units);
     if (units) out.unit = StoredText(units, unitPosition + 1);
     bool rowEmpty = false;
-    const HRESULT resolved = ResolveLive(context, page, out.field, row, out.position, out.holder,
-                                         &rowEmpty);
+    const HRESULT resolved =
+        ResolveLive(context, page, out.field, row, out.position, out.holder, &rowEmpty);
     KX_CHECK(ctx, resolved);
     return S_OK;
   }
@@ -547,9 +545,8 @@ HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage
   return ctx.Return();
 }
 
-
-HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
-                        IKXQTemplatePage* templatePage, int32_t status) {
+HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
+                        int32_t status) {
   KXComException ctx(u"KXDBDatasheetSvcs::WritePageFields");
   try {
     Main* main = context.m_pMain;
@@ -567,8 +564,8 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
     bool templateChanged = false;
     if (other) GetAttributeInterface(other, u"Fields", otherFields);
     if (otherFields && status != 4) {
-      KX_CHECK(ctx, IsTemplateChecknumChanged(context, page, otherFields, status,
-                                              &templateChanged));
+      KX_CHECK(ctx,
+               IsTemplateChecknumChanged(context, page, otherFields, status, &templateChanged));
     }
 
     IKXQAttributePtr fields;
@@ -589,8 +586,7 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page,
     _com_ptr_t<ikxXMLStringWriter> writer;
     WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
-      const HRESULT hr =
-          WriteStoredField(context, helper, fields, i, pageId, record, writer, text);
+      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, writer, text);
       *element = text.Detach();
       return hr;
     });
@@ -672,8 +668,7 @@ _com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx) {
 // ---------------------------------------------------------------------------
 // Units.
 
-HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page,
-                       IKXQTemplatePage* templatePage) {
+HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage) {
   KXComException ctx(u"KXDBDatasheetSvcs::WritePageUnits");
   try {
     CheckPointerArgument(ctx, context.m_pMain);
@@ -690,8 +685,8 @@ HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page,
   return ctx.Return();
 }
 
-HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t unit,
-                      BSTR unitText, BSTR* out) {
+HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t unit, BSTR unitText,
+                      BSTR* out) {
   KXComException ctx(u"KXDBDatasheetSvcs::WriteShowUnit");
   try {
     CheckPointerArgument(ctx, out);
@@ -851,8 +846,7 @@ HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t 
   return ctx.Return();
 }
 
-HRESULT WriteShowQualifier(IKXQObject* page, int32_t, int32_t qualifier, int32_t value,
-                           BSTR* out) {
+HRESULT WriteShowQualifier(IKXQObject* page, int32_t, int32_t qualifier, int32_t value, BSTR* out) {
   KXComException ctx(u"KXDBDatasheetSvcs::WriteShowQualifier");
   try {
     CheckPointerArgument(ctx, out);

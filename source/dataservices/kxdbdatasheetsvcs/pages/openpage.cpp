@@ -83,8 +83,8 @@ void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application
   if (!TemplateVersion(application, document2, status2, second)) return;
   const bool firstHas = static_cast<const OLECHAR*>(first) != nullptr;
   const bool secondHas = static_cast<const OLECHAR*>(second) != nullptr;
-  const bool same = firstHas == secondHas &&
-                    (!firstHas || kx_wcsicmp(first.view(), second.view()) == 0);
+  const bool same =
+      firstHas == secondHas && (!firstHas || kx_wcsicmp(first.view(), second.view()) == 0);
   if (!same) return;
   context.m_comparisonDatasheet = document2;
   context.m_comparisonStatus = status2;
@@ -131,7 +131,8 @@ HRESULT Main::ListPageObjects(const OLECHAR* request) {
     GetOwnerObject(page, datasheet);
     SortedIdArray ids;
     IKXQTemplatePtr tmpl;
-    if (datasheet) KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    if (datasheet)
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, page, &templatePage, 1));
     if (tmpl && templatePage) {
@@ -167,10 +168,10 @@ HRESULT Main::ListPageObjects(const OLECHAR* request) {
 // ComparePages.
 
 const GrammarRecord* ComparePagesSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"ComparePages", {Grammar::Integer(u"PageId", PageId),
-                        Grammar::Integer(u"DocumentId2", DocumentId2),
-                        Grammar::Integer(u"Status2", Status2)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"ComparePages", {Grammar::Integer(u"PageId", PageId),
+                                         Grammar::Integer(u"DocumentId2", DocumentId2),
+                                         Grammar::Integer(u"Status2", Status2)});
   return kGrammar.data();
 }
 

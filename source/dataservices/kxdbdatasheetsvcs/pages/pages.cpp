@@ -476,7 +476,8 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
     BSTR kind = nullptr;
     KX_CHECK(ctx, own->get_Kind(&kind));
     const _bstr_t heldKind(kind, false);
-    if (_wcsicmp(heldKind.length() ? static_cast<const OLECHAR*>(heldKind) : u"", u"Summary") == 0) {
+    if (_wcsicmp(heldKind.length() ? static_cast<const OLECHAR*>(heldKind) : u"", u"Summary") ==
+        0) {
       // One alert per request: a reply holds one message.
       if (!state.alerted) {
         XMLReply::BeginMessage(main, u"App", -1);
@@ -519,7 +520,8 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
   CheckPointerArgument(ctx, page.GetInterfacePtr());
   if (continuous) {
     KX_CHECK(ctx, AddObjectsToNewPage(main, page, tmpl));
-    if (ClassHasAttribute(datasheet, u"HasSummary")) SetAttributeLong(datasheet, u"HasSummary", 1, -1);
+    if (ClassHasAttribute(datasheet, u"HasSummary"))
+      SetAttributeLong(datasheet, u"HasSummary", 1, -1);
   }
   KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
 
@@ -642,12 +644,13 @@ void LaunchTargetEvent(KXComException& ctx, Main& main, const SAXText& targetId)
 // ---- InsertPages ----
 
 const GrammarRecord* InsertPagesSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Table(
-      Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"InsertPages", 1, {Grammar::Integer(u"PageId", PageId),
-                                           Grammar::Boolean(u"Before", Before),
-                                           Grammar::Child(Page)}),
-      Grammar::Element(u"Page", Page, {Grammar::Integer(u"ObjectId", ObjectId),
+  static constexpr auto kGrammar =
+      Grammar::Table(Grammar::Envelope(TargetId, Status),
+                     Grammar::Element(u"InsertPages", 1,
+                                      {Grammar::Integer(u"PageId", PageId),
+                                       Grammar::Boolean(u"Before", Before), Grammar::Child(Page)}),
+                     Grammar::Element(u"Page", Page,
+                                      {Grammar::Integer(u"ObjectId", ObjectId),
                                        Grammar::String(u"TemplateId", TemplateId),
                                        Grammar::String(u"TemplatePageId", TemplatePageId)}));
   return kGrammar.data();
@@ -749,8 +752,8 @@ HRESULT Main::RenamePage(const OLECHAR* request) {
 
 const GrammarRecord* MovePageSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"MovePage", {Grammar::Integer(u"MovePageId", MovePageId), Grammar::Integer(u"PageId", PageId),
-                    Grammar::Boolean(u"Before", Before)});
+      u"MovePage", {Grammar::Integer(u"MovePageId", MovePageId),
+                    Grammar::Integer(u"PageId", PageId), Grammar::Boolean(u"Before", Before)});
   return kGrammar.data();
 }
 

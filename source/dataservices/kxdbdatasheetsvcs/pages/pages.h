@@ -1,7 +1,8 @@
 // The page messages: "OpenPage" and "ListPageObjects" (a bare page id as
 // request text) and "ComparePages" (a page written against a second
 // document version), which read a page; "InsertPages", "DeletePage",
-// "RenamePage", "MovePage", "SetPageCase" and "PageLayout", which change the page list of a datasheet
+// "RenamePage", "MovePage", "SetPageCase" and "PageLayout", which change the page list of a
+// datasheet
 // ("CurrentPages", each page's "PageNumber", the datasheet's
 // "NumberOfPages") and its pages, and the template-page listings, which
 // tell a client which template pages it may insert: "ListTemplatePages"

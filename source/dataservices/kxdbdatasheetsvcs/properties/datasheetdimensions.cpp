@@ -68,7 +68,8 @@ void ForEachArrayText(SAFEARRAY* array, const std::function<void(BSTR text)>& vi
     LONG index = items.LowerBound() + i;
     _variant_t element;
     KXComException ctx = KXComException::Silent();
-    KX_CHECK(ctx, VariantUtil::GetSafeArrayElement(items.Array(), items.Vartype(), &index, &element));
+    KX_CHECK(ctx,
+             VariantUtil::GetSafeArrayElement(items.Array(), items.Vartype(), &index, &element));
     if (element.vt == VT_BSTR) {
       visit(element.bstrVal);
       continue;
@@ -113,7 +114,8 @@ void WriteDimensionUnitList(Main& main, const OLECHAR* dimension) {
   XMLReply::EndElement(main, u"DimensionUnits");
 }
 
-void GetDimensionsInfo(Main& main, IKXQObject* datasheet, int32_t status, SortedStringArray& names) {
+void GetDimensionsInfo(Main& main, IKXQObject* datasheet, int32_t status,
+                       SortedStringArray& names) {
   KXComException ctx(u"KXDBDatasheetSvcs::GetDimensionsInfo");
   CheckPointerArgument(ctx, datasheet);
   IKXQAttributePtr pages;
@@ -153,10 +155,11 @@ const GrammarRecord* ListDatasheetDimensionSetsSchema::GetSchema() const {
 }
 
 HRESULT ListDatasheetDimensionSetsMessageParser::Work() {
-  return Frame(u"ListDatasheetDimensionSetsMessageParser::CollectDimensionSets", [&](KXComException&) {
-    CollectDimensionSets();
-    WriteDimensionSets();
-  });
+  return Frame(u"ListDatasheetDimensionSetsMessageParser::CollectDimensionSets",
+               [&](KXComException&) {
+                 CollectDimensionSets();
+                 WriteDimensionSets();
+               });
 }
 
 void ListDatasheetDimensionSetsMessageParser::CollectDimensionSets() {
@@ -219,11 +222,12 @@ HRESULT ListDatasheetDimensionUnitsMessageParser::SetValue(uint32_t id, const SA
 }
 
 HRESULT ListDatasheetDimensionUnitsMessageParser::WriteDimensionUnits() {
-  return Frame(u"ListDatasheetDimensionUnitsMessageParser::WriteDimensionUnits", [&](KXComException&) {
-    XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
-    KXDBDatasheetSvcs::WriteDimensionUnitList(*m_pMain, TextOf(m_name));
-    XMLReply::EndMessage(Reply());
-  });
+  return Frame(u"ListDatasheetDimensionUnitsMessageParser::WriteDimensionUnits",
+               [&](KXComException&) {
+                 XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
+                 KXDBDatasheetSvcs::WriteDimensionUnitList(*m_pMain, TextOf(m_name));
+                 XMLReply::EndMessage(Reply());
+               });
 }
 
 HRESULT Main::ListDatasheetDimensionUnits(const OLECHAR* request) {
@@ -246,10 +250,11 @@ HRESULT ChangeDatasheetDimensionSetMessageParser::SetValue(uint32_t id, const SA
 }
 
 HRESULT ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet() {
-  return Frame(u"ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet", [&](KXComException& ctx) {
-    const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
-    KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionSet(*m_pMain, datasheet, TextOf(m_name)));
-  });
+  return Frame(
+      u"ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet", [&](KXComException& ctx) {
+        const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
+        KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionSet(*m_pMain, datasheet, TextOf(m_name)));
+      });
 }
 
 HRESULT Main::ChangeDatasheetDimensionSet(const OLECHAR* request) {
@@ -261,8 +266,9 @@ HRESULT Main::ChangeDatasheetDimensionSet(const OLECHAR* request) {
 // "ChangeDatasheetDimensionUnit"
 
 const GrammarRecord* ChangeDatasheetDimensionUnitSchema::GetSchema() const {
-  static constexpr auto kGrammar = Grammar::Message(
-      u"ChangeDatasheetDimensionUnit", {Grammar::String(u"Name", Name), Grammar::String(u"UnitId", UnitId)});
+  static constexpr auto kGrammar =
+      Grammar::Message(u"ChangeDatasheetDimensionUnit",
+                       {Grammar::String(u"Name", Name), Grammar::String(u"UnitId", UnitId)});
   return kGrammar.data();
 }
 
@@ -275,11 +281,12 @@ HRESULT ChangeDatasheetDimensionUnitMessageParser::SetValue(uint32_t id, const S
 }
 
 HRESULT ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit() {
-  return Frame(u"ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit", [&](KXComException& ctx) {
-    const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
-    KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionUnits(*m_pMain, datasheet, TextOf(m_name),
-                                                            TextOf(m_unitId)));
-  });
+  return Frame(u"ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit",
+               [&](KXComException& ctx) {
+                 const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
+                 KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionUnits(
+                                   *m_pMain, datasheet, TextOf(m_name), TextOf(m_unitId)));
+               });
 }
 
 HRESULT Main::ChangeDatasheetDimensionUnit(const OLECHAR* request) {

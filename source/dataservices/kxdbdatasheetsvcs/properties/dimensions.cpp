@@ -149,7 +149,8 @@ HRESULT Main::ChangeDimensionSet(const OLECHAR* request) {
                          u"The project settings have no attribute CurrentDimensionSet");
     KXDBDatasheetSvcs::SetAttributeString(current, set);
     KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDimensionSetForDiagrams(*this, set));
-    ChangeEveryDatasheet(*this, u"The following error(s) occured while changing the dimension set...\n\n",
+    ChangeEveryDatasheet(*this,
+                         u"The following error(s) occured while changing the dimension set...\n\n",
                          [&](IKXQObject* datasheet) {
                            return KXDBDatasheetSvcs::ChangeDSDimensionSet(*this, datasheet, set);
                          });
@@ -175,15 +176,16 @@ HRESULT ChangeDimensionUnitMessageParser::SetValue(uint32_t id, const SAXValue& 
 }
 
 HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
-  KXComException ctx = KXComException::Silent(u"ChangeDimensionUnitMessageParser::ChangeDimensionUnit");
+  KXComException ctx =
+      KXComException::Silent(u"ChangeDimensionUnitMessageParser::ChangeDimensionUnit");
   try {
     const OLECHAR* name = m_name.IsNull() ? u"" : m_name.c_str();
     const OLECHAR* unitId = m_unitId.IsNull() ? u"" : m_unitId.c_str();
-    ChangeEveryDatasheet(*m_pMain, u"The following error(s) occured while changing dimension units...\n\n",
-                         [&](IKXQObject* datasheet) {
-                           return KXDBDatasheetSvcs::ChangeDSDimensionUnits(*m_pMain, datasheet, name,
-                                                                            unitId);
-                         });
+    ChangeEveryDatasheet(
+        *m_pMain, u"The following error(s) occured while changing dimension units...\n\n",
+        [&](IKXQObject* datasheet) {
+          return KXDBDatasheetSvcs::ChangeDSDimensionUnits(*m_pMain, datasheet, name, unitId);
+        });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))
@@ -191,6 +193,6 @@ HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
 }
 
 HRESULT Main::ChangeDimensionUnit(const OLECHAR* request) {
-  return ServeMessage<ChangeDimensionUnitMessageParser>(*this, u"KXDBDatasheetSvcs::ChangeDimensionUnit",
-                                                        request);
+  return ServeMessage<ChangeDimensionUnitMessageParser>(
+      *this, u"KXDBDatasheetSvcs::ChangeDimensionUnit", request);
 }

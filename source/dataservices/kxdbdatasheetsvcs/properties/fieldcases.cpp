@@ -73,9 +73,7 @@ const GrammarRecord* ShowFieldCaseSchema::GetSchema() const {
 
 HRESULT ShowFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
-    case CaseId:
-      m_hasCaseId = true;
-      return Store(m_caseId, value);
+    case CaseId: m_hasCaseId = true; return Store(m_caseId, value);
     default: return StoreFieldAddress<ShowFieldCaseSchema>(*this, id, value);
   }
 }
@@ -90,8 +88,10 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
     if (!m_hasCaseId) {
       XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
       IKXQObjectPtr object;
-      if (m_index < 0) FieldUtils::GetFieldRootObject(work.page, field, object);
-      else FieldUtils::GetFieldRootObject(work.page, field, m_index, object);
+      if (m_index < 0)
+        FieldUtils::GetFieldRootObject(work.page, field, object);
+      else
+        FieldUtils::GetFieldRootObject(work.page, field, m_index, object);
       if (object) {
         const std::u16string id = kx_ltow(ObjectIdOf(object));
         XMLReply::WriteElement(Reply(), u"ObjectId", _bstr_t(id.c_str()));
@@ -119,7 +119,8 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
 }
 
 HRESULT Main::ShowFieldCase(const OLECHAR* request) {
-  return ServeMessage<ShowFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::ShowFieldCase", request);
+  return ServeMessage<ShowFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::ShowFieldCase",
+                                                  request);
 }
 
 // ---------------------------------------------------------------------------
@@ -127,7 +128,8 @@ HRESULT Main::ShowFieldCase(const OLECHAR* request) {
 
 const GrammarRecord* HideFieldCaseSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"HideFieldCase", {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId)});
+      u"HideFieldCase",
+      {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"FieldId", FieldId)});
   return kGrammar.data();
 }
 
@@ -159,7 +161,8 @@ HRESULT HideFieldCaseMessageParser::HideFieldCase() {
 }
 
 HRESULT Main::HideFieldCase(const OLECHAR* request) {
-  return ServeMessage<HideFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::HideFieldCase", request);
+  return ServeMessage<HideFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::HideFieldCase",
+                                                  request);
 }
 
 // ---------------------------------------------------------------------------
@@ -176,9 +179,7 @@ HRESULT CopyFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
   switch (id) {
     case PageId: return Store(m_pageId, value);
     case FieldId: return Store(m_fieldId, value);
-    case CaseId:
-      m_hasCaseId = true;
-      return Store(m_caseId, value);
+    case CaseId: m_hasCaseId = true; return Store(m_caseId, value);
     default: return E_INVALIDARG;
   }
 }
@@ -206,7 +207,8 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
       bool has = false;
       const int32_t at = helper.RootNodeIndex() + 1;
       int32_t entry = 0;
-      if (indices && at <= GetAttributeCount(indices)) entry = KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, at, &has);
+      if (indices && at <= GetAttributeCount(indices))
+        entry = KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, at, &has);
       base = has ? entry - 1 : 3;
     }
     IKXQAttributePtr objects;
@@ -258,7 +260,8 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
           if (!source) continue;
           _bstr_t text, prefix, postfix, substitution;
           FieldUtils::GetAttributeValueText(source, sourcePosition, text, nullptr);
-          KXDBDatasheetSvcs::ReadViewNumberTexts(source, sourcePosition, prefix, postfix, substitution);
+          KXDBDatasheetSvcs::ReadViewNumberTexts(source, sourcePosition, prefix, postfix,
+                                                 substitution);
           _variant_t position;
           IKXQFieldValuePtr destination;
           if (w > 0) {
@@ -293,5 +296,6 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
 }
 
 HRESULT Main::CopyFieldCase(const OLECHAR* request) {
-  return ServeMessage<CopyFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::CopyFieldCase", request);
+  return ServeMessage<CopyFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::CopyFieldCase",
+                                                  request);
 }

@@ -23,8 +23,9 @@ struct KindFormat {
       met = true;
       text = format;
       differ = !format;
-    } else if (!differ && (!format || !text || kx_wcsicmp(static_cast<const OLECHAR*>(format),
-                                                          static_cast<const OLECHAR*>(text)) != 0)) {
+    } else if (!differ && (!format || !text ||
+                           kx_wcsicmp(static_cast<const OLECHAR*>(format),
+                                      static_cast<const OLECHAR*>(text)) != 0)) {
       differ = true;
     }
   }
@@ -89,10 +90,14 @@ HRESULT GetFieldFormatMessageParser::WritePopFormat() {
       _bstr_t typeName, format;
       int32_t a = -1, v = -1;
       FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &a, &v, format);
-      if (alignment == -1) alignment = a;
-      else if (alignment != a) alignment = 4;
-      if (verticalAlignment == -1) verticalAlignment = v;
-      else if (verticalAlignment != v) verticalAlignment = 3;
+      if (alignment == -1)
+        alignment = a;
+      else if (alignment != a)
+        alignment = 4;
+      if (verticalAlignment == -1)
+        verticalAlignment = v;
+      else if (verticalAlignment != v)
+        verticalAlignment = 3;
       switch (FieldPresentation::KindOfType(typeName)) {
         case kFieldBool: formats[0].Add(format); break;
         case kFieldDate: formats[1].Add(format); break;
@@ -105,12 +110,14 @@ HRESULT GetFieldFormatMessageParser::WritePopFormat() {
     XMLReply::EnsureAttributes(Reply());
     XMLReply::AddLongAttribute(Reply(), u"PageId", m_pageId);
     if (alignment >= 0) XMLReply::AddLongAttribute(Reply(), u"Alignment", alignment);
-    if (verticalAlignment >= 0) XMLReply::AddLongAttribute(Reply(), u"VerticalAlignment", verticalAlignment);
+    if (verticalAlignment >= 0)
+      XMLReply::AddLongAttribute(Reply(), u"VerticalAlignment", verticalAlignment);
     static constexpr const OLECHAR* kNames[] = {u"BoolFormat", u"DateFormat", u"RealFormat",
                                                 u"IntegerFormat"};
     for (int k = 0; k < 4; ++k) {
       if (!formats[k].met) continue;
-      XMLReply::AddStringAttribute(Reply(), kNames[k], formats[k].differ ? _bstr_t(u"") : formats[k].text);
+      XMLReply::AddStringAttribute(Reply(), kNames[k],
+                                   formats[k].differ ? _bstr_t(u"") : formats[k].text);
     }
     XMLReply::StartElement(Reply(), u"PopFormat");
     for (size_t i = 0; i < m_fieldIds.size(); ++i) {
@@ -137,13 +144,13 @@ HRESULT Main::GetFieldFormat(const OLECHAR* request) {
 const GrammarRecord* SetFieldFormatSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Table(
       Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"SetFieldFormat", 1,
-                       {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"Alignment", Alignment),
-                        Grammar::Integer(u"VerticalAlignment", VerticalAlignment),
-                        Grammar::String(u"BoolFormat", BoolFormat),
-                        Grammar::String(u"DateFormat", DateFormat),
-                        Grammar::String(u"IntegerFormat", IntegerFormat),
-                        Grammar::String(u"RealFormat", RealFormat), Grammar::Child(FieldId)}),
+      Grammar::Element(
+          u"SetFieldFormat", 1,
+          {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"Alignment", Alignment),
+           Grammar::Integer(u"VerticalAlignment", VerticalAlignment),
+           Grammar::String(u"BoolFormat", BoolFormat), Grammar::String(u"DateFormat", DateFormat),
+           Grammar::String(u"IntegerFormat", IntegerFormat),
+           Grammar::String(u"RealFormat", RealFormat), Grammar::Child(FieldId)}),
       Grammar::Element(u"FieldId", FieldId,
                        {Grammar::Integer(u"ID", ID), Grammar::Integer(u"Index", Index)}));
   return kGrammar.data();
@@ -190,9 +197,9 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
     for (int32_t w = 0; w < rows; ++w) {
       const int32_t at = continuous ? w : row;
-      const int32_t n = continuous
-          ? FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, w)
-          : number;
+      const int32_t n = continuous ? FieldUtils::GetContinuousFieldNumber(
+                                         main.GetContinuousPageHelper(), field, w)
+                                   : number;
       FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, at, m_alignment,
                                           m_verticalAlignment, format);
     }

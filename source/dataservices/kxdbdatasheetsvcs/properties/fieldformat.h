@@ -38,8 +38,20 @@ class GetFieldFormatMessageParser final : public GetFieldFormatSchema {
 
 class SetFieldFormatSchema : public MessageParser {
  public:
-  enum Id : uint32_t { FieldId = 2, TargetId, Status, PageId, Alignment, VerticalAlignment,
-                       BoolFormat, DateFormat, IntegerFormat, RealFormat, ID, Index };
+  enum Id : uint32_t {
+    FieldId = 2,
+    TargetId,
+    Status,
+    PageId,
+    Alignment,
+    VerticalAlignment,
+    BoolFormat,
+    DateFormat,
+    IntegerFormat,
+    RealFormat,
+    ID,
+    Index
+  };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };

@@ -24,7 +24,9 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldobjects
 
 using Text = std::u16string;
 
-Text ToText(const _bstr_t& text) { return text.length() ? Text(static_cast<const OLECHAR*>(text)) : Text(); }
+Text ToText(const _bstr_t& text) {
+  return text.length() ? Text(static_cast<const OLECHAR*>(text)) : Text();
+}
 
 LONG NodeIndexOf(IKXQClassView* node) {
   LONG index = -1;
@@ -49,9 +51,12 @@ bool CanHideOrDelete(IKXQObject* object, bool hide, Text& text) {
   const OLECHAR* verb = hide ? u"hidden" : u"deleted";
   const Text cls = ClassNameOf(object);
   const OLECHAR* refusal = nullptr;
-  if (kx_wcsicmp(cls, u"GlobalsClass") == 0) refusal = u"Globals object cannot be %ls";
-  else if (IsObjectOfClass(object, u"Datasheet")) refusal = u"Document object cannot be %ls";
-  else if (IsObjectOfClass(object, u"Page")) refusal = u"Page object cannot be %ls";
+  if (kx_wcsicmp(cls, u"GlobalsClass") == 0)
+    refusal = u"Globals object cannot be %ls";
+  else if (IsObjectOfClass(object, u"Datasheet"))
+    refusal = u"Document object cannot be %ls";
+  else if (IsObjectOfClass(object, u"Page"))
+    refusal = u"Page object cannot be %ls";
   if (refusal != nullptr) {
     text = kx_format(refusal, verb);
     return false;
@@ -83,9 +88,10 @@ constexpr auto FieldObjectsGrammar(const OLECHAR* message) {
       Grammar::Element(message, 1,
                        {Grammar::Integer(u"PageId", Id::PageId),
                         Grammar::Boolean(u"Confirmed", Id::Confirmed), Grammar::Child(Id::Field)}),
-      Grammar::Element(u"Field", Id::Field,
-                       {Grammar::Integer(u"FieldId", Id::FieldId), Grammar::Integer(u"Index", Id::Index),
-                        Grammar::Integer(u"ObjectId", Id::ObjectId)}));
+      Grammar::Element(
+          u"Field", Id::Field,
+          {Grammar::Integer(u"FieldId", Id::FieldId), Grammar::Integer(u"Index", Id::Index),
+           Grammar::Integer(u"ObjectId", Id::ObjectId)}));
 }
 
 }  // namespace
@@ -204,7 +210,8 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
         }
       }
     } else {
-      if (!object && !m_continuous && objectId > 0) GetStoreObject(main.m_pDatabase, object, objectId);
+      if (!object && !m_continuous && objectId > 0)
+        GetStoreObject(main.m_pDatabase, object, objectId);
       if (object) {
         FieldObjectRecord record{object, node, fieldId, index, primary, {}, {}};
         m_records.push_back(std::move(record));
@@ -214,7 +221,8 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
   }
   if (m_records.empty() && !m_confirmed) {
     if (message.empty()) {
-      message = kx_format(u"%ls exist for selected field(s)", mode == kShow ? u"An object" : u"No objects");
+      message = kx_format(u"%ls exist for selected field(s)",
+                          mode == kShow ? u"An object" : u"No objects");
     }
     FieldObjectRecord record;
     record.primary = true;
@@ -305,7 +313,8 @@ void FieldObjectsMessageParser::PlaceParentObjects(FieldPage& work, IKXQClassVie
   }
 }
 
-void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode, IKXQObject* primary) {
+void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
+                                                     IKXQObject* primary) {
   KXComException ctx(u"FieldObjectsMessageParser::UpdateDatasheetPages");
   Main& main = *m_pMain;
   // The datasheet the client names ("TargetId"), else the page's own.
@@ -333,8 +342,8 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
     GetAttributeAsObject(pages, i, page);
     if (!page) continue;
     IKXQObjectPtr pagePrimary, further;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(main.m_pApplication, page, tmpl, &pagePrimary,
-                                                          nullptr, 1));
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(main.m_pApplication, page, tmpl,
+                                                          &pagePrimary, nullptr, 1));
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
     if (!templatePage) continue;
@@ -390,8 +399,9 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
     try {
       for (const auto& record : m_records) {
         if (m_continuous) {
-          KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObject(main, record.object, work.page,
-                                                         work.templatePage, true, record.index, false));
+          KX_CHECK(ctx,
+                   KXDBDatasheetSvcs::AddListObject(main, record.object, work.page,
+                                                    work.templatePage, true, record.index, false));
           continue;
         }
         PlaceParentObjects(work, record.node, sourceChain);
@@ -440,7 +450,8 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
         primary = record.object;
         ClearHiddenObjects(work.page);
       }
-      if (record.index == -1) KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, nullptr, false);
+      if (record.index == -1)
+        KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, nullptr, false);
     }
     if (!m_continuous && primary) UpdateDatasheetPages(work, kHide, primary);
     return S_OK;
@@ -493,7 +504,8 @@ HRESULT Main::AddFieldObjects(const OLECHAR*) {
 }
 
 HRESULT Main::RemoveFieldObjects(const OLECHAR*) {
-  return ServeRequest(u"KXDBDatasheetSvcs::RemoveFieldObjects", [](KXComException&) { return S_OK; });
+  return ServeRequest(u"KXDBDatasheetSvcs::RemoveFieldObjects",
+                      [](KXComException&) { return S_OK; });
 }
 
 // ---------------------------------------------------------------------------
@@ -558,7 +570,8 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
         KX_CHECK(ctx, node->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
                                          nullptr, &accepts));
         if (!accepts) continue;
-        if (std::find(answer.begin(), answer.end(), fieldId) == answer.end()) answer.push_back(fieldId);
+        if (std::find(answer.begin(), answer.end(), fieldId) == answer.end())
+          answer.push_back(fieldId);
         break;
       }
     }

@@ -116,16 +116,14 @@ bool OptionText(const VARIANT& raw, _bstr_t& text) {
   switch (value.vt) {
     case VT_EMPTY:
     case VT_NULL:
-    case VT_ERROR:
-      return false;
-    case VT_BSTR:
-      text = value.bstrVal;
-      return text.length() > 0;
+    case VT_ERROR: return false;
+    case VT_BSTR: text = value.bstrVal; return text.length() > 0;
     case VT_DISPATCH:
     case VT_UNKNOWN: {
       if (value.punkVal == nullptr) return false;
       IKXQObjectPtr object;
-      (void)value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(), reinterpret_cast<void**>(&object));
+      (void)value.punkVal->QueryInterface(kx_uuidof<IKXQObject>(),
+                                          reinterpret_cast<void**>(&object));
       if (!object) return false;
       KXDBDatasheetSvcs::GetObjectName(object, text, false);
       return text.length() > 0;
@@ -151,7 +149,8 @@ void WriteOptions(HostConnection& reply, SAFEARRAY* options) {
   for (int32_t i = 0; i < items.Count(); ++i) {
     LONG index = items.LowerBound() + i;
     _variant_t element;
-    if (FAILED(VariantUtil::GetSafeArrayElement(items.Array(), items.Vartype(), &index, &element))) {
+    if (FAILED(
+            VariantUtil::GetSafeArrayElement(items.Array(), items.Vartype(), &index, &element))) {
       ClearThreadErrorInfo();
       continue;
     }
@@ -197,7 +196,8 @@ HRESULT GetOptionsMessageParser::PopOptions() {
     KX_CHECK(ctx, templatePage->GetFieldById(m_fieldId, &number, &field));
     if (!field) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
-                              u"Field %d is not a field of the page's template", static_cast<int>(m_fieldId));
+                              u"Field %d is not a field of the page's template",
+                              static_cast<int>(m_fieldId));
     }
     const int32_t row = m_index >= 0 ? m_index : -1;
 
@@ -210,11 +210,13 @@ HRESULT GetOptionsMessageParser::PopOptions() {
       const OLECHAR* confirmedClass = m_confirmedClass.c_str();
       AssertedField asserted;
       KXComException failure = KXComException::Silent();
-      if (!TryAssertField(main, page, continuous, m_fieldId, row, confirmedClass, asserted, failure)) {
+      if (!TryAssertField(main, page, continuous, m_fieldId, row, confirmedClass, asserted,
+                          failure)) {
         const IKXQObjectPtr root = RootObject(page, field, row);
         if (!root || !ClassHasMethod(ctx, root, kFieldDataMissing)) throw failure;
         CallFieldDataMissing(ctx, root, page, templatePage, field);
-        if (!TryAssertField(main, page, continuous, m_fieldId, row, confirmedClass, asserted, failure)) {
+        if (!TryAssertField(main, page, continuous, m_fieldId, row, confirmedClass, asserted,
+                            failure)) {
           throw failure;
         }
       }

@@ -53,7 +53,7 @@ bool FieldPage::IsContinuous() {
     m_continuous = format.length() > 0 ? 1 : 0;
     if (m_continuous) {
       KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage,
-                                                               page, false));
+                                                              page, false));
     }
   }
   return m_continuous == 1;
@@ -85,8 +85,8 @@ int32_t KindOfType(const OLECHAR* typeName) {
   static constexpr struct {
     const char16_t* name;
     int32_t kind;
-  } kKinds[] = {{u"String", kFieldString}, {u"Real", kFieldReal},   {u"Integer", kFieldInteger},
-                {u"Boolean", kFieldBool},  {u"Date", kFieldDate},   {u"Sketch", kFieldSketch},
+  } kKinds[] = {{u"String", kFieldString}, {u"Real", kFieldReal},  {u"Integer", kFieldInteger},
+                {u"Boolean", kFieldBool},  {u"Date", kFieldDate},  {u"Sketch", kFieldSketch},
                 {u"Check", kFieldCheck},   {u"Radio", kFieldRadio}};
   if (typeName == nullptr) return -1;
   for (const auto& entry : kKinds) {
@@ -102,8 +102,8 @@ void ResolveFieldValue(FieldPage& work, IKXQTemplateField* field, int32_t row, F
   out = FieldValue();
   IKXQFieldValuePtr holder;
   if (work.IsContinuous()) {
-    KX_CHECK(ctx, ResolveContinuousListField(work.main, work.page, field, row, &out.position,
-                                             &holder));
+    KX_CHECK(ctx,
+             ResolveContinuousListField(work.main, work.page, field, row, &out.position, &holder));
   } else {
     KX_CHECK(ctx, FieldUtils::ResolveFieldObject(work.page, field, work.OverspillChain(),
                                                  &out.position, &holder));
@@ -135,13 +135,14 @@ void ApplyValueStatus(Main& main, IKXQAttribute* attribute, const VARIANT& posit
   } else if (isHeld == 1 && holdId >= 1 && !held) {
     IKXQObjectPtr hold;
     GetStoreObject(main.m_pDatabase, hold, holdId);
-    KX_CHECK(ctx, attribute->Hold(position, _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))));
+    KX_CHECK(ctx, attribute->Hold(position,
+                                  _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))));
   }
 }
 
-bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId,
-                      int32_t row, int32_t alignment, int32_t verticalAlignment,
-                      const OLECHAR* format, _bstr_t& text) {
+bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId, int32_t row,
+                      int32_t alignment, int32_t verticalAlignment, const OLECHAR* format,
+                      _bstr_t& text) {
   KXComException ctx(u"ApplyFieldFormat");
   const int32_t kind = KindOfType(typeName);
   if (kind < 0) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
@@ -181,7 +182,8 @@ void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
   KXComException ctx(u"KXDBDatasheetSvcs::StoreFieldFormat");
   const _bstr_t current = StoredFieldText(fields, number);
   _bstr_t text;
-  if (!ApplyFieldFormat(current, typeName, fieldId, row, alignment, verticalAlignment, format, text)) {
+  if (!ApplyFieldFormat(current, typeName, fieldId, row, alignment, verticalAlignment, format,
+                        text)) {
     return;
   }
   SetAttributeValueAt(fields, number, text);

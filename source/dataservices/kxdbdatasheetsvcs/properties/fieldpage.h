@@ -78,9 +78,9 @@ bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position);
 // empty and the kind has one. Returns whether the written text differs
 // from `current` (letter case counts only for a Boolean format change).
 // Sketch, check and radio fields are left as they are.
-bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId,
-                      int32_t row, int32_t alignment, int32_t verticalAlignment,
-                      const OLECHAR* format, _bstr_t& text);
+bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId, int32_t row,
+                      int32_t alignment, int32_t verticalAlignment, const OLECHAR* format,
+                      _bstr_t& text);
 
 // ApplyFieldFormat on the page's record `number`: a changed text is stored
 // and the clients told (a data-field event).

@@ -21,7 +21,9 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldpropert
 
 using Text = std::u16string;
 
-Text ToText(const _bstr_t& text) { return text.length() ? Text(static_cast<const OLECHAR*>(text)) : Text(); }
+Text ToText(const _bstr_t& text) {
+  return text.length() ? Text(static_cast<const OLECHAR*>(text)) : Text();
+}
 
 // The field's first node and the object placed there (at `row` on a
 // continuous list; null when none).
@@ -29,8 +31,10 @@ IKXQObjectPtr GetFirstNodeObject(IKXQObject* page, IKXQTemplateField* field, int
                                  IKXQClassViewPtr& node) {
   FieldUtils::GetTemplateFieldNode(page, field, true, node);
   IKXQObjectPtr object;
-  if (row < 0) KXDBDatasheetSvcs::GetNodeObject(object, page, node);
-  else KXDBDatasheetSvcs::GetNodeObjectAtRow(object, page, row, node);
+  if (row < 0)
+    KXDBDatasheetSvcs::GetNodeObject(object, page, node);
+  else
+    KXDBDatasheetSvcs::GetNodeObjectAtRow(object, page, row, node);
   return object;
 }
 
@@ -50,7 +54,8 @@ void ForEachAttachedClass(KXComException& ctx, IKXQClassView* node,
 // The class of the object at the field's first node, else the classes the
 // node accepts (only those that have the field's attribute, when the node
 // knows it), one a line.
-Text GetFieldClassText(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field, int32_t row) {
+Text GetFieldClassText(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field,
+                       int32_t row) {
   IKXQClassViewPtr node;
   const IKXQObjectPtr object = GetFirstNodeObject(page, field, row, node);
   if (object) {
@@ -191,8 +196,8 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     const IKXQAttributePtr fields = work.Fields();
     _bstr_t typeName, format;
     int32_t alignment = -1, verticalAlignment = -1;
-    FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &alignment, &verticalAlignment,
-                                      format);
+    FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &alignment,
+                                      &verticalAlignment, format);
     const int32_t kind = FieldPresentation::KindOfType(typeName);
     const Text classText = GetFieldClassText(ctx, work.page, field, m_index);
     const Text attributePath = GetFieldAttributePath(ctx, work.page, field);
@@ -201,7 +206,8 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     const int32_t caseId = FieldUtils::GetFieldCase(work.page, field, nullptr, nullptr);
     if (caseId >= 0) {
       _bstr_t name;
-      if (SUCCEEDED(main.m_pDatabase->get_CaseName(caseId, name.GetAddress()))) caseText = ToText(name);
+      if (SUCCEEDED(main.m_pDatabase->get_CaseName(caseId, name.GetAddress())))
+        caseText = ToText(name);
     }
     if (caseText.empty()) caseText = u"Undefined";
     LONG state = 0;
@@ -217,8 +223,10 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
         KXDBDatasheetSvcs::GetAttributeValueStringAt(units, unitPosition + 1, unitId);
       }
       KX_CHECK(ctx, work.templatePage->get_Unit(unitPosition, &unit));
-      if (unit && unitId.length() > 0) KX_CHECK(ctx, unit->GetDisplayText(unitId, unitsText.GetAddress()));
-      else if (unit) KX_CHECK(ctx, unit->GetDefaultText(0, unitsText.GetAddress()));
+      if (unit && unitId.length() > 0)
+        KX_CHECK(ctx, unit->GetDisplayText(unitId, unitsText.GetAddress()));
+      else if (unit)
+        KX_CHECK(ctx, unit->GetDefaultText(0, unitsText.GetAddress()));
     }
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, m_index, value);
@@ -238,10 +246,12 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
       int32_t flags = state;
       FieldUtils::GetObjectStatusFlags(value.holder, value.position, &flags);
       state = flags;
-      FieldUtils::GetAttributeValueText(value.holder, value.position, valueText,
-                                        unitId.length() ? static_cast<const OLECHAR*>(unitId) : nullptr);
+      FieldUtils::GetAttributeValueText(
+          value.holder, value.position, valueText,
+          unitId.length() ? static_cast<const OLECHAR*>(unitId) : nullptr);
       if (kind == kFieldReal || kind == kFieldInteger) {
-        KXDBDatasheetSvcs::ReadViewNumberTexts(value.holder, value.position, prefix, postfix, substitution);
+        KXDBDatasheetSvcs::ReadViewNumberTexts(value.holder, value.position, prefix, postfix,
+                                               substitution);
       }
     }
     // The value on the issued copy of the page, and whether it changed since.
@@ -273,7 +283,8 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
           issuedValue += u" (" + ToText(unitsText) + u")";
         }
       }
-      if (kind > 0 && current.IsFieldChanged(issued, main.m_pApplication, true)) state |= kFieldStatusChanged;
+      if (kind > 0 && current.IsFieldChanged(issued, main.m_pApplication, true))
+        state |= kFieldStatusChanged;
     }
     XMLReply::BeginMessage(Reply(), m_targetId.IsNull() ? u"" : m_targetId.c_str(), m_status);
     XMLReply::EnsureAttributes(Reply());
@@ -295,9 +306,10 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     XMLReply::AddLongAttribute(Reply(), u"Hold", held ? 1 : 0);
     XMLReply::AddStringAttribute(Reply(), u"HoldReason", holdReason);
     if (alignment >= 0) XMLReply::AddLongAttribute(Reply(), u"Alignment", alignment);
-    if (verticalAlignment >= 0) XMLReply::AddLongAttribute(Reply(), u"VerticalAlignment", verticalAlignment);
-    static constexpr const OLECHAR* kFormatNames[] = {nullptr, nullptr, nullptr, u"RealFormat",
-                                                      u"IntegerFormat", u"BoolFormat", u"DateFormat"};
+    if (verticalAlignment >= 0)
+      XMLReply::AddLongAttribute(Reply(), u"VerticalAlignment", verticalAlignment);
+    static constexpr const OLECHAR* kFormatNames[] = {
+        nullptr, nullptr, nullptr, u"RealFormat", u"IntegerFormat", u"BoolFormat", u"DateFormat"};
     if (kind >= kFieldReal && kind <= kFieldDate) {
       XMLReply::AddStringAttribute(Reply(), kFormatNames[kind], format);
     }
@@ -321,7 +333,8 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
           KX_CHECK(ctx, names.GetStringAt(i, name.GetAddress()));
           double real = 0;
           if (FAILED(value.attribute->GetRealInUnit(position, name, &real))) {
-            ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Cannot coerce attribute to a Real");
+            ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                                    u"Cannot coerce attribute to a Real");
           }
           _bstr_t realText;
           VariantUtil::FormatForXML(_variant_t(real), realText.GetAddress());
@@ -339,7 +352,8 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
       options.AttachStrings(array, true);
       if (options.Count() > 0) {
         XMLReply::EnsureAttributes(Reply());
-        XMLReply::AddStringAttribute(Reply(), u"Open", _bstr_t((state & 0x400) ? u"False" : u"True"));
+        XMLReply::AddStringAttribute(Reply(), u"Open",
+                                     _bstr_t((state & 0x400) ? u"False" : u"True"));
         XMLReply::StartElement(Reply(), u"OptionsData");
         for (int32_t i = 0; i < options.Count(); ++i) {
           _bstr_t option;
@@ -416,16 +430,16 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
     for (int32_t r = 0; r < rows; ++r) {
       const int32_t row = continuous ? r : -1;
-      int32_t number = continuous
-          ? FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, r)
-          : fieldNumber;
+      int32_t number = continuous ? FieldUtils::GetContinuousFieldNumber(
+                                        main.GetContinuousPageHelper(), field, r)
+                                  : fieldNumber;
       FieldValue value;
       FieldPresentation::ResolveFieldValue(work, field, row, value);
       // Objects are made behind the field only for the row the request
       // names: the other rows' blank entries stay blank.
       if (!value.holder && anyState && (!continuous || r == m_index)) {
-        FieldPresentation::AssertFieldValue(work, m_fieldId, r, continuous, m_confirmedClass.c_str(),
-                                            value, number);
+        FieldPresentation::AssertFieldValue(work, m_fieldId, r, continuous,
+                                            m_confirmedClass.c_str(), value, number);
       }
       if (value.attribute) {
         FieldPresentation::ApplyValueStatus(main, value.attribute, value.position, m_isLocked,

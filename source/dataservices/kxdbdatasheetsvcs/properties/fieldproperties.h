@@ -27,9 +27,22 @@ class GetFieldPropertiesMessageParser final : public GetFieldPropertiesSchema, p
 
 class SetFieldPropertiesSchema : public MessageParser {
  public:
-  enum Id : uint32_t { PageId = 4, FieldId, Index, IsLocked, IsHeld, IsSecured, HoldId, Alignment,
-                       VerticalAlignment, BoolFormat, DateFormat, IntegerFormat, RealFormat,
-                       ConfirmedClass };
+  enum Id : uint32_t {
+    PageId = 4,
+    FieldId,
+    Index,
+    IsLocked,
+    IsHeld,
+    IsSecured,
+    HoldId,
+    Alignment,
+    VerticalAlignment,
+    BoolFormat,
+    DateFormat,
+    IntegerFormat,
+    RealFormat,
+    ConfirmedClass
+  };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };

@@ -123,11 +123,12 @@ HRESULT Main::GetFieldStatus(const OLECHAR* request) {
 const GrammarRecord* SetFieldStatusSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Table(
       Grammar::Envelope(TargetId, Status),
-      Grammar::Element(u"SetFieldStatus", 1,
-                       {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"IsLocked", IsLocked),
-                        Grammar::Integer(u"IsHeld", IsHeld), Grammar::Integer(u"IsSecured", IsSecured),
-                        Grammar::Integer(u"HoldId", HoldId),
-                        Grammar::String(u"ConfirmedClass", ConfirmedClass), Grammar::Child(FieldId)}),
+      Grammar::Element(
+          u"SetFieldStatus", 1,
+          {Grammar::Integer(u"PageId", PageId), Grammar::Integer(u"IsLocked", IsLocked),
+           Grammar::Integer(u"IsHeld", IsHeld), Grammar::Integer(u"IsSecured", IsSecured),
+           Grammar::Integer(u"HoldId", HoldId), Grammar::String(u"ConfirmedClass", ConfirmedClass),
+           Grammar::Child(FieldId)}),
       Grammar::Element(u"FieldId", FieldId,
                        {Grammar::Integer(u"ID", ID), Grammar::Integer(u"Index", Index)}));
   return kGrammar.data();
@@ -162,7 +163,8 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
     IKXQTemplateFieldPtr field;
-    int32_t number = FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
+    int32_t number =
+        FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, row, value);
     if (!value.holder && (m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0)) {

@@ -37,8 +37,19 @@ class GetFieldStatusMessageParser final : public GetFieldStatusSchema {
 
 class SetFieldStatusSchema : public MessageParser {
  public:
-  enum Id : uint32_t { FieldId = 2, TargetId, Status, PageId, IsLocked, IsHeld, IsSecured, HoldId,
-                       ConfirmedClass, ID, Index };
+  enum Id : uint32_t {
+    FieldId = 2,
+    TargetId,
+    Status,
+    PageId,
+    IsLocked,
+    IsHeld,
+    IsSecured,
+    HoldId,
+    ConfirmedClass,
+    ID,
+    Index
+  };
   using MessageParser::MessageParser;
   const GrammarRecord* GetSchema() const override;
 };

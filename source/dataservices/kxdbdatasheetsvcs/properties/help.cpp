@@ -62,5 +62,6 @@ HRESULT GetFieldHelpMessageParser::GetFieldHelp() {
 }
 
 HRESULT Main::GetFieldHelp(const OLECHAR* request) {
-  return ServeMessage<GetFieldHelpMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldHelp", request);
+  return ServeMessage<GetFieldHelpMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldHelp",
+                                                 request);
 }

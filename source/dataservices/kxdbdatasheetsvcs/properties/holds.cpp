@@ -47,7 +47,8 @@ HRESULT Main::ListHolds(const OLECHAR* /*request*/) {
 
 const GrammarRecord* CreateHoldSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"CreateHold", {Grammar::String(u"HoldName", HoldName), Grammar::String(u"HoldReason", HoldReason)});
+      u"CreateHold",
+      {Grammar::String(u"HoldName", HoldName), Grammar::String(u"HoldReason", HoldReason)});
   return kGrammar.data();
 }
 
@@ -85,7 +86,8 @@ HRESULT Main::CreateHold(const OLECHAR* request) {
 
 const GrammarRecord* CloseHoldSchema::GetSchema() const {
   static constexpr auto kGrammar = Grammar::Message(
-      u"CloseHold", {Grammar::Integer(u"HoldId", HoldId), Grammar::String(u"HoldReason", HoldReason)});
+      u"CloseHold",
+      {Grammar::Integer(u"HoldId", HoldId), Grammar::String(u"HoldReason", HoldReason)});
   return kGrammar.data();
 }
 

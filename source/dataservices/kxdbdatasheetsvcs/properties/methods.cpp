@@ -13,7 +13,8 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/methods";
 
 void WriteNoRootObject(HostConnection& reply) {
   XMLReply::BeginMessage(reply, u"App", -1);
-  XMLReply::WriteMessage(reply, u"ALERT", -1, _bstr_t(u"Selected item does not have a root object."));
+  XMLReply::WriteMessage(reply, u"ALERT", -1,
+                         _bstr_t(u"Selected item does not have a root object."));
   XMLReply::EndMessage(reply);
 }
 

@@ -13,7 +13,8 @@ namespace {
 
 class FakeSettings final : public kx::com::DispatchImpl<FakeSettings, IKXQSettings> {
  public:
-  explicit FakeSettings(std::map<std::u16string, std::u16string> values) : values_(std::move(values)) {}
+  explicit FakeSettings(std::map<std::u16string, std::u16string> values)
+      : values_(std::move(values)) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -42,7 +43,8 @@ class FakeSettings final : public kx::com::DispatchImpl<FakeSettings, IKXQSettin
   ULONG refs_ = 1;
 };
 
-class FakeApplicationImpl final : public kx::com::DispatchImpl<FakeApplicationImpl, FakeApplication> {
+class FakeApplicationImpl final
+    : public kx::com::DispatchImpl<FakeApplicationImpl, FakeApplication> {
  public:
   FakeApplicationImpl(std::map<std::u16string, std::u16string> settings, TestJournal* journal)
       : settings_(std::move(settings)), journal_(journal) {

@@ -7,7 +7,9 @@
 namespace kxtest {
 
 std::string Narrow(const std::u16string& text) { return kx_utf16_to_utf8_lossy(text); }
-std::string Narrow(const OLECHAR* text) { return text == nullptr ? "<null>" : Narrow(std::u16string(text)); }
+std::string Narrow(const OLECHAR* text) {
+  return text == nullptr ? "<null>" : Narrow(std::u16string(text));
+}
 
 std::u16string RecordingHook::Joined() const {
   std::u16string all;
@@ -33,7 +35,8 @@ TestJournal* TestJournal::Create() { return new TestJournal(); }
 
 HRESULT TestJournal::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IKXQJournal)) {
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+      IsEqualIID(iid, IID_IKXQJournal)) {
     *out = static_cast<IKXQJournal*>(this);
     AddRef();
     return S_OK;
@@ -136,7 +139,8 @@ class FakeErrorRecords final : public IErrorInfo, public IErrorRecords {
   }
 
   // IErrorRecords
-  HRESULT STDMETHODCALLTYPE AddErrorRecord(ERRORINFO*, DWORD, DISPPARAMS*, IUnknown*, DWORD) override {
+  HRESULT STDMETHODCALLTYPE AddErrorRecord(ERRORINFO*, DWORD, DISPPARAMS*, IUnknown*,
+                                           DWORD) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetBasicErrorInfo(ULONG i, ERRORINFO* info) override {
@@ -208,7 +212,8 @@ std::vector<std::u16string> SplitChain(const std::u16string& chain) {
   size_t start = 0;
   for (;;) {
     const size_t at = chain.find(u"\r\n", start);
-    parts.push_back(chain.substr(start, at == std::u16string::npos ? std::u16string::npos : at - start));
+    parts.push_back(
+        chain.substr(start, at == std::u16string::npos ? std::u16string::npos : at - start));
     if (at == std::u16string::npos) break;
     start = at + 2;
   }

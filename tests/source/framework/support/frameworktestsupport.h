@@ -4,9 +4,9 @@
 // Installing it (ScopedTraceCapture) replaces the tracer's hook and level
 // for the scope and puts them back afterwards.
 //
-// TestJournal: the host journal as the tracer reaches it, whose Invoke accepts exactly the journal write (DISPID 0xFFFF, one VT_BSTR
-// argument) and records the text; any other call is refused and counted.
-// Reference counted; deleted with its last Release.
+// TestJournal: the host journal as the tracer reaches it, whose Invoke accepts exactly the journal
+// write (DISPID 0xFFFF, one VT_BSTR argument) and records the text; any other call is refused and
+// counted. Reference counted; deleted with its last Release.
 //
 // FakeErrorRecords: an error object that is IErrorInfo and IErrorRecords,
 // carrying a list of OLE DB error records (code, interface id, description,
@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "com/types.h"
-#include "com/oleauto.h"
 #include "com/errorinfo.h"
+#include "com/oleauto.h"
+#include "com/types.h"
 #include "host/settings.h"
 #include "kxtrace.h"
 

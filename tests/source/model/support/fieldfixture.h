@@ -16,13 +16,13 @@ enum : LONG {
   kFieldMotor = 11,     // the pump's motor
   kFieldBearing1 = 12,  // the motor's bearings
   kFieldBearing2 = 13,
-  kFieldNozzle1 = 14,   // the pump's nozzles (a collection)
+  kFieldNozzle1 = 14,  // the pump's nozzles (a collection)
   kFieldNozzle2 = 15,
-  kFieldSheet = 20,     // datasheet of template "TP"
-  kFieldPage = 21,      // its page: only the pump placed (node 0)
-  kFieldIssued = 22,    // the page's issued copy
-  kRowsSheet = 30,      // continuous-list datasheet of template "TL"
-  kRowsPage = 31,       // the sheet on node 0, rows from position 2
+  kFieldSheet = 20,   // datasheet of template "TP"
+  kFieldPage = 21,    // its page: only the pump placed (node 0)
+  kFieldIssued = 22,  // the page's issued copy
+  kRowsSheet = 30,    // continuous-list datasheet of template "TL"
+  kRowsPage = 31,     // the sheet on node 0, rows from position 2
   kRowsPump1 = 32,
   kRowsPump2 = 33,
 };
@@ -35,9 +35,9 @@ enum : int32_t {
   kRunningField = 4,
   kInstalledField = 5,
   kMotorTagField = 6,
-  kBearingField = 7,   // Pump / Motor / Bearings(2) / Temperature
-  kNozzle1Field = 8,   // Pump / Nozzles(1) / Size
-  kNozzle2Field = 9,   // Pump / Nozzles(2) / Size
+  kBearingField = 7,  // Pump / Motor / Bearings(2) / Temperature
+  kNozzle1Field = 8,  // Pump / Nozzles(1) / Size
+  kNozzle2Field = 9,  // Pump / Nozzles(2) / Size
   kCheckField = 10,
   kRadioField = 11,
   kDrawingField = 12,  // binary

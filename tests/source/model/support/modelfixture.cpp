@@ -26,7 +26,8 @@ void ModelStore::ClearThreadErrorInfoForTests() { kxtest::ClearErrorInfo(); }
 
 IKXQObjectPtr ModelStore::Object(LONG id) const { return kxtest::ObjectOf(database(), id); }
 
-IKXQTemplatePagePtr ModelStore::TemplatePage(const char16_t* templateId, const char16_t* pageId) const {
+IKXQTemplatePagePtr ModelStore::TemplatePage(const char16_t* templateId,
+                                             const char16_t* pageId) const {
   IKXQTemplateLibraryPtr library;
   (void)database()->get_TemplateLibrary(&library);
   IKXQTemplatePtr tmpl;

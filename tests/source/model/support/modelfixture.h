@@ -27,18 +27,18 @@ enum : LONG {
   kPump2 = 101,
   kPump3 = 102,
   kMotor1 = 110,
-  kSheet = 200,         // plain datasheet, template "TDS", two current pages
+  kSheet = 200,  // plain datasheet, template "TDS", two current pages
   kSheetPage1 = 201,
   kSheetPage2 = 202,
   kSheetSubmitted = 203,  // submitted copy of page 1, checknum "7" (gone)
   kSheetIssued = 204,     // issued copy of page 1
-  kList = 300,          // continuous-list datasheet, template "TLIST"
-  kListPage = 301,      // NodeIndices[2] = 5, seven NodeObjects: three rows
-  kSummary = 400,       // summary sheet of project 4, template "TSUM"
+  kList = 300,            // continuous-list datasheet, template "TLIST"
+  kListPage = 301,        // NodeIndices[2] = 5, seven NodeObjects: three rows
+  kSummary = 400,         // summary sheet of project 4, template "TSUM"
   kSummaryPage = 401,
-  kNamed = 500,         // datasheet with "DatasheetSheetName"
-  kNoTemplate = 600,    // datasheet of an unknown template, no name
-  kDiagram = 700,       // diagram with a current schematic (701) only
+  kNamed = 500,       // datasheet with "DatasheetSheetName"
+  kNoTemplate = 600,  // datasheet of an unknown template, no name
+  kDiagram = 700,     // diagram with a current schematic (701) only
 };
 
 class ModelStore {

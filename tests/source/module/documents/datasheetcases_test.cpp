@@ -1,4 +1,5 @@
-// "RecaseDocuments" and "ListDatasheetObjects" end to end on the sample plant (support/cataloguetest.h).
+// "RecaseDocuments" and "ListDatasheetObjects" end to end on the sample plant
+// (support/cataloguetest.h).
 #include "support/cataloguetest.h"
 
 using namespace moduletest;
@@ -6,8 +7,9 @@ using namespace moduletest;
 namespace {
 
 TEST_F(CatalogueTest, RecasingGivesEveryCurrentPageTheCaseWithAPageEvent) {
-  const auto result = Request(u"RecaseDocuments",
-                              u"<XMLMessage TargetId=\"1002\" Status=\"1\"><RecaseDocuments CaseId=\"2\"/></XMLMessage>");
+  const auto result = Request(
+      u"RecaseDocuments",
+      u"<XMLMessage TargetId=\"1002\" Status=\"1\"><RecaseDocuments CaseId=\"2\"/></XMLMessage>");
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
   ASSERT_EQ(result.events.size(), 2u);
   EXPECT_EQ(Narrow(result.events[0].key.value_or(u"")), "P1 1021");
@@ -17,7 +19,8 @@ TEST_F(CatalogueTest, RecasingGivesEveryCurrentPageTheCaseWithAPageEvent) {
   EXPECT_EQ(Text(1021, u"Cases"), "2");
 
   // Without "TargetId" there is no datasheet to recase: refused, unchanged.
-  const auto refused = Request(u"RecaseDocuments", u"<XMLMessage><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
+  const auto refused =
+      Request(u"RecaseDocuments", u"<XMLMessage><RecaseDocuments CaseId=\"3\"/></XMLMessage>");
   EXPECT_EQ(refused.hr, E_INVALIDARG);
   EXPECT_NE(Narrow(refused.error).find("TargetId"), std::string::npos);
   EXPECT_EQ(Text(1002, u"DefaultCase"), "2");

@@ -1,4 +1,5 @@
-// "GetConfigurations" and "GetObjectFilters" end to end on the sample plant (support/cataloguetest.h).
+// "GetConfigurations" and "GetObjectFilters" end to end on the sample plant
+// (support/cataloguetest.h).
 #include "support/cataloguetest.h"
 
 using namespace moduletest;
@@ -8,8 +9,10 @@ namespace {
 TEST_F(CatalogueTest, ConfigurationsFollowPrivilegesAndTheRootProject) {
   const std::string all = Reply(u"GetConfigurations", u"");
   EXPECT_EQ(all.substr(0, all.find("<Filter")),
-            "<XMLMessage MessageOfTheDay=\"\" TargetId=\"App\"><Configurations CanSecure=\"1\" CanLock=\"1\" "
-            "CanCheck=\"1\" CanIssue=\"1\" CanChangeUnits=\"1\" IsRootProject=\"1\" CanModifySummary=\"1\">");
+            "<XMLMessage MessageOfTheDay=\"\" TargetId=\"App\"><Configurations CanSecure=\"1\" "
+            "CanLock=\"1\" "
+            "CanCheck=\"1\" CanIssue=\"1\" CanChangeUnits=\"1\" IsRootProject=\"1\" "
+            "CanModifySummary=\"1\">");
   // Without privileges, in project 2: every flag false.
   kx::host::Host bare;
   IKXQProjectPtr area;
@@ -23,8 +26,9 @@ TEST_F(CatalogueTest, ConfigurationsFollowPrivilegesAndTheRootProject) {
   bare.privileges().Grant(u"IssueDocument");
   const auto result = bare.Request(u"GetConfigurations", u"");
   ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
-  EXPECT_NE(Narrow(result.reply).find("<Configurations CanSecure=\"0\" CanLock=\"0\" CanCheck=\"0\" CanIssue=\"1\" "
-                                      "CanChangeUnits=\"0\" IsRootProject=\"0\" CanModifySummary=\"0\">"),
+  EXPECT_NE(Narrow(result.reply)
+                .find("<Configurations CanSecure=\"0\" CanLock=\"0\" CanCheck=\"0\" CanIssue=\"1\" "
+                      "CanChangeUnits=\"0\" IsRootProject=\"0\" CanModifySummary=\"0\">"),
             std::string::npos);
   bare.Detach();
 
@@ -40,7 +44,8 @@ TEST_F(CatalogueTest, ObjectFiltersMarkTheDefaultInAnyLetterCase) {
   const auto filters = Records(Reply(u"GetObjectFilters", u""));
   ASSERT_EQ(filters.size(), 3u);
   EXPECT_EQ(filters[0]["Name"] + filters[0]["Default"], "Pumps<none>");
-  EXPECT_EQ(filters[2]["Name"] + filters[2]["Title"] + filters[2]["Default"], "VesselsAll vessels and columns1");
+  EXPECT_EQ(filters[2]["Name"] + filters[2]["Title"] + filters[2]["Default"],
+            "VesselsAll vessels and columns1");
 }
 
 }  // namespace

@@ -6,18 +6,22 @@ using namespace moduletest;
 namespace {
 
 TEST_F(CatalogueTest, DatasheetsByObjectSortedOncePerVersionWithCreationEntries) {
-  const std::string reply = Reply(u"ListDatasheetsByObject", u"<XMLMessage TargetId=\"x\" Status=\"1\">"
-                                  u"<ListDatasheetsByObject><ObjectId>101</ObjectId><ObjectId>121</ObjectId>"
-                                  u"<ObjectId>101</ObjectId></ListDatasheetsByObject></XMLMessage>");
-  ASSERT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><Documents CurrentPage=\"1\">", 0), 0u) << reply;
+  const std::string reply =
+      Reply(u"ListDatasheetsByObject",
+            u"<XMLMessage TargetId=\"x\" Status=\"1\">"
+            u"<ListDatasheetsByObject><ObjectId>101</ObjectId><ObjectId>121</ObjectId>"
+            u"<ObjectId>101</ObjectId></ListDatasheetsByObject></XMLMessage>");
+  ASSERT_EQ(reply.rfind("<XMLMessage TargetId=\"App\"><Documents CurrentPage=\"1\">", 0), 0u)
+      << reply;
   const auto records = Records(reply);
   ExpectListingOrder(records);
   std::vector<std::string> keys;
-  for (const Record& r : records) keys.push_back(r["Status"] + " " + r["TemplateId"] + r["DocumentId"]);
-  EXPECT_EQ(keys, (std::vector<std::string>{"0 HX-DS<none>", "0 EQ-SUMMARY<none>", "0 PUMP-DS<none>",
-                                            "0 PUMP-SHEETS<none>", "1 <none>1004", "1 <none>1007",
-                                            "1 <none>1001", "1 <none>1009", "3 <none>1004",
-                                            "4 <none>1001"}));
+  for (const Record& r : records)
+    keys.push_back(r["Status"] + " " + r["TemplateId"] + r["DocumentId"]);
+  EXPECT_EQ(keys, (std::vector<std::string>{"0 HX-DS<none>", "0 EQ-SUMMARY<none>",
+                                            "0 PUMP-DS<none>", "0 PUMP-SHEETS<none>",
+                                            "1 <none>1004", "1 <none>1007", "1 <none>1001",
+                                            "1 <none>1009", "3 <none>1004", "4 <none>1001"}));
   // P-101A's offer names it; the summary's offer names no object.
   EXPECT_EQ(records[2]["ObjectId"], "101");
   EXPECT_EQ(records[2]["Title"], "P-101A: Centrifugal pump datasheet");
@@ -25,7 +29,8 @@ TEST_F(CatalogueTest, DatasheetsByObjectSortedOncePerVersionWithCreationEntries)
   EXPECT_EQ(records[1]["Type"], "2");
   EXPECT_EQ(records[5]["Type"], "3") << "the pump summary belongs to the active project";
   EXPECT_EQ(records[9]["Revision"], "A");
-  EXPECT_TRUE(Request(u"ListDatasheetsByObject", u"").succeeded() == false) << "an empty text is no request";
+  EXPECT_TRUE(Request(u"ListDatasheetsByObject", u"").succeeded() == false)
+      << "an empty text is no request";
 }
 
 TEST_F(CatalogueTest, AnObjectNoTemplateTakesAndNoPageShowsGivesNoReply) {

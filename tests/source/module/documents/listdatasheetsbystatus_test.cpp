@@ -1,4 +1,5 @@
-// "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant (support/cataloguetest.h).
+// "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant
+// (support/cataloguetest.h).
 #include "support/cataloguetest.h"
 
 using namespace moduletest;

@@ -9,10 +9,12 @@ TEST_F(CatalogueTest, DiagramsWithTheDrawingServicesTemplates) {
   const std::string reply = Reply(u"ListDiagrams", u"");
   const auto records = Records(reply);
   std::vector<std::string> names;
-  for (const Record& r : records) names.push_back(r["Status"] + " " + r["Name"] + " " + r["DiagramClass"]);
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "0 New P&amp;ID A0 Diagram PFD", "0 New PFD A1 Diagram PFD", "0 Shared Diagram PFD",
-                       "1 Crude charge pumps PFD", "1 Crude preheat train PFD A1", "2 Crude charge pumps PFD"}));
+  for (const Record& r : records)
+    names.push_back(r["Status"] + " " + r["Name"] + " " + r["DiagramClass"]);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"0 New P&amp;ID A0 Diagram PFD", "0 New PFD A1 Diagram PFD",
+                                      "0 Shared Diagram PFD", "1 Crude charge pumps PFD",
+                                      "1 Crude preheat train PFD A1", "2 Crude charge pumps PFD"}));
   EXPECT_NE(reply.find("<Documents CurrentPage=\"1\">"), std::string::npos);
   EXPECT_EQ(records[4]["Case"], "Normal");
   EXPECT_EQ(records[4]["Scoped"], "1");
@@ -44,7 +46,6 @@ TEST_F(CatalogueTest, SharedDiagramsAreListedOnceWithoutStatusAndScopedByTheirDr
   EXPECT_EQ(records[0]["Status"], "<none>");
   EXPECT_EQ(records[1]["Name"], "Crude preheat train [PFD A1] (Normal)");
   EXPECT_EQ(records[1]["Scoped"], "1");
-
 }
 
 }  // namespace

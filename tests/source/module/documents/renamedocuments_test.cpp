@@ -22,11 +22,13 @@ TEST_F(CatalogueTest, RenamingWritesTheNameAndTellsTheDatasheetsUsers) {
   std::vector<std::string> keys;
   for (const auto& event : result.events) keys.push_back(Narrow(event.key.value_or(u"")));
   EXPECT_EQ(keys, (std::vector<std::string>{"D1 1002", "D1 1001"}));
-  EXPECT_EQ(host_.application().current_datasheet(), nullptr) << "the current datasheet is put back";
+  EXPECT_EQ(host_.application().current_datasheet(), nullptr)
+      << "the current datasheet is put back";
 
-  const auto missing = Request(u"RenameDocuments", u"<XMLMessage><RenameDocuments>"
-                                                   u"<Diagram DocumentId=\"4242\" Name=\"x\"/>"
-                                                   u"</RenameDocuments></XMLMessage>");
+  const auto missing = Request(u"RenameDocuments",
+                               u"<XMLMessage><RenameDocuments>"
+                               u"<Diagram DocumentId=\"4242\" Name=\"x\"/>"
+                               u"</RenameDocuments></XMLMessage>");
   EXPECT_FALSE(missing.succeeded());
 }
 

@@ -1,12 +1,11 @@
 // The document workflow end to end on the sample plant
 // (support/cataloguetest.h): "SubmitDocuments", "CheckDocuments",
 // "IssueDocuments" and "WithdrawDocuments".
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <random>
 #include <set>
+#include <sqlite3.h>
 
 #include "host/drawing_service.h"
 #include "kxstoreutils.h"
@@ -27,29 +26,38 @@ std::u16string Wide(const std::string& text) { return std::u16string(text.begin(
 class WorkflowTest : public CatalogueTest {
  protected:
   std::string Run(const char* name, const std::string& body, bool ok = true) {
-    const auto result = Request(Wide(name), Wide("<XMLMessage TargetId=\"App\">" + body + "</XMLMessage>"));
+    const auto result =
+        Request(Wide(name), Wide("<XMLMessage TargetId=\"App\">" + body + "</XMLMessage>"));
     EXPECT_EQ(result.succeeded(), ok) << name << ": " << Narrow(result.error);
     last_ = result;
     return ok ? Narrow(result.reply) : Narrow(result.error);
   }
   std::string Submit(LONG id, bool ok = true) {
-    return Run("SubmitDocuments", "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"" +
-                                      std::to_string(id) + "\"/></SubmitDocuments>", ok);
+    return Run("SubmitDocuments",
+               "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"" + std::to_string(id) +
+                   "\"/></SubmitDocuments>",
+               ok);
   }
   std::string Check(LONG id, bool ok = true) {
-    return Run("CheckDocuments", "<CheckDocuments><Datasheet DocumentId=\"" + std::to_string(id) +
-                                     "\"/></CheckDocuments>", ok);
+    return Run(
+        "CheckDocuments",
+        "<CheckDocuments><Datasheet DocumentId=\"" + std::to_string(id) + "\"/></CheckDocuments>",
+        ok);
   }
   std::string Issue(LONG id, const std::string& revision, const std::string& minor = "",
                     bool ok = true) {
-    return Run("IssueDocuments", "<IssueDocuments Revision=\"" + revision + "\" MinorRevision=\"" +
-                                     minor + "\" IssueReason=\"For construction\"><Datasheet DocumentId=\"" +
-                                     std::to_string(id) + "\"/></IssueDocuments>", ok);
+    return Run("IssueDocuments",
+               "<IssueDocuments Revision=\"" + revision + "\" MinorRevision=\"" + minor +
+                   "\" IssueReason=\"For construction\"><Datasheet DocumentId=\"" +
+                   std::to_string(id) + "\"/></IssueDocuments>",
+               ok);
   }
   std::string Withdraw(LONG id, int status, bool confirmed, bool ok = true) {
-    return Run("WithdrawDocuments", std::string("<WithdrawDocuments") + (confirmed ? " Confirmed=\"1\"" : "") +
-                                        "><Datasheet DocumentId=\"" + std::to_string(id) + "\" Status=\"" +
-                                        std::to_string(status) + "\"/></WithdrawDocuments>", ok);
+    return Run("WithdrawDocuments",
+               std::string("<WithdrawDocuments") + (confirmed ? " Confirmed=\"1\"" : "") +
+                   "><Datasheet DocumentId=\"" + std::to_string(id) + "\" Status=\"" +
+                   std::to_string(status) + "\"/></WithdrawDocuments>",
+               ok);
   }
   std::vector<IKXQObjectPtr> Pages(LONG id, const OLECHAR* list) {
     std::vector<IKXQObjectPtr> pages;
@@ -77,7 +85,8 @@ class WorkflowTest : public CatalogueTest {
     for (int32_t i = 1; i <= GetAttributeCount(revisions); ++i) {
       _bstr_t text;
       KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, i, text);
-      if (text.length() > 0) marks += (marks.empty() ? "" : " ") + std::to_string(i) + ":" + Narrow(text);
+      if (text.length() > 0)
+        marks += (marks.empty() ? "" : " ") + std::to_string(i) + ":" + Narrow(text);
     }
     return marks;
   }
@@ -108,22 +117,25 @@ class WorkflowTest : public CatalogueTest {
 
 TEST_F(WorkflowTest, SubmitAsksAboutDocumentsInTheWorkflowAndCopiesTheCurrentPages) {
   // Unconfirmed: nothing for the draft 1001, a question for the submitted 1002.
-  const std::string asked =
-      Run("SubmitDocuments", "<SubmitDocuments><Datasheet DocumentId=\"1001\"/>"
-                             "<Datasheet DocumentId=\"1002\"/></SubmitDocuments>");
+  const std::string asked = Run("SubmitDocuments",
+                                "<SubmitDocuments><Datasheet DocumentId=\"1001\"/>"
+                                "<Datasheet DocumentId=\"1002\"/></SubmitDocuments>");
   EXPECT_NE(asked.find("MessageType=\"QUESTION\" DocumentId=\"1002\""), std::string::npos) << asked;
-  EXPECT_NE(asked.find(" is currently submitted - resubmit?</Message>"), std::string::npos) << asked;
+  EXPECT_NE(asked.find(" is currently submitted - resubmit?</Message>"), std::string::npos)
+      << asked;
   EXPECT_EQ(asked.find("1001"), std::string::npos) << asked;
   EXPECT_EQ(asked.find("ALERT"), std::string::npos) << asked;
   EXPECT_EQ(Text(1001, u"Status"), "1");
-  EXPECT_EQ(Run("SubmitDocuments", "<SubmitDocuments/>"), "<XMLMessage TargetId=\"App\"></XMLMessage>");
+  EXPECT_EQ(Run("SubmitDocuments", "<SubmitDocuments/>"),
+            "<XMLMessage TargetId=\"App\"></XMLMessage>");
 
   const std::string none = Run("SubmitDocuments", "<SubmitDocuments Confirmed=\"1\"/>");
   EXPECT_NE(none.find(">Submitted 0 Documents</Message>"), std::string::npos) << none;
 
   const std::string submitted = Submit(1001);
   EXPECT_NE(submitted.find("<Message MessageType=\"ALERT\">Submitted 1 Document</Message>"),
-            std::string::npos) << submitted;
+            std::string::npos)
+      << submitted;
   EXPECT_EQ(Text(1001, u"Status"), "2");
   EXPECT_EQ(Steps(1001), (std::vector<std::string>{"7 "}));
   const auto copies = Pages(1001, u"SubmittedPages");
@@ -150,11 +162,13 @@ TEST_F(WorkflowTest, SubmitAsksAboutDocumentsInTheWorkflowAndCopiesTheCurrentPag
   EXPECT_EQ(Id(Pages(1001, u"IssuedPages")[0]), 1013);
 
   // Two confirmed datasheets: both counted, the resubmitted 1002 gets new copies.
-  const std::string two = Run("SubmitDocuments", "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1002\"/>"
-                                                 "<Datasheet DocumentId=\"1003\"/></SubmitDocuments>");
+  const std::string two = Run("SubmitDocuments",
+                              "<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1002\"/>"
+                              "<Datasheet DocumentId=\"1003\"/></SubmitDocuments>");
   EXPECT_NE(two.find(">Submitted 2 Documents</Message>"), std::string::npos) << two;
   IKXQObjectPtr old;
-  EXPECT_EQ(store_->Database()->get_Object(1023, &old), KXQ_E_NOOBJECT) << "the old submitted copy is deleted";
+  EXPECT_EQ(store_->Database()->get_Object(1023, &old), KXQ_E_NOOBJECT)
+      << "the old submitted copy is deleted";
   // ... and leaves its current page's list: no empty slot stays behind.
   const auto resubmitted = Pages(1002, u"SubmittedPages");
   ASSERT_FALSE(resubmitted.empty());
@@ -164,7 +178,8 @@ TEST_F(WorkflowTest, SubmitAsksAboutDocumentsInTheWorkflowAndCopiesTheCurrentPag
 }
 
 TEST_F(WorkflowTest, CheckAndIssueRefuseWithTheirTextsAndKeepTheWorkflowOrder) {
-  EXPECT_NE(Check(1001, false).find("Cannot check datasheet, the document is not submitted"), std::string::npos);
+  EXPECT_NE(Check(1001, false).find("Cannot check datasheet, the document is not submitted"),
+            std::string::npos);
   EXPECT_NE(Issue(1002, "B", "", false).find("Cannot issue datasheet, the document is not checked"),
             std::string::npos);
   host_.privileges().Revoke(u"CheckDocument");
@@ -173,7 +188,8 @@ TEST_F(WorkflowTest, CheckAndIssueRefuseWithTheirTextsAndKeepTheWorkflowOrder) {
   EXPECT_EQ(Text(1002, u"Status"), "2");
   EXPECT_TRUE(workflow_.steps.empty());
   host_.privileges().Revoke(u"IssueDocument");
-  EXPECT_NE(Issue(1004, "B", "", false).find("You do not have IssueDocument privilege"), std::string::npos);
+  EXPECT_NE(Issue(1004, "B", "", false).find("You do not have IssueDocument privilege"),
+            std::string::npos);
   host_.privileges().Grant(u"CheckDocument");
   host_.privileges().Grant(u"IssueDocument");
 
@@ -188,11 +204,15 @@ TEST_F(WorkflowTest, CheckAndIssueRefuseWithTheirTextsAndKeepTheWorkflowOrder) {
 
   // A deny defined in the store on the relation.
   ASSERT_TRUE(store_->DenyPrivilege(1001, u"CheckDocument", u"Area 100").ok());
-  EXPECT_NE(Check(1001, false).find("Cannot check Datasheet 1001 due to 'deny' privilege defined on Area 100."),
-            std::string::npos) << Narrow(last_.error);
+  EXPECT_NE(Check(1001, false)
+                .find("Cannot check Datasheet 1001 due to 'deny' privilege defined on Area 100."),
+            std::string::npos)
+      << Narrow(last_.error);
   ASSERT_TRUE(store_->DenyPrivilege(1001, u"CheckDocument", u"").ok());
   const std::string checked = Check(1001);
-  EXPECT_EQ(checked, "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Checked 1 Document</Message></XMLMessage>");
+  EXPECT_EQ(checked,
+            "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Checked 1 "
+            "Document</Message></XMLMessage>");
   EXPECT_EQ(Text(1001, u"Status"), "3");
   const auto submitted = Pages(1001, u"SubmittedPages");
   const auto checkedPages = Pages(1001, u"CheckedPages");
@@ -200,21 +220,26 @@ TEST_F(WorkflowTest, CheckAndIssueRefuseWithTheirTextsAndKeepTheWorkflowOrder) {
   EXPECT_EQ(checkedPages[0].GetInterfacePtr(), submitted[0].GetInterfacePtr());
   EXPECT_EQ(checkedPages[1].GetInterfacePtr(), submitted[1].GetInterfacePtr());
   ASSERT_TRUE(store_->DenyPrivilege(1001, u"IssueDocument", u"Project Area 100").ok());
-  EXPECT_NE(Issue(1001, "B", "", false).find("Cannot issue Datasheet 1001 due to 'deny' privilege defined on Project Area 100."),
-            std::string::npos) << Narrow(last_.error);
+  EXPECT_NE(
+      Issue(1001, "B", "", false)
+          .find("Cannot issue Datasheet 1001 due to 'deny' privilege defined on Project Area 100."),
+      std::string::npos)
+      << Narrow(last_.error);
 }
 
 TEST_F(WorkflowTest, IssueMarksChangedFieldsAndClearsTheEarlierMarks) {
   // Page 1011 carries a markup annotation that the issue removes, and a note that stays.
   IKXQAttributePtr annotations;
   GetAttributeInterface(Object(1011), u"Annotations", annotations);
-  SetAttributeValueAt(annotations, 2, u"<Annotation FieldId=\"2\" X=\"1\" Y=\"2\" Markup=\"1\" Value=\"check\"/>");
+  SetAttributeValueAt(annotations, 2,
+                      u"<Annotation FieldId=\"2\" X=\"1\" Y=\"2\" Markup=\"1\" Value=\"check\"/>");
 
   Submit(1001);
   Check(1001);
   workflow_.steps.clear();
   const std::string issued = Issue(1001, "B", "1");
-  EXPECT_NE(issued.find("<Message MessageType=\"ALERT\">Issued 1 Document</Message></XMLMessage>"), std::string::npos)
+  EXPECT_NE(issued.find("<Message MessageType=\"ALERT\">Issued 1 Document</Message></XMLMessage>"),
+            std::string::npos)
       << issued;
   EXPECT_EQ(Text(1001, u"Status"), "1");
   EXPECT_EQ(Text(1001, u"LastRevisionLevel"), "B1");
@@ -223,17 +248,20 @@ TEST_F(WorkflowTest, IssueMarksChangedFieldsAndClearsTheEarlierMarks) {
   EXPECT_EQ(Text(1001, u"LastIssueReason"), "For construction");
   EXPECT_EQ(Steps(1001), (std::vector<std::string>{"9 B|1|For construction"}));
   IKXQObjectPtr gone;
-  EXPECT_EQ(store_->Database()->get_Object(1013, &gone), KXQ_E_NOOBJECT) << "revision A's pages give way";
+  EXPECT_EQ(store_->Database()->get_Object(1013, &gone), KXQ_E_NOOBJECT)
+      << "revision A's pages give way";
   const auto firstIssue = Pages(1001, u"IssuedPages");
   ASSERT_EQ(firstIssue.size(), 2u);
-  EXPECT_EQ(Steps(Id(firstIssue[1])), (std::vector<std::string>{"300 "})) << "the issued page is sealed";
+  EXPECT_EQ(Steps(Id(firstIssue[1])), (std::vector<std::string>{"300 "}))
+      << "the issued page is sealed";
   // Revision A recorded no values: every field showing one is revised.
   const std::string marks = Marks(Object(1011));
   EXPECT_NE(marks.find("3:B1"), std::string::npos) << marks;
   EXPECT_EQ(Marks(firstIssue[0]), marks);
   EXPECT_EQ(GetAttributeCount(annotations), 1) << "the markup went, the note stayed";
   size_t annotationEvents = 0;
-  for (const auto& event : last_.events) annotationEvents += Narrow(event.key.value_or(u"")).find("A") == 0;
+  for (const auto& event : last_.events)
+    annotationEvents += Narrow(event.key.value_or(u"")).find("A") == 0;
   EXPECT_GE(annotationEvents, 1u);
   // The changed-since-issue bit does not reach the issued page.
   EXPECT_EQ(FieldText(firstIssue[0], 3).find("State=\"257\""), std::string::npos);
@@ -241,7 +269,8 @@ TEST_F(WorkflowTest, IssueMarksChangedFieldsAndClearsTheEarlierMarks) {
   // Second issue: only the rated flow changed.
   SetPumpValue(u"RatedFlow", 412.5);
   Submit(1001);
-  EXPECT_EQ(Id(Pages(1001, u"IssuedPages")[0]), Id(firstIssue[0])) << "the issued pages survive a submit";
+  EXPECT_EQ(Id(Pages(1001, u"IssuedPages")[0]), Id(firstIssue[0]))
+      << "the issued pages survive a submit";
   Check(1001);
   Issue(1001, "C");
   EXPECT_EQ(Marks(Object(1011)), "3:C");
@@ -264,7 +293,11 @@ TEST_F(WorkflowTest, AFailingPostIssueMethodIsReportedAndTheIssueStands) {
   Issue(1001, "B");
   EXPECT_EQ(Text(1001, u"Status"), "1");
   ASSERT_EQ(last_.reports.size(), 1u);
-  EXPECT_EQ(Narrow(last_.reports[0]).rfind("PostIssueDocument KB failed. Return status: 0x80004005 (Method \"PostIssueDocument\" failed: registered failure)", 0), 0u)
+  EXPECT_EQ(Narrow(last_.reports[0])
+                .rfind("PostIssueDocument KB failed. Return status: 0x80004005 (Method "
+                       "\"PostIssueDocument\" failed: registered failure)",
+                       0),
+            0u)
       << Narrow(last_.reports[0]);
 }
 
@@ -275,14 +308,18 @@ TEST_F(WorkflowTest, WithdrawAsksDeletesAndTakesVersionsBack) {
   EXPECT_NE(inUse.find(". It is currently in use</Message>"), std::string::npos) << inUse;
   EXPECT_NE(inUse.find(">Cannot delete "), std::string::npos) << inUse;
   EXPECT_EQ(Withdraw(1002, 2, false), "<XMLMessage TargetId=\"App\"></XMLMessage>");
-  EXPECT_NE(Withdraw(1005, 1, false).find("MessageType=\"QUESTION\" DocumentId=\"1005\">Delete "), std::string::npos);
+  EXPECT_NE(Withdraw(1005, 1, false).find("MessageType=\"QUESTION\" DocumentId=\"1005\">Delete "),
+            std::string::npos);
 
   // Two submitted datasheets taken back together.
   Submit(1001);
-  const std::string both = Run("WithdrawDocuments", "<WithdrawDocuments Confirmed=\"1\">"
-                                                   "<Datasheet DocumentId=\"1001\" Status=\"2\"/>"
-                                                   "<Datasheet DocumentId=\"1002\" Status=\"2\"/></WithdrawDocuments>");
-  EXPECT_NE(both.find("<Message MessageType=\"ALERT\">Withdrew 2 Documents</Message>"), std::string::npos) << both;
+  const std::string both = Run("WithdrawDocuments",
+                               "<WithdrawDocuments Confirmed=\"1\">"
+                               "<Datasheet DocumentId=\"1001\" Status=\"2\"/>"
+                               "<Datasheet DocumentId=\"1002\" Status=\"2\"/></WithdrawDocuments>");
+  EXPECT_NE(both.find("<Message MessageType=\"ALERT\">Withdrew 2 Documents</Message>"),
+            std::string::npos)
+      << both;
   for (LONG id : {1001, 1002}) {
     EXPECT_EQ(Text(id, u"Status"), "1");
     EXPECT_TRUE(Pages(id, u"SubmittedPages").empty());
@@ -304,18 +341,23 @@ TEST_F(WorkflowTest, WithdrawAsksDeletesAndTakesVersionsBack) {
 
 TEST_F(WorkflowTest, DiagramsGoThroughTheDrawingService) {
   // The P&ID 1107 has a submitted schematic: unconfirmed submit asks.
-  const std::string asked = Run("SubmitDocuments", "<SubmitDocuments><Diagram DocumentId=\"1107\"/></SubmitDocuments>");
+  const std::string asked =
+      Run("SubmitDocuments", "<SubmitDocuments><Diagram DocumentId=\"1107\"/></SubmitDocuments>");
   EXPECT_NE(asked.find("QUESTION\" DocumentId=\"1107\""), std::string::npos) << asked;
-  store_->SetRepresentationProvider([this](IKXQObject* object, const std::u16string& kind, IUnknown** rep) {
-    return host_.drawing().Representation(object, kind, rep);
-  });
+  store_->SetRepresentationProvider(
+      [this](IKXQObject* object, const std::u16string& kind, IUnknown** rep) {
+        return host_.drawing().Representation(object, kind, rep);
+      });
   (void)host_.drawing().TakeCalls();
-  Run("SubmitDocuments", "<SubmitDocuments Confirmed=\"1\"><Diagram DocumentId=\"1101\"/></SubmitDocuments>");
+  Run("SubmitDocuments",
+      "<SubmitDocuments Confirmed=\"1\"><Diagram DocumentId=\"1101\"/></SubmitDocuments>");
   Run("CheckDocuments", "<CheckDocuments><Diagram DocumentId=\"1101\"/></CheckDocuments>");
-  Run("IssueDocuments", "<IssueDocuments Revision=\"B\" MinorRevision=\"2\" IssueReason=\"IFC\">"
-                        "<Diagram DocumentId=\"1101\"/></IssueDocuments>");
-  Run("WithdrawDocuments", "<WithdrawDocuments Confirmed=\"1\"><Diagram DocumentId=\"1107\" Status=\"2\"/>"
-                           "</WithdrawDocuments>");
+  Run("IssueDocuments",
+      "<IssueDocuments Revision=\"B\" MinorRevision=\"2\" IssueReason=\"IFC\">"
+      "<Diagram DocumentId=\"1101\"/></IssueDocuments>");
+  Run("WithdrawDocuments",
+      "<WithdrawDocuments Confirmed=\"1\"><Diagram DocumentId=\"1107\" Status=\"2\"/>"
+      "</WithdrawDocuments>");
   std::string calls;
   for (const auto& call : host_.drawing().calls()) calls += Narrow(call.text) + "\n";
   EXPECT_NE(calls.find("Diagram #1101 Submit"), std::string::npos) << calls;
@@ -329,8 +371,8 @@ TEST_F(WorkflowTest, DiagramsGoThroughTheDrawingService) {
 // every list holds live pages only, no status copy is left outside the
 // lists, and the file passes SQLite's integrity check.
 TEST(WorkflowPropertyTest, NoIssuedPageIsEverLostAndNoPageIsLeftBehind) {
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("kx-workflow-" + std::to_string(::getpid()) + ".db");
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("kx-workflow-" + std::to_string(::getpid()) + ".db");
   std::filesystem::remove(path);
   for (unsigned seed = 1; seed <= 12; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -380,15 +422,27 @@ TEST(WorkflowPropertyTest, NoIssuedPageIsEverLostAndNoPageIsLeftBehind) {
       std::u16string name;
       std::u16string body;
       switch (action) {
-        case 0: name = u"SubmitDocuments";
-                body = u"<SubmitDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\"/></SubmitDocuments>"; break;
-        case 1: name = u"CheckDocuments";
-                body = u"<CheckDocuments><Datasheet DocumentId=\"1001\"/></CheckDocuments>"; break;
-        case 2: name = u"IssueDocuments";
-                body = u"<IssueDocuments Revision=\"R\"><Datasheet DocumentId=\"1001\"/></IssueDocuments>"; break;
-        default: name = u"WithdrawDocuments";
-                 body = u"<WithdrawDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\" Status=\"2\"/>"
-                        u"</WithdrawDocuments>"; break;
+        case 0:
+          name = u"SubmitDocuments";
+          body =
+              u"<SubmitDocuments Confirmed=\"1\"><Datasheet "
+              u"DocumentId=\"1001\"/></SubmitDocuments>";
+          break;
+        case 1:
+          name = u"CheckDocuments";
+          body = u"<CheckDocuments><Datasheet DocumentId=\"1001\"/></CheckDocuments>";
+          break;
+        case 2:
+          name = u"IssueDocuments";
+          body =
+              u"<IssueDocuments Revision=\"R\"><Datasheet DocumentId=\"1001\"/></IssueDocuments>";
+          break;
+        default:
+          name = u"WithdrawDocuments";
+          body =
+              u"<WithdrawDocuments Confirmed=\"1\"><Datasheet DocumentId=\"1001\" Status=\"2\"/>"
+              u"</WithdrawDocuments>";
+          break;
       }
       ASSERT_EQ(store->Begin().ok(), true);
       const auto result = host.Request(name, u"<XMLMessage>" + body + u"</XMLMessage>");
@@ -406,7 +460,8 @@ TEST(WorkflowPropertyTest, NoIssuedPageIsEverLostAndNoPageIsLeftBehind) {
         EXPECT_TRUE(alive(issuedAfter[i]));
       }
       std::set<IKXQObject*> listed;
-      for (const OLECHAR* each : {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"}) {
+      for (const OLECHAR* each :
+           {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"}) {
         for (const auto& page : list(each)) {
           EXPECT_TRUE(alive(page)) << "a list points at a deleted page";
           listed.insert(page.GetInterfacePtr());
@@ -423,7 +478,8 @@ TEST(WorkflowPropertyTest, NoIssuedPageIsEverLostAndNoPageIsLeftBehind) {
     service = nullptr;
     store.reset();
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(path.string().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open_v2(path.string().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
     ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);

@@ -1,7 +1,6 @@
 // The XML of the change events as the host delivers them, built from the
 // store as it is at delivery.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -55,22 +54,23 @@ TEST_F(EventXmlTest, APageEventCarriesThePagesFieldsAndListsUnderItsDatasheet) {
   ASSERT_EQ(xml.size(), 1u);
   // The fields first, as the loader writes them (no case: the stored values,
   // marked against the issued copy and out of scope).
-  EXPECT_EQ(xml[0],
-            "<?xml version=\"1.0\"?><XMLMessage TargetId=\"100\" Status=\"1\">"
-            "<ShowStringField PageId=\"101\" FieldId=\"1\" Alignment=\"0\" "
-            "VerticalAlignment=\"0\" State=\"2304\" Value=\"P-1\"/>"
-            "<ShowRealField PageId=\"101\" FieldId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
-            "State=\"2304\" Value=\"12.5\"/>"
-            "<ShowCheckField PageId=\"101\" FieldId=\"3\" State=\"2304\" Value=\"1\"/>"
-            "<ShowUnit PageId=\"101\" UnitId=\"0\" Alignment=\"1\" VerticalAlignment=\"2\" "
-            "Value=\"millimetre\"/>"
-            "<ShowRevision PageId=\"101\" RevisionId=\"0\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
-            "<ShowRevision PageId=\"101\" RevisionId=\"1\" Alignment=\"2\" VerticalAlignment=\"1\" "
-            "Value=\"B\"/>"
-            "<ShowRevision PageId=\"101\" RevisionId=\"2\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
-            "<ShowAnnotationField PageId=\"101\" FieldId=\"1\" X=\"5\" Y=\"6\" Markup=\"0\" "
-            "Value=\"Check flow\" State=\"0\"/>"
-            "<ShowQualifier PageId=\"101\" QualifierId=\"0\" Value=\"2\"/></XMLMessage>");
+  EXPECT_EQ(
+      xml[0],
+      "<?xml version=\"1.0\"?><XMLMessage TargetId=\"100\" Status=\"1\">"
+      "<ShowStringField PageId=\"101\" FieldId=\"1\" Alignment=\"0\" "
+      "VerticalAlignment=\"0\" State=\"2304\" Value=\"P-1\"/>"
+      "<ShowRealField PageId=\"101\" FieldId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "State=\"2304\" Value=\"12.5\"/>"
+      "<ShowCheckField PageId=\"101\" FieldId=\"3\" State=\"2304\" Value=\"1\"/>"
+      "<ShowUnit PageId=\"101\" UnitId=\"0\" Alignment=\"1\" VerticalAlignment=\"2\" "
+      "Value=\"millimetre\"/>"
+      "<ShowRevision PageId=\"101\" RevisionId=\"0\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
+      "<ShowRevision PageId=\"101\" RevisionId=\"1\" Alignment=\"2\" VerticalAlignment=\"1\" "
+      "Value=\"B\"/>"
+      "<ShowRevision PageId=\"101\" RevisionId=\"2\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
+      "<ShowAnnotationField PageId=\"101\" FieldId=\"1\" X=\"5\" Y=\"6\" Markup=\"0\" "
+      "Value=\"Check flow\" State=\"0\"/>"
+      "<ShowQualifier PageId=\"101\" QualifierId=\"0\" Value=\"2\"/></XMLMessage>");
   EXPECT_EQ(host_.Current(), "none none");
 }
 

@@ -2,9 +2,8 @@
 // event: written when the host delivers it, from the store as it is then,
 // with the loader's field writers; on continuous lists the removal of rows
 // whose objects are gone and the rows' revisions.
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -3,8 +3,9 @@
 // the trigger callbacks inside that change's transaction, as the host
 // program does. What the callbacks posted, what they recorded again and
 // what they wrote is checked.
-#include <gtest/gtest.h>
+#include "events/triggers.h"
 
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,7 +13,6 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "events/changeevents.h"
-#include "events/triggers.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
@@ -36,8 +36,8 @@ std::vector<std::pair<std::string, std::vector<int32_t>>> TakePendingFieldEvents
     IUnknown* item = nullptr;
     (void)SafeArrayGetElement(raw, &i, &item);
     IDatasheetEvent* event = nullptr;
-    if (item != nullptr && SUCCEEDED(item->QueryInterface(IID_IDatasheetEvent,
-                                                          reinterpret_cast<void**>(&event)))) {
+    if (item != nullptr &&
+        SUCCEEDED(item->QueryInterface(IID_IDatasheetEvent, reinterpret_cast<void**>(&event)))) {
       const OLECHAR* key = event->Key();
       std::vector<int32_t> ids;
       if (auto* field = dynamic_cast<KXDataFieldEvent*>(event)) {
@@ -125,9 +125,9 @@ class RestlessFieldWriter : public MainWorkers {
  public:
   HRESULT WriteFields(PageLoadContext&, IKXQObject*, IKXQTemplatePage*, int32_t field,
                       IKXQAttribute*, BSTR* text) override {
-    *text = SysAllocString(
-        (u"<String FieldId=\"" + kx_ltow(field, 10) + u"\" Value=\"" + kx_ltow(++m_count, 10) + u"\"/>")
-            .c_str());
+    *text = SysAllocString((u"<String FieldId=\"" + kx_ltow(field, 10) + u"\" Value=\"" +
+                            kx_ltow(++m_count, 10) + u"\"/>")
+                               .c_str());
     return S_OK;
   }
 
@@ -153,7 +153,8 @@ TEST_F(TriggersTest, WithTheStatusCopyFlagAChangeReachesTheSubmittedCopyOfTheDat
   Open(u"101");
   // Before documents were checked or issued, only the event.
   ASSERT_TRUE(m_host.Set(kOwnPump, u"F12", u"first").succeeded());
-  EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12), "<String FieldId=\"12\" State=\"0\" Value=\"own\"/>");
+  EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12),
+            "<String FieldId=\"12\" State=\"0\" Value=\"own\"/>");
 
   m_host.main().SetStatusCopyFlag();
   const kx::host::CallResult result = m_host.Set(kOwnPump, u"F12", u"second");
@@ -199,9 +200,9 @@ TEST_F(TriggersTest, AChainThatNeverSettlesFailsTheCallAndKeepsNothing) {
   // callback writes: every callback fires the next.
   _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kOwnPage, u"Field");
   IKXQAttributePtr copyFields;
-  ASSERT_EQ(m_host.Object(kSubmitted)->get_Attribute(_bstr_t(u"Fields"), _variant_t(-1L),
-                                                     &copyFields),
-            S_OK);
+  ASSERT_EQ(
+      m_host.Object(kSubmitted)->get_Attribute(_bstr_t(u"Fields"), _variant_t(-1L), &copyFields),
+      S_OK);
   ASSERT_EQ(trigger->BeginItem(_variant_t(u"11")), S_OK);
   _variant_t read;
   ASSERT_EQ(copyFields->GetValue(_variant_t(12L), _variant_t(), read.GetAddress()), S_OK);
@@ -212,7 +213,8 @@ TEST_F(TriggersTest, AChainThatNeverSettlesFailsTheCallAndKeepsNothing) {
   EXPECT_NE(Narrow(result.error).find("32"), std::string::npos) << Narrow(result.error);
   EXPECT_TRUE(result.events.empty());
   EXPECT_EQ(m_host.Text(kOwnPump, u"F12"), "own");
-  EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12), "<String FieldId=\"12\" State=\"0\" Value=\"own\"/>");
+  EXPECT_EQ(m_host.Text(kSubmitted, u"Fields", 12),
+            "<String FieldId=\"12\" State=\"0\" Value=\"own\"/>");
   m_host.main().UseWorkers(nullptr);
 }
 
@@ -230,9 +232,9 @@ TEST_F(TriggersTest, AContinuousListRecordsRowKeysAndARowThatLeftThePageIsSkippe
   Change(m_host, kPump, u"F1", u"gone");
   Change(m_host, kPump2, u"F3", u"kept");
   IKXQAttributePtr objects;
-  ASSERT_EQ(m_host.Object(kListPage)->get_Attribute(_bstr_t(u"NodeObjects"), _variant_t(-1L),
-                                                    &objects),
-            S_OK);
+  ASSERT_EQ(
+      m_host.Object(kListPage)->get_Attribute(_bstr_t(u"NodeObjects"), _variant_t(-1L), &objects),
+      S_OK);
   ASSERT_EQ(objects->Clear(_variant_t(2L)), S_OK);
   const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kListPage, u"Field");
   EXPECT_EQ(FiredKeys(trigger), (std::vector<std::string>{"CL10:0", "CL11:2"}));
@@ -258,7 +260,8 @@ TEST_F(TriggersTest, ContinuousListKeysNameTheirPositions) {
   std::vector<std::string> keys;
   for (int32_t p = 1; p <= 10; ++p) {
     _bstr_t key;
-    ASSERT_EQ(m_host.main().Workers().GetContinuousListKey(helper, key.GetAddress(), p, page), S_OK);
+    ASSERT_EQ(m_host.main().Workers().GetContinuousListKey(helper, key.GetAddress(), p, page),
+              S_OK);
     keys.push_back(key.length() > 0 ? Narrow(key.view()) : "-");
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"1", "2", "3", "CL10:0", "CL10:1", "CL10:2", "CL11:0",
@@ -324,9 +327,9 @@ TEST_F(TriggersTest, APermanentFilterRemovesAMemberThatFailsAndAddsOneThatPasses
   EXPECT_EQ(m_host.Delivered(), "trigger SSPF on #300 fired (keys: 10)\n");
   const kx::host::CallResult added = m_host.Set(kPump2, u"F12", u"yes");
   ASSERT_TRUE(added.succeeded()) << Narrow(added.error);
-  EXPECT_EQ(workers.calls, (std::vector<std::string>{
-                               "remove #10 from #301",
-                               "add #11 to #300 on a template page unless shown"}));
+  EXPECT_EQ(workers.calls,
+            (std::vector<std::string>{"remove #10 from #301",
+                                      "add #11 to #300 on a template page unless shown"}));
   ASSERT_EQ(added.events.size(), 1u);
   EXPECT_EQ(Narrow(added.events[0].key.value_or(u"")), "D1 300");
   m_host.main().UseWorkers(nullptr);
@@ -334,9 +337,9 @@ TEST_F(TriggersTest, APermanentFilterRemovesAMemberThatFailsAndAddsOneThatPasses
 
 TEST_F(TriggersTest, ClaimOnlyWorksAsAPermanentFilter) {
   IKXQAttributePtr filter;
-  ASSERT_EQ(m_host.Object(kSummary)->get_Attribute(_bstr_t(u"ObjectFilter"), _variant_t(-1L),
-                                                   &filter),
-            S_OK);
+  ASSERT_EQ(
+      m_host.Object(kSummary)->get_Attribute(_bstr_t(u"ObjectFilter"), _variant_t(-1L), &filter),
+      S_OK);
   ASSERT_EQ(filter->PutValue(_variant_t(), _variant_t(), _variant_t(u"kx_claim_only")), S_OK);
   Main& main = m_host.main();
   const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kSummary, u"SSPF");
@@ -386,12 +389,12 @@ TEST_F(TriggersTest, AListPositionRecordedUnderItsNumberFiresAsThatPosition) {
   IKXQObjectPtr page = m_host.Object(kListPage);
   const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kListPage, u"Field");
   IKXQTemplatePagePtr templatePage;
-  ASSERT_EQ(KXDBDatasheetSvcs::GetTemplatePage(&m_host.app(), page, &templatePage, 1),
-            S_OK);
+  ASSERT_EQ(KXDBDatasheetSvcs::GetTemplatePage(&m_host.app(), page, &templatePage, 1), S_OK);
   ASSERT_EQ(RecordContinuousFieldItem(main, page, templatePage, trigger, 8), S_OK);
   Change(m_host, kPump2, u"F2", u"both");
   const std::vector<std::string> keys = FiredKeys(trigger);
-  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()), (std::set<std::string>{"CL11:1", "8"}));
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()),
+            (std::set<std::string>{"CL11:1", "8"}));
   ASSERT_EQ(main.OnTriggerFired(trigger, &m_host.app()), S_OK);
   const auto events = TakePendingFieldEvents(m_host.app());
   ASSERT_EQ(events.size(), 1u);
@@ -458,8 +461,8 @@ class ListRecorder : public MainWorkers {
   HRESULT AddListObject(Main&, IKXQObject* object, IKXQObject* page, IKXQTemplatePage*,
                         bool continuous, int32_t row, bool, bool) override {
     calls.push_back("add #" + std::to_string(ObjectIdOf(object)) + " to #" +
-                    std::to_string(ObjectIdOf(page)) + (continuous ? " as a row" : "") +
-                    " at " + std::to_string(row));
+                    std::to_string(ObjectIdOf(page)) + (continuous ? " as a row" : "") + " at " +
+                    std::to_string(row));
     return S_OK;
   }
   std::vector<std::string> calls;
@@ -469,16 +472,18 @@ TEST_F(TriggersTest, APageLevelPermanentFilterAddsARowAndPostsAPageEvent) {
   ListRecorder workers;
   m_host.main().UseWorkers(&workers);
   IKXQAttributePtr filter;
-  ASSERT_EQ(m_host.Object(kSummaryPage)->get_Attribute(_bstr_t(u"ObjectFilter"), _variant_t(-1L),
-                                                       &filter),
+  ASSERT_EQ(m_host.Object(kSummaryPage)
+                ->get_Attribute(_bstr_t(u"ObjectFilter"), _variant_t(-1L), &filter),
             S_OK);
   ASSERT_EQ(filter->PutValue(_variant_t(), _variant_t(), _variant_t(u"Ready")), S_OK);
   Main& main = m_host.main();
-  ASSERT_EQ(KXDBDatasheetServices::InitializePermanentFilterTrigger(main, m_host.Object(kSummaryPage)),
-            S_OK);
+  ASSERT_EQ(
+      KXDBDatasheetServices::InitializePermanentFilterTrigger(main, m_host.Object(kSummaryPage)),
+      S_OK);
   const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kSummaryPage, u"SSPF");
   IKXQObjectPtr object;
-  EXPECT_EQ(main.EvaluatePermanentFilterKey(m_host.Object(kSummaryPage), u"11", object, trigger), 2);
+  EXPECT_EQ(main.EvaluatePermanentFilterKey(m_host.Object(kSummaryPage), u"11", object, trigger),
+            2);
   const kx::host::CallResult added = m_host.Set(kPump2, u"F12", u"YES");
   ASSERT_TRUE(added.succeeded()) << Narrow(added.error);
   EXPECT_EQ(workers.calls, (std::vector<std::string>{"add #11 to #301 as a row at -1"}));

@@ -2,7 +2,6 @@
 // parses it, changes the store in the call's transaction, and the reply,
 // the change events and the store are checked.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -34,8 +33,9 @@ class FieldSetterTest : public ::testing::Test {
 };
 
 TEST_F(FieldSetterTest, RealIsStoredInThePageUnitAndRewritesTheRecordWithOneEvent) {
-  const auto result = host_.Send(u"SetRealField", u"<SetRealField PageId=\"21\" FieldId=\"2\" "
-                                                  u"Value=\"3\" Prefix=\"ca.\"/>");
+  const auto result = host_.Send(u"SetRealField",
+                                 u"<SetRealField PageId=\"21\" FieldId=\"2\" "
+                                 u"Value=\"3\" Prefix=\"ca.\"/>");
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(Reply(result), "");
   // The page shows l/s, the attribute's own unit is m3/h: 3 l/s are 10.8 m3/h.
@@ -48,22 +48,27 @@ TEST_F(FieldSetterTest, RealIsStoredInThePageUnitAndRewritesTheRecordWithOneEven
 }
 
 TEST_F(FieldSetterTest, NumberTextsAreStoredOnlyWhenPublished) {
-  ASSERT_EQ(host_.Send(u"SetIntegerField", u"<SetIntegerField PageId=\"21\" FieldId=\"3\" "
-                                           u"Value=\"2900\" Postfix=\"rpm\" Format=\"0\"/>")
+  ASSERT_EQ(host_
+                .Send(u"SetIntegerField",
+                      u"<SetIntegerField PageId=\"21\" FieldId=\"3\" "
+                      u"Value=\"2900\" Postfix=\"rpm\" Format=\"0\"/>")
                 .hr,
             S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Speed"), "2900");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 3),
             "<Integer FieldId=\"3\" AttribId=\"26\" Format=\"0\"/>");
-  const auto quiet = host_.Send(u"SetIntegerField", u"<SetIntegerField PageId=\"21\" FieldId=\"3\" "
-                                                    u"Value=\"12abc\" Published=\"0\"/>");
+  const auto quiet = host_.Send(u"SetIntegerField",
+                                u"<SetIntegerField PageId=\"21\" FieldId=\"3\" "
+                                u"Value=\"12abc\" Published=\"0\"/>");
   ASSERT_EQ(quiet.hr, S_OK) << Error(quiet);
   EXPECT_EQ(host_.Value(kPump, u"Speed"), "12");
 }
 
 TEST_F(FieldSetterTest, ClearingAValueWithoutAlignmentEmptiesTheRecordAndStillTellsTheClients) {
-  ASSERT_EQ(host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"1\" Value=\"P-1\"/>").hr,
-            S_OK);
+  ASSERT_EQ(
+      host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"1\" Value=\"P-1\"/>")
+          .hr,
+      S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Tag"), "P-1");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 1), "<String FieldId=\"1\" AttribId=\"1\"/>");
   const auto cleared =
@@ -75,11 +80,14 @@ TEST_F(FieldSetterTest, ClearingAValueWithoutAlignmentEmptiesTheRecordAndStillTe
 }
 
 TEST_F(FieldSetterTest, DateAndBooleanFollowTheValuesDataType) {
-  ASSERT_EQ(host_.Send(u"SetDateField", u"<SetDateField PageId=\"21\" FieldId=\"4\" Value=\"45000\"/>").hr,
-            S_OK);
+  ASSERT_EQ(
+      host_.Send(u"SetDateField", u"<SetDateField PageId=\"21\" FieldId=\"4\" Value=\"45000\"/>")
+          .hr,
+      S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Installed").substr(0, 4), "2023");
-  ASSERT_EQ(host_.Send(u"SetBoolField", u"<SetBoolField PageId=\"21\" FieldId=\"5\" Value=\"yes\"/>").hr,
-            S_OK);
+  ASSERT_EQ(
+      host_.Send(u"SetBoolField", u"<SetBoolField PageId=\"21\" FieldId=\"5\" Value=\"yes\"/>").hr,
+      S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Running"), "-1");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 5), "<Bool FieldId=\"5\" AttribId=\"27\"/>");
   // A real that is no number stores nothing and fails the request.
@@ -100,8 +108,8 @@ TEST_F(FieldSetterTest, RequestsNotForTheCurrentPagesChangeNothing) {
   }
   EXPECT_EQ(host_.Value(kPump, u"Tag"), "P-101");
   // The page is fetched all the same.
-  const auto unknown =
-      host_.Send(u"SetStringField", u"<SetStringField PageId=\"9999\" FieldId=\"1\" Value=\"X\"/>", 2);
+  const auto unknown = host_.Send(
+      u"SetStringField", u"<SetStringField PageId=\"9999\" FieldId=\"1\" Value=\"X\"/>", 2);
   EXPECT_TRUE(FAILED(unknown.hr));
 }
 
@@ -109,7 +117,8 @@ TEST_F(FieldSetterTest, FieldsWithoutCaseOrOutsideTheTemplateAreRefused) {
   const auto noCase =
       host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"9\" Value=\"X\"/>");
   EXPECT_EQ(noCase.hr, E_FAIL);
-  EXPECT_NE(Error(noCase).find("Cannot set value for field with no defined case"), std::string::npos);
+  EXPECT_NE(Error(noCase).find("Cannot set value for field with no defined case"),
+            std::string::npos);
   const auto unknown =
       host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"77\" Value=\"X\"/>");
   EXPECT_TRUE(FAILED(unknown.hr));
@@ -127,8 +136,9 @@ TEST_F(FieldSetterTest, AMissingRootObjectWithoutConfirmedClassGoesToTheHostForC
 }
 
 TEST_F(FieldSetterTest, AConfirmedClassCreatesPlacesFillsAndWritesTheObjectInOneRequest) {
-  const auto result = host_.Send(u"SetStringField", u"<SetStringField PageId=\"41\" FieldId=\"1\" "
-                                                    u"Value=\"P-9\" ConfirmedClass=\"Pump\"/>");
+  const auto result = host_.Send(u"SetStringField",
+                                 u"<SetStringField PageId=\"41\" FieldId=\"1\" "
+                                 u"Value=\"P-9\" ConfirmedClass=\"Pump\"/>");
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(HostCalls(result), (Lines{"begin object creation", "end object creation"}));
   const std::string created = host_.Value(kEmptyPage, u"NodeObjects");
@@ -145,8 +155,9 @@ TEST_F(FieldSetterTest, AConfirmedClassCreatesPlacesFillsAndWritesTheObjectInOne
 
 TEST_F(FieldSetterTest, AContinuousListStaysContiguous) {
   // Rows 0 and 1 are in use: row 3 lies beyond the first blank row.
-  const auto beyond = host_.Send(u"SetStringField", u"<SetStringField PageId=\"51\" FieldId=\"12\" "
-                                                    u"Index=\"3\" Value=\"P-9\" ConfirmedClass=\"Pump\"/>");
+  const auto beyond = host_.Send(u"SetStringField",
+                                 u"<SetStringField PageId=\"51\" FieldId=\"12\" "
+                                 u"Index=\"3\" Value=\"P-9\" ConfirmedClass=\"Pump\"/>");
   ASSERT_EQ(beyond.hr, S_OK) << Error(beyond);
   EXPECT_EQ(Reply(beyond), kContiguityAlert);
   EXPECT_EQ(host_.Count(kListPage, u"NodeObjects"), 3);
@@ -154,16 +165,19 @@ TEST_F(FieldSetterTest, AContinuousListStaysContiguous) {
 
   // The blank row without a class: the row's class goes to the host and
   // the request fails.
-  const auto unconfirmed = host_.Send(
-      u"SetStringField", u"<SetStringField PageId=\"51\" FieldId=\"12\" Index=\"2\" Value=\"P-9\"/>");
+  const auto unconfirmed =
+      host_.Send(u"SetStringField",
+                 u"<SetStringField PageId=\"51\" FieldId=\"12\" Index=\"2\" Value=\"P-9\"/>");
   EXPECT_EQ(unconfirmed.hr, E_FAIL);
-  EXPECT_NE(Error(unconfirmed).find("Assert Field Error: Failed to assert continuous list field 12 "
-                                    "in template page List"),
+  EXPECT_NE(Error(unconfirmed)
+                .find("Assert Field Error: Failed to assert continuous list field 12 "
+                      "in template page List"),
             std::string::npos);
 
   // With a class the row is appended and takes the first row's presentation.
-  const auto row = host_.Send(u"SetRealField", u"<SetRealField PageId=\"51\" FieldId=\"13\" "
-                                               u"Index=\"2\" Value=\"4\" Format=\"0\" ConfirmedClass=\"Pump\"/>");
+  const auto row = host_.Send(u"SetRealField",
+                              u"<SetRealField PageId=\"51\" FieldId=\"13\" "
+                              u"Index=\"2\" Value=\"4\" Format=\"0\" ConfirmedClass=\"Pump\"/>");
   ASSERT_EQ(row.hr, S_OK) << Error(row);
   EXPECT_EQ(host_.Count(kListPage, u"NodeObjects"), 4);
   const std::string created = host_.Value(kListPage, u"NodeObjects", 4);
@@ -175,8 +189,9 @@ TEST_F(FieldSetterTest, AContinuousListStaysContiguous) {
 }
 
 TEST_F(FieldSetterTest, AFieldOutsideTheRowsOfAListIsWrittenOnItsOwnNode) {
-  const auto result = host_.Send(u"SetStringField", u"<SetStringField PageId=\"51\" FieldId=\"11\" "
-                                                    u"Value=\"Pump list\"/>");
+  const auto result = host_.Send(u"SetStringField",
+                                 u"<SetStringField PageId=\"51\" FieldId=\"11\" "
+                                 u"Value=\"Pump list\"/>");
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(host_.Value(kList, u"Tag"), "Pump list");
   EXPECT_EQ(host_.Value(kListPage, u"Fields", 1), "<String FieldId=\"11\" AttribId=\"1\"/>");
@@ -184,31 +199,36 @@ TEST_F(FieldSetterTest, AFieldOutsideTheRowsOfAListIsWrittenOnItsOwnNode) {
 }
 
 TEST_F(FieldSetterTest, ANewRowThatFailsThePermanentFilterLeavesTheSheet) {
-  const auto refused = host_.Send(u"SetStringField", u"<SetStringField PageId=\"61\" FieldId=\"12\" "
-                                                     u"Index=\"1\" Value=\"Q-9\" ConfirmedClass=\"Pump\"/>");
+  const auto refused = host_.Send(u"SetStringField",
+                                  u"<SetStringField PageId=\"61\" FieldId=\"12\" "
+                                  u"Index=\"1\" Value=\"Q-9\" ConfirmedClass=\"Pump\"/>");
   EXPECT_EQ(refused.hr, S_FALSE) << Error(refused);
-  EXPECT_EQ(Reply(refused),
-            "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">'Tag' = 'Q-9' did not pass "
-            "summary list membership requirements defined by Permanent Filter</Message></XMLMessage>");
+  EXPECT_EQ(
+      Reply(refused),
+      "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">'Tag' = 'Q-9' did not pass "
+      "summary list membership requirements defined by Permanent Filter</Message></XMLMessage>");
   EXPECT_EQ(host_.Count(kFilteredPage, u"NodeObjects"), 2);
   // The row's coming and going is told by the page model (the fields of the
   // rows it touched); the setter itself adds no event of the value.
   EXPECT_EQ(EventLines(refused), (Lines{"DataField [F1 61] to ed"}));
 
-  const auto passes = host_.Send(u"SetStringField", u"<SetStringField PageId=\"61\" FieldId=\"12\" "
-                                                    u"Index=\"1\" Value=\"P-1\" ConfirmedClass=\"Pump\"/>");
+  const auto passes = host_.Send(u"SetStringField",
+                                 u"<SetStringField PageId=\"61\" FieldId=\"12\" "
+                                 u"Index=\"1\" Value=\"P-1\" ConfirmedClass=\"Pump\"/>");
   EXPECT_EQ(passes.hr, S_OK) << Error(passes);
   EXPECT_EQ(host_.Count(kFilteredPage, u"NodeObjects"), 3);
   EXPECT_EQ(EventLines(passes), (Lines{"DataField [F1 61] to ed"}));
 }
 
 TEST_F(FieldSetterTest, CheckZeroEmptiesTheRecordAndAnythingElseWritesIt) {
-  ASSERT_EQ(host_.Send(u"SetCheckField", u"<SetCheckField PageId=\"21\" FieldId=\"6\" Value=\"1\"/>").hr,
-            S_OK);
+  ASSERT_EQ(
+      host_.Send(u"SetCheckField", u"<SetCheckField PageId=\"21\" FieldId=\"6\" Value=\"1\"/>").hr,
+      S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Vented"), "-1");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 6), "<Check FieldId=\"6\" AttribId=\"29\"/>");
-  ASSERT_EQ(host_.Send(u"SetCheckField", u"<SetCheckField PageId=\"21\" FieldId=\"6\" Value=\"0\"/>").hr,
-            S_OK);
+  ASSERT_EQ(
+      host_.Send(u"SetCheckField", u"<SetCheckField PageId=\"21\" FieldId=\"6\" Value=\"0\"/>").hr,
+      S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Vented"), "0");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 6), "");
   // Without "Status" a check request does nothing.
@@ -223,15 +243,16 @@ TEST_F(FieldSetterTest, ARadioChoiceStoresItsTextAndTheRecordItsNumber) {
       host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\" Value=\"2\"/>");
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "double");
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 7),
-            "<Radio FieldId=\"7\" AttribId=\"30\" Value=\"2\"/>");
-  ASSERT_EQ(host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\" Value=\"-1\"/>").hr,
-            S_OK);
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 7), "<Radio FieldId=\"7\" AttribId=\"30\" Value=\"2\"/>");
+  ASSERT_EQ(
+      host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\" Value=\"-1\"/>").hr,
+      S_OK);
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 7), "");
   // A choice that is not there, or none at all, changes nothing.
   EXPECT_TRUE(FAILED(
-      host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\" Value=\"5\"/>").hr));
+      host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\" Value=\"5\"/>")
+          .hr));
   EXPECT_EQ(host_.Send(u"SetRadioField", u"<SetRadioField PageId=\"21\" FieldId=\"7\"/>").hr,
             E_INVALIDARG);
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "");
@@ -271,9 +292,11 @@ TEST(LoadBEDDDataTest, EquipmentIsFilledOnceFromTheOneMaster) {
   BSTR description = nullptr;
   info->GetDescription(&description);
   info->Release();
-  EXPECT_NE(Narrow(_bstr_t(description, false).view()).find(
-                "BEDD Configuration Error. Multiple BEDD datasheets found when only one may exist."),
-            std::string::npos);
+  EXPECT_NE(
+      Narrow(_bstr_t(description, false).view())
+          .find(
+              "BEDD Configuration Error. Multiple BEDD datasheets found when only one may exist."),
+      std::string::npos);
   EXPECT_EQ(host.Value(id, u"AmbientTemperature"), "");
   EXPECT_EQ(host.Value(id, u"BEDDInitialized"), "");
 }
@@ -285,11 +308,13 @@ TEST(SetterTransactionTest, AStoreFailureAtAnyWriteLeavesTheStoreAsItWas) {
   for (long write = 1; write < 200; ++write) {
     SetterHost host;
     host.store().FailWriteAfter(write);
-    const auto result = host.Send(u"SetRealField", u"<SetRealField PageId=\"41\" FieldId=\"2\" "
-                                                   u"Value=\"7\" Prefix=\"~\" ConfirmedClass=\"Pump\"/>");
+    const auto result = host.Send(u"SetRealField",
+                                  u"<SetRealField PageId=\"41\" FieldId=\"2\" "
+                                  u"Value=\"7\" Prefix=\"~\" ConfirmedClass=\"Pump\"/>");
     host.store().FailWriteAfter(0);
     if (SUCCEEDED(result.hr)) {
-      EXPECT_EQ(host.Value(std::stol(host.Value(kEmptyPage, u"NodeObjects").substr(1)), u"Flow"), "7");
+      EXPECT_EQ(host.Value(std::stol(host.Value(kEmptyPage, u"NodeObjects").substr(1)), u"Flow"),
+                "7");
       break;
     }
     ++failedCalls;

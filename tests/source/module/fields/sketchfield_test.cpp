@@ -2,7 +2,6 @@
 // and "SetSketchField" end to end: merges of the stored and the incoming
 // blocks, and the values refused.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -94,8 +93,9 @@ class SketchFieldTest : public ::testing::Test {
 };
 
 TEST_F(SketchFieldTest, APartialUpdateKeepsTheStoredBlocksItLeavesOut) {
-  ASSERT_EQ(Sketch("!R3:top5R4:side2R4!AAAAABBCCCC", "TLX=\"1\" TLY=\"2\" BRX=\"30\" BRY=\"40\"").hr,
-            S_OK);
+  ASSERT_EQ(
+      Sketch("!R3:top5R4:side2R4!AAAAABBCCCC", "TLX=\"1\" TLY=\"2\" BRX=\"30\" BRY=\"40\"").hr,
+      S_OK);
   EXPECT_EQ(Stored(), "!P3:top5P4:side2P4!AAAAABBCCCC");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 8),
             "<Sketch FieldId=\"8\" AttribId=\"31\" TLX=\"1\" TLY=\"2\" BRX=\"30\" BRY=\"40\"/>");
@@ -135,7 +135,8 @@ TEST_F(SketchFieldTest, AHeaderTooLongToBeReadBackIsRefused) {
   // position 2047, where the next read would no longer find it.
   const auto result = Sketch("!P0:0R1500:" + std::string(1500, 'M') + "0P0!");
   EXPECT_EQ(result.hr, E_INVALIDARG);
-  EXPECT_NE(Error(result).find("The sketch header is longer than 2048 characters"), std::string::npos);
+  EXPECT_NE(Error(result).find("The sketch header is longer than 2048 characters"),
+            std::string::npos);
   EXPECT_EQ(Stored(), stored);
   // A value whose closing mark lies beyond that reads as no header: the
   // stored blocks are kept.

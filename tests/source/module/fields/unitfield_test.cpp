@@ -1,7 +1,6 @@
 // "GetUnits" and "SetUnit" end to end: the display texts offered, the unit
 // stored and its event, and the requests refused.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -22,8 +21,10 @@ class UnitFieldTest : public ::testing::Test {
 
 TEST_F(UnitFieldTest, UnitIdsAndPositionsOutOfRangeFailWithNothingWritten) {
   EXPECT_EQ(host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" Index=\"1\"/>").hr, E_INVALIDARG);
-  EXPECT_TRUE(FAILED(host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" UnitId=\"5\" Index=\"1\"/>").hr));
-  EXPECT_TRUE(FAILED(host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" UnitId=\"0\" Index=\"9\"/>").hr));
+  EXPECT_TRUE(
+      FAILED(host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" UnitId=\"5\" Index=\"1\"/>").hr));
+  EXPECT_TRUE(
+      FAILED(host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" UnitId=\"0\" Index=\"9\"/>").hr));
   EXPECT_TRUE(FAILED(host_.Send(u"GetUnits", u"<GetUnits PageId=\"21\" UnitId=\"-1\"/>").hr));
   EXPECT_EQ(host_.Value(kPage, u"Units", 1), "l/s");
   EXPECT_EQ(host_.Count(kPage, u"Units"), 1);
@@ -39,7 +40,8 @@ TEST_F(UnitFieldTest, GetUnitsAnswersTheDisplayTextsOfTheDimension) {
 }
 
 TEST_F(UnitFieldTest, SetUnitStoresTheUnitTextAndTellsTheClientsOnce) {
-  const auto result = host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" UnitId=\"0\" Index=\"0\"/>", 2);
+  const auto result =
+      host_.Send(u"SetUnit", u"<SetUnit PageId=\"21\" UnitId=\"0\" Index=\"0\"/>", 2);
   ASSERT_EQ(result.hr, S_OK) << Error(result);
   EXPECT_EQ(host_.Value(kPage, u"Units", 1), "m3/h");
   EXPECT_EQ(EventLines(result), (Lines{"UnitField [U1 21] to ed"}));

@@ -2,15 +2,15 @@
 // the registration store, attached and driven through the host library's
 // driver. The module keeps its real workers here (no recording).
 
-#include <dlfcn.h>
-#include <gtest/gtest.h>
+#include "com/activation.h"
 
 #include <chrono>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 
-#include "com/activation.h"
 #include "com/registry.h"
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "support/moduletestsupport.h"
@@ -90,9 +90,10 @@ TEST_F(ActivatedModuleTest, EmptyMessageNameIsNotFound) {
 }
 
 TEST_F(ActivatedModuleTest, MessageNameInAnyLetterCaseReachesItsHandler) {
-  for (const char16_t* name : {u"GetFieldHelp", u"getfieldhelp", u"GETFIELDHELP", u"gEtFiElDhElP"}) {
-    const auto result =
-        host_->Request(name, u"<XMLMessage TargetId=\"T\"><GetFieldHelp FieldId=\"42\"/></XMLMessage>");
+  for (const char16_t* name :
+       {u"GetFieldHelp", u"getfieldhelp", u"GETFIELDHELP", u"gEtFiElDhElP"}) {
+    const auto result = host_->Request(
+        name, u"<XMLMessage TargetId=\"T\"><GetFieldHelp FieldId=\"42\"/></XMLMessage>");
     EXPECT_EQ(result.hr, S_OK) << Narrow(name) << ": " << ErrorText(result);
     EXPECT_EQ(result.reply, u"This is help for FieldId 42") << Narrow(name);
   }
@@ -129,9 +130,8 @@ TEST_F(ActivatedModuleTest, JournalReceivesHandlerEntryLines) {
   EXPECT_EQ(result.hr, E_FAIL);
   EXPECT_NE(ErrorText(result).find("Do not have access to object store"), std::string::npos)
       << ErrorText(result);
-  EXPECT_NE(
-      JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"),
-      std::string::npos)
+  EXPECT_NE(JournalText(*host_).find("&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"),
+            std::string::npos)
       << host_->journal().text();
 }
 
@@ -184,7 +184,8 @@ TEST_F(ActivatedModuleTest, ObjectServicesOfKindsTenAndElevenAutomateTheirObject
   status.lVal = -2;
   auto label = host_->CallObjectService(11, object.get(), u"ValidateLabel", {status});
   EXPECT_EQ(label.hr, E_INVALIDARG);
-  EXPECT_NE(ErrorText(label).find("Object is not a valid label"), std::string::npos) << ErrorText(label);
+  EXPECT_NE(ErrorText(label).find("Object is not a valid label"), std::string::npos)
+      << ErrorText(label);
   auto other = host_->CallObjectService(12, object.get(), u"DatasheetName");
   EXPECT_EQ(other.hr, E_UNEXPECTED);
 }
@@ -304,9 +305,9 @@ TEST_F(RegistrationTest, CanUnloadFollowsTheLockCount) {
             CLASS_E_CLASSNOTAVAILABLE);
 
   IKXQDataService* service = nullptr;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKXQDataService,
-                                    reinterpret_cast<void**>(&service)),
-            S_OK);
+  ASSERT_EQ(
+      factory->CreateInstance(nullptr, IID_IKXQDataService, reinterpret_cast<void**>(&service)),
+      S_OK);
   EXPECT_EQ(canUnload(), S_FALSE);
 
   // An object service keeps the module locked after Main is released.

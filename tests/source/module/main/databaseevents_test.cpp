@@ -2,9 +2,8 @@
 // tests/tools/data/events-plant.xml, with the summary-sheet operations that
 // are not theirs (pages of page-per-member sheets, composition, top-level
 // data views) recorded instead of run.
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -28,8 +27,8 @@ std::string IdOf(IKXQObject* object) {
 
 class RecordingMembership final : public MainWorkers {
  public:
-  HRESULT AddSummarySheetPage(Main&, IKXQObject* member, IKXQObject* datasheet,
-                              IKXQTemplatePage*, bool quiet) override {
+  HRESULT AddSummarySheetPage(Main&, IKXQObject* member, IKXQObject* datasheet, IKXQTemplatePage*,
+                              bool quiet) override {
     calls.push_back("page " + IdOf(member) + " on " + IdOf(datasheet) +
                     (quiet ? " quiet" : " unless shown"));
     return S_OK;
@@ -43,8 +42,7 @@ class RecordingMembership final : public MainWorkers {
     *count = composed;
     return S_OK;
   }
-  HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage,
-                               PtrArray<IUnknown>& views) override {
+  HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>& views) override {
     calls.push_back("top views");
     if (!topIsRoot) return S_OK;
     SAFEARRAY* raw = nullptr;
@@ -149,8 +147,9 @@ TEST_F(DatabaseEventsTest, AReclassedObjectLeavesANodeWhoseClassesNoLongerTakeIt
   ASSERT_EQ(vessel->CreateInstance(&made), S_OK);
   IKXQAttributePtr nodes;
   ASSERT_EQ(Object(101)->get_Attribute(_bstr_t(u"NodeObjects"), _variant_t(-1L), &nodes), S_OK);
-  ASSERT_EQ(nodes->PutValue(_variant_t(1L), _variant_t(), _variant_t(static_cast<IDispatch*>(made))),
-            S_OK);
+  ASSERT_EQ(
+      nodes->PutValue(_variant_t(1L), _variant_t(), _variant_t(static_cast<IDispatch*>(made))),
+      S_OK);
   ASSERT_TRUE(store_->Commit().ok());
   const auto result = host_.ModuleEvent(8, made, _variant_t(static_cast<IDispatch*>(vessel)));
   ASSERT_TRUE(result.succeeded()) << std::string(_bstr_t(result.error.c_str()).utf8());

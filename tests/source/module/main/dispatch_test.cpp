@@ -1,7 +1,6 @@
 // The data-service map and the request operations of a Main created
 // in-process (recording workers), against the host's own response objects.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "com/comutil.h"
@@ -74,7 +73,8 @@ class RequestProtocolTest : public ::testing::Test {
     Ref<RequestContext> context;
   };
 
-  Sent Send(const char16_t* name, const char16_t* text = u"<XMLMessage><CreateAnnotation/></XMLMessage>") {
+  Sent Send(const char16_t* name,
+            const char16_t* text = u"<XMLMessage><CreateAnnotation/></XMLMessage>") {
     Sent sent{S_OK, MakeRef<Response>(), {}};
     sent.context = MakeRef<RequestContext>(sent.response);
     _bstr_t messageName(name);

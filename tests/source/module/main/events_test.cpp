@@ -1,11 +1,11 @@
 // Main's database-event routing, through the host driver, to the recording
 // event handlers of this test program.
-#include <gtest/gtest.h>
+#include "host/events.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-#include "host/events.h"
 #include "store/database.h"
 #include "support/moduletestsupport.h"
 
@@ -120,8 +120,7 @@ TEST_F(DatabaseEventTest, MissingOrWrongEventInterfaceFails) {
       if (kind == 8 && arguments.vt == VT_DISPATCH) continue;
       const auto result = Event(kind, object.get(), arguments);
       EXPECT_EQ(result.hr, E_FAIL) << kind;
-      EXPECT_NE(ErrorText(result).find("Could not get expected event interface"),
-                std::string::npos)
+      EXPECT_NE(ErrorText(result).find("Could not get expected event interface"), std::string::npos)
           << ErrorText(result);
       EXPECT_TRUE(Seams().calls.empty());
     }

@@ -1,14 +1,12 @@
 // "FilterSort.xml" of the templates folder, read once per Main into a table
 // keyed by template id.
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 #include "com/wstr.h"
 #include "main/main.h"
@@ -36,8 +34,8 @@ class FilterSortTest : public ::testing::Test {
   void UseFile(const std::string& text, bool finalSeparator = false) {
     std::ofstream(dir_ + "/FilterSort.xml", std::ios::binary) << text;
     std::string error;
-    ASSERT_TRUE(host_.settings().Override(
-        "Folder::Templates=" + dir_ + (finalSeparator ? "/" : ""), &error))
+    ASSERT_TRUE(host_.settings().Override("Folder::Templates=" + dir_ + (finalSeparator ? "/" : ""),
+                                          &error))
         << error;
   }
   Main& main() { return MainOf(service_.get()); }
@@ -84,8 +82,9 @@ TEST_F(FilterSortTest, AMalformedFileKeepsWhatWasReadBeforeTheFault) {
   EXPECT_EQ(Filter(u"A"), "F");
   EXPECT_EQ(main().FilterSorts().GetCount(), 1);
   ASSERT_EQ(host_.application().warnings().size(), 1u);
-  EXPECT_EQ(Narrow(host_.application().warnings()[0]).rfind("FilterSort.xml could not be read whole", 0),
-            0u);
+  EXPECT_EQ(
+      Narrow(host_.application().warnings()[0]).rfind("FilterSort.xml could not be read whole", 0),
+      0u);
 }
 
 TEST_F(FilterSortTest, EntitiesAreRefusedAsInRequests) {

@@ -1,12 +1,12 @@
 // The reply writer against the host's response, which renders the calls as
 // XML text.
-#include <gtest/gtest.h>
+#include "host/reply.h"
 
+#include <gtest/gtest.h>
 #include <string>
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "host/reply.h"
 #include "kxcomexception.h"
 #include "support/moduletestsupport.h"
 #include "xmlreply.h"

@@ -1,7 +1,6 @@
 // The object services that Main hands out, created in-process; their
 // workers are the recording seams of this test program.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -32,9 +31,9 @@ class ObjectServicesTest : public ::testing::Test {
     IDispatch* services = nullptr;
     VARIANT reserved;
     VariantInit(&reserved);
-    EXPECT_EQ(service_->GetObjectServices(kind, reserved, object_.get(), &host_.application(),
-                                          &services),
-              S_OK);
+    EXPECT_EQ(
+        service_->GetObjectServices(kind, reserved, object_.get(), &host_.application(), &services),
+        S_OK);
     return services;
   }
 
@@ -60,12 +59,11 @@ TEST_F(ObjectServicesTest, DatasheetServicesAnswerTheirInterfaces) {
   IDispatch* services = Services(10);
   ASSERT_NE(services, nullptr);
   IKXDatasheetServices* datasheet = nullptr;
-  ASSERT_EQ(services->QueryInterface(IID_IKXDatasheetServices,
-                                     reinterpret_cast<void**>(&datasheet)),
-            S_OK);
+  ASSERT_EQ(
+      services->QueryInterface(IID_IKXDatasheetServices, reinterpret_cast<void**>(&datasheet)),
+      S_OK);
   IKXDataviewServices* dataview = nullptr;
-  EXPECT_EQ(services->QueryInterface(IID_IKXDataviewServices,
-                                     reinterpret_cast<void**>(&dataview)),
+  EXPECT_EQ(services->QueryInterface(IID_IKXDataviewServices, reinterpret_cast<void**>(&dataview)),
             E_NOINTERFACE);
   ISupportErrorInfo* support = nullptr;
   ASSERT_EQ(services->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)),
@@ -89,9 +87,9 @@ TEST_F(ObjectServicesTest, WorkerFailureCarriesTheMethodAsActivity) {
   IDispatch* services = Services(10);
   ASSERT_NE(services, nullptr);
   IKXDatasheetServices* datasheet = nullptr;
-  ASSERT_EQ(services->QueryInterface(IID_IKXDatasheetServices,
-                                     reinterpret_cast<void**>(&datasheet)),
-            S_OK);
+  ASSERT_EQ(
+      services->QueryInterface(IID_IKXDatasheetServices, reinterpret_cast<void**>(&datasheet)),
+      S_OK);
   Seams().result = E_INVALIDARG;
   EXPECT_EQ(datasheet->ValidateDatasheet(), E_INVALIDARG);
   IErrorInfo* info = nullptr;
@@ -126,8 +124,8 @@ TEST_F(ObjectServicesTest, MethodsAreReachedByName) {
   EXPECT_TRUE(FAILED(missing.hr));
   // The datasheet-model methods reach their workers, which refuse an object
   // that is no datasheet of a store; the failure names the method.
-  for (const char16_t* method : {u"DatasheetName", u"IsSummarySheet", u"GetSummarySheetProject",
-                                  u"DatasheetObjects"}) {
+  for (const char16_t* method :
+       {u"DatasheetName", u"IsSummarySheet", u"GetSummarySheetProject", u"DatasheetObjects"}) {
     const auto refused = host_.CallObjectService(10, object_.get(), method);
     EXPECT_TRUE(FAILED(refused.hr)) << Narrow(method);
     EXPECT_NE(ErrorText(refused).find("Activity=\"DatasheetServices::" + Narrow(method) + "\""),
@@ -153,9 +151,9 @@ TEST(MainInterfaces, AnswerInOrderAndForErrorInfo) {
   auto service = CreateInProcessMain();
   ASSERT_TRUE(service);
   IUnknown* unknown = nullptr;
-  for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_IKXDBDatasheetSvcsMain,
-                         &IID_IProvideClassInfo, &IID_IProvideClassInfo2, &IID_ISupportErrorInfo,
-                         &IID_IKXQDataService}) {
+  for (const IID* iid :
+       {&IID_IUnknown, &IID_IDispatch, &IID_IKXDBDatasheetSvcsMain, &IID_IProvideClassInfo,
+        &IID_IProvideClassInfo2, &IID_ISupportErrorInfo, &IID_IKXQDataService}) {
     EXPECT_EQ(service->QueryInterface(*iid, reinterpret_cast<void**>(&unknown)), S_OK);
     unknown->Release();
   }

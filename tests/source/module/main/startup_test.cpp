@@ -1,7 +1,6 @@
 // Start-up registration of a Main created in-process: the summary-sheet
 // classes as class filter, and each refusal of the registrar.
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <string>
 #include <vector>
@@ -55,9 +54,7 @@ struct Refusal {
 
 // Test names must not depend on addresses: CTest lists them in one process
 // and runs them in others.
-void PrintTo(const Refusal& refusal, std::ostream* out) {
-  *out << refusal.operation << " refused";
-}
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.operation << " refused"; }
 
 class StartUpRefusalTest : public StartUpTest, public ::testing::WithParamInterface<Refusal> {};
 
@@ -92,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Failed to register copy event for summary sheet classes", 7},
         Refusal{"Subscribe", u"4", E_FAIL,
                 "Failed to register clone event for summary sheet classes", 8},
-        Refusal{"Subscribe", u"5", E_FAIL, "Failed to register delete case event for Datasheet",
-                9},
+        Refusal{"Subscribe", u"5", E_FAIL, "Failed to register delete case event for Datasheet", 9},
         Refusal{"Subscribe", u"6", E_FAIL, "Failed to register update project event", 10},
         Refusal{"Subscribe", u"7", E_FAIL, "Failed to register delete project event", 11},
         Refusal{"Subscribe", u"8", E_FAIL, "Failed to register change class event", 12},
@@ -115,8 +111,7 @@ TEST_F(StartUpTest, SummaryClassesThatCannotBeFoundEndStartUp) {
   Seams().result = E_OUTOFMEMORY;
   const auto result = host_.StartUp();
   EXPECT_EQ(result.hr, E_FAIL);
-  EXPECT_NE(ErrorText(result).find("Failed to retrieve summary sheet classes"),
-            std::string::npos);
+  EXPECT_NE(ErrorText(result).find("Failed to retrieve summary sheet classes"), std::string::npos);
   EXPECT_EQ(host_.registrar().subscriptions().size(), 0u);
 }
 

@@ -2,14 +2,14 @@
 // overspill pair names the data view "Rows", whose members "Readings(1)"
 // and "readings [2]" match the attribute "Readings") and on the circular
 // pair 601 <-> 602.
-#include <gtest/gtest.h>
+#include "model/overspillutils.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 #include "com/errorinfo.h"
 #include "kxcomexception.h"
-#include "model/overspillutils.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

@@ -2,13 +2,13 @@
 // the host driver to a Main created in-process, whose recording workers
 // show what each received; then the real workers on a store (records,
 // copies of mark-up annotations, events).
-#include <gtest/gtest.h>
+#include "pages/annotations.h"
 
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "pages/annotations.h"
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"
 
@@ -87,15 +87,15 @@ TEST_F(AnnotationRequestTest, IntegerTextsAreReadAsTheirLeadingNumber) {
 
 TEST_F(AnnotationRequestTest, MarkupWords) {
   for (const char16_t* word : {u"1", u"true", u"ON", u"Yes", u"t"}) {
-    const std::u16string request = u"<XMLMessage><CreateAnnotation Markup=\"" +
-                                   std::u16string(word) + u"\"/></XMLMessage>";
+    const std::u16string request =
+        u"<XMLMessage><CreateAnnotation Markup=\"" + std::u16string(word) + u"\"/></XMLMessage>";
     const Lines lines = Send(u"CreateAnnotation", request);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("markup=1"), std::string::npos) << Narrow(word);
   }
   for (const char16_t* word : {u"0", u"false", u"no", u"", u"2", u"yess"}) {
-    const std::u16string request = u"<XMLMessage><CreateAnnotation Markup=\"" +
-                                   std::u16string(word) + u"\"/></XMLMessage>";
+    const std::u16string request =
+        u"<XMLMessage><CreateAnnotation Markup=\"" + std::u16string(word) + u"\"/></XMLMessage>";
     const Lines lines = Send(u"CreateAnnotation", request);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("markup=0"), std::string::npos) << Narrow(word);
@@ -148,9 +148,9 @@ TEST_F(AnnotationRequestTest, ThrowingWorkerFailsTheRequest) {
 }
 
 TEST_F(AnnotationRequestTest, MessageElementInOtherLetterCaseIsIgnored) {
-  EXPECT_TRUE(Send(u"CreateAnnotation",
-                   u"<XMLMessage><createannotation PageId=\"1\"/></XMLMessage>")
-                  .empty());
+  EXPECT_TRUE(
+      Send(u"CreateAnnotation", u"<XMLMessage><createannotation PageId=\"1\"/></XMLMessage>")
+          .empty());
   EXPECT_TRUE(Send(u"SetAnnotation", u"<XMLMessage><CreateAnnotation/></XMLMessage>").empty());
 }
 
@@ -177,13 +177,15 @@ std::string Records(const SAXSchemaParser& parser) {
 TEST(AnnotationGrammars, RecordsInTheirOrderWithTheirIds) {
   const std::string envelope = "0 0; 2 XMLMessage 0; 8 TargetId 2; 10 Status 3; 12 1; 3 0; ";
   EXPECT_EQ(Records(CreateAnnotationMessageParser(nullptr)),
-            envelope + "2 CreateAnnotation 1; 10 PageId 4; 8 Value 5; 10 X 6; 10 Y 7; "
-                       "11 Markup 8; 3 0; 1 0");
+            envelope +
+                "2 CreateAnnotation 1; 10 PageId 4; 8 Value 5; 10 X 6; 10 Y 7; "
+                "11 Markup 8; 3 0; 1 0");
   EXPECT_EQ(Records(SetAnnotationMessageParser(nullptr)),
             envelope + "2 SetAnnotation 1; 10 PageId 4; 10 AnnotationId 5; 8 Value 6; 3 0; 1 0");
   EXPECT_EQ(Records(MoveAnnotationMessageParser(nullptr)),
-            envelope + "2 MoveAnnotation 1; 10 PageId 4; 10 AnnotationId 5; 10 X 6; 10 Y 7; "
-                       "3 0; 1 0");
+            envelope +
+                "2 MoveAnnotation 1; 10 PageId 4; 10 AnnotationId 5; 10 X 6; 10 Y 7; "
+                "3 0; 1 0");
 }
 
 // The parsers refuse ids and elements outside their grammar.
@@ -206,7 +208,9 @@ TEST(AnnotationGrammars, ParsersRefuseWhatTheirGrammarLacks) {
 // The annotation workers end to end on a store: records, copies, events.
 namespace {
 
-std::string AnnotationError(const kx::host::CallResult& result) { return settertest::Narrow(result.error); }
+std::string AnnotationError(const kx::host::CallResult& result) {
+  return settertest::Narrow(result.error);
+}
 
 class AnnotationTest : public ::testing::Test {
  protected:
@@ -228,11 +232,12 @@ TEST_F(AnnotationTest, AMarkupAnnotationGoesToTheSubmittedAndCheckedCopiesWithTh
   EXPECT_EQ(Annotation(settertest::kChecked), record);
   EXPECT_EQ(host_.Count(settertest::kIssued, u"Annotations"), 0);
   EXPECT_EQ(host_.Value(settertest::kSheet, u"NextAnnotationId"), "1");
-  EXPECT_EQ(settertest::EventLines(result), (Lines{"AnnotationField [A1 21] to ed", "AnnotationField [A2 23] to sue",
-                                       "AnnotationField [A3 24] to kim"}));
+  EXPECT_EQ(settertest::EventLines(result),
+            (Lines{"AnnotationField [A1 21] to ed", "AnnotationField [A2 23] to sue",
+                   "AnnotationField [A3 24] to kim"}));
 
-  const auto moved =
-      host_.Send(u"MoveAnnotation", u"<MoveAnnotation PageId=\"23\" AnnotationId=\"0\" X=\"9\" Y=\"9\"/>", 2);
+  const auto moved = host_.Send(
+      u"MoveAnnotation", u"<MoveAnnotation PageId=\"23\" AnnotationId=\"0\" X=\"9\" Y=\"9\"/>", 2);
   ASSERT_EQ(moved.hr, S_OK) << AnnotationError(moved);
   // From a copy the change goes to its current page, not to the other copies.
   EXPECT_NE(Annotation(settertest::kSubmitted).find("X=\"9\" Y=\"9\""), std::string::npos);
@@ -242,24 +247,32 @@ TEST_F(AnnotationTest, AMarkupAnnotationGoesToTheSubmittedAndCheckedCopiesWithTh
   const auto deleted =
       host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"\"/>");
   ASSERT_EQ(deleted.hr, S_OK) << AnnotationError(deleted);
-  for (LONG page : {settertest::kPage, settertest::kSubmitted, settertest::kChecked}) EXPECT_EQ(host_.Count(page, u"Annotations"), 0) << page;
+  for (LONG page : {settertest::kPage, settertest::kSubmitted, settertest::kChecked})
+    EXPECT_EQ(host_.Count(page, u"Annotations"), 0) << page;
   EXPECT_EQ(deleted.events.size(), 3u);
 }
 
 TEST_F(AnnotationTest, PlainAnnotationsStayOnTheirPageAndChangeOnlyWhenTheTextDoes) {
-  ASSERT_EQ(host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Note\"/>").hr, S_OK);
-  ASSERT_EQ(host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Other\"/>").hr, S_OK);
-  EXPECT_EQ(Annotation(settertest::kPage, 2), "<Annotation FieldId=\"1\" X=\"-1\" Y=\"-1\" Markup=\"0\" Value=\"Other\"/>");
+  ASSERT_EQ(host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Note\"/>").hr,
+            S_OK);
+  ASSERT_EQ(
+      host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Other\"/>").hr,
+      S_OK);
+  EXPECT_EQ(Annotation(settertest::kPage, 2),
+            "<Annotation FieldId=\"1\" X=\"-1\" Y=\"-1\" Markup=\"0\" Value=\"Other\"/>");
   EXPECT_EQ(host_.Count(settertest::kSubmitted, u"Annotations"), 0);
-  const auto same =
-      host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"Note\"/>");
+  const auto same = host_.Send(u"SetAnnotation",
+                               u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"Note\"/>");
   EXPECT_EQ(same.hr, S_OK);
   EXPECT_TRUE(same.events.empty());
-  ASSERT_EQ(host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"1\" Value=\"New\"/>").hr,
+  ASSERT_EQ(host_
+                .Send(u"SetAnnotation",
+                      u"<SetAnnotation PageId=\"21\" AnnotationId=\"1\" Value=\"New\"/>")
+                .hr,
             S_OK);
   EXPECT_NE(Annotation(settertest::kPage, 2).find("Value=\"New\""), std::string::npos);
-  const auto missing =
-      host_.Send(u"MoveAnnotation", u"<MoveAnnotation PageId=\"21\" AnnotationId=\"7\" X=\"1\" Y=\"1\"/>");
+  const auto missing = host_.Send(
+      u"MoveAnnotation", u"<MoveAnnotation PageId=\"21\" AnnotationId=\"7\" X=\"1\" Y=\"1\"/>");
   EXPECT_EQ(missing.hr, E_FAIL);
   EXPECT_NE(AnnotationError(missing).find("Failed to find annotation 7"), std::string::npos);
   // Issued pages are never changed.

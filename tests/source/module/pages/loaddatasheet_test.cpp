@@ -1,13 +1,13 @@
 // The datasheet loader, driven inside a request served by hand (it has no
 // message of its own), and the page set-up writer.
-#include <gtest/gtest.h>
+#include "pages/loaddatasheet.h"
 
+#include <gtest/gtest.h>
 #include <string>
 
 #include "com/errorinfo.h"
 #include "kxcomexception.h"
 #include "main/main.h"
-#include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

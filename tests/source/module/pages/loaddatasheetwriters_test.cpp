@@ -1,7 +1,6 @@
 // The small pieces under the writers: field positions of continuous pages,
 // field-data records, change detection and annotation lookup.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "com/errorinfo.h"
@@ -26,9 +25,9 @@ class WritersTest : public ::testing::Test {
 // The list template "TL": fixed fields 1-3 (F = 4), rows of three (R = 3).
 TEST_F(WritersTest, ContinuousFieldPositionsMapIntoTheRepeatingBlock) {
   IKXQTemplatePagePtr templatePage;
-  ASSERT_EQ(KXDBDatasheetSvcs::GetTemplatePage(&host_.app(), host_.Object(kListPage),
-                                               &templatePage, 1),
-            S_OK);
+  ASSERT_EQ(
+      KXDBDatasheetSvcs::GetTemplatePage(&host_.app(), host_.Object(kListPage), &templatePage, 1),
+      S_OK);
   ContinuousPageHelper& helper = host_.main().GetContinuousPageHelper();
   ASSERT_EQ(helper.Initialize(&host_.app(), templatePage, host_.Object(kListPage), false), S_OK);
   ASSERT_EQ(helper.FirstRepeatingField(), 4);
@@ -93,8 +92,8 @@ TEST_F(WritersTest, ChangesFollowTheRuleOfTheKind) {
   EXPECT_FALSE(changed(u"<String Value=\"\"/>", nullptr, false));
   EXPECT_TRUE(changed(u"<String Value=\"abc\"/>", u"<String Value=\"ABC\"/>", true));
   EXPECT_FALSE(changed(u"<String Value=\"abc\"/>", u"<String Value=\"abc\"/>", true));
-  EXPECT_TRUE(changed(u"<Real Value=\"1\" Format=\"0.0\"/>", u"<Real Value=\"1\" Format=\"0\"/>",
-                      true));
+  EXPECT_TRUE(
+      changed(u"<Real Value=\"1\" Format=\"0.0\"/>", u"<Real Value=\"1\" Format=\"0\"/>", true));
   EXPECT_FALSE(changed(u"<Check Value=\"0\"/>", nullptr, true));
   EXPECT_TRUE(changed(u"<Check Value=\"1\"/>", nullptr, true));
   EXPECT_FALSE(changed(u"<Radio Value=\"-1\"/>", nullptr, true));
@@ -132,7 +131,8 @@ TEST_F(WritersTest, TemplateChecknumsCompareWithoutRegardToCase) {
   ASSERT_EQ(IsTemplateChecknumChanged(context, host_.Object(kPage1), fields, 1, &changed), S_OK);
   EXPECT_FALSE(changed);
   IKXQAttributePtr checknum;
-  ASSERT_EQ(host_.Object(kPage1)->get_Attribute(_bstr_t(u"Checknum"), _variant_t(), &checknum), S_OK);
+  ASSERT_EQ(host_.Object(kPage1)->get_Attribute(_bstr_t(u"Checknum"), _variant_t(), &checknum),
+            S_OK);
   ASSERT_EQ(checknum->Clear(_variant_t()), S_OK);
   ASSERT_EQ(IsTemplateChecknumChanged(context, host_.Object(kPage1), fields, 1, &changed), S_OK);
   EXPECT_TRUE(changed);

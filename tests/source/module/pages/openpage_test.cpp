@@ -1,7 +1,6 @@
 // "OpenPage", "ListPageObjects" and "ComparePages" end to end: the host
 // sends the message to a Main created in-process, which reads a small store.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -47,7 +46,8 @@ TEST_F(OpenPageTest, IssuedPageIsWrittenFromItsStoredTexts) {
                                        "<OpenPage PageId=\"111\" OnDemand=\"1\">") +
                                kIssuedContents + "</OpenPage></XMLMessage>");
   ASSERT_EQ(result.warnings.size(), 1u);
-  EXPECT_NE(Narrow(result.warnings[0]).find("MSXML"), std::string::npos) << Narrow(result.warnings[0]);
+  EXPECT_NE(Narrow(result.warnings[0]).find("MSXML"), std::string::npos)
+      << Narrow(result.warnings[0]);
   EXPECT_EQ(host_.Current(), "#400 #401");
 }
 
@@ -69,23 +69,24 @@ TEST_F(OpenPageTest, ACurrentPageWritesItsFieldsAndLists) {
   const std::string reply = Reply(host_.Request(u"OpenPage", u"101"));
   // The fields have no case: no value behind them is read, the stored
   // values stay, marked against the issued copy and out of scope.
-  EXPECT_EQ(reply,
-            "<XMLMessage TargetId=\"100\" Status=\"1\"><OpenPage PageId=\"101\" OnDemand=\"1\">"
-            "<ShowStringField PageId=\"101\" FieldId=\"1\" Alignment=\"0\" "
-            "VerticalAlignment=\"0\" State=\"2304\" Value=\"P-1\"/>"
-            "<ShowRealField PageId=\"101\" FieldId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
-            "State=\"2304\" Value=\"12.5\"/>"
-            "<ShowCheckField PageId=\"101\" FieldId=\"3\" State=\"2304\" Value=\"1\"/>"
-            "<ShowUnit PageId=\"101\" UnitId=\"0\" Alignment=\"1\" VerticalAlignment=\"2\" "
-            "Value=\"millimetre\"/>"
-            "<ShowRevision PageId=\"101\" RevisionId=\"0\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
-            "<ShowRevision PageId=\"101\" RevisionId=\"1\" Alignment=\"2\" VerticalAlignment=\"1\" "
-            "Value=\"B\"/>"
-            "<ShowRevision PageId=\"101\" RevisionId=\"2\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
-            "<ShowAnnotationField PageId=\"101\" FieldId=\"1\" X=\"5\" Y=\"6\" Markup=\"0\" "
-            "Value=\"Check flow\" State=\"0\"/>"
-            "<ShowQualifier PageId=\"101\" QualifierId=\"0\" Value=\"2\"/>"
-            "</OpenPage></XMLMessage>");
+  EXPECT_EQ(
+      reply,
+      "<XMLMessage TargetId=\"100\" Status=\"1\"><OpenPage PageId=\"101\" OnDemand=\"1\">"
+      "<ShowStringField PageId=\"101\" FieldId=\"1\" Alignment=\"0\" "
+      "VerticalAlignment=\"0\" State=\"2304\" Value=\"P-1\"/>"
+      "<ShowRealField PageId=\"101\" FieldId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "State=\"2304\" Value=\"12.5\"/>"
+      "<ShowCheckField PageId=\"101\" FieldId=\"3\" State=\"2304\" Value=\"1\"/>"
+      "<ShowUnit PageId=\"101\" UnitId=\"0\" Alignment=\"1\" VerticalAlignment=\"2\" "
+      "Value=\"millimetre\"/>"
+      "<ShowRevision PageId=\"101\" RevisionId=\"0\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
+      "<ShowRevision PageId=\"101\" RevisionId=\"1\" Alignment=\"2\" VerticalAlignment=\"1\" "
+      "Value=\"B\"/>"
+      "<ShowRevision PageId=\"101\" RevisionId=\"2\" Alignment=\"2\" VerticalAlignment=\"1\"/>"
+      "<ShowAnnotationField PageId=\"101\" FieldId=\"1\" X=\"5\" Y=\"6\" Markup=\"0\" "
+      "Value=\"Check flow\" State=\"0\"/>"
+      "<ShowQualifier PageId=\"101\" QualifierId=\"0\" Value=\"2\"/>"
+      "</OpenPage></XMLMessage>");
   // A unit entry without value shows the unit definition's own unit.
   EXPECT_NE(Reply(host_.Request(u"OpenPage", u"103"))
                 .find("<ShowUnit PageId=\"103\" UnitId=\"0\" Alignment=\"1\" "
@@ -185,9 +186,9 @@ std::string FixtureWithStoredRecords(const std::vector<std::u16string>& records)
   const size_t fields = fixture.find("<value attribute=\"Fields\"", page);
   std::string values;
   for (const std::u16string& record : records) {
-    values += record.empty() ? "<value attribute=\"Fields\" empty=\"true\"/>"
-                             : "<value attribute=\"Fields\">" + EscapeXml(Narrow(record)) +
-                                   "</value>";
+    values += record.empty()
+                  ? "<value attribute=\"Fields\" empty=\"true\"/>"
+                  : "<value attribute=\"Fields\">" + EscapeXml(Narrow(record)) + "</value>";
   }
   return fixture.replace(fields, revisions - fields, values);
 }
@@ -219,8 +220,8 @@ TEST_F(OpenPageTest, EachStoredRecordIsWrittenAsARecordReadAndWrittenAloneWrites
     SysFreeString(text);
   }
   const std::string head = "<OpenPage PageId=\"711\" OnDemand=\"1\">";
-  EXPECT_NE(reply.find(head + expected + "<ShowRevision "), std::string::npos)
-      << reply << "\n" << expected;
+  EXPECT_NE(reply.find(head + expected + "<ShowRevision "), std::string::npos) << reply << "\n"
+                                                                               << expected;
   EXPECT_EQ(failures, 3u);
   EXPECT_EQ(result.warnings.size(), failures);
   // What the writers define, for the texts the reader decodes.
@@ -300,19 +301,20 @@ TEST_F(OpenPageTest, ListPageObjectsListsEachAttachedObjectOnce) {
 }
 
 TEST_F(OpenPageTest, ComparePagesWritesTheHeadOfTheListThatHoldsThePage) {
-  const std::string reply = Reply(host_.Request(
-      u"ComparePages",
-      u"<XMLMessage TargetId=\"x\" Status=\"1\"><ComparePages PageId=\"121\" "
-      u"DocumentId2=\"400\" Status2=\"1\"/></XMLMessage>"));
+  const std::string reply =
+      Reply(host_.Request(u"ComparePages",
+                          u"<XMLMessage TargetId=\"x\" Status=\"1\"><ComparePages PageId=\"121\" "
+                          u"DocumentId2=\"400\" Status2=\"1\"/></XMLMessage>"));
   // The page is held in "SubmittedPages": status 2 whatever the request said.
   EXPECT_EQ(reply.rfind("<XMLMessage TargetId=\"100\" Status=\"2\">"
                         "<OpenPage PageId=\"121\" OnDemand=\"1\">",
                         0),
             0u)
       << reply;
-  const kx::host::RequestResult bad = host_.Request(
-      u"ComparePages", u"<XMLMessage Status=\"1\"><ComparePages PageId=\"121\" "
-                       u"DocumentId2=\"999\" Status2=\"1\"/></XMLMessage>");
+  const kx::host::RequestResult bad =
+      host_.Request(u"ComparePages",
+                    u"<XMLMessage Status=\"1\"><ComparePages PageId=\"121\" "
+                    u"DocumentId2=\"999\" Status2=\"1\"/></XMLMessage>");
   EXPECT_FALSE(bad.succeeded());
   EXPECT_EQ(Narrow(bad.reply), "");
 }
@@ -320,23 +322,26 @@ TEST_F(OpenPageTest, ComparePagesWritesTheHeadOfTheListThatHoldsThePage) {
 TEST_F(OpenPageTest, ComparisonOnlyWithTheSameTemplateVersion) {
   // Same template: the issued page is written against the other version
   // (its live values): the empty real shows the other's value (0x1000).
-  const std::string same = Reply(host_.Request(
-      u"ComparePages", u"<XMLMessage Status=\"4\"><ComparePages PageId=\"111\" "
-                       u"DocumentId2=\"100\" Status2=\"1\"/></XMLMessage>"));
+  const std::string same =
+      Reply(host_.Request(u"ComparePages",
+                          u"<XMLMessage Status=\"4\"><ComparePages PageId=\"111\" "
+                          u"DocumentId2=\"100\" Status2=\"1\"/></XMLMessage>"));
   EXPECT_NE(same.find("<ShowRealField PageId=\"111\" FieldId=\"2\" Alignment=\"0\" "
                       "VerticalAlignment=\"0\" State=\"4352\" Value=\"12.5\"/>"),
             std::string::npos)
       << same;
   // Another template: the plain page.
-  const std::string other = Reply(host_.Request(
-      u"ComparePages", u"<XMLMessage Status=\"4\"><ComparePages PageId=\"111\" "
-                       u"DocumentId2=\"400\" Status2=\"1\"/></XMLMessage>"));
+  const std::string other =
+      Reply(host_.Request(u"ComparePages",
+                          u"<XMLMessage Status=\"4\"><ComparePages PageId=\"111\" "
+                          u"DocumentId2=\"400\" Status2=\"1\"/></XMLMessage>"));
   EXPECT_NE(other.find(kIssuedContents), std::string::npos) << other;
 
   PageLoadContext context(&host_.main());
   KXDBDatasheetSvcs::SetComparisonPartner(context, &host_.app(), host_.Object(kSheet), 1,
                                           host_.Object(kSheet), 4);
-  EXPECT_EQ(context.m_comparisonDatasheet.GetInterfacePtr(), host_.Object(kSheet).GetInterfacePtr());
+  EXPECT_EQ(context.m_comparisonDatasheet.GetInterfacePtr(),
+            host_.Object(kSheet).GetInterfacePtr());
   EXPECT_EQ(context.m_comparisonStatus, 4);
   PageLoadContext plain(&host_.main());
   KXDBDatasheetSvcs::SetComparisonPartner(plain, &host_.app(), host_.Object(kSheet), 1,

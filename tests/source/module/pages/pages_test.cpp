@@ -7,7 +7,6 @@
 // messages with transactions and change events through kxqhost:
 // tests/tools/kxqhost_pages_test.cpp.
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,7 +198,8 @@ class PageMessages : public ::testing::Test {
   }
 
   kx::host::RequestResult Send(const char16_t* message, const std::u16string& body) {
-    return host_.Request(message, u"<XMLMessage TargetId=\"10\" Status=\"1\">" + body + u"</XMLMessage>");
+    return host_.Request(message,
+                         u"<XMLMessage TargetId=\"10\" Status=\"1\">" + body + u"</XMLMessage>");
   }
 
   // Ids of the datasheet's current pages.
@@ -216,7 +216,8 @@ class PageMessages : public ::testing::Test {
       (void)pages->GetValue(_variant_t(i), _variant_t(), &value);
       _com_ptr_t<IKXQObject> page;
       if (value.vt == VT_DISPATCH && value.pdispVal != nullptr) {
-        (void)value.pdispVal->QueryInterface(kx_uuidof<IKXQObject>(), reinterpret_cast<void**>(&page));
+        (void)value.pdispVal->QueryInterface(kx_uuidof<IKXQObject>(),
+                                             reinterpret_cast<void**>(&page));
       }
       LONG id = 0;
       if (page) (void)page->get_Id(&id);
@@ -241,9 +242,10 @@ class PageMessages : public ::testing::Test {
 };
 
 TEST_F(PageMessages, EachPageElementStartsWithoutTheObjectOfThePreviousOne) {
-  const auto result = Send(u"InsertPages",
-                           u"<InsertPages PageId=\"11\"><Page TemplateId=\"T\" TemplatePageId=\"P\" ObjectId=\"100\"/>"
-                           u"<Page TemplateId=\"T\" TemplatePageId=\"P\"/></InsertPages>");
+  const auto result = Send(
+      u"InsertPages",
+      u"<InsertPages PageId=\"11\"><Page TemplateId=\"T\" TemplatePageId=\"P\" ObjectId=\"100\"/>"
+      u"<Page TemplateId=\"T\" TemplatePageId=\"P\"/></InsertPages>");
   ASSERT_TRUE(result.succeeded());
   const std::vector<LONG> pages = Pages();
   ASSERT_EQ(pages.size(), 5u);
@@ -282,8 +284,8 @@ TEST_F(PageMessages, DeletingAPageKeepsTheGapsOfTheNumbering) {
 }
 
 TEST_F(PageMessages, LayoutValuesBeforeThePageIdAreDropped) {
-  const auto result = Send(u"PageLayout",
-                           u"<PageLayout PaperSize=\"8\" PageId=\"12\" ScaleFactor=\"0.75\"/>");
+  const auto result =
+      Send(u"PageLayout", u"<PageLayout PaperSize=\"8\" PageId=\"12\" ScaleFactor=\"0.75\"/>");
   ASSERT_TRUE(result.succeeded());
   EXPECT_EQ(Value(12, u"PaperSize").vt, VT_EMPTY);
   EXPECT_DOUBLE_EQ(static_cast<double>(Value(12, u"ScaleFactor")), 0.75);

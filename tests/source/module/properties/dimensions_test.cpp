@@ -4,7 +4,6 @@
 // changed for other reasons). End to end through kxqhost, with the sample
 // requests' shapes: tests/tools/kxqhost_units_test.cpp.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/moduletestsupport.h"
@@ -70,7 +69,8 @@ TEST_F(ProjectUnits, ADrawingServiceThatFailsFailsTheChangeBeforeAnyDatasheet) {
   host_.drawing().failures().Add("ChangeDimensionSet", E_FAIL, u"The drawings are locked");
   const auto result = host_.Request(u"ChangeDimensionSet", u"Site");
   EXPECT_EQ(result.hr, E_FAIL);
-  EXPECT_NE(Narrow(result.error).find("The drawings are locked"), std::string::npos) << Narrow(result.error);
+  EXPECT_NE(Narrow(result.error).find("The drawings are locked"), std::string::npos)
+      << Narrow(result.error);
   EXPECT_EQ(Text(11, u"Units", 1), "mm");
   EXPECT_TRUE(result.messages.empty());
 }
@@ -94,21 +94,24 @@ TEST_F(ProjectUnits, FailuresOfSingleDatasheetsBecomeOneSortedMessage) {
 }
 
 TEST_F(ProjectUnits, ChangeDimensionUnitHasItsOwnHeadingAndLeavesTheProjectSet) {
-  const auto result = host_.Request(
-      u"ChangeDimensionUnit",
-      u"<XMLMessage TargetId=\"30\" Status=\"4\"><ChangeDimensionUnit Name=\"Length\" UnitId=\"m\"/></XMLMessage>");
+  const auto result =
+      host_.Request(u"ChangeDimensionUnit",
+                    u"<XMLMessage TargetId=\"30\" Status=\"4\"><ChangeDimensionUnit "
+                    u"Name=\"Length\" UnitId=\"m\"/></XMLMessage>");
   ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
   EXPECT_EQ(Text(11, u"Units", 1), "m");
   EXPECT_EQ(Text(1, u"CurrentDimensionSet"), "(none)");
   EXPECT_EQ(host_.drawing().dimension_set(), u"");
   ASSERT_EQ(result.messages.size(), 1u);
-  EXPECT_EQ(Narrow(result.messages[0]).rfind("The following error(s) occured while changing dimension units...\n\n", 0),
+  EXPECT_EQ(Narrow(result.messages[0])
+                .rfind("The following error(s) occured while changing dimension units...\n\n", 0),
             0u);
 }
 
 TEST_F(ProjectUnits, AHostThatCannotCreateAHoldFailsTheRequest) {
   host_.application().failures().Add("CreateHold", E_FAIL, u"Holds are closed for today");
-  const auto result = host_.Request(u"CreateHold", u"<XMLMessage><CreateHold HoldName=\"H\"/></XMLMessage>");
+  const auto result =
+      host_.Request(u"CreateHold", u"<XMLMessage><CreateHold HoldName=\"H\"/></XMLMessage>");
   EXPECT_EQ(result.hr, E_FAIL);
   EXPECT_NE(Narrow(result.error).find("Holds are closed for today"), std::string::npos);
   EXPECT_TRUE(result.reply.empty());

@@ -1,6 +1,5 @@
 // "ShowFieldCase", "HideFieldCase" and "CopyFieldCase" end to end.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -15,7 +14,8 @@ namespace {
 using Lines = std::vector<std::string>;
 
 std::string Alert(const std::string& text) {
-  return "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" DocumentId=\"20\">" +
+  return "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" "
+         "DocumentId=\"20\">" +
          text + "</Message></XMLMessage>";
 }
 
@@ -34,16 +34,18 @@ class FieldCasesTest : public ::testing::Test {
 };
 
 TEST_F(FieldCasesTest, ShowAsksBeforeTheDefaultCaseAndChangesTheFieldsOwnCase) {
-  EXPECT_EQ(Reply(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\""),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><ObjectId>10</ObjectId><Message "
-            "MessageType=\"QUESTION\" DocumentId=\"20\">Change the default datasheet case?</Message>"
-            "</XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\""),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><ObjectId>10</ObjectId><Message "
+      "MessageType=\"QUESTION\" DocumentId=\"20\">Change the default datasheet case?</Message>"
+      "</XMLMessage>");
   EXPECT_EQ(Reply(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"10\""),
             "<XMLMessage TargetId=\"20\" Status=\"1\"><ObjectId>10</ObjectId></XMLMessage>");
-  EXPECT_EQ(Reply(u"ShowFieldCase", u"PageId=\"51\" FieldId=\"12\" Index=\"2\""),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><ObjectId>54</ObjectId><Message "
-            "MessageType=\"QUESTION\" DocumentId=\"20\">Change the default datasheet case?</Message>"
-            "</XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"ShowFieldCase", u"PageId=\"51\" FieldId=\"12\" Index=\"2\""),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><ObjectId>54</ObjectId><Message "
+      "MessageType=\"QUESTION\" DocumentId=\"20\">Change the default datasheet case?</Message>"
+      "</XMLMessage>");
   // The field's own slot gets the case; the slot-0 field changes the sheet's.
   EXPECT_EQ(Reply(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"10\" CaseId=\"2\""), "");
   EXPECT_EQ(host_.Value(kPage, u"Cases", 2), "2");
@@ -53,7 +55,8 @@ TEST_F(FieldCasesTest, ShowAsksBeforeTheDefaultCaseAndChangesTheFieldsOwnCase) {
   EXPECT_EQ(host_.Value(kPage, u"Cases", 1), "2");
   EXPECT_EQ(host_.Value(22, u"Cases", 1), "2");
   // The same case again changes nothing; a field without a slot is refused.
-  EXPECT_EQ(EventLines(Send(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\" CaseId=\"2\"")), Lines{});
+  EXPECT_EQ(EventLines(Send(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\" CaseId=\"2\"")),
+            Lines{});
   EXPECT_EQ(Reply(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"9\" CaseId=\"1\""),
             Alert("No case defined for selected field"));
   EXPECT_EQ(host_.Count(kPage, u"Cases"), 2);

@@ -2,7 +2,6 @@
 // fields' presentation; a change rewrites the fields' records and tells the
 // clients, on a list for every row of the column.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -48,16 +47,19 @@ TEST_F(FieldFormatTest, TheSummaryKeepsCommonValuesAndMarksMixedOnes) {
             "<XMLMessage TargetId=\"T\" Status=\"1\"><PopFormat PageId=\"21\" Alignment=\"4\" "
             "VerticalAlignment=\"3\" DateFormat=\"dd.mm.yy\" RealFormat=\"0.0\"><FieldId ID=\"2\"/>"
             "<FieldId ID=\"4\"/><FieldId ID=\"6\"/></PopFormat></XMLMessage>");
-  EXPECT_EQ(Format(u"21", u""),
-            "<XMLMessage TargetId=\"T\" Status=\"1\"><PopFormat PageId=\"21\"></PopFormat></XMLMessage>");
+  EXPECT_EQ(
+      Format(u"21", u""),
+      "<XMLMessage TargetId=\"T\" Status=\"1\"><PopFormat PageId=\"21\"></PopFormat></XMLMessage>");
 }
 
 TEST_F(FieldFormatTest, OnAPlainPageExactlyOneRecordChangesAndReapplyingChangesNothing) {
   const auto set = Set(u"21", u"Alignment=\"2\" RealFormat=\"0.0\" BoolFormat=\"Yes/No\"",
                        u"<FieldId ID=\"2\"/><FieldId ID=\"5\"/><FieldId ID=\"6\"/>");
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 2), "<Real FieldId=\"2\" Format=\"0.0\" Alignment=\"2\" State=\"0\"/>");
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 5), "<Bool FieldId=\"5\" Format=\"Yes/No\" Alignment=\"2\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 2),
+            "<Real FieldId=\"2\" Format=\"0.0\" Alignment=\"2\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 5),
+            "<Bool FieldId=\"5\" Format=\"Yes/No\" Alignment=\"2\" State=\"0\"/>");
   // A check field keeps no presentation.
   EXPECT_EQ(host_.Value(kPage, u"Fields", 6), "");
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 21] to ed"}));
@@ -68,15 +70,18 @@ TEST_F(FieldFormatTest, OnAPlainPageExactlyOneRecordChangesAndReapplyingChangesN
   EXPECT_EQ(EventLines(Set(u"21", u"RealFormat=\"0.0\"", u"<FieldId ID=\"2\"/>")), Lines{});
   EXPECT_EQ(EventLines(Set(u"21", u"BoolFormat=\"YES/NO\"", u"<FieldId ID=\"5\"/>")),
             (Lines{"DataField [F1 21] to ed"}));
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 5), "<Bool FieldId=\"5\" Format=\"YES/NO\" Alignment=\"2\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 5),
+            "<Bool FieldId=\"5\" Format=\"YES/NO\" Alignment=\"2\" State=\"0\"/>");
   // A row on a page that is no list names the one field.
   ASSERT_EQ(Set(u"21", u"Alignment=\"3\"", u"<FieldId ID=\"1\" Index=\"2\"/>").hr, S_OK);
-  EXPECT_EQ(host_.Value(kPage, u"Fields", 1), "<String FieldId=\"1\" Alignment=\"3\" State=\"0\" Index=\"2\"/>");
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 1),
+            "<String FieldId=\"1\" Alignment=\"3\" State=\"0\" Index=\"2\"/>");
   EXPECT_EQ(host_.Value(kPage, u"Fields", 3), "");
 }
 
 TEST_F(FieldFormatTest, OneRowOfAFiveRowListChangesTheWholeColumn) {
-  const auto set = Set(u"51", u"RealFormat=\"0.0\" Alignment=\"1\"", u"<FieldId ID=\"13\" Index=\"2\"/>");
+  const auto set =
+      Set(u"51", u"RealFormat=\"0.0\" Alignment=\"1\"", u"<FieldId ID=\"13\" Index=\"2\"/>");
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
   // Field 11 stands once at 1; each row holds 12 and 13.
   for (int row = 0; row < 5; ++row) {

@@ -1,7 +1,6 @@
 // The field-object messages end to end: questions and candidates first,
 // the work once confirmed.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -22,9 +21,9 @@ class FieldObjectsTest : public ::testing::Test {
   // model; nothing else here raises an event.
   std::string Reply(const std::u16string& name, const std::u16string& attributes,
                     const std::u16string& fields, bool quiet = true) {
-    const auto result = host_.host().Request(
-        name, u"<XMLMessage TargetId=\"20\" Status=\"1\"><" + name + u" " + attributes + u">" + fields +
-                  u"</" + name + u"></XMLMessage>");
+    const auto result = host_.host().Request(name, u"<XMLMessage TargetId=\"20\" Status=\"1\"><" +
+                                                       name + u" " + attributes + u">" + fields +
+                                                       u"</" + name + u"></XMLMessage>");
     EXPECT_EQ(result.hr, S_OK) << Narrow(result.error);
     if (quiet) {
       EXPECT_EQ(result.events.size(), 0u);
@@ -35,11 +34,13 @@ class FieldObjectsTest : public ::testing::Test {
 };
 
 TEST_F(FieldObjectsTest, HidingThePrimaryObjectAsksAndConfirmedHidesItOnTheOtherPagesToo) {
-  EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"1\"/><Field FieldId=\"2\"/>"),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" Text=\"Hide "
-            "object Pump: Pump 10\" FieldId=\"1\" Index=\"-1\" ObjectId=\"10\"/></XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"HideFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"1\"/><Field FieldId=\"2\"/>"),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" Text=\"Hide "
+      "object Pump: Pump 10\" FieldId=\"1\" Index=\"-1\" ObjectId=\"10\"/></XMLMessage>");
   EXPECT_EQ(host_.Count(kPage, u"NodeObjects"), 1);
-  EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"21\" Confirmed=\"1\"", u"<Field FieldId=\"1\"/>"), "");
+  EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"21\" Confirmed=\"1\"", u"<Field FieldId=\"1\"/>"),
+            "");
   EXPECT_EQ(host_.Value(kPage, u"NodeObjects"), "");
   EXPECT_EQ(host_.Value(kPage2, u"NodeObjects"), "");
   EXPECT_NE(host_.Object(kPump), nullptr);
@@ -47,18 +48,22 @@ TEST_F(FieldObjectsTest, HidingThePrimaryObjectAsksAndConfirmedHidesItOnTheOther
 
 TEST_F(FieldObjectsTest, RefusalsAndAlertsChangeNothing) {
   // A list's fixed field stands for no row object.
-  EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"51\"", u"<Field FieldId=\"11\"/>"),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"No objects "
-            "exist for selected field(s)\" FieldId=\"-1\" Index=\"-1\" ObjectId=\"0\"/></XMLMessage>");
-  EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"1\"/>"),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"An object "
-            "exist for selected field(s)\"/></XMLMessage>");
-  EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"51\"", u"<Field FieldId=\"12\" Index=\"5\"/>"),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"No objects "
-            "exist for selected field(s)\"/></XMLMessage>");
-  EXPECT_EQ(Reply(u"DeleteFieldObjects", u"PageId=\"41\"", u"<Field FieldId=\"1\"/>"),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"No objects "
-            "exist for selected field(s)\" FieldId=\"-1\" Index=\"-1\" ObjectId=\"0\"/></XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"HideFieldObjects", u"PageId=\"51\"", u"<Field FieldId=\"11\"/>"),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"No objects "
+      "exist for selected field(s)\" FieldId=\"-1\" Index=\"-1\" ObjectId=\"0\"/></XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"ShowFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"1\"/>"),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"An object "
+      "exist for selected field(s)\"/></XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"ShowFieldObjects", u"PageId=\"51\"", u"<Field FieldId=\"12\" Index=\"5\"/>"),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"No objects "
+      "exist for selected field(s)\"/></XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"DeleteFieldObjects", u"PageId=\"41\"", u"<Field FieldId=\"1\"/>"),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"ALERT\" Text=\"No objects "
+      "exist for selected field(s)\" FieldId=\"-1\" Index=\"-1\" ObjectId=\"0\"/></XMLMessage>");
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 6);
   EXPECT_EQ(Reply(u"AddFieldObjects", u"PageId=\"21\"", u""), "");
   EXPECT_EQ(Reply(u"RemoveFieldObjects", u"PageId=\"21\"", u""), "");
@@ -66,11 +71,14 @@ TEST_F(FieldObjectsTest, RefusalsAndAlertsChangeNothing) {
 
 TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
   // Field 12 row 2 and field 13 row 1: both asked about.
-  EXPECT_EQ(Reply(u"DeleteFieldObjects", u"PageId=\"51\"",
-                  u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>"),
-            "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" Text=\"Delete "
-            "object Pump: Pump 54\" FieldId=\"12\" Index=\"2\" ObjectId=\"54\"/><Message MessageType=\"QUESTION\" "
-            "Text=\"Delete object Pump: Pump 53\" FieldId=\"13\" Index=\"1\" ObjectId=\"53\"/></XMLMessage>");
+  EXPECT_EQ(
+      Reply(u"DeleteFieldObjects", u"PageId=\"51\"",
+            u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>"),
+      "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" Text=\"Delete "
+      "object Pump: Pump 54\" FieldId=\"12\" Index=\"2\" ObjectId=\"54\"/><Message "
+      "MessageType=\"QUESTION\" "
+      "Text=\"Delete object Pump: Pump 53\" FieldId=\"13\" Index=\"1\" "
+      "ObjectId=\"53\"/></XMLMessage>");
   EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"51\" Confirmed=\"1\"",
                   u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>", false),
             "");
@@ -86,7 +94,8 @@ TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
 TEST_F(FieldObjectsTest, ShowingOffersTheListsObjectsAndConfirmedPlacesTheChosenOne) {
   EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"21\"", u"<Field FieldId=\"20\"/>"),
             "<XMLMessage TargetId=\"20\" Status=\"1\"><FieldObjects FieldId=\"20\"><Object "
-            "ObjectId=\"70\" Name=\"Nozzle: Nozzle 70\"/><Object ObjectId=\"71\" Name=\"Nozzle: Nozzle 71\"/>"
+            "ObjectId=\"70\" Name=\"Nozzle: Nozzle 70\"/><Object ObjectId=\"71\" Name=\"Nozzle: "
+            "Nozzle 71\"/>"
             "</FieldObjects></XMLMessage>");
   EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"21\" Confirmed=\"1\"",
                   u"<Field FieldId=\"20\" ObjectId=\"71\"/>"),
@@ -112,9 +121,10 @@ TEST_F(FieldObjectsTest, AConfirmedPrimaryObjectGoesOnEveryCurrentPageAndTheOver
   moduletest::MainOf(host_.service()).UseWorkers(&workers);
   // "TargetId" names the datasheet whose pages follow.
   const auto shown = host_.host().Request(
-      u"ShowFieldObjects", u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowFieldObjects PageId=\"41\" "
-                           u"Confirmed=\"1\"><Field FieldId=\"1\" ObjectId=\"10\"/></ShowFieldObjects>"
-                           u"</XMLMessage>");
+      u"ShowFieldObjects",
+      u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowFieldObjects PageId=\"41\" "
+      u"Confirmed=\"1\"><Field FieldId=\"1\" ObjectId=\"10\"/></ShowFieldObjects>"
+      u"</XMLMessage>");
   ASSERT_EQ(shown.hr, S_OK) << Narrow(shown.error);
   EXPECT_EQ(Narrow(shown.reply), "");
   EXPECT_EQ(host_.Value(41, u"NodeObjects"), "#10");

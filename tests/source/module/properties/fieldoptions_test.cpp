@@ -3,7 +3,6 @@
 // object with the knowledge base's one chance ("FieldDataMissing"), and the
 // cases without reply.
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -81,8 +80,8 @@ const char kFixture[] = R"(<store>
 class FieldOptions : public ::testing::Test {
  protected:
   kx::host::RequestResult Options(const std::u16string& attributes) {
-    return host_.Request(u"GetOptions", u"<XMLMessage TargetId=\"D\" Status=\"1\"><GetOptions " + attributes +
-                                            u"/></XMLMessage>");
+    return host_.Request(u"GetOptions", u"<XMLMessage TargetId=\"D\" Status=\"1\"><GetOptions " +
+                                            attributes + u"/></XMLMessage>");
   }
   long MethodCalls() { return fixture_.store().CallCount(u"FieldDataMissing"); }
 
@@ -104,16 +103,18 @@ TEST_F(FieldOptions, AFixedListInOrderWithoutItsEmptyEntries) {
 TEST_F(FieldOptions, AComputedListComesFromTheFieldsObject) {
   const auto result = Options(u"PageId=\"11\" FieldId=\"2\" Index=\"0\"");
   ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
-  EXPECT_EQ(Narrow(result.reply),
-            "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"11\" FieldId=\"2\" Index=\"0\">"
-            "<Option>Cast iron</Option><Option>Duplex</Option></PopOptions></XMLMessage>");
+  EXPECT_EQ(
+      Narrow(result.reply),
+      "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"11\" FieldId=\"2\" Index=\"0\">"
+      "<Option>Cast iron</Option><Option>Duplex</Option></PopOptions></XMLMessage>");
   EXPECT_EQ(MethodCalls(), 0);
 }
 
 TEST_F(FieldOptions, MissingFieldDataGetsOneCallOfTheKnowledgeBaseThenTheAssertionsFailure) {
   const auto result = Options(u"PageId=\"12\" FieldId=\"2\"");
   EXPECT_EQ(result.hr, E_FAIL);
-  EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"), std::string::npos)
+  EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"),
+            std::string::npos)
       << Narrow(result.error);
   EXPECT_EQ(MethodCalls(), 1);
   EXPECT_TRUE(result.reply.empty());
@@ -135,7 +136,8 @@ TEST_F(FieldOptions, MissingFieldDataGetsOneCallOfTheKnowledgeBaseThenTheAsserti
 TEST_F(FieldOptions, WithoutTheMethodTheAssertionsFailureComesBackAtOnce) {
   const auto result = Options(u"PageId=\"14\" FieldId=\"2\"");
   EXPECT_EQ(result.hr, E_FAIL);
-  EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"), std::string::npos);
+  EXPECT_NE(Narrow(result.error).find("Cannot set value for field with no defined case"),
+            std::string::npos);
   EXPECT_EQ(MethodCalls(), 0);
 }
 
@@ -151,12 +153,14 @@ TEST_F(FieldOptions, AFieldWithoutObjectGetsNoReply) {
 TEST_F(FieldOptions, AListRowOffersTheOptionsOfItsOwnObject) {
   const auto second = Options(u"PageId=\"41\" FieldId=\"5\" Index=\"1\"");
   ASSERT_EQ(second.hr, S_OK) << Narrow(second.error);
-  EXPECT_EQ(Narrow(second.reply),
-            "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"41\" FieldId=\"5\" Index=\"1\">"
-            "<Option>Bronze</Option></PopOptions></XMLMessage>");
+  EXPECT_EQ(
+      Narrow(second.reply),
+      "<XMLMessage TargetId=\"D\" Status=\"1\"><PopOptions PageId=\"41\" FieldId=\"5\" Index=\"1\">"
+      "<Option>Bronze</Option></PopOptions></XMLMessage>");
   const auto first = Options(u"PageId=\"41\" FieldId=\"5\" Index=\"0\"");
   ASSERT_EQ(first.hr, S_OK) << Narrow(first.error);
-  EXPECT_NE(Narrow(first.reply).find("<Option>Cast iron</Option><Option>Duplex</Option>"), std::string::npos);
+  EXPECT_NE(Narrow(first.reply).find("<Option>Cast iron</Option><Option>Duplex</Option>"),
+            std::string::npos);
   // An empty row without a confirmed class cannot be asserted; with no
   // object there, the knowledge base is not asked.
   const auto empty = Options(u"PageId=\"41\" FieldId=\"5\" Index=\"2\"");
@@ -170,7 +174,8 @@ TEST_F(FieldOptions, UnknownPagesAndFieldsFail) {
   EXPECT_EQ(Options(u"FieldId=\"1\"").hr, static_cast<HRESULT>(0x8004B001));  // no "PageId"
   const auto field = Options(u"PageId=\"11\" FieldId=\"9\"");
   EXPECT_EQ(field.hr, E_INVALIDARG);
-  EXPECT_NE(Narrow(field.error).find("Field 9 is not a field of the page's template"), std::string::npos);
+  EXPECT_NE(Narrow(field.error).find("Field 9 is not a field of the page's template"),
+            std::string::npos);
   const auto page = Options(u"PageId=\"20\" FieldId=\"1\"");  // a pump
   EXPECT_TRUE(FAILED(page.hr));
 }

@@ -34,16 +34,18 @@ TEST_F(FieldPropertiesTest, AFieldWithItsValueBehindIt) {
   ASSERT_EQ(Set(u"PageId=\"21\" FieldId=\"2\" IsLocked=\"1\" IsHeld=\"1\" HoldId=\"90\"").hr, S_OK);
   // The value in the page's unit and in each unit of the field; never
   // issued, so changed (0x100).
-  EXPECT_EQ(Properties(u"PageId=\"21\" FieldId=\"2\""),
-            "<XMLMessage TargetId=\"T\" Status=\"1\"><PopProperties PageId=\"21\" FieldId=\"2\" "
-            "Class=\"Pump\" Type=\"Real\" Attribute=\"Pump: Flow\" Documentation=\"\" Disciplines=\"\" "
-            "Case=\"Design\" Value=\"2\" Units=\"litres per second\" IssuedValue=\"\" State=\"256\" "
-            "Lock=\"1\" Secure=\"0\" Hold=\"1\" HoldReason=\"H-1: vendor data\" Alignment=\"1\" "
-            "VerticalAlignment=\"0\" RealFormat=\"0.0\" Prefix=\"\" Postfix=\"\" Substitution=\"\">"
-            "<RealData><Data Value=\"7.2\" Units=\"m3/h\"/><Data Value=\"2\" Units=\"l/s\"/></RealData>"
-            "</PopProperties></XMLMessage>");
+  EXPECT_EQ(
+      Properties(u"PageId=\"21\" FieldId=\"2\""),
+      "<XMLMessage TargetId=\"T\" Status=\"1\"><PopProperties PageId=\"21\" FieldId=\"2\" "
+      "Class=\"Pump\" Type=\"Real\" Attribute=\"Pump: Flow\" Documentation=\"\" Disciplines=\"\" "
+      "Case=\"Design\" Value=\"2\" Units=\"litres per second\" IssuedValue=\"\" State=\"256\" "
+      "Lock=\"1\" Secure=\"0\" Hold=\"1\" HoldReason=\"H-1: vendor data\" Alignment=\"1\" "
+      "VerticalAlignment=\"0\" RealFormat=\"0.0\" Prefix=\"\" Postfix=\"\" Substitution=\"\">"
+      "<RealData><Data Value=\"7.2\" Units=\"m3/h\"/><Data Value=\"2\" Units=\"l/s\"/></RealData>"
+      "</PopProperties></XMLMessage>");
   // A field without a case slot.
-  EXPECT_NE(Properties(u"PageId=\"21\" FieldId=\"9\"").find("Case=\"Undefined\""), std::string::npos);
+  EXPECT_NE(Properties(u"PageId=\"21\" FieldId=\"9\"").find("Case=\"Undefined\""),
+            std::string::npos);
 }
 
 // The field fixture with documented attributes: the pump's flow refers to
@@ -61,10 +63,11 @@ std::string DocumentedFixture() {
   replace("<attribute name=\"Tag\"/>", "<attribute name=\"Tag\" link=\"93\"/>");
   replace(" </schema>",
           "  <class name=\"Standard\"><attribute name=\"Name\"/></class>\n </schema>");
-  replace(" </objects>",
-          "  <object id=\"92\" class=\"Standard\"><value attribute=\"Name\">API 610</value></object>\n"
-          "  <object id=\"93\" class=\"Standard\"><value attribute=\"Name\">Tagging rule</value>"
-          "</object>\n </objects>");
+  replace(
+      " </objects>",
+      "  <object id=\"92\" class=\"Standard\"><value attribute=\"Name\">API 610</value></object>\n"
+      "  <object id=\"93\" class=\"Standard\"><value attribute=\"Name\">Tagging rule</value>"
+      "</object>\n </objects>");
   return text;
 }
 
@@ -93,12 +96,13 @@ TEST(FieldDocumentationTest, TheRoutesAttributeDefinitionGivesTheTextAndItsLinke
 }
 
 TEST_F(FieldPropertiesTest, AFieldWithNothingBehindIt) {
-  EXPECT_EQ(Properties(u"PageId=\"41\" FieldId=\"2\""),
-            "<XMLMessage TargetId=\"T\" Status=\"1\"><PopProperties PageId=\"41\" FieldId=\"2\" "
-            "Class=\"Pump\" Type=\"Real\" Attribute=\"Pump: Flow\" Documentation=\"\" Disciplines=\"\" "
-            "Case=\"Design\" Value=\"\" Units=\"cubic metres per hour\" IssuedValue=\"\" State=\"256\" "
-            "Lock=\"0\" Secure=\"0\" Hold=\"0\" HoldReason=\"\" Alignment=\"0\" VerticalAlignment=\"0\" "
-            "RealFormat=\"\" Prefix=\"\" Postfix=\"\" Substitution=\"\"></PopProperties></XMLMessage>");
+  EXPECT_EQ(
+      Properties(u"PageId=\"41\" FieldId=\"2\""),
+      "<XMLMessage TargetId=\"T\" Status=\"1\"><PopProperties PageId=\"41\" FieldId=\"2\" "
+      "Class=\"Pump\" Type=\"Real\" Attribute=\"Pump: Flow\" Documentation=\"\" Disciplines=\"\" "
+      "Case=\"Design\" Value=\"\" Units=\"cubic metres per hour\" IssuedValue=\"\" State=\"256\" "
+      "Lock=\"0\" Secure=\"0\" Hold=\"0\" HoldReason=\"\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "RealFormat=\"\" Prefix=\"\" Postfix=\"\" Substitution=\"\"></PopProperties></XMLMessage>");
   // All three states 0 and the presentation unchanged: nothing at all.
   const auto none = Set(u"PageId=\"41\" FieldId=\"1\" IsLocked=\"0\" IsHeld=\"0\" IsSecured=\"0\"");
   ASSERT_EQ(none.hr, S_OK) << Narrow(none.error);
@@ -112,8 +116,8 @@ TEST_F(FieldPropertiesTest, APresentationChangeMakesTheObjectAndStoresTheRecordW
   EXPECT_EQ(host_.Count(41, u"NodeObjects"), 1);
   EXPECT_EQ(host_.Value(41, u"Fields", 1), "<String FieldId=\"1\" Alignment=\"2\" State=\"0\"/>");
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 41] to ed"}));
-  const auto status = host_.Send(u"GetFieldStatus",
-                                 u"<GetFieldStatus PageId=\"41\"><FieldId ID=\"1\"/></GetFieldStatus>");
+  const auto status = host_.Send(
+      u"GetFieldStatus", u"<GetFieldStatus PageId=\"41\"><FieldId ID=\"1\"/></GetFieldStatus>");
   EXPECT_NE(Narrow(status.reply).find("Lock=\"0\" Secure=\"0\" Hold=\"0\""), std::string::npos);
   // A check field gets its states but no presentation and no event.
   const auto check = Set(u"PageId=\"21\" FieldId=\"6\" IsSecured=\"1\" Alignment=\"2\"");
@@ -127,13 +131,15 @@ TEST_F(FieldPropertiesTest, OnAListEveryRowIsHandledNotOnlyTheFirst) {
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
   for (int row = 0; row < 5; ++row) {
     EXPECT_EQ(host_.Value(51, u"Fields", 2 + 2 * row),
-              "<String FieldId=\"12\" Alignment=\"1\" State=\"0\" Index=\"" + std::to_string(row) + "\"/>")
+              "<String FieldId=\"12\" Alignment=\"1\" State=\"0\" Index=\"" + std::to_string(row) +
+                  "\"/>")
         << row;
   }
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 51] to ed"}));
-  const auto status = host_.Send(u"GetFieldStatus", u"<GetFieldStatus PageId=\"51\">"
-                                                    u"<FieldId ID=\"12\" Index=\"0\"/>"
-                                                    u"<FieldId ID=\"12\" Index=\"4\"/></GetFieldStatus>");
+  const auto status = host_.Send(u"GetFieldStatus",
+                                 u"<GetFieldStatus PageId=\"51\">"
+                                 u"<FieldId ID=\"12\" Index=\"0\"/>"
+                                 u"<FieldId ID=\"12\" Index=\"4\"/></GetFieldStatus>");
   EXPECT_NE(Narrow(status.reply).find("Lock=\"1\""), std::string::npos) << Narrow(status.reply);
   // The row's own class and value.
   const std::string row4 = Properties(u"PageId=\"51\" FieldId=\"12\" Index=\"4\"");

@@ -1,6 +1,5 @@
 // "GetFieldObject" end to end: the object behind a field of a page.
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/fieldhost.h"
@@ -12,7 +11,8 @@ using namespace fieldtest;
 namespace {
 
 constexpr char kNoRoot[] =
-    "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Selected item does not have a root "
+    "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Selected item does not have a "
+    "root "
     "object.</Message></XMLMessage>";
 
 class GetFieldObjectTest : public ::testing::Test {

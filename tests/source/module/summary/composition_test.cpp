@@ -1,8 +1,8 @@
 // Summary sheets and lists end to end: composition through the filter
 // messages, "DatasheetOverspill" and the overspill run's modes, the sorts,
 // packing, on the small plant of listsfixture.h.
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -349,8 +349,8 @@ TEST_F(OverspillRunTest, FieldsOfAnOverspillPageReachTheirOwnVectorItems) {
 
   // Copying the case finds nothing behind the empty slot: nothing is
   // copied there and no reading of the first page is placed on the page.
-  const auto copy = Send(u"CopyFieldCase", u"<CopyFieldCase PageId=\"" + page +
-                                               u"\" FieldId=\"3\" CaseId=\"1\"/>");
+  const auto copy = Send(u"CopyFieldCase",
+                         u"<CopyFieldCase PageId=\"" + page + u"\" FieldId=\"3\" CaseId=\"1\"/>");
   ASSERT_TRUE(copy.succeeded()) << Narrow(copy.error);
   EXPECT_EQ(Values(third, u"NodeObjects"), placed);
   EXPECT_EQ(Values(10, u"Readings"), readings);
@@ -358,8 +358,8 @@ TEST_F(OverspillRunTest, FieldsOfAnOverspillPageReachTheirOwnVectorItems) {
   EXPECT_TRUE(Contains(Narrow(copy.events[0].xml.value_or(u"")), "Value=\"R-5\""));
 
   // A value in the empty slot makes the sixth reading; the second stays.
-  const auto set = Send(u"SetStringField", u"<SetStringField PageId=\"" + page +
-                                               u"\" FieldId=\"3\" Value=\"R-6\"/>");
+  const auto set = Send(u"SetStringField",
+                        u"<SetStringField PageId=\"" + page + u"\" FieldId=\"3\" Value=\"R-6\"/>");
   ASSERT_TRUE(set.succeeded()) << Narrow(set.error);
   EXPECT_EQ(Text(21, u"Name"), "R-2");
   const std::vector<std::string> after = Values(10, u"Readings");
@@ -367,14 +367,13 @@ TEST_F(OverspillRunTest, FieldsOfAnOverspillPageReachTheirOwnVectorItems) {
   const long sixth = std::stol(after[5].substr(1));
   EXPECT_EQ(Text(sixth, u"Name"), "R-6");
   const std::vector<std::string> shown = Values(third, u"NodeObjects");
-  EXPECT_EQ(std::count(shown.begin(), shown.end(), after[5]), 1)
-      << ::testing::PrintToString(shown);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), after[5]), 1) << ::testing::PrintToString(shown);
   EXPECT_EQ(std::count(shown.begin(), shown.end(), "#21"), 0);
   ASSERT_EQ(set.events.size(), 1u);
   const std::string event = Narrow(set.events[0].xml.value_or(u""));
-  EXPECT_TRUE(Contains(event, "<ShowStringField PageId=\"" + std::to_string(third) +
-                                  "\" FieldId=\"3\"") &&
-              Contains(event, "Value=\"R-6\""))
+  EXPECT_TRUE(
+      Contains(event, "<ShowStringField PageId=\"" + std::to_string(third) + "\" FieldId=\"3\"") &&
+      Contains(event, "Value=\"R-6\""))
       << event;
 }
 

@@ -4,9 +4,8 @@
 // the events, the store and the calls that reached the drawing service.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <regex>
@@ -46,10 +45,12 @@ inline std::vector<Record> Records(const std::string& reply) {
   std::vector<Record> records;
   static const std::regex element(R"(<(Datasheet|Diagram|Filter) ([^>]*)/>)");
   static const std::regex attribute(R"#((\w+)="([^"]*)")#");
-  for (auto it = std::sregex_iterator(reply.begin(), reply.end(), element); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(reply.begin(), reply.end(), element);
+       it != std::sregex_iterator(); ++it) {
     Record record{(*it)[1], {}};
     const std::string text = (*it)[2];
-    for (auto a = std::sregex_iterator(text.begin(), text.end(), attribute); a != std::sregex_iterator(); ++a) {
+    for (auto a = std::sregex_iterator(text.begin(), text.end(), attribute);
+         a != std::sregex_iterator(); ++a) {
       record.attributes[(*a)[1]] = (*a)[2];
     }
     records.push_back(std::move(record));
@@ -73,9 +74,9 @@ class CatalogueTest : public ::testing::Test {
     database->get_RootProject(&root_);
     host_.application().SetStore(database, schema, library);
     host_.application().SetProjects(root_, root_);
-    for (const char16_t* privilege : {u"SecureAttribute", u"LockAttribute", u"CheckDocument",
-                                      u"IssueDocument", u"Globally Change Display Units",
-                                      u"Modify Non-Project Summary"}) {
+    for (const char16_t* privilege :
+         {u"SecureAttribute", u"LockAttribute", u"CheckDocument", u"IssueDocument",
+          u"Globally Change Display Units", u"Modify Non-Project Summary"}) {
       host_.privileges().Grant(privilege);
     }
     service_ = CreateInProcessMain(&MainWorkers::Defaults());
@@ -123,7 +124,8 @@ inline void ExpectListingOrder(const std::vector<Record>& records) {
     const int byStatus = std::stoi(a["Status"]) - std::stoi(b["Status"]);
     ASSERT_LE(byStatus, 0);
     if (byStatus < 0) continue;
-    const int byTitle = KXDBDatasheetSvcs::CompareNatural(_bstr_t(a["Title"].c_str()), _bstr_t(b["Title"].c_str()));
+    const int byTitle =
+        KXDBDatasheetSvcs::CompareNatural(_bstr_t(a["Title"].c_str()), _bstr_t(b["Title"].c_str()));
     ASSERT_LE(byTitle, 0);
     if (byTitle < 0 || a["Status"] == "0") continue;
     EXPECT_LT(std::stoi(a["DocumentId"]), std::stoi(b["DocumentId"])) << "a version listed twice";

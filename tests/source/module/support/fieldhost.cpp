@@ -63,12 +63,15 @@ std::string Build() {
               "     <node name=\"Nozzles(1)\" index=\"1\" classes=\"Nozzle\">\n"
               "      <field id=\"20\" type=\"String\" attribute=\"Tag\"/>\n"
               "     </node>\n");
-  ReplaceOnce(text, "   <value attribute=\"BEDDInitialized\">true</value>\n  </object>",
-              "   <value attribute=\"BEDDInitialized\">true</value>\n"
-              "   <value attribute=\"Nozzles\" ref=\"70\"/><value attribute=\"Nozzles\" ref=\"71\"/>\n"
-              "  </object>\n"
-              "  <object id=\"70\" class=\"Nozzle\" owner=\"10\"><value attribute=\"Tag\">N1</value></object>\n"
-              "  <object id=\"71\" class=\"Nozzle\" owner=\"10\"><value attribute=\"Tag\">N2</value></object>");
+  ReplaceOnce(
+      text, "   <value attribute=\"BEDDInitialized\">true</value>\n  </object>",
+      "   <value attribute=\"BEDDInitialized\">true</value>\n"
+      "   <value attribute=\"Nozzles\" ref=\"70\"/><value attribute=\"Nozzles\" ref=\"71\"/>\n"
+      "  </object>\n"
+      "  <object id=\"70\" class=\"Nozzle\" owner=\"10\"><value "
+      "attribute=\"Tag\">N1</value></object>\n"
+      "  <object id=\"71\" class=\"Nozzle\" owner=\"10\"><value "
+      "attribute=\"Tag\">N2</value></object>");
   return text;
 }
 

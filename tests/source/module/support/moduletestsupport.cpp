@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 #include "com/activation.h"
@@ -76,8 +75,7 @@ std::string ModulePath() { return kx_platform_library_dir() + "libKXDBDatasheetS
 HRESULT RegisterBuiltModule() {
   void* library = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return CO_E_DLLNOTFOUND;
-  auto registerServer =
-      reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
+  auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
   return registerServer == nullptr ? CO_E_ERRORINDLL : registerServer();
 }
 
@@ -161,15 +159,14 @@ class Recorder final : public MainWorkers {
     return Record("HandleDeleteEvent(" + ObjectText(object) + ")");
   }
   HRESULT HandleDeleteCaseEvent(Main&, IKXQObject* object, LONG caseNumber) override {
-    return Record("HandleDeleteCaseEvent(" + ObjectText(object) + "," +
-                  std::to_string(caseNumber) + ")");
+    return Record("HandleDeleteCaseEvent(" + ObjectText(object) + "," + std::to_string(caseNumber) +
+                  ")");
   }
   HRESULT HandleUpdateProjectEvent(Main&, IKXQProjectUpdate* update) override {
     return Record(std::string("HandleUpdateProjectEvent(") + (update ? "update" : "null") + ")");
   }
   HRESULT HandleDeleteProjectEvent(Main&, IKXQProject* project) override {
-    return Record(std::string("HandleDeleteProjectEvent(") + (project ? "project" : "null") +
-                  ")");
+    return Record(std::string("HandleDeleteProjectEvent(") + (project ? "project" : "null") + ")");
   }
   HRESULT HandleChangeClassEvent(Main&, IKXQObject* object, IKXQClass* newClass) override {
     return Record("HandleChangeClassEvent(" + ObjectText(object) + "," +
@@ -198,8 +195,7 @@ class Recorder final : public MainWorkers {
     return Record("ValidateDatasheetObject(" + ObjectText(datasheet) + ")");
   }
   HRESULT ValidateLabelObject(Main&, IKXQObject* label, LONG status) override {
-    return Record("ValidateLabelObject(" + ObjectText(label) + "," + std::to_string(status) +
-                  ")");
+    return Record("ValidateLabelObject(" + ObjectText(label) + "," + std::to_string(status) + ")");
   }
   HRESULT WriteRealFieldsWithUOM(Main&, IKXQObject* datasheet, BSTR* xml) override {
     *xml = SysAllocString(u"<RealFields/>");

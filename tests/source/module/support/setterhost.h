@@ -17,18 +17,18 @@ namespace settertest {
 extern const char* const kSetterFixture;
 
 enum : LONG {
-  kPump = 10,          // Tag "P-101", Flow 2 l/s
-  kMaster = 2,         // the master BEDD object: AmbientTemperature 35 C
-  kSheet = 20,         // datasheet of template "TP", open by "ed" (1), "sue" (2), "kim" (3)
-  kPage = 21,          // its page P1: the pump on node 0; "Units" l/s
-  kPage2 = 22,         // its page P2
-  kSubmitted = 23,     // the submitted copy of 21
-  kChecked = 24,       // the checked copy of 21
-  kIssued = 25,        // the issued copy of 21
-  kEmptySheet = 40,    // datasheet of "TP" whose pages have no pump yet
+  kPump = 10,        // Tag "P-101", Flow 2 l/s
+  kMaster = 2,       // the master BEDD object: AmbientTemperature 35 C
+  kSheet = 20,       // datasheet of template "TP", open by "ed" (1), "sue" (2), "kim" (3)
+  kPage = 21,        // its page P1: the pump on node 0; "Units" l/s
+  kPage2 = 22,       // its page P2
+  kSubmitted = 23,   // the submitted copy of 21
+  kChecked = 24,     // the checked copy of 21
+  kIssued = 25,      // the issued copy of 21
+  kEmptySheet = 40,  // datasheet of "TP" whose pages have no pump yet
   kEmptyPage = 41,
   kEmptyPage2 = 42,
-  kList = 50,          // summary of template "TS" without permanent filter: rows 52, 53
+  kList = 50,  // summary of template "TS" without permanent filter: rows 52, 53
   kListPage = 51,
   kFiltered = 60,      // summary whose page 61 has an "SSPF" trigger, filter "P-1 only"
   kFilteredPage = 61,  // one row, pump 62

@@ -1,8 +1,7 @@
 #include "triggersfixture.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace triggerstest {
