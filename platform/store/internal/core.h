@@ -134,6 +134,9 @@ class StoreCore {
   std::vector<int32_t> Referrers(const ObjectRec* obj, const u16& attrName) const;
   // E_ACCESSDENIED for attributes the store computes.
   HRESULT CheckWritable(const AttrDef* def) const;
+  // A slot that a value may be written to: writable, 1 to the largest
+  // position, and 1 for a single value.
+  HRESULT CheckSlot(const AttrDef* def, size_t pos) const;
   // Records a read for open trigger items.
   void NoteRead(int32_t obj, int32_t attr);
 

@@ -54,6 +54,18 @@ HRESULT StoreCore::CheckWritable(const AttrDef* def) const {
                                       def->inverse + u"\" and cannot be written");
 }
 
+HRESULT StoreCore::CheckSlot(const AttrDef* def, size_t pos) const {
+  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
+  if (pos < 1)
+    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
+  if (pos > kMaxPosition)
+    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" +
+                                         def->name + u"\"");
+  if (!def->list && pos > 1)
+    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  return S_OK;
+}
+
 void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, pos, saved = obj->Get(def->id)[pos - 1]]() mutable {
@@ -116,14 +128,7 @@ HRESULT StoreCore::ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v) {
 }
 
 HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
-  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
-  if (pos < 1)
-    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
-  if (pos > kMaxPosition)
-    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" +
-                                         def->name + u"\"");
-  if (!def->list && pos > 1)
-    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (HRESULT hr = CheckSlot(def, pos); FAILED(hr)) return hr;
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
   if (pos <= old && SameContent(list[pos - 1], v)) return S_OK;
@@ -245,14 +250,7 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
 
 HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
                               const std::function<void(Value&)>& fn) {
-  if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
-  if (pos < 1)
-    return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
-  if (pos > kMaxPosition)
-    return SetError(DISP_E_BADINDEX, u"Position beyond the largest list position for attribute \"" +
-                                         def->name + u"\"");
-  if (!def->list && pos > 1)
-    return SetError(DISP_E_BADINDEX, u"Attribute \"" + def->name + u"\" holds a single value");
+  if (HRESULT hr = CheckSlot(def, pos); FAILED(hr)) return hr;
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
   if (pos > old) {
