@@ -254,3 +254,22 @@ TEST_F(ListOrderTest, CompositionKeepsEveryNozzleOnItsOwnSubView) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// What a pack gathers and writes
+
+TEST_F(ListOrderTest, PackingFromARowAfterTheLastObjectGathersNothing) {
+  // Page 104 stands after the last vessel: nothing lies between it and the
+  // end of the list, so there is nothing to move up.
+  const auto packed = Pack(kSummary4, 1);
+  EXPECT_FALSE(packed.succeeded()) << Reply(packed);
+  EXPECT_EQ(pagestest::FirstDesc(packed.error), "No objects to move");
+  EXPECT_EQ(Values(kSummary, u"CurrentPages"), (Shown{"#101", "#102", "#103", "#104"}));
+  EXPECT_EQ(Nodes(kSummary3), (Shown{"#11", "#22", "#23"}));
+  // From page 102 on, the gap at 102 itself is closed.
+  const auto fromGap = Pack(kSummary2, 1);
+  ASSERT_TRUE(fromGap.succeeded()) << Narrow(fromGap.error);
+  EXPECT_NE(Reply(fromGap).find("Packed 1 object<"), std::string::npos) << Reply(fromGap);
+  EXPECT_EQ(Nodes(kSummary1), (Shown{"#10", "#20", "#21"}));
+  EXPECT_EQ(Nodes(kSummary2), (Shown{"#11", "#22", "#23"}));
+}
