@@ -67,8 +67,10 @@ HRESULT PackObjectsMessageParser::PackObjects() {
     Composition::SortPackObjects(main, datasheet, page, m_fieldId, listView, rows);
 
     // Backwards from the last row to the list's own slot on this page: the
-    // rows from the last occupied one on make the work list. When the own
-    // slot lies after the last occupied row, nothing is gathered.
+    // rows from the last occupied one on make the work list, fresh records
+    // of item and page (so the write-back leaves "HiddenObjects" alone).
+    // When the own slot lies after the last occupied row, nothing is
+    // gathered.
     ListRows gathered;
     bool occupied = false;
     bool gap = false;
@@ -79,7 +81,6 @@ HRESULT PackObjectsMessageParser::PackObjects() {
       if (occupied) {
         if (!holds) gap = true;
         gathered.push_back(std::make_unique<ListRowEntry>(row.item, row.page));
-        gathered.back()->vectorRow = row.vectorRow;
       }
       const bool own = (listView ? Composition::SameObject(row.item, listView) : !row.item) &&
                        Composition::SameObject(row.page, page);

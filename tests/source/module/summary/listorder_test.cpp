@@ -273,3 +273,11 @@ TEST_F(ListOrderTest, PackingFromARowAfterTheLastObjectGathersNothing) {
   EXPECT_EQ(Nodes(kSummary1), (Shown{"#10", "#20", "#21"}));
   EXPECT_EQ(Nodes(kSummary2), (Shown{"#11", "#22", "#23"}));
 }
+
+TEST_F(ListOrderTest, PackingAVectorWritesNoHiddenObjectsForTheNodesItEmpties) {
+  const auto packed = Pack(kVectorPage, 2);
+  ASSERT_TRUE(packed.succeeded()) << Narrow(packed.error);
+  EXPECT_NE(Reply(packed).find("Packed 1 object<"), std::string::npos) << Reply(packed);
+  EXPECT_EQ(Nodes(kVectorPage), (Shown{"#12", "#25", "-"}));
+  for (const std::string& value : Values(kVectorPage, u"HiddenObjects")) EXPECT_EQ(value, "-");
+}
