@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "com/oleauto.h"
 #include "com/wstr.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
@@ -129,7 +130,7 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
 
   struct Keyed {
     double number = 0;
-    std::u16string text;
+    _bstr_t text;
     ListRow row;
   };
   std::vector<Keyed> keyed;
@@ -166,8 +167,8 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
       usable = end != narrow.c_str() && value == value;
       entry.number = value;
     } else if (usable) {
-      entry.text = std::u16string(text.view());
-      usable = entry.text != u" ";
+      entry.text = text;
+      usable = entry.text.view() != u" ";
     }
     if (usable) {
       keyed.push_back(std::move(entry));
@@ -175,8 +176,11 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
       empty.push_back(entry.row);
     }
   }
+  // Texts in the collation of VarBstrCmp without flags: letters first
+  // without regard to case ("alpha" < "Beta"), case only breaking ties.
   auto less = [&](const Keyed& a, const Keyed& b) {
-    return kind == Kind::Text ? a.text < b.text : a.number < b.number;
+    if (kind == Kind::Text) return VarBstrCmp(a.text, b.text, LOCALE_USER_DEFAULT, 0) == VARCMP_LT;
+    return a.number < b.number;
   };
   if (ascending) {
     std::stable_sort(keyed.begin(), keyed.end(), less);

@@ -216,6 +216,24 @@ class ListOrderTest : public ::testing::Test {
     return shown;
   }
   using Shown = std::vector<std::string>;
+  // The list's row objects, and the name each row's first field record
+  // shows with the row it is stamped with ("alpha@0").
+  std::vector<std::string> Rows() {
+    const std::vector<std::string> objects = Values(kListPage, u"NodeObjects");
+    return std::vector<std::string>(objects.begin() + 1, objects.end());
+  }
+  std::vector<std::string> RowNames() {
+    std::vector<std::string> names;
+    const std::vector<std::string> fields = Values(kListPage, u"Fields");
+    for (size_t at = 1; at < fields.size(); at += 3) {
+      const std::string& record = fields[at];
+      const size_t value = record.find("Value=\"") + 7;
+      const size_t index = record.find("Index=\"") + 7;
+      names.push_back(record.substr(value, record.find('"', value) - value) + "@" +
+                      record.substr(index, record.find('"', index) - index));
+    }
+    return names;
+  }
 
   PagesHost host_;
 };
@@ -280,4 +298,18 @@ TEST_F(ListOrderTest, PackingAVectorWritesNoHiddenObjectsForTheNodesItEmpties) {
   EXPECT_NE(Reply(packed).find("Packed 1 object<"), std::string::npos) << Reply(packed);
   EXPECT_EQ(Nodes(kVectorPage), (Shown{"#12", "#25", "-"}));
   for (const std::string& value : Values(kVectorPage, u"HiddenObjects")) EXPECT_EQ(value, "-");
+}
+
+// ---------------------------------------------------------------------------
+// Keys of the "CLA"/"CLD" value sorts
+
+TEST_F(ListOrderTest, TextKeysCompareLettersBeforeTheirCase) {
+  auto sorted = Sort(kListPage, 201, u"CLA");
+  ASSERT_TRUE(sorted.succeeded()) << Narrow(sorted.error);
+  EXPECT_NE(Reply(sorted).find("Sorted 4 objects"), std::string::npos) << Reply(sorted);
+  EXPECT_EQ(Rows(), (Shown{"#32", "#30", "#31", "#33"}));
+  EXPECT_EQ(RowNames(), (Shown{"alpha@0", "Beta@1", "Charlie@2", "delta@3"}));
+  sorted = Sort(kListPage, 201, u"CLD");
+  ASSERT_TRUE(sorted.succeeded()) << Narrow(sorted.error);
+  EXPECT_EQ(Rows(), (Shown{"#33", "#31", "#30", "#32"}));
 }
