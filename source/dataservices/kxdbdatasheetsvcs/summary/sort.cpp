@@ -153,11 +153,12 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
     entry.row = {object, i};
     bool usable = known && text.length() > 0;
     if (usable && kind == Kind::Integer) {
-      // A text that is no number keys as 0, as the list has always sorted it.
-      const std::string narrow = Ascii(text);
-      const long long value = std::strtoll(narrow.c_str(), nullptr, 10);
+      // A 32-bit value as wcstol reads it: a text that is no number keys as
+      // 0, one out of range is held at the nearer end, and the lowest value
+      // stands for none.
+      const LONG value = kx_wcstol(text, nullptr, 10);
       entry.number = static_cast<double>(value);
-      usable = value > -2147483648LL && value <= 2147483647LL;
+      usable = value != INT32_MIN;
     } else if (usable && kind == Kind::Real) {
       const std::string narrow = Ascii(text);
       char* end = nullptr;

@@ -313,3 +313,16 @@ TEST_F(ListOrderTest, TextKeysCompareLettersBeforeTheirCase) {
   ASSERT_TRUE(sorted.succeeded()) << Narrow(sorted.error);
   EXPECT_EQ(Rows(), (Shown{"#33", "#31", "#30", "#32"}));
 }
+
+TEST_F(ListOrderTest, IntegerKeysAreThirtyTwoBitValuesAsWcstolReadsThem) {
+  // Codes 5, 99999999999, -3, -99999999999: the second reads as 2147483647,
+  // the last as -2147483648, which counts as no value.
+  auto sorted = Sort(kListPage, 202, u"CLD");
+  ASSERT_TRUE(sorted.succeeded()) << Narrow(sorted.error);
+  EXPECT_NE(Reply(sorted).find("Sorted 4 objects"), std::string::npos) << Reply(sorted);
+  EXPECT_EQ(Rows(), (Shown{"#31", "#30", "#32", "#33"}));
+  EXPECT_EQ(RowNames(), (Shown{"Charlie@0", "Beta@1", "alpha@2", "delta@3"}));
+  sorted = Sort(kListPage, 202, u"CLA");
+  ASSERT_TRUE(sorted.succeeded()) << Narrow(sorted.error);
+  EXPECT_EQ(Rows(), (Shown{"#32", "#30", "#31", "#33"}));
+}
