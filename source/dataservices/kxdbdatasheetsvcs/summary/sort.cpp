@@ -112,7 +112,8 @@ int32_t FindSortedRowPosition(KXComException& ctx, IKXQSortDefinition* sort, IKX
 }
 
 // "CLA"/"CLD": the rows ordered by the value their column shows; rows
-// without a value last in row order. Equal keys keep their row order.
+// without a value last in row order. Equal keys keep their row order
+// ascending and come out in reverse row order descending.
 std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject* page,
                                      IKXQTemplateField* field, const OLECHAR* code) {
   const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
@@ -183,12 +184,10 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
     if (kind == Kind::Text) return VarBstrCmp(a.text, b.text, LOCALE_USER_DEFAULT, 0) == VARCMP_LT;
     return a.number < b.number;
   };
-  if (ascending) {
-    std::stable_sort(keyed.begin(), keyed.end(), less);
-  } else {
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [&](const Keyed& a, const Keyed& b) { return less(b, a); });
-  }
+  // Keys in row order within equal keys, read from the smallest up or from
+  // the largest down: descending, equal keys come out in reverse row order.
+  std::stable_sort(keyed.begin(), keyed.end(), less);
+  if (!ascending) std::reverse(keyed.begin(), keyed.end());
   std::vector<ListRow> ordered;
   ordered.reserve(keyed.size() + empty.size());
   for (Keyed& entry : keyed) ordered.push_back(std::move(entry.row));
