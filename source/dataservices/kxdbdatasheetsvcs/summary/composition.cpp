@@ -17,7 +17,6 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
 
 namespace {
@@ -39,7 +38,12 @@ IKXQTemplatePagePtr RequiredTemplatePage(KXComException& ctx, Main& main, IKXQOb
   return templatePage;
 }
 
-_bstr_t BaseName(IKXQClassView* view) { return GetDataViewBaseName(view); }
+// The whole name a data view answers ("Nozzles(2)" stays "Nozzles(2)").
+_bstr_t WholeName(KXComException& ctx, IKXQClassView* view) {
+  _bstr_t name;
+  KX_CHECK(ctx, view->get_Name(name.GetAddress()));
+  return name;
+}
 
 bool SameName(const _bstr_t& a, const _bstr_t& b) {
   return kx_wcsicmp(a.length() > 0 ? a.view() : u"", b.length() > 0 ? b.view() : u"") == 0;
@@ -295,11 +299,13 @@ void WriteBackRow(KXComException& ctx, IKXQApplication* application, const ListR
     FieldUtils::UpdateHiddenObjects(target.page, targetItem, true);
   GetPageNodeObjects(target.page, targetItem, row.placed, hasObject);
   if (row.children.empty()) return;
+  // A child goes to the sub-view of its whole name: sub-views told apart
+  // only by an index ("Nozzles(1)", "Nozzles(2)") each keep their own.
   const std::vector<IKXQClassViewPtr> subViews = ChildViews(ctx, targetItem);
   for (const auto& child : row.children) {
-    const _bstr_t name = BaseName(child->item);
+    const _bstr_t name = WholeName(ctx, child->item);
     for (const IKXQClassViewPtr& sub : subViews) {
-      if (!SameName(BaseName(sub), name)) continue;
+      if (!SameName(WholeName(ctx, sub), name)) continue;
       ListRowEntry subTarget(sub, target.page);
       WriteBackRow(ctx, application, *child, subTarget, sub);
       break;

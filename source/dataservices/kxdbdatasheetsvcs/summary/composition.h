@@ -62,7 +62,10 @@ void CollectPageRows(Main& main, IKXQObject* datasheet, IKXQObject* firstPage, L
 // sub-view, expanded depth first.
 void ExpandRowTree(ListRowEntry& row);
 // Puts the objects of `newOrder[i]` on the slot of `gathered[i]`; every row
-// is expanded before the first is written. The two lists have one size.
+// is expanded before the first is written. A sub-view's objects go to the
+// first sub-view of the slot with the same whole name, without regard to
+// case; one without such a sub-view is not written. The two lists have one
+// size.
 void WriteBackRows(IKXQApplication* application, const ListRows& gathered, ListRows& newOrder);
 
 // Deletes the pages after the first that show no member object, rewrites

@@ -1,5 +1,7 @@
 #include "summary/packobjects.h"
 
+#include <algorithm>
+
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -64,27 +66,27 @@ HRESULT PackObjectsMessageParser::PackObjects() {
     IKXQClassViewPtr listView;
     Composition::SortPackObjects(main, datasheet, page, m_fieldId, listView, rows);
 
-    // From the last occupied row back to the list's own slot on this page.
-    int32_t last = static_cast<int32_t>(rows.size()) - 1;
-    while (last >= 0 && !HoldsObject(*rows[static_cast<size_t>(last)])) --last;
-    int32_t first = 0;
-    for (int32_t i = last; i >= 0; --i) {
+    // Backwards from the last row to the list's own slot on this page: the
+    // rows from the last occupied one on make the work list, fresh records
+    // of item and page (so the write-back leaves "HiddenObjects" alone).
+    // When the own slot lies after the last occupied row, nothing is
+    // gathered.
+    ListRows gathered;
+    bool occupied = false;
+    bool gap = false;
+    for (int32_t i = static_cast<int32_t>(rows.size()) - 1; i >= 0; --i) {
       const ListRowEntry& row = *rows[static_cast<size_t>(i)];
+      const bool holds = HoldsObject(row);
+      if (holds) occupied = true;
+      if (occupied) {
+        if (!holds) gap = true;
+        gathered.push_back(std::make_unique<ListRowEntry>(row.item, row.page));
+      }
       const bool own = (listView ? Composition::SameObject(row.item, listView) : !row.item) &&
                        Composition::SameObject(row.page, page);
-      if (own) {
-        first = i;
-        break;
-      }
+      if (own) break;
     }
-    ListRows gathered;
-    bool gap = false;
-    for (int32_t i = first; i <= last; ++i) {
-      const ListRowEntry& row = *rows[static_cast<size_t>(i)];
-      if (!HoldsObject(row)) gap = true;
-      gathered.push_back(std::make_unique<ListRowEntry>(row.item, row.page));
-      gathered.back()->vectorRow = row.vectorRow;
-    }
+    std::reverse(gathered.begin(), gathered.end());
     if (!gap) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"No objects to move");
 
     ListRows packed;

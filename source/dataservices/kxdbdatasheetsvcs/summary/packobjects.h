@@ -1,6 +1,7 @@
 // The message "PackObjects": the objects of one column of a list page moved
 // up over its empty slots, in order, across the page's overspill chain (or
-// over the pages of a summary sheet).
+// over the pages of a summary sheet), from the page's own slot of the list
+// to the last object; a page after the last object has nothing to move.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "com/oleauto.h"
 #include "com/wstr.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
@@ -111,7 +112,8 @@ int32_t FindSortedRowPosition(KXComException& ctx, IKXQSortDefinition* sort, IKX
 }
 
 // "CLA"/"CLD": the rows ordered by the value their column shows; rows
-// without a value last in row order. Equal keys keep their row order.
+// without a value last in row order. Equal keys keep their row order
+// ascending and come out in reverse row order descending.
 std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject* page,
                                      IKXQTemplateField* field, const OLECHAR* code) {
   const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
@@ -129,7 +131,7 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
 
   struct Keyed {
     double number = 0;
-    std::u16string text;
+    _bstr_t text;
     ListRow row;
   };
   std::vector<Keyed> keyed;
@@ -152,11 +154,12 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
     entry.row = {object, i};
     bool usable = known && text.length() > 0;
     if (usable && kind == Kind::Integer) {
-      // A text that is no number keys as 0, as the list has always sorted it.
-      const std::string narrow = Ascii(text);
-      const long long value = std::strtoll(narrow.c_str(), nullptr, 10);
+      // A 32-bit value as wcstol reads it: a text that is no number keys as
+      // 0, one out of range is held at the nearer end, and the lowest value
+      // stands for none.
+      const LONG value = kx_wcstol(text, nullptr, 10);
       entry.number = static_cast<double>(value);
-      usable = value > -2147483648LL && value <= 2147483647LL;
+      usable = value != INT32_MIN;
     } else if (usable && kind == Kind::Real) {
       const std::string narrow = Ascii(text);
       char* end = nullptr;
@@ -166,8 +169,8 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
       usable = end != narrow.c_str() && value == value;
       entry.number = value;
     } else if (usable) {
-      entry.text = std::u16string(text.view());
-      usable = entry.text != u" ";
+      entry.text = text;
+      usable = entry.text.view() != u" ";
     }
     if (usable) {
       keyed.push_back(std::move(entry));
@@ -175,15 +178,16 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
       empty.push_back(entry.row);
     }
   }
+  // Texts in the collation of VarBstrCmp without flags: letters first
+  // without regard to case ("alpha" < "Beta"), case only breaking ties.
   auto less = [&](const Keyed& a, const Keyed& b) {
-    return kind == Kind::Text ? a.text < b.text : a.number < b.number;
+    if (kind == Kind::Text) return VarBstrCmp(a.text, b.text, LOCALE_USER_DEFAULT, 0) == VARCMP_LT;
+    return a.number < b.number;
   };
-  if (ascending) {
-    std::stable_sort(keyed.begin(), keyed.end(), less);
-  } else {
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [&](const Keyed& a, const Keyed& b) { return less(b, a); });
-  }
+  // Keys in row order within equal keys, read from the smallest up or from
+  // the largest down: descending, equal keys come out in reverse row order.
+  std::stable_sort(keyed.begin(), keyed.end(), less);
+  if (!ascending) std::reverse(keyed.begin(), keyed.end());
   std::vector<ListRow> ordered;
   ordered.reserve(keyed.size() + empty.size());
   for (Keyed& entry : keyed) ordered.push_back(std::move(entry.row));
