@@ -232,7 +232,9 @@ TEST_F(KxqhostTest, ARegisteredLibraryThatCannotBeLoadedIsReplacedByTheBuiltModu
   kxqtest::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
   const std::string broken = dir_ / "libKXDBDatasheetSvcs.so";
   ASSERT_EQ(kx_reg_set_value(server, u"", std::u16string(broken.begin(), broken.end())), S_OK);
-  const Outcome outcome = Host({"request", "NoSuchMessage"});
+  // Told to load the registered one, the program finds it broken and
+  // registers its build's in its place.
+  const Outcome outcome = Host({"--registered-module", "request", "NoSuchMessage"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("could not be loaded"), std::string::npos) << outcome.err;
   EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
       return kx::kxqhost::kExitUsage;
     }
   }
+  kx::kxqhost::UseBuildRegistry();
   kx::kxqhost::Options options;
   const std::string error = kx::kxqhost::ParseOptions(argc, argv, &options);
   if (error == "help") {

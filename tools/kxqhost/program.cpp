@@ -3,11 +3,14 @@
 // left; where the module library and the sample plant are found.
 #include "program.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "com/activation.h"
+#include "com/registry.h"
 #include "common.h"
 #include "drawings.h"
 #include "host/host.h"
@@ -19,12 +22,40 @@ namespace kx::kxqhost {
 
 namespace fs = std::filesystem;
 
-std::string ModuleLibraryPath() {
+namespace {
+
+// The build tree the program runs from (the folder holding `bin/` and
+// `lib/` with the module), or "" when it runs from elsewhere.
+fs::path BuildTree() {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const fs::path candidate = exe.parent_path().parent_path() / "lib" / kModuleLibrary;
-    if (fs::exists(candidate, ec)) return fs::canonical(candidate, ec).string();
+  if (ec) return {};
+  const fs::path tree = exe.parent_path().parent_path();
+  return fs::exists(tree / "lib" / kModuleLibrary, ec) ? tree : fs::path();
+}
+
+}  // namespace
+
+void UseBuildRegistry() {
+  if (const char* set = std::getenv("KXQ_REGISTRY"); set != nullptr && *set != 0) return;
+  const fs::path tree = BuildTree();
+  if (!tree.empty()) ::setenv("KXQ_REGISTRY", (tree / "kxq-registry.xml").c_str(), 1);
+}
+
+std::string RegisteredModulePath() {
+  std::u16string clsid, server;
+  if (FAILED(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid)) ||
+      FAILED(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32", u"",
+                              &server))) {
+    return {};
+  }
+  return Narrow(server);
+}
+
+std::string ModuleLibraryPath() {
+  std::error_code ec;
+  if (const fs::path tree = BuildTree(); !tree.empty()) {
+    return fs::canonical(tree / "lib" / kModuleLibrary, ec).string();
   }
   const std::string platform_dir = kx_platform_library_dir();
   if (!platform_dir.empty() && fs::exists(platform_dir + kModuleLibrary, ec)) {
@@ -48,6 +79,20 @@ int PrintVersion(std::FILE* out) {
   const std::string library = ModuleLibraryPath();
   std::fprintf(out, "%s\nmodule library: %s\n", VersionText(),
                library.empty() ? "(none found beside the program)" : library.c_str());
+  const std::string registered = RegisteredModulePath();
+  std::error_code ec;
+  std::string which;
+  if (registered.empty()) {
+    which = "none (a command registers the module library)";
+  } else if (!library.empty() && fs::equivalent(registered, library, ec)) {
+    which = registered + " (the module library)";
+  } else if (!library.empty()) {
+    which = registered + " (another; a command registers the module library in its place)";
+  } else {
+    which = registered;
+  }
+  std::fprintf(out, "registration store: %s\nregistered module: %s\n", kx_reg_file_path().c_str(),
+               which.c_str());
   return kExitOk;
 }
 

@@ -109,6 +109,14 @@ class Program {
 
 // The module library next to the program's build tree, or "" when none.
 std::string ModuleLibraryPath();
+// The library the registration store names for the module's ProgID, or ""
+// when it names none.
+std::string RegisteredModulePath();
+// Without KXQ_REGISTRY, a program in a build tree (its module in ../lib)
+// keeps its registration store in that tree, `kxq-registry.xml` beside
+// `bin/` and `lib/`: each build registers and loads its own module, never
+// another checkout's from the store in the user's data folder.
+void UseBuildRegistry();
 // The sample plant fixture, or "" when none is found.
 std::string SamplePlantPath();
 // Prints the version and the module library the program would register;
