@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   }
   if (error == "version") return kx::kxqhost::PrintVersion(stdout);
   if (!error.empty()) {
-    std::fprintf(stderr, "kxqhost: %s\n%s", error.c_str(), kx::kxqhost::UsageText());
+    std::fprintf(stderr, "kxqhost: %s (kxqhost --help lists the options)\n", error.c_str());
     return kx::kxqhost::kExitUsage;
   }
   kx::kxqhost::Program program(std::move(options), stdout, stderr);

@@ -144,10 +144,14 @@ int Program::Run() {
       return Error("usage: request [--extra] NAME [FILE|-]"), kExitUsage;
     std::string text;
     std::string error;
+    if (rest.size() == 1 && isatty(STDIN_FILENO)) {
+      // Nothing is piped in: the text was forgotten, not meant to be empty.
+      return Error("request " + rest[0] + " needs its text: give FILE or - (standard input)"),
+             kExitUsage;
+    }
     if (rest.size() == 2 && rest[1] != "-") {
       if (!ReadRequestFile(rest[1], &text, &error)) return Error(error), kExitFailed;
-    } else if ((rest.size() == 2 || !isatty(STDIN_FILENO)) &&
-               !ReadRequestText(std::cin, &text, &error)) {
+    } else if (!ReadRequestText(std::cin, &text, &error)) {
       return Error(error), kExitFailed;
     }
     if (!OpenStore() || !StartModule()) return kExitFailed;
@@ -198,8 +202,7 @@ int Program::Run() {
     if (!OpenStore() || !StartModule()) return kExitFailed;
     return Trigger(args);
   }
-  Error("unknown command " + command);
-  std::fputs(UsageText(), err_);
+  Error("unknown command " + command + " (kxqhost --help lists the commands)");
   return kExitUsage;
 }
 
