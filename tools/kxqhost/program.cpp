@@ -259,6 +259,11 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     }
   }
   if (!options_.events && host_) host_->drawing().TakeCalls();
+  if (nothing_done_) {
+    std::fprintf(err_, "notice: %s returned nothing, changed nothing and raised no event\n",
+                 what.c_str());
+    nothing_done_ = false;
+  }
   std::fflush(out_);
   std::fflush(err_);
   return kExitOk;
