@@ -9,11 +9,11 @@
 #include "host/host.h"
 #include "program.h"
 #include "session.h"
-#include "xmltext.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"
 #include "store/templates.h"
+#include "xmltext.h"
 
 namespace kx::kxqhost {
 
