@@ -72,7 +72,7 @@ TEST_F(PlantTest, HoldsAboutTwentyEquipmentItemsAndEachDocumentKind) {
   EXPECT_EQ(Instances(db_, u"Pump").size(), 6u);
   EXPECT_EQ(Instances(db_, u"HeatExchanger").size(), 6u);
   EXPECT_EQ(Instances(db_, u"Vessel").size(), 6u);  // the column is a vessel
-  EXPECT_EQ(Instances(db_, u"Datasheet").size(), 9u);
+  EXPECT_EQ(Instances(db_, u"Datasheet").size(), 10u);
   EXPECT_EQ(Instances(db_, u"Diagram").size(), 2u);
   // The project's globals live on object 1.
   EXPECT_EQ(ClassName(Obj(1)), "GlobalsClass");
@@ -81,6 +81,9 @@ TEST_F(PlantTest, HoldsAboutTwentyEquipmentItemsAndEachDocumentKind) {
   EXPECT_EQ(Count(Obj(1001), u"IssuedPages"), 2);
   EXPECT_EQ(Count(Obj(1002), u"SubmittedPages"), 2);
   EXPECT_EQ(Count(Obj(1004), u"CheckedPages"), 1);
+  // One opens for editing: V-103's, in no folder, held open by "carol".
+  EXPECT_EQ(Count(Obj(1010), u"Folders"), 0);
+  EXPECT_EQ(Count(Obj(1006), u"Folders"), 1);
 }
 
 TEST_F(PlantTest, PagesPlaceTheirEquipmentOnTemplateNodes) {

@@ -145,13 +145,68 @@ TEST_F(KxqhostTest, CommandsOnAMissingStoreExplainHowToMakeIt) {
   EXPECT_NE(outcome.err.find("init"), std::string::npos) << outcome.err;
 }
 
-TEST_F(KxqhostTest, DefaultStoreIsMadeFromTheSamplePlantOnFirstUse) {
-  if (!std::filesystem::exists(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml")) {
-    GTEST_SKIP() << "no sample plant yet";
+// Only `init` makes the default store: another command in an empty folder
+// says how to make one and leaves no file.
+TEST_F(KxqhostTest, OnlyInitMakesTheDefaultStore) {
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{{"dump", "101"}, {"request", "ListHolds", "-"}}) {
+    const Outcome outcome = Bare(command);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err,
+              "kxqhost: no store at ./kxq-store.db; make one from the sample plant with: kxqhost "
+              "init\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "kxq-store.db"));
   }
-  const Outcome outcome = Bare({"request", "NoSuchMessage"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "kxq-store.db"));
+  ASSERT_EQ(Bare({"init"}).status, 0);
+  EXPECT_EQ(Bare({"dump", "101"}).status, 0);
+}
+
+// A request with no FILE at a terminal is a forgotten text, not an empty
+// one: nothing is sent.
+TEST_F(KxqhostTest, ARequestWithoutFileAtATerminalAsksForOne) {
+  InitStore();
+  const Outcome outcome = kxqtest::RunHostOnTerminal({"--store", Store(), "request", "ListHolds"},
+                                                     dir_.path(), Registry());
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err,
+            "kxqhost: request ListHolds needs its text: give FILE or - (standard input)\n");
+  EXPECT_EQ(outcome.out, "");
+}
+
+// An attribute the message's grammar does not know is ignored by the module;
+// kxqhost names it and what the element takes, once, whatever the outcome.
+TEST_F(KxqhostTest, AnAttributeTheGrammarDoesNotKnowGetsANotice) {
+  InitStore();
+  const Outcome misspelt =
+      Host({"request", "SetRealField", "-"},
+           "<XMLMessage Status=\"1\" Sender=\"me\"><SetRealField PageId=\"11\" "
+           "FieldID=\"103\" Value=\"5\"/><SetRealField FieldID=\"103\"/>"
+           "</XMLMessage>");
+  const std::string notice =
+      "notice: \"SetRealField\" knows no attribute \"FieldID\" on \"SetRealField\" and ignores "
+      "it; \"SetRealField\" takes PageId, FieldId, ";
+  const size_t at = misspelt.err.find(notice);
+  EXPECT_NE(at, std::string::npos) << misspelt.err;
+  EXPECT_EQ(misspelt.err.find(notice, at + 1), std::string::npos) << misspelt.err;
+  EXPECT_NE(
+      misspelt.err.find("notice: \"SetRealField\" knows no attribute \"Sender\" on "
+                        "\"XMLMessage\" and ignores it; \"XMLMessage\" takes TargetId, Status\n"),
+      std::string::npos)
+      << misspelt.err;
+  const Outcome right = Host({"request", "SetRealField", "-"},
+                             "<XMLMessage Status=\"1\"><SetRealField PageId=\"11\" FieldId=\"103\" "
+                             "Value=\"5\"/></XMLMessage>");
+  EXPECT_EQ(right.err.find("knows no attribute"), std::string::npos) << right.err;
+}
+
+// A mistyped option or command costs one line, which points at --help.
+TEST_F(KxqhostTest, AnOptionTypoPrintsOneLineNotTheUsage) {
+  const Outcome option = Bare({"--evnets", "dump", "1"});
+  EXPECT_EQ(option.status, 2);
+  EXPECT_EQ(option.err, "kxqhost: unknown option --evnets (kxqhost --help lists the options)\n");
+  const Outcome command = Bare({"dupm", "1"});
+  EXPECT_EQ(command.status, 2);
+  EXPECT_EQ(command.err, "kxqhost: unknown command dupm (kxqhost --help lists the commands)\n");
 }
 
 TEST_F(KxqhostTest, UsageErrorsExitWithTwo) {
@@ -232,7 +287,9 @@ TEST_F(KxqhostTest, ARegisteredLibraryThatCannotBeLoadedIsReplacedByTheBuiltModu
   kxqtest::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
   const std::string broken = dir_ / "libKXDBDatasheetSvcs.so";
   ASSERT_EQ(kx_reg_set_value(server, u"", std::u16string(broken.begin(), broken.end())), S_OK);
-  const Outcome outcome = Host({"request", "NoSuchMessage"});
+  // Told to load the registered one, the program finds it broken and
+  // registers its build's in its place.
+  const Outcome outcome = Host({"--registered-module", "request", "NoSuchMessage"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("could not be loaded"), std::string::npos) << outcome.err;
   EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)

@@ -46,6 +46,29 @@ TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
   EXPECT_NE(notLabel.err.find("Object is not a valid label"), std::string::npos) << notLabel.err;
 }
 
+// V-103's datasheet (1010) is in no folder: it opens for editing, and a
+// value set on its page reaches its user "carol" as a change event, as
+// examples/README.md says.
+TEST_F(KxqhostDocumentsTest, ThePreflashDrumSheetOpensForEditingAndItsUserGetsTheEvent) {
+  const Outcome opened =
+      Host({"request", "OpenDocuments", "-"},
+           "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1010\" Status=\"1\"/>"
+           "</OpenDocuments></XMLMessage>");
+  ASSERT_EQ(opened.status, 0) << opened.err;
+  EXPECT_NE(opened.out.find("Title=\"V-103: Preflash drum (Normal)\""), std::string::npos)
+      << opened.out;
+  EXPECT_NE(opened.out.find("ReadOnly=\"0\""), std::string::npos) << opened.out;
+  EXPECT_NE(opened.out.find("<Page PageId=\"1094\""), std::string::npos) << opened.out;
+
+  const Outcome set = Host({"--events", "request", "SetRealField", "-"},
+                           "<XMLMessage Status=\"1\"><SetRealField PageId=\"1094\" "
+                           "FieldId=\"506\" Value=\"950\"/></XMLMessage>");
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_NE(set.out.find("== store changed #133: DesignPressure"), std::string::npos) << set.out;
+  EXPECT_NE(set.out.find("== event DataField [F1 1094] to carol\n"), std::string::npos) << set.out;
+  EXPECT_NE(Host({"dump", "133"}).out.find("DesignPressure = 950 kPa"), std::string::npos);
+}
+
 TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   const Outcome opened =
       Host({"--events", "request", "OpenDocuments", "-"},

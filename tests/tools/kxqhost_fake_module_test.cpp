@@ -2,6 +2,7 @@
 // writes replies, posts change events, changes the store and answers
 // trigger callbacks: the program's output and its transactions seen from
 // outside.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -28,7 +29,64 @@ class FakeModuleTest : public KxqhostTest {
                                std::u16string(library.begin(), library.end())),
               S_OK);
   }
+  // kxqhost told to load the registered module: the stand-in, not the
+  // build's own.
+  Outcome Host(std::vector<std::string> arguments, const std::string& input = "") {
+    arguments.insert(arguments.begin(), "--registered-module");
+    return KxqhostTest::Host(std::move(arguments), input);
+  }
 };
+
+// ---------------------------------------------------------------------------
+// Which module is loaded.
+
+// A registration store naming another module (here the stand-in) does not
+// make kxqhost run it: the program registers and loads its own build's
+// module, says so naming both, and --version says what is registered.
+TEST_F(FakeModuleTest, AnotherModuleInTheRegistrationStoreGivesWayToTheBuildsOwn) {
+  const std::string fake = KXQHOST_FAKE_MODULE;
+  const Outcome version = Bare({"--version"});
+  EXPECT_NE(version.out.find("registration store: " + Registry() + "\n"), std::string::npos)
+      << version.out;
+  EXPECT_NE(version.out.find("registered module: " + fake + " (another;"), std::string::npos)
+      << version.out;
+  // Told to, it loads the registered one.
+  const Outcome told = Host({"request", "Reply"});
+  EXPECT_EQ(told.status, 0) << told.err;
+
+  const Outcome outcome = KxqhostTest::Host({"request", "Reply"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)
+      << outcome.err;
+  EXPECT_NE(
+      outcome.err.find("notice: the registration store " + Registry() + " named another module, " +
+                       fake + "; registered and loading this build's, /"),
+      std::string::npos)
+      << outcome.err;
+  EXPECT_NE(outcome.err.find("/libKXDBDatasheetSvcs.so (--registered-module"), std::string::npos)
+      << outcome.err;
+  EXPECT_NE(Bare({"--version"}).out.find("libKXDBDatasheetSvcs.so (the module library)\n"),
+            std::string::npos);
+}
+
+// Without KXQ_REGISTRY the program's registration store is its build
+// tree's, not the user's (which here names another module).
+TEST_F(FakeModuleTest, WithoutKxqRegistryTheBuildTreeKeepsItsOwnRegistrationStore) {
+  const std::string data = dir_ / "data";
+  std::filesystem::create_directories(data + "/kxq");
+  std::filesystem::copy_file(Registry(), data + "/kxq/registry.xml");
+  const std::vector<std::string> environment = {"KXQ_REGISTRY", "XDG_DATA_HOME=" + data};
+  const Outcome version = kxqtest::RunHostWith({"--version"}, dir_.path(), environment);
+  EXPECT_NE(version.out.find("/kxq-registry.xml\n"), std::string::npos) << version.out;
+  EXPECT_EQ(version.out.find(data), std::string::npos) << version.out;
+  const Outcome outcome =
+      kxqtest::RunHostWith({"--store", Store(), "request", "Reply"}, dir_.path(), environment);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)
+      << outcome.err;
+  // The user's store is left as it was.
+  EXPECT_EQ(kxqtest::ReadText(data + "/kxq/registry.xml"), kxqtest::ReadText(Registry()));
+}
 
 // What the host library's response makes of the fake module's "Reply".
 std::string RenderedReply() {

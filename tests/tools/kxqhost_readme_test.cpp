@@ -1,9 +1,13 @@
 // The kxqhost examples of the READMEs (README.md, tools/kxqhost/README.md,
 // examples/README.md), run as written, in order, from a folder that sees
 // the source tree's examples/ as its own: each command line of an indented
-// block that starts with "kxqhost" or "build/bin/kxqhost" (continued by a
-// trailing "\"), and each block that is a script (starting with "#"), so
-// that what the READMEs show stays true.
+// block that starts with "build/bin/kxqhost" (continued by a trailing "\"),
+// and each block that is a script (starting with "#"), so that what the
+// READMEs show stays true. Each prints something: output, or on standard
+// error a failure the README names or a notice. A command of another
+// program must be one that another test or CI runs as written
+// (kNotRunHere); a bare "kxqhost" command is a mistake (no such command on
+// the path).
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,6 +19,14 @@
 namespace {
 
 using kxqtest::Outcome;
+
+// The README commands of other programs, and what runs them as written.
+const std::map<std::string, std::string> kNotRunHere = {
+    {"scripts/run-sample.sh", "tests/examples/run_sample_test.sh"},
+    {"scripts/test.sh", ".ci/run"},
+    {"scripts/test.sh sanitize", ".ci/run"},
+    {"scripts/check-format.sh [BASE | --all]", ".ci/run (scripts/check-format.sh)"},
+};
 
 struct Example {
   std::string readme;
@@ -102,18 +114,22 @@ std::vector<Example> ExamplesOf(const std::string& readme) {
         text.pop_back();
         text += " " + block[++i];
       }
-      for (const char* program : {"build/bin/kxqhost ", "kxqhost "}) {
-        if (text.rfind(program, 0) != 0) continue;
-        // A synopsis ("kxqhost [--store FILE] ...", "kxqhost --version |
-        // --help") is not an example.
-        if (text.find(" [") != std::string::npos || text.find(" | ") != std::string::npos) break;
-        Example example{readme, text, {}, "", false};
-        EXPECT_TRUE(
-            ShellWords(text.substr(std::string(program).size()), &example.words, &example.input))
-            << readme << ": " << text;
-        examples.push_back(example);
-        break;
+      // A synopsis ("kxqhost [--store FILE] ...", "kxqhost --version |
+      // --help") is not an example.
+      const bool synopsis =
+          text.find(" [") != std::string::npos || text.find(" | ") != std::string::npos;
+      if (text.rfind("kxqhost ", 0) == 0 && !synopsis) {
+        ADD_FAILURE() << readme << ": a bare kxqhost is not on the path: " << text;
       }
+      if (text.rfind("scripts/", 0) == 0 || text.rfind("build-asan/", 0) == 0) {
+        EXPECT_TRUE(kNotRunHere.count(text)) << readme << ": nothing runs " << text;
+      }
+      const std::string program = "build/bin/kxqhost ";
+      if (text.rfind(program, 0) != 0) continue;
+      Example example{readme, text, {}, "", false};
+      EXPECT_TRUE(ShellWords(text.substr(program.size()), &example.words, &example.input))
+          << readme << ": " << text;
+      examples.push_back(example);
     }
   }
   return examples;
@@ -125,7 +141,12 @@ TEST(KxqhostReadmeTest, EveryKxqhostExampleOfTheReadmesRunsAsShown) {
                                             dir / "examples");
   // The examples the READMEs show failing, with the exit status they name.
   const std::map<std::string, int> failing = {
-      {"kxqhost --refuse Subscribe:5 registration    # exit status 1: the start-up failed", 1}};
+      {"build/bin/kxqhost --refuse Subscribe:5 registration    # exit status 1: the start-up "
+       "failed",
+       1},
+      {"build/bin/kxqhost service 11 1001 ValidateLabel 1    # exit status 1: 1001 is not a "
+       "label",
+       1}};
   std::map<std::string, int> per_readme;
   for (const char* readme : {"README.md", "tools/kxqhost/README.md", "examples/README.md"}) {
     for (const Example& example : ExamplesOf(readme)) {
@@ -138,12 +159,16 @@ TEST(KxqhostReadmeTest, EveryKxqhostExampleOfTheReadmesRunsAsShown) {
       EXPECT_EQ(outcome.status, expected == failing.end() ? 0 : expected->second)
           << outcome.out << outcome.err;
       EXPECT_EQ(outcome.err.find("usage:"), std::string::npos) << outcome.err;
+      // Something to see: output, or a notice saying why there is none.
+      EXPECT_TRUE(!outcome.out.empty() || outcome.err.find("notice: ") != std::string::npos ||
+                  expected != failing.end())
+          << outcome.err;
     }
   }
   // The READMEs hold examples (the default store is made by the first).
-  EXPECT_GE(per_readme["README.md"], 5);
-  EXPECT_GE(per_readme["tools/kxqhost/README.md"], 6);
-  EXPECT_GE(per_readme["examples/README.md"], 2);
+  EXPECT_GE(per_readme["README.md"], 6);
+  EXPECT_GE(per_readme["tools/kxqhost/README.md"], 15);
+  EXPECT_GE(per_readme["examples/README.md"], 4);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
       return kx::kxqhost::kExitUsage;
     }
   }
+  kx::kxqhost::UseBuildRegistry();
   kx::kxqhost::Options options;
   const std::string error = kx::kxqhost::ParseOptions(argc, argv, &options);
   if (error == "help") {
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
   }
   if (error == "version") return kx::kxqhost::PrintVersion(stdout);
   if (!error.empty()) {
-    std::fprintf(stderr, "kxqhost: %s\n%s", error.c_str(), kx::kxqhost::UsageText());
+    std::fprintf(stderr, "kxqhost: %s (kxqhost --help lists the options)\n", error.c_str());
     return kx::kxqhost::kExitUsage;
   }
   kx::kxqhost::Program program(std::move(options), stdout, stderr);

@@ -45,18 +45,13 @@ int Program::Registration(bool do_register) {
 }
 
 bool Program::EnsureRegistered() {
-  CLSID clsid{};
-  if (SUCCEEDED(CLSIDFromProgID(kProgId, &clsid))) {
-    std::u16string server;
-    const std::u16string key =
-        u"HKEY_CLASSES_ROOT\\CLSID\\" + kx_guid_to_string(clsid) + u"\\InprocServer32";
-    std::error_code ec;
-    if (SUCCEEDED(kx_reg_get_value(key, u"", &server)) && fs::exists(Narrow(server), ec)) {
-      return true;
-    }
-  }
-  SetErrorInfo(0, nullptr);
   const std::string library = ModuleLibraryPath();
+  const std::string registered = RegisteredModulePath();
+  std::error_code ec;
+  const bool other = !registered.empty() && !library.empty() &&
+                     !fs::equivalent(registered, library, ec) && !options_.registered_module;
+  if (!registered.empty() && fs::exists(registered, ec) && !other) return true;
+  SetErrorInfo(0, nullptr);
   if (library.empty()) {
     Error("the module is not registered and " + std::string(kModuleLibrary) +
           " is not in the build tree");
@@ -66,6 +61,14 @@ bool Program::EnsureRegistered() {
   if (FAILED(CallServerEntry(library, "DllRegisterServer", &error))) {
     Error(error);
     return false;
+  }
+  if (other && fs::exists(registered, ec)) {
+    // Another build's module would run this build's commands.
+    std::fprintf(err_,
+                 "notice: the registration store %s named another module, %s; registered and "
+                 "loading this build's, %s (--registered-module loads the registered one)\n",
+                 kx_reg_file_path().c_str(), registered.c_str(), library.c_str());
+    std::fflush(err_);
   }
   return true;
 }

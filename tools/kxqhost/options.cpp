@@ -10,7 +10,7 @@ const char* UsageText() {
   return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
          "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
          "               [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]\n"
-         "               [--discipline NAME] [--pretty] [--hold-events]\n"
+         "               [--discipline NAME] [--pretty] [--hold-events] [--registered-module]\n"
          "               COMMAND [ARG...]\n"
          "       kxqhost --version | --help\n"
          "commands:\n"
@@ -46,6 +46,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (arg == "--hold-events") {
       options->hold_events = true;
+      continue;
+    }
+    if (arg == "--registered-module") {
+      options->registered_module = true;
       continue;
     }
     std::string_view name = arg;

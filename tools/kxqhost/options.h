@@ -2,7 +2,8 @@
 //   kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]
 //           [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]
 //           [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]
-//           [--discipline NAME] [--pretty] [--hold-events] COMMAND [ARG...]
+//           [--discipline NAME] [--pretty] [--hold-events]
+//           [--registered-module] COMMAND [ARG...]
 //   kxqhost --version | --help
 // Global options come before the command; what follows the command is its
 // own (see README.md).
@@ -20,8 +21,11 @@ struct Options {
   std::string user;                         // empty: $USER, else "kxq"
   std::string journal;                      // empty: standard error
   bool events = false;
-  bool pretty = false;              // replies and event XML indented
-  bool hold_events = false;         // `run`: change events wait for a `deliver` step
+  bool pretty = false;       // replies and event XML indented
+  bool hold_events = false;  // `run`: change events wait for a `deliver` step
+  // Load the module the registration store names even when it is not this
+  // build's (by default this build's module is registered in its place).
+  bool registered_module = false;
   std::vector<std::string> denied;  // privileges the user does not hold
   // Start-up registrations the registrar refuses: "OPERATION" (every call)
   // or "OPERATION:ARGUMENT" (the calls whose first argument is ARGUMENT).

@@ -3,11 +3,14 @@
 // left; where the module library and the sample plant are found.
 #include "program.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "com/activation.h"
+#include "com/registry.h"
 #include "common.h"
 #include "drawings.h"
 #include "host/host.h"
@@ -19,12 +22,40 @@ namespace kx::kxqhost {
 
 namespace fs = std::filesystem;
 
-std::string ModuleLibraryPath() {
+namespace {
+
+// The build tree the program runs from (the folder holding `bin/` and
+// `lib/` with the module), or "" when it runs from elsewhere.
+fs::path BuildTree() {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const fs::path candidate = exe.parent_path().parent_path() / "lib" / kModuleLibrary;
-    if (fs::exists(candidate, ec)) return fs::canonical(candidate, ec).string();
+  if (ec) return {};
+  const fs::path tree = exe.parent_path().parent_path();
+  return fs::exists(tree / "lib" / kModuleLibrary, ec) ? tree : fs::path();
+}
+
+}  // namespace
+
+void UseBuildRegistry() {
+  if (const char* set = std::getenv("KXQ_REGISTRY"); set != nullptr && *set != 0) return;
+  const fs::path tree = BuildTree();
+  if (!tree.empty()) ::setenv("KXQ_REGISTRY", (tree / "kxq-registry.xml").c_str(), 1);
+}
+
+std::string RegisteredModulePath() {
+  std::u16string clsid, server;
+  if (FAILED(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid)) ||
+      FAILED(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32", u"",
+                              &server))) {
+    return {};
+  }
+  return Narrow(server);
+}
+
+std::string ModuleLibraryPath() {
+  std::error_code ec;
+  if (const fs::path tree = BuildTree(); !tree.empty()) {
+    return fs::canonical(tree / "lib" / kModuleLibrary, ec).string();
   }
   const std::string platform_dir = kx_platform_library_dir();
   if (!platform_dir.empty() && fs::exists(platform_dir + kModuleLibrary, ec)) {
@@ -48,6 +79,20 @@ int PrintVersion(std::FILE* out) {
   const std::string library = ModuleLibraryPath();
   std::fprintf(out, "%s\nmodule library: %s\n", VersionText(),
                library.empty() ? "(none found beside the program)" : library.c_str());
+  const std::string registered = RegisteredModulePath();
+  std::error_code ec;
+  std::string which;
+  if (registered.empty()) {
+    which = "none (a command registers the module library)";
+  } else if (!library.empty() && fs::equivalent(registered, library, ec)) {
+    which = registered + " (the module library)";
+  } else if (!library.empty()) {
+    which = registered + " (another; a command registers the module library in its place)";
+  } else {
+    which = registered;
+  }
+  std::fprintf(out, "registration store: %s\nregistered module: %s\n", kx_reg_file_path().c_str(),
+               which.c_str());
   return kExitOk;
 }
 
@@ -99,10 +144,14 @@ int Program::Run() {
       return Error("usage: request [--extra] NAME [FILE|-]"), kExitUsage;
     std::string text;
     std::string error;
+    if (rest.size() == 1 && isatty(STDIN_FILENO)) {
+      // Nothing is piped in: the text was forgotten, not meant to be empty.
+      return Error("request " + rest[0] + " needs its text: give FILE or - (standard input)"),
+             kExitUsage;
+    }
     if (rest.size() == 2 && rest[1] != "-") {
       if (!ReadRequestFile(rest[1], &text, &error)) return Error(error), kExitFailed;
-    } else if ((rest.size() == 2 || !isatty(STDIN_FILENO)) &&
-               !ReadRequestText(std::cin, &text, &error)) {
+    } else if (!ReadRequestText(std::cin, &text, &error)) {
       return Error(error), kExitFailed;
     }
     if (!OpenStore() || !StartModule()) return kExitFailed;
@@ -153,8 +202,7 @@ int Program::Run() {
     if (!OpenStore() || !StartModule()) return kExitFailed;
     return Trigger(args);
   }
-  Error("unknown command " + command);
-  std::fputs(UsageText(), err_);
+  Error("unknown command " + command + " (kxqhost --help lists the commands)");
   return kExitUsage;
 }
 
@@ -211,6 +259,11 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     }
   }
   if (!options_.events && host_) host_->drawing().TakeCalls();
+  if (nothing_done_) {
+    std::fprintf(err_, "notice: %s returned nothing, changed nothing and raised no event\n",
+                 what.c_str());
+    nothing_done_ = false;
+  }
   std::fflush(out_);
   std::fflush(err_);
   return kExitOk;

@@ -16,6 +16,7 @@
 namespace kx::host {
 class Host;
 struct CallResult;
+struct ServiceResult;
 struct SentFile;
 }  // namespace kx::host
 namespace kx::store {
@@ -72,6 +73,7 @@ class Program {
   int Service(const std::vector<std::string>& arguments);
   int Method(const std::vector<std::string>& arguments);
   int Automation(const std::vector<std::string>& arguments);
+  void PrintResult(const host::ServiceResult& result);
 
   // event.cpp: `event`, `trigger`.
   int Event(const std::vector<std::string>& arguments);
@@ -105,10 +107,19 @@ class Program {
   std::unique_ptr<StoreHostSession> session_;
   std::unique_ptr<host::Host> host_;
   bool module_started_ = false;
+  bool nothing_done_ = false;  // the last call returned nothing and did nothing
 };
 
 // The module library next to the program's build tree, or "" when none.
 std::string ModuleLibraryPath();
+// The library the registration store names for the module's ProgID, or ""
+// when it names none.
+std::string RegisteredModulePath();
+// Without KXQ_REGISTRY, a program in a build tree (its module in ../lib)
+// keeps its registration store in that tree, `kxq-registry.xml` beside
+// `bin/` and `lib/`: each build registers and loads its own module, never
+// another checkout's from the store in the user's data folder.
+void UseBuildRegistry();
 // The sample plant fixture, or "" when none is found.
 std::string SamplePlantPath();
 // Prints the version and the module library the program would register;

@@ -1,6 +1,7 @@
 // The `request` command: one message sent to the module, its reply and the
 // files it sent printed, and the user's current datasheet and page after it.
 #include <cstdio>
+#include <map>
 
 #include "common.h"
 #include "host/host.h"
@@ -50,6 +51,14 @@ int Program::Request(const std::string& name, const std::string& text, bool extr
                             result.events.empty() && session_->changes().empty() &&
                             session_->delivered().empty() && session_->workflow().empty();
   const int status = Finish(result, "request " + name);
+  // An attribute the grammar does not know is ignored by the module, which
+  // then answers as if it were missing ("Type mismatch." for a misspelt
+  // "FieldID"): name it and what the element takes.
+  if (std::map<std::string, std::string> grammar; MessageGrammar(name, &grammar)) {
+    for (const std::string& notice : UnknownAttributeNotices(name, text, grammar))
+      std::fprintf(err_, "notice: %s\n", notice.c_str());
+    std::fflush(err_);
+  }
   if (nothing_done) {
     std::fprintf(err_, "notice: %s\n", NothingDoneNotice(name, text).c_str());
     std::fflush(err_);

@@ -8,10 +8,12 @@
 #include "common.h"
 #include "host/host.h"
 #include "program.h"
+#include "session.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"
 #include "store/templates.h"
+#include "xmltext.h"
 
 namespace kx::kxqhost {
 
@@ -146,6 +148,24 @@ bool AutomationArgument(IKXQDatabase* database, const std::string& text, _varian
 
 }  // namespace
 
+// The method's result; for one that succeeded with none, changed nothing
+// and raised no event, a notice (after Finish's lines), so that a call that
+// did nothing never passes unseen.
+void Program::PrintResult(const host::ServiceResult& result) {
+  nothing_done_ = false;
+  if (!result.succeeded()) return;
+  if (result.type != VT_EMPTY && result.type != VT_NULL) {
+    // An XML text (GetRealFieldsWithUOM's) is indented as a reply is.
+    std::string text = Narrow(DescribeResult(result.raw, result.value));
+    if (options_.pretty) text = IndentXml(text);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    std::fprintf(out_, "%s\n", text.c_str());
+    return;
+  }
+  nothing_done_ = result.events.empty() && session_->changes().empty() &&
+                  session_->delivered().empty() && session_->workflow().empty();
+}
+
 int Program::Service(const std::vector<std::string>& args) {
   LONG kind = 0, id = 0;
   if (!IsInteger(args[0])) return Error("not an object-service kind: " + args[0]), kExitUsage;
@@ -166,9 +186,7 @@ int Program::Service(const std::vector<std::string>& args) {
   // The copies above only borrow the holders' contents.
   const host::ServiceResult result =
       host_->CallObjectService(kind, object, Wide(args[2]), arguments);
-  if (result.succeeded() && result.type != VT_EMPTY && result.type != VT_NULL) {
-    std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
-  }
+  PrintResult(result);
   return Finish(result, "service " + args[0] + " " + args[2]);
 }
 
@@ -195,9 +213,7 @@ int Program::Method(const std::vector<std::string>& args) {
     return Error("no object " + args[0] + ": " + TakeErrorText()), kExitFailed;
   }
   const host::ServiceResult result = host_->RunMethod(method, object);
-  if (result.succeeded() && result.type != VT_EMPTY && result.type != VT_NULL) {
-    std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
-  }
+  PrintResult(result);
   return Finish(result, "method " + args[1]);
 }
 
@@ -213,9 +229,7 @@ int Program::Automation(const std::vector<std::string>& args) {
   std::vector<VARIANT> arguments(holders.begin(), holders.end());
   // The copies above only borrow the holders' contents.
   const host::ServiceResult result = host_->CallAutomation(Wide(args[0]), arguments);
-  if (result.succeeded() && result.type != VT_EMPTY && result.type != VT_NULL) {
-    std::fprintf(out_, "%s\n", Narrow(DescribeResult(result.raw, result.value)).c_str());
-  }
+  PrintResult(result);
   return Finish(result, "automation " + args[0]);
 }
 

@@ -13,39 +13,24 @@ namespace kx::kxqhost {
 
 namespace fs = std::filesystem;
 
+// Only `init` makes a store: any other command on a missing one says how
+// to make it, and leaves no file behind.
 bool Program::OpenStore() {
-  std::string path = options_.store;
+  const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
   std::error_code ec;
-  if (path.empty()) {
-    path = kDefaultStore;
-    if (!fs::exists(path, ec)) {
-      const std::string fixture = SamplePlantPath();
-      if (fixture.empty()) {
-        Error("no store at ./" + path + " and no sample plant (examples/plant.xml) to make one");
-        return false;
-      }
-      std::unique_ptr<store::Store> made;
-      store::Status status = store::Store::Open(path, store::OpenMode::kCreate, &made);
-      if (status.ok()) status = made->ImportFixtureFile(fixture);
-      if (!status.ok()) {
-        made.reset();
-        fs::remove(path, ec);
-        Error("cannot create the default store from " + fixture + ": " + status.message);
-        return false;
-      }
-      store_ = std::move(made);
+  if (!fs::exists(path, ec)) {
+    if (options_.store.empty()) {
+      Error("no store at ./" + path + "; make one from the sample plant with: kxqhost init");
+    } else {
+      Error("no store at " + path + "; make one with: kxqhost --store " + path + " init");
     }
-  } else if (!fs::exists(path, ec)) {
-    Error("no store at " + path + " (create one with: kxqhost --store " + path + " init)");
     return false;
   }
-  if (!store_) {
-    const store::Status status = store::Store::Open(path, store::OpenMode::kOpenExisting, &store_);
-    if (!status.ok()) {
-      store_.reset();
-      Error("cannot open the store " + path + ": " + status.message);
-      return false;
-    }
+  const store::Status status = store::Store::Open(path, store::OpenMode::kOpenExisting, &store_);
+  if (!status.ok()) {
+    store_.reset();
+    Error("cannot open the store " + path + ": " + status.message);
+    return false;
   }
   session_ = std::make_unique<StoreHostSession>(*store_);
   return true;

@@ -1,6 +1,9 @@
 #include "xmltext.h"
 
+#include <algorithm>
 #include <cctype>
+#include <set>
+#include <sstream>
 #include <vector>
 
 namespace kx::kxqhost {
@@ -234,6 +237,53 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text) {
   }
   for (size_t i = 0; i < reasons.size(); ++i) notice += (i == 0 ? ": " : "; ") + reasons[i];
   return notice;
+}
+
+std::vector<std::string> UnknownAttributeNotices(
+    const std::string& name, std::string_view text,
+    const std::map<std::string, std::string>& elements) {
+  std::vector<std::string> notices;
+  std::vector<Token> tokens;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!Tokenize(text, &tokens)) return notices;
+  std::set<std::pair<std::string, std::string>> named;
+  for (const Token& token : tokens) {
+    if (token.kind != Kind::kStart && token.kind != Kind::kEmpty) continue;
+    const std::string element = NameAt(token.text, 1);
+    const auto known = elements.find(element);
+    if (known == elements.end()) continue;
+    std::vector<std::string> allowed;
+    std::istringstream words(known->second);
+    for (std::string word; words >> word;) allowed.push_back(word);
+    // The attributes of the tag: NAME = "VALUE" or 'VALUE'.
+    size_t at = 1 + element.size();
+    for (;;) {
+      while (at < token.text.size() && IsBlank(token.text[at])) ++at;
+      if (at >= token.text.size() || token.text[at] == '/' || token.text[at] == '>') break;
+      const size_t eq = token.text.find('=', at);
+      if (eq == std::string_view::npos) break;
+      std::string_view attribute = token.text.substr(at, eq - at);
+      while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
+      size_t open = eq + 1;
+      while (open < token.text.size() && IsBlank(token.text[open])) ++open;
+      if (open >= token.text.size() || (token.text[open] != '"' && token.text[open] != '\'')) break;
+      const size_t close = token.text.find(token.text[open], open + 1);
+      if (close == std::string_view::npos) break;
+      at = close + 1;
+      const std::string attribute_name(attribute);
+      // Namespace declarations and xml: attributes are the reader's, not
+      // the grammar's.
+      if (attribute_name.starts_with("xmlns") || attribute_name.starts_with("xml:")) continue;
+      if (std::find(allowed.begin(), allowed.end(), attribute_name) != allowed.end()) continue;
+      if (!named.insert({element, attribute_name}).second) continue;
+      std::string takes;
+      for (const std::string& word : allowed) takes += (takes.empty() ? "" : ", ") + word;
+      notices.push_back("\"" + name + "\" knows no attribute \"" + attribute_name + "\" on \"" +
+                        element + "\" and ignores it; \"" + element + "\" takes " +
+                        (takes.empty() ? "no attribute" : takes));
+    }
+  }
+  return notices;
 }
 
 }  // namespace kx::kxqhost

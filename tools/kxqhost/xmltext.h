@@ -4,8 +4,10 @@
 // and writes replies; these only read what is there.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kx::kxqhost {
 
@@ -33,5 +35,20 @@ RequestShape ReadRequestShape(std::string_view text);
 // the request's envelope may explain it (a missing or zero "Status", a
 // message element that is not `name`).
 std::string NothingDoneNotice(const std::string& name, std::string_view text);
+
+// The notices for the attributes of `text` that the grammar of message
+// `name` does not know, where `elements` maps each element of the grammar
+// to its attributes (separated by blanks): the module ignores them, so a
+// misspelt "FieldID" leaves "FieldId" unset. One notice per element and
+// attribute, in the order of the text; elements the grammar does not name
+// are not looked at.
+std::vector<std::string> UnknownAttributeNotices(
+    const std::string& name, std::string_view text,
+    const std::map<std::string, std::string>& elements);
+
+// The elements and attributes of message `name`'s grammar, as this build's
+// module declares them; false for a message without grammar (a bare text
+// body) or unknown.
+bool MessageGrammar(const std::string& name, std::map<std::string, std::string>* elements);
 
 }  // namespace kx::kxqhost

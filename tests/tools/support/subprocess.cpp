@@ -40,17 +40,24 @@ namespace {
 
 // The child's side: folder, descriptors, environment, program.
 [[noreturn]] void Exec(const std::vector<std::string>& arguments, const std::string& cwd,
-                       const std::string& registry, int in, int out, int err) {
+                       const std::vector<std::string>& changes, int in, int out, int err) {
   if (::chdir(cwd.c_str()) != 0) ::_exit(127);
   ::dup2(in, 0);
   ::dup2(out, 1);
   ::dup2(err, 2);
   std::vector<std::string> env_text;
   for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "KXQ_REGISTRY=", 13) == 0) continue;
-    env_text.emplace_back(*e);
+    bool changed = false;
+    for (const std::string& change : changes) {
+      const std::string name = change.substr(0, change.find('='));
+      changed =
+          changed || (std::strncmp(*e, name.c_str(), name.size()) == 0 && (*e)[name.size()] == '=');
+    }
+    if (!changed) env_text.emplace_back(*e);
   }
-  env_text.push_back("KXQ_REGISTRY=" + registry);
+  for (const std::string& change : changes) {
+    if (change.find('=') != std::string::npos) env_text.push_back(change);
+  }
   std::vector<char*> env;
   for (auto& item : env_text) env.push_back(item.data());
   env.push_back(nullptr);
@@ -73,6 +80,11 @@ int Status(int raw) {
 
 Outcome RunHost(const std::vector<std::string>& arguments, const std::string& cwd,
                 const std::string& registry, const std::string& input) {
+  return RunHostWith(arguments, cwd, {"KXQ_REGISTRY=" + registry}, input);
+}
+
+Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string& cwd,
+                    const std::vector<std::string>& environment, const std::string& input) {
   const std::string in_path = cwd + "/.stdin", out_path = cwd + "/.stdout",
                     err_path = cwd + "/.stderr";
   WriteText(in_path, input);
@@ -81,7 +93,7 @@ Outcome RunHost(const std::vector<std::string>& arguments, const std::string& cw
   const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   Outcome outcome;
   const pid_t pid = ::fork();
-  if (pid == 0) Exec(arguments, cwd, registry, in, out, err);
+  if (pid == 0) Exec(arguments, cwd, environment, in, out, err);
   ::close(in);
   ::close(out);
   ::close(err);
@@ -99,11 +111,45 @@ int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
   const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const pid_t pid = ::fork();
-  if (pid == 0) Exec(arguments, cwd, registry, in, out, err);
+  if (pid == 0) Exec(arguments, cwd, {"KXQ_REGISTRY=" + registry}, in, out, err);
   ::close(in);
   ::close(out);
   ::close(err);
   return pid;
+}
+
+Outcome RunHostOnTerminal(const std::vector<std::string>& arguments, const std::string& cwd,
+                          const std::string& registry) {
+  Outcome outcome;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return outcome;
+  const char* name = ::ptsname(master);
+  const int terminal = name ? ::open(name, O_RDWR | O_NOCTTY) : -1;
+  if (terminal < 0) {
+    ::close(master);
+    return outcome;
+  }
+  const std::string out_path = cwd + "/.stdout", err_path = cwd + "/.stderr";
+  const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(master);
+    Exec(arguments, cwd, {"KXQ_REGISTRY=" + registry}, terminal, out, err);
+  }
+  ::close(terminal);
+  ::close(out);
+  ::close(err);
+  // An end of file typed at the terminal: a program that reads it gets no
+  // text instead of waiting for ever.
+  const char eof = 4;
+  (void)!::write(master, &eof, 1);
+  int raw = 0;
+  if (pid > 0 && ::waitpid(pid, &raw, 0) == pid) outcome.status = Status(raw);
+  ::close(master);
+  outcome.out = ReadText(out_path);
+  outcome.err = ReadText(err_path);
+  return outcome;
 }
 
 }  // namespace kxqtest

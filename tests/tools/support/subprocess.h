@@ -33,6 +33,15 @@ class TempDir {
 Outcome RunHost(const std::vector<std::string>& arguments, const std::string& cwd,
                 const std::string& registry, const std::string& input = "");
 
+// The same with the environment changed: "NAME=VALUE" sets, "NAME" removes.
+Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string& cwd,
+                    const std::vector<std::string>& environment, const std::string& input = "");
+
+// Runs kxqhost as RunHost does with a terminal as its standard input, on
+// which only an end of file is typed.
+Outcome RunHostOnTerminal(const std::vector<std::string>& arguments, const std::string& cwd,
+                          const std::string& registry);
+
 // Starts kxqhost the same way without waiting; its output goes to the files
 // `out` and `err`. Returns the process id.
 int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,

@@ -13,7 +13,8 @@ TEST_F(CatalogueTest, DatasheetsByStatusAndByField) {
   ASSERT_EQ(records.size(), 2u) << "1002 with all its versions";
   EXPECT_EQ(records[0]["Status"] + records[1]["Status"], "12");
   EXPECT_EQ(records[0]["DocumentId"], "1002");
-  EXPECT_EQ(Records(Reply(u"ListDatasheetsByStatus", u" 1")).size(), 9u + 1 + 1 + 1);
+  // Every datasheet at status 1, and the other versions of 1001, 1002 and 1004.
+  EXPECT_EQ(Records(Reply(u"ListDatasheetsByStatus", u" 1")).size(), 10u + 1 + 1 + 1);
   EXPECT_EQ(Reply(u"ListDatasheetsByStatus", u"9"), "");
   EXPECT_EQ(Reply(u"ListDatasheetsByStatus", u"x"), "");
   EXPECT_EQ(Reply(u"ListDatasheetsByField", u"103"), "");

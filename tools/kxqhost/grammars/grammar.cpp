@@ -1,0 +1,32 @@
+// The elements and attributes of the messages' grammars, as the module of
+// this build declares them: the table is written at build time by
+// kxqhost_message_attributes (message_attributes.cpp beside this file).
+#include <cstring>
+
+#include "xmltext.h"
+
+namespace kx::kxqhost {
+
+namespace {
+
+struct GrammarElement {
+  const char* message;
+  const char* element;
+  const char* attributes;  // separated by blanks
+};
+
+constexpr GrammarElement kGrammarElements[] = {
+#include "message_attributes.inc"
+};
+
+}  // namespace
+
+bool MessageGrammar(const std::string& name, std::map<std::string, std::string>* elements) {
+  elements->clear();
+  for (const GrammarElement& row : kGrammarElements) {
+    if (name == row.message) (*elements)[row.element] = row.attributes;
+  }
+  return !elements->empty();
+}
+
+}  // namespace kx::kxqhost
