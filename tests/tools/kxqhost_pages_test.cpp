@@ -111,9 +111,9 @@ TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
   EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7"}));
   const std::string second = pages[1];
 
-  // An anchor that is no current page (the issued 1006, an unknown id):
-  // appended with the next number.
-  for (const std::string anchor : {"1006", "99999", "-1"}) {
+  // An anchor that is no current page (the issued 1006, a pump) or no
+  // anchor at all: appended with the next number.
+  for (const std::string anchor : {"1006", "100", "-1"}) {
     done = Send(
         "InsertPages",
         Envelope("1000", "<InsertPages PageId=\"" + anchor +
@@ -125,6 +125,39 @@ TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
   EXPECT_EQ(pages[1], second);
   EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
   EXPECT_EQ(Value("1000", "NumberOfPages"), "10");
+}
+
+// An anchor id that names no object is the store's failure, not "the end".
+TEST_F(PagesTest, AnAnchorThatNamesNoObjectFailsAndChangesNothing) {
+  const std::string before = Dump({"1000", "1001", "1002", "1003", "1004", "1005"});
+  for (const std::string& body :
+       {std::string("<InsertPages PageId=\"99999\"><Page TemplateId=\"TDS\" "
+                    "TemplatePageId=\"P2\"/></InsertPages>"),
+        std::string("<InsertPages PageId=\"99999\" Before=\"1\"><Page TemplateId=\"TDS\" "
+                    "TemplatePageId=\"P2\"/><Page TemplateId=\"TDS\" "
+                    "TemplatePageId=\"P2\"/></InsertPages>")}) {
+    const Outcome failed = Send("InsertPages", Envelope("1000", body));
+    EXPECT_EQ(failed.status, 1) << body;
+    EXPECT_EQ(failed.err.rfind("<KXError ", 0), 0u) << failed.err;
+    EXPECT_NE(failed.err.find("No object with id 99999"), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+    EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  }
+  const Outcome failed =
+      Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"99999\"/>"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("No object with id 99999"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
+
+  // An object that is no current page still sends the page to the end.
+  const Outcome moved =
+      Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"1006\"/>"));
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  EXPECT_NE(moved.out.find(kDatasheetEvent), std::string::npos) << moved.out;
+  EXPECT_EQ(Pages(), (Ids{"1001", "1003", "1004", "1005", "1002"}));
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
 }
 
 TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId) {
