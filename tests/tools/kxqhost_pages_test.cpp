@@ -63,6 +63,17 @@ class PagesTest : public kxqtest::KxqhostTest {
     return numbers;
   }
 
+  Outcome RunScript(const std::string& script) {
+    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    return Host({"--events", "run", dir_ / "steps.kxq"});
+  }
+
+  static std::string Rename(const std::string& page, const std::string& name) {
+    return "request RenamePage <<END\n" +
+           Envelope("1000", "<RenamePage PageId=\"" + page + "\" Name=\"" + name + "\"/>") +
+           "\nEND\n";
+  }
+
   static int Count(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -301,6 +312,22 @@ TEST_F(PagesTest, RenamePageStoresTheNameAsGiven) {
       Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"100\" Name=\"x\"/>"));
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(Value("100", "Name"), "(none)");
+}
+
+// The page names of the datasheet event: an unset "PageNumber" reads as 0,
+// "Unnamed" is only for -1.
+TEST_F(PagesTest, APageWithoutNameOrNumberShowsZeroAndOnlyMinusOneIsUnnamed) {
+  const Outcome done = RunScript(
+      "set 1002 PageNumber\n"
+      "set 1003 PageNumber\n"
+      "set 1004 PageNumber -1\n" +
+      Rename("1002", "Sheet %d"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.out.find("<Page PageId=\"1002\" Name=\"Sheet 0\" "), std::string::npos)
+      << done.out;
+  EXPECT_NE(done.out.find("<Page PageId=\"1003\" Name=\"0\" "), std::string::npos) << done.out;
+  EXPECT_NE(done.out.find("<Page PageId=\"1004\" Name=\"Unnamed\" "), std::string::npos)
+      << done.out;
 }
 
 TEST_F(PagesTest, SetPageCaseWritesOnceAndThenDoesNothing) {

@@ -24,14 +24,11 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
 
-int32_t PageNumberOf(IKXQObject* page, bool* hasValue = nullptr) {
+// A page's "PageNumber"; 0 when it has none.
+int32_t PageNumberOf(IKXQObject* page) {
   IKXQAttributePtr number;
   GetAttributeInterface(page, u"PageNumber", number);
-  if (!number) {
-    if (hasValue != nullptr) *hasValue = false;
-    return 0;
-  }
-  return GetAttributeAsInteger(number, hasValue);
+  return number ? GetAttributeAsInteger(number) : 0;
 }
 
 void SetPageNumber(IKXQObject* page, int32_t number) {
@@ -302,13 +299,12 @@ void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   IKXQAttributePtr nameAttribute;
   GetAttributeInterfaceAt(page, u"Name", nameAttribute, -1);
   if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
-  bool numbered = false;
-  const int32_t number = PageNumberOf(page, &numbered);
+  const int32_t number = PageNumberOf(page);
   std::u16string shown;
   if (stored.length() > 0) {
     shown = FormatPageName(stored.view(), number);
   } else {
-    shown = numbered && number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
+    shown = number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
   }
   *name = SysAllocStringLen(shown.data(), static_cast<UINT>(shown.size()));
   if (*name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
