@@ -330,6 +330,23 @@ TEST_F(PagesTest, APageWithoutNameOrNumberShowsZeroAndOnlyMinusOneIsUnnamed) {
       << done.out;
 }
 
+// A formatted name fits a buffer of the name's length plus 8 characters,
+// its terminator included: at most length + 7 characters are shown.
+TEST_F(PagesTest, AFormattedPageNameShowsAtMostItsLengthAndSevenCharacters) {
+  const Outcome done = RunScript(
+      "set 1004 PageNumber 1234567890\n"
+      "set 1005 PageNumber 1234567890\n" +
+      Rename("1002", "Page %d") + Rename("1004", "Sheet %12d") + Rename("1005", "%d"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const size_t last = done.out.rfind("== event Datasheet");
+  ASSERT_NE(last, std::string::npos) << done.out;
+  const std::string event = done.out.substr(last);
+  EXPECT_NE(event.find("<Page PageId=\"1002\" Name=\"Page 2\" "), std::string::npos) << event;
+  EXPECT_NE(event.find("<Page PageId=\"1004\" Name=\"Sheet   123456789\" "), std::string::npos)
+      << event;
+  EXPECT_NE(event.find("<Page PageId=\"1005\" Name=\"123456789\" "), std::string::npos) << event;
+}
+
 TEST_F(PagesTest, SetPageCaseWritesOnceAndThenDoesNothing) {
   Outcome done = Send("SetPageCase", Envelope("", "<SetPageCase PageId=\"1003\" CaseId=\"2\"/>"));
   ASSERT_EQ(done.status, 0) << done.err;
