@@ -132,6 +132,22 @@ TEST_F(KxqhostFilesTest, SetQMFDBTemplateDecodesTheGroupsAfterAPaddedGroup) {
   EXPECT_EQ(Dump({"901"}), before);
 }
 
+// The failures of "SetQMFDBTemplate" are located in the file messages'
+// source, also where it shares the walk of the template records.
+TEST_F(KxqhostFilesTest, SetQMFDBTemplateWithoutTheTemplateClassFailsInTheFilesSource) {
+  const std::string store = dir_ / "tiny.db";
+  const Outcome made = Bare({"--store", store, "init", "--fixture", TinyPlant()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome failed =
+      Bare({"--store", store, "request", "SetQMFDBTemplate", "-"}, "PUMP-DS!::!4!::!QUJD");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("<KXError Desc=\"Failed to find template class representing QMF "
+                            "template\" HR=\"E_FAIL\" File=\"kxdbdatasheetsvcs/files\" Line="),
+            std::string::npos)
+      << failed.err;
+  EXPECT_EQ(failed.err.find("listtemplates"), std::string::npos) << failed.err;
+}
+
 TEST_F(KxqhostFilesTest, ListTemplatesWarnsOfNothingOnTheSamplePlant) {
   const Outcome outcome = Send("ListTemplates", "");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
