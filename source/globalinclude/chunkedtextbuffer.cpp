@@ -51,8 +51,7 @@ constexpr std::array<int8_t, 128> kTable = MakeTable();
 HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint64_t* badPosition) {
   uint8_t group[4] = {};
   int filled = 0;
-  int padding = 0;     // "=" seen in the current group
-  bool ended = false;  // a padded group was completed
+  int padding = 0;  // "=" seen in the current group
   std::vector<uint8_t> bytes;
   bytes.reserve(ChunkedTextBuffer::kChunkChars / 4 * 3);
   const uint64_t length = text.Length();
@@ -67,7 +66,7 @@ HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint
       if (value == kSkip) continue;
       const bool misplacedPad = value == kPad && filled < 2;
       const bool afterPad = value >= 0 && padding > 0;
-      if (value == kBad || ended || misplacedPad || afterPad) {
+      if (value == kBad || misplacedPad || afterPad) {
         if (badPosition != nullptr) *badPosition = at;
         return E_INVALIDARG;
       }
@@ -77,7 +76,6 @@ HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint
       bytes.push_back(static_cast<uint8_t>(group[0] << 2 | group[1] >> 4));
       if (padding < 2) bytes.push_back(static_cast<uint8_t>(group[1] << 4 | group[2] >> 2));
       if (padding < 1) bytes.push_back(static_cast<uint8_t>(group[2] << 6 | group[3]));
-      ended = padding > 0;
       filled = 0;
       padding = 0;
     }

@@ -51,10 +51,11 @@ using Base64Sink = std::function<HRESULT(const uint8_t* bytes, size_t count)>;
 // padding), handing `sink` the bytes decoded from each chunk in turn (at
 // most 3 * kChunkChars / 4 at a time; chunks that complete no group give
 // no call). CR, LF, tab and blank are skipped. Characters are read in
-// groups of four: a group gives three bytes, two when it ends in "=", one
-// when it ends in "=="; one to three characters left at the very end are
-// ignored. Any other character, "=" elsewhere, or text after a padded group
-// fails with E_INVALIDARG before the sink sees the chunk that holds it, and
+// groups of four, each decoded on its own: a group gives three bytes, two
+// when it ends in "=", one when it ends in "==", and the next group follows
+// a padded one as any other; one to three characters left at the very end
+// are ignored. Any other character, or "=" elsewhere in a group, fails with
+// E_INVALIDARG before the sink sees the chunk that holds it, and
 // `*badPosition` (may be null) receives its 0-based position.
 [[nodiscard]] HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink,
                                    uint64_t* badPosition);

@@ -106,6 +106,48 @@ TEST_F(KxqhostFilesTest, SetQMFDBTemplateStoresTheWorkbookAndRefusesGarbage) {
   EXPECT_EQ(Dump({"901"}), after);
 }
 
+// Each group of four is decoded on its own, also after a padded one.
+TEST_F(KxqhostFilesTest, SetQMFDBTemplateDecodesTheGroupsAfterAPaddedGroup) {
+  const struct {
+    const char* data;
+    const char* stored;                            // as dump shows it, in Base64 again
+  } cases[] = {{"QQ==QUJD", "QUFCQw=="},           // "A", "ABC"
+               {"QUI=QQ==", "QUJB"},               // "AB", "A"
+               {"QQ==\r\nQQ==QUI=", "QUFBQg=="}};  // "A", "A", "AB"
+  for (const auto& c : cases) {
+    const Outcome stored = Send("SetQMFDBTemplate", std::string("PUMP-DS!::!4!::!") + c.data);
+    ASSERT_EQ(stored.status, 0) << c.data << ": " << stored.err;
+    const std::string after = Dump({"901"});
+    EXPECT_NE(after.find(std::string("ExcelFile = \"") + c.stored + "\"\n"), std::string::npos)
+        << c.data << "\n"
+        << after;
+  }
+  // "=" inside a group, and characters outside the alphabet, are refused.
+  const std::string before = Dump({"901"});
+  for (const char* data : {"QQ==Q=JD", "QQ===QUJD", "QQ==QU*D"}) {
+    const Outcome refused = Send("SetQMFDBTemplate", std::string("PUMP-DS!::!4!::!") + data);
+    EXPECT_EQ(refused.status, 1) << data;
+    EXPECT_NE(refused.err.find("is not Base64"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(Dump({"901"}), before);
+}
+
+// The failures of "SetQMFDBTemplate" are located in the file messages'
+// source, also where it shares the walk of the template records.
+TEST_F(KxqhostFilesTest, SetQMFDBTemplateWithoutTheTemplateClassFailsInTheFilesSource) {
+  const std::string store = dir_ / "tiny.db";
+  const Outcome made = Bare({"--store", store, "init", "--fixture", TinyPlant()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome failed =
+      Bare({"--store", store, "request", "SetQMFDBTemplate", "-"}, "PUMP-DS!::!4!::!QUJD");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("<KXError Desc=\"Failed to find template class representing QMF "
+                            "template\" HR=\"E_FAIL\" File=\"kxdbdatasheetsvcs/files\" Line="),
+            std::string::npos)
+      << failed.err;
+  EXPECT_EQ(failed.err.find("listtemplates"), std::string::npos) << failed.err;
+}
+
 TEST_F(KxqhostFilesTest, ListTemplatesWarnsOfNothingOnTheSamplePlant) {
   const Outcome outcome = Send("ListTemplates", "");
   ASSERT_EQ(outcome.status, 0) << outcome.err;

@@ -63,6 +63,17 @@ class PagesTest : public kxqtest::KxqhostTest {
     return numbers;
   }
 
+  Outcome RunScript(const std::string& script) {
+    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    return Host({"--events", "run", dir_ / "steps.kxq"});
+  }
+
+  static std::string Rename(const std::string& page, const std::string& name) {
+    return "request RenamePage <<END\n" +
+           Envelope("1000", "<RenamePage PageId=\"" + page + "\" Name=\"" + name + "\"/>") +
+           "\nEND\n";
+  }
+
   static int Count(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -111,9 +122,9 @@ TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
   EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7"}));
   const std::string second = pages[1];
 
-  // An anchor that is no current page (the issued 1006, an unknown id):
-  // appended with the next number.
-  for (const std::string anchor : {"1006", "99999", "-1"}) {
+  // An anchor that is no current page (the issued 1006, a pump) or no
+  // anchor at all: appended with the next number.
+  for (const std::string anchor : {"1006", "100", "-1"}) {
     done = Send(
         "InsertPages",
         Envelope("1000", "<InsertPages PageId=\"" + anchor +
@@ -125,6 +136,39 @@ TEST_F(PagesTest, InsertPagesBeforeAnAnchorAndWithoutOne) {
   EXPECT_EQ(pages[1], second);
   EXPECT_EQ(Numbers(pages), (Ids{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
   EXPECT_EQ(Value("1000", "NumberOfPages"), "10");
+}
+
+// An anchor id that names no object is the store's failure, not "the end".
+TEST_F(PagesTest, AnAnchorThatNamesNoObjectFailsAndChangesNothing) {
+  const std::string before = Dump({"1000", "1001", "1002", "1003", "1004", "1005"});
+  for (const std::string& body :
+       {std::string("<InsertPages PageId=\"99999\"><Page TemplateId=\"TDS\" "
+                    "TemplatePageId=\"P2\"/></InsertPages>"),
+        std::string("<InsertPages PageId=\"99999\" Before=\"1\"><Page TemplateId=\"TDS\" "
+                    "TemplatePageId=\"P2\"/><Page TemplateId=\"TDS\" "
+                    "TemplatePageId=\"P2\"/></InsertPages>")}) {
+    const Outcome failed = Send("InsertPages", Envelope("1000", body));
+    EXPECT_EQ(failed.status, 1) << body;
+    EXPECT_EQ(failed.err.rfind("<KXError ", 0), 0u) << failed.err;
+    EXPECT_NE(failed.err.find("No object with id 99999"), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+    EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  }
+  const Outcome failed =
+      Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"99999\"/>"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("No object with id 99999"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
+
+  // An object that is no current page still sends the page to the end.
+  const Outcome moved =
+      Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"1006\"/>"));
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  EXPECT_NE(moved.out.find(kDatasheetEvent), std::string::npos) << moved.out;
+  EXPECT_EQ(Pages(), (Ids{"1001", "1003", "1004", "1005", "1002"}));
+  EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
 }
 
 TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId) {
@@ -268,6 +312,39 @@ TEST_F(PagesTest, RenamePageStoresTheNameAsGiven) {
       Send("RenamePage", Envelope("1000", "<RenamePage PageId=\"100\" Name=\"x\"/>"));
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(Value("100", "Name"), "(none)");
+}
+
+// The page names of the datasheet event: an unset "PageNumber" reads as 0,
+// "Unnamed" is only for -1.
+TEST_F(PagesTest, APageWithoutNameOrNumberShowsZeroAndOnlyMinusOneIsUnnamed) {
+  const Outcome done = RunScript(
+      "set 1002 PageNumber\n"
+      "set 1003 PageNumber\n"
+      "set 1004 PageNumber -1\n" +
+      Rename("1002", "Sheet %d"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.out.find("<Page PageId=\"1002\" Name=\"Sheet 0\" "), std::string::npos)
+      << done.out;
+  EXPECT_NE(done.out.find("<Page PageId=\"1003\" Name=\"0\" "), std::string::npos) << done.out;
+  EXPECT_NE(done.out.find("<Page PageId=\"1004\" Name=\"Unnamed\" "), std::string::npos)
+      << done.out;
+}
+
+// A formatted name fits a buffer of the name's length plus 8 characters,
+// its terminator included: at most length + 7 characters are shown.
+TEST_F(PagesTest, AFormattedPageNameShowsAtMostItsLengthAndSevenCharacters) {
+  const Outcome done = RunScript(
+      "set 1004 PageNumber 1234567890\n"
+      "set 1005 PageNumber 1234567890\n" +
+      Rename("1002", "Page %d") + Rename("1004", "Sheet %12d") + Rename("1005", "%d"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const size_t last = done.out.rfind("== event Datasheet");
+  ASSERT_NE(last, std::string::npos) << done.out;
+  const std::string event = done.out.substr(last);
+  EXPECT_NE(event.find("<Page PageId=\"1002\" Name=\"Page 2\" "), std::string::npos) << event;
+  EXPECT_NE(event.find("<Page PageId=\"1004\" Name=\"Sheet   123456789\" "), std::string::npos)
+      << event;
+  EXPECT_NE(event.find("<Page PageId=\"1005\" Name=\"123456789\" "), std::string::npos) << event;
 }
 
 TEST_F(PagesTest, SetPageCaseWritesOnceAndThenDoesNothing) {

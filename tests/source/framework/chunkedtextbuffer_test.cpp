@@ -71,6 +71,9 @@ TEST(Base64, GroupsGiveThreeTwoOrOneBytes) {
   EXPECT_EQ("Ma", Decode(u"TWE=").bytes);
   EXPECT_EQ("M", Decode(u"TQ==").bytes);
   EXPECT_EQ(std::string("\0\1\2\xff", 4), Decode(u"AAEC/w==").bytes);
+  // Each group on its own: a padded group may be followed by others.
+  EXPECT_EQ("MMan", Decode(u"TQ==TWFu").bytes);
+  EXPECT_EQ("MaM", Decode(u"TWE=TQ==").bytes);
   EXPECT_EQ("", Decode(u"").bytes);
 }
 
@@ -107,7 +110,7 @@ TEST(Base64, InvalidTextIsRefusedWithItsPosition) {
   };
   for (const Case& c :
        {Case{u"TW!u", 2}, Case{u"=WFu", 0}, Case{u"T=Fu", 1}, Case{u"TW=u", 3},
-        Case{u"TQ==TWFu", 4}, Case{u"TWFu\u00e9", 4}, Case{u"TWF\u0141", 3}, Case{u"TWFu-_", 4}}) {
+        Case{u"TQ===WFu", 4}, Case{u"TWFu\u00e9", 4}, Case{u"TWF\u0141", 3}, Case{u"TWFu-_", 4}}) {
     const Decoded out = Decode(c.text);
     EXPECT_EQ(E_INVALIDARG, out.hr) << "bad character expected at " << c.position;
     EXPECT_EQ(c.position, out.bad);

@@ -1,5 +1,6 @@
 // The text shown for a page: its stored name formatted with its number
-// (never used as a format of its own), the number alone, or "Unnamed".
+// (never used as a format of its own), the number alone (0 when unset), or
+// "Unnamed" for the number -1.
 #include <gtest/gtest.h>
 #include <string>
 
@@ -11,8 +12,8 @@ using modeltest::Narrow;
 
 namespace {
 
-// Pages 11-14: a name with a directive, one with hostile directives, no
-// name, and no name nor number.
+// Pages 11-15: a name with a directive, one with hostile directives, no
+// name, no name nor number, and no name with the number -1.
 const char kNamedPages[] = R"(<store>
  <schema>
   <class name="Page"><attribute name="Name"/><attribute name="PageNumber" type="integer"/></class>
@@ -23,6 +24,7 @@ const char kNamedPages[] = R"(<store>
   <object id="12" class="Page"><value attribute="Name">%s%n %d and %d</value><value attribute="PageNumber">7</value></object>
   <object id="13" class="Page"><value attribute="PageNumber">12</value></object>
   <object id="14" class="Page"/>
+  <object id="15" class="Page"><value attribute="PageNumber">-1</value></object>
  </objects>
 </store>
 )";
@@ -40,7 +42,8 @@ TEST(PageDisplayName, NameNumberOrUnnamed) {
   EXPECT_EQ(Shown(store, 11), "Sheet 3");
   EXPECT_EQ(Shown(store, 12), "%s%n 7 and %d");
   EXPECT_EQ(Shown(store, 13), "12");
-  EXPECT_EQ(Shown(store, 14), "Unnamed");
+  EXPECT_EQ(Shown(store, 14), "0");
+  EXPECT_EQ(Shown(store, 15), "Unnamed");
   BSTR name = nullptr;
   EXPECT_THROW(KXDBDatasheetSvcs::GetPageDisplayName(nullptr, &name), KXComException);
 }

@@ -45,7 +45,9 @@ std::u16string FormatInteger(int64_t number, bool leftAlign, bool plus, bool spa
 namespace KXDBDatasheetSvcs {
 
 std::u16string FormatPageName(std::u16string_view name, int32_t number) {
-  const size_t limit = name.size() + 8;
+  // The shown text fits a buffer of the name's length plus 8 characters,
+  // its terminator included.
+  const size_t limit = name.size() + 7;
   std::u16string out;
   bool substituted = false;
   size_t at = 0;

@@ -98,8 +98,9 @@ HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
 // A page name used as a format with the page number: the first integer
 // directive ("%d", "%i" or "%u", with flags, width, precision and an "l" or
 // "h" size) becomes `number`, "%%" becomes "%", and every other "%" is kept
-// as it stands; the result holds at most the name's length plus 8
-// characters. The name is never handed to a printf-style formatter.
+// as it stands; the result holds at most the name's length plus 7
+// characters (a buffer of the length plus 8 with its terminator). The name
+// is never handed to a printf-style formatter.
 std::u16string FormatPageName(std::u16string_view name, int32_t number);
 // Breadth-first search of the project tree from `root`; null when absent.
 HRESULT FindProject(IKXQProject* root, int32_t projectId, IKXQProject** project);

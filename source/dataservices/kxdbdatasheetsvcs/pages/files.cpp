@@ -144,7 +144,7 @@ HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
   KXComException ctx(u"KXDBDatasheetSvcs::ReplaceTemplateWithQMF");
   try {
     IKXQObjectPtr target;
-    VisitTemplateRecords(ctx, host.m_pSchema,
+    VisitTemplateRecords(ctx, KX_HERE(kFile), host.m_pSchema,
                          u"Failed to find template class representing QMF template",
                          [&](IKXQObject* record, const _bstr_t& id, const _bstr_t& number) {
                            if (!EqualNoCase(id, templateId) || !EqualNoCase(number, checknum))

@@ -73,14 +73,15 @@ void TemplateList::Clear() {
 
 namespace KXDBDatasheetSvcs {
 
-void VisitTemplateRecords(KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+void VisitTemplateRecords(KXComException& ctx, const SourceLocation& caller, IKXQSchema* schema,
+                          const OLECHAR* missingClassText,
                           const std::function<bool(IKXQObject* record, const _bstr_t& templateId,
                                                    const _bstr_t& checknum)>& visit) {
   if (schema == nullptr)
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
+    ThrowKXComExceptionHrAt(ctx, caller, E_FAIL, u"Do not have access to object store");
   IKXQClassPtr recordClass;
   KX_CHECK(ctx, schema->get_Class(_bstr_t(u"Template"), &recordClass));
-  if (!recordClass) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls", missingClassText);
+  if (!recordClass) ThrowKXComExceptionHrAt(ctx, caller, E_FAIL, u"%ls", missingClassText);
   _com_ptr_t<IKXQObjectCollection> instances;
   KX_CHECK(ctx, recordClass->get_Instances(&instances));
   if (!instances) return;
@@ -181,7 +182,8 @@ HRESULT Main::ListCachedTemplates(const OLECHAR*) {
     HostConnection& host = *this;
     std::vector<std::pair<_bstr_t, _bstr_t>> records;
     KXDBDatasheetSvcs::VisitTemplateRecords(
-        ctx, host.m_pSchema, u"Failed to find template class representing QMF templates",
+        ctx, KX_HERE(kFile), host.m_pSchema,
+        u"Failed to find template class representing QMF templates",
         [&](IKXQObject*, const _bstr_t& templateId, const _bstr_t& checknum) {
           if (templateId.length() != 0 && checknum.length() != 0) {
             records.emplace_back(templateId, checknum);

@@ -19,6 +19,7 @@
 class HostConnection;
 class KXComException;
 struct IKXQApplication;
+struct SourceLocation;
 
 // One template as "ListTemplates" lists it.
 struct TemplateListEntry {
@@ -52,8 +53,10 @@ namespace KXDBDatasheetSvcs {
 // Calls `visit` with each instance of the schema's class "Template", in
 // the store's order, with its "TemplateId" and "Checknum" texts, until it
 // returns false. A schema without that class raises E_FAIL
-// `missingClassText`. Throws KXComException.
-void VisitTemplateRecords(KXComException& ctx, IKXQSchema* schema, const OLECHAR* missingClassText,
+// `missingClassText`. Its own failures are located at `caller`, the place
+// of the call. Throws KXComException.
+void VisitTemplateRecords(KXComException& ctx, const SourceLocation& caller, IKXQSchema* schema,
+                          const OLECHAR* missingClassText,
                           const std::function<bool(IKXQObject* record, const _bstr_t& templateId,
                                                    const _bstr_t& checknum)>& visit);
 

@@ -24,14 +24,11 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
 
-int32_t PageNumberOf(IKXQObject* page, bool* hasValue = nullptr) {
+// A page's "PageNumber"; 0 when it has none.
+int32_t PageNumberOf(IKXQObject* page) {
   IKXQAttributePtr number;
   GetAttributeInterface(page, u"PageNumber", number);
-  if (!number) {
-    if (hasValue != nullptr) *hasValue = false;
-    return 0;
-  }
-  return GetAttributeAsInteger(number, hasValue);
+  return number ? GetAttributeAsInteger(number) : 0;
 }
 
 void SetPageNumber(IKXQObject* page, int32_t number) {
@@ -302,13 +299,12 @@ void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   IKXQAttributePtr nameAttribute;
   GetAttributeInterfaceAt(page, u"Name", nameAttribute, -1);
   if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
-  bool numbered = false;
-  const int32_t number = PageNumberOf(page, &numbered);
+  const int32_t number = PageNumberOf(page);
   std::u16string shown;
   if (stored.length() > 0) {
     shown = FormatPageName(stored.view(), number);
   } else {
-    shown = numbered && number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
+    shown = number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
   }
   *name = SysAllocStringLen(shown.data(), static_cast<UINT>(shown.size()));
   if (*name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
@@ -433,15 +429,12 @@ void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IK
   }
 }
 
-// The page named by "PageId"; none when it names no page (the new pages
-// then go to the end).
-static IKXQObjectPtr InsertionAnchor(Main& main, const InsertPagesState& state) {
-  IKXQObjectPtr anchor;
-  if (state.anchorPageId > 0 && FAILED(main.m_pDatabase->get_Object(state.anchorPageId, &anchor))) {
-    ClearThreadErrorInfo();
-    anchor = nullptr;
-  }
-  return anchor;
+// The object named by an anchor's "PageId"; none without an id (the page
+// then goes to the end, as after an object that is no current page). An id
+// that names no object fails as the store fails it.
+static IKXQObjectPtr LookUpAnchor(Main& main, int32_t anchorPageId) {
+  if (anchorPageId <= 0) return nullptr;
+  return LookUp(main, anchorPageId);
 }
 
 void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
@@ -532,7 +525,7 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
   } else {
     // The first page at once, so that the store sees its changes in the
     // order one inserted page makes them.
-    const IKXQObjectPtr anchor = InsertionAnchor(main, state);
+    const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
     RenumberPages(datasheet, page, anchor, state.before);
     if (!state.before) {
       LONG id = 0;
@@ -550,7 +543,7 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
 void PlaceInsertedPages(Main& main, InsertPagesState& state) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
   if (state.created.empty()) return;
-  const IKXQObjectPtr anchor = InsertionAnchor(main, state);
+  const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
   std::vector<IKXQObject*> block;
   block.reserve(state.created.size());
   for (const IKXQObjectPtr& page : state.created) block.push_back(page.GetInterfacePtr());
@@ -777,11 +770,7 @@ HRESULT MovePageMessageParser::MovePage() {
                               u"Page %d is not a current page of datasheet %ls", m_movePageId,
                               m_targetId.c_str() != nullptr ? m_targetId.c_str() : u"");
     }
-    IKXQObjectPtr anchor;
-    if (m_anchorPageId > 0 && FAILED(m_pMain->m_pDatabase->get_Object(m_anchorPageId, &anchor))) {
-      ClearThreadErrorInfo();  // no such anchor: the page goes to the end
-      anchor = nullptr;
-    }
+    const IKXQObjectPtr anchor = LookUpAnchor(*m_pMain, m_anchorPageId);
     RenumberPages(datasheet, page, anchor, m_before);
     KX_CHECK(ctx, m_pMain->LaunchDatasheetEvent(datasheet, 1));
   });

@@ -45,8 +45,8 @@ void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IK
 
 // The text shown for a page: its "Name" formatted with its "PageNumber"
 // (FormatPageName: a name never acts as a format); an empty name shows the
-// number, or "Unnamed" without one. *name: a new BSTR the caller
-// frees. A null page raises E_POINTER.
+// number (0 when unset), or "Unnamed" for the number -1. *name: a new BSTR
+// the caller frees. A null page raises E_POINTER.
 void GetPageDisplayName(IKXQObject* page, BSTR* name);
 
 // The current page `pageId` of any datasheet, and its datasheet in

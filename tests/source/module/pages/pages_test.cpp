@@ -139,10 +139,10 @@ TEST(PageNames, OnlyTheFirstIntegerDirectiveTakesTheNumber) {
   EXPECT_EQ(u"[-5  ]", FormatPageName(u"[%-4d]", -5));
   EXPECT_EQ(u"No number", FormatPageName(u"No number", 9));
   EXPECT_EQ(u"50%", FormatPageName(u"50%", 1));
-  // Never longer than the name and 8 characters.
+  // Never longer than the name and 7 characters.
   EXPECT_EQ(u"x          ", FormatPageName(u"x%99999999d", 1).substr(0, 11));
-  EXPECT_EQ(19u, FormatPageName(u"x%99999999d", 1).size());
-  EXPECT_EQ(u"4294967295", FormatPageName(u"%u", -1));
+  EXPECT_EQ(18u, FormatPageName(u"x%99999999d", 1).size());
+  EXPECT_EQ(u"429496729", FormatPageName(u"%u", -1));  // 2 + 7 of its 10 digits
 }
 
 }  // namespace
