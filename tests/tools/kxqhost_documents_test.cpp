@@ -69,6 +69,36 @@ TEST_F(KxqhostDocumentsTest, ThePreflashDrumSheetOpensForEditingAndItsUserGetsTh
   EXPECT_NE(Host({"dump", "133"}).out.find("DesignPressure = 950 kPa"), std::string::npos);
 }
 
+// Lines of `text` that are exactly `line`.
+size_t LinesEqualTo(const std::string& text, const std::string& line) {
+  size_t count = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, end - start, line) == 0) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
+TEST_F(KxqhostDocumentsTest, ValidateTemplatesChecksEachDatasheetThroughTheTracedCheck) {
+  const std::string journal = dir_ / "journal.log";
+  const Outcome listed =
+      Host({"--journal", journal, "--set", "TraceLevel::JournalTrace=yes", "--set",
+            "TraceLevel::General=high", "request", "ValidateTemplates", "-"},
+           "");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out,
+            "<XMLMessage TargetId=\"App\"><ValidateDatasheets><Datasheet Name=\"E-102: Crude / "
+            "diesel exchanger (Normal)\" DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"
+            "</ValidateDatasheets></XMLMessage>\n");
+  // One check per datasheet of the plant (1001 to 1010).
+  EXPECT_EQ(LinesEqualTo(kxqtest::ReadText(journal),
+                         "&KXCE& >>>> Enter KXDBDatasheetSvcs::IsValidTemplate()"),
+            10u)
+      << kxqtest::ReadText(journal);
+}
+
 TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   const Outcome opened =
       Host({"--events", "request", "OpenDocuments", "-"},

@@ -95,5 +95,41 @@ TEST_F(PageContentsCliTest, InsertedPagesReachTheClientInTheDatasheetEventXml) {
       << xml;
 }
 
+// The pump summary's list page submitted: each stored record shows the row
+// of its position, whatever "Index" its text holds, and the fixed field
+// (401, first) shows none.
+TEST_F(PageContentsCliTest, ASubmittedContinuousPageShowsEachRecordsRowByItsPosition) {
+  const Outcome submitted = Host({"request", "SubmitDocuments", "-"},
+                                 "<XMLMessage Status=\"1\"><SubmitDocuments Confirmed=\"1\">"
+                                 "<Datasheet DocumentId=\"1007\"/></SubmitDocuments></XMLMessage>");
+  ASSERT_EQ(submitted.status, 0) << submitted.err;
+  const std::string sheet = Dump({"1007"});
+  const std::string marker = "SubmittedPages[1] = #";
+  const size_t at = sheet.find(marker);
+  ASSERT_NE(at, std::string::npos) << sheet;
+  const std::string page =
+      sheet.substr(at + marker.size(), sheet.find('\n', at) - at - marker.size());
+  WriteText(dir_ / "stale.kxq", "set " + page +
+                                    " Fields[1] \"<String FieldId=\\\"401\\\" Index=\\\"4\\\" "
+                                    "Value=\\\"CDU-1\\\"/>\"\n"
+                                    "set " +
+                                    page +
+                                    " Fields[6] \"<String FieldId=\\\"402\\\" Index=\\\"7\\\" "
+                                    "Value=\\\"P-101B\\\"/>\"\n"
+                                    "request OpenPage <<END\n" +
+                                    page + "\nEND\n");
+  const Outcome opened = Host({"run", dir_ / "stale.kxq"});
+  ASSERT_EQ(opened.status, 0) << opened.err;
+  EXPECT_NE(opened.out.find("<OpenPage PageId=\"" + page +
+                            "\" OnDemand=\"1\"><ShowStringField PageId=\"" + page +
+                            "\" FieldId=\"401\" State=\"0\" Value=\"CDU-1\"/>"),
+            std::string::npos)
+      << opened.out;
+  EXPECT_NE(opened.out.find("<ShowStringField PageId=\"" + page +
+                            "\" FieldId=\"402\" State=\"0\" Value=\"P-101B\" Index=\"1\"/>"),
+            std::string::npos)
+      << opened.out;
+}
+
 }  // namespace
 }  // namespace kxqtest

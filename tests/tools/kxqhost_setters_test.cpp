@@ -119,5 +119,41 @@ TEST_F(KxqhostSettersTest, EverySetterStoresItsRecordInThePlainForm) {
       << kept.out;
 }
 
+// Page 1071 of the pump summary is a continuous list whose field 401 (the
+// plant's name on the globals object) stands outside the rows. Addressed
+// with a row, every setter refuses it: no object's value, no entry of
+// "Fields" and no event changes.
+TEST_F(KxqhostSettersTest, AFixedFieldOfAContinuousListAddressedWithARowIsRefused) {
+  const std::string before = Dump({"1", "101", "102", "1071"});
+  for (const char* setter : {"SetStringField", "SetRealField", "SetIntegerField", "SetDateField",
+                             "SetBoolField", "SetCheckField", "SetRadioField"}) {
+    for (const char* index : {"1", "0"}) {
+      const Outcome refused =
+          Request(setter, std::string("<") + setter + " PageId=\"1071\" FieldId=\"401\" Index=\"" +
+                              index + "\" Value=\"1\"/>");
+      EXPECT_EQ(refused.status, 1) << setter << " " << index << "\n" << refused.out;
+      EXPECT_NE(refused.err.find(" Field 401 not found in continuous template Equipment "
+                                 "summary:Equipment list "),
+                std::string::npos)
+          << setter << " " << index << "\n"
+          << refused.err;
+      EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+      EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+    }
+  }
+  EXPECT_EQ(Dump({"1", "101", "102", "1071"}), before);
+
+  // Without a row the fixed field is written where it stands: first in
+  // "Fields", ahead of the rows.
+  const Outcome fixed = Request(
+      "SetStringField", "<SetStringField PageId=\"1071\" FieldId=\"401\" Value=\"CDU-2\"/>");
+  ASSERT_EQ(fixed.status, 0) << fixed.err;
+  EXPECT_NE(fixed.out.find("== store changed #1: Name\n== store changed #1071: Fields\n"),
+            std::string::npos)
+      << fixed.out;
+  EXPECT_NE(Dump({"1071"}).find(R"(Fields[1] = "<String FieldId=\"401\" AttribId=\")"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace kxqtest

@@ -65,27 +65,18 @@ bool CallKnowledgeBaseMethod(KXComException& ctx, IKXQObject* object, const OLEC
   return true;
 }
 
-// The id of the first current page's template whose checknum differs
-// from the page's, the datasheet's "TemplateId" and " (Missing)" when a
-// page's template is gone; empty when every page is up to date.
-_bstr_t StaleTemplateId(KXComException& ctx, IKXQApplication* application, IKXQObject* datasheet) {
-  IKXQAttributePtr pages;
-  const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
-  for (int32_t i = 1; i <= count; ++i) {
-    IKXQObjectPtr page;
-    GetAttributeAsObject(pages, i, page);
-    if (!page) continue;
-    IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, page, &templatePage, 1));
-    if (!templatePage) return ReadText(datasheet, u"TemplateId") + _bstr_t(u" (Missing)");
-    IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, templatePage->get_Template(&tmpl));
-    if (!SameChecknum(TemplateText(ctx, tmpl, &IKXQTemplate::get_Checknum),
-                      ReadText(page, u"Checknum"))) {
-      return TemplateText(ctx, tmpl, &IKXQTemplate::get_Id);
-    }
-  }
-  return _bstr_t();
+// What names the page `IsValidTemplate` found stale: its template's id,
+// or the datasheet's "TemplateId" and " (Missing)" when its template page
+// is gone.
+_bstr_t StaleTemplateId(KXComException& ctx, IKXQApplication* application, IKXQObject* datasheet,
+                        IKXQObject* page) {
+  IKXQTemplatePagePtr templatePage;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(application, page, &templatePage, 1));
+  if (!templatePage) return ReadText(datasheet, u"TemplateId") + _bstr_t(u" (Missing)");
+  IKXQTemplatePtr tmpl;
+  KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+  CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
+  return TemplateText(ctx, tmpl, &IKXQTemplate::get_Id);
 }
 
 // Runs `work` with the host's begin/end pair for template work around it.
@@ -376,8 +367,10 @@ HRESULT Main::ValidateTemplates(const OLECHAR* request) {
     KXDBDatasheetSvcs::CollectChildObjects(datasheets, cls);
     for (int32_t i = 0; i < datasheets.GetCount(); ++i) {
       IKXQObject* datasheet = datasheets.GetAt(i);
-      const _bstr_t templateId = StaleTemplateId(ctx, m_pApplication, datasheet);
-      if (templateId.length() == 0) continue;
+      IKXQObjectPtr stale;
+      KX_CHECK(ctx, KXDBDatasheetSvcs::IsValidTemplate(m_pApplication, datasheet, 1, &stale));
+      if (!stale) continue;
+      const _bstr_t templateId = StaleTemplateId(ctx, m_pApplication, datasheet, stale);
       BSTR name = nullptr;
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, true, 1));
       const _bstr_t heldName(name, false);

@@ -9,6 +9,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "main/kxdbdatasheetsvcs_i.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
@@ -341,6 +342,24 @@ HRESULT RecordOverspillItem(Main&, IKXQObject* page, int32_t row, IKXQClassView*
 }
 
 namespace KXDBDatasheetServices {
+
+bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name) {
+  if (object == nullptr) return true;
+  const _bstr_t triggerName(name);
+  VARIANT_BOOL has = VARIANT_FALSE;
+  _com_ptr_t<IKXQTrigger> trigger;
+  _bstr_t handler;
+  if (FAILED(object->HasTrigger(triggerName, &has)) ||
+      (has == VARIANT_TRUE && (FAILED(object->get_Trigger(triggerName, &trigger)) || !trigger ||
+                               FAILED(trigger->GetHandler(handler.GetAddress()))))) {
+    ClearThreadErrorInfo();
+    return true;
+  }
+  if (has != VARIANT_TRUE || handler.length() == 0) return true;
+  const std::u16string versioned =
+      std::u16string(kMainProgId) + u"." + kx_ltow(kKXDBDatasheetSvcsMajorVersion, 10);
+  return kx_wcsicmp(handler.view(), kMainProgId) == 0 || kx_wcsicmp(handler.view(), versioned) == 0;
+}
 
 HRESULT SetUpTrigger(Main&, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger) {
   KXComException ctx(u"KXDBDatasheetServices::SetUpTrigger");

@@ -39,6 +39,11 @@ inline constexpr OLECHAR kTriggerHandler[] = u"KXDBDatasheetSvcs.Main";
 
 namespace KXDBDatasheetServices {
 
+// Whether the object's trigger `name` is this service's to set up: the
+// object has none, or one bound to no handler or to this service's ProgID
+// (either form). A trigger of another handler is left to it. When the
+// store cannot tell, the answer is true.
+bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name);
 // Binds the object's trigger `name` to this service (options 0, handler)
 // and hands it out in *trigger (owned). Items already recorded stay.
 HRESULT SetUpTrigger(Main& main, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger);

@@ -289,6 +289,9 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
   GetFieldById(ctx, templatePage, fieldId, field);
   const int32_t caseId = GetDefinedCase(ctx, page, field);
   out.templateField = field;
+  // Before anything is looked up or made for the row: a fixed field
+  // addressed with a row is refused here, with nothing changed.
+  const int32_t fieldNumber = FieldUtils::GetRowFieldNumber(helper, field, index);
 
   IKXQAttributePtr objects;
   GetAttributeInterface(page, u"NodeObjects", objects);
@@ -349,5 +352,5 @@ void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, in
   KX_CHECK(ctx, FieldUtils::ParseContinuousListRoute(main, page, row, field, caseId, true,
                                                      &out.position, &out.holder));
   KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, page, false));
-  out.fieldNumber = FieldUtils::GetContinuousFieldNumber(helper, field, index);
+  out.fieldNumber = fieldNumber;
 }

@@ -65,6 +65,8 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
 // A field of a continuous-list page at row `index` (negative: a field
 // outside the rows). An empty row is created as a new last row with
 // `confirmedClass`; without one the row's class goes to the host and the
-// call fails with "Assert Field Error: ...".
+// call fails with "Assert Field Error: ...". A field outside the repeating
+// block with `index` 0 or more fails (" Field %d not found in continuous
+// template %s ") before anything is looked up or made.
 void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, int32_t index,
                                const OLECHAR* confirmedClass, AssertedField& out);

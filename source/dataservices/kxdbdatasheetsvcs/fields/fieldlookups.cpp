@@ -1,6 +1,7 @@
 // The field model's lookups: a field's case, qualifier, template node and
 // number, annotations, root objects, display format, status bits, hidden
 // nodes and the views behind values.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -35,6 +36,39 @@ int32_t PageListInteger(IKXQObject* page, const OLECHAR* name, int32_t position,
   GetAttributeInterface(page, name, list);
   if (!list || position < 0 || GetAttributeCount(list) < position + 1) return 0;
   return KXDBDatasheetSvcs::GetAttributeIntegerAt(list, position + 1, has);
+}
+
+// The field number of `field` at `row` on a continuous list. With
+// `rowsOnly`, a field outside the repeating block addressed with a row is
+// not found: it has no row, and fields per row × row would name another
+// field's entry.
+int32_t ContinuousFieldNumber(const ContinuousPageHelper& helper, IKXQTemplateField* field,
+                              int32_t row, bool rowsOnly) {
+  KXComException ctx = KXComException::Silent(u"ContinuousPageHelper::GetFieldNumber");
+  CheckPointerArgument(ctx, field);
+  LONG id = -1;
+  KX_CHECK(ctx, field->get_Id(&id));
+  const std::vector<int32_t>& ids = helper.FieldNodeIds();
+  // Fixed fields come first, the repeating block from FirstRepeatingField().
+  const size_t from =
+      rowsOnly && row >= 0 ? static_cast<size_t>(std::max(helper.FirstRepeatingField() - 1, 0)) : 0;
+  for (size_t i = from; i < ids.size(); ++i) {
+    if (ids[i] != id) continue;
+    const auto place = static_cast<int64_t>(i);
+    if (row < 0) return static_cast<int32_t>(place + 1);
+    // A row from a request may lie far beyond any list: a number past the
+    // integer range names no field.
+    const int64_t number = int64_t{helper.FieldsPerRow()} * row + place + 1;
+    if (number > INT32_MAX) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), DISP_E_BADINDEX,
+                              u"Row %d is beyond the rows of continuous template %ls",
+                              static_cast<int>(row), helper.TemplateKey().c_str());
+    }
+    return static_cast<int32_t>(number);
+  }
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), E_FAIL,
+                          u" Field %d not found in continuous template %ls ", static_cast<int>(id),
+                          helper.TemplateKey().c_str());
 }
 
 }  // namespace
@@ -127,28 +161,12 @@ int32_t GetTemplateFieldNumber(IKXQTemplatePage* templatePage, int32_t fieldId,
 
 int32_t GetContinuousFieldNumber(const ContinuousPageHelper& helper, IKXQTemplateField* field,
                                  int32_t row) {
-  KXComException ctx = KXComException::Silent(u"ContinuousPageHelper::GetFieldNumber");
-  CheckPointerArgument(ctx, field);
-  LONG id = -1;
-  KX_CHECK(ctx, field->get_Id(&id));
-  const std::vector<int32_t>& ids = helper.FieldNodeIds();
-  for (size_t i = 0; i < ids.size(); ++i) {
-    if (ids[i] != id) continue;
-    const auto place = static_cast<int64_t>(i);
-    if (row < 0) return static_cast<int32_t>(place + 1);
-    // A row from a request may lie far beyond any list: a number past the
-    // integer range names no field.
-    const int64_t number = int64_t{helper.FieldsPerRow()} * row + place + 1;
-    if (number > INT32_MAX) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), DISP_E_BADINDEX,
-                              u"Row %d is beyond the rows of continuous template %ls",
-                              static_cast<int>(row), helper.TemplateKey().c_str());
-    }
-    return static_cast<int32_t>(number);
-  }
-  ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), E_FAIL,
-                          u" Field %d not found in continuous template %ls ", static_cast<int>(id),
-                          helper.TemplateKey().c_str());
+  return ContinuousFieldNumber(helper, field, row, false);
+}
+
+int32_t GetRowFieldNumber(const ContinuousPageHelper& helper, IKXQTemplateField* field,
+                          int32_t row) {
+  return ContinuousFieldNumber(helper, field, row, true);
 }
 
 int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t row,

@@ -96,6 +96,11 @@ int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t ro
 // template %s ".
 int32_t GetContinuousFieldNumber(const class ContinuousPageHelper& helper, IKXQTemplateField* field,
                                  int32_t row);
+// The same for a field addressed by row, as a value write addresses it: a
+// field outside the repeating block with `row` 0 or more is not found
+// either (the same failure).
+int32_t GetRowFieldNumber(const class ContinuousPageHelper& helper, IKXQTemplateField* field,
+                          int32_t row);
 // False, after writing the "List items must be contiguous ..." alert into
 // the reply, when `row` lies beyond the first blank row of the list
 // analysed by `main`'s helper.

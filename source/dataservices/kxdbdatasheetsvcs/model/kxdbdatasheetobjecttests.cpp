@@ -394,7 +394,11 @@ HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int
       if (!candidate) continue;
       IKXQTemplatePagePtr templatePage;
       KX_CHECK(ctx, GetTemplatePage(application, candidate, &templatePage, status));
-      if (!templatePage) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+      // A page whose template page is gone matches no template.
+      if (!templatePage) {
+        *page = candidate.Detach();
+        break;
+      }
       IKXQTemplatePtr tmpl;
       KX_CHECK(ctx, templatePage->get_Template(&tmpl));
       if (!tmpl) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
@@ -405,10 +409,10 @@ HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int
       IKXQAttributePtr attribute;
       GetAttributeInterfaceAt(candidate, u"Checknum", attribute, -1);
       if (attribute) GetAttributeValueString(attribute, pageChecknum, &hasChecknum);
-      const OLECHAR* a = templateChecknum;
-      const OLECHAR* b = pageChecknum;
-      const bool equal =
-          (a == nullptr && b == nullptr) || (a != nullptr && b != nullptr && _wcsicmp(a, b) == 0);
+      // An empty text is no text, as a null BSTR is the empty string.
+      const bool equal = templateChecknum.length() == 0 || pageChecknum.length() == 0
+                             ? templateChecknum.length() == pageChecknum.length()
+                             : _wcsicmp(templateChecknum, pageChecknum) == 0;
       if (!equal) {
         *page = candidate.Detach();
         break;

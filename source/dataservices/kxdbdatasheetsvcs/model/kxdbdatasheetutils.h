@@ -146,7 +146,8 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
 HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKXQTemplate* tmpl,
                              IKXQObject** primary, IKXQObject** further, int32_t status);
 // The first page of the status whose "Checknum" differs from its
-// template's; null when all match.
+// template's, or whose template page is gone; null when all match.
+// Traced at severity 1.
 HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int32_t status,
                         IKXQObject** page);
 // Appends every view below `view`, depth first in pre-order (references

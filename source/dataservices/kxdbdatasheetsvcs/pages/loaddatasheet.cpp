@@ -131,8 +131,10 @@ _bstr_t PageText(IKXQObject* page, const OLECHAR* name) {
 // A datasheet or page written for editing gets its trigger ("Datasheet",
 // "Field") set up and its items recorded, each time: the store keeps the
 // triggers but not what their items read, so a trigger an earlier process
-// left watches nothing until its items are recorded again.
+// left watches nothing until its items are recorded again. A trigger of
+// that name that another service bound to the object stays its own.
 void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
+  if (!KXDBDatasheetServices::IsOwnTrigger(object, datasheet ? u"Datasheet" : u"Field")) return;
   const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
                                : KXDBDatasheetServices::InitializePageTrigger(main, object);
   // A page whose trigger could not be set up is still shown; the host hears

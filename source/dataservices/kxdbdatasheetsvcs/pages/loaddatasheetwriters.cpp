@@ -63,10 +63,13 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
     KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, stored);
     if (stored.length() == 0) return S_OK;
     KX_CHECK(ctx, record.SelectField(stored, -1));
-    const int32_t first = helper.FirstRepeatingField();
-    const int32_t perRow = helper.FieldsPerRow();
-    if (context.m_continuousPage && perRow > 0 && position >= first) {
-      record.index = (position - first) / perRow;
+    // On a continuous page the record's row is that of its position: a
+    // fixed position has none (-1, so no "Index" is shown), whatever the
+    // stored text says.
+    if (context.m_continuousPage) {
+      const int32_t first = helper.FirstRepeatingField();
+      const int32_t perRow = helper.FieldsPerRow();
+      record.index = perRow > 0 && position >= first ? (position - first) / perRow : -1;
     }
     if (!writer) writer = loaddatasheet::MakeWriter(ctx);
     HRESULT hr = record.WriteFieldData(*writer, kFieldDataShow, pageId);

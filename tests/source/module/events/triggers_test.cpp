@@ -274,6 +274,65 @@ TEST_F(TriggersTest, ContinuousListKeysNameTheirPositions) {
   EXPECT_EQ(count, 9);
 }
 
+// Binds the object's trigger `name` to `handler` and records under `key`,
+// as that service would, a read of `attribute` of object `read`.
+void BindAndWatch(TriggersHost& host, LONG id, const char16_t* name, const char16_t* handler,
+                  const char16_t* key, LONG read, const char16_t* attribute) {
+  const _com_ptr_t<IKXQTrigger> trigger = host.Trigger(id, name);
+  ASSERT_TRUE(trigger);
+  ASSERT_EQ(trigger->SetHandler(_bstr_t(handler)), S_OK);
+  ASSERT_EQ(trigger->BeginItem(_variant_t(key)), S_OK);
+  _variant_t value;
+  ASSERT_EQ(kxtest::AttributeOf(host.Object(read), attribute)
+                ->GetValue(_variant_t(), _variant_t(), value.GetAddress()),
+            S_OK);
+  ASSERT_EQ(trigger->EndItem(), S_OK);
+}
+
+std::string HandlerOf(IKXQTrigger* trigger) {
+  _bstr_t handler;
+  EXPECT_EQ(trigger->GetHandler(handler.GetAddress()), S_OK);
+  return Narrow(handler.view());
+}
+
+TEST_F(TriggersTest, OpeningForEditingLeavesTheTriggersOfAnotherServiceAlone) {
+  // Another service watches pump 10's F1 through datasheet 100's
+  // "Datasheet" trigger and page 101's "Field" trigger.
+  BindAndWatch(m_host, kSheet, u"Datasheet", u"Other.Service", u"theirs", kPump, u"F1");
+  BindAndWatch(m_host, kPage, u"Field", u"Other.Service", u"theirs", kPump, u"F1");
+  // Page 102's trigger names this service by its versioned ProgID.
+  BindAndWatch(m_host, kOwnPage, u"Field", u"kxdbdatasheetsvcs.main.1", u"old", kOwnPump, u"F1");
+  const kx::host::RequestResult opened = m_host.host().Request(
+      u"OpenDocuments",
+      u"<XMLMessage Status=\"1\"><OpenDocuments><Datasheet DocumentId=\"100\" Status=\"1\"/>"
+      u"</OpenDocuments></XMLMessage>");
+  ASSERT_TRUE(opened.succeeded()) << Narrow(opened.error);
+  ASSERT_NE(Narrow(opened.reply).find("<Page PageId=\"101\""), std::string::npos);
+  Open(u"102");
+
+  EXPECT_EQ(HandlerOf(m_host.Trigger(kSheet, u"Datasheet")), "Other.Service");
+  EXPECT_EQ(HandlerOf(m_host.Trigger(kPage, u"Field")), "Other.Service");
+  EXPECT_EQ(HandlerOf(m_host.Trigger(kOwnPage, u"Field")), "KXDBDatasheetSvcs.Main");
+  m_host.TakeOtherHandlers();
+
+  // A change the other service watches reaches it, with its key, and not
+  // this service: no callback of this service's, no event.
+  const kx::host::CallResult changed = m_host.Set(kPump, u"F1", u"changed");
+  ASSERT_TRUE(changed.succeeded()) << Narrow(changed.error);
+  EXPECT_EQ(m_host.Delivered(), "");
+  EXPECT_TRUE(changed.events.empty());
+  EXPECT_EQ(m_host.TakeOtherHandlers(), "Other.Service\nOther.Service\n");
+  EXPECT_EQ(FiredKeys(m_host.Trigger(kPage, u"Field")), std::vector<std::string>{"theirs"});
+  EXPECT_EQ(FiredKeys(m_host.Trigger(kSheet, u"Datasheet")), std::vector<std::string>{"theirs"});
+
+  // The page bound to this service's versioned ProgID was taken up again:
+  // its field fires to this service.
+  const kx::host::CallResult own = m_host.Set(kOwnPump, u"F1", u"changed");
+  ASSERT_TRUE(own.succeeded()) << Narrow(own.error);
+  EXPECT_NE(m_host.Delivered().find("trigger Field on #102 fired (keys: "), std::string::npos);
+  EXPECT_EQ(m_host.TakeOtherHandlers(), "");
+}
+
 TEST_F(TriggersTest, ADatasheetTriggerFiresForItsPageListAndNames) {
   ASSERT_EQ(KXDBDatasheetServices::InitializeDatasheetTrigger(m_host.main(), m_host.Object(kSheet)),
             S_OK);

@@ -20,8 +20,13 @@ std::string FileText(const char* path) {
 TriggersHost::TriggersHost()
     : TestHost(FileText(KX_TRIGGERS_FIXTURE), kxtest::Projects::kRoot, KX_TRIGGERS_FIXTURE) {
   auto session = std::make_unique<kx::kxqhost::StoreHostSession>(store());
-  session->SetHandlerTest(
-      [](const std::u16string& handler) { return handler == u"KXDBDatasheetSvcs.Main"; });
+  // A fired trigger of another handler goes to that service, which the
+  // tests stand in for by noting its name.
+  session->SetHandlerTest([this](const std::u16string& handler) {
+    if (handler == u"KXDBDatasheetSvcs.Main") return true;
+    if (!handler.empty()) other_handlers_ += Narrow(handler) + "\n";
+    return false;
+  });
   session_ = session.get();
   UseSession(std::move(session));
   AttachMain();
@@ -54,6 +59,12 @@ std::string TriggersHost::Text(LONG id, const char16_t* attribute, LONG position
 std::string TriggersHost::Delivered() const {
   std::string lines;
   for (const std::string& line : session_->delivered()) lines += line + "\n";
+  return lines;
+}
+
+std::string TriggersHost::TakeOtherHandlers() {
+  std::string lines;
+  lines.swap(other_handlers_);
   return lines;
 }
 

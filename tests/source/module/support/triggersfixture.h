@@ -46,9 +46,13 @@ class TriggersHost : public kxtest::TestHost {
   std::string Text(LONG id, const char16_t* attribute, LONG position = 0) const;
   // The trigger lines the session delivered in the last call.
   std::string Delivered() const;
+  // The handlers other than this service whose fired triggers the host
+  // handed on since the last call of this, one line each, in order.
+  std::string TakeOtherHandlers();
 
  private:
   kx::kxqhost::StoreHostSession* session_;  // owned by the host
+  std::string other_handlers_;
 };
 
 using pagestest::Narrow;
