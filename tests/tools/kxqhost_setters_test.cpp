@@ -119,5 +119,36 @@ TEST_F(KxqhostSettersTest, EverySetterStoresItsRecordInThePlainForm) {
       << kept.out;
 }
 
+// Two fields of one row of the summary list, merged into one held event:
+// the row's revision once, right after the row's first field. Row 2's
+// revision values start at "Revisions" 10, behind the one fixed value and
+// rows 0 and 1 (four values a row).
+TEST_F(KxqhostSettersTest, TwoFieldsOfOneRowInOneEventShowThatRowsRevisionOnce) {
+  WriteText(dir_ / "row.kxq",
+            "set 1071 Revisions[9] A\n"
+            "set 1071 Revisions[10] B\n"
+            "set 1071 Revisions[11] C\n"
+            "request SetStringField <<END\n"
+            "<XMLMessage Status=\"1\"><SetStringField PageId=\"1071\" FieldId=\"402\" "
+            "Index=\"2\" Value=\"P-102X\"/></XMLMessage>\n"
+            "END\n"
+            "request SetRealField <<END\n"
+            "<XMLMessage Status=\"1\"><SetRealField PageId=\"1071\" FieldId=\"404\" "
+            "Index=\"2\" Value=\"3300\"/></XMLMessage>\n"
+            "END\n"
+            "deliver\n");
+  const Outcome outcome = Host({"--events", "--hold-events", "run", dir_ / "row.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const size_t event = outcome.out.find("== event DataField [F1 1071] to bob\n");
+  ASSERT_NE(event, std::string::npos) << outcome.out;
+  const std::string xml = outcome.out.substr(event);
+  EXPECT_NE(xml.find("Value=\"P-102X\" Index=\"2\"/><ShowRevision PageId=\"1071\" "
+                     "RevisionId=\"1\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"B\" "
+                     "Index=\"2\"/><ShowRealField PageId=\"1071\" FieldId=\"404\""),
+            std::string::npos)
+      << xml;
+  EXPECT_EQ(xml.find("<ShowRevision"), xml.rfind("<ShowRevision")) << xml;
+}
+
 }  // namespace
 }  // namespace kxqtest
