@@ -300,8 +300,8 @@ class Main final : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IP
   _bstr_t GetTemplateSortId(std::u16string id) const;
   const FilterSortTable& FilterSorts() const { return m_filterSort; }
   // Sorts a new summary sheet by its template's SortId at the column of the
-  // first node of its first page's top-level data views; nothing without a
-  // SortId or such a node.
+  // first field met depth first in its first page's top-level data views
+  // and their sub-views; nothing without a SortId or such a field.
   HRESULT ApplyTemplateFilterSort(IKXQObject* datasheet);
 
   // The one continuous-list analysis of the module, kept for the template
