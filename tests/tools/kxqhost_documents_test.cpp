@@ -1,7 +1,9 @@
 // Opening, comparing, creating and validating documents through the host
 // program on the sample plant, whose exchanger datasheet E-102 (1005) was
 // made with template version 2 while version 3 is current.
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "support/host_fixture.h"
 
@@ -171,6 +173,66 @@ TEST_F(KxqhostDocumentsTest, ANewSummarySheetReadsItsFixedFieldFromTheGlobals) {
   ASSERT_EQ(created.status, 0) << created.err;
   EXPECT_EQ(created.err.find("failed to find node index"), std::string::npos) << created.err;
   EXPECT_NE(created.out.find("CDU-1 Crude Distillation Unit"), std::string::npos) << created.out;
+}
+
+// A new summary sheet sorted by the template's "SortId" of "FilterSort.xml",
+// on the plant of data/sort-plant.xml: its lists' first top-level view has
+// no field of its own but a sub-view with the drivers' tags, and a second
+// top-level view shows the plant's name.
+class TemplateSortTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_TEST_DATA) + "/sort-plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::filesystem::create_directories(dir_ / "templates");
+    kxqtest::WriteText(dir_ / "templates/FilterSort.xml",
+                       "<Templates><Template Id=\"PL\" SortId=\"CLD\"/>"
+                       "<Template Id=\"PR\" SortId=\"ByRank\"/></Templates>");
+  }
+  // The drivers' tags of one sheet's rows, in row order.
+  static std::string Rows(const std::string& reply, const std::string& sheet) {
+    std::string rows;
+    const size_t begin = reply.find("Name=\"" + sheet + "\"");
+    const size_t end = reply.find("</Datasheet>", begin);
+    for (size_t at = reply.find("FieldId=\"201\"", begin); at < end;
+         at = reply.find("FieldId=\"201\"", at + 1)) {
+      const size_t value = reply.find("Value=\"", at) + 7;
+      rows += reply.substr(value, reply.find('"', value) - value) + " ";
+    }
+    return rows;
+  }
+};
+
+TEST_F(TemplateSortTest, ANewSheetIsSortedByTheColumnFoundDepthFirstOrByItsSchemaSort) {
+  const Outcome created =
+      Host({"--set", "Folder::Templates=templates", "request", "CreateDocuments", "-"},
+           "<XMLMessage TargetId=\"App\" Status=\"1\"><CreateDocuments CaseId=\"1\">"
+           "<Datasheet TemplateId=\"PL\"/><Datasheet TemplateId=\"PR\"/>"
+           "</CreateDocuments></XMLMessage>");
+  ASSERT_EQ(created.status, 0) << created.err;
+  // Members are added as M-B, M-C, M-A. "CLD" orders by the drivers' tags
+  // (the sub-view's field), not by the plant's name of the next view.
+  EXPECT_EQ(Rows(created.out, "Pumps by driver"), "M-C M-B M-A ") << created.out;
+  // "ByRank" orders the pumps by their rank: 11, 12, 10.
+  EXPECT_EQ(Rows(created.out, "Pumps by rank"), "M-C M-A M-B ") << created.out;
+
+  // A schema sort needs no field of the column: page 24 is the first sheet's.
+  const Outcome sorted = Host({"request", "ApplyDatasheetSort", "-"},
+                              "<XMLMessage TargetId=\"23\" Status=\"1\"><ApplyDatasheetSort "
+                              "PageId=\"24\" FieldId=\"999\" SortId=\"ByRank\"/></XMLMessage>");
+  ASSERT_EQ(sorted.status, 0) << sorted.err;
+  EXPECT_NE(sorted.out.find("Sorted 3 objects"), std::string::npos) << sorted.out;
+  const std::string page = Dump({"24"});
+  EXPECT_NE(page.find("NodeObjects[2] = #11\nNodeObjects[3] = #12\nNodeObjects[4] = #10\n"),
+            std::string::npos)
+      << page;
+  // A value sort does.
+  const Outcome refused = Host({"request", "ApplyDatasheetSort", "-"},
+                               "<XMLMessage TargetId=\"23\" Status=\"1\"><ApplyDatasheetSort "
+                               "PageId=\"24\" FieldId=\"999\" SortId=\"CLA\"/></XMLMessage>");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("E_POINTER"), std::string::npos) << refused.err;
 }
 
 }  // namespace

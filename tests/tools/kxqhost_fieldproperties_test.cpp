@@ -72,5 +72,20 @@ TEST_F(KxqhostFieldPropertiesTest, PropertiesOfAFieldWithAndWithoutAValue) {
   EXPECT_EQ(with.out.find("== event"), std::string::npos);
 }
 
+// The field-object messages tell no client: a row shown on the summary list
+// changes the page and raises no event.
+TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {
+  const Outcome shown = Host({"--events", "request", "ShowFieldObjects", "-"},
+                             "<XMLMessage TargetId=\"1007\" Status=\"1\"><ShowFieldObjects "
+                             "PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" "
+                             "Index=\"6\" ObjectId=\"111\"/></ShowFieldObjects></XMLMessage>");
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(shown.out,
+            "== store changed #1071: NodeObjects, Fields, Revisions\n"
+            "== current datasheet none, page none\n")
+      << shown.out;
+  EXPECT_NE(Dump({"1071"}).find("NodeObjects[8] = #111\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kxqtest

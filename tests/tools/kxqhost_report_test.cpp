@@ -92,5 +92,41 @@ TEST_F(ReportCliTest, ReportOfAnUnknownPageFails) {
   EXPECT_NE(failed.err.find("<KXError"), std::string::npos) << failed.err;
 }
 
+// The report's values as the system's own conversion to text writes them,
+// on the sample plant's vessel sheet (page 1061): a real to 15 significant
+// digits, a date, Booleans -1 and 0.
+class SampleReportTest : public KxqhostTest {};
+
+TEST_F(SampleReportTest, ReportValuesAreTheSystemsTextOfTheValue) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  WriteText(dir_ / "report.kxq",
+            "set 131 InServiceDate 2024-01-01\n"
+            "set 131 Jacketed true\n"
+            "set 132 Jacketed false\n"
+            "set 131 InsideDiameter 1234.5678901234567 mm\n"
+            "request GetInfoForReport <<END\n"
+            "<XMLMessage TargetId=\"Editor\" Status=\"1\"><GetInfoForReport>"
+            "<Field FieldId=\"503\" PageId=\"1061\"/><Field FieldId=\"509\" PageId=\"1061\"/>"
+            "<Field FieldId=\"510\" PageId=\"1061\"/></GetInfoForReport></XMLMessage>\n"
+            "END\n");
+  const Outcome reported = Host({"run", dir_ / "report.kxq"});
+  ASSERT_EQ(reported.status, 0) << reported.err;
+  for (const char* record :
+       {"<ObjectInfo Name=\"V-101\"><AttributeName>InsideDiameter</AttributeName>"
+        "<Value>1234.56789012346</Value><UOM>mm</UOM></ObjectInfo>",
+        "<ObjectInfo Name=\"V-101\"><AttributeName>InServiceDate</AttributeName>"
+        "<Value>2024-01-01</Value><UOM/></ObjectInfo>",
+        "<ObjectInfo Name=\"V-101\"><AttributeName>Jacketed</AttributeName>"
+        "<Value>-1</Value><UOM/></ObjectInfo>",
+        "<ObjectInfo Name=\"V-102\"><AttributeName>Jacketed</AttributeName>"
+        "<Value>0</Value><UOM/></ObjectInfo>",
+        "<ObjectInfo Name=\"V-103\"><AttributeName>Jacketed</AttributeName>"
+        "<Value/><UOM/></ObjectInfo>"}) {
+    EXPECT_NE(reported.out.find(record), std::string::npos) << record << "\n" << reported.out;
+  }
+}
+
 }  // namespace
 }  // namespace kxqtest

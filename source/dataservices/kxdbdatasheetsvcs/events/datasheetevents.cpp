@@ -4,6 +4,8 @@
 // event is delivered without XML; the host's current datasheet and page are
 // put back either way.
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
 #include "pages/loaddatasheet.h"
+#include "variantutil.h"
 
 namespace {
 
@@ -347,6 +350,42 @@ void GrowList(IKXQAttribute* list, int32_t count) {
   }
 }
 
+// The template node each field of the page sits on, by field id, and the
+// nodes of the repeating fields in field order (the helper's order).
+struct FieldNodes {
+  std::map<int32_t, int32_t> byField;
+  std::vector<int32_t> repeating;
+  int32_t NodeOf(int32_t fieldId) const {
+    const auto found = byField.find(fieldId);
+    return found != byField.end() ? found->second : -1;
+  }
+};
+
+FieldNodes ReadFieldNodes(KXComException& ctx, IKXQTemplatePage* templatePage,
+                          const ContinuousPageHelper& helper) {
+  FieldNodes nodes;
+  SAFEARRAY* raw = nullptr;
+  KX_CHECK(ctx, templatePage->get_Fields(&raw));
+  VariantUtil::SafeArrayVector fields(raw, true);
+  if (fields.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    IKXQTemplateNodePtr field;
+    KX_CHECK(ctx, fields.GetInterfaceAt(i, &field));
+    if (!field) continue;
+    LONG id = -1;
+    LONG node = -1;
+    KX_CHECK(ctx, field->get_Id(&id));
+    KX_CHECK(ctx, field->get_NodeIndex(&node));
+    nodes.byField.emplace(id, node);
+  }
+  const std::vector<int32_t>& ids = helper.FieldNodeIds();
+  for (size_t i = static_cast<size_t>(std::max(helper.FirstRepeatingField(), 1) - 1);
+       i < ids.size(); ++i) {
+    nodes.repeating.push_back(nodes.NodeOf(ids[i]));
+  }
+  return nodes;
+}
+
 // "RemoveRow" of a continuous-list row whose object is gone.
 _bstr_t RemoveRowText(KXComException& ctx, int32_t row, int32_t pageId) {
   _com_ptr_t<ikxXMLStringWriter> writer;
@@ -424,6 +463,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     const int32_t pageId = ObjectIdOf(at.page);
     std::vector<_bstr_t> collected;
     std::vector<int32_t> removedRows;
+    std::optional<FieldNodes> fieldNodes;
     auto collect = [&](const _bstr_t& text) {
       if (text.length() > 0) collected.push_back(text);
     };
@@ -444,23 +484,27 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
                               issuedFields, templateChanged, &element);
       collect(ItemText(hr, element));
       if (continuous && m_ids.GetCount() > 1) {
-        const std::vector<int32_t>& nodeIds = helper.FieldNodeIds();
+        // The row's revision, found by the node the field sits on: the fields
+        // of one node share it, so a row shows it once, after its first
+        // field. Its value follows the fixed values at the head of the list.
+        if (!fieldNodes) fieldNodes = ReadFieldNodes(ctx, templatePage, helper);
+        const std::vector<int32_t>& ids = helper.FieldNodeIds();
         const int32_t folded =
             f > helper.TemplateFieldCount() && perRow > 0 ? first + (f - first) % perRow : f;
-        const int32_t nodeId = folded >= 1 && folded <= static_cast<int32_t>(nodeIds.size())
-                                   ? nodeIds[static_cast<size_t>(folded - 1)]
-                                   : -1;
-        const auto listed = first >= 1 && first - 1 <= static_cast<int32_t>(nodeIds.size())
-                                ? std::find(nodeIds.begin() + (first - 1), nodeIds.end(), nodeId)
-                                : nodeIds.end();
-        if (nodeId >= 0 && listed != nodeIds.end()) {
-          int32_t k = static_cast<int32_t>(listed - (nodeIds.begin() + (first - 1)));
+        const int32_t node = folded >= 1 && folded <= static_cast<int32_t>(ids.size())
+                                 ? fieldNodes->NodeOf(ids[static_cast<size_t>(folded - 1)])
+                                 : -1;
+        const auto listed =
+            std::find(fieldNodes->repeating.begin(), fieldNodes->repeating.end(), node);
+        if (node >= 0 && listed != fieldNodes->repeating.end()) {
+          int32_t k = static_cast<int32_t>(listed - fieldNodes->repeating.begin());
           if (perRow != 0 && f >= first) k += helper.ValuesPerRow() * ((f - first) / perRow);
-          if (GetAttributeCount(revisions) < k + 1) GrowList(revisions, k + 2);
+          const int32_t value = helper.FixedValueCount() + k;
+          if (GetAttributeCount(revisions) < value + 1) GrowList(revisions, value + 2);
           _bstr_t revision;
-          KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, k + 1, revision);
+          KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, value + 1, revision);
           element = nullptr;
-          hr = WriteShowRevision(context, at.page, templatePage, k, revision, &element);
+          hr = WriteShowRevision(context, at.page, templatePage, value, revision, &element);
           const _bstr_t text = ItemText(hr, element);
           bool seen = false;
           for (const _bstr_t& done : collected) seen = seen || done.view() == text.view();

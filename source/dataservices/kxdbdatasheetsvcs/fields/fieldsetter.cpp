@@ -45,6 +45,7 @@ bool FieldWrite::Prepare() {
   _bstr_t format;
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
   continuous = format.length() > 0;
+  m_assertionEvents.emplace(main);
   if (continuous) {
     KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage, page,
                                                             false));
@@ -60,10 +61,20 @@ bool FieldWrite::Prepare() {
 
 HRESULT FieldWrite::Store(const OLECHAR* text, const OLECHAR* unit, const OLECHAR* filterText) {
   FieldUtils::SetAttributeValueFromText(field.holder, field.position, text, unit);
-  if (!field.created) return S_OK;
-  return FieldUtils::CheckPermanentFilterMembership(main, datasheet, page, request.fieldId,
-                                                    request.index, field.holder, field.position,
-                                                    filterText);
+  HRESULT checked = S_OK;
+  if (field.created) {
+    checked = FieldUtils::CheckPermanentFilterMembership(main, datasheet, page, request.fieldId,
+                                                         request.index, field.holder,
+                                                         field.position, filterText);
+  }
+  if (m_assertionEvents) {
+    if (checked == S_OK) {
+      m_assertionEvents->Post();
+    } else {
+      m_assertionEvents->Drop();
+    }
+  }
+  return checked;
 }
 
 IKXQAttribute* FieldWrite::Fields() {

@@ -20,9 +20,8 @@
 #include "fields/fieldassert.h"
 #include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
+#include "main/main.h"
 #include "model/scopedcurrent.h"
-
-class Main;
 
 // The values every field message carries.
 struct FieldRequest {
@@ -56,7 +55,8 @@ class FieldWrite {
 
   // Stores `text` (null or empty clears) in `unit` (null: the value's own)
   // and, for an object this request created, checks the permanent filter
-  // with `filterText`: S_OK, or S_FALSE when the object left the page.
+  // with `filterText`: S_OK, or S_FALSE when the object left the page; no
+  // client then hears of it.
   HRESULT Store(const OLECHAR* text, const OLECHAR* unit, const OLECHAR* filterText);
 
   // The page's "Fields" list (E_POINTER when the page has none).
@@ -85,6 +85,9 @@ class FieldWrite {
   std::optional<ScopedCurrentDatasheet> m_currentDatasheet;
   std::optional<ScopedCurrentPage> m_currentPage;
   IKXQAttributePtr m_fields;
+  // The events of the assertion (a new row), held until the new object
+  // passes the permanent filter.
+  std::optional<Main::HeldEvents> m_assertionEvents;
 };
 
 // The whole road for "SetStringField" (kind 2), "SetRealField" (3),

@@ -116,9 +116,19 @@ _bstr_t ReadInstanceValue(KXComException& ctx, IKXQObject* object, IKXQClassView
   }
   KX_CHECK(ctx, hr);
   if (!holder) return text;
-  FieldUtils::GetAttributeValueText(
-      holder, position, text,
-      unitText.length() > 0 ? static_cast<const OLECHAR*>(unitText) : nullptr);
+  // The value in the field's unit, as the system's own conversion writes it
+  // (reals to 15 significant digits, Booleans -1 and 0), not in the XML
+  // form of the datasheet's fields.
+  const _bstr_t unitName(unitText.length() > 0 ? static_cast<const OLECHAR*>(unitText) : u"");
+  _variant_t value;
+  KX_CHECK(ctx, holder->GetValue(position, _variant_t(unitName), value.GetAddress()));
+  if (V_VT(&value) <= VT_NULL) return text;
+  // A value with no text form reports none.
+  if (FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) {
+    ClearThreadErrorInfo();
+    return text;
+  }
+  text = _bstr_t(V_BSTR(&value));
   return text;
 }
 

@@ -11,10 +11,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
+#include "host/events.h"
 #include "kxqdataserviceimpl.h"
+#include "kxstoreptrs.h"
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "main/mainfiltersort.h"
 #include "messagekit.h"
@@ -288,6 +291,36 @@ class Main final : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IP
   // events of other services are skipped. Throws KXComException.
   bool MergeWithPendingEvent(IDatasheetEvent* event);
 
+  // While one lives, the events that launches make are held here instead
+  // of being posted: Post() posts them in launch order (each merged or
+  // posted as the launch would have), Drop() forgets them, for a change
+  // that did not stand. One that ends with neither posts them, failures
+  // ignored. They nest: the innermost holds.
+  class HeldEvents {
+   public:
+    explicit HeldEvents(Main& main);
+    ~HeldEvents();
+    HeldEvents(const HeldEvents&) = delete;
+    HeldEvents& operator=(const HeldEvents&) = delete;
+    // Throws KXComException as PostEvent does.
+    void Post();
+    void Drop();
+
+   private:
+    friend class Main;
+    struct Held {
+      _com_ptr_t<IKXQApplicationEvent> reference;
+      KXQApplicationEventImpl* event;
+      IKXQObjectPtr datasheet;
+      int32_t status;
+    };
+    void Release();
+    Main& m_main;
+    HeldEvents* m_outer;
+    bool m_active = true;
+    std::vector<Held> m_events;
+  };
+
   // "FilterSort.xml" (mainfiltersort.cpp). LoadFilterSortFile reads the file
   // of the templates folder once for this Main (a missing or malformed file
   // leaves what was read before the fault; no error reaches the caller).
@@ -300,8 +333,8 @@ class Main final : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IP
   _bstr_t GetTemplateSortId(std::u16string id) const;
   const FilterSortTable& FilterSorts() const { return m_filterSort; }
   // Sorts a new summary sheet by its template's SortId at the column of the
-  // first node of its first page's top-level data views; nothing without a
-  // SortId or such a node.
+  // first field met depth first in its first page's top-level data views
+  // and their sub-views; nothing without a SortId or such a field.
   HRESULT ApplyTemplateFilterSort(IKXQObject* datasheet);
 
   // The one continuous-list analysis of the module, kept for the template
@@ -317,6 +350,7 @@ class Main final : public kx::com::DispatchImpl<Main, IKXDBDatasheetSvcsMain, IP
   ContinuousPageHelper m_continuousPageHelper;
   FilterSortTable m_filterSort;
   bool m_filterSortLoaded = false;
+  HeldEvents* m_heldEvents = nullptr;
 };
 
 namespace KXDBDatasheetSvcs {

@@ -3,6 +3,7 @@
 #include "main/mainfiltersort.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "com/wstr.h"
@@ -71,6 +72,34 @@ class FilterSortParser final : public FilterSortParserSchema {
 
 const OLECHAR* TextOf(const _bstr_t& text) {
   return text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"";
+}
+
+// The id of the first field on `view`, or, for a view without fields, on its
+// sub-views in order, each searched the same way; none when no view has one.
+std::optional<int32_t> FirstFieldBelow(KXComException& ctx, IKXQClassView* view) {
+  SAFEARRAY* raw = nullptr;
+  KX_CHECK(ctx, view->get_Fields(&raw));
+  VariantUtil::SafeArrayVector fields(raw, true);
+  if (fields.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
+  if (fields.Count() > 0) {
+    IKXQTemplateNodePtr field;
+    KX_CHECK(ctx, fields.GetInterfaceAt(0, &field));
+    LONG id = -1;
+    if (field) KX_CHECK(ctx, field->get_Id(&id));
+    return static_cast<int32_t>(id);
+  }
+  SAFEARRAY* children = nullptr;
+  KX_CHECK(ctx, view->get_Children(&children));
+  VariantUtil::SafeArrayVector below(children, true);
+  if (below.Array() == nullptr && children != nullptr) SafeArrayDestroy(children);
+  for (int32_t j = 0; j < below.Count(); ++j) {
+    IKXQClassViewPtr child;
+    KX_CHECK(ctx, below.GetClassViewAt(j, &child));
+    if (!child) continue;
+    const std::optional<int32_t> id = FirstFieldBelow(ctx, child);
+    if (id) return id;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -178,46 +207,21 @@ HRESULT Main::ApplyTemplateFilterSort(IKXQObject* datasheet) {
     CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
     PtrArray<IUnknown> tops;
     KX_CHECK(ctx, Workers().GetTopLevelDataViews(templatePage, tops));
-    // The column: the node index of the first template node of the first
-    // top-level view (or, for a view without nodes, of its sub-views) that
-    // has one.
-    int32_t column = -1;
-    std::vector<IKXQClassViewPtr> pending;
-    for (int32_t i = 0; i < tops.GetCount(); ++i) {
+    // The column: the field of the first template node met depth first, a
+    // top-level view, then its sub-views, then the next top-level view.
+    std::optional<int32_t> column;
+    for (int32_t i = 0; i < tops.GetCount() && !column; ++i) {
       IKXQClassViewPtr view;
       if (tops.GetAt(i) != nullptr) {
         KX_CHECK(ctx, tops.GetAt(i)->QueryInterface(kx_uuidof<IKXQClassView>(),
                                                     reinterpret_cast<void**>(&view)));
       }
-      if (view) pending.push_back(view);
-    }
-    for (size_t k = 0; k < pending.size() && column < 0; ++k) {
-      SAFEARRAY* raw = nullptr;
-      KX_CHECK(ctx, pending[k]->get_Fields(&raw));
-      VariantUtil::SafeArrayVector nodes(raw, true);
-      if (nodes.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
-      if (nodes.Count() > 0) {
-        IKXQTemplateNodePtr node;
-        KX_CHECK(ctx, nodes.GetInterfaceAt(0, &node));
-        LONG index = -1;
-        if (node) KX_CHECK(ctx, node->get_NodeIndex(&index));
-        column = index;
-        break;
-      }
-      SAFEARRAY* children = nullptr;
-      KX_CHECK(ctx, pending[k]->get_Children(&children));
-      VariantUtil::SafeArrayVector below(children, true);
-      if (below.Array() == nullptr && children != nullptr) SafeArrayDestroy(children);
-      for (int32_t j = 0; j < below.Count(); ++j) {
-        IKXQClassViewPtr child;
-        KX_CHECK(ctx, below.GetClassViewAt(j, &child));
-        if (child) pending.push_back(child);
-      }
+      if (view) column = FirstFieldBelow(ctx, view);
     }
     // Without a column there is nothing to sort by: the sheet stays as it is.
-    if (column < 0) return S_OK;
+    if (!column) return S_OK;
     int32_t sorted = 0;
-    KX_CHECK(ctx, Workers().SortDatasheet(*this, datasheet, first, sortId, column, &sorted));
+    KX_CHECK(ctx, Workers().SortDatasheet(*this, datasheet, first, sortId, *column, &sorted));
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();

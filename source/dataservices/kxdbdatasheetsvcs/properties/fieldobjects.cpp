@@ -399,9 +399,10 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
     try {
       for (const auto& record : m_records) {
         if (m_continuous) {
-          KX_CHECK(ctx,
-                   KXDBDatasheetSvcs::AddListObject(main, record.object, work.page,
-                                                    work.templatePage, true, record.index, false));
+          // The field-object messages tell no client: no events.
+          KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObject(main, record.object, work.page,
+                                                         work.templatePage, true, record.index,
+                                                         false, false));
           continue;
         }
         PlaceParentObjects(work, record.node, sourceChain);

@@ -29,11 +29,18 @@ constexpr OLECHAR kSortFile[] = u"source/dataservices/kxdbdatasheetsvcs/sort";
 using namespace KXDBDatasheetSvcs;
 using Composition::ListRow;
 
-IKXQTemplateFieldPtr FieldDefinition(KXComException& ctx, IKXQTemplatePage* templatePage,
-                                     int32_t column) {
+// The field definition of `column`, or null when the page has none.
+IKXQTemplateFieldPtr FindFieldDefinition(KXComException& ctx, IKXQTemplatePage* templatePage,
+                                         int32_t column) {
   _variant_t number;
   IKXQTemplateFieldPtr field;
   KX_CHECK(ctx, templatePage->GetFieldById(column, number.GetAddress(), &field));
+  return field;
+}
+
+IKXQTemplateFieldPtr FieldDefinition(KXComException& ctx, IKXQTemplatePage* templatePage,
+                                     int32_t column) {
+  IKXQTemplateFieldPtr field = FindFieldDefinition(ctx, templatePage, column);
   if (!field) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   return field;
 }
@@ -308,8 +315,12 @@ HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page, const
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet != nullptr ? datasheet : page, &tmpl, 1));
     CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
-    const IKXQTemplateFieldPtr field = FieldDefinition(ctx, templatePage, column);
+    const IKXQTemplateFieldPtr field = FindFieldDefinition(ctx, templatePage, column);
     if (format.length() > 0) {
+      // Only the value sorts read the column; a schema sort compares objects.
+      const bool byValue =
+          code != nullptr && (_wcsicmp(code, u"CLA") == 0 || _wcsicmp(code, u"CLD") == 0);
+      if (byValue && !field) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
       KX_CHECK(ctx,
                main.GetContinuousPageHelper().Initialize(application, templatePage, page, false));
       *count = SortContinuousList(ctx, main, page, code, field);

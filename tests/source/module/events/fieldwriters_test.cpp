@@ -121,12 +121,17 @@ TEST_F(DataFieldEventTest, AListRowGetsItsRevisionsOnceAndAGoneRowOneRemoveRow) 
   xml = Deliver();
   ASSERT_EQ(xml.size(), 1u);
   EXPECT_NE(xml[0].find("<ShowIntegerField PageId=\"31\" FieldId=\"3\""), std::string::npos);
-  // Each revision of the row's values once, in the order met.
-  EXPECT_EQ(Count(xml[0], "<ShowRevision "), 2u) << xml[0];
-  EXPECT_LT(xml[0].find("RevisionId=\"0\""), xml[0].find("RevisionId=\"1\""));
-  // "Revisions" grew within its list only: to k + 2 values for k = 0,
-  // which already holds k = 1.
-  EXPECT_EQ(GetAttributeCount(List(31, u"Revisions")), 2);
+  // Both fields stand on the row's node: the row's revision once, right
+  // after its first field; its value is the row's first, behind the one
+  // fixed value.
+  EXPECT_EQ(Count(xml[0], "<ShowRevision "), 1u) << xml[0];
+  EXPECT_NE(xml[0].find("FieldId=\"2\" Alignment=\"0\" VerticalAlignment=\"0\" State=\"256\" "
+                        "Value=\"P-201\" Index=\"0\"/><ShowRevision PageId=\"31\" "
+                        "RevisionId=\"1\" Alignment=\"0\" VerticalAlignment=\"0\" Index=\"0\"/>"),
+            std::string::npos)
+      << xml[0];
+  // "Revisions" grew to one value past the one read (position 2).
+  EXPECT_EQ(GetAttributeCount(List(31, u"Revisions")), 3);
 
   // Pump 33 (row 1) leaves the page: its fields give one "RemoveRow".
   IKXQAttributePtr objects = List(31, u"NodeObjects");

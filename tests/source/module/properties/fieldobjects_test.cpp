@@ -17,8 +17,8 @@ namespace {
 
 class FieldObjectsTest : public ::testing::Test {
  protected:
-  // A list's rows taken off or added tell the clients through the page
-  // model; nothing else here raises an event.
+  // A list's rows taken off tell the clients through the page model;
+  // nothing else here raises an event.
   std::string Reply(const std::u16string& name, const std::u16string& attributes,
                     const std::u16string& fields, bool quiet = true) {
     const auto result = host_.host().Request(name, u"<XMLMessage TargetId=\"20\" Status=\"1\"><" +
@@ -84,9 +84,9 @@ TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
             "");
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 4);
   EXPECT_NE(host_.Object(54), nullptr);
-  // Shown again, confirmed with the object: a row of the list.
+  // Shown again, confirmed with the object: a row of the list, and no event.
   EXPECT_EQ(Reply(u"ShowFieldObjects", u"PageId=\"51\" Confirmed=\"1\"",
-                  u"<Field FieldId=\"12\" Index=\"3\" ObjectId=\"54\"/>", false),
+                  u"<Field FieldId=\"12\" Index=\"3\" ObjectId=\"54\"/>"),
             "");
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 5);
 }
