@@ -147,6 +147,30 @@ TEST_F(FieldPropertiesTest, OnAListEveryRowIsHandledNotOnlyTheFirst) {
   EXPECT_NE(row4.find("Value=\"P-205\""), std::string::npos) << row4;
 }
 
+// The issued value carries the unit the issued copy showed: the current
+// page has since turned from m3/h to l/s.
+TEST(FieldPropertiesIssuedTest, TheIssuedValueCarriesTheIssuedCopysUnit) {
+  std::string fixture = FieldFixture();
+  const size_t page = fixture.find("<object id=\"25\"");
+  ASSERT_NE(page, std::string::npos);
+  const std::string active = "<value attribute=\"ActivePage\" ref=\"21\"/>\n";
+  const size_t at = fixture.find(active, page);
+  ASSERT_NE(at, std::string::npos);
+  fixture.insert(at + active.size(),
+                 kxtest::xml::Value("Units", "m3/h") +
+                     kxtest::xml::Values("Fields", {R"(<String FieldId="1" Value="P-101"/>)",
+                                                    R"(<Real FieldId="2" Value="7.2"/>)"}));
+  SetterHost host(fixture.c_str());
+  const auto result =
+      host.Send(u"GetFieldProperties", u"<GetFieldProperties PageId=\"21\" FieldId=\"2\"/>");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  const std::string reply = Narrow(result.reply);
+  EXPECT_NE(reply.find("Value=\"2\" Units=\"litres per second\" "
+                       "IssuedValue=\"7.2 (cubic metres per hour)\""),
+            std::string::npos)
+      << reply;
+}
+
 // A field record on the issued copy of the page that cannot be read fails
 // the request with its chain instead of answering success without a reply.
 TEST(FieldPropertiesIssuedTest, AnUnreadableIssuedRecordFailsTheRequest) {
