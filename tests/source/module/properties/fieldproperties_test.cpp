@@ -114,7 +114,8 @@ TEST_F(FieldPropertiesTest, APresentationChangeMakesTheObjectAndStoresTheRecordW
   const auto set = Set(u"PageId=\"41\" FieldId=\"1\" Alignment=\"2\" ConfirmedClass=\"Pump\"");
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
   EXPECT_EQ(host_.Count(41, u"NodeObjects"), 1);
-  EXPECT_EQ(host_.Value(41, u"Fields", 1), "<String FieldId=\"1\" Alignment=\"2\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(41, u"Fields", 1),
+            "<String FieldId=\"1\" Alignment=\"2\" VerticalAlignment=\"0\"/>");
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 41] to ed"}));
   const auto status = host_.Send(
       u"GetFieldStatus", u"<GetFieldStatus PageId=\"41\"><FieldId ID=\"1\"/></GetFieldStatus>");
@@ -131,8 +132,8 @@ TEST_F(FieldPropertiesTest, OnAListEveryRowIsHandledNotOnlyTheFirst) {
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
   for (int row = 0; row < 5; ++row) {
     EXPECT_EQ(host_.Value(51, u"Fields", 2 + 2 * row),
-              "<String FieldId=\"12\" Alignment=\"1\" State=\"0\" Index=\"" + std::to_string(row) +
-                  "\"/>")
+              "<String FieldId=\"12\" Alignment=\"1\" VerticalAlignment=\"0\" Index=\"" +
+                  std::to_string(row) + "\"/>")
         << row;
   }
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 51] to ed"}));
