@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "storexml.h"
 #include "support/fieldhost.h"
 #include "support/setterhost.h"
 
@@ -95,6 +96,37 @@ TEST_F(FieldFormatTest, OneRowOfAFiveRowListChangesTheWholeColumn) {
   EXPECT_EQ(host_.Value(51, u"Fields", 12), "");
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 51] to ed"}));
   EXPECT_EQ(Set(u"51", u"Alignment=\"1\"", u"<FieldId Index=\"2\"/>").hr, E_INVALIDARG);
+}
+
+// The record of the row named carries a format and a vertical alignment of
+// its own: with the request's alignment they reach every other row.
+TEST(FieldFormatListTest, TheOtherRowsTakeTheNamedRowsWholePresentation) {
+  std::string fixture = FieldFixture();
+  const std::string rows = kxtest::xml::Values(
+      "Fields", {R"(<String FieldId="11"/>)", R"(<String FieldId="12" Index="0" Alignment="2"/>)",
+                 R"(<Real FieldId="13" Index="0" Format="0.00"/>)"});
+  const size_t at = fixture.find(rows);
+  ASSERT_NE(at, std::string::npos);
+  fixture.replace(
+      at, rows.size(),
+      kxtest::xml::Values(
+          "Fields",
+          {R"(<String FieldId="11"/>)", R"(<String FieldId="12" Index="0" Alignment="2"/>)",
+           R"(<Real FieldId="13" Index="0" Format="0.00"/>)", R"(<String FieldId="12" Index="1"/>)",
+           R"(<Real FieldId="13" Index="1" Format="g1" VerticalAlignment="1"/>)"}));
+  SetterHost host(fixture.c_str());
+  const auto set = host.Send(u"SetFieldFormat",
+                             u"<SetFieldFormat PageId=\"51\" Alignment=\"2\">"
+                             u"<FieldId ID=\"13\" Index=\"1\"/></SetFieldFormat>");
+  ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
+  for (int row = 0; row < 5; ++row) {
+    EXPECT_EQ(
+        host.Value(51, u"Fields", 3 + 2 * row),
+        "<Real FieldId=\"13\" Format=\"g1\" Alignment=\"2\" VerticalAlignment=\"1\" Index=\"" +
+            std::to_string(row) + "\"/>")
+        << row;
+  }
+  EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 51] to ed"}));
 }
 
 // A field shows the template's alignments where its record sets none:
