@@ -155,9 +155,10 @@ void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
 
 void TemplatePageListing::WriteReply(HostConnection& host) {
   if (m_records.empty()) return;
-  KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
   XMLReply::BeginMessage(host, m_targetId.c_str(), -1);
   for (const KXClassTemplatesInfo& record : m_records) {
+    // Each record writes itself, with a trace line of its own.
+    KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
     LONG objectId = 0;
     if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
     for (const IKXQTemplatePtr& tmpl : record.templates) {
