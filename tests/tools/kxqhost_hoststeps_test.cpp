@@ -101,9 +101,10 @@ TEST_F(KxqhostHostStepsTest, ASecondAttachKeepsTheFirstTraceConfiguration) {
   EXPECT_FALSE(Has(off.err, "&KXCE&")) << off.err;
 }
 
-// At trace level "High" the template-page listings trace
-// "KXClassTemplatesInfo::WriteXML" once for each record written.
-TEST_F(KxqhostHostStepsTest, TemplatePageListingsTraceEachRecord) {
+// At trace level "High" the template-page listings trace their handler
+// once, when its context is made, and "KXClassTemplatesInfo::WriteXML"
+// once for each record written.
+TEST_F(KxqhostHostStepsTest, TemplatePageListingsTraceTheHandlerOnceAndEachRecord) {
   auto count = [](const std::string& text, const std::string& line) {
     size_t n = 0;
     for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
@@ -112,6 +113,7 @@ TEST_F(KxqhostHostStepsTest, TemplatePageListingsTraceEachRecord) {
   const std::vector<std::string> traced = {"--set", "TraceLevel::JournalTrace=yes", "--set",
                                            "TraceLevel::General=high", "request"};
   const std::string writer = "&KXCE& >>>> Enter KXClassTemplatesInfo::WriteXML()\n";
+  const std::string handler = "&KXCE& >>>> Enter KXDBDatasheetSvcs::ListTemplatePagesByObject()\n";
   std::vector<std::string> byObject = traced;
   byObject.insert(byObject.end(), {"ListTemplatePagesByObject", "-"});
   const Outcome objects = Host(
@@ -123,6 +125,11 @@ TEST_F(KxqhostHostStepsTest, TemplatePageListingsTraceEachRecord) {
   EXPECT_NE(objects.out.find("ObjectId=\"101\""), std::string::npos) << objects.out;
   EXPECT_NE(objects.out.find("ObjectId=\"131\""), std::string::npos) << objects.out;
   EXPECT_EQ(count(objects.err, writer), 2u) << objects.err;
+  EXPECT_EQ(count(objects.err, handler), 1u) << objects.err;
+  // The handler's line comes first, before the objects are looked up.
+  EXPECT_LT(objects.err.find(handler),
+            objects.err.find("Enter ListTemplatePagesMessageParser::InternalAddObject()"))
+      << objects.err;
 
   std::vector<std::string> ofSheet = traced;
   ofSheet.insert(ofSheet.end(), {"ListTemplatePages", "-"});

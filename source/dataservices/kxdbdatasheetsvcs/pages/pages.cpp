@@ -274,7 +274,8 @@ HRESULT ListTemplatePagesMessageParser::SetValue(uint32_t id, const SAXValue& va
 }
 
 HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
-  KXComException ctx(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
+  // The handler has traced its entry; the operations below trace their own.
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
   try {
     m_listing.SetTargetId(m_targetId.str());
     m_listing.ListTemplatePagesByObject(m_pMain->m_pApplication, m_pMain->m_pSchema, nullptr);
