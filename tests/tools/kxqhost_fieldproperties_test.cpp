@@ -56,7 +56,9 @@ TEST_F(KxqhostFieldPropertiesTest, AFormatOnOneRowOfTheSummaryReachesEveryRow) {
   EXPECT_GE(Count(set.out, "FieldId=\"404\""), 4u) << set.out;
   const std::string page = Dump({"1071"});
   // Every row of the list, the one named and the others.
-  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Format=\"0.0\" State=\"0\" Index=)"), 6u)
+  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Format=\"0.0\" Alignment=\"0\" )"
+                        R"(VerticalAlignment=\"0\" Index=)"),
+            6u)
       << page;
 }
 

@@ -3,6 +3,7 @@
 // settings, and the module's other data-service slots.
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "support/host_fixture.h"
 
@@ -98,6 +99,46 @@ TEST_F(KxqhostHostStepsTest, ASecondAttachKeepsTheFirstTraceConfiguration) {
   ASSERT_EQ(off.status, 0) << off.err;
   EXPECT_TRUE(Has(off.out, "<Template Name=\"Centrifugal pump datasheet\"")) << off.out;
   EXPECT_FALSE(Has(off.err, "&KXCE&")) << off.err;
+}
+
+// At trace level "High" the template-page listings trace their handler
+// once, when its context is made, and "KXClassTemplatesInfo::WriteXML"
+// once for each record written.
+TEST_F(KxqhostHostStepsTest, TemplatePageListingsTraceTheHandlerOnceAndEachRecord) {
+  auto count = [](const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+  };
+  const std::vector<std::string> traced = {"--set", "TraceLevel::JournalTrace=yes", "--set",
+                                           "TraceLevel::General=high", "request"};
+  const std::string writer = "&KXCE& >>>> Enter KXClassTemplatesInfo::WriteXML()\n";
+  const std::string handler = "&KXCE& >>>> Enter KXDBDatasheetSvcs::ListTemplatePagesByObject()\n";
+  std::vector<std::string> byObject = traced;
+  byObject.insert(byObject.end(), {"ListTemplatePagesByObject", "-"});
+  const Outcome objects = Host(
+      byObject,
+      "<XMLMessage TargetId=\"Insert\" Status=\"1\"><ListTemplatePagesByObject>"
+      "<ObjectId>101</ObjectId><ObjectId>131</ObjectId></ListTemplatePagesByObject></XMLMessage>");
+  ASSERT_EQ(objects.status, 0) << objects.err;
+  // A record per object, each with its templates' pages.
+  EXPECT_NE(objects.out.find("ObjectId=\"101\""), std::string::npos) << objects.out;
+  EXPECT_NE(objects.out.find("ObjectId=\"131\""), std::string::npos) << objects.out;
+  EXPECT_EQ(count(objects.err, writer), 2u) << objects.err;
+  EXPECT_EQ(count(objects.err, handler), 1u) << objects.err;
+  // The handler's line comes first, before the objects are looked up.
+  EXPECT_LT(objects.err.find(handler),
+            objects.err.find("Enter ListTemplatePagesMessageParser::InternalAddObject()"))
+      << objects.err;
+
+  std::vector<std::string> ofSheet = traced;
+  ofSheet.insert(ofSheet.end(), {"ListTemplatePages", "-"});
+  const Outcome sheet = Host(ofSheet, "1001");
+  ASSERT_EQ(sheet.status, 0) << sheet.err;
+  // Two records: P-101A, on the pages, with its two templates, and the
+  // continuous-list summary.
+  EXPECT_EQ(count(sheet.out, "<Pages "), 3u) << sheet.out;
+  EXPECT_EQ(count(sheet.err, writer), 2u) << sheet.err;
 }
 
 // The slots a host rarely calls: the request slot with an extra argument

@@ -1,5 +1,8 @@
 #include "documents/listdatasheetsbyobject.h"
 
+#include <unordered_map>
+#include <vector>
+
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
@@ -14,8 +17,10 @@ namespace {
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/listdatasheetsbyobject";
 
 // One creation entry per available datasheet or summary template whose
-// classes take the object's class.
-void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* object) {
+// classes take the object's class; the datasheet templates' entries, which
+// name the object, are also appended to `offers` when given.
+void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* object,
+                        std::vector<KXDatasheetInfo>* offers) {
   KXComException ctx = KXComException::Silent();
   IKXQClassPtr cls;
   GetObjectClass(object, cls);
@@ -39,8 +44,9 @@ void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* objec
     KX_CHECK(ctx, tmpl->get_Name(name.GetAddress()));
     const _bstr_t category = TemplateCategory(tmpl);
     if (datasheet) {
-      list.AddTemplateEntry(name, CreationTitle(objectName, name), object, id, false, category,
-                            true);
+      const KXDatasheetInfo& offer = list.AddTemplateEntry(name, CreationTitle(objectName, name),
+                                                           object, id, false, category, true);
+      if (offers != nullptr) offers->push_back(offer);
     } else {
       list.AddTemplateEntry(name, name, nullptr, id, true, category, false);
     }
@@ -51,12 +57,13 @@ void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* objec
 
 namespace KXDBDatasheetSvcs {
 
-void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId) {
+void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId,
+                             std::vector<KXDatasheetInfo>* offers) {
   if (objectId < 1) return;
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr object;
   GetStoreObject(main.m_pDatabase, object, objectId);
-  AddCreationEntries(main, list, object);
+  AddCreationEntries(main, list, object, offers);
 
   // The datasheets whose pages show the object.
   if (!ClassHasAttribute(object, u"DataViews")) return;
@@ -96,20 +103,31 @@ const GrammarRecord* ListDatasheetsByObjectSchema::GetSchema() const {
 
 HRESULT ListDatasheetsByObjectMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   if (id != ObjectId) return E_INVALIDARG;
-  if (m_namedIds.insert(value.integer).second) m_objectIds.push_back(value.integer);
+  m_objectIds.push_back(value.integer);
   return S_OK;
 }
 
 HRESULT ListDatasheetsByObjectMessageParser::ListDatasheets() {
   return RunListing(kFile, [&] {
-    for (const int32_t id : m_objectIds) ListDatasheetsForObject(*m_pMain, m_list, id);
+    // An object named again offers its datasheet templates again; its
+    // datasheets, and its summary templates' entries (which name no
+    // object), would be listed once whatever: they are not looked up again,
+    // so that a repeated entry costs only the records it adds.
+    std::unordered_map<int32_t, std::vector<KXDatasheetInfo>> offers;
+    for (const int32_t id : m_objectIds) {
+      const auto [at, first] = offers.try_emplace(id);
+      if (first) {
+        ListDatasheetsForObject(*m_pMain, m_list, id, &at->second);
+      } else {
+        for (const KXDatasheetInfo& offer : at->second) m_list.AddRecord(offer, true);
+      }
+    }
     WriteDatasheetList(*m_pMain, m_list);
   });
 }
 
 void ListDatasheetsByObjectMessageParser::ForgetEntries() {
   m_objectIds.clear();
-  m_namedIds.clear();
   m_list.RemoveAll();
 }
 

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 #include "main/main.h"
@@ -28,17 +27,19 @@ class ListDatasheetsByObjectMessageParser final : public ListDatasheetsByObjectS
   // The worker: lists every object's datasheets and writes the reply.
   HRESULT ListDatasheets();
 
-  // Each object once, in the order first named: a repeated id would list
-  // the same records again, only to have them merged away.
+  // The objects in request order, each as often as it is named: every
+  // entry adds its creation entries again (a datasheet found again is
+  // listed once).
   std::vector<int32_t> m_objectIds;
-  std::unordered_set<int32_t> m_namedIds;
   KXDatasheetInfoList m_list;
 };
 
 namespace KXDBDatasheetSvcs {
 
-// Adds the records of one object; an id below 1 adds nothing. Raises
-// `KXComException`.
-void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId);
+// Adds the records of one object; an id below 1 adds nothing. The
+// creation entries that name the object are also appended to `offers`
+// when given. Raises `KXComException`.
+void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId,
+                             std::vector<KXDatasheetInfo>* offers = nullptr);
 
 }  // namespace KXDBDatasheetSvcs

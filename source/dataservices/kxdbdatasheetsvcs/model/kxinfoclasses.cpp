@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "com/wstr.h"
@@ -72,18 +71,6 @@ class RecordAttributes {
   IKXQResponse* m_response;
   _com_ptr_t<IKXQXMLAttributes> m_attributes;
 };
-
-// Equal for two records offered for the same object and template (the
-// template id in any letter case).
-std::u16string OfferKey(const KXDatasheetInfo& info) {
-  std::u16string key(info.TemplateId.view());
-  for (char16_t& c : key) c = kx_towlower(c);
-  const uint32_t id = static_cast<uint32_t>(info.ObjectId);
-  key.push_back(u'\0');
-  key.push_back(static_cast<char16_t>(id >> 16));
-  key.push_back(static_cast<char16_t>(id & 0xFFFF));
-  return key;
-}
 
 }  // namespace
 
@@ -239,25 +226,17 @@ void KXDatasheetInfoList::Sort() const {
   });
   std::vector<Entry> kept;
   kept.reserve(m_entries.size());
-  std::vector<bool> repeated;
-  std::unordered_set<std::u16string> offers;
   for (size_t first = 0; first < m_entries.size();) {
     size_t end = first + 1;
     while (end < m_entries.size() && CompareKeys(m_entries[first].key, m_entries[end].key) == 0) {
       ++end;
     }
-    // The run is newest first; its last entry was added first. An entry
-    // repeating one added before it for the same object and template (an
-    // object named twice in one request) is no new offer; the offers seen
-    // are gathered oldest first, so a long run costs no more than its length.
-    repeated.assign(end - first, false);
-    offers.clear();
-    for (size_t i = end; i-- > first;) {
-      repeated[i - first] = !offers.insert(OfferKey(*m_entries[i].info)).second;
-    }
+    // The run is newest first; its last entry was added first. A creation
+    // entry added with `alwaysAdd` is kept however often it comes (an
+    // object named again in one request is offered again).
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
-      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0 && !repeated[i - first])) {
+      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0)) {
         kept.push_back(std::move(entry));
       }
     }
@@ -309,9 +288,9 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   }
 }
 
-void KXDatasheetInfoList::AddTemplateEntry(const OLECHAR* name, const OLECHAR* title,
-                                           IKXQObject* object, const OLECHAR* templateId,
-                                           bool summary, const OLECHAR* category, bool alwaysAdd) {
+const KXDatasheetInfo& KXDatasheetInfoList::AddTemplateEntry(
+    const OLECHAR* name, const OLECHAR* title, IKXQObject* object, const OLECHAR* templateId,
+    bool summary, const OLECHAR* category, bool alwaysAdd) {
   auto info = std::make_unique<KXDatasheetInfo>();
   info->Status = 0;
   info->Name = name;
@@ -324,11 +303,16 @@ void KXDatasheetInfoList::AddTemplateEntry(const OLECHAR* name, const OLECHAR* t
     info->ObjectId = ObjectId(object);
     info->Scoped = KXDBDatasheetSvcs::IsObjectScoped(object);
   }
-  if (!alwaysAdd) {
-    int32_t index = 0;
-    if (Find(*info, &index)) return;
-  }
+  // An entry without `alwaysAdd` whose key is listed already is dropped
+  // when the list is sorted: looking it up now would sort the list for
+  // every entry added.
+  const KXDatasheetInfo& made = *info;
   Add(std::move(info), alwaysAdd);
+  return made;
+}
+
+void KXDatasheetInfoList::AddRecord(const KXDatasheetInfo& record, bool alwaysAdd) {
+  Add(std::make_unique<KXDatasheetInfo>(record), alwaysAdd);
 }
 
 bool KXDatasheetInfoList::Find(const KXDatasheetInfo& key, int32_t* index) const {

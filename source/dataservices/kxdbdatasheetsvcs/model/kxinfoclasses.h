@@ -81,10 +81,13 @@ class KXDatasheetInfoList {
   // active project cannot see adds nothing.
   void AddDatasheet(IKXQApplication* application, IKXQObject* datasheet);
   // A creation entry; `object` (may be null) is the object it is offered
-  // for: its id and scope are recorded.
-  void AddTemplateEntry(const OLECHAR* name, const OLECHAR* title, IKXQObject* object,
-                        const OLECHAR* templateId, bool summary, const OLECHAR* category,
-                        bool alwaysAdd);
+  // for: its id and scope are recorded. Returns the record as made (valid
+  // until the list is next read).
+  const KXDatasheetInfo& AddTemplateEntry(const OLECHAR* name, const OLECHAR* title,
+                                          IKXQObject* object, const OLECHAR* templateId,
+                                          bool summary, const OLECHAR* category, bool alwaysAdd);
+  // A copy of a record made before (a creation entry offered again).
+  void AddRecord(const KXDatasheetInfo& record, bool alwaysAdd);
 
   // Binary search by the key of `key`: whether an equal record is listed,
   // and the index of the equal record or of the first greater one.

@@ -152,9 +152,10 @@ void TemplatePageListing::ListSummaryPages(IKXQTemplate* tmpl) {
 
 void TemplatePageListing::WriteReply(HostConnection& host) {
   if (m_records.empty()) return;
-  KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
   XMLReply::BeginMessage(host, m_targetId.c_str(), -1);
   for (const KXClassTemplatesInfo& record : m_records) {
+    // Each record writes itself, with a trace line of its own.
+    KXComException ctx(u"KXClassTemplatesInfo::WriteXML");
     LONG objectId = 0;
     if (record.object) KX_CHECK(ctx, record.object->get_Id(&objectId));
     for (const IKXQTemplatePtr& tmpl : record.templates) {
@@ -270,7 +271,8 @@ HRESULT ListTemplatePagesMessageParser::SetValue(uint32_t id, const SAXValue& va
 }
 
 HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
-  KXComException ctx(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
+  // The handler has traced its entry; the operations below trace their own.
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
   try {
     m_listing.SetTargetId(m_targetId.str());
     m_listing.ListTemplatePagesByObject(m_pMain->m_pApplication, m_pMain->m_pSchema, nullptr);

@@ -39,17 +39,9 @@ FieldCase OpenFieldCase(KXComException& ctx, FieldPage& work, int32_t fieldId,
   return result;
 }
 
-// "TargetId" is the datasheet's id; -1 (no "DocumentId") when it is none.
-LONG DocumentIdOf(const SAXText& targetId) {
-  LONG id = 0;
-  bool any = false;
-  for (const char16_t c : targetId.str()) {
-    if (c < u'0' || c > u'9' || id > 100000000) break;
-    id = id * 10 + (c - u'0');
-    any = true;
-  }
-  return any ? id : -1;
-}
+// "TargetId" is the datasheet's id, read as the framework reads a number
+// (leading blanks skipped; a text that is none reads as 0).
+LONG DocumentIdOf(const SAXText& targetId) { return _wtol(targetId.c_str()); }
 
 void WriteAlert(HostConnection& reply, const SAXText& targetId, LONG status, const OLECHAR* text) {
   XMLReply::BeginMessage(reply, targetId.c_str(), status);

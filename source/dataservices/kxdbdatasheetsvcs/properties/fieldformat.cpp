@@ -194,14 +194,24 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
                                          m_dateFormat, m_integerFormat, m_realFormat);
+    const int32_t kind = FieldPresentation::KindOfType(typeName);
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
+    // The field itself; on a list the row the request names, which is
+    // stored only when it lies on the page.
+    const _bstr_t text = FieldPresentation::StoreFieldFormat(
+        work, fields, number, typeName, fieldId, row, m_alignment, m_verticalAlignment, format,
+        !continuous || row < rows);
+    if (!continuous || rows <= 1 || !FieldPresentation::HasAlignment(kind)) return S_OK;
+    // Every other row of the column takes that row's presentation as it
+    // now stands: its alignments and format, not only the request's.
+    KXFieldData record;
+    KX_CHECK(ctx, record.ParseFieldData(kind, text, -1), KX_HERE(kFile));
     for (int32_t w = 0; w < rows; ++w) {
-      const int32_t at = continuous ? w : row;
-      const int32_t n = continuous ? FieldUtils::GetContinuousFieldNumber(
-                                         main.GetContinuousPageHelper(), field, w)
-                                   : number;
-      FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, at, m_alignment,
-                                          m_verticalAlignment, format);
+      if (w == row) continue;
+      const int32_t n =
+          FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, w);
+      FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, w, record.alignment,
+                                          record.verticalAlignment, record.format.c_str());
     }
     return S_OK;
   }

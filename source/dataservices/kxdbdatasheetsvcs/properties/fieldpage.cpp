@@ -28,6 +28,34 @@ IKXQObjectPtr OwnerOf(IKXQObject* page) {
   return owner;
 }
 
+// The record to store for the field at `number` of `fields`: `text` (its
+// stored form with a new presentation), and, where the stored record also
+// keeps a value, number texts or a state (a copy of a page made at submit
+// keeps them), those too, so that nothing stored is lost.
+_bstr_t KeepStoredContent(IKXQAttribute* fields, int32_t number, const OLECHAR* typeName,
+                          const _bstr_t& text) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::StoreFieldFormat");
+  const int32_t kind = FieldPresentation::KindOfType(typeName);
+  const _bstr_t storedText = FieldPresentation::StoredFieldText(fields, number);
+  if (storedText.length() == 0) return text;
+  KXFieldData stored;
+  KX_CHECK(ctx, stored.ParseFieldData(kind, storedText, -1), KX_HERE(kFile));
+  if (stored.value.IsEmpty() && stored.prefix.IsEmpty() && stored.postfix.IsEmpty() &&
+      stored.substitution.IsEmpty() && stored.state == 0) {
+    return text;
+  }
+  KXFieldData record;
+  KX_CHECK(ctx, record.ParseFieldData(kind, text, -1), KX_HERE(kFile));
+  record.value = stored.value;
+  record.prefix = stored.prefix;
+  record.postfix = stored.postfix;
+  record.substitution = stored.substitution;
+  record.state = stored.state;
+  BSTR written = nullptr;
+  KX_CHECK(ctx, record.WriteFieldData(&written, kFieldDataFull, -1), KX_HERE(kFile));
+  return _bstr_t(written, false);
+}
+
 }  // namespace
 
 FieldPage::FieldPage(Main& main, int32_t pageId, bool makeCurrent)
@@ -70,6 +98,13 @@ IKXQAttributePtr FieldPage::Fields() {
 SAFEARRAY* FieldPage::OverspillChain() {
   if (!m_loadContext) m_loadContext = std::make_unique<PageLoadContext>(&main);
   return GetPageOverspillChain(*m_loadContext, page);
+}
+
+PageLoadContext& FieldPage::LoadContext() {
+  OverspillChain();
+  m_loadContext->m_continuousPage = IsContinuous();
+  m_loadContext->m_continuousFormatChecked = true;
+  return *m_loadContext;
 }
 
 void FieldValue::SetHolder(IKXQFieldValue* value) {
@@ -167,8 +202,9 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   if (alignment >= 0) record.alignment = alignment;
   if (verticalAlignment >= 0) record.verticalAlignment = verticalAlignment;
   if (formatGiven) record.format.Assign(format);
+  // The stored form: the same form `current` is in, so that the two compare.
   BSTR written = nullptr;
-  KX_CHECK(ctx, record.WriteFieldData(&written, kFieldDataFull, -1), KX_HERE(kFile));
+  KX_CHECK(ctx, record.WriteFieldData(&written, kFieldDataDefinition, -1), KX_HERE(kFile));
   text = _bstr_t(written, false);
   const std::u16string_view before(current ? current : u"");
   const std::u16string_view after(text.length() ? static_cast<const OLECHAR*>(text) : u"");
@@ -176,18 +212,36 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   return kx_wcsicmp(before, after) != 0;
 }
 
-void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
-                      const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
-                      int32_t verticalAlignment, const OLECHAR* format) {
+_bstr_t CurrentFieldText(FieldPage& work, IKXQAttribute* fields, int32_t number) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::CurrentFieldText");
+  _bstr_t text;
+  KX_CHECK(ctx,
+           WriteFieldValueByType(work.LoadContext(), work.page, work.templatePage, number, fields,
+                                 text.GetAddress()),
+           KX_HERE(kFile));
+  return text;
+}
+
+_bstr_t StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                         const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                         int32_t verticalAlignment, const OLECHAR* format, bool store) {
   KXComException ctx(u"KXDBDatasheetSvcs::StoreFieldFormat");
-  const _bstr_t current = StoredFieldText(fields, number);
+  const int32_t kind = KindOfType(typeName);
+  if (kind < 0) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
+  // Sketch, check and radio fields keep no presentation: nothing to read.
+  if (!HasAlignment(kind)) return StoredFieldText(fields, number);
+  // Compared with what the page shows, so that asking for the presentation
+  // the field already has (the template's, say) stores nothing.
+  const _bstr_t current = CurrentFieldText(work, fields, number);
   _bstr_t text;
   if (!ApplyFieldFormat(current, typeName, fieldId, row, alignment, verticalAlignment, format,
-                        text)) {
-    return;
+                        text) ||
+      !store) {
+    return text;
   }
-  SetAttributeValueAt(fields, number, text);
+  SetAttributeValueAt(fields, number, KeepStoredContent(fields, number, typeName, text));
   KX_CHECK(ctx, work.main.LaunchDataFieldEvent(work.page, number, 1, false));
+  return text;
 }
 
 void AssertFieldValue(FieldPage& work, int32_t fieldId, int32_t row, bool continuous,

@@ -32,6 +32,9 @@ class FieldPage {
   IKXQAttributePtr Fields();
   // The page's overspill chain (owned by the page; null when none).
   SAFEARRAY* OverspillChain();
+  // The field writers' context for the page: its overspill chain, and
+  // whether it is a continuous list.
+  PageLoadContext& LoadContext();
 
   Main& main;
   IKXQObjectPtr page;
@@ -82,11 +85,17 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
                       int32_t alignment, int32_t verticalAlignment, const OLECHAR* format,
                       _bstr_t& text);
 
-// ApplyFieldFormat on the page's record `number`: a changed text is stored
-// and the clients told (a data-field event).
-void StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
-                      const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
-                      int32_t verticalAlignment, const OLECHAR* format);
+// ApplyFieldFormat on the field's record `number` as the page shows it
+// (`CurrentFieldText`): a changed text is stored, unless `store` is false,
+// and the clients told (a data-field event). Returns the record's text
+// with the presentation applied, changed or not.
+_bstr_t StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                         const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                         int32_t verticalAlignment, const OLECHAR* format, bool store = true);
+
+// The stored form of the field at `number` as the page shows it now: its
+// record with the template field's alignments where it sets none.
+_bstr_t CurrentFieldText(FieldPage& work, IKXQAttribute* fields, int32_t number);
 
 // Makes what the field needs behind it (with `confirmedClass`), as a value
 // setter would, and hands out its value; `number` becomes the field's

@@ -151,6 +151,29 @@ Text GetFieldDocumentationText(KXComException& ctx, IKXQObject* page, IKXQTempla
   return text;
 }
 
+// The page's unit id for unit definition `position` ("" when none).
+_bstr_t PageUnitId(IKXQObject* page, LONG position) {
+  _bstr_t id;
+  IKXQAttributePtr units;
+  GetAttributeInterface(page, u"Units", units);
+  if (units && position + 1 <= GetAttributeCount(units)) {
+    KXDBDatasheetSvcs::GetAttributeValueStringAt(units, position + 1, id);
+  }
+  return id;
+}
+
+// The unit definition's text for a page's unit id, its default text when
+// the page names none.
+_bstr_t UnitsText(KXComException& ctx, IKXQTemplateUnit* unit, const _bstr_t& unitId) {
+  _bstr_t text;
+  if (unit == nullptr) return text;
+  if (unitId.length() > 0)
+    KX_CHECK(ctx, unit->GetDisplayText(unitId, text.GetAddress()));
+  else
+    KX_CHECK(ctx, unit->GetDefaultText(0, text.GetAddress()));
+  return text;
+}
+
 // "First node: second.third.attribute" from the field's qualifier nodes.
 Text GetFieldAttributePath(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field) {
   int32_t qualifier = -1;
@@ -217,16 +240,9 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     _com_ptr_t<IKXQTemplateUnit> unit;
     LONG unitPosition = -1;
     if (kind == kFieldReal && field->get_UnitPosition(&unitPosition) == S_OK && unitPosition >= 0) {
-      IKXQAttributePtr units;
-      GetAttributeInterface(work.page, u"Units", units);
-      if (units && unitPosition + 1 <= GetAttributeCount(units)) {
-        KXDBDatasheetSvcs::GetAttributeValueStringAt(units, unitPosition + 1, unitId);
-      }
       KX_CHECK(ctx, work.templatePage->get_Unit(unitPosition, &unit));
-      if (unit && unitId.length() > 0)
-        KX_CHECK(ctx, unit->GetDisplayText(unitId, unitsText.GetAddress()));
-      else if (unit)
-        KX_CHECK(ctx, unit->GetDefaultText(0, unitsText.GetAddress()));
+      unitId = PageUnitId(work.page, unitPosition);
+      unitsText = UnitsText(ctx, unit, unitId);
     }
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, m_index, value);
@@ -279,8 +295,12 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
           }
         }
         if (!decoration.empty()) issuedValue = decoration + u" " + issuedValue;
-        if (kind == kFieldReal && !issuedValue.empty() && unitsText.length() > 0) {
-          issuedValue += u" (" + ToText(unitsText) + u")";
+        // The issued value is in the unit the issued copy showed, whatever
+        // unit the current page shows now.
+        const _bstr_t issuedUnits =
+            unit ? UnitsText(ctx, unit, PageUnitId(issuedPage, unitPosition)) : _bstr_t();
+        if (kind == kFieldReal && !issuedValue.empty() && issuedUnits.length() > 0) {
+          issuedValue += u" (" + ToText(issuedUnits) + u")";
         }
       }
       if (kind > 0 && current.IsFieldChanged(issued, main.m_pApplication, true))

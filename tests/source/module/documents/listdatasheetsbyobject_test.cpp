@@ -5,7 +5,7 @@ using namespace moduletest;
 
 namespace {
 
-TEST_F(CatalogueTest, DatasheetsByObjectSortedOncePerVersionWithCreationEntries) {
+TEST_F(CatalogueTest, DatasheetsByObjectSortedOncePerVersionWithCreationEntriesPerEntry) {
   const std::string reply =
       Reply(u"ListDatasheetsByObject",
             u"<XMLMessage TargetId=\"x\" Status=\"1\">"
@@ -18,17 +18,20 @@ TEST_F(CatalogueTest, DatasheetsByObjectSortedOncePerVersionWithCreationEntries)
   std::vector<std::string> keys;
   for (const Record& r : records)
     keys.push_back(r["Status"] + " " + r["TemplateId"] + r["DocumentId"]);
-  EXPECT_EQ(keys, (std::vector<std::string>{"0 HX-DS<none>", "0 EQ-SUMMARY<none>",
-                                            "0 PUMP-DS<none>", "0 PUMP-SHEETS<none>",
-                                            "1 <none>1004", "1 <none>1007", "1 <none>1001",
-                                            "1 <none>1009", "3 <none>1004", "4 <none>1001"}));
+  // P-101A named twice offers its datasheet twice (its summaries, which
+  // name no object, once); the datasheets showing it are listed once.
+  EXPECT_EQ(keys, (std::vector<std::string>{
+                      "0 HX-DS<none>", "0 EQ-SUMMARY<none>", "0 PUMP-DS<none>", "0 PUMP-DS<none>",
+                      "0 PUMP-SHEETS<none>", "1 <none>1004", "1 <none>1007", "1 <none>1001",
+                      "1 <none>1009", "3 <none>1004", "4 <none>1001"}));
   // P-101A's offer names it; the summary's offer names no object.
   EXPECT_EQ(records[2]["ObjectId"], "101");
   EXPECT_EQ(records[2]["Title"], "P-101A: Centrifugal pump datasheet");
+  EXPECT_EQ(records[3]["ObjectId"], "101");
   EXPECT_EQ(records[1]["ObjectId"], "-1");
   EXPECT_EQ(records[1]["Type"], "2");
-  EXPECT_EQ(records[5]["Type"], "3") << "the pump summary belongs to the active project";
-  EXPECT_EQ(records[9]["Revision"], "A");
+  EXPECT_EQ(records[6]["Type"], "3") << "the pump summary belongs to the active project";
+  EXPECT_EQ(records[10]["Revision"], "A");
   EXPECT_TRUE(Request(u"ListDatasheetsByObject", u"").succeeded() == false)
       << "an empty text is no request";
 }

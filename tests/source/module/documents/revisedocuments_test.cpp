@@ -285,6 +285,33 @@ TEST_F(WorkflowTest, IssueMarksChangedFieldsAndClearsTheEarlierMarks) {
   EXPECT_EQ(Marks(Object(1011)), "3:C 5:D");
 }
 
+// First issue: a number field that shows only a substitution, a prefix or
+// a postfix is not blank and is marked; one that shows nothing is not.
+TEST_F(WorkflowTest, AFirstIssueMarksANumberFieldShowingOnlyItsDecorations) {
+  // P-101B's suction pressure (field 104, revision slot 3) to be announced,
+  // its discharge pressure (105, slot 4) with a postfix only, its
+  // temperature (106, slot 5) with nothing.
+  for (const char* field : {"104\" Substitution=\"TBA", "105\" Postfix=\"max", "106"}) {
+    const auto set = Request(
+        u"SetRealField", Wide(std::string("<XMLMessage TargetId=\"1002\" Status=\"1\">"
+                                          "<SetRealField PageId=\"1021\" Value=\"\" FieldId=\"") +
+                              field + "\"/></XMLMessage>"));
+    ASSERT_TRUE(set.succeeded()) << field << ": " << Narrow(set.error);
+  }
+  Submit(1002);
+  EXPECT_NE(FieldText(Pages(1002, u"SubmittedPages")[0], 4).find("Substitution=\"TBA\""),
+            std::string::npos)
+      << FieldText(Pages(1002, u"SubmittedPages")[0], 4);
+  Check(1002);
+  ASSERT_TRUE(Pages(1002, u"IssuedPages").empty()) << "never issued before";
+  Issue(1002, "A");
+  const std::string marks = Marks(Object(1021));
+  EXPECT_NE(marks.find("4:A"), std::string::npos) << marks;
+  EXPECT_NE(marks.find("5:A"), std::string::npos) << marks;
+  EXPECT_EQ(marks.find("6:A"), std::string::npos) << marks;
+  EXPECT_NE(marks.find("1:A"), std::string::npos) << "a field with a value: " << marks;
+}
+
 TEST_F(WorkflowTest, AFailingPostIssueMethodIsReportedAndTheIssueStands) {
   _variant_t failure(static_cast<long>(E_ACCESSDENIED), VT_ERROR);
   ASSERT_TRUE(store_->RegisterMethod(u"Datasheet", u"PostIssueDocument", failure).ok());

@@ -95,4 +95,31 @@ TEST_F(FieldCasesTest, CopyCopiesEveryFieldOfTheSlotAndKeepsTheValues) {
   EXPECT_EQ(host_.Value(kRow5, u"Tag"), "P-205");
 }
 
+// "DocumentId" is "TargetId" read as a number: a text that is none reads
+// as 0, leading blanks are skipped.
+TEST(FieldCasesTargetTest, TheDocumentIdIsTheTargetIdReadAsANumber) {
+  SetterHost host{FieldFixture()};
+  struct Case {
+    std::u16string name, attributes, target;
+    std::string documentId;
+  };
+  const Case cases[] = {
+      {u"HideFieldCase", u"PageId=\"21\" FieldId=\"1\"", u"abc", "0"},
+      {u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\"", u"abc", "0"},
+      {u"CopyFieldCase", u"PageId=\"21\" FieldId=\"10\" CaseId=\"2\"", u"abc", "0"},
+      {u"HideFieldCase", u"PageId=\"21\" FieldId=\"9\"", u" 77", "77"},
+      {u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\"", u" 77", "77"},
+      {u"CopyFieldCase", u"PageId=\"21\" FieldId=\"10\" CaseId=\"2\"", u" 77", "77"},
+  };
+  for (const Case& c : cases) {
+    const auto result =
+        host.host().Request(c.name, u"<XMLMessage TargetId=\"" + c.target + u"\" Status=\"1\"><" +
+                                        c.name + u" " + c.attributes + u"/></XMLMessage>");
+    ASSERT_EQ(result.hr, S_OK) << Narrow(c.name) << Narrow(result.error);
+    const std::string reply = Narrow(result.reply);
+    EXPECT_NE(reply.find("\" DocumentId=\"" + c.documentId + "\">"), std::string::npos)
+        << Narrow(c.name) << " " << Narrow(c.target) << ": " << reply;
+  }
+}
+
 }  // namespace

@@ -114,7 +114,8 @@ TEST_F(FieldPropertiesTest, APresentationChangeMakesTheObjectAndStoresTheRecordW
   const auto set = Set(u"PageId=\"41\" FieldId=\"1\" Alignment=\"2\" ConfirmedClass=\"Pump\"");
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
   EXPECT_EQ(host_.Count(41, u"NodeObjects"), 1);
-  EXPECT_EQ(host_.Value(41, u"Fields", 1), "<String FieldId=\"1\" Alignment=\"2\" State=\"0\"/>");
+  EXPECT_EQ(host_.Value(41, u"Fields", 1),
+            "<String FieldId=\"1\" Alignment=\"2\" VerticalAlignment=\"0\"/>");
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 41] to ed"}));
   const auto status = host_.Send(
       u"GetFieldStatus", u"<GetFieldStatus PageId=\"41\"><FieldId ID=\"1\"/></GetFieldStatus>");
@@ -131,8 +132,8 @@ TEST_F(FieldPropertiesTest, OnAListEveryRowIsHandledNotOnlyTheFirst) {
   ASSERT_EQ(set.hr, S_OK) << Narrow(set.error);
   for (int row = 0; row < 5; ++row) {
     EXPECT_EQ(host_.Value(51, u"Fields", 2 + 2 * row),
-              "<String FieldId=\"12\" Alignment=\"1\" State=\"0\" Index=\"" + std::to_string(row) +
-                  "\"/>")
+              "<String FieldId=\"12\" Alignment=\"1\" VerticalAlignment=\"0\" Index=\"" +
+                  std::to_string(row) + "\"/>")
         << row;
   }
   EXPECT_EQ(EventLines(set), (Lines{"DataField [F1 51] to ed"}));
@@ -145,6 +146,30 @@ TEST_F(FieldPropertiesTest, OnAListEveryRowIsHandledNotOnlyTheFirst) {
   const std::string row4 = Properties(u"PageId=\"51\" FieldId=\"12\" Index=\"4\"");
   EXPECT_NE(row4.find("Index=\"4\" Class=\"Pump\" Type=\"String\""), std::string::npos) << row4;
   EXPECT_NE(row4.find("Value=\"P-205\""), std::string::npos) << row4;
+}
+
+// The issued value carries the unit the issued copy showed: the current
+// page has since turned from m3/h to l/s.
+TEST(FieldPropertiesIssuedTest, TheIssuedValueCarriesTheIssuedCopysUnit) {
+  std::string fixture = FieldFixture();
+  const size_t page = fixture.find("<object id=\"25\"");
+  ASSERT_NE(page, std::string::npos);
+  const std::string active = "<value attribute=\"ActivePage\" ref=\"21\"/>\n";
+  const size_t at = fixture.find(active, page);
+  ASSERT_NE(at, std::string::npos);
+  fixture.insert(at + active.size(),
+                 kxtest::xml::Value("Units", "m3/h") +
+                     kxtest::xml::Values("Fields", {R"(<String FieldId="1" Value="P-101"/>)",
+                                                    R"(<Real FieldId="2" Value="7.2"/>)"}));
+  SetterHost host(fixture.c_str());
+  const auto result =
+      host.Send(u"GetFieldProperties", u"<GetFieldProperties PageId=\"21\" FieldId=\"2\"/>");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  const std::string reply = Narrow(result.reply);
+  EXPECT_NE(reply.find("Value=\"2\" Units=\"litres per second\" "
+                       "IssuedValue=\"7.2 (cubic metres per hour)\""),
+            std::string::npos)
+      << reply;
 }
 
 // A field record on the issued copy of the page that cannot be read fails
