@@ -1,8 +1,13 @@
 // The store as the program uses it: the cost of showing an object that many
-// pages show.
+// pages show, and a store made by `init` that appears whole or not at all.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "support/host_fixture.h"
 
@@ -55,6 +60,52 @@ TEST_F(KxqhostStoreTest, DumpOfAnObjectShownOnManyPagesGrowsLinearly) {
   const double large = DumpSeconds(2000);
   // The floor keeps the start of the program from deciding alone.
   EXPECT_LE(large, 5 * std::max(small, 0.1)) << small << " s for 500, " << large << " s for 2,000";
+}
+
+// `init` killed at any moment leaves either no store or a whole one: never
+// a file with tables and no objects that a second `init` refuses and every
+// request fails on. What a killed one leaves beside the store is cleared by
+// the next one.
+TEST_F(KxqhostStoreTest, InitKilledAtAnyMomentLeavesNoStoreOrAWholeOne) {
+  const std::string fixture = dir_ / "plant.xml";
+  WriteText(fixture, SamplePlant());
+  const Outcome whole = Bare({"--store", dir_ / "whole.db", "init", "--fixture", fixture});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const Outcome reference = Bare({"--store", dir_ / "whole.db", "dump", "101", "1012"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  const std::string store = dir_ / "k.db";
+  int killed = 0, wholeAfterKill = 0;
+  for (int round = 0; round < 24; ++round) {
+    const int pid = StartHost({"--store", store, "init", "--fixture", fixture}, dir_.path(),
+                              Registry(), dir_ / "init.out", dir_ / "init.err");
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 * round));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const bool wasKilled = WIFSIGNALED(status);
+    killed += wasKilled;
+    if (std::filesystem::exists(store)) {
+      const Outcome dumped = Bare({"--store", store, "dump", "101", "1012"});
+      EXPECT_EQ(dumped.status, 0) << "round " << round << ": " << dumped.err;
+      EXPECT_EQ(dumped.out, reference.out) << "round " << round;
+      wholeAfterKill += wasKilled;
+      for (const char* part : {"", "-wal", "-shm"}) std::filesystem::remove(store + part);
+    } else {
+      // Nothing there: a new init makes the store.
+      const Outcome again = Bare({"--store", store, "init", "--fixture", fixture});
+      EXPECT_EQ(again.status, 0) << "round " << round << ": " << again.err;
+      for (const char* part : {"", "-wal", "-shm"}) std::filesystem::remove(store + part);
+    }
+  }
+  EXPECT_GT(killed, 0);
+  const Outcome last = Bare({"--store", store, "init", "--fixture", fixture});
+  EXPECT_EQ(last.status, 0) << last.err;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(entry.path().filename().string().find("k.db.init-"), std::string::npos)
+        << entry.path();
+  RecordProperty("killed", killed);
+  RecordProperty("wholeAfterKill", wholeAfterKill);
 }
 
 }  // namespace
