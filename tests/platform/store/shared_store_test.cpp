@@ -61,6 +61,22 @@ TEST_F(SharedStoreTest, AChangeCommittedByTheOtherIsSeenInPlaceAndFiresTheTrigge
   // What the other committed stays after a rollback here.
   ASSERT_TRUE(a->Rollback().ok());
   EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101X");
+  // The object counts the other's changes brought in, not its own.
+  _com_ptr_t<IKXQExternalChanges> counted;
+  ASSERT_EQ(
+      pumpA->QueryInterface(kx_uuidof<IKXQExternalChanges>(), reinterpret_cast<void**>(&counted)),
+      S_OK);
+  LONG changes = -1;
+  ASSERT_EQ(counted->get_ExternalChangeCount(&changes), S_OK);
+  EXPECT_EQ(changes, 1);
+  ASSERT_EQ(Put(tagA, 0, _variant_t(u"P-101Y")), S_OK);
+  Touch(*a);
+  counted->get_ExternalChangeCount(&changes);
+  EXPECT_EQ(changes, 1);
+  ASSERT_EQ(Obj(*b, 20)->Delete(), S_OK);
+  Touch(*a);
+  counted->get_ExternalChangeCount(&changes);
+  EXPECT_EQ(changes, 2);
 }
 
 TEST_F(SharedStoreTest, ObjectsCreatedAndDeletedByTheOtherAreSeenAndIdsAreNotGivenTwice) {
