@@ -1,5 +1,6 @@
 // The store as the program uses it: the cost of showing an object that many
-// pages show, and a store made by `init` that appears whole or not at all.
+// pages show, and a store made by `init` that appears whole or not at all;
+// the cost of a request of many message elements.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -106,6 +107,46 @@ TEST_F(KxqhostStoreTest, InitKilledAtAnyMomentLeavesNoStoreOrAWholeOne) {
         << entry.path();
   RecordProperty("killed", killed);
   RecordProperty("wholeAfterKill", wholeAfterKill);
+}
+
+// The seconds of one "CreateAnnotation" request of `elements` message
+// elements on a fresh sample plant, with its change event written.
+double AnnotationSeconds(const std::string& folder, int elements) {
+  const std::string store = folder + "/notes" + std::to_string(elements) + ".db";
+  const std::string request = folder + "/notes" + std::to_string(elements) + ".xml";
+  const std::string fixture = folder + "/plant.xml";
+  WriteText(fixture, SamplePlant());
+  std::string text = "<XMLMessage TargetId=\"Editor\" Status=\"1\">";
+  for (int k = 0; k < elements; ++k)
+    text +=
+        "<CreateAnnotation PageId=\"1012\" Value=\"Motor rating\" X=\"80\" Y=\"410\" "
+        "Markup=\"0\"/>";
+  text += "</XMLMessage>";
+  WriteText(request, text);
+  const Outcome made =
+      RunHost({"--store", store, "init", "--fixture", fixture}, folder, folder + "/registry.xml");
+  EXPECT_EQ(made.status, 0) << made.err;
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome sent =
+      RunHost({"--store", store, "--events", "request", "CreateAnnotation", request}, folder,
+              folder + "/registry.xml");
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  // One event shows every annotation made.
+  EXPECT_NE(sent.out.find("FieldId=\"" + std::to_string(elements + 1) + "\""), std::string::npos);
+  return seconds;
+}
+
+// An element's cost does not depend on the elements before it: 4,000
+// "CreateAnnotation" elements take about four times 1,000 (the change event
+// that shows them looked each annotation up by reading the page's list from
+// its start).
+TEST_F(KxqhostStoreTest, RepeatedCreateAnnotationGrowsLinearly) {
+  const double small = AnnotationSeconds(dir_.path(), 1000);
+  const double large = AnnotationSeconds(dir_.path(), 4000);
+  EXPECT_LE(large, 5 * std::max(small, 0.2))
+      << small << " s for 1,000, " << large << " s for 4,000";
 }
 
 }  // namespace
