@@ -83,7 +83,14 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, long* ob
     ::fsync(fd);
     ::close(fd);
   }
-  if (::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+  int placed = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+  if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without the no-replace rename: a hard link fails as well
+    // when the name is taken.
+    placed = ::link(made.c_str(), path.c_str());
+    if (placed == 0) ::unlink(made.c_str());
+  }
+  if (placed != 0) {
     const int why = errno;
     RemoveStoreFiles(made);
     *exists = why == EEXIST;
