@@ -8,8 +8,12 @@
 // the two sizes about 10 or less.
 //
 // The message element itself may repeat too, each one with an entry of its
-// own (the rows labelled "message elements", 1,000 and 10,000 of them):
-// each element's worker runs for its own entries only.
+// own (the rows labelled "message elements"): each element's worker runs
+// for its own entries only. Every message below is also sent as 1,000 and
+// 4,000 such elements (its head, one entry and its tail, repeated; see
+// Sizes for InsertPages): the cost of an element must not depend on the
+// elements before it, so 4,000 should take about four times 1,000 (within
+// five times).
 //
 // A few messages do new work for every entry even when the entries are
 // alike ("CreateDocuments" makes a document each, "InsertPages" a page
@@ -126,6 +130,16 @@ const Message kMessages[] = {
     // Each element's page goes after the page the element before it placed.
     {"InsertPages", "1002", "",
      "<InsertPages><Page TemplateId=\"PUMP-DS\" TemplatePageId=\"P2\"/></InsertPages>", ""},
+    // Each element adds an annotation to the page; the change event shows
+    // them all.
+    {"CreateAnnotation", "Editor", "",
+     "<CreateAnnotation PageId=\"1012\" Value=\"Motor rating\" X=\"80\" Y=\"410\" "
+     "Markup=\"0\"/>",
+     ""},
+    {"SetAnnotation", "Editor", "",
+     "<SetAnnotation PageId=\"1011\" AnnotationId=\"1\" Value=\"NPSH margin\"/>", ""},
+    {"MoveAnnotation", "Editor", "",
+     "<MoveAnnotation PageId=\"1011\" AnnotationId=\"1\" X=\"140\" Y=\"360\"/>", ""},
 };
 
 std::string PlantText() {
@@ -135,13 +149,16 @@ std::string PlantText() {
   return text.str();
 }
 
-std::u16string Request(const Message& message, int entries) {
-  std::string text =
-      std::string("<XMLMessage TargetId=\"") + message.target + "\" Status=\"1\">" + message.head;
-  const std::string entry = message.entry;
+// `entries` entries in one message element, or (elements) as many message
+// elements of one entry each.
+std::u16string Request(const Message& message, int entries, bool elements) {
+  std::string text = std::string("<XMLMessage TargetId=\"") + message.target + "\" Status=\"1\">";
+  if (!elements) text += message.head;
+  const std::string entry =
+      elements ? std::string(message.head) + message.entry + message.tail : message.entry;
   text.reserve(text.size() + entry.size() * static_cast<size_t>(entries) + 256);
   for (int i = 0; i < entries; ++i) text += entry;
-  text += message.tail;
+  if (!elements) text += message.tail;
   text += "</XMLMessage>";
   return kx_utf8_to_utf16_lossy(text);
 }
@@ -177,13 +194,14 @@ Outcome RunChild(const Message& message, const std::u16string& request) {
 void BM_RepeatedEntries(benchmark::State& state) {
   const Message& message = kMessages[state.range(0)];
   const int entries = static_cast<int>(state.range(1));
+  const bool elements = state.range(2) != 0;
   const std::string head = message.head;
-  state.SetLabel(std::string(message.name) + (head.empty() ? " (message elements)"
+  state.SetLabel(std::string(message.name) + (head.empty() || elements ? " (message elements)"
                                               : head.find("Confirmed") != std::string::npos ||
                                                       std::string(message.name) != "SubmitDocuments"
                                                   ? ""
                                                   : " (questions)"));
-  const std::u16string request = Request(message, entries);
+  const std::u16string request = Request(message, entries, elements);
   long peakKB = 0;
   for (auto _ : state) {
     int channel[2];
@@ -222,12 +240,19 @@ void BM_RepeatedEntries(benchmark::State& state) {
 void Sizes(benchmark::internal::Benchmark* bench) {
   for (int64_t i = 0; i < static_cast<int64_t>(std::size(kMessages)); ++i) {
     const std::string name = kMessages[i].name;
+    const bool elementsOnly = kMessages[i].head[0] == '\0';
     // A repeated message element is a whole message with its own reply.
-    const bool perEntryWork =
-        name == "InsertPages" || name == "CreateDocuments" || kMessages[i].head[0] == '\0';
+    const bool perEntryWork = name == "InsertPages" || name == "CreateDocuments" || elementsOnly;
     const int64_t small = perEntryWork ? 1000 : 10000;
-    bench->Args({i, small});
-    bench->Args({i, small * 10});
+    bench->Args({i, small, elementsOnly});
+    bench->Args({i, small * 10, elementsOnly});
+    // Every message as 1,000 and 4,000 message elements; but pages inserted
+    // before one page renumber every page after it, so each element costs
+    // more than the one before: InsertPages runs as elements that each place
+    // their page after the one before (its own row below).
+    if (name == "InsertPages" && !elementsOnly) continue;
+    if (!elementsOnly) bench->Args({i, 1000, 1});
+    bench->Args({i, 4000, 1});
   }
 }
 

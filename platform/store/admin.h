@@ -9,8 +9,10 @@
 // the others committed: the objects they changed that this process has read
 // are read again in place (interface pointers stay valid) and the trigger
 // items whose recorded reads those changes touch fire, as for a change by
-// another client. Objects are read from the file when first reached. Reads
-// outside a transaction see the file as of the end of the last one.
+// another client. Objects are read from the file when first reached. Outside
+// a transaction the objects read so far stay as the last transaction left
+// them; what is read from the file then is read as the file is (no read
+// snapshot is held between transactions).
 #pragma once
 
 #include <functional>

@@ -339,3 +339,15 @@ struct IKXQDataviewIndex : IUnknown {
 };
 KX_DEFINE_IID(IKXQDataviewIndex, 0x4b585101, 0x0009, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
               0x54, 0x09)
+
+// What a process keeps beside a store object (a cache of what it holds)
+// asks to know whether another process changed the object since: the
+// number of times the catch-up at the start of a transaction brought in
+// another process's change of the object's values, or its deletion. This
+// process's own changes do not count. The store's objects answer it
+// (QueryInterface from IKXQObject).
+struct IKXQExternalChanges : IUnknown {
+  virtual HRESULT get_ExternalChangeCount(LONG* count) = 0;
+};
+KX_DEFINE_IID(IKXQExternalChanges, 0x4b585101, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
+              0x54, 0x0a)

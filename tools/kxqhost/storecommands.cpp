@@ -1,7 +1,14 @@
 // The commands that need the store alone, `init` and `dump`, and the
 // opening of the store that every other command starts with.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <stdio.h>
+#include <unistd.h>
 
 #include "common.h"
 #include "dump.h"
@@ -12,6 +19,93 @@
 namespace kx::kxqhost {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kFileParts[] = {"", "-wal", "-shm", "-journal"};
+
+void RemoveStoreFiles(const std::string& path) {
+  std::error_code ec;
+  for (const char* suffix : kFileParts) fs::remove(path + suffix, ec);
+}
+
+// The files of stores being made beside `path` ("PATH.init-PID") by
+// processes that are gone: a killed init leaves them.
+void RemoveAbandonedStores(const std::string& path) {
+  const fs::path target(path);
+  const std::string prefix = target.filename().string() + ".init-";
+  std::error_code ec;
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || end == name.c_str() + prefix.size()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // still at work
+    fs::remove(entry.path(), ec);
+  }
+}
+
+// Makes the store at `path` from `fixture` so that it appears whole or not
+// at all: the fixture is imported into a file beside it, which is closed
+// (its write-ahead log checkpointed into it) and then renamed into place,
+// never over a file that exists. A process killed on the way leaves no
+// file at `path`. *exists: `path` was there first.
+bool MakeStoreFile(const std::string& path, const std::string& fixture, long* objects, bool* exists,
+                   std::string* error) {
+  *exists = false;
+  RemoveAbandonedStores(path);
+  const std::string made = path + ".init-" + std::to_string(::getpid());
+  RemoveStoreFiles(made);
+  {
+    std::unique_ptr<store::Store> store;
+    store::Status status = store::Store::Open(made, store::OpenMode::kCreate, &store);
+    if (status.ok()) status = store->ImportFixtureFile(fixture);
+    if (!status.ok()) {
+      store.reset();
+      RemoveStoreFiles(made);
+      *error = status.message;
+      return false;
+    }
+    *objects = store->ObjectCount();
+  }
+  std::error_code ec;
+  if (fs::exists(made + "-wal", ec) && fs::file_size(made + "-wal", ec) > 0) {
+    RemoveStoreFiles(made);
+    *error = "the new store's log was not written into it";
+    return false;
+  }
+  fs::remove(made + "-wal", ec);
+  fs::remove(made + "-shm", ec);
+  // Sync the file before its name appears.
+  if (const int fd = ::open(made.c_str(), O_RDONLY); fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  int placed = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+  if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without the no-replace rename: a hard link fails as well
+    // when the name is taken.
+    placed = ::link(made.c_str(), path.c_str());
+    if (placed == 0) ::unlink(made.c_str());
+  }
+  if (placed != 0) {
+    const int why = errno;
+    RemoveStoreFiles(made);
+    *exists = why == EEXIST;
+    *error = std::string("cannot put the new store in place: ") + std::strerror(why);
+    return false;
+  }
+  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
+  if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
+
+}  // namespace
 
 // Only `init` makes a store: any other command on a missing one says how
 // to make it, and leaves no file behind.
@@ -53,18 +147,15 @@ int Program::Init() {
   const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
   std::error_code ec;
   if (fs::exists(path, ec)) return Error(path + " exists; remove it first"), kExitFailed;
-  std::unique_ptr<store::Store> made;
-  store::Status status = store::Store::Open(path, store::OpenMode::kCreate, &made);
-  if (status.ok()) status = made->ImportFixtureFile(fixture);
-  if (!status.ok()) {
-    made.reset();
-    // A store whose import failed holds nothing worth keeping.
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
-    Error("cannot create " + path + " from " + fixture + ": " + status.message);
+  long objects = 0;
+  bool exists = false;
+  std::string why;
+  if (!MakeStoreFile(path, fixture, &objects, &exists, &why)) {
+    if (exists) return Error(path + " exists; remove it first"), kExitFailed;
+    Error("cannot create " + path + " from " + fixture + ": " + why);
     return kExitFailed;
   }
-  std::fprintf(out_, "created %s from %s (%ld objects)\n", path.c_str(), fixture.c_str(),
-               made->ObjectCount());
+  std::fprintf(out_, "created %s from %s (%ld objects)\n", path.c_str(), fixture.c_str(), objects);
   return kExitOk;
 }
 

@@ -68,6 +68,7 @@ HRESULT StoreCore::Begin() {
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
   if (changes.changed || stale_) {
+    ReferencesChanged();
     changes.full = changes.full || stale_;
     stale_ = true;
     Status s = CatchUpWith(changes);
@@ -116,6 +117,7 @@ HRESULT StoreCore::Rollback() {
   db_->Rollback();
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
+  ReferencesChanged();
   inTxn_ = false;
   doomed_ = false;
   openItems.clear();
@@ -318,6 +320,7 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
     return SetError(KXQ_E_DELETED, "Object " + std::to_string(obj->id) + " was deleted");
   const int32_t id = obj->id;
   if (!db_->DeleteObject(id)) return StorageFailure();
+  ReferencesChanged();
   obj->live = false;
   retired_.insert(id);
   OnUndo([this, obj] {
@@ -370,6 +373,7 @@ HRESULT StoreCore::CopyObject(ObjectRec* src, ObjectRec** out) {
   if (HRESULT hr = CreateObject(src->cls, 0, &o); FAILED(hr)) return hr;
   if (HRESULT hr = SetOwner(o, src->owner); FAILED(hr)) return hr;
   if (HRESULT hr = SetObjectFlags(o, src->flags | kObjStatusCopy); FAILED(hr)) return hr;
+  ReferencesChanged();  // the copy refers to what its original refers to
   for (const AttrValues& av : src->attrs) {
     AttrDef* d = AttrById(av.attr);
     if (!d || av.values.empty()) continue;

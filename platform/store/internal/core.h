@@ -221,8 +221,17 @@ class StoreCore {
   // Removes every reference to target from the list; the 0-based position
   // of the first one removed (the size when none).
   size_t EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target);
-  void ComputeInverse(const ObjectRec* obj, const AttrDef* def) const;
-  mutable std::vector<Value> computed_;  // the last computed inverse list
+  // Inverse lists are computed from the file (one query each) and kept per
+  // object and attribute until a reference may have changed: a change of an
+  // object value here, a deletion, a rollback or a catch-up moves refsGen_.
+  struct InverseList {
+    uint64_t gen = 0;
+    std::vector<Value> values;
+  };
+  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, std::vector<Value>* out) const;
+  void ReferencesChanged() { ++refsGen_; }
+  mutable std::unordered_map<uint64_t, InverseList> inverses_;
+  uint64_t refsGen_ = 1;
   void NotifyValue(ObjectRec* obj, AttrDef* def);
   void FireReads(int32_t obj, int32_t attr);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);

@@ -17,8 +17,13 @@ uint64_t Key(int32_t a, int32_t b) {
 const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
   static const std::vector<Value> kEmpty;
   if (!def->inverse.empty()) {
-    ComputeInverse(obj, def);
-    return computed_;
+    // Read whole once, then element by element from the list kept.
+    InverseList& kept = inverses_[Key(obj->id, def->id)];
+    if (kept.gen != refsGen_) {
+      ComputeInverse(obj, def, &kept.values);
+      kept.gen = refsGen_;
+    }
+    return kept.values;
   }
   const std::vector<Value>* v = obj->Find(def->id);
   return v ? *v : kEmpty;
@@ -36,15 +41,16 @@ std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrN
   return holders;
 }
 
-void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def) const {
-  computed_.clear();
+void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def,
+                               std::vector<Value>* out) const {
+  out->clear();
   std::vector<int32_t> holders = Referrers(obj, def->inverse);
   if (!def->list && holders.size() > 1) holders.resize(1);
   for (int32_t h : holders) {
     Value v;
     v.kind = KXQ_TYPE_OBJECT;
     v.i = h;
-    computed_.push_back(std::move(v));
+    out->push_back(std::move(v));
   }
 }
 
@@ -112,6 +118,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
 }
 
 void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
+  if (def->type == KXQ_TYPE_OBJECT) ReferencesChanged();
   FireReads(obj->id, def->id);
   if (observer) observer->ValueChanged(obj->id, def->name);
 }

@@ -103,15 +103,18 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     Close();
     return false;
   }
-  sqlite3_busy_timeout(db_, 5000);
-  const char* pragmas =
-      memory ? "PRAGMA foreign_keys=ON;"
-             : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;";
-  if (sqlite3_exec(db_, pragmas, nullptr, nullptr, nullptr) != SQLITE_OK) {
+  sqlite3_busy_timeout(db_, busyMs_);
+  const std::string pragmas =
+      memory ? std::string("PRAGMA foreign_keys=ON;")
+             : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; "
+               "PRAGMA journal_size_limit=" +
+                   std::to_string(kLogLimit) + ";";
+  if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
     Close();
     return false;
   }
+  if (!memory) walPath_ = path + "-wal";
   bool hasTables = false, hasOthers = false;
   Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) {
     if (ColText(st, 0) == u"meta")
@@ -163,6 +166,7 @@ void Db::Close() {
   cache_.clear();
   if (db_) sqlite3_close(db_);
   db_ = nullptr;
+  walPath_.clear();
   inTxn_ = false;
 }
 
@@ -206,7 +210,18 @@ bool Db::Begin(bool write) {
 }
 
 void Db::SetBusyTimeout(int milliseconds) {
+  busyMs_ = milliseconds;
   if (db_) sqlite3_busy_timeout(db_, milliseconds);
+}
+
+void Db::BoundLog() {
+  struct stat st;
+  if (!db_ || inTxn_ || walPath_.empty() || ::stat(walPath_.c_str(), &st) != 0 ||
+      st.st_size <= kLogLimit)
+    return;
+  sqlite3_busy_timeout(db_, 0);
+  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(db_, busyMs_);
 }
 
 bool Db::Commit() {

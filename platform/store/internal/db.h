@@ -80,6 +80,14 @@ class Db {
   void SetBusyTimeout(int milliseconds);
   bool Commit();
   void Rollback();
+  // After a commit: when the write-ahead log has grown past kLogLimit, a
+  // checkpoint that truncates it, without waiting for other processes (one
+  // that finds them busy does what it can; a later commit tries again).
+  void BoundLog();
+  // The write-ahead log is cut back to this size when it starts again from
+  // its beginning (journal_size_limit), and checkpointed and truncated after
+  // a commit that finds it larger.
+  static constexpr long long kLogLimit = 4LL * 1024 * 1024;
 
   // Runs one statement with arguments (cached). SQLITE_DONE/ROW count as
   // success: returns true; else false with LastError().
@@ -120,6 +128,8 @@ class Db {
   bool BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v);
 
   sqlite3* db_ = nullptr;
+  std::string walPath_;  // empty without a write-ahead log (":memory:")
+  int busyMs_ = 5000;
   std::map<const char*, sqlite3_stmt*> cache_;
   std::string error_;
   long failAfter_ = 0;

@@ -619,10 +619,15 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
 
 // ---------------------------------------------------------------------------
 
-class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject> {
+class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges> {
  public:
   ObjectImpl(StoreCore& core, ObjectRec* rec) : core_(&core), rec_(rec) {}
 
+  HRESULT get_ExternalChangeCount(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = static_cast<LONG>(rec_->externalChanges);
+    return S_OK;
+  }
   HRESULT get_Id(LONG* id) override {
     if (!id) return E_POINTER;
     *id = rec_->id;

@@ -91,9 +91,9 @@ class Persistence {
   // Test hook: the n-th following write fails as a disk error would.
   virtual void FailWriteAfter(long n) = 0;
 
-  // Reads see the file as this process last saw it: between transactions
-  // a read snapshot is kept from the end of the last one (or the opening),
-  // inside one the file under the write lock, with its own changes.
+  // Reads inside a transaction see the file under the write lock, with the
+  // transaction's own changes; between transactions they see the file as
+  // it is (no read snapshot is kept: it would hold back checkpoints).
   // Everything but the objects.
   virtual bool LoadTables(StoredTables* out) = 0;
   virtual bool LoadObject(int32_t id, StoredObject* out) = 0;

@@ -62,14 +62,10 @@ class SqlitePersistence final : public Persistence {
   bool Open(const std::string& path, bool mustExist, bool mustNotExist,
             std::string* error) override {
     if (!db_.Open(path, mustExist, mustNotExist, error)) return false;
-    StartSnapshot();
-    seen_ = snapshot_;
+    seen_ = CurrentVersion();
     return true;
   }
-  void Close() override {
-    EndSnapshot();
-    db_.Close();
-  }
+  void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }
   void FailWriteAfter(long n) override { db_.FailWriteAfter(n); }
@@ -123,7 +119,6 @@ class SqlitePersistence final : public Persistence {
     db_.Rollback();
     changed_.clear();
     wrote_ = tables_ = false;
-    StartSnapshot();
   }
 
   bool PutClass(const ClassRec& c) override {
@@ -263,26 +258,30 @@ class SqlitePersistence final : public Persistence {
     return Wrote(ok);
   }
   int64_t CurrentVersion();
-  // Between transactions a read transaction keeps the file as this process
-  // last saw it, so that objects read on demand then agree with those read
-  // before. Another process may commit in the moment between the end of a
-  // transaction and the snapshot: objects first read then are a commit
-  // ahead, and the next catch-up reads them again (the log names them).
-  void StartSnapshot() {
-    EndSnapshot();
-    if (!db_.IsOpen() || !db_.Begin(false)) return;
-    reading_ = true;
-    snapshot_ = CurrentVersion();
-  }
-  void EndSnapshot() {
-    if (!reading_) return;
-    reading_ = false;
-    db_.Rollback();
-  }
+  // No read transaction stays open between transactions: it would keep
+  // other processes' commits from being checkpointed, and the write-ahead
+  // log would grow for as long as this process idles. A reading of several
+  // statements outside a transaction (an object, the tables) runs in a read
+  // transaction of its own, so that it sees one state of the file; objects
+  // first read then may be ahead of those read before, until the next
+  // transaction's catch-up reads them again (the log names them).
+  class ReadScope {
+   public:
+    explicit ReadScope(Db& db) : db_(db) {
+      own_ = db_.IsOpen() && !db_.InTransaction() && db_.Begin(false);
+    }
+    ~ReadScope() {
+      if (own_) db_.Rollback();
+    }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+   private:
+    Db& db_;
+    bool own_ = false;
+  };
 
   Db db_;
-  bool reading_ = false;
-  int64_t snapshot_ = 0;
   int64_t seen_ = 0;  // the last version this process knows of
   std::set<int32_t> changed_;
   bool wrote_ = false, tables_ = false;
@@ -295,6 +294,7 @@ int64_t SqlitePersistence::CurrentVersion() {
 }
 
 bool SqlitePersistence::LoadTables(StoredTables* t) {
+  ReadScope reading(db_);
   bool ok = true;
   ok = ok &&
        db_.Query("SELECT id,name,base,description,definition FROM classes ORDER BY id",
@@ -416,6 +416,7 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
 }
 
 bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
+  ReadScope reading(db_);
   *o = StoredObject();
   o->id = id;
   auto each = [&](const char* sql, auto&& fn) { return db_.Query(sql, {id}, fn); };
@@ -453,12 +454,7 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   *out = CatchUp();
   changed_.clear();
   wrote_ = tables_ = false;
-  EndSnapshot();
-  if (!db_.Begin(true)) {
-    const bool busy = db_.Busy();
-    StartSnapshot();
-    return busy ? Lock::kBusy : Lock::kFailed;
-  }
+  if (!db_.Begin(true)) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
   const int64_t version = CurrentVersion();
   if (version == seen_) return Lock::kTaken;
   out->changed = true;
@@ -480,7 +476,6 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   });
   if (!ok) {
     db_.Rollback();
-    StartSnapshot();
     return Lock::kFailed;
   }
   out->objects.assign(objs.begin(), objs.end());
@@ -502,12 +497,12 @@ bool SqlitePersistence::Commit() {
       return false;
     if (!db_.Commit()) return false;
     seen_ = version;
+    db_.BoundLog();
   } else if (!db_.Commit()) {
     return false;
   }
   changed_.clear();
   wrote_ = tables_ = false;
-  StartSnapshot();
   return true;
 }
 

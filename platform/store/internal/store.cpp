@@ -212,7 +212,9 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
       return Fail(KXQ_E_STORAGE,
                   "The store is damaged: object " + std::to_string(id) + " has an unknown class");
   }
+  const bool wasLive = o->live;
   o->live = so.exists;
+  if (fire && wasLive && !o->live) ++o->externalChanges;
   if (so.exists) {
     o->cls = cls;
     o->owner = so.owner;
@@ -243,6 +245,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
         for (size_t k = 0; same && k < a->size(); ++k) same = SameSlot((*a)[k], (*b)[k]);
         if (!same) touched.insert(av.attr);
       }
+    if (!touched.empty()) ++o->externalChanges;
     for (int32_t attr : touched) FireReads(id, attr);
   }
   if (so.claims.empty())

@@ -1,7 +1,11 @@
 // Two store instances on one file, as two processes would have them: each
 // transaction catches up with what the other committed, in place; a lock
 // held too long fails the call cleanly.
+#include <algorithm>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "com/sysmsg.h"
 #include "store_test_support.h"
@@ -57,6 +61,22 @@ TEST_F(SharedStoreTest, AChangeCommittedByTheOtherIsSeenInPlaceAndFiresTheTrigge
   // What the other committed stays after a rollback here.
   ASSERT_TRUE(a->Rollback().ok());
   EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101X");
+  // The object counts the other's changes brought in, not its own.
+  _com_ptr_t<IKXQExternalChanges> counted;
+  ASSERT_EQ(
+      pumpA->QueryInterface(kx_uuidof<IKXQExternalChanges>(), reinterpret_cast<void**>(&counted)),
+      S_OK);
+  LONG changes = -1;
+  ASSERT_EQ(counted->get_ExternalChangeCount(&changes), S_OK);
+  EXPECT_EQ(changes, 1);
+  ASSERT_EQ(Put(tagA, 0, _variant_t(u"P-101Y")), S_OK);
+  Touch(*a);
+  counted->get_ExternalChangeCount(&changes);
+  EXPECT_EQ(changes, 1);
+  ASSERT_EQ(Obj(*b, 20)->Delete(), S_OK);
+  Touch(*a);
+  counted->get_ExternalChangeCount(&changes);
+  EXPECT_EQ(changes, 2);
 }
 
 TEST_F(SharedStoreTest, ObjectsCreatedAndDeletedByTheOtherAreSeenAndIdsAreNotGivenTwice) {
@@ -109,8 +129,8 @@ std::vector<LONG> Extent(Store& s, const char16_t* cls) {
 TEST_F(SharedStoreTest, ObjectsTheOtherChangedOrDeletedBeforeThisOneReadThemAreReadAsCommitted) {
   ASSERT_EQ(Put(Attr(Obj(*b, 21), u"Speed"), 0, _variant_t(7)), S_OK);
   ASSERT_EQ(Obj(*b, 12)->Delete(), S_OK);
-  // Outside a transaction a still sees the file as of its last one, even
-  // for objects it reads only now; its next transaction catches up.
+  // Outside a transaction a still sees the objects it has read as of its
+  // last one; its next transaction catches up.
   auto speed = Attr(Obj(*a, 21), u"Speed");
   EXPECT_EQ(static_cast<int>(Get(speed)), 0);
   Touch(*a);
@@ -164,8 +184,15 @@ TEST_F(SharedStoreTest, AClassExtentOrAnInverseListReadAfterTheOtherChangedThemH
   ASSERT_EQ(Put(Attr(Obj(*b, 12), u"NodeObjects"), 1,
                 _variant_t(static_cast<IDispatch*>(pump21.GetInterfacePtr()))),
             S_OK);
-  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));  // not yet looked
+  // Outside a transaction the extent is asked of the file as it is: pump 22
+  // is read now; pump 20 stays as a read it until a transaction catches up.
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{21, 22}));
+  VARIANT_BOOL exists = VARIANT_FALSE;
+  a->Database()->ObjectExists(20, &exists);
+  EXPECT_EQ(exists, VARIANT_TRUE);
   Touch(*a);
+  a->Database()->ObjectExists(20, &exists);
+  EXPECT_EQ(exists, VARIANT_FALSE);
   EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{21, 22}));
   EXPECT_EQ(Extent(*a, u"ProcessPlantEquipment"), (std::vector<LONG>{21, 22}));
   auto views = Attr(Obj(*a, 21), u"DataViews");
@@ -197,9 +224,71 @@ TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   EXPECT_EQ(result.boolVal, VARIANT_FALSE);
 }
 
+// A process that has read something and then idles holds nothing that
+// keeps the write-ahead log from being checkpointed: another process's
+// 5,000 one-value commits leave the log bounded (it grew by some 12 KB a
+// commit while a reader kept its snapshot between calls).
+TEST(SharedStoreLogTest, TheLogStaysBoundedBesideAnIdleReader) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  { auto made = OpenPlant(path); }
+  int go[2], result[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(result), 0);
+  const int kCommits = 5000;
+  // The writer is forked before this process opens the file: no SQLite
+  // connection crosses the fork.
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    char byte = 0;
+    if (::read(go[0], &byte, 1) != 1) ::_exit(2);
+    std::unique_ptr<Store> s;
+    if (!Store::Open(path, OpenMode::kOpenExisting, &s).ok()) ::_exit(3);
+    IKXQObject* page = nullptr;
+    s->Database()->get_Object(11, &page);
+    IKXQAttribute* number = nullptr;
+    page->get_Attribute(_bstr_t(u"PageNumber"), _variant_t(), &number);
+    long long largest = 0;
+    for (int k = 1; k <= kCommits; ++k) {
+      if (!s->Begin().ok()) ::_exit(4);
+      number->PutValue(_variant_t(), _variant_t(), _variant_t(k));
+      if (!s->Commit().ok()) ::_exit(5);
+      struct stat st;
+      if (k % 50 == 0 && ::stat((path + "-wal").c_str(), &st) == 0)
+        largest = std::max<long long>(largest, st.st_size);
+    }
+    if (::write(result[1], &largest, sizeof largest) != sizeof largest) ::_exit(6);
+    number->Release();
+    page->Release();
+    ::_exit(0);
+  }
+  auto reader = Reopen(path);
+  ASSERT_TRUE(reader);
+  auto number = Attr(Obj(*reader, 11), u"PageNumber");
+  const _variant_t before = Get(number);
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  long long largest = -1;
+  ASSERT_EQ(::read(result[0], &largest, sizeof largest), static_cast<ssize_t>(sizeof largest));
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (int fd : {go[0], go[1], result[0], result[1]}) ::close(fd);
+  EXPECT_GT(largest, 0);
+  EXPECT_LT(largest, 8LL * 1024 * 1024) << "the write-ahead log reached " << largest << " bytes";
+  // The idle reader still sees what it read, and catches up at its next
+  // transaction.
+  EXPECT_EQ(static_cast<int>(Get(number)), static_cast<int>(before));
+  ASSERT_TRUE(reader->Begin().ok());
+  ASSERT_TRUE(reader->Commit().ok());
+  EXPECT_EQ(static_cast<int>(Get(number)), kCommits);
+}
+
 TEST_F(SharedStoreTest, ALockHeldTooLongFailsTheCallWithNothingChanged) {
   a->SetLockTimeout(100);
   ASSERT_TRUE(b->Begin().ok());
+  auto speedB = Attr(Obj(*b, 21), u"Speed");
   auto speed = Attr(Obj(*a, 21), u"Speed");
   EXPECT_EQ(Put(speed, 0, _variant_t(5)), KXQ_E_BUSY);
   EXPECT_NE(ErrorText().find("busy"), std::string::npos);
@@ -211,9 +300,9 @@ TEST_F(SharedStoreTest, ALockHeldTooLongFailsTheCallWithNothingChanged) {
   EXPECT_EQ(kx_system_message(KXQ_E_BUSY).find(u"Unknown"), std::u16string::npos);
   ASSERT_TRUE(b->Rollback().ok());
   EXPECT_EQ(Put(speed, 0, _variant_t(5)), S_OK);
-  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*b, 21), u"Speed"))), 0);  // b has not looked yet
+  EXPECT_EQ(static_cast<int>(Get(speedB)), 0);  // b has not looked yet
   Touch(*b);
-  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*b, 21), u"Speed"))), 5);
+  EXPECT_EQ(static_cast<int>(Get(speedB)), 5);
 }
 
 }  // namespace

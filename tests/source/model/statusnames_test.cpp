@@ -189,20 +189,52 @@ TEST(DatasheetNames, FailedAutomationMethodHandsOutNoName) {
   modeltest::ModelStore::ClearThreadErrorInfoForTests();
 }
 
-TEST(DatasheetNames, OtherTemplateKindFailsWithTheFallback) {
+// A failed call hands out no name, not even the fallback it had made: its
+// callers free no out value after a failure.
+TEST(DatasheetNames, OtherTemplateKindFailsWithoutAName) {
   ModelStore store;
   IKXQAttributePtr templateId;
   GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
   SetAttributeString(templateId, u"TGEN");
-  HRESULT hr = S_OK;
-  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 1, &hr), "Pump sheet");
+  BSTR failed = nullptr;
+  const HRESULT hr =
+      GetDatasheetName(store.application(), store.Object(modeltest::kSheet), &failed, true, 1);
   EXPECT_EQ(hr, E_INVALIDARG);
+  EXPECT_EQ(failed, nullptr);
+  SysFreeString(failed);
   const std::string description = modeltest::ThreadErrorDescription();
   EXPECT_NE(description.find("is not a valid datasheet"), std::string::npos) << description;
   BSTR name = nullptr;
   EXPECT_EQ(GetDatasheetName(store.application(), nullptr, &name, false, 1), E_INVALIDARG);
   EXPECT_NE(modeltest::ThreadErrorDescription().find("Object is not a valid datasheet"),
             std::string::npos);
+}
+
+// "GetDisplayName" on a diagram: the worker fails on its template kind, and
+// the object-service method fails with nothing allocated (the leak checker
+// of the sanitizer build sees the rest).
+TEST(DatasheetNames, GetDisplayNameOfADiagramFailsWithNothingLeftAllocated) {
+  ModelStore store;
+  void* created = nullptr;
+  ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, &created), S_OK);
+  _com_ptr_t<IKXQDataService> service(static_cast<IKXQDataService*>(created), false);
+  Main* main = static_cast<Main*>(service.GetInterfacePtr());
+  for (int round = 0; round < 3; ++round) {
+    _variant_t none;
+    VARIANT result;
+    VariantInit(&result);
+    const HRESULT hr = main->RunMethod(0, none, store.Object(modeltest::kDiagram), none,
+                                       store.application(), &result);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(V_VT(&result), VT_EMPTY);
+    VariantClear(&result);
+  }
+  BSTR name = nullptr;
+  EXPECT_TRUE(FAILED(
+      GetDatasheetName(store.application(), store.Object(modeltest::kDiagram), &name, true, 1)));
+  EXPECT_EQ(name, nullptr);
+  SysFreeString(name);
+  modeltest::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 TEST(DatasheetObjects, OneBasedArrayOfDistinctObjects) {

@@ -27,6 +27,35 @@ class Counted final : public IUnknown {
   std::atomic<ULONG> refs_{1};
 };
 
+// A page that counts other processes' changes, as the store's objects do.
+class CountingPage final : public IKXQExternalChanges {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+    *ppv = nullptr;
+    if (IsEqualGUID(iid, kx_uuidof<IKXQExternalChanges>())) {
+      *ppv = static_cast<IKXQExternalChanges*>(this);
+    } else if (IsEqualGUID(iid, kx_uuidof<IUnknown>())) {
+      *ppv = this;
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  HRESULT STDMETHODCALLTYPE get_ExternalChangeCount(LONG* count) override {
+    *count = changes;
+    return S_OK;
+  }
+  ULONG refs() const { return refs_.load(); }
+  IUnknown* unknown() { return this; }
+  LONG changes = 0;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
 class RouteCacheTest : public ::testing::Test {
  protected:
   // Inserts an entry for `page` holding `objects`.
@@ -98,6 +127,37 @@ TEST_F(RouteCacheTest, AChangedPageIsErasedAndShutdownReleasesEverything) {
   // Still usable without a sweeper.
   Insert(cache, page3_, {&b_});
   EXPECT_EQ(LookupCount(cache, page3_), 1);
+}
+
+// Another process changed the page: the first lookup after the catch-up
+// that brought the change in finds the entry gone, as after a change here.
+TEST_F(RouteCacheTest, AnEntryGoesWhenAnotherProcessChangedItsPage) {
+  RouteCache cache(clock_);
+  CountingPage page;
+  page.changes = 3;
+  RouteCache::PlacedSet set;
+  set.InsertAt(0);
+  set.SetAt(0, &a_);
+  cache.Insert(page.unknown(), set);
+  RouteCache::PlacedSet found;
+  cache.Lookup(page.unknown(), found);
+  EXPECT_EQ(found.GetCount(), 1);
+  found.RemoveAll();
+  EXPECT_EQ(page.refs(), 2u);
+  page.changes = 4;
+  cache.Lookup(page.unknown(), found);
+  EXPECT_EQ(found.GetCount(), 0);
+  EXPECT_EQ(cache.Size(), 0u);
+  EXPECT_EQ(page.refs(), 1u);
+  EXPECT_EQ(a_.refs(), 2u);  // the set made here holds it still
+  // A new entry counts from the new count.
+  cache.Insert(page.unknown(), set);
+  cache.Lookup(page.unknown(), found);
+  EXPECT_EQ(found.GetCount(), 1);
+  found.RemoveAll();
+  set.RemoveAll();
+  cache.Shutdown();
+  EXPECT_EQ(page.refs(), 1u);
 }
 
 TEST_F(RouteCacheTest, AFailedSweeperStartIsNotRetriedAndEntriesStay) {

@@ -316,10 +316,13 @@ HRESULT KXAnnotationFieldEvent::WriteXml(BSTR* xml) {
         if (Status() != 4) {
           KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(at.page, Status(), &issued));
         }
+        // Each page's annotations are read once for all the event's ids.
+        FieldUtils::AnnotationLookup onPage(at.page);
+        FieldUtils::AnnotationLookup onIssued(issued);
         for (int32_t i = 0; i < m_ids.GetCount(); ++i) {
           const int32_t annotation = m_ids.GetAt(i);
           _bstr_t text;
-          if (FieldUtils::GetAnnotation(at.page, annotation, false, text) < 0) {
+          if (onPage.Find(annotation, false, text) < 0) {
             KX_CHECK(ctx, writer->StartElement(u"DeleteAnnotationField"));
             KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{ObjectIdOf(at.page)}));
             KX_CHECK(ctx, writer->WriteAttribute(u"FieldId", LONG{annotation}));
@@ -327,7 +330,7 @@ HRESULT KXAnnotationFieldEvent::WriteXml(BSTR* xml) {
             continue;
           }
           _bstr_t issuedText;
-          if (issued) FieldUtils::GetAnnotation(issued, annotation, false, issuedText);
+          if (issued) onIssued.Find(annotation, false, issuedText);
           BSTR element = nullptr;
           const HRESULT hr =
               WriteAnnotationField(at.page, application, Status(), text, issuedText, &element);

@@ -224,19 +224,35 @@ bool IsOneOf(const _bstr_t& name, std::initializer_list<const OLECHAR*> names) {
 namespace FieldUtils {
 
 int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text) {
+  AnnotationLookup lookup(page);
+  return lookup.Find(annotationId, mustExist, text);
+}
+
+int32_t AnnotationLookup::Find(int32_t annotationId, bool mustExist, _bstr_t& text) {
   KXComException ctx(u"FieldUtils::GetAnnotation");
   text = _bstr_t();
-  if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  IKXQAttributePtr annotations;
-  GetAttributeInterface(page, u"Annotations", annotations);
-  if (!annotations) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  const int32_t count = GetAttributeCount(annotations);
-  for (int32_t i = 1; i <= count; ++i) {
+  if (m_page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  if (m_count < 0) {
+    GetAttributeInterface(m_page, u"Annotations", m_annotations);
+    if (!m_annotations) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+    m_count = GetAttributeCount(m_annotations);
+  }
+  if (const auto known = m_found.find(annotationId); known != m_found.end()) {
+    text = known->second.text;
+    return known->second.position;
+  }
+  // The list is read on from where an earlier lookup stopped; what lies
+  // before was read and indexed (first of each id) already.
+  while (m_read < m_count) {
+    const int32_t i = ++m_read;
     _bstr_t stored;
-    KXDBDatasheetSvcs::GetAttributeValueStringAt(annotations, i, stored);
+    KXDBDatasheetSvcs::GetAttributeValueStringAt(m_annotations, i, stored);
     if (stored.length() == 0) continue;
     KXFieldData record;
-    KX_CHECK(ctx, record.SelectField(stored, -1));
+    const HRESULT hr = record.SelectField(stored, -1);
+    if (FAILED(hr)) --m_read;  // read again (and failing again) by a later lookup
+    KX_CHECK(ctx, hr);
+    m_found.try_emplace(record.fieldId, Found{i, stored});
     if (record.fieldId == annotationId) {
       text = stored;
       return i;

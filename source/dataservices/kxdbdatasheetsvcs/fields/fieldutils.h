@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 
 #include "com/comutil.h"
 #include "kxstoreptrs.h"
@@ -116,6 +117,28 @@ int32_t GetItemNumberByKey(IKXQFieldValue* holder, const VARIANT& position);
 // None: `text` null and -1, or, with `mustExist`, E_FAIL "Failed to find
 // annotation %d". A null page or a page without "Annotations": E_POINTER.
 int32_t GetAnnotation(IKXQObject* page, int32_t annotationId, bool mustExist, _bstr_t& text);
+
+// GetAnnotation for many ids of one page: each stored annotation is read
+// and parsed at most once, however many ids are looked up (an event that
+// shows every annotation of a request). It reads the list as far as the
+// ids asked for need, so it finds, and fails, as GetAnnotation does. The
+// page's annotations must not change while it is used.
+class AnnotationLookup {
+ public:
+  explicit AnnotationLookup(IKXQObject* page) : m_page(page) {}
+  int32_t Find(int32_t annotationId, bool mustExist, _bstr_t& text);
+
+ private:
+  struct Found {
+    int32_t position;
+    _bstr_t text;
+  };
+  IKXQObject* m_page;
+  IKXQAttributePtr m_annotations;
+  int32_t m_count = -1;  // -1: the list not read yet
+  int32_t m_read = 0;    // positions read so far
+  std::map<int32_t, Found> m_found;
+};
 
 // The object at the field's root node (shifted by `row` on a continuous
 // list); null when none.

@@ -42,22 +42,46 @@ void RouteCache::StartSweeper() {
   }
 }
 
+bool RouteCache::ExternalChanges(IUnknown* page, LONG* count) {
+  IKXQExternalChanges* changes = nullptr;
+  if (page == nullptr ||
+      FAILED(page->QueryInterface(kx_uuidof<IKXQExternalChanges>(),
+                                  reinterpret_cast<void**>(&changes))) ||
+      changes == nullptr) {
+    return false;
+  }
+  const bool ok = SUCCEEDED(changes->get_ExternalChangeCount(count));
+  changes->Release();
+  return ok;
+}
+
 void RouteCache::Lookup(IUnknown* page, PlacedSet& set) {
   set.RemoveAll();
+  LONG changes = 0;
+  const bool counted = ExternalChanges(page, &changes);
   std::lock_guard<std::mutex> guard(m_lock);
   auto it = m_entries.find(reinterpret_cast<uintptr_t>(page));
   if (it == m_entries.end()) return;
+  // Another process changed the page since the entry was made.
+  if (it->second.counted && (!counted || it->second.changes != changes)) {
+    EraseEntry(it);
+    return;
+  }
   it->second.stamp = m_clock();
   CopySet(it->second.objects, set);
 }
 
 void RouteCache::Insert(IUnknown* page, const PlacedSet& set) {
   if (page == nullptr) return;
+  LONG changes = 0;
+  const bool counted = ExternalChanges(page, &changes);
   std::lock_guard<std::mutex> guard(m_lock);
   auto [it, inserted] = m_entries.try_emplace(reinterpret_cast<uintptr_t>(page));
   if (!inserted) return;  // the entry already there stays
   page->AddRef();
   it->second.stamp = m_clock();
+  it->second.counted = counted;
+  it->second.changes = changes;
   CopySet(set, it->second.objects);
 }
 

@@ -8,6 +8,13 @@
 // its last use. Ages are unsigned 32-bit millisecond differences, correct
 // across the wrap of the tick counter.
 //
+// Another process's changes: this process erases a page's entry where it
+// changes the page's objects; a change by another process reaches this one
+// at the catch-up that starts this process's next call. The entry keeps the
+// page's count of such changes (IKXQExternalChanges, when the page answers
+// it) and a lookup that finds the count moved erases the entry, so the
+// first walk after that catch-up builds the set again.
+//
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
 // nothing but the cache. One mutex guards the map, the entries and their
@@ -27,6 +34,7 @@
 #include <thread>
 
 #include "com/types.h"
+#include "store/object.h"
 #include "variantutil.h"
 
 class RouteCache {
@@ -77,10 +85,14 @@ class RouteCache {
   struct Entry {
     uint32_t stamp = 0;
     PlacedSet objects;
+    bool counted = false;  // the page answers IKXQExternalChanges
+    LONG changes = 0;      // its count when the entry was made
   };
   using Map = std::map<uintptr_t, Entry>;
 
   static uint32_t TickCount();
+  // The page's count of other processes' changes; false when it keeps none.
+  static bool ExternalChanges(IUnknown* page, LONG* count);
   static void CopySet(const PlacedSet& from, PlacedSet& to);
   // Releases the entry's references and gives the next one. REQUIRES: lock.
   Map::iterator EraseEntry(Map::iterator it);

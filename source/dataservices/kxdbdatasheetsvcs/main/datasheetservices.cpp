@@ -134,8 +134,8 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
       const HRESULT hr =
           KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, m_pObject, vName, true, 1);
       if (FAILED(hr) && vName != nullptr) {
-        // The worker leaves its fallback name behind a failure; the caller of
-        // a failed method frees no out value, so it must not get one.
+        // The caller of a failed method frees no out value, so it must not
+        // get one.
         SysFreeString(*vName);
         *vName = nullptr;
       }

@@ -72,7 +72,6 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
                          bool decorate, int32_t status) {
   KXComException ctx = KXComException::Silent();
   std::u16string fallback;
-  bool haveFallback = false;
   try {
     CheckPointerArgument(ctx, name);
     *name = nullptr;
@@ -109,7 +108,6 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     } else {
       fallback = Text(documentName);
     }
-    haveFallback = true;
 
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, status));
@@ -183,8 +181,10 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     *name = NewBstr(result);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr) && haveFallback && name != nullptr && *name == nullptr) {
-    *name = SysAllocStringLen(fallback.data(), static_cast<UINT>(fallback.size()));
+  // A failed call hands out no name: its callers free no out value then.
+  if (FAILED(ctx.hr) && name != nullptr && *name != nullptr) {
+    SysFreeString(*name);
+    *name = nullptr;
   }
   return ctx.Return();
 }

@@ -1,0 +1,161 @@
+// The store as the program uses it: the cost of showing an object that many
+// pages show, and a store made by `init` that appears whole or not at all;
+// the cost of a request of many message elements.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "support/host_fixture.h"
+
+namespace kxqtest {
+namespace {
+
+// CPU seconds used by this process's finished children: a machine loaded
+// by other work stretches wall time, much less the time a program runs.
+double ChildSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::string SamplePlant() {
+  return ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+}
+
+// The sample plant with `pages` more pages showing pump 101.
+std::string PlantWithPagesOn101(int pages) {
+  std::string objects;
+  for (int k = 0; k < pages; ++k)
+    objects += "<object id=\"" + std::to_string(5000 + k) +
+               "\" class=\"Page\"><value attribute=\"NodeObjects\" ref=\"101\"/></object>\n";
+  std::string plant = SamplePlant();
+  const size_t end = plant.rfind("</objects>");
+  plant.insert(end, objects);
+  return plant;
+}
+
+class KxqhostStoreTest : public KxqhostTest {
+ protected:
+  // The best of two `dump 101` runs on a store whose pump 101 is shown on
+  // `pages` more pages, in CPU seconds.
+  double DumpSeconds(int pages) {
+    const std::string fixture = dir_ / ("plant" + std::to_string(pages) + ".xml");
+    const std::string store = dir_ / ("plant" + std::to_string(pages) + ".db");
+    WriteText(fixture, PlantWithPagesOn101(pages));
+    const Outcome made = Bare({"--store", store, "init", "--fixture", fixture});
+    EXPECT_EQ(made.status, 0) << made.err;
+    double best = 1e9;
+    for (int round = 0; round < 2; ++round) {
+      const double start = ChildSeconds();
+      const Outcome dumped = Bare({"--store", store, "dump", "101"});
+      best = std::min(best, ChildSeconds() - start);
+      EXPECT_EQ(dumped.status, 0) << dumped.err;
+      EXPECT_NE(dumped.out.find("#" + std::to_string(5000 + pages - 1) + "\n"), std::string::npos);
+    }
+    return best;
+  }
+};
+
+// "DataViews" is read whole once, not once per element shown: four times
+// the pages cost about four times as much, not sixteen.
+TEST_F(KxqhostStoreTest, DumpOfAnObjectShownOnManyPagesGrowsLinearly) {
+  const double small = DumpSeconds(500);
+  const double large = DumpSeconds(2000);
+  // The floor keeps the start of the program from deciding alone.
+  EXPECT_LE(large, 5 * std::max(small, 0.1)) << small << " s for 500, " << large << " s for 2,000";
+}
+
+// `init` killed at any moment leaves either no store or a whole one: never
+// a file with tables and no objects that a second `init` refuses and every
+// request fails on. What a killed one leaves beside the store is cleared by
+// the next one.
+TEST_F(KxqhostStoreTest, InitKilledAtAnyMomentLeavesNoStoreOrAWholeOne) {
+  const std::string fixture = dir_ / "plant.xml";
+  WriteText(fixture, SamplePlant());
+  const Outcome whole = Bare({"--store", dir_ / "whole.db", "init", "--fixture", fixture});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const Outcome reference = Bare({"--store", dir_ / "whole.db", "dump", "101", "1012"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  const std::string store = dir_ / "k.db";
+  int killed = 0, wholeAfterKill = 0;
+  for (int round = 0; round < 24; ++round) {
+    const int pid = StartHost({"--store", store, "init", "--fixture", fixture}, dir_.path(),
+                              Registry(), dir_ / "init.out", dir_ / "init.err");
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 * round));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const bool wasKilled = WIFSIGNALED(status);
+    killed += wasKilled;
+    if (std::filesystem::exists(store)) {
+      const Outcome dumped = Bare({"--store", store, "dump", "101", "1012"});
+      EXPECT_EQ(dumped.status, 0) << "round " << round << ": " << dumped.err;
+      EXPECT_EQ(dumped.out, reference.out) << "round " << round;
+      wholeAfterKill += wasKilled;
+      for (const char* part : {"", "-wal", "-shm"}) std::filesystem::remove(store + part);
+    } else {
+      // Nothing there: a new init makes the store.
+      const Outcome again = Bare({"--store", store, "init", "--fixture", fixture});
+      EXPECT_EQ(again.status, 0) << "round " << round << ": " << again.err;
+      for (const char* part : {"", "-wal", "-shm"}) std::filesystem::remove(store + part);
+    }
+  }
+  EXPECT_GT(killed, 0);
+  const Outcome last = Bare({"--store", store, "init", "--fixture", fixture});
+  EXPECT_EQ(last.status, 0) << last.err;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(entry.path().filename().string().find("k.db.init-"), std::string::npos)
+        << entry.path();
+  RecordProperty("killed", killed);
+  RecordProperty("wholeAfterKill", wholeAfterKill);
+}
+
+// The CPU seconds of one "CreateAnnotation" request of `elements` message
+// elements on a fresh sample plant, with its change event written.
+double AnnotationSeconds(const std::string& folder, int elements) {
+  const std::string store = folder + "/notes" + std::to_string(elements) + ".db";
+  const std::string request = folder + "/notes" + std::to_string(elements) + ".xml";
+  const std::string fixture = folder + "/plant.xml";
+  WriteText(fixture, SamplePlant());
+  std::string text = "<XMLMessage TargetId=\"Editor\" Status=\"1\">";
+  for (int k = 0; k < elements; ++k)
+    text +=
+        "<CreateAnnotation PageId=\"1012\" Value=\"Motor rating\" X=\"80\" Y=\"410\" "
+        "Markup=\"0\"/>";
+  text += "</XMLMessage>";
+  WriteText(request, text);
+  const Outcome made =
+      RunHost({"--store", store, "init", "--fixture", fixture}, folder, folder + "/registry.xml");
+  EXPECT_EQ(made.status, 0) << made.err;
+  const double start = ChildSeconds();
+  const Outcome sent =
+      RunHost({"--store", store, "--events", "request", "CreateAnnotation", request}, folder,
+              folder + "/registry.xml");
+  const double seconds = ChildSeconds() - start;
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  // One event shows every annotation made.
+  EXPECT_NE(sent.out.find("FieldId=\"" + std::to_string(elements + 1) + "\""), std::string::npos);
+  return seconds;
+}
+
+// An element's cost does not depend on the elements before it: 4,000
+// "CreateAnnotation" elements take about four times 1,000 (the change event
+// that shows them looked each annotation up by reading the page's list from
+// its start).
+TEST_F(KxqhostStoreTest, RepeatedCreateAnnotationGrowsLinearly) {
+  const double small = AnnotationSeconds(dir_.path(), 1000);
+  const double large = AnnotationSeconds(dir_.path(), 4000);
+  EXPECT_LE(large, 5 * std::max(small, 0.2))
+      << small << " s for 1,000, " << large << " s for 4,000";
+}
+
+}  // namespace
+}  // namespace kxqtest
