@@ -197,9 +197,10 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
     for (int32_t w = 0; w < rows; ++w) {
       const int32_t at = continuous ? w : row;
-      const int32_t n = continuous ? FieldUtils::GetContinuousFieldNumber(
-                                         main.GetContinuousPageHelper(), field, w)
-                                   : number;
+      // A field outside the rows has no entry per row: it is refused.
+      const int32_t n =
+          continuous ? FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, w)
+                     : number;
       FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, at, m_alignment,
                                           m_verticalAlignment, format);
     }
