@@ -89,5 +89,45 @@ TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {
   EXPECT_NE(Dump({"1071"}).find("NodeObjects[8] = #111\n"), std::string::npos);
 }
 
+// Field 401 of the pump summary's list page stands outside the rows (the
+// plant's name on the globals object). Addressed with a row, the status,
+// properties and format messages refuse it: no row object's value is
+// locked, and no other field's entry of "Fields" takes its record.
+TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefused) {
+  const std::string before = Dump({"1", "101", "102", "103", "1071"});
+  const std::string requests[][2] = {
+      {"SetFieldStatus",
+       "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"401\" Index=\"1\"/>"
+       "</SetFieldStatus>"},
+      {"SetFieldProperties",
+       "<SetFieldProperties PageId=\"1071\" FieldId=\"401\" Index=\"0\" IsLocked=\"0\" "
+       "IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"/>"},
+      {"SetFieldFormat",
+       "<SetFieldFormat PageId=\"1071\" Alignment=\"1\"><FieldId ID=\"401\" Index=\"0\"/>"
+       "</SetFieldFormat>"}};
+  for (const auto& request : requests) {
+    const Outcome refused = Request(request[0], request[1]);
+    EXPECT_EQ(refused.status, 1) << request[0] << "\n" << refused.out;
+    EXPECT_NE(refused.err.find(" Field 401 not found in continuous template Equipment "
+                               "summary:Equipment list "),
+              std::string::npos)
+        << request[0] << "\n"
+        << refused.err;
+    EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+    EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(Dump({"1", "101", "102", "103", "1071"}), before);
+
+  // Without a row it is the one field, in its own entry.
+  const Outcome fixed = Request("SetFieldFormat",
+                                "<SetFieldFormat PageId=\"1071\" Alignment=\"1\">"
+                                "<FieldId ID=\"401\"/></SetFieldFormat>");
+  ASSERT_EQ(fixed.status, 0) << fixed.err;
+  const std::string page = Dump({"1071"});
+  EXPECT_NE(page.find(R"(Fields[1] = "<String FieldId=\"401\" Alignment=\"1\")"), std::string::npos)
+      << page;
+  EXPECT_EQ(Count(page, R"(FieldId=\"401\")"), 1u) << page;
+}
+
 }  // namespace
 }  // namespace kxqtest

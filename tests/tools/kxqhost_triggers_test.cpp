@@ -1,7 +1,9 @@
 // Trigger callbacks through the host program: a page opened for editing in
 // one step, values changed by "another client" in later steps, and the
 // callbacks the host delivers inside each change's transaction.
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "support/host_fixture.h"
 
@@ -90,6 +92,31 @@ TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneTh
             std::string::npos)
       << outcome.out;
   EXPECT_NE(outcome.out.find("NodeObjects[1] = #11\n"), std::string::npos) << outcome.out;
+}
+
+// Page 101 carries a "Field" trigger that another service bound to it.
+// Opened for editing, the page leaves that trigger to its service: a value
+// the page shows changes without a callback of this service or an event.
+TEST_F(TriggerScriptTest, APageOpenedForEditingLeavesAnotherServicesTriggerAlone) {
+  std::string plant = kxqtest::ReadText(std::string(KXQHOST_TEST_DATA) + "/triggers-plant.xml");
+  const std::string next = "  </object>\n  <object id=\"102\"";
+  const size_t at = plant.find(next);
+  ASSERT_NE(at, std::string::npos);
+  plant.insert(at, "   <trigger name=\"Field\" handler=\"Other.Service\"/>\n");
+  kxqtest::WriteText(dir_ / "other-plant.xml", plant);
+  std::filesystem::remove(Store());
+  const Outcome made = Host({"init", "--fixture", dir_ / "other-plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n"
+      "101\n"
+      "END\n"
+      "set 10 F5 changed\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("## set 10 F5 changed\n== store changed #10: F5\n"), std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(outcome.out.find("== store trigger Field on #101"), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.out.find("== event DataField"), std::string::npos) << outcome.out;
 }
 
 }  // namespace

@@ -188,8 +188,11 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     // A row on a page that is no list names the one field.
     const bool continuous = row >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
-    const int32_t number =
+    int32_t number =
         FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
+    // A field outside the rows has no entry per row: it is refused.
+    if (continuous)
+      number = FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, row);
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
@@ -208,8 +211,7 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     KX_CHECK(ctx, record.ParseFieldData(kind, text, -1), KX_HERE(kFile));
     for (int32_t w = 0; w < rows; ++w) {
       if (w == row) continue;
-      const int32_t n =
-          FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, w);
+      const int32_t n = FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, w);
       FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, w, record.alignment,
                                           record.verticalAlignment, record.format.c_str());
     }

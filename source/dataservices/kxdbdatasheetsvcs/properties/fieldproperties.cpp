@@ -450,9 +450,10 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
     for (int32_t r = 0; r < rows; ++r) {
       const int32_t row = continuous ? r : -1;
-      int32_t number = continuous ? FieldUtils::GetContinuousFieldNumber(
-                                        main.GetContinuousPageHelper(), field, r)
-                                  : fieldNumber;
+      // A field outside the rows has no entry per row: it is refused.
+      int32_t number = continuous
+                           ? FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, r)
+                           : fieldNumber;
       FieldValue value;
       FieldPresentation::ResolveFieldValue(work, field, row, value);
       // Objects are made behind the field only for the row the request

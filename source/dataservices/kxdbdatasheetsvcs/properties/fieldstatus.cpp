@@ -165,6 +165,11 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     IKXQTemplateFieldPtr field;
     int32_t number =
         FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
+    // A field outside the rows addressed with a row is refused before its
+    // route is walked from a row's object.
+    if (continuous && row >= 0) {
+      number = FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, row);
+    }
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, row, value);
     if (!value.holder && (m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0)) {
