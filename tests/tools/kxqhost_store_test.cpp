@@ -16,15 +16,6 @@
 namespace kxqtest {
 namespace {
 
-// CPU seconds used by this process's finished children: a machine loaded
-// by other work stretches wall time, much less the time a program runs.
-double ChildSeconds() {
-  rusage usage{};
-  ::getrusage(RUSAGE_CHILDREN, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 std::string SamplePlant() {
   return ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
 }

@@ -48,6 +48,10 @@ int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
               const std::string& registry, const std::string& out, const std::string& err);
 
 std::string ReadText(const std::string& path);
+
+// CPU seconds used by this process's finished children: a machine loaded
+// by other work stretches wall time, much less the time a program runs.
+double ChildSeconds();
 void WriteText(const std::string& path, const std::string& text);
 
 }  // namespace kxqtest
