@@ -146,19 +146,29 @@ TEST_F(KxqhostTest, CommandsOnAMissingStoreExplainHowToMakeIt) {
 }
 
 // Only `init` makes the default store: another command in an empty folder
-// says how to make one and leaves no file.
+// says how to make one and leaves no file. The command it names is the
+// program as it was called ("build/bin/kxqhost init" from the source tree),
+// so it runs as printed.
 TEST_F(KxqhostTest, OnlyInitMakesTheDefaultStore) {
+  const std::string program = KXQHOST_PROGRAM;
   for (const std::vector<std::string>& command :
        std::vector<std::vector<std::string>>{{"dump", "101"}, {"request", "ListHolds", "-"}}) {
     const Outcome outcome = Bare(command);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err,
-              "kxqhost: no store at ./kxq-store.db; make one from the sample plant with: kxqhost "
-              "init\n");
+              "kxqhost: no store at ./kxq-store.db; make one from the sample plant "
+              "with: " +
+                  program + " init\n");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "kxq-store.db"));
   }
   ASSERT_EQ(Bare({"init"}).status, 0);
   EXPECT_EQ(Bare({"dump", "101"}).status, 0);
+
+  const Outcome named = Bare({"--store", "other.db", "dump", "101"});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_EQ(named.err, "kxqhost: no store at other.db; make one with: " + program +
+                           " --store other.db init\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "other.db"));
 }
 
 // A request with no FILE at a terminal is a forgotten text, not an empty
@@ -203,10 +213,13 @@ TEST_F(KxqhostTest, AnAttributeTheGrammarDoesNotKnowGetsANotice) {
 TEST_F(KxqhostTest, AnOptionTypoPrintsOneLineNotTheUsage) {
   const Outcome option = Bare({"--evnets", "dump", "1"});
   EXPECT_EQ(option.status, 2);
-  EXPECT_EQ(option.err, "kxqhost: unknown option --evnets (kxqhost --help lists the options)\n");
+  const std::string program = KXQHOST_PROGRAM;
+  EXPECT_EQ(option.err,
+            "kxqhost: unknown option --evnets (" + program + " --help lists the options)\n");
   const Outcome command = Bare({"dupm", "1"});
   EXPECT_EQ(command.status, 2);
-  EXPECT_EQ(command.err, "kxqhost: unknown command dupm (kxqhost --help lists the commands)\n");
+  EXPECT_EQ(command.err,
+            "kxqhost: unknown command dupm (" + program + " --help lists the commands)\n");
 }
 
 TEST_F(KxqhostTest, UsageErrorsExitWithTwo) {
