@@ -209,6 +209,24 @@ TEST_F(KxqhostTest, AnAttributeTheGrammarDoesNotKnowGetsANotice) {
   EXPECT_EQ(right.err.find("knows no attribute"), std::string::npos) << right.err;
 }
 
+// A --deny name that is no privilege withholds nothing: a notice says so
+// and names the privileges there are; a right name gets none.
+TEST_F(KxqhostTest, ADenyOfNoPrivilegeGetsANoticeNamingThePrivileges) {
+  InitStore();
+  const Outcome wrong = Host({"--deny", "CheckDocuments", "registration"});
+  EXPECT_EQ(wrong.status, 0) << wrong.err;
+  EXPECT_NE(wrong.err.find("notice: --deny CheckDocuments names no privilege, so it withholds "
+                           "nothing; they are \"SecureAttribute\", \"LockAttribute\", "
+                           "\"CheckDocument\", \"IssueDocument\", \"Modify Non-Project "
+                           "Summary\", \"Globally Change Display Units\"\n"),
+            std::string::npos)
+      << wrong.err;
+  const Outcome right =
+      Host({"--deny", "CheckDocument", "--deny", "Modify Non-Project Summary", "registration"});
+  EXPECT_EQ(right.status, 0) << right.err;
+  EXPECT_EQ(right.err.find("notice:"), std::string::npos) << right.err;
+}
+
 // A mistyped option or command costs one line, which points at --help.
 TEST_F(KxqhostTest, AnOptionTypoPrintsOneLineNotTheUsage) {
   const Outcome option = Bare({"--evnets", "dump", "1"});
