@@ -193,7 +193,7 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
 // of the list one by one searched the whole list for each, so n elements
 // cost n cubed (1,000 took 20 s; 800 took 30 times as long as 200). Four
 // times the elements cost at most sixteen times as much, the square of the
-// renumbering (measured: 8 to 9 times).
+// renumbering (measured in processor time: 10 to 14 times).
 TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRenumbering) {
   const std::string element =
       "<InsertPages PageId=\"1021\"><Page TemplateId=\"PUMP-DS\" "
@@ -203,11 +203,12 @@ TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRen
     const Outcome made =
         Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     EXPECT_EQ(made.status, 0) << made.err;
-    const auto start = std::chrono::steady_clock::now();
+    // Processor time: on a loaded machine the clock's time of the longer
+    // run grew by more than the bound.
     *outcome =
         Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\">" +
                                                   Repeat(element, elements) + "</XMLMessage>");
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return outcome->cpu_seconds;
   };
   Outcome outcome;
   const double few = insert(200, &outcome);

@@ -12,6 +12,10 @@ namespace kxqtest {
 struct Outcome {
   int status = -1;  // exit status; 128 + signal when killed
   std::string out, err;
+  // The processor time (user and system) the program took, for the tests
+  // of cost: unlike the time on the clock it hardly grows when other
+  // processes load the machine.
+  double cpu_seconds = 0;
 };
 
 // A temporary folder, removed with everything in it on destruction.
