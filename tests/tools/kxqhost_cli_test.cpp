@@ -146,19 +146,29 @@ TEST_F(KxqhostTest, CommandsOnAMissingStoreExplainHowToMakeIt) {
 }
 
 // Only `init` makes the default store: another command in an empty folder
-// says how to make one and leaves no file.
+// says how to make one and leaves no file. The command it names is the
+// program as it was called ("build/bin/kxqhost init" from the source tree),
+// so it runs as printed.
 TEST_F(KxqhostTest, OnlyInitMakesTheDefaultStore) {
+  const std::string program = KXQHOST_PROGRAM;
   for (const std::vector<std::string>& command :
        std::vector<std::vector<std::string>>{{"dump", "101"}, {"request", "ListHolds", "-"}}) {
     const Outcome outcome = Bare(command);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err,
-              "kxqhost: no store at ./kxq-store.db; make one from the sample plant with: kxqhost "
-              "init\n");
+              "kxqhost: no store at ./kxq-store.db; make one from the sample plant "
+              "with: " +
+                  program + " init\n");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "kxq-store.db"));
   }
   ASSERT_EQ(Bare({"init"}).status, 0);
   EXPECT_EQ(Bare({"dump", "101"}).status, 0);
+
+  const Outcome named = Bare({"--store", "other.db", "dump", "101"});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_EQ(named.err, "kxqhost: no store at other.db; make one with: " + program +
+                           " --store other.db init\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "other.db"));
 }
 
 // A request with no FILE at a terminal is a forgotten text, not an empty
@@ -199,14 +209,35 @@ TEST_F(KxqhostTest, AnAttributeTheGrammarDoesNotKnowGetsANotice) {
   EXPECT_EQ(right.err.find("knows no attribute"), std::string::npos) << right.err;
 }
 
+// A --deny name that is no privilege withholds nothing: a notice says so
+// and names the privileges there are; a right name gets none.
+TEST_F(KxqhostTest, ADenyOfNoPrivilegeGetsANoticeNamingThePrivileges) {
+  InitStore();
+  const Outcome wrong = Host({"--deny", "CheckDocuments", "registration"});
+  EXPECT_EQ(wrong.status, 0) << wrong.err;
+  EXPECT_NE(wrong.err.find("notice: --deny CheckDocuments names no privilege, so it withholds "
+                           "nothing; they are \"SecureAttribute\", \"LockAttribute\", "
+                           "\"CheckDocument\", \"IssueDocument\", \"Modify Non-Project "
+                           "Summary\", \"Globally Change Display Units\"\n"),
+            std::string::npos)
+      << wrong.err;
+  const Outcome right =
+      Host({"--deny", "CheckDocument", "--deny", "Modify Non-Project Summary", "registration"});
+  EXPECT_EQ(right.status, 0) << right.err;
+  EXPECT_EQ(right.err.find("notice:"), std::string::npos) << right.err;
+}
+
 // A mistyped option or command costs one line, which points at --help.
 TEST_F(KxqhostTest, AnOptionTypoPrintsOneLineNotTheUsage) {
   const Outcome option = Bare({"--evnets", "dump", "1"});
   EXPECT_EQ(option.status, 2);
-  EXPECT_EQ(option.err, "kxqhost: unknown option --evnets (kxqhost --help lists the options)\n");
+  const std::string program = KXQHOST_PROGRAM;
+  EXPECT_EQ(option.err,
+            "kxqhost: unknown option --evnets (" + program + " --help lists the options)\n");
   const Outcome command = Bare({"dupm", "1"});
   EXPECT_EQ(command.status, 2);
-  EXPECT_EQ(command.err, "kxqhost: unknown command dupm (kxqhost --help lists the commands)\n");
+  EXPECT_EQ(command.err,
+            "kxqhost: unknown command dupm (" + program + " --help lists the commands)\n");
 }
 
 TEST_F(KxqhostTest, UsageErrorsExitWithTwo) {

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
   }
   if (error == "version") return kx::kxqhost::PrintVersion(stdout);
   if (!error.empty()) {
-    std::fprintf(stderr, "kxqhost: %s (kxqhost --help lists the options)\n", error.c_str());
+    std::fprintf(stderr, "kxqhost: %s (%s --help lists the options)\n", error.c_str(),
+                 options.program.c_str());
     return kx::kxqhost::kExitUsage;
   }
   kx::kxqhost::Program program(std::move(options), stdout, stderr);

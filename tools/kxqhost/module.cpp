@@ -2,6 +2,7 @@
 // commands, and on first use), its activation, attach and start-up, which
 // every command that calls it runs first; and the `registration` command,
 // the calls the start-up made.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -200,6 +201,19 @@ bool Program::StartModule() {
     bool denied = false;
     for (const std::string& name : options_.denied) denied = denied || Wide(name) == privilege;
     if (!denied) host_->privileges().Grant(privilege);
+  }
+  // A misspelt name would withhold nothing, and the request would pass
+  // unchecked: say which names there are.
+  for (const std::string& name : options_.denied) {
+    if (std::find(privileges.begin(), privileges.end(), Wide(name)) != privileges.end()) continue;
+    std::string names;
+    for (const std::u16string& privilege : privileges) {
+      names += (names.empty() ? "\"" : ", \"") + Narrow(privilege) + "\"";
+    }
+    std::fprintf(err_,
+                 "notice: --deny %s names no privilege, so it withholds nothing; they are %s\n",
+                 name.c_str(), names.c_str());
+    std::fflush(err_);
   }
   module_started_ = true;
   return true;

@@ -30,6 +30,7 @@ const char* UsageText() {
 
 std::string ParseOptions(int argc, const char* const* argv, Options* options) {
   *options = Options{};
+  if (argc > 0 && argv[0] != nullptr && *argv[0] != 0) options->program = argv[0];
   int i = 1;
   for (; i < argc; ++i) {
     const std::string_view arg = argv[i];

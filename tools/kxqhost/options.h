@@ -15,6 +15,10 @@
 namespace kx::kxqhost {
 
 struct Options {
+  // The program as it was called (its argv[0]), for the hints that name a
+  // command to type: "build/bin/kxqhost init" runs where "kxqhost init"
+  // finds no such command.
+  std::string program = "kxqhost";
   std::string store;                        // empty: the default store
   std::vector<std::string> settings_files;  // in order; later ones win
   std::vector<std::string> overrides;       // "NAME=VALUE", after the files

@@ -202,7 +202,7 @@ int Program::Run() {
     if (!OpenStore() || !StartModule()) return kExitFailed;
     return Trigger(args);
   }
-  Error("unknown command " + command + " (kxqhost --help lists the commands)");
+  Error("unknown command " + command + " (" + options_.program + " --help lists the commands)");
   return kExitUsage;
 }
 

@@ -114,9 +114,11 @@ bool Program::OpenStore() {
   std::error_code ec;
   if (!fs::exists(path, ec)) {
     if (options_.store.empty()) {
-      Error("no store at ./" + path + "; make one from the sample plant with: kxqhost init");
+      Error("no store at ./" + path + "; make one from the sample plant with: " + options_.program +
+            " init");
     } else {
-      Error("no store at " + path + "; make one with: kxqhost --store " + path + " init");
+      Error("no store at " + path + "; make one with: " + options_.program + " --store " + path +
+            " init");
     }
     return false;
   }

@@ -25,13 +25,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-double ChildSeconds() {
-  rusage usage{};
-  ::getrusage(RUSAGE_CHILDREN, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 std::string ReadText(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
@@ -106,7 +99,13 @@ Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string
   ::close(out);
   ::close(err);
   int raw = 0;
-  if (pid > 0 && ::waitpid(pid, &raw, 0) == pid) outcome.status = Status(raw);
+  struct rusage usage {};
+  if (pid > 0 && ::wait4(pid, &raw, 0, &usage) == pid) {
+    outcome.status = Status(raw);
+    outcome.cpu_seconds =
+        static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  }
   outcome.out = ReadText(out_path);
   outcome.err = ReadText(err_path);
   return outcome;

@@ -12,6 +12,10 @@ namespace kxqtest {
 struct Outcome {
   int status = -1;  // exit status; 128 + signal when killed
   std::string out, err;
+  // The processor time (user and system) the program took, for the tests
+  // of cost: unlike the time on the clock it hardly grows when other
+  // processes load the machine.
+  double cpu_seconds = 0;
 };
 
 // A temporary folder, removed with everything in it on destruction.
@@ -48,10 +52,6 @@ int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
               const std::string& registry, const std::string& out, const std::string& err);
 
 std::string ReadText(const std::string& path);
-
-// CPU seconds used by this process's finished children: a machine loaded
-// by other work stretches wall time, much less the time a program runs.
-double ChildSeconds();
 void WriteText(const std::string& path, const std::string& text);
 
 }  // namespace kxqtest
