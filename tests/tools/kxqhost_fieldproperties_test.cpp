@@ -62,6 +62,29 @@ TEST_F(KxqhostFieldPropertiesTest, AFormatOnOneRowOfTheSummaryReachesEveryRow) {
       << page;
 }
 
+// The named row shows the template's alignments already: it keeps its
+// record. The other rows' records set none of their own, so each takes the
+// named row's alignments explicitly, once: asked again, nothing changes.
+TEST_F(KxqhostFieldPropertiesTest, TheOtherRowsOfAListAreComparedAsStored) {
+  const std::string request =
+      "<SetFieldFormat PageId=\"1071\" Alignment=\"0\" VerticalAlignment=\"0\">"
+      "<FieldId ID=\"404\" Index=\"1\"/></SetFieldFormat>";
+  const Outcome set = Request("SetFieldFormat", request);
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_NE(set.out.find("== store changed #1071: Fields\n"), std::string::npos) << set.out;
+  EXPECT_EQ(Count(set.out, "<ShowRealField PageId=\"1071\" FieldId=\"404\""), 5u) << set.out;
+  const std::string page = Dump({"1071"});
+  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Alignment=\"0\" VerticalAlignment=\"0\" )"
+                        R"(Index=)"),
+            5u)
+      << page;
+  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Index=\"1\"/>")"), 1u) << page;
+  const Outcome again = Request("SetFieldFormat", request);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.find("== event"), std::string::npos) << again.out;
+  EXPECT_EQ(Dump({"1071"}), page);
+}
+
 TEST_F(KxqhostFieldPropertiesTest, PropertiesOfAFieldWithAndWithoutAValue) {
   const Outcome with =
       Request("GetFieldProperties", "<GetFieldProperties PageId=\"1011\" FieldId=\"103\"/>");

@@ -212,8 +212,9 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     for (int32_t w = 0; w < rows; ++w) {
       if (w == row) continue;
       const int32_t n = FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, w);
-      FieldPresentation::StoreFieldFormat(work, fields, n, typeName, fieldId, w, record.alignment,
-                                          record.verticalAlignment, record.format.c_str());
+      FieldPresentation::StoreRowFieldFormat(work, fields, n, typeName, fieldId, w,
+                                             record.alignment, record.verticalAlignment,
+                                             record.format.c_str());
     }
     return S_OK;
   }

@@ -56,6 +56,14 @@ _bstr_t KeepStoredContent(IKXQAttribute* fields, int32_t number, const OLECHAR* 
   return _bstr_t(written, false);
 }
 
+// Whether a record's text changed: letter case counts only when `exact`
+// (a Boolean format was applied).
+bool TextsDiffer(const OLECHAR* before, const _bstr_t& after, bool exact) {
+  const std::u16string_view was(before ? before : u"");
+  const std::u16string_view now(after.length() ? static_cast<const OLECHAR*>(after) : u"");
+  return exact ? was != now : kx_wcsicmp(was, now) != 0;
+}
+
 }  // namespace
 
 FieldPage::FieldPage(Main& main, int32_t pageId, bool makeCurrent)
@@ -206,10 +214,7 @@ bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t f
   BSTR written = nullptr;
   KX_CHECK(ctx, record.WriteFieldData(&written, kFieldDataDefinition, -1), KX_HERE(kFile));
   text = _bstr_t(written, false);
-  const std::u16string_view before(current ? current : u"");
-  const std::u16string_view after(text.length() ? static_cast<const OLECHAR*>(text) : u"");
-  if (kind == kFieldBool && formatGiven) return before != after;
-  return kx_wcsicmp(before, after) != 0;
+  return TextsDiffer(current, text, kind == kFieldBool && formatGiven);
 }
 
 _bstr_t CurrentFieldText(FieldPage& work, IKXQAttribute* fields, int32_t number) {
@@ -242,6 +247,27 @@ _bstr_t StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
   SetAttributeValueAt(fields, number, KeepStoredContent(fields, number, typeName, text));
   KX_CHECK(ctx, work.main.LaunchDataFieldEvent(work.page, number, 1, false));
   return text;
+}
+
+void StoreRowFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                         const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                         int32_t verticalAlignment, const OLECHAR* format) {
+  KXComException ctx(u"KXDBDatasheetSvcs::StoreFieldFormat");
+  // The row's record as it is stored: one that sets no alignment of its
+  // own takes the named row's explicitly.
+  const _bstr_t stored = StoredFieldText(fields, number);
+  _bstr_t text;
+  if (!ApplyFieldFormat(stored, typeName, fieldId, row, alignment, verticalAlignment, format,
+                        text)) {
+    return;
+  }
+  // Compared in the form it would be stored in, so that a record keeping a
+  // value or a state is not rewritten each time.
+  const _bstr_t kept = KeepStoredContent(fields, number, typeName, text);
+  const bool exact = KindOfType(typeName) == kFieldBool && format != nullptr && format[0] != 0;
+  if (!TextsDiffer(stored, kept, exact)) return;
+  SetAttributeValueAt(fields, number, kept);
+  KX_CHECK(ctx, work.main.LaunchDataFieldEvent(work.page, number, 1, false));
 }
 
 void AssertFieldValue(FieldPage& work, int32_t fieldId, int32_t row, bool continuous,

@@ -93,6 +93,14 @@ _bstr_t StoreFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
                          const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
                          int32_t verticalAlignment, const OLECHAR* format, bool store = true);
 
+// The other rows of a list taking a named row's presentation:
+// ApplyFieldFormat on row `row`'s stored record `number` (not as the page
+// shows it), stored and told as StoreFieldFormat does when the row's text
+// changes.
+void StoreRowFieldFormat(FieldPage& work, IKXQAttribute* fields, int32_t number,
+                         const OLECHAR* typeName, int32_t fieldId, int32_t row, int32_t alignment,
+                         int32_t verticalAlignment, const OLECHAR* format);
+
 // The stored form of the field at `number` as the page shows it now: its
 // record with the template field's alignments where it sets none.
 _bstr_t CurrentFieldText(FieldPage& work, IKXQAttribute* fields, int32_t number);
