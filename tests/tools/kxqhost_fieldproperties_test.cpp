@@ -152,5 +152,22 @@ TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefuse
   EXPECT_EQ(Count(page, R"(FieldId=\"401\")"), 1u) << page;
 }
 
+// Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
+// field values go with it, and no client hears of it.
+TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {
+  const Outcome hidden = Host({"--events", "request", "HideFieldObjects", "-"},
+                              "<XMLMessage TargetId=\"1007\" Status=\"1\"><HideFieldObjects "
+                              "PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" "
+                              "Index=\"1\"/></HideFieldObjects></XMLMessage>");
+  ASSERT_EQ(hidden.status, 0) << hidden.err;
+  EXPECT_EQ(hidden.out.find("== event"), std::string::npos) << hidden.out;
+  EXPECT_NE(hidden.out.find("== store changed #1071: Fields, Revisions, NodeObjects\n"),
+            std::string::npos)
+      << hidden.out;
+  const std::string page = Dump({"1071"});
+  EXPECT_EQ(page.find("#102\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("NodeObjects[3] = #103\n"), std::string::npos) << page;
+}
+
 }  // namespace
 }  // namespace kxqtest

@@ -221,7 +221,7 @@ void GetContinuousFormat(Main& main, IKXQObject* page, IKXQTemplatePage* templat
   KX_CHECK(ctx, main.m_pRequestContext->NotifyFormatChange());
 }
 
-HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
+HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object, bool events) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
   try {
     CheckPointerArgument(ctx, page);
@@ -285,6 +285,7 @@ HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
     }
     RemoveAttributeValue(objects, position);
 
+    if (!events) return S_OK;
     if ((count - position + 1) * perRow > 100) {
       KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
     } else {

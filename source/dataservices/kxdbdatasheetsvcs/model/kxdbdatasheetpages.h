@@ -55,9 +55,9 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
                        bool firstMatch);
 // Removes `object` from the page. On a continuous list its row goes: its
 // field values and revisions are removed, the following rows' field values
-// renumbered, and the clients told (field events, or one page event for
-// more than 100 values).
-HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object);
+// renumbered, and, unless `events` is false, the clients told (field
+// events, or one page event for more than 100 values).
+HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object, bool events = true);
 // Rewrites the row number of every field record of "Fields" from position
 // `start` on: `row` for the first `fieldsPerRow` positions, then row + 1...
 void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_t fieldsPerRow);

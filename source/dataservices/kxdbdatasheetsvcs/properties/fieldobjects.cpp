@@ -442,7 +442,9 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
     for (const auto& record : m_records) {
       if (!record.object) continue;
       if (m_continuous) {
-        KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectFromPage(main, work.page, record.object));
+        // As shown rows, hidden ones tell no client.
+        KX_CHECK(ctx,
+                 KXDBDatasheetSvcs::RemoveObjectFromPage(main, work.page, record.object, false));
         continue;
       }
       if (!record.primary) {
