@@ -1,6 +1,7 @@
 // The field property and presentation messages through kxqhost on the
 // sample plant: what the module changed and the data-field events it
 // raised, one field element per field it told the users about.
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -19,6 +20,11 @@ class KxqhostFieldPropertiesTest : public KxqhostTest {
   Outcome Request(const std::string& name, const std::string& message) {
     return Host({"--events", "request", name, "-"},
                 "<XMLMessage TargetId=\"Editor\" Status=\"1\">" + message + "</XMLMessage>");
+  }
+  // A script of steps, run with --events.
+  Outcome Run(const std::string& steps) {
+    std::ofstream(dir_ / "steps.kxq") << steps;
+    return Host({"--events", "run", dir_ / "steps.kxq"});
   }
   static size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -167,6 +173,99 @@ TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {
   const std::string page = Dump({"1071"});
   EXPECT_EQ(page.find("#102\n"), std::string::npos) << page;
   EXPECT_NE(page.find("NodeObjects[3] = #103\n"), std::string::npos) << page;
+}
+
+// The issued copy recorded 360 in m3/h; the current page has since turned
+// to US gpm. The issued value keeps the issued copy's unit.
+TEST_F(KxqhostFieldPropertiesTest, TheIssuedValueCarriesTheIssuedCopysUnit) {
+  const Outcome run = Run(
+      R"(set 1013 Fields[3] "<Real FieldId=\"103\" Format=\"0\" Value=\"360\"/>"
+set 1011 Units[1] gpm
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="103"/></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t asked = run.out.find("## request GetFieldProperties");
+  ASSERT_NE(asked, std::string::npos) << run.out;
+  const std::string reply = run.out.substr(asked);
+  EXPECT_NE(reply.find("Units=\"US gpm\" IssuedValue=\"360 (m³/h)\""), std::string::npos) << reply;
+  EXPECT_EQ(reply.find("== store changed"), std::string::npos) << reply;
+  EXPECT_EQ(reply.find("== event"), std::string::npos) << reply;
+}
+
+// Row 1 of the summary's list has a format and a vertical alignment of its
+// own: with the request's alignment they reach every other row.
+TEST_F(KxqhostFieldPropertiesTest, TheOtherRowsTakeTheNamedRowsWholePresentation) {
+  const Outcome run = Run(
+      R"(set 1071 Fields[8] "<Real FieldId=\"404\" Index=\"1\" Format=\"g1\" VerticalAlignment=\"1\"/>"
+request SetFieldFormat <<END
+<XMLMessage Status="1"><SetFieldFormat PageId="1071" Alignment="2"><FieldId ID="404" Index="1"/></SetFieldFormat></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("== event DataField [F1 1071] to bob\n"), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out,
+                  "<ShowRealField PageId=\"1071\" FieldId=\"404\" Format=\"g1\" "
+                  "Alignment=\"2\" VerticalAlignment=\"1\" "),
+            6u)
+      << run.out;
+  const std::string page = Dump({"1071"});
+  EXPECT_EQ(Count(page, R"(= "<Real FieldId=\"404\" Format=\"g1\" Alignment=\"2\" )"
+                        R"(VerticalAlignment=\"1\" Index=)"),
+            6u)
+      << page;
+}
+
+// Field 101 is stored as <String FieldId="101"/> and shows alignments 0 and
+// 0 from its template: asked for those, nothing is stored or told.
+TEST_F(KxqhostFieldPropertiesTest, ThePresentationAFieldAlreadyShowsIsNotStoredAgain) {
+  const std::string before = Dump({"1001", "1011"});
+  const Outcome format = Request("SetFieldFormat",
+                                 "<SetFieldFormat PageId=\"1011\" Alignment=\"0\" "
+                                 "VerticalAlignment=\"0\"><FieldId ID=\"101\"/></SetFieldFormat>");
+  const Outcome properties = Request("SetFieldProperties",
+                                     "<SetFieldProperties PageId=\"1011\" FieldId=\"102\" "
+                                     "Alignment=\"0\" VerticalAlignment=\"0\"/>");
+  for (const Outcome* outcome : {&format, &properties}) {
+    ASSERT_EQ(outcome->status, 0) << outcome->err;
+    EXPECT_EQ(outcome->out, "== current datasheet none, page none\n");
+    EXPECT_NE(outcome->err.find("notice: the request changed nothing and wrote no reply"),
+              std::string::npos)
+        << outcome->err;
+  }
+  EXPECT_EQ(Dump({"1001", "1011"}), before);
+}
+
+// "DocumentId" is "TargetId" read as a number: "abc" reads 0, " 77" reads 77.
+TEST_F(KxqhostFieldPropertiesTest, TheFieldCaseQuestionsCarryTheTargetIdAsANumber) {
+  const Outcome run = Run(R"(request HideFieldCase <<END
+<XMLMessage TargetId="abc" Status="1"><HideFieldCase PageId="1011" FieldId="101"/></XMLMessage>
+END
+request ShowFieldCase <<END
+<XMLMessage TargetId="abc" Status="1"><ShowFieldCase PageId="1011" FieldId="101"/></XMLMessage>
+END
+set 1011 Cases[1]
+request CopyFieldCase <<END
+<XMLMessage TargetId=" 77" Status="1"><CopyFieldCase PageId="1011" FieldId="103" CaseId="2"/></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("<Message MessageType=\"ALERT\" DocumentId=\"0\">Cannot hide default "
+                         "datasheet case</Message>"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("<Message MessageType=\"QUESTION\" DocumentId=\"0\">Change the default "
+                         "datasheet case?</Message>"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("<Message MessageType=\"ALERT\" DocumentId=\"77\">No case defined for "
+                         "selected field</Message>"),
+            std::string::npos)
+      << run.out;
+  // Only the step that cleared the case changed the store; nobody was told.
+  EXPECT_EQ(Count(run.out, "== store changed"), 1u) << run.out;
+  EXPECT_EQ(run.out.find("== event"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -126,4 +126,48 @@ TEST_F(KxqhostWorkflowTest, WithdrawAlertsForADatasheetInUseAndDeletesACurrentOn
       << diagram.out;
 }
 
+// First issue of P-101B: a number field showing only a substitution (104)
+// or a postfix (105) is not blank and is marked; one showing nothing (106)
+// is not.
+TEST_F(KxqhostWorkflowTest, AFirstIssueMarksANumberFieldShowingOnlyItsDecorations) {
+  std::string steps;
+  for (const char* field : {"104\" Substitution=\"TBA", "105\" Postfix=\"max", "106"}) {
+    steps += std::string(
+                 "request SetRealField <<END\n<XMLMessage TargetId=\"1002\" Status=\"1\">"
+                 "<SetRealField PageId=\"1021\" Value=\"\" FieldId=\"") +
+             field + "\"/></XMLMessage>\nEND\n";
+  }
+  const std::string workflow[][2] = {
+      {"SubmitDocuments", " Confirmed=\"1\""},
+      {"CheckDocuments", ""},
+      {"IssueDocuments", " Revision=\"A\" IssueReason=\"Issued for enquiry\""}};
+  for (const auto& [name, attributes] : workflow) {
+    steps += "request " + name + " <<END\n<XMLMessage><" + name + attributes +
+             "><Datasheet DocumentId=\"1002\"/></" + name + "></XMLMessage>\nEND\n";
+  }
+  std::ofstream(dir_ / "steps.kxq") << steps << "dump 1021\n";
+  const Outcome run = Host({"--events", "run", dir_ / "steps.kxq"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t issued =
+      run.out.find("== store workflow action 9 of #1002: \"A||Issued for enquiry\"");
+  ASSERT_NE(issued, std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(">Issued 1 Document</Message>"), std::string::npos) << run.out;
+  const size_t told = run.out.find("== event Datasheet [P1 1021] to ann\n", issued);
+  ASSERT_NE(told, std::string::npos) << run.out;
+  const size_t xml = run.out.find('\n', told) + 1;
+  const std::string event = run.out.substr(xml, run.out.find('\n', xml) - xml);
+  for (const char* slot : {"3", "4"})
+    EXPECT_NE(event.find(std::string("RevisionId=\"") + slot +
+                         "\" Alignment=\"0\" VerticalAlignment=\"0\" Value=\"A\"/>"),
+              std::string::npos)
+        << slot << ": " << event;
+  EXPECT_NE(event.find("RevisionId=\"5\" Alignment=\"0\" VerticalAlignment=\"0\"/>"),
+            std::string::npos)
+      << event;
+  EXPECT_NE(
+      run.out.find("Revisions[4] = \"A\"\nRevisions[5] = \"A\"\nRevisions[6] = (empty)\n", told),
+      std::string::npos)
+      << run.out.substr(told);
+}
+
 }  // namespace
