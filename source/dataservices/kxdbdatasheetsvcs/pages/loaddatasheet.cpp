@@ -149,6 +149,32 @@ void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
 
 PageLoadContext::~PageLoadContext() { SetOverspillChain(nullptr); }
 
+void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t fieldId,
+                                        IKXQTemplateFieldPtr& field) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::GetTemplateField");
+  field = nullptr;
+  CheckPointerArgument(ctx, templatePage);
+  if (m_indexedTemplatePage.GetInterfacePtr() != templatePage) {
+    m_fieldNumbers.clear();
+    m_indexedTemplatePage = nullptr;
+    LONG count = 0;
+    KX_CHECK(ctx, templatePage->get_FieldCount(&count));
+    m_fieldNumbers.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    for (LONG number = 1; number <= count; ++number) {
+      IKXQTemplateFieldPtr each;
+      KX_CHECK(ctx, templatePage->get_Field(number, &each));
+      LONG id = -1;
+      if (each) KX_CHECK(ctx, each->get_Id(&id));
+      // The first field of an id is the one found by id.
+      m_fieldNumbers.emplace(id, number);
+    }
+    m_indexedTemplatePage = templatePage;
+  }
+  const auto found = m_fieldNumbers.find(fieldId);
+  if (found == m_fieldNumbers.end()) return;
+  KX_CHECK(ctx, templatePage->get_Field(found->second, &field));
+}
+
 void PageLoadContext::SetOverspillChain(SAFEARRAY* chain) {
   if (m_overspillChain != nullptr && m_overspillChain != chain) {
     while (m_overspillChain->cLocks > 0) SafeArrayUnlock(m_overspillChain);
