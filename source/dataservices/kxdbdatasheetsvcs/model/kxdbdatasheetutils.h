@@ -91,6 +91,22 @@ HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemp
 // The template page of a page; null when its template is unknown.
 HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status);
+// While one lives (on the apartment thread, nothing changing the store),
+// the template and template page found for a document and status are kept
+// and given again to the next question about the same document, so that
+// the several answers about one document (its name, its objects, its
+// scope) look its templates up once. Failures are not kept. Scopes nest;
+// the outermost one keeps the answers.
+class TemplateLookupScope {
+ public:
+  TemplateLookupScope();
+  TemplateLookupScope(const TemplateLookupScope&) = delete;
+  TemplateLookupScope& operator=(const TemplateLookupScope&) = delete;
+  ~TemplateLookupScope();
+
+ private:
+  bool m_outermost;
+};
 // The classes the template accepts: *classes receives a SAFEARRAY the caller
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
