@@ -322,8 +322,8 @@ struct Walk {
     IKXQViewPtr view;
     FieldUtils::GetObjectView(root, NodeDefinition(ctx, rootNode), view);
 
-    GetAttributeInterface(page, u"NodeObjects", objects);
-    GetAttributeInterface(page, u"NodeIndices", indices);
+    KXDBDatasheetSvcs::GetPageList(page, u"NodeObjects", objects);
+    KXDBDatasheetSvcs::GetPageList(page, u"NodeIndices", indices);
     CheckPointerArgument(ctx, objects.GetInterfacePtr());
     CheckPointerArgument(ctx, indices.GetInterfacePtr());
     LoadPlacedSet();

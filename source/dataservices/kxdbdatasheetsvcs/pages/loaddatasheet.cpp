@@ -325,6 +325,9 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     Main* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
+    // The field writers and the trigger set-up walk every field's route
+    // over the same page lists.
+    const KXDBDatasheetSvcs::PageListsScope lists(page);
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx,
              KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage, status));
