@@ -155,8 +155,17 @@ void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t 
   field = nullptr;
   CheckPointerArgument(ctx, templatePage);
   if (m_indexedTemplatePage.GetInterfacePtr() != templatePage) {
+    // A load that asks once (an event of one field) is answered by the
+    // template page itself; the index is made when a second field is asked
+    // for.
     m_fieldNumbers.clear();
-    m_indexedTemplatePage = nullptr;
+    m_indexedTemplatePage = templatePage;
+    m_fieldIndexed = false;
+    _variant_t number;
+    KX_CHECK(ctx, templatePage->GetFieldById(fieldId, &number, &field));
+    return;
+  }
+  if (!m_fieldIndexed) {
     LONG count = 0;
     KX_CHECK(ctx, templatePage->get_FieldCount(&count));
     m_fieldNumbers.reserve(static_cast<size_t>(count > 0 ? count : 0));
@@ -168,7 +177,7 @@ void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t 
       // The first field of an id is the one found by id.
       m_fieldNumbers.emplace(id, number);
     }
-    m_indexedTemplatePage = templatePage;
+    m_fieldIndexed = true;
   }
   const auto found = m_fieldNumbers.find(fieldId);
   if (found == m_fieldNumbers.end()) return;

@@ -49,8 +49,9 @@ struct PageLoadContext {
 
   // The field of `templatePage` with id `fieldId` (the first one, as the
   // template page's own lookup by id finds it), null when it has none. The
-  // ids are indexed the first time the load reads this template page, so a
-  // page of many fields does not scan its template once per field.
+  // ids are indexed when the load asks this template page for a second
+  // field, so a page of many fields does not scan its template once per
+  // field.
   // Throws KXComException.
   void FindTemplateField(IKXQTemplatePage* templatePage, int32_t fieldId,
                          IKXQTemplateFieldPtr& field);
@@ -74,9 +75,10 @@ struct PageLoadContext {
   int64_t m_loadStorage = 0;
 
  private:
-  // The template page whose field ids are indexed, and its field numbers
-  // (1-based) by id.
+  // The template page asked last, whether its field ids are indexed, and its
+  // field numbers (1-based) by id.
   IKXQTemplatePagePtr m_indexedTemplatePage;
+  bool m_fieldIndexed = false;
   std::unordered_map<int32_t, int32_t> m_fieldNumbers;
 };
 
