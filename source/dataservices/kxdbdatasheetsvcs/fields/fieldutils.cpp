@@ -327,7 +327,8 @@ struct Walk {
     CheckPointerArgument(ctx, objects.GetInterfacePtr());
     CheckPointerArgument(ctx, indices.GetInterfacePtr());
     LoadPlacedSet();
-    const bool isPage = KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
+    // Only a write asks whether the page is a page.
+    const bool isPage = write && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
 
     for (int32_t i = 1; i < list.nodes.Count(); ++i) {
       if (!view) return S_OK;
