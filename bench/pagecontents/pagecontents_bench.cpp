@@ -1,7 +1,8 @@
 // Page contents at size: "OpenPage" of an issued page of 500 fields through
 // the host, the same page current (every field read live through its
-// route) against it, and the datasheet loader printing datasheets of 10 and 50
-// issued pages (100 fields each), each in characters of reply per second
+// route) against it, the same for 2,000 fields (and the current page of
+// 2,000 fields against the one of 500: linear is about 4), and the datasheet loader printing
+// datasheets of 10 and 50 issued pages (100 fields each), each in characters of reply per second
 // against the XML writer writing the same elements alone. Each line prints
 // both rates and their ratio (target: at most 3), and the loader's cost per
 // page at 50 pages against 10 (linear: about 1).
@@ -72,20 +73,20 @@ std::string FieldText(int field) {
          std::to_string(field) + "\" State=\"0\"/&gt;";
 }
 
-// A datasheet of `pages` issued pages with `fields` stored fields each; ids
-// from `first` (the datasheet), pages after it.
-std::string Datasheet(int first, int pages, int fields) {
+// A datasheet of template `templateId` with `pages` issued pages of `fields`
+// stored fields each; ids from `first` (the datasheet), pages after it.
+std::string Datasheet(int first, int pages, int fields, const std::string& templateId = "TB") {
   std::string xml = "<object id=\"" + std::to_string(first) +
-                    "\" class=\"Datasheet\">"
-                    "<value attribute=\"TemplateId\">TB</value>";
+                    "\" class=\"Datasheet\"><value attribute=\"TemplateId\">" + templateId +
+                    "</value>";
   for (int p = 1; p <= pages; ++p) {
     xml += "<value attribute=\"IssuedPages\" ref=\"" + std::to_string(first + p) + "\"/>";
   }
   xml += "</object>";
   for (int p = 1; p <= pages; ++p) {
     xml += "<object id=\"" + std::to_string(first + p) + "\" class=\"Page\" owner=\"" +
-           std::to_string(first) +
-           "\"><value attribute=\"TemplateId\">TB</value>"
+           std::to_string(first) + "\"><value attribute=\"TemplateId\">" + templateId +
+           "</value>"
            "<value attribute=\"PageId\">A</value><value attribute=\"Checknum\">1</value>"
            "<value attribute=\"PageNumber\">" +
            std::to_string(p) +
@@ -96,6 +97,41 @@ std::string Datasheet(int first, int pages, int fields) {
     xml += "</object>";
   }
   return xml;
+}
+
+// A template `id` of one page of `fields` string fields read live from the
+// page's root object.
+std::string LiveTemplate(const std::string& id, int fields) {
+  std::string xml = "<template id=\"" + id +
+                    "\" checknum=\"1\" kind=\"Datasheet\" classes=\"Pump\">"
+                    "<page id=\"A\" name=\"Data\" revisions=\"1\">"
+                    "<node name=\"Equipment\" index=\"0\" classes=\"Pump\">";
+  for (int f = 1; f <= fields; ++f) {
+    xml +=
+        "<field id=\"" + std::to_string(f) + "\" type=\"String\" attribute=\"Name\" case=\"0\"/>";
+  }
+  return xml + "</node><unit dimension=\"Length\" default=\"m\"/></page></template>";
+}
+
+// A datasheet `first` of template `templateId` with one current page
+// (`first` + 1) of `fields` stored fields, every one read live from pump 1600.
+std::string CurrentDatasheet(int first, const std::string& templateId, int fields) {
+  const std::string ds = std::to_string(first);
+  const std::string page = std::to_string(first + 1);
+  std::string xml =
+      "<object id=\"" + ds + "\" class=\"Datasheet\"><value attribute=\"TemplateId\">" +
+      templateId + "</value><value attribute=\"CurrentPages\" ref=\"" + page +
+      "\"/></object><object id=\"" + page + "\" class=\"Page\" owner=\"" + ds +
+      "\"><value attribute=\"TemplateId\">" + templateId +
+      "</value><value attribute=\"PageId\">A</value>"
+      "<value attribute=\"Checknum\">1</value>"
+      "<value attribute=\"PageNumber\">1</value><value attribute=\"Units\">m</value>"
+      "<value attribute=\"Revisions\">A</value>"
+      "<value attribute=\"NodeObjects\" ref=\"1600\"/>"
+      "<value attribute=\"NodeIndices\">1</value><value attribute=\"Cases\">1</value>";
+  for (int f = 1; f <= fields; ++f)
+    xml += "<value attribute=\"Fields\">" + FieldText(f) + "</value>";
+  return xml + "</object>";
 }
 
 std::string Fixture() {
@@ -129,20 +165,16 @@ std::string Fixture() {
     xml +=
         "<field id=\"" + std::to_string(f) + "\" type=\"String\" attribute=\"Name\" case=\"0\"/>";
   }
-  xml += R"(</node><unit dimension="Length" default="m"/></page></template></templates><objects>)";
+  xml += R"(</node><unit dimension="Length" default="m"/></page></template>)";
+  xml += LiveTemplate("TD", 2000);
+  xml += "</templates><objects>";
   // The same 500 fields on a current page, each read live from pump 1600.
   xml +=
-      R"(<object id="1600" class="Pump"><value attribute="Name">value of the pump</value></object>
-   <object id="1500" class="Datasheet"><value attribute="TemplateId">TC</value>
-    <value attribute="CurrentPages" ref="1501"/></object>
-   <object id="1501" class="Page" owner="1500"><value attribute="TemplateId">TC</value>
-    <value attribute="PageId">A</value><value attribute="Checknum">1</value>
-    <value attribute="PageNumber">1</value><value attribute="Units">m</value>
-    <value attribute="Revisions">A</value><value attribute="NodeObjects" ref="1600"/>
-    <value attribute="NodeIndices">1</value><value attribute="Cases">1</value>)";
-  for (int f = 1; f <= 500; ++f) xml += "<value attribute=\"Fields\">" + FieldText(f) + "</value>";
-  xml += "</object>";
+      R"(<object id="1600" class="Pump"><value attribute="Name">value of the pump</value></object>)";
+  xml += CurrentDatasheet(1500, "TC", 500);
+  xml += CurrentDatasheet(4000, "TD", 2000);
   xml += Datasheet(1000, 1, 500);
+  xml += Datasheet(5000, 1, 2000, "TD");
   xml += Datasheet(2000, 10, 100);
   xml += Datasheet(3000, 50, 100);
   xml += "</objects></store>";
@@ -208,6 +240,13 @@ int main() {
   const double current = PerCall([&] { open(u"1501"); });
   std::printf("%-34s current %9.1f us   issued %9.1f us   ratio %5.2f\n", "OpenPage, 500 fields",
               current * 1e6, issued * 1e6, current / issued);
+  const double issued2000 = PerCall([&] { open(u"5001"); });
+  const double current2000 = PerCall([&] { open(u"4001"); });
+  std::printf("%-34s current %9.1f us   issued %9.1f us   ratio %5.2f\n", "OpenPage, 2000 fields",
+              current2000 * 1e6, issued2000 * 1e6, current2000 / issued2000);
+  std::printf("%-34s 2000 fields %9.1f us   500 fields %9.1f us   ratio %5.2f\n",
+              "OpenPage, current 2000 against 500", current2000 * 1e6, current * 1e6,
+              current2000 / current);
 
   // The loader inside a request served by hand, printing (every page's
   // contents).

@@ -33,7 +33,7 @@ constexpr OLECHAR kAdvisorFile[] = u"source/dataservices/kxdbdatasheetsvcs/conti
 int32_t PageListInteger(IKXQObject* page, const OLECHAR* name, int32_t position, bool* has) {
   *has = false;
   IKXQAttributePtr list;
-  GetAttributeInterface(page, name, list);
+  KXDBDatasheetSvcs::GetPageList(page, name, list);
   if (!list || position < 0 || GetAttributeCount(list) < position + 1) return 0;
   return KXDBDatasheetSvcs::GetAttributeIntegerAt(list, position + 1, has);
 }

@@ -322,12 +322,13 @@ struct Walk {
     IKXQViewPtr view;
     FieldUtils::GetObjectView(root, NodeDefinition(ctx, rootNode), view);
 
-    GetAttributeInterface(page, u"NodeObjects", objects);
-    GetAttributeInterface(page, u"NodeIndices", indices);
+    KXDBDatasheetSvcs::GetPageList(page, u"NodeObjects", objects);
+    KXDBDatasheetSvcs::GetPageList(page, u"NodeIndices", indices);
     CheckPointerArgument(ctx, objects.GetInterfacePtr());
     CheckPointerArgument(ctx, indices.GetInterfacePtr());
     LoadPlacedSet();
-    const bool isPage = KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
+    // Only a write asks whether the page is a page.
+    const bool isPage = write && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
 
     for (int32_t i = 1; i < list.nodes.Count(); ++i) {
       if (!view) return S_OK;

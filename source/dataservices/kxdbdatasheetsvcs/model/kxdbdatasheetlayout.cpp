@@ -2,6 +2,9 @@
 // "NodeIndices" (entry at node index + 1) holds 1-based positions in the
 // parallel list "NodeObjects"; rows of a continuous list follow the root
 // node's position.
+#include <iterator>
+
+#include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetutils.h"
@@ -17,8 +20,8 @@ struct PageLists {
 
 void GetPageLists(KXComException& ctx, IKXQObject* page, PageLists& lists) {
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  GetAttributeInterface(page, u"NodeObjects", lists.objects);
-  GetAttributeInterface(page, u"NodeIndices", lists.indices);
+  KXDBDatasheetSvcs::GetPageList(page, u"NodeObjects", lists.objects);
+  KXDBDatasheetSvcs::GetPageList(page, u"NodeIndices", lists.indices);
   if (!lists.objects || !lists.indices) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   }
@@ -52,6 +55,37 @@ void ObjectAtNodeOffset(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IK
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
+
+namespace {
+
+thread_local PageListsScope* g_pageLists = nullptr;
+
+constexpr const OLECHAR* kSharedLists[] = {u"NodeObjects", u"NodeIndices", u"Cases", u"Qualifiers"};
+
+}  // namespace
+
+PageListsScope::PageListsScope(IKXQObject* page) : m_page(page), m_outer(g_pageLists) {
+  g_pageLists = this;
+}
+
+PageListsScope::~PageListsScope() { g_pageLists = m_outer; }
+
+void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list) {
+  PageListsScope* scope = g_pageLists;
+  if (scope != nullptr && page != nullptr && scope->m_page == page) {
+    static_assert(std::size(kSharedLists) == PageListsScope::kLists);
+    for (int i = 0; i < PageListsScope::kLists; ++i) {
+      if (kx_wcscmp(name, kSharedLists[i]) != 0) continue;
+      if (!scope->m_found[i]) {
+        GetAttributeInterface(page, name, scope->m_lists[i]);
+        scope->m_found[i] = true;
+      }
+      list = scope->m_lists[i];
+      return;
+    }
+  }
+  GetAttributeInterface(page, name, list);
+}
 
 void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node) {
   ObjectAtNodeOffset(object, page, 0, node);

@@ -1,6 +1,8 @@
 // Templates and template pages of datasheets and pages, the classes a
 // template accepts, and the projects that own documents.
 #include <deque>
+#include <map>
+#include <tuple>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -26,12 +28,77 @@ BSTR CopyOrThrow(const OLECHAR* text) {
   return copy;
 }
 
+// The answers kept by the open TemplateLookupScope: by document, status and
+// whether the template page was asked for, the answer's HRESULT and
+// object. Each entry holds a reference to its document, so that no other
+// object takes its address while the scope lives.
+struct KeptLookup {
+  IKXQObjectPtr document;
+  HRESULT hr = S_OK;
+  IUnknownPtr answer;
+};
+using KeptLookups = std::map<std::tuple<IKXQObject*, int32_t, bool>, KeptLookup>;
+thread_local KeptLookups* g_keptLookups = nullptr;
+
+// The kept answer to the question, if any: *out receives a reference.
+template <class Interface>
+bool FindKept(IKXQObject* document, int32_t status, bool page, Interface** out, HRESULT* hr) {
+  if (g_keptLookups == nullptr || out == nullptr) return false;
+  const auto found = g_keptLookups->find({document, status, page});
+  if (found == g_keptLookups->end()) return false;
+  *out = static_cast<Interface*>(found->second.answer.GetInterfacePtr());
+  if (*out != nullptr) (*out)->AddRef();
+  *hr = found->second.hr;
+  return true;
+}
+
+void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRESULT hr) {
+  if (g_keptLookups == nullptr || FAILED(hr) || document == nullptr) return;
+  KeptLookup& kept = (*g_keptLookups)[{document, status, page}];
+  kept.document = document;
+  kept.hr = hr;
+  kept.answer = answer;
+}
+
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
 
+TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
+  if (m_outermost) g_keptLookups = new KeptLookups();
+}
+
+TemplateLookupScope::~TemplateLookupScope() {
+  if (!m_outermost) return;
+  delete g_keptLookups;
+  g_keptLookups = nullptr;
+}
+
+HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
+                       int32_t status);
+HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
+                           IKXQTemplatePage** templatePage, int32_t status);
+
 HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                     int32_t status) {
+  HRESULT kept = S_OK;
+  if (application != nullptr && FindKept(document, status, false, tmpl, &kept)) return kept;
+  const HRESULT hr = LookUpTemplate(application, document, tmpl, status);
+  if (tmpl != nullptr) Keep(document, status, false, *tmpl, hr);
+  return hr;
+}
+
+HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
+                        IKXQTemplatePage** templatePage, int32_t status) {
+  HRESULT kept = S_OK;
+  if (application != nullptr && FindKept(page, status, true, templatePage, &kept)) return kept;
+  const HRESULT hr = LookUpTemplatePage(application, page, templatePage, status);
+  if (templatePage != nullptr) Keep(page, status, true, *templatePage, hr);
+  return hr;
+}
+
+HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
+                       int32_t status) {
   KXComException ctx = KXComException::Silent();
   try {
     CheckPointerArgument(ctx, tmpl);
@@ -70,8 +137,8 @@ HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemp
   return ctx.Return();
 }
 
-HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
-                        IKXQTemplatePage** templatePage, int32_t status) {
+HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
+                           IKXQTemplatePage** templatePage, int32_t status) {
   KXComException ctx = KXComException::Silent();
   try {
     CheckPointerArgument(ctx, templatePage);

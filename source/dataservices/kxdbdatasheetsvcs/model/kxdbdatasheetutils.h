@@ -67,6 +67,32 @@ HRESULT DecorateNameWithStatus(IKXQApplication* application, IKXQObject* documen
 
 // ---- Page layout ----------------------------------------------------------
 
+// While one lives (on the apartment thread), the list attributes of its page
+// that the layout and the field routes read ("NodeObjects", "NodeIndices",
+// "Cases", "Qualifiers") are looked up by name once and shared by every
+// reader, so that a page's writer and its trigger set-up do not look them
+// up again for each field. Only the attributes are shared: their values are
+// read at each use, as the triggers record what their items read. Scopes
+// nest; the innermost one answers for its page.
+class PageListsScope {
+ public:
+  explicit PageListsScope(IKXQObject* page);
+  PageListsScope(const PageListsScope&) = delete;
+  PageListsScope& operator=(const PageListsScope&) = delete;
+  ~PageListsScope();
+
+ private:
+  friend void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list);
+  static constexpr int kLists = 4;
+  IKXQObject* m_page;
+  IKXQAttributePtr m_lists[kLists];
+  bool m_found[kLists] = {};
+  PageListsScope* m_outer;
+};
+// The page's list attribute `name` (null when its class has none), from the
+// open scope of the page when there is one.
+void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list);
+
 // The object at a template node on a page ("NodeIndices" at node index + 1
 // gives its position in "NodeObjects"); null when the node has none.
 void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node);
@@ -91,6 +117,22 @@ HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemp
 // The template page of a page; null when its template is unknown.
 HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status);
+// While one lives (on the apartment thread, nothing changing the store),
+// the template and template page found for a document and status are kept
+// and given again to the next question about the same document, so that
+// the several answers about one document (its name, its objects, its
+// scope) look its templates up once. Failures are not kept. Scopes nest;
+// the outermost one keeps the answers.
+class TemplateLookupScope {
+ public:
+  TemplateLookupScope();
+  TemplateLookupScope(const TemplateLookupScope&) = delete;
+  TemplateLookupScope& operator=(const TemplateLookupScope&) = delete;
+  ~TemplateLookupScope();
+
+ private:
+  bool m_outermost;
+};
 // The classes the template accepts: *classes receives a SAFEARRAY the caller
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);

@@ -264,6 +264,8 @@ void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, cons
 
 void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent();
+  // The questions below ask after the same templates; each is looked up once.
+  const KXDBDatasheetSvcs::TemplateLookupScope lookups;
   bool local = false;
   bool visible = false;
   const bool summary =

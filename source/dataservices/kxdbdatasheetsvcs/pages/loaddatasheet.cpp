@@ -149,6 +149,41 @@ void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
 
 PageLoadContext::~PageLoadContext() { SetOverspillChain(nullptr); }
 
+void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t fieldId,
+                                        IKXQTemplateFieldPtr& field) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::GetTemplateField");
+  field = nullptr;
+  CheckPointerArgument(ctx, templatePage);
+  if (m_indexedTemplatePage.GetInterfacePtr() != templatePage) {
+    // A load that asks once (an event of one field) is answered by the
+    // template page itself; the index is made when a second field is asked
+    // for.
+    m_fieldNumbers.clear();
+    m_indexedTemplatePage = templatePage;
+    m_fieldIndexed = false;
+    _variant_t number;
+    KX_CHECK(ctx, templatePage->GetFieldById(fieldId, &number, &field));
+    return;
+  }
+  if (!m_fieldIndexed) {
+    LONG count = 0;
+    KX_CHECK(ctx, templatePage->get_FieldCount(&count));
+    m_fieldNumbers.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    for (LONG number = 1; number <= count; ++number) {
+      IKXQTemplateFieldPtr each;
+      KX_CHECK(ctx, templatePage->get_Field(number, &each));
+      LONG id = -1;
+      if (each) KX_CHECK(ctx, each->get_Id(&id));
+      // The first field of an id is the one found by id.
+      m_fieldNumbers.emplace(id, number);
+    }
+    m_fieldIndexed = true;
+  }
+  const auto found = m_fieldNumbers.find(fieldId);
+  if (found == m_fieldNumbers.end()) return;
+  KX_CHECK(ctx, templatePage->get_Field(found->second, &field));
+}
+
 void PageLoadContext::SetOverspillChain(SAFEARRAY* chain) {
   if (m_overspillChain != nullptr && m_overspillChain != chain) {
     while (m_overspillChain->cLocks > 0) SafeArrayUnlock(m_overspillChain);
@@ -299,6 +334,9 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     Main* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
+    // The field writers and the trigger set-up walk every field's route
+    // over the same page lists.
+    const KXDBDatasheetSvcs::PageListsScope lists(page);
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx,
              KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage, status));

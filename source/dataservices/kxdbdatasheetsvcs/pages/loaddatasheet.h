@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "com/comutil.h"
 #include "com/oleauto.h"
@@ -46,6 +47,15 @@ struct PageLoadContext {
   // Replaces the overspill chain (owned; null for none).
   void SetOverspillChain(SAFEARRAY* chain);
 
+  // The field of `templatePage` with id `fieldId` (the first one, as the
+  // template page's own lookup by id finds it), null when it has none. The
+  // ids are indexed when the load asks this template page for a second
+  // field, so a page of many fields does not scan its template once per
+  // field.
+  // Throws KXComException.
+  void FindTemplateField(IKXQTemplatePage* templatePage, int32_t fieldId,
+                         IKXQTemplateFieldPtr& field);
+
   Main* m_pMain;
   // The chain of pages the current page overspills from (2-D, VARIANT).
   SAFEARRAY* m_overspillChain = nullptr;
@@ -63,6 +73,13 @@ struct PageLoadContext {
   // Storage handed to the request context for the duration of a load; the
   // host neither reads nor writes it.
   int64_t m_loadStorage = 0;
+
+ private:
+  // The template page asked last, whether its field ids are indexed, and its
+  // field numbers (1-based) by id.
+  IKXQTemplatePagePtr m_indexedTemplatePage;
+  bool m_fieldIndexed = false;
+  std::unordered_map<int32_t, int32_t> m_fieldNumbers;
 };
 
 namespace KXDBDatasheetSvcs {

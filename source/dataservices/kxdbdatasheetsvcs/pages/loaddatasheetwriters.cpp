@@ -143,14 +143,34 @@ _bstr_t StoredText(IKXQAttribute* fields, int32_t position) {
   return text;
 }
 
-// The stored text and template field of position `position`.
-void FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* templatePage,
+// The stored text and template field of position `position`. Outside a
+// continuous page the stored text is read to find the field by the id it
+// records; when `parsed` is given the record read is left there (a cleared
+// record for an empty text) and true returned, so that the field's writer
+// need not read the text again. A text with a NUL inside is read up to it
+// for the id only; the writer then reads it whole itself (false).
+bool FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* templatePage,
              IKXQAttribute* fields, int32_t position, bool byNodeId, _bstr_t& stored,
-             IKXQTemplateFieldPtr& field) {
+             IKXQTemplateFieldPtr& field, KXFieldData* parsed = nullptr) {
   if (!context.m_continuousPage) {
     stored = StoredText(fields, position);
-    FieldUtils::GetTemplateField(templatePage, stored, position, field);
-    return;
+    KXComException lookup = KXComException::Silent(u"FieldUtils::GetTemplateField");
+    field = nullptr;
+    CheckPointerArgument(lookup, templatePage);
+    const OLECHAR* chars = stored;
+    const bool whole = chars == nullptr || kx_wcslen(chars) == stored.length();
+    KXFieldData own;
+    KXFieldData& record = parsed != nullptr && whole ? *parsed : own;
+    if (stored.length() > 0) {
+      KX_CHECK(lookup, whole ? record.ParseFieldData(kFieldCleared, stored, -1)
+                             : record.ParseFieldData(kFieldCleared, _bstr_t(chars), -1));
+    }
+    if (record.fieldId >= 0) {
+      context.FindTemplateField(templatePage, record.fieldId, field);
+    } else {
+      KX_CHECK(lookup, templatePage->get_Field(position, &field));
+    }
+    return parsed != nullptr && whole;
   }
   const ContinuousPageHelper& helper = context.m_pMain->GetContinuousPageHelper();
   int32_t number = -1;
@@ -159,7 +179,7 @@ void FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
   CheckPointerArgument(ctx, field.GetInterfacePtr());
   if (!byNodeId) {
     stored = StoredText(fields, position);
-    return;
+    return false;
   }
   LONG nodeId = -1;
   KX_CHECK(ctx, field->get_Id(&nodeId));
@@ -168,7 +188,7 @@ void FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
     if (ids[k] != nodeId) continue;
     stored = StoredText(fields, static_cast<int32_t>(k) + 1);
     if (stored.length() == 0) stored = StoredText(fields, position);
-    return;
+    return false;
   }
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kAdvisorFile), E_FAIL,
                           u" Field %d not found in continuous template %ls ",
@@ -248,11 +268,17 @@ void ToOptionNumber(KXComException& ctx, IKXQTemplateField* field, KXFieldData& 
 // Fills `record` for field position `position` of `page` (the kind
 // fillers). Returns the failure of a continuous resolution that the kind
 // reports, after the record is complete.
+// `parsed`: the record already holds `stored` as read by `FieldAt` (any
+// kind); it then only takes the field's kind.
 HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLoadContext& context,
                       IKXQObject* page, IKXQTemplateField* field, int32_t position, int32_t status,
-                      BSTR stored, BSTR otherText, KXFieldData& record) {
+                      BSTR stored, BSTR otherText, KXFieldData& record, bool parsed = false) {
   Main& main = *context.m_pMain;
-  KX_CHECK(ctx, record.ParseFieldData(traits.kind, stored, -1));
+  if (parsed) {
+    record.typeId = traits.kind;
+  } else {
+    KX_CHECK(ctx, record.ParseFieldData(traits.kind, stored, -1));
+  }
   KXFieldData other;
   KX_CHECK(ctx, other.SelectField(otherText, -1));
   int32_t state = record.state;
@@ -422,7 +448,9 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     CheckPointerArgument(ctx, context.m_pMain);
     _bstr_t stored;
     IKXQTemplateFieldPtr field;
-    FieldAt(ctx, context, templatePage, fields, position, true, stored, field);
+    KXFieldData record;
+    const bool parsed =
+        FieldAt(ctx, context, templatePage, fields, position, true, stored, field, &record);
     CheckPointerArgument(ctx, field.GetInterfacePtr());
     LONG nodeId = -1;
     KX_CHECK(ctx, field->get_Id(&nodeId));
@@ -434,9 +462,8 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
       if (at > 0) otherText = StoredText(otherFields, at);
     }
     const FieldKindTraits& traits = KindOf(ctx, field);
-    KXFieldData record;
     const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, status,
-                                         stored, otherText, record);
+                                         stored, otherText, record, parsed);
     KX_CHECK(ctx, filled);
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
@@ -455,7 +482,9 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     out = LiveRealField();
     CheckPointerArgument(ctx, context.m_pMain);
     _bstr_t stored;
-    FieldAt(ctx, context, templatePage, fields, position, true, stored, out.field);
+    KXFieldData record;
+    const bool parsed =
+        FieldAt(ctx, context, templatePage, fields, position, true, stored, out.field, &record);
     // A record the template no longer has a field for shows nothing.
     if (!out.field) return S_FALSE;
     _bstr_t typeName;
@@ -463,9 +492,8 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
     const FieldKindTraits* traits = FindKind(typeName);
     if (traits == nullptr || traits->kind != kFieldReal) return S_FALSE;
     const int32_t row = RowOf(context, position);
-    KXFieldData record;
-    const HRESULT filled =
-        FillFieldData(ctx, *traits, context, page, out.field, position, 1, stored, nullptr, record);
+    const HRESULT filled = FillFieldData(ctx, *traits, context, page, out.field, position, 1,
+                                         stored, nullptr, record, parsed);
     KX_CHECK(ctx, filled);
     if (record.value.IsEmpty()) return S_OK;
     out.value = record.value.c_str();
@@ -497,11 +525,12 @@ void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* p
   CheckPointerArgument(ctx, context.m_pMain);
   _bstr_t stored;
   IKXQTemplateFieldPtr field;
-  FieldAt(ctx, context, templatePage, fields, position, false, stored, field);
+  const bool parsed =
+      FieldAt(ctx, context, templatePage, fields, position, false, stored, field, &record);
   CheckPointerArgument(ctx, field.GetInterfacePtr());
   const FieldKindTraits& traits = KindOf(ctx, field);
-  const HRESULT filled =
-      FillFieldData(ctx, traits, context, page, field, position, 1, stored, otherText, record);
+  const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, 1, stored,
+                                       otherText, record, parsed);
   KX_CHECK(ctx, filled);
   LONG nodeId = -1;
   KX_CHECK(ctx, field->get_Id(&nodeId));
