@@ -163,7 +163,7 @@ for file in "${requests[@]}"; do
   fi
   echo "==== $number. $message ($name)"
   what=${shows[$name]:-}
-  echo "${what:-(not in the table of examples/README.md)}"
+  echo "${what:-(not in the table of examples/README.md)}" | tr -d '`'
   if "$host" --store "$store" --settings examples/templates/folders.cfg --events --pretty \
     request "$message" "$file" >"$output" 2>"$work/errors.txt"; then
     indent <"$output"
