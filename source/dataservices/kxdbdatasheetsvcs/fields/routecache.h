@@ -13,7 +13,9 @@
 // at the catch-up that starts this process's next call. The entry keeps the
 // page's count of such changes (IKXQExternalChanges, when the page answers
 // it) and a lookup that finds the count moved erases the entry, so the
-// first walk after that catch-up builds the set again.
+// first walk after that catch-up builds the set again. The count moves at
+// a rollback too: a set built in a failed call may show objects that its
+// rollback took off the page again.
 //
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
