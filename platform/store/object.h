@@ -343,9 +343,12 @@ KX_DEFINE_IID(IKXQDataviewIndex, 0x4b585101, 0x0009, 0x4000, 0x80, 0x00, 0x4b, 0
 // What a process keeps beside a store object (a cache of what it holds)
 // asks to know whether another process changed the object since: the
 // number of times the catch-up at the start of a transaction brought in
-// another process's change of the object's values, or its deletion. This
-// process's own changes do not count. The store's objects answer it
-// (QueryInterface from IKXQObject).
+// another process's change of the object's values, or its deletion; the
+// changes of its object values made here (set, insert, remove, clear, a
+// referenced object deleted), whichever code made them; and the rollbacks
+// that undid changes (of any object: what the cache took from a rolled-back
+// call may be gone). This process's changes of its other values do not
+// count. The store's objects answer it (QueryInterface from IKXQObject).
 struct IKXQExternalChanges : IUnknown {
   virtual HRESULT get_ExternalChangeCount(LONG* count) = 0;
 };

@@ -115,6 +115,7 @@ HRESULT StoreCore::Commit() {
 HRESULT StoreCore::Rollback() {
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
   db_->Rollback();
+  if (!undo_.empty()) ++undoneTxns_;
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
   ReferencesChanged();

@@ -71,6 +71,9 @@ class StoreCore {
 
   // Appends a step to the undo log (only inside a transaction).
   void OnUndo(std::function<void()> step);
+  // How many rollbacks undid changes: a cache kept beside the objects
+  // (IKXQExternalChanges) may hold what a rolled-back call made.
+  uint32_t UndoneTransactions() const { return undoneTxns_; }
   // A write failed: the transaction can only be rolled back.
   HRESULT StorageFailure();
 
@@ -232,6 +235,7 @@ class StoreCore {
   void ReferencesChanged() { ++refsGen_; }
   mutable std::unordered_map<uint64_t, InverseList> inverses_;
   uint64_t refsGen_ = 1;
+  uint32_t undoneTxns_ = 0;
   void NotifyValue(ObjectRec* obj, AttrDef* def);
   void FireReads(int32_t obj, int32_t attr);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);

@@ -118,7 +118,12 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
 }
 
 void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
-  if (def->type == KXQ_TYPE_OBJECT) ReferencesChanged();
+  if (def->type == KXQ_TYPE_OBJECT) {
+    ReferencesChanged();
+    // A cache of what the object's lists hold (the route cache) learns of
+    // it whoever made the change.
+    ++obj->externalChanges;
+  }
   FireReads(obj->id, def->id);
   if (observer) observer->ValueChanged(obj->id, def->name);
 }

@@ -139,7 +139,8 @@ struct ObjectRec {
   uint32_t flags = 0;  // kObjStatusCopy
   bool live = true;
   // How often a catch-up brought in another process's change of the
-  // object's values or its deletion (IKXQExternalChanges).
+  // object's values or its deletion, or its object values changed here
+  // (IKXQExternalChanges).
   uint32_t externalChanges = 0;
   std::vector<AttrValues> attrs;  // sorted by attr id
   IKXQObject* com = nullptr;      // the one interface (one reference)

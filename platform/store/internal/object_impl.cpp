@@ -625,7 +625,9 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
 
   HRESULT get_ExternalChangeCount(LONG* count) override {
     if (!count) return E_POINTER;
-    *count = static_cast<LONG>(rec_->externalChanges);
+    // A rollback counts for every object: what a cache took from the
+    // rolled-back call may be gone.
+    *count = static_cast<LONG>(rec_->externalChanges + core_->UndoneTransactions());
     return S_OK;
   }
   HRESULT get_Id(LONG* id) override {

@@ -91,5 +91,113 @@ TEST(RouteCacheProcesses, AnotherProcessPlacingAnObjectBetweenTwoCallsIsSeenByTh
   ::rmdir(folder);
 }
 
+// A call that fails is rolled back: the objects its walks placed on the page
+// are off it again, and the set its walks cached goes with them. Writing
+// field 8 ("Nozzles(1)") in the next call goes into nozzle 1, not into a
+// fresh member made because nozzle 1 still seemed to stand on the page.
+TEST(RouteCacheProcesses, ARolledBackCallLeavesNoPlacedObjectBehindInTheCache) {
+  char folder[] = "/tmp/kxroutes-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/s.kxq";
+  auto store = kxtest::OpenStore(kFieldFixture, "field fixture", path);
+  ASSERT_TRUE(store);
+  IKXQObjectPtr page = kxtest::ObjectOf(store->Database(), kFieldPage);
+  IKXQTemplateLibraryPtr library;
+  store->Database()->get_TemplateLibrary(&library);
+  IKXQTemplatePtr tmpl;
+  library->GetTemplate(_bstr_t(u"TP"), _variant_t(), &tmpl);
+  IKXQTemplatePagePtr templatePage;
+  tmpl->get_PageById(_bstr_t(u"P1"), &templatePage);
+  ASSERT_TRUE(templatePage);
+  const int32_t placedBefore = ListCount(page, u"NodeObjects");
+
+  // The failed call: nozzle 1 placed on its node, then a walk that places
+  // nothing caches the page's set with it; the call is rolled back.
+  ASSERT_TRUE(store->Begin().ok());
+  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
+  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
+  ASSERT_GT(ListCount(page, u"NodeObjects"), placedBefore);
+  ASSERT_TRUE(store->Rollback().ok());
+  ASSERT_EQ(ListCount(page, u"NodeObjects"), placedBefore);
+
+  ASSERT_TRUE(store->Begin().ok());
+  _variant_t position;
+  const IKXQFieldValuePtr holder =
+      Resolve(page, TemplateField(templatePage, kNozzle1Field), true, nullptr, &position);
+  ASSERT_TRUE(holder);
+  FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
+  ASSERT_TRUE(store->Commit().ok());
+  IKXQObjectPtr pump = kxtest::ObjectOf(store->Database(), kFieldPump);
+  EXPECT_EQ(ListCount(pump, u"Nozzles"), 2);
+  IKXQAttributePtr size;
+  GetAttributeInterface(kxtest::ObjectOf(store->Database(), kFieldNozzle1), u"Size", size);
+  _bstr_t written;
+  KXDBDatasheetSvcs::GetAttributeValueString(size, written);
+  EXPECT_EQ(Narrow(written), "9");
+
+  store.reset();
+  for (const char* part : {"", "-wal", "-shm"}) ::unlink((path + part).c_str());
+  ::rmdir(folder);
+}
+
+// A page's objects changed here by other code than the walk (an object
+// taken off the page, as removing field objects does) leave no stale set
+// either: writing field 8 then goes into nozzle 1, which no longer stands
+// on the page.
+TEST(RouteCacheProcesses, AnObjectTakenOffThePageHereIsNoLongerSeenPlaced) {
+  char folder[] = "/tmp/kxroutes-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/s.kxq";
+  auto store = kxtest::OpenStore(kFieldFixture, "field fixture", path);
+  ASSERT_TRUE(store);
+  IKXQObjectPtr page = kxtest::ObjectOf(store->Database(), kFieldPage);
+  IKXQTemplateLibraryPtr library;
+  store->Database()->get_TemplateLibrary(&library);
+  IKXQTemplatePtr tmpl;
+  library->GetTemplate(_bstr_t(u"TP"), _variant_t(), &tmpl);
+  IKXQTemplatePagePtr templatePage;
+  tmpl->get_PageById(_bstr_t(u"P1"), &templatePage);
+  ASSERT_TRUE(templatePage);
+  IKXQObjectPtr nozzle = kxtest::ObjectOf(store->Database(), kFieldNozzle1);
+
+  ASSERT_TRUE(store->Begin().ok());
+  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
+  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
+  ASSERT_TRUE(store->Commit().ok());
+
+  // The next call takes nozzle 1 off the page.
+  ASSERT_TRUE(store->Begin().ok());
+  IKXQAttributePtr objects;
+  GetAttributeInterface(page, u"NodeObjects", objects);
+  int32_t at = 0;
+  for (int32_t p = 1; p <= GetAttributeCount(objects) && at == 0; ++p) {
+    IKXQObjectPtr value;
+    GetAttributeAsObject(objects, p, value);
+    if (value == nozzle) at = p;
+  }
+  ASSERT_GT(at, 0);
+  KXDBDatasheetSvcs::SetAttributeObjectAt(objects, at, nullptr);
+  ASSERT_TRUE(store->Commit().ok());
+
+  ASSERT_TRUE(store->Begin().ok());
+  _variant_t position;
+  const IKXQFieldValuePtr holder =
+      Resolve(page, TemplateField(templatePage, kNozzle1Field), true, nullptr, &position);
+  ASSERT_TRUE(holder);
+  FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
+  ASSERT_TRUE(store->Commit().ok());
+  IKXQObjectPtr pump = kxtest::ObjectOf(store->Database(), kFieldPump);
+  EXPECT_EQ(ListCount(pump, u"Nozzles"), 2);
+  IKXQAttributePtr size;
+  GetAttributeInterface(nozzle, u"Size", size);
+  _bstr_t written;
+  KXDBDatasheetSvcs::GetAttributeValueString(size, written);
+  EXPECT_EQ(Narrow(written), "9");
+
+  store.reset();
+  for (const char* part : {"", "-wal", "-shm"}) ::unlink((path + part).c_str());
+  ::rmdir(folder);
+}
+
 }  // namespace
 }  // namespace modeltest

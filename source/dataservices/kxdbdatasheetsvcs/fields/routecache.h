@@ -8,12 +8,15 @@
 // its last use. Ages are unsigned 32-bit millisecond differences, correct
 // across the wrap of the tick counter.
 //
-// Another process's changes: this process erases a page's entry where it
-// changes the page's objects; a change by another process reaches this one
-// at the catch-up that starts this process's next call. The entry keeps the
-// page's count of such changes (IKXQExternalChanges, when the page answers
-// it) and a lookup that finds the count moved erases the entry, so the
-// first walk after that catch-up builds the set again.
+// Changes made elsewhere: the walk erases a page's entry where it changes
+// the page's objects; other code here (taking an object off the page) and
+// another process (whose change reaches this one at the catch-up that
+// starts this process's next call) change them too. The entry keeps the
+// page's count of changes (IKXQExternalChanges, when the page answers it:
+// its object lists changed here, another process's changes brought in, and
+// rollbacks, since a set built in a failed call may show objects that its
+// rollback took off the page again) and a lookup that finds the count moved
+// erases the entry, so the next walk builds the set again.
 //
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
