@@ -38,32 +38,72 @@ int PlaceNozzleElsewhere(const std::string& path) {
   return other->Commit().ok() ? 0 : 5;
 }
 
-TEST(RouteCacheProcesses, AnotherProcessPlacingAnObjectBetweenTwoCallsIsSeenByTheNextWalk) {
-  char folder[] = "/tmp/kxroutes-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/s.kxq";
-  auto store = kxtest::OpenStore(kFieldFixture, "field fixture", path);
-  ASSERT_TRUE(store);
-  IKXQObjectPtr page = kxtest::ObjectOf(store->Database(), kFieldPage);
-  IKXQTemplateLibraryPtr library;
-  store->Database()->get_TemplateLibrary(&library);
-  IKXQTemplatePtr tmpl;
-  library->GetTemplate(_bstr_t(u"TP"), _variant_t(), &tmpl);
-  IKXQTemplatePagePtr templatePage;
-  tmpl->get_PageById(_bstr_t(u"P1"), &templatePage);
-  ASSERT_TRUE(templatePage);
+// A store file of the field fixture in a folder of its own, its page and
+// template page, and the write of field 8 ("Nozzles(1)") that each test
+// makes last, in a call of its own.
+class RouteCacheProcesses : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(::mkdtemp(folder_), nullptr);
+    path_ = std::string(folder_) + "/s.kxq";
+    store_ = kxtest::OpenStore(kFieldFixture, "field fixture", path_);
+    ASSERT_TRUE(store_);
+    page_ = kxtest::ObjectOf(store_->Database(), kFieldPage);
+    IKXQTemplateLibraryPtr library;
+    store_->Database()->get_TemplateLibrary(&library);
+    IKXQTemplatePtr tmpl;
+    library->GetTemplate(_bstr_t(u"TP"), _variant_t(), &tmpl);
+    tmpl->get_PageById(_bstr_t(u"P1"), &templatePage_);
+    ASSERT_TRUE(templatePage_);
+  }
+  void TearDown() override {
+    page_ = nullptr;
+    templatePage_ = nullptr;
+    store_.reset();
+    for (const char* part : {"", "-wal", "-shm"}) ::unlink((path_ + part).c_str());
+    ::rmdir(folder_);
+  }
+  // A walk to field `field` within a call of its own (placing nothing).
+  void Walk(int32_t field) {
+    ASSERT_TRUE(store_->Begin().ok());
+    Resolve(page_, TemplateField(templatePage_, field), false);
+    Resolve(page_, TemplateField(templatePage_, field), false);
+    ASSERT_TRUE(store_->Commit().ok());
+  }
+  // Writes "9" through field 8 in a call of its own; the pump's nozzle
+  // count and nozzle 1's "Size" afterwards.
+  void WriteNozzle1(int32_t* nozzles, std::string* size1) {
+    ASSERT_TRUE(store_->Begin().ok());
+    _variant_t position;
+    const IKXQFieldValuePtr holder =
+        Resolve(page_, TemplateField(templatePage_, kNozzle1Field), true, nullptr, &position);
+    ASSERT_TRUE(holder);
+    FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
+    ASSERT_TRUE(store_->Commit().ok());
+    *nozzles = ListCount(kxtest::ObjectOf(store_->Database(), kFieldPump), u"Nozzles");
+    IKXQAttributePtr size;
+    GetAttributeInterface(kxtest::ObjectOf(store_->Database(), kFieldNozzle1), u"Size", size);
+    _bstr_t text;
+    KXDBDatasheetSvcs::GetAttributeValueString(size, text);
+    *size1 = Narrow(text);
+  }
 
+  char folder_[32] = "/tmp/kxroutes-XXXXXX";
+  std::string path_;
+  std::unique_ptr<kx::store::Store> store_;
+  IKXQObjectPtr page_;
+  IKXQTemplatePagePtr templatePage_;
+};
+
+TEST_F(RouteCacheProcesses, AnotherProcessPlacingAnObjectBetweenTwoCallsIsSeenByTheNextWalk) {
   // The first call: nozzle 2 placed on its node, then a walk that places
   // nothing leaves the page's set in the cache.
-  ASSERT_TRUE(store->Begin().ok());
-  Resolve(page, TemplateField(templatePage, kNozzle2Field), false);
-  Resolve(page, TemplateField(templatePage, kNozzle2Field), false);
-  ASSERT_TRUE(store->Commit().ok());
+  Walk(kNozzle2Field);
 
   // Meanwhile another process puts nozzle 1 on the page.
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
-  if (pid == 0) ::_exit(PlaceNozzleElsewhere(path));
+  if (pid == 0) ::_exit(PlaceNozzleElsewhere(path_));
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
@@ -71,104 +111,48 @@ TEST(RouteCacheProcesses, AnotherProcessPlacingAnObjectBetweenTwoCallsIsSeenByTh
 
   // The second call catches up: nozzle 1 stands on the page, so writing
   // field 8 ("Nozzles(1)") goes to a fresh member, not into nozzle 1.
-  ASSERT_TRUE(store->Begin().ok());
-  _variant_t position;
-  const IKXQFieldValuePtr holder =
-      Resolve(page, TemplateField(templatePage, kNozzle1Field), true, nullptr, &position);
-  ASSERT_TRUE(holder);
-  FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
-  ASSERT_TRUE(store->Commit().ok());
-  IKXQObjectPtr pump = kxtest::ObjectOf(store->Database(), kFieldPump);
-  EXPECT_EQ(ListCount(pump, u"Nozzles"), 3);
-  IKXQAttributePtr size;
-  GetAttributeInterface(kxtest::ObjectOf(store->Database(), kFieldNozzle1), u"Size", size);
-  _bstr_t kept;
-  KXDBDatasheetSvcs::GetAttributeValueString(size, kept);
-  EXPECT_EQ(Narrow(kept), "1");
-
-  store.reset();
-  for (const char* part : {"", "-wal", "-shm"}) ::unlink((path + part).c_str());
-  ::rmdir(folder);
+  int32_t nozzles = 0;
+  std::string size1;
+  WriteNozzle1(&nozzles, &size1);
+  EXPECT_EQ(nozzles, 3);
+  EXPECT_EQ(size1, "1");
 }
 
 // A call that fails is rolled back: the objects its walks placed on the page
 // are off it again, and the set its walks cached goes with them. Writing
 // field 8 ("Nozzles(1)") in the next call goes into nozzle 1, not into a
 // fresh member made because nozzle 1 still seemed to stand on the page.
-TEST(RouteCacheProcesses, ARolledBackCallLeavesNoPlacedObjectBehindInTheCache) {
-  char folder[] = "/tmp/kxroutes-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/s.kxq";
-  auto store = kxtest::OpenStore(kFieldFixture, "field fixture", path);
-  ASSERT_TRUE(store);
-  IKXQObjectPtr page = kxtest::ObjectOf(store->Database(), kFieldPage);
-  IKXQTemplateLibraryPtr library;
-  store->Database()->get_TemplateLibrary(&library);
-  IKXQTemplatePtr tmpl;
-  library->GetTemplate(_bstr_t(u"TP"), _variant_t(), &tmpl);
-  IKXQTemplatePagePtr templatePage;
-  tmpl->get_PageById(_bstr_t(u"P1"), &templatePage);
-  ASSERT_TRUE(templatePage);
-  const int32_t placedBefore = ListCount(page, u"NodeObjects");
+TEST_F(RouteCacheProcesses, ARolledBackCallLeavesNoPlacedObjectBehindInTheCache) {
+  const int32_t placedBefore = ListCount(page_, u"NodeObjects");
 
   // The failed call: nozzle 1 placed on its node, then a walk that places
   // nothing caches the page's set with it; the call is rolled back.
-  ASSERT_TRUE(store->Begin().ok());
-  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
-  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
-  ASSERT_GT(ListCount(page, u"NodeObjects"), placedBefore);
-  ASSERT_TRUE(store->Rollback().ok());
-  ASSERT_EQ(ListCount(page, u"NodeObjects"), placedBefore);
+  ASSERT_TRUE(store_->Begin().ok());
+  Resolve(page_, TemplateField(templatePage_, kNozzle1Field), false);
+  Resolve(page_, TemplateField(templatePage_, kNozzle1Field), false);
+  ASSERT_GT(ListCount(page_, u"NodeObjects"), placedBefore);
+  ASSERT_TRUE(store_->Rollback().ok());
+  ASSERT_EQ(ListCount(page_, u"NodeObjects"), placedBefore);
 
-  ASSERT_TRUE(store->Begin().ok());
-  _variant_t position;
-  const IKXQFieldValuePtr holder =
-      Resolve(page, TemplateField(templatePage, kNozzle1Field), true, nullptr, &position);
-  ASSERT_TRUE(holder);
-  FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
-  ASSERT_TRUE(store->Commit().ok());
-  IKXQObjectPtr pump = kxtest::ObjectOf(store->Database(), kFieldPump);
-  EXPECT_EQ(ListCount(pump, u"Nozzles"), 2);
-  IKXQAttributePtr size;
-  GetAttributeInterface(kxtest::ObjectOf(store->Database(), kFieldNozzle1), u"Size", size);
-  _bstr_t written;
-  KXDBDatasheetSvcs::GetAttributeValueString(size, written);
-  EXPECT_EQ(Narrow(written), "9");
-
-  store.reset();
-  for (const char* part : {"", "-wal", "-shm"}) ::unlink((path + part).c_str());
-  ::rmdir(folder);
+  int32_t nozzles = 0;
+  std::string size1;
+  WriteNozzle1(&nozzles, &size1);
+  EXPECT_EQ(nozzles, 2);
+  EXPECT_EQ(size1, "9");
 }
 
 // A page's objects changed here by other code than the walk (an object
 // taken off the page, as removing field objects does) leave no stale set
 // either: writing field 8 then goes into nozzle 1, which no longer stands
 // on the page.
-TEST(RouteCacheProcesses, AnObjectTakenOffThePageHereIsNoLongerSeenPlaced) {
-  char folder[] = "/tmp/kxroutes-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/s.kxq";
-  auto store = kxtest::OpenStore(kFieldFixture, "field fixture", path);
-  ASSERT_TRUE(store);
-  IKXQObjectPtr page = kxtest::ObjectOf(store->Database(), kFieldPage);
-  IKXQTemplateLibraryPtr library;
-  store->Database()->get_TemplateLibrary(&library);
-  IKXQTemplatePtr tmpl;
-  library->GetTemplate(_bstr_t(u"TP"), _variant_t(), &tmpl);
-  IKXQTemplatePagePtr templatePage;
-  tmpl->get_PageById(_bstr_t(u"P1"), &templatePage);
-  ASSERT_TRUE(templatePage);
-  IKXQObjectPtr nozzle = kxtest::ObjectOf(store->Database(), kFieldNozzle1);
-
-  ASSERT_TRUE(store->Begin().ok());
-  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
-  Resolve(page, TemplateField(templatePage, kNozzle1Field), false);
-  ASSERT_TRUE(store->Commit().ok());
+TEST_F(RouteCacheProcesses, AnObjectTakenOffThePageHereIsNoLongerSeenPlaced) {
+  IKXQObjectPtr nozzle = kxtest::ObjectOf(store_->Database(), kFieldNozzle1);
+  Walk(kNozzle1Field);
 
   // The next call takes nozzle 1 off the page.
-  ASSERT_TRUE(store->Begin().ok());
+  ASSERT_TRUE(store_->Begin().ok());
   IKXQAttributePtr objects;
-  GetAttributeInterface(page, u"NodeObjects", objects);
+  GetAttributeInterface(page_, u"NodeObjects", objects);
   int32_t at = 0;
   for (int32_t p = 1; p <= GetAttributeCount(objects) && at == 0; ++p) {
     IKXQObjectPtr value;
@@ -177,26 +161,13 @@ TEST(RouteCacheProcesses, AnObjectTakenOffThePageHereIsNoLongerSeenPlaced) {
   }
   ASSERT_GT(at, 0);
   KXDBDatasheetSvcs::SetAttributeObjectAt(objects, at, nullptr);
-  ASSERT_TRUE(store->Commit().ok());
+  ASSERT_TRUE(store_->Commit().ok());
 
-  ASSERT_TRUE(store->Begin().ok());
-  _variant_t position;
-  const IKXQFieldValuePtr holder =
-      Resolve(page, TemplateField(templatePage, kNozzle1Field), true, nullptr, &position);
-  ASSERT_TRUE(holder);
-  FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
-  ASSERT_TRUE(store->Commit().ok());
-  IKXQObjectPtr pump = kxtest::ObjectOf(store->Database(), kFieldPump);
-  EXPECT_EQ(ListCount(pump, u"Nozzles"), 2);
-  IKXQAttributePtr size;
-  GetAttributeInterface(nozzle, u"Size", size);
-  _bstr_t written;
-  KXDBDatasheetSvcs::GetAttributeValueString(size, written);
-  EXPECT_EQ(Narrow(written), "9");
-
-  store.reset();
-  for (const char* part : {"", "-wal", "-shm"}) ::unlink((path + part).c_str());
-  ::rmdir(folder);
+  int32_t nozzles = 0;
+  std::string size1;
+  WriteNozzle1(&nozzles, &size1);
+  EXPECT_EQ(nozzles, 2);
+  EXPECT_EQ(size1, "9");
 }
 
 }  // namespace
