@@ -288,8 +288,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     LONG id = 0;
     KX_RETURN_IF_FAILED(obj->get_Id(&id));
     core_->NoteRead(rec_->id, def_->id);
-    for (const Value& v : Values())
-      if (v.kind == KXQ_TYPE_OBJECT && v.i == id) *contains = VARIANT_TRUE;
+    if (core_->ListHolds(rec_, def_, id)) *contains = VARIANT_TRUE;
     return S_OK;
   }
   HRESULT FindObject(IKXQObject* obj, LONG from, LONG* position) override {
