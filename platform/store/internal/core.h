@@ -178,7 +178,7 @@ class StoreCore {
   HRESULT AddTrigger(int32_t obj, const u16& name, TriggerRec** out);
   HRESULT RemoveTrigger(int32_t obj, const u16& name);
   HRESULT SaveTrigger(TriggerRec* t);
-  std::vector<std::pair<TriggerRec*, u16>> openItems;  // trigger, key
+  std::vector<TriggerItem*> openItems;  // innermost last
 
   // --- templates --------------------------------------------------------
   TemplateLibraryRec& library() { return library_; }
@@ -294,7 +294,7 @@ class StoreCore {
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
   // (obj, attr) -> the trigger items that recorded a read of it; entries
   // whose item was reset since are skipped when found.
-  std::unordered_map<uint64_t, std::set<std::pair<TriggerRec*, u16>>> watchers_;
+  std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
   TemplateLibraryRec library_;
 };
 

@@ -324,22 +324,28 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
 void StoreCore::NoteRead(int32_t obj, int32_t attr) {
   if (openItems.empty()) return;
   const uint64_t k = Key(obj, attr);
-  for (auto& [t, key] : openItems)
-    if (t->reads[key].insert(k).second) watchers_[k].emplace(t, key);
+  for (TriggerItem* item : openItems)
+    if (item->reads.insert(k).second) watchers_[k].insert(item);
 }
 
 void StoreCore::FireReads(int32_t obj, int32_t attr) {
   auto it = watchers_.find(Key(obj, attr));
   if (it == watchers_.end()) return;
   const uint64_t k = it->first;
-  // A copy: the observer may read values and so record new watchers.
-  const std::set<std::pair<TriggerRec*, u16>> items = it->second;
-  for (const auto& [t, key] : items) {
-    auto r = t->reads.find(key);
-    if (r == t->reads.end() || !r->second.count(k)) {
-      watchers_[k].erase({t, key});
+  // A copy: the observer may read values and so record new watchers. By
+  // trigger, then key.
+  std::vector<TriggerItem*> items(it->second.begin(), it->second.end());
+  std::sort(items.begin(), items.end(), [](const TriggerItem* x, const TriggerItem* y) {
+    if (x->trigger != y->trigger) return std::less<const TriggerRec*>()(x->trigger, y->trigger);
+    return *x->key < *y->key;
+  });
+  for (TriggerItem* item : items) {
+    if (!item->reads.count(k)) {
+      watchers_[k].erase(item);
       continue;
     }
+    TriggerRec* t = item->trigger;
+    const u16& key = *item->key;
     if (!LiveObject(t->owner)) continue;
     if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
     t->fired.push_back(key);
