@@ -275,6 +275,28 @@ TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   EXPECT_EQ(result.boolVal, VARIANT_FALSE);
 }
 
+// The change log drops its oldest entries now and then, not one a commit
+// (which would write its first page besides its last): it keeps the last
+// 1,000 commits at least, and not many more.
+TEST_F(SharedStoreTest, TheChangeLogKeepsItsLast1000CommitsAndNotManyMore) {
+  auto number = Attr(Obj(*a, 11), u"PageNumber");
+  for (int k = 1; k <= 1300; ++k) ASSERT_EQ(Put(number, 0, _variant_t(k)), S_OK);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT count(*), min(version), max(version) FROM changelog",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const long long entries = sqlite3_column_int64(st, 0);
+  const long long span = sqlite3_column_int64(st, 2) - sqlite3_column_int64(st, 1) + 1;
+  sqlite3_finalize(st);
+  sqlite3_close(raw);
+  EXPECT_GE(entries, 1000);
+  EXPECT_LT(entries, 1300);
+  EXPECT_EQ(span, entries);  // the newest, without gaps
+}
+
 // A process that has read something and then idles holds nothing that
 // keeps the write-ahead log from being checkpointed: another process's
 // 5,000 one-value commits leave the log bounded (it grew by some 12 KB a
