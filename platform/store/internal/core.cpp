@@ -118,6 +118,7 @@ HRESULT StoreCore::Rollback() {
   if (!undo_.empty()) ++undoneTxns_;
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
+  members_.clear();  // the undo log changed lists behind their counts
   ReferencesChanged();
   inTxn_ = false;
   doomed_ = false;
@@ -224,6 +225,7 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
   o->owner = o->holder = 0;
   o->holderAttr.clear();
   o->flags = 0;
+  ForgetMembers(o);
   o->attrs.clear();
   o->live = true;
   nextObjectId_ = std::max(nextObjectId_, id + 1);
@@ -349,6 +351,7 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
       for (size_t k = 0; k < list->size(); ++k)
         if ((*list)[k].kind == KXQ_TYPE_OBJECT && (*list)[k].i == id) {
           SaveSlot(h, d, k + 1);
+          Count(MembersOf(h, d), (*list)[k], -1);
           (*list)[k].ClearContent();
           if (!db_->WriteSlot(h->id, d->id, k + 1, (*list)[k])) return StorageFailure();
         }

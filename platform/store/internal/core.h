@@ -142,6 +142,9 @@ class StoreCore {
   HRESULT CheckSlot(const AttrDef* def, size_t pos) const;
   // Records a read for open trigger items.
   void NoteRead(int32_t obj, int32_t attr);
+  // Whether some slot of the list holds the object id: a scan for a short
+  // list, else the list's membership counts (made on the first question).
+  bool ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id);
 
   // --- units ------------------------------------------------------------
   const UnitRec* FindUnit(const u16& name) const;
@@ -178,7 +181,7 @@ class StoreCore {
   HRESULT AddTrigger(int32_t obj, const u16& name, TriggerRec** out);
   HRESULT RemoveTrigger(int32_t obj, const u16& name);
   HRESULT SaveTrigger(TriggerRec* t);
-  std::vector<std::pair<TriggerRec*, u16>> openItems;  // trigger, key
+  std::vector<TriggerItem*> openItems;  // innermost last
 
   // --- templates --------------------------------------------------------
   TemplateLibraryRec& library() { return library_; }
@@ -236,6 +239,15 @@ class StoreCore {
   mutable std::unordered_map<uint64_t, InverseList> inverses_;
   uint64_t refsGen_ = 1;
   uint32_t undoneTxns_ = 0;
+  // Per object list asked by ListHolds: how many slots hold each object id.
+  // Kept exact by every value change made here; dropped where lists change
+  // wholesale (a rollback replaying the undo log, a record read again from
+  // the file, a record reused). A list's counts are found by Key(obj, attr).
+  using Membership = std::unordered_map<int64_t, uint32_t>;
+  std::unordered_map<uint64_t, Membership> members_;
+  Membership* MembersOf(const ObjectRec* obj, const AttrDef* def);  // null when not kept
+  static void Count(Membership* members, const Value& v, int delta);
+  void ForgetMembers(const ObjectRec* obj);
   void NotifyValue(ObjectRec* obj, AttrDef* def);
   void FireReads(int32_t obj, int32_t attr);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);
@@ -286,7 +298,7 @@ class StoreCore {
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
   // (obj, attr) -> the trigger items that recorded a read of it; entries
   // whose item was reset since are skipped when found.
-  std::unordered_map<uint64_t, std::set<std::pair<TriggerRec*, u16>>> watchers_;
+  std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
   TemplateLibraryRec library_;
 };
 

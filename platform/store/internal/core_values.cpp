@@ -12,7 +12,41 @@ namespace {
 uint64_t Key(int32_t a, int32_t b) {
   return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
 }
+// Lists shorter than this are scanned: counts would cost more than they save.
+constexpr size_t kCountedList = 64;
 }  // namespace
+
+bool StoreCore::ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id) {
+  const std::vector<Value>& values = Values(obj, def);
+  if (!def->inverse.empty() || values.size() < kCountedList)
+    return std::any_of(values.begin(), values.end(),
+                       [id](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == id; });
+  auto [it, made] = members_.try_emplace(Key(obj->id, def->id));
+  if (made)
+    for (const Value& v : values) Count(&it->second, v, 1);
+  return it->second.count(id) != 0;
+}
+
+StoreCore::Membership* StoreCore::MembersOf(const ObjectRec* obj, const AttrDef* def) {
+  if (members_.empty()) return nullptr;
+  auto it = members_.find(Key(obj->id, def->id));
+  return it == members_.end() ? nullptr : &it->second;
+}
+
+void StoreCore::Count(Membership* members, const Value& v, int delta) {
+  if (!members || v.kind != KXQ_TYPE_OBJECT) return;
+  if (delta > 0) {
+    ++(*members)[v.i];
+    return;
+  }
+  auto it = members->find(v.i);
+  if (it != members->end() && --it->second == 0) members->erase(it);
+}
+
+void StoreCore::ForgetMembers(const ObjectRec* obj) {
+  if (members_.empty()) return;
+  for (const AttrValues& av : obj->attrs) members_.erase(Key(obj->id, av.attr));
+}
 
 const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
   static const std::vector<Value> kEmpty;
@@ -109,6 +143,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   }
   const size_t first = removed.empty() ? list.size() : removed.front().first;
   list = std::move(kept);
+  if (Membership* m = MembersOf(obj, def)) m->erase(target);
   if (inTxn_ && !removed.empty())
     undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
       std::vector<Value>& l = obj->Get(attr);
@@ -150,7 +185,10 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   } else {
     SaveSlot(obj, def, pos);
   }
+  Membership* members = MembersOf(obj, def);
   Value& slot = list[pos - 1];
+  Count(members, slot, -1);
+  Count(members, v, 1);
   slot.kind = v.kind;
   slot.i = v.i;
   slot.text = std::move(v.text);
@@ -177,6 +215,7 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   if (!def->list && cur[0].flags == 0 && !HasSlotExtras(cur[0])) return ClearAll(obj, def);
   auto& list = obj->Get(def->id);
   SaveSlot(obj, def, pos);
+  Count(MembersOf(obj, def), list[pos - 1], -1);
   list[pos - 1].ClearContent();
   if (!db_->WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
   NotifyValue(obj, def);
@@ -194,6 +233,7 @@ HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
   auto& list = obj->Get(def->id);
   SaveRange(obj, def, 0, list.size());
   list.clear();
+  if (Membership* m = MembersOf(obj, def)) m->clear();
   if (!db_->WriteTail(obj->id, def->id, list, 1)) return StorageFailure();
   NotifyValue(obj, def);
   return S_OK;
@@ -233,6 +273,8 @@ HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size
   if (first > cur.size() || count == 0) return S_OK;
   auto& list = obj->Get(def->id);
   size_t end = std::min(list.size(), first - 1 + count);
+  if (Membership* m = MembersOf(obj, def))
+    for (size_t k = first - 1; k < end; ++k) Count(m, list[k], -1);
   SaveRange(obj, def, first - 1, end);
   list.erase(list.begin() + static_cast<long>(first - 1), list.begin() + static_cast<long>(end));
   if (!db_->WriteTail(obj->id, def->id, list, first)) return StorageFailure();
@@ -250,6 +292,8 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
   const size_t old = Values(obj, def).size();
   if (old == count) return S_OK;
   auto& list = obj->Get(def->id);
+  if (Membership* m = MembersOf(obj, def))
+    for (size_t k = count; k < old; ++k) Count(m, list[k], -1);
   if (count < old)
     SaveRange(obj, def, count, old);
   else
@@ -271,7 +315,10 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
   } else {
     SaveSlot(obj, def, pos);
   }
+  Membership* members = MembersOf(obj, def);
+  Count(members, list[pos - 1], -1);
   fn(list[pos - 1]);
+  Count(members, list[pos - 1], 1);
   bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
                       : db_->WriteSlot(obj->id, def->id, pos, list[pos - 1]);
   if (!ok) return StorageFailure();
@@ -282,22 +329,28 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
 void StoreCore::NoteRead(int32_t obj, int32_t attr) {
   if (openItems.empty()) return;
   const uint64_t k = Key(obj, attr);
-  for (auto& [t, key] : openItems)
-    if (t->reads[key].insert(k).second) watchers_[k].emplace(t, key);
+  for (TriggerItem* item : openItems)
+    if (item->reads.insert(k).second) watchers_[k].insert(item);
 }
 
 void StoreCore::FireReads(int32_t obj, int32_t attr) {
   auto it = watchers_.find(Key(obj, attr));
   if (it == watchers_.end()) return;
   const uint64_t k = it->first;
-  // A copy: the observer may read values and so record new watchers.
-  const std::set<std::pair<TriggerRec*, u16>> items = it->second;
-  for (const auto& [t, key] : items) {
-    auto r = t->reads.find(key);
-    if (r == t->reads.end() || !r->second.count(k)) {
-      watchers_[k].erase({t, key});
+  // A copy: the observer may read values and so record new watchers. By
+  // trigger, then key.
+  std::vector<TriggerItem*> items(it->second.begin(), it->second.end());
+  std::sort(items.begin(), items.end(), [](const TriggerItem* x, const TriggerItem* y) {
+    if (x->trigger != y->trigger) return std::less<const TriggerRec*>()(x->trigger, y->trigger);
+    return *x->key < *y->key;
+  });
+  for (TriggerItem* item : items) {
+    if (!item->reads.count(k)) {
+      watchers_[k].erase(item);
       continue;
     }
+    TriggerRec* t = item->trigger;
+    const u16& key = *item->key;
     if (!LiveObject(t->owner)) continue;
     if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
     t->fired.push_back(key);

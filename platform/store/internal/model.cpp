@@ -155,6 +155,15 @@ const std::vector<Value>* ObjectRec::Find(int32_t attr) const {
   return const_cast<ObjectRec*>(this)->Find(attr);
 }
 
+TriggerItem* TriggerRec::Item(const u16& key) {
+  auto [it, made] = items.try_emplace(key);
+  if (made) {
+    it->second.trigger = this;
+    it->second.key = &it->first;
+  }
+  return &it->second;
+}
+
 std::vector<Value>& ObjectRec::Get(int32_t attr) {
   auto it = std::lower_bound(attrs.begin(), attrs.end(), attr,
                              [](const AttrValues& a, int32_t id) { return a.attr < id; });

@@ -199,14 +199,29 @@ struct MethodRec {
   std::vector<u16> lastArguments;  // of the last call, as texts
 };
 
+struct TriggerRec;
+
+// The reads recorded under one item key of a trigger.
+struct TriggerItem {
+  TriggerRec* trigger = nullptr;
+  const u16* key = nullptr;            // its key in the trigger's items
+  std::unordered_set<uint64_t> reads;  // (obj, attr)
+};
+
 struct TriggerRec {
   int32_t owner = 0;
   u16 name;
   u16 handler;
   LONG option1 = 0, option2 = 0;
-  std::map<u16, std::unordered_set<uint64_t>> reads;  // key -> (obj, attr)
+  // key -> its item. An item, once made, stays for the trigger's life
+  // (a reset empties its reads): open items and watchers point at it, so a
+  // read is recorded without looking its key up.
+  std::map<u16, TriggerItem> items;
   std::vector<u16> fired;
   IUnknown* com = nullptr;
+
+  // The item of key, made on first use.
+  TriggerItem* Item(const u16& key);
 };
 
 struct UserRec {

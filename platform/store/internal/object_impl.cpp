@@ -288,8 +288,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     LONG id = 0;
     KX_RETURN_IF_FAILED(obj->get_Id(&id));
     core_->NoteRead(rec_->id, def_->id);
-    for (const Value& v : Values())
-      if (v.kind == KXQ_TYPE_OBJECT && v.i == id) *contains = VARIANT_TRUE;
+    if (core_->ListHolds(rec_, def_, id)) *contains = VARIANT_TRUE;
     return S_OK;
   }
   HRESULT FindObject(IKXQObject* obj, LONG from, LONG* position) override {
@@ -547,15 +546,14 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     KX_RETURN_IF_FAILED(Live());
     u16 k;
     KX_RETURN_IF_FAILED(VariantText(key, &k));
-    rec_->reads[k];
-    core_->openItems.emplace_back(rec_, k);
+    core_->openItems.push_back(rec_->Item(k));
     return S_OK;
   }
   HRESULT EndItem() override {
     KX_RETURN_IF_FAILED(Live());
     auto& open = core_->openItems;
     for (auto it = open.rbegin(); it != open.rend(); ++it)
-      if (it->first == rec_) {
+      if ((*it)->trigger == rec_) {
         open.erase(std::next(it).base());
         return S_OK;
       }
@@ -565,12 +563,12 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     KX_RETURN_IF_FAILED(Live());
     const VARIANT* k = V_VT(&key) == (VT_BYREF | VT_VARIANT) ? key.pvarVal : &key;
     if (V_VT(k) == VT_EMPTY || ((V_VT(k) == VT_INT || V_VT(k) == VT_I4) && k->lVal == 0)) {
-      rec_->reads.clear();
+      for (auto& [name, item] : rec_->items) item.reads.clear();
       return S_OK;
     }
     u16 text;
     KX_RETURN_IF_FAILED(VariantText(*k, &text));
-    rec_->reads.erase(text);
+    if (auto it = rec_->items.find(text); it != rec_->items.end()) it->second.reads.clear();
     return S_OK;
   }
   HRESULT ClearFiredKeys() override {

@@ -12,8 +12,13 @@ namespace kx::store {
 
 namespace {
 
-// Commits the log keeps; a process further behind reads everything again.
+// Commits the log keeps at least; a process further behind reads
+// everything again.
 constexpr int64_t kLogLength = 1000;
+// The oldest entries are dropped this many at a time (about a page of the
+// log): a commit that also dropped one would write the log's first page
+// besides its last one.
+constexpr int64_t kLogPruneEvery = 256;
 // A commit naming more objects than this is logged as a full change.
 constexpr size_t kLogMaxObjects = 4096;
 
@@ -492,7 +497,9 @@ bool SqlitePersistence::Commit() {
       for (int32_t id : changed_) EncodeId(id, &ids);
     }
     if (!db_.Run("INSERT INTO changelog(version,full,objects) VALUES(?,?,?)",
-                 {version, full, SqlArg::Blob(ids)}) ||
+                 {version, full, SqlArg::Blob(ids)}))
+      return false;
+    if (version % kLogPruneEvery == 0 &&
         !db_.Run("DELETE FROM changelog WHERE version<=?", {version - kLogLength}))
       return false;
     if (!db_.Commit()) return false;

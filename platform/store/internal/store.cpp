@@ -222,6 +222,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
     o->holderAttr = std::move(so.holderAttr);
     o->flags = so.flags;
   }
+  ForgetMembers(o);
   std::vector<AttrValues> old = std::move(o->attrs);
   o->attrs = std::move(so.attrs);
   if (fire && so.exists) {

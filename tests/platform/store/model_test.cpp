@@ -413,6 +413,49 @@ TEST_F(ModelTest, TriggersFireOnChangesOfRecordedReads) {
   EXPECT_EQ(keys, nullptr);
 }
 
+TEST_F(ModelTest, ItemsResetWhileOpenRecordTheirLaterReadsAndAllFireInKeyOrder) {
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(Obj(*store, 11)->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  auto speed = Attr(Obj(*store, 21), u"Speed");
+  ASSERT_EQ(t->BeginItem(_variant_t(u"z")), S_OK);
+  ASSERT_EQ(t->BeginItem(_variant_t(u"a")), S_OK);
+  Get(speed);
+  ASSERT_EQ(t->ResetItem(_variant_t()), S_OK);  // every item, both still open
+  Get(tag);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  ASSERT_EQ(t->ResetItem(_variant_t(u"a")), S_OK);
+  std::vector<std::string> expected;
+  for (int k = 10; k < 30; ++k) expected.push_back("k" + std::to_string(k));
+  expected.push_back("m");
+  expected.push_back("z");
+  for (const char* key :
+       {"m",   "k29", "k28", "k27", "k26", "k25", "k24", "k23", "k22", "k21", "k20",
+        "k19", "k18", "k17", "k16", "k15", "k14", "k13", "k12", "k11", "k10"}) {
+    ASSERT_EQ(t->BeginItem(_variant_t(key)), S_OK);
+    Get(tag);
+    ASSERT_EQ(t->EndItem(), S_OK);
+  }
+  ASSERT_EQ(Put(speed, 0, _variant_t(9)), S_OK);  // its reads were reset
+  SAFEARRAY* keys = nullptr;
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101C")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  std::vector<std::string> fired;
+  LONG upper = -1;
+  SafeArrayGetUBound(keys, 1, &upper);
+  for (LONG ix = 0; ix <= upper; ++ix) {
+    BSTR key = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
+    fired.push_back(_bstr_t(key, false).utf8());
+  }
+  SafeArrayDestroy(keys);
+  EXPECT_EQ(fired, expected);  // by key, whatever the order of the reads
+}
+
 TEST_F(ModelTest, KnowledgeBaseMethodsByName) {
   auto ds = Obj(*store, 10);
   _variant_t result;

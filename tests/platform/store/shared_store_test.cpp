@@ -79,6 +79,57 @@ TEST_F(SharedStoreTest, AChangeCommittedByTheOtherIsSeenInPlaceAndFiresTheTrigge
   EXPECT_EQ(changes, 2);
 }
 
+TEST_F(SharedStoreTest,
+       ALongListSaysWhetherItHoldsAnObjectAfterEachChangeARollbackAndTheOthersCommit) {
+  auto nodes = Attr(Obj(*a, 11), u"NodeObjects");
+  _com_ptr_t<IKXQObject> p20 = Obj(*a, 20), p21 = Obj(*a, 21);
+  auto ref = [](IKXQObject* o) { return _variant_t(static_cast<IDispatch*>(o)); };
+  auto holds = [&](IKXQObject* o) {
+    VARIANT_BOOL h = VARIANT_FALSE;
+    EXPECT_EQ(nodes->ContainsObject(o, &h), S_OK);
+    return h == VARIANT_TRUE;
+  };
+  // Pump 20 at 1, pump 21 after it: long enough not to be scanned.
+  ASSERT_TRUE(a->Begin().ok());
+  for (LONG k = 2; k <= 100; ++k) ASSERT_EQ(Put(nodes, k, ref(p21)), S_OK);
+  ASSERT_TRUE(a->Commit().ok());
+  EXPECT_TRUE(holds(p20));
+  EXPECT_TRUE(holds(p21));
+  EXPECT_FALSE(holds(Obj(*a, 10)));
+
+  ASSERT_TRUE(a->Begin().ok());
+  ASSERT_EQ(Put(nodes, 1, ref(p21)), S_OK);
+  EXPECT_FALSE(holds(p20));
+  ASSERT_TRUE(a->Rollback().ok());
+  EXPECT_TRUE(holds(p20));
+  ASSERT_EQ(nodes->Clear(Pos(1)), S_OK);
+  EXPECT_FALSE(holds(p20));
+  ASSERT_EQ(Put(nodes, 1, ref(p20)), S_OK);
+  ASSERT_EQ(nodes->RemoveValues(1, 1), S_OK);
+  EXPECT_FALSE(holds(p20));
+  ASSERT_EQ(nodes->InsertValues(1, 1), S_OK);
+  ASSERT_EQ(Put(nodes, 1, ref(p20)), S_OK);
+  EXPECT_TRUE(holds(p20));
+
+  ASSERT_EQ(Attr(Obj(*b, 11), u"NodeObjects")->Clear(Pos(1)), S_OK);
+  Touch(*a);
+  EXPECT_FALSE(holds(p20));
+  ASSERT_EQ(Put(Attr(Obj(*b, 11), u"NodeObjects"), 1, ref(Obj(*b, 20))), S_OK);
+  Touch(*a);
+  EXPECT_TRUE(holds(p20));
+
+  // A deleted pump leaves empty slots; clearing the list empties it.
+  ASSERT_EQ(p21->Delete(), S_OK);
+  EXPECT_FALSE(holds(p21));
+  EXPECT_TRUE(holds(p20));
+  ASSERT_EQ(nodes->Resize(50), S_OK);
+  ASSERT_EQ(Put(nodes, 100, ref(p20)), S_OK);
+  ASSERT_EQ(nodes->Resize(99), S_OK);
+  ASSERT_EQ(nodes->Clear(_variant_t()), S_OK);
+  ASSERT_EQ(nodes->Resize(100), S_OK);
+  EXPECT_FALSE(holds(p20));
+}
+
 TEST_F(SharedStoreTest, ObjectsCreatedAndDeletedByTheOtherAreSeenAndIdsAreNotGivenTwice) {
   auto create = [](Store& s) {
     _com_ptr_t<IKXQSchema> schema;
@@ -222,6 +273,28 @@ TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   _variant_t result;
   ASSERT_EQ(Obj(*a, 10)->CallMethod(_bstr_t(u"PostIssueDocument"), nullptr, &result), S_OK);
   EXPECT_EQ(result.boolVal, VARIANT_FALSE);
+}
+
+// The change log drops its oldest entries now and then, not one a commit
+// (which would write its first page besides its last): it keeps the last
+// 1,000 commits at least, and not many more.
+TEST_F(SharedStoreTest, TheChangeLogKeepsItsLast1000CommitsAndNotManyMore) {
+  auto number = Attr(Obj(*a, 11), u"PageNumber");
+  for (int k = 1; k <= 1300; ++k) ASSERT_EQ(Put(number, 0, _variant_t(k)), S_OK);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT count(*), min(version), max(version) FROM changelog",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const long long entries = sqlite3_column_int64(st, 0);
+  const long long span = sqlite3_column_int64(st, 2) - sqlite3_column_int64(st, 1) + 1;
+  sqlite3_finalize(st);
+  sqlite3_close(raw);
+  EXPECT_GE(entries, 1000);
+  EXPECT_LT(entries, 1300);
+  EXPECT_EQ(span, entries);  // the newest, without gaps
 }
 
 // A process that has read something and then idles holds nothing that
