@@ -67,7 +67,14 @@ namespace KXDBDatasheetSvcs {
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
   g_keptLookups = new KeptLookups();
-  KeepNodeObjects(true);
+  try {
+    KeepNodeObjects(true);
+  } catch (...) {
+    // No scope is left open: the next one keeps its own answers.
+    delete g_keptLookups;
+    g_keptLookups = nullptr;
+    throw;
+  }
 }
 
 TemplateLookupScope::~TemplateLookupScope() {
