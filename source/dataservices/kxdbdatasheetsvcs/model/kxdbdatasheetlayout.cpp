@@ -3,6 +3,8 @@
 // parallel list "NodeObjects"; rows of a continuous list follow the root
 // node's position.
 #include <iterator>
+#include <map>
+#include <utility>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -87,8 +89,42 @@ void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list) 
   GetAttributeInterface(page, name, list);
 }
 
+namespace {
+
+// The objects found at nodes while a TemplateLookupScope lives, by page and
+// node index. Each entry holds a reference to its page, so that no other
+// object takes its address while they are kept.
+struct KeptNodeObject {
+  IKXQObjectPtr page;
+  IKXQObjectPtr object;
+};
+using KeptNodeObjects = std::map<std::pair<IKXQObject*, int32_t>, KeptNodeObject>;
+thread_local KeptNodeObjects* g_keptNodeObjects = nullptr;
+
+}  // namespace
+
+void KeepNodeObjects(bool keep) {
+  delete g_keptNodeObjects;
+  g_keptNodeObjects = keep ? new KeptNodeObjects() : nullptr;
+}
+
 void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node) {
+  if (g_keptNodeObjects == nullptr || page == nullptr || node == nullptr) {
+    ObjectAtNodeOffset(object, page, 0, node);
+    return;
+  }
+  KXComException ctx = KXComException::Silent();
+  const auto key = std::make_pair(page, NodeIndexOf(ctx, node));
+  const auto found = g_keptNodeObjects->find(key);
+  if (found != g_keptNodeObjects->end()) {
+    object = found->second.object;
+    return;
+  }
+  // A failure is raised and not kept: the next question asks again.
   ObjectAtNodeOffset(object, page, 0, node);
+  KeptNodeObject& kept = (*g_keptNodeObjects)[key];
+  kept.page = page;
+  kept.object = object;
 }
 
 void GetNodeObjectAtRow(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IKXQClassView* node) {

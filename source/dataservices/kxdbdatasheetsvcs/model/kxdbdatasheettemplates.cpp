@@ -65,11 +65,21 @@ void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRE
 namespace KXDBDatasheetSvcs {
 
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
-  if (m_outermost) g_keptLookups = new KeptLookups();
+  if (!m_outermost) return;
+  g_keptLookups = new KeptLookups();
+  try {
+    KeepNodeObjects(true);
+  } catch (...) {
+    // No scope is left open: the next one keeps its own answers.
+    delete g_keptLookups;
+    g_keptLookups = nullptr;
+    throw;
+  }
 }
 
 TemplateLookupScope::~TemplateLookupScope() {
   if (!m_outermost) return;
+  KeepNodeObjects(false);
   delete g_keptLookups;
   g_keptLookups = nullptr;
 }

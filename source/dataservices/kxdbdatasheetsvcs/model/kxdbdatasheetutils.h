@@ -96,6 +96,9 @@ void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list);
 // The object at a template node on a page ("NodeIndices" at node index + 1
 // gives its position in "NodeObjects"); null when the node has none.
 void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node);
+// Starts (forgetting what was kept) or ends keeping GetNodeObject's answers
+// by page and node index; the outermost TemplateLookupScope calls it.
+void KeepNodeObjects(bool keep);
 // The object `row` positions after the node's own (row 0 is the node's).
 void GetNodeObjectAtRow(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IKXQClassView* node);
 // The 1-based position of `object` in "NodeObjects" (by identity), or -1;
@@ -122,7 +125,9 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
 // and given again to the next question about the same document, so that
 // the several answers about one document (its name, its objects, its
 // scope) look its templates up once. Failures are not kept. Scopes nest;
-// the outermost one keeps the answers.
+// the outermost one keeps the answers. It keeps the objects found at a
+// page's template nodes (GetNodeObject) the same way: the name's primary
+// objects and the scope test look each node up once.
 class TemplateLookupScope {
  public:
   TemplateLookupScope();

@@ -43,6 +43,31 @@ _bstr_t TextIfDefined(IKXQObject* object, const OLECHAR* name) {
   return text;
 }
 
+// The names of the records' elements and attributes and the empty text,
+// made once rather than for each attribute of each record.
+struct RecordNames {
+  const _bstr_t empty{u""};
+  const _bstr_t datasheet{u"Datasheet"};
+  const _bstr_t diagram{u"Diagram"};
+  const _bstr_t status{u"Status"};
+  const _bstr_t name{u"Name"};
+  const _bstr_t title{u"Title"};
+  const _bstr_t objectId{u"ObjectId"};
+  const _bstr_t templateId{u"TemplateId"};
+  const _bstr_t documentId{u"DocumentId"};
+  const _bstr_t caseName{u"Case"};
+  const _bstr_t revision{u"Revision"};
+  const _bstr_t scoped{u"Scoped"};
+  const _bstr_t type{u"Type"};
+  const _bstr_t category{u"DatasheetCategory"};
+  const _bstr_t diagramClass{u"DiagramClass"};
+};
+
+const RecordNames& Names() {
+  static const RecordNames names;
+  return names;
+}
+
 // The response's attribute list for one record's element.
 class RecordAttributes {
  public:
@@ -53,17 +78,23 @@ class RecordAttributes {
     }
     KX_CHECK(m_ctx, m_response->NewAttributes(&m_attributes));
   }
-  void Add(const OLECHAR* name, const _variant_t& value) {
-    KX_CHECK(m_ctx, m_attributes->Add(_bstr_t(name), value));
+  // The list copies name and value.
+  void Add(const _bstr_t& name, const _variant_t& value) {
+    KX_CHECK(m_ctx, m_attributes->Add(name, value));
   }
-  void AddString(const OLECHAR* name, const _bstr_t& value) {
-    // A null text is written as the empty string.
-    Add(name, _variant_t(value.length() > 0 ? value : _bstr_t(u"")));
+  void AddString(const _bstr_t& name, const _bstr_t& value) {
+    // The text is lent to the list, not copied first; a null text is
+    // written as the empty string.
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = value.length() > 0 ? static_cast<BSTR>(value) : static_cast<BSTR>(Names().empty);
+    KX_CHECK(m_ctx, m_attributes->Add(name, text));
   }
   // The response's no-argument step, then the whole element.
-  void Write(const OLECHAR* element) {
+  void Write(const _bstr_t& element) {
     (void)m_response->Flush();
-    KX_CHECK(m_ctx, m_response->WriteElement(_bstr_t(element), m_attributes, nullptr));
+    KX_CHECK(m_ctx, m_response->WriteElement(element, m_attributes, nullptr));
   }
 
  private:
@@ -163,34 +194,36 @@ void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared) {
 
 void KXDatasheetInfo::WriteXML(IKXQResponse* response) const {
   if (Status == 0 && !Scoped) return;
+  const RecordNames& n = Names();
   RecordAttributes attributes(response);
-  attributes.Add(u"Status", _variant_t(static_cast<int>(Status)));
-  attributes.AddString(u"Name", Name);
-  attributes.AddString(u"Title", Title);
+  attributes.Add(n.status, _variant_t(static_cast<int>(Status)));
+  attributes.AddString(n.name, Name);
+  attributes.AddString(n.title, Title);
   if (Status == 0) {
-    attributes.Add(u"ObjectId", _variant_t(static_cast<int>(ObjectId)));
-    attributes.AddString(u"TemplateId", TemplateId);
+    attributes.Add(n.objectId, _variant_t(static_cast<int>(ObjectId)));
+    attributes.AddString(n.templateId, TemplateId);
   }
-  if (DocumentId != -1) attributes.Add(u"DocumentId", _variant_t(static_cast<int>(DocumentId)));
-  if (Case.length() > 0) attributes.AddString(u"Case", Case);
-  if (Revision.length() > 0) attributes.AddString(u"Revision", Revision);
-  attributes.Add(u"Scoped", _variant_t(Scoped));
-  attributes.Add(u"Type", _variant_t(static_cast<int>(Type)));
-  attributes.AddString(u"DatasheetCategory", DatasheetCategory);
-  attributes.Write(u"Datasheet");
+  if (DocumentId != -1) attributes.Add(n.documentId, _variant_t(static_cast<int>(DocumentId)));
+  if (Case.length() > 0) attributes.AddString(n.caseName, Case);
+  if (Revision.length() > 0) attributes.AddString(n.revision, Revision);
+  attributes.Add(n.scoped, _variant_t(Scoped));
+  attributes.Add(n.type, _variant_t(static_cast<int>(Type)));
+  attributes.AddString(n.category, DatasheetCategory);
+  attributes.Write(n.datasheet);
 }
 
 void KXDiagramInfo::WriteXML(IKXQResponse* response) const {
+  const RecordNames& n = Names();
   RecordAttributes attributes(response);
-  attributes.AddString(u"Name", Name);
-  attributes.AddString(u"DiagramClass", DiagramClass);
-  if (Status != -1) attributes.Add(u"Status", _variant_t(static_cast<int>(Status)));
-  if (DocumentId != -1) attributes.Add(u"DocumentId", _variant_t(static_cast<int>(DocumentId)));
-  if (Case.length() > 0) attributes.AddString(u"Case", Case);
-  if (Revision.length() > 0) attributes.AddString(u"Revision", Revision);
-  if (Scoped) attributes.Add(u"Scoped", _variant_t(true));
-  attributes.Add(u"Type", _variant_t(0));
-  attributes.Write(u"Diagram");
+  attributes.AddString(n.name, Name);
+  attributes.AddString(n.diagramClass, DiagramClass);
+  if (Status != -1) attributes.Add(n.status, _variant_t(static_cast<int>(Status)));
+  if (DocumentId != -1) attributes.Add(n.documentId, _variant_t(static_cast<int>(DocumentId)));
+  if (Case.length() > 0) attributes.AddString(n.caseName, Case);
+  if (Revision.length() > 0) attributes.AddString(n.revision, Revision);
+  if (Scoped) attributes.Add(n.scoped, _variant_t(true));
+  attributes.Add(n.type, _variant_t(0));
+  attributes.Write(n.diagram);
 }
 
 // ---- datasheet list -----------------------------------------------------------

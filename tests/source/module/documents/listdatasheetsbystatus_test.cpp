@@ -20,4 +20,27 @@ TEST_F(CatalogueTest, DatasheetsByStatusAndByField) {
   EXPECT_EQ(Reply(u"ListDatasheetsByField", u"103"), "");
 }
 
+// Each datasheet's pages are read once for its title and its scope; what is
+// kept for one listing is not given to the next: a page that shows another
+// object since is read again.
+TEST_F(CatalogueTest, ListingReadsPagesAgainAfterTheyChange) {
+  auto titleOf1001 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["DocumentId"] == "1001") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  const std::string before = titleOf1001();
+  EXPECT_NE(before.find("P-101A"), std::string::npos) << before;
+  for (LONG page : {1011, 1012}) {
+    IKXQAttributePtr objects;
+    GetAttributeInterface(Object(page), u"NodeObjects", objects);
+    ASSERT_TRUE(objects);
+    ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(102)), S_OK);
+  }
+  const std::string after = titleOf1001();
+  EXPECT_EQ(after.find("P-101A"), std::string::npos) << after;
+  EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
+}
+
 }  // namespace
