@@ -105,15 +105,8 @@ _bstr_t FieldTextAt(IKXQAttribute* fields, int32_t index) {
   return text;
 }
 
-// A number field holding only a prefix, postfix or substitution ("TBA")
-// is not blank: it shows something.
 bool IsBlank(const KXFieldData& record) {
-  if (record.typeId == kFieldCleared) return true;
-  if (record.typeId == kFieldReal || record.typeId == kFieldInteger) {
-    return record.value.IsEmpty() && record.prefix.IsEmpty() && record.postfix.IsEmpty() &&
-           record.substitution.IsEmpty();
-  }
-  return record.value.IsEmpty();
+  return record.typeId == kFieldCleared || record.IsBlank();
 }
 
 // Whether the checked text differs from the previously issued one; without

@@ -23,11 +23,6 @@ bool NumberTextsEmpty(const KXFieldData& r) {
   return r.value.IsEmpty() && r.prefix.IsEmpty() && r.postfix.IsEmpty() && r.substitution.IsEmpty();
 }
 
-bool IsBlank(const KXFieldData& r) {
-  if (r.typeId == kFieldReal || r.typeId == kFieldInteger) return NumberTextsEmpty(r);
-  return r.value.IsEmpty();
-}
-
 bool SameMembers(const KXFieldData& a, const KXFieldData& b) {
   switch (a.typeId) {
     case kFieldAnnotation:
@@ -142,6 +137,11 @@ bool AskKnowledgeBase(KXComException& ctx, IKXQApplication* application, const K
 
 }  // namespace
 
+bool KXFieldData::IsBlank() const {
+  if (typeId == kFieldReal || typeId == kFieldInteger) return NumberTextsEmpty(*this);
+  return value.IsEmpty();
+}
+
 bool KXFieldData::IsFieldChanged(const KXFieldData& reference, IKXQApplication* application,
                                  bool emptyReferenceChanges) const {
   KXComException ctx(u"KXFieldData::IsFieldChanged", 0);
@@ -157,11 +157,11 @@ bool KXFieldData::IsFieldChanged(const KXFieldData& reference, IKXQApplication* 
       changed = !SameText(value, reference.value);
     }
   } else if (referenceEmpty) {
-    changed = emptyReferenceChanges || !IsBlank(*this);
+    changed = emptyReferenceChanges || !IsBlank();
   } else {
-    changed = !((!emptyReferenceChanges || !IsBlank(*this)) && SameMembers(*this, reference));
+    changed = !((!emptyReferenceChanges || !IsBlank()) && SameMembers(*this, reference));
   }
   if (!changed) return false;
-  if (referenceEmpty || IsBlank(*this) || ReferenceTextsEmpty(*this, reference)) return true;
+  if (referenceEmpty || IsBlank() || ReferenceTextsEmpty(*this, reference)) return true;
   return AskKnowledgeBase(ctx, application, *this, reference, emptyReferenceChanges);
 }

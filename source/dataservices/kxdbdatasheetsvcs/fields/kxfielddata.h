@@ -96,6 +96,9 @@ class KXFieldData : public FieldDataSchema {
   // reached, or a failing method run left a result.
   bool IsFieldChanged(const KXFieldData& reference, IKXQApplication* application,
                       bool emptyReferenceChanges) const;
+  // Whether the field shows nothing: no value, and for a number no prefix,
+  // postfix or substitution either ("TBA" alone is something).
+  bool IsBlank() const;
 
   // Writes the record as one element without line breaks or declaration;
   // `*text` receives a new BSTR the caller frees (null on failure). Fails
