@@ -15,9 +15,9 @@
 #include "kxcomexception.h"
 #include "kxfilestream.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
@@ -186,7 +186,7 @@ class PageRebuild {
   void RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fields);
 
   TemplateValidationContext& m_context;
-  Main& m_main;
+  MainContext& m_main;
   IKXQObject* m_page;
   IKXQTemplatePage* m_templatePage;
   IKXQTemplatePage* m_oldTemplatePage;

@@ -4,8 +4,8 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 
 namespace {
@@ -16,7 +16,7 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/renamedocume
 
 namespace KXDBDatasheetSvcs {
 
-void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR* name) {
+void RenameDocument(MainContext& main, bool diagram, int32_t documentId, const OLECHAR* name) {
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr document;
   GetObjectOfClass(main.m_pDatabase, documentId, {u"Document", u"Datasheet", u"Diagram"},
@@ -62,7 +62,7 @@ HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
   return ctx.Return();
 }
 
-HRESULT Main::RenameDocuments(const OLECHAR* request) {
-  return ServeMessage<RenameDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RenameDocuments",
+HRESULT Messages::RenameDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<RenameDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::RenameDocuments",
                                                     request);
 }

@@ -7,8 +7,8 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 #include "xmlreply.h"
 
@@ -22,7 +22,7 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/withdrawdocu
 
 namespace KXDBDatasheetSvcs {
 
-void WithdrawDocument(Main& main, IKXQObject* datasheet) {
+void WithdrawDocument(MainContext& main, IKXQObject* datasheet) {
   (void)main;
   KXComException ctx = KXComException::Silent();
   KX_CHECK(ctx, datasheet->WorkflowAction(10, _variant_t()));
@@ -62,7 +62,7 @@ HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
   KXComException ctx = KXComException::Silent();
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr document;
     GetStoreObject(main.m_pDatabase, document, m_documentId);
     ScopedCurrentDatasheet scope(main.m_pApplication, document);
@@ -117,7 +117,7 @@ HRESULT WithdrawDocumentsMessageParser::Work() {
   return ctx.Return();
 }
 
-HRESULT Main::WithdrawDocuments(const OLECHAR* request) {
-  return ServeMessage<WithdrawDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::WithdrawDocuments", request);
+HRESULT Messages::WithdrawDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<WithdrawDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::WithdrawDocuments",
+                                                      request);
 }

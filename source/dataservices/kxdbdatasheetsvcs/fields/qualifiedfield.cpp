@@ -142,7 +142,6 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
   return ctx.Return();
 }
 
-HRESULT Main::SetQualifier(const OLECHAR* request) {
-  return ServeMessage<SetQualifierMessageParser>(*this, u"KXDBDatasheetSvcs::SetQualifier",
-                                                 request);
+HRESULT Messages::SetQualifier(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetQualifierMessageParser>(main, u"KXDBDatasheetSvcs::SetQualifier", request);
 }

@@ -16,7 +16,7 @@ const OLECHAR* TextOf(const SAXText& text) { return text.IsNull() ? u"" : text.c
 
 // The datasheet named by the envelope's "TargetId" (decimal; none is 0,
 // which the store does not know).
-IKXQObjectPtr TargetDatasheet(Main& main, const SAXText& targetId) {
+IKXQObjectPtr TargetDatasheet(MainContext& main, const SAXText& targetId) {
   IKXQObjectPtr datasheet;
   const LONG id = targetId.IsNull() ? 0 : kx_wcstol(targetId.c_str(), nullptr, 10);
   GetStoreObject(main.m_pDatabase, datasheet, id);
@@ -39,7 +39,7 @@ HRESULT Frame(const OLECHAR* worker, Work&& work) {
 
 namespace KXDBDatasheetSvcs {
 
-IKXQSchema* RequireSchema(Main& main) {
+IKXQSchema* RequireSchema(MainContext& main) {
   if (main.m_pSchema == nullptr) {
     KXComException ctx = KXComException::Silent();
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
@@ -47,7 +47,7 @@ IKXQSchema* RequireSchema(Main& main) {
   return main.m_pSchema;
 }
 
-void CollectDimensionSetNames(Main& main, SortedStringArray& names) {
+void CollectDimensionSetNames(MainContext& main, SortedStringArray& names) {
   KXComException ctx = KXComException::Silent();
   SAFEARRAY* sets = nullptr;
   KX_CHECK(ctx, RequireSchema(main)->get_DimensionSetNames(&sets));
@@ -92,7 +92,7 @@ void WriteNameList(HostConnection& reply, const OLECHAR* list, const OLECHAR* it
   XMLReply::EndElement(reply, list);
 }
 
-void WriteDimensionUnitList(Main& main, const OLECHAR* dimension) {
+void WriteDimensionUnitList(MainContext& main, const OLECHAR* dimension) {
   KXComException ctx = KXComException::Silent();
   _bstr_t name(dimension != nullptr ? dimension : u"");
   IKXQSchema* schema = RequireSchema(main);
@@ -114,7 +114,7 @@ void WriteDimensionUnitList(Main& main, const OLECHAR* dimension) {
   XMLReply::EndElement(main, u"DimensionUnits");
 }
 
-void GetDimensionsInfo(Main& main, IKXQObject* datasheet, int32_t status,
+void GetDimensionsInfo(MainContext& main, IKXQObject* datasheet, int32_t status,
                        SortedStringArray& names) {
   KXComException ctx(u"KXDBDatasheetSvcs::GetDimensionsInfo");
   CheckPointerArgument(ctx, datasheet);
@@ -173,9 +173,9 @@ void ListDatasheetDimensionSetsMessageParser::WriteDimensionSets() {
   m_names.RemoveAll();
 }
 
-HRESULT Main::ListDatasheetDimensionSets(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetDimensionSets(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionSetsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetDimensionSets", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetDimensionSets", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -202,9 +202,9 @@ void ListDatasheetDimensionsMessageParser::WriteDimensions() {
   m_names.RemoveAll();
 }
 
-HRESULT Main::ListDatasheetDimensions(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetDimensions(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetDimensions", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetDimensions", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -230,9 +230,9 @@ HRESULT ListDatasheetDimensionUnitsMessageParser::WriteDimensionUnits() {
                });
 }
 
-HRESULT Main::ListDatasheetDimensionUnits(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetDimensionUnits(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionUnitsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetDimensionUnits", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetDimensionUnits", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -257,9 +257,9 @@ HRESULT ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet() {
       });
 }
 
-HRESULT Main::ChangeDatasheetDimensionSet(const OLECHAR* request) {
+HRESULT Messages::ChangeDatasheetDimensionSet(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDatasheetDimensionSetMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionSet", request);
+      main, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionSet", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -289,7 +289,7 @@ HRESULT ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit() {
                });
 }
 
-HRESULT Main::ChangeDatasheetDimensionUnit(const OLECHAR* request) {
+HRESULT Messages::ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDatasheetDimensionUnitMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit", request);
+      main, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit", request);
 }

@@ -73,7 +73,7 @@ HRESULT ShowFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
   KXComException ctx(u"ShowFieldCaseMessageParser::ShowFieldCase");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId, false);
     IKXQTemplateFieldPtr field;
     const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, field);
@@ -110,8 +110,8 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
   return ctx.Return();
 }
 
-HRESULT Main::ShowFieldCase(const OLECHAR* request) {
-  return ServeMessage<ShowFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::ShowFieldCase",
+HRESULT Messages::ShowFieldCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<ShowFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::ShowFieldCase",
                                                   request);
 }
 
@@ -152,8 +152,8 @@ HRESULT HideFieldCaseMessageParser::HideFieldCase() {
   return ctx.Return();
 }
 
-HRESULT Main::HideFieldCase(const OLECHAR* request) {
-  return ServeMessage<HideFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::HideFieldCase",
+HRESULT Messages::HideFieldCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<HideFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::HideFieldCase",
                                                   request);
 }
 
@@ -179,7 +179,7 @@ HRESULT CopyFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
   KXComException ctx(u"CopyFieldCaseMessageParser::CopyFieldCase");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId, false);
     IKXQTemplateFieldPtr requested;
     const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, requested);
@@ -287,7 +287,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
   return ctx.Return();
 }
 
-HRESULT Main::CopyFieldCase(const OLECHAR* request) {
-  return ServeMessage<CopyFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::CopyFieldCase",
+HRESULT Messages::CopyFieldCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CopyFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::CopyFieldCase",
                                                   request);
 }

@@ -18,8 +18,9 @@ constexpr OLECHAR kFieldDataMissing[] = u"FieldDataMissing";
 
 // Asserts the field as a value write does. False, with the failure in
 // `failure` and the thread's error information cleared, when it fails.
-bool TryAssertField(Main& main, IKXQObject* page, bool continuous, int32_t fieldId, int32_t row,
-                    const OLECHAR* confirmedClass, AssertedField& out, KXComException& failure) {
+bool TryAssertField(MainContext& main, IKXQObject* page, bool continuous, int32_t fieldId,
+                    int32_t row, const OLECHAR* confirmedClass, AssertedField& out,
+                    KXComException& failure) {
   try {
     if (continuous) {
       AssertContinuousListField(main, page, fieldId, row, confirmedClass, out);
@@ -179,7 +180,7 @@ HRESULT GetOptionsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 HRESULT GetOptionsMessageParser::PopOptions() {
   KXComException ctx = KXComException::Silent(u"GetOptionsMessageParser::PopOptions");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
     IKXQTemplatePagePtr templatePage;
@@ -239,6 +240,6 @@ HRESULT GetOptionsMessageParser::PopOptions() {
   return ctx.Return();
 }
 
-HRESULT Main::GetOptions(const OLECHAR* request) {
-  return ServeMessage<GetOptionsMessageParser>(*this, u"KXDBDatasheetSvcs::GetOptions", request);
+HRESULT Messages::GetOptions(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetOptionsMessageParser>(main, u"KXDBDatasheetSvcs::GetOptions", request);
 }

@@ -212,7 +212,7 @@ HRESULT GetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
   KXComException ctx(u"KXDBDatasheetSvcs::WritePopProperties");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     IKXQTemplateFieldPtr field;
     const int32_t number = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, m_index, field);
@@ -392,9 +392,9 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
   return ctx.Return();
 }
 
-HRESULT Main::GetFieldProperties(const OLECHAR* request) {
+HRESULT Messages::GetFieldProperties(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldPropertiesMessageParser>(
-      *this, u"KXDBDatasheetSvcs::GetFieldProperties", request);
+      main, u"KXDBDatasheetSvcs::GetFieldProperties", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -435,7 +435,7 @@ HRESULT SetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
   KXComException ctx(u"KXDBDatasheetSvcs::SetFieldPropertiesValue");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
@@ -475,7 +475,7 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
   return ctx.Return();
 }
 
-HRESULT Main::SetFieldProperties(const OLECHAR* request) {
+HRESULT Messages::SetFieldProperties(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetFieldPropertiesMessageParser>(
-      *this, u"KXDBDatasheetSvcs::SetFieldProperties", request);
+      main, u"KXDBDatasheetSvcs::SetFieldProperties", request);
 }

@@ -38,7 +38,7 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
   // The worker's trace scope: a text the logs know, kept as it is.
   KXComException ctx(u"GetFieldObjectParser::GetFieldObject");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
     }
@@ -106,7 +106,7 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
   return ctx.Return();
 }
 
-HRESULT Main::GetFieldObject(const OLECHAR* request) {
-  return ServeMessage<GetFieldObjectMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldObject",
+HRESULT Messages::GetFieldObject(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetFieldObjectMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldObject",
                                                    request);
 }

@@ -305,7 +305,7 @@ HRESULT DatasheetOverspillMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
   KXComException ctx(u"DatasheetOverspillMessageParser::DatasheetOverspill");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kMessageFile), E_FAIL,
                               u"Do not have access to object store");
@@ -352,7 +352,7 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
   return ctx.Return();
 }
 
-HRESULT Main::DatasheetOverspill(const OLECHAR* request) {
+HRESULT Messages::DatasheetOverspill(MainContext& main, const OLECHAR* request) {
   return ServeMessage<DatasheetOverspillMessageParser>(
-      *this, u"KXDBDatasheetSvcs::DatasheetOverspill", request);
+      main, u"KXDBDatasheetSvcs::DatasheetOverspill", request);
 }

@@ -5,9 +5,9 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/mainworkers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 #include "summary/composition.h"
 #include "summary/sort.h"
 #include "xmlreply.h"
@@ -21,7 +21,7 @@ using namespace KXDBDatasheetSvcs;
 
 bool IsClaimOnly(const OLECHAR* name) { return name != nullptr && _wcsicmp(name, kClaimOnly) == 0; }
 
-bool IsSummary(KXComException& ctx, Main& main, IKXQObject* datasheet) {
+bool IsSummary(KXComException& ctx, MainContext& main, IKXQObject* datasheet) {
   VARIANT_BOOL summary = VARIANT_FALSE;
   KX_CHECK(ctx, IsSummarySheet(main.m_pApplication, datasheet, &summary));
   if (summary == VARIANT_TRUE) return true;
@@ -48,7 +48,7 @@ _bstr_t NameOf(IKXQObject* object) {
 
 namespace Composition {
 
-HRESULT ApplyDatasheetFilter(Main& main, IKXQObject* datasheet, IKXQObject* page,
+HRESULT ApplyDatasheetFilter(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                              const OLECHAR* name, bool attach, int32_t* count) {
   KXComException ctx = KXComException::Silent(u"Composition::ApplyDatasheetFilter");
   try {
@@ -129,7 +129,7 @@ HRESULT ListDatasheetFiltersMessageParser::SetValue(uint32_t id, const SAXValue&
 HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
   KXComException ctx(u"ListDatasheetFiltersMessageParser::ListDatasheetFilters");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     _bstr_t current;
     if (m_pageId >= 0) {
       IKXQObjectPtr page;
@@ -155,9 +155,9 @@ HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
   return ctx.Return();
 }
 
-HRESULT Main::ListDatasheetFilters(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetFilters(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetFiltersMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetFilters", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetFilters", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -184,7 +184,7 @@ HRESULT ApplyDatasheetFilterMessageParser::SetValue(uint32_t id, const SAXValue&
 HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
   KXComException ctx(u"ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
     IKXQObjectPtr datasheet;
@@ -201,9 +201,9 @@ HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
   return ctx.Return();
 }
 
-HRESULT Main::ApplyDatasheetFilter(const OLECHAR* request) {
+HRESULT Messages::ApplyDatasheetFilter(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ApplyDatasheetFilterMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ApplyDatasheetFilter", request);
+      main, u"KXDBDatasheetSvcs::ApplyDatasheetFilter", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -218,7 +218,7 @@ const GrammarRecord* MakeSummaryProjectWideSchema::GetSchema() const {
 HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
   KXComException ctx(u"MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     const OLECHAR* id = m_targetId.c_str();
     IKXQObjectPtr datasheet;
     GetStoreObject(main.m_pDatabase, datasheet,
@@ -248,7 +248,7 @@ HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
   return ctx.Return();
 }
 
-HRESULT Main::MakeSummaryProjectWide(const OLECHAR* request) {
+HRESULT Messages::MakeSummaryProjectWide(MainContext& main, const OLECHAR* request) {
   return ServeMessage<MakeSummaryProjectWideMessageParser>(
-      *this, u"KXDBDatasheetSvcs::MakeSummaryProjectWide", request);
+      main, u"KXDBDatasheetSvcs::MakeSummaryProjectWide", request);
 }

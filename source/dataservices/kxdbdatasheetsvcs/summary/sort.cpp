@@ -121,7 +121,7 @@ int32_t FindSortedRowPosition(KXComException& ctx, IKXQSortDefinition* sort, IKX
 // "CLA"/"CLD": the rows ordered by the value their column shows; rows
 // without a value last in row order. Equal keys keep their row order
 // ascending and come out in reverse row order descending.
-std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject* page,
+std::vector<ListRow> SortRowsByValue(KXComException& ctx, MainContext& main, IKXQObject* page,
                                      IKXQTemplateField* field, const OLECHAR* code) {
   const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   const int32_t P = helper.FirstRowPosition();
@@ -202,8 +202,8 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
   return ordered;
 }
 
-int32_t SortContinuousList(KXComException& ctx, Main& main, IKXQObject* page, const OLECHAR* code,
-                           IKXQTemplateField* field) {
+int32_t SortContinuousList(KXComException& ctx, MainContext& main, IKXQObject* page,
+                           const OLECHAR* code, IKXQTemplateField* field) {
   const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   const int32_t P = helper.FirstRowPosition();
   IKXQAttributePtr objects;
@@ -240,7 +240,7 @@ int32_t SortContinuousList(KXComException& ctx, Main& main, IKXQObject* page, co
 
 namespace Composition {
 
-void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_t column,
+void SortPackObjects(MainContext& main, IKXQObject* datasheet, IKXQObject* page, int32_t column,
                      IKXQClassViewPtr& listView, ListRows& rows) {
   KXComException ctx = KXComException::Silent();
   IKXQApplication* application = main.m_pApplication;
@@ -299,8 +299,8 @@ void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_
   SafeArrayDestroy(matrix);
 }
 
-HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page, const OLECHAR* code,
-                      int32_t column, int32_t* count) {
+HRESULT SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
+                      const OLECHAR* code, int32_t column, int32_t* count) {
   KXComException ctx = KXComException::Silent(u"Composition::SortDatasheet");
   try {
     CheckPointerArgument(ctx, count);
@@ -437,9 +437,9 @@ HRESULT ListDatasheetSortsMessageParser::ListDatasheetSorts() {
   return ctx.Return();
 }
 
-HRESULT Main::ListDatasheetSorts(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetSorts(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetSortsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetSorts", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetSorts", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -465,7 +465,7 @@ HRESULT ApplyDatasheetSortMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
   KXComException ctx(u"ApplyDatasheetSortMessageParser::ApplyDatasheetSort");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
     IKXQObjectPtr datasheet;
@@ -482,7 +482,7 @@ HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
   return ctx.Return();
 }
 
-HRESULT Main::ApplyDatasheetSort(const OLECHAR* request) {
+HRESULT Messages::ApplyDatasheetSort(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ApplyDatasheetSortMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ApplyDatasheetSort", request);
+      main, u"KXDBDatasheetSvcs::ApplyDatasheetSort", request);
 }
