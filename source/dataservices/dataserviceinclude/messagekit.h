@@ -280,6 +280,8 @@ struct FrameOptions {
   // A failure is forgotten on purpose (a test that answers "no" when the
   // store fails): the frame answers S_OK and leaves no error information.
   bool absorbFailure = false;
+  // The severity of the entry trace line.
+  int32_t severity = 1;
 };
 
 // The frame of every message handler and worker: opens the error context
@@ -292,8 +294,8 @@ struct FrameOptions {
 template <class Work>
 [[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
                                    Work&& work) {
-  KXComException ctx =
-      options.silent ? KXComException::Silent(traceName) : KXComException(traceName);
+  KXComException ctx = options.silent ? KXComException::Silent(traceName)
+                                      : KXComException(traceName, options.severity);
   try {
     const HRESULT hr = work(ctx);
     if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
