@@ -16,6 +16,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
   _bstr_t format;
@@ -70,22 +71,19 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
 
 HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
                                           bool isDatasheet) {
-  KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterTrigger");
-  try {
+  return ServeRequest(u"Main::ApplyPermanentFilterTrigger", kSilentFrame, [&](KXComException& ctx) {
     VARIANT_BOOL summary = VARIANT_FALSE;
     KX_CHECK(ctx, KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, owner, &summary));
     if (summary != VARIANT_TRUE) return S_OK;
     KX_CHECK(ctx, ApplyPermanentFilterChanges(owner, isDatasheet, trigger));
     KX_CHECK(ctx, isDatasheet ? LaunchDatasheetEvent(owner, 1) : LaunchPageEvent(owner, 1));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
                                           IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterChanges");
-  try {
+  return ServeRequest(u"Main::ApplyPermanentFilterChanges", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
     // The keys are taken: a later change of the same object fires again.
@@ -138,9 +136,8 @@ HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
       }
       KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
@@ -168,8 +165,7 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
 
 HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
                                       IKXQTemplatePage** templatePage) {
-  KXComException ctx = KXComException::Silent(u"Main::FindSummaryTemplatePage");
-  try {
+  return ServeRequest(u"Main::FindSummaryTemplatePage", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     *templatePage = nullptr;
     IKXQTemplatePtr tmpl;
@@ -204,7 +200,6 @@ HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
       *templatePage = found.Detach();
       return S_OK;
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }

@@ -23,6 +23,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetservices";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // Ends the item begun last when a failure leaves it open.
 class OpenItem {
@@ -183,8 +185,7 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
 
 HRESULT RecordFieldItem(Main&, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
                         IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute*) {
-  KXComException ctx = KXComException::Silent(u"RecordFieldItem");
-  try {
+  return ServeRequest(u"RecordFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     IKXQTemplateFieldPtr field;
     FieldUtils::GetTemplateField(templatePage, nullptr, index + 1, field);
@@ -200,16 +201,14 @@ HRESULT RecordFieldItem(Main&, IKXQObject* page, IKXQTemplatePage* templatePage,
       FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
     }
     item.End(ctx);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
                             const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
                             IKXQAttribute* fields) {
-  KXComException ctx = KXComException::Silent(u"RecordListFieldItem");
-  try {
+  return ServeRequest(u"RecordListFieldItem", kSilentFrame, [&](KXComException& ctx) {
     if (field == nullptr) return S_OK;
     CheckPointerArgument(ctx, trigger);
     _variant_t at;
@@ -228,15 +227,13 @@ HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* fie
       }
     }
     item.End(ctx);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
                                   IKXQTrigger* trigger, int32_t position) {
-  KXComException ctx = KXComException::Silent(u"RecordContinuousFieldItem");
-  try {
+  return ServeRequest(u"RecordContinuousFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
     const IKXQTemplateFieldPtr field = ListField(ctx, helper, templatePage, position);
@@ -244,9 +241,8 @@ HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage
     GetAttributeInterface(page, u"Fields", fields);
     KX_CHECK(ctx, RecordListFieldItem(main, page, field, kx_ltow(position, 10).c_str(), position,
                                       RowOf(helper, position), trigger, fields));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
@@ -275,8 +271,7 @@ void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t
 }
 
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list) {
-  KXComException ctx = KXComException::Silent(u"OverspillUtils::GetPageOverspillAssociation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, list);
     *list = nullptr;
     Main* owner = run.Owner();
@@ -285,15 +280,14 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
     IKXQTemplatePagePtr target;
     KX_CHECK(ctx, owner->Workers().GetOverspillAssociation(run, page, false, pairs, &target));
     if (pairs.Array() != nullptr) KX_CHECK(ctx, SafeArrayCopy(pairs.Array(), list));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"OverspillUtils::GetPageOverspillAssociation", kSilentFrame, work);
 }
 
 HRESULT RecordOverspillItem(Main&, IKXQObject* page, int32_t row, IKXQClassView* node,
                             const OLECHAR* name, IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"RecordOverspillItem");
-  try {
+  return ServeRequest(u"RecordOverspillItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     ComPtrArray<IKXQClassView> chain;
     IKXQViewPtr view;
@@ -336,9 +330,8 @@ HRESULT RecordOverspillItem(Main&, IKXQObject* page, int32_t row, IKXQClassView*
       }
     }
     item.End(ctx);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 namespace KXDBDatasheetServices {
@@ -362,8 +355,7 @@ bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name) {
 }
 
 HRESULT SetUpTrigger(Main&, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger) {
-  KXComException ctx(u"KXDBDatasheetServices::SetUpTrigger");
-  try {
+  return ServeRequest(u"KXDBDatasheetServices::SetUpTrigger", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     *trigger = nullptr;
     CheckPointerArgument(ctx, object);
@@ -372,26 +364,22 @@ HRESULT SetUpTrigger(Main&, IKXQObject* object, const OLECHAR* name, IKXQTrigger
     CheckPointerArgument(ctx, held.GetInterfacePtr());
     Rebind(ctx, held);
     *trigger = held.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializeDatasheetTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, datasheet, u"Datasheet", &trigger));
     KX_CHECK(ctx, InitializeDatasheetTriggerData(main, datasheet, trigger));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeDatasheetTrigger", kFrame, work);
 }
 
 HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTrigger* trigger) {
-  KXComException ctx =
-      KXComException::Silent(u"KXDBDatasheetServices::InitializeDatasheetTriggerData");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     CheckPointerArgument(ctx, trigger);
     IKXQApplication* application = main.m_pApplication;
@@ -433,14 +421,13 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
         item.End(ctx);
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeDatasheetTriggerData", kSilentFrame, work);
 }
 
 HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializePageTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, page, u"Field", &trigger));
     if (bindOnly) return S_OK;
@@ -464,14 +451,13 @@ HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly) {
     }
     KX_CHECK(ctx, InitializeFieldTriggers(main, page, trigger));
     if (!continuous) KX_CHECK(ctx, InitializeNodeTrigger(main, page));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializePageTrigger", kFrame, work);
 }
 
 HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeFieldTriggers");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     CheckPointerArgument(ctx, trigger);
     const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
@@ -526,14 +512,13 @@ HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigg
         recordListPosition(key, position, row);
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeFieldTriggers", kSilentFrame, work);
 }
 
 HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializeNodeTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     OverspillUtils run(&main);
     VariantUtil::SafeArrayMatrix pairs;
     IKXQTemplatePagePtr target;
@@ -542,15 +527,14 @@ HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, page, u"Overspill", &trigger));
     KX_CHECK(ctx, InitializeNodeTriggerData(main, page, run, trigger));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeNodeTrigger", kFrame, work);
 }
 
 HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& run,
                                   IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeNodeTriggerData");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     ScopedCurrentPage currentPage(main.m_pApplication, page);
     const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
@@ -572,14 +556,13 @@ HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& 
       for (const _bstr_t& key : keys)
         record(static_cast<int32_t>(_wtol(key.length() > 0 ? key : u"")));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeNodeTriggerData", kSilentFrame, work);
 }
 
 HRESULT InitializePermanentFilterTrigger(Main& main, IKXQObject* summary) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializePermanentFilterTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, summary, u"SSPF", &trigger));
     VARIANT all;
@@ -587,9 +570,9 @@ HRESULT InitializePermanentFilterTrigger(Main& main, IKXQObject* summary) {
     all.vt = VT_INT;
     all.intVal = 0;
     KX_CHECK(ctx, trigger->ResetItem(all));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializePermanentFilterTrigger", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetServices
