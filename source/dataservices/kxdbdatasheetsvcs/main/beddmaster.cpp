@@ -36,8 +36,7 @@ std::u16string UndecoratedKey(const KXDBDatasheetSvcs::NameList& names, bool low
 }  // namespace
 
 HRESULT Main::LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject, VARIANT*) {
-  KXComException ctx(u"Main::LoadBEDDData");
-  try {
+  const auto work = [&](KXComException& ctx) {
     using KXDBDatasheetSvcs::NameList;
     if (!KXDBDatasheetSvcs::NeedsBEDDInitialization(pObject)) return S_OK;
     if (m_pApplication == nullptr) return S_OK;
@@ -117,7 +116,6 @@ HRESULT Main::LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject, VARIANT*) {
     }
     KXDBDatasheetSvcs::MarkBEDDInitialized(pObject);
     return S_OK;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"Main::LoadBEDDData", FrameOptions{.file = kFile, .boundary = true}, work);
 }

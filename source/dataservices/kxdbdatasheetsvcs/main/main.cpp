@@ -160,32 +160,29 @@ HRESULT Main::InterfaceSupportsErrorInfo(REFIID riid) {
 // IKXQDataService.
 
 HRESULT Main::StartUp(IKXQRegistrar* registrar) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  const auto work = [&](KXComException&) {
     ClearThreadErrorInfo();
     return RegisterServices(registrar);
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(
+      nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true}, work);
 }
 
 HRESULT Main::TriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  const auto work = [&](KXComException& ctx) {
     ClearThreadErrorInfo();
     const HRESULT hr = OnTriggerFired(trigger, application);
     KX_CHECK(ctx, hr);
     return hr;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(
+      nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true}, work);
 }
 
 HRESULT Main::GetObjectServices(LONG kind, VARIANT, IKXQObject* object,
                                 IKXQApplication* application, IDispatch** services) {
-  KXComException ctx(u"GetObjectServices");
-  ctx.activity = u"GetObjectServices";
-  try {
+  const auto work = [&](KXComException& ctx) {
+    ctx.activity = u"GetObjectServices";
     CheckPointerArgument(ctx, services);
     *services = nullptr;
     HRESULT hr = S_OK;
@@ -201,19 +198,19 @@ HRESULT Main::GetObjectServices(LONG kind, VARIANT, IKXQObject* object,
                               u"Could not create the object service of kind %d", kind);
     }
     return hr;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"GetObjectServices",
+                      FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true},
+                      work);
 }
 
 HRESULT Main::OnDatabaseEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  const auto work = [&](KXComException&) {
     ClearThreadErrorInfo();
     return OnEvent(kind, object, arguments);
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(
+      nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true}, work);
 }
 
 // ---------------------------------------------------------------------------

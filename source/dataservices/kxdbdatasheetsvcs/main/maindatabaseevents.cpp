@@ -18,6 +18,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // Every datasheet of the store, taken before any is changed.
 std::vector<IKXQObjectPtr> AllDatasheets(KXComException& ctx, IKXQSchema* schema) {
@@ -166,8 +167,7 @@ bool Main::PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObjec
 }
 
 HRESULT Main::HandleCreateEvent(IKXQObject* object) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleCreateEvent");
-  try {
+  return ServeRequest(u"Main::HandleCreateEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     ContinuousPageHelper& helper = GetContinuousPageHelper();
     const IKXQTemplatePagePtr remembered(helper.TemplatePage());
@@ -219,14 +219,12 @@ HRESULT Main::HandleCreateEvent(IKXQObject* object) {
       }
     }
     if (remembered) KX_CHECK(ctx, helper.InitializeTemplate(m_pApplication, remembered, false));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleDeleteEvent(IKXQObject* object) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleDeleteEvent");
-  try {
+  return ServeRequest(u"Main::HandleDeleteEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     if (KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet")) {
       _bstr_t templateId;
@@ -240,14 +238,12 @@ HRESULT Main::HandleDeleteEvent(IKXQObject* object) {
     for (const IKXQObjectPtr& view : DataViewsLastFirst(object)) {
       KX_CHECK(ctx, RemoveFromDataView(view, object));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleDeleteCaseEvent(IKXQObject* datasheet, LONG caseNumber) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleDeleteCaseEvent");
-  try {
+  return ServeRequest(u"Main::HandleDeleteCaseEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     // Only datasheets have cases on their pages.
     if (!KXDBDatasheetSvcs::ClassHasAttribute(datasheet, u"CurrentPages")) return S_OK;
@@ -270,14 +266,12 @@ HRESULT Main::HandleDeleteCaseEvent(IKXQObject* datasheet, LONG caseNumber) {
         break;
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate* update) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleUpdateProjectEvent");
-  try {
+  return ServeRequest(u"Main::HandleUpdateProjectEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, update);
     for (const IKXQObjectPtr& datasheet : AllDatasheets(ctx, m_pSchema)) {
       const IKXQTemplatePtr tmpl = QuietTemplate(m_pApplication, datasheet);
@@ -286,14 +280,12 @@ HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate* update) {
       KX_CHECK(ctx, UpdateSummarySheet(datasheet, tmpl, &changed));
       if (changed) KX_CHECK(ctx, update->ReportChangedObject(datasheet));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleDeleteProjectEvent(IKXQProject* project) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleDeleteProjectEvent");
-  try {
+  return ServeRequest(u"Main::HandleDeleteProjectEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, project);
     LONG projectId = 0;
     KX_CHECK(ctx, project->get_Id(&projectId));
@@ -311,14 +303,12 @@ HRESULT Main::HandleDeleteProjectEvent(IKXQProject* project) {
       // Best effort: a sheet that cannot go stays.
       if (FAILED(m_pDatabase->DeleteObject(datasheet))) ClearThreadErrorInfo();
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleChangeClassEvent");
-  try {
+  return ServeRequest(u"Main::HandleChangeClassEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     ContinuousPageHelper& helper = GetContinuousPageHelper();
     IKXQClassPtr objectClass;
@@ -369,14 +359,12 @@ HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
       if (!added) KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
     }
     KX_CHECK(ctx, HandleCreateEvent(object));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleChangeClaimStatusEvent");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     LONG claimed = 0;
     KX_CHECK(ctx, object->TestFilter(_variant_t(), &claimed));
@@ -402,14 +390,13 @@ HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
     }
     // The create handling decides afresh; its failure does not undo the above.
     if (FAILED(HandleCreateEvent(object))) ClearThreadErrorInfo();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"Main::HandleChangeClaimStatusEvent", kSilentFrame, work);
 }
 
 HRESULT Main::UpdateSummarySheet(IKXQObject* datasheet, IKXQTemplate*, bool* changed) {
-  KXComException ctx = KXComException::Silent(u"Main::UpdateSummarySheet");
-  try {
+  return ServeRequest(u"Main::UpdateSummarySheet", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, changed);
     *changed = false;
     CheckPointerArgument(ctx, datasheet);
@@ -437,7 +424,6 @@ HRESULT Main::UpdateSummarySheet(IKXQObject* datasheet, IKXQTemplate*, bool* cha
       }
     }
     *changed = members >= 0;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
