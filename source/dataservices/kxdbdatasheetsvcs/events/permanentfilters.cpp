@@ -8,6 +8,7 @@
 #include "events/triggers.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
@@ -47,6 +48,11 @@ namespace KXDBDatasheetSvcs {
 bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
                       IKXQObject* summary, IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
+  return IsObjectInFilter(ctx, application, filter, object, summary, trigger);
+}
+
+bool IsObjectInFilter(KXComException& ctx, IKXQApplication* application, const VARIANT& filter,
+                      IKXQObject* object, IKXQObject* summary, IKXQTrigger* trigger) {
   // The claim test goes to the store under its one spelling, whatever the
   // case of the stored name.
   const _variant_t claimOnly(u"KX_CLAIM_ONLY");
@@ -56,13 +62,9 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
   if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
   CheckPointerArgument(ctx, object);
   KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
-  bool passes = false;
-  try {
-    passes = IsObjectInFilter(application, tested, object, summary);
-  } catch (...) {
-    (void)trigger->EndItem();
-    throw;
-  }
+  KXScopeGuard endItem([&] { (void)trigger->EndItem(); });
+  const bool passes = IsObjectInFilter(application, tested, object, summary);
+  endItem.Dismiss();
   KX_CHECK(ctx, trigger->EndItem());
   return passes;
 }

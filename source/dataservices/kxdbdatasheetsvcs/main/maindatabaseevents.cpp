@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "com/wstr.h"
+#include "events/triggers.h"
 #include "host/events.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -145,25 +146,14 @@ bool Main::PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObjec
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, holder, &filter));
   if (filter.vt == VT_EMPTY) return true;
-  if (filter.vt == VT_BSTR) filter = _variant_t(u"KX_CLAIM_ONLY");
   // The sheet's permanent-filter trigger, when it has one, records what the
   // test reads under the object's id.
   VARIANT_BOOL hasTrigger = VARIANT_FALSE;
   KX_CHECK(ctx, holder->HasTrigger(_bstr_t(u"SSPF"), &hasTrigger));
   _com_ptr_t<IKXQTrigger> trigger;
   if (hasTrigger == VARIANT_TRUE) KX_CHECK(ctx, holder->get_Trigger(_bstr_t(u"SSPF"), &trigger));
-  if (!trigger)
-    return KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, datasheet);
-  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
-  bool passes = false;
-  try {
-    passes = KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, datasheet);
-  } catch (...) {
-    (void)trigger->EndItem();
-    throw;
-  }
-  KX_CHECK(ctx, trigger->EndItem());
-  return passes;
+  return KXDBDatasheetSvcs::IsObjectInFilter(ctx, m_pApplication, filter, object, datasheet,
+                                             trigger);
 }
 
 HRESULT Main::HandleCreateEvent(IKXQObject* object) {
