@@ -19,6 +19,9 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+// The host's entry points: an exception of unknown type is answered here,
+// a failure the work returns is passed on as it is.
+constexpr FrameOptions kEntryFrame{.file = kFile, .passReturnedFailure = true, .boundary = true};
 
 // Automation names of IKXDBDatasheetSvcsMain.
 const kx::com::DispatchEntry kMainEntries[] = {
@@ -160,28 +163,24 @@ HRESULT Main::InterfaceSupportsErrorInfo(REFIID riid) {
 // IKXQDataService.
 
 HRESULT Main::StartUp(IKXQRegistrar* registrar) {
-  const auto work = [&](KXComException&) {
+  return ServeRequest(nullptr, kEntryFrame, [&](KXComException&) {
     ClearThreadErrorInfo();
     return RegisterServices(registrar);
-  };
-  return ServeRequest(
-      nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true}, work);
+  });
 }
 
 HRESULT Main::TriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
-  const auto work = [&](KXComException& ctx) {
+  return ServeRequest(nullptr, kEntryFrame, [&](KXComException& ctx) {
     ClearThreadErrorInfo();
     const HRESULT hr = OnTriggerFired(trigger, application);
     KX_CHECK(ctx, hr);
     return hr;
-  };
-  return ServeRequest(
-      nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true}, work);
+  });
 }
 
 HRESULT Main::GetObjectServices(LONG kind, VARIANT, IKXQObject* object,
                                 IKXQApplication* application, IDispatch** services) {
-  const auto work = [&](KXComException& ctx) {
+  return ServeRequest(u"GetObjectServices", kEntryFrame, [&](KXComException& ctx) {
     ctx.activity = u"GetObjectServices";
     CheckPointerArgument(ctx, services);
     *services = nullptr;
@@ -198,19 +197,14 @@ HRESULT Main::GetObjectServices(LONG kind, VARIANT, IKXQObject* object,
                               u"Could not create the object service of kind %d", kind);
     }
     return hr;
-  };
-  return ServeRequest(u"GetObjectServices",
-                      FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true},
-                      work);
+  });
 }
 
 HRESULT Main::OnDatabaseEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
-  const auto work = [&](KXComException&) {
+  return ServeRequest(nullptr, kEntryFrame, [&](KXComException&) {
     ClearThreadErrorInfo();
     return OnEvent(kind, object, arguments);
-  };
-  return ServeRequest(
-      nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true, .boundary = true}, work);
+  });
 }
 
 // ---------------------------------------------------------------------------

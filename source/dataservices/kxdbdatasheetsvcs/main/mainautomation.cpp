@@ -14,12 +14,15 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
 constexpr FrameOptions kFrame{.file = kFile};
+// The automation methods are the host's entry points: an exception of
+// unknown type is answered here.
+constexpr FrameOptions kEntryFrame{.file = kFile, .boundary = true};
 
 }  // namespace
 
 HRESULT Main::RunMethod(LONG methodId, VARIANT, IKXQObject* object, VARIANT,
                         IKXQApplication* application, VARIANT* result) {
-  const auto work = [&](KXComException& ctx) {
+  return ServeRequest(u"KXDBDatasheetSvcsMain::RunMethod", kEntryFrame, [&](KXComException& ctx) {
     _variant_t answer;
     if (methodId == 0) {  // "GetDisplayName"
       CheckPointerArgument(ctx, application);
@@ -36,13 +39,11 @@ HRESULT Main::RunMethod(LONG methodId, VARIANT, IKXQObject* object, VARIANT,
       *result = answer.Detach();
     }
     return S_OK;
-  };
-  return ServeRequest(u"KXDBDatasheetSvcsMain::RunMethod",
-                      FrameOptions{.file = kFile, .boundary = true}, work);
+  });
 }
 
 HRESULT Main::VisualAppearances(IDispatch* pAttribute, IDispatch** ppObjects) {
-  const auto work = [&](KXComException& ctx) {
+  return ServeRequest(u"Main::VisualAppearances", kEntryFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, ppObjects);
     *ppObjects = nullptr;
     if (pAttribute == nullptr) {
@@ -82,9 +83,7 @@ HRESULT Main::VisualAppearances(IDispatch* pAttribute, IDispatch** ppObjects) {
     }
     KX_CHECK(ctx, views->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppObjects)));
     return S_OK;
-  };
-  return ServeRequest(u"Main::VisualAppearances", FrameOptions{.file = kFile, .boundary = true},
-                      work);
+  });
 }
 
 namespace KXDBDatasheetSvcs {
