@@ -30,7 +30,7 @@
 #include "com/wstr.h"
 #include "host/host.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
+#include "model/mainworkers.h"
 #include "main/messagemap.h"
 #include "store/admin.h"
 #include "store/database.h"

@@ -274,19 +274,28 @@ struct FrameOptions {
   // description here, as at an outermost boundary, instead of being traced
   // and rethrown.
   bool boundary = false;
+  // No entry trace line: the trace name still names the method in the
+  // failure's "<KXError" chain (an inner step of a traced request).
+  bool silent = false;
+  // A failure is forgotten on purpose (a test that answers "no" when the
+  // store fails): the frame answers S_OK and leaves no error information.
+  bool absorbFailure = false;
+  // The severity of the entry trace line.
+  int32_t severity = 1;
 };
 
 // The frame of every message handler and worker: opens the error context
-// under `traceName` (the entry trace line; null: a silent context that
-// names no method), runs `work(ctx)` and answers its success code (S_OK,
-// or another such as S_FALSE), or the failure (thrown, or returned by
-// `work` with the thread's error information) with its "<KXError" chain as
-// the thread's error information. For a message without grammar `work` is
-// the handler's body.
+// under `traceName` (the entry trace line unless `options.silent`; null: a
+// silent context that names no method), runs `work(ctx)` and answers its
+// success code (S_OK, or another such as S_FALSE), or the failure (thrown,
+// or returned by `work` with the thread's error information) with its
+// "<KXError" chain as the thread's error information. For a message
+// without grammar `work` is the handler's body.
 template <class Work>
 [[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
                                    Work&& work) {
-  KXComException ctx(traceName);
+  KXComException ctx = options.silent ? KXComException::Silent(traceName)
+                                      : KXComException(traceName, options.severity);
   try {
     const HRESULT hr = work(ctx);
     if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
@@ -299,6 +308,7 @@ template <class Work>
     if (!options.boundary) HandleUnknownException(ctx, KX_HERE(options.file));
     HandleUnknownExceptionAtBoundary(ctx, KX_HERE(options.file));
   }
+  if (options.absorbFailure) ctx.Absorb();
   return ctx.Return();
 }
 template <class Work>

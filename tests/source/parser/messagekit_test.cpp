@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kxtrace.h"
 #include "support/parsertestutil.h"
 
 using kxtest::TakeThreadErrorDescription;
@@ -263,6 +264,59 @@ TEST(MessageKitFrame, OptionsKeepTheChainOrAnswerUnknownExceptions) {
   const std::string error = U8(TakeThreadErrorDescription());
   EXPECT_EQ(error.rfind("<KXError Desc=\"Unhandled exception: boom\"", 0), 0u) << error;
   EXPECT_NE(error.find("File=\"dir/frame\""), std::string::npos) << error;
+}
+
+// The entry lines the tracer writes, for as long as it lives.
+class EntryLines final : public KXCETracerHook {
+ public:
+  EntryLines() : saved_(GetTracer()) {
+    GetTracer() = Tracer{.level = kTraceLevelHigh, .hook = this};
+  }
+  ~EntryLines() { GetTracer() = saved_; }
+  void Write(const OLECHAR* text) override { text_ += U8(text); }
+  bool Entered(const std::string& name) const {
+    return text_.find(">>>> Enter " + name + "()") != std::string::npos;
+  }
+
+ private:
+  Tracer saved_;
+  std::string text_;
+};
+
+std::string TakeThreadErrorSource() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return "";
+  BSTR source = nullptr;
+  (void)info->GetSource(&source);
+  const std::string text = U8(source != nullptr ? source : u"");
+  SysFreeString(source);
+  info->Release();
+  return text;
+}
+
+// The frames of inner steps: a silent one names its method in the failure
+// but writes no entry line, an entry line below the tracer's level is not
+// written, and an absorbed failure leaves nothing behind.
+TEST(MessageKitFrame, SilentLowSeverityAndAbsorbingFramesAsTheirContexts) {
+  const auto refuse = [](KXComException&) {
+    return kx_set_error_info(E_ACCESSDENIED, u"refused", u"test");
+  };
+  EntryLines lines;
+  EXPECT_EQ(ServeRequest(u"Test::Silent", {.silent = true}, refuse), E_ACCESSDENIED);
+  EXPECT_EQ(TakeThreadErrorSource(), "Test::Silent");
+  EXPECT_FALSE(lines.Entered("Test::Silent"));
+  EXPECT_EQ(ServeRequest(u"Test::Traced", refuse), E_ACCESSDENIED);
+  EXPECT_EQ(TakeThreadErrorSource(), "Test::Traced");
+  EXPECT_TRUE(lines.Entered("Test::Traced"));
+  EXPECT_EQ(ServeRequest(u"Test::Detail", {.severity = 0}, refuse), E_ACCESSDENIED);
+  EXPECT_EQ(TakeThreadErrorSource(), "Test::Detail");
+  EXPECT_FALSE(lines.Entered("Test::Detail"));
+
+  EXPECT_EQ(ServeRequest(u"Test::Absorbed", {.absorbFailure = true}, refuse), S_OK);
+  EXPECT_EQ(U8(TakeThreadErrorDescription()), "");
+  const auto boom = [](KXComException&) -> HRESULT { throw std::runtime_error("boom"); };
+  EXPECT_THROW((void)ServeRequest(u"Test::Unknown", {.absorbFailure = true}, boom),
+               std::runtime_error);
 }
 
 }  // namespace

@@ -23,6 +23,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetservices";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // Ends the item begun last when a failure leaves it open.
 class OpenItem {
@@ -181,11 +183,9 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
 }
 
-HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templatePage,
-                        int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
-                        IKXQAttribute*) {
-  KXComException ctx = KXComException::Silent(u"RecordFieldItem");
-  try {
+HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
+                        IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute*) {
+  return ServeRequest(u"RecordFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     IKXQTemplateFieldPtr field;
     FieldUtils::GetTemplateField(templatePage, nullptr, index + 1, field);
@@ -201,16 +201,14 @@ HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templa
       FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
     }
     item.End(ctx);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                             const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
                             IKXQAttribute* fields) {
-  KXComException ctx = KXComException::Silent(u"RecordListFieldItem");
-  try {
+  return ServeRequest(u"RecordListFieldItem", kSilentFrame, [&](KXComException& ctx) {
     if (field == nullptr) return S_OK;
     CheckPointerArgument(ctx, trigger);
     _variant_t at;
@@ -229,16 +227,13 @@ HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateFie
       }
     }
     item.End(ctx);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
-HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
-                                  IKXQTemplatePage* templatePage, IKXQTrigger* trigger,
-                                  int32_t position) {
-  KXComException ctx = KXComException::Silent(u"RecordContinuousFieldItem");
-  try {
+HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                                  IKXQTrigger* trigger, int32_t position) {
+  return ServeRequest(u"RecordContinuousFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
     const IKXQTemplateFieldPtr field = ListField(ctx, helper, templatePage, position);
@@ -246,9 +241,8 @@ HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
     GetAttributeInterface(page, u"Fields", fields);
     KX_CHECK(ctx, RecordListFieldItem(main, page, field, kx_ltow(position, 10).c_str(), position,
                                       RowOf(helper, position), trigger, fields));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t position,
@@ -277,8 +271,7 @@ void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t
 }
 
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list) {
-  KXComException ctx = KXComException::Silent(u"OverspillUtils::GetPageOverspillAssociation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, list);
     *list = nullptr;
     MainContext* owner = run.Owner();
@@ -287,15 +280,14 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
     IKXQTemplatePagePtr target;
     KX_CHECK(ctx, owner->Workers().GetOverspillAssociation(run, page, false, pairs, &target));
     if (pairs.Array() != nullptr) KX_CHECK(ctx, SafeArrayCopy(pairs.Array(), list));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"OverspillUtils::GetPageOverspillAssociation", kSilentFrame, work);
 }
 
 HRESULT RecordOverspillItem(MainContext&, IKXQObject* page, int32_t row, IKXQClassView* node,
                             const OLECHAR* name, IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"RecordOverspillItem");
-  try {
+  return ServeRequest(u"RecordOverspillItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     ComPtrArray<IKXQClassView> chain;
     IKXQViewPtr view;
@@ -338,9 +330,8 @@ HRESULT RecordOverspillItem(MainContext&, IKXQObject* page, int32_t row, IKXQCla
       }
     }
     item.End(ctx);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 namespace KXDBDatasheetServices {
@@ -364,8 +355,7 @@ bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name) {
 }
 
 HRESULT SetUpTrigger(MainContext&, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger) {
-  KXComException ctx(u"KXDBDatasheetServices::SetUpTrigger");
-  try {
+  return ServeRequest(u"KXDBDatasheetServices::SetUpTrigger", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     *trigger = nullptr;
     CheckPointerArgument(ctx, object);
@@ -374,27 +364,22 @@ HRESULT SetUpTrigger(MainContext&, IKXQObject* object, const OLECHAR* name, IKXQ
     CheckPointerArgument(ctx, held.GetInterfacePtr());
     Rebind(ctx, held);
     *trigger = held.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT InitializeDatasheetTrigger(MainContext& main, IKXQObject* datasheet) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializeDatasheetTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, datasheet, u"Datasheet", &trigger));
     KX_CHECK(ctx, InitializeDatasheetTriggerData(main, datasheet, trigger));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeDatasheetTrigger", kFrame, work);
 }
 
-HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet,
-                                       IKXQTrigger* trigger) {
-  KXComException ctx =
-      KXComException::Silent(u"KXDBDatasheetServices::InitializeDatasheetTriggerData");
-  try {
+HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet, IKXQTrigger* trigger) {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     CheckPointerArgument(ctx, trigger);
     IKXQApplication* application = main.m_pApplication;
@@ -436,14 +421,13 @@ HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet,
         item.End(ctx);
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeDatasheetTriggerData", kSilentFrame, work);
 }
 
 HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializePageTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, page, u"Field", &trigger));
     if (bindOnly) return S_OK;
@@ -467,14 +451,13 @@ HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly
     }
     KX_CHECK(ctx, InitializeFieldTriggers(main, page, trigger));
     if (!continuous) KX_CHECK(ctx, InitializeNodeTrigger(main, page));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializePageTrigger", kFrame, work);
 }
 
 HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeFieldTriggers");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     CheckPointerArgument(ctx, trigger);
     const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
@@ -529,14 +512,13 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
         recordListPosition(key, position, row);
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeFieldTriggers", kSilentFrame, work);
 }
 
 HRESULT InitializeNodeTrigger(MainContext& main, IKXQObject* page) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializeNodeTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     OverspillUtils run(&main);
     VariantUtil::SafeArrayMatrix pairs;
     IKXQTemplatePagePtr target;
@@ -545,15 +527,14 @@ HRESULT InitializeNodeTrigger(MainContext& main, IKXQObject* page) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, page, u"Overspill", &trigger));
     KX_CHECK(ctx, InitializeNodeTriggerData(main, page, run, trigger));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeNodeTrigger", kFrame, work);
 }
 
 HRESULT InitializeNodeTriggerData(MainContext& main, IKXQObject* page, OverspillUtils& run,
                                   IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeNodeTriggerData");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     ScopedCurrentPage currentPage(main.m_pApplication, page);
     const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
@@ -575,14 +556,13 @@ HRESULT InitializeNodeTriggerData(MainContext& main, IKXQObject* page, Overspill
       for (const _bstr_t& key : keys)
         record(static_cast<int32_t>(_wtol(key.length() > 0 ? key : u"")));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializeNodeTriggerData", kSilentFrame, work);
 }
 
 HRESULT InitializePermanentFilterTrigger(MainContext& main, IKXQObject* summary) {
-  KXComException ctx(u"KXDBDatasheetServices::InitializePermanentFilterTrigger");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _com_ptr_t<IKXQTrigger> trigger;
     KX_CHECK(ctx, SetUpTrigger(main, summary, u"SSPF", &trigger));
     VARIANT all;
@@ -590,9 +570,9 @@ HRESULT InitializePermanentFilterTrigger(MainContext& main, IKXQObject* summary)
     all.vt = VT_INT;
     all.intVal = 0;
     KX_CHECK(ctx, trigger->ResetItem(all));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetServices::InitializePermanentFilterTrigger", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetServices

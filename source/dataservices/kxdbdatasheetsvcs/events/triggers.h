@@ -29,6 +29,7 @@
 
 class ContinuousPageHelper;
 class MainContext;
+class KXComException;
 class OverspillUtils;
 namespace VariantUtil {
 class SafeArrayMatrix;
@@ -116,6 +117,11 @@ namespace KXDBDatasheetSvcs {
 // trigger (may be null) under the object's id. Throws KXComException.
 bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
                       IKXQObject* summary, IKXQTrigger* trigger);
+// The same test, its recording's failures raised in the caller's `ctx` (the
+// "<KXError" chain names the caller). "KX_CLAIM_ONLY" in any case is tested
+// under that one spelling; an item is ended even when the test throws.
+bool IsObjectInFilter(KXComException& ctx, IKXQApplication* application, const VARIANT& filter,
+                      IKXQObject* object, IKXQObject* summary, IKXQTrigger* trigger);
 
 }  // namespace KXDBDatasheetSvcs
 

@@ -13,6 +13,9 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+// An automation method is an entry point of the host: an exception of
+// unknown type is answered here.
+constexpr FrameOptions kEntryFrame{.file = kFile, .boundary = true};
 
 // A path's names without their position decorations, joined with ".".
 std::u16string UndecoratedKey(const KXDBDatasheetSvcs::NameList& names, bool lower) {
@@ -36,8 +39,7 @@ std::u16string UndecoratedKey(const KXDBDatasheetSvcs::NameList& names, bool low
 }  // namespace
 
 HRESULT Main::LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject, VARIANT*) {
-  KXComException ctx(u"Main::LoadBEDDData");
-  try {
+  return ServeRequest(u"Main::LoadBEDDData", kEntryFrame, [&](KXComException& ctx) {
     using KXDBDatasheetSvcs::NameList;
     if (!KXDBDatasheetSvcs::NeedsBEDDInitialization(pObject)) return S_OK;
     if (m_pApplication == nullptr) return S_OK;
@@ -117,7 +119,5 @@ HRESULT Main::LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject, VARIANT*) {
     }
     KXDBDatasheetSvcs::MarkBEDDInitialized(pObject);
     return S_OK;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }

@@ -68,15 +68,13 @@ class ServiceObject : public kx::com::DispatchImpl<Derived, Interface>, public I
   // the error information the worker left.
   template <class Work>
   HRESULT Serve(const OLECHAR* name, int line, Work&& work) {
-    KXComException ctx(name);
-    ctx.activity = name;
-    try {
+    constexpr FrameOptions kBoundary{.file = kFile, .boundary = true};
+    return ServeRequest(name, kBoundary, [&](KXComException& ctx) {
+      ctx.activity = name;
       const HRESULT hr = work();
       KX_CHECK(ctx, hr, SourceLocation{kFile, line});
       return hr;
-    }
-    KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-    return ctx.Return();
+    });
   }
 
   // Releases Main, the object and the application, then the module lock.

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/getrealfieldswithuom";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 using Writer = _com_ptr_t<ikxXMLStringWriter>;
 
@@ -75,8 +76,7 @@ void WritePageRealFields(KXComException& ctx, PageLoadContext& context, IKXQObje
 namespace KXDBDatasheetSvcs {
 
 HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, xml);
     *xml = nullptr;
     CheckPointerArgument(ctx, datasheet);
@@ -100,9 +100,8 @@ HRESULT WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, BSTR* xml) {
     KX_CHECK(ctx, writer->EndElement(u"Fields"));
     KX_CHECK(ctx, writer->GetString(xml));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteRealFieldsWithUOM", kSilentFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -19,6 +19,9 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+// The host's entry points: an exception of unknown type is answered here,
+// a failure the work returns is passed on as it is.
+constexpr FrameOptions kEntryFrame{.file = kFile, .passReturnedFailure = true, .boundary = true};
 
 // Automation names of IKXDBDatasheetSvcsMain.
 const kx::com::DispatchEntry kMainEntries[] = {
@@ -160,32 +163,25 @@ HRESULT Main::InterfaceSupportsErrorInfo(REFIID riid) {
 // IKXQDataService.
 
 HRESULT Main::StartUp(IKXQRegistrar* registrar) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kEntryFrame, [&](KXComException&) {
     ClearThreadErrorInfo();
     return RegisterServices(registrar);
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Main::TriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kEntryFrame, [&](KXComException& ctx) {
     ClearThreadErrorInfo();
     const HRESULT hr = OnTriggerFired(trigger, application);
     KX_CHECK(ctx, hr);
     return hr;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Main::GetObjectServices(LONG kind, VARIANT, IKXQObject* object,
                                 IKXQApplication* application, IDispatch** services) {
-  KXComException ctx(u"GetObjectServices");
-  ctx.activity = u"GetObjectServices";
-  try {
+  return ServeRequest(u"GetObjectServices", kEntryFrame, [&](KXComException& ctx) {
+    ctx.activity = u"GetObjectServices";
     CheckPointerArgument(ctx, services);
     *services = nullptr;
     HRESULT hr = S_OK;
@@ -201,19 +197,14 @@ HRESULT Main::GetObjectServices(LONG kind, VARIANT, IKXQObject* object,
                               u"Could not create the object service of kind %d", kind);
     }
     return hr;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Main::OnDatabaseEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kEntryFrame, [&](KXComException&) {
     ClearThreadErrorInfo();
     return OnEvent(kind, object, arguments);
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---------------------------------------------------------------------------

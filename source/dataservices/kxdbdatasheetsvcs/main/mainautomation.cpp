@@ -13,13 +13,16 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kFrame{.file = kFile};
+// The automation methods are the host's entry points: an exception of
+// unknown type is answered here.
+constexpr FrameOptions kEntryFrame{.file = kFile, .boundary = true};
 
 }  // namespace
 
 HRESULT Main::RunMethod(LONG methodId, VARIANT, IKXQObject* object, VARIANT,
                         IKXQApplication* application, VARIANT* result) {
-  KXComException ctx(u"KXDBDatasheetSvcsMain::RunMethod");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcsMain::RunMethod", kEntryFrame, [&](KXComException& ctx) {
     _variant_t answer;
     if (methodId == 0) {  // "GetDisplayName"
       CheckPointerArgument(ctx, application);
@@ -36,14 +39,11 @@ HRESULT Main::RunMethod(LONG methodId, VARIANT, IKXQObject* object, VARIANT,
       *result = answer.Detach();
     }
     return S_OK;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Main::VisualAppearances(IDispatch* pAttribute, IDispatch** ppObjects) {
-  KXComException ctx(u"Main::VisualAppearances");
-  try {
+  return ServeRequest(u"Main::VisualAppearances", kEntryFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, ppObjects);
     *ppObjects = nullptr;
     if (pAttribute == nullptr) {
@@ -83,16 +83,13 @@ HRESULT Main::VisualAppearances(IDispatch* pAttribute, IDispatch** ppObjects) {
     }
     KX_CHECK(ctx, views->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppObjects)));
     return S_OK;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 namespace KXDBDatasheetSvcs {
 
 HRESULT SummarySheetClasses(Main&, IDispatch* templates, VARIANT* classes) {
-  KXComException ctx(u"KXDBDatasheetSvcs::SummarySheetClasses");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SummarySheetClasses", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, classes);
     std::vector<_bstr_t> names;
     // No template collection: no summary templates.
@@ -139,9 +136,8 @@ HRESULT SummarySheetClasses(Main&, IDispatch* templates, VARIANT* classes) {
     VariantClear(classes);
     classes->vt = VT_ARRAY | VT_BSTR;
     classes->parray = array;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs

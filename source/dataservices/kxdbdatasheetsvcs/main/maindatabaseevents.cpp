@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "com/wstr.h"
+#include "events/triggers.h"
 #include "host/events.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // Every datasheet of the store, taken before any is changed.
 std::vector<IKXQObjectPtr> AllDatasheets(KXComException& ctx, IKXQSchema* schema) {
@@ -144,30 +146,18 @@ bool Main::PassesSummaryFilter(IKXQObject* holder, IKXQObject* object, IKXQObjec
   _variant_t filter;
   KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, holder, &filter));
   if (filter.vt == VT_EMPTY) return true;
-  if (filter.vt == VT_BSTR) filter = _variant_t(u"KX_CLAIM_ONLY");
   // The sheet's permanent-filter trigger, when it has one, records what the
   // test reads under the object's id.
   VARIANT_BOOL hasTrigger = VARIANT_FALSE;
   KX_CHECK(ctx, holder->HasTrigger(_bstr_t(u"SSPF"), &hasTrigger));
   _com_ptr_t<IKXQTrigger> trigger;
   if (hasTrigger == VARIANT_TRUE) KX_CHECK(ctx, holder->get_Trigger(_bstr_t(u"SSPF"), &trigger));
-  if (!trigger)
-    return KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, datasheet);
-  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
-  bool passes = false;
-  try {
-    passes = KXDBDatasheetSvcs::IsObjectInFilter(m_pApplication, filter, object, datasheet);
-  } catch (...) {
-    (void)trigger->EndItem();
-    throw;
-  }
-  KX_CHECK(ctx, trigger->EndItem());
-  return passes;
+  return KXDBDatasheetSvcs::IsObjectInFilter(ctx, m_pApplication, filter, object, datasheet,
+                                             trigger);
 }
 
 HRESULT Main::HandleCreateEvent(IKXQObject* object) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleCreateEvent");
-  try {
+  return ServeRequest(u"Main::HandleCreateEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     ContinuousPageHelper& helper = GetContinuousPageHelper();
     const IKXQTemplatePagePtr remembered(helper.TemplatePage());
@@ -219,14 +209,12 @@ HRESULT Main::HandleCreateEvent(IKXQObject* object) {
       }
     }
     if (remembered) KX_CHECK(ctx, helper.InitializeTemplate(m_pApplication, remembered, false));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleDeleteEvent(IKXQObject* object) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleDeleteEvent");
-  try {
+  return ServeRequest(u"Main::HandleDeleteEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     if (KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet")) {
       _bstr_t templateId;
@@ -240,14 +228,12 @@ HRESULT Main::HandleDeleteEvent(IKXQObject* object) {
     for (const IKXQObjectPtr& view : DataViewsLastFirst(object)) {
       KX_CHECK(ctx, RemoveFromDataView(view, object));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleDeleteCaseEvent(IKXQObject* datasheet, LONG caseNumber) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleDeleteCaseEvent");
-  try {
+  return ServeRequest(u"Main::HandleDeleteCaseEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     // Only datasheets have cases on their pages.
     if (!KXDBDatasheetSvcs::ClassHasAttribute(datasheet, u"CurrentPages")) return S_OK;
@@ -270,14 +256,12 @@ HRESULT Main::HandleDeleteCaseEvent(IKXQObject* datasheet, LONG caseNumber) {
         break;
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate* update) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleUpdateProjectEvent");
-  try {
+  return ServeRequest(u"Main::HandleUpdateProjectEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, update);
     for (const IKXQObjectPtr& datasheet : AllDatasheets(ctx, m_pSchema)) {
       const IKXQTemplatePtr tmpl = QuietTemplate(m_pApplication, datasheet);
@@ -286,14 +270,12 @@ HRESULT Main::HandleUpdateProjectEvent(IKXQProjectUpdate* update) {
       KX_CHECK(ctx, UpdateSummarySheet(datasheet, tmpl, &changed));
       if (changed) KX_CHECK(ctx, update->ReportChangedObject(datasheet));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleDeleteProjectEvent(IKXQProject* project) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleDeleteProjectEvent");
-  try {
+  return ServeRequest(u"Main::HandleDeleteProjectEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, project);
     LONG projectId = 0;
     KX_CHECK(ctx, project->get_Id(&projectId));
@@ -311,14 +293,12 @@ HRESULT Main::HandleDeleteProjectEvent(IKXQProject* project) {
       // Best effort: a sheet that cannot go stays.
       if (FAILED(m_pDatabase->DeleteObject(datasheet))) ClearThreadErrorInfo();
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleChangeClassEvent");
-  try {
+  return ServeRequest(u"Main::HandleChangeClassEvent", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     ContinuousPageHelper& helper = GetContinuousPageHelper();
     IKXQClassPtr objectClass;
@@ -369,14 +349,12 @@ HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
       if (!added) KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
     }
     KX_CHECK(ctx, HandleCreateEvent(object));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
-  KXComException ctx = KXComException::Silent(u"Main::HandleChangeClaimStatusEvent");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     LONG claimed = 0;
     KX_CHECK(ctx, object->TestFilter(_variant_t(), &claimed));
@@ -402,14 +380,13 @@ HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
     }
     // The create handling decides afresh; its failure does not undo the above.
     if (FAILED(HandleCreateEvent(object))) ClearThreadErrorInfo();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"Main::HandleChangeClaimStatusEvent", kSilentFrame, work);
 }
 
 HRESULT Main::UpdateSummarySheet(IKXQObject* datasheet, IKXQTemplate*, bool* changed) {
-  KXComException ctx = KXComException::Silent(u"Main::UpdateSummarySheet");
-  try {
+  return ServeRequest(u"Main::UpdateSummarySheet", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, changed);
     *changed = false;
     CheckPointerArgument(ctx, datasheet);
@@ -437,7 +414,6 @@ HRESULT Main::UpdateSummarySheet(IKXQObject* datasheet, IKXQTemplate*, bool* cha
       }
     }
     *changed = members >= 0;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 struct SafeArrayDeleter {
   void operator()(SAFEARRAY* array) const { SafeArrayDestroy(array); }
@@ -54,8 +55,7 @@ _com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* 
 template <class Make>
 HRESULT Launch(Main& main, const OLECHAR* method, IKXQObject* object, bool isDatasheet,
                int32_t status, Make make) {
-  KXComException ctx = KXComException::Silent(method);
-  try {
+  return ServeRequest(method, kSilentFrame, [&](KXComException& ctx) {
     const int32_t id = ObjectId(ctx, object);
     IKXQObjectPtr datasheet;
     if (isDatasheet) {
@@ -73,9 +73,7 @@ HRESULT Launch(Main& main, const OLECHAR* method, IKXQObject* object, bool isDat
     const _com_ptr_t<IKXQApplicationEvent> held(face, false);
     main.PostEvent(event, datasheet, status);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace

@@ -22,6 +22,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 class FilterSortParserSchema : public SAXSchemaParser {
  public:
@@ -191,8 +193,7 @@ void Main::LoadFilterSortFile() {
 }
 
 HRESULT Main::ApplyTemplateFilterSort(IKXQObject* datasheet) {
-  KXComException ctx = KXComException::Silent(u"ApplyTemplateFilterSort");
-  try {
+  return ServeRequest(u"ApplyTemplateFilterSort", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     _bstr_t templateId;
     KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
@@ -222,23 +223,20 @@ HRESULT Main::ApplyTemplateFilterSort(IKXQObject* datasheet) {
     if (!column) return S_OK;
     int32_t sorted = 0;
     KX_CHECK(ctx, Workers().SortDatasheet(*this, datasheet, first, sortId, *column, &sorted));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 namespace KXDBDatasheetSvcs {
 
 HRESULT ParseFilterSortFile(Main& main, const OLECHAR* path) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ParseFilterSortFile");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::ParseFilterSortFile", kFrame, [&](KXComException& ctx) {
     FilterSortParser parser(main);
     parser.SetCompareNoCase(false);
     parser.SetIgnoreUnknown(true);
     KX_CHECK(ctx, parser.ParseFile(path));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs

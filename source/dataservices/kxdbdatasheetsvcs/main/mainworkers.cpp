@@ -68,6 +68,9 @@ HRESULT MainWorkers::WriteRealFieldsWithUOM(Main& main, IKXQObject* datasheet, B
 namespace {
 
 constexpr OLECHAR kWorkersFile[] = u"source/dataservices/kxdbdatasheetsvcs/mainworkers";
+constexpr FrameOptions kWorkerFrame{
+    .file = kWorkersFile, .passReturnedFailure = true, .silent = true};
+constexpr FrameOptions kSilentWorkersFrame{.file = kWorkersFile, .silent = true};
 
 }  // namespace
 
@@ -79,31 +82,22 @@ HRESULT MainWorkers::GetContinuousListKey(ContinuousPageHelper& helper, BSTR* ke
 HRESULT MainWorkers::GetOverspillAssociation(OverspillUtils& run, IKXQObject* page, bool required,
                                              VariantUtil::SafeArrayMatrix& list,
                                              IKXQTemplatePage** target) {
-  KXComException ctx = KXComException::Silent(u"OverspillUtils::GetOverspillAssociation");
-  try {
-    return run.GetOverspillAssociation(page, required, list, target);
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  return ctx.Return();
+  return ServeRequest(
+      u"OverspillUtils::GetOverspillAssociation", kWorkerFrame,
+      [&](KXComException&) { return run.GetOverspillAssociation(page, required, list, target); });
 }
 
 HRESULT MainWorkers::OverspillAttribute(OverspillUtils& run, IKXQObject* page, IKXQClassView* view,
                                         BSTR name, IKXQTemplatePage* target) {
-  KXComException ctx = KXComException::Silent(u"OverspillUtils::OverspillAttribute");
-  try {
+  const auto work = [&](KXComException&) {
     run.OverspillAttribute(page, view, name, target);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"OverspillUtils::OverspillAttribute", kSilentWorkersFrame, work);
 }
 HRESULT MainWorkers::RegisterNewPages(OverspillUtils& run) {
-  KXComException ctx = KXComException::Silent(u"OverspillUtils::RegisterNewPages");
-  try {
-    return run.RegisterNewPages();
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  return ctx.Return();
+  return ServeRequest(u"OverspillUtils::RegisterNewPages", kWorkerFrame,
+                      [&](KXComException&) { return run.RegisterNewPages(); });
 }
 HRESULT MainWorkers::AddSummarySheetPage(MainContext& main, IKXQObject* member,
                                          IKXQObject* datasheet, IKXQTemplatePage* templatePage,
@@ -141,13 +135,10 @@ HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
 }
 
 HRESULT MainWorkers::CreateOverspillPages(MainContext& main, IKXQObject* datasheet, LONG mode) {
-  KXComException ctx = KXComException::Silent(u"OverspillUtils::CreateOverspillPages");
-  try {
+  return ServeRequest(u"OverspillUtils::CreateOverspillPages", kWorkerFrame, [&](KXComException&) {
     OverspillUtils run(&main);
     run.m_datasheet = datasheet;
     run.m_mode = mode;
     return run.CreateOverspillPages();
-  }
-  KX_CATCH(ctx, KX_HERE(kWorkersFile))
-  return ctx.Return();
+  });
 }

@@ -8,6 +8,7 @@
 #include "events/triggers.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
   _bstr_t format;
@@ -46,6 +48,11 @@ namespace KXDBDatasheetSvcs {
 bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
                       IKXQObject* summary, IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
+  return IsObjectInFilter(ctx, application, filter, object, summary, trigger);
+}
+
+bool IsObjectInFilter(KXComException& ctx, IKXQApplication* application, const VARIANT& filter,
+                      IKXQObject* object, IKXQObject* summary, IKXQTrigger* trigger) {
   // The claim test goes to the store under its one spelling, whatever the
   // case of the stored name.
   const _variant_t claimOnly(u"KX_CLAIM_ONLY");
@@ -55,13 +62,9 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
   if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
   CheckPointerArgument(ctx, object);
   KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
-  bool passes = false;
-  try {
-    passes = IsObjectInFilter(application, tested, object, summary);
-  } catch (...) {
-    (void)trigger->EndItem();
-    throw;
-  }
+  KXScopeGuard endItem([&] { (void)trigger->EndItem(); });
+  const bool passes = IsObjectInFilter(application, tested, object, summary);
+  endItem.Dismiss();
   KX_CHECK(ctx, trigger->EndItem());
   return passes;
 }
@@ -70,22 +73,19 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
 
 HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
                                           bool isDatasheet) {
-  KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterTrigger");
-  try {
+  return ServeRequest(u"Main::ApplyPermanentFilterTrigger", kSilentFrame, [&](KXComException& ctx) {
     VARIANT_BOOL summary = VARIANT_FALSE;
     KX_CHECK(ctx, KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, owner, &summary));
     if (summary != VARIANT_TRUE) return S_OK;
     KX_CHECK(ctx, ApplyPermanentFilterChanges(owner, isDatasheet, trigger));
     KX_CHECK(ctx, isDatasheet ? LaunchDatasheetEvent(owner, 1) : LaunchPageEvent(owner, 1));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
                                           IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"Main::ApplyPermanentFilterChanges");
-  try {
+  return ServeRequest(u"Main::ApplyPermanentFilterChanges", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
     // The keys are taken: a later change of the same object fires again.
@@ -138,9 +138,8 @@ HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
       }
       KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
@@ -168,8 +167,7 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
 
 HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
                                       IKXQTemplatePage** templatePage) {
-  KXComException ctx = KXComException::Silent(u"Main::FindSummaryTemplatePage");
-  try {
+  return ServeRequest(u"Main::FindSummaryTemplatePage", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     *templatePage = nullptr;
     IKXQTemplatePtr tmpl;
@@ -204,7 +202,6 @@ HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
       *templatePage = found.Detach();
       return S_OK;
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }

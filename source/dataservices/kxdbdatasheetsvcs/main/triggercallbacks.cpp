@@ -27,6 +27,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/main";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 constexpr OLECHAR kOverspillFile[] = u"source/dataservices/kxdbdatasheetsvcs/overspillutils";
 
 bool ClassIsKindOf(KXComException& ctx, IKXQClass* cls, const OLECHAR* name) {
@@ -102,8 +103,7 @@ HRESULT SpillAssociation(Main& main, OverspillUtils& run, int32_t mode, IKXQObje
 }  // namespace
 
 HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
-  KXComException ctx(u"Main::OnTriggerFired");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     IKXQObjectPtr object;
     KX_CHECK(ctx, trigger->GetOwner(&object));
@@ -163,15 +163,14 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     GetPageOverspillChain(context, object);
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, object));
     for (const _bstr_t& key : keys) {
-      KXComException item = KXComException::Silent(u"Main::OnTriggerFired");
-      try {
+      const auto runItem = [&](KXComException& item) {
         const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
         int32_t position = 0;
         if (continuous) {
           position = ContinuousListKeyToPosition(m_continuousPageHelper, text, object);
           // A key that names no position (a row gone from the page) is
           // passed over; later rows still get their events.
-          if (position < 0) continue;
+          if (position < 0) return S_OK;
         } else {
           position = static_cast<int32_t>(_wtol(text));
         }
@@ -188,18 +187,18 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
         } else {
           KX_CHECK(item, SpillAssociation(*this, run, kCallbackMode, object, position));
         }
-      }
-      KX_CATCH(item, KX_HERE(kFile))
-      if (FAILED(item.hr)) {
-        (void)item.Return();
+        return S_OK;
+      };
+      const HRESULT itemResult = ServeRequest(u"Main::OnTriggerFired", kSilentFrame, runItem);
+      if (FAILED(itemResult)) {
         loaddatasheet::ReportItemFailure(application != nullptr ? application : m_pApplication,
-                                         item.hr);
+                                         itemResult);
       }
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"Main::OnTriggerFired",
+                      FrameOptions{.file = kFile, .passReturnedFailure = true}, work);
 }
 
 void Main::UpdateStatusCopyField(IKXQObject* page, int32_t field, PageLoadContext& context) {

@@ -5,6 +5,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 
@@ -14,6 +15,7 @@ KX_SMARTPTR_TYPEDEF(IKXQPrivileges);
 namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
 
 _variant_t IndexOrEmpty(int32_t index) {
   if (index == 0) return _variant_t();
@@ -24,15 +26,13 @@ _variant_t IndexOrEmpty(int32_t index) {
 
 HRESULT PutDocumentIntegerAsText(IKXQApplication* /*application*/, IKXQObject* document,
                                  int32_t value) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, document);
     _variant_t text(static_cast<int>(value), VT_I4);
     VariantUtil::ChangeTypeFromXML(text, VT_BSTR);
     return document->OpenVersion(2, text);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true}, work);
 }
 
 void GetAttributeObjectValue(IKXQAttribute* attribute, IKXQObjectPtr& object, int32_t index) {
@@ -47,8 +47,7 @@ void GetAttributeObjectValue(IKXQAttribute* attribute, IKXQObjectPtr& object, in
 namespace KXDBDatasheetSvcs {
 
 HRESULT CheckIDWFDiscipline(IKXQApplication* application, IKXQObject* document) {
-  KXComException ctx(u"KXDBDatasheetSvcs::CheckIDWFDiscipline", 1);
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::CheckIDWFDiscipline", kFrame, [&](KXComException& ctx) {
     if (document == nullptr) return S_OK;
     CheckPointerArgument(ctx, application);
     _bstr_t setting;
@@ -77,14 +76,12 @@ HRESULT CheckIDWFDiscipline(IKXQApplication* application, IKXQObject* document) 
           ctx, KX_HERE(kFile), E_FAIL,
           u"Only documents owned by your discipline can be submitted, checked or issued.");
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ClearDatasheetCase(IKXQObject* datasheet, PageEventLauncher launch, void* cookie) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ClearDatasheetCase", 1);
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::ClearDatasheetCase", kFrame, [&](KXComException& ctx) {
     IKXQAttributePtr pages;
     const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
     for (int32_t i = 1; i <= count; ++i) {
@@ -98,14 +95,12 @@ HRESULT ClearDatasheetCase(IKXQObject* datasheet, PageEventLauncher launch, void
     ClearAttributeValue(attribute, _variant_t());
     GetAttributeInterface(datasheet, u"CaseName", attribute);
     ClearAttributeValue(attribute, _variant_t());
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ClearObjectCase(IKXQObject* object, int32_t caseIndex) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  const auto work = [&](KXComException& ctx) {
     if (object == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     IKXQAttributePtr cases;
     GetAttributeInterface(object, u"Cases", cases);
@@ -113,14 +108,12 @@ HRESULT ClearObjectCase(IKXQObject* object, int32_t caseIndex) {
     const _variant_t index =
         caseIndex == -1 ? _variant_t() : _variant_t(static_cast<int>(caseIndex + 1), VT_I4);
     return cases->Clear(index);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(nullptr, FrameOptions{.file = kFile, .passReturnedFailure = true}, work);
 }
 
 HRESULT ClearPages(IKXQAttribute* pages) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     const int32_t count = GetAttributeCount(pages);
     for (int32_t i = count; i >= 1; --i) {
       IKXQObjectPtr page;
@@ -129,9 +122,8 @@ HRESULT ClearPages(IKXQAttribute* pages) {
       // Deleting removes the page from the list; its result is not checked.
       (void)page->Delete();
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 void ForgetStatusCopy(IKXQObject* copy) {
@@ -159,8 +151,7 @@ void AddStatusCopy(IKXQObject* page, IKXQObject* copy) {
 
 HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHAR*> lists,
                        const OLECHAR* keep) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     IKXQAttributePtr kept;
     if (keep != nullptr) GetAttributeInterface(datasheet, keep, kept);
@@ -190,9 +181,8 @@ HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHA
       }
       ClearAttributeValue(pages, _variant_t());
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 void ClearAttributeValueAt(IKXQAttribute* attribute, int32_t index) {

@@ -6,11 +6,13 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
 
 namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
 
 std::u16string Text(const _bstr_t& text) { return std::u16string(text.view()); }
 
@@ -38,8 +40,7 @@ namespace KXDBDatasheetSvcs {
 HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
                                 IKXQTemplate* tmpl, ComPtrArray<IKXQObject>& objects,
                                 int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     IKXQAttributePtr pages;
     const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
     SortedPtrArray<IKXQObject> seen;
@@ -63,16 +64,14 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
       AddDistinct(seen, objects, primary);
       AddDistinct(seen, objects, further);
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
                          bool decorate, int32_t status) {
-  KXComException ctx = KXComException::Silent();
   std::u16string fallback;
-  try {
+  const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
     *name = nullptr;
     if (datasheet == nullptr) {
@@ -179,20 +178,19 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     }
     if (projectName.length() > 0) result += u" [" + Text(projectName) + u"]";
     *name = NewBstr(result);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
+    return S_OK;
+  });
   // A failed call hands out no name: its callers free no out value then.
-  if (FAILED(ctx.hr) && name != nullptr && *name != nullptr) {
+  if (FAILED(hr) && name != nullptr && *name != nullptr) {
     SysFreeString(*name);
     *name = nullptr;
   }
-  return ctx.Return();
+  return hr;
 }
 
 HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name, bool decorate,
                        int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
     *name = nullptr;
     _bstr_t documentName;
@@ -216,15 +214,13 @@ HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* 
       return S_OK;
     }
     *name = NewBstr(result);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
                             SAFEARRAY** objects) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, objects);
     *objects = nullptr;
     if (datasheet == nullptr) {
@@ -296,16 +292,14 @@ HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
       }
     }
     *objects = array;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int32_t mode) {
-  KXComException ctx = KXComException::Silent();
   bool seen = false;
   bool answer = false;
-  try {
+  const auto work = [&](KXComException& ctx) {
     IKXQAttributePtr pages;
     const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
     for (int32_t i = 1; i <= count && !answer; ++i) {
@@ -321,9 +315,9 @@ bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int3
       SafeArrayDestroy(roots);
       answer = pageAnswer;
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) ctx.Absorb();
+    return S_OK;
+  };
+  (void)ServeRequest(nullptr, FrameOptions{.file = kFile, .absorbFailure = true}, work);
   if (answer) return true;
   return !seen;
 }
@@ -333,8 +327,10 @@ bool DiagramObjectsInScope(IKXQObject* diagram, int32_t status) {
   if (!IsObjectScoped(diagram)) return false;
   IKXQObjectPtr schematic;
   KX_CHECK(ctx, GetSchematicByStatus(diagram, status, &schematic));
+  // A missing schematic reaches the caller; a failure while reading its
+  // elements answers false, reported under the same name.
   bool answer = false;
-  try {
+  const auto work = [&](KXComException&) {
     IKXQAttributePtr elements;
     const int32_t count =
         GetAttributeInterfaceAndCountByName(schematic, u"DrawnElements", elements);
@@ -346,9 +342,10 @@ bool DiagramObjectsInScope(IKXQObject* diagram, int32_t status) {
       GetAttributeObjectByName(element, represented, u"Represents");
       if (represented && IsObjectScoped(represented)) answer = true;
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) ctx.Absorb();
+    return S_OK;
+  };
+  (void)ServeRequest(u"KXDBDatasheetSvcs::DiagramObjectsInScope",
+                     FrameOptions{.file = kFile, .silent = true, .absorbFailure = true}, work);
   return answer;
 }
 

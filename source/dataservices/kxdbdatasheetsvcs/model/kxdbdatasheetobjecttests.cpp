@@ -5,11 +5,14 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
 
 namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // The element of a SAFEARRAY of interfaces (or of VARIANTs holding them)
 // queried for I; a failure is raised.
@@ -73,25 +76,24 @@ bool IsClassInArray(IKXQClass* cls, SAFEARRAY* classes) {
 }
 
 bool IsActiveProjectRootProject(IKXQApplication* application) {
-  KXComException ctx(u"KXDBDatasheetSvcs::IsActiveProjectRootProject", 0);
   bool answer = false;
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, application);
     IKXQProjectPtr root;
     IKXQProjectPtr active;
     KX_CHECK(ctx, application->get_RootProject(&root));
     KX_CHECK(ctx, application->get_ActiveProject(&active));
     answer = root.GetInterfacePtr() == active.GetInterfacePtr();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) ctx.Absorb();
+    return S_OK;
+  };
+  (void)ServeRequest(u"KXDBDatasheetSvcs::IsActiveProjectRootProject",
+                     FrameOptions{.file = kFile, .absorbFailure = true, .severity = 0}, work);
   return answer;
 }
 
 bool IsClaimedByActiveProject(IKXQApplication* application, IKXQObject* object) {
-  KXComException ctx(u"KXDBDatasheetSvcs::IsClaimedByActiveProject", 0);
   bool answer = false;
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, application);
     CheckPointerArgument(ctx, object);
     IKXQProjectPtr active;
@@ -105,9 +107,10 @@ bool IsClaimedByActiveProject(IKXQApplication* application, IKXQObject* object) 
       answer = project == active.GetInterfacePtr();
       project->Release();
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) ctx.Absorb();
+    return S_OK;
+  };
+  (void)ServeRequest(u"KXDBDatasheetSvcs::IsClaimedByActiveProject",
+                     FrameOptions{.file = kFile, .absorbFailure = true, .severity = 0}, work);
   return answer;
 }
 
@@ -145,9 +148,8 @@ bool IsNodeRunScoped(IKXQObject* page, IKXQClassView* view) {
 }
 
 bool IsDataViewScoped(IKXQObject* page, SAFEARRAY* views, bool& seen, int32_t mode) {
-  KXComException ctx(u"KXDBDatasheetSvcs::IsDataViewScoped", 0);
   bool answer = false;
-  try {
+  const auto work = [&](KXComException& ctx) {
     VariantUtil::SafeArrayVector vector(views, false);
     for (int32_t i = 0; i < vector.Count() && !answer; ++i) {
       IKXQClassViewPtr view;
@@ -168,16 +170,16 @@ bool IsDataViewScoped(IKXQObject* page, SAFEARRAY* views, bool& seen, int32_t mo
       SafeArrayDestroy(nested);
       if (nestedAnswer) answer = true;
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) ctx.Absorb();
+    return S_OK;
+  };
+  (void)ServeRequest(u"KXDBDatasheetSvcs::IsDataViewScoped",
+                     FrameOptions{.file = kFile, .absorbFailure = true, .severity = 0}, work);
   return answer;
 }
 
 HRESULT IsSummarySheet(IKXQApplication* application, IKXQObject* datasheet,
                        VARIANT_BOOL* isSummary) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsSummarySheet");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::IsSummarySheet", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, isSummary);
     *isSummary = VARIANT_FALSE;
     IKXQTemplatePtr tmpl;
@@ -186,9 +188,8 @@ HRESULT IsSummarySheet(IKXQApplication* application, IKXQObject* datasheet,
     _bstr_t kind;
     KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
     if (kind.length() > 0 && _wcsicmp(kind, u"Summary") == 0) *isSummary = VARIANT_TRUE;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 bool CheckSummarySheetProject(IKXQApplication* application, IKXQObject* datasheet, bool* local,
@@ -325,8 +326,7 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
 
 HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKXQTemplate* tmpl,
                              IKXQObject** primary, IKXQObject** further, int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, primary);
     *primary = nullptr;
     if (further != nullptr) *further = nullptr;
@@ -375,15 +375,13 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
     }
     *primary = first.Detach();
     if (further != nullptr) *further = last.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int32_t status,
                         IKXQObject** page) {
-  KXComException ctx(u"KXDBDatasheetSvcs::IsValidTemplate", 1);
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::IsValidTemplate", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     *page = nullptr;
     IKXQAttributePtr pages;
@@ -418,9 +416,8 @@ HRESULT IsValidTemplate(IKXQApplication* application, IKXQObject* datasheet, int
         break;
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 void CollectDataViews(IKXQClassView* view, ComPtrArray<IKXQClassView>& views) {

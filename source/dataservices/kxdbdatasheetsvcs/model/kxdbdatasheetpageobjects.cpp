@@ -17,6 +17,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // The page's attribute of that name; a class without it raises E_POINTER.
 IKXQAttributePtr RequiredAttribute(IKXQObject* object, const OLECHAR* name) {
@@ -222,8 +224,7 @@ void GetContinuousFormat(MainContext& main, IKXQObject* page, IKXQTemplatePage* 
 }
 
 HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object, bool events) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     const IKXQAttributePtr objects = RequiredAttribute(page, u"NodeObjects");
     IKXQTemplatePagePtr templatePage;
@@ -299,28 +300,23 @@ HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* ob
     KX_CHECK(ctx,
              main.LaunchDataFieldEvent(page, (count - firstRow) * perRow + firstField, 1, false));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::RemoveObjectFromPage", kSilentFrame, work);
 }
 
 // ---------------------------------------------------------------------------
 // Cases, events and notifications.
 
 HRESULT SetCaseAt(IKXQObject* object, int32_t position, int32_t caseId) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::SetCaseAt");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetCaseAt", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, object);
     SetAttributeIntegerAt(RequiredAttribute(object, u"Cases"), position + 1, caseId);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT SetDatasheetCase(MainContext& main, IKXQObject* datasheet, int32_t caseId) {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetDatasheetCase");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetDatasheetCase", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
       KX_CHECK(ctx, SetCaseAt(page, 0, caseId));
@@ -333,9 +329,7 @@ HRESULT SetDatasheetCase(MainContext& main, IKXQObject* datasheet, int32_t caseI
     SetAttributeLong(datasheet, u"DefaultCase", caseId, -1);
     SetAttributeStringByName(datasheet, u"CaseName", heldName, -1);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 void RequireCaseId(MainContext& main, int32_t caseId) {
@@ -351,18 +345,14 @@ void RequireCaseId(MainContext& main, int32_t caseId) {
 }
 
 HRESULT FirePageEvent(MainContext& main, IKXQObject* page) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::FirePageEvent");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::FirePageEvent", kSilentFrame, [&](KXComException& ctx) {
     KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datasheet) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::NotifyTemplateLibrary");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, application);
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, 1));
@@ -378,33 +368,29 @@ HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datashee
     CheckPointerArgument(ctx, library.GetInterfacePtr());
     KX_CHECK(ctx, library->NotifyTemplateUse(heldId, heldChecknum));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::NotifyTemplateLibrary", kSilentFrame, work);
 }
 
 HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value) {
   if (object == nullptr) return E_POINTER;
   _variant_t text(static_cast<LONG>(value));
-  KXComException ctx = KXComException::Silent(u"PutObjectIntegerAsText");
-  try {
+  const HRESULT hr = ServeRequest(u"PutObjectIntegerAsText", kSilentFrame, [&](KXComException&) {
     VariantUtil::ChangeTypeFromXML(text, VT_BSTR);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) return ctx.Return();
+    return S_OK;
+  });
+  if (FAILED(hr)) return hr;
   return object->PutText(text);
 }
 
 HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet) {
-  KXComException ctx(u"KXDBDataSheetSvcs::InitializePageTriggerUOM");
-  try {
+  const auto work = [&](KXComException& ctx) {
     ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
       KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
     });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDataSheetSvcs::InitializePageTriggerUOM", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs

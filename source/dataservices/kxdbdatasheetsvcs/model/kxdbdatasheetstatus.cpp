@@ -6,11 +6,13 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
 
 namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
 
 const OLECHAR* PagesAttributeName(int32_t status) {
   switch (status) {
@@ -81,8 +83,7 @@ void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index) {
 namespace KXDBDatasheetSvcs {
 
 HRESULT GetSchematicByStatus(IKXQObject* diagram, int32_t status, IKXQObject** schematic) {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetSchematicByStatus", 0);
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, schematic);
     *schematic = nullptr;
     const OLECHAR* name = SchematicAttributeName(status);
@@ -102,14 +103,14 @@ HRESULT GetSchematicByStatus(IKXQObject* diagram, int32_t status, IKXQObject** s
                               static_cast<const OLECHAR*>(diagramName));
     }
     *schematic = value.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::GetSchematicByStatus",
+                      FrameOptions{.file = kFile, .severity = 0}, work);
 }
 
 HRESULT GetActivePage(IKXQObject* page, IKXQObject** activePage) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, activePage);
     *activePage = nullptr;
     if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
@@ -118,14 +119,12 @@ HRESULT GetActivePage(IKXQObject* page, IKXQObject** activePage) {
     IKXQObjectPtr value;
     if (attribute) GetAttributeObject(attribute, value);
     *activePage = value.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, issuedPage);
     *issuedPage = nullptr;
     IKXQObjectPtr current;
@@ -153,15 +152,13 @@ HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage)
         break;
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,
                             IKXQObject** found) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, found);
     *found = nullptr;
     if (datasheet == nullptr) return S_OK;
@@ -189,15 +186,13 @@ HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t sta
         break;
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status) {
   _bstr_t name;
-  KXComException ctx = KXComException::Silent();
-  try {
+  const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     IKXQAttributePtr attribute;
     GetAttributeInterfaceAt(document, u"DefaultCase", attribute, -1);
     const int32_t defaultCase = attribute ? GetAttributeAsInteger(attribute) : 0;
@@ -222,11 +217,11 @@ _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t 
         }
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  if (FAILED(ctx.hr)) {
+    return S_OK;
+  });
+  if (FAILED(hr)) {
     // The case name is for display only: a store failure gives "<Unknown>".
-    ctx.Absorb();
+    ClearThreadErrorInfo();
     name = _bstr_t();
   }
   if (name.length() == 0) name = u"<Unknown>";

@@ -20,6 +20,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 constexpr int32_t kMaxFieldEvents = 100;
 
 IKXQAttributePtr RequiredAttribute(KXComException& ctx, IKXQObject* object, const OLECHAR* name) {
@@ -178,8 +179,7 @@ void CollectChildObjects(ComPtrArray<IKXQObject>& objects, IKXQClass* cls) {
 
 HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* datasheet,
                             IKXQTemplatePage* templatePage, bool quiet) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddSummarySheetPage");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     if (!quiet && IsObjectOnDatasheet(member, datasheet, templatePage)) return S_OK;
     const IKXQAttributePtr pages = RequiredAttribute(ctx, datasheet, u"CurrentPages");
@@ -218,15 +218,13 @@ HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* d
     SetAttributeLong(datasheet, u"NumberOfPages", count + 1, -1);
     KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::AddSummarySheetPage", kSilentFrame, work);
 }
 
-HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members,
-                         IKXQObject* page, IKXQTemplatePage* templatePage) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddMembersToPage");
-  try {
+HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members, IKXQObject* page,
+                         IKXQTemplatePage* templatePage) {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page, u"Page to hold continuous list summary members is null");
     CheckPointerArgument(ctx, templatePage);
     ContinuousPageHelper& helper = main.GetContinuousPageHelper();
@@ -302,16 +300,16 @@ HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& membe
       }
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::AddMembersToPage",
+                      FrameOptions{.file = kFile, .passReturnedFailure = true, .silent = true},
+                      work);
 }
 
 HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
                       IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
                       bool events) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddListObject");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::AddListObject", kSilentFrame, [&](KXComException& ctx) {
     if (!continuous) {
       if (!force && IsObjectOnPage(object, page, templatePage)) return S_OK;
       if (page != nullptr) (void)PlaceObjectOnPage(page, templatePage, object, false);
@@ -399,15 +397,12 @@ HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
     }
     if (rowsBefore == 0) LaunchFieldEvents(ctx, main, page, first, first + perRow - 1);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT AddMembersToSummarySheet(MainContext& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
                                  bool takeAll) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddMembersToSummarySheet");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
     const bool continuous = IsContinuous(ctx, templatePage);
@@ -454,14 +449,12 @@ HRESULT AddMembersToSummarySheet(MainContext& main, IKXQObject* datasheet, IKXQT
         });
     KX_CHECK(ctx, AddMembersToPage(main, rows, firstPage, templatePage));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::AddMembersToSummarySheet", kSilentFrame, work);
 }
 
 HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddObjectsToNewPage");
-  try {
+  const auto work = [&](KXComException& ctx) {
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
     SortedIdArray handled;
     ForEachMember(
@@ -475,14 +468,12 @@ HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* t
           handled.Add(id);
         });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::AddObjectsToNewPage", kSilentFrame, work);
 }
 
 HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* datasheet) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ProcessSummarySheet");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, tmpl);
     CheckPointerArgument(ctx, datasheet);
     BSTR id = nullptr;
@@ -503,9 +494,8 @@ HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* d
     KX_CHECK(ctx, AddMembersToSummarySheet(main, datasheet, tmpl, false));
     KX_CHECK(ctx, ApplyTemplateFilterSort(main, datasheet));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::ProcessSummarySheet", kSilentFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs

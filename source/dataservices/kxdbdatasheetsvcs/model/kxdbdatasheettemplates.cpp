@@ -6,12 +6,15 @@
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
 
 namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
 
 bool IsPageObject(IKXQObject* object) {
   IKXQClassPtr cls;
@@ -67,14 +70,13 @@ namespace KXDBDatasheetSvcs {
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
   g_keptLookups = new KeptLookups();
-  try {
-    KeepNodeObjects(true);
-  } catch (...) {
-    // No scope is left open: the next one keeps its own answers.
+  // A failure leaves no scope open: the next one keeps its own answers.
+  KXScopeGuard leaveNoScope([] {
     delete g_keptLookups;
     g_keptLookups = nullptr;
-    throw;
-  }
+  });
+  KeepNodeObjects(true);
+  leaveNoScope.Dismiss();
 }
 
 TemplateLookupScope::~TemplateLookupScope() {
@@ -109,8 +111,7 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
 
 HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                        int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, tmpl);
     *tmpl = nullptr;
     CheckPointerArgument(ctx, application);
@@ -141,16 +142,13 @@ HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQT
       KX_CHECK(ctx, hr);
     }
     *tmpl = found.Detach();
-    ctx.hr = hr;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return hr;  // a success such as S_FALSE is answered as it is
+  });
 }
 
 HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
                            IKXQTemplatePage** templatePage, int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     *templatePage = nullptr;
     IKXQTemplatePtr tmpl;
@@ -161,26 +159,22 @@ HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
     IKXQTemplatePagePtr found;
     KX_CHECK(ctx, tmpl->get_PageById(pageId, &found));
     *templatePage = found.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, classes);
     *classes = nullptr;
     CheckPointerArgument(ctx, tmpl);
     KX_CHECK(ctx, tmpl->get_Classes(classes));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, folder);
     *folder = nullptr;
     CheckPointerArgument(ctx, application);
@@ -188,14 +182,12 @@ HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder) {
     KX_CHECK(ctx, application->get_TemplateLibrary(&library));
     if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     KX_CHECK(ctx, library->get_TemplatesFolder(folder));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT FindProject(IKXQProject* root, int32_t projectId, IKXQProject** project) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, project);
     *project = nullptr;
     std::deque<IKXQProjectPtr> queue;
@@ -217,15 +209,13 @@ HRESULT FindProject(IKXQProject* root, int32_t projectId, IKXQProject** project)
         if (child) queue.push_back(child);
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetProjectName(IKXQApplication* application, IKXQObject* document, bool skipRoot,
                        BSTR* name) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
     *name = nullptr;
     if (document == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
@@ -249,15 +239,13 @@ HRESULT GetProjectName(IKXQApplication* application, IKXQObject* document, bool 
     _bstr_t projectName;
     if (project) KX_CHECK(ctx, project->get_Name(projectName.GetAddress()));
     *name = projectName.length() > 0 ? projectName.Detach() : CopyOrThrow(u"Unknown");
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT GetSummarySheetProject(IKXQApplication* application, IKXQObject* datasheet,
                                IKXQProject** project) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, project);
     *project = nullptr;
     VARIANT_BOOL isSummary = VARIANT_FALSE;
@@ -269,9 +257,8 @@ HRESULT GetSummarySheetProject(IKXQApplication* application, IKXQObject* datashe
     IKXQProjectPtr root;
     KX_CHECK(ctx, application->get_RootProject(&root));
     KX_CHECK(ctx, FindProject(root, projectId, project));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 bool AttributeHasValue(IKXQAttribute* attribute) {
@@ -283,8 +270,7 @@ bool AttributeHasValue(IKXQAttribute* attribute) {
 }
 
 HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* filter) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, filter);
     if (!ClassHasAttribute(datasheet, u"ObjectFilter")) return S_OK;
     _bstr_t name;
@@ -301,9 +287,8 @@ HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* fi
     KX_CHECK(ctx, schema->GetObjectFilterVariant(name, &found));
     KX_CHECK(ctx, VariantClear(filter));
     *filter = found.Detach();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // The text at a 1-based position of "Units": a text as it is, another value
 // in its XML form; none for an empty slot.
@@ -67,8 +68,7 @@ void WriteUnitText(KXComException& ctx, MainContext& main, IKXQObject* page, int
 namespace KXDBDatasheetSvcs {
 
 HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLECHAR* setName) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ChangeDSDimensionSet");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::ChangeDSDimensionSet", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     const _bstr_t set(setName != nullptr ? setName : u"");
     IKXQAttributePtr base;
@@ -82,15 +82,12 @@ HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLE
           WriteUnitText(ctx, main, page, i, units, _bstr_t(text, false));
         });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const OLECHAR* dimension,
                                const OLECHAR* units) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ChangeDSDimensionUnits");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     const _bstr_t wanted(dimension != nullptr ? dimension : u"");
     const _bstr_t text(units != nullptr ? units : u"");
@@ -103,9 +100,8 @@ HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const O
                        WriteUnitText(ctx, main, page, i, list, text);
                      });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::ChangeDSDimensionUnits", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -28,6 +28,7 @@
 #include "host/response.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
+#include "messagekit.h"
 
 class MainContext;
 
@@ -194,13 +195,10 @@ _bstr_t TemplateCategory(IKXQTemplate* tmpl);
 // "<KXError" chain, caught at the listing's source `file`.
 template <class Work>
 HRESULT RunListing(const OLECHAR* file, Work&& work) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, FrameOptions{.file = file}, [&](KXComException&) {
     work();
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(file))
-  return ctx.Return();
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs

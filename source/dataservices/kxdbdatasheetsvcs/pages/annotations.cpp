@@ -12,6 +12,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/annotations";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 void GetAnnotations(KXComException& ctx, IKXQObject* page, IKXQAttributePtr& annotations) {
   CheckPointerArgument(ctx, page);
@@ -132,8 +134,7 @@ HRESULT CreateAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& val
 }
 
 HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
-  KXComException ctx(u"CreateAnnotationMessageParser::CreateAnnotation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     int32_t id = 0;
     IKXQAttributePtr next;
     RunAnnotationMessage(
@@ -155,16 +156,13 @@ HRESULT CreateAnnotationMessageParser::CreateAnnotation() {
                next->PutValue(_variant_t(), _variant_t(), _variant_t(static_cast<LONG>(id + 1))));
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"CreateAnnotationMessageParser::CreateAnnotation", kFrame, work);
 }
 
 HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, int32_t status,
                                                             int32_t id) {
-  KXComException ctx =
-      KXComException::Silent(u"CreateAnnotationMessageParser::CreatePageAnnotation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     IKXQAttributePtr annotations;
     GetAnnotations(ctx, page, annotations);
     KXFieldData record;
@@ -186,9 +184,8 @@ HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, in
                         WriteAnnotation(ctx, record));
     KX_CHECK(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"CreateAnnotationMessageParser::CreatePageAnnotation", kSilentFrame, work);
 }
 
 HRESULT Messages::CreateAnnotation(MainContext& main, const OLECHAR* request) {
@@ -217,18 +214,16 @@ HRESULT SetAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT SetAnnotationMessageParser::SetAnnotation() {
-  KXComException ctx(u"SetAnnotationMessageParser::SetAnnotation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     return RunOnStoredAnnotation(ctx, *this, &SetAnnotationMessageParser::SetPageAnnotation);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"SetAnnotationMessageParser::SetAnnotation",
+                      FrameOptions{.file = kFile, .passReturnedFailure = true}, work);
 }
 
 HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t status, int32_t id,
                                                       bool* markup) {
-  KXComException ctx = KXComException::Silent(u"SetAnnotationMessageParser::SetPageAnnotation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     IKXQAttributePtr annotations;
     GetAnnotations(ctx, page, annotations);
     KXFieldData record;
@@ -245,9 +240,8 @@ HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t 
     }
     KX_CHECK(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"SetAnnotationMessageParser::SetPageAnnotation", kSilentFrame, work);
 }
 
 HRESULT Messages::SetAnnotation(MainContext& main, const OLECHAR* request) {
@@ -277,18 +271,16 @@ HRESULT MoveAnnotationMessageParser::SetValue(uint32_t id, const SAXValue& value
 }
 
 HRESULT MoveAnnotationMessageParser::MoveAnnotation() {
-  KXComException ctx(u"MoveAnnotationMessageParser::MoveAnnotation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     return RunOnStoredAnnotation(ctx, *this, &MoveAnnotationMessageParser::MovePageAnnotation);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"MoveAnnotationMessageParser::MoveAnnotation",
+                      FrameOptions{.file = kFile, .passReturnedFailure = true}, work);
 }
 
 HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_t status,
                                                         int32_t id, bool* markup) {
-  KXComException ctx = KXComException::Silent(u"MoveAnnotationMessageParser::MovePageAnnotation");
-  try {
+  const auto work = [&](KXComException& ctx) {
     IKXQAttributePtr annotations;
     GetAnnotations(ctx, page, annotations);
     KXFieldData record;
@@ -299,9 +291,8 @@ HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_
     SetAttributeValueAt(annotations, position, WriteAnnotation(ctx, record));
     KX_CHECK(ctx, m_pMain->LaunchAnnotationFieldEvent(page, id, status));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"MoveAnnotationMessageParser::MovePageAnnotation", kSilentFrame, work);
 }
 
 HRESULT Messages::MoveAnnotation(MainContext& main, const OLECHAR* request) {

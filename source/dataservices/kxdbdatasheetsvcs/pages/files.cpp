@@ -18,6 +18,7 @@ KX_SMARTPTR_TYPEDEF(IStream);
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/files";
+constexpr FrameOptions kFrame{.file = kFile};
 constexpr OLECHAR kMarker[] = u"!::!";
 constexpr size_t kMarkerLength = 4;
 
@@ -141,8 +142,7 @@ bool IsNameInsideFolder(const OLECHAR* name) {
 
 HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
                                const OLECHAR* checknum, const OLECHAR* data) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ReplaceTemplateWithQMF");
-  try {
+  const auto work = [&](KXComException& ctx) {
     IKXQObjectPtr target;
     VisitTemplateRecords(ctx, KX_HERE(kFile), host.m_pSchema,
                          u"Failed to find template class representing QMF template",
@@ -191,9 +191,9 @@ HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
     value.vt = VT_UNKNOWN;
     value.punkVal = stream.GetInterfacePtr();
     KX_CHECK(ctx, excel->PutValue(none, none, value));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::ReplaceTemplateWithQMF", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs
@@ -258,16 +258,14 @@ const GrammarRecord* GetTemplateFromDBMessageParser::GetSchema() const {
 }
 
 HRESULT GetTemplateFromDBMessageParser::GetTemplateFromDB() {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFromDB");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetTemplateFromDB", kFrame, [&](KXComException& ctx) {
     if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData,
                         m_templateId.c_str(), m_checknum.c_str(),
                         u"Unable to send template data for %ls")) {
       KX_CHECK(ctx, Messages::GetTemplateFile(*m_pMain, m_templateId.c_str()));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::GetTemplateFromDB(MainContext& main, const OLECHAR* request) {
@@ -281,8 +279,7 @@ const GrammarRecord* GetSourceFromDBMessageParser::GetSchema() const {
 }
 
 HRESULT GetSourceFromDBMessageParser::GetSourceFromDB() {
-  KXComException ctx(u"KXDBDatasheetSvcs::GetSourceFromDB");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::GetSourceFromDB", kFrame, [&](KXComException& ctx) {
     const OLECHAR* templateId = m_templateId.c_str();
     if (SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedWorkbookSource, templateId,
                        m_checknum.c_str(), u"Unable to send source data for %ls")) {
@@ -308,9 +305,8 @@ HRESULT GetSourceFromDBMessageParser::GetSourceFromDB() {
     const _bstr_t folder = GetSettingsFolder(ctx, Reply(), u"Templates");
     SendFile(ctx, Reply(), JoinPath(folder, file), true, u"Unable to open excel source file %ls",
              templateId);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::GetSourceFromDB(MainContext& main, const OLECHAR* request) {

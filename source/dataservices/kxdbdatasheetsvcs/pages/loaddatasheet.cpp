@@ -25,6 +25,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // Folder chains deeper than this are taken as broken (an ownership cycle).
 constexpr int kMaxFolderDepth = 256;
@@ -205,8 +206,7 @@ namespace KXDBDatasheetSvcs {
 
 HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t status,
                       bool openForEditing) {
-  KXComException ctx(u"KXDBDatasheetSvcs::LoadDatasheet");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::LoadDatasheet", kFrame, [&](KXComException& ctx) {
     MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     _com_ptr_t<IKXQApplication> application(main->m_pApplication);
@@ -286,9 +286,7 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
       SetUpTrigger(*main, datasheet, true);
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs
@@ -297,8 +295,7 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
 // Page set-up and contents.
 
 HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageSetup");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageSetup", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
@@ -322,15 +319,12 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
     KX_CHECK(ctx, writer->EndElement(u"Page"));
     KX_CHECK(ctx, writer->GetString(text));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t status,
                           bool openForEditing) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageContents");
-  try {
+  const auto work = [&](KXComException& ctx) {
     MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
@@ -350,16 +344,15 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     if (status == 1 && openForEditing) SetUpTrigger(*main, page, false);
     context.m_continuousPage = false;
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
+  };
+  const HRESULT hr = ServeRequest(u"KXDBDatasheetSvcs::WritePageContents", kFrame, work);
   context.m_continuousPage = false;
-  return ctx.Return();
+  return hr;
 }
 
 HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* templatePage,
                                  IKXQObject* page) {
-  KXComException ctx(u"KXDBDatasheetSvcs::InitializeContinuousPage");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, context.m_pMain);
     CheckPointerArgument(ctx, templatePage);
     _bstr_t format;
@@ -374,14 +367,12 @@ HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* tem
     context.m_continuousPage = true;
     context.m_continuousFormatChecked = true;
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::InitializeContinuousPage", kFrame, work);
 }
 
 HRESULT InitializeContinuousPageOnce(PageLoadContext& context, IKXQTemplatePage* templatePage) {
-  KXComException ctx(u"KXDBDatasheetSvcs::InitializeContinuousPageOnce");
-  try {
+  const auto work = [&](KXComException& ctx) {
     if (context.m_continuousPage) return S_OK;
     CheckPointerArgument(ctx, context.m_pMain);
     CheckPointerArgument(ctx, templatePage);
@@ -393,9 +384,8 @@ HRESULT InitializeContinuousPageOnce(PageLoadContext& context, IKXQTemplatePage*
                                                                     templatePage, false));
     context.m_continuousPage = true;
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::InitializeContinuousPageOnce", kFrame, work);
 }
 
 SAFEARRAY* GetPageOverspillChain(PageLoadContext& context, IKXQObject* page) {
@@ -411,8 +401,7 @@ SAFEARRAY* GetPageOverspillChain(PageLoadContext& context, IKXQObject* page) {
 
 HRESULT IsTemplateChecknumChanged(PageLoadContext& context, IKXQObject* page,
                                   IKXQAttribute* attribute, int32_t status, bool* changed) {
-  KXComException ctx(u"KXDBDatasheetSvcs::IsTemplateChecknumChanged");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, changed);
     *changed = false;
     CheckPointerArgument(ctx, attribute);
@@ -441,7 +430,6 @@ HRESULT IsTemplateChecknumChanged(PageLoadContext& context, IKXQObject* page,
       *changed = true;
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::IsTemplateChecknumChanged", kFrame, work);
 }

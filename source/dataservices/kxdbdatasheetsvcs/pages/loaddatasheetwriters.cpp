@@ -21,6 +21,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // Sends a non-empty element text into the reply of the current request.
 // Raises E_FAIL without a response, and the response's own failure.
@@ -57,8 +59,7 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
                          IKXQAttribute* fields, int32_t position, int32_t pageId,
                          KXFieldData& record, _com_ptr_t<ikxXMLStringWriter>& writer,
                          _bstr_t& element) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageFields");
-  try {
+  const auto work = [&](KXComException& ctx) {
     _bstr_t stored;
     KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, stored);
     if (stored.length() == 0) return S_OK;
@@ -81,9 +82,8 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
     // The writer is kept for the next field, which must not start with this one.
     KX_CHECK(ctx, writer->Clear());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageFields", kSilentFrame, work);
 }
 
 }  // namespace
@@ -211,16 +211,15 @@ HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateFiel
     }
     return S_OK;
   }
-  KXComException ctx = KXComException::Silent(u"ResolveContinuousListField");
-  try {
-    const HRESULT hr =
-        ResolveContinuousListField(*context.m_pMain, page, field, row, &position, &holder);
-    *rowEmpty = hr == S_FALSE;
-    return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  holder = nullptr;
-  return ctx.Return();
+  const HRESULT resolved =
+      ServeRequest(u"ResolveContinuousListField", kSilentFrame, [&](KXComException&) {
+        const HRESULT hr =
+            ResolveContinuousListField(*context.m_pMain, page, field, row, &position, &holder);
+        *rowEmpty = hr == S_FALSE;
+        return S_OK;
+      });
+  if (FAILED(resolved)) holder = nullptr;
+  return resolved;
 }
 
 // The value text of a holder, with the number texts of reals and integers
@@ -441,8 +440,7 @@ int32_t ReadFieldDataAt(PageLoadContext& context, int32_t nodeId, int32_t row, i
 HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                    int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
                    IKXQAttribute* otherFields, bool templateChanged, BSTR* out) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteField");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteField", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, context.m_pMain);
@@ -469,16 +467,14 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     record.fieldId = nodeId;
     if (context.m_continuousPage) record.index = row;
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, ObjectIdOf(page)));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
                            IKXQTemplatePage* templatePage, int32_t position, IKXQAttribute* fields,
                            LiveRealField& out) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteRealFieldWithUOM");
-  try {
+  const auto work = [&](KXComException& ctx) {
     out = LiveRealField();
     CheckPointerArgument(ctx, context.m_pMain);
     _bstr_t stored;
@@ -510,9 +506,8 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
         ResolveLive(context, page, out.field, row, out.position, out.holder, &rowEmpty);
     KX_CHECK(ctx, resolved);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteRealFieldWithUOM", kSilentFrame, work);
 }
 
 namespace {
@@ -542,22 +537,20 @@ void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* p
 HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t position,
                               IKXQAttribute* fields, BSTR* out) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteFieldValueByType");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     KXFieldData record;
     FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record);
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataDefinition, -1));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteFieldValueByType", kSilentFrame, work);
 }
 
 HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                     int32_t position, IKXQAttribute* fields, BSTR* out) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WriteFields");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteFields", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     IKXQObjectPtr issued;
@@ -572,15 +565,13 @@ HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage
     FillStoredForm(ctx, context, page, templatePage, fields, position, otherText, record);
     if (context.m_continuousPage) record.index = RowOf(context, position);
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataFull, -1));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                         int32_t status) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageFields");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageFields", kFrame, [&](KXComException& ctx) {
     MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     IKXQObjectPtr other;
@@ -623,9 +614,7 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
       return hr;
     });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 namespace {
@@ -670,8 +659,7 @@ void ReportItemFailure(IKXQApplication* application, HRESULT hr) {
 
 HRESULT WriteStoredAnnotation(IKXQObject* page, IKXQObject* issued, IKXQApplication* application,
                               int32_t status, BSTR text, BSTR* out) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::WritePageAnnotations");
-  try {
+  const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     _bstr_t issuedText;
@@ -682,9 +670,8 @@ HRESULT WriteStoredAnnotation(IKXQObject* page, IKXQObject* issued, IKXQApplicat
     }
     KX_CHECK(ctx, WriteAnnotationField(page, application, status, text, issuedText, out));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageAnnotations", kSilentFrame, work);
 }
 
 _com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx) {
@@ -701,8 +688,7 @@ _com_ptr_t<ikxXMLStringWriter> MakeWriter(KXComException& ctx) {
 // Units.
 
 HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageUnits");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageUnits", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, context.m_pMain);
     IKXQAttributePtr units;
     const int32_t count = GetPageList(ctx, page, u"Units", units);
@@ -712,15 +698,12 @@ HRESULT WritePageUnits(PageLoadContext& context, IKXQObject* page, IKXQTemplateP
       return WriteShowUnit(page, templatePage, i - 1, text, element);
     });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t unit, BSTR unitText,
                       BSTR* out) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WriteShowUnit");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteShowUnit", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, templatePage);
@@ -748,9 +731,7 @@ HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t 
     KX_CHECK(ctx, writer->EndElement(u"ShowUnit"));
     KX_CHECK(ctx, writer->GetString(out));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -758,8 +739,7 @@ HRESULT WriteShowUnit(IKXQObject* page, IKXQTemplatePage* templatePage, int32_t 
 
 HRESULT WritePageRevisions(PageLoadContext& context, IKXQObject* page,
                            IKXQTemplatePage* templatePage) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageRevisions");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageRevisions", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, context.m_pMain);
     IKXQAttributePtr revisions;
     const int32_t count = GetPageList(ctx, page, u"Revisions", revisions);
@@ -769,16 +749,13 @@ HRESULT WritePageRevisions(PageLoadContext& context, IKXQObject* page,
       return WriteShowRevision(context, page, templatePage, i - 1, text, element);
     });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT WriteShowRevision(PageLoadContext& context, IKXQObject* page,
                           IKXQTemplatePage* templatePage, int32_t revision, BSTR revisionText,
                           BSTR* out) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WriteShowRevision");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteShowRevision", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, templatePage);
@@ -809,17 +786,14 @@ HRESULT WriteShowRevision(PageLoadContext& context, IKXQObject* page,
     KX_CHECK(ctx, writer->EndElement(u"ShowRevision"));
     KX_CHECK(ctx, writer->GetString(out));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---------------------------------------------------------------------------
 // Annotations.
 
 HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t status) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageAnnotations");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageAnnotations", kFrame, [&](KXComException& ctx) {
     MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     IKXQObjectPtr issued;
@@ -833,15 +807,12 @@ HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t
                                                   element);
     });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int32_t status,
                              BSTR text, BSTR otherText, BSTR* out) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WriteAnnotationField");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteAnnotationField", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     const int32_t pageId = ObjectIdOf(page);
@@ -853,17 +824,14 @@ HRESULT WriteAnnotationField(IKXQObject* page, IKXQApplication* application, int
     if (status != 4 && record.IsFieldChanged(other, application, true)) record.state = 0x100;
     KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, pageId));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // ---------------------------------------------------------------------------
 // Qualifiers.
 
 HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t status) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePageQualifiers");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePageQualifiers", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, context.m_pMain);
     IKXQAttributePtr qualifiers;
     const int32_t count = GetPageList(ctx, page, u"Qualifiers", qualifiers);
@@ -873,14 +841,11 @@ HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t 
       return WriteShowQualifier(page, status, i - 1, value, element);
     });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT WriteShowQualifier(IKXQObject* page, int32_t, int32_t qualifier, int32_t value, BSTR* out) {
-  KXComException ctx(u"KXDBDatasheetSvcs::WriteShowQualifier");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteShowQualifier", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
@@ -891,7 +856,5 @@ HRESULT WriteShowQualifier(IKXQObject* page, int32_t, int32_t qualifier, int32_t
     KX_CHECK(ctx, writer->EndElement(u"ShowQualifier"));
     KX_CHECK(ctx, writer->GetString(out));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }

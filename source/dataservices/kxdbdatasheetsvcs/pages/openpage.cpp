@@ -22,6 +22,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 using namespace KXDBDatasheetSvcs;
 
@@ -185,8 +186,7 @@ HRESULT ComparePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 }
 
 HRESULT ComparePagesMessageParser::ComparePages() {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ComparePages");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::ComparePages", kSilentFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     PageInWork work;
     FindPage(main, m_pageId, work);
@@ -203,9 +203,7 @@ HRESULT ComparePagesMessageParser::ComparePages() {
     KX_CHECK(ctx, WritePageContents(context, work.page, work.status, true));
     EndOpenPageReply(main);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ComparePages(MainContext& main, const OLECHAR* request) {

@@ -23,6 +23,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 // A page's "PageNumber"; 0 when it has none.
 int32_t PageNumberOf(IKXQObject* page) {
@@ -262,24 +264,22 @@ const GrammarRecord* ListTemplatePagesSchema::GetSchema() const {
 
 HRESULT ListTemplatePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   if (id != ObjectId) return E_INVALIDARG;
-  KXComException ctx = KXComException::Silent(u"ListTemplatePagesMessageParser::InternalAddObject");
-  try {
+  const auto work = [&](KXComException&) {
     m_listing.InternalAddObject(m_pMain->m_pDatabase, value.integer);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"ListTemplatePagesMessageParser::InternalAddObject", kSilentFrame, work);
 }
 
 HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
   // The handler has traced its entry; the operations below trace their own.
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ListTemplatePagesByObject");
-  try {
+  const auto work = [&](KXComException&) {
     m_listing.SetTargetId(m_targetId.str());
     m_listing.ListTemplatePagesByObject(m_pMain->m_pApplication, m_pMain->m_pSchema, nullptr);
     m_listing.WriteReply(Reply());
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::ListTemplatePagesByObject", kSilentFrame, work);
 }
 
 HRESULT Messages::ListTemplatePagesByObject(MainContext& main, const OLECHAR* request) {
@@ -610,13 +610,10 @@ using namespace KXDBDatasheetSvcs;
 // "<KXError" description; nothing is thrown into the parser.
 template <class Work>
 HRESULT RunPageWorker(const OLECHAR* name, Work&& work) {
-  KXComException ctx = KXComException::Silent(name);
-  try {
+  return ServeRequest(name, kSilentFrame, [&](KXComException& ctx) {
     work(ctx);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // A page named by a request: an object of class "Page".
@@ -667,12 +664,10 @@ HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
   const HRESULT hr = InsertPage();
   // A failure ends the request: the pages made before it take their places.
   if (FAILED(hr)) {
-    KXComException ctx = KXComException::Silent();
-    try {
+    (void)ServeRequest(nullptr, kFrame, [&](KXComException&) {
       KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
-    }
-    KX_CATCH(ctx, KX_HERE(kFile))
-    (void)ctx.Return();
+      return S_OK;
+    });
   }
   m_objectId = -1;  // the next "Page" starts afresh
   m_templateId.Reset();

@@ -394,6 +394,25 @@ TEST_F(TriggersTest, APermanentFilterRemovesAMemberThatFailsAndAddsOneThatPasses
   m_host.main().UseWorkers(nullptr);
 }
 
+// The creation event tests an object against a summary's filter as the
+// trigger callback does: recorded by the summary's permanent-filter trigger
+// under the object's id, so that a later change of what the test read
+// brings the object in.
+TEST_F(TriggersTest, ACreatedObjectsFilterTestIsRecordedByThePermanentFilter) {
+  MembershipRecorder workers;
+  m_host.main().UseWorkers(&workers);
+  ASSERT_EQ(KXDBDatasheetServices::InitializePermanentFilterTrigger(m_host.main(),
+                                                                    m_host.Object(kSummary)),
+            S_OK);
+  ASSERT_TRUE(m_host.host().ModuleEvent(4, m_host.Object(kPump2), _variant_t()).succeeded());
+  EXPECT_TRUE(workers.calls.empty());  // "Ready" fails: no page
+  const kx::host::CallResult added = m_host.Set(kPump2, u"F12", u"yes");
+  ASSERT_TRUE(added.succeeded()) << Narrow(added.error);
+  EXPECT_EQ(workers.calls,
+            std::vector<std::string>{"add #11 to #300 on a template page unless shown"});
+  m_host.main().UseWorkers(nullptr);
+}
+
 TEST_F(TriggersTest, ClaimOnlyWorksAsAPermanentFilter) {
   IKXQAttributePtr filter;
   ASSERT_EQ(
