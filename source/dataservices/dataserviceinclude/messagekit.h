@@ -274,6 +274,9 @@ struct FrameOptions {
   // description here, as at an outermost boundary, instead of being traced
   // and rethrown.
   bool boundary = false;
+  // The context names `traceName` as the method its failures come from but
+  // writes no entry trace line: a worker inside a traced handler.
+  bool silent = false;
 };
 
 // The frame of every message handler and worker: opens the error context
@@ -286,7 +289,8 @@ struct FrameOptions {
 template <class Work>
 [[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
                                    Work&& work) {
-  KXComException ctx(traceName);
+  KXComException ctx =
+      options.silent ? KXComException::Silent(traceName) : KXComException(traceName);
   try {
     const HRESULT hr = work(ctx);
     if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
