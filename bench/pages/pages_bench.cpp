@@ -20,6 +20,7 @@
 #include "com/wstr.h"
 #include "host/host_application.h"
 #include "main/main.h"
+#include "pages/pages.h"
 #include "store/admin.h"
 #include "store/database.h"
 
@@ -81,7 +82,7 @@ class Sheet {
     for (int k = 0; k < count; ++k) request += u"<Page TemplateId=\"T\" TemplatePageId=\"P\"/>";
     request += u"</InsertPages></XMLMessage>";
     const _bstr_t text(request.c_str());
-    return Round([&] { return main_->InsertPages(text); });
+    return Round([&] { return Messages::InsertPages(*main_, text); });
   }
   // Moves the second page after the last but one.
   bool Move() {
@@ -89,7 +90,7 @@ class Sheet {
         u"<XMLMessage TargetId=\"10\" Status=\"1\"><MovePage MovePageId=\"12\" PageId=\"" +
         std::u16string(kx_format(u"%d", 10 + pages_ - 1)) + u"\"/></XMLMessage>";
     const _bstr_t text(request.c_str());
-    return Round([&] { return main_->MovePage(text); });
+    return Round([&] { return Messages::MovePage(*main_, text); });
   }
 
  private:

@@ -1,24 +1,26 @@
 // The data-service map of a module: the message names it serves, each with
-// the method of the module's main class that handles it, and the dispatch
-// of one request. The framework knows the main class only as the template
+// the function that handles it, and the dispatch of one request. The
+// framework knows what the handlers are called on only as the template
 // argument `Module`; the module declares its map (for this module:
 // messagemap.h).
 #pragma once
+
+#include <type_traits>
 
 #include "com/oleauto.h"
 
 inline constexpr int kDataServiceNameLength = 128;
 
-// One row. A handler is called on the module with the request text (a
+// One row. A handler is called with the module and the request text (a
 // BSTR, which may be null for an empty request); it returns its HRESULT
 // and, on failure, leaves its error information as the thread's. The second
 // handler takes one further argument (borrowed); no message of this module
 // uses it.
 template <class Module>
 struct DataServiceMapEntryOf {
-  OLECHAR name[kDataServiceNameLength];                // zero-filled after the name
-  HRESULT (Module::*handler)(const OLECHAR* request);  // null only in the terminator
-  HRESULT (Module::*handler2)(const OLECHAR* request, const VARIANT& extra);
+  OLECHAR name[kDataServiceNameLength];                        // zero-filled after the name
+  HRESULT (*handler)(Module& module, const OLECHAR* request);  // null only in the terminator
+  HRESULT (*handler2)(Module& module, const OLECHAR* request, const VARIANT& extra);
 };
 
 namespace DataServiceMapping {
@@ -55,7 +57,7 @@ const DataServiceMapEntryOf<Module>* FindDataServiceEntryIn(
 // "Data service request handler not found". On failure the thread's error
 // information describes it.
 template <class Module>
-[[nodiscard]] HRESULT DispatchDataServiceRequestIn(Module& module,
+[[nodiscard]] HRESULT DispatchDataServiceRequestIn(std::type_identity_t<Module>& module,
                                                    const DataServiceMapEntryOf<Module>* map,
                                                    const OLECHAR* name, const OLECHAR* text) {
   const DataServiceMapEntryOf<Module>* entry = FindDataServiceEntryIn(map, name);
@@ -65,5 +67,5 @@ template <class Module>
   }
   if (entry == nullptr) return DataServiceMapping::ReportNoMap();
   if (entry->handler == nullptr) return DataServiceMapping::ReportHandlerNotFound();
-  return (module.*(entry->handler))(text);
+  return entry->handler(module, text);
 }

@@ -71,9 +71,11 @@ using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
 // start-up S_OK; the trigger callback and every operation up to attach
 // E_NOTIMPL; attach, detach and both request operations implemented. `T`
 // replaces what it serves itself and gives its map as
-//   static const DataServiceMapEntryOf<T>* DataServiceMap();
-template <class T>
-class IKXQDataServiceImpl : public IKXQDataService, public HostConnection {
+//   static const DataServiceMapEntryOf<M>* DataServiceMap();
+// whose handlers take `T` as `M` (T itself or a base of it). `Connection`
+// is `HostConnection` or a class of the module derived from it.
+template <class T, class Connection = HostConnection>
+class IKXQDataServiceImpl : public IKXQDataService, public Connection {
  public:
   HRESULT StartUp(IKXQRegistrar*) override { return S_OK; }
   HRESULT ProcessRequest(BSTR name, BSTR text, IKXQRequestContext* context) override {
@@ -95,8 +97,10 @@ class IKXQDataServiceImpl : public IKXQDataService, public HostConnection {
   HRESULT OnDatabaseEvent(LONG, IKXQObject*, VARIANT*) override { return E_NOTIMPL; }
   HRESULT Reserved4() override { return E_NOTIMPL; }
   HRESULT Reserved5() override { return E_NOTIMPL; }
-  HRESULT Attach(IKXQApplication* application) override { return AttachApplication(application); }
-  HRESULT Detach() override { return DetachApplication(); }
+  HRESULT Attach(IKXQApplication* application) override {
+    return this->AttachApplication(application);
+  }
+  HRESULT Detach() override { return this->DetachApplication(); }
   HRESULT ProcessRequestWithResponse(BSTR name, BSTR text, IKXQRequestContext* context,
                                      VARIANT extra) override {
     Request request{static_cast<T*>(this), name, text, &extra};
@@ -121,12 +125,12 @@ class IKXQDataServiceImpl : public IKXQDataService, public HostConnection {
     // name without a second handler fails like an unknown one, quietly.
     [[nodiscard]] static HRESULT DispatchWithExtra(void* data, bool* quiet) {
       const Request& r = *static_cast<const Request*>(data);
-      const DataServiceMapEntryOf<T>* entry = FindDataServiceEntryIn(T::DataServiceMap(), r.name);
+      const auto* entry = FindDataServiceEntryIn(T::DataServiceMap(), r.name);
       if (entry == nullptr || entry->handler == nullptr || entry->handler2 == nullptr) {
         *quiet = true;
         return E_FAIL;
       }
-      return (r.module->*(entry->handler2))(r.text, *r.extra);
+      return entry->handler2(*r.module, r.text, *r.extra);
     }
   };
 };

@@ -4,8 +4,8 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr FrameOptions kFrame{.file = kFile};
 
 namespace KXDBDatasheetSvcs {
 
-void CloseDocument(Main& main, int32_t documentId, int32_t status) {
+void CloseDocument(MainContext& main, int32_t documentId, int32_t status) {
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr document;
   // Only what the open message opens is closed: a page or a plant object
@@ -45,7 +45,7 @@ HRESULT CloseDocumentsMessageParser::CloseDocument(uint32_t element) {
   });
 }
 
-HRESULT Main::CloseDocuments(const OLECHAR* request) {
-  return ServeMessage<CloseDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::CloseDocuments",
+HRESULT Messages::CloseDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CloseDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::CloseDocuments",
                                                    request);
 }

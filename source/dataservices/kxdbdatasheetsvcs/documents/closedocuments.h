@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "documents/documentlist.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 // "CloseDocuments": any number of "Datasheet" and "Diagram" versions, each
 // closed when it ends.
@@ -27,5 +27,12 @@ namespace KXDBDatasheetSvcs {
 
 // The store's close-version call for the document with the status as
 // decimal text ("-1" when none was given).
-void CloseDocument(Main& main, int32_t documentId, int32_t status);
+void CloseDocument(MainContext& main, int32_t documentId, int32_t status);
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT CloseDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

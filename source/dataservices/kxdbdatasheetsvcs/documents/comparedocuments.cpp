@@ -4,8 +4,8 @@
 #include "documents/processdocuments.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "xmlreply.h"
 
 namespace {
@@ -16,7 +16,7 @@ constexpr HRESULT kNoSuchObject = static_cast<HRESULT>(0x8004B001);
 
 // The datasheet `id`; a store that does not know it fails with the
 // "no longer exists" text naming `which` ("Datasheet1", "Datasheet2").
-void GetComparedDatasheet(KXComException& ctx, Main& main, int32_t id, const OLECHAR* which,
+void GetComparedDatasheet(KXComException& ctx, MainContext& main, int32_t id, const OLECHAR* which,
                           IKXQObjectPtr& datasheet) {
   VARIANT_BOOL exists = VARIANT_FALSE;
   const HRESULT asked = main.m_pDatabase->ObjectExists(id, &exists);
@@ -118,7 +118,7 @@ void CompareDocumentsMessageParser::ForgetEntries() {
 
 HRESULT CompareDocumentsMessageParser::CompareDocuments() {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr first;
     IKXQObjectPtr second;
     GetComparedDatasheet(ctx, main, m_documentId1, u"Datasheet1", first);
@@ -150,7 +150,7 @@ HRESULT CompareDocumentsMessageParser::CompareDocuments() {
   });
 }
 
-HRESULT Main::CompareDocuments(const OLECHAR* request) {
-  return ServeMessage<CompareDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::CompareDocuments",
+HRESULT Messages::CompareDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CompareDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::CompareDocuments",
                                                      request);
 }

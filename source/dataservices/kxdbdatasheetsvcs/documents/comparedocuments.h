@@ -8,7 +8,7 @@
 #include <set>
 
 #include "documents/validatetemplates.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 
 class CompareDocumentsSchema : public MessageParser {
@@ -29,7 +29,7 @@ class CompareDocumentsSchema : public MessageParser {
 
 class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
  public:
-  explicit CompareDocumentsMessageParser(Main* main)
+  explicit CompareDocumentsMessageParser(MainContext* main)
       : CompareDocumentsSchema(main), m_validation(main), m_loader(main) {}
   HRESULT BeginElement(uint32_t id) override;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
@@ -55,3 +55,10 @@ class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
   // datasheet again, a whole datasheet for a few bytes of request.
   std::set<std::array<int32_t, 4>> m_compared;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT CompareDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

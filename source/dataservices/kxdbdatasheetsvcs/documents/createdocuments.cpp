@@ -6,10 +6,10 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
+#include "model/mainworkers.h"
 #include "xmlreply.h"
 
 namespace {
@@ -62,7 +62,7 @@ int32_t ActiveProjectId(KXComException& ctx, IKXQApplication* application) {
 
 // The project-wide dimension set applied to a new document; a continuous
 // summary sheet then binds its unit triggers again.
-void ApplyProjectUnits(KXComException& ctx, Main& main, IKXQObject* document,
+void ApplyProjectUnits(KXComException& ctx, MainContext& main, IKXQObject* document,
                        bool continuousSummary) {
   IKXQObjectPtr settings;
   const HRESULT hr = main.m_pDatabase->get_Object(1, &settings);
@@ -152,7 +152,7 @@ HRESULT CreateDocumentsMessageParser::Work() {
 
 void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {
   KXComException ctx = KXComException::Silent();
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   document = nullptr;
   IKXQTemplateLibraryPtr library;
   KX_CHECK(ctx, main.m_pApplication->get_TemplateLibrary(&library));
@@ -234,7 +234,7 @@ void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {
 
 bool CreateDocumentsMessageParser::AsBuiltSummaryExists(IKXQTemplate* tmpl) {
   KXComException ctx = KXComException::Silent();
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   IKXQClassPtr cls;
   KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(u"Datasheet"), &cls));
   ComPtrArray<IKXQObject> datasheets;
@@ -253,7 +253,7 @@ bool CreateDocumentsMessageParser::AsBuiltSummaryExists(IKXQTemplate* tmpl) {
 
 void CreateDocumentsMessageParser::CreateAsBuiltSummarySheet(IKXQTemplate* tmpl) {
   KXComException ctx = KXComException::Silent();
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   // The new sheet already serves project 1.
   if (ActiveProjectId(ctx, main.m_pApplication) == 1) return;
   if (AsBuiltSummaryExists(tmpl)) return;
@@ -270,7 +270,7 @@ void CreateDocumentsMessageParser::WriteDatasheetReply(IKXQObject* document) {
 
 void CreateDocumentsMessageParser::CreateDiagram(IKXQObjectPtr& diagram) {
   KXComException ctx = KXComException::Silent();
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   diagram = nullptr;
   _com_ptr_t<IDispatch> service;
   KX_CHECK(ctx, main.m_pApplication->GetService(_bstr_t(u"DrawingServices"), &service));
@@ -318,7 +318,7 @@ void CreateDocumentsMessageParser::WriteDiagramReply(IKXQObject* diagram) {
   XMLReply::WriteElement(Reply(), u"Diagram", nullptr);
 }
 
-HRESULT Main::CreateDocuments(const OLECHAR* request) {
-  return ServeMessage<CreateDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::CreateDocuments",
+HRESULT Messages::CreateDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CreateDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::CreateDocuments",
                                                     request);
 }

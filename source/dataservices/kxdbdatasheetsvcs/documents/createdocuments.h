@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "kxstoreptrs.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 
 class CreateDocumentsSchema : public MessageParser {
@@ -30,7 +30,8 @@ class CreateDocumentsSchema : public MessageParser {
 
 class CreateDocumentsMessageParser final : public CreateDocumentsSchema {
  public:
-  explicit CreateDocumentsMessageParser(Main* main) : CreateDocumentsSchema(main), m_loader(main) {}
+  explicit CreateDocumentsMessageParser(MainContext* main)
+      : CreateDocumentsSchema(main), m_loader(main) {}
   HRESULT BeginElement(uint32_t id) override;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override;
@@ -54,3 +55,10 @@ class CreateDocumentsMessageParser final : public CreateDocumentsSchema {
   SAXText m_diagramClass;
   PageLoadContext m_loader;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT CreateDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -5,9 +5,9 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 
@@ -22,7 +22,7 @@ constexpr FrameOptions kFrame{.file = kFile};
 
 namespace KXDBDatasheetSvcs {
 
-void RecaseDocument(Main& main, const OLECHAR* targetId, int32_t caseId) {
+void RecaseDocument(MainContext& main, const OLECHAR* targetId, int32_t caseId) {
   KXComException ctx = KXComException::Silent();
   if (targetId == nullptr) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
@@ -54,24 +54,24 @@ HRESULT RecaseDocumentsMessageParser::RecaseDocument() {
   });
 }
 
-HRESULT Main::RecaseDocuments(const OLECHAR* request) {
-  return ServeMessage<RecaseDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RecaseDocuments",
+HRESULT Messages::RecaseDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<RecaseDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::RecaseDocuments",
                                                     request);
 }
 
 // The request text is the datasheet's id in decimal.
-HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetObjects", [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
-    GetStoreObject(m_pDatabase, datasheet, _wtol(request ? request : u""));
+    GetStoreObject(main.m_pDatabase, datasheet, _wtol(request ? request : u""));
     IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
     if (!tmpl) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                               u"The datasheet's template cannot be found");
     }
     SAFEARRAY* rawObjects = nullptr;
-    KX_CHECK(ctx, GetDatasheetObjects(m_pApplication, datasheet, &rawObjects));
+    KX_CHECK(ctx, GetDatasheetObjects(main.m_pApplication, datasheet, &rawObjects));
     VariantUtil::SafeArrayVector objects(rawObjects, true);
     SortedIdArray ids;
     for (int32_t i = 0; i < objects.Count(); ++i) {
@@ -83,13 +83,13 @@ HRESULT Main::ListDatasheetObjects(const OLECHAR* request) {
       if (object) KX_CHECK(ctx, object->get_Id(&id));
       if (id > 0) ids.Add(id);
     }
-    XMLReply::BeginMessage(*this, u"App", -1);
-    XMLReply::StartElement(*this, u"Objects");
+    XMLReply::BeginMessage(main, u"App", -1);
+    XMLReply::StartElement(main, u"Objects");
     for (int32_t i = 0; i < ids.GetCount(); ++i) {
-      XMLReply::WriteElement(*this, u"ObjectId", _bstr_t(kx_ltow(ids.GetAt(i))));
+      XMLReply::WriteElement(main, u"ObjectId", _bstr_t(kx_ltow(ids.GetAt(i))));
     }
-    XMLReply::EndElement(*this, u"Objects");
-    XMLReply::EndMessage(*this);
+    XMLReply::EndElement(main, u"Objects");
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }

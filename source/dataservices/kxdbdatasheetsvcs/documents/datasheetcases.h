@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 // "RecaseDocuments": the envelope's "TargetId" names the datasheet, "CaseId"
 // the case.
@@ -33,6 +33,14 @@ namespace KXDBDatasheetSvcs {
 // Every current page of the datasheet named by `targetId` (decimal text)
 // takes case `caseId` (a page event each), and the datasheet records it as
 // its default case. A missing `targetId` is refused with E_INVALIDARG.
-void RecaseDocument(Main& main, const OLECHAR* targetId, int32_t caseId);
+void RecaseDocument(MainContext& main, const OLECHAR* targetId, int32_t caseId);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT RecaseDocuments(MainContext& main, const OLECHAR* request);
+HRESULT ListDatasheetObjects(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 // A schema whose document elements name a version ("Status").
 template <class Schema>

@@ -7,7 +7,7 @@
 #include "host/settings.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 
@@ -42,7 +42,7 @@ void AddBoolAttribute(HostConnection& host, const OLECHAR* name, VARIANT_BOOL va
 
 // Writes one "Filter" element per object filter of the schema, in the
 // schema's order, into the element that is open.
-void WriteObjectFilters(Main& main) {
+void WriteObjectFilters(MainContext& main) {
   KXComException ctx = KXComException::Silent();
   _com_ptr_t<IKXQSettings> settings;
   KX_CHECK(ctx, main.m_pApplication->get_Settings(&settings));
@@ -77,12 +77,12 @@ void WriteObjectFilters(Main& main) {
 
 }  // namespace
 
-HRESULT Main::GetConfigurations(const OLECHAR*) {
+HRESULT Messages::GetConfigurations(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetConfigurations", [&](KXComException& ctx) {
     // Added before the reply begins: it lands on "XMLMessage".
-    XMLReply::AddStringAttribute(*this, u"MessageOfTheDay", nullptr);
+    XMLReply::AddStringAttribute(main, u"MessageOfTheDay", nullptr);
     _com_ptr_t<IKXQPrivileges> privileges;
-    KX_CHECK(ctx, m_pApplication->get_Privileges(&privileges));
+    KX_CHECK(ctx, main.m_pApplication->get_Privileges(&privileges));
     if (!privileges) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     VARIANT_BOOL granted[std::size(kPrivileges)] = {};
     for (size_t i = 0; i < std::size(kPrivileges); ++i) {
@@ -90,34 +90,34 @@ HRESULT Main::GetConfigurations(const OLECHAR*) {
       KX_CHECK(ctx, privileges->HasPrivilege(_bstr_t(kPrivileges[i].privilege), &granted[i]));
     }
     IKXQProjectPtr project;
-    KX_CHECK(ctx, m_pApplication->get_ActiveProject(&project));
+    KX_CHECK(ctx, main.m_pApplication->get_ActiveProject(&project));
     if (!project) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     LONG projectId = 0;
     KX_CHECK(ctx, project->get_Id(&projectId));
 
-    XMLReply::BeginMessage(*this, u"App", -1);
+    XMLReply::BeginMessage(main, u"App", -1);
     for (size_t i = 0; i < std::size(kPrivileges); ++i) {
       // "IsRootProject" stands before the last privilege.
       if (i + 1 == std::size(kPrivileges)) {
-        AddBoolAttribute(*this, u"IsRootProject", projectId == 1 ? VARIANT_TRUE : VARIANT_FALSE);
+        AddBoolAttribute(main, u"IsRootProject", projectId == 1 ? VARIANT_TRUE : VARIANT_FALSE);
       }
-      AddBoolAttribute(*this, kPrivileges[i].attribute, granted[i]);
+      AddBoolAttribute(main, kPrivileges[i].attribute, granted[i]);
     }
-    XMLReply::StartElement(*this, u"Configurations");
-    WriteObjectFilters(*this);
-    XMLReply::EndElement(*this, u"Configurations");
-    XMLReply::EndMessage(*this);
+    XMLReply::StartElement(main, u"Configurations");
+    WriteObjectFilters(main);
+    XMLReply::EndElement(main, u"Configurations");
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }
 
-HRESULT Main::GetObjectFilters(const OLECHAR*) {
+HRESULT Messages::GetObjectFilters(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetObjectFilters", [&](KXComException&) {
-    XMLReply::BeginMessage(*this, u"App", -1);
-    XMLReply::StartElement(*this, u"ObjectFilters");
-    WriteObjectFilters(*this);
-    XMLReply::EndElement(*this, u"ObjectFilters");
-    XMLReply::EndMessage(*this);
+    XMLReply::BeginMessage(main, u"App", -1);
+    XMLReply::StartElement(main, u"ObjectFilters");
+    WriteObjectFilters(main);
+    XMLReply::EndElement(main, u"ObjectFilters");
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }

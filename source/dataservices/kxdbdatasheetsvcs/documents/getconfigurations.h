@@ -9,4 +9,12 @@
 // setting "DefaultFilter" (any letter case) is marked "Default".
 #pragma once
 
-#include "main/main.h"
+#include "model/maincontext.h"
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetConfigurations(MainContext& main, const OLECHAR* request);
+HRESULT GetObjectFilters(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -3,4 +3,11 @@
 // has nothing to offer: it succeeds and writes no reply.
 #pragma once
 
-#include "main/main.h"
+#include "model/maincontext.h"
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetsByField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -19,7 +19,7 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/listdatashee
 // One creation entry per available datasheet or summary template whose
 // classes take the object's class; the datasheet templates' entries, which
 // name the object, are also appended to `offers` when given.
-void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* object,
+void AddCreationEntries(MainContext& main, KXDatasheetInfoList& list, IKXQObject* object,
                         std::vector<KXDatasheetInfo>* offers) {
   KXComException ctx = KXComException::Silent();
   IKXQClassPtr cls;
@@ -57,7 +57,7 @@ void AddCreationEntries(Main& main, KXDatasheetInfoList& list, IKXQObject* objec
 
 namespace KXDBDatasheetSvcs {
 
-void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId,
+void ListDatasheetsForObject(MainContext& main, KXDatasheetInfoList& list, int32_t objectId,
                              std::vector<KXDatasheetInfo>* offers) {
   if (objectId < 1) return;
   KXComException ctx = KXComException::Silent();
@@ -131,7 +131,7 @@ void ListDatasheetsByObjectMessageParser::ForgetEntries() {
   m_list.RemoveAll();
 }
 
-HRESULT Main::ListDatasheetsByObject(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetsByObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetsByObjectMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
 }

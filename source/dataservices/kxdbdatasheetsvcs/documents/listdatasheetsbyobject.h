@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/main.h"
 #include "model/kxinfoclasses.h"
+#include "model/maincontext.h"
 
 class ListDatasheetsByObjectSchema : public MessageParser {
  public:
@@ -39,7 +39,14 @@ namespace KXDBDatasheetSvcs {
 // Adds the records of one object; an id below 1 adds nothing. The
 // creation entries that name the object are also appended to `offers`
 // when given. Raises `KXComException`.
-void ListDatasheetsForObject(Main& main, KXDatasheetInfoList& list, int32_t objectId,
+void ListDatasheetsForObject(MainContext& main, KXDatasheetInfoList& list, int32_t objectId,
                              std::vector<KXDatasheetInfo>* offers = nullptr);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetsByObject(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -1,7 +1,7 @@
 #include "documents/listdatasheetsbystatus.h"
 
 #include "com/wstr.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ const OLECHAR* const kPageSets[] = {u"CurrentPages", u"SubmittedPages", u"Checke
 
 namespace KXDBDatasheetSvcs {
 
-void ListDatasheetsWithStatus(Main& main, KXDatasheetInfoList& list, int32_t status) {
+void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int32_t status) {
   list.CurrentPage = status;
   if (status < 1 || status > 4) return;
   const _variant_t first(1);
@@ -27,12 +27,12 @@ void ListDatasheetsWithStatus(Main& main, KXDatasheetInfoList& list, int32_t sta
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Main::ListDatasheetsByStatus(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetsByStatus(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByStatus", [&](KXComException&) {
     return KXDBDatasheetSvcs::RunListing(kFile, [&] {
       KXDatasheetInfoList list;
-      KXDBDatasheetSvcs::ListDatasheetsWithStatus(*this, list, _wtol(request ? request : u""));
-      KXDBDatasheetSvcs::WriteDatasheetList(*this, list);
+      KXDBDatasheetSvcs::ListDatasheetsWithStatus(main, list, _wtol(request ? request : u""));
+      KXDBDatasheetSvcs::WriteDatasheetList(main, list);
     });
   });
 }

@@ -8,11 +8,19 @@
 #include <cstdint>
 
 #include "model/kxinfoclasses.h"
+#include "model/maincontext.h"
 
 namespace KXDBDatasheetSvcs {
 
 // Adds the datasheets of `status` and sets the list's CurrentPage to it.
 // Raises `KXComException`.
-void ListDatasheetsWithStatus(Main& main, KXDatasheetInfoList& list, int32_t status);
+void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int32_t status);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetsByStatus(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -48,7 +48,8 @@ void AddObjectEntries(KXDatasheetInfoList& list, IKXQTemplate* tmpl, const _bstr
 
 namespace KXDBDatasheetSvcs {
 
-void ListDatasheetsForTemplate(Main& main, KXDatasheetInfoList& list, const OLECHAR* templateId) {
+void ListDatasheetsForTemplate(MainContext& main, KXDatasheetInfoList& list,
+                               const OLECHAR* templateId) {
   KXComException ctx = KXComException::Silent();
   IKXQTemplateLibraryPtr library;
   KX_CHECK(ctx, main.m_pApplication->get_TemplateLibrary(&library));
@@ -109,7 +110,7 @@ void ListDatasheetsByTemplateMessageParser::ForgetEntries() {
   m_list.RemoveAll();
 }
 
-HRESULT Main::ListDatasheetsByTemplate(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetsByTemplate(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetsByTemplateMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetsByTemplate", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetsByTemplate", request);
 }

@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "main/main.h"
 #include "model/kxinfoclasses.h"
+#include "model/maincontext.h"
 
 class ListDatasheetsByTemplateSchema : public MessageParser {
  public:
@@ -37,6 +37,14 @@ class ListDatasheetsByTemplateMessageParser final : public ListDatasheetsByTempl
 
 namespace KXDBDatasheetSvcs {
 
-void ListDatasheetsForTemplate(Main& main, KXDatasheetInfoList& list, const OLECHAR* templateId);
+void ListDatasheetsForTemplate(MainContext& main, KXDatasheetInfoList& list,
+                               const OLECHAR* templateId);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetsByTemplate(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

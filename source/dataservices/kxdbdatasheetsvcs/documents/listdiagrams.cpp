@@ -1,8 +1,8 @@
 #include "documents/listdiagrams.h"
 
 #include "host/drawing.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void DrawingTemplateEntries(const OLECHAR* text, std::vector<std::u16string>& na
   if (!rest.empty()) names.push_back(u"New " + std::u16string(rest) + u" Diagram");
 }
 
-void ListAllDiagrams(Main& main, KXDiagramInfoList& list) {
+void ListAllDiagrams(MainContext& main, KXDiagramInfoList& list) {
   KXComException ctx = KXComException::Silent();
   _com_ptr_t<IDispatch> service;
   KX_CHECK(ctx, main.m_pApplication->GetService(_bstr_t(u"DrawingServices"), &service));
@@ -46,7 +46,7 @@ void ListAllDiagrams(Main& main, KXDiagramInfoList& list) {
   }
 }
 
-void ListSharedDiagramsOf(Main& main, KXDiagramInfoList& list) {
+void ListSharedDiagramsOf(MainContext& main, KXDiagramInfoList& list) {
   KXComException ctx = KXComException::Silent();
   for (const IKXQObjectPtr& diagram : ClassInstances(main, u"Diagram")) {
     _bstr_t name;
@@ -59,22 +59,22 @@ void ListSharedDiagramsOf(Main& main, KXDiagramInfoList& list) {
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Main::ListDiagrams(const OLECHAR*) {
+HRESULT Messages::ListDiagrams(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDiagrams", [&](KXComException&) {
     return KXDBDatasheetSvcs::RunListing(kFile, [&] {
       KXDiagramInfoList list;
-      KXDBDatasheetSvcs::ListAllDiagrams(*this, list);
-      KXDBDatasheetSvcs::WriteDiagramList(*this, list, false);
+      KXDBDatasheetSvcs::ListAllDiagrams(main, list);
+      KXDBDatasheetSvcs::WriteDiagramList(main, list, false);
     });
   });
 }
 
-HRESULT Main::ListSharedDiagrams(const OLECHAR*) {
+HRESULT Messages::ListSharedDiagrams(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListSharedDiagrams", [&](KXComException&) {
     return KXDBDatasheetSvcs::RunListing(kFile, [&] {
       KXDiagramInfoList list;
-      KXDBDatasheetSvcs::ListSharedDiagramsOf(*this, list);
-      KXDBDatasheetSvcs::WriteDiagramList(*this, list, true);
+      KXDBDatasheetSvcs::ListSharedDiagramsOf(main, list);
+      KXDBDatasheetSvcs::WriteDiagramList(main, list, true);
     });
   });
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/kxinfoclasses.h"
+#include "model/maincontext.h"
 
 namespace KXDBDatasheetSvcs {
 
@@ -21,7 +22,15 @@ namespace KXDBDatasheetSvcs {
 void DrawingTemplateEntries(const OLECHAR* text, std::vector<std::u16string>& names);
 
 // The listings' workers; they raise `KXComException`.
-void ListAllDiagrams(Main& main, KXDiagramInfoList& list);
-void ListSharedDiagramsOf(Main& main, KXDiagramInfoList& list);
+void ListAllDiagrams(MainContext& main, KXDiagramInfoList& list);
+void ListSharedDiagramsOf(MainContext& main, KXDiagramInfoList& list);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDiagrams(MainContext& main, const OLECHAR* request);
+HRESULT ListSharedDiagrams(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

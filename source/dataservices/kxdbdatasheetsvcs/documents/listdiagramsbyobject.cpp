@@ -11,7 +11,8 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/listdiagrams
 
 namespace KXDBDatasheetSvcs {
 
-void ListDiagramsForObject(Main& main, KXDiagramInfoList& list, int32_t objectId, int32_t caseId) {
+void ListDiagramsForObject(MainContext& main, KXDiagramInfoList& list, int32_t objectId,
+                           int32_t caseId) {
   if (objectId < 1) return;
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr object;
@@ -74,7 +75,7 @@ void ListDiagramsByObjectMessageParser::ForgetEntries() {
 }
 
 // Traced under the datasheet listing's name, as the editor's logs expect.
-HRESULT Main::ListDiagramsByObject(const OLECHAR* request) {
+HRESULT Messages::ListDiagramsByObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDiagramsByObjectMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
 }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/main.h"
 #include "model/kxinfoclasses.h"
+#include "model/maincontext.h"
 
 class ListDiagramsByObjectSchema : public MessageParser {
  public:
@@ -33,6 +33,14 @@ class ListDiagramsByObjectMessageParser final : public ListDiagramsByObjectSchem
 
 namespace KXDBDatasheetSvcs {
 
-void ListDiagramsForObject(Main& main, KXDiagramInfoList& list, int32_t objectId, int32_t caseId);
+void ListDiagramsForObject(MainContext& main, KXDiagramInfoList& list, int32_t objectId,
+                           int32_t caseId);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDiagramsByObject(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

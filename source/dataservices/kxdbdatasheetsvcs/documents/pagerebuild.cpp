@@ -16,9 +16,9 @@
 #include "kxfilestream.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
@@ -190,7 +190,7 @@ class PageRebuild {
   void RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fields);
 
   TemplateValidationContext& m_context;
-  Main& m_main;
+  MainContext& m_main;
   IKXQObject* m_page;
   IKXQTemplatePage* m_templatePage;
   IKXQTemplatePage* m_oldTemplatePage;

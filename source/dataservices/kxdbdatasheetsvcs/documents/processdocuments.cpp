@@ -2,8 +2,8 @@
 
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "xmlreply.h"
 
 namespace {
@@ -37,7 +37,7 @@ void LoadOpenedDatasheet(PageLoadContext& loader, IKXQObject* datasheet, int32_t
   KX_CHECK(ctx, PutDocumentIntegerAsText(loader.m_pMain->m_pApplication, datasheet, status));
 }
 
-void ShowUserMessage(Main& main, const _bstr_t& text) {
+void ShowUserMessage(MainContext& main, const _bstr_t& text) {
   KXComException ctx = KXComException::Silent();
   if (text.length() == 0) return;
   KX_CHECK(ctx, main.m_pApplication->ShowMessage(text));
@@ -126,7 +126,7 @@ HRESULT ProcessDocumentsMessageParser::Finish() {
   });
 }
 
-HRESULT Main::ProcessDocuments(const OLECHAR* request) {
-  return ServeMessage<ProcessDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::ProcessDocuments",
+HRESULT Messages::ProcessDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<ProcessDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::ProcessDocuments",
                                                      request);
 }

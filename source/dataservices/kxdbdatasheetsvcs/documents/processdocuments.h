@@ -9,7 +9,7 @@
 
 #include "documents/documentlist.h"
 #include "documents/validatetemplates.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 
 class ProcessDocumentsSchema : public MessageParser {
@@ -31,7 +31,7 @@ class ProcessDocumentsSchema : public MessageParser {
 
 class ProcessDocumentsMessageParser final : public DocumentListParser<ProcessDocumentsSchema> {
  public:
-  explicit ProcessDocumentsMessageParser(Main* main)
+  explicit ProcessDocumentsMessageParser(MainContext* main)
       : DocumentListParser(main), m_validation(main), m_loader(main) {}
   HRESULT BeginElement(uint32_t id) override;
   HRESULT Work() override { return Finish(); }
@@ -63,5 +63,12 @@ namespace KXDBDatasheetSvcs {
 // Throws KXComException.
 void LoadOpenedDatasheet(PageLoadContext& loader, IKXQObject* datasheet, int32_t status);
 // Hands `text` (may be empty: nothing happens) to the user.
-void ShowUserMessage(Main& main, const _bstr_t& text);
+void ShowUserMessage(MainContext& main, const _bstr_t& text);
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ProcessDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -4,8 +4,8 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 
 namespace {
@@ -17,7 +17,7 @@ constexpr FrameOptions kFrame{.file = kFile};
 
 namespace KXDBDatasheetSvcs {
 
-void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR* name) {
+void RenameDocument(MainContext& main, bool diagram, int32_t documentId, const OLECHAR* name) {
   KXComException ctx = KXComException::Silent();
   IKXQObjectPtr document;
   GetObjectOfClass(main.m_pDatabase, documentId, {u"Document", u"Datasheet", u"Diagram"},
@@ -61,7 +61,7 @@ HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
   });
 }
 
-HRESULT Main::RenameDocuments(const OLECHAR* request) {
-  return ServeMessage<RenameDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::RenameDocuments",
+HRESULT Messages::RenameDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<RenameDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::RenameDocuments",
                                                     request);
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "documents/documentlist.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 // "RenameDocuments": any number of "Datasheet" and "Diagram" elements, each
 // renamed when it ends. The "Status" of a "Datasheet" names a version; the
@@ -34,5 +34,12 @@ namespace KXDBDatasheetSvcs {
 // Gives the document (a datasheet, or a diagram with `diagram`) the name
 // `name` (null: empty) in "DocumentName", shared by all its versions; a
 // datasheet's clients get a datasheet event (status 1).
-void RenameDocument(Main& main, bool diagram, int32_t documentId, const OLECHAR* name);
+void RenameDocument(MainContext& main, bool diagram, int32_t documentId, const OLECHAR* name);
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT RenameDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -10,10 +10,10 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
+#include "model/mainworkers.h"
 #include "model/scopedcurrent.h"
 #include "pages/loaddatasheet.h"
 #include "xmlreply.h"
@@ -112,7 +112,7 @@ bool IsBlank(const KXFieldData& record) {
 
 // Whether the checked text differs from the previously issued one; without
 // a previous issue, whether it holds a value at all.
-bool IsFieldRevised(Main& main, const _bstr_t& checked, const _bstr_t* issued) {
+bool IsFieldRevised(MainContext& main, const _bstr_t& checked, const _bstr_t* issued) {
   KXComException ctx = KXComException::Silent();
   KXFieldData current;
   KX_CHECK(ctx, current.SelectField(checked, -1));
@@ -122,7 +122,7 @@ bool IsFieldRevised(Main& main, const _bstr_t& checked, const _bstr_t* issued) {
   return current.IsFieldChanged(previous, main.m_pApplication, false);
 }
 
-bool PermanentRevisionMarks(Main& main) {
+bool PermanentRevisionMarks(MainContext& main) {
   KXComException ctx = KXComException::Silent();
   IKXQSettingsPtr settings;
   KX_CHECK(ctx, main.m_pApplication->get_Settings(&settings));
@@ -134,7 +134,7 @@ bool PermanentRevisionMarks(Main& main) {
 
 // The knowledge base's own step after an issue; its failure is told to the
 // user and does not undo the issue.
-void RunPostIssueMethod(Main& main, IKXQObject* datasheet) {
+void RunPostIssueMethod(MainContext& main, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent();
   IKXQClassPtr cls;
   GetObjectClass(datasheet, cls);
@@ -164,7 +164,7 @@ void RunPostIssueMethod(Main& main, IKXQObject* datasheet) {
 
 namespace KXDBDatasheetSvcs {
 
-bool HasPrivilege(Main& main, const OLECHAR* privilege) {
+bool HasPrivilege(MainContext& main, const OLECHAR* privilege) {
   KXComException ctx = KXComException::Silent();
   IKXQPrivilegesPtr privileges;
   KX_CHECK(ctx, main.m_pApplication->get_Privileges(&privileges));
@@ -188,14 +188,14 @@ void GetDrawingDiagram(IKXQObject* diagram, _com_ptr_t<IKXDrawingDiagram>& face)
            representation->QueryInterface(IID_IKXDrawingDiagram, reinterpret_cast<void**>(&face)));
 }
 
-void WriteBatchSummary(Main& main, const OLECHAR* verb, int32_t count) {
+void WriteBatchSummary(MainContext& main, const OLECHAR* verb, int32_t count) {
   const std::u16string text =
       kx_format(u"%ls%ld Document%ls", verb, static_cast<long>(count), count == 1 ? u"" : u"s");
   XMLReply::AddStringAttribute(main, u"MessageType", _bstr_t(u"ALERT"));
   XMLReply::WriteElement(main, u"Message", _bstr_t(text.c_str()));
 }
 
-void CopyFieldData(Main& main, IKXQObject* page, IKXQObject* copy) {
+void CopyFieldData(MainContext& main, IKXQObject* page, IKXQObject* copy) {
   KXComException ctx = KXComException::Silent();
   ScopedCurrentPage scope(main.m_pApplication, page);
   IKXQTemplatePagePtr templatePage;
@@ -221,7 +221,7 @@ void CopyFieldData(Main& main, IKXQObject* page, IKXQObject* copy) {
   }
 }
 
-void SubmitDocument(Main& main, IKXQObject* datasheet) {
+void SubmitDocument(MainContext& main, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent();
   KX_CHECK(ctx, CheckIDWFDiscipline(main.m_pApplication, datasheet));
   KX_CHECK(ctx, datasheet->WorkflowAction(7, _variant_t()));
@@ -249,7 +249,7 @@ void SubmitDocument(Main& main, IKXQObject* datasheet) {
   KX_CHECK(ctx, NotifyTemplateLibrary(main.m_pApplication, datasheet));
 }
 
-void CheckDocument(Main& main, IKXQObject* datasheet) {
+void CheckDocument(MainContext& main, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent();
   RequireStatus(ctx, datasheet, 2, u"Cannot check datasheet, the document is not submitted");
   KX_CHECK(ctx, CheckIDWFDiscipline(main.m_pApplication, datasheet));
@@ -270,7 +270,7 @@ void CheckDocument(Main& main, IKXQObject* datasheet) {
   KX_CHECK(ctx, NotifyTemplateLibrary(main.m_pApplication, datasheet));
 }
 
-void WriteRevisionMarks(Main& main, IKXQObject* current, IKXQObject* checked,
+void WriteRevisionMarks(MainContext& main, IKXQObject* current, IKXQObject* checked,
                         IKXQTemplatePage* templatePage, const OLECHAR* revision) {
   KXComException ctx = KXComException::Silent();
   const bool permanent = PermanentRevisionMarks(main);
@@ -319,7 +319,7 @@ void WriteRevisionMarks(Main& main, IKXQObject* current, IKXQObject* checked,
   }
 }
 
-void RemoveMarkupAnnotations(Main& main, IKXQObject* page, int32_t status) {
+void RemoveMarkupAnnotations(MainContext& main, IKXQObject* page, int32_t status) {
   KXComException ctx = KXComException::Silent();
   IKXQAttributePtr annotations;
   GetAttributeInterface(page, u"Annotations", annotations);
@@ -335,7 +335,7 @@ void RemoveMarkupAnnotations(Main& main, IKXQObject* page, int32_t status) {
   }
 }
 
-void IssueDocument(Main& main, IKXQObject* datasheet, const OLECHAR* revision,
+void IssueDocument(MainContext& main, IKXQObject* datasheet, const OLECHAR* revision,
                    const OLECHAR* minorRevision, const OLECHAR* issueReason) {
   KXComException ctx = KXComException::Silent();
   RequireStatus(ctx, datasheet, 3, u"Cannot issue datasheet, the document is not checked");
@@ -489,7 +489,7 @@ void SubmitDocumentsMessageParser::BeginReply() { XMLReply::BeginMessage(Reply()
 
 void SubmitDocumentsMessageParser::ReviseDocument(IKXQObject* document, uint32_t kind) {
   KXComException ctx = KXComException::Silent();
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   if (!m_confirmed) {
     // Only a document already in the workflow needs the user's word.
     const int32_t status = kind == Datasheet ? DocumentStatus(document) : DiagramStatus(document);
@@ -588,22 +588,22 @@ void IssueDocumentsMessageParser::EndReply() {
 
 // ---- Handlers ------------------------------------------------------------
 
-HRESULT Main::SubmitDocuments(const OLECHAR* request) {
-  return ServeMessage<SubmitDocumentsMessageParser>(*this, u"KXDBDatasheetSvcs::SubmitDocuments",
+HRESULT Messages::SubmitDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SubmitDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::SubmitDocuments",
                                                     request);
 }
 
-HRESULT Main::CheckDocuments(const OLECHAR* request) {
+HRESULT Messages::CheckDocuments(MainContext& main, const OLECHAR* request) {
   // Refused before anything is read without the privilege.
   return ServeMessage<CheckDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::CheckDocuments", request,
+      main, u"KXDBDatasheetSvcs::CheckDocuments", request,
       {u"CheckDocument", u"You do not have CheckDocument privilege", KX_HERE(kFile),
        &HasPrivilege});
 }
 
-HRESULT Main::IssueDocuments(const OLECHAR* request) {
+HRESULT Messages::IssueDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<IssueDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::IssueDocuments", request,
+      main, u"KXDBDatasheetSvcs::IssueDocuments", request,
       {u"IssueDocument", u"You do not have IssueDocument privilege", KX_HERE(kFile),
        &HasPrivilege});
 }

@@ -11,7 +11,7 @@
 #include <unordered_set>
 
 #include "documents/documentlist.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 struct IKXDrawingDiagram;
 struct IKXQTemplatePage;
@@ -116,28 +116,37 @@ namespace KXDBDatasheetSvcs {
 
 // Whether the signed-in user holds `privilege` (the host's privileges).
 // Throws KXComException.
-bool HasPrivilege(Main& main, const OLECHAR* privilege);
+bool HasPrivilege(MainContext& main, const OLECHAR* privilege);
 // The drawing service's workflow face of a diagram (its representation
 // "Diagram"). Throws KXComException.
 void GetDrawingDiagram(IKXQObject* diagram, _com_ptr_t<IKXDrawingDiagram>& face);
 // The one alert closing a workflow message: `verb` ("Submitted ", ...),
 // the count and " Document" or " Documents".
-void WriteBatchSummary(Main& main, const OLECHAR* verb, int32_t count);
+void WriteBatchSummary(MainContext& main, const OLECHAR* verb, int32_t count);
 
 // The workers, each throwing KXComException.
-void SubmitDocument(Main& main, IKXQObject* datasheet);
-void CheckDocument(Main& main, IKXQObject* datasheet);
-void IssueDocument(Main& main, IKXQObject* datasheet, const OLECHAR* revision,
+void SubmitDocument(MainContext& main, IKXQObject* datasheet);
+void CheckDocument(MainContext& main, IKXQObject* datasheet);
+void IssueDocument(MainContext& main, IKXQObject* datasheet, const OLECHAR* revision,
                    const OLECHAR* minorRevision, const OLECHAR* issueReason);
 // The current page's "Fields" as the live values write them, into the
 // copy's "Fields".
-void CopyFieldData(Main& main, IKXQObject* page, IKXQObject* copy);
+void CopyFieldData(MainContext& main, IKXQObject* page, IKXQObject* copy);
 // Revision marks of one checked page `checked` and its current page
 // `current`: the fields that differ from the previous issue get `revision`.
-void WriteRevisionMarks(Main& main, IKXQObject* current, IKXQObject* checked,
+void WriteRevisionMarks(MainContext& main, IKXQObject* current, IKXQObject* checked,
                         IKXQTemplatePage* templatePage, const OLECHAR* revision);
 // Removes the annotations marked "Markup" from the page's "Annotations";
 // for a current page (status 1) the clients are told of each.
-void RemoveMarkupAnnotations(Main& main, IKXQObject* page, int32_t status);
+void RemoveMarkupAnnotations(MainContext& main, IKXQObject* page, int32_t status);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SubmitDocuments(MainContext& main, const OLECHAR* request);
+HRESULT CheckDocuments(MainContext& main, const OLECHAR* request);
+HRESULT IssueDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

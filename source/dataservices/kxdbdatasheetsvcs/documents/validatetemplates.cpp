@@ -8,9 +8,9 @@
 #include "kxfilestream.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "variantutil.h"
 #include "xmlreply.h"
 
@@ -98,7 +98,7 @@ void WithTemplateWork(KXComException& ctx, IKXQApplication* application, Work&& 
 HRESULT ValidatePageSet(TemplateValidationContext& context, IKXQObject* datasheet,
                         IKXQAttribute* pages, int32_t status) {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
-    Main& main = *context.m_pMain;
+    MainContext& main = *context.m_pMain;
     IKXQApplication* application = main.m_pApplication;
     context.m_invalidFound = false;
     _bstr_t remembered;
@@ -226,7 +226,7 @@ _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
 
 namespace KXDBDatasheetSvcs {
 
-void GetDatasheetById(Main& main, int32_t id, IKXQObjectPtr& datasheet) {
+void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet) {
   KXComException ctx = KXComException::Silent();
   datasheet = nullptr;
   const HRESULT hr = main.m_pDatabase->get_Object(id, &datasheet);
@@ -239,7 +239,7 @@ void GetDatasheetById(Main& main, int32_t id, IKXQObjectPtr& datasheet) {
   if (!IsObjectOfClass(datasheet, u"Datasheet")) RefuseObjectClass(datasheet, id, u"a datasheet");
 }
 
-HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
+HRESULT ValidateDatasheetObject(MainContext& main, IKXQObject* datasheet) {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     if (datasheet == nullptr || !IsObjectOfClass(datasheet, u"Datasheet")) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
@@ -258,7 +258,7 @@ HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet) {
   });
 }
 
-HRESULT ValidateLabelObject(Main& main, IKXQObject* label, int32_t status) {
+HRESULT ValidateLabelObject(MainContext& main, IKXQObject* label, int32_t status) {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     if (label == nullptr || !IsObjectOfClass(label, u"Label")) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid label");
@@ -341,36 +341,37 @@ HRESULT UpdateTemplatesMessageParser::WriteSummary() {
   });
 }
 
-HRESULT Main::UpdateTemplates(const OLECHAR* request) {
-  return ServeMessage<UpdateTemplatesMessageParser>(*this, u"KXDBDatasheetSvcs::UpdateTemplates",
+HRESULT Messages::UpdateTemplates(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<UpdateTemplatesMessageParser>(main, u"KXDBDatasheetSvcs::UpdateTemplates",
                                                     request);
 }
 
-HRESULT Main::ValidateTemplates(const OLECHAR* request) {
+HRESULT Messages::ValidateTemplates(MainContext& main, const OLECHAR* request) {
   (void)request;  // the request carries nothing
   return ServeRequest(u"KXDBDatasheetSvcs::ValidateTemplates", [&](KXComException& ctx) {
     IKXQClassPtr cls;
-    KX_CHECK(ctx, m_pSchema->get_Class(_bstr_t(u"Datasheet"), &cls));
-    XMLReply::BeginMessage(*this, u"App", -1);
-    XMLReply::StartElement(*this, u"ValidateDatasheets");
+    KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(u"Datasheet"), &cls));
+    XMLReply::BeginMessage(main, u"App", -1);
+    XMLReply::StartElement(main, u"ValidateDatasheets");
     ComPtrArray<IKXQObject> datasheets;
     KXDBDatasheetSvcs::CollectChildObjects(datasheets, cls);
     for (int32_t i = 0; i < datasheets.GetCount(); ++i) {
       IKXQObject* datasheet = datasheets.GetAt(i);
       IKXQObjectPtr stale;
-      KX_CHECK(ctx, KXDBDatasheetSvcs::IsValidTemplate(m_pApplication, datasheet, 1, &stale));
+      KX_CHECK(ctx, KXDBDatasheetSvcs::IsValidTemplate(main.m_pApplication, datasheet, 1, &stale));
       if (!stale) continue;
-      const _bstr_t templateId = StaleTemplateId(ctx, m_pApplication, datasheet, stale);
+      const _bstr_t templateId = StaleTemplateId(ctx, main.m_pApplication, datasheet, stale);
       BSTR name = nullptr;
-      KX_CHECK(ctx, KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, datasheet, &name, true, 1));
+      KX_CHECK(ctx,
+               KXDBDatasheetSvcs::GetDatasheetName(main.m_pApplication, datasheet, &name, true, 1));
       const _bstr_t heldName(name, false);
-      XMLReply::AddStringAttribute(*this, u"Name", heldName);
-      XMLReply::AddLongAttribute(*this, u"DocumentId", ObjectIdOf(datasheet));
-      XMLReply::AddStringAttribute(*this, u"TemplateId", templateId);
-      XMLReply::WriteElement(*this, u"Datasheet", nullptr);
+      XMLReply::AddStringAttribute(main, u"Name", heldName);
+      XMLReply::AddLongAttribute(main, u"DocumentId", ObjectIdOf(datasheet));
+      XMLReply::AddStringAttribute(main, u"TemplateId", templateId);
+      XMLReply::WriteElement(main, u"Datasheet", nullptr);
     }
-    XMLReply::EndElement(*this, u"ValidateDatasheets");
-    XMLReply::EndMessage(*this);
+    XMLReply::EndElement(main, u"ValidateDatasheets");
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }

@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "kxstoreptrs.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "sortedstringarray.h"
 
 // What one request (or automation call) learns while validating.
 struct TemplateValidationContext {
-  explicit TemplateValidationContext(Main* main) : m_pMain(main) {}
+  explicit TemplateValidationContext(MainContext* main) : m_pMain(main) {}
   TemplateValidationContext(const TemplateValidationContext&) = delete;
   TemplateValidationContext& operator=(const TemplateValidationContext&) = delete;
 
-  Main* m_pMain;
+  MainContext* m_pMain;
   int32_t m_updated = 0;  // datasheets validated to the end
   int32_t m_deleted = 0;  // datasheets deleted as no current page was left
   // Pages whose template page is missing are deleted rather than reported.
@@ -74,11 +74,11 @@ _bstr_t TemplateText(KXComException& ctx, IKXQTemplate* tmpl, HRESULT (IKXQTempl
 
 namespace KXDBDatasheetSvcs {
 // Workers of the automation methods "ValidateDatasheet" and "ValidateLabel".
-HRESULT ValidateDatasheetObject(Main& main, IKXQObject* datasheet);
-HRESULT ValidateLabelObject(Main& main, IKXQObject* label, int32_t status);
+HRESULT ValidateDatasheetObject(MainContext& main, IKXQObject* datasheet);
+HRESULT ValidateLabelObject(MainContext& main, IKXQObject* label, int32_t status);
 // The datasheet with `id`, or E_FAIL "This datasheet no longer exists in
 // the workspace..." when the store has no such object. Throws.
-void GetDatasheetById(Main& main, int32_t id, IKXQObjectPtr& datasheet);
+void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet);
 }  // namespace KXDBDatasheetSvcs
 
 // "UpdateTemplates": "Delete" and any number of "DocumentId" texts, each
@@ -92,7 +92,7 @@ class UpdateTemplatesSchema : public MessageParser {
 
 class UpdateTemplatesMessageParser final : public UpdateTemplatesSchema {
  public:
-  explicit UpdateTemplatesMessageParser(Main* main)
+  explicit UpdateTemplatesMessageParser(MainContext* main)
       : UpdateTemplatesSchema(main), m_context(main) {}
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return WriteSummary(); }
@@ -103,3 +103,11 @@ class UpdateTemplatesMessageParser final : public UpdateTemplatesSchema {
 
   TemplateValidationContext m_context;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT UpdateTemplates(MainContext& main, const OLECHAR* request);
+HRESULT ValidateTemplates(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

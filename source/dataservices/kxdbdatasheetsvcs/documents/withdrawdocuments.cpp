@@ -7,8 +7,8 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 #include "xmlreply.h"
 
@@ -23,7 +23,7 @@ constexpr FrameOptions kFrame{.file = kFile};
 
 namespace KXDBDatasheetSvcs {
 
-void WithdrawDocument(Main& main, IKXQObject* datasheet) {
+void WithdrawDocument(MainContext& main, IKXQObject* datasheet) {
   (void)main;
   KXComException ctx = KXComException::Silent();
   KX_CHECK(ctx, datasheet->WorkflowAction(10, _variant_t()));
@@ -60,7 +60,7 @@ HRESULT WithdrawDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& va
 HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr document;
     GetStoreObject(main.m_pDatabase, document, m_documentId);
     ScopedCurrentDatasheet scope(main.m_pApplication, document);
@@ -112,7 +112,7 @@ HRESULT WithdrawDocumentsMessageParser::Work() {
   });
 }
 
-HRESULT Main::WithdrawDocuments(const OLECHAR* request) {
-  return ServeMessage<WithdrawDocumentsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::WithdrawDocuments", request);
+HRESULT Messages::WithdrawDocuments(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<WithdrawDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::WithdrawDocuments",
+                                                      request);
 }

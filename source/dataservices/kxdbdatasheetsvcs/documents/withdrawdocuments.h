@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "documents/documentlist.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class WithdrawDocumentsSchema : public MessageParser {
  public:
@@ -42,6 +42,13 @@ namespace KXDBDatasheetSvcs {
 
 // Takes a datasheet back to status 1: its submitted and checked pages are
 // deleted (the issued ones stay). Throws KXComException.
-void WithdrawDocument(Main& main, IKXQObject* datasheet);
+void WithdrawDocument(MainContext& main, IKXQObject* datasheet);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT WithdrawDocuments(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

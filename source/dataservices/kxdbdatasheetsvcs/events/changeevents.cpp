@@ -179,10 +179,10 @@ KXDatasheetEvent::KXDatasheetEvent(IKXQApplication* application, int32_t datashe
                                    int32_t status)
     : KXQApplicationEventImpl(u'D', datasheetId, status), m_application(application) {}
 
-KXPageEvent::KXPageEvent(Main* main, int32_t pageId, int32_t status)
+KXPageEvent::KXPageEvent(MainContext* main, int32_t pageId, int32_t status)
     : KXQApplicationEventImpl(u'P', pageId, status), m_main(main) {}
 
-KXDataFieldEvent::KXDataFieldEvent(Main* main, int32_t pageId, int32_t status, int32_t field,
+KXDataFieldEvent::KXDataFieldEvent(MainContext* main, int32_t pageId, int32_t status, int32_t field,
                                    bool refresh)
     : KXFieldLevelEvent(u'F', pageId, status, field), m_main(main), m_refresh(refresh) {}
 

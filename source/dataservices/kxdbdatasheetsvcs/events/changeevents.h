@@ -33,7 +33,7 @@
 #include "store/fwd.h"
 #include "variantutil.h"
 
-class Main;
+class MainContext;
 
 // The module's own face of its events: the key and the id set, for merging
 // a new event into a pending one.
@@ -147,8 +147,8 @@ class KXDatasheetEvent final : public KXQApplicationEventImpl {
 // Keeps its `Main` without a reference.
 class KXPageEvent final : public KXQApplicationEventImpl {
  public:
-  KXPageEvent(Main* main, int32_t pageId, int32_t status);
-  Main* Owner() const { return m_main; }
+  KXPageEvent(MainContext* main, int32_t pageId, int32_t status);
+  MainContext* Owner() const { return m_main; }
 
  protected:
   const OLECHAR* MessageName() const override { return u"Datasheet"; }
@@ -156,15 +156,15 @@ class KXPageEvent final : public KXQApplicationEventImpl {
 
  private:
   ~KXPageEvent() override = default;
-  Main* m_main;
+  MainContext* m_main;
 };
 
 // Keeps its `Main` without a reference. The refresh flag asks the field
 // writers to write every field again (trigger callbacks, qualifier setter).
 class KXDataFieldEvent final : public KXFieldLevelEvent {
  public:
-  KXDataFieldEvent(Main* main, int32_t pageId, int32_t status, int32_t field, bool refresh);
-  Main* Owner() const { return m_main; }
+  KXDataFieldEvent(MainContext* main, int32_t pageId, int32_t status, int32_t field, bool refresh);
+  MainContext* Owner() const { return m_main; }
   bool Refresh() const { return m_refresh; }
 
   // Also ORs the other's refresh flag into this one: a refresh asked for
@@ -177,7 +177,7 @@ class KXDataFieldEvent final : public KXFieldLevelEvent {
 
  private:
   ~KXDataFieldEvent() override = default;
-  Main* m_main;
+  MainContext* m_main;
   bool m_refresh;
 };
 

@@ -17,10 +17,10 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
-#include "main/main.h"
 #include "messagekit.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 #include "pages/loaddatasheet.h"
 #include "variantutil.h"
@@ -189,7 +189,7 @@ HRESULT KXDatasheetEvent::WriteXml(BSTR* xml) {
 }
 
 HRESULT KXPageEvent::WriteXml(BSTR* xml) {
-  Main* main = m_main;
+  MainContext* main = m_main;
   IKXQApplication* application = main != nullptr ? main->m_pApplication : nullptr;
   return Serialize(u"KXPageEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main);
@@ -407,7 +407,7 @@ _bstr_t RemoveRowText(KXComException& ctx, int32_t row, int32_t pageId) {
 }  // namespace
 
 HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
-  Main* main = m_main;
+  MainContext* main = m_main;
   IKXQApplication* application = main != nullptr ? main->m_pApplication : nullptr;
   return Serialize(u"KXDataFieldEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main);

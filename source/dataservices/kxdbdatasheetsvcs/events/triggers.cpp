@@ -10,10 +10,10 @@
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/kxdbdatasheetsvcs_i.h"
-#include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
+#include "model/mainworkers.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
 #include "pages/loaddatasheet.h"
@@ -61,7 +61,7 @@ bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
   return format.length() > 0;
 }
 
-IKXQTemplatePagePtr TemplatePageOf(KXComException& ctx, Main& main, IKXQObject* page) {
+IKXQTemplatePagePtr TemplatePageOf(KXComException& ctx, MainContext& main, IKXQObject* page) {
   IKXQTemplatePagePtr templatePage;
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
   return templatePage;
@@ -181,8 +181,9 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
 }
 
-HRESULT RecordFieldItem(Main&, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
-                        IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute*) {
+HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templatePage,
+                        int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
+                        IKXQAttribute*) {
   KXComException ctx = KXComException::Silent(u"RecordFieldItem");
   try {
     CheckPointerArgument(ctx, trigger);
@@ -205,7 +206,7 @@ HRESULT RecordFieldItem(Main&, IKXQObject* page, IKXQTemplatePage* templatePage,
   return ctx.Return();
 }
 
-HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
+HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                             const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
                             IKXQAttribute* fields) {
   KXComException ctx = KXComException::Silent(u"RecordListFieldItem");
@@ -233,8 +234,9 @@ HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* fie
   return ctx.Return();
 }
 
-HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
-                                  IKXQTrigger* trigger, int32_t position) {
+HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
+                                  IKXQTemplatePage* templatePage, IKXQTrigger* trigger,
+                                  int32_t position) {
   KXComException ctx = KXComException::Silent(u"RecordContinuousFieldItem");
   try {
     CheckPointerArgument(ctx, templatePage);
@@ -279,7 +281,7 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
   try {
     CheckPointerArgument(ctx, list);
     *list = nullptr;
-    Main* owner = run.Owner();
+    MainContext* owner = run.Owner();
     if (owner == nullptr) return S_FALSE;
     VariantUtil::SafeArrayMatrix pairs;
     IKXQTemplatePagePtr target;
@@ -290,7 +292,7 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
   return ctx.Return();
 }
 
-HRESULT RecordOverspillItem(Main&, IKXQObject* page, int32_t row, IKXQClassView* node,
+HRESULT RecordOverspillItem(MainContext&, IKXQObject* page, int32_t row, IKXQClassView* node,
                             const OLECHAR* name, IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"RecordOverspillItem");
   try {
@@ -361,7 +363,7 @@ bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name) {
   return kx_wcsicmp(handler.view(), kMainProgId) == 0 || kx_wcsicmp(handler.view(), versioned) == 0;
 }
 
-HRESULT SetUpTrigger(Main&, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger) {
+HRESULT SetUpTrigger(MainContext&, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger) {
   KXComException ctx(u"KXDBDatasheetServices::SetUpTrigger");
   try {
     CheckPointerArgument(ctx, trigger);
@@ -377,7 +379,7 @@ HRESULT SetUpTrigger(Main&, IKXQObject* object, const OLECHAR* name, IKXQTrigger
   return ctx.Return();
 }
 
-HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet) {
+HRESULT InitializeDatasheetTrigger(MainContext& main, IKXQObject* datasheet) {
   KXComException ctx(u"KXDBDatasheetServices::InitializeDatasheetTrigger");
   try {
     _com_ptr_t<IKXQTrigger> trigger;
@@ -388,7 +390,8 @@ HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet) {
   return ctx.Return();
 }
 
-HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTrigger* trigger) {
+HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet,
+                                       IKXQTrigger* trigger) {
   KXComException ctx =
       KXComException::Silent(u"KXDBDatasheetServices::InitializeDatasheetTriggerData");
   try {
@@ -438,7 +441,7 @@ HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTr
   return ctx.Return();
 }
 
-HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly) {
+HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly) {
   KXComException ctx(u"KXDBDatasheetServices::InitializePageTrigger");
   try {
     _com_ptr_t<IKXQTrigger> trigger;
@@ -469,7 +472,7 @@ HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly) {
   return ctx.Return();
 }
 
-HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigger) {
+HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeFieldTriggers");
   try {
     CheckPointerArgument(ctx, page);
@@ -531,7 +534,7 @@ HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigg
   return ctx.Return();
 }
 
-HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page) {
+HRESULT InitializeNodeTrigger(MainContext& main, IKXQObject* page) {
   KXComException ctx(u"KXDBDatasheetServices::InitializeNodeTrigger");
   try {
     OverspillUtils run(&main);
@@ -547,7 +550,7 @@ HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page) {
   return ctx.Return();
 }
 
-HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& run,
+HRESULT InitializeNodeTriggerData(MainContext& main, IKXQObject* page, OverspillUtils& run,
                                   IKXQTrigger* trigger) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetServices::InitializeNodeTriggerData");
   try {
@@ -577,7 +580,7 @@ HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& 
   return ctx.Return();
 }
 
-HRESULT InitializePermanentFilterTrigger(Main& main, IKXQObject* summary) {
+HRESULT InitializePermanentFilterTrigger(MainContext& main, IKXQObject* summary) {
   KXComException ctx(u"KXDBDatasheetServices::InitializePermanentFilterTrigger");
   try {
     _com_ptr_t<IKXQTrigger> trigger;

@@ -28,7 +28,7 @@
 #include "kxstoreptrs.h"
 
 class ContinuousPageHelper;
-class Main;
+class MainContext;
 class OverspillUtils;
 namespace VariantUtil {
 class SafeArrayMatrix;
@@ -46,48 +46,52 @@ namespace KXDBDatasheetServices {
 bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name);
 // Binds the object's trigger `name` to this service (options 0, handler)
 // and hands it out in *trigger (owned). Items already recorded stay.
-HRESULT SetUpTrigger(Main& main, IKXQObject* object, const OLECHAR* name, IKXQTrigger** trigger);
+HRESULT SetUpTrigger(MainContext& main, IKXQObject* object, const OLECHAR* name,
+                     IKXQTrigger** trigger);
 // The datasheet's "Datasheet" trigger with its items "Pages" and "Name".
-HRESULT InitializeDatasheetTrigger(Main& main, IKXQObject* datasheet);
+HRESULT InitializeDatasheetTrigger(MainContext& main, IKXQObject* datasheet);
 // The page's "Field" trigger with one item per field and, on an ordinary
 // page with an overspill association, its "Overspill" trigger. With
 // `bindOnly` the object's "Field" trigger is only bound (rows added to a
 // continuous list record their own items).
-HRESULT InitializePageTrigger(Main& main, IKXQObject* page, bool bindOnly = false);
+HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly = false);
 // The page's "Overspill" trigger, when its template page has an overspill
 // association.
-HRESULT InitializeNodeTrigger(Main& main, IKXQObject* page);
+HRESULT InitializeNodeTrigger(MainContext& main, IKXQObject* page);
 // The summary sheet's (or list page's) "SSPF" trigger, bound and emptied;
 // its items are recorded by the filter tests.
-HRESULT InitializePermanentFilterTrigger(Main& main, IKXQObject* summary);
+HRESULT InitializePermanentFilterTrigger(MainContext& main, IKXQObject* summary);
 
 // Item recording of each kind; all items when no key fired, else the fired
 // ones. The fired keys are cleared.
-HRESULT InitializeDatasheetTriggerData(Main& main, IKXQObject* datasheet, IKXQTrigger* trigger);
-HRESULT InitializeFieldTriggers(Main& main, IKXQObject* page, IKXQTrigger* trigger);
-HRESULT InitializeNodeTriggerData(Main& main, IKXQObject* page, OverspillUtils& run,
+HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet,
+                                       IKXQTrigger* trigger);
+HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger);
+HRESULT InitializeNodeTriggerData(MainContext& main, IKXQObject* page, OverspillUtils& run,
                                   IKXQTrigger* trigger);
 
 }  // namespace KXDBDatasheetServices
 
 // One item of an ordinary page: key = `index` (zero-based) in decimal; the
 // field's value with its unit is read inside it. No template field: no item.
-HRESULT RecordFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
-                        IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute* fields);
+HRESULT RecordFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                        int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
+                        IKXQAttribute* fields);
 // One item of a continuous-list page at "Fields" position `position`, row
 // `row` (-1: a fixed field): the value, the page's id and the position's
 // "Fields" entry are read inside it. Nothing at that row: no item.
-HRESULT RecordListFieldItem(Main& main, IKXQObject* page, IKXQTemplateField* field,
+HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                             const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
                             IKXQAttribute* fields);
 // The item of one position of a continuous-list page under the position's
 // decimal text, with `main`'s analysis of the page (used by composition,
 // sorting and the data-field event).
-HRESULT RecordContinuousFieldItem(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage,
-                                  IKXQTrigger* trigger, int32_t position);
+HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
+                                  IKXQTemplatePage* templatePage, IKXQTrigger* trigger,
+                                  int32_t position);
 // One overspill item: every value of `name` on the object the page shows
 // at `node`, under key `row`.
-HRESULT RecordOverspillItem(Main& main, IKXQObject* page, int32_t row, IKXQClassView* node,
+HRESULT RecordOverspillItem(MainContext& main, IKXQObject* page, int32_t row, IKXQClassView* node,
                             const OLECHAR* name, IKXQTrigger* trigger);
 // Column `position` (from 0) of an overspill association list: its data
 // view and attribute name; both empty for a column outside the list (or a

@@ -23,7 +23,6 @@ HRESULT SetBoolFieldMessageParser::SetBoolFieldValue() {
   });
 }
 
-HRESULT Main::SetBoolField(const OLECHAR* request) {
-  return ServeMessage<SetBoolFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetBoolField",
-                                                 request);
+HRESULT Messages::SetBoolField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetBoolFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetBoolField", request);
 }

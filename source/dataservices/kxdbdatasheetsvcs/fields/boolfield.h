@@ -22,3 +22,10 @@ class SetBoolFieldMessageParser final : public SetBoolFieldSchema, public FieldM
   // The worker: stores the value and rewrites the field's record.
   HRESULT SetBoolFieldValue();
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetBoolField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

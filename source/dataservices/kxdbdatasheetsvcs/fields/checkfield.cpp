@@ -36,7 +36,7 @@ HRESULT SetCheckFieldMessageParser::SetCheckFieldValue() {
   });
 }
 
-HRESULT Main::SetCheckField(const OLECHAR* request) {
-  return ServeMessage<SetCheckFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetCheckField",
+HRESULT Messages::SetCheckField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetCheckFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetCheckField",
                                                   request);
 }

@@ -23,3 +23,10 @@ class SetCheckFieldMessageParser final : public SetCheckFieldSchema, public Fiel
   // else (also no value) writes it.
   HRESULT SetCheckFieldValue();
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetCheckField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -23,7 +23,6 @@ HRESULT SetDateFieldMessageParser::SetDateFieldValue() {
   });
 }
 
-HRESULT Main::SetDateField(const OLECHAR* request) {
-  return ServeMessage<SetDateFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetDateField",
-                                                 request);
+HRESULT Messages::SetDateField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetDateFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetDateField", request);
 }

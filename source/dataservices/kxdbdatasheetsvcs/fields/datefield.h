@@ -22,3 +22,10 @@ class SetDateFieldMessageParser final : public SetDateFieldSchema, public FieldM
   // The worker: stores the value and rewrites the field's record.
   HRESULT SetDateFieldValue();
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetDateField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -8,10 +8,10 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 #include "xmlreply.h"
 
@@ -36,7 +36,7 @@ class ObjectCreation {
 
 // A new object of the class named `className`, made between the host's
 // begin and end of an object's creation.
-void CreateConfirmedObject(KXComException& ctx, Main& main, const OLECHAR* className,
+void CreateConfirmedObject(KXComException& ctx, MainContext& main, const OLECHAR* className,
                            IKXQObjectPtr& object) {
   ObjectCreation creation(ctx, main.m_pApplication);
   IKXQSchemaPtr schema;
@@ -52,7 +52,7 @@ void CreateConfirmedObject(KXComException& ctx, Main& main, const OLECHAR* class
 }
 
 // Fills a new object from the master BEDD data for the template `templateId`.
-void LoadMasterData(KXComException& ctx, Main& main, const _bstr_t& templateId,
+void LoadMasterData(KXComException& ctx, MainContext& main, const _bstr_t& templateId,
                     IKXQObject* object) {
   BSTR id = templateId;
   _variant_t folder;
@@ -77,7 +77,7 @@ void GetFieldById(KXComException& ctx, IKXQTemplatePage* templatePage, int32_t f
   }
 }
 
-void GetPageTemplatePage(KXComException& ctx, Main& main, IKXQObject* page,
+void GetPageTemplatePage(KXComException& ctx, MainContext& main, IKXQObject* page,
                          IKXQTemplatePagePtr& templatePage) {
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
   if (!templatePage) {
@@ -95,7 +95,7 @@ int32_t GetDefinedCase(KXComException& ctx, IKXQObject* page, IKXQTemplateField*
   return caseId;
 }
 
-[[noreturn]] void WarnAndFail(KXComException& ctx, Main& main, const SourceLocation& where,
+[[noreturn]] void WarnAndFail(KXComException& ctx, MainContext& main, const SourceLocation& where,
                               const std::u16string& text) {
   if (main.m_pApplication != nullptr) (void)main.m_pApplication->LogWarning(_bstr_t(text.c_str()));
   ThrowKXComExceptionHrAt(ctx, where, E_FAIL, u"%ls", text.c_str());
@@ -124,8 +124,8 @@ void GetPermanentFilterTrigger(KXComException& ctx, IKXQObject* object,
 
 namespace FieldUtils {
 
-void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* confirmedClass,
-                 AssertedField& out) {
+void AssertField(MainContext& main, IKXQObject* page, int32_t fieldId,
+                 const OLECHAR* confirmedClass, AssertedField& out) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::AssertField");
   out = AssertedField();
   CheckPointerArgument(ctx, page);
@@ -134,8 +134,8 @@ void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* c
   AssertField(main, page, templatePage, fieldId, confirmedClass, out);
 }
 
-void AssertField(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t fieldId,
-                 const OLECHAR* confirmedClass, AssertedField& out) {
+void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                 int32_t fieldId, const OLECHAR* confirmedClass, AssertedField& out) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::AssertField");
   out = AssertedField();
   CheckPointerArgument(ctx, page);
@@ -205,7 +205,7 @@ void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQOb
   });
 }
 
-HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQObject* page,
+HRESULT CheckPermanentFilterMembership(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                                        int32_t fieldId, int32_t index, IKXQFieldValue* holder,
                                        const VARIANT& /*position*/, const OLECHAR* value) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::CheckPermanentFilterMembership");
@@ -276,7 +276,7 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
 
 }  // namespace FieldUtils
 
-void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, int32_t index,
+void AssertContinuousListField(MainContext& main, IKXQObject* page, int32_t fieldId, int32_t index,
                                const OLECHAR* confirmedClass, AssertedField& out) {
   KXComException ctx = KXComException::Silent(u"AssertContinuousListField");
   out = AssertedField();

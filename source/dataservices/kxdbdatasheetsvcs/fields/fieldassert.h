@@ -16,7 +16,7 @@
 
 #include "kxstoreptrs.h"
 
-class Main;
+class MainContext;
 struct IKXQApplication;
 
 // What an assertion found.
@@ -39,11 +39,11 @@ namespace FieldUtils {
 // A field of a plain page. Without an object on the field's root node and
 // without `confirmedClass` (null or empty) the template's class view name
 // goes to the host's class confirmation and `out.holder` stays null.
-void AssertField(Main& main, IKXQObject* page, int32_t fieldId, const OLECHAR* confirmedClass,
-                 AssertedField& out);
-// The same for a caller that holds the page's template page already.
-void AssertField(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t fieldId,
+void AssertField(MainContext& main, IKXQObject* page, int32_t fieldId,
                  const OLECHAR* confirmedClass, AssertedField& out);
+// The same for a caller that holds the page's template page already.
+void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                 int32_t fieldId, const OLECHAR* confirmedClass, AssertedField& out);
 
 // Places `object` on the field's root node of `page` and, for a template of
 // kind "Datasheet", on every other current page of the datasheet that is no
@@ -56,7 +56,7 @@ void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQOb
 // the object must pass the owner's "ObjectFilter". S_OK when nothing was
 // checked or it passes; S_FALSE after the alert was written and the object
 // taken off the page. `value` is the text the alert shows.
-HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQObject* page,
+HRESULT CheckPermanentFilterMembership(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                                        int32_t fieldId, int32_t index, IKXQFieldValue* holder,
                                        const VARIANT& position, const OLECHAR* value);
 
@@ -68,5 +68,5 @@ HRESULT CheckPermanentFilterMembership(Main& main, IKXQObject* datasheet, IKXQOb
 // call fails with "Assert Field Error: ...". A field outside the repeating
 // block with `index` 0 or more fails (" Field %d not found in continuous
 // template %s ") before anything is looked up or made.
-void AssertContinuousListField(Main& main, IKXQObject* page, int32_t fieldId, int32_t index,
+void AssertContinuousListField(MainContext& main, IKXQObject* page, int32_t fieldId, int32_t index,
                                const OLECHAR* confirmedClass, AssertedField& out);

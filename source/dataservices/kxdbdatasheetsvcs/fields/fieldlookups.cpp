@@ -12,10 +12,10 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "xmlreply.h"
 
 namespace {
@@ -169,7 +169,7 @@ int32_t GetRowFieldNumber(const ContinuousPageHelper& helper, IKXQTemplateField*
   return ContinuousFieldNumber(helper, field, row, true);
 }
 
-int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t row,
+int32_t GetFieldNumber(MainContext& main, IKXQObject* page, int32_t fieldId, int32_t row,
                        IKXQTemplateFieldPtr& field) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::GetFieldNumber");
   IKXQTemplatePagePtr templatePage;
@@ -184,7 +184,7 @@ int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t ro
   return GetContinuousFieldNumber(helper, field, row);
 }
 
-bool CheckListContiguity(Main& main, IKXQObject* /*page*/, int32_t row) {
+bool CheckListContiguity(MainContext& main, IKXQObject* /*page*/, int32_t row) {
   if (row <= main.GetContinuousPageHelper().RowCount()) return true;
   XMLReply::BeginMessage(main, u"App", -1);
   XMLReply::WriteMessage(main, u"ALERT", -1,

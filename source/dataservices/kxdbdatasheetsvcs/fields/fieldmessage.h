@@ -7,7 +7,7 @@
 
 #include "fields/fieldaddress.h"
 #include "fields/fieldsetter.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 // The field's address, "Value" and "ConfirmedClass"; texts absent until
 // given.

@@ -4,9 +4,9 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ _bstr_t GetFieldUnitText(KXComException& ctx, IKXQObject* page, IKXQTemplateFiel
 
 }  // namespace
 
-FieldWrite::FieldWrite(Main& owner, const FieldRequest& values) : main(owner), request(values) {}
+FieldWrite::FieldWrite(MainContext& owner, const FieldRequest& values)
+    : main(owner), request(values) {}
 
 bool FieldWrite::Prepare() {
   KXComException ctx = KXComException::Silent(u"FieldWrite::Prepare");
@@ -112,7 +113,7 @@ void FieldWrite::PutRecord(int32_t number, const _bstr_t& entry) {
   KX_CHECK(ctx, main.LaunchDataFieldEvent(page, number, 1, false));
 }
 
-HRESULT SetFieldValue(Main& main, const FieldRequest& request, int32_t kind,
+HRESULT SetFieldValue(MainContext& main, const FieldRequest& request, int32_t kind,
                       const NumberTexts* numbers) {
   KXComException ctx = KXComException::Silent(u"SetFieldValue");
   FieldWrite write(main, request);

@@ -20,7 +20,7 @@
 #include "fields/fieldassert.h"
 #include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 
 // The values every field message carries.
@@ -44,7 +44,7 @@ struct NumberTexts {
 
 class FieldWrite {
  public:
-  FieldWrite(Main& main, const FieldRequest& request);
+  FieldWrite(MainContext& main, const FieldRequest& request);
   FieldWrite(const FieldWrite&) = delete;
   FieldWrite& operator=(const FieldWrite&) = delete;
 
@@ -73,7 +73,7 @@ class FieldWrite {
   // event for it.
   void PutRecord(int32_t number, const _bstr_t& entry);
 
-  Main& main;
+  MainContext& main;
   const FieldRequest& request;
   IKXQObjectPtr page;
   IKXQObjectPtr datasheet;
@@ -87,12 +87,12 @@ class FieldWrite {
   IKXQAttributePtr m_fields;
   // The events of the assertion (a new row), held until the new object
   // passes the permanent filter.
-  std::optional<Main::HeldEvents> m_assertionEvents;
+  std::optional<MainContext::HeldEvents> m_assertionEvents;
 };
 
 // The whole road for "SetStringField" (kind 2), "SetRealField" (3),
 // "SetIntegerField" (4), "SetBoolField" (5) and "SetDateField" (6).
 // `numbers` is given for the integer and real kinds. S_OK, or S_FALSE when
 // the permanent filter refused a new object.
-HRESULT SetFieldValue(Main& main, const FieldRequest& request, int32_t kind,
+HRESULT SetFieldValue(MainContext& main, const FieldRequest& request, int32_t kind,
                       const NumberTexts* numbers);

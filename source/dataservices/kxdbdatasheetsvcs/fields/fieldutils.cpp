@@ -14,10 +14,10 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -492,7 +492,7 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
   });
 }
 
-HRESULT ParseContinuousListRoute(Main& main, IKXQObject* page, IKXQObject* rowObject,
+HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject* rowObject,
                                  IKXQTemplateField* field, int32_t caseId, bool write,
                                  VARIANT* value, IKXQFieldValue** result) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::ParseContinuousListRoute");
@@ -638,7 +638,7 @@ void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTempla
 
 }  // namespace FieldUtils
 
-HRESULT ResolveContinuousListField(Main& main, IKXQObject* page, IKXQTemplateField* field,
+HRESULT ResolveContinuousListField(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                                    int32_t row, VARIANT* value, IKXQFieldValue** result) {
   KXComException ctx = KXComException::Silent(u"ResolveContinuousListField");
   CheckPointerArgument(ctx, result);

@@ -29,7 +29,7 @@
 #include "variantutil.h"
 
 class ContinuousPageHelper;
-class Main;
+class MainContext;
 
 // Bits of a field's status word that the field model sets.
 enum FieldStatusFlags : int32_t {
@@ -89,7 +89,7 @@ int32_t GetTemplateFieldNumber(IKXQTemplatePage* templatePage, int32_t fieldId,
                                IKXQTemplateFieldPtr& field);
 // The field's number in the page's "Fields": the template's number, or on a
 // continuous list the number for row `row` (-1: the field's own).
-int32_t GetFieldNumber(Main& main, IKXQObject* page, int32_t fieldId, int32_t row,
+int32_t GetFieldNumber(MainContext& main, IKXQObject* page, int32_t fieldId, int32_t row,
                        IKXQTemplateFieldPtr& field);
 // The field number on a continuous list analysed by `helper`: fields per
 // row × row + the field's place + 1 (row < 0: place + 1). A field the
@@ -105,7 +105,7 @@ int32_t GetRowFieldNumber(const class ContinuousPageHelper& helper, IKXQTemplate
 // False, after writing the "List items must be contiguous ..." alert into
 // the reply, when `row` lies beyond the first blank row of the list
 // analysed by `main`'s helper.
-bool CheckListContiguity(Main& main, IKXQObject* page, int32_t row);
+bool CheckListContiguity(MainContext& main, IKXQObject* page, int32_t row);
 // The number of the attribute that holds the value at `position` (its
 // "AttribId"), -1 when the holder names none.
 int32_t GetItemNumberByKey(IKXQFieldValue* holder, const VARIANT& position);
@@ -199,7 +199,7 @@ _bstr_t ShiftRouteIndices(SAFEARRAY* shift, const OLECHAR* text);
 
 // The walk of a continuous-list field from a given row object: no
 // placement, no shift, no cache.
-HRESULT ParseContinuousListRoute(Main& main, IKXQObject* page, IKXQObject* rowObject,
+HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject* rowObject,
                                  IKXQTemplateField* field, int32_t caseId, bool write,
                                  VARIANT* value, IKXQFieldValue** result);
 
@@ -222,7 +222,7 @@ void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTempla
 // The value holder of a continuous-list field at `row` (negative: a fixed
 // field). S_FALSE without holder when the field has no case or the row no
 // object; S_OK otherwise (the holder may be null). Throws KXComException.
-HRESULT ResolveContinuousListField(Main& main, IKXQObject* page, IKXQTemplateField* field,
+HRESULT ResolveContinuousListField(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                                    int32_t row, VARIANT* value, IKXQFieldValue** result);
 
 namespace KXDBDatasheetSvcs {

@@ -53,7 +53,7 @@ _bstr_t GetFieldAttributePath(KXComException& ctx, IKXQObject* page, IKXQTemplat
 // The field's unit as the page shows it: the stored unit text of the page's
 // "Units" (empty for the default) and its display text. Both empty when the
 // field has no unit.
-void GetFieldUnitDisplayText(KXComException& ctx, Main& main, IKXQObject* page,
+void GetFieldUnitDisplayText(KXComException& ctx, MainContext& main, IKXQObject* page,
                              IKXQTemplateField* field, _bstr_t& unitText, _bstr_t& display) {
   unitText = _bstr_t();
   display = _bstr_t();
@@ -161,7 +161,7 @@ HRESULT GetInfoForReportMessageParser::SetValue(uint32_t id, const SAXValue& val
 
 HRESULT GetInfoForReportMessageParser::WriteObjectInfo() {
   return ServeRequest(u"KXDBDatasheetSvcs::WriteObjectInfo", kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
     const size_t pairs = std::min(m_fieldIds.size(), m_pageIds.size());
     for (size_t n = 0; n < pairs; ++n) {
@@ -236,7 +236,7 @@ HRESULT GetInfoForReportMessageParser::WriteObjectInfo() {
   });
 }
 
-HRESULT Main::GetInfoForReport(const OLECHAR* request) {
-  return ServeMessage<GetInfoForReportMessageParser>(*this, u"KXDBDatasheetSvcs::GetInfoForReport",
+HRESULT Messages::GetInfoForReport(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetInfoForReportMessageParser>(main, u"KXDBDatasheetSvcs::GetInfoForReport",
                                                      request);
 }

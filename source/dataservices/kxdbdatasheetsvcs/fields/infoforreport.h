@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetInfoForReportSchema : public MessageParser {
  public:
@@ -36,3 +36,10 @@ class GetInfoForReportMessageParser final : public GetInfoForReportSchema {
   std::vector<int32_t> m_fieldIds;
   std::vector<int32_t> m_pageIds;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetInfoForReport(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

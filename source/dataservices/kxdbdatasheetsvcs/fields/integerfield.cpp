@@ -24,7 +24,7 @@ HRESULT SetIntegerFieldMessageParser::SetIntegerFieldValue() {
   });
 }
 
-HRESULT Main::SetIntegerField(const OLECHAR* request) {
-  return ServeMessage<SetIntegerFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetIntegerField",
+HRESULT Messages::SetIntegerField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetIntegerFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetIntegerField",
                                                     request);
 }

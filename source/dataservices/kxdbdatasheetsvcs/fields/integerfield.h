@@ -37,3 +37,10 @@ class SetIntegerFieldMessageParser final : public SetIntegerFieldSchema,
   // field's record.
   HRESULT SetIntegerFieldValue();
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetIntegerField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -140,7 +140,6 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
   });
 }
 
-HRESULT Main::SetQualifier(const OLECHAR* request) {
-  return ServeMessage<SetQualifierMessageParser>(*this, u"KXDBDatasheetSvcs::SetQualifier",
-                                                 request);
+HRESULT Messages::SetQualifier(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetQualifierMessageParser>(main, u"KXDBDatasheetSvcs::SetQualifier", request);
 }

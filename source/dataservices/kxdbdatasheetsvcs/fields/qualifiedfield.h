@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class SetQualifierSchema : public MessageParser {
  public:
@@ -36,3 +36,10 @@ class SetQualifierMessageParser final : public SetQualifierSchema {
   bool m_hasValue = false;   // a request without "Value" is refused
   SAXText m_confirmedClass;  // read and not used
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetQualifier(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

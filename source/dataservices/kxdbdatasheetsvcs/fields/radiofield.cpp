@@ -57,7 +57,7 @@ HRESULT SetRadioFieldMessageParser::SetRadioFieldValue() {
   });
 }
 
-HRESULT Main::SetRadioField(const OLECHAR* request) {
-  return ServeMessage<SetRadioFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetRadioField",
+HRESULT Messages::SetRadioField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetRadioFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetRadioField",
                                                   request);
 }

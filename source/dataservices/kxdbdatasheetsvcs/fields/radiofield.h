@@ -26,3 +26,10 @@ class SetRadioFieldMessageParser final : public SetRadioFieldSchema, public Fiel
   int32_t m_choice = -1;
   bool m_hasChoice = false;  // a request without "Value" is refused
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetRadioField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

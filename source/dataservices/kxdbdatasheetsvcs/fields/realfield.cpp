@@ -24,7 +24,6 @@ HRESULT SetRealFieldMessageParser::SetRealFieldValue() {
   });
 }
 
-HRESULT Main::SetRealField(const OLECHAR* request) {
-  return ServeMessage<SetRealFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetRealField",
-                                                 request);
+HRESULT Messages::SetRealField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetRealFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetRealField", request);
 }

@@ -37,3 +37,10 @@ class SetRealFieldMessageParser final : public SetRealFieldSchema,
   // field's record.
   HRESULT SetRealFieldValue();
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetRealField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -114,7 +114,7 @@ HRESULT SetSketchFieldMessageParser::SetSketchFieldValue() {
   });
 }
 
-HRESULT Main::SetSketchField(const OLECHAR* request) {
-  return ServeMessage<SetSketchFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetSketchField",
+HRESULT Messages::SetSketchField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetSketchFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetSketchField",
                                                    request);
 }

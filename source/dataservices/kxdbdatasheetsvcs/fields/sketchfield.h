@@ -35,3 +35,10 @@ class SetSketchFieldMessageParser final : public SetSketchFieldSchema, public Fi
 // the stored text. Raises the parser's failures, and E_INVALIDARG for a
 // header that would be too long to be read back.
 std::u16string ComposeSketchText(const OLECHAR* incoming, const OLECHAR* stored);
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetSketchField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -23,7 +23,7 @@ HRESULT SetStringFieldMessageParser::SetStringFieldValue() {
   });
 }
 
-HRESULT Main::SetStringField(const OLECHAR* request) {
-  return ServeMessage<SetStringFieldMessageParser>(*this, u"KXDBDatasheetSvcs::SetStringField",
+HRESULT Messages::SetStringField(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetStringFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetStringField",
                                                    request);
 }

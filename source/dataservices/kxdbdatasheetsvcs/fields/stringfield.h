@@ -22,3 +22,10 @@ class SetStringFieldMessageParser final : public SetStringFieldSchema, public Fi
   // The worker: stores the value and rewrites the field's record.
   HRESULT SetStringFieldValue();
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT SetStringField(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

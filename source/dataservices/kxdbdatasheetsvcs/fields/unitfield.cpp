@@ -12,7 +12,7 @@ constexpr FrameOptions kFrame{.file = kFile};
 
 // The common start of both messages: the page (straight from the
 // database), its template page's unit field `unitId` and its unit list.
-void GetUnitField(KXComException& ctx, Main& main, int32_t pageId, int32_t unitId,
+void GetUnitField(KXComException& ctx, MainContext& main, int32_t pageId, int32_t unitId,
                   IKXQObjectPtr& page, _com_ptr_t<IKXQTemplateUnit>& unit,
                   VariantUtil::SafeArrayVector& units) {
   if (unitId < 0) {
@@ -73,8 +73,8 @@ HRESULT GetUnitsMessageParser::WritePopUnits() {
   });
 }
 
-HRESULT Main::GetUnits(const OLECHAR* request) {
-  return ServeMessage<GetUnitsMessageParser>(*this, u"KXDBDatasheetSvcs::GetUnits", request);
+HRESULT Messages::GetUnits(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetUnitsMessageParser>(main, u"KXDBDatasheetSvcs::GetUnits", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -118,6 +118,6 @@ HRESULT SetUnitMessageParser::SetUnitValue() {
   });
 }
 
-HRESULT Main::SetUnit(const OLECHAR* request) {
-  return ServeMessage<SetUnitMessageParser>(*this, u"KXDBDatasheetSvcs::SetUnit", request);
+HRESULT Messages::SetUnit(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetUnitMessageParser>(main, u"KXDBDatasheetSvcs::SetUnit", request);
 }

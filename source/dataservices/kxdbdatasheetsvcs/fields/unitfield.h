@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetUnitsSchema : public MessageParser {
  public:
@@ -46,3 +46,11 @@ class SetUnitMessageParser final : public SetUnitSchema {
   int32_t m_unitId = -1;
   int32_t m_index = -1;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetUnits(MainContext& main, const OLECHAR* request);
+HRESULT SetUnit(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

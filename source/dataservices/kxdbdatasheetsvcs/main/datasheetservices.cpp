@@ -11,10 +11,10 @@
 #include "kxvalueutils.h"
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
 #include "main/module.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 #include "store/object.h"
 
 namespace {

@@ -49,7 +49,7 @@ void WriteOwnerChain(KXComException& ctx, ikxXMLStringWriter* writer, const Live
 // The real fields of one current page.
 void WritePageRealFields(KXComException& ctx, PageLoadContext& context, IKXQObject* page,
                          ikxXMLStringWriter* writer) {
-  Main& main = *context.m_pMain;
+  MainContext& main = *context.m_pMain;
   IKXQTemplatePagePtr templatePage;
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
   CheckPointerArgument(ctx, templatePage.GetInterfacePtr());

@@ -10,10 +10,10 @@
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "main/mainworkers.h"
+#include "model/mainworkers.h"
 
 #include <algorithm>
 #include <vector>
@@ -105,22 +105,23 @@ HRESULT MainWorkers::RegisterNewPages(OverspillUtils& run) {
   KX_CATCH(ctx, KX_HERE(kWorkersFile))
   return ctx.Return();
 }
-HRESULT MainWorkers::AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
-                                         IKXQTemplatePage* templatePage, bool quiet) {
+HRESULT MainWorkers::AddSummarySheetPage(MainContext& main, IKXQObject* member,
+                                         IKXQObject* datasheet, IKXQTemplatePage* templatePage,
+                                         bool quiet) {
   return KXDBDatasheetSvcs::AddSummarySheetPage(main, member, datasheet, templatePage, quiet);
 }
-HRESULT MainWorkers::AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+HRESULT MainWorkers::AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
                                    IKXQTemplatePage* templatePage, bool continuous, int32_t row,
                                    bool force, bool events) {
   return KXDBDatasheetSvcs::AddListObject(main, object, page, templatePage, continuous, row, force,
                                           events);
 }
-HRESULT MainWorkers::RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object) {
+HRESULT MainWorkers::RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object) {
   return KXDBDatasheetSvcs::RemoveObjectFromPage(main, page, object);
 }
-HRESULT MainWorkers::ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet,
-                                      IKXQObject* page, bool continuous, bool ignoreClaims,
-                                      int32_t* count, IKXQTrigger* trigger) {
+HRESULT MainWorkers::ComposeDatasheet(MainContext& main, const VARIANT& filter,
+                                      IKXQObject* datasheet, IKXQObject* page, bool continuous,
+                                      bool ignoreClaims, int32_t* count, IKXQTrigger* trigger) {
   return Composition::ComposeDatasheet(main, filter, datasheet, page, continuous, ignoreClaims,
                                        count, trigger);
 }
@@ -128,7 +129,7 @@ HRESULT MainWorkers::GetTopLevelDataViews(IKXQTemplatePage* templatePage,
                                           PtrArray<IUnknown>& views) {
   return Composition::GetTopLevelDataViews(templatePage, views);
 }
-HRESULT MainWorkers::SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page,
+HRESULT MainWorkers::SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                                    const OLECHAR* code, int32_t column, int32_t* count) {
   return Composition::SortDatasheet(main, datasheet, page, code, column, count);
 }
@@ -139,7 +140,7 @@ HRESULT MainWorkers::WriteFields(PageLoadContext& context, IKXQObject* page,
   return ::WriteFields(context, page, templatePage, position, fields, text);
 }
 
-HRESULT MainWorkers::CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode) {
+HRESULT MainWorkers::CreateOverspillPages(MainContext& main, IKXQObject* datasheet, LONG mode) {
   KXComException ctx = KXComException::Silent(u"OverspillUtils::CreateOverspillPages");
   try {
     OverspillUtils run(&main);

@@ -1,13 +1,16 @@
 // The module's data-service map (messagemap.cpp): the 97 message names, in
-// map order, each with the method of `Main` that handles it.
+// map order, each with the handler of its message family. A handler takes
+// `Main` as its MainContext and the request text (borrowed BSTR; null is
+// empty), traces its name, and returns an HRESULT with the thread's error
+// information set on failure.
 #pragma once
 
 #include "dataservicemap.h"
 
-class Main;
+class MainContext;
 
-using DataServiceMapEntry = DataServiceMapEntryOf<Main>;
-using DataServiceHandler = HRESULT (Main::*)(const OLECHAR* request);
+using DataServiceMapEntry = DataServiceMapEntryOf<MainContext>;
+using DataServiceHandler = HRESULT (*)(MainContext& main, const OLECHAR* request);
 
 // The number of messages in the map (the terminator not counted).
 inline constexpr int kDataServiceMessageCount = 97;

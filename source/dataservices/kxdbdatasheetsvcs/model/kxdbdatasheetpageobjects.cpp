@@ -9,10 +9,10 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxtrace.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_
   }
 }
 
-void GetContinuousFormat(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage) {
+void GetContinuousFormat(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage) {
   if (main.m_pRequestContext == nullptr || templatePage == nullptr || page == nullptr) return;
   KXComException ctx = KXComException::Silent();
   BSTR format = nullptr;
@@ -221,7 +221,7 @@ void GetContinuousFormat(Main& main, IKXQObject* page, IKXQTemplatePage* templat
   KX_CHECK(ctx, main.m_pRequestContext->NotifyFormatChange());
 }
 
-HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object, bool events) {
+HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object, bool events) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::RemoveObjectFromPage");
   try {
     CheckPointerArgument(ctx, page);
@@ -318,7 +318,7 @@ HRESULT SetCaseAt(IKXQObject* object, int32_t position, int32_t caseId) {
   return ctx.Return();
 }
 
-HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId) {
+HRESULT SetDatasheetCase(MainContext& main, IKXQObject* datasheet, int32_t caseId) {
   KXComException ctx(u"KXDBDatasheetSvcs::SetDatasheetCase");
   try {
     CheckPointerArgument(ctx, datasheet);
@@ -338,7 +338,7 @@ HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId) {
   return ctx.Return();
 }
 
-void RequireCaseId(Main& main, int32_t caseId) {
+void RequireCaseId(MainContext& main, int32_t caseId) {
   KXComException ctx = KXComException::Silent();
   if (caseId == 0) return;
   CheckPointerArgument(ctx, main.m_pDatabase);
@@ -350,7 +350,7 @@ void RequireCaseId(Main& main, int32_t caseId) {
   }
 }
 
-HRESULT FirePageEvent(Main& main, IKXQObject* page) {
+HRESULT FirePageEvent(MainContext& main, IKXQObject* page) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::FirePageEvent");
   try {
     KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
@@ -395,7 +395,7 @@ HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value) {
   return object->PutText(text);
 }
 
-HRESULT InitializePageTriggerUOM(Main& main, IKXQObject* datasheet) {
+HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet) {
   KXComException ctx(u"KXDBDataSheetSvcs::InitializePageTriggerUOM");
   try {
     ForEachCurrentPage(datasheet, [&](IKXQObject* page) {

@@ -18,7 +18,7 @@
 #include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 
-class Main;
+class MainContext;
 struct IKXQApplication;
 
 namespace KXDBDatasheetSvcs {
@@ -57,61 +57,62 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
 // field values and revisions are removed, the following rows' field values
 // renumbered, and, unless `events` is false, the clients told (field
 // events, or one page event for more than 100 values).
-HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object, bool events = true);
+HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object,
+                             bool events = true);
 // Rewrites the row number of every field record of "Fields" from position
 // `start` on: `row` for the first `fieldsPerRow` positions, then row + 1...
 void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_t fieldsPerRow);
 // Marks a page of a continuous-list template page as such ("ContinuousFormat"
 // true, the request context told); a warning when the page class lacks the
 // attribute. Nothing outside a request.
-void GetContinuousFormat(Main& main, IKXQObject* page, IKXQTemplatePage* templatePage);
+void GetContinuousFormat(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage);
 
 // ---- Cases, events and notifications ----------------------------------
 
 // Case `caseId` on every current page (a page event each), then the
 // datasheet's "DefaultCase" and "CaseName".
-HRESULT SetDatasheetCase(Main& main, IKXQObject* datasheet, int32_t caseId);
+HRESULT SetDatasheetCase(MainContext& main, IKXQObject* datasheet, int32_t caseId);
 // A case id from a request: 0 (no case) or a case of the store. Another id
 // is refused with E_INVALIDARG "There is no case %d".
-void RequireCaseId(Main& main, int32_t caseId);
+void RequireCaseId(MainContext& main, int32_t caseId);
 // "Cases" at 0-based `position` := caseId. Null object: E_POINTER.
 HRESULT SetCaseAt(IKXQObject* object, int32_t position, int32_t caseId);
-HRESULT FirePageEvent(Main& main, IKXQObject* page);
+HRESULT FirePageEvent(MainContext& main, IKXQObject* page);
 // Hands the datasheet's template id and checknum to the template library.
 HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datasheet);
 // Hands `value` as decimal text to the object's text operation (PutText);
 // its HRESULT. Null object: E_POINTER.
 HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value);
 // Sets up the triggers of every current page of the datasheet.
-HRESULT InitializePageTriggerUOM(Main& main, IKXQObject* datasheet);
+HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet);
 
 // ---- Summary sheets ---------------------------------------------------
 
 // `template`'s classes' instances (the take-all flag skips the scope
 // test), onto the summary sheet: a page each (page-per-member) or rows of
 // its first page (continuous list).
-HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
+HRESULT AddMembersToSummarySheet(MainContext& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
                                  bool takeAll);
 // Places `member` on the highest page of the template page's template, or
 // on a new page (a datasheet event). `quiet`: no on-sheet test, no
 // triggers.
-HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* datasheet,
                             IKXQTemplatePage* templatePage, bool quiet);
 // The members as rows of a continuous-list page without rows.
-HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKXQObject* page,
-                         IKXQTemplatePage* templatePage);
+HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members,
+                         IKXQObject* page, IKXQTemplatePage* templatePage);
 // Adds `object` to the page: placed on a node, or as a continuous-list row
 // appended (`row` -1) or inserted at `row`, with its field values and
 // revisions and, unless `events` is false, the clients told. The database
 // events add rows silently.
-HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
                       IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
                       bool events = true);
 // The instances of the template's classes placed on a new page.
-HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl);
+HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl);
 // The work behind the automation method "ProcessSummarySheet": the
 // template's filter on the sheet, its members added, its sort applied.
-HRESULT ProcessSummarySheet(Main& main, IKXQTemplate* tmpl, IKXQObject* datasheet);
+HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* datasheet);
 // Appends the instances of `cls` / of an object collection (references
 // taken; null elements kept).
 void CollectChildObjects(ComPtrArray<IKXQObject>& objects, IKXQClass* cls);
@@ -122,17 +123,17 @@ void CollectEnumObjects(ComPtrArray<IKXQObject>& objects, IKXQObjectCollection* 
 // Records `setName` as the datasheet's "BaseDimensionSet" and sets every
 // unit field of its current pages to the set's units; a unit-field event
 // for each text that changed.
-HRESULT ChangeDSDimensionSet(Main& main, IKXQObject* datasheet, const OLECHAR* setName);
+HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLECHAR* setName);
 // Sets every unit field of `dimension` on the current pages to `units`.
-HRESULT ChangeDSDimensionUnits(Main& main, IKXQObject* datasheet, const OLECHAR* dimension,
+HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const OLECHAR* dimension,
                                const OLECHAR* units);
 
 // ---- Services of neighbouring parts -------------------------------------
 
 // The filter id and sort of a template from "FilterSort.xml" (empty when
 // none), loading, and sorting a summary sheet with it.
-void LoadFilterSortFile(Main& main);
-_bstr_t GetTemplateFilterId(Main& main, const OLECHAR* templateId);
-HRESULT ApplyTemplateFilterSort(Main& main, IKXQObject* datasheet);
+void LoadFilterSortFile(MainContext& main);
+_bstr_t GetTemplateFilterId(MainContext& main, const OLECHAR* templateId);
+HRESULT ApplyTemplateFilterSort(MainContext& main, IKXQObject* datasheet);
 
 }  // namespace KXDBDatasheetSvcs

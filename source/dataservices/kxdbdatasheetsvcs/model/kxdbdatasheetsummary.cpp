@@ -12,10 +12,10 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
 
 // Claimed by the user's scope: the text-filter test with VARIANT_TRUE
 // answers 1 to 3 and the active project claims the member.
-bool InScope(KXComException& ctx, Main& main, IKXQObject* member) {
+bool InScope(KXComException& ctx, MainContext& main, IKXQObject* member) {
   LONG answer = 0;
   KX_CHECK(ctx, member->TestFilter(_variant_t(true), &answer));
   return answer >= 1 && answer <= 3 &&
@@ -123,7 +123,7 @@ _com_ptr_t<IKXQTemplateField> FieldDefinition(KXComException& ctx,
   return definition;
 }
 
-void LaunchFieldEvents(KXComException& ctx, Main& main, IKXQObject* page, int32_t from,
+void LaunchFieldEvents(KXComException& ctx, MainContext& main, IKXQObject* page, int32_t from,
                        int32_t to) {
   for (int32_t f = from; f <= to; ++f) KX_CHECK(ctx, main.LaunchDataFieldEvent(page, f, 1, false));
 }
@@ -176,7 +176,7 @@ void CollectChildObjects(ComPtrArray<IKXQObject>& objects, IKXQClass* cls) {
   CollectEnumObjects(objects, instances);
 }
 
-HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* datasheet,
                             IKXQTemplatePage* templatePage, bool quiet) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddSummarySheetPage");
   try {
@@ -223,8 +223,8 @@ HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datashee
   return ctx.Return();
 }
 
-HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKXQObject* page,
-                         IKXQTemplatePage* templatePage) {
+HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members,
+                         IKXQObject* page, IKXQTemplatePage* templatePage) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddMembersToPage");
   try {
     CheckPointerArgument(ctx, page, u"Page to hold continuous list summary members is null");
@@ -307,7 +307,7 @@ HRESULT AddMembersToPage(Main& main, const ComPtrArray<IKXQObject>& members, IKX
   return ctx.Return();
 }
 
-HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
                       IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
                       bool events) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddListObject");
@@ -404,7 +404,7 @@ HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
   return ctx.Return();
 }
 
-HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
+HRESULT AddMembersToSummarySheet(MainContext& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
                                  bool takeAll) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddMembersToSummarySheet");
   try {
@@ -459,7 +459,7 @@ HRESULT AddMembersToSummarySheet(Main& main, IKXQObject* datasheet, IKXQTemplate
   return ctx.Return();
 }
 
-HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl) {
+HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::AddObjectsToNewPage");
   try {
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
@@ -480,7 +480,7 @@ HRESULT AddObjectsToNewPage(Main& main, IKXQObject* page, IKXQTemplate* tmpl) {
   return ctx.Return();
 }
 
-HRESULT ProcessSummarySheet(Main& main, IKXQTemplate* tmpl, IKXQObject* datasheet) {
+HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ProcessSummarySheet");
   try {
     CheckPointerArgument(ctx, tmpl);

@@ -5,9 +5,9 @@
 #include "com/comutil.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ _bstr_t CurrentUnitText(KXComException& ctx, IKXQAttribute* units, int32_t posit
 using UnitVisitor = std::function<void(IKXQObject* page, int32_t index, IKXQTemplateUnit* unit,
                                        IKXQAttribute* units)>;
 
-void ForEachUnitField(KXComException& ctx, Main& main, IKXQObject* datasheet,
+void ForEachUnitField(KXComException& ctx, MainContext& main, IKXQObject* datasheet,
                       const UnitVisitor& visit) {
   IKXQAttributePtr pages;
   const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
@@ -54,7 +54,7 @@ void ForEachUnitField(KXComException& ctx, Main& main, IKXQObject* datasheet,
   }
 }
 
-void WriteUnitText(KXComException& ctx, Main& main, IKXQObject* page, int32_t index,
+void WriteUnitText(KXComException& ctx, MainContext& main, IKXQObject* page, int32_t index,
                    IKXQAttribute* units, const _bstr_t& text) {
   if (CurrentUnitText(ctx, units, index + 1).view() == text.view()) return;
   SetAttributeValueAt(units, index + 1,
@@ -66,7 +66,7 @@ void WriteUnitText(KXComException& ctx, Main& main, IKXQObject* page, int32_t in
 
 namespace KXDBDatasheetSvcs {
 
-HRESULT ChangeDSDimensionSet(Main& main, IKXQObject* datasheet, const OLECHAR* setName) {
+HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLECHAR* setName) {
   KXComException ctx(u"KXDBDatasheetSvcs::ChangeDSDimensionSet");
   try {
     CheckPointerArgument(ctx, datasheet);
@@ -87,7 +87,7 @@ HRESULT ChangeDSDimensionSet(Main& main, IKXQObject* datasheet, const OLECHAR* s
   return ctx.Return();
 }
 
-HRESULT ChangeDSDimensionUnits(Main& main, IKXQObject* datasheet, const OLECHAR* dimension,
+HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const OLECHAR* dimension,
                                const OLECHAR* units) {
   KXComException ctx(u"KXDBDatasheetSvcs::ChangeDSDimensionUnits");
   try {

@@ -9,8 +9,8 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "xmlreply.h"
 
 using KXDBDatasheetSvcs::ClassHasAttribute;
@@ -144,7 +144,7 @@ _bstr_t TemplateCategory(IKXQTemplate* tmpl) {
   return category.length() > 0 ? category : _bstr_t(u"General");
 }
 
-std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className) {
+std::vector<IKXQObjectPtr> ClassInstances(MainContext& main, const OLECHAR* className) {
   KXComException ctx = KXComException::Silent();
   std::vector<IKXQObjectPtr> objects;
   if (main.m_pSchema == nullptr) {
@@ -168,7 +168,7 @@ std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className) 
   return objects;
 }
 
-void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list) {
+void WriteDatasheetList(MainContext& main, const KXDatasheetInfoList& list) {
   if (list.GetCount() == 0) return;
   XMLReply::BeginMessage(main, u"App", -1);
   XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);
@@ -178,7 +178,7 @@ void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list) {
   XMLReply::EndMessage(main);
 }
 
-void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared) {
+void WriteDiagramList(MainContext& main, const KXDiagramInfoList& list, bool shared) {
   XMLReply::BeginMessage(main, u"App", -1);
   const OLECHAR* element = shared ? u"SharedDiagrams" : u"Documents";
   if (!shared) XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);

@@ -29,7 +29,7 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 
-class Main;
+class MainContext;
 
 struct KXDatasheetInfo {
   int32_t Status = -1;  // 0 creation entry, 1 current, 2 submitted, 3 checked, 4 issued
@@ -174,13 +174,13 @@ int CompareDiagramInfo(const KXDiagramInfo& a, const KXDiagramInfo& b);
 
 // The "Documents" reply of a datasheet listing, with "CurrentPage"; an
 // empty list writes no reply at all.
-void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list);
+void WriteDatasheetList(MainContext& main, const KXDatasheetInfoList& list);
 // The reply of a diagram listing: "Documents" with "CurrentPage", or
 // "SharedDiagrams" without; written also when the list is empty.
-void WriteDiagramList(Main& main, const KXDiagramInfoList& list, bool shared);
+void WriteDiagramList(MainContext& main, const KXDiagramInfoList& list, bool shared);
 // Every instance of the schema class `className` in the store's order; none
 // when the schema lacks the class.
-std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className);
+std::vector<IKXQObjectPtr> ClassInstances(MainContext& main, const OLECHAR* className);
 // Whether the object has the attribute and a value at `index` (VT_EMPTY:
 // any value), the value-present test of page lists and drawings.
 bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);

@@ -19,7 +19,7 @@
 #include "kxstoreptrs.h"
 #include "variantutil.h"
 
-class Main;
+class MainContext;
 
 // The name a data view answers, without leading "(", "[" and blanks and cut
 // at the next of them; empty when nothing is left (a missing name).
@@ -33,11 +33,11 @@ HRESULT VariantToObject(const VARIANT& value, IKXQClassView** view);
 class OverspillUtils {
  public:
   // `owner` (may be null, not owned) is the service the run works for.
-  explicit OverspillUtils(Main* owner) : m_pOwner(owner) {}
+  explicit OverspillUtils(MainContext* owner) : m_pOwner(owner) {}
   OverspillUtils(const OverspillUtils&) = delete;
   OverspillUtils& operator=(const OverspillUtils&) = delete;
 
-  Main* Owner() const { return m_pOwner; }
+  MainContext* Owner() const { return m_pOwner; }
 
   // Appends the page, then each page it continues in turn, to `chain` (the
   // page first, the head last), and gives the page's immediate predecessor,
@@ -121,5 +121,5 @@ class OverspillUtils {
   ComPtrArray<IKXQObject> m_created;  // pages of the current pass
 
  private:
-  Main* m_pOwner;
+  MainContext* m_pOwner;
 };

@@ -46,7 +46,7 @@ _bstr_t WriteAnnotation(KXComException& ctx, const KXFieldData& record) {
 // annotation is a mark-up one, which then goes to the page's submitted and
 // checked copies, or from a copy to its current page, through `copy`).
 HRESULT RunAnnotationMessage(
-    KXComException& ctx, Main& main, int32_t status, int32_t pageId,
+    KXComException& ctx, MainContext& main, int32_t status, int32_t pageId,
     const std::function<bool(IKXQObject* page, IKXQObject* datasheet)>& first,
     const std::function<void(IKXQObject* page, int32_t status)>& copy) {
   if (status == 4) return S_OK;
@@ -191,8 +191,8 @@ HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, in
   return ctx.Return();
 }
 
-HRESULT Main::CreateAnnotation(const OLECHAR* request) {
-  return ServeMessage<CreateAnnotationMessageParser>(*this, u"KXDBDatasheetSvcs::CreateAnnotation",
+HRESULT Messages::CreateAnnotation(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CreateAnnotationMessageParser>(main, u"KXDBDatasheetSvcs::CreateAnnotation",
                                                      request);
 }
 
@@ -250,8 +250,8 @@ HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t 
   return ctx.Return();
 }
 
-HRESULT Main::SetAnnotation(const OLECHAR* request) {
-  return ServeMessage<SetAnnotationMessageParser>(*this, u"KXDBDatasheetSvcs::SetAnnotation",
+HRESULT Messages::SetAnnotation(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetAnnotationMessageParser>(main, u"KXDBDatasheetSvcs::SetAnnotation",
                                                   request);
 }
 
@@ -304,7 +304,7 @@ HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_
   return ctx.Return();
 }
 
-HRESULT Main::MoveAnnotation(const OLECHAR* request) {
-  return ServeMessage<MoveAnnotationMessageParser>(*this, u"KXDBDatasheetSvcs::MoveAnnotation",
+HRESULT Messages::MoveAnnotation(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<MoveAnnotationMessageParser>(main, u"KXDBDatasheetSvcs::MoveAnnotation",
                                                    request);
 }

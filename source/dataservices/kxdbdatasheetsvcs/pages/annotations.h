@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class CreateAnnotationSchema : public MessageParser {
  public:
@@ -77,3 +77,12 @@ class MoveAnnotationMessageParser final : public MoveAnnotationSchema {
   int32_t m_x = -1;
   int32_t m_y = -1;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT CreateAnnotation(MainContext& main, const OLECHAR* request);
+HRESULT SetAnnotation(MainContext& main, const OLECHAR* request);
+HRESULT MoveAnnotation(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

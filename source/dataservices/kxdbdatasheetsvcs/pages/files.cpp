@@ -201,12 +201,12 @@ HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
 // ---------------------------------------------------------------------------
 // The handlers and the workers of the two parsed messages.
 
-HRESULT Main::GetTemplateFile(const OLECHAR* request) {
+HRESULT Messages::GetTemplateFile(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetTemplateFile", [&](KXComException& ctx) {
     const std::u16string bare = BareName(request);
     const OLECHAR* templateId = bare.c_str();
     IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, *this, library);
+    GetLibrary(ctx, main, library);
     BSTR rootText = nullptr;
     KX_CHECK(ctx, library->get_TemplatesFolder(&rootText));
     const _bstr_t root(rootText, false);
@@ -222,7 +222,7 @@ HRESULT Main::GetTemplateFile(const OLECHAR* request) {
     KX_CHECK(ctx, tmpl->get_FilePath(&pathText));
     const _bstr_t relative(pathText, false);
     CheckNameInsideFolder(ctx, relative, u"Unable to open template file %ls", relative);
-    SendFile(ctx, *this, JoinPath(root, relative), false, u"Unable to open template file %ls",
+    SendFile(ctx, main, JoinPath(root, relative), false, u"Unable to open template file %ls",
              relative);
     return S_OK;
   });
@@ -239,7 +239,7 @@ constexpr auto FileFromDBGrammar(const OLECHAR* message) {
                         Grammar::String(u"Checknum", Id::Checknum)}));
 }
 
-FileFromDBSchema::FileFromDBSchema(Main* main) : MessageParser(main) {
+FileFromDBSchema::FileFromDBSchema(MainContext* main) : MessageParser(main) {
   m_checknum.Assign(u"");
   m_templateId.Assign(u"");
 }
@@ -263,16 +263,16 @@ HRESULT GetTemplateFromDBMessageParser::GetTemplateFromDB() {
     if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData,
                         m_templateId.c_str(), m_checknum.c_str(),
                         u"Unable to send template data for %ls")) {
-      KX_CHECK(ctx, m_pMain->GetTemplateFile(m_templateId.c_str()));
+      KX_CHECK(ctx, Messages::GetTemplateFile(*m_pMain, m_templateId.c_str()));
     }
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
 }
 
-HRESULT Main::GetTemplateFromDB(const OLECHAR* request) {
-  return ServeMessage<GetTemplateFromDBMessageParser>(
-      *this, u"KXDBDatasheetSvcs::GetTemplateFromDB", request);
+HRESULT Messages::GetTemplateFromDB(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetTemplateFromDBMessageParser>(main, u"KXDBDatasheetSvcs::GetTemplateFromDB",
+                                                      request);
 }
 
 const GrammarRecord* GetSourceFromDBMessageParser::GetSchema() const {
@@ -313,12 +313,12 @@ HRESULT GetSourceFromDBMessageParser::GetSourceFromDB() {
   return ctx.Return();
 }
 
-HRESULT Main::GetSourceFromDB(const OLECHAR* request) {
-  return ServeMessage<GetSourceFromDBMessageParser>(*this, u"KXDBDatasheetSvcs::GetSourceFromDB",
+HRESULT Messages::GetSourceFromDB(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetSourceFromDBMessageParser>(main, u"KXDBDatasheetSvcs::GetSourceFromDB",
                                                     request);
 }
 
-HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {
+HRESULT Messages::SetQMFDBTemplate(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::SetQMFDBTemplate", [&](KXComException& ctx) {
     const std::u16string_view text(request ? request : u"");
     const size_t first = text.find(kMarker);
@@ -335,17 +335,17 @@ HRESULT Main::SetQMFDBTemplate(const OLECHAR* request) {
     const std::u16string templateId(text.substr(0, first));
     const std::u16string checknum(
         text.substr(first + kMarkerLength, second - first - kMarkerLength));
-    return KXDBDatasheetSvcs::ReplaceTemplateWithQMF(*this, templateId.c_str(), checknum.c_str(),
+    return KXDBDatasheetSvcs::ReplaceTemplateWithQMF(main, templateId.c_str(), checknum.c_str(),
                                                      request + second + kMarkerLength);
   });
 }
 
-HRESULT Main::GetBitmapFile(const OLECHAR* request) {
+HRESULT Messages::GetBitmapFile(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetBitmapFile", [&](KXComException& ctx) {
     const std::u16string bare = BareName(request);
     const OLECHAR* name = bare.c_str();
     IKXQTemplateLibraryPtr library;
-    GetLibrary(ctx, *this, library);
+    GetLibrary(ctx, main, library);
     BSTR folderText = nullptr;
     KX_CHECK(ctx, library->get_BitmapFolder(&folderText));
     _bstr_t folder(folderText, false);
@@ -355,21 +355,21 @@ HRESULT Main::GetBitmapFile(const OLECHAR* request) {
     }
     const _bstr_t path = JoinPath(folder, name);
     CheckNameInsideFolder(ctx, name, u"Unable to open bitmap file %ls", path);
-    SendFile(ctx, *this, path, true, u"Unable to open bitmap file %ls", path);
+    SendFile(ctx, main, path, true, u"Unable to open bitmap file %ls", path);
     return S_OK;
   });
 }
 
-HRESULT Main::GetSourceFile(const OLECHAR* request) {
+HRESULT Messages::GetSourceFile(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetSourceFile", [&](KXComException& ctx) {
     const std::u16string bare = BareName(request);
     const OLECHAR* name = bare.c_str();
     const std::u16string_view text(name);
     const std::u16string_view ending = text.size() > 4 ? text.substr(text.size() - 4) : text;
     const OLECHAR* folderName = kx_wcsicmp(ending, u".qmf") == 0 ? u"Templates" : u"Datasheets";
-    const _bstr_t folder = GetSettingsFolder(ctx, *this, folderName);
+    const _bstr_t folder = GetSettingsFolder(ctx, main, folderName);
     CheckNameInsideFolder(ctx, name, u"Unable to open QMF template %ls", name);
-    SendFile(ctx, *this, JoinPath(folder, name), true, u"Unable to open QMF template %ls", name);
+    SendFile(ctx, main, JoinPath(folder, name), true, u"Unable to open QMF template %ls", name);
     return S_OK;
   });
 }

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 // "GetTemplateFromDB" and "GetSourceFromDB": the same grammar but for the
 // message element's name. The envelope holds "TargetId" only, no "Status".
@@ -26,7 +26,7 @@
 class FileFromDBSchema : public MessageParser {
  public:
   enum Id : uint32_t { TargetId = 2, TemplateId, Checknum };
-  explicit FileFromDBSchema(Main* main);
+  explicit FileFromDBSchema(MainContext* main);
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
 
   SAXText m_checknum;
@@ -70,3 +70,15 @@ HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
 bool IsNameInsideFolder(const OLECHAR* name);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetTemplateFile(MainContext& main, const OLECHAR* request);
+HRESULT GetTemplateFromDB(MainContext& main, const OLECHAR* request);
+HRESULT GetSourceFromDB(MainContext& main, const OLECHAR* request);
+HRESULT SetQMFDBTemplate(MainContext& main, const OLECHAR* request);
+HRESULT GetBitmapFile(MainContext& main, const OLECHAR* request);
+HRESULT GetSourceFile(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

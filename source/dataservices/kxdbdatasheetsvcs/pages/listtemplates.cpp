@@ -7,7 +7,7 @@
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "xmlreply.h"
 
 namespace {
@@ -125,9 +125,9 @@ void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Main::ListTemplates(const OLECHAR*) {
+HRESULT Messages::ListTemplates(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListTemplates", [&](KXComException& ctx) {
-    HostConnection& host = *this;
+    HostConnection& host = main;
     IKXQApplication* application = host.m_pApplication;
     TemplateList list;
     std::u16string failed;
@@ -177,9 +177,9 @@ HRESULT Main::ListTemplates(const OLECHAR*) {
   });
 }
 
-HRESULT Main::ListCachedTemplates(const OLECHAR*) {
+HRESULT Messages::ListCachedTemplates(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListCachedTemplates", [&](KXComException& ctx) {
-    HostConnection& host = *this;
+    HostConnection& host = main;
     std::vector<std::pair<_bstr_t, _bstr_t>> records;
     KXDBDatasheetSvcs::VisitTemplateRecords(
         ctx, KX_HERE(kFile), host.m_pSchema,

@@ -15,6 +15,7 @@
 
 #include "com/comutil.h"
 #include "kxstoreptrs.h"
+#include "model/maincontext.h"
 
 class HostConnection;
 class KXComException;
@@ -72,3 +73,11 @@ void VisitLibraryTemplates(KXComException& ctx, IKXQApplication* application,
                            const std::function<void(IKXQTemplate* tmpl)>& visit);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListTemplates(MainContext& main, const OLECHAR* request);
+HRESULT ListCachedTemplates(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -14,10 +14,10 @@
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "kxxmlutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
 #include "pages/pages.h"
@@ -133,7 +133,7 @@ _bstr_t PageText(IKXQObject* page, const OLECHAR* name) {
 // triggers but not what their items read, so a trigger an earlier process
 // left watches nothing until its items are recorded again. A trigger of
 // that name that another service bound to the object stays its own.
-void SetUpTrigger(Main& main, IKXQObject* object, bool datasheet) {
+void SetUpTrigger(MainContext& main, IKXQObject* object, bool datasheet) {
   if (!KXDBDatasheetServices::IsOwnTrigger(object, datasheet ? u"Datasheet" : u"Field")) return;
   const HRESULT hr = datasheet ? KXDBDatasheetServices::InitializeDatasheetTrigger(main, object)
                                : KXDBDatasheetServices::InitializePageTrigger(main, object);
@@ -207,7 +207,7 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
                       bool openForEditing) {
   KXComException ctx(u"KXDBDatasheetSvcs::LoadDatasheet");
   try {
-    Main* main = context.m_pMain;
+    MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     _com_ptr_t<IKXQApplication> application(main->m_pApplication);
     ScopedCurrentDatasheet currentDatasheet(application, datasheet);
@@ -331,7 +331,7 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
                           bool openForEditing) {
   KXComException ctx(u"KXDBDatasheetSvcs::WritePageContents");
   try {
-    Main* main = context.m_pMain;
+    MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
     // The field writers and the trigger set-up walk every field's route
@@ -368,7 +368,7 @@ HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* tem
       context.m_continuousFormatChecked = true;
       return S_OK;
     }
-    Main& main = *context.m_pMain;
+    MainContext& main = *context.m_pMain;
     KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage, page,
                                                             false));
     context.m_continuousPage = true;
@@ -388,7 +388,7 @@ HRESULT InitializeContinuousPageOnce(PageLoadContext& context, IKXQTemplatePage*
     _bstr_t format;
     KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
     if (format.length() == 0) return S_OK;
-    Main& main = *context.m_pMain;
+    MainContext& main = *context.m_pMain;
     KX_CHECK(ctx, main.GetContinuousPageHelper().InitializeTemplate(main.m_pApplication,
                                                                     templatePage, false));
     context.m_continuousPage = true;

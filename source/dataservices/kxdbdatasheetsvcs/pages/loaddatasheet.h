@@ -32,13 +32,13 @@
 #include "kxxmlutils.h"
 
 class KXComException;
-class Main;
+class MainContext;
 
 // The record one load (a datasheet, a page, an event) shares with the page
 // and field writers. Lives as long as its owner; not copyable.
 struct PageLoadContext {
   // `main` (not owned) must outlive the context.
-  explicit PageLoadContext(Main* main) : m_pMain(main) {}
+  explicit PageLoadContext(MainContext* main) : m_pMain(main) {}
   PageLoadContext(const PageLoadContext&) = delete;
   PageLoadContext& operator=(const PageLoadContext&) = delete;
   // Destroys the overspill chain; releases the comparison objects.
@@ -56,7 +56,7 @@ struct PageLoadContext {
   void FindTemplateField(IKXQTemplatePage* templatePage, int32_t fieldId,
                          IKXQTemplateFieldPtr& field);
 
-  Main* m_pMain;
+  MainContext* m_pMain;
   // The chain of pages the current page overspills from (2-D, VARIANT).
   SAFEARRAY* m_overspillChain = nullptr;
   // Asks the radio-field writer to clear an empty radio field's record.

@@ -12,10 +12,10 @@
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "kxxmlutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 
 namespace {
@@ -24,7 +24,7 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatashee
 
 // Sends a non-empty element text into the reply of the current request.
 // Raises E_FAIL without a response, and the response's own failure.
-void SendElement(KXComException& ctx, Main& main, const _bstr_t& text) {
+void SendElement(KXComException& ctx, MainContext& main, const _bstr_t& text) {
   if (text.length() == 0) return;
   if (main.m_pResponse == nullptr) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
@@ -36,7 +36,7 @@ void SendElement(KXComException& ctx, Main& main, const _bstr_t& text) {
 // Runs `write(i, &element)` for i = 1..count: an element that fails
 // becomes a warning of the application, a non-empty one goes into the reply.
 template <class Write>
-void WriteEachEntry(KXComException& ctx, Main& main, int32_t count, Write&& write) {
+void WriteEachEntry(KXComException& ctx, MainContext& main, int32_t count, Write&& write) {
   for (int32_t i = 1; i <= count; ++i) {
     _bstr_t element;
     const HRESULT hr = write(i, element.GetAddress());
@@ -273,7 +273,7 @@ void ToOptionNumber(KXComException& ctx, IKXQTemplateField* field, KXFieldData& 
 HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLoadContext& context,
                       IKXQObject* page, IKXQTemplateField* field, int32_t position, int32_t status,
                       BSTR stored, BSTR otherText, KXFieldData& record, bool parsed = false) {
-  Main& main = *context.m_pMain;
+  MainContext& main = *context.m_pMain;
   if (parsed) {
     record.typeId = traits.kind;
   } else {
@@ -581,7 +581,7 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
                         int32_t status) {
   KXComException ctx(u"KXDBDatasheetSvcs::WritePageFields");
   try {
-    Main* main = context.m_pMain;
+    MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     IKXQObjectPtr other;
     if (!context.m_comparisonDatasheet || context.m_comparisonStatus == -1) {
@@ -820,7 +820,7 @@ HRESULT WriteShowRevision(PageLoadContext& context, IKXQObject* page,
 HRESULT WritePageAnnotations(PageLoadContext& context, IKXQObject* page, int32_t status) {
   KXComException ctx(u"KXDBDatasheetSvcs::WritePageAnnotations");
   try {
-    Main* main = context.m_pMain;
+    MainContext* main = context.m_pMain;
     CheckPointerArgument(ctx, main);
     IKXQObjectPtr issued;
     if (status != 4) KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(page, status, &issued));

@@ -10,9 +10,9 @@
 #include "kxcomexception.h"
 #include "kxqdataserviceimpl.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 #include "pages/loaddatasheet.h"
 #include "pages/pages.h"
@@ -35,7 +35,7 @@ struct PageInWork {
   int32_t status = 1;
 };
 
-void FindPage(Main& main, int32_t pageId, PageInWork& found) {
+void FindPage(MainContext& main, int32_t pageId, PageInWork& found) {
   GetStoreObject(main.m_pDatabase, found.page, pageId);
   GetOwnerObject(found.page, found.owner);
   found.ownerId = ObjectIdOf(found.owner);
@@ -45,7 +45,7 @@ void FindPage(Main& main, int32_t pageId, PageInWork& found) {
 
 // The reply head shared by "OpenPage" and "ComparePages": "XMLMessage" of
 // the datasheet and "OpenPage" with the page id as given.
-void BeginOpenPageReply(Main& main, const PageInWork& work, const OLECHAR* pageIdText,
+void BeginOpenPageReply(MainContext& main, const PageInWork& work, const OLECHAR* pageIdText,
                         bool onDemand) {
   XMLReply::BeginMessage(main, Decimal(work.ownerId).c_str(), work.status);
   XMLReply::AddStringAttribute(main, u"PageId", _bstr_t(pageIdText));
@@ -53,7 +53,7 @@ void BeginOpenPageReply(Main& main, const PageInWork& work, const OLECHAR* pageI
   XMLReply::StartElement(main, u"OpenPage");
 }
 
-void EndOpenPageReply(Main& main) {
+void EndOpenPageReply(MainContext& main) {
   XMLReply::EndElement(main, u"OpenPage");
   XMLReply::EndMessage(main);
 }
@@ -95,7 +95,7 @@ void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application
 // ---------------------------------------------------------------------------
 // OpenPage.
 
-HRESULT Main::OpenPage(const OLECHAR* request) {
+HRESULT Messages::OpenPage(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::OpenPage", [&](KXComException& ctx) {
     std::u16string pageIdText(request != nullptr ? request : u"");
     // A line end after the id (a request read from a file) is not part of
@@ -109,13 +109,13 @@ HRESULT Main::OpenPage(const OLECHAR* request) {
       onDemand = false;
     }
     PageInWork work;
-    FindPage(*this, _wtol(pageIdText.c_str()), work);
-    BeginOpenPageReply(*this, work, pageIdText.c_str(), onDemand);
-    ScopedCurrentDatasheet currentDatasheet(m_pApplication, work.owner);
-    ScopedCurrentPage currentPage(m_pApplication, work.page);
-    PageLoadContext context(this);
+    FindPage(main, _wtol(pageIdText.c_str()), work);
+    BeginOpenPageReply(main, work, pageIdText.c_str(), onDemand);
+    ScopedCurrentDatasheet currentDatasheet(main.m_pApplication, work.owner);
+    ScopedCurrentPage currentPage(main.m_pApplication, work.page);
+    PageLoadContext context(&main);
     KX_CHECK(ctx, WritePageContents(context, work.page, work.status, onDemand));
-    EndOpenPageReply(*this);
+    EndOpenPageReply(main);
     return S_OK;
   });
 }
@@ -123,18 +123,18 @@ HRESULT Main::OpenPage(const OLECHAR* request) {
 // ---------------------------------------------------------------------------
 // ListPageObjects.
 
-HRESULT Main::ListPageObjects(const OLECHAR* request) {
+HRESULT Messages::ListPageObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListPageObjects", [&](KXComException& ctx) {
     IKXQObjectPtr page;
-    GetStoreObject(m_pDatabase, page, _wtol(request != nullptr ? request : u""));
+    GetStoreObject(main.m_pDatabase, page, _wtol(request != nullptr ? request : u""));
     IKXQObjectPtr datasheet;
     GetOwnerObject(page, datasheet);
     SortedIdArray ids;
     IKXQTemplatePtr tmpl;
     if (datasheet)
-      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
     IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, page, &templatePage, 1));
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
     if (tmpl && templatePage) {
       SAFEARRAY* classArray = nullptr;
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &classArray));
@@ -153,13 +153,13 @@ HRESULT Main::ListPageObjects(const OLECHAR* request) {
         if (KXDBDatasheetSvcs::IsClassInArray(cls, classes.Array())) ids.Add(ObjectIdOf(object));
       }
     }
-    XMLReply::BeginMessage(*this, u"App", -1);
-    XMLReply::StartElement(*this, u"Objects");
+    XMLReply::BeginMessage(main, u"App", -1);
+    XMLReply::StartElement(main, u"Objects");
     for (int32_t i = 0; i < ids.GetCount(); ++i) {
-      XMLReply::WriteElement(*this, u"ObjectId", _bstr_t(Decimal(ids.GetAt(i))));
+      XMLReply::WriteElement(main, u"ObjectId", _bstr_t(Decimal(ids.GetAt(i))));
     }
-    XMLReply::EndElement(*this, u"Objects");
-    XMLReply::EndMessage(*this);
+    XMLReply::EndElement(main, u"Objects");
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }
@@ -187,7 +187,7 @@ HRESULT ComparePagesMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 HRESULT ComparePagesMessageParser::ComparePages() {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::ComparePages");
   try {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     PageInWork work;
     FindPage(main, m_pageId, work);
     BeginOpenPageReply(main, work, Decimal(m_pageId).c_str(), true);
@@ -208,7 +208,6 @@ HRESULT ComparePagesMessageParser::ComparePages() {
   return ctx.Return();
 }
 
-HRESULT Main::ComparePages(const OLECHAR* request) {
-  return ServeMessage<ComparePagesMessageParser>(*this, u"KXDBDatasheetSvcs::ComparePages",
-                                                 request);
+HRESULT Messages::ComparePages(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<ComparePagesMessageParser>(main, u"KXDBDatasheetSvcs::ComparePages", request);
 }

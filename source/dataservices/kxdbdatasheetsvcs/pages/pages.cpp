@@ -12,9 +12,9 @@
 #include "kxcomexception.h"
 #include "kxqdataserviceimpl.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 #include "pages/listtemplates.h"
 #include "variantutil.h"
@@ -35,7 +35,7 @@ void SetPageNumber(IKXQObject* page, int32_t number) {
   SetAttributeLong(page, u"PageNumber", number, -1);
 }
 
-IKXQObjectPtr LookUp(Main& main, int32_t id) {
+IKXQObjectPtr LookUp(MainContext& main, int32_t id) {
   IKXQObjectPtr object;
   GetStoreObject(main.m_pDatabase, object, id);
   return object;
@@ -208,13 +208,13 @@ std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templ
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Main::ListTemplatePages(const OLECHAR* request) {
+HRESULT Messages::ListTemplatePages(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"Main::ListTemplatePages", [&](KXComException& ctx) {
     const OLECHAR* text = request ? request : u"";
     IKXQObjectPtr datasheet;
-    GetStoreObject(m_pDatabase, datasheet, _wtol(text));
+    GetStoreObject(main.m_pDatabase, datasheet, _wtol(text));
     IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, datasheet, &tmpl, 1));
+    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
     if (!tmpl) {
       _bstr_t templateId;
       KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
@@ -233,21 +233,21 @@ HRESULT Main::ListTemplatePages(const OLECHAR* request) {
         GetAttributeObjectValue(pages, page, i);
         if (!page) continue;
         IKXQTemplatePtr pageTemplate;
-        KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(m_pApplication, page, &pageTemplate, 1));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, page, &pageTemplate, 1));
         if (!pageTemplate) continue;
         IKXQObjectPtr primary;
-        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(m_pApplication, page, pageTemplate,
-                                                              &primary, nullptr, 1));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(main.m_pApplication, page,
+                                                              pageTemplate, &primary, nullptr, 1));
         listing.AddObject(primary);
       }
-      listing.ListTemplatePagesByObject(m_pApplication, m_pSchema, tmpl);
-      listing.ListContinuousDatasheets(m_pApplication);
+      listing.ListTemplatePagesByObject(main.m_pApplication, main.m_pSchema, tmpl);
+      listing.ListContinuousDatasheets(main.m_pApplication);
     } else if (IsContinuousSummary(ctx, tmpl, kind)) {
-      listing.ListContinuousDatasheets(m_pApplication);
+      listing.ListContinuousDatasheets(main.m_pApplication);
     } else {
       listing.ListSummaryPages(tmpl);
     }
-    listing.WriteReply(*this);
+    listing.WriteReply(main);
     return S_OK;
   });
 }
@@ -282,9 +282,9 @@ HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
   return ctx.Return();
 }
 
-HRESULT Main::ListTemplatePagesByObject(const OLECHAR* request) {
+HRESULT Messages::ListTemplatePagesByObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListTemplatePagesMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListTemplatePagesByObject", request);
+      main, u"KXDBDatasheetSvcs::ListTemplatePagesByObject", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -312,11 +312,11 @@ void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   if (*name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
 }
 
-IKXQObjectPtr GetTargetDatasheet(Main& main, const OLECHAR* targetId) {
+IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId) {
   return LookUp(main, _wtol(targetId != nullptr ? targetId : u""));
 }
 
-IKXQObjectPtr GetCurrentPage(Main& main, int32_t pageId, IKXQObjectPtr& datasheet) {
+IKXQObjectPtr GetCurrentPage(MainContext& main, int32_t pageId, IKXQObjectPtr& datasheet) {
   KXComException ctx = KXComException::Silent();
   const IKXQObjectPtr page = LookUp(main, pageId);
   _bstr_t holder;
@@ -434,13 +434,13 @@ void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IK
 // The object named by an anchor's "PageId"; none without an id (the page
 // then goes to the end, as after an object that is no current page). An id
 // that names no object fails as the store fails it.
-static IKXQObjectPtr LookUpAnchor(Main& main, int32_t anchorPageId) {
+static IKXQObjectPtr LookUpAnchor(MainContext& main, int32_t anchorPageId) {
   if (anchorPageId <= 0) return nullptr;
   return LookUp(main, anchorPageId);
 }
 
-void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
-                const OLECHAR* templatePageId, InsertPagesState& state) {
+void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
+                const OLECHAR* templateId, const OLECHAR* templatePageId, InsertPagesState& state) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
   const IKXQObjectPtr datasheet = GetTargetDatasheet(main, targetId);
   IKXQObjectPtr object;
@@ -542,7 +542,7 @@ void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLE
   SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) + 1, -1);
 }
 
-void PlaceInsertedPages(Main& main, InsertPagesState& state) {
+void PlaceInsertedPages(MainContext& main, InsertPagesState& state) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
   if (state.created.empty()) return;
   const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
@@ -560,7 +560,7 @@ void PlaceInsertedPages(Main& main, InsertPagesState& state) {
   }
 }
 
-void DeletePage(Main& main, const OLECHAR* request) {
+void DeletePage(MainContext& main, const OLECHAR* request) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::DeletePage");
   IKXQObjectPtr datasheet;
   const IKXQObjectPtr page =
@@ -620,7 +620,7 @@ HRESULT RunPageWorker(const OLECHAR* name, Work&& work) {
 }
 
 // A page named by a request: an object of class "Page".
-IKXQObjectPtr RequirePage(Main& main, int32_t pageId) {
+IKXQObjectPtr RequirePage(MainContext& main, int32_t pageId) {
   KXComException ctx = KXComException::Silent();
   const IKXQObjectPtr page = LookUp(main, pageId);
   if (!IsObjectOfClass(page, u"Page")) {
@@ -629,7 +629,7 @@ IKXQObjectPtr RequirePage(Main& main, int32_t pageId) {
   return page;
 }
 
-void LaunchTargetEvent(KXComException& ctx, Main& main, const SAXText& targetId) {
+void LaunchTargetEvent(KXComException& ctx, MainContext& main, const SAXText& targetId) {
   const IKXQObjectPtr datasheet = GetTargetDatasheet(main, targetId.c_str());
   KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
 }
@@ -700,15 +700,15 @@ HRESULT InsertPagesMessageParser::InsertPagesDone() {
   });
 }
 
-HRESULT Main::InsertPages(const OLECHAR* request) {
-  return ServeMessage<InsertPagesMessageParser>(*this, u"KXDBDatasheetSvcs::InsertPages", request);
+HRESULT Messages::InsertPages(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<InsertPagesMessageParser>(main, u"KXDBDatasheetSvcs::InsertPages", request);
 }
 
 // ---- DeletePage ----
 
-HRESULT Main::DeletePage(const OLECHAR* request) {
+HRESULT Messages::DeletePage(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::DeletePage", [&](KXComException&) {
-    KXDBDatasheetSvcs::DeletePage(*this, request);
+    KXDBDatasheetSvcs::DeletePage(main, request);
     return S_OK;
   });
 }
@@ -739,8 +739,8 @@ HRESULT RenamePageMessageParser::RenamePage() {
   });
 }
 
-HRESULT Main::RenamePage(const OLECHAR* request) {
-  return ServeMessage<RenamePageMessageParser>(*this, u"KXDBDatasheetSvcs::RenamePage", request);
+HRESULT Messages::RenamePage(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<RenamePageMessageParser>(main, u"KXDBDatasheetSvcs::RenamePage", request);
 }
 
 // ---- MovePage ----
@@ -778,8 +778,8 @@ HRESULT MovePageMessageParser::MovePage() {
   });
 }
 
-HRESULT Main::MovePage(const OLECHAR* request) {
-  return ServeMessage<MovePageMessageParser>(*this, u"KXDBDatasheetSvcs::MovePage", request);
+HRESULT Messages::MovePage(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<MovePageMessageParser>(main, u"KXDBDatasheetSvcs::MovePage", request);
 }
 
 // ---- SetPageCase ----
@@ -812,8 +812,8 @@ HRESULT SetPageCaseMessageParser::SetPageCase() {
   });
 }
 
-HRESULT Main::SetPageCase(const OLECHAR* request) {
-  return ServeMessage<SetPageCaseMessageParser>(*this, u"KXDBDatasheetSvcs::SetPageCase", request);
+HRESULT Messages::SetPageCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetPageCaseMessageParser>(main, u"KXDBDatasheetSvcs::SetPageCase", request);
 }
 
 // ---- PageLayout ----
@@ -861,6 +861,6 @@ HRESULT PageLayoutMessageParser::PageLayoutDone() {
                        [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
 }
 
-HRESULT Main::PageLayout(const OLECHAR* request) {
-  return ServeMessage<PageLayoutMessageParser>(*this, u"KXDBDatasheetSvcs::PageLayout", request);
+HRESULT Messages::PageLayout(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<PageLayoutMessageParser>(main, u"KXDBDatasheetSvcs::PageLayout", request);
 }

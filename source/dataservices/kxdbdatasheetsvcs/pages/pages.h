@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "kxstoreptrs.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 struct PageLoadContext;
 
@@ -52,7 +52,7 @@ void GetPageDisplayName(IKXQObject* page, BSTR* name);
 // The current page `pageId` of any datasheet, and its datasheet in
 // `datasheet` (may be null). E_INVALIDARG "Object %d is not a current page of a datasheet"
 // for anything else.
-IKXQObjectPtr GetCurrentPage(Main& main, int32_t pageId, IKXQObjectPtr& datasheet);
+IKXQObjectPtr GetCurrentPage(MainContext& main, int32_t pageId, IKXQObjectPtr& datasheet);
 
 // State of one "InsertPages" request, carried from one "Page" element to
 // the next.
@@ -73,17 +73,17 @@ struct InsertPagesState {
 // page and counts it; places the request's first page by the anchor and
 // keeps the later ones for PlaceInsertedPages; on a summary sheet writes the
 // alert (once per request) instead.
-void InsertPage(Main& main, const OLECHAR* targetId, int32_t objectId, const OLECHAR* templateId,
-                const OLECHAR* templatePageId, InsertPagesState& state);
+void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
+                const OLECHAR* templateId, const OLECHAR* templatePageId, InsertPagesState& state);
 // Places the pages made by InsertPage by the request's anchor ("PageId",
 // "Before"; the end when it names no page) and forgets them. Without
 // "Before" the last of them becomes the anchor, as when each page is
 // placed as it is made.
-void PlaceInsertedPages(Main& main, InsertPagesState& state);
+void PlaceInsertedPages(MainContext& main, InsertPagesState& state);
 // "DeletePage": the request text is the page id, read as `_wtol` reads.
-void DeletePage(Main& main, const OLECHAR* request);
+void DeletePage(MainContext& main, const OLECHAR* request);
 // The datasheet named by a request's "TargetId" (a decimal id).
-IKXQObjectPtr GetTargetDatasheet(Main& main, const OLECHAR* targetId);
+IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId);
 
 // The named page attribute (selector -1) written as VT_BOOL / VT_R8; the
 // page's class without it: E_POINTER.
@@ -352,3 +352,20 @@ void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application
                           int32_t status2);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListTemplatePages(MainContext& main, const OLECHAR* request);
+HRESULT ListTemplatePagesByObject(MainContext& main, const OLECHAR* request);
+HRESULT InsertPages(MainContext& main, const OLECHAR* request);
+HRESULT DeletePage(MainContext& main, const OLECHAR* request);
+HRESULT RenamePage(MainContext& main, const OLECHAR* request);
+HRESULT MovePage(MainContext& main, const OLECHAR* request);
+HRESULT SetPageCase(MainContext& main, const OLECHAR* request);
+HRESULT PageLayout(MainContext& main, const OLECHAR* request);
+HRESULT OpenPage(MainContext& main, const OLECHAR* request);
+HRESULT ListPageObjects(MainContext& main, const OLECHAR* request);
+HRESULT ComparePages(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

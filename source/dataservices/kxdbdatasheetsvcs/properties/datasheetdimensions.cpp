@@ -17,7 +17,7 @@ const OLECHAR* TextOf(const SAXText& text) { return text.IsNull() ? u"" : text.c
 
 // The datasheet named by the envelope's "TargetId" (decimal; none is 0,
 // which the store does not know).
-IKXQObjectPtr TargetDatasheet(Main& main, const SAXText& targetId) {
+IKXQObjectPtr TargetDatasheet(MainContext& main, const SAXText& targetId) {
   IKXQObjectPtr datasheet;
   const LONG id = targetId.IsNull() ? 0 : kx_wcstol(targetId.c_str(), nullptr, 10);
   GetStoreObject(main.m_pDatabase, datasheet, id);
@@ -37,7 +37,7 @@ HRESULT Frame(const OLECHAR* worker, Work&& work) {
 
 namespace KXDBDatasheetSvcs {
 
-IKXQSchema* RequireSchema(Main& main) {
+IKXQSchema* RequireSchema(MainContext& main) {
   if (main.m_pSchema == nullptr) {
     KXComException ctx = KXComException::Silent();
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
@@ -45,7 +45,7 @@ IKXQSchema* RequireSchema(Main& main) {
   return main.m_pSchema;
 }
 
-void CollectDimensionSetNames(Main& main, SortedStringArray& names) {
+void CollectDimensionSetNames(MainContext& main, SortedStringArray& names) {
   KXComException ctx = KXComException::Silent();
   SAFEARRAY* sets = nullptr;
   KX_CHECK(ctx, RequireSchema(main)->get_DimensionSetNames(&sets));
@@ -90,7 +90,7 @@ void WriteNameList(HostConnection& reply, const OLECHAR* list, const OLECHAR* it
   XMLReply::EndElement(reply, list);
 }
 
-void WriteDimensionUnitList(Main& main, const OLECHAR* dimension) {
+void WriteDimensionUnitList(MainContext& main, const OLECHAR* dimension) {
   KXComException ctx = KXComException::Silent();
   _bstr_t name(dimension != nullptr ? dimension : u"");
   IKXQSchema* schema = RequireSchema(main);
@@ -112,7 +112,7 @@ void WriteDimensionUnitList(Main& main, const OLECHAR* dimension) {
   XMLReply::EndElement(main, u"DimensionUnits");
 }
 
-void GetDimensionsInfo(Main& main, IKXQObject* datasheet, int32_t status,
+void GetDimensionsInfo(MainContext& main, IKXQObject* datasheet, int32_t status,
                        SortedStringArray& names) {
   KXComException ctx(u"KXDBDatasheetSvcs::GetDimensionsInfo");
   CheckPointerArgument(ctx, datasheet);
@@ -171,9 +171,9 @@ void ListDatasheetDimensionSetsMessageParser::WriteDimensionSets() {
   m_names.RemoveAll();
 }
 
-HRESULT Main::ListDatasheetDimensionSets(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetDimensionSets(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionSetsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetDimensionSets", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetDimensionSets", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -200,9 +200,9 @@ void ListDatasheetDimensionsMessageParser::WriteDimensions() {
   m_names.RemoveAll();
 }
 
-HRESULT Main::ListDatasheetDimensions(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetDimensions(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetDimensions", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetDimensions", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -228,9 +228,9 @@ HRESULT ListDatasheetDimensionUnitsMessageParser::WriteDimensionUnits() {
                });
 }
 
-HRESULT Main::ListDatasheetDimensionUnits(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetDimensionUnits(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionUnitsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetDimensionUnits", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetDimensionUnits", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,9 +255,9 @@ HRESULT ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet() {
       });
 }
 
-HRESULT Main::ChangeDatasheetDimensionSet(const OLECHAR* request) {
+HRESULT Messages::ChangeDatasheetDimensionSet(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDatasheetDimensionSetMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionSet", request);
+      main, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionSet", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -287,7 +287,7 @@ HRESULT ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit() {
                });
 }
 
-HRESULT Main::ChangeDatasheetDimensionUnit(const OLECHAR* request) {
+HRESULT Messages::ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDatasheetDimensionUnitMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit", request);
+      main, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit", request);
 }

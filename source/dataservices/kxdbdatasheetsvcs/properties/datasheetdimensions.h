@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "sortedstringarray.h"
 
 class ListDatasheetDimensionSetsSchema : public MessageParser {
@@ -113,16 +113,17 @@ namespace KXDBDatasheetSvcs {
 
 // The schema `main` works with; without one E_FAIL "Do not have access to
 // object store" is raised.
-IKXQSchema* RequireSchema(Main& main);
+IKXQSchema* RequireSchema(MainContext& main);
 
 // The schema's dimension-set names, added to `names`. Throws
 // KXComException.
-void CollectDimensionSetNames(Main& main, SortedStringArray& names);
+void CollectDimensionSetNames(MainContext& main, SortedStringArray& names);
 
 // The dimension names of the unit definitions behind the "Units" of the
 // datasheet's pages of `status` (outside 1..4: "Invalid status"), added to
 // `names`. Pages without template page are skipped. Throws KXComException.
-void GetDimensionsInfo(Main& main, IKXQObject* datasheet, int32_t status, SortedStringArray& names);
+void GetDimensionsInfo(MainContext& main, IKXQObject* datasheet, int32_t status,
+                       SortedStringArray& names);
 
 // Calls `visit(text)` for each element of a one-dimensional array of texts
 // (or of values with a text form), in order. Takes `array` (may be null)
@@ -138,6 +139,17 @@ void WriteNameList(HostConnection& reply, const OLECHAR* list, const OLECHAR* it
 // "DimensionUnit" ("Name": display name, "UnitId") per unit of the
 // schema's dimension of that name, in the schema's order. An unknown
 // dimension raises the schema's failure. The reply root is the caller's.
-void WriteDimensionUnitList(Main& main, const OLECHAR* dimension);
+void WriteDimensionUnitList(MainContext& main, const OLECHAR* dimension);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetDimensionSets(MainContext& main, const OLECHAR* request);
+HRESULT ListDatasheetDimensions(MainContext& main, const OLECHAR* request);
+HRESULT ListDatasheetDimensionUnits(MainContext& main, const OLECHAR* request);
+HRESULT ChangeDatasheetDimensionSet(MainContext& main, const OLECHAR* request);
+HRESULT ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -32,7 +32,7 @@ std::u16string RequestName(const OLECHAR* request) {
 // datasheet's name) to the lines shown to the user under `heading` once
 // the walk is done; the walk goes on.
 template <class Change>
-void ChangeEveryDatasheet(Main& main, const OLECHAR* heading, Change&& change) {
+void ChangeEveryDatasheet(MainContext& main, const OLECHAR* heading, Change&& change) {
   SortedStringArray errors;
   ForEachClassInstance(main.m_pSchema, u"Datasheet", [&](IKXQObject* datasheet) {
     const HRESULT hr = change(datasheet);
@@ -66,7 +66,7 @@ void ChangeEveryDatasheet(Main& main, const OLECHAR* heading, Change&& change) {
 
 namespace KXDBDatasheetSvcs {
 
-HRESULT ChangeDimensionSetForDiagrams(Main& main, const OLECHAR* setName) {
+HRESULT ChangeDimensionSetForDiagrams(MainContext& main, const OLECHAR* setName) {
   constexpr auto kMethod = u"KXDBDatasheetSvcs::ChangeDimensionSetForDiagrams";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main.m_pApplication);
@@ -86,26 +86,26 @@ HRESULT ChangeDimensionSetForDiagrams(Main& main, const OLECHAR* setName) {
 // ---------------------------------------------------------------------------
 // The listings
 
-HRESULT Main::ListDimensionSets(const OLECHAR* /*request*/) {
+HRESULT Messages::ListDimensionSets(MainContext& main, const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensionSets", [&](KXComException&) {
     SortedStringArray names;
-    KXDBDatasheetSvcs::CollectDimensionSetNames(*this, names);
+    KXDBDatasheetSvcs::CollectDimensionSetNames(main, names);
     IKXQObjectPtr project;
-    GetStoreObject(m_pDatabase, project, kProjectSettingsId);
+    GetStoreObject(main.m_pDatabase, project, kProjectSettingsId);
     _bstr_t current;
     KXDBDatasheetSvcs::GetAttributeString(project, current, u"CurrentDimensionSet", -1);
     if (current.length() == 0) current = u"SI";
-    XMLReply::BeginMessage(*this, u"App", -1);
-    XMLReply::AddStringAttribute(*this, u"CurrentDimensionSet", current.GetBSTR());
-    KXDBDatasheetSvcs::WriteNameList(*this, u"DimensionSets", u"DimensionSet", names);
-    XMLReply::EndMessage(*this);
+    XMLReply::BeginMessage(main, u"App", -1);
+    XMLReply::AddStringAttribute(main, u"CurrentDimensionSet", current.GetBSTR());
+    KXDBDatasheetSvcs::WriteNameList(main, u"DimensionSets", u"DimensionSet", names);
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }
 
-HRESULT Main::ListDimensions(const OLECHAR* /*request*/) {
+HRESULT Messages::ListDimensions(MainContext& main, const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensions", [&](KXComException& ctx) {
-    IKXQSchema* schema = KXDBDatasheetSvcs::RequireSchema(*this);
+    IKXQSchema* schema = KXDBDatasheetSvcs::RequireSchema(main);
     SortedStringArray names;
     LONG count = 0;
     KX_CHECK(ctx, schema->get_DimensionCount(&count));
@@ -118,18 +118,18 @@ HRESULT Main::ListDimensions(const OLECHAR* /*request*/) {
       const _bstr_t held(name, false);
       names.Add(held);
     }
-    XMLReply::BeginMessage(*this, u"App", -1);
-    KXDBDatasheetSvcs::WriteNameList(*this, u"Dimensions", u"Dimension", names);
-    XMLReply::EndMessage(*this);
+    XMLReply::BeginMessage(main, u"App", -1);
+    KXDBDatasheetSvcs::WriteNameList(main, u"Dimensions", u"Dimension", names);
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }
 
-HRESULT Main::ListDimensionUnits(const OLECHAR* request) {
+HRESULT Messages::ListDimensionUnits(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensionUnits", [&](KXComException&) {
-    XMLReply::BeginMessage(*this, u"App", -1);
-    KXDBDatasheetSvcs::WriteDimensionUnitList(*this, RequestName(request).c_str());
-    XMLReply::EndMessage(*this);
+    XMLReply::BeginMessage(main, u"App", -1);
+    KXDBDatasheetSvcs::WriteDimensionUnitList(main, RequestName(request).c_str());
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }
@@ -137,22 +137,22 @@ HRESULT Main::ListDimensionUnits(const OLECHAR* request) {
 // ---------------------------------------------------------------------------
 // "ChangeDimensionSet"
 
-HRESULT Main::ChangeDimensionSet(const OLECHAR* request) {
+HRESULT Messages::ChangeDimensionSet(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDimensionSet", [&](KXComException& ctx) {
     const std::u16string requested = RequestName(request);
     const _bstr_t set(requested == u"DefaultUnits" ? u"SI" : requested.c_str());
     IKXQObjectPtr project;
-    GetStoreObject(m_pDatabase, project, kProjectSettingsId);
+    GetStoreObject(main.m_pDatabase, project, kProjectSettingsId);
     IKXQAttributePtr current;
     GetAttributeInterface(project, u"CurrentDimensionSet", current);
     CheckPointerArgument(ctx, current.GetInterfacePtr(),
                          u"The project settings have no attribute CurrentDimensionSet");
     KXDBDatasheetSvcs::SetAttributeString(current, set);
-    KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDimensionSetForDiagrams(*this, set));
-    ChangeEveryDatasheet(*this,
+    KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDimensionSetForDiagrams(main, set));
+    ChangeEveryDatasheet(main,
                          u"The following error(s) occured while changing the dimension set...\n\n",
                          [&](IKXQObject* datasheet) {
-                           return KXDBDatasheetSvcs::ChangeDSDimensionSet(*this, datasheet, set);
+                           return KXDBDatasheetSvcs::ChangeDSDimensionSet(main, datasheet, set);
                          });
     return S_OK;
   });
@@ -189,7 +189,7 @@ HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
   });
 }
 
-HRESULT Main::ChangeDimensionUnit(const OLECHAR* request) {
+HRESULT Messages::ChangeDimensionUnit(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDimensionUnitMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ChangeDimensionUnit", request);
+      main, u"KXDBDatasheetSvcs::ChangeDimensionUnit", request);
 }

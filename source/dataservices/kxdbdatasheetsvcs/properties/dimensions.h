@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class ChangeDimensionUnitSchema : public MessageParser {
  public:
@@ -38,6 +38,17 @@ namespace KXDBDatasheetSvcs {
 // Tells the host's drawing service ("DrawingServices") that `setName` is
 // the project's dimension set. Failures come back with the thread's error
 // information.
-HRESULT ChangeDimensionSetForDiagrams(Main& main, const OLECHAR* setName);
+HRESULT ChangeDimensionSetForDiagrams(MainContext& main, const OLECHAR* setName);
 
 }  // namespace KXDBDatasheetSvcs
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDimensionSets(MainContext& main, const OLECHAR* request);
+HRESULT ListDimensions(MainContext& main, const OLECHAR* request);
+HRESULT ListDimensionUnits(MainContext& main, const OLECHAR* request);
+HRESULT ChangeDimensionSet(MainContext& main, const OLECHAR* request);
+HRESULT ChangeDimensionUnit(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

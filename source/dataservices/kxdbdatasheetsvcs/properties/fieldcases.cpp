@@ -74,7 +74,7 @@ HRESULT ShowFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
   constexpr auto kMethod = u"ShowFieldCaseMessageParser::ShowFieldCase";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId, false);
     IKXQTemplateFieldPtr field;
     const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, field);
@@ -109,8 +109,8 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
   });
 }
 
-HRESULT Main::ShowFieldCase(const OLECHAR* request) {
-  return ServeMessage<ShowFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::ShowFieldCase",
+HRESULT Messages::ShowFieldCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<ShowFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::ShowFieldCase",
                                                   request);
 }
 
@@ -149,8 +149,8 @@ HRESULT HideFieldCaseMessageParser::HideFieldCase() {
   });
 }
 
-HRESULT Main::HideFieldCase(const OLECHAR* request) {
-  return ServeMessage<HideFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::HideFieldCase",
+HRESULT Messages::HideFieldCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<HideFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::HideFieldCase",
                                                   request);
 }
 
@@ -176,7 +176,7 @@ HRESULT CopyFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
   constexpr auto kMethod = u"CopyFieldCaseMessageParser::CopyFieldCase";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId, false);
     IKXQTemplateFieldPtr requested;
     const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, requested);
@@ -282,7 +282,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
   });
 }
 
-HRESULT Main::CopyFieldCase(const OLECHAR* request) {
-  return ServeMessage<CopyFieldCaseMessageParser>(*this, u"KXDBDatasheetSvcs::CopyFieldCase",
+HRESULT Messages::CopyFieldCase(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CopyFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::CopyFieldCase",
                                                   request);
 }

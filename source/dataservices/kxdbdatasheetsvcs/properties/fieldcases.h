@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fields/fieldaddress.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class ShowFieldCaseSchema : public MessageParser {
  public:
@@ -68,3 +68,12 @@ class CopyFieldCaseMessageParser final : public CopyFieldCaseSchema {
   int32_t m_caseId = -1;
   bool m_hasCaseId = false;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ShowFieldCase(MainContext& main, const OLECHAR* request);
+HRESULT HideFieldCase(MainContext& main, const OLECHAR* request);
+HRESULT CopyFieldCase(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -131,8 +131,8 @@ HRESULT GetFieldFormatMessageParser::WritePopFormat() {
   });
 }
 
-HRESULT Main::GetFieldFormat(const OLECHAR* request) {
-  return ServeMessage<GetFieldFormatMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldFormat",
+HRESULT Messages::GetFieldFormat(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetFieldFormatMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldFormat",
                                                    request);
 }
 
@@ -179,7 +179,7 @@ HRESULT SetFieldFormatMessageParser::WorkChild(uint32_t element) {
 
 HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_t row) {
   return ServeRequest(u"KXDBDatasheetSvcs::SetFieldFormatValue", kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const IKXQAttributePtr fields = work.Fields();
     // A row on a page that is no list names the one field.
@@ -217,7 +217,7 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
   });
 }
 
-HRESULT Main::SetFieldFormat(const OLECHAR* request) {
-  return ServeMessage<SetFieldFormatMessageParser>(*this, u"KXDBDatasheetSvcs::SetFieldFormat",
+HRESULT Messages::SetFieldFormat(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetFieldFormatMessageParser>(main, u"KXDBDatasheetSvcs::SetFieldFormat",
                                                    request);
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetFieldFormatSchema : public MessageParser {
  public:
@@ -80,3 +80,11 @@ class SetFieldFormatMessageParser final : public SetFieldFormatSchema {
 // The format text of `formats` for a field kind (null for kinds without).
 const OLECHAR* FormatOfKind(int32_t kind, const SAXText& boolFormat, const SAXText& dateFormat,
                             const SAXText& integerFormat, const SAXText& realFormat);
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetFieldFormat(MainContext& main, const OLECHAR* request);
+HRESULT SetFieldFormat(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -8,10 +8,10 @@
 #include "kxattributeutils.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
-#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 #include "model/overspillutils.h"
 #include "properties/fieldpage.h"
 #include "variantutil.h"
@@ -139,7 +139,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
   KXComException ctx(u"FieldObjectsMessageParser::CollateFieldData");
   m_records.clear();
   m_continuous = work.IsContinuous();
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   IKXQAttributePtr nodeObjects;
   GetAttributeInterface(work.page, u"NodeObjects", nodeObjects);
   const int32_t objectCount = nodeObjects ? GetAttributeCount(nodeObjects) : 0;
@@ -318,7 +318,7 @@ void FieldObjectsMessageParser::PlaceParentObjects(FieldPage& work, IKXQClassVie
 void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
                                                      IKXQObject* primary) {
   KXComException ctx(u"FieldObjectsMessageParser::UpdateDatasheetPages");
-  Main& main = *m_pMain;
+  MainContext& main = *m_pMain;
   // The datasheet the client names ("TargetId"), else the page's own.
   IKXQObjectPtr datasheet = work.datasheet;
   LONG id = 0;
@@ -384,7 +384,7 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
 HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
   constexpr auto kMethod = u"FieldObjectsMessageParser::ShowFieldObjects";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     CollateFieldData(work, kShow);
     if (!m_confirmed) {
@@ -426,7 +426,7 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
 HRESULT FieldObjectsMessageParser::HideFieldObjects() {
   constexpr auto kMethod = u"FieldObjectsMessageParser::HideFieldObjects";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     CollateFieldData(work, kHide);
     const bool asks = std::any_of(m_records.begin(), m_records.end(),
@@ -480,26 +480,26 @@ HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
   });
 }
 
-HRESULT Main::ShowFieldObjects(const OLECHAR* request) {
+HRESULT Messages::ShowFieldObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kShow>>(
-      *this, u"KXDBDatasheetSvcs::ShowFieldObjects", request);
+      main, u"KXDBDatasheetSvcs::ShowFieldObjects", request);
 }
 
-HRESULT Main::HideFieldObjects(const OLECHAR* request) {
+HRESULT Messages::HideFieldObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kHide>>(
-      *this, u"KXDBDatasheetSvcs::HideFieldObjects", request);
+      main, u"KXDBDatasheetSvcs::HideFieldObjects", request);
 }
 
-HRESULT Main::DeleteFieldObjects(const OLECHAR* request) {
+HRESULT Messages::DeleteFieldObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kDelete>>(
-      *this, u"KXDBDatasheetSvcs::DeleteFieldObjects", request);
+      main, u"KXDBDatasheetSvcs::DeleteFieldObjects", request);
 }
 
-HRESULT Main::AddFieldObjects(const OLECHAR*) {
+HRESULT Messages::AddFieldObjects(MainContext& /*main*/, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::AddFieldObjects", [](KXComException&) { return S_OK; });
 }
 
-HRESULT Main::RemoveFieldObjects(const OLECHAR*) {
+HRESULT Messages::RemoveFieldObjects(MainContext& /*main*/, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::RemoveFieldObjects",
                       [](KXComException&) { return S_OK; });
 }
@@ -533,7 +533,7 @@ HRESULT ShowPrimaryObjectsMessageParser::WorkChild(uint32_t element) {
 HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
   constexpr auto kMethod = u"ShowPrimaryObjectsMessageParser::ShowPrimaryObjects";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
     IKXQTemplatePtr tmpl;
@@ -591,7 +591,7 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
   });
 }
 
-HRESULT Main::ShowPrimaryObjects(const OLECHAR* request) {
+HRESULT Messages::ShowPrimaryObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ShowPrimaryObjectsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ShowPrimaryObjects", request);
+      main, u"KXDBDatasheetSvcs::ShowPrimaryObjects", request);
 }

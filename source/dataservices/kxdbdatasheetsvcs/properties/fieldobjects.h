@@ -15,7 +15,7 @@
 
 #include "fields/fieldaddress.h"
 #include "kxstoreptrs.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class FieldPage;
 
@@ -40,7 +40,8 @@ struct FieldObjectRecord {
 class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress {
  public:
   enum Mode { kShow = 0, kHide = 1, kDelete = 2 };
-  FieldObjectsMessageParser(Main* main, Mode mode) : FieldObjectsSchema(main), m_mode(mode) {}
+  FieldObjectsMessageParser(MainContext* main, Mode mode)
+      : FieldObjectsSchema(main), m_mode(mode) {}
   const GrammarRecord* GetSchema() const override;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT WorkChild(uint32_t element) override;
@@ -74,7 +75,7 @@ class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress
 template <FieldObjectsMessageParser::Mode M>
 class FieldObjectsParserFor final : public FieldObjectsMessageParser {
  public:
-  explicit FieldObjectsParserFor(Main* main) : FieldObjectsMessageParser(main, M) {}
+  explicit FieldObjectsParserFor(MainContext* main) : FieldObjectsMessageParser(main, M) {}
 };
 
 class ShowPrimaryObjectsSchema : public MessageParser {
@@ -100,3 +101,15 @@ class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema, p
   std::vector<int32_t> m_fieldIds;
   std::vector<int32_t> m_rows;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ShowFieldObjects(MainContext& main, const OLECHAR* request);
+HRESULT HideFieldObjects(MainContext& main, const OLECHAR* request);
+HRESULT DeleteFieldObjects(MainContext& main, const OLECHAR* request);
+HRESULT AddFieldObjects(MainContext& main, const OLECHAR* request);
+HRESULT RemoveFieldObjects(MainContext& main, const OLECHAR* request);
+HRESULT ShowPrimaryObjects(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

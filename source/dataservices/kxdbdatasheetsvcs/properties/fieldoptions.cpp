@@ -19,8 +19,9 @@ constexpr OLECHAR kFieldDataMissing[] = u"FieldDataMissing";
 
 // Asserts the field as a value write does. False, with the failure in
 // `failure` and the thread's error information cleared, when it fails.
-bool TryAssertField(Main& main, IKXQObject* page, bool continuous, int32_t fieldId, int32_t row,
-                    const OLECHAR* confirmedClass, AssertedField& out, KXComException& failure) {
+bool TryAssertField(MainContext& main, IKXQObject* page, bool continuous, int32_t fieldId,
+                    int32_t row, const OLECHAR* confirmedClass, AssertedField& out,
+                    KXComException& failure) {
   try {
     if (continuous) {
       AssertContinuousListField(main, page, fieldId, row, confirmedClass, out);
@@ -180,7 +181,7 @@ HRESULT GetOptionsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 HRESULT GetOptionsMessageParser::PopOptions() {
   constexpr auto kMethod = u"GetOptionsMessageParser::PopOptions";
   return ServeRequest(kMethod, kWorkerFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
     IKXQTemplatePagePtr templatePage;
@@ -238,6 +239,6 @@ HRESULT GetOptionsMessageParser::PopOptions() {
   });
 }
 
-HRESULT Main::GetOptions(const OLECHAR* request) {
-  return ServeMessage<GetOptionsMessageParser>(*this, u"KXDBDatasheetSvcs::GetOptions", request);
+HRESULT Messages::GetOptions(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetOptionsMessageParser>(main, u"KXDBDatasheetSvcs::GetOptions", request);
 }

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "fields/fieldaddress.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetOptionsSchema : public MessageParser {
  public:
@@ -29,3 +29,10 @@ class GetOptionsMessageParser final : public GetOptionsSchema, public FieldAddre
 
   SAXText m_confirmedClass;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetOptions(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -7,16 +7,16 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldpage";
 
-IKXQObjectPtr PageById(Main& main, int32_t pageId) {
+IKXQObjectPtr PageById(MainContext& main, int32_t pageId) {
   IKXQObjectPtr page;
   GetStoreObject(main.m_pDatabase, page, pageId);
   return page;
@@ -66,7 +66,7 @@ bool TextsDiffer(const OLECHAR* before, const _bstr_t& after, bool exact) {
 
 }  // namespace
 
-FieldPage::FieldPage(Main& main, int32_t pageId, bool makeCurrent)
+FieldPage::FieldPage(MainContext& main, int32_t pageId, bool makeCurrent)
     : main(main),
       page(PageById(main, pageId)),
       datasheet(OwnerOf(page)),
@@ -162,7 +162,7 @@ bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position) {
   return held != VARIANT_FALSE;
 }
 
-void ApplyValueStatus(Main& main, IKXQAttribute* attribute, const VARIANT& position,
+void ApplyValueStatus(MainContext& main, IKXQAttribute* attribute, const VARIANT& position,
                       int32_t isLocked, int32_t isSecured, int32_t isHeld, int32_t holdId) {
   KXComException ctx(u"KXDBDatasheetSvcs::SetValueStatus");
   CheckPointerArgument(ctx, attribute);

@@ -12,7 +12,7 @@
 #include "kxstoreptrs.h"
 #include "model/scopedcurrent.h"
 
-class Main;
+class MainContext;
 struct PageLoadContext;
 
 // A page in work: the page, its datasheet (its owner) and its template
@@ -20,7 +20,7 @@ struct PageLoadContext;
 class FieldPage {
  public:
   // `makeCurrent` false leaves the host's current datasheet and page alone.
-  FieldPage(Main& main, int32_t pageId, bool makeCurrent = true);
+  FieldPage(MainContext& main, int32_t pageId, bool makeCurrent = true);
   ~FieldPage();
   FieldPage(const FieldPage&) = delete;
   FieldPage& operator=(const FieldPage&) = delete;
@@ -36,7 +36,7 @@ class FieldPage {
   // whether it is a continuous list.
   PageLoadContext& LoadContext();
 
-  Main& main;
+  MainContext& main;
   IKXQObjectPtr page;
   IKXQObjectPtr datasheet;
   IKXQTemplatePagePtr templatePage;
@@ -72,7 +72,7 @@ void ResolveFieldValue(FieldPage& work, IKXQTemplateField* field, int32_t row, F
 // Lock (1) or unlock (0), secure or unsecure, hold with the hold object
 // `holdId` (1 and up; a value already held keeps its hold) or release (0);
 // other values change nothing.
-void ApplyValueStatus(Main& main, IKXQAttribute* attribute, const VARIANT& position,
+void ApplyValueStatus(MainContext& main, IKXQAttribute* attribute, const VARIANT& position,
                       int32_t isLocked, int32_t isSecured, int32_t isHeld, int32_t holdId);
 bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position);
 

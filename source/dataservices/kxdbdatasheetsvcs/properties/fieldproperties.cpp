@@ -212,7 +212,7 @@ HRESULT GetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
 
 HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
   return ServeRequest(u"KXDBDatasheetSvcs::WritePopProperties", kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     IKXQTemplateFieldPtr field;
     const int32_t number = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, m_index, field);
@@ -390,9 +390,9 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
   });
 }
 
-HRESULT Main::GetFieldProperties(const OLECHAR* request) {
+HRESULT Messages::GetFieldProperties(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldPropertiesMessageParser>(
-      *this, u"KXDBDatasheetSvcs::GetFieldProperties", request);
+      main, u"KXDBDatasheetSvcs::GetFieldProperties", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -433,7 +433,7 @@ HRESULT SetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
   constexpr auto kMethod = u"KXDBDatasheetSvcs::SetFieldPropertiesValue";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
@@ -471,7 +471,7 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
   });
 }
 
-HRESULT Main::SetFieldProperties(const OLECHAR* request) {
+HRESULT Messages::SetFieldProperties(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetFieldPropertiesMessageParser>(
-      *this, u"KXDBDatasheetSvcs::SetFieldProperties", request);
+      main, u"KXDBDatasheetSvcs::SetFieldProperties", request);
 }

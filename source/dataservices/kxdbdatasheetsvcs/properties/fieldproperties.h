@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "fields/fieldaddress.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetFieldPropertiesSchema : public MessageParser {
  public:
@@ -68,3 +68,11 @@ class SetFieldPropertiesMessageParser final : public SetFieldPropertiesSchema, p
   SAXText m_realFormat;
   SAXText m_confirmedClass;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetFieldProperties(MainContext& main, const OLECHAR* request);
+HRESULT SetFieldProperties(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -110,8 +110,8 @@ HRESULT GetFieldStatusMessageParser::WritePopStatus() {
   });
 }
 
-HRESULT Main::GetFieldStatus(const OLECHAR* request) {
-  return ServeMessage<GetFieldStatusMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldStatus",
+HRESULT Messages::GetFieldStatus(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetFieldStatusMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldStatus",
                                                    request);
 }
 
@@ -156,7 +156,7 @@ HRESULT SetFieldStatusMessageParser::WorkChild(uint32_t element) {
 
 HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_t row) {
   return ServeRequest(u"KXDBDatasheetSvcs::SetFieldStatusValue", kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
     IKXQTemplateFieldPtr field;
@@ -182,7 +182,7 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
   });
 }
 
-HRESULT Main::SetFieldStatus(const OLECHAR* request) {
-  return ServeMessage<SetFieldStatusMessageParser>(*this, u"KXDBDatasheetSvcs::SetFieldStatus",
+HRESULT Messages::SetFieldStatus(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<SetFieldStatusMessageParser>(main, u"KXDBDatasheetSvcs::SetFieldStatus",
                                                    request);
 }

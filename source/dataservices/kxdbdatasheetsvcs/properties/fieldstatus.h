@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetFieldStatusSchema : public MessageParser {
  public:
@@ -74,3 +74,11 @@ class SetFieldStatusMessageParser final : public SetFieldStatusSchema {
   int32_t m_id = -1;
   int32_t m_index = -1;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetFieldStatus(MainContext& main, const OLECHAR* request);
+HRESULT SetFieldStatus(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -35,8 +35,8 @@ HRESULT GetDocumentHelpMessageParser::GetDocumentHelp() {
                   u"c:\\temp\\helptest.doc");
 }
 
-HRESULT Main::GetDocumentHelp(const OLECHAR* request) {
-  return ServeMessage<GetDocumentHelpMessageParser>(*this, u"KXDBDatasheetSvcs::GetDocumentHelp",
+HRESULT Messages::GetDocumentHelp(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetDocumentHelpMessageParser>(main, u"KXDBDatasheetSvcs::GetDocumentHelp",
                                                     request);
 }
 
@@ -59,7 +59,6 @@ HRESULT GetFieldHelpMessageParser::GetFieldHelp() {
                   u"This is help for FieldId " + kx_format(u"%d", static_cast<int>(m_fieldId)));
 }
 
-HRESULT Main::GetFieldHelp(const OLECHAR* request) {
-  return ServeMessage<GetFieldHelpMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldHelp",
-                                                 request);
+HRESULT Messages::GetFieldHelp(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetFieldHelpMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldHelp", request);
 }

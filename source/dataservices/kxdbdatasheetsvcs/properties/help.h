@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetDocumentHelpSchema : public MessageParser {
  public:
@@ -39,3 +39,11 @@ class GetFieldHelpMessageParser final : public GetFieldHelpSchema {
 
   int32_t m_fieldId = -1;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetDocumentHelp(MainContext& main, const OLECHAR* request);
+HRESULT GetFieldHelp(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

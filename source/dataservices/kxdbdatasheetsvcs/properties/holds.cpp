@@ -20,11 +20,11 @@ _variant_t ReasonVariant(const SAXText& reason) {
 // ---------------------------------------------------------------------------
 // "ListHolds"
 
-HRESULT Main::ListHolds(const OLECHAR* /*request*/) {
+HRESULT Messages::ListHolds(MainContext& main, const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListHolds", [&](KXComException&) {
-    XMLReply::BeginMessage(*this, u"App", -1);
-    XMLReply::StartElement(*this, u"Holds");
-    ForEachClassInstance(m_pSchema, u"Hold", [&](IKXQObject* hold) {
+    XMLReply::BeginMessage(main, u"App", -1);
+    XMLReply::StartElement(main, u"Holds");
+    ForEachClassInstance(main.m_pSchema, u"Hold", [&](IKXQObject* hold) {
       IKXQAttributePtr inactive;
       GetAttributeInterface(hold, u"InActive", inactive);
       if (inactive && KXDBDatasheetSvcs::GetAttributeBoolean(inactive)) return;
@@ -33,12 +33,12 @@ HRESULT Main::ListHolds(const OLECHAR* /*request*/) {
       KX_CHECK(ctx, hold->get_Id(&id));
       _bstr_t name;
       KXDBDatasheetSvcs::GetObjectName(hold, name, false);
-      XMLReply::AddLongAttribute(*this, u"HoldId", id);
-      XMLReply::AddStringAttribute(*this, u"Name", name.GetBSTR());
-      XMLReply::WriteElement(*this, u"Hold", nullptr);
+      XMLReply::AddLongAttribute(main, u"HoldId", id);
+      XMLReply::AddStringAttribute(main, u"Name", name.GetBSTR());
+      XMLReply::WriteElement(main, u"Hold", nullptr);
     });
-    XMLReply::EndElement(*this, u"Holds");
-    XMLReply::EndMessage(*this);
+    XMLReply::EndElement(main, u"Holds");
+    XMLReply::EndMessage(main);
     return S_OK;
   });
 }
@@ -76,8 +76,8 @@ HRESULT CreateHoldMessageParser::CreateHold() {
   });
 }
 
-HRESULT Main::CreateHold(const OLECHAR* request) {
-  return ServeMessage<CreateHoldMessageParser>(*this, u"KXDBDatasheetSvcs::CreateHold", request);
+HRESULT Messages::CreateHold(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CreateHoldMessageParser>(main, u"KXDBDatasheetSvcs::CreateHold", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -113,6 +113,6 @@ HRESULT CloseHoldMessageParser::CloseHold() {
   });
 }
 
-HRESULT Main::CloseHold(const OLECHAR* request) {
-  return ServeMessage<CloseHoldMessageParser>(*this, u"KXDBDatasheetSvcs::CloseHold", request);
+HRESULT Messages::CloseHold(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<CloseHoldMessageParser>(main, u"KXDBDatasheetSvcs::CloseHold", request);
 }

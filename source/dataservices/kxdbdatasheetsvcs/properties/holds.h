@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class CreateHoldSchema : public MessageParser {
  public:
@@ -46,3 +46,12 @@ class CloseHoldMessageParser final : public CloseHoldSchema {
   int32_t m_holdId = -1;
   SAXText m_holdReason;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListHolds(MainContext& main, const OLECHAR* request);
+HRESULT CreateHold(MainContext& main, const OLECHAR* request);
+HRESULT CloseHold(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -38,7 +38,7 @@ HRESULT GetFieldObjectMessageParser::SetValue(uint32_t id, const SAXValue& value
 HRESULT GetFieldObjectMessageParser::GetFieldObject() {
   // The worker's trace scope: a text the logs know, kept as it is.
   return ServeRequest(u"GetFieldObjectParser::GetFieldObject", kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
     }
@@ -104,7 +104,7 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
   });
 }
 
-HRESULT Main::GetFieldObject(const OLECHAR* request) {
-  return ServeMessage<GetFieldObjectMessageParser>(*this, u"KXDBDatasheetSvcs::GetFieldObject",
+HRESULT Messages::GetFieldObject(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<GetFieldObjectMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldObject",
                                                    request);
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fields/fieldaddress.h"
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class GetFieldObjectSchema : public MessageParser {
  public:
@@ -26,3 +26,10 @@ class GetFieldObjectMessageParser final : public GetFieldObjectSchema, public Fi
 
   bool m_primary = false;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT GetFieldObject(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -12,11 +12,11 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/maincontext.h"
+#include "model/mainworkers.h"
 #include "model/scopedcurrent.h"
 
 namespace {
@@ -34,7 +34,7 @@ std::vector<IKXQClassViewPtr> ChildViews(KXComException& ctx, IKXQClassView* vie
   return Composition::ClassViews(children);
 }
 
-IKXQTemplatePagePtr RequiredTemplatePage(KXComException& ctx, Main& main, IKXQObject* page) {
+IKXQTemplatePagePtr RequiredTemplatePage(KXComException& ctx, MainContext& main, IKXQObject* page) {
   IKXQTemplatePagePtr templatePage;
   KX_CHECK(ctx, GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
   if (!templatePage) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
@@ -198,7 +198,7 @@ std::vector<_bstr_t> BlankTexts(IKXQObject* page, const ContinuousPageHelper& he
   return blanks;
 }
 
-HRESULT ComposeContinuousList(Main& main, const VARIANT& filter, IKXQObject* datasheet,
+HRESULT ComposeContinuousList(MainContext& main, const VARIANT& filter, IKXQObject* datasheet,
                               IKXQObject* page, bool restricted, bool ignoreClaims, int32_t* count,
                               IKXQTrigger* trigger) {
   constexpr auto kMethod = u"Composition::ComposeContinuousList";
@@ -357,7 +357,8 @@ HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>&
   });
 }
 
-void CollectPageRows(Main& main, IKXQObject* datasheet, IKXQObject* firstPage, ListRows& rows) {
+void CollectPageRows(MainContext& main, IKXQObject* datasheet, IKXQObject* firstPage,
+                     ListRows& rows) {
   KXComException ctx = KXComException::Silent();
   const IKXQTemplatePagePtr templatePage = RequiredTemplatePage(ctx, main, firstPage);
   PtrArray<IUnknown> tops;
@@ -396,7 +397,7 @@ void WriteBackRows(IKXQApplication* application, const ListRows& gathered, ListR
   }
 }
 
-void RenumberPages(Main& main, IKXQObject* datasheet) {
+void RenumberPages(MainContext& main, IKXQObject* datasheet) {
   KXComException ctx = KXComException::Silent();
   CheckPointerArgument(ctx, datasheet);
   IKXQApplication* application = main.m_pApplication;
@@ -443,8 +444,9 @@ void RenumberPages(Main& main, IKXQObject* datasheet) {
   SetAttributeLong(datasheet, u"NumberOfPages", count, -1);
 }
 
-HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet, IKXQObject* page,
-                         bool continuous, bool ignoreClaims, int32_t* count, IKXQTrigger* trigger) {
+HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* datasheet,
+                         IKXQObject* page, bool continuous, bool ignoreClaims, int32_t* count,
+                         IKXQTrigger* trigger) {
   return ServeRequest(u"Composition::ComposeDatasheet", kComposeFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
     *count = -1;
@@ -550,12 +552,12 @@ HRESULT GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key, int32_t po
   });
 }
 
-void RewriteListRows(Main& main, IKXQObject* page, const std::vector<ListRow>& rows) {
+void RewriteListRows(MainContext& main, IKXQObject* page, const std::vector<ListRow>& rows) {
   KXComException ctx = KXComException::Silent();
   RewriteRows(ctx, page, main.GetContinuousPageHelper(), rows, {});
 }
 
-void RebindFieldTrigger(Main& main, IKXQObject* page) {
+void RebindFieldTrigger(MainContext& main, IKXQObject* page) {
   KXComException ctx = KXComException::Silent();
   VARIANT_BOOL has = VARIANT_FALSE;
   KX_CHECK(ctx, page->HasTrigger(_bstr_t(u"Field"), &has));

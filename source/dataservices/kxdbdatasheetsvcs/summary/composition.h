@@ -21,7 +21,7 @@
 #include "kxstoreptrs.h"
 #include "variantutil.h"
 
-class Main;
+class MainContext;
 class ContinuousPageHelper;
 struct IKXQApplication;
 
@@ -57,7 +57,8 @@ HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>&
 
 // One row per top-level data view of the first page's template page on
 // every current page of the datasheet, page by page.
-void CollectPageRows(Main& main, IKXQObject* datasheet, IKXQObject* firstPage, ListRows& rows);
+void CollectPageRows(MainContext& main, IKXQObject* datasheet, IKXQObject* firstPage,
+                     ListRows& rows);
 // The object now on the row's item on its page, and a child row per
 // sub-view, expanded depth first.
 void ExpandRowTree(ListRowEntry& row);
@@ -70,14 +71,15 @@ void WriteBackRows(IKXQApplication* application, const ListRows& gathered, ListR
 
 // Deletes the pages after the first that show no member object, rewrites
 // the page numbers when one went and sets "NumberOfPages".
-void RenumberPages(Main& main, IKXQObject* datasheet);
+void RenumberPages(MainContext& main, IKXQObject* datasheet);
 
 // Composes a summary sheet: its members as pages (`continuous` false) or
 // the rows of the continuous-list `page`. *count is -1 first; afterwards
 // the number of members (rows). `trigger` (may be null): the summary's
 // permanent-filter trigger, which records the filter tests.
-HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet, IKXQObject* page,
-                         bool continuous, bool ignoreClaims, int32_t* count, IKXQTrigger* trigger);
+HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* datasheet,
+                         IKXQObject* page, bool continuous, bool ignoreClaims, int32_t* count,
+                         IKXQTrigger* trigger);
 
 // The key of "Fields" position `position` of the continuous-list page
 // analysed by `helper`: its decimal text below the first repeating field,
@@ -96,11 +98,11 @@ struct ListRow {
 // row's field records (re-stamped with its new row) and revisions taken
 // from the row it stood on. The old lists are read whole before anything is
 // written, so a row never takes the texts of another.
-void RewriteListRows(Main& main, IKXQObject* page, const std::vector<ListRow>& rows);
+void RewriteListRows(MainContext& main, IKXQObject* page, const std::vector<ListRow>& rows);
 
 // Re-records the page's "Field" trigger (when it has one) for the rows as
 // they now stand.
-void RebindFieldTrigger(Main& main, IKXQObject* page);
+void RebindFieldTrigger(MainContext& main, IKXQObject* page);
 
 // The slots of field `column` of the page's template page: summary sheets
 // give a row per slot view on every current page, vector lists a row per
@@ -108,13 +110,13 @@ void RebindFieldTrigger(Main& main, IKXQObject* page);
 // receives the view that repeats. A field whose objects are not held in a
 // vector on a non-summary page: E_FAIL "Can only sort/pack objects that are
 // contained in a vector".
-void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_t column,
+void SortPackObjects(MainContext& main, IKXQObject* datasheet, IKXQObject* page, int32_t column,
                      IKXQClassViewPtr& listView, ListRows& rows);
 
 // Sorts the datasheet's list at `page`, `column` by `code` ("CLA"/"CLD" on
 // a continuous list, else a sort definition of the schema); *count: the
 // rows that held an object and were ordered.
-HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page, const OLECHAR* code,
-                      int32_t column, int32_t* count);
+HRESULT SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
+                      const OLECHAR* code, int32_t column, int32_t* count);
 
 }  // namespace Composition

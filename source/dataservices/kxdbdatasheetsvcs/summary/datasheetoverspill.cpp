@@ -306,7 +306,7 @@ HRESULT DatasheetOverspillMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
   constexpr auto kMethod = u"DatasheetOverspillMessageParser::DatasheetOverspill";
   return ServeRequest(kMethod, kMessageFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kMessageFile), E_FAIL,
                               u"Do not have access to object store");
@@ -351,7 +351,7 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
   });
 }
 
-HRESULT Main::DatasheetOverspill(const OLECHAR* request) {
+HRESULT Messages::DatasheetOverspill(MainContext& main, const OLECHAR* request) {
   return ServeMessage<DatasheetOverspillMessageParser>(
-      *this, u"KXDBDatasheetSvcs::DatasheetOverspill", request);
+      main, u"KXDBDatasheetSvcs::DatasheetOverspill", request);
 }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class DatasheetOverspillSchema : public MessageParser {
  public:
@@ -24,3 +24,10 @@ class DatasheetOverspillMessageParser final : public DatasheetOverspillSchema {
 
   int32_t m_pageId = -1;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT DatasheetOverspill(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -5,9 +5,9 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
-#include "main/mainworkers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 #include "summary/composition.h"
 #include "summary/sort.h"
 #include "xmlreply.h"
@@ -23,7 +23,7 @@ using namespace KXDBDatasheetSvcs;
 
 bool IsClaimOnly(const OLECHAR* name) { return name != nullptr && _wcsicmp(name, kClaimOnly) == 0; }
 
-bool IsSummary(KXComException& ctx, Main& main, IKXQObject* datasheet) {
+bool IsSummary(KXComException& ctx, MainContext& main, IKXQObject* datasheet) {
   VARIANT_BOOL summary = VARIANT_FALSE;
   KX_CHECK(ctx, IsSummarySheet(main.m_pApplication, datasheet, &summary));
   if (summary == VARIANT_TRUE) return true;
@@ -50,7 +50,7 @@ _bstr_t NameOf(IKXQObject* object) {
 
 namespace Composition {
 
-HRESULT ApplyDatasheetFilter(Main& main, IKXQObject* datasheet, IKXQObject* page,
+HRESULT ApplyDatasheetFilter(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                              const OLECHAR* name, bool attach, int32_t* count) {
   return ServeRequest(u"Composition::ApplyDatasheetFilter", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
@@ -128,7 +128,7 @@ HRESULT ListDatasheetFiltersMessageParser::SetValue(uint32_t id, const SAXValue&
 HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
   constexpr auto kMethod = u"ListDatasheetFiltersMessageParser::ListDatasheetFilters";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     _bstr_t current;
     if (m_pageId >= 0) {
       IKXQObjectPtr page;
@@ -152,9 +152,9 @@ HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
   });
 }
 
-HRESULT Main::ListDatasheetFilters(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetFilters(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetFiltersMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetFilters", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetFilters", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -181,7 +181,7 @@ HRESULT ApplyDatasheetFilterMessageParser::SetValue(uint32_t id, const SAXValue&
 HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
   constexpr auto kMethod = u"ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
     IKXQObjectPtr datasheet;
@@ -196,9 +196,9 @@ HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
   });
 }
 
-HRESULT Main::ApplyDatasheetFilter(const OLECHAR* request) {
+HRESULT Messages::ApplyDatasheetFilter(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ApplyDatasheetFilterMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ApplyDatasheetFilter", request);
+      main, u"KXDBDatasheetSvcs::ApplyDatasheetFilter", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -213,7 +213,7 @@ const GrammarRecord* MakeSummaryProjectWideSchema::GetSchema() const {
 HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
   constexpr auto kMethod = u"MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide";
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     const OLECHAR* id = m_targetId.c_str();
     IKXQObjectPtr datasheet;
     GetStoreObject(main.m_pDatabase, datasheet,
@@ -241,7 +241,7 @@ HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
   });
 }
 
-HRESULT Main::MakeSummaryProjectWide(const OLECHAR* request) {
+HRESULT Messages::MakeSummaryProjectWide(MainContext& main, const OLECHAR* request) {
   return ServeMessage<MakeSummaryProjectWideMessageParser>(
-      *this, u"KXDBDatasheetSvcs::MakeSummaryProjectWide", request);
+      main, u"KXDBDatasheetSvcs::MakeSummaryProjectWide", request);
 }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class ListDatasheetFiltersSchema : public MessageParser {
  public:
@@ -64,7 +64,16 @@ namespace Composition {
 // Attaches (or detaches) filter `name` on the summary sheet's target (the
 // continuous-list page, else the datasheet) and recomposes it. A datasheet
 // that is no summary sheet gets the refusal alert and S_FALSE, count 0.
-HRESULT ApplyDatasheetFilter(Main& main, IKXQObject* datasheet, IKXQObject* page,
+HRESULT ApplyDatasheetFilter(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                              const OLECHAR* name, bool attach, int32_t* count);
 
 }  // namespace Composition
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetFilters(MainContext& main, const OLECHAR* request);
+HRESULT ApplyDatasheetFilter(MainContext& main, const OLECHAR* request);
+HRESULT MakeSummaryProjectWide(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

@@ -43,7 +43,7 @@ HRESULT PackObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT PackObjectsMessageParser::PackObjects() {
   return ServeRequest(u"PackObjectsMessageParser::PackObjects", kFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQApplication* application = main.m_pApplication;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
@@ -111,6 +111,6 @@ HRESULT PackObjectsMessageParser::PackObjects() {
   });
 }
 
-HRESULT Main::PackObjects(const OLECHAR* request) {
-  return ServeMessage<PackObjectsMessageParser>(*this, u"KXDBDatasheetSvcs::PackObjects", request);
+HRESULT Messages::PackObjects(MainContext& main, const OLECHAR* request) {
+  return ServeMessage<PackObjectsMessageParser>(main, u"KXDBDatasheetSvcs::PackObjects", request);
 }

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class PackObjectsSchema : public MessageParser {
  public:
@@ -27,3 +27,10 @@ class PackObjectsMessageParser final : public PackObjectsSchema {
   int32_t m_pageId = -1;
   int32_t m_fieldId = -1;
 };
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT PackObjects(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

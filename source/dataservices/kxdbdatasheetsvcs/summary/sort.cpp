@@ -123,7 +123,7 @@ int32_t FindSortedRowPosition(KXComException& ctx, IKXQSortDefinition* sort, IKX
 // "CLA"/"CLD": the rows ordered by the value their column shows; rows
 // without a value last in row order. Equal keys keep their row order
 // ascending and come out in reverse row order descending.
-std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject* page,
+std::vector<ListRow> SortRowsByValue(KXComException& ctx, MainContext& main, IKXQObject* page,
                                      IKXQTemplateField* field, const OLECHAR* code) {
   const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   const int32_t P = helper.FirstRowPosition();
@@ -204,8 +204,8 @@ std::vector<ListRow> SortRowsByValue(KXComException& ctx, Main& main, IKXQObject
   return ordered;
 }
 
-int32_t SortContinuousList(KXComException& ctx, Main& main, IKXQObject* page, const OLECHAR* code,
-                           IKXQTemplateField* field) {
+int32_t SortContinuousList(KXComException& ctx, MainContext& main, IKXQObject* page,
+                           const OLECHAR* code, IKXQTemplateField* field) {
   const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   const int32_t P = helper.FirstRowPosition();
   IKXQAttributePtr objects;
@@ -242,7 +242,7 @@ int32_t SortContinuousList(KXComException& ctx, Main& main, IKXQObject* page, co
 
 namespace Composition {
 
-void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_t column,
+void SortPackObjects(MainContext& main, IKXQObject* datasheet, IKXQObject* page, int32_t column,
                      IKXQClassViewPtr& listView, ListRows& rows) {
   KXComException ctx = KXComException::Silent();
   IKXQApplication* application = main.m_pApplication;
@@ -301,8 +301,8 @@ void SortPackObjects(Main& main, IKXQObject* datasheet, IKXQObject* page, int32_
   SafeArrayDestroy(matrix);
 }
 
-HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page, const OLECHAR* code,
-                      int32_t column, int32_t* count) {
+HRESULT SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
+                      const OLECHAR* code, int32_t column, int32_t* count) {
   return ServeRequest(u"Composition::SortDatasheet", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
     *count = 0;
@@ -434,9 +434,9 @@ HRESULT ListDatasheetSortsMessageParser::ListDatasheetSorts() {
   });
 }
 
-HRESULT Main::ListDatasheetSorts(const OLECHAR* request) {
+HRESULT Messages::ListDatasheetSorts(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetSortsMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ListDatasheetSorts", request);
+      main, u"KXDBDatasheetSvcs::ListDatasheetSorts", request);
 }
 
 // ---------------------------------------------------------------------------
@@ -462,7 +462,7 @@ HRESULT ApplyDatasheetSortMessageParser::SetValue(uint32_t id, const SAXValue& v
 HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
   constexpr auto kMethod = u"ApplyDatasheetSortMessageParser::ApplyDatasheetSort";
   return ServeRequest(kMethod, kSortFrame, [&](KXComException& ctx) {
-    Main& main = *m_pMain;
+    MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
     IKXQObjectPtr datasheet;
@@ -477,7 +477,7 @@ HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
   });
 }
 
-HRESULT Main::ApplyDatasheetSort(const OLECHAR* request) {
+HRESULT Messages::ApplyDatasheetSort(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ApplyDatasheetSortMessageParser>(
-      *this, u"KXDBDatasheetSvcs::ApplyDatasheetSort", request);
+      main, u"KXDBDatasheetSvcs::ApplyDatasheetSort", request);
 }

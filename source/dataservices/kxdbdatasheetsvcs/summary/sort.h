@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 
 class ListDatasheetSortsSchema : public MessageParser {
  public:
@@ -59,3 +59,11 @@ template <class Item>
 bool WriteNameTitleList(HostConnection& reply, const OLECHAR* targetId, LONG status,
                         SAFEARRAY* items, const OLECHAR* list, const OLECHAR* element,
                         const _bstr_t* current);
+
+// The handlers of the messages above, rows of the data-service map.
+namespace Messages {
+
+HRESULT ListDatasheetSorts(MainContext& main, const OLECHAR* request);
+HRESULT ApplyDatasheetSort(MainContext& main, const OLECHAR* request);
+
+}  // namespace Messages

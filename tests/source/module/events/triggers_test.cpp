@@ -16,9 +16,9 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 #include "support/triggersfixture.h"
 
 using namespace triggerstest;
@@ -347,14 +347,14 @@ TEST_F(TriggersTest, ADatasheetTriggerFiresForItsPageListAndNames) {
 // Workers that record the membership changes of the permanent filter.
 class MembershipRecorder : public MainWorkers {
  public:
-  HRESULT AddSummarySheetPage(Main&, IKXQObject* member, IKXQObject* datasheet,
+  HRESULT AddSummarySheetPage(MainContext&, IKXQObject* member, IKXQObject* datasheet,
                               IKXQTemplatePage* templatePage, bool quiet) override {
     calls.push_back("add #" + std::to_string(Id(member)) + " to #" + std::to_string(Id(datasheet)) +
                     (templatePage != nullptr ? " on a template page" : "") +
                     (quiet ? " quietly" : " unless shown"));
     return S_OK;
   }
-  HRESULT RemoveObjectFromPage(Main&, IKXQObject* page, IKXQObject* object) override {
+  HRESULT RemoveObjectFromPage(MainContext&, IKXQObject* page, IKXQObject* object) override {
     calls.push_back("remove #" + std::to_string(Id(object)) + " from #" + std::to_string(Id(page)));
     return S_OK;
   }
@@ -517,7 +517,7 @@ TEST_F(TriggersTest, AFiredOverspillVectorIsSpilledAndTheNewPagesRegistered) {
 // Workers that record rows added to a summary list page.
 class ListRecorder : public MainWorkers {
  public:
-  HRESULT AddListObject(Main&, IKXQObject* object, IKXQObject* page, IKXQTemplatePage*,
+  HRESULT AddListObject(MainContext&, IKXQObject* object, IKXQObject* page, IKXQTemplatePage*,
                         bool continuous, int32_t row, bool, bool) override {
     calls.push_back("add #" + std::to_string(ObjectIdOf(object)) + " to #" +
                     std::to_string(ObjectIdOf(page)) + (continuous ? " as a row" : "") + " at " +

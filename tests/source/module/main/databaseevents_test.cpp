@@ -13,7 +13,7 @@
 #include "host/project_update.h"
 #include "kxstoreptrs.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
+#include "model/mainworkers.h"
 #include "session.h"
 #include "store/admin.h"
 
@@ -27,14 +27,14 @@ std::string IdOf(IKXQObject* object) {
 
 class RecordingMembership final : public MainWorkers {
  public:
-  HRESULT AddSummarySheetPage(Main&, IKXQObject* member, IKXQObject* datasheet, IKXQTemplatePage*,
-                              bool quiet) override {
+  HRESULT AddSummarySheetPage(MainContext&, IKXQObject* member, IKXQObject* datasheet,
+                              IKXQTemplatePage*, bool quiet) override {
     calls.push_back("page " + IdOf(member) + " on " + IdOf(datasheet) +
                     (quiet ? " quiet" : " unless shown"));
     return S_OK;
   }
-  HRESULT ComposeDatasheet(Main&, const VARIANT& filter, IKXQObject* datasheet, IKXQObject* page,
-                           bool continuous, bool ignoreClaims, int32_t* count,
+  HRESULT ComposeDatasheet(MainContext&, const VARIANT& filter, IKXQObject* datasheet,
+                           IKXQObject* page, bool continuous, bool ignoreClaims, int32_t* count,
                            IKXQTrigger* trigger) override {
     calls.push_back("compose " + IdOf(datasheet) + " page " + IdOf(page) +
                     (continuous ? " list" : " pages") + (ignoreClaims ? " all" : "") +
@@ -95,7 +95,8 @@ class DatabaseEventsTest : public ::testing::Test {
   }
   IKXQDatabase* database() const { return store_->Database(); }
   Main& main() const {
-    return *static_cast<Main*>(static_cast<IKXQDataServiceImpl<Main>*>(service_.get()));
+    return *static_cast<Main*>(
+        static_cast<IKXQDataServiceImpl<Main, MainContext>*>(service_.get()));
   }
   IKXQObjectPtr Object(LONG id) const {
     IKXQObjectPtr object;

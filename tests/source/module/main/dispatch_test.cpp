@@ -89,7 +89,7 @@ class RequestProtocolTest : public ::testing::Test {
 };
 
 // A worker action that answers with an alert.
-HRESULT WriteAlert(Main& main) {
+HRESULT WriteAlert(MainContext& main) {
   XMLReply::BeginMessage(main, u"App", -1);
   _bstr_t text(u"Value out of range");
   XMLReply::WriteMessage(main, u"ALERT", -1, text);
@@ -170,7 +170,7 @@ TEST_F(RequestProtocolTest, FailedRequestWritesNothingMoreAndKeepsItsContext) {
 // element leaves them pending; they must not turn up on the first element
 // of a later request's reply.
 TEST_F(RequestProtocolTest, AttributesOfAFailedRequestDoNotReachTheNextReply) {
-  Seams().action = [](Main& m) -> HRESULT {
+  Seams().action = [](MainContext& m) -> HRESULT {
     _bstr_t value(u"stale");
     XMLReply::AddStringAttribute(m, u"Pending", value);
     XMLReply::AddLongAttribute(m, u"DocumentId", 99);

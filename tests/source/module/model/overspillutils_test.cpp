@@ -10,6 +10,7 @@
 
 #include "com/errorinfo.h"
 #include "kxcomexception.h"
+#include "main/main.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

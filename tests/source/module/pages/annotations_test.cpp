@@ -139,7 +139,7 @@ TEST_F(AnnotationRequestTest, FailedWorkerStopsTheParse) {
 }
 
 TEST_F(AnnotationRequestTest, ThrowingWorkerFailsTheRequest) {
-  Seams().action = [](Main&) -> HRESULT { throw std::runtime_error("worker threw"); };
+  Seams().action = [](MainContext&) -> HRESULT { throw std::runtime_error("worker threw"); };
   const auto result =
       host_.Request(u"SetAnnotation", u"<XMLMessage><SetAnnotation PageId=\"1\"/></XMLMessage>");
   EXPECT_TRUE(FAILED(result.hr));

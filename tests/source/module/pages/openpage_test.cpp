@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fields/kxfielddata.h"
+#include "main/main.h"
 #include "pages/loaddatasheet.h"
 #include "pages/pages.h"
 #include "support/pagesfixture.h"

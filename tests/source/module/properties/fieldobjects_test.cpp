@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "kxstoreutils.h"
-#include "main/mainworkers.h"
+#include "model/mainworkers.h"
 #include "support/fieldhost.h"
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"
@@ -109,7 +109,7 @@ TEST_F(FieldObjectsTest, ShowingOffersTheListsObjectsAndConfirmedPlacesTheChosen
 // The real workers, with the overspill run recorded.
 class OverspillRecorder : public MainWorkers {
  public:
-  HRESULT CreateOverspillPages(Main&, IKXQObject* datasheet, LONG mode) override {
+  HRESULT CreateOverspillPages(MainContext&, IKXQObject* datasheet, LONG mode) override {
     runs.push_back(std::to_string(ObjectIdOf(datasheet)) + " mode " + std::to_string(mode));
     return S_OK;
   }

@@ -28,7 +28,7 @@
 #include "com/dispatch_impl.h"
 #include "host/host.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
+#include "model/mainworkers.h"
 #include "store/admin.h"
 #include "store/object.h"
 #include "testhost.h"
@@ -40,7 +40,7 @@ struct SeamLog {
   HRESULT result = S_OK;
   // Classes that the recording SummarySheetClasses hands out.
   std::vector<std::u16string> summaryClasses{u"Pump", u"Vessel"};
-  std::function<HRESULT(Main&)> action;
+  std::function<HRESULT(MainContext&)> action;
 };
 
 // Cleared by ResetSeams(), which every fixture calls.

@@ -10,8 +10,8 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
-#include "main/mainworkers.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/mainworkers.h"
 
 namespace {
 

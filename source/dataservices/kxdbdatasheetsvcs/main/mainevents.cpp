@@ -125,9 +125,9 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   KXComException ctx = KXComException::Silent(u"Main::PostEvent");
   CheckPointerArgument(ctx, event);
   if (m_heldEvents != nullptr) {
-    m_heldEvents->m_events.push_back(
-        {_com_ptr_t<IKXQApplicationEvent>(static_cast<IKXQApplicationEvent*>(event)), event,
-         IKXQObjectPtr(datasheet), status});
+    m_heldEvents->Hold(event,
+                       _com_ptr_t<IKXQApplicationEvent>(static_cast<IKXQApplicationEvent*>(event)),
+                       datasheet, status);
     return;
   }
   if (MergeWithPendingEvent(event)) return;
@@ -171,37 +171,6 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   users.Release();
   if (event->Recipients().GetCount() == 0) return;
   KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
-}
-
-Main::HeldEvents::HeldEvents(Main& main) : m_main(main), m_outer(main.m_heldEvents) {
-  main.m_heldEvents = this;
-}
-
-Main::HeldEvents::~HeldEvents() {
-  if (!m_active) return;
-  try {
-    Post();
-  } catch (...) {
-    // Launches never fail their caller; neither does a late post.
-  }
-}
-
-void Main::HeldEvents::Release() {
-  if (!m_active) return;
-  m_active = false;
-  m_main.m_heldEvents = m_outer;
-}
-
-void Main::HeldEvents::Post() {
-  Release();
-  std::vector<Held> events;
-  events.swap(m_events);
-  for (const Held& held : events) m_main.PostEvent(held.event, held.datasheet, held.status);
-}
-
-void Main::HeldEvents::Drop() {
-  Release();
-  m_events.clear();
 }
 
 bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {

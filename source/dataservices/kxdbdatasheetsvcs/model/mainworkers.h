@@ -11,10 +11,12 @@
 
 #include <cstdint>
 
-#include "main/main.h"
+#include "model/maincontext.h"
 #include "variantutil.h"
 
+class Main;
 class OverspillUtils;
+struct IKXQProjectUpdate;
 struct PageLoadContext;
 namespace VariantUtil {
 class SafeArrayMatrix;
@@ -77,18 +79,18 @@ class MainWorkers {
   // page (`row` -1 appends; nothing when the page holds it), on a page of
   // its own of a page-per-member sheet (`quiet` false: nothing when a
   // current page shows it already), or taken off a page.
-  virtual HRESULT AddListObject(Main& main, IKXQObject* object, IKXQObject* page,
+  virtual HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
                                 IKXQTemplatePage* templatePage, bool continuous, int32_t row,
                                 bool force, bool events = true);
-  virtual HRESULT AddSummarySheetPage(Main& main, IKXQObject* member, IKXQObject* datasheet,
+  virtual HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* datasheet,
                                       IKXQTemplatePage* templatePage, bool quiet);
-  virtual HRESULT RemoveObjectFromPage(Main& main, IKXQObject* page, IKXQObject* object);
+  virtual HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object);
   // Summary-sheet composition and sorting. ComposeDatasheet composes the
   // sheet (`continuous` false: its members as pages; true: the rows of the
   // continuous-list `page`); *count is -1 on entry and the number of members
   // (or rows) when the composition completes. `trigger` (may be null) is the
   // permanent-filter trigger that records the filter tests.
-  virtual HRESULT ComposeDatasheet(Main& main, const VARIANT& filter, IKXQObject* datasheet,
+  virtual HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* datasheet,
                                    IKXQObject* page, bool continuous, bool ignoreClaims,
                                    int32_t* count, IKXQTrigger* trigger);
   // The template page's data views whose parent is its root view (the
@@ -96,7 +98,7 @@ class MainWorkers {
   virtual HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>& views);
   // Sorts the objects of the datasheet's pages by sort `code` at `column`;
   // *count: the rows that held an object and were ordered.
-  virtual HRESULT SortDatasheet(Main& main, IKXQObject* datasheet, IKXQObject* page,
+  virtual HRESULT SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                                 const OLECHAR* code, int32_t column, int32_t* count);
   // The full record of the field at `position` of the page, with its live
   // value, against the page's issued copy, as text in *text.
@@ -107,5 +109,5 @@ class MainWorkers {
   // datasheet "CreateDocuments" made, no triggers on the pages it makes; 3:
   // after the field-object messages placed objects); S_FALSE for a mode
   // below 1.
-  virtual HRESULT CreateOverspillPages(Main& main, IKXQObject* datasheet, LONG mode);
+  virtual HRESULT CreateOverspillPages(MainContext& main, IKXQObject* datasheet, LONG mode);
 };
