@@ -319,4 +319,33 @@ TEST(MessageKitFrame, SilentLowSeverityAndAbsorbingFramesAsTheirContexts) {
                std::runtime_error);
 }
 
+// A silent frame writes no entry line, yet names its method: a failure is
+// reported again under the name, in front of the chain it came with.
+TEST(MessageKitFrame, SilentFrameNamesItsMethodWithoutEntryLine) {
+  struct Lines final : KXCETracerHook {
+    void Write(const OLECHAR* text) override { written += text; }
+    std::u16string written;
+  } lines;
+  Tracer& tracer = GetTracer();
+  const Tracer saved = tracer;
+  tracer.hook = &lines;
+  tracer.level = kTraceLevelHigh;
+  const auto refuse = [](KXComException&) {
+    return kx_set_error_info(E_ACCESSDENIED, u"refused by the store", u"test");
+  };
+  const HRESULT named = ServeRequest(u"Test::Worker", {.silent = true}, refuse);
+  const std::string error = U8(TakeThreadErrorDescription());
+  const HRESULT unnamed = ServeRequest(nullptr, {.silent = true}, refuse);
+  const std::string plain = U8(TakeThreadErrorDescription());
+  tracer = saved;
+  EXPECT_EQ(named, E_ACCESSDENIED);
+  EXPECT_EQ(unnamed, E_ACCESSDENIED);
+  EXPECT_EQ(U8(lines.written).find("Enter"), std::string::npos) << U8(lines.written);
+  EXPECT_NE(error.find("/>\r\n<KXError Desc=\"refused by the store\" Src=\"test\""),
+            std::string::npos)
+      << error;
+  EXPECT_EQ(plain.rfind("<KXError Desc=\"refused by the store\" Src=\"test\"", 0), 0u) << plain;
+  EXPECT_EQ(plain.find("\r\n"), std::string::npos) << plain;
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/closedocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 
 }  // namespace
 
@@ -38,12 +39,10 @@ const GrammarRecord* CloseDocumentsSchema::GetSchema() const {
 
 HRESULT CloseDocumentsMessageParser::CloseDocument(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     KXDBDatasheetSvcs::CloseDocument(*m_pMain, m_documentId, m_documentStatus);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::CloseDocuments(MainContext& main, const OLECHAR* request) {

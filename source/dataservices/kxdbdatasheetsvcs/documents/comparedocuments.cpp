@@ -11,6 +11,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/comparedocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 constexpr HRESULT kNoSuchObject = static_cast<HRESULT>(0x8004B001);
 
 // The datasheet `id`; a store that does not know it fails with the
@@ -67,15 +68,13 @@ const GrammarRecord* CompareDocumentsSchema::GetSchema() const {
 }
 
 HRESULT CompareDocumentsMessageParser::BeginElement(uint32_t id) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     if (id == 1) {
       XMLReply::BeginMessage(Reply(), u"App", -1);
       XMLReply::StartElement(Reply(), u"OpenDocuments");
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT CompareDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
@@ -95,19 +94,18 @@ HRESULT CompareDocumentsMessageParser::Work() {
   if (FAILED(hr)) ctx.TakeThreadErrorInfo();
   // The reply is closed and invalid templates named whatever the worker
   // found; its failure is returned after that.
-  KXComException closing = KXComException::Silent();
-  try {
+  const HRESULT closed = ServeRequest(nullptr, kFrame, [&](KXComException&) {
     XMLReply::EndElement(Reply(), u"OpenDocuments");
     XMLReply::EndMessage(Reply());
     KXDBDatasheetSvcs::ShowUserMessage(
         *m_pMain, ValidateTemplates::FormatInvalidTemplatesMessage(m_validation, u"opened"));
-  }
-  KX_CATCH(closing, KX_HERE(kFile))
+    return S_OK;
+  });
   if (FAILED(hr)) {
     ctx.hr = hr;
     return ctx.Return();
   }
-  return closing.Return();
+  return closed;
 }
 
 void CompareDocumentsMessageParser::ForgetEntries() {
@@ -119,8 +117,7 @@ void CompareDocumentsMessageParser::ForgetEntries() {
 }
 
 HRESULT CompareDocumentsMessageParser::CompareDocuments() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     IKXQObjectPtr first;
     IKXQObjectPtr second;
@@ -149,9 +146,8 @@ HRESULT CompareDocumentsMessageParser::CompareDocuments() {
     CheckPages(ctx, first, m_status1, m_documentId1);
     CheckPages(ctx, second, m_status2, m_documentId2);
     KXDBDatasheetSvcs::LoadOpenedDatasheet(m_loader, first, m_status1);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::CompareDocuments(MainContext& main, const OLECHAR* request) {

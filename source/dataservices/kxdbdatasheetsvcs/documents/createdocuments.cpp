@@ -15,6 +15,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/createdocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 // The master BEDD datasheet exists once; its template never makes another.
 constexpr OLECHAR kMasterBeddTemplate[] = u"RQ Master BEDD";
 
@@ -94,8 +95,7 @@ const GrammarRecord* CreateDocumentsSchema::GetSchema() const {
 }
 
 HRESULT CreateDocumentsMessageParser::BeginElement(uint32_t id) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     if (id == 1) {
       XMLReply::BeginMessage(Reply(), u"App", -1);
       XMLReply::StartElement(Reply(), u"OpenDocuments");
@@ -106,9 +106,8 @@ HRESULT CreateDocumentsMessageParser::BeginElement(uint32_t id) {
       m_name.Reset();
       m_diagramClass.Reset();
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT CreateDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
@@ -125,8 +124,7 @@ HRESULT CreateDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& valu
 }
 
 HRESULT CreateDocumentsMessageParser::WorkChild(uint32_t element) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     IKXQObjectPtr document;
     // Every document of the request takes its case: one that names no case
     // is refused before anything is made.
@@ -140,19 +138,16 @@ HRESULT CreateDocumentsMessageParser::WorkChild(uint32_t element) {
     } else {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, nullptr);
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT CreateDocumentsMessageParser::Work() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     XMLReply::EndElement(Reply(), u"OpenDocuments");
     XMLReply::EndMessage(Reply());
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 void CreateDocumentsMessageParser::CreateDatasheet(IKXQObjectPtr& document) {

@@ -16,6 +16,7 @@ using namespace KXDBDatasheetSvcs;
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetcases";
+constexpr FrameOptions kFrame{.file = kFile};
 
 }  // namespace
 
@@ -47,12 +48,10 @@ HRESULT RecaseDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& valu
 }
 
 HRESULT RecaseDocumentsMessageParser::RecaseDocument() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     KXDBDatasheetSvcs::RecaseDocument(*m_pMain, m_targetId.c_str(), m_caseId);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::RecaseDocuments(MainContext& main, const OLECHAR* request) {

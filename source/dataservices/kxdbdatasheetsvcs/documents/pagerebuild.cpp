@@ -14,6 +14,7 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxfilestream.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
@@ -24,6 +25,9 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/validatetemplates";
+constexpr FrameOptions kFrame{.file = kFile};
+// The restore runs while a failure unwinds: nothing may leave it.
+constexpr FrameOptions kRestoreFrame{.file = kFile, .boundary = true};
 constexpr int32_t kUnboundSketch = -11;
 
 using ValidateTemplates::ReadText;
@@ -591,8 +595,7 @@ void PageRebuild::SetUpTriggers(KXComException& ctx) {
 // name, the page's template and the failure's plain description.
 void RecordRebuildFailure(TemplateValidationContext& context, IKXQObject* page,
                           const KXComException& failure) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  (void)ServeRequest(nullptr, kFrame, [&](KXComException&) {
     const bool isPage = KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
     IKXQObjectPtr owner;
     if (isPage) GetOwnerObject(page, owner);
@@ -612,9 +615,9 @@ void RecordRebuildFailure(TemplateValidationContext& context, IKXQObject* page,
                   static_cast<const OLECHAR*>(ReadText(page, u"TemplateId")),
                   static_cast<const OLECHAR*>(description));
     context.m_invalid.Add(entry.c_str());
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  ctx.Absorb();
+    return S_OK;
+  });
+  ClearThreadErrorInfo();
 }
 
 }  // namespace
@@ -622,12 +625,13 @@ void RecordRebuildFailure(TemplateValidationContext& context, IKXQObject* page,
 HRESULT RebuildPage(TemplateValidationContext& context, IKXQObject* page,
                     IKXQTemplatePage* templatePage, const OLECHAR* checknum, int32_t status,
                     IKXQTemplatePage* oldTemplatePage) {
-  KXComException ctx = KXComException::Silent();
+  // The rebuild's failure, kept past the cleanup that follows it.
+  KXComException failure = KXComException::Silent();
   IKXQApplication* application = context.m_pMain->m_pApplication;
   VARIANT_BOOL previousMode = VARIANT_FALSE;
   bool modeSet = false;
   PageRebuild rebuild(context, page, templatePage, status, oldTemplatePage);
-  try {
+  failure.hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     CheckPointerArgument(ctx, templatePage);
     KX_CHECK(ctx, application->get_RebuildMode(&previousMode));
@@ -635,29 +639,33 @@ HRESULT RebuildPage(TemplateValidationContext& context, IKXQObject* page,
     modeSet = true;
     rebuild.Prepare(ctx);
     rebuild.CollectOldLayout(ctx);
-    try {
-      if (status == 1) rebuild.RebuildNodeLists(ctx);
-      if (status == 1 || !KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page")) {
-        rebuild.RebuildPageFields(ctx);
-      }
-      rebuild.RebuildPageUnits(ctx);
-      rebuild.RebuildRevisions(ctx);
-      rebuild.SetUpTriggers(ctx);
-      SetAttributeStringByName(page, u"Checknum", checknum, -1);
-    } catch (...) {
-      // Put every list back as it was, whatever step failed.
-      KXComException restore = KXComException::Silent();
-      try {
+    // Put every list back as it was, whatever step failed. A failure of
+    // the restore itself is absorbed: the step's failure is the one told.
+    KXScopeGuard putBack([&] {
+      (void)ServeRequest(nullptr, kRestoreFrame, [&](KXComException& restore) {
         for (const ListSnapshot& snapshot : rebuild.m_snapshots) RestoreSnapshot(restore, snapshot);
-      }
-      KX_CATCH(restore, KX_HERE(kFile))
-      restore.Absorb();
-      throw;
+        return S_OK;
+      });
+      ClearThreadErrorInfo();
+    });
+    if (status == 1) rebuild.RebuildNodeLists(ctx);
+    if (status == 1 || !KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page")) {
+      rebuild.RebuildPageFields(ctx);
     }
+    rebuild.RebuildPageUnits(ctx);
+    rebuild.RebuildRevisions(ctx);
+    rebuild.SetUpTriggers(ctx);
+    SetAttributeStringByName(page, u"Checknum", checknum, -1);
+    putBack.Dismiss();
+    return S_OK;
+  });
+  if (FAILED(failure.hr)) {
+    // Held here as well as left on the thread.
+    failure.TakeThreadErrorInfo();
+    (void)failure.Return();
   }
-  KX_CATCH(ctx, KX_HERE(kFile))
   context.m_pool.clear();
   if (modeSet) (void)application->put_RebuildMode(previousMode);
-  if (FAILED(ctx.hr)) RecordRebuildFailure(context, page, ctx);
-  return ctx.Return();
+  if (FAILED(failure.hr)) RecordRebuildFailure(context, page, failure);
+  return failure.Return();
 }

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/processdocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 
 const OLECHAR* MessageName(uint32_t message) {
   switch (message) {
@@ -57,14 +58,12 @@ const GrammarRecord* ProcessDocumentsSchema::GetSchema() const {
 
 HRESULT ProcessDocumentsMessageParser::BeginElement(uint32_t id) {
   if (id < OpenDocuments || id > ExportDocuments) return DocumentListParser::BeginElement(id);
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     m_message = id;
     XMLReply::BeginMessage(Reply(), u"App", -1);
     XMLReply::StartElement(Reply(), MessageName(id));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ProcessDocumentsMessageParser::WorkChild(uint32_t element) {
@@ -88,8 +87,7 @@ bool ProcessDocumentsMessageParser::FirstNaming(uint32_t kind) {
 }
 
 HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
     KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, m_documentId, datasheet);
     bool done = false;
@@ -103,34 +101,29 @@ HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {
                  KXDBDatasheetSvcs::LoadDatasheet(m_loader, datasheet, m_documentStatus, false));
       }
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ProcessDocumentsMessageParser::ProcessDiagram() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     IKXQObjectPtr diagram;
     GetStoreObject(m_pMain->m_pDatabase, diagram, m_documentId);
     XMLReply::AddLongAttribute(Reply(), u"DocumentId", ObjectIdOf(diagram));
     XMLReply::AddLongAttribute(Reply(), u"Status", m_documentStatus);
     XMLReply::WriteElement(Reply(), u"Diagram", nullptr);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ProcessDocumentsMessageParser::Finish() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     XMLReply::EndElement(Reply(), MessageName(m_message));
     XMLReply::EndMessage(Reply());
     KXDBDatasheetSvcs::ShowUserMessage(
         *m_pMain, ValidateTemplates::FormatInvalidTemplatesMessage(m_validation, Verb(m_message)));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::ProcessDocuments(MainContext& main, const OLECHAR* request) {

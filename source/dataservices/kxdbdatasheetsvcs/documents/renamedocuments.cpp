@@ -11,6 +11,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/renamedocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 
 }  // namespace
 
@@ -54,12 +55,10 @@ HRESULT RenameDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& valu
 
 HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     KXDBDatasheetSvcs::RenameDocument(*m_pMain, element == Diagram, m_documentId, m_name.c_str());
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::RenameDocuments(MainContext& main, const OLECHAR* request) {

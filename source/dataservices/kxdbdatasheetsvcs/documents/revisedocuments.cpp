@@ -23,6 +23,7 @@ using namespace KXDBDatasheetSvcs;
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/revisedocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 
 KX_SMARTPTR_TYPEDEF(IKXQSettings);
 KX_SMARTPTR_TYPEDEF(IKXQPrivileges);
@@ -430,12 +431,10 @@ void IssueDocument(MainContext& main, IKXQObject* datasheet, const OLECHAR* revi
 
 HRESULT ReviseDocumentsParser::BeginElement(uint32_t id) {
   if (id != 1) return DocumentListParser::BeginElement(id);
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     BeginReply();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ReviseDocumentsParser::SetValue(uint32_t id, const SAXValue& value) {
@@ -450,8 +449,7 @@ HRESULT ReviseDocumentsParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT ReviseDocumentsParser::WorkChild(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     if (WorksEachDocumentOnce()) {
       const int64_t key =
           (static_cast<int64_t>(element) << 32) | static_cast<uint32_t>(m_documentId);
@@ -464,18 +462,15 @@ HRESULT ReviseDocumentsParser::WorkChild(uint32_t element) {
     GetStoreObject(m_pMain->m_pDatabase, document, m_documentId);
     ScopedCurrentDatasheet scope(m_pMain->m_pApplication, document);
     ReviseDocument(document, element);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ReviseDocumentsParser::Work() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     EndReply();
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 // ---- SubmitDocuments ---------------------------------------------------

@@ -6,6 +6,7 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxfilestream.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/validatetemplates";
+constexpr FrameOptions kFrame{.file = kFile};
 constexpr HRESULT kNoSuchObject = static_cast<HRESULT>(0x8004B001);
 // The user message stops growing once it is this long.
 constexpr size_t kMessageLimit = 1800;
@@ -83,12 +85,11 @@ _bstr_t StaleTemplateId(KXComException& ctx, IKXQApplication* application, IKXQO
 template <class Work>
 void WithTemplateWork(KXComException& ctx, IKXQApplication* application, Work&& work) {
   KX_CHECK(ctx, application->BeginTemplateWork());
-  try {
-    work();
-  } catch (...) {
-    (void)application->EndTemplateWork();
-    throw;
-  }
+  // A failed work ends the template work all the same; its own failure is
+  // the one reported.
+  KXScopeGuard endWork([&] { (void)application->EndTemplateWork(); });
+  work();
+  endWork.Dismiss();
   KX_CHECK(ctx, application->EndTemplateWork());
 }
 
@@ -96,8 +97,7 @@ void WithTemplateWork(KXComException& ctx, IKXQApplication* application, Work&& 
 
 HRESULT ValidatePageSet(TemplateValidationContext& context, IKXQObject* datasheet,
                         IKXQAttribute* pages, int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     MainContext& main = *context.m_pMain;
     IKXQApplication* application = main.m_pApplication;
     context.m_invalidFound = false;
@@ -167,15 +167,13 @@ HRESULT ValidatePageSet(TemplateValidationContext& context, IKXQObject* datashee
       KX_CHECK(ctx, RebuildPage(context, page, templatePage, checknum, status, oldTemplatePage));
       if (index == 1) CallKnowledgeBaseMethod(ctx, datasheet, u"RestoreNodeList");
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ValidateDatasheetTemplates(TemplateValidationContext& context, IKXQObject* datasheet,
                                    bool* done) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, done);
     *done = false;
     CheckPointerArgument(ctx, datasheet);
@@ -203,9 +201,8 @@ HRESULT ValidateDatasheetTemplates(TemplateValidationContext& context, IKXQObjec
       ++context.m_updated;
       *done = true;
     });
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 namespace ValidateTemplates {
@@ -243,8 +240,7 @@ void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet) {
 }
 
 HRESULT ValidateDatasheetObject(MainContext& main, IKXQObject* datasheet) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     if (datasheet == nullptr || !IsObjectOfClass(datasheet, u"Datasheet")) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                               u"Object is not a valid datasheet");
@@ -258,14 +254,12 @@ HRESULT ValidateDatasheetObject(MainContext& main, IKXQObject* datasheet) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"%ls",
                               static_cast<const OLECHAR*>(message));
     }
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT ValidateLabelObject(MainContext& main, IKXQObject* label, int32_t status) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     if (label == nullptr || !IsObjectOfClass(label, u"Label")) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object is not a valid label");
     }
@@ -286,9 +280,8 @@ HRESULT ValidateLabelObject(MainContext& main, IKXQObject* label, int32_t status
     if (SameChecknum(checknum, ReadText(label, u"Checknum"))) return S_OK;
     TemplateValidationContext context(&main);
     KX_CHECK(ctx, RebuildPage(context, label, templatePage, checknum, status, nullptr));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs
@@ -313,23 +306,21 @@ HRESULT UpdateTemplatesMessageParser::SetValue(uint32_t id, const SAXValue& valu
 }
 
 HRESULT UpdateTemplatesMessageParser::UpdateDocument(int32_t documentId) {
-  KXComException ctx = KXComException::Silent();
-  try {
+  (void)ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
     KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet);
     bool done = false;
     KX_CHECK(ctx, ValidateDatasheetTemplates(m_context, datasheet, &done));
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
+    return S_OK;
+  });
   // One datasheet's failure does not stop the others: what could not be
   // validated is named in the summary.
-  ctx.Absorb();
+  ClearThreadErrorInfo();
   return S_OK;
 }
 
 HRESULT UpdateTemplatesMessageParser::WriteSummary() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     const TemplateValidationContext& c = m_context;
     std::u16string text = kx_format(u"Updated %ld datasheet", static_cast<long>(c.m_updated));
     text += c.m_updated == 1 ? u"." : u"s.";
@@ -346,9 +337,8 @@ HRESULT UpdateTemplatesMessageParser::WriteSummary() {
     XMLReply::BeginMessage(host, u"App", -1);
     XMLReply::WriteMessage(host, u"ALERT", -1, _bstr_t(text.c_str()));
     XMLReply::EndMessage(host);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::UpdateTemplates(MainContext& main, const OLECHAR* request) {

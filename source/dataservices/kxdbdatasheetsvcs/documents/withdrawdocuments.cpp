@@ -17,6 +17,7 @@ using namespace KXDBDatasheetSvcs;
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/withdrawdocuments";
+constexpr FrameOptions kFrame{.file = kFile};
 
 }  // namespace
 
@@ -45,12 +46,10 @@ const GrammarRecord* WithdrawDocumentsSchema::GetSchema() const {
 
 HRESULT WithdrawDocumentsMessageParser::BeginElement(uint32_t id) {
   if (id != 1) return DocumentListParser::BeginElement(id);
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     XMLReply::BeginMessage(Reply(), u"App", -1);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT WithdrawDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
@@ -60,8 +59,7 @@ HRESULT WithdrawDocumentsMessageParser::SetValue(uint32_t id, const SAXValue& va
 
 HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     IKXQObjectPtr document;
     GetStoreObject(main.m_pDatabase, document, m_documentId);
@@ -102,19 +100,16 @@ HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
       KX_CHECK(ctx, diagram->Withdraw(_variant_t(static_cast<int>(m_documentStatus), VT_I4)));
     }
     ++m_count;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT WithdrawDocumentsMessageParser::Work() {
-  KXComException ctx = KXComException::Silent();
-  try {
+  return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     if (m_confirmed) WriteBatchSummary(*m_pMain, u"Withdrew ", m_count);
     XMLReply::EndMessage(Reply());
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    return S_OK;
+  });
 }
 
 HRESULT Messages::WithdrawDocuments(MainContext& main, const OLECHAR* request) {

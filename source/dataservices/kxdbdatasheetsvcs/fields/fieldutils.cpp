@@ -22,6 +22,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldutils";
+// A route's own failure is answered as the route answered it.
+constexpr FrameOptions kRouteFrame{.file = kFile, .passReturnedFailure = true, .silent = true};
 
 // ---- Node names -------------------------------------------------------------
 
@@ -480,16 +482,14 @@ HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t ca
 
 HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY* shift,
                            VARIANT* value, IKXQFieldValue** result) {
-  KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveFieldObject");
-  try {
+  return ServeRequest(u"FieldUtils::ResolveFieldObject", kRouteFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, result);
     *result = nullptr;
     bool defined = false;
     const int32_t caseId = GetFieldCase(page, field, nullptr, &defined);
-    if (defined) ctx.hr = ResolveFieldRoute(page, field, caseId, false, shift, value, result);
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+    if (defined) return ResolveFieldRoute(page, field, caseId, false, shift, value, result);
+    return S_OK;
+  });
 }
 
 HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject* rowObject,

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/infoforreport";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // The names of the field's template nodes after the root, each followed by
 // ".", then its route text: "A(2).B.C". Null when the qualifier cannot be
@@ -159,8 +160,7 @@ HRESULT GetInfoForReportMessageParser::SetValue(uint32_t id, const SAXValue& val
 }
 
 HRESULT GetInfoForReportMessageParser::WriteObjectInfo() {
-  KXComException ctx(u"KXDBDatasheetSvcs::WriteObjectInfo");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WriteObjectInfo", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
     const size_t pairs = std::min(m_fieldIds.size(), m_pageIds.size());
@@ -233,9 +233,7 @@ HRESULT GetInfoForReportMessageParser::WriteObjectInfo() {
     }
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetInfoForReport(MainContext& main, const OLECHAR* request) {

@@ -12,6 +12,13 @@
 namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxfielddata";
+// Field data is read and written for callers at the COM boundary as well:
+// an exception of unknown type is answered here.
+constexpr FrameOptions kFrame{.file = kFile, .boundary = true, .silent = true};
+// A failure of the writer beneath is answered as that writer answered it.
+constexpr FrameOptions kWriteFrame{
+    .file = kFile, .passReturnedFailure = true, .boundary = true, .silent = true};
+constexpr FrameOptions kSelectFrame{.file = kFile, .silent = true};
 
 // Value ids of the field-data grammar.
 enum : uint32_t {
@@ -257,8 +264,7 @@ RecentParses& RecentParsesOfThread() {
 }  // namespace
 
 HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex) {
-  KXComException ctx = KXComException::Silent(u"KXFieldData::ParseFieldData");
-  try {
+  return ServeRequest(u"KXFieldData::ParseFieldData", kFrame, [&](KXComException& ctx) {
     Clear();
     if (text == nullptr || *text == 0) {
       typeId = type;
@@ -304,9 +310,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       slot.valid = true;
     }
     return hr;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT KXFieldData::SelectField(const OLECHAR* text, int32_t fieldNumber) {
@@ -325,8 +329,7 @@ HRESULT KXFieldData::SelectField(const _bstr_t& text, int32_t fieldNumber) {
 }
 
 HRESULT KXFieldData::SelectParsed(const OLECHAR* text, BSTR held, int32_t fieldNumber) {
-  KXComException ctx = KXComException::Silent(u"KXFieldData::SelectField");
-  try {
+  return ServeRequest(u"KXFieldData::SelectField", kSelectFrame, [&](KXComException& ctx) {
     Clear();
     index = -1;
     if (text == nullptr || *text == 0) return S_OK;
@@ -352,9 +355,7 @@ HRESULT KXFieldData::SelectParsed(const OLECHAR* text, BSTR held, int32_t fieldN
     }
     CopyFields(*chosen);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 void KXFieldData::SetNumberTexts(const OLECHAR* valueText, const OLECHAR* prefixText,
@@ -374,8 +375,7 @@ void KXFieldData::SetNumberTexts(const OLECHAR* valueText, const OLECHAR* prefix
 }
 
 HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) const {
-  KXComException ctx = KXComException::Silent(u"KXFieldData::WriteFieldData");
-  try {
+  return ServeRequest(u"KXFieldData::WriteFieldData", kWriteFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     if (typeId < kFieldAnnotation || typeId > kFieldRadio) {
@@ -392,14 +392,11 @@ HRESULT KXFieldData::WriteFieldData(BSTR* text, int32_t mode, int32_t pageId) co
     if (FAILED(hr)) return hr;  // the thread holds its description
     KX_CHECK(ctx, writer->GetString(text));
     return S_OK;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT KXFieldData::WriteFieldData(ikxXMLStringWriter& w, int32_t mode, int32_t pageId) const {
-  KXComException ctx = KXComException::Silent(u"KXFieldData::WriteFieldData");
-  try {
+  return ServeRequest(u"KXFieldData::WriteFieldData", kFrame, [&](KXComException& ctx) {
     if (typeId < kFieldAnnotation || typeId > kFieldRadio) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Unknown field type");
     }
@@ -463,7 +460,5 @@ HRESULT KXFieldData::WriteFieldData(ikxXMLStringWriter& w, int32_t mode, int32_t
     }
     KX_CHECK(ctx, w.EndElement(name));
     return S_OK;
-  }
-  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/qualifiedfield";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // Element `i` (0-based) of a qualifier's field-id array of VT_I2, VT_I4 or
 // VT_VARIANT elements.
@@ -79,8 +80,7 @@ HRESULT SetQualifierMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 }
 
 HRESULT SetQualifierMessageParser::SetQualifierValue() {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetQualifierValue");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetQualifierValue", kFrame, [&](KXComException& ctx) {
     if (!m_hasValue) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                               u"The qualifier's value is missing (\"Value\")");
@@ -137,9 +137,7 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
     }
     KX_CHECK(ctx, m_pMain->LaunchQualifierEvent(page, m_qualifierId, 1));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::SetQualifier(MainContext& main, const OLECHAR* request) {

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/unitfield";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // The common start of both messages: the page (straight from the
 // database), its template page's unit field `unitId` and its unit list.
@@ -49,8 +50,7 @@ HRESULT GetUnitsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 }
 
 HRESULT GetUnitsMessageParser::WritePopUnits() {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePopUnits");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePopUnits", kFrame, [&](KXComException& ctx) {
     IKXQObjectPtr page;
     _com_ptr_t<IKXQTemplateUnit> unit;
     VariantUtil::SafeArrayVector units;
@@ -70,9 +70,7 @@ HRESULT GetUnitsMessageParser::WritePopUnits() {
     XMLReply::EndElement(Reply(), u"PopUnits");
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetUnits(MainContext& main, const OLECHAR* request) {
@@ -99,8 +97,7 @@ HRESULT SetUnitMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 }
 
 HRESULT SetUnitMessageParser::SetUnitValue() {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetUnitValue");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetUnitValue", kFrame, [&](KXComException& ctx) {
     IKXQObjectPtr page;
     _com_ptr_t<IKXQTemplateUnit> unit;
     VariantUtil::SafeArrayVector units;
@@ -118,9 +115,7 @@ HRESULT SetUnitMessageParser::SetUnitValue() {
                                       _variant_t(chosen)));
     KX_CHECK(ctx, m_pMain->LaunchUnitFieldEvent(page, m_unitId, 1));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::SetUnit(MainContext& main, const OLECHAR* request) {

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetdimensions";
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 
 const OLECHAR* TextOf(const SAXText& text) { return text.IsNull() ? u"" : text.c_str(); }
 
@@ -26,13 +27,10 @@ IKXQObjectPtr TargetDatasheet(MainContext& main, const SAXText& targetId) {
 // Runs `work` in an error frame named `worker`.
 template <class Work>
 HRESULT Frame(const OLECHAR* worker, Work&& work) {
-  KXComException ctx = KXComException::Silent(worker);
-  try {
+  return ServeRequest(worker, kWorkerFrame, [&](KXComException& ctx) {
     work(ctx);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/dimensions";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 // The project's settings object, which holds "CurrentDimensionSet".
 constexpr int32_t kProjectSettingsId = 1;
 
@@ -65,8 +67,8 @@ void ChangeEveryDatasheet(MainContext& main, const OLECHAR* heading, Change&& ch
 namespace KXDBDatasheetSvcs {
 
 HRESULT ChangeDimensionSetForDiagrams(MainContext& main, const OLECHAR* setName) {
-  KXComException ctx(u"KXDBDatasheetSvcs::ChangeDimensionSetForDiagrams");
-  try {
+  constexpr auto kMethod = u"KXDBDatasheetSvcs::ChangeDimensionSetForDiagrams";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main.m_pApplication);
     _com_ptr_t<IDispatch> service;
     KX_CHECK(ctx, main.m_pApplication->GetService(_bstr_t(u"DrawingServices"), &service));
@@ -76,9 +78,7 @@ HRESULT ChangeDimensionSetForDiagrams(MainContext& main, const OLECHAR* setName)
                                           reinterpret_cast<void**>(&drawings)));
     KX_CHECK(ctx, drawings->ChangeDimensionSet(_bstr_t(setName != nullptr ? setName : u"")));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace KXDBDatasheetSvcs
@@ -176,9 +176,8 @@ HRESULT ChangeDimensionUnitMessageParser::SetValue(uint32_t id, const SAXValue& 
 }
 
 HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
-  KXComException ctx =
-      KXComException::Silent(u"ChangeDimensionUnitMessageParser::ChangeDimensionUnit");
-  try {
+  constexpr auto kMethod = u"ChangeDimensionUnitMessageParser::ChangeDimensionUnit";
+  return ServeRequest(kMethod, kWorkerFrame, [&](KXComException&) {
     const OLECHAR* name = m_name.IsNull() ? u"" : m_name.c_str();
     const OLECHAR* unitId = m_unitId.IsNull() ? u"" : m_unitId.c_str();
     ChangeEveryDatasheet(
@@ -187,9 +186,7 @@ HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
           return KXDBDatasheetSvcs::ChangeDSDimensionUnits(*m_pMain, datasheet, name, unitId);
         });
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ChangeDimensionUnit(MainContext& main, const OLECHAR* request) {

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldcases";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // The field's case: its case number, slot (-1: none) and whether the slot's
 // entry holds a value.
@@ -71,8 +72,8 @@ HRESULT ShowFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
-  KXComException ctx(u"ShowFieldCaseMessageParser::ShowFieldCase");
-  try {
+  constexpr auto kMethod = u"ShowFieldCaseMessageParser::ShowFieldCase";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId, false);
     IKXQTemplateFieldPtr field;
@@ -105,9 +106,7 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
       WriteAlert(Reply(), m_targetId, m_status, kNoCase);
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ShowFieldCase(MainContext& main, const OLECHAR* request) {
@@ -134,8 +133,8 @@ HRESULT HideFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT HideFieldCaseMessageParser::HideFieldCase() {
-  KXComException ctx(u"HideFieldCaseMessageParser::HideFieldCase");
-  try {
+  constexpr auto kMethod = u"HideFieldCaseMessageParser::HideFieldCase";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     FieldPage work(*m_pMain, m_pageId, false);
     IKXQTemplateFieldPtr field;
     const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, field);
@@ -147,9 +146,7 @@ HRESULT HideFieldCaseMessageParser::HideFieldCase() {
       WriteAlert(Reply(), m_targetId, m_status, kNoCase);
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::HideFieldCase(MainContext& main, const OLECHAR* request) {
@@ -177,8 +174,8 @@ HRESULT CopyFieldCaseMessageParser::SetValue(uint32_t id, const SAXValue& value)
 }
 
 HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
-  KXComException ctx(u"CopyFieldCaseMessageParser::CopyFieldCase");
-  try {
+  constexpr auto kMethod = u"CopyFieldCaseMessageParser::CopyFieldCase";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId, false);
     IKXQTemplateFieldPtr requested;
@@ -282,9 +279,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
       }
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::CopyFieldCase(MainContext& main, const OLECHAR* request) {

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldformat";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // The format text common to the fields of one kind met so far.
 struct KindFormat {
@@ -76,8 +77,7 @@ HRESULT GetFieldFormatMessageParser::WorkChild(uint32_t element) {
 }
 
 HRESULT GetFieldFormatMessageParser::WritePopFormat() {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePopFormat");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePopFormat", kFrame, [&](KXComException&) {
     FieldPage work(*m_pMain, m_pageId);
     const IKXQAttributePtr fields = work.Fields();
     int32_t alignment = -1;
@@ -128,9 +128,7 @@ HRESULT GetFieldFormatMessageParser::WritePopFormat() {
     XMLReply::EndElement(Reply(), u"PopFormat");
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetFieldFormat(MainContext& main, const OLECHAR* request) {
@@ -180,8 +178,7 @@ HRESULT SetFieldFormatMessageParser::WorkChild(uint32_t element) {
 }
 
 HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_t row) {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetFieldFormatValue");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetFieldFormatValue", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const IKXQAttributePtr fields = work.Fields();
@@ -217,9 +214,7 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
                                              record.format.c_str());
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::SetFieldFormat(MainContext& main, const OLECHAR* request) {

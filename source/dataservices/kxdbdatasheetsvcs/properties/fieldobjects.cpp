@@ -6,6 +6,7 @@
 #include "com/wstr.h"
 #include "fields/fieldutils.h"
 #include "kxattributeutils.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
@@ -21,6 +22,7 @@ using namespace KXDBDatasheetSvcs;
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldobjects";
+constexpr FrameOptions kFrame{.file = kFile};
 
 using Text = std::u16string;
 
@@ -380,8 +382,8 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
 }
 
 HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
-  KXComException ctx(u"FieldObjectsMessageParser::ShowFieldObjects");
-  try {
+  constexpr auto kMethod = u"FieldObjectsMessageParser::ShowFieldObjects";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     CollateFieldData(work, kShow);
@@ -396,39 +398,34 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
     }
     VariantUtil::SafeArrayVector chainOwner;
     IKXQObjectPtr primary;
-    try {
-      for (const auto& record : m_records) {
-        if (m_continuous) {
-          // The field-object messages tell no client: no events.
-          KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObject(main, record.object, work.page,
-                                                         work.templatePage, true, record.index,
-                                                         false, false));
-          continue;
-        }
-        PlaceParentObjects(work, record.node, sourceChain);
-        if (record.primary && !primary) {
-          primary = record.object;
-          ClearHiddenObjects(work.page);
-        }
-        if (record.index == -1) {
-          KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, record.object, true);
-        }
-      }
-      if (!m_continuous && primary) UpdateDatasheetPages(work, kShow, primary);
-    } catch (...) {
+    KXScopeGuard destroyChain([&] {
       if (sourceChain) SafeArrayDestroy(sourceChain);
-      throw;
+    });
+    for (const auto& record : m_records) {
+      if (m_continuous) {
+        // The field-object messages tell no client: no events.
+        KX_CHECK(ctx,
+                 KXDBDatasheetSvcs::AddListObject(main, record.object, work.page, work.templatePage,
+                                                  true, record.index, false, false));
+        continue;
+      }
+      PlaceParentObjects(work, record.node, sourceChain);
+      if (record.primary && !primary) {
+        primary = record.object;
+        ClearHiddenObjects(work.page);
+      }
+      if (record.index == -1) {
+        KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, record.object, true);
+      }
     }
-    if (sourceChain) SafeArrayDestroy(sourceChain);
+    if (!m_continuous && primary) UpdateDatasheetPages(work, kShow, primary);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT FieldObjectsMessageParser::HideFieldObjects() {
-  KXComException ctx(u"FieldObjectsMessageParser::HideFieldObjects");
-  try {
+  constexpr auto kMethod = u"FieldObjectsMessageParser::HideFieldObjects";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     CollateFieldData(work, kHide);
@@ -458,14 +455,12 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
     }
     if (!m_continuous && primary) UpdateDatasheetPages(work, kHide, primary);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
-  KXComException ctx(u"FieldObjectsMessageParser::DeleteFieldObjects");
-  try {
+  constexpr auto kMethod = u"FieldObjectsMessageParser::DeleteFieldObjects";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     FieldPage work(*m_pMain, m_pageId);
     CollateFieldData(work, kDelete);
     const bool asks = std::any_of(m_records.begin(), m_records.end(),
@@ -482,9 +477,7 @@ HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
       KX_CHECK(ctx, record.object->Delete());
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ShowFieldObjects(MainContext& main, const OLECHAR* request) {
@@ -538,8 +531,8 @@ HRESULT ShowPrimaryObjectsMessageParser::WorkChild(uint32_t element) {
 }
 
 HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
-  KXComException ctx(u"ShowPrimaryObjectsMessageParser::ShowPrimaryObjects");
-  try {
+  constexpr auto kMethod = u"ShowPrimaryObjectsMessageParser::ShowPrimaryObjects";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
@@ -595,9 +588,7 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
     XMLReply::EndElement(Reply(), u"ShowPrimaryObjects");
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ShowPrimaryObjects(MainContext& main, const OLECHAR* request) {

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldoptions";
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 constexpr OLECHAR kFieldDataMissing[] = u"FieldDataMissing";
 
 // Asserts the field as a value write does. False, with the failure in
@@ -178,8 +179,8 @@ HRESULT GetOptionsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 }
 
 HRESULT GetOptionsMessageParser::PopOptions() {
-  KXComException ctx = KXComException::Silent(u"GetOptionsMessageParser::PopOptions");
-  try {
+  constexpr auto kMethod = u"GetOptionsMessageParser::PopOptions";
+  return ServeRequest(kMethod, kWorkerFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
@@ -235,9 +236,7 @@ HRESULT GetOptionsMessageParser::PopOptions() {
     XMLReply::EndElement(Reply(), u"PopOptions");
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetOptions(MainContext& main, const OLECHAR* request) {

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldproperties";
+constexpr FrameOptions kFrame{.file = kFile};
 
 using Text = std::u16string;
 
@@ -210,8 +211,7 @@ HRESULT GetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
 }
 
 HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePopProperties");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePopProperties", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     IKXQTemplateFieldPtr field;
@@ -387,9 +387,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     XMLReply::EndElement(Reply(), u"PopProperties");
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetFieldProperties(MainContext& main, const OLECHAR* request) {
@@ -433,8 +431,8 @@ HRESULT SetFieldPropertiesMessageParser::SetValue(uint32_t id, const SAXValue& v
 }
 
 HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetFieldPropertiesValue");
-  try {
+  constexpr auto kMethod = u"KXDBDatasheetSvcs::SetFieldPropertiesValue";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = m_index >= 0 && work.IsContinuous();
@@ -470,9 +468,7 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
                                           m_alignment, m_verticalAlignment, format);
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::SetFieldProperties(MainContext& main, const OLECHAR* request) {

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldstatus";
+constexpr FrameOptions kFrame{.file = kFile};
 
 // One state summed over a selection: 0 none has it, 1 all have it, 2 some.
 class StateSummary {
@@ -56,8 +57,7 @@ HRESULT GetFieldStatusMessageParser::WorkChild(uint32_t element) {
 }
 
 HRESULT GetFieldStatusMessageParser::WritePopStatus() {
-  KXComException ctx(u"KXDBDatasheetSvcs::WritePopStatus");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::WritePopStatus", kFrame, [&](KXComException& ctx) {
     FieldPage work(*m_pMain, m_pageId);
     StateSummary locked, secured, held;
     std::vector<IKXQObjectPtr> holds;
@@ -107,9 +107,7 @@ HRESULT GetFieldStatusMessageParser::WritePopStatus() {
     XMLReply::EndElement(Reply(), u"PopStatus");
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetFieldStatus(MainContext& main, const OLECHAR* request) {
@@ -157,8 +155,7 @@ HRESULT SetFieldStatusMessageParser::WorkChild(uint32_t element) {
 }
 
 HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_t row) {
-  KXComException ctx(u"KXDBDatasheetSvcs::SetFieldStatusValue");
-  try {
+  return ServeRequest(u"KXDBDatasheetSvcs::SetFieldStatusValue", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
@@ -182,9 +179,7 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     }
     KX_CHECK(ctx, main.LaunchDataFieldEvent(work.page, number, 1, false));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::SetFieldStatus(MainContext& main, const OLECHAR* request) {

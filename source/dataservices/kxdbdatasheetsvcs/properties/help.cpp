@@ -8,17 +8,15 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/help";
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 
 // Sends `text` as the reply, inside a frame of its own so that a missing
 // response is reported from here.
 HRESULT SendHelp(HostConnection& reply, const OLECHAR* worker, const std::u16string& text) {
-  KXComException ctx = KXComException::Silent(worker);
-  try {
+  return ServeRequest(worker, kWorkerFrame, [&](KXComException&) {
     XMLReply::SendText(reply, text.c_str());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/holds";
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 
 // The reason handed to the host: the text, or no value for an empty one.
 _variant_t ReasonVariant(const SAXText& reason) {
@@ -61,8 +62,8 @@ HRESULT CreateHoldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 }
 
 HRESULT CreateHoldMessageParser::CreateHold() {
-  KXComException ctx = KXComException::Silent(u"CreateHoldMessageParser::CreateHold");
-  try {
+  constexpr auto kMethod = u"CreateHoldMessageParser::CreateHold";
+  return ServeRequest(kMethod, kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, m_pMain->m_pApplication);
     const _bstr_t name(m_holdName.IsNull() ? u"" : m_holdName.c_str());
     IKXQObjectPtr hold;
@@ -72,9 +73,7 @@ HRESULT CreateHoldMessageParser::CreateHold() {
     KXDBDatasheetSvcs::GetObjectName(hold, created, false);
     XMLReply::SendText(Reply(), created.length() > 0 ? static_cast<const OLECHAR*>(created) : u"");
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::CreateHold(MainContext& main, const OLECHAR* request) {
@@ -100,8 +99,7 @@ HRESULT CloseHoldMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 }
 
 HRESULT CloseHoldMessageParser::CloseHold() {
-  KXComException ctx = KXComException::Silent(u"CloseHoldMessageParser::CloseHold");
-  try {
+  return ServeRequest(u"CloseHoldMessageParser::CloseHold", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, m_pMain->m_pApplication);
     IKXQObjectPtr hold;
     GetStoreObject(m_pMain->m_pDatabase, hold, m_holdId);
@@ -112,9 +110,7 @@ HRESULT CloseHoldMessageParser::CloseHold() {
     }
     KX_CHECK(ctx, m_pMain->m_pApplication->CloseHold(hold, ReasonVariant(m_holdReason)));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::CloseHold(MainContext& main, const OLECHAR* request) {

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/methods";
+constexpr FrameOptions kFrame{.file = kFile};
 
 void WriteNoRootObject(HostConnection& reply) {
   XMLReply::BeginMessage(reply, u"App", -1);
@@ -36,8 +37,7 @@ HRESULT GetFieldObjectMessageParser::SetValue(uint32_t id, const SAXValue& value
 
 HRESULT GetFieldObjectMessageParser::GetFieldObject() {
   // The worker's trace scope: a text the logs know, kept as it is.
-  KXComException ctx(u"GetFieldObjectParser::GetFieldObject");
-  try {
+  return ServeRequest(u"GetFieldObjectParser::GetFieldObject", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
@@ -101,9 +101,7 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
     XMLReply::WriteElement(Reply(), u"FieldObject", nullptr);
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::GetFieldObject(MainContext& main, const OLECHAR* request) {

@@ -22,6 +22,9 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/composition";
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
+// A continuous list's failure is answered as its composer answered it.
+constexpr FrameOptions kComposeFrame{.file = kFile, .passReturnedFailure = true, .silent = true};
 
 using namespace KXDBDatasheetSvcs;
 
@@ -198,8 +201,8 @@ std::vector<_bstr_t> BlankTexts(IKXQObject* page, const ContinuousPageHelper& he
 HRESULT ComposeContinuousList(MainContext& main, const VARIANT& filter, IKXQObject* datasheet,
                               IKXQObject* page, bool restricted, bool ignoreClaims, int32_t* count,
                               IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"Composition::ComposeContinuousList");
-  try {
+  constexpr auto kMethod = u"Composition::ComposeContinuousList";
+  return ServeRequest(kMethod, kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
     *count = -1;
     CheckPointerArgument(ctx, page);
@@ -274,9 +277,7 @@ HRESULT ComposeContinuousList(MainContext& main, const VARIANT& filter, IKXQObje
     *count = n;
     KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 // Whether an object on a summary page makes it a member page: the
@@ -343,8 +344,7 @@ bool SameObject(IUnknown* a, IUnknown* b) {
 }
 
 HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>& views) {
-  KXComException ctx = KXComException::Silent(u"Composition::GetTopLevelDataViews");
-  try {
+  return ServeRequest(u"Composition::GetTopLevelDataViews", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     SAFEARRAY* nodes = nullptr;
     KX_CHECK(ctx, templatePage->get_RootNodes(&nodes));
@@ -354,9 +354,7 @@ HRESULT GetTopLevelDataViews(IKXQTemplatePage* templatePage, PtrArray<IUnknown>&
       if (!parent) views.Add(view.GetInterfacePtr());
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 void CollectPageRows(MainContext& main, IKXQObject* datasheet, IKXQObject* firstPage,
@@ -449,8 +447,7 @@ void RenumberPages(MainContext& main, IKXQObject* datasheet) {
 HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* datasheet,
                          IKXQObject* page, bool continuous, bool ignoreClaims, int32_t* count,
                          IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"Composition::ComposeDatasheet");
-  try {
+  return ServeRequest(u"Composition::ComposeDatasheet", kComposeFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
     *count = -1;
     CheckPointerArgument(ctx, datasheet);
@@ -520,15 +517,12 @@ HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* d
     RenumberPages(main, datasheet);
     *count = ids.GetCount();
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key, int32_t position,
                              IKXQObject* page) {
-  KXComException ctx = KXComException::Silent(u"Composition::GetContinuousListKey");
-  try {
+  return ServeRequest(u"Composition::GetContinuousListKey", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, key);
     *key = nullptr;
     const int32_t first = helper.FirstRepeatingField();
@@ -555,9 +549,7 @@ HRESULT GetContinuousListKey(ContinuousPageHelper& helper, BSTR* key, int32_t po
                                     static_cast<long>((position - first) % perRow))
                               .c_str());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 void RewriteListRows(MainContext& main, IKXQObject* page, const std::vector<ListRow>& rows) {

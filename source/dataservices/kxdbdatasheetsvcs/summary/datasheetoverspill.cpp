@@ -17,6 +17,7 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/overspillutils";
 constexpr OLECHAR kMessageFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetoverspill";
+constexpr FrameOptions kMessageFrame{.file = kMessageFile};
 
 using namespace KXDBDatasheetSvcs;
 
@@ -303,8 +304,8 @@ HRESULT DatasheetOverspillMessageParser::SetValue(uint32_t id, const SAXValue& v
 }
 
 HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
-  KXComException ctx(u"DatasheetOverspillMessageParser::DatasheetOverspill");
-  try {
+  constexpr auto kMethod = u"DatasheetOverspillMessageParser::DatasheetOverspill";
+  return ServeRequest(kMethod, kMessageFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     if (main.m_pDatabase == nullptr) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kMessageFile), E_FAIL,
@@ -347,9 +348,7 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
     run.m_mode = 1;
     KX_CHECK(ctx, run.CreatePageOverspill(page));
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kMessageFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::DatasheetOverspill(MainContext& main, const OLECHAR* request) {

@@ -15,6 +15,8 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/filters";
+constexpr FrameOptions kFrame{.file = kFile};
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 constexpr OLECHAR kClaimOnly[] = u"KX_CLAIM_ONLY";
 
 using namespace KXDBDatasheetSvcs;
@@ -50,8 +52,7 @@ namespace Composition {
 
 HRESULT ApplyDatasheetFilter(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                              const OLECHAR* name, bool attach, int32_t* count) {
-  KXComException ctx = KXComException::Silent(u"Composition::ApplyDatasheetFilter");
-  try {
+  return ServeRequest(u"Composition::ApplyDatasheetFilter", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
     *count = 0;
     CheckPointerArgument(ctx, datasheet);
@@ -101,9 +102,7 @@ HRESULT ApplyDatasheetFilter(MainContext& main, IKXQObject* datasheet, IKXQObjec
                        -1);
     }
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace Composition
@@ -127,8 +126,8 @@ HRESULT ListDatasheetFiltersMessageParser::SetValue(uint32_t id, const SAXValue&
 }
 
 HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
-  KXComException ctx(u"ListDatasheetFiltersMessageParser::ListDatasheetFilters");
-  try {
+  constexpr auto kMethod = u"ListDatasheetFiltersMessageParser::ListDatasheetFilters";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     _bstr_t current;
     if (m_pageId >= 0) {
@@ -150,9 +149,7 @@ HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
     WriteNameTitleList<IKXQObjectFilter>(Reply(), m_targetId.c_str(), m_status, raw, u"Filters",
                                          u"Filter", &current);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ListDatasheetFilters(MainContext& main, const OLECHAR* request) {
@@ -182,8 +179,8 @@ HRESULT ApplyDatasheetFilterMessageParser::SetValue(uint32_t id, const SAXValue&
 }
 
 HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
-  KXComException ctx(u"ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter");
-  try {
+  constexpr auto kMethod = u"ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
@@ -196,9 +193,7 @@ HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
     // A refused sheet has had its one alert.
     if (hr == S_OK) WriteCountAlert(Reply(), u"Filtered", count);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ApplyDatasheetFilter(MainContext& main, const OLECHAR* request) {
@@ -216,8 +211,8 @@ const GrammarRecord* MakeSummaryProjectWideSchema::GetSchema() const {
 }
 
 HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
-  KXComException ctx(u"MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide");
-  try {
+  constexpr auto kMethod = u"MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide";
+  return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     const OLECHAR* id = m_targetId.c_str();
     IKXQObjectPtr datasheet;
@@ -243,9 +238,7 @@ HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
     XMLReply::WriteElement(Reply(), u"MakeSummaryProjectWide", _bstr_t(u"True"));
     XMLReply::EndMessage(Reply());
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::MakeSummaryProjectWide(MainContext& main, const OLECHAR* request) {

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/packobjects";
+constexpr FrameOptions kFrame{.file = kFile};
 
 using namespace KXDBDatasheetSvcs;
 
@@ -41,8 +42,7 @@ HRESULT PackObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 }
 
 HRESULT PackObjectsMessageParser::PackObjects() {
-  KXComException ctx(u"PackObjectsMessageParser::PackObjects");
-  try {
+  return ServeRequest(u"PackObjectsMessageParser::PackObjects", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     IKXQApplication* application = main.m_pApplication;
     IKXQObjectPtr page;
@@ -108,9 +108,7 @@ HRESULT PackObjectsMessageParser::PackObjects() {
       Composition::RenumberPages(main, datasheet);
     WriteCountAlert(Reply(), u"Packed", moved);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::PackObjects(MainContext& main, const OLECHAR* request) {

@@ -25,6 +25,8 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/composition";
 constexpr OLECHAR kSortFile[] = u"source/dataservices/kxdbdatasheetsvcs/sort";
+constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
+constexpr FrameOptions kSortFrame{.file = kSortFile};
 
 using namespace KXDBDatasheetSvcs;
 using Composition::ListRow;
@@ -301,8 +303,7 @@ void SortPackObjects(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
 
 HRESULT SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page,
                       const OLECHAR* code, int32_t column, int32_t* count) {
-  KXComException ctx = KXComException::Silent(u"Composition::SortDatasheet");
-  try {
+  return ServeRequest(u"Composition::SortDatasheet", kWorkerFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, count);
     *count = 0;
     CheckPointerArgument(ctx, page);
@@ -352,9 +353,7 @@ HRESULT SortDatasheet(MainContext& main, IKXQObject* datasheet, IKXQObject* page
     WriteBackRows(application, gathered, sorted);
     if (IsSummaryKind(ctx, tmpl)) RenumberPages(main, datasheet);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
+  });
 }
 
 }  // namespace Composition
@@ -424,17 +423,15 @@ HRESULT ListDatasheetSortsMessageParser::SetValue(uint32_t id, const SAXValue& v
 }
 
 HRESULT ListDatasheetSortsMessageParser::ListDatasheetSorts() {
-  KXComException ctx(u"ListDatasheetSortsMessageParser::ListDatasheetSorts");
-  try {
+  constexpr auto kMethod = u"ListDatasheetSortsMessageParser::ListDatasheetSorts";
+  return ServeRequest(kMethod, kSortFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, m_pMain->m_pSchema);
     SAFEARRAY* raw = nullptr;
     KX_CHECK(ctx, m_pMain->m_pSchema->get_SortDefinitions(&raw));
     WriteNameTitleList<IKXQSortDefinition>(Reply(), m_targetId.c_str(), m_status, raw, u"Sorts",
                                            u"Sort", nullptr);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kSortFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ListDatasheetSorts(MainContext& main, const OLECHAR* request) {
@@ -463,8 +460,8 @@ HRESULT ApplyDatasheetSortMessageParser::SetValue(uint32_t id, const SAXValue& v
 }
 
 HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
-  KXComException ctx(u"ApplyDatasheetSortMessageParser::ApplyDatasheetSort");
-  try {
+  constexpr auto kMethod = u"ApplyDatasheetSortMessageParser::ApplyDatasheetSort";
+  return ServeRequest(kMethod, kSortFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, m_pageId);
@@ -477,9 +474,7 @@ HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
                                              &count));
     WriteCountAlert(Reply(), u"Sorted", count);
     return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kSortFile))
-  return ctx.Return();
+  });
 }
 
 HRESULT Messages::ApplyDatasheetSort(MainContext& main, const OLECHAR* request) {

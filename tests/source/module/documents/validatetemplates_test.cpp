@@ -89,6 +89,16 @@ TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
 }
 
+// The template work a datasheet began is ended when its rebuild fails, as
+// when it succeeds.
+TEST(ValidateTemplatesTest, AFailedRebuildEndsTheTemplateWorkItBegan) {
+  ValidationPlant plant("bad");
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale, kFresh}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_NE(Narrow(result.reply).find("cannot be validated"), std::string::npos);
+  EXPECT_EQ(plant.host().app().template_work_depth(), 0);
+}
+
 TEST(ValidateTemplatesTest, ChildNodesAreFilledFromTheirParentsObject) {
   ValidationPlant plant;
   const auto result = plant.host().Request(u"UpdateTemplates", Update({kNozzleSheet, kPumpPages}));

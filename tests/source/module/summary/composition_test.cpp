@@ -1,6 +1,8 @@
 // Summary sheets and lists end to end: composition through the filter
 // messages, "DatasheetOverspill" and the overspill run's modes, the sorts,
 // packing, on the small plant of listsfixture.h.
+#include "summary/composition.h"
+
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
@@ -158,6 +160,20 @@ TEST_F(ListsTest, DetachingComposesWithoutAFilterAndForgetsIt) {
   EXPECT_EQ(Rows().size(), 6u);
   EXPECT_EQ(Text(kListPage, u"ObjectFilter"), "");
   EXPECT_FALSE(HasTrigger(kListPage, u"SSPF"));
+}
+
+// A continuous list's failure reaches the caller as its composer reported
+// it, not reported a second time by the datasheet's composition.
+TEST_F(ListsTest, AContinuousListsFailureIsReportedOnceAsItsComposerReportedIt) {
+  int32_t count = 0;
+  ClearThreadErrorInfo();
+  const HRESULT hr = Composition::ComposeDatasheet(host_.main(), _variant_t(), host_.Object(kList),
+                                                   nullptr, true, false, &count, nullptr);
+  EXPECT_EQ(hr, E_POINTER);
+  const std::string error = Narrow(TakeThreadErrorText());
+  EXPECT_EQ(error,
+            "<KXError Desc=\"Invalid pointer passed to method Composition::ComposeContinuousList\" "
+            "Src=\"Composition::ComposeContinuousList\" HR=\"E_POINTER\" />");
 }
 
 TEST_F(ListsTest, FiltersAreRefusedOnOtherSheetsWithOneAlertAndUnknownFiltersFail) {
