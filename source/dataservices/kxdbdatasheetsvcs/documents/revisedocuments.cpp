@@ -2,7 +2,6 @@
 
 #include "com/sysmsg.h"
 #include "com/wstr.h"
-#include "fields/kxfielddata.h"
 #include "host/drawing.h"
 #include "host/response.h"
 #include "host/settings.h"
@@ -12,6 +11,7 @@
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/mainworkers.h"
 #include "model/scopedcurrent.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"

@@ -4,7 +4,7 @@
 
 #include "com/wstr.h"
 #include "events/triggers.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"

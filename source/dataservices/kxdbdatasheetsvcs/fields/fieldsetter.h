@@ -18,8 +18,8 @@
 #include <optional>
 
 #include "fields/fieldassert.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 

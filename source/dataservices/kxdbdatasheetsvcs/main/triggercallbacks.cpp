@@ -9,8 +9,7 @@
 
 #include "com/wstr.h"
 #include "events/triggers.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
@@ -18,6 +17,7 @@
 #include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/mainworkers.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "com/comutil.h"
-#include "fields/kxfielddata.h"
 #include "host/response.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
@@ -12,6 +11,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 
 namespace {

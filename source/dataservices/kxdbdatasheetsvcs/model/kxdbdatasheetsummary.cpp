@@ -8,13 +8,13 @@
 #include "com/comutil.h"
 #include "com/enumvariant.h"
 #include "com/wstr.h"
-#include "fields/kxfielddata.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 
 namespace {

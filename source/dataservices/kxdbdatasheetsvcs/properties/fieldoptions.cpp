@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "fieldmodel/fieldutils.h"
 #include "fields/fieldassert.h"
-#include "fields/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"

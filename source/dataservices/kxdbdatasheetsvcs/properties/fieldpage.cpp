@@ -1,14 +1,14 @@
 #include "properties/fieldpage.h"
 
 #include "com/wstr.h"
+#include "fieldmodel/fieldutils.h"
 #include "fields/fieldassert.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "pages/loaddatasheet.h"
 

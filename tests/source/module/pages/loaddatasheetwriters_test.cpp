@@ -4,11 +4,11 @@
 #include <string>
 
 #include "com/errorinfo.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxcomexception.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "fields/kxfielddata.h"
 #include "main/main.h"
+#include "model/kxfielddata.h"
 #include "pages/loaddatasheet.h"
 #include "pages/pages.h"
 #include "support/pagesfixture.h"
