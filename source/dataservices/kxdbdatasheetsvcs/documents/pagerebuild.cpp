@@ -8,17 +8,17 @@
 
 #include "com/wstr.h"
 #include "documents/validatetemplates.h"
-#include "events/triggers.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxfilestream.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

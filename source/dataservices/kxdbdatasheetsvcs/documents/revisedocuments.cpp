@@ -9,13 +9,13 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/mainworkers.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
 #include "xmlreply.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -7,6 +7,7 @@
 #include "kxcomexception.h"
 #include "kxfilestream.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "fields/fieldassert.h"
 #include "kxstoreptrs.h"
+#include "loader/fieldassert.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/scopedcurrent.h"

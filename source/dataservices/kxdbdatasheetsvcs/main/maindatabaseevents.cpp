@@ -9,6 +9,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"

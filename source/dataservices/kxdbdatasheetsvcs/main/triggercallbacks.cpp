@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
@@ -21,7 +22,6 @@
 #include "model/mainworkers.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

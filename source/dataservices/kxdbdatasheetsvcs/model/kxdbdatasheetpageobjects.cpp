@@ -395,16 +395,4 @@ HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value) {
   return object->PutText(text);
 }
 
-HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet) {
-  KXComException ctx(u"KXDBDataSheetSvcs::InitializePageTriggerUOM");
-  try {
-    ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
-      KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
-    });
-    return S_OK;
-  }
-  KX_CATCH(ctx, KX_HERE(kFile))
-  return ctx.Return();
-}
-
 }  // namespace KXDBDatasheetSvcs

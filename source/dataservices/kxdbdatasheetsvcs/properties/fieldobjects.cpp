@@ -7,6 +7,7 @@
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"

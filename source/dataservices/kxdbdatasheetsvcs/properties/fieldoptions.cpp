@@ -3,10 +3,10 @@
 #include <string>
 
 #include "fieldmodel/fieldutils.h"
-#include "fields/fieldassert.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/fieldassert.h"
 #include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"

@@ -2,15 +2,15 @@
 
 #include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
-#include "fields/fieldassert.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/fieldassert.h"
+#include "loader/loaddatasheet.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 namespace {
 

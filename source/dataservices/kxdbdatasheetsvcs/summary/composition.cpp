@@ -6,11 +6,12 @@
 #include <unordered_set>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
+#include "loader/triggers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"

@@ -6,10 +6,10 @@
 #include "com/errorinfo.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxcomexception.h"
+#include "loader/loaddatasheet.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
-#include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

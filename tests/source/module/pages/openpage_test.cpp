@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "loader/loaddatasheet.h"
 #include "main/main.h"
 #include "model/kxfielddata.h"
-#include "pages/loaddatasheet.h"
 #include "pages/pages.h"
 #include "support/pagesfixture.h"
 

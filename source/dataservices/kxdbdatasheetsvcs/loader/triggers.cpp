@@ -1,5 +1,5 @@
 // Trigger set-up and item recording (see triggers.h).
-#include "events/triggers.h"
+#include "loader/triggers.h"
 
 #include <algorithm>
 
@@ -9,6 +9,8 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/loaddatasheet.h"
+#include "loader/pageoperations.h"
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
@@ -16,8 +18,6 @@
 #include "model/mainworkers.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
-#include "pages/pages.h"
 #include "variantutil.h"
 
 namespace {

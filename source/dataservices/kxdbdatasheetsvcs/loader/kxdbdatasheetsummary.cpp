@@ -1,7 +1,9 @@
 // Summary-sheet membership: members of a template's classes onto a summary
 // sheet (a page each, or rows of a continuous list), one object onto a page
-// or into a list, and the summary-sheet processing of the automation
-// method.
+// or into a list, the summary-sheet processing of the automation method,
+// and the triggers of a datasheet's pages set up.
+#include "loader/kxdbdatasheetsummary.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/triggers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
@@ -502,6 +505,18 @@ HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* d
     }
     KX_CHECK(ctx, AddMembersToSummarySheet(main, datasheet, tmpl, false));
     KX_CHECK(ctx, ApplyTemplateFilterSort(main, datasheet));
+    return S_OK;
+  }
+  KX_CATCH(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
+HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet) {
+  KXComException ctx(u"KXDBDataSheetSvcs::InitializePageTriggerUOM");
+  try {
+    ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
+      KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
+    });
     return S_OK;
   }
   KX_CATCH(ctx, KX_HERE(kFile))

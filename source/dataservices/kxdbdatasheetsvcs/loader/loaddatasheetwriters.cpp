@@ -11,12 +11,12 @@
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "kxxmlutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 namespace {
 
