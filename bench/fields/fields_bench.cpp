@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "benchsupport.h"
-#include "fields/fieldutils.h"
-#include "fields/routecache.h"
+#include "fieldmodel/fieldutils.h"
+#include "fieldmodel/routecache.h"
 #include "store/admin.h"
 
 namespace {

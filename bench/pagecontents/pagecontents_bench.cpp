@@ -19,8 +19,8 @@
 #include "host/host.h"
 #include "host/reply.h"
 #include "kxxmlutils.h"
+#include "loader/loaddatasheet.h"
 #include "main/main.h"
-#include "pages/loaddatasheet.h"
 #include "store/admin.h"
 
 namespace {

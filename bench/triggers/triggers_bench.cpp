@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "events/triggers.h"
+#include "loader/triggers.h"
 #include "main/main.h"
 #include "sessionplant.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxcomexception.h"
 #include "store/admin.h"
 

@@ -13,7 +13,7 @@
 #include "com/bstr.h"
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "fields/kxfielddata.h"
+#include "model/kxfielddata.h"
 #include "support/setrealfield.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // knowledge base's method that overrides it.
 #include <gtest/gtest.h>
 
-#include "fields/kxfielddata.h"
+#include "model/kxfielddata.h"
 #include "support/fieldfixture.h"
 
 namespace modeltest {

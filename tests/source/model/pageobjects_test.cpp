@@ -7,6 +7,7 @@
 #include "events/changeevents.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "model/kxdbdatasheetpages.h"
 #include "support/mainfixture.h"
 

@@ -6,6 +6,7 @@
 
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "model/kxdbdatasheetpages.h"
 #include "support/mainfixture.h"
 

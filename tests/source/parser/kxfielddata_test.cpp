@@ -1,7 +1,7 @@
 // The field-data record: reading every kind, choosing from a "Fields" list,
 // and the three written forms.
 
-#include "fields/kxfielddata.h"
+#include "model/kxfielddata.h"
 
 #include <gtest/gtest.h>
 #include <string>

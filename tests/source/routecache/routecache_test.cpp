@@ -1,7 +1,7 @@
 // The route cache: entries made, refreshed and swept by age on an injected
 // clock, the sweeper thread racing the walks, and shutdown. Built a second
 // time under ThreadSanitizer (scripts/test.sh tsan).
-#include "fields/routecache.h"
+#include "fieldmodel/routecache.h"
 
 #include <atomic>
 #include <chrono>

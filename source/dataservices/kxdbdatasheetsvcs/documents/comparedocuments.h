@@ -8,8 +8,8 @@
 #include <set>
 
 #include "documents/validatetemplates.h"
+#include "loader/loaddatasheet.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 class CompareDocumentsSchema : public MessageParser {
  public:

@@ -6,6 +6,8 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
+#include "loader/triggers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "kxstoreptrs.h"
+#include "loader/loaddatasheet.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 class CreateDocumentsSchema : public MessageParser {
  public:

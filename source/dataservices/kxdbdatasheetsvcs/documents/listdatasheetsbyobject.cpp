@@ -6,8 +6,8 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/templatelibrary.h"
 #include "model/kxdbdatasheetutils.h"
-#include "pages/listtemplates.h"
 #include "variantutil.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -8,18 +8,18 @@
 
 #include "com/wstr.h"
 #include "documents/validatetemplates.h"
-#include "events/triggers.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxfilestream.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

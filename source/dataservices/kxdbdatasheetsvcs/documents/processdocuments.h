@@ -9,8 +9,8 @@
 
 #include "documents/documentlist.h"
 #include "documents/validatetemplates.h"
+#include "loader/loaddatasheet.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 class ProcessDocumentsSchema : public MessageParser {
  public:

@@ -2,7 +2,6 @@
 
 #include "com/sysmsg.h"
 #include "com/wstr.h"
-#include "fields/kxfielddata.h"
 #include "host/drawing.h"
 #include "host/response.h"
 #include "host/settings.h"
@@ -10,12 +9,13 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/mainworkers.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
 #include "xmlreply.h"
 
 using namespace KXDBDatasheetSvcs;

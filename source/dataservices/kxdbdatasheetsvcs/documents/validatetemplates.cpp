@@ -8,6 +8,7 @@
 #include "kxfilestream.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"

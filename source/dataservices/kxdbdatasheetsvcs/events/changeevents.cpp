@@ -2,7 +2,7 @@
 
 #include "com/dispatch_impl.h"
 #include "kxvalueutils.h"
-#include "main/module.h"
+#include "model/modulelock.h"
 
 namespace {
 

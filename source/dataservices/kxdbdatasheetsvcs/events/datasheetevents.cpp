@@ -11,18 +11,18 @@
 
 #include "com/wstr.h"
 #include "events/changeevents.h"
-#include "events/triggers.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
+#include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "messagekit.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

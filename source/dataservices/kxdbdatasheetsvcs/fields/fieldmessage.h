@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "fields/fieldaddress.h"
+#include "fieldmodel/fieldaddress.h"
 #include "fields/fieldsetter.h"
 #include "model/maincontext.h"
 

@@ -1,6 +1,6 @@
 #include "fields/fieldsetter.h"
 
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"

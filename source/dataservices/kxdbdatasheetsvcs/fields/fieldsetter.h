@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "fields/fieldassert.h"
-#include "fields/kxfielddata.h"
 #include "kxstoreptrs.h"
+#include "loader/fieldassert.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/scopedcurrent.h"
 

@@ -6,7 +6,7 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"

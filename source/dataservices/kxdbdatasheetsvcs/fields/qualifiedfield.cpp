@@ -1,6 +1,6 @@
 #include "fields/qualifiedfield.h"
 
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetutils.h"

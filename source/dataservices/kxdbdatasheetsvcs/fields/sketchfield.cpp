@@ -3,7 +3,7 @@
 #include <string>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "sketchdataparser.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "host/application.h"
 #include "kxcomexception.h"
 #include "kxvalueutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "main/main.h"
 #include "main/module.h"

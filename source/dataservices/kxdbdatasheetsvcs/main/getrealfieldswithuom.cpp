@@ -4,9 +4,9 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxxmlutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
 
 namespace {
 

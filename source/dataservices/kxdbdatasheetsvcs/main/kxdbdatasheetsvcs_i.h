@@ -9,6 +9,7 @@
 
 #include "com/dispatch.h"
 #include "com/oleauto.h"
+#include "model/moduleidentity.h"
 
 // Identities of the module. The ProgIDs are "KXDBDatasheetSvcs.Main" and
 // "KXDBDatasheetSvcs.Main.<major version>".
@@ -20,10 +21,6 @@ KX_DEFINE_GUID(CLSID_DatasheetServices, 0x9a4471de, 0x0c3b, 0x4f12, 0xb6, 0x58, 
                0x4a, 0x90, 0x3b)
 KX_DEFINE_GUID(CLSID_DataviewServices, 0x5c19e7a3, 0x6b2d, 0x40f8, 0x9e, 0x33, 0xd0, 0x4f, 0x18,
                0x7b, 0xa2, 0x65)
-
-inline constexpr int kKXDBDatasheetSvcsMajorVersion = 1;
-inline constexpr int kKXDBDatasheetSvcsMinorVersion = 0;
-inline constexpr const char16_t* kMainProgId = u"KXDBDatasheetSvcs.Main";
 
 // Default interface of `Main`.
 struct IKXDBDatasheetSvcsMain : IDispatch {

@@ -4,12 +4,13 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
 #include "host/events.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/kxdbdatasheetsummary.h"
+#include "loader/triggers.h"
 #include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"

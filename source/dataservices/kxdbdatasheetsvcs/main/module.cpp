@@ -1,6 +1,5 @@
 #include "main/module.h"
 
-#include <atomic>
 #include <dlfcn.h>
 #include <string>
 
@@ -10,8 +9,6 @@
 #include "main/main.h"
 
 namespace {
-
-std::atomic<LONG> g_lockCount{0};
 
 // The class factory of Main: one per process, cached, not counted as an
 // object of the module (only LockServer locks it).
@@ -68,10 +65,6 @@ std::u16string OwnModulePath() {
 }
 
 }  // namespace
-
-void ModuleLock() { g_lockCount.fetch_add(1, std::memory_order_relaxed); }
-void ModuleUnlock() { g_lockCount.fetch_sub(1, std::memory_order_acq_rel); }
-LONG ModuleLockCount() { return g_lockCount.load(std::memory_order_acquire); }
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (ppv == nullptr) return E_POINTER;

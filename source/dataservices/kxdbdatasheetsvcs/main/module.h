@@ -1,15 +1,9 @@
-// The module object: its lock count (which decides whether the library may
-// be unloaded) and its four exported entry points.
-//
-// The count is changed atomically; every live object of the module and
-// every LockServer(TRUE) holds one lock.
+// The module object: its four exported entry points. Whether the library
+// may be unloaded is decided by the lock count (model/modulelock.h).
 #pragma once
 
 #include "com/types.h"
-
-void ModuleLock();
-void ModuleUnlock();
-LONG ModuleLockCount();
+#include "model/modulelock.h"
 
 extern "C" {
 // The class factory of `Main` (the only class with one).

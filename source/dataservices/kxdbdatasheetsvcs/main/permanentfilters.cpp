@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
+#include "loader/triggers.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/mainworkers.h"

@@ -8,20 +8,20 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/mainworkers.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
 #include "variantutil.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "com/comutil.h"
-#include "fields/kxfielddata.h"
 #include "host/response.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
@@ -12,6 +11,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 
 namespace {
@@ -381,16 +381,6 @@ HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value) {
   });
   if (FAILED(hr)) return hr;
   return object->PutText(text);
-}
-
-HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet) {
-  const auto work = [&](KXComException& ctx) {
-    ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
-      KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
-    });
-    return S_OK;
-  };
-  return ServeRequest(u"KXDBDataSheetSvcs::InitializePageTriggerUOM", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -1,7 +1,8 @@
 // The datasheet model, part two: what changes the objects on a page
 // (placing and removing objects, continuous-list rows and their field
-// values), summary-sheet membership, a datasheet's dimension set and units,
-// cases of all pages, and the trigger set-up these call.
+// values), a datasheet's dimension set and units and cases of all pages.
+// Summary-sheet membership, which sets up triggers, is in
+// loader/kxdbdatasheetsummary.h.
 //
 // Conventions as in kxdbdatasheetutils.h: objects and attributes are
 // borrowed; routines returning HRESULT report failures as the thread's
@@ -12,7 +13,6 @@
 
 #include <cstdint>
 
-#include "events/triggers.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetutils.h"
@@ -83,40 +83,6 @@ HRESULT NotifyTemplateLibrary(IKXQApplication* application, IKXQObject* datashee
 // Hands `value` as decimal text to the object's text operation (PutText);
 // its HRESULT. Null object: E_POINTER.
 HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value);
-// Sets up the triggers of every current page of the datasheet.
-HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet);
-
-// ---- Summary sheets ---------------------------------------------------
-
-// `template`'s classes' instances (the take-all flag skips the scope
-// test), onto the summary sheet: a page each (page-per-member) or rows of
-// its first page (continuous list).
-HRESULT AddMembersToSummarySheet(MainContext& main, IKXQObject* datasheet, IKXQTemplate* tmpl,
-                                 bool takeAll);
-// Places `member` on the highest page of the template page's template, or
-// on a new page (a datasheet event). `quiet`: no on-sheet test, no
-// triggers.
-HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* datasheet,
-                            IKXQTemplatePage* templatePage, bool quiet);
-// The members as rows of a continuous-list page without rows.
-HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members,
-                         IKXQObject* page, IKXQTemplatePage* templatePage);
-// Adds `object` to the page: placed on a node, or as a continuous-list row
-// appended (`row` -1) or inserted at `row`, with its field values and
-// revisions and, unless `events` is false, the clients told. The database
-// events add rows silently.
-HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
-                      IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
-                      bool events = true);
-// The instances of the template's classes placed on a new page.
-HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl);
-// The work behind the automation method "ProcessSummarySheet": the
-// template's filter on the sheet, its members added, its sort applied.
-HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* datasheet);
-// Appends the instances of `cls` / of an object collection (references
-// taken; null elements kept).
-void CollectChildObjects(ComPtrArray<IKXQObject>& objects, IKXQClass* cls);
-void CollectEnumObjects(ComPtrArray<IKXQObject>& objects, IKXQObjectCollection* collection);
 
 // ---- Dimension sets and units -----------------------------------------
 

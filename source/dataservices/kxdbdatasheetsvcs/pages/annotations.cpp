@@ -2,11 +2,11 @@
 
 #include <functional>
 
-#include "fields/kxfielddata.h"
 #include "host/settings.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/scopedcurrent.h"
 
 namespace {

@@ -26,28 +26,12 @@
 #include <vector>
 
 #include "kxstoreptrs.h"
+#include "loader/pageoperations.h"
 #include "model/maincontext.h"
 
 struct PageLoadContext;
 
 namespace KXDBDatasheetSvcs {
-
-// Places `page` directly before or after `anchor` in the datasheet's
-// current pages (appended when `anchor` is none or not among them), moving
-// it when it stands there already. Page numbers shift relative to their
-// old values: gaps survive. A page placed relative to itself stays where
-// it is.
-void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, bool before);
-// The same for several pages at once, kept together in the given order, in
-// one pass over the list.
-void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IKXQObject* anchor,
-                bool before);
-
-// The text shown for a page: its "Name" formatted with its "PageNumber"
-// (FormatPageName: a name never acts as a format); an empty name shows the
-// number (0 when unset), or "Unnamed" for the number -1. *name: a new BSTR
-// the caller frees. A null page raises E_POINTER.
-void GetPageDisplayName(IKXQObject* page, BSTR* name);
 
 // The current page `pageId` of any datasheet, and its datasheet in
 // `datasheet` (may be null). E_INVALIDARG "Object %d is not a current page of a datasheet"

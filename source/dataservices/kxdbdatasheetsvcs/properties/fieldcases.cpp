@@ -4,7 +4,7 @@
 
 #include "com/errorinfo.h"
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"

@@ -1,11 +1,11 @@
 #include "properties/fieldformat.h"
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
+#include "model/kxfielddata.h"
 #include "properties/fieldpage.h"
 #include "xmlreply.h"
 

@@ -4,10 +4,11 @@
 #include <cstdint>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"

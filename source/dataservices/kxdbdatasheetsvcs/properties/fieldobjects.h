@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "fields/fieldaddress.h"
+#include "fieldmodel/fieldaddress.h"
 #include "kxstoreptrs.h"
 #include "model/maincontext.h"
 

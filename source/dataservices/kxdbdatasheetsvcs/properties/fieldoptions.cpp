@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "fields/fieldassert.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/fieldassert.h"
 #include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 #include "xmlreply.h"

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "fields/fieldaddress.h"
+#include "fieldmodel/fieldaddress.h"
 #include "model/maincontext.h"
 
 class GetOptionsSchema : public MessageParser {

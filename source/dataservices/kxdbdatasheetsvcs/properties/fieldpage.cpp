@@ -1,16 +1,16 @@
 #include "properties/fieldpage.h"
 
 #include "com/wstr.h"
-#include "fields/fieldassert.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/fieldassert.h"
+#include "loader/loaddatasheet.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 namespace {
 

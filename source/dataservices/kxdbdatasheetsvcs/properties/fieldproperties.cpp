@@ -4,12 +4,12 @@
 #include <functional>
 #include <string>
 
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "properties/fieldformat.h"
 #include "properties/fieldpage.h"
 #include "variantutil.h"

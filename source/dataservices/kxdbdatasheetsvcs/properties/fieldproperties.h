@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "fields/fieldaddress.h"
+#include "fieldmodel/fieldaddress.h"
 #include "model/maincontext.h"
 
 class GetFieldPropertiesSchema : public MessageParser {

@@ -1,6 +1,6 @@
 #include "properties/fieldstatus.h"
 
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetutils.h"

@@ -1,6 +1,6 @@
 #include "properties/methods.h"
 
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"

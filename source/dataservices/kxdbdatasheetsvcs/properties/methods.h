@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "fields/fieldaddress.h"
+#include "fieldmodel/fieldaddress.h"
 #include "model/maincontext.h"
 
 class GetFieldObjectSchema : public MessageParser {

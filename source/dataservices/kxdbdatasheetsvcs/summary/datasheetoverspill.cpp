@@ -1,16 +1,16 @@
 #include "summary/datasheetoverspill.h"
 
 #include "com/wstr.h"
-#include "events/triggers.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/pageoperations.h"
+#include "loader/triggers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/pages.h"
 #include "summary/composition.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include "summary/filters.h"
 
 #include "com/wstr.h"
-#include "events/triggers.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/triggers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/mainworkers.h"

@@ -3,7 +3,7 @@
 // named with positions, and a continuous list of pumps.
 #pragma once
 
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "modelfixture.h"
 
 namespace modeltest {

@@ -10,9 +10,9 @@
 
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
-#include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

@@ -3,7 +3,7 @@
 // the trigger callbacks inside that change's transaction, as the host
 // program does. What the callbacks posted, what they recorded again and
 // what they wrote is checked.
-#include "events/triggers.h"
+#include "loader/triggers.h"
 
 #include <gtest/gtest.h>
 #include <set>

@@ -1,6 +1,6 @@
 // The datasheet loader, driven inside a request served by hand (it has no
 // message of its own), and the page set-up writer.
-#include "pages/loaddatasheet.h"
+#include "loader/loaddatasheet.h"
 
 #include <gtest/gtest.h>
 #include <string>

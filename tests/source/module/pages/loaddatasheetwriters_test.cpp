@@ -4,12 +4,12 @@
 #include <string>
 
 #include "com/errorinfo.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxcomexception.h"
+#include "loader/loaddatasheet.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
-#include "pages/loaddatasheet.h"
+#include "model/kxfielddata.h"
 #include "support/pagesfixture.h"
 
 using namespace pagestest;

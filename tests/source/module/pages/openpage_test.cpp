@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "fields/kxfielddata.h"
+#include "loader/loaddatasheet.h"
 #include "main/main.h"
-#include "pages/loaddatasheet.h"
+#include "model/kxfielddata.h"
 #include "pages/pages.h"
 #include "support/pagesfixture.h"
 

@@ -1,23 +1,23 @@
 // Trigger set-up and item recording (see triggers.h).
-#include "events/triggers.h"
+#include "loader/triggers.h"
 
 #include <algorithm>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
-#include "main/kxdbdatasheetsvcs_i.h"
+#include "loader/loaddatasheet.h"
+#include "loader/pageoperations.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
 #include "model/mainworkers.h"
+#include "model/moduleidentity.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/loaddatasheet.h"
-#include "pages/pages.h"
 #include "variantutil.h"
 
 namespace {

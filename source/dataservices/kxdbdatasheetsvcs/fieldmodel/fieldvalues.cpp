@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"

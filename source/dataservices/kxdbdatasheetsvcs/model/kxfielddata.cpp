@@ -1,4 +1,4 @@
-#include "fields/kxfielddata.h"
+#include "model/kxfielddata.h"
 
 #include <new>
 #include <string>

@@ -1,26 +1,26 @@
 // The datasheet loader, the page set-up and page contents writers and the
 // preparation of a page for the field writers. The field, unit, revision,
 // annotation and qualifier writers are in loaddatasheetwriters.cpp.
-#include "pages/loaddatasheet.h"
+#include "loader/loaddatasheet.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "kxxmlutils.h"
+#include "loader/pageoperations.h"
+#include "loader/triggers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
-#include "pages/pages.h"
 
 namespace {
 

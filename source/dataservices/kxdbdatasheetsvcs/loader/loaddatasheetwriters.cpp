@@ -4,19 +4,19 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "kxxmlutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 
 namespace {
 

@@ -1,18 +1,19 @@
-#include "fields/fieldassert.h"
+#include "loader/fieldassert.h"
 
 #include <vector>
 
 #include "com/wstr.h"
-#include "events/triggers.h"
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "loader/kxdbdatasheetsummary.h"
+#include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
-#include "pages/loaddatasheet.h"
 #include "xmlreply.h"
 
 namespace {

@@ -1,25 +1,29 @@
 // Summary-sheet membership: members of a template's classes onto a summary
 // sheet (a page each, or rows of a continuous list), one object onto a page
-// or into a list, and the summary-sheet processing of the automation
-// method.
+// or into a list, the summary-sheet processing of the automation method,
+// and the triggers of a datasheet's pages set up.
+#include "loader/kxdbdatasheetsummary.h"
+
 #include <algorithm>
 #include <vector>
 
 #include "com/comutil.h"
 #include "com/enumvariant.h"
 #include "com/wstr.h"
-#include "fields/kxfielddata.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
+#include "loader/triggers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
+constexpr FrameOptions kFrame{.file = kFile};
 constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 constexpr int32_t kMaxFieldEvents = 100;
 
@@ -496,6 +500,16 @@ HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* d
     return S_OK;
   };
   return ServeRequest(u"KXDBDatasheetSvcs::ProcessSummarySheet", kSilentFrame, work);
+}
+
+HRESULT InitializePageTriggerUOM(MainContext& main, IKXQObject* datasheet) {
+  const auto work = [&](KXComException& ctx) {
+    ForEachCurrentPage(datasheet, [&](IKXQObject* page) {
+      KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
+    });
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDataSheetSvcs::InitializePageTriggerUOM", kFrame, work);
 }
 
 }  // namespace KXDBDatasheetSvcs

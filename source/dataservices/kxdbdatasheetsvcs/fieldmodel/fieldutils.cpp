@@ -2,14 +2,14 @@
 // and the route cache; continuous lists from a row object; node chains,
 // object vectors and qualifier routes. Values as text are in
 // fieldvalues.cpp, the field lookups in fieldlookups.cpp.
-#include "fields/fieldutils.h"
+#include "fieldmodel/fieldutils.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "com/wstr.h"
-#include "fields/routecache.h"
+#include "fieldmodel/routecache.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"

@@ -1,4 +1,4 @@
-#include "fields/routecache.h"
+#include "fieldmodel/routecache.h"
 
 #include <system_error>
 

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "com/comutil.h"
-#include "fields/kxfielddata.h"
 #include "host/application.h"
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
+#include "model/kxfielddata.h"
 
 namespace {
 

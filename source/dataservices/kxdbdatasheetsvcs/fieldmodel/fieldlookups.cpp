@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "fields/fieldutils.h"
-#include "fields/kxfielddata.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
@@ -15,6 +14,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "xmlreply.h"
 

@@ -1,0 +1,35 @@
+// The page list of a datasheet, shared by the page messages, the loader,
+// the triggers and the summary messages: pages placed among the current
+// pages and renumbered, and the name a page is shown with.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "com/comutil.h"
+#include "kxstoreptrs.h"
+
+namespace KXDBDatasheetSvcs {
+
+// A page's "PageNumber"; 0 when it has none.
+int32_t PageNumberOf(IKXQObject* page);
+void SetPageNumber(IKXQObject* page, int32_t number);
+
+// Places `page` directly before or after `anchor` in the datasheet's
+// current pages (appended when `anchor` is none or not among them), moving
+// it when it stands there already. Page numbers shift relative to their
+// old values: gaps survive. A page placed relative to itself stays where
+// it is.
+void RenumberPages(IKXQObject* datasheet, IKXQObject* page, IKXQObject* anchor, bool before);
+// The same for several pages at once, kept together in the given order, in
+// one pass over the list.
+void PlacePages(IKXQObject* datasheet, const std::vector<IKXQObject*>& block, IKXQObject* anchor,
+                bool before);
+
+// The text shown for a page: its "Name" formatted with its "PageNumber"
+// (FormatPageName: a name never acts as a format); an empty name shows the
+// number (0 when unset), or "Unnamed" for the number -1. *name: a new BSTR
+// the caller frees. A null page raises E_POINTER.
+void GetPageDisplayName(IKXQObject* page, BSTR* name);
+
+}  // namespace KXDBDatasheetSvcs
