@@ -7,6 +7,7 @@
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "loader/loaddatasheet.h"
@@ -183,8 +184,9 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
 }
 
-HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templatePage, int32_t index,
-                        IKXQTrigger* trigger, SAFEARRAY* overspillChain, IKXQAttribute*) {
+HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templatePage,
+                        int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
+                        IKXQAttribute*) {
   return ServeRequest(u"RecordFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
     IKXQTemplateFieldPtr field;
@@ -231,8 +233,9 @@ HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateFie
   });
 }
 
-HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
-                                  IKXQTrigger* trigger, int32_t position) {
+HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
+                                  IKXQTemplatePage* templatePage, IKXQTrigger* trigger,
+                                  int32_t position) {
   return ServeRequest(u"RecordContinuousFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
@@ -378,7 +381,8 @@ HRESULT InitializeDatasheetTrigger(MainContext& main, IKXQObject* datasheet) {
   return ServeRequest(u"KXDBDatasheetServices::InitializeDatasheetTrigger", kFrame, work);
 }
 
-HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet, IKXQTrigger* trigger) {
+HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet,
+                                       IKXQTrigger* trigger) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     CheckPointerArgument(ctx, trigger);
@@ -576,3 +580,31 @@ HRESULT InitializePermanentFilterTrigger(MainContext& main, IKXQObject* summary)
 }
 
 }  // namespace KXDBDatasheetServices
+
+namespace KXDBDatasheetSvcs {
+
+bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
+                      IKXQObject* summary, IKXQTrigger* trigger) {
+  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
+  return IsObjectInFilter(ctx, application, filter, object, summary, trigger);
+}
+
+bool IsObjectInFilter(KXComException& ctx, IKXQApplication* application, const VARIANT& filter,
+                      IKXQObject* object, IKXQObject* summary, IKXQTrigger* trigger) {
+  // The claim test goes to the store under its one spelling, whatever the
+  // case of the stored name.
+  const _variant_t claimOnly(u"KX_CLAIM_ONLY");
+  const bool isClaimOnly = filter.vt == VT_BSTR && filter.bstrVal != nullptr &&
+                           _wcsicmp(filter.bstrVal, u"KX_CLAIM_ONLY") == 0;
+  const VARIANT& tested = isClaimOnly ? static_cast<const VARIANT&>(claimOnly) : filter;
+  if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
+  CheckPointerArgument(ctx, object);
+  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
+  KXScopeGuard endItem([&] { (void)trigger->EndItem(); });
+  const bool passes = IsObjectInFilter(application, tested, object, summary);
+  endItem.Dismiss();
+  KX_CHECK(ctx, trigger->EndItem());
+  return passes;
+}
+
+}  // namespace KXDBDatasheetSvcs

@@ -7,7 +7,6 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "loader/triggers.h"
 #include "main/main.h"
@@ -42,34 +41,6 @@ IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
 }
 
 }  // namespace
-
-namespace KXDBDatasheetSvcs {
-
-bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQObject* object,
-                      IKXQObject* summary, IKXQTrigger* trigger) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::IsObjectInFilter");
-  return IsObjectInFilter(ctx, application, filter, object, summary, trigger);
-}
-
-bool IsObjectInFilter(KXComException& ctx, IKXQApplication* application, const VARIANT& filter,
-                      IKXQObject* object, IKXQObject* summary, IKXQTrigger* trigger) {
-  // The claim test goes to the store under its one spelling, whatever the
-  // case of the stored name.
-  const _variant_t claimOnly(u"KX_CLAIM_ONLY");
-  const bool isClaimOnly = filter.vt == VT_BSTR && filter.bstrVal != nullptr &&
-                           _wcsicmp(filter.bstrVal, u"KX_CLAIM_ONLY") == 0;
-  const VARIANT& tested = isClaimOnly ? static_cast<const VARIANT&>(claimOnly) : filter;
-  if (trigger == nullptr) return IsObjectInFilter(application, tested, object, summary);
-  CheckPointerArgument(ctx, object);
-  KX_CHECK(ctx, trigger->BeginItem(_variant_t(kx_ltow(ObjectIdOf(object), 10).c_str())));
-  KXScopeGuard endItem([&] { (void)trigger->EndItem(); });
-  const bool passes = IsObjectInFilter(application, tested, object, summary);
-  endItem.Dismiss();
-  KX_CHECK(ctx, trigger->EndItem());
-  return passes;
-}
-
-}  // namespace KXDBDatasheetSvcs
 
 HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
                                           bool isDatasheet) {
