@@ -82,7 +82,7 @@ class Sheet {
     for (int k = 0; k < count; ++k) request += u"<Page TemplateId=\"T\" TemplatePageId=\"P\"/>";
     request += u"</InsertPages></XMLMessage>";
     const _bstr_t text(request.c_str());
-    return Round([&] { return Messages::InsertPages(*main_, text); });
+    return Round([&] { return KXDBDatasheetSvcs::InsertPages(*main_, text); });
   }
   // Moves the second page after the last but one.
   bool Move() {
@@ -90,7 +90,7 @@ class Sheet {
         u"<XMLMessage TargetId=\"10\" Status=\"1\"><MovePage MovePageId=\"12\" PageId=\"" +
         std::u16string(kx_format(u"%d", 10 + pages_ - 1)) + u"\"/></XMLMessage>";
     const _bstr_t text(request.c_str());
-    return Round([&] { return Messages::MovePage(*main_, text); });
+    return Round([&] { return KXDBDatasheetSvcs::MovePage(*main_, text); });
   }
 
  private:

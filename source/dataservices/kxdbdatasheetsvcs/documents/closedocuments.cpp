@@ -45,7 +45,7 @@ HRESULT CloseDocumentsMessageParser::CloseDocument(uint32_t element) {
   });
 }
 
-HRESULT Messages::CloseDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CloseDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CloseDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::CloseDocuments",
                                                    request);
 }

@@ -31,8 +31,8 @@ void CloseDocument(MainContext& main, int32_t documentId, int32_t status);
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT CloseDocuments(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -150,7 +150,7 @@ HRESULT CompareDocumentsMessageParser::CompareDocuments() {
   });
 }
 
-HRESULT Messages::CompareDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CompareDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CompareDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::CompareDocuments",
                                                      request);
 }

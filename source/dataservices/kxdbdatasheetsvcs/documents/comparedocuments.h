@@ -57,8 +57,8 @@ class CompareDocumentsMessageParser final : public CompareDocumentsSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT CompareDocuments(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

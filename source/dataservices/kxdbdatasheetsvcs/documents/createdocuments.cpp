@@ -320,7 +320,7 @@ void CreateDocumentsMessageParser::WriteDiagramReply(IKXQObject* diagram) {
   XMLReply::WriteElement(Reply(), u"Diagram", nullptr);
 }
 
-HRESULT Messages::CreateDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CreateDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CreateDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::CreateDocuments",
                                                     request);
 }

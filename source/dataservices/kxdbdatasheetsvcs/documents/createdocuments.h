@@ -57,8 +57,8 @@ class CreateDocumentsMessageParser final : public CreateDocumentsSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT CreateDocuments(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -54,13 +54,13 @@ HRESULT RecaseDocumentsMessageParser::RecaseDocument() {
   });
 }
 
-HRESULT Messages::RecaseDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::RecaseDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<RecaseDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::RecaseDocuments",
                                                     request);
 }
 
 // The request text is the datasheet's id in decimal.
-HRESULT Messages::ListDatasheetObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetObjects", [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
     GetStoreObject(main.m_pDatabase, datasheet, _wtol(request ? request : u""));

@@ -38,9 +38,9 @@ void RecaseDocument(MainContext& main, const OLECHAR* targetId, int32_t caseId);
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT RecaseDocuments(MainContext& main, const OLECHAR* request);
 HRESULT ListDatasheetObjects(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -77,7 +77,7 @@ void WriteObjectFilters(MainContext& main) {
 
 }  // namespace
 
-HRESULT Messages::GetConfigurations(MainContext& main, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::GetConfigurations(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetConfigurations", [&](KXComException& ctx) {
     // Added before the reply begins: it lands on "XMLMessage".
     XMLReply::AddStringAttribute(main, u"MessageOfTheDay", nullptr);
@@ -111,7 +111,7 @@ HRESULT Messages::GetConfigurations(MainContext& main, const OLECHAR*) {
   });
 }
 
-HRESULT Messages::GetObjectFilters(MainContext& main, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::GetObjectFilters(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetObjectFilters", [&](KXComException&) {
     XMLReply::BeginMessage(main, u"App", -1);
     XMLReply::StartElement(main, u"ObjectFilters");

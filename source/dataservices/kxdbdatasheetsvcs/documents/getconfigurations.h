@@ -12,9 +12,9 @@
 #include "model/maincontext.h"
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetConfigurations(MainContext& main, const OLECHAR* request);
 HRESULT GetObjectFilters(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

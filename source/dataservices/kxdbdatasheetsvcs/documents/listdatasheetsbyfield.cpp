@@ -2,7 +2,7 @@
 
 #include "com/wstr.h"
 
-HRESULT Messages::ListDatasheetsByField(MainContext& /*main*/, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetsByField(MainContext& /*main*/, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByField", [&](KXComException&) {
     (void)_wtol(request ? request : u"");
     return S_OK;

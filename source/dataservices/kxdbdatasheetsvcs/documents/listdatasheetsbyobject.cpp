@@ -131,7 +131,7 @@ void ListDatasheetsByObjectMessageParser::ForgetEntries() {
   m_list.RemoveAll();
 }
 
-HRESULT Messages::ListDatasheetsByObject(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetsByObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetsByObjectMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
 }

@@ -45,8 +45,8 @@ void ListDatasheetsForObject(MainContext& main, KXDatasheetInfoList& list, int32
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDatasheetsByObject(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

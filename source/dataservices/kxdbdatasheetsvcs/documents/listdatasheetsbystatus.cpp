@@ -27,7 +27,7 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Messages::ListDatasheetsByStatus(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetsByStatus(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetsByStatus", [&](KXComException&) {
     return KXDBDatasheetSvcs::RunListing(kFile, [&] {
       KXDatasheetInfoList list;

@@ -19,8 +19,8 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDatasheetsByStatus(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -110,7 +110,7 @@ void ListDatasheetsByTemplateMessageParser::ForgetEntries() {
   m_list.RemoveAll();
 }
 
-HRESULT Messages::ListDatasheetsByTemplate(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetsByTemplate(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetsByTemplateMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetsByTemplate", request);
 }

@@ -43,8 +43,8 @@ void ListDatasheetsForTemplate(MainContext& main, KXDatasheetInfoList& list,
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDatasheetsByTemplate(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

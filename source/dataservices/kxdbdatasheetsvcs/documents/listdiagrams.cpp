@@ -59,7 +59,7 @@ void ListSharedDiagramsOf(MainContext& main, KXDiagramInfoList& list) {
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Messages::ListDiagrams(MainContext& main, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::ListDiagrams(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDiagrams", [&](KXComException&) {
     return KXDBDatasheetSvcs::RunListing(kFile, [&] {
       KXDiagramInfoList list;
@@ -69,7 +69,7 @@ HRESULT Messages::ListDiagrams(MainContext& main, const OLECHAR*) {
   });
 }
 
-HRESULT Messages::ListSharedDiagrams(MainContext& main, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::ListSharedDiagrams(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListSharedDiagrams", [&](KXComException&) {
     return KXDBDatasheetSvcs::RunListing(kFile, [&] {
       KXDiagramInfoList list;

@@ -28,9 +28,9 @@ void ListSharedDiagramsOf(MainContext& main, KXDiagramInfoList& list);
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDiagrams(MainContext& main, const OLECHAR* request);
 HRESULT ListSharedDiagrams(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

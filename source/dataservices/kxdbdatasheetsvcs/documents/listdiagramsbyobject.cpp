@@ -75,7 +75,7 @@ void ListDiagramsByObjectMessageParser::ForgetEntries() {
 }
 
 // Traced under the datasheet listing's name, as the editor's logs expect.
-HRESULT Messages::ListDiagramsByObject(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDiagramsByObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDiagramsByObjectMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetsByObject", request);
 }

@@ -39,8 +39,8 @@ void ListDiagramsForObject(MainContext& main, KXDiagramInfoList& list, int32_t o
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDiagramsByObject(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

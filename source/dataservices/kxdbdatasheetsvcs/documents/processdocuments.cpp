@@ -126,7 +126,7 @@ HRESULT ProcessDocumentsMessageParser::Finish() {
   });
 }
 
-HRESULT Messages::ProcessDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ProcessDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ProcessDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::ProcessDocuments",
                                                      request);
 }

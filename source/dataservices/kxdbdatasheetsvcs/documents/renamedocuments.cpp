@@ -61,7 +61,7 @@ HRESULT RenameDocumentsMessageParser::RenameDocument(uint32_t element) {
   });
 }
 
-HRESULT Messages::RenameDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::RenameDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<RenameDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::RenameDocuments",
                                                     request);
 }

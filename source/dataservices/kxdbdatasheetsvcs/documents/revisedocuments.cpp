@@ -588,12 +588,12 @@ void IssueDocumentsMessageParser::EndReply() {
 
 // ---- Handlers ------------------------------------------------------------
 
-HRESULT Messages::SubmitDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SubmitDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SubmitDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::SubmitDocuments",
                                                     request);
 }
 
-HRESULT Messages::CheckDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CheckDocuments(MainContext& main, const OLECHAR* request) {
   // Refused before anything is read without the privilege.
   return ServeMessage<CheckDocumentsMessageParser>(
       main, u"KXDBDatasheetSvcs::CheckDocuments", request,
@@ -601,7 +601,7 @@ HRESULT Messages::CheckDocuments(MainContext& main, const OLECHAR* request) {
        &HasPrivilege});
 }
 
-HRESULT Messages::IssueDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::IssueDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<IssueDocumentsMessageParser>(
       main, u"KXDBDatasheetSvcs::IssueDocuments", request,
       {u"IssueDocument", u"You do not have IssueDocument privilege", KX_HERE(kFile),

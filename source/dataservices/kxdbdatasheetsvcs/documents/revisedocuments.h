@@ -143,10 +143,10 @@ void RemoveMarkupAnnotations(MainContext& main, IKXQObject* page, int32_t status
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SubmitDocuments(MainContext& main, const OLECHAR* request);
 HRESULT CheckDocuments(MainContext& main, const OLECHAR* request);
 HRESULT IssueDocuments(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

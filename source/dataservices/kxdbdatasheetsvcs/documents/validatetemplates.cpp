@@ -342,12 +342,12 @@ HRESULT UpdateTemplatesMessageParser::WriteSummary() {
   });
 }
 
-HRESULT Messages::UpdateTemplates(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::UpdateTemplates(MainContext& main, const OLECHAR* request) {
   return ServeMessage<UpdateTemplatesMessageParser>(main, u"KXDBDatasheetSvcs::UpdateTemplates",
                                                     request);
 }
 
-HRESULT Messages::ValidateTemplates(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ValidateTemplates(MainContext& main, const OLECHAR* request) {
   (void)request;  // the request carries nothing
   return ServeRequest(u"KXDBDatasheetSvcs::ValidateTemplates", [&](KXComException& ctx) {
     IKXQClassPtr cls;

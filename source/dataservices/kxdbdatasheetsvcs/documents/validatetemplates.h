@@ -105,9 +105,9 @@ class UpdateTemplatesMessageParser final : public UpdateTemplatesSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT UpdateTemplates(MainContext& main, const OLECHAR* request);
 HRESULT ValidateTemplates(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -112,7 +112,7 @@ HRESULT WithdrawDocumentsMessageParser::Work() {
   });
 }
 
-HRESULT Messages::WithdrawDocuments(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::WithdrawDocuments(MainContext& main, const OLECHAR* request) {
   return ServeMessage<WithdrawDocumentsMessageParser>(main, u"KXDBDatasheetSvcs::WithdrawDocuments",
                                                       request);
 }

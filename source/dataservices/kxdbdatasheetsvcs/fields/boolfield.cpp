@@ -23,6 +23,6 @@ HRESULT SetBoolFieldMessageParser::SetBoolFieldValue() {
   });
 }
 
-HRESULT Messages::SetBoolField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetBoolField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetBoolFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetBoolField", request);
 }

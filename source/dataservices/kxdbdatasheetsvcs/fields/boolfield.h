@@ -24,8 +24,8 @@ class SetBoolFieldMessageParser final : public SetBoolFieldSchema, public FieldM
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SetBoolField(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

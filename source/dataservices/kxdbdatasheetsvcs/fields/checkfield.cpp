@@ -36,7 +36,7 @@ HRESULT SetCheckFieldMessageParser::SetCheckFieldValue() {
   });
 }
 
-HRESULT Messages::SetCheckField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetCheckField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetCheckFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetCheckField",
                                                   request);
 }

@@ -25,8 +25,8 @@ class SetCheckFieldMessageParser final : public SetCheckFieldSchema, public Fiel
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SetCheckField(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

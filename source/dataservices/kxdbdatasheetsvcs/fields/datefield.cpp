@@ -23,6 +23,6 @@ HRESULT SetDateFieldMessageParser::SetDateFieldValue() {
   });
 }
 
-HRESULT Messages::SetDateField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetDateField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetDateFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetDateField", request);
 }

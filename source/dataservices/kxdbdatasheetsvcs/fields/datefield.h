@@ -24,8 +24,8 @@ class SetDateFieldMessageParser final : public SetDateFieldSchema, public FieldM
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SetDateField(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -236,7 +236,7 @@ HRESULT GetInfoForReportMessageParser::WriteObjectInfo() {
   });
 }
 
-HRESULT Messages::GetInfoForReport(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetInfoForReport(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetInfoForReportMessageParser>(main, u"KXDBDatasheetSvcs::GetInfoForReport",
                                                      request);
 }

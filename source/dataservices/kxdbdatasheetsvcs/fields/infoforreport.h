@@ -38,8 +38,8 @@ class GetInfoForReportMessageParser final : public GetInfoForReportSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetInfoForReport(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -24,7 +24,7 @@ HRESULT SetIntegerFieldMessageParser::SetIntegerFieldValue() {
   });
 }
 
-HRESULT Messages::SetIntegerField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetIntegerField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetIntegerFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetIntegerField",
                                                     request);
 }

@@ -39,8 +39,8 @@ class SetIntegerFieldMessageParser final : public SetIntegerFieldSchema,
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SetIntegerField(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

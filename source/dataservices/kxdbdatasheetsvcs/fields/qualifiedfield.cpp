@@ -140,6 +140,6 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
   });
 }
 
-HRESULT Messages::SetQualifier(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetQualifier(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetQualifierMessageParser>(main, u"KXDBDatasheetSvcs::SetQualifier", request);
 }

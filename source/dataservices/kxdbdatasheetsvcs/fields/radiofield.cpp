@@ -57,7 +57,7 @@ HRESULT SetRadioFieldMessageParser::SetRadioFieldValue() {
   });
 }
 
-HRESULT Messages::SetRadioField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetRadioField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetRadioFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetRadioField",
                                                   request);
 }

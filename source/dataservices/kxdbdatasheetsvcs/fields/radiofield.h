@@ -28,8 +28,8 @@ class SetRadioFieldMessageParser final : public SetRadioFieldSchema, public Fiel
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SetRadioField(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -24,6 +24,6 @@ HRESULT SetRealFieldMessageParser::SetRealFieldValue() {
   });
 }
 
-HRESULT Messages::SetRealField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetRealField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetRealFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetRealField", request);
 }

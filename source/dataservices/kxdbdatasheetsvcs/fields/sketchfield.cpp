@@ -114,7 +114,7 @@ HRESULT SetSketchFieldMessageParser::SetSketchFieldValue() {
   });
 }
 
-HRESULT Messages::SetSketchField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetSketchField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetSketchFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetSketchField",
                                                    request);
 }

@@ -37,8 +37,8 @@ class SetSketchFieldMessageParser final : public SetSketchFieldSchema, public Fi
 std::u16string ComposeSketchText(const OLECHAR* incoming, const OLECHAR* stored);
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT SetSketchField(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -23,7 +23,7 @@ HRESULT SetStringFieldMessageParser::SetStringFieldValue() {
   });
 }
 
-HRESULT Messages::SetStringField(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetStringField(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetStringFieldMessageParser>(main, u"KXDBDatasheetSvcs::SetStringField",
                                                    request);
 }

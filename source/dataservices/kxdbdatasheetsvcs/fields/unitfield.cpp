@@ -73,7 +73,7 @@ HRESULT GetUnitsMessageParser::WritePopUnits() {
   });
 }
 
-HRESULT Messages::GetUnits(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetUnits(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetUnitsMessageParser>(main, u"KXDBDatasheetSvcs::GetUnits", request);
 }
 
@@ -118,6 +118,6 @@ HRESULT SetUnitMessageParser::SetUnitValue() {
   });
 }
 
-HRESULT Messages::SetUnit(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetUnit(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetUnitMessageParser>(main, u"KXDBDatasheetSvcs::SetUnit", request);
 }

@@ -48,9 +48,9 @@ class SetUnitMessageParser final : public SetUnitSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetUnits(MainContext& main, const OLECHAR* request);
 HRESULT SetUnit(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

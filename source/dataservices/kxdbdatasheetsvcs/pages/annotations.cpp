@@ -188,7 +188,7 @@ HRESULT CreateAnnotationMessageParser::CreatePageAnnotation(IKXQObject* page, in
   return ServeRequest(u"CreateAnnotationMessageParser::CreatePageAnnotation", kSilentFrame, work);
 }
 
-HRESULT Messages::CreateAnnotation(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CreateAnnotation(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CreateAnnotationMessageParser>(main, u"KXDBDatasheetSvcs::CreateAnnotation",
                                                      request);
 }
@@ -244,7 +244,7 @@ HRESULT SetAnnotationMessageParser::SetPageAnnotation(IKXQObject* page, int32_t 
   return ServeRequest(u"SetAnnotationMessageParser::SetPageAnnotation", kSilentFrame, work);
 }
 
-HRESULT Messages::SetAnnotation(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetAnnotation(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetAnnotationMessageParser>(main, u"KXDBDatasheetSvcs::SetAnnotation",
                                                   request);
 }
@@ -295,7 +295,7 @@ HRESULT MoveAnnotationMessageParser::MovePageAnnotation(IKXQObject* page, int32_
   return ServeRequest(u"MoveAnnotationMessageParser::MovePageAnnotation", kSilentFrame, work);
 }
 
-HRESULT Messages::MoveAnnotation(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::MoveAnnotation(MainContext& main, const OLECHAR* request) {
   return ServeMessage<MoveAnnotationMessageParser>(main, u"KXDBDatasheetSvcs::MoveAnnotation",
                                                    request);
 }

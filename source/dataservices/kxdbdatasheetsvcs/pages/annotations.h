@@ -79,10 +79,10 @@ class MoveAnnotationMessageParser final : public MoveAnnotationSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT CreateAnnotation(MainContext& main, const OLECHAR* request);
 HRESULT SetAnnotation(MainContext& main, const OLECHAR* request);
 HRESULT MoveAnnotation(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

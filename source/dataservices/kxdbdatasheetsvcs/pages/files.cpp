@@ -201,7 +201,7 @@ HRESULT ReplaceTemplateWithQMF(HostConnection& host, const OLECHAR* templateId,
 // ---------------------------------------------------------------------------
 // The handlers and the workers of the two parsed messages.
 
-HRESULT Messages::GetTemplateFile(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetTemplateFile(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetTemplateFile", [&](KXComException& ctx) {
     const std::u16string bare = BareName(request);
     const OLECHAR* templateId = bare.c_str();
@@ -262,13 +262,13 @@ HRESULT GetTemplateFromDBMessageParser::GetTemplateFromDB() {
     if (!SendCachedText(ctx, Reply(), &IKXQTemplateLibrary::GetCachedTemplateData,
                         m_templateId.c_str(), m_checknum.c_str(),
                         u"Unable to send template data for %ls")) {
-      KX_CHECK(ctx, Messages::GetTemplateFile(*m_pMain, m_templateId.c_str()));
+      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateFile(*m_pMain, m_templateId.c_str()));
     }
     return S_OK;
   });
 }
 
-HRESULT Messages::GetTemplateFromDB(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetTemplateFromDB(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetTemplateFromDBMessageParser>(main, u"KXDBDatasheetSvcs::GetTemplateFromDB",
                                                       request);
 }
@@ -309,12 +309,12 @@ HRESULT GetSourceFromDBMessageParser::GetSourceFromDB() {
   });
 }
 
-HRESULT Messages::GetSourceFromDB(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetSourceFromDB(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetSourceFromDBMessageParser>(main, u"KXDBDatasheetSvcs::GetSourceFromDB",
                                                     request);
 }
 
-HRESULT Messages::SetQMFDBTemplate(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetQMFDBTemplate(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::SetQMFDBTemplate", [&](KXComException& ctx) {
     const std::u16string_view text(request ? request : u"");
     const size_t first = text.find(kMarker);
@@ -336,7 +336,7 @@ HRESULT Messages::SetQMFDBTemplate(MainContext& main, const OLECHAR* request) {
   });
 }
 
-HRESULT Messages::GetBitmapFile(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetBitmapFile(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetBitmapFile", [&](KXComException& ctx) {
     const std::u16string bare = BareName(request);
     const OLECHAR* name = bare.c_str();
@@ -356,7 +356,7 @@ HRESULT Messages::GetBitmapFile(MainContext& main, const OLECHAR* request) {
   });
 }
 
-HRESULT Messages::GetSourceFile(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetSourceFile(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::GetSourceFile", [&](KXComException& ctx) {
     const std::u16string bare = BareName(request);
     const OLECHAR* name = bare.c_str();

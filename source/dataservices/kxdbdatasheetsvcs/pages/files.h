@@ -72,7 +72,7 @@ bool IsNameInsideFolder(const OLECHAR* name);
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetTemplateFile(MainContext& main, const OLECHAR* request);
 HRESULT GetTemplateFromDB(MainContext& main, const OLECHAR* request);
@@ -81,4 +81,4 @@ HRESULT SetQMFDBTemplate(MainContext& main, const OLECHAR* request);
 HRESULT GetBitmapFile(MainContext& main, const OLECHAR* request);
 HRESULT GetSourceFile(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -71,7 +71,7 @@ void TemplateList::Clear() {
   m_ids.clear();
 }
 
-HRESULT Messages::ListTemplates(MainContext& main, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::ListTemplates(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListTemplates", [&](KXComException& ctx) {
     HostConnection& host = main;
     IKXQApplication* application = host.m_pApplication;
@@ -123,7 +123,7 @@ HRESULT Messages::ListTemplates(MainContext& main, const OLECHAR*) {
   });
 }
 
-HRESULT Messages::ListCachedTemplates(MainContext& main, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::ListCachedTemplates(MainContext& main, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListCachedTemplates", [&](KXComException& ctx) {
     HostConnection& host = main;
     std::vector<std::pair<_bstr_t, _bstr_t>> records;

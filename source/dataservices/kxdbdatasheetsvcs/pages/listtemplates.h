@@ -51,9 +51,9 @@ class TemplateList {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListTemplates(MainContext& main, const OLECHAR* request);
 HRESULT ListCachedTemplates(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -96,7 +96,7 @@ void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application
 // ---------------------------------------------------------------------------
 // OpenPage.
 
-HRESULT Messages::OpenPage(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::OpenPage(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::OpenPage", [&](KXComException& ctx) {
     std::u16string pageIdText(request != nullptr ? request : u"");
     // A line end after the id (a request read from a file) is not part of
@@ -124,7 +124,7 @@ HRESULT Messages::OpenPage(MainContext& main, const OLECHAR* request) {
 // ---------------------------------------------------------------------------
 // ListPageObjects.
 
-HRESULT Messages::ListPageObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListPageObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListPageObjects", [&](KXComException& ctx) {
     IKXQObjectPtr page;
     GetStoreObject(main.m_pDatabase, page, _wtol(request != nullptr ? request : u""));
@@ -206,6 +206,6 @@ HRESULT ComparePagesMessageParser::ComparePages() {
   });
 }
 
-HRESULT Messages::ComparePages(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ComparePages(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ComparePagesMessageParser>(main, u"KXDBDatasheetSvcs::ComparePages", request);
 }

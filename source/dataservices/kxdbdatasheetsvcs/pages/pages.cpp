@@ -200,7 +200,7 @@ std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templ
 
 }  // namespace KXDBDatasheetSvcs
 
-HRESULT Messages::ListTemplatePages(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListTemplatePages(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"Main::ListTemplatePages", [&](KXComException& ctx) {
     const OLECHAR* text = request ? request : u"";
     IKXQObjectPtr datasheet;
@@ -272,7 +272,7 @@ HRESULT ListTemplatePagesMessageParser::ListTemplatePagesByObject() {
   return ServeRequest(u"KXDBDatasheetSvcs::ListTemplatePagesByObject", kSilentFrame, work);
 }
 
-HRESULT Messages::ListTemplatePagesByObject(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListTemplatePagesByObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListTemplatePagesMessageParser>(
       main, u"KXDBDatasheetSvcs::ListTemplatePagesByObject", request);
 }
@@ -432,7 +432,7 @@ void PlaceInsertedPages(MainContext& main, InsertPagesState& state) {
   }
 }
 
-void DeletePage(MainContext& main, const OLECHAR* request) {
+void DeleteRequestedPage(MainContext& main, const OLECHAR* request) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::DeletePage");
   IKXQObjectPtr datasheet;
   const IKXQObjectPtr page =
@@ -567,15 +567,15 @@ HRESULT InsertPagesMessageParser::InsertPagesDone() {
   });
 }
 
-HRESULT Messages::InsertPages(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::InsertPages(MainContext& main, const OLECHAR* request) {
   return ServeMessage<InsertPagesMessageParser>(main, u"KXDBDatasheetSvcs::InsertPages", request);
 }
 
 // ---- DeletePage ----
 
-HRESULT Messages::DeletePage(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::DeletePage(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::DeletePage", [&](KXComException&) {
-    KXDBDatasheetSvcs::DeletePage(main, request);
+    KXDBDatasheetSvcs::DeleteRequestedPage(main, request);
     return S_OK;
   });
 }
@@ -606,7 +606,7 @@ HRESULT RenamePageMessageParser::RenamePage() {
   });
 }
 
-HRESULT Messages::RenamePage(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::RenamePage(MainContext& main, const OLECHAR* request) {
   return ServeMessage<RenamePageMessageParser>(main, u"KXDBDatasheetSvcs::RenamePage", request);
 }
 
@@ -645,7 +645,7 @@ HRESULT MovePageMessageParser::MovePage() {
   });
 }
 
-HRESULT Messages::MovePage(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::MovePage(MainContext& main, const OLECHAR* request) {
   return ServeMessage<MovePageMessageParser>(main, u"KXDBDatasheetSvcs::MovePage", request);
 }
 
@@ -679,7 +679,7 @@ HRESULT SetPageCaseMessageParser::SetPageCase() {
   });
 }
 
-HRESULT Messages::SetPageCase(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetPageCase(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetPageCaseMessageParser>(main, u"KXDBDatasheetSvcs::SetPageCase", request);
 }
 
@@ -728,6 +728,6 @@ HRESULT PageLayoutMessageParser::PageLayoutDone() {
                        [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
 }
 
-HRESULT Messages::PageLayout(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::PageLayout(MainContext& main, const OLECHAR* request) {
   return ServeMessage<PageLayoutMessageParser>(main, u"KXDBDatasheetSvcs::PageLayout", request);
 }

@@ -65,7 +65,7 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
 // placed as it is made.
 void PlaceInsertedPages(MainContext& main, InsertPagesState& state);
 // "DeletePage": the request text is the page id, read as `_wtol` reads.
-void DeletePage(MainContext& main, const OLECHAR* request);
+void DeleteRequestedPage(MainContext& main, const OLECHAR* request);
 // The datasheet named by a request's "TargetId" (a decimal id).
 IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId);
 
@@ -338,7 +338,7 @@ void SetComparisonPartner(PageLoadContext& context, IKXQApplication* application
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListTemplatePages(MainContext& main, const OLECHAR* request);
 HRESULT ListTemplatePagesByObject(MainContext& main, const OLECHAR* request);
@@ -352,4 +352,4 @@ HRESULT OpenPage(MainContext& main, const OLECHAR* request);
 HRESULT ListPageObjects(MainContext& main, const OLECHAR* request);
 HRESULT ComparePages(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -171,7 +171,7 @@ void ListDatasheetDimensionSetsMessageParser::WriteDimensionSets() {
   m_names.RemoveAll();
 }
 
-HRESULT Messages::ListDatasheetDimensionSets(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetDimensionSets(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionSetsMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetDimensionSets", request);
 }
@@ -200,7 +200,7 @@ void ListDatasheetDimensionsMessageParser::WriteDimensions() {
   m_names.RemoveAll();
 }
 
-HRESULT Messages::ListDatasheetDimensions(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetDimensions(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionsMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetDimensions", request);
 }
@@ -228,7 +228,7 @@ HRESULT ListDatasheetDimensionUnitsMessageParser::WriteDimensionUnits() {
                });
 }
 
-HRESULT Messages::ListDatasheetDimensionUnits(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetDimensionUnits(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetDimensionUnitsMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetDimensionUnits", request);
 }
@@ -255,7 +255,7 @@ HRESULT ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet() {
       });
 }
 
-HRESULT Messages::ChangeDatasheetDimensionSet(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ChangeDatasheetDimensionSet(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDatasheetDimensionSetMessageParser>(
       main, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionSet", request);
 }
@@ -287,7 +287,7 @@ HRESULT ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit() {
                });
 }
 
-HRESULT Messages::ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDatasheetDimensionUnitMessageParser>(
       main, u"KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit", request);
 }

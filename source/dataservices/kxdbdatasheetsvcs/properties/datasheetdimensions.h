@@ -144,7 +144,7 @@ void WriteDimensionUnitList(MainContext& main, const OLECHAR* dimension);
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDatasheetDimensionSets(MainContext& main, const OLECHAR* request);
 HRESULT ListDatasheetDimensions(MainContext& main, const OLECHAR* request);
@@ -152,4 +152,4 @@ HRESULT ListDatasheetDimensionUnits(MainContext& main, const OLECHAR* request);
 HRESULT ChangeDatasheetDimensionSet(MainContext& main, const OLECHAR* request);
 HRESULT ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -86,7 +86,7 @@ HRESULT ChangeDimensionSetForDiagrams(MainContext& main, const OLECHAR* setName)
 // ---------------------------------------------------------------------------
 // The listings
 
-HRESULT Messages::ListDimensionSets(MainContext& main, const OLECHAR* /*request*/) {
+HRESULT KXDBDatasheetSvcs::ListDimensionSets(MainContext& main, const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensionSets", [&](KXComException&) {
     SortedStringArray names;
     KXDBDatasheetSvcs::CollectDimensionSetNames(main, names);
@@ -103,7 +103,7 @@ HRESULT Messages::ListDimensionSets(MainContext& main, const OLECHAR* /*request*
   });
 }
 
-HRESULT Messages::ListDimensions(MainContext& main, const OLECHAR* /*request*/) {
+HRESULT KXDBDatasheetSvcs::ListDimensions(MainContext& main, const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensions", [&](KXComException& ctx) {
     IKXQSchema* schema = KXDBDatasheetSvcs::RequireSchema(main);
     SortedStringArray names;
@@ -125,7 +125,7 @@ HRESULT Messages::ListDimensions(MainContext& main, const OLECHAR* /*request*/) 
   });
 }
 
-HRESULT Messages::ListDimensionUnits(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDimensionUnits(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDimensionUnits", [&](KXComException&) {
     XMLReply::BeginMessage(main, u"App", -1);
     KXDBDatasheetSvcs::WriteDimensionUnitList(main, RequestName(request).c_str());
@@ -137,7 +137,7 @@ HRESULT Messages::ListDimensionUnits(MainContext& main, const OLECHAR* request) 
 // ---------------------------------------------------------------------------
 // "ChangeDimensionSet"
 
-HRESULT Messages::ChangeDimensionSet(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ChangeDimensionSet(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDimensionSet", [&](KXComException& ctx) {
     const std::u16string requested = RequestName(request);
     const _bstr_t set(requested == u"DefaultUnits" ? u"SI" : requested.c_str());
@@ -189,7 +189,7 @@ HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
   });
 }
 
-HRESULT Messages::ChangeDimensionUnit(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ChangeDimensionUnit(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ChangeDimensionUnitMessageParser>(
       main, u"KXDBDatasheetSvcs::ChangeDimensionUnit", request);
 }

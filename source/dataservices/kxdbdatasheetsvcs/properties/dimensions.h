@@ -43,7 +43,7 @@ HRESULT ChangeDimensionSetForDiagrams(MainContext& main, const OLECHAR* setName)
 }  // namespace KXDBDatasheetSvcs
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDimensionSets(MainContext& main, const OLECHAR* request);
 HRESULT ListDimensions(MainContext& main, const OLECHAR* request);
@@ -51,4 +51,4 @@ HRESULT ListDimensionUnits(MainContext& main, const OLECHAR* request);
 HRESULT ChangeDimensionSet(MainContext& main, const OLECHAR* request);
 HRESULT ChangeDimensionUnit(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -109,7 +109,7 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
   });
 }
 
-HRESULT Messages::ShowFieldCase(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ShowFieldCase(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ShowFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::ShowFieldCase",
                                                   request);
 }
@@ -149,7 +149,7 @@ HRESULT HideFieldCaseMessageParser::HideFieldCase() {
   });
 }
 
-HRESULT Messages::HideFieldCase(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::HideFieldCase(MainContext& main, const OLECHAR* request) {
   return ServeMessage<HideFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::HideFieldCase",
                                                   request);
 }
@@ -282,7 +282,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
   });
 }
 
-HRESULT Messages::CopyFieldCase(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CopyFieldCase(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CopyFieldCaseMessageParser>(main, u"KXDBDatasheetSvcs::CopyFieldCase",
                                                   request);
 }

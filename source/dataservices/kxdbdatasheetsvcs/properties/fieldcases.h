@@ -70,10 +70,10 @@ class CopyFieldCaseMessageParser final : public CopyFieldCaseSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ShowFieldCase(MainContext& main, const OLECHAR* request);
 HRESULT HideFieldCase(MainContext& main, const OLECHAR* request);
 HRESULT CopyFieldCase(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -131,7 +131,7 @@ HRESULT GetFieldFormatMessageParser::WritePopFormat() {
   });
 }
 
-HRESULT Messages::GetFieldFormat(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetFieldFormat(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldFormatMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldFormat",
                                                    request);
 }
@@ -217,7 +217,7 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
   });
 }
 
-HRESULT Messages::SetFieldFormat(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetFieldFormat(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetFieldFormatMessageParser>(main, u"KXDBDatasheetSvcs::SetFieldFormat",
                                                    request);
 }

@@ -82,9 +82,9 @@ const OLECHAR* FormatOfKind(int32_t kind, const SAXText& boolFormat, const SAXTe
                             const SAXText& integerFormat, const SAXText& realFormat);
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetFieldFormat(MainContext& main, const OLECHAR* request);
 HRESULT SetFieldFormat(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -481,26 +481,26 @@ HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
   });
 }
 
-HRESULT Messages::ShowFieldObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ShowFieldObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kShow>>(
       main, u"KXDBDatasheetSvcs::ShowFieldObjects", request);
 }
 
-HRESULT Messages::HideFieldObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::HideFieldObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kHide>>(
       main, u"KXDBDatasheetSvcs::HideFieldObjects", request);
 }
 
-HRESULT Messages::DeleteFieldObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::DeleteFieldObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<FieldObjectsParserFor<FieldObjectsMessageParser::kDelete>>(
       main, u"KXDBDatasheetSvcs::DeleteFieldObjects", request);
 }
 
-HRESULT Messages::AddFieldObjects(MainContext& /*main*/, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::AddFieldObjects(MainContext& /*main*/, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::AddFieldObjects", [](KXComException&) { return S_OK; });
 }
 
-HRESULT Messages::RemoveFieldObjects(MainContext& /*main*/, const OLECHAR*) {
+HRESULT KXDBDatasheetSvcs::RemoveFieldObjects(MainContext& /*main*/, const OLECHAR*) {
   return ServeRequest(u"KXDBDatasheetSvcs::RemoveFieldObjects",
                       [](KXComException&) { return S_OK; });
 }
@@ -592,7 +592,7 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
   });
 }
 
-HRESULT Messages::ShowPrimaryObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ShowPrimaryObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ShowPrimaryObjectsMessageParser>(
       main, u"KXDBDatasheetSvcs::ShowPrimaryObjects", request);
 }

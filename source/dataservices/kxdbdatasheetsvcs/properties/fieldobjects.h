@@ -103,7 +103,7 @@ class ShowPrimaryObjectsMessageParser final : public ShowPrimaryObjectsSchema, p
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ShowFieldObjects(MainContext& main, const OLECHAR* request);
 HRESULT HideFieldObjects(MainContext& main, const OLECHAR* request);
@@ -112,4 +112,4 @@ HRESULT AddFieldObjects(MainContext& main, const OLECHAR* request);
 HRESULT RemoveFieldObjects(MainContext& main, const OLECHAR* request);
 HRESULT ShowPrimaryObjects(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

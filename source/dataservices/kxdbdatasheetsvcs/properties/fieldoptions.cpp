@@ -239,6 +239,6 @@ HRESULT GetOptionsMessageParser::PopOptions() {
   });
 }
 
-HRESULT Messages::GetOptions(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetOptions(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetOptionsMessageParser>(main, u"KXDBDatasheetSvcs::GetOptions", request);
 }

@@ -31,8 +31,8 @@ class GetOptionsMessageParser final : public GetOptionsSchema, public FieldAddre
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetOptions(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -390,7 +390,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
   });
 }
 
-HRESULT Messages::GetFieldProperties(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetFieldProperties(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldPropertiesMessageParser>(
       main, u"KXDBDatasheetSvcs::GetFieldProperties", request);
 }
@@ -471,7 +471,7 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
   });
 }
 
-HRESULT Messages::SetFieldProperties(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetFieldProperties(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetFieldPropertiesMessageParser>(
       main, u"KXDBDatasheetSvcs::SetFieldProperties", request);
 }

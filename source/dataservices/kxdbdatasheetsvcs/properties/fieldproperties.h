@@ -70,9 +70,9 @@ class SetFieldPropertiesMessageParser final : public SetFieldPropertiesSchema, p
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetFieldProperties(MainContext& main, const OLECHAR* request);
 HRESULT SetFieldProperties(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

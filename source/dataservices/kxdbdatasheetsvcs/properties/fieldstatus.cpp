@@ -110,7 +110,7 @@ HRESULT GetFieldStatusMessageParser::WritePopStatus() {
   });
 }
 
-HRESULT Messages::GetFieldStatus(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetFieldStatus(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldStatusMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldStatus",
                                                    request);
 }
@@ -182,7 +182,7 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
   });
 }
 
-HRESULT Messages::SetFieldStatus(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::SetFieldStatus(MainContext& main, const OLECHAR* request) {
   return ServeMessage<SetFieldStatusMessageParser>(main, u"KXDBDatasheetSvcs::SetFieldStatus",
                                                    request);
 }

@@ -76,9 +76,9 @@ class SetFieldStatusMessageParser final : public SetFieldStatusSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetFieldStatus(MainContext& main, const OLECHAR* request);
 HRESULT SetFieldStatus(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -35,7 +35,7 @@ HRESULT GetDocumentHelpMessageParser::GetDocumentHelp() {
                   u"c:\\temp\\helptest.doc");
 }
 
-HRESULT Messages::GetDocumentHelp(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetDocumentHelp(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetDocumentHelpMessageParser>(main, u"KXDBDatasheetSvcs::GetDocumentHelp",
                                                     request);
 }
@@ -59,6 +59,6 @@ HRESULT GetFieldHelpMessageParser::GetFieldHelp() {
                   u"This is help for FieldId " + kx_format(u"%d", static_cast<int>(m_fieldId)));
 }
 
-HRESULT Messages::GetFieldHelp(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetFieldHelp(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldHelpMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldHelp", request);
 }

@@ -41,9 +41,9 @@ class GetFieldHelpMessageParser final : public GetFieldHelpSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetDocumentHelp(MainContext& main, const OLECHAR* request);
 HRESULT GetFieldHelp(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -20,7 +20,7 @@ _variant_t ReasonVariant(const SAXText& reason) {
 // ---------------------------------------------------------------------------
 // "ListHolds"
 
-HRESULT Messages::ListHolds(MainContext& main, const OLECHAR* /*request*/) {
+HRESULT KXDBDatasheetSvcs::ListHolds(MainContext& main, const OLECHAR* /*request*/) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListHolds", [&](KXComException&) {
     XMLReply::BeginMessage(main, u"App", -1);
     XMLReply::StartElement(main, u"Holds");
@@ -76,7 +76,7 @@ HRESULT CreateHoldMessageParser::CreateHold() {
   });
 }
 
-HRESULT Messages::CreateHold(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CreateHold(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CreateHoldMessageParser>(main, u"KXDBDatasheetSvcs::CreateHold", request);
 }
 
@@ -113,6 +113,6 @@ HRESULT CloseHoldMessageParser::CloseHold() {
   });
 }
 
-HRESULT Messages::CloseHold(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::CloseHold(MainContext& main, const OLECHAR* request) {
   return ServeMessage<CloseHoldMessageParser>(main, u"KXDBDatasheetSvcs::CloseHold", request);
 }

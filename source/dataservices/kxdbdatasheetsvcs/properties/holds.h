@@ -48,10 +48,10 @@ class CloseHoldMessageParser final : public CloseHoldSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListHolds(MainContext& main, const OLECHAR* request);
 HRESULT CreateHold(MainContext& main, const OLECHAR* request);
 HRESULT CloseHold(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

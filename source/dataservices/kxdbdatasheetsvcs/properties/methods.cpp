@@ -104,7 +104,7 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
   });
 }
 
-HRESULT Messages::GetFieldObject(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::GetFieldObject(MainContext& main, const OLECHAR* request) {
   return ServeMessage<GetFieldObjectMessageParser>(main, u"KXDBDatasheetSvcs::GetFieldObject",
                                                    request);
 }

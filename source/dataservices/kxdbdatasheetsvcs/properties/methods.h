@@ -28,8 +28,8 @@ class GetFieldObjectMessageParser final : public GetFieldObjectSchema, public Fi
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT GetFieldObject(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

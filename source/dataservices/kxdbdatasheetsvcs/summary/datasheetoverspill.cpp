@@ -351,7 +351,7 @@ HRESULT DatasheetOverspillMessageParser::DatasheetOverspill() {
   });
 }
 
-HRESULT Messages::DatasheetOverspill(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::DatasheetOverspill(MainContext& main, const OLECHAR* request) {
   return ServeMessage<DatasheetOverspillMessageParser>(
       main, u"KXDBDatasheetSvcs::DatasheetOverspill", request);
 }

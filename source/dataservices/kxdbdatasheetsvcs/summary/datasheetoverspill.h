@@ -26,8 +26,8 @@ class DatasheetOverspillMessageParser final : public DatasheetOverspillSchema {
 };
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT DatasheetOverspill(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

@@ -152,7 +152,7 @@ HRESULT ListDatasheetFiltersMessageParser::ListDatasheetFilters() {
   });
 }
 
-HRESULT Messages::ListDatasheetFilters(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetFilters(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetFiltersMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetFilters", request);
 }
@@ -196,7 +196,7 @@ HRESULT ApplyDatasheetFilterMessageParser::ApplyDatasheetFilter() {
   });
 }
 
-HRESULT Messages::ApplyDatasheetFilter(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ApplyDatasheetFilter(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ApplyDatasheetFilterMessageParser>(
       main, u"KXDBDatasheetSvcs::ApplyDatasheetFilter", request);
 }
@@ -241,7 +241,7 @@ HRESULT MakeSummaryProjectWideMessageParser::MakeSummaryProjectWide() {
   });
 }
 
-HRESULT Messages::MakeSummaryProjectWide(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::MakeSummaryProjectWide(MainContext& main, const OLECHAR* request) {
   return ServeMessage<MakeSummaryProjectWideMessageParser>(
       main, u"KXDBDatasheetSvcs::MakeSummaryProjectWide", request);
 }

@@ -70,10 +70,10 @@ HRESULT ApplyDatasheetFilter(MainContext& main, IKXQObject* datasheet, IKXQObjec
 }  // namespace Composition
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDatasheetFilters(MainContext& main, const OLECHAR* request);
 HRESULT ApplyDatasheetFilter(MainContext& main, const OLECHAR* request);
 HRESULT MakeSummaryProjectWide(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs

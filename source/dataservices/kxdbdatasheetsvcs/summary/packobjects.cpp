@@ -111,6 +111,6 @@ HRESULT PackObjectsMessageParser::PackObjects() {
   });
 }
 
-HRESULT Messages::PackObjects(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::PackObjects(MainContext& main, const OLECHAR* request) {
   return ServeMessage<PackObjectsMessageParser>(main, u"KXDBDatasheetSvcs::PackObjects", request);
 }

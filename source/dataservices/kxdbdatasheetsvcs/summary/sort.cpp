@@ -434,7 +434,7 @@ HRESULT ListDatasheetSortsMessageParser::ListDatasheetSorts() {
   });
 }
 
-HRESULT Messages::ListDatasheetSorts(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ListDatasheetSorts(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ListDatasheetSortsMessageParser>(
       main, u"KXDBDatasheetSvcs::ListDatasheetSorts", request);
 }
@@ -477,7 +477,7 @@ HRESULT ApplyDatasheetSortMessageParser::ApplyDatasheetSort() {
   });
 }
 
-HRESULT Messages::ApplyDatasheetSort(MainContext& main, const OLECHAR* request) {
+HRESULT KXDBDatasheetSvcs::ApplyDatasheetSort(MainContext& main, const OLECHAR* request) {
   return ServeMessage<ApplyDatasheetSortMessageParser>(
       main, u"KXDBDatasheetSvcs::ApplyDatasheetSort", request);
 }

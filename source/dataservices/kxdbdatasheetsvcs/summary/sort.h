@@ -61,9 +61,9 @@ bool WriteNameTitleList(HostConnection& reply, const OLECHAR* targetId, LONG sta
                         const _bstr_t* current);
 
 // The handlers of the messages above, rows of the data-service map.
-namespace Messages {
+namespace KXDBDatasheetSvcs {
 
 HRESULT ListDatasheetSorts(MainContext& main, const OLECHAR* request);
 HRESULT ApplyDatasheetSort(MainContext& main, const OLECHAR* request);
 
-}  // namespace Messages
+}  // namespace KXDBDatasheetSvcs
