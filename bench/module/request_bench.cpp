@@ -11,7 +11,7 @@
 #include "com/comutil.h"
 #include "host/host.h"
 #include "main/main.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "pages/annotations.h"
 
 namespace {

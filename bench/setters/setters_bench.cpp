@@ -14,7 +14,7 @@
 #include "host/host.h"
 #include "host/store_session.h"
 #include "main/main.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 
 namespace {

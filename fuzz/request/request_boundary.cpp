@@ -31,7 +31,7 @@
 #include "host/host.h"
 #include "main/main.h"
 #include "main/messagemap.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 #include "store/database.h"
 

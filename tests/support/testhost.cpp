@@ -5,7 +5,7 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "main/main.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "teststore.h"
 
 namespace kxtest {

@@ -11,7 +11,7 @@
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
-#include "model/mainworkers.h"
+#include "model/workertable.h"
 #include "xmlreply.h"
 
 namespace {

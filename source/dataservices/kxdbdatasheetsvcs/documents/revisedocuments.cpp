@@ -14,7 +14,7 @@
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "model/mainworkers.h"
+#include "model/workertable.h"
 #include "model/scopedcurrent.h"
 #include "xmlreply.h"
 

@@ -15,7 +15,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
-#include "model/mainworkers.h"
+#include "model/workertable.h"
 #include "model/moduleidentity.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"

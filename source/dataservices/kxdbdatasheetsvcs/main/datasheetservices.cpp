@@ -15,7 +15,7 @@
 #include "main/module.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/object.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "main/datasheetservices.h"
 #include "main/eventarguments.h"
 #include "main/module.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/database.h"
 #include "store/object.h"
 
@@ -91,6 +91,8 @@ VARIANT StringVariant(const _bstr_t& text) {
 Main::Main() : m_pWorkers(&MainWorkers::Defaults()) { ModuleLock(); }
 
 Main::~Main() { ModuleUnlock(); }
+
+WorkerTable& Main::Workers() { return *m_pWorkers; }
 
 void Main::UseWorkers(MainWorkers* workers) {
   m_pWorkers = workers != nullptr ? workers : &MainWorkers::Defaults();

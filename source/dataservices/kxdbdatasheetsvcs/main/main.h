@@ -147,7 +147,7 @@ class Main final
   // restores the real ones; a table given stays the caller's and must
   // outlive this object's use of it.
   void UseWorkers(MainWorkers* workers);
-  MainWorkers& Workers() override { return *m_pWorkers; }
+  WorkerTable& Workers() override;
   // Runs the worker of `element` of a message being parsed, through the
   // table.
   HRESULT RunWorker(MessageParser& request, uint32_t element) override;

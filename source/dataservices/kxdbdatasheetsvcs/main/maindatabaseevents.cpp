@@ -15,7 +15,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "main/main.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "saxschemaparser.h"
 #include "variantutil.h"
 

@@ -1,4 +1,4 @@
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 
 #include <algorithm>
 #include <vector>

@@ -11,7 +11,7 @@
 #include "loader/triggers.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 
 namespace {
 

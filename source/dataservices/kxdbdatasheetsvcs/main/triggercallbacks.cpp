@@ -19,7 +19,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
 #include "variantutil.h"

@@ -20,7 +20,7 @@
 
 class KXQApplicationEventImpl;
 class MainContext;
-class MainWorkers;
+class WorkerTable;
 
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<MainContext>;
@@ -31,7 +31,7 @@ class MainContext : public HostConnection {
   // worker table.
   virtual HRESULT RunWorker(MessageParser& request, uint32_t element) = 0;
   // The worker table (the real one unless a test gave its own).
-  virtual MainWorkers& Workers() = 0;
+  virtual WorkerTable& Workers() = 0;
 
   // The one continuous-list analysis of the module, kept for the template
   // page analysed last.

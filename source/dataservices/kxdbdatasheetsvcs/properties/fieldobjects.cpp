@@ -12,7 +12,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "model/workertable.h"
 #include "model/overspillutils.h"
 #include "properties/fieldpage.h"
 #include "variantutil.h"

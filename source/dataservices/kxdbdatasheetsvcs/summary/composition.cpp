@@ -17,7 +17,7 @@
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "model/mainworkers.h"
+#include "model/workertable.h"
 #include "model/scopedcurrent.h"
 
 namespace {

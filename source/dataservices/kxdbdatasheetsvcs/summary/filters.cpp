@@ -7,7 +7,7 @@
 #include "loader/triggers.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "model/workertable.h"
 #include "summary/composition.h"
 #include "summary/sort.h"
 #include "xmlreply.h"

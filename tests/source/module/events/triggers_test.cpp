@@ -18,7 +18,7 @@
 #include "main/main.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "support/triggersfixture.h"
 
 using namespace triggerstest;

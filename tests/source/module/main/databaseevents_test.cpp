@@ -13,7 +13,7 @@
 #include "host/project_update.h"
 #include "kxstoreptrs.h"
 #include "main/main.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "session.h"
 #include "store/admin.h"
 

@@ -16,7 +16,7 @@
 #include "host/host.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "kxstoreutils.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "support/fieldhost.h"
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"

@@ -16,7 +16,7 @@
 #include "host/host.h"
 #include "kxattributeutils.h"
 #include "kxstoreptrs.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 #include "support/moduletestsupport.h"
 

@@ -28,7 +28,7 @@
 #include "com/dispatch_impl.h"
 #include "host/host.h"
 #include "main/main.h"
-#include "model/mainworkers.h"
+#include "main/mainworkers.h"
 #include "store/admin.h"
 #include "store/object.h"
 #include "testhost.h"
