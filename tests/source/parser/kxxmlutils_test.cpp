@@ -8,8 +8,8 @@
 
 #include "com/comutil.h"
 #include "com/variant.h"
+#include "parsertestutil.h"
 #include "saxschemaparser.h"
-#include "support/parsertestutil.h"
 
 namespace {
 

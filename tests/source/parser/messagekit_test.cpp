@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/parsertestutil.h"
+#include "parsertestutil.h"
 
 using kxtest::TakeThreadErrorDescription;
 using kxtest::U8;

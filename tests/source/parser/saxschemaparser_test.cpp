@@ -15,7 +15,7 @@
 #include "com/clsids.h"
 #include "com/errorinfo.h"
 #include "msxml/sax.h"
-#include "support/parsertestutil.h"
+#include "parsertestutil.h"
 #include "support/setrealfield.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Small helpers shared by the parser tests.
+// Small helpers shared by the parser tests and the field-data tests.
 #pragma once
 
 #include <string>

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "support/parsertestutil.h"
+#include "parsertestutil.h"
 
 namespace {
 
