@@ -4,10 +4,11 @@
 // "Motor". So: first repeating field 4, fields per row 3, template field
 // count 6, fixed value count 3, values per row 2. Page 301 has its first
 // row at position 5 of seven "NodeObjects": three rows.
+#include "model/continuouspageadvisor.h"
+
 #include <gtest/gtest.h>
 
 #include "kxcomexception.h"
-#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 

@@ -6,6 +6,7 @@
 // it holds), shared with the host program's trigger scripts.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -56,5 +57,16 @@ class TriggersHost : public kxtest::TestHost {
 };
 
 using pagestest::Narrow;
+
+// The host with a page opened through the module, for the trigger tests.
+class TriggersTest : public ::testing::Test {
+ protected:
+  void Open(const char16_t* page) {
+    const kx::host::RequestResult opened = m_host.host().Request(u"OpenPage", page);
+    ASSERT_TRUE(opened.succeeded()) << Narrow(opened.error);
+    ASSERT_TRUE(opened.warnings.empty()) << Narrow(opened.warnings[0]);
+  }
+  TriggersHost m_host;
+};
 
 }  // namespace triggerstest
