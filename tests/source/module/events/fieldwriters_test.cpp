@@ -15,7 +15,7 @@
 #include "pages/loaddatasheet.h"
 #include "support/pagesfixture.h"
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 namespace {
 

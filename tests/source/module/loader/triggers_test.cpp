@@ -21,7 +21,7 @@
 #include "model/mainworkers.h"
 #include "support/triggersfixture.h"
 
-using namespace triggerstest;
+using namespace kx::test::triggers;
 
 namespace {
 
@@ -273,7 +273,7 @@ void BindAndWatch(TriggersHost& host, LONG id, const char16_t* name, const char1
   ASSERT_EQ(trigger->SetHandler(_bstr_t(handler)), S_OK);
   ASSERT_EQ(trigger->BeginItem(_variant_t(key)), S_OK);
   _variant_t value;
-  ASSERT_EQ(kxtest::AttributeOf(host.Object(read), attribute)
+  ASSERT_EQ(kx::test::AttributeOf(host.Object(read), attribute)
                 ->GetValue(_variant_t(), _variant_t(), value.GetAddress()),
             S_OK);
   ASSERT_EQ(trigger->EndItem(), S_OK);

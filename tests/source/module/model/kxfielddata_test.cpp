@@ -10,9 +10,9 @@
 
 namespace {
 
-using kxtest::Bstr;
-using kxtest::TakeThreadErrorDescription;
-using kxtest::U8;
+using kx::test::Bstr;
+using kx::test::TakeThreadErrorDescription;
+using kx::test::U8;
 
 std::u16string Write(const KXFieldData& data, int32_t mode, int32_t pageId = 0) {
   BSTR text = nullptr;

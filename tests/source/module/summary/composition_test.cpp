@@ -15,7 +15,7 @@
 #include "support/listsfixture.h"
 #include "support/pagesfixture.h"
 
-using namespace liststest;
+using namespace kx::test::lists;
 
 namespace {
 
@@ -85,7 +85,7 @@ TEST_F(ListsTest, FiltersAreRefusedOnOtherSheetsWithOneAlertAndUnknownFiltersFai
   EXPECT_FALSE(Contains(Reply(refused), "Filtered")) << Reply(refused);
   const auto unknown = Send(u"ApplyDatasheetFilter", Filter(kListPage, u"NoSuch", true));
   EXPECT_FALSE(unknown.succeeded());
-  EXPECT_EQ(pagestest::FirstDesc(unknown.error),
+  EXPECT_EQ(kx::test::pages::FirstDesc(unknown.error),
             "Datasheet Filter, Failed to retrieve filter NoSuch for 200");
   EXPECT_EQ(Text(kListPage, u"ObjectFilter"), "");
 }
@@ -215,7 +215,7 @@ TEST_F(ListsTest, PackingMovesEntriesUpAndThenHasNothingToMove) {
   EXPECT_EQ(Values(kGapPage, u"NodeIndices")[1], "2");
   const auto again = Send(u"PackObjects", u"<PackObjects PageId=\"801\" FieldId=\"2\"/>");
   EXPECT_FALSE(again.succeeded());
-  EXPECT_EQ(pagestest::FirstDesc(again.error), "No objects to move");
+  EXPECT_EQ(kx::test::pages::FirstDesc(again.error), "No objects to move");
   // A continuous list is not packed and gets no reply.
   const auto list = Send(u"PackObjects", u"<PackObjects PageId=\"201\" FieldId=\"201\"/>");
   EXPECT_TRUE(list.succeeded());

@@ -21,7 +21,7 @@
 namespace {
 namespace chain {
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 class OverspillTest : public ::testing::Test {
  protected:
@@ -197,7 +197,7 @@ TEST_F(OverspillTest, DataViewNamesAreCutAtTheirSeparators) {
 // "DatasheetOverspill" and the overspill run
 namespace run {
 
-using namespace liststest;
+using namespace kx::test::lists;
 
 TEST_F(ListsTest, DatasheetOverspillAddsOneLinkedPageThenOnlyAnnouncesIt) {
   const auto result = Send(u"DatasheetOverspill", u"<DatasheetOverspill PageId=\"301\"/>");
@@ -220,7 +220,7 @@ TEST_F(ListsTest, DatasheetOverspillAddsOneLinkedPageThenOnlyAnnouncesIt) {
 TEST_F(ListsTest, DatasheetOverspillWithoutAssociationFailsAndOnASummaryAddsAPage) {
   const auto refused = Send(u"DatasheetOverspill", u"<DatasheetOverspill PageId=\"601\"/>");
   EXPECT_FALSE(refused.succeeded());
-  EXPECT_EQ(pagestest::FirstDesc(refused.error),
+  EXPECT_EQ(kx::test::pages::FirstDesc(refused.error),
             "No overspill association defined for template page Data");
   const auto summary = Send(u"DatasheetOverspill", u"<DatasheetOverspill PageId=\"101\"/>");
   ASSERT_TRUE(summary.succeeded()) << Narrow(summary.error);
@@ -352,7 +352,7 @@ TEST_F(OverspillRunTest, ACircularChainFailsInsteadOfLooping) {
 // An overspill association fired by a trigger
 namespace fired {
 
-using namespace triggerstest;
+using namespace kx::test::triggers;
 
 // Workers that record the overspill run of a fired association.
 class OverspillRecorder : public MainWorkers {

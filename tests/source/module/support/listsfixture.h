@@ -27,10 +27,10 @@
 #include "kxstoreutils.h"
 #include "pagesfixture.h"
 
-namespace liststest {
+namespace kx::test::lists {
 
-using pagestest::Narrow;
-using pagestest::PagesHost;
+using kx::test::pages::Narrow;
+using kx::test::pages::PagesHost;
 
 extern const char* const kListsFixture;
 
@@ -109,7 +109,7 @@ class ListsTest : public ::testing::Test {
   }
   static std::string Reply(const kx::host::RequestResult& result) {
     return result.succeeded() ? Narrow(result.reply)
-                              : "error: " + pagestest::FirstDesc(result.error);
+                              : "error: " + kx::test::pages::FirstDesc(result.error);
   }
   std::u16string Filter(long page, const char16_t* filter, bool attach) {
     return u"<ApplyDatasheetFilter PageId=\"" + std::u16string(kx_ltow(page, 10)) +
@@ -133,4 +133,4 @@ inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-}  // namespace liststest
+}  // namespace kx::test::lists

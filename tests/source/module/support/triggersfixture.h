@@ -14,7 +14,7 @@
 #include "session.h"
 #include "testhost.h"
 
-namespace triggerstest {
+namespace kx::test::triggers {
 
 enum : LONG {
   kPump = 10,
@@ -32,7 +32,7 @@ enum : LONG {
   kReadingsPage = 401,
 };
 
-class TriggersHost : public kxtest::TestHost {
+class TriggersHost : public kx::test::TestHost {
  public:
   // The store of tests/tools/data/triggers-plant.xml, in memory.
   TriggersHost();
@@ -56,7 +56,7 @@ class TriggersHost : public kxtest::TestHost {
   std::string other_handlers_;
 };
 
-using pagestest::Narrow;
+using kx::test::pages::Narrow;
 
 // The host with a page opened through the module, for the trigger tests.
 class TriggersTest : public ::testing::Test {
@@ -69,4 +69,4 @@ class TriggersTest : public ::testing::Test {
   TriggersHost m_host;
 };
 
-}  // namespace triggerstest
+}  // namespace kx::test::triggers
