@@ -27,7 +27,7 @@ namespace {
 // A plant of `count` pump datasheets. Ids: pumps 10 + 3k, datasheets
 // 11 + 3k, their pages 12 + 3k.
 std::string Plant(int count) {
-  using kxtest::xml::Class;
+  using kx::test::xml::Class;
   std::string xml =
       R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
@@ -87,7 +87,7 @@ void BM_ListDatasheetsByStatus(benchmark::State& state) {
     return;
   }
   kx::host::Host host;
-  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kRoot);
+  kx::test::UseStore(host.application(), store->Database(), kx::test::Projects::kRoot);
   host.Attach(module.get());
   size_t length = 0;
   for (auto _ : state) {

@@ -84,7 +84,7 @@ class List {
     if (!store_) return;
     session_ = std::make_unique<Session>(store_.get());
     host_.SetStoreSession(session_.get());
-    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
+    kx::test::UseStore(host_.application(), store_->Database(), kx::test::Projects::kRoot);
     service_ = kxbench::MakeMain();
     ok_ = service_ && SUCCEEDED(host_.Attach(service_.get()));
   }

@@ -24,7 +24,7 @@ constexpr LONG kDatasheet = 2;
 constexpr LONG kFirstPage = 100;
 
 std::string PlantText(int pages) {
-  using kxtest::xml::Class;
+  using kx::test::xml::Class;
   std::string xml =
       R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
@@ -90,7 +90,7 @@ class DocumentsPlant {
     if (!store_) return;
     module_ = kxbench::MakeMain();
     if (!module_) return;
-    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
+    kx::test::UseStore(host_.application(), store_->Database(), kx::test::Projects::kRoot);
     host_.Attach(module_.get());
   }
   ~DocumentsPlant() {

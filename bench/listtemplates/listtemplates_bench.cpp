@@ -44,7 +44,7 @@ void BM_ListTemplates(benchmark::State& state) {
     return;
   }
   kx::host::Host host;
-  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kNone);
+  kx::test::UseStore(host.application(), store->Database(), kx::test::Projects::kNone);
   host.Attach(module.get());
   for (auto _ : state) {
     auto result = host.Request(u"ListTemplates", u"");

@@ -220,11 +220,11 @@ int main() {
   if (!store) Die("no bench store");
 
   kx::host::Host host;
-  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kNone);
+  kx::test::UseStore(host.application(), store->Database(), kx::test::Projects::kNone);
   const auto module = kxbench::MakeMain();
   if (!module) Die("Main could not be created");
   host.Attach(module.get());
-  Main& main = kxtest::MainOf(module.get());
+  Main& main = kx::test::MainOf(module.get());
 
   const double openPage = Rate([&] {
     const kx::host::RequestResult result = host.Request(u"OpenPage", u"1001");

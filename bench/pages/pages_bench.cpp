@@ -64,11 +64,11 @@ class Sheet {
     app_ = kx::host::MakeRef<kx::host::Application>(kx::host::MakeRef<kx::host::Settings>(),
                                                     kx::host::MakeRef<kx::host::Journal>(),
                                                     kx::host::MakeRef<kx::host::Privileges>());
-    kxtest::UseStore(*app_, store_->Database(), kxtest::Projects::kNone);
+    kx::test::UseStore(*app_, store_->Database(), kx::test::Projects::kNone);
     service_ = kxbench::MakeMain();
     if (!service_) return;
     (void)service_->Attach(app_.get());
-    main_ = &kxtest::MainOf(service_.get());
+    main_ = &kx::test::MainOf(service_.get());
   }
   ~Sheet() {
     if (service_) (void)service_->Detach();

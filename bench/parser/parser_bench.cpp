@@ -28,7 +28,7 @@ const char16_t kRequest[] =
 void BM_GrammarParser(benchmark::State& state) {
   BSTR text = SysAllocString(kRequest);
   for (auto _ : state) {
-    kxtest::SetRealFieldMessageParser parser;
+    kx::test::SetRealFieldMessageParser parser;
     HRESULT hr = parser.Parse(text);
     if (FAILED(hr)) state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(parser.pageId);

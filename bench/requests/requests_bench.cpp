@@ -177,7 +177,7 @@ Outcome RunChild(const Message& message, const std::u16string& request) {
   kx::host::Ref<IKXQDataService> module = kxbench::MakeMain();
   if (!module) return outcome;
   kx::host::Host host;
-  kxtest::UseStore(host.application(), store->Database(), kxtest::Projects::kActive);
+  kx::test::UseStore(host.application(), store->Database(), kx::test::Projects::kActive);
   host.Attach(module.get());
   const auto start = std::chrono::steady_clock::now();
   const auto result = host.Request(kx_utf8_to_utf16_lossy(message.name), request);

@@ -88,7 +88,7 @@ World& GetWorld() {
       std::exit(1);
     }
     w->session = std::make_unique<Session>(*w->store);
-    kxtest::UseStore(w->host.application(), w->store->Database(), kxtest::Projects::kNone);
+    kx::test::UseStore(w->host.application(), w->store->Database(), kx::test::Projects::kNone);
     w->host.SetStoreSession(w->session.get());
     w->host.Attach(w->service.get());
     return w;
@@ -96,7 +96,7 @@ World& GetWorld() {
   return *world;
 }
 
-Main& TheMain() { return kxtest::MainOf(GetWorld().service.get()); }
+Main& TheMain() { return kx::test::MainOf(GetWorld().service.get()); }
 
 void Send() {
   const auto result = GetWorld().host.Request(u"SetRealField", kRequest);

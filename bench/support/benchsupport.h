@@ -1,6 +1,6 @@
 // The set-up the module's benchmarks share: a store in memory made from a
 // fixture text and a Main made in-process; the host application is pointed
-// at the store by kxtest::UseStore (testhost.h). Failures are the caller's
+// at the store by kx::test::UseStore (testhost.h). Failures are the caller's
 // to report: a benchmark skips or stops, as it sees fit.
 #pragma once
 

@@ -22,7 +22,7 @@ class SessionPlant {
     if (!store_) std::abort();
     session_ = std::make_unique<kx::kxqhost::StoreHostSession>(*store_);
     host_.SetStoreSession(session_.get());
-    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
+    kx::test::UseStore(host_.application(), store_->Database(), kx::test::Projects::kRoot);
   }
   ~SessionPlant() {
     host_.Detach();
@@ -53,7 +53,7 @@ class SessionPlant {
   IKXQDatabase* database() const { return store_->Database(); }
   kx::kxqhost::StoreHostSession& session() { return *session_; }
   kx::host::Host& host() { return host_; }
-  Main& main() const { return kxtest::MainOf(service_.get()); }
+  Main& main() const { return kx::test::MainOf(service_.get()); }
 
  private:
   std::unique_ptr<kx::store::Store> store_;

@@ -23,7 +23,7 @@ constexpr int kDatasheets = 40;
 // Datasheet d (0-based) is object 1000 + 100 d, its pages follow it, pump
 // p of the plant is object 10 + p.
 std::string Plant() {
-  using kxtest::xml::Class;
+  using kx::test::xml::Class;
   std::string xml =
       R"(<store><schema>
   <class name="GenericClass"><attribute name="Name"/>
@@ -104,7 +104,7 @@ class Workflow {
     if (!store_) return false;
     module_ = kxbench::MakeMain();
     if (!module_) return false;
-    kxtest::UseStore(host_.application(), store_->Database(), kxtest::Projects::kRoot);
+    kx::test::UseStore(host_.application(), store_->Database(), kx::test::Projects::kRoot);
     host_.privileges().Grant(u"CheckDocument");
     host_.privileges().Grant(u"IssueDocument");
     return SUCCEEDED(host_.Attach(module_.get()));

@@ -45,10 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bstr text(kx_utf8_to_utf16_lossy(bytes));
 
   {
-    kxtest::SetRealFieldMessageParser parser;
+    kx::test::SetRealFieldMessageParser parser;
     // The worker's answer varies with the input: success, a quiet abort or
     // a failure with a description.
-    parser.worker = [selector](kxtest::SetRealFieldMessageParser&) -> HRESULT {
+    parser.worker = [selector](kx::test::SetRealFieldMessageParser&) -> HRESULT {
       switch (selector % 3) {
         case 1: return KXSAX_E_ABORT;
         case 2: return kx_set_error_info(E_FAIL, u"worker failed", u"fuzz");

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-namespace kx::examples {
+namespace kx::test::examples {
 
 namespace {
 
@@ -712,4 +712,4 @@ std::string Join(const Problems& problems) {
   return out;
 }
 
-}  // namespace kx::examples
+}  // namespace kx::test::examples

@@ -14,7 +14,7 @@
 #include "store/object.h"
 #include "store/templates.h"
 
-namespace kx::examples {
+namespace kx::test::examples {
 
 using ObjectPtr = _com_ptr_t<IKXQObject>;
 using AttrPtr = _com_ptr_t<IKXQAttribute>;
@@ -81,4 +81,4 @@ Problems CheckPlant(IKXQDatabase* db);
 // A readable list for failure messages.
 std::string Join(const Problems& problems);
 
-}  // namespace kx::examples
+}  // namespace kx::test::examples

@@ -6,7 +6,7 @@
 
 #include "plant_check.h"
 
-namespace kx::examples {
+namespace kx::test::examples {
 namespace {
 
 class PlantTest : public ::testing::Test {
@@ -641,4 +641,4 @@ TEST_F(PlantTest, AUnitOfTheWrongDimensionIsCaught) {
 }
 
 }  // namespace
-}  // namespace kx::examples
+}  // namespace kx::test::examples

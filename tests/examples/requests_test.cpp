@@ -9,7 +9,7 @@
 
 #include "plant_check.h"
 
-namespace kx::examples {
+namespace kx::test::examples {
 namespace {
 
 struct Element {
@@ -582,4 +582,4 @@ TEST_F(RequestsTest, TheReadmeDescribesEveryRequest) {
 }
 
 }  // namespace
-}  // namespace kx::examples
+}  // namespace kx::test::examples

@@ -3,7 +3,7 @@
 #include "main/main.h"
 #include "testhost.h"
 
-namespace kxtest {
+namespace kx::test {
 
 void UseStore(kx::host::Application& app, IKXQDatabase* database, Projects projects) {
   IKXQSchemaPtr schema;
@@ -21,4 +21,4 @@ void UseStore(kx::host::Application& app, IKXQDatabase* database, Projects proje
 
 Main& MainOf(IKXQDataService* service) { return static_cast<Main&>(*service); }
 
-}  // namespace kxtest
+}  // namespace kx::test

@@ -1,6 +1,6 @@
 #include "storexml.h"
 
-namespace kxtest::xml {
+namespace kx::test::xml {
 
 namespace {
 
@@ -178,4 +178,4 @@ std::string StatusCopy(std::string object) {
   return object;
 }
 
-}  // namespace kxtest::xml
+}  // namespace kx::test::xml

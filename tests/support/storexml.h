@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace kxtest::xml {
+namespace kx::test::xml {
 
 // Attribute declarations of the space-separated `names`. The names of
 // documents and pages have the types every test store gives them:
@@ -70,4 +70,4 @@ std::string Datasheet(long id, std::string_view tmpl, std::initializer_list<long
 // `object` (one of the above) marked as a status copy.
 std::string StatusCopy(std::string object);
 
-}  // namespace kxtest::xml
+}  // namespace kx::test::xml

@@ -8,7 +8,7 @@
 #include "main/mainworkers.h"
 #include "teststore.h"
 
-namespace kxtest {
+namespace kx::test {
 
 kx::host::Ref<IKXQDataService> MakeMain(MainWorkers* workers) {
   IKXQDataService* made = nullptr;
@@ -71,4 +71,4 @@ void TestHost::AttachMain(MainWorkers* workers) {
   if (!service_ || FAILED(host_.Attach(service_.get()))) ADD_FAILURE() << "cannot attach Main";
 }
 
-}  // namespace kxtest
+}  // namespace kx::test

@@ -15,7 +15,7 @@
 class Main;
 class MainWorkers;
 
-namespace kxtest {
+namespace kx::test {
 
 // The projects an application reports once pointed at a store.
 enum class Projects {
@@ -76,4 +76,4 @@ class TestHost {
   kx::host::Ref<IKXQDataService> service_;
 };
 
-}  // namespace kxtest
+}  // namespace kx::test

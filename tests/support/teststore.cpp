@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kxtest {
+namespace kx::test {
 
 std::unique_ptr<kx::store::Store> OpenStore(const std::string& fixture, const std::string& name,
                                             const std::string& path, kx::store::OpenMode mode) {
@@ -17,4 +17,4 @@ std::unique_ptr<kx::store::Store> OpenStore(const std::string& fixture, const st
   return store;
 }
 
-}  // namespace kxtest
+}  // namespace kx::test

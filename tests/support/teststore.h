@@ -6,7 +6,7 @@
 
 #include "store/admin.h"
 
-namespace kxtest {
+namespace kx::test {
 
 // Opens the store at `path` (a fresh one in memory by default) and imports
 // `fixture`, named `name` in messages; either failing fails the current
@@ -15,4 +15,4 @@ std::unique_ptr<kx::store::Store> OpenStore(
     const std::string& fixture, const std::string& name = "fixture",
     const std::string& path = ":memory:", kx::store::OpenMode mode = kx::store::OpenMode::kCreate);
 
-}  // namespace kxtest
+}  // namespace kx::test

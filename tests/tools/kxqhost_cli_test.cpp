@@ -10,8 +10,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 constexpr char kCreateAnnotation[] =
     "<XMLMessage TargetId=\"T\" Status=\"1\"><CreateAnnotation PageId=\"11\" Value=\"note\"/>"
@@ -43,7 +43,7 @@ TEST_F(KxqhostTest, UnknownMessageFailsWithItsDescriptionOnStandardError) {
 
 TEST_F(KxqhostTest, RequestTextComesFromAFileOrStandardInput) {
   InitStore();
-  kxqtest::WriteText(dir_ / "request.xml", kCreateAnnotation);
+  kx::test::tools::WriteText(dir_ / "request.xml", kCreateAnnotation);
   // Both reach the parser of the message: its worker names the message.
   for (const Outcome& outcome : {Host({"request", "CreateAnnotation", dir_ / "request.xml"}),
                                  Host({"request", "CreateAnnotation", "-"}, kCreateAnnotation)}) {
@@ -68,7 +68,7 @@ TEST_F(KxqhostTest, RequestTextThatIsNotUtf8IsRefusedBeforeTheModule) {
 TEST_F(KxqhostTest, ARequestLargerThanTheReaderTakesIsRefusedBeforeItIsRead) {
   InitStore();
   const std::string big = dir_ / "big.xml";
-  kxqtest::WriteText(big, "<XMLMessage/>");
+  kx::test::tools::WriteText(big, "<XMLMessage/>");
   std::filesystem::resize_file(big, 300u << 20);  // sparse: costs no disk
   const Outcome file = Host({"request", "CreateAnnotation", big});
   EXPECT_EQ(file.status, 1);
@@ -129,8 +129,8 @@ TEST_F(KxqhostTest, InitRefusesAnExistingStore) {
 }
 
 TEST_F(KxqhostTest, InitFromABrokenFixtureLeavesNoStore) {
-  kxqtest::WriteText(dir_ / "broken.xml",
-                     "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>");
+  kx::test::tools::WriteText(dir_ / "broken.xml",
+                             "<store>\n<schema>\n<klass name='A'/>\n</schema>\n</store>");
   const Outcome outcome = Host({"init", "--fixture", dir_ / "broken.xml"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("broken.xml:3:"), std::string::npos) << outcome.err;
@@ -175,8 +175,8 @@ TEST_F(KxqhostTest, OnlyInitMakesTheDefaultStore) {
 // one: nothing is sent.
 TEST_F(KxqhostTest, ARequestWithoutFileAtATerminalAsksForOne) {
   InitStore();
-  const Outcome outcome = kxqtest::RunHostOnTerminal({"--store", Store(), "request", "ListHolds"},
-                                                     dir_.path(), Registry());
+  const Outcome outcome = kx::test::tools::RunHostOnTerminal(
+      {"--store", Store(), "request", "ListHolds"}, dir_.path(), Registry());
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.err,
             "kxqhost: request ListHolds needs its text: give FILE or - (standard input)\n");
@@ -315,7 +315,7 @@ TEST_F(KxqhostTest, ARegisteredLibraryThatCannotBeLoadedIsReplacedByTheBuiltModu
   ASSERT_EQ(kx_reg_get_value(u"HKEY_CLASSES_ROOT\\KXDBDatasheetSvcs.Main\\CLSID", u"", &clsid),
             S_OK);
   const std::u16string server = u"HKEY_CLASSES_ROOT\\CLSID\\" + clsid + u"\\InprocServer32";
-  kxqtest::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
+  kx::test::tools::WriteText(dir_ / "libKXDBDatasheetSvcs.so", "not a library");
   const std::string broken = dir_ / "libKXDBDatasheetSvcs.so";
   ASSERT_EQ(kx_reg_set_value(server, u"", std::u16string(broken.begin(), broken.end())), S_OK);
   // Told to load the registered one, the program finds it broken and
@@ -340,7 +340,7 @@ TEST_F(KxqhostTest, JournalFileReceivesTheHandlerEntryLineWhole) {
             "TraceLevel::General=high", "request", "CreateAnnotation"},
            kCreateAnnotation);
   EXPECT_EQ(outcome.status, 1);
-  const std::string journal = kxqtest::ReadText(dir_ / "journal.log");
+  const std::string journal = kx::test::tools::ReadText(dir_ / "journal.log");
   EXPECT_TRUE(HasLine(journal, "&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"))
       << journal;
   // Trace lines went to the file, not to standard error.
@@ -358,18 +358,19 @@ TEST_F(KxqhostTest, JournalGoesToStandardErrorByDefault) {
 
 TEST_F(KxqhostTest, SettingsFileSwitchesTracingOnAndCommandLineOverridesIt) {
   InitStore();
-  kxqtest::WriteText(dir_ / "host.settings",
-                     "# tracing\nTraceLevel::JournalTrace=yes\nTraceLevel::General=high\n");
+  kx::test::tools::WriteText(dir_ / "host.settings",
+                             "# tracing\nTraceLevel::JournalTrace=yes\nTraceLevel::General=high\n");
   const std::string journal = dir_ / "journal.log";
   Host({"--settings", dir_ / "host.settings", "--journal", journal, "request", "CreateAnnotation"},
        kCreateAnnotation);
-  EXPECT_NE(kxqtest::ReadText(journal).find(">>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"),
-            std::string::npos);
+  EXPECT_NE(
+      kx::test::tools::ReadText(journal).find(">>>> Enter KXDBDatasheetSvcs::CreateAnnotation()"),
+      std::string::npos);
   std::filesystem::remove(journal);
   Host({"--settings", dir_ / "host.settings", "--set", "TraceLevel::JournalTrace=no", "--journal",
         journal, "request", "CreateAnnotation"},
        kCreateAnnotation);
-  EXPECT_EQ(kxqtest::ReadText(journal).find(">>>> Enter"), std::string::npos);
+  EXPECT_EQ(kx::test::tools::ReadText(journal).find(">>>> Enter"), std::string::npos);
   const Outcome missing = Host({"--settings", dir_ / "none.settings", "request", "X"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("none.settings"), std::string::npos) << missing.err;

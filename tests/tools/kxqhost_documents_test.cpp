@@ -9,8 +9,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 class KxqhostDocumentsTest : public KxqhostTest {
  protected:
@@ -95,10 +95,10 @@ TEST_F(KxqhostDocumentsTest, ValidateTemplatesChecksEachDatasheetThroughTheTrace
             "diesel exchanger (Normal)\" DocumentId=\"1005\" TemplateId=\"HX-DS\"/>"
             "</ValidateDatasheets></XMLMessage>\n");
   // One check per datasheet of the plant (1001 to 1010).
-  EXPECT_EQ(LinesEqualTo(kxqtest::ReadText(journal),
+  EXPECT_EQ(LinesEqualTo(kx::test::tools::ReadText(journal),
                          "&KXCE& >>>> Enter KXDBDatasheetSvcs::IsValidTemplate()"),
             10u)
-      << kxqtest::ReadText(journal);
+      << kx::test::tools::ReadText(journal);
 }
 
 TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
@@ -186,9 +186,9 @@ class TemplateSortTest : public KxqhostTest {
         Host({"init", "--fixture", std::string(KXQHOST_TEST_DATA) + "/sort-plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
     std::filesystem::create_directories(dir_ / "templates");
-    kxqtest::WriteText(dir_ / "templates/FilterSort.xml",
-                       "<Templates><Template Id=\"PL\" SortId=\"CLD\"/>"
-                       "<Template Id=\"PR\" SortId=\"ByRank\"/></Templates>");
+    kx::test::tools::WriteText(dir_ / "templates/FilterSort.xml",
+                               "<Templates><Template Id=\"PL\" SortId=\"CLD\"/>"
+                               "<Template Id=\"PR\" SortId=\"ByRank\"/></Templates>");
   }
   // The drivers' tags of one sheet's rows, in row order.
   static std::string Rows(const std::string& reply, const std::string& sheet) {

@@ -7,8 +7,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 class EventsScriptTest : public KxqhostTest {
  protected:
@@ -18,7 +18,7 @@ class EventsScriptTest : public KxqhostTest {
     ASSERT_EQ(made.status, 0) << made.err;
   }
   Outcome RunScript(const std::string& script) {
-    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    kx::test::tools::WriteText(dir_ / "steps.kxq", script);
     return Host({"--events", "run", dir_ / "steps.kxq"});
   }
   static bool Has(const std::string& text, const std::string& part) {
@@ -182,13 +182,13 @@ class SampleEventsTest : public KxqhostTest {
 TEST_F(SampleEventsTest, SummaryRowsThatDatabaseEventsAddRaiseNoChangeEvents) {
   // Each time the new pump's row is emptied, a copy and a change-class event
   // list it again.
-  kxqtest::WriteText(dir_ / "rows.kxq",
-                     "create Pump\n"
-                     "set 1071 NodeObjects[8]\n"
-                     "event 4 1204\n"
-                     "set 1071 NodeObjects[9]\n"
-                     "event 5 1204 Pump\n"
-                     "dump 1071\n");
+  kx::test::tools::WriteText(dir_ / "rows.kxq",
+                             "create Pump\n"
+                             "set 1071 NodeObjects[8]\n"
+                             "event 4 1204\n"
+                             "set 1071 NodeObjects[9]\n"
+                             "event 5 1204 Pump\n"
+                             "dump 1071\n");
   const Outcome outcome = Host({"--events", "run", dir_ / "rows.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find(

@@ -13,8 +13,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 class FakeModuleTest : public KxqhostTest {
  protected:
@@ -76,16 +76,17 @@ TEST_F(FakeModuleTest, WithoutKxqRegistryTheBuildTreeKeepsItsOwnRegistrationStor
   std::filesystem::create_directories(data + "/kxq");
   std::filesystem::copy_file(Registry(), data + "/kxq/registry.xml");
   const std::vector<std::string> environment = {"KXQ_REGISTRY", "XDG_DATA_HOME=" + data};
-  const Outcome version = kxqtest::RunHostWith({"--version"}, dir_.path(), environment);
+  const Outcome version = kx::test::tools::RunHostWith({"--version"}, dir_.path(), environment);
   EXPECT_NE(version.out.find("/kxq-registry.xml\n"), std::string::npos) << version.out;
   EXPECT_EQ(version.out.find(data), std::string::npos) << version.out;
-  const Outcome outcome =
-      kxqtest::RunHostWith({"--store", Store(), "request", "Reply"}, dir_.path(), environment);
+  const Outcome outcome = kx::test::tools::RunHostWith({"--store", Store(), "request", "Reply"},
+                                                       dir_.path(), environment);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("Data service request handler not found"), std::string::npos)
       << outcome.err;
   // The user's store is left as it was.
-  EXPECT_EQ(kxqtest::ReadText(data + "/kxq/registry.xml"), kxqtest::ReadText(Registry()));
+  EXPECT_EQ(kx::test::tools::ReadText(data + "/kxq/registry.xml"),
+            kx::test::tools::ReadText(Registry()));
 }
 
 // What the host library's response makes of the fake module's "Reply".
@@ -141,11 +142,11 @@ TEST_F(FakeModuleTest, ChangeEventsFollowWhenAskedFor) {
 }
 
 TEST_F(FakeModuleTest, ATriggerTheModuleSetUpIsCalledBackInsideTheChangingCall) {
-  kxqtest::WriteText(dir_ / "new-tag.txt", "New");
-  kxqtest::WriteText(dir_ / "steps.kxq",
-                     "request Watch\n"
-                     "request SetTag new-tag.txt\n"
-                     "! request SetTagThenFail new-tag.txt\n");
+  kx::test::tools::WriteText(dir_ / "new-tag.txt", "New");
+  kx::test::tools::WriteText(dir_ / "steps.kxq",
+                             "request Watch\n"
+                             "request SetTag new-tag.txt\n"
+                             "! request SetTagThenFail new-tag.txt\n");
   const Outcome outcome = Host({"--events", "run", dir_ / "steps.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out,

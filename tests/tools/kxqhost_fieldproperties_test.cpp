@@ -7,7 +7,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class KxqhostFieldPropertiesTest : public KxqhostTest {
@@ -269,4 +269,4 @@ END
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -6,7 +6,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class FieldsCliTest : public KxqhostTest {
@@ -113,4 +113,4 @@ TEST_F(FieldsCliTest, AContinuousListIsComparedWithTheOtherListsLiveRows) {
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -8,9 +8,9 @@
 
 namespace {
 
-using kxqtest::Outcome;
+using kx::test::tools::Outcome;
 
-class KxqhostFilesTest : public kxqtest::KxqhostTest {
+class KxqhostFilesTest : public kx::test::tools::KxqhostTest {
  protected:
   void SetUp() override {
     const Outcome made = Host({"init", "--fixture", Examples() + "/plant.xml"});

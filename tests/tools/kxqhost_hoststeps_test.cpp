@@ -7,7 +7,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class KxqhostHostStepsTest : public KxqhostTest {
@@ -167,4 +167,4 @@ TEST_F(KxqhostHostStepsTest, TheOtherSlotsOfTheDataService) {
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -9,7 +9,7 @@
 
 namespace {
 
-using kxqtest::Outcome;
+using kx::test::tools::Outcome;
 
 constexpr char kNothingDone[] = "notice: the request changed nothing and wrote no reply";
 constexpr char kHolds[] =
@@ -22,7 +22,7 @@ std::string RatedFlow(const std::string& envelope, const std::string& message = 
          (envelope.empty() ? "" : "</XMLMessage>");
 }
 
-class KxqhostOutputTest : public kxqtest::KxqhostTest {
+class KxqhostOutputTest : public kx::test::tools::KxqhostTest {
  protected:
   void SetUp() override {
     const Outcome made =

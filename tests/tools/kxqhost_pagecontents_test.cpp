@@ -6,7 +6,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class PageContentsCliTest : public KxqhostTest {
@@ -132,4 +132,4 @@ TEST_F(PageContentsCliTest, ASubmittedContinuousPageShowsEachRecordsRowByItsPosi
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -14,13 +14,13 @@
 
 namespace {
 
-using kxqtest::Outcome;
+using kx::test::tools::Outcome;
 
 // The last line of every request with --events when no datasheet or page
 // is current before or after it.
 constexpr char kNothingCurrent[] = "== current datasheet none, page none\n";
 
-class PagesTest : public kxqtest::KxqhostTest {
+class PagesTest : public kx::test::tools::KxqhostTest {
  protected:
   void SetUp() override {
     const Outcome made =
@@ -64,7 +64,7 @@ class PagesTest : public kxqtest::KxqhostTest {
   }
 
   Outcome RunScript(const std::string& script) {
-    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    kx::test::tools::WriteText(dir_ / "steps.kxq", script);
     return Host({"--events", "run", dir_ / "steps.kxq"});
   }
 

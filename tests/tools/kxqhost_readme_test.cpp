@@ -18,7 +18,7 @@
 
 namespace {
 
-using kxqtest::Outcome;
+using kx::test::tools::Outcome;
 
 // The README commands of other programs, and what runs them as written.
 const std::map<std::string, std::string> kNotRunHere = {
@@ -136,7 +136,7 @@ std::vector<Example> ExamplesOf(const std::string& readme) {
 }
 
 TEST(KxqhostReadmeTest, EveryKxqhostExampleOfTheReadmesRunsAsShown) {
-  kxqtest::TempDir dir;
+  kx::test::tools::TempDir dir;
   std::filesystem::create_directory_symlink(std::string(KXQHOST_SOURCE_DIR) + "/examples",
                                             dir / "examples");
   // The examples the READMEs show failing, with the exit status they name.
@@ -152,9 +152,9 @@ TEST(KxqhostReadmeTest, EveryKxqhostExampleOfTheReadmesRunsAsShown) {
     for (const Example& example : ExamplesOf(readme)) {
       SCOPED_TRACE(example.readme + ": " + example.text);
       ++per_readme[example.readme];
-      if (example.script) kxqtest::WriteText(dir / "example.kxq", example.text);
+      if (example.script) kx::test::tools::WriteText(dir / "example.kxq", example.text);
       const Outcome outcome =
-          kxqtest::RunHost(example.words, dir.path(), dir / "registry.xml", example.input);
+          kx::test::tools::RunHost(example.words, dir.path(), dir / "registry.xml", example.input);
       const auto expected = failing.find(example.text);
       EXPECT_EQ(outcome.status, expected == failing.end() ? 0 : expected->second)
           << outcome.out << outcome.err;

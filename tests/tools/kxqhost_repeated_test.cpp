@@ -12,8 +12,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 size_t Occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;

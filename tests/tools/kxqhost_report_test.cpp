@@ -6,7 +6,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class ReportCliTest : public KxqhostTest {
@@ -129,4 +129,4 @@ TEST_F(SampleReportTest, ReportValuesAreTheSystemsTextOfTheValue) {
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -7,7 +7,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class KxqhostRequestLimitsTest : public KxqhostTest {
@@ -118,4 +118,4 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -12,21 +12,21 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 class ScriptTest : public KxqhostTest {
  protected:
   // Until the output file of a started kxqhost shows it stalling in a change.
   static void WaitForStalling(const std::string& out) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (kxqtest::ReadText(out).find("stalling") == std::string::npos &&
+    while (kx::test::tools::ReadText(out).find("stalling") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
   Outcome RunScript(const std::string& script, std::vector<std::string> options = {}) {
-    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    kx::test::tools::WriteText(dir_ / "steps.kxq", script);
     options.push_back("run");
     options.push_back(dir_ / "steps.kxq");
     return Host(options);
@@ -35,7 +35,7 @@ class ScriptTest : public KxqhostTest {
 
 TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
   InitStore();
-  kxqtest::WriteText(dir_ / "unknown.xml", "<XMLMessage/>");
+  kx::test::tools::WriteText(dir_ / "unknown.xml", "<XMLMessage/>");
   const Outcome outcome = RunScript(
       "# a comment\n"
       "\n"
@@ -177,16 +177,16 @@ TEST_F(ScriptTest, DatabaseEventStepsMatchTheEventCommand) {
 // only: what earlier steps committed is in the store, which opens cleanly.
 TEST_F(ScriptTest, KilledInTheMiddleOfACallLosesNoCommittedChange) {
   InitStore();
-  kxqtest::WriteText(dir_ / "steps.kxq",
-                     "set 20 Tag Committed\n"
-                     "stall 60 20 Tag Uncommitted\n");
+  kx::test::tools::WriteText(dir_ / "steps.kxq",
+                             "set 20 Tag Committed\n"
+                             "stall 60 20 Tag Uncommitted\n");
   const std::string out = dir_ / "run.out";
-  const int pid = kxqtest::StartHost({"--store", Store(), "run", dir_ / "steps.kxq"}, dir_.path(),
-                                     Registry(), out, dir_ / "run.err");
+  const int pid = kx::test::tools::StartHost({"--store", Store(), "run", dir_ / "steps.kxq"},
+                                             dir_.path(), Registry(), out, dir_ / "run.err");
   ASSERT_GT(pid, 0);
   WaitForStalling(out);
-  ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos)
-      << kxqtest::ReadText(dir_ / "run.err");
+  ASSERT_NE(kx::test::tools::ReadText(out).find("stalling"), std::string::npos)
+      << kx::test::tools::ReadText(dir_ / "run.err");
   ::kill(pid, SIGKILL);
   int raw = 0;
   ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
@@ -231,27 +231,28 @@ TEST_F(ScriptTest, APageKeepsItsValuesAndTriggerWhenItsHolderChanges) {
 // sees the second's commits and its trigger fires for the value it read.
 TEST_F(ScriptTest, TwoProcessesKeepEachOthersCommitsAndTriggersFireAcrossThem) {
   InitStore();
-  kxqtest::WriteText(dir_ / "first.kxq",
-                     "watch 10 Datasheet k1 20 Tag\n"
-                     "stall 2 21 Speed 5\n"
-                     "wait 4\n"
-                     "create Pump\n"
-                     "set 31 Speed 8\n");
+  kx::test::tools::WriteText(dir_ / "first.kxq",
+                             "watch 10 Datasheet k1 20 Tag\n"
+                             "stall 2 21 Speed 5\n"
+                             "wait 4\n"
+                             "create Pump\n"
+                             "set 31 Speed 8\n");
   const std::string out = dir_ / "first.out";
-  const int pid = kxqtest::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"},
-                                     dir_.path(), Registry(), out, dir_ / "first.err");
+  const int pid =
+      kx::test::tools::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"},
+                                 dir_.path(), Registry(), out, dir_ / "first.err");
   ASSERT_GT(pid, 0);
   WaitForStalling(out);
-  ASSERT_NE(kxqtest::ReadText(out).find("stalling"), std::string::npos)
-      << kxqtest::ReadText(dir_ / "first.err");
+  ASSERT_NE(kx::test::tools::ReadText(out).find("stalling"), std::string::npos)
+      << kx::test::tools::ReadText(dir_ / "first.err");
   const Outcome second = RunScript("create Pump\nset 20 Tag FromSecond\n");
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_NE(second.out.find("created #31\n"), std::string::npos) << second.out;
   int raw = 0;
   ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
   ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 0) << kxqtest::ReadText(dir_ / "first.err");
-  const std::string first = kxqtest::ReadText(out);
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << kx::test::tools::ReadText(dir_ / "first.err");
+  const std::string first = kx::test::tools::ReadText(out);
   EXPECT_NE(first.find("created #32\n"), std::string::npos) << first;
   EXPECT_NE(first.find("## create Pump\ncreated #32\n== store created #32 (database event 1)\n"
                        "== store trigger Datasheet on #10 fired (keys: k1)\n"),

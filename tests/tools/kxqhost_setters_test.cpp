@@ -6,7 +6,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 class KxqhostSettersTest : public KxqhostTest {
@@ -196,4 +196,4 @@ TEST_F(KxqhostSettersTest, TwoFieldsOfOneRowInOneEventShowThatRowsRevisionOnce) 
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

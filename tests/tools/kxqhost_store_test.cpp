@@ -13,7 +13,7 @@
 
 #include "support/host_fixture.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 namespace {
 
 std::string SamplePlant() {
@@ -147,4 +147,4 @@ TEST_F(KxqhostStoreTest, RepeatedCreateAnnotationGrowsLinearly) {
 }
 
 }  // namespace
-}  // namespace kxqtest
+}  // namespace kx::test::tools

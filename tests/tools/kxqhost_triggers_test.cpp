@@ -9,8 +9,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 class TriggerScriptTest : public KxqhostTest {
  protected:
@@ -20,7 +20,7 @@ class TriggerScriptTest : public KxqhostTest {
     ASSERT_EQ(made.status, 0) << made.err;
   }
   Outcome RunScript(const std::string& script) {
-    kxqtest::WriteText(dir_ / "steps.kxq", script);
+    kx::test::tools::WriteText(dir_ / "steps.kxq", script);
     return Host({"--events", "run", dir_ / "steps.kxq"});
   }
 };
@@ -98,12 +98,13 @@ TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneTh
 // Opened for editing, the page leaves that trigger to its service: a value
 // the page shows changes without a callback of this service or an event.
 TEST_F(TriggerScriptTest, APageOpenedForEditingLeavesAnotherServicesTriggerAlone) {
-  std::string plant = kxqtest::ReadText(std::string(KXQHOST_TEST_DATA) + "/triggers-plant.xml");
+  std::string plant =
+      kx::test::tools::ReadText(std::string(KXQHOST_TEST_DATA) + "/triggers-plant.xml");
   const std::string next = "  </object>\n  <object id=\"102\"";
   const size_t at = plant.find(next);
   ASSERT_NE(at, std::string::npos);
   plant.insert(at, "   <trigger name=\"Field\" handler=\"Other.Service\"/>\n");
-  kxqtest::WriteText(dir_ / "other-plant.xml", plant);
+  kx::test::tools::WriteText(dir_ / "other-plant.xml", plant);
   std::filesystem::remove(Store());
   const Outcome made = Host({"init", "--fixture", dir_ / "other-plant.xml"});
   ASSERT_EQ(made.status, 0) << made.err;

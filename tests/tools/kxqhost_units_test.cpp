@@ -11,11 +11,11 @@
 
 namespace {
 
-using kxqtest::Outcome;
+using kx::test::tools::Outcome;
 
 constexpr char kPrivilege[] = "Globally Change Display Units";
 
-class UnitsTest : public kxqtest::KxqhostTest {
+class UnitsTest : public kx::test::tools::KxqhostTest {
  protected:
   void SetUp() override {
     const Outcome made =

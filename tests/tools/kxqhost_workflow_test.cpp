@@ -9,8 +9,8 @@
 
 namespace {
 
-using kxqtest::KxqhostTest;
-using kxqtest::Outcome;
+using kx::test::tools::KxqhostTest;
+using kx::test::tools::Outcome;
 
 class KxqhostWorkflowTest : public KxqhostTest {
  protected:

@@ -28,7 +28,7 @@ std::u16string error_text() {
   if (GetErrorInfo(0, &info) != S_OK) return u"<none>";
   BSTR s = nullptr;
   info->GetDescription(&s);
-  std::u16string text = kxtest::text_of(s);
+  std::u16string text = kx::com::test::text_of(s);
   SysFreeString(s);
   info->Release();
   return text;
@@ -36,7 +36,7 @@ std::u16string error_text() {
 
 class Activation : public ::testing::Test {
  protected:
-  kxtest::TempRegistry registry_;
+  kx::com::test::TempRegistry registry_;
 };
 
 TEST_F(Activation, CreatesAClassFromARegisteredLibrary) {
@@ -110,7 +110,7 @@ TEST_F(Activation, LibraryWithoutEntryPointFails) {
 
 TEST_F(Activation, NoAggregationAndNoInterface) {
   register_server(CLSID_TestWidget, KX_TEST_SERVER_PATH);
-  kxtest::Tracked* outer = new kxtest::Tracked;
+  kx::com::test::Tracked* outer = new kx::com::test::Tracked;
   void* out = nullptr;
   EXPECT_EQ(CoCreateInstance(CLSID_TestWidget, outer, CLSCTX_ALL, IID_IUnknown, &out),
             CLASS_E_NOAGGREGATION);

@@ -71,9 +71,9 @@ TEST(Bstr, OversizedLengthsAreRefusedNotWrapped) {
 TEST(Bstr, ReAllocFromItsOwnCharacters) {
   BSTR s = SysAllocString(u"hello world");
   ASSERT_EQ(SysReAllocString(&s, s + 6), TRUE);
-  EXPECT_EQ(kxtest::text_of(s), u"world");
+  EXPECT_EQ(kx::com::test::text_of(s), u"world");
   ASSERT_EQ(SysReAllocStringLen(&s, s, 3), TRUE);
-  EXPECT_EQ(kxtest::text_of(s), u"wor");
+  EXPECT_EQ(kx::com::test::text_of(s), u"wor");
   ASSERT_EQ(SysReAllocString(&s, nullptr), TRUE);
   EXPECT_EQ(s, nullptr);
 }
@@ -95,7 +95,7 @@ TEST(VarBstr, CatTreatsNullAsEmpty) {
   _bstr_t x(u"x");
   BSTR out = nullptr;
   ASSERT_EQ(VarBstrCat(nullptr, x, &out), S_OK);
-  EXPECT_EQ(kxtest::text_of(out), u"x");
+  EXPECT_EQ(kx::com::test::text_of(out), u"x");
   SysFreeString(out);
   EXPECT_EQ(VarBstrCat(x, x, nullptr), E_INVALIDARG);
 }

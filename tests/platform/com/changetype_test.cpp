@@ -12,7 +12,7 @@
 
 namespace {
 
-using kxtest::text_of;
+using kx::com::test::text_of;
 
 // Converts and returns the HRESULT; *out holds the result.
 HRESULT change(const _variant_t& in, VARTYPE vt, _variant_t* out, USHORT flags = 0) {
@@ -243,7 +243,7 @@ TEST(ChangeType, InPlaceAndThroughReferences) {
 }
 
 TEST(ChangeType, InterfacesBetweenUnknownAndDispatch) {
-  kxtest::Tracked* object = new kxtest::Tracked(1);
+  kx::com::test::Tracked* object = new kx::com::test::Tracked(1);
   {
     _variant_t unk(static_cast<IUnknown*>(static_cast<ITracked*>(object)));
     _variant_t out;

@@ -10,8 +10,8 @@ KX_SMARTPTR_TYPEDEF(ITracked);
 
 namespace {
 
-using kxtest::text_of;
-using kxtest::Tracked;
+using kx::com::test::text_of;
+using kx::com::test::Tracked;
 
 TEST(BstrHolder, OwnsAndCopies) {
   _bstr_t a(u"alpha");
@@ -178,7 +178,7 @@ TEST(ComPtr, AddressOfReleasesForOutParameters) {
   Tracked* first = new Tracked;
   ITrackedPtr p(first, false);
   ITracked** slot = &p;  // releases `first`
-  EXPECT_EQ(kxtest::g_tracked_live.load(), 0);
+  EXPECT_EQ(kx::com::test::g_tracked_live.load(), 0);
   *slot = new Tracked;
   EXPECT_TRUE(p);
 }

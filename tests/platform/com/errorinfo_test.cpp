@@ -10,7 +10,7 @@
 
 namespace {
 
-using kxtest::text_of;
+using kx::com::test::text_of;
 
 std::u16string description_of(IErrorInfo* info) {
   BSTR s = nullptr;

@@ -24,7 +24,7 @@ std::string read_file(const std::string& path) {
 
 class Registry : public ::testing::Test {
  protected:
-  kxtest::TempRegistry registry_;
+  kx::com::test::TempRegistry registry_;
 };
 
 TEST_F(Registry, PathComesFromTheEnvironment) { EXPECT_EQ(kx_reg_file_path(), registry_.file()); }
@@ -76,7 +76,7 @@ TEST_F(Registry, SurvivesReloadWithAwkwardTexts) {
   std::vector<std::pair<std::u16string, std::u16string>> values;
   // Point at another file and back: the second read must come from disk.
   {
-    kxtest::TempRegistry other;
+    kx::com::test::TempRegistry other;
     EXPECT_EQ(kx_reg_key_exists(u"HKEY_CURRENT_USER\\K & <K>"), S_FALSE);
   }
   ::setenv("KXQ_REGISTRY", registry_.file().c_str(), 1);

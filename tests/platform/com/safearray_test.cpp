@@ -6,8 +6,8 @@
 
 namespace {
 
-using kxtest::text_of;
-using kxtest::Tracked;
+using kx::com::test::text_of;
+using kx::com::test::Tracked;
 
 TEST(SafeArray, VectorBoundsAndFlags) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 1, 3);

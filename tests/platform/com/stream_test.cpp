@@ -12,7 +12,7 @@
 
 namespace {
 
-using kxtest::text_of;
+using kx::com::test::text_of;
 
 LARGE_INTEGER offset(long long v) {
   LARGE_INTEGER li;
@@ -155,7 +155,7 @@ TEST(MemoryStream, AnswersSequentialStreamAndIdentity) {
 }
 
 TEST(ObjectBase, ReleasesFromManyThreadsDeleteOnce) {
-  kxtest::Tracked* object = new kxtest::Tracked;
+  kx::com::test::Tracked* object = new kx::com::test::Tracked;
   for (int i = 0; i < 8 * 1000; ++i) object->AddRef();
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t)
@@ -165,7 +165,7 @@ TEST(ObjectBase, ReleasesFromManyThreadsDeleteOnce) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(object->refs(), 1u);
   EXPECT_EQ(object->Release(), 0u);
-  EXPECT_EQ(kxtest::g_tracked_live.load(), 0);
+  EXPECT_EQ(kx::com::test::g_tracked_live.load(), 0);
 }
 
 TEST(EnumVariant, NextOneAtATimeThenFalse) {
@@ -174,7 +174,7 @@ TEST(EnumVariant, NextOneAtATimeThenFalse) {
   items[0].lVal = 1;
   items[1].vt = VT_BSTR;
   items[1].bstrVal = SysAllocString(u"two");
-  kxtest::Tracked* object = new kxtest::Tracked(3);
+  kx::com::test::Tracked* object = new kx::com::test::Tracked(3);
   items[2].vt = VT_UNKNOWN;
   items[2].punkVal = object;
   IEnumVARIANT* e = nullptr;
@@ -205,7 +205,7 @@ TEST(EnumVariant, NextOneAtATimeThenFalse) {
   e->Release();
   EXPECT_EQ(object->refs(), 1u);
   clone->Release();
-  EXPECT_EQ(kxtest::g_tracked_live.load(), 0);
+  EXPECT_EQ(kx::com::test::g_tracked_live.load(), 0);
 }
 
 // A journal-like object: "Write" with DISPID 0xFFFF takes one text.

@@ -25,7 +25,7 @@ struct ITracked : IUnknown {
 };
 KX_DEFINE_IID(ITracked, 0x7a1b0c01, 0x1111, 0x4222, 0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66)
 
-namespace kxtest {
+namespace kx::com::test {
 
 inline std::atomic<int> g_tracked_live{0};
 
@@ -80,4 +80,4 @@ class TempRegistry {
 // The characters of a BSTR (null = empty).
 inline std::u16string text_of(BSTR s) { return std::u16string(s ? s : u"", SysStringLen(s)); }
 
-}  // namespace kxtest
+}  // namespace kx::com::test

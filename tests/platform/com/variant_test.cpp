@@ -7,8 +7,8 @@
 
 namespace {
 
-using kxtest::text_of;
-using kxtest::Tracked;
+using kx::com::test::text_of;
+using kx::com::test::Tracked;
 
 TEST(Variant, CLayout) {
   EXPECT_EQ(sizeof(VARIANT), 24u);
@@ -73,7 +73,7 @@ TEST(Variant, CopyDuplicatesStringsAndAddsReferences) {
   VariantClear(&a);
   VariantClear(&b);
   VariantClear(&c);
-  EXPECT_EQ(kxtest::g_tracked_live.load(), 0);
+  EXPECT_EQ(kx::com::test::g_tracked_live.load(), 0);
 }
 
 TEST(Variant, CopyIndFollowsReferencesToAnyDepth) {

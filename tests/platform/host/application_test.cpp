@@ -9,7 +9,7 @@
 #include "host/project_update.h"
 #include "test_util.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 using test::Bstr;
@@ -255,4 +255,4 @@ TEST(ProjectUpdateTest, KeepsEachReportedObjectOnceWithAReference) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

@@ -8,7 +8,7 @@
 
 #include "test_util.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 using test::Bstr;
@@ -189,4 +189,4 @@ TEST_F(JournalTest, WritesToAStream) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

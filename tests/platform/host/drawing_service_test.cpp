@@ -11,7 +11,7 @@
 #include "store/database.h"
 #include "store/object.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 constexpr char kFixture[] = R"(<store>
@@ -195,4 +195,4 @@ TEST_F(DrawingServiceTest, InjectedFailuresAndALostHost) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

@@ -11,7 +11,7 @@
 #include "host/internal/xml_text.h"
 #include "test_util.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 using internal::Fail;
@@ -499,4 +499,4 @@ TEST_F(HostTest, RunMethodGivesTheMethodsResult) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

@@ -6,7 +6,7 @@
 #include "host/recording_registrar.h"
 #include "test_util.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 using test::Bstr;
@@ -130,4 +130,4 @@ TEST_F(RegistrarTest, HandsOutTheTemplatesItWasGiven) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

@@ -7,7 +7,7 @@
 #include "host/reply.h"
 #include "test_util.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 using test::Bstr;
@@ -281,4 +281,4 @@ TEST(RequestContextTest, GivesItsResponseAndCollectsReports) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

@@ -14,7 +14,7 @@
 #include "host/utf.h"
 #include "test_util.h"
 
-namespace kx::host {
+namespace kx::host::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -172,4 +172,4 @@ TEST(HostFolders, WithoutStoreOnlyTheSettingsFoldersCount) {
 }
 
 }  // namespace
-}  // namespace kx::host
+}  // namespace kx::host::test

@@ -7,7 +7,7 @@
 #include "com/clsids.h"
 #include "recorder.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 namespace {
 
 // The entry points of the reader's library, once activation has loaded it.
@@ -100,4 +100,4 @@ TEST(ActivationTest, LibraryReportsWhenItCanBeUnloaded) {
 }
 
 }  // namespace
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

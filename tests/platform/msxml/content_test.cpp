@@ -3,7 +3,7 @@
 
 #include "recorder.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 namespace {
 
 using ContentTest = SaxTest;
@@ -133,4 +133,4 @@ TEST_F(ContentTest, ReaderIsReusableAfterAFailedParse) {
 }
 
 }  // namespace
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

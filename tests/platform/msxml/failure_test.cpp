@@ -5,7 +5,7 @@
 
 #include "recorder.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 namespace {
 
 constexpr HRESULT kAbort = static_cast<HRESULT>(0x8004C001);
@@ -198,4 +198,4 @@ TEST_F(MalformedTest, EveryDamagedRequestEndsInOneOutcome) {
 }
 
 }  // namespace
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

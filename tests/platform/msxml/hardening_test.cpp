@@ -6,7 +6,7 @@
 #include "com/variant.h"
 #include "recorder.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 namespace {
 
 using HardeningTest = SaxTest;
@@ -135,4 +135,4 @@ TEST_F(HardeningTest, LoneLowSurrogateAndTruncatedPairAreRefused) {
 }
 
 }  // namespace
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

@@ -10,7 +10,7 @@
 #include "com/variant.h"
 #include "recorder.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 namespace {
 
 using InputTest = SaxTest;
@@ -344,4 +344,4 @@ TEST_F(LifetimeTest, KeptLocatorIsNotReusedByTheNextParse) {
 }
 
 }  // namespace
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

@@ -7,7 +7,7 @@
 #include "com/variant.h"
 #include "com/wstr.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 
 std::string Narrow(const char16_t* s, int n) {
   return kx_utf16_to_utf8_lossy(std::u16string_view(s, static_cast<size_t>(n)));
@@ -185,4 +185,4 @@ void SaxTest::TearDown() {
   }
 }
 
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

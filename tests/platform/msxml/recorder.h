@@ -30,7 +30,7 @@
 
 #include "msxml/sax.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 
 std::string Narrow(const char16_t* s, int n);
 
@@ -126,4 +126,4 @@ class SaxTest : public ::testing::Test {
   Recorder* rec_ = nullptr;
 };
 
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

@@ -8,7 +8,7 @@
 #include "com/variant.h"
 #include "recorder.h"
 
-namespace kx::msxml::testing {
+namespace kx::msxml::test {
 namespace {
 
 class SimpleDocTest : public SaxTest {
@@ -168,4 +168,4 @@ TEST_F(SimpleDocTest, DepthAndSizeCapsHoldOnTheShortWay) {
 }
 
 }  // namespace
-}  // namespace kx::msxml::testing
+}  // namespace kx::msxml::test

@@ -11,7 +11,7 @@ namespace kx::store::test {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return Class(
@@ -127,7 +127,7 @@ TempDir::~TempDir() {
 }
 
 std::unique_ptr<Store> OpenPlant(const std::string& path) {
-  return kxtest::OpenStore(kPlantFixture, "plant.xml", path, OpenMode::kOpenOrCreate);
+  return kx::test::OpenStore(kPlantFixture, "plant.xml", path, OpenMode::kOpenOrCreate);
 }
 
 std::unique_ptr<Store> Reopen(const std::string& path) {

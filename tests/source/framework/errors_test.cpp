@@ -13,9 +13,9 @@
 
 namespace {
 
-using kxtest::Narrow;
-using kxtest::SplitChain;
-using kxtest::TakeThreadErrorDescription;
+using kx::test::Narrow;
+using kx::test::SplitChain;
+using kx::test::TakeThreadErrorDescription;
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/annotations";
 
@@ -23,12 +23,12 @@ class ErrorReporting : public ::testing::Test {
  protected:
   void SetUp() override { ClearThreadErrorInfo(); }
   void TearDown() override { ClearThreadErrorInfo(); }
-  kxtest::ScopedTraceCapture trace_{kTraceLevelNormal};
+  kx::test::ScopedTraceCapture trace_{kTraceLevelNormal};
 };
 
 // A store call that fails with a plain-text description.
 HRESULT FailingStoreCall() {
-  kxtest::SetThreadError(u"The attribute store went away", u"KXQStore.Object");
+  kx::test::SetThreadError(u"The attribute store went away", u"KXQStore.Object");
   return E_FAIL;
 }
 
@@ -165,7 +165,7 @@ TEST_F(ErrorReporting, FileIsLastTwoComponentsOfEitherSeparator) {
 
 TEST_F(ErrorReporting, KXErrorDescriptionPassesSetKXErrorInfoUnchanged) {
   const char16_t* chain = u"<KXError Desc=\"Inner\" HR=\"0x8004c001\" />";
-  kxtest::SetThreadError(chain, u"Somewhere");
+  kx::test::SetThreadError(chain, u"Somewhere");
   KXComException ctx = KXComException::Silent();
   ctx.hr = static_cast<HRESULT>(0x8004C001);
   ctx.TakeThreadErrorInfo();
@@ -177,7 +177,7 @@ TEST_F(ErrorReporting, WrappedCallWithoutNameKeepsCalleeChain) {
   const char16_t* chain = u"<kxerror Desc=\"Lower case tag\" HR=\"E_FAIL\" />";
   KXComException ctx = KXComException::Silent();
   try {
-    kxtest::SetThreadError(chain, u"Callee");
+    kx::test::SetThreadError(chain, u"Callee");
     CheckResult(ctx, E_FAIL);
     FAIL() << "no exception";
   } catch (const KXComException& e) {
@@ -190,7 +190,7 @@ TEST_F(ErrorReporting, WrappedCallWithoutNameConvertsPlainText) {
   KXComException ctx = KXComException::Silent();
   EXPECT_THROW(
       {
-        kxtest::SetThreadError(u"Say \"cheese\" <now>", u"Camera");
+        kx::test::SetThreadError(u"Say \"cheese\" <now>", u"Camera");
         CheckResult(ctx, E_NOTIMPL);
       },
       KXComException);
@@ -200,7 +200,7 @@ TEST_F(ErrorReporting, WrappedCallWithoutNameConvertsPlainText) {
 
 TEST_F(ErrorReporting, SuccessfulWrappedCallDropsContextInfoOnly) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::X");
-  kxtest::SetThreadError(u"Unrelated", u"Elsewhere");
+  kx::test::SetThreadError(u"Unrelated", u"Elsewhere");
   EXPECT_NO_THROW(CheckResult(ctx, S_FALSE));
   EXPECT_EQ(ctx.hr, S_OK);
   EXPECT_EQ(ctx.errorInfo, nullptr);
@@ -285,7 +285,7 @@ TEST_F(ErrorReporting, NullPointerArgumentNamesTheMethod) {
 
 TEST_F(ErrorReporting, PointerCheckDropsEarlierContextInfo) {
   KXComException ctx = KXComException::Silent(u"M");
-  kxtest::SetThreadError(u"Earlier failure text", u"S");
+  kx::test::SetThreadError(u"Earlier failure text", u"S");
   ctx.TakeThreadErrorInfo();
   EXPECT_THROW(CheckPointerArgument(ctx, nullptr, u"Null %ls", u"page"), KXComException);
   EXPECT_EQ(Narrow(TakeThreadErrorDescription()),
@@ -293,7 +293,7 @@ TEST_F(ErrorReporting, PointerCheckDropsEarlierContextInfo) {
 }
 
 TEST_F(ErrorReporting, OleDbRecordsGiveOneElementEach) {
-  IErrorInfo* records = kxtest::CreateFakeErrorRecords(
+  IErrorInfo* records = kx::test::CreateFakeErrorRecords(
       {{static_cast<HRESULT>(0x80040E14), IID_IUnknown, u"Syntax error", u"SQL Provider"},
        {E_FAIL, IID_IErrorRecords, u"Second", u""},
        {static_cast<HRESULT>(0x80040E37), IID_IUnknown, u"", u"Catalog"}},
@@ -334,7 +334,7 @@ TEST_F(ErrorReporting, ComErrorIsReportedWithItsCode) {
 TEST_F(ErrorReporting, ComErrorWithInformationKeepsItsText) {
   KXComException ctx(u"KXDBDatasheetSvcs::GetTemplateFile");
   try {
-    kxtest::SetThreadError(u"Stream closed unexpectedly", u"KXQStream");
+    kx::test::SetThreadError(u"Stream closed unexpectedly", u"KXQStream");
     IErrorInfo* info = nullptr;
     GetErrorInfo(0, &info);
     _com_raise_error(STG_E_ACCESSDENIED, info);  // takes over the reference
@@ -376,7 +376,7 @@ HRESULT BoundarySlot(Thrower thrower) {
 }
 
 TEST_F(ErrorReporting, UnknownExceptionNeverCrossesTheOutermostBoundary) {
-  kxtest::SetThreadError(u"Stale text of an earlier failure", u"Old");
+  kx::test::SetThreadError(u"Stale text of an earlier failure", u"Old");
   HRESULT hr = S_OK;
   EXPECT_NO_THROW(hr = BoundarySlot([] { InnerMethodMeetingUnknownException(); }));
   EXPECT_EQ(hr, E_UNEXPECTED);
@@ -431,14 +431,14 @@ TEST_F(ErrorReporting, AbsorbedFailureDoesNotLeakIntoLaterError) {
 }
 
 TEST_F(ErrorReporting, ClearingAtRequestStartDropsLeftovers) {
-  kxtest::SetThreadError(u"Left over from the previous request", u"Old");
+  kx::test::SetThreadError(u"Left over from the previous request", u"Old");
   ClearThreadErrorInfo();  // what the request entry does first
   EXPECT_EQ(LaterUnrelatedFailure(), E_INVALIDARG);
   EXPECT_EQ(SplitChain(TakeThreadErrorDescription()).size(), 1u);
 }
 
 TEST_F(ErrorReporting, SuccessfulMethodClearsNothing) {
-  kxtest::SetThreadError(u"Still here", u"Someone");
+  kx::test::SetThreadError(u"Still here", u"Someone");
   KXComException ctx(u"KXDBDatasheetSvcs::Nothing");
   EXPECT_EQ(ctx.Return(), S_OK);
   EXPECT_EQ(Narrow(TakeThreadErrorDescription()), "Still here");
@@ -479,7 +479,7 @@ TEST(GetErrorDescriptionTest, PlainKXErrorAndEdgeTexts) {
 
 TEST(KXComExceptionTest, CopiesShareErrorInfoWithAReference) {
   KXComException a = KXComException::Silent(u"A");
-  kxtest::SetThreadError(u"Something", u"S");
+  kx::test::SetThreadError(u"Something", u"S");
   a.TakeThreadErrorInfo();
   ASSERT_NE(a.errorInfo, nullptr);
   {
@@ -510,15 +510,15 @@ TEST(KXComExceptionTest, GetDescriptionPrefersOwnThenThreadThenSystemText) {
   };
   KXComException own = KXComException::Silent();
   own.hr = E_FAIL;
-  kxtest::SetThreadError(u"own text", u"S");
+  kx::test::SetThreadError(u"own text", u"S");
   own.TakeThreadErrorInfo();
-  kxtest::SetThreadError(u"thread text", u"S");
+  kx::test::SetThreadError(u"thread text", u"S");
   EXPECT_EQ(describe(own), "own text");
   EXPECT_EQ(Narrow(TakeThreadErrorDescription()), "thread text");  // left alone
 
   KXComException bare = KXComException::Silent();
   bare.hr = E_FAIL;
-  kxtest::SetThreadError(u"thread text", u"S");
+  kx::test::SetThreadError(u"thread text", u"S");
   EXPECT_EQ(describe(bare), "thread text");
   EXPECT_EQ(Narrow(TakeThreadErrorDescription()), "<none>");  // taken and released
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-using kxtest::Narrow;
+using kx::test::Narrow;
 
 // An IUnknown that counts its references and never deletes itself, so that
 // tests can look at the count after the array let it go.

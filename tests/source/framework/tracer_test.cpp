@@ -9,18 +9,18 @@
 
 namespace {
 
-using kxtest::Narrow;
-using kxtest::TestJournal;
+using kx::test::Narrow;
+using kx::test::TestJournal;
 namespace ds = DataServiceKXCETracer;
 
-std::vector<std::string> Pieces(const kxtest::RecordingHook& hook) {
+std::vector<std::string> Pieces(const kx::test::RecordingHook& hook) {
   std::vector<std::string> out;
   for (const auto& p : hook.pieces) out.push_back(Narrow(p));
   return out;
 }
 
 TEST(TracerLines, EntryLineIsFourPieces) {
-  kxtest::ScopedTraceCapture capture(kTraceLevelHigh);
+  kx::test::ScopedTraceCapture capture(kTraceLevelHigh);
   Trace(1, '>', u"KXDBDatasheetSvcs::OpenPage");
   EXPECT_EQ(
       Pieces(capture.hook),
@@ -28,7 +28,7 @@ TEST(TracerLines, EntryLineIsFourPieces) {
 }
 
 TEST(TracerLines, ErrorContextWritesItsEntryLine) {
-  kxtest::ScopedTraceCapture capture(kTraceLevelHigh);
+  kx::test::ScopedTraceCapture capture(kTraceLevelHigh);
   { KXComException ctx(u"KXDBDatasheetSvcs::CreateAnnotation"); }
   EXPECT_EQ(Narrow(capture.hook.Joined()),
             "&KXCE& >>>> Enter KXDBDatasheetSvcs::CreateAnnotation()\n");
@@ -40,7 +40,7 @@ TEST(TracerLines, ErrorContextWritesItsEntryLine) {
 }
 
 TEST(TracerLines, EachKindHasItsPieces) {
-  kxtest::ScopedTraceCapture capture(kTraceLevelHigh);
+  kx::test::ScopedTraceCapture capture(kTraceLevelHigh);
   Trace(3, '<', u"M");
   Trace(3, '!', u"E");
   Trace(3, '.', u"D");
@@ -79,7 +79,7 @@ TEST(TracerLines, SeverityMustExceedTheLevel) {
                {kTraceLevelLow, false, true},
                {kTraceLevelNone, false, false}};
   for (const auto& c : cases) {
-    kxtest::ScopedTraceCapture capture(c.level);
+    kx::test::ScopedTraceCapture capture(c.level);
     Trace(1, '>', u"one");
     Trace(3, '!', u"three");
     Trace(0, '.', u"parser detail");
@@ -91,7 +91,7 @@ TEST(TracerLines, SeverityMustExceedTheLevel) {
 }
 
 TEST(TracerLines, NothingWithoutAHook) {
-  kxtest::ScopedTraceCapture capture(kTraceLevelHigh);
+  kx::test::ScopedTraceCapture capture(kTraceLevelHigh);
   GetTracer().hook = nullptr;
   Trace(3, '!', u"lost");
   TraceAtLocation(SourceLocation{u"a/b", 1}, u"lost too");
@@ -100,7 +100,7 @@ TEST(TracerLines, NothingWithoutAHook) {
 }
 
 TEST(TracerLines, LocationLinesIgnoreTheLevel) {
-  kxtest::ScopedTraceCapture capture(kTraceLevelNone);
+  kx::test::ScopedTraceCapture capture(kTraceLevelNone);
   TraceAtLocation(SourceLocation{u"source/globalinclude/variantutil", 42}, u"hello");
   TraceAtLocation(SourceLocation{nullptr, 1}, u"no file, no line");
   EXPECT_EQ(Narrow(capture.hook.Joined()), "source/globalinclude/variantutil(42) : hello\n");
@@ -197,7 +197,7 @@ TEST_F(TracerConfiguration, NoJournalNoHook) {
 }
 
 TEST_F(TracerConfiguration, HookRemembersThePreviousOneAndHoldsTheJournal) {
-  kxtest::RecordingHook earlier;
+  kx::test::RecordingHook earlier;
   GetTracer().hook = &earlier;
   ds::ApplyTracerSettings(u"yes", nullptr, &JournalSupply::Get, &supply_);
   EXPECT_EQ(GetTracer().hook, &ds::GetJournalHook());
@@ -223,7 +223,7 @@ TEST_F(TracerConfiguration, ErrorChainsReachTheJournal) {
 }
 
 TEST_F(TracerConfiguration, HostSettingsConfigureOncePerProcess) {
-  kxtest::FakeApplication* first = kxtest::CreateFakeApplication(
+  kx::test::FakeApplication* first = kx::test::CreateFakeApplication(
       {{u"TraceLevel::JournalTrace", u"Yes"}, {u"TraceLevel::General", u"High"}}, supply_.journal);
   ConfigureTracer(first);
   EXPECT_EQ(first->journalAsked, 1);
@@ -234,7 +234,7 @@ TEST_F(TracerConfiguration, HostSettingsConfigureOncePerProcess) {
   EXPECT_EQ(supply_.journal->directWrites, 0);
 
   // A second attach with other settings leaves the first configuration.
-  kxtest::FakeApplication* second = kxtest::CreateFakeApplication(
+  kx::test::FakeApplication* second = kx::test::CreateFakeApplication(
       {{u"TraceLevel::JournalTrace", u"no"}, {u"TraceLevel::General", u"none"}}, nullptr);
   ConfigureTracer(second);
   EXPECT_EQ(second->settingsAsked, 0);
@@ -245,14 +245,14 @@ TEST_F(TracerConfiguration, HostSettingsConfigureOncePerProcess) {
 }
 
 TEST_F(TracerConfiguration, HostWithoutSettingsStillUsesUpTheConfiguration) {
-  kxtest::FakeApplication* bare = kxtest::CreateFakeApplication({}, supply_.journal);
+  kx::test::FakeApplication* bare = kx::test::CreateFakeApplication({}, supply_.journal);
   bare->hasSettings = false;
   ConfigureTracer(bare);
   EXPECT_EQ(bare->settingsAsked, 1);
   EXPECT_EQ(bare->journalAsked, 0);
   EXPECT_EQ(GetTracer().hook, nullptr);
-  kxtest::FakeApplication* later =
-      kxtest::CreateFakeApplication({{u"TraceLevel::JournalTrace", u"yes"}}, supply_.journal);
+  kx::test::FakeApplication* later =
+      kx::test::CreateFakeApplication({{u"TraceLevel::JournalTrace", u"yes"}}, supply_.journal);
   ConfigureTracer(later);
   EXPECT_EQ(later->settingsAsked, 0);
   bare->Release();
@@ -260,8 +260,8 @@ TEST_F(TracerConfiguration, HostWithoutSettingsStillUsesUpTheConfiguration) {
 }
 
 TEST_F(TracerConfiguration, JournalOnlyWhenJournalTraceIsYes) {
-  kxtest::FakeApplication* app =
-      kxtest::CreateFakeApplication({{u"TraceLevel::General", u"low"}}, supply_.journal);
+  kx::test::FakeApplication* app =
+      kx::test::CreateFakeApplication({{u"TraceLevel::General", u"low"}}, supply_.journal);
   ConfigureTracer(app);
   EXPECT_EQ(app->settingsAsked, 1);
   EXPECT_EQ(app->journalAsked, 0);

@@ -9,7 +9,7 @@
 
 namespace {
 
-using kxtest::Narrow;
+using kx::test::Narrow;
 
 // A VARIANT cleared at the end of the test.
 struct Var {

@@ -13,7 +13,7 @@
 
 namespace {
 
-using kxtest::Narrow;
+using kx::test::Narrow;
 
 struct Var {
   VARIANT v;
@@ -39,7 +39,7 @@ std::string FailureText(F f, HRESULT* hr = nullptr) {
     f();
   } catch (const KXComException& e) {
     if (hr != nullptr) *hr = e.hr;
-    const std::u16string chain = kxtest::TakeThreadErrorDescription();
+    const std::u16string chain = kx::test::TakeThreadErrorDescription();
     BSTR desc = GetErrorDescription(chain.c_str());
     std::string r = Narrow(desc);
     SysFreeString(desc);
@@ -485,7 +485,7 @@ TEST(SafeArrayVectorTest, AttachRefusesTwoDimensionsWithKXError) {
   SAFEARRAY* matrix = Matrix(VT_I4);
   VariantUtil::SafeArrayVector vector;
   EXPECT_EQ(vector.Attach(matrix, false), E_INVALIDARG);
-  const std::u16string chain = kxtest::TakeThreadErrorDescription();
+  const std::u16string chain = kx::test::TakeThreadErrorDescription();
   EXPECT_EQ(
       chain.rfind(u"<KXError Desc=\"Safe array is not a 1-Dimensional vector\" HR=\"E_INVALIDARG\" "
                   u"File=\"globalinclude/variantutil\"",
@@ -494,7 +494,7 @@ TEST(SafeArrayVectorTest, AttachRefusesTwoDimensionsWithKXError) {
       << Narrow(chain);
   EXPECT_EQ(SafeArrayDestroy(matrix), S_OK);
   EXPECT_EQ(vector.Attach(nullptr, false), E_POINTER);
-  EXPECT_NE(kxtest::TakeThreadErrorDescription().find(u"Invalid pointer passed to method"),
+  EXPECT_NE(kx::test::TakeThreadErrorDescription().find(u"Invalid pointer passed to method"),
             std::u16string::npos);
   SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, -2, 4);
   EXPECT_EQ(vector.Attach(numbers, true), S_OK);
@@ -514,8 +514,9 @@ TEST(SafeArrayMatrixTest, AttachesTwoDimensionsOnly) {
   EXPECT_EQ(matrix.Vartype(), VT_VARIANT);
   SAFEARRAY* vector = SafeArrayCreateVector(VT_BSTR, 0, 1);
   EXPECT_EQ(matrix.Attach(vector, false), E_INVALIDARG);
-  EXPECT_NE(kxtest::TakeThreadErrorDescription().find(u"Safe array is not a 2-Dimensional vector"),
-            std::u16string::npos);
+  EXPECT_NE(
+      kx::test::TakeThreadErrorDescription().find(u"Safe array is not a 2-Dimensional vector"),
+      std::u16string::npos);
   EXPECT_EQ(matrix.Array(), nullptr);
   EXPECT_EQ(SafeArrayDestroy(vector), S_OK);
 }

@@ -8,13 +8,13 @@
 
 #include "com/comutil.h"
 #include "com/variant.h"
+#include "parsertestutil.h"
 #include "saxschemaparser.h"
-#include "support/parsertestutil.h"
 
 namespace {
 
-using kxtest::Bstr;
-using kxtest::TakeThreadErrorDescription;
+using kx::test::Bstr;
+using kx::test::TakeThreadErrorDescription;
 
 class WriterTest : public ::testing::Test {
  protected:
@@ -252,7 +252,7 @@ TEST_F(WriterTest, AttributeAfterCloseStartTagFails) {
   ASSERT_EQ(S_OK, w_->CloseStartTag());
   EXPECT_EQ(E_FAIL, w_->WriteAttribute(u"x", LONG{1}));
   std::u16string description = TakeThreadErrorDescription();
-  EXPECT_EQ(0u, description.find(u"<KXError ")) << kxtest::U8(description);
+  EXPECT_EQ(0u, description.find(u"<KXError ")) << kx::test::U8(description);
   EXPECT_NE(std::u16string::npos,
             description.find(u"Cannot write attributes outside of an element start"));
   EXPECT_EQ(u"\n<A>", Text());

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "kxtrace.h"
-#include "support/parsertestutil.h"
+#include "parsertestutil.h"
 
-using kxtest::TakeThreadErrorDescription;
-using kxtest::U8;
+using kx::test::TakeThreadErrorDescription;
+using kx::test::U8;
 
 namespace {
 
@@ -100,7 +100,7 @@ const GrammarRecord* InsertPagesSchema::GetSchema() const { return kInsertPagesG
 
 // As the host calls a handler: the request text is a BSTR.
 HRESULT Serve(PagesModule& module, const char16_t* request) {
-  const kxtest::Bstr text(request);
+  const kx::test::Bstr text(request);
   return ServeMessage<InsertPagesParser>(module, u"Test::InsertPages", text);
 }
 

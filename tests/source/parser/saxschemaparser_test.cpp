@@ -15,15 +15,15 @@
 #include "com/clsids.h"
 #include "com/errorinfo.h"
 #include "msxml/sax.h"
-#include "support/parsertestutil.h"
+#include "parsertestutil.h"
 #include "support/setrealfield.h"
 
 namespace {
 
-using kxtest::Bstr;
-using kxtest::SetRealFieldMessageParser;
-using kxtest::TakeThreadErrorDescription;
-using kxtest::U8;
+using kx::test::Bstr;
+using kx::test::SetRealFieldMessageParser;
+using kx::test::TakeThreadErrorDescription;
+using kx::test::U8;
 
 HRESULT Parse(SAXSchemaParser& parser, std::u16string_view text) {
   return parser.Parse(Bstr(text));
@@ -286,8 +286,8 @@ TEST(SetRealFieldParser, NullTextIsNoDocument) {
 
 TEST(SetRealFieldParser, GetValueNameFindsTheAttributeRecord) {
   SetRealFieldMessageParser p;
-  EXPECT_EQ(std::u16string(u"Index"), p.GetValueName(kxtest::kSetRealIndex));
-  EXPECT_EQ(std::u16string(u"Published"), p.GetValueName(kxtest::kSetRealPublished));
+  EXPECT_EQ(std::u16string(u"Index"), p.GetValueName(kx::test::kSetRealIndex));
+  EXPECT_EQ(std::u16string(u"Published"), p.GetValueName(kx::test::kSetRealPublished));
   EXPECT_EQ(nullptr, p.GetValueName(1));  // an element id, not a value
   EXPECT_EQ(nullptr, p.GetValueName(77));
 }

@@ -9,7 +9,7 @@
 
 #include "support/subprocess.h"
 
-namespace kxqtest {
+namespace kx::test::tools {
 
 class KxqhostTest : public ::testing::Test {
  protected:
@@ -41,4 +41,4 @@ class KxqhostTest : public ::testing::Test {
   TempDir dir_;
 };
 
-}  // namespace kxqtest
+}  // namespace kx::test::tools

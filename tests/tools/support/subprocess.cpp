@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace kxqtest {
+namespace kx::test::tools {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kxqhost-XXXXXX").string();
@@ -159,4 +159,4 @@ Outcome RunHostOnTerminal(const std::vector<std::string>& arguments, const std::
   return outcome;
 }
 
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kxqtest {
+namespace kx::test::tools {
 
 struct Outcome {
   int status = -1;  // exit status; 128 + signal when killed
@@ -54,4 +54,4 @@ int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 
-}  // namespace kxqtest
+}  // namespace kx::test::tools

@@ -7,7 +7,7 @@
 #include "frameworktestsupport.h"
 #include "host/settings.h"
 
-namespace kxtest {
+namespace kx::test {
 
 namespace {
 
@@ -121,4 +121,4 @@ FakeApplication* CreateFakeApplication(std::map<std::u16string, std::u16string> 
   return new FakeApplicationImpl(std::move(settings), journal);
 }
 
-}  // namespace kxtest
+}  // namespace kx::test

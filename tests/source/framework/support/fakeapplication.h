@@ -9,7 +9,7 @@
 
 #include "host/application.h"
 
-namespace kxtest {
+namespace kx::test {
 
 class TestJournal;
 
@@ -27,4 +27,4 @@ class FakeApplication : public IKXQApplication {
   ~FakeApplication() = default;
 };
 
-}  // namespace kxtest
+}  // namespace kx::test

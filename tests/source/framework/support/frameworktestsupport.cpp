@@ -4,7 +4,7 @@
 
 #include "com/wstr.h"
 
-namespace kxtest {
+namespace kx::test {
 
 std::string Narrow(const std::u16string& text) { return kx_utf16_to_utf8_lossy(text); }
 std::string Narrow(const OLECHAR* text) {
@@ -220,4 +220,4 @@ std::vector<std::u16string> SplitChain(const std::u16string& chain) {
   return parts;
 }
 
-}  // namespace kxtest
+}  // namespace kx::test

@@ -22,7 +22,7 @@
 #include "host/settings.h"
 #include "kxtrace.h"
 
-namespace kxtest {
+namespace kx::test {
 
 std::string Narrow(const std::u16string& text);
 std::string Narrow(const OLECHAR* text);
@@ -92,4 +92,4 @@ std::u16string TakeThreadErrorDescription();
 // Splits a "<KXError" chain at CR LF.
 std::vector<std::u16string> SplitChain(const std::u16string& chain);
 
-}  // namespace kxtest
+}  // namespace kx::test

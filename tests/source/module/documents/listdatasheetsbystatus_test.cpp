@@ -2,7 +2,7 @@
 // (support/cataloguetest.h).
 #include "support/cataloguetest.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

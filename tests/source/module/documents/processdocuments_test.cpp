@@ -6,10 +6,10 @@
 
 #include "support/validationfixture.h"
 
-using namespace validationtest;
-using pagestest::Count;
-using pagestest::FirstDesc;
-using pagestest::Narrow;
+using namespace kx::test::validation;
+using kx::test::pages::Count;
+using kx::test::pages::FirstDesc;
+using kx::test::pages::Narrow;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // "RenameDocuments" end to end on the sample plant (support/cataloguetest.h).
 #include "support/cataloguetest.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "kxstoreutils.h"
 #include "support/cataloguetest.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "support/validationfixture.h"
 
-using namespace validationtest;
-using pagestest::Narrow;
+using namespace kx::test::validation;
+using kx::test::pages::Narrow;
 
 namespace {
 
@@ -181,7 +181,7 @@ TEST(ValidateTemplatesTest, ValidateTemplatesListsTheStaleDatasheetsWithoutChang
   EXPECT_EQ(reply.find("DocumentId=\"300\""), std::string::npos) << reply;
   EXPECT_NE(reply.find("DocumentId=\"800\" TemplateId=\"TN\"/>"), std::string::npos) << reply;
   EXPECT_NE(reply.find("DocumentId=\"900\" TemplateId=\"TSN\"/>"), std::string::npos) << reply;
-  EXPECT_EQ(pagestest::Count(reply, "<Datasheet "), 5u) << reply;
+  EXPECT_EQ(kx::test::pages::Count(reply, "<Datasheet "), 5u) << reply;
   EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "1");
 }
 

@@ -7,7 +7,7 @@
 #include "main/main.h"
 #include "support/pagesfixture.h"
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 namespace {
 

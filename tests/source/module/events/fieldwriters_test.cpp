@@ -15,7 +15,7 @@
 #include "model/kxdbdatasheetutils.h"
 #include "support/pagesfixture.h"
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "main/main.h"
 #include "support/setterhost.h"
 
-using namespace settertest;
+using namespace kx::test::setters;
 
 namespace {
 

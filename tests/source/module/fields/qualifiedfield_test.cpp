@@ -6,7 +6,7 @@
 
 #include "support/setterhost.h"
 
-using namespace settertest;
+using namespace kx::test::setters;
 
 namespace {
 

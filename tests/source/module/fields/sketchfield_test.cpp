@@ -9,7 +9,7 @@
 #include "sketchdataparser.h"
 #include "support/setterhost.h"
 
-using namespace settertest;
+using namespace kx::test::setters;
 
 namespace {
 

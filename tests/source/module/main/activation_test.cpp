@@ -15,7 +15,7 @@
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "support/moduletestsupport.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 using kx::host::Host;
 
 namespace {

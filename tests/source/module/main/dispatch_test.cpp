@@ -10,7 +10,7 @@
 #include "support/moduletestsupport.h"
 #include "xmlreply.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 using kx::host::MakeRef;
 using kx::host::Ref;
 using kx::host::RequestContext;

@@ -9,7 +9,7 @@
 #include "store/database.h"
 #include "support/moduletestsupport.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

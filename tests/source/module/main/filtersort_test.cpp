@@ -12,7 +12,7 @@
 #include "main/main.h"
 #include "support/moduletestsupport.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "main/module.h"
 #include "support/moduletestsupport.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

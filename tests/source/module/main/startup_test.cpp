@@ -7,7 +7,7 @@
 
 #include "support/moduletestsupport.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

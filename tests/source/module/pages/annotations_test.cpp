@@ -12,7 +12,7 @@
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 
@@ -209,7 +209,7 @@ TEST(AnnotationGrammars, ParsersRefuseWhatTheirGrammarLacks) {
 namespace {
 
 std::string AnnotationError(const kx::host::CallResult& result) {
-  return settertest::Narrow(result.error);
+  return kx::test::setters::Narrow(result.error);
 }
 
 class AnnotationTest : public ::testing::Test {
@@ -217,7 +217,7 @@ class AnnotationTest : public ::testing::Test {
   std::string Annotation(LONG page, LONG position = 1) {
     return host_.Value(page, u"Annotations", position);
   }
-  settertest::SetterHost host_;
+  kx::test::setters::SetterHost host_;
 };
 
 TEST_F(AnnotationTest, AMarkupAnnotationGoesToTheSubmittedAndCheckedCopiesWithTheUsersName) {
@@ -227,12 +227,12 @@ TEST_F(AnnotationTest, AMarkupAnnotationGoesToTheSubmittedAndCheckedCopiesWithTh
   ASSERT_EQ(result.hr, S_OK) << AnnotationError(result);
   const std::string record =
       "<Annotation FieldId=\"0\" X=\"5\" Y=\"7\" Markup=\"1\" Value=\"Ed Engineer:Check seal\"/>";
-  EXPECT_EQ(Annotation(settertest::kPage), record);
-  EXPECT_EQ(Annotation(settertest::kSubmitted), record);
-  EXPECT_EQ(Annotation(settertest::kChecked), record);
-  EXPECT_EQ(host_.Count(settertest::kIssued, u"Annotations"), 0);
-  EXPECT_EQ(host_.Value(settertest::kSheet, u"NextAnnotationId"), "1");
-  EXPECT_EQ(settertest::EventLines(result),
+  EXPECT_EQ(Annotation(kx::test::setters::kPage), record);
+  EXPECT_EQ(Annotation(kx::test::setters::kSubmitted), record);
+  EXPECT_EQ(Annotation(kx::test::setters::kChecked), record);
+  EXPECT_EQ(host_.Count(kx::test::setters::kIssued, u"Annotations"), 0);
+  EXPECT_EQ(host_.Value(kx::test::setters::kSheet, u"NextAnnotationId"), "1");
+  EXPECT_EQ(kx::test::setters::EventLines(result),
             (Lines{"AnnotationField [A1 21] to ed", "AnnotationField [A2 23] to sue",
                    "AnnotationField [A3 24] to kim"}));
 
@@ -240,14 +240,15 @@ TEST_F(AnnotationTest, AMarkupAnnotationGoesToTheSubmittedAndCheckedCopiesWithTh
       u"MoveAnnotation", u"<MoveAnnotation PageId=\"23\" AnnotationId=\"0\" X=\"9\" Y=\"9\"/>", 2);
   ASSERT_EQ(moved.hr, S_OK) << AnnotationError(moved);
   // From a copy the change goes to its current page, not to the other copies.
-  EXPECT_NE(Annotation(settertest::kSubmitted).find("X=\"9\" Y=\"9\""), std::string::npos);
-  EXPECT_NE(Annotation(settertest::kPage).find("X=\"9\" Y=\"9\""), std::string::npos);
-  EXPECT_NE(Annotation(settertest::kChecked).find("X=\"5\" Y=\"7\""), std::string::npos);
+  EXPECT_NE(Annotation(kx::test::setters::kSubmitted).find("X=\"9\" Y=\"9\""), std::string::npos);
+  EXPECT_NE(Annotation(kx::test::setters::kPage).find("X=\"9\" Y=\"9\""), std::string::npos);
+  EXPECT_NE(Annotation(kx::test::setters::kChecked).find("X=\"5\" Y=\"7\""), std::string::npos);
 
   const auto deleted =
       host_.Send(u"SetAnnotation", u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"\"/>");
   ASSERT_EQ(deleted.hr, S_OK) << AnnotationError(deleted);
-  for (LONG page : {settertest::kPage, settertest::kSubmitted, settertest::kChecked})
+  for (LONG page :
+       {kx::test::setters::kPage, kx::test::setters::kSubmitted, kx::test::setters::kChecked})
     EXPECT_EQ(host_.Count(page, u"Annotations"), 0) << page;
   EXPECT_EQ(deleted.events.size(), 3u);
 }
@@ -258,9 +259,9 @@ TEST_F(AnnotationTest, PlainAnnotationsStayOnTheirPageAndChangeOnlyWhenTheTextDo
   ASSERT_EQ(
       host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"21\" Value=\"Other\"/>").hr,
       S_OK);
-  EXPECT_EQ(Annotation(settertest::kPage, 2),
+  EXPECT_EQ(Annotation(kx::test::setters::kPage, 2),
             "<Annotation FieldId=\"1\" X=\"-1\" Y=\"-1\" Markup=\"0\" Value=\"Other\"/>");
-  EXPECT_EQ(host_.Count(settertest::kSubmitted, u"Annotations"), 0);
+  EXPECT_EQ(host_.Count(kx::test::setters::kSubmitted, u"Annotations"), 0);
   const auto same = host_.Send(u"SetAnnotation",
                                u"<SetAnnotation PageId=\"21\" AnnotationId=\"0\" Value=\"Note\"/>");
   EXPECT_EQ(same.hr, S_OK);
@@ -270,7 +271,7 @@ TEST_F(AnnotationTest, PlainAnnotationsStayOnTheirPageAndChangeOnlyWhenTheTextDo
                       u"<SetAnnotation PageId=\"21\" AnnotationId=\"1\" Value=\"New\"/>")
                 .hr,
             S_OK);
-  EXPECT_NE(Annotation(settertest::kPage, 2).find("Value=\"New\""), std::string::npos);
+  EXPECT_NE(Annotation(kx::test::setters::kPage, 2).find("Value=\"New\""), std::string::npos);
   const auto missing = host_.Send(
       u"MoveAnnotation", u"<MoveAnnotation PageId=\"21\" AnnotationId=\"7\" X=\"1\" Y=\"1\"/>");
   EXPECT_EQ(missing.hr, E_FAIL);
@@ -279,8 +280,8 @@ TEST_F(AnnotationTest, PlainAnnotationsStayOnTheirPageAndChangeOnlyWhenTheTextDo
   const auto issued =
       host_.Send(u"CreateAnnotation", u"<CreateAnnotation PageId=\"25\" Value=\"X\"/>", 4);
   EXPECT_EQ(issued.hr, S_OK);
-  EXPECT_EQ(host_.Count(settertest::kIssued, u"Annotations"), 0);
-  EXPECT_EQ(host_.Value(settertest::kSheet, u"NextAnnotationId"), "2");
+  EXPECT_EQ(host_.Count(kx::test::setters::kIssued, u"Annotations"), 0);
+  EXPECT_EQ(host_.Value(kx::test::setters::kSheet, u"NextAnnotationId"), "2");
 }
 
 }  // namespace

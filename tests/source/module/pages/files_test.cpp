@@ -9,7 +9,7 @@
 #include "support/moduletestsupport.h"
 #include "support/templatestore.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 

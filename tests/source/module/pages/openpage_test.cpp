@@ -10,7 +10,7 @@
 #include "pages/pages.h"
 #include "support/pagesfixture.h"
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "support/moduletestsupport.h"
 #include "support/templatestore.h"
 
-using namespace moduletest;
+using namespace kx::test::inprocess;
 
 namespace {
 
@@ -188,7 +188,7 @@ class PageMessages : public ::testing::Test {
     (void)store_->Database()->get_Schema(&schema);
     (void)store_->Database()->get_TemplateLibrary(&library);
     host_.application().SetStore(store_->Database(), schema, library);
-    module_ = moduletest::CreateInProcessMain(&MainWorkers::Defaults());
+    module_ = kx::test::inprocess::CreateInProcessMain(&MainWorkers::Defaults());
     ASSERT_TRUE(module_);
     ASSERT_EQ(host_.Attach(module_.get()), S_OK);
   }

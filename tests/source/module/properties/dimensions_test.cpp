@@ -10,7 +10,7 @@
 
 namespace {
 
-using moduletest::Narrow;
+using kx::test::inprocess::Narrow;
 
 // Datasheet 10 (template T, page 11 showing Length in "mm"); datasheets 20
 // (no name) and 30 ("Z") whose pages name no template, so that their
@@ -61,7 +61,7 @@ class ProjectUnits : public ::testing::Test {
     return fixture_.Text(id, attribute, position);
   }
 
-  moduletest::StoreHost fixture_{kFixture};
+  kx::test::inprocess::StoreHost fixture_{kFixture};
   kx::host::Host& host_ = fixture_.host();
 };
 

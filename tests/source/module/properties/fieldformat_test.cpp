@@ -9,8 +9,8 @@
 #include "support/fieldhost.h"
 #include "support/setterhost.h"
 
-using namespace settertest;
-using namespace fieldtest;
+using namespace kx::test::setters;
+using namespace kx::test::fields;
 
 namespace {
 
@@ -102,14 +102,14 @@ TEST_F(FieldFormatTest, OneRowOfAFiveRowListChangesTheWholeColumn) {
 // its own: with the request's alignment they reach every other row.
 TEST(FieldFormatListTest, TheOtherRowsTakeTheNamedRowsWholePresentation) {
   std::string fixture = FieldFixture();
-  const std::string rows = kxtest::xml::Values(
+  const std::string rows = kx::test::xml::Values(
       "Fields", {R"(<String FieldId="11"/>)", R"(<String FieldId="12" Index="0" Alignment="2"/>)",
                  R"(<Real FieldId="13" Index="0" Format="0.00"/>)"});
   const size_t at = fixture.find(rows);
   ASSERT_NE(at, std::string::npos);
   fixture.replace(
       at, rows.size(),
-      kxtest::xml::Values(
+      kx::test::xml::Values(
           "Fields",
           {R"(<String FieldId="11"/>)", R"(<String FieldId="12" Index="0" Alignment="2"/>)",
            R"(<Real FieldId="13" Index="0" Format="0.00"/>)", R"(<String FieldId="12" Index="1"/>)",

@@ -10,8 +10,8 @@
 #include "support/moduletestsupport.h"
 #include "support/setterhost.h"
 
-using namespace settertest;
-using namespace fieldtest;
+using namespace kx::test::setters;
+using namespace kx::test::fields;
 
 namespace {
 
@@ -118,7 +118,7 @@ class OverspillRecorder : public MainWorkers {
 
 TEST_F(FieldObjectsTest, AConfirmedPrimaryObjectGoesOnEveryCurrentPageAndTheOverspillIsRebuilt) {
   OverspillRecorder workers;
-  moduletest::MainOf(host_.service()).UseWorkers(&workers);
+  kx::test::inprocess::MainOf(host_.service()).UseWorkers(&workers);
   // "TargetId" names the datasheet whose pages follow.
   const auto shown = host_.host().Request(
       u"ShowFieldObjects",
@@ -130,7 +130,7 @@ TEST_F(FieldObjectsTest, AConfirmedPrimaryObjectGoesOnEveryCurrentPageAndTheOver
   EXPECT_EQ(host_.Value(41, u"NodeObjects"), "#10");
   EXPECT_EQ(host_.Value(kEmptyPage2, u"NodeObjects"), "#10");
   EXPECT_EQ(workers.runs, (std::vector<std::string>{"40 mode 3"}));
-  moduletest::MainOf(host_.service()).UseWorkers(nullptr);
+  kx::test::inprocess::MainOf(host_.service()).UseWorkers(nullptr);
 }
 
 TEST_F(FieldObjectsTest, ShowPrimaryObjectsNamesTheEmptyFieldsThatTakeATemplateClass) {

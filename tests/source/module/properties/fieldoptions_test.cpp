@@ -10,7 +10,7 @@
 
 namespace {
 
-using moduletest::Narrow;
+using kx::test::inprocess::Narrow;
 
 // Template T page P, node "Equipment" (pumps and motors): field 1 a fixed
 // list with empty entries, field 2 options computed from the object's
@@ -85,7 +85,7 @@ class FieldOptions : public ::testing::Test {
   }
   long MethodCalls() { return fixture_.store().CallCount(u"FieldDataMissing"); }
 
-  moduletest::StoreHost fixture_{kFixture};
+  kx::test::inprocess::StoreHost fixture_{kFixture};
   kx::host::Host& host_ = fixture_.host();
 };
 

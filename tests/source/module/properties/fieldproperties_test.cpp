@@ -9,8 +9,8 @@
 #include "support/fieldhost.h"
 #include "support/setterhost.h"
 
-using namespace settertest;
-using namespace fieldtest;
+using namespace kx::test::setters;
+using namespace kx::test::fields;
 
 namespace {
 
@@ -158,9 +158,9 @@ TEST(FieldPropertiesIssuedTest, TheIssuedValueCarriesTheIssuedCopysUnit) {
   const size_t at = fixture.find(active, page);
   ASSERT_NE(at, std::string::npos);
   fixture.insert(at + active.size(),
-                 kxtest::xml::Value("Units", "m3/h") +
-                     kxtest::xml::Values("Fields", {R"(<String FieldId="1" Value="P-101"/>)",
-                                                    R"(<Real FieldId="2" Value="7.2"/>)"}));
+                 kx::test::xml::Value("Units", "m3/h") +
+                     kx::test::xml::Values("Fields", {R"(<String FieldId="1" Value="P-101"/>)",
+                                                      R"(<Real FieldId="2" Value="7.2"/>)"}));
   SetterHost host(fixture.c_str());
   const auto result =
       host.Send(u"GetFieldProperties", u"<GetFieldProperties PageId=\"21\" FieldId=\"2\"/>");
@@ -178,7 +178,7 @@ TEST(FieldPropertiesIssuedTest, AnUnreadableIssuedRecordFailsTheRequest) {
   std::string fixture = FieldFixture();
   const std::string active = "<value attribute=\"ActivePage\" ref=\"21\"/>\n";
   const std::string broken =
-      active + kxtest::xml::Values("Fields", {R"(<String FieldId="1"/>)", R"(<Real FieldId=)"});
+      active + kx::test::xml::Values("Fields", {R"(<String FieldId="1"/>)", R"(<Real FieldId=)"});
   for (size_t at = fixture.find(active); at != std::string::npos;
        at = fixture.find(active, at + broken.size())) {
     fixture.replace(at, active.size(), broken);

@@ -8,8 +8,8 @@
 #include "support/fieldhost.h"
 #include "support/setterhost.h"
 
-using namespace settertest;
-using namespace fieldtest;
+using namespace kx::test::setters;
+using namespace kx::test::fields;
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include "storexml.h"
 #include "support/pagesfixture.h"
 
-using pagestest::Narrow;
-using pagestest::PagesHost;
+using kx::test::pages::Narrow;
+using kx::test::pages::PagesHost;
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 // Vessels 10 "V-B" (service Air, nozzles 20, 21) and 11 "V-A" (water,
 // nozzles 22, 23) on the page-per-member summary 100, whose template page
@@ -178,7 +178,7 @@ class ListOrderTest : public ::testing::Test {
   }
   static std::string Reply(const kx::host::RequestResult& result) {
     return result.succeeded() ? Narrow(result.reply)
-                              : "error: " + pagestest::FirstDesc(result.error);
+                              : "error: " + kx::test::pages::FirstDesc(result.error);
   }
   // "#ID" per object value, the text otherwise, "-" for an empty slot.
   std::vector<std::string> Values(long id, const char16_t* name) {
@@ -281,7 +281,7 @@ TEST_F(ListOrderTest, PackingFromARowAfterTheLastObjectGathersNothing) {
   // end of the list, so there is nothing to move up.
   const auto packed = Pack(kSummary4, 1);
   EXPECT_FALSE(packed.succeeded()) << Reply(packed);
-  EXPECT_EQ(pagestest::FirstDesc(packed.error), "No objects to move");
+  EXPECT_EQ(kx::test::pages::FirstDesc(packed.error), "No objects to move");
   EXPECT_EQ(Values(kSummary, u"CurrentPages"), (Shown{"#101", "#102", "#103", "#104"}));
   EXPECT_EQ(Nodes(kSummary3), (Shown{"#11", "#22", "#23"}));
   // From page 102 on, the gap at 102 itself is closed.

@@ -20,7 +20,7 @@
 #include "store/admin.h"
 #include "support/moduletestsupport.h"
 
-namespace moduletest {
+namespace kx::test::inprocess {
 
 // Records the store's workflow log (open and close of versions).
 class WorkflowLog final : public kx::store::StoreObserver {
@@ -132,4 +132,4 @@ inline void ExpectListingOrder(const std::vector<Record>& records) {
   }
 }
 
-}  // namespace moduletest
+}  // namespace kx::test::inprocess

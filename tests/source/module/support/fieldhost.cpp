@@ -4,7 +4,7 @@
 
 #include "setterhost.h"
 
-namespace fieldtest {
+namespace kx::test::fields {
 
 namespace {
 
@@ -18,7 +18,7 @@ void ReplaceOnce(std::string& text, const std::string& what, const std::string& 
 }
 
 std::string Build() {
-  std::string text = settertest::kSetterFixture;
+  std::string text = kx::test::setters::kSetterFixture;
   ReplaceOnce(text, " </schema>",
               "  <class name=\"Hold\" base=\"GenericClass\">\n"
               "   <attribute name=\"Name\"/>\n"
@@ -82,4 +82,4 @@ const char* FieldFixture() {
   return text.c_str();
 }
 
-}  // namespace fieldtest
+}  // namespace kx::test::fields

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace fieldtest {
+namespace kx::test::fields {
 
 enum : long {
   kHold1 = 90,  // "H-1", reason "vendor data"
@@ -23,4 +23,4 @@ enum : long {
 // The fixture text (built once).
 const char* FieldFixture();
 
-}  // namespace fieldtest
+}  // namespace kx::test::fields

@@ -4,11 +4,11 @@
 
 #include "storexml.h"
 
-namespace liststest {
+namespace kx::test::lists {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return R"XML(  <class name="GenericClass">
@@ -146,4 +146,4 @@ const std::string kText = StoreText(
 
 const char* const kListsFixture = kText.c_str();
 
-}  // namespace liststest
+}  // namespace kx::test::lists

@@ -18,7 +18,19 @@
 //   reading 21 on the second.
 #pragma once
 
-namespace liststest {
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "com/wstr.h"
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
+#include "pagesfixture.h"
+
+namespace kx::test::lists {
+
+using kx::test::pages::Narrow;
+using kx::test::pages::PagesHost;
 
 extern const char* const kListsFixture;
 
@@ -40,4 +52,85 @@ enum : long {
   kGapPage = 801,
 };
 
-}  // namespace liststest
+// The plant above served end to end, with the messages' and the
+// store's small helpers.
+class ListsTest : public ::testing::Test {
+ protected:
+  ListsTest() : host_(kListsFixture) {}
+
+  kx::host::RequestResult Send(const char16_t* message, const std::u16string& body,
+                               const std::u16string& target = u"T") {
+    return host_.Request(message, u"<XMLMessage TargetId=\"" + target + u"\" Status=\"1\">" + body +
+                                      u"</XMLMessage>");
+  }
+  // "#ID" per object value, the text otherwise, "-" for an empty slot.
+  std::vector<std::string> Values(long id, const char16_t* name) {
+    std::vector<std::string> values;
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(host_.Object(id), name, attribute);
+    if (!attribute) return values;
+    const int32_t count = GetAttributeCount(attribute);
+    for (int32_t i = 1; i <= count; ++i) {
+      _variant_t value;
+      (void)attribute->GetValue(_variant_t(static_cast<LONG>(i)), _variant_t(), value.GetAddress());
+      if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) {
+        IKXQObjectPtr object;
+        GetAttributeAsObject(attribute, i, object);
+        values.push_back(object ? "#" + std::to_string(ObjectIdOf(object)) : "-");
+      } else if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
+        values.push_back("-");
+      } else {
+        _bstr_t text;
+        KXDBDatasheetSvcs::GetAttributeValueStringAt(attribute, i, text);
+        values.push_back(Narrow(text.length() > 0 ? text.view() : u""));
+      }
+    }
+    return values;
+  }
+  std::string Text(long id, const char16_t* name) {
+    _bstr_t text;
+    KXDBDatasheetSvcs::GetAttributeString(host_.Object(id), text, name, -1);
+    return Narrow(text.length() > 0 ? text.view() : u"");
+  }
+  long Link(long id, const char16_t* name) {
+    IKXQObjectPtr linked;
+    KXDBDatasheetSvcs::GetAttributeObjectByName(host_.Object(id), linked, name);
+    return linked ? ObjectIdOf(linked) : 0;
+  }
+  bool HasTrigger(long id, const char16_t* name) {
+    VARIANT_BOOL has = VARIANT_FALSE;
+    (void)host_.Object(id)->HasTrigger(_bstr_t(name), &has);
+    return has == VARIANT_TRUE;
+  }
+  static std::vector<std::string> Keys(const kx::host::CallResult& result) {
+    std::vector<std::string> keys;
+    for (const auto& event : result.events) keys.push_back(Narrow(event.key.value_or(u"?")));
+    return keys;
+  }
+  static std::string Reply(const kx::host::RequestResult& result) {
+    return result.succeeded() ? Narrow(result.reply)
+                              : "error: " + kx::test::pages::FirstDesc(result.error);
+  }
+  std::u16string Filter(long page, const char16_t* filter, bool attach) {
+    return u"<ApplyDatasheetFilter PageId=\"" + std::u16string(kx_ltow(page, 10)) +
+           u"\" FieldId=\"1\" FilterId=\"" + filter + u"\" Attach=\"" + (attach ? u"1" : u"0") +
+           u"\"/>";
+  }
+  std::u16string Sort(long page, long field, const char16_t* code) {
+    return u"<ApplyDatasheetSort PageId=\"" + std::u16string(kx_ltow(page, 10)) + u"\" FieldId=\"" +
+           std::u16string(kx_ltow(field, 10)) + u"\" SortId=\"" + code + u"\"/>";
+  }
+  // The row objects of the list page and the value of each row's name field.
+  std::vector<std::string> Rows() {
+    std::vector<std::string> objects = Values(kListPage, u"NodeObjects");
+    return std::vector<std::string>(objects.begin() + 1, objects.end());
+  }
+
+  PagesHost host_;
+};
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace kx::test::lists

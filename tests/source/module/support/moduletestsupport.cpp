@@ -12,7 +12,7 @@
 #include "main/datasheetservices.h"
 #include "pages/annotations.h"
 
-namespace moduletest {
+namespace kx::test::inprocess {
 
 SeamLog& Seams() {
   static SeamLog log;
@@ -210,14 +210,14 @@ MainWorkers& RecordingWorkers() {
   return recorder;
 }
 
-StoreHost::StoreHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kNone) {
+StoreHost::StoreHost(const char* fixture) : TestHost(fixture, kx::test::Projects::kNone) {
   AttachMain(&MainWorkers::Defaults());
 }
 
 std::string StoreHost::Text(LONG id, const char16_t* attribute, LONG position) {
   IKXQObjectPtr object;
   if (FAILED(database()->get_Object(id, &object))) return "(no object)";
-  return kxtest::TextAt(object, attribute, position).value_or("(none)");
+  return kx::test::TextAt(object, attribute, position).value_or("(none)");
 }
 
-}  // namespace moduletest
+}  // namespace kx::test::inprocess

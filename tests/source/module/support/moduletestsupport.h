@@ -33,7 +33,7 @@
 #include "store/object.h"
 #include "testhost.h"
 
-namespace moduletest {
+namespace kx::test::inprocess {
 
 struct SeamLog {
   std::vector<std::string> calls;
@@ -144,7 +144,7 @@ std::string ErrorText(const kx::host::CallResult& result);
 // The shared test host (testhost.h) on an in-memory store made from a
 // fixture text, with a Main created in-process (the real workers)
 // attached; its application reports no project.
-class StoreHost : public kxtest::TestHost {
+class StoreHost : public kx::test::TestHost {
  public:
   explicit StoreHost(const char* fixture);
 
@@ -153,4 +153,4 @@ class StoreHost : public kxtest::TestHost {
   std::string Text(LONG id, const char16_t* attribute, LONG position = 0);
 };
 
-}  // namespace moduletest
+}  // namespace kx::test::inprocess

@@ -8,11 +8,11 @@
 #include "main/main.h"
 #include "storexml.h"
 
-namespace pagestest {
+namespace kx::test::pages {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return R"XML(  <class name="GenericClass">
@@ -194,7 +194,7 @@ const std::string kText = StoreText(
 
 const char* const kPagesFixture = kText.c_str();
 
-PagesHost::PagesHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kRoot) {
+PagesHost::PagesHost(const char* fixture) : TestHost(fixture, kx::test::Projects::kRoot) {
   AttachMain();
 }
 
@@ -240,4 +240,4 @@ size_t Count(const std::string& text, const std::string& needle) {
   return n;
 }
 
-}  // namespace pagestest
+}  // namespace kx::test::pages

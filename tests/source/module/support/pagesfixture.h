@@ -20,7 +20,7 @@
 #include "host/reply.h"
 #include "testhost.h"
 
-namespace pagestest {
+namespace kx::test::pages {
 
 extern const char* const kPagesFixture;
 
@@ -54,7 +54,7 @@ enum : LONG {
   kLoop2 = 602,
 };
 
-class PagesHost : public kxtest::TestHost {
+class PagesHost : public kx::test::TestHost {
  public:
   explicit PagesHost(const char* fixture = kPagesFixture);
 
@@ -84,4 +84,4 @@ std::string FirstDesc(const std::u16string& error);
 // Number of occurrences of `needle` in `text`.
 size_t Count(const std::string& text, const std::string& needle);
 
-}  // namespace pagestest
+}  // namespace kx::test::pages

@@ -7,11 +7,11 @@
 #include "host/store_session.h"
 #include "storexml.h"
 
-namespace settertest {
+namespace kx::test::setters {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return R"XML(  <class name="GenericClass">
@@ -157,7 +157,7 @@ class SetterHost::Session final : public kx::host::StoreSession {
   kx::store::Store& store_;
 };
 
-SetterHost::SetterHost(const char* fixture) : TestHost(fixture, kxtest::Projects::kActive) {
+SetterHost::SetterHost(const char* fixture) : TestHost(fixture, kx::test::Projects::kActive) {
   UseSession(std::make_unique<Session>(store()));
   host().privileges().SetUserName(u"Ed Engineer");
   AttachMain();
@@ -175,7 +175,7 @@ kx::host::RequestResult SetterHost::Send(std::u16string_view name, std::u16strin
 
 std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
                               const char16_t* unit) const {
-  const IKXQAttributePtr values = kxtest::AttributeOf(Object(id), attribute);
+  const IKXQAttributePtr values = kx::test::AttributeOf(Object(id), attribute);
   if (!values) return "<no attribute>";
   _variant_t value;
   if (FAILED(
@@ -201,7 +201,7 @@ std::string SetterHost::Value(LONG id, const char16_t* attribute, LONG position,
 }
 
 LONG SetterHost::Count(LONG id, const char16_t* attribute) const {
-  const IKXQAttributePtr values = kxtest::AttributeOf(Object(id), attribute);
+  const IKXQAttributePtr values = kx::test::AttributeOf(Object(id), attribute);
   LONG count = -1;
   if (values) (void)values->get_Count(&count);
   return count;
@@ -223,4 +223,4 @@ std::vector<std::string> EventLines(const kx::host::CallResult& result) {
   return lines;
 }
 
-}  // namespace settertest
+}  // namespace kx::test::setters

@@ -11,7 +11,7 @@
 
 #include "testhost.h"
 
-namespace settertest {
+namespace kx::test::setters {
 
 // A small plant for the setters; ids below.
 extern const char* const kSetterFixture;
@@ -49,7 +49,7 @@ enum : int32_t {
   kRowFlowField = 13,
 };
 
-class SetterHost : public kxtest::TestHost {
+class SetterHost : public kx::test::TestHost {
  public:
   explicit SetterHost(const char* fixture = kSetterFixture);
 
@@ -72,4 +72,4 @@ std::string Narrow(std::u16string_view text);
 // "MESSAGE [KEY] to A, B" for each event, in order.
 std::vector<std::string> EventLines(const kx::host::CallResult& result);
 
-}  // namespace settertest
+}  // namespace kx::test::setters

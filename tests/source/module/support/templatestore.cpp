@@ -9,13 +9,13 @@
 #include "moduletestsupport.h"
 #include "storexml.h"
 
-namespace moduletest {
+namespace kx::test::inprocess {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return R"XML(  <class name="GenericClass"><attribute name="Name"/></class>
@@ -101,7 +101,8 @@ void Write(const fs::path& path, const std::string& bytes) {
 
 }  // namespace
 
-TemplateStore::TemplateStore() : TestHost(kTemplateFixture, kxtest::Projects::kNone, "templates") {
+TemplateStore::TemplateStore()
+    : TestHost(kTemplateFixture, kx::test::Projects::kNone, "templates") {
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   root_ = fs::path(::testing::TempDir()) /
           ("kx_templates_" + std::string(test ? test->test_suite_name() : "x") + "_" +
@@ -162,4 +163,4 @@ std::string FirstDescription(const kx::host::CallResult& result) {
   return kx_utf16_to_utf8_lossy(first.view());
 }
 
-}  // namespace moduletest
+}  // namespace kx::test::inprocess

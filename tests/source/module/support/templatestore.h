@@ -31,9 +31,9 @@
 
 #include "testhost.h"
 
-namespace moduletest {
+namespace kx::test::inprocess {
 
-class TemplateStore : public kxtest::TestHost {
+class TemplateStore : public kx::test::TestHost {
  public:
   TemplateStore();
   ~TemplateStore();
@@ -54,4 +54,4 @@ class TemplateStore : public kxtest::TestHost {
 // The description of a failed result and its first "Desc", in UTF-8.
 std::string FirstDescription(const kx::host::CallResult& result);
 
-}  // namespace moduletest
+}  // namespace kx::test::inprocess

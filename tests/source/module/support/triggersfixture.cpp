@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-namespace triggerstest {
+namespace kx::test::triggers {
 
 namespace {
 
@@ -18,7 +18,7 @@ std::string FileText(const char* path) {
 }  // namespace
 
 TriggersHost::TriggersHost()
-    : TestHost(FileText(KX_TRIGGERS_FIXTURE), kxtest::Projects::kRoot, KX_TRIGGERS_FIXTURE) {
+    : TestHost(FileText(KX_TRIGGERS_FIXTURE), kx::test::Projects::kRoot, KX_TRIGGERS_FIXTURE) {
   auto session = std::make_unique<kx::kxqhost::StoreHostSession>(store());
   // A fired trigger of another handler goes to that service, which the
   // tests stand in for by noting its name.
@@ -41,7 +41,7 @@ _com_ptr_t<IKXQTrigger> TriggersHost::Trigger(LONG id, const char16_t* name) con
 kx::host::CallResult TriggersHost::Set(LONG id, const char16_t* attribute, const char16_t* value,
                                        LONG position) {
   if (FAILED(session_->BeginHostChange())) ADD_FAILURE() << "cannot begin a change";
-  const IKXQAttributePtr held = kxtest::AttributeOf(Object(id), attribute);
+  const IKXQAttributePtr held = kx::test::AttributeOf(Object(id), attribute);
   if (!held) ADD_FAILURE() << "no attribute";
   const _variant_t at = position > 0 ? _variant_t(position) : _variant_t();
   if (held && FAILED(held->PutValue(at, _variant_t(), _variant_t(value)))) {
@@ -53,7 +53,7 @@ kx::host::CallResult TriggersHost::Set(LONG id, const char16_t* attribute, const
 }
 
 std::string TriggersHost::Text(LONG id, const char16_t* attribute, LONG position) const {
-  return kxtest::TextAt(Object(id), attribute, position).value_or("");
+  return kx::test::TextAt(Object(id), attribute, position).value_or("");
 }
 
 std::string TriggersHost::Delivered() const {
@@ -68,4 +68,4 @@ std::string TriggersHost::TakeOtherHandlers() {
   return lines;
 }
 
-}  // namespace triggerstest
+}  // namespace kx::test::triggers

@@ -6,6 +6,7 @@
 // it holds), shared with the host program's trigger scripts.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -13,7 +14,7 @@
 #include "session.h"
 #include "testhost.h"
 
-namespace triggerstest {
+namespace kx::test::triggers {
 
 enum : LONG {
   kPump = 10,
@@ -31,7 +32,7 @@ enum : LONG {
   kReadingsPage = 401,
 };
 
-class TriggersHost : public kxtest::TestHost {
+class TriggersHost : public kx::test::TestHost {
  public:
   // The store of tests/tools/data/triggers-plant.xml, in memory.
   TriggersHost();
@@ -55,6 +56,17 @@ class TriggersHost : public kxtest::TestHost {
   std::string other_handlers_;
 };
 
-using pagestest::Narrow;
+using kx::test::pages::Narrow;
 
-}  // namespace triggerstest
+// The host with a page opened through the module, for the trigger tests.
+class TriggersTest : public ::testing::Test {
+ protected:
+  void Open(const char16_t* page) {
+    const kx::host::RequestResult opened = m_host.host().Request(u"OpenPage", page);
+    ASSERT_TRUE(opened.succeeded()) << Narrow(opened.error);
+    ASSERT_TRUE(opened.warnings.empty()) << Narrow(opened.warnings[0]);
+  }
+  TriggersHost m_host;
+};
+
+}  // namespace kx::test::triggers

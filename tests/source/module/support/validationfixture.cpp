@@ -7,11 +7,11 @@
 #include "com/comutil.h"
 #include "storexml.h"
 
-namespace validationtest {
+namespace kx::test::validation {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return R"XML(  <class name="GenericClass">
@@ -251,7 +251,7 @@ ValidationPlant::ValidationPlant(const char* secondSketch, const char* units) {
   Replace(fixture_, "@GOOD@", (root_ / "good").string());
   Replace(fixture_, "@SECOND@", (root_ / secondSketch).string());
   Replace(fixture_, "@UNITS@", units);
-  host_ = std::make_unique<pagestest::PagesHost>(fixture_.c_str());
+  host_ = std::make_unique<kx::test::pages::PagesHost>(fixture_.c_str());
 }
 
 ValidationPlant::~ValidationPlant() {
@@ -261,7 +261,7 @@ ValidationPlant::~ValidationPlant() {
 }
 
 std::string ValidationPlant::List(LONG id, const char16_t* name) {
-  const IKXQAttributePtr attribute = kxtest::AttributeOf(host_->Object(id), name);
+  const IKXQAttributePtr attribute = kx::test::AttributeOf(host_->Object(id), name);
   if (!attribute) return "(no attribute)";
   LONG count = 0;
   attribute->get_Count(&count);
@@ -287,7 +287,7 @@ std::string ValidationPlant::List(LONG id, const char16_t* name) {
       continue;
     }
     value.ChangeType(VT_BSTR);
-    out += pagestest::Narrow(value.bstrVal ? value.bstrVal : u"");
+    out += kx::test::pages::Narrow(value.bstrVal ? value.bstrVal : u"");
   }
   return out;
 }
@@ -305,17 +305,17 @@ LONG ValidationPlant::ItemNumber(LONG id, const char16_t* attribute) {
       FAILED(view->ReadRoute(_bstr_t(attribute), _variant_t(), position.GetAddress(), &holder)) ||
       !holder || FAILED(holder->GetItem(position, &item)) || !item ||
       FAILED(item->get_Number(&number))) {
-    ADD_FAILURE() << "no item behind " << pagestest::Narrow(attribute) << " of " << id;
+    ADD_FAILURE() << "no item behind " << kx::test::pages::Narrow(attribute) << " of " << id;
   }
   return number;
 }
 
 void ValidationPlant::Put(LONG id, const char16_t* name, LONG position, const std::string& text) {
-  const IKXQAttributePtr attribute = kxtest::AttributeOf(host_->Object(id), name);
+  const IKXQAttributePtr attribute = kx::test::AttributeOf(host_->Object(id), name);
   const std::u16string wide(text.begin(), text.end());
   ASSERT_TRUE(attribute);
   ASSERT_EQ(attribute->PutValue(_variant_t(position), _variant_t(), _variant_t(wide.c_str())),
             S_OK);
 }
 
-}  // namespace validationtest
+}  // namespace kx::test::validation

@@ -31,7 +31,7 @@
 
 #include "support/pagesfixture.h"
 
-namespace validationtest {
+namespace kx::test::validation {
 
 enum : LONG {
   kPump = 10,
@@ -65,7 +65,7 @@ class ValidationPlant {
   explicit ValidationPlant(const char* secondSketch = "good", const char* units = "SI");
   ~ValidationPlant();
 
-  pagestest::PagesHost& host() { return *host_; }
+  kx::test::pages::PagesHost& host() { return *host_; }
   // The values of a list attribute of object `id` as text, "|" between
   // them ("-" for an empty slot).
   std::string List(LONG id, const char16_t* name);
@@ -79,7 +79,7 @@ class ValidationPlant {
  private:
   std::filesystem::path root_;
   std::string fixture_;
-  std::unique_ptr<pagestest::PagesHost> host_;
+  std::unique_ptr<kx::test::pages::PagesHost> host_;
 };
 
-}  // namespace validationtest
+}  // namespace kx::test::validation

@@ -1,6 +1,6 @@
 #include "setrealfield.h"
 
-namespace kxtest {
+namespace kx::test {
 
 const GrammarRecord kSetRealFieldGrammar[] = {
     {kGrammarRoot, nullptr, 0},
@@ -63,4 +63,4 @@ HRESULT SetRealFieldMessageParser::SetAttribute(uint32_t id, const SAXValue& v) 
   }
 }
 
-}  // namespace kxtest
+}  // namespace kx::test

@@ -14,7 +14,7 @@
 
 #include "saxschemaparser.h"
 
-namespace kxtest {
+namespace kx::test {
 
 // Value ids of the grammar.
 enum : uint32_t {
@@ -67,4 +67,4 @@ class SetRealFieldMessageParser : public SetRealFieldSchema {
   std::u16string attributeLog;
 };
 
-}  // namespace kxtest
+}  // namespace kx::test

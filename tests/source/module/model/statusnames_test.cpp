@@ -10,9 +10,9 @@
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::FirstDesc;
-using modeltest::ModelStore;
-using modeltest::Narrow;
+using kx::test::model::FirstDesc;
+using kx::test::model::ModelStore;
+using kx::test::model::Narrow;
 
 namespace {
 
@@ -35,10 +35,10 @@ std::string DatasheetName(ModelStore& store, LONG id, bool decorate, int32_t sta
 TEST(PageSets, CountPerStatusAndInvalidStatusBeforeAnyStoreCall) {
   ModelStore store;
   IKXQAttributePtr pages;
-  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 1, pages), 2);
-  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 2, pages), 1);
-  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 3, pages), 0);
-  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 4, pages), 1);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 1, pages), 2);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 2, pages), 1);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 3, pages), 0);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 4, pages), 1);
   for (int32_t status : {0, 5}) {
     try {
       // A null datasheet shows that the status is refused first.
@@ -54,59 +54,60 @@ TEST(PageSets, CountPerStatusAndInvalidStatusBeforeAnyStoreCall) {
 TEST(StatusCopies, IssuedPageIsFoundThroughTheActivePage) {
   ModelStore store;
   IKXQObjectPtr issued;
-  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage1), 1, &issued), S_OK);
-  EXPECT_EQ(IdOf(issued), modeltest::kSheetIssued);
-  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetSubmitted), 2, &issued), S_OK);
-  EXPECT_EQ(IdOf(issued), modeltest::kSheetIssued);
+  EXPECT_EQ(GetIssuedPage(store.Object(kx::test::model::kSheetPage1), 1, &issued), S_OK);
+  EXPECT_EQ(IdOf(issued), kx::test::model::kSheetIssued);
+  EXPECT_EQ(GetIssuedPage(store.Object(kx::test::model::kSheetSubmitted), 2, &issued), S_OK);
+  EXPECT_EQ(IdOf(issued), kx::test::model::kSheetIssued);
   // Status 2 matches on the given page's "ActivePage", not on the page.
-  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage1), 2, &issued), S_OK);
+  EXPECT_EQ(GetIssuedPage(store.Object(kx::test::model::kSheetPage1), 2, &issued), S_OK);
   EXPECT_TRUE(issued == nullptr);
-  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage2), 1, &issued), S_OK);
+  EXPECT_EQ(GetIssuedPage(store.Object(kx::test::model::kSheetPage2), 1, &issued), S_OK);
   EXPECT_TRUE(issued == nullptr);
-  EXPECT_EQ(GetIssuedPage(store.Object(modeltest::kSheetPage1), 4, &issued), E_INVALIDARG);
-  modeltest::ModelStore::ClearThreadErrorInfoForTests();
+  EXPECT_EQ(GetIssuedPage(store.Object(kx::test::model::kSheetPage1), 4, &issued), E_INVALIDARG);
+  kx::test::model::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 TEST(StatusCopies, FindPageInStatusSetMatchesIdChecknumAndNumberExactly) {
   ModelStore store;
   IKXQObjectPtr found;
-  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1),
-                                store.Object(modeltest::kSheet), 4, &found),
+  EXPECT_EQ(FindPageInStatusSet(store.Object(kx::test::model::kSheetPage1),
+                                store.Object(kx::test::model::kSheet), 4, &found),
             S_OK);
-  EXPECT_EQ(IdOf(found), modeltest::kSheetIssued);
+  EXPECT_EQ(IdOf(found), kx::test::model::kSheetIssued);
   // The submitted copy was made with another checknum.
-  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1),
-                                store.Object(modeltest::kSheet), 2, &found),
+  EXPECT_EQ(FindPageInStatusSet(store.Object(kx::test::model::kSheetPage1),
+                                store.Object(kx::test::model::kSheet), 2, &found),
             S_OK);
   EXPECT_TRUE(found == nullptr);
   IKXQAttributePtr pageId;
-  GetAttributeInterface(store.Object(modeltest::kSheetIssued), u"PageId", pageId);
+  GetAttributeInterface(store.Object(kx::test::model::kSheetIssued), u"PageId", pageId);
   SetAttributeString(pageId, u"p1");
-  EXPECT_EQ(FindPageInStatusSet(store.Object(modeltest::kSheetPage1),
-                                store.Object(modeltest::kSheet), 4, &found),
+  EXPECT_EQ(FindPageInStatusSet(store.Object(kx::test::model::kSheetPage1),
+                                store.Object(kx::test::model::kSheet), 4, &found),
             S_OK);
   EXPECT_TRUE(found == nullptr);
 }
 
 TEST(CaseNames, DefaultVariesAndUnknown) {
   ModelStore store;
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)), "Design");
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(kx::test::model::kSheet), 1)),
+            "Design");
   // The list page's first case (2) differs from the datasheet's default (1).
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kList), 1)),
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(kx::test::model::kList), 1)),
             "<Varies>");
   // A page yields its own default case without a page walk.
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kListPage), 1)),
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(kx::test::model::kListPage), 1)),
             "Operating");
   IKXQAttributePtr defaultCase;
-  GetAttributeInterface(store.Object(modeltest::kSheet), u"DefaultCase", defaultCase);
+  GetAttributeInterface(store.Object(kx::test::model::kSheet), u"DefaultCase", defaultCase);
   SetAttributeInteger(defaultCase, 9);
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 1)),
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(kx::test::model::kSheet), 1)),
             "<Unknown>");
   // A store failure (an invalid status for the page walk) is absorbed.
   SetAttributeInteger(defaultCase, 1);
-  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(modeltest::kSheet), 7)),
+  EXPECT_EQ(Narrow(GetCaseName(store.application(), store.Object(kx::test::model::kSheet), 7)),
             "<Unknown>");
-  EXPECT_EQ(modeltest::ThreadErrorDescription(), "");
+  EXPECT_EQ(kx::test::model::ThreadErrorDescription(), "");
 }
 
 TEST(CaseNames, DecorationByStatus) {
@@ -121,8 +122,8 @@ TEST(CaseNames, DecorationByStatus) {
                {9, "Sheet (<Unknown>)"}};
   for (const auto& c : cases) {
     BSTR decorated = nullptr;
-    EXPECT_EQ(DecorateNameWithStatus(store.application(), store.Object(modeltest::kSheet), u"Sheet",
-                                     c.status, &decorated),
+    EXPECT_EQ(DecorateNameWithStatus(store.application(), store.Object(kx::test::model::kSheet),
+                                     u"Sheet", c.status, &decorated),
               S_OK);
     _bstr_t held(decorated, false);
     EXPECT_EQ(Narrow(held), c.expected) << c.status;
@@ -131,34 +132,36 @@ TEST(CaseNames, DecorationByStatus) {
 
 TEST(DatasheetNames, ObjectsNameAndDecoration) {
   ModelStore store;
-  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, false, 1), "P-101/P-102: Pump sheet");
-  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 1), "P-101/P-102: Pump sheet (Design)");
-  EXPECT_EQ(DatasheetName(store, modeltest::kSheet, true, 3),
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSheet, false, 1), "P-101/P-102: Pump sheet");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSheet, true, 1),
+            "P-101/P-102: Pump sheet (Design)");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSheet, true, 3),
             "[Checked] P-101/P-102: Pump sheet (Design)");
 }
 
 TEST(DatasheetNames, SheetNameAloneWhenSet) {
   ModelStore store;
-  EXPECT_EQ(DatasheetName(store, modeltest::kNamed, true, 2), "Custom name");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kNamed, true, 2), "Custom name");
 }
 
 TEST(DatasheetNames, FallbackWithoutNameOrTemplate) {
   ModelStore store;
-  EXPECT_EQ(DatasheetName(store, modeltest::kNoTemplate, true, 1), "<F-600 Equipment datasheet>");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kNoTemplate, true, 1),
+            "<F-600 Equipment datasheet>");
   // Without a document name the template's name stands in.
-  EXPECT_EQ(DatasheetName(store, modeltest::kList, false, 1),
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kList, false, 1),
             "P-101/P-103: Pump list");  // primary and last further row
 }
 
 TEST(DatasheetNames, SummarySheetWithProject) {
   ModelStore store;
-  EXPECT_EQ(DatasheetName(store, modeltest::kSummary, true, 1),
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSummary, true, 1),
             "P-101->P-102: Pump list (Operating) [Unit X]");
   // A summary sheet of the root project gets no project.
   IKXQAttributePtr projectId;
-  GetAttributeInterface(store.Object(modeltest::kSummary), u"ProjectId", projectId);
+  GetAttributeInterface(store.Object(kx::test::model::kSummary), u"ProjectId", projectId);
   SetAttributeInteger(projectId, 1);
-  EXPECT_EQ(DatasheetName(store, modeltest::kSummary, false, 1), "P-101->P-102: Pump list");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSummary, false, 1), "P-101->P-102: Pump list");
 }
 
 // The automation method is a COM boundary: a failed call hands out no name
@@ -166,15 +169,15 @@ TEST(DatasheetNames, SummarySheetWithProject) {
 TEST(DatasheetNames, FailedAutomationMethodHandsOutNoName) {
   ModelStore store;
   IKXQAttributePtr templateId;
-  GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
+  GetAttributeInterface(store.Object(kx::test::model::kSheet), u"TemplateId", templateId);
   SetAttributeString(templateId, u"TGEN");
   void* created = nullptr;
   ASSERT_EQ(Main::CreateInstance(IID_IKXQDataService, &created), S_OK);
   _com_ptr_t<IKXQDataService> service(static_cast<IKXQDataService*>(created), false);
   Main* main = static_cast<Main*>(service.GetInterfacePtr());
   IDispatch* dispatch = nullptr;
-  ASSERT_EQ(CreateDatasheetServices(store.application(), store.Object(modeltest::kSheet), main,
-                                    &dispatch),
+  ASSERT_EQ(CreateDatasheetServices(store.application(), store.Object(kx::test::model::kSheet),
+                                    main, &dispatch),
             S_OK);
   _com_ptr_t<IDispatch> held(dispatch, false);
   IKXDatasheetServices* services = nullptr;
@@ -186,7 +189,7 @@ TEST(DatasheetNames, FailedAutomationMethodHandsOutNoName) {
   EXPECT_EQ(services->DatasheetName(&name), E_INVALIDARG);
   EXPECT_EQ(name, nullptr);
   SysFreeString(name);
-  modeltest::ModelStore::ClearThreadErrorInfoForTests();
+  kx::test::model::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 // A failed call hands out no name, not even the fallback it had made: its
@@ -194,19 +197,19 @@ TEST(DatasheetNames, FailedAutomationMethodHandsOutNoName) {
 TEST(DatasheetNames, OtherTemplateKindFailsWithoutAName) {
   ModelStore store;
   IKXQAttributePtr templateId;
-  GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
+  GetAttributeInterface(store.Object(kx::test::model::kSheet), u"TemplateId", templateId);
   SetAttributeString(templateId, u"TGEN");
   BSTR failed = nullptr;
-  const HRESULT hr =
-      GetDatasheetName(store.application(), store.Object(modeltest::kSheet), &failed, true, 1);
+  const HRESULT hr = GetDatasheetName(store.application(), store.Object(kx::test::model::kSheet),
+                                      &failed, true, 1);
   EXPECT_EQ(hr, E_INVALIDARG);
   EXPECT_EQ(failed, nullptr);
   SysFreeString(failed);
-  const std::string description = modeltest::ThreadErrorDescription();
+  const std::string description = kx::test::model::ThreadErrorDescription();
   EXPECT_NE(description.find("is not a valid datasheet"), std::string::npos) << description;
   BSTR name = nullptr;
   EXPECT_EQ(GetDatasheetName(store.application(), nullptr, &name, false, 1), E_INVALIDARG);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Object is not a valid datasheet"),
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("Object is not a valid datasheet"),
             std::string::npos);
 }
 
@@ -223,25 +226,26 @@ TEST(DatasheetNames, GetDisplayNameOfADiagramFailsWithNothingLeftAllocated) {
     _variant_t none;
     VARIANT result;
     VariantInit(&result);
-    const HRESULT hr = main->RunMethod(0, none, store.Object(modeltest::kDiagram), none,
+    const HRESULT hr = main->RunMethod(0, none, store.Object(kx::test::model::kDiagram), none,
                                        store.application(), &result);
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(V_VT(&result), VT_EMPTY);
     VariantClear(&result);
   }
   BSTR name = nullptr;
-  EXPECT_TRUE(FAILED(
-      GetDatasheetName(store.application(), store.Object(modeltest::kDiagram), &name, true, 1)));
+  EXPECT_TRUE(FAILED(GetDatasheetName(store.application(), store.Object(kx::test::model::kDiagram),
+                                      &name, true, 1)));
   EXPECT_EQ(name, nullptr);
   SysFreeString(name);
-  modeltest::ModelStore::ClearThreadErrorInfoForTests();
+  kx::test::model::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 TEST(DatasheetObjects, OneBasedArrayOfDistinctObjects) {
   ModelStore store;
   SAFEARRAY* objects = nullptr;
-  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(modeltest::kList), &objects),
-            S_OK);
+  ASSERT_EQ(
+      GetDatasheetObjects(store.application(), store.Object(kx::test::model::kList), &objects),
+      S_OK);
   ASSERT_NE(objects, nullptr);
   LONG lower = 0;
   LONG upper = 0;
@@ -264,9 +268,9 @@ TEST(DatasheetObjects, OneBasedArrayOfDistinctObjects) {
   EXPECT_EQ(ids, (std::vector<LONG>{100, 101, 102}));
   SafeArrayDestroy(objects);
 
-  ASSERT_EQ(
-      GetDatasheetObjects(store.application(), store.Object(modeltest::kNoTemplate), &objects),
-      S_OK);
+  ASSERT_EQ(GetDatasheetObjects(store.application(), store.Object(kx::test::model::kNoTemplate),
+                                &objects),
+            S_OK);
   EXPECT_EQ(objects, nullptr);
 }
 

@@ -12,8 +12,8 @@
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::ModelStore;
-using modeltest::Narrow;
+using kx::test::model::ModelStore;
+using kx::test::model::Narrow;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "kxcomexception.h"
 #include "support/fieldfixture.h"
 
-namespace modeltest {
+namespace kx::test::model {
 namespace {
 
 class FieldValuesTest : public ::testing::Test {
@@ -127,4 +127,4 @@ TEST_F(FieldValuesTest, TextToVariantFollowsTheXmlRules) {
 }
 
 }  // namespace
-}  // namespace modeltest
+}  // namespace kx::test::model

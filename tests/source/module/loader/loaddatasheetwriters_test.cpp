@@ -12,7 +12,7 @@
 #include "model/kxfielddata.h"
 #include "support/pagesfixture.h"
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 namespace {
 

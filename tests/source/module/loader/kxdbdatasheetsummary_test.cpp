@@ -11,8 +11,8 @@
 #include "support/mainfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::AttachedMain;
-using modeltest::ModelStore;
+using kx::test::model::AttachedMain;
+using kx::test::model::ModelStore;
 
 namespace {
 
@@ -103,7 +103,7 @@ std::string Text(ModelStore& store, LONG id, const OLECHAR* name) {
   IKXQAttributePtr attribute;
   GetAttributeInterface(store.Object(id), name, attribute);
   GetAttributeValueString(attribute, text);
-  return modeltest::Narrow(text);
+  return kx::test::model::Narrow(text);
 }
 
 class SummarySheets : public ::testing::Test {
@@ -117,7 +117,7 @@ TEST_F(SummarySheets, AMemberOnTheSheetIsPlacedAgainOnlyWhenQuiet) {
   const IKXQTemplatePagePtr s1 = store_.TemplatePage(u"TSUM", u"S1");
   EXPECT_EQ(AddSummarySheetPage(*main_, store_.Object(100), store_.Object(20), s1, false), S_OK);
   EXPECT_EQ(PageIds(store_, 20).size(), 2u);
-  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
+  EXPECT_TRUE(kx::test::model::DeliveredKeys(store_).empty());
   // Quiet: no on-sheet test. The only page of exactly "TSUM" is full, so a
   // new page follows, in the sheet's default case, with a datasheet event.
   EXPECT_EQ(AddSummarySheetPage(*main_, store_.Object(100), store_.Object(20), s1, true), S_OK);
@@ -127,7 +127,7 @@ TEST_F(SummarySheets, AMemberOnTheSheetIsPlacedAgainOnlyWhenQuiet) {
   EXPECT_EQ(Text(store_, pages[2], u"Cases"), "2");
   EXPECT_EQ(Text(store_, pages[2], u"PageNumber"), "3");
   EXPECT_EQ(Text(store_, 20, u"NumberOfPages"), "3");
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"D1 20"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"D1 20"}));
 }
 
 TEST_F(SummarySheets, OnlyClaimedMembersNotYetHandledGetPages) {
@@ -143,7 +143,7 @@ TEST_F(SummarySheets, OnlyClaimedMembersNotYetHandledGetPages) {
   EXPECT_EQ(FirstObject(store_, pages[2]), 100);
   EXPECT_EQ(FirstObject(store_, pages[4]), 102);
   EXPECT_EQ(FirstObject(store_, 22), 0);
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"D1 20"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"D1 20"}));
   // Taking all: 103 too.
   EXPECT_EQ(AddMembersToSummarySheet(*main_, store_.Object(20), tmpl, true), S_OK);
   EXPECT_EQ(PageIds(store_, 20).size(), 9u);
@@ -156,7 +156,7 @@ TEST_F(SummarySheets, TheDatasheetCaseGoesOnEveryPageWithAPageEventEach) {
   EXPECT_EQ(Text(store_, 32, u"Cases"), "2");
   EXPECT_EQ(Text(store_, 30, u"DefaultCase"), "2");
   EXPECT_EQ(Text(store_, 30, u"CaseName"), "Operating");
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"P1 31", "P1 32"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"P1 31", "P1 32"}));
   EXPECT_EQ(NotifyTemplateLibrary(store_.application(), store_.Object(30)), S_OK);
   EXPECT_EQ(SetCaseAt(nullptr, 0, 1), E_POINTER);
   EXPECT_EQ(PutObjectIntegerAsText(store_.Object(30), 42), S_OK);

@@ -8,24 +8,25 @@
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::ModelStore;
+using kx::test::model::ModelStore;
 
 namespace {
 
 HRESULT Check(ModelStore& store, LONG document, std::string* description) {
   const HRESULT hr = CheckIDWFDiscipline(store.application(), store.Object(document));
-  *description = modeltest::ThreadErrorDescription();
+  *description = kx::test::model::ThreadErrorDescription();
   return hr;
 }
 
 TEST(Discipline, RuleIsOffUnlessIdwfIsTrueInAnyCase) {
   ModelStore store;
   std::string description;
-  EXPECT_EQ(Check(store, modeltest::kSheet, &description), S_OK);  // no setting, no discipline
+  EXPECT_EQ(Check(store, kx::test::model::kSheet, &description),
+            S_OK);  // no setting, no discipline
   store.app().settings().Set(u"IDWF", u"yes");
-  EXPECT_EQ(Check(store, modeltest::kSheet, &description), S_OK);
+  EXPECT_EQ(Check(store, kx::test::model::kSheet, &description), S_OK);
   store.app().settings().Set(u"IDWF", u"tRuE");
-  EXPECT_EQ(Check(store, modeltest::kSheet, &description), E_FAIL);
+  EXPECT_EQ(Check(store, kx::test::model::kSheet, &description), E_FAIL);
   EXPECT_NE(
       description.find("You must be a member of a discipline to submit, check or issue documents."),
       std::string::npos)
@@ -38,21 +39,21 @@ TEST(Discipline, OnlyTheOwningDisciplineExactly) {
   store.app().settings().Set(u"IDWF", u"TRUE");
   std::string description;
   store.app().privileges().SetDiscipline(u"mechanical");
-  EXPECT_EQ(Check(store, modeltest::kSheet, &description), E_FAIL);
+  EXPECT_EQ(Check(store, kx::test::model::kSheet, &description), E_FAIL);
   EXPECT_NE(description.find(
                 "Only documents owned by your discipline can be submitted, checked or issued."),
             std::string::npos)
       << description;
   store.app().privileges().SetDiscipline(u"Mechanical");
-  EXPECT_EQ(Check(store, modeltest::kSheet, &description), S_OK);
+  EXPECT_EQ(Check(store, kx::test::model::kSheet, &description), S_OK);
   // A document without an owning discipline is refused.
-  EXPECT_EQ(Check(store, modeltest::kList, &description), E_FAIL);
+  EXPECT_EQ(Check(store, kx::test::model::kList, &description), E_FAIL);
   EXPECT_NE(description.find("Only documents owned by your discipline"), std::string::npos);
 }
 
 TEST(Cases, ClearOneEntryOrTheWholeList) {
   ModelStore store;
-  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  IKXQObjectPtr page = store.Object(kx::test::model::kListPage);
   IKXQAttributePtr cases;
   GetAttributeInterface(page, u"Cases", cases);
   SetAttributeIntegerAt(cases, 2, 5);
@@ -64,7 +65,7 @@ TEST(Cases, ClearOneEntryOrTheWholeList) {
   ASSERT_EQ(ClearObjectCase(page, -1), S_OK);
   EXPECT_EQ(GetAttributeCount(cases), 0);
   EXPECT_EQ(ClearObjectCase(store.Object(100), 0), E_POINTER);  // no "Cases"
-  modeltest::ModelStore::ClearThreadErrorInfoForTests();
+  kx::test::model::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 void RecordPage(void* cookie, IKXQObject* page) {
@@ -76,9 +77,10 @@ void RecordPage(void* cookie, IKXQObject* page) {
 TEST(Cases, ClearDatasheetCaseClearsPagesAndRaisesPageEvents) {
   ModelStore store;
   std::vector<LONG> events;
-  ASSERT_EQ(ClearDatasheetCase(store.Object(modeltest::kSheet), RecordPage, &events), S_OK);
-  EXPECT_EQ(events, (std::vector<LONG>{modeltest::kSheetPage1, modeltest::kSheetPage2}));
-  for (LONG id : {modeltest::kSheetPage1, modeltest::kSheetPage2}) {
+  ASSERT_EQ(ClearDatasheetCase(store.Object(kx::test::model::kSheet), RecordPage, &events), S_OK);
+  EXPECT_EQ(events,
+            (std::vector<LONG>{kx::test::model::kSheetPage1, kx::test::model::kSheetPage2}));
+  for (LONG id : {kx::test::model::kSheetPage1, kx::test::model::kSheetPage2}) {
     IKXQAttributePtr cases;
     GetAttributeInterface(store.Object(id), u"Cases", cases);
     bool has = true;
@@ -86,31 +88,31 @@ TEST(Cases, ClearDatasheetCaseClearsPagesAndRaisesPageEvents) {
     EXPECT_FALSE(has) << id;
   }
   IKXQAttributePtr defaultCase;
-  GetAttributeInterface(store.Object(modeltest::kSheet), u"DefaultCase", defaultCase);
+  GetAttributeInterface(store.Object(kx::test::model::kSheet), u"DefaultCase", defaultCase);
   EXPECT_FALSE(AttributeHasValue(defaultCase));
 }
 
 TEST(Cases, ClearPagesDeletesEveryPageOfTheList) {
   ModelStore store;
   IKXQAttributePtr submitted;
-  ASSERT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 2, submitted), 1);
+  ASSERT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 2, submitted), 1);
   ASSERT_EQ(ClearPages(submitted), S_OK);
   EXPECT_EQ(GetAttributeCount(submitted), 0);
   VARIANT_BOOL exists = VARIANT_TRUE;
-  store.database()->ObjectExists(modeltest::kSheetSubmitted, &exists);
+  store.database()->ObjectExists(kx::test::model::kSheetSubmitted, &exists);
   EXPECT_EQ(exists, VARIANT_FALSE);
   IKXQAttributePtr checked;
-  ASSERT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 3, checked), 0);
+  ASSERT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 3, checked), 0);
   EXPECT_EQ(ClearPages(checked), S_OK);
   // The current pages are untouched.
   IKXQAttributePtr current;
-  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(modeltest::kSheet), 1, current), 2);
+  EXPECT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 1, current), 2);
 }
 
 TEST(Cases, ClearAttributeValueAtZeroClearsTheWholeAttribute) {
   ModelStore store;
   IKXQAttributePtr indices;
-  GetAttributeInterface(store.Object(modeltest::kListPage), u"NodeIndices", indices);
+  GetAttributeInterface(store.Object(kx::test::model::kListPage), u"NodeIndices", indices);
   ClearAttributeValueAt(indices, 2);
   EXPECT_EQ(GetAttributeCount(indices), 3);
   ClearAttributeValueAt(indices, 0);

@@ -17,7 +17,7 @@
 #include "kxstoreptrs.h"
 #include "store/admin.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
 extern const char* const kPlantFixture;
 
@@ -69,13 +69,13 @@ std::string Narrow(const OLECHAR* text);
 // information is taken off the thread.
 std::string ThreadErrorDescription();
 
-}  // namespace modeltest
+}  // namespace kx::test::model
 
 class KXComException;
 
-namespace modeltest {
+namespace kx::test::model {
 
 // The first "Desc" of the exception's error description ("" when none).
 std::string FirstDesc(const KXComException& error);
 
-}  // namespace modeltest
+}  // namespace kx::test::model

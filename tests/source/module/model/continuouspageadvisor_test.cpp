@@ -4,16 +4,17 @@
 // "Motor". So: first repeating field 4, fields per row 3, template field
 // count 6, fixed value count 3, values per row 2. Page 301 has its first
 // row at position 5 of seven "NodeObjects": three rows.
+#include "model/continuouspageadvisor.h"
+
 #include <gtest/gtest.h>
 
 #include "kxcomexception.h"
-#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "support/modelfixture.h"
 
-using modeltest::FirstDesc;
-using modeltest::ModelStore;
-using modeltest::Narrow;
+using kx::test::model::FirstDesc;
+using kx::test::model::ModelStore;
+using kx::test::model::Narrow;
 
 namespace {
 
@@ -27,7 +28,7 @@ TEST(ContinuousPageHelper, AnalysisOfTheListTemplate) {
   ModelStore store;
   ContinuousPageHelper helper;
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L1"),
-                              store.Object(modeltest::kListPage), false),
+                              store.Object(kx::test::model::kListPage), false),
             S_OK);
   EXPECT_EQ(Narrow(helper.TemplateKey().c_str()),
             "Pump list: Rows");  // page text trimmed at the ends
@@ -53,7 +54,7 @@ TEST(ContinuousPageHelper, RowsAndPageFigures) {
   ModelStore store;
   ContinuousPageHelper helper;
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L1"),
-                              store.Object(modeltest::kListPage), false),
+                              store.Object(kx::test::model::kListPage), false),
             S_OK);
   // Root entry 5 with seven values in "NodeObjects": three rows.
   EXPECT_EQ(helper.FirstRowPosition(), 5);
@@ -66,7 +67,7 @@ TEST(ContinuousPageHelper, ValueIndicesFoldIntoTheFirstRow) {
   ModelStore store;
   ContinuousPageHelper helper;
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L1"),
-                              store.Object(modeltest::kListPage), false),
+                              store.Object(kx::test::model::kListPage), false),
             S_OK);
   EXPECT_EQ(ValueIndex(helper, 1), 1);
   EXPECT_EQ(ValueIndex(helper, 3), 3);
@@ -92,19 +93,22 @@ TEST(ContinuousPageHelper, AnalysisIsKeptForTheSameTemplatePage) {
   ModelStore store;
   ContinuousPageHelper helper;
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
-            S_OK);
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
-            S_OK);
+  ASSERT_EQ(
+      helper.Initialize(store.application(), l1, store.Object(kx::test::model::kListPage), false),
+      S_OK);
+  ASSERT_EQ(
+      helper.Initialize(store.application(), l1, store.Object(kx::test::model::kListPage), false),
+      S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 1);
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), true),
-            S_OK);
+  ASSERT_EQ(
+      helper.Initialize(store.application(), l1, store.Object(kx::test::model::kListPage), true),
+      S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 2);
   // Another template page is analysed afresh.
   IKXQTemplatePagePtr s1 = store.TemplatePage(u"TSUM", u"S1");
-  ASSERT_EQ(
-      helper.Initialize(store.application(), s1, store.Object(modeltest::kSummaryPage), false),
-      S_OK);
+  ASSERT_EQ(helper.Initialize(store.application(), s1, store.Object(kx::test::model::kSummaryPage),
+                              false),
+            S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 3);
   EXPECT_EQ(helper.FieldsPerRow(), 1);
   EXPECT_EQ(helper.RowCount(), 2);
@@ -115,14 +119,16 @@ TEST(ContinuousPageHelper, PageWithoutRowsOnTheCachedPath) {
   ModelStore store;
   ContinuousPageHelper helper;
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
-            S_OK);
+  ASSERT_EQ(
+      helper.Initialize(store.application(), l1, store.Object(kx::test::model::kListPage), false),
+      S_OK);
   ASSERT_EQ(helper.RowCount(), 3);
   IKXQAttributePtr indices;
-  GetAttributeInterface(store.Object(modeltest::kListPage), u"NodeIndices", indices);
+  GetAttributeInterface(store.Object(kx::test::model::kListPage), u"NodeIndices", indices);
   KXDBDatasheetSvcs::SetAttributeIntegerAt(indices, 2, 0);
-  ASSERT_EQ(helper.Initialize(store.application(), l1, store.Object(modeltest::kListPage), false),
-            S_OK);
+  ASSERT_EQ(
+      helper.Initialize(store.application(), l1, store.Object(kx::test::model::kListPage), false),
+      S_OK);
   EXPECT_EQ(helper.AnalysisCount(), 1);
   // The figures of the previous page do not linger.
   EXPECT_EQ(helper.FirstRowPosition(), 0);
@@ -137,7 +143,7 @@ TEST(ContinuousPageHelper, NegativeRootEntryMeansNoRows) {
   ModelStore store;
   ContinuousPageHelper helper;
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
-  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  IKXQObjectPtr page = store.Object(kx::test::model::kListPage);
   IKXQAttributePtr indices;
   GetAttributeInterface(page, u"NodeIndices", indices);
   for (const int32_t entry : {-2, INT32_MIN}) {
@@ -157,7 +163,7 @@ void ExpectFailure(ModelStore& store, const char16_t* pageId, const std::string&
   store.app().ClearTexts();
   try {
     (void)helper.Initialize(store.application(), store.TemplatePage(u"TBAD", pageId),
-                            store.Object(modeltest::kListPage), false);
+                            store.Object(kx::test::model::kListPage), false);
     ADD_FAILURE() << "no failure for " << text;
   } catch (const KXComException& e) {
     EXPECT_EQ(e.hr, E_FAIL);
@@ -182,7 +188,7 @@ TEST(ContinuousPageHelper, FailureTextsGoToTheWarningOperationFirst) {
   store.app().ClearTexts();
   try {
     (void)helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L2"),
-                            store.Object(modeltest::kListPage), false);
+                            store.Object(kx::test::model::kListPage), false);
     ADD_FAILURE() << "no failure";
   } catch (const KXComException& e) {
     EXPECT_EQ(FirstDesc(e), "Template Pump list:Plain does not have continuous format.");
@@ -194,10 +200,10 @@ TEST(ContinuousPageHelper, FormatIsCheckedEvenWhenTheKeyIsCached) {
   ModelStore store;
   ContinuousPageHelper helper;
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L1"),
-                              store.Object(modeltest::kListPage), false),
+                              store.Object(kx::test::model::kListPage), false),
             S_OK);
   EXPECT_THROW((void)helper.Initialize(store.application(), store.TemplatePage(u"TLIST", u"L2"),
-                                       store.Object(modeltest::kListPage), false),
+                                       store.Object(kx::test::model::kListPage), false),
                KXComException);
   EXPECT_EQ(helper.TemplatePage(), store.TemplatePage(u"TLIST", u"L2").GetInterfacePtr());
 }
@@ -207,7 +213,7 @@ TEST(ContinuousPageHelper, SeveralClassesAndSameNamedRoots) {
   ContinuousPageHelper helper;
   store.app().ClearTexts();
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TBAD", u"B3"),
-                              store.Object(modeltest::kListPage), false),
+                              store.Object(kx::test::model::kListPage), false),
             S_OK);
   ASSERT_EQ(store.app().notices().size(), 1u);
   EXPECT_EQ(Narrow(store.app().notices()[0].c_str()),
@@ -217,7 +223,7 @@ TEST(ContinuousPageHelper, SeveralClassesAndSameNamedRoots) {
   // Roots whose definitions share a name in any letter case are one root;
   // the fields of both repeat.
   ASSERT_EQ(helper.Initialize(store.application(), store.TemplatePage(u"TBAD", u"B5"),
-                              store.Object(modeltest::kListPage), false),
+                              store.Object(kx::test::model::kListPage), false),
             S_OK);
   EXPECT_EQ(helper.FieldsPerRow(), 2);
   EXPECT_EQ(helper.RootNodeIndex(), 0);

@@ -12,8 +12,8 @@
 #include "support/mainfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::AttachedMain;
-using modeltest::ModelStore;
+using kx::test::model::AttachedMain;
+using kx::test::model::ModelStore;
 
 namespace {
 
@@ -130,7 +130,7 @@ std::vector<std::string> Texts(ModelStore& store, LONG id, const OLECHAR* name) 
   for (int32_t i = 1; i <= GetAttributeCount(attribute); ++i) {
     _bstr_t text;
     GetAttributeValueStringAt(attribute, i, text);
-    out.push_back(modeltest::Narrow(text));
+    out.push_back(kx::test::model::Narrow(text));
   }
   return out;
 }
@@ -233,7 +233,7 @@ TEST_F(PageObjects, RemovingTheFirstRowRenumbersTheRestAndTellsEveryField) {
   // Fields 2-9 of the two remaining rows and 10, the first of the vanished
   // third row: one pending event with nine field numbers.
   EXPECT_EQ(PendingIds(store_), (std::vector<int32_t>{2, 3, 4, 5, 6, 7, 8, 9, 10}));
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"F1 12"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"F1 12"}));
 }
 
 TEST_F(PageObjects, RemovingTheLastRowLeavesNoStaleValues) {
@@ -255,13 +255,13 @@ TEST_F(PageObjects, TheFirstRowOfAnEmptyListRaisesAPageEventAndItsFieldEvents) {
   EXPECT_EQ(Texts(store_, 13, u"NodeIndices"), (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(Texts(store_, 13, u"Fields").size(), 5u);
   EXPECT_EQ(PendingIds(store_), std::vector<int32_t>{});  // the page event comes first
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"P1 13", "F1 13"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"P1 13", "F1 13"}));
   // Adding it again changes nothing and tells nobody.
   EXPECT_EQ(
       AddListObject(*main_, store_.Object(100), store_.Object(13), templatePage, true, -1, false),
       S_OK);
   EXPECT_EQ(ObjectIds(store_, 13), (std::vector<LONG>{10, 100}));
-  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
+  EXPECT_TRUE(kx::test::model::DeliveredKeys(store_).empty());
 }
 
 TEST_F(PageObjects, AppendingCopiesTheLastRowWithoutItsAttributeIds) {
@@ -284,7 +284,7 @@ TEST_F(PageObjects, InsertingIntoALongListRaisesOnePageEvent) {
   EXPECT_EQ(AddListObject(*main_, store_.Object(100), twenty, templatePage, true, 0, false), S_OK);
   LONG id = 0;
   (void)twenty->get_Id(&id);
-  EXPECT_EQ(modeltest::DeliveredKeys(store_),
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_),
             (std::vector<std::string>{"P1 " + std::to_string(id)}));
 
   // 19 rows: (19 + 1) * 5 = 100 values, one event per field.
@@ -293,7 +293,7 @@ TEST_F(PageObjects, InsertingIntoALongListRaisesOnePageEvent) {
             S_OK);
   (void)nineteen->get_Id(&id);
   EXPECT_EQ(PendingIds(store_).size(), 100u);  // fields 2 to 101
-  EXPECT_EQ(modeltest::DeliveredKeys(store_),
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_),
             (std::vector<std::string>{"F1 " + std::to_string(id)}));
   EXPECT_EQ(ObjectIds(store_, id)[1], 100);
   EXPECT_EQ(Texts(store_, id, u"Fields").size(), 101u);
@@ -304,18 +304,18 @@ TEST_F(PageObjects, DimensionSetsAndUnitsRewriteOnlyChangedTexts) {
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"Works"), S_OK);
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"l/s", "mm"}));
   EXPECT_EQ(Texts(store_, 10, u"BaseDimensionSet"), (std::vector<std::string>{"Works"}));
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"U1 11"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"U1 11"}));
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"Works"), S_OK);
-  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
+  EXPECT_TRUE(kx::test::model::DeliveredKeys(store_).empty());
 
   // Letter case counts; a dimension no unit field has changes nothing.
   EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"Flow", u"L/S"), S_OK);
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
-  EXPECT_EQ(modeltest::DeliveredKeys(store_), (std::vector<std::string>{"U1 11"}));
+  EXPECT_EQ(kx::test::model::DeliveredKeys(store_), (std::vector<std::string>{"U1 11"}));
   EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"Pressure", u"bar"), S_OK);
   EXPECT_EQ(ChangeDSDimensionUnits(*main_, sheet, u"flow", u"m3/h"), S_OK);
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
-  EXPECT_TRUE(modeltest::DeliveredKeys(store_).empty());
+  EXPECT_TRUE(kx::test::model::DeliveredKeys(store_).empty());
 
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"NoSuchSet"), KXQ_E_NOTFOUND);
   EXPECT_EQ(ChangeDSDimensionSet(*main_, nullptr, u"SI"), E_POINTER);

@@ -10,7 +10,7 @@
 #include "main/main.h"
 #include "support/pagesfixture.h"
 
-using namespace pagestest;
+using namespace kx::test::pages;
 
 namespace {
 

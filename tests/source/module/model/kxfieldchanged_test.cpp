@@ -5,7 +5,7 @@
 #include "model/kxfielddata.h"
 #include "support/fieldfixture.h"
 
-namespace modeltest {
+namespace kx::test::model {
 namespace {
 
 class FieldChangedTest : public ::testing::Test {
@@ -64,4 +64,4 @@ TEST_F(FieldChangedTest, AKnowledgeBaseMethodOverridesTheDefault) {
 }
 
 }  // namespace
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -7,8 +7,8 @@
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::FirstDesc;
-using modeltest::ModelStore;
+using kx::test::model::FirstDesc;
+using kx::test::model::ModelStore;
 
 namespace {
 
@@ -94,7 +94,7 @@ TEST_F(AttributesTest, TypedValuesRoundTrip) {
   EXPECT_TRUE(GetAttributeBoolean(running));
   _bstr_t text;
   GetAttributeValueString(running, text);
-  EXPECT_EQ(modeltest::Narrow(text), "1");  // the XML form of a Boolean
+  EXPECT_EQ(kx::test::model::Narrow(text), "1");  // the XML form of a Boolean
   IKXQAttributePtr ratings = Attr(101, u"Ratings");
   SetAttributeIntegerAt(ratings, 3, 42);
   EXPECT_EQ(GetAttributeCount(ratings), 3);
@@ -182,7 +182,7 @@ TEST_F(AttributesTest, ClassTestsFollowInheritanceAndAbsorbNothingElse) {
   EXPECT_TRUE(cls == nullptr);
   _bstr_t name;
   GetObjectName(pump, name, false);
-  EXPECT_EQ(modeltest::Narrow(name), "P-101");
+  EXPECT_EQ(kx::test::model::Narrow(name), "P-101");
   IKXQAttributePtr missing;
   GetAttributeInterface(pump, u"NoSuchAttribute", missing);
   EXPECT_TRUE(missing == nullptr);

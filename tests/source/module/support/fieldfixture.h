@@ -6,7 +6,7 @@
 #include "fieldmodel/fieldutils.h"
 #include "modelfixture.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
 extern const char* const kFieldFixture;
 
@@ -56,4 +56,4 @@ IKXQFieldValuePtr Resolve(IKXQObject* page, IKXQTemplateField* field, bool write
 // Texts of a page list attribute, positions 1..count ("" for no value).
 std::vector<std::string> ListTexts(IKXQObject* object, const char16_t* attribute);
 
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -9,8 +9,8 @@
 #include "host/events.h"
 #include "support/mainfixture.h"
 
-using modeltest::AttachedMain;
-using modeltest::ModelStore;
+using kx::test::model::AttachedMain;
+using kx::test::model::ModelStore;
 
 namespace {
 
@@ -56,10 +56,10 @@ std::vector<Delivered> Deliver(ModelStore& store) {
   std::vector<Delivered> out;
   for (const auto& event : store.app().DeliverPendingEvents()) {
     Delivered d;
-    d.key = event.key ? modeltest::Narrow(event.key->c_str()) : std::string("?");
-    d.message = modeltest::Narrow(event.message_name.c_str());
+    d.key = event.key ? kx::test::model::Narrow(event.key->c_str()) : std::string("?");
+    d.message = kx::test::model::Narrow(event.message_name.c_str());
     for (const auto& name : event.recipients)
-      d.recipients.push_back(modeltest::Narrow(name.c_str()));
+      d.recipients.push_back(kx::test::model::Narrow(name.c_str()));
     out.push_back(d);
   }
   return out;
@@ -158,10 +158,10 @@ TEST_F(ChangeEvents, NothingIsPostedWithoutAUserAtThatStatus) {
 TEST_F(ChangeEvents, AFailedPostOrPendingListFailsTheLaunch) {
   store_.app().failures().Add("GetPendingEvents", E_FAIL, u"no pending list", 1);
   EXPECT_EQ(main_->LaunchDatasheetEvent(store_.Object(10), 1), E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("no pending list"), std::string::npos);
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("no pending list"), std::string::npos);
   store_.app().failures().Add("PostEvent", E_OUTOFMEMORY, u"host is full", 1);
   EXPECT_EQ(main_->LaunchDatasheetEvent(store_.Object(10), 1), E_OUTOFMEMORY);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("host is full"), std::string::npos);
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("host is full"), std::string::npos);
   EXPECT_EQ(store_.app().pending_count(), 0u);
 }
 
@@ -222,11 +222,11 @@ TEST_F(ChangeEvents, EventOperationsRefuseBadArgumentsAndRebuildTheKey) {
   }
   BSTR name = nullptr;
   EXPECT_EQ(event->get_Item(2, &name), S_OK);
-  EXPECT_EQ(modeltest::Narrow(name), "carol");
+  EXPECT_EQ(kx::test::model::Narrow(name), "carol");
   SysFreeString(name);
-  EXPECT_EQ(modeltest::Narrow(event->Key()), "U1 11");
+  EXPECT_EQ(kx::test::model::Narrow(event->Key()), "U1 11");
   event->ClearKey();
-  EXPECT_EQ(modeltest::Narrow(event->Key()), "U1 11");
+  EXPECT_EQ(kx::test::model::Narrow(event->Key()), "U1 11");
 
   // Only IUnknown, IKXQApplicationEvent and IDatasheetEvent are answered.
   void* face = nullptr;
@@ -246,7 +246,7 @@ TEST_F(ChangeEvents, EventOperationsRefuseBadArgumentsAndRebuildTheKey) {
   BSTR message = nullptr;
   BSTR xml = nullptr;
   EXPECT_EQ(event->SerializeEvent(&message, &xml), S_OK);
-  EXPECT_EQ(modeltest::Narrow(message), "UnitField");
+  EXPECT_EQ(kx::test::model::Narrow(message), "UnitField");
   SysFreeString(message);
   SysFreeString(xml);
 }

@@ -8,9 +8,9 @@
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::FirstDesc;
-using modeltest::ModelStore;
-using modeltest::Narrow;
+using kx::test::model::FirstDesc;
+using kx::test::model::ModelStore;
+using kx::test::model::Narrow;
 
 namespace {
 
@@ -49,17 +49,17 @@ TEST(PageLayout, NodeObjectsOnPlainAndContinuousPages) {
   IKXQClassViewPtr equipment = RootNode(p1, 0);
   IKXQClassViewPtr drive = ChildNode(equipment, 0);
   IKXQObjectPtr object;
-  GetNodeObject(object, store.Object(modeltest::kSheetPage1), equipment);
+  GetNodeObject(object, store.Object(kx::test::model::kSheetPage1), equipment);
   EXPECT_EQ(IdOf(object), 100);
-  GetNodeObject(object, store.Object(modeltest::kSheetPage1), drive);
+  GetNodeObject(object, store.Object(kx::test::model::kSheetPage1), drive);
   EXPECT_EQ(IdOf(object), 110);
   // Page 2 has no entry for node index 1.
-  GetNodeObject(object, store.Object(modeltest::kSheetPage2), drive);
+  GetNodeObject(object, store.Object(kx::test::model::kSheetPage2), drive);
   EXPECT_TRUE(object == nullptr);
 
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
   IKXQClassViewPtr row = RootNode(l1, 1);
-  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  IKXQObjectPtr page = store.Object(kx::test::model::kListPage);
   for (int32_t r = 0; r < 3; ++r) {
     GetNodeObjectAtRow(object, page, r, row);
     EXPECT_EQ(IdOf(object), 100 + r);
@@ -72,7 +72,7 @@ TEST(PageLayout, NodeObjectsOnPlainAndContinuousPages) {
   EXPECT_EQ(nodeIndex, 2);  // held by the third "NodeIndices" entry
   EXPECT_EQ(GetObjectNodeIndex(page, store.Object(101), &nodeIndex), 6);
   EXPECT_EQ(nodeIndex, -1);  // a row: no node entry holds its position
-  EXPECT_EQ(GetObjectNodeIndex(page, store.Object(modeltest::kSheet), &nodeIndex), -1);
+  EXPECT_EQ(GetObjectNodeIndex(page, store.Object(kx::test::model::kSheet), &nodeIndex), -1);
   EXPECT_EQ(nodeIndex, -1);
 
   FindObjectInNodeRows(object, page, store.Object(100), row);  // row 0
@@ -91,7 +91,7 @@ TEST(PageLayout, NodeObjectsOnPlainAndContinuousPages) {
 TEST(PageLayout, RowOffsetsOutsideTheListGiveNoObject) {
   ModelStore store;
   IKXQClassViewPtr row = RootNode(store.TemplatePage(u"TLIST", u"L1"), 1);
-  IKXQObjectPtr page = store.Object(modeltest::kListPage);
+  IKXQObjectPtr page = store.Object(kx::test::model::kListPage);
   IKXQObjectPtr object = store.Object(100);
   GetNodeObjectAtRow(object, page, -5, row);  // root entry 5: position 0
   EXPECT_TRUE(object == nullptr);
@@ -108,12 +108,13 @@ TEST(PageLayout, RowOffsetsOutsideTheListGiveNoObject) {
 TEST(Templates, CurrentAndStatusVersions) {
   ModelStore store;
   IKXQTemplatePtr tmpl;
-  ASSERT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheet), &tmpl, 1), S_OK);
+  ASSERT_EQ(GetTemplate(store.application(), store.Object(kx::test::model::kSheet), &tmpl, 1),
+            S_OK);
   ASSERT_TRUE(tmpl != nullptr);
   // The submitted page was made with checknum "7", which the library no
   // longer holds: the current template stands in.
   IKXQTemplatePagePtr templatePage;
-  ASSERT_EQ(GetTemplatePage(store.application(), store.Object(modeltest::kSheetSubmitted),
+  ASSERT_EQ(GetTemplatePage(store.application(), store.Object(kx::test::model::kSheetSubmitted),
                             &templatePage, 2),
             S_OK);
   ASSERT_TRUE(templatePage != nullptr);
@@ -124,32 +125,37 @@ TEST(Templates, CurrentAndStatusVersions) {
   EXPECT_EQ(Narrow(checknum), "3");
 
   IKXQTemplatePtr none;
-  EXPECT_TRUE(
-      SUCCEEDED(GetTemplate(store.application(), store.Object(modeltest::kNoTemplate), &none, 1)));
+  EXPECT_TRUE(SUCCEEDED(
+      GetTemplate(store.application(), store.Object(kx::test::model::kNoTemplate), &none, 1)));
   EXPECT_TRUE(none == nullptr);
 
   IKXQAttributePtr templateId;
-  GetAttributeInterface(store.Object(modeltest::kSheetPage1), u"TemplateId", templateId);
+  GetAttributeInterface(store.Object(kx::test::model::kSheetPage1), u"TemplateId", templateId);
   SetAttributeString(templateId, u"");
-  EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheetPage1), &none, 1),
+  EXPECT_EQ(GetTemplate(store.application(), store.Object(kx::test::model::kSheetPage1), &none, 1),
             E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Page has no recorded Template name"),
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("Page has no recorded Template name"),
             std::string::npos);
-  GetAttributeInterface(store.Object(modeltest::kSheet), u"TemplateId", templateId);
+  GetAttributeInterface(store.Object(kx::test::model::kSheet), u"TemplateId", templateId);
   SetAttributeString(templateId, u"");
-  EXPECT_EQ(GetTemplate(store.application(), store.Object(modeltest::kSheet), &none, 3), E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Datasheet has no recorded Template name"),
-            std::string::npos);
+  EXPECT_EQ(GetTemplate(store.application(), store.Object(kx::test::model::kSheet), &none, 3),
+            E_FAIL);
+  EXPECT_NE(
+      kx::test::model::ThreadErrorDescription().find("Datasheet has no recorded Template name"),
+      std::string::npos);
 }
 
 TEST(Templates, ValidTemplateFindsAPageOfAnotherVersion) {
   ModelStore store;
   IKXQObjectPtr page;
-  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(modeltest::kSheet), 1, &page), S_OK);
+  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(kx::test::model::kSheet), 1, &page),
+            S_OK);
   EXPECT_TRUE(page == nullptr);
-  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(modeltest::kSheet), 2, &page), S_OK);
-  EXPECT_EQ(IdOf(page), modeltest::kSheetSubmitted);
-  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(modeltest::kSheet), 3, &page), S_OK);
+  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(kx::test::model::kSheet), 2, &page),
+            S_OK);
+  EXPECT_EQ(IdOf(page), kx::test::model::kSheetSubmitted);
+  ASSERT_EQ(IsValidTemplate(store.application(), store.Object(kx::test::model::kSheet), 3, &page),
+            S_OK);
   EXPECT_TRUE(page == nullptr);  // no checked pages
 }
 
@@ -172,24 +178,24 @@ TEST(Projects, BreadthFirstSearchAndNames) {
     _bstr_t held(text, false);
     return text == nullptr ? std::string("(null)") : Narrow(held);
   };
-  EXPECT_EQ(projectName(modeltest::kSummary, true), "Unit X");
-  EXPECT_EQ(projectName(modeltest::kSheet, false), "Plant");
-  EXPECT_EQ(projectName(modeltest::kSheet, true), "(null)");
-  EXPECT_EQ(projectName(modeltest::kList, false), "Unknown");  // no ProjectId
+  EXPECT_EQ(projectName(kx::test::model::kSummary, true), "Unit X");
+  EXPECT_EQ(projectName(kx::test::model::kSheet, false), "Plant");
+  EXPECT_EQ(projectName(kx::test::model::kSheet, true), "(null)");
+  EXPECT_EQ(projectName(kx::test::model::kList, false), "Unknown");  // no ProjectId
   IKXQAttributePtr projectId;
-  GetAttributeInterface(store.Object(modeltest::kSummary), u"ProjectId", projectId);
+  GetAttributeInterface(store.Object(kx::test::model::kSummary), u"ProjectId", projectId);
   SetAttributeInteger(projectId, 77);
-  EXPECT_EQ(projectName(modeltest::kSummary, true), "Unknown");
+  EXPECT_EQ(projectName(kx::test::model::kSummary, true), "Unknown");
 
   IKXQProjectPtr project;
-  ASSERT_EQ(
-      GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project),
-      S_OK);
+  ASSERT_EQ(GetSummarySheetProject(store.application(), store.Object(kx::test::model::kSummary),
+                                   &project),
+            S_OK);
   EXPECT_TRUE(project == nullptr);
   SetAttributeInteger(projectId, 3);
-  ASSERT_EQ(
-      GetSummarySheetProject(store.application(), store.Object(modeltest::kSummary), &project),
-      S_OK);
+  ASSERT_EQ(GetSummarySheetProject(store.application(), store.Object(kx::test::model::kSummary),
+                                   &project),
+            S_OK);
   LONG id = 0;
   ASSERT_TRUE(project != nullptr);
   project->get_Id(&id);
@@ -201,53 +207,56 @@ TEST(Projects, ClaimOnlyFilterIsHandedOutAsText) {
   IKXQSchemaPtr schema;
   store.database()->get_Schema(&schema);
   IKXQAttributePtr filterName;
-  GetAttributeInterface(store.Object(modeltest::kSummary), u"ObjectFilter", filterName);
+  GetAttributeInterface(store.Object(kx::test::model::kSummary), u"ObjectFilter", filterName);
   SetAttributeString(filterName, u"kx_claim_only");
   _variant_t filter;
-  ASSERT_EQ(IsClaimOnlyFilter(nullptr, store.Object(modeltest::kSummary), &filter),
+  ASSERT_EQ(IsClaimOnlyFilter(nullptr, store.Object(kx::test::model::kSummary), &filter),
             S_OK);  // no schema asked
   ASSERT_EQ(filter.vt, VT_BSTR);
   EXPECT_EQ(Narrow(filter.bstrVal), "kx_claim_only");
   SetAttributeString(filterName, u"RunningPumps");
-  ASSERT_EQ(IsClaimOnlyFilter(schema, store.Object(modeltest::kSummary), &filter), S_OK);
+  ASSERT_EQ(IsClaimOnlyFilter(schema, store.Object(kx::test::model::kSummary), &filter), S_OK);
   ASSERT_EQ(filter.vt, VT_DISPATCH);
   _variant_t untouched;
   SetAttributeString(filterName, u"");
-  ASSERT_EQ(IsClaimOnlyFilter(schema, store.Object(modeltest::kSummary), &untouched), S_OK);
+  ASSERT_EQ(IsClaimOnlyFilter(schema, store.Object(kx::test::model::kSummary), &untouched), S_OK);
   EXPECT_EQ(untouched.vt, VT_EMPTY);
 }
 
 TEST(ObjectTests, SummarySheetAndProjectLocality) {
   ModelStore store;
   VARIANT_BOOL isSummary = VARIANT_TRUE;
-  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSheet), &isSummary), S_OK);
-  EXPECT_EQ(isSummary, VARIANT_FALSE);
-  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), &isSummary),
+  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(kx::test::model::kSheet), &isSummary),
             S_OK);
+  EXPECT_EQ(isSummary, VARIANT_FALSE);
+  ASSERT_EQ(
+      IsSummarySheet(store.application(), store.Object(kx::test::model::kSummary), &isSummary),
+      S_OK);
   EXPECT_EQ(isSummary, VARIANT_TRUE);
-  ASSERT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kNoTemplate), &isSummary),
-            S_OK);
+  ASSERT_EQ(
+      IsSummarySheet(store.application(), store.Object(kx::test::model::kNoTemplate), &isSummary),
+      S_OK);
   EXPECT_EQ(isSummary, VARIANT_FALSE);
-  EXPECT_EQ(IsSummarySheet(store.application(), store.Object(modeltest::kSummary), nullptr),
+  EXPECT_EQ(IsSummarySheet(store.application(), store.Object(kx::test::model::kSummary), nullptr),
             E_POINTER);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("Invalid pointer passed to method"),
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("Invalid pointer passed to method"),
             std::string::npos);
 
   bool local = true;
   bool related = true;
-  EXPECT_FALSE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSheet),
+  EXPECT_FALSE(CheckSummarySheetProject(store.application(), store.Object(kx::test::model::kSheet),
                                         &local, &related));
   EXPECT_FALSE(local);
-  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary),
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(kx::test::model::kSummary),
                                        &local, &related));
   EXPECT_FALSE(local);  // active project 1, sheet of project 4
   EXPECT_TRUE(related);
   store.SetActiveProject(4);
-  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary),
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(kx::test::model::kSummary),
                                        &local, &related));
   EXPECT_TRUE(local);
   store.SetActiveProject(3);
-  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(modeltest::kSummary),
+  EXPECT_TRUE(CheckSummarySheetProject(store.application(), store.Object(kx::test::model::kSummary),
                                        &local, &related));
   EXPECT_FALSE(local);
   EXPECT_FALSE(related);
@@ -266,13 +275,13 @@ TEST(ObjectTests, ClaimsScopeAndPlacement) {
   EXPECT_FALSE(IsObjectScoped(nullptr));
 
   IKXQTemplatePagePtr l1 = store.TemplatePage(u"TLIST", u"L1");
-  EXPECT_TRUE(IsObjectOnPage(store.Object(102), store.Object(modeltest::kListPage), l1));
-  EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(modeltest::kList), l1));
+  EXPECT_TRUE(IsObjectOnPage(store.Object(102), store.Object(kx::test::model::kListPage), l1));
+  EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(kx::test::model::kList), l1));
   IKXQTemplatePagePtr p1 = store.TemplatePage(u"TDS", u"P1");
-  EXPECT_TRUE(IsObjectOnPage(store.Object(100), store.Object(modeltest::kSheetPage1), p1));
-  EXPECT_FALSE(IsObjectOnPage(store.Object(110), store.Object(modeltest::kSheetPage1),
+  EXPECT_TRUE(IsObjectOnPage(store.Object(100), store.Object(kx::test::model::kSheetPage1), p1));
+  EXPECT_FALSE(IsObjectOnPage(store.Object(110), store.Object(kx::test::model::kSheetPage1),
                               p1));  // not a root node
-  EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(modeltest::kSheet), p1));
+  EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(kx::test::model::kSheet), p1));
 }
 
 TEST(ObjectTests, DataViewScopeAndDatasheetScope) {
@@ -280,10 +289,10 @@ TEST(ObjectTests, DataViewScopeAndDatasheetScope) {
   store.SetActiveProject(2);
   // The list page shows pump 102, claimed by project 2, as a row: only the
   // run test (mode 2) sees it.
-  EXPECT_FALSE(IsDatasheetScoped(store.application(), store.Object(modeltest::kList), 1));
-  EXPECT_TRUE(IsDatasheetScoped(store.application(), store.Object(modeltest::kList), 2));
+  EXPECT_FALSE(IsDatasheetScoped(store.application(), store.Object(kx::test::model::kList), 1));
+  EXPECT_TRUE(IsDatasheetScoped(store.application(), store.Object(kx::test::model::kList), 2));
   store.SetActiveProject(1);
-  EXPECT_TRUE(IsDatasheetScoped(store.application(), store.Object(modeltest::kList), 1));
+  EXPECT_TRUE(IsDatasheetScoped(store.application(), store.Object(kx::test::model::kList), 1));
 }
 
 TEST(ObjectTests, FiltersAndPrimaryObjects) {
@@ -300,20 +309,20 @@ TEST(ObjectTests, FiltersAndPrimaryObjects) {
   _variant_t running;
   ASSERT_EQ(schema->GetObjectFilterVariant(_bstr_t(u"RunningPumps"), &running), S_OK);
   EXPECT_TRUE(IsObjectInFilter(store.application(), running, store.Object(100),
-                               store.Object(modeltest::kSummary)));
+                               store.Object(kx::test::model::kSummary)));
   EXPECT_FALSE(IsObjectInFilter(store.application(), running, store.Object(101),
-                                store.Object(modeltest::kSummary)));
+                                store.Object(kx::test::model::kSummary)));
 
   IKXQTemplatePtr tmpl;
-  ASSERT_EQ(GetTemplate(store.application(), store.Object(modeltest::kList), &tmpl, 1), S_OK);
+  ASSERT_EQ(GetTemplate(store.application(), store.Object(kx::test::model::kList), &tmpl, 1), S_OK);
   IKXQObjectPtr primary;
   IKXQObjectPtr further;
-  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl,
-                                 &primary, nullptr, 1),
+  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(kx::test::model::kListPage),
+                                 tmpl, &primary, nullptr, 1),
             S_OK);
   EXPECT_EQ(IdOf(primary), 100);
-  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(modeltest::kListPage), tmpl,
-                                 &primary, &further, 1),
+  ASSERT_EQ(GetPagePrimaryObject(store.application(), store.Object(kx::test::model::kListPage),
+                                 tmpl, &primary, &further, 1),
             S_OK);
   EXPECT_EQ(IdOf(primary), 100);
   EXPECT_EQ(IdOf(further), 102);

@@ -7,11 +7,11 @@
 #include "model/kxdbdatasheetutils.h"
 #include "storexml.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return Class("Document", "", "TemplateId Dirty CurrentPages IssuedPages") +
@@ -167,4 +167,4 @@ std::vector<std::string> ListTexts(IKXQObject* object, const char16_t* attribute
   return texts;
 }
 
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -9,8 +9,8 @@
 #include "host/reply.h"
 #include "support/modelfixture.h"
 
-using modeltest::ModelStore;
-using modeltest::Narrow;
+using kx::test::model::ModelStore;
+using kx::test::model::Narrow;
 
 namespace {
 
@@ -120,8 +120,8 @@ TEST(DatasheetInfo, WrittenAttributes) {
 TEST(DatasheetInfoList, EveryVersionOfAStoredDatasheet) {
   ModelStore store;
   KXDatasheetInfoList list;
-  list.AddDatasheet(store.application(), store.Object(modeltest::kSheet));
-  list.AddDatasheet(store.application(), store.Object(modeltest::kSheet));
+  list.AddDatasheet(store.application(), store.Object(kx::test::model::kSheet));
+  list.AddDatasheet(store.application(), store.Object(kx::test::model::kSheet));
   ASSERT_EQ(list.GetCount(), 3);
   EXPECT_EQ(list.GetAt(0).Status, 1);
   EXPECT_EQ(list.GetAt(1).Status, 2);
@@ -138,14 +138,14 @@ TEST(DiagramInfoList, OrderClassesAndVersions) {
   list.AddDocument(0, nullptr, u"Shared Diagram", u"", u"");
   list.AddDocument(0, nullptr, u"new PFD Diagram", u"", u"");
   list.AddDocument(0, nullptr, u"New PFD Diagram", u"", u"");
-  list.AddDiagram(store.application(), store.database(), store.Object(modeltest::kDiagram));
+  list.AddDiagram(store.application(), store.database(), store.Object(kx::test::model::kDiagram));
   ASSERT_EQ(list.GetCount(), 4);
   EXPECT_EQ(Narrow(list.GetAt(0).Name), "New PFD Diagram") << "equal names: the later first";
   EXPECT_EQ(Narrow(list.GetAt(1).Name), "new PFD Diagram");
   EXPECT_EQ(Narrow(list.GetAt(2).Name), "Shared Diagram");
   const KXDiagramInfo& diagram = list.GetAt(3);
   EXPECT_EQ(diagram.Status, 1);
-  EXPECT_EQ(diagram.DocumentId, modeltest::kDiagram);
+  EXPECT_EQ(diagram.DocumentId, kx::test::model::kDiagram);
   EXPECT_EQ(Narrow(diagram.DiagramClass), "PFD") << "class \"Diagram\" shows as PFD";
   EXPECT_EQ(Narrow(diagram.Case), "Design");
   EXPECT_EQ(list.CurrentPage, 1);

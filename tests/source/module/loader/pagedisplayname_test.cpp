@@ -8,7 +8,7 @@
 #include "pages/pages.h"
 #include "support/modelfixture.h"
 
-using modeltest::Narrow;
+using kx::test::model::Narrow;
 
 namespace {
 
@@ -29,7 +29,7 @@ const char kNamedPages[] = R"(<store>
 </store>
 )";
 
-std::string Shown(modeltest::ModelStore& store, LONG id) {
+std::string Shown(kx::test::model::ModelStore& store, LONG id) {
   BSTR name = nullptr;
   KXDBDatasheetSvcs::GetPageDisplayName(store.Object(id), &name);
   const std::string text = Narrow(name);
@@ -38,7 +38,7 @@ std::string Shown(modeltest::ModelStore& store, LONG id) {
 }
 
 TEST(PageDisplayName, NameNumberOrUnnamed) {
-  modeltest::ModelStore store(kNamedPages);
+  kx::test::model::ModelStore store(kNamedPages);
   EXPECT_EQ(Shown(store, 11), "Sheet 3");
   EXPECT_EQ(Shown(store, 12), "%s%n 7 and %d");
   EXPECT_EQ(Shown(store, 13), "12");
@@ -49,8 +49,8 @@ TEST(PageDisplayName, NameNumberOrUnnamed) {
 }
 
 TEST(PageDisplayName, APageClassWithoutNameShowsTheNumber) {
-  modeltest::ModelStore store;
-  EXPECT_EQ(Shown(store, modeltest::kSheetPage2), "2");
+  kx::test::model::ModelStore store;
+  EXPECT_EQ(Shown(store, kx::test::model::kSheetPage2), "2");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@
 #include "main/mainworkers.h"
 #include "support/triggersfixture.h"
 
-using namespace triggerstest;
+using namespace kx::test::triggers;
 
 namespace {
 
@@ -66,16 +66,6 @@ void Change(TriggersHost& host, LONG id, const char16_t* attribute, const char16
   ASSERT_EQ(host.Object(id)->get_Attribute(_bstr_t(attribute), _variant_t(-1L), &held), S_OK);
   ASSERT_EQ(held->PutValue(_variant_t(), _variant_t(), _variant_t(value)), S_OK);
 }
-
-class TriggersTest : public ::testing::Test {
- protected:
-  void Open(const char16_t* page) {
-    const kx::host::RequestResult opened = m_host.host().Request(u"OpenPage", page);
-    ASSERT_TRUE(opened.succeeded()) << Narrow(opened.error);
-    ASSERT_TRUE(opened.warnings.empty()) << Narrow(opened.warnings[0]);
-  }
-  TriggersHost m_host;
-};
 
 TEST_F(TriggersTest, AnOpenPageRecordsOneItemPerFieldAndAChangeByAnotherClientPostsItsField) {
   Open(u"101");
@@ -283,7 +273,7 @@ void BindAndWatch(TriggersHost& host, LONG id, const char16_t* name, const char1
   ASSERT_EQ(trigger->SetHandler(_bstr_t(handler)), S_OK);
   ASSERT_EQ(trigger->BeginItem(_variant_t(key)), S_OK);
   _variant_t value;
-  ASSERT_EQ(kxtest::AttributeOf(host.Object(read), attribute)
+  ASSERT_EQ(kx::test::AttributeOf(host.Object(read), attribute)
                 ->GetValue(_variant_t(), _variant_t(), value.GetAddress()),
             S_OK);
   ASSERT_EQ(trigger->EndItem(), S_OK);
@@ -482,56 +472,6 @@ TEST_F(TriggersTest, AListPositionRecordedUnderItsNumberFiresAsThatPosition) {
 }  // namespace
 
 namespace {
-
-// Workers that record the overspill run of a fired association.
-class OverspillRecorder : public MainWorkers {
- public:
-  HRESULT OverspillAttribute(OverspillUtils&, IKXQObject*, IKXQClassView* view, BSTR name,
-                             IKXQTemplatePage* target) override {
-    calls.push_back(std::string("spill ") + (view != nullptr ? "a view" : "nothing") + " " +
-                    Narrow(name != nullptr ? name : u"") + (target != nullptr ? " onto O" : ""));
-    return S_OK;
-  }
-  HRESULT RegisterNewPages(OverspillUtils&) override {
-    calls.push_back("register");
-    return S_OK;
-  }
-  std::vector<std::string> calls;
-};
-
-TEST_F(TriggersTest, AFiredOverspillVectorIsSpilledAndTheNewPagesRegistered) {
-  OverspillRecorder workers;
-  m_host.main().UseWorkers(&workers);
-  Open(u"401");
-  const kx::host::CallResult spilled = m_host.Set(kPump2, u"Readings", u"r2", 2);
-  ASSERT_TRUE(spilled.succeeded()) << Narrow(spilled.error);
-  EXPECT_EQ(m_host.Delivered(), "trigger Overspill on #401 fired (keys: 0)\n");
-  EXPECT_EQ(workers.calls, (std::vector<std::string>{"spill a view Readings onto O", "register"}));
-
-  // A key past the association list spills nothing; the pages the run made
-  // are still registered.
-  workers.calls.clear();
-  const _com_ptr_t<IKXQTrigger> trigger = m_host.Trigger(kReadingsPage, u"Overspill");
-  IKXQAttributePtr name;
-  ASSERT_EQ(m_host.Object(kPump2)->get_Attribute(_bstr_t(u"Name"), _variant_t(-1L), &name), S_OK);
-  ASSERT_EQ(trigger->BeginItem(_variant_t(u"7")), S_OK);
-  _variant_t read;
-  ASSERT_EQ(name->GetValue(_variant_t(), _variant_t(), read.GetAddress()), S_OK);
-  ASSERT_EQ(trigger->EndItem(), S_OK);
-  ASSERT_TRUE(m_host.Set(kPump2, u"Name", u"P-2 renamed").succeeded());
-  EXPECT_EQ(m_host.Delivered(), "trigger Overspill on #401 fired (keys: 7)\n");
-  EXPECT_EQ(workers.calls, (std::vector<std::string>{"register"}));
-  m_host.main().UseWorkers(nullptr);
-
-  // The real run refuses a list of texts (only object vectors spill); the
-  // host hears so for the key, and the change itself stands.
-  const kx::host::CallResult warned = m_host.Set(kPump2, u"Readings", u"r3", 3);
-  ASSERT_TRUE(warned.succeeded()) << Narrow(warned.error);
-  ASSERT_EQ(warned.warnings.size(), 1u);
-  EXPECT_NE(Narrow(warned.warnings[0]).find("overspill attribute 'Readings' is not a vector"),
-            std::string::npos)
-      << Narrow(warned.warnings[0]);
-}
 
 // Workers that record rows added to a summary list page.
 class ListRecorder : public MainWorkers {

@@ -4,11 +4,11 @@
 
 #include "testhost.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
-AttachedMain::AttachedMain(ModelStore& store) : service_(kxtest::MakeMain()) {
+AttachedMain::AttachedMain(ModelStore& store) : service_(kx::test::MakeMain()) {
   if (!service_) return;
-  main_ = &kxtest::MainOf(service_.get());
+  main_ = &kx::test::MainOf(service_.get());
   if (FAILED(service_->Attach(store.application()))) ADD_FAILURE() << "Main refused to attach";
 }
 
@@ -24,4 +24,4 @@ std::vector<std::string> DeliveredKeys(ModelStore& store) {
   return keys;
 }
 
-}  // namespace modeltest
+}  // namespace kx::test::model

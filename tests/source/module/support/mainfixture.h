@@ -10,7 +10,7 @@
 #include "main/main.h"
 #include "modelfixture.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
 class AttachedMain {
  public:
@@ -31,4 +31,4 @@ class AttachedMain {
 // in posting order ("?" for an event without one).
 std::vector<std::string> DeliveredKeys(ModelStore& store);
 
-}  // namespace modeltest
+}  // namespace kx::test::model

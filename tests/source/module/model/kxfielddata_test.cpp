@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "support/parsertestutil.h"
+#include "parsertestutil.h"
 
 namespace {
 
-using kxtest::Bstr;
-using kxtest::TakeThreadErrorDescription;
-using kxtest::U8;
+using kx::test::Bstr;
+using kx::test::TakeThreadErrorDescription;
+using kx::test::U8;
 
 std::u16string Write(const KXFieldData& data, int32_t mode, int32_t pageId = 0) {
   BSTR text = nullptr;

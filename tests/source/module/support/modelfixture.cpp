@@ -7,13 +7,13 @@
 #include "testhost.h"
 #include "teststore.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
-ModelStore::ModelStore(const char* fixture) : store_(kxtest::OpenStore(fixture)) {
+ModelStore::ModelStore(const char* fixture) : store_(kx::test::OpenStore(fixture)) {
   app_ = kx::host::MakeRef<kx::host::Application>(kx::host::MakeRef<kx::host::Settings>(),
                                                   kx::host::MakeRef<kx::host::Journal>(),
                                                   kx::host::MakeRef<kx::host::Privileges>());
-  kxtest::UseStore(*app_, database(), kxtest::Projects::kNone);
+  kx::test::UseStore(*app_, database(), kx::test::Projects::kNone);
   SetActiveProject(1);
 }
 
@@ -22,9 +22,9 @@ ModelStore::~ModelStore() {
   ClearThreadErrorInfoForTests();
 }
 
-void ModelStore::ClearThreadErrorInfoForTests() { kxtest::ClearErrorInfo(); }
+void ModelStore::ClearThreadErrorInfoForTests() { kx::test::ClearErrorInfo(); }
 
-IKXQObjectPtr ModelStore::Object(LONG id) const { return kxtest::ObjectOf(database(), id); }
+IKXQObjectPtr ModelStore::Object(LONG id) const { return kx::test::ObjectOf(database(), id); }
 
 IKXQTemplatePagePtr ModelStore::TemplatePage(const char16_t* templateId,
                                              const char16_t* pageId) const {
@@ -65,11 +65,11 @@ std::string ThreadErrorDescription() {
   return Narrow(held);
 }
 
-}  // namespace modeltest
+}  // namespace kx::test::model
 
 #include "kxcomexception.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
 std::string FirstDesc(const KXComException& error) {
   if (error.errorInfo == nullptr) return std::string();
@@ -80,4 +80,4 @@ std::string FirstDesc(const KXComException& error) {
   return Narrow(first);
 }
 
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -7,24 +7,25 @@
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
-using modeltest::ModelStore;
-using modeltest::Narrow;
+using kx::test::model::ModelStore;
+using kx::test::model::Narrow;
 
 namespace {
 
 TEST(Diagrams, SchematicPerStatus) {
   ModelStore store;
   IKXQObjectPtr schematic;
-  ASSERT_EQ(GetSchematicByStatus(store.Object(modeltest::kDiagram), 1, &schematic), S_OK);
+  ASSERT_EQ(GetSchematicByStatus(store.Object(kx::test::model::kDiagram), 1, &schematic), S_OK);
   LONG id = 0;
   ASSERT_TRUE(schematic != nullptr);
   schematic->get_Id(&id);
   EXPECT_EQ(id, 701);
-  EXPECT_EQ(GetSchematicByStatus(store.Object(modeltest::kDiagram), 2, &schematic), E_FAIL);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("has no schematic representation"),
+  EXPECT_EQ(GetSchematicByStatus(store.Object(kx::test::model::kDiagram), 2, &schematic), E_FAIL);
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("has no schematic representation"),
             std::string::npos);
-  EXPECT_EQ(GetSchematicByStatus(store.Object(modeltest::kDiagram), 5, &schematic), E_INVALIDARG);
-  EXPECT_NE(modeltest::ThreadErrorDescription().find("The status of the diagram is invalid"),
+  EXPECT_EQ(GetSchematicByStatus(store.Object(kx::test::model::kDiagram), 5, &schematic),
+            E_INVALIDARG);
+  EXPECT_NE(kx::test::model::ThreadErrorDescription().find("The status of the diagram is invalid"),
             std::string::npos);
   EXPECT_TRUE(schematic == nullptr);
 }
@@ -32,17 +33,19 @@ TEST(Diagrams, SchematicPerStatus) {
 TEST(Diagrams, NamesAndScope) {
   ModelStore store;
   BSTR name = nullptr;
-  ASSERT_EQ(GetDiagramName(store.application(), store.Object(modeltest::kDiagram), &name, false, 1),
-            S_OK);
+  ASSERT_EQ(
+      GetDiagramName(store.application(), store.Object(kx::test::model::kDiagram), &name, false, 1),
+      S_OK);
   _bstr_t plain(name, false);
   EXPECT_EQ(Narrow(plain), "PID-1");
-  ASSERT_EQ(GetDiagramName(store.application(), store.Object(modeltest::kDiagram), &name, true, 4),
-            S_OK);
+  ASSERT_EQ(
+      GetDiagramName(store.application(), store.Object(kx::test::model::kDiagram), &name, true, 4),
+      S_OK);
   _bstr_t decorated(name, false);
   EXPECT_EQ(Narrow(decorated), "[Issued] PID-1 [Diagram] (Design)");
 
   // The diagram itself is not claimed: nothing of it is in scope.
-  EXPECT_FALSE(DiagramObjectsInScope(store.Object(modeltest::kDiagram), 1));
+  EXPECT_FALSE(DiagramObjectsInScope(store.Object(kx::test::model::kDiagram), 1));
 }
 
 TEST(ObjectsInUse, UsersTable) {
@@ -56,7 +59,7 @@ TEST(ObjectsInUse, UsersTable) {
 TEST(WorkflowValues, ObjectValueAndIntegerText) {
   ModelStore store;
   IKXQAttributePtr nodeObjects;
-  GetAttributeInterface(store.Object(modeltest::kListPage), u"NodeObjects", nodeObjects);
+  GetAttributeInterface(store.Object(kx::test::model::kListPage), u"NodeObjects", nodeObjects);
   IKXQObjectPtr object;
   GetAttributeObjectValue(nodeObjects, object, 5);
   LONG id = 0;
@@ -65,10 +68,11 @@ TEST(WorkflowValues, ObjectValueAndIntegerText) {
   EXPECT_EQ(id, 100);
   GetAttributeObjectValue(nodeObjects, object, 3);  // an empty slot
   EXPECT_TRUE(object == nullptr);
-  EXPECT_EQ(PutDocumentIntegerAsText(store.application(), store.Object(modeltest::kSheet), -5),
-            S_OK);
+  EXPECT_EQ(
+      PutDocumentIntegerAsText(store.application(), store.Object(kx::test::model::kSheet), -5),
+      S_OK);
   EXPECT_EQ(PutDocumentIntegerAsText(store.application(), nullptr, 1), E_POINTER);
-  modeltest::ModelStore::ClearThreadErrorInfoForTests();
+  kx::test::model::ModelStore::ClearThreadErrorInfoForTests();
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "testhost.h"
 #include "teststore.h"
 
-namespace modeltest {
+namespace kx::test::model {
 namespace {
 
 int32_t ListCount(IKXQObject* object, const char16_t* attribute) {
@@ -28,8 +28,8 @@ int32_t ListCount(IKXQObject* object, const char16_t* attribute) {
 int PlaceNozzleElsewhere(const std::string& path) {
   std::unique_ptr<kx::store::Store> other;
   if (!kx::store::Store::Open(path, kx::store::OpenMode::kOpenExisting, &other).ok()) return 2;
-  IKXQObjectPtr page = kxtest::ObjectOf(other->Database(), kFieldPage);
-  IKXQObjectPtr nozzle = kxtest::ObjectOf(other->Database(), kFieldNozzle1);
+  IKXQObjectPtr page = kx::test::ObjectOf(other->Database(), kFieldPage);
+  IKXQObjectPtr nozzle = kx::test::ObjectOf(other->Database(), kFieldNozzle1);
   if (!page || !nozzle) return 3;
   if (!other->Begin().ok()) return 4;
   IKXQAttributePtr objects;
@@ -46,9 +46,9 @@ class RouteCacheProcesses : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(::mkdtemp(folder_), nullptr);
     path_ = std::string(folder_) + "/s.kxq";
-    store_ = kxtest::OpenStore(kFieldFixture, "field fixture", path_);
+    store_ = kx::test::OpenStore(kFieldFixture, "field fixture", path_);
     ASSERT_TRUE(store_);
-    page_ = kxtest::ObjectOf(store_->Database(), kFieldPage);
+    page_ = kx::test::ObjectOf(store_->Database(), kFieldPage);
     IKXQTemplateLibraryPtr library;
     store_->Database()->get_TemplateLibrary(&library);
     IKXQTemplatePtr tmpl;
@@ -80,9 +80,9 @@ class RouteCacheProcesses : public ::testing::Test {
     ASSERT_TRUE(holder);
     FieldUtils::SetAttributeValueFromText(holder, position, u"9", nullptr);
     ASSERT_TRUE(store_->Commit().ok());
-    *nozzles = ListCount(kxtest::ObjectOf(store_->Database(), kFieldPump), u"Nozzles");
+    *nozzles = ListCount(kx::test::ObjectOf(store_->Database(), kFieldPump), u"Nozzles");
     IKXQAttributePtr size;
-    GetAttributeInterface(kxtest::ObjectOf(store_->Database(), kFieldNozzle1), u"Size", size);
+    GetAttributeInterface(kx::test::ObjectOf(store_->Database(), kFieldNozzle1), u"Size", size);
     _bstr_t text;
     KXDBDatasheetSvcs::GetAttributeValueString(size, text);
     *size1 = Narrow(text);
@@ -146,7 +146,7 @@ TEST_F(RouteCacheProcesses, ARolledBackCallLeavesNoPlacedObjectBehindInTheCache)
 // either: writing field 8 then goes into nozzle 1, which no longer stands
 // on the page.
 TEST_F(RouteCacheProcesses, AnObjectTakenOffThePageHereIsNoLongerSeenPlaced) {
-  IKXQObjectPtr nozzle = kxtest::ObjectOf(store_->Database(), kFieldNozzle1);
+  IKXQObjectPtr nozzle = kx::test::ObjectOf(store_->Database(), kFieldNozzle1);
   Walk(kNozzle1Field);
 
   // The next call takes nozzle 1 off the page.
@@ -171,4 +171,4 @@ TEST_F(RouteCacheProcesses, AnObjectTakenOffThePageHereIsNoLongerSeenPlaced) {
 }
 
 }  // namespace
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -11,7 +11,7 @@
 #include "support/fieldfixture.h"
 #include "support/mainfixture.h"
 
-namespace modeltest {
+namespace kx::test::model {
 namespace {
 
 // A one-row index-shift table (name, offset); a null name leaves the name
@@ -313,4 +313,4 @@ TEST_F(FieldRoutesTest, NodeChainsObjectVectorsAndQualifierRoutes) {
 }
 
 }  // namespace
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -1,11 +1,11 @@
 #include "modelfixture.h"
 #include "storexml.h"
 
-namespace modeltest {
+namespace kx::test::model {
 
 namespace {
 
-using namespace kxtest::xml;
+using namespace kx::test::xml;
 
 std::string Classes() {
   return Class("Document", "",
@@ -175,4 +175,4 @@ const std::string kText = StoreText(
 
 const char* const kPlantFixture = kText.c_str();
 
-}  // namespace modeltest
+}  // namespace kx::test::model

@@ -1,4 +1,4 @@
-// Small helpers shared by the parser tests.
+// Small helpers shared by the parser tests and the field-data tests.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 
-namespace kxtest {
+namespace kx::test {
 
 // Takes the calling thread's error information and returns its description
 // ("" when there is none); the slot is empty afterwards.
@@ -29,4 +29,4 @@ inline std::string U8(std::u16string_view text) { return kx_utf16_to_utf8_lossy(
 // A BSTR owned by the test.
 using Bstr = _bstr_t;
 
-}  // namespace kxtest
+}  // namespace kx::test
