@@ -382,9 +382,9 @@ struct IKXQReadLog : IUnknown {
   virtual HRESULT EndReads(IKXQReadSet** reads) = 0;
   // A count that moves with every change of the store's data (objects,
   // their values, owners and flags, the schema, templates and tables; not
-  // triggers), with the start of every transaction (its catch-up may bring
-  // in another process's changes) and with every rollback: equal counts
-  // mean that a read made at either time found the same.
+  // triggers), with every catch-up that brought in another process's
+  // changes and with every rollback: equal counts mean that a read made at
+  // either time found the same.
   virtual HRESULT get_ChangeCount(LONG* count) = 0;
 };
 KX_DEFINE_IID(IKXQReadLog, 0x4b585101, 0x000c, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,

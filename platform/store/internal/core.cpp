@@ -68,6 +68,7 @@ HRESULT StoreCore::Begin() {
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
   if (changes.changed || stale_) {
+    ++dataChanges_;
     ReferencesChanged();
     changes.full = changes.full || stale_;
     stale_ = true;
@@ -81,7 +82,6 @@ HRESULT StoreCore::Begin() {
   inTxn_ = true;
   doomed_ = false;
   undo_.clear();
-  ++dataChanges_;
   return S_OK;
 }
 

@@ -72,8 +72,8 @@ class StoreCore {
   // Appends a step to the undo log (only inside a transaction). A step of
   // anything but a trigger (`data`) moves the change count.
   void OnUndo(std::function<void()> step, bool data = true);
-  // Moves with every change of the store's data, every transaction start
-  // and every rollback (IKXQReadLog).
+  // Moves with every change of the store's data, every catch-up that
+  // brought changes in and every rollback (IKXQReadLog).
   uint32_t DataChanges() const { return dataChanges_; }
   // How many rollbacks undid changes: a cache kept beside the objects
   // (IKXQExternalChanges) may hold what a rolled-back call made.

@@ -86,9 +86,44 @@ void RouteCache::Insert(IUnknown* page, const PlacedSet& set) {
 }
 
 void RouteCache::Erase(IUnknown* page) {
+  DropWalks(page);
   std::lock_guard<std::mutex> guard(m_lock);
   auto it = m_entries.find(reinterpret_cast<uintptr_t>(page));
   if (it != m_entries.end()) EraseEntry(it);
+}
+
+RouteCache::CallScope::CallScope() { ++Instance().m_callScopes; }
+
+RouteCache::CallScope::~CallScope() {
+  RouteCache& cache = Instance();
+  if (--cache.m_callScopes == 0) cache.m_keptWalks.clear();
+}
+
+const RouteCache::KeptWalk* RouteCache::FindWalk(IUnknown* page, IUnknown* field,
+                                                 const std::u16string& shift, LONG changes) const {
+  if (m_keptWalks.empty()) return nullptr;
+  const auto it = m_keptWalks.find(
+      WalkKey(reinterpret_cast<uintptr_t>(page), reinterpret_cast<uintptr_t>(field), shift));
+  if (it == m_keptWalks.end() || it->second.walk.changes != changes) return nullptr;
+  return &it->second.walk;
+}
+
+void RouteCache::KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
+                          KeptWalk walk) {
+  if (!Keeping() || page == nullptr || field == nullptr) return;
+  HeldWalk& held = m_keptWalks[WalkKey(reinterpret_cast<uintptr_t>(page),
+                                       reinterpret_cast<uintptr_t>(field), shift)];
+  held.page = page;
+  held.field = field;
+  held.walk = std::move(walk);
+}
+
+void RouteCache::DropWalks(IUnknown* page) {
+  const auto key = reinterpret_cast<uintptr_t>(page);
+  for (auto it = m_keptWalks.lower_bound(WalkKey(key, 0, std::u16string()));
+       it != m_keptWalks.end() && std::get<0>(it->first) == key;) {
+    it = m_keptWalks.erase(it);
+  }
 }
 
 RouteCache::Map::iterator RouteCache::EraseEntry(Map::iterator it) {

@@ -18,6 +18,16 @@
 // rollback took off the page again) and a lookup that finds the count moved
 // erases the entry, so the next walk builds the set again.
 //
+// Within one page load (while a CallScope is open) the cache also keeps
+// each read walk of a field with what it read (the store's IKXQReadLog):
+// the trigger set-up that follows the page's writer walks the same fields
+// again inside its trigger items, and takes the writer's answer instead,
+// the reads replayed into its open items as if made there. A kept walk
+// serves only under the store's change count it was made under (a walk
+// that changed something is not kept), Erase drops the page's kept walks
+// with its set, and the end of the outermost scope drops them all. They
+// belong to the apartment thread: the sweeper never touches them.
+//
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
 // nothing but the cache. One mutex guards the map, the entries and their
@@ -34,10 +44,14 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <tuple>
 
+#include "com/comutil.h"
 #include "com/types.h"
 #include "store/object.h"
+#include "store/view.h"
 #include "variantutil.h"
 
 class RouteCache {
@@ -84,6 +98,33 @@ class RouteCache {
   // Stops and joins the sweeper, then erases every entry.
   void Shutdown();
 
+  // Opens the keeping of walks for the call (scopes nest).
+  class CallScope {
+   public:
+    CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+    ~CallScope();
+  };
+  // A read walk's answer: the value holder (null: the walk ended early),
+  // its position, what the walk read, and the store's change count.
+  struct KeptWalk {
+    _com_ptr_t<IKXQFieldValue> holder;
+    _variant_t position;
+    _com_ptr_t<IKXQReadSet> reads;
+    LONG changes = 0;
+  };
+  bool Keeping() const { return m_callScopes > 0; }
+  // The walk kept for the field on the page with index-shift key `shift`,
+  // made under change count `changes`; null when none.
+  const KeptWalk* FindWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
+                           LONG changes) const;
+  // Keeps a walk (while Keeping), taking references to page and field.
+  void KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift, KeptWalk walk);
+  // Route walks made (not taken from a kept one), for tests that count them.
+  void NoteWalk() { ++m_walks; }
+  uint64_t WalkCount() const { return m_walks; }
+
  private:
   struct Entry {
     uint32_t stamp = 0;
@@ -111,4 +152,16 @@ class RouteCache {
   bool m_started = false;        // apartment thread only
   bool m_failNextStart = false;  // apartment thread only
   std::thread m_sweeper;
+
+  // Kept walks, apartment thread only.
+  using WalkKey = std::tuple<uintptr_t, uintptr_t, std::u16string>;
+  struct HeldWalk {
+    _com_ptr_t<IUnknown> page;
+    _com_ptr_t<IUnknown> field;
+    KeptWalk walk;
+  };
+  void DropWalks(IUnknown* page);
+  int m_callScopes = 0;
+  std::map<WalkKey, HeldWalk> m_keptWalks;
+  uint64_t m_walks = 0;
 };

@@ -8,6 +8,7 @@
 
 #include "com/wstr.h"
 #include "events/triggers.h"
+#include "fields/routecache.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -335,8 +336,9 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
     // The field writers and the trigger set-up walk every field's route
-    // over the same page lists.
+    // over the same page lists; the set-up takes the writers' walks.
     const KXDBDatasheetSvcs::PageListsScope lists(page);
+    const RouteCache::CallScope keptWalks;
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx,
              KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage, status));
