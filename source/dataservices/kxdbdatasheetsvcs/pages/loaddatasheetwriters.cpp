@@ -468,7 +468,15 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
     if (context.m_continuousPage) record.index = row;
-    KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, ObjectIdOf(page)));
+    // One writer for the load; dropped after a failure (it may hold part of
+    // an element).
+    if (!context.m_fieldWriter) context.m_fieldWriter = loaddatasheet::MakeWriter(ctx);
+    ikxXMLStringWriter& writer = *context.m_fieldWriter;
+    HRESULT hr = record.WriteFieldData(writer, kFieldDataShow, ObjectIdOf(page));
+    if (SUCCEEDED(hr)) hr = writer.GetString(out);
+    if (SUCCEEDED(hr)) hr = writer.Clear();
+    if (FAILED(hr)) context.m_fieldWriter = nullptr;
+    KX_CHECK(ctx, hr);
   }
   KX_CATCH(ctx, KX_HERE(kFile))
   return ctx.Return();
