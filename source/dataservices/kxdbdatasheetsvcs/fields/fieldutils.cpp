@@ -326,8 +326,9 @@ struct Walk {
     KXDBDatasheetSvcs::GetPageList(page, u"NodeIndices", indices);
     CheckPointerArgument(ctx, objects.GetInterfacePtr());
     CheckPointerArgument(ctx, indices.GetInterfacePtr());
-    LoadPlacedSet();
-    // Only a write asks whether the page is a page.
+    // Only a write asks which objects the page shows, and whether the page
+    // is a page.
+    if (write) LoadPlacedSet();
     const bool isPage = write && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
 
     for (int32_t i = 1; i < list.nodes.Count(); ++i) {

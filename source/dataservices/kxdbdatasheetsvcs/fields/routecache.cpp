@@ -101,29 +101,29 @@ RouteCache::CallScope::~CallScope() {
 
 const RouteCache::KeptWalk* RouteCache::FindWalk(IUnknown* page, IUnknown* field,
                                                  const std::u16string& shift, LONG changes) const {
-  if (m_keptWalks.empty()) return nullptr;
-  const auto it = m_keptWalks.find(
-      WalkKey(reinterpret_cast<uintptr_t>(page), reinterpret_cast<uintptr_t>(field), shift));
-  if (it == m_keptWalks.end() || it->second.walk.changes != changes) return nullptr;
+  const auto onPage = m_keptWalks.find(reinterpret_cast<uintptr_t>(page));
+  if (onPage == m_keptWalks.end()) return nullptr;
+  const auto it = onPage->second.fields.find(reinterpret_cast<uintptr_t>(field));
+  if (it == onPage->second.fields.end() || it->second.walk.changes != changes ||
+      it->second.shift != shift) {
+    return nullptr;
+  }
   return &it->second.walk;
 }
 
 void RouteCache::KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
                           KeptWalk walk) {
   if (!Keeping() || page == nullptr || field == nullptr) return;
-  HeldWalk& held = m_keptWalks[WalkKey(reinterpret_cast<uintptr_t>(page),
-                                       reinterpret_cast<uintptr_t>(field), shift)];
-  held.page = page;
+  PageWalks& onPage = m_keptWalks[reinterpret_cast<uintptr_t>(page)];
+  if (!onPage.page) onPage.page = page;
+  HeldWalk& held = onPage.fields[reinterpret_cast<uintptr_t>(field)];
   held.field = field;
+  held.shift = shift;
   held.walk = std::move(walk);
 }
 
 void RouteCache::DropWalks(IUnknown* page) {
-  const auto key = reinterpret_cast<uintptr_t>(page);
-  for (auto it = m_keptWalks.lower_bound(WalkKey(key, 0, std::u16string()));
-       it != m_keptWalks.end() && std::get<0>(it->first) == key;) {
-    it = m_keptWalks.erase(it);
-  }
+  if (!m_keptWalks.empty()) m_keptWalks.erase(reinterpret_cast<uintptr_t>(page));
 }
 
 RouteCache::Map::iterator RouteCache::EraseEntry(Map::iterator it) {

@@ -46,7 +46,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <tuple>
+#include <unordered_map>
+#include <utility>
 
 #include "com/comutil.h"
 #include "com/types.h"
@@ -153,15 +154,19 @@ class RouteCache {
   bool m_failNextStart = false;  // apartment thread only
   std::thread m_sweeper;
 
-  // Kept walks, apartment thread only.
-  using WalkKey = std::tuple<uintptr_t, uintptr_t, std::u16string>;
+  // Kept walks by page, then by field (the last walk of each), apartment
+  // thread only.
   struct HeldWalk {
-    _com_ptr_t<IUnknown> page;
     _com_ptr_t<IUnknown> field;
+    std::u16string shift;
     KeptWalk walk;
+  };
+  struct PageWalks {
+    _com_ptr_t<IUnknown> page;
+    std::unordered_map<uintptr_t, HeldWalk> fields;
   };
   void DropWalks(IUnknown* page);
   int m_callScopes = 0;
-  std::map<WalkKey, HeldWalk> m_keptWalks;
+  std::unordered_map<uintptr_t, PageWalks> m_keptWalks;
   uint64_t m_walks = 0;
 };
