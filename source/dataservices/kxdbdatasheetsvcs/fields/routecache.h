@@ -107,17 +107,21 @@ class RouteCache {
     CallScope& operator=(const CallScope&) = delete;
     ~CallScope();
   };
-  // A read walk's answer: the value holder (null: the walk ended early),
-  // its position, what the walk read, and the store's change count.
+  // A read walk's answer: for a field the value holder (null: the walk
+  // ended early) and its position, for a root node its object (null: none
+  // placed) and view; what the walk read, and the store's change count.
   struct KeptWalk {
     _com_ptr_t<IKXQFieldValue> holder;
     _variant_t position;
+    _com_ptr_t<IKXQObject> object;
+    _com_ptr_t<IKXQView> view;
     _com_ptr_t<IKXQReadSet> reads;
     LONG changes = 0;
   };
   bool Keeping() const { return m_callScopes > 0; }
-  // The walk kept for the field on the page with index-shift key `shift`,
-  // made under change count `changes`; null when none.
+  // The walk kept for the field (or root node) on the page with
+  // index-shift key `shift`, made under change count `changes`; null when
+  // none.
   const KeptWalk* FindWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
                            LONG changes) const;
   // Keeps a walk (while Keeping), taking references to page and field.

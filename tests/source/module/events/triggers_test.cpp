@@ -120,6 +120,16 @@ TEST_F(TriggersTest, AnOpenPageWalksEachRouteOnceAndEachItemRecordsWhatItsWalkRe
             "trigger Field on #101 fired (keys: 0, 1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9)\n");
 }
 
+TEST_F(TriggersTest, EveryItemOfAnOpenPageRecordsWhereThePageShowsTheRootObject) {
+  Open(u"101");
+  // The fields share their root node: its object is looked up once, and
+  // every item still holds the page's node indices that lookup read.
+  const kx::host::CallResult result = m_host.Set(kPage, u"NodeIndices", u"2", 1);
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(m_host.Delivered(),
+            "trigger Field on #101 fired (keys: 0, 1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9)\n");
+}
+
 TEST_F(TriggersTest, TheEventOfAFiredKeyHoldsThatFieldAndNoOther) {
   Open(u"101");
   Change(m_host, kPump, u"F5", u"new");
