@@ -213,8 +213,8 @@ class KeptWalkUse {
   KeptWalkUse(IKXQObject* page, IUnknown* key, SAFEARRAY* shift)
       : m_cache(RouteCache::Instance()), m_page(page), m_key(key) {
     if (!m_cache.Keeping() || page == nullptr || key == nullptr) return;
-    if (FAILED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&m_log))) ||
-        !m_log || !ShiftKey(shift, m_shift) || FAILED(m_log->get_ChangeCount(&m_changes))) {
+    m_log = m_cache.ReadLogOf(page);
+    if (!m_log || !ShiftKey(shift, m_shift) || FAILED(m_log->get_ChangeCount(&m_changes))) {
       ClearThreadErrorInfo();
       m_log = nullptr;
     }

@@ -122,6 +122,20 @@ void RouteCache::KeepWalk(IUnknown* page, IUnknown* field, const std::u16string&
   held.walk = std::move(walk);
 }
 
+IKXQReadLog* RouteCache::ReadLogOf(IUnknown* page) {
+  if (!Keeping() || page == nullptr) return nullptr;
+  PageWalks& onPage = m_keptWalks[reinterpret_cast<uintptr_t>(page)];
+  if (!onPage.page) onPage.page = page;
+  if (!onPage.asked) {
+    onPage.asked = true;
+    IKXQReadLog* log = nullptr;
+    if (SUCCEEDED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)))) {
+      onPage.log.Attach(log);
+    }
+  }
+  return onPage.log.GetInterfacePtr();
+}
+
 void RouteCache::DropWalks(IUnknown* page) {
   if (!m_keptWalks.empty()) m_keptWalks.erase(reinterpret_cast<uintptr_t>(page));
 }

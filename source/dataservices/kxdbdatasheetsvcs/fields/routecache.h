@@ -124,6 +124,9 @@ class RouteCache {
   // none.
   const KeptWalk* FindWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
                            LONG changes) const;
+  // The page's read log (IKXQReadLog), asked once a page while Keeping;
+  // null when not keeping or the page has none. Not AddRef'd.
+  IKXQReadLog* ReadLogOf(IUnknown* page);
   // Keeps a walk (while Keeping), taking references to page and field.
   void KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift, KeptWalk walk);
   // Route walks made (not taken from a kept one), for tests that count them.
@@ -167,6 +170,8 @@ class RouteCache {
   };
   struct PageWalks {
     _com_ptr_t<IUnknown> page;
+    _com_ptr_t<IKXQReadLog> log;
+    bool asked = false;  // whether the page was asked for its log
     std::unordered_map<uintptr_t, HeldWalk> fields;
   };
   void DropWalks(IUnknown* page);
