@@ -154,8 +154,9 @@ int32_t NodeIndexEntry(IKXQAttribute* indices, LONG nodeIndex, bool* has) {
 bool ShiftKey(SAFEARRAY* shift, std::u16string& key) {
   key.clear();
   if (shift == nullptr) return true;
-  const UINT dims = SafeArrayGetDim(shift);
-  if (dims == 0 || dims > 2) return false;
+  // The overspill chain: two dimensions of VARIANTs.
+  constexpr UINT dims = 2;
+  if (SafeArrayGetDim(shift) != dims) return false;
   VARTYPE type = VT_EMPTY;
   if (FAILED(SafeArrayGetVartype(shift, &type)) || type != VT_VARIANT) {
     ClearThreadErrorInfo();
@@ -214,7 +215,10 @@ class KeptWalkUse {
       : m_cache(RouteCache::Instance()), m_page(page), m_key(key) {
     if (!m_cache.Keeping() || page == nullptr || key == nullptr) return;
     m_log = m_cache.ReadLogOf(page);
-    if (!m_log || !ShiftKey(shift, m_shift) || FAILED(m_log->get_ChangeCount(&m_changes))) {
+    if (!m_log) return;
+    if (!ShiftKey(shift, m_shift)) {
+      m_log = nullptr;
+    } else if (FAILED(m_log->get_ChangeCount(&m_changes))) {
       ClearThreadErrorInfo();
       m_log = nullptr;
     }
@@ -231,8 +235,10 @@ class KeptWalkUse {
   const RouteCache::KeptWalk* Find() {
     if (!m_log) return nullptr;
     const RouteCache::KeptWalk* kept = m_cache.FindWalk(m_page, m_key, m_shift, m_changes);
-    if (kept != nullptr && SUCCEEDED(kept->reads->Replay())) return kept;
-    ClearThreadErrorInfo();
+    if (kept != nullptr) {
+      if (SUCCEEDED(kept->reads->Replay())) return kept;
+      ClearThreadErrorInfo();
+    }
     m_collecting = SUCCEEDED(m_log->BeginReads());
     if (!m_collecting) ClearThreadErrorInfo();
     return nullptr;
