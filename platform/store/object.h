@@ -354,3 +354,38 @@ struct IKXQExternalChanges : IUnknown {
 };
 KX_DEFINE_IID(IKXQExternalChanges, 0x4b585101, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
               0x54, 0x0a)
+
+// The reads of attribute values that a stretch of work made, as a trigger
+// item open over it would have recorded them (IKXQReadLog::EndReads).
+struct IKXQReadSet : IUnknown {
+  // Records every read of the set in every trigger item open now, as if it
+  // were made again now.
+  virtual HRESULT Replay() = 0;
+  // The number of distinct reads.
+  virtual HRESULT get_Count(LONG* count) = 0;
+};
+KX_DEFINE_IID(IKXQReadSet, 0x4b585101, 0x000b, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x0b)
+
+// For a caller that would read the same values twice in one call, the
+// second time inside a trigger item (a page's writer walks its fields'
+// routes, then its trigger set-up walks them again to record them): it
+// collects what the first walk read and, when nothing has changed since,
+// replays that into the item instead of walking again. The store's objects
+// answer it (QueryInterface from IKXQObject); it concerns the whole store.
+struct IKXQReadLog : IUnknown {
+  // Starts collecting the reads made from now on, whether or not a trigger
+  // item is open. Collections nest: each open one collects every read.
+  virtual HRESULT BeginReads() = 0;
+  // Ends the collection begun last and hands out what it collected in
+  // *reads (AddRef'd). KXQ_E_TRANSACTION when none is open.
+  virtual HRESULT EndReads(IKXQReadSet** reads) = 0;
+  // A count that moves with every change of the store's data (objects,
+  // their values, owners and flags, the schema, templates and tables; not
+  // triggers), with every catch-up that brought in another process's
+  // changes and with every rollback: equal counts mean that a read made at
+  // either time found the same.
+  virtual HRESULT get_ChangeCount(LONG* count) = 0;
+};
+KX_DEFINE_IID(IKXQReadLog, 0x4b585101, 0x000c, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x0c)

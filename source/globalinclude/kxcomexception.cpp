@@ -316,8 +316,6 @@ void KXComException::SetErrorInfoHeld(IErrorInfo* info) {
   if (old != nullptr) old->Release();
 }
 
-void KXComException::DropErrorInfo() { SetErrorInfoHeld(nullptr); }
-
 void KXComException::TakeThreadErrorInfo() {
   IErrorInfo* info = nullptr;
   if (GetErrorInfo(0, &info) != S_OK) info = nullptr;

@@ -78,8 +78,11 @@ class KXComException {
   // Replaces the held error information; `info` gets its own reference
   // (null drops it).
   void SetErrorInfoHeld(IErrorInfo* info);
-  // Releases the held error information.
-  void DropErrorInfo();
+  // Releases the held error information (every check of a result does:
+  // inline, as it mostly holds none).
+  void DropErrorInfo() {
+    if (errorInfo != nullptr) SetErrorInfoHeld(nullptr);
+  }
   // Moves the thread's error information (if any) into the context,
   // replacing what it held.
   void TakeThreadErrorInfo();

@@ -122,6 +122,11 @@ HRESULT VariantToLong(const VARIANT& value, LONG* out, bool lenient) {
   if (out == nullptr) return E_POINTER;
   const VARIANT& v = ResolveVariant(value);
   if (!lenient && !IsIntegerType(BaseType(v))) return DISP_E_TYPEMISMATCH;
+  // The store's integers: nothing to convert.
+  if (V_VT(&v) == VT_I4) {
+    *out = V_I4(&v);
+    return S_OK;
+  }
   _variant_t copy;
   HRESULT hr = CopyByValue(v, &copy);
   if (FAILED(hr)) return hr;

@@ -68,6 +68,7 @@ HRESULT StoreCore::Begin() {
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
   if (changes.changed || stale_) {
+    ++dataChanges_;
     ReferencesChanged();
     changes.full = changes.full || stale_;
     stale_ = true;
@@ -116,6 +117,7 @@ HRESULT StoreCore::Rollback() {
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
   db_->Rollback();
   if (!undo_.empty()) ++undoneTxns_;
+  ++dataChanges_;
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
   members_.clear();  // the undo log changed lists behind their counts
@@ -152,7 +154,8 @@ HRESULT StoreCore::WriteScope::Done(HRESULT hr) {
   return hr;
 }
 
-void StoreCore::OnUndo(std::function<void()> step) {
+void StoreCore::OnUndo(std::function<void()> step, bool data) {
+  if (data) ++dataChanges_;
   if (inTxn_) undo_.push_back(std::move(step));
 }
 

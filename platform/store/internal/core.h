@@ -69,8 +69,12 @@ class StoreCore {
     HRESULT hr_ = 0;
   };
 
-  // Appends a step to the undo log (only inside a transaction).
-  void OnUndo(std::function<void()> step);
+  // Appends a step to the undo log (only inside a transaction). A step of
+  // anything but a trigger (`data`) moves the change count.
+  void OnUndo(std::function<void()> step, bool data = true);
+  // Moves with every change of the store's data, every catch-up that
+  // brought changes in and every rollback (IKXQReadLog).
+  uint32_t DataChanges() const { return dataChanges_; }
   // How many rollbacks undid changes: a cache kept beside the objects
   // (IKXQExternalChanges) may hold what a rolled-back call made.
   uint32_t UndoneTransactions() const { return undoneTxns_; }
@@ -140,8 +144,14 @@ class StoreCore {
   // A slot that a value may be written to: writable, 1 to the largest
   // position, and 1 for a single value.
   HRESULT CheckSlot(const AttrDef* def, size_t pos) const;
-  // Records a read for open trigger items.
+  // Records a read for open trigger items and open read collections.
   void NoteRead(int32_t obj, int32_t attr);
+  // The same for a read already keyed (a collected read replayed).
+  void NoteKey(uint64_t key);
+  // Read collections (IKXQReadLog): one opens; the last opened closes and
+  // gives its distinct reads in key order.
+  void BeginReads() { readSets_.emplace_back(); }
+  bool EndReads(std::vector<uint64_t>* reads);
   // Whether some slot of the list holds the object id: a scan for a short
   // list, else the list's membership counts (made on the first question).
   bool ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id);
@@ -299,6 +309,8 @@ class StoreCore {
   // (obj, attr) -> the trigger items that recorded a read of it; entries
   // whose item was reset since are skipped when found.
   std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
+  std::vector<std::vector<uint64_t>> readSets_;  // open read collections, innermost last
+  uint32_t dataChanges_ = 0;
   TemplateLibraryRec library_;
 };
 

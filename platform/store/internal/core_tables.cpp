@@ -375,7 +375,7 @@ HRESULT StoreCore::AddTrigger(int32_t obj, const u16& name, TriggerRec** out) {
   triggers_.push_back(std::move(t));
   triggersOf_[obj].push_back(p);
   // Kept alive (an interface may point at it) but unreachable.
-  OnUndo([p] { p->owner = 0; });
+  OnUndo([p] { p->owner = 0; }, false);
   if (HRESULT hr = SaveTrigger(p); FAILED(hr)) return hr;
   *out = p;
   return S_OK;
@@ -392,7 +392,7 @@ HRESULT StoreCore::RemoveTrigger(int32_t obj, const u16& name) {
   if (!t) return S_FALSE;
   if (!db_->RemoveTrigger(obj, name)) return StorageFailure();
   t->owner = 0;
-  OnUndo([t, obj] { t->owner = obj; });
+  OnUndo([t, obj] { t->owner = obj; }, false);
   return S_OK;
 }
 

@@ -107,6 +107,7 @@ HRESULT StoreCore::CheckSlot(const AttrDef* def, size_t pos) const {
 }
 
 void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
+  ++dataChanges_;
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, pos, saved = obj->Get(def->id)[pos - 1]]() mutable {
     obj->Get(attr)[pos - 1] = std::move(saved);
@@ -114,11 +115,13 @@ void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
 }
 
 void StoreCore::SaveSize(ObjectRec* obj, AttrDef* def, size_t size) {
+  ++dataChanges_;
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, size] { obj->Get(attr).resize(size); });
 }
 
 void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end) {
+  ++dataChanges_;
   if (!inTxn_) return;
   std::vector<Value>& list = obj->Get(def->id);
   std::vector<Value> saved(std::make_move_iterator(list.begin() + static_cast<long>(first)),
@@ -144,6 +147,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   const size_t first = removed.empty() ? list.size() : removed.front().first;
   list = std::move(kept);
   if (Membership* m = MembersOf(obj, def)) m->erase(target);
+  if (!removed.empty()) ++dataChanges_;
   if (inTxn_ && !removed.empty())
     undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
       std::vector<Value>& l = obj->Get(attr);
@@ -153,6 +157,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
 }
 
 void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
+  ++dataChanges_;
   if (def->type == KXQ_TYPE_OBJECT) {
     ReferencesChanged();
     // A cache of what the object's lists hold (the route cache) learns of
@@ -251,6 +256,7 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
                                          u"\" would grow beyond the largest list position");
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
+  ++dataChanges_;
   if (inTxn_)
     undo_.push_back([obj, attr = def->id, first, count, old] {
       std::vector<Value>& l = obj->Get(attr);
@@ -327,10 +333,23 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
 }
 
 void StoreCore::NoteRead(int32_t obj, int32_t attr) {
-  if (openItems.empty()) return;
-  const uint64_t k = Key(obj, attr);
+  if (openItems.empty() && readSets_.empty()) return;
+  NoteKey(Key(obj, attr));
+}
+
+void StoreCore::NoteKey(uint64_t k) {
+  for (std::vector<uint64_t>& reads : readSets_) reads.push_back(k);
   for (TriggerItem* item : openItems)
     if (item->reads.insert(k).second) watchers_[k].insert(item);
+}
+
+bool StoreCore::EndReads(std::vector<uint64_t>* reads) {
+  if (readSets_.empty()) return false;
+  *reads = std::move(readSets_.back());
+  readSets_.pop_back();
+  std::sort(reads->begin(), reads->end());
+  reads->erase(std::unique(reads->begin(), reads->end()), reads->end());
+  return true;
 }
 
 void StoreCore::FireReads(int32_t obj, int32_t attr) {
@@ -355,9 +374,11 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
     if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
     t->fired.push_back(key);
     TriggerRec* fired = t;
-    OnUndo([fired] {
-      if (!fired->fired.empty()) fired->fired.pop_back();
-    });
+    OnUndo(
+        [fired] {
+          if (!fired->fired.empty()) fired->fired.pop_back();
+        },
+        false);
     if (observer) observer->TriggerFired(t->owner, t->name, key);
   }
 }

@@ -2,6 +2,8 @@
 // them.
 #include <algorithm>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
 #include "com/enumvariant.h"
 #include "store/internal/com_util.h"
@@ -594,11 +596,13 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
       TriggerRec saved = CopyHead(*rec_);
       fn();
       TriggerRec* r = rec_;
-      core_->OnUndo([r, saved] {
-        r->handler = saved.handler;
-        r->option1 = saved.option1;
-        r->option2 = saved.option2;
-      });
+      core_->OnUndo(
+          [r, saved] {
+            r->handler = saved.handler;
+            r->option1 = saved.option1;
+            r->option2 = saved.option2;
+          },
+          false);
       hr = core_->SaveTrigger(rec_);
     }
     return scope.Done(hr);
@@ -617,9 +621,46 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
 
 // ---------------------------------------------------------------------------
 
-class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges> {
+// What a read collection gathered: distinct (object, attribute) keys.
+class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
+ public:
+  ReadSetImpl(StoreCore& core, std::vector<uint64_t> reads)
+      : core_(&core), reads_(std::move(reads)) {}
+
+  HRESULT Replay() override {
+    KX_RETURN_IF_FAILED(core_->CheckOpen());
+    for (uint64_t key : reads_) core_->NoteKey(key);
+    return S_OK;
+  }
+  HRESULT get_Count(LONG* count) override {
+    return OutLong(static_cast<LONG>(reads_.size()), count);
+  }
+
+ private:
+  CoreRef core_;
+  std::vector<uint64_t> reads_;
+};
+
+class ObjectImpl final
+    : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges, IKXQReadLog> {
  public:
   ObjectImpl(StoreCore& core, ObjectRec* rec) : core_(&core), rec_(rec) {}
+
+  HRESULT BeginReads() override {
+    KX_RETURN_IF_FAILED(core_->CheckOpen());
+    core_->BeginReads();
+    return S_OK;
+  }
+  HRESULT EndReads(IKXQReadSet** reads) override {
+    KX_RETURN_IF_FAILED(OutPtr(reads));
+    std::vector<uint64_t> keys;
+    if (!core_->EndReads(&keys)) return SetError(KXQ_E_TRANSACTION, u"No read collection is open");
+    *reads = new (std::nothrow) ReadSetImpl(*core_, std::move(keys));
+    return *reads != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT get_ChangeCount(LONG* count) override {
+    return OutLong(static_cast<LONG>(core_->DataChanges()), count);
+  }
 
   HRESULT get_ExternalChangeCount(LONG* count) override {
     if (!count) return E_POINTER;

@@ -456,6 +456,63 @@ TEST_F(ModelTest, ItemsResetWhileOpenRecordTheirLaterReadsAndAllFireInKeyOrder) 
   EXPECT_EQ(fired, expected);  // by key, whatever the order of the reads
 }
 
+TEST_F(ModelTest, ReadsCollectedWithoutAnItemFireTheItemTheyAreReplayedInto) {
+  auto page = Obj(*store, 11);
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(page->QueryInterface(IID_IKXQReadLog, reinterpret_cast<void**>(&log)), S_OK);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  auto speed = Attr(Obj(*store, 21), u"Speed");
+  LONG before = 0;
+  ASSERT_EQ(log->get_ChangeCount(&before), S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  Get(tag);
+  ASSERT_EQ(log->BeginReads(), S_OK);  // nested: both see the read
+  Get(tag);
+  _com_ptr_t<IKXQReadSet> inner, outer;
+  ASSERT_EQ(log->EndReads(&inner), S_OK);
+  Get(speed);
+  ASSERT_EQ(log->EndReads(&outer), S_OK);
+  _com_ptr_t<IKXQReadSet> none;
+  EXPECT_EQ(log->EndReads(&none), KXQ_E_TRANSACTION);
+  LONG count = 0;
+  ASSERT_EQ(inner->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  ASSERT_EQ(outer->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 2);
+  LONG after = 0;
+  ASSERT_EQ(log->get_ChangeCount(&after), S_OK);
+  EXPECT_EQ(after, before);  // reads change nothing
+
+  // Replayed inside an item, the reads fire it as if made there.
+  ASSERT_TRUE(store->Begin().ok());  // nothing to catch up with
+  ASSERT_EQ(log->get_ChangeCount(&before), S_OK);
+  EXPECT_EQ(before, after);
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(page->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  ASSERT_EQ(log->get_ChangeCount(&after), S_OK);
+  EXPECT_EQ(after, before);  // a trigger is no data
+  ASSERT_EQ(t->BeginItem(_variant_t(u"7")), S_OK);
+  ASSERT_EQ(inner->Replay(), S_OK);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  ASSERT_EQ(Put(speed, 0, _variant_t(9)), S_OK);  // not in the replayed set
+  SAFEARRAY* keys = nullptr;
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+  ASSERT_EQ(log->get_ChangeCount(&after), S_OK);
+  EXPECT_NE(after, before);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101D")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  LONG ix = 0;
+  BSTR key = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
+  EXPECT_EQ(_bstr_t(key, false).utf8(), "7");
+  SafeArrayDestroy(keys);
+  ASSERT_TRUE(store->Rollback().ok());  // what was read may be gone
+  ASSERT_EQ(log->get_ChangeCount(&before), S_OK);
+  EXPECT_NE(before, after);
+}
+
 TEST_F(ModelTest, KnowledgeBaseMethodsByName) {
   auto ds = Obj(*store, 10);
   _variant_t result;

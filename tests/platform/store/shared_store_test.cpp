@@ -48,7 +48,13 @@ TEST_F(SharedStoreTest, AChangeCommittedByTheOtherIsSeenInPlaceAndFiresTheTrigge
   ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
   EXPECT_EQ(keys, nullptr);
 
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(pumpA->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)), S_OK);
+  LONG before = 0, after = 0;
+  ASSERT_EQ(log->get_ChangeCount(&before), S_OK);
   ASSERT_TRUE(a->Begin().ok());
+  ASSERT_EQ(log->get_ChangeCount(&after), S_OK);
+  EXPECT_NE(after, before);                        // the catch-up brought the other's changes in
   EXPECT_EQ(_bstr_t(Get(tagA)).utf8(), "P-101X");  // the same pointer
   EXPECT_EQ(Obj(*a, 20).GetInterfacePtr(), pumpA.GetInterfacePtr());
   EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*a, 21), u"Speed"))), 7);

@@ -149,6 +149,127 @@ int32_t NodeIndexEntry(IKXQAttribute* indices, LONG nodeIndex, bool* has) {
   return KXDBDatasheetSvcs::GetAttributeIntegerAt(indices, nodeIndex + 1, has);
 }
 
+// ---- Walks kept within a page load ---------------------------------------
+
+// The index-shift table as a key: its shape and every element, numbers and
+// texts. False for a table of anything else (such a walk is not kept).
+bool ShiftKey(SAFEARRAY* shift, std::u16string& key) {
+  key.clear();
+  if (shift == nullptr) return true;
+  // The overspill chain: two dimensions of VARIANTs.
+  constexpr UINT dims = 2;
+  if (SafeArrayGetDim(shift) != dims) return false;
+  VARTYPE type = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(shift, &type)) || type != VT_VARIANT) {
+    ClearThreadErrorInfo();
+    return false;
+  }
+  LONG lower[2] = {0, 0};
+  LONG upper[2] = {-1, -1};
+  for (UINT d = 0; d < dims; ++d) {
+    if (FAILED(SafeArrayGetLBound(shift, d + 1, &lower[d])) ||
+        FAILED(SafeArrayGetUBound(shift, d + 1, &upper[d]))) {
+      ClearThreadErrorInfo();
+      return false;
+    }
+    key += kx_format(u"%d:%d;", static_cast<int>(lower[d]), static_cast<int>(upper[d]));
+  }
+  LONG at[2] = {lower[0], lower[1]};
+  for (at[1] = lower[1]; at[1] <= upper[1]; ++at[1]) {
+    for (at[0] = lower[0]; at[0] <= upper[0]; ++at[0]) {
+      _variant_t element;
+      if (FAILED(SafeArrayGetElement(shift, at, &element))) {
+        ClearThreadErrorInfo();
+        return false;
+      }
+      const VARIANT& v = ResolveVariant(element);
+      switch (V_VT(&v)) {
+        case VT_EMPTY: key += u"e;"; break;
+        case VT_I2: key += kx_format(u"i%d;", static_cast<int>(V_I2(&v))); break;
+        case VT_I4: key += kx_format(u"i%d;", static_cast<int>(V_I4(&v))); break;
+        case VT_INT: key += kx_format(u"i%d;", static_cast<int>(V_INT(&v))); break;
+        case VT_BSTR: {
+          const std::u16string_view text =
+              V_BSTR(&v) != nullptr ? std::u16string_view(V_BSTR(&v), SysStringLen(V_BSTR(&v)))
+                                    : std::u16string_view();
+          key += kx_format(u"s%d:", static_cast<int>(text.size()));
+          key += text;
+          key += u';';
+          break;
+        }
+        default: return false;
+      }
+    }
+  }
+  return true;
+}
+
+// A read walk (of a field, or to a root node's object) that a page load
+// may keep or take from the route cache, under `key` (the field or the
+// node). Made before the walk: when the cache keeps walks, Find answers
+// from a kept one (its reads recorded in the trigger items open now) or
+// opens a collection of the walk's reads; Keep ends it and keeps the answer
+// when the walk changed nothing. The collection ends also when the walk
+// throws.
+class KeptWalkUse {
+ public:
+  KeptWalkUse(IKXQObject* page, IUnknown* key, SAFEARRAY* shift)
+      : m_cache(RouteCache::Instance()), m_page(page), m_key(key) {
+    if (!m_cache.Keeping() || page == nullptr || key == nullptr) return;
+    m_log = m_cache.ReadLogOf(page);
+    if (!m_log) return;
+    if (!ShiftKey(shift, m_shift)) {
+      m_log = nullptr;
+    } else if (FAILED(m_log->get_ChangeCount(&m_changes))) {
+      ClearThreadErrorInfo();
+      m_log = nullptr;
+    }
+  }
+  KeptWalkUse(const KeptWalkUse&) = delete;
+  KeptWalkUse& operator=(const KeptWalkUse&) = delete;
+  ~KeptWalkUse() {
+    if (m_collecting) {
+      IKXQReadSet* reads = nullptr;
+      if (SUCCEEDED(m_log->EndReads(&reads)) && reads != nullptr) reads->Release();
+    }
+  }
+
+  const RouteCache::KeptWalk* Find() {
+    if (!m_log) return nullptr;
+    const RouteCache::KeptWalk* kept = m_cache.FindWalk(m_page, m_key, m_shift, m_changes);
+    if (kept != nullptr) {
+      if (SUCCEEDED(kept->reads->Replay())) return kept;
+      ClearThreadErrorInfo();
+    }
+    m_collecting = SUCCEEDED(m_log->BeginReads());
+    if (!m_collecting) ClearThreadErrorInfo();
+    return nullptr;
+  }
+
+  // The walk succeeded with `answer`: kept when it changed nothing.
+  void Keep(RouteCache::KeptWalk answer) {
+    if (!m_collecting) return;
+    m_collecting = false;
+    LONG changes = 0;
+    if (FAILED(m_log->EndReads(&answer.reads)) || FAILED(m_log->get_ChangeCount(&changes))) {
+      ClearThreadErrorInfo();
+      return;
+    }
+    if (changes != m_changes) return;
+    answer.changes = changes;
+    m_cache.KeepWalk(m_page, m_key, m_shift, std::move(answer));
+  }
+
+ private:
+  RouteCache& m_cache;
+  IUnknown* m_page;
+  IUnknown* m_key;
+  _com_ptr_t<IKXQReadLog> m_log;
+  std::u16string m_shift;
+  LONG m_changes = 0;
+  bool m_collecting = false;
+};
+
 // ---- The walk ---------------------------------------------------------------
 
 // What a check asks the walk to do next.
@@ -319,17 +440,30 @@ struct Walk {
     }
     IKXQClassViewPtr rootNode;
     NodeAt(ctx, list, 0, rootNode, u"Invalid template field definition");
-    KXDBDatasheetSvcs::GetNodeObject(root, page, rootNode);
-    if (!root) return S_OK;
     IKXQViewPtr view;
-    FieldUtils::GetObjectView(root, NodeDefinition(ctx, rootNode), view);
+    // The fields of a page share their root nodes: a read walk within a
+    // page load takes the root's object and view found by an earlier one.
+    KeptWalkUse keptRoot(page, write ? nullptr : rootNode.GetInterfacePtr(), nullptr);
+    if (const RouteCache::KeptWalk* kept = keptRoot.Find()) {
+      root = kept->object;
+      view = kept->view;
+    } else {
+      KXDBDatasheetSvcs::GetNodeObject(root, page, rootNode);
+      if (root) FieldUtils::GetObjectView(root, NodeDefinition(ctx, rootNode), view);
+      RouteCache::KeptWalk found;
+      found.object = root;
+      found.view = view;
+      keptRoot.Keep(std::move(found));
+    }
+    if (!root) return S_OK;
 
     KXDBDatasheetSvcs::GetPageList(page, u"NodeObjects", objects);
     KXDBDatasheetSvcs::GetPageList(page, u"NodeIndices", indices);
     CheckPointerArgument(ctx, objects.GetInterfacePtr());
     CheckPointerArgument(ctx, indices.GetInterfacePtr());
-    LoadPlacedSet();
-    // Only a write asks whether the page is a page.
+    // Only a write asks which objects the page shows, and whether the page
+    // is a page.
+    if (write) LoadPlacedSet();
     const bool isPage = write && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
 
     for (int32_t i = 1; i < list.nodes.Count(); ++i) {
@@ -476,6 +610,7 @@ HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t ca
   *result = nullptr;
   CheckPointerArgument(ctx, page);
   CheckPointerArgument(ctx, field);
+  RouteCache::Instance().NoteWalk();
   Walk walk(ctx, page, field, caseId, write, shift, false);
   return walk.Run(value, result);
 }
@@ -485,10 +620,29 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
   return ServeRequest(u"FieldUtils::ResolveFieldObject", kRouteFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, result);
     *result = nullptr;
+    // The page's trigger set-up walks what its writer walked a moment ago.
+    KeptWalkUse kept(page, field, shift);
+    if (const RouteCache::KeptWalk* found = kept.Find()) {
+      if (found->holder) {
+        if (value != nullptr && SUCCEEDED(VariantClear(value))) {
+          KX_CHECK(ctx, VariantCopy(value, &found->position));
+        }
+        *result = found->holder;
+        (*result)->AddRef();
+      }
+      return S_OK;
+    }
     bool defined = false;
     const int32_t caseId = GetFieldCase(page, field, nullptr, &defined);
-    if (defined) return ResolveFieldRoute(page, field, caseId, false, shift, value, result);
-    return S_OK;
+    HRESULT hr = S_OK;
+    if (defined) hr = ResolveFieldRoute(page, field, caseId, false, shift, value, result);
+    if (SUCCEEDED(hr)) {
+      RouteCache::KeptWalk answer;
+      answer.holder = *result;
+      if (*result != nullptr && value != nullptr) answer.position = *value;
+      kept.Keep(std::move(answer));
+    }
+    return hr;
   });
 }
 

@@ -86,9 +86,58 @@ void RouteCache::Insert(IUnknown* page, const PlacedSet& set) {
 }
 
 void RouteCache::Erase(IUnknown* page) {
+  DropWalks(page);
   std::lock_guard<std::mutex> guard(m_lock);
   auto it = m_entries.find(reinterpret_cast<uintptr_t>(page));
   if (it != m_entries.end()) EraseEntry(it);
+}
+
+RouteCache::CallScope::CallScope() { ++Instance().m_callScopes; }
+
+RouteCache::CallScope::~CallScope() {
+  RouteCache& cache = Instance();
+  if (--cache.m_callScopes == 0) cache.m_keptWalks.clear();
+}
+
+const RouteCache::KeptWalk* RouteCache::FindWalk(IUnknown* page, IUnknown* field,
+                                                 const std::u16string& shift, LONG changes) const {
+  const auto onPage = m_keptWalks.find(reinterpret_cast<uintptr_t>(page));
+  if (onPage == m_keptWalks.end()) return nullptr;
+  const auto it = onPage->second.fields.find(reinterpret_cast<uintptr_t>(field));
+  if (it == onPage->second.fields.end() || it->second.walk.changes != changes ||
+      it->second.shift != shift) {
+    return nullptr;
+  }
+  return &it->second.walk;
+}
+
+void RouteCache::KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
+                          KeptWalk walk) {
+  if (!Keeping() || page == nullptr || field == nullptr) return;
+  PageWalks& onPage = m_keptWalks[reinterpret_cast<uintptr_t>(page)];
+  if (!onPage.page) onPage.page = page;
+  HeldWalk& held = onPage.fields[reinterpret_cast<uintptr_t>(field)];
+  held.field = field;
+  held.shift = shift;
+  held.walk = std::move(walk);
+}
+
+IKXQReadLog* RouteCache::ReadLogOf(IUnknown* page) {
+  if (!Keeping() || page == nullptr) return nullptr;
+  PageWalks& onPage = m_keptWalks[reinterpret_cast<uintptr_t>(page)];
+  if (!onPage.page) onPage.page = page;
+  if (!onPage.asked) {
+    onPage.asked = true;
+    IKXQReadLog* log = nullptr;
+    if (SUCCEEDED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)))) {
+      onPage.log.Attach(log);
+    }
+  }
+  return onPage.log.GetInterfacePtr();
+}
+
+void RouteCache::DropWalks(IUnknown* page) {
+  if (!m_keptWalks.empty()) m_keptWalks.erase(reinterpret_cast<uintptr_t>(page));
 }
 
 RouteCache::Map::iterator RouteCache::EraseEntry(Map::iterator it) {

@@ -18,6 +18,16 @@
 // rollback took off the page again) and a lookup that finds the count moved
 // erases the entry, so the next walk builds the set again.
 //
+// Within one page load (while a CallScope is open) the cache also keeps
+// each read walk of a field with what it read (the store's IKXQReadLog):
+// the trigger set-up that follows the page's writer walks the same fields
+// again inside its trigger items, and takes the writer's answer instead,
+// the reads replayed into its open items as if made there. A kept walk
+// serves only under the store's change count it was made under (a walk
+// that changed something is not kept), Erase drops the page's kept walks
+// with its set, and the end of the outermost scope drops them all. They
+// belong to the apartment thread: the sweeper never touches them.
+//
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
 // nothing but the cache. One mutex guards the map, the entries and their
@@ -34,10 +44,15 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 
+#include "com/comutil.h"
 #include "com/types.h"
 #include "store/object.h"
+#include "store/view.h"
 #include "variantutil.h"
 
 class RouteCache {
@@ -84,6 +99,40 @@ class RouteCache {
   // Stops and joins the sweeper, then erases every entry.
   void Shutdown();
 
+  // Opens the keeping of walks for the call (scopes nest).
+  class CallScope {
+   public:
+    CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+    ~CallScope();
+  };
+  // A read walk's answer: for a field the value holder (null: the walk
+  // ended early) and its position, for a root node its object (null: none
+  // placed) and view; what the walk read, and the store's change count.
+  struct KeptWalk {
+    _com_ptr_t<IKXQFieldValue> holder;
+    _variant_t position;
+    _com_ptr_t<IKXQObject> object;
+    _com_ptr_t<IKXQView> view;
+    _com_ptr_t<IKXQReadSet> reads;
+    LONG changes = 0;
+  };
+  bool Keeping() const { return m_callScopes > 0; }
+  // The walk kept for the field (or root node) on the page with
+  // index-shift key `shift`, made under change count `changes`; null when
+  // none.
+  const KeptWalk* FindWalk(IUnknown* page, IUnknown* field, const std::u16string& shift,
+                           LONG changes) const;
+  // The page's read log (IKXQReadLog), asked once a page while Keeping;
+  // null when not keeping or the page has none. Not AddRef'd.
+  IKXQReadLog* ReadLogOf(IUnknown* page);
+  // Keeps a walk (while Keeping), taking references to page and field.
+  void KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift, KeptWalk walk);
+  // Route walks made (not taken from a kept one), for tests that count them.
+  void NoteWalk() { ++m_walks; }
+  uint64_t WalkCount() const { return m_walks; }
+
  private:
   struct Entry {
     uint32_t stamp = 0;
@@ -111,4 +160,22 @@ class RouteCache {
   bool m_started = false;        // apartment thread only
   bool m_failNextStart = false;  // apartment thread only
   std::thread m_sweeper;
+
+  // Kept walks by page, then by field (the last walk of each), apartment
+  // thread only.
+  struct HeldWalk {
+    _com_ptr_t<IUnknown> field;
+    std::u16string shift;
+    KeptWalk walk;
+  };
+  struct PageWalks {
+    _com_ptr_t<IUnknown> page;
+    _com_ptr_t<IKXQReadLog> log;
+    bool asked = false;  // whether the page was asked for its log
+    std::unordered_map<uintptr_t, HeldWalk> fields;
+  };
+  void DropWalks(IUnknown* page);
+  int m_callScopes = 0;
+  std::unordered_map<uintptr_t, PageWalks> m_keptWalks;
+  uint64_t m_walks = 0;
 };

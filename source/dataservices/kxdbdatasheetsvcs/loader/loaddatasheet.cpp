@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "com/wstr.h"
+#include "fieldmodel/routecache.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -329,8 +330,9 @@ HRESULT WritePageContents(PageLoadContext& context, IKXQObject* page, int32_t st
     CheckPointerArgument(ctx, main);
     CheckPointerArgument(ctx, page);
     // The field writers and the trigger set-up walk every field's route
-    // over the same page lists.
+    // over the same page lists; the set-up takes the writers' walks.
     const KXDBDatasheetSvcs::PageListsScope lists(page);
+    const RouteCache::CallScope keptWalks;
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx,
              KXDBDatasheetSvcs::GetTemplatePage(main->m_pApplication, page, &templatePage, status));

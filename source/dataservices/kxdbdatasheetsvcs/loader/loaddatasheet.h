@@ -73,6 +73,12 @@ struct PageLoadContext {
   // Storage handed to the request context for the duration of a load; the
   // host neither reads nor writes it.
   int64_t m_loadStorage = 0;
+  // Whether the field writer remembers the records it reads for a second
+  // reading (false while the fields of a whole page are written).
+  bool m_rememberRecords = true;
+  // The writer the field writer writes each element with, made once a load
+  // and left empty between fields.
+  _com_ptr_t<ikxXMLStringWriter> m_fieldWriter;
 
  private:
   // The template page asked last, whether its field ids are indexed, and its

@@ -162,8 +162,9 @@ bool FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
     KXFieldData own;
     KXFieldData& record = parsed != nullptr && whole ? *parsed : own;
     if (stored.length() > 0) {
-      KX_CHECK(lookup, whole ? record.ParseFieldData(kFieldCleared, stored, -1)
-                             : record.ParseFieldData(kFieldCleared, _bstr_t(chars), -1));
+      const bool remember = context.m_rememberRecords;
+      KX_CHECK(lookup, whole ? record.ParseFieldData(kFieldCleared, stored, -1, remember)
+                             : record.ParseFieldData(kFieldCleared, _bstr_t(chars), -1, remember));
     }
     if (record.fieldId >= 0) {
       context.FindTemplateField(templatePage, record.fieldId, field);
@@ -466,7 +467,15 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
     if (context.m_continuousPage) record.index = row;
-    KX_CHECK(ctx, record.WriteFieldData(out, kFieldDataShow, ObjectIdOf(page)));
+    // One writer for the load; dropped after a failure (it may hold part of
+    // an element).
+    if (!context.m_fieldWriter) context.m_fieldWriter = loaddatasheet::MakeWriter(ctx);
+    ikxXMLStringWriter& writer = *context.m_fieldWriter;
+    HRESULT hr = record.WriteFieldData(writer, kFieldDataShow, ObjectIdOf(page));
+    if (SUCCEEDED(hr)) hr = writer.GetString(out);
+    if (SUCCEEDED(hr)) hr = writer.Clear();
+    if (FAILED(hr)) context.m_fieldWriter = nullptr;
+    KX_CHECK(ctx, hr);
     return S_OK;
   });
 }
@@ -597,6 +606,14 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
     const int32_t count = GetAttributeCount(fields);
     // Current pages and comparisons show live values.
     if (status == 1 || context.m_comparisonPageResolved) {
+      // Each record of the page is read once: none is remembered for a
+      // second reading.
+      struct Once {
+        PageLoadContext& context;
+        const bool remembered;
+        ~Once() { context.m_rememberRecords = remembered; }
+      } once{context, context.m_rememberRecords};
+      context.m_rememberRecords = false;
       WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
         return WriteField(context, page, templatePage, i, status, true, fields, otherFields,
                           templateChanged, element);

@@ -263,7 +263,7 @@ RecentParses& RecentParsesOfThread() {
 
 }  // namespace
 
-HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex) {
+HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex, bool remember) {
   return ServeRequest(u"KXFieldData::ParseFieldData", kFrame, [&](KXComException& ctx) {
     Clear();
     if (text == nullptr || *text == 0) {
@@ -298,7 +298,7 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       }
     }
     typeId = type;
-    if (SUCCEEDED(hr) && m_children.empty()) {
+    if (remember && SUCCEEDED(hr) && m_children.empty()) {
       ParsedText& slot = recent.entries[recent.next];
       recent.next = (recent.next + 1) % RecentParses::kSize;
       slot.valid = false;

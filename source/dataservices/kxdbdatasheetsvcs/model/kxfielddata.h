@@ -70,7 +70,11 @@ class KXFieldData : public FieldDataSchema {
   // first child whose "Index" equals `selectIndex` is kept; none found leaves
   // the record cleared. The type id is `type` afterwards, whatever the text said. On
   // failure the thread's error information holds the "<KXError" description.
-  [[nodiscard]] HRESULT ParseFieldData(int32_t type, BSTR text, int32_t selectIndex);
+  // The last few texts read are remembered, so that a text read again in a
+  // call is not parsed again; `remember` false (a page of many records read
+  // once each) only looks there.
+  [[nodiscard]] HRESULT ParseFieldData(int32_t type, BSTR text, int32_t selectIndex,
+                                       bool remember = true);
 
   // Clears the record and reads `text` keeping the kind the text names; from
   // a "Fields" list the first child (`fieldNumber` -1) or the first child

@@ -2,7 +2,9 @@
 // members and their duplicates, index shifts), continuous lists, node
 // chains, object vectors and qualifier routes, and the lookups they use.
 #include <gtest/gtest.h>
+#include <memory>
 
+#include "fieldmodel/routecache.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "model/continuouspageadvisor.h"
@@ -85,6 +87,47 @@ TEST_F(FieldRoutesTest, AThreeStepRouteResolvesAndPlacesItsObjects) {
   EXPECT_EQ(ReadField(kBearingField), "55.5");
   EXPECT_EQ(ReadField(kMotorTagField), "M-101");
   EXPECT_EQ(ListTexts(page_, u"NodeIndices").size(), 3u);
+}
+
+TEST_F(FieldRoutesTest, WithinAPageLoadAReadWalkIsTakenAgainUntilTheStoreChanges) {
+  RouteCache& cache = RouteCache::Instance();
+  auto read = [&](int32_t id, SAFEARRAY* shift, IKXQFieldValuePtr* kept = nullptr) {
+    _variant_t position;
+    IKXQFieldValuePtr holder;
+    EXPECT_EQ(FieldUtils::ResolveFieldObject(page_, Field(id), shift, &position, &holder), S_OK);
+    if (kept != nullptr) *kept = holder;
+    return ValueText(holder, position);
+  };
+  const uint64_t first = cache.WalkCount();
+  auto walks = [&] { return cache.WalkCount() - first; };
+  EXPECT_EQ(read(kTagField, nullptr), "P-101");
+  EXPECT_EQ(read(kTagField, nullptr), "P-101");
+  EXPECT_EQ(walks(), 2u);  // outside a page load nothing is kept
+
+  const RouteCache::CallScope load;
+  EXPECT_EQ(read(kTagField, nullptr), "P-101");
+  EXPECT_EQ(read(kTagField, nullptr), "P-101");
+  EXPECT_EQ(walks(), 3u);
+  SAFEARRAY* shift = ShiftTable(u"Nozzles", 1);  // another shift, another walk
+  EXPECT_EQ(read(kTagField, shift), "P-101");
+  EXPECT_EQ(walks(), 4u);
+  SafeArrayDestroy(shift);
+  // A walk that placed the motor and a bearing is not kept; the next one,
+  // which places nothing, is.
+  EXPECT_EQ(read(kBearingField, nullptr), "55.5");
+  EXPECT_EQ(read(kBearingField, nullptr), "55.5");
+  EXPECT_EQ(read(kBearingField, nullptr), "55.5");
+  EXPECT_EQ(walks(), 6u);
+  // The placing changed the store: the tag is walked again, then kept.
+  IKXQFieldValuePtr tag;
+  EXPECT_EQ(read(kTagField, nullptr, std::addressof(tag)), "P-101");
+  EXPECT_EQ(read(kTagField, nullptr), "P-101");
+  EXPECT_EQ(walks(), 7u);
+  // So does a value written: the walk after it reads the new one.
+  ASSERT_TRUE(tag);
+  FieldUtils::SetAttributeValueFromText(tag, _variant_t(), u"P-102", nullptr);
+  EXPECT_EQ(read(kTagField, nullptr), "P-102");
+  EXPECT_EQ(walks(), 8u);
 }
 
 TEST_F(FieldRoutesTest, AHiddenNodeOrAMissingLinkGivesNoHolderInReadMode) {

@@ -13,6 +13,7 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "events/changeevents.h"
+#include "fieldmodel/routecache.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
@@ -93,6 +94,30 @@ TEST_F(TriggersTest, AnOpenPageRecordsOneItemPerFieldAndAChangeByAnotherClientPo
   const kx::host::CallResult other = m_host.Set(kPump2, u"F5", u"elsewhere");
   EXPECT_EQ(m_host.Delivered(), "");
   EXPECT_TRUE(other.events.empty());
+}
+
+TEST_F(TriggersTest, AnOpenPageWalksEachRouteOnceAndEachItemRecordsWhatItsWalkRead) {
+  const uint64_t walks = RouteCache::Instance().WalkCount();
+  Open(u"101");
+  // The writer walks the twelve fields' routes; the trigger set-up takes
+  // the writer's walks instead of walking them again.
+  EXPECT_EQ(RouteCache::Instance().WalkCount() - walks, 12u);
+  // Each item holds what its walk read, not only the value: the page's
+  // cases, read by the walks alone, fire every key.
+  const kx::host::CallResult result = m_host.Set(kPage, u"Cases", u"2", 1);
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(m_host.Delivered(),
+            "trigger Field on #101 fired (keys: 0, 1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9)\n");
+}
+
+TEST_F(TriggersTest, EveryItemOfAnOpenPageRecordsWhereThePageShowsTheRootObject) {
+  Open(u"101");
+  // The fields share their root node: its object is looked up once, and
+  // every item still holds the page's node indices that lookup read.
+  const kx::host::CallResult result = m_host.Set(kPage, u"NodeIndices", u"2", 1);
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(m_host.Delivered(),
+            "trigger Field on #101 fired (keys: 0, 1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9)\n");
 }
 
 TEST_F(TriggersTest, TheEventOfAFiredKeyHoldsThatFieldAndNoOther) {
