@@ -113,12 +113,26 @@ HRESULT Response::NewAttributes(IKXQXMLAttributes** attributes) {
   return S_OK;
 }
 
-// Reads the list through its interface, so that lists of any response (or
-// of another implementation) work.
+// Reads a list of another implementation through its interface; a list of
+// this library's own is read in place: its names were checked and its values
+// formatted when they were added, so nothing can fail half-way.
 HRESULT Response::AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool empty) {
   if (HRESULT hr = failures_.Check("AppendStartTag"); FAILED(hr)) return hr;
   const std::u16string_view tag = BstrView(name);
   if (!internal::IsXmlName(tag)) return Fail(E_INVALIDARG, u"Invalid XML element name");
+  if (const auto* own = dynamic_cast<const XMLAttributes*>(attributes); own != nullptr) {
+    text_ += u'<';
+    text_ += tag;
+    for (const auto& [key, value] : own->items()) {
+      text_ += u' ';
+      text_ += key;
+      text_ += u"=\"";
+      internal::AppendEscapedAttribute(text_, value);
+      text_ += u'"';
+    }
+    text_ += empty ? u"/>" : u">";
+    return S_OK;
+  }
   std::u16string out = u"<";
   out += tag;
   if (attributes) {
