@@ -403,6 +403,7 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasse
   std::vector<int32_t> ids;
   std::vector<ObjectRec*> out;
   if (closed_ || !db_->Extent(classIds, &ids)) return out;
+  out.reserve(ids.size());
   for (int32_t id : ids)
     if (ObjectRec* o = LiveObject(id)) out.push_back(o);
   return out;

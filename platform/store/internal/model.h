@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -20,10 +21,13 @@ namespace kx::store {
 
 using u16 = std::u16string;
 
-// ASCII-only case folding, whatever the locale.
-char16_t FoldAscii(char16_t c);
+// ASCII-only case folding, whatever the locale. Inline: names are compared
+// character by character on every attribute looked up by name.
+inline char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 u16 FoldCase(const u16& s);
-bool EqualsNoCase(const u16& a, const u16& b);
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 
 // Case-insensitive key for maps of names.
 struct NoCaseLess {
@@ -122,7 +126,7 @@ struct ClassRec {
   bool IsKindOf(const ClassRec* other) const;
   // Own and inherited definitions, inherited first.
   std::vector<AttrDef*> Layout() const;
-  AttrDef* FindAttr(const u16& name) const;
+  AttrDef* FindAttr(std::u16string_view name) const;
 };
 
 struct AttrValues {

@@ -82,7 +82,7 @@ class ClassImpl final : public StoreObject<ClassImpl, IKXQClass> {
   }
   HRESULT HasAttribute(BSTR name, VARIANT_BOOL* has) override {
     if (!has) return E_POINTER;
-    *has = Bool(rec_->FindAttr(FromBstr(name)) != nullptr);
+    *has = Bool(rec_->FindAttr(BstrView(name)) != nullptr);
     return S_OK;
   }
   HRESULT IsKindOf(VARIANT cls, VARIANT_BOOL* is) override {

@@ -150,8 +150,8 @@ void GetAttribute(IKXQObject* object, IKXQAttributePtr& attribute, const OLECHAR
   if (object == nullptr) RaisePointer(ctx, __LINE__);
   attribute = nullptr;
   _bstr_t bname(name);
-  _variant_t copy(selector);
-  KX_CHECK(ctx, object->get_Attribute(bname, copy, &attribute));
+  // An [in] VARIANT goes by value and stays the caller's: no copy needed.
+  KX_CHECK(ctx, object->get_Attribute(bname, selector, &attribute));
 }
 
 bool GetAttributeBoolean(IKXQAttribute* attribute, bool* hasValue) {
