@@ -22,29 +22,38 @@ std::u16string ToHostPath(std::u16string_view path) {
 
 HRESULT XMLAttributes::Add(BSTR name, VARIANT value) {
   const std::u16string_view key = BstrView(name);
-  if (!internal::IsXmlName(key)) return Fail(E_INVALIDARG, u"Invalid XML attribute name");
-  std::u16string text;
-  if (FAILED(internal::FormatAttributeValue(value, text))) {
-    return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
-  }
-  for (auto& item : items_) {
-    if (item.first == key) {
-      item.second = std::move(text);
+  for (size_t i = 0; i < count_; ++i) {
+    if (items_[i].first == key) {
+      std::u16string text;
+      if (FAILED(internal::FormatAttributeValue(value, text))) {
+        return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
+      }
+      items_[i].second = std::move(text);
       return S_OK;
     }
   }
-  items_.emplace_back(std::u16string(key), std::move(text));
+  if (count_ == items_.size()) items_.emplace_back();
+  // A kept name was checked when it was first added.
+  Item& slot = items_[count_];
+  const bool checked = !slot.first.empty() && slot.first == key;
+  if (!checked && !internal::IsXmlName(key))
+    return Fail(E_INVALIDARG, u"Invalid XML attribute name");
+  if (FAILED(internal::FormatAttributeValue(value, slot.second))) {
+    return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
+  }
+  if (!checked) slot.first = key;
+  ++count_;
   return S_OK;
 }
 
 HRESULT XMLAttributes::Clear() {
-  items_.clear();
+  count_ = 0;
   return S_OK;
 }
 
 HRESULT XMLAttributes::get_Count(LONG* count) {
   if (!count) return E_POINTER;
-  *count = static_cast<LONG>(items_.size());
+  *count = static_cast<LONG>(count_);
   return S_OK;
 }
 
@@ -52,7 +61,7 @@ HRESULT XMLAttributes::GetAttribute(LONG index, BSTR* name, VARIANT* value) {
   if (!name || !value) return E_POINTER;
   *name = nullptr;
   VariantClear(value);
-  if (index < 0 || static_cast<size_t>(index) >= items_.size()) return E_INVALIDARG;
+  if (index < 0 || static_cast<size_t>(index) >= count_) return E_INVALIDARG;
   const auto& item = items_[static_cast<size_t>(index)];
   *name = SysAllocStringLen(item.first.data(), static_cast<UINT>(item.first.size()));
   BSTR text = SysAllocStringLen(item.second.data(), static_cast<UINT>(item.second.size()));
