@@ -45,8 +45,10 @@ struct KXDatasheetInfo {
   _bstr_t DatasheetCategory{u"General"};
 
   // Writes the "Datasheet" element into the element open in `response`; a
-  // creation entry out of the user's scope writes nothing.
-  void WriteXML(IKXQResponse* response) const;
+  // creation entry out of the user's scope writes nothing. `attributes`, a
+  // list of the response's made before, is cleared and used for the
+  // element; without it a new list is made.
+  void WriteXML(IKXQResponse* response, IKXQXMLAttributes* attributes = nullptr) const;
 };
 
 struct KXDiagramInfo {
