@@ -13,13 +13,6 @@ u16 FoldCase(const u16& s) {
   return r;
 }
 
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
-
 bool NoCaseLess::operator()(const u16& a, const u16& b) const {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {

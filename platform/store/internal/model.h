@@ -27,7 +27,12 @@ inline char16_t FoldAscii(char16_t c) {
   return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
 }
 u16 FoldCase(const u16& s);
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+inline bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
 
 // Case-insensitive key for maps of names.
 struct NoCaseLess {
