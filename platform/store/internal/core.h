@@ -78,7 +78,7 @@ class StoreCore {
   HRESULT StorageFailure();
 
   // --- schema -----------------------------------------------------------
-  ClassRec* FindClass(const u16& name) const;
+  ClassRec* FindClass(std::u16string_view name) const;
   HRESULT AddClass(const u16& name, const u16& baseName, const u16& description, bool definition,
                    ClassRec** out);
   HRESULT AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out);

@@ -13,7 +13,7 @@ u16 FoldCase(const u16& s) {
   return r;
 }
 
-bool NoCaseLess::operator()(const u16& a, const u16& b) const {
+bool NoCaseLess::operator()(std::u16string_view a, std::u16string_view b) const {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     char16_t x = FoldAscii(a[i]), y = FoldAscii(b[i]);

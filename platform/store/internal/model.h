@@ -35,8 +35,10 @@ inline bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
 }
 
 // Case-insensitive key for maps of names.
+// Transparent: a name can be looked up without being copied first.
 struct NoCaseLess {
-  bool operator()(const u16& a, const u16& b) const;
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const;
 };
 
 std::string ToUtf8(const u16& s);
