@@ -29,6 +29,7 @@ inline char16_t FoldAscii(char16_t c) {
 u16 FoldCase(const u16& s);
 inline bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // names are mostly asked for as written
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   return true;
