@@ -18,7 +18,9 @@ void ListDatasheetsWithStatus(Main& main, KXDatasheetInfoList& list, int32_t sta
   list.CurrentPage = status;
   if (status < 1 || status > 4) return;
   const _variant_t first(1);
-  for (const IKXQObjectPtr& datasheet : ClassInstances(main, u"Datasheet")) {
+  const std::vector<IKXQObjectPtr> datasheets = ClassInstances(main, u"Datasheet");
+  list.Reserve(datasheets.size());
+  for (const IKXQObjectPtr& datasheet : datasheets) {
     if (HasValueAt(datasheet, kPageSets[status - 1], first)) {
       list.AddDatasheet(main.m_pApplication, datasheet);
     }

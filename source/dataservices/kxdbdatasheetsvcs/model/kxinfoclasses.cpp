@@ -109,20 +109,6 @@ class RecordAttributes {
   _com_ptr_t<IKXQXMLAttributes> m_attributes;
 };
 
-void PrefetchText(const _bstr_t& text) {
-  const OLECHAR* held = text;
-  // The length stands just before the characters.
-  if (held != nullptr) __builtin_prefetch(reinterpret_cast<const char*>(held) - sizeof(UINT));
-}
-
-void PrefetchTexts(const KXDatasheetInfo& info) {
-  PrefetchText(info.Name);
-  PrefetchText(info.Title);
-  PrefetchText(info.Case);
-  PrefetchText(info.Revision);
-  PrefetchText(info.DatasheetCategory);
-}
-
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
@@ -199,15 +185,7 @@ void WriteDatasheetList(Main& main, const KXDatasheetInfoList& list) {
     KXComException ctx = KXComException::Silent();
     KX_CHECK(ctx, main.m_pResponse->NewAttributes(&attributes));
   }
-  const int32_t count = list.GetCount();
-  for (int32_t i = 0; i < count; ++i) {
-    // Sorted by title, the records lie anywhere in memory: their texts are
-    // asked for a few records ahead, so that a long listing does not wait
-    // on each of them in turn.
-    if (i + 8 < count) __builtin_prefetch(&list.GetAt(i + 8));
-    if (i + 4 < count) PrefetchTexts(list.GetAt(i + 4));
-    list.GetAt(i).WriteXML(main.m_pResponse, attributes);
-  }
+  list.WriteRecords(main.m_pResponse, attributes);
   XMLReply::EndElement(main, u"Documents");
   XMLReply::EndMessage(main);
 }
@@ -267,8 +245,58 @@ void KXDatasheetInfoList::Add(std::unique_ptr<KXDatasheetInfo> info, bool always
   KXDBDatasheetSvcs::AppendNaturalKey(info->Title, m_titles);
   const Key key{info->Status, info->DocumentId, static_cast<uint32_t>(at),
                 static_cast<uint32_t>(m_titles.size() - at)};
-  m_entries.push_back({key, m_added++, alwaysAdd, std::move(info)});
+  Entry entry{key, m_added++, alwaysAdd, std::move(info)};
+  entry.made = m_made++;
+  m_entries.push_back(std::move(entry));
   m_sorted = false;
+}
+
+void KXDatasheetInfoList::Reserve(size_t records) {
+  // Texts and title keys of a typical record: a few dozen characters.
+  constexpr size_t kTextsPerRecord = 64;
+  constexpr size_t kTitleKeyPerRecord = 32;
+  m_entries.reserve(m_entries.size() + records);
+  m_pending.reserve(m_pending.size() + records);
+  m_texts.reserve(m_texts.size() + records * kTextsPerRecord);
+  m_titles.reserve(m_titles.size() + records * kTitleKeyPerRecord);
+}
+
+void KXDatasheetInfoList::MakeRecord(const Pending& pending, const Key& key,
+                                     KXDatasheetInfo& info) const {
+  info.DocumentId = key.documentId;
+  info.Status = key.status;
+  _bstr_t* const texts[] = {&info.Name, &info.Title, &info.Case, &info.Revision};
+  size_t at = pending.textAt;
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    if ((pending.nulls & (1u << i)) == 0) {
+      *texts[i] = _bstr_t(std::u16string_view(m_texts.data() + at, pending.lengths[i]));
+    }
+    at += pending.lengths[i];
+  }
+  info.Scoped = pending.scoped;
+  info.Type = pending.type;
+}
+
+void KXDatasheetInfoList::MakeRecord(Entry& entry) const {
+  auto info = std::make_unique<KXDatasheetInfo>();
+  MakeRecord(m_pending[entry.pending], entry.key, *info);
+  entry.info = std::move(info);
+  entry.pending = kNone;
+  entry.made = m_made++;
+}
+
+void KXDatasheetInfoList::WriteRecords(IKXQResponse* response,
+                                       IKXQXMLAttributes* attributes) const {
+  Sort();
+  for (const Entry& entry : m_entries) {
+    if (entry.info) {
+      entry.info->WriteXML(response, attributes);
+      continue;
+    }
+    KXDatasheetInfo record;
+    MakeRecord(m_pending[entry.pending], entry.key, record);
+    record.WriteXML(response, attributes);
+  }
 }
 
 int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b,
@@ -303,7 +331,7 @@ void KXDatasheetInfoList::Sort() const {
     // object named again in one request is offered again).
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
-      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0)) {
+      if (i + 1 == end || (entry.alwaysAdd && entry.key.status == 0)) {
         kept.push_back(std::move(entry));
       }
     }
@@ -316,17 +344,31 @@ void KXDatasheetInfoList::Sort() const {
 void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, const OLECHAR* name,
                                       const OLECHAR* title, const OLECHAR* caseName,
                                       const OLECHAR* revision, int32_t type, bool scoped) {
-  auto info = std::make_unique<KXDatasheetInfo>();
-  info->DocumentId = ObjectId(document);
-  info->Status = status;
-  info->Name = name;
-  info->Title = title;
-  info->Case = caseName;
-  info->Revision = revision;
-  info->Scoped = scoped;
-  info->Type = type;
+  const int32_t documentId = ObjectId(document);
+  Pending pending{};
+  pending.textAt = static_cast<uint32_t>(m_texts.size());
+  const OLECHAR* const texts[] = {name, title, caseName, revision};
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    if (texts[i] == nullptr) {
+      pending.nulls = static_cast<uint8_t>(pending.nulls | (1u << i));
+      continue;
+    }
+    const size_t length = kx_wcslen(texts[i]);
+    m_texts.append(texts[i], length);
+    pending.lengths[i] = static_cast<uint32_t>(length);
+  }
+  pending.scoped = scoped;
+  pending.type = type;
   if (CurrentPage == 0 && status >= 1) CurrentPage = status;
-  Add(std::move(info), false);
+  const size_t at = m_titles.size();
+  KXDBDatasheetSvcs::AppendNaturalKey(title, m_titles);
+  const Key key{status, documentId, static_cast<uint32_t>(at),
+                static_cast<uint32_t>(m_titles.size() - at)};
+  Entry entry{key, m_added++, false, nullptr};
+  entry.pending = static_cast<uint32_t>(m_pending.size());
+  m_pending.push_back(pending);
+  m_entries.push_back(std::move(entry));
+  m_sorted = false;
 }
 
 void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject* datasheet) {
@@ -405,20 +447,27 @@ int32_t KXDatasheetInfoList::GetCount() const {
 
 const KXDatasheetInfo& KXDatasheetInfoList::GetAt(int32_t index) const {
   Sort();
-  return *m_entries.at(static_cast<size_t>(index)).info;
+  Entry& entry = m_entries.at(static_cast<size_t>(index));
+  if (!entry.info) MakeRecord(entry);
+  return *entry.info;
 }
 
 void KXDatasheetInfoList::RemoveAll() {
-  // The records go in the order they were made, not in sorted order: memory
-  // given back as it was taken spares a long listing most of its cache
-  // misses.
-  std::vector<std::unique_ptr<KXDatasheetInfo>> made(m_added);
-  for (Entry& entry : m_entries) made[entry.order] = std::move(entry.info);
+  // The records go in the order they were made (version records in sorted
+  // order, when the list was first read): memory given back as it was taken
+  // spares a long listing most of its cache misses.
+  std::vector<std::unique_ptr<KXDatasheetInfo>> made(m_made);
+  for (Entry& entry : m_entries) {
+    if (entry.info) made[entry.made] = std::move(entry.info);
+  }
   m_entries.clear();
   made.clear();
   m_titles.clear();
+  m_pending.clear();
+  m_texts.clear();
   m_sorted = true;
   m_added = 0;
+  m_made = 0;
   CurrentPage = 0;
 }
 
