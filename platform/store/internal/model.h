@@ -7,6 +7,7 @@
 #endif
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,7 +30,9 @@ inline char16_t FoldAscii(char16_t c) {
 u16 FoldCase(const u16& s);
 inline bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
-  if (a == b) return true;  // names are mostly asked for as written
+  if (a.empty()) return true;
+  // Names are mostly asked for as written.
+  if (std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0) return true;
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   return true;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -47,7 +48,8 @@ const _bstr_t& NameText(const OLECHAR* name) {
   Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
   if (slot.at == name) {
     const std::u16string_view text = slot.text.view();
-    if (text.compare(0, text.size(), name, text.size()) == 0 && name[text.size()] == 0) {
+    if (std::memcmp(text.data(), name, text.size() * sizeof(OLECHAR)) == 0 &&
+        name[text.size()] == 0) {
       return slot.text;
     }
   }
