@@ -359,7 +359,12 @@ bool IsObjectOfClass(IKXQObject* object, const OLECHAR* className) {
   if (object == nullptr) return false;
   KXComException ctx = KXComException::Silent();
   VARIANT_BOOL is = VARIANT_FALSE;
-  KX_CHECK(ctx, object->IsOfClass(_variant_t(className), &is));
+  // The name is lent to the call, not copied for it.
+  VARIANT name;
+  VariantInit(&name);
+  name.vt = VT_BSTR;
+  name.bstrVal = NameText(className);
+  KX_CHECK(ctx, object->IsOfClass(name, &is));
   return is != VARIANT_FALSE;
 }
 

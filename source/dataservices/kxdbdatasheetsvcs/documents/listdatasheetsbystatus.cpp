@@ -21,7 +21,7 @@ void ListDatasheetsWithStatus(Main& main, KXDatasheetInfoList& list, int32_t sta
   const std::vector<IKXQObjectPtr> datasheets = ClassInstances(main, u"Datasheet");
   list.Reserve(datasheets.size());
   for (const IKXQObjectPtr& datasheet : datasheets) {
-    if (HasValueAt(datasheet, kPageSets[status - 1], first)) {
+    if (LiveObjectHasValueAt(datasheet, kPageSets[status - 1], first)) {
       list.AddDatasheet(main.m_pApplication, datasheet);
     }
   }

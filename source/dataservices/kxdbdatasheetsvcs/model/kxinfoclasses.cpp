@@ -138,6 +138,16 @@ bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
   return has != VARIANT_FALSE;
 }
 
+bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(object, name, attribute, -1);
+  if (!attribute) return false;
+  KXComException ctx = KXComException::Silent();
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->HasValue(index, &has));
+  return has != VARIANT_FALSE;
+}
+
 _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName) {
   if (templateName.length() == 0) return objectName;
   return _bstr_t(std::u16string(objectName.view()) + u": " + std::u16string(templateName.view()));
@@ -393,7 +403,7 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
   const _variant_t first(1);
   for (int32_t status = 2; status <= 4; ++status) {
-    if (KXDBDatasheetSvcs::HasValueAt(datasheet, kPageSets[status - 2], first)) {
+    if (KXDBDatasheetSvcs::LiveObjectHasValueAt(datasheet, kPageSets[status - 2], first)) {
       AddDocument(status, datasheet, name, title, caseName, revision, type, scoped);
     }
   }

@@ -212,6 +212,10 @@ std::vector<IKXQObjectPtr> ClassInstances(Main& main, const OLECHAR* className);
 // Whether the object has the attribute and a value at `index` (VT_EMPTY:
 // any value), the value-present test of page lists and drawings.
 bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
+// The same for an object known to be live (one of a class's instances):
+// the store answers no attribute for a name the class lacks, so the class is
+// not asked first.
+bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
 // A creation entry's title: "OBJECT: TEMPLATE", or the object's name alone
 // for a template without name.
 _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName);
