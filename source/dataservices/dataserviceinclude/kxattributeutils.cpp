@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -47,11 +46,11 @@ const _bstr_t& NameText(const OLECHAR* name) {
   if (name == nullptr) return none;
   Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
   if (slot.at == name) {
+    // Compared character by character: the text there may now be shorter.
     const std::u16string_view text = slot.text.view();
-    if (std::memcmp(text.data(), name, text.size() * sizeof(OLECHAR)) == 0 &&
-        name[text.size()] == 0) {
-      return slot.text;
-    }
+    size_t i = 0;
+    while (i < text.size() && name[i] == text[i]) ++i;
+    if (i == text.size() && name[i] == 0) return slot.text;
   }
   slot.at = nullptr;
   slot.text = _bstr_t(name);

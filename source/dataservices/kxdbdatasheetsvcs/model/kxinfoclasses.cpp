@@ -463,9 +463,9 @@ const KXDatasheetInfo& KXDatasheetInfoList::GetAt(int32_t index) const {
 }
 
 void KXDatasheetInfoList::RemoveAll() {
-  // The records go in the order they were made (version records in sorted
-  // order, when the list was first read): memory given back as it was taken
-  // spares a long listing most of its cache misses.
+  // The records go in the order they were made (a version record when it
+  // was first asked for), not in sorted order: memory given back as it was
+  // taken spares a long listing most of its cache misses.
   std::vector<std::unique_ptr<KXDatasheetInfo>> made(m_made);
   for (Entry& entry : m_entries) {
     if (entry.info) made[entry.made] = std::move(entry.info);
