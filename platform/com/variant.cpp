@@ -82,6 +82,11 @@ void VariantInit(VARIANTARG* pvarg) {
 HRESULT VariantClear(VARIANTARG* pvarg) {
   if (pvarg == nullptr) return E_INVALIDARG;
   const VARTYPE vt = pvarg->vt;
+  // Most VARIANTs cleared hold nothing: no type to check, nothing to free.
+  if (vt == VT_EMPTY) {
+    pvarg->llVal = 0;
+    return S_OK;
+  }
   if (!is_valid_variant_type(vt)) return DISP_E_BADVARTYPE;
   if ((vt & VT_BYREF) == 0) {
     if ((vt & VT_ARRAY) != 0) {

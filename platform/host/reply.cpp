@@ -22,29 +22,38 @@ std::u16string ToHostPath(std::u16string_view path) {
 
 HRESULT XMLAttributes::Add(BSTR name, VARIANT value) {
   const std::u16string_view key = BstrView(name);
-  if (!internal::IsXmlName(key)) return Fail(E_INVALIDARG, u"Invalid XML attribute name");
-  std::u16string text;
-  if (FAILED(internal::FormatAttributeValue(value, text))) {
-    return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
-  }
-  for (auto& item : items_) {
-    if (item.first == key) {
-      item.second = std::move(text);
+  for (size_t i = 0; i < count_; ++i) {
+    if (items_[i].first == key) {
+      std::u16string text;
+      if (FAILED(internal::FormatAttributeValue(value, text))) {
+        return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
+      }
+      items_[i].second = std::move(text);
       return S_OK;
     }
   }
-  items_.emplace_back(std::u16string(key), std::move(text));
+  if (count_ == items_.size()) items_.emplace_back();
+  // A kept name was checked when it was first added.
+  Item& slot = items_[count_];
+  const bool checked = !slot.first.empty() && slot.first == key;
+  if (!checked && !internal::IsXmlName(key))
+    return Fail(E_INVALIDARG, u"Invalid XML attribute name");
+  if (FAILED(internal::FormatAttributeValue(value, slot.second))) {
+    return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
+  }
+  if (!checked) slot.first = key;
+  ++count_;
   return S_OK;
 }
 
 HRESULT XMLAttributes::Clear() {
-  items_.clear();
+  count_ = 0;
   return S_OK;
 }
 
 HRESULT XMLAttributes::get_Count(LONG* count) {
   if (!count) return E_POINTER;
-  *count = static_cast<LONG>(items_.size());
+  *count = static_cast<LONG>(count_);
   return S_OK;
 }
 
@@ -52,7 +61,7 @@ HRESULT XMLAttributes::GetAttribute(LONG index, BSTR* name, VARIANT* value) {
   if (!name || !value) return E_POINTER;
   *name = nullptr;
   VariantClear(value);
-  if (index < 0 || static_cast<size_t>(index) >= items_.size()) return E_INVALIDARG;
+  if (index < 0 || static_cast<size_t>(index) >= count_) return E_INVALIDARG;
   const auto& item = items_[static_cast<size_t>(index)];
   *name = SysAllocStringLen(item.first.data(), static_cast<UINT>(item.first.size()));
   BSTR text = SysAllocStringLen(item.second.data(), static_cast<UINT>(item.second.size()));
@@ -113,12 +122,26 @@ HRESULT Response::NewAttributes(IKXQXMLAttributes** attributes) {
   return S_OK;
 }
 
-// Reads the list through its interface, so that lists of any response (or
-// of another implementation) work.
+// Reads a list of another implementation through its interface; a list of
+// this library's own is read in place: its names were checked and its values
+// formatted when they were added, so nothing can fail half-way.
 HRESULT Response::AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool empty) {
   if (HRESULT hr = failures_.Check("AppendStartTag"); FAILED(hr)) return hr;
   const std::u16string_view tag = BstrView(name);
   if (!internal::IsXmlName(tag)) return Fail(E_INVALIDARG, u"Invalid XML element name");
+  if (const auto* own = dynamic_cast<const XMLAttributes*>(attributes); own != nullptr) {
+    text_ += u'<';
+    text_ += tag;
+    for (const auto& [key, value] : own->items()) {
+      text_ += u' ';
+      text_ += key;
+      text_ += u"=\"";
+      internal::AppendEscapedAttribute(text_, value);
+      text_ += u'"';
+    }
+    text_ += empty ? u"/>" : u">";
+    return S_OK;
+  }
   std::u16string out = u"<";
   out += tag;
   if (attributes) {

@@ -6,6 +6,7 @@
 // Whether BeginXMLReply was called changes nothing in the text.
 #pragma once
 
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,19 +18,24 @@
 namespace kx::host {
 
 // An attribute list. Holds copies of the names and values added; any
-// response accepts it.
+// response accepts it. A cleared list keeps its storage: a list used for one
+// element after another makes its texts again in place.
 class XMLAttributes final : public internal::DispatchObject<IKXQXMLAttributes> {
  public:
+  using Item = std::pair<std::u16string, std::u16string>;
   HRESULT Add(BSTR name, VARIANT value) override;
   HRESULT Clear() override;
   HRESULT get_Count(LONG* count) override;
   HRESULT GetAttribute(LONG index, BSTR* name, VARIANT* value) override;
 
   // Name and text form of each attribute, in order.
-  const std::vector<std::pair<std::u16string, std::u16string>>& items() const { return items_; }
+  std::span<const Item> items() const { return {items_.data(), count_}; }
 
  private:
-  std::vector<std::pair<std::u16string, std::u16string>> items_;
+  // The first count_ are the list; those after it are storage kept from
+  // before the last Clear, each with a name that was checked.
+  std::vector<Item> items_;
+  size_t count_ = 0;
 };
 
 // A file sent as a reply: the path with "/" separators as the module gave

@@ -307,8 +307,6 @@ KXComException& KXComException::operator=(const KXComException& other) {
   return *this;
 }
 
-KXComException::~KXComException() { DropErrorInfo(); }
-
 void KXComException::SetErrorInfoHeld(IErrorInfo* info) {
   if (info != nullptr) info->AddRef();
   IErrorInfo* old = errorInfo;

@@ -67,7 +67,10 @@ class KXComException {
 
   KXComException(const KXComException& other);
   KXComException& operator=(const KXComException& other);
-  ~KXComException();
+  // Most contexts end without a failure: nothing to release then.
+  ~KXComException() {
+    if (errorInfo != nullptr) DropErrorInfo();
+  }
 
   HRESULT hr = 0;                   // S_OK until something fails
   IErrorInfo* errorInfo = nullptr;  // held (one reference)

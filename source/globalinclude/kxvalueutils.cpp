@@ -121,6 +121,11 @@ HRESULT VariantToObjectPtr(const VARIANT& value, IKXQObject** out) {
 HRESULT VariantToLong(const VARIANT& value, LONG* out, bool lenient) {
   if (out == nullptr) return E_POINTER;
   const VARIANT& v = ResolveVariant(value);
+  // A 32-bit integer, the store's own form of one, needs no conversion.
+  if (v.vt == VT_I4) {
+    *out = v.lVal;
+    return S_OK;
+  }
   if (!lenient && !IsIntegerType(BaseType(v))) return DISP_E_TYPEMISMATCH;
   // The store's integers: nothing to convert.
   if (V_VT(&v) == VT_I4) {

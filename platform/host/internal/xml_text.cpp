@@ -31,9 +31,23 @@ void AppendAscii(std::u16string& out, const char* text) {
 
 // Shared by text and attribute escaping; `attribute` adds the quote and the
 // white-space references.
+// A character written as it is in text and in attribute values alike.
+bool IsPlain(char16_t c) {
+  return c >= 0x20 && c != u'&' && c != u'<' && c != u'>' && c != u'"' &&
+         (c < 0xD800 || (c > 0xDFFF && c < 0xFFFE));
+}
+
 void AppendEscaped(std::u16string& out, std::u16string_view text, bool attribute) {
   out.reserve(out.size() + text.size());
   for (size_t i = 0; i < text.size(); ++i) {
+    // Runs of plain characters go out at once.
+    size_t end = i;
+    while (end < text.size() && IsPlain(text[end])) ++end;
+    if (end > i) {
+      out.append(text.data() + i, end - i);
+      i = end - 1;
+      continue;
+    }
     const char16_t c = text[i];
     switch (c) {
       case u'&': AppendAscii(out, "&amp;"); continue;

@@ -55,6 +55,10 @@ HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec);
 // A BSTR copy of s (caller frees); null only when out of memory.
 BSTR ToBstr(const u16& s);
 u16 FromBstr(BSTR b);
+// The text of `b` without a copy (null: empty).
+inline std::u16string_view BstrView(BSTR b) {
+  return b ? std::u16string_view(b, SysStringLen(b)) : std::u16string_view();
+}
 HRESULT OutBstr(const u16& s, BSTR* out);
 
 // Index VARIANT: VT_EMPTY / VT_ERROR(missing) -> *whole = true, *pos = 1;

@@ -169,8 +169,24 @@ HRESULT StoreCore::StorageFailure() {
 // Objects
 
 ObjectRec* StoreCore::LoadedObject(int32_t id) const {
+  if (id >= 0 && id < kIndexedIds) {
+    return static_cast<size_t>(id) < objectsById_.size() ? objectsById_[static_cast<size_t>(id)]
+                                                         : nullptr;
+  }
   auto it = objects_.find(id);
   return it == objects_.end() ? nullptr : it->second.get();
+}
+
+void StoreCore::KeepObject(std::unique_ptr<ObjectRec> rec) {
+  const int32_t id = rec->id;
+  ObjectRec* const kept = rec.get();
+  const bool indexed = id >= 0 && id < kIndexedIds;
+  // Room first: a failure leaves both as they were.
+  if (indexed && static_cast<size_t>(id) >= objectsById_.size()) {
+    objectsById_.resize(static_cast<size_t>(id) + 1, nullptr);
+  }
+  objects_[id] = std::move(rec);
+  if (indexed) objectsById_[static_cast<size_t>(id)] = kept;
 }
 
 ObjectRec* StoreCore::FindObject(int32_t id) {
@@ -220,7 +236,7 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
     auto rec = std::make_unique<ObjectRec>();
     rec->id = id;
     o = rec.get();
-    objects_[id] = std::move(rec);
+    KeepObject(std::move(rec));
   }
   // A record left by a rolled-back creation is reused: its interface now
   // stands for the new object of that id.
@@ -406,6 +422,7 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasse
   std::vector<int32_t> ids;
   std::vector<ObjectRec*> out;
   if (closed_ || !db_->Extent(classIds, &ids)) return out;
+  out.reserve(ids.size());
   for (int32_t id : ids)
     if (ObjectRec* o = LiveObject(id)) out.push_back(o);
   return out;

@@ -82,7 +82,7 @@ class StoreCore {
   HRESULT StorageFailure();
 
   // --- schema -----------------------------------------------------------
-  ClassRec* FindClass(const u16& name) const;
+  ClassRec* FindClass(std::u16string_view name) const;
   HRESULT AddClass(const u16& name, const u16& baseName, const u16& description, bool definition,
                    ClassRec** out);
   HRESULT AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out);
@@ -288,6 +288,12 @@ class StoreCore {
   int32_t nextClassId_ = 1, nextAttrId_ = 1;
 
   std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
+  // The records of objects_ by id for ids below kIndexedIds, null where none
+  // is loaded: found without hashing, at one place in memory. A record is
+  // never dropped, so entries are only ever set.
+  static constexpr int32_t kIndexedIds = 1 << 20;
+  std::vector<ObjectRec*> objectsById_;
+  void KeepObject(std::unique_ptr<ObjectRec> rec);
   int32_t nextObjectId_ = 1;
   int32_t persistedNextId_ = 1;          // as the file has it
   std::unordered_set<int32_t> retired_;  // ids of deleted objects met so far

@@ -11,7 +11,7 @@ namespace kx::store {
 // ---------------------------------------------------------------------------
 // Schema
 
-ClassRec* StoreCore::FindClass(const u16& name) const {
+ClassRec* StoreCore::FindClass(std::u16string_view name) const {
   auto it = classByName_.find(name);
   return it == classByName_.end() ? nullptr : it->second;
 }

@@ -7,24 +7,13 @@
 
 namespace kx::store {
 
-char16_t FoldAscii(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
 u16 FoldCase(const u16& s) {
   u16 r = s;
   for (auto& c : r) c = FoldAscii(c);
   return r;
 }
 
-bool EqualsNoCase(const u16& a, const u16& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
-
-bool NoCaseLess::operator()(const u16& a, const u16& b) const {
+bool NoCaseLess::operator()(std::u16string_view a, std::u16string_view b) const {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     char16_t x = FoldAscii(a[i]), y = FoldAscii(b[i]);
@@ -138,7 +127,7 @@ std::vector<AttrDef*> ClassRec::Layout() const {
   return out;
 }
 
-AttrDef* ClassRec::FindAttr(const u16& name) const {
+AttrDef* ClassRec::FindAttr(std::u16string_view name) const {
   for (const ClassRec* c = this; c; c = c->base)
     for (AttrDef* d : c->own)
       if (EqualsNoCase(d->name, name)) return d;

@@ -7,9 +7,11 @@
 #endif
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -20,14 +22,27 @@ namespace kx::store {
 
 using u16 = std::u16string;
 
-// ASCII-only case folding, whatever the locale.
-char16_t FoldAscii(char16_t c);
+// ASCII-only case folding, whatever the locale. Inline: names are compared
+// character by character on every attribute looked up by name.
+inline char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 u16 FoldCase(const u16& s);
-bool EqualsNoCase(const u16& a, const u16& b);
+inline bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.empty()) return true;
+  // Names are mostly asked for as written.
+  if (std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0) return true;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
 
 // Case-insensitive key for maps of names.
+// Transparent: a name can be looked up without being copied first.
 struct NoCaseLess {
-  bool operator()(const u16& a, const u16& b) const;
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const;
 };
 
 std::string ToUtf8(const u16& s);
@@ -122,7 +137,7 @@ struct ClassRec {
   bool IsKindOf(const ClassRec* other) const;
   // Own and inherited definitions, inherited first.
   std::vector<AttrDef*> Layout() const;
-  AttrDef* FindAttr(const u16& name) const;
+  AttrDef* FindAttr(std::u16string_view name) const;
 };
 
 struct AttrValues {

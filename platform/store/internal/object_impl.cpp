@@ -706,7 +706,7 @@ class ObjectImpl final
   HRESULT get_Attribute(BSTR name, VARIANT, IKXQAttribute** attr) override {
     KX_RETURN_IF_FAILED(OutPtr(attr));
     KX_RETURN_IF_FAILED(Live());
-    AttrDef* d = rec_->cls->FindAttr(FromBstr(name));
+    AttrDef* d = rec_->cls->FindAttr(BstrView(name));
     if (d) *attr = AttributeCom(*core_, rec_, d);
     return S_OK;
   }

@@ -82,7 +82,7 @@ class ClassImpl final : public StoreObject<ClassImpl, IKXQClass> {
   }
   HRESULT HasAttribute(BSTR name, VARIANT_BOOL* has) override {
     if (!has) return E_POINTER;
-    *has = Bool(rec_->FindAttr(FromBstr(name)) != nullptr);
+    *has = Bool(rec_->FindAttr(BstrView(name)) != nullptr);
     return S_OK;
   }
   HRESULT IsKindOf(VARIANT cls, VARIANT_BOOL* is) override {
@@ -338,13 +338,13 @@ class SchemaImpl final : public StoreObject<SchemaImpl, IKXQSchema> {
   HRESULT get_Class(BSTR name, IKXQClass** cls) override {
     KX_RETURN_IF_FAILED(OutPtr(cls));
     KX_RETURN_IF_FAILED(core_->CheckOpen());
-    if (ClassRec* c = core_->FindClass(FromBstr(name))) *cls = ClassCom(*core_, c);
+    if (ClassRec* c = core_->FindClass(BstrView(name))) *cls = ClassCom(*core_, c);
     return S_OK;
   }
   HRESULT get_DataDefinition(BSTR name, IKXQClass** def) override {
     KX_RETURN_IF_FAILED(OutPtr(def));
     KX_RETURN_IF_FAILED(core_->CheckOpen());
-    ClassRec* c = core_->FindClass(FromBstr(name));
+    ClassRec* c = core_->FindClass(BstrView(name));
     if (c && c->definition) *def = ClassCom(*core_, c);
     return S_OK;
   }
@@ -537,7 +537,7 @@ IKXQSchema* SchemaCom(StoreCore& core) {
 
 ClassRec* ClassFromVariant(StoreCore& core, const VARIANT& in) {
   const VARIANT* v = V_VT(&in) == (VT_BYREF | VT_VARIANT) ? in.pvarVal : &in;
-  if (V_VT(v) == VT_BSTR) return core.FindClass(FromBstr(v->bstrVal));
+  if (V_VT(v) == VT_BSTR) return core.FindClass(BstrView(v->bstrVal));
   if ((V_VT(v) == VT_DISPATCH || V_VT(v) == VT_UNKNOWN) && v->punkVal) {
     IKXQClass* cls = nullptr;
     if (FAILED(v->punkVal->QueryInterface(IID_IKXQClass, reinterpret_cast<void**>(&cls))) || !cls)
@@ -545,7 +545,7 @@ ClassRec* ClassFromVariant(StoreCore& core, const VARIANT& in) {
     BSTR name = nullptr;
     cls->get_Name(&name);
     cls->Release();
-    ClassRec* rec = core.FindClass(FromBstr(name));
+    ClassRec* rec = core.FindClass(BstrView(name));
     SysFreeString(name);
     return rec;
   }

@@ -202,7 +202,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
     rec->id = id;
     rec->live = false;
     o = rec.get();
-    objects_[id] = std::move(rec);
+    KeepObject(std::move(rec));
   }
   ClassRec* cls = nullptr;
   if (so.exists) {

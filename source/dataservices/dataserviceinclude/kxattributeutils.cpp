@@ -1,5 +1,8 @@
 #include "kxattributeutils.h"
 
+#include <array>
+#include <cstdint>
+
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
@@ -27,6 +30,32 @@ _variant_t TextVariant(const OLECHAR* text) {
   value.vt = VT_BSTR;
   value.bstrVal = copy;
   return value;
+}
+
+// A name as a BSTR for the store's calls. The names asked for are nearly
+// always the same few literals, each asked for many times a request: their
+// copies are kept by the address of the text, and a kept copy is used only
+// while the text there is still the same.
+const _bstr_t& NameText(const OLECHAR* name) {
+  struct Kept {
+    const OLECHAR* at = nullptr;
+    _bstr_t text;
+  };
+  thread_local std::array<Kept, 64> kept;
+  static const _bstr_t none;
+  if (name == nullptr) return none;
+  Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
+  if (slot.at == name) {
+    // Compared character by character: the text there may now be shorter.
+    const std::u16string_view text = slot.text.view();
+    size_t i = 0;
+    while (i < text.size() && name[i] == text[i]) ++i;
+    if (i == text.size() && name[i] == 0) return slot.text;
+  }
+  slot.at = nullptr;
+  slot.text = _bstr_t(name);
+  slot.at = name;
+  return slot.text;
 }
 
 [[noreturn]] void RaisePointer(KXComException& ctx, int line) {
@@ -149,9 +178,8 @@ void GetAttribute(IKXQObject* object, IKXQAttributePtr& attribute, const OLECHAR
   KXComException ctx = KXComException::Silent();
   if (object == nullptr) RaisePointer(ctx, __LINE__);
   attribute = nullptr;
-  _bstr_t bname(name);
-  _variant_t copy(selector);
-  KX_CHECK(ctx, object->get_Attribute(bname, copy, &attribute));
+  // An [in] VARIANT goes by value and stays the caller's: no copy needed.
+  KX_CHECK(ctx, object->get_Attribute(NameText(name), selector, &attribute));
 }
 
 bool GetAttributeBoolean(IKXQAttribute* attribute, bool* hasValue) {
@@ -330,7 +358,12 @@ bool IsObjectOfClass(IKXQObject* object, const OLECHAR* className) {
   if (object == nullptr) return false;
   KXComException ctx = KXComException::Silent();
   VARIANT_BOOL is = VARIANT_FALSE;
-  KX_CHECK(ctx, object->IsOfClass(_variant_t(className), &is));
+  // The name is lent to the call, not copied for it.
+  VARIANT name;
+  VariantInit(&name);
+  name.vt = VT_BSTR;
+  name.bstrVal = NameText(className);
+  KX_CHECK(ctx, object->IsOfClass(name, &is));
   return is != VARIANT_FALSE;
 }
 
@@ -342,7 +375,7 @@ bool ClassHasAttribute(IKXQObject* object, const OLECHAR* attributeName) {
   if (!cls) RaisePointer(ctx, __LINE__);
   VARIANT_BOOL has = VARIANT_FALSE;
   // The test's HRESULT is not examined: a failed test answers false.
-  (void)cls->HasAttribute(_bstr_t(attributeName), &has);
+  (void)cls->HasAttribute(NameText(attributeName), &has);
   return has == VARIANT_TRUE;
 }
 

@@ -18,8 +18,10 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
   list.CurrentPage = status;
   if (status < 1 || status > 4) return;
   const _variant_t first(1);
-  for (const IKXQObjectPtr& datasheet : ClassInstances(main, u"Datasheet")) {
-    if (HasValueAt(datasheet, kPageSets[status - 1], first)) {
+  const std::vector<IKXQObjectPtr> datasheets = ClassInstances(main, u"Datasheet");
+  list.Reserve(datasheets.size());
+  for (const IKXQObjectPtr& datasheet : datasheets) {
+    if (LiveObjectHasValueAt(datasheet, kPageSets[status - 1], first)) {
       list.AddDatasheet(main.m_pApplication, datasheet);
     }
   }

@@ -117,17 +117,18 @@ HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQT
     CheckPointerArgument(ctx, application);
     _bstr_t templateId;
     GetAttributeString(document, templateId, u"TemplateId", -1);
-    const bool isPage = IsPageObject(document);
+    // Whether the document is a page matters only to the error text and to
+    // status copies: the current template of a document does without it.
     if (templateId.length() == 0) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              isPage ? u"Page has no recorded Template name"
-                                     : u"Datasheet has no recorded Template name");
+                              IsPageObject(document) ? u"Page has no recorded Template name"
+                                                     : u"Datasheet has no recorded Template name");
     }
     IKXQTemplateLibraryPtr library;
     KX_CHECK(ctx, application->get_TemplateLibrary(&library));
     if (!library) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     _variant_t version;
-    if (status != 1 && isPage) {
+    if (status != 1 && IsPageObject(document)) {
       _bstr_t checknum;
       GetAttributeString(document, checknum, u"Checknum", -1);
       version = checknum;

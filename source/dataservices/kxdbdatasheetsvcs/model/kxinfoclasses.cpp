@@ -71,10 +71,16 @@ const RecordNames& Names() {
 // The response's attribute list for one record's element.
 class RecordAttributes {
  public:
-  explicit RecordAttributes(IKXQResponse* response) : m_response(response) {
+  explicit RecordAttributes(IKXQResponse* response, IKXQXMLAttributes* reused = nullptr)
+      : m_response(response) {
     if (m_response == nullptr) {
       ThrowKXComExceptionHrAt(m_ctx, KX_HERE(kFile), E_FAIL,
                               u"Cannot access the KXQResponse object to write to it");
+    }
+    if (reused != nullptr) {
+      m_attributes = reused;
+      KX_CHECK(m_ctx, m_attributes->Clear());
+      return;
     }
     KX_CHECK(m_ctx, m_response->NewAttributes(&m_attributes));
   }
@@ -132,6 +138,16 @@ bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
   return has != VARIANT_FALSE;
 }
 
+bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
+  IKXQAttributePtr attribute;
+  GetAttributeInterfaceAt(object, name, attribute, -1);
+  if (!attribute) return false;
+  KXComException ctx = KXComException::Silent();
+  VARIANT_BOOL has = VARIANT_FALSE;
+  KX_CHECK(ctx, attribute->HasValue(index, &has));
+  return has != VARIANT_FALSE;
+}
+
 _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName) {
   if (templateName.length() == 0) return objectName;
   return _bstr_t(std::u16string(objectName.view()) + u": " + std::u16string(templateName.view()));
@@ -173,7 +189,13 @@ void WriteDatasheetList(MainContext& main, const KXDatasheetInfoList& list) {
   XMLReply::BeginMessage(main, u"App", -1);
   XMLReply::AddLongAttribute(main, u"CurrentPage", list.CurrentPage);
   XMLReply::StartElement(main, u"Documents");
-  for (int32_t i = 0; i < list.GetCount(); ++i) list.GetAt(i).WriteXML(main.m_pResponse);
+  // One attribute list serves every record: made once, cleared for each.
+  _com_ptr_t<IKXQXMLAttributes> attributes;
+  if (main.m_pResponse != nullptr) {
+    KXComException ctx = KXComException::Silent();
+    KX_CHECK(ctx, main.m_pResponse->NewAttributes(&attributes));
+  }
+  list.WriteRecords(main.m_pResponse, attributes);
   XMLReply::EndElement(main, u"Documents");
   XMLReply::EndMessage(main);
 }
@@ -192,10 +214,10 @@ void WriteDiagramList(MainContext& main, const KXDiagramInfoList& list, bool sha
 
 // ---- records ----------------------------------------------------------------
 
-void KXDatasheetInfo::WriteXML(IKXQResponse* response) const {
+void KXDatasheetInfo::WriteXML(IKXQResponse* response, IKXQXMLAttributes* reused) const {
   if (Status == 0 && !Scoped) return;
   const RecordNames& n = Names();
-  RecordAttributes attributes(response);
+  RecordAttributes attributes(response, reused);
   attributes.Add(n.status, _variant_t(static_cast<int>(Status)));
   attributes.AddString(n.name, Name);
   attributes.AddString(n.title, Title);
@@ -233,8 +255,58 @@ void KXDatasheetInfoList::Add(std::unique_ptr<KXDatasheetInfo> info, bool always
   KXDBDatasheetSvcs::AppendNaturalKey(info->Title, m_titles);
   const Key key{info->Status, info->DocumentId, static_cast<uint32_t>(at),
                 static_cast<uint32_t>(m_titles.size() - at)};
-  m_entries.push_back({key, m_added++, alwaysAdd, std::move(info)});
+  Entry entry{key, m_added++, alwaysAdd, std::move(info)};
+  entry.made = m_made++;
+  m_entries.push_back(std::move(entry));
   m_sorted = false;
+}
+
+void KXDatasheetInfoList::Reserve(size_t records) {
+  // Texts and title keys of a typical record: a few dozen characters.
+  constexpr size_t kTextsPerRecord = 64;
+  constexpr size_t kTitleKeyPerRecord = 32;
+  m_entries.reserve(m_entries.size() + records);
+  m_pending.reserve(m_pending.size() + records);
+  m_texts.reserve(m_texts.size() + records * kTextsPerRecord);
+  m_titles.reserve(m_titles.size() + records * kTitleKeyPerRecord);
+}
+
+void KXDatasheetInfoList::MakeRecord(const Pending& pending, const Key& key,
+                                     KXDatasheetInfo& info) const {
+  info.DocumentId = key.documentId;
+  info.Status = key.status;
+  _bstr_t* const texts[] = {&info.Name, &info.Title, &info.Case, &info.Revision};
+  size_t at = pending.textAt;
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    if ((pending.nulls & (1u << i)) == 0) {
+      *texts[i] = _bstr_t(std::u16string_view(m_texts.data() + at, pending.lengths[i]));
+    }
+    at += pending.lengths[i];
+  }
+  info.Scoped = pending.scoped;
+  info.Type = pending.type;
+}
+
+void KXDatasheetInfoList::MakeRecord(Entry& entry) const {
+  auto info = std::make_unique<KXDatasheetInfo>();
+  MakeRecord(m_pending[entry.pending], entry.key, *info);
+  entry.info = std::move(info);
+  entry.pending = kNone;
+  entry.made = m_made++;
+}
+
+void KXDatasheetInfoList::WriteRecords(IKXQResponse* response,
+                                       IKXQXMLAttributes* attributes) const {
+  Sort();
+  for (const Entry& entry : m_entries) {
+    if (entry.info) {
+      entry.info->WriteXML(response, attributes);
+      continue;
+    }
+    KXDatasheetInfo record;
+    MakeRecord(m_pending[entry.pending], entry.key, record);
+    record.WriteXML(response, attributes);
+  }
 }
 
 int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b,
@@ -269,7 +341,7 @@ void KXDatasheetInfoList::Sort() const {
     // object named again in one request is offered again).
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
-      if (i + 1 == end || (entry.alwaysAdd && entry.info->Status == 0)) {
+      if (i + 1 == end || (entry.alwaysAdd && entry.key.status == 0)) {
         kept.push_back(std::move(entry));
       }
     }
@@ -282,17 +354,31 @@ void KXDatasheetInfoList::Sort() const {
 void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, const OLECHAR* name,
                                       const OLECHAR* title, const OLECHAR* caseName,
                                       const OLECHAR* revision, int32_t type, bool scoped) {
-  auto info = std::make_unique<KXDatasheetInfo>();
-  info->DocumentId = ObjectId(document);
-  info->Status = status;
-  info->Name = name;
-  info->Title = title;
-  info->Case = caseName;
-  info->Revision = revision;
-  info->Scoped = scoped;
-  info->Type = type;
+  const int32_t documentId = ObjectId(document);
+  Pending pending{};
+  pending.textAt = static_cast<uint32_t>(m_texts.size());
+  const OLECHAR* const texts[] = {name, title, caseName, revision};
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    if (texts[i] == nullptr) {
+      pending.nulls = static_cast<uint8_t>(pending.nulls | (1u << i));
+      continue;
+    }
+    const size_t length = kx_wcslen(texts[i]);
+    m_texts.append(texts[i], length);
+    pending.lengths[i] = static_cast<uint32_t>(length);
+  }
+  pending.scoped = scoped;
+  pending.type = type;
   if (CurrentPage == 0 && status >= 1) CurrentPage = status;
-  Add(std::move(info), false);
+  const size_t at = m_titles.size();
+  KXDBDatasheetSvcs::AppendNaturalKey(title, m_titles);
+  const Key key{status, documentId, static_cast<uint32_t>(at),
+                static_cast<uint32_t>(m_titles.size() - at)};
+  Entry entry{key, m_added++, false, nullptr};
+  entry.pending = static_cast<uint32_t>(m_pending.size());
+  m_pending.push_back(pending);
+  m_entries.push_back(std::move(entry));
+  m_sorted = false;
 }
 
 void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject* datasheet) {
@@ -317,7 +403,7 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
   const _variant_t first(1);
   for (int32_t status = 2; status <= 4; ++status) {
-    if (KXDBDatasheetSvcs::HasValueAt(datasheet, kPageSets[status - 2], first)) {
+    if (KXDBDatasheetSvcs::LiveObjectHasValueAt(datasheet, kPageSets[status - 2], first)) {
       AddDocument(status, datasheet, name, title, caseName, revision, type, scoped);
     }
   }
@@ -371,20 +457,27 @@ int32_t KXDatasheetInfoList::GetCount() const {
 
 const KXDatasheetInfo& KXDatasheetInfoList::GetAt(int32_t index) const {
   Sort();
-  return *m_entries.at(static_cast<size_t>(index)).info;
+  Entry& entry = m_entries.at(static_cast<size_t>(index));
+  if (!entry.info) MakeRecord(entry);
+  return *entry.info;
 }
 
 void KXDatasheetInfoList::RemoveAll() {
-  // The records go in the order they were made, not in sorted order: memory
-  // given back as it was taken spares a long listing most of its cache
-  // misses.
-  std::vector<std::unique_ptr<KXDatasheetInfo>> made(m_added);
-  for (Entry& entry : m_entries) made[entry.order] = std::move(entry.info);
+  // The records go in the order they were made (a version record when it
+  // was first asked for), not in sorted order: memory given back as it was
+  // taken spares a long listing most of its cache misses.
+  std::vector<std::unique_ptr<KXDatasheetInfo>> made(m_made);
+  for (Entry& entry : m_entries) {
+    if (entry.info) made[entry.made] = std::move(entry.info);
+  }
   m_entries.clear();
   made.clear();
   m_titles.clear();
+  m_pending.clear();
+  m_texts.clear();
   m_sorted = true;
   m_added = 0;
+  m_made = 0;
   CurrentPage = 0;
 }
 

@@ -46,8 +46,10 @@ struct KXDatasheetInfo {
   _bstr_t DatasheetCategory{u"General"};
 
   // Writes the "Datasheet" element into the element open in `response`; a
-  // creation entry out of the user's scope writes nothing.
-  void WriteXML(IKXQResponse* response) const;
+  // creation entry out of the user's scope writes nothing. `attributes`, a
+  // list of the response's made before, is cleared and used for the
+  // element; without it a new list is made.
+  void WriteXML(IKXQResponse* response, IKXQXMLAttributes* attributes = nullptr) const;
 };
 
 struct KXDiagramInfo {
@@ -77,6 +79,9 @@ class KXDatasheetInfoList {
   // DocumentId 0).
   void AddDocument(int32_t status, IKXQObject* document, const OLECHAR* name, const OLECHAR* title,
                    const OLECHAR* caseName, const OLECHAR* revision, int32_t type, bool scoped);
+  // Room for about `records` more version records, made at once rather than
+  // grown record by record in a long listing.
+  void Reserve(size_t records);
   // Every version of a datasheet (current always; submitted, checked and
   // issued when their page list holds a page). A summary sheet that the
   // active project cannot see adds nothing.
@@ -95,6 +100,9 @@ class KXDatasheetInfoList {
   bool Find(const KXDatasheetInfo& key, int32_t* index) const;
   int32_t GetCount() const;
   const KXDatasheetInfo& GetAt(int32_t index) const;
+  // Every record's element in order, as each record's WriteXML writes it,
+  // all with the one attribute list given (may be null: a list each).
+  void WriteRecords(IKXQResponse* response, IKXQXMLAttributes* attributes) const;
   // Frees every record: the list is as new ("CurrentPage" 0 again).
   void RemoveAll();
 
@@ -108,22 +116,42 @@ class KXDatasheetInfoList {
     uint32_t titleAt;
     uint32_t titleLength;
   };
+  static constexpr uint32_t kNone = UINT32_MAX;
   struct Entry {
     Key key;
     uint32_t order;  // order of adding
     bool alwaysAdd;
-    std::unique_ptr<KXDatasheetInfo> info;
+    std::unique_ptr<KXDatasheetInfo> info;  // null while the record waits
+    uint32_t pending = kNone;               // index in m_pending while it waits
+    uint32_t made = 0;                      // order of making the record
+  };
+  // A version record not made yet: its texts (name, title, case, revision)
+  // stand one after another in m_texts. A version record is made only when
+  // it is asked for (GetAt); WriteRecords writes it from its texts. A long
+  // listing then keeps no record of its own among what reading the store
+  // left behind, nor frees one afterwards.
+  struct Pending {
+    uint32_t textAt;
+    uint32_t lengths[4];
+    uint8_t nulls;  // bit i: text i was null
+    bool scoped;
+    int32_t type;
   };
   // `CompareDatasheetInfo` on keys; `bPool` holds the title key of `b`.
   int CompareKeys(const Key& a, const Key& b, const std::u16string& bPool) const;
   int CompareKeys(const Key& a, const Key& b) const { return CompareKeys(a, b, m_titles); }
   void Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd);
   void Sort() const;
+  void MakeRecord(Entry& entry) const;
+  void MakeRecord(const Pending& pending, const Key& key, KXDatasheetInfo& info) const;
 
   mutable std::vector<Entry> m_entries;
   std::u16string m_titles;  // the title keys, one after another
+  mutable std::vector<Pending> m_pending;
+  mutable std::u16string m_texts;
   mutable bool m_sorted = true;
   uint32_t m_added = 0;
+  mutable uint32_t m_made = 0;
 };
 
 class KXDiagramInfoList {
@@ -185,6 +213,10 @@ std::vector<IKXQObjectPtr> ClassInstances(MainContext& main, const OLECHAR* clas
 // Whether the object has the attribute and a value at `index` (VT_EMPTY:
 // any value), the value-present test of page lists and drawings.
 bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
+// The same for an object known to be live (one of a class's instances):
+// the store answers no attribute for a name the class lacks, so the class is
+// not asked first.
+bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
 // A creation entry's title: "OBJECT: TEMPLATE", or the object's name alone
 // for a template without name.
 _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName);

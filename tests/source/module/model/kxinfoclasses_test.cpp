@@ -117,6 +117,39 @@ TEST(DatasheetInfo, WrittenAttributes) {
   EXPECT_EQ(Written(scoped), "") << "a creation entry out of scope is kept but not written";
 }
 
+// A list written whole with one attribute list writes what its records
+// write one by one, also for records added after it was first read; a text
+// given as null stays null in the record, an empty one empty.
+TEST(DatasheetInfoList, WrittenWholeAsRecordByRecord) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  list.Reserve(2);
+  list.AddDocument(1, store.Object(200), u"n", u"Pump 10", u"Design", nullptr, 1, true);
+  list.AddTemplateEntry(u"T", u"Tank", store.Object(100), u"TDS", false, u"Rotating", true);
+  ASSERT_EQ(list.GetCount(), 2);
+  list.AddDocument(2, store.Object(300), nullptr, u"Pump 2", u"", u"", 3, false);
+  list.AddDocument(1, store.Object(300), u"a<b", u"Pump 2", u"Design", u"B", 2, true);
+  ASSERT_EQ(list.GetCount(), 4);
+  auto whole = kx::host::MakeRef<kx::host::Response>();
+  IKXQXMLAttributes* shared = nullptr;
+  ASSERT_EQ(S_OK, whole->NewAttributes(&shared));
+  list.WriteRecords(whole.get(), shared);
+  shared->Release();
+  std::string oneByOne;
+  for (int32_t i = 0; i < list.GetCount(); ++i) oneByOne += Written(list.GetAt(i));
+  EXPECT_EQ(Narrow(whole->text().c_str()), oneByOne);
+  EXPECT_NE(oneByOne.find("Name=\"a&lt;b\" Title=\"Pump 2\" DocumentId=\"300\""),
+            std::string::npos);
+  const KXDatasheetInfo& submitted = list.GetAt(3);
+  ASSERT_EQ(submitted.Status, 2);
+  EXPECT_EQ(static_cast<const OLECHAR*>(submitted.Name), nullptr);
+  ASSERT_NE(static_cast<const OLECHAR*>(submitted.Revision), nullptr);
+  EXPECT_EQ(submitted.Revision.length(), 0u);
+  EXPECT_EQ(Narrow(list.GetAt(1).Revision), "B");
+  EXPECT_EQ(list.GetAt(1).Type, 2);
+  EXPECT_EQ(static_cast<const OLECHAR*>(list.GetAt(2).Revision), nullptr);
+}
+
 TEST(DatasheetInfoList, EveryVersionOfAStoredDatasheet) {
   ModelStore store;
   KXDatasheetInfoList list;
