@@ -17,9 +17,9 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
-#include "main/mainworkers.h"
 #include "support/triggersfixture.h"
 
 using namespace kx::test::triggers;
