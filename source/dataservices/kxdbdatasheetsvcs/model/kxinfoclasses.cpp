@@ -127,8 +127,7 @@ int CompareDiagramInfo(const KXDiagramInfo& a, const KXDiagramInfo& b) {
   return byName < 0 ? -1 : byName > 0 ? 1 : 0;
 }
 
-bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
-  if (!ClassHasAttribute(object, name)) return false;
+bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
   IKXQAttributePtr attribute;
   GetAttributeInterfaceAt(object, name, attribute, -1);
   if (!attribute) return false;
@@ -138,14 +137,8 @@ bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
   return has != VARIANT_FALSE;
 }
 
-bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
-  IKXQAttributePtr attribute;
-  GetAttributeInterfaceAt(object, name, attribute, -1);
-  if (!attribute) return false;
-  KXComException ctx = KXComException::Silent();
-  VARIANT_BOOL has = VARIANT_FALSE;
-  KX_CHECK(ctx, attribute->HasValue(index, &has));
-  return has != VARIANT_FALSE;
+bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
+  return ClassHasAttribute(object, name) && LiveObjectHasValueAt(object, name, index);
 }
 
 _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName) {
