@@ -1,7 +1,10 @@
 // The host program's own steps on the sample plant: change events held
 // between calls, the module detached and attached again with other
 // settings, and the module's other data-service slots.
+#include <cctype>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,6 +76,77 @@ TEST_F(KxqhostHostStepsTest, HeldEventsMergeAndAGonePageGivesAWarning) {
                            "<XMLMessage TargetId=\"1001\" Status=\"1\"><ShowRealField "
                            "PageId=\"1011\" FieldId=\"103\""))
       << plain.out;
+}
+
+// Every message of the module, sent while it is detached, fails with the
+// same clear error and changes nothing (none may crash the host); after
+// `attach` requests are served again.
+TEST_F(KxqhostHostStepsTest, EveryMessageFailsWhileDetachedAndAttachBringsThemBack) {
+  // The module's messages, in the order of its map.
+  std::istringstream names(
+      "ListDatasheetsByObject ListDatasheetsByTemplate ListDatasheetsByStatus "
+      "ListDatasheetsByField ListDiagrams ListDiagramsByObject ListSharedDiagrams "
+      "ListTemplates ListCachedTemplates CreateDocuments WithdrawDocuments SubmitDocuments "
+      "CheckDocuments IssueDocuments OpenDocuments PrintDocuments ExportDocuments "
+      "RenameDocuments CloseDocuments GetTemplateFile GetTemplateFromDB GetSourceFromDB "
+      "SetQMFDBTemplate GetBitmapFile GetSourceFile ListDimensions ListDimensionSets "
+      "ListDimensionUnits ChangeDimensionSet ChangeDimensionUnit ListDatasheetDimensions "
+      "ListDatasheetDimensionSets ListDatasheetDimensionUnits ChangeDatasheetDimensionSet "
+      "ChangeDatasheetDimensionUnit ShowFieldObjects HideFieldObjects AddFieldObjects "
+      "RemoveFieldObjects DeleteFieldObjects ShowPrimaryObjects ShowFieldCase "
+      "HideFieldCase CopyFieldCase ListDatasheetObjects RecaseDocuments ListHolds "
+      "CreateHold CloseHold GetFieldProperties SetFieldProperties GetFieldStatus "
+      "SetFieldStatus GetFieldFormat SetFieldFormat GetOptions SetUnit GetUnits "
+      "SetStringField SetRealField SetIntegerField SetDateField SetBoolField SetRadioField "
+      "SetCheckField SetSketchField CreateAnnotation SetAnnotation MoveAnnotation "
+      "ListDatasheetFilters ApplyDatasheetFilter GetConfigurations GetObjectFilters "
+      "PackObjects DatasheetOverspill ListDatasheetSorts ApplyDatasheetSort "
+      "GetDocumentHelp GetFieldHelp SetQualifier ListTemplatePages "
+      "ListTemplatePagesByObject InsertPages DeletePage RenamePage MovePage OpenPage "
+      "ListPageObjects SetPageCase PageLayout GetFieldObject MakeSummaryProjectWide "
+      "ValidateTemplates UpdateTemplates GetInfoForReport CompareDocuments ComparePages");
+  std::vector<std::string> messages;
+  for (std::string name; names >> name;) messages.push_back(name);
+  ASSERT_EQ(messages.size(), 97u);
+  const std::filesystem::path requests =
+      std::filesystem::path(KXQHOST_SOURCE_DIR) / "examples" / "requests";
+  std::string script = "detach\n";
+  for (const std::string& name : messages) {
+    std::string file;  // "GetTemplateFromDB" -> "get-template-from-db"
+    for (size_t i = 0; i < name.size(); ++i) {
+      const bool upper = std::isupper(static_cast<unsigned char>(name[i])) != 0;
+      if (upper && i > 0 && std::islower(static_cast<unsigned char>(name[i - 1])) != 0) file += '-';
+      file += static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+    }
+    std::string step =
+        "! request " + name + " <<END\n<XMLMessage><" + name + "/></XMLMessage>\nEND\n";
+    for (const std::string& candidate : {file + ".xml", file + ".txt", name + ".txt"}) {
+      if (std::filesystem::exists(requests / candidate)) {
+        step = "! request " + name + " " + (requests / candidate).string() + "\n";
+        break;
+      }
+    }
+    script += step;
+  }
+  script += "attach\nrequest GetConfigurations " + (requests / "get-configurations.txt").string() +
+            "\n" + SetReal("1011", "103", "395");
+  const Outcome outcome = Run(script, {"--events"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string error = "<KXError Desc=\"Not attached to a host application\" HR=\"E_FAIL\"";
+  size_t refused = 0;
+  for (size_t at = outcome.err.find(error); at != std::string::npos;
+       at = outcome.err.find(error, at + 1)) {
+    ++refused;
+  }
+  EXPECT_EQ(refused, messages.size()) << outcome.err;
+  // Nothing changed, raised or was sent before the attach.
+  const size_t attached = outcome.out.find("## attach\n");
+  ASSERT_NE(attached, std::string::npos) << outcome.out;
+  const std::string detached = outcome.out.substr(0, attached);
+  for (const char* change : {"== store", "== event", "== sent file", "== drawing"}) {
+    EXPECT_FALSE(Has(detached, change)) << detached;
+  }
+  EXPECT_TRUE(Has(outcome.out.substr(attached), "== store changed #101: RatedFlow")) << outcome.out;
 }
 
 // The tracer takes its configuration from the first attach of the process;

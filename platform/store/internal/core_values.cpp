@@ -357,10 +357,15 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
   if (it == watchers_.end()) return;
   const uint64_t k = it->first;
   // A copy: the observer may read values and so record new watchers. By
-  // trigger, then key.
+  // owner, trigger name, then key: the same change fires in the same order
+  // in every run, whatever the order the triggers were loaded or made in.
   std::vector<TriggerItem*> items(it->second.begin(), it->second.end());
   std::sort(items.begin(), items.end(), [](const TriggerItem* x, const TriggerItem* y) {
-    if (x->trigger != y->trigger) return std::less<const TriggerRec*>()(x->trigger, y->trigger);
+    const TriggerRec& a = *x->trigger;
+    const TriggerRec& b = *y->trigger;
+    if (a.owner != b.owner) return a.owner < b.owner;
+    if (a.name != b.name) return a.name < b.name;
+    if (&a != &b) return std::less<const TriggerRec*>()(&a, &b);
     return *x->key < *y->key;
   });
   for (TriggerItem* item : items) {

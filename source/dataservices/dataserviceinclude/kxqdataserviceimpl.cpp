@@ -82,6 +82,11 @@ HRESULT ServeDataServiceRequest(HostConnection& host, IKXQRequestContext* contex
     // into this request's errors.
     ClearThreadErrorInfo();
     host.HoldRequest(context);
+    // Between detach and the next attach there is no application, and
+    // every handler needs it (or its store): refuse before any of them runs.
+    if (host.m_pApplication == nullptr) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
+    }
     bool quiet = false;
     const HRESULT hr = call(data, &quiet);
     if (quiet && FAILED(hr)) return hr;

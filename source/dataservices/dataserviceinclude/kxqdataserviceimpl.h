@@ -59,7 +59,9 @@ class HostConnection {
 
 // The body of both request operations: clears the thread's error
 // information, holds `context` and its response, runs `call(data, &quiet)`
-// (the handler) and finishes the request when it succeeds. A failure is
+// (the handler) and finishes the request when it succeeds. While detached
+// (no application) no handler runs: the request fails with E_FAIL, "Not
+// attached to a host application", and changes nothing. A failure is
 // returned with the thread's error information, in "<KXError" form; one
 // that `call` marks quiet comes back as it is, without error information.
 // Ends at the outermost boundary: nothing is thrown.

@@ -2,6 +2,8 @@
 // deletion, undefined attributes, classes, units, filters, triggers.
 #include <algorithm>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "com/enumvariant.h"
 #include "store_test_support.h"
@@ -454,6 +456,52 @@ TEST_F(ModelTest, ItemsResetWhileOpenRecordTheirLaterReadsAndAllFireInKeyOrder) 
   }
   SafeArrayDestroy(keys);
   EXPECT_EQ(fired, expected);  // by key, whatever the order of the reads
+}
+
+// Records the trigger items fired, in the order the observer hears them.
+class FiringObserver : public StoreObserver {
+ public:
+  void TriggerFired(LONG owner, const std::u16string& trigger, const std::u16string& key) override {
+    fired.push_back(std::to_string(owner) + " " + _bstr_t(trigger.c_str()).utf8() + " " +
+                    _bstr_t(key.c_str()).utf8());
+  }
+  std::vector<std::string> fired;
+};
+
+// Several triggers that read one value fire by owner, then name, then key,
+// whichever order they were made in (and so wherever they lie in memory).
+TEST(TriggerOrder, OneChangeFiresItsTriggersByOwnerThenName) {
+  struct Made {
+    LONG owner;
+    const char16_t* name;
+  };
+  const std::vector<Made> forward = {{11, u"Field"}, {11, u"Datasheet"}, {10, u"SSPF"}};
+  const std::vector<Made> backward(forward.rbegin(), forward.rend());
+  for (const std::vector<Made>* order : {&forward, &backward}) {
+    TempDir dir;
+    auto store = OpenPlant(dir.File("plant.kxq"));
+    ASSERT_TRUE(store);
+    FiringObserver observer;
+    store->SetObserver(&observer);
+    auto tag = Attr(Obj(*store, 20), u"Tag");
+    std::vector<_com_ptr_t<IKXQTrigger>> triggers;
+    for (const Made& made : *order) {
+      _com_ptr_t<IKXQTrigger> t;
+      ASSERT_EQ(Obj(*store, made.owner)->get_Trigger(_bstr_t(made.name), &t), S_OK);
+      for (const char16_t* key : {u"b", u"a"}) {
+        ASSERT_EQ(t->BeginItem(_variant_t(key)), S_OK);
+        Get(tag);
+        ASSERT_EQ(t->EndItem(), S_OK);
+      }
+      triggers.push_back(t);
+    }
+    ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101Z")), S_OK);
+    EXPECT_EQ(observer.fired,
+              (std::vector<std::string>{"10 SSPF a", "10 SSPF b", "11 Datasheet a",
+                                        "11 Datasheet b", "11 Field a", "11 Field b"}))
+        << (order == &forward ? "made forward" : "made backward");
+    store->SetObserver(nullptr);
+  }
 }
 
 TEST_F(ModelTest, ReadsCollectedWithoutAnItemFireTheItemTheyAreReplayedInto) {

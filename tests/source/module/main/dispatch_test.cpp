@@ -64,8 +64,13 @@ class RequestProtocolTest : public ::testing::Test {
     ResetSeams();
     service_ = CreateInProcessMain();
     ASSERT_TRUE(service_);
+    // A host attaches the module before its first request.
+    ASSERT_EQ(host_.Attach(service_.get()), S_OK);
   }
-  void TearDown() override { ResetSeams(); }
+  void TearDown() override {
+    host_.Detach();
+    ResetSeams();
+  }
 
   struct Sent {
     HRESULT hr;
@@ -85,6 +90,7 @@ class RequestProtocolTest : public ::testing::Test {
 
   Main& main() { return MainOf(service_.get()); }
 
+  kx::host::Host host_;
   Ref<IKXQDataService> service_;
 };
 
@@ -237,6 +243,34 @@ TEST_F(RequestProtocolTest, StaleErrorInformationDoesNotLeakIntoARequest) {
   SysFreeString(description);
   info->Release();
   EXPECT_EQ(text.find("left over"), std::string::npos) << text;
+}
+
+// Detached, the module has no application to serve a request with: both
+// request operations refuse before any worker runs; attached again, it
+// serves them.
+TEST_F(RequestProtocolTest, DetachedModuleRefusesRequestsUntilAttachedAgain) {
+  ASSERT_EQ(service_->Detach(), S_OK);
+  const Sent sent = Send(u"CreateAnnotation");
+  EXPECT_EQ(sent.hr, E_FAIL);
+  EXPECT_TRUE(Seams().calls.empty());
+  EXPECT_TRUE(sent.response->text().empty());
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  const std::string text = Narrow(description);
+  SysFreeString(description);
+  info->Release();
+  EXPECT_EQ(text.rfind("<KXError Desc=\"Not attached to a host application\" HR=\"E_FAIL\"", 0), 0u)
+      << text;
+  VARIANT extra;
+  VariantInit(&extra);
+  _bstr_t name(u"CreateAnnotation");
+  _bstr_t body(u"<XMLMessage/>");
+  EXPECT_EQ(service_->ProcessRequestWithResponse(name, body, sent.context.get(), extra), E_FAIL);
+  ASSERT_EQ(host_.Attach(service_.get()), S_OK);
+  EXPECT_EQ(Send(u"CreateAnnotation").hr, S_OK);
+  EXPECT_EQ(Seams().calls.size(), 1u);
 }
 
 TEST(MainAttach, SecondAttachKeepsOneReferenceToTheApplication) {
