@@ -20,8 +20,8 @@
 #include "com/wstr.h"
 #include "host/host.h"
 #include "main/main.h"
-#include "main/messagemap.h"
 #include "main/mainworkers.h"
+#include "main/messagemap.h"
 #include "store/admin.h"
 #include "store/database.h"
 

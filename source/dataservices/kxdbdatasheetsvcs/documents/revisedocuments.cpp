@@ -14,8 +14,8 @@
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "model/workertable.h"
 #include "model/scopedcurrent.h"
+#include "model/workertable.h"
 #include "xmlreply.h"
 
 using namespace KXDBDatasheetSvcs;

@@ -226,8 +226,8 @@ HRESULT AddSummarySheetPage(MainContext& main, IKXQObject* member, IKXQObject* d
   return ServeRequest(u"KXDBDatasheetSvcs::AddSummarySheetPage", kSilentFrame, work);
 }
 
-HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members, IKXQObject* page,
-                         IKXQTemplatePage* templatePage) {
+HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& members,
+                         IKXQObject* page, IKXQTemplatePage* templatePage) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page, u"Page to hold continuous list summary members is null");
     CheckPointerArgument(ctx, templatePage);

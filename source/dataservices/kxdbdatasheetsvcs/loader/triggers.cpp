@@ -15,10 +15,10 @@
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
-#include "model/workertable.h"
 #include "model/moduleidentity.h"
 #include "model/overspillutils.h"
 #include "model/scopedcurrent.h"
+#include "model/workertable.h"
 #include "variantutil.h"
 
 namespace {

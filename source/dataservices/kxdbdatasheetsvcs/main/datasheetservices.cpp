@@ -12,10 +12,10 @@
 #include "loader/kxdbdatasheetsummary.h"
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "main/main.h"
+#include "main/mainworkers.h"
 #include "main/module.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "main/mainworkers.h"
 #include "store/object.h"
 
 namespace {

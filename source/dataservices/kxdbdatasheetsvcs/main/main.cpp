@@ -11,8 +11,8 @@
 #include "kxvalueutils.h"
 #include "main/datasheetservices.h"
 #include "main/eventarguments.h"
-#include "main/module.h"
 #include "main/mainworkers.h"
+#include "main/module.h"
 #include "store/database.h"
 #include "store/object.h"
 

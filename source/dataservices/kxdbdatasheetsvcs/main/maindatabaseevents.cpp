@@ -12,10 +12,10 @@
 #include "loader/kxdbdatasheetsummary.h"
 #include "loader/triggers.h"
 #include "main/main.h"
+#include "main/mainworkers.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
-#include "main/mainworkers.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "main/main.h"
+#include "main/mainworkers.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
-#include "main/mainworkers.h"
 #include "saxschemaparser.h"
 #include "variantutil.h"
 

@@ -10,8 +10,8 @@
 #include "kxstoreutils.h"
 #include "loader/triggers.h"
 #include "main/main.h"
-#include "model/kxdbdatasheetutils.h"
 #include "main/mainworkers.h"
+#include "model/kxdbdatasheetutils.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
-#include "model/workertable.h"
 #include "model/scopedcurrent.h"
+#include "model/workertable.h"
 
 namespace {
 

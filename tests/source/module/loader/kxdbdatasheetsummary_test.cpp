@@ -1,12 +1,13 @@
 // Summary-sheet membership and datasheet cases, in-process: which member
 // gets a page, which page takes it, and what the clients are told.
+#include "loader/kxdbdatasheetsummary.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
-#include "loader/kxdbdatasheetsummary.h"
 #include "model/kxdbdatasheetpages.h"
 #include "support/mainfixture.h"
 
