@@ -29,14 +29,14 @@ void AppendAscii(std::u16string& out, const char* text) {
   while (*text) out.push_back(static_cast<char16_t>(*text++));
 }
 
-// Shared by text and attribute escaping; `attribute` adds the quote and the
-// white-space references.
 // A character written as it is in text and in attribute values alike.
 bool IsPlain(char16_t c) {
   return c >= 0x20 && c != u'&' && c != u'<' && c != u'>' && c != u'"' &&
          (c < 0xD800 || (c > 0xDFFF && c < 0xFFFE));
 }
 
+// Shared by text and attribute escaping; `attribute` adds the quote and the
+// white-space references.
 void AppendEscaped(std::u16string& out, std::u16string_view text, bool attribute) {
   out.reserve(out.size() + text.size());
   for (size_t i = 0; i < text.size(); ++i) {

@@ -277,6 +277,7 @@ class EntryLines final : public KXCETracerHook {
   bool Entered(const std::string& name) const {
     return text_.find(">>>> Enter " + name + "()") != std::string::npos;
   }
+  const std::string& text() const { return text_; }
 
  private:
   Tracer saved_;
@@ -322,14 +323,7 @@ TEST(MessageKitFrame, SilentLowSeverityAndAbsorbingFramesAsTheirContexts) {
 // A silent frame writes no entry line, yet names its method: a failure is
 // reported again under the name, in front of the chain it came with.
 TEST(MessageKitFrame, SilentFrameNamesItsMethodWithoutEntryLine) {
-  struct Lines final : KXCETracerHook {
-    void Write(const OLECHAR* text) override { written += text; }
-    std::u16string written;
-  } lines;
-  Tracer& tracer = GetTracer();
-  const Tracer saved = tracer;
-  tracer.hook = &lines;
-  tracer.level = kTraceLevelHigh;
+  EntryLines lines;
   const auto refuse = [](KXComException&) {
     return kx_set_error_info(E_ACCESSDENIED, u"refused by the store", u"test");
   };
@@ -337,10 +331,9 @@ TEST(MessageKitFrame, SilentFrameNamesItsMethodWithoutEntryLine) {
   const std::string error = U8(TakeThreadErrorDescription());
   const HRESULT unnamed = ServeRequest(nullptr, {.silent = true}, refuse);
   const std::string plain = U8(TakeThreadErrorDescription());
-  tracer = saved;
   EXPECT_EQ(named, E_ACCESSDENIED);
   EXPECT_EQ(unnamed, E_ACCESSDENIED);
-  EXPECT_EQ(U8(lines.written).find("Enter"), std::string::npos) << U8(lines.written);
+  EXPECT_EQ(lines.text().find("Enter"), std::string::npos) << lines.text();
   EXPECT_NE(error.find("/>\r\n<KXError Desc=\"refused by the store\" Src=\"test\""),
             std::string::npos)
       << error;

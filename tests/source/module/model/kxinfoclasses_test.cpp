@@ -25,13 +25,9 @@ std::vector<std::string> Keys(const KXDatasheetInfoList& list) {
   return keys;
 }
 
-std::string Written(const KXDatasheetInfo& info) {
-  auto response = kx::host::MakeRef<kx::host::Response>();
-  info.WriteXML(response.get());
-  return Narrow(response->text().c_str());
-}
-
-std::string Written(const KXDiagramInfo& info) {
+// What a record (datasheet or diagram) writes on a response of its own.
+template <class Info>
+std::string Written(const Info& info) {
   auto response = kx::host::MakeRef<kx::host::Response>();
   info.WriteXML(response.get());
   return Narrow(response->text().c_str());

@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "com/wstr.h"
-#include "kxattributeutils.h"
-#include "kxstoreutils.h"
 #include "storexml.h"
 #include "support/pagesfixture.h"
 
@@ -177,32 +175,9 @@ class ListOrderTest : public ::testing::Test {
                                            code + u"\"/>");
   }
   static std::string Reply(const kx::host::RequestResult& result) {
-    return result.succeeded() ? Narrow(result.reply)
-                              : "error: " + kx::test::pages::FirstDesc(result.error);
+    return kx::test::pages::ReplyText(result);
   }
-  // "#ID" per object value, the text otherwise, "-" for an empty slot.
-  std::vector<std::string> Values(long id, const char16_t* name) {
-    std::vector<std::string> values;
-    IKXQAttributePtr attribute;
-    GetAttributeInterface(host_.Object(id), name, attribute);
-    const int32_t count = attribute ? GetAttributeCount(attribute) : 0;
-    for (int32_t i = 1; i <= count; ++i) {
-      _variant_t value;
-      (void)attribute->GetValue(_variant_t(static_cast<LONG>(i)), _variant_t(), value.GetAddress());
-      if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
-        values.push_back("-");
-      } else if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) {
-        IKXQObjectPtr object;
-        GetAttributeAsObject(attribute, i, object);
-        values.push_back(object ? "#" + std::to_string(ObjectIdOf(object)) : "-");
-      } else {
-        _bstr_t text;
-        KXDBDatasheetSvcs::GetAttributeValueStringAt(attribute, i, text);
-        values.push_back(Narrow(text.length() > 0 ? text.view() : u""));
-      }
-    }
-    return values;
-  }
+  std::vector<std::string> Values(long id, const char16_t* name) { return host_.Values(id, name); }
   // What the vessel node and its two nozzle nodes show on the page.
   std::vector<std::string> Nodes(long page) {
     const std::vector<std::string> indices = Values(page, u"NodeIndices");

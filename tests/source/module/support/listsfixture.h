@@ -63,30 +63,7 @@ class ListsTest : public ::testing::Test {
     return host_.Request(message, u"<XMLMessage TargetId=\"" + target + u"\" Status=\"1\">" + body +
                                       u"</XMLMessage>");
   }
-  // "#ID" per object value, the text otherwise, "-" for an empty slot.
-  std::vector<std::string> Values(long id, const char16_t* name) {
-    std::vector<std::string> values;
-    IKXQAttributePtr attribute;
-    GetAttributeInterface(host_.Object(id), name, attribute);
-    if (!attribute) return values;
-    const int32_t count = GetAttributeCount(attribute);
-    for (int32_t i = 1; i <= count; ++i) {
-      _variant_t value;
-      (void)attribute->GetValue(_variant_t(static_cast<LONG>(i)), _variant_t(), value.GetAddress());
-      if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) {
-        IKXQObjectPtr object;
-        GetAttributeAsObject(attribute, i, object);
-        values.push_back(object ? "#" + std::to_string(ObjectIdOf(object)) : "-");
-      } else if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
-        values.push_back("-");
-      } else {
-        _bstr_t text;
-        KXDBDatasheetSvcs::GetAttributeValueStringAt(attribute, i, text);
-        values.push_back(Narrow(text.length() > 0 ? text.view() : u""));
-      }
-    }
-    return values;
-  }
+  std::vector<std::string> Values(long id, const char16_t* name) { return host_.Values(id, name); }
   std::string Text(long id, const char16_t* name) {
     _bstr_t text;
     KXDBDatasheetSvcs::GetAttributeString(host_.Object(id), text, name, -1);
@@ -108,8 +85,7 @@ class ListsTest : public ::testing::Test {
     return keys;
   }
   static std::string Reply(const kx::host::RequestResult& result) {
-    return result.succeeded() ? Narrow(result.reply)
-                              : "error: " + kx::test::pages::FirstDesc(result.error);
+    return kx::test::pages::ReplyText(result);
   }
   std::u16string Filter(long page, const char16_t* filter, bool attach) {
     return u"<ApplyDatasheetFilter PageId=\"" + std::u16string(kx_ltow(page, 10)) +

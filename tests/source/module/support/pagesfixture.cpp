@@ -4,7 +4,9 @@
 
 #include "com/errorinfo.h"
 #include "com/wstr.h"
+#include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxstoreutils.h"
 #include "main/main.h"
 #include "storexml.h"
 
@@ -227,11 +229,38 @@ std::string PagesHost::Current() {
   return text(app().current_datasheet()) + " " + text(app().current_page());
 }
 
+std::vector<std::string> PagesHost::Values(long id, const char16_t* name) {
+  std::vector<std::string> values;
+  IKXQAttributePtr attribute;
+  GetAttributeInterface(Object(id), name, attribute);
+  const int32_t count = attribute ? GetAttributeCount(attribute) : 0;
+  for (int32_t i = 1; i <= count; ++i) {
+    _variant_t value;
+    (void)attribute->GetValue(_variant_t(static_cast<LONG>(i)), _variant_t(), value.GetAddress());
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
+      values.push_back("-");
+    } else if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) {
+      IKXQObjectPtr object;
+      GetAttributeAsObject(attribute, i, object);
+      values.push_back(object ? "#" + std::to_string(ObjectIdOf(object)) : "-");
+    } else {
+      _bstr_t text;
+      KXDBDatasheetSvcs::GetAttributeValueStringAt(attribute, i, text);
+      values.push_back(Narrow(text.length() > 0 ? text.view() : u""));
+    }
+  }
+  return values;
+}
+
 std::string Narrow(std::u16string_view text) { return kx_utf16_to_utf8_lossy(text); }
 
 std::string FirstDesc(const std::u16string& error) {
   _bstr_t description(GetErrorDescription(_bstr_t(error)), false);
   return Narrow(description.view());
+}
+
+std::string ReplyText(const kx::host::RequestResult& result) {
+  return result.succeeded() ? Narrow(result.reply) : "error: " + FirstDesc(result.error);
 }
 
 size_t Count(const std::string& text, const std::string& needle) {

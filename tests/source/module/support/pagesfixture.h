@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "com/comutil.h"
 #include "host/reply.h"
@@ -72,6 +73,9 @@ class PagesHost : public kx::test::TestHost {
   void SetCurrent(LONG datasheet, LONG page);
   // "#ID" or "none" for the current datasheet and page.
   std::string Current();
+  // The values of attribute `name` of object `id`: "#ID" per object value,
+  // the text otherwise, "-" for an empty slot.
+  std::vector<std::string> Values(long id, const char16_t* name);
 
  private:
   kx::host::Ref<kx::host::Response> response_;
@@ -81,6 +85,8 @@ class PagesHost : public kx::test::TestHost {
 std::string Narrow(std::u16string_view text);
 // The first "Desc" of an error description.
 std::string FirstDesc(const std::u16string& error);
+// The reply in UTF-8, or "error: " and the first "Desc" of the error.
+std::string ReplyText(const kx::host::RequestResult& result);
 // Number of occurrences of `needle` in `text`.
 size_t Count(const std::string& text, const std::string& needle);
 
