@@ -68,9 +68,7 @@ class KXComException {
   KXComException(const KXComException& other);
   KXComException& operator=(const KXComException& other);
   // Most contexts end without a failure: nothing to release then.
-  ~KXComException() {
-    if (errorInfo != nullptr) DropErrorInfo();
-  }
+  ~KXComException() { DropErrorInfo(); }
 
   HRESULT hr = 0;                   // S_OK until something fails
   IErrorInfo* errorInfo = nullptr;  // held (one reference)

@@ -127,11 +127,6 @@ HRESULT VariantToLong(const VARIANT& value, LONG* out, bool lenient) {
     return S_OK;
   }
   if (!lenient && !IsIntegerType(BaseType(v))) return DISP_E_TYPEMISMATCH;
-  // The store's integers: nothing to convert.
-  if (V_VT(&v) == VT_I4) {
-    *out = V_I4(&v);
-    return S_OK;
-  }
   _variant_t copy;
   HRESULT hr = CopyByValue(v, &copy);
   if (FAILED(hr)) return hr;

@@ -26,8 +26,12 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/validatetemplates";
 constexpr FrameOptions kFrame{.file = kFile};
-// The restore runs while a failure unwinds: nothing may leave it.
-constexpr FrameOptions kRestoreFrame{.file = kFile, .boundary = true};
+// A failure of the entry of a failed rebuild is forgotten: the rebuild's
+// own failure is the one told.
+constexpr FrameOptions kRecordFrame{.file = kFile, .absorbFailure = true};
+// The restore runs while a failure unwinds: nothing may leave it, and its
+// own failure is forgotten likewise.
+constexpr FrameOptions kRestoreFrame{.file = kFile, .boundary = true, .absorbFailure = true};
 constexpr int32_t kUnboundSketch = -11;
 
 using ValidateTemplates::ReadText;
@@ -595,7 +599,7 @@ void PageRebuild::SetUpTriggers(KXComException& ctx) {
 // name, the page's template and the failure's plain description.
 void RecordRebuildFailure(TemplateValidationContext& context, IKXQObject* page,
                           const KXComException& failure) {
-  (void)ServeRequest(nullptr, kFrame, [&](KXComException&) {
+  (void)ServeRequest(nullptr, kRecordFrame, [&](KXComException&) {
     const bool isPage = KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
     IKXQObjectPtr owner;
     if (isPage) GetOwnerObject(page, owner);
@@ -617,7 +621,6 @@ void RecordRebuildFailure(TemplateValidationContext& context, IKXQObject* page,
     context.m_invalid.Add(entry.c_str());
     return S_OK;
   });
-  ClearThreadErrorInfo();
 }
 
 }  // namespace
@@ -646,7 +649,6 @@ HRESULT RebuildPage(TemplateValidationContext& context, IKXQObject* page,
         for (const ListSnapshot& snapshot : rebuild.m_snapshots) RestoreSnapshot(restore, snapshot);
         return S_OK;
       });
-      ClearThreadErrorInfo();
     });
     if (status == 1) rebuild.RebuildNodeLists(ctx);
     if (status == 1 || !KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page")) {

@@ -19,6 +19,9 @@ namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/validatetemplates";
 constexpr FrameOptions kFrame{.file = kFile};
+// One datasheet's failure does not stop the others: what could not be
+// validated is named in the summary.
+constexpr FrameOptions kEachDocumentFrame{.file = kFile, .absorbFailure = true};
 constexpr HRESULT kNoSuchObject = static_cast<HRESULT>(0x8004B001);
 // The user message stops growing once it is this long.
 constexpr size_t kMessageLimit = 1800;
@@ -307,16 +310,13 @@ HRESULT UpdateTemplatesMessageParser::SetValue(uint32_t id, const SAXValue& valu
 }
 
 HRESULT UpdateTemplatesMessageParser::UpdateDocument(int32_t documentId) {
-  (void)ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
+  (void)ServeRequest(nullptr, kEachDocumentFrame, [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
     KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet);
     bool done = false;
     KX_CHECK(ctx, ValidateDatasheetTemplates(m_context, datasheet, &done));
     return S_OK;
   });
-  // One datasheet's failure does not stop the others: what could not be
-  // validated is named in the summary.
-  ClearThreadErrorInfo();
   return S_OK;
 }
 

@@ -634,12 +634,16 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
     }
     bool defined = false;
     const int32_t caseId = GetFieldCase(page, field, nullptr, &defined);
+    // The position is taken also for a caller that asks none: a later
+    // caller may take this walk and ask it.
+    _variant_t ownPosition;
+    VARIANT* position = value != nullptr ? value : &ownPosition;
     HRESULT hr = S_OK;
-    if (defined) hr = ResolveFieldRoute(page, field, caseId, false, shift, value, result);
+    if (defined) hr = ResolveFieldRoute(page, field, caseId, false, shift, position, result);
     if (SUCCEEDED(hr)) {
       RouteCache::KeptWalk answer;
       answer.holder = *result;
-      if (*result != nullptr && value != nullptr) answer.position = *value;
+      if (*result != nullptr) answer.position = *position;
       kept.Keep(std::move(answer));
     }
     return hr;

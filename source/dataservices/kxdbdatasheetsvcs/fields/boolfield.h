@@ -1,6 +1,6 @@
 // The message "SetBoolField": the schema (the value ids of its grammar) and the
 // message parser with its worker. The grammar, the worker and the handler
-// (Main::SetBoolField) are in boolfield.cpp.
+// (KXDBDatasheetSvcs::SetBoolField) are in boolfield.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetCheckField": the schema (the value ids of its grammar)
 // and the message parser with its worker. The grammar, the worker and the
-// handler (Main::SetCheckField) are in checkfield.cpp.
+// handler (KXDBDatasheetSvcs::SetCheckField) are in checkfield.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetDateField": the schema (the value ids of its grammar) and the
 // message parser with its worker. The grammar, the worker and the handler
-// (Main::SetDateField) are in datefield.cpp.
+// (KXDBDatasheetSvcs::SetDateField) are in datefield.cpp.
 #pragma once
 
 #include <cstdint>

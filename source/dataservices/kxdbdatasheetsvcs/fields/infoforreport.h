@@ -1,7 +1,7 @@
 // The message "GetInfoForReport": for each named field, the value its
 // attribute has on every instance of the classes of the field's root node,
 // for a report that lists them side by side. The grammar, the worker and
-// the handler (Main::GetInfoForReport) are in infoforreport.cpp.
+// the handler (KXDBDatasheetSvcs::GetInfoForReport) are in infoforreport.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetIntegerField": the schema (the value ids of its grammar) and the
 // message parser with its worker. The grammar, the worker and the handler
-// (Main::SetIntegerField) are in integerfield.cpp.
+// (KXDBDatasheetSvcs::SetIntegerField) are in integerfield.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetQualifier": the schema (the value ids of its grammar) and
 // the message parser with its worker. The grammar, the worker and the
-// handler (Main::SetQualifier) are in qualifiedfield.cpp.
+// handler (KXDBDatasheetSvcs::SetQualifier) are in qualifiedfield.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetRadioField": the schema (the value ids of its grammar)
 // and the message parser with its worker. The grammar, the worker and the
-// handler (Main::SetRadioField) are in radiofield.cpp.
+// handler (KXDBDatasheetSvcs::SetRadioField) are in radiofield.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetRealField": the schema (the value ids of its grammar) and the
 // message parser with its worker. The grammar, the worker and the handler
-// (Main::SetRealField) are in realfield.cpp.
+// (KXDBDatasheetSvcs::SetRealField) are in realfield.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The message "SetSketchField": the schema (the value ids of its grammar)
 // and the message parser with its worker. The grammar, the worker and the
-// handler (Main::SetSketchField) are in sketchfield.cpp.
+// handler (KXDBDatasheetSvcs::SetSketchField) are in sketchfield.cpp.
 #pragma once
 
 #include <cstdint>

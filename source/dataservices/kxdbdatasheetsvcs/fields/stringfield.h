@@ -1,6 +1,6 @@
 // The message "SetStringField": the schema (the value ids of its grammar) and the
 // message parser with its worker. The grammar, the worker and the handler
-// (Main::SetStringField) are in stringfield.cpp.
+// (KXDBDatasheetSvcs::SetStringField) are in stringfield.cpp.
 #pragma once
 
 #include <cstdint>

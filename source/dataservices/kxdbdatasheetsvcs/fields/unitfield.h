@@ -1,7 +1,7 @@
 // The messages "GetUnits" and "SetUnit" of a page's unit fields: for each,
 // the schema (the value ids of its grammar) and the message parser with its
-// worker. The grammars, the workers and the handlers (Main::GetUnits,
-// Main::SetUnit) are in unitfield.cpp.
+// worker. The grammars, the workers and the handlers (KXDBDatasheetSvcs::GetUnits,
+// KXDBDatasheetSvcs::SetUnit) are in unitfield.cpp.
 #pragma once
 
 #include <cstdint>

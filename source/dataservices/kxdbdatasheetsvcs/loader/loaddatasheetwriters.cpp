@@ -8,6 +8,7 @@
 #include "host/response.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "kxxmlutils.h"
@@ -608,11 +609,9 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
     if (status == 1 || context.m_comparisonPageResolved) {
       // Each record of the page is read once: none is remembered for a
       // second reading.
-      struct Once {
-        PageLoadContext& context;
-        const bool remembered;
-        ~Once() { context.m_rememberRecords = remembered; }
-      } once{context, context.m_rememberRecords};
+      KXScopeGuard restore([&context, remembered = context.m_rememberRecords] {
+        context.m_rememberRecords = remembered;
+      });
       context.m_rememberRecords = false;
       WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
         return WriteField(context, page, templatePage, i, status, true, fields, otherFields,

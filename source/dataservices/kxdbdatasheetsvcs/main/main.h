@@ -100,7 +100,6 @@ class Main final
   // Set by the check and issue workers; from then on field callbacks also
   // keep the status copies up to date. Never cleared.
   void SetStatusCopyFlag() override { m_statusCopy = true; }
-  bool StatusCopyFlag() const { return m_statusCopy; }
 
   // Permanent filters (permanentfilters.cpp): the "SSPF" trigger of a
   // summary sheet (`isDatasheet`) or of its list page fired. Each fired

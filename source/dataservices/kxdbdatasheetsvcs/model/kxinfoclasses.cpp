@@ -244,14 +244,19 @@ void KXDiagramInfo::WriteXML(IKXQResponse* response) const {
 // ---- datasheet list -----------------------------------------------------------
 
 void KXDatasheetInfoList::Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd) {
-  const size_t at = m_titles.size();
-  KXDBDatasheetSvcs::AppendNaturalKey(info->Title, m_titles);
-  const Key key{info->Status, info->DocumentId, static_cast<uint32_t>(at),
-                static_cast<uint32_t>(m_titles.size() - at)};
-  Entry entry{key, m_added++, alwaysAdd, std::move(info)};
+  Entry& entry = AddEntry(info->Status, info->DocumentId, info->Title, alwaysAdd);
+  entry.info = std::move(info);
   entry.made = m_made++;
-  m_entries.push_back(std::move(entry));
+}
+
+KXDatasheetInfoList::Entry& KXDatasheetInfoList::AddEntry(int32_t status, int32_t documentId,
+                                                          const OLECHAR* title, bool alwaysAdd) {
+  const size_t at = m_titles.size();
+  KXDBDatasheetSvcs::AppendNaturalKey(title, m_titles);
+  const Key key{status, documentId, static_cast<uint32_t>(at),
+                static_cast<uint32_t>(m_titles.size() - at)};
   m_sorted = false;
+  return m_entries.emplace_back(Entry{key, m_added++, alwaysAdd, nullptr});
 }
 
 void KXDatasheetInfoList::Reserve(size_t records) {
@@ -363,15 +368,8 @@ void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, cons
   pending.scoped = scoped;
   pending.type = type;
   if (CurrentPage == 0 && status >= 1) CurrentPage = status;
-  const size_t at = m_titles.size();
-  KXDBDatasheetSvcs::AppendNaturalKey(title, m_titles);
-  const Key key{status, documentId, static_cast<uint32_t>(at),
-                static_cast<uint32_t>(m_titles.size() - at)};
-  Entry entry{key, m_added++, false, nullptr};
-  entry.pending = static_cast<uint32_t>(m_pending.size());
+  AddEntry(status, documentId, title, false).pending = static_cast<uint32_t>(m_pending.size());
   m_pending.push_back(pending);
-  m_entries.push_back(std::move(entry));
-  m_sorted = false;
 }
 
 void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject* datasheet) {

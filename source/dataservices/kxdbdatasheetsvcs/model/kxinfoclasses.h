@@ -141,14 +141,17 @@ class KXDatasheetInfoList {
   int CompareKeys(const Key& a, const Key& b, const std::u16string& bPool) const;
   int CompareKeys(const Key& a, const Key& b) const { return CompareKeys(a, b, m_titles); }
   void Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd);
+  // The entry of a record with its key (title key appended), in adding
+  // order; its record or pending texts are the caller's to give.
+  Entry& AddEntry(int32_t status, int32_t documentId, const OLECHAR* title, bool alwaysAdd);
   void Sort() const;
   void MakeRecord(Entry& entry) const;
   void MakeRecord(const Pending& pending, const Key& key, KXDatasheetInfo& info) const;
 
   mutable std::vector<Entry> m_entries;
   std::u16string m_titles;  // the title keys, one after another
-  mutable std::vector<Pending> m_pending;
-  mutable std::u16string m_texts;
+  std::vector<Pending> m_pending;
+  std::u16string m_texts;
   mutable bool m_sorted = true;
   uint32_t m_added = 0;
   mutable uint32_t m_made = 0;

@@ -130,6 +130,24 @@ TEST_F(FieldRoutesTest, WithinAPageLoadAReadWalkIsTakenAgainUntilTheStoreChanges
   EXPECT_EQ(walks(), 8u);
 }
 
+TEST_F(FieldRoutesTest, AKeptWalkAnswersThePositionAlsoWhenItsFirstCallerAskedNone) {
+  EXPECT_EQ(ReadField(kTagField), "P-101");  // nothing left to place
+  const RouteCache::CallScope load;
+  IKXQFieldValuePtr first;
+  ASSERT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, nullptr, &first),
+            S_OK);
+  ASSERT_TRUE(first);
+  const uint64_t walks = RouteCache::Instance().WalkCount();
+  _variant_t position;
+  IKXQFieldValuePtr again;
+  ASSERT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, &position, &again),
+            S_OK);
+  EXPECT_EQ(RouteCache::Instance().WalkCount(), walks);  // taken from the kept walk
+  EXPECT_EQ(again.GetInterfacePtr(), first.GetInterfacePtr());
+  ASSERT_EQ(V_VT(&position), VT_I4);
+  EXPECT_EQ(V_I4(&position), 1);
+}
+
 TEST_F(FieldRoutesTest, AHiddenNodeOrAMissingLinkGivesNoHolderInReadMode) {
   SetList(u"HiddenObjects", 4, 0);  // node "Nozzles(1)" hidden for lenient readers
   EXPECT_EQ(ReadField(kNozzle1Field), "<no holder>");
