@@ -51,21 +51,39 @@ const DataServiceMapEntryOf<Module>* FindDataServiceEntryIn(
   return map;
 }
 
-// Finds the handler of `name` in `map` (looking a second time after a 1 ms
-// pause when the first look fails) and calls it on `module` with `text`.
-// Returns the handler's HRESULT; an unknown name fails with E_FAIL and
-// "Data service request handler not found". On failure the thread's error
-// information describes it.
+// The entry of `name` in `map` with a handler, looking a second time after
+// a 1 ms pause when the first look fails. Null when there is none, with
+// `*failure` set to E_FAIL and the thread's error information to "Data
+// service map not initialised" or "Data service request handler not found".
 template <class Module>
-[[nodiscard]] HRESULT DispatchDataServiceRequestIn(std::type_identity_t<Module>& module,
-                                                   const DataServiceMapEntryOf<Module>* map,
-                                                   const OLECHAR* name, const OLECHAR* text) {
+const DataServiceMapEntryOf<Module>* ResolveDataServiceEntryIn(
+    const DataServiceMapEntryOf<Module>* map, const OLECHAR* name, HRESULT* failure) {
   const DataServiceMapEntryOf<Module>* entry = FindDataServiceEntryIn(map, name);
   if (entry != nullptr && entry->handler == nullptr) {
     DataServiceMapping::PauseBeforeSecondLook();
     entry = FindDataServiceEntryIn(map, name);
   }
-  if (entry == nullptr) return DataServiceMapping::ReportNoMap();
-  if (entry->handler == nullptr) return DataServiceMapping::ReportHandlerNotFound();
+  if (entry == nullptr) {
+    *failure = DataServiceMapping::ReportNoMap();
+    return nullptr;
+  }
+  if (entry->handler == nullptr) {
+    *failure = DataServiceMapping::ReportHandlerNotFound();
+    return nullptr;
+  }
+  return entry;
+}
+
+// Finds the handler of `name` in `map` (ResolveDataServiceEntryIn) and
+// calls it on `module` with `text`. Returns the handler's HRESULT; an
+// unknown name fails with E_FAIL and "Data service request handler not
+// found". On failure the thread's error information describes it.
+template <class Module>
+[[nodiscard]] HRESULT DispatchDataServiceRequestIn(std::type_identity_t<Module>& module,
+                                                   const DataServiceMapEntryOf<Module>* map,
+                                                   const OLECHAR* name, const OLECHAR* text) {
+  HRESULT failure = E_FAIL;
+  const DataServiceMapEntryOf<Module>* entry = ResolveDataServiceEntryIn(map, name, &failure);
+  if (entry == nullptr) return failure;
   return entry->handler(module, text);
 }

@@ -74,6 +74,13 @@ void HostConnection::FinishRequest() {
   ReleaseKnown(m_pResponse);
 }
 
+HRESULT ReportNotAttached() {
+  KXComException ctx = KXComException::Silent();
+  const SourceLocation here = KX_HERE(kFile);
+  ReportComError(ctx, &here, E_FAIL, u"Not attached to a host application");
+  return E_FAIL;
+}
+
 HRESULT ServeDataServiceRequest(HostConnection& host, IKXQRequestContext* context,
                                 DataServiceCall call, void* data) {
   KXComException ctx = KXComException::Silent();
@@ -82,11 +89,6 @@ HRESULT ServeDataServiceRequest(HostConnection& host, IKXQRequestContext* contex
     // into this request's errors.
     ClearThreadErrorInfo();
     host.HoldRequest(context);
-    // Between detach and the next attach there is no application, and
-    // every handler needs it (or its store): refuse before any of them runs.
-    if (host.m_pApplication == nullptr) {
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Not attached to a host application");
-    }
     bool quiet = false;
     const HRESULT hr = call(data, &quiet);
     if (quiet && FAILED(hr)) return hr;

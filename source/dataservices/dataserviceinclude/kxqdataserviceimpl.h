@@ -59,12 +59,16 @@ class HostConnection {
 
 // The body of both request operations: clears the thread's error
 // information, holds `context` and its response, runs `call(data, &quiet)`
-// (the handler) and finishes the request when it succeeds. While detached
-// (no application) no handler runs: the request fails with E_FAIL, "Not
-// attached to a host application", and changes nothing. A failure is
+// (the handler) and finishes the request when it succeeds. A failure is
 // returned with the thread's error information, in "<KXError" form; one
 // that `call` marks quiet comes back as it is, without error information.
 // Ends at the outermost boundary: nothing is thrown.
+// E_FAIL with "Not attached to a host application" as the thread's error
+// information: a handler found while detached (no application) is not run,
+// since every handler needs the application or its store. What fails before
+// a handler is found fails as it does attached.
+[[nodiscard]] HRESULT ReportNotAttached();
+
 using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
 [[nodiscard]] HRESULT ServeDataServiceRequest(HostConnection& part, IKXQRequestContext* context,
                                               DataServiceCall call, void* data);
@@ -121,7 +125,11 @@ class IKXQDataServiceImpl : public IKXQDataService, public Connection {
 
     [[nodiscard]] static HRESULT Dispatch(void* data, bool*) {
       const Request& r = *static_cast<const Request*>(data);
-      return DispatchDataServiceRequestIn(*r.module, T::DataServiceMap(), r.name, r.text);
+      HRESULT failure = E_FAIL;
+      const auto* entry = ResolveDataServiceEntryIn(T::DataServiceMap(), r.name, &failure);
+      if (entry == nullptr) return failure;
+      if (r.module->m_pApplication == nullptr) return ReportNotAttached();
+      return entry->handler(*r.module, r.text);
     }
     // One look, no pause: no message takes the extra argument, so a known
     // name without a second handler fails like an unknown one, quietly.
@@ -132,6 +140,7 @@ class IKXQDataServiceImpl : public IKXQDataService, public Connection {
         *quiet = true;
         return E_FAIL;
       }
+      if (r.module->m_pApplication == nullptr) return ReportNotAttached();
       return entry->handler2(*r.module, r.text, *r.extra);
     }
   };

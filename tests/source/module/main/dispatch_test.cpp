@@ -273,6 +273,35 @@ TEST_F(RequestProtocolTest, DetachedModuleRefusesRequestsUntilAttachedAgain) {
   EXPECT_EQ(Seams().calls.size(), 1u);
 }
 
+// Detached, what never reaches a handler answers as it does attached: an
+// unknown name is still "not found" (the context kept), and the request
+// with an extra argument still fails without error text.
+TEST_F(RequestProtocolTest, DetachedModuleAnswersAsAttachedWhereNoHandlerRuns) {
+  ASSERT_EQ(service_->Detach(), S_OK);
+  const Sent unknown = Send(u"NoSuchMessage");
+  EXPECT_EQ(unknown.hr, E_FAIL);
+  EXPECT_EQ(main().m_pRequestContext, unknown.context.get());
+  EXPECT_EQ(main().m_pResponse, static_cast<IKXQResponse*>(unknown.response.get()));
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  const std::string text = Narrow(description);
+  SysFreeString(description);
+  info->Release();
+  EXPECT_EQ(text.rfind("<KXError Desc=\"Data service request handler not found\"", 0), 0u) << text;
+
+  VARIANT extra;
+  VariantInit(&extra);
+  _bstr_t name(u"CreateAnnotation");
+  _bstr_t body(u"<XMLMessage/>");
+  EXPECT_EQ(service_->ProcessRequestWithResponse(name, body, unknown.context.get(), extra), E_FAIL);
+  info = nullptr;
+  EXPECT_NE(GetErrorInfo(0, &info), S_OK);
+  if (info != nullptr) info->Release();
+  EXPECT_TRUE(Seams().calls.empty());
+}
+
 TEST(MainAttach, SecondAttachKeepsOneReferenceToTheApplication) {
   kx::host::Host host;
   auto service = CreateInProcessMain();
