@@ -149,6 +149,31 @@ TEST_F(KxqhostHostStepsTest, EveryMessageFailsWhileDetachedAndAttachBringsThemBa
   EXPECT_TRUE(Has(outcome.out.substr(attached), "== store changed #101: RatedFlow")) << outcome.out;
 }
 
+// The object-service methods that work through Main fail while it is
+// detached, as its requests do, and work again after the attach.
+TEST_F(KxqhostHostStepsTest, ObjectServicesThroughMainFailWhileDetached) {
+  const Outcome outcome =
+      Run("detach\n"
+          "! service 10 1005 ValidateDatasheet\n"
+          "! service 10 1005 GetRealFieldsWithUOM\n"
+          "attach\n"
+          "service 10 1005 ValidateDatasheet\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  for (const char* method : {"ValidateDatasheet", "GetRealFieldsWithUOM"}) {
+    EXPECT_TRUE(Has(outcome.err, std::string("<KXError Desc=\"Not attached to a host application\" "
+                                             "Activity=\"DatasheetServices::") +
+                                     method + "\""))
+        << outcome.err;
+  }
+  // The two detached calls failed; the one after the attach did not.
+  size_t failed = 0;
+  for (size_t at = outcome.err.find(" failed: "); at != std::string::npos;
+       at = outcome.err.find(" failed: ", at + 1)) {
+    ++failed;
+  }
+  EXPECT_EQ(failed, 2u) << outcome.err;
+}
+
 // The tracer takes its configuration from the first attach of the process;
 // a second attach with other settings leaves it in force.
 TEST_F(KxqhostHostStepsTest, ASecondAttachKeepsTheFirstTraceConfiguration) {

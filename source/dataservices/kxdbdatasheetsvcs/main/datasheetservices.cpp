@@ -78,6 +78,12 @@ class ServiceObject : public kx::com::DispatchImpl<Derived, Interface>, public I
     });
   }
 
+  // A worker that goes through Main needs the application Main holds, which
+  // the host's detach drops (the object keeps its own).
+  HRESULT RequireAttached() const {
+    return m_pMain->m_pApplication != nullptr ? S_OK : ReportNotAttached();
+  }
+
   // Releases Main, the object and the application, then the module lock.
   virtual ~ServiceObject() {
     if (m_pMain != nullptr) m_pMain->Release();
@@ -163,8 +169,11 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
   }
 
   HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
-    return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__,
-                 [&] { return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject); });
+    return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
+      const HRESULT attached = RequireAttached();
+      if (FAILED(attached)) return attached;
+      return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE DatasheetObjects(SAFEARRAY** psaObjects) override {
@@ -179,6 +188,8 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
                                                 IDispatch* pDatasheet) override {
     // The trace name is spelt as the host's journals know it.
     return Serve(u"DatasheetServices::ProcessSummmrySheet", __LINE__, [&] {
+      const HRESULT attached = RequireAttached();
+      if (FAILED(attached)) return attached;
       _com_ptr_t<IKXQTemplate> tmpl;
       _com_ptr_t<IKXQObject> datasheet;
       if (pTemplate != nullptr) {
@@ -194,6 +205,8 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
     return Serve(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
+      const HRESULT attached = RequireAttached();
+      if (FAILED(attached)) return attached;
       return m_pMain->Workers().WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
     });
   }
@@ -279,6 +292,8 @@ class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDat
 
   HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
     return Serve(u"DataviewServices::ValidateLabel", __LINE__, [&] {
+      const HRESULT attached = RequireAttached();
+      if (FAILED(attached)) return attached;
       return m_pMain->Workers().ValidateLabelObject(*m_pMain, m_pObject, iStatus);
     });
   }
