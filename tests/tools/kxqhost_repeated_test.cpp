@@ -210,7 +210,8 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
 // of the list one by one searched the whole list for each, so n elements
 // cost n cubed (1,000 took 20 s; 800 took 30 times as long as 200). Four
 // times the elements cost at most sixteen times as much, the square of the
-// renumbering (measured in processor time: 10 to 14 times).
+// renumbering (measured in processor time: 10 to 15 times; a second of
+// slack for a loaded machine, where the cubic cost took ten).
 TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRenumbering) {
   const std::string element =
       "<InsertPages PageId=\"1021\"><Page TemplateId=\"PUMP-DS\" "
@@ -232,7 +233,7 @@ TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRen
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const double many = insert(800, &outcome);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_LT(many, 16 * few + 0.5) << "200 elements " << few << " s, 800 elements " << many << " s";
+  EXPECT_LT(many, 16 * few + 1.0) << "200 elements " << few << " s, 800 elements " << many << " s";
   // Each new page went right after page 1: the last one made stands second,
   // the old page 2 last, all numbered in order.
   const std::string datasheet = Dump({"1002"});
