@@ -138,8 +138,6 @@ _bstr_t::_bstr_t(const _variant_t& var) {
   text.vt = VT_EMPTY;
 }
 
-_bstr_t::~_bstr_t() { SysFreeString(str_); }
-
 _bstr_t& _bstr_t::operator=(const _bstr_t& s) {
   if (this != &s) {
     BSTR fresh = copy_or_throw(s.str_, s.length());
@@ -395,8 +393,6 @@ _variant_t::_variant_t(unsigned long long ull) noexcept {
   vt = VT_UI8;
   ullVal = ull;
 }
-
-_variant_t::~_variant_t() { VariantClear(this); }
 
 _variant_t& _variant_t::operator=(const VARIANT& var) {
   check(VariantCopy(this, &var));

@@ -76,7 +76,10 @@ class _bstr_t {
   _bstr_t(const _variant_t& var);  // VariantChangeType to VT_BSTR
   // fCopy false: takes ownership of bstr; true: copies it.
   _bstr_t(BSTR bstr, bool fCopy);
-  ~_bstr_t();
+  // Inline: most holders are destroyed empty or hold a short text.
+  ~_bstr_t() {
+    if (str_ != nullptr) SysFreeString(str_);
+  }
 
   _bstr_t& operator=(const _bstr_t& s);
   _bstr_t& operator=(_bstr_t&& s) noexcept;
@@ -145,7 +148,10 @@ class _variant_t : public tagVARIANT {
   _variant_t(unsigned long ul);                         // VT_UI4; overflow throws
   _variant_t(long long ll) noexcept;                    // VT_I8
   _variant_t(unsigned long long ull) noexcept;          // VT_UI8
-  ~_variant_t();
+  // Inline: most VARIANTs destroyed hold nothing to free.
+  ~_variant_t() {
+    if (vt != VT_EMPTY) VariantClear(this);
+  }
 
   _variant_t& operator=(const VARIANT& var);
   _variant_t& operator=(const _variant_t& var);

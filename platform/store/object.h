@@ -355,6 +355,24 @@ struct IKXQExternalChanges : IUnknown {
 KX_DEFINE_IID(IKXQExternalChanges, 0x4b585101, 0x000a, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
               0x54, 0x0a)
 
+// What a process keeps beside a store object, taken from some of its values
+// (the template page found from a page's "TemplateId" and "PageId"), asks
+// whether those values may have changed since: a stamp per attribute of the
+// object that moves with every change of that value here (set, insert,
+// remove, clear, a referenced object deleted) and with every change that
+// is not one of a value (objects created or deleted, owners, flags, the
+// schema, templates and the other tables, a catch-up that brought another
+// process's changes in, a rollback). Equal stamps at two times mean that
+// the value read at either time is the same. The store's objects answer it
+// (QueryInterface from IKXQObject).
+struct IKXQValueStamps : IUnknown {
+  // The stamp of `attribute`, by name as get_Attribute finds it (one the
+  // object's class does not define has the stamp of the other changes).
+  virtual HRESULT GetValueStamp(BSTR attribute, LONGLONG* stamp) = 0;
+};
+KX_DEFINE_IID(IKXQValueStamps, 0x4b585101, 0x000d, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0x0d)
+
 // The reads of attribute values that a stretch of work made, as a trigger
 // item open over it would have recorded them (IKXQReadLog::EndReads).
 struct IKXQReadSet : IUnknown {

@@ -279,14 +279,7 @@ HRESULT ReportComErrorText(KXComException& ctx, const SourceLocation* location, 
 KXComException::KXComException(const OLECHAR* method, int32_t severity)
     : KXComException(method, severity, true) {}
 
-KXComException::KXComException(const OLECHAR* method, int32_t severityValue, bool trace)
-    : severity(severityValue), methodName(method) {
-  if (trace && method != nullptr) Trace(severity, '>', method);
-}
-
-KXComException KXComException::Silent(const OLECHAR* method) {
-  return KXComException(method, 0, false);
-}
+void KXComException::TraceEntry() const { Trace(severity, '>', methodName); }
 
 KXComException::KXComException(const KXComException& other)
     : hr(other.hr),
@@ -409,9 +402,7 @@ void ThrowIfFailed(KXComException& ctx, const OLECHAR* format, ...) {
   ReportAndThrow(ctx, nullptr, 0, false, format != nullptr ? &message : nullptr);
 }
 
-void CheckResult(KXComException& ctx, HRESULT hr) {
-  ctx.DropErrorInfo();
-  if (SUCCEEDED(hr)) return;
+void ThrowCheckedResult(KXComException& ctx, HRESULT hr) {
   ctx.hr = hr;
   ctx.TakeThreadErrorInfo();
   ThrowIfFailed(ctx);

@@ -63,7 +63,9 @@ class KXComException {
   // trace line (kind '>') at `severity`. `method` may be null.
   explicit KXComException(const OLECHAR* method, int32_t severity = 1);
   // A context that writes no trace line (temporary contexts, tests).
-  static KXComException Silent(const OLECHAR* method = nullptr);
+  static KXComException Silent(const OLECHAR* method = nullptr) {
+    return KXComException(method, 0, false);
+  }
 
   KXComException(const KXComException& other);
   KXComException& operator=(const KXComException& other);
@@ -105,7 +107,12 @@ class KXComException {
   [[nodiscard]] static HRESULT GetDescription(const KXComException& error, BSTR* text);
 
  private:
-  KXComException(const OLECHAR* method, int32_t severity, bool trace);
+  // Inline: most helpers open a silent context for every call.
+  KXComException(const OLECHAR* method, int32_t severityValue, bool trace)
+      : severity(severityValue), methodName(method) {
+    if (trace && method != nullptr) TraceEntry();
+  }
+  void TraceEntry() const;
 };
 
 // ReportComError, SetKXErrorInfo and ConvertErrorToKXError answer the
@@ -134,9 +141,16 @@ HRESULT ReportComError(KXComException& ctx, const SourceLocation* location, HRES
 // element is reported in front. Always throws.
 [[noreturn]] void ThrowIfFailed(KXComException& ctx, const OLECHAR* format = nullptr, ...);
 
+// The failure path of CheckResult(ctx, hr): takes the thread's error
+// information and throws through ThrowIfFailed.
+[[noreturn]] void ThrowCheckedResult(KXComException& ctx, HRESULT hr);
 // A wrapped call's result: drops the context's error information; on failure
 // takes the thread's error information and throws through ThrowIfFailed.
-void CheckResult(KXComException& ctx, HRESULT hr);
+// Inline: nearly every store and host call is checked, and nearly all succeed.
+inline void CheckResult(KXComException& ctx, HRESULT hr) {
+  ctx.DropErrorInfo();
+  if (FAILED(hr)) ThrowCheckedResult(ctx, hr);
+}
 // The same, the failure reported in front under `format` (Windows
 // wide-printf rules).
 void CheckResult(KXComException& ctx, HRESULT hr, const OLECHAR* format, ...);
@@ -149,8 +163,12 @@ void CheckResult(KXComException& ctx, HRESULT hr, const SourceLocation& location
 
 // Throws E_POINTER with "Invalid pointer passed to method %ls" (or the given
 // message) when `pointer` is null.
-void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format = nullptr,
-                          ...);
+void CheckPointerArgument(KXComException& ctx, const void* pointer, const OLECHAR* format, ...);
+// The same with the default message; inline, as the pointer is nearly always
+// there.
+inline void CheckPointerArgument(KXComException& ctx, const void* pointer) {
+  if (pointer == nullptr) CheckPointerArgument(ctx, pointer, nullptr);
+}
 
 // For a failed context: keeps an existing "<KXError" description, else
 // converts the foreign one; sets it on the thread. Returns ctx.hr.

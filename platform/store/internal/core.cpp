@@ -68,7 +68,7 @@ HRESULT StoreCore::Begin() {
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
   if (changes.changed || stale_) {
-    ++dataChanges_;
+    OtherChanged();
     ReferencesChanged();
     changes.full = changes.full || stale_;
     stale_ = true;
@@ -117,7 +117,7 @@ HRESULT StoreCore::Rollback() {
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
   db_->Rollback();
   if (!undo_.empty()) ++undoneTxns_;
-  ++dataChanges_;
+  OtherChanged();
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
   members_.clear();  // the undo log changed lists behind their counts
@@ -155,7 +155,7 @@ HRESULT StoreCore::WriteScope::Done(HRESULT hr) {
 }
 
 void StoreCore::OnUndo(std::function<void()> step, bool data) {
-  if (data) ++dataChanges_;
+  if (data) OtherChanged();
   if (inTxn_) undo_.push_back(std::move(step));
 }
 

@@ -78,6 +78,10 @@ class StoreCore {
   // How many rollbacks undid changes: a cache kept beside the objects
   // (IKXQExternalChanges) may hold what a rolled-back call made.
   uint32_t UndoneTransactions() const { return undoneTxns_; }
+  // The last change that may have changed the value of `attr` on `obj`
+  // (IKXQValueStamps): a change of that value, or any change that is not
+  // one of a value.
+  uint64_t ValueStamp(int32_t obj, int32_t attr) const;
   // A write failed: the transaction can only be rolled back.
   HRESULT StorageFailure();
 
@@ -317,6 +321,15 @@ class StoreCore {
   std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
   std::vector<std::vector<uint64_t>> readSets_;  // open read collections, innermost last
   uint32_t dataChanges_ = 0;
+  // Each change moves dataChanges_ through one of these: a change of the
+  // value of (obj, attr), or any other change.
+  void ValueChanged(int32_t obj, int32_t attr);
+  void OtherChanged();
+  uint64_t changeStamp_ = 0;     // counts every change, never wraps
+  uint64_t otherChangedAt_ = 0;  // the last change that was not one of a value
+  // (obj, attr) -> the last change of that value, since otherChangedAt_
+  // (older entries may stay: the larger stamp counts).
+  std::unordered_map<uint64_t, uint64_t> valueChangedAt_;
   TemplateLibraryRec library_;
 };
 

@@ -106,8 +106,32 @@ HRESULT StoreCore::CheckSlot(const AttrDef* def, size_t pos) const {
   return S_OK;
 }
 
-void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
+void StoreCore::ValueChanged(int32_t obj, int32_t attr) {
   ++dataChanges_;
+  ++changeStamp_;
+  // Bounded: past this many values, forgetting them all is one other change.
+  constexpr size_t kMostStamps = 1 << 16;
+  if (valueChangedAt_.size() >= kMostStamps) {
+    valueChangedAt_.clear();
+    otherChangedAt_ = changeStamp_;
+    return;
+  }
+  valueChangedAt_[Key(obj, attr)] = changeStamp_;
+}
+
+void StoreCore::OtherChanged() {
+  ++dataChanges_;
+  otherChangedAt_ = ++changeStamp_;
+}
+
+uint64_t StoreCore::ValueStamp(int32_t obj, int32_t attr) const {
+  const auto found = valueChangedAt_.find(Key(obj, attr));
+  if (found == valueChangedAt_.end()) return otherChangedAt_;
+  return std::max(found->second, otherChangedAt_);
+}
+
+void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
+  ValueChanged(obj->id, def->id);
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, pos, saved = obj->Get(def->id)[pos - 1]]() mutable {
     obj->Get(attr)[pos - 1] = std::move(saved);
@@ -115,13 +139,13 @@ void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
 }
 
 void StoreCore::SaveSize(ObjectRec* obj, AttrDef* def, size_t size) {
-  ++dataChanges_;
+  ValueChanged(obj->id, def->id);
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, size] { obj->Get(attr).resize(size); });
 }
 
 void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end) {
-  ++dataChanges_;
+  ValueChanged(obj->id, def->id);
   if (!inTxn_) return;
   std::vector<Value>& list = obj->Get(def->id);
   std::vector<Value> saved(std::make_move_iterator(list.begin() + static_cast<long>(first)),
@@ -147,7 +171,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   const size_t first = removed.empty() ? list.size() : removed.front().first;
   list = std::move(kept);
   if (Membership* m = MembersOf(obj, def)) m->erase(target);
-  if (!removed.empty()) ++dataChanges_;
+  if (!removed.empty()) ValueChanged(obj->id, def->id);
   if (inTxn_ && !removed.empty())
     undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
       std::vector<Value>& l = obj->Get(attr);
@@ -157,7 +181,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
 }
 
 void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
-  ++dataChanges_;
+  ValueChanged(obj->id, def->id);
   if (def->type == KXQ_TYPE_OBJECT) {
     ReferencesChanged();
     // A cache of what the object's lists hold (the route cache) learns of
@@ -256,7 +280,7 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
                                          u"\" would grow beyond the largest list position");
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
-  ++dataChanges_;
+  ValueChanged(obj->id, def->id);
   if (inTxn_)
     undo_.push_back([obj, attr = def->id, first, count, old] {
       std::vector<Value>& l = obj->Get(attr);

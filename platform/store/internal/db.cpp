@@ -182,6 +182,15 @@ sqlite3_stmt* Db::Prepare(const char* sql) {
   return st;
 }
 
+int Db::RunControl(const char* sql) {
+  sqlite3_stmt* st = Prepare(sql);
+  if (!st) return sqlite3_errcode(db_);
+  const int rc = sqlite3_step(st);
+  // The message stays readable after the reset.
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 bool Db::InjectFault() {
   if (failAfter_ <= 0) return false;
   if (--failAfter_ > 0) return false;
@@ -199,7 +208,7 @@ bool Db::Begin(bool write) {
   busy_ = false;
   if (!db_) return false;
   // IMMEDIATE takes the write lock now, so what is read next is current.
-  int rc = sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+  int rc = RunControl(write ? "BEGIN IMMEDIATE" : "BEGIN");
   if (rc != SQLITE_OK) {
     busy_ = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
     error_ = sqlite3_errmsg(db_);
@@ -227,7 +236,7 @@ void Db::BoundLog() {
 bool Db::Commit() {
   // COMMIT outside a transaction fails anyway; this keeps the message clear.
   if (TransactionLost()) return false;
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  if (RunControl("COMMIT") != SQLITE_OK) {
     error_ = sqlite3_errmsg(db_);
     return false;
   }
@@ -237,7 +246,7 @@ bool Db::Commit() {
 
 void Db::Rollback() {
   inTxn_ = false;
-  if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (db_ && !sqlite3_get_autocommit(db_)) RunControl("ROLLBACK");
 }
 
 bool Db::Bind(sqlite3_stmt* st, int index, const SqlArg& a) {

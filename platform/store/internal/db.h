@@ -120,6 +120,10 @@ class Db {
 
  private:
   bool Step(sqlite3_stmt* st);
+  // Runs a transaction statement (BEGIN, COMMIT, ROLLBACK) from the cache of
+  // the connection, parsed once: SQLITE_OK or SQLite's error code, with the
+  // message in sqlite3_errmsg.
+  int RunControl(const char* sql);
   bool Bind(sqlite3_stmt* st, int index, const SqlArg& a);
   bool InjectFault();
   // True (with LastError set) when a transaction was begun here and SQLite

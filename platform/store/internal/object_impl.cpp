@@ -641,8 +641,8 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
   std::vector<uint64_t> reads_;
 };
 
-class ObjectImpl final
-    : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges, IKXQReadLog> {
+class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges,
+                                            IKXQReadLog, IKXQValueStamps> {
  public:
   ObjectImpl(StoreCore& core, ObjectRec* rec) : core_(&core), rec_(rec) {}
 
@@ -662,6 +662,14 @@ class ObjectImpl final
     return OutLong(static_cast<LONG>(core_->DataChanges()), count);
   }
 
+  HRESULT GetValueStamp(BSTR attribute, LONGLONG* stamp) override {
+    if (!stamp) return E_POINTER;
+    *stamp = 0;
+    KX_RETURN_IF_FAILED(Live());
+    const AttrDef* d = rec_->cls->FindAttr(BstrView(attribute));
+    *stamp = static_cast<LONGLONG>(core_->ValueStamp(rec_->id, d ? d->id : 0));
+    return S_OK;
+  }
   HRESULT get_ExternalChangeCount(LONG* count) override {
     if (!count) return E_POINTER;
     // A rollback counts for every object: what a cache took from the

@@ -207,6 +207,44 @@ TEST_F(SharedStoreTest, ObjectsTheOtherChangedOrDeletedBeforeThisOneReadThemAreR
   EXPECT_NE(st.message.find("belonged to a deleted object"), std::string::npos) << st.message;
 }
 
+// A cache of what an object's values gave (the module's kept template
+// pages) holds while the stamps of those values hold.
+LONGLONG Stamp(IKXQObject* object, const char16_t* attribute) {
+  _com_ptr_t<IKXQValueStamps> stamps;
+  EXPECT_EQ(object->QueryInterface(kx_uuidof<IKXQValueStamps>(), reinterpret_cast<void**>(&stamps)),
+            S_OK);
+  LONGLONG stamp = -1;
+  if (stamps) {
+    EXPECT_EQ(stamps->GetValueStamp(_bstr_t(attribute), &stamp), S_OK);
+  }
+  return stamp;
+}
+
+TEST_F(SharedStoreTest, AValueStampMovesWithItsValueAndWithEveryChangeThatIsNotOneOfAValue) {
+  _com_ptr_t<IKXQObject> pump = Obj(*a, 20);
+  const LONGLONG first = Stamp(pump, u"Tag");
+  // Other values, of this object or another, leave it.
+  ASSERT_EQ(Put(Attr(Obj(*a, 21), u"Speed"), 0, _variant_t(5)), S_OK);
+  ASSERT_EQ(Put(Attr(pump, u"Speed"), 0, _variant_t(6)), S_OK);
+  EXPECT_EQ(Stamp(pump, u"Tag"), first);
+  ASSERT_EQ(Put(Attr(pump, u"Tag"), 0, _variant_t(u"P-7")), S_OK);
+  const LONGLONG written = Stamp(pump, u"Tag");
+  EXPECT_NE(written, first);
+  // A rollback may have undone anything.
+  ASSERT_TRUE(a->Begin().ok());
+  ASSERT_EQ(Put(Attr(Obj(*a, 21), u"Speed"), 0, _variant_t(8)), S_OK);
+  EXPECT_EQ(Stamp(pump, u"Tag"), written);
+  ASSERT_TRUE(a->Rollback().ok());
+  const LONGLONG undone = Stamp(pump, u"Tag");
+  EXPECT_NE(undone, written);
+  // So may another process's commit, seen at the next transaction.
+  ASSERT_EQ(Put(Attr(Obj(*b, 20), u"Tag"), 0, _variant_t(u"P-8")), S_OK);
+  EXPECT_EQ(Stamp(pump, u"Tag"), undone);
+  Touch(*a);
+  EXPECT_NE(Stamp(pump, u"Tag"), undone);
+  EXPECT_EQ(_bstr_t(Get(Attr(pump, u"Tag"))).utf8(), "P-8");
+}
+
 TEST_F(SharedStoreTest, ObjectsFirstReadInATransactionThatRolledBackFollowTheOthersCommits) {
   ASSERT_TRUE(a->Begin().ok());
   auto speed = Attr(Obj(*a, 21), u"Speed");

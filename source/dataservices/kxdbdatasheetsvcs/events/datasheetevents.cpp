@@ -412,6 +412,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
   return Serialize(u"KXDataFieldEvent::SerializeEvent", application, xml, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, main);
     EventPage at(ctx, application, TargetId());
+    const KXDBDatasheetSvcs::PageListsScope pageLists(at.page);
     const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, application, at, Status());
     if (at.datasheet) {
       IKXQAttributePtr dirty;

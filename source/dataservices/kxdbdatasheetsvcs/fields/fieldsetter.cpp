@@ -40,6 +40,7 @@ bool FieldWrite::Prepare() {
   if (request.status != 1) return false;
   m_currentDatasheet.emplace(main.m_pApplication, datasheet);
   m_currentPage.emplace(main.m_pApplication, page);
+  m_pageLists.emplace(page);
 
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
   CheckPointerArgument(ctx, templatePage.GetInterfacePtr());

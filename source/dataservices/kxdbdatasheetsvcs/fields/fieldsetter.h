@@ -19,6 +19,7 @@
 
 #include "kxstoreptrs.h"
 #include "loader/fieldassert.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
 #include "model/scopedcurrent.h"
@@ -84,6 +85,9 @@ class FieldWrite {
  private:
   std::optional<ScopedCurrentDatasheet> m_currentDatasheet;
   std::optional<ScopedCurrentPage> m_currentPage;
+  // The page's layout lists, looked up once for the assertion and the
+  // record; values are still read at each use.
+  std::optional<KXDBDatasheetSvcs::PageListsScope> m_pageLists;
   IKXQAttributePtr m_fields;
   // The events of the assertion (a new row), held until the new object
   // passes the permanent filter.

@@ -13,6 +13,7 @@
 #include "main/eventarguments.h"
 #include "main/mainworkers.h"
 #include "main/module.h"
+#include "model/kxdbdatasheetutils.h"
 #include "store/database.h"
 #include "store/object.h"
 
@@ -90,7 +91,11 @@ VARIANT StringVariant(const _bstr_t& text) {
 
 Main::Main() : m_pWorkers(&MainWorkers::Defaults()) { ModuleLock(); }
 
-Main::~Main() { ModuleUnlock(); }
+Main::~Main() {
+  // The kept template pages hold objects of the store this Main worked on.
+  KXDBDatasheetSvcs::ForgetKeptTemplatePages();
+  ModuleUnlock();
+}
 
 WorkerTable& Main::Workers() { return *m_pWorkers; }
 

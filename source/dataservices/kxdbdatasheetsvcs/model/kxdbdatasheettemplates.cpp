@@ -1,6 +1,8 @@
 // Templates and template pages of datasheets and pages, the classes a
 // template accepts, and the projects that own documents.
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <tuple>
 
@@ -10,6 +12,11 @@
 #include "kxstoreutils.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
+
+namespace KXDBDatasheetSvcs {
+HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
+                           IKXQTemplatePage** templatePage, int32_t status);
+}  // namespace KXDBDatasheetSvcs
 
 namespace {
 
@@ -63,9 +70,132 @@ void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRE
   kept.answer = answer;
 }
 
+// Template pages kept from one lookup to the next, by page and status: a
+// setter looks its page's template page up, then the change event of the
+// same call, then the next setter on the page. The lookup reads the page's
+// "TemplateId", "PageId" and "Checknum" and asks the application's template
+// library; an answer serves while the stamps of those three values
+// (IKXQValueStamps: they move with every change of the value and with every
+// change that is not one of a value, templates included) are as they were
+// and the application hands out the same library. The reads the lookup
+// made are replayed into the trigger items and read collections open at
+// each use, as the lookup would have made them. A page whose store keeps
+// no stamps keeps nothing; failures are not kept. Each entry holds its
+// page, so that no other page takes its address; ForgetKeptTemplatePages
+// drops them all.
+constexpr size_t kStampedValues = 3;
+constexpr size_t kMostKeptPages = 256;
+
+struct KeptTemplatePage {
+  IKXQObjectPtr page;
+  IKXQTemplateLibraryPtr library;
+  LONGLONG stamps[kStampedValues] = {};
+  _com_ptr_t<IKXQReadSet> reads;
+  HRESULT hr = S_OK;
+  IKXQTemplatePagePtr answer;
+};
+using KeptTemplatePages = std::map<std::pair<IKXQObject*, int32_t>, KeptTemplatePage>;
+thread_local KeptTemplatePages* g_keptPages = nullptr;
+
+// Leaves the thread's error information as it was when it was made,
+// whatever the calls made while it lives set: the keeping must not show.
+class PreservedErrorInfo {
+ public:
+  PreservedErrorInfo() {
+    if (GetErrorInfo(0, &m_info) != S_OK) m_info = nullptr;
+  }
+  PreservedErrorInfo(const PreservedErrorInfo&) = delete;
+  PreservedErrorInfo& operator=(const PreservedErrorInfo&) = delete;
+  ~PreservedErrorInfo() {
+    (void)SetErrorInfo(0, m_info);
+    if (m_info != nullptr) m_info->Release();
+  }
+
+ private:
+  IErrorInfo* m_info = nullptr;
+};
+
+// The stamps of the values the lookup reads; false when the page keeps none.
+bool ReadStamps(IKXQObject* page, LONGLONG (&stamps)[kStampedValues]) {
+  static const _bstr_t kNames[kStampedValues] = {u"TemplateId", u"PageId", u"Checknum"};
+  _com_ptr_t<IKXQValueStamps> stamped;
+  if (FAILED(
+          page->QueryInterface(kx_uuidof<IKXQValueStamps>(), reinterpret_cast<void**>(&stamped)))) {
+    return false;
+  }
+  for (size_t i = 0; i < kStampedValues; ++i) {
+    if (FAILED(stamped->GetValueStamp(kNames[i], &stamps[i]))) return false;
+  }
+  return true;
+}
+
+IKXQTemplateLibraryPtr LibraryOf(IKXQApplication* application) {
+  IKXQTemplateLibraryPtr library;
+  if (FAILED(application->get_TemplateLibrary(&library))) library = nullptr;
+  return library;
+}
+
+// The kept answer for the page, when it still holds: *templatePage receives
+// a reference.
+bool FindKeptPage(IKXQApplication* application, IKXQObject* page, int32_t status,
+                  IKXQTemplatePage** templatePage, HRESULT* hr) {
+  if (g_keptPages == nullptr) return false;
+  const auto found = g_keptPages->find({page, status});
+  if (found == g_keptPages->end()) return false;
+  const PreservedErrorInfo unchanged;
+  const KeptTemplatePage& kept = found->second;
+  LONGLONG stamps[kStampedValues] = {};
+  if (!ReadStamps(page, stamps) ||
+      !std::equal(std::begin(stamps), std::end(stamps), std::begin(kept.stamps)) ||
+      LibraryOf(application) != kept.library || FAILED(kept.reads->Replay())) {
+    g_keptPages->erase(found);
+    return false;
+  }
+  *templatePage = kept.answer;
+  if (*templatePage != nullptr) (*templatePage)->AddRef();
+  *hr = kept.hr;
+  return true;
+}
+
+// Looks the template page up, keeping the answer when the page keeps
+// stamps.
+HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
+                          IKXQTemplatePage** templatePage, int32_t status) {
+  _com_ptr_t<IKXQReadLog> log;
+  LONGLONG stamps[kStampedValues] = {};
+  if (page != nullptr && templatePage != nullptr) {
+    const PreservedErrorInfo unchanged;
+    if (ReadStamps(page, stamps) &&
+        SUCCEEDED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log))) &&
+        FAILED(log->BeginReads())) {
+      log = nullptr;
+    }
+  }
+  const HRESULT hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
+  if (!log) return hr;
+  const PreservedErrorInfo unchanged;
+  _com_ptr_t<IKXQReadSet> reads;
+  if (FAILED(log->EndReads(&reads)) || !reads || FAILED(hr)) return hr;
+  if (g_keptPages == nullptr) g_keptPages = new KeptTemplatePages();
+  if (g_keptPages->size() >= kMostKeptPages) g_keptPages->clear();
+  KeptTemplatePage& kept = (*g_keptPages)[{page, status}];
+  kept.page = page;
+  kept.library = LibraryOf(application);
+  std::copy(std::begin(stamps), std::end(stamps), std::begin(kept.stamps));
+  kept.reads = reads;
+  kept.hr = hr;
+  kept.answer = *templatePage;
+  return hr;
+}
+
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
+
+void ForgetKeptTemplatePages() {
+  delete g_keptPages;
+  g_keptPages = nullptr;
+}
 
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
@@ -104,7 +234,14 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status) {
   HRESULT kept = S_OK;
   if (application != nullptr && FindKept(page, status, true, templatePage, &kept)) return kept;
-  const HRESULT hr = LookUpTemplatePage(application, page, templatePage, status);
+  if (application != nullptr && page != nullptr && templatePage != nullptr &&
+      FindKeptPage(application, page, status, templatePage, &kept)) {
+    Keep(page, status, true, *templatePage, kept);
+    return kept;
+  }
+  const HRESULT hr = application != nullptr
+                         ? LookUpAndKeepPage(application, page, templatePage, status)
+                         : LookUpTemplatePage(application, page, templatePage, status);
   if (templatePage != nullptr) Keep(page, status, true, *templatePage, hr);
   return hr;
 }

@@ -117,7 +117,10 @@ void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* ob
 // unknown template id is no failure: *tmpl stays null.
 HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                     int32_t status);
-// The template page of a page; null when its template is unknown.
+// The template page of a page; null when its template is unknown. An
+// answer is kept for the next question about the page while the page's
+// "TemplateId", "PageId" and "Checknum" and the template library stay as
+// they were (the store's value stamps say so).
 HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status);
 // While one lives (on the apartment thread, nothing changing the store),
@@ -128,6 +131,9 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
 // the outermost one keeps the answers. It keeps the objects found at a
 // page's template nodes (GetNodeObject) the same way: the name's primary
 // objects and the scope test look each node up once.
+// Drops the template pages kept from one lookup to the next (they hold
+// store objects): when the module lets its store go.
+void ForgetKeptTemplatePages();
 class TemplateLookupScope {
  public:
   TemplateLookupScope();

@@ -125,6 +125,28 @@ TEST_F(FieldSetterTest, FieldsWithoutCaseOrOutsideTheTemplateAreRefused) {
   EXPECT_EQ(host_.Value(kPump, u"Tag"), "P-101");
 }
 
+TEST_F(FieldSetterTest, ThePageNamingAnotherTemplatePageIsSeenByTheNextRequest) {
+  const auto namePage = [&](const char16_t* pageId) {
+    IKXQAttributePtr attribute;
+    ASSERT_EQ(host_.Object(kPage)->get_Attribute(_bstr_t(u"PageId"), _variant_t(), &attribute),
+              S_OK);
+    ASSERT_EQ(attribute->PutValue(_variant_t(), _variant_t(), _variant_t(pageId)), S_OK);
+  };
+  const auto setFlow = [&](const char16_t* value) {
+    return host_.Send(u"SetRealField", std::u16string(u"<SetRealField PageId=\"21\" FieldId=\"2\" "
+                                                      u"Value=\"") +
+                                           value + u"\"/>");
+  };
+  ASSERT_EQ(setFlow(u"3").hr, S_OK);
+  // "P2" has no field 2.
+  namePage(u"P2");
+  EXPECT_TRUE(FAILED(setFlow(u"4").hr));
+  EXPECT_EQ(host_.Value(kPump, u"Flow", 1, u"l/s"), "3");
+  namePage(u"P1");
+  ASSERT_EQ(setFlow(u"5").hr, S_OK);
+  EXPECT_EQ(host_.Value(kPump, u"Flow", 1, u"l/s"), "5");
+}
+
 TEST_F(FieldSetterTest, AMissingRootObjectWithoutConfirmedClassGoesToTheHostForConfirmation) {
   const auto result =
       host_.Send(u"SetStringField", u"<SetStringField PageId=\"41\" FieldId=\"1\" Value=\"P-9\"/>");

@@ -105,6 +105,34 @@ TEST(PageLayout, RowOffsetsOutsideTheListGiveNoObject) {
   EXPECT_NE(IdOf(object), 0);
 }
 
+// The reads a lookup made, collected through the page's read log.
+LONG ReadsOfLookUp(kx::test::model::ModelStore& store, IKXQObject* page) {
+  _com_ptr_t<IKXQReadLog> log;
+  EXPECT_EQ(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)), S_OK);
+  if (!log) return -1;
+  EXPECT_EQ(log->BeginReads(), S_OK);
+  IKXQTemplatePagePtr templatePage;
+  EXPECT_EQ(GetTemplatePage(store.application(), page, &templatePage, 1), S_OK);
+  EXPECT_TRUE(templatePage != nullptr);
+  _com_ptr_t<IKXQReadSet> reads;
+  EXPECT_EQ(log->EndReads(&reads), S_OK);
+  LONG count = -1;
+  if (reads) {
+    EXPECT_EQ(reads->get_Count(&count), S_OK);
+  }
+  return count;
+}
+
+TEST(Templates, AnAnswerKeptFromAnEarlierLookUpRecordsTheReadsOfTheLookUp) {
+  ModelStore store;
+  const IKXQObjectPtr page = store.Object(kx::test::model::kSheetPage1);
+  const LONG looked = ReadsOfLookUp(store, page);
+  EXPECT_GE(looked, 2);  // "TemplateId" and "PageId" at least
+  // A collection (or trigger item) open over the second records what the first read.
+  EXPECT_EQ(ReadsOfLookUp(store, page), looked);
+  ForgetKeptTemplatePages();
+}
+
 TEST(Templates, CurrentAndStatusVersions) {
   ModelStore store;
   IKXQTemplatePtr tmpl;
