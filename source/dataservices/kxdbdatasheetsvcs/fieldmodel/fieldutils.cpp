@@ -228,16 +228,14 @@ class KeptWalkUse {
   KeptWalkUse(const KeptWalkUse&) = delete;
   KeptWalkUse& operator=(const KeptWalkUse&) = delete;
   ~KeptWalkUse() {
-    if (m_collecting) {
-      IKXQReadSet* reads = nullptr;
-      if (SUCCEEDED(m_log->EndReads(&reads)) && reads != nullptr) reads->Release();
-    }
+    if (m_collecting) DropReads(m_log);
   }
 
-  const RouteCache::KeptWalk* Find() {
+  // `withValue`: a walk kept with its value's reads may be taken.
+  const RouteCache::KeptWalk* Find(bool withValue = false) {
     if (!m_log) return nullptr;
     const RouteCache::KeptWalk* kept = m_cache.FindWalk(m_page, m_key, m_shift, m_changes);
-    if (kept != nullptr) {
+    if (kept != nullptr && (withValue || !kept->withValue)) {
       if (SUCCEEDED(kept->reads->Replay())) return kept;
       ClearThreadErrorInfo();
     }
@@ -250,14 +248,39 @@ class KeptWalkUse {
   void Keep(RouteCache::KeptWalk answer) {
     if (!m_collecting) return;
     m_collecting = false;
-    LONG changes = 0;
-    if (FAILED(m_log->EndReads(&answer.reads)) || FAILED(m_log->get_ChangeCount(&changes))) {
+    KeepCollected(m_cache, m_log, m_page, m_key, m_shift, m_changes, std::move(answer));
+  }
+
+  // Hands the open collection over to `to`, whose caller reads on; false
+  // when none is open.
+  bool HandOver(_com_ptr_t<IKXQReadLog>& log, std::u16string& shift, LONG& changes) {
+    if (!m_collecting) return false;
+    m_collecting = false;
+    log = m_log;
+    shift = m_shift;
+    changes = m_changes;
+    return true;
+  }
+
+  // Ends the collection begun last and keeps `answer` with its reads when
+  // the store's data did not change since `changes`.
+  static void KeepCollected(RouteCache& cache, IKXQReadLog* log, IUnknown* page, IUnknown* key,
+                            const std::u16string& shift, LONG changes,
+                            RouteCache::KeptWalk answer) {
+    LONG now = 0;
+    if (FAILED(log->EndReads(&answer.reads)) || FAILED(log->get_ChangeCount(&now))) {
       ClearThreadErrorInfo();
       return;
     }
-    if (changes != m_changes) return;
-    answer.changes = changes;
-    m_cache.KeepWalk(m_page, m_key, m_shift, std::move(answer));
+    if (now != changes) return;
+    answer.changes = now;
+    cache.KeepWalk(page, key, shift, std::move(answer));
+  }
+
+  // Ends the collection begun last, keeping nothing.
+  static void DropReads(IKXQReadLog* log) {
+    IKXQReadSet* reads = nullptr;
+    if (SUCCEEDED(log->EndReads(&reads)) && reads != nullptr) reads->Release();
   }
 
  private:
@@ -616,13 +639,15 @@ HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t ca
 }
 
 HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY* shift,
-                           VARIANT* value, IKXQFieldValue** result) {
+                           VARIANT* value, IKXQFieldValue** result, FieldValueRead* valueRead) {
   return ServeRequest(u"FieldUtils::ResolveFieldObject", kRouteFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, result);
     *result = nullptr;
     // The page's trigger set-up walks what its writer walked a moment ago.
     KeptWalkUse kept(page, field, shift);
-    if (const RouteCache::KeptWalk* found = kept.Find()) {
+    const bool taker = valueRead != nullptr && !valueRead->m_keeping;
+    if (const RouteCache::KeptWalk* found = kept.Find(taker)) {
+      if (taker) valueRead->m_replayed = found->withValue;
       if (found->holder) {
         if (value != nullptr && SUCCEEDED(VariantClear(value))) {
           KX_CHECK(ctx, VariantCopy(value, &found->position));
@@ -640,7 +665,14 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
     VARIANT* position = value != nullptr ? value : &ownPosition;
     HRESULT hr = S_OK;
     if (defined) hr = ResolveFieldRoute(page, field, caseId, false, shift, position, result);
-    if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr) && *result != nullptr && valueRead != nullptr && valueRead->m_keeping &&
+        kept.HandOver(valueRead->m_log, valueRead->m_shift, valueRead->m_changes)) {
+      // The caller reads the value on; KeepWithValue keeps the walk.
+      valueRead->m_page = page;
+      valueRead->m_field = field;
+      valueRead->m_holder = *result;
+      valueRead->m_position = *position;
+    } else if (SUCCEEDED(hr)) {
       RouteCache::KeptWalk answer;
       answer.holder = *result;
       if (*result != nullptr) answer.position = *position;
@@ -648,6 +680,21 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
     }
     return hr;
   });
+}
+
+FieldValueRead::~FieldValueRead() {
+  if (m_log) KeptWalkUse::DropReads(m_log);
+}
+
+void FieldValueRead::KeepWithValue() {
+  if (!m_log) return;
+  const _com_ptr_t<IKXQReadLog> log = std::move(m_log);
+  RouteCache::KeptWalk answer;
+  answer.holder = std::move(m_holder);
+  answer.position = std::move(m_position);
+  answer.withValue = true;
+  KeptWalkUse::KeepCollected(RouteCache::Instance(), log, m_page, m_field, m_shift, m_changes,
+                             std::move(answer));
 }
 
 HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject* rowObject,

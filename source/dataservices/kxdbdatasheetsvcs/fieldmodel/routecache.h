@@ -22,11 +22,14 @@
 // each read walk of a field with what it read (the store's IKXQReadLog):
 // the trigger set-up that follows the page's writer walks the same fields
 // again inside its trigger items, and takes the writer's answer instead,
-// the reads replayed into its open items as if made there. A kept walk
-// serves only under the store's change count it was made under (a walk
-// that changed something is not kept), Erase drops the page's kept walks
-// with its set, and the end of the outermost scope drops them all. They
-// belong to the apartment thread: the sweeper never touches them.
+// the reads replayed into its open items as if made there. The writer's
+// read of a value without unit, right after its walk, is kept with the
+// walk, and the trigger item then reads that value no more
+// (FieldUtils::FieldValueRead). A kept walk serves only under the store's
+// change count it was made under (a walk that changed something is not
+// kept), Erase drops the page's kept walks with its set, and the end of
+// the outermost scope drops them all. They belong to the apartment thread:
+// the sweeper never touches them.
 //
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
@@ -117,6 +120,9 @@ class RouteCache {
     _com_ptr_t<IKXQView> view;
     _com_ptr_t<IKXQReadSet> reads;
     LONG changes = 0;
+    // The reads include those of the holder's value read right after the
+    // walk (FieldUtils::FieldValueRead).
+    bool withValue = false;
   };
   bool Keeping() const { return m_callScopes > 0; }
   // The walk kept for the field (or root node) on the page with

@@ -199,14 +199,16 @@ bool FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
 
 // The value behind a field: a holder and its position, or none. `rowEmpty`
 // tells a continuous row without object. A failure of the resolution is
-// returned, the holder then null.
+// returned, the holder then null. `valueRead` (may be null): the walk of a
+// field of a plain page may be kept with the value read next.
 HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateField* field,
-                    int32_t row, _variant_t& position, IKXQFieldValuePtr& holder, bool* rowEmpty) {
+                    int32_t row, _variant_t& position, IKXQFieldValuePtr& holder, bool* rowEmpty,
+                    FieldUtils::FieldValueRead* valueRead = nullptr) {
   *rowEmpty = false;
   holder = nullptr;
   if (!context.m_continuousPage) {
-    const HRESULT hr =
-        FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain, &position, &holder);
+    const HRESULT hr = FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
+                                                      &position, &holder, valueRead);
     if (FAILED(hr)) {
       holder = nullptr;
       ClearThreadErrorInfo();
@@ -254,6 +256,15 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObjec
   };
   record.SetNumberTexts(text, present(prefix), present(postfix), present(substitution));
   (void)ctx;
+}
+
+// Whether the field shows its value without unit: the trigger item then
+// reads the value as the writer did.
+bool WithoutUnit(IKXQTemplateField* field) {
+  LONG unitPosition = -1;
+  if (SUCCEEDED(field->get_UnitPosition(&unitPosition))) return unitPosition < 0;
+  ClearThreadErrorInfo();
+  return false;
 }
 
 // A radio field's value text becomes its option number.
@@ -304,7 +315,9 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     _variant_t at;
     IKXQFieldValuePtr holder;
     bool rowEmpty = false;
-    const HRESULT resolved = ResolveLive(context, page, field, row, at, holder, &rowEmpty);
+    FieldUtils::FieldValueRead valueRead(true);
+    const HRESULT resolved =
+        ResolveLive(context, page, field, row, at, holder, &rowEmpty, &valueRead);
     if (FAILED(resolved) && traits.emptyRow) result = resolved;
     if (FAILED(resolved)) ClearThreadErrorInfo();
     if (rowEmpty && traits.emptyRow) {
@@ -313,6 +326,7 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
       FieldUtils::GetQualifierScopeFlag(page, field, &state);
     } else {
       ReadLiveValue(ctx, traits, page, field, holder, at, record);
+      if (WithoutUnit(field)) valueRead.KeepWithValue();
       if (traits.kind == kFieldRadio) {
         if (record.value.IsEmpty() && context.m_radio) {
           IKXQTemplateFieldPtr numbered;

@@ -195,12 +195,16 @@ HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templa
     OpenItem item(ctx, trigger, kx_ltow(index, 10).c_str());
     _variant_t position;
     IKXQFieldValuePtr holder;
+    FieldUtils::FieldValueRead valueRead(false);
     KX_CHECK(ctx, FieldUtils::ResolveFieldObject(page, field, overspillChain, position.GetAddress(),
-                                                 &holder));
+                                                 &holder, &valueRead));
     if (holder) {
       const _bstr_t unit = ReadUnit(ctx, page, field);
-      _bstr_t text;
-      FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
+      // A walk taken from the writer may bring the value's reads with it.
+      if (!valueRead.ValueReplayed()) {
+        _bstr_t text;
+        FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
+      }
     }
     item.End(ctx);
     return S_OK;
