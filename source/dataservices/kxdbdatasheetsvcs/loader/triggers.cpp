@@ -343,6 +343,13 @@ HRESULT RecordOverspillItem(MainContext&, IKXQObject* page, int32_t row, IKXQCla
 
 namespace KXDBDatasheetServices {
 
+namespace {
+
+// InitializeFieldTriggers; without `rebind` for a trigger bound just now.
+HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger, bool rebind);
+
+}  // namespace
+
 bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name) {
   if (object == nullptr) return true;
   const _bstr_t triggerName(name);
@@ -457,7 +464,9 @@ HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly
       grow(u"Fields", helper.PageFieldCount());
       grow(u"Revisions", helper.PageValueCount());
     }
-    KX_CHECK(ctx, InitializeFieldTriggers(main, page, trigger));
+    // SetUpTrigger bound the trigger a moment ago; a continuous page's
+    // growing lists may have run callbacks since.
+    KX_CHECK(ctx, RecordFieldTriggers(main, page, trigger, continuous));
     if (!continuous) KX_CHECK(ctx, InitializeNodeTrigger(main, page));
     return S_OK;
   };
@@ -465,6 +474,13 @@ HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly
 }
 
 HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger) {
+  return RecordFieldTriggers(main, page, trigger, true);
+}
+
+namespace {
+
+HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger,
+                            bool rebind) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     CheckPointerArgument(ctx, trigger);
@@ -475,7 +491,7 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
     ScopedCurrentDatasheet currentDatasheet(application, datasheet);
     ScopedCurrentPage currentPage(application, page);
     const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, main, page);
-    Rebind(ctx, trigger);
+    if (rebind) Rebind(ctx, trigger);
     KX_CHECK(ctx, trigger->ClearFiredKeys());
     if (!templatePage) return S_OK;
     const bool continuous = IsContinuous(ctx, templatePage);
@@ -494,7 +510,9 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
       KX_CHECK(ctx, RecordListFieldItem(main, page, field, key, position, row, trigger, fields));
     };
     if (keys.empty() && !continuous) {
-      for (int32_t i = 1; i <= GetAttributeCount(fields); ++i) {
+      // Recording reads: the list keeps its length.
+      const int32_t count = GetAttributeCount(fields);
+      for (int32_t i = 1; i <= count; ++i) {
         KX_CHECK(ctx, RecordFieldItem(main, page, templatePage, i - 1, trigger, chain, fields));
       }
     } else if (keys.empty()) {
@@ -524,6 +542,8 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
   };
   return ServeRequest(u"KXDBDatasheetServices::InitializeFieldTriggers", kSilentFrame, work);
 }
+
+}  // namespace
 
 HRESULT InitializeNodeTrigger(MainContext& main, IKXQObject* page) {
   const auto work = [&](KXComException& ctx) {
