@@ -283,9 +283,50 @@ class KeptWalkUse {
     if (SUCCEEDED(log->EndReads(&reads)) && reads != nullptr) reads->Release();
   }
 
+  // The field's case (FieldUtils::GetFieldCase): while walks are kept, the
+  // one read for the same "Cases" entry under the same change count, its
+  // reads replayed; else read, and kept with its reads.
+  int32_t FieldCase(IKXQTemplateField* field, bool* defined) {
+    LONG position = -1;
+    // Without a case position nothing is read; a failure is the lookup's own.
+    if (!m_collecting || field == nullptr || field->get_CasePosition(&position) != S_OK ||
+        position < 0) {
+      return FieldUtils::GetFieldCase(m_page, field, nullptr, defined);
+    }
+    if (const RouteCache::KeptCase* kept = m_cache.FindCase(m_page, position, m_changes)) {
+      if (SUCCEEDED(kept->reads->Replay())) {
+        *defined = kept->defined;
+        return kept->caseId;
+      }
+      ClearThreadErrorInfo();
+    }
+    if (FAILED(m_log->BeginReads())) {
+      ClearThreadErrorInfo();
+      return FieldUtils::GetFieldCase(m_page, field, nullptr, defined);
+    }
+    struct Collecting {
+      IKXQReadLog* log;
+      ~Collecting() {
+        if (log != nullptr) DropReads(log);
+      }
+    } collecting{m_log};
+    RouteCache::KeptCase read;
+    read.caseId = FieldUtils::GetFieldCase(m_page, field, nullptr, &read.defined);
+    collecting.log = nullptr;
+    LONG now = 0;
+    if (FAILED(m_log->EndReads(&read.reads)) || FAILED(m_log->get_ChangeCount(&now))) {
+      ClearThreadErrorInfo();
+    } else if (now == m_changes) {
+      read.changes = now;
+      m_cache.KeepCase(m_page, position, read);
+    }
+    *defined = read.defined;
+    return read.caseId;
+  }
+
  private:
   RouteCache& m_cache;
-  IUnknown* m_page;
+  IKXQObject* m_page;
   IUnknown* m_key;
   _com_ptr_t<IKXQReadLog> m_log;
   std::u16string m_shift;
@@ -658,7 +699,7 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
       return S_OK;
     }
     bool defined = false;
-    const int32_t caseId = GetFieldCase(page, field, nullptr, &defined);
+    const int32_t caseId = kept.FieldCase(field, &defined);
     // The position is taken also for a caller that asks none: a later
     // caller may take this walk and ask it.
     _variant_t ownPosition;

@@ -213,6 +213,31 @@ TEST_F(FieldRoutesTest, AWalkKeptWithItsValueReadServesTheItemsReaderUntilTheSto
   EXPECT_EQ(walks(), 6u);
 }
 
+TEST_F(FieldRoutesTest, WithinAPageLoadAFieldsCaseIsReadAgainOnceTheStoreChanged) {
+  EXPECT_EQ(ReadField(kTagField), "P-101");  // nothing left to place
+  int32_t entry = -1;
+  bool defined = false;
+  ASSERT_EQ(FieldUtils::GetFieldCase(page_, Field(kTagField), &entry, &defined), 1);
+  ASSERT_GE(entry, 0);
+  auto read = [&] {
+    _variant_t position;
+    IKXQFieldValuePtr holder;
+    EXPECT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, &position, &holder),
+              S_OK);
+    return ValueText(holder, position);
+  };
+  const RouteCache::CallScope load;
+  EXPECT_EQ(read(), "P-101");
+  // The field's case entry cleared: the field has no case, so no value,
+  // although its case was kept a moment ago.
+  IKXQAttributePtr cases;
+  GetAttributeInterface(page_, u"Cases", cases);
+  KXDBDatasheetSvcs::ClearAttributeValueAt(cases, entry + 1);
+  EXPECT_EQ(read(), "<no holder>");
+  KXDBDatasheetSvcs::SetAttributeIntegerAt(cases, entry + 1, 1);
+  EXPECT_EQ(read(), "P-101");
+}
+
 TEST_F(FieldRoutesTest, AHiddenNodeOrAMissingLinkGivesNoHolderInReadMode) {
   SetList(u"HiddenObjects", 4, 0);  // node "Nozzles(1)" hidden for lenient readers
   EXPECT_EQ(ReadField(kNozzle1Field), "<no holder>");
