@@ -336,6 +336,30 @@ class KeptWalkUse {
 
 // ---- The walk ---------------------------------------------------------------
 
+// FieldUtils::GetRouteStep for a route already held as a BSTR.
+HRESULT RouteStep(IKXQView* view, const _bstr_t& route, int32_t caseId, bool write, VARIANT* value,
+                  IKXQFieldValue** result) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::GetRouteStep");
+  CheckPointerArgument(ctx, result);
+  *result = nullptr;
+  CheckPointerArgument(ctx, view);
+  const _variant_t caseValue(static_cast<LONG>(caseId));
+  _variant_t stepValue;
+  IKXQFieldValuePtr holder;
+  if (write) {
+    KX_CHECK(ctx, view->WriteRoute(route, caseValue, &stepValue, &holder));
+  } else if (FAILED(view->ReadRoute(route, caseValue, &stepValue, &holder))) {
+    ClearThreadErrorInfo();  // a missing link is an answer in read mode
+    return S_OK;
+  }
+  if (!holder) return S_OK;
+  if (value != nullptr && SUCCEEDED(VariantClear(value))) {
+    KX_CHECK(ctx, VariantCopy(value, &stepValue));
+  }
+  *result = holder.Detach();
+  return S_OK;
+}
+
 // What a check asks the walk to do next.
 enum class Next { kGoOn, kEnd, kRestart };
 
@@ -396,7 +420,7 @@ struct Walk {
     const _bstr_t step = FieldUtils::ShiftRouteIndices(shift, name.c_str());
     _variant_t stepValue;
     IKXQFieldValuePtr holder;
-    FieldUtils::GetRouteStep(view, step, caseId, write, &stepValue, &holder);
+    RouteStep(view, step, caseId, write, &stepValue, &holder);
     if (holder) {
       LONG count = 0;
       KX_CHECK(ctx, holder->get_Count(&count));
@@ -558,7 +582,7 @@ struct Walk {
       const _bstr_t step = FieldUtils::ShiftRouteIndices(shift, name.c_str());
       _variant_t stepValue;
       IKXQFieldValuePtr holder;
-      FieldUtils::GetRouteStep(view, step, caseId, write, &stepValue, &holder);
+      RouteStep(view, step, caseId, write, &stepValue, &holder);
       view = nullptr;
       if (!holder) continue;
       StepView(ctx, holder, stepValue, write, view);
@@ -584,7 +608,7 @@ struct Walk {
     if (!view) return S_OK;
     _bstr_t route;
     KX_CHECK(ctx, field->GetRoute(list.qualifier, route.GetAddress()));
-    return FieldUtils::GetRouteStep(view, route, caseId, write, value, result);
+    return RouteStep(view, route, caseId, write, value, result);
   }
 };
 
@@ -594,26 +618,7 @@ namespace FieldUtils {
 
 HRESULT GetRouteStep(IKXQView* view, const OLECHAR* route, int32_t caseId, bool write,
                      VARIANT* value, IKXQFieldValue** result) {
-  KXComException ctx = KXComException::Silent(u"FieldUtils::GetRouteStep");
-  CheckPointerArgument(ctx, result);
-  *result = nullptr;
-  CheckPointerArgument(ctx, view);
-  const _variant_t caseValue(static_cast<LONG>(caseId));
-  _variant_t stepValue;
-  IKXQFieldValuePtr holder;
-  const _bstr_t text(route);
-  if (write) {
-    KX_CHECK(ctx, view->WriteRoute(text, caseValue, &stepValue, &holder));
-  } else if (FAILED(view->ReadRoute(text, caseValue, &stepValue, &holder))) {
-    ClearThreadErrorInfo();  // a missing link is an answer in read mode
-    return S_OK;
-  }
-  if (!holder) return S_OK;
-  if (value != nullptr && SUCCEEDED(VariantClear(value))) {
-    KX_CHECK(ctx, VariantCopy(value, &stepValue));
-  }
-  *result = holder.Detach();
-  return S_OK;
+  return RouteStep(view, _bstr_t(route), caseId, write, value, result);
 }
 
 _bstr_t ShiftRouteIndices(SAFEARRAY* shift, const OLECHAR* text) {
@@ -780,7 +785,7 @@ HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject
   if (!view) return S_OK;
   _bstr_t route;
   KX_CHECK(ctx, field->GetRoute(list.qualifier, route.GetAddress()));
-  return GetRouteStep(view, route, caseId, write, value, result);
+  return RouteStep(view, route, caseId, write, value, result);
 }
 
 void GetNodeChain(IKXQObject* page, IKXQClassView* start, ComPtrArray<IKXQClassView>& chain,
