@@ -691,8 +691,10 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
     *result = nullptr;
     // The page's trigger set-up walks what its writer walked a moment ago.
     KeptWalkUse kept(page, field, shift);
+    // A caller that reads the value next may take a walk kept with its
+    // value's reads: it makes those reads itself or takes them replayed.
     const bool taker = valueRead != nullptr && !valueRead->m_keeping;
-    if (const RouteCache::KeptWalk* found = kept.Find(taker)) {
+    if (const RouteCache::KeptWalk* found = kept.Find(valueRead != nullptr)) {
       if (taker) valueRead->m_replayed = found->withValue;
       if (found->holder) {
         if (value != nullptr && SUCCEEDED(VariantClear(value))) {

@@ -203,8 +203,8 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
 // reads replayed with the walk's, and need not read the value again
 // (ValueReplayed). Only the value of a field without unit is kept so: the
 // writer and the trigger item read it alike (the same holder, position and
-// format). A walk kept with its value is taken only by a caller that asks
-// for it so. Destroyed before KeepWithValue, it keeps nothing.
+// format). A walk kept with its value is taken only by a caller that reads
+// the value next. Destroyed before KeepWithValue, it keeps nothing.
 class FieldValueRead {
  public:
   explicit FieldValueRead(bool keeping) : m_keeping(keeping) {}

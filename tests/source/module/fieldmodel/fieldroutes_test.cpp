@@ -179,6 +179,10 @@ TEST_F(FieldRoutesTest, AWalkKeptWithItsValueReadServesTheItemsReaderUntilTheSto
   EXPECT_EQ(write(), "P-101");
   EXPECT_EQ(take(&replayed), "P-101");
   EXPECT_TRUE(replayed);
+  // A second writer of the field (shown twice on the page) takes it too.
+  EXPECT_EQ(write(), "P-101");
+  EXPECT_EQ(take(&replayed), "P-101");
+  EXPECT_TRUE(replayed);
   EXPECT_EQ(walks(), 1u);
   // A caller that reads no value walks again rather than take reads it
   // does not make; its walk is kept without the value.
