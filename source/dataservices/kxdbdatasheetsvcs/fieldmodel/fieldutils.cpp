@@ -251,8 +251,8 @@ class KeptWalkUse {
     KeepCollected(m_cache, m_log, m_page, m_key, m_shift, m_changes, std::move(answer));
   }
 
-  // Hands the open collection over to `to`, whose caller reads on; false
-  // when none is open.
+  // Hands the open collection over to a caller that reads on (see
+  // FieldUtils::FieldValueRead); false when none is open.
   bool HandOver(_com_ptr_t<IKXQReadLog>& log, std::u16string& shift, LONG& changes) {
     if (!m_collecting) return false;
     m_collecting = false;
