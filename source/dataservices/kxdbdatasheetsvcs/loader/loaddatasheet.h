@@ -32,6 +32,7 @@
 #include "kxxmlutils.h"
 
 class KXComException;
+class KXFieldData;
 class MainContext;
 
 // The record one load (a datasheet, a page, an event) shares with the page
@@ -142,10 +143,13 @@ HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t 
 // status word (0x100 when it differs from `otherFields`' record, the issued
 // copy's or the compared page's; `templateChanged`: that record is found by
 // field id and row wherever it stands). Without `alwaysWrite` a field that
-// carries nothing new gives no element (*out null).
+// carries nothing new gives no element (*out null). `record` (may be null):
+// a record to read the field into, reused by a writer of many fields (its
+// parser is made once).
 HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                    int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
-                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out);
+                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out,
+                   KXFieldData* record = nullptr);
 // The stored form of the field at `position` with its live value (written
 // after a change of its format or properties).
 HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,

@@ -455,14 +455,21 @@ int32_t ReadFieldDataAt(PageLoadContext& context, int32_t nodeId, int32_t row, i
 
 HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                    int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
-                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out) {
+                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out,
+                   KXFieldData* reused) {
   return ServeRequest(u"KXDBDatasheetSvcs::WriteField", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, context.m_pMain);
     _bstr_t stored;
     IKXQTemplateFieldPtr field;
-    KXFieldData record;
+    KXFieldData own;
+    KXFieldData& record = reused != nullptr ? *reused : own;
+    if (reused != nullptr) {
+      // As a new record: every field unset.
+      record.Clear();
+      record.index = -1;
+    }
     const bool parsed =
         FieldAt(ctx, context, templatePage, fields, position, true, stored, field, &record);
     CheckPointerArgument(ctx, field.GetInterfacePtr());
@@ -627,9 +634,10 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
         context.m_rememberRecords = remembered;
       });
       context.m_rememberRecords = false;
+      KXFieldData record;  // one parser for the page's records
       WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
         return WriteField(context, page, templatePage, i, status, true, fields, otherFields,
-                          templateChanged, element);
+                          templateChanged, element, &record);
       });
       return S_OK;
     }
