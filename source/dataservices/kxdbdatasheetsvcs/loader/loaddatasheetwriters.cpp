@@ -19,6 +19,12 @@
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
 
+// The records a writer of a page's fields reads every field into.
+struct FieldRecords {
+  KXFieldData field;
+  KXFieldData other;
+};
+
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
@@ -281,17 +287,21 @@ void ToOptionNumber(KXComException& ctx, IKXQTemplateField* field, KXFieldData& 
 // fillers). Returns the failure of a continuous resolution that the kind
 // reports, after the record is complete.
 // `parsed`: the record already holds `stored` as read by `FieldAt` (any
-// kind); it then only takes the field's kind.
+// kind); it then only takes the field's kind. `reusedOther` (may be null):
+// the record to read `otherText` into.
 HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLoadContext& context,
                       IKXQObject* page, IKXQTemplateField* field, int32_t position, int32_t status,
-                      BSTR stored, BSTR otherText, KXFieldData& record, bool parsed = false) {
+                      BSTR stored, BSTR otherText, KXFieldData& record, bool parsed = false,
+                      KXFieldData* reusedOther = nullptr) {
   MainContext& main = *context.m_pMain;
   if (parsed) {
     record.typeId = traits.kind;
   } else {
     KX_CHECK(ctx, record.ParseFieldData(traits.kind, stored, -1));
   }
-  KXFieldData other;
+  KXFieldData ownOther;
+  // Read as new, whatever it held before.
+  KXFieldData& other = reusedOther != nullptr ? *reusedOther : ownOther;
   KX_CHECK(ctx, other.SelectField(otherText, -1));
   int32_t state = record.state;
   if (traits.defaultAlignments) {
@@ -456,7 +466,7 @@ int32_t ReadFieldDataAt(PageLoadContext& context, int32_t nodeId, int32_t row, i
 HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                    int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
                    IKXQAttribute* otherFields, bool templateChanged, BSTR* out,
-                   KXFieldData* reused) {
+                   FieldRecords* records) {
   return ServeRequest(u"KXDBDatasheetSvcs::WriteField", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
@@ -464,8 +474,8 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
     _bstr_t stored;
     IKXQTemplateFieldPtr field;
     KXFieldData own;
-    KXFieldData& record = reused != nullptr ? *reused : own;
-    if (reused != nullptr) {
+    KXFieldData& record = records != nullptr ? records->field : own;
+    if (records != nullptr) {
       // As a new record: every field unset.
       record.Clear();
       record.index = -1;
@@ -483,8 +493,9 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
       if (at > 0) otherText = StoredText(otherFields, at);
     }
     const FieldKindTraits& traits = KindOf(ctx, field);
-    const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, status,
-                                         stored, otherText, record, parsed);
+    const HRESULT filled =
+        FillFieldData(ctx, traits, context, page, field, position, status, stored, otherText,
+                      record, parsed, records != nullptr ? &records->other : nullptr);
     KX_CHECK(ctx, filled);
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
@@ -634,10 +645,10 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
         context.m_rememberRecords = remembered;
       });
       context.m_rememberRecords = false;
-      KXFieldData record;  // one parser for the page's records
+      FieldRecords records;  // one set of parsers for the page's records
       WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
         return WriteField(context, page, templatePage, i, status, true, fields, otherFields,
-                          templateChanged, element, &record);
+                          templateChanged, element, &records);
       });
       return S_OK;
     }
