@@ -83,10 +83,10 @@ struct PageLoadContext {
 
  private:
   // The template page asked last, whether its field ids are indexed, and its
-  // field numbers (1-based) by id.
+  // fields by id.
   IKXQTemplatePagePtr m_indexedTemplatePage;
   bool m_fieldIndexed = false;
-  std::unordered_map<int32_t, int32_t> m_fieldNumbers;
+  std::unordered_map<int32_t, IKXQTemplateFieldPtr> m_fieldsById;
 };
 
 namespace KXDBDatasheetSvcs {
