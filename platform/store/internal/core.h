@@ -154,7 +154,10 @@ class StoreCore {
   void NoteKey(uint64_t key);
   // Read collections (IKXQReadLog): one opens; the last opened closes and
   // gives its distinct reads in key order.
-  void BeginReads() { readSets_.emplace_back(); }
+  void BeginReads() {
+    // A field's walk reads a handful of values: room for them at once.
+    readSets_.emplace_back().reserve(16);
+  }
   bool EndReads(std::vector<uint64_t>* reads);
   // Whether some slot of the list holds the object id: a scan for a short
   // list, else the list's membership counts (made on the first question).

@@ -362,7 +362,10 @@ void StoreCore::NoteRead(int32_t obj, int32_t attr) {
 }
 
 void StoreCore::NoteKey(uint64_t k) {
-  for (std::vector<uint64_t>& reads : readSets_) reads.push_back(k);
+  // The same value read again at once (its presence, then the value) is
+  // collected once; EndReads drops the other repeats.
+  for (std::vector<uint64_t>& reads : readSets_)
+    if (reads.empty() || reads.back() != k) reads.push_back(k);
   for (TriggerItem* item : openItems)
     if (item->reads.insert(k).second) watchers_[k].insert(item);
 }

@@ -228,10 +228,11 @@ struct TriggerRec {
   u16 name;
   u16 handler;
   LONG option1 = 0, option2 = 0;
-  // key -> its item. An item, once made, stays for the trigger's life
-  // (a reset empties its reads): open items and watchers point at it, so a
-  // read is recorded without looking its key up.
-  std::map<u16, TriggerItem> items;
+  // key -> its item, found by hash (a page's field trigger holds an item
+  // per field). An item, once made, stays for the trigger's life (a reset
+  // empties its reads): open items and watchers point at it, so a read is
+  // recorded without looking its key up.
+  std::unordered_map<u16, TriggerItem> items;
   std::vector<u16> fired;
   IUnknown* com = nullptr;
 

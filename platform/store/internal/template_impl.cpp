@@ -240,10 +240,23 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
   HRESULT get_AttributeName(BSTR* name) override { return OutBstr(F().attribute, name); }
   HRESULT GetNodeList(LONG, SAFEARRAY** nodes) override {
     if (!nodes) return E_POINTER;
-    std::vector<IDispatch*> items;
-    for (int n : Chain()) items.push_back(NodeCom(*core_, t_, page_, n));
-    *nodes = DispatchVector(items, 0);
-    return *nodes ? S_OK : E_OUTOFMEMORY;
+    // The chain laid out from its end: the field's node last, the root first
+    // (a walk asked for every field of a page: no list besides the array).
+    ULONG count = 0;
+    for (int n = F().node; n >= 0 && count <= P().nodes.size();
+         n = P().nodes[static_cast<size_t>(n)].parent) {
+      ++count;
+    }
+    *nodes = SafeArrayCreateVector(VT_DISPATCH, 0, count);
+    if (!*nodes) return E_OUTOFMEMORY;
+    LONG ix = static_cast<LONG>(count);
+    for (int n = F().node; n >= 0 && ix > 0; n = P().nodes[static_cast<size_t>(n)].parent) {
+      --ix;
+      IDispatch* node = NodeCom(*core_, t_, page_, n);
+      SafeArrayPutElement(*nodes, &ix, node);  // AddRefs
+      if (node) node->Release();
+    }
+    return S_OK;
   }
   // The route of the last step: the attribute on the object at the field's
   // own node (the node chain leads there).

@@ -228,16 +228,14 @@ class KeptWalkUse {
   KeptWalkUse(const KeptWalkUse&) = delete;
   KeptWalkUse& operator=(const KeptWalkUse&) = delete;
   ~KeptWalkUse() {
-    if (m_collecting) {
-      IKXQReadSet* reads = nullptr;
-      if (SUCCEEDED(m_log->EndReads(&reads)) && reads != nullptr) reads->Release();
-    }
+    if (m_collecting) DropReads(m_log);
   }
 
-  const RouteCache::KeptWalk* Find() {
+  // `withValue`: a walk kept with its value's reads may be taken.
+  const RouteCache::KeptWalk* Find(bool withValue = false) {
     if (!m_log) return nullptr;
     const RouteCache::KeptWalk* kept = m_cache.FindWalk(m_page, m_key, m_shift, m_changes);
-    if (kept != nullptr) {
+    if (kept != nullptr && (withValue || !kept->withValue)) {
       if (SUCCEEDED(kept->reads->Replay())) return kept;
       ClearThreadErrorInfo();
     }
@@ -250,19 +248,85 @@ class KeptWalkUse {
   void Keep(RouteCache::KeptWalk answer) {
     if (!m_collecting) return;
     m_collecting = false;
-    LONG changes = 0;
-    if (FAILED(m_log->EndReads(&answer.reads)) || FAILED(m_log->get_ChangeCount(&changes))) {
+    KeepCollected(m_cache, m_log, m_page, m_key, m_shift, m_changes, std::move(answer));
+  }
+
+  // Hands the open collection over to a caller that reads on (see
+  // FieldUtils::FieldValueRead); false when none is open.
+  bool HandOver(_com_ptr_t<IKXQReadLog>& log, std::u16string& shift, LONG& changes) {
+    if (!m_collecting) return false;
+    m_collecting = false;
+    log = m_log;
+    shift = m_shift;
+    changes = m_changes;
+    return true;
+  }
+
+  // Ends the collection begun last and keeps `answer` with its reads when
+  // the store's data did not change since `changes`.
+  static void KeepCollected(RouteCache& cache, IKXQReadLog* log, IUnknown* page, IUnknown* key,
+                            const std::u16string& shift, LONG changes,
+                            RouteCache::KeptWalk answer) {
+    LONG now = 0;
+    if (FAILED(log->EndReads(&answer.reads)) || FAILED(log->get_ChangeCount(&now))) {
       ClearThreadErrorInfo();
       return;
     }
-    if (changes != m_changes) return;
-    answer.changes = changes;
-    m_cache.KeepWalk(m_page, m_key, m_shift, std::move(answer));
+    if (now != changes) return;
+    answer.changes = now;
+    cache.KeepWalk(page, key, shift, std::move(answer));
+  }
+
+  // Ends the collection begun last, keeping nothing.
+  static void DropReads(IKXQReadLog* log) {
+    IKXQReadSet* reads = nullptr;
+    if (SUCCEEDED(log->EndReads(&reads)) && reads != nullptr) reads->Release();
+  }
+
+  // The field's case (FieldUtils::GetFieldCase): while walks are kept, the
+  // one read for the same "Cases" entry under the same change count, its
+  // reads replayed; else read, and kept with its reads.
+  int32_t FieldCase(IKXQTemplateField* field, bool* defined) {
+    LONG position = -1;
+    // Without a case position nothing is read; a failure is the lookup's own.
+    if (!m_collecting || field == nullptr || field->get_CasePosition(&position) != S_OK ||
+        position < 0) {
+      return FieldUtils::GetFieldCase(m_page, field, nullptr, defined);
+    }
+    if (const RouteCache::KeptCase* kept = m_cache.FindCase(m_page, position, m_changes)) {
+      if (SUCCEEDED(kept->reads->Replay())) {
+        *defined = kept->defined;
+        return kept->caseId;
+      }
+      ClearThreadErrorInfo();
+    }
+    if (FAILED(m_log->BeginReads())) {
+      ClearThreadErrorInfo();
+      return FieldUtils::GetFieldCase(m_page, field, nullptr, defined);
+    }
+    struct Collecting {
+      IKXQReadLog* log;
+      ~Collecting() {
+        if (log != nullptr) DropReads(log);
+      }
+    } collecting{m_log};
+    RouteCache::KeptCase read;
+    read.caseId = FieldUtils::GetFieldCase(m_page, field, nullptr, &read.defined);
+    collecting.log = nullptr;
+    LONG now = 0;
+    if (FAILED(m_log->EndReads(&read.reads)) || FAILED(m_log->get_ChangeCount(&now))) {
+      ClearThreadErrorInfo();
+    } else if (now == m_changes) {
+      read.changes = now;
+      m_cache.KeepCase(m_page, position, read);
+    }
+    *defined = read.defined;
+    return read.caseId;
   }
 
  private:
   RouteCache& m_cache;
-  IUnknown* m_page;
+  IKXQObject* m_page;
   IUnknown* m_key;
   _com_ptr_t<IKXQReadLog> m_log;
   std::u16string m_shift;
@@ -271,6 +335,30 @@ class KeptWalkUse {
 };
 
 // ---- The walk ---------------------------------------------------------------
+
+// FieldUtils::GetRouteStep for a route already held as a BSTR.
+HRESULT RouteStep(IKXQView* view, const _bstr_t& route, int32_t caseId, bool write, VARIANT* value,
+                  IKXQFieldValue** result) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::GetRouteStep");
+  CheckPointerArgument(ctx, result);
+  *result = nullptr;
+  CheckPointerArgument(ctx, view);
+  const _variant_t caseValue(static_cast<LONG>(caseId));
+  _variant_t stepValue;
+  IKXQFieldValuePtr holder;
+  if (write) {
+    KX_CHECK(ctx, view->WriteRoute(route, caseValue, &stepValue, &holder));
+  } else if (FAILED(view->ReadRoute(route, caseValue, &stepValue, &holder))) {
+    ClearThreadErrorInfo();  // a missing link is an answer in read mode
+    return S_OK;
+  }
+  if (!holder) return S_OK;
+  if (value != nullptr && SUCCEEDED(VariantClear(value))) {
+    KX_CHECK(ctx, VariantCopy(value, &stepValue));
+  }
+  *result = holder.Detach();
+  return S_OK;
+}
 
 // What a check asks the walk to do next.
 enum class Next { kGoOn, kEnd, kRestart };
@@ -332,7 +420,7 @@ struct Walk {
     const _bstr_t step = FieldUtils::ShiftRouteIndices(shift, name.c_str());
     _variant_t stepValue;
     IKXQFieldValuePtr holder;
-    FieldUtils::GetRouteStep(view, step, caseId, write, &stepValue, &holder);
+    RouteStep(view, step, caseId, write, &stepValue, &holder);
     if (holder) {
       LONG count = 0;
       KX_CHECK(ctx, holder->get_Count(&count));
@@ -494,7 +582,7 @@ struct Walk {
       const _bstr_t step = FieldUtils::ShiftRouteIndices(shift, name.c_str());
       _variant_t stepValue;
       IKXQFieldValuePtr holder;
-      FieldUtils::GetRouteStep(view, step, caseId, write, &stepValue, &holder);
+      RouteStep(view, step, caseId, write, &stepValue, &holder);
       view = nullptr;
       if (!holder) continue;
       StepView(ctx, holder, stepValue, write, view);
@@ -520,7 +608,7 @@ struct Walk {
     if (!view) return S_OK;
     _bstr_t route;
     KX_CHECK(ctx, field->GetRoute(list.qualifier, route.GetAddress()));
-    return FieldUtils::GetRouteStep(view, route, caseId, write, value, result);
+    return RouteStep(view, route, caseId, write, value, result);
   }
 };
 
@@ -530,26 +618,7 @@ namespace FieldUtils {
 
 HRESULT GetRouteStep(IKXQView* view, const OLECHAR* route, int32_t caseId, bool write,
                      VARIANT* value, IKXQFieldValue** result) {
-  KXComException ctx = KXComException::Silent(u"FieldUtils::GetRouteStep");
-  CheckPointerArgument(ctx, result);
-  *result = nullptr;
-  CheckPointerArgument(ctx, view);
-  const _variant_t caseValue(static_cast<LONG>(caseId));
-  _variant_t stepValue;
-  IKXQFieldValuePtr holder;
-  const _bstr_t text(route);
-  if (write) {
-    KX_CHECK(ctx, view->WriteRoute(text, caseValue, &stepValue, &holder));
-  } else if (FAILED(view->ReadRoute(text, caseValue, &stepValue, &holder))) {
-    ClearThreadErrorInfo();  // a missing link is an answer in read mode
-    return S_OK;
-  }
-  if (!holder) return S_OK;
-  if (value != nullptr && SUCCEEDED(VariantClear(value))) {
-    KX_CHECK(ctx, VariantCopy(value, &stepValue));
-  }
-  *result = holder.Detach();
-  return S_OK;
+  return RouteStep(view, _bstr_t(route), caseId, write, value, result);
 }
 
 _bstr_t ShiftRouteIndices(SAFEARRAY* shift, const OLECHAR* text) {
@@ -616,13 +685,17 @@ HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t ca
 }
 
 HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY* shift,
-                           VARIANT* value, IKXQFieldValue** result) {
+                           VARIANT* value, IKXQFieldValue** result, FieldValueRead* valueRead) {
   return ServeRequest(u"FieldUtils::ResolveFieldObject", kRouteFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, result);
     *result = nullptr;
     // The page's trigger set-up walks what its writer walked a moment ago.
     KeptWalkUse kept(page, field, shift);
-    if (const RouteCache::KeptWalk* found = kept.Find()) {
+    // A caller that reads the value next may take a walk kept with its
+    // value's reads: it makes those reads itself or takes them replayed.
+    const bool taker = valueRead != nullptr && !valueRead->m_keeping;
+    if (const RouteCache::KeptWalk* found = kept.Find(valueRead != nullptr)) {
+      if (taker) valueRead->m_replayed = found->withValue;
       if (found->holder) {
         if (value != nullptr && SUCCEEDED(VariantClear(value))) {
           KX_CHECK(ctx, VariantCopy(value, &found->position));
@@ -633,14 +706,21 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
       return S_OK;
     }
     bool defined = false;
-    const int32_t caseId = GetFieldCase(page, field, nullptr, &defined);
+    const int32_t caseId = kept.FieldCase(field, &defined);
     // The position is taken also for a caller that asks none: a later
     // caller may take this walk and ask it.
     _variant_t ownPosition;
     VARIANT* position = value != nullptr ? value : &ownPosition;
     HRESULT hr = S_OK;
     if (defined) hr = ResolveFieldRoute(page, field, caseId, false, shift, position, result);
-    if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr) && *result != nullptr && valueRead != nullptr && valueRead->m_keeping &&
+        kept.HandOver(valueRead->m_log, valueRead->m_shift, valueRead->m_changes)) {
+      // The caller reads the value on; KeepWithValue keeps the walk.
+      valueRead->m_page = page;
+      valueRead->m_field = field;
+      valueRead->m_holder = *result;
+      valueRead->m_position = *position;
+    } else if (SUCCEEDED(hr)) {
       RouteCache::KeptWalk answer;
       answer.holder = *result;
       if (*result != nullptr) answer.position = *position;
@@ -648,6 +728,21 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
     }
     return hr;
   });
+}
+
+FieldValueRead::~FieldValueRead() {
+  if (m_log) KeptWalkUse::DropReads(m_log);
+}
+
+void FieldValueRead::KeepWithValue() {
+  if (!m_log) return;
+  const _com_ptr_t<IKXQReadLog> log = std::move(m_log);
+  RouteCache::KeptWalk answer;
+  answer.holder = std::move(m_holder);
+  answer.position = std::move(m_position);
+  answer.withValue = true;
+  KeptWalkUse::KeepCollected(RouteCache::Instance(), log, m_page, m_field, m_shift, m_changes,
+                             std::move(answer));
 }
 
 HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject* rowObject,
@@ -692,7 +787,7 @@ HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject
   if (!view) return S_OK;
   _bstr_t route;
   KX_CHECK(ctx, field->GetRoute(list.qualifier, route.GetAddress()));
-  return GetRouteStep(view, route, caseId, write, value, result);
+  return RouteStep(view, route, caseId, write, value, result);
 }
 
 void GetNodeChain(IKXQObject* page, IKXQClassView* start, ComPtrArray<IKXQClassView>& chain,

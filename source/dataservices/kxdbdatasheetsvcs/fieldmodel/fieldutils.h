@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 
 #include "com/comutil.h"
 #include "kxstoreptrs.h"
@@ -184,10 +185,50 @@ void GetObjectView(IKXQObject* object, IUnknown* definition, IKXQViewPtr& view);
 // is the page's index-shift table. Throws KXComException.
 HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId, bool write,
                           SAFEARRAY* shift, VARIANT* value, IKXQFieldValue** result);
+class FieldValueRead;
 // The read-mode walk for the field's case; a field without case gives no
 // holder. Returns failures (thread error information set), throws nothing.
+// `valueRead` (may be null): the caller reads the holder's value next (see
+// FieldValueRead).
 HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY* shift,
-                           VARIANT* value, IKXQFieldValue** result);
+                           VARIANT* value, IKXQFieldValue** result,
+                           FieldValueRead* valueRead = nullptr);
+
+// A field's read walk and the read of its value that follows it, within a
+// page load that keeps walks (routecache.h). The page's writer reads each
+// value right after walking to it: made `keeping`, ResolveFieldObject
+// leaves the walk's collection of reads open, and KeepWithValue, called
+// once the value was read, keeps the walk with the value's reads. The
+// trigger set-up taking that walk (made not `keeping`) has the value's
+// reads replayed with the walk's, and need not read the value again
+// (ValueReplayed). Only the value of a field without unit is kept so: the
+// writer and the trigger item read it alike (the same holder, position and
+// format). A walk kept with its value is taken only by a caller that reads
+// the value next. Destroyed before KeepWithValue, it keeps nothing.
+class FieldValueRead {
+ public:
+  explicit FieldValueRead(bool keeping) : m_keeping(keeping) {}
+  FieldValueRead(const FieldValueRead&) = delete;
+  FieldValueRead& operator=(const FieldValueRead&) = delete;
+  ~FieldValueRead();
+
+  void KeepWithValue();
+  bool ValueReplayed() const { return m_replayed; }
+
+ private:
+  friend HRESULT ResolveFieldObject(IKXQObject*, IKXQTemplateField*, SAFEARRAY*, VARIANT*,
+                                    IKXQFieldValue**, FieldValueRead*);
+  bool m_keeping;
+  bool m_replayed = false;
+  // The walk's open collection, handed over by ResolveFieldObject.
+  IKXQObject* m_page = nullptr;
+  IUnknown* m_field = nullptr;
+  _com_ptr_t<IKXQReadLog> m_log;
+  std::u16string m_shift;
+  LONG m_changes = 0;
+  IKXQFieldValuePtr m_holder;
+  _variant_t m_position;
+};
 // One route step from a view. A failing read step gives no holder; a
 // failing write step is raised.
 HRESULT GetRouteStep(IKXQView* view, const OLECHAR* route, int32_t caseId, bool write,

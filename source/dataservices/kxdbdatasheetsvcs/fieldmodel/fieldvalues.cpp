@@ -174,7 +174,14 @@ void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bst
   _variant_t value;
   KX_CHECK(ctx, holder->GetValue(position, format, &value));
   if (V_VT(&value) == VT_BSTR) {
-    text = _bstr_t(V_BSTR(&value));
+    // The text up to its first NUL: taken over when that is all of it.
+    const BSTR held = V_BSTR(&value);
+    if (held != nullptr && kx_wcslen(held) == SysStringLen(held)) {
+      text.Attach(held);
+      V_VT(&value) = VT_EMPTY;
+    } else {
+      text = _bstr_t(held);
+    }
     return;
   }
   BSTR formatted = nullptr;

@@ -122,6 +122,22 @@ void RouteCache::KeepWalk(IUnknown* page, IUnknown* field, const std::u16string&
   held.walk = std::move(walk);
 }
 
+const RouteCache::KeptCase* RouteCache::FindCase(IUnknown* page, LONG position,
+                                                 LONG changes) const {
+  const auto onPage = m_keptWalks.find(reinterpret_cast<uintptr_t>(page));
+  if (onPage == m_keptWalks.end()) return nullptr;
+  const auto it = onPage->second.cases.find(position);
+  if (it == onPage->second.cases.end() || it->second.changes != changes) return nullptr;
+  return &it->second;
+}
+
+void RouteCache::KeepCase(IUnknown* page, LONG position, KeptCase kept) {
+  if (!Keeping() || page == nullptr) return;
+  PageWalks& onPage = m_keptWalks[reinterpret_cast<uintptr_t>(page)];
+  if (!onPage.page) onPage.page = page;
+  onPage.cases[position] = std::move(kept);
+}
+
 IKXQReadLog* RouteCache::ReadLogOf(IUnknown* page) {
   if (!Keeping() || page == nullptr) return nullptr;
   PageWalks& onPage = m_keptWalks[reinterpret_cast<uintptr_t>(page)];

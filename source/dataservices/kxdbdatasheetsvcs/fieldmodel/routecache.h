@@ -22,11 +22,15 @@
 // each read walk of a field with what it read (the store's IKXQReadLog):
 // the trigger set-up that follows the page's writer walks the same fields
 // again inside its trigger items, and takes the writer's answer instead,
-// the reads replayed into its open items as if made there. A kept walk
-// serves only under the store's change count it was made under (a walk
-// that changed something is not kept), Erase drops the page's kept walks
-// with its set, and the end of the outermost scope drops them all. They
-// belong to the apartment thread: the sweeper never touches them.
+// the reads replayed into its open items as if made there. The writer's
+// read of a value without unit, right after its walk, is kept with the
+// walk, and the trigger item then reads that value no more
+// (FieldUtils::FieldValueRead). The fields' cases are kept the same way,
+// by the page's "Cases" entry they read. A kept walk or case serves only
+// under the store's change count it was made under (a walk that changed
+// something is not kept), Erase drops the page's kept walks and cases with
+// its set, and the end of the outermost scope drops them all. They belong
+// to the apartment thread: the sweeper never touches them.
 //
 // Threads: walks (Lookup, Insert, Erase) come from the host's apartment
 // thread; the sweeper is the module's one thread of its own and touches
@@ -117,6 +121,9 @@ class RouteCache {
     _com_ptr_t<IKXQView> view;
     _com_ptr_t<IKXQReadSet> reads;
     LONG changes = 0;
+    // The reads include those of the holder's value read right after the
+    // walk (FieldUtils::FieldValueRead).
+    bool withValue = false;
   };
   bool Keeping() const { return m_callScopes > 0; }
   // The walk kept for the field (or root node) on the page with
@@ -129,6 +136,19 @@ class RouteCache {
   IKXQReadLog* ReadLogOf(IUnknown* page);
   // Keeps a walk (while Keeping), taking references to page and field.
   void KeepWalk(IUnknown* page, IUnknown* field, const std::u16string& shift, KeptWalk walk);
+  // A field's case read from the page's "Cases" entry `position` (the
+  // template field's case position) under change count `changes`, with
+  // what that read read; the fields of a page share their few entries.
+  struct KeptCase {
+    int32_t caseId = -1;
+    bool defined = false;
+    _com_ptr_t<IKXQReadSet> reads;
+    LONG changes = 0;
+  };
+  // The case kept for the page's entry made under `changes`; null when none.
+  const KeptCase* FindCase(IUnknown* page, LONG position, LONG changes) const;
+  // Keeps a case (while Keeping), taking a reference to the page.
+  void KeepCase(IUnknown* page, LONG position, KeptCase kept);
   // Route walks made (not taken from a kept one), for tests that count them.
   void NoteWalk() { ++m_walks; }
   uint64_t WalkCount() const { return m_walks; }
@@ -173,6 +193,7 @@ class RouteCache {
     _com_ptr_t<IKXQReadLog> log;
     bool asked = false;  // whether the page was asked for its log
     std::unordered_map<uintptr_t, HeldWalk> fields;
+    std::unordered_map<LONG, KeptCase> cases;
   };
   void DropWalks(IUnknown* page);
   int m_callScopes = 0;

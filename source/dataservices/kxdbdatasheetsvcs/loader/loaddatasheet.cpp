@@ -160,7 +160,7 @@ void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t 
     // A load that asks once (an event of one field) is answered by the
     // template page itself; the index is made when a second field is asked
     // for.
-    m_fieldNumbers.clear();
+    m_fieldsById.clear();
     m_indexedTemplatePage = templatePage;
     m_fieldIndexed = false;
     _variant_t number;
@@ -170,20 +170,19 @@ void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t 
   if (!m_fieldIndexed) {
     LONG count = 0;
     KX_CHECK(ctx, templatePage->get_FieldCount(&count));
-    m_fieldNumbers.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    m_fieldsById.reserve(static_cast<size_t>(count > 0 ? count : 0));
     for (LONG number = 1; number <= count; ++number) {
       IKXQTemplateFieldPtr each;
       KX_CHECK(ctx, templatePage->get_Field(number, &each));
       LONG id = -1;
       if (each) KX_CHECK(ctx, each->get_Id(&id));
       // The first field of an id is the one found by id.
-      m_fieldNumbers.emplace(id, number);
+      m_fieldsById.emplace(id, std::move(each));
     }
     m_fieldIndexed = true;
   }
-  const auto found = m_fieldNumbers.find(fieldId);
-  if (found == m_fieldNumbers.end()) return;
-  KX_CHECK(ctx, templatePage->get_Field(found->second, &field));
+  const auto found = m_fieldsById.find(fieldId);
+  if (found != m_fieldsById.end()) field = found->second;
 }
 
 void PageLoadContext::SetOverspillChain(SAFEARRAY* chain) {

@@ -33,6 +33,7 @@
 
 class KXComException;
 class MainContext;
+struct FieldRecords;
 
 // The record one load (a datasheet, a page, an event) shares with the page
 // and field writers. Lives as long as its owner; not copyable.
@@ -82,10 +83,10 @@ struct PageLoadContext {
 
  private:
   // The template page asked last, whether its field ids are indexed, and its
-  // field numbers (1-based) by id.
+  // fields by id.
   IKXQTemplatePagePtr m_indexedTemplatePage;
   bool m_fieldIndexed = false;
-  std::unordered_map<int32_t, int32_t> m_fieldNumbers;
+  std::unordered_map<int32_t, IKXQTemplateFieldPtr> m_fieldsById;
 };
 
 namespace KXDBDatasheetSvcs {
@@ -142,10 +143,13 @@ HRESULT WritePageQualifiers(PageLoadContext& context, IKXQObject* page, int32_t 
 // status word (0x100 when it differs from `otherFields`' record, the issued
 // copy's or the compared page's; `templateChanged`: that record is found by
 // field id and row wherever it stands). Without `alwaysWrite` a field that
-// carries nothing new gives no element (*out null).
+// carries nothing new gives no element (*out null). `records` (may be
+// null): the records to read the field and the other version into, reused
+// by a writer of many fields (their parsers are made once).
 HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                    int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
-                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out);
+                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out,
+                   FieldRecords* records = nullptr);
 // The stored form of the field at `position` with its live value (written
 // after a change of its format or properties).
 HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,

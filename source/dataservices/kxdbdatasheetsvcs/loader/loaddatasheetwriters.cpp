@@ -19,6 +19,12 @@
 #include "model/kxfielddata.h"
 #include "model/maincontext.h"
 
+// The records a writer of a page's fields reads every field into.
+struct FieldRecords {
+  KXFieldData field;
+  KXFieldData other;
+};
+
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/loaddatasheet";
@@ -199,14 +205,16 @@ bool FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
 
 // The value behind a field: a holder and its position, or none. `rowEmpty`
 // tells a continuous row without object. A failure of the resolution is
-// returned, the holder then null.
+// returned, the holder then null. `valueRead` (may be null): the walk of a
+// field of a plain page may be kept with the value read next.
 HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateField* field,
-                    int32_t row, _variant_t& position, IKXQFieldValuePtr& holder, bool* rowEmpty) {
+                    int32_t row, _variant_t& position, IKXQFieldValuePtr& holder, bool* rowEmpty,
+                    FieldUtils::FieldValueRead* valueRead = nullptr) {
   *rowEmpty = false;
   holder = nullptr;
   if (!context.m_continuousPage) {
-    const HRESULT hr =
-        FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain, &position, &holder);
+    const HRESULT hr = FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
+                                                      &position, &holder, valueRead);
     if (FAILED(hr)) {
       holder = nullptr;
       ClearThreadErrorInfo();
@@ -256,6 +264,15 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObjec
   (void)ctx;
 }
 
+// Whether the field shows its value without unit: the trigger item then
+// reads the value as the writer did.
+bool WithoutUnit(IKXQTemplateField* field) {
+  LONG unitPosition = -1;
+  if (SUCCEEDED(field->get_UnitPosition(&unitPosition))) return unitPosition < 0;
+  ClearThreadErrorInfo();
+  return false;
+}
+
 // A radio field's value text becomes its option number.
 void ToOptionNumber(KXComException& ctx, IKXQTemplateField* field, KXFieldData& record) {
   if (record.value.IsEmpty()) return;
@@ -270,17 +287,21 @@ void ToOptionNumber(KXComException& ctx, IKXQTemplateField* field, KXFieldData& 
 // fillers). Returns the failure of a continuous resolution that the kind
 // reports, after the record is complete.
 // `parsed`: the record already holds `stored` as read by `FieldAt` (any
-// kind); it then only takes the field's kind.
+// kind); it then only takes the field's kind. `reusedOther` (may be null):
+// the record to read `otherText` into.
 HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLoadContext& context,
                       IKXQObject* page, IKXQTemplateField* field, int32_t position, int32_t status,
-                      BSTR stored, BSTR otherText, KXFieldData& record, bool parsed = false) {
+                      BSTR stored, BSTR otherText, KXFieldData& record, bool parsed = false,
+                      KXFieldData* reusedOther = nullptr) {
   MainContext& main = *context.m_pMain;
   if (parsed) {
     record.typeId = traits.kind;
   } else {
     KX_CHECK(ctx, record.ParseFieldData(traits.kind, stored, -1));
   }
-  KXFieldData other;
+  KXFieldData ownOther;
+  // Read as new, whatever it held before.
+  KXFieldData& other = reusedOther != nullptr ? *reusedOther : ownOther;
   KX_CHECK(ctx, other.SelectField(otherText, -1));
   int32_t state = record.state;
   if (traits.defaultAlignments) {
@@ -304,7 +325,9 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     _variant_t at;
     IKXQFieldValuePtr holder;
     bool rowEmpty = false;
-    const HRESULT resolved = ResolveLive(context, page, field, row, at, holder, &rowEmpty);
+    FieldUtils::FieldValueRead valueRead(true);
+    const HRESULT resolved =
+        ResolveLive(context, page, field, row, at, holder, &rowEmpty, &valueRead);
     if (FAILED(resolved) && traits.emptyRow) result = resolved;
     if (FAILED(resolved)) ClearThreadErrorInfo();
     if (rowEmpty && traits.emptyRow) {
@@ -313,6 +336,7 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
       FieldUtils::GetQualifierScopeFlag(page, field, &state);
     } else {
       ReadLiveValue(ctx, traits, page, field, holder, at, record);
+      if (WithoutUnit(field)) valueRead.KeepWithValue();
       if (traits.kind == kFieldRadio) {
         if (record.value.IsEmpty() && context.m_radio) {
           IKXQTemplateFieldPtr numbered;
@@ -441,14 +465,21 @@ int32_t ReadFieldDataAt(PageLoadContext& context, int32_t nodeId, int32_t row, i
 
 HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                    int32_t position, int32_t status, bool alwaysWrite, IKXQAttribute* fields,
-                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out) {
+                   IKXQAttribute* otherFields, bool templateChanged, BSTR* out,
+                   FieldRecords* records) {
   return ServeRequest(u"KXDBDatasheetSvcs::WriteField", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, out);
     *out = nullptr;
     CheckPointerArgument(ctx, context.m_pMain);
     _bstr_t stored;
     IKXQTemplateFieldPtr field;
-    KXFieldData record;
+    KXFieldData own;
+    KXFieldData& record = records != nullptr ? records->field : own;
+    if (records != nullptr) {
+      // As a new record: every field unset.
+      record.Clear();
+      record.index = -1;
+    }
     const bool parsed =
         FieldAt(ctx, context, templatePage, fields, position, true, stored, field, &record);
     CheckPointerArgument(ctx, field.GetInterfacePtr());
@@ -462,8 +493,9 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
       if (at > 0) otherText = StoredText(otherFields, at);
     }
     const FieldKindTraits& traits = KindOf(ctx, field);
-    const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, status,
-                                         stored, otherText, record, parsed);
+    const HRESULT filled =
+        FillFieldData(ctx, traits, context, page, field, position, status, stored, otherText,
+                      record, parsed, records != nullptr ? &records->other : nullptr);
     KX_CHECK(ctx, filled);
     if (!alwaysWrite && CarriesNothing(traits, record, otherText)) return S_OK;
     record.fieldId = nodeId;
@@ -613,9 +645,10 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
         context.m_rememberRecords = remembered;
       });
       context.m_rememberRecords = false;
+      FieldRecords records;  // one set of parsers for the page's records
       WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
         return WriteField(context, page, templatePage, i, status, true, fields, otherFields,
-                          templateChanged, element);
+                          templateChanged, element, &records);
       });
       return S_OK;
     }

@@ -2,6 +2,7 @@
 #include "loader/triggers.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
@@ -30,8 +31,10 @@ constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 // Ends the item begun last when a failure leaves it open.
 class OpenItem {
  public:
-  OpenItem(KXComException& ctx, IKXQTrigger* trigger, const OLECHAR* key) : m_trigger(trigger) {
-    m_hr = trigger->BeginItem(_variant_t(key));
+  OpenItem(KXComException& ctx, IKXQTrigger* trigger, const OLECHAR* key)
+      : OpenItem(ctx, trigger, _variant_t(key)) {}
+  OpenItem(KXComException& ctx, IKXQTrigger* trigger, const VARIANT& key) : m_trigger(trigger) {
+    m_hr = trigger->BeginItem(key);
     KX_CHECK(ctx, m_hr);
   }
   OpenItem(const OpenItem&) = delete;
@@ -50,6 +53,21 @@ class OpenItem {
   IKXQTrigger* m_trigger;
   HRESULT m_hr = S_OK;
 };
+
+// The key of the item of the field at `index` (its number as text). A
+// page's field keys are the same at every load: each is made once.
+const VARIANT& FieldItemKey(int32_t index, _variant_t& made) {
+  constexpr int32_t kKept = 4096;
+  if (index < 0 || index >= kKept) {
+    made = _variant_t(kx_ltow(index, 10).c_str());
+    return made;
+  }
+  thread_local std::vector<_variant_t> keys;
+  if (keys.size() <= static_cast<size_t>(index)) keys.resize(static_cast<size_t>(index) + 1);
+  _variant_t& key = keys[static_cast<size_t>(index)];
+  if (V_VT(&key) != VT_BSTR) key = _variant_t(kx_ltow(index, 10).c_str());
+  return key;
+}
 
 void Rebind(KXComException& ctx, IKXQTrigger* trigger) {
   KX_CHECK(ctx, trigger->SetOption1(0));
@@ -192,15 +210,20 @@ HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templa
     IKXQTemplateFieldPtr field;
     FieldUtils::GetTemplateField(templatePage, nullptr, index + 1, field);
     if (!field) return S_OK;
-    OpenItem item(ctx, trigger, kx_ltow(index, 10).c_str());
+    _variant_t key;
+    OpenItem item(ctx, trigger, FieldItemKey(index, key));
     _variant_t position;
     IKXQFieldValuePtr holder;
+    FieldUtils::FieldValueRead valueRead(false);
     KX_CHECK(ctx, FieldUtils::ResolveFieldObject(page, field, overspillChain, position.GetAddress(),
-                                                 &holder));
+                                                 &holder, &valueRead));
     if (holder) {
       const _bstr_t unit = ReadUnit(ctx, page, field);
-      _bstr_t text;
-      FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
+      // A walk taken from the writer may bring the value's reads with it.
+      if (!valueRead.ValueReplayed()) {
+        _bstr_t text;
+        FieldUtils::GetAttributeValueText(holder, position, text, OrNull(unit));
+      }
     }
     item.End(ctx);
     return S_OK;
@@ -339,6 +362,13 @@ HRESULT RecordOverspillItem(MainContext&, IKXQObject* page, int32_t row, IKXQCla
 
 namespace KXDBDatasheetServices {
 
+namespace {
+
+// InitializeFieldTriggers; without `rebind` for a trigger bound just now.
+HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger, bool rebind);
+
+}  // namespace
+
 bool IsOwnTrigger(IKXQObject* object, const OLECHAR* name) {
   if (object == nullptr) return true;
   const _bstr_t triggerName(name);
@@ -453,7 +483,9 @@ HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly
       grow(u"Fields", helper.PageFieldCount());
       grow(u"Revisions", helper.PageValueCount());
     }
-    KX_CHECK(ctx, InitializeFieldTriggers(main, page, trigger));
+    // SetUpTrigger bound the trigger a moment ago; a continuous page's
+    // growing lists may have run callbacks since.
+    KX_CHECK(ctx, RecordFieldTriggers(main, page, trigger, continuous));
     if (!continuous) KX_CHECK(ctx, InitializeNodeTrigger(main, page));
     return S_OK;
   };
@@ -461,6 +493,13 @@ HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly
 }
 
 HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger) {
+  return RecordFieldTriggers(main, page, trigger, true);
+}
+
+namespace {
+
+HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger,
+                            bool rebind) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     CheckPointerArgument(ctx, trigger);
@@ -471,7 +510,7 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
     ScopedCurrentDatasheet currentDatasheet(application, datasheet);
     ScopedCurrentPage currentPage(application, page);
     const IKXQTemplatePagePtr templatePage = TemplatePageOf(ctx, main, page);
-    Rebind(ctx, trigger);
+    if (rebind) Rebind(ctx, trigger);
     KX_CHECK(ctx, trigger->ClearFiredKeys());
     if (!templatePage) return S_OK;
     const bool continuous = IsContinuous(ctx, templatePage);
@@ -490,7 +529,9 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
       KX_CHECK(ctx, RecordListFieldItem(main, page, field, key, position, row, trigger, fields));
     };
     if (keys.empty() && !continuous) {
-      for (int32_t i = 1; i <= GetAttributeCount(fields); ++i) {
+      // Recording reads: the list keeps its length.
+      const int32_t count = GetAttributeCount(fields);
+      for (int32_t i = 1; i <= count; ++i) {
         KX_CHECK(ctx, RecordFieldItem(main, page, templatePage, i - 1, trigger, chain, fields));
       }
     } else if (keys.empty()) {
@@ -520,6 +561,8 @@ HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger
   };
   return ServeRequest(u"KXDBDatasheetServices::InitializeFieldTriggers", kSilentFrame, work);
 }
+
+}  // namespace
 
 HRESULT InitializeNodeTrigger(MainContext& main, IKXQObject* page) {
   const auto work = [&](KXComException& ctx) {

@@ -148,6 +148,100 @@ TEST_F(FieldRoutesTest, AKeptWalkAnswersThePositionAlsoWhenItsFirstCallerAskedNo
   EXPECT_EQ(V_I4(&position), 1);
 }
 
+TEST_F(FieldRoutesTest, AWalkKeptWithItsValueReadServesTheItemsReaderUntilTheStoreChanges) {
+  EXPECT_EQ(ReadField(kTagField), "P-101");  // nothing left to place
+  const RouteCache::CallScope load;
+  const uint64_t first = RouteCache::Instance().WalkCount();
+  auto walks = [&] { return RouteCache::Instance().WalkCount() - first; };
+  IKXQFieldValuePtr holder;
+  // The writer: walks, reads the value, keeps both.
+  auto write = [&] {
+    _variant_t position;
+    FieldUtils::FieldValueRead read(true);
+    EXPECT_EQ(
+        FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, &position, &holder, &read),
+        S_OK);
+    const std::string text = ValueText(holder, position);
+    read.KeepWithValue();
+    return text;
+  };
+  // The trigger item's reader: whether the value's reads came with the walk.
+  auto take = [&](bool* replayed) {
+    _variant_t position;
+    FieldUtils::FieldValueRead read(false);
+    EXPECT_EQ(
+        FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, &position, &holder, &read),
+        S_OK);
+    *replayed = read.ValueReplayed();
+    return ValueText(holder, position);
+  };
+  bool replayed = false;
+  EXPECT_EQ(write(), "P-101");
+  EXPECT_EQ(take(&replayed), "P-101");
+  EXPECT_TRUE(replayed);
+  // A second writer of the field (shown twice on the page) takes it too.
+  EXPECT_EQ(write(), "P-101");
+  EXPECT_EQ(take(&replayed), "P-101");
+  EXPECT_TRUE(replayed);
+  EXPECT_EQ(walks(), 1u);
+  // A caller that reads no value walks again rather than take reads it
+  // does not make; its walk is kept without the value.
+  IKXQFieldValuePtr plain;
+  EXPECT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, nullptr, &plain),
+            S_OK);
+  EXPECT_EQ(walks(), 2u);
+  EXPECT_EQ(take(&replayed), "P-101");
+  EXPECT_FALSE(replayed);
+  EXPECT_EQ(walks(), 2u);
+  // A value written after the writer's read: the item's reader walks and
+  // reads again, and finds the new value.
+  FieldUtils::SetAttributeValueFromText(holder, _variant_t(), u"P-102", nullptr);
+  EXPECT_EQ(write(), "P-102");
+  EXPECT_EQ(walks(), 3u);
+  FieldUtils::SetAttributeValueFromText(holder, _variant_t(), u"P-103", nullptr);
+  EXPECT_EQ(take(&replayed), "P-103");
+  EXPECT_FALSE(replayed);
+  EXPECT_EQ(walks(), 4u);
+  // A writer that fails before its value was read keeps nothing.
+  FieldUtils::SetAttributeValueFromText(holder, _variant_t(), u"P-104", nullptr);
+  {
+    _variant_t position;
+    FieldUtils::FieldValueRead read(true);
+    EXPECT_EQ(
+        FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, &position, &holder, &read),
+        S_OK);
+  }
+  EXPECT_EQ(walks(), 5u);
+  EXPECT_EQ(take(&replayed), "P-104");
+  EXPECT_FALSE(replayed);
+  EXPECT_EQ(walks(), 6u);
+}
+
+TEST_F(FieldRoutesTest, WithinAPageLoadAFieldsCaseIsReadAgainOnceTheStoreChanged) {
+  EXPECT_EQ(ReadField(kTagField), "P-101");  // nothing left to place
+  int32_t entry = -1;
+  bool defined = false;
+  ASSERT_EQ(FieldUtils::GetFieldCase(page_, Field(kTagField), &entry, &defined), 1);
+  ASSERT_GE(entry, 0);
+  auto read = [&] {
+    _variant_t position;
+    IKXQFieldValuePtr holder;
+    EXPECT_EQ(FieldUtils::ResolveFieldObject(page_, Field(kTagField), nullptr, &position, &holder),
+              S_OK);
+    return ValueText(holder, position);
+  };
+  const RouteCache::CallScope load;
+  EXPECT_EQ(read(), "P-101");
+  // The field's case entry cleared: the field has no case, so no value,
+  // although its case was kept a moment ago.
+  IKXQAttributePtr cases;
+  GetAttributeInterface(page_, u"Cases", cases);
+  KXDBDatasheetSvcs::ClearAttributeValueAt(cases, entry + 1);
+  EXPECT_EQ(read(), "<no holder>");
+  KXDBDatasheetSvcs::SetAttributeIntegerAt(cases, entry + 1, 1);
+  EXPECT_EQ(read(), "P-101");
+}
+
 TEST_F(FieldRoutesTest, AHiddenNodeOrAMissingLinkGivesNoHolderInReadMode) {
   SetList(u"HiddenObjects", 4, 0);  // node "Nozzles(1)" hidden for lenient readers
   EXPECT_EQ(ReadField(kNozzle1Field), "<no holder>");

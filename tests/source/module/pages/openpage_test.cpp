@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "kxattributeutils.h"
+#include "kxstoreutils.h"
 #include "loader/loaddatasheet.h"
 #include "main/main.h"
 #include "model/kxfielddata.h"
@@ -93,6 +95,22 @@ TEST_F(OpenPageTest, ACurrentPageWritesItsFieldsAndLists) {
                 .find("<ShowUnit PageId=\"103\" UnitId=\"0\" Alignment=\"1\" "
                       "VerticalAlignment=\"2\" Value=\"millimetre\"/>"),
             std::string::npos);
+}
+
+TEST_F(OpenPageTest, ACurrentPagesFieldWithoutIndexShowsNoneWhateverTheFieldBeforeIt) {
+  // The first record names an index, the second none: the second shows
+  // none, as it would alone.
+  IKXQAttributePtr fields;
+  GetAttributeInterface(host_.Object(101), u"Fields", fields);
+  ASSERT_TRUE(fields);
+  SetAttributeValueAt(fields, 1, u"<String FieldId=\"1\" Value=\"P-1\" Index=\"7\"/>");
+  const std::string reply = Reply(host_.Request(u"OpenPage", u"101"));
+  EXPECT_NE(reply.find("<ShowStringField PageId=\"101\" FieldId=\"1\" Alignment=\"0\" "
+                       "VerticalAlignment=\"0\" State=\"2304\" Value=\"P-1\" Index=\"7\"/>"
+                       "<ShowRealField PageId=\"101\" FieldId=\"2\" Alignment=\"0\" "
+                       "VerticalAlignment=\"0\" State=\"2304\" Value=\"12.5\"/>"),
+            std::string::npos)
+      << reply;
 }
 
 TEST_F(OpenPageTest, APageFetchedOnDemandGetsItsFieldTrigger) {
