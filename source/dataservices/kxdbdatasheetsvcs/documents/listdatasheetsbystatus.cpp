@@ -1,6 +1,7 @@
 #include "documents/listdatasheetsbystatus.h"
 
 #include "com/wstr.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
 
 namespace {
@@ -18,6 +19,8 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
   list.CurrentPage = status;
   if (status < 1 || status > 4) return;
   const _variant_t first(1);
+  // Thousands of datasheets of a few templates: those are read once.
+  const TemplatePartsScope parts;
   const std::vector<IKXQObjectPtr> datasheets = ClassInstances(main, u"Datasheet");
   list.Reserve(datasheets.size());
   for (const IKXQObjectPtr& datasheet : datasheets) {

@@ -310,9 +310,10 @@ bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int3
       KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, 1));
       if (!templatePage) continue;
       SAFEARRAY* roots = nullptr;
-      KX_CHECK(ctx, templatePage->get_RootNodes(&roots));
+      bool owned = true;
+      KX_CHECK(ctx, GetTemplatePageRoots(templatePage, &roots, &owned));
       const bool pageAnswer = IsDataViewScoped(page, roots, seen, mode);
-      SafeArrayDestroy(roots);
+      if (owned) SafeArrayDestroy(roots);
       answer = pageAnswer;
     }
     return S_OK;

@@ -3,6 +3,7 @@
 // pages that no longer match their template.
 #include "com/wstr.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "messagekit.h"
@@ -25,12 +26,17 @@ void ElementAs(KXComException& ctx, const VariantUtil::SafeArrayVector& vector, 
   out.Attach(raw);
 }
 
+// *owned: whether the caller destroys the array (see GetTemplatePageRoots).
 void RootNodesOf(KXComException& ctx, IKXQTemplatePage* templatePage, SAFEARRAY** nodes,
-                 bool* continuous) {
-  KX_CHECK(ctx, templatePage->get_RootNodes(nodes));
-  _bstr_t format;
-  KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
-  *continuous = format.length() > 0;
+                 bool* owned, bool* continuous) {
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePageRoots(templatePage, nodes, owned));
+  // A failure below leaves no owned array behind.
+  KXScopeGuard destroy([&] {
+    if (*owned) SafeArrayDestroy(*nodes);
+    *nodes = nullptr;
+  });
+  KX_CHECK(ctx, KXDBDatasheetSvcs::IsTemplatePageContinuous(templatePage, continuous));
+  destroy.Dismiss();
 }
 
 bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes) {
@@ -235,9 +241,10 @@ bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* temp
     if (objects && !ListHoldsObject(objects, object)) return false;
   }
   SAFEARRAY* roots = nullptr;
+  bool owned = true;
   bool continuous = false;
-  RootNodesOf(ctx, templatePage, &roots, &continuous);
-  VariantUtil::SafeArrayVector vector(roots, true);
+  RootNodesOf(ctx, templatePage, &roots, &owned, &continuous);
+  VariantUtil::SafeArrayVector vector(roots, owned);
   for (int32_t i = vector.Count() - 1; i >= 0; --i) {
     IKXQClassViewPtr node;
     ElementAs(ctx, vector, i, node);
@@ -331,17 +338,19 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
     *primary = nullptr;
     if (further != nullptr) *further = nullptr;
     SAFEARRAY* rawClasses = nullptr;
-    if (tmpl != nullptr) KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
-    VariantUtil::SafeArrayVector classesHolder(rawClasses, true);
+    bool ownsClasses = true;
+    if (tmpl != nullptr) KX_CHECK(ctx, GetTemplateClassesLent(tmpl, &rawClasses, &ownsClasses));
+    VariantUtil::SafeArrayVector classesHolder(rawClasses, ownsClasses);
     SAFEARRAY* classes = classesHolder.Array();
     if (page == nullptr) return S_OK;
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, status));
     if (!templatePage) return S_OK;
     SAFEARRAY* roots = nullptr;
+    bool owned = true;
     bool continuous = false;
-    RootNodesOf(ctx, templatePage, &roots, &continuous);
-    VariantUtil::SafeArrayVector vector(roots, true);
+    RootNodesOf(ctx, templatePage, &roots, &owned, &continuous);
+    VariantUtil::SafeArrayVector vector(roots, owned);
     IKXQObjectPtr first;
     IKXQObjectPtr last;
     auto take = [&](IKXQObject* candidate) {

@@ -1,8 +1,7 @@
 // Templates and template pages of datasheets and pages, the classes a
 // template accepts, and the projects that own documents.
 #include <deque>
-#include <map>
-#include <tuple>
+#include <unordered_map>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -34,45 +33,164 @@ BSTR CopyOrThrow(const OLECHAR* text) {
 // The answers kept by the open TemplateLookupScope: by document, status and
 // whether the template page was asked for, the answer's HRESULT and
 // object. Each entry holds a reference to its document, so that no other
-// object takes its address while the scope lives.
+// object takes its address while the scope lives. A scope asks about one
+// document and its few pages: a short list searched in turn beats a tree
+// made and unmade for each document.
 struct KeptLookup {
   IKXQObjectPtr document;
+  int32_t status = 0;
+  bool page = false;
   HRESULT hr = S_OK;
   IUnknownPtr answer;
 };
-using KeptLookups = std::map<std::tuple<IKXQObject*, int32_t, bool>, KeptLookup>;
+using KeptLookups = std::vector<KeptLookup>;
 thread_local KeptLookups* g_keptLookups = nullptr;
+
+KeptLookup* FindEntry(IKXQObject* document, int32_t status, bool page) {
+  for (KeptLookup& kept : *g_keptLookups) {
+    if (kept.document.GetInterfacePtr() == document && kept.status == status && kept.page == page)
+      return &kept;
+  }
+  return nullptr;
+}
 
 // The kept answer to the question, if any: *out receives a reference.
 template <class Interface>
 bool FindKept(IKXQObject* document, int32_t status, bool page, Interface** out, HRESULT* hr) {
   if (g_keptLookups == nullptr || out == nullptr) return false;
-  const auto found = g_keptLookups->find({document, status, page});
-  if (found == g_keptLookups->end()) return false;
-  *out = static_cast<Interface*>(found->second.answer.GetInterfacePtr());
+  const KeptLookup* found = FindEntry(document, status, page);
+  if (found == nullptr) return false;
+  *out = static_cast<Interface*>(found->answer.GetInterfacePtr());
   if (*out != nullptr) (*out)->AddRef();
-  *hr = found->second.hr;
+  *hr = found->hr;
   return true;
 }
 
 void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRESULT hr) {
   if (g_keptLookups == nullptr || FAILED(hr) || document == nullptr) return;
-  KeptLookup& kept = (*g_keptLookups)[{document, status, page}];
-  kept.document = document;
-  kept.hr = hr;
-  kept.answer = answer;
+  KeptLookup* kept = FindEntry(document, status, page);
+  if (kept == nullptr) {
+    kept = &g_keptLookups->emplace_back();
+    kept->document = document;
+    kept->status = status;
+    kept->page = page;
+  }
+  kept->hr = hr;
+  kept->answer = answer;
+}
+
+// The parts kept by the open TemplatePartsScope, by template page and by
+// template. Each entry holds a reference to its key, so that no other
+// object takes its address while the scope lives.
+struct KeptPageParts {
+  IKXQTemplatePagePtr page;
+  SAFEARRAY* roots = nullptr;
+  bool formatRead = false;
+  bool continuous = false;
+};
+struct KeptClasses {
+  IKXQTemplatePtr tmpl;
+  SAFEARRAY* classes = nullptr;
+};
+struct KeptTemplateParts {
+  std::unordered_map<IKXQTemplatePage*, KeptPageParts> pages;
+  std::unordered_map<IKXQTemplate*, KeptClasses> templates;
+  ~KeptTemplateParts() {
+    for (auto& [key, kept] : pages) SafeArrayDestroy(kept.roots);
+    for (auto& [key, kept] : templates) SafeArrayDestroy(kept.classes);
+  }
+};
+thread_local KeptTemplateParts* g_keptParts = nullptr;
+
+KeptPageParts* KeptPartsOf(IKXQTemplatePage* templatePage) {
+  if (g_keptParts == nullptr || templatePage == nullptr) return nullptr;
+  KeptPageParts& kept = g_keptParts->pages[templatePage];
+  if (!kept.page) kept.page = templatePage;
+  return &kept;
 }
 
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
 
+TemplatePartsScope::TemplatePartsScope() : m_outermost(g_keptParts == nullptr) {
+  if (m_outermost) g_keptParts = new KeptTemplateParts();
+}
+
+TemplatePartsScope::~TemplatePartsScope() {
+  if (!m_outermost) return;
+  delete g_keptParts;
+  g_keptParts = nullptr;
+}
+
+HRESULT GetTemplatePageRoots(IKXQTemplatePage* templatePage, SAFEARRAY** roots, bool* owned) {
+  *owned = true;
+  *roots = nullptr;
+  KeptPageParts* kept = KeptPartsOf(templatePage);
+  if (kept == nullptr) return templatePage->get_RootNodes(roots);
+  if (kept->roots == nullptr) {
+    SAFEARRAY* read = nullptr;
+    const HRESULT hr = templatePage->get_RootNodes(&read);
+    if (FAILED(hr) || read == nullptr) {
+      *roots = read;
+      return hr;
+    }
+    kept->roots = read;
+  }
+  *roots = kept->roots;
+  *owned = false;
+  return S_OK;
+}
+
+HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuous) {
+  *continuous = false;
+  KeptPageParts* kept = KeptPartsOf(templatePage);
+  if (kept != nullptr && kept->formatRead) {
+    *continuous = kept->continuous;
+    return S_OK;
+  }
+  _bstr_t format;
+  const HRESULT hr = templatePage->get_ContinuousFormat(format.GetAddress());
+  if (FAILED(hr)) return hr;
+  *continuous = format.length() > 0;
+  if (kept != nullptr) {
+    kept->continuous = *continuous;
+    kept->formatRead = true;
+  }
+  return hr;
+}
+
+HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned) {
+  *owned = true;
+  *classes = nullptr;
+  if (g_keptParts == nullptr || tmpl == nullptr) return GetTemplateClasses(tmpl, classes);
+  KeptClasses& kept = g_keptParts->templates[tmpl];
+  if (kept.classes == nullptr) {
+    SAFEARRAY* read = nullptr;
+    const HRESULT hr = GetTemplateClasses(tmpl, &read);
+    if (FAILED(hr) || read == nullptr) {
+      *classes = read;
+      return hr;
+    }
+    kept.tmpl = tmpl;
+    kept.classes = read;
+  }
+  *classes = kept.classes;
+  *owned = false;
+  return S_OK;
+}
+
+// The list is the thread's and is emptied when the scope ends: a listing
+// opens a scope per document and makes no new list for each.
+thread_local KeptLookups t_keptLookups;
+
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
-  g_keptLookups = new KeptLookups();
+  t_keptLookups.clear();
+  g_keptLookups = &t_keptLookups;
   // A failure leaves no scope open: the next one keeps its own answers.
   KXScopeGuard leaveNoScope([] {
-    delete g_keptLookups;
+    t_keptLookups.clear();
     g_keptLookups = nullptr;
   });
   KeepNodeObjects(true);
@@ -82,7 +200,7 @@ TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullpt
 TemplateLookupScope::~TemplateLookupScope() {
   if (!m_outermost) return;
   KeepNodeObjects(false);
-  delete g_keptLookups;
+  t_keptLookups.clear();
   g_keptLookups = nullptr;
 }
 

@@ -141,6 +141,32 @@ class TemplateLookupScope {
 // The classes the template accepts: *classes receives a SAFEARRAY the caller
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
+// While one lives (one request that changes no template, on the apartment
+// thread), the parts of templates that every document of a template asks
+// for alike are read from the store once and lent to every later
+// question: a template page's root nodes and whether it is laid out as a
+// continuous list, and a template's classes. A listing of thousands of
+// documents of a few templates reads them a few times instead of thousands.
+// Failures are not kept. Scopes nest; the outermost one keeps the parts.
+class TemplatePartsScope {
+ public:
+  TemplatePartsScope();
+  TemplatePartsScope(const TemplatePartsScope&) = delete;
+  TemplatePartsScope& operator=(const TemplatePartsScope&) = delete;
+  ~TemplatePartsScope();
+
+ private:
+  bool m_outermost;
+};
+// The template page's root nodes in *roots (IKXQTemplatePage::get_RootNodes)
+// and its HRESULT. *owned tells whether the caller destroys the array; an
+// array kept by the open TemplatePartsScope is lent until it ends.
+HRESULT GetTemplatePageRoots(IKXQTemplatePage* templatePage, SAFEARRAY** roots, bool* owned);
+// Whether the template page has a continuous format, and the HRESULT of
+// reading it.
+HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuous);
+// GetTemplateClasses, lent as GetTemplatePageRoots lends.
+HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned);
 HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
 // A page name used as a format with the page number: the first integer
 // directive ("%d", "%i" or "%u", with flags, width, precision and an "l" or
