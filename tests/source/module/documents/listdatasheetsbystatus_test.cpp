@@ -43,4 +43,32 @@ TEST_F(CatalogueTest, ListingReadsPagesAgainAfterTheyChange) {
   EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
 }
 
+// The listing reads each template's parts once for all its datasheets;
+// every datasheet of every template (continuous summaries, several pages,
+// two versions of one template) still gets the title, scope, type and case
+// it gets when its template's datasheets are listed on their own.
+TEST_F(CatalogueTest, ListingAllDatasheetsGivesEachWhatItsTemplateListingGives) {
+  std::map<std::string, Record> byTemplate;
+  for (const Record& record :
+       Records(Reply(u"ListDatasheetsByTemplate",
+                     u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>PUMP-DS</TemplateId>"
+                     u"<TemplateId>HX-DS</TemplateId><TemplateId>VESSEL-DS</TemplateId>"
+                     u"<TemplateId>EQ-SUMMARY</TemplateId><TemplateId>PUMP-SHEETS</TemplateId>"
+                     u"</ListDatasheetsByTemplate></XMLMessage>"))) {
+    if (record["Status"] == "1") byTemplate[record["DocumentId"]] = record;
+  }
+  const auto records = Records(Reply(u"ListDatasheetsByStatus", u"1"));
+  size_t compared = 0;
+  for (const Record& record : records) {
+    if (record["Status"] != "1") continue;
+    const auto found = byTemplate.find(record["DocumentId"]);
+    ASSERT_NE(found, byTemplate.end()) << record["DocumentId"];
+    for (const char* name : {"Name", "Title", "Scoped", "Type", "Case", "Revision"})
+      EXPECT_EQ(record[name], found->second[name]) << record["DocumentId"] << " " << name;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 10u);
+  EXPECT_EQ(compared, byTemplate.size());
+}
+
 }  // namespace
