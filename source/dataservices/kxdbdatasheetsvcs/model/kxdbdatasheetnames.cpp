@@ -41,8 +41,8 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
                                 IKXQTemplate* tmpl, ComPtrArray<IKXQObject>& objects,
                                 int32_t status) {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
-    IKXQAttributePtr pages;
-    const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+    DocumentPages pages(datasheet, 1, true);
+    const int32_t count = pages.Count();
     SortedPtrArray<IKXQObject> seen;
     for (int32_t i = 0; i < objects.GetCount(); ++i) {
       int32_t index = 0;
@@ -53,7 +53,7 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
     }
     for (int32_t i = 1; i <= count; ++i) {
       IKXQObjectPtr page;
-      GetAttributeAsObject(pages, i, page);
+      pages.Page(i, page);
       if (!page) continue;
       IKXQTemplatePtr pageTemplate(tmpl);
       if (!pageTemplate) KX_CHECK(ctx, GetTemplate(application, page, &pageTemplate, status));
@@ -300,11 +300,11 @@ bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int3
   bool seen = false;
   bool answer = false;
   const auto work = [&](KXComException& ctx) {
-    IKXQAttributePtr pages;
-    const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+    DocumentPages pages(datasheet, 1);
+    const int32_t count = pages.Count();
     for (int32_t i = 1; i <= count && !answer; ++i) {
       IKXQObjectPtr page;
-      GetAttributeAsObject(pages, i, page);
+      pages.Page(i, page);
       if (!page) continue;
       IKXQTemplatePagePtr templatePage;
       KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, 1));

@@ -2,6 +2,7 @@
 // template accepts, and the projects that own documents.
 #include <deque>
 #include <unordered_map>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -78,6 +79,19 @@ void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRE
   kept->hr = hr;
   kept->answer = answer;
 }
+
+// The page lists kept by the open TemplateLookupScope (DocumentPages): by
+// document and status, the list, its count and the pages read so far
+// (null entries not read yet, as `read` tells).
+struct KeptPages {
+  IKXQObjectPtr document;
+  int32_t status = 0;
+  IKXQAttributePtr list;
+  int32_t count = 0;
+  std::vector<IKXQObjectPtr> pages;
+  std::vector<bool> read;
+};
+thread_local std::vector<KeptPages> t_keptPages;
 
 // The parts kept by the open TemplatePartsScope, by template page and by
 // template. Each entry holds a reference to its key, so that no other
@@ -187,6 +201,7 @@ thread_local KeptLookups t_keptLookups;
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
   t_keptLookups.clear();
+  t_keptPages.clear();
   g_keptLookups = &t_keptLookups;
   // A failure leaves no scope open: the next one keeps its own answers.
   KXScopeGuard leaveNoScope([] {
@@ -200,6 +215,7 @@ TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullpt
 TemplateLookupScope::~TemplateLookupScope() {
   if (!m_outermost) return;
   KeepNodeObjects(false);
+  t_keptPages.clear();
   t_keptLookups.clear();
   g_keptLookups = nullptr;
 }
@@ -411,3 +427,53 @@ HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* fi
 }
 
 }  // namespace KXDBDatasheetSvcs
+
+namespace {
+constexpr size_t kNotKept = SIZE_MAX;
+}  // namespace
+
+DocumentPages::DocumentPages(IKXQObject* datasheet, int32_t status, bool byName)
+    : m_kept(kNotKept) {
+  const bool keeping = g_keptLookups != nullptr && datasheet != nullptr;
+  if (keeping) {
+    for (size_t i = 0; i < t_keptPages.size(); ++i) {
+      const KeptPages& kept = t_keptPages[i];
+      if (kept.document.GetInterfacePtr() == datasheet && kept.status == status) {
+        m_kept = i;
+        m_count = kept.count;
+        return;
+      }
+    }
+  }
+  m_count = byName ? GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", m_list)
+                   : GetPagesAttributeByStatus(datasheet, status, m_list);
+  if (!keeping || m_count < 0) return;
+  KeptPages& kept = t_keptPages.emplace_back();
+  kept.document = datasheet;
+  kept.status = status;
+  kept.list = m_list;
+  kept.count = m_count;
+  kept.pages.resize(static_cast<size_t>(m_count));
+  kept.read.resize(static_cast<size_t>(m_count));
+  m_kept = t_keptPages.size() - 1;
+}
+
+DocumentPages::~DocumentPages() = default;
+
+void DocumentPages::Page(int32_t index, IKXQObjectPtr& page) {
+  if (m_kept == kNotKept || index < 1 || index > m_count) {
+    GetAttributeAsObject(m_kept == kNotKept ? m_list : t_keptPages[m_kept].list, index, page);
+    return;
+  }
+  KeptPages& kept = t_keptPages[m_kept];
+  const size_t at = static_cast<size_t>(index) - 1;
+  if (!kept.read[at]) {
+    // A failure is raised and not kept: the next question reads again.
+    GetAttributeAsObject(kept.list, index, page);
+    KeptPages& still = t_keptPages[m_kept];
+    still.pages[at] = page;
+    still.read[at] = true;
+    return;
+  }
+  page = kept.pages[at];
+}

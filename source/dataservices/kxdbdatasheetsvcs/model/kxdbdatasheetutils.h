@@ -30,6 +30,30 @@ int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void
 // The typed form for the attribute interface.
 int32_t GetPagesAttributeByStatus(IKXQObject* datasheet, int32_t status, IKXQAttributePtr& pages);
 
+// The pages of a datasheet's list of one status, each read as
+// GetAttributeAsObject reads it when first asked for. While a
+// TemplateLookupScope lives, the list, its count and the pages read are
+// kept for the next question about the same document and status: its
+// name, its scope and its case walk the same pages. Failures are raised as
+// the reads that failed raise them, and not kept.
+class DocumentPages {
+ public:
+  // The list as GetPagesAttributeByStatus reads it; with `byName`, status 1
+  // read as GetAttributeInterfaceAndCountByName reads "CurrentPages".
+  DocumentPages(IKXQObject* datasheet, int32_t status, bool byName = false);
+  DocumentPages(const DocumentPages&) = delete;
+  DocumentPages& operator=(const DocumentPages&) = delete;
+  ~DocumentPages();
+  int32_t Count() const { return m_count; }
+  // Page `index` (1-based); null where the list holds none.
+  void Page(int32_t index, IKXQObjectPtr& page);
+
+ private:
+  size_t m_kept;  // the entry in the scope's list, or none
+  IKXQAttributePtr m_list;
+  int32_t m_count = 0;
+};
+
 // Clears the value at `index` (VT_I4) or the whole attribute (VT_EMPTY).
 void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index);
 // Opens the version `value` (a status, as decimal text) of the document

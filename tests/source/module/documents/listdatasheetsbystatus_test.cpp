@@ -43,6 +43,32 @@ TEST_F(CatalogueTest, ListingReadsPagesAgainAfterTheyChange) {
   EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
 }
 
+// The list of a datasheet's pages is read once for its title, scope and
+// case, and again by the next listing: a page taken off the list since no
+// longer counts.
+TEST_F(CatalogueTest, ListingReadsTheListOfPagesAgainAfterItChanges) {
+  auto titleOf1001 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["DocumentId"] == "1001") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  IKXQAttributePtr objects;
+  GetAttributeInterface(Object(1012), u"NodeObjects", objects);
+  ASSERT_TRUE(objects);
+  ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(102)), S_OK);
+  const std::string before = titleOf1001();
+  EXPECT_NE(before.find("P-101A"), std::string::npos) << before;
+  EXPECT_NE(before.find("P-101B"), std::string::npos) << before;
+  IKXQAttributePtr pages;
+  GetAttributeInterface(Object(1001), u"CurrentPages", pages);
+  ASSERT_TRUE(pages);
+  ASSERT_EQ(pages->RemoveValues(1, 1), S_OK);
+  const std::string after = titleOf1001();
+  EXPECT_EQ(after.find("P-101A"), std::string::npos) << after;
+  EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
+}
+
 // The listing reads each template's parts once for all its datasheets;
 // every datasheet of every template (continuous summaries, several pages,
 // two versions of one template) still gets the title, scope, type and case
