@@ -69,7 +69,7 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
 }
 
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                         bool decorate, int32_t status) {
+                         bool decorate, int32_t status, const _bstr_t* knownDocumentName) {
   std::u16string fallback;
   const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
@@ -95,8 +95,9 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
         return S_OK;
       }
     }
-    _bstr_t documentName;
-    GetAttributeString(datasheet, documentName, u"DocumentName", -1);
+    _bstr_t readName;
+    if (knownDocumentName == nullptr) GetAttributeString(datasheet, readName, u"DocumentName", -1);
+    const _bstr_t& documentName = knownDocumentName != nullptr ? *knownDocumentName : readName;
     if (documentName.length() == 0) {
       LONG id = 0;
       KX_CHECK(ctx, datasheet->get_Id(&id));

@@ -266,8 +266,9 @@ void GetObjectOfClass(IKXQDatabase* database, int32_t id,
 // The readable name of a datasheet: "DatasheetSheetName" when set, else the
 // objects it describes, ": ", its name, optionally decorated with status
 // and case, and a summary sheet's project in " [" "]".
+// `documentName`: its "DocumentName" when the caller has read it already.
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                         bool decorate, int32_t status);
+                         bool decorate, int32_t status, const _bstr_t* documentName = nullptr);
 HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name, bool decorate,
                        int32_t status);
 // The distinct primary (and further) objects of the current pages, appended

@@ -381,12 +381,15 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   const bool summary =
       KXDBDatasheetSvcs::CheckSummarySheetProject(application, datasheet, &local, &visible);
   if (summary && !visible) return;
-  const _bstr_t name = TextIfDefined(datasheet, u"DocumentName");
+  // The name is read once: the title is made from it too.
+  const bool named = ClassHasAttribute(datasheet, u"DocumentName");
+  _bstr_t name;
+  if (named) GetAttributeString(datasheet, name, u"DocumentName", -1);
   _bstr_t title;
-  KX_CHECK(
-      ctx,
-      KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(), false, 1),
-      KX_HERE(kFile));
+  KX_CHECK(ctx,
+           KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(), false, 1,
+                                               named ? &name : nullptr),
+           KX_HERE(kFile));
   const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
   const _bstr_t revision = TextIfDefined(datasheet, u"LastRevisionLevel");
   const int32_t type = !summary ? 1 : local ? 3 : 2;
