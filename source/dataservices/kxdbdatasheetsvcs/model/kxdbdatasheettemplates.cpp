@@ -109,6 +109,19 @@ struct KeptClasses {
 struct KeptTemplateParts {
   std::unordered_map<IKXQTemplatePage*, KeptPageParts> pages;
   std::unordered_map<IKXQTemplate*, KeptClasses> templates;
+  // The library's current template by id as written (found or not); a
+  // store has a few dozen templates at most.
+  struct Current {
+    std::u16string id;
+    HRESULT hr = S_OK;
+    IKXQTemplatePtr tmpl;
+  };
+  std::vector<Current> current;
+  const Current* FindCurrent(std::u16string_view id) const {
+    for (const Current& kept : current)
+      if (kept.id == id) return &kept;
+    return nullptr;
+  }
   ~KeptTemplateParts() {
     for (auto& [key, kept] : pages) SafeArrayDestroy(kept.roots);
     for (auto& [key, kept] : templates) SafeArrayDestroy(kept.classes);
@@ -268,8 +281,21 @@ HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQT
       version = checknum;
     }
     IKXQTemplatePtr found;
-    HRESULT hr = library->GetTemplate(templateId, version, &found);
-    KX_CHECK(ctx, hr);
+    HRESULT hr = S_OK;
+    // The current version of an id is looked up once while a
+    // TemplatePartsScope lives: every document of the template asks alike.
+    const bool current = version.vt == VT_EMPTY && g_keptParts != nullptr;
+    const auto* kept = current ? g_keptParts->FindCurrent(templateId.view()) : nullptr;
+    if (kept != nullptr) {
+      hr = kept->hr;
+      found = kept->tmpl;
+    } else {
+      hr = library->GetTemplate(templateId, version, &found);
+      KX_CHECK(ctx, hr);
+      if (current) {
+        g_keptParts->current.push_back({std::u16string(templateId.view()), hr, found});
+      }
+    }
     if (!found && status != 1) {
       // The version a status copy was made with may be gone: use the
       // current template.

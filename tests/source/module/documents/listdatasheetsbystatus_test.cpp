@@ -69,6 +69,30 @@ TEST_F(CatalogueTest, ListingReadsTheListOfPagesAgainAfterItChanges) {
   EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
 }
 
+// A listing looks each template up once for all its datasheets, and the
+// next listing again: a version added since is the one it finds.
+TEST_F(CatalogueTest, ListingFindsTheTemplateVersionAddedSinceTheLastListing) {
+  IKXQAttributePtr name;
+  GetAttributeInterface(Object(1001), u"DocumentName", name);
+  ASSERT_TRUE(name);
+  ASSERT_EQ(name->Clear(_variant_t()), S_OK);
+  auto titleOf1001 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["DocumentId"] == "1001") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  const std::string before = titleOf1001();
+  EXPECT_NE(before.find("Centrifugal pump datasheet"), std::string::npos) << before;
+  const kx::store::Status imported = store_->ImportFixtureText(
+      "<store><templates><template id=\"PUMP-DS\" checknum=\"5\" name=\"Pump sheet, fifth\" "
+      "kind=\"Datasheet\" classes=\"Pump\"/></templates></store>",
+      "fifth");
+  ASSERT_TRUE(imported.ok()) << imported.message;
+  const std::string after = titleOf1001();
+  EXPECT_NE(after.find("Pump sheet, fifth"), std::string::npos) << after;
+}
+
 // The listing reads each template's parts once for all its datasheets;
 // every datasheet of every template (continuous summaries, several pages,
 // two versions of one template) still gets the title, scope, type and case
