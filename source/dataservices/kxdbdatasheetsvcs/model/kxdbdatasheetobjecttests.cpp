@@ -45,18 +45,26 @@ bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes) {
   return KXDBDatasheetSvcs::IsClassInArray(cls, classes);
 }
 
+// The answer depends on the object's class alone: a listing asks it once
+// per class (FindKeptClassAnswer).
+constexpr int kSkippedViewClass = 1;
+
 bool IsSkippedViewObject(IKXQObject* object) {
   IKXQClassPtr cls;
   KXDBDatasheetSvcs::GetObjectClass(object, cls);
+  bool skipped = false;
+  if (KXDBDatasheetSvcs::FindKeptClassAnswer(cls, kSkippedViewClass, &skipped)) return skipped;
   if (cls) {
     _bstr_t name;
     if (SUCCEEDED(cls->get_Name(name.GetAddress())) && name.length() > 0 &&
         _wcsicmp(name, u"GlobalsClass") == 0) {
-      return true;
+      skipped = true;
     }
   }
-  return KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet") ||
-         KXDBDatasheetSvcs::IsObjectOfClass(object, u"Page");
+  skipped = skipped || KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet") ||
+            KXDBDatasheetSvcs::IsObjectOfClass(object, u"Page");
+  KXDBDatasheetSvcs::KeepClassAnswer(cls, kSkippedViewClass, skipped);
+  return skipped;
 }
 
 }  // namespace

@@ -117,6 +117,13 @@ struct KeptTemplateParts {
     IKXQTemplatePtr tmpl;
   };
   std::vector<Current> current;
+  // Answers about classes: the class (held), the question, the answer.
+  struct ClassAnswer {
+    IKXQClassPtr cls;
+    int question = 0;
+    bool answer = false;
+  };
+  std::vector<ClassAnswer> classAnswers;
   const Current* FindCurrent(std::u16string_view id) const {
     for (const Current& kept : current)
       if (kept.id == id) return &kept;
@@ -210,6 +217,22 @@ HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* ow
 // The list is the thread's and is emptied when the scope ends: a listing
 // opens a scope per document and makes no new list for each.
 thread_local KeptLookups t_keptLookups;
+
+bool FindKeptClassAnswer(IKXQClass* cls, int question, bool* answer) {
+  if (g_keptParts == nullptr || cls == nullptr) return false;
+  for (const auto& kept : g_keptParts->classAnswers) {
+    if (kept.cls.GetInterfacePtr() == cls && kept.question == question) {
+      *answer = kept.answer;
+      return true;
+    }
+  }
+  return false;
+}
+
+void KeepClassAnswer(IKXQClass* cls, int question, bool answer) {
+  if (g_keptParts == nullptr || cls == nullptr) return;
+  g_keptParts->classAnswers.push_back({IKXQClassPtr(cls), question, answer});
+}
 
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;

@@ -1,5 +1,6 @@
 // "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant
 // (support/cataloguetest.h).
+#include "model/kxdbdatasheetutils.h"
 #include "support/cataloguetest.h"
 
 using namespace kx::test::inprocess;
@@ -91,6 +92,36 @@ TEST_F(CatalogueTest, ListingFindsTheTemplateVersionAddedSinceTheLastListing) {
   ASSERT_TRUE(imported.ok()) << imported.message;
   const std::string after = titleOf1001();
   EXPECT_NE(after.find("Pump sheet, fifth"), std::string::npos) << after;
+}
+
+// Whether a node's object counts for a datasheet's scope depends on its
+// class: the listing asks once per class, and the globals object, which
+// never counts, lends its answer to no pump or vessel, nor they theirs to
+// it. Under project 2 the accumulator's vessel is out of scope; its page
+// then shows the globals object alone, which leaves the sheet in scope.
+TEST_F(CatalogueTest, ListingJudgesEachDatasheetsScopeByItsOwnObjectsClasses) {
+  IKXQProjectPtr area100;
+  ASSERT_EQ(KXDBDatasheetSvcs::FindProject(root_, 2, &area100), S_OK);
+  ASSERT_TRUE(area100);
+  host_.application().SetProjects(root_, area100);
+  ASSERT_TRUE(store_->SetActiveProject(2).ok());
+  auto scoped = [&] {
+    std::map<std::string, std::string> answers;
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+      answers[record["DocumentId"]] = record["Scoped"];
+    return answers;
+  };
+  auto before = scoped();
+  EXPECT_EQ(before["1001"], "1");
+  EXPECT_EQ(before["1008"], "0");
+  IKXQAttributePtr objects;
+  GetAttributeInterface(Object(1081), u"NodeObjects", objects);
+  ASSERT_TRUE(objects);
+  ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(1)), S_OK);
+  auto after = scoped();
+  EXPECT_EQ(after["1001"], "1");
+  EXPECT_EQ(after["1008"], "1");
+  EXPECT_EQ(after["1004"], before["1004"]);
 }
 
 // The listing reads each template's parts once for all its datasheets;
