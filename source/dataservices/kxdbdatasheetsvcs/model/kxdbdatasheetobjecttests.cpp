@@ -39,21 +39,28 @@ void RootNodesOf(KXComException& ctx, IKXQTemplatePage* templatePage, SAFEARRAY*
   destroy.Dismiss();
 }
 
-bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes) {
+// `kept`: the classes are lent by the open TemplatePartsScope, so that the
+// answer for the object's class is asked once (the array's address stands
+// for the question).
+bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes, bool kept) {
   IKXQClassPtr cls;
   KXDBDatasheetSvcs::GetObjectClass(object, cls);
-  return KXDBDatasheetSvcs::IsClassInArray(cls, classes);
+  bool in = false;
+  if (kept && KXDBDatasheetSvcs::FindKeptClassAnswer(cls, classes, &in)) return in;
+  in = KXDBDatasheetSvcs::IsClassInArray(cls, classes);
+  if (kept) KXDBDatasheetSvcs::KeepClassAnswer(cls, classes, in);
+  return in;
 }
 
 // The answer depends on the object's class alone: a listing asks it once
-// per class (FindKeptClassAnswer).
-constexpr int kSkippedViewClass = 1;
+// per class (FindKeptClassAnswer; the tag's address names the question).
+constexpr char kSkippedViewClass = 0;
 
 bool IsSkippedViewObject(IKXQObject* object) {
   IKXQClassPtr cls;
   KXDBDatasheetSvcs::GetObjectClass(object, cls);
   bool skipped = false;
-  if (KXDBDatasheetSvcs::FindKeptClassAnswer(cls, kSkippedViewClass, &skipped)) return skipped;
+  if (KXDBDatasheetSvcs::FindKeptClassAnswer(cls, &kSkippedViewClass, &skipped)) return skipped;
   if (cls) {
     _bstr_t name;
     if (SUCCEEDED(cls->get_Name(name.GetAddress())) && name.length() > 0 &&
@@ -63,7 +70,7 @@ bool IsSkippedViewObject(IKXQObject* object) {
   }
   skipped = skipped || KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet") ||
             KXDBDatasheetSvcs::IsObjectOfClass(object, u"Page");
-  KXDBDatasheetSvcs::KeepClassAnswer(cls, kSkippedViewClass, skipped);
+  KXDBDatasheetSvcs::KeepClassAnswer(cls, &kSkippedViewClass, skipped);
   return skipped;
 }
 
@@ -374,7 +381,7 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
       ElementAs(ctx, vector, i, node);
       IKXQObjectPtr object;
       GetNodeObject(object, page, node);
-      if (!object || !ClassOfObjectIn(object, classes)) continue;
+      if (!object || !ClassOfObjectIn(object, classes, !ownsClasses)) continue;
       if (!continuous) {
         take(object);
         continue;
@@ -387,7 +394,7 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
         if (first && further == nullptr) break;
         IKXQObjectPtr row;
         GetNodeObjectAtRow(row, page, r, node);
-        if (row && ClassOfObjectIn(row, classes)) take(row);
+        if (row && ClassOfObjectIn(row, classes, !ownsClasses)) take(row);
       }
     }
     *primary = first.Detach();

@@ -120,7 +120,7 @@ struct KeptTemplateParts {
   // Answers about classes: the class (held), the question, the answer.
   struct ClassAnswer {
     IKXQClassPtr cls;
-    int question = 0;
+    const void* question = nullptr;
     bool answer = false;
   };
   std::vector<ClassAnswer> classAnswers;
@@ -218,7 +218,7 @@ HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* ow
 // opens a scope per document and makes no new list for each.
 thread_local KeptLookups t_keptLookups;
 
-bool FindKeptClassAnswer(IKXQClass* cls, int question, bool* answer) {
+bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer) {
   if (g_keptParts == nullptr || cls == nullptr) return false;
   for (const auto& kept : g_keptParts->classAnswers) {
     if (kept.cls.GetInterfacePtr() == cls && kept.question == question) {
@@ -229,7 +229,7 @@ bool FindKeptClassAnswer(IKXQClass* cls, int question, bool* answer) {
   return false;
 }
 
-void KeepClassAnswer(IKXQClass* cls, int question, bool answer) {
+void KeepClassAnswer(IKXQClass* cls, const void* question, bool answer) {
   if (g_keptParts == nullptr || cls == nullptr) return;
   g_keptParts->classAnswers.push_back({IKXQClassPtr(cls), question, answer});
 }

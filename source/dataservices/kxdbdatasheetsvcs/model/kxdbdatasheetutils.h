@@ -192,10 +192,11 @@ HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuou
 // GetTemplateClasses, lent as GetTemplatePageRoots lends.
 HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned);
 // A yes/no answer about a schema class, kept by the open TemplatePartsScope
-// (the schema does not change while it lives): `question` tells answers
-// about one class apart. Find gives false when none is kept.
-bool FindKeptClassAnswer(IKXQClass* cls, int question, bool* answer);
-void KeepClassAnswer(IKXQClass* cls, int question, bool answer);
+// (the schema does not change while it lives): `question` (an address that
+// stays the same while the scope lives) tells answers about one class
+// apart. Find gives false when none is kept.
+bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer);
+void KeepClassAnswer(IKXQClass* cls, const void* question, bool answer);
 HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
 // A page name used as a format with the page number: the first integer
 // directive ("%d", "%i" or "%u", with flags, width, precision and an "l" or

@@ -129,6 +129,12 @@ TEST_F(CatalogueTest, ListingJudgesEachDatasheetsScopeByItsOwnObjectsClasses) {
 // two versions of one template) still gets the title, scope, type and case
 // it gets when its template's datasheets are listed on their own.
 TEST_F(CatalogueTest, ListingAllDatasheetsGivesEachWhatItsTemplateListingGives) {
+  // A pump on the vessel sheet's page: the pump templates take pumps, the
+  // vessel template does not.
+  IKXQAttributePtr objects;
+  GetAttributeInterface(Object(1081), u"NodeObjects", objects);
+  ASSERT_TRUE(objects);
+  ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(101)), S_OK);
   std::map<std::string, Record> byTemplate;
   for (const Record& record :
        Records(Reply(u"ListDatasheetsByTemplate",
@@ -138,6 +144,7 @@ TEST_F(CatalogueTest, ListingAllDatasheetsGivesEachWhatItsTemplateListingGives) 
                      u"</ListDatasheetsByTemplate></XMLMessage>"))) {
     if (record["Status"] == "1") byTemplate[record["DocumentId"]] = record;
   }
+  EXPECT_EQ(byTemplate["1008"]["Title"], "Overhead accumulator");
   const auto records = Records(Reply(u"ListDatasheetsByStatus", u"1"));
   size_t compared = 0;
   for (const Record& record : records) {
