@@ -154,27 +154,37 @@ _bstr_t TemplateCategory(IKXQTemplate* tmpl) {
   return category.length() > 0 ? category : _bstr_t(u"General");
 }
 
-std::vector<IKXQObjectPtr> ClassInstances(MainContext& main, const OLECHAR* className) {
+_com_ptr_t<IKXQObjectCollection> ClassInstanceCollection(MainContext& main,
+                                                         const OLECHAR* className, LONG* count) {
   KXComException ctx = KXComException::Silent();
-  std::vector<IKXQObjectPtr> objects;
+  *count = 0;
   if (main.m_pSchema == nullptr) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Do not have access to object store");
   }
   IKXQClassPtr cls;
   KX_CHECK(ctx, main.m_pSchema->get_Class(_bstr_t(className), &cls));
-  if (!cls) return objects;
   _com_ptr_t<IKXQObjectCollection> instances;
+  if (!cls) return instances;
   KX_CHECK(ctx, cls->get_Instances(&instances));
-  if (!instances) return objects;
+  if (instances) KX_CHECK(ctx, instances->get_Count(count));
+  return instances;
+}
+
+IKXQObjectPtr ClassInstanceAt(IKXQObjectCollection* instances, LONG index) {
+  KXComException ctx = KXComException::Silent();
+  IKXQObjectPtr item;
+  KX_CHECK(ctx, instances->get_Item(index, &item));
+  if (!item) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  return item;
+}
+
+std::vector<IKXQObjectPtr> ClassInstances(MainContext& main, const OLECHAR* className) {
   LONG count = 0;
-  KX_CHECK(ctx, instances->get_Count(&count));
+  const _com_ptr_t<IKXQObjectCollection> instances =
+      ClassInstanceCollection(main, className, &count);
+  std::vector<IKXQObjectPtr> objects;
   objects.reserve(static_cast<size_t>(count));
-  for (LONG i = 1; i <= count; ++i) {
-    IKXQObjectPtr item;
-    KX_CHECK(ctx, instances->get_Item(i, &item));
-    if (!item) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-    objects.push_back(std::move(item));
-  }
+  for (LONG i = 1; i <= count; ++i) objects.push_back(ClassInstanceAt(instances, i));
   return objects;
 }
 
