@@ -214,10 +214,6 @@ HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* ow
   return S_OK;
 }
 
-// The list is the thread's and is emptied when the scope ends: a listing
-// opens a scope per document and makes no new list for each.
-thread_local KeptLookups t_keptLookups;
-
 bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer) {
   if (g_keptParts == nullptr || cls == nullptr) return false;
   for (const auto& kept : g_keptParts->classAnswers) {
@@ -233,6 +229,10 @@ void KeepClassAnswer(IKXQClass* cls, const void* question, bool answer) {
   if (g_keptParts == nullptr || cls == nullptr) return;
   g_keptParts->classAnswers.push_back({IKXQClassPtr(cls), question, answer});
 }
+
+// The list is the thread's and is emptied when the scope ends: a listing
+// opens a scope per document and makes no new list for each.
+thread_local KeptLookups t_keptLookups;
 
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
