@@ -79,6 +79,8 @@ class Object : public First, public Rest... {
 
  protected:
   virtual ~Object() = default;
+  // The references held now: 1 when only one holder is left.
+  ULONG reference_count() const { return refs_.load(std::memory_order_acquire); }
   // Hook for interfaces not listed (tear-offs, aggregation); must set *ppv and
   // AddRef on success.
   HRESULT query_extra(REFIID, void**) { return E_NOINTERFACE; }

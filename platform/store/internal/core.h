@@ -215,6 +215,10 @@ class StoreCore {
   std::map<std::pair<int32_t, u16>, u16> deniedPrivileges;
   Persistence& persistence() { return *db_; }
   void SetLockTimeout(int milliseconds);
+  // Attribute objects kept for reuse (one reference each), and which of
+  // them gives way next when all are held elsewhere.
+  IKXQAttribute* attributeSpares[4] = {};
+  size_t nextAttributeSpare = 0;
   IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)
   IUnknown* schemaCom = nullptr;
   IUnknown* libraryCom = nullptr;
@@ -288,7 +292,7 @@ class StoreCore {
   std::vector<std::function<void()>> undo_;
 
   std::vector<std::unique_ptr<ClassRec>> classes_;
-  std::map<u16, ClassRec*, NoCaseLess> classByName_;
+  std::unordered_map<u16, ClassRec*, NoCaseHash, NoCaseEqual> classByName_;
   std::unordered_map<int32_t, ClassRec*> classById_;  // reachable classes
   std::unordered_map<int32_t, std::unique_ptr<AttrDef>> attrs_;
   std::vector<std::unique_ptr<AttrDef>> retiredAttrs_;  // replaced by a reload, still pointed at

@@ -37,10 +37,12 @@ HRESULT StoreCore::AddClass(const u16& name, const u16& baseName, const u16& des
   classByName_[name] = c;
   classById_[c->id] = c;
   if (base) base->subclasses.push_back(c);
+  SchemaChanged();
   OnUndo([this, c, base] {
     if (base) base->subclasses.pop_back();
     classByName_.erase(c->name);
     classById_.erase(c->id);
+    SchemaChanged();
     // The record stays (an interface may point at it) but is unreachable.
   });
   if (out) *out = c;
@@ -63,7 +65,11 @@ HRESULT StoreCore::AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out) {
   AttrDef* d = rec.get();
   attrs_[d->id] = std::move(rec);
   cls->own.push_back(d);
-  OnUndo([cls] { cls->own.pop_back(); });
+  SchemaChanged();
+  OnUndo([cls] {
+    cls->own.pop_back();
+    SchemaChanged();
+  });
   if (out) *out = d;
   return S_OK;
 }

@@ -1,6 +1,7 @@
 #include "store/internal/model.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "com/wstr.h"
 #include "store/internal/templates_model.h"
@@ -21,6 +22,14 @@ bool NoCaseLess::operator()(std::u16string_view a, std::u16string_view b) const 
   }
   return a.size() < b.size();
 }
+
+namespace {
+// Starts at 1: an index never built has epoch 0.
+std::atomic<uint64_t> g_schemaEpoch{1};
+}  // namespace
+
+uint64_t SchemaEpoch() { return g_schemaEpoch.load(std::memory_order_acquire); }
+void SchemaChanged() { g_schemaEpoch.fetch_add(1, std::memory_order_acq_rel); }
 
 // A lone surrogate has no UTF-8 form: it is written as U+FFFD.
 std::string ToUtf8(const u16& s) { return kx_utf16_to_utf8_lossy(s); }
@@ -128,9 +137,27 @@ std::vector<AttrDef*> ClassRec::Layout() const {
 }
 
 AttrDef* ClassRec::FindAttr(std::u16string_view name) const {
-  for (const ClassRec* c = this; c; c = c->base)
-    for (AttrDef* d : c->own)
-      if (EqualsNoCase(d->name, name)) return d;
+  const uint64_t epoch = SchemaEpoch();
+  if (attrIndexEpoch_ != epoch) {
+    size_t count = 0;
+    for (const ClassRec* c = this; c; c = c->base) count += c->own.size();
+    size_t size = 8;
+    while (size < 2 * count) size *= 2;
+    attrIndex_.assign(size, nullptr);
+    // The first of a name wins: the class's own, then its bases' in turn.
+    for (const ClassRec* c = this; c; c = c->base) {
+      for (AttrDef* d : c->own) {
+        size_t at = NameHash(d->name) & (size - 1);
+        while (attrIndex_[at] != nullptr && !EqualsNoCase(attrIndex_[at]->name, d->name))
+          at = (at + 1) & (size - 1);
+        if (attrIndex_[at] == nullptr) attrIndex_[at] = d;
+      }
+    }
+    attrIndexEpoch_ = epoch;
+  }
+  const size_t mask = attrIndex_.size() - 1;
+  for (size_t at = NameHash(name) & mask; attrIndex_[at] != nullptr; at = (at + 1) & mask)
+    if (EqualsNoCase(attrIndex_[at]->name, name)) return attrIndex_[at];
   return nullptr;
 }
 

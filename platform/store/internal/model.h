@@ -44,6 +44,30 @@ struct NoCaseLess {
   using is_transparent = void;
   bool operator()(std::u16string_view a, std::u16string_view b) const;
 };
+// Case-insensitive hashing and equality for unordered maps of names; also
+// transparent.
+// Cheap: the length and three characters. Names that are equal in any case
+// hash alike, as setting bit 5 is all ASCII folding changes.
+inline size_t NameHash(std::u16string_view s) {
+  const size_t n = s.size();
+  if (n == 0) return 0;
+  return (n * 0x9E3779B1u) ^ (static_cast<size_t>(s[0] | 0x20) << 7) ^
+         (static_cast<size_t>(s[n / 2] | 0x20) << 3) ^ static_cast<size_t>(s[n - 1] | 0x20);
+}
+struct NoCaseHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view s) const { return NameHash(s); }
+};
+struct NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const { return EqualsNoCase(a, b); }
+};
+
+// Moves whenever a class gains or loses an attribute definition or is
+// added, in any store: what was derived from a class's definitions before
+// is then rebuilt.
+uint64_t SchemaEpoch();
+void SchemaChanged();
 
 std::string ToUtf8(const u16& s);
 // Strict: invalid UTF-8 gives false.
@@ -137,7 +161,15 @@ struct ClassRec {
   bool IsKindOf(const ClassRec* other) const;
   // Own and inherited definitions, inherited first.
   std::vector<AttrDef*> Layout() const;
+  // The definition of that name (any case), the class's own before its
+  // bases'; looked up in an index built on first use and rebuilt after a
+  // schema change (SchemaEpoch).
   AttrDef* FindAttr(std::u16string_view name) const;
+
+ private:
+  // Open addressing by NameHash, a power of two in size, at most half full.
+  mutable std::vector<AttrDef*> attrIndex_;
+  mutable uint64_t attrIndexEpoch_ = 0;
 };
 
 struct AttrValues {

@@ -124,6 +124,14 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
   AttributeImpl(StoreCore& core, ObjectRec* rec, AttrDef* def)
       : core_(&core), rec_(rec), def_(def) {}
 
+  // Only the store's spare reference is left: the object may stand for
+  // another attribute.
+  bool Unshared() const { return reference_count() == 1; }
+  void Reuse(ObjectRec* rec, AttrDef* def) {
+    rec_ = rec;
+    def_ = def;
+  }
+
   HRESULT get_Name(BSTR* name) override { return OutBstr(def_->name, name); }
   HRESULT get_DataType(LONG* type) override {
     if (!type) return E_POINTER;
@@ -1060,8 +1068,37 @@ ObjectRec* ObjectFromCom(StoreCore& core, IUnknown* unk) {
   return ours ? rec : nullptr;
 }
 
+// Attributes are asked for by the dozen per document and mostly let go at
+// once: the store keeps a few of the objects it handed out and points one
+// that no one else holds any more at the attribute asked for, instead of
+// making a new one. One still held elsewhere is never changed.
 IKXQAttribute* AttributeCom(StoreCore& core, ObjectRec* rec, AttrDef* def) {
-  return new AttributeImpl(core, rec, def);
+  if (core.closed()) return new AttributeImpl(core, rec, def);
+  IKXQAttribute** empty = nullptr;
+  for (IKXQAttribute*& spare : core.attributeSpares) {
+    if (spare == nullptr) {
+      if (empty == nullptr) empty = &spare;
+      continue;
+    }
+    auto* impl = static_cast<AttributeImpl*>(spare);
+    if (impl->Unshared()) {
+      impl->Reuse(rec, def);
+      spare->AddRef();
+      return spare;
+    }
+  }
+  auto* made = new AttributeImpl(core, rec, def);
+  // All kept ones are held elsewhere: the new one takes the place of the
+  // one kept longest.
+  IKXQAttribute** slot = empty;
+  if (slot == nullptr) {
+    const size_t kept = std::size(core.attributeSpares);
+    slot = &core.attributeSpares[core.nextAttributeSpare++ % kept];
+    (*slot)->Release();
+  }
+  made->AddRef();
+  *slot = made;
+  return made;
 }
 
 IKXQAttributeDef* AttrDefCom(StoreCore& core, AttrDef* def) { return new AttrDefImpl(core, def); }

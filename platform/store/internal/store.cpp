@@ -74,6 +74,7 @@ Status StoreCore::CatchUpWith(const CatchUp& changes) {
 }
 
 Status StoreCore::MergeTables(StoredTables&& t) {
+  const bool schema = !t.classes.empty() || !t.attrs.empty();
   // Classes and attributes are only ever added. A record left unreachable
   // by a rollback here may carry the id another process gave its own.
   std::unordered_map<int32_t, ClassRec*>& classById = classById_;
@@ -174,6 +175,7 @@ Status StoreCore::MergeTables(StoredTables&& t) {
     tpl->loaded = false;
     library_.byId[id][ck] = std::move(tpl);
   }
+  if (schema) SchemaChanged();
   return Status{};
 }
 
@@ -302,6 +304,7 @@ void StoreCore::ReleaseComObjects() {
   for (auto& [id, versions] : library_.byId)
     for (auto& [ck, t] : versions) dropTemplate(t.get());
   for (auto& t : library_.retired) dropTemplate(t.get());
+  for (auto& a : attributeSpares) drop(a);
   drop(databaseCom);
   drop(schemaCom);
   drop(libraryCom);

@@ -103,7 +103,12 @@ void GetAttributeInterface(IKXQObject* object, const OLECHAR* name, IKXQAttribut
 
 void GetAttributeInterfaceAt(IKXQObject* object, const OLECHAR* name, IKXQAttributePtr& attribute,
                              int32_t selector) {
-  KXDBDatasheetSvcs::GetAttribute(object, attribute, name, IndexVariant(selector));
+  // A plain VT_I4 holds nothing to free: no _variant_t to clear afterwards.
+  VARIANT index;
+  VariantInit(&index);
+  index.vt = VT_I4;
+  index.lVal = selector;
+  KXDBDatasheetSvcs::GetAttribute(object, attribute, name, index);
 }
 
 int32_t GetAttributeInterfaceAndCount(IKXQObject* object, const OLECHAR* name,

@@ -29,6 +29,10 @@ const BadFixture kBad[] = {
      "Unknown base class"},
     {"twice", "<store><schema>\n<class name='A'/>\n<class name='a'/>\n</schema></store>", 3,
      "defined twice"},
+    {"attribute twice",
+     "<store><schema>\n<class name='A'><attribute name='x'/>\n<attribute name='y'/>\n"
+     "<attribute name='X'/></class>\n</schema></store>",
+     4, "Attribute \"X\" is defined twice on class \"A\""},
     {"unknown class of object",
      "<store><schema><class name='A'/></schema>\n<objects>\n<object id='5' "
      "class='B'/>\n</objects></store>",

@@ -258,6 +258,29 @@ TEST_F(ModelTest, UndefinedAttributeIsNullWithSuccess) {
   EXPECT_EQ(a.GetInterfacePtr(), nullptr);
 }
 
+TEST_F(ModelTest, AnAttributeHeldStandsForItsOwnWhileManyOthersAreAskedForAndLetGo) {
+  auto pump = Obj(*store, 20);
+  auto tag = Attr(pump, u"tag");
+  IKXQAttribute* const held = tag.GetInterfacePtr();
+  {
+    std::vector<_com_ptr_t<IKXQAttribute>> others;
+    for (const char16_t* name : {u"Speed", u"Length", u"Started", u"Temperature", u"Name"})
+      others.push_back(Attr(pump, name));
+  }
+  for (int i = 0; i < 8; ++i) {
+    auto number = Attr(Obj(*store, 11 + i % 2), u"PageNumber");
+    EXPECT_NE(number.GetInterfacePtr(), held);
+    EXPECT_EQ(static_cast<int>(Get(number)), 1 + i % 2);
+  }
+  EXPECT_EQ(_bstr_t(Get(tag)).utf8(), "P-101");
+  BSTR name = nullptr;
+  ASSERT_EQ(tag->get_Name(&name), S_OK);
+  EXPECT_EQ(_bstr_t(name, false).utf8(), "Tag");
+  _com_ptr_t<IKXQObject> owner;
+  ASSERT_EQ(tag->get_Owner(&owner), S_OK);
+  EXPECT_EQ(owner.GetInterfacePtr(), pump.GetInterfacePtr());
+}
+
 TEST_F(ModelTest, ClassNamesIgnoreCaseAndFollowInheritance) {
   auto pump = Obj(*store, 20);
   auto is = [&](const char16_t* name) {

@@ -1,6 +1,7 @@
 #include "documents/listdatasheetsbystatus.h"
 
 #include "com/wstr.h"
+#include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
 
 namespace {
@@ -18,9 +19,15 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
   list.CurrentPage = status;
   if (status < 1 || status > 4) return;
   const _variant_t first(1);
-  const std::vector<IKXQObjectPtr> datasheets = ClassInstances(main, u"Datasheet");
-  list.Reserve(datasheets.size());
-  for (const IKXQObjectPtr& datasheet : datasheets) {
+  // Thousands of datasheets of a few templates: those are read once.
+  const TemplatePartsScope parts;
+  // Each datasheet is held while it is read, not all of them first.
+  LONG count = 0;
+  const _com_ptr_t<IKXQObjectCollection> datasheets =
+      ClassInstanceCollection(main, u"Datasheet", &count);
+  list.Reserve(static_cast<size_t>(count));
+  for (LONG i = 1; i <= count; ++i) {
+    const IKXQObjectPtr datasheet = ClassInstanceAt(datasheets, i);
     if (LiveObjectHasValueAt(datasheet, kPageSets[status - 1], first)) {
       list.AddDatasheet(main.m_pApplication, datasheet);
     }

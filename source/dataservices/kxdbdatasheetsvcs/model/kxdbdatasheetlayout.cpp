@@ -3,8 +3,8 @@
 // parallel list "NodeObjects"; rows of a continuous list follow the root
 // node's position.
 #include <iterator>
-#include <map>
 #include <utility>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -93,19 +93,22 @@ namespace {
 
 // The objects found at nodes while a TemplateLookupScope lives, by page and
 // node index. Each entry holds a reference to its page, so that no other
-// object takes its address while they are kept.
+// object takes its address while they are kept. A scope asks about one
+// document's few pages: a short list, the thread's, emptied and reused.
 struct KeptNodeObject {
   IKXQObjectPtr page;
+  int32_t index = 0;
   IKXQObjectPtr object;
 };
-using KeptNodeObjects = std::map<std::pair<IKXQObject*, int32_t>, KeptNodeObject>;
+using KeptNodeObjects = std::vector<KeptNodeObject>;
+thread_local KeptNodeObjects t_keptNodeObjects;
 thread_local KeptNodeObjects* g_keptNodeObjects = nullptr;
 
 }  // namespace
 
 void KeepNodeObjects(bool keep) {
-  delete g_keptNodeObjects;
-  g_keptNodeObjects = keep ? new KeptNodeObjects() : nullptr;
+  t_keptNodeObjects.clear();
+  g_keptNodeObjects = keep ? &t_keptNodeObjects : nullptr;
 }
 
 void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node) {
@@ -114,16 +117,18 @@ void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node)
     return;
   }
   KXComException ctx = KXComException::Silent();
-  const auto key = std::make_pair(page, NodeIndexOf(ctx, node));
-  const auto found = g_keptNodeObjects->find(key);
-  if (found != g_keptNodeObjects->end()) {
-    object = found->second.object;
-    return;
+  const int32_t index = NodeIndexOf(ctx, node);
+  for (const KeptNodeObject& kept : *g_keptNodeObjects) {
+    if (kept.page.GetInterfacePtr() == page && kept.index == index) {
+      object = kept.object;
+      return;
+    }
   }
   // A failure is raised and not kept: the next question asks again.
   ObjectAtNodeOffset(object, page, 0, node);
-  KeptNodeObject& kept = (*g_keptNodeObjects)[key];
+  KeptNodeObject& kept = g_keptNodeObjects->emplace_back();
   kept.page = page;
+  kept.index = index;
   kept.object = object;
 }
 

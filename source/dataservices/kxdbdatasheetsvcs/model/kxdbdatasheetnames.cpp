@@ -41,8 +41,8 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
                                 IKXQTemplate* tmpl, ComPtrArray<IKXQObject>& objects,
                                 int32_t status) {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
-    IKXQAttributePtr pages;
-    const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+    DocumentPages pages(datasheet, 1, true);
+    const int32_t count = pages.Count();
     SortedPtrArray<IKXQObject> seen;
     for (int32_t i = 0; i < objects.GetCount(); ++i) {
       int32_t index = 0;
@@ -53,7 +53,7 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
     }
     for (int32_t i = 1; i <= count; ++i) {
       IKXQObjectPtr page;
-      GetAttributeAsObject(pages, i, page);
+      pages.Page(i, page);
       if (!page) continue;
       IKXQTemplatePtr pageTemplate(tmpl);
       if (!pageTemplate) KX_CHECK(ctx, GetTemplate(application, page, &pageTemplate, status));
@@ -69,7 +69,7 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
 }
 
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                         bool decorate, int32_t status) {
+                         bool decorate, int32_t status, const _bstr_t* knownDocumentName) {
   std::u16string fallback;
   const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
@@ -95,8 +95,9 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
         return S_OK;
       }
     }
-    _bstr_t documentName;
-    GetAttributeString(datasheet, documentName, u"DocumentName", -1);
+    _bstr_t readName;
+    if (knownDocumentName == nullptr) GetAttributeString(datasheet, readName, u"DocumentName", -1);
+    const _bstr_t& documentName = knownDocumentName != nullptr ? *knownDocumentName : readName;
     if (documentName.length() == 0) {
       LONG id = 0;
       KX_CHECK(ctx, datasheet->get_Id(&id));
@@ -300,19 +301,20 @@ bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int3
   bool seen = false;
   bool answer = false;
   const auto work = [&](KXComException& ctx) {
-    IKXQAttributePtr pages;
-    const int32_t count = GetPagesAttributeByStatus(datasheet, 1, pages);
+    DocumentPages pages(datasheet, 1);
+    const int32_t count = pages.Count();
     for (int32_t i = 1; i <= count && !answer; ++i) {
       IKXQObjectPtr page;
-      GetAttributeAsObject(pages, i, page);
+      pages.Page(i, page);
       if (!page) continue;
       IKXQTemplatePagePtr templatePage;
       KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, 1));
       if (!templatePage) continue;
       SAFEARRAY* roots = nullptr;
-      KX_CHECK(ctx, templatePage->get_RootNodes(&roots));
+      bool owned = true;
+      KX_CHECK(ctx, GetTemplatePageRoots(templatePage, &roots, &owned));
       const bool pageAnswer = IsDataViewScoped(page, roots, seen, mode);
-      SafeArrayDestroy(roots);
+      if (owned) SafeArrayDestroy(roots);
       answer = pageAnswer;
     }
     return S_OK;

@@ -3,6 +3,7 @@
 // pages that no longer match their template.
 #include "com/wstr.h"
 #include "kxcomexception.h"
+#include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
 #include "messagekit.h"
@@ -25,32 +26,52 @@ void ElementAs(KXComException& ctx, const VariantUtil::SafeArrayVector& vector, 
   out.Attach(raw);
 }
 
+// *owned: whether the caller destroys the array (see GetTemplatePageRoots).
 void RootNodesOf(KXComException& ctx, IKXQTemplatePage* templatePage, SAFEARRAY** nodes,
-                 bool* continuous) {
-  KX_CHECK(ctx, templatePage->get_RootNodes(nodes));
-  _bstr_t format;
-  KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
-  *continuous = format.length() > 0;
+                 bool* owned, bool* continuous) {
+  KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePageRoots(templatePage, nodes, owned));
+  // A failure below leaves no owned array behind.
+  KXScopeGuard destroy([&] {
+    if (*owned) SafeArrayDestroy(*nodes);
+    *nodes = nullptr;
+  });
+  KX_CHECK(ctx, KXDBDatasheetSvcs::IsTemplatePageContinuous(templatePage, continuous));
+  destroy.Dismiss();
 }
 
-bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes) {
+// `kept`: the classes are lent by the open TemplatePartsScope, so that the
+// answer for the object's class is asked once (the array's address stands
+// for the question).
+bool ClassOfObjectIn(IKXQObject* object, SAFEARRAY* classes, bool kept) {
   IKXQClassPtr cls;
   KXDBDatasheetSvcs::GetObjectClass(object, cls);
-  return KXDBDatasheetSvcs::IsClassInArray(cls, classes);
+  bool in = false;
+  if (kept && KXDBDatasheetSvcs::FindKeptClassAnswer(cls, classes, &in)) return in;
+  in = KXDBDatasheetSvcs::IsClassInArray(cls, classes);
+  if (kept) KXDBDatasheetSvcs::KeepClassAnswer(cls, classes, in);
+  return in;
 }
+
+// The answer depends on the object's class alone: a listing asks it once
+// per class (FindKeptClassAnswer; the tag's address names the question).
+constexpr char kSkippedViewClass = 0;
 
 bool IsSkippedViewObject(IKXQObject* object) {
   IKXQClassPtr cls;
   KXDBDatasheetSvcs::GetObjectClass(object, cls);
+  bool skipped = false;
+  if (KXDBDatasheetSvcs::FindKeptClassAnswer(cls, &kSkippedViewClass, &skipped)) return skipped;
   if (cls) {
     _bstr_t name;
     if (SUCCEEDED(cls->get_Name(name.GetAddress())) && name.length() > 0 &&
         _wcsicmp(name, u"GlobalsClass") == 0) {
-      return true;
+      skipped = true;
     }
   }
-  return KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet") ||
-         KXDBDatasheetSvcs::IsObjectOfClass(object, u"Page");
+  skipped = skipped || KXDBDatasheetSvcs::IsObjectOfClass(object, u"Datasheet") ||
+            KXDBDatasheetSvcs::IsObjectOfClass(object, u"Page");
+  KXDBDatasheetSvcs::KeepClassAnswer(cls, &kSkippedViewClass, skipped);
+  return skipped;
 }
 
 }  // namespace
@@ -235,9 +256,10 @@ bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* temp
     if (objects && !ListHoldsObject(objects, object)) return false;
   }
   SAFEARRAY* roots = nullptr;
+  bool owned = true;
   bool continuous = false;
-  RootNodesOf(ctx, templatePage, &roots, &continuous);
-  VariantUtil::SafeArrayVector vector(roots, true);
+  RootNodesOf(ctx, templatePage, &roots, &owned, &continuous);
+  VariantUtil::SafeArrayVector vector(roots, owned);
   for (int32_t i = vector.Count() - 1; i >= 0; --i) {
     IKXQClassViewPtr node;
     ElementAs(ctx, vector, i, node);
@@ -331,17 +353,19 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
     *primary = nullptr;
     if (further != nullptr) *further = nullptr;
     SAFEARRAY* rawClasses = nullptr;
-    if (tmpl != nullptr) KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
-    VariantUtil::SafeArrayVector classesHolder(rawClasses, true);
+    bool ownsClasses = true;
+    if (tmpl != nullptr) KX_CHECK(ctx, GetTemplateClassesLent(tmpl, &rawClasses, &ownsClasses));
+    VariantUtil::SafeArrayVector classesHolder(rawClasses, ownsClasses);
     SAFEARRAY* classes = classesHolder.Array();
     if (page == nullptr) return S_OK;
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, status));
     if (!templatePage) return S_OK;
     SAFEARRAY* roots = nullptr;
+    bool owned = true;
     bool continuous = false;
-    RootNodesOf(ctx, templatePage, &roots, &continuous);
-    VariantUtil::SafeArrayVector vector(roots, true);
+    RootNodesOf(ctx, templatePage, &roots, &owned, &continuous);
+    VariantUtil::SafeArrayVector vector(roots, owned);
     IKXQObjectPtr first;
     IKXQObjectPtr last;
     auto take = [&](IKXQObject* candidate) {
@@ -357,7 +381,7 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
       ElementAs(ctx, vector, i, node);
       IKXQObjectPtr object;
       GetNodeObject(object, page, node);
-      if (!object || !ClassOfObjectIn(object, classes)) continue;
+      if (!object || !ClassOfObjectIn(object, classes, !ownsClasses)) continue;
       if (!continuous) {
         take(object);
         continue;
@@ -370,7 +394,7 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
         if (first && further == nullptr) break;
         IKXQObjectPtr row;
         GetNodeObjectAtRow(row, page, r, node);
-        if (row && ClassOfObjectIn(row, classes)) take(row);
+        if (row && ClassOfObjectIn(row, classes, !ownsClasses)) take(row);
       }
     }
     *primary = first.Detach();

@@ -202,11 +202,11 @@ _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t 
     if (!database) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     KX_CHECK(ctx, database->get_CaseName(defaultCase, name.GetAddress()));
     if (name.length() > 0 && IsObjectOfClass(document, u"Datasheet")) {
-      IKXQAttributePtr pages;
-      const int32_t count = GetPagesAttributeByStatus(document, status, pages);
+      DocumentPages pages(document, status);
+      const int32_t count = pages.Count();
       for (int32_t i = 1; i <= count; ++i) {
         IKXQObjectPtr page;
-        GetAttributeAsObject(pages, i, page);
+        pages.Page(i, page);
         if (!page) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
         IKXQAttributePtr cases;
         GetAttributeInterface(page, u"Cases", cases);

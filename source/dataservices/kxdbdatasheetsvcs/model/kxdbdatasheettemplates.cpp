@@ -5,6 +5,8 @@
 #include <iterator>
 #include <map>
 #include <tuple>
+#include <unordered_map>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -41,33 +43,113 @@ BSTR CopyOrThrow(const OLECHAR* text) {
 // The answers kept by the open TemplateLookupScope: by document, status and
 // whether the template page was asked for, the answer's HRESULT and
 // object. Each entry holds a reference to its document, so that no other
-// object takes its address while the scope lives.
+// object takes its address while the scope lives. A scope asks about one
+// document and its few pages: a short list searched in turn beats a tree
+// made and unmade for each document.
 struct KeptLookup {
   IKXQObjectPtr document;
+  int32_t status = 0;
+  bool page = false;
   HRESULT hr = S_OK;
   IUnknownPtr answer;
 };
-using KeptLookups = std::map<std::tuple<IKXQObject*, int32_t, bool>, KeptLookup>;
+using KeptLookups = std::vector<KeptLookup>;
 thread_local KeptLookups* g_keptLookups = nullptr;
+
+KeptLookup* FindEntry(IKXQObject* document, int32_t status, bool page) {
+  for (KeptLookup& kept : *g_keptLookups) {
+    if (kept.document.GetInterfacePtr() == document && kept.status == status && kept.page == page)
+      return &kept;
+  }
+  return nullptr;
+}
 
 // The kept answer to the question, if any: *out receives a reference.
 template <class Interface>
 bool FindKept(IKXQObject* document, int32_t status, bool page, Interface** out, HRESULT* hr) {
   if (g_keptLookups == nullptr || out == nullptr) return false;
-  const auto found = g_keptLookups->find({document, status, page});
-  if (found == g_keptLookups->end()) return false;
-  *out = static_cast<Interface*>(found->second.answer.GetInterfacePtr());
+  const KeptLookup* found = FindEntry(document, status, page);
+  if (found == nullptr) return false;
+  *out = static_cast<Interface*>(found->answer.GetInterfacePtr());
   if (*out != nullptr) (*out)->AddRef();
-  *hr = found->second.hr;
+  *hr = found->hr;
   return true;
 }
 
 void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRESULT hr) {
   if (g_keptLookups == nullptr || FAILED(hr) || document == nullptr) return;
-  KeptLookup& kept = (*g_keptLookups)[{document, status, page}];
-  kept.document = document;
-  kept.hr = hr;
-  kept.answer = answer;
+  KeptLookup* kept = FindEntry(document, status, page);
+  if (kept == nullptr) {
+    kept = &g_keptLookups->emplace_back();
+    kept->document = document;
+    kept->status = status;
+    kept->page = page;
+  }
+  kept->hr = hr;
+  kept->answer = answer;
+}
+
+// The page lists kept by the open TemplateLookupScope (DocumentPages): by
+// document and status, the list, its count and the pages read so far
+// (null entries not read yet, as `read` tells).
+struct KeptPages {
+  IKXQObjectPtr document;
+  int32_t status = 0;
+  IKXQAttributePtr list;
+  int32_t count = 0;
+  std::vector<IKXQObjectPtr> pages;
+  std::vector<bool> read;
+};
+thread_local std::vector<KeptPages> t_keptPages;
+
+// The parts kept by the open TemplatePartsScope, by template page and by
+// template. Each entry holds a reference to its key, so that no other
+// object takes its address while the scope lives.
+struct KeptPageParts {
+  IKXQTemplatePagePtr page;
+  SAFEARRAY* roots = nullptr;
+  bool formatRead = false;
+  bool continuous = false;
+};
+struct KeptClasses {
+  IKXQTemplatePtr tmpl;
+  SAFEARRAY* classes = nullptr;
+};
+struct KeptTemplateParts {
+  std::unordered_map<IKXQTemplatePage*, KeptPageParts> pages;
+  std::unordered_map<IKXQTemplate*, KeptClasses> templates;
+  // The library's current template by id as written (found or not); a
+  // store has a few dozen templates at most.
+  struct Current {
+    std::u16string id;
+    HRESULT hr = S_OK;
+    IKXQTemplatePtr tmpl;
+  };
+  std::vector<Current> current;
+  // Answers about classes: the class (held), the question, the answer.
+  struct ClassAnswer {
+    IKXQClassPtr cls;
+    const void* question = nullptr;
+    bool answer = false;
+  };
+  std::vector<ClassAnswer> classAnswers;
+  const Current* FindCurrent(std::u16string_view id) const {
+    for (const Current& kept : current)
+      if (kept.id == id) return &kept;
+    return nullptr;
+  }
+  ~KeptTemplateParts() {
+    for (auto& [key, kept] : pages) SafeArrayDestroy(kept.roots);
+    for (auto& [key, kept] : templates) SafeArrayDestroy(kept.classes);
+  }
+};
+thread_local KeptTemplateParts* g_keptParts = nullptr;
+
+KeptPageParts* KeptPartsOf(IKXQTemplatePage* templatePage) {
+  if (g_keptParts == nullptr || templatePage == nullptr) return nullptr;
+  KeptPageParts& kept = g_keptParts->pages[templatePage];
+  if (!kept.page) kept.page = templatePage;
+  return &kept;
 }
 
 // Template pages kept from one lookup to the next, by page and status: a
@@ -197,12 +279,101 @@ void ForgetKeptTemplatePages() {
   g_keptPages = nullptr;
 }
 
+TemplatePartsScope::TemplatePartsScope() : m_outermost(g_keptParts == nullptr) {
+  if (m_outermost) g_keptParts = new KeptTemplateParts();
+}
+
+TemplatePartsScope::~TemplatePartsScope() {
+  if (!m_outermost) return;
+  delete g_keptParts;
+  g_keptParts = nullptr;
+}
+
+HRESULT GetTemplatePageRoots(IKXQTemplatePage* templatePage, SAFEARRAY** roots, bool* owned) {
+  *owned = true;
+  *roots = nullptr;
+  KeptPageParts* kept = KeptPartsOf(templatePage);
+  if (kept == nullptr) return templatePage->get_RootNodes(roots);
+  if (kept->roots == nullptr) {
+    SAFEARRAY* read = nullptr;
+    const HRESULT hr = templatePage->get_RootNodes(&read);
+    if (FAILED(hr) || read == nullptr) {
+      *roots = read;
+      return hr;
+    }
+    kept->roots = read;
+  }
+  *roots = kept->roots;
+  *owned = false;
+  return S_OK;
+}
+
+HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuous) {
+  *continuous = false;
+  KeptPageParts* kept = KeptPartsOf(templatePage);
+  if (kept != nullptr && kept->formatRead) {
+    *continuous = kept->continuous;
+    return S_OK;
+  }
+  _bstr_t format;
+  const HRESULT hr = templatePage->get_ContinuousFormat(format.GetAddress());
+  if (FAILED(hr)) return hr;
+  *continuous = format.length() > 0;
+  if (kept != nullptr) {
+    kept->continuous = *continuous;
+    kept->formatRead = true;
+  }
+  return hr;
+}
+
+HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned) {
+  *owned = true;
+  *classes = nullptr;
+  if (g_keptParts == nullptr || tmpl == nullptr) return GetTemplateClasses(tmpl, classes);
+  KeptClasses& kept = g_keptParts->templates[tmpl];
+  if (kept.classes == nullptr) {
+    SAFEARRAY* read = nullptr;
+    const HRESULT hr = GetTemplateClasses(tmpl, &read);
+    if (FAILED(hr) || read == nullptr) {
+      *classes = read;
+      return hr;
+    }
+    kept.tmpl = tmpl;
+    kept.classes = read;
+  }
+  *classes = kept.classes;
+  *owned = false;
+  return S_OK;
+}
+
+bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer) {
+  if (g_keptParts == nullptr || cls == nullptr) return false;
+  for (const auto& kept : g_keptParts->classAnswers) {
+    if (kept.cls.GetInterfacePtr() == cls && kept.question == question) {
+      *answer = kept.answer;
+      return true;
+    }
+  }
+  return false;
+}
+
+void KeepClassAnswer(IKXQClass* cls, const void* question, bool answer) {
+  if (g_keptParts == nullptr || cls == nullptr) return;
+  g_keptParts->classAnswers.push_back({IKXQClassPtr(cls), question, answer});
+}
+
+// The list is the thread's and is emptied when the scope ends: a listing
+// opens a scope per document and makes no new list for each.
+thread_local KeptLookups t_keptLookups;
+
 TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullptr) {
   if (!m_outermost) return;
-  g_keptLookups = new KeptLookups();
+  t_keptLookups.clear();
+  t_keptPages.clear();
+  g_keptLookups = &t_keptLookups;
   // A failure leaves no scope open: the next one keeps its own answers.
   KXScopeGuard leaveNoScope([] {
-    delete g_keptLookups;
+    t_keptLookups.clear();
     g_keptLookups = nullptr;
   });
   KeepNodeObjects(true);
@@ -212,7 +383,8 @@ TemplateLookupScope::TemplateLookupScope() : m_outermost(g_keptLookups == nullpt
 TemplateLookupScope::~TemplateLookupScope() {
   if (!m_outermost) return;
   KeepNodeObjects(false);
-  delete g_keptLookups;
+  t_keptPages.clear();
+  t_keptLookups.clear();
   g_keptLookups = nullptr;
 }
 
@@ -271,8 +443,21 @@ HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQT
       version = checknum;
     }
     IKXQTemplatePtr found;
-    HRESULT hr = library->GetTemplate(templateId, version, &found);
-    KX_CHECK(ctx, hr);
+    HRESULT hr = S_OK;
+    // The current version of an id is looked up once while a
+    // TemplatePartsScope lives: every document of the template asks alike.
+    const bool current = version.vt == VT_EMPTY && g_keptParts != nullptr;
+    const auto* kept = current ? g_keptParts->FindCurrent(templateId.view()) : nullptr;
+    if (kept != nullptr) {
+      hr = kept->hr;
+      found = kept->tmpl;
+    } else {
+      hr = library->GetTemplate(templateId, version, &found);
+      KX_CHECK(ctx, hr);
+      if (current) {
+        g_keptParts->current.push_back({std::u16string(templateId.view()), hr, found});
+      }
+    }
     if (!found && status != 1) {
       // The version a status copy was made with may be gone: use the
       // current template.
@@ -430,3 +615,53 @@ HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* fi
 }
 
 }  // namespace KXDBDatasheetSvcs
+
+namespace {
+constexpr size_t kNotKept = SIZE_MAX;
+}  // namespace
+
+DocumentPages::DocumentPages(IKXQObject* datasheet, int32_t status, bool byName)
+    : m_kept(kNotKept) {
+  const bool keeping = g_keptLookups != nullptr && datasheet != nullptr;
+  if (keeping) {
+    for (size_t i = 0; i < t_keptPages.size(); ++i) {
+      const KeptPages& kept = t_keptPages[i];
+      if (kept.document.GetInterfacePtr() == datasheet && kept.status == status) {
+        m_kept = i;
+        m_count = kept.count;
+        return;
+      }
+    }
+  }
+  m_count = byName ? GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", m_list)
+                   : GetPagesAttributeByStatus(datasheet, status, m_list);
+  if (!keeping || m_count < 0) return;
+  KeptPages& kept = t_keptPages.emplace_back();
+  kept.document = datasheet;
+  kept.status = status;
+  kept.list = m_list;
+  kept.count = m_count;
+  kept.pages.resize(static_cast<size_t>(m_count));
+  kept.read.resize(static_cast<size_t>(m_count));
+  m_kept = t_keptPages.size() - 1;
+}
+
+DocumentPages::~DocumentPages() = default;
+
+void DocumentPages::Page(int32_t index, IKXQObjectPtr& page) {
+  if (m_kept == kNotKept || index < 1 || index > m_count) {
+    GetAttributeAsObject(m_kept == kNotKept ? m_list : t_keptPages[m_kept].list, index, page);
+    return;
+  }
+  KeptPages& kept = t_keptPages[m_kept];
+  const size_t at = static_cast<size_t>(index) - 1;
+  if (!kept.read[at]) {
+    // A failure is raised and not kept: the next question reads again.
+    GetAttributeAsObject(kept.list, index, page);
+    KeptPages& still = t_keptPages[m_kept];
+    still.pages[at] = page;
+    still.read[at] = true;
+    return;
+  }
+  page = kept.pages[at];
+}

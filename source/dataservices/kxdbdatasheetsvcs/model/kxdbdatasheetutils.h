@@ -30,6 +30,30 @@ int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void
 // The typed form for the attribute interface.
 int32_t GetPagesAttributeByStatus(IKXQObject* datasheet, int32_t status, IKXQAttributePtr& pages);
 
+// The pages of a datasheet's list of one status, each read as
+// GetAttributeAsObject reads it when first asked for. While a
+// TemplateLookupScope lives, the list, its count and the pages read are
+// kept for the next question about the same document and status: its
+// name, its scope and its case walk the same pages. Failures are raised as
+// the reads that failed raise them, and not kept.
+class DocumentPages {
+ public:
+  // The list as GetPagesAttributeByStatus reads it; with `byName`, status 1
+  // read as GetAttributeInterfaceAndCountByName reads "CurrentPages".
+  DocumentPages(IKXQObject* datasheet, int32_t status, bool byName = false);
+  DocumentPages(const DocumentPages&) = delete;
+  DocumentPages& operator=(const DocumentPages&) = delete;
+  ~DocumentPages();
+  int32_t Count() const { return m_count; }
+  // Page `index` (1-based); null where the list holds none.
+  void Page(int32_t index, IKXQObjectPtr& page);
+
+ private:
+  size_t m_kept;  // the entry in the scope's list, or none
+  IKXQAttributePtr m_list;
+  int32_t m_count = 0;
+};
+
 // Clears the value at `index` (VT_I4) or the whole attribute (VT_EMPTY).
 void ClearAttributeValue(IKXQAttribute* attribute, const VARIANT& index);
 // Opens the version `value` (a status, as decimal text) of the document
@@ -147,6 +171,38 @@ class TemplateLookupScope {
 // The classes the template accepts: *classes receives a SAFEARRAY the caller
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
+// While one lives (one request that changes no template, on the apartment
+// thread), the parts of templates that every document of a template asks
+// for alike are read from the store once and lent to every later
+// question: a template page's root nodes and whether it is laid out as a
+// continuous list, and a template's classes. A listing of thousands of
+// documents of a few templates reads them a few times instead of thousands.
+// Failures are not kept. Scopes nest; the outermost one keeps the parts.
+class TemplatePartsScope {
+ public:
+  TemplatePartsScope();
+  TemplatePartsScope(const TemplatePartsScope&) = delete;
+  TemplatePartsScope& operator=(const TemplatePartsScope&) = delete;
+  ~TemplatePartsScope();
+
+ private:
+  bool m_outermost;
+};
+// The template page's root nodes in *roots (IKXQTemplatePage::get_RootNodes)
+// and its HRESULT. *owned tells whether the caller destroys the array; an
+// array kept by the open TemplatePartsScope is lent until it ends.
+HRESULT GetTemplatePageRoots(IKXQTemplatePage* templatePage, SAFEARRAY** roots, bool* owned);
+// Whether the template page has a continuous format, and the HRESULT of
+// reading it.
+HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuous);
+// GetTemplateClasses, lent as GetTemplatePageRoots lends.
+HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned);
+// A yes/no answer about a schema class, kept by the open TemplatePartsScope
+// (the schema does not change while it lives): `question` (an address that
+// stays the same while the scope lives) tells answers about one class
+// apart. Find gives false when none is kept.
+bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer);
+void KeepClassAnswer(IKXQClass* cls, const void* question, bool answer);
 HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
 // A page name used as a format with the page number: the first integer
 // directive ("%d", "%i" or "%u", with flags, width, precision and an "l" or
@@ -222,8 +278,9 @@ void GetObjectOfClass(IKXQDatabase* database, int32_t id,
 // The readable name of a datasheet: "DatasheetSheetName" when set, else the
 // objects it describes, ": ", its name, optionally decorated with status
 // and case, and a summary sheet's project in " [" "]".
+// `documentName`: its "DocumentName" when the caller has read it already.
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                         bool decorate, int32_t status);
+                         bool decorate, int32_t status, const _bstr_t* documentName = nullptr);
 HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name, bool decorate,
                        int32_t status);
 // The distinct primary (and further) objects of the current pages, appended

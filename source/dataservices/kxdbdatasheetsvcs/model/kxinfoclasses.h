@@ -213,6 +213,13 @@ void WriteDiagramList(MainContext& main, const KXDiagramInfoList& list, bool sha
 // Every instance of the schema class `className` in the store's order; none
 // when the schema lacks the class.
 std::vector<IKXQObjectPtr> ClassInstances(MainContext& main, const OLECHAR* className);
+// The same one at a time: the collection of the instances (null when the
+// schema lacks the class) with their count, and instance `index` (1-based).
+// A listing of many thousands then touches each object once, while it
+// reads it, instead of holding all of them first.
+_com_ptr_t<IKXQObjectCollection> ClassInstanceCollection(MainContext& main,
+                                                         const OLECHAR* className, LONG* count);
+IKXQObjectPtr ClassInstanceAt(IKXQObjectCollection* instances, LONG index);
 // Whether the object has the attribute and a value at `index` (VT_EMPTY:
 // any value), the value-present test of page lists and drawings.
 bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);

@@ -1,5 +1,6 @@
 // "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant
 // (support/cataloguetest.h).
+#include "model/kxdbdatasheetutils.h"
 #include "support/cataloguetest.h"
 
 using namespace kx::test::inprocess;
@@ -41,6 +42,121 @@ TEST_F(CatalogueTest, ListingReadsPagesAgainAfterTheyChange) {
   const std::string after = titleOf1001();
   EXPECT_EQ(after.find("P-101A"), std::string::npos) << after;
   EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
+}
+
+// The list of a datasheet's pages is read once for its title, scope and
+// case, and again by the next listing: a page taken off the list since no
+// longer counts.
+TEST_F(CatalogueTest, ListingReadsTheListOfPagesAgainAfterItChanges) {
+  auto titleOf1001 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["DocumentId"] == "1001") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  IKXQAttributePtr objects;
+  GetAttributeInterface(Object(1012), u"NodeObjects", objects);
+  ASSERT_TRUE(objects);
+  ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(102)), S_OK);
+  const std::string before = titleOf1001();
+  EXPECT_NE(before.find("P-101A"), std::string::npos) << before;
+  EXPECT_NE(before.find("P-101B"), std::string::npos) << before;
+  IKXQAttributePtr pages;
+  GetAttributeInterface(Object(1001), u"CurrentPages", pages);
+  ASSERT_TRUE(pages);
+  ASSERT_EQ(pages->RemoveValues(1, 1), S_OK);
+  const std::string after = titleOf1001();
+  EXPECT_EQ(after.find("P-101A"), std::string::npos) << after;
+  EXPECT_NE(after.find("P-101B"), std::string::npos) << after;
+}
+
+// A listing looks each template up once for all its datasheets, and the
+// next listing again: a version added since is the one it finds.
+TEST_F(CatalogueTest, ListingFindsTheTemplateVersionAddedSinceTheLastListing) {
+  IKXQAttributePtr name;
+  GetAttributeInterface(Object(1001), u"DocumentName", name);
+  ASSERT_TRUE(name);
+  ASSERT_EQ(name->Clear(_variant_t()), S_OK);
+  auto titleOf1001 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["DocumentId"] == "1001") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  const std::string before = titleOf1001();
+  EXPECT_NE(before.find("Centrifugal pump datasheet"), std::string::npos) << before;
+  const kx::store::Status imported = store_->ImportFixtureText(
+      "<store><templates><template id=\"PUMP-DS\" checknum=\"5\" name=\"Pump sheet, fifth\" "
+      "kind=\"Datasheet\" classes=\"Pump\"/></templates></store>",
+      "fifth");
+  ASSERT_TRUE(imported.ok()) << imported.message;
+  const std::string after = titleOf1001();
+  EXPECT_NE(after.find("Pump sheet, fifth"), std::string::npos) << after;
+}
+
+// Whether a node's object counts for a datasheet's scope depends on its
+// class: the listing asks once per class, and the globals object, which
+// never counts, lends its answer to no pump or vessel, nor they theirs to
+// it. Under project 2 the accumulator's vessel is out of scope; its page
+// then shows the globals object alone, which leaves the sheet in scope.
+TEST_F(CatalogueTest, ListingJudgesEachDatasheetsScopeByItsOwnObjectsClasses) {
+  IKXQProjectPtr area100;
+  ASSERT_EQ(KXDBDatasheetSvcs::FindProject(root_, 2, &area100), S_OK);
+  ASSERT_TRUE(area100);
+  host_.application().SetProjects(root_, area100);
+  ASSERT_TRUE(store_->SetActiveProject(2).ok());
+  auto scoped = [&] {
+    std::map<std::string, std::string> answers;
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+      answers[record["DocumentId"]] = record["Scoped"];
+    return answers;
+  };
+  auto before = scoped();
+  EXPECT_EQ(before["1001"], "1");
+  EXPECT_EQ(before["1008"], "0");
+  IKXQAttributePtr objects;
+  GetAttributeInterface(Object(1081), u"NodeObjects", objects);
+  ASSERT_TRUE(objects);
+  ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(1)), S_OK);
+  auto after = scoped();
+  EXPECT_EQ(after["1001"], "1");
+  EXPECT_EQ(after["1008"], "1");
+  EXPECT_EQ(after["1004"], before["1004"]);
+}
+
+// The listing reads each template's parts once for all its datasheets;
+// every datasheet of every template (continuous summaries, several pages,
+// two versions of one template) still gets the title, scope, type and case
+// it gets when its template's datasheets are listed on their own.
+TEST_F(CatalogueTest, ListingAllDatasheetsGivesEachWhatItsTemplateListingGives) {
+  // A pump on the vessel sheet's page: the pump templates take pumps, the
+  // vessel template does not.
+  IKXQAttributePtr objects;
+  GetAttributeInterface(Object(1081), u"NodeObjects", objects);
+  ASSERT_TRUE(objects);
+  ASSERT_EQ(objects->PutValue(_variant_t(1), _variant_t(), _variant_t(101)), S_OK);
+  std::map<std::string, Record> byTemplate;
+  for (const Record& record :
+       Records(Reply(u"ListDatasheetsByTemplate",
+                     u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>PUMP-DS</TemplateId>"
+                     u"<TemplateId>HX-DS</TemplateId><TemplateId>VESSEL-DS</TemplateId>"
+                     u"<TemplateId>EQ-SUMMARY</TemplateId><TemplateId>PUMP-SHEETS</TemplateId>"
+                     u"</ListDatasheetsByTemplate></XMLMessage>"))) {
+    if (record["Status"] == "1") byTemplate[record["DocumentId"]] = record;
+  }
+  EXPECT_EQ(byTemplate["1008"]["Title"], "Overhead accumulator");
+  const auto records = Records(Reply(u"ListDatasheetsByStatus", u"1"));
+  size_t compared = 0;
+  for (const Record& record : records) {
+    if (record["Status"] != "1") continue;
+    const auto found = byTemplate.find(record["DocumentId"]);
+    ASSERT_NE(found, byTemplate.end()) << record["DocumentId"];
+    for (const char* name : {"Name", "Title", "Scoped", "Type", "Case", "Revision"})
+      EXPECT_EQ(record[name], found->second[name]) << record["DocumentId"] << " " << name;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 10u);
+  EXPECT_EQ(compared, byTemplate.size());
 }
 
 }  // namespace

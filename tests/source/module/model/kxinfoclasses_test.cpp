@@ -66,6 +66,22 @@ TEST(DatasheetInfoList, StatusThenNaturalTitleThenIdAndEachVersionOnce) {
   EXPECT_EQ(list.CurrentPage, 0) << "an emptied list is as new";
 }
 
+// Title keys are compared four code units at a time: titles alike for
+// more than four, and titles that begin others, still sort by their first
+// difference, the shorter first.
+TEST(DatasheetInfoList, TitlesThatBeginAlikeSortByFirstDifferenceThenLength) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  const char16_t* const titles[] = {u"Tank farm", u"Tank",        u"Tank farm B",
+                                    u"Tank f",    u"Tank farm A", u"Tank fa"};
+  LONG id = 200;
+  for (const char16_t* title : titles)
+    list.AddDocument(1, store.Object(id), u"n", title, u"", u"", 1, true);
+  EXPECT_EQ(Keys(list), (std::vector<std::string>{"1 Tank #200", "1 Tank f #200", "1 Tank fa #200",
+                                                  "1 Tank farm #200", "1 Tank farm A #200",
+                                                  "1 Tank farm B #200"}));
+}
+
 TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {
   ModelStore store;
   KXDatasheetInfoList list;
