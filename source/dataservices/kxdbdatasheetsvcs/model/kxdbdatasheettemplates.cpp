@@ -5,6 +5,7 @@
 #include <iterator>
 #include <map>
 #include <tuple>
+#include <utility>
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -171,7 +172,15 @@ HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
       log = nullptr;
     }
   }
-  const HRESULT hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
+  // The reads kept must be all the lookup makes: the page's template is
+  // looked up here, not taken from an open TemplateLookupScope (whose
+  // answer reads nothing).
+  KeptLookups* const shared = log ? std::exchange(g_keptLookups, nullptr) : g_keptLookups;
+  HRESULT hr = S_OK;
+  {
+    const KXScopeGuard restore([shared] { g_keptLookups = shared; });
+    hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
+  }
   if (!log) return hr;
   const PreservedErrorInfo unchanged;
   _com_ptr_t<IKXQReadSet> reads;
