@@ -6,6 +6,7 @@
 #include <map>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "com/wstr.h"
@@ -253,7 +254,15 @@ HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
       log = nullptr;
     }
   }
-  const HRESULT hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
+  // The reads kept must be all the lookup makes: the page's template is
+  // looked up here, not taken from an open TemplateLookupScope (whose
+  // answer reads nothing).
+  KeptLookups* const shared = log ? std::exchange(g_keptLookups, nullptr) : g_keptLookups;
+  HRESULT hr = S_OK;
+  {
+    const KXScopeGuard restore([shared] { g_keptLookups = shared; });
+    hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
+  }
   if (!log) return hr;
   const PreservedErrorInfo unchanged;
   _com_ptr_t<IKXQReadSet> reads;

@@ -147,6 +147,9 @@ HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemp
 // they were (the store's value stamps say so).
 HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status);
+// Drops the template pages kept from one lookup to the next (they hold
+// store objects): when the module lets its store go.
+void ForgetKeptTemplatePages();
 // While one lives (on the apartment thread, nothing changing the store),
 // the template and template page found for a document and status are kept
 // and given again to the next question about the same document, so that
@@ -155,9 +158,6 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
 // the outermost one keeps the answers. It keeps the objects found at a
 // page's template nodes (GetNodeObject) the same way: the name's primary
 // objects and the scope test look each node up once.
-// Drops the template pages kept from one lookup to the next (they hold
-// store objects): when the module lets its store go.
-void ForgetKeptTemplatePages();
 class TemplateLookupScope {
  public:
   TemplateLookupScope();

@@ -133,6 +133,24 @@ TEST(Templates, AnAnswerKeptFromAnEarlierLookUpRecordsTheReadsOfTheLookUp) {
   ForgetKeptTemplatePages();
 }
 
+TEST(Templates, AnAnswerKeptWhileLookUpsWereSharedRecordsEveryReadOfTheLookUp) {
+  ModelStore store;
+  const IKXQObjectPtr page = store.Object(kx::test::model::kSheetPage1);
+  const LONG looked = ReadsOfLookUp(store, page);
+  ForgetKeptTemplatePages();
+  {
+    // The page's template comes from the scope: the lookup of its template
+    // page reads no "TemplateId" of its own.
+    const TemplateLookupScope lookups;
+    IKXQTemplatePtr tmpl;
+    ASSERT_EQ(GetTemplate(store.application(), page, &tmpl, 1), S_OK);
+    IKXQTemplatePagePtr templatePage;
+    ASSERT_EQ(GetTemplatePage(store.application(), page, &templatePage, 1), S_OK);
+  }
+  EXPECT_EQ(ReadsOfLookUp(store, page), looked);
+  ForgetKeptTemplatePages();
+}
+
 TEST(Templates, CurrentAndStatusVersions) {
   ModelStore store;
   IKXQTemplatePtr tmpl;
