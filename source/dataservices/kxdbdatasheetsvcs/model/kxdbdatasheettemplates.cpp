@@ -266,7 +266,11 @@ HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
   if (!log) return hr;
   const PreservedErrorInfo unchanged;
   _com_ptr_t<IKXQReadSet> reads;
-  if (FAILED(log->EndReads(&reads)) || !reads || FAILED(hr)) return hr;
+  // No template is not kept: the store answers a template text it failed
+  // to read as no template, and the next lookup must try again.
+  if (FAILED(log->EndReads(&reads)) || !reads || FAILED(hr) || *templatePage == nullptr) {
+    return hr;
+  }
   if (g_keptPages == nullptr) g_keptPages = new KeptTemplatePages();
   if (g_keptPages->size() >= kMostKeptPages) g_keptPages->clear();
   KeptTemplatePage& kept = (*g_keptPages)[{page, status}];
