@@ -6,7 +6,6 @@
 #include <map>
 #include <tuple>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "com/wstr.h"
@@ -254,15 +253,7 @@ HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
       log = nullptr;
     }
   }
-  // The reads kept must be all the lookup makes: the page's template is
-  // looked up here, not taken from an open TemplateLookupScope (whose
-  // answer reads nothing).
-  KeptLookups* const shared = log ? std::exchange(g_keptLookups, nullptr) : g_keptLookups;
-  HRESULT hr = S_OK;
-  {
-    const KXScopeGuard restore([shared] { g_keptLookups = shared; });
-    hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
-  }
+  const HRESULT hr = KXDBDatasheetSvcs::LookUpTemplatePage(application, page, templatePage, status);
   if (!log) return hr;
   const PreservedErrorInfo unchanged;
   _com_ptr_t<IKXQReadSet> reads;
@@ -419,14 +410,16 @@ HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status) {
   HRESULT kept = S_OK;
   if (application != nullptr && FindKept(page, status, true, templatePage, &kept)) return kept;
-  if (application != nullptr && page != nullptr && templatePage != nullptr &&
+  // While a TemplateLookupScope shares lookups (a listing of many pages),
+  // answers are not kept from one request to the next: a shared answer
+  // reads nothing, and keeping thousands would only churn the memory.
+  const bool keepAcross = application != nullptr && g_keptLookups == nullptr;
+  if (keepAcross && page != nullptr && templatePage != nullptr &&
       FindKeptPage(application, page, status, templatePage, &kept)) {
-    Keep(page, status, true, *templatePage, kept);
     return kept;
   }
-  const HRESULT hr = application != nullptr
-                         ? LookUpAndKeepPage(application, page, templatePage, status)
-                         : LookUpTemplatePage(application, page, templatePage, status);
+  const HRESULT hr = keepAcross ? LookUpAndKeepPage(application, page, templatePage, status)
+                                : LookUpTemplatePage(application, page, templatePage, status);
   if (templatePage != nullptr) Keep(page, status, true, *templatePage, hr);
   return hr;
 }
