@@ -194,19 +194,11 @@ ULONG KXXMLStringWriter::Release() {
   return left;
 }
 
-// Every character goes through here. Chunks are allocated whole; the store
-// keeps room for a terminating zero.
-void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
+// The pieces that do not fit in the room of the last chunk. Chunks are
+// allocated whole; the store keeps room for a terminating zero.
+void KXXMLStringWriter::PutSlow(const OLECHAR* text, size_t length) {
   if (text == nullptr || length == 0) return;
   if (length > 0x7FFFFFF0u - m_length) throw std::bad_alloc();
-  // Most pieces fit in the last chunk, with room left for the zero.
-  const size_t last = m_length / kChunkSize;
-  const size_t offset = m_length % kChunkSize;
-  if (last < m_chunks.size() && length < kChunkSize - offset) {
-    std::memcpy(m_chunks[last] + offset, text, length * sizeof(OLECHAR));
-    m_length += static_cast<ULONG>(length);
-    return;
-  }
   const size_t needed = static_cast<size_t>(m_length) + length + 1;
   while (m_chunks.size() * kChunkSize < needed) {
     m_chunks.reserve(m_chunks.size() + 1);
@@ -223,13 +215,19 @@ void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
     at += n;
   }
   m_length = static_cast<ULONG>(at);
+  PlaceCursor();
 }
 
-void KXXMLStringWriter::Put(const OLECHAR* text) {
-  if (text == nullptr) return;
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  Put(text, n);
+void KXXMLStringWriter::PlaceCursor() {
+  const size_t last = m_length / kChunkSize;
+  if (last < m_chunks.size()) {
+    const size_t offset = m_length % kChunkSize;
+    m_cursor = m_chunks[last] + offset;
+    m_room = kChunkSize - offset;
+  } else {
+    m_cursor = nullptr;
+    m_room = 0;
+  }
 }
 
 void KXXMLStringWriter::PutEscaped(const OLECHAR* text, size_t length) {
@@ -483,6 +481,7 @@ HRESULT KXXMLStringWriter::Append(const OLECHAR* text, ULONG length) {
 
 HRESULT KXXMLStringWriter::Clear() {
   m_length = 0;
+  PlaceCursor();
   return S_OK;
 }
 
