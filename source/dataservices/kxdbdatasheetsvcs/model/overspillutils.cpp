@@ -115,17 +115,26 @@ HRESULT VariantToObject(const VARIANT& value, IKXQClassView** view) {
 
 void OverspillUtils::GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page,
                                       ComPtrArray<IKXQObject>& chain) {
+  IKXQObjectPtr from;
+  if (page != nullptr) ReadLink(page, u"OverspillFrom", from);
+  GetOverspillFrom(previous, page, from, chain);
+}
+
+void OverspillUtils::GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page, IKXQObject* from,
+                                      ComPtrArray<IKXQObject>& chain) {
   KXComException ctx(u"OverspillUtils::GetOverspillFrom");
   previous = nullptr;
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   VisitedPages visited;
-  IKXQObjectPtr current(page);
+  visited.Visit(ctx, page, page);
+  chain.Add(page);
+  IKXQObjectPtr current(from);
   while (current) {
     visited.Visit(ctx, current, page);
     chain.Add(current);
-    IKXQObjectPtr from;
-    ReadLink(current, u"OverspillFrom", from);
-    current = from;
+    IKXQObjectPtr next;
+    ReadLink(current, u"OverspillFrom", next);
+    current = next;
   }
   previous = chain.GetCount() > 1 ? chain.GetAt(1) : page;
 }
@@ -270,10 +279,17 @@ HRESULT OverspillUtils::GetOverspillSourceChain(IKXQObject* page, SAFEARRAY** ch
   CheckPointerArgument(ctx, chainOut);
   *chainOut = nullptr;
   if (m_pOwner == nullptr) return S_FALSE;
+  // Most pages continue none: their chain is the page alone and has no
+  // shift, found without gathering the chain.
+  IKXQObjectPtr from;
+  if (page != nullptr) {
+    ReadLink(page, u"OverspillFrom", from);
+    if (!from) return S_OK;
+  }
 
   ComPtrArray<IKXQObject> chain;
   IKXQObjectPtr previous;
-  GetOverspillFrom(previous, page, chain);
+  GetOverspillFrom(previous, page, from, chain);
   if (chain.GetCount() < 2) return S_OK;
 
   SAFEARRAYBOUND bounds[2] = {{2, 1}, {1, 1}};
