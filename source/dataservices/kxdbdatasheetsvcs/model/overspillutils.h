@@ -43,9 +43,6 @@ class OverspillUtils {
   // page first, the head last), and gives the page's immediate predecessor,
   // or the page itself when it continues none. A null page: E_POINTER.
   void GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page, ComPtrArray<IKXQObject>& chain);
-  // The same, `from` being the page's own "OverspillFrom" as already read.
-  void GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page, IKXQObject* from,
-                        ComPtrArray<IKXQObject>& chain);
   // The page that continues `page` (null for the last page of a chain). With
   // `raiseEvent` a page event is launched for that page. A null page:
   // E_POINTER.
