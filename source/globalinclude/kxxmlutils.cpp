@@ -107,6 +107,47 @@ bool IsTextType(const VARIANT& input) {
   return (v.vt & ~VT_BYREF) == VT_BSTR;
 }
 
+// Chunks of writers that are gone, kept for the thread's next writers: most
+// writers live for one message and need one chunk, and a block this size is
+// costly to take from the heap and give back each time. What a chunk held
+// is never read: a writer reads only what it wrote.
+class SpareChunks {
+ public:
+  SpareChunks() = default;
+  SpareChunks(const SpareChunks&) = delete;
+  SpareChunks& operator=(const SpareChunks&) = delete;
+  ~SpareChunks();
+  OLECHAR* Take() {
+    if (m_count > 0) return m_chunks[--m_count];
+    return new OLECHAR[KXXMLStringWriter::kChunkSize];
+  }
+  void Give(OLECHAR* chunk);
+
+ private:
+  static constexpr int kKept = 8;
+  OLECHAR* m_chunks[kKept] = {};
+  int m_count = 0;
+};
+
+thread_local SpareChunks g_spareChunks;
+// Set when the thread's spares are gone (thread exit): a writer released
+// after that frees its chunks.
+thread_local bool g_spareChunksGone = false;
+
+SpareChunks::~SpareChunks() {
+  g_spareChunksGone = true;
+  for (int i = 0; i < m_count; ++i) delete[] m_chunks[i];
+  m_count = 0;
+}
+
+void SpareChunks::Give(OLECHAR* chunk) {
+  if (!g_spareChunksGone && m_count < kKept) {
+    m_chunks[m_count++] = chunk;
+  } else {
+    delete[] chunk;
+  }
+}
+
 }  // namespace
 
 HRESULT KXXMLStringWriter::CreateInstance(const IID& iid, void** out) {
@@ -122,7 +163,13 @@ HRESULT KXXMLStringWriter::CreateInstance(const IID& iid, void** out) {
 }
 
 KXXMLStringWriter::~KXXMLStringWriter() {
-  for (OLECHAR* chunk : m_chunks) delete[] chunk;
+  for (OLECHAR* chunk : m_chunks) {
+    if (g_spareChunksGone) {
+      delete[] chunk;
+    } else {
+      g_spareChunks.Give(chunk);
+    }
+  }
 }
 
 HRESULT KXXMLStringWriter::QueryInterface(const IID& iid, void** out) {
@@ -147,23 +194,15 @@ ULONG KXXMLStringWriter::Release() {
   return left;
 }
 
-// Every character goes through here. Chunks are allocated whole; the store
-// keeps room for a terminating zero.
-void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
+// The pieces that do not fit in the room of the last chunk. Chunks are
+// allocated whole; the store keeps room for a terminating zero.
+void KXXMLStringWriter::PutSlow(const OLECHAR* text, size_t length) {
   if (text == nullptr || length == 0) return;
   if (length > 0x7FFFFFF0u - m_length) throw std::bad_alloc();
-  // Most pieces fit in the last chunk, with room left for the zero.
-  const size_t last = m_length / kChunkSize;
-  const size_t offset = m_length % kChunkSize;
-  if (last < m_chunks.size() && length < kChunkSize - offset) {
-    std::memcpy(m_chunks[last] + offset, text, length * sizeof(OLECHAR));
-    m_length += static_cast<ULONG>(length);
-    return;
-  }
   const size_t needed = static_cast<size_t>(m_length) + length + 1;
   while (m_chunks.size() * kChunkSize < needed) {
     m_chunks.reserve(m_chunks.size() + 1);
-    m_chunks.push_back(new OLECHAR[kChunkSize]);
+    m_chunks.push_back(g_spareChunksGone ? new OLECHAR[kChunkSize] : g_spareChunks.Take());
   }
   size_t at = m_length;
   size_t done = 0;
@@ -176,13 +215,19 @@ void KXXMLStringWriter::Put(const OLECHAR* text, size_t length) {
     at += n;
   }
   m_length = static_cast<ULONG>(at);
+  PlaceCursor();
 }
 
-void KXXMLStringWriter::Put(const OLECHAR* text) {
-  if (text == nullptr) return;
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  Put(text, n);
+void KXXMLStringWriter::PlaceCursor() {
+  const size_t last = m_length / kChunkSize;
+  if (last < m_chunks.size()) {
+    const size_t offset = m_length % kChunkSize;
+    m_cursor = m_chunks[last] + offset;
+    m_room = kChunkSize - offset;
+  } else {
+    m_cursor = nullptr;
+    m_room = 0;
+  }
 }
 
 void KXXMLStringWriter::PutEscaped(const OLECHAR* text, size_t length) {
@@ -436,6 +481,7 @@ HRESULT KXXMLStringWriter::Append(const OLECHAR* text, ULONG length) {
 
 HRESULT KXXMLStringWriter::Clear() {
   m_length = 0;
+  PlaceCursor();
   return S_OK;
 }
 

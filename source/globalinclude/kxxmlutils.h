@@ -24,6 +24,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -144,8 +146,25 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   KXXMLStringWriter& operator=(const KXXMLStringWriter&) = delete;
 
   // Internal steps; they throw (KXComException, std::bad_alloc).
-  void Put(const OLECHAR* text, size_t length);
-  void Put(const OLECHAR* text);
+  // Most pieces fit in the room left in the last chunk (which keeps room
+  // for a terminating zero); the rest take the slow road.
+  void Put(const OLECHAR* text, size_t length) {
+    if (text == nullptr || length == 0) return;
+    if (length < m_room) {
+      std::memcpy(m_cursor, text, length * sizeof(OLECHAR));
+      m_cursor += length;
+      m_room -= length;
+      m_length += static_cast<ULONG>(length);
+      return;
+    }
+    PutSlow(text, length);
+  }
+  void PutSlow(const OLECHAR* text, size_t length);
+  // Puts the cursor and room after the text held.
+  void PlaceCursor();
+  void Put(const OLECHAR* text) {
+    if (text != nullptr) Put(text, std::char_traits<char16_t>::length(text));
+  }
   void PutEscaped(const OLECHAR* text, size_t length);
   void PutEscaped(const OLECHAR* text);
   void PutIndent(int32_t depth);
@@ -164,4 +183,8 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   ULONG m_refs = 0;
   std::vector<OLECHAR*> m_chunks;  // each kChunkSize characters, owned
   ULONG m_length = 0;
+  // Where the next character goes in the last chunk written, and how many
+  // fit there before the end of that chunk (0: none, take the slow road).
+  OLECHAR* m_cursor = nullptr;
+  size_t m_room = 0;
 };

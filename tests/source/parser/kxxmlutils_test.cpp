@@ -369,6 +369,38 @@ class TextElementParser : public SAXSchemaParser {
   std::u16string text;
 };
 
+// Chunks outlive their writer and a cleared text: what they held before
+// never shows in a later text.
+TEST_F(WriterTest, ReusedChunksShowOnlyTheNewText) {
+  const std::u16string filler(3 * KXXMLStringWriter::kChunkSize - 7, u'x');
+  ASSERT_EQ(S_OK, w_->Append(filler.data(), static_cast<ULONG>(filler.size())));
+  ASSERT_EQ(S_OK, w_->Clear());
+  w_->SetOption(false);
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  EXPECT_EQ(u"<A/>", Text());
+  ASSERT_EQ(S_OK, w_->Append(filler.data(), static_cast<ULONG>(filler.size())));
+  EXPECT_EQ(u"<A/>" + filler, Text());
+  w_->Release();
+  w_ = nullptr;
+  for (int round = 0; round < 3; ++round) {
+    ikxXMLStringWriter* next = nullptr;
+    ASSERT_EQ(S_OK, KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
+                                                      reinterpret_cast<void**>(&next)));
+    std::swap(w_, next);
+    if (next != nullptr) next->Release();
+    w_->SetOption(false);
+    ASSERT_EQ(S_OK, w_->StartElement(u"B"));
+    ASSERT_EQ(S_OK, w_->WriteAttribute(u"N", LONG{round}));
+    ASSERT_EQ(S_OK, w_->EndElement(u"B"));
+    EXPECT_EQ(u"<B N=\"" + std::u16string(1, static_cast<char16_t>(u'0' + round)) + u"\"/>",
+              Text());
+    std::u16string copy(w_->GetLength() + 1, u'#');
+    ASSERT_EQ(S_OK, w_->CopyTo(copy.data()));
+    EXPECT_EQ(Text() + u'\0', copy);
+  }
+}
+
 TEST_F(WriterTest, WrittenTextReadsBackUnchanged) {
   w_->SetOption(false);
   const std::u16string original = u"x]]>y]]]>z & <tag> \"q\" 'a' \u00e9\u20ac";

@@ -446,7 +446,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     const bool continuous = format.length() > 0;
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, at.page));
     IKXQAttributePtr objects;
-    GetAttributeInterface(at.page, u"NodeObjects", objects);
+    KXDBDatasheetSvcs::GetPageList(at.page, u"NodeObjects", objects);
     const int32_t objectCount = objects ? GetAttributeCount(objects) : 0;
 
     _com_ptr_t<IKXQTrigger> trigger;

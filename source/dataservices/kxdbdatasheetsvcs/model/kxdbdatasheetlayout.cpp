@@ -77,7 +77,11 @@ void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list) 
   if (scope != nullptr && page != nullptr && scope->m_page == page) {
     static_assert(std::size(kSharedLists) == PageListsScope::kLists);
     for (int i = 0; i < PageListsScope::kLists; ++i) {
-      if (kx_wcscmp(name, kSharedLists[i]) != 0) continue;
+      // The names asked are nearly always these very literals.
+      const OLECHAR* shared = kSharedLists[i];
+      if (name != shared &&
+          (name == nullptr || name[0] != shared[0] || kx_wcscmp(name, shared) != 0))
+        continue;
       if (!scope->m_found[i]) {
         GetAttributeInterface(page, name, scope->m_lists[i]);
         scope->m_found[i] = true;

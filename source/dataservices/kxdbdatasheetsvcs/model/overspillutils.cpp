@@ -99,6 +99,24 @@ void PutMatrixElement(KXComException& ctx, SAFEARRAY* matrix, VARTYPE elementTyp
   KX_CHECK(ctx, SafeArrayPutElement(matrix, indices, value));
 }
 
+// The chain of GetOverspillFrom in the context it opened, `from` being the
+// page's own "OverspillFrom" as read.
+void ChainBack(KXComException& ctx, IKXQObject* page, IKXQObject* from,
+               ComPtrArray<IKXQObject>& chain, IKXQObjectPtr& previous) {
+  VisitedPages visited;
+  visited.Visit(ctx, page, page);
+  chain.Add(page);
+  IKXQObjectPtr current(from);
+  while (current) {
+    visited.Visit(ctx, current, page);
+    chain.Add(current);
+    IKXQObjectPtr next;
+    ReadLink(current, u"OverspillFrom", next);
+    current = next;
+  }
+  previous = chain.GetCount() > 1 ? chain.GetAt(1) : page;
+}
+
 }  // namespace
 
 _bstr_t GetDataViewBaseName(IKXQClassView* view) {
@@ -118,16 +136,9 @@ void OverspillUtils::GetOverspillFrom(IKXQObjectPtr& previous, IKXQObject* page,
   KXComException ctx(u"OverspillUtils::GetOverspillFrom");
   previous = nullptr;
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-  VisitedPages visited;
-  IKXQObjectPtr current(page);
-  while (current) {
-    visited.Visit(ctx, current, page);
-    chain.Add(current);
-    IKXQObjectPtr from;
-    ReadLink(current, u"OverspillFrom", from);
-    current = from;
-  }
-  previous = chain.GetCount() > 1 ? chain.GetAt(1) : page;
+  IKXQObjectPtr from;
+  ReadLink(page, u"OverspillFrom", from);
+  ChainBack(ctx, page, from, chain, previous);
 }
 
 void OverspillUtils::GetOverspillTo(IKXQObjectPtr& next, IKXQObject* page, bool raiseEvent) {
@@ -270,10 +281,19 @@ HRESULT OverspillUtils::GetOverspillSourceChain(IKXQObject* page, SAFEARRAY** ch
   CheckPointerArgument(ctx, chainOut);
   *chainOut = nullptr;
   if (m_pOwner == nullptr) return S_FALSE;
-
   ComPtrArray<IKXQObject> chain;
-  IKXQObjectPtr previous;
-  GetOverspillFrom(previous, page, chain);
+  {
+    // GetOverspillFrom's steps, its trace line included. Most pages continue
+    // none: their chain is the page alone and has no shift, known without
+    // gathering the chain.
+    KXComException walk(u"OverspillUtils::GetOverspillFrom");
+    if (page == nullptr) ThrowKXComExceptionHrAt(walk, KX_HERE(kFile), E_POINTER, nullptr);
+    IKXQObjectPtr from;
+    ReadLink(page, u"OverspillFrom", from);
+    if (!from) return S_OK;
+    IKXQObjectPtr previous;
+    ChainBack(walk, page, from, chain, previous);
+  }
   if (chain.GetCount() < 2) return S_OK;
 
   SAFEARRAYBOUND bounds[2] = {{2, 1}, {1, 1}};

@@ -11,6 +11,7 @@
 
 #include "com/errorinfo.h"
 #include "kxcomexception.h"
+#include "kxtrace.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "model/overspillutils.h"
@@ -104,6 +105,33 @@ TEST_F(OverspillTest, TheSourceChainCountsTheSlotsInFront) {
   SAFEARRAY* chain = reinterpret_cast<SAFEARRAY*>(0x1);
   EXPECT_EQ(ownerless.GetOverspillSourceChain(host_.Object(kChain3), &chain), S_FALSE);
   EXPECT_EQ(chain, nullptr);
+}
+
+// The entry lines a walk writes to the trace, whether or not the page is
+// part of a chain.
+TEST_F(OverspillTest, TheSourceChainTracesItsWalkForEveryPage) {
+  struct Lines final : KXCETracerHook {
+    void Write(const OLECHAR* text) override { joined += Narrow(std::u16string_view(text)); }
+    std::string joined;
+  } lines;
+  Tracer& tracer = GetTracer();
+  KXCETracerHook* const savedHook = tracer.hook;
+  const int32_t savedLevel = tracer.level;
+  tracer.hook = &lines;
+  tracer.level = kTraceLevelHigh;
+  const std::string alone = SourceChain(kPage1);
+  const std::string standalone = lines.joined;
+  lines.joined.clear();
+  const std::string chained = SourceChain(kChain2);
+  tracer.hook = savedHook;
+  tracer.level = savedLevel;
+  EXPECT_EQ(alone, "none");
+  EXPECT_EQ(chained, "Readings 2");
+  const std::string walk =
+      "&KXCE& >>>> Enter OverspillUtils::GetOverspillSourceChain()\n"
+      "&KXCE& >>>> Enter OverspillUtils::GetOverspillFrom()\n";
+  EXPECT_EQ(standalone, walk);
+  EXPECT_EQ(lines.joined.rfind(walk, 0), 0u) << lines.joined;
 }
 
 TEST_F(OverspillTest, ChainMembersComeHeadPageFirst) {
