@@ -343,13 +343,6 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
  private:
   const TPage& P() const { return t_->pages[static_cast<size_t>(page_)]; }
   const TField& F() const { return P().fields[static_cast<size_t>(field_)]; }
-  std::vector<int> Chain() const {
-    std::vector<int> chain;
-    for (int n = F().node; n >= 0 && chain.size() <= P().nodes.size();
-         n = P().nodes[static_cast<size_t>(n)].parent)
-      chain.insert(chain.begin(), n);
-    return chain;
-  }
   CoreRef core_;
   TemplateRec* t_;
   int page_, field_;

@@ -325,9 +325,12 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     _variant_t at;
     IKXQFieldValuePtr holder;
     bool rowEmpty = false;
+    // Only a value read as the trigger item reads it is kept with the walk;
+    // the walk to any other is kept alone, for the item to take.
+    const bool keepValue = WithoutUnit(field);
     FieldUtils::FieldValueRead valueRead(true);
-    const HRESULT resolved =
-        ResolveLive(context, page, field, row, at, holder, &rowEmpty, &valueRead);
+    const HRESULT resolved = ResolveLive(context, page, field, row, at, holder, &rowEmpty,
+                                         keepValue ? &valueRead : nullptr);
     if (FAILED(resolved) && traits.emptyRow) result = resolved;
     if (FAILED(resolved)) ClearThreadErrorInfo();
     if (rowEmpty && traits.emptyRow) {
@@ -336,7 +339,7 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
       FieldUtils::GetQualifierScopeFlag(page, field, &state);
     } else {
       ReadLiveValue(ctx, traits, page, field, holder, at, record);
-      if (WithoutUnit(field)) valueRead.KeepWithValue();
+      valueRead.KeepWithValue();
       if (traits.kind == kFieldRadio) {
         if (record.value.IsEmpty() && context.m_radio) {
           IKXQTemplateFieldPtr numbered;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fieldmodel/routecache.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "loader/loaddatasheet.h"
@@ -152,6 +153,21 @@ TEST_F(DataFieldEventTest, AnEventWithNothingToWriteHasNoXmlButMarksTheDatasheet
   EXPECT_EQ(xml[0], "-");  // field 14's route fails: left out
   bool dirty = false;
   EXPECT_TRUE(KXDBDatasheetSvcs::GetAttributeBoolean(List(20, u"Dirty"), &dirty));
+}
+
+TEST_F(DataFieldEventTest, AnOpenPageWalksAFieldWithAUnitOnceLikeTheOthers) {
+  // The page shows the tag and the flow, the flow in the page's unit.
+  const IKXQAttributePtr fields = List(21, u"Fields");
+  while (GetAttributeCount(fields) > 2) KXDBDatasheetSvcs::RemoveAttributeValue(fields, 3);
+  const uint64_t before = RouteCache::Instance().WalkCount();
+  const kx::host::RequestResult opened = host_.Request(u"OpenPage", u"21");
+  ASSERT_TRUE(opened.succeeded()) << Narrow(opened.error);
+  EXPECT_NE(Narrow(opened.reply).find("<ShowRealField PageId=\"21\" FieldId=\"2\""),
+            std::string::npos)
+      << Narrow(opened.reply);
+  // The writer's walk to the flow serves the trigger set-up as well: each
+  // route is walked once.
+  EXPECT_EQ(RouteCache::Instance().WalkCount() - before, 2u);
 }
 
 }  // namespace
