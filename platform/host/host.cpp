@@ -281,7 +281,7 @@ RequestResult Host::SendRequest(std::u16string_view name, std::u16string_view te
     return module_->ProcessRequestWithResponse(name_bstr, text_bstr, context.get(), copy);
   });
   response->Finish(result.succeeded());
-  result.reply = response->text();
+  result.reply = response->TakeText();
   result.files = response->files();
   result.reports = context->reports();
   return result;

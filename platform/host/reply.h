@@ -74,6 +74,9 @@ class Response final : public internal::DispatchObject<IKXQResponse> {
   // The reply as written so far. Elements still open are not closed here;
   // EndReply (or Finish) closes them.
   const std::u16string& text() const { return text_; }
+  // Hands the final reply over without copying it (a listing's reply runs
+  // to megabytes); text() is empty afterwards.
+  std::u16string TakeText() { return std::move(text_); }
   const std::vector<SentFile>& files() const { return files_; }
   bool begun() const { return begun_; }
   // Number of EndReply calls (modules may end a reply more than once).
