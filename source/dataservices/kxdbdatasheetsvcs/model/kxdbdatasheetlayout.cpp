@@ -77,8 +77,7 @@ void GetPageList(IKXQObject* page, const OLECHAR* name, IKXQAttributePtr& list) 
   if (scope != nullptr && page != nullptr && scope->m_page == page) {
     static_assert(std::size(kSharedLists) == PageListsScope::kLists);
     for (int i = 0; i < PageListsScope::kLists; ++i) {
-      // The callers pass these very literals: most names match by address.
-      if (name != kSharedLists[i] && kx_wcscmp(name, kSharedLists[i]) != 0) continue;
+      if (kx_wcscmp(name, kSharedLists[i]) != 0) continue;
       if (!scope->m_found[i]) {
         GetAttributeInterface(page, name, scope->m_lists[i]);
         scope->m_found[i] = true;
