@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "store/internal/model.h"
@@ -73,7 +74,18 @@ struct TemplateRec {
   u16 cachedData, workbook;
   IUnknown* com = nullptr;
   // Interfaces of pages (kind 0), nodes (1), fields (2): (kind, page, index).
-  std::map<std::tuple<int, int, int>, IUnknown*> parts;
+  // Asked for every field of a page a walk reads, hence hashed.
+  struct PartKeyHash {
+    size_t operator()(const std::tuple<int, int, int>& key) const noexcept {
+      const auto part = [&](int value) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(value));
+      };
+      const uint64_t packed =
+          (part(std::get<1>(key)) << 34) ^ (part(std::get<2>(key)) << 2) ^ part(std::get<0>(key));
+      return std::hash<uint64_t>()(packed);
+    }
+  };
+  std::unordered_map<std::tuple<int, int, int>, IUnknown*, PartKeyHash> parts;
   // False for a stored version not read yet: only id and checknum are set.
   bool loaded = true;
 };

@@ -267,23 +267,18 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
     VariantClear(value);
     *holder = nullptr;
     KX_RETURN_IF_FAILED(LiveCheck(*core_, rec_));
-    u16 text = FromBstr(route);
-    std::vector<u16> steps;
-    size_t start = 0;
-    for (;;) {
-      size_t dot = text.find(u'.', start);
-      steps.push_back(text.substr(start, dot == u16::npos ? u16::npos : dot - start));
-      if (dot == u16::npos) break;
-      start = dot + 1;
-    }
+    const u16 text = FromBstr(route);
     ObjectRec* cur = rec_;
     IKXQViewDefinition* def = def_;
     if (def) def->AddRef();
     HRESULT hr = S_OK;
-    for (size_t k = 0; k < steps.size() && SUCCEEDED(hr); ++k) {
+    // The steps between the dots, in order; each is taken as it is reached.
+    for (size_t start = 0, dot = 0; dot != u16::npos; start = dot + 1) {
+      dot = text.find(u'.', start);
+      const bool last = dot == u16::npos;
       u16 name;
       size_t pos = 1;
-      hr = ParseStep(steps[k], &name, &pos);
+      hr = ParseStep(text.substr(start, last ? u16::npos : dot - start), &name, &pos);
       if (FAILED(hr)) break;
       AttrDef* d = cur->cls->FindAttr(name);
       if (!d) {
@@ -291,7 +286,7 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
                       u"Class \"" + cur->cls->name + u"\" has no attribute \"" + name + u"\"");
         break;
       }
-      if (k + 1 == steps.size()) {
+      if (last) {
         *holder = new FieldValueImpl(*core_, cur, d, def);
         V_VT(value) = VT_I4;
         value->lVal = static_cast<LONG>(pos);

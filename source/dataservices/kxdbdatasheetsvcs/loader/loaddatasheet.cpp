@@ -176,13 +176,21 @@ void PageLoadContext::FindTemplateField(IKXQTemplatePage* templatePage, int32_t 
       KX_CHECK(ctx, templatePage->get_Field(number, &each));
       LONG id = -1;
       if (each) KX_CHECK(ctx, each->get_Id(&id));
-      // The first field of an id is the one found by id.
-      m_fieldsById.emplace(id, std::move(each));
+      m_fieldsById.emplace_back(id, std::move(each));
+    }
+    // Ordered by id, fields of the same id in page order: the first field of
+    // an id is the one found by id. Templates mostly number their fields in
+    // page order already.
+    const auto byId = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(m_fieldsById.begin(), m_fieldsById.end(), byId)) {
+      std::stable_sort(m_fieldsById.begin(), m_fieldsById.end(), byId);
     }
     m_fieldIndexed = true;
   }
-  const auto found = m_fieldsById.find(fieldId);
-  if (found != m_fieldsById.end()) field = found->second;
+  const auto found =
+      std::lower_bound(m_fieldsById.begin(), m_fieldsById.end(), fieldId,
+                       [](const auto& entry, int32_t id) { return entry.first < id; });
+  if (found != m_fieldsById.end() && found->first == fieldId) field = found->second;
 }
 
 void PageLoadContext::SetOverspillChain(SAFEARRAY* chain) {

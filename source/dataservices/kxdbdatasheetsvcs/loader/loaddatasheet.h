@@ -23,7 +23,8 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "com/comutil.h"
 #include "com/oleauto.h"
@@ -86,7 +87,7 @@ struct PageLoadContext {
   // fields by id.
   IKXQTemplatePagePtr m_indexedTemplatePage;
   bool m_fieldIndexed = false;
-  std::unordered_map<int32_t, IKXQTemplateFieldPtr> m_fieldsById;
+  std::vector<std::pair<int32_t, IKXQTemplateFieldPtr>> m_fieldsById;
 };
 
 namespace KXDBDatasheetSvcs {

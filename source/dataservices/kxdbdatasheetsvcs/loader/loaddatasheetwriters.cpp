@@ -125,9 +125,16 @@ constexpr FieldKindTraits kKinds[] = {
 };
 
 const FieldKindTraits* FindKind(const _bstr_t& typeName) {
-  const OLECHAR* name = typeName.length() > 0 ? static_cast<const OLECHAR*>(typeName) : u"";
+  const std::u16string_view name = typeName.view();
+  // Templates spell the kinds as listed: the exact name is found without
+  // folding case (the names differ in more than case, so the kind is the
+  // same).
   for (const FieldKindTraits& traits : kKinds) {
-    if (_wcsicmp(name, traits.typeName) == 0) return &traits;
+    if (name == traits.typeName) return &traits;
+  }
+  const OLECHAR* text = typeName.length() > 0 ? static_cast<const OLECHAR*>(typeName) : u"";
+  for (const FieldKindTraits& traits : kKinds) {
+    if (_wcsicmp(text, traits.typeName) == 0) return &traits;
   }
   return nullptr;
 }
