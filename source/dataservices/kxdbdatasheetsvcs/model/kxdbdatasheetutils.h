@@ -157,7 +157,8 @@ void ForgetKeptTemplatePages();
 // scope) look its templates up once. Failures are not kept. Scopes nest;
 // the outermost one keeps the answers. It keeps the objects found at a
 // page's template nodes (GetNodeObject) the same way: the name's primary
-// objects and the scope test look each node up once.
+// objects and the scope test look each node up once; and a document's page
+// lists (DocumentPages).
 class TemplateLookupScope {
  public:
   TemplateLookupScope();
