@@ -121,7 +121,13 @@ class SpareChunks {
     if (m_count > 0) return m_chunks[--m_count];
     return new OLECHAR[KXXMLStringWriter::kChunkSize];
   }
-  void Give(OLECHAR* chunk);
+  void Give(OLECHAR* chunk) {
+    if (m_count < kKept) {
+      m_chunks[m_count++] = chunk;
+    } else {
+      delete[] chunk;
+    }
+  }
 
  private:
   static constexpr int kKept = 8;
@@ -140,11 +146,16 @@ SpareChunks::~SpareChunks() {
   m_count = 0;
 }
 
-void SpareChunks::Give(OLECHAR* chunk) {
-  if (!g_spareChunksGone && m_count < kKept) {
-    m_chunks[m_count++] = chunk;
-  } else {
+// The thread's spares while it has them, the heap once they are gone.
+OLECHAR* TakeChunk() {
+  return g_spareChunksGone ? new OLECHAR[KXXMLStringWriter::kChunkSize] : g_spareChunks.Take();
+}
+
+void GiveChunk(OLECHAR* chunk) {
+  if (g_spareChunksGone) {
     delete[] chunk;
+  } else {
+    g_spareChunks.Give(chunk);
   }
 }
 
@@ -163,13 +174,7 @@ HRESULT KXXMLStringWriter::CreateInstance(const IID& iid, void** out) {
 }
 
 KXXMLStringWriter::~KXXMLStringWriter() {
-  for (OLECHAR* chunk : m_chunks) {
-    if (g_spareChunksGone) {
-      delete[] chunk;
-    } else {
-      g_spareChunks.Give(chunk);
-    }
-  }
+  for (OLECHAR* chunk : m_chunks) GiveChunk(chunk);
 }
 
 HRESULT KXXMLStringWriter::QueryInterface(const IID& iid, void** out) {
@@ -197,12 +202,11 @@ ULONG KXXMLStringWriter::Release() {
 // The pieces that do not fit in the room of the last chunk. Chunks are
 // allocated whole; the store keeps room for a terminating zero.
 void KXXMLStringWriter::PutSlow(const OLECHAR* text, size_t length) {
-  if (text == nullptr || length == 0) return;
   if (length > 0x7FFFFFF0u - m_length) throw std::bad_alloc();
   const size_t needed = static_cast<size_t>(m_length) + length + 1;
   while (m_chunks.size() * kChunkSize < needed) {
     m_chunks.reserve(m_chunks.size() + 1);
-    m_chunks.push_back(g_spareChunksGone ? new OLECHAR[kChunkSize] : g_spareChunks.Take());
+    m_chunks.push_back(TakeChunk());
   }
   size_t at = m_length;
   size_t done = 0;

@@ -294,7 +294,6 @@ HRESULT OverspillUtils::GetOverspillSourceChain(IKXQObject* page, SAFEARRAY** ch
     IKXQObjectPtr previous;
     ChainBack(walk, page, from, chain, previous);
   }
-  if (chain.GetCount() < 2) return S_OK;
 
   SAFEARRAYBOUND bounds[2] = {{2, 1}, {1, 1}};
   ArrayHolder result(SafeArrayCreate(VT_VARIANT, 2, bounds));
