@@ -202,7 +202,7 @@ ULONG KXXMLStringWriter::Release() {
 // The pieces that do not fit in the room of the last chunk. Chunks are
 // allocated whole; the store keeps room for a terminating zero.
 void KXXMLStringWriter::PutSlow(const OLECHAR* text, size_t length) {
-  if (length > 0x7FFFFFF0u - m_length) throw std::bad_alloc();
+  if (length > kMostCharacters - m_length) throw std::bad_alloc();
   const size_t needed = static_cast<size_t>(m_length) + length + 1;
   while (m_chunks.size() * kChunkSize < needed) {
     m_chunks.reserve(m_chunks.size() + 1);
@@ -227,7 +227,8 @@ void KXXMLStringWriter::PlaceCursor() {
   if (last < m_chunks.size()) {
     const size_t offset = m_length % kChunkSize;
     m_cursor = m_chunks[last] + offset;
-    m_room = kChunkSize - offset;
+    // Never past the length limit PutSlow keeps: the fast road checks none.
+    m_room = std::min<size_t>(kChunkSize - offset, size_t{kMostCharacters} + 1 - m_length);
   } else {
     m_cursor = nullptr;
     m_room = 0;

@@ -101,6 +101,9 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
 
   // Characters per chunk of the text store.
   static constexpr ULONG kChunkSize = 2056;
+  // The longest text a writer holds (its length travels as a ULONG and a
+  // BSTR's byte count).
+  static constexpr ULONG kMostCharacters = 0x7FFFFFF0u;
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(const IID& iid, void** out) override;
@@ -183,8 +186,8 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   ULONG m_refs = 0;
   std::vector<OLECHAR*> m_chunks;  // each kChunkSize characters, owned
   ULONG m_length = 0;
-  // Where the next character goes in the last chunk written, and how many
-  // fit there before the end of that chunk (0: none, take the slow road).
+  // Where the next character goes in the last chunk written, and the room
+  // there: a piece shorter than it goes in directly (0: take the slow road).
   OLECHAR* m_cursor = nullptr;
   size_t m_room = 0;
 };
