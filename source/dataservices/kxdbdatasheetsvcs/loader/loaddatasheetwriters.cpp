@@ -57,15 +57,24 @@ void WriteEachEntry(KXComException& ctx, MainContext& main, int32_t count, Write
   }
 }
 
+// The row of field position `position` on a continuous page, else -1.
+int32_t RowOf(const PageLoadContext& context, int32_t position) {
+  if (!context.m_continuousPage || context.m_pMain == nullptr) return -1;
+  const ContinuousPageHelper& helper = context.m_pMain->GetContinuousPageHelper();
+  const int32_t first = helper.FirstRepeatingField();
+  const int32_t perRow = helper.FieldsPerRow();
+  if (perRow <= 0 || position < first) return -1;
+  return (position - first) / perRow;
+}
+
 // The show element of the field at `position` from its stored text; empty
 // for a position without one. `record` and `writer` are reused from field to
 // field (the record's parser and the writer's room are made once); the
 // writer is left empty, or dropped after a failure (it may hold part of an
 // element) and made again for the next field.
-HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& helper,
-                         IKXQAttribute* fields, int32_t position, int32_t pageId,
-                         KXFieldData& record, _com_ptr_t<ikxXMLStringWriter>& writer,
-                         _bstr_t& element) {
+HRESULT WriteStoredField(PageLoadContext& context, IKXQAttribute* fields, int32_t position,
+                         int32_t pageId, KXFieldData& record,
+                         _com_ptr_t<ikxXMLStringWriter>& writer, _bstr_t& element) {
   const auto work = [&](KXComException& ctx) {
     _bstr_t stored;
     KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, stored);
@@ -74,11 +83,7 @@ HRESULT WriteStoredField(PageLoadContext& context, const ContinuousPageHelper& h
     // On a continuous page the record's row is that of its position: a
     // fixed position has none (-1, so no "Index" is shown), whatever the
     // stored text says.
-    if (context.m_continuousPage) {
-      const int32_t first = helper.FirstRepeatingField();
-      const int32_t perRow = helper.FieldsPerRow();
-      record.index = perRow > 0 && position >= first ? (position - first) / perRow : -1;
-    }
+    if (context.m_continuousPage) record.index = RowOf(context, position);
     if (!writer) writer = loaddatasheet::MakeWriter(ctx);
     HRESULT hr = record.WriteFieldData(*writer, kFieldDataShow, pageId);
     if (SUCCEEDED(hr)) hr = writer->GetString(element.GetAddress());
@@ -137,16 +142,6 @@ const FieldKindTraits* FindKind(const _bstr_t& typeName) {
     if (_wcsicmp(text, traits.typeName) == 0) return &traits;
   }
   return nullptr;
-}
-
-// The row of field position `position` on a continuous page, else -1.
-int32_t RowOf(const PageLoadContext& context, int32_t position) {
-  if (!context.m_continuousPage || context.m_pMain == nullptr) return -1;
-  const ContinuousPageHelper& helper = context.m_pMain->GetContinuousPageHelper();
-  const int32_t first = helper.FirstRepeatingField();
-  const int32_t perRow = helper.FieldsPerRow();
-  if (perRow <= 0 || position < first) return -1;
-  return (position - first) / perRow;
 }
 
 _bstr_t StoredText(IKXQAttribute* fields, int32_t position) {
@@ -662,13 +657,12 @@ HRESULT WritePageFields(PageLoadContext& context, IKXQObject* page, IKXQTemplate
       });
       return S_OK;
     }
-    const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
     const int32_t pageId = ObjectIdOf(page);
     KXFieldData record;
     _com_ptr_t<ikxXMLStringWriter> writer;
     WriteEachEntry(ctx, *main, count, [&](int32_t i, BSTR* element) {
       _bstr_t text;
-      const HRESULT hr = WriteStoredField(context, helper, fields, i, pageId, record, writer, text);
+      const HRESULT hr = WriteStoredField(context, fields, i, pageId, record, writer, text);
       *element = text.Detach();
       return hr;
     });

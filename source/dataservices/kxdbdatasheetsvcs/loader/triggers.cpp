@@ -550,10 +550,7 @@ HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* tr
       for (const _bstr_t& key : keys) {
         const int32_t position = ContinuousListKeyToPosition(helper, key, page);
         if (position < 0) continue;
-        const int32_t q = ContinuousListKeyToPosition(helper, key, nullptr);
-        const int32_t perRow = helper.FieldsPerRow();
-        const int32_t first = helper.FirstRepeatingField();
-        const int32_t row = (q < 1 || perRow == 0 || q < first) ? -1 : (q - first) / perRow;
+        const int32_t row = RowOf(helper, ContinuousListKeyToPosition(helper, key, nullptr));
         recordListPosition(key, position, row);
       }
     }

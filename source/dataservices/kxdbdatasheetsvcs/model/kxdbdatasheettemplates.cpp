@@ -4,7 +4,6 @@
 #include <deque>
 #include <iterator>
 #include <map>
-#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -394,8 +393,6 @@ TemplateLookupScope::~TemplateLookupScope() {
 
 HRESULT LookUpTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                        int32_t status);
-HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
-                           IKXQTemplatePage** templatePage, int32_t status);
 
 HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                     int32_t status) {
