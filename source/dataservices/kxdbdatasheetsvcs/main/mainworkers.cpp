@@ -1,8 +1,5 @@
 #include "main/mainworkers.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "com/wstr.h"
 #include "documents/validatetemplates.h"
 #include "fieldmodel/fieldutils.h"
