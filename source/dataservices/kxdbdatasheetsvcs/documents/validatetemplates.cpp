@@ -5,7 +5,6 @@
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxfilestream.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
 #include "loader/kxdbdatasheetsummary.h"

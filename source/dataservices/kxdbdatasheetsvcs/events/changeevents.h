@@ -148,7 +148,6 @@ class KXDatasheetEvent final : public KXQApplicationEventImpl {
 class KXPageEvent final : public KXQApplicationEventImpl {
  public:
   KXPageEvent(MainContext* main, int32_t pageId, int32_t status);
-  MainContext* Owner() const { return m_main; }
 
  protected:
   const OLECHAR* MessageName() const override { return u"Datasheet"; }
@@ -164,7 +163,6 @@ class KXPageEvent final : public KXQApplicationEventImpl {
 class KXDataFieldEvent final : public KXFieldLevelEvent {
  public:
   KXDataFieldEvent(MainContext* main, int32_t pageId, int32_t status, int32_t field, bool refresh);
-  MainContext* Owner() const { return m_main; }
   bool Refresh() const { return m_refresh; }
 
   // Also ORs the other's refresh flag into this one: a refresh asked for

@@ -78,10 +78,12 @@ class ServiceObject : public kx::com::DispatchImpl<Derived, Interface>, public I
     });
   }
 
-  // A worker that goes through Main needs the application Main holds, which
-  // the host's detach drops (the object keeps its own).
-  HRESULT RequireAttached() const {
-    return m_pMain->m_pApplication != nullptr ? S_OK : ReportNotAttached();
+  // Serve for a worker that goes through Main: it needs the application
+  // Main holds, which the host's detach drops (the object keeps its own).
+  template <class Work>
+  HRESULT ServeThroughMain(const OLECHAR* name, int line, Work&& work) {
+    return Serve(name, line,
+                 [&] { return m_pMain->m_pApplication != nullptr ? work() : ReportNotAttached(); });
   }
 
   // Releases Main, the object and the application, then the module lock.
@@ -169,9 +171,7 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
   }
 
   HRESULT STDMETHODCALLTYPE ValidateDatasheet() override {
-    return Serve(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
-      const HRESULT attached = RequireAttached();
-      if (FAILED(attached)) return attached;
+    return ServeThroughMain(u"DatasheetServices::ValidateDatasheet", __LINE__, [&] {
       return m_pMain->Workers().ValidateDatasheetObject(*m_pMain, m_pObject);
     });
   }
@@ -187,9 +187,7 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
   HRESULT STDMETHODCALLTYPE ProcessSummarySheet(IDispatch* pTemplate,
                                                 IDispatch* pDatasheet) override {
     // The trace name is spelt as the host's journals know it.
-    return Serve(u"DatasheetServices::ProcessSummmrySheet", __LINE__, [&] {
-      const HRESULT attached = RequireAttached();
-      if (FAILED(attached)) return attached;
+    return ServeThroughMain(u"DatasheetServices::ProcessSummmrySheet", __LINE__, [&] {
       _com_ptr_t<IKXQTemplate> tmpl;
       _com_ptr_t<IKXQObject> datasheet;
       if (pTemplate != nullptr) {
@@ -204,9 +202,7 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
   }
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
-    return Serve(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
-      const HRESULT attached = RequireAttached();
-      if (FAILED(attached)) return attached;
+    return ServeThroughMain(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
       return m_pMain->Workers().WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
     });
   }
@@ -291,9 +287,7 @@ class KXDataviewServices final : public ServiceObject<KXDataviewServices, IKXDat
   std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
   HRESULT STDMETHODCALLTYPE ValidateLabel(LONG iStatus) override {
-    return Serve(u"DataviewServices::ValidateLabel", __LINE__, [&] {
-      const HRESULT attached = RequireAttached();
-      if (FAILED(attached)) return attached;
+    return ServeThroughMain(u"DataviewServices::ValidateLabel", __LINE__, [&] {
       return m_pMain->Workers().ValidateLabelObject(*m_pMain, m_pObject, iStatus);
     });
   }

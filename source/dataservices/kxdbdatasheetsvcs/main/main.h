@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"

@@ -2,7 +2,6 @@
 // of the same key, or address it to the datasheet's users and post it.
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "com/wstr.h"
 #include "events/changeevents.h"

@@ -1,21 +1,13 @@
 #include "main/mainworkers.h"
 
-#include <algorithm>
-#include <vector>
-
-#include "com/wstr.h"
 #include "documents/validatetemplates.h"
 #include "fieldmodel/fieldutils.h"
-#include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxstoreutils.h"
 #include "loader/kxdbdatasheetsummary.h"
 #include "loader/loaddatasheet.h"
 #include "main/getrealfieldswithuom.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetpages.h"
-#include "model/kxdbdatasheetutils.h"
-#include "model/kxfielddata.h"
 #include "model/overspillutils.h"
 #include "summary/composition.h"
 

@@ -17,7 +17,6 @@
 #include "loader/triggers.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
-#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
 #include "model/overspillutils.h"

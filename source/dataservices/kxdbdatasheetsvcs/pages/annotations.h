@@ -1,7 +1,7 @@
 // The annotation messages "CreateAnnotation", "SetAnnotation" and
 // "MoveAnnotation": for each, the schema (the value ids of its grammar) and
 // the message parser with its worker. The grammars, the workers and the
-// handlers (Main's methods of the same names) are in annotations.cpp.
+// handlers (KXDBDatasheetSvcs::<message name>) are in annotations.cpp.
 //
 // Every value arrives as an attribute; values not given keep the initial
 // values below (texts null).

@@ -12,8 +12,8 @@
 // source and QMF files, text for template files). Paths are a folder and a
 // name joined with "\"; names taken from a request or a template must stay
 // inside their folder (no "..", no root or drive), and the host refuses any
-// path that leaves its folders. The handlers are Main's methods of the
-// messages' names (files.cpp).
+// path that leaves its folders. The handlers are the functions
+// KXDBDatasheetSvcs::<message name> (files.cpp).
 #pragma once
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 // of the host's template library sorted by name, and "ListCachedTemplates",
 // the template records of the object store (class "Template") that carry a
 // template id and a checknum. Both ignore their request text and reply
-// with an "XMLMessage" whose "TargetId" is "App". The handlers are Main's
-// methods of the messages' names (listtemplates.cpp); what is declared here
+// with an "XMLMessage" whose "TargetId" is "App". The handlers are the
+// functions KXDBDatasheetSvcs::<message name> (listtemplates.cpp); what is declared here
 // is shared with the file messages and the template-page listings.
 #pragma once
 

@@ -8,7 +8,6 @@
 #include "host/application.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
-#include "kxqdataserviceimpl.h"
 #include "kxstoreutils.h"
 #include "loader/loaddatasheet.h"
 #include "model/kxdbdatasheetpages.h"

@@ -9,8 +9,8 @@
 // (request: a datasheet id in decimal, also the reply's "TargetId") and
 // "ListTemplatePagesByObject" (request: "ObjectId" elements) collect, per
 // object or class, the templates of the library valid for it and reply with
-// every page of each, labelled for the user. The handlers are Main's methods
-// of the messages' names (pages.cpp; the three that read a page in
+// every page of each, labelled for the user. The handlers are the functions
+// KXDBDatasheetSvcs::<message name> (pages.cpp; the three that read a page in
 // openpage.cpp).
 //
 // The routines of the first group raise `KXComException`; the handler's
@@ -161,7 +161,7 @@ std::u16string TemplatePageLabel(IKXQObject* object, const std::u16string& templ
 }  // namespace KXDBDatasheetSvcs
 
 // The messages' schemas (value ids) and parsers with their workers; the
-// grammars, workers and handlers (Main's methods of the same names) are in
+// grammars, workers and handlers (KXDBDatasheetSvcs::<message name>) are in
 // pages.cpp and openpage.cpp. "DeletePage" has no grammar: its request is the bare page id.
 
 // "InsertPages" holds any number of "Page" elements: each makes one page

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "host/drawing.h"
-#include "host/settings.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"

@@ -397,7 +397,6 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
       OverspillUtils overspill(&main);
       KX_CHECK(ctx, overspill.GetOverspillSourceChain(work.page, &sourceChain));
     }
-    VariantUtil::SafeArrayVector chainOwner;
     IKXQObjectPtr primary;
     KXScopeGuard destroyChain([&] {
       if (sourceChain) SafeArrayDestroy(sourceChain);
