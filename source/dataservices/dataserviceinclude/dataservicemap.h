@@ -1,11 +1,9 @@
 // The data-service map of a module: the message names it serves, each with
-// the function that handles it, and the dispatch of one request. The
-// framework knows what the handlers are called on only as the template
-// argument `Module`; the module declares its map (for this module:
-// messagemap.h).
+// the function that handles it, and the look-up of one request's entry
+// (IKXQDataServiceImpl calls it). The framework knows what the handlers are
+// called on only as the template argument `Module`; the module declares its
+// map (for this module: messagemap.h).
 #pragma once
-
-#include <type_traits>
 
 #include "com/oleauto.h"
 
@@ -72,18 +70,4 @@ const DataServiceMapEntryOf<Module>* ResolveDataServiceEntryIn(
     return nullptr;
   }
   return entry;
-}
-
-// Finds the handler of `name` in `map` (ResolveDataServiceEntryIn) and
-// calls it on `module` with `text`. Returns the handler's HRESULT; an
-// unknown name fails with E_FAIL and "Data service request handler not
-// found". On failure the thread's error information describes it.
-template <class Module>
-[[nodiscard]] HRESULT DispatchDataServiceRequestIn(std::type_identity_t<Module>& module,
-                                                   const DataServiceMapEntryOf<Module>* map,
-                                                   const OLECHAR* name, const OLECHAR* text) {
-  HRESULT failure = E_FAIL;
-  const DataServiceMapEntryOf<Module>* entry = ResolveDataServiceEntryIn(map, name, &failure);
-  if (entry == nullptr) return failure;
-  return entry->handler(module, text);
 }

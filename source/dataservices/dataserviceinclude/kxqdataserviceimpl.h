@@ -63,15 +63,15 @@ class HostConnection {
 // returned with the thread's error information, in "<KXError" form; one
 // that `call` marks quiet comes back as it is, without error information.
 // Ends at the outermost boundary: nothing is thrown.
+using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
+[[nodiscard]] HRESULT ServeDataServiceRequest(HostConnection& part, IKXQRequestContext* context,
+                                              DataServiceCall call, void* data);
+
 // E_FAIL with "Not attached to a host application" as the thread's error
 // information: a handler found while detached (no application) is not run,
 // since every handler needs the application or its store. What fails before
 // a handler is found fails as it does attached.
 [[nodiscard]] HRESULT ReportNotAttached();
-
-using DataServiceCall = HRESULT (*)(void* data, bool* quiet);
-[[nodiscard]] HRESULT ServeDataServiceRequest(HostConnection& part, IKXQRequestContext* context,
-                                              DataServiceCall call, void* data);
 
 // `IKXQDataService` with the defaults every data service starts from:
 // start-up S_OK; the trigger callback and every operation up to attach
