@@ -144,13 +144,14 @@ void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* template
   IKXQTemplateFieldPtr field;
   out.fieldNumber = GetTemplateFieldNumber(templatePage, fieldId, field);
   if (!field) GetFieldById(ctx, templatePage, fieldId, field);
+  SettledWalkRecorder settled(page);
+  settled.BeginCase();
   const int32_t caseId = GetDefinedCase(ctx, page, field);
+  settled.EndCase();
   out.templateField = field;
 
-  IKXQClassViewPtr node;
-  GetTemplateFieldNode(page, field, true, node);
-  IKXQObjectPtr object;
-  KXDBDatasheetSvcs::GetNodeObject(object, page, node);
+  const FieldRoot root(page, field);
+  IKXQObjectPtr object = root.object;
   if (!object) {
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, page, &tmpl, 1));
@@ -175,7 +176,13 @@ void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* template
   // pages in front of it stopped.
   PageLoadContext context(&main);
   SAFEARRAY* chain = GetPageOverspillChain(context, page);
-  KX_CHECK(ctx, ResolveFieldRoute(page, field, caseId, true, chain, &out.position, &out.holder));
+  settled.BeginWalk();
+  // A walk after the creation looks at the changed page itself.
+  KX_CHECK(ctx,
+           out.created
+               ? ResolveFieldRoute(page, field, caseId, true, chain, &out.position, &out.holder)
+               : ResolveFieldRoute(page, field, caseId, root, chain, &out.position, &out.holder));
+  out.settled = settled.Finish(field, chain, out.position, out.holder);
 }
 
 void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQObject* page,
