@@ -303,6 +303,7 @@ class StoreCore {
   std::unordered_map<u16, ClassRec*, NoCaseHash, NoCaseEqual> classByName_;
   std::unordered_map<int32_t, ClassRec*> classById_;  // reachable classes
   std::unordered_map<int32_t, std::unique_ptr<AttrDef>> attrs_;
+  bool inverseAttrs_ = false;  // some attribute ever defined is an inverse list
   std::vector<std::unique_ptr<AttrDef>> retiredAttrs_;  // replaced by a reload, still pointed at
   int32_t nextClassId_ = 1, nextAttrId_ = 1;
 

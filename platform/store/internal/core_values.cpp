@@ -129,7 +129,7 @@ uint64_t StoreCore::ValueStamp(int32_t obj, int32_t attr) const {
   uint64_t stamp =
       found == valueChangedAt_.end() ? otherChangedAt_ : std::max(found->second, otherChangedAt_);
   // An inverse list changes with the references held by other objects.
-  if (refsChangedAt_ > stamp) {
+  if (inverseAttrs_ && refsChangedAt_ > stamp) {
     const AttrDef* def = AttrById(attr);
     if (def != nullptr && !def->inverse.empty()) stamp = refsChangedAt_;
   }
