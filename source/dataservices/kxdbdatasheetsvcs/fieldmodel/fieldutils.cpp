@@ -794,7 +794,7 @@ std::shared_ptr<const SettledWalk> SettledWalkRecorder::Finish(IKXQTemplateField
   End(walk->walkReads, walk->walkStamp);
   // A walk that created or placed anything is no read walk's answer.
   LONG now = 0;
-  if (!m_log || !m_caseReads || holder == nullptr || field == nullptr ||
+  if (!m_log || !m_startReads || holder == nullptr || field == nullptr ||
       FAILED(m_log->get_ChangeCount(&now)) || now != m_changes || !ShiftKey(shift, walk->shift) ||
       FAILED(VariantCopy(&walk->position, &position))) {
     ClearThreadErrorInfo();
@@ -807,8 +807,8 @@ std::shared_ptr<const SettledWalk> SettledWalkRecorder::Finish(IKXQTemplateField
   }
   walk->field = field;
   walk->holder = holder;
-  walk->caseReads = m_caseReads;
-  walk->caseStamp = m_caseStamp;
+  walk->startReads = m_startReads;
+  walk->startStamp = m_startStamp;
   return walk;
 }
 
@@ -816,12 +816,12 @@ bool TakeSettledWalk(const SettledWalk& walk, IKXQObject* page, IKXQTemplateFiel
                      SAFEARRAY* shift, _variant_t& position, IKXQFieldValuePtr& holder) {
   if (RouteCache::Instance().Keeping() || page == nullptr || field != walk.field) return false;
   std::u16string key;
-  LONGLONG caseStamp = 0;
+  LONGLONG startStamp = 0;
   LONGLONG walkStamp = 0;
   if (ObjectIdOf(page) != walk.pageId || !ShiftKey(shift, key) || key != walk.shift ||
-      FAILED(walk.caseReads->get_LatestStamp(&caseStamp)) || caseStamp != walk.caseStamp ||
+      FAILED(walk.startReads->get_LatestStamp(&startStamp)) || startStamp != walk.startStamp ||
       FAILED(walk.walkReads->get_LatestStamp(&walkStamp)) || walkStamp != walk.walkStamp ||
-      FAILED(walk.caseReads->Replay()) || FAILED(walk.walkReads->Replay()) ||
+      FAILED(walk.startReads->Replay()) || FAILED(walk.walkReads->Replay()) ||
       FAILED(VariantCopy(&position, &walk.position))) {
     ClearThreadErrorInfo();
     return false;

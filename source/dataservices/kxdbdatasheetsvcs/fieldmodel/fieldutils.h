@@ -254,25 +254,26 @@ class FieldValueRead {
 // A write walk of a field of a plain page that found the value holder
 // without changing anything: a read walk of the same field on the same page
 // with the same index-shift table finds the same holder and position while
-// none of the values read by the field's case lookup and by the walk
-// changed (their stamps). A value setter hands it to the data-field event
-// it raises, whose writer reads the field again in the same request.
+// none of the values read by the field's case lookup, by the lookup of the
+// walk's start and by the walk changed (their stamps). A value setter hands it to the data-field
+// event it raises, whose writer reads the field again in the same request.
 struct SettledWalk {
   LONG pageId = 0;
   IKXQTemplateFieldPtr field;
   std::u16string shift;
   IKXQFieldValuePtr holder;
   _variant_t position;
-  _com_ptr_t<IKXQReadSet> caseReads;
+  _com_ptr_t<IKXQReadSet> startReads;  // the case and the walk's start
   _com_ptr_t<IKXQReadSet> walkReads;
-  LONGLONG caseStamp = 0;
+  LONGLONG startStamp = 0;
   LONGLONG walkStamp = 0;
 };
 
-// Collects the reads of a field's case lookup and of its write walk on
-// `page` (IKXQReadLog) and makes a SettledWalk of them when nothing changed
-// in between. Does nothing for a page without read log. An open collection
-// is ended when it is destroyed (the assertion threw).
+// Collects the reads of a field's case lookup and walk start (FieldRoot),
+// and of its write walk on `page` (IKXQReadLog), and makes a SettledWalk of
+// them when nothing changed in between. Does nothing for a page without read
+// log. An open collection is ended when it is destroyed (the assertion
+// threw).
 class SettledWalkRecorder {
  public:
   explicit SettledWalkRecorder(IKXQObject* page);
@@ -280,8 +281,8 @@ class SettledWalkRecorder {
   SettledWalkRecorder& operator=(const SettledWalkRecorder&) = delete;
   ~SettledWalkRecorder();
 
-  void BeginCase() { Begin(); }
-  void EndCase() { End(m_caseReads, m_caseStamp); }
+  void BeginStart() { Begin(); }
+  void EndStart() { End(m_startReads, m_startStamp); }
   void BeginWalk() { Begin(); }
   // Ends the walk's collection; null unless the walk found a holder and the
   // store's data did not change since this recorder was made.
@@ -295,8 +296,8 @@ class SettledWalkRecorder {
   _com_ptr_t<IKXQReadLog> m_log;  // null: nothing is recorded
   LONG m_changes = 0;
   bool m_open = false;
-  _com_ptr_t<IKXQReadSet> m_caseReads;
-  LONGLONG m_caseStamp = 0;
+  _com_ptr_t<IKXQReadSet> m_startReads;
+  LONGLONG m_startStamp = 0;
 };
 
 // Whether `walk` answers the read walk of `field` on `page` with index-shift

@@ -144,13 +144,15 @@ void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* template
   IKXQTemplateFieldPtr field;
   out.fieldNumber = GetTemplateFieldNumber(templatePage, fieldId, field);
   if (!field) GetFieldById(ctx, templatePage, fieldId, field);
+  // What the case and the walk's start read is what the field's read walk
+  // reads before it steps on.
   SettledWalkRecorder settled(page);
-  settled.BeginCase();
+  settled.BeginStart();
   const int32_t caseId = GetDefinedCase(ctx, page, field);
-  settled.EndCase();
   out.templateField = field;
 
   const FieldRoot root(page, field);
+  settled.EndStart();
   IKXQObjectPtr object = root.object;
   if (!object) {
     IKXQTemplatePtr tmpl;
