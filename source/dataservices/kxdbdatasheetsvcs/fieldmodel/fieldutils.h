@@ -251,12 +251,14 @@ class FieldValueRead {
   IKXQFieldValuePtr m_holder;
   _variant_t m_position;
 };
+
 // A write walk of a field of a plain page that found the value holder
 // without changing anything: a read walk of the same field on the same page
 // with the same index-shift table finds the same holder and position while
 // none of the values read by the field's case lookup, by the lookup of the
-// walk's start and by the walk changed (their stamps). A value setter hands it to the data-field
-// event it raises, whose writer reads the field again in the same request.
+// walk's start and by the walk changed (their stamps). A value setter hands
+// it to the data-field event it raises, whose writer reads the field again
+// in the same request.
 struct SettledWalk {
   LONG pageId = 0;
   IKXQTemplateFieldPtr field;
