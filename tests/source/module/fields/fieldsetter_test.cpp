@@ -49,13 +49,26 @@ TEST_F(FieldSetterTest, RealIsStoredInThePageUnitAndRewritesTheRecordWithOneEven
 }
 
 // The setters' plant whose pages keep revisions, so that their data-field
-// events carry the field's element.
+// events carry the field's element; field 10 of page 21 shows the tag of
+// the pump's motor (70; 71 drives no pump).
 class FieldEventTest : public ::testing::Test {
  protected:
   static std::string Fixture() {
     std::string text = kSetterFixture;
-    const std::string at = "<attribute name=\"RevisedPages\"";
-    text.replace(text.find(at), 0, "<attribute name=\"Revisions\" list=\"true\"/>\n   ");
+    const auto insert = [&](const std::string& before, const std::string& added) {
+      text.replace(text.find(before), 0, added);
+    };
+    insert("<attribute name=\"RevisedPages\"",
+           "<attribute name=\"Revisions\" list=\"true\"/>\n   ");
+    insert("<attribute name=\"Drawing\"", "<attribute name=\"Motor\" type=\"object\"/>\n   ");
+    insert("<field id=\"9\"",
+           "<field id=\"10\" type=\"String\" attribute=\"Motor.Tag\" case=\"0\"/>\n     ");
+    insert("<value attribute=\"Speed\"", "<value attribute=\"Motor\" ref=\"70\"/>\n   ");
+    insert(
+        "  <object id=\"62\"",
+        "  <object id=\"70\" class=\"GenericClass\"><value attribute=\"Tag\">M-1</value></object>\n"
+        "  <object id=\"71\" class=\"GenericClass\"><value "
+        "attribute=\"Tag\">M-2</value></object>\n");
     return text;
   }
   std::string EventXml(const kx::host::CallResult& result) {
@@ -96,6 +109,19 @@ TEST_F(FieldEventTest, AHeldEventWalksAgainWhenThePageChangedAfterTheSetter) {
   const auto delivered = host_.host().DeliverHeldEvents();
   ASSERT_EQ(delivered.hr, S_OK) << Error(delivered);
   EXPECT_NE(EventXml(delivered).find("Value=\"2.5\""), std::string::npos) << EventXml(delivered);
+}
+
+TEST_F(FieldEventTest, AHeldEventWalksAgainWhenAReferenceOnTheRouteChanged) {
+  host_.host().SetHoldEvents(true);
+  const auto set = host_.Send(u"SetStringField",
+                              u"<SetStringField PageId=\"21\" FieldId=\"10\" Value=\"M-9\"/>");
+  ASSERT_EQ(set.hr, S_OK) << Error(set);
+  EXPECT_EQ(host_.Value(70, u"Tag"), "M-9");
+  // The pump has another motor now: only the walk past the pump read that.
+  Put(kPump, u"Motor", _variant_t(static_cast<IDispatch*>(host_.Object(71))));
+  const auto delivered = host_.host().DeliverHeldEvents();
+  ASSERT_EQ(delivered.hr, S_OK) << Error(delivered);
+  EXPECT_NE(EventXml(delivered).find("Value=\"M-2\""), std::string::npos) << EventXml(delivered);
 }
 
 TEST_F(FieldSetterTest, NumberTextsAreStoredOnlyWhenPublished) {
