@@ -257,8 +257,8 @@ class FieldValueRead {
 // with the same index-shift table finds the same holder and position while
 // none of the values read by the field's case lookup, by the lookup of the
 // walk's start and by the walk changed (their stamps). A value setter hands
-// it to the data-field event it raises, whose writer reads the field again
-// in the same request.
+// it to the data-field event it raises, whose writer reads the field again,
+// in the same request or, when the host holds events, a later one.
 struct SettledWalk {
   LONG pageId = 0;
   IKXQTemplateFieldPtr field;

@@ -84,8 +84,9 @@ struct PageLoadContext {
   // The writer the field writer writes each element with, made once a load
   // and left empty between fields.
   _com_ptr_t<ikxXMLStringWriter> m_fieldWriter;
-  // A walk to a field of a plain page made earlier in the request, which
-  // the field writer may take instead of walking (not owned; may be null).
+  // A walk to a field of a plain page made by the setter that raised the
+  // event being written, which the field writer may take instead of
+  // walking (not owned; may be null).
   const FieldUtils::SettledWalk* m_settledWalk = nullptr;
 
  private:
