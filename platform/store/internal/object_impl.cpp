@@ -643,6 +643,18 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
   HRESULT get_Count(LONG* count) override {
     return OutLong(static_cast<LONG>(reads_.size()), count);
   }
+  HRESULT get_LatestStamp(LONGLONG* stamp) override {
+    if (!stamp) return E_POINTER;
+    *stamp = 0;
+    KX_RETURN_IF_FAILED(core_->CheckOpen());
+    uint64_t latest = core_->OtherStamp();
+    for (uint64_t key : reads_) {
+      latest = std::max(latest, core_->ValueStamp(static_cast<int32_t>(key >> 32),
+                                                  static_cast<int32_t>(key & 0xffffffffu)));
+    }
+    *stamp = static_cast<LONGLONG>(latest);
+    return S_OK;
+  }
 
  private:
   CoreRef core_;
