@@ -82,7 +82,9 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     GetObjectClass(datasheet, cls);
     if (!cls) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     VARIANT_BOOL hasSheetName = VARIANT_FALSE;
-    (void)cls->HasAttribute(_bstr_t(u"DatasheetSheetName"), &hasSheetName);
+    // Asked for every datasheet of a listing: the name is made once.
+    static const _bstr_t kSheetName(u"DatasheetSheetName");
+    (void)cls->HasAttribute(kSheetName, &hasSheetName);
     if (hasSheetName == VARIANT_TRUE) {
       IKXQAttributePtr attribute;
       GetAttributeInterface(datasheet, u"DatasheetSheetName", attribute);
@@ -105,14 +107,12 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
       GetClassText(cls, classText);
       fallback = kx_format(u"<F-%ld %ls>", static_cast<LONG>(id),
                            classText.length() > 0 ? static_cast<const OLECHAR*>(classText) : u"");
-    } else {
-      fallback = Text(documentName);
     }
 
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, status));
     if (!tmpl) {
-      *name = NewBstr(fallback);
+      *name = documentName.length() == 0 ? NewBstr(fallback) : NewBstr(Text(documentName));
       return S_OK;
     }
     _bstr_t kind;
