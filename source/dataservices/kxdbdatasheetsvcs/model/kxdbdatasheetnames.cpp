@@ -115,8 +115,8 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
       *name = documentName.length() == 0 ? NewBstr(fallback) : NewBstr(Text(documentName));
       return S_OK;
     }
-    _bstr_t kind;
-    KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+    TemplateKind kind = TemplateKind::kOther;
+    KX_CHECK(ctx, GetTemplateKind(tmpl, &kind));
     std::u16string result = Text(documentName);
     if (documentName.length() == 0) {
       _bstr_t templateName;
@@ -129,8 +129,7 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     std::u16string prefix;
     bool hasPrefix = false;
     _bstr_t projectName;
-    const OLECHAR* kindText = kind.length() > 0 ? static_cast<const OLECHAR*>(kind) : u"";
-    if (_wcsicmp(kindText, u"Datasheet") == 0) {
+    if (kind == TemplateKind::kDatasheet) {
       std::vector<std::u16string> names;
       for (int32_t i = 0; i < objects.GetCount(); ++i) {
         _bstr_t objectName;
@@ -144,7 +143,7 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
         names.push_back(std::move(text));
       }
       hasPrefix = !names.empty();
-    } else if (_wcsicmp(kindText, u"Summary") == 0) {
+    } else if (kind == TemplateKind::kSummary) {
       const int32_t n = objects.GetCount();
       if (n > 0 && objects.GetAt(0) != datasheet) {
         _bstr_t objectName;

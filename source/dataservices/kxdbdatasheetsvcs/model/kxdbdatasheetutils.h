@@ -198,6 +198,12 @@ HRESULT GetTemplatePageRoots(IKXQTemplatePage* templatePage, SAFEARRAY** roots, 
 HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuous);
 // GetTemplateClasses, lent as GetTemplatePageRoots lends.
 HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned);
+// What a template is for: its kind (IKXQTemplate::get_Kind) compared with
+// "Datasheet" and "Summary" without regard to case.
+enum class TemplateKind { kOther, kDatasheet, kSummary };
+// The template's kind and the HRESULT of reading it; kept as the open
+// TemplatePartsScope keeps a template's classes.
+HRESULT GetTemplateKind(IKXQTemplate* tmpl, TemplateKind* kind);
 // A yes/no answer about a schema class, kept by the open TemplatePartsScope
 // (the schema does not change while it lives): `question` (an address that
 // stays the same while the scope lives) tells answers about one class
