@@ -501,10 +501,20 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   const int32_t type = !summary ? 1 : local ? 3 : 2;
   const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
+  // The other versions differ from the current one in their status alone:
+  // they share its texts and title key.
+  const size_t current = m_entries.size() - 1;
   const _variant_t first(1);
   for (int32_t status = 2; status <= 4; ++status) {
     if (KXDBDatasheetSvcs::LiveObjectHasValueAt(datasheet, kPageSets[status - 2], first)) {
-      AddDocument(status, datasheet, name, title, caseName, revision, type, scoped);
+      const Entry& made = m_entries[current];
+      Key key = made.key;
+      key.status = status;
+      const Pending pending = m_pending[made.pending];
+      m_entries.push_back(
+          Entry{key, m_added++, false, nullptr, static_cast<uint32_t>(m_pending.size())});
+      m_pending.push_back(pending);
+      m_sorted = false;
     }
   }
 }
