@@ -427,8 +427,9 @@ void KXDatasheetInfoList::Sort() const {
     const int order = CompareKeys(a.key, b.key);
     return order != 0 ? order < 0 : a.order > b.order;
   });
-  std::vector<Entry> kept;
-  kept.reserve(m_entries.size());
+  // The kept entries are moved down in place: a long listing makes no
+  // second array of them.
+  size_t kept = 0;
   for (size_t first = 0; first < m_entries.size();) {
     size_t end = first + 1;
     while (end < m_entries.size() && CompareKeys(m_entries[first].key, m_entries[end].key) == 0) {
@@ -440,12 +441,13 @@ void KXDatasheetInfoList::Sort() const {
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
       if (i + 1 == end || (entry.alwaysAdd && entry.key.status == 0)) {
-        kept.push_back(std::move(entry));
+        if (kept != i) m_entries[kept] = std::move(entry);
+        ++kept;
       }
     }
     first = end;
   }
-  m_entries = std::move(kept);
+  m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(kept), m_entries.end());
   m_sorted = true;
 }
 
