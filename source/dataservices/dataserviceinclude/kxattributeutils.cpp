@@ -39,6 +39,7 @@ _variant_t TextVariant(const OLECHAR* text) {
 const _bstr_t& NameText(const OLECHAR* name) {
   struct Kept {
     const OLECHAR* at = nullptr;
+    size_t length = 0;  // of `text`, kept so that a hit asks the library nothing
     _bstr_t text;
   };
   thread_local std::array<Kept, 64> kept;
@@ -47,13 +48,15 @@ const _bstr_t& NameText(const OLECHAR* name) {
   Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
   if (slot.at == name) {
     // Compared character by character: the text there may now be shorter.
-    const std::u16string_view text = slot.text.view();
+    const OLECHAR* const text = slot.text;
+    const size_t length = slot.length;
     size_t i = 0;
-    while (i < text.size() && name[i] == text[i]) ++i;
-    if (i == text.size() && name[i] == 0) return slot.text;
+    while (i < length && name[i] == text[i]) ++i;
+    if (i == length && name[i] == 0) return slot.text;
   }
   slot.at = nullptr;
   slot.text = _bstr_t(name);
+  slot.length = slot.text.length();
   slot.at = name;
   return slot.text;
 }
