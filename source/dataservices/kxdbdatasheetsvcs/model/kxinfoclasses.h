@@ -131,9 +131,11 @@ class KXDatasheetInfoList {
   };
   // A version record not made yet: its texts (name, title, case, revision)
   // stand one after another in m_texts, each laid out as a BSTR (length
-  // prefix, zero after) so that writing lends them rather than copies. A version record is made
-  // only when it is asked for (GetAt); WriteRecords writes it from its texts. A long listing then
-  // keeps no record of its own among what reading the store left behind, nor frees one afterwards.
+  // prefix, zero after) so that writing lends them rather than copies. A
+  // version record is made only when it is asked for (GetAt); WriteRecords
+  // writes it from its texts. A long listing then keeps no record of its
+  // own among what reading the store left behind, nor frees one afterwards.
+  // The versions of one datasheet share its texts.
   struct Pending {
     uint32_t textAt;
     uint32_t lengths[4];
