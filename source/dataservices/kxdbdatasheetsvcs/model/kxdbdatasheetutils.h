@@ -176,7 +176,7 @@ HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
 // thread), the parts of templates that every document of a template asks
 // for alike are read from the store once and lent to every later
 // question: a template page's root nodes and whether it is laid out as a
-// continuous list, and a template's classes. A listing of thousands of
+// continuous list, and a template's classes and kind. A listing of thousands of
 // documents of a few templates reads them a few times instead of thousands.
 // Failures are not kept. Scopes nest; the outermost one keeps the parts.
 class TemplatePartsScope {
