@@ -39,6 +39,7 @@ _variant_t TextVariant(const OLECHAR* text) {
 const _bstr_t& NameText(const OLECHAR* name) {
   struct Kept {
     const OLECHAR* at = nullptr;
+    size_t length = 0;  // of `text`, kept so that a hit asks the library nothing
     _bstr_t text;
   };
   thread_local std::array<Kept, 64> kept;
@@ -47,13 +48,15 @@ const _bstr_t& NameText(const OLECHAR* name) {
   Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
   if (slot.at == name) {
     // Compared character by character: the text there may now be shorter.
-    const std::u16string_view text = slot.text.view();
+    const OLECHAR* const text = slot.text;
+    const size_t length = slot.length;
     size_t i = 0;
-    while (i < text.size() && name[i] == text[i]) ++i;
-    if (i == text.size() && name[i] == 0) return slot.text;
+    while (i < length && name[i] == text[i]) ++i;
+    if (i == length && name[i] == 0) return slot.text;
   }
   slot.at = nullptr;
   slot.text = _bstr_t(name);
+  slot.length = slot.text.length();
   slot.at = name;
   return slot.text;
 }
@@ -484,16 +487,22 @@ int CompareNatural(const OLECHAR* a, const OLECHAR* b) {
 }
 
 void AppendNaturalKey(const OLECHAR* text, std::u16string& key) {
+  // kx_iswdigit and kx_towlower, spelt out here: a listing makes a key of
+  // every title, and the library's calls cost more than their tests.
+  const auto digit = [](OLECHAR c) { return c >= u'0' && c <= u'9'; };
+  const auto lower = [](OLECHAR c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<OLECHAR>(c + 32) : c;
+  };
   const OLECHAR* p = text != nullptr ? text : u"";
   while (*p != 0) {
-    if (!kx_iswdigit(*p)) {
-      key.push_back(kx_towlower(*p));
+    if (!digit(*p)) {
+      key.push_back(lower(*p));
       ++p;
       continue;
     }
-    while (*p == u'0' && kx_iswdigit(p[1])) ++p;
+    while (*p == u'0' && digit(p[1])) ++p;
     const OLECHAR* end = p;
-    while (kx_iswdigit(*end)) ++end;
+    while (digit(*end)) ++end;
     const auto length = static_cast<uint32_t>(end - p);
     key.push_back(u'0');
     key.push_back(static_cast<char16_t>(length >> 16));

@@ -82,7 +82,9 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     GetObjectClass(datasheet, cls);
     if (!cls) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     VARIANT_BOOL hasSheetName = VARIANT_FALSE;
-    (void)cls->HasAttribute(_bstr_t(u"DatasheetSheetName"), &hasSheetName);
+    // Asked for every datasheet of a listing: the name is made once.
+    static const _bstr_t kSheetName(u"DatasheetSheetName");
+    (void)cls->HasAttribute(kSheetName, &hasSheetName);
     if (hasSheetName == VARIANT_TRUE) {
       IKXQAttributePtr attribute;
       GetAttributeInterface(datasheet, u"DatasheetSheetName", attribute);
@@ -105,18 +107,16 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
       GetClassText(cls, classText);
       fallback = kx_format(u"<F-%ld %ls>", static_cast<LONG>(id),
                            classText.length() > 0 ? static_cast<const OLECHAR*>(classText) : u"");
-    } else {
-      fallback = Text(documentName);
     }
 
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, status));
     if (!tmpl) {
-      *name = NewBstr(fallback);
+      *name = documentName.length() == 0 ? NewBstr(fallback) : NewBstr(Text(documentName));
       return S_OK;
     }
-    _bstr_t kind;
-    KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+    TemplateKind kind = TemplateKind::kOther;
+    KX_CHECK(ctx, GetTemplateKind(tmpl, &kind));
     std::u16string result = Text(documentName);
     if (documentName.length() == 0) {
       _bstr_t templateName;
@@ -129,8 +129,7 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     std::u16string prefix;
     bool hasPrefix = false;
     _bstr_t projectName;
-    const OLECHAR* kindText = kind.length() > 0 ? static_cast<const OLECHAR*>(kind) : u"";
-    if (_wcsicmp(kindText, u"Datasheet") == 0) {
+    if (kind == TemplateKind::kDatasheet) {
       std::vector<std::u16string> names;
       for (int32_t i = 0; i < objects.GetCount(); ++i) {
         _bstr_t objectName;
@@ -144,7 +143,7 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
         names.push_back(std::move(text));
       }
       hasPrefix = !names.empty();
-    } else if (_wcsicmp(kindText, u"Summary") == 0) {
+    } else if (kind == TemplateKind::kSummary) {
       const int32_t n = objects.GetCount();
       if (n > 0 && objects.GetAt(0) != datasheet) {
         _bstr_t objectName;

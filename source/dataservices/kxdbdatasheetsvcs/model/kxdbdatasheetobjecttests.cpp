@@ -206,9 +206,9 @@ HRESULT IsSummarySheet(IKXQApplication* application, IKXQObject* datasheet,
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, 1));
     if (!tmpl) return S_OK;
-    _bstr_t kind;
-    KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
-    if (kind.length() > 0 && _wcsicmp(kind, u"Summary") == 0) *isSummary = VARIANT_TRUE;
+    TemplateKind kind = TemplateKind::kOther;
+    KX_CHECK(ctx, GetTemplateKind(tmpl, &kind));
+    if (kind == TemplateKind::kSummary) *isSummary = VARIANT_TRUE;
     return S_OK;
   });
 }

@@ -113,6 +113,8 @@ struct KeptPageParts {
 struct KeptClasses {
   IKXQTemplatePtr tmpl;
   SAFEARRAY* classes = nullptr;
+  bool kindRead = false;
+  KXDBDatasheetSvcs::TemplateKind kind = KXDBDatasheetSvcs::TemplateKind::kOther;
 };
 struct KeptTemplateParts {
   std::unordered_map<IKXQTemplatePage*, KeptPageParts> pages;
@@ -347,6 +349,31 @@ HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* ow
   *classes = kept.classes;
   *owned = false;
   return S_OK;
+}
+
+HRESULT GetTemplateKind(IKXQTemplate* tmpl, TemplateKind* kind) {
+  *kind = TemplateKind::kOther;
+  KeptClasses* kept =
+      g_keptParts != nullptr && tmpl != nullptr ? &g_keptParts->templates[tmpl] : nullptr;
+  if (kept != nullptr && kept->kindRead) {
+    *kind = kept->kind;
+    return S_OK;
+  }
+  _bstr_t text;
+  const HRESULT hr = tmpl->get_Kind(text.GetAddress());
+  if (FAILED(hr)) return hr;
+  const OLECHAR* const kindText = text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"";
+  if (_wcsicmp(kindText, u"Datasheet") == 0) {
+    *kind = TemplateKind::kDatasheet;
+  } else if (_wcsicmp(kindText, u"Summary") == 0) {
+    *kind = TemplateKind::kSummary;
+  }
+  if (kept != nullptr) {
+    kept->tmpl = tmpl;
+    kept->kind = *kind;
+    kept->kindRead = true;
+  }
+  return hr;
 }
 
 bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer) {

@@ -176,7 +176,7 @@ HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
 // thread), the parts of templates that every document of a template asks
 // for alike are read from the store once and lent to every later
 // question: a template page's root nodes and whether it is laid out as a
-// continuous list, and a template's classes. A listing of thousands of
+// continuous list, and a template's classes and kind. A listing of thousands of
 // documents of a few templates reads them a few times instead of thousands.
 // Failures are not kept. Scopes nest; the outermost one keeps the parts.
 class TemplatePartsScope {
@@ -198,6 +198,12 @@ HRESULT GetTemplatePageRoots(IKXQTemplatePage* templatePage, SAFEARRAY** roots, 
 HRESULT IsTemplatePageContinuous(IKXQTemplatePage* templatePage, bool* continuous);
 // GetTemplateClasses, lent as GetTemplatePageRoots lends.
 HRESULT GetTemplateClassesLent(IKXQTemplate* tmpl, SAFEARRAY** classes, bool* owned);
+// What a template is for: its kind (IKXQTemplate::get_Kind) compared with
+// "Datasheet" and "Summary" without regard to case.
+enum class TemplateKind { kOther, kDatasheet, kSummary };
+// The template's kind and the HRESULT of reading it; kept as the open
+// TemplatePartsScope keeps a template's classes.
+HRESULT GetTemplateKind(IKXQTemplate* tmpl, TemplateKind* kind);
 // A yes/no answer about a schema class, kept by the open TemplatePartsScope
 // (the schema does not change while it lives): `question` (an address that
 // stays the same while the scope lives) tells answers about one class

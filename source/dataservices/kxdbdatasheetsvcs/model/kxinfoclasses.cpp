@@ -62,6 +62,7 @@ struct RecordNames {
   const _bstr_t type{u"Type"};
   const _bstr_t category{u"DatasheetCategory"};
   const _bstr_t diagramClass{u"DiagramClass"};
+  const _bstr_t general{u"General"};
 };
 
 const RecordNames& Names() {
@@ -89,13 +90,13 @@ class RecordAttributes {
   void Add(const _bstr_t& name, const _variant_t& value) {
     KX_CHECK(m_ctx, m_attributes->Add(name, value));
   }
-  void AddString(const _bstr_t& name, const _bstr_t& value) {
+  void AddString(const _bstr_t& name, BSTR value) {
     // The text is lent to the list, not copied first; a null text is
     // written as the empty string.
     VARIANT text;
     VariantInit(&text);
     text.vt = VT_BSTR;
-    text.bstrVal = value.length() > 0 ? static_cast<BSTR>(value) : static_cast<BSTR>(Names().empty);
+    text.bstrVal = SysStringLen(value) > 0 ? value : static_cast<BSTR>(Names().empty);
     KX_CHECK(m_ctx, m_attributes->Add(name, text));
   }
   // The response's no-argument step, then the whole element.
@@ -218,24 +219,51 @@ void WriteDiagramList(MainContext& main, const KXDiagramInfoList& list, bool sha
 
 // ---- records ----------------------------------------------------------------
 
-void KXDatasheetInfo::WriteXML(IKXQResponse* response, IKXQXMLAttributes* reused) const {
-  if (Status == 0 && !Scoped) return;
+namespace {
+
+// What a "Datasheet" element is written from: a record's values, its texts
+// lent (from the record or from a list's text pool).
+struct DatasheetElement {
+  int32_t status;
+  BSTR name;
+  BSTR title;
+  int32_t objectId;
+  BSTR templateId;
+  int32_t documentId;
+  BSTR caseName;
+  BSTR revision;
+  bool scoped;
+  int32_t type;
+  BSTR category;
+};
+
+void WriteDatasheetElement(IKXQResponse* response, IKXQXMLAttributes* reused,
+                           const DatasheetElement& e) {
+  if (e.status == 0 && !e.scoped) return;
   const RecordNames& n = Names();
   RecordAttributes attributes(response, reused);
-  attributes.Add(n.status, _variant_t(static_cast<int>(Status)));
-  attributes.AddString(n.name, Name);
-  attributes.AddString(n.title, Title);
-  if (Status == 0) {
-    attributes.Add(n.objectId, _variant_t(static_cast<int>(ObjectId)));
-    attributes.AddString(n.templateId, TemplateId);
+  attributes.Add(n.status, _variant_t(static_cast<int>(e.status)));
+  attributes.AddString(n.name, e.name);
+  attributes.AddString(n.title, e.title);
+  if (e.status == 0) {
+    attributes.Add(n.objectId, _variant_t(static_cast<int>(e.objectId)));
+    attributes.AddString(n.templateId, e.templateId);
   }
-  if (DocumentId != -1) attributes.Add(n.documentId, _variant_t(static_cast<int>(DocumentId)));
-  if (Case.length() > 0) attributes.AddString(n.caseName, Case);
-  if (Revision.length() > 0) attributes.AddString(n.revision, Revision);
-  attributes.Add(n.scoped, _variant_t(Scoped));
-  attributes.Add(n.type, _variant_t(static_cast<int>(Type)));
-  attributes.AddString(n.category, DatasheetCategory);
+  if (e.documentId != -1) attributes.Add(n.documentId, _variant_t(static_cast<int>(e.documentId)));
+  if (SysStringLen(e.caseName) > 0) attributes.AddString(n.caseName, e.caseName);
+  if (SysStringLen(e.revision) > 0) attributes.AddString(n.revision, e.revision);
+  attributes.Add(n.scoped, _variant_t(e.scoped));
+  attributes.Add(n.type, _variant_t(static_cast<int>(e.type)));
+  attributes.AddString(n.category, e.category);
   attributes.Write(n.datasheet);
+}
+
+}  // namespace
+
+void KXDatasheetInfo::WriteXML(IKXQResponse* response, IKXQXMLAttributes* reused) const {
+  WriteDatasheetElement(response, reused,
+                        {Status, Name, Title, ObjectId, TemplateId, DocumentId, Case, Revision,
+                         Scoped, Type, DatasheetCategory});
 }
 
 void KXDiagramInfo::WriteXML(IKXQResponse* response) const {
@@ -264,8 +292,12 @@ KXDatasheetInfoList::Entry& KXDatasheetInfoList::AddEntry(int32_t status, int32_
                                                           const OLECHAR* title, bool alwaysAdd) {
   const size_t at = m_titles.size();
   KXDBDatasheetSvcs::AppendNaturalKey(title, m_titles);
-  const Key key{status, documentId, static_cast<uint32_t>(at),
-                static_cast<uint32_t>(m_titles.size() - at)};
+  Key key{status,
+          documentId,
+          static_cast<uint32_t>(at),
+          static_cast<uint32_t>(m_titles.size() - at),
+          {}};
+  PackHead(std::u16string_view(m_titles).substr(at), key.head);
   m_sorted = false;
   return m_entries.emplace_back(Entry{key, m_added++, alwaysAdd, nullptr});
 }
@@ -285,15 +317,25 @@ void KXDatasheetInfoList::MakeRecord(const Pending& pending, const Key& key,
   info.DocumentId = key.documentId;
   info.Status = key.status;
   _bstr_t* const texts[] = {&info.Name, &info.Title, &info.Case, &info.Revision};
-  size_t at = pending.textAt;
+  BSTR lent[std::size(texts)];
+  PendingTexts(pending, lent);
   for (size_t i = 0; i < std::size(texts); ++i) {
-    if ((pending.nulls & (1u << i)) == 0) {
-      *texts[i] = _bstr_t(std::u16string_view(m_texts.data() + at, pending.lengths[i]));
-    }
-    at += pending.lengths[i];
+    if (lent[i] != nullptr) *texts[i] = _bstr_t(std::u16string_view(lent[i], pending.lengths[i]));
   }
   info.Scoped = pending.scoped;
   info.Type = pending.type;
+}
+
+void KXDatasheetInfoList::PendingTexts(const Pending& pending, BSTR (&texts)[4]) const {
+  // Each text stands as a BSTR does: its length in bytes in the two units
+  // before it, a zero unit after it.
+  size_t at = pending.textAt;
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    texts[i] = nullptr;
+    if ((pending.nulls & (1u << i)) != 0) continue;
+    texts[i] = const_cast<BSTR>(m_texts.data() + at + kBstrPrefix);
+    at += kBstrPrefix + pending.lengths[i] + 1;
+  }
 }
 
 void KXDatasheetInfoList::MakeRecord(Entry& entry) const {
@@ -322,9 +364,13 @@ void KXDatasheetInfoList::WriteRecords(IKXQResponse* response,
       entry.info->WriteXML(response, attributes);
       continue;
     }
-    KXDatasheetInfo record;
-    MakeRecord(m_pending[entry.pending], entry.key, record);
-    record.WriteXML(response, attributes);
+    // Written from the pool, its texts lent: no record is made.
+    const Pending& pending = m_pending[entry.pending];
+    BSTR texts[4];
+    PendingTexts(pending, texts);
+    WriteDatasheetElement(response, attributes,
+                          {entry.key.status, texts[0], texts[1], -1, nullptr, entry.key.documentId,
+                           texts[2], texts[3], pending.scoped, pending.type, Names().general});
   }
 }
 
@@ -351,9 +397,19 @@ int CompareTitleKeys(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
+void KXDatasheetInfoList::PackHead(std::u16string_view title, uint64_t (&head)[2]) {
+  // Unit i in word i / 4, the first the highest: the words compare as the
+  // units do, and a shorter text's zeros stand before any unit of a longer.
+  for (size_t i = 0; i < 8 && i < title.size(); ++i) {
+    head[i / 4] |= static_cast<uint64_t>(title[i]) << (16 * (3 - i % 4));
+  }
+}
+
 int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b,
                                      const std::u16string& bPool) const {
   if (a.status != b.status) return a.status < b.status ? -1 : 1;
+  if (a.head[0] != b.head[0]) return a.head[0] < b.head[0] ? -1 : 1;
+  if (a.head[1] != b.head[1]) return a.head[1] < b.head[1] ? -1 : 1;
   const std::u16string_view aTitle(m_titles.data() + a.titleAt, a.titleLength);
   const std::u16string_view bTitle(bPool.data() + b.titleAt, b.titleLength);
   if (const int byTitle = CompareTitleKeys(aTitle, bTitle); byTitle != 0) return byTitle;
@@ -371,8 +427,9 @@ void KXDatasheetInfoList::Sort() const {
     const int order = CompareKeys(a.key, b.key);
     return order != 0 ? order < 0 : a.order > b.order;
   });
-  std::vector<Entry> kept;
-  kept.reserve(m_entries.size());
+  // The kept entries are moved down in place: a long listing makes no
+  // second array of them.
+  size_t kept = 0;
   for (size_t first = 0; first < m_entries.size();) {
     size_t end = first + 1;
     while (end < m_entries.size() && CompareKeys(m_entries[first].key, m_entries[end].key) == 0) {
@@ -384,12 +441,13 @@ void KXDatasheetInfoList::Sort() const {
     for (size_t i = first; i < end; ++i) {
       Entry& entry = m_entries[i];
       if (i + 1 == end || (entry.alwaysAdd && entry.key.status == 0)) {
-        kept.push_back(std::move(entry));
+        if (kept != i) m_entries[kept] = std::move(entry);
+        ++kept;
       }
     }
     first = end;
   }
-  m_entries = std::move(kept);
+  m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(kept), m_entries.end());
   m_sorted = true;
 }
 
@@ -406,7 +464,13 @@ void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, cons
       continue;
     }
     const size_t length = kx_wcslen(texts[i]);
+    const auto bytes = static_cast<uint32_t>(length * sizeof(OLECHAR));
+    OLECHAR prefix[kBstrPrefix];
+    static_assert(sizeof prefix == sizeof bytes);
+    std::memcpy(prefix, &bytes, sizeof bytes);
+    m_texts.append(prefix, kBstrPrefix);
     m_texts.append(texts[i], length);
+    m_texts.push_back(u'\0');
     pending.lengths[i] = static_cast<uint32_t>(length);
   }
   pending.scoped = scoped;
@@ -439,10 +503,20 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   const int32_t type = !summary ? 1 : local ? 3 : 2;
   const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
+  // The other versions differ from the current one in their status alone:
+  // they share its texts and title key.
+  const size_t current = m_entries.size() - 1;
   const _variant_t first(1);
   for (int32_t status = 2; status <= 4; ++status) {
     if (KXDBDatasheetSvcs::LiveObjectHasValueAt(datasheet, kPageSets[status - 2], first)) {
-      AddDocument(status, datasheet, name, title, caseName, revision, type, scoped);
+      const Entry& made = m_entries[current];
+      Key key = made.key;
+      key.status = status;
+      const Pending pending = m_pending[made.pending];
+      m_entries.push_back(
+          Entry{key, m_added++, false, nullptr, static_cast<uint32_t>(m_pending.size())});
+      m_pending.push_back(pending);
+      m_sorted = false;
     }
   }
 }
@@ -478,7 +552,8 @@ bool KXDatasheetInfoList::Find(const KXDatasheetInfo& key, int32_t* index) const
   Sort();
   std::u16string title;
   KXDBDatasheetSvcs::AppendNaturalKey(key.Title, title);
-  const Key wanted{key.Status, key.DocumentId, 0, static_cast<uint32_t>(title.size())};
+  Key wanted{key.Status, key.DocumentId, 0, static_cast<uint32_t>(title.size()), {}};
+  PackHead(title, wanted.head);
   const auto at = std::lower_bound(m_entries.begin(), m_entries.end(), wanted,
                                    [&](const Entry& entry, const Key& probe) {
                                      return CompareKeys(entry.key, probe, title) < 0;

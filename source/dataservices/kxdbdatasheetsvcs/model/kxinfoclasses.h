@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "com/comutil.h"
@@ -110,11 +111,14 @@ class KXDatasheetInfoList {
   // A record's sort key, made once when the record is added: sorting
   // compares keys, not texts, and does not reach into the records. The
   // title stands as its natural-order key, kept in the list's key pool.
+  // Its first units are packed into `head` (zeros past its end), so that
+  // most comparisons are decided without reaching into the pool.
   struct Key {
     int32_t status;
     int32_t documentId;
     uint32_t titleAt;
     uint32_t titleLength;
+    uint64_t head[2];
   };
   static constexpr uint32_t kNone = UINT32_MAX;
   struct Entry {
@@ -126,10 +130,12 @@ class KXDatasheetInfoList {
     uint32_t made = 0;                      // order of making the record
   };
   // A version record not made yet: its texts (name, title, case, revision)
-  // stand one after another in m_texts. A version record is made only when
-  // it is asked for (GetAt); WriteRecords writes it from its texts. A long
-  // listing then keeps no record of its own among what reading the store
-  // left behind, nor frees one afterwards.
+  // stand one after another in m_texts, each laid out as a BSTR (length
+  // prefix, zero after) so that writing lends them rather than copies. A
+  // version record is made only when it is asked for (GetAt); WriteRecords
+  // writes it from its texts. A long listing then keeps no record of its
+  // own among what reading the store left behind, nor frees one afterwards.
+  // The versions of one datasheet share its texts.
   struct Pending {
     uint32_t textAt;
     uint32_t lengths[4];
@@ -139,6 +145,7 @@ class KXDatasheetInfoList {
   };
   // `CompareDatasheetInfo` on keys; `bPool` holds the title key of `b`.
   int CompareKeys(const Key& a, const Key& b, const std::u16string& bPool) const;
+  static void PackHead(std::u16string_view title, uint64_t (&head)[2]);
   int CompareKeys(const Key& a, const Key& b) const { return CompareKeys(a, b, m_titles); }
   void Add(std::unique_ptr<KXDatasheetInfo> info, bool alwaysAdd);
   // The entry of a record with its key (title key appended), in adding
@@ -146,6 +153,9 @@ class KXDatasheetInfoList {
   Entry& AddEntry(int32_t status, int32_t documentId, const OLECHAR* title, bool alwaysAdd);
   void Sort() const;
   void MakeRecord(Entry& entry) const;
+  static constexpr size_t kBstrPrefix = 2;  // units of a BSTR's length prefix
+  // The pending record's texts in the pool, null for a null text.
+  void PendingTexts(const Pending& pending, BSTR (&texts)[4]) const;
   void MakeRecord(const Pending& pending, const Key& key, KXDatasheetInfo& info) const;
 
   mutable std::vector<Entry> m_entries;

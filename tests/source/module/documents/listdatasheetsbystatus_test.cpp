@@ -1,5 +1,7 @@
 // "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant
 // (support/cataloguetest.h).
+#include <map>
+
 #include "model/kxdbdatasheetutils.h"
 #include "support/cataloguetest.h"
 
@@ -16,6 +18,20 @@ TEST_F(CatalogueTest, DatasheetsByStatusAndByField) {
   EXPECT_EQ(records[0]["DocumentId"], "1002");
   // Every datasheet at status 1, and the other versions of 1001, 1002 and 1004.
   EXPECT_EQ(Records(Reply(u"ListDatasheetsByStatus", u" 1")).size(), 10u + 1 + 1 + 1);
+  // A version record says what the datasheet's current record says.
+  std::map<std::string, Record> current;
+  size_t versions = 0;
+  for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+    if (record["Status"] == "1") {
+      current[record["DocumentId"]] = record;
+      continue;
+    }
+    ++versions;
+    const Record& first = current.at(record["DocumentId"]);
+    for (const char* name : {"Name", "Title", "Case", "Revision", "Scoped", "Type"})
+      EXPECT_EQ(record[name], first[name]) << record["DocumentId"] << " " << name;
+  }
+  EXPECT_EQ(versions, 3u);
   EXPECT_EQ(Reply(u"ListDatasheetsByStatus", u"9"), "");
   EXPECT_EQ(Reply(u"ListDatasheetsByStatus", u"x"), "");
   EXPECT_EQ(Reply(u"ListDatasheetsByField", u"103"), "");

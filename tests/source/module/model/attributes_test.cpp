@@ -1,5 +1,7 @@
 // Typed attribute access and the store wrappers against a real store.
 #include <gtest/gtest.h>
+#include <string>
+#include <utility>
 
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -166,6 +168,20 @@ TEST_F(AttributesTest, ResizeInsertsAndRemovesAtTheEnd) {
   EXPECT_EQ(GetAttributeCount(ratings), 1);
   RemoveAttributeValue(ratings, 1);
   EXPECT_EQ(GetAttributeCount(ratings), 0);
+}
+
+// Names are passed by address; one buffer filled with one name after
+// another is read as each name it holds, longer, shorter or alike at first.
+TEST_F(AttributesTest, ANameBufferFilledAgainIsReadAsItsNewName) {
+  IKXQObjectPtr pump = store.Object(100);
+  char16_t name[16] = {};
+  const std::pair<const char16_t*, bool> names[] = {
+      {u"Tag", true}, {u"TagX", false},      {u"Tag", true}, {u"Ta", false},
+      {u"Tag", true}, {u"ProjectId", false}, {u"Tag", true}};
+  for (const auto& [text, has] : names) {
+    std::char_traits<char16_t>::copy(name, text, std::char_traits<char16_t>::length(text) + 1);
+    EXPECT_EQ(ClassHasAttribute(pump, name), has) << kx::test::model::Narrow(_bstr_t(text));
+  }
 }
 
 TEST_F(AttributesTest, ClassTestsFollowInheritanceAndAbsorbNothingElse) {

@@ -82,6 +82,33 @@ TEST(DatasheetInfoList, TitlesThatBeginAlikeSortByFirstDifferenceThenLength) {
                                                   "1 Tank farm B #200"}));
 }
 
+// The first eight units of a title decide most comparisons by themselves:
+// they order as the units do, high units too, a title that begins another
+// first; titles alike in all eight are told apart by the rest, and found.
+TEST(DatasheetInfoList, TitlesOrderByTheirUnitsWithinTheFirstEightAndPast) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  const char16_t* const titles[] = {u"Tanks\u00e9B", u"TanksA",       u"Tanks\uffff",
+                                    u"Tank",         u"Tanks\u00e9A", u"TanksAB",
+                                    u"Tank farm B",  u"Tank farm A",  u"Tank farm"};
+  const char16_t* const names[] = {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8"};
+  for (size_t i = 0; i < std::size(titles); ++i)
+    list.AddDocument(1, store.Object(200), names[i], titles[i], u"", u"", 1, true);
+  std::string order;
+  for (int32_t i = 0; i < list.GetCount(); ++i) order += Narrow(list.GetAt(i).Name);
+  EXPECT_EQ(order, "387615402");
+  KXDatasheetInfo key;
+  key.Status = 1;
+  key.Title = u"tank farm b";
+  key.DocumentId = 200;
+  int32_t index = -1;
+  EXPECT_TRUE(list.Find(key, &index));
+  EXPECT_EQ(index, 3);
+  key.Title = u"Tanks\u00e9";
+  EXPECT_FALSE(list.Find(key, &index));
+  EXPECT_EQ(index, 6);
+}
+
 TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {
   ModelStore store;
   KXDatasheetInfoList list;

@@ -148,6 +148,12 @@ TEST(DatasheetNames, FallbackWithoutNameOrTemplate) {
   ModelStore store;
   EXPECT_EQ(DatasheetName(store, kx::test::model::kNoTemplate, true, 1),
             "<F-600 Equipment datasheet>");
+  // A document name without a template is the name alone.
+  IKXQAttributePtr documentName;
+  GetAttributeInterface(store.Object(kx::test::model::kNoTemplate), u"DocumentName", documentName);
+  ASSERT_TRUE(documentName);
+  SetAttributeString(documentName, u"Spare sheet");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kNoTemplate, true, 1), "Spare sheet");
   // Without a document name the template's name stands in.
   EXPECT_EQ(DatasheetName(store, kx::test::model::kList, false, 1),
             "P-101/P-103: Pump list");  // primary and last further row
