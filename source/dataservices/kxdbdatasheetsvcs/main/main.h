@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "com/dispatch_impl.h"
 #include "com/errorinfo.h"
@@ -201,6 +203,28 @@ class Main final
   ContinuousPageHelper m_continuousPageHelper;
   FilterSortTable m_filterSort;
   bool m_filterSortLoaded = false;
+
+  // A datasheet's user table as PostEvent read it, kept while the stamp of
+  // the datasheet's other changes (IKXQValueStamps for a name its class does
+  // not define: the user table, objects, schema, templates, a catch-up and a
+  // rollback all move it) is as it was. Each entry holds its datasheet, so
+  // that no other object takes its address.
+  struct KeptUser {
+    LONG status = 0;
+    _bstr_t name;
+  };
+  struct KeptUsers {
+    IKXQObjectPtr datasheet;
+    LONGLONG stamp = 0;
+    std::vector<KeptUser> users;  // the rows that name a user, in order
+  };
+  std::map<IKXQObject*, KeptUsers> m_keptUsers;
+  // Adds the kept users at `status` to `event`; false when none is kept or
+  // the kept table may have changed (the entry is dropped).
+  bool AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status);
+  // Keeps the user table `table` read from `datasheet` when the datasheet
+  // answered its stamp `stamp` before the read and every row reads cleanly.
+  void KeepUsers(IKXQObject* datasheet, bool stamped, LONGLONG stamp, SAFEARRAY* table);
 };
 
 namespace KXDBDatasheetSvcs {

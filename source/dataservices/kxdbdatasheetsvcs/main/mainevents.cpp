@@ -28,6 +28,36 @@ int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
   return id;
 }
 
+constexpr size_t kMostKeptUserTables = 64;
+
+// Leaves the thread's error information as it was when it was made: the
+// keeping of user tables must not show.
+class KeptErrorInfo {
+ public:
+  KeptErrorInfo() {
+    if (GetErrorInfo(0, &m_info) != S_OK) m_info = nullptr;
+  }
+  KeptErrorInfo(const KeptErrorInfo&) = delete;
+  KeptErrorInfo& operator=(const KeptErrorInfo&) = delete;
+  ~KeptErrorInfo() {
+    (void)SetErrorInfo(0, m_info);
+    if (m_info != nullptr) m_info->Release();
+  }
+
+ private:
+  IErrorInfo* m_info = nullptr;
+};
+
+// The stamp of the datasheet's changes that are not of a value (the user
+// table's among them): the stamp of a name no class defines.
+bool ReadOtherStamp(IKXQObject* datasheet, LONGLONG* stamp) {
+  static const _bstr_t kNoAttribute(u"");
+  _com_ptr_t<IKXQValueStamps> stamped;
+  return SUCCEEDED(datasheet->QueryInterface(kx_uuidof<IKXQValueStamps>(),
+                                             reinterpret_cast<void**>(&stamped))) &&
+         SUCCEEDED(stamped->GetValueStamp(kNoAttribute, stamp));
+}
+
 // An element of the pending-events array as IKXQApplicationEvent.
 _com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* array, VARTYPE type,
                                                 LONG index) {
@@ -132,9 +162,23 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   CheckPointerArgument(ctx, datasheet);
   CheckPointerArgument(ctx, m_pApplication);
 
+  if (AddKeptRecipients(event, datasheet, status)) {
+    if (event->Recipients().GetCount() == 0) return;
+    KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
+    return;
+  }
+  LONGLONG stamp = 0;
+  bool stamped = false;
+  {
+    const KeptErrorInfo unchanged;
+    stamped = ReadOtherStamp(datasheet, &stamp);
+  }
   SAFEARRAY* table = nullptr;
   KX_CHECK(ctx, datasheet->get_Users(&table));
-  if (table == nullptr) return;
+  if (table == nullptr) {
+    KeepUsers(datasheet, stamped, stamp, nullptr);
+    return;
+  }
   const OwnedSafeArray owned(table);
   VariantUtil::SafeArrayMatrix users;
   KX_CHECK(ctx, users.Attach(table, false));
@@ -167,8 +211,66 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
     event->AddRecipient(heldName);
   }
   users.Release();
+  KeepUsers(datasheet, stamped, stamp, table);
   if (event->Recipients().GetCount() == 0) return;
   KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
+}
+
+bool Main::AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet,
+                             int32_t status) {
+  const auto found = m_keptUsers.find(datasheet);
+  if (found == m_keptUsers.end()) return false;
+  LONGLONG stamp = 0;
+  {
+    const KeptErrorInfo unchanged;
+    if (!ReadOtherStamp(datasheet, &stamp) || stamp != found->second.stamp) {
+      m_keptUsers.erase(found);
+      return false;
+    }
+  }
+  for (const KeptUser& user : found->second.users) {
+    if (user.status == status) event->AddRecipient(user.name);
+  }
+  return true;
+}
+
+void Main::KeepUsers(IKXQObject* datasheet, bool stamped, LONGLONG stamp, SAFEARRAY* table) {
+  if (!stamped) return;
+  const KeptErrorInfo unchanged;
+  KeptUsers kept;
+  kept.datasheet = datasheet;
+  kept.stamp = stamp;
+  if (table != nullptr) {
+    VariantUtil::SafeArrayMatrix users;
+    if (FAILED(users.Attach(table, false)) || users.Vartype() != VT_VARIANT) return;
+    for (int32_t j = users.LowerBound2(); j < users.LowerBound2() + users.Count2(); ++j) {
+      LONG statusCell[2] = {users.LowerBound1() + 1, j};
+      LONG userCell[2] = {users.LowerBound1(), j};
+      _variant_t cell;
+      _variant_t user;
+      KeptUser row;
+      if (FAILED(SafeArrayGetElement(table, statusCell, &cell)) ||
+          FAILED(VariantToLong(cell, &row.status, true)) ||
+          FAILED(SafeArrayGetElement(table, userCell, &user))) {
+        return;
+      }
+      const VARIANT& resolved = ResolveVariant(user);
+      IUnknown* unknown =
+          resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH ? resolved.punkVal : nullptr;
+      _com_ptr_t<IKXQNamedItem> named;
+      if (unknown == nullptr || FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
+                                                               reinterpret_cast<void**>(&named)))) {
+        continue;
+      }
+      BSTR name = nullptr;
+      if (FAILED(named->get_Name(&name))) return;
+      row.name = _bstr_t(name, false);
+      kept.users.push_back(std::move(row));
+    }
+    users.Release();
+  }
+  if (m_keptUsers.size() >= kMostKeptUserTables) m_keptUsers.clear();
+  m_keptUsers[datasheet] = std::move(kept);
 }
 
 bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {

@@ -48,6 +48,21 @@ TEST_F(FieldSetterTest, RealIsStoredInThePageUnitAndRewritesTheRecordWithOneEven
   EXPECT_EQ(EventLines(result), (Lines{"DataField [F1 21] to ed"}));
 }
 
+TEST_F(FieldSetterTest, EachEventGoesToTheUsersTheDatasheetHasThen) {
+  const auto set = [&](const char16_t* value) {
+    const std::u16string request =
+        u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"" + std::u16string(value) + u"\"/>";
+    const auto result = host_.Send(u"SetRealField", request.c_str());
+    EXPECT_EQ(result.hr, S_OK) << Error(result);
+    return EventLines(result);
+  };
+  EXPECT_EQ(set(u"3"), (Lines{"DataField [F1 21] to ed"}));
+  ASSERT_EQ(host_.Object(20)->PutUser(_bstr_t(u"sue"), 1), S_OK);
+  EXPECT_EQ(set(u"4"), (Lines{"DataField [F1 21] to ed, sue"}));
+  ASSERT_EQ(host_.Object(20)->PutUser(_bstr_t(u"ed"), 0), S_OK);
+  EXPECT_EQ(set(u"5"), (Lines{"DataField [F1 21] to sue"}));
+}
+
 // The setters' plant whose pages keep revisions, so that their data-field
 // events carry the field's element; field 10 of page 21 shows the tag of
 // the pump's motor (70; 71 drives no pump).
