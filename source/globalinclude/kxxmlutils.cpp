@@ -161,10 +161,63 @@ void GiveChunk(OLECHAR* chunk) {
 
 }  // namespace
 
+// Writers released for the last time, kept for the thread's next writers:
+// most messages make and drop several, one after the other.
+class KXXMLIdleWriters {
+ public:
+  KXXMLIdleWriters() = default;
+  KXXMLIdleWriters(const KXXMLIdleWriters&) = delete;
+  KXXMLIdleWriters& operator=(const KXXMLIdleWriters&) = delete;
+  ~KXXMLIdleWriters();
+  KXXMLStringWriter* Take() { return m_count > 0 ? m_writers[--m_count] : nullptr; }
+  // False when full: the caller deletes the writer.
+  bool Keep(KXXMLStringWriter* writer) {
+    if (m_count == kKept) return false;
+    writer->Reset();
+    m_writers[m_count++] = writer;
+    return true;
+  }
+
+ private:
+  static constexpr int kKept = 2;
+  KXXMLStringWriter* m_writers[kKept] = {};
+  int m_count = 0;
+};
+
+namespace {
+
+thread_local KXXMLIdleWriters g_idleWriters;
+// Set when the thread's idle writers are gone (thread exit): a writer
+// released after that is deleted.
+thread_local bool g_idleWritersGone = false;
+
+}  // namespace
+
+KXXMLIdleWriters::~KXXMLIdleWriters() {
+  g_idleWritersGone = true;
+  for (int i = 0; i < m_count; ++i) delete m_writers[i];
+  m_count = 0;
+}
+
+void KXXMLStringWriter::Reset() {
+  m_startTagOpen = false;
+  m_lineBreaks = true;
+  m_lastWasEnd = false;
+  m_depth = 0;
+  m_refs = 0;
+  while (m_chunks.size() > 1) {
+    GiveChunk(m_chunks.back());
+    m_chunks.pop_back();
+  }
+  m_length = 0;
+  PlaceCursor();
+}
+
 HRESULT KXXMLStringWriter::CreateInstance(const IID& iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  KXXMLStringWriter* writer = new (std::nothrow) KXXMLStringWriter();
+  KXXMLStringWriter* writer = g_idleWritersGone ? nullptr : g_idleWriters.Take();
+  if (writer == nullptr) writer = new (std::nothrow) KXXMLStringWriter();
   if (writer == nullptr) return E_OUTOFMEMORY;
   writer->AddRef();
   HRESULT hr = writer->QueryInterface(iid, out);
@@ -195,7 +248,7 @@ ULONG KXXMLStringWriter::AddRef() { return ++m_refs; }
 
 ULONG KXXMLStringWriter::Release() {
   ULONG left = --m_refs;
-  if (left == 0) delete this;
+  if (left == 0 && (g_idleWritersGone || !g_idleWriters.Keep(this))) delete this;
   return left;
 }
 

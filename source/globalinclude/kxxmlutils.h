@@ -20,6 +20,8 @@
 // its other half are written as U+FFFD.
 //
 // Thread affinity: a writer is used by one thread; its count is not atomic.
+// A writer released for the last time is kept, emptied and reset, for the
+// releasing thread's next CreateInstance: a writer alive is never handed out.
 #pragma once
 
 #include <cstddef>
@@ -143,8 +145,11 @@ class KXXMLStringWriter final : public ikxXMLStringWriter, public ISequentialStr
   HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) override;
 
  private:
+  friend class KXXMLIdleWriters;
   KXXMLStringWriter() = default;
   ~KXXMLStringWriter();
+  // Empties the writer and puts its state back as made, keeping one chunk.
+  void Reset();
   KXXMLStringWriter(const KXXMLStringWriter&) = delete;
   KXXMLStringWriter& operator=(const KXXMLStringWriter&) = delete;
 

@@ -3,13 +3,35 @@
 
 #include "kxxmlutils.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <new>
 #include <string>
 
 #include "com/comutil.h"
 #include "com/variant.h"
 #include "parsertestutil.h"
 #include "saxschemaparser.h"
+
+// This thread's allocations through operator new, to see what a writer costs.
+thread_local size_t g_allocations = 0;
+
+// The replacements pair malloc with free: the compiler cannot tell.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void* operator new(size_t size) {
+  ++g_allocations;
+  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  ++g_allocations;
+  return std::malloc(size != 0 ? size : 1);
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -416,6 +438,46 @@ TEST_F(WriterTest, WrittenTextReadsBackUnchanged) {
   TextElementParser escaped;
   ASSERT_EQ(S_OK, escaped.Parse(Bstr(Text())));
   EXPECT_EQ(original, escaped.text);
+}
+
+// A writer released for the last time serves the thread's next one: no
+// allocation, and it starts as a new writer would, whatever it was left with.
+TEST(WriterReuseTest, ANewWriterAfterTheLastReleaseStartsAfreshWithoutAllocating) {
+  const auto make = [] {
+    ikxXMLStringWriter* w = nullptr;
+    EXPECT_EQ(S_OK, KXXMLStringWriter::CreateInstance(IID_ikxXMLStringWriter,
+                                                      reinterpret_cast<void**>(&w)));
+    return w;
+  };
+  ikxXMLStringWriter* first = make();
+  ASSERT_NE(nullptr, first);
+  first->SetOption(false);
+  ASSERT_EQ(S_OK, first->StartElement(u"A"));
+  ASSERT_EQ(S_OK, first->StartElement(u"B"));
+  const std::u16string many(3 * KXXMLStringWriter::kChunkSize, u'x');
+  ASSERT_EQ(S_OK, first->Append(many.data(), static_cast<ULONG>(many.size())));
+  // One alive while another is made: each its own.
+  ikxXMLStringWriter* other = make();
+  ASSERT_NE(first, other);
+  ASSERT_EQ(S_OK, other->Append(u"o", 1));
+  other->Release();
+  first->Release();
+
+  const size_t before = g_allocations;
+  ikxXMLStringWriter* again = make();
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(before, g_allocations);
+  EXPECT_TRUE(again->GetOption());
+  EXPECT_EQ(0u, again->GetLength());
+  ASSERT_EQ(S_OK, again->StartElement(u"C"));
+  ASSERT_EQ(S_OK, again->EndElement(u"C"));
+  EXPECT_EQ(E_FAIL, again->EndElement(u"B"));
+  TakeThreadErrorDescription();
+  BSTR text = nullptr;
+  ASSERT_EQ(S_OK, again->GetString(&text));
+  EXPECT_EQ(u"\n<C/>", std::u16string(text, SysStringLen(text)));
+  SysFreeString(text);
+  again->Release();
 }
 
 }  // namespace
