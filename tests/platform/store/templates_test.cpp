@@ -144,6 +144,37 @@ TEST_F(TemplatesTest, PagesNodesAndFields) {
   EXPECT_EQ(_bstr_t(fmt, false).utf8(), "rows");
 }
 
+TEST_F(TemplatesTest, NodeChainGivesTheNodeListsNodesWithoutAnArray) {
+  auto t = Get(u"PUMP", _variant_t());
+  _com_ptr_t<IKXQTemplatePage> page;
+  ASSERT_EQ(t->get_Page(1, &page), S_OK);
+  _variant_t number;
+  _com_ptr_t<IKXQTemplateField> field;
+  ASSERT_EQ(page->GetFieldById(12, &number, &field), S_OK);
+  SAFEARRAY* list = nullptr;
+  ASSERT_EQ(field->GetNodeList(-1, &list), S_OK);
+  LONG upper = -1;
+  SafeArrayGetUBound(list, 1, &upper);
+  ASSERT_GE(upper, 1);  // the root and the field's own node at least
+  IKXQClassView* chain[8] = {};
+  LONG count = 0;
+  ASSERT_EQ(field->GetNodeChain(-1, 8, chain, &count), S_OK);
+  ASSERT_EQ(count, upper + 1);
+  for (LONG k = 0; k < count; ++k) {
+    IDispatch* listed = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(list, &k, &listed), S_OK);
+    EXPECT_EQ(static_cast<IDispatch*>(chain[k]), listed) << k;
+    listed->Release();
+    chain[k]->Release();
+  }
+  SafeArrayDestroy(list);
+  // Too long for the room given: its length only.
+  IKXQClassView* small[1] = {};
+  ASSERT_EQ(field->GetNodeChain(-1, 1, small, &count), S_FALSE);
+  EXPECT_EQ(count, upper + 1);
+  EXPECT_EQ(small[0], nullptr);
+}
+
 TEST_F(TemplatesTest, CreatePageFillsThePageButPlacesItNowhere) {
   auto t = Get(u"PUMP", _variant_t());
   _com_ptr_t<IKXQTemplatePage> tp;
