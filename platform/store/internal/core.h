@@ -222,6 +222,9 @@ class StoreCore {
   // them gives way next when all are held elsewhere.
   IKXQAttribute* attributeSpares[4] = {};
   size_t nextAttributeSpare = 0;
+  // The field value a route walk made last (one reference): the next walk
+  // to the same value of the same view takes it again.
+  IUnknown* lastFieldValue = nullptr;
   IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)
   IUnknown* schemaCom = nullptr;
   IUnknown* libraryCom = nullptr;

@@ -295,6 +295,38 @@ namespace {
 // Fixed options keep their empty entries; options computed per object are
 // the values of the object's list attribute, empty slots included, and
 // survive reopening the file.
+TEST_F(TemplatesTest, WalksToOneValueShareItsHolderAndOtherValuesGetTheirOwn) {
+  auto t = Get(u"PUMP", _variant_t());
+  _com_ptr_t<IKXQTemplatePage> tp;
+  ASSERT_EQ(t->get_Page(1, &tp), S_OK);
+  _com_ptr_t<IKXQClassView> root;
+  ASSERT_EQ(tp->get_RootView(&root), S_OK);
+  _com_ptr_t<IKXQViewDefinition> def;
+  ASSERT_EQ(root->get_Definition(&def), S_OK);
+  const _variant_t through(static_cast<IDispatch*>(def.GetInterfacePtr()));
+  _com_ptr_t<IKXQView> view, other, plain;
+  ASSERT_EQ(Obj(*store, 20)->GetView(through, &view), S_OK);
+  ASSERT_EQ(Obj(*store, 21)->GetView(through, &other), S_OK);
+  ASSERT_EQ(Obj(*store, 20)->GetView(_variant_t(), &plain), S_OK);
+  _variant_t pos;
+  _com_ptr_t<IKXQFieldValue> tag, again, otherTag, plainTag;
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &tag), S_OK);
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &again), S_OK);
+  EXPECT_EQ(tag.GetInterfacePtr(), again.GetInterfacePtr());
+  ASSERT_EQ(other->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &otherTag), S_OK);
+  ASSERT_EQ(plain->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &plainTag), S_OK);
+  EXPECT_NE(otherTag.GetInterfacePtr(), tag.GetInterfacePtr());
+  EXPECT_NE(plainTag.GetInterfacePtr(), tag.GetInterfacePtr());
+  _variant_t text;
+  ASSERT_EQ(again->GetValue(pos, _variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text).utf8(), "P-101");
+  ASSERT_EQ(Put(Attr(Obj(*store, 20), u"Tag"), 0, _variant_t(u"P-101X")), S_OK);
+  ASSERT_EQ(tag->GetValue(pos, _variant_t(), &text), S_OK);  // nothing of the value kept
+  EXPECT_EQ(_bstr_t(text).utf8(), "P-101X");
+  ASSERT_EQ(plainTag->GetValue(pos, _variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text).utf8(), "P-101X");
+}
+
 TEST(TemplateOptionsTest, FixedEntriesKeptAndPerObjectValuesRead) {
   TempDir dir;
   const std::string path = dir.File("options.kxq");
