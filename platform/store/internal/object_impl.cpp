@@ -2,6 +2,7 @@
 // them.
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -639,30 +640,32 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
 // What a read collection gathered: distinct (object, attribute) keys.
 class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
  public:
-  // A field's walk reads a handful of values: those are held inline.
+  // A field's walk reads a handful of values: those are held inline (the
+  // object small enough for the allocator's quick sizes).
   ReadSetImpl(StoreCore& core, const std::vector<uint64_t>& reads)
       : core_(&core), count_(reads.size()) {
+    uint64_t* keys = inline_;
     if (count_ > kInline) {
-      more_ = reads;
-    } else {
-      std::copy(reads.begin(), reads.end(), inline_);
+      more_ = std::make_unique<uint64_t[]>(count_);
+      keys = more_.get();
     }
+    std::copy(reads.begin(), reads.end(), keys);
   }
 
   HRESULT Replay() override {
     KX_RETURN_IF_FAILED(core_->CheckOpen());
-    const uint64_t* keys = count_ > kInline ? more_.data() : inline_;
+    const uint64_t* keys = count_ > kInline ? more_.get() : inline_;
     for (size_t k = 0; k < count_; ++k) core_->NoteKey(keys[k]);
     return S_OK;
   }
   HRESULT get_Count(LONG* count) override { return OutLong(static_cast<LONG>(count_), count); }
 
  private:
-  static constexpr size_t kInline = 8;
+  static constexpr size_t kInline = 6;
   CoreRef core_;
   size_t count_;
   uint64_t inline_[kInline];
-  std::vector<uint64_t> more_;
+  std::unique_ptr<uint64_t[]> more_;
 };
 
 class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges,
