@@ -385,6 +385,10 @@ struct IKXQReadSet : IUnknown {
   virtual HRESULT Replay() = 0;
   // The number of distinct reads.
   virtual HRESULT get_Count(LONG* count) = 0;
+  // The latest value stamp (IKXQValueStamps) of the values read, or the
+  // stamp of the other changes when none was read: the same stamp at two
+  // times means that every read of the set would find the same again.
+  virtual HRESULT get_LatestStamp(LONGLONG* stamp) = 0;
 };
 KX_DEFINE_IID(IKXQReadSet, 0x4b585101, 0x000b, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
               0x0b)

@@ -82,6 +82,8 @@ class StoreCore {
   // (IKXQValueStamps): a change of that value, or any change that is not
   // one of a value.
   uint64_t ValueStamp(int32_t obj, int32_t attr) const;
+  // The last change that was not one of a value.
+  uint64_t OtherStamp() const { return otherChangedAt_; }
   // A write failed: the transaction can only be rolled back.
   HRESULT StorageFailure();
 
@@ -262,9 +264,15 @@ class StoreCore {
     std::vector<Value> values;
   };
   void ComputeInverse(const ObjectRec* obj, const AttrDef* def, std::vector<Value>* out) const;
-  void ReferencesChanged() { ++refsGen_; }
+  // An inverse list has no value stamp of its own: the stamp of the last
+  // change of references stands for it.
+  void ReferencesChanged() {
+    ++refsGen_;
+    refsChangedAt_ = ++changeStamp_;
+  }
   mutable std::unordered_map<uint64_t, InverseList> inverses_;
   uint64_t refsGen_ = 1;
+  uint64_t refsChangedAt_ = 0;
   uint32_t undoneTxns_ = 0;
   // Per object list asked by ListHolds: how many slots hold each object id.
   // Kept exact by every value change made here; dropped where lists change
@@ -301,6 +309,7 @@ class StoreCore {
   std::unordered_map<u16, ClassRec*, NoCaseHash, NoCaseEqual> classByName_;
   std::unordered_map<int32_t, ClassRec*> classById_;  // reachable classes
   std::unordered_map<int32_t, std::unique_ptr<AttrDef>> attrs_;
+  bool inverseAttrs_ = false;  // some attribute ever defined is an inverse list
   std::vector<std::unique_ptr<AttrDef>> retiredAttrs_;  // replaced by a reload, still pointed at
   int32_t nextClassId_ = 1, nextAttrId_ = 1;
 

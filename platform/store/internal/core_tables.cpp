@@ -63,6 +63,7 @@ HRESULT StoreCore::AddAttr(ClassRec* cls, const AttrDef& def, AttrDef** out) {
   rec->owner = cls;
   if (!db_->PutAttr(*rec)) return StorageFailure();
   AttrDef* d = rec.get();
+  inverseAttrs_ = inverseAttrs_ || !d->inverse.empty();
   attrs_[d->id] = std::move(rec);
   cls->own.push_back(d);
   SchemaChanged();

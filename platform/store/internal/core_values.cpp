@@ -126,8 +126,14 @@ void StoreCore::OtherChanged() {
 
 uint64_t StoreCore::ValueStamp(int32_t obj, int32_t attr) const {
   const auto found = valueChangedAt_.find(Key(obj, attr));
-  if (found == valueChangedAt_.end()) return otherChangedAt_;
-  return std::max(found->second, otherChangedAt_);
+  uint64_t stamp =
+      found == valueChangedAt_.end() ? otherChangedAt_ : std::max(found->second, otherChangedAt_);
+  // An inverse list changes with the references held by other objects.
+  if (inverseAttrs_ && refsChangedAt_ > stamp) {
+    const AttrDef* def = AttrById(attr);
+    if (def != nullptr && !def->inverse.empty()) stamp = refsChangedAt_;
+  }
+  return stamp;
 }
 
 void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {

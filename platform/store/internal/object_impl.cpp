@@ -659,6 +659,19 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
     return S_OK;
   }
   HRESULT get_Count(LONG* count) override { return OutLong(static_cast<LONG>(count_), count); }
+  HRESULT get_LatestStamp(LONGLONG* stamp) override {
+    if (!stamp) return E_POINTER;
+    *stamp = 0;
+    KX_RETURN_IF_FAILED(core_->CheckOpen());
+    uint64_t latest = core_->OtherStamp();
+    const uint64_t* keys = count_ > kInline ? more_.get() : inline_;
+    for (size_t k = 0; k < count_; ++k) {
+      latest = std::max(latest, core_->ValueStamp(static_cast<int32_t>(keys[k] >> 32),
+                                                  static_cast<int32_t>(keys[k] & 0xffffffffu)));
+    }
+    *stamp = static_cast<LONGLONG>(latest);
+    return S_OK;
+  }
 
  private:
   static constexpr size_t kInline = 6;

@@ -110,6 +110,7 @@ Status StoreCore::MergeTables(StoredTables&& t) {
     auto d = std::make_unique<AttrDef>(std::move(row.def));
     d->owner = cls == classById.end() ? nullptr : cls->second;
     if (d->owner) d->owner->own.push_back(d.get());
+    inverseAttrs_ = inverseAttrs_ || !d->inverse.empty();
     attrs_[d->id] = std::move(d);
   }
   for (DimensionRec& row : t.dimensions) {

@@ -245,6 +245,36 @@ TEST_F(SharedStoreTest, AValueStampMovesWithItsValueAndWithEveryChangeThatIsNotO
   EXPECT_EQ(_bstr_t(Get(Attr(pump, u"Tag"))).utf8(), "P-8");
 }
 
+// What a stretch of work read holds while the stamps of those values hold;
+// an inverse list changes with the references that other objects hold.
+TEST_F(SharedStoreTest, AReadSetsStampMovesWithTheValuesItReadAndNoOthers) {
+  _com_ptr_t<IKXQObject> pump = Obj(*a, 21);
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(pump->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)), S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  Get(Attr(pump, u"Tag"));
+  Get(Attr(pump, u"DataViews"));
+  _com_ptr_t<IKXQReadSet> reads;
+  ASSERT_EQ(log->EndReads(&reads), S_OK);
+  const auto latest = [&] {
+    LONGLONG stamp = -1;
+    EXPECT_EQ(reads->get_LatestStamp(&stamp), S_OK);
+    return stamp;
+  };
+  const LONGLONG first = latest();
+  ASSERT_EQ(Put(Attr(pump, u"Speed"), 0, _variant_t(5)), S_OK);
+  EXPECT_EQ(latest(), first);
+  // Another page shows the pump now.
+  ASSERT_EQ(Put(Attr(Obj(*a, 12), u"NodeObjects"), 1,
+                _variant_t(static_cast<IDispatch*>(pump.GetInterfacePtr()))),
+            S_OK);
+  const LONGLONG placed = latest();
+  EXPECT_NE(placed, first);
+  EXPECT_EQ(Stamp(pump, u"DataViews"), placed);
+  ASSERT_EQ(Put(Attr(pump, u"Tag"), 0, _variant_t(u"P-9")), S_OK);
+  EXPECT_NE(latest(), placed);
+}
+
 TEST_F(SharedStoreTest, ObjectsFirstReadInATransactionThatRolledBackFollowTheOthersCommits) {
   ASSERT_TRUE(a->Begin().ok());
   auto speed = Attr(Obj(*a, 21), u"Speed");

@@ -125,14 +125,38 @@ HRESULT KXQApplicationEventImpl::SerializeEvent(BSTR* messageName, BSTR* xml) {
   return WriteXml(xml);
 }
 
+namespace {
+
+// Appends `value` in decimal as "%d" writes it; returns the end.
+OLECHAR* AppendDecimal(OLECHAR* at, int32_t value) {
+  int64_t rest = value;
+  if (rest < 0) {
+    *at++ = u'-';
+    rest = -rest;
+  }
+  OLECHAR digits[12];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<OLECHAR>(u'0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  while (count > 0) *at++ = digits[--count];
+  return at;
+}
+
+}  // namespace
+
 const OLECHAR* KXQApplicationEventImpl::Key() {
   if (m_key.Get() == nullptr || m_key.Get()[0] == 0) {
-    OLECHAR format[] = u"?%d %d";
-    format[0] = m_letter;
-    OLECHAR* text = nullptr;
-    FormatString(text, format, m_status, m_targetId);
-    m_key = OwnedString(text);
-    delete[] text;
+    // The letter, the status and the target's id: "F1 42".
+    OLECHAR text[1 + 11 + 1 + 11 + 1];
+    OLECHAR* at = text;
+    *at++ = m_letter;
+    at = AppendDecimal(at, m_status);
+    *at++ = u' ';
+    at = AppendDecimal(at, m_targetId);
+    *at = 0;
+    m_key.Assign(text);
   }
   return m_key.Get();
 }

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "com/comutil.h"
@@ -34,6 +35,9 @@
 #include "variantutil.h"
 
 class MainContext;
+namespace FieldUtils {
+struct SettledWalk;
+}
 
 // The module's own face of its events: the key and the id set, for merging
 // a new event into a pending one.
@@ -164,6 +168,11 @@ class KXDataFieldEvent final : public KXFieldLevelEvent {
  public:
   KXDataFieldEvent(MainContext* main, int32_t pageId, int32_t status, int32_t field, bool refresh);
   bool Refresh() const { return m_refresh; }
+  // The walk its launcher made to the field (may be null): the writer takes
+  // it instead of walking again while what it read is unchanged.
+  void SetSettledWalk(std::shared_ptr<const FieldUtils::SettledWalk> walk) {
+    m_settledWalk = std::move(walk);
+  }
 
   // Also ORs the other's refresh flag into this one: a refresh asked for
   // while a plain event is pending must not be lost.
@@ -177,6 +186,7 @@ class KXDataFieldEvent final : public KXFieldLevelEvent {
   ~KXDataFieldEvent() override = default;
   MainContext* m_main;
   bool m_refresh;
+  std::shared_ptr<const FieldUtils::SettledWalk> m_settledWalk;
 };
 
 class KXUnitFieldEvent final : public KXFieldLevelEvent {

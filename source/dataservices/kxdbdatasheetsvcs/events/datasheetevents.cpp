@@ -426,6 +426,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     if (!fields || !revisions) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     PageLoadContext context(main);
     context.m_radio = Refresh();
+    context.m_settledWalk = m_settledWalk.get();
     GetPageOverspillChain(context, at.page);
 
     IKXQAttributePtr issuedFields;
@@ -445,9 +446,13 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
     const bool continuous = format.length() > 0;
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, at.page));
-    IKXQAttributePtr objects;
-    KXDBDatasheetSvcs::GetPageList(at.page, u"NodeObjects", objects);
-    const int32_t objectCount = objects ? GetAttributeCount(objects) : 0;
+    // Only a continuous list asks how many objects the page shows.
+    int32_t objectCount = 0;
+    if (continuous) {
+      IKXQAttributePtr objects;
+      KXDBDatasheetSvcs::GetPageList(at.page, u"NodeObjects", objects);
+      objectCount = objects ? GetAttributeCount(objects) : 0;
+    }
 
     _com_ptr_t<IKXQTrigger> trigger;
     if (continuous) {

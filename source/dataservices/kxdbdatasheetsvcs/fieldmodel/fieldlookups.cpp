@@ -141,6 +141,25 @@ void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first
   }
 }
 
+SAFEARRAY* FieldRoot::ReadNodes(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier) {
+  SAFEARRAY* nodes = nullptr;
+  GetFieldQualifier(page, field, qualifier, &nodes);
+  return nodes;
+}
+
+FieldRoot::FieldRoot(IKXQObject* page, IKXQTemplateField* field)
+    : raw(ReadNodes(page, field, &qualifier)), nodes(raw, true) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::GetTemplateFieldNode");
+  if (nodes.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
+  const HRESULT hr = nodes.Count() > 0 ? nodes.GetClassViewAt(0, &node) : E_FAIL;
+  if (FAILED(hr) || !node) {
+    ClearThreadErrorInfo();
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), FAILED(hr) ? hr : E_FAIL,
+                            u"Invalid template field definition");
+  }
+  KXDBDatasheetSvcs::GetNodeObject(object, page, node);
+}
+
 void GetTemplateField(IKXQTemplatePage* templatePage, const OLECHAR* fieldData, int32_t position,
                       IKXQTemplateFieldPtr& field) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::GetTemplateField");

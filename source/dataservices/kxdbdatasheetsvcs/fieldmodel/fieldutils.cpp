@@ -71,7 +71,7 @@ class NodeList {
   }
   int32_t Count() const { return m_inline >= 0 ? m_inline : m_nodes->Count(); }
   // As SafeArrayVector::GetClassViewAt.
-  HRESULT At(int32_t index, IKXQClassView** node) const {
+  HRESULT GetClassViewAt(int32_t index, IKXQClassView** node) const {
     if (m_inline < 0) return m_nodes->GetClassViewAt(index, node);
     if (node == nullptr) return E_POINTER;
     *node = nullptr;
@@ -91,10 +91,12 @@ class NodeList {
   std::optional<VariantUtil::SafeArrayVector> m_nodes;
 };
 
-void NodeAt(KXComException& ctx, const NodeList& list, int32_t index, IKXQClassViewPtr& node,
+// `Nodes`: a NodeList or the array of a FieldRoot.
+template <class Nodes>
+void NodeAt(KXComException& ctx, const Nodes& nodes, int32_t index, IKXQClassViewPtr& node,
             const OLECHAR* failure = nullptr) {
   node = nullptr;
-  const HRESULT hr = list.At(index, &node);
+  const HRESULT hr = nodes.GetClassViewAt(index, &node);
   if (SUCCEEDED(hr) && node) return;
   if (failure == nullptr) KX_CHECK(ctx, FAILED(hr) ? hr : E_POINTER);
   ClearThreadErrorInfo();
@@ -551,15 +553,28 @@ struct Walk {
     }
     IKXQClassViewPtr rootNode;
     NodeAt(ctx, list, 0, rootNode, u"Invalid template field definition");
+    return RunFrom(list, list.qualifier, rootNode, nullptr, value, result);
+  }
+
+  // The walk from the field's node list and root node; `start` (write mode
+  // only, may be null) holds the object at the root node.
+  template <class Nodes>
+  HRESULT RunFrom(const Nodes& nodes, int32_t qualifier,
+                  IKXQClassView* rootNode, const FieldUtils::FieldRoot* start, VARIANT* value,
+                  IKXQFieldValue** result) {
     IKXQViewPtr view;
     // The fields of a page share their root nodes: a read walk within a
     // page load takes the root's object and view found by an earlier one.
-    KeptWalkUse keptRoot(page, write ? nullptr : rootNode.GetInterfacePtr(), nullptr);
+    KeptWalkUse keptRoot(page, write ? nullptr : rootNode, nullptr);
     if (const RouteCache::KeptWalk* kept = keptRoot.Find()) {
       root = kept->object;
       view = kept->view;
     } else {
-      KXDBDatasheetSvcs::GetNodeObject(root, page, rootNode);
+      if (start != nullptr) {
+        root = start->object;
+      } else {
+        KXDBDatasheetSvcs::GetNodeObject(root, page, rootNode);
+      }
       if (root) FieldUtils::GetObjectView(root, NodeDefinition(ctx, rootNode), view);
       RouteCache::KeptWalk found;
       found.object = root;
@@ -577,10 +592,10 @@ struct Walk {
     if (write) LoadPlacedSet();
     const bool isPage = write && KXDBDatasheetSvcs::IsObjectOfClass(page, u"Page");
 
-    for (int32_t i = 1; i < list.Count(); ++i) {
+    for (int32_t i = 1; i < nodes.Count(); ++i) {
       if (!view) return S_OK;
       IKXQClassViewPtr node;
-      NodeAt(ctx, list, i, node);
+      NodeAt(ctx, nodes, i, node);
       const std::u16string name = NodeName(ctx, node);
       const bool indexed = IsIndexedName(name);
       IKXQObjectPtr present;
@@ -630,7 +645,7 @@ struct Walk {
     }
     if (!view) return S_OK;
     _bstr_t route;
-    KX_CHECK(ctx, field->GetRoute(list.qualifier, route.GetAddress()));
+    KX_CHECK(ctx, field->GetRoute(qualifier, route.GetAddress()));
     return RouteStep(view, route, caseId, write, value, result);
   }
 };
@@ -707,6 +722,20 @@ HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t ca
   return walk.Run(value, result);
 }
 
+HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId,
+                          const FieldRoot& root, SAFEARRAY* shift, VARIANT* value,
+                          IKXQFieldValue** result) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveFieldRoute");
+  RouteCache::Instance().StartSweeper();
+  CheckPointerArgument(ctx, result);
+  *result = nullptr;
+  CheckPointerArgument(ctx, page);
+  CheckPointerArgument(ctx, field);
+  RouteCache::Instance().NoteWalk();
+  Walk walk(ctx, page, field, caseId, true, shift, false);
+  return walk.RunFrom(root.nodes, root.qualifier, root.node, &root, value, result);
+}
+
 HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY* shift,
                            VARIANT* value, IKXQFieldValue** result, FieldValueRead* valueRead) {
   return ServeRequest(u"FieldUtils::ResolveFieldObject", kRouteFrame, [&](KXComException& ctx) {
@@ -753,6 +782,80 @@ HRESULT ResolveFieldObject(IKXQObject* page, IKXQTemplateField* field, SAFEARRAY
   });
 }
 
+SettledWalkRecorder::SettledWalkRecorder(IKXQObject* page) : m_page(page) {
+  if (page == nullptr ||
+      FAILED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&m_log))) ||
+      FAILED(m_log->get_ChangeCount(&m_changes))) {
+    ClearThreadErrorInfo();
+    m_log = nullptr;
+  }
+}
+
+SettledWalkRecorder::~SettledWalkRecorder() {
+  if (m_open) KeptWalkUse::DropReads(m_log);
+}
+
+void SettledWalkRecorder::Begin() {
+  if (!m_log) return;
+  m_open = SUCCEEDED(m_log->BeginReads());
+  if (m_open) return;
+  ClearThreadErrorInfo();
+  m_log = nullptr;
+}
+
+void SettledWalkRecorder::End(_com_ptr_t<IKXQReadSet>& reads, LONGLONG& stamp) {
+  if (!m_open) return;
+  m_open = false;
+  if (FAILED(m_log->EndReads(&reads)) || !reads || FAILED(reads->get_LatestStamp(&stamp))) {
+    ClearThreadErrorInfo();
+    m_log = nullptr;
+  }
+}
+
+std::shared_ptr<const SettledWalk> SettledWalkRecorder::Finish(IKXQTemplateField* field,
+                                                               SAFEARRAY* shift,
+                                                               const VARIANT& position,
+                                                               IKXQFieldValue* holder) {
+  auto walk = std::make_shared<SettledWalk>();
+  End(walk->walkReads, walk->walkStamp);
+  // A walk that created or placed anything is no read walk's answer.
+  LONG now = 0;
+  if (!m_log || !m_startReads || holder == nullptr || field == nullptr ||
+      FAILED(m_log->get_ChangeCount(&now)) || now != m_changes || !ShiftKey(shift, walk->shift) ||
+      FAILED(VariantCopy(&walk->position, &position))) {
+    ClearThreadErrorInfo();
+    return nullptr;
+  }
+  walk->pageId = ObjectIdOf(m_page);
+  if (walk->pageId == 0) {
+    ClearThreadErrorInfo();
+    return nullptr;
+  }
+  walk->field = field;
+  walk->holder = holder;
+  walk->startReads = m_startReads;
+  walk->startStamp = m_startStamp;
+  return walk;
+}
+
+bool TakeSettledWalk(const SettledWalk& walk, IKXQObject* page, IKXQTemplateField* field,
+                     SAFEARRAY* shift, _variant_t& position, IKXQFieldValuePtr& holder) {
+  if (RouteCache::Instance().Keeping() || page == nullptr || field != walk.field) return false;
+  std::u16string key;
+  LONGLONG startStamp = 0;
+  LONGLONG walkStamp = 0;
+  if (ObjectIdOf(page) != walk.pageId || !ShiftKey(shift, key) || key != walk.shift ||
+      FAILED(walk.startReads->get_LatestStamp(&startStamp)) || startStamp != walk.startStamp ||
+      FAILED(walk.walkReads->get_LatestStamp(&walkStamp)) || walkStamp != walk.walkStamp ||
+      FAILED(walk.startReads->Replay()) || FAILED(walk.walkReads->Replay()) ||
+      FAILED(VariantCopy(&position, &walk.position))) {
+    ClearThreadErrorInfo();
+    return false;
+  }
+  holder = walk.holder;
+  return true;
+}
+
 FieldValueRead::~FieldValueRead() {
   if (m_log) KeptWalkUse::DropReads(m_log);
 }
@@ -783,7 +886,7 @@ HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject
   if (list.Count() == 0)
     fail(u"Parse Continuous List Route Error: Unable to retrieve nodes for field");
   IKXQClassViewPtr rootNode;
-  if (FAILED(list.At(0, &rootNode)) || !rootNode) {
+  if (FAILED(list.GetClassViewAt(0, &rootNode)) || !rootNode) {
     ClearThreadErrorInfo();
     fail(u"Parse Continuous List Route Error: Unable to retrieve root node");
   }

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "com/comutil.h"
@@ -85,6 +86,22 @@ int32_t GetFieldQualifierChain(IKXQObject* page, IKXQTemplateField* field, int32
 // "Invalid template field definition".
 void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first,
                           IKXQClassViewPtr& node);
+// The start of a field's walk: its node list for its qualifier value (root
+// first), the root node (as GetTemplateFieldNode finds it, and failing as
+// it fails) and the object at the root node (GetNodeObject; null when none).
+struct FieldRoot {
+  FieldRoot(IKXQObject* page, IKXQTemplateField* field);
+  FieldRoot(const FieldRoot&) = delete;
+  FieldRoot& operator=(const FieldRoot&) = delete;
+  int32_t qualifier = -1;
+  SAFEARRAY* raw = nullptr;
+  VariantUtil::SafeArrayVector nodes;
+  IKXQClassViewPtr node;
+  IKXQObjectPtr object;
+
+ private:
+  static SAFEARRAY* ReadNodes(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier);
+};
 // The template field of a "Fields" entry: by the id its text records, else
 // by the 1-based position.
 void GetTemplateField(IKXQTemplatePage* templatePage, const OLECHAR* fieldData, int32_t position,
@@ -190,6 +207,11 @@ void GetObjectView(IKXQObject* object, IUnknown* definition, IKXQViewPtr& view);
 // is the page's index-shift table. Throws KXComException.
 HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId, bool write,
                           SAFEARRAY* shift, VARIANT* value, IKXQFieldValue** result);
+// The same write walk from `root`, the field's FieldRoot on the page made
+// since the page last changed (the walk need not look it up again).
+HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId,
+                          const FieldRoot& root, SAFEARRAY* shift, VARIANT* value,
+                          IKXQFieldValue** result);
 class FieldValueRead;
 // The read-mode walk for the field's case; a field without case gives no
 // holder. Returns failures (thread error information set), throws nothing.
@@ -234,6 +256,65 @@ class FieldValueRead {
   IKXQFieldValuePtr m_holder;
   _variant_t m_position;
 };
+
+// A write walk of a field of a plain page that found the value holder
+// without changing anything: a read walk of the same field on the same page
+// with the same index-shift table finds the same holder and position while
+// none of the values read by the field's case lookup, by the lookup of the
+// walk's start and by the walk changed (their stamps). A value setter hands
+// it to the data-field event it raises, whose writer reads the field again,
+// in the same request or, when the host holds events, a later one.
+struct SettledWalk {
+  LONG pageId = 0;
+  IKXQTemplateFieldPtr field;
+  std::u16string shift;
+  IKXQFieldValuePtr holder;
+  _variant_t position;
+  _com_ptr_t<IKXQReadSet> startReads;  // the case and the walk's start
+  _com_ptr_t<IKXQReadSet> walkReads;
+  LONGLONG startStamp = 0;
+  LONGLONG walkStamp = 0;
+};
+
+// Collects the reads of a field's case lookup and walk start (FieldRoot),
+// and of its write walk on `page` (IKXQReadLog), and makes a SettledWalk of
+// them when nothing changed in between. Does nothing for a page without read
+// log. An open collection is ended when it is destroyed (the assertion
+// threw).
+class SettledWalkRecorder {
+ public:
+  explicit SettledWalkRecorder(IKXQObject* page);
+  SettledWalkRecorder(const SettledWalkRecorder&) = delete;
+  SettledWalkRecorder& operator=(const SettledWalkRecorder&) = delete;
+  ~SettledWalkRecorder();
+
+  void BeginStart() { Begin(); }
+  void EndStart() { End(m_startReads, m_startStamp); }
+  void BeginWalk() { Begin(); }
+  // Ends the walk's collection; null unless the walk found a holder and the
+  // store's data did not change since this recorder was made.
+  std::shared_ptr<const SettledWalk> Finish(IKXQTemplateField* field, SAFEARRAY* shift,
+                                            const VARIANT& position, IKXQFieldValue* holder);
+
+ private:
+  void Begin();
+  void End(_com_ptr_t<IKXQReadSet>& reads, LONGLONG& stamp);
+  IKXQObject* m_page;
+  _com_ptr_t<IKXQReadLog> m_log;  // null: nothing is recorded
+  LONG m_changes = 0;
+  bool m_open = false;
+  _com_ptr_t<IKXQReadSet> m_startReads;
+  LONGLONG m_startStamp = 0;
+};
+
+// Whether `walk` answers the read walk of `field` on `page` with index-shift
+// table `shift` (ResolveFieldObject): then its holder and position are
+// given, and its reads are replayed into the trigger items open now as the
+// walk would have recorded them. Never while a page load keeps walks (the
+// route cache answers those).
+bool TakeSettledWalk(const SettledWalk& walk, IKXQObject* page, IKXQTemplateField* field,
+                     SAFEARRAY* shift, _variant_t& position, IKXQFieldValuePtr& holder);
+
 // One route step from a view. A failing read step gives no holder; a
 // failing write step is raised.
 HRESULT GetRouteStep(IKXQView* view, const OLECHAR* route, int32_t caseId, bool write,

@@ -111,6 +111,13 @@ void FieldWrite::PutRecord(int32_t number, const _bstr_t& entry) {
   _variant_t value;
   if (entry.length() > 0) value = _variant_t(entry);
   KX_CHECK(ctx, Fields()->PutValue(position, _variant_t(), value));
+  // The event's writer reads the field again: it may take the assertion's
+  // walk. Only this launch takes it.
+  struct LaunchWalk {
+    MainContext& main;
+    ~LaunchWalk() { main.m_launchWalk = nullptr; }
+  } launchWalk{main};
+  main.m_launchWalk = field.settled;
   KX_CHECK(ctx, main.LaunchDataFieldEvent(page, number, 1, false));
 }
 

@@ -144,13 +144,16 @@ void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* template
   IKXQTemplateFieldPtr field;
   out.fieldNumber = GetTemplateFieldNumber(templatePage, fieldId, field);
   if (!field) GetFieldById(ctx, templatePage, fieldId, field);
+  // What the case and the walk's start read is what the field's read walk
+  // reads before it steps on.
+  SettledWalkRecorder settled(page);
+  settled.BeginStart();
   const int32_t caseId = GetDefinedCase(ctx, page, field);
   out.templateField = field;
 
-  IKXQClassViewPtr node;
-  GetTemplateFieldNode(page, field, true, node);
-  IKXQObjectPtr object;
-  KXDBDatasheetSvcs::GetNodeObject(object, page, node);
+  const FieldRoot root(page, field);
+  settled.EndStart();
+  IKXQObjectPtr object = root.object;
   if (!object) {
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, page, &tmpl, 1));
@@ -175,7 +178,13 @@ void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* template
   // pages in front of it stopped.
   PageLoadContext context(&main);
   SAFEARRAY* chain = GetPageOverspillChain(context, page);
-  KX_CHECK(ctx, ResolveFieldRoute(page, field, caseId, true, chain, &out.position, &out.holder));
+  settled.BeginWalk();
+  // A walk after the creation looks at the changed page itself.
+  KX_CHECK(ctx,
+           out.created
+               ? ResolveFieldRoute(page, field, caseId, true, chain, &out.position, &out.holder)
+               : ResolveFieldRoute(page, field, caseId, root, chain, &out.position, &out.holder));
+  out.settled = settled.Finish(field, chain, out.position, out.holder);
 }
 
 void SetFieldRootObject(IKXQApplication* application, IKXQTemplate* tmpl, IKXQObject* page,

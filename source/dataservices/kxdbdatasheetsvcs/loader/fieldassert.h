@@ -13,11 +13,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "kxstoreptrs.h"
 
 class MainContext;
 struct IKXQApplication;
+namespace FieldUtils {
+struct SettledWalk;
+}
 
 // What an assertion found.
 struct AssertedField {
@@ -32,6 +36,9 @@ struct AssertedField {
   bool created = false;
   // The field's definition on the page's template page.
   IKXQTemplateFieldPtr templateField;
+  // On a plain page, the walk to the holder when it changed nothing (for
+  // the change event that reads the field again); else null.
+  std::shared_ptr<const FieldUtils::SettledWalk> settled;
 };
 
 namespace FieldUtils {

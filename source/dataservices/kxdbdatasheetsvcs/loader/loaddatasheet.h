@@ -35,6 +35,9 @@
 class KXComException;
 class MainContext;
 struct FieldRecords;
+namespace FieldUtils {
+struct SettledWalk;
+}
 
 // The record one load (a datasheet, a page, an event) shares with the page
 // and field writers. Lives as long as its owner; not copyable.
@@ -81,6 +84,10 @@ struct PageLoadContext {
   // The writer the field writer writes each element with, made once a load
   // and left empty between fields.
   _com_ptr_t<ikxXMLStringWriter> m_fieldWriter;
+  // A walk to a field of a plain page made by the setter that raised the
+  // event being written, which the field writer may take instead of
+  // walking (not owned; may be null).
+  const FieldUtils::SettledWalk* m_settledWalk = nullptr;
 
  private:
   // The template page asked last, whether its field ids are indexed, and its

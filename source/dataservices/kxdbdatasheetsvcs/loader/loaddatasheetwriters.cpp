@@ -215,6 +215,11 @@ HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateFiel
   *rowEmpty = false;
   holder = nullptr;
   if (!context.m_continuousPage) {
+    if (context.m_settledWalk != nullptr &&
+        FieldUtils::TakeSettledWalk(*context.m_settledWalk, page, field, context.m_overspillChain,
+                                    position, holder)) {
+      return S_OK;
+    }
     const HRESULT hr = FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
                                                       &position, &holder, valueRead);
     if (FAILED(hr)) {

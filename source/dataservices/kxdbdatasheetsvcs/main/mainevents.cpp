@@ -92,8 +92,9 @@ HRESULT Main::LaunchPageEvent(IKXQObject* page, int32_t status) {
 
 HRESULT Main::LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status, bool refresh) {
   return Launch(*this, u"Main::LaunchDataFieldEvent", page, false, status, [&](int32_t id) {
-    return static_cast<KXQApplicationEventImpl*>(
-        new (std::nothrow) KXDataFieldEvent(this, id, status, field, refresh));
+    auto* event = new (std::nothrow) KXDataFieldEvent(this, id, status, field, refresh);
+    if (event != nullptr) event->SetSettledWalk(std::move(m_launchWalk));
+    return static_cast<KXQApplicationEventImpl*>(event);
   });
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@
 class KXQApplicationEventImpl;
 class MainContext;
 class WorkerTable;
+namespace FieldUtils {
+struct SettledWalk;
+}
 
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<MainContext>;
@@ -48,6 +52,10 @@ class MainContext : public HostConnection {
   // `refresh`: trigger callbacks and the qualifier setter only.
   virtual HRESULT LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status,
                                        bool refresh) = 0;
+  // The walk a value setter made to the field it raises a data-field event
+  // for: set just before that launch, which hands it to the event it makes
+  // (the event's writer reads the field again); empty otherwise.
+  std::shared_ptr<const FieldUtils::SettledWalk> m_launchWalk;
   virtual HRESULT LaunchUnitFieldEvent(IKXQObject* page, int32_t unit, int32_t status) = 0;
   virtual HRESULT LaunchAnnotationFieldEvent(IKXQObject* page, int32_t annotation,
                                              int32_t status) = 0;

@@ -204,6 +204,15 @@ TEST_F(ChangeEvents, PendingEventsOfOtherServicesAreSkipped) {
   EXPECT_EQ(foreign.refs, 0u);
 }
 
+TEST(ChangeEventKey, NegativeAndExtremeNumbersAreWrittenInFull) {
+  auto* unit = new KXUnitFieldEvent(nullptr, INT32_MIN, -12, 0);
+  const _com_ptr_t<IKXQApplicationEvent> heldUnit(unit, true);
+  EXPECT_EQ(kx::test::model::Narrow(unit->Key()), "U-12 -2147483648");
+  auto* qualifier = new KXQualifierEvent(nullptr, INT32_MAX, 0, 0);
+  const _com_ptr_t<IKXQApplicationEvent> heldQualifier(qualifier, true);
+  EXPECT_EQ(kx::test::model::Narrow(qualifier->Key()), "Q0 2147483647");
+}
+
 TEST_F(ChangeEvents, EventOperationsRefuseBadArgumentsAndRebuildTheKey) {
   EXPECT_EQ(main_->LaunchUnitFieldEvent(store_.Object(11), 3, 1), S_OK);
   KXQApplicationEventImpl* event = PendingEvent(store_);

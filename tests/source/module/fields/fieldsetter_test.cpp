@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fieldmodel/routecache.h"
 #include "main/main.h"
 #include "support/setterhost.h"
 
@@ -45,6 +46,82 @@ TEST_F(FieldSetterTest, RealIsStoredInThePageUnitAndRewritesTheRecordWithOneEven
   EXPECT_EQ(host_.Value(kPage, u"Fields", 2),
             "<Real FieldId=\"2\" AttribId=\"25\" Alignment=\"1\"/>");
   EXPECT_EQ(EventLines(result), (Lines{"DataField [F1 21] to ed"}));
+}
+
+// The setters' plant whose pages keep revisions, so that their data-field
+// events carry the field's element; field 10 of page 21 shows the tag of
+// the pump's motor (70; 71 drives no pump).
+class FieldEventTest : public ::testing::Test {
+ protected:
+  static std::string Fixture() {
+    std::string text = kSetterFixture;
+    const auto insert = [&](const std::string& before, const std::string& added) {
+      text.replace(text.find(before), 0, added);
+    };
+    insert("<attribute name=\"RevisedPages\"",
+           "<attribute name=\"Revisions\" list=\"true\"/>\n   ");
+    insert("<attribute name=\"Drawing\"", "<attribute name=\"Motor\" type=\"object\"/>\n   ");
+    insert("<field id=\"9\"",
+           "<field id=\"10\" type=\"String\" attribute=\"Motor.Tag\" case=\"0\"/>\n     ");
+    insert("<value attribute=\"Speed\"", "<value attribute=\"Motor\" ref=\"70\"/>\n   ");
+    insert(
+        "  <object id=\"62\"",
+        "  <object id=\"70\" class=\"GenericClass\"><value attribute=\"Tag\">M-1</value></object>\n"
+        "  <object id=\"71\" class=\"GenericClass\"><value "
+        "attribute=\"Tag\">M-2</value></object>\n");
+    return text;
+  }
+  std::string EventXml(const kx::host::CallResult& result) {
+    EXPECT_EQ(result.events.size(), 1u);
+    return result.events.empty() ? "" : Narrow(result.events[0].xml.value_or(u"<none>"));
+  }
+  void Put(LONG id, const char16_t* name, const _variant_t& value) {
+    IKXQAttributePtr attribute;
+    ASSERT_EQ(host_.Object(id)->get_Attribute(_bstr_t(name), _variant_t(), &attribute), S_OK);
+    ASSERT_EQ(attribute->PutValue(_variant_t(1L), _variant_t(), value), S_OK);
+  }
+  const std::string fixture_ = Fixture();
+  SetterHost host_{fixture_.c_str()};
+};
+
+TEST_F(FieldEventTest, TheEventReadsTheFieldAlongTheSettersWalk) {
+  const uint64_t walks = RouteCache::Instance().WalkCount();
+  const auto result =
+      host_.Send(u"SetRealField", u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"4\"/>");
+  ASSERT_EQ(result.hr, S_OK) << Error(result);
+  EXPECT_NE(EventXml(result).find("Value=\"4\""), std::string::npos) << EventXml(result);
+  // The setter walked to the value; the event took that walk.
+  EXPECT_EQ(RouteCache::Instance().WalkCount() - walks, 1u);
+}
+
+TEST_F(FieldEventTest, AHeldEventWalksAgainWhenThePageChangedAfterTheSetter) {
+  // The first set leaves the page's objects known to the walks that follow.
+  ASSERT_EQ(
+      host_.Send(u"SetRealField", u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"3\"/>").hr,
+      S_OK);
+  host_.host().SetHoldEvents(true);
+  const auto set =
+      host_.Send(u"SetRealField", u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"4\"/>");
+  ASSERT_EQ(set.hr, S_OK) << Error(set);
+  // Another pump takes the place of the pump the setter wrote to.
+  Put(52, u"Flow", _variant_t(9.0));
+  Put(kPage, u"NodeObjects", _variant_t(static_cast<IDispatch*>(host_.Object(52))));
+  const auto delivered = host_.host().DeliverHeldEvents();
+  ASSERT_EQ(delivered.hr, S_OK) << Error(delivered);
+  EXPECT_NE(EventXml(delivered).find("Value=\"2.5\""), std::string::npos) << EventXml(delivered);
+}
+
+TEST_F(FieldEventTest, AHeldEventWalksAgainWhenAReferenceOnTheRouteChanged) {
+  host_.host().SetHoldEvents(true);
+  const auto set = host_.Send(u"SetStringField",
+                              u"<SetStringField PageId=\"21\" FieldId=\"10\" Value=\"M-9\"/>");
+  ASSERT_EQ(set.hr, S_OK) << Error(set);
+  EXPECT_EQ(host_.Value(70, u"Tag"), "M-9");
+  // The pump has another motor now: only the walk past the pump read that.
+  Put(kPump, u"Motor", _variant_t(static_cast<IDispatch*>(host_.Object(71))));
+  const auto delivered = host_.host().DeliverHeldEvents();
+  ASSERT_EQ(delivered.hr, S_OK) << Error(delivered);
+  EXPECT_NE(EventXml(delivered).find("Value=\"M-2\""), std::string::npos) << EventXml(delivered);
 }
 
 TEST_F(FieldSetterTest, NumberTextsAreStoredOnlyWhenPublished) {
