@@ -559,9 +559,8 @@ struct Walk {
   // The walk from the field's node list and root node; `start` (write mode
   // only, may be null) holds the object at the root node.
   template <class Nodes>
-  HRESULT RunFrom(const Nodes& nodes, int32_t qualifier,
-                  IKXQClassView* rootNode, const FieldUtils::FieldRoot* start, VARIANT* value,
-                  IKXQFieldValue** result) {
+  HRESULT RunFrom(const Nodes& nodes, int32_t qualifier, IKXQClassView* rootNode,
+                  const FieldUtils::FieldRoot* start, VARIANT* value, IKXQFieldValue** result) {
     IKXQViewPtr view;
     // The fields of a page share their root nodes: a read walk within a
     // page load takes the root's object and view found by an earlier one.
