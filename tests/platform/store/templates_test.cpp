@@ -286,15 +286,6 @@ TEST_F(TemplatesTest, RouteStepsThroughViews) {
   EXPECT_EQ(has, VARIANT_TRUE);
 }
 
-}  // namespace
-}  // namespace kx::store::test
-
-namespace kx::store::test {
-namespace {
-
-// Fixed options keep their empty entries; options computed per object are
-// the values of the object's list attribute, empty slots included, and
-// survive reopening the file.
 TEST_F(TemplatesTest, WalksToOneValueShareItsHolderAndOtherValuesGetTheirOwn) {
   auto t = Get(u"PUMP", _variant_t());
   _com_ptr_t<IKXQTemplatePage> tp;
@@ -327,6 +318,15 @@ TEST_F(TemplatesTest, WalksToOneValueShareItsHolderAndOtherValuesGetTheirOwn) {
   EXPECT_EQ(_bstr_t(text).utf8(), "P-101X");
 }
 
+}  // namespace
+}  // namespace kx::store::test
+
+namespace kx::store::test {
+namespace {
+
+// Fixed options keep their empty entries; options computed per object are
+// the values of the object's list attribute, empty slots included, and
+// survive reopening the file.
 TEST(TemplateOptionsTest, FixedEntriesKeptAndPerObjectValuesRead) {
   TempDir dir;
   const std::string path = dir.File("options.kxq");
