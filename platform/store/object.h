@@ -309,6 +309,10 @@ struct IKXQTrigger : IDispatch {
   // (Added later: the default body keeps test doubles written before it
   // compiling; the store overrides it.)
   virtual HRESULT GetHandler(BSTR*) { return E_NOTIMPL; }
+  // BeginItem with the decimal text of `number` (0 or more; E_INVALIDARG
+  // below) as key, the text not made again for every item. E_NOTIMPL: ask
+  // BeginItem.
+  virtual HRESULT BeginNumberedItem(LONG /*number*/) { return E_NOTIMPL; }
 };
 KX_DEFINE_IID(IKXQTrigger, 0x4b585101, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
               0x06)

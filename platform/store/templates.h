@@ -209,6 +209,14 @@ struct IKXQTemplateField : IDispatch {
   // compiling; the store overrides it.)
   virtual HRESULT get_OptionsPerObject(VARIANT_BOOL*) { return E_NOTIMPL; }
   virtual HRESULT GetOptionsFor(IKXQObject*, SAFEARRAY**) { return E_NOTIMPL; }
+  // GetNodeList without the array, for walks that ask it for every field:
+  // the chain's length in *count and, when it is at most `capacity`, its
+  // nodes root first in nodes[0 .. *count) (each AddRef'd; S_OK); a longer
+  // chain gives no nodes (S_FALSE). E_NOTIMPL: ask GetNodeList.
+  virtual HRESULT GetNodeChain(LONG /*qualifierValue*/, LONG /*capacity*/,
+                               IKXQClassView** /*nodes*/, LONG* /*count*/) {
+    return E_NOTIMPL;
+  }
 };
 KX_DEFINE_IID(IKXQTemplateField, 0x4b585103, 0x0006, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
               0x54, 0x26)

@@ -157,10 +157,13 @@ class StoreCore {
   // Read collections (IKXQReadLog): one opens; the last opened closes and
   // gives its distinct reads in key order.
   void BeginReads() {
-    // A field's walk reads a handful of values: room for them at once.
-    readSets_.emplace_back().reserve(16);
+    // The lists of collections closed before are used again, with their room.
+    if (openReadSets_ == readSets_.size()) readSets_.emplace_back().reserve(16);
+    readSets_[openReadSets_++].clear();
   }
-  bool EndReads(std::vector<uint64_t>* reads);
+  // The closed collection's reads (valid until the next BeginReads); null
+  // when none is open.
+  const std::vector<uint64_t>* EndReads();
   // Whether some slot of the list holds the object id: a scan for a short
   // list, else the list's membership counts (made on the first question).
   bool ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id);
@@ -221,6 +224,9 @@ class StoreCore {
   // them gives way next when all are held elsewhere.
   IKXQAttribute* attributeSpares[4] = {};
   size_t nextAttributeSpare = 0;
+  // The field value a route walk made last (one reference): the next walk
+  // to the same value of the same view takes it again.
+  IUnknown* lastFieldValue = nullptr;
   IUnknown* databaseCom = nullptr;  // the DatabaseImpl (one reference)
   IUnknown* schemaCom = nullptr;
   IUnknown* libraryCom = nullptr;
@@ -335,7 +341,10 @@ class StoreCore {
   // (obj, attr) -> the trigger items that recorded a read of it; entries
   // whose item was reset since are skipped when found.
   std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
-  std::vector<std::vector<uint64_t>> readSets_;  // open read collections, innermost last
+  // Read collections, innermost open one at openReadSets_ - 1; those past
+  // it are closed and kept for their room.
+  std::vector<std::vector<uint64_t>> readSets_;
+  size_t openReadSets_ = 0;
   uint32_t dataChanges_ = 0;
   // Each change moves dataChanges_ through one of these: a change of the
   // value of (obj, attr), or any other change.

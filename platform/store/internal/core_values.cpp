@@ -363,26 +363,27 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
 }
 
 void StoreCore::NoteRead(int32_t obj, int32_t attr) {
-  if (openItems.empty() && readSets_.empty()) return;
+  if (openItems.empty() && openReadSets_ == 0) return;
   NoteKey(Key(obj, attr));
 }
 
 void StoreCore::NoteKey(uint64_t k) {
   // The same value read again at once (its presence, then the value) is
   // collected once; EndReads drops the other repeats.
-  for (std::vector<uint64_t>& reads : readSets_)
+  for (size_t open = 0; open < openReadSets_; ++open) {
+    std::vector<uint64_t>& reads = readSets_[open];
     if (reads.empty() || reads.back() != k) reads.push_back(k);
+  }
   for (TriggerItem* item : openItems)
     if (item->reads.insert(k).second) watchers_[k].insert(item);
 }
 
-bool StoreCore::EndReads(std::vector<uint64_t>* reads) {
-  if (readSets_.empty()) return false;
-  *reads = std::move(readSets_.back());
-  readSets_.pop_back();
+const std::vector<uint64_t>* StoreCore::EndReads() {
+  if (openReadSets_ == 0) return nullptr;
+  std::vector<uint64_t>* reads = &readSets_[--openReadSets_];
   std::sort(reads->begin(), reads->end());
   reads->erase(std::unique(reads->begin(), reads->end()), reads->end());
-  return true;
+  return reads;
 }
 
 void StoreCore::FireReads(int32_t obj, int32_t attr) {

@@ -180,6 +180,20 @@ TriggerItem* TriggerRec::Item(const u16& key) {
   return &it->second;
 }
 
+TriggerItem* TriggerRec::NumberedItem(int32_t number) {
+  // Numbers past this are looked up by their text each time.
+  constexpr size_t kKept = 1 << 16;
+  const auto at = static_cast<size_t>(number);
+  if (at < numbered.size() && numbered[at] != nullptr) return numbered[at];
+  const std::string digits = std::to_string(number);
+  TriggerItem* item = Item(u16(digits.begin(), digits.end()));
+  if (at < kKept) {
+    if (at >= numbered.size()) numbered.resize(at + 1);
+    numbered[at] = item;
+  }
+  return item;
+}
+
 std::vector<Value>& ObjectRec::Get(int32_t attr) {
   auto it = std::lower_bound(attrs.begin(), attrs.end(), attr,
                              [](const AttrValues& a, int32_t id) { return a.attr < id; });

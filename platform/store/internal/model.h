@@ -265,11 +265,15 @@ struct TriggerRec {
   // empties its reads): open items and watchers point at it, so a read is
   // recorded without looking its key up.
   std::unordered_map<u16, TriggerItem> items;
+  // The item of key "n" (decimal) at n, once asked for by number.
+  std::vector<TriggerItem*> numbered;
   std::vector<u16> fired;
   IUnknown* com = nullptr;
 
   // The item of key, made on first use.
   TriggerItem* Item(const u16& key);
+  // The item of the decimal text of `number` (0 or more), made on first use.
+  TriggerItem* NumberedItem(int32_t number);
 };
 
 struct UserRec {

@@ -2,6 +2,7 @@
 // them.
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -131,6 +132,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     rec_ = rec;
     def_ = def;
   }
+  bool Stands(const ObjectRec* rec, const AttrDef* def) const { return rec_ == rec && def_ == def; }
 
   HRESULT get_Name(BSTR* name) override { return OutBstr(def_->name, name); }
   HRESULT get_DataType(LONG* type) override {
@@ -559,6 +561,12 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     core_->openItems.push_back(rec_->Item(k));
     return S_OK;
   }
+  HRESULT BeginNumberedItem(LONG number) override {
+    if (number < 0) return E_INVALIDARG;
+    KX_RETURN_IF_FAILED(Live());
+    core_->openItems.push_back(rec_->NumberedItem(number));
+    return S_OK;
+  }
   HRESULT EndItem() override {
     KX_RETURN_IF_FAILED(Live());
     auto& open = core_->openItems;
@@ -632,33 +640,45 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
 // What a read collection gathered: distinct (object, attribute) keys.
 class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
  public:
-  ReadSetImpl(StoreCore& core, std::vector<uint64_t> reads)
-      : core_(&core), reads_(std::move(reads)) {}
+  // A field's walk reads a handful of values: those are held inline (the
+  // object small enough for the allocator's quick sizes).
+  ReadSetImpl(StoreCore& core, const std::vector<uint64_t>& reads)
+      : core_(&core), count_(reads.size()) {
+    uint64_t* keys = inline_;
+    if (count_ > kInline) {
+      more_ = std::make_unique<uint64_t[]>(count_);
+      keys = more_.get();
+    }
+    std::copy(reads.begin(), reads.end(), keys);
+  }
 
   HRESULT Replay() override {
     KX_RETURN_IF_FAILED(core_->CheckOpen());
-    for (uint64_t key : reads_) core_->NoteKey(key);
+    const uint64_t* keys = count_ > kInline ? more_.get() : inline_;
+    for (size_t k = 0; k < count_; ++k) core_->NoteKey(keys[k]);
     return S_OK;
   }
-  HRESULT get_Count(LONG* count) override {
-    return OutLong(static_cast<LONG>(reads_.size()), count);
-  }
+  HRESULT get_Count(LONG* count) override { return OutLong(static_cast<LONG>(count_), count); }
   HRESULT get_LatestStamp(LONGLONG* stamp) override {
     if (!stamp) return E_POINTER;
     *stamp = 0;
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     uint64_t latest = core_->OtherStamp();
-    for (uint64_t key : reads_) {
-      latest = std::max(latest, core_->ValueStamp(static_cast<int32_t>(key >> 32),
-                                                  static_cast<int32_t>(key & 0xffffffffu)));
+    const uint64_t* keys = count_ > kInline ? more_.get() : inline_;
+    for (size_t k = 0; k < count_; ++k) {
+      latest = std::max(latest, core_->ValueStamp(static_cast<int32_t>(keys[k] >> 32),
+                                                  static_cast<int32_t>(keys[k] & 0xffffffffu)));
     }
     *stamp = static_cast<LONGLONG>(latest);
     return S_OK;
   }
 
  private:
+  static constexpr size_t kInline = 6;
   CoreRef core_;
-  std::vector<uint64_t> reads_;
+  size_t count_;
+  uint64_t inline_[kInline];
+  std::unique_ptr<uint64_t[]> more_;
 };
 
 class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges,
@@ -673,9 +693,9 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
   }
   HRESULT EndReads(IKXQReadSet** reads) override {
     KX_RETURN_IF_FAILED(OutPtr(reads));
-    std::vector<uint64_t> keys;
-    if (!core_->EndReads(&keys)) return SetError(KXQ_E_TRANSACTION, u"No read collection is open");
-    *reads = new (std::nothrow) ReadSetImpl(*core_, std::move(keys));
+    const std::vector<uint64_t>* keys = core_->EndReads();
+    if (keys == nullptr) return SetError(KXQ_E_TRANSACTION, u"No read collection is open");
+    *reads = new (std::nothrow) ReadSetImpl(*core_, *keys);
     return *reads != nullptr ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT get_ChangeCount(LONG* count) override {
@@ -1093,7 +1113,9 @@ IKXQAttribute* AttributeCom(StoreCore& core, ObjectRec* rec, AttrDef* def) {
       continue;
     }
     auto* impl = static_cast<AttributeImpl*>(spare);
-    if (impl->Unshared()) {
+    // One object serves every holder of the same attribute (a page's field
+    // values mostly show one): it holds nothing of its own.
+    if (impl->Unshared() || impl->Stands(rec, def)) {
       impl->Reuse(rec, def);
       spare->AddRef();
       return spare;

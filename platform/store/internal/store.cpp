@@ -306,6 +306,7 @@ void StoreCore::ReleaseComObjects() {
     for (auto& [ck, t] : versions) dropTemplate(t.get());
   for (auto& t : library_.retired) dropTemplate(t.get());
   for (auto& a : attributeSpares) drop(a);
+  drop(lastFieldValue);
   drop(databaseCom);
   drop(schemaCom);
   drop(libraryCom);

@@ -258,6 +258,23 @@ class FieldImpl final : public StoreObject<FieldImpl, IKXQTemplateField, IKXQTem
     }
     return S_OK;
   }
+  HRESULT GetNodeChain(LONG, LONG capacity, IKXQClassView** nodes, LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    LONG length = 0;
+    for (int n = F().node; n >= 0 && static_cast<size_t>(length) <= P().nodes.size();
+         n = P().nodes[static_cast<size_t>(n)].parent) {
+      ++length;
+    }
+    *count = length;
+    if (length > capacity) return S_FALSE;
+    if (!nodes && length > 0) return E_POINTER;
+    LONG ix = length;
+    for (int n = F().node; n >= 0 && ix > 0; n = P().nodes[static_cast<size_t>(n)].parent) {
+      nodes[--ix] = NodeCom(*core_, t_, page_, n);
+    }
+    return S_OK;
+  }
   // The route of the last step: the attribute on the object at the field's
   // own node (the node chain leads there).
   HRESULT GetRoute(LONG, BSTR* route) override { return OutBstr(F().attribute, route); }

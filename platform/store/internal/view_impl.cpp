@@ -17,6 +17,8 @@ namespace kx::store {
 namespace {
 
 IKXQView* ViewCom(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def);
+IKXQFieldValue* FieldValueCom(StoreCore& core, ObjectRec* rec, AttrDef* def,
+                              IKXQViewDefinition* viewDef);
 
 // The object at pos of (obj, def); with create, makes one when missing.
 HRESULT StepObject(StoreCore& core, ObjectRec* obj, AttrDef* def, size_t pos, bool create,
@@ -109,6 +111,11 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
   ~FieldValueImpl() override {
     attr_->Release();
     if (viewDef_) viewDef_->Release();
+  }
+  // Whether it stands for that value seen through that view definition (it
+  // holds nothing else, and its reference keeps the definition's address).
+  bool Stands(const ObjectRec* rec, const AttrDef* def, const IKXQViewDefinition* viewDef) const {
+    return rec_ == rec && def_ == def && viewDef_ == viewDef;
   }
   HRESULT GetValue(VARIANT position, VARIANT format, VARIANT* value) override {
     return attr_->GetValue(position, format, value);
@@ -287,7 +294,7 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
         break;
       }
       if (last) {
-        *holder = new FieldValueImpl(*core_, cur, d, def);
+        *holder = FieldValueCom(*core_, cur, d, def);
         V_VT(value) = VT_I4;
         value->lVal = static_cast<LONG>(pos);
         break;
@@ -313,6 +320,26 @@ class ViewImpl final : public StoreObject<ViewImpl, IKXQView> {
   ObjectRec* rec_;
   IKXQViewDefinition* def_;
 };
+
+// The field value of `def` on `rec` seen through `viewDef`: the one made
+// last when it stands for the same (a page's fields often show one value).
+IKXQFieldValue* FieldValueCom(StoreCore& core, ObjectRec* rec, AttrDef* def,
+                              IKXQViewDefinition* viewDef) {
+  if (core.closed()) return new FieldValueImpl(core, rec, def, viewDef);
+  if (core.lastFieldValue != nullptr) {
+    auto* last = static_cast<FieldValueImpl*>(static_cast<IKXQFieldValue*>(core.lastFieldValue));
+    if (last->Stands(rec, def, viewDef)) {
+      last->AddRef();
+      return last;
+    }
+    core.lastFieldValue->Release();
+    core.lastFieldValue = nullptr;
+  }
+  auto* made = new FieldValueImpl(core, rec, def, viewDef);
+  made->AddRef();
+  core.lastFieldValue = static_cast<IKXQFieldValue*>(made);
+  return made;
+}
 
 IKXQView* ViewCom(StoreCore& core, ObjectRec* rec, IKXQViewDefinition* def) {
   return new ViewImpl(core, rec, def);

@@ -584,6 +584,86 @@ TEST_F(ModelTest, ReadsCollectedWithoutAnItemFireTheItemTheyAreReplayedInto) {
   EXPECT_NE(before, after);
 }
 
+TEST_F(ModelTest, ACollectionOpenedAgainGathersOnlyItsOwnReads) {
+  auto page = Obj(*store, 11);
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(page->QueryInterface(IID_IKXQReadLog, reinterpret_cast<void**>(&log)), S_OK);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  auto speed = Attr(Obj(*store, 21), u"Speed");
+  _com_ptr_t<IKXQReadSet> first, second;
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  Get(tag);
+  Get(speed);
+  ASSERT_EQ(log->EndReads(&first), S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  Get(speed);
+  ASSERT_EQ(log->EndReads(&second), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(first->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 2);
+  ASSERT_EQ(second->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(page->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  ASSERT_EQ(t->BeginItem(_variant_t(u"8")), S_OK);
+  ASSERT_EQ(second->Replay(), S_OK);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  SAFEARRAY* keys = nullptr;
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101E")), S_OK);  // read by the first only
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+  ASSERT_EQ(Put(speed, 0, _variant_t(7)), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  SafeArrayDestroy(keys);
+}
+
+TEST_F(ModelTest, AnItemBegunByNumberIsTheItemOfItsDecimalText) {
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(Obj(*store, 11)->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  EXPECT_EQ(t->BeginNumberedItem(-1), E_INVALIDARG);
+  ASSERT_EQ(t->BeginNumberedItem(12), S_OK);
+  Get(tag);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  // The same item by its text: a reset forgets what the number recorded.
+  ASSERT_EQ(t->ResetItem(_variant_t(u"12")), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101F")), S_OK);
+  SAFEARRAY* keys = nullptr;
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  EXPECT_EQ(keys, nullptr);
+  ASSERT_EQ(t->BeginNumberedItem(12), S_OK);  // found again by number
+  Get(tag);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101G")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  LONG ix = 0;
+  BSTR key = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
+  EXPECT_EQ(_bstr_t(key, false).utf8(), "12");
+  SafeArrayDestroy(keys);
+}
+
+TEST_F(ModelTest, HoldersOfOneAttributeShareItsObjectAndOthersGetTheirOwn) {
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  auto again = Attr(Obj(*store, 20), u"Tag");
+  auto other = Attr(Obj(*store, 21), u"Tag");
+  EXPECT_EQ(tag.GetInterfacePtr(), again.GetInterfacePtr());
+  EXPECT_NE(tag.GetInterfacePtr(), other.GetInterfacePtr());
+  const _variant_t before = Get(other);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101H")), S_OK);
+  EXPECT_EQ(_bstr_t(Get(again)).utf8(), "P-101H");
+  EXPECT_EQ(_bstr_t(Get(other)).utf8(), _bstr_t(before).utf8());
+  tag = nullptr;
+  again = nullptr;
+  // Let go, the object may stand for another attribute; the one held stays.
+  auto speed = Attr(Obj(*store, 21), u"Speed");
+  ASSERT_EQ(Put(speed, 0, _variant_t(5)), S_OK);
+  EXPECT_EQ(static_cast<LONG>(Get(speed)), 5);
+  EXPECT_EQ(_bstr_t(Get(other)).utf8(), _bstr_t(before).utf8());
+}
+
 TEST_F(ModelTest, KnowledgeBaseMethodsByName) {
   auto ds = Obj(*store, 10);
   _variant_t result;

@@ -144,6 +144,37 @@ TEST_F(TemplatesTest, PagesNodesAndFields) {
   EXPECT_EQ(_bstr_t(fmt, false).utf8(), "rows");
 }
 
+TEST_F(TemplatesTest, NodeChainGivesTheNodeListsNodesWithoutAnArray) {
+  auto t = Get(u"PUMP", _variant_t());
+  _com_ptr_t<IKXQTemplatePage> page;
+  ASSERT_EQ(t->get_Page(1, &page), S_OK);
+  _variant_t number;
+  _com_ptr_t<IKXQTemplateField> field;
+  ASSERT_EQ(page->GetFieldById(12, &number, &field), S_OK);
+  SAFEARRAY* list = nullptr;
+  ASSERT_EQ(field->GetNodeList(-1, &list), S_OK);
+  LONG upper = -1;
+  SafeArrayGetUBound(list, 1, &upper);
+  ASSERT_GE(upper, 1);  // the root and the field's own node at least
+  IKXQClassView* chain[8] = {};
+  LONG count = 0;
+  ASSERT_EQ(field->GetNodeChain(-1, 8, chain, &count), S_OK);
+  ASSERT_EQ(count, upper + 1);
+  for (LONG k = 0; k < count; ++k) {
+    IDispatch* listed = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(list, &k, &listed), S_OK);
+    EXPECT_EQ(static_cast<IDispatch*>(chain[k]), listed) << k;
+    listed->Release();
+    chain[k]->Release();
+  }
+  SafeArrayDestroy(list);
+  // Too long for the room given: its length only.
+  IKXQClassView* small[1] = {};
+  ASSERT_EQ(field->GetNodeChain(-1, 1, small, &count), S_FALSE);
+  EXPECT_EQ(count, upper + 1);
+  EXPECT_EQ(small[0], nullptr);
+}
+
 TEST_F(TemplatesTest, CreatePageFillsThePageButPlacesItNowhere) {
   auto t = Get(u"PUMP", _variant_t());
   _com_ptr_t<IKXQTemplatePage> tp;
@@ -253,6 +284,38 @@ TEST_F(TemplatesTest, RouteStepsThroughViews) {
   VARIANT_BOOL has = 0;
   ASSERT_EQ(nozzles->HasValue(Pos(1), &has), S_OK);
   EXPECT_EQ(has, VARIANT_TRUE);
+}
+
+TEST_F(TemplatesTest, WalksToOneValueShareItsHolderAndOtherValuesGetTheirOwn) {
+  auto t = Get(u"PUMP", _variant_t());
+  _com_ptr_t<IKXQTemplatePage> tp;
+  ASSERT_EQ(t->get_Page(1, &tp), S_OK);
+  _com_ptr_t<IKXQClassView> root;
+  ASSERT_EQ(tp->get_RootView(&root), S_OK);
+  _com_ptr_t<IKXQViewDefinition> def;
+  ASSERT_EQ(root->get_Definition(&def), S_OK);
+  const _variant_t through(static_cast<IDispatch*>(def.GetInterfacePtr()));
+  _com_ptr_t<IKXQView> view, other, plain;
+  ASSERT_EQ(Obj(*store, 20)->GetView(through, &view), S_OK);
+  ASSERT_EQ(Obj(*store, 21)->GetView(through, &other), S_OK);
+  ASSERT_EQ(Obj(*store, 20)->GetView(_variant_t(), &plain), S_OK);
+  _variant_t pos;
+  _com_ptr_t<IKXQFieldValue> tag, again, otherTag, plainTag;
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &tag), S_OK);
+  ASSERT_EQ(view->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &again), S_OK);
+  EXPECT_EQ(tag.GetInterfacePtr(), again.GetInterfacePtr());
+  ASSERT_EQ(other->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &otherTag), S_OK);
+  ASSERT_EQ(plain->ReadRoute(_bstr_t(u"Tag"), _variant_t(-1), &pos, &plainTag), S_OK);
+  EXPECT_NE(otherTag.GetInterfacePtr(), tag.GetInterfacePtr());
+  EXPECT_NE(plainTag.GetInterfacePtr(), tag.GetInterfacePtr());
+  _variant_t text;
+  ASSERT_EQ(again->GetValue(pos, _variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text).utf8(), "P-101");
+  ASSERT_EQ(Put(Attr(Obj(*store, 20), u"Tag"), 0, _variant_t(u"P-101X")), S_OK);
+  ASSERT_EQ(tag->GetValue(pos, _variant_t(), &text), S_OK);  // nothing of the value kept
+  EXPECT_EQ(_bstr_t(text).utf8(), "P-101X");
+  ASSERT_EQ(plainTag->GetValue(pos, _variant_t(), &text), S_OK);
+  EXPECT_EQ(_bstr_t(text).utf8(), "P-101X");
 }
 
 }  // namespace

@@ -93,6 +93,11 @@ int32_t GetFieldCase(IKXQObject* page, IKXQTemplateField* field, int32_t* casePo
 
 void GetFieldQualifier(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier,
                        SAFEARRAY** nodes) {
+  (void)GetFieldQualifierChain(page, field, qualifier, nullptr, -1, nodes);
+}
+
+int32_t GetFieldQualifierChain(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier,
+                               IKXQClassView** chain, int32_t capacity, SAFEARRAY** nodes) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::GetFieldQualifier");
   *nodes = nullptr;
   *qualifier = -1;
@@ -106,7 +111,16 @@ void GetFieldQualifier(IKXQObject* page, IKXQTemplateField* field, int32_t* qual
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Qualifier for field is not set");
     }
   }
+  if (chain != nullptr && capacity >= 0) {
+    // Most chains are short: no array to make and take apart again.
+    LONG count = 0;
+    if (field->GetNodeChain(*qualifier, capacity, chain, &count) == S_OK && count >= 0 &&
+        count <= capacity) {
+      return count;
+    }
+  }
   KX_CHECK(ctx, field->GetNodeList(*qualifier, nodes));
+  return -1;
 }
 
 void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "com/wstr.h"
@@ -51,25 +52,49 @@ bool SameNoCase(std::u16string_view a, std::u16string_view b) { return kx_wcsicm
 
 // ---- Small store reads ------------------------------------------------------
 
-SAFEARRAY* ReadNodes(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier) {
-  SAFEARRAY* raw = nullptr;
-  FieldUtils::GetFieldQualifier(page, field, qualifier, &raw);
-  return raw;
-}
-
-// The node list of the field for its qualifier value, root first.
-struct NodeList {
-  NodeList(IKXQObject* page, IKXQTemplateField* field)
-      : raw(ReadNodes(page, field, &qualifier)), nodes(raw, true) {
-    if (nodes.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
+// The node list of the field for its qualifier value, root first: a short
+// chain held here, a longer one in the store's array.
+class NodeList {
+ public:
+  NodeList(IKXQObject* page, IKXQTemplateField* field) {
+    SAFEARRAY* raw = nullptr;
+    m_inline = FieldUtils::GetFieldQualifierChain(page, field, &qualifier, m_chain, kInline, &raw);
+    if (m_inline >= 0) return;
+    m_nodes.emplace(raw, true);
+    if (m_nodes->Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
   }
+  NodeList(const NodeList&) = delete;
+  NodeList& operator=(const NodeList&) = delete;
+  ~NodeList() {
+    for (int32_t i = 0; i < m_inline; ++i)
+      if (m_chain[i] != nullptr) m_chain[i]->Release();
+  }
+  int32_t Count() const { return m_inline >= 0 ? m_inline : m_nodes->Count(); }
+  // As SafeArrayVector::GetClassViewAt.
+  HRESULT GetClassViewAt(int32_t index, IKXQClassView** node) const {
+    if (m_inline < 0) return m_nodes->GetClassViewAt(index, node);
+    if (node == nullptr) return E_POINTER;
+    *node = nullptr;
+    if (index < 0 || index >= m_inline) return DISP_E_BADINDEX;
+    if (m_chain[index] == nullptr) return E_POINTER;
+    *node = m_chain[index];
+    (*node)->AddRef();
+    return S_OK;
+  }
+
   int32_t qualifier = -1;
-  SAFEARRAY* raw;
-  VariantUtil::SafeArrayVector nodes;
+
+ private:
+  static constexpr int32_t kInline = 8;
+  IKXQClassView* m_chain[kInline] = {};
+  int32_t m_inline = -1;
+  std::optional<VariantUtil::SafeArrayVector> m_nodes;
 };
 
-void NodeAt(KXComException& ctx, const VariantUtil::SafeArrayVector& nodes, int32_t index,
-            IKXQClassViewPtr& node, const OLECHAR* failure = nullptr) {
+// `Nodes`: a NodeList or the array of a FieldRoot.
+template <class Nodes>
+void NodeAt(KXComException& ctx, const Nodes& nodes, int32_t index, IKXQClassViewPtr& node,
+            const OLECHAR* failure = nullptr) {
   node = nullptr;
   const HRESULT hr = nodes.GetClassViewAt(index, &node);
   if (SUCCEEDED(hr) && node) return;
@@ -523,19 +548,19 @@ struct Walk {
 
   HRESULT Run(VARIANT* value, IKXQFieldValue** result) {
     const NodeList list(page, field);
-    if (list.nodes.Count() == 0) {
+    if (list.Count() == 0) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Invalid template field definition");
     }
     IKXQClassViewPtr rootNode;
-    NodeAt(ctx, list.nodes, 0, rootNode, u"Invalid template field definition");
-    return RunFrom(list.nodes, list.qualifier, rootNode, nullptr, value, result);
+    NodeAt(ctx, list, 0, rootNode, u"Invalid template field definition");
+    return RunFrom(list, list.qualifier, rootNode, nullptr, value, result);
   }
 
   // The walk from the field's node list and root node; `start` (write mode
   // only, may be null) holds the object at the root node.
-  HRESULT RunFrom(const VariantUtil::SafeArrayVector& nodes, int32_t qualifier,
-                  IKXQClassView* rootNode, const FieldUtils::FieldRoot* start, VARIANT* value,
-                  IKXQFieldValue** result) {
+  template <class Nodes>
+  HRESULT RunFrom(const Nodes& nodes, int32_t qualifier, IKXQClassView* rootNode,
+                  const FieldUtils::FieldRoot* start, VARIANT* value, IKXQFieldValue** result) {
     IKXQViewPtr view;
     // The fields of a page share their root nodes: a read walk within a
     // page load takes the root's object and view found by an earlier one.
@@ -857,10 +882,10 @@ HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"Invalid template field definition");
   };
   const NodeList list(page, field);
-  if (list.nodes.Count() == 0)
+  if (list.Count() == 0)
     fail(u"Parse Continuous List Route Error: Unable to retrieve nodes for field");
   IKXQClassViewPtr rootNode;
-  if (FAILED(list.nodes.GetClassViewAt(0, &rootNode)) || !rootNode) {
+  if (FAILED(list.GetClassViewAt(0, &rootNode)) || !rootNode) {
     ClearThreadErrorInfo();
     fail(u"Parse Continuous List Route Error: Unable to retrieve root node");
   }
@@ -870,10 +895,10 @@ HRESULT ParseContinuousListRoute(MainContext& main, IKXQObject* page, IKXQObject
   IKXQViewPtr view;
   GetObjectView(rowObject, definition, view);
   IKXQObjectPtr current(rowObject);
-  for (int32_t i = 1; i < list.nodes.Count(); ++i) {
+  for (int32_t i = 1; i < list.Count(); ++i) {
     if (!view) return S_OK;
     IKXQClassViewPtr node;
-    NodeAt(ctx, list.nodes, i, node);
+    NodeAt(ctx, list, i, node);
     const std::u16string name = NodeName(ctx, node);
     if (!current) continue;
     _variant_t stepValue;
@@ -956,12 +981,12 @@ void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTempla
   KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveQualifierRoute");
   selected = nullptr;
   const NodeList list(page, field);
-  if (list.nodes.Count() == 0) return;
+  if (list.Count() == 0) return;
   IKXQViewPtr view;
   std::u16string path;
-  for (int32_t i = 0; i < list.nodes.Count(); ++i) {
+  for (int32_t i = 0; i < list.Count(); ++i) {
     IKXQClassViewPtr node;
-    NodeAt(ctx, list.nodes, i, node);
+    NodeAt(ctx, list, i, node);
     if (i == 0) {
       KXDBDatasheetSvcs::GetNodeObject(selected, page, node);
       if (selected) GetObjectView(selected, NodeDefinition(ctx, node), view);

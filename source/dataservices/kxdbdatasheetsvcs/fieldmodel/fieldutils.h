@@ -77,6 +77,11 @@ int32_t GetFieldCase(IKXQObject* page, IKXQTemplateField* field, int32_t* casePo
 // E_FAIL "Qualifier for field is not set".
 void GetFieldQualifier(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier,
                        SAFEARRAY** nodes);
+// The same with the node list given into `chain` (up to `capacity` nodes,
+// each a reference the caller releases) where the field can: returns the
+// count given there, or -1 and the list in *nodes as above.
+int32_t GetFieldQualifierChain(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier,
+                               IKXQClassView** chain, int32_t capacity, SAFEARRAY** nodes);
 // The first (root) or last node of the field's node list. Failures:
 // "Invalid template field definition".
 void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first,

@@ -28,6 +28,21 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatashee
 constexpr FrameOptions kFrame{.file = kFile};
 constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
+// The key of the item of the field at `index` (its number as text). A
+// page's field keys are the same at every load: each is made once.
+const VARIANT& FieldItemKey(int32_t index, _variant_t& made) {
+  constexpr int32_t kKept = 4096;
+  if (index < 0 || index >= kKept) {
+    made = _variant_t(kx_ltow(index, 10).c_str());
+    return made;
+  }
+  thread_local std::vector<_variant_t> keys;
+  if (keys.size() <= static_cast<size_t>(index)) keys.resize(static_cast<size_t>(index) + 1);
+  _variant_t& key = keys[static_cast<size_t>(index)];
+  if (V_VT(&key) != VT_BSTR) key = _variant_t(kx_ltow(index, 10).c_str());
+  return key;
+}
+
 // Ends the item begun last when a failure leaves it open.
 class OpenItem {
  public:
@@ -35,6 +50,15 @@ class OpenItem {
       : OpenItem(ctx, trigger, _variant_t(key)) {}
   OpenItem(KXComException& ctx, IKXQTrigger* trigger, const VARIANT& key) : m_trigger(trigger) {
     m_hr = trigger->BeginItem(key);
+    KX_CHECK(ctx, m_hr);
+  }
+  // The item of a field index: keyed by its number where the trigger can.
+  OpenItem(KXComException& ctx, IKXQTrigger* trigger, int32_t index) : m_trigger(trigger) {
+    m_hr = index >= 0 ? trigger->BeginNumberedItem(index) : E_NOTIMPL;
+    if (m_hr == E_NOTIMPL) {
+      _variant_t key;
+      m_hr = trigger->BeginItem(FieldItemKey(index, key));
+    }
     KX_CHECK(ctx, m_hr);
   }
   OpenItem(const OpenItem&) = delete;
@@ -53,21 +77,6 @@ class OpenItem {
   IKXQTrigger* m_trigger;
   HRESULT m_hr = S_OK;
 };
-
-// The key of the item of the field at `index` (its number as text). A
-// page's field keys are the same at every load: each is made once.
-const VARIANT& FieldItemKey(int32_t index, _variant_t& made) {
-  constexpr int32_t kKept = 4096;
-  if (index < 0 || index >= kKept) {
-    made = _variant_t(kx_ltow(index, 10).c_str());
-    return made;
-  }
-  thread_local std::vector<_variant_t> keys;
-  if (keys.size() <= static_cast<size_t>(index)) keys.resize(static_cast<size_t>(index) + 1);
-  _variant_t& key = keys[static_cast<size_t>(index)];
-  if (V_VT(&key) != VT_BSTR) key = _variant_t(kx_ltow(index, 10).c_str());
-  return key;
-}
 
 void Rebind(KXComException& ctx, IKXQTrigger* trigger) {
   KX_CHECK(ctx, trigger->SetOption1(0));
@@ -210,8 +219,7 @@ HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templa
     IKXQTemplateFieldPtr field;
     FieldUtils::GetTemplateField(templatePage, nullptr, index + 1, field);
     if (!field) return S_OK;
-    _variant_t key;
-    OpenItem item(ctx, trigger, FieldItemKey(index, key));
+    OpenItem item(ctx, trigger, index);
     _variant_t position;
     IKXQFieldValuePtr holder;
     FieldUtils::FieldValueRead valueRead(false);
