@@ -222,8 +222,8 @@ bool FindKeptPage(IKXQApplication* application, IKXQObject* page, int32_t status
   return true;
 }
 
-// Looks the template page up, keeping the answer when the page keeps
-// stamps.
+// Looks the template page up, keeping the answer when the page's store
+// keeps a read log.
 HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
                           IKXQTemplatePage** templatePage, int32_t status) {
   _com_ptr_t<IKXQReadLog> log;
