@@ -157,23 +157,22 @@ KeptPageParts* KeptPartsOf(IKXQTemplatePage* templatePage) {
 // setter looks its page's template page up, then the change event of the
 // same call, then the next setter on the page. The lookup reads the page's
 // "TemplateId", "PageId" and "Checknum" and asks the application's template
-// library; an answer serves while the stamps of those three values
-// (IKXQValueStamps: they move with every change of the value and with every
-// change that is not one of a value, templates included) are as they were
-// and the application hands out the same library. The reads the lookup
-// made are replayed into the trigger items and read collections open at
-// each use, as the lookup would have made them. A page whose store keeps
-// no stamps keeps nothing; failures are not kept. Each entry holds its
-// page, so that no other page takes its address; ForgetKeptTemplatePages
-// drops them all.
-constexpr size_t kStampedValues = 3;
+// library; an answer serves while the latest stamp of the values the lookup
+// read (IKXQReadSet: a value's stamp moves with every change of the value
+// and with every change that is not one of a value, templates included) is
+// as it was and the application hands out the same library. One store call
+// answers for all the reads. The reads are replayed into the trigger items
+// and read collections open at each use, as the lookup would have made
+// them. A page whose store keeps no read log keeps nothing; failures are
+// not kept. Each entry holds its page, so that no other page takes its
+// address; ForgetKeptTemplatePages drops them all.
 constexpr size_t kMostKeptPages = 256;
 
 struct KeptTemplatePage {
   IKXQObjectPtr page;
   IKXQTemplateLibraryPtr library;
-  LONGLONG stamps[kStampedValues] = {};
   _com_ptr_t<IKXQReadSet> reads;
+  LONGLONG stamp = 0;  // the reads' latest when the lookup ended
   HRESULT hr = S_OK;
   IKXQTemplatePagePtr answer;
 };
@@ -198,20 +197,6 @@ class PreservedErrorInfo {
   IErrorInfo* m_info = nullptr;
 };
 
-// The stamps of the values the lookup reads; false when the page keeps none.
-bool ReadStamps(IKXQObject* page, LONGLONG (&stamps)[kStampedValues]) {
-  static const _bstr_t kNames[kStampedValues] = {u"TemplateId", u"PageId", u"Checknum"};
-  _com_ptr_t<IKXQValueStamps> stamped;
-  if (FAILED(
-          page->QueryInterface(kx_uuidof<IKXQValueStamps>(), reinterpret_cast<void**>(&stamped)))) {
-    return false;
-  }
-  for (size_t i = 0; i < kStampedValues; ++i) {
-    if (FAILED(stamped->GetValueStamp(kNames[i], &stamps[i]))) return false;
-  }
-  return true;
-}
-
 IKXQTemplateLibraryPtr LibraryOf(IKXQApplication* application) {
   IKXQTemplateLibraryPtr library;
   if (FAILED(application->get_TemplateLibrary(&library))) library = nullptr;
@@ -227,9 +212,8 @@ bool FindKeptPage(IKXQApplication* application, IKXQObject* page, int32_t status
   if (found == g_keptPages->end()) return false;
   const PreservedErrorInfo unchanged;
   const KeptTemplatePage& kept = found->second;
-  LONGLONG stamps[kStampedValues] = {};
-  if (!ReadStamps(page, stamps) ||
-      !std::equal(std::begin(stamps), std::end(stamps), std::begin(kept.stamps)) ||
+  LONGLONG stamp = 0;
+  if (FAILED(kept.reads->get_LatestStamp(&stamp)) || stamp != kept.stamp ||
       LibraryOf(application) != kept.library || FAILED(kept.reads->Replay())) {
     g_keptPages->erase(found);
     return false;
@@ -240,16 +224,14 @@ bool FindKeptPage(IKXQApplication* application, IKXQObject* page, int32_t status
   return true;
 }
 
-// Looks the template page up, keeping the answer when the page keeps
-// stamps.
+// Looks the template page up, keeping the answer when the page's store
+// keeps a read log.
 HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
                           IKXQTemplatePage** templatePage, int32_t status) {
   _com_ptr_t<IKXQReadLog> log;
-  LONGLONG stamps[kStampedValues] = {};
   if (page != nullptr && templatePage != nullptr) {
     const PreservedErrorInfo unchanged;
-    if (ReadStamps(page, stamps) &&
-        SUCCEEDED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log))) &&
+    if (SUCCEEDED(page->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log))) &&
         FAILED(log->BeginReads())) {
       log = nullptr;
     }
@@ -260,7 +242,9 @@ HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
   _com_ptr_t<IKXQReadSet> reads;
   // No template is not kept: the store answers a template text it failed
   // to read as no template, and the next lookup must try again.
-  if (FAILED(log->EndReads(&reads)) || !reads || FAILED(hr) || *templatePage == nullptr) {
+  LONGLONG stamp = 0;
+  if (FAILED(log->EndReads(&reads)) || !reads || FAILED(hr) || *templatePage == nullptr ||
+      FAILED(reads->get_LatestStamp(&stamp))) {
     return hr;
   }
   if (g_keptPages == nullptr) g_keptPages = new KeptTemplatePages();
@@ -268,8 +252,8 @@ HRESULT LookUpAndKeepPage(IKXQApplication* application, IKXQObject* page,
   KeptTemplatePage& kept = (*g_keptPages)[{page, status}];
   kept.page = page;
   kept.library = LibraryOf(application);
-  std::copy(std::begin(stamps), std::end(stamps), std::begin(kept.stamps));
   kept.reads = reads;
+  kept.stamp = stamp;
   kept.hr = hr;
   kept.answer = *templatePage;
   return hr;

@@ -142,9 +142,10 @@ void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* ob
 HRESULT GetTemplate(IKXQApplication* application, IKXQObject* document, IKXQTemplate** tmpl,
                     int32_t status);
 // The template page of a page; null when its template is unknown. An
-// answer is kept for the next question about the page while the page's
-// "TemplateId", "PageId" and "Checknum" and the template library stay as
-// they were (the store's value stamps say so).
+// answer is kept for the next question about the page while the values
+// the lookup read (the page's "TemplateId", "PageId" and, for a status
+// copy, "Checknum") and the template library stay as they were (the
+// store's value stamps say so).
 HRESULT GetTemplatePage(IKXQApplication* application, IKXQObject* page,
                         IKXQTemplatePage** templatePage, int32_t status);
 // Drops the template pages kept from one lookup to the next (they hold

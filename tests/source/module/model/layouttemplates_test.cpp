@@ -151,6 +151,30 @@ TEST(Templates, AnAnswerKeptWhileLookUpsWereSharedRecordsEveryReadOfTheLookUp) {
   ForgetKeptTemplatePages();
 }
 
+TEST(Templates, AnAnswerKeptFromAnEarlierLookUpGoesWhenAValueItReadChanges) {
+  ModelStore store;
+  const IKXQObjectPtr page = store.Object(kx::test::model::kSheetPage1);
+  const auto nameTemplate = [&](const char16_t* templateId) {
+    ASSERT_TRUE(store.store().Begin().ok());
+    IKXQAttributePtr held;
+    ASSERT_EQ(page->get_Attribute(_bstr_t(u"TemplateId"), _variant_t(-1L), &held), S_OK);
+    ASSERT_EQ(held->PutValue(_variant_t(), _variant_t(), _variant_t(templateId)), S_OK);
+    ASSERT_TRUE(store.store().Commit().ok());
+  };
+  IKXQTemplatePagePtr kept;
+  ASSERT_EQ(GetTemplatePage(store.application(), page, &kept, 1), S_OK);
+  ASSERT_TRUE(kept != nullptr);
+  nameTemplate(u"NOSUCH");
+  IKXQTemplatePagePtr none;
+  EXPECT_TRUE(FAILED(GetTemplatePage(store.application(), page, &none, 1)) || none == nullptr);
+  ModelStore::ClearThreadErrorInfoForTests();
+  nameTemplate(u"TDS");
+  IKXQTemplatePagePtr again;
+  EXPECT_EQ(GetTemplatePage(store.application(), page, &again, 1), S_OK);
+  EXPECT_TRUE(again != nullptr);
+  ForgetKeptTemplatePages();
+}
+
 TEST(Templates, CurrentAndStatusVersions) {
   ModelStore store;
   IKXQTemplatePtr tmpl;
