@@ -9,6 +9,7 @@
 #include "kxstoreptrs.h"
 #include "kxvalueutils.h"
 #include "main/main.h"
+#include "model/preservederrorinfo.h"
 #include "variantutil.h"
 
 namespace {
@@ -29,24 +30,6 @@ int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
 }
 
 constexpr size_t kMostKeptUserTables = 64;
-
-// Leaves the thread's error information as it was when it was made: the
-// keeping of user tables must not show.
-class KeptErrorInfo {
- public:
-  KeptErrorInfo() {
-    if (GetErrorInfo(0, &m_info) != S_OK) m_info = nullptr;
-  }
-  KeptErrorInfo(const KeptErrorInfo&) = delete;
-  KeptErrorInfo& operator=(const KeptErrorInfo&) = delete;
-  ~KeptErrorInfo() {
-    (void)SetErrorInfo(0, m_info);
-    if (m_info != nullptr) m_info->Release();
-  }
-
- private:
-  IErrorInfo* m_info = nullptr;
-};
 
 // The stamp of the datasheet's changes that are not of a value (the user
 // table's among them): the stamp of a name no class defines.
@@ -170,7 +153,7 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   LONGLONG stamp = 0;
   bool stamped = false;
   {
-    const KeptErrorInfo unchanged;
+    const PreservedErrorInfo unchanged;
     stamped = ReadOtherStamp(datasheet, &stamp);
   }
   SAFEARRAY* table = nullptr;
@@ -222,7 +205,7 @@ bool Main::AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datashe
   if (found == m_keptUsers.end()) return false;
   LONGLONG stamp = 0;
   {
-    const KeptErrorInfo unchanged;
+    const PreservedErrorInfo unchanged;
     if (!ReadOtherStamp(datasheet, &stamp) || stamp != found->second.stamp) {
       m_keptUsers.erase(found);
       return false;
@@ -236,7 +219,7 @@ bool Main::AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datashe
 
 void Main::KeepUsers(IKXQObject* datasheet, bool stamped, LONGLONG stamp, SAFEARRAY* table) {
   if (!stamped) return;
-  const KeptErrorInfo unchanged;
+  const PreservedErrorInfo unchanged;
   KeptUsers kept;
   kept.datasheet = datasheet;
   kept.stamp = stamp;

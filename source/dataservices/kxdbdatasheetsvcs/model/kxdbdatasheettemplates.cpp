@@ -13,6 +13,7 @@
 #include "kxstoreutils.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/preservederrorinfo.h"
 
 namespace KXDBDatasheetSvcs {
 HRESULT LookUpTemplatePage(IKXQApplication* application, IKXQObject* page,
@@ -178,24 +179,6 @@ struct KeptTemplatePage {
 };
 using KeptTemplatePages = std::map<std::pair<IKXQObject*, int32_t>, KeptTemplatePage>;
 thread_local KeptTemplatePages* g_keptPages = nullptr;
-
-// Leaves the thread's error information as it was when it was made,
-// whatever the calls made while it lives set: the keeping must not show.
-class PreservedErrorInfo {
- public:
-  PreservedErrorInfo() {
-    if (GetErrorInfo(0, &m_info) != S_OK) m_info = nullptr;
-  }
-  PreservedErrorInfo(const PreservedErrorInfo&) = delete;
-  PreservedErrorInfo& operator=(const PreservedErrorInfo&) = delete;
-  ~PreservedErrorInfo() {
-    (void)SetErrorInfo(0, m_info);
-    if (m_info != nullptr) m_info->Release();
-  }
-
- private:
-  IErrorInfo* m_info = nullptr;
-};
 
 IKXQTemplateLibraryPtr LibraryOf(IKXQApplication* application) {
   IKXQTemplateLibraryPtr library;
