@@ -31,6 +31,20 @@ int32_t ObjectId(KXComException& ctx, IKXQObject* object) {
 
 constexpr size_t kMostKeptUserTables = 64;
 
+// The user a row of a datasheet's user table names, or null when the row
+// holds no named item.
+_com_ptr_t<IKXQNamedItem> NamedUserOf(const _variant_t& user) {
+  const VARIANT& resolved = ResolveVariant(user);
+  IUnknown* unknown =
+      resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH ? resolved.punkVal : nullptr;
+  _com_ptr_t<IKXQNamedItem> named;
+  if (unknown == nullptr || FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
+                                                           reinterpret_cast<void**>(&named)))) {
+    return nullptr;
+  }
+  return named;
+}
+
 // The stamp of the datasheet's changes that are not of a value (the user
 // table's among them): the stamp of a name no class defines.
 bool ReadOtherStamp(IKXQObject* datasheet, LONGLONG* stamp) {
@@ -179,15 +193,9 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
     LONG userCell[2] = {users.LowerBound1(), j};
     _variant_t user;
     KX_CHECK(ctx, SafeArrayGetElement(table, userCell, &user));
-    const VARIANT& resolved = ResolveVariant(user);
-    IUnknown* unknown =
-        resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH ? resolved.punkVal : nullptr;
     // A row that names no user is the host's mistake; it addresses nobody.
-    _com_ptr_t<IKXQNamedItem> named;
-    if (unknown == nullptr || FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
-                                                             reinterpret_cast<void**>(&named)))) {
-      continue;
-    }
+    const _com_ptr_t<IKXQNamedItem> named = NamedUserOf(user);
+    if (!named) continue;
     BSTR name = nullptr;
     KX_CHECK(ctx, named->get_Name(&name));
     const _bstr_t heldName(name, false);
@@ -237,14 +245,8 @@ void Main::KeepUsers(IKXQObject* datasheet, bool stamped, LONGLONG stamp, SAFEAR
           FAILED(SafeArrayGetElement(table, userCell, &user))) {
         return;
       }
-      const VARIANT& resolved = ResolveVariant(user);
-      IUnknown* unknown =
-          resolved.vt == VT_UNKNOWN || resolved.vt == VT_DISPATCH ? resolved.punkVal : nullptr;
-      _com_ptr_t<IKXQNamedItem> named;
-      if (unknown == nullptr || FAILED(unknown->QueryInterface(kx_uuidof<IKXQNamedItem>(),
-                                                               reinterpret_cast<void**>(&named)))) {
-        continue;
-      }
+      const _com_ptr_t<IKXQNamedItem> named = NamedUserOf(user);
+      if (!named) continue;
       BSTR name = nullptr;
       if (FAILED(named->get_Name(&name))) return;
       row.name = _bstr_t(name, false);
