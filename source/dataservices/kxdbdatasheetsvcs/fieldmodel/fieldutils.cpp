@@ -708,15 +708,22 @@ _bstr_t ShiftRouteIndices(SAFEARRAY* shift, const OLECHAR* text) {
   return unchanged;
 }
 
-HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId, bool write,
-                          SAFEARRAY* shift, VARIANT* value, IKXQFieldValue** result) {
-  KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveFieldRoute");
+// What both entries of a route walk do first: the cache's sweeper started,
+// the arguments checked and the walk counted.
+static void StartRoute(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field,
+                       IKXQFieldValue** result) {
   RouteCache::Instance().StartSweeper();
   CheckPointerArgument(ctx, result);
   *result = nullptr;
   CheckPointerArgument(ctx, page);
   CheckPointerArgument(ctx, field);
   RouteCache::Instance().NoteWalk();
+}
+
+HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t caseId, bool write,
+                          SAFEARRAY* shift, VARIANT* value, IKXQFieldValue** result) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveFieldRoute");
+  StartRoute(ctx, page, field, result);
   Walk walk(ctx, page, field, caseId, write, shift, false);
   return walk.Run(value, result);
 }
@@ -725,12 +732,7 @@ HRESULT ResolveFieldRoute(IKXQObject* page, IKXQTemplateField* field, int32_t ca
                           const FieldRoot& root, SAFEARRAY* shift, VARIANT* value,
                           IKXQFieldValue** result) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::ResolveFieldRoute");
-  RouteCache::Instance().StartSweeper();
-  CheckPointerArgument(ctx, result);
-  *result = nullptr;
-  CheckPointerArgument(ctx, page);
-  CheckPointerArgument(ctx, field);
-  RouteCache::Instance().NoteWalk();
+  StartRoute(ctx, page, field, result);
   Walk walk(ctx, page, field, caseId, true, shift, false);
   return walk.RunFrom(root.nodes, root.qualifier, root.node, &root, value, result);
 }
