@@ -713,13 +713,11 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
   // ---- several attributes in one call (IKXQValueReads) ----
   HRESULT ReadValues(LONG count, BSTR* names, VARIANT index, VARIANT_BOOL* defined,
                      VARIANT* values) override {
+    const auto n = count > 0 ? static_cast<size_t>(count) : 0;
+    for (size_t i = 0; values && i < n; ++i) VariantInit(&values[i]);
     if (count < 0) return E_INVALIDARG;
     if (count > 0 && (!names || !defined || !values)) return E_POINTER;
-    const auto n = static_cast<size_t>(count);
-    for (size_t i = 0; i < n; ++i) {
-      defined[i] = VARIANT_FALSE;
-      VariantInit(&values[i]);
-    }
+    std::fill(defined, defined + n, VARIANT_FALSE);
     KX_RETURN_IF_FAILED(Live());
     size_t pos;
     bool whole;
