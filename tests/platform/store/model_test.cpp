@@ -355,7 +355,12 @@ TEST_F(ModelTest, SeveralAttributesReadInOneCallAnswerAsEachAttributeDoes) {
       EXPECT_EQ(_bstr_t(value).utf8(), _bstr_t(single).utf8()) << i;
   }
   VARIANT_BOOL has[5];
+  ASSERT_EQ(log->BeginReads(), S_OK);
   ASSERT_EQ(reads->HasValues(5, names, _variant_t(1), has), S_OK);
+  _com_ptr_t<IKXQReadSet> asked;
+  ASSERT_EQ(log->EndReads(&asked), S_OK);
+  ASSERT_EQ(asked->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 4);  // as HasValue records it
   EXPECT_EQ(has[0], VARIANT_TRUE);
   EXPECT_EQ(has[1], VARIANT_FALSE);
   EXPECT_EQ(has[2], VARIANT_TRUE);
@@ -363,6 +368,13 @@ TEST_F(ModelTest, SeveralAttributesReadInOneCallAnswerAsEachAttributeDoes) {
   EXPECT_EQ(has[4], VARIANT_FALSE);
   ASSERT_EQ(reads->HasValues(2, names + 3, _variant_t(2), has), S_OK);
   EXPECT_EQ(has[0], VARIANT_FALSE);  // one page submitted
+  BSTR submitted[] = {names[3]};
+  VARIANT at;
+  ASSERT_EQ(reads->ReadValues(1, submitted, _variant_t(2), defined, &at), S_OK);
+  EXPECT_EQ(at.vt, VT_EMPTY);
+  ASSERT_EQ(reads->ReadValues(1, submitted, _variant_t(1), defined, &at), S_OK);
+  const _variant_t page(at, false);
+  EXPECT_EQ(Vt(page), VT_DISPATCH);
 
   // A deleted object fails as its attributes do, and hands out nothing.
   auto pump = Obj(*store, 21);
