@@ -415,3 +415,21 @@ struct IKXQReadLog : IUnknown {
 };
 KX_DEFINE_IID(IKXQReadLog, 0x4b585101, 0x000c, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
               0x0c)
+
+// Several attributes of one object read in one call, for a caller that
+// reads the same few of thousands of objects (a listing): one call instead
+// of an attribute object, a name lookup and a value call for each. Each
+// attribute is named as get_Attribute finds it, and each read is what
+// IKXQAttribute would answer for it at `index` and records the same read.
+// The store's objects answer it (QueryInterface from IKXQObject).
+struct IKXQValueReads : IUnknown {
+  // defined[i]: whether the object's class has attribute names[i];
+  // values[i]: its value as GetValue(index, no unit) gives it (VT_EMPTY
+  // when it is not defined). On failure every values[i] is VT_EMPTY.
+  virtual HRESULT ReadValues(LONG count, BSTR* names, VARIANT index, VARIANT_BOOL* defined,
+                             VARIANT* values) = 0;
+  // has[i]: as HasValue(index) answers (false when it is not defined).
+  virtual HRESULT HasValues(LONG count, BSTR* names, VARIANT index, VARIANT_BOOL* has) = 0;
+};
+KX_DEFINE_IID(IKXQValueReads, 0x4b585101, 0x00c2, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
+              0xc2)

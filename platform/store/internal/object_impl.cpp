@@ -682,7 +682,7 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
 };
 
 class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges,
-                                            IKXQReadLog, IKXQValueStamps> {
+                                            IKXQReadLog, IKXQValueStamps, IKXQValueReads> {
  public:
   ObjectImpl(StoreCore& core, ObjectRec* rec) : core_(&core), rec_(rec) {}
 
@@ -710,6 +710,55 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     *stamp = static_cast<LONGLONG>(core_->ValueStamp(rec_->id, d ? d->id : 0));
     return S_OK;
   }
+  // ---- several attributes in one call (IKXQValueReads) ----
+  HRESULT ReadValues(LONG count, BSTR* names, VARIANT index, VARIANT_BOOL* defined,
+                     VARIANT* values) override {
+    const auto n = count > 0 ? static_cast<size_t>(count) : 0;
+    for (size_t i = 0; values && i < n; ++i) VariantInit(&values[i]);
+    if (count < 0) return E_INVALIDARG;
+    if (count > 0 && (!names || !defined || !values)) return E_POINTER;
+    std::fill(defined, defined + n, VARIANT_FALSE);
+    KX_RETURN_IF_FAILED(Live());
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    VARIANT noUnit;
+    VariantInit(&noUnit);
+    for (size_t i = 0; i < n; ++i) {
+      AttrDef* d = rec_->cls->FindAttr(BstrView(names[i]));
+      if (!d) continue;
+      defined[i] = VARIANT_TRUE;
+      core_->NoteRead(rec_->id, d->id);
+      const auto& vals = core_->Values(rec_, d);
+      if (pos > vals.size()) continue;
+      if (const HRESULT hr = FromValue(*core_, d, vals[pos - 1], noUnit, &values[i]); FAILED(hr)) {
+        for (size_t k = 0; k < n; ++k) VariantClear(&values[k]);
+        return hr;
+      }
+    }
+    return S_OK;
+  }
+  HRESULT HasValues(LONG count, BSTR* names, VARIANT index, VARIANT_BOOL* has) override {
+    if (count < 0) return E_INVALIDARG;
+    if (count > 0 && (!names || !has)) return E_POINTER;
+    const auto n = static_cast<size_t>(count);
+    std::fill(has, has + n, VARIANT_FALSE);
+    KX_RETURN_IF_FAILED(Live());
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    for (size_t i = 0; i < n; ++i) {
+      const AttrDef* d = rec_->cls->FindAttr(BstrView(names[i]));
+      if (!d) continue;
+      core_->NoteRead(rec_->id, d->id);
+      const auto& vals = core_->Values(rec_, d);
+      const auto present = [](const Value& v) { return !v.empty(); };
+      has[i] = Bool(whole ? std::any_of(vals.begin(), vals.end(), present)
+                          : pos <= vals.size() && present(vals[pos - 1]));
+    }
+    return S_OK;
+  }
+
   HRESULT get_ExternalChangeCount(LONG* count) override {
     if (!count) return E_POINTER;
     // A rollback counts for every object: what a cache took from the

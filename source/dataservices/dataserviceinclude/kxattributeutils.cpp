@@ -254,6 +254,12 @@ void GetAttributeValueString(IKXQAttribute* attribute, _bstr_t& text, bool* hasV
   if (hasValue != nullptr) *hasValue = false;
   _variant_t value;
   ReadValue(ctx, attribute, _variant_t(), _variant_t(), value);
+  ValueReadText(value, text, hasValue);
+}
+
+void ValueReadText(_variant_t& value, _bstr_t& text, bool* hasValue) {
+  text = _bstr_t();
+  if (hasValue != nullptr) *hasValue = false;
   if (!IsVariantSet(value)) return;
   ValueText(value, text);
   if (hasValue != nullptr) *hasValue = true;
@@ -295,7 +301,50 @@ const _bstr_t& GetAttributeUnit(IKXQAttribute* attribute, _bstr_t& unit, const O
   return unit;
 }
 
+bool ReadIntegerByName(IKXQObject* object, const OLECHAR* name, const VARIANT& index,
+                       int32_t* value) {
+  _com_ptr_t<IKXQValueReads> reads;
+  if (object == nullptr ||
+      FAILED(
+          object->QueryInterface(kx_uuidof<IKXQValueReads>(), reinterpret_cast<void**>(&reads))) ||
+      !reads) {
+    return false;
+  }
+  BSTR names[] = {NameText(name)};
+  VARIANT_BOOL defined = VARIANT_FALSE;
+  VARIANT read;
+  if (FAILED(reads->ReadValues(1, names, index, &defined, &read))) return false;
+  const _variant_t held(read, false);
+  *value = 0;
+  if (defined == VARIANT_FALSE || !IsVariantSet(held)) return true;
+  LONG number = 0;
+  if (FAILED(VariantToLong(held, &number, true))) return false;
+  *value = number;
+  return true;
+}
+
 void GetAttributeString(IKXQObject* object, _bstr_t& text, const OLECHAR* name, int32_t selector) {
+  // Where the store answers it, one call reads the value: no attribute
+  // object is made for it. An attribute the class lacks, or a failure, is
+  // asked again below, to fail as it always has.
+  _com_ptr_t<IKXQValueReads> reads;
+  if (object != nullptr &&
+      SUCCEEDED(
+          object->QueryInterface(kx_uuidof<IKXQValueReads>(), reinterpret_cast<void**>(&reads))) &&
+      reads) {
+    BSTR names[] = {NameText(name)};
+    VARIANT_BOOL defined = VARIANT_FALSE;
+    VARIANT value;
+    VARIANT whole;
+    VariantInit(&whole);
+    if (SUCCEEDED(reads->ReadValues(1, names, whole, &defined, &value))) {
+      _variant_t read(value, false);
+      if (defined != VARIANT_FALSE) {
+        ValueReadText(read, text);
+        return;
+      }
+    }
+  }
   KXComException ctx = KXComException::Silent();
   IKXQAttributePtr attribute;
   GetAttributeInterfaceAt(object, name, attribute, selector);

@@ -61,6 +61,16 @@ void GetAttributeObjectAt(IKXQAttribute* attribute, IKXQObjectPtr& object, int32
 // set for every present value; the `At` form leaves it false for an empty
 // text.
 void GetAttributeValueString(IKXQAttribute* attribute, _bstr_t& text, bool* hasValue = nullptr);
+// The text GetAttributeValueString makes of `value` as GetValue gave it
+// (a text is taken over, `value` is left empty).
+void ValueReadText(_variant_t& value, _bstr_t& text, bool* hasValue = nullptr);
+// The integer ReadAttributeInteger reads at `index` of attribute `name` of
+// `object` (0 where its class lacks the attribute, as a caller finding no
+// attribute takes it), in one store call where the store answers so. False
+// when it does not, or when that read fails: the caller reads it attribute
+// by attribute then, to fail as that fails.
+bool ReadIntegerByName(IKXQObject* object, const OLECHAR* name, const VARIANT& index,
+                       int32_t* value);
 void GetAttributeValueStringAt(IKXQAttribute* attribute, int32_t index, _bstr_t& text,
                                bool* hasValue = nullptr);
 const _bstr_t& GetAttributeStringAt(IKXQAttribute* attribute, _bstr_t& text, int32_t index,

@@ -321,6 +321,74 @@ TEST_F(ModelTest, ObjectValuesMustBeOfTheReferencedClass) {
   EXPECT_EQ(Count(current), 2);
 }
 
+TEST_F(ModelTest, SeveralAttributesReadInOneCallAnswerAsEachAttributeDoes) {
+  auto ds = Obj(*store, 10);
+  _com_ptr_t<IKXQValueReads> reads;
+  ASSERT_EQ(ds->QueryInterface(IID_IKXQValueReads, reinterpret_cast<void**>(&reads)), S_OK);
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(ds->QueryInterface(IID_IKXQReadLog, reinterpret_cast<void**>(&log)), S_OK);
+  _bstr_t texts[] = {u"DocumentName", u"NoSuchAttribute", u"NumberOfPages", u"SubmittedPages",
+                     u"CheckedPages"};
+  BSTR names[] = {texts[0], texts[1], texts[2], texts[3], texts[4]};
+  VARIANT_BOOL defined[5];
+  VARIANT values[5];
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  ASSERT_EQ(reads->ReadValues(5, names, _variant_t(), defined, values), S_OK);
+  _com_ptr_t<IKXQReadSet> read;
+  ASSERT_EQ(log->EndReads(&read), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(read->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 4);  // each defined one, as GetValue records it
+  const bool expectDefined[] = {true, false, true, true, true};
+  for (int i = 0; i < 5; ++i) {
+    _variant_t value(values[i], false);
+    EXPECT_EQ(defined[i] != VARIANT_FALSE, expectDefined[i]) << i;
+    if (!expectDefined[i]) {
+      EXPECT_EQ(Vt(value), VT_EMPTY);
+      continue;
+    }
+    const _variant_t single = Get(Attr(ds, names[i]), 0);
+    EXPECT_EQ(Vt(value), Vt(single)) << i;
+    if (Vt(value) == VT_DISPATCH)
+      EXPECT_EQ(value.pdispVal, single.pdispVal) << i;  // one object, one pointer
+    else
+      EXPECT_EQ(_bstr_t(value).utf8(), _bstr_t(single).utf8()) << i;
+  }
+  VARIANT_BOOL has[5];
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  ASSERT_EQ(reads->HasValues(5, names, _variant_t(1), has), S_OK);
+  _com_ptr_t<IKXQReadSet> asked;
+  ASSERT_EQ(log->EndReads(&asked), S_OK);
+  ASSERT_EQ(asked->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 4);  // as HasValue records it
+  EXPECT_EQ(has[0], VARIANT_TRUE);
+  EXPECT_EQ(has[1], VARIANT_FALSE);
+  EXPECT_EQ(has[2], VARIANT_TRUE);
+  EXPECT_EQ(has[3], VARIANT_TRUE);
+  EXPECT_EQ(has[4], VARIANT_FALSE);
+  ASSERT_EQ(reads->HasValues(2, names + 3, _variant_t(2), has), S_OK);
+  EXPECT_EQ(has[0], VARIANT_FALSE);  // one page submitted
+  BSTR submitted[] = {names[3]};
+  VARIANT at;
+  ASSERT_EQ(reads->ReadValues(1, submitted, _variant_t(2), defined, &at), S_OK);
+  EXPECT_EQ(at.vt, VT_EMPTY);
+  ASSERT_EQ(reads->ReadValues(1, submitted, _variant_t(1), defined, &at), S_OK);
+  const _variant_t page(at, false);
+  EXPECT_EQ(Vt(page), VT_DISPATCH);
+
+  // A deleted object fails as its attributes do, and hands out nothing.
+  auto pump = Obj(*store, 21);
+  _com_ptr_t<IKXQValueReads> gone;
+  ASSERT_EQ(pump->QueryInterface(IID_IKXQValueReads, reinterpret_cast<void**>(&gone)), S_OK);
+  ASSERT_EQ(pump->Delete(), S_OK);
+  BSTR tag[] = {texts[0]};
+  _bstr_t tagName(u"Tag");
+  tag[0] = tagName;
+  EXPECT_TRUE(FAILED(gone->ReadValues(1, tag, _variant_t(), defined, values)));
+  EXPECT_EQ(values[0].vt, VT_EMPTY);
+  EXPECT_TRUE(FAILED(gone->HasValues(1, tag, _variant_t(), has)));
+}
+
 // --- units ----------------------------------------------------------------------
 
 TEST_F(ModelTest, RealsConvertBetweenUnitsOfADimension) {

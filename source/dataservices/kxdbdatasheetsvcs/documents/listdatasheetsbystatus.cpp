@@ -26,9 +26,12 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
   const _com_ptr_t<IKXQObjectCollection> datasheets =
       ClassInstanceCollection(main, u"Datasheet", &count);
   list.Reserve(static_cast<size_t>(count));
+  const _bstr_t pageSet(kPageSets[status - 1]);
   for (LONG i = 1; i <= count; ++i) {
     const IKXQObjectPtr datasheet = ClassInstanceAt(datasheets, i);
-    if (LiveObjectHasValueAt(datasheet, kPageSets[status - 1], first)) {
+    bool listed = false;
+    LiveObjectHasValuesAt(datasheet, &pageSet, 1, first, &listed);
+    if (listed) {
       list.AddDatasheet(main.m_pApplication, datasheet);
     }
   }

@@ -193,9 +193,16 @@ HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t sta
 _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status) {
   _bstr_t name;
   const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
-    IKXQAttributePtr attribute;
-    GetAttributeInterfaceAt(document, u"DefaultCase", attribute, -1);
-    const int32_t defaultCase = attribute ? GetAttributeAsInteger(attribute) : 0;
+    // Asked for every datasheet of a listing: read in one store call where
+    // the store answers so.
+    VARIANT whole;
+    VariantInit(&whole);
+    int32_t defaultCase = 0;
+    if (!ReadIntegerByName(document, u"DefaultCase", whole, &defaultCase)) {
+      IKXQAttributePtr attribute;
+      GetAttributeInterfaceAt(document, u"DefaultCase", attribute, -1);
+      defaultCase = attribute ? GetAttributeAsInteger(attribute) : 0;
+    }
     if (application == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     IKXQDatabasePtr database;
     KX_CHECK(ctx, application->get_Database(&database));
@@ -208,9 +215,16 @@ _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t 
         IKXQObjectPtr page;
         pages.Page(i, page);
         if (!page) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-        IKXQAttributePtr cases;
-        GetAttributeInterface(page, u"Cases", cases);
-        const int32_t pageCase = cases ? GetAttributeIntegerAt(cases, 1) : 0;
+        VARIANT first;
+        VariantInit(&first);
+        first.vt = VT_I4;
+        first.lVal = 1;
+        int32_t pageCase = 0;
+        if (!ReadIntegerByName(page, u"Cases", first, &pageCase)) {
+          IKXQAttributePtr cases;
+          GetAttributeInterface(page, u"Cases", cases);
+          pageCase = cases ? GetAttributeIntegerAt(cases, 1) : 0;
+        }
         if (pageCase != defaultCase) {
           name = u"<Varies>";
           break;

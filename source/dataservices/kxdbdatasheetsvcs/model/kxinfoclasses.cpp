@@ -63,6 +63,10 @@ struct RecordNames {
   const _bstr_t category{u"DatasheetCategory"};
   const _bstr_t diagramClass{u"DiagramClass"};
   const _bstr_t general{u"General"};
+  // Read of every listed datasheet.
+  const _bstr_t documentName{u"DocumentName"};
+  const _bstr_t lastRevision{u"LastRevisionLevel"};
+  const _bstr_t pageSets[3]{_bstr_t(kPageSets[0]), _bstr_t(kPageSets[1]), _bstr_t(kPageSets[2])};
 };
 
 const RecordNames& Names() {
@@ -111,6 +115,33 @@ class RecordAttributes {
   _com_ptr_t<IKXQXMLAttributes> m_attributes;
 };
 
+// A datasheet's "DocumentName" (`named`: its class has it) and
+// "LastRevisionLevel" (empty where its class lacks it), read as
+// GetAttributeString reads each, in one store call; false when the store
+// does not answer so or the call failed (nothing is set then).
+bool ReadNameAndRevision(IKXQObject* datasheet, bool& named, _bstr_t& name, _bstr_t& revision) {
+  _com_ptr_t<IKXQValueReads> reads;
+  if (FAILED(datasheet->QueryInterface(kx_uuidof<IKXQValueReads>(),
+                                       reinterpret_cast<void**>(&reads))) ||
+      !reads) {
+    return false;
+  }
+  const RecordNames& n = Names();
+  BSTR names[] = {n.documentName, n.lastRevision};
+  VARIANT_BOOL defined[std::size(names)];
+  VARIANT values[std::size(names)];
+  VARIANT whole;
+  VariantInit(&whole);
+  if (FAILED(reads->ReadValues(static_cast<LONG>(std::size(names)), names, whole, defined, values)))
+    return false;
+  _variant_t nameValue(values[0], false);
+  _variant_t revisionValue(values[1], false);
+  named = defined[0] != VARIANT_FALSE;
+  KXDBDatasheetSvcs::ValueReadText(nameValue, name);
+  KXDBDatasheetSvcs::ValueReadText(revisionValue, revision);
+  return true;
+}
+
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
@@ -137,6 +168,25 @@ bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT
   VARIANT_BOOL has = VARIANT_FALSE;
   KX_CHECK(ctx, attribute->HasValue(index, &has));
   return has != VARIANT_FALSE;
+}
+
+void LiveObjectHasValuesAt(IKXQObject* object, const _bstr_t* names, size_t count,
+                           const VARIANT& index, bool* has) {
+  constexpr size_t kMost = 8;
+  _com_ptr_t<IKXQValueReads> reads;
+  VARIANT_BOOL answers[kMost];
+  BSTR texts[kMost];
+  for (size_t i = 0; i < count && i < kMost; ++i) texts[i] = names[i];
+  if (count <= kMost && object != nullptr &&
+      SUCCEEDED(
+          object->QueryInterface(kx_uuidof<IKXQValueReads>(), reinterpret_cast<void**>(&reads))) &&
+      reads && SUCCEEDED(reads->HasValues(static_cast<LONG>(count), texts, index, answers))) {
+    for (size_t i = 0; i < count; ++i) has[i] = answers[i] != VARIANT_FALSE;
+    return;
+  }
+  // A store without the batch, or a failure: asked one by one, failing as
+  // each single question fails.
+  for (size_t i = 0; i < count; ++i) has[i] = LiveObjectHasValueAt(object, names[i], index);
 }
 
 bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index) {
@@ -489,17 +539,23 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   const bool summary =
       KXDBDatasheetSvcs::CheckSummarySheetProject(application, datasheet, &local, &visible);
   if (summary && !visible) return;
-  // The name is read once: the title is made from it too.
-  const bool named = ClassHasAttribute(datasheet, u"DocumentName");
+  // The name is read once: the title is made from it too. Where the store
+  // answers several attributes in one call, the revision is read with it.
+  bool named = false;
   _bstr_t name;
-  if (named) GetAttributeString(datasheet, name, u"DocumentName", -1);
+  _bstr_t revision;
+  const bool together = ReadNameAndRevision(datasheet, named, name, revision);
+  if (!together) {
+    named = ClassHasAttribute(datasheet, u"DocumentName");
+    if (named) GetAttributeString(datasheet, name, u"DocumentName", -1);
+  }
   _bstr_t title;
   KX_CHECK(ctx,
            KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(), false, 1,
                                                named ? &name : nullptr),
            KX_HERE(kFile));
   const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
-  const _bstr_t revision = TextIfDefined(datasheet, u"LastRevisionLevel");
+  if (!together) revision = TextIfDefined(datasheet, u"LastRevisionLevel");
   const int32_t type = !summary ? 1 : local ? 3 : 2;
   const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);
   AddDocument(1, datasheet, name, title, caseName, revision, type, scoped);
@@ -507,8 +563,11 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
   // they share its texts and title key.
   const size_t current = m_entries.size() - 1;
   const _variant_t first(1);
+  bool versions[std::size(kPageSets)];
+  KXDBDatasheetSvcs::LiveObjectHasValuesAt(datasheet, Names().pageSets, std::size(kPageSets), first,
+                                           versions);
   for (int32_t status = 2; status <= 4; ++status) {
-    if (KXDBDatasheetSvcs::LiveObjectHasValueAt(datasheet, kPageSets[status - 2], first)) {
+    if (versions[status - 2]) {
       const Entry& made = m_entries[current];
       Key key = made.key;
       key.status = status;

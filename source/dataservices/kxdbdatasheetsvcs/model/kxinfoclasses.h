@@ -237,6 +237,10 @@ bool HasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
 // the store answers no attribute for a name the class lacks, so the class is
 // not asked first.
 bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT& index);
+// The same for `count` attributes of one live object at once (has[i] for
+// names[i]), in one store call where the store answers so.
+void LiveObjectHasValuesAt(IKXQObject* object, const _bstr_t* names, size_t count,
+                           const VARIANT& index, bool* has);
 // A creation entry's title: "OBJECT: TEMPLATE", or the object's name alone
 // for a template without name.
 _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName);

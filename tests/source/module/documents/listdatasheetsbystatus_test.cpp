@@ -140,6 +140,52 @@ TEST_F(CatalogueTest, ListingJudgesEachDatasheetsScopeByItsOwnObjectsClasses) {
   EXPECT_EQ(after["1004"], before["1004"]);
 }
 
+// A datasheet's name, revision, case and other versions are read together
+// for each listing: what changed since the last listing is what the next
+// one shows.
+TEST_F(CatalogueTest, ListingShowsTheNameRevisionCaseAndVersionsAsTheyAreNow) {
+  auto recordsOf1001 = [&] {
+    std::map<std::string, Record> byStatus;
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["DocumentId"] == "1001") byStatus[record["Status"]] = record;
+    }
+    return byStatus;
+  };
+  auto before = recordsOf1001();
+  ASSERT_EQ(before.count("1"), 1u);
+  EXPECT_EQ(before["1"]["Name"], "Crude charge pump");
+  EXPECT_EQ(before["1"]["Revision"], "A");
+  EXPECT_EQ(before["1"]["Case"], "Normal");
+  EXPECT_EQ(before.count("3"), 0u);
+  auto put = [&](const OLECHAR* name, const _variant_t& index, const _variant_t& value) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(Object(1001), name, attribute);
+    ASSERT_TRUE(attribute) << Narrow(name);
+    ASSERT_EQ(attribute->PutValue(index, _variant_t(), value), S_OK) << Narrow(name);
+  };
+  put(u"DocumentName", _variant_t(), _variant_t(u"Charge pump, rerated"));
+  put(u"LastRevisionLevel", _variant_t(), _variant_t(u"B2"));
+  put(u"CheckedPages", _variant_t(1), _variant_t(1011));
+  auto after = recordsOf1001();
+  ASSERT_EQ(after.count("1"), 1u);
+  EXPECT_EQ(after["1"]["Name"], "Charge pump, rerated");
+  EXPECT_NE(after["1"]["Title"].find("Charge pump, rerated"), std::string::npos);
+  EXPECT_EQ(after["1"]["Revision"], "B2");
+  ASSERT_EQ(after.count("3"), 1u);
+  EXPECT_EQ(after["3"]["Revision"], "B2");
+  // Each page is read for its case: pages of another case than the
+  // datasheet's give "<Varies>".
+  put(u"DefaultCase", _variant_t(), _variant_t(3));
+  EXPECT_EQ(recordsOf1001()["1"]["Case"], "&lt;Varies&gt;");
+  put(u"DefaultCase", _variant_t(), _variant_t(1));
+  EXPECT_EQ(recordsOf1001()["1"]["Case"], "Normal");
+  // Without a revision none is written; without a name the title stands.
+  IKXQAttributePtr revision;
+  GetAttributeInterface(Object(1001), u"LastRevisionLevel", revision);
+  ASSERT_EQ(revision->Clear(_variant_t()), S_OK);
+  EXPECT_EQ(recordsOf1001()["1"]["Revision"], "<none>");
+}
+
 // The listing reads each template's parts once for all its datasheets;
 // every datasheet of every template (continuous summaries, several pages,
 // two versions of one template) still gets the title, scope, type and case
