@@ -107,6 +107,12 @@ struct IKXQAttribute : IDispatch {
   // VT_UNKNOWN elements answering IKXQDataviewIndex; an empty array when
   // none. Caller destroys it.
   virtual HRESULT get_Appearances(SAFEARRAY** places) = 0;
+  // *same: whether the value's prefix, postfix and substitution texts are
+  // exactly these (a null text is the empty one). Reads as GetPrefix,
+  // GetPostfix and GetSubstitution together would, and fails where they
+  // would, without copying a text out.
+  virtual HRESULT SameNumberTexts(VARIANT index, const OLECHAR* prefix, const OLECHAR* postfix,
+                                  const OLECHAR* substitution, VARIANT_BOOL* same) = 0;
 };
 KX_DEFINE_IID(IKXQAttribute, 0x4b585101, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
               0x01)

@@ -117,6 +117,9 @@ struct IKXQTemplatePage : IDispatch {
   virtual HRESULT GetCaseNodes(LONG slot, SAFEARRAY** nodes) = 0;
   // The overspill association, S_FALSE with null when none. AddRef'd.
   virtual HRESULT get_Overspill(IKXQOverspillAssociation** association) = 0;
+  // VARIANT_TRUE when the continuous-format descriptor is not empty: what
+  // most callers of get_ContinuousFormat ask, without a copy.
+  virtual HRESULT get_IsContinuous(VARIANT_BOOL* continuous) = 0;
 };
 KX_DEFINE_IID(IKXQTemplatePage, 0x4b585103, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53,
               0x54, 0x23)

@@ -67,6 +67,9 @@ struct IKXQFieldValue : IDispatch {
   // The attribute behind the holder, for what it offers beyond values (its
   // lock, secure and hold states, disciplines). AddRef'd.
   virtual HRESULT get_Attribute(IKXQAttribute** attribute) = 0;
+  // As IKXQAttribute::SameNumberTexts for the value at a position.
+  virtual HRESULT SameNumberTexts(VARIANT position, const OLECHAR* prefix, const OLECHAR* postfix,
+                                  const OLECHAR* substitution, VARIANT_BOOL* same) = 0;
 };
 KX_DEFINE_IID(IKXQFieldValue, 0x4b585104, 0x0003, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
               0x33)

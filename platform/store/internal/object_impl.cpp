@@ -422,6 +422,21 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
   HRESULT PutSubstitution(VARIANT index, BSTR text) override {
     return PutText(index, &ValueExtra::subst, text);
   }
+  HRESULT SameNumberTexts(VARIANT index, const OLECHAR* prefix, const OLECHAR* postfix,
+                          const OLECHAR* substitution, VARIANT_BOOL* same) override {
+    if (!same) return E_POINTER;
+    *same = VARIANT_FALSE;
+    const Value* v = nullptr;
+    KX_RETURN_IF_FAILED(Slot(index, &v));
+    const ValueExtra* extra = v && v->extra ? v->extra.get() : nullptr;
+    const auto is = [extra](u16 ValueExtra::*field, const OLECHAR* text) {
+      const std::u16string_view stored = extra ? std::u16string_view(extra->*field) : u"";
+      return stored == std::u16string_view(text ? text : u"");
+    };
+    *same = Bool(is(&ValueExtra::prefix, prefix) && is(&ValueExtra::postfix, postfix) &&
+                 is(&ValueExtra::subst, substitution));
+    return S_OK;
+  }
   HRESULT get_Disciplines(BSTR* text) override { return OutBstr(def_->disciplines, text); }
   HRESULT get_Appearances(SAFEARRAY** places) override {
     if (!places) return E_POINTER;

@@ -462,6 +462,11 @@ class PageImpl final : public StoreObject<PageImpl, IKXQTemplatePage> {
   HRESULT get_Name(BSTR* name) override { return OutBstr(P().name, name); }
   HRESULT get_ListTemplateName(BSTR* name) override { return OutBstr(t_->name, name); }
   HRESULT get_ContinuousFormat(BSTR* format) override { return OutBstr(P().continuous, format); }
+  HRESULT get_IsContinuous(VARIANT_BOOL* continuous) override {
+    if (!continuous) return E_POINTER;
+    *continuous = Bool(!P().continuous.empty());
+    return S_OK;
+  }
   HRESULT get_RootNodes(SAFEARRAY** nodes) override {
     if (!nodes) return E_POINTER;
     std::vector<IDispatch*> items;

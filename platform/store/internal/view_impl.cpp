@@ -150,6 +150,10 @@ class FieldValueImpl final : public StoreObject<FieldValueImpl, IKXQFieldValue> 
   HRESULT GetSubstitution(VARIANT position, BSTR* text) override {
     return attr_->GetSubstitution(position, text);
   }
+  HRESULT SameNumberTexts(VARIANT position, const OLECHAR* prefix, const OLECHAR* postfix,
+                          const OLECHAR* substitution, VARIANT_BOOL* same) override {
+    return attr_->SameNumberTexts(position, prefix, postfix, substitution, same);
+  }
   HRESULT GetViewAt(VARIANT position, VARIANT* view) override {
     if (!view) return E_POINTER;
     VariantClear(view);

@@ -824,6 +824,41 @@ TEST_F(ModelTest, PerValueProtectionStatusAndTexts) {
   EXPECT_EQ(flags, 0);
 }
 
+TEST_F(ModelTest, NumberTextsAreComparedInOneReadWithNullAsEmpty) {
+  auto speed = Attr(Obj(*store, 20), u"Speed");
+  ASSERT_EQ(speed->PutPrefix(_variant_t(), _bstr_t(u"~")), S_OK);
+  ASSERT_EQ(speed->PutPostfix(_variant_t(), _bstr_t(u"rpm")), S_OK);
+  ASSERT_EQ(speed->PutSubstitution(_variant_t(), nullptr), S_OK);
+  const auto same = [&](const OLECHAR* prefix, const OLECHAR* postfix, const OLECHAR* subst) {
+    VARIANT_BOOL answer = VARIANT_TRUE;
+    EXPECT_EQ(speed->SameNumberTexts(_variant_t(), prefix, postfix, subst, &answer), S_OK);
+    return answer == VARIANT_TRUE;
+  };
+  EXPECT_TRUE(same(u"~", u"rpm", nullptr));
+  EXPECT_TRUE(same(u"~", u"rpm", u""));
+  EXPECT_FALSE(same(u"~", u"rpm", u"x"));
+  EXPECT_FALSE(same(nullptr, u"rpm", nullptr));
+  // A value without texts is the same as none; a read like GetPrefix's.
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(Obj(*store, 20)->QueryInterface(IID_IKXQReadLog, reinterpret_cast<void**>(&log)), S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  VARIANT_BOOL none = VARIANT_FALSE;
+  ASSERT_EQ(tag->SameNumberTexts(_variant_t(), nullptr, nullptr, nullptr, &none), S_OK);
+  EXPECT_EQ(none, VARIANT_TRUE);
+  _com_ptr_t<IKXQReadSet> reads;
+  ASSERT_EQ(log->EndReads(&reads), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(reads->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  // A position GetPrefix refuses is refused alike.
+  BSTR text = nullptr;
+  const HRESULT refused = speed->GetPrefix(_variant_t(u"x"), &text);
+  ASSERT_TRUE(FAILED(refused));
+  EXPECT_EQ(speed->SameNumberTexts(_variant_t(u"x"), nullptr, nullptr, nullptr, &none), refused);
+  EXPECT_EQ(speed->SameNumberTexts(_variant_t(), nullptr, nullptr, nullptr, nullptr), E_POINTER);
+}
+
 TEST_F(ModelTest, ClearingASingleValueKeepsTheLockAndTextsOfItsSlot) {
   auto speed = Attr(Obj(*store, 20), u"Speed");
   ASSERT_EQ(Put(speed, 0, _variant_t()), S_OK);

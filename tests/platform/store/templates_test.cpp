@@ -142,6 +142,12 @@ TEST_F(TemplatesTest, PagesNodesAndFields) {
   BSTR fmt = nullptr;
   target->get_ContinuousFormat(&fmt);
   EXPECT_EQ(_bstr_t(fmt, false).utf8(), "rows");
+  // Whether a page is continuous is told without the descriptor.
+  VARIANT_BOOL continuous = VARIANT_FALSE;
+  ASSERT_EQ(target->get_IsContinuous(&continuous), S_OK);
+  EXPECT_EQ(continuous, VARIANT_TRUE);
+  ASSERT_EQ(page->get_IsContinuous(&continuous), S_OK);
+  EXPECT_EQ(continuous, VARIANT_FALSE);
 }
 
 TEST_F(TemplatesTest, NodeChainGivesTheNodeListsNodesWithoutAnArray) {

@@ -442,9 +442,9 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
         }
       }
     }
-    _bstr_t format;
-    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
-    const bool continuous = format.length() > 0;
+    VARIANT_BOOL isContinuous = VARIANT_FALSE;
+    KX_CHECK(ctx, templatePage->get_IsContinuous(&isContinuous));
+    const bool continuous = isContinuous != VARIANT_FALSE;
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, at.page));
     // Only a continuous list asks how many objects the page shows.
     int32_t objectCount = 0;

@@ -363,6 +363,9 @@ void WriteViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, const
                           const OLECHAR* postfix, const OLECHAR* substitution);
 void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
                          _bstr_t& postfix, _bstr_t& substitution);
+// As ReadViewNumberTexts, but when all three are empty they stay null.
+void ReadPresentViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
+                                _bstr_t& postfix, _bstr_t& substitution);
 
 }  // namespace KXDBDatasheetSvcs
 

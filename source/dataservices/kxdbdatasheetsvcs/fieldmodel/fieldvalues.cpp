@@ -208,7 +208,15 @@ void WriteViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, const
   KXComException ctx(u"KXDBDatasheetSvcs::WriteViewNumberTexts");
   if (!HasNumberTexts(ctx, holder)) return;
   // A text is written only when it changes: each write is a store change
-  // of its own, and most requests send the texts the value already has.
+  // of its own, and most requests send the texts the value already has,
+  // which one call tells without copying them out. Any other answer takes
+  // the reads below; a failure there is the same as here, with the same
+  // error information.
+  VARIANT_BOOL unchanged = VARIANT_FALSE;
+  if (holder->SameNumberTexts(position, prefix, postfix, substitution, &unchanged) == S_OK &&
+      unchanged != VARIANT_FALSE) {
+    return;
+  }
   _bstr_t oldPrefix;
   _bstr_t oldPostfix;
   _bstr_t oldSubstitution;
@@ -225,13 +233,36 @@ void WriteViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, const
   }
 }
 
-void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
-                         _bstr_t& postfix, _bstr_t& substitution) {
+namespace {
+
+void ReadNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
+                     _bstr_t& postfix, _bstr_t& substitution, bool emptyAsNull) {
   KXComException ctx(u"KXDBDatasheetSvcs::ReadViewNumberTexts");
   if (!HasNumberTexts(ctx, holder)) return;
+  // Most values have none of the texts: then there is nothing to copy.
+  VARIANT_BOOL none = VARIANT_FALSE;
+  if (emptyAsNull && holder->SameNumberTexts(position, nullptr, nullptr, nullptr, &none) == S_OK &&
+      none != VARIANT_FALSE) {
+    prefix = _bstr_t();
+    postfix = _bstr_t();
+    substitution = _bstr_t();
+    return;
+  }
   KX_CHECK(ctx, holder->GetPrefix(position, prefix.GetAddress()));
   KX_CHECK(ctx, holder->GetPostfix(position, postfix.GetAddress()));
   KX_CHECK(ctx, holder->GetSubstitution(position, substitution.GetAddress()));
+}
+
+}  // namespace
+
+void ReadViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
+                         _bstr_t& postfix, _bstr_t& substitution) {
+  ReadNumberTexts(holder, position, prefix, postfix, substitution, false);
+}
+
+void ReadPresentViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& prefix,
+                                _bstr_t& postfix, _bstr_t& substitution) {
+  ReadNumberTexts(holder, position, prefix, postfix, substitution, true);
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -44,9 +44,9 @@ bool FieldWrite::Prepare() {
 
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
   CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
-  _bstr_t format;
-  KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
-  continuous = format.length() > 0;
+  VARIANT_BOOL isContinuous = VARIANT_FALSE;
+  KX_CHECK(ctx, templatePage->get_IsContinuous(&isContinuous));
+  continuous = isContinuous != VARIANT_FALSE;
   m_assertionEvents.emplace(main);
   if (continuous) {
     KX_CHECK(ctx, main.GetContinuousPageHelper().Initialize(main.m_pApplication, templatePage, page,

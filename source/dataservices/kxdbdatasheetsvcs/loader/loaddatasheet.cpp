@@ -364,9 +364,9 @@ HRESULT InitializeContinuousPage(PageLoadContext& context, IKXQTemplatePage* tem
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, context.m_pMain);
     CheckPointerArgument(ctx, templatePage);
-    _bstr_t format;
-    KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
-    if (format.length() == 0) {
+    VARIANT_BOOL continuous = VARIANT_FALSE;
+    KX_CHECK(ctx, templatePage->get_IsContinuous(&continuous));
+    if (continuous == VARIANT_FALSE) {
       context.m_continuousFormatChecked = true;
       return S_OK;
     }

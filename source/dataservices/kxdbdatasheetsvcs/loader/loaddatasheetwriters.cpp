@@ -262,7 +262,7 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObjec
   _bstr_t text, prefix, postfix, substitution;
   FieldUtils::GetAttributeValueText(
       holder, position, text, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr);
-  KXDBDatasheetSvcs::ReadViewNumberTexts(holder, position, prefix, postfix, substitution);
+  KXDBDatasheetSvcs::ReadPresentViewNumberTexts(holder, position, prefix, postfix, substitution);
   // An empty number text is no text: stored records leave them out.
   auto present = [](const _bstr_t& t) {
     return t.length() > 0 ? static_cast<const OLECHAR*>(t) : nullptr;

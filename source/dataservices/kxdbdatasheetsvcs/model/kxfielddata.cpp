@@ -270,16 +270,24 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
       typeId = type;
       return S_OK;
     }
-    const std::u16string_view read(text);
     const int32_t priorIndex = index;
     RecentParses& recent = RecentParsesOfThread();
+    // Compared in one pass up to the kept text's end, which holds no NUL:
+    // the text's own NUL ends a shorter text's match, no length needed.
+    const auto sameText = [text](const std::u16string& kept) {
+      const size_t length = kept.size();
+      size_t i = 0;
+      while (i < length && text[i] == kept[i]) ++i;
+      return i == length && text[length] == 0;
+    };
     for (const ParsedText& known : recent.entries) {
       if (known.valid && known.type == type && known.selectIndex == selectIndex &&
-          known.priorIndex == priorIndex && known.text == read) {
+          known.priorIndex == priorIndex && sameText(known.text)) {
         CopyFields(known.record);
         return S_OK;
       }
     }
+    const std::u16string_view read(text);
     HRESULT hr = Parse(text);
     KX_CHECK(ctx, hr, KX_HERE(kFile));
     if (typeId == kFieldList) {

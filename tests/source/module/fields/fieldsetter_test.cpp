@@ -156,6 +156,39 @@ TEST_F(FieldSetterTest, NumberTextsAreStoredOnlyWhenPublished) {
   EXPECT_EQ(host_.Value(kPump, u"Speed"), "12");
 }
 
+TEST_F(FieldEventTest, NumberTextsAreWrittenWhenTheyChangeAndTheEventShowsThem) {
+  const auto texts = [&] {
+    IKXQAttributePtr flow;
+    EXPECT_EQ(host_.Object(kPump)->get_Attribute(_bstr_t(u"Flow"), _variant_t(), &flow), S_OK);
+    _bstr_t prefix, postfix, substitution;
+    EXPECT_EQ(flow->GetPrefix(_variant_t(), prefix.GetAddress()), S_OK);
+    EXPECT_EQ(flow->GetPostfix(_variant_t(), postfix.GetAddress()), S_OK);
+    EXPECT_EQ(flow->GetSubstitution(_variant_t(), substitution.GetAddress()), S_OK);
+    return Narrow(prefix.view()) + "|" + Narrow(postfix.view()) + "|" + Narrow(substitution.view());
+  };
+  const auto set = [&](const char16_t* attributes) {
+    const std::u16string request = u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"4\" " +
+                                   std::u16string(attributes) + u"/>";
+    const auto result = host_.Send(u"SetRealField", request.c_str());
+    EXPECT_EQ(result.hr, S_OK) << Error(result);
+    return EventXml(result);
+  };
+  std::string xml = set(u"Prefix=\"ca.\" Postfix=\"max\"");
+  EXPECT_EQ(texts(), "ca.|max|");
+  EXPECT_NE(xml.find("Prefix=\"ca.\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("Postfix=\"max\""), std::string::npos) << xml;
+  // One text of three changes: it is written, the others stay.
+  xml = set(u"Prefix=\"ca.\" Postfix=\"max\" Substitution=\"n/a\"");
+  EXPECT_EQ(texts(), "ca.|max|n/a");
+  EXPECT_NE(xml.find("Substitution=\"n/a\""), std::string::npos) << xml;
+  // None sent: all three are emptied, and the event shows none.
+  xml = set(u"");
+  EXPECT_EQ(texts(), "||");
+  EXPECT_EQ(xml.find("Prefix="), std::string::npos) << xml;
+  EXPECT_EQ(xml.find("Postfix="), std::string::npos) << xml;
+  EXPECT_EQ(xml.find("Substitution="), std::string::npos) << xml;
+}
+
 TEST_F(FieldSetterTest, ClearingAValueWithoutAlignmentEmptiesTheRecordAndStillTellsTheClients) {
   ASSERT_EQ(
       host_.Send(u"SetStringField", u"<SetStringField PageId=\"21\" FieldId=\"1\" Value=\"P-1\"/>")

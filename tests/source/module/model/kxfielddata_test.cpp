@@ -281,6 +281,24 @@ TEST(KXFieldData, ATextReadAgainReadsAsItDidTheFirstTime) {
   EXPECT_EQ(u"0.0", third.format.str());
 }
 
+// A text read before is known again only as a whole: one that merely
+// starts with it, or is the start of it, is read afresh.
+TEST(KXFieldData, ATextThatOnlyStartsLikeOneReadBeforeIsReadAfresh) {
+  const char16_t kRead[] = u"<String FieldId=\"4\" Value=\"v\"/>";
+  KXFieldData first;
+  ASSERT_EQ(S_OK, first.ParseFieldData(kFieldString, Bstr(kRead), -1));
+  KXFieldData longer;
+  const std::u16string withJunk = std::u16string(kRead) + u"<junk";
+  EXPECT_TRUE(FAILED(longer.ParseFieldData(kFieldString, Bstr(withJunk.c_str()), -1)));
+  TakeThreadErrorDescription();
+  KXFieldData shorter;
+  EXPECT_TRUE(FAILED(shorter.ParseFieldData(kFieldString, Bstr(u"<String FieldId=\"4\""), -1)));
+  TakeThreadErrorDescription();
+  KXFieldData again;
+  ASSERT_EQ(S_OK, again.ParseFieldData(kFieldString, Bstr(kRead), -1));
+  EXPECT_EQ(u"v", again.value.str());
+}
+
 TEST(KXFieldData, MalformedTextFails) {
   KXFieldData data;
   HRESULT hr = data.ParseFieldData(kFieldString, Bstr(u"<String Value=\"x\">"), -1);
