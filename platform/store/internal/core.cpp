@@ -358,7 +358,7 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
     ObjectRec* h = LiveObject(holder);
     AttrDef* d = AttrById(attr);
     if (!h || !d) continue;
-    std::vector<Value>* list = h->Find(d->id);
+    ValueList* list = h->Find(d->id);
     if (!list) continue;
     bool hit = false;
     for (const Value& v : *list) hit = hit || (v.kind == KXQ_TYPE_OBJECT && v.i == id);

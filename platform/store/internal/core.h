@@ -129,7 +129,7 @@ class StoreCore {
 
   // --- values -----------------------------------------------------------
   // Values of obj's attribute; never null (an empty list when unset).
-  const std::vector<Value>& Values(const ObjectRec* obj, const AttrDef* def) const;
+  const ValueList& Values(const ObjectRec* obj, const AttrDef* def) const;
   // pos 1-based. Writes v at pos; pads with empty values up to pos.
   HRESULT SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v);
   HRESULT ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos);
@@ -261,9 +261,9 @@ class StoreCore {
   // object value here, a deletion, a rollback or a catch-up moves refsGen_.
   struct InverseList {
     uint64_t gen = 0;
-    std::vector<Value> values;
+    ValueList values;
   };
-  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, std::vector<Value>* out) const;
+  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
   // An inverse list has no value stamp of its own: the stamp of the last
   // change of references stands for it.
   void ReferencesChanged() {
