@@ -233,20 +233,21 @@ struct AttrValues {
   ValueList values;
 };
 
-struct ObjectRec {
+// What a read of the object touches comes first, within one cache line.
+struct alignas(64) ObjectRec {
   int32_t id = 0;
+  bool live = true;
   ClassRec* cls = nullptr;
+  std::vector<AttrValues> attrs;  // sorted by attr id
+  IKXQObject* com = nullptr;      // the one interface (one reference)
   int32_t owner = 0;
   int32_t holder = 0;  // object whose collection attribute holds this one
-  u16 holderAttr;
   uint32_t flags = 0;  // kObjStatusCopy
-  bool live = true;
   // How often a catch-up brought in another process's change of the
   // object's values or its deletion, or its object values changed here
   // (IKXQExternalChanges).
   uint32_t externalChanges = 0;
-  std::vector<AttrValues> attrs;  // sorted by attr id
-  IKXQObject* com = nullptr;      // the one interface (one reference)
+  u16 holderAttr;
 
   ValueList* Find(int32_t attr);
   const ValueList* Find(int32_t attr) const;

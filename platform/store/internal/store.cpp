@@ -201,11 +201,8 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   ObjectRec* o = LoadedObject(id);
   if (!o) {
     if (!so.exists) return Status{};
-    auto rec = std::make_unique<ObjectRec>();
-    rec->id = id;
-    rec->live = false;
-    o = rec.get();
-    KeepObject(std::move(rec));
+    o = NewObject(id);
+    o->live = false;
   }
   ClassRec* cls = nullptr;
   if (so.exists) {
