@@ -49,7 +49,7 @@ void StoreCore::ForgetMembers(const ObjectRec* obj) {
 }
 
 const ValueList& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
-  static const ValueList kEmpty;
+  static const ValueList kEmpty{};
   if (!def->inverse.empty()) {
     // Read whole once, then element by element from the list kept.
     InverseList& kept = inverses_[Key(obj->id, def->id)];

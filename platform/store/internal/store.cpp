@@ -234,7 +234,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
         if (av.attr == attr) return &av.values;
       return nullptr;
     };
-    static const ValueList kNone;
+    static const ValueList kNone{};
     for (const auto* side : {&old, &o->attrs})
       for (const AttrValues& av : *side) {
         const ValueList* a = slotsOf(old, av.attr);
