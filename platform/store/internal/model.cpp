@@ -122,7 +122,7 @@ ValueList& ValueList::operator=(const ValueList& o) {
 }
 
 ValueList::ValueList(ValueList&& o) noexcept
-    : one_(std::move(o.one_)), many_(std::move(o.many_)), count_(o.count_) {
+    : many_(std::move(o.many_)), count_(o.count_), one_(std::move(o.one_)) {
   o.count_ = 0;
 }
 

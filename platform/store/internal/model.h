@@ -223,9 +223,11 @@ class ValueList {
   // Back to the value held inline once the vector holds at most one.
   void Fold();
 
-  Value one_;  // the slot while count_ is 1 and many_ is unset
+  // What size() and data() ask first, then the value: a read of a single
+  // value stays within the record's first bytes.
   std::unique_ptr<std::vector<Value>> many_;
   uint32_t count_ = 0;  // 0 or 1 while many_ is unset
+  Value one_;           // the slot while count_ is 1 and many_ is unset
 };
 
 struct AttrValues {
