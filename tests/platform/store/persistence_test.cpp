@@ -618,11 +618,22 @@ TEST(PersistenceTest, ASingleValueStaysInItsObjectsRecordAsItsListChanges) {
     ASSERT_EQ(static_cast<int>(Get(cases, 1)), 20);
     EXPECT_EQ(core.LiveObject(12) - core.LiveObject(11), 1);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(page) % 64, 0u);
+    // A copy takes both kinds of list as they are and shares neither.
+    ASSERT_EQ(Put(Attr(Obj(*s, 11), u"NodeIndices"), 2, _variant_t(7)), S_OK);
+    _com_ptr_t<IKXQObject> copy;
+    ASSERT_EQ(Obj(*s, 11)->Copy(&copy), S_OK);
+    EXPECT_EQ(static_cast<int>(Get(Attr(copy, u"Cases"), 1)), 20);
+    ASSERT_EQ(Put(Attr(copy, u"Cases"), 1, _variant_t(21)), S_OK);
+    ASSERT_EQ(Put(Attr(copy, u"NodeIndices"), 2, _variant_t(8)), S_OK);
+    EXPECT_EQ(static_cast<int>(Get(cases, 1)), 20);
+    EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 11), u"NodeIndices"), 2)), 7);
+    EXPECT_EQ(Count(Attr(copy, u"NodeIndices")), 2);
   }
   auto s = Reopen(path);
   auto cases = Attr(Obj(*s, 11), u"Cases");
   ASSERT_EQ(Count(cases), 1);
   EXPECT_EQ(static_cast<int>(Get(cases, 1)), 20);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 11), u"NodeIndices"), 2)), 7);
 }
 }  // namespace
 }  // namespace kx::store::test
