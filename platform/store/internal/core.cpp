@@ -174,19 +174,25 @@ ObjectRec* StoreCore::LoadedObject(int32_t id) const {
                                                          : nullptr;
   }
   auto it = objects_.find(id);
-  return it == objects_.end() ? nullptr : it->second.get();
+  return it == objects_.end() ? nullptr : it->second;
 }
 
-void StoreCore::KeepObject(std::unique_ptr<ObjectRec> rec) {
-  const int32_t id = rec->id;
-  ObjectRec* const kept = rec.get();
+ObjectRec* StoreCore::NewObject(int32_t id) {
   const bool indexed = id >= 0 && id < kIndexedIds;
-  // Room first: a failure leaves both as they were.
+  // Room first: a failure leaves everything as it was.
   if (indexed && static_cast<size_t>(id) >= objectsById_.size()) {
     objectsById_.resize(static_cast<size_t>(id) + 1, nullptr);
   }
-  objects_[id] = std::move(rec);
-  if (indexed) objectsById_[static_cast<size_t>(id)] = kept;
+  if (usedInBlock_ == kObjectBlock) {
+    objectBlocks_.push_back(std::make_unique<ObjectRec[]>(kObjectBlock));
+    usedInBlock_ = 0;
+  }
+  ObjectRec* const rec = &objectBlocks_.back()[usedInBlock_];
+  objects_[id] = rec;
+  ++usedInBlock_;
+  rec->id = id;
+  if (indexed) objectsById_[static_cast<size_t>(id)] = rec;
+  return rec;
 }
 
 ObjectRec* StoreCore::FindObject(int32_t id) {
@@ -232,12 +238,7 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
   if (retired_.count(id))
     return SetError(E_INVALIDARG,
                     "Object id " + std::to_string(id) + " belonged to a deleted object");
-  if (!o) {
-    auto rec = std::make_unique<ObjectRec>();
-    rec->id = id;
-    o = rec.get();
-    KeepObject(std::move(rec));
-  }
+  if (!o) o = NewObject(id);
   // A record left by a rolled-back creation is reused: its interface now
   // stands for the new object of that id.
   o->cls = cls;
@@ -358,7 +359,7 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
     ObjectRec* h = LiveObject(holder);
     AttrDef* d = AttrById(attr);
     if (!h || !d) continue;
-    std::vector<Value>* list = h->Find(d->id);
+    ValueList* list = h->Find(d->id);
     if (!list) continue;
     bool hit = false;
     for (const Value& v : *list) hit = hit || (v.kind == KXQ_TYPE_OBJECT && v.i == id);

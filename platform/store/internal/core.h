@@ -123,13 +123,11 @@ class StoreCore {
   long LiveCount() const;
   // The id the next created object gets.
   int32_t NextObjectId() const { return nextObjectId_; }
-  const std::unordered_map<int32_t, std::unique_ptr<ObjectRec>>& objects() const {
-    return objects_;
-  }
+  const std::unordered_map<int32_t, ObjectRec*>& objects() const { return objects_; }
 
   // --- values -----------------------------------------------------------
   // Values of obj's attribute; never null (an empty list when unset).
-  const std::vector<Value>& Values(const ObjectRec* obj, const AttrDef* def) const;
+  const ValueList& Values(const ObjectRec* obj, const AttrDef* def) const;
   // pos 1-based. Writes v at pos; pads with empty values up to pos.
   HRESULT SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v);
   HRESULT ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos);
@@ -193,7 +191,8 @@ class StoreCore {
   // Method of a class or its bases.
   MethodRec* FindClassMethod(const ClassRec* cls, const u16& name) const;
   HRESULT AddClaim(int32_t obj, int32_t project);
-  std::vector<int32_t> Claims(int32_t obj) const;
+  // Valid until the claims change; read often (scoping), so not copied.
+  const std::vector<int32_t>& Claims(int32_t obj) const;
   HRESULT PutUser(int32_t obj, const u16& user, LONG status);
   std::vector<UserRec> Users(int32_t obj) const;
   HRESULT RecordWorkflow(int32_t obj, LONG code, const u16& text);
@@ -261,9 +260,9 @@ class StoreCore {
   // object value here, a deletion, a rollback or a catch-up moves refsGen_.
   struct InverseList {
     uint64_t gen = 0;
-    std::vector<Value> values;
+    ValueList values;
   };
-  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, std::vector<Value>* out) const;
+  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
   // An inverse list has no value stamp of its own: the stamp of the last
   // change of references stands for it.
   void ReferencesChanged() {
@@ -313,13 +312,22 @@ class StoreCore {
   std::vector<std::unique_ptr<AttrDef>> retiredAttrs_;  // replaced by a reload, still pointed at
   int32_t nextClassId_ = 1, nextAttrId_ = 1;
 
-  std::unordered_map<int32_t, std::unique_ptr<ObjectRec>> objects_;
+  // Every record by id; the records themselves are in objectBlocks_.
+  std::unordered_map<int32_t, ObjectRec*> objects_;
   // The records of objects_ by id for ids below kIndexedIds, null where none
   // is loaded: found without hashing, at one place in memory. A record is
   // never dropped, so entries are only ever set.
   static constexpr int32_t kIndexedIds = 1 << 20;
   std::vector<ObjectRec*> objectsById_;
-  void KeepObject(std::unique_ptr<ObjectRec> rec);
+  // The records, side by side in blocks in the order they were made: objects
+  // read or made one after another (a listing walks them by id) share cache
+  // lines and pages instead of lying among their own values. A record never
+  // moves (interfaces and undo steps point at it) and lives as long as this.
+  static constexpr size_t kObjectBlock = 256;
+  std::vector<std::unique_ptr<ObjectRec[]>> objectBlocks_;
+  size_t usedInBlock_ = kObjectBlock;
+  // A new record of that id, kept and indexed.
+  ObjectRec* NewObject(int32_t id);
   int32_t nextObjectId_ = 1;
   int32_t persistedNextId_ = 1;          // as the file has it
   std::unordered_set<int32_t> retired_;  // ids of deleted objects met so far

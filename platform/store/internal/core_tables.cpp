@@ -326,9 +326,10 @@ HRESULT StoreCore::AddClaim(int32_t obj, int32_t project) {
   return S_OK;
 }
 
-std::vector<int32_t> StoreCore::Claims(int32_t obj) const {
+const std::vector<int32_t>& StoreCore::Claims(int32_t obj) const {
+  static const std::vector<int32_t> kNone;
   auto it = claims_.find(obj);
-  return it == claims_.end() ? std::vector<int32_t>() : it->second;
+  return it == claims_.end() ? kNone : it->second;
 }
 
 HRESULT StoreCore::PutUser(int32_t obj, const u16& user, LONG status) {

@@ -17,7 +17,7 @@ constexpr size_t kCountedList = 64;
 }  // namespace
 
 bool StoreCore::ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id) {
-  const std::vector<Value>& values = Values(obj, def);
+  const ValueList& values = Values(obj, def);
   if (!def->inverse.empty() || values.size() < kCountedList)
     return std::any_of(values.begin(), values.end(),
                        [id](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == id; });
@@ -48,8 +48,8 @@ void StoreCore::ForgetMembers(const ObjectRec* obj) {
   for (const AttrValues& av : obj->attrs) members_.erase(Key(obj->id, av.attr));
 }
 
-const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
-  static const std::vector<Value> kEmpty;
+const ValueList& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
+  static const ValueList kEmpty{};
   if (!def->inverse.empty()) {
     // Read whole once, then element by element from the list kept.
     InverseList& kept = inverses_[Key(obj->id, def->id)];
@@ -59,7 +59,7 @@ const std::vector<Value>& StoreCore::Values(const ObjectRec* obj, const AttrDef*
     }
     return kept.values;
   }
-  const std::vector<Value>* v = obj->Find(def->id);
+  const ValueList* v = obj->Find(def->id);
   return v ? *v : kEmpty;
 }
 
@@ -75,12 +75,12 @@ std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrN
   return holders;
 }
 
-void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def,
-                               std::vector<Value>* out) const {
+void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const {
   out->clear();
-  std::vector<int32_t> holders = Referrers(obj, def->inverse);
-  if (!def->list && holders.size() > 1) holders.resize(1);
-  for (int32_t h : holders) {
+  const std::vector<int32_t> holders = Referrers(obj, def->inverse);
+  const size_t count = !def->list && holders.size() > 1 ? 1 : holders.size();
+  for (size_t k = 0; k < count; ++k) {
+    const int32_t h = holders[k];
     Value v;
     v.kind = KXQ_TYPE_OBJECT;
     v.i = h;
@@ -153,18 +153,18 @@ void StoreCore::SaveSize(ObjectRec* obj, AttrDef* def, size_t size) {
 void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end) {
   ValueChanged(obj->id, def->id);
   if (!inTxn_) return;
-  std::vector<Value>& list = obj->Get(def->id);
+  ValueList& list = obj->Get(def->id);
   std::vector<Value> saved(std::make_move_iterator(list.begin() + static_cast<long>(first)),
                            std::make_move_iterator(list.begin() + static_cast<long>(end)));
   undo_.push_back([obj, attr = def->id, first, saved = std::move(saved)]() mutable {
-    std::vector<Value>& l = obj->Get(attr);
+    ValueList& l = obj->Get(attr);
     l.insert(l.begin() + static_cast<long>(first), std::make_move_iterator(saved.begin()),
              std::make_move_iterator(saved.end()));
   });
 }
 
 size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
-  std::vector<Value>& list = obj->Get(def->id);
+  ValueList& list = obj->Get(def->id);
   std::vector<std::pair<size_t, Value>> removed;  // by ascending position
   std::vector<Value> kept;
   kept.reserve(list.size());
@@ -180,7 +180,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   if (!removed.empty()) ValueChanged(obj->id, def->id);
   if (inTxn_ && !removed.empty())
     undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
-      std::vector<Value>& l = obj->Get(attr);
+      ValueList& l = obj->Get(attr);
       for (auto& [k, v] : removed) l.insert(l.begin() + static_cast<long>(k), std::move(v));
     });
   return first;
@@ -243,7 +243,7 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (pos < 1)
     return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
-  const std::vector<Value>& cur = Values(obj, def);
+  const ValueList& cur = Values(obj, def);
   if (pos > cur.size() || cur[pos - 1].empty()) return S_OK;
   // A single value goes with its slot, unless the slot carries a lock,
   // status or texts: those belong to the slot and outlive its value.
@@ -289,7 +289,7 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
   ValueChanged(obj->id, def->id);
   if (inTxn_)
     undo_.push_back([obj, attr = def->id, first, count, old] {
-      std::vector<Value>& l = obj->Get(attr);
+      ValueList& l = obj->Get(attr);
       l.erase(l.begin() + static_cast<long>(first - 1),
               l.begin() + static_cast<long>(first - 1 + count));
       if (l.size() > old) l.resize(old);  // the padding before first
@@ -305,7 +305,7 @@ HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (first < 1)
     return SetError(DISP_E_BADINDEX, u"Position below 1 for attribute \"" + def->name + u"\"");
-  const std::vector<Value>& cur = Values(obj, def);
+  const ValueList& cur = Values(obj, def);
   if (first > cur.size() || count == 0) return S_OK;
   auto& list = obj->Get(def->id);
   size_t end = std::min(list.size(), first - 1 + count);

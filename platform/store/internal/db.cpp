@@ -353,17 +353,17 @@ bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
   return st && BindValue(st, obj, attr, pos, v);
 }
 
-bool Db::WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+bool Db::WriteTail(int32_t obj, int32_t attr, const Value* values, size_t count, size_t from,
                    bool grown) {
   if (from < 1) from = 1;
   if ((grown && InjectFault()) || TransactionLost()) return false;
   // Rows past the new end go; the others are rewritten in place.
   if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>?",
-                     {obj, attr, static_cast<long long>(values.size())}))
+                     {obj, attr, static_cast<long long>(count)}))
     return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   if (!st) return false;
-  for (size_t k = from; k <= values.size(); ++k)
+  for (size_t k = from; k <= count; ++k)
     if (!BindValue(st, obj, attr, k, values[k - 1])) return false;
   return true;
 }

@@ -97,8 +97,12 @@ class Db {
   // Value rows of (obj, attr): deletes positions past the list's end and
   // writes values [from - 1, size) again. grown: the list only grew from
   // position from on, so no row past it exists and none is deleted.
-  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+  bool WriteTail(int32_t obj, int32_t attr, const Value* values, size_t count, size_t from,
                  bool grown = false);
+  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+                 bool grown = false) {
+    return WriteTail(obj, attr, values.data(), values.size(), from, grown);
+  }
   // Writes one slot (position pos, 1-based) in place.
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 

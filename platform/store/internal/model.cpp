@@ -109,6 +109,118 @@ void Value::ClearContent() {
   if (extra) extra->bin.clear();
 }
 
+ValueList::ValueList(const ValueList& o) : count_(o.count_) {
+  if (o.many_)
+    many_ = std::make_unique<std::vector<Value>>(*o.many_);
+  else if (count_ != 0)
+    one_ = o.one_;
+}
+
+ValueList& ValueList::operator=(const ValueList& o) {
+  if (this != &o) *this = ValueList(o);
+  return *this;
+}
+
+ValueList::ValueList(ValueList&& o) noexcept
+    : many_(std::move(o.many_)), count_(o.count_), one_(std::move(o.one_)) {
+  o.count_ = 0;
+}
+
+ValueList& ValueList::operator=(ValueList&& o) noexcept {
+  if (this != &o) {
+    one_ = std::move(o.one_);
+    many_ = std::move(o.many_);
+    count_ = o.count_;
+    o.count_ = 0;
+  }
+  return *this;
+}
+
+ValueList& ValueList::operator=(std::vector<Value>&& v) {
+  if (v.size() > 1) {
+    many_ = std::make_unique<std::vector<Value>>(std::move(v));
+    one_ = Value();
+    count_ = 0;
+    return *this;
+  }
+  many_.reset();
+  count_ = static_cast<uint32_t>(v.size());
+  one_ = count_ != 0 ? std::move(v[0]) : Value();
+  return *this;
+}
+
+std::vector<Value>& ValueList::Many() {
+  if (!many_) {
+    auto made = std::make_unique<std::vector<Value>>();
+    made->reserve(4);
+    if (count_ != 0) made->push_back(std::move(one_));
+    one_ = Value();
+    count_ = 0;
+    many_ = std::move(made);
+  }
+  return *many_;
+}
+
+void ValueList::Fold() {
+  if (!many_ || many_->size() > 1) return;
+  count_ = static_cast<uint32_t>(many_->size());
+  one_ = count_ != 0 ? std::move((*many_)[0]) : Value();
+  many_.reset();
+}
+
+void ValueList::clear() {
+  many_.reset();
+  one_ = Value();
+  count_ = 0;
+}
+
+void ValueList::resize(size_t n) {
+  if (!many_ && n <= 1) {
+    if (n != count_) one_ = Value();
+    count_ = static_cast<uint32_t>(n);
+    return;
+  }
+  Many().resize(n);
+  Fold();
+}
+
+void ValueList::push_back(Value&& v) {
+  if (!many_ && count_ == 0) {
+    one_ = std::move(v);
+    count_ = 1;
+    return;
+  }
+  Many().push_back(std::move(v));
+}
+
+Value* ValueList::insert(const Value* at, Value&& v) {
+  const auto k = at - data();
+  std::vector<Value>& m = Many();
+  m.insert(m.begin() + k, std::move(v));
+  Fold();
+  return data() + k;
+}
+
+Value* ValueList::insert(const Value* at, size_t n, const Value& v) {
+  const auto k = at - data();
+  std::vector<Value>& m = Many();
+  m.insert(m.begin() + k, n, v);
+  Fold();
+  return data() + k;
+}
+
+Value* ValueList::erase(const Value* first, const Value* last) {
+  const auto k = first - data();
+  const auto end = last - data();
+  if (!many_) {
+    if (end > k) clear();
+    return data() + k;
+  }
+  many_->erase(many_->begin() + k, many_->begin() + end);
+  Fold();
+  return data() + k;
+}
+
 bool SameContent(const Value& a, const Value& b) {
   if (a.kind != b.kind) return false;
   if (a.kind == KXQ_TYPE_REAL || a.kind == KXQ_TYPE_DATE) {
@@ -161,13 +273,13 @@ AttrDef* ClassRec::FindAttr(std::u16string_view name) const {
   return nullptr;
 }
 
-std::vector<Value>* ObjectRec::Find(int32_t attr) {
+ValueList* ObjectRec::Find(int32_t attr) {
   auto it = std::lower_bound(attrs.begin(), attrs.end(), attr,
                              [](const AttrValues& a, int32_t id) { return a.attr < id; });
   return (it != attrs.end() && it->attr == attr) ? &it->values : nullptr;
 }
 
-const std::vector<Value>* ObjectRec::Find(int32_t attr) const {
+const ValueList* ObjectRec::Find(int32_t attr) const {
   return const_cast<ObjectRec*>(this)->Find(attr);
 }
 
@@ -194,7 +306,7 @@ TriggerItem* TriggerRec::NumberedItem(int32_t number) {
   return item;
 }
 
-std::vector<Value>& ObjectRec::Get(int32_t attr) {
+ValueList& ObjectRec::Get(int32_t attr) {
   auto it = std::lower_bound(attrs.begin(), attrs.end(), attr,
                              [](const AttrValues& a, int32_t id) { return a.attr < id; });
   if (it != attrs.end() && it->attr == attr) return it->values;

@@ -172,29 +172,88 @@ struct ClassRec {
   mutable uint64_t attrIndexEpoch_ = 0;
 };
 
-struct AttrValues {
-  int32_t attr;
-  std::vector<Value> values;
+// The slots of one attribute, as a vector would hold them. Most attributes
+// hold one value: it stays in the list itself, so reading it follows no
+// pointer of its own; a longer list moves to a vector held aside.
+class ValueList {
+ public:
+  using value_type = Value;
+  using iterator = Value*;
+  using const_iterator = const Value*;
+
+  ValueList() = default;
+  ValueList(const ValueList& o);
+  ValueList& operator=(const ValueList& o);
+  ValueList(ValueList&& o) noexcept;
+  ValueList& operator=(ValueList&& o) noexcept;
+  ValueList& operator=(std::vector<Value>&& v);
+
+  size_t size() const { return many_ ? many_->size() : count_; }
+  bool empty() const { return size() == 0; }
+  Value* data() { return many_ ? many_->data() : &one_; }
+  const Value* data() const { return many_ ? many_->data() : &one_; }
+  Value* begin() { return data(); }
+  Value* end() { return data() + size(); }
+  const Value* begin() const { return data(); }
+  const Value* end() const { return data() + size(); }
+  Value& operator[](size_t k) { return data()[k]; }
+  const Value& operator[](size_t k) const { return data()[k]; }
+  Value& back() { return data()[size() - 1]; }
+  const Value& back() const { return data()[size() - 1]; }
+
+  void clear();
+  // New slots are empty values.
+  void resize(size_t n);
+  void push_back(Value&& v);
+  Value* insert(const Value* at, Value&& v);
+  Value* insert(const Value* at, size_t n, const Value& v);
+  template <class It>
+  Value* insert(const Value* at, It first, It last) {
+    const auto k = at - data();
+    std::vector<Value>& m = Many();
+    m.insert(m.begin() + k, first, last);
+    Fold();
+    return data() + k;
+  }
+  Value* erase(const Value* first, const Value* last);
+
+ private:
+  // The vector, made with the list's values when it is not yet used.
+  std::vector<Value>& Many();
+  // Back to the value held inline once the vector holds at most one.
+  void Fold();
+
+  // What size() and data() ask first, then the value: a read of a single
+  // value stays within the record's first bytes.
+  std::unique_ptr<std::vector<Value>> many_;
+  uint32_t count_ = 0;  // 0 or 1 while many_ is unset
+  Value one_;           // the slot while count_ is 1 and many_ is unset
 };
 
-struct ObjectRec {
+struct AttrValues {
+  int32_t attr;
+  ValueList values;
+};
+
+// What a read of the object touches comes first, within one cache line.
+struct alignas(64) ObjectRec {
   int32_t id = 0;
+  bool live = true;
   ClassRec* cls = nullptr;
+  std::vector<AttrValues> attrs;  // sorted by attr id
+  IKXQObject* com = nullptr;      // the one interface (one reference)
   int32_t owner = 0;
   int32_t holder = 0;  // object whose collection attribute holds this one
-  u16 holderAttr;
   uint32_t flags = 0;  // kObjStatusCopy
-  bool live = true;
   // How often a catch-up brought in another process's change of the
   // object's values or its deletion, or its object values changed here
   // (IKXQExternalChanges).
   uint32_t externalChanges = 0;
-  std::vector<AttrValues> attrs;  // sorted by attr id
-  IKXQObject* com = nullptr;      // the one interface (one reference)
+  u16 holderAttr;
 
-  std::vector<Value>* Find(int32_t attr);
-  const std::vector<Value>* Find(int32_t attr) const;
-  std::vector<Value>& Get(int32_t attr);
+  ValueList* Find(int32_t attr);
+  const ValueList* Find(int32_t attr) const;
+  ValueList& Get(int32_t attr);
 };
 enum : uint32_t { kObjStatusCopy = 0x1 };
 

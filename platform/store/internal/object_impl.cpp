@@ -310,7 +310,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     LONG id = 0;
     if (obj) KX_RETURN_IF_FAILED(obj->get_Id(&id));
     core_->NoteRead(rec_->id, def_->id);
-    const std::vector<Value>& values = Values();
+    const ValueList& values = Values();
     for (size_t k = from > 1 ? static_cast<size_t>(from) - 1 : 0; k < values.size(); ++k) {
       const Value& v = values[k];
       const bool isObject = v.kind == KXQ_TYPE_OBJECT && v.i != 0;
@@ -460,7 +460,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
 
  private:
   HRESULT Live() const { return LiveCheck(*core_, rec_); }
-  const std::vector<Value>& Values() const { return core_->Values(rec_, def_); }
+  const ValueList& Values() const { return core_->Values(rec_, def_); }
   static bool Present(const Value& v) { return !v.empty(); }
 
   template <class Fn>

@@ -123,7 +123,7 @@ class Persistence {
   virtual bool DeleteObject(int32_t id) = 0;
   // The values of (obj, attr) from position `from` on (1-based); grown: the
   // list only grew from there.
-  virtual bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+  virtual bool WriteTail(int32_t obj, int32_t attr, const ValueList& values, size_t from,
                          bool grown = false) = 0;
   virtual bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) = 0;
   virtual bool PutDimension(const u16& name, const u16& baseUnit) = 0;

@@ -57,7 +57,7 @@ void ReadValue(sqlite3_stmt* st, int col, Value* v) {
 void PlaceValue(StoredObject* o, int32_t attr, int64_t pos, sqlite3_stmt* st, int col) {
   if (pos < 1 || static_cast<size_t>(pos) > kMaxPosition) return;
   if (o->attrs.empty() || o->attrs.back().attr != attr) o->attrs.push_back(AttrValues{attr, {}});
-  std::vector<Value>& list = o->attrs.back().values;
+  ValueList& list = o->attrs.back().values;
   if (list.size() < static_cast<size_t>(pos)) list.resize(static_cast<size_t>(pos));
   ReadValue(st, col, &list[static_cast<size_t>(pos) - 1]);
 }
@@ -158,9 +158,9 @@ class SqlitePersistence final : public Persistence {
     return Obj(id, db_.Run("DELETE FROM objects WHERE id=?", {id}) &&
                        db_.Run("INSERT OR IGNORE INTO retired(id) VALUES(?)", {id}));
   }
-  bool WriteTail(int32_t obj, int32_t attr, const std::vector<Value>& values, size_t from,
+  bool WriteTail(int32_t obj, int32_t attr, const ValueList& values, size_t from,
                  bool grown) override {
-    return Obj(obj, db_.WriteTail(obj, attr, values, from, grown));
+    return Obj(obj, db_.WriteTail(obj, attr, values.data(), values.size(), from, grown));
   }
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) override {
     return Obj(obj, db_.WriteSlot(obj, attr, pos, v));

@@ -201,11 +201,8 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   ObjectRec* o = LoadedObject(id);
   if (!o) {
     if (!so.exists) return Status{};
-    auto rec = std::make_unique<ObjectRec>();
-    rec->id = id;
-    rec->live = false;
-    o = rec.get();
-    KeepObject(std::move(rec));
+    o = NewObject(id);
+    o->live = false;
   }
   ClassRec* cls = nullptr;
   if (so.exists) {
@@ -232,17 +229,16 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
     // Every attribute whose slots differ, as a change by another client (a
     // deleted object's own values fire nothing, as here).
     std::set<int32_t> touched;
-    auto slotsOf = [](const std::vector<AttrValues>& attrs,
-                      int32_t attr) -> const std::vector<Value>* {
+    auto slotsOf = [](const std::vector<AttrValues>& attrs, int32_t attr) -> const ValueList* {
       for (const AttrValues& av : attrs)
         if (av.attr == attr) return &av.values;
       return nullptr;
     };
-    static const std::vector<Value> kNone;
+    static const ValueList kNone{};
     for (const auto* side : {&old, &o->attrs})
       for (const AttrValues& av : *side) {
-        const std::vector<Value>* a = slotsOf(old, av.attr);
-        const std::vector<Value>* b = slotsOf(o->attrs, av.attr);
+        const ValueList* a = slotsOf(old, av.attr);
+        const ValueList* b = slotsOf(o->attrs, av.attr);
         if (!a) a = &kNone;
         if (!b) b = &kNone;
         bool same = a->size() == b->size();

@@ -584,5 +584,56 @@ TEST(DamagedStoreTest, ObjectValuesByIdAndTheirLimits) {
             DISP_E_TYPEMISMATCH);
 }
 
+// A single value lies in its object's record, where a read finds it without
+// following another pointer; a list grown past one moves aside and comes
+// back when it shrinks, through rollbacks and commits alike. Records of
+// objects made one after another lie side by side.
+TEST(PersistenceTest, ASingleValueStaysInItsObjectsRecordAsItsListChanges) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  {
+    auto s = OpenPlant(path);
+    StoreCore& core = s->core();
+    auto cases = Attr(Obj(*s, 11), u"Cases");
+    const ObjectRec* page = core.LiveObject(11);
+    auto inRecord = [&] {
+      const ValueList* list = page->Find(core.FindAttr(page, u"Cases")->id);
+      const auto* at = reinterpret_cast<const char*>(list->data());
+      const auto* first = reinterpret_cast<const char*>(page->attrs.data());
+      return at >= first && at < first + page->attrs.size() * sizeof(AttrValues);
+    };
+    ASSERT_EQ(Put(cases, 1, _variant_t(10)), S_OK);
+    EXPECT_TRUE(inRecord());
+    ASSERT_TRUE(s->Begin().ok());
+    ASSERT_EQ(Put(cases, 3, _variant_t(30)), S_OK);
+    EXPECT_FALSE(inRecord());
+    ASSERT_EQ(cases->InsertValues(1, 1), S_OK);
+    ASSERT_TRUE(s->Rollback().ok());
+    ASSERT_EQ(Count(cases), 1);
+    EXPECT_EQ(static_cast<int>(Get(cases, 1)), 10);
+    EXPECT_TRUE(inRecord());
+    ASSERT_EQ(Put(cases, 2, _variant_t(20)), S_OK);
+    ASSERT_EQ(cases->RemoveValues(1, 1), S_OK);
+    EXPECT_TRUE(inRecord());
+    ASSERT_EQ(static_cast<int>(Get(cases, 1)), 20);
+    EXPECT_EQ(core.LiveObject(12) - core.LiveObject(11), 1);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(page) % 64, 0u);
+    // A copy takes both kinds of list as they are and shares neither.
+    ASSERT_EQ(Put(Attr(Obj(*s, 11), u"NodeIndices"), 2, _variant_t(7)), S_OK);
+    _com_ptr_t<IKXQObject> copy;
+    ASSERT_EQ(Obj(*s, 11)->Copy(&copy), S_OK);
+    EXPECT_EQ(static_cast<int>(Get(Attr(copy, u"Cases"), 1)), 20);
+    ASSERT_EQ(Put(Attr(copy, u"Cases"), 1, _variant_t(21)), S_OK);
+    ASSERT_EQ(Put(Attr(copy, u"NodeIndices"), 2, _variant_t(8)), S_OK);
+    EXPECT_EQ(static_cast<int>(Get(cases, 1)), 20);
+    EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 11), u"NodeIndices"), 2)), 7);
+    EXPECT_EQ(Count(Attr(copy, u"NodeIndices")), 2);
+  }
+  auto s = Reopen(path);
+  auto cases = Attr(Obj(*s, 11), u"Cases");
+  ASSERT_EQ(Count(cases), 1);
+  EXPECT_EQ(static_cast<int>(Get(cases, 1)), 20);
+  EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 11), u"NodeIndices"), 2)), 7);
+}
 }  // namespace
 }  // namespace kx::store::test
