@@ -84,32 +84,38 @@ bool InOwnReadOnlySegment(const void* text) {
 // copies are kept by the address of the text, and a kept copy is used only
 // while the text there is still the same: always for a literal of this
 // code, else when compared equal.
-const _bstr_t& NameText(const OLECHAR* name) {
-  struct Kept {
-    const OLECHAR* at = nullptr;
-    size_t length = 0;   // of `text`, kept so that a hit asks the library nothing
-    bool fixed = false;  // `at` is in this code's read-only image
-    _bstr_t text;
-  };
-  thread_local std::array<Kept, 64> kept;
-  static const _bstr_t none;
-  if (name == nullptr) return none;
-  Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
-  if (slot.at == name) {
-    if (slot.fixed) return slot.text;
-    // Compared character by character: the text there may now be shorter.
-    const OLECHAR* const text = slot.text;
-    const size_t length = slot.length;
-    size_t i = 0;
-    while (i < length && name[i] == text[i]) ++i;
-    if (i == length && name[i] == 0) return slot.text;
-  }
+struct KeptName {
+  const OLECHAR* at = nullptr;
+  size_t length = 0;   // of `text`, kept so that a hit asks the library nothing
+  bool fixed = false;  // `at` is in this code's read-only image
+  _bstr_t text;
+};
+
+// Compared character by character: the text there may now be shorter.
+bool StillKept(const KeptName& slot, const OLECHAR* name) {
+  const OLECHAR* const text = slot.text;
+  const size_t length = slot.length;
+  size_t i = 0;
+  while (i < length && name[i] == text[i]) ++i;
+  return i == length && name[i] == 0;
+}
+
+// Out of line: a hit needs none of this.
+[[gnu::noinline]] BSTR KeepName(KeptName& slot, const OLECHAR* name) {
   slot.at = nullptr;
   slot.text = _bstr_t(name);
   slot.length = slot.text.length();
   slot.fixed = InOwnReadOnlySegment(name);
   slot.at = name;
   return slot.text;
+}
+
+BSTR NameText(const OLECHAR* name) {
+  if (name == nullptr) return nullptr;
+  thread_local std::array<KeptName, 64> kept;
+  KeptName& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
+  if (slot.at == name && (slot.fixed || StillKept(slot, name))) return slot.text;
+  return KeepName(slot, name);
 }
 
 [[noreturn]] void RaisePointer(KXComException& ctx, int line) {
