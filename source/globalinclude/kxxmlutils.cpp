@@ -43,9 +43,8 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // and is written as U+FFFD.
 bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-// The decimal text of a 64-bit integer.
-std::u16string Decimal(int64_t value) {
-  char16_t buffer[24];
+// The decimal text of a 64-bit integer, written at the end of `buffer`.
+std::u16string_view DecimalIn(int64_t value, char16_t (&buffer)[24]) {
   int pos = 24;
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   do {
@@ -53,7 +52,12 @@ std::u16string Decimal(int64_t value) {
     magnitude /= 10;
   } while (magnitude != 0);
   if (value < 0) buffer[--pos] = u'-';
-  return std::u16string(buffer + pos, buffer + 24);
+  return std::u16string_view(buffer + pos, static_cast<size_t>(24 - pos));
+}
+
+std::u16string Decimal(int64_t value) {
+  char16_t buffer[24];
+  return std::u16string(DecimalIn(value, buffer));
 }
 
 std::u16string DoubleText(double value) {
@@ -421,8 +425,10 @@ HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, double value) {
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, LONG value) {
-  return Guard(u"KXXMLStringWriter::WriteAttribute",
-               [&](KXComException& ctx) { PutAttribute(ctx, name, Decimal(value), false); });
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    char16_t digits[24];
+    PutAttribute(ctx, name, DecimalIn(value, digits), false);
+  });
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, bool value) {
