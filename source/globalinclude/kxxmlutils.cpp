@@ -397,8 +397,27 @@ void KXXMLStringWriter::PutAttribute(KXComException& ctx, const OLECHAR* name,
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Cannot write attributes outside of an element start");
   }
+  const size_t nameLength = std::char_traits<char16_t>::length(name);
+  // An attribute that needs no escaping and fits the room left is put in
+  // one step, as the four puts below would put it.
+  const size_t whole = nameLength + value.size() + 4;
+  if (!escape && whole < m_room) {
+    OLECHAR* out = m_cursor;
+    *out++ = u' ';
+    std::memcpy(out, name, nameLength * sizeof(OLECHAR));
+    out += nameLength;
+    *out++ = u'=';
+    *out++ = u'"';
+    if (!value.empty()) std::memcpy(out, value.data(), value.size() * sizeof(OLECHAR));
+    out += value.size();
+    *out++ = u'"';
+    m_cursor = out;
+    m_room -= whole;
+    m_length += static_cast<ULONG>(whole);
+    return;
+  }
   Put(u" ", 1);
-  Put(name);
+  Put(name, nameLength);
   Put(u"=\"", 2);
   if (escape) {
     PutEscaped(value.data(), value.size());
