@@ -43,9 +43,8 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // and is written as U+FFFD.
 bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-// The decimal text of a 64-bit integer.
-std::u16string Decimal(int64_t value) {
-  char16_t buffer[24];
+// The decimal text of a 64-bit integer, written at the end of `buffer`.
+std::u16string_view DecimalIn(int64_t value, char16_t (&buffer)[24]) {
   int pos = 24;
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   do {
@@ -53,7 +52,12 @@ std::u16string Decimal(int64_t value) {
     magnitude /= 10;
   } while (magnitude != 0);
   if (value < 0) buffer[--pos] = u'-';
-  return std::u16string(buffer + pos, buffer + 24);
+  return std::u16string_view(buffer + pos, static_cast<size_t>(24 - pos));
+}
+
+std::u16string Decimal(int64_t value) {
+  char16_t buffer[24];
+  return std::u16string(DecimalIn(value, buffer));
 }
 
 std::u16string DoubleText(double value) {
@@ -393,8 +397,27 @@ void KXXMLStringWriter::PutAttribute(KXComException& ctx, const OLECHAR* name,
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                             u"Cannot write attributes outside of an element start");
   }
+  const size_t nameLength = std::char_traits<char16_t>::length(name);
+  // An attribute that needs no escaping and fits the room left is put in
+  // one step, as the four puts below would put it.
+  const size_t whole = nameLength + value.size() + 4;
+  if (!escape && whole < m_room) {
+    OLECHAR* out = m_cursor;
+    *out++ = u' ';
+    std::memcpy(out, name, nameLength * sizeof(OLECHAR));
+    out += nameLength;
+    *out++ = u'=';
+    *out++ = u'"';
+    if (!value.empty()) std::memcpy(out, value.data(), value.size() * sizeof(OLECHAR));
+    out += value.size();
+    *out++ = u'"';
+    m_cursor = out;
+    m_room -= whole;
+    m_length += static_cast<ULONG>(whole);
+    return;
+  }
   Put(u" ", 1);
-  Put(name);
+  Put(name, nameLength);
   Put(u"=\"", 2);
   if (escape) {
     PutEscaped(value.data(), value.size());
@@ -421,8 +444,10 @@ HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, double value) {
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, LONG value) {
-  return Guard(u"KXXMLStringWriter::WriteAttribute",
-               [&](KXComException& ctx) { PutAttribute(ctx, name, Decimal(value), false); });
+  return Guard(u"KXXMLStringWriter::WriteAttribute", [&](KXComException& ctx) {
+    char16_t digits[24];
+    PutAttribute(ctx, name, DecimalIn(value, digits), false);
+  });
 }
 
 HRESULT KXXMLStringWriter::WriteAttribute(const OLECHAR* name, bool value) {

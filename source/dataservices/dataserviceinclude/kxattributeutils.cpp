@@ -2,6 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
+#if __has_include(<link.h>)
+#include <link.h>
+#endif
 
 #include "com/wstr.h"
 #include "kxcomexception.h"
@@ -32,33 +36,86 @@ _variant_t TextVariant(const OLECHAR* text) {
   return value;
 }
 
+// Whether `text` lies in a segment of this code's own image that is not
+// writable: a text there is a literal that stays as it is while this code
+// is loaded, and a table of this code goes away with it.
+bool InOwnReadOnlySegment(const void* text) {
+  struct Range {
+    uintptr_t begin;
+    uintptr_t end;
+  };
+  static const std::vector<Range> ranges = [] {
+    std::vector<Range> found;
+#if __has_include(<link.h>)
+    struct Search {
+      uintptr_t anchor;
+      std::vector<Range>* found;
+    } search{reinterpret_cast<uintptr_t>(&InOwnReadOnlySegment), &found};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+          auto& s = *static_cast<Search*>(data);
+          bool own = false;
+          std::vector<Range> fixed;
+          for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+            const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+            if (segment.p_type != PT_LOAD) continue;
+            const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+            const uintptr_t end = begin + segment.p_memsz;
+            if (s.anchor >= begin && s.anchor < end) own = true;
+            if ((segment.p_flags & PF_W) == 0) fixed.push_back({begin, end});
+          }
+          if (!own) return 0;
+          *s.found = std::move(fixed);
+          return 1;
+        },
+        &search);
+#endif
+    return found;
+  }();
+  const auto at = reinterpret_cast<uintptr_t>(text);
+  for (const Range& range : ranges) {
+    if (at >= range.begin && at < range.end) return true;
+  }
+  return false;
+}
+
 // A name as a BSTR for the store's calls. The names asked for are nearly
 // always the same few literals, each asked for many times a request: their
 // copies are kept by the address of the text, and a kept copy is used only
-// while the text there is still the same.
-const _bstr_t& NameText(const OLECHAR* name) {
-  struct Kept {
-    const OLECHAR* at = nullptr;
-    size_t length = 0;  // of `text`, kept so that a hit asks the library nothing
-    _bstr_t text;
-  };
-  thread_local std::array<Kept, 64> kept;
-  static const _bstr_t none;
-  if (name == nullptr) return none;
-  Kept& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
-  if (slot.at == name) {
-    // Compared character by character: the text there may now be shorter.
-    const OLECHAR* const text = slot.text;
-    const size_t length = slot.length;
-    size_t i = 0;
-    while (i < length && name[i] == text[i]) ++i;
-    if (i == length && name[i] == 0) return slot.text;
-  }
+// while the text there is still the same: always for a literal of this
+// code, else when compared equal.
+struct KeptName {
+  const OLECHAR* at = nullptr;
+  size_t length = 0;   // of `text`, kept so that a hit asks the library nothing
+  bool fixed = false;  // `at` is in this code's read-only image
+  _bstr_t text;
+};
+
+// Compared character by character: the text there may now be shorter.
+bool StillKept(const KeptName& slot, const OLECHAR* name) {
+  const OLECHAR* const text = slot.text;
+  const size_t length = slot.length;
+  size_t i = 0;
+  while (i < length && name[i] == text[i]) ++i;
+  return i == length && name[i] == 0;
+}
+
+// Out of line: a hit needs none of this.
+[[gnu::noinline]] BSTR KeepName(KeptName& slot, const OLECHAR* name) {
   slot.at = nullptr;
   slot.text = _bstr_t(name);
   slot.length = slot.text.length();
+  slot.fixed = InOwnReadOnlySegment(name);
   slot.at = name;
   return slot.text;
+}
+
+BSTR NameText(const OLECHAR* name) {
+  if (name == nullptr) return nullptr;
+  thread_local std::array<KeptName, 64> kept;
+  KeptName& slot = kept[(reinterpret_cast<uintptr_t>(name) / sizeof(OLECHAR)) % kept.size()];
+  if (slot.at == name && (slot.fixed || StillKept(slot, name))) return slot.text;
+  return KeepName(slot, name);
 }
 
 [[noreturn]] void RaisePointer(KXComException& ctx, int line) {
@@ -99,6 +156,8 @@ void PutValue(KXComException& ctx, IKXQAttribute* attribute, const VARIANT& inde
 }
 
 }  // namespace
+
+BSTR AttributeNameText(const OLECHAR* name) { return NameText(name); }
 
 void GetAttributeInterface(IKXQObject* object, const OLECHAR* name, IKXQAttributePtr& attribute) {
   KXDBDatasheetSvcs::GetAttribute(object, attribute, name, _variant_t());

@@ -30,6 +30,10 @@ int32_t GetAttributeInterfaceAndCount(IKXQObject* object, const OLECHAR* name,
 int32_t GetAttributeInterfaceAndCountByName(IKXQObject* object, const OLECHAR* name,
                                             IKXQAttributePtr& attribute);
 
+// `name` as a BSTR for a store call by name, borrowed: the copy kept for
+// the name, good until the next such call on this thread.
+BSTR AttributeNameText(const OLECHAR* name);
+
 // Writes an integer / a text as the single value of the attribute found
 // with `selector`; no such attribute: E_POINTER.
 void SetAttributeLong(IKXQObject* object, const OLECHAR* name, int32_t value, int32_t selector);

@@ -325,6 +325,26 @@ TEST_F(WriterTest, TextAcrossChunksKeepsItsOrder) {
   EXPECT_EQ(expected, copy);
 }
 
+// Attributes of every length, whole or straddling the chunk boundaries,
+// read back in order with the length counted.
+TEST_F(WriterTest, AttributesAcrossChunksKeepTheirOrderAndLength) {
+  ASSERT_EQ(S_OK, w_->StartElement(u"A"));
+  std::u16string expected = u"\n<A";
+  for (LONG i = 0; i < 700; ++i) {
+    const std::string digits = std::to_string(i * 7919);
+    const std::u16string name(1 + static_cast<size_t>(i) % 13, u'n');
+    const std::u16string value(static_cast<size_t>(i) % 29, u'v');
+    ASSERT_EQ(S_OK, w_->WriteAttribute(name.c_str(), i * 7919));
+    ASSERT_EQ(S_OK, w_->WriteAttribute(name.c_str(), value.c_str()));
+    expected += u" " + name + u"=\"" + std::u16string(digits.begin(), digits.end()) + u"\"";
+    expected += u" " + name + u"=\"" + value + u"\"";
+  }
+  ASSERT_EQ(S_OK, w_->EndElement(u"A"));
+  expected += u"/>";
+  EXPECT_EQ(expected.size(), w_->GetLength());
+  EXPECT_EQ(expected, Text());
+}
+
 TEST_F(WriterTest, StreamWriteAppendsUnescapedText) {
   ISequentialStream* stream = nullptr;
   ASSERT_EQ(S_OK, w_->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&stream)));

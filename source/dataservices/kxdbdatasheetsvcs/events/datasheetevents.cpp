@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/wstr.h"
@@ -473,8 +474,9 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     std::vector<_bstr_t> collected;
     std::vector<int32_t> removedRows;
     std::optional<FieldNodes> fieldNodes;
-    auto collect = [&](const _bstr_t& text) {
-      if (text.length() > 0) collected.push_back(text);
+    // Taken by value: an element made for the list moves in, not copied.
+    auto collect = [&](_bstr_t text) {
+      if (text.length() > 0) collected.push_back(std::move(text));
     };
     for (int32_t i = 0; i < m_ids.GetCount(); ++i) {
       const int32_t f = m_ids.GetAt(i);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "com/wstr.h"
+#include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
@@ -57,7 +58,7 @@ int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void
   CheckPointerArgument(ctx, datasheet);
   CheckPointerArgument(ctx, out);
   IKXQAttributePtr attribute;
-  KX_CHECK(ctx, datasheet->get_Attribute(_bstr_t(name), _variant_t(), &attribute));
+  KX_CHECK(ctx, datasheet->get_Attribute(AttributeNameText(name), _variant_t(), &attribute));
   if (!attribute) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   KX_CHECK(ctx, attribute->QueryInterface(iid, out));
   LONG count = 0;

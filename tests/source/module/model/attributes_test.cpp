@@ -184,6 +184,21 @@ TEST_F(AttributesTest, ANameBufferFilledAgainIsReadAsItsNewName) {
   }
 }
 
+// A writable buffer of the program's own image (not a literal) filled
+// again is read as its new name too.
+char16_t g_nameBuffer[16] = u"Tag";
+
+TEST_F(AttributesTest, AWritableNameOfTheImageFilledAgainIsReadAsItsNewName) {
+  IKXQObjectPtr pump = store.Object(100);
+  const std::pair<const char16_t*, bool> names[] = {
+      {u"Tag", true}, {u"TagX", false}, {u"Tag", true}, {u"ProjectId", false}, {u"Tag", true}};
+  for (const auto& [text, has] : names) {
+    std::char_traits<char16_t>::copy(g_nameBuffer, text,
+                                     std::char_traits<char16_t>::length(text) + 1);
+    EXPECT_EQ(ClassHasAttribute(pump, g_nameBuffer), has) << kx::test::model::Narrow(_bstr_t(text));
+  }
+}
+
 TEST_F(AttributesTest, ClassTestsFollowInheritanceAndAbsorbNothingElse) {
   IKXQObjectPtr pump = store.Object(100);
   EXPECT_TRUE(IsObjectOfClass(pump, u"genericclass"));
