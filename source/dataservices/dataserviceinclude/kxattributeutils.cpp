@@ -44,7 +44,8 @@ bool InOwnReadOnlySegment(const void* text) {
     uintptr_t begin;
     uintptr_t end;
   };
-  static const std::vector<Range> ranges = [] {
+  // Never destroyed: a name may still be asked for while the process exits.
+  static const std::vector<Range>& ranges = *new std::vector<Range>([] {
     std::vector<Range> found;
 #if __has_include(<link.h>)
     struct Search {
@@ -71,7 +72,7 @@ bool InOwnReadOnlySegment(const void* text) {
         &search);
 #endif
     return found;
-  }();
+  }());
   const auto at = reinterpret_cast<uintptr_t>(text);
   for (const Range& range : ranges) {
     if (at >= range.begin && at < range.end) return true;
