@@ -361,15 +361,19 @@ const _bstr_t& GetAttributeUnit(IKXQAttribute* attribute, _bstr_t& unit, const O
   return unit;
 }
 
+_com_ptr_t<IKXQValueReads> ValueReadsOf(IKXQObject* object) {
+  _com_ptr_t<IKXQValueReads> reads;
+  if (object == nullptr || FAILED(object->QueryInterface(kx_uuidof<IKXQValueReads>(),
+                                                         reinterpret_cast<void**>(&reads)))) {
+    return nullptr;
+  }
+  return reads;
+}
+
 bool ReadIntegerByName(IKXQObject* object, const OLECHAR* name, const VARIANT& index,
                        int32_t* value) {
-  _com_ptr_t<IKXQValueReads> reads;
-  if (object == nullptr ||
-      FAILED(
-          object->QueryInterface(kx_uuidof<IKXQValueReads>(), reinterpret_cast<void**>(&reads))) ||
-      !reads) {
-    return false;
-  }
+  const _com_ptr_t<IKXQValueReads> reads = ValueReadsOf(object);
+  if (!reads) return false;
   BSTR names[] = {NameText(name)};
   VARIANT_BOOL defined = VARIANT_FALSE;
   VARIANT read;
@@ -387,11 +391,7 @@ void GetAttributeString(IKXQObject* object, _bstr_t& text, const OLECHAR* name, 
   // Where the store answers it, one call reads the value: no attribute
   // object is made for it. An attribute the class lacks, or a failure, is
   // asked again below, to fail as it always has.
-  _com_ptr_t<IKXQValueReads> reads;
-  if (object != nullptr &&
-      SUCCEEDED(
-          object->QueryInterface(kx_uuidof<IKXQValueReads>(), reinterpret_cast<void**>(&reads))) &&
-      reads) {
+  if (const _com_ptr_t<IKXQValueReads> reads = ValueReadsOf(object)) {
     BSTR names[] = {NameText(name)};
     VARIANT_BOOL defined = VARIANT_FALSE;
     VARIANT value;

@@ -68,6 +68,9 @@ void GetAttributeValueString(IKXQAttribute* attribute, _bstr_t& text, bool* hasV
 // The text GetAttributeValueString makes of `value` as GetValue gave it
 // (a text is taken over, `value` is left empty).
 void ValueReadText(_variant_t& value, _bstr_t& text, bool* hasValue = nullptr);
+// The object's several-values-at-once reads, or null where `object` is
+// null or does not answer them (the caller then reads value by value).
+_com_ptr_t<IKXQValueReads> ValueReadsOf(IKXQObject* object);
 // The integer ReadAttributeInteger reads at `index` of attribute `name` of
 // `object` (0 where its class lacks the attribute, as a caller finding no
 // attribute takes it), in one store call where the store answers so. False

@@ -18,6 +18,7 @@ using KXDBDatasheetSvcs::ClassHasAttribute;
 using KXDBDatasheetSvcs::GetAttributeString;
 using KXDBDatasheetSvcs::GetClassText;
 using KXDBDatasheetSvcs::GetObjectClass;
+using KXDBDatasheetSvcs::ValueReadsOf;
 
 namespace {
 
@@ -120,12 +121,8 @@ class RecordAttributes {
 // GetAttributeString reads each, in one store call; false when the store
 // does not answer so or the call failed (nothing is set then).
 bool ReadNameAndRevision(IKXQObject* datasheet, bool& named, _bstr_t& name, _bstr_t& revision) {
-  _com_ptr_t<IKXQValueReads> reads;
-  if (FAILED(datasheet->QueryInterface(kx_uuidof<IKXQValueReads>(),
-                                       reinterpret_cast<void**>(&reads))) ||
-      !reads) {
-    return false;
-  }
+  const _com_ptr_t<IKXQValueReads> reads = ValueReadsOf(datasheet);
+  if (!reads) return false;
   const RecordNames& n = Names();
   BSTR names[] = {n.documentName, n.lastRevision};
   VARIANT_BOOL defined[std::size(names)];
@@ -173,14 +170,11 @@ bool LiveObjectHasValueAt(IKXQObject* object, const OLECHAR* name, const VARIANT
 void LiveObjectHasValuesAt(IKXQObject* object, const _bstr_t* names, size_t count,
                            const VARIANT& index, bool* has) {
   constexpr size_t kMost = 8;
-  _com_ptr_t<IKXQValueReads> reads;
   VARIANT_BOOL answers[kMost];
   BSTR texts[kMost];
   for (size_t i = 0; i < count && i < kMost; ++i) texts[i] = names[i];
-  if (count <= kMost && object != nullptr &&
-      SUCCEEDED(
-          object->QueryInterface(kx_uuidof<IKXQValueReads>(), reinterpret_cast<void**>(&reads))) &&
-      reads && SUCCEEDED(reads->HasValues(static_cast<LONG>(count), texts, index, answers))) {
+  const _com_ptr_t<IKXQValueReads> reads = count <= kMost ? ValueReadsOf(object) : nullptr;
+  if (reads && SUCCEEDED(reads->HasValues(static_cast<LONG>(count), texts, index, answers))) {
     for (size_t i = 0; i < count; ++i) has[i] = answers[i] != VARIANT_FALSE;
     return;
   }
