@@ -99,36 +99,47 @@ HRESULT XMLAttributes::Add(BSTR name, VARIANT value) {
       entry = static_cast<uint8_t>(names_.size() - 1);
     }
   }
-  std::u16string_view text;
-  char16_t scalar[internal::kScalarTextSize];
-  std::u16string indirect;
   if (value.vt == VT_BSTR) {
-    text = BstrView(value.bstrVal);
-  } else if (const size_t n = internal::FormatScalarValue(value, scalar); n > 0) {
-    text = std::u16string_view(scalar, n);
-  } else {
-    if (FAILED(internal::AppendAttributeValue(value, indirect)))
-      return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
-    text = indirect;
+    Put(key, entry, BstrView(value.bstrVal), true);
+    return S_OK;
   }
+  // Numbers and flags are digits, signs, points and letters: never escaped.
+  char16_t scalar[internal::kScalarTextSize];
+  if (const size_t n = internal::FormatScalarValue(value, scalar); n > 0) {
+    Put(key, entry, std::u16string_view(scalar, n), false);
+    return S_OK;
+  }
+  std::u16string indirect;
+  if (FAILED(internal::AppendAttributeValue(value, indirect)))
+    return Fail(DISP_E_BADVARTYPE, u"Unsupported type of XML attribute value");
+  Put(key, entry, indirect, true);
+  return S_OK;
+}
+
+[[gnu::always_inline]] inline void XMLAttributes::Put(std::u16string_view key, uint8_t entry,
+                                                      std::u16string_view text, bool check) {
   char16_t* out = Room(key.size() + text.size() + 4);
   *out++ = u' ';
   out = CopyName(key, out);
   *out++ = u'=';
   *out++ = u'"';
-  const bool escaped = internal::CopyAttributeValue(text, out);
+  bool escaped = false;
+  if (check) {
+    escaped = internal::CopyAttributeValue(text, out);
+  } else {
+    CopyName(text, out);
+  }
   out[text.size()] = u'"';
-  if (!items_.empty() && items_.back().name != kUnknown) {
-    names_[items_.back().name].next = entry;
-  } else if (items_.empty()) {
+  if (items_.empty()) {
     first_ = entry;
+  } else if (items_.back().name != kUnknown) {
+    names_[items_.back().name].next = entry;
   }
   items_.push_back(Item{size_, static_cast<uint32_t>(key.size()),
                         static_cast<uint32_t>(text.size()), entry, escaped});
   size_ += key.size() + text.size() + 4;
   if (entry != kUnknown) present_ |= uint64_t{1} << entry;
   if (escaped) ++escaped_;
-  return S_OK;
 }
 
 // A name added again takes the new value in its place.

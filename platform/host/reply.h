@@ -64,6 +64,8 @@ class XMLAttributes final : public internal::DispatchObject<IKXQXMLAttributes> {
   }
   uint8_t FindName(std::u16string_view key) const;
   char16_t* Room(size_t count);
+  // Appends an attribute; `check`: the value may need escaping.
+  void Put(std::u16string_view key, uint8_t entry, std::u16string_view text, bool check);
   HRESULT Replace(Item& item, const VARIANT& value);
 
   // text_[0, size_) is the list's text; the rest is room for more.

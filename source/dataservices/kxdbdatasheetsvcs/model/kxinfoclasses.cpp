@@ -97,15 +97,13 @@ class RecordAttributes {
   }
   // Numbers and flags as plain VARIANTs: nothing to free afterwards.
   void AddLong(const _bstr_t& name, int32_t value) {
-    VARIANT number;
-    VariantInit(&number);
+    VARIANT number{};
     number.vt = VT_I4;
     number.lVal = value;
     KX_CHECK(m_ctx, m_attributes->Add(name, number));
   }
   void AddBool(const _bstr_t& name, bool value) {
-    VARIANT flag;
-    VariantInit(&flag);
+    VARIANT flag{};
     flag.vt = VT_BOOL;
     flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
     KX_CHECK(m_ctx, m_attributes->Add(name, flag));
@@ -113,8 +111,7 @@ class RecordAttributes {
   void AddString(const _bstr_t& name, BSTR value) {
     // The text is lent to the list, not copied first; a null text is
     // written as the empty string.
-    VARIANT text;
-    VariantInit(&text);
+    VARIANT text{};
     text.vt = VT_BSTR;
     text.bstrVal = SysStringLen(value) > 0 ? value : static_cast<BSTR>(Names().empty);
     KX_CHECK(m_ctx, m_attributes->Add(name, text));
