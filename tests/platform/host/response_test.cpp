@@ -191,6 +191,48 @@ TEST_F(ResponseTest, BadNamesAndMismatchedEndsAreRefused) {
   EXPECT_EQ("<Open>", Text());
 }
 
+TEST_F(ResponseTest, ListReusedForManyElementsKeepsOrderEscapingAndReplacedValues) {
+  auto list = NewList(response_.get());
+  Var one = Var::I4(1), odd = Var::Str(u"x<\"y\">&z"), three = Var::R8(2.5), flag = Var::Bool(true),
+      longer = Var::Str(u"a much longer value"), hi = Var::Str(u"\U0001F600\uFFFE");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(S_OK, list->Clear());
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"A"), *one));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"B"), *odd));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"C"), *three));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"D"), *hi));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"A"), *longer));  // replaced in place, later ones move
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"C"), *flag));
+    ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+  }
+  const std::u16string element =
+      u"<E A=\"a much longer value\" B=\"x&lt;&quot;y&quot;&gt;&amp;z\" C=\"1\" "
+      u"D=\"\U0001F600\uFFFD\"/>";
+  EXPECT_EQ(element + element, response_->text());
+  BSTR name = nullptr;
+  Var value;
+  ASSERT_EQ(S_OK, list->GetAttribute(1, &name, value.get()));
+  EXPECT_EQ(u"B", std::u16string(name));
+  SysFreeString(name);
+  EXPECT_EQ(u"x<\"y\">&z", std::u16string((*value).bstrVal));
+}
+
+TEST_F(ResponseTest, NamesAreCheckedByWhatTheySayNotWhereTheyStand) {
+  auto list = NewList(response_.get());
+  Var v = Var::I4(1);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Status"), *v));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Name"), *v));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Datasheet"), list.get(), nullptr));
+  ASSERT_EQ(S_OK, list->Clear());
+  // Same lengths, same places, not valid names.
+  EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(u"Stat s"), *v));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Status"), *v));
+  EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(u"Na e"), *v));
+  EXPECT_EQ(E_INVALIDARG, response_->WriteElement(Bstr(u"Data heet"), list.get(), nullptr));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Datasheet"), list.get(), nullptr));
+  EXPECT_EQ(R"(<Datasheet Status="1" Name="1"/><Datasheet Status="1"/>)", Text());
+}
+
 TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
   const std::string folder = ::testing::TempDir() + "kxhost_response_files";
   std::filesystem::create_directories(folder);
