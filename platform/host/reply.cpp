@@ -270,7 +270,7 @@ HRESULT Response::AppendStartTag(BSTR name, IKXQXMLAttributes* attributes, bool 
   const std::u16string_view tag = BstrView(name);
   // Elements mostly come one kind after another: the last valid name is
   // not checked again.
-  if (tag != checked_tag_) {
+  if (tag.empty() || tag != checked_tag_) {
     if (!internal::IsXmlName(tag)) return Fail(E_INVALIDARG, u"Invalid XML element name");
     checked_tag_ = tag;
   }
