@@ -29,32 +29,37 @@ namespace {
 // Names are short: they are compared and copied four characters at a time
 // in place, without a library call.
 bool SameText(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  size_t i = 0;
-  for (; i + 4 <= a.size(); i += 4) {
-    uint64_t x = 0;
-    uint64_t y = 0;
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  uint64_t x = 0;
+  uint64_t y = 0;
+  for (size_t i = 0; i + 4 < n; i += 4) {
     std::memcpy(&x, a.data() + i, sizeof x);
     std::memcpy(&y, b.data() + i, sizeof y);
     if (x != y) return false;
   }
-  for (; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
+  // The last four, overlapping those compared.
+  std::memcpy(&x, a.data() + n - 4, sizeof x);
+  std::memcpy(&y, b.data() + n - 4, sizeof y);
+  return x == y;
 }
 
 char16_t* CopyName(std::u16string_view name, char16_t* out) {
   const char16_t* in = name.data();
-  size_t n = name.size();
-  for (; n >= 4; n -= 4, in += 4, out += 4) std::memcpy(out, in, 4 * sizeof(char16_t));
-  if (n & 2) {
-    std::memcpy(out, in, 2 * sizeof(char16_t));
-    in += 2;
-    out += 2;
+  const size_t n = name.size();
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i) out[i] = in[i];
+    return out + n;
   }
-  if (n & 1) *out++ = *in;
-  return out;
+  for (size_t i = 0; i + 4 < n; i += 4) std::memcpy(out + i, in + i, 4 * sizeof(char16_t));
+  std::memcpy(out + n - 4, in + n - 4, 4 * sizeof(char16_t));
+  return out + n;
 }
 
 }  // namespace

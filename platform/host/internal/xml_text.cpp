@@ -159,35 +159,60 @@ std::u16string FormatReal(double value) {
   return Widen(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)));
 }
 
+#if defined(__SSE2__)
+namespace {
+
+// Lanes that are not plain, as far as eight at a time can tell: within
+// U+0020..U+D7FF and none of '"', '&', '<' and '>' is plain. Those from
+// U+D800 up count as not plain here (the escaping writes most of them as
+// they are).
+__m128i NotPlainLanes(__m128i c) {
+  // c - 0x20 above 0xD7FF - 0x20 (unsigned): outside the plain range.
+  const __m128i outside = _mm_subs_epu16(_mm_sub_epi16(c, _mm_set1_epi16(0x20)),
+                                         _mm_set1_epi16(static_cast<short>(0xD7FF - 0x20)));
+  const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(c, _mm_set1_epi16(u'"')),
+                                                  _mm_cmpeq_epi16(c, _mm_set1_epi16(u'&'))),
+                                     _mm_or_si128(_mm_cmpeq_epi16(c, _mm_set1_epi16(u'<')),
+                                                  _mm_cmpeq_epi16(c, _mm_set1_epi16(u'>'))));
+  return _mm_or_si128(outside, marks);
+}
+
+}  // namespace
+#endif
+
 bool CopyAttributeValue(std::u16string_view value, char16_t* out) {
   const char16_t* in = value.data();
   const size_t n = value.size();
-  size_t i = 0;
-  bool special = false;
 #if defined(__SSE2__)
-  // Eight characters at a time: plain when within U+0020..U+D7FF and none
-  // of '"', '&', '<' and '>'. Those from U+D800 up count as special here
-  // (the escaping writes most of them as they are).
-  const __m128i low = _mm_set1_epi16(0x20);
-  const __m128i span = _mm_set1_epi16(static_cast<short>(0xD7FF - 0x20));
-  const __m128i quote = _mm_set1_epi16(u'"');
-  const __m128i amp = _mm_set1_epi16(u'&');
-  const __m128i lt = _mm_set1_epi16(u'<');
-  const __m128i gt = _mm_set1_epi16(u'>');
-  __m128i any = _mm_setzero_si128();
-  for (; i + 8 <= n; i += 8) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), c);
-    // c - 0x20 above 0xD7FF - 0x20 (unsigned): outside the plain range.
-    const __m128i outside = _mm_subs_epu16(_mm_sub_epi16(c, low), span);
-    const __m128i marks =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(c, quote), _mm_cmpeq_epi16(c, amp)),
-                     _mm_or_si128(_mm_cmpeq_epi16(c, lt), _mm_cmpeq_epi16(c, gt)));
-    any = _mm_or_si128(any, _mm_or_si128(outside, marks));
+  if (n >= 4) {
+    __m128i any;
+    if (n >= 8) {
+      any = _mm_setzero_si128();
+      size_t i = 0;
+      for (; i + 8 <= n; i += 8) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), c);
+        any = _mm_or_si128(any, NotPlainLanes(c));
+      }
+      if (i < n) {
+        // The last eight, overlapping those done.
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + n - 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 8), c);
+        any = _mm_or_si128(any, NotPlainLanes(c));
+      }
+    } else {
+      // Four to seven: the first four and the last four.
+      const __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
+      const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + n - 4));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), head);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 4), tail);
+      any = NotPlainLanes(_mm_unpacklo_epi64(head, tail));
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
   }
-  special = _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
 #endif
-  for (; i < n; ++i) {
+  bool special = false;
+  for (size_t i = 0; i < n; ++i) {
     const char16_t c = in[i];
     out[i] = c;
     special |= !IsPlain(c);

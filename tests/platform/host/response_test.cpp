@@ -233,6 +233,37 @@ TEST_F(ResponseTest, NamesAreCheckedByWhatTheySayNotWhereTheyStand) {
   EXPECT_EQ(R"(<Datasheet Status="1" Name="1"/><Datasheet Status="1"/>)", Text());
 }
 
+TEST_F(ResponseTest, EverySpecialCharacterIsFoundWhateverTheLengthAndPlace) {
+  auto list = NewList(response_.get());
+  for (size_t length = 1; length <= 19; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      std::u16string text(length, u'v');
+      text[at] = u'<';
+      std::u16string name(length, u'n');
+      ASSERT_EQ(S_OK, list->Clear());
+      Var value = Var::Str(text), plain = Var::Str(u"\uE000" + std::u16string(length, u'p'));
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *plain));
+      // A name that differs in one place is another attribute, and one with
+      // a space there is no name at all.
+      name[at] = u'm';
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
+      name[at] = u' ';
+      EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(name), *value)) << length << " " << at;
+      const size_t before = response_->text().size();
+      ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+      std::u16string expected_name(length, u'n');
+      std::u16string other_name = expected_name;
+      other_name[at] = u'm';
+      std::u16string escaped = text;
+      escaped.replace(at, 1, u"&lt;");
+      EXPECT_EQ(u"<E " + expected_name + u"=\"\uE000" + std::u16string(length, u'p') + u"\" " +
+                    other_name + u"=\"" + escaped + u"\"/>",
+                response_->text().substr(before))
+          << length << " " << at;
+    }
+  }
+}
+
 TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
   const std::string folder = ::testing::TempDir() + "kxhost_response_files";
   std::filesystem::create_directories(folder);
