@@ -1,8 +1,10 @@
 // The response as modules drive it: the reply text for the protocol's
 // awkward cases, value rendering and escaping.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 
 #include "host/reply.h"
 #include "test_util.h"
@@ -261,6 +263,61 @@ TEST_F(ResponseTest, EverySpecialCharacterIsFoundWhateverTheLengthAndPlace) {
                 response_->text().substr(before))
           << length << " " << at;
     }
+  }
+}
+
+// A list of another implementation holding given texts: the host formats
+// and escapes each of them as it reads it.
+class TextList final : public internal::DispatchObject<IKXQXMLAttributes> {
+ public:
+  std::vector<std::pair<std::u16string, std::u16string>> items;
+  HRESULT Add(BSTR, VARIANT) override { return E_NOTIMPL; }
+  HRESULT Clear() override { return S_OK; }
+  HRESULT get_Count(LONG* count) override {
+    *count = static_cast<LONG>(items.size());
+    return S_OK;
+  }
+  HRESULT GetAttribute(LONG index, BSTR* name, VARIANT* value) override {
+    const auto& [key, text] = items[static_cast<size_t>(index)];
+    *name = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return S_OK;
+  }
+};
+
+TEST_F(ResponseTest, OwnListIsWrittenAsAListReadThroughItsInterface) {
+  const char16_t alphabet[] = {u'a',   u'Z',   u'0',   u' ',   u'&',   u'<',  u'>',
+                               u'"',   u'\t',  u'\n',  u'\r',  0x01,   0x7F,  0xE9,
+                               0xD7FF, 0xD800, 0xDC00, 0xE000, 0xFFFE, 0xFFFF};
+  const std::u16string names[] = {u"A", u"Status", u"Name", u"Case", u"DatasheetCategory"};
+  std::mt19937 random(5);
+  auto list = NewList(response_.get());
+  Ref<Response> reference = MakeRef<Response>();
+  for (int element = 0; element < 300; ++element) {
+    ASSERT_EQ(S_OK, list->Clear());
+    Ref<TextList> expected = MakeRef<TextList>();
+    const int count = static_cast<int>(random() % 7);
+    for (int i = 0; i < count; ++i) {
+      const std::u16string& name = names[random() % std::size(names)];
+      std::u16string text(random() % 20, u'x');
+      // Mostly plain, so that one character written otherwise stands out.
+      for (char16_t& c : text) {
+        if (random() % 8 == 0) c = alphabet[random() % std::size(alphabet)];
+      }
+      Var value = Var::Str(text);
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
+      auto same = std::find_if(expected->items.begin(), expected->items.end(),
+                               [&](const auto& item) { return item.first == name; });
+      if (same != expected->items.end()) {
+        same->second = text;
+      } else {
+        expected->items.emplace_back(name, text);
+      }
+    }
+    ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+    ASSERT_EQ(S_OK, reference->WriteElement(Bstr(u"E"), expected.get(), nullptr));
+    ASSERT_EQ(reference->text(), response_->text()) << element;
   }
 }
 
