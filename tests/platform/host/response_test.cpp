@@ -321,6 +321,42 @@ TEST_F(ResponseTest, OwnListIsWrittenAsAListReadThroughItsInterface) {
   }
 }
 
+TEST_F(ResponseTest, ListWithMoreNamesThanItRemembersStillReplacesAndRefuses) {
+  std::mt19937 random(11);
+  const auto wide = [](const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+  };
+  auto list = NewList(response_.get());
+  Ref<Response> reference = MakeRef<Response>();
+  for (int element = 0; element < 40; ++element) {
+    ASSERT_EQ(S_OK, list->Clear());
+    Ref<TextList> expected = MakeRef<TextList>();
+    for (int i = 0; i < 30; ++i) {
+      // A hundred names, more than a list remembers as checked.
+      const std::u16string name = u"N" + wide(std::to_string(random() % 100));
+      const LONG number = static_cast<LONG>(random() % 1000) - 500;
+      Var value = random() % 2 ? Var::I4(number) : Var::Str(u"<" + name + u">");
+      const std::u16string text =
+          (*value).vt == VT_I4 ? wide(std::to_string(number)) : u"<" + name + u">";
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
+      EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(name + u" "), *value));
+      auto same = std::find_if(expected->items.begin(), expected->items.end(),
+                               [&](const auto& item) { return item.first == name; });
+      if (same != expected->items.end()) {
+        same->second = text;
+      } else {
+        expected->items.emplace_back(name, text);
+      }
+    }
+    LONG count = 0;
+    ASSERT_EQ(S_OK, list->get_Count(&count));
+    EXPECT_EQ(static_cast<LONG>(expected->items.size()), count);
+    ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+    ASSERT_EQ(S_OK, reference->WriteElement(Bstr(u"E"), expected.get(), nullptr));
+    ASSERT_EQ(reference->text(), response_->text()) << element;
+  }
+}
+
 TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
   const std::string folder = ::testing::TempDir() + "kxhost_response_files";
   std::filesystem::create_directories(folder);
