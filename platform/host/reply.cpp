@@ -155,8 +155,12 @@ HRESULT XMLAttributes::Replace(Item& item, const VARIANT& value) {
   }
   std::u16string rest(Text().substr(item.value_at() + item.value_size));
   const bool escaped = internal::NeedsAttributeEscape(text);
-  size_ = item.value_at();
-  char16_t* out = Room(text.size() + rest.size());
+  // Room is made before anything changes: a failed allocation leaves the
+  // list as it was.
+  const size_t start = item.value_at();
+  if (const size_t end = start + text.size() + rest.size(); end > size_) Room(end - size_);
+  size_ = start;
+  char16_t* out = text_.data() + size_;
   out = std::copy(text.begin(), text.end(), out);
   std::copy(rest.begin(), rest.end(), out);
   size_ += text.size() + rest.size();
