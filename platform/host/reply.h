@@ -6,7 +6,7 @@
 // Whether BeginXMLReply was called changes nothing in the text.
 #pragma once
 
-#include <span>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,24 +18,64 @@
 namespace kx::host {
 
 // An attribute list. Holds copies of the names and values added; any
-// response accepts it. A cleared list keeps its storage: a list used for one
-// element after another makes its texts again in place.
+// response accepts it. The list is kept as the text it adds to a start tag,
+// ` name="value"` for each attribute in order with its value formatted but
+// not escaped, so that a response writes a list without special characters
+// in one piece. A cleared list keeps its storage, and the names it found
+// valid: a list used for one element after another checks each name once.
 class XMLAttributes final : public internal::DispatchObject<IKXQXMLAttributes> {
  public:
-  using Item = std::pair<std::u16string, std::u16string>;
   HRESULT Add(BSTR name, VARIANT value) override;
   HRESULT Clear() override;
   HRESULT get_Count(LONG* count) override;
   HRESULT GetAttribute(LONG index, BSTR* name, VARIANT* value) override;
 
-  // Name and text form of each attribute, in order.
-  std::span<const Item> items() const { return {items_.data(), count_}; }
+  // Appends the attributes as written in a start tag, each value escaped.
+  void AppendTo(std::u16string& out) const;
 
  private:
-  // The first count_ are the list; those after it are storage kept from
-  // before the last Clear, each with a name that was checked.
+  static constexpr uint8_t kUnknown = 0xFF;
+  static constexpr size_t kMaxNames = 64;  // bits of present_
+
+  // Where an attribute stands in the text: the space before its name, then
+  // the name, `="`, the value and `"`.
+  struct Item {
+    size_t at;
+    uint32_t name_size;
+    uint32_t value_size;
+    uint8_t name;  // its entry in names_, or kUnknown
+    bool escaped;  // the value may have characters a reply writes otherwise
+    size_t value_at() const { return at + 1 + name_size + 2; }
+    size_t end() const { return value_at() + value_size + 1; }
+  };
+  // A name found valid; `next` is the entry added after it last time, the
+  // first one tried for the next Add.
+  struct Name {
+    std::u16string text;
+    uint8_t next = kUnknown;
+  };
+
+  std::u16string_view Text() const { return {text_.data(), size_}; }
+  std::u16string_view NameOf(const Item& item) const {
+    return Text().substr(item.at + 1, item.name_size);
+  }
+  std::u16string_view ValueOf(const Item& item) const {
+    return Text().substr(item.value_at(), item.value_size);
+  }
+  uint8_t FindName(std::u16string_view key) const;
+  char16_t* Room(size_t count);
+  // Appends an attribute; `check`: the value may need escaping.
+  void Put(std::u16string_view key, uint8_t entry, std::u16string_view text, bool check);
+  HRESULT Replace(Item& item, const VARIANT& value);
+
+  // text_[0, size_) is the list's text; the rest is room for more.
+  std::u16string text_;
+  size_t size_ = 0;
   std::vector<Item> items_;
-  size_t count_ = 0;
+  size_t escaped_ = 0;  // items with `escaped` set
+  std::vector<Name> names_;
+  uint64_t present_ = 0;      // bit n: an item has the name of names_[n]
+  uint8_t first_ = kUnknown;  // entry of the first item last time
 };
 
 // A file sent as a reply: the path with "/" separators as the module gave
@@ -108,6 +148,7 @@ class Response final : public internal::DispatchObject<IKXQResponse> {
   bool begun_ = false;
   bool finished_ = false;
   int end_calls_ = 0;
+  std::u16string checked_tag_;  // the element name last found valid
 };
 
 // The context of one request: gives its response; collects the texts the

@@ -40,6 +40,25 @@ void AppendEscapedAttribute(std::u16string& out, std::u16string_view value);
 // alone.
 HRESULT FormatAttributeValue(const VARIANT& value, std::u16string& out);
 
+// As FormatAttributeValue, but appends the text to `out`; on failure
+// nothing is appended.
+HRESULT AppendAttributeValue(const VARIANT& value, std::u16string& out);
+
+// Room for the text of a number or flag (see FormatScalarValue).
+inline constexpr size_t kScalarTextSize = 64;
+
+// The text form (as FormatAttributeValue) of a VT_I2, VT_I4, VT_INT, VT_R8,
+// VT_R4 or VT_BOOL value written to `out`; its length, or 0 for a value of
+// any other type (nothing is written then).
+size_t FormatScalarValue(const VARIANT& value, char16_t (&out)[kScalarTextSize]);
+
+// Copies `value` to `out`; false when AppendEscapedAttribute certainly
+// writes it as it stands, true when it may not.
+bool CopyAttributeValue(std::u16string_view value, char16_t* out);
+
+// As CopyAttributeValue, without the copy.
+bool NeedsAttributeEscape(std::u16string_view value);
+
 // "%.16g" of `value` in the "C" locale ("nan", "inf", "-inf" for the
 // non-finite values).
 std::u16string FormatReal(double value);

@@ -1,8 +1,10 @@
 // The response as modules drive it: the reply text for the protocol's
 // awkward cases, value rendering and escaping.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 
 #include "host/reply.h"
 #include "test_util.h"
@@ -189,6 +191,170 @@ TEST_F(ResponseTest, BadNamesAndMismatchedEndsAreRefused) {
   ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"Open"), nullptr));
   EXPECT_EQ(E_INVALIDARG, response_->EndElement(Bstr(u"Other")));
   EXPECT_EQ("<Open>", Text());
+}
+
+TEST_F(ResponseTest, ListReusedForManyElementsKeepsOrderEscapingAndReplacedValues) {
+  auto list = NewList(response_.get());
+  Var one = Var::I4(1), odd = Var::Str(u"x<\"y\">&z"), three = Var::R8(2.5), flag = Var::Bool(true),
+      longer = Var::Str(u"a much longer value"), hi = Var::Str(u"\U0001F600\uFFFE");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(S_OK, list->Clear());
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"A"), *one));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"B"), *odd));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"C"), *three));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"D"), *hi));
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"A"), *longer));  // replaced in place, later ones move
+    ASSERT_EQ(S_OK, list->Add(Bstr(u"C"), *flag));
+    ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+  }
+  const std::u16string element =
+      u"<E A=\"a much longer value\" B=\"x&lt;&quot;y&quot;&gt;&amp;z\" C=\"1\" "
+      u"D=\"\U0001F600\uFFFD\"/>";
+  EXPECT_EQ(element + element, response_->text());
+  BSTR name = nullptr;
+  Var value;
+  ASSERT_EQ(S_OK, list->GetAttribute(1, &name, value.get()));
+  EXPECT_EQ(u"B", std::u16string(name));
+  SysFreeString(name);
+  EXPECT_EQ(u"x<\"y\">&z", std::u16string((*value).bstrVal));
+}
+
+TEST_F(ResponseTest, NamesAreCheckedByWhatTheySayNotWhereTheyStand) {
+  auto list = NewList(response_.get());
+  Var v = Var::I4(1);
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Status"), *v));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Name"), *v));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Datasheet"), list.get(), nullptr));
+  ASSERT_EQ(S_OK, list->Clear());
+  // Same lengths, same places, not valid names.
+  EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(u"Stat s"), *v));
+  ASSERT_EQ(S_OK, list->Add(Bstr(u"Status"), *v));
+  EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(u"Na e"), *v));
+  EXPECT_EQ(E_INVALIDARG, response_->WriteElement(Bstr(u"Data heet"), list.get(), nullptr));
+  ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Datasheet"), list.get(), nullptr));
+  EXPECT_EQ(R"(<Datasheet Status="1" Name="1"/><Datasheet Status="1"/>)", Text());
+}
+
+TEST_F(ResponseTest, EverySpecialCharacterIsFoundWhateverTheLengthAndPlace) {
+  auto list = NewList(response_.get());
+  for (size_t length = 1; length <= 19; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      std::u16string text(length, u'v');
+      text[at] = u'<';
+      std::u16string name(length, u'n');
+      ASSERT_EQ(S_OK, list->Clear());
+      Var value = Var::Str(text), plain = Var::Str(u"\uE000" + std::u16string(length, u'p'));
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *plain));
+      // A name that differs in one place is another attribute, and one with
+      // a space there is no name at all.
+      name[at] = u'm';
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
+      name[at] = u' ';
+      EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(name), *value)) << length << " " << at;
+      const size_t before = response_->text().size();
+      ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+      std::u16string expected_name(length, u'n');
+      std::u16string other_name = expected_name;
+      other_name[at] = u'm';
+      std::u16string escaped = text;
+      escaped.replace(at, 1, u"&lt;");
+      EXPECT_EQ(u"<E " + expected_name + u"=\"\uE000" + std::u16string(length, u'p') + u"\" " +
+                    other_name + u"=\"" + escaped + u"\"/>",
+                response_->text().substr(before))
+          << length << " " << at;
+    }
+  }
+}
+
+// A list of another implementation holding given texts: the host formats
+// and escapes each of them as it reads it.
+class TextList final : public internal::DispatchObject<IKXQXMLAttributes> {
+ public:
+  std::vector<std::pair<std::u16string, std::u16string>> items;
+  HRESULT Add(BSTR, VARIANT) override { return E_NOTIMPL; }
+  HRESULT Clear() override { return S_OK; }
+  HRESULT get_Count(LONG* count) override {
+    *count = static_cast<LONG>(items.size());
+    return S_OK;
+  }
+  HRESULT GetAttribute(LONG index, BSTR* name, VARIANT* value) override {
+    const auto& [key, text] = items[static_cast<size_t>(index)];
+    *name = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return S_OK;
+  }
+};
+
+TEST_F(ResponseTest, OwnListIsWrittenAsAListReadThroughItsInterface) {
+  const char16_t alphabet[] = {u'a',   u'Z',   u'0',   u' ',   u'&',   u'<',  u'>',
+                               u'"',   u'\t',  u'\n',  u'\r',  0x01,   0x7F,  0xE9,
+                               0xD7FF, 0xD800, 0xDC00, 0xE000, 0xFFFE, 0xFFFF};
+  const std::u16string names[] = {u"A", u"Status", u"Name", u"Case", u"DatasheetCategory"};
+  std::mt19937 random(5);
+  auto list = NewList(response_.get());
+  Ref<Response> reference = MakeRef<Response>();
+  for (int element = 0; element < 300; ++element) {
+    ASSERT_EQ(S_OK, list->Clear());
+    Ref<TextList> expected = MakeRef<TextList>();
+    const int count = static_cast<int>(random() % 7);
+    for (int i = 0; i < count; ++i) {
+      const std::u16string& name = names[random() % std::size(names)];
+      std::u16string text(random() % 20, u'x');
+      // Mostly plain, so that one character written otherwise stands out.
+      for (char16_t& c : text) {
+        if (random() % 8 == 0) c = alphabet[random() % std::size(alphabet)];
+      }
+      Var value = Var::Str(text);
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
+      auto same = std::find_if(expected->items.begin(), expected->items.end(),
+                               [&](const auto& item) { return item.first == name; });
+      if (same != expected->items.end()) {
+        same->second = text;
+      } else {
+        expected->items.emplace_back(name, text);
+      }
+    }
+    ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+    ASSERT_EQ(S_OK, reference->WriteElement(Bstr(u"E"), expected.get(), nullptr));
+    ASSERT_EQ(reference->text(), response_->text()) << element;
+  }
+}
+
+TEST_F(ResponseTest, ListWithMoreNamesThanItRemembersStillReplacesAndRefuses) {
+  std::mt19937 random(11);
+  const auto wide = [](const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+  };
+  auto list = NewList(response_.get());
+  Ref<Response> reference = MakeRef<Response>();
+  for (int element = 0; element < 40; ++element) {
+    ASSERT_EQ(S_OK, list->Clear());
+    Ref<TextList> expected = MakeRef<TextList>();
+    for (int i = 0; i < 30; ++i) {
+      // A hundred names, more than a list remembers as checked.
+      const std::u16string name = u"N" + wide(std::to_string(random() % 100));
+      const LONG number = static_cast<LONG>(random() % 1000) - 500;
+      Var value = random() % 2 ? Var::I4(number) : Var::Str(u"<" + name + u">");
+      const std::u16string text =
+          (*value).vt == VT_I4 ? wide(std::to_string(number)) : u"<" + name + u">";
+      ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
+      EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(name + u" "), *value));
+      auto same = std::find_if(expected->items.begin(), expected->items.end(),
+                               [&](const auto& item) { return item.first == name; });
+      if (same != expected->items.end()) {
+        same->second = text;
+      } else {
+        expected->items.emplace_back(name, text);
+      }
+    }
+    LONG count = 0;
+    ASSERT_EQ(S_OK, list->get_Count(&count));
+    EXPECT_EQ(static_cast<LONG>(expected->items.size()), count);
+    ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
+    ASSERT_EQ(S_OK, reference->WriteElement(Bstr(u"E"), expected.get(), nullptr));
+    ASSERT_EQ(reference->text(), response_->text()) << element;
+  }
 }
 
 TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {

@@ -95,11 +95,23 @@ class RecordAttributes {
   void Add(const _bstr_t& name, const _variant_t& value) {
     KX_CHECK(m_ctx, m_attributes->Add(name, value));
   }
+  // Numbers and flags as plain VARIANTs: nothing to free afterwards.
+  void AddLong(const _bstr_t& name, int32_t value) {
+    VARIANT number{};
+    number.vt = VT_I4;
+    number.lVal = value;
+    KX_CHECK(m_ctx, m_attributes->Add(name, number));
+  }
+  void AddBool(const _bstr_t& name, bool value) {
+    VARIANT flag{};
+    flag.vt = VT_BOOL;
+    flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    KX_CHECK(m_ctx, m_attributes->Add(name, flag));
+  }
   void AddString(const _bstr_t& name, BSTR value) {
     // The text is lent to the list, not copied first; a null text is
     // written as the empty string.
-    VARIANT text;
-    VariantInit(&text);
+    VARIANT text{};
     text.vt = VT_BSTR;
     text.bstrVal = SysStringLen(value) > 0 ? value : static_cast<BSTR>(Names().empty);
     KX_CHECK(m_ctx, m_attributes->Add(name, text));
@@ -286,18 +298,18 @@ void WriteDatasheetElement(IKXQResponse* response, IKXQXMLAttributes* reused,
   if (e.status == 0 && !e.scoped) return;
   const RecordNames& n = Names();
   RecordAttributes attributes(response, reused);
-  attributes.Add(n.status, _variant_t(static_cast<int>(e.status)));
+  attributes.AddLong(n.status, e.status);
   attributes.AddString(n.name, e.name);
   attributes.AddString(n.title, e.title);
   if (e.status == 0) {
-    attributes.Add(n.objectId, _variant_t(static_cast<int>(e.objectId)));
+    attributes.AddLong(n.objectId, e.objectId);
     attributes.AddString(n.templateId, e.templateId);
   }
-  if (e.documentId != -1) attributes.Add(n.documentId, _variant_t(static_cast<int>(e.documentId)));
+  if (e.documentId != -1) attributes.AddLong(n.documentId, e.documentId);
   if (SysStringLen(e.caseName) > 0) attributes.AddString(n.caseName, e.caseName);
   if (SysStringLen(e.revision) > 0) attributes.AddString(n.revision, e.revision);
-  attributes.Add(n.scoped, _variant_t(e.scoped));
-  attributes.Add(n.type, _variant_t(static_cast<int>(e.type)));
+  attributes.AddBool(n.scoped, e.scoped);
+  attributes.AddLong(n.type, e.type);
   attributes.AddString(n.category, e.category);
   attributes.Write(n.datasheet);
 }
