@@ -118,7 +118,8 @@ struct IKXQAttribute : IDispatch {
   // after its `length` characters (it may hold NULs of its own). Recorded
   // as GetValue(position) records its read. S_FALSE without a call for an
   // empty slot or a position past the end; DISP_E_TYPEMISMATCH, with nothing
-  // read, for a value that is not a text; other failures as GetValue's.
+  // read and no error information set, for a value that is not a text;
+  // other failures as GetValue's.
   // `read` must not call the store.
   virtual HRESULT ReadTextAt(LONG position, KXQTextRead read, void* context) = 0;
 };

@@ -182,9 +182,10 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
     const auto& vals = Values();
     const Value* v = pos <= vals.size() ? &vals[pos - 1] : nullptr;
-    // Nothing is recorded for a value the caller will read another way.
+    // Nothing is recorded, and no error set, for a value the caller will
+    // read another way.
     if (v != nullptr && v->kind != 0 && v->kind != KXQ_TYPE_TEXT && v->kind != KXQ_TYPE_STRING)
-      return SetError(DISP_E_TYPEMISMATCH, u"Attribute \"" + def_->name + u"\" holds no text");
+      return DISP_E_TYPEMISMATCH;
     core_->NoteRead(rec_->id, def_->id);
     if (v == nullptr || v->kind == 0) return S_FALSE;
     read(context, v->text.c_str(), static_cast<LONG>(v->text.size()));

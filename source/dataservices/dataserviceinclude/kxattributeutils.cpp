@@ -349,7 +349,8 @@ void GetAttributeValueStringAt(IKXQAttribute* attribute, int32_t index, _bstr_t&
     if (hasValue != nullptr) *hasValue = text.length() > 0;
     return;
   }
-  if (FAILED(hr)) ClearThreadErrorInfo();
+  // Refused or failed: the read below answers as it always did, its own
+  // failure's error information replacing any the store set here.
   // Read for every entry of a list: the position and the absent unit are
   // plain values that need no clearing.
   VARIANT position;

@@ -890,10 +890,15 @@ TEST_F(ModelTest, ATextIsReadInPlaceAndRecordedAsGetValueRecordsIt) {
   EXPECT_EQ(fields->ReadTextAt(2, read, &sink), S_FALSE);
   EXPECT_EQ(fields->ReadTextAt(9, read, &sink), S_FALSE);
   EXPECT_EQ(calls, 2);
-  // Not a text: refused with nothing recorded; a bad position as GetValue.
+  // Not a text: refused with nothing recorded and no error set; a bad
+  // position as GetValue.
   auto speed = Attr(Obj(*store, 20), u"Speed");
   ASSERT_EQ(log->BeginReads(), S_OK);
+  SetErrorInfo(0, nullptr);
   EXPECT_EQ(speed->ReadTextAt(1, read, &sink), DISP_E_TYPEMISMATCH);
+  IErrorInfo* info = nullptr;
+  EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+  if (info != nullptr) info->Release();
   ASSERT_EQ(log->EndReads(&reads), S_OK);
   ASSERT_EQ(reads->get_Count(&count), S_OK);
   EXPECT_EQ(count, 0);

@@ -367,7 +367,6 @@ bool KXFieldData::ReadKnownText(IKXQAttribute* fields, int32_t position, int32_t
   const HRESULT hr = fields != nullptr ? fields->ReadTextAt(position, read, &reading) : E_POINTER;
   if ((hr == S_OK && !reading.failed) || hr == S_FALSE) return reading.known;
   // Read the usual way, which answers a failure as it does.
-  if (FAILED(hr)) ClearThreadErrorInfo();
   KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, text);
   return false;
 }
