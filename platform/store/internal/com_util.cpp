@@ -40,7 +40,7 @@ HRESULT OutBstr(const u16& s, BSTR* out) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
+HRESULT ParseOtherIndex(const VARIANT& index, size_t* pos, bool* whole) {
   const VARIANT* v = &index;
   if (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
   *whole = false;
@@ -419,7 +419,7 @@ SAFEARRAY* I4Vector(const std::vector<LONG>& items, LONG lb) {
   return sa;
 }
 
-HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
+HRESULT LiveFailure(StoreCore& core, const ObjectRec* rec) {
   if (core.closed()) return core.CheckOpen();
   if (!rec->live)
     return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");
