@@ -127,6 +127,29 @@ TEST_F(FieldEventTest, EachSetAndItsEventTakeTheRecordThePageHoldsThen) {
   EXPECT_EQ(set(u"6", u"0.000"), shown("0.000", "2", "6"));
 }
 
+TEST_F(FieldEventTest, ARecordThatOnlyStartsLikeOneReadBeforeIsReadAfresh) {
+  const auto set = [&]() {
+    return host_.Send(u"SetRealField",
+                      u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"3\" Format=\"0.0\"/>");
+  };
+  const char16_t kRecord[] = u"<Real FieldId=\"2\" AttribId=\"26\" Format=\"0.0\" Alignment=\"1\"/>";
+  const auto first = set();
+  ASSERT_EQ(first.hr, S_OK) << Error(first);
+  ASSERT_EQ(host_.Value(kPage, u"Fields", 2), Narrow(kRecord));
+  // The setter reads the record it wrote, which is then known.
+  const auto second = set();
+  ASSERT_EQ(second.hr, S_OK) << Error(second);
+  // The same text with more after it is no record: the set fails.
+  IKXQAttributePtr fields;
+  ASSERT_EQ(host_.Object(kPage)->get_Attribute(_bstr_t(u"Fields"), _variant_t(), &fields), S_OK);
+  const std::u16string longer = std::u16string(kRecord) + u"<junk";
+  ASSERT_EQ(fields->PutValue(_variant_t(2L), _variant_t(), _variant_t(longer.c_str())), S_OK);
+  const auto third = set();
+  EXPECT_TRUE(FAILED(third.hr));
+  EXPECT_NE(Error(third).find("MSXML Fatal error"), std::string::npos) << Error(third);
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 2), Narrow(longer.c_str()));
+}
+
 TEST_F(FieldEventTest, APageUnitWithANulInsideCountsUpToItForTheValueAndItsEvent) {
   const OLECHAR unit[] = u"m3/h\0x";
   Put(kPage, u"Units", _variant_t(_bstr_t(SysAllocStringLen(unit, 6), false)));
