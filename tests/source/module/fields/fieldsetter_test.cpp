@@ -132,7 +132,8 @@ TEST_F(FieldEventTest, ARecordThatOnlyStartsLikeOneReadBeforeIsReadAfresh) {
     return host_.Send(u"SetRealField",
                       u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"3\" Format=\"0.0\"/>");
   };
-  const char16_t kRecord[] = u"<Real FieldId=\"2\" AttribId=\"26\" Format=\"0.0\" Alignment=\"1\"/>";
+  const char16_t kRecord[] =
+      u"<Real FieldId=\"2\" AttribId=\"26\" Format=\"0.0\" Alignment=\"1\"/>";
   const auto first = set();
   ASSERT_EQ(first.hr, S_OK) << Error(first);
   ASSERT_EQ(host_.Value(kPage, u"Fields", 2), Narrow(kRecord));
