@@ -351,7 +351,8 @@ bool KXFieldData::ReadKnownText(IKXQAttribute* fields, int32_t position, int32_t
   const auto read = [](void* context, const OLECHAR* chars, LONG length) {
     Reading& r = *static_cast<Reading*>(context);
     try {
-      // A text with a NUL inside matches no kept text: the record stays.
+      // A text with a NUL further in matches no kept text: the record stays.
+      // One starting with a NUL reads as empty, as ParseFieldData reads it.
       if (length > 0)
         r.known = r.record.TakeKnownText(r.type, chars, static_cast<size_t>(length), r.selectIndex);
       if (!r.known) {

@@ -79,10 +79,11 @@ class KXFieldData : public FieldDataSchema {
                                        bool remember = true);
   // The record text at `position` of `fields` read as ParseFieldData(type,
   // text, selectIndex) reads it, without a copy of the text when it is one
-  // of the last few read: true then. Else false, the record cleared or left
-  // as it was, and `text` holds the text as GetAttributeValueStringAt gives
-  // it (null for none; a text with a NUL inside is always given) for the
-  // caller to read. The text's read is recorded as that read records it.
+  // of the last few read, or starts with a NUL (read as empty): true then.
+  // Else false, the record cleared or left as it was, and `text` holds the
+  // text as GetAttributeValueStringAt gives it (null for none; a text with
+  // a NUL further in is always given) for the caller to read. The text's
+  // read is recorded as that read records it.
   bool ReadKnownText(IKXQAttribute* fields, int32_t position, int32_t type, int32_t selectIndex,
                      _bstr_t& text);
 
