@@ -351,8 +351,7 @@ bool KXFieldData::ReadKnownText(IKXQAttribute* fields, int32_t position, int32_t
   const auto read = [](void* context, const OLECHAR* chars, LONG length) {
     Reading& r = *static_cast<Reading*>(context);
     try {
-      // A text with a NUL further in matches no kept text: the record stays.
-      // One starting with a NUL reads as empty, as ParseFieldData reads it.
+      // A NUL further in matches no kept text (the record stays); one first reads as empty.
       if (length > 0)
         r.known = r.record.TakeKnownText(r.type, chars, static_cast<size_t>(length), r.selectIndex);
       if (!r.known) {
