@@ -87,7 +87,11 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
     pvarg->llVal = 0;
     return S_OK;
   }
-  if (!is_valid_variant_type(vt)) return DISP_E_BADVARTYPE;
+  // The others are mostly texts, objects and plain numbers: types known to
+  // be valid, without the check.
+  const bool known = vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN || vt == VT_I4 ||
+                     vt == VT_R8 || vt == VT_BOOL;
+  if (!known && !is_valid_variant_type(vt)) return DISP_E_BADVARTYPE;
   if ((vt & VT_BYREF) == 0) {
     if ((vt & VT_ARRAY) != 0) {
       const HRESULT hr = SafeArrayDestroy(pvarg->parray);

@@ -48,6 +48,9 @@ struct IKXQViewDefinition;
 struct IKXQFieldValue;
 struct IKXQValueItem;
 
+// Receives a text read in place (IKXQAttribute::ReadTextAt).
+using KXQTextRead = void (*)(void* context, const OLECHAR* text, LONG length);
+
 // Facility 4 (ITF) codes of the store. Descriptions travel as error info.
 // No object with that id (unknown, never created or deleted).
 inline constexpr HRESULT KXQ_E_NOOBJECT = static_cast<HRESULT>(0x8004B001L);

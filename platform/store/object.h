@@ -113,6 +113,15 @@ struct IKXQAttribute : IDispatch {
   // would, without copying a text out.
   virtual HRESULT SameNumberTexts(VARIANT index, const OLECHAR* prefix, const OLECHAR* postfix,
                                   const OLECHAR* substitution, VARIANT_BOOL* same) = 0;
+  // Hands the text at `position` to `read` where the store holds it, without
+  // copying it out: read(context, text, length), `text` NUL-terminated
+  // after its `length` characters (it may hold NULs of its own). Recorded
+  // as GetValue(position) records its read. S_FALSE without a call for an
+  // empty slot or a position past the end; DISP_E_TYPEMISMATCH, with nothing
+  // read and no error information set, for a value that is not a text;
+  // other failures as GetValue's.
+  // `read` must not call the store.
+  virtual HRESULT ReadTextAt(LONG position, KXQTextRead read, void* context) = 0;
 };
 KX_DEFINE_IID(IKXQAttribute, 0x4b585101, 0x0001, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x51, 0x53, 0x54,
               0x01)

@@ -40,7 +40,7 @@ HRESULT OutBstr(const u16& s, BSTR* out) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
+HRESULT ParseOtherIndex(const VARIANT& index, size_t* pos, bool* whole) {
   const VARIANT* v = &index;
   if (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
   *whole = false;
@@ -173,6 +173,12 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
   switch (def->type) {
     case KXQ_TYPE_TEXT:
     case KXQ_TYPE_STRING: {
+      // A text is taken as it is, without a converted copy first.
+      if (vt == VT_BSTR) {
+        out->kind = KXQ_TYPE_TEXT;
+        out->text = FromBstr(v->bstrVal);
+        return S_OK;
+      }
       if (FAILED(VariantChangeType(&c, v, 0, VT_BSTR))) return Mismatch(def, "this value");
       out->kind = KXQ_TYPE_TEXT;
       out->text = FromBstr(c.bstrVal);
@@ -181,8 +187,12 @@ HRESULT ToValue(StoreCore& core, const AttrDef* def, const VARIANT& in, const VA
     }
     case KXQ_TYPE_REAL: {
       // NaN too: SQLite would keep it as NULL, and it came back as 0.
-      if (FAILED(VariantChangeType(&c, v, 0, VT_R8)) || std::isnan(c.dblVal))
+      if (vt == VT_R8) {
+        c.dblVal = v->dblVal;
+      } else if (FAILED(VariantChangeType(&c, v, 0, VT_R8))) {
         return Mismatch(def, "a value that is not a number");
+      }
+      if (std::isnan(c.dblVal)) return Mismatch(def, "a value that is not a number");
       out->kind = KXQ_TYPE_REAL;
       out->r = c.dblVal;
       out->text = unitText.empty() ? def->defaultUnit : unitText;
@@ -409,7 +419,7 @@ SAFEARRAY* I4Vector(const std::vector<LONG>& items, LONG lb) {
   return sa;
 }
 
-HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
+HRESULT LiveFailure(StoreCore& core, const ObjectRec* rec) {
   if (core.closed()) return core.CheckOpen();
   if (!rec->live)
     return SetError(KXQ_E_DELETED, "Object " + std::to_string(rec->id) + " was deleted");

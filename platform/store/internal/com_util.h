@@ -48,9 +48,15 @@ inline HRESULT OutLong(LONG v, LONG* out) {
   return S_OK;
 }
 
+// The failure of LiveCheck, out of the callers' way.
+[[gnu::cold, gnu::noinline]] HRESULT LiveFailure(StoreCore& core, const ObjectRec* rec);
 // S_OK for a live object of an open store; else the failure, with error
-// information set.
-HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec);
+// information set. Asked on every call: the passing test is inline.
+inline HRESULT LiveCheck(StoreCore& core, const ObjectRec* rec) {
+  if (core.closed() || !rec->live) [[unlikely]]
+    return LiveFailure(core, rec);
+  return S_OK;
+}
 
 // A BSTR copy of s (caller frees); null only when out of memory.
 BSTR ToBstr(const u16& s);
@@ -61,9 +67,24 @@ inline std::u16string_view BstrView(BSTR b) {
 }
 HRESULT OutBstr(const u16& s, BSTR* out);
 
+// ParseIndex for any index but the plain ones it answers inline.
+HRESULT ParseOtherIndex(const VARIANT& index, size_t* pos, bool* whole);
 // Index VARIANT: VT_EMPTY / VT_ERROR(missing) -> *whole = true, *pos = 1;
-// numbers -> *pos. Positions below 1 fail with DISP_E_BADINDEX.
-HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole);
+// numbers -> *pos. Positions below 1 fail with DISP_E_BADINDEX. A position
+// in range as a plain VT_I4, and VT_EMPTY, are answered inline.
+inline HRESULT ParseIndex(const VARIANT& index, size_t* pos, bool* whole) {
+  if (V_VT(&index) == VT_I4 && index.lVal >= 1 && static_cast<size_t>(index.lVal) <= kMaxPosition) {
+    *whole = false;
+    *pos = static_cast<size_t>(index.lVal);
+    return S_OK;
+  }
+  if (V_VT(&index) == VT_EMPTY) {
+    *whole = true;
+    *pos = 1;
+    return S_OK;
+  }
+  return ParseOtherIndex(index, pos, whole);
+}
 // Text of a VARIANT (VT_BSTR or convertible); VT_EMPTY gives "".
 HRESULT VariantText(const VARIANT& v, u16* text);
 // Converts v into a value for def. *clear set when v empties the slot.

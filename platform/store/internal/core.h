@@ -126,8 +126,13 @@ class StoreCore {
   const std::unordered_map<int32_t, ObjectRec*>& objects() const { return objects_; }
 
   // --- values -----------------------------------------------------------
-  // Values of obj's attribute; never null (an empty list when unset).
-  const ValueList& Values(const ObjectRec* obj, const AttrDef* def) const;
+  // Values of obj's attribute; never null (an empty list when unset). Read
+  // on nearly every call: a stored list is found inline.
+  const ValueList& Values(const ObjectRec* obj, const AttrDef* def) const {
+    if (!def->inverse.empty()) return InverseValues(obj, def);
+    const ValueList* v = obj->Find(def->id);
+    return v ? *v : kNoValues;
+  }
   // pos 1-based. Writes v at pos; pads with empty values up to pos.
   HRESULT SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v);
   HRESULT ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos);
@@ -149,7 +154,11 @@ class StoreCore {
   // position, and 1 for a single value.
   HRESULT CheckSlot(const AttrDef* def, size_t pos) const;
   // Records a read for open trigger items and open read collections.
-  void NoteRead(int32_t obj, int32_t attr);
+  void NoteRead(int32_t obj, int32_t attr) {
+    if (openItems.empty() && openReadSets_ == 0) return;
+    NoteOpenRead(obj, attr);
+  }
+  void NoteOpenRead(int32_t obj, int32_t attr);
   // The same for a read already keyed (a collected read replayed).
   void NoteKey(uint64_t key);
   // Read collections (IKXQReadLog): one opens; the last opened closes and
@@ -263,6 +272,8 @@ class StoreCore {
     ValueList values;
   };
   void ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
+  const ValueList& InverseValues(const ObjectRec* obj, const AttrDef* def) const;
+  static const ValueList kNoValues;
   // An inverse list has no value stamp of its own: the stamp of the last
   // change of references stands for it.
   void ReferencesChanged() {

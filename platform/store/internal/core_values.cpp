@@ -48,19 +48,16 @@ void StoreCore::ForgetMembers(const ObjectRec* obj) {
   for (const AttrValues& av : obj->attrs) members_.erase(Key(obj->id, av.attr));
 }
 
-const ValueList& StoreCore::Values(const ObjectRec* obj, const AttrDef* def) const {
-  static const ValueList kEmpty{};
-  if (!def->inverse.empty()) {
-    // Read whole once, then element by element from the list kept.
-    InverseList& kept = inverses_[Key(obj->id, def->id)];
-    if (kept.gen != refsGen_) {
-      ComputeInverse(obj, def, &kept.values);
-      kept.gen = refsGen_;
-    }
-    return kept.values;
+const ValueList StoreCore::kNoValues{};
+
+const ValueList& StoreCore::InverseValues(const ObjectRec* obj, const AttrDef* def) const {
+  // Read whole once, then element by element from the list kept.
+  InverseList& kept = inverses_[Key(obj->id, def->id)];
+  if (kept.gen != refsGen_) {
+    ComputeInverse(obj, def, &kept.values);
+    kept.gen = refsGen_;
   }
-  const ValueList* v = obj->Find(def->id);
-  return v ? *v : kEmpty;
+  return kept.values;
 }
 
 std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrName) const {
@@ -362,10 +359,7 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
   return S_OK;
 }
 
-void StoreCore::NoteRead(int32_t obj, int32_t attr) {
-  if (openItems.empty() && openReadSets_ == 0) return;
-  NoteKey(Key(obj, attr));
-}
+void StoreCore::NoteOpenRead(int32_t obj, int32_t attr) { NoteKey(Key(obj, attr)); }
 
 void StoreCore::NoteKey(uint64_t k) {
   // The same value read again at once (its presence, then the value) is

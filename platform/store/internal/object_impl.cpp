@@ -170,6 +170,27 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     if (pos > vals.size()) return S_OK;
     return FromValue(*core_, def_, vals[pos - 1], unit, value);
   }
+  HRESULT ReadTextAt(LONG position, KXQTextRead read, void* context) override {
+    if (!read) return E_POINTER;
+    KX_RETURN_IF_FAILED(Live());
+    VARIANT index;
+    VariantInit(&index);
+    V_VT(&index) = VT_I4;
+    V_I4(&index) = position;
+    size_t pos;
+    bool whole;
+    KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
+    const auto& vals = Values();
+    const Value* v = pos <= vals.size() ? &vals[pos - 1] : nullptr;
+    // Nothing is recorded, and no error set, for a value the caller will
+    // read another way.
+    if (v != nullptr && v->kind != 0 && v->kind != KXQ_TYPE_TEXT && v->kind != KXQ_TYPE_STRING)
+      return DISP_E_TYPEMISMATCH;
+    core_->NoteRead(rec_->id, def_->id);
+    if (v == nullptr || v->kind == 0) return S_FALSE;
+    read(context, v->text.c_str(), static_cast<LONG>(v->text.size()));
+    return S_OK;
+  }
   HRESULT PutValue(VARIANT index, VARIANT unit, VARIANT value) override {
     StoreCore::WriteScope scope(*core_);
     if (FAILED(scope.ok())) return scope.Done(scope.ok());

@@ -331,6 +331,26 @@ void GetAttributeValueStringAt(IKXQAttribute* attribute, int32_t index, _bstr_t&
   if (attribute == nullptr) RaisePointer(ctx, __LINE__);
   text = _bstr_t();
   if (hasValue != nullptr) *hasValue = false;
+  // A text is copied once, from where the store holds it. Any other value,
+  // or a read the store refuses there, is read the usual way below.
+  struct Copy {
+    _bstr_t& text;
+    bool failed = false;
+  } copy{text};
+  const auto take = [](void* context, const OLECHAR* chars, LONG length) {
+    Copy& c = *static_cast<Copy*>(context);
+    const BSTR held = SysAllocStringLen(chars, static_cast<UINT>(length));
+    c.failed = held == nullptr;
+    c.text.Attach(held);
+  };
+  const HRESULT hr = attribute->ReadTextAt(index, take, &copy);
+  if (hr == S_FALSE) return;
+  if (hr == S_OK && !copy.failed) {
+    if (hasValue != nullptr) *hasValue = text.length() > 0;
+    return;
+  }
+  // Refused or failed: the read below answers as it always did, its own
+  // failure's error information replacing any the store set here.
   // Read for every entry of a list: the position and the absent unit are
   // plain values that need no clearing.
   VARIANT position;

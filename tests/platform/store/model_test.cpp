@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/enumvariant.h"
@@ -857,6 +858,53 @@ TEST_F(ModelTest, NumberTextsAreComparedInOneReadWithNullAsEmpty) {
   ASSERT_TRUE(FAILED(refused));
   EXPECT_EQ(speed->SameNumberTexts(_variant_t(u"x"), nullptr, nullptr, nullptr, &none), refused);
   EXPECT_EQ(speed->SameNumberTexts(_variant_t(), nullptr, nullptr, nullptr, nullptr), E_POINTER);
+}
+
+TEST_F(ModelTest, ATextIsReadInPlaceAndRecordedAsGetValueRecordsIt) {
+  auto fields = Attr(Obj(*store, 11), u"Fields");
+  const OLECHAR withNul[] = u"a\0b";
+  ASSERT_EQ(Put(fields, 1, _variant_t(u"<Real FieldId=\"1\"/>")), S_OK);
+  ASSERT_EQ(Put(fields, 3, _variant_t(_bstr_t(SysAllocStringLen(withNul, 3), false))), S_OK);
+  std::u16string seen;
+  int calls = 0;
+  const KXQTextRead read = [](void* context, const OLECHAR* text, LONG length) {
+    auto& [out, n] = *static_cast<std::pair<std::u16string*, int*>*>(context);
+    out->assign(text, static_cast<size_t>(length));
+    ++*n;
+    EXPECT_EQ(text[length], u'\0');
+  };
+  std::pair<std::u16string*, int*> sink{&seen, &calls};
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(Obj(*store, 11)->QueryInterface(IID_IKXQReadLog, reinterpret_cast<void**>(&log)), S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  ASSERT_EQ(fields->ReadTextAt(1, read, &sink), S_OK);
+  _com_ptr_t<IKXQReadSet> reads;
+  ASSERT_EQ(log->EndReads(&reads), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(reads->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(seen, u"<Real FieldId=\"1\"/>");
+  // The whole text, NULs of its own included; nothing for an empty slot.
+  ASSERT_EQ(fields->ReadTextAt(3, read, &sink), S_OK);
+  EXPECT_EQ(seen, std::u16string(withNul, 3));
+  EXPECT_EQ(fields->ReadTextAt(2, read, &sink), S_FALSE);
+  EXPECT_EQ(fields->ReadTextAt(9, read, &sink), S_FALSE);
+  EXPECT_EQ(calls, 2);
+  // Not a text: refused with nothing recorded and no error set; a bad
+  // position as GetValue.
+  auto speed = Attr(Obj(*store, 20), u"Speed");
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(speed->ReadTextAt(1, read, &sink), DISP_E_TYPEMISMATCH);
+  IErrorInfo* info = nullptr;
+  EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+  if (info != nullptr) info->Release();
+  ASSERT_EQ(log->EndReads(&reads), S_OK);
+  ASSERT_EQ(reads->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(fields->ReadTextAt(0, read, &sink), DISP_E_BADINDEX);
+  EXPECT_EQ(fields->ReadTextAt(1, nullptr, &sink), E_POINTER);
+  EXPECT_EQ(calls, 2);
 }
 
 TEST_F(ModelTest, ClearingASingleValueKeepsTheLockAndTextsOfItsSlot) {

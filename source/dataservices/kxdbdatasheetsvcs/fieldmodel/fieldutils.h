@@ -63,6 +63,12 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, 
 // Booleans "1"/"0"); null when the position holds no value.
 void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
                            const OLECHAR* unit);
+// The same with the unit held as a BSTR (empty: none), handed to the store
+// without a copy.
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
+                               const _bstr_t& unit);
+void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
+                           const _bstr_t& unit);
 
 // ---- Field lookups ----------------------------------------------------------
 

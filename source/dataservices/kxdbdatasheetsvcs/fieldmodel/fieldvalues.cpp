@@ -43,12 +43,26 @@ bool ReadLeadingDouble(const OLECHAR* text, double* out) {
 }
 
 // The format VARIANT of a real: the caller's unit, else the value's own.
-_variant_t RealFormat(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* unit) {
-  if (unit != nullptr && *unit != 0) return _variant_t(unit);
+// A unit that is `held`, a BSTR with nothing past its first NUL, is lent as
+// it is; any other is copied into `owned`, which the answer then borrows.
+VARIANT RealFormat(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* unit, BSTR held,
+                   _variant_t& owned) {
+  if (unit != nullptr && *unit != 0) {
+    if (held == unit && kx_wcslen(held) == SysStringLen(held)) {
+      VARIANT lent;
+      VariantInit(&lent);
+      V_VT(&lent) = VT_BSTR;
+      V_BSTR(&lent) = held;
+      return lent;
+    }
+    owned = _variant_t(unit);
+    return owned;
+  }
   _bstr_t own;
   KX_CHECK(ctx, holder->get_UnitText(_variant_t(), own.GetAddress()));
-  return _variant_t(static_cast<const OLECHAR*>(own) != nullptr ? static_cast<const OLECHAR*>(own)
-                                                                : u"");
+  owned = _variant_t(static_cast<const OLECHAR*>(own) != nullptr ? static_cast<const OLECHAR*>(own)
+                                                                 : u"");
+  return owned;
 }
 
 }  // namespace
@@ -109,8 +123,10 @@ bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type) {
 
 namespace FieldUtils {
 
-void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
-                               const OLECHAR* unit) {
+namespace {
+
+void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
+                      const OLECHAR* unit, BSTR heldUnit) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::SetAttributeValueFromText");
   if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   const IKXQFieldValuePtr held(holder);
@@ -118,18 +134,21 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, 
     KX_CHECK(ctx, holder->ClearValue(position));
     return;
   }
-  _variant_t format;
+  _variant_t owned;
+  VARIANT format;
+  VariantInit(&format);
   _variant_t value;
   bool converted = true;
   switch (FieldUtils::GetDataType(holder)) {
     case KXQ_TYPE_TEXT:
     case KXQ_TYPE_STRING: value = _variant_t(text); break;
     case KXQ_TYPE_BINARY:
-      format = _variant_t(u"Base64");
+      owned = _variant_t(u"Base64");
+      format = owned;
       value = _variant_t(text);
       break;
     case KXQ_TYPE_REAL:
-      format = RealFormat(ctx, holder, unit);
+      format = RealFormat(ctx, holder, unit, heldUnit, owned);
       converted = VariantUtil::FromXMLText(&value, text, VT_R8);
       break;
     case KXQ_TYPE_INTEGER: converted = VariantUtil::FromXMLText(&value, text, VT_I4); break;
@@ -156,20 +175,23 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, 
       static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name) : u"");
 }
 
-void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
-                           const OLECHAR* unit) {
+void GetValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
+                  const OLECHAR* unit, BSTR heldUnit) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::GetAttributeValueText");
   text = _bstr_t();
   if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
   VARIANT_BOOL has = VARIANT_FALSE;
   KX_CHECK(ctx, holder->HasValue(position, &has));
   if (has == VARIANT_FALSE) return;
-  _variant_t format;
+  _variant_t owned;
+  VARIANT format;
+  VariantInit(&format);
   const LONG type = FieldUtils::GetDataType(holder);
   if (type == KXQ_TYPE_REAL) {
-    format = RealFormat(ctx, holder, unit);
+    format = RealFormat(ctx, holder, unit, heldUnit, owned);
   } else if (type == KXQ_TYPE_BINARY) {
-    format = _variant_t(u"Base64");
+    owned = _variant_t(u"Base64");
+    format = owned;
   }
   _variant_t value;
   KX_CHECK(ctx, holder->GetValue(position, format, &value));
@@ -187,6 +209,28 @@ void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bst
   BSTR formatted = nullptr;
   VariantUtil::FormatForXML(value, &formatted);
   text = _bstr_t(formatted, false);
+}
+
+}  // namespace
+
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
+                               const OLECHAR* unit) {
+  SetValueFromText(holder, position, text, unit, nullptr);
+}
+
+void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
+                               const _bstr_t& unit) {
+  SetValueFromText(holder, position, text, unit, unit);
+}
+
+void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
+                           const OLECHAR* unit) {
+  GetValueText(holder, position, text, unit, nullptr);
+}
+
+void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
+                           const _bstr_t& unit) {
+  GetValueText(holder, position, text, unit, unit);
 }
 
 }  // namespace FieldUtils

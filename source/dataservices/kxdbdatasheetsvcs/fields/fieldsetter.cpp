@@ -63,6 +63,15 @@ bool FieldWrite::Prepare() {
 
 HRESULT FieldWrite::Store(const OLECHAR* text, const OLECHAR* unit, const OLECHAR* filterText) {
   FieldUtils::SetAttributeValueFromText(field.holder, field.position, text, unit);
+  return Stored(filterText);
+}
+
+HRESULT FieldWrite::Store(const OLECHAR* text, const _bstr_t& unit, const OLECHAR* filterText) {
+  FieldUtils::SetAttributeValueFromText(field.holder, field.position, text, unit);
+  return Stored(filterText);
+}
+
+HRESULT FieldWrite::Stored(const OLECHAR* filterText) {
   HRESULT checked = S_OK;
   if (field.created) {
     checked = FieldUtils::CheckPermanentFilterMembership(main, datasheet, page, request.fieldId,
@@ -91,7 +100,7 @@ IKXQAttribute* FieldWrite::Fields() {
 void FieldWrite::ReadRecord(int32_t number, int32_t kind, KXFieldData& record) {
   KXComException ctx = KXComException::Silent(u"FieldWrite::ReadRecord");
   _bstr_t text;
-  if (number >= 1) KXDBDatasheetSvcs::GetAttributeValueStringAt(Fields(), number, text);
+  if (number >= 1 && record.ReadKnownText(Fields(), number, kind, request.index, text)) return;
   KX_CHECK(ctx, record.ParseFieldData(kind, text, request.index));
 }
 
@@ -108,8 +117,13 @@ _bstr_t FieldWrite::WriteRecord(KXFieldData& record, int32_t mode) {
 void FieldWrite::PutRecord(int32_t number, const _bstr_t& entry) {
   KXComException ctx = KXComException::Silent(u"FieldWrite::PutRecord");
   _variant_t position(static_cast<LONG>(number));
-  _variant_t value;
-  if (entry.length() > 0) value = _variant_t(entry);
+  // The entry is lent to the store, which copies what it keeps.
+  VARIANT value;
+  VariantInit(&value);
+  if (entry.length() > 0) {
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = entry;
+  }
   KX_CHECK(ctx, Fields()->PutValue(position, _variant_t(), value));
   // The event's writer reads the field again: it may take the assertion's
   // walk. Only this launch takes it.
@@ -135,9 +149,7 @@ HRESULT SetFieldValue(MainContext& main, const FieldRequest& request, int32_t ki
   CheckPointerArgument(ctx, templateField);
   _bstr_t unit;
   if (kind == kFieldReal) unit = GetFieldUnitText(ctx, write.page, templateField);
-  const HRESULT stored =
-      write.Store(request.value, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr,
-                  request.value);
+  const HRESULT stored = write.Store(request.value, unit, request.value);
   if (stored != S_OK) return stored;
   if (numbers != nullptr && numbers->published) {
     KXDBDatasheetSvcs::WriteViewNumberTexts(write.field.holder, write.field.position,

@@ -59,6 +59,8 @@ class FieldWrite {
   // with `filterText`: S_OK, or S_FALSE when the object left the page; no
   // client then hears of it.
   HRESULT Store(const OLECHAR* text, const OLECHAR* unit, const OLECHAR* filterText);
+  // The same with the unit held as a BSTR (empty: the value's own).
+  HRESULT Store(const OLECHAR* text, const _bstr_t& unit, const OLECHAR* filterText);
 
   // The page's "Fields" list (E_POINTER when the page has none).
   IKXQAttribute* Fields();
@@ -92,6 +94,9 @@ class FieldWrite {
   // The events of the assertion (a new row), held until the new object
   // passes the permanent filter.
   std::optional<MainContext::HeldEvents> m_assertionEvents;
+
+  // The permanent filter's check and the assertion's events after a store.
+  HRESULT Stored(const OLECHAR* filterText);
 };
 
 // The whole road for "SetStringField" (kind 2), "SetRealField" (3),

@@ -162,7 +162,16 @@ bool FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
              IKXQAttribute* fields, int32_t position, bool byNodeId, _bstr_t& stored,
              IKXQTemplateFieldPtr& field, KXFieldData* parsed = nullptr) {
   if (!context.m_continuousPage) {
-    stored = StoredText(fields, position);
+    // A record read recently is taken as it was read, the text not copied.
+    bool known = false;
+    stored = _bstr_t();
+    if (fields != nullptr && position >= 1 && position <= GetAttributeCount(fields)) {
+      if (parsed != nullptr) {
+        known = parsed->ReadKnownText(fields, position, kFieldCleared, -1, stored);
+      } else {
+        KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, stored);
+      }
+    }
     KXComException lookup = KXComException::Silent(u"FieldUtils::GetTemplateField");
     field = nullptr;
     CheckPointerArgument(lookup, templatePage);
@@ -170,7 +179,7 @@ bool FieldAt(KXComException& ctx, PageLoadContext& context, IKXQTemplatePage* te
     const bool whole = chars == nullptr || kx_wcslen(chars) == stored.length();
     KXFieldData own;
     KXFieldData& record = parsed != nullptr && whole ? *parsed : own;
-    if (stored.length() > 0) {
+    if (!known && stored.length() > 0) {
       const bool remember = context.m_rememberRecords;
       KX_CHECK(lookup, whole ? record.ParseFieldData(kFieldCleared, stored, -1, remember)
                              : record.ParseFieldData(kFieldCleared, _bstr_t(chars), -1, remember));
@@ -260,8 +269,7 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObjec
     ClearThreadErrorInfo();
   }
   _bstr_t text, prefix, postfix, substitution;
-  FieldUtils::GetAttributeValueText(
-      holder, position, text, unit.length() > 0 ? static_cast<const OLECHAR*>(unit) : nullptr);
+  FieldUtils::GetAttributeValueText(holder, position, text, unit);
   KXDBDatasheetSvcs::ReadPresentViewNumberTexts(holder, position, prefix, postfix, substitution);
   // An empty number text is no text: stored records leave them out.
   auto present = [](const _bstr_t& t) {

@@ -1,10 +1,12 @@
 #include "model/kxfielddata.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 
 #include "com/comutil.h"
 #include "com/wstr.h"
+#include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxxmlutils.h"
 #include "messagekit.h"
@@ -263,30 +265,44 @@ RecentParses& RecentParsesOfThread() {
 
 }  // namespace
 
+bool KXFieldData::TakeKnownText(int32_t type, const OLECHAR* text, size_t length,
+                                int32_t selectIndex) {
+  if (text == nullptr || *text == 0) {
+    Clear();
+    typeId = type;
+    return true;
+  }
+  // Clearing keeps the index.
+  const int32_t priorIndex = index;
+  // The kept texts hold no NUL. A text of known length is compared whole;
+  // else in one pass up to the kept text's end, where the text's own NUL
+  // ends a shorter text's match.
+  const auto sameText = [text, length](const std::u16string& kept) {
+    const size_t size = kept.size();
+    if (length != kUnknownLength) {
+      return size == length && std::memcmp(text, kept.data(), size * sizeof(char16_t)) == 0;
+    }
+    size_t i = 0;
+    while (i < size && text[i] == kept[i]) ++i;
+    return i == size && text[size] == 0;
+  };
+  for (const ParsedText& known : RecentParsesOfThread().entries) {
+    if (known.valid && known.type == type && known.selectIndex == selectIndex &&
+        known.priorIndex == priorIndex && sameText(known.text)) {
+      Clear();
+      CopyFields(known.record);
+      return true;
+    }
+  }
+  return false;
+}
+
 HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex, bool remember) {
   return ServeRequest(u"KXFieldData::ParseFieldData", kFrame, [&](KXComException& ctx) {
+    if (TakeKnownText(type, text, kUnknownLength, selectIndex)) return S_OK;
     Clear();
-    if (text == nullptr || *text == 0) {
-      typeId = type;
-      return S_OK;
-    }
     const int32_t priorIndex = index;
     RecentParses& recent = RecentParsesOfThread();
-    // Compared in one pass up to the kept text's end, which holds no NUL:
-    // the text's own NUL ends a shorter text's match, no length needed.
-    const auto sameText = [text](const std::u16string& kept) {
-      const size_t length = kept.size();
-      size_t i = 0;
-      while (i < length && text[i] == kept[i]) ++i;
-      return i == length && text[length] == 0;
-    };
-    for (const ParsedText& known : recent.entries) {
-      if (known.valid && known.type == type && known.selectIndex == selectIndex &&
-          known.priorIndex == priorIndex && sameText(known.text)) {
-        CopyFields(known.record);
-        return S_OK;
-      }
-    }
     const std::u16string_view read(text);
     HRESULT hr = Parse(text);
     KX_CHECK(ctx, hr, KX_HERE(kFile));
@@ -319,6 +335,40 @@ HRESULT KXFieldData::ParseFieldData(int32_t type, BSTR text, int32_t selectIndex
     }
     return hr;
   });
+}
+
+bool KXFieldData::ReadKnownText(IKXQAttribute* fields, int32_t position, int32_t type,
+                                int32_t selectIndex, _bstr_t& text) {
+  struct Reading {
+    KXFieldData& record;
+    int32_t type;
+    int32_t selectIndex;
+    _bstr_t& text;
+    bool known = false;
+    bool failed = false;
+  } reading{*this, type, selectIndex, text};
+  // Runs inside the store's read: nothing is thrown through it.
+  const auto read = [](void* context, const OLECHAR* chars, LONG length) {
+    Reading& r = *static_cast<Reading*>(context);
+    try {
+      // A NUL further in matches no kept text (the record stays); one first reads as empty.
+      if (length > 0)
+        r.known = r.record.TakeKnownText(r.type, chars, static_cast<size_t>(length), r.selectIndex);
+      if (!r.known) {
+        const BSTR copy = SysAllocStringLen(chars, static_cast<UINT>(length));
+        r.failed = copy == nullptr;
+        r.text.Attach(copy);
+      }
+    } catch (...) {
+      r.failed = true;
+    }
+  };
+  text = _bstr_t();
+  const HRESULT hr = fields != nullptr ? fields->ReadTextAt(position, read, &reading) : E_POINTER;
+  if ((hr == S_OK && !reading.failed) || hr == S_FALSE) return reading.known;
+  // Read the usual way, which answers a failure as it does.
+  KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, text);
+  return false;
 }
 
 HRESULT KXFieldData::SelectField(const OLECHAR* text, int32_t fieldNumber) {

@@ -9,6 +9,7 @@
 // Thread affinity: a record is used by one thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +20,7 @@
 
 class _bstr_t;
 struct IKXQApplication;
+struct IKXQAttribute;
 struct ikxXMLStringWriter;
 
 // The record's type id, equal to the grammar's element id.
@@ -75,6 +77,15 @@ class KXFieldData : public FieldDataSchema {
   // once each) only looks there.
   [[nodiscard]] HRESULT ParseFieldData(int32_t type, BSTR text, int32_t selectIndex,
                                        bool remember = true);
+  // The record text at `position` of `fields` read as ParseFieldData(type,
+  // text, selectIndex) reads it, without a copy of the text when it is one
+  // of the last few read, or starts with a NUL (read as empty): true then.
+  // Else false, the record cleared or left as it was, and `text` holds the
+  // text as GetAttributeValueStringAt gives it (null for none; a text with
+  // a NUL further in is always given) for the caller to read. The text's
+  // read is recorded as that read records it.
+  bool ReadKnownText(IKXQAttribute* fields, int32_t position, int32_t type, int32_t selectIndex,
+                     _bstr_t& text);
 
   // Clears the record and reads `text` keeping the kind the text names; from
   // a "Fields" list the first child (`fieldNumber` -1) or the first child
@@ -142,6 +153,12 @@ class KXFieldData : public FieldDataSchema {
   int32_t index = -1;
 
  private:
+  // The part of ParseFieldData that needs no parse: true when `text` is
+  // empty or was read recently (the record then holds it); else the record
+  // is left as it was. `length`: the text's, or kUnknownLength (read up to
+  // its NUL).
+  static constexpr size_t kUnknownLength = static_cast<size_t>(-1);
+  bool TakeKnownText(int32_t type, const OLECHAR* text, size_t length, int32_t selectIndex);
   // Copies every field but the children and the parser's state.
   void CopyFields(const KXFieldData& other);
   // SelectField on `text`; `held`, when not null, is the same text as a

@@ -99,6 +99,68 @@ class FieldEventTest : public ::testing::Test {
   SetterHost host_{fixture_.c_str()};
 };
 
+TEST_F(FieldEventTest, EachSetAndItsEventTakeTheRecordThePageHoldsThen) {
+  const auto set = [&](const char16_t* value, const char16_t* format) {
+    const std::u16string request = u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"" +
+                                   std::u16string(value) + u"\" Format=\"" + format + u"\"/>";
+    const auto result = host_.Send(u"SetRealField", request.c_str());
+    EXPECT_EQ(result.hr, S_OK) << Error(result);
+    return EventXml(result);
+  };
+  const auto shown = [](const char* format, const char* alignment, const char* value) {
+    return std::string("<?xml version=\"1.0\"?><XMLMessage TargetId=\"20\" Status=\"1\">") +
+           "<ShowRealField PageId=\"21\" FieldId=\"2\" Format=\"" + format + "\" Alignment=\"" +
+           alignment + "\" VerticalAlignment=\"0\" State=\"256\" Value=\"" + value +
+           "\"/></XMLMessage>";
+  };
+  EXPECT_EQ(set(u"3", u"0.0"), shown("0.0", "1", "3"));
+  EXPECT_EQ(set(u"4", u"0.00"), shown("0.00", "1", "4"));
+  // A record changed in between is read as it is now, not as read before.
+  IKXQAttributePtr fields;
+  ASSERT_EQ(host_.Object(kPage)->get_Attribute(_bstr_t(u"Fields"), _variant_t(), &fields), S_OK);
+  ASSERT_EQ(fields->PutValue(_variant_t(2L), _variant_t(),
+                             _variant_t(u"<Real FieldId=\"2\" Alignment=\"2\" Format=\"0\"/>")),
+            S_OK);
+  EXPECT_EQ(set(u"5", u"0.000"), shown("0.000", "2", "5"));
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 2),
+            "<Real FieldId=\"2\" AttribId=\"26\" Format=\"0.000\" Alignment=\"2\"/>");
+  EXPECT_EQ(set(u"6", u"0.000"), shown("0.000", "2", "6"));
+}
+
+TEST_F(FieldEventTest, ARecordThatOnlyStartsLikeOneReadBeforeIsReadAfresh) {
+  const auto set = [&]() {
+    return host_.Send(u"SetRealField",
+                      u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"3\" Format=\"0.0\"/>");
+  };
+  const char16_t kRecord[] =
+      u"<Real FieldId=\"2\" AttribId=\"26\" Format=\"0.0\" Alignment=\"1\"/>";
+  const auto first = set();
+  ASSERT_EQ(first.hr, S_OK) << Error(first);
+  ASSERT_EQ(host_.Value(kPage, u"Fields", 2), Narrow(kRecord));
+  // The setter reads the record it wrote, which is then known.
+  const auto second = set();
+  ASSERT_EQ(second.hr, S_OK) << Error(second);
+  // The same text with more after it is no record: the set fails.
+  IKXQAttributePtr fields;
+  ASSERT_EQ(host_.Object(kPage)->get_Attribute(_bstr_t(u"Fields"), _variant_t(), &fields), S_OK);
+  const std::u16string longer = std::u16string(kRecord) + u"<junk";
+  ASSERT_EQ(fields->PutValue(_variant_t(2L), _variant_t(), _variant_t(longer.c_str())), S_OK);
+  const auto third = set();
+  EXPECT_TRUE(FAILED(third.hr));
+  EXPECT_NE(Error(third).find("MSXML Fatal error"), std::string::npos) << Error(third);
+  EXPECT_EQ(host_.Value(kPage, u"Fields", 2), Narrow(longer.c_str()));
+}
+
+TEST_F(FieldEventTest, APageUnitWithANulInsideCountsUpToItForTheValueAndItsEvent) {
+  const OLECHAR unit[] = u"m3/h\0x";
+  Put(kPage, u"Units", _variant_t(_bstr_t(SysAllocStringLen(unit, 6), false)));
+  const auto result =
+      host_.Send(u"SetRealField", u"<SetRealField PageId=\"21\" FieldId=\"2\" Value=\"36\"/>");
+  ASSERT_EQ(result.hr, S_OK) << Error(result);
+  EXPECT_EQ(host_.Value(kPump, u"Flow", 1, u"l/s"), "10");
+  EXPECT_NE(EventXml(result).find("Value=\"36\""), std::string::npos) << EventXml(result);
+}
+
 TEST_F(FieldEventTest, TheEventReadsTheFieldAlongTheSettersWalk) {
   const uint64_t walks = RouteCache::Instance().WalkCount();
   const auto result =
