@@ -221,4 +221,57 @@ TEST_F(CatalogueTest, ListingAllDatasheetsGivesEachWhatItsTemplateListingGives) 
   EXPECT_EQ(compared, byTemplate.size());
 }
 
+// A page of another template than its datasheet's (here the vessel sheet's
+// page, made a pump sheet's first page) is read with its own template in a
+// listing as everywhere: its pump counts for the title, and a later change
+// of the page's template, page or object is what the next listing shows.
+TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
+  auto listed = [&] {
+    std::map<std::string, std::string> titles;
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+      if (record["Status"] == "1") titles[record["DocumentId"]] = record["Title"];
+    return titles;
+  };
+  auto byTemplate = [&] {
+    for (const Record& record :
+         Records(Reply(u"ListDatasheetsByTemplate",
+                       u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>VESSEL-DS</TemplateId>"
+                       u"</ListDatasheetsByTemplate></XMLMessage>"))) {
+      if (record["DocumentId"] == "1008" && record["Status"] == "1") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  auto put = [&](const OLECHAR* name, const _variant_t& value) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(Object(1081), name, attribute);
+    ASSERT_TRUE(attribute) << Narrow(name);
+    ASSERT_EQ(attribute->PutValue(_variant_t(1), _variant_t(), value), S_OK) << Narrow(name);
+  };
+  const auto before = listed();
+  const std::string vessel = before.at("1008");
+  EXPECT_NE(vessel.find(": Overhead accumulator"), std::string::npos) << vessel;
+  put(u"NodeObjects", _variant_t(101));
+  EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
+  put(u"TemplateId", _variant_t(u"PUMP-DS"));
+  put(u"PageId", _variant_t(u"P1"));
+  const auto pumped = listed();
+  EXPECT_EQ(pumped.at("1008"), "P-101A: Overhead accumulator");
+  EXPECT_EQ(pumped.at("1008"), byTemplate());
+  EXPECT_EQ(pumped.at("1001"), before.at("1001"));
+  // A page id the template lacks: no template page, no objects.
+  put(u"PageId", _variant_t(u"P9"));
+  EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
+  put(u"PageId", _variant_t(u"P1"));
+  put(u"NodeObjects", _variant_t(102));
+  EXPECT_EQ(listed().at("1008"), "P-101B: Overhead accumulator");
+  put(u"TemplateId", _variant_t(u"VESSEL-DS"));
+  put(u"PageId", _variant_t(u"V1"));
+  EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
+  EXPECT_EQ(listed(), [&] {
+    auto expected = before;
+    expected["1008"] = "Overhead accumulator";
+    return expected;
+  }());
+}
+
 }  // namespace
