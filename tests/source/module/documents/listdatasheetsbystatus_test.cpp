@@ -241,11 +241,11 @@ TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
     }
     return std::string("<none>");
   };
-  auto put = [&](const OLECHAR* name, const _variant_t& value) {
+  auto put = [&](const OLECHAR* name, const _variant_t& value, int at = 1) {
     IKXQAttributePtr attribute;
     GetAttributeInterface(Object(1081), name, attribute);
     ASSERT_TRUE(attribute) << Narrow(name);
-    ASSERT_EQ(attribute->PutValue(_variant_t(1), _variant_t(), value), S_OK) << Narrow(name);
+    ASSERT_EQ(attribute->PutValue(_variant_t(at), _variant_t(), value), S_OK) << Narrow(name);
   };
   const auto before = listed();
   const std::string vessel = before.at("1008");
@@ -264,6 +264,13 @@ TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
   put(u"PageId", _variant_t(u"P1"));
   put(u"NodeObjects", _variant_t(102));
   EXPECT_EQ(listed().at("1008"), "P-101B: Overhead accumulator");
+  // The node's object stands where "NodeIndices" says, not always first.
+  put(u"NodeObjects", _variant_t(103), 2);
+  put(u"NodeIndices", _variant_t(2));
+  const std::string moved = listed().at("1008");
+  EXPECT_EQ(moved, byTemplate());
+  EXPECT_EQ(moved.find("P-101B"), std::string::npos) << moved;
+  put(u"NodeIndices", _variant_t(1));
   put(u"TemplateId", _variant_t(u"VESSEL-DS"));
   put(u"PageId", _variant_t(u"V1"));
   EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
@@ -272,6 +279,15 @@ TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
     expected["1008"] = "Overhead accumulator";
     return expected;
   }());
+  // A sheet name, where one is set, is the title.
+  IKXQAttributePtr sheetName;
+  GetAttributeInterface(Object(1008), u"DatasheetSheetName", sheetName);
+  ASSERT_TRUE(sheetName);
+  ASSERT_EQ(sheetName->PutValue(_variant_t(), _variant_t(), _variant_t(u"Accumulator sheet")),
+            S_OK);
+  const auto named = listed();
+  EXPECT_EQ(named.at("1008"), "Accumulator sheet");
+  EXPECT_EQ(named.at("1001"), before.at("1001"));
 }
 
 }  // namespace
