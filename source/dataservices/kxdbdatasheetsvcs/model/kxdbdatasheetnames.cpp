@@ -163,8 +163,19 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
       std::vector<std::pair<size_t, size_t>> more;
       size_t count = 0;
       for (int32_t i = 0; i < objects.GetCount(); ++i) {
+        // The name as GetObjectName reads it; a failure is asked again
+        // through it, to be raised as it raises it.
+        VARIANT plain;
+        VariantInit(&plain);
+        plain.vt = VT_BOOL;
+        plain.boolVal = VARIANT_FALSE;
+        BSTR read = nullptr;
         _bstr_t objectName;
-        GetObjectName(objects.GetAt(i), objectName, false);
+        if (SUCCEEDED(objects.GetAt(i)->get_Name(plain, &read))) {
+          objectName = _bstr_t(read, false);
+        } else {
+          GetObjectName(objects.GetAt(i), objectName, false);
+        }
         const std::u16string_view text = objectName.view();
         bool known = false;
         for (size_t k = 0; k < count && !known; ++k) {
