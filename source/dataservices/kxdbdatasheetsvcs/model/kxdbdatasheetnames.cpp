@@ -174,6 +174,7 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
         if (SUCCEEDED(objects.GetAt(i)->get_Name(plain, &read))) {
           objectName = _bstr_t(read, false);
         } else {
+          SysFreeString(read);
           GetObjectName(objects.GetAt(i), objectName, false);
         }
         const std::u16string_view text = objectName.view();
