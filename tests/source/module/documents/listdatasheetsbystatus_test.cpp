@@ -1,6 +1,8 @@
 // "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant
 // (support/cataloguetest.h).
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "model/kxdbdatasheetutils.h"
 #include "support/cataloguetest.h"
@@ -288,6 +290,47 @@ TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
   const auto named = listed();
   EXPECT_EQ(named.at("1008"), "Accumulator sheet");
   EXPECT_EQ(named.at("1001"), before.at("1001"));
+}
+
+// The sample plant with a second top node on the vessel sheet's page, for
+// another vessel.
+class TwoNodePageTest : public CatalogueTest {
+ protected:
+  kx::store::Status Import() override {
+    std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string xml = text.str();
+    const size_t page = xml.find("<page id=\"V1\"");
+    const size_t end = page == std::string::npos ? page : xml.find("</node>", page);
+    if (end == std::string::npos) return store_->ImportFixtureText("", "no vessel page");
+    xml.insert(end + 7, "<node name=\"Second\" index=\"1\" classes=\"Vessel\"/>");
+    return store_->ImportFixtureText(xml, "plant.xml with two vessel nodes");
+  }
+};
+
+// Each top node's object stands where the node's own "NodeIndices" entry
+// says: the listing titles the page as the template's listing does.
+TEST_F(TwoNodePageTest, ListingFindsEachNodesObjectByItsOwnEntry) {
+  auto titles = [&](std::u16string_view name, std::u16string_view text) {
+    std::map<std::string, std::string> found;
+    for (const Record& record : Records(Reply(name, text)))
+      if (record["Status"] == "1") found[record["DocumentId"]] = record["Title"];
+    return found;
+  };
+  const std::u16string byTemplate =
+      u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>VESSEL-DS</TemplateId>"
+      u"</ListDatasheetsByTemplate></XMLMessage>";
+  IKXQAttributePtr objects;
+  IKXQAttributePtr indices;
+  GetAttributeInterface(Object(1081), u"NodeObjects", objects);
+  GetAttributeInterface(Object(1081), u"NodeIndices", indices);
+  ASSERT_TRUE(objects && indices);
+  ASSERT_EQ(objects->PutValue(_variant_t(2), _variant_t(), _variant_t(133)), S_OK);
+  ASSERT_EQ(indices->PutValue(_variant_t(2), _variant_t(), _variant_t(2)), S_OK);
+  const std::string two = titles(u"ListDatasheetsByStatus", u"1").at("1008");
+  EXPECT_EQ(two, "V-102/V-103: Overhead accumulator");
+  EXPECT_EQ(two, titles(u"ListDatasheetsByTemplate", byTemplate).at("1008"));
 }
 
 }  // namespace
