@@ -186,10 +186,12 @@ HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
 // While one lives (one request that changes no template, on the apartment
 // thread), the parts of templates that every document of a template asks
 // for alike are read from the store once and lent to every later
-// question: a template page's root nodes and whether it is laid out as a
-// continuous list, and a template's classes and kind. A listing of thousands of
-// documents of a few templates reads them a few times instead of thousands.
-// Failures are not kept. Scopes nest; the outermost one keeps the parts.
+// question: a template page's root nodes (with their node indexes) and
+// whether it is laid out as a continuous list, a template's classes, kind and
+// pages by id, and answers about schema classes (the schema does not change
+// either). A listing of thousands of documents of a few templates reads them
+// a few times instead of thousands. Failures are not kept. Scopes nest; the
+// outermost one keeps the parts.
 class TemplatePartsScope {
  public:
   TemplatePartsScope();
