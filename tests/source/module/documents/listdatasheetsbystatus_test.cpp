@@ -292,6 +292,29 @@ TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
   EXPECT_EQ(named.at("1001"), before.at("1001"));
 }
 
+// A title names each of its objects' names once, however many there are:
+// a name met again, early or late, is left out.
+TEST_F(CatalogueTest, ListingTitleNamesEachNameOnce) {
+  IKXQAttributePtr pages;
+  GetAttributeInterface(Object(1001), u"CurrentPages", pages);
+  ASSERT_TRUE(pages);
+  LONG at = 1;
+  for (LONG page : {1011, 1021, 1031, 1041, 1051, 1061, 1081})
+    ASSERT_EQ(pages->PutValue(_variant_t(at++), _variant_t(), _variant_t(page)), S_OK) << page;
+  auto rename = [&](LONG id, const OLECHAR* name) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(Object(id), u"Name", attribute);
+    ASSERT_TRUE(attribute);
+    ASSERT_EQ(attribute->PutValue(_variant_t(), _variant_t(), _variant_t(name)), S_OK);
+  };
+  rename(131, u"P-101B");  // the second name again
+  rename(132, u"E-102");   // the fifth name again
+  std::string title = "<none>";
+  for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+    if (record["DocumentId"] == "1001" && record["Status"] == "1") title = record["Title"];
+  EXPECT_EQ(title, "P-101A/P-101B/P-102A/E-101/E-102: Crude charge pump");
+}
+
 // The sample plant with a second top node on the vessel sheet's page, for
 // another vessel.
 class TwoNodePageTest : public CatalogueTest {
