@@ -315,6 +315,22 @@ TEST_F(CatalogueTest, ListingTitleNamesEachNameOnce) {
   EXPECT_EQ(title, "P-101A/P-101B/P-102A/E-101/E-102: Crude charge pump");
 }
 
+// A summary's title runs from its first object to its last, each object
+// counted once however many pages show objects: a page showing the first
+// again after eight others leaves the last as it was.
+TEST_F(CatalogueTest, ListingSummaryTitleEndsWithTheLastObjectNotOneSeenBefore) {
+  IKXQAttributePtr pages;
+  GetAttributeInterface(Object(1009), u"CurrentPages", pages);
+  ASSERT_TRUE(pages);
+  LONG at = 1;
+  for (LONG page : {1011, 1021, 1031, 1041, 1051, 1061, 1081, 1094, 1012})
+    ASSERT_EQ(pages->PutValue(_variant_t(at++), _variant_t(), _variant_t(page)), S_OK) << page;
+  std::string title = "<none>";
+  for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+    if (record["DocumentId"] == "1009" && record["Status"] == "1") title = record["Title"];
+  EXPECT_EQ(title, "P-101A-&gt;V-103: Pump sheets");
+}
+
 // The sample plant with a second top node on the vessel sheet's page, for
 // another vessel.
 class TwoNodePageTest : public CatalogueTest {
