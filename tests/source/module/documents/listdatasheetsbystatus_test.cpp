@@ -331,6 +331,22 @@ TEST_F(CatalogueTest, ListingSummaryTitleEndsWithTheLastObjectNotOneSeenBefore) 
   EXPECT_EQ(title, "P-101A-&gt;V-103: Pump sheets");
 }
 
+// A summary of a project below the root names the project after its
+// title in a listing too.
+TEST_F(CatalogueTest, ListingSummaryTitleNamesItsProject) {
+  auto titleOf1009 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+      if (record["DocumentId"] == "1009" && record["Status"] == "1") return record["Title"];
+    return std::string("<none>");
+  };
+  EXPECT_EQ(titleOf1009(), "P-102A-&gt;P-101A: Pump sheets");
+  IKXQAttributePtr project;
+  GetAttributeInterface(Object(1009), u"ProjectId", project);
+  ASSERT_TRUE(project);
+  ASSERT_EQ(project->PutValue(_variant_t(), _variant_t(), _variant_t(3)), S_OK);
+  EXPECT_EQ(titleOf1009(), "P-102A-&gt;P-101A: Pump sheets [Area 200 Atmospheric Column]");
+}
+
 // The sample plant with a second top node on the vessel sheet's page, for
 // another vessel.
 class TwoNodePageTest : public CatalogueTest {
