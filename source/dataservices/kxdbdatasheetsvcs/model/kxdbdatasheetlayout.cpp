@@ -9,6 +9,7 @@
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "kxvalueutils.h"
 #include "model/kxdbdatasheetutils.h"
 
 namespace {
@@ -191,6 +192,52 @@ void FindObjectInNodeRows(IKXQObjectPtr& found, IKXQObject* page, IKXQObject* ob
       return;
     }
   }
+}
+
+bool FindListedNodeObject(IKXQObject* page, IKXQValueReads* reads, int32_t index,
+                          const VARIANT* position, const VARIANT* firstObject,
+                          IKXQObjectPtr& object) {
+  object = nullptr;
+  if (g_keptNodeObjects == nullptr || page == nullptr || reads == nullptr) return false;
+  for (const KeptNodeObject& kept : *g_keptNodeObjects) {
+    if (kept.page.GetInterfacePtr() == page && kept.index == index) {
+      object = kept.object;
+      return true;
+    }
+  }
+  // The two reads GetNodeObject makes, without an attribute object for
+  // each list. Whatever is not the plain case is left to it.
+  static const _bstr_t kNodeIndices(u"NodeIndices");
+  static const _bstr_t kNodeObjects(u"NodeObjects");
+  BSTR names[] = {kNodeIndices};
+  VARIANT_BOOL defined = VARIANT_TRUE;
+  VARIANT at;
+  VariantInit(&at);
+  at.vt = VT_I4;
+  at.lVal = index + 1;
+  _variant_t read;
+  if (position == nullptr) {
+    if (FAILED(reads->ReadValues(1, names, at, &defined, &read))) return false;
+    position = &read;
+  }
+  if (defined == VARIANT_FALSE || position->vt != VT_I4 || position->lVal <= 0) return false;
+  _variant_t value;
+  if (position->lVal != 1 || firstObject == nullptr) {
+    names[0] = kNodeObjects;
+    at.lVal = position->lVal;
+    if (FAILED(reads->ReadValues(1, names, at, &defined, &value)) || defined == VARIANT_FALSE) {
+      return false;
+    }
+    firstObject = &value;
+  }
+  IKXQObject* found = nullptr;
+  if (FAILED(VariantToObjectPtr(*firstObject, &found))) return false;
+  object.Attach(found);
+  KeptNodeObject& kept = g_keptNodeObjects->emplace_back();
+  kept.page = page;
+  kept.index = index;
+  kept.object = object;
+  return true;
 }
 
 }  // namespace KXDBDatasheetSvcs

@@ -1,6 +1,9 @@
 // Readable names of datasheets and diagrams and the object lists they rest
 // on; scope tests of whole documents.
+#include <algorithm>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "com/wstr.h"
@@ -22,10 +25,29 @@ BSTR NewBstr(const std::u16string& text) {
   return result;
 }
 
-// Appends `object` unless `seen` already holds it (identity set).
+// Appends `object` unless `objects` already holds it (by identity). A few
+// objects are searched in turn; `seen` holds them sorted once there are
+// more.
+constexpr int32_t kFewObjects = 8;
+
 void AddDistinct(SortedPtrArray<IKXQObject>& seen, ComPtrArray<IKXQObject>& objects,
                  IKXQObject* object) {
   if (object == nullptr) return;
+  if (seen.GetCount() == 0 && objects.GetCount() < kFewObjects) {
+    for (int32_t i = 0; i < objects.GetCount(); ++i)
+      if (objects.GetAt(i) == object) return;
+    objects.Add(object);
+    return;
+  }
+  if (seen.GetCount() == 0) {
+    for (int32_t i = 0; i < objects.GetCount(); ++i) {
+      int32_t at = 0;
+      if (!seen.Find(objects.GetAt(i), &at)) {
+        seen.InsertAt(at);
+        seen.SetAt(at, objects.GetAt(i));
+      }
+    }
+  }
   int32_t index = 0;
   if (seen.Find(object, &index)) return;
   seen.InsertAt(index);
@@ -44,21 +66,20 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
     DocumentPages pages(datasheet, 1, true);
     const int32_t count = pages.Count();
     SortedPtrArray<IKXQObject> seen;
-    for (int32_t i = 0; i < objects.GetCount(); ++i) {
-      int32_t index = 0;
-      if (!seen.Find(objects.GetAt(i), &index)) {
-        seen.InsertAt(index);
-        seen.SetAt(index, objects.GetAt(i));
-      }
-    }
     for (int32_t i = 1; i <= count; ++i) {
       IKXQObjectPtr page;
       pages.Page(i, page);
       if (!page) continue;
-      IKXQTemplatePtr pageTemplate(tmpl);
-      if (!pageTemplate) KX_CHECK(ctx, GetTemplate(application, page, &pageTemplate, status));
       IKXQObjectPtr primary;
       IKXQObjectPtr further;
+      if (tmpl == nullptr && status == 1 &&
+          FindListedPagePrimaryObject(application, page, &primary, &further)) {
+        AddDistinct(seen, objects, primary);
+        AddDistinct(seen, objects, further);
+        continue;
+      }
+      IKXQTemplatePtr pageTemplate(tmpl);
+      if (!pageTemplate) KX_CHECK(ctx, GetTemplate(application, page, &pageTemplate, status));
       KX_CHECK(ctx,
                GetPagePrimaryObject(application, page, pageTemplate, &primary, &further, status));
       AddDistinct(seen, objects, primary);
@@ -81,11 +102,18 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     IKXQClassPtr cls;
     GetObjectClass(datasheet, cls);
     if (!cls) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-    VARIANT_BOOL hasSheetName = VARIANT_FALSE;
-    // Asked for every datasheet of a listing: the name is made once.
+    // Asked for every datasheet of a listing: the name is made once, and the
+    // answer is kept per class while a TemplatePartsScope lives.
     static const _bstr_t kSheetName(u"DatasheetSheetName");
-    (void)cls->HasAttribute(kSheetName, &hasSheetName);
-    if (hasSheetName == VARIANT_TRUE) {
+    bool hasSheetName = false;
+    if (!FindKeptClassAnswer(cls, &kSheetName, &hasSheetName)) {
+      VARIANT_BOOL has = VARIANT_FALSE;
+      if (SUCCEEDED(cls->HasAttribute(kSheetName, &has))) {
+        KeepClassAnswer(cls, &kSheetName, has == VARIANT_TRUE);
+      }
+      hasSheetName = has == VARIANT_TRUE;
+    }
+    if (hasSheetName) {
       IKXQAttributePtr attribute;
       GetAttributeInterface(datasheet, u"DatasheetSheetName", attribute);
       bool hasValue = false;
@@ -117,12 +145,10 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     }
     TemplateKind kind = TemplateKind::kOther;
     KX_CHECK(ctx, GetTemplateKind(tmpl, &kind));
-    std::u16string result = Text(documentName);
-    if (documentName.length() == 0) {
-      _bstr_t templateName;
-      KX_CHECK(ctx, tmpl->get_Name(templateName.GetAddress()));
-      result = Text(templateName);
-    }
+    _bstr_t templateName;
+    if (documentName.length() == 0) KX_CHECK(ctx, tmpl->get_Name(templateName.GetAddress()));
+    const std::u16string_view base =
+        documentName.length() > 0 ? documentName.view() : templateName.view();
     ComPtrArray<IKXQObject> objects;
     KX_CHECK(ctx, CollectDatasheetObjects(application, datasheet, nullptr, objects, status));
 
@@ -130,19 +156,45 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
     bool hasPrefix = false;
     _bstr_t projectName;
     if (kind == TemplateKind::kDatasheet) {
-      std::vector<std::u16string> names;
+      // Each distinct name once: where each stands in `prefix` (a few
+      // without a list made for them).
+      constexpr size_t kFew = 4;
+      std::pair<size_t, size_t> few[kFew];
+      std::vector<std::pair<size_t, size_t>> more;
+      size_t count = 0;
       for (int32_t i = 0; i < objects.GetCount(); ++i) {
+        // The name as GetObjectName reads it; a failure is asked again
+        // through it, to be raised as it raises it.
+        VARIANT plain;
+        VariantInit(&plain);
+        plain.vt = VT_BOOL;
+        plain.boolVal = VARIANT_FALSE;
+        BSTR read = nullptr;
         _bstr_t objectName;
-        GetObjectName(objects.GetAt(i), objectName, false);
-        std::u16string text = Text(objectName);
+        if (SUCCEEDED(objects.GetAt(i)->get_Name(plain, &read))) {
+          objectName = _bstr_t(read, false);
+        } else {
+          SysFreeString(read);
+          GetObjectName(objects.GetAt(i), objectName, false);
+        }
+        const std::u16string_view text = objectName.view();
         bool known = false;
-        for (const auto& n : names) known = known || n == text;
+        for (size_t k = 0; k < count && !known; ++k) {
+          const auto& [at, size] = k < kFew ? few[k] : more[k - kFew];
+          known = std::u16string_view(prefix).substr(at, size) == text;
+        }
         if (known) continue;
-        if (!names.empty()) prefix += u"/";
+        if (count > 0) prefix += u"/";
+        const std::pair<size_t, size_t> span(prefix.size(), text.size());
+        if (count < kFew) {
+          few[count] = span;
+        } else {
+          more.push_back(span);
+        }
+        ++count;
         prefix += text;
-        names.push_back(std::move(text));
       }
-      hasPrefix = !names.empty();
+      hasPrefix = count > 0;
     } else if (kind == TemplateKind::kSummary) {
       const int32_t n = objects.GetCount();
       if (n > 0 && objects.GetAt(0) != datasheet) {
@@ -168,7 +220,26 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
           ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %ls is not a valid datasheet",
           objectName.length() > 0 ? static_cast<const OLECHAR*>(objectName) : u"");
     }
-    if (hasPrefix) result = prefix + u": " + result;
+    if (!decorate && projectName.length() == 0) {
+      // A listing's title: made in the name it is handed out as.
+      const std::u16string_view parts[] = {prefix, hasPrefix ? u": " : u"", base};
+      size_t size = 0;
+      for (const auto& part : parts) size += part.size();
+      BSTR made = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+      if (made == nullptr) _com_issue_error(E_OUTOFMEMORY);
+      OLECHAR* at = made;
+      for (const auto& part : parts) at = std::copy(part.begin(), part.end(), at);
+      *name = made;
+      return S_OK;
+    }
+    std::u16string result;
+    if (hasPrefix) {
+      prefix += u": ";
+      prefix += base;
+      result = std::move(prefix);
+    } else {
+      result = base;
+    }
     if (decorate) {
       BSTR decorated = nullptr;
       KX_CHECK(ctx,

@@ -1,6 +1,8 @@
 // Yes/no questions about objects: summary sheets and their projects, claims
 // and scope, placement on pages, filters, a page's primary object and
 // pages that no longer match their template.
+#include <iterator>
+
 #include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxscopeguard.h"
@@ -479,6 +481,71 @@ void GetObjectOfClass(IKXQDatabase* database, int32_t id,
     if (IsObjectOfClass(object, name)) return;
   }
   RefuseObjectClass(object, id, expected);
+}
+
+bool FindListedPagePrimaryObject(IKXQApplication* application, IKXQObject* page,
+                                 IKXQObject** primary, IKXQObject** further) {
+  *primary = nullptr;
+  *further = nullptr;
+  const _com_ptr_t<IKXQValueReads> reads = ValueReadsOf(page);
+  if (!reads) return false;
+  // The page's template id and page id, the position of the node of index
+  // 0 (a page's first node nearly always) and the object at position 1
+  // (that node's nearly always): one store call. A listing records no
+  // reads, so what is read ahead of need changes nothing.
+  static const _bstr_t kTemplateId(u"TemplateId");
+  static const _bstr_t kPageId(u"PageId");
+  static const _bstr_t kNodeIndices(u"NodeIndices");
+  static const _bstr_t kNodeObjects(u"NodeObjects");
+  BSTR names[] = {kTemplateId, kPageId, kNodeIndices, kNodeObjects};
+  VARIANT_BOOL defined[std::size(names)] = {};
+  VARIANT at;
+  VariantInit(&at);
+  at.vt = VT_I4;
+  at.lVal = 1;  // a single value's position is 1
+  VARIANT values[std::size(names)];
+  for (VARIANT& value : values) VariantInit(&value);
+  const KXScopeGuard clear([&] {
+    for (VARIANT& value : values) VariantClear(&value);
+  });
+  if (FAILED(reads->ReadValues(std::size(names), names, at, defined, values))) return false;
+  const VARIANT& firstPosition = values[2];
+  const VARIANT& firstObject = values[3];
+  IKXQTemplatePtr tmpl;
+  IKXQTemplatePagePtr templatePage;
+  SAFEARRAY* classes = nullptr;
+  {
+    IKXQTemplate* rawTemplate = nullptr;
+    IKXQTemplatePage* rawPage = nullptr;
+    if (!FindListedTemplatePage(application, page, defined[0] ? &values[0] : nullptr,
+                                defined[1] ? &values[1] : nullptr, &rawTemplate, &rawPage,
+                                &classes)) {
+      return false;
+    }
+    tmpl.Attach(rawTemplate);
+    templatePage.Attach(rawPage);
+  }
+  if (!templatePage) return true;
+  bool continuous = false;
+  const RootNode* nodes = nullptr;
+  size_t count = 0;
+  // Rows of continuous lists are left to GetPagePrimaryObject.
+  if (!GetKeptRootNodes(templatePage, &nodes, &count, &continuous) || continuous) return false;
+  IKXQObjectPtr first;
+  IKXQObjectPtr last;
+  for (size_t i = 0; i < count; ++i) {
+    IKXQObjectPtr object;
+    const bool read = nodes[i].index == 0 && defined[2];
+    if (!FindListedNodeObject(page, reads, nodes[i].index, read ? &firstPosition : nullptr,
+                              defined[3] ? &firstObject : nullptr, object)) {
+      return false;
+    }
+    if (!object || !ClassOfObjectIn(object, classes, true)) continue;
+    (first ? last : first) = object;
+  }
+  *primary = first.Detach();
+  *further = last.Detach();
+  return true;
 }
 
 }  // namespace KXDBDatasheetSvcs

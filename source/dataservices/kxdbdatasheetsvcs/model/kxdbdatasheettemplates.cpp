@@ -11,6 +11,7 @@
 #include "kxcomexception.h"
 #include "kxscopeguard.h"
 #include "kxstoreutils.h"
+#include "kxvalueutils.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/preservederrorinfo.h"
@@ -91,14 +92,21 @@ void Keep(IKXQObject* document, int32_t status, bool page, IUnknown* answer, HRE
 
 // The page lists kept by the open TemplateLookupScope (DocumentPages): by
 // document and status, the list, its count and the pages read so far
-// (null entries not read yet, as `read` tells).
+// (entries not read yet, as `read` tells).
 struct KeptPages {
   IKXQObjectPtr document;
   int32_t status = 0;
   IKXQAttributePtr list;
   int32_t count = 0;
-  std::vector<IKXQObjectPtr> pages;
-  std::vector<bool> read;
+  // One entry per page: a listing makes one such list per datasheet, most
+  // of one page.
+  struct Entry {
+    IKXQObjectPtr page;
+    bool read = false;
+  };
+  Entry first;
+  std::vector<Entry> more;
+  Entry& At(size_t at) { return at == 0 ? first : more[at - 1]; }
 };
 thread_local std::vector<KeptPages> t_keptPages;
 
@@ -110,12 +118,23 @@ struct KeptPageParts {
   SAFEARRAY* roots = nullptr;
   bool formatRead = false;
   bool continuous = false;
+  // The root nodes with their indexes (GetKeptRootNodes): made once;
+  // `nodesMade` without `nodesUsable` when an element was not a node.
+  bool nodesMade = false;
+  bool nodesUsable = false;
+  std::vector<KXDBDatasheetSvcs::RootNode> nodes;
 };
 struct KeptClasses {
   IKXQTemplatePtr tmpl;
   SAFEARRAY* classes = nullptr;
   bool kindRead = false;
   KXDBDatasheetSvcs::TemplateKind kind = KXDBDatasheetSvcs::TemplateKind::kOther;
+  // Its pages by id as written (found or not), for FindListedTemplatePage.
+  struct PageById {
+    std::u16string id;
+    IKXQTemplatePagePtr page;
+  };
+  std::vector<PageById> pagesById;
 };
 struct KeptTemplateParts {
   std::unordered_map<IKXQTemplatePage*, KeptPageParts> pages;
@@ -611,10 +630,117 @@ HRESULT IsClaimOnlyFilter(IKXQSchema* schema, IKXQObject* datasheet, VARIANT* fi
   });
 }
 
+bool GetKeptRootNodes(IKXQTemplatePage* templatePage, const RootNode** nodes, size_t* count,
+                      bool* continuous) {
+  KeptPageParts* kept = KeptPartsOf(templatePage);
+  if (kept == nullptr) return false;
+  if (!kept->formatRead && FAILED(IsTemplatePageContinuous(templatePage, continuous))) return false;
+  *continuous = kept->continuous;
+  if (!kept->nodesMade) {
+    SAFEARRAY* roots = nullptr;
+    bool owned = true;
+    if (FAILED(GetTemplatePageRoots(templatePage, &roots, &owned)) || owned) {
+      // Not kept: the caller asks the usual way, and fails as it does.
+      if (owned) SafeArrayDestroy(roots);
+      return false;
+    }
+    VariantUtil::SafeArrayVector vector(roots, false);
+    kept->nodesMade = true;
+    kept->nodesUsable = true;
+    kept->nodes.reserve(static_cast<size_t>(vector.Count()));
+    for (int32_t i = 0; i < vector.Count() && kept->nodesUsable; ++i) {
+      IKXQClassView* raw = nullptr;
+      LONG index = -1;
+      if (FAILED(vector.GetInterfaceAt(i, &raw)) || raw == nullptr ||
+          FAILED(raw->get_NodeIndex(&index))) {
+        kept->nodesUsable = false;
+      }
+      IKXQClassViewPtr node;
+      node.Attach(raw);
+      kept->nodes.push_back({node, static_cast<int32_t>(index)});
+    }
+    if (!kept->nodesUsable) kept->nodes.clear();
+  }
+  if (!kept->nodesUsable) return false;
+  *nodes = kept->nodes.data();
+  *count = kept->nodes.size();
+  return true;
+}
+
+bool FindListedTemplatePage(IKXQApplication* application, IKXQObject* page,
+                            const VARIANT* templateId, const VARIANT* pageId, IKXQTemplate** tmpl,
+                            IKXQTemplatePage** templatePage, SAFEARRAY** classes) {
+  constexpr int32_t kStatus = 1;
+  *tmpl = nullptr;
+  *templatePage = nullptr;
+  *classes = nullptr;
+  if (g_keptParts == nullptr || g_keptLookups == nullptr || application == nullptr ||
+      page == nullptr || templateId == nullptr || pageId == nullptr || templateId->vt != VT_BSTR ||
+      SysStringLen(templateId->bstrVal) == 0 || (pageId->vt != VT_BSTR && pageId->vt != VT_EMPTY) ||
+      FindEntry(page, kStatus, false) != nullptr || FindEntry(page, kStatus, true) != nullptr) {
+    return false;
+  }
+  // The page's own template: usually its datasheet's, but not always.
+  const auto* current = g_keptParts->FindCurrent(
+      std::u16string_view(templateId->bstrVal, SysStringLen(templateId->bstrVal)));
+  if (current == nullptr || current->hr != S_OK || !current->tmpl) return false;
+  // An empty value is asked as the null text, as a read text would be.
+  BSTR id = pageId->vt == VT_BSTR && SysStringLen(pageId->bstrVal) > 0 ? pageId->bstrVal : nullptr;
+  const std::u16string_view idText(id != nullptr ? id : u"", SysStringLen(id));
+  KeptClasses& parts = g_keptParts->templates[current->tmpl.GetInterfacePtr()];
+  if (!parts.tmpl) parts.tmpl = current->tmpl;
+  if (parts.classes == nullptr) {
+    SAFEARRAY* lent = nullptr;
+    bool owned = true;
+    if (FAILED(GetTemplateClassesLent(current->tmpl, &lent, &owned)) || owned) {
+      if (owned) SafeArrayDestroy(lent);
+      return false;
+    }
+  }
+  IKXQTemplatePagePtr found;
+  bool known = false;
+  for (const auto& kept : parts.pagesById) {
+    if (kept.id == idText) {
+      found = kept.page;
+      known = true;
+      break;
+    }
+  }
+  if (!known) {
+    if (FAILED(current->tmpl->get_PageById(id, &found))) return false;
+    parts.pagesById.push_back({std::u16string(idText), found});
+  }
+  // The template page is what the page's later questions ask for (its
+  // template is found through it).
+  Keep(page, kStatus, true, found, S_OK);
+  *tmpl = IKXQTemplatePtr(current->tmpl).Detach();
+  *templatePage = found.Detach();
+  *classes = parts.classes;
+  return true;
+}
+
 }  // namespace KXDBDatasheetSvcs
 
 namespace {
 constexpr size_t kNotKept = SIZE_MAX;
+
+// "CurrentPages" and its count as GetAttributeInterfaceAndCountByName
+// reads them, without its wrappers. False when that does not go plainly:
+// the caller reads them that way then, to fail as it fails.
+bool ReadCurrentPages(IKXQObject* datasheet, IKXQAttributePtr& list, int32_t* count) {
+  static const _bstr_t kCurrentPages(u"CurrentPages");
+  VARIANT whole;
+  VariantInit(&whole);
+  IKXQAttributePtr read;
+  LONG n = 0;
+  if (FAILED(datasheet->get_Attribute(kCurrentPages, whole, &read)) || !read ||
+      FAILED(read->get_Count(&n))) {
+    return false;
+  }
+  list = read;
+  *count = n;
+  return true;
+}
 }  // namespace
 
 DocumentPages::DocumentPages(IKXQObject* datasheet, int32_t status, bool byName)
@@ -630,16 +756,17 @@ DocumentPages::DocumentPages(IKXQObject* datasheet, int32_t status, bool byName)
       }
     }
   }
-  m_count = byName ? GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", m_list)
-                   : GetPagesAttributeByStatus(datasheet, status, m_list);
+  if (!keeping || !byName || !ReadCurrentPages(datasheet, m_list, &m_count)) {
+    m_count = byName ? GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", m_list)
+                     : GetPagesAttributeByStatus(datasheet, status, m_list);
+  }
   if (!keeping || m_count < 0) return;
   KeptPages& kept = t_keptPages.emplace_back();
   kept.document = datasheet;
   kept.status = status;
   kept.list = m_list;
   kept.count = m_count;
-  kept.pages.resize(static_cast<size_t>(m_count));
-  kept.read.resize(static_cast<size_t>(m_count));
+  if (m_count > 1) kept.more.resize(static_cast<size_t>(m_count) - 1);
   m_kept = t_keptPages.size() - 1;
 }
 
@@ -652,13 +779,30 @@ void DocumentPages::Page(int32_t index, IKXQObjectPtr& page) {
   }
   KeptPages& kept = t_keptPages[m_kept];
   const size_t at = static_cast<size_t>(index) - 1;
-  if (!kept.read[at]) {
-    // A failure is raised and not kept: the next question reads again.
-    GetAttributeAsObject(kept.list, index, page);
-    KeptPages& still = t_keptPages[m_kept];
-    still.pages[at] = page;
-    still.read[at] = true;
+  if (!kept.At(at).read) {
+    // A failure is raised and not kept: the next question reads again (a
+    // plain object value needs no wrapper; anything else is read as ever).
+    VARIANT position;
+    VariantInit(&position);
+    position.vt = VT_I4;
+    position.lVal = index;
+    VARIANT noUnit;
+    VariantInit(&noUnit);
+    VARIANT value;
+    VariantInit(&value);
+    IKXQObject* found = nullptr;
+    const bool plain = kept.list && SUCCEEDED(kept.list->GetValue(position, noUnit, &value)) &&
+                       SUCCEEDED(VariantToObjectPtr(value, &found));
+    VariantClear(&value);
+    if (plain) {
+      page.Attach(found);
+    } else {
+      GetAttributeAsObject(kept.list, index, page);
+    }
+    KeptPages::Entry& still = t_keptPages[m_kept].At(at);
+    still.page = page;
+    still.read = true;
     return;
   }
-  page = kept.pages[at];
+  page = kept.At(at).page;
 }

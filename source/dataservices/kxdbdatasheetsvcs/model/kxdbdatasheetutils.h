@@ -123,6 +123,16 @@ void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node)
 // Starts (forgetting what was kept) or ends keeping GetNodeObject's answers
 // by page and node index; the outermost TemplateLookupScope calls it.
 void KeepNodeObjects(bool keep);
+// GetNodeObject's answer for the node of `index`, kept alike, read in fewer
+// calls while a TemplateLookupScope keeps node objects. False when this way
+// cannot answer (any departure from the plain case): the caller asks
+// GetNodeObject, which reads every value this one read.
+// `reads`: the page's. `position`: the node's entry in "NodeIndices" when
+// read already; `firstObject`: the first entry of "NodeObjects" when read
+// already.
+bool FindListedNodeObject(IKXQObject* page, IKXQValueReads* reads, int32_t index,
+                          const VARIANT* position, const VARIANT* firstObject,
+                          IKXQObjectPtr& object);
 // The object `row` positions after the node's own (row 0 is the node's).
 void GetNodeObjectAtRow(IKXQObjectPtr& object, IKXQObject* page, int32_t row, IKXQClassView* node);
 // The 1-based position of `object` in "NodeObjects" (by identity), or -1;
@@ -176,10 +186,12 @@ HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
 // While one lives (one request that changes no template, on the apartment
 // thread), the parts of templates that every document of a template asks
 // for alike are read from the store once and lent to every later
-// question: a template page's root nodes and whether it is laid out as a
-// continuous list, and a template's classes and kind. A listing of thousands of
-// documents of a few templates reads them a few times instead of thousands.
-// Failures are not kept. Scopes nest; the outermost one keeps the parts.
+// question: a template page's root nodes (with their node indexes) and
+// whether it is laid out as a continuous list, a template's classes, kind and
+// pages by id, and answers about schema classes (the schema does not change
+// either). A listing of thousands of documents of a few templates reads them
+// a few times instead of thousands. Failures are not kept. Scopes nest; the
+// outermost one keeps the parts.
 class TemplatePartsScope {
  public:
   TemplatePartsScope();
@@ -211,6 +223,26 @@ HRESULT GetTemplateKind(IKXQTemplate* tmpl, TemplateKind* kind);
 // apart. Find gives false when none is kept.
 bool FindKeptClassAnswer(IKXQClass* cls, const void* question, bool* answer);
 void KeepClassAnswer(IKXQClass* cls, const void* question, bool answer);
+// A template page's root node and its node index.
+struct RootNode {
+  IKXQClassViewPtr node;
+  int32_t index = -1;
+};
+// The template page's root nodes, kept by the open TemplatePartsScope and
+// lent until it ends, and whether it is continuous; false when none is
+// open, or they cannot be read (ask GetTemplatePageRoots then).
+bool GetKeptRootNodes(IKXQTemplatePage* templatePage, const RootNode** nodes, size_t* count,
+                      bool* continuous);
+// For a listing of current pages (a TemplatePartsScope and a
+// TemplateLookupScope open): the page's template and template page as
+// GetTemplatePage finds them, kept alike, from the page's values the caller
+// read. False when this way cannot answer (asked already, or any departure
+// from the plain case): the caller asks GetTemplate and GetTemplatePage.
+// `templateId`, `pageId`: the page's values as read (null: its class lacks
+// the attribute). *classes: the template's (GetTemplateClassesLent), lent.
+bool FindListedTemplatePage(IKXQApplication* application, IKXQObject* page,
+                            const VARIANT* templateId, const VARIANT* pageId, IKXQTemplate** tmpl,
+                            IKXQTemplatePage** templatePage, SAFEARRAY** classes);
 HRESULT GetTemplatesFolder(IKXQApplication* application, BSTR* folder);
 // A page name used as a format with the page number: the first integer
 // directive ("%d", "%i" or "%u", with flags, width, precision and an "l" or
@@ -262,6 +294,12 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
 // and (when `further` is given) the last further one.
 HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKXQTemplate* tmpl,
                              IKXQObject** primary, IKXQObject** further, int32_t status);
+// For a listing of current pages: GetPagePrimaryObject's answers for the
+// page and its own template, with fewer store calls (FindListedTemplatePage,
+// FindListedNodeObject). False when this way cannot answer: the caller asks
+// GetTemplate and GetPagePrimaryObject.
+bool FindListedPagePrimaryObject(IKXQApplication* application, IKXQObject* page,
+                                 IKXQObject** primary, IKXQObject** further);
 // The first page of the status whose "Checknum" differs from its
 // template's, or whose template page is gone; null when all match.
 // Traced at severity 1.

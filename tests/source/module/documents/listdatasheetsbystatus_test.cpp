@@ -1,6 +1,8 @@
 // "ListDatasheetsByStatus" and "ListDatasheetsByField" end to end on the sample plant
 // (support/cataloguetest.h).
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "model/kxdbdatasheetutils.h"
 #include "support/cataloguetest.h"
@@ -219,6 +221,171 @@ TEST_F(CatalogueTest, ListingAllDatasheetsGivesEachWhatItsTemplateListingGives) 
   }
   EXPECT_EQ(compared, 10u);
   EXPECT_EQ(compared, byTemplate.size());
+}
+
+// A page of another template than its datasheet's (here the vessel sheet's
+// page, made a pump sheet's first page) is read with its own template in a
+// listing as everywhere: its pump counts for the title, and a later change
+// of the page's template, page or object is what the next listing shows.
+TEST_F(CatalogueTest, ListingTitlesAPageByItsOwnTemplate) {
+  auto listed = [&] {
+    std::map<std::string, std::string> titles;
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+      if (record["Status"] == "1") titles[record["DocumentId"]] = record["Title"];
+    return titles;
+  };
+  auto byTemplate = [&] {
+    for (const Record& record :
+         Records(Reply(u"ListDatasheetsByTemplate",
+                       u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>VESSEL-DS</TemplateId>"
+                       u"</ListDatasheetsByTemplate></XMLMessage>"))) {
+      if (record["DocumentId"] == "1008" && record["Status"] == "1") return record["Title"];
+    }
+    return std::string("<none>");
+  };
+  auto put = [&](const OLECHAR* name, const _variant_t& value, int at = 1) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(Object(1081), name, attribute);
+    ASSERT_TRUE(attribute) << Narrow(name);
+    ASSERT_EQ(attribute->PutValue(_variant_t(at), _variant_t(), value), S_OK) << Narrow(name);
+  };
+  const auto before = listed();
+  const std::string vessel = before.at("1008");
+  EXPECT_NE(vessel.find(": Overhead accumulator"), std::string::npos) << vessel;
+  put(u"NodeObjects", _variant_t(101));
+  EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
+  put(u"TemplateId", _variant_t(u"PUMP-DS"));
+  put(u"PageId", _variant_t(u"P1"));
+  const auto pumped = listed();
+  EXPECT_EQ(pumped.at("1008"), "P-101A: Overhead accumulator");
+  EXPECT_EQ(pumped.at("1008"), byTemplate());
+  EXPECT_EQ(pumped.at("1001"), before.at("1001"));
+  // A page id the template lacks: no template page, no objects.
+  put(u"PageId", _variant_t(u"P9"));
+  EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
+  put(u"PageId", _variant_t(u"P1"));
+  put(u"NodeObjects", _variant_t(102));
+  EXPECT_EQ(listed().at("1008"), "P-101B: Overhead accumulator");
+  // The node's object stands where "NodeIndices" says, not always first.
+  put(u"NodeObjects", _variant_t(103), 2);
+  put(u"NodeIndices", _variant_t(2));
+  const std::string moved = listed().at("1008");
+  EXPECT_EQ(moved, byTemplate());
+  EXPECT_EQ(moved.find("P-101B"), std::string::npos) << moved;
+  put(u"NodeIndices", _variant_t(1));
+  put(u"TemplateId", _variant_t(u"VESSEL-DS"));
+  put(u"PageId", _variant_t(u"V1"));
+  EXPECT_EQ(listed().at("1008"), "Overhead accumulator");
+  EXPECT_EQ(listed(), [&] {
+    auto expected = before;
+    expected["1008"] = "Overhead accumulator";
+    return expected;
+  }());
+  // A sheet name, where one is set, is the title.
+  IKXQAttributePtr sheetName;
+  GetAttributeInterface(Object(1008), u"DatasheetSheetName", sheetName);
+  ASSERT_TRUE(sheetName);
+  ASSERT_EQ(sheetName->PutValue(_variant_t(), _variant_t(), _variant_t(u"Accumulator sheet")),
+            S_OK);
+  const auto named = listed();
+  EXPECT_EQ(named.at("1008"), "Accumulator sheet");
+  EXPECT_EQ(named.at("1001"), before.at("1001"));
+}
+
+// A title names each of its objects' names once, however many there are:
+// a name met again, early or late, is left out.
+TEST_F(CatalogueTest, ListingTitleNamesEachNameOnce) {
+  IKXQAttributePtr pages;
+  GetAttributeInterface(Object(1001), u"CurrentPages", pages);
+  ASSERT_TRUE(pages);
+  LONG at = 1;
+  for (LONG page : {1011, 1021, 1031, 1041, 1051, 1061, 1081})
+    ASSERT_EQ(pages->PutValue(_variant_t(at++), _variant_t(), _variant_t(page)), S_OK) << page;
+  auto rename = [&](LONG id, const OLECHAR* name) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(Object(id), u"Name", attribute);
+    ASSERT_TRUE(attribute);
+    ASSERT_EQ(attribute->PutValue(_variant_t(), _variant_t(), _variant_t(name)), S_OK);
+  };
+  rename(131, u"P-101B");  // the second name again
+  rename(132, u"E-102");   // the fifth name again
+  std::string title = "<none>";
+  for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+    if (record["DocumentId"] == "1001" && record["Status"] == "1") title = record["Title"];
+  EXPECT_EQ(title, "P-101A/P-101B/P-102A/E-101/E-102: Crude charge pump");
+}
+
+// A summary's title runs from its first object to its last, each object
+// counted once however many pages show objects: a page showing the first
+// again after eight others leaves the last as it was.
+TEST_F(CatalogueTest, ListingSummaryTitleEndsWithTheLastObjectNotOneSeenBefore) {
+  IKXQAttributePtr pages;
+  GetAttributeInterface(Object(1009), u"CurrentPages", pages);
+  ASSERT_TRUE(pages);
+  LONG at = 1;
+  for (LONG page : {1011, 1021, 1031, 1041, 1051, 1061, 1081, 1094, 1012})
+    ASSERT_EQ(pages->PutValue(_variant_t(at++), _variant_t(), _variant_t(page)), S_OK) << page;
+  std::string title = "<none>";
+  for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+    if (record["DocumentId"] == "1009" && record["Status"] == "1") title = record["Title"];
+  EXPECT_EQ(title, "P-101A-&gt;V-103: Pump sheets");
+}
+
+// A summary of a project below the root names the project after its
+// title in a listing too.
+TEST_F(CatalogueTest, ListingSummaryTitleNamesItsProject) {
+  auto titleOf1009 = [&] {
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1")))
+      if (record["DocumentId"] == "1009" && record["Status"] == "1") return record["Title"];
+    return std::string("<none>");
+  };
+  EXPECT_EQ(titleOf1009(), "P-102A-&gt;P-101A: Pump sheets");
+  IKXQAttributePtr project;
+  GetAttributeInterface(Object(1009), u"ProjectId", project);
+  ASSERT_TRUE(project);
+  ASSERT_EQ(project->PutValue(_variant_t(), _variant_t(), _variant_t(3)), S_OK);
+  EXPECT_EQ(titleOf1009(), "P-102A-&gt;P-101A: Pump sheets [Area 200 Atmospheric Column]");
+}
+
+// The sample plant with a second top node on the vessel sheet's page, for
+// another vessel.
+class TwoNodePageTest : public CatalogueTest {
+ protected:
+  kx::store::Status Import() override {
+    std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string xml = text.str();
+    const size_t page = xml.find("<page id=\"V1\"");
+    const size_t end = page == std::string::npos ? page : xml.find("</node>", page);
+    if (end == std::string::npos) return store_->ImportFixtureText("", "no vessel page");
+    xml.insert(end + 7, "<node name=\"Second\" index=\"1\" classes=\"Vessel\"/>");
+    return store_->ImportFixtureText(xml, "plant.xml with two vessel nodes");
+  }
+};
+
+// Each top node's object stands where the node's own "NodeIndices" entry
+// says: the listing titles the page as the template's listing does.
+TEST_F(TwoNodePageTest, ListingFindsEachNodesObjectByItsOwnEntry) {
+  auto titles = [&](std::u16string_view name, std::u16string_view text) {
+    std::map<std::string, std::string> found;
+    for (const Record& record : Records(Reply(name, text)))
+      if (record["Status"] == "1") found[record["DocumentId"]] = record["Title"];
+    return found;
+  };
+  const std::u16string byTemplate =
+      u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>VESSEL-DS</TemplateId>"
+      u"</ListDatasheetsByTemplate></XMLMessage>";
+  IKXQAttributePtr objects;
+  IKXQAttributePtr indices;
+  GetAttributeInterface(Object(1081), u"NodeObjects", objects);
+  GetAttributeInterface(Object(1081), u"NodeIndices", indices);
+  ASSERT_TRUE(objects && indices);
+  ASSERT_EQ(objects->PutValue(_variant_t(2), _variant_t(), _variant_t(133)), S_OK);
+  ASSERT_EQ(indices->PutValue(_variant_t(2), _variant_t(), _variant_t(2)), S_OK);
+  const std::string two = titles(u"ListDatasheetsByStatus", u"1").at("1008");
+  EXPECT_EQ(two, "V-102/V-103: Overhead accumulator");
+  EXPECT_EQ(two, titles(u"ListDatasheetsByTemplate", byTemplate).at("1008"));
 }
 
 }  // namespace

@@ -62,8 +62,7 @@ class CatalogueTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(kx::store::Store::Open(":memory:", kx::store::OpenMode::kCreate, &store_).ok());
-    const kx::store::Status imported =
-        store_->ImportFixtureFile(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
+    const kx::store::Status imported = Import();
     ASSERT_TRUE(imported.ok()) << imported.message;
     store_->SetObserver(&workflow_);
     IKXQDatabase* database = store_->Database();
@@ -82,6 +81,10 @@ class CatalogueTest : public ::testing::Test {
     service_ = CreateInProcessMain(&MainWorkers::Defaults());
     ASSERT_TRUE(service_);
     ASSERT_EQ(host_.Attach(service_.get()), S_OK);
+  }
+  // The store's contents: the sample plant, or a variant of it.
+  virtual kx::store::Status Import() {
+    return store_->ImportFixtureFile(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
   }
   void TearDown() override {
     host_.Detach();
