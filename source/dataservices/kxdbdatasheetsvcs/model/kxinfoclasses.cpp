@@ -548,7 +548,9 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
            KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(), false, 1,
                                                named ? &name : nullptr),
            KX_HERE(kFile));
-  const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
+  _bstr_t caseHeld;
+  const OLECHAR* const caseName =
+      KXDBDatasheetSvcs::GetCaseNameLent(application, datasheet, 1, caseHeld);
   if (!together) revision = TextIfDefined(datasheet, u"LastRevisionLevel");
   const int32_t type = !summary ? 1 : local ? 3 : 2;
   const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);
