@@ -378,6 +378,11 @@ bool ReadIntegerByName(IKXQObject* object, const OLECHAR* name, const VARIANT& i
   VARIANT_BOOL defined = VARIANT_FALSE;
   VARIANT read;
   if (FAILED(reads->ReadValues(1, names, index, &defined, &read))) return false;
+  if (read.vt == VT_I4) {
+    // The store's own form of an integer: nothing to convert or free.
+    *value = defined == VARIANT_FALSE ? 0 : read.lVal;
+    return true;
+  }
   const _variant_t held(read, false);
   *value = 0;
   if (defined == VARIANT_FALSE || !IsVariantSet(held)) return true;
