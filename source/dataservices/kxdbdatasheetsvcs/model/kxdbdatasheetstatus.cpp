@@ -1,6 +1,5 @@
 // Document statuses: the page set and schematic of each status, status
 // copies of pages, and status-decorated names.
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -21,20 +20,26 @@ constexpr FrameOptions kFrame{.file = kFile};
 // and whether a class is (or derives from) "Datasheet".
 struct KeptCaseName {
   IKXQDatabasePtr database;
-  int32_t number;
+  int32_t number = 0;
   _bstr_t name;
 };
 struct KeptDatasheetClass {
   IKXQClassPtr cls;
-  bool datasheet;
+  bool datasheet = false;
 };
+// Cases and datasheet classes are few: a fixed room, nothing allocated; a
+// name stays in place while it is lent. Those past the room are asked each
+// time.
 struct KeptCaseNames {
-  // A deque: a name is lent while later ones are added.
-  std::deque<KeptCaseName> names;
-  std::vector<KeptDatasheetClass> classes;
+  static constexpr size_t kRoom = 8;
+  KeptCaseName names[kRoom];
+  size_t nameCount = 0;
+  KeptDatasheetClass classes[kRoom];
+  size_t classCount = 0;
   void clear() {
-    names.clear();
-    classes.clear();
+    for (size_t i = 0; i < nameCount; ++i) names[i] = KeptCaseName{};
+    for (size_t i = 0; i < classCount; ++i) classes[i] = KeptDatasheetClass{};
+    nameCount = classCount = 0;
   }
 };
 thread_local KeptCaseNames t_keptCaseNames;
@@ -47,7 +52,8 @@ HRESULT CaseNameOf(IKXQDatabase* database, int32_t number, _bstr_t& name, const 
   *lent = nullptr;
   KeptCaseNames* kept = t_openCaseNames;
   if (kept != nullptr) {
-    for (const KeptCaseName& known : kept->names) {
+    for (size_t i = 0; i < kept->nameCount; ++i) {
+      const KeptCaseName& known = kept->names[i];
       if (known.number == number && known.database.GetInterfacePtr() == database) {
         *lent = &known.name;
         return S_OK;
@@ -55,9 +61,10 @@ HRESULT CaseNameOf(IKXQDatabase* database, int32_t number, _bstr_t& name, const 
     }
   }
   const HRESULT hr = database->get_CaseName(number, name.GetAddress());
-  if (SUCCEEDED(hr) && kept != nullptr) {
-    kept->names.push_back({database, number, name});
-    *lent = &kept->names.back().name;
+  if (SUCCEEDED(hr) && kept != nullptr && kept->nameCount < KeptCaseNames::kRoom) {
+    KeptCaseName& made = kept->names[kept->nameCount++];
+    made = KeptCaseName{database, number, name};
+    *lent = &made.name;
   }
   return hr;
 }
@@ -70,11 +77,13 @@ bool IsDatasheetObject(IKXQObject* document) {
   if (kept == nullptr || document == nullptr || FAILED(document->get_Class(&cls)) || !cls) {
     return KXDBDatasheetSvcs::IsObjectOfClass(document, u"Datasheet");
   }
-  for (const KeptDatasheetClass& known : kept->classes) {
+  for (size_t i = 0; i < kept->classCount; ++i) {
+    const KeptDatasheetClass& known = kept->classes[i];
     if (known.cls.GetInterfacePtr() == cls.GetInterfacePtr()) return known.datasheet;
   }
   const bool datasheet = KXDBDatasheetSvcs::IsObjectOfClass(document, u"Datasheet");
-  kept->classes.push_back({cls, datasheet});
+  if (kept->classCount < KeptCaseNames::kRoom)
+    kept->classes[kept->classCount++] = KeptDatasheetClass{cls, datasheet};
   return datasheet;
 }
 
