@@ -196,7 +196,6 @@ ObjectRec* StoreCore::NewObject(int32_t id) {
   ++usedInBlock_;
   rec->id = id;
   if (indexed) objectsById_[static_cast<size_t>(id)] = rec;
-  if (!indexed) ++unindexedObjects_;
   return rec;
 }
 
@@ -417,35 +416,6 @@ HRESULT StoreCore::CopyObject(ObjectRec* src, ObjectRec** out) {
   return S_OK;
 }
 
-bool StoreCore::ReadExtent(const std::vector<int32_t>& classIds, std::vector<int32_t>* ids) {
-  if (!db_->Private()) return db_->Extent(classIds, ids);
-  // Every row of a private file was written by this store, and every object
-  // it made stays in memory: a row stands in the file exactly while its
-  // record is live (creation, deletion and rollback change both), with the
-  // record's class.
-  ids->clear();
-  const auto member = [&](const ObjectRec* o) {
-    if (o == nullptr || !o->live) return false;
-    for (const int32_t c : classIds) {
-      if (o->cls->id == c) return true;
-    }
-    return false;
-  };
-  // The indexed ids in order, then the few others sorted.
-  for (size_t id = 0; id < objectsById_.size(); ++id) {
-    if (member(objectsById_[id])) ids->push_back(static_cast<int32_t>(id));
-  }
-  const size_t indexed = ids->size();
-  if (unindexedObjects_ > 0) {
-    for (const auto& [id, o] : objects_) {
-      if ((id < 0 || id >= kIndexedIds) && member(o)) ids->push_back(id);
-    }
-  }
-  std::sort(ids->begin() + static_cast<std::ptrdiff_t>(indexed), ids->end());
-  std::inplace_merge(ids->begin(), ids->begin() + static_cast<std::ptrdiff_t>(indexed), ids->end());
-  return true;
-}
-
 std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasses) {
   std::vector<int32_t> classIds;
   std::vector<const ClassRec*> stack{cls};
@@ -466,7 +436,7 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasse
     const uint64_t schema = SchemaEpoch();
     if (kept.gen != extentsGen_ || kept.other != otherChangedAt_ || kept.schema != schema) {
       kept.gen = 0;
-      if (!ReadExtent(classIds, &kept.ids)) return out;
+      if (!db_->Extent(classIds, &kept.ids)) return out;
       kept.gen = extentsGen_;
       kept.other = otherChangedAt_;
       kept.schema = schema;

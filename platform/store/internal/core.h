@@ -286,8 +286,6 @@ class StoreCore {
   std::unordered_map<uint64_t, KeptExtent> extents_;
   uint64_t extentsGen_ = 1;
   void ObjectRowsChanged() { ++extentsGen_; }
-  // Ids of the objects of these classes in the file, in id order.
-  bool ReadExtent(const std::vector<int32_t>& classIds, std::vector<int32_t>* ids);
   uint64_t refsGen_ = 1;
   uint64_t refsChangedAt_ = 0;
   uint32_t undoneTxns_ = 0;
@@ -337,7 +335,6 @@ class StoreCore {
   // never dropped, so entries are only ever set.
   static constexpr int32_t kIndexedIds = 1 << 20;
   std::vector<ObjectRec*> objectsById_;
-  size_t unindexedObjects_ = 0;  // records of objects_ not in objectsById_
   // The records, side by side in blocks in the order they were made: objects
   // read or made one after another (a listing walks them by id) share cache
   // lines and pages instead of lying among their own values. A record never
