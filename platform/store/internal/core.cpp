@@ -42,6 +42,7 @@ void StoreCore::Close() {
   if (inTxn_) Rollback();
   db_->Close();
   closed_ = true;
+  ObjectRowsChanged();
   ReleaseComObjects();
 }
 
@@ -68,6 +69,7 @@ HRESULT StoreCore::Begin() {
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
   if (changes.changed || stale_) {
+    ObjectRowsChanged();
     OtherChanged();
     ReferencesChanged();
     changes.full = changes.full || stale_;
@@ -116,6 +118,7 @@ HRESULT StoreCore::Commit() {
 HRESULT StoreCore::Rollback() {
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
   db_->Rollback();
+  ObjectRowsChanged();
   if (!undo_.empty()) ++undoneTxns_;
   OtherChanged();
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
@@ -161,6 +164,7 @@ void StoreCore::OnUndo(std::function<void()> step, bool data) {
 
 HRESULT StoreCore::StorageFailure() {
   doomed_ = true;
+  ObjectRowsChanged();
   return SetError(KXQ_E_STORAGE,
                   "The object store could not write the change: " + db_->LastError());
 }
@@ -225,6 +229,7 @@ ObjectRec* StoreCore::LiveObject(int32_t id) {
 }
 
 HRESULT StoreCore::PersistObject(ObjectRec* o) {
+  ObjectRowsChanged();
   if (!db_->PutObject(*o)) return StorageFailure();
   return S_OK;
 }
@@ -342,6 +347,7 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
   if (!obj->live)
     return SetError(KXQ_E_DELETED, "Object " + std::to_string(obj->id) + " was deleted");
   const int32_t id = obj->id;
+  ObjectRowsChanged();
   if (!db_->DeleteObject(id)) return StorageFailure();
   ReferencesChanged();
   obj->live = false;
@@ -420,12 +426,30 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasse
     if (subclasses)
       for (const ClassRec* s : c->subclasses) stack.push_back(s);
   }
-  std::vector<int32_t> ids;
   std::vector<ObjectRec*> out;
-  if (closed_ || !db_->Extent(classIds, &ids)) return out;
-  out.reserve(ids.size());
-  for (int32_t id : ids)
-    if (ObjectRec* o = LiveObject(id)) out.push_back(o);
+  if (closed_) return out;
+  std::vector<int32_t> read;
+  const std::vector<int32_t>* ids = &read;
+  if (inTxn_ || db_->Private()) {
+    KeptExtent& kept = extents_[static_cast<uint64_t>(static_cast<uint32_t>(cls->id)) << 1 |
+                                (subclasses ? 1u : 0u)];
+    const uint64_t schema = SchemaEpoch();
+    if (kept.gen != extentsGen_ || kept.other != otherChangedAt_ || kept.schema != schema) {
+      kept.gen = 0;
+      if (!db_->Extent(classIds, &kept.ids)) return out;
+      kept.gen = extentsGen_;
+      kept.other = otherChangedAt_;
+      kept.schema = schema;
+    }
+    ids = &kept.ids;
+  } else if (!db_->Extent(classIds, &read)) {
+    return out;
+  }
+  out.reserve(ids->size());
+  // Each id is looked up again: an object deleted since is passed over, one
+  // first reached is read as before.
+  for (size_t i = 0; i < ids->size(); ++i)
+    if (ObjectRec* o = LiveObject((*ids)[i])) out.push_back(o);
   return out;
 }
 

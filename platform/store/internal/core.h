@@ -281,6 +281,22 @@ class StoreCore {
     refsChangedAt_ = ++changeStamp_;
   }
   mutable std::unordered_map<uint64_t, InverseList> inverses_;
+  // Class extents (ids in the file, by class id and whether subclasses
+  // count) read inside a transaction or from a private in-memory file: only
+  // this store changes the file then, so an extent stays exact until a row
+  // of `objects` may have been written or removed here (extentsGen_),
+  // another process's commit was caught up, a rollback, a schema change or
+  // a write failure. A shared file is read every time between
+  // transactions: another process may have committed since.
+  struct KeptExtent {
+    uint64_t gen = 0;
+    uint64_t other = 0;
+    uint64_t schema = 0;
+    std::vector<int32_t> ids;
+  };
+  std::unordered_map<uint64_t, KeptExtent> extents_;
+  uint64_t extentsGen_ = 1;
+  void ObjectRowsChanged() { ++extentsGen_; }
   uint64_t refsGen_ = 1;
   uint64_t refsChangedAt_ = 0;
   uint32_t undoneTxns_ = 0;

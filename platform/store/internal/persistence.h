@@ -88,6 +88,9 @@ class Persistence {
   // How long Begin waits for another process's transaction to end.
   virtual void SetLockTimeout(int milliseconds) = 0;
   virtual const std::string& LastError() const = 0;
+  // No other connection can reach the file (an in-memory database): it
+  // changes only through this one.
+  virtual bool Private() const = 0;
   // Test hook: the n-th following write fails as a disk error would.
   virtual void FailWriteAfter(long n) = 0;
 

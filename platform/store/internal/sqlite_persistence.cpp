@@ -67,12 +67,14 @@ class SqlitePersistence final : public Persistence {
   bool Open(const std::string& path, bool mustExist, bool mustNotExist,
             std::string* error) override {
     if (!db_.Open(path, mustExist, mustNotExist, error)) return false;
+    private_ = path == ":memory:";
     seen_ = CurrentVersion();
     return true;
   }
   void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }
+  bool Private() const override { return private_; }
   void FailWriteAfter(long n) override { db_.FailWriteAfter(n); }
 
   bool LoadTables(StoredTables* out) override;
@@ -287,7 +289,8 @@ class SqlitePersistence final : public Persistence {
   };
 
   Db db_;
-  int64_t seen_ = 0;  // the last version this process knows of
+  int64_t seen_ = 0;      // the last version this process knows of
+  bool private_ = false;  // ":memory:": no other connection reaches it
   std::set<int32_t> changed_;
   bool wrote_ = false, tables_ = false;
 };

@@ -45,6 +45,7 @@ Status StoreCore::Open(const std::string& path, OpenMode mode) {
 }
 
 Status StoreCore::LoadTables() {
+  ObjectRowsChanged();
   StoredTables tables;
   if (!db_->LoadTables(&tables))
     return Fail(KXQ_E_STORAGE, "Cannot read the store: " + db_->LastError());
@@ -52,6 +53,7 @@ Status StoreCore::LoadTables() {
 }
 
 Status StoreCore::CatchUpWith(const CatchUp& changes) {
+  ObjectRowsChanged();
   nextObjectId_ = std::max(nextObjectId_, changes.nextObjectId);
   persistedNextId_ = changes.nextObjectId;
   std::vector<int32_t> ids;

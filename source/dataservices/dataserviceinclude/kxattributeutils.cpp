@@ -398,6 +398,11 @@ bool ReadIntegerByName(IKXQObject* object, const OLECHAR* name, const VARIANT& i
   VARIANT_BOOL defined = VARIANT_FALSE;
   VARIANT read;
   if (FAILED(reads->ReadValues(1, names, index, &defined, &read))) return false;
+  if (read.vt == VT_I4) {
+    // The store's own form of an integer: nothing to convert or free.
+    *value = defined == VARIANT_FALSE ? 0 : read.lVal;
+    return true;
+  }
   const _variant_t held(read, false);
   *value = 0;
   if (defined == VARIANT_FALSE || !IsVariantSet(held)) return true;
@@ -617,15 +622,27 @@ int CompareNatural(const OLECHAR* a, const OLECHAR* b) {
 
 void AppendNaturalKey(const OLECHAR* text, std::u16string& key) {
   // kx_iswdigit and kx_towlower, spelt out here: a listing makes a key of
-  // every title, and the library's calls cost more than their tests.
+  // every title, and the library's calls cost more than their tests. For
+  // the same reason the key is made in a buffer and appended a piece at a
+  // time, not grown a unit at a time.
   const auto digit = [](OLECHAR c) { return c >= u'0' && c <= u'9'; };
   const auto lower = [](OLECHAR c) {
     return (c >= u'A' && c <= u'Z') ? static_cast<OLECHAR>(c + 32) : c;
   };
+  constexpr size_t kPiece = 256;
+  OLECHAR piece[kPiece];
+  size_t used = 0;
+  const auto room = [&](size_t units) {
+    if (used + units > kPiece) {
+      key.append(piece, used);
+      used = 0;
+    }
+  };
   const OLECHAR* p = text != nullptr ? text : u"";
   while (*p != 0) {
     if (!digit(*p)) {
-      key.push_back(lower(*p));
+      room(1);
+      piece[used++] = lower(*p);
       ++p;
       continue;
     }
@@ -633,12 +650,16 @@ void AppendNaturalKey(const OLECHAR* text, std::u16string& key) {
     const OLECHAR* end = p;
     while (digit(*end)) ++end;
     const auto length = static_cast<uint32_t>(end - p);
-    key.push_back(u'0');
-    key.push_back(static_cast<char16_t>(length >> 16));
-    key.push_back(static_cast<char16_t>(length & 0xFFFFu));
-    key.append(p, end);
-    p = end;
+    room(3);
+    piece[used++] = u'0';
+    piece[used++] = static_cast<char16_t>(length >> 16);
+    piece[used++] = static_cast<char16_t>(length & 0xFFFFu);
+    for (; p != end; ++p) {
+      room(1);
+      piece[used++] = *p;
+    }
   }
+  key.append(piece, used);
 }
 
 }  // namespace KXDBDatasheetSvcs

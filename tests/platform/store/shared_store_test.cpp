@@ -326,6 +326,66 @@ TEST_F(SharedStoreTest, AClassExtentOrAnInverseListReadAfterTheOtherChangedThemH
   EXPECT_EQ(a->ObjectCount(), b->ObjectCount());
 }
 
+TEST_F(SharedStoreTest, AClassExtentAskedAgainFollowsCreationsRollbacksAndTheOthersCommits) {
+  auto create = [](Store& s) {
+    _com_ptr_t<IKXQSchema> schema;
+    s.Database()->get_Schema(&schema);
+    _com_ptr_t<IKXQClass> pump;
+    schema->get_Class(_bstr_t(u"Pump"), &pump);
+    _com_ptr_t<IKXQObject> o;
+    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
+  };
+  ASSERT_TRUE(a->Begin().ok());
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));
+  create(*a);
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21, 22}));
+  ASSERT_EQ(Obj(*a, 20)->Delete(), S_OK);
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{21, 22}));
+  ASSERT_TRUE(a->Rollback().ok());
+  ASSERT_TRUE(a->Begin().ok());
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));
+  ASSERT_TRUE(a->Commit().ok());
+  // The other commits a pump: the next transaction here catches up with it.
+  create(*b);
+  ASSERT_TRUE(a->Begin().ok());
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21, 23}));
+  EXPECT_EQ(Extent(*a, u"ProcessPlantEquipment"), (std::vector<LONG>{20, 21, 23}));
+  ASSERT_TRUE(a->Commit().ok());
+  // Between transactions the file is asked as it is.
+  create(*b);
+  EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21, 23, 24}));
+}
+
+// A store in memory alone: no other process reaches its file, so its
+// extents are kept between transactions too; each creation, deletion and
+// rollback shows at once.
+TEST(MemoryStoreTest, AClassExtentFollowsCreationsDeletionsAndRollbacks) {
+  std::unique_ptr<Store> s = OpenPlant(":memory:");
+  ASSERT_TRUE(s);
+  _com_ptr_t<IKXQSchema> schema;
+  s->Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pump;
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  ASSERT_TRUE(pump);
+  auto create = [&] {
+    _com_ptr_t<IKXQObject> o;
+    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
+  };
+  EXPECT_EQ(Extent(*s, u"Pump"), (std::vector<LONG>{20, 21}));
+  create();
+  EXPECT_EQ(Extent(*s, u"Pump"), (std::vector<LONG>{20, 21, 22}));
+  ASSERT_EQ(Obj(*s, 20)->Delete(), S_OK);
+  EXPECT_EQ(Extent(*s, u"Pump"), (std::vector<LONG>{21, 22}));
+  ASSERT_TRUE(s->Begin().ok());
+  create();
+  ASSERT_EQ(Obj(*s, 21)->Delete(), S_OK);
+  EXPECT_EQ(Extent(*s, u"Pump"), (std::vector<LONG>{22, 23}));
+  ASSERT_TRUE(s->Rollback().ok());
+  EXPECT_EQ(Extent(*s, u"Pump"), (std::vector<LONG>{21, 22}));
+  EXPECT_EQ(Extent(*s, u"ProcessPlantEquipment"), (std::vector<LONG>{21, 22}));
+  EXPECT_EQ(s->ObjectCount(), 5);
+}
+
 TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   VARIANT no;
   VariantInit(&no);

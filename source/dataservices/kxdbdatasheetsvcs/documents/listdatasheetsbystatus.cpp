@@ -21,6 +21,8 @@ void ListDatasheetsWithStatus(MainContext& main, KXDatasheetInfoList& list, int3
   const _variant_t first(1);
   // Thousands of datasheets of a few templates: those are read once.
   const TemplatePartsScope parts;
+  // And of a few cases and classes: their names and kinds too.
+  const CaseNameScope cases;
   // Each datasheet is held while it is read, not all of them first.
   LONG count = 0;
   const _com_ptr_t<IKXQObjectCollection> datasheets =

@@ -1,6 +1,7 @@
 // Document statuses: the page set and schematic of each status, status
 // copies of pages, and status-decorated names.
 #include <string>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
@@ -14,6 +15,77 @@ namespace {
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
 constexpr FrameOptions kFrame{.file = kFile};
+
+// What the open CaseNameScope keeps: case names by database and number,
+// and whether a class is (or derives from) "Datasheet".
+struct KeptCaseName {
+  IKXQDatabasePtr database;
+  int32_t number = 0;
+  _bstr_t name;
+};
+struct KeptDatasheetClass {
+  IKXQClassPtr cls;
+  bool datasheet = false;
+};
+// Cases and datasheet classes are few: a fixed room, nothing allocated; a
+// name stays in place while it is lent. Those past the room are asked each
+// time.
+struct KeptCaseNames {
+  static constexpr size_t kRoom = 8;
+  KeptCaseName names[kRoom];
+  size_t nameCount = 0;
+  KeptDatasheetClass classes[kRoom];
+  size_t classCount = 0;
+  void clear() {
+    for (size_t i = 0; i < nameCount; ++i) names[i] = KeptCaseName{};
+    for (size_t i = 0; i < classCount; ++i) classes[i] = KeptDatasheetClass{};
+    nameCount = classCount = 0;
+  }
+};
+thread_local KeptCaseNames t_keptCaseNames;
+thread_local KeptCaseNames* t_openCaseNames = nullptr;
+
+// The case's name as get_CaseName gives it, asked once per case while a
+// scope is open.
+// *lent is the kept name (name is left alone then), else null.
+HRESULT CaseNameOf(IKXQDatabase* database, int32_t number, _bstr_t& name, const _bstr_t** lent) {
+  *lent = nullptr;
+  KeptCaseNames* kept = t_openCaseNames;
+  if (kept != nullptr) {
+    for (size_t i = 0; i < kept->nameCount; ++i) {
+      const KeptCaseName& known = kept->names[i];
+      if (known.number == number && known.database.GetInterfacePtr() == database) {
+        *lent = &known.name;
+        return S_OK;
+      }
+    }
+  }
+  const HRESULT hr = database->get_CaseName(number, name.GetAddress());
+  if (SUCCEEDED(hr) && kept != nullptr && kept->nameCount < KeptCaseNames::kRoom) {
+    KeptCaseName& made = kept->names[kept->nameCount++];
+    made = KeptCaseName{database, number, name};
+    *lent = &made.name;
+  }
+  return hr;
+}
+
+// Whether the document is of class "Datasheet" or one derived from it,
+// answered once per class while a scope is open.
+bool IsDatasheetObject(IKXQObject* document) {
+  KeptCaseNames* kept = t_openCaseNames;
+  IKXQClassPtr cls;
+  if (kept == nullptr || document == nullptr || FAILED(document->get_Class(&cls)) || !cls) {
+    return KXDBDatasheetSvcs::IsObjectOfClass(document, u"Datasheet");
+  }
+  for (size_t i = 0; i < kept->classCount; ++i) {
+    const KeptDatasheetClass& known = kept->classes[i];
+    if (known.cls.GetInterfacePtr() == cls.GetInterfacePtr()) return known.datasheet;
+  }
+  const bool datasheet = KXDBDatasheetSvcs::IsObjectOfClass(document, u"Datasheet");
+  if (kept->classCount < KeptCaseNames::kRoom)
+    kept->classes[kept->classCount++] = KeptDatasheetClass{cls, datasheet};
+  return datasheet;
+}
 
 const OLECHAR* PagesAttributeName(int32_t status) {
   switch (status) {
@@ -191,8 +263,11 @@ HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t sta
   });
 }
 
-_bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status) {
-  _bstr_t name;
+const OLECHAR* GetCaseNameLent(IKXQApplication* application, IKXQObject* document, int32_t status,
+                               _bstr_t& name) {
+  name = _bstr_t();
+  // The name kept by the open scope, lent rather than copied.
+  const _bstr_t* kept = nullptr;
   const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     // Asked for every datasheet of a listing: read in one store call where
     // the store answers so.
@@ -208,8 +283,9 @@ _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t 
     IKXQDatabasePtr database;
     KX_CHECK(ctx, application->get_Database(&database));
     if (!database) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
-    KX_CHECK(ctx, database->get_CaseName(defaultCase, name.GetAddress()));
-    if (name.length() > 0 && IsObjectOfClass(document, u"Datasheet")) {
+    KX_CHECK(ctx, CaseNameOf(database, defaultCase, name, &kept));
+    const size_t length = kept != nullptr ? kept->length() : name.length();
+    if (length > 0 && IsDatasheetObject(document)) {
       DocumentPages pages(document, status);
       const int32_t count = pages.Count();
       for (int32_t i = 1; i <= count; ++i) {
@@ -227,6 +303,7 @@ _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t 
           pageCase = cases ? GetAttributeIntegerAt(cases, 1) : 0;
         }
         if (pageCase != defaultCase) {
+          kept = nullptr;
           name = u"<Varies>";
           break;
         }
@@ -237,10 +314,32 @@ _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t 
   if (FAILED(hr)) {
     // The case name is for display only: a store failure gives "<Unknown>".
     ClearThreadErrorInfo();
+    kept = nullptr;
     name = _bstr_t();
   }
-  if (name.length() == 0) name = u"<Unknown>";
+  if (kept != nullptr && kept->length() > 0) return *kept;
+  if (kept == nullptr && name.length() > 0) return name;
+  name = u"<Unknown>";
   return name;
+}
+
+_bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status) {
+  _bstr_t name;
+  const OLECHAR* text = GetCaseNameLent(application, document, status, name);
+  if (text != static_cast<const OLECHAR*>(name)) name = text;
+  return name;
+}
+
+CaseNameScope::CaseNameScope() : m_outermost(t_openCaseNames == nullptr) {
+  if (!m_outermost) return;
+  t_keptCaseNames.clear();
+  t_openCaseNames = &t_keptCaseNames;
+}
+
+CaseNameScope::~CaseNameScope() {
+  if (!m_outermost) return;
+  t_openCaseNames = nullptr;
+  t_keptCaseNames.clear();
 }
 
 HRESULT DecorateNameWithStatus(IKXQApplication* application, IKXQObject* document,

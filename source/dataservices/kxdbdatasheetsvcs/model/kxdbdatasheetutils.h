@@ -84,6 +84,24 @@ HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t sta
 // datasheet page of that status has another first case, "<Unknown>" when
 // the case has no name or the store fails. Never empty.
 _bstr_t GetCaseName(IKXQApplication* application, IKXQObject* document, int32_t status);
+// The same text, lent: by the open CaseNameScope while it lives, else from
+// `name`, which holds it.
+const OLECHAR* GetCaseNameLent(IKXQApplication* application, IKXQObject* document, int32_t status,
+                               _bstr_t& name);
+// While one lives (one request that changes no case, on the apartment
+// thread), GetCaseName keeps the name it read of each case and whether
+// each class it met is a datasheet class: a listing asks both for every
+// datasheet. Failures are not kept; nothing outlives the outermost scope.
+class CaseNameScope {
+ public:
+  CaseNameScope();
+  CaseNameScope(const CaseNameScope&) = delete;
+  CaseNameScope& operator=(const CaseNameScope&) = delete;
+  ~CaseNameScope();
+
+ private:
+  bool m_outermost;
+};
 // "[Submitted] ", "[Checked] " or "[Issued] " for statuses 2-4, the name,
 // " (", the case name, ")".
 HRESULT DecorateNameWithStatus(IKXQApplication* application, IKXQObject* document,

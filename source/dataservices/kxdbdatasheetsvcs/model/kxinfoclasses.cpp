@@ -514,20 +514,30 @@ void KXDatasheetInfoList::AddDocument(int32_t status, IKXQObject* document, cons
   Pending pending{};
   pending.textAt = static_cast<uint32_t>(m_texts.size());
   const OLECHAR* const texts[] = {name, title, caseName, revision};
+  // The pool grows once for the four texts, each copied into its place.
+  size_t total = 0;
   for (size_t i = 0; i < std::size(texts); ++i) {
     if (texts[i] == nullptr) {
       pending.nulls = static_cast<uint8_t>(pending.nulls | (1u << i));
       continue;
     }
-    const size_t length = kx_wcslen(texts[i]);
-    const auto bytes = static_cast<uint32_t>(length * sizeof(OLECHAR));
-    OLECHAR prefix[kBstrPrefix];
-    static_assert(sizeof prefix == sizeof bytes);
-    std::memcpy(prefix, &bytes, sizeof bytes);
-    m_texts.append(prefix, kBstrPrefix);
-    m_texts.append(texts[i], length);
-    m_texts.push_back(u'\0');
+    const size_t length = std::char_traits<OLECHAR>::length(texts[i]);
     pending.lengths[i] = static_cast<uint32_t>(length);
+    total += kBstrPrefix + length + 1;
+  }
+  size_t at = m_texts.size();
+  m_texts.resize(at + total);
+  OLECHAR* const pool = m_texts.data();
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    if (texts[i] == nullptr) continue;
+    const size_t length = pending.lengths[i];
+    const auto bytes = static_cast<uint32_t>(length * sizeof(OLECHAR));
+    static_assert(kBstrPrefix * sizeof(OLECHAR) == sizeof bytes);
+    std::memcpy(pool + at, &bytes, sizeof bytes);
+    at += kBstrPrefix;
+    std::memcpy(pool + at, texts[i], length * sizeof(OLECHAR));
+    at += length;
+    pool[at++] = u'\0';
   }
   pending.scoped = scoped;
   pending.type = type;
@@ -560,7 +570,9 @@ void KXDatasheetInfoList::AddDatasheet(IKXQApplication* application, IKXQObject*
            KXDBDatasheetSvcs::GetDatasheetName(application, datasheet, title.GetAddress(), false, 1,
                                                named ? &name : nullptr),
            KX_HERE(kFile));
-  const _bstr_t caseName = KXDBDatasheetSvcs::GetCaseName(application, datasheet, 1);
+  _bstr_t caseHeld;
+  const OLECHAR* const caseName =
+      KXDBDatasheetSvcs::GetCaseNameLent(application, datasheet, 1, caseHeld);
   if (!together) revision = TextIfDefined(datasheet, u"LastRevisionLevel");
   const int32_t type = !summary ? 1 : local ? 3 : 2;
   const bool scoped = KXDBDatasheetSvcs::IsDatasheetScoped(application, datasheet, type);

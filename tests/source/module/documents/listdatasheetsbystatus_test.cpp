@@ -188,6 +188,39 @@ TEST_F(CatalogueTest, ListingShowsTheNameRevisionCaseAndVersionsAsTheyAreNow) {
   EXPECT_EQ(recordsOf1001()["1"]["Revision"], "<none>");
 }
 
+// A listing asks each case's name once for all its datasheets; the next
+// listing asks again: a case renamed since shows its new name.
+TEST_F(CatalogueTest, ListingShowsACaseRenamedSinceTheLastListing) {
+  auto casesOf = [&] {
+    std::map<std::string, std::string> cases;
+    for (const Record& record : Records(Reply(u"ListDatasheetsByStatus", u"1"))) {
+      if (record["Status"] == "1") cases[record["DocumentId"]] = record["Case"];
+    }
+    return cases;
+  };
+  const auto before = casesOf();
+  ASSERT_EQ(before.count("1001"), 1u);
+  EXPECT_EQ(before.at("1001"), "Normal");
+  ASSERT_TRUE(
+      store_
+          ->ImportFixtureText(
+              R"(<store><cases><case id="1" name="Normal, rerated"/></cases></store>)", "cases.xml")
+          .ok());
+  const auto after = casesOf();
+  ASSERT_EQ(after.size(), before.size());
+  size_t renamed = 0;
+  for (const auto& [id, name] : before) {
+    if (name == "Normal") {
+      EXPECT_EQ(after.at(id), "Normal, rerated") << id;
+      ++renamed;
+    } else {
+      EXPECT_EQ(after.at(id), name) << id;
+    }
+  }
+  EXPECT_GT(renamed, 1u);
+  EXPECT_LT(renamed, before.size());
+}
+
 // The listing reads each template's parts once for all its datasheets;
 // every datasheet of every template (continuous summaries, several pages,
 // two versions of one template) still gets the title, scope, type and case

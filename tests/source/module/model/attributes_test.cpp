@@ -308,6 +308,15 @@ TEST(CompareNatural, KeysOrderAsTheComparison) {
   std::u16string none;
   AppendNaturalKey(nullptr, none);
   EXPECT_TRUE(none.empty());
+  // Long texts: letters, then a digit run across where the key is made in
+  // pieces, appended to a key already begun.
+  const std::u16string letters(254, u'Q');
+  const std::u16string longer = letters + u"000" + std::u16string(70000, u'7') + u"x";
+  std::u16string key = u"k";
+  AppendNaturalKey(longer.c_str(), key);
+  const std::u16string wanted = u"k" + std::u16string(254, u'q') + u'0' + char16_t{1} +
+                                char16_t{70000 - 65536} + std::u16string(70000, u'7') + u"x";
+  EXPECT_TRUE(key == wanted) << key.size() << " / " << wanted.size();
 }
 
 }  // namespace
