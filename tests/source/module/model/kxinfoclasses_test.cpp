@@ -109,6 +109,31 @@ TEST(DatasheetInfoList, TitlesOrderByTheirUnitsWithinTheFirstEightAndPast) {
   EXPECT_EQ(index, 6);
 }
 
+// Tags of one plant share their first dozen key units ("p-", the digit
+// count and the digits, " pump "): past them the whole titles decide, a
+// repeated key is listed once, and every record lands in its place
+// however the records were added.
+TEST(DatasheetInfoList, TitlesAlikeInTheirFirstDozenUnits) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  const char16_t* const titles[] = {u"P-12345 Pump 10", u"P-12345 Pump 2", u"P-12345 Pump",
+                                    u"P-12345 Pump 2",  u"P-12345 Pump B", u"P-12345 Pump 2",
+                                    u"P-12345 Pump A",  u"P-12344 Pump 9", u"P-12345 Pumps"};
+  const int32_t statuses[] = {1, 1, 1, 1, 1, 1, 2, 1, 1};
+  const LONG ids[] = {200, 300, 200, 300, 200, 200, 200, 200, 200};
+  const char16_t* const names[] = {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8"};
+  for (size_t i = 0; i < std::size(titles); ++i)
+    list.AddDocument(statuses[i], store.Object(ids[i]), names[i], titles[i], u"", u"", 1, true);
+  EXPECT_EQ(Keys(list),
+            (std::vector<std::string>{"1 P-12344 Pump 9 #200", "1 P-12345 Pump #200",
+                                      "1 P-12345 Pump 2 #200", "1 P-12345 Pump 2 #300",
+                                      "1 P-12345 Pump 10 #200", "1 P-12345 Pump B #200",
+                                      "1 P-12345 Pumps #200", "2 P-12345 Pump A #200"}));
+  std::string order;
+  for (int32_t i = 0; i < list.GetCount(); ++i) order += Narrow(list.GetAt(i).Name);
+  EXPECT_EQ(order, "72510486") << "of equal keys the first added stays";
+}
+
 TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {
   ModelStore store;
   KXDatasheetInfoList list;
