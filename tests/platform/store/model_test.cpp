@@ -207,6 +207,33 @@ TEST_F(ModelTest, DeletedObjectsAnswerFailures) {
   EXPECT_EQ(n, 1);
 }
 
+// A class's instances with those of its subclasses are in id order, also
+// when an instance of the class itself came after its subclass's ones.
+TEST_F(ModelTest, InstancesOfAClassAndItsSubclassesInIdOrder) {
+  _com_ptr_t<IKXQSchema> schema;
+  ASSERT_EQ(store->Database()->get_Schema(&schema), S_OK);
+  _com_ptr_t<IKXQClass> equipment;
+  ASSERT_EQ(schema->get_Class(_bstr_t(u"ProcessPlantEquipment"), &equipment), S_OK);
+  _com_ptr_t<IKXQObject> made;
+  ASSERT_EQ(equipment->CreateInstance(&made), S_OK);
+  LONG madeId = 0;
+  ASSERT_EQ(made->get_Id(&madeId), S_OK);
+  ASSERT_GT(madeId, 21);
+  _com_ptr_t<IKXQObjectCollection> inst;
+  ASSERT_EQ(equipment->get_Instances(&inst), S_OK);
+  LONG n = 0;
+  ASSERT_EQ(inst->get_Count(&n), S_OK);
+  std::vector<LONG> ids;
+  for (LONG k = 1; k <= n; ++k) {
+    _com_ptr_t<IKXQObject> o;
+    LONG id = 0;
+    ASSERT_EQ(inst->get_Item(k, &o), S_OK);
+    ASSERT_EQ(o->get_Id(&id), S_OK);
+    ids.push_back(id);
+  }
+  EXPECT_EQ(ids, (std::vector<LONG>{20, 21, madeId}));
+}
+
 TEST_F(ModelTest, HoldingAttributeAndUnlink) {
   auto page = Obj(*store, 11);
   BSTR name = nullptr;

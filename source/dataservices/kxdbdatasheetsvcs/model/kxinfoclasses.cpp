@@ -477,18 +477,74 @@ int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b,
 // run of equal keys the first added stays, a later one only when it is a
 // creation entry added with `alwaysAdd`, standing in front of those added
 // before it.
+//
+// What is sorted is a small record per entry, not the entries: the status
+// and the title key's first twelve units, packed, with the entry's index.
+// A long listing's titles share their beginnings ("p-", a digit count and
+// the first digits), so a shorter head would leave most late comparisons
+// to the key pool, scattered over memory; twelve units decide nearly all of
+// them within the records, which fit in a core's cache where the entries
+// and the pool do not. Equal heads are decided on the whole keys.
 void KXDatasheetInfoList::Sort() const {
   if (m_sorted) return;
-  std::sort(m_entries.begin(), m_entries.end(), [this](const Entry& a, const Entry& b) {
-    const int order = CompareKeys(a.key, b.key);
-    return order != 0 ? order < 0 : a.order > b.order;
+  struct Order {
+    uint64_t head[3];
+    int32_t status;
+    uint32_t index;
+  };
+  const size_t count = m_entries.size();
+  std::vector<Order> orders(count);
+  for (size_t i = 0; i < count; ++i) {
+    const Key& key = m_entries[i].key;
+    Order& order = orders[i];
+    order.head[0] = order.head[1] = order.head[2] = 0;
+    const std::u16string_view title(m_titles.data() + key.titleAt,
+                                    std::min<size_t>(key.titleLength, 12));
+    for (size_t u = 0; u < title.size(); ++u) {
+      order.head[u / 4] |= static_cast<uint64_t>(title[u]) << (16 * (3 - u % 4));
+    }
+    order.status = key.status;
+    order.index = static_cast<uint32_t>(i);
+  }
+  // 0 when the heads are equal: the whole keys decide then.
+  const auto compareHeads = [](const Order& a, const Order& b) {
+    if (a.status != b.status) return a.status < b.status ? -1 : 1;
+    for (size_t w = 0; w < 3; ++w) {
+      if (a.head[w] != b.head[w]) return a.head[w] < b.head[w] ? -1 : 1;
+    }
+    return 0;
+  };
+  std::sort(orders.begin(), orders.end(), [&](const Order& a, const Order& b) {
+    if (const int byHead = compareHeads(a, b); byHead != 0) return byHead < 0;
+    const Entry& x = m_entries[a.index];
+    const Entry& y = m_entries[b.index];
+    const int order = CompareKeys(x.key, y.key);
+    return order != 0 ? order < 0 : x.order > y.order;
   });
-  // The kept entries are moved down in place: a long listing makes no
-  // second array of them.
+  // The entries are moved into sorted order in place, cycle by cycle: a long
+  // listing makes no second array of them. A placed entry's index is made
+  // its own.
+  for (size_t i = 0; i < count; ++i) {
+    if (orders[i].index == i) continue;
+    Entry held = std::move(m_entries[i]);
+    size_t at = i;
+    for (;;) {
+      const size_t from = orders[at].index;
+      orders[at].index = static_cast<uint32_t>(at);
+      if (from == i) {
+        m_entries[at] = std::move(held);
+        break;
+      }
+      m_entries[at] = std::move(m_entries[from]);
+      at = from;
+    }
+  }
+  // The kept entries are moved down in place.
   size_t kept = 0;
-  for (size_t first = 0; first < m_entries.size();) {
+  for (size_t first = 0; first < count;) {
     size_t end = first + 1;
-    while (end < m_entries.size() && CompareKeys(m_entries[first].key, m_entries[end].key) == 0) {
+    while (end < count && compareHeads(orders[first], orders[end]) == 0 &&
+           CompareKeys(m_entries[first].key, m_entries[end].key) == 0) {
       ++end;
     }
     // The run is newest first; its last entry was added first. A creation

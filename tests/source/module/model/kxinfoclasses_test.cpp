@@ -2,11 +2,15 @@
 // and how they are read from stored datasheets and diagrams.
 #include "model/kxinfoclasses.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/reply.h"
+#include "kxattributeutils.h"
 #include "support/modelfixture.h"
 
 using kx::test::model::ModelStore;
@@ -107,6 +111,100 @@ TEST(DatasheetInfoList, TitlesOrderByTheirUnitsWithinTheFirstEightAndPast) {
   key.Title = u"Tanks\u00e9";
   EXPECT_FALSE(list.Find(key, &index));
   EXPECT_EQ(index, 6);
+}
+
+// Tags of one plant share their first dozen key units ("p-", the digit
+// count and the digits, " pump "): past them the whole titles decide, a
+// repeated key is listed once, and every record lands in its place
+// however the records were added.
+TEST(DatasheetInfoList, TitlesAlikeInTheirFirstDozenUnits) {
+  ModelStore store;
+  KXDatasheetInfoList list;
+  const char16_t* const titles[] = {u"P-12345 Pump 10", u"P-12345 Pump 2", u"P-12345 Pump",
+                                    u"P-12345 Pump 2",  u"P-12345 Pump B", u"P-12345 Pump 2",
+                                    u"P-12345 Pump A",  u"P-12344 Pump 9", u"P-12345 Pumps"};
+  const int32_t statuses[] = {1, 1, 1, 1, 1, 1, 2, 1, 1};
+  const LONG ids[] = {200, 300, 200, 300, 200, 200, 200, 200, 200};
+  const char16_t* const names[] = {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8"};
+  for (size_t i = 0; i < std::size(titles); ++i)
+    list.AddDocument(statuses[i], store.Object(ids[i]), names[i], titles[i], u"", u"", 1, true);
+  EXPECT_EQ(Keys(list),
+            (std::vector<std::string>{"1 P-12344 Pump 9 #200", "1 P-12345 Pump #200",
+                                      "1 P-12345 Pump 2 #200", "1 P-12345 Pump 2 #300",
+                                      "1 P-12345 Pump 10 #200", "1 P-12345 Pump B #200",
+                                      "1 P-12345 Pumps #200", "2 P-12345 Pump A #200"}));
+  std::string order;
+  for (int32_t i = 0; i < list.GetCount(); ++i) order += Narrow(list.GetAt(i).Name);
+  EXPECT_EQ(order, "72510486") << "of equal keys the first added stays";
+}
+
+// Many records whose title keys agree far into their beginnings, in random
+// order, some sorted midway: the list holds what sorting the whole keys (ties
+// newest first) and keeping each run's first added, or every creation entry
+// added with `alwaysAdd`, gives.
+TEST(DatasheetInfoList, RandomTitlesAsSortingTheWholeKeys) {
+  ModelStore store;
+  std::mt19937 random(7);
+  const auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+  const std::u16string parts[] = {u"P-", u"p-", u"1", u"12", u"0012", u"12345", u"9", u"Pump",
+                                  u" ",  u"A",  u"a", u"b",  u"10",   u"2",     u"",  u"\u00e9"};
+  const LONG ids[] = {200, 300, 400};
+  struct Expected {
+    int32_t status;
+    std::u16string key;
+    int32_t documentId;
+    uint32_t order;
+    bool kept;  // a creation entry added with `alwaysAdd`
+    std::string name;
+  };
+  for (int round = 0; round < 40; ++round) {
+    KXDatasheetInfoList list;
+    std::vector<Expected> expected;
+    const auto sortExpected = [&] {
+      std::sort(expected.begin(), expected.end(), [](const Expected& a, const Expected& b) {
+        return std::tie(a.status, a.key, a.documentId, b.order) <
+               std::tie(b.status, b.key, b.documentId, a.order);
+      });
+      std::vector<Expected> kept;
+      for (size_t i = 0; i < expected.size(); ++i) {
+        const bool last =
+            i + 1 == expected.size() ||
+            std::tie(expected[i].status, expected[i].key, expected[i].documentId) !=
+                std::tie(expected[i + 1].status, expected[i + 1].key, expected[i + 1].documentId);
+        if (last || expected[i].kept) kept.push_back(expected[i]);
+      }
+      expected = kept;
+    };
+    const size_t count = 1 + pick(300);
+    for (uint32_t i = 0; i < count; ++i) {
+      std::u16string title;
+      for (size_t n = pick(7); n > 0; --n) title += parts[pick(std::size(parts))];
+      const std::string name = std::to_string(i);
+      const std::u16string wide(name.begin(), name.end());
+      Expected record{static_cast<int32_t>(pick(3)), {}, -1, i, false, name};
+      KXDBDatasheetSvcs::AppendNaturalKey(title.c_str(), record.key);
+      if (record.status == 0) {
+        record.kept = pick(2) == 0;
+        list.AddTemplateEntry(wide.c_str(), title.c_str(), nullptr, u"TDS", false, u"General",
+                              record.kept);
+      } else {
+        record.documentId = ids[pick(std::size(ids))];
+        list.AddDocument(record.status, store.Object(record.documentId), wide.c_str(),
+                         title.c_str(), u"", u"", 1, true);
+      }
+      expected.push_back(record);
+      if (pick(100) == 0) {
+        sortExpected();
+        ASSERT_EQ(list.GetCount(), static_cast<int32_t>(expected.size()));
+      }
+    }
+    sortExpected();
+    std::vector<std::string> names;
+    std::vector<std::string> wanted;
+    for (int32_t i = 0; i < list.GetCount(); ++i) names.push_back(Narrow(list.GetAt(i).Name));
+    for (const Expected& record : expected) wanted.push_back(record.name);
+    ASSERT_EQ(names, wanted) << "round " << round;
+  }
 }
 
 TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {
