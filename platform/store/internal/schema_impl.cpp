@@ -40,9 +40,11 @@ class CollectionImpl final : public StoreObject<CollectionImpl, IKXQObjectCollec
     if (position < 1 || static_cast<size_t>(position) > items_.size())
       return SetError(DISP_E_BADINDEX,
                       "Item " + std::to_string(position) + " is outside the collection");
-    ObjectRec* o = items_[static_cast<size_t>(position) - 1];
+    const size_t k = static_cast<size_t>(position) - 1;
+    ObjectRec* o = items_[k];
     if (!o->live)
       return SetError(KXQ_E_DELETED, "Object " + std::to_string(o->id) + " was deleted");
+    PrefetchAhead(k);
     *item = ObjectCom(*core_, o);
     return S_OK;
   }
@@ -66,6 +68,46 @@ class CollectionImpl final : public StoreObject<CollectionImpl, IKXQObjectCollec
   }
 
  private:
+  // A walk asks for the items in order and reads each one's record, values
+  // and interface, and those of the objects its values name and of the
+  // objects theirs name; past a few thousand objects those are no longer
+  // cached. Each step asks for what the step before brought in, one item
+  // nearer. Only a hint: records stay where they are for the store's life.
+  static void PrefetchRecord(const ObjectRec* o) {
+    const char* rec = reinterpret_cast<const char*>(o);
+    __builtin_prefetch(rec);
+    __builtin_prefetch(rec + 64);
+  }
+  static void PrefetchValues(const ObjectRec* o) {
+    const char* vals = reinterpret_cast<const char*>(o->attrs.data());
+    const size_t bytes = std::min<size_t>(o->attrs.size() * sizeof(AttrValues), 1024);
+    for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(vals + b);
+    if (o->com) __builtin_prefetch(o->com);
+  }
+  // Calls f with each live object a single object value of o names.
+  template <class F>
+  void ForEachNamed(const ObjectRec* o, F&& f) const {
+    for (const AttrValues& a : o->attrs) {
+      if (a.values.size() != 1 || a.values[0].kind != KXQ_TYPE_OBJECT) continue;
+      const ObjectRec* t = core_->LoadedObject(static_cast<int32_t>(a.values[0].i));
+      if (t && t->live) f(t);
+    }
+  }
+  void PrefetchAhead(size_t k) const {
+    const size_t n = items_.size();
+    auto at = [&](size_t d) -> const ObjectRec* {
+      if (k + d >= n) return nullptr;
+      const ObjectRec* o = items_[k + d];
+      return o->live ? o : nullptr;
+    };
+    if (k + 5 < n) PrefetchRecord(items_[k + 5]);
+    if (const ObjectRec* o = at(4)) PrefetchValues(o);
+    if (const ObjectRec* o = at(3)) ForEachNamed(o, PrefetchRecord);
+    if (const ObjectRec* o = at(2)) ForEachNamed(o, PrefetchValues);
+    if (const ObjectRec* o = at(1))
+      ForEachNamed(o, [&](const ObjectRec* t) { ForEachNamed(t, PrefetchRecord); });
+  }
+
   CoreRef core_;
   std::vector<ObjectRec*> items_;
 };
