@@ -353,10 +353,7 @@ void GetAttributeValueStringAt(IKXQAttribute* attribute, int32_t index, _bstr_t&
   // failure's error information replacing any the store set here.
   // Read for every entry of a list: the position and the absent unit are
   // plain values that need no clearing.
-  VARIANT position;
-  VariantInit(&position);
-  position.vt = VT_I4;
-  position.lVal = index;
+  const VARIANT position = PositionVariant(index);
   VARIANT noUnit;
   VariantInit(&noUnit);
   _variant_t value;

@@ -34,6 +34,15 @@ int32_t GetAttributeAsInteger(IKXQAttribute* attribute, bool* hasValue = nullptr
 // value).
 int32_t ReadAttributeInteger(IKXQAttribute* attribute, const VARIANT& index, bool* hasValue);
 
+// A plain 1-based position for a store read: a VT_I4 that needs no clearing.
+inline VARIANT PositionVariant(int32_t index) {
+  VARIANT position;
+  VariantInit(&position);
+  position.vt = VT_I4;
+  position.lVal = index;
+  return position;
+}
+
 // The value at 1-based `index` (0: the single value) as an object; null for
 // no value. "Cannot coerce attribute value into an object" for other values.
 void GetAttributeAsObject(IKXQAttribute* attribute, int32_t index, IKXQObjectPtr& object);

@@ -782,10 +782,7 @@ void DocumentPages::Page(int32_t index, IKXQObjectPtr& page) {
   if (!kept.At(at).read) {
     // A failure is raised and not kept: the next question reads again (a
     // plain object value needs no wrapper; anything else is read as ever).
-    VARIANT position;
-    VariantInit(&position);
-    position.vt = VT_I4;
-    position.lVal = index;
+    const VARIANT position = PositionVariant(index);
     VARIANT noUnit;
     VariantInit(&noUnit);
     VARIANT value;
