@@ -236,9 +236,13 @@ struct AttrValues {
 };
 
 // What a read of the object touches comes first, within one cache line.
+// The object's interface is made in the record's last line while the store
+// is open: a walk over thousands of objects then finds each interface
+// beside its record rather than somewhere else on the heap.
 struct alignas(64) ObjectRec {
   int32_t id = 0;
   bool live = true;
+  bool comInSlot = false;  // the interface occupies comSlot
   ClassRec* cls = nullptr;
   std::vector<AttrValues> attrs;  // sorted by attr id
   IKXQObject* com = nullptr;      // the one interface (one reference)
@@ -250,6 +254,11 @@ struct alignas(64) ObjectRec {
   // (IKXQExternalChanges).
   uint32_t externalChanges = 0;
   u16 holderAttr;
+  alignas(64) unsigned char comSlot[64];
+
+  ObjectRec() = default;
+  ObjectRec(const ObjectRec&) = delete;
+  ObjectRec& operator=(const ObjectRec&) = delete;
 
   ValueList* Find(int32_t attr);
   const ValueList* Find(int32_t attr) const;
