@@ -230,6 +230,29 @@ class ValueList {
   Value one_;           // the slot while count_ is 1 and many_ is unset
 };
 
+// The projects that claim an object, in the order claimed. Mostly one: a
+// few stay in the record itself, so that asking whether an object is in
+// scope reads no memory of its own.
+class ClaimList {
+ public:
+  ClaimList() = default;
+  ClaimList(const ClaimList&) = delete;
+  ClaimList& operator=(const ClaimList&) = delete;
+  ClaimList& operator=(std::vector<int32_t>&& claims);
+
+  const int32_t* begin() const { return more_ ? more_->data() : inline_; }
+  const int32_t* end() const { return begin() + size(); }
+  size_t size() const { return more_ ? more_->size() : count_; }
+  void push_back(int32_t project);
+  void pop_back();
+
+ private:
+  static constexpr size_t kInline = 4;
+  uint32_t count_ = 0;  // while more_ is unset
+  int32_t inline_[kInline] = {};
+  std::unique_ptr<std::vector<int32_t>> more_;  // all of them, past kInline
+};
+
 struct AttrValues {
   int32_t attr;
   ValueList values;
@@ -254,6 +277,7 @@ struct alignas(64) ObjectRec {
   // (IKXQExternalChanges).
   uint32_t externalChanges = 0;
   u16 holderAttr;
+  ClaimList claims;
   alignas(64) unsigned char comSlot[64];
 
   ObjectRec() = default;

@@ -921,7 +921,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     *projects = nullptr;
     KX_RETURN_IF_FAILED(Live());
     std::vector<IDispatch*> items;
-    for (int32_t p : core_->Claims(rec_->id))
+    for (int32_t p : rec_->claims)
       if (ProjectRec* pr = core_->FindProject(p)) items.push_back(ProjectCom(*core_, pr));
     *projects = DispatchVector(items, 1);
     return *projects ? S_OK : E_OUTOFMEMORY;
@@ -1120,7 +1120,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     return scope.Done(hr);
   }
   bool ClaimedByActive() const {
-    for (int32_t p : core_->Claims(rec_->id))
+    for (int32_t p : rec_->claims)
       for (ProjectRec* pr = core_->FindProject(p); pr; pr = core_->FindProject(pr->parent))
         if (pr->id == core_->activeProject) return true;
     return false;
