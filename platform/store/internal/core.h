@@ -200,7 +200,6 @@ class StoreCore {
   // Method of a class or its bases.
   MethodRec* FindClassMethod(const ClassRec* cls, const u16& name) const;
   HRESULT AddClaim(int32_t obj, int32_t project);
-  // Valid until the claims change; read often (scoping), so not copied.
   HRESULT PutUser(int32_t obj, const u16& user, LONG status);
   std::vector<UserRec> Users(int32_t obj) const;
   HRESULT RecordWorkflow(int32_t obj, LONG code, const u16& text);
