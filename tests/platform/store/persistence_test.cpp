@@ -440,6 +440,37 @@ TEST(PersistenceTest, ManyClaimsKeepTheirOrder) {
   check(*s);
 }
 
+// An import that fails after giving an object more claims than its record
+// keeps in place takes them all back: the object made again under that id
+// by the next import has only its own.
+TEST(PersistenceTest, AFailedImportTakesBackManyClaims) {
+  TempDir dir;
+  std::string xml = "<store><schema><class name='Pump'/></schema><projects><project id='1'>";
+  for (int p = 2; p <= 8; ++p) xml += "<project id='" + std::to_string(p) + "'/>";
+  xml += "</project></projects></store>";
+  auto s = kx::test::OpenStore(xml, "projects.xml", dir.File("s.kxq"), OpenMode::kOpenOrCreate);
+  std::string bad = "<store><objects><object id='20' class='Pump'>";
+  for (int p : {5, 2, 8, 3, 7, 4}) bad += "<claim project='" + std::to_string(p) + "'/>";
+  bad += "<claim project='99'/></object></objects></store>";
+  EXPECT_FALSE(s->ImportFixtureText(bad, "bad.xml").ok());
+  ASSERT_TRUE(s->ImportFixtureText("<store><objects><object id='20' class='Pump'><claim "
+                                   "project='6'/></object></objects></store>",
+                                   "good.xml")
+                  .ok());
+  SAFEARRAY* claimants = nullptr;
+  ASSERT_EQ(Obj(*s, 20)->get_Claimants(&claimants), S_OK);
+  LONG upper = 0;
+  SafeArrayGetUBound(claimants, 1, &upper);
+  EXPECT_EQ(upper, 1);
+  LONG first = 1, id = 0;
+  IDispatch* item = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(claimants, &first, &item), S_OK);
+  _com_ptr_t<IKXQProject>(item)->get_Id(&id);
+  item->Release();
+  SafeArrayDestroy(claimants);
+  EXPECT_EQ(id, 6);
+}
+
 // The child commits values 1..n one transaction each, then opens one more
 // transaction, writes into it, tells the parent and waits to be killed.
 TEST(PersistenceTest, SigkillLosesNoCommittedChangeAndShowsNoUncommittedOne) {
