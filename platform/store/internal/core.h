@@ -200,8 +200,6 @@ class StoreCore {
   // Method of a class or its bases.
   MethodRec* FindClassMethod(const ClassRec* cls, const u16& name) const;
   HRESULT AddClaim(int32_t obj, int32_t project);
-  // Valid until the claims change; read often (scoping), so not copied.
-  const std::vector<int32_t>& Claims(int32_t obj) const;
   HRESULT PutUser(int32_t obj, const u16& user, LONG status);
   std::vector<UserRec> Users(int32_t obj) const;
   HRESULT RecordWorkflow(int32_t obj, LONG code, const u16& text);
@@ -367,7 +365,6 @@ class StoreCore {
   std::vector<std::unique_ptr<FilterRec>> filters_;
   std::vector<std::unique_ptr<SortRec>> sorts_;
   std::vector<std::unique_ptr<MethodRec>> methods_;
-  std::unordered_map<int32_t, std::vector<int32_t>> claims_;
   std::unordered_map<int32_t, std::vector<UserRec>> users_;
   std::vector<std::unique_ptr<TriggerRec>> triggers_;
   // The triggers made for each object, found without going through all of

@@ -318,18 +318,14 @@ MethodRec* StoreCore::FindClassMethod(const ClassRec* cls, const u16& name) cons
 HRESULT StoreCore::AddClaim(int32_t obj, int32_t project) {
   if (!FindProject(project))
     return SetError(KXQ_E_NOTFOUND, "Unknown project " + std::to_string(project));
-  auto& v = claims_[obj];
+  ObjectRec* o = FindObject(obj);
+  if (!o) return NoObject(obj);
+  ClaimList& v = o->claims;
   if (std::find(v.begin(), v.end(), project) != v.end()) return S_OK;
   if (!db_->PutClaim(obj, project)) return StorageFailure();
   v.push_back(project);
-  OnUndo([this, obj] { claims_[obj].pop_back(); });
+  OnUndo([o] { o->claims.pop_back(); });
   return S_OK;
-}
-
-const std::vector<int32_t>& StoreCore::Claims(int32_t obj) const {
-  static const std::vector<int32_t> kNone;
-  auto it = claims_.find(obj);
-  return it == claims_.end() ? kNone : it->second;
 }
 
 HRESULT StoreCore::PutUser(int32_t obj, const u16& user, LONG status) {

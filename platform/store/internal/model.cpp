@@ -161,6 +161,42 @@ std::vector<Value>& ValueList::Many() {
   return *many_;
 }
 
+ClaimList& ClaimList::operator=(std::vector<int32_t>&& claims) {
+  if (claims.size() > kInline) {
+    more_ = std::make_unique<std::vector<int32_t>>(std::move(claims));
+    return *this;
+  }
+  std::copy(claims.begin(), claims.end(), inline_);
+  count_ = static_cast<uint32_t>(claims.size());
+  more_.reset();
+  return *this;
+}
+
+void ClaimList::push_back(int32_t project) {
+  if (more_) {
+    more_->push_back(project);
+  } else if (count_ < kInline) {
+    inline_[count_++] = project;
+  } else {
+    auto all = std::make_unique<std::vector<int32_t>>(inline_, inline_ + count_);
+    all->push_back(project);
+    more_ = std::move(all);
+  }
+}
+
+void ClaimList::pop_back() {
+  if (!more_) {
+    --count_;
+    return;
+  }
+  more_->pop_back();
+  if (more_->size() <= kInline) {
+    count_ = static_cast<uint32_t>(more_->size());
+    std::copy(more_->begin(), more_->end(), inline_);
+    more_.reset();
+  }
+}
+
 void ValueList::Fold() {
   if (!many_ || many_->size() > 1) return;
   count_ = static_cast<uint32_t>(many_->size());

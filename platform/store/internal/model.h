@@ -230,15 +230,42 @@ class ValueList {
   Value one_;           // the slot while count_ is 1 and many_ is unset
 };
 
+// The projects that claim an object, in the order claimed. Mostly one: a
+// few stay in the record itself, so that asking whether an object is in
+// scope reads no memory of its own.
+class ClaimList {
+ public:
+  ClaimList() = default;
+  ClaimList(const ClaimList&) = delete;
+  ClaimList& operator=(const ClaimList&) = delete;
+  ClaimList& operator=(std::vector<int32_t>&& claims);
+
+  const int32_t* begin() const { return more_ ? more_->data() : inline_; }
+  const int32_t* end() const { return begin() + size(); }
+  size_t size() const { return more_ ? more_->size() : count_; }
+  void push_back(int32_t project);
+  void pop_back();
+
+ private:
+  static constexpr size_t kInline = 4;
+  uint32_t count_ = 0;  // while more_ is unset
+  int32_t inline_[kInline] = {};
+  std::unique_ptr<std::vector<int32_t>> more_;  // all of them, past kInline
+};
+
 struct AttrValues {
   int32_t attr;
   ValueList values;
 };
 
 // What a read of the object touches comes first, within one cache line.
+// The object's interface is made in the record's last line while the store
+// is open: a walk over thousands of objects then finds each interface
+// beside its record rather than somewhere else on the heap.
 struct alignas(64) ObjectRec {
   int32_t id = 0;
   bool live = true;
+  bool comInSlot = false;  // the interface occupies comSlot
   ClassRec* cls = nullptr;
   std::vector<AttrValues> attrs;  // sorted by attr id
   IKXQObject* com = nullptr;      // the one interface (one reference)
@@ -250,6 +277,12 @@ struct alignas(64) ObjectRec {
   // (IKXQExternalChanges).
   uint32_t externalChanges = 0;
   u16 holderAttr;
+  ClaimList claims;
+  alignas(64) unsigned char comSlot[64];
+
+  ObjectRec() = default;
+  ObjectRec(const ObjectRec&) = delete;
+  ObjectRec& operator=(const ObjectRec&) = delete;
 
   ValueList* Find(int32_t attr);
   const ValueList* Find(int32_t attr) const;

@@ -722,6 +722,27 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
  public:
   ObjectImpl(StoreCore& core, ObjectRec* rec) : core_(&core), rec_(rec) {}
 
+  // Made either on the heap or in its record's slot (see ObjectCom).
+  static void* operator new(size_t size) { return ::operator new(size); }
+  static void* operator new(size_t, ObjectRec* rec) noexcept { return rec->comSlot; }
+  // Only where construction fails; a delete expression takes the next one.
+  static void operator delete(void* p) { ::operator delete(p); }
+  static void operator delete(void*, ObjectRec*) noexcept {}
+  // The slot lies in the store's records, which go with the core: the core
+  // is kept until the object is gone, which its own reference cannot
+  // ensure (it is released within the destructor).
+  static void operator delete(ObjectImpl* p, std::destroying_delete_t) {
+    const CoreRef keep(p->core_);
+    ObjectRec* const rec = p->rec_;
+    const bool inSlot = static_cast<void*>(p) == rec->comSlot;
+    p->~ObjectImpl();
+    if (inSlot) {
+      rec->comInSlot = false;
+    } else {
+      ::operator delete(p);
+    }
+  }
+
   HRESULT BeginReads() override {
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     core_->BeginReads();
@@ -900,7 +921,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     *projects = nullptr;
     KX_RETURN_IF_FAILED(Live());
     std::vector<IDispatch*> items;
-    for (int32_t p : core_->Claims(rec_->id))
+    for (int32_t p : rec_->claims)
       if (ProjectRec* pr = core_->FindProject(p)) items.push_back(ProjectCom(*core_, pr));
     *projects = DispatchVector(items, 1);
     return *projects ? S_OK : E_OUTOFMEMORY;
@@ -1099,7 +1120,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     return scope.Done(hr);
   }
   bool ClaimedByActive() const {
-    for (int32_t p : core_->Claims(rec_->id))
+    for (int32_t p : rec_->claims)
       for (ProjectRec* pr = core_->FindProject(p); pr; pr = core_->FindProject(pr->parent))
         if (pr->id == core_->activeProject) return true;
     return false;
@@ -1166,7 +1187,16 @@ IKXQObject* ObjectCom(StoreCore& core, ObjectRec* rec) {
   if (!rec) return nullptr;
   if (!rec->com) {
     if (core.closed()) return new ObjectImpl(core, rec);
-    rec->com = new ObjectImpl(core, rec);  // the store's reference
+    // The store's reference, in the record's slot unless an earlier
+    // interface of the record still holds it.
+    static_assert(sizeof(ObjectImpl) <= sizeof(ObjectRec::comSlot) &&
+                  alignof(ObjectImpl) <= alignof(ObjectRec));
+    if (rec->comInSlot) {
+      rec->com = new ObjectImpl(core, rec);
+    } else {
+      rec->com = new (rec) ObjectImpl(core, rec);
+      rec->comInSlot = true;
+    }
   }
   rec->com->AddRef();
   return rec->com;

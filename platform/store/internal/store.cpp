@@ -250,10 +250,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
     if (!touched.empty()) ++o->externalChanges;
     for (int32_t attr : touched) FireReads(id, attr);
   }
-  if (so.claims.empty())
-    claims_.erase(id);
-  else
-    claims_[id] = std::move(so.claims);
+  o->claims = std::move(so.claims);
   if (so.users.empty())
     users_.erase(id);
   else

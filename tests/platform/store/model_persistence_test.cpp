@@ -79,7 +79,7 @@ std::string Dump(Store& s, const std::vector<int32_t>& ids) {
       for (const Value& v : av->values) out << " [" << DumpValue(v) << "]";
       out << "\n";
     }
-    std::vector<int32_t> claims = core.Claims(id);
+    std::vector<int32_t> claims(o->claims.begin(), o->claims.end());
     std::sort(claims.begin(), claims.end());
     for (int32_t p : claims) out << "  claim " << p << "\n";
     std::vector<UserRec> users = core.Users(id);

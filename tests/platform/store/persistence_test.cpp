@@ -11,6 +11,7 @@
 #include "store/internal/core.h"
 #include "store/internal/db.h"
 #include "store_test_support.h"
+#include "teststore.h"
 
 namespace kx::store::test {
 namespace {
@@ -386,6 +387,7 @@ TEST(PersistenceTest, TheObserverMayRefuseADeletionBeforeAnythingIsDeleted) {
   EXPECT_EQ(s->Database()->get_Object(20, &again), KXQ_E_NOOBJECT);
 }
 
+// The pump's own interface is let go last: the store goes with it.
 TEST(PersistenceTest, InterfacesOutliveTheStore) {
   TempDir dir;
   _com_ptr_t<IKXQObject> pump;
@@ -399,6 +401,74 @@ TEST(PersistenceTest, InterfacesOutliveTheStore) {
   EXPECT_EQ(tag->GetValue(_variant_t(), _variant_t(), &v), KXQ_E_CLOSED);
   _com_ptr_t<IKXQClass> cls;
   EXPECT_EQ(pump->get_Class(&cls), KXQ_E_CLOSED);
+}
+
+// Claims past the few an object's record keeps in place: all listed, in
+// the order claimed, and judged for scope, before and after a reopen.
+TEST(PersistenceTest, ManyClaimsKeepTheirOrder) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  std::string xml = "<store><schema><class name='Pump'/></schema><projects><project id='1'>";
+  for (int p = 2; p <= 8; ++p) xml += "<project id='" + std::to_string(p) + "'/>";
+  xml += "</project></projects><objects><object id='20' class='Pump'>";
+  for (int p : {5, 2, 8, 3, 7, 4}) xml += "<claim project='" + std::to_string(p) + "'/>";
+  xml += "</object></objects></store>";
+  auto check = [](Store& s) {
+    SAFEARRAY* claimants = nullptr;
+    ASSERT_EQ(Obj(s, 20)->get_Claimants(&claimants), S_OK);
+    std::string ids;
+    for (LONG i = 1; i <= 6; ++i) {
+      IDispatch* item = nullptr;
+      ASSERT_EQ(SafeArrayGetElement(claimants, &i, &item), S_OK);
+      LONG id = 0;
+      _com_ptr_t<IKXQProject>(item)->get_Id(&id);
+      item->Release();
+      ids += std::to_string(id) + " ";
+    }
+    SafeArrayDestroy(claimants);
+    EXPECT_EQ(ids, "5 2 8 3 7 4 ");
+    for (LONG active : {4, 6}) {
+      ASSERT_TRUE(s.SetActiveProject(active).ok());
+      VARIANT_BOOL scoped = VARIANT_FALSE;
+      ASSERT_EQ(Obj(s, 20)->IsScoped(&scoped), S_OK);
+      EXPECT_EQ(scoped, active == 4 ? VARIANT_TRUE : VARIANT_FALSE);
+    }
+  };
+  check(*kx::test::OpenStore(xml, "claims.xml", path, OpenMode::kOpenOrCreate));
+  std::unique_ptr<Store> s;
+  ASSERT_TRUE(Store::Open(path, OpenMode::kOpenExisting, &s).ok());
+  check(*s);
+}
+
+// An import that fails after giving an object more claims than its record
+// keeps in place takes them all back: the object made again under that id
+// by the next import has only its own.
+TEST(PersistenceTest, AFailedImportTakesBackManyClaims) {
+  TempDir dir;
+  std::string xml = "<store><schema><class name='Pump'/></schema><projects><project id='1'>";
+  for (int p = 2; p <= 8; ++p) xml += "<project id='" + std::to_string(p) + "'/>";
+  xml += "</project></projects></store>";
+  auto s = kx::test::OpenStore(xml, "projects.xml", dir.File("s.kxq"), OpenMode::kOpenOrCreate);
+  std::string bad = "<store><objects><object id='20' class='Pump'>";
+  for (int p : {5, 2, 8, 3, 7, 4}) bad += "<claim project='" + std::to_string(p) + "'/>";
+  bad += "<claim project='99'/></object></objects></store>";
+  EXPECT_FALSE(s->ImportFixtureText(bad, "bad.xml").ok());
+  ASSERT_TRUE(s->ImportFixtureText("<store><objects><object id='20' class='Pump'><claim "
+                                   "project='6'/></object></objects></store>",
+                                   "good.xml")
+                  .ok());
+  SAFEARRAY* claimants = nullptr;
+  ASSERT_EQ(Obj(*s, 20)->get_Claimants(&claimants), S_OK);
+  LONG upper = 0;
+  SafeArrayGetUBound(claimants, 1, &upper);
+  EXPECT_EQ(upper, 1);
+  LONG first = 1, id = 0;
+  IDispatch* item = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(claimants, &first, &item), S_OK);
+  _com_ptr_t<IKXQProject>(item)->get_Id(&id);
+  item->Release();
+  SafeArrayDestroy(claimants);
+  EXPECT_EQ(id, 6);
 }
 
 // The child commits values 1..n one transaction each, then opens one more
