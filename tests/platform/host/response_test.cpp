@@ -271,6 +271,16 @@ TEST_F(ResponseTest, EverySpecialCharacterIsFoundWhateverTheLengthAndPlace) {
 class TextList final : public internal::DispatchObject<IKXQXMLAttributes> {
  public:
   std::vector<std::pair<std::u16string, std::u16string>> items;
+  // As a list takes a name again: the value replaced in its place.
+  void Set(const std::u16string& name, const std::u16string& text) {
+    auto same = std::find_if(items.begin(), items.end(),
+                             [&](const auto& item) { return item.first == name; });
+    if (same != items.end()) {
+      same->second = text;
+    } else {
+      items.emplace_back(name, text);
+    }
+  }
   HRESULT Add(BSTR, VARIANT) override { return E_NOTIMPL; }
   HRESULT Clear() override { return S_OK; }
   HRESULT get_Count(LONG* count) override {
@@ -307,13 +317,7 @@ TEST_F(ResponseTest, OwnListIsWrittenAsAListReadThroughItsInterface) {
       }
       Var value = Var::Str(text);
       ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
-      auto same = std::find_if(expected->items.begin(), expected->items.end(),
-                               [&](const auto& item) { return item.first == name; });
-      if (same != expected->items.end()) {
-        same->second = text;
-      } else {
-        expected->items.emplace_back(name, text);
-      }
+      expected->Set(name, text);
     }
     ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"E"), list.get(), nullptr));
     ASSERT_EQ(S_OK, reference->WriteElement(Bstr(u"E"), expected.get(), nullptr));
@@ -340,13 +344,7 @@ TEST_F(ResponseTest, ListWithMoreNamesThanItRemembersStillReplacesAndRefuses) {
           (*value).vt == VT_I4 ? wide(std::to_string(number)) : u"<" + name + u">";
       ASSERT_EQ(S_OK, list->Add(Bstr(name), *value));
       EXPECT_EQ(E_INVALIDARG, list->Add(Bstr(name + u" "), *value));
-      auto same = std::find_if(expected->items.begin(), expected->items.end(),
-                               [&](const auto& item) { return item.first == name; });
-      if (same != expected->items.end()) {
-        same->second = text;
-      } else {
-        expected->items.emplace_back(name, text);
-      }
+      expected->Set(name, text);
     }
     LONG count = 0;
     ASSERT_EQ(S_OK, list->get_Count(&count));

@@ -13,6 +13,19 @@
 namespace kx::store::test {
 namespace {
 
+// A new pump of s; its id, 0 when none was made.
+LONG CreatePump(Store& s) {
+  _com_ptr_t<IKXQSchema> schema;
+  s.Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> pump;
+  schema->get_Class(_bstr_t(u"Pump"), &pump);
+  _com_ptr_t<IKXQObject> o;
+  EXPECT_EQ(pump->CreateInstance(&o), S_OK);
+  LONG id = 0;
+  if (o) o->get_Id(&id);
+  return id;
+}
+
 class SharedStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -137,17 +150,7 @@ TEST_F(SharedStoreTest,
 }
 
 TEST_F(SharedStoreTest, ObjectsCreatedAndDeletedByTheOtherAreSeenAndIdsAreNotGivenTwice) {
-  auto create = [](Store& s) {
-    _com_ptr_t<IKXQSchema> schema;
-    s.Database()->get_Schema(&schema);
-    _com_ptr_t<IKXQClass> pump;
-    schema->get_Class(_bstr_t(u"Pump"), &pump);
-    _com_ptr_t<IKXQObject> o;
-    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
-    LONG id = 0;
-    if (o) o->get_Id(&id);
-    return id;
-  };
+  const auto create = CreatePump;
   EXPECT_EQ(create(*a), 22);
   EXPECT_EQ(create(*b), 23);
   ASSERT_EQ(Obj(*b, 12)->Delete(), S_OK);
@@ -327,14 +330,7 @@ TEST_F(SharedStoreTest, AClassExtentOrAnInverseListReadAfterTheOtherChangedThemH
 }
 
 TEST_F(SharedStoreTest, AClassExtentAskedAgainFollowsCreationsRollbacksAndTheOthersCommits) {
-  auto create = [](Store& s) {
-    _com_ptr_t<IKXQSchema> schema;
-    s.Database()->get_Schema(&schema);
-    _com_ptr_t<IKXQClass> pump;
-    schema->get_Class(_bstr_t(u"Pump"), &pump);
-    _com_ptr_t<IKXQObject> o;
-    EXPECT_EQ(pump->CreateInstance(&o), S_OK);
-  };
+  const auto create = CreatePump;
   ASSERT_TRUE(a->Begin().ok());
   EXPECT_EQ(Extent(*a, u"Pump"), (std::vector<LONG>{20, 21}));
   create(*a);
