@@ -218,8 +218,10 @@ _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
                                   count == 1 ? u"an invalid template" : u"invalid templates");
   for (int32_t i = count - 1; i >= 0; --i) {
     text += context.m_invalid.GetAt(i);
-    if (i > 0 && text.size() <= kMessageLimit) text += u",\n";
+    // Only an entry that takes the text past the limit ends it: a separator
+    // always has an entry after it.
     if (text.size() > kMessageLimit) break;
+    if (i > 0) text += u",\n";
   }
   text += u".";
   return _bstr_t(text.c_str());

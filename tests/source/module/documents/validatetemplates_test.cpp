@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kxattributeutils.h"
+#include "storexml.h"
 #include "support/validationfixture.h"
 
 using namespace kx::test::validation;
@@ -237,6 +239,44 @@ TEST(ValidateTemplatesTest, TheInvalidTemplateMessageStopsGrowingPast1800Charact
   EXPECT_EQ(text.size(), heading.size() + 28 * 60 + 27 * 2 + 1);
   EXPECT_EQ(text.back(), '.');
   EXPECT_EQ(text.substr(heading.size(), 16), "Datasheet OID=Bn");
+}
+
+// Three datasheets whose template is gone, named so that the message
+// after the second entry (appended last first) holds exactly `length`
+// characters: the entry that takes it past 1800 is the last one.
+TEST(ValidateTemplatesTest, TheInvalidTemplateMessageTakesEntriesUntilItPasses1800Characters) {
+  using namespace kx::test::xml;
+  const std::string fixture = StoreText(
+      Class("GenericClass", "", "Name") +
+          Class("Document", "GenericClass",
+                "DocumentName TemplateId Checknum CurrentPages SubmittedPages CheckedPages "
+                "IssuedPages") +
+          Class("Datasheet", "Document") +
+          Class("Page", "GenericClass", "TemplateId PageId Checknum PageNumber Fields"),
+      " <templates/>\n",
+      {Datasheet(1, "GONE", {11}, Value("DocumentName", "First")), Page(11, 1, "GONE", "A", "1", 1),
+       Datasheet(2, "GONE", {21}, Value("DocumentName", "Second")),
+       Page(21, 2, "GONE", "A", "1", 1), Datasheet(3, "GONE", {31}, Value("DocumentName", "Third")),
+       Page(31, 3, "GONE", "A", "1", 1)});
+  kx::test::pages::PagesHost host(fixture.c_str());
+  const std::string heading =
+      "The following datasheet(s) cannot be validated due to invalid templates.\n\n";
+  const std::string third = "Datasheet OID=3, Name=Third, TemplateID=GONE";
+  const std::string first = "Datasheet OID=1, Name=First, TemplateID=GONE";
+  for (size_t length : {1799u, 1800u, 1801u}) {
+    SCOPED_TRACE(length);
+    const std::string fixed = "Datasheet OID=2, Name=, TemplateID=GONE";
+    const std::string name(length - heading.size() - third.size() - 2 - fixed.size(), 'n');
+    SetAttributeStringByName(host.Object(2), u"DocumentName",
+                             _bstr_t(std::u16string(name.begin(), name.end()).c_str()), -1);
+    const auto result = host.Request(u"UpdateTemplates", Update({1, 2, 3}));
+    ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+    const std::string second = "Datasheet OID=2, Name=" + name + ", TemplateID=GONE";
+    ASSERT_EQ((heading + third + ",\n" + second).size(), length);
+    const std::string message = heading + third + ",\n" + second +
+                                (length <= 1800 ? ",\n" + first + "." : std::string("."));
+    EXPECT_EQ(Narrow(result.reply), Alert("Updated 0 datasheets. " + message));
+  }
 }
 
 }  // namespace
