@@ -231,12 +231,13 @@ _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
 
 namespace KXDBDatasheetSvcs {
 
-void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet) {
+void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet,
+                      const SourceLocation& where) {
   KXComException ctx = KXComException::Silent();
   datasheet = nullptr;
   const HRESULT hr = main.m_pDatabase->get_Object(id, &datasheet);
   if (hr == kNoSuchObject || (SUCCEEDED(hr) && !datasheet)) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+    ThrowKXComExceptionHrAt(ctx, where, E_FAIL,
                             u"This datasheet no longer exists in the workspace.\nIt may have been "
                             u"deleted by another user.");
   }
@@ -313,7 +314,7 @@ HRESULT UpdateTemplatesMessageParser::SetValue(uint32_t id, const SAXValue& valu
 HRESULT UpdateTemplatesMessageParser::UpdateDocument(int32_t documentId) {
   (void)ServeRequest(nullptr, kEachDocumentFrame, [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
-    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet);
+    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet, KX_HERE(kFile));
     bool done = false;
     KX_CHECK(ctx, ValidateDatasheetTemplates(m_context, datasheet, &done));
     return S_OK;

@@ -143,6 +143,11 @@ TEST(ProcessDocumentsTest, ADatasheetThatNoLongerExistsFailsTheRequest) {
   EXPECT_EQ(FirstDesc(result.error),
             "This datasheet no longer exists in the workspace.\nIt may have been deleted by "
             "another user.");
+  // Raised where the document is opened, not in the validation it never
+  // reached.
+  const std::string error = Narrow(result.error);
+  EXPECT_NE(error.find("File=\"kxdbdatasheetsvcs/processdocuments\""), std::string::npos) << error;
+  EXPECT_EQ(error.find("validatetemplates"), std::string::npos) << error;
 }
 
 std::u16string Compare(const char16_t* id1, const char16_t* status1, const char16_t* id2,
