@@ -34,10 +34,16 @@ void GetComparedDatasheet(KXComException& ctx, MainContext& main, int32_t id, co
   KX_CHECK(ctx, hr);
 }
 
-_bstr_t Checknum(KXComException& ctx, IKXQTemplate* tmpl) {
-  BSTR text = nullptr;
-  KX_CHECK(ctx, tmpl->get_Checknum(&text));
-  return _bstr_t(text, false);
+// Two datasheets compare field by field only when built from the same
+// template at the same version; texts compare without regard to case.
+bool SameTemplate(KXComException& ctx, IKXQTemplate* a, IKXQTemplate* b) {
+  using ValidateTemplates::TemplateText;
+  for (const auto get : {&IKXQTemplate::get_Id, &IKXQTemplate::get_Checknum}) {
+    if (kx_wcsicmp(TemplateText(ctx, a, get).view(), TemplateText(ctx, b, get).view()) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void CheckPages(KXComException& ctx, IKXQObject* datasheet, int32_t status, int32_t id) {
@@ -137,7 +143,7 @@ HRESULT CompareDocumentsMessageParser::CompareDocuments() {
     KX_CHECK(ctx,
              KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, second, &template2, m_status2));
     if (template1 && template2) {
-      if (_wcsicmp(Checknum(ctx, template1), Checknum(ctx, template2)) != 0) {
+      if (!SameTemplate(ctx, template1, template2)) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The Datasheets are not comparable.");
       }
       m_loader.m_comparisonDatasheet = second;

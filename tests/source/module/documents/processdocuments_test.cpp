@@ -175,6 +175,12 @@ TEST(CompareDocumentsTest, EachRefusalHasItsText) {
   const auto other = plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"500", u"1"));
   EXPECT_EQ(other.hr, E_FAIL);
   EXPECT_EQ(FirstDesc(other.error), "The Datasheets are not comparable.");
+  // The pump list is at the pump sheet's checknum once validated, but it is
+  // another template.
+  const auto list = plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"400", u"1"));
+  EXPECT_EQ(list.hr, E_FAIL);
+  EXPECT_EQ(FirstDesc(list.error), "The Datasheets are not comparable.");
+  EXPECT_EQ(plant.Text(kListPage, u"Checknum"), "2");
 
   const auto noPages =
       plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"300", u"2"));
