@@ -435,7 +435,7 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   const std::vector<_bstr_t> old = ReadTextList(fields);
   struct OldRecord {
     int32_t fieldId = -1;
-    int32_t item = -1;  // the number of the item whose value it describes
+    int32_t index = -1;  // its "Index": the item it was kept for, -1 for any
     bool used = false;
   };
   std::vector<OldRecord> records(old.size());
@@ -447,15 +447,15 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
       continue;
     }
     records[j].fieldId = record.fieldId;
-    records[j].item = record.attribId;
+    records[j].index = record.index;
   }
 
   LONG count = 0;
   KX_CHECK(ctx, m_templatePage->get_FieldCount(&count));
   std::vector<_bstr_t> texts(static_cast<size_t>(count));
-  // A record describes the value of one item: a current page's field takes
-  // only a record of the item its route now reaches (or of no item), never
-  // that of an item the field no longer shows.
+  // A current record kept for one item ("Index") goes only to a field whose
+  // route now reaches that item; one kept for no item goes to its field
+  // whatever the field shows now.
   PageLoadContext routes(&m_main);
   SAFEARRAY* chain = m_isPage && m_status == 1 ? GetPageOverspillChain(routes, m_page) : nullptr;
   for (LONG n = 1; n <= count; ++n) {
@@ -470,7 +470,7 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
     const int32_t item = m_isPage && m_status == 1 ? ItemNumber(ctx, field, chain) : -1;
     for (size_t j = 0; j < records.size(); ++j) {
       if (records[j].used || records[j].fieldId != id) continue;
-      if (item >= 0 && records[j].item != -1 && records[j].item != item) continue;
+      if (m_status == 1 && records[j].index != -1 && records[j].index != item) continue;
       records[j].used = true;
       texts[static_cast<size_t>(n - 1)] = old[j];
       break;
