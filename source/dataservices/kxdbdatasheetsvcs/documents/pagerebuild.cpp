@@ -453,6 +453,7 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   LONG count = 0;
   KX_CHECK(ctx, m_templatePage->get_FieldCount(&count));
   std::vector<_bstr_t> texts(static_cast<size_t>(count));
+  std::vector<LONG> boundSketches;  // ids of the sketch fields that took one
   // A current record kept for one item ("Index") goes only to a field whose
   // route now reaches that item; one kept for no item goes to its field
   // whatever the field shows now.
@@ -468,21 +469,23 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
     KX_CHECK(ctx, field->get_TypeName(&typeName));
     const _bstr_t type(typeName, false);
     const int32_t item = m_isPage && m_status == 1 ? ItemNumber(ctx, field, chain) : -1;
+    // A sketch waiting for its field goes to the first sketch field that
+    // meets it in list order, before a record of the field's own.
+    const bool takesSketch =
+        type.length() != 0 && _wcsicmp(type, u"Sketch") == 0 &&
+        std::find(boundSketches.begin(), boundSketches.end(), id) == boundSketches.end();
     for (size_t j = 0; j < records.size(); ++j) {
-      if (records[j].used || records[j].fieldId != id) continue;
+      if (records[j].used) continue;
+      if (takesSketch && records[j].fieldId == kUnboundSketch) {
+        records[j].used = true;
+        texts[static_cast<size_t>(n - 1)] = BindSketch(ctx, old[j], id);
+        boundSketches.push_back(id);
+        break;
+      }
+      if (records[j].fieldId != id) continue;
       if (m_status == 1 && records[j].index != -1 && records[j].index != item) continue;
       records[j].used = true;
       texts[static_cast<size_t>(n - 1)] = old[j];
-      break;
-    }
-    if (texts[static_cast<size_t>(n - 1)].length() != 0) continue;
-    if (type.length() == 0 || _wcsicmp(type, u"Sketch") != 0) continue;
-    // A sketch waiting for its field: the first unbound record is this
-    // field's.
-    for (size_t j = 0; j < records.size(); ++j) {
-      if (records[j].used || records[j].fieldId != kUnboundSketch) continue;
-      records[j].used = true;
-      texts[static_cast<size_t>(n - 1)] = BindSketch(ctx, old[j], id);
       break;
     }
   }

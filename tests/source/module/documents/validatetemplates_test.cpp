@@ -73,6 +73,25 @@ TEST(ValidateTemplatesTest, AChangedTemplateRebuildsThePageKeepingWhatWasEntered
   EXPECT_NE(hasTrigger, VARIANT_FALSE);
 }
 
+std::string BoundSketch(int field) {
+  return "<Sketch FieldId=\"" + std::to_string(field) +
+         "\" TLX=\"0\" TLY=\"0\" BRX=\"0\" BRY=\"0\" State=\"0\" Value=\"\"/>";
+}
+
+// Field 7's own record follows the two waiting sketches: the first
+// sketch field meets a waiting sketch first and takes it, and so does the
+// second; the record it had is not kept.
+TEST(ValidateTemplatesTest, ASketchFieldTakesTheWaitingSketchItMeetsFirst) {
+  ValidationPlant plant;
+  plant.Put(kStalePage, u"Fields", 5, "<Sketch FieldId=\"7\" Value=\"b2xk\"/>");
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), Alert("Updated 1 datasheet."));
+  EXPECT_EQ(plant.List(kStalePage, u"Fields"),
+            std::string(kStaleFields) + BoundSketch(7) + "|" + BoundSketch(8));
+  EXPECT_EQ(plant.List(kStalePage, u"Sketches"), "c2tldGNo|c2tldGNo");
+}
+
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   ValidationPlant plant("bad");
   const std::vector<std::string> before = RebuiltLists(plant, kStalePage);
