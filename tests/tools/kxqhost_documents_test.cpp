@@ -48,6 +48,26 @@ TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
   EXPECT_NE(notLabel.err.find("Object is not a valid label"), std::string::npos) << notLabel.err;
 }
 
+// V-101's page (1061) made at another checknum, its sketch field's record
+// replaced by a sketch waiting for it: the rebuild reads the sketch's file,
+// and says so in the journal at trace level "high".
+TEST_F(KxqhostDocumentsTest, ARebuildThatReadsASketchFileTracesTheFileStream) {
+  kx::test::tools::WriteText(dir_ / "outline.txt", "sketch");
+  kx::test::tools::WriteText(dir_ / "rebuild.kxq",
+                             "set 1061 Checknum 0\n"
+                             "set 1061 Fields[13] \"<Sketch FieldId=\\\"-11\\\" Value=\\\"" +
+                                 (dir_ / "outline.txt") +
+                                 "\\\"/>\"\n"
+                                 "service 10 1006 ValidateDatasheet\n"
+                                 "dump 1061\n");
+  const Outcome outcome = Host({"--set", "TraceLevel::JournalTrace=yes", "--set",
+                                "TraceLevel::General=high", "run", dir_ / "rebuild.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Sketches[1] = \"c2tldGNo\"\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.err.find("&KXCE& >>>> Enter KXFileStream::Open()\n"), std::string::npos)
+      << outcome.err;
+}
+
 // V-103's datasheet (1010) is in no folder: it opens for editing, and a
 // value set on its page reaches its user "carol" as a change event, as
 // examples/README.md says.
