@@ -584,6 +584,8 @@ void PageRebuild::RebuildRevisions(KXComException& ctx) {
 
 void PageRebuild::SetUpTriggers(KXComException& ctx) {
   if (!m_isPage || m_status != 1) return;
+  // A "Field" trigger that another service bound to the page stays its own.
+  if (!KXDBDatasheetServices::IsOwnTrigger(m_page, u"Field")) return;
   // A page that has its "Field" trigger records its fields again; one
   // without gets all its triggers.
   VARIANT_BOOL has = VARIANT_FALSE;

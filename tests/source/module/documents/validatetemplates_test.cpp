@@ -92,6 +92,22 @@ TEST(ValidateTemplatesTest, ASketchFieldTakesTheWaitingSketchItMeetsFirst) {
   EXPECT_EQ(plant.List(kStalePage, u"Sketches"), "c2tldGNo|c2tldGNo");
 }
 
+// The rebuilt page's "Field" trigger belongs to another service: the
+// rebuild leaves it bound to that service.
+TEST(ValidateTemplatesTest, ARebuildLeavesAnotherServicesFieldTriggerAlone) {
+  ValidationPlant plant;
+  _com_ptr_t<IKXQTrigger> trigger;
+  ASSERT_EQ(plant.host().Object(kStalePage)->get_Trigger(_bstr_t(u"Field"), &trigger), S_OK);
+  ASSERT_EQ(trigger->SetHandler(_bstr_t(u"Other.Service")), S_OK);
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), Alert("Updated 1 datasheet."));
+  EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "2");
+  _bstr_t handler;
+  ASSERT_EQ(trigger->GetHandler(handler.GetAddress()), S_OK);
+  EXPECT_EQ(Narrow(static_cast<const char16_t*>(handler)), "Other.Service");
+}
+
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
   ValidationPlant plant("bad");
   const std::vector<std::string> before = RebuiltLists(plant, kStalePage);
