@@ -48,6 +48,31 @@ TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
   EXPECT_NE(notLabel.err.find("Object is not a valid label"), std::string::npos) << notLabel.err;
 }
 
+// P-101A's current pages name template pages that are gone: validated
+// with "Delete", they go, and so does the datasheet with its issued pages;
+// the pump no longer names any of them among its "DataViews".
+TEST_F(KxqhostDocumentsTest, ADatasheetDeletedByValidationTakesAllItsPagesWithIt) {
+  kx::test::tools::WriteText(dir_ / "delete.kxq",
+                             "set 1011 PageId GONE\n"
+                             "set 1012 PageId GONE\n"
+                             "request UpdateTemplates <<END\n"
+                             "<XMLMessage><UpdateTemplates Delete=\"true\"><DocumentId>1001"
+                             "</DocumentId></UpdateTemplates></XMLMessage>\n"
+                             "END\n"
+                             "! dump 1001\n"
+                             "! dump 1013\n"
+                             "! dump 1014\n"
+                             "dump 101\n");
+  const Outcome outcome = Host({"run", dir_ / "delete.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Updated 0 datasheets. Deleted 1 datasheet."), std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("object 101 Pump\nName = \"P-101A\"\nDataViews[1] = #1071\n"
+                             "DataViews[2] = #1093\nRepresentations"),
+            std::string::npos)
+      << outcome.out;
+}
+
 // V-101's page (1061) made at another checknum, its sketch field's record
 // replaced by a sketch waiting for it: the rebuild reads the sketch's file,
 // and says so in the journal at trace level "high".

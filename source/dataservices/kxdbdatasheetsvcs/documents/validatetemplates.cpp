@@ -188,6 +188,12 @@ HRESULT ValidateDatasheetTemplates(TemplateValidationContext& context, IKXQObjec
       if (GetPagesAttributeByStatus(datasheet, 1, current) > 0) {
         KX_CHECK(ctx, ValidatePageSet(context, datasheet, current, 1));
         if (GetAttributeCount(current) == 0) {
+          // The store does not delete what a datasheet owns: its status
+          // copies go first, so that no page is left without it.
+          KX_CHECK(ctx, KXDBDatasheetSvcs::EmptyPageLists(
+                            datasheet,
+                            {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"},
+                            nullptr));
           KX_CHECK(ctx, datasheet->Delete());
           ++context.m_deleted;
           *done = true;
