@@ -209,6 +209,52 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_EQ(created.out.find("workflow action"), std::string::npos) << created.out;
 }
 
+// Only datasheets of one template compare: V-101's sheet and the pump
+// summary are both at checknum "1" but of two templates; so are P-101A's
+// sheet and a sheet of "pump-ds", a second template whose id differs from
+// "PUMP-DS" only in its letter case.
+TEST_F(KxqhostDocumentsTest, DatasheetsOfTwoTemplatesAtOneChecknumAreNotComparable) {
+  const auto compare = [&](const std::string& store, const std::string& first,
+                           const std::string& second) {
+    return Bare({"--store", store, "request", "CompareDocuments", "-"},
+                "<XMLMessage><CompareDocuments><Datasheet1 DocumentId1=\"" + first +
+                    "\" Status1=\"1\"/><Datasheet2 DocumentId2=\"" + second +
+                    "\" Status2=\"1\"/></CompareDocuments></XMLMessage>");
+  };
+  const Outcome summary = compare(Store(), "1006", "1007");
+  EXPECT_EQ(summary.status, 1) << summary.out;
+  EXPECT_NE(summary.err.find("The Datasheets are not comparable."), std::string::npos)
+      << summary.err;
+
+  std::string plant =
+      kx::test::tools::ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  const size_t begin = plant.find("<template id=\"PUMP-DS\"");
+  const size_t end = plant.find("</template>", begin) + std::string("</template>").size();
+  ASSERT_NE(begin, std::string::npos);
+  std::string lower = plant.substr(begin, end - begin);
+  lower.replace(lower.find("PUMP-DS"), 7, "pump-ds");
+  plant.insert(end, "\n    " + lower);
+  kx::test::tools::WriteText(dir_ / "case.xml", plant);
+  const std::string store = dir_ / "case.db";
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture", dir_ / "case.xml"}).status, 0);
+  const Outcome created =
+      Bare({"--store", store, "request", "CreateDocuments", "-"},
+           "<XMLMessage><CreateDocuments><Datasheet ObjectId=\"102\" TemplateId=\"pump-ds\"/>"
+           "</CreateDocuments></XMLMessage>");
+  ASSERT_EQ(created.status, 0) << created.err;
+  const size_t id = created.out.find("DocumentId=\"");
+  ASSERT_NE(id, std::string::npos) << created.out;
+  const std::string sheet = created.out.substr(id + 12, created.out.find('"', id + 12) - id - 12);
+  const Outcome lowerCase = compare(store, "1001", sheet);
+  EXPECT_EQ(lowerCase.status, 1) << lowerCase.out;
+  EXPECT_NE(lowerCase.err.find("The Datasheets are not comparable."), std::string::npos)
+      << lowerCase.err;
+  // A sheet of the same template still compares.
+  const Outcome same = compare(store, "1001", "1001");
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_NE(same.out.find("<OpenDocuments><Datasheet "), std::string::npos) << same.out;
+}
+
 // A new continuous summary sheet shows the plant's name in its fixed field
 // above the equipment rows: the globals object stands on its header node.
 TEST_F(KxqhostDocumentsTest, ANewSummarySheetReadsItsFixedFieldFromTheGlobals) {

@@ -35,15 +35,17 @@ void GetComparedDatasheet(KXComException& ctx, MainContext& main, int32_t id, co
 }
 
 // Two datasheets compare field by field only when built from the same
-// template at the same version; texts compare without regard to case.
+// template at the same version. The library tells templates apart by their
+// exact id ("pump-ds" is not "PUMP-DS"); checknums compare without regard
+// to case.
 bool SameTemplate(KXComException& ctx, IKXQTemplate* a, IKXQTemplate* b) {
   using ValidateTemplates::TemplateText;
-  for (const auto get : {&IKXQTemplate::get_Id, &IKXQTemplate::get_Checknum}) {
-    if (kx_wcsicmp(TemplateText(ctx, a, get).view(), TemplateText(ctx, b, get).view()) != 0) {
-      return false;
-    }
-  }
-  return true;
+  const auto text = [&](IKXQTemplate* tmpl, HRESULT (IKXQTemplate::*get)(BSTR*)) {
+    return TemplateText(ctx, tmpl, get);
+  };
+  return text(a, &IKXQTemplate::get_Id).view() == text(b, &IKXQTemplate::get_Id).view() &&
+         kx_wcsicmp(text(a, &IKXQTemplate::get_Checknum).view(),
+                    text(b, &IKXQTemplate::get_Checknum).view()) == 0;
 }
 
 void CheckPages(KXComException& ctx, IKXQObject* datasheet, int32_t status, int32_t id) {
