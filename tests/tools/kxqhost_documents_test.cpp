@@ -73,6 +73,45 @@ TEST_F(KxqhostDocumentsTest, ADatasheetDeletedByValidationTakesAllItsPagesWithIt
       << outcome.out;
 }
 
+// Formats set on P-101A's first page, one with the row "Index" 0 that a
+// plain page has no use for, survive a rebuild of the page on its
+// unchanged template: each field still shows the item it was set for.
+TEST_F(KxqhostDocumentsTest, ARebuildKeepsTheFormatsSetOnAPlainPage) {
+  kx::test::tools::WriteText(
+      dir_ / "formats.kxq",
+      "request SetRealField <<END\n"
+      "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" FieldId=\"103\" Value=\"400\" "
+      "Format=\"0.00\"/></XMLMessage>\n"
+      "END\n"
+      "request SetRealField <<END\n"
+      "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" FieldId=\"104\" Index=\"0\" "
+      "Value=\"190\" Format=\"0.000\"/></XMLMessage>\n"
+      "END\n"
+      "dump 1011\n"
+      "set 1011 Checknum 3\n"
+      "request UpdateTemplates <<END\n"
+      "<XMLMessage><UpdateTemplates><DocumentId>1001</DocumentId></UpdateTemplates>"
+      "</XMLMessage>\n"
+      "END\n"
+      "dump 1011\n");
+  const Outcome outcome = Host({"run", dir_ / "formats.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Updated 1 datasheet."), std::string::npos) << outcome.out;
+  const size_t rebuilt = outcome.out.find("## set 1011 Checknum 3");
+  ASSERT_NE(rebuilt, std::string::npos) << outcome.out;
+  const auto line = [&](size_t from, const std::string& name) {
+    const size_t at = outcome.out.find("\n" + name + " = ", from);
+    if (at == std::string::npos) return std::string();
+    return outcome.out.substr(at + 1, outcome.out.find('\n', at + 1) - at - 1);
+  };
+  EXPECT_NE(line(0, "Fields[3]").find("Format=\\\"0.00\\\""), std::string::npos) << outcome.out;
+  EXPECT_NE(line(0, "Fields[4]").find("Format=\\\"0.000\\\" Index=\\\"0\\\""), std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(line(rebuilt, "Checknum"), "Checknum = \"4\"") << outcome.out;
+  EXPECT_EQ(line(rebuilt, "Fields[3]"), line(0, "Fields[3]")) << outcome.out;
+  EXPECT_EQ(line(rebuilt, "Fields[4]"), line(0, "Fields[4]")) << outcome.out;
+}
+
 // V-101's page (1061) made at another checknum, its sketch field's record
 // replaced by a sketch waiting for it: the rebuild reads the sketch's file,
 // and says so in the journal at trace level "high".

@@ -435,7 +435,8 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   const std::vector<_bstr_t> old = ReadTextList(fields);
   struct OldRecord {
     int32_t fieldId = -1;
-    int32_t index = -1;  // its "Index": the item it was kept for, -1 for any
+    int32_t index = -1;     // its "Index": the item it was kept for, -1 for any
+    int32_t attribId = -1;  // the item whose value it was written with
     bool used = false;
   };
   std::vector<OldRecord> records(old.size());
@@ -448,6 +449,7 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
     }
     records[j].fieldId = record.fieldId;
     records[j].index = record.index;
+    records[j].attribId = record.attribId;
   }
 
   LONG count = 0;
@@ -456,7 +458,9 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   std::vector<LONG> boundSketches;  // ids of the sketch fields that took one
   // A current record kept for one item ("Index") goes only to a field whose
   // route now reaches that item; one kept for no item goes to its field
-  // whatever the field shows now.
+  // whatever the field shows now. A setter writes a row given for a plain
+  // page into "Index" as it is: such a record still belongs to a field
+  // that shows the very item it was written with ("AttribId").
   PageLoadContext routes(&m_main);
   SAFEARRAY* chain = m_isPage && m_status == 1 ? GetPageOverspillChain(routes, m_page) : nullptr;
   for (LONG n = 1; n <= count; ++n) {
@@ -483,7 +487,10 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
         break;
       }
       if (records[j].fieldId != id) continue;
-      if (m_status == 1 && records[j].index != -1 && records[j].index != item) continue;
+      if (m_status == 1 && records[j].index != -1 && records[j].index != item &&
+          (item < 0 || records[j].attribId != item)) {
+        continue;
+      }
       records[j].used = true;
       texts[static_cast<size_t>(n - 1)] = old[j];
       break;
