@@ -73,6 +73,29 @@ TEST_F(KxqhostDocumentsTest, ADatasheetDeletedByValidationTakesAllItsPagesWithIt
       << outcome.out;
 }
 
+// The same for a datasheet the store will not delete (a master BEDD
+// sheet): its current pages are gone, but its issued pages stay with it.
+TEST_F(KxqhostDocumentsTest, ADatasheetThatCannotBeDeletedKeepsItsIssuedPages) {
+  kx::test::tools::WriteText(dir_ / "master.kxq",
+                             "set 1001 TemplateId \"RQ Master BEDD\"\n"
+                             "set 1011 PageId GONE\n"
+                             "set 1012 PageId GONE\n"
+                             "request UpdateTemplates <<END\n"
+                             "<XMLMessage><UpdateTemplates Delete=\"true\"><DocumentId>1001"
+                             "</DocumentId></UpdateTemplates></XMLMessage>\n"
+                             "END\n"
+                             "dump 1001\n"
+                             "dump 1013 1014\n"
+                             "! dump 1011\n");
+  const Outcome outcome = Host({"run", dir_ / "master.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Updated 0 datasheets.</Message>"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("IssuedPages[1] = #1013\nIssuedPages[2] = #1014\n"), std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("object 1013 Page\nowner 1001\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("object 1014 Page\nowner 1001\n"), std::string::npos) << outcome.out;
+}
+
 // Formats set on P-101A's first page, one with the row "Index" 0 that a
 // plain page has no use for, survive a rebuild of the page on its
 // unchanged template: each field still shows the item it was set for.

@@ -1,6 +1,8 @@
 #include "documents/validatetemplates.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
@@ -189,12 +191,26 @@ HRESULT ValidateDatasheetTemplates(TemplateValidationContext& context, IKXQObjec
         KX_CHECK(ctx, ValidatePageSet(context, datasheet, current, 1));
         if (GetAttributeCount(current) == 0) {
           // The store does not delete what a datasheet owns: its status
-          // copies go first, so that no page is left without it.
-          KX_CHECK(ctx, KXDBDatasheetSvcs::EmptyPageLists(
-                            datasheet,
-                            {u"CurrentPages", u"SubmittedPages", u"CheckedPages", u"IssuedPages"},
-                            nullptr));
+          // copies go with it, each once. The datasheet goes first, so that
+          // a deletion the store refuses (a master BEDD sheet's) leaves them
+          // with it: this failure ends only this datasheet's validation.
+          std::vector<IKXQObjectPtr> copies;
+          for (const OLECHAR* name : {u"SubmittedPages", u"CheckedPages", u"IssuedPages"}) {
+            IKXQAttributePtr list;
+            GetAttributeInterface(datasheet, name, list);
+            for (int32_t i = list ? GetAttributeCount(list) : 0; i >= 1; --i) {
+              IKXQObjectPtr page;
+              GetAttributeAsObject(list, i, page);
+              if (page && std::find(copies.begin(), copies.end(), page) == copies.end()) {
+                copies.push_back(page);
+              }
+            }
+          }
           KX_CHECK(ctx, datasheet->Delete());
+          for (const IKXQObjectPtr& page : copies) {
+            KXDBDatasheetSvcs::ForgetStatusCopy(page);
+            KX_CHECK(ctx, page->Delete());
+          }
           ++context.m_deleted;
           *done = true;
           return;
