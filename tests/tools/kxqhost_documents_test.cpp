@@ -135,6 +135,45 @@ TEST_F(KxqhostDocumentsTest, ARebuildKeepsTheFormatsSetOnAPlainPage) {
   EXPECT_EQ(line(rebuilt, "Fields[4]"), line(0, "Fields[4]")) << outcome.out;
 }
 
+// V-101's page (1061) made at another checknum, with a sketch waiting for
+// its field ahead of the sketch field's own record (in place of the radio
+// field's): the sketch field takes the waiting sketch, reads its file and
+// keeps its rectangle; its own record goes.
+TEST_F(KxqhostDocumentsTest, ARebuiltSketchFieldTakesTheWaitingSketchItMeetsFirst) {
+  kx::test::tools::WriteText(dir_ / "outline.txt", "sketch");
+  kx::test::tools::WriteText(dir_ / "waiting.kxq",
+                             "set 1061 Checknum 0\n"
+                             "set 1061 Fields[12] \"<Sketch FieldId=\\\"-11\\\" TLX=\\\"10\\\" "
+                             "TLY=\\\"20\\\" BRX=\\\"30\\\" BRY=\\\"40\\\" Value=\\\"" +
+                                 (dir_ / "outline.txt") +
+                                 "\\\"/>\"\n"
+                                 "service 10 1006 ValidateDatasheet\n"
+                                 "dump 1061\n");
+  const Outcome outcome = Host({"run", dir_ / "waiting.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Fields[12] = (empty)\n"
+                             "Fields[13] = \"<Sketch FieldId=\\\"513\\\" TLX=\\\"10\\\" "
+                             "TLY=\\\"20\\\" BRX=\\\"30\\\" BRY=\\\"40\\\" State=\\\"0\\\" "
+                             "Value=\\\"\\\"/>\"\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("Sketches[1] = \"c2tldGNo\"\n"), std::string::npos) << outcome.out;
+}
+
+// A datasheet that no longer exists fails "OpenDocuments" where the
+// document is opened, not in the validation it never reached.
+TEST_F(KxqhostDocumentsTest, OpeningADatasheetThatNoLongerExistsFailsAtTheOpening) {
+  const Outcome opened = Host({"request", "OpenDocuments", "-"},
+                              "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"99999\" "
+                              "Status=\"1\"/></OpenDocuments></XMLMessage>");
+  EXPECT_EQ(opened.status, 1) << opened.out;
+  EXPECT_NE(opened.err.find("It may have been deleted by another user.\" HR=\"E_FAIL\" "
+                            "File=\"kxdbdatasheetsvcs/processdocuments\""),
+            std::string::npos)
+      << opened.err;
+  EXPECT_EQ(opened.err.find("validatetemplates"), std::string::npos) << opened.err;
+}
+
 // V-101's page (1061) made at another checknum, its sketch field's record
 // replaced by a sketch waiting for it: the rebuild reads the sketch's file,
 // and says so in the journal at trace level "high".
