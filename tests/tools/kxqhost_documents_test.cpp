@@ -96,6 +96,35 @@ TEST_F(KxqhostDocumentsTest, ADatasheetThatCannotBeDeletedKeepsItsIssuedPages) {
   EXPECT_NE(outcome.out.find("object 1014 Page\nowner 1001\n"), std::string::npos) << outcome.out;
 }
 
+// The pages of 1004, 1006 and 1008 name a template that is gone; the
+// message lists them last id first. Desalter (1006) is renamed so that its
+// entry leaves the message at 1800 characters, then at 1801: at 1800 the
+// next entry follows, at 1801 the message ends.
+TEST_F(KxqhostDocumentsTest, TheInvalidTemplateMessageTakesEntriesUntilItPasses1800Characters) {
+  const std::string before =
+      "The following datasheet(s) cannot be validated due to invalid templates.\n\n"
+      "Datasheet OID=1008, Name=Overhead accumulator, TemplateID=GONE,\n"
+      "Datasheet OID=1006, Name=";
+  const std::string name(1800 - before.size() - std::string(", TemplateID=GONE").size(), 'n');
+  const std::string rename = "set 1006 DocumentName " + name;
+  const std::string update =
+      "request UpdateTemplates <<END\n<XMLMessage><UpdateTemplates><DocumentId>1004</DocumentId>"
+      "<DocumentId>1006</DocumentId><DocumentId>1008</DocumentId></UpdateTemplates>"
+      "</XMLMessage>\nEND\n";
+  kx::test::tools::WriteText(dir_ / "long.kxq",
+                             "set 1041 TemplateId GONE\nset 1061 TemplateId GONE\n"
+                             "set 1081 TemplateId GONE\n" +
+                                 rename + "\n" + update + rename + "n\n" + update);
+  const Outcome outcome = Host({"run", dir_ / "long.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string message = ">Updated 0 datasheets. " + before + name;
+  EXPECT_NE(outcome.out.find(message + ", TemplateID=GONE,\nDatasheet OID=1004, "
+                                       "Name=Crude / kerosene exchanger, TemplateID=GONE.</"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find(message + "n, TemplateID=GONE.</"), std::string::npos) << outcome.out;
+}
+
 // Formats set on P-101A's first page, one with the row "Index" 0 that a
 // plain page has no use for, survive a rebuild of the page on its
 // unchanged template: each field still shows the item it was set for.
