@@ -12,6 +12,7 @@
 #include "com/errorinfo.h"
 #include "com/wstr.h"
 #include "kxcomexception.h"
+#include "kxtrace.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ void Encode(ChunkedTextBuffer& out, const uint8_t* bytes, size_t count) {
 }  // namespace
 
 HRESULT KXFileStream::Open(const OLECHAR* path, bool write) {
+  Trace(1, '>', u"KXFileStream::Open");
   (void)Close();  // closing answers S_OK
   if (path == nullptr || *path == 0) return Fail(__LINE__, E_INVALIDARG, u"No filename provided");
   const std::string narrow = kx_utf16_to_utf8_lossy(path);

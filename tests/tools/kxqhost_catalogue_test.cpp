@@ -88,4 +88,29 @@ TEST_F(KxqhostCatalogueTest, ClosingAndRecasingShowWhatReachedTheStoreAndTheClie
   EXPECT_NE(refused.err.find("TargetId"), std::string::npos) << refused.err;
 }
 
+// "ListDatasheetObjects" walks the pages itself: a row of the pump summary
+// whose object is of no class of its template (a hold) is left out,
+// whatever its row; a page of P-101A's whose template page is gone is
+// passed over and its other page still shows the pump.
+TEST_F(KxqhostCatalogueTest, ListedObjectsAreTakenPageByPageAndRowByRow) {
+  kx::test::tools::WriteText(dir_ / "objects.kxq",
+                             "set 1071 NodeObjects[2] #1191\n"
+                             "request ListDatasheetObjects <<END\n"
+                             "1007\n"
+                             "END\n"
+                             "set 1011 PageId GONE\n"
+                             "request ListDatasheetObjects <<END\n"
+                             "1001\n"
+                             "END\n");
+  const Outcome outcome = Host({"run", dir_ / "objects.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("<Objects><ObjectId>102</ObjectId><ObjectId>103</ObjectId>"
+                             "<ObjectId>104</ObjectId><ObjectId>105</ObjectId>"
+                             "<ObjectId>106</ObjectId></Objects>"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("<Objects><ObjectId>101</ObjectId></Objects>"), std::string::npos)
+      << outcome.out;
+}
+
 }  // namespace

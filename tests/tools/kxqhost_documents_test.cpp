@@ -48,6 +48,181 @@ TEST_F(KxqhostDocumentsTest, ValidateDatasheetRebuildsTheStaleExchangerSheet) {
   EXPECT_NE(notLabel.err.find("Object is not a valid label"), std::string::npos) << notLabel.err;
 }
 
+// P-101A's current pages name template pages that are gone: validated
+// with "Delete", they go, and so does the datasheet with its issued pages;
+// the pump no longer names any of them among its "DataViews".
+TEST_F(KxqhostDocumentsTest, ADatasheetDeletedByValidationTakesAllItsPagesWithIt) {
+  kx::test::tools::WriteText(dir_ / "delete.kxq",
+                             "set 1011 PageId GONE\n"
+                             "set 1012 PageId GONE\n"
+                             "request UpdateTemplates <<END\n"
+                             "<XMLMessage><UpdateTemplates Delete=\"true\"><DocumentId>1001"
+                             "</DocumentId></UpdateTemplates></XMLMessage>\n"
+                             "END\n"
+                             "! dump 1001\n"
+                             "! dump 1013\n"
+                             "! dump 1014\n"
+                             "dump 101\n");
+  const Outcome outcome = Host({"run", dir_ / "delete.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Updated 0 datasheets. Deleted 1 datasheet."), std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("object 101 Pump\nName = \"P-101A\"\nDataViews[1] = #1071\n"
+                             "DataViews[2] = #1093\nRepresentations"),
+            std::string::npos)
+      << outcome.out;
+}
+
+// The same for a datasheet the store will not delete (a master BEDD
+// sheet): its current pages are gone, but its issued pages stay with it.
+TEST_F(KxqhostDocumentsTest, ADatasheetThatCannotBeDeletedKeepsItsIssuedPages) {
+  kx::test::tools::WriteText(dir_ / "master.kxq",
+                             "set 1001 TemplateId \"RQ Master BEDD\"\n"
+                             "set 1011 PageId GONE\n"
+                             "set 1012 PageId GONE\n"
+                             "request UpdateTemplates <<END\n"
+                             "<XMLMessage><UpdateTemplates Delete=\"true\"><DocumentId>1001"
+                             "</DocumentId></UpdateTemplates></XMLMessage>\n"
+                             "END\n"
+                             "dump 1001\n"
+                             "dump 1013 1014\n"
+                             "! dump 1011\n");
+  const Outcome outcome = Host({"run", dir_ / "master.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Updated 0 datasheets.</Message>"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("IssuedPages[1] = #1013\nIssuedPages[2] = #1014\n"), std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("object 1013 Page\nowner 1001\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("object 1014 Page\nowner 1001\n"), std::string::npos) << outcome.out;
+}
+
+// The pages of 1004, 1006 and 1008 name a template that is gone; the
+// message lists them last id first. Desalter (1006) is renamed so that its
+// entry leaves the message at 1800 characters, then at 1801: at 1800 the
+// next entry follows, at 1801 the message ends.
+TEST_F(KxqhostDocumentsTest, TheInvalidTemplateMessageTakesEntriesUntilItPasses1800Characters) {
+  const std::string before =
+      "The following datasheet(s) cannot be validated due to invalid templates.\n\n"
+      "Datasheet OID=1008, Name=Overhead accumulator, TemplateID=GONE,\n"
+      "Datasheet OID=1006, Name=";
+  const std::string name(1800 - before.size() - std::string(", TemplateID=GONE").size(), 'n');
+  const std::string rename = "set 1006 DocumentName " + name;
+  const std::string update =
+      "request UpdateTemplates <<END\n<XMLMessage><UpdateTemplates><DocumentId>1004</DocumentId>"
+      "<DocumentId>1006</DocumentId><DocumentId>1008</DocumentId></UpdateTemplates>"
+      "</XMLMessage>\nEND\n";
+  kx::test::tools::WriteText(dir_ / "long.kxq",
+                             "set 1041 TemplateId GONE\nset 1061 TemplateId GONE\n"
+                             "set 1081 TemplateId GONE\n" +
+                                 rename + "\n" + update + rename + "n\n" + update);
+  const Outcome outcome = Host({"run", dir_ / "long.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string message = ">Updated 0 datasheets. " + before + name;
+  EXPECT_NE(outcome.out.find(message + ", TemplateID=GONE,\nDatasheet OID=1004, "
+                                       "Name=Crude / kerosene exchanger, TemplateID=GONE.</"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find(message + "n, TemplateID=GONE.</"), std::string::npos) << outcome.out;
+}
+
+// Formats set on P-101A's first page, one with the row "Index" 0 that a
+// plain page has no use for, survive a rebuild of the page on its
+// unchanged template: each field still shows the item it was set for.
+TEST_F(KxqhostDocumentsTest, ARebuildKeepsTheFormatsSetOnAPlainPage) {
+  kx::test::tools::WriteText(
+      dir_ / "formats.kxq",
+      "request SetRealField <<END\n"
+      "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" FieldId=\"103\" Value=\"400\" "
+      "Format=\"0.00\"/></XMLMessage>\n"
+      "END\n"
+      "request SetRealField <<END\n"
+      "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" FieldId=\"104\" Index=\"0\" "
+      "Value=\"190\" Format=\"0.000\"/></XMLMessage>\n"
+      "END\n"
+      "dump 1011\n"
+      "set 1011 Checknum 3\n"
+      "request UpdateTemplates <<END\n"
+      "<XMLMessage><UpdateTemplates><DocumentId>1001</DocumentId></UpdateTemplates>"
+      "</XMLMessage>\n"
+      "END\n"
+      "dump 1011\n");
+  const Outcome outcome = Host({"run", dir_ / "formats.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Updated 1 datasheet."), std::string::npos) << outcome.out;
+  const size_t rebuilt = outcome.out.find("## set 1011 Checknum 3");
+  ASSERT_NE(rebuilt, std::string::npos) << outcome.out;
+  const auto line = [&](size_t from, const std::string& name) {
+    const size_t at = outcome.out.find("\n" + name + " = ", from);
+    if (at == std::string::npos) return std::string();
+    return outcome.out.substr(at + 1, outcome.out.find('\n', at + 1) - at - 1);
+  };
+  EXPECT_NE(line(0, "Fields[3]").find("Format=\\\"0.00\\\""), std::string::npos) << outcome.out;
+  EXPECT_NE(line(0, "Fields[4]").find("Format=\\\"0.000\\\" Index=\\\"0\\\""), std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(line(rebuilt, "Checknum"), "Checknum = \"4\"") << outcome.out;
+  EXPECT_EQ(line(rebuilt, "Fields[3]"), line(0, "Fields[3]")) << outcome.out;
+  EXPECT_EQ(line(rebuilt, "Fields[4]"), line(0, "Fields[4]")) << outcome.out;
+}
+
+// V-101's page (1061) made at another checknum, with a sketch waiting for
+// its field ahead of the sketch field's own record (in place of the radio
+// field's): the sketch field takes the waiting sketch, reads its file and
+// keeps its rectangle; its own record goes.
+TEST_F(KxqhostDocumentsTest, ARebuiltSketchFieldTakesTheWaitingSketchItMeetsFirst) {
+  kx::test::tools::WriteText(dir_ / "outline.txt", "sketch");
+  kx::test::tools::WriteText(dir_ / "waiting.kxq",
+                             "set 1061 Checknum 0\n"
+                             "set 1061 Fields[12] \"<Sketch FieldId=\\\"-11\\\" TLX=\\\"10\\\" "
+                             "TLY=\\\"20\\\" BRX=\\\"30\\\" BRY=\\\"40\\\" Value=\\\"" +
+                                 (dir_ / "outline.txt") +
+                                 "\\\"/>\"\n"
+                                 "service 10 1006 ValidateDatasheet\n"
+                                 "dump 1061\n");
+  const Outcome outcome = Host({"run", dir_ / "waiting.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Fields[12] = (empty)\n"
+                             "Fields[13] = \"<Sketch FieldId=\\\"513\\\" TLX=\\\"10\\\" "
+                             "TLY=\\\"20\\\" BRX=\\\"30\\\" BRY=\\\"40\\\" State=\\\"0\\\" "
+                             "Value=\\\"\\\"/>\"\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("Sketches[1] = \"c2tldGNo\"\n"), std::string::npos) << outcome.out;
+}
+
+// A datasheet that no longer exists fails "OpenDocuments" where the
+// document is opened, not in the validation it never reached.
+TEST_F(KxqhostDocumentsTest, OpeningADatasheetThatNoLongerExistsFailsAtTheOpening) {
+  const Outcome opened = Host({"request", "OpenDocuments", "-"},
+                              "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"99999\" "
+                              "Status=\"1\"/></OpenDocuments></XMLMessage>");
+  EXPECT_EQ(opened.status, 1) << opened.out;
+  EXPECT_NE(opened.err.find("It may have been deleted by another user.\" HR=\"E_FAIL\" "
+                            "File=\"kxdbdatasheetsvcs/processdocuments\""),
+            std::string::npos)
+      << opened.err;
+  EXPECT_EQ(opened.err.find("validatetemplates"), std::string::npos) << opened.err;
+}
+
+// V-101's page (1061) made at another checknum, its sketch field's record
+// replaced by a sketch waiting for it: the rebuild reads the sketch's file,
+// and says so in the journal at trace level "high".
+TEST_F(KxqhostDocumentsTest, ARebuildThatReadsASketchFileTracesTheFileStream) {
+  kx::test::tools::WriteText(dir_ / "outline.txt", "sketch");
+  kx::test::tools::WriteText(dir_ / "rebuild.kxq",
+                             "set 1061 Checknum 0\n"
+                             "set 1061 Fields[13] \"<Sketch FieldId=\\\"-11\\\" Value=\\\"" +
+                                 (dir_ / "outline.txt") +
+                                 "\\\"/>\"\n"
+                                 "service 10 1006 ValidateDatasheet\n"
+                                 "dump 1061\n");
+  const Outcome outcome = Host({"--set", "TraceLevel::JournalTrace=yes", "--set",
+                                "TraceLevel::General=high", "run", dir_ / "rebuild.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Sketches[1] = \"c2tldGNo\"\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.err.find("&KXCE& >>>> Enter KXFileStream::Open()\n"), std::string::npos)
+      << outcome.err;
+}
+
 // V-103's datasheet (1010) is in no folder: it opens for editing, and a
 // value set on its page reaches its user "carol" as a change event, as
 // examples/README.md says.
@@ -162,6 +337,52 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   ASSERT_NE(action, std::string::npos) << created.out;
   EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
   EXPECT_EQ(created.out.find("workflow action"), std::string::npos) << created.out;
+}
+
+// Only datasheets of one template compare: V-101's sheet and the pump
+// summary are both at checknum "1" but of two templates; so are P-101A's
+// sheet and a sheet of "pump-ds", a second template whose id differs from
+// "PUMP-DS" only in its letter case.
+TEST_F(KxqhostDocumentsTest, DatasheetsOfTwoTemplatesAtOneChecknumAreNotComparable) {
+  const auto compare = [&](const std::string& store, const std::string& first,
+                           const std::string& second) {
+    return Bare({"--store", store, "request", "CompareDocuments", "-"},
+                "<XMLMessage><CompareDocuments><Datasheet1 DocumentId1=\"" + first +
+                    "\" Status1=\"1\"/><Datasheet2 DocumentId2=\"" + second +
+                    "\" Status2=\"1\"/></CompareDocuments></XMLMessage>");
+  };
+  const Outcome summary = compare(Store(), "1006", "1007");
+  EXPECT_EQ(summary.status, 1) << summary.out;
+  EXPECT_NE(summary.err.find("The Datasheets are not comparable."), std::string::npos)
+      << summary.err;
+
+  std::string plant =
+      kx::test::tools::ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  const size_t begin = plant.find("<template id=\"PUMP-DS\"");
+  const size_t end = plant.find("</template>", begin) + std::string("</template>").size();
+  ASSERT_NE(begin, std::string::npos);
+  std::string lower = plant.substr(begin, end - begin);
+  lower.replace(lower.find("PUMP-DS"), 7, "pump-ds");
+  plant.insert(end, "\n    " + lower);
+  kx::test::tools::WriteText(dir_ / "case.xml", plant);
+  const std::string store = dir_ / "case.db";
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture", dir_ / "case.xml"}).status, 0);
+  const Outcome created =
+      Bare({"--store", store, "request", "CreateDocuments", "-"},
+           "<XMLMessage><CreateDocuments><Datasheet ObjectId=\"102\" TemplateId=\"pump-ds\"/>"
+           "</CreateDocuments></XMLMessage>");
+  ASSERT_EQ(created.status, 0) << created.err;
+  const size_t id = created.out.find("DocumentId=\"");
+  ASSERT_NE(id, std::string::npos) << created.out;
+  const std::string sheet = created.out.substr(id + 12, created.out.find('"', id + 12) - id - 12);
+  const Outcome lowerCase = compare(store, "1001", sheet);
+  EXPECT_EQ(lowerCase.status, 1) << lowerCase.out;
+  EXPECT_NE(lowerCase.err.find("The Datasheets are not comparable."), std::string::npos)
+      << lowerCase.err;
+  // A sheet of the same template still compares.
+  const Outcome same = compare(store, "1001", "1001");
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_NE(same.out.find("<OpenDocuments><Datasheet "), std::string::npos) << same.out;
 }
 
 // A new continuous summary sheet shows the plant's name in its fixed field

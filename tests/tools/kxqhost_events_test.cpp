@@ -208,4 +208,34 @@ TEST_F(SampleEventsTest, SummaryRowsThatDatabaseEventsAddRaiseNoChangeEvents) {
   EXPECT_EQ(outcome.out.find("== event"), std::string::npos) << outcome.out;
 }
 
+// A module that cannot read a page's template (here: detached) refuses the
+// deletion of an object the page shows, rather than let the store leave a
+// blank row behind; attached again, it takes the row out and the deletion
+// goes through.
+TEST_F(SampleEventsTest, ADeletionWhosePagesCannotBeReadIsRefused) {
+  kx::test::tools::WriteText(dir_ / "delete.kxq",
+                             "detach\n"
+                             "! delete 102\n"
+                             "attach\n"
+                             "dump 1071\n"
+                             "delete 102\n"
+                             "dump 1071\n");
+  const Outcome outcome = Host({"--events", "run", dir_ / "delete.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.err.find("cannot delete 102: <KXError "), std::string::npos) << outcome.err;
+  const size_t attached = outcome.out.find("## attach\n");
+  ASSERT_NE(attached, std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.out.find("== store changed"), outcome.out.find("== store changed", attached))
+      << outcome.out;
+  const size_t deleted = outcome.out.find("## delete 102\n");
+  ASSERT_NE(deleted, std::string::npos) << outcome.out;
+  const std::string before = outcome.out.substr(attached, deleted - attached);
+  EXPECT_NE(before.find("NodeObjects[3] = #102\nNodeObjects[4] = #103\n"), std::string::npos)
+      << before;
+  const std::string after = outcome.out.substr(deleted);
+  EXPECT_NE(after.find("NodeObjects[2] = #101\nNodeObjects[3] = #103\n"), std::string::npos)
+      << after;
+  EXPECT_EQ(after.find("(empty)\nNodeObjects"), std::string::npos) << after;
+}
+
 }  // namespace

@@ -23,6 +23,20 @@ class TriggerScriptTest : public KxqhostTest {
     kx::test::tools::WriteText(dir_ / "steps.kxq", script);
     return Host({"--events", "run", dir_ / "steps.kxq"});
   }
+  // Makes the store again, with page 101's "Field" trigger bound to
+  // another service.
+  void BindPage101sFieldTriggerToAnotherService() {
+    std::string plant =
+        kx::test::tools::ReadText(std::string(KXQHOST_TEST_DATA) + "/triggers-plant.xml");
+    const std::string next = "  </object>\n  <object id=\"102\"";
+    const size_t at = plant.find(next);
+    ASSERT_NE(at, std::string::npos);
+    plant.insert(at, "   <trigger name=\"Field\" handler=\"Other.Service\"/>\n");
+    kx::test::tools::WriteText(dir_ / "other-plant.xml", plant);
+    std::filesystem::remove(Store());
+    const Outcome made = Host({"init", "--fixture", dir_ / "other-plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
 };
 
 TEST_F(TriggerScriptTest, AValueChangedByAnotherClientReachesTheOpenPageAsAnEvent) {
@@ -98,16 +112,7 @@ TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneTh
 // Opened for editing, the page leaves that trigger to its service: a value
 // the page shows changes without a callback of this service or an event.
 TEST_F(TriggerScriptTest, APageOpenedForEditingLeavesAnotherServicesTriggerAlone) {
-  std::string plant =
-      kx::test::tools::ReadText(std::string(KXQHOST_TEST_DATA) + "/triggers-plant.xml");
-  const std::string next = "  </object>\n  <object id=\"102\"";
-  const size_t at = plant.find(next);
-  ASSERT_NE(at, std::string::npos);
-  plant.insert(at, "   <trigger name=\"Field\" handler=\"Other.Service\"/>\n");
-  kx::test::tools::WriteText(dir_ / "other-plant.xml", plant);
-  std::filesystem::remove(Store());
-  const Outcome made = Host({"init", "--fixture", dir_ / "other-plant.xml"});
-  ASSERT_EQ(made.status, 0) << made.err;
+  ASSERT_NO_FATAL_FAILURE(BindPage101sFieldTriggerToAnotherService());
   const Outcome outcome = RunScript(
       "request OpenPage <<END\n"
       "101\n"
@@ -118,6 +123,28 @@ TEST_F(TriggerScriptTest, APageOpenedForEditingLeavesAnotherServicesTriggerAlone
       << outcome.out;
   EXPECT_EQ(outcome.out.find("== store trigger Field on #101"), std::string::npos) << outcome.out;
   EXPECT_EQ(outcome.out.find("== event DataField"), std::string::npos) << outcome.out;
+}
+
+// The same trigger, with pages 101 and 102 made at another checknum: the
+// template rebuild binds 102's triggers to this service but leaves 101's
+// to its own, so a value of 102's pump fires and one of 101's does not.
+TEST_F(TriggerScriptTest, ARebuildLeavesAnotherServicesFieldTriggerAlone) {
+  ASSERT_NO_FATAL_FAILURE(BindPage101sFieldTriggerToAnotherService());
+  const Outcome outcome = RunScript(
+      "set 101 Checknum 0\n"
+      "set 102 Checknum 0\n"
+      "request UpdateTemplates <<END\n"
+      "<XMLMessage><UpdateTemplates><DocumentId>100</DocumentId></UpdateTemplates></XMLMessage>\n"
+      "END\n"
+      "set 10 F5 changed\n"
+      "set 12 F5 changed\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("== store changed #101: NodeObjects, NodeIndices, Fields, Checknum\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("== store trigger Field on #102 fired"), std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(outcome.out.find("== store trigger Field on #101"), std::string::npos) << outcome.out;
 }
 
 }  // namespace

@@ -34,10 +34,18 @@ void GetComparedDatasheet(KXComException& ctx, MainContext& main, int32_t id, co
   KX_CHECK(ctx, hr);
 }
 
-_bstr_t Checknum(KXComException& ctx, IKXQTemplate* tmpl) {
-  BSTR text = nullptr;
-  KX_CHECK(ctx, tmpl->get_Checknum(&text));
-  return _bstr_t(text, false);
+// Two datasheets compare field by field only when built from the same
+// template at the same version. The library tells templates apart by their
+// exact id ("pump-ds" is not "PUMP-DS"); checknums compare without regard
+// to case.
+bool SameTemplate(KXComException& ctx, IKXQTemplate* a, IKXQTemplate* b) {
+  using ValidateTemplates::TemplateText;
+  const auto text = [&](IKXQTemplate* tmpl, HRESULT (IKXQTemplate::*get)(BSTR*)) {
+    return TemplateText(ctx, tmpl, get);
+  };
+  return text(a, &IKXQTemplate::get_Id).view() == text(b, &IKXQTemplate::get_Id).view() &&
+         kx_wcsicmp(text(a, &IKXQTemplate::get_Checknum).view(),
+                    text(b, &IKXQTemplate::get_Checknum).view()) == 0;
 }
 
 void CheckPages(KXComException& ctx, IKXQObject* datasheet, int32_t status, int32_t id) {
@@ -137,7 +145,7 @@ HRESULT CompareDocumentsMessageParser::CompareDocuments() {
     KX_CHECK(ctx,
              KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, second, &template2, m_status2));
     if (template1 && template2) {
-      if (_wcsicmp(Checknum(ctx, template1), Checknum(ctx, template2)) != 0) {
+      if (!SameTemplate(ctx, template1, template2)) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL, u"The Datasheets are not comparable.");
       }
       m_loader.m_comparisonDatasheet = second;

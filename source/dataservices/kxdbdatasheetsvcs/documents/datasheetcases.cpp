@@ -59,7 +59,8 @@ HRESULT KXDBDatasheetSvcs::RecaseDocuments(MainContext& main, const OLECHAR* req
                                                     request);
 }
 
-// The request text is the datasheet's id in decimal.
+// The request text is the datasheet's id in decimal. A page whose template
+// page is gone is passed over; the pages after it still count.
 HRESULT KXDBDatasheetSvcs::ListDatasheetObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetObjects", [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
@@ -70,18 +71,51 @@ HRESULT KXDBDatasheetSvcs::ListDatasheetObjects(MainContext& main, const OLECHAR
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                               u"The datasheet's template cannot be found");
     }
-    SAFEARRAY* rawObjects = nullptr;
-    KX_CHECK(ctx, GetDatasheetObjects(main.m_pApplication, datasheet, &rawObjects));
-    VariantUtil::SafeArrayVector objects(rawObjects, true);
+    SAFEARRAY* rawClasses = nullptr;
+    KX_CHECK(ctx, GetTemplateClasses(tmpl, &rawClasses));
+    VariantUtil::SafeArrayVector classes(rawClasses, true);
     SortedIdArray ids;
-    for (int32_t i = 0; i < objects.Count(); ++i) {
-      IKXQObject* element = nullptr;
-      KX_CHECK(ctx, objects.GetInterfaceAt(i, &element));
-      IKXQObjectPtr object;
-      object.Attach(element);
+    const auto add = [&](IKXQObject* object) {
+      IKXQClassPtr cls;
+      GetObjectClass(object, cls);
+      if (!IsClassInArray(cls, classes.Array())) return;
       LONG id = 0;
-      if (object) KX_CHECK(ctx, object->get_Id(&id));
+      KX_CHECK(ctx, object->get_Id(&id));
       if (id > 0) ids.Add(id);
+    };
+    IKXQAttributePtr pages;
+    const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+    for (int32_t i = 1; i <= count; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      if (!page) continue;
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
+      if (!templatePage) continue;
+      _bstr_t format;
+      KX_CHECK(ctx, templatePage->get_ContinuousFormat(format.GetAddress()));
+      if (format.length() > 0) {
+        // A list: every object it holds, whatever its row.
+        IKXQAttributePtr nodeObjects;
+        GetAttributeInterface(page, u"NodeObjects", nodeObjects);
+        const int32_t objects = nodeObjects ? GetAttributeCount(nodeObjects) : 0;
+        for (int32_t p = 1; p <= objects; ++p) {
+          IKXQObjectPtr object;
+          GetAttributeAsObject(nodeObjects, p, object);
+          if (object) add(object);
+        }
+        continue;
+      }
+      SAFEARRAY* roots = nullptr;
+      KX_CHECK(ctx, templatePage->get_RootNodes(&roots));
+      VariantUtil::SafeArrayVector nodes(roots, true);
+      for (int32_t k = 0; k < nodes.Count(); ++k) {
+        IKXQClassViewPtr node;
+        KX_CHECK(ctx, nodes.GetClassViewAt(k, &node));
+        IKXQObjectPtr object;
+        if (node) GetNodeObject(object, page, node);
+        if (object) add(object);
+      }
     }
     XMLReply::BeginMessage(main, u"App", -1);
     XMLReply::StartElement(main, u"Objects");

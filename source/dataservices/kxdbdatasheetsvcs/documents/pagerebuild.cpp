@@ -435,7 +435,8 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
   const std::vector<_bstr_t> old = ReadTextList(fields);
   struct OldRecord {
     int32_t fieldId = -1;
-    int32_t item = -1;  // the number of the item whose value it describes
+    int32_t index = -1;     // its "Index": the item it was kept for, -1 for any
+    int32_t attribId = -1;  // the item whose value it was written with
     bool used = false;
   };
   std::vector<OldRecord> records(old.size());
@@ -447,15 +448,19 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
       continue;
     }
     records[j].fieldId = record.fieldId;
-    records[j].item = record.attribId;
+    records[j].index = record.index;
+    records[j].attribId = record.attribId;
   }
 
   LONG count = 0;
   KX_CHECK(ctx, m_templatePage->get_FieldCount(&count));
   std::vector<_bstr_t> texts(static_cast<size_t>(count));
-  // A record describes the value of one item: a current page's field takes
-  // only a record of the item its route now reaches (or of no item), never
-  // that of an item the field no longer shows.
+  std::vector<LONG> boundSketches;  // ids of the sketch fields that took one
+  // A current record kept for one item ("Index") goes only to a field whose
+  // route now reaches that item; one kept for no item goes to its field
+  // whatever the field shows now. A setter writes a row given for a plain
+  // page into "Index" as it is: such a record still belongs to a field
+  // that shows the very item it was written with ("AttribId").
   PageLoadContext routes(&m_main);
   SAFEARRAY* chain = m_isPage && m_status == 1 ? GetPageOverspillChain(routes, m_page) : nullptr;
   for (LONG n = 1; n <= count; ++n) {
@@ -468,21 +473,26 @@ void PageRebuild::RebuildPageFields(KXComException& ctx) {
     KX_CHECK(ctx, field->get_TypeName(&typeName));
     const _bstr_t type(typeName, false);
     const int32_t item = m_isPage && m_status == 1 ? ItemNumber(ctx, field, chain) : -1;
+    // A sketch waiting for its field goes to the first sketch field that
+    // meets it in list order, before a record of the field's own.
+    const bool takesSketch =
+        type.length() != 0 && _wcsicmp(type, u"Sketch") == 0 &&
+        std::find(boundSketches.begin(), boundSketches.end(), id) == boundSketches.end();
     for (size_t j = 0; j < records.size(); ++j) {
-      if (records[j].used || records[j].fieldId != id) continue;
-      if (item >= 0 && records[j].item != -1 && records[j].item != item) continue;
+      if (records[j].used) continue;
+      if (takesSketch && records[j].fieldId == kUnboundSketch) {
+        records[j].used = true;
+        texts[static_cast<size_t>(n - 1)] = BindSketch(ctx, old[j], id);
+        boundSketches.push_back(id);
+        break;
+      }
+      if (records[j].fieldId != id) continue;
+      if (m_status == 1 && records[j].index != -1 && records[j].index != item &&
+          (item < 0 || records[j].attribId != item)) {
+        continue;
+      }
       records[j].used = true;
       texts[static_cast<size_t>(n - 1)] = old[j];
-      break;
-    }
-    if (texts[static_cast<size_t>(n - 1)].length() != 0) continue;
-    if (type.length() == 0 || _wcsicmp(type, u"Sketch") != 0) continue;
-    // A sketch waiting for its field: the first unbound record is this
-    // field's.
-    for (size_t j = 0; j < records.size(); ++j) {
-      if (records[j].used || records[j].fieldId != kUnboundSketch) continue;
-      records[j].used = true;
-      texts[static_cast<size_t>(n - 1)] = BindSketch(ctx, old[j], id);
       break;
     }
   }
@@ -581,6 +591,8 @@ void PageRebuild::RebuildRevisions(KXComException& ctx) {
 
 void PageRebuild::SetUpTriggers(KXComException& ctx) {
   if (!m_isPage || m_status != 1) return;
+  // A "Field" trigger that another service bound to the page stays its own.
+  if (!KXDBDatasheetServices::IsOwnTrigger(m_page, u"Field")) return;
   // A page that has its "Field" trigger records its fields again; one
   // without gets all its triggers.
   VARIANT_BOOL has = VARIANT_FALSE;

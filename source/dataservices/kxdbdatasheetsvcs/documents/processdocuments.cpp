@@ -89,7 +89,7 @@ bool ProcessDocumentsMessageParser::FirstNaming(uint32_t kind) {
 HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
-    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, m_documentId, datasheet);
+    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, m_documentId, datasheet, KX_HERE(kFile));
     bool done = false;
     KX_CHECK(ctx, ValidateDatasheetTemplates(m_validation, datasheet, &done));
     // Left out: the validation context names it after the reply.

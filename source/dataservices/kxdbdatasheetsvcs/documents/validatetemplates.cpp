@@ -1,6 +1,8 @@
 #include "documents/validatetemplates.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "com/wstr.h"
 #include "kxattributeutils.h"
@@ -188,7 +190,27 @@ HRESULT ValidateDatasheetTemplates(TemplateValidationContext& context, IKXQObjec
       if (GetPagesAttributeByStatus(datasheet, 1, current) > 0) {
         KX_CHECK(ctx, ValidatePageSet(context, datasheet, current, 1));
         if (GetAttributeCount(current) == 0) {
+          // The store does not delete what a datasheet owns: its status
+          // copies go with it, each once. The datasheet goes first, so that
+          // a deletion the store refuses (a master BEDD sheet's) leaves them
+          // with it: this failure ends only this datasheet's validation.
+          std::vector<IKXQObjectPtr> copies;
+          for (const OLECHAR* name : {u"SubmittedPages", u"CheckedPages", u"IssuedPages"}) {
+            IKXQAttributePtr list;
+            GetAttributeInterface(datasheet, name, list);
+            for (int32_t i = list ? GetAttributeCount(list) : 0; i >= 1; --i) {
+              IKXQObjectPtr page;
+              GetAttributeAsObject(list, i, page);
+              if (page && std::find(copies.begin(), copies.end(), page) == copies.end()) {
+                copies.push_back(page);
+              }
+            }
+          }
           KX_CHECK(ctx, datasheet->Delete());
+          for (const IKXQObjectPtr& page : copies) {
+            KXDBDatasheetSvcs::ForgetStatusCopy(page);
+            KX_CHECK(ctx, page->Delete());
+          }
           ++context.m_deleted;
           *done = true;
           return;
@@ -218,8 +240,10 @@ _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
                                   count == 1 ? u"an invalid template" : u"invalid templates");
   for (int32_t i = count - 1; i >= 0; --i) {
     text += context.m_invalid.GetAt(i);
-    if (i > 0 && text.size() <= kMessageLimit) text += u",\n";
+    // Only an entry that takes the text past the limit ends it: a separator
+    // always has an entry after it.
     if (text.size() > kMessageLimit) break;
+    if (i > 0) text += u",\n";
   }
   text += u".";
   return _bstr_t(text.c_str());
@@ -229,12 +253,13 @@ _bstr_t FormatInvalidTemplatesMessage(const TemplateValidationContext& context,
 
 namespace KXDBDatasheetSvcs {
 
-void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet) {
+void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet,
+                      const SourceLocation& where) {
   KXComException ctx = KXComException::Silent();
   datasheet = nullptr;
   const HRESULT hr = main.m_pDatabase->get_Object(id, &datasheet);
   if (hr == kNoSuchObject || (SUCCEEDED(hr) && !datasheet)) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+    ThrowKXComExceptionHrAt(ctx, where, E_FAIL,
                             u"This datasheet no longer exists in the workspace.\nIt may have been "
                             u"deleted by another user.");
   }
@@ -311,7 +336,7 @@ HRESULT UpdateTemplatesMessageParser::SetValue(uint32_t id, const SAXValue& valu
 HRESULT UpdateTemplatesMessageParser::UpdateDocument(int32_t documentId) {
   (void)ServeRequest(nullptr, kEachDocumentFrame, [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
-    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet);
+    KXDBDatasheetSvcs::GetDatasheetById(*m_pMain, documentId, datasheet, KX_HERE(kFile));
     bool done = false;
     KX_CHECK(ctx, ValidateDatasheetTemplates(m_context, datasheet, &done));
     return S_OK;

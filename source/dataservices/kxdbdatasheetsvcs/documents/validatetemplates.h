@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "model/maincontext.h"
 #include "sortedstringarray.h"
@@ -77,8 +78,10 @@ namespace KXDBDatasheetSvcs {
 HRESULT ValidateDatasheetObject(MainContext& main, IKXQObject* datasheet);
 HRESULT ValidateLabelObject(MainContext& main, IKXQObject* label, int32_t status);
 // The datasheet with `id`, or E_FAIL "This datasheet no longer exists in
-// the workspace..." when the store has no such object. Throws.
-void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet);
+// the workspace..." raised at the caller's place `where` when the store
+// has no such object. Throws.
+void GetDatasheetById(MainContext& main, int32_t id, IKXQObjectPtr& datasheet,
+                      const SourceLocation& where);
 }  // namespace KXDBDatasheetSvcs
 
 // "UpdateTemplates": "Delete" and any number of "DocumentId" texts, each

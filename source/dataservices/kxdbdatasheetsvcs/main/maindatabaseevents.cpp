@@ -130,15 +130,14 @@ bool SameObject(IUnknown* a, IUnknown* b) {
 
 HRESULT Main::RemoveFromDataView(IKXQObject* view, IKXQObject* object) {
   // Only a page of a known template lays its objects out; any other holder
-  // (a data view, a page whose template is gone) loses the reference when
-  // the store deletes or moves the object.
+  // (a data view, a page whose template page is gone) loses the reference
+  // when the store deletes or moves the object. A lookup that fails is no
+  // answer: passed over, a deleted object would leave its row blank.
   if (!KXDBDatasheetSvcs::IsObjectOfClass(view, u"Page")) return S_OK;
   IKXQTemplatePagePtr templatePage;
-  if (FAILED(KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, view, &templatePage, 1)) ||
-      !templatePage) {
-    ClearThreadErrorInfo();
-    return S_OK;
-  }
+  const HRESULT hr = KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, view, &templatePage, 1);
+  if (FAILED(hr)) return hr;
+  if (!templatePage) return S_OK;
   return Workers().RemoveObjectFromPage(*this, view, object);
 }
 

@@ -47,4 +47,32 @@ TEST_F(CatalogueTest, DatasheetObjectsAreListedOnceInIdOrder) {
   EXPECT_FALSE(Request(u"ListDatasheetObjects", u"101").succeeded()) << "a pump has no template";
 }
 
+// The objects a datasheet's pages show, walked page by page: a page whose
+// template page is gone is passed over, and a list's rows count one by one
+// by their class, whatever row they stand in.
+TEST_F(CatalogueTest, ListedObjectsAreTakenPageByPageAndRowByRow) {
+  const std::string pumps =
+      "<ObjectId>102</ObjectId><ObjectId>103</ObjectId><ObjectId>104</ObjectId>"
+      "<ObjectId>105</ObjectId><ObjectId>106</ObjectId>";
+  const auto put = [&](LONG position, LONG object) {
+    IKXQAttributePtr rows;
+    GetAttributeInterface(Object(1071), u"NodeObjects", rows);
+    KXDBDatasheetSvcs::SetAttributeObjectAt(rows, position, Object(object));
+  };
+  // A hold after the pumps, then in the first row: not the template's class.
+  put(8, 1191);
+  EXPECT_EQ(Reply(u"ListDatasheetObjects", u"1007"),
+            "<XMLMessage TargetId=\"App\"><Objects><ObjectId>101</ObjectId>" + pumps +
+                "</Objects></XMLMessage>");
+  put(2, 1191);
+  EXPECT_EQ(Reply(u"ListDatasheetObjects", u"1007"),
+            "<XMLMessage TargetId=\"App\"><Objects>" + pumps + "</Objects></XMLMessage>");
+  // P-101A's first page names a template page that is gone; its second
+  // page still shows the pump.
+  SetAttributeStringByName(Object(1011), u"PageId", u"GONE", -1);
+  EXPECT_EQ(
+      Reply(u"ListDatasheetObjects", u"1001"),
+      "<XMLMessage TargetId=\"App\"><Objects><ObjectId>101</ObjectId></Objects></XMLMessage>");
+}
+
 }  // namespace

@@ -66,25 +66,28 @@ std::string FieldValue(const std::string& reply, const std::string& fieldId) {
 // Opening a stale datasheet whose pump shows its nozzles on child nodes:
 // each nozzle node keeps its own nozzle of the pump's list (not the spare of
 // another pump the page also showed), the driver comes back by its route,
-// and each field keeps only a record of the item it now shows.
-TEST(ProcessDocumentsTest, OpeningRebuildsChildNodesFromTheirParentAndKeepsEachFieldsOwnItem) {
+// and each field keeps the first record of its id that was not kept for
+// another item.
+TEST(ProcessDocumentsTest, OpeningRebuildsChildNodesFromTheirParentAndKeepsEachFieldsRecord) {
   ValidationPlant plant;
   const std::string flow = std::to_string(plant.ItemNumber(kPump3, u"Flow"));
   const std::string head = std::to_string(plant.ItemNumber(kPump3, u"Head"));
   const std::string name = std::to_string(plant.ItemNumber(kNozzle1, u"Name"));
   ASSERT_NE(flow, head);
-  // Field 3 showed "Flow" and now shows "Head": its "Flow" record comes
-  // first but belongs to another item.
+  // Field 3 showed "Flow" and now shows "Head". The first record of its id
+  // was kept for the "Flow" item ("Index"): it is not the field's now. The
+  // next was written while the field showed "Flow" ("AttribId") but kept
+  // for no item: it stays the field's record, with its format.
   const std::string flowRecord =
-      "<Real FieldId=\"3\" AttribId=\"" + flow + "\" Value=\"12.5\" Format=\"0.0\"/>";
-  const std::string headRecord =
-      "<Real FieldId=\"3\" AttribId=\"" + head + "\" Value=\"7\" Format=\"0.000\"/>";
+      "<Real FieldId=\"3\" Value=\"12.5\" Format=\"0.0\" Index=\"" + flow + "\"/>";
+  const std::string fieldRecord =
+      "<Real FieldId=\"3\" AttribId=\"" + flow + "\" Value=\"7\" Format=\"0.000\"/>";
   const std::string nozzle1 = "<String FieldId=\"1\" AttribId=\"" + name + "\" Value=\"N-1\"/>";
   const std::string nozzle2 = "<String FieldId=\"2\" AttribId=\"" + name + "\" Value=\"N-2\"/>";
   plant.Put(kNozzlePage, u"Fields", 2, flowRecord);
   plant.Put(kNozzlePage, u"Fields", 3, nozzle1);
   plant.Put(kNozzlePage, u"Fields", 4, nozzle2);
-  plant.Put(kNozzlePage, u"Fields", 5, headRecord);
+  plant.Put(kNozzlePage, u"Fields", 5, fieldRecord);
 
   const auto result =
       plant.host().Request(u"OpenDocuments", Documents(u"OpenDocuments", Sheet(u"800")));
@@ -94,7 +97,7 @@ TEST(ProcessDocumentsTest, OpeningRebuildsChildNodesFromTheirParentAndKeepsEachF
   EXPECT_EQ(FieldValue(reply, "1"), "N-1") << reply;
   EXPECT_EQ(FieldValue(reply, "2"), "N-2") << reply;
   EXPECT_EQ(FieldValue(reply, "5"), "M-1") << reply;
-  // "Head" in the page's millimetres, in the format of its own record.
+  // "Head" in the page's millimetres, in the format of the field's record.
   EXPECT_NE(reply.find("FieldId=\"3\" Format=\"0.000\""), std::string::npos) << reply;
   EXPECT_EQ(FieldValue(reply, "3"), "7000") << reply;
   EXPECT_EQ(reply.find("Format=\"0.0\""), std::string::npos) << reply;
@@ -106,7 +109,7 @@ TEST(ProcessDocumentsTest, OpeningRebuildsChildNodesFromTheirParentAndKeepsEachF
   // The third nozzle node has no nozzle left and is not filled by route.
   EXPECT_EQ(plant.List(kNozzlePage, u"HiddenObjects"), "-|-|-|0");
   const std::string fields = plant.List(kNozzlePage, u"Fields");
-  EXPECT_EQ(fields.rfind(headRecord + "|<Sketch FieldId=\"6\"", 0), 0u) << fields;
+  EXPECT_EQ(fields.rfind(fieldRecord + "|<Sketch FieldId=\"6\"", 0), 0u) << fields;
   EXPECT_NE(fields.find("|" + nozzle1 + "|" + nozzle2 + "|-|-"), std::string::npos) << fields;
   EXPECT_EQ(fields.find(flowRecord), std::string::npos) << fields;
 }
@@ -143,6 +146,11 @@ TEST(ProcessDocumentsTest, ADatasheetThatNoLongerExistsFailsTheRequest) {
   EXPECT_EQ(FirstDesc(result.error),
             "This datasheet no longer exists in the workspace.\nIt may have been deleted by "
             "another user.");
+  // Raised where the document is opened, not in the validation it never
+  // reached.
+  const std::string error = Narrow(result.error);
+  EXPECT_NE(error.find("File=\"kxdbdatasheetsvcs/processdocuments\""), std::string::npos) << error;
+  EXPECT_EQ(error.find("validatetemplates"), std::string::npos) << error;
 }
 
 std::u16string Compare(const char16_t* id1, const char16_t* status1, const char16_t* id2,
@@ -170,6 +178,12 @@ TEST(CompareDocumentsTest, EachRefusalHasItsText) {
   const auto other = plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"500", u"1"));
   EXPECT_EQ(other.hr, E_FAIL);
   EXPECT_EQ(FirstDesc(other.error), "The Datasheets are not comparable.");
+  // The pump list is at the pump sheet's checknum once validated, but it is
+  // another template.
+  const auto list = plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"400", u"1"));
+  EXPECT_EQ(list.hr, E_FAIL);
+  EXPECT_EQ(FirstDesc(list.error), "The Datasheets are not comparable.");
+  EXPECT_EQ(plant.Text(kListPage, u"Checknum"), "2");
 
   const auto noPages =
       plant.host().Request(u"CompareDocuments", Compare(u"300", u"1", u"300", u"2"));

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kxattributeutils.h"
+#include "storexml.h"
 #include "support/validationfixture.h"
 
 using namespace kx::test::validation;
@@ -69,6 +71,41 @@ TEST(ValidateTemplatesTest, AChangedTemplateRebuildsThePageKeepingWhatWasEntered
   VARIANT_BOOL hasTrigger = VARIANT_FALSE;
   plant.host().Object(kStalePage)->HasTrigger(_bstr_t(u"Field"), &hasTrigger);
   EXPECT_NE(hasTrigger, VARIANT_FALSE);
+}
+
+std::string BoundSketch(int field) {
+  return "<Sketch FieldId=\"" + std::to_string(field) +
+         "\" TLX=\"0\" TLY=\"0\" BRX=\"0\" BRY=\"0\" State=\"0\" Value=\"\"/>";
+}
+
+// Field 7's own record follows the two waiting sketches: the first
+// sketch field meets a waiting sketch first and takes it, and so does the
+// second; the record it had is not kept.
+TEST(ValidateTemplatesTest, ASketchFieldTakesTheWaitingSketchItMeetsFirst) {
+  ValidationPlant plant;
+  plant.Put(kStalePage, u"Fields", 5, "<Sketch FieldId=\"7\" Value=\"b2xk\"/>");
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), Alert("Updated 1 datasheet."));
+  EXPECT_EQ(plant.List(kStalePage, u"Fields"),
+            std::string(kStaleFields) + BoundSketch(7) + "|" + BoundSketch(8));
+  EXPECT_EQ(plant.List(kStalePage, u"Sketches"), "c2tldGNo|c2tldGNo");
+}
+
+// The rebuilt page's "Field" trigger belongs to another service: the
+// rebuild leaves it bound to that service.
+TEST(ValidateTemplatesTest, ARebuildLeavesAnotherServicesFieldTriggerAlone) {
+  ValidationPlant plant;
+  _com_ptr_t<IKXQTrigger> trigger;
+  ASSERT_EQ(plant.host().Object(kStalePage)->get_Trigger(_bstr_t(u"Field"), &trigger), S_OK);
+  ASSERT_EQ(trigger->SetHandler(_bstr_t(u"Other.Service")), S_OK);
+  const auto result = plant.host().Request(u"UpdateTemplates", Update({kStale}));
+  ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply), Alert("Updated 1 datasheet."));
+  EXPECT_EQ(plant.Text(kStalePage, u"Checknum"), "2");
+  _bstr_t handler;
+  ASSERT_EQ(trigger->GetHandler(handler.GetAddress()), S_OK);
+  EXPECT_EQ(Narrow(static_cast<const char16_t*>(handler)), "Other.Service");
 }
 
 TEST(ValidateTemplatesTest, AFailedRebuildPutsEveryListBackAndIsReported) {
@@ -237,6 +274,44 @@ TEST(ValidateTemplatesTest, TheInvalidTemplateMessageStopsGrowingPast1800Charact
   EXPECT_EQ(text.size(), heading.size() + 28 * 60 + 27 * 2 + 1);
   EXPECT_EQ(text.back(), '.');
   EXPECT_EQ(text.substr(heading.size(), 16), "Datasheet OID=Bn");
+}
+
+// Three datasheets whose template is gone, named so that the message
+// after the second entry (appended last first) holds exactly `length`
+// characters: the entry that takes it past 1800 is the last one.
+TEST(ValidateTemplatesTest, TheInvalidTemplateMessageTakesEntriesUntilItPasses1800Characters) {
+  using namespace kx::test::xml;
+  const std::string fixture = StoreText(
+      Class("GenericClass", "", "Name") +
+          Class("Document", "GenericClass",
+                "DocumentName TemplateId Checknum CurrentPages SubmittedPages CheckedPages "
+                "IssuedPages") +
+          Class("Datasheet", "Document") +
+          Class("Page", "GenericClass", "TemplateId PageId Checknum PageNumber Fields"),
+      " <templates/>\n",
+      {Datasheet(1, "GONE", {11}, Value("DocumentName", "First")), Page(11, 1, "GONE", "A", "1", 1),
+       Datasheet(2, "GONE", {21}, Value("DocumentName", "Second")),
+       Page(21, 2, "GONE", "A", "1", 1), Datasheet(3, "GONE", {31}, Value("DocumentName", "Third")),
+       Page(31, 3, "GONE", "A", "1", 1)});
+  kx::test::pages::PagesHost host(fixture.c_str());
+  const std::string heading =
+      "The following datasheet(s) cannot be validated due to invalid templates.\n\n";
+  const std::string third = "Datasheet OID=3, Name=Third, TemplateID=GONE";
+  const std::string first = "Datasheet OID=1, Name=First, TemplateID=GONE";
+  for (size_t length : {1799u, 1800u, 1801u}) {
+    SCOPED_TRACE(length);
+    const std::string fixed = "Datasheet OID=2, Name=, TemplateID=GONE";
+    const std::string name(length - heading.size() - third.size() - 2 - fixed.size(), 'n');
+    SetAttributeStringByName(host.Object(2), u"DocumentName",
+                             _bstr_t(std::u16string(name.begin(), name.end()).c_str()), -1);
+    const auto result = host.Request(u"UpdateTemplates", Update({1, 2, 3}));
+    ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+    const std::string second = "Datasheet OID=2, Name=" + name + ", TemplateID=GONE";
+    ASSERT_EQ((heading + third + ",\n" + second).size(), length);
+    const std::string message = heading + third + ",\n" + second +
+                                (length <= 1800 ? ",\n" + first + "." : std::string("."));
+    EXPECT_EQ(Narrow(result.reply), Alert("Updated 0 datasheets. " + message));
+  }
 }
 
 }  // namespace
