@@ -198,6 +198,35 @@ TEST_F(KxqhostSettersTest, AValueTextWithoutANumberIsRefusedAndChangesNothing) {
   EXPECT_NE(Dump({"101"}).find("Speed = 2960\n"), std::string::npos);
 }
 
+// An empty number is 0, as it always was, and is not refused with the texts
+// that hold no number: the first radio choice, qualifier value 0, the first
+// unit of the list.
+TEST_F(KxqhostSettersTest, AnEmptyChoiceQualifierOrUnitIsTheFirst) {
+  for (const char* message : {R"(<SetRadioField PageId="1061" FieldId="512" Value="2"/>)",
+                              R"(<SetQualifier PageId="1061" QualifierId="0" Value="1"/>)"}) {
+    const std::string text(message);
+    ASSERT_EQ(Request(text.substr(1, text.find(' ') - 1), text).status, 0) << text;
+  }
+  ASSERT_NE(Dump({"131"}).find("HeadType = \"Torispherical\"\n"), std::string::npos);
+  ASSERT_NE(Dump({"1061"}).find("Qualifiers[1] = 1\n"), std::string::npos);
+
+  for (const char* message : {R"(<SetRadioField PageId="1061" FieldId="512" Value=""/>)",
+                              R"(<SetQualifier PageId="1061" QualifierId="0" Value=""/>)",
+                              R"(<SetUnit PageId="1011" UnitId="1" Index=""/>)"}) {
+    const std::string text(message);
+    const Outcome outcome = Request(text.substr(1, text.find(' ') - 1), text);
+    EXPECT_EQ(outcome.status, 0) << text << "\n" << outcome.err;
+    EXPECT_NE(outcome.out.find("== event"), std::string::npos) << text << "\n" << outcome.out;
+  }
+  const std::string after = Dump({"131", "1061", "1011"});
+  EXPECT_NE(after.find("HeadType = \"Hemispherical\"\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("<Radio FieldId=\\\"512\\\" AttribId=\\\"121\\\" Value=\\\"0\\\"/>"),
+            std::string::npos)
+      << after;
+  EXPECT_NE(after.find("Qualifiers[1] = 0\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("Units[2] = \"Pa\"\n"), std::string::npos) << after;
+}
+
 // Page 1071 of the pump summary is a continuous list whose field 401 (the
 // plant's name on the globals object) stands outside the rows. Addressed
 // with a row, every setter refuses it: no object's value, no entry of

@@ -44,8 +44,9 @@ void RequestedNumber::Store(const SAXValue& read) {
   value = read.integer;
   reading = NumberReading::kNumber;
   text.Reset();
-  // A plain number comes without its text.
-  if (read.text == nullptr) return;
+  // A plain number comes without its text; an empty text is 0, as the
+  // grammar reads an empty integer (the first choice, unit or value).
+  if (read.text == nullptr || read.empty) return;
   text.Assign(read.text);
   reading = ReadIntegerText(read.text, &value);
 }

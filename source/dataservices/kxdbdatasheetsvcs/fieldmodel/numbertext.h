@@ -34,7 +34,8 @@ NumberReading ReadRealText(const OLECHAR* text, double* value);
 
 // An integer value of a request that is the value to set (a radio choice, a
 // qualifier's value, a unit's place in its list), kept with its reading so
-// that the worker can refuse a text without a number, naming it.
+// that the worker can refuse a text without a number, naming it. An empty
+// text is the number 0, as the grammar reads it.
 struct RequestedNumber {
   int32_t value = -1;
   NumberReading reading = NumberReading::kNumber;
