@@ -378,9 +378,10 @@ void ReadPresentViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position,
 
 namespace VariantUtil {
 
-// A VARIANT of `type` made from text: VT_I4 by its leading digits, VT_R8 and
-// VT_DATE as a number with "." as decimal point (none: VT_NULL), VT_BOOL by
-// the Boolean words (others E_FAIL), VT_BSTR a copy. An empty text gives
+// A VARIANT of `type` made from text: VT_I4 by its leading digits and VT_R8
+// and VT_DATE as "%lf" reads them, "." the decimal point (a text without a
+// number, or with one out of range: VT_NULL; numbertext.h), VT_BOOL by the
+// Boolean words (others E_FAIL), VT_BSTR a copy. An empty text gives
 // VT_NULL for all but VT_BSTR. Other types: E_FAIL "No defined XML format
 // for given type". Returns whether *out has `type`.
 bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type);
