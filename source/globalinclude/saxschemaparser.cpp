@@ -88,7 +88,7 @@ void KeepSpareReader(ISAXXMLReader* reader) { gSpareReader.Keep(reader); }
 
 // An integer value of one to nine digits, the form met most, read without
 // the general conversion: `*value` (fresh) as ConvertTextToVariant would set
-// it, or false to leave the text to it.
+// it but without the text, or false to leave the text to it.
 bool ReadPlainInteger(const OLECHAR* text, int32_t length, SAXValue* value) {
   if (length < 1 || length > 9) return false;
   int32_t number = 0;
@@ -121,6 +121,7 @@ HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text
       }
       return S_OK;
     case kSAXInteger:
+      value->text = t;
       if (*t == 0) {
         value->empty = 1;
         return S_OK;

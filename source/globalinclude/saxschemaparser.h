@@ -66,6 +66,8 @@ struct SAXValue {
   uint32_t type = kSAXString;
   // kSAXString: the text, valid only during the call (the handler copies
   // it); never null after a conversion (an absent text reads as "").
+  // kSAXInteger: the text read, likewise; null for an attribute that was a
+  // plain decimal number.
   const OLECHAR* text = nullptr;
   double real = 0.0;
   int32_t integer = 0;
@@ -80,7 +82,8 @@ struct SAXValue {
 // - real: the whole text, bar surrounding blanks, must be a decimal number
 //   with "." as decimal point, whatever the locale; otherwise NaN and empty;
 // - integer: the leading decimal number as `_wtol` reads it (blanks, sign,
-//   digits; 0 when there is none); empty text gives 0 and empty;
+//   digits; 0 when there is none); empty text gives 0 and empty; `text`
+//   points to the text;
 // - Boolean: "1", "true", "on", "yes", "t" / "0", "false", "off", "no", "f"
 //   in any letter case (ASCII); anything else is false and empty.
 // E_FAIL for any other type.

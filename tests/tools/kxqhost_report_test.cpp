@@ -128,5 +128,45 @@ TEST_F(SampleReportTest, ReportValuesAreTheSystemsTextOfTheValue) {
   }
 }
 
+// A page whose "Units" entry is empty shows its unit field's default unit
+// (kPa for pressures): P-102A's pressures, entered in psi, are read and
+// written in that unit wherever the label shows it.
+TEST_F(SampleReportTest, AValueIsInTheUnitItsLabelNames) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  WriteText(dir_ / "units.kxq",
+            "set 1031 Units[2]\n"
+            "request OpenDocuments <<END\n"
+            "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1003\" Status=\"1\"/>"
+            "</OpenDocuments></XMLMessage>\n"
+            "END\n"
+            "request GetFieldProperties <<END\n"
+            "<XMLMessage><GetFieldProperties PageId=\"1031\" FieldId=\"104\"/></XMLMessage>\n"
+            "END\n"
+            "request GetInfoForReport <<END\n"
+            "<XMLMessage><GetInfoForReport><Field FieldId=\"104\" PageId=\"1031\"/>"
+            "</GetInfoForReport></XMLMessage>\n"
+            "END\n"
+            "request SetRealField <<END\n"
+            "<XMLMessage Status=\"1\"><SetRealField PageId=\"1031\" FieldId=\"105\" "
+            "Value=\"2000\"/></XMLMessage>\n"
+            "END\n"
+            "dump 103\n");
+  const Outcome shown = Host({"run", dir_ / "units.kxq"});
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  for (const char* text :
+       {"<ShowRealField PageId=\"1031\" FieldId=\"104\" Alignment=\"0\" VerticalAlignment=\"0\" "
+        "State=\"256\" Value=\"655.0019428509943\"/>",
+        "<ShowUnit PageId=\"1031\" UnitId=\"1\" Alignment=\"0\" VerticalAlignment=\"0\" "
+        "Value=\"kPa\"/>",
+        " Value=\"655.0019428509943\" Units=\"kPa\" ",
+        "<ObjectInfo Name=\"P-102A\"><AttributeName>SuctionPressure</AttributeName>"
+        "<Value>655.001942850994</Value><UOM>kPa</UOM></ObjectInfo>",
+        "DischargePressure = 2000 kPa\n"}) {
+    EXPECT_NE(shown.out.find(text), std::string::npos) << text << "\n" << shown.out;
+  }
+}
+
 }  // namespace
 }  // namespace kx::test::tools

@@ -3,6 +3,7 @@
 // creation, class confirmation, a success other than S_OK).
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "support/host_fixture.h"
 
@@ -126,6 +127,104 @@ TEST_F(KxqhostSettersTest, EverySetterStoresItsRecordInThePlainForm) {
                           R"(TLY=\"0\" BRX=\"400\" BRY=\"300\" State=\"2\" Value=\"v.skt\"/>")"),
             std::string::npos)
       << kept.out;
+}
+
+// A value text in which the field's kind finds no number, or a number
+// beyond 32 bits, is refused naming the value and the field, and nothing
+// changes. The reading stays lenient otherwise: a number followed by other
+// characters, reals as "%lf" reads them.
+TEST_F(KxqhostSettersTest, AValueTextWithoutANumberIsRefusedAndChangesNothing) {
+  struct Case {
+    const char* message;
+    const char* attributes;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"SetIntegerField", R"(PageId="1012" FieldId="202" Value="abc")",
+       "'abc' is not a number for attribute Speed"},
+      {"SetIntegerField", R"(PageId="1012" FieldId="202" Value="99999999999")",
+       "'99999999999' is out of range for attribute Speed"},
+      {"SetStringField", R"(PageId="1012" FieldId="202" Value="-")",
+       "'-' is not a number for attribute Speed"},
+      {"SetRealField", R"(PageId="1011" FieldId="103" Value="inf")",
+       "'inf' is not a number for attribute RatedFlow"},
+      {"SetRealField", R"(PageId="1011" FieldId="103" Value="1e999")",
+       "'1e999' is out of range for attribute RatedFlow"},
+      {"SetDateField", R"(PageId="1061" FieldId="509" Value="NaN")",
+       "'NaN' is not a number for attribute InServiceDate"},
+      {"SetRadioField", R"(PageId="1061" FieldId="512" Value="abc")",
+       "'abc' is not a number for field 512"},
+      {"SetRadioField", R"(PageId="1061" FieldId="512" Value="NaN")",
+       "'NaN' is not a number for field 512"},
+      {"SetRadioField", R"(PageId="1061" FieldId="512" Value="99999999999")",
+       "'99999999999' is out of range for field 512"},
+      {"SetQualifier", R"(PageId="1061" QualifierId="0" Value="NaN")",
+       "'NaN' is not a number for qualifier 0 of page 1061"},
+      {"SetQualifier", R"(PageId="1061" QualifierId="0" Value="99999999999")",
+       "'99999999999' is out of range for qualifier 0 of page 1061"},
+      {"SetUnit", R"(PageId="1011" UnitId="1" Index="abc")",
+       "'abc' is not a number for unit field 1 of page 1011"},
+  };
+  const std::vector<std::string> touched = {"101", "131", "1001", "1006", "1011", "1012", "1061"};
+  const std::string before = Dump(touched);
+  for (const Case& c : cases) {
+    const Outcome refused =
+        Request(c.message, std::string("<") + c.message + " " + c.attributes + "/>");
+    EXPECT_EQ(refused.status, 1) << c.attributes << "\n" << refused.out;
+    EXPECT_NE(refused.err.find(std::string("Desc=\"") + c.error + "\""), std::string::npos)
+        << c.attributes << "\n"
+        << refused.err;
+    EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+    EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(Dump(touched), before);
+
+  for (const char* accepted : {R"(<SetIntegerField PageId="1012" FieldId="202" Value="2980"/>)",
+                               R"(<SetRealField PageId="1011" FieldId="103" Value="0x10"/>)",
+                               R"(<SetRadioField PageId="1061" FieldId="512" Value=" 2"/>)"}) {
+    const std::string text(accepted);
+    const Outcome outcome = Request(text.substr(1, text.find(' ') - 1), text);
+    EXPECT_EQ(outcome.status, 0) << text << "\n" << outcome.err;
+  }
+  const std::string after = Dump({"101", "131"});
+  EXPECT_NE(after.find("Speed = 2980\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("RatedFlow = 16 m3/h\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("HeadType = \"Torispherical\"\n"), std::string::npos) << after;
+  // The number the text begins with.
+  ASSERT_EQ(
+      Request("SetIntegerField", R"(<SetIntegerField PageId="1012" FieldId="202" Value="2960.7"/>)")
+          .status,
+      0);
+  EXPECT_NE(Dump({"101"}).find("Speed = 2960\n"), std::string::npos);
+}
+
+// An empty number is 0, as it always was, and is not refused with the texts
+// that hold no number: the first radio choice, qualifier value 0, the first
+// unit of the list.
+TEST_F(KxqhostSettersTest, AnEmptyChoiceQualifierOrUnitIsTheFirst) {
+  for (const char* message : {R"(<SetRadioField PageId="1061" FieldId="512" Value="2"/>)",
+                              R"(<SetQualifier PageId="1061" QualifierId="0" Value="1"/>)"}) {
+    const std::string text(message);
+    ASSERT_EQ(Request(text.substr(1, text.find(' ') - 1), text).status, 0) << text;
+  }
+  ASSERT_NE(Dump({"131"}).find("HeadType = \"Torispherical\"\n"), std::string::npos);
+  ASSERT_NE(Dump({"1061"}).find("Qualifiers[1] = 1\n"), std::string::npos);
+
+  for (const char* message : {R"(<SetRadioField PageId="1061" FieldId="512" Value=""/>)",
+                              R"(<SetQualifier PageId="1061" QualifierId="0" Value=""/>)",
+                              R"(<SetUnit PageId="1011" UnitId="1" Index=""/>)"}) {
+    const std::string text(message);
+    const Outcome outcome = Request(text.substr(1, text.find(' ') - 1), text);
+    EXPECT_EQ(outcome.status, 0) << text << "\n" << outcome.err;
+    EXPECT_NE(outcome.out.find("== event"), std::string::npos) << text << "\n" << outcome.out;
+  }
+  const std::string after = Dump({"131", "1061", "1011"});
+  EXPECT_NE(after.find("HeadType = \"Hemispherical\"\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("<Radio FieldId=\\\"512\\\" AttribId=\\\"121\\\" Value=\\\"0\\\"/>"),
+            std::string::npos)
+      << after;
+  EXPECT_NE(after.find("Qualifiers[1] = 0\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("Units[2] = \"Pa\"\n"), std::string::npos) << after;
 }
 
 // Page 1071 of the pump summary is a continuous list whose field 401 (the

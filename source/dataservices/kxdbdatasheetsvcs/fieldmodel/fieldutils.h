@@ -50,13 +50,14 @@ namespace FieldUtils {
 
 // Stores `text` at `position` (VT_EMPTY for a single value, else a VT_I4
 // list position) by the holder's data type: 1 and 4 text, 2 real in `unit`
-// (null: the value's own unit), 5 integer (leading digits; letters give 0),
-// 6 date (the serial day number, "." as decimal point), 7 Boolean ("1",
-// "0", "true", "false", "yes", "no", "on", "off" in any case), 8 binary as
-// Base64 text. An empty or null text clears the value whatever its type.
-// Another type: E_FAIL "Unknown data type defined for attribute %ls". A
-// text the type refuses (a real or date that is no number, an unknown
-// Boolean word) stores nothing and raises the refusal.
+// (null: the value's own unit) as "%lf" reads it, 5 integer (leading
+// digits, "12abc" is 12), 6 date (the serial day number, read as a real),
+// 7 Boolean ("1", "0", "true", "false", "yes", "no", "on", "off" in any
+// case), 8 binary as Base64 text (numbertext.h says how numbers are read).
+// An empty or null text clears the value whatever its type. Another type:
+// E_FAIL "Unknown data type defined for attribute %ls". A text the type
+// refuses (a number type's text without a number or with one out of range,
+// an unknown Boolean word) stores nothing and raises the refusal.
 void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLECHAR* text,
                                const OLECHAR* unit);
 // The value at `position` as text (reals in `unit`, else their own unit;
@@ -377,9 +378,10 @@ void ReadPresentViewNumberTexts(IKXQFieldValue* holder, const VARIANT& position,
 
 namespace VariantUtil {
 
-// A VARIANT of `type` made from text: VT_I4 by its leading digits, VT_R8 and
-// VT_DATE as a number with "." as decimal point (none: VT_NULL), VT_BOOL by
-// the Boolean words (others E_FAIL), VT_BSTR a copy. An empty text gives
+// A VARIANT of `type` made from text: VT_I4 by its leading digits and VT_R8
+// and VT_DATE as "%lf" reads them, "." the decimal point (a text without a
+// number, or with one out of range: VT_NULL; numbertext.h), VT_BOOL by the
+// Boolean words (others E_FAIL), VT_BSTR a copy. An empty text gives
 // VT_NULL for all but VT_BSTR. Other types: E_FAIL "No defined XML format
 // for given type". Returns whether *out has `type`.
 bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type);

@@ -5,6 +5,7 @@
 
 #include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
+#include "fieldmodel/numbertext.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "kxvalueutils.h"
@@ -14,33 +15,6 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/fieldutils";
-
-// The leading decimal number of a text, as "%lf" reads it (blanks, sign,
-// digits, fraction, exponent; "." the decimal point whatever the locale).
-// False when the text does not begin with one.
-bool ReadLeadingDouble(const OLECHAR* text, double* out) {
-  if (text == nullptr) return false;
-  const OLECHAR* p = text;
-  while (*p == u' ' || *p == u'\t' || *p == u'\r' || *p == u'\n') ++p;
-  const OLECHAR* start = p;
-  if (*p == u'+' || *p == u'-') ++p;
-  size_t digits = 0;
-  while (*p >= u'0' && *p <= u'9') ++p, ++digits;
-  if (*p == u'.') {
-    ++p;
-    while (*p >= u'0' && *p <= u'9') ++p, ++digits;
-  }
-  if (digits == 0) return false;
-  if (*p == u'e' || *p == u'E') {
-    const OLECHAR* q = p + 1;
-    if (*q == u'+' || *q == u'-') ++q;
-    if (*q >= u'0' && *q <= u'9') {
-      while (*q >= u'0' && *q <= u'9') ++q;
-      p = q;
-    }
-  }
-  return kx_parse_double(std::u16string_view(start, static_cast<size_t>(p - start)), out);
-}
 
 // The format VARIANT of a real: the caller's unit, else the value's own.
 // A unit that is `held`, a BSTR with nothing past its first NUL, is lent as
@@ -83,16 +57,18 @@ bool FromXMLText(VARIANT* out, const OLECHAR* text, VARTYPE type) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);
       }
       break;
-    case VT_I4:
-      if (!empty) {
+    case VT_I4: {
+      int32_t number = 0;
+      if (!empty && ReadIntegerText(text, &number) == NumberReading::kNumber) {
         V_VT(out) = VT_I4;
-        V_I4(out) = _wtol(text);
+        V_I4(out) = number;
       }
       break;
+    }
     case VT_R8:
     case VT_DATE: {
       double number = 0;
-      if (!empty && ReadLeadingDouble(text, &number)) {
+      if (!empty && ReadRealText(text, &number) == NumberReading::kNumber) {
         V_VT(out) = type;
         if (type == VT_R8) {
           V_R8(out) = number;
@@ -139,7 +115,8 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
   VariantInit(&format);
   _variant_t value;
   bool converted = true;
-  switch (FieldUtils::GetDataType(holder)) {
+  const LONG type = FieldUtils::GetDataType(holder);
+  switch (type) {
     case KXQ_TYPE_TEXT:
     case KXQ_TYPE_STRING: value = _variant_t(text); break;
     case KXQ_TYPE_BINARY:
@@ -162,17 +139,23 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
           static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name) : u"");
     }
   }
+  if (!converted) {
+    // A text without a number, or with one the value cannot hold, stores
+    // nothing: no 0 or clamped number in place of what was typed.
+    double real = 0;
+    int32_t integer = 0;
+    const NumberReading reading =
+        type == KXQ_TYPE_INTEGER ? ReadIntegerText(text, &integer) : ReadRealText(text, &real);
+    _bstr_t name;
+    (void)holder->get_Name(name.GetAddress());
+    RefuseNumberText(ctx, KX_HERE(kFile), reading, text,
+                     (u"attribute " + std::u16string(name.view())).c_str());
+  }
   const HRESULT hr = holder->PutValue(position, format, value);
   if (SUCCEEDED(hr)) return;
   ctx.hr = hr;
   ctx.TakeThreadErrorInfo();
-  if (converted) ThrowIfFailed(ctx);
-  // The store refused the empty value of a text that is no number: say so.
-  _bstr_t name;
-  (void)holder->get_Name(name.GetAddress());
-  ThrowIfFailed(
-      ctx, u"'%ls' is not a number for attribute %ls", text,
-      static_cast<const OLECHAR*>(name) != nullptr ? static_cast<const OLECHAR*>(name) : u"");
+  ThrowIfFailed(ctx);
 }
 
 void GetValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,

@@ -1,5 +1,6 @@
 #include "fields/fieldsetter.h"
 
+#include "fieldmodel/fieldunits.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -12,9 +13,10 @@ namespace {
 
 bool IsEmpty(const OLECHAR* text) { return text == nullptr || *text == 0; }
 
-// The unit text that the page shows for the template field, null when the
-// field has no unit field.
-_bstr_t GetFieldUnitText(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field) {
+// The unit that the page shows for the template field, in which its user
+// enters the number; null when the field has no unit field.
+_bstr_t GetFieldUnitText(KXComException& ctx, IKXQApplication* application, IKXQObject* page,
+                         IKXQTemplateField* field) {
   LONG position = -1;
   if (field->get_UnitPosition(&position) != S_OK || position < 0) {
     ClearThreadErrorInfo();
@@ -25,7 +27,7 @@ _bstr_t GetFieldUnitText(KXComException& ctx, IKXQObject* page, IKXQTemplateFiel
   CheckPointerArgument(ctx, units.GetInterfacePtr());
   _bstr_t unit;
   KXDBDatasheetSvcs::GetAttributeValueStringAt(units, position + 1, unit);
-  return unit;
+  return FieldUtils::GetShownUnit(application, page, position, unit);
 }
 
 }  // namespace
@@ -148,7 +150,8 @@ HRESULT SetFieldValue(MainContext& main, const FieldRequest& request, int32_t ki
   IKXQTemplateField* templateField = write.field.templateField;
   CheckPointerArgument(ctx, templateField);
   _bstr_t unit;
-  if (kind == kFieldReal) unit = GetFieldUnitText(ctx, write.page, templateField);
+  if (kind == kFieldReal)
+    unit = GetFieldUnitText(ctx, main.m_pApplication, write.page, templateField);
   const HRESULT stored = write.Store(request.value, unit, request.value);
   if (stored != S_OK) return stored;
   if (numbers != nullptr && numbers->published) {

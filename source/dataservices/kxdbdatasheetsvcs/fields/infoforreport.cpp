@@ -6,6 +6,7 @@
 
 #include "com/comutil.h"
 #include "com/wstr.h"
+#include "fieldmodel/fieldunits.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
@@ -50,9 +51,9 @@ _bstr_t GetFieldAttributePath(KXComException& ctx, IKXQObject* page, IKXQTemplat
   return path;
 }
 
-// The field's unit as the page shows it: the stored unit text of the page's
-// "Units" (empty for the default) and its display text. Both empty when the
-// field has no unit.
+// The field's unit as the page shows it: the unit of the page's "Units"
+// entry, or without one the unit of the default display text, and its
+// display text. Both empty when the field has no unit.
 void GetFieldUnitDisplayText(KXComException& ctx, MainContext& main, IKXQObject* page,
                              IKXQTemplateField* field, _bstr_t& unitText, _bstr_t& display) {
   unitText = _bstr_t();
@@ -75,6 +76,7 @@ void GetFieldUnitDisplayText(KXComException& ctx, MainContext& main, IKXQObject*
   CheckPointerArgument(ctx, unit.GetInterfacePtr());
   if (unitText.length() == 0) {
     KX_CHECK(ctx, unit->GetDefaultText(0, display.GetAddress()));
+    unitText = FieldUtils::GetDefaultUnit(unit);
   } else {
     KX_CHECK(ctx, unit->GetDisplayText(unitText, display.GetAddress()));
   }

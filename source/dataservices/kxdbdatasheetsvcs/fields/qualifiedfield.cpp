@@ -1,5 +1,6 @@
 #include "fields/qualifiedfield.h"
 
+#include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
@@ -73,7 +74,7 @@ HRESULT SetQualifierMessageParser::SetValue(uint32_t id, const SAXValue& value) 
     case PageId: return Store(m_pageId, value);
     case QualifierId: return Store(m_qualifierId, value);
     case Index: return Store(m_index, value);
-    case Value: m_hasValue = true; return Store(m_value, value);
+    case Value: m_value.Store(value); return S_OK;
     case ConfirmedClass: return Store(m_confirmedClass, value);
     default: return E_INVALIDARG;
   }
@@ -81,7 +82,7 @@ HRESULT SetQualifierMessageParser::SetValue(uint32_t id, const SAXValue& value) 
 
 HRESULT SetQualifierMessageParser::SetQualifierValue() {
   return ServeRequest(u"KXDBDatasheetSvcs::SetQualifierValue", kFrame, [&](KXComException& ctx) {
-    if (!m_hasValue) {
+    if (!m_value.given) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                               u"The qualifier's value is missing (\"Value\")");
     }
@@ -89,6 +90,10 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Invalid qualifier id %d",
                               static_cast<int>(m_qualifierId));
     }
+    m_value.Check(ctx, KX_HERE(kFile),
+                  kx_format(u"qualifier %d of page %d", static_cast<int>(m_qualifierId),
+                            static_cast<int>(m_pageId))
+                      .c_str());
     IKXQObjectPtr page;
     IKXQObjectPtr datasheet;
     GetStoreObject(m_pMain->m_pDatabase, page, m_pageId);
@@ -115,7 +120,7 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
                               static_cast<int>(m_qualifierId), static_cast<int>(m_pageId));
     }
     KX_CHECK(ctx, qualifiers->PutValue(_variant_t(static_cast<LONG>(m_qualifierId + 1)),
-                                       _variant_t(), _variant_t(static_cast<LONG>(m_value))));
+                                       _variant_t(), _variant_t(static_cast<LONG>(m_value.value))));
 
     SAFEARRAY* raw = nullptr;
     KX_CHECK(ctx, templatePage->GetQualifierFields(m_qualifierId, &raw));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "fieldmodel/numbertext.h"
 #include "model/maincontext.h"
 
 class SetQualifierSchema : public MessageParser {
@@ -31,9 +32,8 @@ class SetQualifierMessageParser final : public SetQualifierSchema {
 
   int32_t m_pageId = -1;
   int32_t m_qualifierId = -1;
-  int32_t m_index = -1;  // read and not used
-  int32_t m_value = -1;
-  bool m_hasValue = false;   // a request without "Value" is refused
+  int32_t m_index = -1;      // read and not used
+  RequestedNumber m_value;   // a request without "Value", or without a number, is refused
   SAXText m_confirmedClass;  // read and not used
 };
 

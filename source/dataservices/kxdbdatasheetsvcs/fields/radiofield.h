@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "fieldmodel/numbertext.h"
 #include "fields/fieldmessage.h"
 
 class SetRadioFieldSchema : public MessageParser {
@@ -23,8 +24,7 @@ class SetRadioFieldMessageParser final : public SetRadioFieldSchema, public Fiel
   // number in the field's record; a negative choice empties the record.
   HRESULT SetRadioFieldValue();
 
-  int32_t m_choice = -1;
-  bool m_hasChoice = false;  // a request without "Value" is refused
+  RequestedNumber m_choice;  // a request without "Value", or without a number, is refused
 };
 
 // The handlers of the messages above, rows of the data-service map.

@@ -1,5 +1,6 @@
 #include "fields/unitfield.h"
 
+#include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetutils.h"
@@ -91,13 +92,17 @@ HRESULT SetUnitMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   switch (id) {
     case PageId: return Store(m_pageId, value);
     case UnitId: return Store(m_unitId, value);
-    case Index: return Store(m_index, value);
+    case Index: m_index.Store(value); return S_OK;
     default: return E_INVALIDARG;
   }
 }
 
 HRESULT SetUnitMessageParser::SetUnitValue() {
   return ServeRequest(u"KXDBDatasheetSvcs::SetUnitValue", kFrame, [&](KXComException& ctx) {
+    m_index.Check(ctx, KX_HERE(kFile),
+                  kx_format(u"unit field %d of page %d", static_cast<int>(m_unitId),
+                            static_cast<int>(m_pageId))
+                      .c_str());
     IKXQObjectPtr page;
     _com_ptr_t<IKXQTemplateUnit> unit;
     VariantUtil::SafeArrayVector units;
@@ -109,7 +114,7 @@ HRESULT SetUnitMessageParser::SetUnitValue() {
     bool has = false;
     KXDBDatasheetSvcs::GetAttributeValueStringAt(pageUnits, m_unitId + 1, current, &has);
     _bstr_t chosen;
-    KX_CHECK(ctx, units.GetStringAt(m_index, chosen.GetAddress()));
+    KX_CHECK(ctx, units.GetStringAt(m_index.value, chosen.GetAddress()));
     if (current == chosen) return S_OK;
     KX_CHECK(ctx, pageUnits->PutValue(_variant_t(static_cast<LONG>(m_unitId + 1)), _variant_t(),
                                       _variant_t(chosen)));

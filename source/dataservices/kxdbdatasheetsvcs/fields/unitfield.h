@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "fieldmodel/numbertext.h"
 #include "model/maincontext.h"
 
 class GetUnitsSchema : public MessageParser {
@@ -44,7 +45,7 @@ class SetUnitMessageParser final : public SetUnitSchema {
 
   int32_t m_pageId = -1;
   int32_t m_unitId = -1;
-  int32_t m_index = -1;
+  RequestedNumber m_index;  // the unit's place in the list; a text without a number is refused
 };
 
 // The handlers of the messages above, rows of the data-service map.

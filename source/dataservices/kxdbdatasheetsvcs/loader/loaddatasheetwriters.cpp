@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "com/wstr.h"
+#include "fieldmodel/fieldunits.h"
 #include "fieldmodel/fieldutils.h"
 #include "host/response.h"
 #include "kxattributeutils.h"
@@ -249,10 +250,10 @@ HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateFiel
 }
 
 // The value text of a holder, with the number texts of reals and integers
-// (`numberTexts`) read in the field's unit from `unitPage`'s "Units".
-void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObject* unitPage,
-                   IKXQTemplateField* field, IKXQFieldValue* holder, const _variant_t& position,
-                   KXFieldData& record) {
+// (`numberTexts`) read in the unit `unitPage` shows for the field.
+void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQApplication* application,
+                   IKXQObject* unitPage, IKXQTemplateField* field, IKXQFieldValue* holder,
+                   const _variant_t& position, KXFieldData& record) {
   if (!traits.numberTexts) {
     _bstr_t text;
     FieldUtils::GetAttributeValueText(holder, position, text, nullptr);
@@ -265,6 +266,7 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQObjec
     IKXQAttributePtr units;
     GetAttributeInterface(unitPage, u"Units", units);
     if (units) unit = StoredText(units, unitPosition + 1);
+    unit = FieldUtils::GetShownUnit(application, unitPage, unitPosition, unit);
   } else {
     ClearThreadErrorInfo();
   }
@@ -353,7 +355,7 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     } else if (!holder) {
       FieldUtils::GetQualifierScopeFlag(page, field, &state);
     } else {
-      ReadLiveValue(ctx, traits, page, field, holder, at, record);
+      ReadLiveValue(ctx, traits, main.m_pApplication, page, field, holder, at, record);
       valueRead.KeepWithValue();
       if (traits.kind == kFieldRadio) {
         if (record.value.IsEmpty() && context.m_radio) {
@@ -401,7 +403,7 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
       // also where that page stores no text for the field.
       if (other.typeId == kFieldCleared) other.typeId = traits.kind;
       try {
-        ReadLiveValue(ctx, traits, comparisonPage, field, holder, at, other);
+        ReadLiveValue(ctx, traits, main.m_pApplication, comparisonPage, field, holder, at, other);
         if (traits.kind == kFieldRadio) ToOptionNumber(ctx, field, other);
       } catch (const KXComException&) {
         ClearThreadErrorInfo();

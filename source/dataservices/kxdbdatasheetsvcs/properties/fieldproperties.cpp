@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "fieldmodel/fieldunits.h"
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
@@ -243,6 +244,8 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
       KX_CHECK(ctx, work.templatePage->get_Unit(unitPosition, &unit));
       unitId = PageUnitId(work.page, unitPosition);
       unitsText = UnitsText(ctx, unit, unitId);
+      // The value is read in the unit shown, the default one without an id.
+      if (unitId.length() == 0) unitId = FieldUtils::GetDefaultUnit(unit);
     }
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, m_index, value);

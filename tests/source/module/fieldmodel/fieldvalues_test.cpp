@@ -50,7 +50,6 @@ TEST_F(FieldValuesTest, TextsRoundTripThroughEveryDataType) {
   const IKXQFieldValuePtr speed = Holder(kFieldPump, u"Speed");
   EXPECT_EQ(RoundTrip(speed, u"12abc"), "12");
   EXPECT_EQ(RoundTrip(speed, u" -7"), "-7");
-  EXPECT_EQ(RoundTrip(speed, u"abc"), "0");
   // Boolean words in any case.
   const IKXQFieldValuePtr running = Holder(kFieldPump, u"Running");
   EXPECT_EQ(RoundTrip(running, u"OFF"), "0");
@@ -78,7 +77,15 @@ TEST_F(FieldValuesTest, RealsAreReadAndWrittenInAnyUnitOfTheirDimension) {
 TEST_F(FieldValuesTest, TextsThatAreNoValueAreRefusedAndNothingIsStored) {
   const IKXQFieldValuePtr flow = Holder(kFieldPump, u"Flow");
   EXPECT_EQ(Refusal(flow, u"abc"), "'abc' is not a number for attribute Flow");
+  EXPECT_EQ(Refusal(flow, u"-inf"), "'-inf' is not a number for attribute Flow");
   EXPECT_EQ(Read(flow), "2");
+  // An integer text without a number, or beyond 32 bits, stores no 0 and
+  // no clamped number.
+  const IKXQFieldValuePtr speed = Holder(kFieldPump, u"Speed");
+  FieldUtils::SetAttributeValueFromText(speed, _variant_t(), u"2975", nullptr);
+  EXPECT_EQ(Refusal(speed, u"abc"), "'abc' is not a number for attribute Speed");
+  EXPECT_EQ(Refusal(speed, u"-2147483649"), "'-2147483649' is out of range for attribute Speed");
+  EXPECT_EQ(Read(speed), "2975");
   const IKXQFieldValuePtr installed = Holder(kFieldPump, u"Installed");
   FieldUtils::SetAttributeValueFromText(installed, _variant_t(), u"100.25", nullptr);
   EXPECT_NE(Refusal(installed, u"yesterday"), "");
@@ -117,6 +124,9 @@ TEST_F(FieldValuesTest, TextToVariantFollowsTheXmlRules) {
   EXPECT_EQ(V_VT(&value), VT_NULL);
   EXPECT_TRUE(VariantUtil::FromXMLText(&value, u"2.5e1x", VT_R8));
   EXPECT_EQ(V_R8(&value), 25.0);
+  // Hexadecimal, as "%lf" reads it.
+  EXPECT_TRUE(VariantUtil::FromXMLText(&value, u" 0x10", VT_R8));
+  EXPECT_EQ(V_R8(&value), 16.0);
   EXPECT_FALSE(VariantUtil::FromXMLText(&value, u".", VT_DATE));
   try {
     VariantUtil::FromXMLText(&value, u"1", VT_CY);

@@ -1,0 +1,27 @@
+// The unit in which a page shows a real field's values. A page's "Units"
+// entry names the unit of each unit field; an empty entry shows the unit
+// field's default, and the values are then read and written in that unit,
+// so that a number and the unit shown beside it agree.
+#pragma once
+
+#include <cstdint>
+
+#include "com/comutil.h"
+#include "kxstoreptrs.h"
+
+struct IKXQApplication;
+
+namespace FieldUtils {
+
+// The unit of `unit`'s list whose display text is the unit field's default
+// one; null when no unit of the list shows it, or the unit field cannot
+// tell (the value's own unit is read then).
+_bstr_t GetDefaultUnit(IKXQTemplateUnit* unit);
+
+// The unit in which `page` shows the values of its unit field `position`:
+// `stored`, the page's "Units" entry, or when that is empty the unit
+// field's default unit on the page's template page (as GetDefaultUnit).
+_bstr_t GetShownUnit(IKXQApplication* application, IKXQObject* page, int32_t position,
+                     const _bstr_t& stored);
+
+}  // namespace FieldUtils

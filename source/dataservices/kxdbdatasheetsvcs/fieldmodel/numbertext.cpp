@@ -1,0 +1,58 @@
+#include "fieldmodel/numbertext.h"
+
+#include <cmath>
+
+#include "com/wstr.h"
+
+NumberReading ReadIntegerText(const OLECHAR* text, int32_t* value) {
+  if (text == nullptr) return NumberReading::kNoNumber;
+  const OLECHAR* end = text;
+  (void)kx_wcstol(text, &end, 10);
+  if (end == text) return NumberReading::kNoNumber;
+  const LONGLONG number = _wtoi64(text);
+  if (number < INT32_MIN || number > INT32_MAX) return NumberReading::kOutOfRange;
+  *value = static_cast<int32_t>(number);
+  return NumberReading::kNumber;
+}
+
+NumberReading ReadRealText(const OLECHAR* text, double* value) {
+  if (text == nullptr) return NumberReading::kNoNumber;
+  const OLECHAR* end = text;
+  const double number = kx_wcstod(text, &end);
+  bool digit = false;
+  for (const OLECHAR* p = text; p != end && !digit; ++p) digit = kx_iswdigit(*p);
+  // "nan(1)" has a digit but is no number either.
+  if (!digit || std::isnan(number)) return NumberReading::kNoNumber;
+  if (std::isinf(number)) return NumberReading::kOutOfRange;
+  *value = number;
+  return NumberReading::kNumber;
+}
+
+void RefuseNumberText(KXComException& ctx, const SourceLocation& location, NumberReading reading,
+                      const OLECHAR* text, const OLECHAR* what) {
+  const OLECHAR* shown = text != nullptr ? text : u"";
+  if (reading == NumberReading::kOutOfRange) {
+    ThrowKXComExceptionHrAt(ctx, location, DISP_E_OVERFLOW, u"'%ls' is out of range for %ls", shown,
+                            what);
+  }
+  ThrowKXComExceptionHrAt(ctx, location, DISP_E_TYPEMISMATCH, u"'%ls' is not a number for %ls",
+                          shown, what);
+}
+
+void RequestedNumber::Store(const SAXValue& read) {
+  given = true;
+  value = read.integer;
+  reading = NumberReading::kNumber;
+  text.Reset();
+  // A plain number comes without its text; an empty text is 0, as the
+  // grammar reads an empty integer (the first choice, unit or value).
+  if (read.text == nullptr || read.empty) return;
+  text.Assign(read.text);
+  reading = ReadIntegerText(read.text, &value);
+}
+
+void RequestedNumber::Check(KXComException& ctx, const SourceLocation& location,
+                            const OLECHAR* what) const {
+  if (reading != NumberReading::kNumber)
+    RefuseNumberText(ctx, location, reading, text.c_str(), what);
+}
