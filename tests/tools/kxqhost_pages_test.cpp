@@ -171,6 +171,44 @@ TEST_F(PagesTest, AnAnchorThatNamesNoObjectFailsAndChangesNothing) {
   EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
 }
 
+// A datasheet whose template the library no longer holds: the page
+// messages that stand on it fail as a missing template (E_POINTER) instead
+// of answering without it, and a summary sheet so left takes no page.
+TEST_F(PagesTest, ADatasheetWhoseTemplateLeftTheLibraryFailsThePageMessages) {
+  ASSERT_EQ(RunScript("set 1000 TemplateId GONE\nset 2000 TemplateId GONE\n").status, 0);
+  const std::string before = Dump({"1000", "1001", "2000"});
+  const struct {
+    const char* message;
+    std::string text;
+    const char* datasheet;
+  } requests[] = {
+      {"InsertPages",
+       Envelope("1000",
+                "<InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                "</InsertPages>"),
+       "1000"},
+      {"InsertPages",
+       Envelope("2000",
+                "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"),
+       "2000"},
+      {"ListPageObjects", "1001\n", "1000"},
+      {"ListTemplatePages", "1000\n", "1000"},
+  };
+  for (const auto& request : requests) {
+    const Outcome failed = Send(request.message, request.text);
+    EXPECT_EQ(failed.status, 1) << request.message << " " << request.text << "\n" << failed.out;
+    EXPECT_EQ(failed.out.find("<XMLMessage"), std::string::npos) << failed.out;
+    EXPECT_EQ(failed.err.rfind(std::string("<KXError Desc=\"The template GONE of datasheet ") +
+                                   request.datasheet +
+                                   " is not in the template library\" HR=\"E_POINTER\"",
+                               0),
+              0u)
+        << request.message << "\n"
+        << failed.err;
+  }
+  EXPECT_EQ(Dump({"1000", "1001", "2000"}), before);
+}
+
 TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId) {
   const Outcome done =
       Send("InsertPages", Envelope("1000",

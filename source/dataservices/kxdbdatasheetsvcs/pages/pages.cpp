@@ -205,15 +205,7 @@ HRESULT KXDBDatasheetSvcs::ListTemplatePages(MainContext& main, const OLECHAR* r
     const OLECHAR* text = request ? request : u"";
     IKXQObjectPtr datasheet;
     GetStoreObject(main.m_pDatabase, datasheet, _wtol(text));
-    IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
-    if (!tmpl) {
-      _bstr_t templateId;
-      KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              u"The template %ls of datasheet %ls is not in the template library",
-                              static_cast<const OLECHAR*>(templateId), text);
-    }
+    const IKXQTemplatePtr tmpl = KXDBDatasheetSvcs::GetDatasheetTemplate(main, datasheet);
     TemplatePageListing listing;
     listing.SetTargetId(text);
     const std::u16string kind = GetKind(ctx, tmpl);
@@ -286,6 +278,19 @@ IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId) {
   return LookUp(main, _wtol(targetId != nullptr ? targetId : u""));
 }
 
+IKXQTemplatePtr GetDatasheetTemplate(MainContext& main, IKXQObject* datasheet) {
+  KXComException ctx = KXComException::Silent();
+  IKXQTemplatePtr tmpl;
+  KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
+  if (tmpl) return tmpl;
+  _bstr_t templateId;
+  GetAttributeString(datasheet, templateId, u"TemplateId", -1);
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
+                          u"The template %ls of datasheet %d is not in the template library",
+                          templateId.length() > 0 ? static_cast<const OLECHAR*>(templateId) : u"",
+                          static_cast<int>(ObjectIdOf(datasheet)));
+}
+
 IKXQObjectPtr GetCurrentPage(MainContext& main, int32_t pageId, IKXQObjectPtr& datasheet) {
   KXComException ctx = KXComException::Silent();
   const IKXQObjectPtr page = LookUp(main, pageId);
@@ -337,24 +342,16 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
   const bool continuous = _bstr_t(format, false).length() > 0;
 
-  IKXQTemplatePtr own;
-  KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &own, 1));
-  if (own) {
-    BSTR kind = nullptr;
-    KX_CHECK(ctx, own->get_Kind(&kind));
-    const _bstr_t heldKind(kind, false);
-    if (_wcsicmp(heldKind.length() ? static_cast<const OLECHAR*>(heldKind) : u"", u"Summary") ==
-        0) {
-      // One alert per request: a reply holds one message.
-      if (!state.alerted) {
-        XMLReply::BeginMessage(main, u"App", -1);
-        XMLReply::WriteMessage(main, u"ALERT", -1,
-                               _bstr_t(u"Pages cannot be added to summary sheets."));
-        XMLReply::EndMessage(main);
-        state.alerted = true;
-      }
-      return;
+  if (kx_wcsicmp(GetKind(ctx, GetDatasheetTemplate(main, datasheet)), u"Summary") == 0) {
+    // One alert per request: a reply holds one message.
+    if (!state.alerted) {
+      XMLReply::BeginMessage(main, u"App", -1);
+      XMLReply::WriteMessage(main, u"ALERT", -1,
+                             _bstr_t(u"Pages cannot be added to summary sheets."));
+      XMLReply::EndMessage(main);
+      state.alerted = true;
     }
+    return;
   }
 
   // The object goes onto the page's first node: one of another class (a

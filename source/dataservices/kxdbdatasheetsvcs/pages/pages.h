@@ -68,6 +68,9 @@ void PlaceInsertedPages(MainContext& main, InsertPagesState& state);
 void DeleteRequestedPage(MainContext& main, const OLECHAR* request);
 // The datasheet named by a request's "TargetId" (a decimal id).
 IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId);
+// The current template of `datasheet`; one the template library does not
+// hold is a missing interface: E_POINTER with a text naming both.
+IKXQTemplatePtr GetDatasheetTemplate(MainContext& main, IKXQObject* datasheet);
 
 // The named page attribute (selector -1) written as VT_BOOL / VT_R8; the
 // page's class without it: E_POINTER.
