@@ -223,11 +223,15 @@ TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId)
   EXPECT_EQ(Value("1000", "HasSummary"), "1");
 }
 
+// One alert for the whole request, however many "InsertPages" elements and
+// pages it holds.
 TEST_F(PagesTest, ASummarySheetRefusesPagesWithOneAlert) {
-  const Outcome done = Send(
-      "InsertPages", Envelope("2000",
-                              "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
-                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\"/></InsertPages>"));
+  const Outcome done =
+      Send("InsertPages", Envelope("2000",
+                                   "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                                   "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\"/></InsertPages>"
+                                   "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                                   "</InsertPages>"));
   ASSERT_EQ(done.status, 0) << done.err;
   EXPECT_EQ(done.out.rfind(
                 "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Pages cannot be added "

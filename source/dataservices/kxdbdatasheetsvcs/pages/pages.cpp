@@ -545,7 +545,6 @@ HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
 }
 
 void InsertPagesMessageParser::ForgetEntries() {
-  m_state.alerted = false;
   m_state.datasheet = nullptr;
   m_state.created.clear();
 }

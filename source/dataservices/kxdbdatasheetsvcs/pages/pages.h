@@ -43,7 +43,7 @@ IKXQObjectPtr GetCurrentPage(MainContext& main, int32_t pageId, IKXQObjectPtr& d
 struct InsertPagesState {
   int32_t anchorPageId = -1;
   bool before = false;
-  bool alerted = false;  // the summary-sheet alert was written
+  bool alerted = false;  // the summary-sheet alert was written: once a request
   // The first page is placed when it is made; the later ones, with their
   // datasheet, are placed together by PlaceInsertedPages: the pages of one
   // request end up side by side in request order, so placing each as it is
@@ -191,8 +191,8 @@ class InsertPagesMessageParser final : public InsertPagesSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return InsertPagesDone(); }
   HRESULT WorkChild(uint32_t element) override;
-  // A later "InsertPages" element gets its own summary-sheet alert; its
-  // pages follow those placed so far unless it names its own anchor.
+  // A later "InsertPages" element's pages follow those placed so far
+  // unless it names its own anchor.
   void ForgetEntries() override;
   // The workers: one page, and the datasheet event at the end.
   HRESULT InsertPage();
