@@ -171,6 +171,29 @@ TEST_F(PagesTest, AnAnchorThatNamesNoObjectFailsAndChangesNothing) {
   EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
 }
 
+// Each "InsertPages" element looks its anchor up when its first page is
+// made: an anchor that names no object stops the request at that "Page"
+// with the store's failure, and nothing done after it replaces that.
+TEST_F(PagesTest, AnElementsAnchorFailsAtItsFirstPage) {
+  const std::string before = Dump({"1000", "1001", "1002", "1003", "1004", "1005"});
+  const std::string request = Envelope(
+      "1000",
+      "<InsertPages PageId=\"1002\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+      "</InsertPages><InsertPages PageId=\"99999\"><Page TemplateId=\"TDS\" "
+      "TemplatePageId=\"P2\"/><Page TemplateId=\"NOPE\" TemplatePageId=\"P2\"/></InsertPages>");
+  const Outcome failed = Send("InsertPages", request);
+  EXPECT_EQ(failed.status, 1);
+  const size_t column = request.find("/>", request.find("PageId=\"99999\"")) + 3;
+  EXPECT_NE(failed.err.find("<KXError Desc=\"No object with id 99999\" Activity=\"Parsing "
+                            "element Page(Ln 1, Col " +
+                            std::to_string(column) + ")\" HR=\"0x8004b001\""),
+            std::string::npos)
+      << failed.err;
+  EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
+}
+
 // A datasheet whose template the library no longer holds: the page
 // messages that stand on it fail as a missing template (E_POINTER) instead
 // of answering without it, and a summary sheet so left takes no page.

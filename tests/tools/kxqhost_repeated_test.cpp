@@ -205,49 +205,73 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
   EXPECT_LT(many, 10 * few) << "1,000 pages " << few << " s, 3,000 pages " << many << " s";
 }
 
-// "InsertPages" held many times, each element naming the same early page:
-// each element renumbers the pages after it, as it must, but taking them out
-// of the list one by one searched the whole list for each, so n elements
-// cost n cubed (1,000 took 20 s; 800 took 30 times as long as 200). Four
-// times the elements cost at most sixteen times as much, the square of the
-// renumbering (measured in processor time: 10 to 15 times; a second of
-// slack for a loaded machine, where the cubic cost took ten).
-TEST_F(KxqhostRepeatedTest, InsertPagesElementsAtOneAnchorCostNoMoreThanTheirRenumbering) {
-  const std::string element =
-      "<InsertPages PageId=\"1021\"><Page TemplateId=\"PUMP-DS\" "
+// "InsertPages" held many times: the elements of a request are placed
+// with one rewrite of the page list, so four times the elements cost at
+// most five times as much (processor time; each element rewrote the rest of
+// the list and renumbered it: 1,000 elements took 13 times 250). Half the
+// elements place their page right after page 1, half right before page 2,
+// whose number 5 leaves a gap: the pages stand and are numbered as if each
+// had been placed in turn.
+TEST_F(KxqhostRepeatedTest, InsertPagesElementsCostInProportionAndPlaceAsEachInTurn) {
+  const std::string after =
+      "<InsertPages PageId=\"1021\" Before=\"0\"><Page TemplateId=\"PUMP-DS\" "
       "TemplatePageId=\"P2\"/></InsertPages>";
+  const std::string before =
+      "<InsertPages PageId=\"1022\" Before=\"1\"><Page TemplateId=\"PUMP-DS\" "
+      "TemplatePageId=\"P1\"/></InsertPages>";
   const auto insert = [&](int elements, Outcome* outcome) {
     for (const char* end : {"", "-wal", "-shm"}) std::remove((Store() + end).c_str());
     const Outcome made =
         Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     EXPECT_EQ(made.status, 0) << made.err;
-    // Processor time: on a loaded machine the clock's time of the longer
-    // run grew by more than the bound.
-    *outcome =
-        Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\">" +
-                                                  Repeat(element, elements) + "</XMLMessage>");
+    kx::test::tools::WriteText(dir_ / "gap.kxq", "set 1022 PageNumber 5\n");
+    EXPECT_EQ(Host({"run", dir_ / "gap.kxq"}).status, 0);
+    *outcome = Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\">" +
+                                                         Repeat(after + before, elements / 2) +
+                                                         "</XMLMessage>");
     return outcome->cpu_seconds;
   };
   Outcome outcome;
-  const double few = insert(200, &outcome);
+  const double few = insert(250, &outcome);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const double many = insert(800, &outcome);
+  const double many = insert(1000, &outcome);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_LT(many, 16 * few + 1.0) << "200 elements " << few << " s, 800 elements " << many << " s";
-  // Each new page went right after page 1: the last one made stands second,
-  // the old page 2 last, all numbered in order.
+  EXPECT_LT(many, 5 * few) << "250 elements " << few << " s, 1,000 elements " << many << " s";
+
+  // Page 1, the pages placed after it (the last made first), those placed
+  // before page 2 (in request order), page 2.
   const std::string datasheet = Dump({"1002"});
-  EXPECT_NE(datasheet.find("CurrentPages[1] = #1021\n"), std::string::npos);
-  EXPECT_NE(datasheet.find("CurrentPages[802] = #1022\n"), std::string::npos);
-  EXPECT_NE(datasheet.find("NumberOfPages = 802\n"), std::string::npos);
-  const size_t at = datasheet.find("CurrentPages[2] = #");
-  ASSERT_NE(at, std::string::npos);
-  const std::string second = datasheet.substr(at + 19, datasheet.find('\n', at) - at - 19);
-  const size_t third = datasheet.find("CurrentPages[3] = #");
-  ASSERT_NE(third, std::string::npos);
-  EXPECT_GT(std::stoi(second), std::stoi(datasheet.substr(third + 19)));
-  EXPECT_NE(Dump({second}).find("PageNumber = 2\n"), std::string::npos);
-  EXPECT_NE(Dump({"1022"}).find("PageNumber = 802\n"), std::string::npos);
+  EXPECT_NE(datasheet.find("NumberOfPages = 1002\n"), std::string::npos);
+  std::vector<std::string> order;
+  for (int k = 1; k <= 1002; ++k) {
+    const std::string key = "CurrentPages[" + std::to_string(k) + "] = #";
+    const size_t at = datasheet.find(key);
+    ASSERT_NE(at, std::string::npos) << k;
+    order.push_back(datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size()));
+  }
+  EXPECT_EQ(order.front(), "1021");
+  EXPECT_EQ(order.back(), "1022");
+  const std::string pages = Dump(order);
+  std::vector<std::string> shown;
+  for (size_t at = pages.find("\nPageId = "); at != std::string::npos;
+       at = pages.find("\nPageId = ", at + 1)) {
+    shown.push_back(pages.substr(at + 11, 2));
+  }
+  ASSERT_EQ(shown.size(), 1002u);
+  for (size_t k = 1; k <= 1000; ++k) EXPECT_EQ(shown[k], k <= 500 ? "P2" : "P1") << k;
+  for (size_t k = 2; k < 501; ++k) EXPECT_GT(std::stoi(order[k - 1]), std::stoi(order[k])) << k;
+  for (size_t k = 502; k < 1001; ++k) EXPECT_LT(std::stoi(order[k - 1]), std::stoi(order[k])) << k;
+  // Numbered in order; the gap of three before page 2's old number stays
+  // before the first page placed in front of it.
+  std::vector<int> numbers;
+  for (size_t at = pages.find("\nPageNumber = "); at != std::string::npos;
+       at = pages.find("\nPageNumber = ", at + 1)) {
+    numbers.push_back(std::stoi(pages.substr(at + 14)));
+  }
+  ASSERT_EQ(numbers.size(), 1002u);
+  for (size_t k = 0; k < numbers.size(); ++k) {
+    EXPECT_EQ(numbers[k], static_cast<int>(k) + (k <= 500 ? 1 : 4)) << k;
+  }
 }
 
 // A request may hold its message element more than once: each element

@@ -24,7 +24,6 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
-constexpr FrameOptions kFrame{.file = kFile};
 constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 IKXQObjectPtr LookUp(MainContext& main, int32_t id) {
@@ -389,21 +388,22 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
   }
   KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
 
+  if (!state.anchorFound) {
+    state.anchor = LookUpAnchor(main, state.anchorPageId);
+    state.anchorFound = true;
+  }
   if (state.placedFirst) {
-    // The later pages are placed together at the end (PlaceInsertedPages).
     state.datasheet = datasheet;
-    state.created.push_back(page);
+    state.later.Place(page, state.anchor, state.before);
   } else {
-    // The first page at once, so that the store sees its changes in the
-    // order one inserted page makes them.
-    const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
-    RenumberPages(datasheet, page, anchor, state.before);
-    if (!state.before) {
-      LONG id = 0;
-      KX_CHECK(ctx, page->get_Id(&id));
-      state.anchorPageId = id;
-    }
+    RenumberPages(datasheet, page, state.anchor, state.before);
     state.placedFirst = true;
+  }
+  if (!state.before) {
+    LONG id = 0;
+    KX_CHECK(ctx, page->get_Id(&id));
+    state.anchorPageId = id;
+    state.anchor = page;
   }
 
   IKXQAttributePtr count;
@@ -411,23 +411,7 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
   SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) + 1, -1);
 }
 
-void PlaceInsertedPages(MainContext& main, InsertPagesState& state) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
-  if (state.created.empty()) return;
-  const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
-  std::vector<IKXQObject*> block;
-  block.reserve(state.created.size());
-  for (const IKXQObjectPtr& page : state.created) block.push_back(page.GetInterfacePtr());
-  const IKXQObjectPtr datasheet = state.datasheet;
-  const IKXQObjectPtr last = state.created.back();
-  state.created.clear();
-  PlacePages(datasheet, block, anchor, state.before);
-  if (!state.before) {
-    LONG id = 0;
-    KX_CHECK(ctx, last->get_Id(&id));
-    state.anchorPageId = id;
-  }
-}
+void PlaceInsertedPages(InsertPagesState& state) { state.later.Write(state.datasheet); }
 
 void DeleteRequestedPage(MainContext& main, const OLECHAR* request) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::DeletePage");
@@ -530,23 +514,23 @@ HRESULT InsertPagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
   if (element != Page) return E_INVALIDARG;
+  // A failure ends the request as it is: its store transaction takes back
+  // what the request changed.
   const HRESULT hr = InsertPage();
-  // A failure ends the request: the pages made before it take their places.
-  if (FAILED(hr)) {
-    (void)ServeRequest(nullptr, kFrame, [&](KXComException&) {
-      KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
-      return S_OK;
-    });
-  }
   m_objectId = -1;  // the next "Page" starts afresh
   m_templateId.Reset();
   m_templatePageId.Reset();
   return hr;
 }
 
+HRESULT InsertPagesMessageParser::EndElement(uint32_t id) {
+  if (id != 0) return InsertPagesSchema::EndElement(id);
+  return InsertPagesPlaced();
+}
+
 void InsertPagesMessageParser::ForgetEntries() {
-  m_state.datasheet = nullptr;
-  m_state.created.clear();
+  m_state.anchorFound = false;
+  m_state.anchor = nullptr;
 }
 
 HRESULT InsertPagesMessageParser::InsertPage() {
@@ -557,10 +541,13 @@ HRESULT InsertPagesMessageParser::InsertPage() {
 }
 
 HRESULT InsertPagesMessageParser::InsertPagesDone() {
-  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException& ctx) {
-    KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
-    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
-  });
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages",
+                       [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
+}
+
+HRESULT InsertPagesMessageParser::InsertPagesPlaced() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages",
+                       [&](KXComException&) { KXDBDatasheetSvcs::PlaceInsertedPages(m_state); });
 }
 
 HRESULT KXDBDatasheetSvcs::InsertPages(MainContext& main, const OLECHAR* request) {
