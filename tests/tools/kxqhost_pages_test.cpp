@@ -194,6 +194,29 @@ TEST_F(PagesTest, AnElementsAnchorFailsAtItsFirstPage) {
   EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
 }
 
+// A page that stands twice in the list takes the new pages anchored to it
+// next to each of its entries, the later pages of the request as the first.
+TEST_F(PagesTest, PagesAnchoredToAPageThatStandsTwiceGoNextToEachEntry) {
+  ASSERT_EQ(RunScript("set 1000 CurrentPages[6] #1002\n").status, 0);
+  const Outcome done =
+      Send("InsertPages", Envelope("1000",
+                                   "<InsertPages PageId=\"1002\"><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"P2\"/><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"P1\"/></InsertPages><InsertPages "
+                                   "PageId=\"1003\"><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"P2\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const Ids pages = Pages();
+  ASSERT_EQ(pages.size(), 11u) << Dump({"1000"});
+  const std::string first = pages[2], second = pages[3], third = pages[5];
+  EXPECT_EQ(pages, (Ids{"1001", "1002", first, second, "1003", third, "1004", "1005", "1002", first,
+                        second}));
+  EXPECT_EQ(Value(first, "PageId"), "\"P2\"");
+  EXPECT_EQ(Value(second, "PageId"), "\"P1\"");
+  EXPECT_EQ(Value(third, "PageId"), "\"P2\"");
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "8");
+}
+
 // A datasheet whose template the library no longer holds: the page
 // messages that stand on it fail as a missing template (E_POINTER) instead
 // of answering without it, and a summary sheet so left takes no page.

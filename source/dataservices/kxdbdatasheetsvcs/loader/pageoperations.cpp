@@ -240,9 +240,15 @@ void PagePlacements::Write(IKXQObject* datasheet) {
       --shift;
       continue;
     }
+    if (!nodeOf.emplace(value.GetInterfacePtr(), nodes.size()).second) {
+      // A page that stands twice takes a new page next to each of its
+      // entries, and is renumbered at each: only placing the pages one by
+      // one does that (a list in this state is rare, so its cost is too).
+      for (const Step& step : steps) PlacePages(datasheet, {step.page}, step.anchor, step.before);
+      return;
+    }
     const size_t node = link(value, nodes[0].prev);
     nodes[node].shift = shift;
-    nodeOf.emplace(value.GetInterfacePtr(), node);
   }
   int32_t live = prefix + static_cast<int32_t>(nodes.size() - 1);
   std::vector<size_t> anchors(steps.size(), 0);  // 0: the end
