@@ -2,6 +2,7 @@
 // on the sample plant: each is answered as its entries named once would be
 // (with the counts the reply owes every entry), works each document once,
 // and costs about what parsing the request costs.
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -206,12 +207,15 @@ TEST_F(KxqhostRepeatedTest, InsertedPagesKeepRequestOrderAndCostInProportion) {
 }
 
 // "InsertPages" held many times: the elements of a request are placed
-// with one rewrite of the page list, so four times the elements cost at
-// most five times as much (processor time; each element rewrote the rest of
-// the list and renumbered it: 1,000 elements took 13 times 250). Half the
-// elements place their page right after page 1, half right before page 2,
-// whose number 5 leaves a gap: the pages stand and are numbered as if each
-// had been placed in turn.
+// with one rewrite of the page list, so the cost grows with the elements
+// (each element rewrote the rest of the list and renumbered it: 1,000
+// elements took 13 times 250, 2,000 more than 50 times). Eight times the
+// elements cost at most twelve times as much (processor time; about 7
+// times measured); each size is run more than once, in turn, and its
+// cheapest run counts, so that a loaded machine's pauses do not. Half the elements
+// place their page right after page 1, half right before page 2, whose
+// number 5 leaves a gap: the pages stand and are numbered as if each had
+// been placed in turn.
 TEST_F(KxqhostRepeatedTest, InsertPagesElementsCostInProportionAndPlaceAsEachInTurn) {
   const std::string after =
       "<InsertPages PageId=\"1021\" Before=\"0\"><Page TemplateId=\"PUMP-DS\" "
@@ -219,36 +223,50 @@ TEST_F(KxqhostRepeatedTest, InsertPagesElementsCostInProportionAndPlaceAsEachInT
   const std::string before =
       "<InsertPages PageId=\"1022\" Before=\"1\"><Page TemplateId=\"PUMP-DS\" "
       "TemplatePageId=\"P1\"/></InsertPages>";
-  const auto insert = [&](int elements, Outcome* outcome) {
+  const auto insert = [&](int elements) {
     for (const char* end : {"", "-wal", "-shm"}) std::remove((Store() + end).c_str());
     const Outcome made =
         Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     EXPECT_EQ(made.status, 0) << made.err;
     kx::test::tools::WriteText(dir_ / "gap.kxq", "set 1022 PageNumber 5\n");
     EXPECT_EQ(Host({"run", dir_ / "gap.kxq"}).status, 0);
-    *outcome = Host({"request", "InsertPages", "-"}, "<XMLMessage TargetId=\"1002\" Status=\"1\">" +
-                                                         Repeat(after + before, elements / 2) +
-                                                         "</XMLMessage>");
-    return outcome->cpu_seconds;
+    const Outcome outcome = Host({"request", "InsertPages", "-"},
+                                 "<XMLMessage TargetId=\"1002\" Status=\"1\">" +
+                                     Repeat(after + before, elements / 2) + "</XMLMessage>");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    return outcome.cpu_seconds;
   };
-  Outcome outcome;
-  const double few = insert(250, &outcome);
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const double many = insert(1000, &outcome);
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_LT(many, 5 * few) << "250 elements " << few << " s, 1,000 elements " << many << " s";
+  constexpr int kFew = 250;
+  double few = 0;
+  double many = 0;
+  for (int round = 0; round < 3; ++round) {
+    // A pause weighs most on the small request: it runs once more.
+    if (round < 2) {
+      const double more = insert(8 * kFew);
+      many = round == 0 ? more : std::min(many, more);
+    }
+    // The small request last: its pages are checked below.
+    const double fewer = insert(kFew);
+    few = round == 0 ? fewer : std::min(few, fewer);
+  }
+  ASSERT_FALSE(HasFailure());
+  EXPECT_LT(many, 12 * few) << kFew << " elements " << few << " s, " << 8 * kFew << " elements "
+                            << many << " s";
 
   // Page 1, the pages placed after it (the last made first), those placed
   // before page 2 (in request order), page 2.
+  const size_t total = kFew + 2;
+  const size_t half = kFew / 2;
   const std::string datasheet = Dump({"1002"});
-  EXPECT_NE(datasheet.find("NumberOfPages = 1002\n"), std::string::npos);
+  EXPECT_NE(datasheet.find("NumberOfPages = " + std::to_string(total) + "\n"), std::string::npos);
   std::vector<std::string> order;
-  for (int k = 1; k <= 1002; ++k) {
+  for (size_t k = 1; k <= total; ++k) {
     const std::string key = "CurrentPages[" + std::to_string(k) + "] = #";
     const size_t at = datasheet.find(key);
     ASSERT_NE(at, std::string::npos) << k;
     order.push_back(datasheet.substr(at + key.size(), datasheet.find('\n', at) - at - key.size()));
   }
+  EXPECT_EQ(datasheet.find("CurrentPages[" + std::to_string(total + 1) + "]"), std::string::npos);
   EXPECT_EQ(order.front(), "1021");
   EXPECT_EQ(order.back(), "1022");
   const std::string pages = Dump(order);
@@ -257,10 +275,12 @@ TEST_F(KxqhostRepeatedTest, InsertPagesElementsCostInProportionAndPlaceAsEachInT
        at = pages.find("\nPageId = ", at + 1)) {
     shown.push_back(pages.substr(at + 11, 2));
   }
-  ASSERT_EQ(shown.size(), 1002u);
-  for (size_t k = 1; k <= 1000; ++k) EXPECT_EQ(shown[k], k <= 500 ? "P2" : "P1") << k;
-  for (size_t k = 2; k < 501; ++k) EXPECT_GT(std::stoi(order[k - 1]), std::stoi(order[k])) << k;
-  for (size_t k = 502; k < 1001; ++k) EXPECT_LT(std::stoi(order[k - 1]), std::stoi(order[k])) << k;
+  ASSERT_EQ(shown.size(), total);
+  for (size_t k = 1; k <= 2 * half; ++k) EXPECT_EQ(shown[k], k <= half ? "P2" : "P1") << k;
+  for (size_t k = 2; k <= half; ++k) EXPECT_GT(std::stoi(order[k - 1]), std::stoi(order[k])) << k;
+  for (size_t k = half + 2; k <= 2 * half; ++k) {
+    EXPECT_LT(std::stoi(order[k - 1]), std::stoi(order[k])) << k;
+  }
   // Numbered in order; the gap of three before page 2's old number stays
   // before the first page placed in front of it.
   std::vector<int> numbers;
@@ -268,9 +288,9 @@ TEST_F(KxqhostRepeatedTest, InsertPagesElementsCostInProportionAndPlaceAsEachInT
        at = pages.find("\nPageNumber = ", at + 1)) {
     numbers.push_back(std::stoi(pages.substr(at + 14)));
   }
-  ASSERT_EQ(numbers.size(), 1002u);
+  ASSERT_EQ(numbers.size(), total);
   for (size_t k = 0; k < numbers.size(); ++k) {
-    EXPECT_EQ(numbers[k], static_cast<int>(k) + (k <= 500 ? 1 : 4)) << k;
+    EXPECT_EQ(numbers[k], static_cast<int>(k) + (k <= half ? 1 : 4)) << k;
   }
 }
 
