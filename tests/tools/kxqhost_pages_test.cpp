@@ -194,6 +194,34 @@ TEST_F(PagesTest, AnElementsAnchorFailsAtItsFirstPage) {
   EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
 }
 
+// An anchor that names the page being made (its id guessed from the pages
+// made before) sends that page to the end of the list, not out of it,
+// whether it is the request's first page or a later one.
+TEST_F(PagesTest, ANewPageAnchoredToItselfGoesToTheEnd) {
+  const std::string two =
+      "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/><Page TemplateId=\"TDS\" "
+      "TemplatePageId=\"P1\"/></InsertPages>";
+  ASSERT_EQ(Send("InsertPages", Envelope("1000", "<InsertPages PageId=\"1001\">" + two)).status, 0);
+  const Ids made = Pages();
+  ASSERT_EQ(made.size(), 7u);
+  const int first = std::stoi(made[1]);
+  const auto id = [&](int k) { return std::to_string(first + k); };
+  ASSERT_EQ(made[2], id(1));
+
+  Outcome done =
+      Send("InsertPages", Envelope("1000", "<InsertPages PageId=\"" + id(2) + "\">" + two));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Pages(), (Ids{"1001", id(0), id(1), "1002", "1003", "1004", "1005", id(2), id(3)}));
+  done = Send("InsertPages", Envelope("1000", "<InsertPages PageId=\"1003\">" + two +
+                                                  "<InsertPages PageId=\"" + id(6) + "\">" + two));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Pages(), (Ids{"1001", id(0), id(1), "1002", "1003", id(4), id(5), "1004", "1005", id(2),
+                          id(3), id(6), id(7)}));
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "13");
+  EXPECT_EQ(Numbers(Pages()),
+            (Ids{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13"}));
+}
+
 // A page that stands twice in the list takes the new pages anchored to it
 // next to each of its entries, the later pages of the request as the first.
 TEST_F(PagesTest, PagesAnchoredToAPageThatStandsTwiceGoNextToEachEntry) {

@@ -396,7 +396,10 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
     state.datasheet = datasheet;
     state.later.Place(page, state.anchor, state.before);
   } else {
-    RenumberPages(datasheet, page, state.anchor, state.before);
+    // A new page stands in no list yet: anchored to itself it goes to the
+    // end, as a later page does, rather than nowhere.
+    const bool itself = state.anchor.GetInterfacePtr() == page.GetInterfacePtr();
+    RenumberPages(datasheet, page, itself ? nullptr : state.anchor.GetInterfacePtr(), state.before);
     state.placedFirst = true;
   }
   if (!state.before) {
