@@ -171,6 +171,118 @@ TEST_F(PagesTest, AnAnchorThatNamesNoObjectFailsAndChangesNothing) {
   EXPECT_EQ(Numbers(Pages()), (Ids{"1", "2", "3", "4", "5"}));
 }
 
+// Each "InsertPages" element looks its anchor up when its first page is
+// made: an anchor that names no object stops the request at that "Page"
+// with the store's failure, and nothing done after it replaces that.
+TEST_F(PagesTest, AnElementsAnchorFailsAtItsFirstPage) {
+  const std::string before = Dump({"1000", "1001", "1002", "1003", "1004", "1005"});
+  const std::string request = Envelope(
+      "1000",
+      "<InsertPages PageId=\"1002\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+      "</InsertPages><InsertPages PageId=\"99999\"><Page TemplateId=\"TDS\" "
+      "TemplatePageId=\"P2\"/><Page TemplateId=\"NOPE\" TemplatePageId=\"P2\"/></InsertPages>");
+  const Outcome failed = Send("InsertPages", request);
+  EXPECT_EQ(failed.status, 1);
+  const size_t column = request.find("/>", request.find("PageId=\"99999\"")) + 3;
+  EXPECT_NE(failed.err.find("<KXError Desc=\"No object with id 99999\" Activity=\"Parsing "
+                            "element Page(Ln 1, Col " +
+                            std::to_string(column) + ")\" HR=\"0x8004b001\""),
+            std::string::npos)
+      << failed.err;
+  EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
+  EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
+}
+
+// An anchor that names the page being made (its id guessed from the pages
+// made before) sends that page to the end of the list, not out of it,
+// whether it is the request's first page or a later one.
+TEST_F(PagesTest, ANewPageAnchoredToItselfGoesToTheEnd) {
+  const std::string two =
+      "<Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/><Page TemplateId=\"TDS\" "
+      "TemplatePageId=\"P1\"/></InsertPages>";
+  ASSERT_EQ(Send("InsertPages", Envelope("1000", "<InsertPages PageId=\"1001\">" + two)).status, 0);
+  const Ids made = Pages();
+  ASSERT_EQ(made.size(), 7u);
+  const int first = std::stoi(made[1]);
+  const auto id = [&](int k) { return std::to_string(first + k); };
+  ASSERT_EQ(made[2], id(1));
+
+  Outcome done =
+      Send("InsertPages", Envelope("1000", "<InsertPages PageId=\"" + id(2) + "\">" + two));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Pages(), (Ids{"1001", id(0), id(1), "1002", "1003", "1004", "1005", id(2), id(3)}));
+  done = Send("InsertPages", Envelope("1000", "<InsertPages PageId=\"1003\">" + two +
+                                                  "<InsertPages PageId=\"" + id(6) + "\">" + two));
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(Pages(), (Ids{"1001", id(0), id(1), "1002", "1003", id(4), id(5), "1004", "1005", id(2),
+                          id(3), id(6), id(7)}));
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "13");
+  EXPECT_EQ(Numbers(Pages()),
+            (Ids{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13"}));
+}
+
+// A page that stands twice in the list takes the new pages anchored to it
+// next to each of its entries, the later pages of the request as the first.
+TEST_F(PagesTest, PagesAnchoredToAPageThatStandsTwiceGoNextToEachEntry) {
+  ASSERT_EQ(RunScript("set 1000 CurrentPages[6] #1002\n").status, 0);
+  const Outcome done =
+      Send("InsertPages", Envelope("1000",
+                                   "<InsertPages PageId=\"1002\"><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"P2\"/><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"P1\"/></InsertPages><InsertPages "
+                                   "PageId=\"1003\"><Page TemplateId=\"TDS\" "
+                                   "TemplatePageId=\"P2\"/></InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const Ids pages = Pages();
+  ASSERT_EQ(pages.size(), 11u) << Dump({"1000"});
+  const std::string first = pages[2], second = pages[3], third = pages[5];
+  EXPECT_EQ(pages, (Ids{"1001", "1002", first, second, "1003", third, "1004", "1005", "1002", first,
+                        second}));
+  EXPECT_EQ(Value(first, "PageId"), "\"P2\"");
+  EXPECT_EQ(Value(second, "PageId"), "\"P1\"");
+  EXPECT_EQ(Value(third, "PageId"), "\"P2\"");
+  EXPECT_EQ(Value("1000", "NumberOfPages"), "8");
+}
+
+// A datasheet whose template the library no longer holds: the page
+// messages that stand on it fail as a missing template (E_POINTER) instead
+// of answering without it, and a summary sheet so left takes no page.
+TEST_F(PagesTest, ADatasheetWhoseTemplateLeftTheLibraryFailsThePageMessages) {
+  ASSERT_EQ(RunScript("set 1000 TemplateId GONE\nset 2000 TemplateId GONE\n").status, 0);
+  const std::string before = Dump({"1000", "1001", "2000"});
+  const struct {
+    const char* message;
+    std::string text;
+    const char* datasheet;
+  } requests[] = {
+      {"InsertPages",
+       Envelope("1000",
+                "<InsertPages PageId=\"1001\"><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                "</InsertPages>"),
+       "1000"},
+      {"InsertPages",
+       Envelope("2000",
+                "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/></InsertPages>"),
+       "2000"},
+      {"ListPageObjects", "1001\n", "1000"},
+      {"ListTemplatePages", "1000\n", "1000"},
+  };
+  for (const auto& request : requests) {
+    const Outcome failed = Send(request.message, request.text);
+    EXPECT_EQ(failed.status, 1) << request.message << " " << request.text << "\n" << failed.out;
+    EXPECT_EQ(failed.out.find("<XMLMessage"), std::string::npos) << failed.out;
+    EXPECT_EQ(failed.err.rfind(std::string("<KXError Desc=\"The template GONE of datasheet ") +
+                                   request.datasheet +
+                                   " is not in the template library\" HR=\"E_POINTER\"",
+                               0),
+              0u)
+        << request.message << "\n"
+        << failed.err;
+  }
+  EXPECT_EQ(Dump({"1000", "1001", "2000"}), before);
+}
+
 TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId) {
   const Outcome done =
       Send("InsertPages", Envelope("1000",
@@ -185,11 +297,15 @@ TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId)
   EXPECT_EQ(Value("1000", "HasSummary"), "1");
 }
 
+// One alert for the whole request, however many "InsertPages" elements and
+// pages it holds.
 TEST_F(PagesTest, ASummarySheetRefusesPagesWithOneAlert) {
-  const Outcome done = Send(
-      "InsertPages", Envelope("2000",
-                              "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
-                              "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\"/></InsertPages>"));
+  const Outcome done =
+      Send("InsertPages", Envelope("2000",
+                                   "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                                   "<Page TemplateId=\"TDS\" TemplatePageId=\"P1\"/></InsertPages>"
+                                   "<InsertPages><Page TemplateId=\"TDS\" TemplatePageId=\"P2\"/>"
+                                   "</InsertPages>"));
   ASSERT_EQ(done.status, 0) << done.err;
   EXPECT_EQ(done.out.rfind(
                 "<XMLMessage TargetId=\"App\"><Message MessageType=\"ALERT\">Pages cannot be added "

@@ -131,8 +131,7 @@ HRESULT KXDBDatasheetSvcs::ListPageObjects(MainContext& main, const OLECHAR* req
     GetOwnerObject(page, datasheet);
     SortedIdArray ids;
     IKXQTemplatePtr tmpl;
-    if (datasheet)
-      KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
+    if (datasheet) tmpl = GetDatasheetTemplate(main, datasheet);
     IKXQTemplatePagePtr templatePage;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, page, &templatePage, 1));
     if (tmpl && templatePage) {

@@ -24,7 +24,6 @@
 namespace {
 
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/pages";
-constexpr FrameOptions kFrame{.file = kFile};
 constexpr FrameOptions kSilentFrame{.file = kFile, .silent = true};
 
 IKXQObjectPtr LookUp(MainContext& main, int32_t id) {
@@ -205,15 +204,7 @@ HRESULT KXDBDatasheetSvcs::ListTemplatePages(MainContext& main, const OLECHAR* r
     const OLECHAR* text = request ? request : u"";
     IKXQObjectPtr datasheet;
     GetStoreObject(main.m_pDatabase, datasheet, _wtol(text));
-    IKXQTemplatePtr tmpl;
-    KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
-    if (!tmpl) {
-      _bstr_t templateId;
-      KXDBDatasheetSvcs::GetAttributeString(datasheet, templateId, u"TemplateId", -1);
-      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                              u"The template %ls of datasheet %ls is not in the template library",
-                              static_cast<const OLECHAR*>(templateId), text);
-    }
+    const IKXQTemplatePtr tmpl = KXDBDatasheetSvcs::GetDatasheetTemplate(main, datasheet);
     TemplatePageListing listing;
     listing.SetTargetId(text);
     const std::u16string kind = GetKind(ctx, tmpl);
@@ -286,6 +277,19 @@ IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId) {
   return LookUp(main, _wtol(targetId != nullptr ? targetId : u""));
 }
 
+IKXQTemplatePtr GetDatasheetTemplate(MainContext& main, IKXQObject* datasheet) {
+  KXComException ctx = KXComException::Silent();
+  IKXQTemplatePtr tmpl;
+  KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
+  if (tmpl) return tmpl;
+  _bstr_t templateId;
+  GetAttributeString(datasheet, templateId, u"TemplateId", -1);
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER,
+                          u"The template %ls of datasheet %d is not in the template library",
+                          templateId.length() > 0 ? static_cast<const OLECHAR*>(templateId) : u"",
+                          static_cast<int>(ObjectIdOf(datasheet)));
+}
+
 IKXQObjectPtr GetCurrentPage(MainContext& main, int32_t pageId, IKXQObjectPtr& datasheet) {
   KXComException ctx = KXComException::Silent();
   const IKXQObjectPtr page = LookUp(main, pageId);
@@ -337,24 +341,16 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
   KX_CHECK(ctx, templatePage->get_ContinuousFormat(&format));
   const bool continuous = _bstr_t(format, false).length() > 0;
 
-  IKXQTemplatePtr own;
-  KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &own, 1));
-  if (own) {
-    BSTR kind = nullptr;
-    KX_CHECK(ctx, own->get_Kind(&kind));
-    const _bstr_t heldKind(kind, false);
-    if (_wcsicmp(heldKind.length() ? static_cast<const OLECHAR*>(heldKind) : u"", u"Summary") ==
-        0) {
-      // One alert per request: a reply holds one message.
-      if (!state.alerted) {
-        XMLReply::BeginMessage(main, u"App", -1);
-        XMLReply::WriteMessage(main, u"ALERT", -1,
-                               _bstr_t(u"Pages cannot be added to summary sheets."));
-        XMLReply::EndMessage(main);
-        state.alerted = true;
-      }
-      return;
+  if (kx_wcsicmp(GetKind(ctx, GetDatasheetTemplate(main, datasheet)), u"Summary") == 0) {
+    // One alert per request: a reply holds one message.
+    if (!state.alerted) {
+      XMLReply::BeginMessage(main, u"App", -1);
+      XMLReply::WriteMessage(main, u"ALERT", -1,
+                             _bstr_t(u"Pages cannot be added to summary sheets."));
+      XMLReply::EndMessage(main);
+      state.alerted = true;
     }
+    return;
   }
 
   // The object goes onto the page's first node: one of another class (a
@@ -392,21 +388,25 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
   }
   KX_CHECK(ctx, KXDBDatasheetServices::InitializePageTrigger(main, page));
 
+  if (!state.anchorFound) {
+    state.anchor = LookUpAnchor(main, state.anchorPageId);
+    state.anchorFound = true;
+  }
   if (state.placedFirst) {
-    // The later pages are placed together at the end (PlaceInsertedPages).
     state.datasheet = datasheet;
-    state.created.push_back(page);
+    state.later.Place(page, state.anchor, state.before);
   } else {
-    // The first page at once, so that the store sees its changes in the
-    // order one inserted page makes them.
-    const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
-    RenumberPages(datasheet, page, anchor, state.before);
-    if (!state.before) {
-      LONG id = 0;
-      KX_CHECK(ctx, page->get_Id(&id));
-      state.anchorPageId = id;
-    }
+    // A new page stands in no list yet: anchored to itself it goes to the
+    // end, as a later page does, rather than nowhere.
+    const bool itself = state.anchor.GetInterfacePtr() == page.GetInterfacePtr();
+    RenumberPages(datasheet, page, itself ? nullptr : state.anchor.GetInterfacePtr(), state.before);
     state.placedFirst = true;
+  }
+  if (!state.before) {
+    LONG id = 0;
+    KX_CHECK(ctx, page->get_Id(&id));
+    state.anchorPageId = id;
+    state.anchor = page;
   }
 
   IKXQAttributePtr count;
@@ -414,23 +414,7 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
   SetAttributeLong(datasheet, u"NumberOfPages", (count ? GetAttributeAsInteger(count) : 0) + 1, -1);
 }
 
-void PlaceInsertedPages(MainContext& main, InsertPagesState& state) {
-  KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::InsertPages");
-  if (state.created.empty()) return;
-  const IKXQObjectPtr anchor = LookUpAnchor(main, state.anchorPageId);
-  std::vector<IKXQObject*> block;
-  block.reserve(state.created.size());
-  for (const IKXQObjectPtr& page : state.created) block.push_back(page.GetInterfacePtr());
-  const IKXQObjectPtr datasheet = state.datasheet;
-  const IKXQObjectPtr last = state.created.back();
-  state.created.clear();
-  PlacePages(datasheet, block, anchor, state.before);
-  if (!state.before) {
-    LONG id = 0;
-    KX_CHECK(ctx, last->get_Id(&id));
-    state.anchorPageId = id;
-  }
-}
+void PlaceInsertedPages(InsertPagesState& state) { state.later.Write(state.datasheet); }
 
 void DeleteRequestedPage(MainContext& main, const OLECHAR* request) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::DeletePage");
@@ -533,24 +517,23 @@ HRESULT InsertPagesMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT InsertPagesMessageParser::WorkChild(uint32_t element) {
   if (element != Page) return E_INVALIDARG;
+  // A failure ends the request as it is: its store transaction takes back
+  // what the request changed.
   const HRESULT hr = InsertPage();
-  // A failure ends the request: the pages made before it take their places.
-  if (FAILED(hr)) {
-    (void)ServeRequest(nullptr, kFrame, [&](KXComException&) {
-      KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
-      return S_OK;
-    });
-  }
   m_objectId = -1;  // the next "Page" starts afresh
   m_templateId.Reset();
   m_templatePageId.Reset();
   return hr;
 }
 
+HRESULT InsertPagesMessageParser::EndElement(uint32_t id) {
+  if (id != 0) return InsertPagesSchema::EndElement(id);
+  return InsertPagesPlaced();
+}
+
 void InsertPagesMessageParser::ForgetEntries() {
-  m_state.alerted = false;
-  m_state.datasheet = nullptr;
-  m_state.created.clear();
+  m_state.anchorFound = false;
+  m_state.anchor = nullptr;
 }
 
 HRESULT InsertPagesMessageParser::InsertPage() {
@@ -561,10 +544,13 @@ HRESULT InsertPagesMessageParser::InsertPage() {
 }
 
 HRESULT InsertPagesMessageParser::InsertPagesDone() {
-  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages", [&](KXComException& ctx) {
-    KXDBDatasheetSvcs::PlaceInsertedPages(*m_pMain, m_state);
-    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
-  });
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages",
+                       [&](KXComException& ctx) { LaunchTargetEvent(ctx, *m_pMain, m_targetId); });
+}
+
+HRESULT InsertPagesMessageParser::InsertPagesPlaced() {
+  return RunPageWorker(u"KXDBDatasheetSvcs::InsertPages",
+                       [&](KXComException&) { KXDBDatasheetSvcs::PlaceInsertedPages(m_state); });
 }
 
 HRESULT KXDBDatasheetSvcs::InsertPages(MainContext& main, const OLECHAR* request) {

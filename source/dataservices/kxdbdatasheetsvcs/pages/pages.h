@@ -39,35 +39,40 @@ namespace KXDBDatasheetSvcs {
 IKXQObjectPtr GetCurrentPage(MainContext& main, int32_t pageId, IKXQObjectPtr& datasheet);
 
 // State of one "InsertPages" request, carried from one "Page" element to
-// the next.
+// the next and from one message element to the next.
 struct InsertPagesState {
-  int32_t anchorPageId = -1;
+  int32_t anchorPageId = -1;  // "PageId"; then the last page made without "Before"
   bool before = false;
-  bool alerted = false;  // the summary-sheet alert was written
-  // The first page is placed when it is made; the later ones, with their
-  // datasheet, are placed together by PlaceInsertedPages: the pages of one
-  // request end up side by side in request order, so placing each as it is
-  // made would only walk the whole list once per page.
+  bool alerted = false;  // the summary-sheet alert was written: once a request
+  // The anchor of the message element's pages, looked up when its first
+  // page is made; without "Before" each page made becomes the next one's.
+  bool anchorFound = false;
+  IKXQObjectPtr anchor;
+  // The request's first page is placed when it is made, so that the store
+  // sees its changes in the order one inserted page makes them; the later
+  // ones, of every message element, are placed together when the request
+  // ends (PlaceInsertedPages): placing each as it is made would rewrite the
+  // rest of the list once per page.
   bool placedFirst = false;
   IKXQObjectPtr datasheet;
-  std::vector<IKXQObjectPtr> created;
+  PagePlacements later;
 };
 
 // One "Page" element of "InsertPages": creates the page from the template
-// page and counts it; places the request's first page by the anchor and
-// keeps the later ones for PlaceInsertedPages; on a summary sheet writes the
-// alert (once per request) instead.
+// page, places it by the message element's anchor and counts it; on a
+// summary sheet writes the alert (once per request) instead. A datasheet
+// whose template the library does not hold fails with E_POINTER.
 void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
                 const OLECHAR* templateId, const OLECHAR* templatePageId, InsertPagesState& state);
-// Places the pages made by InsertPage by the request's anchor ("PageId",
-// "Before"; the end when it names no page) and forgets them. Without
-// "Before" the last of them becomes the anchor, as when each page is
-// placed as it is made.
-void PlaceInsertedPages(MainContext& main, InsertPagesState& state);
+// Writes the placements InsertPage kept for the end of the request.
+void PlaceInsertedPages(InsertPagesState& state);
 // "DeletePage": the request text is the page id, read as `_wtol` reads.
 void DeleteRequestedPage(MainContext& main, const OLECHAR* request);
 // The datasheet named by a request's "TargetId" (a decimal id).
 IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId);
+// The current template of `datasheet`; one the template library does not
+// hold is a missing interface: E_POINTER with a text naming both.
+IKXQTemplatePtr GetDatasheetTemplate(MainContext& main, IKXQObject* datasheet);
 
 // The named page attribute (selector -1) written as VT_BOOL / VT_R8; the
 // page's class without it: E_POINTER.
@@ -188,14 +193,18 @@ class InsertPagesMessageParser final : public InsertPagesSchema {
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return InsertPagesDone(); }
   HRESULT WorkChild(uint32_t element) override;
-  // A later "InsertPages" element gets its own summary-sheet alert; its
-  // pages follow those placed so far unless it names its own anchor.
+  // The end of "XMLMessage": the pages kept for the end are placed.
+  HRESULT EndElement(uint32_t id) override;
+  // A later "InsertPages" element looks its own anchor up; its pages follow
+  // those made so far unless it names its own "PageId".
   void ForgetEntries() override;
-  // The workers: one page, and the datasheet event at the end.
+  // The workers: one page, the datasheet event at the end of each message
+  // element, the placing at the end of the request.
   HRESULT InsertPage();
   HRESULT InsertPagesDone();
+  HRESULT InsertPagesPlaced();
 
-  KXDBDatasheetSvcs::InsertPagesState m_state;  // "PageId", "Before", the alert
+  KXDBDatasheetSvcs::InsertPagesState m_state;  // "PageId", "Before", the alert, the placing
   int32_t m_objectId = -1;                      // per "Page"
   SAXText m_templateId;                         // per "Page"
   SAXText m_templatePageId;                     // per "Page"
