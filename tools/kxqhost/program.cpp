@@ -14,7 +14,7 @@
 #include "common.h"
 #include "drawings.h"
 #include "host/host.h"
-#include "session.h"
+#include "host/store_host_session.h"
 #include "store/admin.h"
 #include "xmltext.h"
 

@@ -12,8 +12,8 @@
 
 #include "common.h"
 #include "dump.h"
+#include "host/store_host_session.h"
 #include "program.h"
-#include "session.h"
 #include "store/admin.h"
 
 namespace kx::kxqhost {
@@ -128,7 +128,7 @@ bool Program::OpenStore() {
     Error("cannot open the store " + path + ": " + status.message);
     return false;
   }
-  session_ = std::make_unique<StoreHostSession>(*store_);
+  session_ = std::make_unique<host::StoreHostSession>(*store_);
   return true;
 }
 
