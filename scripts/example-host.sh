@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
   "") ;;
-  -h | --help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
   *) echo "usage: $0 [--help]" >&2; exit 2 ;;
 esac
 root=$PWD

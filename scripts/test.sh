@@ -18,7 +18,8 @@ case "$mode" in
   default) dir=${KX_BUILD_DIR:-build} what="everything with gcc, warnings as errors," ;;
   sanitize) dir=${KX_BUILD_DIR:-build-asan} what="everything with clang, ASan and UBSan," ;;
   tsan) dir=${KX_BUILD_DIR:-build-tsan} what="the route cache's tests with clang, TSan," ;;
-  *) echo "usage: $0 [sanitize|tsan]" >&2; exit 2 ;;
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  *) echo "usage: $0 [sanitize | tsan | --help]" >&2; exit 2 ;;
 esac
 echo "building $what into $dir/ (the first build takes a few minutes), then testing" >&2
 scripts/install-packages.sh
