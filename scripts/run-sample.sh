@@ -35,7 +35,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--plain | --help]" >&2; exit 2 ;;
 esac
 dir=${KX_BUILD_DIR:-build}
-echo "building kxqhost and the module into $dir/ (the first build takes a few minutes)" >&2
+echo "building kxqhost and the module into $dir/ (the first build takes about 3 minutes on two cores)" >&2
 scripts/install-packages.sh
 configure_log=$(mktemp "${TMPDIR:-/tmp}/kxq-configure-XXXXXX")
 if ! cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON >"$configure_log" 2>&1; then
