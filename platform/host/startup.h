@@ -1,5 +1,5 @@
 // Starting a module on an object store: what a host does before its first
-// request, in three calls (README.md, "Writing a host"):
+// request, in three calls (docs/writing-a-host.md):
 //
 //   kx::host::Ref<IKXQDataService> module;
 //   CLSID module_class{};
