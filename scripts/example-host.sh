@@ -32,7 +32,10 @@ example=
 trap '[ -z "$example" ] || kill "$example" 2>/dev/null || true; rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$dir" --prefix "$prefix" >/dev/null
-cmake -S examples/host -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+# Warnings as errors, as in the project's own build, which does not compile
+# the example.
+cmake -S examples/host -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "$work/build" >&2
 
 export KXQ_REGISTRY=$work/registry.xml
