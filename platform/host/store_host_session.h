@@ -2,8 +2,8 @@
 // store of platform/store (`kx::store::Store`). It brackets every call of the host driver in one
 // store transaction and turns what the store's observer reports during the call into the
 // notifications the driver delivers after it: a database event "create" (kind 1) for each object
-// created and still alive, and one trigger callback per fired trigger whose handler names the module
-// (SetHandlerTest: a service it registered, or its ProgID).
+// created and still alive, and one trigger callback per fired trigger whose handler names the
+// module (SetHandlerTest: a service it registered, or its ProgID).
 //
 // Deletions are announced before they happen: the store asks the session,
 // which hands the object to the driver's delete handler (the delete
