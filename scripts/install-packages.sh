@@ -8,6 +8,9 @@
 # everything is there. As root it calls apt-get and localedef itself, else
 # through sudo.
 set -euo pipefail
+case "${1:-}" in
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+esac
 
 pkgs=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev libexpat1-dev
       libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev locales)

@@ -8,6 +8,9 @@
 # KX_BUILD_DIR chooses the build folder (default build/); KXQ_SCALE_DIR
 # keeps the stores in that folder (default: a temporary one, removed).
 set -euo pipefail
+case "${1:-}" in
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+esac
 cd "$(dirname "$0")/.."
 root=$PWD
 dir=${KX_BUILD_DIR:-build}

@@ -31,10 +31,11 @@ plain=false
 case "${1:-}" in
   "") ;;
   --plain) plain=true ;;
-  *) echo "usage: $0 [--plain]" >&2; exit 2 ;;
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  *) echo "usage: $0 [--plain | --help]" >&2; exit 2 ;;
 esac
 dir=${KX_BUILD_DIR:-build}
-echo "building kxqhost and the module into $dir/ (the first build takes a few minutes)" >&2
+echo "building kxqhost and the module into $dir/ (the first build takes about 3 minutes on two cores)" >&2
 scripts/install-packages.sh
 configure_log=$(mktemp "${TMPDIR:-/tmp}/kxq-configure-XXXXXX")
 if ! cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON >"$configure_log" 2>&1; then
@@ -59,7 +60,11 @@ trap 'rm -rf "$work"' EXIT
 # build tree on first use.
 export KXQ_REGISTRY=$work/registry.xml
 store=$work/plant.db
-"$host" --store "$store" init --fixture "$root/examples/plant.xml"
+# Said without the run's temporary folder or the checkout's path, so that
+# two runs print the same.
+made=$("$host" --store "$store" init --fixture "$root/examples/plant.xml")
+made=${made//"$work/"/}
+echo "${made//"$root/"/}"
 
 # The message a request file holds: its message element (the first element
 # inside "XMLMessage"), or for a bare text body the file name in camel case

@@ -7,7 +7,8 @@
 #                              that runs a thread of its own (the route cache)
 # KX_BUILD_DIR overrides the build folder.
 # It says first what it builds; the build's progress and any compiler error
-# go to standard error, the tests' results to standard output. A test that
+# go to standard error, the tests' results to standard output. The tests'
+# temporary folders are removed at the end, Ctrl-C too. A test that
 # skips itself fails the run: each skip is for something the machine lacks
 # (a package, a locale), which scripts/install-packages.sh provides.
 set -euo pipefail
@@ -18,7 +19,8 @@ case "$mode" in
   default) dir=${KX_BUILD_DIR:-build} what="everything with gcc, warnings as errors," ;;
   sanitize) dir=${KX_BUILD_DIR:-build-asan} what="everything with clang, ASan and UBSan," ;;
   tsan) dir=${KX_BUILD_DIR:-build-tsan} what="the route cache's tests with clang, TSan," ;;
-  *) echo "usage: $0 [sanitize|tsan]" >&2; exit 2 ;;
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  *) echo "usage: $0 [sanitize | tsan | --help]" >&2; exit 2 ;;
 esac
 echo "building $what into $dir/ (the first build takes a few minutes), then testing" >&2
 scripts/install-packages.sh
@@ -44,8 +46,15 @@ case "$mode" in
     ;;
 esac
 log=$(mktemp "${TMPDIR:-/tmp}/kx-ctest-XXXXXX")
-trap 'rm -f "$log"' EXIT
-ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 "${regex[@]}" | tee "$log"
+# The tests make their temporary folders in one of the run's own, removed
+# however the run ends: a test stopped by Ctrl-C cannot remove its own. It
+# is open to all, as a test runs the host program as another user.
+tests_tmp=$(mktemp -d "${TMPDIR:-/tmp}/kx-tests-XXXXXX")
+chmod 755 "$tests_tmp"
+trap 'rm -rf "$tests_tmp"; rm -f "$log"' EXIT
+trap 'exit 130' INT TERM
+TMPDIR=$tests_tmp ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 \
+  "${regex[@]}" | tee "$log"
 # ctest counts a skipped test as run; here it is a failure.
 if grep -q '(Skipped)' "$log"; then
   echo "test.sh: these tests were skipped, so what they check was not checked:" >&2

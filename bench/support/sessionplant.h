@@ -1,7 +1,7 @@
 // A store run as the host program runs it, for the benchmarks of what other
-// clients' changes cause: the program's store session (a change made
+// clients' changes cause: the host library's store session (a change made
 // outside a call is delivered afterwards as database events and trigger
-// callbacks) and a Main made in-process. Needs kxqhost_core.
+// callbacks) and a Main made in-process.
 #pragma once
 
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "benchsupport.h"
-#include "session.h"
+#include "host/store_host_session.h"
 
 namespace kxbench {
 
@@ -20,7 +20,7 @@ class SessionPlant {
   // AttachMain, once the caller has set up the session and the host.
   explicit SessionPlant(const std::string& fixture) : store_(OpenStore(fixture)) {
     if (!store_) std::abort();
-    session_ = std::make_unique<kx::kxqhost::StoreHostSession>(*store_);
+    session_ = std::make_unique<kx::host::StoreHostSession>(*store_);
     host_.SetStoreSession(session_.get());
     kx::test::UseStore(host_.application(), store_->Database(), kx::test::Projects::kRoot);
   }
@@ -51,13 +51,13 @@ class SessionPlant {
   }
 
   IKXQDatabase* database() const { return store_->Database(); }
-  kx::kxqhost::StoreHostSession& session() { return *session_; }
+  kx::host::StoreHostSession& session() { return *session_; }
   kx::host::Host& host() { return host_; }
   Main& main() const { return kx::test::MainOf(service_.get()); }
 
  private:
   std::unique_ptr<kx::store::Store> store_;
-  std::unique_ptr<kx::kxqhost::StoreHostSession> session_;
+  std::unique_ptr<kx::host::StoreHostSession> session_;
   kx::host::Host host_;
   kx::host::Ref<IKXQDataService> service_;
 };

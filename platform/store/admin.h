@@ -61,6 +61,11 @@ enum class OpenMode {
   kOpenExisting,  // fail when the file does not exist
   kCreate,        // fail when the file exists
   kOpenOrCreate,
+  // An existing file that is never written: reading works (beside other
+  // processes' commits when its folder can be written, else the file as it
+  // is when opened); a transaction's first write fails and the transaction
+  // is rolled back at its commit.
+  kReadOnly,
 };
 
 // Outcome of an administration call: hr and, on failure, a message.

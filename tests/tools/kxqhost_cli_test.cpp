@@ -252,6 +252,15 @@ TEST_F(KxqhostTest, UsageErrorsExitWithTwo) {
   const Outcome help = Bare({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: kxqhost"), std::string::npos);
+  // Each option says what it does; a command's --help is the same help,
+  // not a message named "--help".
+  EXPECT_NE(help.out.find("  --hold-events                  run: change events wait for"),
+            std::string::npos)
+      << help.out;
+  const Outcome request_help = Host({"request", "--help"});
+  EXPECT_EQ(request_help.status, 0) << request_help.err;
+  EXPECT_EQ(request_help.out, help.out);
+  EXPECT_EQ(request_help.err, "");
 }
 
 // ---------------------------------------------------------------------------

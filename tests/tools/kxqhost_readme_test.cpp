@@ -25,6 +25,7 @@ const std::map<std::string, std::string> kNotRunHere = {
     {"scripts/run-sample.sh", "tests/examples/run_sample_test.sh"},
     {"scripts/test.sh", ".ci/run"},
     {"scripts/test.sh sanitize", ".ci/run"},
+    {"scripts/example-host.sh", ".ci/run"},
     {"scripts/check-format.sh [BASE | --all]", ".ci/run (scripts/check-format.sh)"},
 };
 

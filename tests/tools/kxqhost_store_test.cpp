@@ -146,5 +146,76 @@ TEST_F(KxqhostStoreTest, RepeatedCreateAnnotationGrowsLinearly) {
       << small << " s for 1,000, " << large << " s for 4,000";
 }
 
+// A store the user cannot write, in a folder the user cannot write
+// either, is read without writing: dumps and reading requests work, a
+// request that changes something fails and changes nothing.
+TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
+  namespace fs = std::filesystem;
+  const std::string folder = dir_ / "archive";
+  const std::string store = folder + "/plant.db";
+  fs::create_directory(folder);
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture",
+                  std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"})
+                .status,
+            0);
+  ASSERT_EQ(Bare({"register"}).status, 0);
+  const auto read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(store, read_only);
+  fs::permissions(
+      folder, read_only | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(dir_.path(),
+                  fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  fs::permissions(Registry(), read_only);
+  struct Restore {
+    std::string folder;
+    ~Restore() { fs::permissions(folder, fs::perms::owner_all); }
+  } restore{folder};
+  const auto as_reader = [&](std::vector<std::string> arguments, const std::string& input = "") {
+    arguments.insert(arguments.begin(), {"--store", store});
+    return RunHostWith(arguments, dir_.path(), {"KXQ_REGISTRY=" + Registry()}, input,
+                       {.unprivileged = true});
+  };
+  const Outcome dumped = as_reader({"dump", "101"});
+  EXPECT_EQ(dumped.status, 0) << dumped.err;
+  EXPECT_NE(dumped.out.find("RatedFlow = 385 m3/h"), std::string::npos) << dumped.out;
+  EXPECT_NE(dumped.err.find("cannot be written; it is read only"), std::string::npos) << dumped.err;
+  const Outcome listed = as_reader({"request", "ListHolds", "-"}, "\n");
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("HOLD-01"), std::string::npos) << listed.out;
+  const Outcome set = as_reader({"request", "SetRealField", "-"},
+                                "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" "
+                                "FieldId=\"103\" Value=\"395\"/></XMLMessage>");
+  EXPECT_EQ(set.status, 1) << set.err;
+  EXPECT_NE(set.err.find("readonly"), std::string::npos) << set.err;
+  EXPECT_NE(as_reader({"dump", "101"}).out.find("RatedFlow = 385 m3/h"), std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// A write that fails at any moment of `init` (here: a file that may grow no
+// further, as on a full disk) leaves no store, no log and no index beside
+// it, and the failure gives SQLite's reason.
+TEST_F(KxqhostStoreTest, InitThatCannotWriteLeavesNothingAndSaysWhy) {
+  const std::string fixture = std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml";
+  const std::string folder = dir_ / "small";
+  std::filesystem::create_directory(folder);
+  int failed = 0;
+  for (long limit = 16 * 1024; limit <= 512 * 1024; limit += 32 * 1024) {
+    const Outcome made =
+        RunHostWith({"--store", folder + "/plant.db", "init", "--fixture", fixture}, dir_.path(),
+                    {"KXQ_REGISTRY=" + Registry()}, "", {.file_size_limit = limit});
+    if (made.status == 0) {
+      std::filesystem::remove(folder + "/plant.db");
+      continue;
+    }
+    ++failed;
+    EXPECT_EQ(made.status, 1) << limit << ": " << made.err;
+    EXPECT_NE(made.err.find("cannot create " + folder + "/plant.db"), std::string::npos)
+        << made.err;
+    EXPECT_NE(made.err.find("disk I/O error"), std::string::npos) << limit << ": " << made.err;
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << limit << ": " << made.err;
+  }
+  EXPECT_GT(failed, 3);
+}
+
 }  // namespace
 }  // namespace kx::test::tools

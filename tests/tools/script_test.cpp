@@ -121,6 +121,9 @@ TEST(CommandLine, MistakesAreReported) {
   EXPECT_EQ(Parse({"--nope", "dump"}, &options), "unknown option --nope");
   EXPECT_EQ(Parse({"--set", "X", "dump"}, &options), "--set needs NAME=VALUE, not X");
   EXPECT_EQ(Parse({"--help"}, &options), "help");
+  EXPECT_EQ(Parse({"request", "--help"}, &options), "help");
+  EXPECT_EQ(Parse({"request", "SetRealField", "--help"}, &options), "help");
+  EXPECT_EQ(Parse({"dump", "-h"}, &options), "help");
 }
 
 }  // namespace

@@ -2,17 +2,8 @@
 
 #include "host/host.h"
 #include "host/utf.h"
-#include "store/admin.h"
 
 namespace kx::kxqhost {
-
-void OfferDiagramRepresentations(store::Store& store, host::Host& host) {
-  store.SetRepresentationProvider(
-      [drawing = host::Ref<host::DrawingService>(&host.drawing())](
-          IKXQObject* object, const std::u16string& kind, IUnknown** rep) {
-        return drawing->Representation(object, kind, rep);
-      });
-}
 
 void PrintDrawingCalls(host::Host& host, std::FILE* out, const char* prefix) {
   for (const host::DrawingCall& call : host.drawing().TakeCalls()) {

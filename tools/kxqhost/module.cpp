@@ -11,27 +11,16 @@
 #include "com/activation.h"
 #include "com/errorinfo.h"
 #include "com/registry.h"
-#include "com/wstr.h"
 #include "common.h"
-#include "drawings.h"
 #include "host/host.h"
+#include "host/startup.h"
+#include "host/store_host_session.h"
 #include "program.h"
-#include "session.h"
 #include "store/admin.h"
-#include "store/database.h"
-#include "store/templates.h"
 
 namespace kx::kxqhost {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Privileges of the host itself that modules ask about.
-constexpr const char16_t* kHostPrivileges[] = {u"SecureAttribute", u"LockAttribute",
-                                               u"CheckDocument", u"IssueDocument"};
-
-}  // namespace
 
 int Program::Registration(bool do_register) {
   const std::string library = ModuleLibraryPath();
@@ -77,33 +66,26 @@ bool Program::EnsureRegistered() {
 bool Program::StartModule() {
   if (module_started_) return true;
   if (!EnsureRegistered()) return false;
+  host::Ref<IKXQDataService> module;
   CLSID clsid{};
-  HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
-  IKXQDataService* raw = nullptr;
-  if (SUCCEEDED(hr)) {
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKXQDataService,
-                          reinterpret_cast<void**>(&raw));
-  }
+  HRESULT hr = host::CreateModule(kProgId, &module, &clsid);
   const std::string built = ModuleLibraryPath();
   if ((hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL) && !built.empty()) {
     // The registered library cannot be loaded (another build's, or broken):
     // the one of this build tree takes its place.
     const std::string why = TakeErrorText();
     std::string error;
-    if (SUCCEEDED(CallServerEntry(built, "DllRegisterServer", &error)) &&
-        SUCCEEDED(hr = CLSIDFromProgID(kProgId, &clsid))) {
+    if (SUCCEEDED(CallServerEntry(built, "DllRegisterServer", &error))) {
       Error("the registered module could not be loaded (" + why + "); registered " + built);
-      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKXQDataService,
-                            reinterpret_cast<void**>(&raw));
+      hr = host::CreateModule(kProgId, &module, &clsid);
     }
   }
-  if (FAILED(hr) || !raw) {
+  if (FAILED(hr)) {
     const std::string why = TakeErrorText();
     Error("cannot create KXDBDatasheetSvcs.Main: " + Describe(hr) +
           (why.empty() ? "" : ": " + why));
     return false;
   }
-  const auto module = host::Ref<IKXQDataService>::Adopt(raw);
 
   host_ = std::make_unique<host::Host>();
   host::Settings& settings = host_->settings();
@@ -120,11 +102,6 @@ bool Program::StartModule() {
     if (!journal_file_) return Error("cannot open the journal " + options_.journal), false;
     host_->journal().WriteTo(journal_file_);
   }
-  std::string user = options_.user;
-  if (user.empty()) user = std::getenv("USER") ? std::getenv("USER") : "kxq";
-  host_->privileges().SetLoginName(Wide(user));
-  host_->privileges().SetUserName(Wide(user));
-  host_->privileges().SetDiscipline(Wide(options_.discipline));
 
   if (!options_.project.empty()) {
     LONG project = 0;
@@ -147,38 +124,8 @@ bool Program::StartModule() {
         id, Wide(deny.substr(colon + 1, eq - colon - 1)), Wide(deny.substr(eq + 1)));
     if (!status.ok()) return Error("cannot deny on " + deny + ": " + status.message), false;
   }
-  IKXQDatabase* database = store_->Database();
-  _com_ptr_t<IKXQSchema> schema;
-  _com_ptr_t<IKXQTemplateLibrary> library;
-  _com_ptr_t<IKXQProject> active, root;
-  if (FAILED(hr = database->get_Schema(&schema)) ||
-      FAILED(hr = database->get_TemplateLibrary(&library)) ||
-      FAILED(hr = database->get_ActiveProject(&active)) ||
-      FAILED(hr = database->get_RootProject(&root))) {
+  if (FAILED(host::ConnectStore(*host_, *store_, *session_, clsid))) {
     Error("the store cannot be read: " + TakeErrorText());
-    return false;
-  }
-  host_->application().SetStore(database, schema, library);
-  host_->application().SetProjects(active, root);
-  OfferDiagramRepresentations(*store_, *host_);
-  host_->registrar().SetTemplates(library.GetInterfacePtr());
-  host_->SetStoreSession(session_.get());
-  const host::Registrar& registrar = host_->registrar();
-  session_->SetHandlerTest([&registrar, clsid](const std::u16string& handler) {
-    if (handler.empty()) return false;
-    for (const std::u16string& service : registrar.services()) {
-      if (kx_wcsicmp(service, handler) == 0) return true;
-    }
-    CLSID named{};
-    const bool same =
-        SUCCEEDED(CLSIDFromProgID(handler.c_str(), &named)) && IsEqualGUID(named, clsid);
-    SetErrorInfo(0, nullptr);
-    return same;
-  });
-
-  if (FAILED(hr = host_->Attach(module.get()))) {
-    const std::string why = TakeErrorText();
-    Error("the module refused to attach: " + Describe(hr) + (why.empty() ? "" : ": " + why));
     return false;
   }
   for (const std::string& refusal : options_.refused) {
@@ -188,31 +135,35 @@ bool Program::StartModule() {
     if (colon != std::string::npos) first = Wide(refusal.substr(colon + 1));
     host_->registrar().FailCall(operation, E_FAIL, u"Refused by kxqhost --refuse", first);
   }
-  const host::CallResult started = host_->StartUp();
+
+  host::User user;
+  const char* login = std::getenv("USER");
+  user.name = Wide(!options_.user.empty() ? options_.user : login ? login : "kxq");
+  user.discipline = Wide(options_.discipline);
+  for (const std::string& name : options_.denied) user.denied.push_back(Wide(name));
+  const host::CallResult started = host::StartModule(*host_, module.get(), user);
+  if (!host_->module()) {
+    const std::string why = Narrow(started.error);
+    Error("the module refused to attach: " + Describe(started.hr) +
+          (why.empty() ? "" : ": " + why));
+    return false;
+  }
   if (!started.succeeded()) {
     Finish(started, "the module's start-up");
     return false;
   }
-  // The user holds the host's own privileges and those the module
-  // declared, except the denied ones.
-  std::vector<std::u16string> privileges(std::begin(kHostPrivileges), std::end(kHostPrivileges));
-  for (const auto& privilege : registrar.privileges()) privileges.push_back(privilege.name);
-  for (const std::u16string& privilege : privileges) {
-    bool denied = false;
-    for (const std::string& name : options_.denied) denied = denied || Wide(name) == privilege;
-    if (!denied) host_->privileges().Grant(privilege);
-  }
   // A misspelt name would withhold nothing, and the request would pass
   // unchecked: say which names there are.
-  for (const std::string& name : options_.denied) {
-    if (std::find(privileges.begin(), privileges.end(), Wide(name)) != privileges.end()) continue;
+  const std::vector<std::u16string> privileges = host::KnownPrivileges(*host_);
+  for (const std::u16string& name : user.denied) {
+    if (std::find(privileges.begin(), privileges.end(), name) != privileges.end()) continue;
     std::string names;
     for (const std::u16string& privilege : privileges) {
       names += (names.empty() ? "\"" : ", \"") + Narrow(privilege) + "\"";
     }
     std::fprintf(err_,
                  "notice: --deny %s names no privilege, so it withholds nothing; they are %s\n",
-                 name.c_str(), names.c_str());
+                 Narrow(name).c_str(), names.c_str());
     std::fflush(err_);
   }
   module_started_ = true;

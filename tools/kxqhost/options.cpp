@@ -7,12 +7,26 @@ namespace kx::kxqhost {
 const char* VersionText() { return "kxqhost 1.0"; }
 
 const char* UsageText() {
-  return "usage: kxqhost [--store FILE] [--settings FILE] [--set NAME=VALUE] [--user NAME]\n"
-         "               [--journal FILE] [--events] [--deny PRIVILEGE] [--project ID]\n"
-         "               [--refuse OPERATION[:ARGUMENT]] [--deny-on ID:PRIVILEGE=PLACE]\n"
-         "               [--discipline NAME] [--pretty] [--hold-events] [--registered-module]\n"
-         "               COMMAND [ARG...]\n"
-         "       kxqhost --version | --help\n"
+  return "usage: kxqhost [OPTION...] COMMAND [ARG...]\n"
+         "       kxqhost --version | --help       (COMMAND --help: this text too)\n"
+         "options, before the command:\n"
+         "  --store FILE                   the store (default: ./kxq-store.db)\n"
+         "  --settings FILE                settings, NAME=VALUE lines; several files in order\n"
+         "  --set NAME=VALUE               one setting, over the files' (repeatable)\n"
+         "  --user NAME                    the user (default: $USER)\n"
+         "  --discipline NAME              the user's discipline (default: none)\n"
+         "  --deny PRIVILEGE               a privilege the user does not hold (repeatable)\n"
+         "  --deny-on ID:PRIVILEGE=PLACE   object ID refuses PRIVILEGE, naming PLACE (repeatable)\n"
+         "  --project ID                   the active project (default: the root, 1)\n"
+         "  --refuse OPERATION[:ARGUMENT]  the registrar refuses those start-up calls\n"
+         "  --journal FILE                 the module's trace lines, appended to FILE\n"
+         "                                 (default: standard error)\n"
+         "  --events                       after each call: the store's changes, notifications\n"
+         "                                 and workflow steps, drawing calls, change events\n"
+         "  --pretty                       replies and event XML indented, one element a line\n"
+         "  --hold-events                  run: change events wait for a deliver step\n"
+         "  --registered-module            load the module the registration store names,\n"
+         "                                 not this build's\n"
          "commands:\n"
          "  init [--fixture FILE]              create the store from a fixture\n"
          "  request [--extra] NAME [FILE|-]    send one message (text from FILE or stdin)\n"
@@ -96,6 +110,12 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
   if (i >= argc) return "no command given";
   options->command = argv[i++];
   for (; i < argc; ++i) options->arguments.emplace_back(argv[i]);
+  // A command's "--help" is help, never a message, file or argument named
+  // so.
+  for (const std::string& argument : options->arguments) {
+    if (argument == "--help") return "help";
+  }
+  if (!options->arguments.empty() && options->arguments[0] == "-h") return "help";
   return {};
 }
 

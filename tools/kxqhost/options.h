@@ -42,8 +42,9 @@ struct Options {
 };
 
 // Parses argv[1..argc). Returns an empty text on success, else the usage
-// error to print (exit status 2). "--help" gives the text "help",
-// "--version" the text "version".
+// error to print (exit status 2). "--help" gives the text "help" (also
+// among a command's arguments, or "-h" as its first), "--version" the text
+// "version".
 std::string ParseOptions(int argc, const char* const* argv, Options* options);
 
 // The usage text.

@@ -14,7 +14,7 @@
 #include "common.h"
 #include "drawings.h"
 #include "host/host.h"
-#include "session.h"
+#include "host/store_host_session.h"
 #include "store/admin.h"
 #include "xmltext.h"
 
@@ -24,14 +24,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The build tree the program runs from (the folder holding `bin/` and
-// `lib/` with the module), or "" when it runs from elsewhere.
-fs::path BuildTree() {
+// The folder above the program's own (`bin/`).
+fs::path ProgramPrefix() {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  const fs::path tree = exe.parent_path().parent_path();
-  return fs::exists(tree / "lib" / kModuleLibrary, ec) ? tree : fs::path();
+  return ec ? fs::path() : exe.parent_path().parent_path();
+}
+
+// The build tree the program runs from (the folder holding `bin/` and
+// `lib/` with the module, and CMake's cache), or "" when it runs from
+// elsewhere: an installed program is no build tree's.
+fs::path BuildTree() {
+  std::error_code ec;
+  const fs::path tree = ProgramPrefix();
+  return !tree.empty() && fs::exists(tree / "lib" / kModuleLibrary, ec) &&
+                 fs::exists(tree / "CMakeCache.txt", ec)
+             ? tree
+             : fs::path();
 }
 
 }  // namespace
@@ -66,6 +75,9 @@ std::string ModuleLibraryPath() {
 
 std::string SamplePlantPath() {
   std::error_code ec;
+  // An installed program has its own copy.
+  const fs::path installed = ProgramPrefix() / "share" / "KXDBDatasheetSvcs" / "plant.xml";
+  if (BuildTree().empty() && fs::exists(installed, ec)) return installed.string();
 #ifdef KXQHOST_SOURCE_DIR
   const fs::path built = fs::path(KXQHOST_SOURCE_DIR) / "examples" / "plant.xml";
   if (fs::exists(built, ec)) return built.string();

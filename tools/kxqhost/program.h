@@ -1,7 +1,7 @@
 // The host program: opens the object store, loads the module by activation,
 // attaches it through the host library's driver and serves one command.
 // Every call into the module runs in one store transaction (see
-// StoreHostSession); its reply and change events go to the output stream,
+// host::StoreHostSession); its reply and change events go to the output stream,
 // its failure description to the error stream.
 #pragma once
 
@@ -15,6 +15,7 @@
 
 namespace kx::host {
 class Host;
+class StoreHostSession;
 struct CallResult;
 struct ServiceResult;
 struct SentFile;
@@ -25,7 +26,6 @@ class Store;
 
 namespace kx::kxqhost {
 
-class StoreHostSession;
 struct Step;
 
 // Exit statuses.
@@ -104,7 +104,7 @@ class Program {
   std::FILE* err_;
   std::FILE* journal_file_ = nullptr;
   std::unique_ptr<store::Store> store_;
-  std::unique_ptr<StoreHostSession> session_;
+  std::unique_ptr<host::StoreHostSession> session_;
   std::unique_ptr<host::Host> host_;
   bool module_started_ = false;
   bool nothing_done_ = false;  // the last call returned nothing and did nothing

@@ -5,9 +5,9 @@
 
 #include "common.h"
 #include "host/host.h"
+#include "host/store_host_session.h"
 #include "host/utf.h"
 #include "program.h"
-#include "session.h"
 #include "store/object.h"
 #include "xmltext.h"
 

@@ -8,12 +8,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <stdio.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "common.h"
 #include "dump.h"
+#include "host/store_host_session.h"
 #include "program.h"
-#include "session.h"
 #include "store/admin.h"
 
 namespace kx::kxqhost {
@@ -47,6 +48,23 @@ void RemoveAbandonedStores(const std::string& path) {
   }
 }
 
+// `why` making a store in `folder` failed, saying first that the disk is
+// full when SQLite says so or the folder has less room left than a
+// store's write needs: SQLite's own text does not always say it, and the
+// write of the log into the store at its close says nothing.
+std::string WithRoomLeft(const std::string& why, const fs::path& folder) {
+  constexpr unsigned long long kFullBelow = 64 * 1024;
+  struct statvfs room {};
+  if (::statvfs(folder.c_str(), &room) == 0) {
+    const unsigned long long left = static_cast<unsigned long long>(room.f_bavail) * room.f_frsize;
+    if (left < kFullBelow) {
+      return "the disk is full (" + std::to_string(left / 1024) + " KB left in " + folder.string() +
+             "): " + why;
+    }
+  }
+  return why.find("disk is full") != std::string::npos ? "the disk is full: " + why : why;
+}
+
 // Makes the store at `path` from `fixture` so that it appears whole or not
 // at all: the fixture is imported into a file beside it, which is closed
 // (its write-ahead log checkpointed into it) and then renamed into place,
@@ -58,23 +76,30 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, long* ob
   RemoveAbandonedStores(path);
   const std::string made = path + ".init-" + std::to_string(::getpid());
   RemoveStoreFiles(made);
+  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
+  // The files made so far go, after the room they left was looked at.
+  const auto fail = [&](const std::string& why) {
+    *error = WithRoomLeft(why, folder);
+    RemoveStoreFiles(made);
+    return false;
+  };
   {
     std::unique_ptr<store::Store> store;
     store::Status status = store::Store::Open(made, store::OpenMode::kCreate, &store);
     if (status.ok()) status = store->ImportFixtureFile(fixture);
     if (!status.ok()) {
+      // A failed commit leaves SQLite's reason as error information.
+      const std::string detail = TakeErrorText();
       store.reset();
-      RemoveStoreFiles(made);
-      *error = status.message;
-      return false;
+      return fail(detail.empty() || status.message.find(detail) != std::string::npos
+                      ? status.message
+                      : status.message + " (" + detail + ")");
     }
     *objects = store->ObjectCount();
   }
   std::error_code ec;
   if (fs::exists(made + "-wal", ec) && fs::file_size(made + "-wal", ec) > 0) {
-    RemoveStoreFiles(made);
-    *error = "the new store's log was not written into it";
-    return false;
+    return fail("the new store's log was not written into it");
   }
   fs::remove(made + "-wal", ec);
   fs::remove(made + "-shm", ec);
@@ -97,7 +122,6 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, long* ob
     *error = std::string("cannot put the new store in place: ") + std::strerror(why);
     return false;
   }
-  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
   if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0) {
     ::fsync(fd);
     ::close(fd);
@@ -122,13 +146,25 @@ bool Program::OpenStore() {
     }
     return false;
   }
-  const store::Status status = store::Store::Open(path, store::OpenMode::kOpenExisting, &store_);
+  // A store this user cannot write (the file, or its folder, where the log
+  // goes) is read without writing: a call that changes it fails.
+  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
+  const bool writable = ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+  const store::Status status = store::Store::Open(
+      path, writable ? store::OpenMode::kOpenExisting : store::OpenMode::kReadOnly, &store_);
   if (!status.ok()) {
     store_.reset();
     Error("cannot open the store " + path + ": " + status.message);
     return false;
   }
-  session_ = std::make_unique<StoreHostSession>(*store_);
+  if (!writable) {
+    std::fprintf(err_,
+                 "notice: %s cannot be written; it is read only, and a call that changes it "
+                 "fails\n",
+                 path.c_str());
+    std::fflush(err_);
+  }
+  session_ = std::make_unique<host::StoreHostSession>(*store_);
   return true;
 }
 

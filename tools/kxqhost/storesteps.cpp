@@ -6,9 +6,9 @@
 
 #include "common.h"
 #include "host/host.h"
+#include "host/store_host_session.h"
 #include "program.h"
 #include "script.h"
-#include "session.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"

@@ -1,5 +1,6 @@
 #include "store/internal/db.h"
 
+#include <cctype>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -73,6 +74,22 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// `path` as the path of a "file:" URI.
+std::string UriPath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri;
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
 }  // namespace
 
 int KxStepRow(sqlite3_stmt* st) {
@@ -84,10 +101,25 @@ int KxStepRow(sqlite3_stmt* st) {
 
 Db::~Db() { Close(); }
 
-bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error) {
+int Db::OpenReadOnly(const std::string& path) {
+  constexpr int kFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(path.c_str(), &db_, kFlags, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  struct stat st;
+  if (rc == SQLITE_OK || (::stat((path + "-wal").c_str(), &st) == 0 && st.st_size > 0)) return rc;
+  sqlite3_close(db_);
+  db_ = nullptr;
+  const std::string uri = "file:" + UriPath(path) + "?immutable=1";
+  return sqlite3_open_v2(uri.c_str(), &db_, kFlags | SQLITE_OPEN_URI, nullptr);
+}
+
+bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
+              std::string* error) {
   const bool memory = path == ":memory:";
   const bool exists = !memory && FileExists(path);
-  if (mustExist && !exists) {
+  readOnly_ = readOnly && !memory;
+  if ((mustExist || readOnly_) && !exists) {
     *error = "The store file " + path + " does not exist";
     return false;
   }
@@ -95,9 +127,11 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     *error = "The store file " + path + " exists already";
     return false;
   }
-  int rc =
-      sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = readOnly_
+               ? OpenReadOnly(path)
+               : sqlite3_open_v2(path.c_str(), &db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
   if (rc != SQLITE_OK) {
     *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     Close();
@@ -105,16 +139,17 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
   }
   sqlite3_busy_timeout(db_, busyMs_);
   const std::string pragmas =
-      memory ? std::string("PRAGMA foreign_keys=ON;")
-             : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; "
-               "PRAGMA journal_size_limit=" +
-                   std::to_string(kLogLimit) + ";";
+      memory || readOnly_
+          ? std::string("PRAGMA foreign_keys=ON;")
+          : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; "
+            "PRAGMA journal_size_limit=" +
+                std::to_string(kLogLimit) + ";";
   if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
     Close();
     return false;
   }
-  if (!memory) walPath_ = path + "-wal";
+  if (!memory && !readOnly_) walPath_ = path + "-wal";
   bool hasTables = false, hasOthers = false;
   Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) {
     if (ColText(st, 0) == u"meta")
@@ -122,7 +157,7 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     else
       hasOthers = true;
   });
-  if (!hasTables && hasOthers) {
+  if (!hasTables && (hasOthers || readOnly_)) {
     *error = path + " is a database of something else, not an object store";
     Close();
     return false;
@@ -152,6 +187,12 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, std::s
     bool has = false;
     Query("SELECT name FROM sqlite_master",
           [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
+    if (!has && readOnly_) {
+      *error = "Cannot read " + path + " without writing it: it lacks the table " + table[0] +
+               " of this version";
+      Close();
+      return false;
+    }
     if (!has && sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
       *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
       Close();
@@ -208,7 +249,8 @@ bool Db::Begin(bool write) {
   busy_ = false;
   if (!db_) return false;
   // IMMEDIATE takes the write lock now, so what is read next is current.
-  int rc = RunControl(write ? "BEGIN IMMEDIATE" : "BEGIN");
+  // A read-only connection takes none: its first write fails.
+  int rc = RunControl(write && !readOnly_ ? "BEGIN IMMEDIATE" : "BEGIN");
   if (rc != SQLITE_OK) {
     busy_ = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
     error_ = sqlite3_errmsg(db_);

@@ -68,7 +68,9 @@ class Db {
   Db& operator=(const Db&) = delete;
 
   // Opens (creating the tables of a new file). False with *error set.
-  bool Open(const std::string& path, bool mustExist, bool mustNotExist, std::string* error);
+  // readOnly: an existing file, never written (see OpenReadOnly).
+  bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
+            std::string* error);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   bool InTransaction() const { return inTxn_; }
@@ -123,6 +125,11 @@ class Db {
   std::string IntegrityCheck();
 
  private:
+  // SQLite's read-only connection, which reads beside other processes
+  // through the log's shared-memory index; when that index cannot be made
+  // (the folder cannot be written) and no log waits to be read, the file as
+  // it is, without locks. SQLite's result code.
+  int OpenReadOnly(const std::string& path);
   bool Step(sqlite3_stmt* st);
   // Runs a transaction statement (BEGIN, COMMIT, ROLLBACK) from the cache of
   // the connection, parsed once: SQLITE_OK or SQLite's error code, with the
@@ -143,6 +150,7 @@ class Db {
   long failAfter_ = 0;
   bool inTxn_ = false;
   bool busy_ = false;
+  bool readOnly_ = false;
 };
 
 // Column readers for Query callbacks.

@@ -82,7 +82,7 @@ class Persistence {
  public:
   virtual ~Persistence() = default;
 
-  virtual bool Open(const std::string& path, bool mustExist, bool mustNotExist,
+  virtual bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
                     std::string* error) = 0;
   virtual void Close() = 0;
   // How long Begin waits for another process's transaction to end.

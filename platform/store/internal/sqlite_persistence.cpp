@@ -64,9 +64,9 @@ void PlaceValue(StoredObject* o, int32_t attr, int64_t pos, sqlite3_stmt* st, in
 
 class SqlitePersistence final : public Persistence {
  public:
-  bool Open(const std::string& path, bool mustExist, bool mustNotExist,
+  bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
             std::string* error) override {
-    if (!db_.Open(path, mustExist, mustNotExist, error)) return false;
+    if (!db_.Open(path, mustExist, mustNotExist, readOnly, error)) return false;
     private_ = path == ":memory:";
     seen_ = CurrentVersion();
     return true;

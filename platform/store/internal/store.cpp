@@ -32,7 +32,8 @@ Status FromHr(HRESULT hr) {
 
 Status StoreCore::Open(const std::string& path, OpenMode mode) {
   std::string error;
-  if (!db_->Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate, &error))
+  if (!db_->Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate,
+                 mode == OpenMode::kReadOnly, &error))
     return Fail(KXQ_E_STORAGE, error);
   db_->SetLockTimeout(lockTimeoutMs_);
   closed_ = false;

@@ -47,8 +47,8 @@ class Tracked final : public kx::com::Object<Tracked, ITracked> {
 class TempRegistry {
  public:
   TempRegistry() {
-    char pattern[] = "/tmp/kxcom-test-XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "kxcom-test-XXXXXX").string();
+    const char* dir = ::mkdtemp(pattern.data());
     EXPECT_NE(dir, nullptr);
     dir_ = dir;
     if (const char* old = std::getenv("KXQ_REGISTRY")) {

@@ -2,6 +2,7 @@
 // the attribute list, references held during a parse, re-entry.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -103,8 +104,8 @@ class FileTest : public SaxTest {
  protected:
   void SetUp() override {
     SaxTest::SetUp();
-    char name[] = "/tmp/kxmsxml-XXXXXX";
-    int fd = mkstemp(name);
+    std::string name = (std::filesystem::temp_directory_path() / "kxmsxml-XXXXXX").string();
+    int fd = mkstemp(name.data());
     ASSERT_GE(fd, 0);
     close(fd);
     path_ = name;

@@ -3,6 +3,7 @@
 // process killed in the middle of a transaction loses nothing committed and
 // shows nothing uncommitted.
 #include <cmath>
+#include <filesystem>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -41,7 +42,7 @@ TEST(PersistenceTest, NoWriteRunsAfterSQLiteEndedTheTransaction) {
   {
     Db db;
     std::string error;
-    ASSERT_TRUE(db.Open(path, false, true, &error)) << error;
+    ASSERT_TRUE(db.Open(path, false, true, false, &error)) << error;
     ASSERT_TRUE(db.Begin());
     ASSERT_TRUE(db.Run("INSERT INTO meta(key,value) VALUES('a',1)", {}));
     ASSERT_TRUE(db.Run("ROLLBACK", {}));  // as SQLite does after such a failure
@@ -541,6 +542,28 @@ TEST(PersistenceTest, OpenModes) {
     std::fclose(f);
   }
   EXPECT_FALSE(Store::Open(dir.File("junk.kxq"), OpenMode::kOpenExisting, &s).ok());
+}
+
+// A store opened read-only is read as it is; a change fails, its
+// transaction commits nothing, and the file is as it was. A missing file is
+// not made.
+TEST(PersistenceTest, AStoreOpenedReadOnlyIsReadAndNeverWritten) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  std::unique_ptr<Store> s;
+  EXPECT_FALSE(Store::Open(dir.File("none.kxq"), OpenMode::kReadOnly, &s).ok());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none.kxq")));
+  Status opened = Store::Open(path, OpenMode::kReadOnly, &s);
+  ASSERT_TRUE(opened.ok()) << opened.message;
+  EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101");
+  ASSERT_TRUE(s->Begin().ok());
+  EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101");
+  EXPECT_TRUE(FAILED(Put(Attr(Obj(*s, 20), u"Tag"), 0, _variant_t(u"Changed"))));
+  EXPECT_FALSE(s->Commit().ok());
+  EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101");
+  s.reset();
+  EXPECT_EQ(_bstr_t(Get(Attr(Obj(*Reopen(path), 20), u"Tag"))).utf8(), "P-101");
 }
 
 }  // namespace

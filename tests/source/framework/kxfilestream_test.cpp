@@ -15,8 +15,8 @@ namespace {
 class FileStreamTest : public ::testing::Test {
  protected:
   FileStreamTest() {
-    char pattern[] = "/tmp/kxfilestreamXXXXXX";
-    root_ = mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "kxfilestreamXXXXXX").string();
+    root_ = mkdtemp(pattern.data());
   }
   ~FileStreamTest() override { std::filesystem::remove_all(root_); }
 

@@ -1,9 +1,11 @@
 #include "support/subprocess.h"
 
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -41,7 +43,18 @@ namespace {
 
 // The child's side: folder, descriptors, environment, program.
 [[noreturn]] void Exec(const std::vector<std::string>& arguments, const std::string& cwd,
-                       const std::vector<std::string>& changes, int in, int out, int err) {
+                       const std::vector<std::string>& changes, int in, int out, int err,
+                       const ChildSetup& setup = {}) {
+  if (setup.file_size_limit > 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{static_cast<rlim_t>(setup.file_size_limit),
+                       static_cast<rlim_t>(setup.file_size_limit)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+  }
+  if (setup.unprivileged && ::geteuid() == 0 &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+    ::_exit(127);
+  }
   if (::chdir(cwd.c_str()) != 0) ::_exit(127);
   ::dup2(in, 0);
   ::dup2(out, 1);
@@ -85,7 +98,8 @@ Outcome RunHost(const std::vector<std::string>& arguments, const std::string& cw
 }
 
 Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string& cwd,
-                    const std::vector<std::string>& environment, const std::string& input) {
+                    const std::vector<std::string>& environment, const std::string& input,
+                    const ChildSetup& setup) {
   const std::string in_path = cwd + "/.stdin", out_path = cwd + "/.stdout",
                     err_path = cwd + "/.stderr";
   WriteText(in_path, input);
@@ -94,7 +108,7 @@ Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string
   const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   Outcome outcome;
   const pid_t pid = ::fork();
-  if (pid == 0) Exec(arguments, cwd, environment, in, out, err);
+  if (pid == 0) Exec(arguments, cwd, environment, in, out, err, setup);
   ::close(in);
   ::close(out);
   ::close(err);

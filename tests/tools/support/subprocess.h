@@ -37,9 +37,21 @@ class TempDir {
 Outcome RunHost(const std::vector<std::string>& arguments, const std::string& cwd,
                 const std::string& registry, const std::string& input = "");
 
+// What the child changes of itself before it runs the program.
+struct ChildSetup {
+  // Runs as a user who cannot write what is not writable to others: the
+  // caller, or, when the caller is root (who writes anything), "nobody"
+  // (user and group 65534).
+  bool unprivileged = false;
+  // The size a file may grow to (RLIMIT_FSIZE, with SIGXFSZ ignored: a
+  // write past it fails as on a full disk); 0: no limit.
+  long file_size_limit = 0;
+};
+
 // The same with the environment changed: "NAME=VALUE" sets, "NAME" removes.
 Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string& cwd,
-                    const std::vector<std::string>& environment, const std::string& input = "");
+                    const std::vector<std::string>& environment, const std::string& input = "",
+                    const ChildSetup& setup = {});
 
 // Runs kxqhost as RunHost does with a terminal as its standard input, on
 // which only an end of file is typed.

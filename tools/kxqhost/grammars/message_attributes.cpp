@@ -19,6 +19,7 @@
 
 #include "com/wstr.h"
 #include "host/host.h"
+#include "host/startup.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "main/messagemap.h"
@@ -73,10 +74,7 @@ int main(int argc, char** argv) {
     kx::host::Host host;
     host.application().SetStore(store->Database(), schema, library);
     // The messages that check a privilege first ("CheckDocuments", ...).
-    for (const char16_t* privilege :
-         {u"SecureAttribute", u"LockAttribute", u"CheckDocument", u"IssueDocument"}) {
-      host.privileges().Grant(privilege);
-    }
+    for (const char16_t* privilege : kx::host::kHostPrivileges) host.privileges().Grant(privilege);
     GrammarCapture workers;
     IKXQDataService* service = nullptr;
     if (FAILED(Main::CreateInstance(IID_IKXQDataService, reinterpret_cast<void**>(&service)))) {

@@ -1,6 +1,7 @@
 // The route cache beside another process: a page's placed objects changed
 // by another process between two calls of this one are seen by the second
 // call's walk, as a change made here is.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
@@ -44,8 +45,8 @@ int PlaceNozzleElsewhere(const std::string& path) {
 class RouteCacheProcesses : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(::mkdtemp(folder_), nullptr);
-    path_ = std::string(folder_) + "/s.kxq";
+    ASSERT_NE(::mkdtemp(folder_.data()), nullptr);
+    path_ = folder_ + "/s.kxq";
     store_ = kx::test::OpenStore(kFieldFixture, "field fixture", path_);
     ASSERT_TRUE(store_);
     page_ = kx::test::ObjectOf(store_->Database(), kFieldPage);
@@ -61,7 +62,7 @@ class RouteCacheProcesses : public ::testing::Test {
     templatePage_ = nullptr;
     store_.reset();
     for (const char* part : {"", "-wal", "-shm"}) ::unlink((path_ + part).c_str());
-    ::rmdir(folder_);
+    ::rmdir(folder_.c_str());
   }
   // A walk to field `field` within a call of its own (placing nothing).
   void Walk(int32_t field) {
@@ -88,7 +89,7 @@ class RouteCacheProcesses : public ::testing::Test {
     *size1 = Narrow(text);
   }
 
-  char folder_[32] = "/tmp/kxroutes-XXXXXX";
+  std::string folder_ = (std::filesystem::temp_directory_path() / "kxroutes-XXXXXX").string();
   std::string path_;
   std::unique_ptr<kx::store::Store> store_;
   IKXQObjectPtr page_;

@@ -11,10 +11,10 @@
 
 #include "host/host.h"
 #include "host/project_update.h"
+#include "host/store_host_session.h"
 #include "kxstoreptrs.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
-#include "session.h"
 #include "store/admin.h"
 
 namespace {
@@ -68,7 +68,7 @@ class DatabaseEventsTest : public ::testing::Test {
     text << file.rdbuf();
     const kx::store::Status imported = store_->ImportFixtureText(text.str(), KX_EVENTS_FIXTURE);
     ASSERT_TRUE(imported.ok()) << imported.message;
-    session_ = std::make_unique<kx::kxqhost::StoreHostSession>(*store_);
+    session_ = std::make_unique<kx::host::StoreHostSession>(*store_);
     host_.SetStoreSession(session_.get());
     IKXQSchemaPtr schema;
     IKXQTemplateLibraryPtr library;
@@ -115,7 +115,7 @@ class DatabaseEventsTest : public ::testing::Test {
   }
 
   std::unique_ptr<kx::store::Store> store_;
-  std::unique_ptr<kx::kxqhost::StoreHostSession> session_;
+  std::unique_ptr<kx::host::StoreHostSession> session_;
   kx::host::Host host_;
   kx::host::Ref<IKXQDataService> service_;
   RecordingMembership workers_;

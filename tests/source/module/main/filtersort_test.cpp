@@ -19,8 +19,8 @@ namespace {
 class FilterSortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kxfiltersort-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = (std::filesystem::temp_directory_path() / "kxfiltersort-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     service_ = CreateInProcessMain(&MainWorkers::Defaults());
     ASSERT_TRUE(service_);

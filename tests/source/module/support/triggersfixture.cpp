@@ -19,7 +19,7 @@ std::string FileText(const char* path) {
 
 TriggersHost::TriggersHost()
     : TestHost(FileText(KX_TRIGGERS_FIXTURE), kx::test::Projects::kRoot, KX_TRIGGERS_FIXTURE) {
-  auto session = std::make_unique<kx::kxqhost::StoreHostSession>(store());
+  auto session = std::make_unique<kx::host::StoreHostSession>(store());
   // A fired trigger of another handler goes to that service, which the
   // tests stand in for by noting its name.
   session->SetHandlerTest([this](const std::u16string& handler) {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "host/store_host_session.h"
 #include "pagesfixture.h"
-#include "session.h"
 #include "testhost.h"
 
 namespace kx::test::triggers {
@@ -52,7 +52,7 @@ class TriggersHost : public kx::test::TestHost {
   std::string TakeOtherHandlers();
 
  private:
-  kx::kxqhost::StoreHostSession* session_;  // owned by the host
+  kx::host::StoreHostSession* session_;  // owned by the host
   std::string other_handlers_;
 };
 

@@ -1,5 +1,6 @@
 #include "support/validationfixture.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -243,8 +244,8 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 }  // namespace
 
 ValidationPlant::ValidationPlant(const char* secondSketch, const char* units) {
-  char pattern[] = "/tmp/kxvalidationXXXXXX";
-  root_ = mkdtemp(pattern);
+  std::string pattern = (std::filesystem::temp_directory_path() / "kxvalidationXXXXXX").string();
+  root_ = mkdtemp(pattern.data());
   std::ofstream(root_ / "good") << "sketch";
   std::filesystem::create_directory(root_ / "bad");
   fixture_ = kFixture;

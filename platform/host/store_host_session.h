@@ -1,9 +1,9 @@
-// StoreHostSession: the host's transactions and notifications on a real
-// object store. It brackets every call of the host driver in one store
-// transaction and turns what the store's observer reports during the call
-// into the notifications the driver delivers after it: a database event
-// "create" (kind 1) for each object created and still alive, and one
-// trigger callback per fired trigger whose handler is the module's ProgID.
+// StoreHostSession: the host's transactions and notifications on an object
+// store of platform/store (`kx::store::Store`). It brackets every call of the host driver in one
+// store transaction and turns what the store's observer reports during the call into the
+// notifications the driver delivers after it: a database event "create" (kind 1) for each object
+// created and still alive, and one trigger callback per fired trigger whose handler names the
+// module (SetHandlerTest: a service it registered, or its ProgID).
 //
 // Deletions are announced before they happen: the store asks the session,
 // which hands the object to the driver's delete handler (the delete
@@ -21,13 +21,14 @@
 #include "host/store_session.h"
 #include "store/admin.h"
 
-namespace kx::kxqhost {
+namespace kx::host {
 
-// Database event kinds of the store that this host raises by itself.
-inline constexpr LONG kCreateEventKind = 1;
-
-class StoreHostSession final : public host::StoreSession, public store::StoreObserver {
+class StoreHostSession final : public StoreSession, public store::StoreObserver {
  public:
+  // The store's database event kind of a creation, which the session
+  // raises for each object created and still alive after a call.
+  static constexpr LONG kCreateEventKind = 1;
+
   // Observes `store` (not owned; must outlive the session) until destroyed.
   explicit StoreHostSession(store::Store& store);
   ~StoreHostSession() override;
@@ -67,11 +68,11 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   // as the changes are.
   const std::vector<std::string>& workflow() const { return workflow_; }
 
-  // host::StoreSession
+  // StoreSession
   HRESULT Begin() override;
   HRESULT Commit() override;
   HRESULT Rollback() override;
-  std::vector<host::StoreNotification> TakeNotifications() override;
+  std::vector<StoreNotification> TakeNotifications() override;
   bool IsOfClass(IKXQObject* object, std::u16string_view class_name) override;
   HRESULT CreateHold(BSTR name, const VARIANT& reason, IKXQObject** hold) override;
   HRESULT CloseHold(IKXQObject* hold, const VARIANT& reason) override;
@@ -107,4 +108,4 @@ class StoreHostSession final : public host::StoreSession, public store::StoreObs
   std::vector<std::string> workflow_;
 };
 
-}  // namespace kx::kxqhost
+}  // namespace kx::host

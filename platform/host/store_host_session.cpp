@@ -1,4 +1,4 @@
-#include "session.h"
+#include "host/store_host_session.h"
 
 #include <algorithm>
 
@@ -9,11 +9,11 @@
 #include "store/database.h"
 #include "store/object.h"
 
-namespace kx::kxqhost {
+namespace kx::host {
 
 namespace {
 
-std::string Narrow(std::u16string_view text) { return host::internal::Utf16ToUtf8(text); }
+std::string Narrow(std::u16string_view text) { return internal::Utf16ToUtf8(text); }
 
 // Sets one named attribute of `object` to `value` (borrowed).
 HRESULT PutAttribute(IKXQObject* object, const char16_t* name, const VARIANT& value) {
@@ -23,7 +23,7 @@ HRESULT PutAttribute(IKXQObject* object, const char16_t* name, const VARIANT& va
   _com_ptr_t<IKXQAttribute> attribute(raw, false);
   if (FAILED(hr)) return hr;
   if (!attribute) {
-    return host::internal::Fail(E_FAIL, std::u16string(u"A hold has no attribute ") + name);
+    return internal::Fail(E_FAIL, std::u16string(u"A hold has no attribute ") + name);
   }
   VARIANT empty;
   VariantInit(&empty);
@@ -47,13 +47,12 @@ void StoreHostSession::SetHandlerTest(std::function<bool(const std::u16string&)>
 
 HRESULT StoreHostSession::StatusResult(const store::Status& status) {
   if (status.ok()) return S_OK;
-  const auto text = host::internal::Utf8ToUtf16(status.message);
-  return host::internal::Fail(status.hr, text ? *text : u"The object store failed");
+  const auto text = internal::Utf8ToUtf16(status.message);
+  return internal::Fail(status.hr, text ? *text : u"The object store failed");
 }
 
 HRESULT StoreHostSession::BeginHostChange() {
-  if (host_change_open_)
-    return host::internal::Fail(E_UNEXPECTED, u"A host change is already open");
+  if (host_change_open_) return internal::Fail(E_UNEXPECTED, u"A host change is already open");
   delivered_.clear();
   changes_.clear();
   change_of_.clear();
@@ -136,8 +135,8 @@ void StoreHostSession::WorkflowRecorded(LONG id, LONG code, const std::u16string
   } else {
     step = "workflow action " + std::to_string(code);
   }
-  workflow_.push_back(step + " of #" + std::to_string(id) + ": \"" +
-                      host::internal::Utf16ToUtf8(text) + "\"");
+  workflow_.push_back(step + " of #" + std::to_string(id) + ": \"" + internal::Utf16ToUtf8(text) +
+                      "\"");
 }
 
 void StoreHostSession::TransactionEnded(bool committed) {
@@ -149,8 +148,8 @@ void StoreHostSession::TransactionEnded(bool committed) {
   fired_.clear();
 }
 
-std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
-  std::vector<host::StoreNotification> notifications;
+std::vector<StoreNotification> StoreHostSession::TakeNotifications() {
+  std::vector<StoreNotification> notifications;
   IKXQDatabase* database = store_.Database();
   const std::vector<LONG> created = std::exchange(created_, {});
   const std::vector<Fired> fired = std::exchange(fired_, {});
@@ -161,10 +160,10 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
       SetErrorInfo(0, nullptr);
       continue;
     }
-    host::StoreNotification notification;
-    notification.kind = host::StoreNotification::Kind::kDatabaseEvent;
+    StoreNotification notification;
+    notification.kind = StoreNotification::Kind::kDatabaseEvent;
     notification.event_kind = kCreateEventKind;
-    notification.object = host::internal::StoreRef<IKXQObject>(raw);
+    notification.object = internal::StoreRef<IKXQObject>(raw);
     raw->Release();
     notifications.push_back(notification);
     delivered_.push_back("created #" + std::to_string(id) + " (database event " +
@@ -192,9 +191,9 @@ std::vector<host::StoreNotification> StoreHostSession::TakeNotifications() {
       SetErrorInfo(0, nullptr);
       continue;
     }
-    host::StoreNotification notification;
-    notification.kind = host::StoreNotification::Kind::kTrigger;
-    notification.trigger = host::internal::StoreRef<IKXQTrigger>(trigger);
+    StoreNotification notification;
+    notification.kind = StoreNotification::Kind::kTrigger;
+    notification.trigger = internal::StoreRef<IKXQTrigger>(trigger);
     notifications.push_back(notification);
     std::string keys;
     for (const auto& key : item.keys) keys += (keys.empty() ? "" : ", ") + Narrow(key);
@@ -226,7 +225,7 @@ HRESULT StoreHostSession::CreateHold(BSTR name, const VARIANT& reason, IKXQObjec
   hr = schema->get_Class(_bstr_t(u"Hold"), &class_raw);
   _com_ptr_t<IKXQClass> hold_class(class_raw, false);
   if (FAILED(hr)) return hr;
-  if (!hold_class) return host::internal::Fail(E_FAIL, u"The store's schema has no class Hold");
+  if (!hold_class) return internal::Fail(E_FAIL, u"The store's schema has no class Hold");
   IKXQObject* made = nullptr;
   if (hr = hold_class->CreateInstance(&made); FAILED(hr)) return hr;
   _com_ptr_t<IKXQObject> object(made, false);
@@ -259,7 +258,7 @@ HRESULT StoreHostSession::CloseHold(IKXQObject* hold, const VARIANT&) {
 HRESULT StoreHostSession::CreateObjectCollection(IKXQObjectCollection** collection) {
   if (!collection) return E_POINTER;
   *collection = store_.CreateObjectCollection();
-  return *collection ? S_OK : host::internal::Fail(E_FAIL, u"The object store is closed");
+  return *collection ? S_OK : internal::Fail(E_FAIL, u"The object store is closed");
 }
 
-}  // namespace kx::kxqhost
+}  // namespace kx::host

@@ -1,13 +1,15 @@
-// The host program's store session driven by the host library's driver
-// against a real store file, with a fake module in place of the service.
+// The store session driven by the host's driver against a real store file,
+// with a fake module in place of the service.
 //
-// FakeModule model: start-up registers the service "Fake.Module" and
-// subscribes local kind 1 to the store's create events of class "Pump".
+// The host is started on the store as every host starts one
+// (host/startup.h). FakeModule model: start-up registers the service
+// "Fake.Module", declares the privilege "EditPumps" and subscribes local
+// kind 1 to the store's create events of class "Pump".
 // Each call appends one line to `log` ("request", "event KIND #ID",
 // "trigger NAME") and then runs the test's hook for it, if any, whose
 // result is the call's; hooks change the store through its interfaces as
 // the real module would.
-#include "session.h"
+#include "host/store_host_session.h"
 
 #include <filesystem>
 #include <fstream>
@@ -17,9 +19,11 @@
 
 #include "com/comutil.h"
 #include "com/errorinfo.h"
+#include "com/registry.h"
 #include "host/errors.h"
 #include "host/host.h"
 #include "host/registrar.h"
+#include "host/startup.h"
 #include "store/admin.h"
 #include "store/database.h"
 #include "store/object.h"
@@ -29,7 +33,19 @@ namespace {
 using kx::host::Host;
 using kx::host::MakeRef;
 using kx::host::Ref;
-using kx::kxqhost::StoreHostSession;
+using kx::host::StoreHostSession;
+
+HRESULT Failure(const char16_t* text) {
+  ICreateErrorInfo* create = nullptr;
+  CreateErrorInfo(&create);
+  create->SetDescription(const_cast<LPOLESTR>(text));
+  IErrorInfo* info = nullptr;
+  create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+  SetErrorInfo(0, info);
+  info->Release();
+  create->Release();
+  return E_FAIL;
+}
 
 class FakeModule final : public kx::host::internal::DispatchObject<IKXQDataService> {
  public:
@@ -39,8 +55,11 @@ class FakeModule final : public kx::host::internal::DispatchObject<IKXQDataServi
   std::function<HRESULT(LONG, IKXQObject*)> on_event;
   IKXQApplication* application() const { return application_.get(); }
 
+  HRESULT attach_result = S_OK;
+
   HRESULT StartUp(IKXQRegistrar* registrar) override {
     registrar->RegisterService(_bstr_t(u"Fake.Module"));
+    registrar->DeclarePrivilege(_bstr_t(u"EditPumps"), _bstr_t(u"Pumps"), _bstr_t(u""));
     return registrar->Subscribe(1, _variant_t(1L), _variant_t(u"Pump"), VARIANT_FALSE);
   }
   HRESULT ProcessRequest(BSTR, BSTR, IKXQRequestContext*) override {
@@ -73,6 +92,7 @@ class FakeModule final : public kx::host::internal::DispatchObject<IKXQDataServi
   HRESULT Reserved4() override { return E_NOTIMPL; }
   HRESULT Reserved5() override { return E_NOTIMPL; }
   HRESULT Attach(IKXQApplication* application) override {
+    if (FAILED(attach_result)) return Failure(u"not this host");
     application_ = Ref<IKXQApplication>(application);
     return S_OK;
   }
@@ -89,18 +109,6 @@ class FakeModule final : public kx::host::internal::DispatchObject<IKXQDataServi
   Ref<IKXQApplication> application_;
 };
 
-HRESULT Failure(const char16_t* text) {
-  ICreateErrorInfo* create = nullptr;
-  CreateErrorInfo(&create);
-  create->SetDescription(const_cast<LPOLESTR>(text));
-  IErrorInfo* info = nullptr;
-  create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
-  SetErrorInfo(0, info);
-  info->Release();
-  create->Release();
-  return E_FAIL;
-}
-
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,17 +116,12 @@ class SessionTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     OpenStore(kx::store::OpenMode::kCreate);
-    ASSERT_TRUE(store_->ImportFixtureFile(std::string(KXQHOST_TEST_DATA) + "/tiny-plant.xml").ok());
+    ASSERT_TRUE(store_->ImportFixtureFile(std::string(KX_HOST_TEST_PLANT)).ok());
     session_ = std::make_unique<StoreHostSession>(*store_);
-    session_->SetHandlerTest(
-        [](const std::u16string& handler) { return handler == u"Fake.Module"; });
-    IKXQDatabase* database = store_->Database();
-    _com_ptr_t<IKXQSchema> schema;
-    database->get_Schema(&schema);
-    host_.application().SetStore(database, schema, nullptr);
-    host_.SetStoreSession(session_.get());
-    ASSERT_EQ(host_.Attach(module_.get()), S_OK);
-    ASSERT_TRUE(host_.StartUp().succeeded());
+    ASSERT_EQ(kx::host::ConnectStore(host_, *store_, *session_, CLSID{}), S_OK);
+    const kx::host::CallResult started =
+        kx::host::StartModule(host_, module_.get(), {u"ann", u"Mechanical", {u"IssueDocument"}});
+    ASSERT_TRUE(started.succeeded()) << _bstr_t(started.error.c_str()).utf8();
   }
   void TearDown() override {
     host_.Detach();
@@ -396,6 +399,52 @@ TEST_F(SessionTest, ClassTestsFollowInheritance) {
   EXPECT_FALSE(session_->IsOfClass(Object(20), u"Page"));
   EXPECT_FALSE(session_->IsOfClass(Object(20), u"NoSuchClass"));
   EXPECT_FALSE(session_->IsOfClass(nullptr, u"Pump"));
+}
+
+// The user holds the host's privileges and those the module declared,
+// except the denied ones; the store's root project is the active one.
+TEST_F(SessionTest, TheStartUpGivesTheUserEveryPrivilegeButTheDenied) {
+  kx::host::Privileges& privileges = host_.privileges();
+  for (const char16_t* held :
+       {u"SecureAttribute", u"LockAttribute", u"CheckDocument", u"EditPumps"}) {
+    EXPECT_TRUE(privileges.Has(held)) << _bstr_t(held).utf8();
+  }
+  EXPECT_FALSE(privileges.Has(u"IssueDocument"));
+  EXPECT_EQ(kx::host::KnownPrivileges(host_).back(), u"EditPumps");
+  _bstr_t name, discipline;
+  privileges.get_UserName(name.GetAddress());
+  privileges.get_Discipline(discipline.GetAddress());
+  EXPECT_EQ(name.utf8() + "/" + discipline.utf8(), "ann/Mechanical");
+  _com_ptr_t<IKXQProject> active;
+  ASSERT_EQ(module_->application()->get_ActiveProject(&active), S_OK);
+  ASSERT_TRUE(active);
+}
+
+// A module that refuses to attach is not kept: no call reaches it, and the
+// result says why.
+TEST_F(SessionTest, AModuleThatRefusesToAttachIsNotKept) {
+  Ref<FakeModule> other = MakeRef<FakeModule>();
+  other->attach_result = E_FAIL;
+  const kx::host::CallResult started = kx::host::StartModule(host_, other.get(), {u"bob", u"", {}});
+  EXPECT_EQ(started.hr, E_FAIL);
+  EXPECT_EQ(started.error, u"not this host");
+  EXPECT_EQ(host_.module(), nullptr);
+  EXPECT_FALSE(host_.Request(u"Any", u"").succeeded());
+  EXPECT_TRUE(other->log.empty());
+}
+
+// A module the registration store does not know: the failure names the
+// store and what to do.
+TEST(StartupTest, AnUnregisteredModuleNamesTheRegistrationStore) {
+  Ref<IKXQDataService> module;
+  CLSID clsid{};
+  const HRESULT hr = kx::host::CreateModule(u"No.Such.Module", &module, &clsid);
+  EXPECT_EQ(hr, CO_E_CLASSSTRING);
+  EXPECT_FALSE(module);
+  const std::string why = _bstr_t(kx::host::internal::TakeErrorDescription().c_str()).utf8();
+  EXPECT_NE(why.find(kx_reg_file_path() + " does not name No.Such.Module"), std::string::npos)
+      << why;
+  EXPECT_NE(why.find("KXQ_REGISTRY"), std::string::npos) << why;
 }
 
 }  // namespace
