@@ -120,11 +120,18 @@ TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {
 
 // Field 401 of the pump summary's list page stands outside the rows (the
 // plant's name on the globals object). Addressed with a row, the status,
-// properties and format messages refuse it: no row object's value is
-// locked, and no other field's entry of "Fields" takes its record.
+// properties and format messages refuse it, reading as setting: no row
+// object's value is locked or read in its place, and no other field's entry
+// of "Fields" takes its record or answers for it.
 TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefused) {
   const std::string before = Dump({"1", "101", "102", "103", "1071"});
   const std::string requests[][2] = {
+      {"GetFieldStatus",
+       "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"401\" Index=\"2\"/></GetFieldStatus>"},
+      {"GetFieldProperties", "<GetFieldProperties PageId=\"1071\" FieldId=\"401\" Index=\"2\"/>"},
+      {"GetFieldFormat",
+       "<GetFieldFormat PageId=\"1071\"><FieldId ID=\"404\" Index=\"2\"/>"
+       "<FieldId ID=\"401\" Index=\"2\"/></GetFieldFormat>"},
       {"SetFieldStatus",
        "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"401\" Index=\"1\"/>"
        "</SetFieldStatus>"},
@@ -148,6 +155,12 @@ TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefuse
   EXPECT_EQ(Dump({"1", "101", "102", "103", "1071"}), before);
 
   // Without a row it is the one field, in its own entry.
+  const Outcome read = Request(
+      "GetFieldProperties", "<GetFieldProperties PageId=\"1071\" FieldId=\"401\" Index=\"-1\"/>");
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.out.find(" Class=\"GlobalsClass\" "), std::string::npos) << read.out;
+  EXPECT_NE(read.out.find(" Value=\"CDU-1 Crude Distillation Unit\" "), std::string::npos)
+      << read.out;
   const Outcome fixed = Request("SetFieldFormat",
                                 "<SetFieldFormat PageId=\"1071\" Alignment=\"1\">"
                                 "<FieldId ID=\"401\"/></SetFieldFormat>");
