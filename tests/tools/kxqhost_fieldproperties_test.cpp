@@ -103,6 +103,49 @@ TEST_F(KxqhostFieldPropertiesTest, PropertiesOfAFieldWithAndWithoutAValue) {
   EXPECT_EQ(with.out.find("== event"), std::string::npos);
 }
 
+// A list page whose root entry of "NodeIndices" is gone has no rows,
+// whatever "NodeObjects" still holds: a row of it reads nothing, as a row
+// past the end does. Row 1 is not the header object (its name locked
+// here), and no object left in "NodeObjects" is taken for row 2 and
+// deleted.
+TEST_F(KxqhostFieldPropertiesTest, ARowOfAListWithoutRowsReadsNothing) {
+  const std::string envelope = "<XMLMessage TargetId=\"1007\" Status=\"1\">";
+  const Outcome run =
+      Run("request SetFieldStatus <<END\n" + envelope +
+          "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"401\"/></SetFieldStatus>"
+          "</XMLMessage>\nEND\n"
+          "set 1071 NodeIndices[2]\n"
+          "request GetFieldProperties <<END\n" +
+          envelope +
+          "<GetFieldProperties PageId=\"1071\" FieldId=\"402\" Index=\"1\"/></XMLMessage>\nEND\n"
+          "request GetFieldStatus <<END\n" +
+          envelope +
+          "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"402\" Index=\"1\"/></GetFieldStatus>"
+          "</XMLMessage>\nEND\n"
+          "request DeleteFieldObjects <<END\n" +
+          envelope +
+          "<DeleteFieldObjects PageId=\"1071\"><Field FieldId=\"402\" Index=\"2\"/>"
+          "</DeleteFieldObjects></XMLMessage>\nEND\n"
+          "request DeleteFieldObjects <<END\n" +
+          envelope +
+          "<DeleteFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" Index=\"2\"/>"
+          "</DeleteFieldObjects></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t properties = run.out.find("<PopProperties ");
+  ASSERT_NE(properties, std::string::npos) << run.out;
+  const std::string popProperties =
+      run.out.substr(properties, run.out.find('\n', properties) - properties);
+  EXPECT_NE(popProperties.find(" Value=\"\" "), std::string::npos) << popProperties;
+  EXPECT_NE(popProperties.find(" Lock=\"0\" "), std::string::npos) << popProperties;
+  EXPECT_NE(run.out.find("<PopStatus PageId=\"1071\" Lock=\"0\" "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("<Message MessageType=\"ALERT\" Text=\"No objects exist for selected "
+                         "field(s)\""),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("QUESTION"), std::string::npos) << run.out;
+  EXPECT_NE(Dump({"101"}).find("Name = \"P-101A\""), std::string::npos);
+}
+
 // The field-object messages tell no client: a row shown on the summary list
 // changes the page and raises no event.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {

@@ -160,7 +160,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
       if (std::find(handled.begin(), handled.end(), NodeIndexOf(node)) != handled.end()) continue;
       KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
     } else {
-      const int32_t position = main.GetContinuousPageHelper().RowPosition(index);
+      const int32_t position = main.GetContinuousPageHelper().ListRowPosition(index);
       if (index >= 0 && position > 0) {
         if (mode != kShow && position <= objectCount) {
           GetAttributeAsObject(nodeObjects, position, object);
