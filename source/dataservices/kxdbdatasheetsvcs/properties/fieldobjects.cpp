@@ -41,12 +41,36 @@ bool SameObject(IKXQObject* a, IKXQObject* b) {
   return a != nullptr && b != nullptr && ObjectIdOf(a) == ObjectIdOf(b);
 }
 
-Text ClassNameOf(IKXQObject* object) {
-  IKXQClassPtr cls;
-  GetObjectClass(object, cls);
+Text ClassName(IKXQClass* cls) {
   _bstr_t name;
   if (cls) cls->get_Name(name.GetAddress());
   return ToText(name);
+}
+
+Text ClassNameOf(IKXQObject* object) {
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  return ClassName(cls);
+}
+
+// Whether one of the classes attached to `node` is itself one of `classes`:
+// a node that takes them only as classes derived from its own does not
+// count.
+bool HasAttachedClassAmong(KXComException& ctx, IKXQClassView* node,
+                           const VariantUtil::SafeArrayVector& classes) {
+  SAFEARRAY* array = nullptr;
+  KX_CHECK(ctx, node->GetAttachedClasses(0, &array));
+  VariantUtil::SafeArrayVector attached(array, true);
+  for (int32_t a = 0; a < attached.Count(); ++a) {
+    IKXQClassPtr cls;
+    KX_CHECK(ctx, attached.GetClassAt(a, &cls));
+    for (int32_t i = 0; cls && i < classes.Count(); ++i) {
+      IKXQClassPtr candidate;
+      KX_CHECK(ctx, classes.GetClassAt(i, &candidate));
+      if (candidate && kx_wcsicmp(ClassName(cls), ClassName(candidate)) == 0) return true;
+    }
+  }
+  return false;
 }
 
 // Refuses the globals object, documents and pages; else the question.
@@ -559,16 +583,9 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
       const LONG nodeIndex = NodeIndexOf(node);
       if (std::find(handled.begin(), handled.end(), nodeIndex) != handled.end()) continue;
       handled.push_back(nodeIndex);
-      for (int32_t i = 0; i < classes.Count(); ++i) {
-        IKXQClassPtr cls;
-        KX_CHECK(ctx, classes.GetClassAt(i, &cls));
-        VARIANT_BOOL accepts = VARIANT_FALSE;
-        KX_CHECK(ctx, node->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
-                                         nullptr, &accepts));
-        if (!accepts) continue;
-        if (std::find(answer.begin(), answer.end(), fieldId) == answer.end())
-          answer.push_back(fieldId);
-        break;
+      if (HasAttachedClassAmong(ctx, node, classes) &&
+          std::find(answer.begin(), answer.end(), fieldId) == answer.end()) {
+        answer.push_back(fieldId);
       }
     }
     std::sort(answer.begin(), answer.end());

@@ -143,4 +143,24 @@ TEST_F(FieldObjectsTest, ShowPrimaryObjectsNamesTheEmptyFieldsThatTakeATemplateC
             "</XMLMessage>");
 }
 
+// A node attached to a base of the template's class takes a pump too, but
+// its class is not the template's: its field is no place for a primary
+// object.
+TEST(FieldObjectsBaseClassTest, ShowPrimaryObjectsPassesOverANodeOfABaseOfTheTemplatesClass) {
+  std::string fixture = FieldFixture();
+  const std::string node = "<node name=\"Pump\" index=\"0\" classes=\"Pump\">";
+  ASSERT_NE(fixture.find(node), std::string::npos);
+  fixture.replace(fixture.find(node), node.size(),
+                  "<node name=\"Pump\" index=\"0\" classes=\"ProcessPlantEquipment\">");
+  SetterHost host(fixture.c_str());
+  const auto result = host.host().Request(
+      u"ShowPrimaryObjects",
+      u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowPrimaryObjects PageId=\"42\">"
+      u"<Field FieldId=\"1\"/></ShowPrimaryObjects></XMLMessage>");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply),
+            "<XMLMessage TargetId=\"40\" Status=\"1\"><ShowPrimaryObjects></ShowPrimaryObjects>"
+            "</XMLMessage>");
+}
+
 }  // namespace
