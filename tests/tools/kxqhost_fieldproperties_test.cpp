@@ -103,6 +103,31 @@ TEST_F(KxqhostFieldPropertiesTest, PropertiesOfAFieldWithAndWithoutAValue) {
   EXPECT_EQ(with.out.find("== event"), std::string::npos);
 }
 
+// The requested rows are visited in the order of their key texts ("402:10"
+// before "402:9"); the questions still come row by row.
+TEST_F(KxqhostFieldPropertiesTest, QuestionsAboutRowsComeInTheRowsOrder) {
+  std::string steps;
+  const char* const objects[] = {"111", "112", "121", "122", "123"};
+  for (int row = 6; row <= 10; ++row) {
+    steps +=
+        "request ShowFieldObjects <<END\n<XMLMessage TargetId=\"1007\" Status=\"1\">"
+        "<ShowFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" Index=\"" +
+        std::to_string(row) + "\" ObjectId=\"" + objects[row - 6] +
+        "\"/></ShowFieldObjects></XMLMessage>\nEND\n";
+  }
+  const Outcome run = Run(steps +
+                          "request DeleteFieldObjects <<END\n<XMLMessage TargetId=\"1007\" "
+                          "Status=\"1\"><DeleteFieldObjects PageId=\"1071\"><Field FieldId=\"402\" "
+                          "Index=\"10\"/><Field FieldId=\"402\" Index=\"9\"/></DeleteFieldObjects>"
+                          "</XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("FieldId=\"402\" Index=\"9\" ObjectId=\"122\"/><Message "
+                         "MessageType=\"QUESTION\" Text=\"Delete object HeatExchanger: E-103\" "
+                         "FieldId=\"402\" Index=\"10\" ObjectId=\"123\"/></XMLMessage>"),
+            std::string::npos)
+      << run.out;
+}
+
 // A list page whose root entry of "NodeIndices" is gone has no rows,
 // whatever "NodeObjects" still holds: a row of it reads nothing, as a row
 // past the end does. Row 1 is not the header object (its name locked

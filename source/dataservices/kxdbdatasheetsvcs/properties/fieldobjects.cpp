@@ -142,6 +142,14 @@ HRESULT FieldObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) 
   }
 }
 
+bool FieldObjectsMessageParser::KeyTextLess::operator()(
+    const std::pair<int32_t, int32_t>& a, const std::pair<int32_t, int32_t>& b) const {
+  const auto key = [](const std::pair<int32_t, int32_t>& field) {
+    return kx_ltow(field.first) + u":" + kx_ltow(field.second);
+  };
+  return kx_wcsicmp(key(a), key(b)) < 0;
+}
+
 HRESULT FieldObjectsMessageParser::WorkChild(uint32_t element) {
   if (element != Field) return E_INVALIDARG;
   // A later "Field" for the same field and row replaces the earlier one.
@@ -246,6 +254,11 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
     }
     if (node) handled.push_back(NodeIndexOf(node));
   }
+  // The keys were visited in the order of their texts; records go by
+  // field, then row.
+  std::stable_sort(m_records.begin(), m_records.end(), [](const auto& a, const auto& b) {
+    return std::pair(a.fieldId, a.index) < std::pair(b.fieldId, b.index);
+  });
   if (m_records.empty() && !m_confirmed) {
     if (message.empty()) {
       message = kx_format(u"%ls exist for selected field(s)",

@@ -46,6 +46,23 @@ TEST_F(FieldObjectsTest, HidingThePrimaryObjectAsksAndConfirmedHidesItOnTheOther
   EXPECT_NE(host_.Object(kPump), nullptr);
 }
 
+// Fields 9 and 10 stand on one node: the first in the order of the key
+// texts, "10:-1" before "9:-1", yields the record, whatever the request's
+// order.
+TEST_F(FieldObjectsTest, OfTwoFieldsOnOneNodeTheFirstKeyTextYieldsTheRecord) {
+  for (const std::u16string fields : {u"<Field FieldId=\"9\"/><Field FieldId=\"10\"/>",
+                                      u"<Field FieldId=\"10\"/><Field FieldId=\"9\"/>"}) {
+    EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"21\"", fields),
+              "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" "
+              "Text=\"Hide object Pump: Pump 10\" FieldId=\"10\" Index=\"-1\" "
+              "ObjectId=\"10\"/></XMLMessage>");
+    EXPECT_EQ(Reply(u"DeleteFieldObjects", u"PageId=\"21\"", fields),
+              "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" "
+              "Text=\"Delete object Pump: Pump 10\" FieldId=\"10\" Index=\"-1\" "
+              "ObjectId=\"10\"/></XMLMessage>");
+  }
+}
+
 TEST_F(FieldObjectsTest, RefusalsAndAlertsChangeNothing) {
   // A list's fixed field stands for no row object.
   EXPECT_EQ(
