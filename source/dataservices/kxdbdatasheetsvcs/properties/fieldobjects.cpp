@@ -53,22 +53,29 @@ Text ClassNameOf(IKXQObject* object) {
   return ClassName(cls);
 }
 
-// Whether one of the classes attached to `node` is itself one of `classes`:
-// a node that takes them only as classes derived from its own does not
-// count.
-bool HasAttachedClassAmong(KXComException& ctx, IKXQClassView* node,
-                           const VariantUtil::SafeArrayVector& classes) {
+// Whether the class `name` is itself one of the classes attached to
+// `node`: a node that takes it only as a class derived from its own does
+// not count.
+bool HasAttachedClassNamed(KXComException& ctx, IKXQClassView* node, const Text& name) {
+  if (name.empty()) return false;
   SAFEARRAY* array = nullptr;
   KX_CHECK(ctx, node->GetAttachedClasses(0, &array));
   VariantUtil::SafeArrayVector attached(array, true);
   for (int32_t a = 0; a < attached.Count(); ++a) {
     IKXQClassPtr cls;
     KX_CHECK(ctx, attached.GetClassAt(a, &cls));
-    for (int32_t i = 0; cls && i < classes.Count(); ++i) {
-      IKXQClassPtr candidate;
-      KX_CHECK(ctx, classes.GetClassAt(i, &candidate));
-      if (candidate && kx_wcsicmp(ClassName(cls), ClassName(candidate)) == 0) return true;
-    }
+    if (cls && kx_wcsicmp(ClassName(cls), name) == 0) return true;
+  }
+  return false;
+}
+
+// Whether one of `classes` is itself attached to `node`.
+bool HasAttachedClassAmong(KXComException& ctx, IKXQClassView* node,
+                           const VariantUtil::SafeArrayVector& classes) {
+  for (int32_t i = 0; i < classes.Count(); ++i) {
+    IKXQClassPtr candidate;
+    KX_CHECK(ctx, classes.GetClassAt(i, &candidate));
+    if (candidate && HasAttachedClassNamed(ctx, node, ClassName(candidate))) return true;
   }
   return false;
 }
@@ -377,6 +384,7 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
   IKXQAttributePtr pages;
   GetAttributeInterface(datasheet, u"CurrentPages", pages);
   const int32_t count = pages ? GetAttributeCount(pages) : 0;
+  const Text primaryClass = ClassNameOf(primary);
   for (int32_t i = count; i >= 1; --i) {
     IKXQObjectPtr page;
     GetAttributeAsObject(pages, i, page);
@@ -403,13 +411,11 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
         break;
       }
     } else if (!pagePrimary) {
+      // The first root node that has the object's own class attached.
       for (int32_t r = 0; r < roots.Count(); ++r) {
         IKXQClassViewPtr node;
         KX_CHECK(ctx, roots.GetClassViewAt(r, &node));
-        VARIANT_BOOL accepts = VARIANT_FALSE;
-        KX_CHECK(ctx, node->AcceptsClass(_variant_t(_bstr_t(ClassNameOf(primary).c_str())), nullptr,
-                                         &accepts));
-        if (!accepts) continue;
+        if (!HasAttachedClassNamed(ctx, node, primaryClass)) continue;
         ClearHiddenObjects(page);
         KXDBDatasheetSvcs::GetPageNodeObjects(page, node, primary, true);
         break;

@@ -180,4 +180,28 @@ TEST(FieldObjectsBaseClassTest, ShowPrimaryObjectsPassesOverANodeOfABaseOfTheTem
             "</XMLMessage>");
 }
 
+// Of the datasheet's other pages only one whose root node has the object's
+// own class attached takes a shown primary object: page 42's node, attached
+// to a base of the pump's class, stays empty.
+TEST(FieldObjectsBaseClassTest, AShownPrimaryObjectPassesOverAPageOfABaseOfItsClass) {
+  std::string fixture = FieldFixture();
+  const std::string node = "<node name=\"Pump\" index=\"0\" classes=\"Pump\">";
+  ASSERT_NE(fixture.find(node), std::string::npos);
+  fixture.replace(fixture.find(node), node.size(),
+                  "<node name=\"Pump\" index=\"0\" classes=\"ProcessPlantEquipment\">");
+  SetterHost host(fixture.c_str());
+  OverspillRecorder workers;
+  kx::test::inprocess::MainOf(host.service()).UseWorkers(&workers);
+  const auto shown = host.host().Request(
+      u"ShowFieldObjects",
+      u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowFieldObjects PageId=\"41\" "
+      u"Confirmed=\"1\"><Field FieldId=\"1\" ObjectId=\"10\"/></ShowFieldObjects>"
+      u"</XMLMessage>");
+  kx::test::inprocess::MainOf(host.service()).UseWorkers(nullptr);
+  ASSERT_EQ(shown.hr, S_OK) << Narrow(shown.error);
+  EXPECT_EQ(host.Value(41, u"NodeObjects"), "#10");
+  EXPECT_EQ(host.Count(kEmptyPage2, u"NodeObjects"), 0);
+  EXPECT_EQ(workers.runs, (std::vector<std::string>{"40 mode 3"}));
+}
+
 }  // namespace
