@@ -171,6 +171,27 @@ TEST_F(KxqhostFieldPropertiesTest, ARowOfAListWithoutRowsReadsNothing) {
   EXPECT_NE(Dump({"101"}).find("Name = \"P-101A\""), std::string::npos);
 }
 
+// The change event of fields on a list without rows tells of its rows as of
+// rows past the end: removed, with no field element read from the header
+// object that the row's position would name. The fixed field is written.
+TEST_F(KxqhostFieldPropertiesTest, TheEventOfAListWithoutRowsRemovesItsRows) {
+  const Outcome run =
+      Run("set 1071 NodeIndices[2]\n"
+          "request SetFieldStatus <<END\n<XMLMessage TargetId=\"1007\" Status=\"1\">"
+          "<SetFieldStatus PageId=\"1071\" IsLocked=\"0\" IsHeld=\"0\" IsSecured=\"0\">"
+          "<FieldId ID=\"401\"/><FieldId ID=\"402\" Index=\"0\"/><FieldId ID=\"404\" Index=\"1\"/>"
+          "</SetFieldStatus></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.out, "== event DataField"), 1u) << run.out;
+  EXPECT_NE(run.out.find("<RemoveRow Index=\"0\" PageId=\"1071\"/>"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("<RemoveRow Index=\"1\" PageId=\"1071\"/>"), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out, "<RemoveRow "), 2u) << run.out;
+  EXPECT_EQ(Count(run.out, "<ShowStringField "), 1u) << run.out;
+  EXPECT_NE(run.out.find("<ShowStringField PageId=\"1071\" FieldId=\"401\" "), std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("<ShowRealField "), std::string::npos) << run.out;
+}
+
 // The field-object messages tell no client: a row shown on the summary list
 // changes the page and raises no event.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {
