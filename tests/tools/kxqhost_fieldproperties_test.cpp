@@ -1,8 +1,10 @@
 // The field property and presentation messages through kxqhost on the
 // sample plant: what the module changed and the data-field events it
 // raised, one field element per field it told the users about.
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 
 #include "support/host_fixture.h"
@@ -190,6 +192,63 @@ TEST_F(KxqhostFieldPropertiesTest, TheEventOfAListWithoutRowsRemovesItsRows) {
   EXPECT_NE(run.out.find("<ShowStringField PageId=\"1071\" FieldId=\"401\" "), std::string::npos)
       << run.out;
   EXPECT_EQ(run.out.find("<ShowRealField "), std::string::npos) << run.out;
+}
+
+// The pump datasheet grown by a field 99 beside field 101 on page P1's pump
+// node, and with page P2's pump node attached to the pump's base class.
+// Of fields 99 and 101 on one node the first key text, "101:-1", yields the
+// question. Page 1012's node takes a pump, but not as the template's class
+// itself: it is no place for the primary object, neither as a field that
+// could show it nor when the pump is shown on page 1011.
+TEST_F(KxqhostFieldPropertiesTest, FieldObjectsGoByKeyTextAndByTheNodesOwnClasses) {
+  std::ifstream file(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string fixture = text.str();
+  const std::string field =
+      "<field id=\"108\" type=\"Real\" attribute=\"NPSHAvailable\" case=\"0\" revision=\"7\" "
+      "unit=\"4\"/>";
+  const std::string node =
+      "<page id=\"P2\" name=\"Mechanical and driver\" revisions=\"9\">\n"
+      "        <node name=\"Pump\" index=\"0\" classes=\"Pump\">";
+  ASSERT_NE(fixture.find(field), std::string::npos);
+  fixture.insert(fixture.find(field) + field.size(),
+                 "<field id=\"99\" type=\"String\" attribute=\"Service\" case=\"0\"/>");
+  ASSERT_NE(fixture.find(node), std::string::npos);
+  fixture.replace(fixture.find(node), node.size(),
+                  node.substr(0, node.find("\"Pump\">")) + "\"ProcessPlantEquipment\">");
+  const std::string path = Store() + ".xml";
+  std::ofstream(path) << fixture;
+  for (const char* end : {"", "-wal", "-shm"}) std::remove((Store() + end).c_str());
+  const Outcome made = Host({"init", "--fixture", path});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const std::string envelope = "<XMLMessage TargetId=\"1001\" Status=\"1\">";
+  const Outcome run =
+      Run("request HideFieldObjects <<END\n" + envelope +
+          "<HideFieldObjects PageId=\"1011\"><Field FieldId=\"99\"/><Field FieldId=\"101\"/>"
+          "</HideFieldObjects></XMLMessage>\nEND\n"
+          "set 1011 NodeIndices[1]\nset 1012 NodeIndices[1]\n"
+          "request ShowPrimaryObjects <<END\n" +
+          envelope +
+          "<ShowPrimaryObjects PageId=\"1012\"><Field FieldId=\"201\"/></ShowPrimaryObjects>"
+          "</XMLMessage>\nEND\n"
+          "request ShowFieldObjects <<END\n" +
+          envelope +
+          "<ShowFieldObjects PageId=\"1011\" Confirmed=\"1\"><Field FieldId=\"101\" "
+          "ObjectId=\"101\"/></ShowFieldObjects></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("<Message MessageType=\"QUESTION\" Text=\"Hide object Pump: P-101A\" "
+                         "FieldId=\"101\" Index=\"-1\" ObjectId=\"101\"/></XMLMessage>"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("<ShowPrimaryObjects></ShowPrimaryObjects>"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("== store changed #1011: NodeIndices\n"), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out, "== store changed #1012"), 1u) << run.out;
+  const std::string pages = Dump({"1011", "1012"});
+  EXPECT_NE(pages.find("NodeObjects[1] = #101\nNodeIndices[1] = 1\n"), std::string::npos) << pages;
+  EXPECT_NE(pages.find("NodeIndices[1] = (empty)\n"), std::string::npos) << pages;
 }
 
 // The field-object messages tell no client: a row shown on the summary list
