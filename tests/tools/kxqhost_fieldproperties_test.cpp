@@ -194,6 +194,21 @@ TEST_F(KxqhostFieldPropertiesTest, TheEventOfAListWithoutRowsRemovesItsRows) {
   EXPECT_EQ(run.out.find("<ShowRealField "), std::string::npos) << run.out;
 }
 
+// A list without rows has no row to take an object from: the globals
+// object, whose class event finds it on the list page as no member of the
+// list, stays the page's header object, and the page keeps its entries.
+TEST_F(KxqhostFieldPropertiesTest, AClassEventLeavesTheHeaderOfAListWithoutRows) {
+  const Outcome run = Run("set 1071 NodeIndices[2]\nevent --local 8 1\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("== store changed #1071: Fields"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("== event"), std::string::npos) << run.out;
+  const std::string page = Dump({"1071"});
+  EXPECT_NE(page.find("NodeObjects[1] = #1\nNodeObjects[2] = #101\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("NodeIndices[1] = 1\n"), std::string::npos) << page;
+  EXPECT_NE(page.find(R"(Fields[25] = "<Real FieldId=\"405\" Index=\"5\"/>")"), std::string::npos)
+      << page;
+}
+
 // The pump datasheet grown by a field 99 beside field 101 on page P1's pump
 // node, and with page P2's pump node attached to the pump's base class.
 // Of fields 99 and 101 on one node the first key text, "101:-1", yields the
