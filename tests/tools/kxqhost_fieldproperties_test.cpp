@@ -194,6 +194,31 @@ TEST_F(KxqhostFieldPropertiesTest, TheEventOfAListWithoutRowsRemovesItsRows) {
   EXPECT_EQ(run.out.find("<ShowRealField "), std::string::npos) << run.out;
 }
 
+// Nor is a row of it written to a header object: locking row 1 fails as on
+// a row past the end (no class given to make its object), and the globals
+// object at "NodeObjects" position 1 keeps its name unlocked.
+TEST_F(KxqhostFieldPropertiesTest, ARowOfAListWithoutRowsIsNoHeaderObjectToLock) {
+  const std::string envelope = "<XMLMessage TargetId=\"1007\" Status=\"1\">";
+  const Outcome run =
+      Run("set 1071 NodeIndices[2]\n"
+          "! request SetFieldStatus <<END\n" +
+          envelope +
+          "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"402\" Index=\"1\"/>"
+          "</SetFieldStatus></XMLMessage>\nEND\n"
+          "request GetFieldProperties <<END\n" +
+          envelope + "<GetFieldProperties PageId=\"1071\" FieldId=\"401\"/></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Assert Field Error: Failed to assert continuous list field 402 in "
+                         "template page Equipment list"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("== store changed #1:"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("== event"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" Value=\"CDU-1 Crude Distillation Unit\" "), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(" Lock=\"0\" "), std::string::npos) << run.out;
+}
+
 // A list without rows has no row to take an object from: the globals
 // object, whose class event finds it on the list page as no member of the
 // list, stays the page's header object, and the page keeps its entries.
