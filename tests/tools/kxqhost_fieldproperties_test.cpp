@@ -1,8 +1,10 @@
 // The field property and presentation messages through kxqhost on the
 // sample plant: what the module changed and the data-field events it
 // raised, one field element per field it told the users about.
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 
 #include "support/host_fixture.h"
@@ -103,6 +105,192 @@ TEST_F(KxqhostFieldPropertiesTest, PropertiesOfAFieldWithAndWithoutAValue) {
   EXPECT_EQ(with.out.find("== event"), std::string::npos);
 }
 
+// The requested rows are visited in the order of their key texts ("402:10"
+// before "402:9"); the questions still come row by row.
+TEST_F(KxqhostFieldPropertiesTest, QuestionsAboutRowsComeInTheRowsOrder) {
+  std::string steps;
+  const char* const objects[] = {"111", "112", "121", "122", "123"};
+  for (int row = 6; row <= 10; ++row) {
+    steps +=
+        "request ShowFieldObjects <<END\n<XMLMessage TargetId=\"1007\" Status=\"1\">"
+        "<ShowFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" Index=\"" +
+        std::to_string(row) + "\" ObjectId=\"" + objects[row - 6] +
+        "\"/></ShowFieldObjects></XMLMessage>\nEND\n";
+  }
+  const Outcome run = Run(steps +
+                          "request DeleteFieldObjects <<END\n<XMLMessage TargetId=\"1007\" "
+                          "Status=\"1\"><DeleteFieldObjects PageId=\"1071\"><Field FieldId=\"402\" "
+                          "Index=\"10\"/><Field FieldId=\"402\" Index=\"9\"/></DeleteFieldObjects>"
+                          "</XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("FieldId=\"402\" Index=\"9\" ObjectId=\"122\"/><Message "
+                         "MessageType=\"QUESTION\" Text=\"Delete object HeatExchanger: E-103\" "
+                         "FieldId=\"402\" Index=\"10\" ObjectId=\"123\"/></XMLMessage>"),
+            std::string::npos)
+      << run.out;
+}
+
+// A list page whose root entry of "NodeIndices" is gone has no rows,
+// whatever "NodeObjects" still holds: a row of it reads nothing, as a row
+// past the end does. Row 1 is not the header object (its name locked
+// here), and no object left in "NodeObjects" is taken for row 2 and
+// deleted.
+TEST_F(KxqhostFieldPropertiesTest, ARowOfAListWithoutRowsReadsNothing) {
+  const std::string envelope = "<XMLMessage TargetId=\"1007\" Status=\"1\">";
+  const Outcome run =
+      Run("request SetFieldStatus <<END\n" + envelope +
+          "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"401\"/></SetFieldStatus>"
+          "</XMLMessage>\nEND\n"
+          "set 1071 NodeIndices[2]\n"
+          "request GetFieldProperties <<END\n" +
+          envelope +
+          "<GetFieldProperties PageId=\"1071\" FieldId=\"402\" Index=\"1\"/></XMLMessage>\nEND\n"
+          "request GetFieldStatus <<END\n" +
+          envelope +
+          "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"402\" Index=\"1\"/></GetFieldStatus>"
+          "</XMLMessage>\nEND\n"
+          "request DeleteFieldObjects <<END\n" +
+          envelope +
+          "<DeleteFieldObjects PageId=\"1071\"><Field FieldId=\"402\" Index=\"2\"/>"
+          "</DeleteFieldObjects></XMLMessage>\nEND\n"
+          "request DeleteFieldObjects <<END\n" +
+          envelope +
+          "<DeleteFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" Index=\"2\"/>"
+          "</DeleteFieldObjects></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t properties = run.out.find("<PopProperties ");
+  ASSERT_NE(properties, std::string::npos) << run.out;
+  const std::string popProperties =
+      run.out.substr(properties, run.out.find('\n', properties) - properties);
+  EXPECT_NE(popProperties.find(" Value=\"\" "), std::string::npos) << popProperties;
+  EXPECT_NE(popProperties.find(" Lock=\"0\" "), std::string::npos) << popProperties;
+  EXPECT_NE(run.out.find("<PopStatus PageId=\"1071\" Lock=\"0\" "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("<Message MessageType=\"ALERT\" Text=\"No objects exist for selected "
+                         "field(s)\""),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("QUESTION"), std::string::npos) << run.out;
+  EXPECT_NE(Dump({"101"}).find("Name = \"P-101A\""), std::string::npos);
+}
+
+// The change event of fields on a list without rows tells of its rows as of
+// rows past the end: removed, with no field element read from the header
+// object that the row's position would name. The fixed field is written.
+TEST_F(KxqhostFieldPropertiesTest, TheEventOfAListWithoutRowsRemovesItsRows) {
+  const Outcome run =
+      Run("set 1071 NodeIndices[2]\n"
+          "request SetFieldStatus <<END\n<XMLMessage TargetId=\"1007\" Status=\"1\">"
+          "<SetFieldStatus PageId=\"1071\" IsLocked=\"0\" IsHeld=\"0\" IsSecured=\"0\">"
+          "<FieldId ID=\"401\"/><FieldId ID=\"402\" Index=\"0\"/><FieldId ID=\"404\" Index=\"1\"/>"
+          "</SetFieldStatus></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.out, "== event DataField"), 1u) << run.out;
+  EXPECT_NE(run.out.find("<RemoveRow Index=\"0\" PageId=\"1071\"/>"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("<RemoveRow Index=\"1\" PageId=\"1071\"/>"), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out, "<RemoveRow "), 2u) << run.out;
+  EXPECT_EQ(Count(run.out, "<ShowStringField "), 1u) << run.out;
+  EXPECT_NE(run.out.find("<ShowStringField PageId=\"1071\" FieldId=\"401\" "), std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("<ShowRealField "), std::string::npos) << run.out;
+}
+
+// Nor is a row of it written to a header object: locking row 1 fails as on
+// a row past the end (no class given to make its object), and the globals
+// object at "NodeObjects" position 1 keeps its name unlocked.
+TEST_F(KxqhostFieldPropertiesTest, ARowOfAListWithoutRowsIsNoHeaderObjectToLock) {
+  const std::string envelope = "<XMLMessage TargetId=\"1007\" Status=\"1\">";
+  const Outcome run =
+      Run("set 1071 NodeIndices[2]\n"
+          "! request SetFieldStatus <<END\n" +
+          envelope +
+          "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"402\" Index=\"1\"/>"
+          "</SetFieldStatus></XMLMessage>\nEND\n"
+          "request GetFieldProperties <<END\n" +
+          envelope + "<GetFieldProperties PageId=\"1071\" FieldId=\"401\"/></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Assert Field Error: Failed to assert continuous list field 402 in "
+                         "template page Equipment list"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("== store changed #1:"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("== event"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" Value=\"CDU-1 Crude Distillation Unit\" "), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(" Lock=\"0\" "), std::string::npos) << run.out;
+}
+
+// A list without rows has no row to take an object from: the globals
+// object, whose class event finds it on the list page as no member of the
+// list, stays the page's header object, and the page keeps its entries.
+TEST_F(KxqhostFieldPropertiesTest, AClassEventLeavesTheHeaderOfAListWithoutRows) {
+  const Outcome run = Run("set 1071 NodeIndices[2]\nevent --local 8 1\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("== store changed #1071: Fields"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("== event"), std::string::npos) << run.out;
+  const std::string page = Dump({"1071"});
+  EXPECT_NE(page.find("NodeObjects[1] = #1\nNodeObjects[2] = #101\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("NodeIndices[1] = 1\n"), std::string::npos) << page;
+  EXPECT_NE(page.find(R"(Fields[25] = "<Real FieldId=\"405\" Index=\"5\"/>")"), std::string::npos)
+      << page;
+}
+
+// The pump datasheet grown by a field 99 beside field 101 on page P1's pump
+// node, and with page P2's pump node attached to the pump's base class.
+// Of fields 99 and 101 on one node the first key text, "101:-1", yields the
+// question. Page 1012's node takes a pump, but not as the template's class
+// itself: it is no place for the primary object, neither as a field that
+// could show it nor when the pump is shown on page 1011.
+TEST_F(KxqhostFieldPropertiesTest, FieldObjectsGoByKeyTextAndByTheNodesOwnClasses) {
+  std::ifstream file(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string fixture = text.str();
+  const std::string field =
+      "<field id=\"108\" type=\"Real\" attribute=\"NPSHAvailable\" case=\"0\" revision=\"7\" "
+      "unit=\"4\"/>";
+  const std::string node =
+      "<page id=\"P2\" name=\"Mechanical and driver\" revisions=\"9\">\n"
+      "        <node name=\"Pump\" index=\"0\" classes=\"Pump\">";
+  ASSERT_NE(fixture.find(field), std::string::npos);
+  fixture.insert(fixture.find(field) + field.size(),
+                 "<field id=\"99\" type=\"String\" attribute=\"Service\" case=\"0\"/>");
+  ASSERT_NE(fixture.find(node), std::string::npos);
+  fixture.replace(fixture.find(node), node.size(),
+                  node.substr(0, node.find("\"Pump\">")) + "\"ProcessPlantEquipment\">");
+  const std::string path = Store() + ".xml";
+  std::ofstream(path) << fixture;
+  for (const char* end : {"", "-wal", "-shm"}) std::remove((Store() + end).c_str());
+  const Outcome made = Host({"init", "--fixture", path});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const std::string envelope = "<XMLMessage TargetId=\"1001\" Status=\"1\">";
+  const Outcome run =
+      Run("request HideFieldObjects <<END\n" + envelope +
+          "<HideFieldObjects PageId=\"1011\"><Field FieldId=\"99\"/><Field FieldId=\"101\"/>"
+          "</HideFieldObjects></XMLMessage>\nEND\n"
+          "set 1011 NodeIndices[1]\nset 1012 NodeIndices[1]\n"
+          "request ShowPrimaryObjects <<END\n" +
+          envelope +
+          "<ShowPrimaryObjects PageId=\"1012\"><Field FieldId=\"201\"/></ShowPrimaryObjects>"
+          "</XMLMessage>\nEND\n"
+          "request ShowFieldObjects <<END\n" +
+          envelope +
+          "<ShowFieldObjects PageId=\"1011\" Confirmed=\"1\"><Field FieldId=\"101\" "
+          "ObjectId=\"101\"/></ShowFieldObjects></XMLMessage>\nEND\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("<Message MessageType=\"QUESTION\" Text=\"Hide object Pump: P-101A\" "
+                         "FieldId=\"101\" Index=\"-1\" ObjectId=\"101\"/></XMLMessage>"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("<ShowPrimaryObjects></ShowPrimaryObjects>"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("== store changed #1011: NodeIndices\n"), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out, "== store changed #1012"), 1u) << run.out;
+  const std::string pages = Dump({"1011", "1012"});
+  EXPECT_NE(pages.find("NodeObjects[1] = #101\nNodeIndices[1] = 1\n"), std::string::npos) << pages;
+  EXPECT_NE(pages.find("NodeIndices[1] = (empty)\n"), std::string::npos) << pages;
+}
+
 // The field-object messages tell no client: a row shown on the summary list
 // changes the page and raises no event.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {
@@ -120,11 +308,18 @@ TEST_F(KxqhostFieldPropertiesTest, AnObjectShownAsARowOfAListRaisesNoEvent) {
 
 // Field 401 of the pump summary's list page stands outside the rows (the
 // plant's name on the globals object). Addressed with a row, the status,
-// properties and format messages refuse it: no row object's value is
-// locked, and no other field's entry of "Fields" takes its record.
+// properties and format messages refuse it, reading as setting: no row
+// object's value is locked or read in its place, and no other field's entry
+// of "Fields" takes its record or answers for it.
 TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefused) {
   const std::string before = Dump({"1", "101", "102", "103", "1071"});
   const std::string requests[][2] = {
+      {"GetFieldStatus",
+       "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"401\" Index=\"2\"/></GetFieldStatus>"},
+      {"GetFieldProperties", "<GetFieldProperties PageId=\"1071\" FieldId=\"401\" Index=\"2\"/>"},
+      {"GetFieldFormat",
+       "<GetFieldFormat PageId=\"1071\"><FieldId ID=\"404\" Index=\"2\"/>"
+       "<FieldId ID=\"401\" Index=\"2\"/></GetFieldFormat>"},
       {"SetFieldStatus",
        "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\"><FieldId ID=\"401\" Index=\"1\"/>"
        "</SetFieldStatus>"},
@@ -148,6 +343,12 @@ TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefuse
   EXPECT_EQ(Dump({"1", "101", "102", "103", "1071"}), before);
 
   // Without a row it is the one field, in its own entry.
+  const Outcome read = Request(
+      "GetFieldProperties", "<GetFieldProperties PageId=\"1071\" FieldId=\"401\" Index=\"-1\"/>");
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.out.find(" Class=\"GlobalsClass\" "), std::string::npos) << read.out;
+  EXPECT_NE(read.out.find(" Value=\"CDU-1 Crude Distillation Unit\" "), std::string::npos)
+      << read.out;
   const Outcome fixed = Request("SetFieldFormat",
                                 "<SetFieldFormat PageId=\"1071\" Alignment=\"1\">"
                                 "<FieldId ID=\"401\"/></SetFieldFormat>");

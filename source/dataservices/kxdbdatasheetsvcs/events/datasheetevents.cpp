@@ -482,7 +482,12 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
       const int32_t f = m_ids.GetAt(i);
       if (f < 1) continue;
       const int32_t row = continuous && perRow != 0 && f >= first ? (f - first) / perRow : -1;
-      if (continuous && helper.FirstRowPosition() + row > objectCount) {
+      // A row is gone with its object: past the end of "NodeObjects", or any
+      // row of a list without rows (no first row position), whose position
+      // would name a header object.
+      const bool gone =
+          helper.RowPosition(row) > objectCount || (row >= 0 && helper.FirstRowPosition() <= 0);
+      if (continuous && gone) {
         if (std::find(removedRows.begin(), removedRows.end(), row) == removedRows.end()) {
           removedRows.push_back(row);
           collect(RemoveRowText(ctx, row, pageId));

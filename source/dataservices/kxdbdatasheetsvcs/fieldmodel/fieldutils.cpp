@@ -1034,7 +1034,7 @@ HRESULT ResolveContinuousListField(MainContext& main, IKXQObject* page, IKXQTemp
   CheckPointerArgument(ctx, objects.GetInterfacePtr());
   int32_t position = 0;
   if (row >= 0) {
-    position = helper.RowPosition(row);
+    position = helper.ListRowPosition(row);
   } else {
     LONG id = -1;
     KX_CHECK(ctx, field->get_Id(&id));

@@ -308,7 +308,9 @@ void AssertContinuousListField(MainContext& main, IKXQObject* page, int32_t fiel
   CheckPointerArgument(ctx, objects.GetInterfacePtr());
   int32_t position = 0;
   if (index >= 0) {
-    position = helper.RowPosition(index);
+    // A list without rows has none: a row is then made, never read from a
+    // header object.
+    position = helper.ListRowPosition(index);
   } else {
     // A field outside the rows: its node's entry of "NodeIndices". A field
     // the analysis does not hold has no node (never position 0 of the list).

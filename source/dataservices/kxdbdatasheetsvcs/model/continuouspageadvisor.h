@@ -76,6 +76,11 @@ class ContinuousPageHelper {
     const int64_t position = int64_t{m_firstRowPosition} + row;
     return position > INT32_MAX ? INT32_MAX : static_cast<int32_t>(position);
   }
+  // RowPosition for a row read from the page: 0 (no position) when the
+  // page has no rows at all, whatever the row.
+  int32_t ListRowPosition(int32_t row) const {
+    return m_firstRowPosition > 0 ? RowPosition(row) : 0;
+  }
   int32_t FieldCount() const { return m_fieldCount; }
   int32_t TemplateFieldCount() const { return m_templateFieldCount; }
   int32_t FieldsPerRow() const { return m_fieldsPerRow; }

@@ -251,8 +251,10 @@ HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* ob
     const int32_t count = GetAttributeCount(objects);
     const int32_t firstField = helper.FirstRepeatingField();
     const int32_t perRow = helper.FieldsPerRow();
+    // A list without rows (no first row position) has no row to take the
+    // object from: its objects are all header objects.
     int32_t position = 0;
-    for (int32_t p = std::max(firstRow, 1); p <= count && position == 0; ++p) {
+    for (int32_t p = firstRow; firstRow >= 1 && p <= count && position == 0; ++p) {
       IKXQObjectPtr value;
       GetAttributeObjectAt(objects, value, p);
       if (value && value.GetInterfacePtr() == object) position = p;

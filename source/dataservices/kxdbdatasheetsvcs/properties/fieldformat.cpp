@@ -85,8 +85,7 @@ HRESULT GetFieldFormatMessageParser::WritePopFormat() {
     KindFormat formats[4];  // Boolean, Date, Real, Integer: the reply's order
     for (size_t i = 0; i < m_fieldIds.size(); ++i) {
       IKXQTemplateFieldPtr field;
-      const int32_t number =
-          FieldUtils::GetFieldNumber(*m_pMain, work.page, m_fieldIds[i], m_rows[i], field);
+      const int32_t number = work.FieldNumber(m_fieldIds[i], m_rows[i], field);
       _bstr_t typeName, format;
       int32_t a = -1, v = -1;
       FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &a, &v, format);
@@ -185,11 +184,7 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
     // A row on a page that is no list names the one field.
     const bool continuous = row >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
-    int32_t number =
-        FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
-    // A field outside the rows has no entry per row: it is refused.
-    if (continuous)
-      number = FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, row);
+    const int32_t number = work.FieldNumber(fieldId, row, field);
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,

@@ -41,12 +41,43 @@ bool SameObject(IKXQObject* a, IKXQObject* b) {
   return a != nullptr && b != nullptr && ObjectIdOf(a) == ObjectIdOf(b);
 }
 
-Text ClassNameOf(IKXQObject* object) {
-  IKXQClassPtr cls;
-  GetObjectClass(object, cls);
+Text ClassName(IKXQClass* cls) {
   _bstr_t name;
   if (cls) cls->get_Name(name.GetAddress());
   return ToText(name);
+}
+
+Text ClassNameOf(IKXQObject* object) {
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  return ClassName(cls);
+}
+
+// Whether the class `name` is itself one of the classes attached to
+// `node`: a node that takes it only as a class derived from its own does
+// not count.
+bool HasAttachedClassNamed(KXComException& ctx, IKXQClassView* node, const Text& name) {
+  if (name.empty()) return false;
+  SAFEARRAY* array = nullptr;
+  KX_CHECK(ctx, node->GetAttachedClasses(0, &array));
+  VariantUtil::SafeArrayVector attached(array, true);
+  for (int32_t a = 0; a < attached.Count(); ++a) {
+    IKXQClassPtr cls;
+    KX_CHECK(ctx, attached.GetClassAt(a, &cls));
+    if (cls && kx_wcsicmp(ClassName(cls), name) == 0) return true;
+  }
+  return false;
+}
+
+// Whether one of `classes` is itself attached to `node`.
+bool HasAttachedClassAmong(KXComException& ctx, IKXQClassView* node,
+                           const VariantUtil::SafeArrayVector& classes) {
+  for (int32_t i = 0; i < classes.Count(); ++i) {
+    IKXQClassPtr candidate;
+    KX_CHECK(ctx, classes.GetClassAt(i, &candidate));
+    if (candidate && HasAttachedClassNamed(ctx, node, ClassName(candidate))) return true;
+  }
+  return false;
 }
 
 // Refuses the globals object, documents and pages; else the question.
@@ -118,6 +149,14 @@ HRESULT FieldObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) 
   }
 }
 
+bool FieldObjectsMessageParser::KeyTextLess::operator()(
+    const std::pair<int32_t, int32_t>& a, const std::pair<int32_t, int32_t>& b) const {
+  const auto key = [](const std::pair<int32_t, int32_t>& field) {
+    return kx_ltow(field.first) + u":" + kx_ltow(field.second);
+  };
+  return kx_wcsicmp(key(a), key(b)) < 0;
+}
+
 HRESULT FieldObjectsMessageParser::WorkChild(uint32_t element) {
   if (element != Field) return E_INVALIDARG;
   // A later "Field" for the same field and row replaces the earlier one.
@@ -160,7 +199,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
       if (std::find(handled.begin(), handled.end(), NodeIndexOf(node)) != handled.end()) continue;
       KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
     } else {
-      const int32_t position = main.GetContinuousPageHelper().RowPosition(index);
+      const int32_t position = main.GetContinuousPageHelper().ListRowPosition(index);
       if (index >= 0 && position > 0) {
         if (mode != kShow && position <= objectCount) {
           GetAttributeAsObject(nodeObjects, position, object);
@@ -222,6 +261,11 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
     }
     if (node) handled.push_back(NodeIndexOf(node));
   }
+  // The keys were visited in the order of their texts; records go by
+  // field, then row.
+  std::stable_sort(m_records.begin(), m_records.end(), [](const auto& a, const auto& b) {
+    return std::pair(a.fieldId, a.index) < std::pair(b.fieldId, b.index);
+  });
   if (m_records.empty() && !m_confirmed) {
     if (message.empty()) {
       message = kx_format(u"%ls exist for selected field(s)",
@@ -340,6 +384,7 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
   IKXQAttributePtr pages;
   GetAttributeInterface(datasheet, u"CurrentPages", pages);
   const int32_t count = pages ? GetAttributeCount(pages) : 0;
+  const Text primaryClass = ClassNameOf(primary);
   for (int32_t i = count; i >= 1; --i) {
     IKXQObjectPtr page;
     GetAttributeAsObject(pages, i, page);
@@ -366,13 +411,11 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
         break;
       }
     } else if (!pagePrimary) {
+      // The first root node that has the object's own class attached.
       for (int32_t r = 0; r < roots.Count(); ++r) {
         IKXQClassViewPtr node;
         KX_CHECK(ctx, roots.GetClassViewAt(r, &node));
-        VARIANT_BOOL accepts = VARIANT_FALSE;
-        KX_CHECK(ctx, node->AcceptsClass(_variant_t(_bstr_t(ClassNameOf(primary).c_str())), nullptr,
-                                         &accepts));
-        if (!accepts) continue;
+        if (!HasAttachedClassNamed(ctx, node, primaryClass)) continue;
         ClearHiddenObjects(page);
         KXDBDatasheetSvcs::GetPageNodeObjects(page, node, primary, true);
         break;
@@ -559,16 +602,9 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
       const LONG nodeIndex = NodeIndexOf(node);
       if (std::find(handled.begin(), handled.end(), nodeIndex) != handled.end()) continue;
       handled.push_back(nodeIndex);
-      for (int32_t i = 0; i < classes.Count(); ++i) {
-        IKXQClassPtr cls;
-        KX_CHECK(ctx, classes.GetClassAt(i, &cls));
-        VARIANT_BOOL accepts = VARIANT_FALSE;
-        KX_CHECK(ctx, node->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
-                                         nullptr, &accepts));
-        if (!accepts) continue;
-        if (std::find(answer.begin(), answer.end(), fieldId) == answer.end())
-          answer.push_back(fieldId);
-        break;
+      if (HasAttachedClassAmong(ctx, node, classes) &&
+          std::find(answer.begin(), answer.end(), fieldId) == answer.end()) {
+        answer.push_back(fieldId);
       }
     }
     std::sort(answer.begin(), answer.end());

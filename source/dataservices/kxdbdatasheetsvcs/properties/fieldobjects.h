@@ -40,6 +40,12 @@ struct FieldObjectRecord {
 class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress {
  public:
   enum Mode { kShow = 0, kHide = 1, kDelete = 2 };
+  // (FieldId, Index) in the order of their key texts "FieldId:Index",
+  // letter case aside: "10:-1" comes before "9:-1".
+  struct KeyTextLess {
+    bool operator()(const std::pair<int32_t, int32_t>& a,
+                    const std::pair<int32_t, int32_t>& b) const;
+  };
   FieldObjectsMessageParser(MainContext* main, Mode mode)
       : FieldObjectsSchema(main), m_mode(mode) {}
   const GrammarRecord* GetSchema() const override;
@@ -57,7 +63,8 @@ class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress
   bool m_confirmed = false;
   int32_t m_objectId = -1;
   // The requested fields by (FieldId, Index): the object id asked for.
-  std::map<std::pair<int32_t, int32_t>, int32_t> m_requested;
+  std::map<std::pair<int32_t, int32_t>, int32_t, KeyTextLess> m_requested;
+  // In the order of FieldId, then Index.
   std::vector<FieldObjectRecord> m_records;
 
  private:

@@ -95,6 +95,12 @@ bool FieldPage::IsContinuous() {
   return m_continuous == 1;
 }
 
+int32_t FieldPage::FieldNumber(int32_t fieldId, int32_t row, IKXQTemplateFieldPtr& field) {
+  const int32_t number = FieldUtils::GetFieldNumber(main, page, fieldId, -1, field);
+  if (row < 0 || !IsContinuous()) return number;
+  return FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, row);
+}
+
 IKXQAttributePtr FieldPage::Fields() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetFields");
   IKXQAttributePtr fields;

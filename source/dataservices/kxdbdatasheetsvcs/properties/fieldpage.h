@@ -28,6 +28,10 @@ class FieldPage {
   // Whether the template page is a continuous list; the first call analyses
   // the page with `Main`'s continuous-page helper.
   bool IsContinuous();
+  // The number of field `fieldId` on the page at `row` and its template
+  // field. On a continuous list a field outside the rows addressed with a
+  // row is refused: it has no entry per row.
+  int32_t FieldNumber(int32_t fieldId, int32_t row, IKXQTemplateFieldPtr& field);
   // The page's "Fields" list.
   IKXQAttributePtr Fields();
   // The page's overspill chain (owned by the page; null when none).

@@ -216,7 +216,7 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
     IKXQTemplateFieldPtr field;
-    const int32_t number = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, m_index, field);
+    const int32_t number = work.FieldNumber(m_fieldId, m_index, field);
     const IKXQAttributePtr fields = work.Fields();
     _bstr_t typeName, format;
     int32_t alignment = -1, verticalAlignment = -1;

@@ -63,7 +63,7 @@ HRESULT GetFieldStatusMessageParser::WritePopStatus() {
     std::vector<IKXQObjectPtr> holds;
     for (size_t i = 0; i < m_fieldIds.size(); ++i) {
       IKXQTemplateFieldPtr field;
-      FieldUtils::GetFieldNumber(*m_pMain, work.page, m_fieldIds[i], m_rows[i], field);
+      work.FieldNumber(m_fieldIds[i], m_rows[i], field);
       FieldValue value;
       FieldPresentation::ResolveFieldValue(work, field, m_rows[i], value);
       VARIANT_BOOL isLocked = VARIANT_FALSE, isSecured = VARIANT_FALSE;
@@ -160,13 +160,9 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
     IKXQTemplateFieldPtr field;
-    int32_t number =
-        FieldUtils::GetFieldNumber(main, work.page, fieldId, continuous ? row : -1, field);
-    // A field outside the rows addressed with a row is refused before its
-    // route is walked from a row's object.
-    if (continuous && row >= 0) {
-      number = FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, row);
-    }
+    // Numbered first: a field outside the rows addressed with a row is
+    // refused before its route is walked from a row's object.
+    int32_t number = work.FieldNumber(fieldId, row, field);
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, row, value);
     if (!value.holder && (m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0)) {

@@ -46,6 +46,23 @@ TEST_F(FieldObjectsTest, HidingThePrimaryObjectAsksAndConfirmedHidesItOnTheOther
   EXPECT_NE(host_.Object(kPump), nullptr);
 }
 
+// Fields 9 and 10 stand on one node: the first in the order of the key
+// texts, "10:-1" before "9:-1", yields the record, whatever the request's
+// order.
+TEST_F(FieldObjectsTest, OfTwoFieldsOnOneNodeTheFirstKeyTextYieldsTheRecord) {
+  for (const std::u16string fields : {u"<Field FieldId=\"9\"/><Field FieldId=\"10\"/>",
+                                      u"<Field FieldId=\"10\"/><Field FieldId=\"9\"/>"}) {
+    EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"21\"", fields),
+              "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" "
+              "Text=\"Hide object Pump: Pump 10\" FieldId=\"10\" Index=\"-1\" "
+              "ObjectId=\"10\"/></XMLMessage>");
+    EXPECT_EQ(Reply(u"DeleteFieldObjects", u"PageId=\"21\"", fields),
+              "<XMLMessage TargetId=\"20\" Status=\"1\"><Message MessageType=\"QUESTION\" "
+              "Text=\"Delete object Pump: Pump 10\" FieldId=\"10\" Index=\"-1\" "
+              "ObjectId=\"10\"/></XMLMessage>");
+  }
+}
+
 TEST_F(FieldObjectsTest, RefusalsAndAlertsChangeNothing) {
   // A list's fixed field stands for no row object.
   EXPECT_EQ(
@@ -141,6 +158,50 @@ TEST_F(FieldObjectsTest, ShowPrimaryObjectsNamesTheEmptyFieldsThatTakeATemplateC
   EXPECT_EQ(Reply(u"ShowPrimaryObjects", u"PageId=\"21\"", u"<Field FieldId=\"1\"/>"),
             "<XMLMessage TargetId=\"20\" Status=\"1\"><ShowPrimaryObjects></ShowPrimaryObjects>"
             "</XMLMessage>");
+}
+
+// A node attached to a base of the template's class takes a pump too, but
+// its class is not the template's: its field is no place for a primary
+// object.
+TEST(FieldObjectsBaseClassTest, ShowPrimaryObjectsPassesOverANodeOfABaseOfTheTemplatesClass) {
+  std::string fixture = FieldFixture();
+  const std::string node = "<node name=\"Pump\" index=\"0\" classes=\"Pump\">";
+  ASSERT_NE(fixture.find(node), std::string::npos);
+  fixture.replace(fixture.find(node), node.size(),
+                  "<node name=\"Pump\" index=\"0\" classes=\"ProcessPlantEquipment\">");
+  SetterHost host(fixture.c_str());
+  const auto result = host.host().Request(
+      u"ShowPrimaryObjects",
+      u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowPrimaryObjects PageId=\"42\">"
+      u"<Field FieldId=\"1\"/></ShowPrimaryObjects></XMLMessage>");
+  ASSERT_EQ(result.hr, S_OK) << Narrow(result.error);
+  EXPECT_EQ(Narrow(result.reply),
+            "<XMLMessage TargetId=\"40\" Status=\"1\"><ShowPrimaryObjects></ShowPrimaryObjects>"
+            "</XMLMessage>");
+}
+
+// Of the datasheet's other pages only one whose root node has the object's
+// own class attached takes a shown primary object: page 42's node, attached
+// to a base of the pump's class, stays empty.
+TEST(FieldObjectsBaseClassTest, AShownPrimaryObjectPassesOverAPageOfABaseOfItsClass) {
+  std::string fixture = FieldFixture();
+  const std::string node = "<node name=\"Pump\" index=\"0\" classes=\"Pump\">";
+  ASSERT_NE(fixture.find(node), std::string::npos);
+  fixture.replace(fixture.find(node), node.size(),
+                  "<node name=\"Pump\" index=\"0\" classes=\"ProcessPlantEquipment\">");
+  SetterHost host(fixture.c_str());
+  OverspillRecorder workers;
+  kx::test::inprocess::MainOf(host.service()).UseWorkers(&workers);
+  const auto shown = host.host().Request(
+      u"ShowFieldObjects",
+      u"<XMLMessage TargetId=\"40\" Status=\"1\"><ShowFieldObjects PageId=\"41\" "
+      u"Confirmed=\"1\"><Field FieldId=\"1\" ObjectId=\"10\"/></ShowFieldObjects>"
+      u"</XMLMessage>");
+  kx::test::inprocess::MainOf(host.service()).UseWorkers(nullptr);
+  ASSERT_EQ(shown.hr, S_OK) << Narrow(shown.error);
+  EXPECT_EQ(host.Value(41, u"NodeObjects"), "#10");
+  EXPECT_EQ(host.Count(kEmptyPage2, u"NodeObjects"), 0);
+  EXPECT_EQ(workers.runs, (std::vector<std::string>{"40 mode 3"}));
 }
 
 }  // namespace
