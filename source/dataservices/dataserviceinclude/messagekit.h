@@ -175,6 +175,24 @@ bool IsMessageElement(const GrammarRecord* grammar, uint32_t id);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
+// The source file of the message handler being served on this thread, as
+// its row of the data-service map names it: where a failure caught at the
+// handler's frame is located. The kit's own file outside a handler.
+const OLECHAR* HandlerFile();
+
+// Names the handler's file for one handler call (the dispatcher's); the
+// file named before is put back at the end, so calls may nest.
+class HandlerFileScope {
+ public:
+  explicit HandlerFileScope(const OLECHAR* file);
+  ~HandlerFileScope();
+  HandlerFileScope(const HandlerFileScope&) = delete;
+  HandlerFileScope& operator=(const HandlerFileScope&) = delete;
+
+ private:
+  const OLECHAR* m_previous;
+};
+
 }  // namespace MessageKit
 
 // The base of every message parser. `Module` is the data service's main
@@ -265,8 +283,9 @@ class KXMessageParser : public SAXSchemaParser {
 
 // Where a frame departs from a message handler's.
 struct FrameOptions {
-  // The "File" of failures caught in the frame.
-  const OLECHAR* file = MessageKit::kFile;
+  // The "File" of failures caught in the frame; none: the file of the
+  // message handler being served (a handler's own frame).
+  const OLECHAR* file = nullptr;
   // A failure the work returns is answered as it is, with the error
   // information it left, instead of being chained under the trace name.
   bool passReturnedFailure = false;
@@ -291,6 +310,10 @@ struct FrameOptions {
 // or returned by `work` with the thread's error information) with its
 // "<KXError" chain as the thread's error information. For a message
 // without grammar `work` is the handler's body.
+inline const OLECHAR* FrameFile(const FrameOptions& options) {
+  return options.file != nullptr ? options.file : MessageKit::HandlerFile();
+}
+
 template <class Work>
 [[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
                                    Work&& work) {
@@ -301,12 +324,12 @@ template <class Work>
     if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
     return hr;
   } catch (const KXComException& caught) {
-    HandleKXComException(ctx, KX_HERE(options.file), caught);
+    HandleKXComException(ctx, KX_HERE(FrameFile(options)), caught);
   } catch (const _com_error& caught) {
-    HandleComError(ctx, KX_HERE(options.file), caught);
+    HandleComError(ctx, KX_HERE(FrameFile(options)), caught);
   } catch (...) {
-    if (!options.boundary) HandleUnknownException(ctx, KX_HERE(options.file));
-    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(options.file));
+    if (!options.boundary) HandleUnknownException(ctx, KX_HERE(FrameFile(options)));
+    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(FrameFile(options)));
   }
   if (options.absorbFailure) ctx.Absorb();
   return ctx.Return();
