@@ -303,20 +303,23 @@ struct FrameOptions {
   int32_t severity = 1;
 };
 
+// The "File" of failures caught in a frame with `options`.
+inline const OLECHAR* FrameFile(const FrameOptions& options) {
+  return options.file != nullptr ? options.file : MessageKit::HandlerFile();
+}
+
 // The frame of every message handler and worker: opens the error context
 // under `traceName` (the entry trace line unless `options.silent`; null: a
 // silent context that names no method), runs `work(ctx)` and answers its
 // success code (S_OK, or another such as S_FALSE), or the failure (thrown,
 // or returned by `work` with the thread's error information) with its
 // "<KXError" chain as the thread's error information. For a message
-// without grammar `work` is the handler's body.
-inline const OLECHAR* FrameFile(const FrameOptions& options) {
-  return options.file != nullptr ? options.file : MessageKit::HandlerFile();
-}
-
+// without grammar `work` is the handler's body. A failure caught here is
+// located at `line`: the line that opens the frame, in the caller's own
+// file (the frame's "File").
 template <class Work>
 [[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
-                                   Work&& work) {
+                                   Work&& work, int32_t line = __builtin_LINE()) {
   KXComException ctx = options.silent ? KXComException::Silent(traceName)
                                       : KXComException(traceName, options.severity);
   try {
@@ -324,19 +327,21 @@ template <class Work>
     if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
     return hr;
   } catch (const KXComException& caught) {
-    HandleKXComException(ctx, KX_HERE(FrameFile(options)), caught);
+    HandleKXComException(ctx, SourceLocation{FrameFile(options), line}, caught);
   } catch (const _com_error& caught) {
-    HandleComError(ctx, KX_HERE(FrameFile(options)), caught);
+    HandleComError(ctx, SourceLocation{FrameFile(options), line}, caught);
   } catch (...) {
-    if (!options.boundary) HandleUnknownException(ctx, KX_HERE(FrameFile(options)));
-    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(FrameFile(options)));
+    const SourceLocation at{FrameFile(options), line};
+    if (!options.boundary) HandleUnknownException(ctx, at);
+    HandleUnknownExceptionAtBoundary(ctx, at);
   }
   if (options.absorbFailure) ctx.Absorb();
   return ctx.Return();
 }
 template <class Work>
-[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
-  return ServeRequest(traceName, FrameOptions{}, work);
+[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, Work&& work,
+                                   int32_t line = __builtin_LINE()) {
+  return ServeRequest(traceName, FrameOptions{}, work, line);
 }
 
 // A privilege a message needs: `held(module, name)` tells whether the user
@@ -357,8 +362,9 @@ struct MessagePrivilege {
 // worker's success other than S_OK is the handler's answer.
 template <class Parser, class Module>
 [[nodiscard]] HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request,
-                                   const MessagePrivilege<Module>& privilege = {}) {
-  return ServeRequest(traceName, [&](KXComException& ctx) {
+                                   const MessagePrivilege<Module>& privilege = {},
+                                   int32_t line = __builtin_LINE()) {
+  const auto parse = [&](KXComException& ctx) {
     if (privilege.held != nullptr && !privilege.held(module, privilege.name)) {
       ThrowKXComExceptionHrAt(ctx, privilege.where, E_FAIL, privilege.refusal);
     }
@@ -366,5 +372,7 @@ template <class Parser, class Module>
     // The request text is the host's BSTR, passed on as such.
     const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
     return FAILED(hr) ? hr : parser.m_workResult;
-  });
+  };
+  // The handler's line, where its frame is opened.
+  return ServeRequest(traceName, parse, line);
 }

@@ -124,4 +124,28 @@ TEST_F(HandlerFramesTest, EachFamilysHandlerIsCaughtAtItsFamilysFile) {
   EXPECT_TRUE(IsCaughtAt(CatchLine(u"ListDiagrams", u""), "listdiagrams"));
 }
 
+// The line number of a catch line ("FILE(LINE) : ..."), -1 for none.
+int LineOf(const std::string& line) {
+  static const std::regex located(R"(^[^(]*\((\d+)\) : )");
+  std::smatch found;
+  return std::regex_search(line, found, located) ? std::stoi(found[1].str()) : -1;
+}
+
+// The line is the handler's own, where it opens its frame, not one of a
+// frame shared by all: two handlers of one family file are caught at two
+// lines, the messages of one handler at one.
+TEST_F(HandlerFramesTest, EachHandlerIsCaughtAtItsOwnLine) {
+  const char16_t* unfinished = u"<XMLMessage Status=\"1\"><";
+  const std::string submit = CatchLine(u"SubmitDocuments", unfinished);
+  const std::string check = CatchLine(u"CheckDocuments", unfinished);
+  ASSERT_TRUE(IsCaughtAt(submit, "revisedocuments"));
+  ASSERT_TRUE(IsCaughtAt(check, "revisedocuments"));
+  EXPECT_NE(LineOf(submit), LineOf(check)) << submit << "\n" << check;
+
+  const std::string open = CatchLine(u"OpenDocuments", unfinished);
+  const std::string print = CatchLine(u"PrintDocuments", unfinished);
+  ASSERT_TRUE(IsCaughtAt(open, "processdocuments"));
+  EXPECT_EQ(open, print);
+}
+
 }  // namespace
