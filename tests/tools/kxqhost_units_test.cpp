@@ -344,6 +344,13 @@ TEST_F(UnitsTest, ASetTheSchemaDoesNotListIsRefusedBeforeAnythingChanges) {
   EXPECT_TRUE(Has(standard.out, "== drawing ChangeDimensionSet \"SI\"\n")) << standard.out;
   EXPECT_EQ(Value("1", "CurrentDimensionSet"), "SI");
   EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));
+
+  // The store knows its sets in any letter case: "us" is the set "US", and
+  // the name is kept as it arrived.
+  Ok("ChangeDimensionSet", "us");
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "psi", "ft"}));
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "us");
+  EXPECT_EQ(Value("3000", "BaseDimensionSet"), "us");
 }
 
 // The client offers the project-wide changes only to a user who holds the
