@@ -149,6 +149,38 @@ TEST_F(KxqhostHostStepsTest, EveryMessageFailsWhileDetachedAndAttachBringsThemBa
   EXPECT_TRUE(Has(outcome.out.substr(attached), "== store changed #101: RatedFlow")) << outcome.out;
 }
 
+// Database events and trigger callbacks that need the host are refused
+// while the module is detached, as its requests are, and change nothing:
+// another client's creation of a pump (which would put it on the pump
+// summary's list page 1071) fails, and so do a claim change of P-101A and
+// its datasheet's trigger. Attached again, the same creation goes in.
+TEST_F(KxqhostHostStepsTest, EventsAndTriggerCallbacksAreRefusedWhileDetached) {
+  ASSERT_EQ(Run("watch 1001 Datasheet k1 101 RatedFlow\n").status, 0);
+  const std::string before = Dump({"101", "1001", "1007", "1071"});
+  const Outcome detached =
+      Run("detach\n"
+          "! create Pump\n"
+          "! event --local 9 101\n"
+          "! trigger 1001 Datasheet\n",
+          {"--events"});
+  ASSERT_EQ(detached.status, 0) << detached.err;
+  const std::string error = "<KXError Desc=\"Not attached to a host application\" HR=\"E_FAIL\"";
+  size_t refused = 0;
+  for (size_t at = detached.err.find(error); at != std::string::npos;
+       at = detached.err.find(error, at + 1)) {
+    ++refused;
+  }
+  EXPECT_EQ(refused, 3u) << detached.err;
+  EXPECT_FALSE(Has(detached.err, "Invalid pointer")) << detached.err;
+  EXPECT_FALSE(Has(detached.out, "== store changed")) << detached.out;
+  EXPECT_FALSE(Has(detached.out, "== event")) << detached.out;
+  EXPECT_EQ(Dump({"101", "1001", "1007", "1071"}), before);
+
+  const Outcome attached = Run("create Pump\n", {"--events"});
+  ASSERT_EQ(attached.status, 0) << attached.err;
+  EXPECT_TRUE(Has(attached.out, "== store changed #1071: NodeObjects")) << attached.out;
+}
+
 // The object-service methods that work through Main fail while it is
 // detached, as its requests do, and work again after the attach.
 TEST_F(KxqhostHostStepsTest, ObjectServicesThroughMainFailWhileDetached) {

@@ -289,8 +289,8 @@ TEST_F(UnitsTest, ChangeDimensionSetChangesEveryDatasheetAndTellsTheDrawings) {
 }
 
 TEST_F(UnitsTest, DatasheetsThatFailAreCollectedIntoOneMessage) {
-  // "Metric" has no unit for Pressure: DS-A and DS-C fail part way, DS-B
-  // changes.
+  // "Metric" has no unit for Pressure: DS-A and DS-C fail and keep their
+  // set and units, DS-B changes.
   const Outcome changed = Ok("ChangeDimensionSet", "Metric");
   EXPECT_TRUE(Has(changed.err,
                   "message: The following error(s) occured while changing the dimension set...\n\n"
@@ -298,17 +298,59 @@ TEST_F(UnitsTest, DatasheetsThatFailAreCollectedIntoOneMessage) {
                   "Dimension set 'Metric' has no unit for 'Pressure' - DS-C\n"))
       << changed.err;
   EXPECT_EQ(Values("2001", "Units"), (Texts{"K"}));
+  EXPECT_EQ(Value("2000", "BaseDimensionSet"), "Metric");
   EXPECT_TRUE(Has(changed.out, "== event UnitField [U1 2001] to bob\n")) << changed.out;
   EXPECT_EQ(Value("1", "CurrentDimensionSet"), "Metric");
+  EXPECT_EQ(Value("1000", "BaseDimensionSet"), "SI");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "kPa", "mm"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));
+  EXPECT_FALSE(Has(changed.out, "#1000")) << changed.out;
+  EXPECT_FALSE(Has(changed.out, "#1001")) << changed.out;
+}
 
-  // The same word in other letters is a set name like any other: every
-  // datasheet fails, one line each, sorted.
-  const Outcome other = Ok("ChangeDimensionSet", "defaultunits");
-  EXPECT_TRUE(Has(other.err,
-                  "Dimension set 'defaultunits' has no unit for 'Length' - DS-A\n"
-                  "Dimension set 'defaultunits' has no unit for 'Length' - DS-C\n"
-                  "Dimension set 'defaultunits' has no unit for 'Temperature' - DS-B\n"))
-      << other.err;
+// A set the schema does not list is refused before anything is written: the
+// project's set, the drawings and every datasheet stay as they were. The
+// same word as "DefaultUnits" in other letters is such a name; an empty
+// name stands for "SI".
+TEST_F(UnitsTest, ASetTheSchemaDoesNotListIsRefusedBeforeAnythingChanges) {
+  const std::vector<std::string> touched = {"1",    "1000", "1001", "1002", "1003",
+                                            "2000", "2001", "3000", "3001"};
+  const std::string before = Dump(touched);
+  const std::string huge(1 << 20, 'M');
+  for (const std::string& set : {std::string("Imperial"), std::string("-1"), std::string("US "),
+                                 std::string("defaultunits"), huge}) {
+    const Outcome refused = Send("ChangeDimensionSet", set);
+    EXPECT_EQ(refused.status, 1) << set.substr(0, 16);
+    const std::string quoted = set.size() > 64 ? set.substr(0, 64) + "..." : set;
+    EXPECT_EQ(
+        refused.err.rfind(
+            "<KXError Desc=\"Unknown dimension set '" + quoted + "'\" HR=\"E_INVALIDARG\"", 0),
+        0u)
+        << refused.err.substr(0, 200);
+    EXPECT_EQ(refused.out, "") << set.substr(0, 16);
+  }
+  const Outcome one = Send("ChangeDatasheetDimensionSet",
+                           Envelope("2000", "<ChangeDatasheetDimensionSet Name=\"Imperial\"/>"));
+  EXPECT_EQ(one.status, 1);
+  EXPECT_TRUE(Has(one.err, "<KXError Desc=\"Unknown dimension set 'Imperial'\"")) << one.err;
+  EXPECT_EQ(one.out, "");
+  EXPECT_EQ(Dump(touched), before);
+
+  // A listed set still goes in, and an empty name changes back to "SI".
+  const Outcome us = Ok("ChangeDimensionSet", "US");
+  EXPECT_TRUE(Has(us.out, "== drawing ChangeDimensionSet \"US\"\n")) << us.out;
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "psi", "ft"}));
+  const Outcome standard = Ok("ChangeDimensionSet", "");
+  EXPECT_TRUE(Has(standard.out, "== drawing ChangeDimensionSet \"SI\"\n")) << standard.out;
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "SI");
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));
+
+  // The store knows its sets in any letter case: "us" is the set "US", and
+  // the name is kept as it arrived.
+  Ok("ChangeDimensionSet", "us");
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "psi", "ft"}));
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "us");
+  EXPECT_EQ(Value("3000", "BaseDimensionSet"), "us");
 }
 
 // The client offers the project-wide changes only to a user who holds the

@@ -13,12 +13,14 @@ inline constexpr int kDataServiceNameLength = 128;
 // BSTR, which may be null for an empty request); it returns its HRESULT
 // and, on failure, leaves its error information as the thread's. The second
 // handler takes one further argument (borrowed); no message of this module
-// uses it.
+// uses it. `file` is the handler's source file, where a failure caught at
+// the handler's own frame is located (see MessageKit::HandlerFile).
 template <class Module>
 struct DataServiceMapEntryOf {
   OLECHAR name[kDataServiceNameLength];                        // zero-filled after the name
   HRESULT (*handler)(Module& module, const OLECHAR* request);  // null only in the terminator
   HRESULT (*handler2)(Module& module, const OLECHAR* request, const VARIANT& extra);
+  const OLECHAR* file = nullptr;  // not owned; null: the message kit's own
 };
 
 namespace DataServiceMapping {

@@ -11,6 +11,7 @@
 #include "com/errorinfo.h"
 #include "dataservicemap.h"
 #include "host/dataservice.h"
+#include "messagekit.h"
 
 struct IKXQRequestContext;
 struct IKXQResponse;
@@ -129,6 +130,7 @@ class IKXQDataServiceImpl : public IKXQDataService, public Connection {
       const auto* entry = ResolveDataServiceEntryIn(T::DataServiceMap(), r.name, &failure);
       if (entry == nullptr) return failure;
       if (r.module->m_pApplication == nullptr) return ReportNotAttached();
+      const MessageKit::HandlerFileScope file(entry->file);
       return entry->handler(*r.module, r.text);
     }
     // One look, no pause: no message takes the extra argument, so a known
@@ -141,6 +143,7 @@ class IKXQDataServiceImpl : public IKXQDataService, public Connection {
         return E_FAIL;
       }
       if (r.module->m_pApplication == nullptr) return ReportNotAttached();
+      const MessageKit::HandlerFileScope file(entry->file);
       return entry->handler2(*r.module, r.text, *r.extra);
     }
   };

@@ -6,6 +6,21 @@
 
 namespace MessageKit {
 
+namespace {
+
+// Set by the dispatcher around each handler call.
+thread_local const OLECHAR* t_handlerFile = nullptr;
+
+}  // namespace
+
+const OLECHAR* HandlerFile() { return t_handlerFile != nullptr ? t_handlerFile : kFile; }
+
+HandlerFileScope::HandlerFileScope(const OLECHAR* file) : m_previous(t_handlerFile) {
+  t_handlerFile = file;
+}
+
+HandlerFileScope::~HandlerFileScope() { t_handlerFile = m_previous; }
+
 bool HasElement(const GrammarRecord* grammar, uint32_t id) {
   for (const GrammarRecord* record = grammar + 1; record->kind != kGrammarEnd; ++record) {
     if (record->kind == kGrammarElement && record->id == id) return true;

@@ -175,6 +175,24 @@ bool IsMessageElement(const GrammarRecord* grammar, uint32_t id);
 
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
+// The source file of the message handler being served on this thread, as
+// its row of the data-service map names it: where a failure caught at the
+// handler's frame is located. The kit's own file outside a handler.
+const OLECHAR* HandlerFile();
+
+// Names the handler's file for one handler call (the dispatcher's); the
+// file named before is put back at the end, so calls may nest.
+class HandlerFileScope {
+ public:
+  explicit HandlerFileScope(const OLECHAR* file);
+  ~HandlerFileScope();
+  HandlerFileScope(const HandlerFileScope&) = delete;
+  HandlerFileScope& operator=(const HandlerFileScope&) = delete;
+
+ private:
+  const OLECHAR* m_previous;
+};
+
 }  // namespace MessageKit
 
 // The base of every message parser. `Module` is the data service's main
@@ -265,8 +283,9 @@ class KXMessageParser : public SAXSchemaParser {
 
 // Where a frame departs from a message handler's.
 struct FrameOptions {
-  // The "File" of failures caught in the frame.
-  const OLECHAR* file = MessageKit::kFile;
+  // The "File" of failures caught in the frame; none: the file of the
+  // message handler being served (a handler's own frame).
+  const OLECHAR* file = nullptr;
   // A failure the work returns is answered as it is, with the error
   // information it left, instead of being chained under the trace name.
   bool passReturnedFailure = false;
@@ -284,16 +303,23 @@ struct FrameOptions {
   int32_t severity = 1;
 };
 
+// The "File" of failures caught in a frame with `options`.
+inline const OLECHAR* FrameFile(const FrameOptions& options) {
+  return options.file != nullptr ? options.file : MessageKit::HandlerFile();
+}
+
 // The frame of every message handler and worker: opens the error context
 // under `traceName` (the entry trace line unless `options.silent`; null: a
 // silent context that names no method), runs `work(ctx)` and answers its
 // success code (S_OK, or another such as S_FALSE), or the failure (thrown,
 // or returned by `work` with the thread's error information) with its
 // "<KXError" chain as the thread's error information. For a message
-// without grammar `work` is the handler's body.
+// without grammar `work` is the handler's body. A failure caught here is
+// located at `line`: the line that opens the frame, in the caller's own
+// file (the frame's "File").
 template <class Work>
 [[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, const FrameOptions& options,
-                                   Work&& work) {
+                                   Work&& work, int32_t line = __builtin_LINE()) {
   KXComException ctx = options.silent ? KXComException::Silent(traceName)
                                       : KXComException(traceName, options.severity);
   try {
@@ -301,19 +327,21 @@ template <class Work>
     if (!options.passReturnedFailure) KX_CHECK(ctx, hr);
     return hr;
   } catch (const KXComException& caught) {
-    HandleKXComException(ctx, KX_HERE(options.file), caught);
+    HandleKXComException(ctx, SourceLocation{FrameFile(options), line}, caught);
   } catch (const _com_error& caught) {
-    HandleComError(ctx, KX_HERE(options.file), caught);
+    HandleComError(ctx, SourceLocation{FrameFile(options), line}, caught);
   } catch (...) {
-    if (!options.boundary) HandleUnknownException(ctx, KX_HERE(options.file));
-    HandleUnknownExceptionAtBoundary(ctx, KX_HERE(options.file));
+    const SourceLocation at{FrameFile(options), line};
+    if (!options.boundary) HandleUnknownException(ctx, at);
+    HandleUnknownExceptionAtBoundary(ctx, at);
   }
   if (options.absorbFailure) ctx.Absorb();
   return ctx.Return();
 }
 template <class Work>
-[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, Work&& work) {
-  return ServeRequest(traceName, FrameOptions{}, work);
+[[nodiscard]] HRESULT ServeRequest(const OLECHAR* traceName, Work&& work,
+                                   int32_t line = __builtin_LINE()) {
+  return ServeRequest(traceName, FrameOptions{}, work, line);
 }
 
 // A privilege a message needs: `held(module, name)` tells whether the user
@@ -334,8 +362,9 @@ struct MessagePrivilege {
 // worker's success other than S_OK is the handler's answer.
 template <class Parser, class Module>
 [[nodiscard]] HRESULT ServeMessage(Module& module, const OLECHAR* traceName, const OLECHAR* request,
-                                   const MessagePrivilege<Module>& privilege = {}) {
-  return ServeRequest(traceName, [&](KXComException& ctx) {
+                                   const MessagePrivilege<Module>& privilege = {},
+                                   int32_t line = __builtin_LINE()) {
+  const auto parse = [&](KXComException& ctx) {
     if (privilege.held != nullptr && !privilege.held(module, privilege.name)) {
       ThrowKXComExceptionHrAt(ctx, privilege.where, E_FAIL, privilege.refusal);
     }
@@ -343,5 +372,7 @@ template <class Parser, class Module>
     // The request text is the host's BSTR, passed on as such.
     const HRESULT hr = parser.Parse(const_cast<BSTR>(request));
     return FAILED(hr) ? hr : parser.m_workResult;
-  });
+  };
+  // The handler's line, where its frame is opened.
+  return ServeRequest(traceName, parse, line);
 }

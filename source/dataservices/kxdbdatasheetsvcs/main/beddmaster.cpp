@@ -1,8 +1,9 @@
 // The automation method "LoadBEDDData": a new piece of equipment takes the
 // project's basic engineering design data (site conditions) from the one
-// master BEDD datasheet, for every value that both the "ProjectSiteConditions"
-// definition and the datasheet's template know, once.
+// master BEDD datasheet, for every value that the "ProjectSiteConditions"
+// definition knows and a field of the datasheet's template shows, once.
 #include <map>
+#include <set>
 #include <string>
 
 #include "kxcomexception.h"
@@ -34,6 +35,51 @@ std::u16string UndecoratedKey(const KXDBDatasheetSvcs::NameList& names, bool low
     key += name;
   }
   return key;
+}
+
+// The undecorated lower-case paths of the attributes the template's fields
+// show: for each field of each page, the names of its nodes below the
+// page's root and the attribute its route ends in.
+std::set<std::u16string> ShownPaths(KXComException& ctx, IKXQTemplate* tmpl) {
+  std::set<std::u16string> shown;
+  LONG pageCount = 0;
+  KX_CHECK(ctx, tmpl->get_PageCount(&pageCount));
+  for (LONG p = 1; p <= pageCount; ++p) {
+    IKXQTemplatePagePtr page;
+    KX_CHECK(ctx, tmpl->get_Page(p, &page));
+    if (!page) continue;
+    LONG fieldCount = 0;
+    KX_CHECK(ctx, page->get_FieldCount(&fieldCount));
+    for (LONG f = 1; f <= fieldCount; ++f) {
+      IKXQTemplateFieldPtr field;
+      KX_CHECK(ctx, page->get_Field(f, &field));
+      if (!field) continue;
+      // A qualified field shows its first choice, which a new page takes.
+      LONG qualifierPosition = -1;
+      KX_CHECK(ctx, field->get_QualifierPosition(&qualifierPosition));
+      const LONG qualifier = qualifierPosition >= 0 ? 0 : -1;
+      SAFEARRAY* raw = nullptr;
+      KX_CHECK(ctx, field->GetNodeList(qualifier, &raw));
+      VariantUtil::SafeArrayVector nodes(raw, true);
+      if (nodes.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
+      std::u16string path;
+      for (int32_t i = 1; i < nodes.Count(); ++i) {
+        IKXQClassViewPtr node;
+        KX_CHECK(ctx, nodes.GetClassViewAt(i, &node));
+        CheckPointerArgument(ctx, node.GetInterfacePtr());
+        _bstr_t name;
+        KX_CHECK(ctx, node->get_Name(name.GetAddress()));
+        path += std::u16string(name.view()) + u".";
+      }
+      _bstr_t route;
+      KX_CHECK(ctx, field->GetRoute(qualifier, route.GetAddress()));
+      path += route.view();
+      KXDBDatasheetSvcs::NameList names;
+      KXDBDatasheetSvcs::SplitAttributePath(path.c_str(), names);
+      shown.insert(UndecoratedKey(names, true));
+    }
+  }
+  return shown;
 }
 
 }  // namespace
@@ -108,11 +154,15 @@ HRESULT Main::LoadBEDDData(BSTR* bstrTemplateId, IDispatch* pObject, VARIANT*) {
       KX_CHECK(ctx, classes.GetClassAt(i, &cls));
       if (cls) KXDBDatasheetSvcs::CollectAttributePaths(cls, templatePaths, stack, firstNames);
     }
+    // Only what the template shows is copied, not all its classes know.
+    const std::set<std::u16string> shown = ShownPaths(ctx, tmpl);
     IKXQObjectPtr object(pObject);
     for (const _bstr_t& path : templatePaths) {
       NameList names;
       KXDBDatasheetSvcs::SplitAttributePath(path, names);
-      const auto found = pathMap.find(UndecoratedKey(names, true));
+      const std::u16string key = UndecoratedKey(names, true);
+      if (shown.count(key) == 0) continue;
+      const auto found = pathMap.find(key);
       if (found != pathMap.end()) {
         KXDBDatasheetSvcs::CopyAttributeValueByPath(master, found->second, object);
       }

@@ -307,24 +307,30 @@ HRESULT Main::RegisterServices(IKXQRegistrar* registrar) {
 
 HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
   KXComException ctx = KXComException::Silent(u"Main::OnEvent");
+  // Every handler works with the host's application and store: while
+  // detached none runs, as no request handler does; what fails before a
+  // handler is reached fails as it does attached.
+  const auto handle = [this](auto&& handler) {
+    return m_pApplication != nullptr ? handler() : ReportNotAttached();
+  };
   HRESULT hr = S_OK;
   switch (kind) {
     case 1:
       CheckPointerArgument(ctx, object);
       // Documents and data views are never members of summary sheets.
       if (IsOfClassOrNo(object, u"Document") || IsOfClassOrNo(object, u"DataView")) break;
-      hr = m_pWorkers->HandleCreateEvent(*this, object);
+      hr = handle([&] { return m_pWorkers->HandleCreateEvent(*this, object); });
       break;
-    case 2: hr = m_pWorkers->HandleDeleteEvent(*this, object); break;
+    case 2: hr = handle([&] { return m_pWorkers->HandleDeleteEvent(*this, object); }); break;
     case 3:
-    case 4: hr = m_pWorkers->HandleCreateEvent(*this, object); break;
+    case 4: hr = handle([&] { return m_pWorkers->HandleCreateEvent(*this, object); }); break;
     case 5: {
       LONG caseNumber = 0;
       if (arguments == nullptr || FAILED(VariantToLong(*arguments, &caseNumber, false))) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                                 u"The delete case event carries no case number");
       }
-      hr = m_pWorkers->HandleDeleteCaseEvent(*this, object, caseNumber);
+      hr = handle([&] { return m_pWorkers->HandleDeleteCaseEvent(*this, object, caseNumber); });
       break;
     }
     case 6: {
@@ -334,7 +340,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                                 u"Could not get expected event interface");
       }
-      hr = m_pWorkers->HandleUpdateProjectEvent(*this, update.get());
+      hr = handle([&] { return m_pWorkers->HandleUpdateProjectEvent(*this, update.get()); });
       break;
     }
     case 7: {
@@ -343,7 +349,7 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                                 u"Could not get expected event interface");
       }
-      hr = m_pWorkers->HandleDeleteProjectEvent(*this, project);
+      hr = handle([&] { return m_pWorkers->HandleDeleteProjectEvent(*this, project); });
       break;
     }
     case 8: {
@@ -352,12 +358,16 @@ HRESULT Main::OnEvent(LONG kind, IKXQObject* object, VARIANT* arguments) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
                                 u"Could not get expected event interface");
       }
-      hr = m_pWorkers->HandleChangeClassEvent(*this, object, newClass);
+      hr = handle([&] { return m_pWorkers->HandleChangeClassEvent(*this, object, newClass); });
       break;
     }
-    case 9: hr = m_pWorkers->HandleChangeClaimStatusEvent(*this, object); break;
+    case 9:
+      hr = handle([&] { return m_pWorkers->HandleChangeClaimStatusEvent(*this, object); });
+      break;
     default: return S_OK;
   }
+  // Detached, no handler ran: a refusal is answered as a request's is.
+  if (m_pApplication == nullptr) return hr;
   KX_CHECK(ctx, hr);
   return hr;
 }

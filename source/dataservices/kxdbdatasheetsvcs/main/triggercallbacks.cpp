@@ -113,15 +113,17 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     const bool isDatasheet = ClassIsKindOf(ctx, cls, u"Datasheet");
     _bstr_t name;
     KX_CHECK(ctx, trigger->GetName(name.GetAddress()));
-    if (name.length() > 0 && name.view() == u"SSPF") {
-      return ApplyPermanentFilterTrigger(object, trigger, isDatasheet);
-    }
+    const bool permanentFilter = name.length() > 0 && name.view() == u"SSPF";
+    if (!permanentFilter && !isDatasheet && !ClassIsKindOf(ctx, cls, u"Page")) return S_OK;
+    // What a callback does works with the host's application and store:
+    // while detached it is refused, as a request is.
+    if (m_pApplication == nullptr) return ReportNotAttached();
+    if (permanentFilter) return ApplyPermanentFilterTrigger(object, trigger, isDatasheet);
     if (isDatasheet) {
       KX_CHECK(ctx, KXDBDatasheetServices::InitializeDatasheetTriggerData(*this, object, trigger));
       KX_CHECK(ctx, LaunchDatasheetEvent(object, 1));
       return S_OK;
     }
-    if (!ClassIsKindOf(ctx, cls, u"Page")) return S_OK;
     IKXQTemplatePagePtr templatePage;
     if (FAILED(KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, object, &templatePage, 1))) {
       ClearThreadErrorInfo();

@@ -370,6 +370,7 @@ HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
 bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int32_t mode) {
   bool seen = false;
   bool answer = false;
+  bool walked = false;
   const auto work = [&](KXComException& ctx) {
     DocumentPages pages(datasheet, 1);
     const int32_t count = pages.Count();
@@ -379,7 +380,9 @@ bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int3
       if (!page) continue;
       IKXQTemplatePagePtr templatePage;
       KX_CHECK(ctx, GetTemplatePage(application, page, &templatePage, 1));
-      if (!templatePage) continue;
+      // A page whose template page is unknown cannot be judged: the walk
+      // fails there.
+      CheckPointerArgument(ctx, templatePage.GetInterfacePtr());
       SAFEARRAY* roots = nullptr;
       bool owned = true;
       KX_CHECK(ctx, GetTemplatePageRoots(templatePage, &roots, &owned));
@@ -387,10 +390,12 @@ bool IsDatasheetScoped(IKXQApplication* application, IKXQObject* datasheet, int3
       if (owned) SafeArrayDestroy(roots);
       answer = pageAnswer;
     }
+    walked = true;
     return S_OK;
   };
   (void)ServeRequest(nullptr, FrameOptions{.file = kFile, .absorbFailure = true}, work);
-  if (answer) return true;
+  // After an absorbed failure the answer is what was reached: no unless yes.
+  if (answer || !walked) return answer;
   return !seen;
 }
 

@@ -1,6 +1,7 @@
 // A datasheet's dimension set and display units: the unit texts of every
 // current page rewritten, a unit-field event for each text that changed.
 #include <functional>
+#include <vector>
 
 #include "com/comutil.h"
 #include "kxcomexception.h"
@@ -71,16 +72,28 @@ HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLE
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDSDimensionSet", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
     const _bstr_t set(setName != nullptr ? setName : u"");
-    IKXQAttributePtr base;
-    GetAttributeInterfaceAt(datasheet, u"BaseDimensionSet", base, -1);
-    SetAttributeString(base, set);
+    // Every unit the set gives is found before anything is written: a
+    // datasheet the set cannot serve keeps its set and its units.
+    struct UnitOfSet {
+      IKXQObjectPtr page;
+      int32_t index;
+      IKXQAttributePtr units;
+      _bstr_t text;
+    };
+    std::vector<UnitOfSet> found;
     ForEachUnitField(
         ctx, main, datasheet,
         [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* units) {
           BSTR text = nullptr;
           KX_CHECK(ctx, unit->GetUnitForSet(set, &text));
-          WriteUnitText(ctx, main, page, i, units, _bstr_t(text, false));
+          found.push_back({page, i, units, _bstr_t(text, false)});
         });
+    IKXQAttributePtr base;
+    GetAttributeInterfaceAt(datasheet, u"BaseDimensionSet", base, -1);
+    SetAttributeString(base, set);
+    for (const UnitOfSet& unit : found) {
+      WriteUnitText(ctx, main, unit.page, unit.index, unit.units, unit.text);
+    }
     return S_OK;
   });
 }

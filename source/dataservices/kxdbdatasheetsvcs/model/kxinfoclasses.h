@@ -248,13 +248,15 @@ _bstr_t CreationTitle(const _bstr_t& objectName, const _bstr_t& templateName);
 _bstr_t TemplateCategory(IKXQTemplate* tmpl);
 
 // The frame of a listing's worker: a failure becomes its HRESULT with the
-// "<KXError" chain, caught at the listing's source `file`.
+// "<KXError" chain, caught at the listing's source `file` and the caller's
+// line there.
 template <class Work>
-HRESULT RunListing(const OLECHAR* file, Work&& work) {
-  return ServeRequest(nullptr, FrameOptions{.file = file}, [&](KXComException&) {
+HRESULT RunListing(const OLECHAR* file, Work&& work, int32_t line = __builtin_LINE()) {
+  const auto run = [&](KXComException&) {
     work();
     return S_OK;
-  });
+  };
+  return ServeRequest(nullptr, FrameOptions{.file = file}, run, line);
 }
 
 }  // namespace KXDBDatasheetSvcs

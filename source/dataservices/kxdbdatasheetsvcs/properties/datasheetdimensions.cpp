@@ -52,6 +52,20 @@ void CollectDimensionSetNames(MainContext& main, SortedStringArray& names) {
   ForEachArrayText(sets, [&](BSTR name) { names.Add(name); });
 }
 
+void RequireDimensionSet(MainContext& main, const OLECHAR* set) {
+  SortedStringArray names;
+  CollectDimensionSetNames(main, names);
+  const OLECHAR* name = set != nullptr ? set : u"";
+  int32_t position = 0;
+  if (name[0] != u'\0' && names.Find(name, &position)) return;
+  // A name of any length may arrive: the error quotes its start.
+  constexpr size_t kQuoted = 64;
+  KXComException ctx = KXComException::Silent();
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Unknown dimension set '%.*ls%ls'",
+                          static_cast<int>(kQuoted), name,
+                          kx_wcslen(name) > kQuoted ? u"..." : u"");
+}
+
 void ForEachArrayText(SAFEARRAY* array, const std::function<void(BSTR text)>& visit) {
   if (array == nullptr) return;
   VariantUtil::SafeArrayVector items;
@@ -251,6 +265,7 @@ HRESULT ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet() {
   return Frame(
       u"ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet", [&](KXComException& ctx) {
         const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
+        KXDBDatasheetSvcs::RequireDimensionSet(*m_pMain, TextOf(m_name));
         KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionSet(*m_pMain, datasheet, TextOf(m_name)));
       });
 }

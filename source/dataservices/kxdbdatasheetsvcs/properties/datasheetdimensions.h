@@ -119,6 +119,11 @@ IKXQSchema* RequireSchema(MainContext& main);
 // KXComException.
 void CollectDimensionSetNames(MainContext& main, SortedStringArray& names);
 
+// Raises E_INVALIDARG ("Unknown dimension set '...'") unless the schema
+// lists `set` (in any letter case, as the store finds its sets): a change
+// to a set the schema lacks is refused before anything is written.
+void RequireDimensionSet(MainContext& main, const OLECHAR* set);
+
 // The dimension names of the unit definitions behind the "Units" of the
 // datasheet's pages of `status` (outside 1..4: "Invalid status"), added to
 // `names`. Pages without template page are skipped. Throws KXComException.

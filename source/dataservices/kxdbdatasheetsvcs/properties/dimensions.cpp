@@ -139,7 +139,10 @@ HRESULT KXDBDatasheetSvcs::ListDimensionUnits(MainContext& main, const OLECHAR* 
 HRESULT KXDBDatasheetSvcs::ChangeDimensionSet(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDimensionSet", [&](KXComException& ctx) {
     const std::u16string requested = RequestName(request);
-    const _bstr_t set(requested == u"DefaultUnits" ? u"SI" : requested.c_str());
+    // An empty name stands for "SI" as the project's empty set does.
+    const bool standard = requested.empty() || requested == u"DefaultUnits";
+    const _bstr_t set(standard ? u"SI" : requested.c_str());
+    KXDBDatasheetSvcs::RequireDimensionSet(main, set);
     IKXQObjectPtr project;
     GetStoreObject(main.m_pDatabase, project, kProjectSettingsId);
     IKXQAttributePtr current;

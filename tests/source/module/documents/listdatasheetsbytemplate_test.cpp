@@ -27,4 +27,25 @@ TEST_F(CatalogueTest, DatasheetsByTemplateOfferEveryPumpAndListTheStoredSheets) 
   EXPECT_EQ(Narrow(none.reply), "");
 }
 
+// A datasheet's scope is judged page by page; a page whose template page
+// the library does not know ends the judgement there, and the sheet is not
+// in scope. The other sheets of the template are listed as before.
+TEST_F(CatalogueTest, ADatasheetWithAPageOfNoTemplatePageListsAsOutOfScope) {
+  auto scoped = [&] {
+    std::map<std::string, std::string> byDocument;
+    for (const Record& record :
+         Records(Reply(u"ListDatasheetsByTemplate",
+                       u"<XMLMessage><ListDatasheetsByTemplate><TemplateId>VESSEL-DS</TemplateId>"
+                       u"</ListDatasheetsByTemplate></XMLMessage>"))) {
+      if (record["Status"] == "1") byDocument[record["DocumentId"]] = record["Scoped"];
+    }
+    return byDocument;
+  };
+  using Scopes = std::map<std::string, std::string>;
+  EXPECT_EQ(scoped(), (Scopes{{"1006", "1"}, {"1008", "1"}, {"1010", "1"}}));
+  // The desalter's only page, 1061, names a template page VESSEL-DS lacks.
+  SetAttributeStringByName(Object(1061), u"PageId", u"GONE", -1);
+  EXPECT_EQ(scoped(), (Scopes{{"1006", "0"}, {"1008", "1"}, {"1010", "1"}}));
+}
+
 }  // namespace

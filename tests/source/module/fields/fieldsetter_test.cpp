@@ -356,7 +356,8 @@ TEST_F(FieldSetterTest, AConfirmedClassCreatesPlacesFillsAndWritesTheObjectInOne
   EXPECT_EQ(host_.Value(id, u"Tag"), "P-9");
   // Placed on the other page of the equipment datasheet too.
   EXPECT_EQ(host_.Value(kEmptyPage2, u"NodeObjects"), created);
-  // Filled from the master BEDD data, once.
+  // Filled from the master BEDD data, once: what the template shows (its
+  // page P2 shows the ambient temperature).
   EXPECT_EQ(host_.Value(id, u"AmbientTemperature"), "35");
   EXPECT_EQ(host_.Value(id, u"BEDDInitialized"), "-1");
   EXPECT_EQ(EventLines(result), (Lines{"DataField [F1 41] to ed"}));
@@ -467,8 +468,8 @@ TEST_F(FieldSetterTest, ARadioChoiceStoresItsTextAndTheRecordItsNumber) {
   EXPECT_EQ(host_.Value(kPump, u"Seal"), "");
 }
 
-// "LoadBEDDData" on its own: equipment takes the site conditions once; two
-// master datasheets are a configuration error.
+// "LoadBEDDData" on its own: equipment takes the site conditions its
+// template shows, once; two master datasheets are a configuration error.
 TEST(LoadBEDDDataTest, EquipmentIsFilledOnceFromTheOneMaster) {
   SetterHost host;
   Main& main = *static_cast<Main*>(host.service());

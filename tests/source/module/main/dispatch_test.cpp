@@ -31,6 +31,8 @@ TEST(DataServiceMap, ListsTheNinetySevenMessagesInOrder) {
   EXPECT_EQ(map[97].name[0], u'\0');
   for (int i = 0; i < count; ++i) {
     EXPECT_EQ(map[i].handler2, nullptr);
+    // Each handler's frame locates its failures at its family's file.
+    EXPECT_NE(map[i].file, nullptr) << Narrow(map[i].name);
     // Names are unique, so each is found at its own entry.
     EXPECT_EQ(FindDataServiceEntry(map[i].name), &map[i]) << Narrow(map[i].name);
     // Zero-filled after the name.

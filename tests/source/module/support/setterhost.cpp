@@ -72,6 +72,7 @@ std::string Sections() {
    <page id="P2" name="Page 2">
     <node name="Pump" index="0" classes="Pump">
      <field id="1" type="String" attribute="Tag" case="0"/>
+     <field id="10" type="Real" attribute="AmbientTemperature" case="0"/>
     </node>
    </page>
   </template>
