@@ -54,11 +54,7 @@ HRESULT StoreHostSession::StatusResult(const store::Status& status) {
 HRESULT StoreHostSession::BeginHostChange() {
   if (host_change_open_) return internal::Fail(E_UNEXPECTED, u"A host change is already open");
   delivered_.clear();
-  changes_.clear();
-  change_of_.clear();
-  workflow_.clear();
-  created_.clear();
-  fired_.clear();
+  ForgetTransaction();
   if (HRESULT hr = StatusResult(store_.Begin()); FAILED(hr)) return hr;
   host_change_open_ = true;
   return S_OK;
@@ -77,11 +73,7 @@ HRESULT StoreHostSession::Begin() {
     return S_OK;
   }
   delivered_.clear();
-  changes_.clear();
-  change_of_.clear();
-  workflow_.clear();
-  created_.clear();
-  fired_.clear();
+  ForgetTransaction();
   return StatusResult(store_.Begin());
 }
 
@@ -140,7 +132,10 @@ void StoreHostSession::WorkflowRecorded(LONG id, LONG code, const std::u16string
 }
 
 void StoreHostSession::TransactionEnded(bool committed) {
-  if (committed) return;
+  if (!committed) ForgetTransaction();
+}
+
+void StoreHostSession::ForgetTransaction() {
   changes_.clear();
   change_of_.clear();
   workflow_.clear();

@@ -95,6 +95,9 @@ class StoreHostSession final : public StoreSession, public store::StoreObserver 
     std::vector<std::u16string> keys;
   };
   HRESULT StatusResult(const store::Status& status);
+  // Forgets what the store reported of a transaction: a new one begins, or
+  // it was rolled back.
+  void ForgetTransaction();
 
   store::Store& store_;
   std::function<bool(const std::u16string&)> is_module_;

@@ -141,6 +141,24 @@ void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first
   }
 }
 
+std::u16string GetFieldPathFromRoot(KXComException& ctx, IKXQTemplateField* field,
+                                    int32_t qualifier, const VariantUtil::SafeArrayVector& nodes) {
+  std::u16string path;
+  for (int32_t i = 1; i < nodes.Count(); ++i) {
+    IKXQClassViewPtr node;
+    KX_CHECK(ctx, nodes.GetClassViewAt(i, &node));
+    CheckPointerArgument(ctx, node.GetInterfacePtr());
+    _bstr_t name;
+    KX_CHECK(ctx, node->get_Name(name.GetAddress()));
+    path += name.view();
+    path += u'.';
+  }
+  _bstr_t route;
+  KX_CHECK(ctx, field->GetRoute(qualifier, route.GetAddress()));
+  path += route.view();
+  return path;
+}
+
 SAFEARRAY* FieldRoot::ReadNodes(IKXQObject* page, IKXQTemplateField* field, int32_t* qualifier) {
   SAFEARRAY* nodes = nullptr;
   GetFieldQualifier(page, field, qualifier, &nodes);

@@ -31,6 +31,7 @@
 #include "variantutil.h"
 
 class ContinuousPageHelper;
+class KXComException;
 class MainContext;
 
 // Bits of a field's status word that the field model sets.
@@ -93,6 +94,11 @@ int32_t GetFieldQualifierChain(IKXQObject* page, IKXQTemplateField* field, int32
 // "Invalid template field definition".
 void GetTemplateFieldNode(IKXQObject* page, IKXQTemplateField* field, bool first,
                           IKXQClassViewPtr& node);
+// The path of the field's attribute from the object at its root node: the
+// names of `nodes`, its node list for `qualifier` (root first), after the
+// root, each followed by ".", then its route text: "A(2).B.C".
+std::u16string GetFieldPathFromRoot(KXComException& ctx, IKXQTemplateField* field,
+                                    int32_t qualifier, const VariantUtil::SafeArrayVector& nodes);
 // The start of a field's walk: its node list for its qualifier value (root
 // first), the root node (as GetTemplateFieldNode finds it, and failing as
 // it fails) and the object at the root node (GetNodeObject; null when none).

@@ -21,9 +21,9 @@ namespace {
 constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/infoforreport";
 constexpr FrameOptions kFrame{.file = kFile};
 
-// The names of the field's template nodes after the root, each followed by
-// ".", then its route text: "A(2).B.C". Null when the qualifier cannot be
-// read (the caller's own read of it raises the failure).
+// The field's path from its root node's object for the page's qualifier
+// value (FieldUtils::GetFieldPathFromRoot): "A(2).B.C". Null when the
+// qualifier cannot be read (the caller's own read of it raises the failure).
 _bstr_t GetFieldAttributePath(KXComException& ctx, IKXQObject* page, IKXQTemplateField* field) {
   int32_t qualifier = -1;
   SAFEARRAY* nodes = nullptr;
@@ -35,20 +35,7 @@ _bstr_t GetFieldAttributePath(KXComException& ctx, IKXQObject* page, IKXQTemplat
     return _bstr_t();
   }
   VariantUtil::SafeArrayVector list(nodes, true);
-  _bstr_t route;
-  KX_CHECK(ctx, field->GetRoute(qualifier, route.GetAddress()));
-  _bstr_t path(u"");
-  for (int32_t i = 1; i < list.Count(); ++i) {
-    IKXQClassViewPtr node;
-    KX_CHECK(ctx, list.GetClassViewAt(i, &node));
-    CheckPointerArgument(ctx, node.GetInterfacePtr());
-    _bstr_t name;
-    KX_CHECK(ctx, node->get_Name(name.GetAddress()));
-    if (name.length() > 0) path += name;
-    path += _bstr_t(u".");
-  }
-  if (route.length() > 0) path += route;
-  return path;
+  return _bstr_t(FieldUtils::GetFieldPathFromRoot(ctx, field, qualifier, list).c_str());
 }
 
 // The field's unit as the page shows it: the unit of the page's "Units"

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "fieldmodel/fieldutils.h"
 #include "kxcomexception.h"
 #include "main/main.h"
 #include "model/beddpaths.h"
@@ -62,18 +63,7 @@ std::set<std::u16string> ShownPaths(KXComException& ctx, IKXQTemplate* tmpl) {
       KX_CHECK(ctx, field->GetNodeList(qualifier, &raw));
       VariantUtil::SafeArrayVector nodes(raw, true);
       if (nodes.Array() == nullptr && raw != nullptr) SafeArrayDestroy(raw);
-      std::u16string path;
-      for (int32_t i = 1; i < nodes.Count(); ++i) {
-        IKXQClassViewPtr node;
-        KX_CHECK(ctx, nodes.GetClassViewAt(i, &node));
-        CheckPointerArgument(ctx, node.GetInterfacePtr());
-        _bstr_t name;
-        KX_CHECK(ctx, node->get_Name(name.GetAddress()));
-        path += std::u16string(name.view()) + u".";
-      }
-      _bstr_t route;
-      KX_CHECK(ctx, field->GetRoute(qualifier, route.GetAddress()));
-      path += route.view();
+      const std::u16string path = FieldUtils::GetFieldPathFromRoot(ctx, field, qualifier, nodes);
       KXDBDatasheetSvcs::NameList names;
       KXDBDatasheetSvcs::SplitAttributePath(path.c_str(), names);
       shown.insert(UndecoratedKey(names, true));
