@@ -1,5 +1,6 @@
 #include "store/internal/fixture_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,7 +22,7 @@ constexpr uint64_t kMaxDocument = uint64_t{1} << 30;
 // A file is read and parsed this much at a time.
 constexpr size_t kPiece = 1 << 16;
 
-class TextSource final : public FixtureSource {
+class TextSource : public FixtureSource {
  public:
   explicit TextSource(const std::string& xml) : xml_(xml) {}
   uint64_t Size() const override { return xml_.size(); }
@@ -43,6 +44,16 @@ class TextSource final : public FixtureSource {
  private:
   const std::string& xml_;
   size_t at_ = 0;
+};
+
+// A pipe or another file that cannot be read twice: read whole, once.
+struct OwnedText {
+  std::string text;
+};
+class ReadWholeSource final : private OwnedText, public TextSource {
+ public:
+  explicit ReadWholeSource(std::string whole)
+      : OwnedText{std::move(whole)}, TextSource(OwnedText::text) {}
 };
 
 class FileSource final : public FixtureSource {
@@ -281,12 +292,25 @@ std::unique_ptr<FixtureSource> FixtureSource::Text(const std::string& xml) {
 std::unique_ptr<FixtureSource> FixtureSource::File(const std::string& path, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   struct stat info {};
-  if (!file || ::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (!file || ::fstat(::fileno(file), &info) != 0) {
     if (file) std::fclose(file);
     *error = "cannot be read";
     return nullptr;
   }
-  return std::make_unique<FileSource>(file, static_cast<uint64_t>(info.st_size));
+  if (S_ISREG(info.st_mode))
+    return std::make_unique<FileSource>(file, static_cast<uint64_t>(info.st_size));
+  std::string text;
+  std::vector<char> piece(kPiece);
+  size_t n = 0;
+  while ((n = std::fread(piece.data(), 1, piece.size(), file)) > 0 && text.size() <= kMaxDocument)
+    text.append(piece.data(), n);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) {
+    *error = "cannot be read";
+    return nullptr;
+  }
+  return std::make_unique<ReadWholeSource>(std::move(text));
 }
 
 bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>* root, long* line,

@@ -57,7 +57,9 @@ class FixtureSource {
   virtual ~FixtureSource() = default;
   // The document text held by the caller (not copied).
   static std::unique_ptr<FixtureSource> Text(const std::string& xml);
-  // The file at path; null, with *error set, when it cannot be read.
+  // The file at path, read a piece at a time in each pass (one that cannot
+  // be read twice, such as a pipe, is read whole first); null, with *error
+  // set, when it cannot be read.
   static std::unique_ptr<FixtureSource> File(const std::string& path, std::string* error);
   virtual uint64_t Size() const = 0;
   // The next piece of the document: false at its end or when it cannot be

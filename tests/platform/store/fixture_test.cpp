@@ -1,5 +1,8 @@
 // The fixture importer: a malformed fixture fails with its file, line and a
 // clear message, and imports nothing.
+#include <sys/stat.h>
+#include <thread>
+
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -195,6 +198,17 @@ TEST(FixtureTest, ImportFromAFile) {
   Status ok = s->ImportFixtureFile(dir.File("plant.xml"));
   EXPECT_TRUE(ok.ok()) << ok.message;
   EXPECT_EQ(s->ObjectCount(), 5);
+  // A pipe, which cannot be read twice, is read whole first.
+  ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  std::thread writer([&] {
+    FILE* pipe = std::fopen(dir.File("pipe").c_str(), "w");
+    std::fputs("<store><objects><object id='40' class='Pump'/></objects></store>", pipe);
+    std::fclose(pipe);
+  });
+  const Status piped = s->ImportFixtureFile(dir.File("pipe"));
+  writer.join();
+  EXPECT_TRUE(piped.ok()) << piped.message;
+  EXPECT_EQ(s->ObjectCount(), 6);
 }
 
 TEST(FixtureTest, ATemplateWithSlashAndGreaterThanInAnAttributeSurvivesReopening) {
