@@ -3,11 +3,22 @@
 // added and the call committed. The growth from 1,000 to 10,000 rows is
 // printed first; a cost that grows with the rows (10 for linear) means the
 // event reads the whole list.
+//
+// "SetFieldFormat" of one column of the sample plant's pump summary (page
+// 1071) lengthened to 1,000 and 4,000 rows: the request, which formats every
+// row of the column, and its "DataField" event with a field and a revision
+// element per row. Its growth from 1,000 to 4,000 rows is printed too (4 for
+// linear; within 5 is the target).
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
+#include "com/wstr.h"
 #include "sessionplant.h"
 
 namespace {
@@ -87,6 +98,89 @@ void BM_CreateEvent(benchmark::State& state) {
 }
 BENCHMARK(BM_CreateEvent)->Arg(1000)->Arg(10000);
 
+// The sample plant with `rows` more pumps, each a row of the pump summary's
+// list after its six.
+std::string ColumnFixture(int rows) {
+  std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string xml = text.str();
+  std::string pumps;
+  std::string refs;
+  for (int r = 0; r < rows; ++r) {
+    const std::string id = std::to_string(200000 + r);
+    pumps += "<object id=\"" + id + "\" class=\"Pump\"><value attribute=\"Name\">G-" +
+             std::to_string(r) + "</value></object>\n";
+    refs += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
+  }
+  const std::string lastRow = "<value attribute=\"NodeObjects\" ref=\"106\"/>";
+  const size_t row = xml.find(lastRow);
+  const size_t objects = xml.find("<objects>");
+  if (row == std::string::npos || objects == std::string::npos) std::abort();
+  xml.insert(row + lastRow.size(), refs);
+  xml.insert(objects + 9, pumps);
+  return xml;
+}
+
+// The pump summary of `rows` extra rows with Main attached; each Format
+// sets the design pressure column's alignment, to 1 and 2 by turns, so that
+// every call changes every row.
+class ColumnPlant : public kxbench::SessionPlant {
+ public:
+  explicit ColumnPlant(int rows) : SessionPlant(ColumnFixture(rows)), m_rows(rows) {
+    if (!AttachMain()) std::abort();
+  }
+  // Processor seconds of one call; negative when it failed or wrote no
+  // event.
+  double Format() {
+    m_alignment = 3 - m_alignment;
+    const std::string text =
+        "<XMLMessage TargetId=\"Editor\" Status=\"1\"><SetFieldFormat PageId=\"1071\" "
+        "Alignment=\"" +
+        std::to_string(m_alignment) +
+        "\" RealFormat=\"0.0\"><FieldId ID=\"404\" Index=\"2\"/></SetFieldFormat></XMLMessage>";
+    const std::u16string request = kx_utf8_to_utf16_lossy(text);
+    const std::clock_t start = std::clock();
+    const kx::host::RequestResult result = host().Request(u"SetFieldFormat", request);
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    // One "DataField" event holding every row of the column.
+    if (!result.succeeded() || result.events.empty() || !result.events[0].xml ||
+        result.events[0].xml->size() < static_cast<size_t>(m_rows) * 100)
+      return -1;
+    return seconds;
+  }
+
+ private:
+  int m_rows;
+  int m_alignment = 1;
+};
+
+void BM_SetColumnFormat(benchmark::State& state) {
+  ColumnPlant plant(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    const double seconds = plant.Format();
+    if (seconds < 0) {
+      state.SkipWithError("the request failed or wrote no event");
+      break;
+    }
+    state.SetIterationTime(seconds);
+  }
+  state.counters["rows"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_SetColumnFormat)->Arg(1000)->Arg(4000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The least processor time of `rounds` calls (the machine may be busy).
+double ColumnSeconds(int rows, int rounds) {
+  ColumnPlant plant(rows);
+  double least = 1e9;
+  for (int i = 0; i < rounds; ++i) {
+    const double seconds = plant.Format();
+    if (seconds < 0) std::abort();
+    least = std::min(least, seconds);
+  }
+  return least;
+}
+
 double SecondsPerEvent(int rows, int rounds) {
   Plant plant(rows);
   if (!plant.CreateOnce()) std::abort();
@@ -100,6 +194,10 @@ int main(int argc, char** argv) {
   const double large = SecondsPerEvent(10000, 50);
   std::printf("create event: %.1f us at 1000 rows, %.1f us at 10000 rows, growth %.2f\n",
               small * 1e6, large * 1e6, large / small);
+  const double column = ColumnSeconds(1000, 5);
+  const double longColumn = ColumnSeconds(4000, 5);
+  std::printf("column format: %.1f ms at 1000 rows, %.1f ms at 4000 rows, growth %.2f\n",
+              column * 1e3, longColumn * 1e3, longColumn / column);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -108,6 +108,57 @@ TEST_F(KxqhostStoreTest, InitKilledAtAnyMomentLeavesNoStoreOrAWholeOne) {
   RecordProperty("wholeAfterKill", wholeAfterKill);
 }
 
+// `init` reads a fixture's objects one at a time and keeps none of them: a
+// plant four times larger needs no more memory (holding the document took
+// about 14 bytes per byte of it), and a killed `init` still leaves no store
+// or a whole one.
+TEST_F(KxqhostStoreTest, InitStreamsThePlantInBoundedMemoryAndStaysWholeOrAbsent) {
+  const std::string small = dir_ / "small.xml", large = dir_ / "large.xml";
+  WriteText(small, PlantWithPagesOn101(10000));
+  WriteText(large, PlantWithPagesOn101(40000));
+  const long grown =
+      static_cast<long>(std::filesystem::file_size(large) - std::filesystem::file_size(small));
+  // Freed memory kept to catch its use would grow with the plant.
+  const std::vector<std::string> environment = {"KXQ_REGISTRY=" + Registry(),
+                                                "ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0"};
+  long peak[2] = {0, 0};
+  for (int k = 0; k < 2; ++k) {
+    const std::string store = dir_ / ("made" + std::to_string(k) + ".db");
+    const Outcome made = RunHostWith({"--store", store, "init", "--fixture", k ? large : small},
+                                     dir_.path(), environment);
+    ASSERT_EQ(made.status, 0) << made.err;
+    peak[k] = made.peak_kb;
+  }
+  EXPECT_LE((peak[1] - peak[0]) * 1024, grown)
+      << peak[0] << " KiB for 10,000 pages, " << peak[1] << " KiB for 40,000";
+
+  const Outcome reference = Bare({"--store", dir_ / "made1.db", "dump", "101", "1012", "44999"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  const std::string store = dir_ / "k.db";
+  int killed = 0;
+  for (int round = 0; round < 8; ++round) {
+    const int pid = StartHost({"--store", store, "init", "--fixture", large}, dir_.path(),
+                              Registry(), dir_ / "init.out", dir_ / "init.err");
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(80 * round));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    killed += WIFSIGNALED(status);
+    if (std::filesystem::exists(store)) {
+      const Outcome dumped = Bare({"--store", store, "dump", "101", "1012", "44999"});
+      EXPECT_EQ(dumped.out, reference.out) << "round " << round << ": " << dumped.err;
+      for (const char* part : {"", "-wal", "-shm"}) std::filesystem::remove(store + part);
+    }
+  }
+  EXPECT_GT(killed, 0);
+  const Outcome last = Bare({"--store", store, "init", "--fixture", large});
+  EXPECT_EQ(last.status, 0) << last.err;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(entry.path().filename().string().find("k.db.init-"), std::string::npos)
+        << entry.path();
+}
+
 // The CPU seconds of one "CreateAnnotation" request of `elements` message
 // elements on a fresh sample plant, with its change event written.
 double AnnotationSeconds(const std::string& folder, int elements) {

@@ -228,6 +228,24 @@ ObjectRec* StoreCore::LiveObject(int32_t id) {
   return (o && o->live) ? o : nullptr;
 }
 
+void StoreCore::ObjectsWritten(int32_t nextId) {
+  nextObjectId_ = std::max(nextObjectId_, nextId);
+  ObjectRowsChanged();
+  ReferencesChanged();
+  OtherChanged();
+}
+
+Status StoreCore::ReadAgain(const std::vector<int32_t>& ids) {
+  for (int32_t id : ids) {
+    StoredObject stored;
+    if (!db_->LoadObject(id, &stored))
+      return Status{KXQ_E_STORAGE,
+                    "Cannot read object " + std::to_string(id) + ": " + db_->LastError()};
+    if (Status s = ApplyObject(std::move(stored), false); !s.ok()) return s;
+  }
+  return Status{};
+}
+
 HRESULT StoreCore::PersistObject(ObjectRec* o) {
   ObjectRowsChanged();
   if (!db_->PutObject(*o)) return StorageFailure();

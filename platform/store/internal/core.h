@@ -123,6 +123,12 @@ class StoreCore {
   long LiveCount() const;
   // The id the next created object gets.
   int32_t NextObjectId() const { return nextObjectId_; }
+  // The fixture import writes its objects to the file itself, past the
+  // model (fixture_objects.cpp): objects' rows changed there, and the ids
+  // it gave are below nextId. Records in memory that it wrote are read
+  // again once it is committed (ReadAgain).
+  void ObjectsWritten(int32_t nextId);
+  Status ReadAgain(const std::vector<int32_t>& ids);
   const std::unordered_map<int32_t, ObjectRec*>& objects() const { return objects_; }
 
   // --- values -----------------------------------------------------------

@@ -1,200 +1,15 @@
 #include "store/internal/fixture.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <expat.h>
-#include <functional>
+#include <algorithm>
 #include <map>
 
-#include "com/errorinfo.h"
 #include "store/internal/com_util.h"
+#include "store/internal/fixture_objects.h"
+#include "store/internal/fixture_reader.h"
 
 namespace kx::store {
 
 namespace {
-
-constexpr int kMaxDepth = 64;
-
-// A parsed element: what the importer walks.
-struct Element {
-  std::string name;
-  std::map<std::string, std::string> attrs;
-  std::string text;
-  long line = 0;
-  long begin = 0, end = 0;  // byte range of the element in the document
-  long startTagEnd = 0;     // the byte after its start tag
-  std::vector<std::unique_ptr<Element>> children;
-
-  const std::string* Attr(const char* key) const {
-    auto it = attrs.find(key);
-    return it == attrs.end() ? nullptr : &it->second;
-  }
-};
-
-// Thrown inside the importer only; caught at its boundary.
-struct FixtureError {
-  long line;
-  std::string message;
-};
-
-[[noreturn]] void Throw(const Element& e, std::string message) {
-  throw FixtureError{e.line, std::move(message)};
-}
-
-struct ParseState {
-  XML_Parser parser = nullptr;
-  std::unique_ptr<Element> root;
-  std::vector<Element*> stack;
-  std::string error;
-  long errorLine = 0;
-};
-
-void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attrs) {
-  auto* st = static_cast<ParseState*>(data);
-  if (static_cast<int>(st->stack.size()) >= kMaxDepth) {
-    st->error = "elements are nested deeper than " + std::to_string(kMaxDepth);
-    st->errorLine = static_cast<long>(XML_GetCurrentLineNumber(st->parser));
-    XML_StopParser(st->parser, XML_FALSE);
-    return;
-  }
-  auto e = std::make_unique<Element>();
-  e->name = name;
-  e->line = static_cast<long>(XML_GetCurrentLineNumber(st->parser));
-  e->begin = static_cast<long>(XML_GetCurrentByteIndex(st->parser));
-  e->startTagEnd = e->begin + XML_GetCurrentByteCount(st->parser);
-  for (int k = 0; attrs[k]; k += 2) e->attrs[attrs[k]] = attrs[k + 1];
-  Element* raw = e.get();
-  if (st->stack.empty())
-    st->root = std::move(e);
-  else
-    st->stack.back()->children.push_back(std::move(e));
-  st->stack.push_back(raw);
-}
-
-void XMLCALL OnEnd(void* data, const XML_Char*) {
-  auto* st = static_cast<ParseState*>(data);
-  Element* e = st->stack.back();
-  // An empty-element tag reports no bytes of its own here: it ends with its
-  // start tag (searching the text for "/>" would stop inside an attribute
-  // value that holds one).
-  const int count = XML_GetCurrentByteCount(st->parser);
-  e->end =
-      count > 0 ? static_cast<long>(XML_GetCurrentByteIndex(st->parser) + count) : e->startTagEnd;
-  st->stack.pop_back();
-}
-
-void XMLCALL OnText(void* data, const XML_Char* s, int len) {
-  auto* st = static_cast<ParseState*>(data);
-  if (!st->stack.empty()) st->stack.back()->text.append(s, static_cast<size_t>(len));
-}
-
-void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  auto* st = static_cast<ParseState*>(data);
-  st->error = "a document type declaration is not allowed";
-  st->errorLine = static_cast<long>(XML_GetCurrentLineNumber(st->parser));
-  XML_StopParser(st->parser, XML_FALSE);
-}
-
-bool ParseXml(const std::string& xml, std::unique_ptr<Element>* root, long* line,
-              std::string* error) {
-  ParseState st;
-  st.parser = XML_ParserCreate("UTF-8");
-  if (!st.parser) {
-    *error = "out of memory";
-    return false;
-  }
-  XML_SetUserData(st.parser, &st);
-  XML_SetElementHandler(st.parser, OnStart, OnEnd);
-  XML_SetCharacterDataHandler(st.parser, OnText);
-  XML_SetStartDoctypeDeclHandler(st.parser, OnDoctype);
-  if (xml.size() > (1u << 30)) {
-    XML_ParserFree(st.parser);
-    *error = "the document is larger than 1 GiB";
-    return false;
-  }
-  bool ok =
-      XML_Parse(st.parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
-  if (!ok) {
-    if (st.error.empty()) {
-      st.error = XML_ErrorString(XML_GetErrorCode(st.parser));
-      st.errorLine = static_cast<long>(XML_GetCurrentLineNumber(st.parser));
-    }
-    *error = st.error;
-    *line = st.errorLine;
-  }
-  XML_ParserFree(st.parser);
-  if (ok) *root = std::move(st.root);
-  return ok;
-}
-
-u16 Text16(const Element& e, const std::string& s) {
-  u16 out;
-  if (!FromUtf8(s, &out)) Throw(e, "text that is not UTF-8");
-  return out;
-}
-
-u16 AttrText(const Element& e, const char* key, const char* fallback = nullptr) {
-  const std::string* v = e.Attr(key);
-  if (!v) {
-    if (fallback) return U16(fallback);
-    Throw(e, "<" + e.name + "> needs the attribute \"" + key + "\"");
-  }
-  return Text16(e, *v);
-}
-
-long AttrLong(const Element& e, const char* key, long fallback, bool required = false) {
-  const std::string* v = e.Attr(key);
-  if (!v) {
-    if (required) Throw(e, "<" + e.name + "> needs the attribute \"" + key + "\"");
-    return fallback;
-  }
-  char* endp = nullptr;
-  errno = 0;
-  long n = std::strtol(v->c_str(), &endp, 10);
-  if (v->empty() || *endp || errno || n < -2147483647L - 1 || n > 2147483647L)
-    Throw(e, "attribute \"" + std::string(key) + "\" is not an integer: \"" + *v + "\"");
-  return n;
-}
-
-double ParseDouble(const Element& e, const std::string& s, const char* what) {
-  char* endp = nullptr;
-  double d = std::strtod(s.c_str(), &endp);
-  if (s.empty() || *endp || !std::isfinite(d))
-    Throw(e, std::string(what) + " is not a number: \"" + s + "\"");
-  return d;
-}
-
-bool AttrBool(const Element& e, const char* key, bool fallback) {
-  const std::string* v = e.Attr(key);
-  if (!v) return fallback;
-  if (*v == "true" || *v == "1") return true;
-  if (*v == "false" || *v == "0") return false;
-  Throw(e, "attribute \"" + std::string(key) + "\" must be true or false, not \"" + *v + "\"");
-}
-
-void CheckChildren(const Element& e, std::initializer_list<const char*> allowed) {
-  for (auto& c : e.children) {
-    bool ok = false;
-    for (const char* a : allowed) ok = ok || c->name == a;
-    if (!ok) Throw(*c, "unexpected element <" + c->name + "> in <" + e.name + ">");
-  }
-}
-
-void CheckHr(const Element& e, HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  std::string text;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info) {
-    BSTR desc = nullptr;
-    info->GetDescription(&desc);
-    text = ToUtf8(FromBstr(desc));
-    SysFreeString(desc);
-    info->Release();
-  }
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
-  Throw(e, text.empty() ? std::string("failed with ") + hex : text);
-}
 
 int TypeCode(const Element& e, const std::string& t) {
   static const std::map<std::string, int> kNames = {{"text", 1},    {"real", 2},    {"object", 3},
@@ -219,13 +34,6 @@ std::vector<u16> SplitList(const u16& s, char16_t sep) {
   }
   if (!cur.empty()) out.push_back(cur);
   return out;
-}
-
-u16 Trim(const u16& s) {
-  size_t a = s.find_first_not_of(u" \t\r\n");
-  if (a == u16::npos) return u16();
-  size_t b = s.find_last_not_of(u" \t\r\n");
-  return s.substr(a, b - a + 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -389,145 +197,6 @@ std::unique_ptr<TemplateRec> ReadTemplate(const Element& e) {
 }
 
 // ---------------------------------------------------------------------------
-// Values
-
-// Days from 1899-12-30 to y-m-d (proleptic Gregorian).
-double SerialDate(int y, int m, int d) {
-  auto days = [](int yy, int mm, int dd) {
-    yy -= mm <= 2;
-    const int era = (yy >= 0 ? yy : yy - 399) / 400;
-    const int yoe = yy - era * 400;
-    const int doy = (153 * (mm + (mm > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-  };
-  return static_cast<double>(days(y, m, d) - days(1899, 12, 30));
-}
-
-void ReadValue(StoreCore& core, const Element& e, ObjectRec* obj,
-               std::map<int32_t, size_t>& nextPos) {
-  u16 name = AttrText(e, "attribute");
-  AttrDef* def = obj->cls->FindAttr(name);
-  if (!def)
-    Throw(e, "class \"" + ToUtf8(obj->cls->name) + "\" has no attribute \"" + ToUtf8(name) + "\"");
-  size_t& next = nextPos[def->id];
-  if (next == 0) next = 1;
-  long pos = AttrLong(e, "position", static_cast<long>(next));
-  if (pos < 1) Throw(e, "positions count from 1");
-  if (!def->list && pos > 1) Throw(e, "attribute \"" + ToUtf8(name) + "\" holds a single value");
-  next = static_cast<size_t>(pos) + 1;
-  if (AttrBool(e, "empty", false)) {
-    if (core.Values(obj, def).size() < static_cast<size_t>(pos))
-      CheckHr(e, core.Resize(obj, def, static_cast<size_t>(pos)));
-    return;
-  }
-  const std::string raw = e.text;
-  Value v;
-  switch (def->type) {
-    case KXQ_TYPE_TEXT:
-    case KXQ_TYPE_STRING:
-      v.kind = KXQ_TYPE_TEXT;
-      v.text = Text16(e, raw);
-      break;
-    case KXQ_TYPE_REAL: {
-      v.kind = KXQ_TYPE_REAL;
-      v.r = ParseDouble(e, ToUtf8(Trim(Text16(e, raw))), "the value");
-      u16 unit = AttrText(e, "unit", "");
-      v.text = unit.empty() ? def->defaultUnit : unit;
-      if (!v.text.empty() && !def->dimension.empty() && core.FindDimension(def->dimension)) {
-        const UnitRec* u = core.FindUnit(v.text);
-        if (!u || !EqualsNoCase(u->dimension, def->dimension))
-          Throw(e, "\"" + ToUtf8(v.text) + "\" is not a unit of dimension \"" +
-                       ToUtf8(def->dimension) + "\"");
-        v.text = u->name;
-      }
-      break;
-    }
-    case KXQ_TYPE_OBJECT: {
-      long ref = AttrLong(e, "ref", 0, true);
-      ObjectRec* target = core.LiveObject(static_cast<int32_t>(ref));
-      if (!target) Throw(e, "no object with id " + std::to_string(ref));
-      if (!def->refClass.empty()) {
-        ClassRec* rc = core.FindClass(def->refClass);
-        if (rc && !target->cls->IsKindOf(rc))
-          Throw(e, "attribute \"" + ToUtf8(name) + "\" holds objects of class \"" +
-                       ToUtf8(def->refClass) + "\"");
-      }
-      v.kind = KXQ_TYPE_OBJECT;
-      v.i = ref;
-      break;
-    }
-    case KXQ_TYPE_INTEGER: {
-      Element copy;
-      copy.line = e.line;
-      copy.name = e.name;
-      copy.attrs["v"] = ToUtf8(Trim(Text16(e, raw)));
-      v.kind = KXQ_TYPE_INTEGER;
-      v.i = AttrLong(copy, "v", 0);
-      break;
-    }
-    case KXQ_TYPE_DATE: {
-      std::string s = ToUtf8(Trim(Text16(e, raw)));
-      int y, m, d, hh = 0, mm = 0, ss = 0;
-      char tail = 0;
-      if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &m, &d, &hh, &mm, &ss, &tail) ==
-              6 ||
-          (std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3)) {
-        if (m < 1 || m > 12 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59)
-          Throw(e, "not a date: \"" + s + "\"");
-        v.r = SerialDate(y, m, d) + (hh * 3600 + mm * 60 + ss) / 86400.0;
-      } else {
-        v.r = ParseDouble(e, s, "the date");
-      }
-      v.kind = KXQ_TYPE_DATE;
-      break;
-    }
-    case KXQ_TYPE_BOOLEAN: {
-      std::string s = ToUtf8(Trim(Text16(e, raw)));
-      if (s == "true" || s == "1")
-        v.i = 1;
-      else if (s == "false" || s == "0")
-        v.i = 0;
-      else
-        Throw(e, "a Boolean is true or false, not \"" + s + "\"");
-      v.kind = KXQ_TYPE_BOOLEAN;
-      break;
-    }
-    case KXQ_TYPE_BINARY: {
-      std::string bytes;
-      if (!Base64Decode(Text16(e, raw), &bytes)) Throw(e, "binary values are Base64 text");
-      v.kind = KXQ_TYPE_BINARY;
-      v.ex().bin = bytes;
-      break;
-    }
-    default: Throw(e, "bad data type");
-  }
-  CheckHr(e, core.SetValue(obj, def, static_cast<size_t>(pos), std::move(v)));
-  auto flagsOf = [&](Value& slot) {
-    if (AttrBool(e, "locked", false)) slot.flags |= kFlagLocked;
-    if (AttrBool(e, "secured", false)) slot.flags |= kFlagSecured;
-    if (e.Attr("status")) {
-      const long st = AttrLong(e, "status", 0);
-      uint32_t f = 0;
-      if (st & KXQ_STATUS_1) f |= kFlagStatus1;
-      if (st & KXQ_STATUS_2) f |= kFlagStatus2;
-      if (st & KXQ_STATUS_3) f |= kFlagStatus3;
-      if (st & KXQ_STATUS_4) f |= kFlagStatus4;
-      if (st & KXQ_STATUS_NOT5) f |= kFlagNot5;
-      slot.flags |= f;
-    }
-    u16 prefix = AttrText(e, "prefix", ""), postfix = AttrText(e, "postfix", ""),
-        subst = AttrText(e, "substitution", "");
-    if (!prefix.empty()) slot.ex().prefix = prefix;
-    if (!postfix.empty()) slot.ex().postfix = postfix;
-    if (!subst.empty()) slot.ex().subst = subst;
-  };
-  if (e.Attr("locked") || e.Attr("secured") || e.Attr("status") || e.Attr("prefix") ||
-      e.Attr("postfix") || e.Attr("substitution"))
-    CheckHr(e, core.ModifySlot(obj, def, static_cast<size_t>(pos), flagsOf));
-}
-
-// ---------------------------------------------------------------------------
 // The whole fixture
 
 void ImportSchema(StoreCore& core, const Element& schema) {
@@ -635,47 +304,7 @@ void ImportProjects(StoreCore& core, const Element& e, int32_t parent) {
   }
 }
 
-void ImportObjects(StoreCore& core, const Element& objects) {
-  CheckChildren(objects, {"object"});
-  std::vector<std::pair<const Element*, ObjectRec*>> made;
-  for (auto& c : objects.children) {
-    u16 cls = AttrText(*c, "class");
-    ClassRec* rec = core.FindClass(cls);
-    if (!rec) Throw(*c, "unknown class \"" + ToUtf8(cls) + "\"");
-    ObjectRec* o = nullptr;
-    CheckHr(*c, core.CreateObject(rec, static_cast<int32_t>(AttrLong(*c, "id", 0)), &o));
-    made.emplace_back(c.get(), o);
-  }
-  for (auto& [e, o] : made) {
-    long owner = AttrLong(*e, "owner", 0);
-    if (owner) {
-      if (!core.LiveObject(static_cast<int32_t>(owner)))
-        Throw(*e, "owner " + std::to_string(owner) + " is no object");
-      CheckHr(*e, core.SetOwner(o, static_cast<int32_t>(owner)));
-    }
-    if (AttrBool(*e, "statusCopy", false)) CheckHr(*e, core.SetObjectFlags(o, kObjStatusCopy));
-    CheckChildren(*e, {"value", "claim", "user", "trigger", "deny"});
-    std::map<int32_t, size_t> nextPos;
-    for (auto& c : e->children) {
-      if (c->name == "value") {
-        ReadValue(core, *c, o, nextPos);
-      } else if (c->name == "claim") {
-        CheckHr(*c, core.AddClaim(o->id, static_cast<int32_t>(AttrLong(*c, "project", 0, true))));
-      } else if (c->name == "user") {
-        CheckHr(*c, core.PutUser(o->id, AttrText(*c, "name"), AttrLong(*c, "status", 1)));
-      } else if (c->name == "deny") {
-        core.deniedPrivileges[{o->id, AttrText(*c, "privilege")}] = AttrText(*c, "place");
-      } else {
-        TriggerRec* t = nullptr;
-        CheckHr(*c, core.AddTrigger(o->id, AttrText(*c, "name"), &t));
-        t->handler = AttrText(*c, "handler", "");
-        CheckHr(*c, core.SaveTrigger(t));
-      }
-    }
-  }
-}
-
-void ImportTemplates(StoreCore& core, const Element& e, const std::string& xml) {
+void ImportTemplates(StoreCore& core, const Element& e, FixtureSource& source) {
   CheckChildren(e, {"template"});
   if (const std::string* f = e.Attr("folder"))
     CheckHr(e, core.SetLibraryFolder(false, Text16(e, *f)));
@@ -691,29 +320,88 @@ void ImportTemplates(StoreCore& core, const Element& e, const std::string& xml) 
           if (!core.FindClass(cls))
             Throw(*c,
                   "node \"" + ToUtf8(n.name) + "\" names unknown class \"" + ToUtf8(cls) + "\"");
-    std::string raw =
-        xml.substr(static_cast<size_t>(c->begin), static_cast<size_t>(c->end - c->begin));
+    std::string raw;
+    if (!source.Slice(c->begin, c->end, &raw)) Throw(*c, "the template cannot be read again");
     CheckHr(*c, core.AddTemplate(std::move(t), raw));
   }
 }
 
-}  // namespace
+// The first reading: every section but the objects, which are read later,
+// one at a time.
+class SectionsPass final : public PassHandler {
+ public:
+  Take Start(const Element& e, int depth) override {
+    return depth == 1 && e.name == "objects" ? Take::kShallow : Take::kKeep;
+  }
+  void Done(std::unique_ptr<Element>) override {}
+};
 
-Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name) {
+class WholePass final : public PassHandler {
+ public:
+  Take Start(const Element&, int) override { return Take::kKeep; }
+  void Done(std::unique_ptr<Element>) override {}
+};
+
+// A reading of the objects of one <objects> section (the section-th of the
+// document): their start tags made into objects, or each whole one filled.
+class ObjectsPass final : public PassHandler {
+ public:
+  ObjectsPass(ObjectImport& import, int section, bool fill)
+      : import_(import), section_(section), fill_(fill) {}
+  Take Start(const Element& e, int depth) override {
+    if (depth == 0) return Take::kPass;
+    if (depth == 1) return e.name == "objects" && seen_++ == section_ ? Take::kPass : Take::kSkip;
+    if (fill_) return Take::kDeliver;
+    import_.Create(e);
+    return Take::kSkip;
+  }
+  void Done(std::unique_ptr<Element> e) override { import_.Fill(*e); }
+
+ private:
+  ObjectImport& import_;
+  int section_;
+  bool fill_;
+  int seen_ = 0;
+};
+
+void ImportObjects(ObjectImport& import, FixtureSource& source, int section) {
+  for (bool fill : {false, true}) {
+    if (fill)
+      import.BeginFilling();
+    else
+      import.BeginCreating();
+    ObjectsPass pass(import, section, fill);
+    long line = 0;
+    std::string error;
+    // The document was read whole before: only a file changed meanwhile
+    // reads differently now.
+    if (!Walk(source, pass, nullptr, &line, &error)) throw FixtureError{line, error};
+  }
+}
+
+Status Import(StoreCore& core, FixtureSource& source, const std::string& name) {
   std::unique_ptr<Element> root;
   long line = 0;
   std::string error;
-  if (!ParseXml(xml, &root, &line, &error))
-    return Status{E_INVALIDARG, name + ":" + std::to_string(line) + ": " + error};
+  try {
+    SectionsPass sections;
+    if (!Walk(source, sections, &root, &line, &error))
+      return Status{E_INVALIDARG, name + ":" + std::to_string(line) + ": " + error};
+  } catch (const std::bad_alloc&) {
+    return Status{E_OUTOFMEMORY, name + ": out of memory"};
+  }
   if (root->name != "store")
     return Status{E_INVALIDARG,
                   name + ":" + std::to_string(root->line) + ": the root element must be <store>"};
   if (HRESULT hr = core.Begin(); FAILED(hr))
     return Status{hr, name + ": cannot begin a transaction"};
+  std::unique_ptr<ObjectImport> objects;
+  Status failed;
   try {
     CheckChildren(*root, {"schema", "units", "projects", "cases", "templates", "objects"});
     // Sections in dependency order, whatever their order in the file.
-    for (const char* section : {"schema", "units", "projects", "cases", "templates", "objects"})
+    for (const char* section : {"schema", "units", "projects", "cases", "templates", "objects"}) {
+      int objectSections = 0;
       for (auto& c : root->children) {
         if (c->name != section) continue;
         std::string s = section;
@@ -728,30 +416,59 @@ Status ImportFixture(StoreCore& core, const std::string& xml, const std::string&
           for (auto& k : c->children)
             CheckHr(*k, core.AddCase(static_cast<int32_t>(AttrLong(*k, "id", 0, true)),
                                      AttrText(*k, "name")));
-        } else if (s == "templates")
-          ImportTemplates(core, *c, xml);
-        else
-          ImportObjects(core, *c);
+        } else if (s == "templates") {
+          ImportTemplates(core, *c, source);
+        } else {
+          if (!objects) objects = std::make_unique<ObjectImport>(core);
+          ImportObjects(*objects, source, objectSections++);
+        }
       }
+    }
   } catch (const FixtureError& f) {
-    core.Rollback();
-    return Status{E_INVALIDARG, name + ":" + std::to_string(f.line) + ": " + f.message};
+    failed = Status{E_INVALIDARG, name + ":" + std::to_string(f.line) + ": " + f.message};
   } catch (const std::bad_alloc&) {
+    failed = Status{E_OUTOFMEMORY, name + ": out of memory"};
+  }
+  if (objects) core.ObjectsWritten(objects->NextId());
+  if (!failed.ok()) {
     core.Rollback();
-    return Status{E_OUTOFMEMORY, name + ": out of memory"};
+    return failed;
   }
   if (HRESULT hr = core.Commit(); FAILED(hr))
     return Status{hr, name + ": the import could not be committed"};
+  if (objects) {
+    std::vector<int32_t> again = objects->InMemory();
+    std::sort(again.begin(), again.end());
+    again.erase(std::unique(again.begin(), again.end()), again.end());
+    if (Status s = core.ReadAgain(again); !s.ok())
+      return Status{s.hr, name + ": imported, but the objects read before are stale: " + s.message};
+  }
   return Status{};
+}
+
+}  // namespace
+
+Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name) {
+  const std::unique_ptr<FixtureSource> source = FixtureSource::Text(xml);
+  return Import(core, *source, name);
+}
+
+Status ImportFixtureFile(StoreCore& core, const std::string& path) {
+  std::string error;
+  const std::unique_ptr<FixtureSource> source = FixtureSource::File(path, &error);
+  if (!source) return Status{E_INVALIDARG, path + ": " + error};
+  return Import(core, *source, path);
 }
 
 Status ParseTemplateXml(StoreCore&, const std::string& xml, std::unique_ptr<TemplateRec>* out) {
   std::unique_ptr<Element> root;
   long line = 0;
   std::string error;
-  if (!ParseXml(xml, &root, &line, &error))
-    return Status{E_INVALIDARG, "line " + std::to_string(line) + ": " + error};
   try {
+    const std::unique_ptr<FixtureSource> source = FixtureSource::Text(xml);
+    WholePass whole;
+    if (!Walk(*source, whole, &root, &line, &error))
+      return Status{E_INVALIDARG, "line " + std::to_string(line) + ": " + error};
     *out = ReadTemplate(*root);
   } catch (const FixtureError& f) {
     return Status{E_INVALIDARG, "line " + std::to_string(f.line) + ": " + f.message};

@@ -100,6 +100,9 @@ class Persistence {
   // Everything but the objects.
   virtual bool LoadTables(StoredTables* out) = 0;
   virtual bool LoadObject(int32_t id, StoredObject* out) = 0;
+  // The object's row alone (no values, claims, users or triggers) and
+  // whether its id was retired.
+  virtual bool LoadObjectRow(int32_t id, StoredObject* out) = 0;
   // The XML text of a stored template version ("" when there is none).
   virtual bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) = 0;
   // Ids of the live objects of these classes (not their subclasses), in id

@@ -79,6 +79,7 @@ class SqlitePersistence final : public Persistence {
 
   bool LoadTables(StoredTables* out) override;
   bool LoadObject(int32_t id, StoredObject* out) override;
+  bool LoadObjectRow(int32_t id, StoredObject* out) override;
   bool LoadTemplate(const u16& id, const u16& checknum, std::string* xml) override {
     xml->clear();
     return db_.Query("SELECT xml FROM templates WHERE id=? AND checknum=?", {id, checknum},
@@ -127,7 +128,7 @@ class SqlitePersistence final : public Persistence {
   void Rollback() override {
     db_.Rollback();
     changed_.clear();
-    wrote_ = tables_ = false;
+    manyChanged_ = wrote_ = tables_ = false;
   }
 
   bool PutClass(const ClassRec& c) override {
@@ -259,7 +260,15 @@ class SqlitePersistence final : public Persistence {
     return ok;
   }
   bool Obj(int32_t id, bool ok) {
-    if (ok) changed_.insert(id);
+    // Past the most a log entry names, the commit is logged as a full
+    // change: the ids are not kept (an import changes every object).
+    if (ok && !manyChanged_) {
+      changed_.insert(id);
+      if (changed_.size() > kLogMaxObjects) {
+        manyChanged_ = true;
+        changed_.clear();
+      }
+    }
     return Wrote(ok);
   }
   bool Table(bool ok) {
@@ -294,6 +303,7 @@ class SqlitePersistence final : public Persistence {
   int64_t seen_ = 0;      // the last version this process knows of
   bool private_ = false;  // ":memory:": no other connection reaches it
   std::set<int32_t> changed_;
+  bool manyChanged_ = false;  // more than changed_ may name
   bool wrote_ = false, tables_ = false;
 };
 
@@ -425,21 +435,28 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
   return ok;
 }
 
-bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
+bool SqlitePersistence::LoadObjectRow(int32_t id, StoredObject* o) {
   ReadScope reading(db_);
   *o = StoredObject();
   o->id = id;
+  return db_.Query("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?", {id},
+                   [&](sqlite3_stmt* q) {
+                     o->exists = true;
+                     o->cls = static_cast<int32_t>(ColInt(q, 0));
+                     o->owner = static_cast<int32_t>(ColInt(q, 1));
+                     o->holder = static_cast<int32_t>(ColInt(q, 2));
+                     o->holderAttr = ColText(q, 3);
+                     o->flags = static_cast<uint32_t>(ColInt(q, 4));
+                   }) &&
+         (o->exists || db_.Query("SELECT id FROM retired WHERE id=?", {id},
+                                 [&](sqlite3_stmt*) { o->retired = true; }));
+}
+
+bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
+  ReadScope reading(db_);
+  if (!LoadObjectRow(id, o)) return false;
   auto each = [&](const char* sql, auto&& fn) { return db_.Query(sql, {id}, fn); };
-  return each("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?",
-              [&](sqlite3_stmt* q) {
-                o->exists = true;
-                o->cls = static_cast<int32_t>(ColInt(q, 0));
-                o->owner = static_cast<int32_t>(ColInt(q, 1));
-                o->holder = static_cast<int32_t>(ColInt(q, 2));
-                o->holderAttr = ColText(q, 3);
-                o->flags = static_cast<uint32_t>(ColInt(q, 4));
-              }) &&
-         each(
+  return each(
              "SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE "
              "obj=? ORDER BY attr,pos",
              [&](sqlite3_stmt* q) {
@@ -447,7 +464,7 @@ bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
              }) &&
          each("SELECT project FROM claims WHERE obj=? ORDER BY rowid",
               [&](sqlite3_stmt* q) { o->claims.push_back(static_cast<int32_t>(ColInt(q, 0))); }) &&
-         each("SELECT name,status FROM users WHERE obj=?",
+         each("SELECT name,status FROM users WHERE obj=? ORDER BY rowid",
               [&](sqlite3_stmt* q) {
                 o->users.push_back(UserRec{ColText(q, 0), static_cast<LONG>(ColInt(q, 1))});
               }) &&
@@ -456,14 +473,13 @@ bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
                 o->triggers.push_back(StoredTrigger{ColText(q, 0), ColText(q, 1),
                                                     static_cast<LONG>(ColInt(q, 2)),
                                                     static_cast<LONG>(ColInt(q, 3))});
-              }) &&
-         each("SELECT id FROM retired WHERE id=?", [&](sqlite3_stmt*) { o->retired = true; });
+              });
 }
 
 Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   *out = CatchUp();
   changed_.clear();
-  wrote_ = tables_ = false;
+  manyChanged_ = wrote_ = tables_ = false;
   if (!db_.Begin(true)) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
   const int64_t version = CurrentVersion();
   if (version == seen_) return Lock::kTaken;
@@ -496,7 +512,7 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
 bool SqlitePersistence::Commit() {
   if (wrote_) {
     const int64_t version = CurrentVersion() + 1;
-    const bool full = tables_ || changed_.size() > kLogMaxObjects;
+    const bool full = tables_ || manyChanged_ || changed_.size() > kLogMaxObjects;
     std::string ids;
     if (!full) {
       for (int32_t id : changed_) EncodeId(id, &ids);
@@ -514,7 +530,7 @@ bool SqlitePersistence::Commit() {
     return false;
   }
   changed_.clear();
-  wrote_ = tables_ = false;
+  manyChanged_ = wrote_ = tables_ = false;
   return true;
 }
 

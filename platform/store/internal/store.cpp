@@ -1,7 +1,5 @@
 // The administration API and the loading of a store file into memory.
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "com/errorinfo.h"
 #include "store/internal/com_util.h"
@@ -363,11 +361,10 @@ void Store::SetRepresentationProvider(RepresentationProvider provider) {
 }
 
 Status Store::ImportFixtureFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Fail(E_INVALIDARG, path + ": cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ImportFixtureText(text.str(), path);
+  if (core_->closed()) return Fail(KXQ_E_CLOSED, "The object store is closed");
+  if (core_->InTransaction())
+    return Fail(KXQ_E_TRANSACTION, "A fixture is imported outside any open transaction");
+  return kx::store::ImportFixtureFile(*core_, path);
 }
 
 Status Store::ImportFixtureText(const std::string& xml, const std::string& name) {

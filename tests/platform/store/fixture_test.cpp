@@ -1,5 +1,8 @@
 // The fixture importer: a malformed fixture fails with its file, line and a
 // clear message, and imports nothing.
+#include <sys/stat.h>
+#include <thread>
+
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -195,6 +198,17 @@ TEST(FixtureTest, ImportFromAFile) {
   Status ok = s->ImportFixtureFile(dir.File("plant.xml"));
   EXPECT_TRUE(ok.ok()) << ok.message;
   EXPECT_EQ(s->ObjectCount(), 5);
+  // A pipe, which cannot be read twice, is read whole first.
+  ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  std::thread writer([&] {
+    FILE* pipe = std::fopen(dir.File("pipe").c_str(), "w");
+    std::fputs("<store><objects><object id='40' class='Pump'/></objects></store>", pipe);
+    std::fclose(pipe);
+  });
+  const Status piped = s->ImportFixtureFile(dir.File("pipe"));
+  writer.join();
+  EXPECT_TRUE(piped.ok()) << piped.message;
+  EXPECT_EQ(s->ObjectCount(), 6);
 }
 
 TEST(FixtureTest, ATemplateWithSlashAndGreaterThanInAnAttributeSurvivesReopening) {
@@ -304,6 +318,101 @@ TEST(FixtureTest, AFixtureCannotTakeTheIdOfADeletedObject) {
   Status fresh = s->ImportFixtureText(
       "<store><objects><object id='500' class='Pump'/></objects></store>", "y.xml");
   EXPECT_TRUE(fresh.ok()) << fresh.message;
+}
+
+void WriteFile(const std::string& path, const char* text) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs(text, f);
+  std::fclose(f);
+}
+
+// A new object of class `name`, made outside any transaction.
+_com_ptr_t<IKXQObject> Made(Store& s, const char16_t* name) {
+  _com_ptr_t<IKXQSchema> schema;
+  s.Database()->get_Schema(&schema);
+  _com_ptr_t<IKXQClass> cls;
+  schema->get_Class(_bstr_t(name), &cls);
+  _com_ptr_t<IKXQObject> made;
+  EXPECT_EQ(cls->CreateInstance(&made), S_OK);
+  return made;
+}
+
+LONG OwnerId(IKXQObject* o) {
+  _com_ptr_t<IKXQObject> owner;
+  EXPECT_EQ(o->GetOwner(&owner, 0), S_OK);
+  LONG id = 0;
+  if (owner) owner->get_Id(&id);
+  return id;
+}
+
+// The import writes objects to the file, not through the objects the store
+// has read: those it changes are read again, in place.
+TEST(FixtureTest, ObjectsReadBeforeAnImportShowWhatItMadeOfThem) {
+  TempDir dir;
+  auto s = OpenPlant(dir.File("s.kxq"));
+  _com_ptr_t<IKXQObject> page = Made(*s, u"Page");  // 22, without an owner
+  ASSERT_TRUE(s->Begin().ok());
+  _com_ptr_t<IKXQObject> undone = Made(*s, u"Pump");  // 23, its creation undone
+  ASSERT_TRUE(s->Rollback().ok());
+  _com_ptr_t<IKXQClass> cls;
+  ASSERT_EQ(undone->get_Class(&cls), KXQ_E_DELETED);
+  SetErrorInfo(0, nullptr);
+  const Status st = s->ImportFixtureText(
+      "<store><objects><object id='23' class='Datasheet'>"
+      "<value attribute='CurrentPages' ref='22'/></object></objects></store>",
+      "more.xml");
+  ASSERT_TRUE(st.ok()) << st.message;
+  ASSERT_EQ(undone->get_Class(&cls), S_OK);
+  _bstr_t name;
+  cls->get_Name(name.GetAddress());
+  EXPECT_EQ(std::u16string(name), u"Datasheet");
+  EXPECT_EQ(OwnerId(page), 23);
+  _bstr_t holding;
+  ASSERT_EQ(page->get_HoldingAttributeName(holding.GetAddress()), S_OK);
+  EXPECT_EQ(std::u16string(holding), u"CurrentPages");
+  EXPECT_EQ(IdOf(Get(Attr(undone, u"CurrentPages"), 1)), 22);
+}
+
+// A file is read in passes: sections in any order, several sections of
+// objects each made before any of its objects is filled, references to
+// objects further on, and each template's text as written.
+TEST(FixtureTest, AFileOfSectionsInAnyOrderImportsAsTheModelWould) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  WriteFile(dir.File("f.xml"),
+            "<store><objects>\n"
+            "<object id='5' class='Doc'><value attribute='Pages' ref='7'/>"
+            "<value attribute='Pages' ref='6'/><value attribute='Pages' ref='5'/></object>\n"
+            "<object id='6' class='Sheet' owner='7'/><object class='Sheet'/></objects>\n"
+            "<templates><template id='T' name='a &amp; b'><page id='P'/></template></templates>"
+            "<objects><object class='Doc'><value attribute='Pages' ref='6'/></object></objects>"
+            "<schema><class name='Doc'><attribute name='Pages' type='object' list='true' "
+            "collection='true'/></class><class name='Sheet'/></schema></store>");
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kCreate, &s).ok());
+    const Status st = s->ImportFixtureFile(dir.File("f.xml"));
+    ASSERT_TRUE(st.ok()) << st.message;
+  }
+  auto s = Reopen(path);
+  // 7 took the first id free; the first collection that holds a sheet
+  // without an owner becomes it; 5 holds itself and stays without one.
+  EXPECT_EQ(OwnerId(Obj(*s, 7)), 5);
+  EXPECT_EQ(OwnerId(Obj(*s, 6)), 7);
+  EXPECT_EQ(OwnerId(Obj(*s, 5)), 0);
+  _bstr_t holding;
+  ASSERT_EQ(Obj(*s, 6)->get_HoldingAttributeName(holding.GetAddress()), S_OK);
+  EXPECT_EQ(std::u16string(holding), u"Pages");
+  EXPECT_EQ(Count(Attr(Obj(*s, 8), u"Pages")), 1);
+  _com_ptr_t<IKXQTemplateLibrary> lib;
+  s->Database()->get_TemplateLibrary(&lib);
+  _com_ptr_t<IKXQTemplate> t;
+  ASSERT_EQ(lib->GetTemplate(_bstr_t(u"T"), _variant_t(), &t), S_OK);
+  ASSERT_TRUE(t);
+  _bstr_t name;
+  t->get_Name(name.GetAddress());
+  EXPECT_EQ(std::u16string(name), u"a & b");
 }
 
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {

@@ -119,6 +119,7 @@ Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string
     outcome.cpu_seconds =
         static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    outcome.peak_kb = usage.ru_maxrss;
   }
   outcome.out = ReadText(out_path);
   outcome.err = ReadText(err_path);

@@ -16,6 +16,9 @@ struct Outcome {
   // of cost: unlike the time on the clock it hardly grows when other
   // processes load the machine.
   double cpu_seconds = 0;
+  // The largest resident set the child had, in KiB (from its forking on, so
+  // at least what this process had then).
+  long peak_kb = 0;
 };
 
 // A temporary folder, removed with everything in it on destruction.

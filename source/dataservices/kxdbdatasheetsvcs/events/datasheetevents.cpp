@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -472,7 +473,10 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     const int32_t perRow = helper.FieldsPerRow();
     const int32_t pageId = ObjectIdOf(at.page);
     std::vector<_bstr_t> collected;
-    std::vector<int32_t> removedRows;
+    std::unordered_set<int32_t> removedRows;
+    // The "ShowRevision" elements collected: no other element the event
+    // writes can equal one, so a row's revision is looked up here alone.
+    std::unordered_set<std::u16string> revisionsWritten;
     std::optional<FieldNodes> fieldNodes;
     // Taken by value: an element made for the list moves in, not copied.
     auto collect = [&](_bstr_t text) {
@@ -488,10 +492,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
       const bool gone =
           helper.RowPosition(row) > objectCount || (row >= 0 && helper.FirstRowPosition() <= 0);
       if (continuous && gone) {
-        if (std::find(removedRows.begin(), removedRows.end(), row) == removedRows.end()) {
-          removedRows.push_back(row);
-          collect(RemoveRowText(ctx, row, pageId));
-        }
+        if (removedRows.insert(row).second) collect(RemoveRowText(ctx, row, pageId));
         continue;
       }
       GrowList(fields, f);
@@ -521,10 +522,8 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
           KXDBDatasheetSvcs::GetAttributeValueStringAt(revisions, value + 1, revision);
           element = nullptr;
           hr = WriteShowRevision(context, at.page, templatePage, value, revision, &element);
-          const _bstr_t text = ItemText(hr, element);
-          bool seen = false;
-          for (const _bstr_t& done : collected) seen = seen || done.view() == text.view();
-          if (!seen) collect(text);
+          _bstr_t text = ItemText(hr, element);
+          if (revisionsWritten.emplace(text.view()).second) collect(std::move(text));
         }
       }
       if (trigger && row <= helper.RowCount()) {

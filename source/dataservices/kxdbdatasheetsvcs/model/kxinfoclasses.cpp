@@ -479,12 +479,15 @@ int KXDatasheetInfoList::CompareKeys(const Key& a, const Key& b,
 // before it.
 //
 // What is sorted is a small record per entry, not the entries: the status
-// and the title key's first twelve units, packed, with the entry's index.
-// A long listing's titles share their beginnings ("p-", a digit count and
-// the first digits), so a shorter head would leave most late comparisons
-// to the key pool, scattered over memory; twelve units decide nearly all of
-// them within the records, which fit in a core's cache where the entries
-// and the pool do not. Equal heads are decided on the whole keys.
+// and twelve units of the title key, packed, with the entry's index. Records
+// whose twelve units are equal are sorted again among themselves by the
+// next twelve, and so on: a long listing's titles share their beginnings
+// ("p-", a digit count and the first digits), and deciding what the first
+// units leave open on the whole keys, scattered over the entries and the
+// pool, would cost a cache miss per comparison, ever more of them as the
+// groups of a longer listing grow. Each record's units are fetched once
+// per round instead. Records whose keys end before the units reached are
+// decided on the whole keys.
 void KXDatasheetInfoList::Sort() const {
   if (m_sorted) return;
   struct Order {
@@ -492,21 +495,28 @@ void KXDatasheetInfoList::Sort() const {
     int32_t status;
     uint32_t index;
   };
+  constexpr size_t kUnits = 12;
   const size_t count = m_entries.size();
   std::vector<Order> orders(count);
-  for (size_t i = 0; i < count; ++i) {
-    const Key& key = m_entries[i].key;
-    Order& order = orders[i];
+  // The units [from, from + kUnits) of the entry's title key, zeros past its
+  // end: the words compare as the units do, and a key that ends compares
+  // before any longer one it begins.
+  const auto fill = [&](Order& order, size_t from) {
+    const Key& key = m_entries[order.index].key;
     order.head[0] = order.head[1] = order.head[2] = 0;
-    const std::u16string_view title(m_titles.data() + key.titleAt,
-                                    std::min<size_t>(key.titleLength, 12));
+    if (from >= key.titleLength) return;
+    const std::u16string_view title(m_titles.data() + key.titleAt + from,
+                                    std::min<size_t>(key.titleLength - from, kUnits));
     for (size_t u = 0; u < title.size(); ++u) {
       order.head[u / 4] |= static_cast<uint64_t>(title[u]) << (16 * (3 - u % 4));
     }
-    order.status = key.status;
-    order.index = static_cast<uint32_t>(i);
+  };
+  for (size_t i = 0; i < count; ++i) {
+    orders[i].index = static_cast<uint32_t>(i);
+    orders[i].status = m_entries[i].key.status;
+    fill(orders[i], 0);
   }
-  // 0 when the heads are equal: the whole keys decide then.
+  // 0 when the heads are equal: the next units, or the whole keys, decide.
   const auto compareHeads = [](const Order& a, const Order& b) {
     if (a.status != b.status) return a.status < b.status ? -1 : 1;
     for (size_t w = 0; w < 3; ++w) {
@@ -514,13 +524,46 @@ void KXDatasheetInfoList::Sort() const {
     }
     return 0;
   };
-  std::sort(orders.begin(), orders.end(), [&](const Order& a, const Order& b) {
-    if (const int byHead = compareHeads(a, b); byHead != 0) return byHead < 0;
+  const auto byHeads = [&](const Order& a, const Order& b) { return compareHeads(a, b) < 0; };
+  const auto byKeys = [&](const Order& a, const Order& b) {
     const Entry& x = m_entries[a.index];
     const Entry& y = m_entries[b.index];
     const int order = CompareKeys(x.key, y.key);
     return order != 0 ? order < 0 : x.order > y.order;
-  });
+  };
+  std::sort(orders.begin(), orders.end(), byHeads);
+  // Groups of equal heads still to decide, with the units their heads hold.
+  struct Group {
+    size_t first, end, from;
+  };
+  std::vector<Group> open;
+  const auto groups = [&](size_t first, size_t end, size_t from) {
+    for (size_t a = first; a < end;) {
+      size_t b = a + 1;
+      while (b < end && compareHeads(orders[a], orders[b]) == 0) ++b;
+      if (b - a > 1) open.push_back({a, b, from});
+      a = b;
+    }
+  };
+  groups(0, count, 0);
+  while (!open.empty()) {
+    const Group group = open.back();
+    open.pop_back();
+    const size_t next = group.from + kUnits;
+    bool longer = false;
+    for (size_t i = group.first; i < group.end && !longer; ++i) {
+      longer = m_entries[orders[i].index].key.titleLength > next;
+    }
+    const auto first = orders.begin() + static_cast<std::ptrdiff_t>(group.first);
+    const auto end = orders.begin() + static_cast<std::ptrdiff_t>(group.end);
+    if (!longer) {
+      std::sort(first, end, byKeys);
+      continue;
+    }
+    for (auto at = first; at != end; ++at) fill(*at, next);
+    std::sort(first, end, byHeads);
+    groups(group.first, group.end, next);
+  }
   // The entries are moved into sorted order in place, cycle by cycle: a long
   // listing makes no second array of them. A placed entry's index is made
   // its own.

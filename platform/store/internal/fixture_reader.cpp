@@ -1,0 +1,361 @@
+#include "store/internal/fixture_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <expat.h>
+#include <sys/stat.h>
+
+#include "com/errorinfo.h"
+#include "store/internal/com_util.h"
+
+namespace kx::store {
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+// The largest document: expat counts in int, and a plant stays well below.
+constexpr uint64_t kMaxDocument = uint64_t{1} << 30;
+// A file is read and parsed this much at a time.
+constexpr size_t kPiece = 1 << 16;
+
+class TextSource : public FixtureSource {
+ public:
+  explicit TextSource(const std::string& xml) : xml_(xml) {}
+  uint64_t Size() const override { return xml_.size(); }
+  bool Next(const char** data, size_t* length) override {
+    if (at_ >= xml_.size()) return false;
+    *data = xml_.data() + at_;
+    *length = std::min(kPiece, xml_.size() - at_);
+    at_ += *length;
+    return true;
+  }
+  bool Failed() const override { return false; }
+  void Rewind() override { at_ = 0; }
+  bool Slice(long begin, long end, std::string* out) override {
+    if (begin < 0 || end < begin || static_cast<size_t>(end) > xml_.size()) return false;
+    out->assign(xml_, static_cast<size_t>(begin), static_cast<size_t>(end - begin));
+    return true;
+  }
+
+ private:
+  const std::string& xml_;
+  size_t at_ = 0;
+};
+
+// A pipe or another file that cannot be read twice: read whole, once.
+struct OwnedText {
+  std::string text;
+};
+class ReadWholeSource final : private OwnedText, public TextSource {
+ public:
+  explicit ReadWholeSource(std::string whole)
+      : OwnedText{std::move(whole)}, TextSource(OwnedText::text) {}
+};
+
+class FileSource final : public FixtureSource {
+ public:
+  FileSource(std::FILE* file, uint64_t size) : file_(file), size_(size), buffer_(kPiece) {}
+  ~FileSource() override { std::fclose(file_); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  uint64_t Size() const override { return size_; }
+  bool Next(const char** data, size_t* length) override {
+    const size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    if (n == 0) {
+      failed_ = std::ferror(file_) != 0;
+      return false;
+    }
+    *data = buffer_.data();
+    *length = n;
+    return true;
+  }
+  bool Failed() const override { return failed_; }
+  void Rewind() override {
+    failed_ = std::fseek(file_, 0, SEEK_SET) != 0;
+    std::clearerr(file_);
+  }
+  bool Slice(long begin, long end, std::string* out) override {
+    if (begin < 0 || end < begin) return false;
+    const long at = std::ftell(file_);
+    out->resize(static_cast<size_t>(end - begin));
+    const bool ok = std::fseek(file_, begin, SEEK_SET) == 0 &&
+                    std::fread(out->data(), 1, out->size(), file_) == out->size();
+    return std::fseek(file_, at, SEEK_SET) == 0 && ok;
+  }
+
+ private:
+  std::FILE* file_;
+  uint64_t size_;
+  std::vector<char> buffer_;
+  bool failed_ = false;
+};
+
+struct WalkState {
+  XML_Parser parser = nullptr;
+  PassHandler* handler = nullptr;
+  std::unique_ptr<Element> root;       // the tree of the root, when kept
+  std::unique_ptr<Element> delivered;  // the tree being read for Done
+  // The elements open, innermost last: the element read (null for one
+  // passed) and whether its children are met.
+  struct Open {
+    Element* e;
+    bool children;
+  };
+  std::vector<Open> stack;
+  int depth = 0;
+  int skipFrom = -1;  // the depth from which elements are passed over
+  std::string error;
+  long errorLine = 0;
+  std::exception_ptr failure;  // thrown by the handler
+
+  long Line() const { return static_cast<long>(XML_GetCurrentLineNumber(parser)); }
+  void Stop(std::string why) {
+    error = std::move(why);
+    errorLine = Line();
+    XML_StopParser(parser, XML_FALSE);
+  }
+};
+
+void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attrs) {
+  auto* st = static_cast<WalkState*>(data);
+  if (st->depth >= kMaxDepth) {
+    st->Stop("elements are nested deeper than " + std::to_string(kMaxDepth));
+    return;
+  }
+  const int depth = st->depth++;
+  if (st->skipFrom >= 0) return;
+  try {
+    auto e = std::make_unique<Element>();
+    e->name = name;
+    e->line = st->Line();
+    e->begin = static_cast<long>(XML_GetCurrentByteIndex(st->parser));
+    e->startTagEnd = e->begin + XML_GetCurrentByteCount(st->parser);
+    for (int k = 0; attrs[k]; k += 2) e->attrs[attrs[k]] = attrs[k + 1];
+    using Take = PassHandler::Take;
+    const Take take = !st->stack.empty() && !st->stack.back().children
+                          ? Take::kSkip
+                          : st->handler->Start(*e, depth);
+    if (take == Take::kSkip) {
+      st->skipFrom = depth;
+      return;
+    }
+    if (take == Take::kPass) {
+      st->stack.push_back({nullptr, true});
+      return;
+    }
+    Element* raw = e.get();
+    Element* parent = st->stack.empty() ? nullptr : st->stack.back().e;
+    if (parent)
+      parent->children.push_back(std::move(e));
+    else if (take == Take::kDeliver || !st->stack.empty())
+      st->delivered = std::move(e);
+    else
+      st->root = std::move(e);
+    st->stack.push_back({raw, take != Take::kShallow});
+  } catch (...) {
+    st->failure = std::current_exception();
+    XML_StopParser(st->parser, XML_FALSE);
+  }
+}
+
+void XMLCALL OnEnd(void* data, const XML_Char*) {
+  auto* st = static_cast<WalkState*>(data);
+  const int depth = --st->depth;
+  if (st->skipFrom >= 0) {
+    if (depth == st->skipFrom) st->skipFrom = -1;
+    return;
+  }
+  Element* e = st->stack.back().e;
+  st->stack.pop_back();
+  if (!e) return;
+  // An empty-element tag reports no bytes of its own here: it ends with its
+  // start tag (searching the text for "/>" would stop inside an attribute
+  // value that holds one).
+  const int count = XML_GetCurrentByteCount(st->parser);
+  e->end =
+      count > 0 ? static_cast<long>(XML_GetCurrentByteIndex(st->parser) + count) : e->startTagEnd;
+  if (st->delivered.get() == e) {
+    try {
+      st->handler->Done(std::move(st->delivered));
+    } catch (...) {
+      st->failure = std::current_exception();
+      XML_StopParser(st->parser, XML_FALSE);
+    }
+  }
+}
+
+void XMLCALL OnText(void* data, const XML_Char* s, int len) {
+  auto* st = static_cast<WalkState*>(data);
+  if (st->skipFrom >= 0 || st->stack.empty() || !st->stack.back().e) return;
+  try {
+    st->stack.back().e->text.append(s, static_cast<size_t>(len));
+  } catch (...) {
+    st->failure = std::current_exception();
+    XML_StopParser(st->parser, XML_FALSE);
+  }
+}
+
+void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  static_cast<WalkState*>(data)->Stop("a document type declaration is not allowed");
+}
+
+}  // namespace
+
+void Throw(const Element& e, std::string message) {
+  throw FixtureError{e.line, std::move(message)};
+}
+
+u16 Text16(const Element& e, const std::string& s) {
+  u16 out;
+  if (!FromUtf8(s, &out)) Throw(e, "text that is not UTF-8");
+  return out;
+}
+
+u16 AttrText(const Element& e, const char* key, const char* fallback) {
+  const std::string* v = e.Attr(key);
+  if (!v) {
+    if (fallback) return U16(fallback);
+    Throw(e, "<" + e.name + "> needs the attribute \"" + key + "\"");
+  }
+  return Text16(e, *v);
+}
+
+long AttrLong(const Element& e, const char* key, long fallback, bool required) {
+  const std::string* v = e.Attr(key);
+  if (!v) {
+    if (required) Throw(e, "<" + e.name + "> needs the attribute \"" + key + "\"");
+    return fallback;
+  }
+  char* endp = nullptr;
+  errno = 0;
+  long n = std::strtol(v->c_str(), &endp, 10);
+  if (v->empty() || *endp || errno || n < -2147483647L - 1 || n > 2147483647L)
+    Throw(e, "attribute \"" + std::string(key) + "\" is not an integer: \"" + *v + "\"");
+  return n;
+}
+
+double ParseDouble(const Element& e, const std::string& s, const char* what) {
+  char* endp = nullptr;
+  double d = std::strtod(s.c_str(), &endp);
+  if (s.empty() || *endp || !std::isfinite(d))
+    Throw(e, std::string(what) + " is not a number: \"" + s + "\"");
+  return d;
+}
+
+bool AttrBool(const Element& e, const char* key, bool fallback) {
+  const std::string* v = e.Attr(key);
+  if (!v) return fallback;
+  if (*v == "true" || *v == "1") return true;
+  if (*v == "false" || *v == "0") return false;
+  Throw(e, "attribute \"" + std::string(key) + "\" must be true or false, not \"" + *v + "\"");
+}
+
+void CheckChildren(const Element& e, std::initializer_list<const char*> allowed) {
+  for (auto& c : e.children) {
+    bool ok = false;
+    for (const char* a : allowed) ok = ok || c->name == a;
+    if (!ok) Throw(*c, "unexpected element <" + c->name + "> in <" + e.name + ">");
+  }
+}
+
+void CheckHr(const Element& e, HRESULT hr) {
+  if (SUCCEEDED(hr)) return;
+  std::string text;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK && info) {
+    BSTR desc = nullptr;
+    info->GetDescription(&desc);
+    text = ToUtf8(FromBstr(desc));
+    SysFreeString(desc);
+    info->Release();
+  }
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
+  Throw(e, text.empty() ? std::string("failed with ") + hex : text);
+}
+
+u16 Trim(const u16& s) {
+  size_t a = s.find_first_not_of(u" \t\r\n");
+  if (a == u16::npos) return u16();
+  size_t b = s.find_last_not_of(u" \t\r\n");
+  return s.substr(a, b - a + 1);
+}
+
+std::unique_ptr<FixtureSource> FixtureSource::Text(const std::string& xml) {
+  return std::make_unique<TextSource>(xml);
+}
+
+std::unique_ptr<FixtureSource> FixtureSource::File(const std::string& path, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  struct stat info {};
+  if (!file || ::fstat(::fileno(file), &info) != 0) {
+    if (file) std::fclose(file);
+    *error = "cannot be read";
+    return nullptr;
+  }
+  if (S_ISREG(info.st_mode))
+    return std::make_unique<FileSource>(file, static_cast<uint64_t>(info.st_size));
+  std::string text;
+  std::vector<char> piece(kPiece);
+  size_t n = 0;
+  while ((n = std::fread(piece.data(), 1, piece.size(), file)) > 0 && text.size() <= kMaxDocument)
+    text.append(piece.data(), n);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) {
+    *error = "cannot be read";
+    return nullptr;
+  }
+  return std::make_unique<ReadWholeSource>(std::move(text));
+}
+
+bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>* root, long* line,
+          std::string* error) {
+  if (source.Size() > kMaxDocument) {
+    *error = "the document is larger than 1 GiB";
+    *line = 0;
+    return false;
+  }
+  WalkState st;
+  st.handler = &handler;
+  st.parser = XML_ParserCreate("UTF-8");
+  if (!st.parser) {
+    *error = "out of memory";
+    return false;
+  }
+  XML_SetUserData(st.parser, &st);
+  XML_SetElementHandler(st.parser, OnStart, OnEnd);
+  XML_SetCharacterDataHandler(st.parser, OnText);
+  XML_SetStartDoctypeDeclHandler(st.parser, OnDoctype);
+  source.Rewind();
+  bool ok = true;
+  const char* data = nullptr;
+  size_t length = 0;
+  while (ok && source.Next(&data, &length))
+    ok = XML_Parse(st.parser, data, static_cast<int>(length), XML_FALSE) == XML_STATUS_OK;
+  if (ok && source.Failed()) {
+    XML_ParserFree(st.parser);
+    *error = "cannot be read";
+    *line = 0;
+    return false;
+  }
+  if (ok) ok = XML_Parse(st.parser, nullptr, 0, XML_TRUE) == XML_STATUS_OK;
+  if (!ok && !st.failure) {
+    if (st.error.empty()) {
+      st.error = XML_ErrorString(XML_GetErrorCode(st.parser));
+      st.errorLine = static_cast<long>(XML_GetCurrentLineNumber(st.parser));
+    }
+    *error = st.error;
+    *line = st.errorLine;
+  }
+  XML_ParserFree(st.parser);
+  if (st.failure) std::rethrow_exception(st.failure);
+  if (ok && root) *root = std::move(st.root);
+  return ok;
+}
+
+}  // namespace kx::store
