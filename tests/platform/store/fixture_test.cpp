@@ -101,6 +101,14 @@ const BadFixture kBad[] = {
     {"root project other than 1",
      "<store><projects>\n<project id='7'><project id='8'/></project></projects></store>", 2,
      "root project has id 1"},
+    // An inverse list is kept by the store: padding it is refused, even when
+    // it holds that many values already.
+    {"padding a computed list",
+     "<store><schema><class name='A'><attribute name='R' type='object' list='true'/>"
+     "<attribute name='Back' type='object' list='true' inverse='R'/></class></schema><objects>"
+     "<object id='5' class='A'><value attribute='R' ref='6'/></object><object id='6' class='A'>\n"
+     "<value attribute='Back' empty='true'/></object></objects></store>",
+     2, "is kept by the store from \"R\""},
     {"integer method answering text",
      "<store><schema><class name='A'/>\n<method name='M' returns='integer' "
      "result='many'/></schema></store>",
