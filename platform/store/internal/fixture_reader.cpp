@@ -190,7 +190,10 @@ void XMLCALL OnEnd(void* data, const XML_Char*) {
 
 void XMLCALL OnText(void* data, const XML_Char* s, int len) {
   auto* st = static_cast<WalkState*>(data);
-  if (st->skipFrom >= 0 || st->stack.empty() || !st->stack.back().e) return;
+  // An element kept without its children keeps none of its text either: the
+  // white space between the objects of a section grows with the plant.
+  if (st->skipFrom >= 0 || st->stack.empty() || !st->stack.back().e || !st->stack.back().children)
+    return;
   try {
     st->stack.back().e->text.append(s, static_cast<size_t>(len));
   } catch (...) {

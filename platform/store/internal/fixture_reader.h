@@ -77,7 +77,7 @@ class PassHandler {
   enum class Take {
     kSkip,     // the element and everything in it are passed over
     kPass,     // the element is not kept; its children are met
-    kShallow,  // kept in its tree without its children
+    kShallow,  // kept in its tree without its children or its text
     kKeep,     // kept in its tree with its children
     kDeliver,  // read whole, with its children, and handed to Done
   };

@@ -512,7 +512,7 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
 bool SqlitePersistence::Commit() {
   if (wrote_) {
     const int64_t version = CurrentVersion() + 1;
-    const bool full = tables_ || manyChanged_ || changed_.size() > kLogMaxObjects;
+    const bool full = tables_ || manyChanged_;
     std::string ids;
     if (!full) {
       for (int32_t id : changed_) EncodeId(id, &ids);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "store/internal/fixture_reader.h"
 #include "store_test_support.h"
 
 namespace kx::store::test {
@@ -100,6 +101,14 @@ const BadFixture kBad[] = {
     {"root project other than 1",
      "<store><projects>\n<project id='7'><project id='8'/></project></projects></store>", 2,
      "root project has id 1"},
+    // An inverse list is kept by the store: padding it is refused, even when
+    // it holds that many values already.
+    {"padding a computed list",
+     "<store><schema><class name='A'><attribute name='R' type='object' list='true'/>"
+     "<attribute name='Back' type='object' list='true' inverse='R'/></class></schema><objects>"
+     "<object id='5' class='A'><value attribute='R' ref='6'/></object><object id='6' class='A'>\n"
+     "<value attribute='Back' empty='true'/></object></objects></store>",
+     2, "is kept by the store from \"R\""},
     {"integer method answering text",
      "<store><schema><class name='A'/>\n<method name='M' returns='integer' "
      "result='many'/></schema></store>",
@@ -413,6 +422,35 @@ TEST(FixtureTest, AFileOfSectionsInAnyOrderImportsAsTheModelWould) {
   _bstr_t name;
   t->get_Name(name.GetAddress());
   EXPECT_EQ(std::u16string(name), u"a & b");
+}
+
+// The first reading of a file keeps the <objects> section without what it
+// holds, the white space between the objects too: that grows with the
+// plant, which the import reads one object at a time.
+TEST(FixtureTest, AnElementKeptWithoutItsChildrenKeepsNoneOfItsText) {
+  struct Sections final : PassHandler {
+    Take Start(const Element& e, int depth) override {
+      return depth == 1 && e.name == "objects" ? Take::kShallow : Take::kKeep;
+    }
+    void Done(std::unique_ptr<Element>) override {}
+  } sections;
+  const std::string xml =
+      "<store><cases>\n <case id='1'>x</case>\n</cases><objects>\n  <object class='A'/>\n  "
+      "<object class='A'>t</object>\n</objects></store>";
+  const std::unique_ptr<FixtureSource> source = FixtureSource::Text(xml);
+  std::unique_ptr<Element> root;
+  long line = 0;
+  std::string error;
+  ASSERT_TRUE(Walk(*source, sections, &root, &line, &error)) << error;
+  ASSERT_EQ(root->children.size(), 2u);
+  const Element& cases = *root->children[0];
+  ASSERT_EQ(cases.children.size(), 1u);
+  EXPECT_EQ(cases.children[0]->text, "x");
+  EXPECT_EQ(cases.text, "\n \n");
+  const Element& objects = *root->children[1];
+  EXPECT_EQ(objects.name, "objects");
+  EXPECT_TRUE(objects.children.empty());
+  EXPECT_EQ(objects.text, "");
 }
 
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {

@@ -406,6 +406,25 @@ TEST_F(SharedStoreTest, WhenTheLogDoesNotReachBackEverythingIsReadAgain) {
   EXPECT_EQ(result.boolVal, VARIANT_FALSE);
 }
 
+// An import changes more objects than a log entry names: the other reads
+// again everything it has read, such as the page a new datasheet took.
+TEST_F(SharedStoreTest, AnImportOfMoreObjectsThanTheLogNamesIsReadAgainWhole) {
+  _com_ptr_t<IKXQObject> page = Obj(*b, 12);
+  _bstr_t holding;
+  ASSERT_EQ(page->get_HoldingAttributeName(holding.GetAddress()), S_OK);
+  ASSERT_EQ(std::u16string(holding), u"SubmittedPages");
+  std::string xml =
+      "<store><objects><object id='30' class='Datasheet'>"
+      "<value attribute='CheckedPages' ref='12'/></object>";
+  for (int k = 0; k < 4100; ++k) xml += "<object class='Pump'/>";
+  xml += "</objects></store>";
+  const Status imported = a->ImportFixtureText(xml, "more.xml");
+  ASSERT_TRUE(imported.ok()) << imported.message;
+  Touch(*b);
+  ASSERT_EQ(page->get_HoldingAttributeName(holding.GetAddress()), S_OK);
+  EXPECT_EQ(std::u16string(holding), u"CheckedPages");
+}
+
 // The change log drops its oldest entries now and then, not one a commit
 // (which would write its first page besides its last): it keeps the last
 // 1,000 commits at least, and not many more.

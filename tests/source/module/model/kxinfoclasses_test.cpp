@@ -138,16 +138,15 @@ TEST(DatasheetInfoList, TitlesAlikeInTheirFirstDozenUnits) {
   EXPECT_EQ(order, "72510486") << "of equal keys the first added stays";
 }
 
-// Many records whose title keys agree far into their beginnings, in random
+// Records of titles made by `title` (from a random source), in random
 // order, some sorted midway: the list holds what sorting the whole keys (ties
 // newest first) and keeping each run's first added, or every creation entry
 // added with `alwaysAdd`, gives.
-TEST(DatasheetInfoList, RandomTitlesAsSortingTheWholeKeys) {
+template <class MakeTitle>
+void ExpectOrderOfWholeKeys(unsigned seed, size_t most, MakeTitle title) {
   ModelStore store;
-  std::mt19937 random(7);
+  std::mt19937 random(seed);
   const auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
-  const std::u16string parts[] = {u"P-", u"p-", u"1", u"12", u"0012", u"12345", u"9", u"Pump",
-                                  u" ",  u"A",  u"a", u"b",  u"10",   u"2",     u"",  u"\u00e9"};
   const LONG ids[] = {200, 300, 400};
   struct Expected {
     int32_t status;
@@ -175,22 +174,21 @@ TEST(DatasheetInfoList, RandomTitlesAsSortingTheWholeKeys) {
       }
       expected = kept;
     };
-    const size_t count = 1 + pick(300);
+    const size_t count = 1 + pick(most);
     for (uint32_t i = 0; i < count; ++i) {
-      std::u16string title;
-      for (size_t n = pick(7); n > 0; --n) title += parts[pick(std::size(parts))];
+      const std::u16string made = title(pick);
       const std::string name = std::to_string(i);
       const std::u16string wide(name.begin(), name.end());
       Expected record{static_cast<int32_t>(pick(3)), {}, -1, i, false, name};
-      KXDBDatasheetSvcs::AppendNaturalKey(title.c_str(), record.key);
+      KXDBDatasheetSvcs::AppendNaturalKey(made.c_str(), record.key);
       if (record.status == 0) {
         record.kept = pick(2) == 0;
-        list.AddTemplateEntry(wide.c_str(), title.c_str(), nullptr, u"TDS", false, u"General",
+        list.AddTemplateEntry(wide.c_str(), made.c_str(), nullptr, u"TDS", false, u"General",
                               record.kept);
       } else {
         record.documentId = ids[pick(std::size(ids))];
-        list.AddDocument(record.status, store.Object(record.documentId), wide.c_str(),
-                         title.c_str(), u"", u"", 1, true);
+        list.AddDocument(record.status, store.Object(record.documentId), wide.c_str(), made.c_str(),
+                         u"", u"", 1, true);
       }
       expected.push_back(record);
       if (pick(100) == 0) {
@@ -205,6 +203,36 @@ TEST(DatasheetInfoList, RandomTitlesAsSortingTheWholeKeys) {
     for (const Expected& record : expected) wanted.push_back(record.name);
     ASSERT_EQ(names, wanted) << "round " << round;
   }
+}
+
+// Titles of a few pieces: many keys agree in their first dozen units.
+TEST(DatasheetInfoList, RandomTitlesAsSortingTheWholeKeys) {
+  const std::u16string parts[] = {u"P-", u"p-", u"1", u"12", u"0012", u"12345", u"9", u"Pump",
+                                  u" ",  u"A",  u"a", u"b",  u"10",   u"2",     u"",  u"\u00e9"};
+  ExpectOrderOfWholeKeys(7, 300, [&](const auto& pick) {
+    std::u16string title;
+    for (size_t n = pick(7); n > 0; --n) title += parts[pick(std::size(parts))];
+    return title;
+  });
+}
+
+// Records sorted again by the next dozen units of their keys while their
+// heads are equal: titles alike for up to hundreds of units, ending anywhere
+// (empty ones too), differing in letter case only, or long past a thousand.
+TEST(DatasheetInfoList, TitlesAlikeFarIntoTheirKeysAsSortingTheWholeKeys) {
+  std::u16string common;
+  while (common.size() < 1200) common += u"P-0012 Pump train 7 of column C-3, spare ";
+  const std::u16string tails[] = {u"", u"a", u"A", u"b", u"1", u"10", u"01", u" ", u"\uffff"};
+  ExpectOrderOfWholeKeys(11, 200, [&](const auto& pick) {
+    const size_t reach[] = {0, 12, 24, 36, 200, common.size()};
+    const size_t length = std::min(common.size(), reach[pick(std::size(reach))] + pick(3));
+    std::u16string title = common.substr(0, length);
+    for (size_t n = pick(3); n > 0; --n) title += tails[pick(std::size(tails))];
+    if (pick(4) == 0)
+      for (char16_t& c : title)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    return title;
+  });
 }
 
 TEST(DatasheetInfoList, CreationEntriesWithEqualKeys) {
