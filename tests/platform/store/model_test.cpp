@@ -12,15 +12,7 @@
 namespace kx::store::test {
 namespace {
 
-class ModelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    store = OpenPlant(dir.File("plant.kxq"));
-    ASSERT_TRUE(store);
-  }
-  TempDir dir;
-  std::unique_ptr<Store> store;
-};
+using ModelTest = PlantStoreTest;
 
 // --- identity ---------------------------------------------------------------
 

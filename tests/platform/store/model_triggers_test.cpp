@@ -9,15 +9,7 @@
 namespace kx::store::test {
 namespace {
 
-class ModelTriggerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    store = OpenPlant(dir.File("plant.kxq"));
-    ASSERT_TRUE(store);
-  }
-  TempDir dir;
-  std::unique_ptr<Store> store;
-};
+using ModelTriggerTest = PlantStoreTest;
 
 TEST_F(ModelTriggerTest, TriggersFireOnChangesOfRecordedReads) {
   auto page = Obj(*store, 11);

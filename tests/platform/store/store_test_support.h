@@ -41,6 +41,17 @@ class TempDir {
 std::unique_ptr<Store> OpenPlant(const std::string& path);
 std::unique_ptr<Store> Reopen(const std::string& path);
 
+// A test on a fresh store of the plant fixture.
+class PlantStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store = OpenPlant(dir.File("plant.kxq"));
+    ASSERT_TRUE(store);
+  }
+  TempDir dir;
+  std::unique_ptr<Store> store;
+};
+
 _com_ptr_t<IKXQObject> Obj(Store& s, LONG id);
 _com_ptr_t<IKXQAttribute> Attr(IKXQObject* o, const char16_t* name);
 // Value at a 1-based position (0: the single value).
