@@ -5,10 +5,23 @@
 // recorded items. The growth from 500 to 5,000 items is printed first; the
 // callback works on the one fired item, so it should stay near 1 and at
 // most linear (10).
+//
+// The rows of a long continuous list changed together: the sample plant's
+// pump summary (page 1071) lengthened to 1,000 and 4,000 rows, its page's
+// "Field" trigger recorded, and every added pump's service changed by
+// another client in one change, so that one callback gets a fired key per
+// row and posts one data-field event of every row. Its growth from 1,000 to
+// 4,000 rows is printed too (4 for linear; within 5 is the target).
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "loader/triggers.h"
 #include "main/main.h"
@@ -117,6 +130,98 @@ double SecondsPerChange(int items, int rounds) {
   return kxbench::SecondsPerRound([&] { plant.ChangeOnce(); }, rounds);
 }
 
+// The sample plant with `rows` more pumps, each a row of the pump summary's
+// list after its six.
+std::string LongListFixture(int rows) {
+  std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string xml = text.str();
+  std::string pumps;
+  std::string refs;
+  for (int r = 0; r < rows; ++r) {
+    const std::string id = std::to_string(200000 + r);
+    pumps += "<object id=\"" + id + "\" class=\"Pump\"><value attribute=\"Name\">G-" +
+             std::to_string(r) + "</value><value attribute=\"Service\">s</value></object>\n";
+    refs += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
+  }
+  const std::string lastRow = "<value attribute=\"NodeObjects\" ref=\"106\"/>";
+  const size_t row = xml.find(lastRow);
+  const size_t objects = xml.find("<objects>");
+  if (row == std::string::npos || objects == std::string::npos) std::abort();
+  xml.insert(row + lastRow.size(), refs);
+  xml.insert(objects + 9, pumps);
+  return xml;
+}
+
+// The lengthened summary with its page's trigger recorded and Main attached.
+class ListPlant : public kxbench::SessionPlant {
+ public:
+  explicit ListPlant(int rows) : SessionPlant(LongListFixture(rows)) {
+    session().SetHandlerTest(
+        [](const std::u16string& h) { return h == u"KXDBDatasheetSvcs.Main"; });
+    if (!AttachMain()) std::abort();
+    IKXQObjectPtr page;
+    (void)database()->get_Object(1071, &page);
+    if (FAILED(KXDBDatasheetServices::InitializePageTrigger(main(), page))) std::abort();
+    for (int r = 0; r < rows; ++r) {
+      IKXQObjectPtr pump;
+      IKXQAttributePtr service;
+      (void)database()->get_Object(200000 + r, &pump);
+      if (pump) (void)pump->get_Attribute(_bstr_t(u"Service"), _variant_t(-1L), &service);
+      if (!service) std::abort();
+      m_services.push_back(service);
+    }
+  }
+  // Seconds from the change of every row to its event delivered; negative
+  // when no event of the rows came.
+  double ChangeAll() {
+    m_flip = !m_flip;
+    const auto start = std::chrono::steady_clock::now();
+    const kx::host::CallResult result = ChangeAndDeliver([&] {
+      for (const IKXQAttributePtr& service : m_services) {
+        (void)service->PutValue(_variant_t(), _variant_t(), _variant_t(m_flip ? u"a" : u"b"));
+      }
+    });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const size_t least = m_services.size() * 100;
+    const bool told =
+        result.events.size() == 1 && result.events[0].xml && result.events[0].xml->size() >= least;
+    return result.succeeded() && told ? seconds : -1;
+  }
+
+ private:
+  std::vector<IKXQAttributePtr> m_services;
+  bool m_flip = false;
+};
+
+void BM_ListRowsChanged(benchmark::State& state) {
+  ListPlant plant(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    const double seconds = plant.ChangeAll();
+    if (seconds < 0) {
+      state.SkipWithError("no event of the rows");
+      break;
+    }
+    state.SetIterationTime(seconds);
+  }
+  state.counters["rows"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_ListRowsChanged)->Arg(1000)->Arg(4000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The least time of `rounds` changes of every row (the machine may be busy).
+double ListSeconds(int rows, int rounds) {
+  ListPlant plant(rows);
+  double least = 1e9;
+  for (int i = 0; i < rounds; ++i) {
+    const double seconds = plant.ChangeAll();
+    if (seconds < 0) std::abort();
+    least = std::min(least, seconds);
+  }
+  return least;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -124,6 +229,10 @@ int main(int argc, char** argv) {
   const double large = SecondsPerChange(5000, 200);
   std::printf("change to event: %.1f us at 500 items, %.1f us at 5000 items, growth %.2f\n",
               small * 1e6, large * 1e6, large / small);
+  const double list = ListSeconds(1000, 5);
+  const double longList = ListSeconds(4000, 5);
+  std::printf("list rows changed: %.1f ms at 1000 rows, %.1f ms at 4000 rows, growth %.2f\n",
+              list * 1e3, longList * 1e3, longList / list);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -404,12 +404,14 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
     TriggerRec* t = item->trigger;
     const u16& key = *item->key;
     if (!LiveObject(t->owner)) continue;
-    if (std::find(t->fired.begin(), t->fired.end(), key) != t->fired.end()) continue;
+    if (!t->firedKeys.insert(key).second) continue;
     t->fired.push_back(key);
     TriggerRec* fired = t;
     OnUndo(
         [fired] {
-          if (!fired->fired.empty()) fired->fired.pop_back();
+          if (fired->fired.empty()) return;
+          fired->firedKeys.erase(fired->fired.back());
+          fired->fired.pop_back();
         },
         false);
     if (observer) observer->TriggerFired(t->owner, t->name, key);

@@ -359,7 +359,11 @@ struct TriggerRec {
   std::unordered_map<u16, TriggerItem> items;
   // The item of key "n" (decimal) at n, once asked for by number.
   std::vector<TriggerItem*> numbered;
+  // The keys fired since the last ClearFiredKeys, in firing order, and the
+  // same keys as views of the items' own (which stay): a trigger whose many
+  // items fire at once finds a key fired before by hash, not by a scan.
   std::vector<u16> fired;
+  std::unordered_set<std::u16string_view> firedKeys;
   IUnknown* com = nullptr;
 
   // The item of key, made on first use.

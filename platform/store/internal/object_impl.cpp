@@ -125,6 +125,7 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
   HRESULT ClearFiredKeys() override {
     KX_RETURN_IF_FAILED(Live());
     rec_->fired.clear();
+    rec_->firedKeys.clear();
     return S_OK;
   }
   HRESULT GetHandler(BSTR* progId) override { return OutBstr(rec_->handler, progId); }

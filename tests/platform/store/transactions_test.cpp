@@ -3,6 +3,8 @@
 // outside the basic plane, the smaller object operations.
 #include <cstring>
 #include <sqlite3.h>
+#include <string>
+#include <vector>
 
 #include "com/object.h"
 #include "com/stream.h"
@@ -54,6 +56,44 @@ TEST_F(TransactionsTest, AFiredTriggerKeyIsUndoneByRollback) {
   ASSERT_TRUE(store->Rollback().ok());
   ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
   EXPECT_EQ(keys, nullptr);
+}
+
+// The keys fired in one transaction: a key fired again is listed once, and
+// one that a rollback took back fires again in the next transaction.
+TEST_F(TransactionsTest, AKeyFiresOnceATransactionAndAgainAfterItsRollback) {
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(Obj(*store, 11)->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  for (const OLECHAR* key : {u"k", u"m"}) {
+    ASSERT_EQ(t->BeginItem(_variant_t(key)), S_OK);
+    Get(tag);
+    ASSERT_EQ(t->EndItem(), S_OK);
+  }
+  const auto fired = [&] {
+    SAFEARRAY* keys = nullptr;
+    EXPECT_EQ(t->GetFiredKeys(&keys), S_OK);
+    std::vector<std::string> texts;
+    for (LONG i = 0; keys != nullptr && i < static_cast<LONG>(keys->rgsabound[0].cElements); ++i) {
+      BSTR text = nullptr;
+      EXPECT_EQ(SafeArrayGetElement(keys, &i, &text), S_OK);
+      texts.push_back(_bstr_t(text, false).utf8());
+    }
+    if (keys != nullptr) SafeArrayDestroy(keys);
+    return texts;
+  };
+  ASSERT_TRUE(store->Begin().ok());
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"x")), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"y")), S_OK);
+  EXPECT_EQ(fired(), (std::vector<std::string>{"k", "m"}));
+  ASSERT_TRUE(store->Rollback().ok());
+  EXPECT_TRUE(fired().empty());
+  ASSERT_TRUE(store->Begin().ok());
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"z")), S_OK);
+  EXPECT_EQ(fired(), (std::vector<std::string>{"k", "m"}));
+  ASSERT_EQ(t->ClearFiredKeys(), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"w")), S_OK);
+  EXPECT_EQ(fired(), (std::vector<std::string>{"k", "m"}));
+  ASSERT_TRUE(store->Commit().ok());
 }
 
 TEST_F(TransactionsTest, TriggersAreStoredButTheirRecordingsAreNot) {

@@ -4,6 +4,8 @@
 // back as it was.
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "com/wstr.h"
@@ -508,11 +510,16 @@ void PageRebuild::RebuildContinuousFields(KXComException& ctx, IKXQAttribute* fi
   const int32_t count = helper.PageFieldCount();
   std::vector<_bstr_t> texts(static_cast<size_t>(std::max(count, 0)));
   std::vector<_bstr_t> newRevisions(static_cast<size_t>(std::max(helper.PageValueCount(), 0)));
+  // Each old key's first field, found by hash: a list of many rows is not
+  // searched again for every new field.
+  std::unordered_map<std::u16string_view, size_t> oldAt;
+  oldAt.reserve(m_oldKeys.size());
+  for (size_t old = 0; old < m_oldKeys.size(); ++old) oldAt.try_emplace(m_oldKeys[old], old);
   for (int32_t n = 1; n <= count; ++n) {
     const std::u16string key = ContinuousFieldKey(ctx, helper, n);
-    const auto found = std::find(m_oldKeys.begin(), m_oldKeys.end(), key);
-    if (found == m_oldKeys.end()) continue;
-    const size_t old = static_cast<size_t>(found - m_oldKeys.begin());
+    const auto found = oldAt.find(key);
+    if (found == oldAt.end()) continue;
+    const size_t old = found->second;
     if (old < oldFields.size()) texts[static_cast<size_t>(n - 1)] = oldFields[old];
     int32_t valueIndex = -1;
     KX_CHECK(ctx, helper.GetFieldValueIndex(n, &valueIndex));

@@ -18,6 +18,7 @@
 #include "model/maincontext.h"
 #include "model/moduleidentity.h"
 #include "model/overspillutils.h"
+#include "model/preservederrorinfo.h"
 #include "model/scopedcurrent.h"
 #include "model/workertable.h"
 #include "variantutil.h"
@@ -171,9 +172,51 @@ std::vector<_bstr_t> ReadFiredKeys(IKXQTrigger* trigger) {
   return keys;
 }
 
+ListRowsById::ListRowsById(IKXQObject* page) : m_page(page) {
+  if (page != nullptr && FAILED(page->QueryInterface(kx_uuidof<IKXQValueStamps>(),
+                                                     reinterpret_cast<void**>(&m_stamps)))) {
+    m_stamps = nullptr;
+  }
+}
+
+int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
+  const int32_t first = helper.FirstRowPosition();
+  LONGLONG stamp = 0;
+  bool stamped = false;
+  if (m_stamps) {
+    static const _bstr_t kNodeObjects(u"NodeObjects");
+    const PreservedErrorInfo unchanged;
+    stamped = SUCCEEDED(m_stamps->GetValueStamp(kNodeObjects, &stamp));
+  }
+  if (!stamped || !m_read || stamp != m_stamp || first != m_first) {
+    m_rows.clear();
+    IKXQAttributePtr objects;
+    if (m_page != nullptr) GetAttributeInterface(m_page, u"NodeObjects", objects);
+    const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
+    for (int32_t k = first; k <= count && first >= 1; ++k) {
+      IKXQObjectPtr object;
+      GetAttributeAsObject(objects, k, object);
+      // A row object shown twice is found at its first row.
+      if (object) m_rows.try_emplace(ObjectIdOf(object), k - first);
+    }
+    m_read = stamped;
+    m_stamp = stamp;
+    m_first = first;
+  }
+  const auto found = m_rows.find(id);
+  return found != m_rows.end() ? found->second : -1;
+}
+
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
                                     IKXQObject* page) {
+  ListRowsById rows(page);
+  return ContinuousListKeyToPosition(helper, key, rows);
+}
+
+int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
+                                    ListRowsById& rows) {
   KXComException ctx = KXComException::Silent(u"ContinuousListKeyToPosition");
+  IKXQObject* page = rows.Page();
   const std::u16string_view text = key != nullptr ? std::u16string_view(key) : u"";
   const bool rowKey = text.size() > 3 && (text[0] == u'C' || text[0] == u'c') &&
                       (text[1] == u'L' || text[1] == u'l');
@@ -190,18 +233,7 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
       static_cast<int32_t>(_wtol(std::u16string(text.substr(colon + 1)).c_str()));
   int32_t row = -1;
   if (page != nullptr) {
-    IKXQAttributePtr objects;
-    GetAttributeInterface(page, u"NodeObjects", objects);
-    const int32_t first = helper.FirstRowPosition();
-    const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
-    for (int32_t k = first; k <= count && first >= 1; ++k) {
-      IKXQObjectPtr object;
-      GetAttributeAsObject(objects, k, object);
-      if (object && ObjectIdOf(object) == id) {
-        row = k - first;
-        break;
-      }
-    }
+    row = rows.RowOf(helper, id);
   } else {
     const std::vector<int32_t>& ids = helper.RowObjectIds();
     const auto at = std::find(ids.begin(), ids.end(), id);
@@ -555,8 +587,9 @@ HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* tr
         KX_CHECK(ctx, RecordFieldItem(main, page, templatePage, index, trigger, chain, fields));
       }
     } else {
+      ListRowsById rows(page);
       for (const _bstr_t& key : keys) {
-        const int32_t position = ContinuousListKeyToPosition(helper, key, page);
+        const int32_t position = ContinuousListKeyToPosition(helper, key, rows);
         if (position < 0) continue;
         const int32_t row = RowOf(helper, ContinuousListKeyToPosition(helper, key, nullptr));
         recordListPosition(key, position, row);

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "com/comutil.h"
@@ -103,12 +104,39 @@ void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t
 // null; S_FALSE and null when the run has no owner.
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list);
 
+// The rows of a continuous page's row objects by object id, for the keys of
+// one callback: the page's "NodeObjects" are read once, not scanned again for
+// every key, and read anew whenever they changed since (a store without
+// value stamps reads them for every key). Keeps the page without a
+// reference.
+class ListRowsById {
+ public:
+  explicit ListRowsById(IKXQObject* page);
+  ListRowsById(const ListRowsById&) = delete;
+  ListRowsById& operator=(const ListRowsById&) = delete;
+  IKXQObject* Page() const { return m_page; }
+  // The row (from 0) of the first row position of the analysed list that
+  // shows object `id`; -1 when none does.
+  int32_t RowOf(const ContinuousPageHelper& helper, int32_t id);
+
+ private:
+  IKXQObject* m_page;
+  _com_ptr_t<IKXQValueStamps> m_stamps;
+  bool m_read = false;
+  LONGLONG m_stamp = 0;
+  int32_t m_first = 0;
+  std::unordered_map<int32_t, int32_t> m_rows;
+};
+
 // The 1-based field position a continuous-list key names, -1 for none. A
 // row key is looked up in the page's "NodeObjects" (null page: in the
 // analysis's cached row-object ids); any other key is its leading decimal
 // number, and a number below 1 names no position.
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
                                     IKXQObject* page);
+// The same, a row key looked up in `rows` (its page's rows).
+int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
+                                    ListRowsById& rows);
 
 namespace KXDBDatasheetSvcs {
 

@@ -163,12 +163,13 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     PageLoadContext context(this);
     GetPageOverspillChain(context, object);
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, object));
+    ListRowsById rows(object);
     for (const _bstr_t& key : keys) {
       const auto runItem = [&](KXComException& item) {
         const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
         int32_t position = 0;
         if (continuous) {
-          position = ContinuousListKeyToPosition(m_continuousPageHelper, text, object);
+          position = ContinuousListKeyToPosition(m_continuousPageHelper, text, rows);
           // A key that names no position (a row gone from the page) is
           // passed over; later rows still get their events.
           if (position < 0) return S_OK;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/errorinfo.h"
@@ -271,6 +272,25 @@ TEST_F(TriggersTest, ContinuousListKeysNameTheirPositions) {
   // Keys without a position are no field 0.
   EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL", page), -1);
   EXPECT_EQ(ContinuousListKeyToPosition(helper, u"x", page), -1);
+  // Keys looked up together: the rows read once serve them all, and are
+  // read again once the page's rows moved.
+  ListRowsById rows(page);
+  EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL11:2", rows), 9);
+  EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL10:0", rows), 4);
+  EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL99:0", rows), -1);
+  IKXQAttributePtr objects;
+  ASSERT_EQ(page->get_Attribute(_bstr_t(u"NodeObjects"), _variant_t(-1L), &objects), S_OK);
+  const LONG first = helper.FirstRowPosition();
+  for (const auto& [at, id] : {std::pair<LONG, LONG>{first, 11}, {first + 1, 10}}) {
+    IDispatch* object = m_host.Object(id).GetInterfacePtr();
+    ASSERT_EQ(objects->PutValue(_variant_t(at), _variant_t(), _variant_t(object)), S_OK);
+  }
+  EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL11:2", rows), 6);
+  EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL10:0", rows), 7);
+  for (const auto& [at, id] : {std::pair<LONG, LONG>{first, 10}, {first + 1, 11}}) {
+    IDispatch* object = m_host.Object(id).GetInterfacePtr();
+    ASSERT_EQ(objects->PutValue(_variant_t(at), _variant_t(), _variant_t(object)), S_OK);
+  }
   // The row keys of the page as the trigger set-up made them.
   std::vector<std::string> keys;
   for (int32_t p = 1; p <= 10; ++p) {
