@@ -1,6 +1,7 @@
 // Yes/no questions about objects: summary sheets and their projects, claims
 // and scope, placement on pages, filters, a page's primary object and
 // pages that no longer match their template.
+#include <algorithm>
 #include <iterator>
 
 #include "com/wstr.h"
@@ -276,11 +277,82 @@ bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* temp
   return false;
 }
 
+namespace {
+
+thread_local DatasheetObjectsScope* g_datasheetObjects = nullptr;
+
+}  // namespace
+
+DatasheetObjectsScope::DatasheetObjectsScope(IKXQObject* datasheet, IKXQTemplatePage* templatePage)
+    : m_datasheet(datasheet), m_templatePage(templatePage), m_outer(g_datasheetObjects) {
+  g_datasheetObjects = this;
+}
+
+DatasheetObjectsScope::~DatasheetObjectsScope() { g_datasheetObjects = m_outer; }
+
+void DatasheetObjectsScope::ReadPages(IKXQAttribute* pages, int32_t count) {
+  const auto pageIdAt = [&](int32_t i, IKXQObjectPtr& page) {
+    GetAttributeAsObject(pages, i, page);
+    return page ? ObjectIdOf(page) : 0;
+  };
+  IKXQObjectPtr last;
+  if (count < m_read || (m_read >= 1 && pageIdAt(m_read, last) != m_lastPage)) {
+    m_read = 0;
+    m_lastPage = 0;
+    m_positions.clear();
+    m_unlisted.clear();
+  }
+  for (int32_t i = m_read + 1; i <= count; ++i) {
+    IKXQObjectPtr page;
+    m_lastPage = pageIdAt(i, page);
+    if (!page) continue;
+    IKXQAttributePtr objects;
+    GetAttributeInterface(page, u"NodeObjects", objects);
+    if (!objects) {
+      m_unlisted.push_back(i);
+      continue;
+    }
+    const int32_t listed = GetAttributeCount(objects);
+    for (int32_t k = 1; k <= listed; ++k) {
+      IKXQObjectPtr object;
+      GetAttributeAsObject(objects, k, object);
+      if (!object) continue;
+      std::vector<int32_t>& positions = m_positions[ObjectIdOf(object)];
+      if (positions.empty() || positions.back() != i) positions.push_back(i);
+    }
+  }
+  m_read = count;
+}
+
+void DatasheetObjectsScope::PagesToTest(int32_t id, std::vector<int32_t>& positions) const {
+  positions = m_unlisted;
+  const auto found = m_positions.find(id);
+  if (found != m_positions.end()) {
+    positions.insert(positions.end(), found->second.begin(), found->second.end());
+    if (!m_unlisted.empty()) std::sort(positions.begin(), positions.end());
+  }
+  std::reverse(positions.begin(), positions.end());
+}
+
 bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet,
                          IKXQTemplatePage* templatePage) {
   KXComException ctx = KXComException::Silent();
   IKXQAttributePtr pages;
   const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
+  DatasheetObjectsScope* scope = g_datasheetObjects;
+  if (scope != nullptr && scope->m_datasheet == datasheet &&
+      scope->m_templatePage == templatePage && pages && object != nullptr) {
+    scope->ReadPages(pages, count);
+    std::vector<int32_t> positions;
+    scope->PagesToTest(ObjectIdOf(object), positions);
+    for (const int32_t i : positions) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(pages, i, page);
+      if (!page) continue;
+      if (IsObjectOnPage(object, page, templatePage)) return true;
+    }
+    return false;
+  }
   for (int32_t i = count; i >= 1; --i) {
     IKXQObjectPtr page;
     GetAttributeAsObject(pages, i, page);

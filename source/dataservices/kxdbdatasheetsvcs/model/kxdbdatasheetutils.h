@@ -18,6 +18,8 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "host/application.h"
 #include "kxattributeutils.h"
@@ -302,6 +304,42 @@ bool CheckSummarySheetProject(IKXQApplication* application, IKXQObject* datashee
                               bool* related);
 bool IsObjectOnPage(IKXQObject* object, IKXQObject* page, IKXQTemplatePage* templatePage);
 bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet, IKXQTemplatePage* templatePage);
+// While one lives, IsObjectOnDatasheet for its datasheet and template page
+// tests only the pages whose "NodeObjects" hold the object's id (and any
+// page without that list), from the last page to the first, as it would
+// test every page: a page holding no such id answers no at once. A
+// composition asks once for each member it adds, so the pages are read
+// once, at the first question, and the pages added since at each later
+// one (all of them again when there are fewer pages, or the last page read
+// is no longer at its place). Meanwhile the pages read may gain only
+// objects not asked about again (the member just placed): a page that lost
+// an object is still tested and answers no.
+class DatasheetObjectsScope {
+ public:
+  DatasheetObjectsScope(IKXQObject* datasheet, IKXQTemplatePage* templatePage);
+  DatasheetObjectsScope(const DatasheetObjectsScope&) = delete;
+  DatasheetObjectsScope& operator=(const DatasheetObjectsScope&) = delete;
+  ~DatasheetObjectsScope();
+
+ private:
+  friend bool IsObjectOnDatasheet(IKXQObject* object, IKXQObject* datasheet,
+                                  IKXQTemplatePage* templatePage);
+  // Reads the pages of "CurrentPages" up to `count` not read yet.
+  void ReadPages(IKXQAttribute* pages, int32_t count);
+  // The positions of the pages to test for `id`, the last first.
+  void PagesToTest(int32_t id, std::vector<int32_t>& positions) const;
+  IKXQObject* m_datasheet;
+  IKXQTemplatePage* m_templatePage;
+  int32_t m_read = 0;
+  // The id of the page at position m_read when it was read (0: none).
+  int32_t m_lastPage = 0;
+  // Object id: the positions of the pages whose "NodeObjects" hold it,
+  // ascending, each once.
+  std::unordered_map<int32_t, std::vector<int32_t>> m_positions;
+  // The positions of the pages without "NodeObjects", ascending.
+  std::vector<int32_t> m_unlisted;
+  DatasheetObjectsScope* m_outer;
+};
 // Whether `object` passes a summary sheet's filter: no value passes, a text
 // is the object's own filter test, an object filter is evaluated with
 // "SummaryDoc" bound to `summaryDocument` (may be null). `context` (may be

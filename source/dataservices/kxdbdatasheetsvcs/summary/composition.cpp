@@ -492,6 +492,9 @@ HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* d
     SAFEARRAY* raw = nullptr;
     KX_CHECK(ctx, GetTemplateClasses(tmpl, &raw));
     VariantUtil::SafeArrayVector classes(raw, true);
+    // Each member added asks whether it stands on the sheet already: the
+    // pages are read once for all of them, not once for each.
+    DatasheetObjectsScope onSheet(datasheet, templatePage);
     for (int32_t c = 0; c < classes.Count(); ++c) {
       IKXQClass* cls = nullptr;
       if (FAILED(classes.GetInterfaceAt(c, &cls)) || cls == nullptr) {

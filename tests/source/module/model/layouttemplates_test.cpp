@@ -354,6 +354,53 @@ TEST(ObjectTests, ClaimsScopeAndPlacement) {
   EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(kx::test::model::kSheet), p1));
 }
 
+// Inside a DatasheetObjectsScope the answers are those of a test of every
+// page, as the pages change: an object on a page added meanwhile, one
+// listed on a page but not on a root node, a page gone while another came
+// (as many pages as before), and objects whose pages went.
+TEST(ObjectTests, DatasheetObjectsScopeAnswersAsATestOfEveryPage) {
+  ModelStore store;
+  const IKXQObjectPtr sheet = store.Object(kx::test::model::kSheet);
+  const IKXQTemplatePagePtr p1 = store.TemplatePage(u"TDS", u"P1");
+  IKXQAttributePtr pages;
+  ASSERT_EQ(sheet->get_Attribute(_bstr_t(u"CurrentPages"), _variant_t(), &pages), S_OK);
+  // Pumps 100 (page 201), 101 (page 202), 102 (none), motor 110 (listed on
+  // page 201, not on a root node), the datasheet.
+  const auto answers = [&] {
+    std::string text;
+    for (const LONG id : {100, 101, 102, 110, 200}) {
+      text += IsObjectOnDatasheet(store.Object(id), sheet, p1) ? '1' : '0';
+    }
+    return text;
+  };
+  const auto addPage = [&](LONG member) {
+    IKXQObjectPtr page;
+    ASSERT_EQ(p1->CreatePage(sheet, store.Object(member), 1, 3, &page), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(pages->get_Count(&count), S_OK);
+    ASSERT_EQ(
+        pages->PutValue(_variant_t(count + 1), _variant_t(), _variant_t(page.GetInterfacePtr())),
+        S_OK);
+  };
+  ASSERT_EQ(answers(), "11000");
+  {
+    DatasheetObjectsScope scope(sheet, p1);
+    EXPECT_EQ(answers(), "11000");
+    // Another datasheet or template page is tested page by page.
+    EXPECT_TRUE(IsObjectOnDatasheet(store.Object(101), store.Object(kx::test::model::kList),
+                                    store.TemplatePage(u"TLIST", u"L1")));
+    ASSERT_NO_FATAL_FAILURE(addPage(102));
+    EXPECT_EQ(answers(), "11100");
+    // Page 202 goes and another page shows 101: as many pages as before.
+    ASSERT_NO_FATAL_FAILURE(addPage(101));
+    ASSERT_EQ(pages->RemoveValues(2, 1), S_OK);
+    EXPECT_EQ(answers(), "11100");
+    ASSERT_EQ(pages->RemoveValues(1, 2), S_OK);  // 201 and the page of 102
+    EXPECT_EQ(answers(), "01000");
+  }
+  EXPECT_EQ(answers(), "01000");
+}
+
 TEST(ObjectTests, DataViewScopeAndDatasheetScope) {
   ModelStore store;
   store.SetActiveProject(2);
