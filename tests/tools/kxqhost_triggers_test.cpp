@@ -1,9 +1,12 @@
 // Trigger callbacks through the host program: a page opened for editing in
 // one step, values changed by "another client" in later steps, and the
 // callbacks the host delivers inside each change's transaction.
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 
 #include "support/host_fixture.h"
 
@@ -106,6 +109,57 @@ TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneTh
             std::string::npos)
       << outcome.out;
   EXPECT_NE(outcome.out.find("NodeObjects[1] = #11\n"), std::string::npos) << outcome.out;
+}
+
+// Page 201, a continuous list, open for editing in one process while
+// another changes row 11's F2: the first sees that change at its next call,
+// which opens the page again, so the row's key is still fired while the
+// page's trigger is set up. Its item is recorded again from its own row:
+// a later change of row 11 reaches the page, and one of row 10 fires row
+// 10's key alone.
+TEST_F(TriggerScriptTest, ARowKeyFiredWhileThePageIsOpenedAgainWatchesItsOwnRow) {
+  kx::test::tools::WriteText(dir_ / "first.kxq",
+                             "request OpenPage <<END\n201\nEND\n"
+                             "stall 2 11 F5 stalled\n"
+                             "wait 4\n"
+                             "request OpenPage <<END\n201\nEND\n"
+                             "set 11 F2 after\n"
+                             "set 10 F2 \"first row\"\n");
+  const std::string out = dir_ / "first.out";
+  const int pid =
+      kx::test::tools::StartHost({"--store", Store(), "--events", "run", dir_ / "first.kxq"},
+                                 dir_.path(), Registry(), out, dir_ / "first.err");
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (kx::test::tools::ReadText(out).find("stalling") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const Outcome second = RunScript("set 11 F2 \"from another client\"\n");
+  EXPECT_EQ(second.status, 0) << second.err;
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << kx::test::tools::ReadText(dir_ / "first.err");
+  const std::string first = kx::test::tools::ReadText(out);
+  // The other client's change fired the row's key as the page was opened.
+  const size_t reopened = first.find("## wait 4\n## request OpenPage");
+  const size_t next = first.find("## set 11 F2 after\n");
+  ASSERT_LT(reopened, next) << first;
+  EXPECT_NE(first.substr(reopened, next - reopened)
+                .find("== store trigger Field on #201 fired (keys: CL11:1)\n"),
+            std::string::npos)
+      << first;
+  EXPECT_NE(first.find("## set 11 F2 after\n== store changed #11: F2\n"
+                       "== store trigger Field on #201 fired (keys: CL11:1)\n"
+                       "== event DataField [F1 201] to alice\n"),
+            std::string::npos)
+      << first;
+  EXPECT_NE(first.find("Value=\"after\" Index=\"1\"/></XMLMessage>\n"), std::string::npos) << first;
+  EXPECT_NE(first.find("## set 10 F2 \"first row\"\n== store changed #10: F2\n"
+                       "== store trigger Field on #201 fired (keys: CL10:1)\n"),
+            std::string::npos)
+      << first;
 }
 
 // Page 101 carries a "Field" trigger that another service bound to it.

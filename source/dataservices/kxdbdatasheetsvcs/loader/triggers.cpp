@@ -591,8 +591,10 @@ HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* tr
       for (const _bstr_t& key : keys) {
         const int32_t position = ContinuousListKeyToPosition(helper, key, rows);
         if (position < 0) continue;
-        const int32_t row = RowOf(helper, ContinuousListKeyToPosition(helper, key, nullptr));
-        recordListPosition(key, position, row);
+        // The row the key's object stands in now: the analysis above has
+        // just emptied its cached row ids, so a look-up there finds no row,
+        // and the item would read the first row's value instead.
+        recordListPosition(key, position, RowOf(helper, position));
       }
     }
     return S_OK;
