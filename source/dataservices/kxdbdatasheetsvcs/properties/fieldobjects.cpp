@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_set>
 
 #include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
@@ -512,11 +513,15 @@ HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
       WriteQuestion();
       return S_OK;
     }
+    // Two fields of one row, or two nodes showing one object, stand for one
+    // object: it is deleted once (deleting it again would fail the request).
+    std::unordered_set<int32_t> deleted;
     for (const auto& record : m_records) {
       if (!record.object) continue;
       if (!m_continuous && !record.primary) {
         FieldUtils::UpdateHiddenObjects(work.page, record.node, false);
       }
+      if (!deleted.insert(ObjectIdOf(record.object)).second) continue;
       KX_CHECK(ctx, record.object->Delete());
     }
     return S_OK;
