@@ -509,8 +509,16 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
       WriteReply();
       return S_OK;
     }
+    if (m_continuous) {
+      // The rows go in together, as one by one in record order; the
+      // field-object messages tell no client: no events.
+      std::vector<KXDBDatasheetSvcs::ListRow> rows;
+      for (const auto& record : m_records) rows.push_back({record.object, record.index});
+      KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObjects(main, work.page, work.templatePage, rows));
+      return S_OK;
+    }
     SAFEARRAY* sourceChain = nullptr;
-    if (!m_continuous) {
+    {
       OverspillUtils overspill(&main);
       KX_CHECK(ctx, overspill.GetOverspillSourceChain(work.page, &sourceChain));
     }
@@ -523,13 +531,6 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
       if (record.node) m_recordNodes.insert(NodeIndexOf(record.node));
     }
     for (const auto& record : m_records) {
-      if (m_continuous) {
-        // The field-object messages tell no client: no events.
-        KX_CHECK(ctx,
-                 KXDBDatasheetSvcs::AddListObject(main, record.object, work.page, work.templatePage,
-                                                  true, record.index, false, false));
-        continue;
-      }
       PlaceParentObjects(work, record.node, sourceChain);
       if (record.primary && !primary) {
         primary = record.object;
@@ -539,7 +540,7 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
         KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, record.object, true);
       }
     }
-    if (!m_continuous && primary) UpdateDatasheetPages(work, kShow, primary);
+    if (primary) UpdateDatasheetPages(work, kShow, primary);
     return S_OK;
   });
 }

@@ -383,9 +383,9 @@ std::vector<std::string> ListState(ModelStore& store) {
   return state;
 }
 
-// Rows taken off together come out as one at a time: the lists, the
-// renumbered records and the events. A locked slot of "Fields" moves along
-// with its value, as the store moves it.
+// Rows taken off or put in together come out as one at a time: the lists,
+// the renumbered and copied records and the events. A locked slot of
+// "Fields" moves along with its value, as the store moves it.
 TEST(PageRows, ManyRowsAtOnceComeOutAsOneByOne) {
   const std::string fixture = LongListFixture();
   for (const bool locked : {false, true}) {
@@ -409,6 +409,23 @@ TEST(PageRows, ManyRowsAtOnceComeOutAsOneByOne) {
     const std::vector<std::string> removed = ListState(alone);
     EXPECT_EQ(ListState(together), removed) << (locked ? "locked" : "");
     EXPECT_EQ(removed.size(), 1u + 7 * 4 + 1 + 7 * 4 + 8 + (locked ? 1 : 0) + 2);
+
+    // Into the shorter list: rows before, among and after the others, one
+    // object the list holds already.
+    const IKXQTemplatePagePtr templatePage = together.TemplatePage(u"TC", u"C4");
+    const std::pair<LONG, int32_t> in[] = {{141, 0}, {142, 5}, {143, 2}, {128, 1},
+                                           {144, 8}, {145, 9}, {140, 3}};
+    std::vector<ListRow> rows;
+    for (const auto& [id, row] : in) {
+      rows.push_back({together.Object(id), row});
+      EXPECT_EQ(AddListObject(*aloneMain, alone.Object(id), alone.Object(16),
+                              alone.TemplatePage(u"TC", u"C4"), true, row, false, false),
+                S_OK);
+    }
+    EXPECT_EQ(AddListObjects(*togetherMain, together.Object(16), templatePage, rows), S_OK);
+    const std::vector<std::string> added = ListState(alone);
+    EXPECT_EQ(ListState(together), added) << (locked ? "locked" : "");
+    EXPECT_EQ(added.size(), 1u + 13 * 4 + 1 + 13 * 4 + 14 + (locked ? 1 : 0));
   }
 }
 
