@@ -376,6 +376,145 @@ TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {
   EXPECT_NE(page.find("NodeObjects[3] = #103\n"), std::string::npos) << page;
 }
 
+// Fields 402 and 403 of row 1 both stand for pump 102: the question comes
+// per field, but the pump is deleted once (a second delete failed the whole
+// request), beside pump 104 of row 3. Both rows leave the list, and the
+// summary's users hear of the rows that moved up and the two that are gone.
+TEST_F(KxqhostFieldPropertiesTest, TwoFieldsOfOneRowDeleteTheirObjectOnce) {
+  const std::string fields =
+      "<Field FieldId=\"402\" Index=\"1\"/><Field FieldId=\"403\" Index=\"1\"/>"
+      "<Field FieldId=\"404\" Index=\"3\"/></DeleteFieldObjects>";
+  const Outcome asked =
+      Request("DeleteFieldObjects", "<DeleteFieldObjects PageId=\"1071\">" + fields);
+  ASSERT_EQ(asked.status, 0) << asked.err;
+  EXPECT_EQ(Count(asked.out, "Text=\"Delete object Pump: P-101B\""), 2u) << asked.out;
+  EXPECT_EQ(Count(asked.out, "ObjectId=\"104\"/>"), 1u) << asked.out;
+
+  const Outcome deleted = Request("DeleteFieldObjects",
+                                  "<DeleteFieldObjects PageId=\"1071\" Confirmed=\"1\">" + fields);
+  ASSERT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_EQ(deleted.out.find("<XMLMessage TargetId=\"Editor\""), std::string::npos) << deleted.out;
+  EXPECT_EQ(Count(deleted.out, "== event "), 1u) << deleted.out;
+  EXPECT_NE(deleted.out.find("== event DataField [F1 1071] to bob\n"), std::string::npos)
+      << deleted.out;
+  EXPECT_NE(deleted.out.find("Value=\"P-102A\" Index=\"1\"/>"), std::string::npos) << deleted.out;
+  EXPECT_NE(deleted.out.find("Value=\"P-104\" Index=\"3\"/>"), std::string::npos) << deleted.out;
+  EXPECT_NE(deleted.out.find("Value=\"180\" Index=\"3\"/>\n<RemoveRow Index=\"4\" "
+                             "PageId=\"1071\"/>\n<RemoveRow Index=\"5\" PageId=\"1071\"/>"
+                             "</XMLMessage>"),
+            std::string::npos)
+      << deleted.out;
+  for (const char* gone : {"102", "104"}) {
+    const Outcome dumped = Host({"dump", gone});
+    EXPECT_NE(dumped.status, 0) << gone;
+    EXPECT_NE(dumped.err.find(std::string("No object with id ") + gone), std::string::npos)
+        << dumped.err;
+  }
+  const std::string page = Dump({"1071"});
+  EXPECT_NE(page.find("NodeObjects[1] = #1\nNodeObjects[2] = #101\nNodeObjects[3] = #103\n"
+                      "NodeObjects[4] = #105\nNodeObjects[5] = #106\nNodeIndices[1]"),
+            std::string::npos)
+      << page;
+  EXPECT_EQ(Count(page, R"(Fields[)"), 17u) << page;
+  EXPECT_NE(page.find(R"(Fields[17] = "<Real FieldId=\"405\" State=\"0\" Index=\"3\"/>")"),
+            std::string::npos)
+      << page;
+}
+
+// Several rows of the summary's list shown, hidden and deleted in one
+// request each, named out of field and row order: each row comes in before
+// the row it is named for, with that row's records (the format of pump
+// 104's field 405 too), and every row keeps its own records wherever it
+// moves; rows go and come without an event, but the deletes' rows are told.
+TEST_F(KxqhostFieldPropertiesTest, ManyRowsOfAListComeAndGoWithTheirRecords) {
+  const std::string envelope = "<XMLMessage TargetId=\"1007\" Status=\"1\">";
+  const Outcome run = Run(
+      R"(set 1071 Fields[8] "<Real FieldId=\"404\" Index=\"1\" Format=\"g1\"/>"
+set 1071 Fields[17] "<Real FieldId=\"405\" Index=\"3\" Format=\"0.00\"/>"
+request ShowFieldObjects <<END
+)" + envelope +
+      R"(<ShowFieldObjects PageId="1071" Confirmed="1"><Field FieldId="403" Index="0" ObjectId="111"/><Field FieldId="402" Index="6" ObjectId="112"/><Field FieldId="402" Index="3" ObjectId="121"/><Field FieldId="404" Index="2" ObjectId="101"/></ShowFieldObjects></XMLMessage>
+END
+dump 1071
+request HideFieldObjects <<END
+)" + envelope +
+      R"(<HideFieldObjects PageId="1071" Confirmed="1"><Field FieldId="405" Index="1"/><Field FieldId="402" Index="8"/><Field FieldId="403" Index="4"/><Field FieldId="402" Index="8"/><Field FieldId="402" Index="0"/></HideFieldObjects></XMLMessage>
+END
+dump 1071
+request DeleteFieldObjects <<END
+)" + envelope +
+      R"(<DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="4"/><Field FieldId="403" Index="0"/><Field FieldId="404" Index="2"/><Field FieldId="405" Index="0"/><Field FieldId="402" Index="3"/></DeleteFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t hide = run.out.find("## request HideFieldObjects");
+  const size_t del = run.out.find("## request DeleteFieldObjects");
+  ASSERT_NE(del, std::string::npos) << run.out;
+  const std::string shown = run.out.substr(0, hide);
+  const std::string hidden = run.out.substr(hide, del - hide);
+  const std::string deleted = run.out.substr(del);
+  // 101 is on the list already; 112 goes in last, before row 6 (106).
+  EXPECT_NE(shown.find("== store changed #1071: NodeObjects, Fields, Revisions\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("NodeObjects[2] = #111\nNodeObjects[3] = #101\nNodeObjects[4] = #102\n"
+                       "NodeObjects[5] = #103\nNodeObjects[6] = #121\nNodeObjects[7] = #104\n"
+                       "NodeObjects[8] = #105\nNodeObjects[9] = #112\nNodeObjects[10] = #106\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(Count(shown, "Fields["), 2u + 37) << shown;
+  EXPECT_NE(
+      shown.find(R"(Fields[12] = "<Real FieldId=\"404\" Format=\"g1\" State=\"0\" Index=\"2\"/>")"),
+      std::string::npos)
+      << shown;
+  EXPECT_NE(
+      shown.find(
+          R"(Fields[21] = "<Real FieldId=\"405\" Format=\"0.00\" State=\"0\" Index=\"4\"/>")"),
+      std::string::npos)
+      << shown;
+  EXPECT_NE(
+      shown.find(
+          R"(Fields[25] = "<Real FieldId=\"405\" Format=\"0.00\" State=\"0\" Index=\"5\"/>")"),
+      std::string::npos)
+      << shown;
+  EXPECT_EQ(Count(shown, "Revisions["), 37u) << shown;
+  // Rows 0, 1, 4 and 8: pumps 111, 101, 121 and 106.
+  EXPECT_NE(hidden.find("== store changed #1071: Fields, Revisions, NodeObjects\n"),
+            std::string::npos)
+      << hidden;
+  EXPECT_NE(hidden.find("NodeObjects[1] = #1\nNodeObjects[2] = #102\nNodeObjects[3] = #103\n"
+                        "NodeObjects[4] = #104\nNodeObjects[5] = #105\nNodeObjects[6] = #112\n"
+                        "NodeIndices"),
+            std::string::npos)
+      << hidden;
+  EXPECT_EQ(Count(hidden, "Fields["), 21u) << hidden;
+  EXPECT_NE(
+      hidden.find(R"(Fields[4] = "<Real FieldId=\"404\" Format=\"g1\" State=\"0\" Index=\"0\"/>")"),
+      std::string::npos)
+      << hidden;
+  EXPECT_NE(
+      hidden.find(
+          R"(Fields[13] = "<Real FieldId=\"405\" Format=\"0.00\" State=\"0\" Index=\"2\"/>")"),
+      std::string::npos)
+      << hidden;
+  EXPECT_EQ(Count(hidden, "Revisions["), 21u) << hidden;
+  EXPECT_EQ(run.out.substr(0, del).find("== event"), std::string::npos) << run.out;
+  // Pumps 112, 102, 104 and 105 go; 103 is left, row 0.
+  EXPECT_EQ(Count(deleted, "== event "), 1u) << deleted;
+  EXPECT_NE(deleted.find("Value=\"P-102A\" Index=\"0\"/>"), std::string::npos) << deleted;
+  EXPECT_NE(deleted.find("Value=\"176.6666666666667\" Index=\"0\"/>\n<RemoveRow Index=\"1\" "
+                         "PageId=\"1071\"/>\n<RemoveRow Index=\"2\" PageId=\"1071\"/>\n<RemoveRow "
+                         "Index=\"3\" PageId=\"1071\"/>\n<RemoveRow Index=\"4\" PageId=\"1071\"/>"
+                         "</XMLMessage>"),
+            std::string::npos)
+      << deleted;
+  const std::string page = Dump({"1071"});
+  EXPECT_NE(page.find("NodeObjects[1] = #1\nNodeObjects[2] = #103\nNodeIndices"), std::string::npos)
+      << page;
+  EXPECT_EQ(Count(page, "Fields["), 5u) << page;
+  for (const char* gone : {"102", "104", "105", "112"}) EXPECT_NE(Host({"dump", gone}).status, 0);
+}
+
 // The issued copy recorded 360 in m3/h; the current page has since turned
 // to US gpm. The issued value keeps the issued copy's unit.
 TEST_F(KxqhostFieldPropertiesTest, TheIssuedValueCarriesTheIssuedCopysUnit) {

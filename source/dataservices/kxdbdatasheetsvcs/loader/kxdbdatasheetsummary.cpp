@@ -150,6 +150,11 @@ _bstr_t WithoutAttribId(KXComException& ctx, const _bstr_t& text) {
 
 namespace KXDBDatasheetSvcs {
 
+_bstr_t CopiedRowFieldText(const _bstr_t& text) {
+  KXComException ctx = KXComException::Silent();
+  return WithoutAttribId(ctx, text);
+}
+
 void CollectEnumObjects(ComPtrArray<IKXQObject>& objects, IKXQObjectCollection* collection) {
   KXComException ctx = KXComException::Silent();
   CheckPointerArgument(ctx, collection);

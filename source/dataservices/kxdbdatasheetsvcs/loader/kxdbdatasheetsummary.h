@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "kxstoreptrs.h"
 #include "model/kxdbdatasheetpages.h"
@@ -34,6 +35,20 @@ HRESULT AddMembersToPage(MainContext& main, const ComPtrArray<IKXQObject>& membe
 HRESULT AddListObject(MainContext& main, IKXQObject* object, IKXQObject* page,
                       IKXQTemplatePage* templatePage, bool continuous, int32_t row, bool force,
                       bool events = true);
+// One row to insert: the object and the row it is to stand in.
+struct ListRow {
+  IKXQObject* object;
+  int32_t row;
+};
+// Inserts the rows into the continuous-list page as AddListObject for each
+// in turn would (no events), each list rewritten once where the values'
+// slots carry nothing of their own.
+HRESULT AddListObjects(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
+                       const std::vector<ListRow>& rows);
+// The field record of a row as a row inserted before it takes it over: its
+// attribute id dropped (the new row's object is another). Throws when the
+// record does not read.
+_bstr_t CopiedRowFieldText(const _bstr_t& text);
 // The instances of the template's classes placed on a new page.
 HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl);
 // The work behind the automation method "ProcessSummarySheet": the

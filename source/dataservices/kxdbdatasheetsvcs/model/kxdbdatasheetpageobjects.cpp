@@ -169,6 +169,29 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
   return false;
 }
 
+_bstr_t RenumberedFieldText(const _bstr_t& text, int32_t row) {
+  KXComException ctx = KXComException::Silent();
+  const std::u16string_view view = text.view();
+  const size_t first = view.find_first_not_of(u" \t\r\n");
+  const size_t last = view.find_last_not_of(u" \t\r\n");
+  _bstr_t trimmed;
+  if (first != std::u16string_view::npos) {
+    trimmed = _bstr_t(std::u16string(view.substr(first, last - first + 1)).c_str());
+  }
+  _bstr_t written;
+  if (trimmed.length() > 0) {
+    KXFieldData record;
+    KX_CHECK(ctx, record.Parse(trimmed));
+    const int32_t kind = record.typeId;
+    KX_CHECK(ctx, record.ParseFieldData(kind, trimmed, -1));
+    record.index = row;
+    BSTR out = nullptr;
+    KX_CHECK(ctx, record.WriteFieldData(&out, kFieldDataFull, -1));
+    written = _bstr_t(out, false);
+  }
+  return written;
+}
+
 void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_t fieldsPerRow) {
   KXComException ctx = KXComException::Silent();
   CheckPointerArgument(ctx, fields);
@@ -178,24 +201,7 @@ void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_
     const int32_t currentRow = row + (i - start) / fieldsPerRow;
     _bstr_t text;
     GetAttributeValueStringAt(fields, i, text);
-    const std::u16string_view view = text.view();
-    const size_t first = view.find_first_not_of(u" \t\r\n");
-    const size_t last = view.find_last_not_of(u" \t\r\n");
-    _bstr_t trimmed;
-    if (first != std::u16string_view::npos) {
-      trimmed = _bstr_t(std::u16string(view.substr(first, last - first + 1)).c_str());
-    }
-    _bstr_t written;
-    if (trimmed.length() > 0) {
-      KXFieldData record;
-      KX_CHECK(ctx, record.Parse(trimmed));
-      const int32_t kind = record.typeId;
-      KX_CHECK(ctx, record.ParseFieldData(kind, trimmed, -1));
-      record.index = currentRow;
-      BSTR out = nullptr;
-      KX_CHECK(ctx, record.WriteFieldData(&out, kFieldDataFull, -1));
-      written = _bstr_t(out, false);
-    }
+    const _bstr_t written = RenumberedFieldText(text, currentRow);
     _variant_t value(written.length() > 0 ? static_cast<const OLECHAR*>(written) : u"");
     _variant_t index(static_cast<LONG>(i));
     KX_CHECK(ctx, fields->PutValue(index, _variant_t(), value));

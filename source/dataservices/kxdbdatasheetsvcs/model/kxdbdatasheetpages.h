@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
@@ -59,6 +60,15 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
 // events, or one page event for more than 100 values).
 HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object,
                              bool events = true);
+// Removes `objects` from a continuous-list page as RemoveObjectFromPage
+// for each in turn would (the same lists, change order and events), each
+// list rewritten once where the values' slots carry nothing of their own.
+HRESULT RemoveObjectsFromPage(MainContext& main, IKXQObject* page,
+                              const std::vector<IKXQObject*>& objects, bool events);
+// The field record `text` with row number `row`, written out whole as
+// RenumberFieldRows writes it; empty for a text of blanks. Throws when the
+// record does not read.
+_bstr_t RenumberedFieldText(const _bstr_t& text, int32_t row);
 // Rewrites the row number of every field record of "Fields" from position
 // `start` on: `row` for the first `fieldsPerRow` positions, then row + 1...
 void RenumberFieldRows(IKXQAttribute* fields, int32_t row, int32_t start, int32_t fieldsPerRow);

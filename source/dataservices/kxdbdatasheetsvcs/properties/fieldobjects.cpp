@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
@@ -101,6 +104,79 @@ bool CanHideOrDelete(IKXQObject* object, bool hide, Text& text) {
   return true;
 }
 
+// Whether the delete event would take `object` off `view` as a row of a
+// continuous list; a view it cannot tell counts as one.
+bool IsListPage(MainContext& main, IKXQObject* view) {
+  if (!IsObjectOfClass(view, u"Page")) return false;
+  IKXQTemplatePagePtr templatePage;
+  _bstr_t format;
+  if (FAILED(KXDBDatasheetSvcs::GetTemplatePage(main.m_pApplication, view, &templatePage, 1)) ||
+      (templatePage && FAILED(templatePage->get_ContinuousFormat(format.GetAddress())))) {
+    SetErrorInfo(0, nullptr);
+    return true;
+  }
+  return format.length() > 0;
+}
+
+// Whether deleting each of `objects` takes just its row off `work`'s list
+// page: each stands on the page once, as a row, and on no other list page.
+bool RowsGoAlone(KXComException& ctx, MainContext& main, const FieldPage& work,
+                 const std::vector<IKXQObject*>& objects) {
+  ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+  KX_CHECK(ctx, helper.Initialize(main.m_pApplication, work.templatePage, work.page, false));
+  const int32_t firstRow = helper.FirstRowPosition();
+  IKXQAttributePtr nodeObjects;
+  GetAttributeInterface(work.page, u"NodeObjects", nodeObjects);
+  if (firstRow < 1 || !nodeObjects) return false;
+  std::unordered_map<IKXQObject*, int32_t> rows;
+  for (IKXQObject* object : objects) rows.emplace(object, 0);
+  for (int32_t p = GetAttributeCount(nodeObjects); p >= 1; --p) {
+    IKXQObjectPtr value;
+    GetAttributeObjectAt(nodeObjects, value, p);
+    const auto found = rows.find(value.GetInterfacePtr());
+    if (!value || found == rows.end()) continue;
+    if (p < firstRow || ++found->second > 1) return false;
+  }
+  for (IKXQObject* object : objects) {
+    IKXQAttributePtr views;
+    GetAttributeInterface(object, u"DataViews", views);
+    if (!views || rows[object] != 1) return false;
+    bool onPage = false;
+    for (int32_t i = GetAttributeCount(views); i >= 1; --i) {
+      IKXQObjectPtr view;
+      GetAttributeAsObject(views, i, view);
+      if (!view) continue;
+      if (view.GetInterfacePtr() == work.page) {
+        onPage = true;
+      } else if (IsListPage(main, view)) {
+        return false;
+      }
+    }
+    if (!onPage) return false;
+  }
+  return true;
+}
+
+// Deletes the objects of rows of `work`'s list page, in order. The delete
+// event takes each one's row off the page, and each row costs the rows
+// after it: once the first delete has shown that its row went, the rows of
+// the others go together first, as their delete events would take them
+// off one by one, when nothing else of theirs is on a list page.
+void DeleteRowObjects(KXComException& ctx, MainContext& main, const FieldPage& work,
+                      const std::vector<IKXQObject*>& objects) {
+  if (objects.empty()) return;
+  IKXQAttributePtr nodeObjects;
+  GetAttributeInterface(work.page, u"NodeObjects", nodeObjects);
+  const int32_t before = nodeObjects ? GetAttributeCount(nodeObjects) : 0;
+  KX_CHECK(ctx, objects.front()->Delete());
+  const std::vector<IKXQObject*> rest(objects.begin() + 1, objects.end());
+  if (rest.size() >= 2 && nodeObjects && GetAttributeCount(nodeObjects) == before - 1 &&
+      RowsGoAlone(ctx, main, work, rest)) {
+    KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rest, true));
+  }
+  for (IKXQObject* object : rest) KX_CHECK(ctx, object->Delete());
+}
+
 void ClearHiddenObjects(IKXQObject* page) {
   IKXQAttributePtr hidden;
   GetAttributeInterface(page, u"HiddenObjects", hidden);
@@ -149,18 +225,17 @@ HRESULT FieldObjectsMessageParser::SetValue(uint32_t id, const SAXValue& value) 
   }
 }
 
-bool FieldObjectsMessageParser::KeyTextLess::operator()(
-    const std::pair<int32_t, int32_t>& a, const std::pair<int32_t, int32_t>& b) const {
-  const auto key = [](const std::pair<int32_t, int32_t>& field) {
-    return kx_ltow(field.first) + u":" + kx_ltow(field.second);
-  };
-  return kx_wcsicmp(key(a), key(b)) < 0;
+FieldObjectsMessageParser::FieldKey::FieldKey(int32_t field, int32_t row)
+    : fieldId(field), index(row), text(kx_ltow(field) + u":" + kx_ltow(row)) {}
+
+bool FieldObjectsMessageParser::FieldKey::operator<(const FieldKey& other) const {
+  return kx_wcsicmp(text, other.text) < 0;
 }
 
 HRESULT FieldObjectsMessageParser::WorkChild(uint32_t element) {
   if (element != Field) return E_INVALIDARG;
   // A later "Field" for the same field and row replaces the earlier one.
-  m_requested[{m_fieldId, m_index}] = m_objectId;
+  m_requested[FieldKey(m_fieldId, m_index)] = m_objectId;
   m_fieldId = -1;
   m_index = -1;
   m_objectId = -1;
@@ -183,10 +258,11 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
   IKXQAttributePtr nodeObjects;
   GetAttributeInterface(work.page, u"NodeObjects", nodeObjects);
   const int32_t objectCount = nodeObjects ? GetAttributeCount(nodeObjects) : 0;
-  std::vector<LONG> handled;
+  std::unordered_set<LONG> handled;
   Text message;
   for (const auto& [key, objectId] : m_requested) {
-    const auto [fieldId, index] = key;
+    const int32_t fieldId = key.fieldId;
+    const int32_t index = key.index;
     _variant_t number;
     IKXQTemplateFieldPtr field;
     KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &number, &field));
@@ -196,7 +272,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
     if (!m_continuous) {
       FieldUtils::GetFieldRootObject(work.page, field, root);
       FieldUtils::GetTemplateFieldNode(work.page, field, false, node);
-      if (std::find(handled.begin(), handled.end(), NodeIndexOf(node)) != handled.end()) continue;
+      if (handled.count(NodeIndexOf(node)) != 0) continue;
       KXDBDatasheetSvcs::GetNodeObject(object, work.page, node);
     } else {
       const int32_t position = main.GetContinuousPageHelper().ListRowPosition(index);
@@ -259,7 +335,7 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
         m_records.push_back(std::move(record));
       }
     }
-    if (node) handled.push_back(NodeIndexOf(node));
+    if (node) handled.insert(NodeIndexOf(node));
   }
   // The keys were visited in the order of their texts; records go by
   // field, then row.
@@ -327,9 +403,7 @@ void FieldObjectsMessageParser::PlaceParentObjects(FieldPage& work, IKXQClassVie
     IKXQClassViewPtr parent;
     KX_CHECK(ctx, node->get_Parent(&parent));
     if (!parent) return;
-    for (const auto& record : m_records) {
-      if (record.node && NodeIndexOf(record.node) == NodeIndexOf(parent)) return;
-    }
+    if (m_recordNodes.count(NodeIndexOf(parent)) != 0) return;
     IKXQObjectPtr placed;
     KXDBDatasheetSvcs::GetNodeObject(placed, work.page, parent);
     if (placed) return;
@@ -435,23 +509,28 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
       WriteReply();
       return S_OK;
     }
+    if (m_continuous) {
+      // The rows go in together, as one by one in record order; the
+      // field-object messages tell no client: no events.
+      std::vector<KXDBDatasheetSvcs::ListRow> rows;
+      for (const auto& record : m_records) rows.push_back({record.object, record.index});
+      KX_CHECK(ctx, KXDBDatasheetSvcs::AddListObjects(main, work.page, work.templatePage, rows));
+      return S_OK;
+    }
     SAFEARRAY* sourceChain = nullptr;
-    if (!m_continuous) {
+    {
       OverspillUtils overspill(&main);
       KX_CHECK(ctx, overspill.GetOverspillSourceChain(work.page, &sourceChain));
     }
     IKXQObjectPtr primary;
     KXScopeGuard destroyChain([&] {
       if (sourceChain) SafeArrayDestroy(sourceChain);
+      m_recordNodes.clear();
     });
     for (const auto& record : m_records) {
-      if (m_continuous) {
-        // The field-object messages tell no client: no events.
-        KX_CHECK(ctx,
-                 KXDBDatasheetSvcs::AddListObject(main, record.object, work.page, work.templatePage,
-                                                  true, record.index, false, false));
-        continue;
-      }
+      if (record.node) m_recordNodes.insert(NodeIndexOf(record.node));
+    }
+    for (const auto& record : m_records) {
       PlaceParentObjects(work, record.node, sourceChain);
       if (record.primary && !primary) {
         primary = record.object;
@@ -461,7 +540,7 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
         KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, record.object, true);
       }
     }
-    if (!m_continuous && primary) UpdateDatasheetPages(work, kShow, primary);
+    if (primary) UpdateDatasheetPages(work, kShow, primary);
     return S_OK;
   });
 }
@@ -478,15 +557,19 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
       WriteQuestion();
       return S_OK;
     }
+    if (m_continuous) {
+      // The rows go together, as one by one in record order; as shown
+      // rows, hidden ones tell no client.
+      std::vector<IKXQObject*> rows;
+      for (const auto& record : m_records) {
+        if (record.object) rows.push_back(record.object);
+      }
+      KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rows, false));
+      return S_OK;
+    }
     IKXQObjectPtr primary;
     for (const auto& record : m_records) {
       if (!record.object) continue;
-      if (m_continuous) {
-        // As shown rows, hidden ones tell no client.
-        KX_CHECK(ctx,
-                 KXDBDatasheetSvcs::RemoveObjectFromPage(main, work.page, record.object, false));
-        continue;
-      }
       if (!record.primary) {
         FieldUtils::UpdateHiddenObjects(work.page, record.node, false);
       } else if (!primary) {
@@ -496,7 +579,7 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
       if (record.index == -1)
         KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, nullptr, false);
     }
-    if (!m_continuous && primary) UpdateDatasheetPages(work, kHide, primary);
+    if (primary) UpdateDatasheetPages(work, kHide, primary);
     return S_OK;
   });
 }
@@ -512,13 +595,23 @@ HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
       WriteQuestion();
       return S_OK;
     }
+    // Two fields of one row, or two nodes showing one object, stand for one
+    // object: it is deleted once (deleting it again would fail the request).
+    std::unordered_set<int32_t> deleted;
+    std::vector<IKXQObject*> rows;
     for (const auto& record : m_records) {
       if (!record.object) continue;
       if (!m_continuous && !record.primary) {
         FieldUtils::UpdateHiddenObjects(work.page, record.node, false);
       }
-      KX_CHECK(ctx, record.object->Delete());
+      if (!deleted.insert(ObjectIdOf(record.object)).second) continue;
+      if (m_continuous) {
+        rows.push_back(record.object);
+      } else {
+        KX_CHECK(ctx, record.object->Delete());
+      }
     }
+    DeleteRowObjects(ctx, *m_pMain, work, rows);
     return S_OK;
   });
 }
@@ -585,8 +678,8 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
     SAFEARRAY* classArray = nullptr;
     KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplateClasses(tmpl, &classArray));
     VariantUtil::SafeArrayVector classes(classArray, true);
-    std::vector<LONG> handled;
-    std::vector<int32_t> answer;
+    std::unordered_set<LONG> handled;
+    std::set<int32_t> answer;  // ascending, once each
     for (const int32_t fieldId : m_fieldIds) {
       _variant_t number;
       IKXQTemplateFieldPtr field;
@@ -599,15 +692,9 @@ HRESULT ShowPrimaryObjectsMessageParser::ShowPrimaryObjects() {
         KXDBDatasheetSvcs::GetNodeObject(placed, work.page, node);
         if (placed) continue;
       }
-      const LONG nodeIndex = NodeIndexOf(node);
-      if (std::find(handled.begin(), handled.end(), nodeIndex) != handled.end()) continue;
-      handled.push_back(nodeIndex);
-      if (HasAttachedClassAmong(ctx, node, classes) &&
-          std::find(answer.begin(), answer.end(), fieldId) == answer.end()) {
-        answer.push_back(fieldId);
-      }
+      if (!handled.insert(NodeIndexOf(node)).second) continue;
+      if (HasAttachedClassAmong(ctx, node, classes)) answer.insert(fieldId);
     }
-    std::sort(answer.begin(), answer.end());
     XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
     if (!answer.empty()) {
       IKXQClassViewPtr view;

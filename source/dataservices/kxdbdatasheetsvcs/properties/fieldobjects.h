@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -40,11 +41,15 @@ struct FieldObjectRecord {
 class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress {
  public:
   enum Mode { kShow = 0, kHide = 1, kDelete = 2 };
-  // (FieldId, Index) in the order of their key texts "FieldId:Index",
-  // letter case aside: "10:-1" comes before "9:-1".
-  struct KeyTextLess {
-    bool operator()(const std::pair<int32_t, int32_t>& a,
-                    const std::pair<int32_t, int32_t>& b) const;
+  // A requested field and row with its key text "FieldId:Index", made once;
+  // keys go in the order of their texts, letter case aside: "10:-1" comes
+  // before "9:-1".
+  struct FieldKey {
+    FieldKey(int32_t field, int32_t row);
+    bool operator<(const FieldKey& other) const;
+    int32_t fieldId;
+    int32_t index;
+    std::u16string text;
   };
   FieldObjectsMessageParser(MainContext* main, Mode mode)
       : FieldObjectsSchema(main), m_mode(mode) {}
@@ -62,8 +67,8 @@ class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress
 
   bool m_confirmed = false;
   int32_t m_objectId = -1;
-  // The requested fields by (FieldId, Index): the object id asked for.
-  std::map<std::pair<int32_t, int32_t>, int32_t, KeyTextLess> m_requested;
+  // The requested fields: the object id asked for.
+  std::map<FieldKey, int32_t> m_requested;
   // In the order of FieldId, then Index.
   std::vector<FieldObjectRecord> m_records;
 
@@ -76,6 +81,8 @@ class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress
 
   Mode m_mode;
   bool m_continuous = false;
+  // The node indices of the records' nodes, while the records are worked.
+  std::unordered_set<LONG> m_recordNodes;
 };
 
 // The parser of one of the three messages.

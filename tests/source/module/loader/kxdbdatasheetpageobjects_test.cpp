@@ -321,4 +321,112 @@ TEST_F(PageObjects, DimensionSetsAndUnitsRewriteOnlyChangedTexts) {
   EXPECT_EQ(ChangeDSDimensionSet(*main_, nullptr, u"SI"), E_POINTER);
 }
 
+// The fixture with page 16 of template TC page C4 added to datasheet 10:
+// twelve rows, pumps 120 to 131, each with four field records of its own
+// (formats, values, attribute ids, a blank record) and a revision each,
+// and pumps 140 to 145 on no page.
+std::string LongListFixture() {
+  std::string objects, page;
+  page +=
+      "<object id=\"16\" class=\"Page\" owner=\"10\"><value attribute=\"TemplateId\">TC"
+      "</value><value attribute=\"PageId\">C4</value><value attribute=\"NodeObjects\" "
+      "ref=\"10\"/><value attribute=\"NodeIndices\">1</value><value "
+      "attribute=\"NodeIndices\">2</value><value attribute=\"Fields\">&lt;String "
+      "FieldId=\"1\"/&gt;</value><value attribute=\"Revisions\">fixed</value>";
+  for (int r = 0; r < 12; ++r) {
+    const std::string id = std::to_string(120 + r);
+    const std::string row = std::to_string(r);
+    objects += "<object id=\"" + id + "\" class=\"Pump\"/>";
+    page += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
+    const std::string fields[] = {
+        "&lt;String FieldId=\"2\" AttribId=\"" + id + "\" Index=\"" + row + "\"/&gt;",
+        r % 3 == 1 ? "  " : "&lt;String FieldId=\"3\" Index=\"" + row + "\"/&gt;",
+        "&lt;Real FieldId=\"4\" Format=\"0.0\" Value=\"a &amp;amp; " + row + "\" Index=\"" + row +
+            "\"/&gt;",
+        "&lt;String FieldId=\"5\" Alignment=\"2\" Index=\"" + row + "\"/&gt;"};
+    for (const std::string& field : fields) {
+      page += "<value attribute=\"Fields\">" + field + "</value>";
+    }
+    for (int v = 0; v < 4; ++v) {
+      page += "<value attribute=\"Revisions\">r" + row + "." + std::to_string(v) + "</value>";
+    }
+  }
+  for (int k = 140; k <= 145; ++k)
+    objects += "<object id=\"" + std::to_string(k) + "\" class=\"Pump\"/>";
+  std::string fixture = kPageFixture;
+  const size_t end = fixture.find(" </objects>");
+  fixture.insert(end, objects + page + "</object>\n");
+  fixture.replace(fixture.find("<value attribute=\"CurrentPages\" ref=\"13\"/>"), 0,
+                  "<value attribute=\"CurrentPages\" ref=\"16\"/>");
+  return fixture;
+}
+
+// Everything the list page holds, with its slots' locks, and the events
+// the changes raised, as delivered.
+std::vector<std::string> ListState(ModelStore& store) {
+  std::vector<std::string> state;
+  for (const OLECHAR* name : {u"Fields", u"Revisions"}) {
+    for (const std::string& text : Texts(store, 16, name)) state.push_back(text);
+  }
+  for (const LONG id : ObjectIds(store, 16)) state.push_back("#" + std::to_string(id));
+  IKXQAttributePtr fields;
+  GetAttributeInterface(store.Object(16), u"Fields", fields);
+  for (int32_t i = 1; i <= GetAttributeCount(fields); ++i) {
+    VARIANT_BOOL locked = VARIANT_FALSE;
+    EXPECT_EQ(fields->IsLocked(PositionVariant(i), &locked), S_OK);
+    if (locked != VARIANT_FALSE) state.push_back("locked " + std::to_string(i));
+  }
+  for (const auto& event : store.app().DeliverPendingEvents()) {
+    state.push_back(event.key ? kx::test::model::Narrow(event.key->c_str()) : "?");
+    state.push_back(event.xml ? kx::test::model::Narrow(event.xml->c_str()) : "");
+  }
+  return state;
+}
+
+// Rows taken off or put in together come out as one at a time: the lists,
+// the renumbered and copied records and the events. A locked slot of
+// "Fields" moves along with its value, as the store moves it.
+TEST(PageRows, ManyRowsAtOnceComeOutAsOneByOne) {
+  const std::string fixture = LongListFixture();
+  for (const bool locked : {false, true}) {
+    ModelStore alone(fixture.c_str()), together(fixture.c_str());
+    AttachedMain aloneMain(alone), togetherMain(together);
+    if (locked) {
+      for (ModelStore* store : {&alone, &together}) {
+        IKXQAttributePtr fields;
+        GetAttributeInterface(store->Object(16), u"Fields", fields);
+        ASSERT_EQ(fields->Lock(PositionVariant(30), VARIANT_TRUE), S_OK);
+      }
+    }
+    // Out of order, one object twice, one on no row, the last row.
+    const LONG off[] = {125, 121, 131, 140, 125, 122, 120};
+    std::vector<IKXQObject*> objects;
+    for (const LONG id : off) {
+      objects.push_back(together.Object(id));
+      EXPECT_EQ(RemoveObjectFromPage(*aloneMain, alone.Object(16), alone.Object(id)), S_OK);
+    }
+    EXPECT_EQ(RemoveObjectsFromPage(*togetherMain, together.Object(16), objects, true), S_OK);
+    const std::vector<std::string> removed = ListState(alone);
+    EXPECT_EQ(ListState(together), removed) << (locked ? "locked" : "");
+    EXPECT_EQ(removed.size(), 1u + 7 * 4 + 1 + 7 * 4 + 8 + (locked ? 1 : 0) + 2);
+
+    // Into the shorter list: rows before, among and after the others, one
+    // object the list holds already.
+    const IKXQTemplatePagePtr templatePage = together.TemplatePage(u"TC", u"C4");
+    const std::pair<LONG, int32_t> in[] = {{141, 0}, {142, 5}, {143, 2}, {128, 1},
+                                           {144, 8}, {145, 9}, {140, 3}};
+    std::vector<ListRow> rows;
+    for (const auto& [id, row] : in) {
+      rows.push_back({together.Object(id), row});
+      EXPECT_EQ(AddListObject(*aloneMain, alone.Object(id), alone.Object(16),
+                              alone.TemplatePage(u"TC", u"C4"), true, row, false, false),
+                S_OK);
+    }
+    EXPECT_EQ(AddListObjects(*togetherMain, together.Object(16), templatePage, rows), S_OK);
+    const std::vector<std::string> added = ListState(alone);
+    EXPECT_EQ(ListState(together), added) << (locked ? "locked" : "");
+    EXPECT_EQ(added.size(), 1u + 13 * 4 + 1 + 13 * 4 + 14 + (locked ? 1 : 0));
+  }
+}
+
 }  // namespace
