@@ -86,6 +86,26 @@ TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
       << outcome.out;
 }
 
+// Pump 10 shown in rows 0 and 2 of the list: a change of its value reaches
+// the first of its rows.
+TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsFoundAtItsFirstRow) {
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n"
+      "201\n"
+      "END\n"
+      "set 201 NodeObjects[4] #10\n"
+      "set 10 F2 \"row one twice\"\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("== store trigger Field on #201 fired (keys: CL10:1)\n"
+                             "== event DataField [F1 201] to alice\n"
+                             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"200\" Status=\"1\">"
+                             "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" "
+                             "VerticalAlignment=\"0\" State=\"256\" Value=\"row one twice\" "
+                             "Index=\"0\"/></XMLMessage>\n"),
+            std::string::npos)
+      << outcome.out;
+}
+
 TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneThatPasses) {
   // "watch" records, as the filter test would, what the "Ready" filter
   // reads of pumps 10 and 11 under their ids.

@@ -291,6 +291,17 @@ TEST_F(TriggersTest, ContinuousListKeysNameTheirPositions) {
     IDispatch* object = m_host.Object(id).GetInterfacePtr();
     ASSERT_EQ(objects->PutValue(_variant_t(at), _variant_t(), _variant_t(object)), S_OK);
   }
+  // The rows start one place later ("NodeIndices"), the page's objects as
+  // they were: pump 10 is no row now, pump 11 the first.
+  IKXQAttributePtr indices;
+  ASSERT_EQ(page->get_Attribute(_bstr_t(u"NodeIndices"), _variant_t(-1L), &indices), S_OK);
+  EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL11:2", rows), 9);
+  for (const LONG at : {first + 1, first}) {
+    ASSERT_EQ(indices->PutValue(_variant_t(2L), _variant_t(), _variant_t(at)), S_OK);
+    ASSERT_EQ(helper.InitializePageProperties(page), S_OK);
+    EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL11:2", rows), at == first ? 9 : 6);
+    EXPECT_EQ(ContinuousListKeyToPosition(helper, u"CL10:0", rows), at == first ? 4 : -1);
+  }
   // The row keys of the page as the trigger set-up made them.
   std::vector<std::string> keys;
   for (int32_t p = 1; p <= 10; ++p) {
