@@ -493,29 +493,32 @@ HRESULT ComposeDatasheet(MainContext& main, const VARIANT& filter, IKXQObject* d
     KX_CHECK(ctx, GetTemplateClasses(tmpl, &raw));
     VariantUtil::SafeArrayVector classes(raw, true);
     // Each member added asks whether it stands on the sheet already: the
-    // pages are read once for all of them, not once for each.
-    DatasheetObjectsScope onSheet(datasheet, templatePage);
-    for (int32_t c = 0; c < classes.Count(); ++c) {
-      IKXQClass* cls = nullptr;
-      if (FAILED(classes.GetInterfaceAt(c, &cls)) || cls == nullptr) {
-        ClearThreadErrorInfo();
-        continue;
-      }
-      IKXQClassPtr held;
-      held.Attach(cls);
-      ComPtrArray<IKXQObject> instances;
-      CollectChildObjects(instances, held);
-      for (int32_t i = 0; i < instances.GetCount(); ++i) {
-        IKXQObject* object = instances.GetAt(i);
-        if (object == nullptr) continue;
-        const int32_t id = ObjectIdOf(object);
-        int32_t at = 0;
-        if (id <= 0 || ids.Find(id, &at)) continue;
-        if (!acceptance.Accepts(ctx, application, object)) continue;
-        if (!IsObjectInFilter(application, filter, object, datasheet, trigger)) continue;
-        KX_CHECK(ctx,
-                 main.Workers().AddSummarySheetPage(main, object, datasheet, templatePage, false));
-        ids.Add(id);
+    // pages are read once for all of them, not once for each. The index
+    // ends with the loop: the renumbering after it deletes pages.
+    {
+      DatasheetObjectsScope onSheet(datasheet, templatePage);
+      for (int32_t c = 0; c < classes.Count(); ++c) {
+        IKXQClass* cls = nullptr;
+        if (FAILED(classes.GetInterfaceAt(c, &cls)) || cls == nullptr) {
+          ClearThreadErrorInfo();
+          continue;
+        }
+        IKXQClassPtr held;
+        held.Attach(cls);
+        ComPtrArray<IKXQObject> instances;
+        CollectChildObjects(instances, held);
+        for (int32_t i = 0; i < instances.GetCount(); ++i) {
+          IKXQObject* object = instances.GetAt(i);
+          if (object == nullptr) continue;
+          const int32_t id = ObjectIdOf(object);
+          int32_t at = 0;
+          if (id <= 0 || ids.Find(id, &at)) continue;
+          if (!acceptance.Accepts(ctx, application, object)) continue;
+          if (!IsObjectInFilter(application, filter, object, datasheet, trigger)) continue;
+          KX_CHECK(ctx, main.Workers().AddSummarySheetPage(main, object, datasheet, templatePage,
+                                                           false));
+          ids.Add(id);
+        }
       }
     }
     RenumberPages(main, datasheet);
