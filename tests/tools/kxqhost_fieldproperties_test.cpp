@@ -515,6 +515,22 @@ END
   for (const char* gone : {"102", "104", "105", "112"}) EXPECT_NE(Host({"dump", gone}).status, 0);
 }
 
+// A record that does not read stands in row 3. Hiding rows 2, 3 and 1 one
+// at a time renumbers it as row 2 goes, before its own row goes: the
+// request fails there and nothing is hidden.
+TEST_F(KxqhostFieldPropertiesTest, AnUnreadableRecordOfAListFailsItsRowsHiddenBeforeIt) {
+  const Outcome run = Run(R"(set 1071 Fields[14] "<Bogus FieldId=\"402\" Index=\"3\"/>"
+! request HideFieldObjects <<END
+<XMLMessage TargetId="1007" Status="1"><HideFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="2"/><Field FieldId="403" Index="3"/><Field FieldId="405" Index="1"/></HideFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Unknown field type"), std::string::npos) << run.err;
+  const std::string page = Dump({"1071"});
+  EXPECT_EQ(Count(page, "NodeObjects["), 7u) << page;
+  EXPECT_EQ(Count(page, "Fields["), 25u) << page;
+}
+
 // The issued copy recorded 360 in m3/h; the current page has since turned
 // to US gpm. The issued value keeps the issued copy's unit.
 TEST_F(KxqhostFieldPropertiesTest, TheIssuedValueCarriesTheIssuedCopysUnit) {
