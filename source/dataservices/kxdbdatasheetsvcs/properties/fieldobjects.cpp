@@ -119,9 +119,14 @@ bool IsListPage(MainContext& main, IKXQObject* view) {
 }
 
 // Whether deleting each of `objects` takes just its row off `work`'s list
-// page: each stands on the page once, as a row, and on no other list page.
+// page: each stands on the page once, as a row, and on no other list page,
+// and the host tells the module of its deletion (else the store only
+// empties its slot).
 bool RowsGoAlone(KXComException& ctx, MainContext& main, const FieldPage& work,
                  const std::vector<IKXQObject*>& objects) {
+  for (IKXQObject* object : objects) {
+    if (!IsObjectOfClass(object, kDeleteEventClass)) return false;
+  }
   ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   KX_CHECK(ctx, helper.Initialize(main.m_pApplication, work.templatePage, work.page, false));
   const int32_t firstRow = helper.FirstRowPosition();
