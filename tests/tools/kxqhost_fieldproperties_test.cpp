@@ -560,6 +560,30 @@ END
       << dumped;
 }
 
+// Row 3 of a list of 34 shows the summary's own datasheet. Deleted, it
+// leaves the page without a datasheet, so the rows deleted after it tell
+// nobody: only the first row's page event and the field events of the rows
+// that went before it.
+TEST_F(KxqhostFieldPropertiesTest, RowsDeletedAfterTheListsDatasheetTellNobody) {
+  std::string steps;
+  for (int i = 0; i < 28; ++i) steps += "create Pump\n";
+  const Outcome run = Run(steps + R"(set 1071 NodeObjects[5] #1007
+request DeleteFieldObjects <<END
+<XMLMessage TargetId="1007" Status="1"><DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="0"/><Field FieldId="402" Index="3"/><Field FieldId="402" Index="29"/><Field FieldId="402" Index="30"/><Field FieldId="402" Index="31"/></DeleteFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string deleted = run.out.substr(run.out.find("## request DeleteFieldObjects"));
+  EXPECT_EQ(Count(deleted, "== event "), 2u) << deleted;
+  EXPECT_NE(deleted.find("== event DataField [F1 1071] to bob\n<?xml version=\"1.0\"?><XMLMessage "
+                         "TargetId=\"0\" Status=\"1\">\n<RemoveRow Index=\"32\" PageId=\"1071\"/>"
+                         "\n<RemoveRow Index=\"33\" PageId=\"1071\"/></XMLMessage>\n"),
+            std::string::npos)
+      << deleted;
+  EXPECT_NE(Host({"dump", "1007"}).status, 0);
+  EXPECT_EQ(Count(Dump({"1071"}), "NodeObjects["), 30u);
+}
+
 // A record that does not read stands in row 3. Hiding rows 2, 3 and 1 one
 // at a time renumbers it as row 2 goes, before its own row goes: the
 // request fails there and nothing is hidden.

@@ -119,13 +119,18 @@ bool IsListPage(MainContext& main, IKXQObject* view) {
 }
 
 // Whether deleting each of `objects` takes just its row off `work`'s list
-// page: each stands on the page once, as a row, and on no other list page,
-// and the host tells the module of its deletion (else the store only
-// empties its slot).
+// page: each stands on the page once, as a row, and on no other list page;
+// the host tells the module of its deletion (else the store only empties
+// its slot); and it is neither the page nor the datasheet that owns it
+// (deleted, that one leaves the page's later rows to tell nobody).
 bool RowsGoAlone(KXComException& ctx, MainContext& main, const FieldPage& work,
                  const std::vector<IKXQObject*>& objects) {
+  IKXQObjectPtr owner;
+  KX_CHECK(ctx, work.page->GetOwner(&owner, 0));
   for (IKXQObject* object : objects) {
-    if (!IsObjectOfClass(object, kDeleteEventClass)) return false;
+    if (object == work.page || object == owner || !IsObjectOfClass(object, kDeleteEventClass)) {
+      return false;
+    }
   }
   ContinuousPageHelper& helper = main.GetContinuousPageHelper();
   KX_CHECK(ctx, helper.Initialize(main.m_pApplication, work.templatePage, work.page, false));
