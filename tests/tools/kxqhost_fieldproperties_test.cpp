@@ -515,6 +515,91 @@ END
   for (const char* gone : {"102", "104", "105", "112"}) EXPECT_NE(Host({"dump", gone}).status, 0);
 }
 
+// Row 2 shows an object of a class outside the generic tree, whose
+// deletion the host does not tell the module of: the store empties its
+// slot and its row stays, records and all, while the rows of the pumps
+// deleted around it go and are told.
+TEST_F(KxqhostFieldPropertiesTest, ARowWhoseDeletionTheModuleIsNotToldOfStays) {
+  std::ifstream in(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  std::stringstream plant;
+  plant << in.rdbuf();
+  std::string fixture = plant.str();
+  const std::string globals = "    <class name=\"GlobalsClass\"";
+  const std::string page = "    <object id=\"1071\" class=\"Page\"";
+  ASSERT_NE(fixture.find(globals), std::string::npos);
+  ASSERT_NE(fixture.find(page), std::string::npos);
+  fixture.insert(fixture.find(globals),
+                 "<class name=\"Loose\"><attribute name=\"Name\"/><attribute name=\"DataViews\" "
+                 "type=\"object\" list=\"true\" inverse=\"NodeObjects\"/></class>\n");
+  fixture.insert(fixture.find(page), "<object id=\"1900\" class=\"Loose\"/>\n");
+  std::ofstream(dir_ / "loose.xml") << fixture;
+  std::remove(Store().c_str());
+  const Outcome made = Host({"init", "--fixture", dir_ / "loose.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const Outcome run = Run(R"(set 1071 NodeObjects[4] #1900
+request DeleteFieldObjects <<END
+<XMLMessage TargetId="1007" Status="1"><DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="0"/><Field FieldId="402" Index="2"/><Field FieldId="402" Index="3"/><Field FieldId="402" Index="4"/></DeleteFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("<RemoveRow Index=\"3\" PageId=\"1071\"/>\n<RemoveRow Index=\"4\" "
+                         "PageId=\"1071\"/>\n<RemoveRow Index=\"5\" PageId=\"1071\"/>"
+                         "</XMLMessage>"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("<RemoveRow Index=\"2\""), std::string::npos) << run.out;
+  const std::string dumped = Dump({"1071"});
+  EXPECT_NE(dumped.find("NodeObjects[1] = #1\nNodeObjects[2] = #102\nNodeObjects[3] = (empty)\n"
+                        "NodeObjects[4] = #106\nNodeIndices"),
+            std::string::npos)
+      << dumped;
+  EXPECT_EQ(Count(dumped, "Fields["), 13u) << dumped;
+  EXPECT_NE(dumped.find(R"(Fields[10] = "<String FieldId=\"402\" State=\"0\" Index=\"2\"/>")"),
+            std::string::npos)
+      << dumped;
+}
+
+// Row 3 of a list of 34 shows the summary's own datasheet. Deleted, it
+// leaves the page without a datasheet, so the rows deleted after it tell
+// nobody: only the first row's page event and the field events of the rows
+// that went before it.
+TEST_F(KxqhostFieldPropertiesTest, RowsDeletedAfterTheListsDatasheetTellNobody) {
+  std::string steps;
+  for (int i = 0; i < 28; ++i) steps += "create Pump\n";
+  const Outcome run = Run(steps + R"(set 1071 NodeObjects[5] #1007
+request DeleteFieldObjects <<END
+<XMLMessage TargetId="1007" Status="1"><DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="0"/><Field FieldId="402" Index="3"/><Field FieldId="402" Index="29"/><Field FieldId="402" Index="30"/><Field FieldId="402" Index="31"/></DeleteFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string deleted = run.out.substr(run.out.find("## request DeleteFieldObjects"));
+  EXPECT_EQ(Count(deleted, "== event "), 2u) << deleted;
+  EXPECT_NE(deleted.find("== event DataField [F1 1071] to bob\n<?xml version=\"1.0\"?><XMLMessage "
+                         "TargetId=\"0\" Status=\"1\">\n<RemoveRow Index=\"32\" PageId=\"1071\"/>"
+                         "\n<RemoveRow Index=\"33\" PageId=\"1071\"/></XMLMessage>\n"),
+            std::string::npos)
+      << deleted;
+  EXPECT_NE(Host({"dump", "1007"}).status, 0);
+  EXPECT_EQ(Count(Dump({"1071"}), "NodeObjects["), 30u);
+}
+
+// A record that does not read stands in row 3. Hiding rows 2, 3 and 1 one
+// at a time renumbers it as row 2 goes, before its own row goes: the
+// request fails there and nothing is hidden.
+TEST_F(KxqhostFieldPropertiesTest, AnUnreadableRecordOfAListFailsItsRowsHiddenBeforeIt) {
+  const Outcome run = Run(R"(set 1071 Fields[14] "<Bogus FieldId=\"402\" Index=\"3\"/>"
+! request HideFieldObjects <<END
+<XMLMessage TargetId="1007" Status="1"><HideFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="2"/><Field FieldId="403" Index="3"/><Field FieldId="405" Index="1"/></HideFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Unknown field type"), std::string::npos) << run.err;
+  const std::string page = Dump({"1071"});
+  EXPECT_EQ(Count(page, "NodeObjects["), 7u) << page;
+  EXPECT_EQ(Count(page, "Fields["), 25u) << page;
+}
+
 // The issued copy recorded 360 in m3/h; the current page has since turned
 // to US gpm. The issued value keeps the issued copy's unit.
 TEST_F(KxqhostFieldPropertiesTest, TheIssuedValueCarriesTheIssuedCopysUnit) {

@@ -251,7 +251,7 @@ HRESULT Main::RegisterServices(IKXQRegistrar* registrar) {
   // Local kinds 3 (copy) and 4 (clone) are bound to database kinds 4 and 3.
   static constexpr SubscriptionLine kSubscriptions[] = {
       {1, 1, nullptr, u"Failed to register create event for summary sheet classes"},
-      {2, 2, u"GenericClass", u"Failed to register delete event for objects"},
+      {2, 2, kDeleteEventClass, u"Failed to register delete event for objects"},
       {3, 4, nullptr, u"Failed to register copy event for summary sheet classes"},
       {4, 3, nullptr, u"Failed to register clone event for summary sheet classes"},
       {5, 11, u"Datasheet", u"Failed to register delete case event for Datasheet"},

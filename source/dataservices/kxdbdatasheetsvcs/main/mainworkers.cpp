@@ -16,6 +16,8 @@ MainWorkers& MainWorkers::Defaults() {
   return defaults;
 }
 
+bool MainWorkers::IsModulesOwn() const { return this == &Defaults(); }
+
 HRESULT MainWorkers::RunWorker(MessageParser& request, uint32_t element) {
   return request.RunWork(element);
 }

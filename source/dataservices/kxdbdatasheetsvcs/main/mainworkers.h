@@ -13,6 +13,8 @@ class MainWorkers : public WorkerTable {
   static MainWorkers& Defaults();
 
   HRESULT RunWorker(MessageParser& request, uint32_t element) override;
+  // True for Defaults() alone, not for a table derived from this one.
+  bool IsModulesOwn() const override;
   HRESULT HandleCreateEvent(Main& main, IKXQObject* object) override;
   HRESULT HandleDeleteEvent(Main& main, IKXQObject* object) override;
   HRESULT HandleDeleteCaseEvent(Main& main, IKXQObject* object, LONG caseNumber) override;

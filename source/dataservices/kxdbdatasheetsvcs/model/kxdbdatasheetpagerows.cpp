@@ -274,6 +274,19 @@ HRESULT RemoveObjectsFromPage(MainContext& main, IKXQObject* page,
       }
       fields.renumbered.push_back(std::move(renumbered));
     }
+    // One at a time, a record that a later row of the batch takes off may be
+    // renumbered on the way first (a row before it went earlier): one that
+    // does not read would fail the removal there.
+    if (!fields.values.empty()) {
+      std::vector<bool> left(fields.values.size(), false);
+      for (int32_t p = fieldsLeft.Lowest(); p <= fieldsLeft.Count(); ++p) {
+        left[static_cast<size_t>(fieldsLeft.Original(p) - fieldsLeft.Lowest())] = true;
+      }
+      for (size_t i = 0; i < left.size(); ++i) {
+        _bstr_t unused;
+        if (!left[i] && !RenumbersAlike(FieldRecordText(fields.values[i]), 0, unused)) return S_OK;
+      }
+    }
 
     batched = true;
     for (size_t i = 0; i < told.size(); ++i) GetContinuousFormat(main, page, templatePage);

@@ -29,6 +29,10 @@ struct SettledWalk;
 // The base of the module's message parsers.
 using MessageParser = KXMessageParser<MainContext>;
 
+// The class whose objects' deletions the module subscribes to: the host
+// tells it of no other object's deletion.
+inline constexpr OLECHAR kDeleteEventClass[] = u"GenericClass";
+
 class MainContext : public HostConnection {
  public:
   // Runs the worker of `element` of a message being parsed, through the

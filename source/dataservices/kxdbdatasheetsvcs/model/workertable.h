@@ -31,6 +31,10 @@ class WorkerTable {
   // that element ends: the parser's own (`RunWork`).
   virtual HRESULT RunWorker(MessageParser& request, uint32_t element) = 0;
 
+  // Whether this is the module's own table, not a test's: a shortcut past
+  // the table's workers is taken only then.
+  virtual bool IsModulesOwn() const = 0;
+
   // Database events: Main's handlers of the same names.
   virtual HRESULT HandleCreateEvent(Main& main, IKXQObject* object) = 0;
   virtual HRESULT HandleDeleteEvent(Main& main, IKXQObject* object) = 0;

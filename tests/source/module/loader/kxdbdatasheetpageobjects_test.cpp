@@ -1,5 +1,6 @@
 // Objects on pages: placing at template nodes, removing continuous-list
 // rows, adding list rows with their events, and a datasheet's units.
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -321,11 +322,18 @@ TEST_F(PageObjects, DimensionSetsAndUnitsRewriteOnlyChangedTexts) {
   EXPECT_EQ(ChangeDSDimensionSet(*main_, nullptr, u"SI"), E_POINTER);
 }
 
+// What a list of LongListFixture has beside its rows.
+enum class ListTwist { kNone, kUnreadable, kShort, kTwice };
+// The pump of row `row` of LongListFixture.
+LONG RowPump(int row) { return row < 20 ? 120 + row : 200 + row; }
+
 // The fixture with page 16 of template TC page C4 added to datasheet 10:
-// twelve rows, pumps 120 to 131, each with four field records of its own
-// (formats, values, attribute ids, a blank record) and a revision each,
-// and pumps 140 to 145 on no page.
-std::string LongListFixture() {
+// `count` rows (twelve: pumps 120 to 131; from the 21st 220 on), each with four field records of
+// its own (formats, values, attribute ids, a blank record) and a revision
+// each, and pumps 140 to 145 on no page. kUnreadable: row 2's last record
+// does not read; kShort: the last row has two records and one revision;
+// kTwice: row 3 shows the pump of row 1 again.
+std::string LongListFixture(int count = 12, ListTwist twist = ListTwist::kNone) {
   std::string objects, page;
   page +=
       "<object id=\"16\" class=\"Page\" owner=\"10\"><value attribute=\"TemplateId\">TC"
@@ -333,21 +341,25 @@ std::string LongListFixture() {
       "ref=\"10\"/><value attribute=\"NodeIndices\">1</value><value "
       "attribute=\"NodeIndices\">2</value><value attribute=\"Fields\">&lt;String "
       "FieldId=\"1\"/&gt;</value><value attribute=\"Revisions\">fixed</value>";
-  for (int r = 0; r < 12; ++r) {
-    const std::string id = std::to_string(120 + r);
+  for (int r = 0; r < count; ++r) {
+    const std::string id = std::to_string(RowPump(r));
     const std::string row = std::to_string(r);
+    const bool last = r == count - 1 && twist == ListTwist::kShort;
     objects += "<object id=\"" + id + "\" class=\"Pump\"/>";
-    page += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
+    page += "<value attribute=\"NodeObjects\" ref=\"" +
+            (r == 3 && twist == ListTwist::kTwice ? std::string("121") : id) + "\"/>";
     const std::string fields[] = {
         "&lt;String FieldId=\"2\" AttribId=\"" + id + "\" Index=\"" + row + "\"/&gt;",
         r % 3 == 1 ? "  " : "&lt;String FieldId=\"3\" Index=\"" + row + "\"/&gt;",
         "&lt;Real FieldId=\"4\" Format=\"0.0\" Value=\"a &amp;amp; " + row + "\" Index=\"" + row +
             "\"/&gt;",
-        "&lt;String FieldId=\"5\" Alignment=\"2\" Index=\"" + row + "\"/&gt;"};
-    for (const std::string& field : fields) {
-      page += "<value attribute=\"Fields\">" + field + "</value>";
+        r == 2 && twist == ListTwist::kUnreadable
+            ? "&lt;Bogus/&gt;"
+            : "&lt;String FieldId=\"5\" Alignment=\"2\" Index=\"" + row + "\"/&gt;"};
+    for (int k = 0; k < (last ? 2 : 4); ++k) {
+      page += "<value attribute=\"Fields\">" + fields[k] + "</value>";
     }
-    for (int v = 0; v < 4; ++v) {
+    for (int v = 0; v < (last ? 1 : 4); ++v) {
       page += "<value attribute=\"Revisions\">r" + row + "." + std::to_string(v) + "</value>";
     }
   }
@@ -361,20 +373,57 @@ std::string LongListFixture() {
   return fixture;
 }
 
-// Everything the list page holds, with its slots' locks, and the events
-// the changes raised, as delivered.
+// What a slot of a list carries beside its value ("" when nothing).
+std::string SlotState(IKXQAttribute* list, int32_t position) {
+  const VARIANT at = PositionVariant(position);
+  VARIANT_BOOL locked = VARIANT_FALSE, secured = VARIANT_FALSE;
+  LONG status = 0;
+  IKXQObjectPtr hold;
+  BSTR prefix = nullptr, postfix = nullptr, substitution = nullptr;
+  EXPECT_EQ(list->IsLocked(at, &locked), S_OK);
+  EXPECT_EQ(list->IsSecured(at, &secured), S_OK);
+  EXPECT_EQ(list->GetStatusFlags(at, &status), S_OK);
+  EXPECT_EQ(list->get_HoldObject(at, &hold), S_OK);
+  EXPECT_EQ(list->GetPrefix(at, &prefix), S_OK);
+  EXPECT_EQ(list->GetPostfix(at, &postfix), S_OK);
+  EXPECT_EQ(list->GetSubstitution(at, &substitution), S_OK);
+  const _bstr_t texts[] = {_bstr_t(prefix, false), _bstr_t(postfix, false),
+                           _bstr_t(substitution, false)};
+  std::string state = locked != VARIANT_FALSE ? "locked" : "";
+  if (secured != VARIANT_FALSE) state += " secured";
+  if (status != 0) state += " status " + std::to_string(status);
+  if (hold) state += " held";
+  for (const _bstr_t& text : texts) {
+    if (text.length() > 0) state += " \"" + kx::test::model::Narrow(text) + "\"";
+  }
+  return state;
+}
+
+// Everything the list page holds (an empty slot apart from an empty
+// text), what its slots carry beside their values, and the events the
+// changes raised, as delivered.
 std::vector<std::string> ListState(ModelStore& store) {
   std::vector<std::string> state;
   for (const OLECHAR* name : {u"Fields", u"Revisions"}) {
-    for (const std::string& text : Texts(store, 16, name)) state.push_back(text);
+    IKXQAttributePtr list;
+    GetAttributeInterface(store.Object(16), name, list);
+    const std::vector<std::string> texts = Texts(store, 16, name);
+    for (int32_t i = 1; i <= GetAttributeCount(list); ++i) {
+      _variant_t value;
+      EXPECT_EQ(list->GetValue(PositionVariant(i), _variant_t(), &value), S_OK);
+      state.push_back(value.vt == VT_EMPTY ? "(empty)" : texts[static_cast<size_t>(i - 1)]);
+    }
   }
   for (const LONG id : ObjectIds(store, 16)) state.push_back("#" + std::to_string(id));
-  IKXQAttributePtr fields;
-  GetAttributeInterface(store.Object(16), u"Fields", fields);
-  for (int32_t i = 1; i <= GetAttributeCount(fields); ++i) {
-    VARIANT_BOOL locked = VARIANT_FALSE;
-    EXPECT_EQ(fields->IsLocked(PositionVariant(i), &locked), S_OK);
-    if (locked != VARIANT_FALSE) state.push_back("locked " + std::to_string(i));
+  for (const OLECHAR* name : {u"Fields", u"Revisions", u"NodeObjects"}) {
+    IKXQAttributePtr list;
+    GetAttributeInterface(store.Object(16), name, list);
+    for (int32_t i = 1; i <= GetAttributeCount(list); ++i) {
+      const std::string carried = SlotState(list, i);
+      if (!carried.empty()) {
+        state.push_back(kx::test::model::Narrow(name) + " " + std::to_string(i) + ": " + carried);
+      }
+    }
   }
   for (const auto& event : store.app().DeliverPendingEvents()) {
     state.push_back(event.key ? kx::test::model::Narrow(event.key->c_str()) : "?");
@@ -426,6 +475,79 @@ TEST(PageRows, ManyRowsAtOnceComeOutAsOneByOne) {
     const std::vector<std::string> added = ListState(alone);
     EXPECT_EQ(ListState(together), added) << (locked ? "locked" : "");
     EXPECT_EQ(added.size(), 1u + 13 * 4 + 1 + 13 * 4 + 14 + (locked ? 1 : 0));
+  }
+}
+
+// Small lists (and one of 26 rows, where one row more than the 25 after
+// the first tells the page instead of its fields), every object taken off
+// or put in at the ends and between, in many orders, some twice, some on
+// no row; rows missing records, an object on two rows, one slot carrying
+// state of its own: together comes out as one at a time. So does the
+// failure of an unreadable record, which one at a time renumbers on the way
+// when a row before it goes first, though it goes itself later.
+TEST(PageRows, SmallListsComeOutAsOneByOneInAnyOrder) {
+  uint32_t seed = 7;
+  const auto next = [&seed](uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % below;
+  };
+  for (const int count : {0, 1, 2, 3, 4, 5, 6, 26}) {
+    for (const ListTwist twist :
+         {ListTwist::kNone, ListTwist::kUnreadable, ListTwist::kShort, ListTwist::kTwice}) {
+      const std::string fixture = LongListFixture(count, twist);
+      for (int round = 0; round < (count == 26 ? 2 : 10); ++round) {
+        ModelStore alone(fixture.c_str()), together(fixture.c_str());
+        AttachedMain aloneMain(alone), togetherMain(together);
+        // Every fourth round one slot carries a lock, a flag, a text or a hold.
+        const OLECHAR* lists[] = {u"Fields", u"Revisions", u"NodeObjects"};
+        const OLECHAR* carrier = lists[next(3)];
+        const int32_t slot = 2 + static_cast<int32_t>(next(static_cast<uint32_t>(count) * 4 + 1));
+        const uint32_t carried = round % 4 == 3 ? next(5) : 5;
+        for (ModelStore* store : {&alone, &together}) {
+          IKXQAttributePtr list;
+          GetAttributeInterface(store->Object(16), carrier, list);
+          if (carried == 5 || slot > GetAttributeCount(list)) continue;
+          const VARIANT at = PositionVariant(slot);
+          const HRESULT hr = carried == 0   ? list->Lock(at, VARIANT_TRUE)
+                             : carried == 1 ? list->Secure(at, VARIANT_TRUE)
+                             : carried == 2 ? list->PutStatusFlags(at, KXQ_STATUS_1)
+                             : carried == 3 ? list->PutPrefix(at, _bstr_t(u"~"))
+                                            : list->Hold(at, _variant_t(store->Object(110)));
+          ASSERT_EQ(hr, S_OK);
+        }
+        const bool off = count >= 3 && round % 2 == 0;
+        const size_t many = 3 + next(3);
+        std::vector<IKXQObject*> objects;
+        std::vector<ListRow> rows;
+        HRESULT aloneHr = S_OK;
+        for (size_t k = 0; k < many; ++k) {
+          LONG id = off && next(5) != 0         ? RowPump(static_cast<int>(next(count)))
+                    : count > 0 && next(4) == 0 ? 120
+                                                : 140 + static_cast<LONG>(next(6));
+          if (count == 26 && k == 0) id = 121;
+          const int32_t row = static_cast<int32_t>(next(static_cast<uint32_t>(count) + 3));
+          if (off) {
+            objects.push_back(together.Object(id));
+            if (SUCCEEDED(aloneHr))
+              aloneHr = RemoveObjectFromPage(*aloneMain, alone.Object(16), alone.Object(id));
+          } else {
+            rows.push_back({together.Object(id), row});
+            if (SUCCEEDED(aloneHr))
+              aloneHr = AddListObject(*aloneMain, alone.Object(id), alone.Object(16),
+                                      alone.TemplatePage(u"TC", u"C4"), true, row, false, false);
+          }
+        }
+        const HRESULT togetherHr =
+            off ? RemoveObjectsFromPage(*togetherMain, together.Object(16), objects, true)
+                : AddListObjects(*togetherMain, together.Object(16),
+                                 together.TemplatePage(u"TC", u"C4"), rows);
+        const std::string what = std::to_string(count) + " rows, twist " +
+                                 std::to_string(static_cast<int>(twist)) + ", round " +
+                                 std::to_string(round);
+        EXPECT_EQ(togetherHr, aloneHr) << what;
+        EXPECT_EQ(ListState(together), ListState(alone)) << what;
+      }
+    }
   }
 }
 

@@ -54,7 +54,13 @@ class RecordingMembership final : public MainWorkers {
     }
     return S_OK;
   }
+  // Recorded, and done as the module does it.
+  HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object) override {
+    removals.push_back(IdOf(object) + " from " + IdOf(page));
+    return MainWorkers::RemoveObjectFromPage(main, page, object);
+  }
   std::vector<std::string> calls;
+  std::vector<std::string> removals;
   int32_t composed = 3;
   bool topIsRoot = true;
 };
@@ -206,6 +212,32 @@ TEST_F(DatabaseEventsTest, UpdateSummarySheetNeedsItsOutFlag) {
   workers_.composed = 0;
   EXPECT_EQ(main().UpdateSummarySheet(Object(300), nullptr, &changed), S_OK);
   EXPECT_TRUE(changed);
+}
+
+// Three rows of list 301 deleted (datasheet 401 joins it as row 2): a
+// table of workers of a test's own hears each delete event take its row
+// off, the page's rows being taken off one by one as the events come.
+TEST_F(DatabaseEventsTest, ATestsWorkersHearEveryRowTheDeletesTakeOffAList) {
+  ASSERT_TRUE(store_->Begin().ok());
+  IKXQAttributePtr rows;
+  ASSERT_EQ(Object(301)->get_Attribute(_bstr_t(u"NodeObjects"), _variant_t(-1L), &rows), S_OK);
+  ASSERT_EQ(rows->PutValue(_variant_t(4L), _variant_t(),
+                           _variant_t(static_cast<IDispatch*>(Object(401)))),
+            S_OK);
+  ASSERT_TRUE(store_->Commit().ok());
+  const kx::host::RequestResult deleted = host_.Request(
+      u"DeleteFieldObjects",
+      u"<XMLMessage TargetId=\"300\" Status=\"1\"><DeleteFieldObjects PageId=\"301\" "
+      u"Confirmed=\"1\"><Field FieldId=\"201\" Index=\"0\"/><Field FieldId=\"201\" "
+      u"Index=\"1\"/><Field FieldId=\"201\" Index=\"2\"/></DeleteFieldObjects></XMLMessage>");
+  ASSERT_EQ(deleted.hr, S_OK);
+  EXPECT_EQ(workers_.removals,
+            (std::vector<std::string>{"10 from 301", "10 from 201", "10 from 101", "11 from 301",
+                                      "401 from 301"}));
+  LONG count = -1;
+  ASSERT_EQ(Object(301)->get_Attribute(_bstr_t(u"NodeObjects"), _variant_t(-1L), &rows), S_OK);
+  ASSERT_EQ(rows->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);
 }
 
 }  // namespace
