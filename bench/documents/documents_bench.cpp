@@ -17,10 +17,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "benchsupport.h"
@@ -172,32 +170,13 @@ BENCHMARK(BM_OpenDocumentsRebuilt)
 // its six, and a version 0 of the summary's template, the same as version
 // 1, which the summary and its page were made with.
 std::string LongListText(int rows) {
-  std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string xml = text.str();
-  std::string pumps;
-  std::string refs;
-  for (int r = 0; r < rows; ++r) {
-    const std::string id = std::to_string(200000 + r);
-    pumps += "<object id=\"" + id + "\" class=\"Pump\"><value attribute=\"Name\">G-" +
-             std::to_string(r) + "</value></object>\n";
-    refs += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
-  }
-  const std::string lastRow = "<value attribute=\"NodeObjects\" ref=\"106\"/>";
-  const size_t row = xml.find(lastRow);
+  std::string xml = kxbench::LengthenedPumpSummary(rows);
   const size_t begin = xml.find("<template id=\"EQ-SUMMARY\"");
   const size_t end = xml.find("</template>", begin);
-  if (row == std::string::npos || begin == std::string::npos || end == std::string::npos) {
-    std::abort();
-  }
-  xml.insert(row + lastRow.size(), refs);
+  if (begin == std::string::npos || end == std::string::npos) std::abort();
   std::string older = xml.substr(begin, end + 11 - begin);
   older.replace(older.find("checknum=\"1\""), 12, "checknum=\"0\"");
   xml.insert(end + 11, "\n" + older);
-  const size_t objects = xml.find("<objects>");
-  if (objects == std::string::npos) std::abort();
-  xml.insert(objects + 9, pumps);
   return xml;
 }
 

@@ -13,9 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "com/wstr.h"
@@ -100,27 +98,7 @@ BENCHMARK(BM_CreateEvent)->Arg(1000)->Arg(10000);
 
 // The sample plant with `rows` more pumps, each a row of the pump summary's
 // list after its six.
-std::string ColumnFixture(int rows) {
-  std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string xml = text.str();
-  std::string pumps;
-  std::string refs;
-  for (int r = 0; r < rows; ++r) {
-    const std::string id = std::to_string(200000 + r);
-    pumps += "<object id=\"" + id + "\" class=\"Pump\"><value attribute=\"Name\">G-" +
-             std::to_string(r) + "</value></object>\n";
-    refs += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
-  }
-  const std::string lastRow = "<value attribute=\"NodeObjects\" ref=\"106\"/>";
-  const size_t row = xml.find(lastRow);
-  const size_t objects = xml.find("<objects>");
-  if (row == std::string::npos || objects == std::string::npos) std::abort();
-  xml.insert(row + lastRow.size(), refs);
-  xml.insert(objects + 9, pumps);
-  return xml;
-}
+std::string ColumnFixture(int rows) { return kxbench::LengthenedPumpSummary(rows); }
 
 // The pump summary of `rows` extra rows with Main attached; each Format
 // sets the design pressure column's alignment, to 1 and 2 by turns, so that

@@ -1,6 +1,9 @@
 #include "benchsupport.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "main/main.h"
 
@@ -31,6 +34,28 @@ IKXQTemplatePagePtr TemplatePage(IKXQDatabase* database, const char16_t* tmpl,
   if (library) (void)library->GetTemplate(_bstr_t(tmpl), _variant_t(), &found);
   if (found) (void)found->get_PageById(_bstr_t(page), &templatePage);
   return templatePage;
+}
+
+std::string LengthenedPumpSummary(int rows, const std::string& values) {
+  std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string xml = text.str();
+  std::string pumps;
+  std::string refs;
+  for (int r = 0; r < rows; ++r) {
+    const std::string id = std::to_string(200000 + r);
+    pumps += "<object id=\"" + id + "\" class=\"Pump\"><value attribute=\"Name\">G-" +
+             std::to_string(r) + "</value>" + values + "</object>\n";
+    refs += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
+  }
+  const std::string lastRow = "<value attribute=\"NodeObjects\" ref=\"106\"/>";
+  const size_t row = xml.find(lastRow);
+  const size_t objects = xml.find("<objects>");
+  if (row == std::string::npos || objects == std::string::npos) std::abort();
+  xml.insert(row + lastRow.size(), refs);
+  xml.insert(objects + 9, pumps);
+  return xml;
 }
 
 }  // namespace kxbench

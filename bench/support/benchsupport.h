@@ -27,6 +27,11 @@ kx::host::Ref<IKXQDataService> MakeMain();
 IKXQTemplatePagePtr TemplatePage(IKXQDatabase* database, const char16_t* tmpl,
                                  const char16_t* page);
 
+// The sample plant (examples/plant.xml) with `rows` more pumps, ids 200000
+// on, named G-0 and so on, each a row of the pump summary's list after its
+// six; `values` is added to each pump's values.
+std::string LengthenedPumpSummary(int rows, const std::string& values = "");
+
 // The mean time of one call of `round`, in seconds, over `rounds` calls.
 template <class F>
 double SecondsPerRound(F&& round, int rounds) {

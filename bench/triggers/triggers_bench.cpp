@@ -17,9 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -133,25 +131,7 @@ double SecondsPerChange(int items, int rounds) {
 // The sample plant with `rows` more pumps, each a row of the pump summary's
 // list after its six.
 std::string LongListFixture(int rows) {
-  std::ifstream file(std::string(KX_EXAMPLES_DIR) + "/plant.xml");
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string xml = text.str();
-  std::string pumps;
-  std::string refs;
-  for (int r = 0; r < rows; ++r) {
-    const std::string id = std::to_string(200000 + r);
-    pumps += "<object id=\"" + id + "\" class=\"Pump\"><value attribute=\"Name\">G-" +
-             std::to_string(r) + "</value><value attribute=\"Service\">s</value></object>\n";
-    refs += "<value attribute=\"NodeObjects\" ref=\"" + id + "\"/>";
-  }
-  const std::string lastRow = "<value attribute=\"NodeObjects\" ref=\"106\"/>";
-  const size_t row = xml.find(lastRow);
-  const size_t objects = xml.find("<objects>");
-  if (row == std::string::npos || objects == std::string::npos) std::abort();
-  xml.insert(row + lastRow.size(), refs);
-  xml.insert(objects + 9, pumps);
-  return xml;
+  return kxbench::LengthenedPumpSummary(rows, "<value attribute=\"Service\">s</value>");
 }
 
 // The lengthened summary with its page's trigger recorded and Main attached.
