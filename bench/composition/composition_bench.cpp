@@ -87,9 +87,11 @@ class Session final : public kx::host::StoreSession {
   kx::store::Store* store_;
 };
 
-class List {
+// A store of `fixture` with its session and Main attached to a host.
+class ComposingPlant {
  public:
-  explicit List(int pumps) : store_(kxbench::OpenStore(Fixture(pumps))) {
+  ComposingPlant(const std::string& fixture, const char* name)
+      : store_(kxbench::OpenStore(fixture, name)) {
     if (!store_) return;
     session_ = std::make_unique<Session>(store_.get());
     host_.SetStoreSession(session_.get());
@@ -97,11 +99,23 @@ class List {
     service_ = kxbench::MakeMain();
     ok_ = service_ && SUCCEEDED(host_.Attach(service_.get()));
   }
-  ~List() {
+  ~ComposingPlant() {
     if (ok_) (void)host_.Detach();
     host_.SetStoreSession(nullptr);
   }
   bool ok() const { return ok_; }
+
+ protected:
+  std::unique_ptr<kx::store::Store> store_;
+  std::unique_ptr<Session> session_;
+  kx::host::Host host_;
+  kx::host::Ref<IKXQDataService> service_;
+  bool ok_ = false;
+};
+
+class List : public ComposingPlant {
+ public:
+  explicit List(int pumps) : ComposingPlant(Fixture(pumps), "bench") {}
 
   // Processor seconds of composing the list afresh, and of sorting it
   // afterwards.
@@ -127,13 +141,6 @@ class List {
     }
     return true;
   }
-
- private:
-  std::unique_ptr<kx::store::Store> store_;
-  std::unique_ptr<Session> session_;
-  kx::host::Host host_;
-  kx::host::Ref<IKXQDataService> service_;
-  bool ok_ = false;
 };
 
 // The sample plant with `pumps` more pumps, each with a name and a service.
@@ -155,22 +162,9 @@ std::string PumpSheetsText(int pumps) {
   return xml;
 }
 
-class PumpSheets {
+class PumpSheets : public ComposingPlant {
  public:
-  explicit PumpSheets(int pumps)
-      : store_(kxbench::OpenStore(PumpSheetsText(pumps), "pump-sheets")) {
-    if (!store_) return;
-    session_ = std::make_unique<Session>(store_.get());
-    host_.SetStoreSession(session_.get());
-    kx::test::UseStore(host_.application(), store_->Database(), kx::test::Projects::kRoot);
-    service_ = kxbench::MakeMain();
-    ok_ = service_ && SUCCEEDED(host_.Attach(service_.get()));
-  }
-  ~PumpSheets() {
-    if (ok_) (void)host_.Detach();
-    host_.SetStoreSession(nullptr);
-  }
-  bool ok() const { return ok_; }
+  explicit PumpSheets(int pumps) : ComposingPlant(PumpSheetsText(pumps), "pump-sheets") {}
 
   // Processor seconds of composing the pump sheets, every pump on a page;
   // negative when the request failed.
@@ -187,13 +181,6 @@ class PumpSheets {
     }
     return seconds;
   }
-
- private:
-  std::unique_ptr<kx::store::Store> store_;
-  std::unique_ptr<Session> session_;
-  kx::host::Host host_;
-  kx::host::Ref<IKXQDataService> service_;
-  bool ok_ = false;
 };
 
 void BM_ComposePumpSheets(benchmark::State& state) {
