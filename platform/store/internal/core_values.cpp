@@ -221,13 +221,7 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
   Value& slot = list[pos - 1];
   Count(members, slot, -1);
   Count(members, v, 1);
-  slot.kind = v.kind;
-  slot.i = v.i;
-  slot.text = std::move(v.text);
-  if (v.extra && !v.extra->bin.empty())
-    slot.ex().bin = std::move(v.extra->bin);
-  else if (slot.extra)
-    slot.extra->bin.clear();
+  slot.TakeContent(std::move(v));
   bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
                       : db_->WriteSlot(obj->id, def->id, pos, slot);
   if (!ok) return StorageFailure();

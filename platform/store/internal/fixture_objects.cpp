@@ -149,13 +149,7 @@ void ObjectImport::SetValue(const Element& e, AttrDef* def, size_t pos, Value v)
   if (pos <= old && SameContent(list[pos - 1], v)) return;
   if (pos > old) list.resize(pos);
   Value& slot = list[pos - 1];
-  slot.kind = v.kind;
-  slot.i = v.i;
-  slot.text = std::move(v.text);
-  if (v.extra && !v.extra->bin.empty())
-    slot.ex().bin = std::move(v.extra->bin);
-  else if (slot.extra)
-    slot.extra->bin.clear();
+  slot.TakeContent(std::move(v));
   ApplyHolding(e, def, filling_->Values(def->id)[pos - 1]);
   Changed(def);
 }

@@ -109,6 +109,16 @@ void Value::ClearContent() {
   if (extra) extra->bin.clear();
 }
 
+void Value::TakeContent(Value&& v) {
+  kind = v.kind;
+  i = v.i;
+  text = std::move(v.text);
+  if (v.extra && !v.extra->bin.empty())
+    ex().bin = std::move(v.extra->bin);
+  else if (extra)
+    extra->bin.clear();
+}
+
 ValueList::ValueList(const ValueList& o) : count_(o.count_) {
   if (o.many_)
     many_ = std::make_unique<std::vector<Value>>(*o.many_);

@@ -121,6 +121,9 @@ struct Value {
   const ValueExtra* exOrNull() const { return extra.get(); }
   // Clears the content, keeping flags and texts of the slot.
   void ClearContent();
+  // Takes `v`'s content (kind, number, text, bytes), keeping the slot's own
+  // flags and texts.
+  void TakeContent(Value&& v);
 };
 bool SameContent(const Value& a, const Value& b);
 
