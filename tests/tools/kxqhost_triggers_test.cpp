@@ -131,6 +131,37 @@ TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneTh
   EXPECT_NE(outcome.out.find("NodeObjects[1] = #11\n"), std::string::npos) << outcome.out;
 }
 
+// The summary's filter names one the schema lacks, and its "SSPF" trigger
+// watches pump 10's F12 under keys "0" and "9999", which name no object:
+// they decide nothing before the filter is looked up, so another client's
+// change of the value commits, the summary's users are told, and page 301
+// keeps pump 10.
+TEST_F(TriggerScriptTest, KeysNamingNoObjectDecideNothingBeforeTheFilterIsLookedUp) {
+  const Outcome outcome = RunScript(
+      "set 300 ObjectFilter NoSuchFilter\n"
+      "watch 300 SSPF 0 10 F12\n"
+      "watch 300 SSPF 9999 10 F12\n"
+      "dump 300 301\n"
+      "set 10 F12 no\n"
+      "dump 10 300 301\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("## set 10 F12 no\n== store changed #10: F12\n"
+                             "== store trigger SSPF on #300 fired (keys: 0, 9999)\n"
+                             "== event Datasheet [D1 300] to alice\n"),
+            std::string::npos)
+      << outcome.out;
+  const size_t before = outcome.out.find("## dump 300 301\n");
+  const size_t set = outcome.out.find("## set 10 F12 no\n");
+  const size_t after = outcome.out.find("## dump 10 300 301\n");
+  ASSERT_LT(before, set);
+  ASSERT_LT(set, after);
+  const std::string sheet = outcome.out.substr(before + 16, set - before - 16);
+  EXPECT_NE(sheet.find("NodeObjects[1] = #10\n"), std::string::npos) << sheet;
+  const std::string dumped = outcome.out.substr(after);
+  EXPECT_NE(dumped.find("F12 = \"no\"\n"), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find(sheet), std::string::npos) << dumped;
+}
+
 // Page 201, a continuous list, open for editing in one process while
 // another changes row 11's F2: the first sees that change at its next call,
 // which opens the page again, so the row's key is still fired while the

@@ -118,15 +118,24 @@ int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
   KXComException ctx = KXComException::Silent(u"Main::EvaluatePermanentFilterKey");
   object = nullptr;
   if (key == nullptr || *key == 0) return 0;
-  // "KX_CLAIM_ONLY" is a filter of its own, handed to the test as text;
-  // any other name is the schema's filter of that name.
-  _variant_t filter;
-  KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, owner, &filter));
-  if (filter.vt == VT_EMPTY) return 0;
+  if (!KXDBDatasheetSvcs::ClassHasAttribute(owner, u"ObjectFilter")) return 0;
+  _bstr_t code;
+  KXDBDatasheetSvcs::GetAttributeString(owner, code, u"ObjectFilter", -1);
+  if (code.length() == 0) return 0;
   const int32_t id = static_cast<int32_t>(_wtol(key));
   if (id < 1) return 0;
   if (FAILED(m_pDatabase->get_Object(id, &object)) || !object) {
     ClearThreadErrorInfo();
+    object = nullptr;
+    return 0;
+  }
+  // Only a key naming an object asks the schema for the filter: a filter it
+  // lacks cannot fail the callback for a deleted or unknown object.
+  // "KX_CLAIM_ONLY" is a filter of its own, handed to the test as text;
+  // any other name is the schema's filter of that name.
+  _variant_t filter;
+  KX_CHECK(ctx, KXDBDatasheetSvcs::IsClaimOnlyFilter(m_pSchema, owner, &filter));
+  if (filter.vt == VT_EMPTY) {
     object = nullptr;
     return 0;
   }
