@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/host_fixture.h"
 
@@ -660,6 +661,25 @@ TEST_F(KxqhostFieldPropertiesTest, ThePresentationAFieldAlreadyShowsIsNotStoredA
         << outcome->err;
   }
   EXPECT_EQ(Dump({"1001", "1011"}), before);
+}
+
+// Case 9 is no case of the store. Field 103 follows the datasheet's case:
+// showing case 9 on it would write it on the datasheet and every page, and
+// copying from it has nothing to copy. Both are refused; nothing is written
+// and nobody is told.
+TEST_F(KxqhostFieldPropertiesTest, AFieldCaseTheStoreDoesNotKnowIsRefused) {
+  const std::vector<std::string> ids{"1001", "1011", "1012"};
+  const std::string before = Dump(ids);
+  for (const std::string message : {"ShowFieldCase", "CopyFieldCase"}) {
+    const Outcome refused =
+        Request(message, "<" + message + " PageId=\"1011\" FieldId=\"103\" CaseId=\"9\"/>");
+    EXPECT_NE(refused.status, 0) << message;
+    EXPECT_NE(refused.err.find("<KXError Desc=\"There is no case 9\" HR=\"E_INVALIDARG\""),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, "== current datasheet none, page none\n") << message;
+  }
+  EXPECT_EQ(Dump(ids), before);
 }
 
 // "DocumentId" is "TargetId" read as a number: "abc" reads 0, " 77" reads 77.

@@ -97,6 +97,8 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
       return S_OK;
     }
     if (m_caseId == fieldCase.caseId) return S_OK;
+    // A case the store does not know is not written.
+    if (fieldCase.slot >= 0) KXDBDatasheetSvcs::RequireCaseId(main, m_caseId);
     if (fieldCase.slot > 0) {
       KX_CHECK(ctx, KXDBDatasheetSvcs::SetCaseAt(work.page, fieldCase.slot, m_caseId));
     } else if (fieldCase.slot == 0) {
@@ -185,6 +187,8 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
       return S_OK;
     }
     if (!m_hasCaseId) return S_OK;
+    // A case the store does not know has no values to copy.
+    KXDBDatasheetSvcs::RequireCaseId(main, m_caseId);
     const bool continuous = work.IsContinuous();
     const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
     int32_t rows = 0;

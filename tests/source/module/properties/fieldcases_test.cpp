@@ -50,6 +50,9 @@ TEST_F(FieldCasesTest, ShowAsksBeforeTheDefaultCaseAndChangesTheFieldsOwnCase) {
   EXPECT_EQ(Reply(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"10\" CaseId=\"2\""), "");
   EXPECT_EQ(host_.Value(kPage, u"Cases", 2), "2");
   EXPECT_EQ(host_.Value(kPage, u"Cases", 1), "1");
+  // A case the store does not know is refused and not written.
+  EXPECT_EQ(Send(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"10\" CaseId=\"9\"").hr, E_INVALIDARG);
+  EXPECT_EQ(host_.Value(kPage, u"Cases", 2), "2");
   const auto sheet = Send(u"ShowFieldCase", u"PageId=\"21\" FieldId=\"1\" CaseId=\"2\"");
   ASSERT_EQ(sheet.hr, S_OK) << Narrow(sheet.error);
   EXPECT_EQ(host_.Value(kPage, u"Cases", 1), "2");
