@@ -422,6 +422,39 @@ TEST_F(KxqhostFieldPropertiesTest, TwoFieldsOfOneRowDeleteTheirObjectOnce) {
       << page;
 }
 
+// Page 1071 stands as row 0 of its own list, before pumps 103, 104 and 106
+// (rows 2, 3 and 5). Deleted in one request, they leave the store as their
+// deletes one at a time leave it: the page takes its own row off as it
+// goes, and the pumps leave the other pages that showed them.
+TEST_F(KxqhostFieldPropertiesTest, AListPageThatIsItsOwnFirstDeletedRowGoesAsRowByRow) {
+  const std::string rowZero = "set 1071 NodeObjects[2] #1071\n";
+  const std::vector<std::string> kept{"1007", "1031", "1032", "1091", "101", "102", "105"};
+  const std::string before = Dump(kept);
+  const Outcome batch = Run(rowZero + R"(request DeleteFieldObjects <<END
+<XMLMessage TargetId="1007" Status="1"><DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="0"/><Field FieldId="402" Index="2"/><Field FieldId="402" Index="3"/><Field FieldId="402" Index="5"/></DeleteFieldObjects></XMLMessage>
+END
+)");
+  ASSERT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(Count(batch.out, "== event "), 1u) << batch.out;
+  EXPECT_NE(batch.out.find("== event DataField [F1 1071] to bob\n"), std::string::npos)
+      << batch.out;
+  const std::string after = Dump(kept);
+  EXPECT_NE(after, before);
+  EXPECT_EQ(after.find("#1071\n"), std::string::npos) << after;
+  for (const char* gone : {"1071", "103", "104", "106"}) EXPECT_NE(Host({"dump", gone}).status, 0);
+
+  const std::string other = dir_ / "one-by-one.db";
+  const std::string plant = std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml";
+  ASSERT_EQ(Bare({"--store", other, "init", "--fixture", plant}).status, 0);
+  std::ofstream(dir_ / "one-by-one.kxq")
+      << rowZero + "delete 1071\ndelete 103\ndelete 104\ndelete 106\n";
+  const Outcome alone = Bare({"--store", other, "run", dir_ / "one-by-one.kxq"});
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  std::vector<std::string> dump{"--store", other, "dump"};
+  dump.insert(dump.end(), kept.begin(), kept.end());
+  EXPECT_EQ(Bare(dump).out, after);
+}
+
 // Several rows of the summary's list shown, hidden and deleted in one
 // request each, named out of field and row order: each row comes in before
 // the row it is named for, with that row's records (the format of pump

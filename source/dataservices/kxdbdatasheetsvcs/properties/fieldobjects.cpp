@@ -173,15 +173,18 @@ bool RowsGoAlone(KXComException& ctx, MainContext& main, const FieldPage& work,
 // the others go together first, as their delete events would take them
 // off one by one, when nothing else of theirs is on a list page. The
 // delete events go through the worker table: a test's table sees each.
+// A first row that is the page itself leaves no page to read the others'
+// rows from: they go one by one.
 void DeleteRowObjects(KXComException& ctx, MainContext& main, const FieldPage& work,
                       const std::vector<IKXQObject*>& objects) {
   if (objects.empty()) return;
   IKXQAttributePtr nodeObjects;
   GetAttributeInterface(work.page, u"NodeObjects", nodeObjects);
   const int32_t before = nodeObjects ? GetAttributeCount(nodeObjects) : 0;
+  const bool pageStays = !SameObject(objects.front(), work.page);
   KX_CHECK(ctx, objects.front()->Delete());
   const std::vector<IKXQObject*> rest(objects.begin() + 1, objects.end());
-  if (rest.size() >= 2 && main.Workers().IsModulesOwn() && nodeObjects &&
+  if (pageStays && rest.size() >= 2 && main.Workers().IsModulesOwn() && nodeObjects &&
       GetAttributeCount(nodeObjects) == before - 1 && RowsGoAlone(ctx, main, work, rest)) {
     KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rest, true));
   }
