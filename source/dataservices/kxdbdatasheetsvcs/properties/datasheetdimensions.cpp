@@ -64,6 +64,7 @@ void CollectDimensionSetNames(MainContext& main, SortedStringArray& names) {
 }
 
 _bstr_t RequireDimensionSet(MainContext& main, const OLECHAR* set) {
+  RequireSchema(main);
   const _bstr_t spelling = FindDimensionSetName(main, set);
   if (spelling.length() > 0) return spelling;
   KXComException ctx = KXComException::Silent();
