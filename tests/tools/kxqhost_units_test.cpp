@@ -344,13 +344,26 @@ TEST_F(UnitsTest, ASetTheSchemaDoesNotListIsRefusedBeforeAnythingChanges) {
   EXPECT_TRUE(Has(standard.out, "== drawing ChangeDimensionSet \"SI\"\n")) << standard.out;
   EXPECT_EQ(Value("1", "CurrentDimensionSet"), "SI");
   EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));
+}
 
-  // The store knows its sets in any letter case: "us" is the set "US", and
-  // the name is kept as it arrived.
-  Ok("ChangeDimensionSet", "us");
+// The store knows its sets in any letter case: "metric" is the set
+// "Metric", recorded as the schema spells it, as every listing names it:
+// by the datasheet, its event, the project and the drawings.
+TEST_F(UnitsTest, ASetNamedInOtherLettersIsRecordedInTheSchemasSpelling) {
+  const Outcome one = Ok("ChangeDatasheetDimensionSet",
+                         Envelope("2000", "<ChangeDatasheetDimensionSet Name=\"metric\"/>"));
+  EXPECT_TRUE(Has(one.out, "BaseDimensionSet=\"Metric\"")) << one.out;
+  EXPECT_EQ(Value("2000", "BaseDimensionSet"), "Metric");
+  EXPECT_EQ(Values("2001", "Units"), (Texts{"K"}));
+
+  const Outcome all = Ok("ChangeDimensionSet", "us");
+  EXPECT_TRUE(Has(all.out, "== drawing ChangeDimensionSet \"US\"\n")) << all.out;
+  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "US");
+  for (const char* datasheet : {"1000", "2000", "3000"}) {
+    EXPECT_EQ(Value(datasheet, "BaseDimensionSet"), "US") << datasheet;
+  }
   EXPECT_EQ(Values("3001", "Units"), (Texts{"ft", "psi", "ft"}));
-  EXPECT_EQ(Value("1", "CurrentDimensionSet"), "us");
-  EXPECT_EQ(Value("3000", "BaseDimensionSet"), "us");
+  EXPECT_TRUE(Has(Ok("ListDimensionSets", "").out, "CurrentDimensionSet=\"US\"")) << "listing";
 }
 
 // The client offers the project-wide changes only to a user who holds the
@@ -369,6 +382,42 @@ TEST_F(UnitsTest, ProjectChangesTestNoPrivilegeOfTheirOwn) {
      {"--deny", kPrivilege});
   EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "psi", "mm"}));
   EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "psi", "mm"}));
+}
+
+// A unit the dimension lacks (of another dimension, unknown to the schema,
+// in other letters, none), or a dimension the schema lacks, would leave the
+// pages showing values in a unit they cannot be converted to: both unit
+// messages refuse it before any page is written.
+TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
+  const std::vector<std::string> touched = {"1000", "1001", "1002", "1003",
+                                            "2000", "2001", "3000", "3001"};
+  const std::string before = Dump(touched);
+  const std::string huge(100000, 'u');
+  struct Refusal {
+    std::string dimension, unit, error;
+  };
+  const std::vector<Refusal> refusals = {
+      {"Pressure", "ft", "Unit 'ft' is not a unit of dimension 'Pressure'"},
+      {"Length", "kPa", "Unit 'kPa' is not a unit of dimension 'Length'"},
+      {"Pressure", "nounit", "Unit 'nounit' is not a unit of dimension 'Pressure'"},
+      {"Pressure", "kpa", "Unit 'kpa' is not a unit of dimension 'Pressure'"},
+      {"Pressure", "", "Unit '' is not a unit of dimension 'Pressure'"},
+      {"NoDim", "kPa", "Unknown dimension 'NoDim' for unit 'kPa'"},
+      {"Length", huge, "Unit '" + huge.substr(0, 64) + "...' is not a unit of dimension 'Length'"},
+  };
+  for (const Refusal& refusal : refusals) {
+    for (const std::string message : {"ChangeDatasheetDimensionUnit", "ChangeDimensionUnit"}) {
+      const Outcome refused =
+          Send(message, Envelope("1000", "<" + message + " Name=\"" + refusal.dimension +
+                                             "\" UnitId=\"" + refusal.unit + "\"/>"));
+      EXPECT_EQ(refused.status, 1) << message << " " << refusal.error;
+      EXPECT_EQ(refused.err.rfind("<KXError Desc=\"" + refusal.error + "\" HR=\"E_INVALIDARG\"", 0),
+                0u)
+          << refused.err.substr(0, 300);
+      EXPECT_EQ(refused.out, "") << message << " " << refusal.error;
+    }
+  }
+  EXPECT_EQ(Dump(touched), before);
 }
 
 TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {

@@ -96,11 +96,18 @@ HRESULT PutObjectIntegerAsText(IKXQObject* object, int32_t value);
 
 // ---- Dimension sets and units -----------------------------------------
 
-// Records `setName` as the datasheet's "BaseDimensionSet" and sets every
-// unit field of its current pages to the set's units; a unit-field event
-// for each text that changed.
+// The schema's spelling of dimension set `setName`, found in any letter
+// case as the store finds its sets; empty when the schema does not list it
+// (or there is no schema). Throws KXComException.
+_bstr_t FindDimensionSetName(MainContext& main, const OLECHAR* setName);
+// Records `setName` (in the schema's spelling when the schema lists it) as
+// the datasheet's "BaseDimensionSet" and sets every unit field of its
+// current pages to the set's units; a unit-field event for each text that
+// changed. Every unit is found before anything is written.
 HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLECHAR* setName);
-// Sets every unit field of `dimension` on the current pages to `units`.
+// Sets every unit field of `dimension` on the current pages to `units`,
+// once every unit field of the pages has been read. The unit is not
+// checked here: the messages check it against the schema first.
 HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const OLECHAR* dimension,
                                const OLECHAR* units);
 

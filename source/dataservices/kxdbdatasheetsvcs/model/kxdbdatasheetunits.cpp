@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "com/comutil.h"
+#include "com/wstr.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "model/kxdbdatasheetpages.h"
@@ -56,31 +57,52 @@ void ForEachUnitField(KXComException& ctx, MainContext& main, IKXQObject* datash
   }
 }
 
-void WriteUnitText(KXComException& ctx, MainContext& main, IKXQObject* page, int32_t index,
-                   IKXQAttribute* units, const _bstr_t& text) {
-  if (CurrentUnitText(ctx, units, index + 1).view() == text.view()) return;
-  SetAttributeValueAt(units, index + 1,
-                      text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"");
-  KX_CHECK(ctx, main.LaunchUnitFieldEvent(page, index, 1));
+// A unit text to be put at unit field `index` of a page.
+struct UnitText {
+  IKXQObjectPtr page;
+  int32_t index;
+  IKXQAttributePtr units;
+  _bstr_t text;
+};
+
+// Puts each text that differs from the page's, with its unit-field event.
+void WriteUnitTexts(KXComException& ctx, MainContext& main, const std::vector<UnitText>& found) {
+  for (const UnitText& unit : found) {
+    if (CurrentUnitText(ctx, unit.units, unit.index + 1).view() == unit.text.view()) continue;
+    SetAttributeValueAt(unit.units, unit.index + 1,
+                        unit.text.length() > 0 ? static_cast<const OLECHAR*>(unit.text) : u"");
+    KX_CHECK(ctx, main.LaunchUnitFieldEvent(unit.page, unit.index, 1));
+  }
 }
 
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
 
+_bstr_t FindDimensionSetName(MainContext& main, const OLECHAR* setName) {
+  if (main.m_pSchema == nullptr || setName == nullptr || setName[0] == u'\0') return _bstr_t();
+  KXComException ctx = KXComException::Silent();
+  SAFEARRAY* array = nullptr;
+  KX_CHECK(ctx, main.m_pSchema->get_DimensionSetNames(&array));
+  VariantUtil::SafeArrayVector names;
+  names.AttachStrings(array, true);
+  for (int32_t i = 0; i < names.Count(); ++i) {
+    _bstr_t name;
+    KX_CHECK(ctx, names.GetStringAt(i, name.GetAddress()));
+    if (name.length() > 0 && _wcsicmp(name, setName) == 0) return name;
+  }
+  return _bstr_t();
+}
+
 HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLECHAR* setName) {
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDSDimensionSet", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, datasheet);
-    const _bstr_t set(setName != nullptr ? setName : u"");
+    // The set is recorded as the schema spells it, whatever letters named it.
+    _bstr_t set = FindDimensionSetName(main, setName);
+    if (set.length() == 0) set = _bstr_t(setName != nullptr ? setName : u"");
     // Every unit the set gives is found before anything is written: a
     // datasheet the set cannot serve keeps its set and its units.
-    struct UnitOfSet {
-      IKXQObjectPtr page;
-      int32_t index;
-      IKXQAttributePtr units;
-      _bstr_t text;
-    };
-    std::vector<UnitOfSet> found;
+    std::vector<UnitText> found;
     ForEachUnitField(
         ctx, main, datasheet,
         [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* units) {
@@ -91,9 +113,7 @@ HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLE
     IKXQAttributePtr base;
     GetAttributeInterfaceAt(datasheet, u"BaseDimensionSet", base, -1);
     SetAttributeString(base, set);
-    for (const UnitOfSet& unit : found) {
-      WriteUnitText(ctx, main, unit.page, unit.index, unit.units, unit.text);
-    }
+    WriteUnitTexts(ctx, main, found);
     return S_OK;
   });
 }
@@ -104,14 +124,17 @@ HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const O
     CheckPointerArgument(ctx, datasheet);
     const _bstr_t wanted(dimension != nullptr ? dimension : u"");
     const _bstr_t text(units != nullptr ? units : u"");
+    // Every unit field is read before one is written, as for a set.
+    std::vector<UnitText> found;
     ForEachUnitField(ctx, main, datasheet,
                      [&](IKXQObject* page, int32_t i, IKXQTemplateUnit* unit, IKXQAttribute* list) {
                        BSTR name = nullptr;
                        KX_CHECK(ctx, unit->get_DimensionName(&name));
                        const _bstr_t held(name, false);
                        if (held.view() != wanted.view()) return;
-                       WriteUnitText(ctx, main, page, i, list, text);
+                       found.push_back({page, i, list, text});
                      });
+    WriteUnitTexts(ctx, main, found);
     return S_OK;
   };
   return ServeRequest(u"KXDBDatasheetSvcs::ChangeDSDimensionUnits", kFrame, work);

@@ -1,5 +1,8 @@
 #include "properties/datasheetdimensions.h"
 
+#include <string>
+#include <string_view>
+
 #include "com/wstr.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
@@ -14,6 +17,14 @@ constexpr OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/datasheetdim
 constexpr FrameOptions kWorkerFrame{.file = kFile, .silent = true};
 
 const OLECHAR* TextOf(const SAXText& text) { return text.IsNull() ? u"" : text.c_str(); }
+
+// A name of any length may arrive: an error quotes its start.
+std::u16string QuotedStart(const OLECHAR* text) {
+  constexpr size_t kQuoted = 64;
+  const std::u16string_view all(text != nullptr ? text : u"");
+  if (all.size() <= kQuoted) return std::u16string(all);
+  return std::u16string(all.substr(0, kQuoted)) + u"...";
+}
 
 // The datasheet named by the envelope's "TargetId" (decimal; none is 0,
 // which the store does not know).
@@ -52,18 +63,36 @@ void CollectDimensionSetNames(MainContext& main, SortedStringArray& names) {
   ForEachArrayText(sets, [&](BSTR name) { names.Add(name); });
 }
 
-void RequireDimensionSet(MainContext& main, const OLECHAR* set) {
-  SortedStringArray names;
-  CollectDimensionSetNames(main, names);
-  const OLECHAR* name = set != nullptr ? set : u"";
-  int32_t position = 0;
-  if (name[0] != u'\0' && names.Find(name, &position)) return;
-  // A name of any length may arrive: the error quotes its start.
-  constexpr size_t kQuoted = 64;
+_bstr_t RequireDimensionSet(MainContext& main, const OLECHAR* set) {
+  RequireSchema(main);
+  const _bstr_t spelling = FindDimensionSetName(main, set);
+  if (spelling.length() > 0) return spelling;
   KXComException ctx = KXComException::Silent();
-  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Unknown dimension set '%.*ls%ls'",
-                          static_cast<int>(kQuoted), name,
-                          kx_wcslen(name) > kQuoted ? u"..." : u"");
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Unknown dimension set '%ls'",
+                          QuotedStart(set).c_str());
+}
+
+void RequireDimensionUnit(MainContext& main, const OLECHAR* dimension, const OLECHAR* unitId) {
+  KXComException ctx = KXComException::Silent();
+  const OLECHAR* unit = unitId != nullptr ? unitId : u"";
+  _com_ptr_t<IKXQDimension> found;
+  const HRESULT hr = RequireSchema(main)->get_Dimension(_bstr_t(dimension), &found);
+  if (hr == KXQ_E_NOTFOUND || (SUCCEEDED(hr) && !found)) {
+    ClearThreadErrorInfo();
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                            u"Unknown dimension '%ls' for unit '%ls'",
+                            QuotedStart(dimension).c_str(), QuotedStart(unit).c_str());
+  }
+  KX_CHECK(ctx, hr);
+  SAFEARRAY* units = nullptr;
+  KX_CHECK(ctx, found->get_UnitIds(&units));
+  bool known = false;
+  ForEachArrayText(units,
+                   [&](BSTR id) { known = known || (id != nullptr && kx_wcscmp(id, unit) == 0); });
+  if (known && unit[0] != u'\0') return;
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                          u"Unit '%ls' is not a unit of dimension '%ls'", QuotedStart(unit).c_str(),
+                          QuotedStart(dimension).c_str());
 }
 
 void ForEachArrayText(SAFEARRAY* array, const std::function<void(BSTR text)>& visit) {
@@ -265,8 +294,8 @@ HRESULT ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet() {
   return Frame(
       u"ChangeDatasheetDimensionSetMessageParser::ChangeDimensionSet", [&](KXComException& ctx) {
         const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
-        KXDBDatasheetSvcs::RequireDimensionSet(*m_pMain, TextOf(m_name));
-        KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionSet(*m_pMain, datasheet, TextOf(m_name)));
+        const _bstr_t set = KXDBDatasheetSvcs::RequireDimensionSet(*m_pMain, TextOf(m_name));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionSet(*m_pMain, datasheet, set));
       });
 }
 
@@ -294,12 +323,13 @@ HRESULT ChangeDatasheetDimensionUnitMessageParser::SetValue(uint32_t id, const S
 }
 
 HRESULT ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit() {
-  return Frame(u"ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit",
-               [&](KXComException& ctx) {
-                 const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
-                 KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionUnits(
-                                   *m_pMain, datasheet, TextOf(m_name), TextOf(m_unitId)));
-               });
+  return Frame(
+      u"ChangeDatasheetDimensionUnitMessageParser::ChangeDimensionUnit", [&](KXComException& ctx) {
+        const IKXQObjectPtr datasheet = TargetDatasheet(*m_pMain, m_targetId);
+        KXDBDatasheetSvcs::RequireDimensionUnit(*m_pMain, TextOf(m_name), TextOf(m_unitId));
+        KX_CHECK(ctx, KXDBDatasheetSvcs::ChangeDSDimensionUnits(*m_pMain, datasheet, TextOf(m_name),
+                                                                TextOf(m_unitId)));
+      });
 }
 
 HRESULT KXDBDatasheetSvcs::ChangeDatasheetDimensionUnit(MainContext& main, const OLECHAR* request) {

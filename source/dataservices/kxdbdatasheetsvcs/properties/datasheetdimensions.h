@@ -119,10 +119,17 @@ IKXQSchema* RequireSchema(MainContext& main);
 // KXComException.
 void CollectDimensionSetNames(MainContext& main, SortedStringArray& names);
 
-// Raises E_INVALIDARG ("Unknown dimension set '...'") unless the schema
-// lists `set` (in any letter case, as the store finds its sets): a change
-// to a set the schema lacks is refused before anything is written.
-void RequireDimensionSet(MainContext& main, const OLECHAR* set);
+// The schema's spelling of `set`, which the schema lists in any letter
+// case, as the store finds its sets; E_INVALIDARG ("Unknown dimension set
+// '...'") raised otherwise: a change to a set the schema lacks is refused
+// before anything is written.
+_bstr_t RequireDimensionSet(MainContext& main, const OLECHAR* set);
+
+// Raises E_INVALIDARG unless the schema knows `dimension` (in any letter
+// case) and `unitId` is one of its units (exactly): "Unknown dimension
+// '...' for unit '...'", "Unit '...' is not a unit of dimension '...'". A
+// unit change is refused before any page is written.
+void RequireDimensionUnit(MainContext& main, const OLECHAR* dimension, const OLECHAR* unitId);
 
 // The dimension names of the unit definitions behind the "Units" of the
 // datasheet's pages of `status` (outside 1..4: "Invalid status"), added to

@@ -141,8 +141,10 @@ HRESULT KXDBDatasheetSvcs::ChangeDimensionSet(MainContext& main, const OLECHAR* 
     const std::u16string requested = RequestName(request);
     // An empty name stands for "SI" as the project's empty set does.
     const bool standard = requested.empty() || requested == u"DefaultUnits";
-    const _bstr_t set(standard ? u"SI" : requested.c_str());
-    KXDBDatasheetSvcs::RequireDimensionSet(main, set);
+    // The schema's spelling is what the project, the drawings and every
+    // datasheet record.
+    const _bstr_t set =
+        KXDBDatasheetSvcs::RequireDimensionSet(main, standard ? u"SI" : requested.c_str());
     IKXQObjectPtr project;
     GetStoreObject(main.m_pDatabase, project, kProjectSettingsId);
     IKXQAttributePtr current;
@@ -182,6 +184,9 @@ HRESULT ChangeDimensionUnitMessageParser::ChangeDimensionUnit() {
   return ServeRequest(kMethod, kWorkerFrame, [&](KXComException&) {
     const OLECHAR* name = m_name.IsNull() ? u"" : m_name.c_str();
     const OLECHAR* unitId = m_unitId.IsNull() ? u"" : m_unitId.c_str();
+    // A unit the dimension does not have would reach every datasheet: it
+    // is refused before the first one is changed.
+    KXDBDatasheetSvcs::RequireDimensionUnit(*m_pMain, name, unitId);
     ChangeEveryDatasheet(
         *m_pMain, u"The following error(s) occured while changing dimension units...\n\n",
         [&](IKXQObject* datasheet) {

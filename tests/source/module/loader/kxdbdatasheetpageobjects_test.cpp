@@ -318,6 +318,10 @@ TEST_F(PageObjects, DimensionSetsAndUnitsRewriteOnlyChangedTexts) {
   EXPECT_EQ(Texts(store_, 11, u"Units"), (std::vector<std::string>{"L/S", "mm"}));
   EXPECT_TRUE(kx::test::model::DeliveredKeys(store_).empty());
 
+  // A set named in other letters is recorded as the schema spells it.
+  EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"works"), S_OK);
+  EXPECT_EQ(Texts(store_, 10, u"BaseDimensionSet"), (std::vector<std::string>{"Works"}));
+
   EXPECT_EQ(ChangeDSDimensionSet(*main_, sheet, u"NoSuchSet"), KXQ_E_NOTFOUND);
   EXPECT_EQ(ChangeDSDimensionSet(*main_, nullptr, u"SI"), E_POINTER);
 }
