@@ -101,6 +101,40 @@ bool ReadPlainInteger(const OLECHAR* text, int32_t length, SAXValue* value) {
   return true;
 }
 
+bool IsHexDigit(char16_t c) {
+  return kx_iswdigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// The text of an integer value as strict integers read it: the number
+// `_wtol` finds, which must be there, be decimal and fit in 32 bits. A text
+// that is a whole number in another form ("0x10", not 0) is refused rather
+// than read as what it does not mean.
+HRESULT CheckIntegerText(const OLECHAR* text, const OLECHAR* kind, const OLECHAR* name) {
+  const OLECHAR* p = text;
+  while (kx_iswspace(*p)) ++p;
+  if (*p == u'+' || *p == u'-') ++p;
+  const bool number = kx_iswdigit(*p);
+  const bool hexadecimal =
+      number && p[0] == u'0' && (p[1] == u'x' || p[1] == u'X') && IsHexDigit(p[2]);
+  const LONGLONG value = number ? _wtoi64(text) : 0;
+  if (number && !hexadecimal && value >= INT32_MIN && value <= INT32_MAX) return S_OK;
+  KXComException ctx = KXComException::Silent(u"SAXSchemaParser::CheckIntegerText");
+  try {
+    if (!number) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
+                              u"'%ls' is not a number for %ls %ls", text, kind, name);
+    }
+    if (hexadecimal) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
+                              u"'%ls' is not a decimal number for %ls %ls", text, kind, name);
+    }
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_OVERFLOW,
+                            u"'%ls' is out of range for %ls %ls", text, kind, name);
+  }
+  KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
+  return ctx.Return();
+}
+
 }  // namespace
 
 void SAXSchemaParser::ReleaseSpareReader() { gSpareReader.Reset(nullptr); }
@@ -192,10 +226,14 @@ struct HandlerFailure {};
 // converted value to the owner's SetElementValue when the element ends.
 class SimpleElementHandler final : public SAXSchemaElementHandler {
  public:
-  void Set(SAXSchemaElementHandler* owner, uint32_t type, uint32_t id) {
+  // `strictName` given: an integer text is checked as strict integers
+  // check it, named so.
+  void Set(SAXSchemaElementHandler* owner, uint32_t type, uint32_t id,
+           const OLECHAR* strictName = nullptr) {
     m_owner = owner;
     m_type = type;
     m_id = id;
+    m_strictName = type == kSAXInteger ? strictName : nullptr;
   }
   HRESULT BeginElement(uint32_t) override {
     m_text.clear();
@@ -206,6 +244,10 @@ class SimpleElementHandler final : public SAXSchemaElementHandler {
     SAXValue value;
     HRESULT hr = ConvertTextToVariant(&value, m_type, m_text.c_str());
     if (FAILED(hr)) return hr;
+    if (m_strictName != nullptr && !value.empty) {
+      hr = CheckIntegerText(value.text, u"element", m_strictName);
+      if (FAILED(hr)) return hr;
+    }
     return m_owner->SetElementValue(m_id, value);
   }
   HRESULT GetChildHandler(uint32_t, SAXSchemaElementHandler**) override { return E_INVALIDARG; }
@@ -231,6 +273,7 @@ class SimpleElementHandler final : public SAXSchemaElementHandler {
   SAXSchemaElementHandler* m_owner = nullptr;
   uint32_t m_type = 0;
   uint32_t m_id = 0;
+  const OLECHAR* m_strictName = nullptr;
 };
 
 // Swallows an unknown element and everything inside it.
@@ -301,9 +344,12 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   // `url` given: the file it names is parsed instead of `text`.
   HRESULT Run(BSTR text, SAXSchemaElementHandler* root, const OLECHAR* url = nullptr);
 
-  void SetOptions(bool noCase, bool ignoreUnknown) {
+  // `strictFor` given: integers are strict, but for the values it checks
+  // itself.
+  void SetOptions(bool noCase, bool ignoreUnknown, const SAXSchemaParser* strictFor) {
     m_noCase = noCase;
     m_ignoreUnknown = ignoreUnknown;
+    m_strictFor = strictFor;
   }
   bool aborted() const { return m_aborted; }
 
@@ -322,6 +368,9 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
 
   const GrammarRecord* FindElement(const OLECHAR* name, int32_t length);
   bool IsAllowedChild(const GrammarRecord* parent, const GrammarRecord* child) const;
+  bool IsStrictInteger(const GrammarRecord* record) const {
+    return m_strictFor != nullptr && !m_strictFor->ChecksIntegerText(record->id);
+  }
   const GrammarRecord* FindAttribute(const GrammarRecord* element, const OLECHAR* name,
                                      int32_t length) const;
   struct IndexedName {
@@ -347,6 +396,7 @@ class ContentHandler final : public ISAXContentHandler, public ISAXErrorHandler 
   ISAXLocator* m_locator = nullptr;  // held
   bool m_noCase = false;
   bool m_ignoreUnknown = true;
+  const SAXSchemaParser* m_strictFor = nullptr;
   bool m_aborted = false;
   HRESULT m_recordHr = S_OK;           // the first failure of the parse
   IErrorInfo* m_recordInfo = nullptr;  // held; its description
@@ -542,7 +592,8 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
 
   SAXSchemaElementHandler* handler = nullptr;
   if (record->kind >= kGrammarStringElement && record->kind <= kGrammarBooleanElement) {
-    m_simple.Set(parent.handler, record->kind - kGrammarStringElement, record->id);
+    m_simple.Set(parent.handler, record->kind - kGrammarStringElement, record->id,
+                 IsStrictInteger(record) ? record->name : nullptr);
     handler = &m_simple;
   } else if (record->kind == kGrammarElement) {
     if (parent.handler != nullptr)
@@ -592,6 +643,9 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
         value.text = text.c_str();  // what the conversion gives, without the call
       } else {
         Check(ctx, ConvertTextToVariant(&value, type, text.c_str()));
+        if (type == kSAXInteger && !value.empty && IsStrictInteger(attr)) {
+          Check(ctx, CheckIntegerText(value.text, u"attribute", attr->name));
+        }
       }
     }
     Check(ctx, handler->SetAttribute(attr->id, value));
@@ -837,7 +891,8 @@ HRESULT SAXSchemaParser::Run(BSTR text, const OLECHAR* path) {
         ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), hr, u"Failed to instanciate SAXSchemaParser");
       }
     }
-    m_contentHandler->SetOptions(m_compareNoCase, m_ignoreUnknown);
+    m_contentHandler->SetOptions(m_compareNoCase, m_ignoreUnknown,
+                                 m_strictIntegers ? this : nullptr);
     m_aborted = false;
     HRESULT hr = path != nullptr ? m_contentHandler->Run(nullptr, this, path)
                                  : ParseString(m_contentHandler, text, this);

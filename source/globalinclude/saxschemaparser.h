@@ -83,7 +83,8 @@ struct SAXValue {
 //   with "." as decimal point, whatever the locale; otherwise NaN and empty;
 // - integer: the leading decimal number as `_wtol` reads it (blanks, sign,
 //   digits; 0 when there is none); empty text gives 0 and empty; `text`
-//   points to the text;
+//   points to the text (a parser with strict integers refuses a text that
+//   holds no decimal number, or one beyond 32 bits);
 // - Boolean: "1", "true", "on", "yes", "t" / "0", "false", "off", "no", "f"
 //   in any letter case (ASCII); anything else is false and empty.
 // E_FAIL for any other type.
@@ -190,6 +191,22 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   bool GetCompareNoCase() const { return m_compareNoCase; }
   void SetIgnoreUnknown(bool on) { m_ignoreUnknown = on; }
   bool GetIgnoreUnknown() const { return m_ignoreUnknown; }
+  // Strict integers: an integer attribute or text value whose text holds no
+  // decimal number after its blanks and sign ("abc", "NaN"), a hexadecimal
+  // one ("0x10") or one beyond 32 bits fails the parse with DISP_E_TYPEMISMATCH
+  // or DISP_E_OVERFLOW, naming the value and the text ("'abc' is not a number
+  // for attribute Index"), before its handler sees it. Without it such a text
+  // reads as `_wtol` reads it: 0, or clamped. Either way an empty text is 0
+  // and empty, and a number followed by other characters reads up to them.
+  void SetStrictIntegers(bool on) { m_strictIntegers = on; }
+  bool GetStrictIntegers() const { return m_strictIntegers; }
+  // With strict integers: true for an integer value whose text the parser's
+  // own handling refuses, in words of its own (a field's value names the
+  // field); such a text reaches it as without strict integers.
+  virtual bool ChecksIntegerText(uint32_t id) const {
+    (void)id;
+    return false;
+  }
 
  private:
   [[nodiscard]] HRESULT Run(BSTR text, const OLECHAR* path);
@@ -197,5 +214,6 @@ class SAXSchemaParser : public DefaultSAXSchemaElementHandler {
   SAXSchemaParserImpl::ContentHandler* m_contentHandler = nullptr;  // held, created on first use
   bool m_compareNoCase = false;
   bool m_ignoreUnknown = true;
+  bool m_strictIntegers = false;
   bool m_aborted = false;
 };

@@ -37,12 +37,16 @@ class KxqhostRequestLimitsTest : public KxqhostTest {
 
 TEST_F(KxqhostRequestLimitsTest, PositionsAndRowsFarOutAreRefusedNotPaddedOrWrapped) {
   // Page 1061 holds one qualifier; its template names qualifier 0 only.
-  for (const char* id : {"999999", "2147483647", "99999999999"}) {
+  for (const char* id : {"999999", "2147483647"}) {
     ExpectRefused(
         "SetQualifier",
         "<SetQualifier PageId=\"1061\" QualifierId=\"" + std::string(id) + "\" Value=\"1\"/>",
         "is not a qualifier of page 1061's template\" HR=\"0x8002000b\"", {"1061"});
   }
+  // Beyond 32 bits the number is refused as it is read, not clamped.
+  ExpectRefused(
+      "SetQualifier", "<SetQualifier PageId=\"1061\" QualifierId=\"99999999999\" Value=\"1\"/>",
+      "'99999999999' is out of range for attribute QualifierId\" HR=\"0x8002000a\"", {"1061"});
   // The next free place is still taken.
   const Outcome next =
       Request("SetQualifier", "<SetQualifier PageId=\"1061\" QualifierId=\"1\" Value=\"1\"/>");
@@ -59,8 +63,12 @@ TEST_F(KxqhostRequestLimitsTest, PositionsAndRowsFarOutAreRefusedNotPaddedOrWrap
                 beyond, {"1071"});
   ExpectRefused("GetFieldStatus",
                 "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"404\" "
-                "Index=\"99999999999\"/></GetFieldStatus>",
+                "Index=\"2147483647\"/></GetFieldStatus>",
                 beyond, {"1071"});
+  ExpectRefused("GetFieldStatus",
+                "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"404\" "
+                "Index=\"99999999999\"/></GetFieldStatus>",
+                "'99999999999' is out of range for attribute Index", {"1071"});
   // The first row position plus such a row finds no object to hide.
   const Outcome hide = Request("HideFieldObjects",
                                "<HideFieldObjects PageId=\"1071\"><Field FieldId=\"402\" "
@@ -68,6 +76,65 @@ TEST_F(KxqhostRequestLimitsTest, PositionsAndRowsFarOutAreRefusedNotPaddedOrWrap
   ASSERT_EQ(hide.status, 0) << hide.err;
   EXPECT_NE(hide.out.find("Text=\"No objects exist for selected field(s)\""), std::string::npos)
       << hide.out;
+}
+
+// An id or row whose text holds no number, a hexadecimal one or one beyond
+// 32 bits is refused as the request is read, naming the value and the
+// text: read as 0 it named row 0 of the pump summary (P-101A, deleted) or
+// qualifier and unit field 0. The reading stays lenient otherwise, and
+// "TargetId" stays a text.
+TEST_F(KxqhostRequestLimitsTest, IdAndRowTextsWithoutADecimalNumberAreRefused) {
+  struct Case {
+    const char* message;
+    const char* body;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"DeleteFieldObjects",
+       R"(<DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="402" Index="abc"/>)"
+       R"(</DeleteFieldObjects>)",
+       R"('abc' is not a number for attribute Index" HR="0x80020005")"},
+      {"SetRealField", R"(<SetRealField PageId="1071" FieldId="404" Index="abc" Value="2500"/>)",
+       "'abc' is not a number for attribute Index"},
+      {"SetRealField", R"(<SetRealField PageId="1071" FieldId="404" Index="NaN" Value="2500"/>)",
+       "'NaN' is not a number for attribute Index"},
+      {"SetRealField", R"(<SetRealField PageId="1071" FieldId="404" Index="0x0" Value="2500"/>)",
+       R"('0x0' is not a decimal number for attribute Index" HR="0x80020005")"},
+      {"SetRealField",
+       R"(<SetRealField PageId="1071" FieldId="404" Index="99999999999" Value="2500"/>)",
+       R"('99999999999' is out of range for attribute Index" HR="0x8002000a")"},
+      {"SetRealField", R"(<SetRealField PageId="0x3F3" FieldId="103" Value="2500"/>)",
+       "'0x3F3' is not a decimal number for attribute PageId"},
+      {"SetQualifier", R"(<SetQualifier PageId="1061" QualifierId="abc" Value="1"/>)",
+       "'abc' is not a number for attribute QualifierId"},
+      {"SetUnit", R"(<SetUnit PageId="1011" UnitId="abc" Index="2"/>)",
+       "'abc' is not a number for attribute UnitId"},
+      {"ListDatasheetsByObject",
+       "<ListDatasheetsByObject><ObjectId>abc</ObjectId></ListDatasheetsByObject>",
+       "'abc' is not a number for element ObjectId"},
+  };
+  const std::vector<std::string> touched = {"101", "102", "103", "1007", "1011", "1061", "1071"};
+  for (const Case& c : cases) ExpectRefused(c.message, c.body, c.error, touched, "1007");
+  // The envelope's "Status" is read the same way.
+  const std::string before = Dump(touched);
+  const Outcome status = Host({"--events", "request", "SetRealField", "-"},
+                              R"(<XMLMessage TargetId="Editor" Status="one"><SetRealField )"
+                              R"(PageId="1011" FieldId="103" Value="2500"/></XMLMessage>)");
+  EXPECT_EQ(status.status, 1) << status.out;
+  EXPECT_NE(status.err.find("'one' is not a number for attribute Status"), std::string::npos)
+      << status.err;
+  EXPECT_EQ(Dump(touched), before);
+
+  // A number followed by other characters is read up to them; an empty
+  // text is 0, as before.
+  for (const char* row : {"2 ", "2x", ""}) {
+    const Outcome set = Request("SetRealField", R"(<SetRealField PageId="1071" FieldId="404" )"
+                                                R"(Value="2500" Index=")" +
+                                                    std::string(row) + R"("/>)");
+    EXPECT_EQ(set.status, 0) << row << "\n" << set.err;
+  }
+  EXPECT_NE(Dump({"101"}).find("DesignPressure = 2500 kPa\n"), std::string::npos);
+  EXPECT_NE(Dump({"103"}).find("DesignPressure = 2500 kPa\n"), std::string::npos);
 }
 
 TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected) {

@@ -198,6 +198,36 @@ TEST_F(KxqhostSettersTest, AValueTextWithoutANumberIsRefusedAndChangesNothing) {
   EXPECT_NE(Dump({"101"}).find("Speed = 2960\n"), std::string::npos);
 }
 
+// A date is a day number the system can show as a date, years 100 to 9999:
+// any other is refused naming the text and the field, and nothing is stored.
+TEST_F(KxqhostSettersTest, ADayNumberOutsideTheShownDatesIsRefused) {
+  const std::vector<std::string> touched = {"131", "1061"};
+  const std::string before = Dump(touched);
+  for (const char* day : {"1e308", "-1e300", "3000000", "2958466", "-657435"}) {
+    const Outcome refused = Request(
+        "SetDateField",
+        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    EXPECT_EQ(refused.status, 1) << day << "\n" << refused.out;
+    EXPECT_NE(refused.err.find(std::string("Desc=\"'") + day +
+                               "' is out of range for attribute InServiceDate: a date is a day "
+                               "number from -657434 (0100-01-01) to 2958465 (9999-12-31)\" "
+                               "HR=\"0x8002000a\""),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(Dump(touched), before);
+  // The first and the last day are dates.
+  for (const char* day : {"-657434", "2958465.5"}) {
+    const Outcome set = Request(
+        "SetDateField",
+        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    EXPECT_EQ(set.status, 0) << day << "\n" << set.err;
+    EXPECT_NE(set.out.find("== store changed #131: InServiceDate"), std::string::npos) << set.out;
+  }
+  EXPECT_NE(Dump({"131"}).find("InServiceDate = 9999-12-31 12:00:00\n"), std::string::npos);
+}
+
 // An empty number is 0, as it always was, and is not refused with the texts
 // that hold no number: the first radio choice, qualifier value 0, the first
 // unit of the list.

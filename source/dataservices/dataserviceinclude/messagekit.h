@@ -208,15 +208,17 @@ class HandlerFileScope {
 //
 // Every element of the grammar is handled by the parser itself; names are
 // compared case-sensitively and unknown elements and attributes are
-// skipped. Values keep their initial values until given and are never
-// reset by the kit: a request holding the message element twice runs the
-// second worker with what the first element gave, except the entries that
-// `ForgetEntries` drops.
+// skipped. Integers are strict (`SAXSchemaParser::SetStrictIntegers`): an
+// id or row that is no number fails the request before its worker runs,
+// where reading it as 0 would act on another object. Values keep their
+// initial values until given and are never reset by the kit: a request
+// holding the message element twice runs the second worker with what the
+// first element gave, except the entries that `ForgetEntries` drops.
 template <class Module>
 class KXMessageParser : public SAXSchemaParser {
  public:
   // `module` is not owned and outlives the parser.
-  explicit KXMessageParser(Module* module) : m_pMain(module) {}
+  explicit KXMessageParser(Module* module) : m_pMain(module) { SetStrictIntegers(true); }
 
   // The message's values other than the envelope's, by value id, from
   // attributes and text-value elements alike: S_OK, or E_INVALIDARG for

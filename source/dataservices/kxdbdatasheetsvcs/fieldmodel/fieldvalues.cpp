@@ -3,6 +3,7 @@
 // substitution) of a value.
 #include <cstdint>
 
+#include "com/oleauto.h"
 #include "com/wstr.h"
 #include "fieldmodel/fieldutils.h"
 #include "fieldmodel/numbertext.h"
@@ -37,6 +38,25 @@ VARIANT RealFormat(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* u
   owned = _variant_t(static_cast<const OLECHAR*>(own) != nullptr ? static_cast<const OLECHAR*>(own)
                                                                  : u"");
   return owned;
+}
+
+// The holder's attribute as a refusal names it: "attribute NAME".
+std::u16string AttributeNamed(IKXQFieldValue* holder) {
+  _bstr_t name;
+  (void)holder->get_Name(name.GetAddress());
+  return u"attribute " + std::u16string(name.view());
+}
+
+// A day number is stored only when it is a date the system can show, one
+// that the conversion of dates to text takes (years 100 to 9999): any other
+// is no date that the user can have meant.
+void CheckShownDate(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* text, DATE day) {
+  SYSTEMTIME shown{};
+  if (VariantTimeToSystemTime(day, &shown)) return;
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_OVERFLOW,
+                          u"'%ls' is out of range for %ls: a date is a day number from -657434 "
+                          u"(0100-01-01) to 2958465 (9999-12-31)",
+                          text, AttributeNamed(holder).c_str());
 }
 
 }  // namespace
@@ -129,7 +149,10 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
       converted = VariantUtil::FromXMLText(&value, text, VT_R8);
       break;
     case KXQ_TYPE_INTEGER: converted = VariantUtil::FromXMLText(&value, text, VT_I4); break;
-    case KXQ_TYPE_DATE: converted = VariantUtil::FromXMLText(&value, text, VT_DATE); break;
+    case KXQ_TYPE_DATE:
+      converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
+      if (converted) CheckShownDate(ctx, holder, text, V_DATE(&value));
+      break;
     case KXQ_TYPE_BOOLEAN: converted = VariantUtil::FromXMLText(&value, text, VT_BOOL); break;
     default: {
       _bstr_t name;
@@ -146,10 +169,7 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
     int32_t integer = 0;
     const NumberReading reading =
         type == KXQ_TYPE_INTEGER ? ReadIntegerText(text, &integer) : ReadRealText(text, &real);
-    _bstr_t name;
-    (void)holder->get_Name(name.GetAddress());
-    RefuseNumberText(ctx, KX_HERE(kFile), reading, text,
-                     (u"attribute " + std::u16string(name.view())).c_str());
+    RefuseNumberText(ctx, KX_HERE(kFile), reading, text, AttributeNamed(holder).c_str());
   }
   const HRESULT hr = holder->PutValue(position, format, value);
   if (SUCCEEDED(hr)) return;

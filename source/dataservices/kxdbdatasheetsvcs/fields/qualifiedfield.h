@@ -26,6 +26,8 @@ class SetQualifierMessageParser final : public SetQualifierSchema {
   using SetQualifierSchema::SetQualifierSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return SetQualifierValue(); }
+  // The value is refused naming the qualifier and the page.
+  bool ChecksIntegerText(uint32_t id) const override { return id == Value; }
   // The worker: stores the qualifier's value whatever "Status" says and
   // tells the clients of every field it qualifies, then of the qualifier.
   HRESULT SetQualifierValue();

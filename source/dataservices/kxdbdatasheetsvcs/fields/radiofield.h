@@ -20,6 +20,8 @@ class SetRadioFieldMessageParser final : public SetRadioFieldSchema, public Fiel
   using SetRadioFieldSchema::SetRadioFieldSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return SetRadioFieldValue(); }
+  // The choice is refused naming the field, and only when acted on.
+  bool ChecksIntegerText(uint32_t id) const override { return id == Value; }
   // The worker: stores the text of choice "Value" and keeps the choice's
   // number in the field's record; a negative choice empties the record.
   HRESULT SetRadioFieldValue();

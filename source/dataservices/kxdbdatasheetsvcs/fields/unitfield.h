@@ -40,6 +40,8 @@ class SetUnitMessageParser final : public SetUnitSchema {
   using SetUnitSchema::SetUnitSchema;
   HRESULT SetValue(uint32_t id, const SAXValue& value) override;
   HRESULT Work() override { return SetUnitValue(); }
+  // The unit's place is refused naming the unit field and the page.
+  bool ChecksIntegerText(uint32_t id) const override { return id == Index; }
   // The worker: stores unit "Index" of the unit field's list as its unit.
   HRESULT SetUnitValue();
 
