@@ -20,6 +20,12 @@ set(kx_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/${kx_package})
 foreach(target kxcom kxstore_api kxhost_api)
   target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${kx_include_dir}>)
 endforeach()
+# The headers are C++20 (std::span, among others): a host that links any
+# of the package's targets compiles as C++20 at least, whatever its own
+# project sets.
+foreach(target kxcom kxstore_api kxstore kxhost_api kxhost)
+  target_compile_features(${target} INTERFACE cxx_std_20)
+endforeach()
 set_target_properties(kxcom PROPERTIES EXPORT_NAME com)
 set_target_properties(kxstore_api PROPERTIES EXPORT_NAME store_api)
 set_target_properties(kxstore PROPERTIES EXPORT_NAME store)

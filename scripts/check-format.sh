@@ -27,7 +27,7 @@ cd "$(dirname "$0")/.."
 clang_format=${CLANG_FORMAT:-clang-format}
 usage="usage: $0 [BASE | --all]"
 case "${1:-}" in
-  -h | --help) echo "$usage"; exit 0 ;;
+  -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
 esac
 [ $# -le 1 ] || { echo "$usage" >&2; exit 2; }
 if ! command -v "$clang_format" >/dev/null 2>&1; then

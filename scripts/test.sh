@@ -8,7 +8,8 @@
 # KX_BUILD_DIR overrides the build folder.
 # It says first what it builds; the build's progress and any compiler error
 # go to standard error, the tests' results to standard output. The tests'
-# temporary folders are removed at the end, Ctrl-C too. A test that
+# temporary folders are removed at the end, Ctrl-C too (which says
+# "interrupted" on standard error, exit status 130). A test that
 # skips itself fails the run: each skip is for something the machine lacks
 # (a package, a locale), which scripts/install-packages.sh provides.
 set -euo pipefail
@@ -22,6 +23,9 @@ case "$mode" in
   -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
   *) echo "usage: $0 [sanitize | tsan | --help]" >&2; exit 2 ;;
 esac
+# Said however far the run got; the clean-up below still runs (exit).
+trap 'echo "test.sh: interrupted" >&2; exit 130' INT
+trap 'echo "test.sh: terminated" >&2; exit 143' TERM
 echo "building $what into $dir/ (the first build takes a few minutes), then testing" >&2
 scripts/install-packages.sh
 regex=()
@@ -52,7 +56,6 @@ log=$(mktemp "${TMPDIR:-/tmp}/kx-ctest-XXXXXX")
 tests_tmp=$(mktemp -d "${TMPDIR:-/tmp}/kx-tests-XXXXXX")
 chmod 755 "$tests_tmp"
 trap 'rm -rf "$tests_tmp"; rm -f "$log"' EXIT
-trap 'exit 130' INT TERM
 TMPDIR=$tests_tmp ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 \
   "${regex[@]}" | tee "$log"
 # ctest counts a skipped test as run; here it is a failure.

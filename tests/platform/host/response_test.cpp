@@ -24,8 +24,22 @@ class ResponseTest : public ::testing::Test {
     return Ref<IKXQXMLAttributes>::Adopt(raw);
   }
   std::string Text() const { return U8(response_->text()); }
+  // A folder of the test's own in the temporary folder, made empty; removed
+  // when the test ends, however it ends.
+  std::string Folder() {
+    folder_ = std::filesystem::path(::testing::TempDir()) /
+              ("kxhost_response_" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    return folder_.string();
+  }
+  void TearDown() override {
+    if (!folder_.empty()) std::filesystem::remove_all(folder_);
+  }
 
   Ref<Response> response_ = MakeRef<Response>();
+  std::filesystem::path folder_;
 };
 
 TEST_F(ResponseTest, ReplyStartsAtFirstElementWithoutBegin) {
@@ -356,8 +370,7 @@ TEST_F(ResponseTest, ListWithMoreNamesThanItRemembersStillReplacesAndRefuses) {
 }
 
 TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
-  const std::string folder = ::testing::TempDir() + "kxhost_response_files";
-  std::filesystem::create_directories(folder);
+  const std::string folder = Folder();
   std::ofstream(folder + "/Pump.bmp", std::ios::binary) << "BM\x01";
   std::ofstream(folder + "/Pump.xml") << "<Template/>";
   const std::u16string base = *internal::Utf8ToUtf16(folder);
@@ -375,8 +388,7 @@ TEST_F(ResponseTest, SendFileRecordsPathWithHostSeparatorsAndKind) {
 TEST_F(ResponseTest, FailedRequestDiscardsThePartialReplyAndLaterWritesFail) {
   ASSERT_EQ(S_OK, response_->StartElement(Bstr(u"XMLMessage"), nullptr));
   ASSERT_EQ(S_OK, response_->WriteElement(Bstr(u"Half"), nullptr, nullptr));
-  const std::string folder = ::testing::TempDir() + "kxhost_response_discard";
-  std::filesystem::create_directories(folder);
+  const std::string folder = Folder();
   std::ofstream(folder + "/x.bmp") << "x";
   response_->SetFileFolders({*internal::Utf8ToUtf16(folder)});
   Var binary = Var::Bool(true);

@@ -211,6 +211,30 @@ TEST_F(SessionTest, AFailedCallRollsBackItsChangesAndRaisesNothing) {
   EXPECT_EQ(module_->log, (std::vector<std::string>{"request", "request"}));
 }
 
+// Another process holds the store's write lock past the wait (here a second
+// connection to the file, which keeps it until told): the call fails with the
+// store's busy code before the module sees it, changes nothing, and the same
+// call, tried again once the lock is free, does its work.
+TEST_F(SessionTest, ACallOnABusyStoreChangesNothingAndSucceedsWhenTriedAgain) {
+  store_->SetLockTimeout(50);
+  std::unique_ptr<kx::store::Store> other;
+  ASSERT_TRUE(
+      kx::store::Store::Open(dir_ + "/plant.db", kx::store::OpenMode::kOpenExisting, &other).ok());
+  ASSERT_TRUE(other->Begin().ok());
+  module_->on_request = [&] { return Put(20, u"Tag", _variant_t(u"Changed")); };
+  const auto busy = host_.Request(u"Any", u"");
+  EXPECT_EQ(busy.hr, KXQ_E_BUSY);
+  EXPECT_EQ(_bstr_t(busy.error.c_str()).utf8(),
+            "The object store is busy: another process kept it locked for more than 0.05 s; "
+            "nothing was changed");
+  EXPECT_TRUE(module_->log.empty());
+  EXPECT_FALSE(store_->InTransaction());
+  ASSERT_TRUE(other->Rollback().ok());
+  EXPECT_TRUE(host_.Request(u"Any", u"").succeeded());
+  EXPECT_EQ(module_->log, (std::vector<std::string>{"request"}));
+  EXPECT_EQ(Text(20, u"Tag"), "Changed");
+}
+
 TEST_F(SessionTest, ASuccessfulCallCommitsAndDeliversCreateEventsAfterIt) {
   LONG pump = 0;
   module_->on_request = [&] {

@@ -231,7 +231,10 @@ class RegistrationTest : public ::testing::Test {
     } else {
       setenv("KXQ_REGISTRY", previous_.c_str(), 1);
     }
+    // The registration store leaves its lock file beside it for the next
+    // writer; this store has none.
     std::filesystem::remove(path_);
+    std::filesystem::remove(path_.string() + ".lock");
   }
 
   template <class F>
