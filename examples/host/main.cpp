@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
       kx::store::Store::Open(argv[1], kx::store::OpenMode::kOpenExisting, &store);
   if (!opened.ok()) {
     std::fprintf(stderr, "example_host: %s\n", opened.message.c_str());
+    // The file was left as it was: a store is made where no file is.
+    if (opened.hr == KXQ_E_NOTSTORE)
+      std::fprintf(stderr, "example_host: make one with: kxqhost --store NEWFILE init\n");
     return 1;
   }
   kx::host::StoreHostSession session(*store);

@@ -79,6 +79,7 @@ constexpr Message kMessages[] = {
      u"The value is locked, secured or held and cannot be changed."},
     {static_cast<HRESULT>(0x8004B009),
      u"The object store is busy: another process holds its write lock."},
+    {static_cast<HRESULT>(0x8004B00A), u"The file is not an object store."},
     {REGDB_E_CLASSNOTREG, u"Class not registered"},
     {SELFREG_E_TYPELIB, u"Failed to register/unregister type library"},
     {SELFREG_E_CLASS, u"Failed to register/unregister class"},

@@ -62,8 +62,10 @@ enum class OpenMode {
   kCreate,        // fail when the file exists
   kOpenOrCreate,
   // An existing file that is never written: reading works (beside other
-  // processes' commits when its folder can be written, else the file as it
-  // is when opened); a transaction's first write fails and the transaction
+  // processes' commits when its folder can be written, else the file and
+  // the log left beside it as they are when opened). What opening a page
+  // or a document records (triggers, versions opened and closed) is kept
+  // in memory for this process; any other write fails and the transaction
   // is rolled back at its commit.
   kReadOnly,
 };
@@ -93,7 +95,10 @@ class Store {
   Store& operator=(const Store&) = delete;
 
   // Opens or creates the SQLite file at path (UTF-8). ":memory:" gives a
-  // store without a file (no durability).
+  // store without a file (no durability). An existing file is judged before
+  // anything is written to it: one that is no object store fails with
+  // KXQ_E_NOTSTORE (empty, no SQLite database, another program's database),
+  // a damaged one with KXQ_E_STORAGE; either is left as it was.
   static Status Open(const std::string& path, OpenMode mode, std::unique_ptr<Store>* store);
 
   // The database interface. Not AddRef'd: valid while the Store lives; AddRef

@@ -73,6 +73,9 @@ inline constexpr HRESULT KXQ_E_PROTECTED = static_cast<HRESULT>(0x8004B008L);
 // Another process held the store's write lock for longer than the lock
 // timeout; the call changed nothing and may be tried again.
 inline constexpr HRESULT KXQ_E_BUSY = static_cast<HRESULT>(0x8004B009L);
+// Store::Open: the file is not an object store (empty, no SQLite database,
+// or another program's database); it was left as it was.
+inline constexpr HRESULT KXQ_E_NOTSTORE = static_cast<HRESULT>(0x8004B00AL);
 
 // Attribute data-type codes (IKXQAttribute::get_DataType).
 enum KXQDataType : LONG {

@@ -1,10 +1,13 @@
 // The store as the program uses it: the cost of showing an object that many
 // pages show, and a store made by `init` that appears whole or not at all;
-// the cost of a request of many message elements.
+// the cost of a request of many message elements; files that are no store
+// and stores that cannot be written.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <map>
+#include <sqlite3.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -199,9 +202,79 @@ TEST_F(KxqhostStoreTest, RepeatedCreateAnnotationGrowsLinearly) {
       << small << " s for 1,000, " << large << " s for 4,000";
 }
 
+// Every file of a folder, by name, with its bytes.
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    files[entry.path().filename().string()] = ReadText(entry.path().string());
+  return files;
+}
+
+// Runs SQL on the database at `path` as another program would. leaveLog:
+// what it wrote stays in the log, as a killed process leaves it, without
+// the log's index.
+void Sql(const std::string& path, const char* sql, bool leaveLog = false) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  if (leaveLog) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  char* msg = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
+  sqlite3_free(msg);
+  sqlite3_close(db);
+  if (leaveLog) std::filesystem::remove(path + "-shm");
+}
+
+// A file that is no store is refused before anything is written to it,
+// saying what it is and how to make a store; every byte stays, and no log
+// or index appears beside it. `init` puts no store in place of an empty
+// file.
+TEST_F(KxqhostStoreTest, AFileThatIsNoStoreIsRefusedAndLeftAsItWas) {
+  const std::string folder = dir_ / "files";
+  std::filesystem::create_directory(folder);
+  InitStore();
+  WriteText(folder + "/cut.db", ReadText(Store()).substr(0, 100000));
+  WriteText(folder + "/empty.db", "");
+  WriteText(folder + "/notes.db", "pump P-101A: check the seal\n");
+  Sql(folder + "/other.db",
+      "CREATE TABLE orders(id INTEGER PRIMARY KEY); INSERT INTO orders VALUES(7)");
+  Sql(folder + "/otherlog.db", "PRAGMA journal_mode=WAL; CREATE TABLE orders(id)", true);
+  const auto before = FolderBytes(folder);
+  const std::pair<const char*, const char*> files[] = {
+      {"empty.db", "is not an object store: it is empty (0 bytes)"},
+      {"notes.db", "is not an object store: it is no SQLite database"},
+      {"other.db", "is not an object store: it is a database of something else"},
+      {"otherlog.db", "is not an object store: it is a database of something else"},
+      {"cut.db", "is a damaged object store: it is cut short (100000 bytes of "}};
+  for (const auto& [name, says] : files) {
+    const std::string path = folder + "/" + name;
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"dump", "101"}, {"request", "ListHolds", "-"}}) {
+      std::vector<std::string> arguments{"--store", path};
+      arguments.insert(arguments.end(), command.begin(), command.end());
+      const Outcome refused = Bare(arguments, "\n");
+      EXPECT_EQ(refused.status, 1) << name;
+      EXPECT_EQ(refused.out, "") << name;
+      EXPECT_NE(refused.err.find(path + " " + says), std::string::npos) << refused.err;
+      EXPECT_NE(refused.err.find("nothing in it was changed"), std::string::npos) << refused.err;
+      EXPECT_EQ(refused.err.find("make a store where no file is, with: ") != std::string::npos &&
+                    refused.err.find(" --store NEWFILE init") != std::string::npos,
+                std::string(name) != "cut.db")
+          << refused.err;
+    }
+  }
+  const Outcome init = Bare({"--store", folder + "/empty.db", "init", "--fixture", TinyPlant()});
+  EXPECT_EQ(init.status, 1);
+  EXPECT_NE(init.err.find("empty.db exists (an empty file); remove it first"), std::string::npos)
+      << init.err;
+  EXPECT_EQ(FolderBytes(folder), before);
+}
+
 // A store the user cannot write, in a folder the user cannot write
-// either, is read without writing: dumps and reading requests work, a
-// request that changes something fails and changes nothing.
+// either, is read without writing: dumps and reading requests work, and so
+// does opening a page or a datasheet (what opening records, the trigger of
+// the page and the version opened, is not saved); a request that changes
+// something fails, saying the store is read only, and changes nothing. A
+// log left beside it without its index is read.
 TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
   namespace fs = std::filesystem;
   const std::string folder = dir_ / "archive";
@@ -214,6 +287,7 @@ TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
   ASSERT_EQ(Bare({"register"}).status, 0);
   const auto read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
   fs::permissions(store, read_only);
+  const std::string bytes = ReadText(store);
   fs::permissions(
       folder, read_only | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
   fs::permissions(dir_.path(),
@@ -239,9 +313,48 @@ TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
                                 "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" "
                                 "FieldId=\"103\" Value=\"395\"/></XMLMessage>");
   EXPECT_EQ(set.status, 1) << set.err;
-  EXPECT_NE(set.err.find("readonly"), std::string::npos) << set.err;
+  EXPECT_NE(set.err.find("the store was opened read only"), std::string::npos) << set.err;
   EXPECT_NE(as_reader({"dump", "101"}).out.find("RatedFlow = 385 m3/h"), std::string::npos);
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+  const Outcome page = as_reader({"request", "OpenPage", "-"}, "1012");
+  EXPECT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("<OpenPage"), std::string::npos) << page.out;
+  const Outcome sheets =
+      as_reader({"--events", "request", "OpenDocuments", "-"},
+                "<XMLMessage TargetId=\"App\" Status=\"1\"><OpenDocuments><Datasheet "
+                "DocumentId=\"1001\" Status=\"1\"/><Datasheet DocumentId=\"1007\" "
+                "Status=\"1\"/></OpenDocuments></XMLMessage>");
+  EXPECT_EQ(sheets.status, 0) << sheets.err;
+  EXPECT_NE(sheets.out.find("Title=\"[ReadOnly] P-101A: Crude charge pump (Normal)\""),
+            std::string::npos)
+      << sheets.out;
+  EXPECT_NE(sheets.out.find("== store open version (mode 2) of #1007: \"1\""), std::string::npos)
+      << sheets.out;
+  // E-102's datasheet is made with an older template version: opening it
+  // would rebuild it, a change.
+  const Outcome rebuilt = as_reader({"request", "OpenDocuments", "-"},
+                                    "<XMLMessage TargetId=\"App\" Status=\"1\"><OpenDocuments>"
+                                    "<Datasheet DocumentId=\"1005\" Status=\"1\"/>"
+                                    "</OpenDocuments></XMLMessage>");
+  EXPECT_EQ(rebuilt.status, 1) << rebuilt.err;
+  EXPECT_NE(rebuilt.err.find("the store was opened read only"), std::string::npos) << rebuilt.err;
+  EXPECT_EQ(FolderBytes(folder), (std::map<std::string, std::string>{{"plant.db", bytes}}));
+
+  // A process killed after a commit left the log, and the log's index went.
+  fs::permissions(folder, fs::perms::owner_all);
+  Sql(store,
+      "UPDATE vals SET num=400 WHERE obj=101 AND attr IN (SELECT id FROM attributes WHERE "
+      "name='RatedFlow')",
+      true);
+  fs::permissions(
+      folder, read_only | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  const auto left = FolderBytes(folder);
+  ASSERT_EQ(left.size(), 2u);
+  ASSERT_GT(left.at("plant.db-wal").size(), 0u);
+  const Outcome logged = as_reader({"dump", "101"});
+  EXPECT_EQ(logged.status, 0) << logged.err;
+  EXPECT_NE(logged.out.find("RatedFlow = 400 m3/h"), std::string::npos) << logged.out;
+  EXPECT_EQ(FolderBytes(folder), left);
 }
 
 // A write that fails at any moment of `init` (here: a file that may grow no

@@ -154,13 +154,17 @@ bool Program::OpenStore() {
       path, writable ? store::OpenMode::kOpenExisting : store::OpenMode::kReadOnly, &store_);
   if (!status.ok()) {
     store_.reset();
-    Error("cannot open the store " + path + ": " + status.message);
+    // `init` makes a store only where no file is.
+    Error("cannot open the store " + path + ": " + status.message +
+          (status.hr == KXQ_E_NOTSTORE ? "; make a store where no file is, with: " +
+                                             options_.program + " --store NEWFILE init"
+                                       : std::string()));
     return false;
   }
   if (!writable) {
     std::fprintf(err_,
-                 "notice: %s cannot be written; it is read only, and a call that changes it "
-                 "fails\n",
+                 "notice: %s cannot be written; it is read only: pages and datasheets open "
+                 "(what opening them records is not saved), and a call that changes it fails\n",
                  path.c_str());
     std::fflush(err_);
   }
@@ -184,7 +188,13 @@ int Program::Init() {
   if (fixture.empty()) return Error("no fixture given and no sample plant found"), kExitFailed;
   const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
   std::error_code ec;
-  if (fs::exists(path, ec)) return Error(path + " exists; remove it first"), kExitFailed;
+  // An empty file too: it may be a placeholder another program holds, and
+  // init never puts a store in place of a file.
+  if (fs::exists(path, ec)) {
+    const bool empty = fs::is_regular_file(path, ec) && fs::file_size(path, ec) == 0;
+    return Error(path + (empty ? " exists (an empty file)" : " exists") + "; remove it first"),
+           kExitFailed;
+  }
   long objects = 0;
   bool exists = false;
   std::string why;

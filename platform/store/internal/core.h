@@ -208,7 +208,8 @@ class StoreCore {
   HRESULT AddClaim(int32_t obj, int32_t project);
   HRESULT PutUser(int32_t obj, const u16& user, LONG status);
   std::vector<UserRec> Users(int32_t obj) const;
-  HRESULT RecordWorkflow(int32_t obj, LONG code, const u16& text);
+  // opening: a version opened or closed (OpenVersion, CloseVersion).
+  HRESULT RecordWorkflow(int32_t obj, LONG code, const u16& text, bool opening = false);
 
   // --- triggers ---------------------------------------------------------
   TriggerRec* FindTrigger(int32_t obj, const u16& name) const;

@@ -350,8 +350,11 @@ std::vector<UserRec> StoreCore::Users(int32_t obj) const {
   return it == users_.end() ? std::vector<UserRec>() : it->second;
 }
 
-HRESULT StoreCore::RecordWorkflow(int32_t obj, LONG code, const u16& text) {
-  if (!db_->AddWorkflow(obj, code, text)) return StorageFailure();
+// A store opened read only keeps what opening a page or a document records
+// (its triggers, the versions opened and closed) for this process alone:
+// they serve the pages it opens and need not last. Every other change fails.
+HRESULT StoreCore::RecordWorkflow(int32_t obj, LONG code, const u16& text, bool opening) {
+  if (!(opening && db_->ReadOnly()) && !db_->AddWorkflow(obj, code, text)) return StorageFailure();
   if (observer) observer->WorkflowRecorded(obj, code, text);
   return S_OK;
 }
@@ -386,7 +389,7 @@ HRESULT StoreCore::AddTrigger(int32_t obj, const u16& name, TriggerRec** out) {
 }
 
 HRESULT StoreCore::SaveTrigger(TriggerRec* t) {
-  if (!t->owner) return S_OK;
+  if (!t->owner || db_->ReadOnly()) return S_OK;
   if (!db_->PutTrigger(t->owner, *t)) return StorageFailure();
   return S_OK;
 }
@@ -394,7 +397,7 @@ HRESULT StoreCore::SaveTrigger(TriggerRec* t) {
 HRESULT StoreCore::RemoveTrigger(int32_t obj, const u16& name) {
   TriggerRec* t = FindTrigger(obj, name);
   if (!t) return S_FALSE;
-  if (!db_->RemoveTrigger(obj, name)) return StorageFailure();
+  if (!db_->ReadOnly() && !db_->RemoveTrigger(obj, name)) return StorageFailure();
   t->owner = 0;
   OnUndo([t, obj] { t->owner = obj; }, false);
   return S_OK;

@@ -1,8 +1,12 @@
 #include "store/internal/db.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kx::store {
 
@@ -74,6 +78,11 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool NonEmptyFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
 // `path` as the path of a "file:" URI.
 std::string UriPath(const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -90,6 +99,89 @@ std::string UriPath(const std::string& path) {
   return uri;
 }
 
+// The first 16 bytes of every SQLite database file.
+constexpr char kSqliteMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                   'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+constexpr const char* kReadTest = "SELECT count(*) FROM sqlite_master";
+constexpr int kReadFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+
+// Opens `path` with its log read into this process's memory, without
+// locks: SQLite's exclusive locking mode keeps the log's index in memory
+// instead of in a file beside it, and the lock-free file layer lets a file
+// opened for reading take that mode. SQLite's result code, with *db set
+// (to be closed by the caller) whenever SQLite made a connection.
+int OpenWithLogInMemory(const std::string& path, sqlite3** db) {
+  const std::string uri = "file:" + UriPath(path) + "?mode=ro&vfs=unix-none";
+  int rc = sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(*db, "PRAGMA locking_mode=EXCLUSIVE;", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
+  return rc;
+}
+
+// Opens `path` for reading without writing it (result and *db as
+// OpenWithLogInMemory's). SQLite's read-only connection reads beside other processes
+// through the log's shared-memory index. When that index cannot be made
+// (the folder cannot be written) and a log waits to be read, the log is
+// read into memory; with no log, the file as it is, without locks.
+int OpenForReading(const std::string& path, sqlite3** db) {
+  int rc = sqlite3_open_v2(path.c_str(), db, kReadFlags, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return rc;
+  sqlite3_close(*db);
+  *db = nullptr;
+  if (NonEmptyFile(path + "-wal")) return OpenWithLogInMemory(path, db);
+  const std::string uri = "file:" + UriPath(path) + "?immutable=1";
+  return sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+}
+
+// What a database's own tables say of it.
+struct StoreMark {
+  bool meta = false;    // it has the "meta" table of a store
+  bool others = false;  // it has other tables, indexes or views
+  long format = 0;      // the store's format, from "meta" (0: none)
+  std::string error;    // why it could not be read
+};
+
+// Reads the mark through `db`; false (with mark->error) when SQLite cannot.
+bool ReadMark(sqlite3* db, StoreMark* mark) {
+  *mark = StoreMark();
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master", -1, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+      (name && std::strcmp(name, "meta") == 0 ? mark->meta : mark->others) = true;
+    }
+  }
+  sqlite3_finalize(st);
+  st = nullptr;
+  if (rc != SQLITE_DONE) {
+    mark->error = sqlite3_errmsg(db);
+    return false;
+  }
+  // Another program's "meta" table may have other columns: then it is no
+  // store's.
+  if (mark->meta && sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key='format'", -1, &st,
+                                       nullptr) == SQLITE_OK) {
+    while (sqlite3_step(st) == SQLITE_ROW)
+      if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
+        mark->format = static_cast<long>(sqlite3_column_int64(st, 0));
+  }
+  sqlite3_finalize(st);
+  return true;
+}
+
+// The same through a connection of its own to `uri`.
+bool ReadMark(const std::string& uri, StoreMark* mark) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(uri.c_str(), &db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+  const bool read = rc == SQLITE_OK && ReadMark(db, mark);
+  if (rc != SQLITE_OK) mark->error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  sqlite3_close(db);
+  return read;
+}
+
 }  // namespace
 
 int KxStepRow(sqlite3_stmt* st) {
@@ -101,21 +193,90 @@ int KxStepRow(sqlite3_stmt* st) {
 
 Db::~Db() { Close(); }
 
-int Db::OpenReadOnly(const std::string& path) {
-  constexpr int kFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
-  int rc = sqlite3_open_v2(path.c_str(), &db_, kFlags, nullptr);
-  if (rc == SQLITE_OK)
-    rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-  struct stat st;
-  if (rc == SQLITE_OK || (::stat((path + "-wal").c_str(), &st) == 0 && st.st_size > 0)) return rc;
-  sqlite3_close(db_);
-  db_ = nullptr;
-  const std::string uri = "file:" + UriPath(path) + "?immutable=1";
-  return sqlite3_open_v2(uri.c_str(), &db_, kFlags | SQLITE_OPEN_URI, nullptr);
+bool Db::Probe(const std::string& path, std::string* error) {
+  const auto notStore = [&](const std::string& why) {
+    notStore_ = true;
+    *error = path + " is not an object store: " + why + "; nothing in it was changed";
+    return false;
+  };
+  const auto damaged = [&](const std::string& why) {
+    *error = path + " is a damaged object store: " + why +
+             "; nothing in it was changed. Restore it from a copy";
+    return false;
+  };
+  unsigned char head[100] = {};
+  long long size = 0;
+  {
+    // Not held up by a pipe that no one writes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+      *error = "Cannot open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    size = regular ? static_cast<long long>(st.st_size) : 0;
+    const ssize_t got = regular && size > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
+    ::close(fd);
+    if (!regular) return notStore("it is not a file");
+    if (size == 0) return notStore("it is empty (0 bytes)");
+    if (got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)
+      return notStore("it is no SQLite database");
+    if (got < static_cast<ssize_t>(sizeof head))
+      return damaged("it is cut short (" + std::to_string(size) + " bytes)");
+  }
+  // A log that waits to be read may hold what the file lacks, and a
+  // checkpoint may be filling the file in: the file's size is judged only
+  // without one.
+  const bool log = NonEmptyFile(path + "-wal");
+  if (!log) {
+    const auto be32 = [&](int at) {
+      return (static_cast<uint32_t>(head[at]) << 24) | (static_cast<uint32_t>(head[at + 1]) << 16) |
+             (static_cast<uint32_t>(head[at + 2]) << 8) | head[at + 3];
+    };
+    long long page = (head[16] << 8) | head[17];
+    if (page == 1) page = 65536;
+    if (page < 512 || (page & (page - 1)) != 0) return damaged("its header is damaged");
+    // The page count is valid when the change counter beside it agrees.
+    const long long pages = be32(24) == be32(92) ? be32(28) : 0;
+    if (size % page != 0 || size < pages * page) {
+      return damaged("it is cut short (" + std::to_string(size) + " bytes" +
+                     (pages > 0 ? " of " + std::to_string(pages * page) : std::string()) + ")");
+    }
+  }
+  // The file as it is, without its log: an immutable connection takes no
+  // lock and makes no file beside it. A store marks itself with its "meta"
+  // table, made with its first tables in one transaction.
+  StoreMark mark;
+  const bool read = ReadMark("file:" + UriPath(path) + "?immutable=1", &mark);
+  if (!read && !log) return damaged("SQLite cannot read it (" + mark.error + ")");
+  // Nothing in the file but a log beside it: a store just made whose tables
+  // are still in the log, or another program's database. The log tells,
+  // read as SQLite reads it beside the processes that may be writing it
+  // (through its index), or, with no index beside it (so no process at
+  // work), into memory, which makes no index.
+  if (log && (!read || (!mark.meta && !mark.others))) {
+    sqlite3* reader = nullptr;
+    const int rc = FileExists(path + "-shm") ? OpenForReading(path, &reader)
+                                             : OpenWithLogInMemory(path, &reader);
+    const bool readWithLog = rc == SQLITE_OK && ReadMark(reader, &mark);
+    if (rc != SQLITE_OK) mark.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
+    sqlite3_close(reader);
+    if (!readWithLog) return damaged("SQLite cannot read it (" + mark.error + ")");
+  }
+  if (mark.format > 1) {
+    *error = path + " is an object store of another version; nothing in it was changed";
+    return false;
+  }
+  if (mark.format != 1)
+    return notStore(mark.meta || mark.others ? "it is a database of something else"
+                                             : "it is an SQLite database without tables");
+  return true;
 }
 
 bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
               std::string* error) {
+  notStore_ = false;
   const bool memory = path == ":memory:";
   const bool exists = !memory && FileExists(path);
   readOnly_ = readOnly && !memory;
@@ -127,8 +288,10 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     *error = "The store file " + path + " exists already";
     return false;
   }
+  // What the file is, decided before anything is written to it.
+  if (exists && !Probe(path, error)) return false;
   int rc = readOnly_
-               ? OpenReadOnly(path)
+               ? OpenForReading(path, &db_)
                : sqlite3_open_v2(path.c_str(), &db_,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
@@ -150,15 +313,14 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     return false;
   }
   if (!memory && !readOnly_) walPath_ = path + "-wal";
-  bool hasTables = false, hasOthers = false;
-  Query("SELECT name FROM sqlite_master", [&](sqlite3_stmt* st) {
-    if (ColText(st, 0) == u"meta")
-      hasTables = true;
-    else
-      hasOthers = true;
-  });
-  if (!hasTables && (hasOthers || readOnly_)) {
-    *error = path + " is a database of something else, not an object store";
+  bool hasTables = false;
+  Query("SELECT name FROM sqlite_master",
+        [&](sqlite3_stmt* st) { hasTables = hasTables || ColText(st, 0) == u"meta"; });
+  // Tables are made only in a file made here: one that was there is a store
+  // (it was looked at above), unless another process changed it since.
+  if (!hasTables && exists) {
+    notStore_ = true;
+    *error = path + " is not an object store; nothing in it was changed";
     Close();
     return false;
   }
@@ -168,15 +330,6 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
       *error = std::string("Cannot create the tables of ") + path + ": " + (msg ? msg : "?");
       sqlite3_free(msg);
-      Close();
-      return false;
-    }
-  } else {
-    long format = 0;
-    Query("SELECT value FROM meta WHERE key='format'",
-          [&](sqlite3_stmt* st) { format = static_cast<long>(ColInt(st, 0)); });
-    if (format != 1) {
-      *error = path + " is not an object store of this version";
       Close();
       return false;
     }
@@ -236,6 +389,12 @@ bool Db::InjectFault() {
   if (failAfter_ <= 0) return false;
   if (--failAfter_ > 0) return false;
   error_ = "disk I/O error (injected)";
+  return true;
+}
+
+bool Db::ReadOnlyRefuses() {
+  if (!readOnly_) return false;
+  error_ = "the store was opened read only (its file or its folder cannot be written)";
   return true;
 }
 
@@ -334,7 +493,7 @@ bool Db::Run(const char* sql, std::initializer_list<SqlArg> args) {
     error_ = "the store is closed";
     return false;
   }
-  if (InjectFault() || TransactionLost()) return false;
+  if (ReadOnlyRefuses() || InjectFault() || TransactionLost()) return false;
   sqlite3_stmt* st = PrepareWith(sql, args);
   return st && Step(st);
 }
@@ -390,7 +549,7 @@ static const char* const kPutValue =
     "postfix=excluded.postfix, subst=excluded.subst, bin=excluded.bin";
 
 bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
-  if (InjectFault() || TransactionLost()) return false;
+  if (ReadOnlyRefuses() || InjectFault() || TransactionLost()) return false;
   sqlite3_stmt* st = Prepare(kPutValue);
   return st && BindValue(st, obj, attr, pos, v);
 }
@@ -398,7 +557,7 @@ bool Db::WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v) {
 bool Db::WriteTail(int32_t obj, int32_t attr, const Value* values, size_t count, size_t from,
                    bool grown) {
   if (from < 1) from = 1;
-  if ((grown && InjectFault()) || TransactionLost()) return false;
+  if (ReadOnlyRefuses() || (grown && InjectFault()) || TransactionLost()) return false;
   // Rows past the new end go; the others are rewritten in place.
   if (!grown && !Run("DELETE FROM vals WHERE obj=? AND attr=? AND pos>?",
                      {obj, attr, static_cast<long long>(count)}))

@@ -67,10 +67,17 @@ class Db {
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
 
-  // Opens (creating the tables of a new file). False with *error set.
-  // readOnly: an existing file, never written (see OpenReadOnly).
+  // Opens (creating the tables of a new file). False with *error set. An
+  // existing file is judged before anything is written to it: one that is
+  // no object store is refused (NotAStore) and left as it was.
+  // readOnly: an existing file, never written: reading works beside other
+  // processes' commits, or, when the log's index cannot be made beside the
+  // file, the file and its log as they are when opened.
   bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
             std::string* error);
+  // The last Open failed because the file is no object store.
+  bool NotAStore() const { return notStore_; }
+  bool ReadOnly() const { return readOnly_; }
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   bool InTransaction() const { return inTxn_; }
@@ -125,11 +132,11 @@ class Db {
   std::string IntegrityCheck();
 
  private:
-  // SQLite's read-only connection, which reads beside other processes
-  // through the log's shared-memory index; when that index cannot be made
-  // (the folder cannot be written) and no log waits to be read, the file as
-  // it is, without locks. SQLite's result code.
-  int OpenReadOnly(const std::string& path);
+  // Whether the existing file at `path` is an object store, read without
+  // writing anything or making a file beside it (see Open).
+  bool Probe(const std::string& path, std::string* error);
+  // True (with LastError set) on a read-only store: nothing is written.
+  bool ReadOnlyRefuses();
   bool Step(sqlite3_stmt* st);
   // Runs a transaction statement (BEGIN, COMMIT, ROLLBACK) from the cache of
   // the connection, parsed once: SQLITE_OK or SQLite's error code, with the
@@ -151,6 +158,7 @@ class Db {
   bool inTxn_ = false;
   bool busy_ = false;
   bool readOnly_ = false;
+  bool notStore_ = false;
 };
 
 // Column readers for Query callbacks.

@@ -545,14 +545,14 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     return Write([&]() -> HRESULT {
       u16 text;
       KX_RETURN_IF_FAILED(VariantText(status, &text));
-      return core_->RecordWorkflow(rec_->id, 100 + mode, text);
+      return core_->RecordWorkflow(rec_->id, 100 + mode, text, true);
     });
   }
   HRESULT CloseVersion(VARIANT status) override {
     return Write([&]() -> HRESULT {
       u16 text;
       KX_RETURN_IF_FAILED(VariantText(status, &text));
-      return core_->RecordWorkflow(rec_->id, 199, text);
+      return core_->RecordWorkflow(rec_->id, 199, text, true);
     });
   }
   HRESULT CheckPrivilege(BSTR, BSTR privilege, VARIANT_BOOL* allowed, BSTR* place) override {

@@ -84,6 +84,11 @@ class Persistence {
 
   virtual bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
                     std::string* error) = 0;
+  // The last Open failed because the file is no object store (left as it
+  // was).
+  virtual bool NotAStore() const = 0;
+  // Opened read only: every write fails.
+  virtual bool ReadOnly() const = 0;
   virtual void Close() = 0;
   // How long Begin waits for another process's transaction to end.
   virtual void SetLockTimeout(int milliseconds) = 0;

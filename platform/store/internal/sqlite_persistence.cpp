@@ -71,6 +71,8 @@ class SqlitePersistence final : public Persistence {
     seen_ = CurrentVersion();
     return true;
   }
+  bool NotAStore() const override { return db_.NotAStore(); }
+  bool ReadOnly() const override { return db_.ReadOnly(); }
   void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }

@@ -4,6 +4,8 @@
 // shows nothing uncommitted.
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -590,6 +592,122 @@ TEST(DamagedStoreTest, AForeignDatabaseIsNotTakenOver) {
   EXPECT_FALSE(st.ok());
   EXPECT_NE(st.message.find("not an object store"), std::string::npos) << st.message;
   RawSql(path, "SELECT count(*) FROM customers");
+}
+
+// The same, leaving what it wrote in the database's log, as a process that
+// was killed leaves it, without the log's index.
+void RawSqlLeavingLog(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  char* msg = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
+  sqlite3_free(msg);
+  sqlite3_close(db);
+  ASSERT_GT(std::filesystem::file_size(path + "-wal"), 0u);
+  std::filesystem::remove(path + "-shm");
+}
+
+// Every file of a folder, by name, with its bytes.
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+  }
+  return files;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A file that is no object store is refused by every mode, before anything
+// is written: it keeps every byte and gets no log or index beside it. A
+// store just made, whose tables are still in its log, is one.
+TEST(DamagedStoreTest, AFileThatIsNoStoreIsRefusedAndLeftAsItWas) {
+  TempDir dir;
+  const std::string made = dir.File("made.kxq");
+  OpenPlant(made).reset();
+  std::string store;
+  {
+    std::ifstream in(made, std::ios::binary);
+    store.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::filesystem::remove(made);
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* says;
+  } files[] = {
+      {"empty.kxq", "", "is not an object store: it is empty (0 bytes)"},
+      {"text.kxq", "this is not a database, just text that fills a page", "no SQLite database"},
+      {"cut.kxq", store.substr(0, store.size() / 2), "damaged object store: it is cut short"},
+  };
+  for (const auto& file : files) WriteBytes(dir.File(file.name), file.bytes);
+  RawSql(dir.File("other.kxq"), "CREATE TABLE customers(id INTEGER PRIMARY KEY, name TEXT)");
+  RawSqlLeavingLog(dir.File("otherlog.kxq"), "PRAGMA journal_mode=WAL; CREATE TABLE meta(a, b)");
+  RawSql(dir.File("bare.kxq"), "PRAGMA journal_mode=WAL");
+  const auto before = FolderBytes(dir.path());
+  const std::pair<const char*, const char*> says[] = {
+      {"other.kxq", "is not an object store: it is a database of something else"},
+      {"otherlog.kxq", "is not an object store: it is a database of something else"},
+      {"bare.kxq", "is not an object store: it is an SQLite database without tables"}};
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kOpenOrCreate, OpenMode::kReadOnly}) {
+    std::vector<std::pair<std::string, std::string>> cases;
+    for (const auto& file : files) cases.emplace_back(file.name, file.says);
+    for (const auto& [name, text] : says) cases.emplace_back(name, text);
+    for (const auto& [name, text] : cases) {
+      std::unique_ptr<Store> s;
+      const Status opened = Store::Open(dir.File(name), mode, &s);
+      EXPECT_FALSE(opened.ok()) << name;
+      EXPECT_EQ(s, nullptr);
+      EXPECT_EQ(opened.hr, name == "cut.kxq" ? KXQ_E_STORAGE : KXQ_E_NOTSTORE) << name;
+      EXPECT_NE(opened.message.find(text), std::string::npos) << opened.message;
+      EXPECT_NE(opened.message.find("nothing in it was changed"), std::string::npos);
+    }
+    EXPECT_EQ(FolderBytes(dir.path()), before) << static_cast<int>(mode);
+  }
+  // A store that another process has just made: its tables are in its log.
+  std::unique_ptr<Store> maker, other;
+  ASSERT_TRUE(Store::Open(made, OpenMode::kCreate, &maker).ok());
+  const Status opened = Store::Open(made, OpenMode::kOpenExisting, &other);
+  EXPECT_TRUE(opened.ok()) << opened.message;
+}
+
+// On a store opened read only, what opening a page or a document records
+// (a trigger, a version opened and closed) is kept for this process alone;
+// every other change fails saying the store is read only. The file is as
+// it was.
+TEST(DamagedStoreTest, AReadOnlyStoreKeepsWhatOpeningRecordsInMemoryAlone) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  const std::string bytes = FolderBytes(dir.path()).at("s.kxq");
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kReadOnly, &s).ok());
+    auto sheet = Obj(*s, 10);
+    ASSERT_TRUE(s->Begin().ok());
+    _com_ptr_t<IKXQTrigger> trigger;
+    EXPECT_EQ(sheet->get_Trigger(_bstr_t(u"Field"), &trigger), S_OK) << ErrorText();
+    EXPECT_EQ(sheet->OpenVersion(2, _variant_t(u"1")), S_OK) << ErrorText();
+    EXPECT_EQ(sheet->CloseVersion(_variant_t(u"1")), S_OK) << ErrorText();
+    const Status committed = s->Commit();
+    EXPECT_TRUE(committed.ok()) << committed.message;
+    VARIANT_BOOL has = VARIANT_FALSE;
+    EXPECT_EQ(sheet->HasTrigger(_bstr_t(u"Field"), &has), S_OK);
+    EXPECT_EQ(has, VARIANT_TRUE);
+    // A step of the workflow is a change like any other.
+    EXPECT_EQ(sheet->WorkflowAction(7, _variant_t(u"")), KXQ_E_STORAGE);
+    EXPECT_EQ(Put(Attr(Obj(*s, 20), u"Tag"), 0, _variant_t(u"Changed")), KXQ_E_STORAGE);
+    EXPECT_NE(ErrorText().find("the store was opened read only"), std::string::npos);
+    EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101");
+  }
+  EXPECT_EQ(FolderBytes(dir.path()).at("s.kxq"), bytes);
+  VARIANT_BOOL has = VARIANT_TRUE;
+  EXPECT_EQ(Obj(*Reopen(path), 10)->HasTrigger(_bstr_t(u"Field"), &has), S_OK);
+  EXPECT_EQ(has, VARIANT_FALSE);
 }
 
 TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsItsReadingCleanly) {
