@@ -26,10 +26,10 @@ class TextSource : public FixtureSource {
  public:
   explicit TextSource(const std::string& xml) : xml_(xml) {}
   uint64_t Size() const override { return xml_.size(); }
-  bool Next(const char** data, size_t* length) override {
+  bool Next(size_t want, const char** data, size_t* length) override {
     if (at_ >= xml_.size()) return false;
     *data = xml_.data() + at_;
-    *length = std::min(kPiece, xml_.size() - at_);
+    *length = std::min(want, xml_.size() - at_);
     at_ += *length;
     return true;
   }
@@ -63,8 +63,11 @@ class FileSource final : public FixtureSource {
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
   uint64_t Size() const override { return size_; }
-  bool Next(const char** data, size_t* length) override {
-    const size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  bool Next(size_t want, const char** data, size_t* length) override {
+    // A piece longer than usual is given up once it is no longer asked for.
+    if (buffer_.size() < want || (want <= kPiece && buffer_.size() > kPiece))
+      std::vector<char>(std::max(want, kPiece)).swap(buffer_);
+    const size_t n = std::fread(buffer_.data(), 1, std::min(want, buffer_.size()), file_);
     if (n == 0) {
       failed_ = std::ferror(file_) != 0;
       return false;
@@ -317,7 +320,7 @@ std::unique_ptr<FixtureSource> FixtureSource::File(const std::string& path, std:
 }
 
 bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>* root, long* line,
-          std::string* error) {
+          std::string* error, long* pieces) {
   if (source.Size() > kMaxDocument) {
     *error = "the document is larger than 1 GiB";
     *line = 0;
@@ -338,8 +341,20 @@ bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>*
   bool ok = true;
   const char* data = nullptr;
   size_t length = 0;
-  while (ok && source.Next(&data, &length))
+  uint64_t fed = 0;
+  size_t want = kPiece;
+  while (ok && source.Next(want, &data, &length)) {
+    if (pieces) ++*pieces;
     ok = XML_Parse(st.parser, data, static_cast<int>(length), XML_FALSE) == XML_STATUS_OK;
+    fed += length;
+    // The parser reads a token it could not finish (a start tag whose
+    // attributes go on) again from its start with each piece: a next piece
+    // as long as what it holds of it at least doubles that, so that a long
+    // token costs a few readings, not one per piece.
+    const XML_Index at = XML_GetCurrentByteIndex(st.parser);
+    const uint64_t held = at >= 0 && static_cast<uint64_t>(at) < fed ? fed - at : 0;
+    want = static_cast<size_t>(std::max<uint64_t>(kPiece, held));
+  }
   if (ok && source.Failed()) {
     XML_ParserFree(st.parser);
     *error = "cannot be read";

@@ -62,9 +62,9 @@ class FixtureSource {
   // set, when it cannot be read.
   static std::unique_ptr<FixtureSource> File(const std::string& path, std::string* error);
   virtual uint64_t Size() const = 0;
-  // The next piece of the document: false at its end or when it cannot be
-  // read (Failed tells which).
-  virtual bool Next(const char** data, size_t* length) = 0;
+  // The next piece of the document, of at most `want` bytes: false at its
+  // end or when it cannot be read (Failed tells which).
+  virtual bool Next(size_t want, const char** data, size_t* length) = 0;
   virtual bool Failed() const = 0;
   virtual void Rewind() = 0;
   // The bytes [begin, end) of the document.
@@ -93,7 +93,8 @@ class PassHandler {
 // as delivered. A document that is not well formed (or
 // too deep, or with a document type declaration) gives false with the line
 // and the reason; a FixtureError thrown by the handler comes out of Walk.
+// *pieces, when given, counts the pieces the parser was handed.
 bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>* root, long* line,
-          std::string* error);
+          std::string* error, long* pieces = nullptr);
 
 }  // namespace kx::store
