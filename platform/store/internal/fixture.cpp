@@ -448,16 +448,30 @@ Status Import(StoreCore& core, FixtureSource& source, const std::string& name) {
 
 }  // namespace
 
-Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name) {
-  const std::unique_ptr<FixtureSource> source = FixtureSource::Text(xml);
+namespace {
+
+Status ImportSource(StoreCore& core, std::unique_ptr<FixtureSource> source,
+                    const std::string& name) {
+  long line = 0;
+  std::string error;
+  source = AsUtf8(std::move(source), &line, &error);
+  if (!source)
+    return Status{E_INVALIDARG,
+                  name + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + error};
   return Import(core, *source, name);
+}
+
+}  // namespace
+
+Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name) {
+  return ImportSource(core, FixtureSource::Text(xml), name);
 }
 
 Status ImportFixtureFile(StoreCore& core, const std::string& path) {
   std::string error;
-  const std::unique_ptr<FixtureSource> source = FixtureSource::File(path, &error);
+  std::unique_ptr<FixtureSource> source = FixtureSource::File(path, &error);
   if (!source) return Status{E_INVALIDARG, path + ": " + error};
-  return Import(core, *source, path);
+  return ImportSource(core, std::move(source), path);
 }
 
 Status ParseTemplateXml(StoreCore&, const std::string& xml, std::unique_ptr<TemplateRec>* out) {

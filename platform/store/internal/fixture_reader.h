@@ -71,6 +71,15 @@ class FixtureSource {
   virtual bool Slice(long begin, long end, std::string* out) = 0;
 };
 
+// The document of `source` as UTF-8, which is what the passes read: the
+// source itself, or, for a document in UTF-16 (told by its byte-order mark,
+// or without one by the zero byte of its first character, as XML has it),
+// its text in UTF-8 in a temporary file. Null, with the line and the
+// reason, for text that is not UTF-16 or a temporary file that cannot be
+// written.
+std::unique_ptr<FixtureSource> AsUtf8(std::unique_ptr<FixtureSource> source, long* line,
+                                      std::string* error);
+
 // What a pass does with the elements it meets.
 class PassHandler {
  public:
