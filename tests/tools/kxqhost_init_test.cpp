@@ -1,5 +1,5 @@
 // `init` of fixtures the import must read properly or refuse whole: a
-// fixture in UTF-16.
+// fixture in UTF-16, and ids at the end of the id range.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -114,6 +114,37 @@ TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
     EXPECT_TRUE(Has(refused.err, message)) << refused.err;
     EXPECT_EQ(Files(), stores) << fixture;
   }
+}
+
+// The largest id a fixture may give is 2147483646: the store can give the
+// one after it, and refuses to give any once that is taken. A larger one
+// is refused and leaves no store (it overflowed the next id).
+TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
+  const std::string plant = ReadText(TinyPlant());
+  const auto with = [&](const std::string& id) {
+    std::string text = plant;
+    text.insert(text.rfind("</objects>"), "<object id=\"" + id + "\" class=\"Pump\"/>\n");
+    return text;
+  };
+  WriteText(dir_ / "over.xml", with("2147483647"));
+  const Outcome refused =
+      Bare({"--store", dir_ / "over.db", "init", "--fixture", dir_ / "over.xml"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Has(refused.err, "Object id 2147483647 is beyond the largest object id, 2147483646"))
+      << refused.err;
+  EXPECT_TRUE(Files().empty());
+
+  WriteText(dir_ / "last.xml", with("2147483646"));
+  const std::string store = dir_ / "last.db";
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture", dir_ / "last.xml"}).status, 0);
+  WriteText(dir_ / "create.txt", "create Pump\n");
+  const Outcome created = Bare({"--store", store, "run", dir_ / "create.txt"});
+  EXPECT_EQ(created.status, 1) << created.out;
+  EXPECT_TRUE(Has(created.err, "No object id is left: 2147483646, the largest, is given"))
+      << created.err;
+  const Outcome dumped = Bare({"--store", store, "dump", "2147483646", "2147483647"});
+  EXPECT_TRUE(Has(dumped.out, "object 2147483646 Pump\n")) << dumped.out;
+  EXPECT_FALSE(Has(dumped.out, "object 2147483647")) << dumped.out;
 }
 
 }  // namespace

@@ -429,8 +429,8 @@ bool SqlitePersistence::LoadTables(StoredTables* t) {
   ok = ok && db_.Query("SELECT max(id) FROM objects UNION ALL SELECT max(id) FROM retired",
                        [&](sqlite3_stmt* st) {
                          const int64_t top = ColInt(st, 0);
-                         if (top >= t->nextObjectId && top < INT32_MAX)
-                           t->nextObjectId = static_cast<int32_t>(top + 1);
+                         if (top >= t->nextObjectId && top <= INT32_MAX)
+                           t->nextObjectId = IdAfter(static_cast<int32_t>(top));
                        });
   return ok;
 }

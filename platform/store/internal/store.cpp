@@ -198,7 +198,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   const int32_t id = so.id;
   if (so.retired) retired_.insert(id);
   // An id the file has never held (a lookup of any number) moves nothing.
-  if (so.exists || so.retired) nextObjectId_ = std::max(nextObjectId_, id + 1);
+  if (so.exists || so.retired) nextObjectId_ = std::max(nextObjectId_, IdAfter(id));
   ObjectRec* o = LoadedObject(id);
   if (!o) {
     if (!so.exists) return Status{};
