@@ -1,5 +1,6 @@
 // `init` of fixtures the import must read properly or refuse whole: a
-// fixture in UTF-16, and ids at the end of the id range.
+// fixture in UTF-16, ids at the end of the id range, and a fixture on
+// standard input.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -145,6 +146,25 @@ TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
   const Outcome dumped = Bare({"--store", store, "dump", "2147483646", "2147483647"});
   EXPECT_TRUE(Has(dumped.out, "object 2147483646 Pump\n")) << dumped.out;
   EXPECT_FALSE(Has(dumped.out, "object 2147483647")) << dumped.out;
+}
+
+// `init --fixture -` reads the fixture from standard input, as `request`
+// reads "-", and names it so in what it says.
+TEST_F(KxqhostInitTest, TheFixtureComesOnStandardInputAfterADash) {
+  const std::string plant = ReadText(TinyPlant());
+  const Outcome made = Host({"init", "--fixture", "-"}, plant);
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.out, "created " + Store() + " from standard input (5 objects)\n");
+  ASSERT_EQ(Bare({"--store", dir_ / "file.db", "init", "--fixture", TinyPlant()}).status, 0);
+  const Outcome fromFile = Bare({"--store", dir_ / "file.db", "dump", "10", "11", "20"});
+  EXPECT_EQ(Dump({"10", "11", "20"}), fromFile.out);
+
+  const Outcome refused =
+      Bare({"--store", dir_ / "bad.db", "init", "--fixture", "-"}, "<store>\n<schema>\n");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Has(refused.err, "from standard input: standard input:3: no element found"))
+      << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "bad.db"));
 }
 
 }  // namespace

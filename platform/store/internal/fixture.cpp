@@ -467,11 +467,11 @@ Status ImportFixture(StoreCore& core, const std::string& xml, const std::string&
   return ImportSource(core, FixtureSource::Text(xml), name);
 }
 
-Status ImportFixtureFile(StoreCore& core, const std::string& path) {
+Status ImportFixtureFile(StoreCore& core, const std::string& path, const std::string& name) {
   std::string error;
   std::unique_ptr<FixtureSource> source = FixtureSource::File(path, &error);
-  if (!source) return Status{E_INVALIDARG, path + ": " + error};
-  return ImportSource(core, std::move(source), path);
+  if (!source) return Status{E_INVALIDARG, name + ": " + error};
+  return ImportSource(core, std::move(source), name);
 }
 
 Status ParseTemplateXml(StoreCore&, const std::string& xml, std::unique_ptr<TemplateRec>* out) {

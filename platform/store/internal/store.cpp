@@ -360,11 +360,11 @@ void Store::SetRepresentationProvider(RepresentationProvider provider) {
   core_->representations = std::move(provider);
 }
 
-Status Store::ImportFixtureFile(const std::string& path) {
+Status Store::ImportFixtureFile(const std::string& path, const std::string& name) {
   if (core_->closed()) return Fail(KXQ_E_CLOSED, "The object store is closed");
   if (core_->InTransaction())
     return Fail(KXQ_E_TRANSACTION, "A fixture is imported outside any open transaction");
-  return kx::store::ImportFixtureFile(*core_, path);
+  return kx::store::ImportFixtureFile(*core_, path, name.empty() ? path : name);
 }
 
 Status Store::ImportFixtureText(const std::string& xml, const std::string& name) {
