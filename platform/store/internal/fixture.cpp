@@ -393,6 +393,11 @@ Status Import(StoreCore& core, FixtureSource& source, const std::string& name) {
   if (root->name != "store")
     return Status{E_INVALIDARG,
                   name + ":" + std::to_string(root->line) + ": the root element must be <store>"};
+  core.persistence().SetBulkWriting(true);
+  struct Bulk {
+    Persistence& db;
+    ~Bulk() { db.SetBulkWriting(false); }
+  } bulk{core.persistence()};
   if (HRESULT hr = core.Begin(); FAILED(hr))
     return Status{hr, name + ": cannot begin a transaction"};
   std::unique_ptr<ObjectImport> objects;
