@@ -1,6 +1,7 @@
 // `init` of fixtures the import must read properly or refuse whole: a
 // fixture in UTF-16, ids at the end of the id range, and a fixture on
 // standard input.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,15 +44,15 @@ std::string Utf16(const std::string& utf8, bool big, bool mark) {
 
 class KxqhostInitTest : public KxqhostTest {
  protected:
-  // The names in the test folder besides the registration store and the
-  // program's own files.
+  // The files in the test folder but the fixtures (".xml") and hidden ones,
+  // in name order.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
       const std::string name = entry.path().filename().string();
-      if (name[0] != '.' && name != "registry.xml" && !name.ends_with(".xml"))
-        names.push_back(name);
+      if (name[0] != '.' && !name.ends_with(".xml")) names.push_back(name);
     }
+    std::sort(names.begin(), names.end());
     return names;
   }
   // What a store shows: objects, a datasheet's name and its real fields,
