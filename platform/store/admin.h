@@ -129,8 +129,9 @@ class Store {
 
   // Imports a fixture (see README.md) in one transaction of its own (none may
   // be open). A malformed fixture imports nothing; the message then reads
-  // "FILE:LINE: text".
-  Status ImportFixtureFile(const std::string& path);
+  // "FILE:LINE: text", FILE being `name` when given (a path such as
+  // "/dev/stdin" that means nothing to the user), else the path.
+  Status ImportFixtureFile(const std::string& path, const std::string& name = {});
   Status ImportFixtureText(const std::string& xml, const std::string& name);
 
   // Sets the project that scoping and claims judge against (default 1).

@@ -28,7 +28,7 @@ const char* UsageText() {
          "  --registered-module            load the module the registration store names,\n"
          "                                 not this build's\n"
          "commands:\n"
-         "  init [--fixture FILE]              create the store from a fixture\n"
+         "  init [--fixture FILE|-]            create the store from a fixture (or stdin)\n"
          "  request [--extra] NAME [FILE|-]    send one message (text from FILE or stdin)\n"
          "  run SCRIPT                         run the steps of a script (see README.md)\n"
          "  dump ID...                         print objects' class and attribute values\n"

@@ -69,9 +69,10 @@ std::string WithRoomLeft(const std::string& why, const fs::path& folder) {
 // at all: the fixture is imported into a file beside it, which is closed
 // (its write-ahead log checkpointed into it) and then renamed into place,
 // never over a file that exists. A process killed on the way leaves no
-// file at `path`. *exists: `path` was there first.
-bool MakeStoreFile(const std::string& path, const std::string& fixture, long* objects, bool* exists,
-                   std::string* error) {
+// file at `path`. *exists: `path` was there first. `fixture` is named
+// `name` in messages.
+bool MakeStoreFile(const std::string& path, const std::string& fixture, const std::string& name,
+                   long* objects, bool* exists, std::string* error) {
   *exists = false;
   RemoveAbandonedStores(path);
   const std::string made = path + ".init-" + std::to_string(::getpid());
@@ -86,7 +87,7 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, long* ob
   {
     std::unique_ptr<store::Store> store;
     store::Status status = store::Store::Open(made, store::OpenMode::kCreate, &store);
-    if (status.ok()) status = store->ImportFixtureFile(fixture);
+    if (status.ok()) status = store->ImportFixtureFile(fixture, name);
     if (!status.ok()) {
       // A failed commit leaves SQLite's reason as error information.
       const std::string detail = TakeErrorText();
@@ -181,11 +182,15 @@ int Program::Init() {
     } else if (args[i].starts_with("--fixture=")) {
       fixture = args[i].substr(10);
     } else {
-      return Error("usage: init [--fixture FILE]"), kExitUsage;
+      return Error("usage: init [--fixture FILE|-]"), kExitUsage;
     }
   }
   if (fixture.empty()) fixture = SamplePlantPath();
   if (fixture.empty()) return Error("no fixture given and no sample plant found"), kExitFailed;
+  // "-": the fixture comes on standard input, as a request's text does.
+  const bool piped = fixture == "-";
+  const std::string name = piped ? "standard input" : fixture;
+  if (piped) fixture = "/dev/stdin";
   const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
   std::error_code ec;
   // An empty file too: it may be a placeholder another program holds, and
@@ -198,12 +203,12 @@ int Program::Init() {
   long objects = 0;
   bool exists = false;
   std::string why;
-  if (!MakeStoreFile(path, fixture, &objects, &exists, &why)) {
+  if (!MakeStoreFile(path, fixture, name, &objects, &exists, &why)) {
     if (exists) return Error(path + " exists; remove it first"), kExitFailed;
-    Error("cannot create " + path + " from " + fixture + ": " + why);
+    Error("cannot create " + path + " from " + name + ": " + why);
     return kExitFailed;
   }
-  std::fprintf(out_, "created %s from %s (%ld objects)\n", path.c_str(), fixture.c_str(), objects);
+  std::fprintf(out_, "created %s from %s (%ld objects)\n", path.c_str(), name.c_str(), objects);
   return kExitOk;
 }
 

@@ -254,6 +254,9 @@ HRESULT StoreCore::PersistObject(ObjectRec* o) {
 
 HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
   if (id < 0) return SetError(E_INVALIDARG, std::string("Object ids are positive"));
+  if (id == 0 && nextObjectId_ == kNoObjectIdLeft)
+    return SetError(E_FAIL, "No object id is left: " + std::to_string(kMaxObjectId) +
+                                ", the largest, is given");
   if (id == 0) id = nextObjectId_;
   ObjectRec* o = FindObject(id);
   if (o && o->live) return SetError(E_INVALIDARG, "Object id " + std::to_string(id) + " is taken");
@@ -271,7 +274,7 @@ HRESULT StoreCore::CreateObject(ClassRec* cls, int32_t id, ObjectRec** out) {
   ForgetMembers(o);
   o->attrs.clear();
   o->live = true;
-  nextObjectId_ = std::max(nextObjectId_, id + 1);
+  nextObjectId_ = std::max(nextObjectId_, IdAfter(id));
   if (HRESULT hr = PersistObject(o); FAILED(hr)) {
     o->live = false;
     return hr;

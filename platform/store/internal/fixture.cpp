@@ -393,6 +393,11 @@ Status Import(StoreCore& core, FixtureSource& source, const std::string& name) {
   if (root->name != "store")
     return Status{E_INVALIDARG,
                   name + ":" + std::to_string(root->line) + ": the root element must be <store>"};
+  core.persistence().SetBulkWriting(true);
+  struct Bulk {
+    Persistence& db;
+    ~Bulk() { db.SetBulkWriting(false); }
+  } bulk{core.persistence()};
   if (HRESULT hr = core.Begin(); FAILED(hr))
     return Status{hr, name + ": cannot begin a transaction"};
   std::unique_ptr<ObjectImport> objects;
@@ -448,16 +453,30 @@ Status Import(StoreCore& core, FixtureSource& source, const std::string& name) {
 
 }  // namespace
 
-Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name) {
-  const std::unique_ptr<FixtureSource> source = FixtureSource::Text(xml);
+namespace {
+
+Status ImportSource(StoreCore& core, std::unique_ptr<FixtureSource> source,
+                    const std::string& name) {
+  long line = 0;
+  std::string error;
+  source = AsUtf8(std::move(source), &line, &error);
+  if (!source)
+    return Status{E_INVALIDARG,
+                  name + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + error};
   return Import(core, *source, name);
 }
 
-Status ImportFixtureFile(StoreCore& core, const std::string& path) {
+}  // namespace
+
+Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name) {
+  return ImportSource(core, FixtureSource::Text(xml), name);
+}
+
+Status ImportFixtureFile(StoreCore& core, const std::string& path, const std::string& name) {
   std::string error;
-  const std::unique_ptr<FixtureSource> source = FixtureSource::File(path, &error);
-  if (!source) return Status{E_INVALIDARG, path + ": " + error};
-  return Import(core, *source, path);
+  std::unique_ptr<FixtureSource> source = FixtureSource::File(path, &error);
+  if (!source) return Status{E_INVALIDARG, name + ": " + error};
+  return ImportSource(core, std::move(source), name);
 }
 
 Status ParseTemplateXml(StoreCore&, const std::string& xml, std::unique_ptr<TemplateRec>* out) {

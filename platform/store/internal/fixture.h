@@ -20,8 +20,9 @@ namespace kx::store {
 // Imports xml (named name in messages) in a transaction of its own. On any
 // failure nothing is imported and the message reads "NAME:LINE: text".
 Status ImportFixture(StoreCore& core, const std::string& xml, const std::string& name);
-// The same from the file at path, read a piece at a time.
-Status ImportFixtureFile(StoreCore& core, const std::string& path);
+// The same from the file at path (named name in messages), read a piece at
+// a time.
+Status ImportFixtureFile(StoreCore& core, const std::string& path, const std::string& name);
 
 // Parses one <template> element (as stored in the templates table).
 Status ParseTemplateXml(StoreCore& core, const std::string& xml, std::unique_ptr<TemplateRec>* out);

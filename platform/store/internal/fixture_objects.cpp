@@ -44,8 +44,13 @@ void ObjectImport::StorageFailure(const Element& e) {
 int32_t ObjectImport::IdOf(const Element& e) {
   int32_t id = static_cast<int32_t>(AttrLong(e, "id", 0));
   if (id < 0) Throw(e, "Object ids are positive");
+  if (id > kMaxObjectId)
+    Throw(e, "Object id " + std::to_string(id) + " is beyond the largest object id, " +
+                 std::to_string(kMaxObjectId));
+  if (id == 0 && next_ == kNoObjectIdLeft)
+    Throw(e, "No object id is left: " + std::to_string(kMaxObjectId) + ", the largest, is given");
   if (id == 0) id = next_;
-  next_ = std::max(next_, id + 1);
+  next_ = std::max(next_, IdAfter(id));
   return id;
 }
 

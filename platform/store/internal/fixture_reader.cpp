@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <expat.h>
 #include <sys/stat.h>
@@ -26,10 +27,10 @@ class TextSource : public FixtureSource {
  public:
   explicit TextSource(const std::string& xml) : xml_(xml) {}
   uint64_t Size() const override { return xml_.size(); }
-  bool Next(const char** data, size_t* length) override {
+  bool Next(size_t want, const char** data, size_t* length) override {
     if (at_ >= xml_.size()) return false;
     *data = xml_.data() + at_;
-    *length = std::min(kPiece, xml_.size() - at_);
+    *length = std::min(want, xml_.size() - at_);
     at_ += *length;
     return true;
   }
@@ -63,8 +64,11 @@ class FileSource final : public FixtureSource {
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
   uint64_t Size() const override { return size_; }
-  bool Next(const char** data, size_t* length) override {
-    const size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  bool Next(size_t want, const char** data, size_t* length) override {
+    // A piece longer than usual is given up once it is no longer asked for.
+    if (buffer_.size() < want || (want <= kPiece && buffer_.size() > kPiece))
+      std::vector<char>(std::max(want, kPiece)).swap(buffer_);
+    const size_t n = std::fread(buffer_.data(), 1, std::min(want, buffer_.size()), file_);
     if (n == 0) {
       failed_ = std::ferror(file_) != 0;
       return false;
@@ -92,6 +96,92 @@ class FileSource final : public FixtureSource {
   uint64_t size_;
   std::vector<char> buffer_;
   bool failed_ = false;
+};
+
+// The byte order of a document in UTF-16, found as XML finds it: from a
+// byte-order mark (*mark), or from the zero byte of a first character
+// below 256. Anything else is read as UTF-8.
+enum class Utf16 { kNo, kLittle, kBig };
+Utf16 Utf16Order(const char* data, size_t length, bool* mark) {
+  const auto* b = reinterpret_cast<const unsigned char*>(data);
+  *mark = length >= 2 && ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE));
+  if (length < 2) return Utf16::kNo;
+  if (*mark) return b[0] == 0xFE ? Utf16::kBig : Utf16::kLittle;
+  if (b[0] == 0) return Utf16::kBig;
+  if (b[1] == 0) return Utf16::kLittle;
+  return Utf16::kNo;
+}
+
+// UTF-16 bytes, given a piece at a time, as UTF-8.
+class Utf16Text {
+ public:
+  explicit Utf16Text(bool big) : big_(big) {}
+  // Appends the UTF-8 of the next bytes to *out; false (Error tells why) at
+  // text that is not UTF-16.
+  bool Add(const unsigned char* b, size_t n, std::string* out) {
+    for (size_t k = 0; k < n; ++k) {
+      if (!haveByte_) {
+        byte_ = b[k];
+        haveByte_ = true;
+        continue;
+      }
+      haveByte_ = false;
+      const char32_t unit = big_ ? (char32_t{byte_} << 8 | b[k]) : (char32_t{b[k]} << 8 | byte_);
+      const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+      if (high_ != 0) {
+        if (!low) return Fail("text that is not UTF-16");
+        Put(0x10000 + ((high_ - 0xD800) << 10) + (unit - 0xDC00), out);
+        high_ = 0;
+      } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+        high_ = unit;
+      } else if (low) {
+        return Fail("text that is not UTF-16");
+      } else if (unit == 0) {
+        // XML allows no NUL; in UTF-8 it would read as UTF-16 again.
+        return Fail("a NUL character, which XML does not allow");
+      } else {
+        line_ += unit == u'\n';
+        Put(unit, out);
+      }
+    }
+    return true;
+  }
+  // At the end of the text: false when it stops inside a character.
+  bool Finish() {
+    return (haveByte_ || high_ != 0) ? Fail("the text ends inside a character") : true;
+  }
+  long Line() const { return line_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const char* why) {
+    error_ = why;
+    return false;
+  }
+  static void Put(char32_t c, std::string* out) {
+    if (c < 0x80) {
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | c >> 6));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | c >> 12));
+      out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | c >> 18));
+      out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+
+  bool big_;
+  bool haveByte_ = false;
+  unsigned char byte_ = 0;
+  char32_t high_ = 0;  // a high surrogate waiting for its low one
+  long line_ = 1;
+  std::string error_;
 };
 
 struct WalkState {
@@ -316,8 +406,67 @@ std::unique_ptr<FixtureSource> FixtureSource::File(const std::string& path, std:
   return std::make_unique<ReadWholeSource>(std::move(text));
 }
 
+std::unique_ptr<FixtureSource> AsUtf8(std::unique_ptr<FixtureSource> source, long* line,
+                                      std::string* error) {
+  *line = 0;
+  source->Rewind();
+  const char* data = nullptr;
+  size_t length = 0;
+  bool mark = false;
+  const Utf16 order =
+      source->Next(kPiece, &data, &length) ? Utf16Order(data, length, &mark) : Utf16::kNo;
+  source->Rewind();
+  if (order == Utf16::kNo) return source;
+  // The passes read the document several times and cut templates out of
+  // it by byte position: they read the UTF-8 text, kept on disk as a plant
+  // is too large to hold.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+  if (!file) {
+    *error =
+        std::string("a UTF-16 document is read through a temporary file: ") + std::strerror(errno);
+    return nullptr;
+  }
+  Utf16Text text(order == Utf16::kBig);
+  std::string piece;
+  uint64_t size = 0;
+  for (bool first = true; source->Next(kPiece, &data, &length); first = false) {
+    const size_t skip = first && mark ? 2 : 0;
+    piece.clear();
+    if (!text.Add(reinterpret_cast<const unsigned char*>(data) + skip, length - skip, &piece)) {
+      *line = text.Line();
+      *error = text.Error();
+      return nullptr;
+    }
+    size += piece.size();
+    if (size > kMaxDocument) {
+      *error = "the document is larger than 1 GiB";
+      return nullptr;
+    }
+    if (std::fwrite(piece.data(), 1, piece.size(), file.get()) != piece.size()) {
+      *error = std::string("a UTF-16 document is read through a temporary file: ") +
+               std::strerror(errno);
+      return nullptr;
+    }
+  }
+  if (source->Failed()) {
+    *error = "cannot be read";
+    return nullptr;
+  }
+  if (!text.Finish()) {
+    *line = text.Line();
+    *error = text.Error();
+    return nullptr;
+  }
+  if (std::fflush(file.get()) != 0) {
+    *error =
+        std::string("a UTF-16 document is read through a temporary file: ") + std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<FileSource>(file.release(), size);
+}
+
 bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>* root, long* line,
-          std::string* error) {
+          std::string* error, long* pieces) {
   if (source.Size() > kMaxDocument) {
     *error = "the document is larger than 1 GiB";
     *line = 0;
@@ -338,8 +487,20 @@ bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>*
   bool ok = true;
   const char* data = nullptr;
   size_t length = 0;
-  while (ok && source.Next(&data, &length))
+  uint64_t fed = 0;
+  size_t want = kPiece;
+  while (ok && source.Next(want, &data, &length)) {
+    if (pieces) ++*pieces;
     ok = XML_Parse(st.parser, data, static_cast<int>(length), XML_FALSE) == XML_STATUS_OK;
+    fed += length;
+    // The parser reads a token it could not finish (a start tag whose
+    // attributes go on) again from its start with each piece: a next piece
+    // as long as what it holds of it at least doubles that, so that a long
+    // token costs a few readings, not one per piece.
+    const XML_Index at = XML_GetCurrentByteIndex(st.parser);
+    const uint64_t held = at >= 0 && static_cast<uint64_t>(at) < fed ? fed - at : 0;
+    want = static_cast<size_t>(std::max<uint64_t>(kPiece, held));
+  }
   if (ok && source.Failed()) {
     XML_ParserFree(st.parser);
     *error = "cannot be read";

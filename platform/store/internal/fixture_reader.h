@@ -62,14 +62,23 @@ class FixtureSource {
   // set, when it cannot be read.
   static std::unique_ptr<FixtureSource> File(const std::string& path, std::string* error);
   virtual uint64_t Size() const = 0;
-  // The next piece of the document: false at its end or when it cannot be
-  // read (Failed tells which).
-  virtual bool Next(const char** data, size_t* length) = 0;
+  // The next piece of the document, of at most `want` bytes: false at its
+  // end or when it cannot be read (Failed tells which).
+  virtual bool Next(size_t want, const char** data, size_t* length) = 0;
   virtual bool Failed() const = 0;
   virtual void Rewind() = 0;
   // The bytes [begin, end) of the document.
   virtual bool Slice(long begin, long end, std::string* out) = 0;
 };
+
+// The document of `source` as UTF-8, which is what the passes read: the
+// source itself, or, for a document in UTF-16 (told by its byte-order mark,
+// or without one by the zero byte of its first character, as XML has it),
+// its text in UTF-8 in a temporary file. Null, with the line and the
+// reason, for text that is not UTF-16 or a temporary file that cannot be
+// written.
+std::unique_ptr<FixtureSource> AsUtf8(std::unique_ptr<FixtureSource> source, long* line,
+                                      std::string* error);
 
 // What a pass does with the elements it meets.
 class PassHandler {
@@ -93,7 +102,8 @@ class PassHandler {
 // as delivered. A document that is not well formed (or
 // too deep, or with a document type declaration) gives false with the line
 // and the reason; a FixtureError thrown by the handler comes out of Walk.
+// *pieces, when given, counts the pieces the parser was handed.
 bool Walk(FixtureSource& source, PassHandler& handler, std::unique_ptr<Element>* root, long* line,
-          std::string* error);
+          std::string* error, long* pieces = nullptr);
 
 }  // namespace kx::store

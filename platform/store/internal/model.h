@@ -84,6 +84,11 @@ struct ValueExtra {
 // Highest list position: requests reach positions unchecked, and a list
 // padded to an absurd position would exhaust memory.
 inline constexpr size_t kMaxPosition = size_t{1} << 20;
+// Largest object id: the id after it, the next to give, is still an id's
+// number. The next id stays at kNoObjectIdLeft once every id was given.
+inline constexpr int32_t kMaxObjectId = INT32_MAX - 1;
+inline constexpr int32_t kNoObjectIdLeft = INT32_MAX;
+inline int32_t IdAfter(int32_t id) { return id < kMaxObjectId ? id + 1 : kNoObjectIdLeft; }
 // Largest binary value read from a stream (which need not end).
 inline constexpr size_t kMaxBinaryBytes = size_t{64} << 20;
 

@@ -119,6 +119,10 @@ class Persistence {
   virtual bool Dependents(int32_t id, std::vector<int32_t>* ids) = 0;
   virtual bool CountObjects(long* count) = 0;
 
+  // The transactions begun from now on write much (a plant's import): what
+  // the file's engine would keep in temporary files it keeps in memory.
+  virtual void SetBulkWriting(bool on) = 0;
+
   enum class Lock { kTaken, kBusy, kFailed };
   // Takes the write lock (waiting at most the lock timeout) and tells what
   // others committed since this process last looked.

@@ -198,7 +198,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   const int32_t id = so.id;
   if (so.retired) retired_.insert(id);
   // An id the file has never held (a lookup of any number) moves nothing.
-  if (so.exists || so.retired) nextObjectId_ = std::max(nextObjectId_, id + 1);
+  if (so.exists || so.retired) nextObjectId_ = std::max(nextObjectId_, IdAfter(id));
   ObjectRec* o = LoadedObject(id);
   if (!o) {
     if (!so.exists) return Status{};
@@ -360,11 +360,11 @@ void Store::SetRepresentationProvider(RepresentationProvider provider) {
   core_->representations = std::move(provider);
 }
 
-Status Store::ImportFixtureFile(const std::string& path) {
+Status Store::ImportFixtureFile(const std::string& path, const std::string& name) {
   if (core_->closed()) return Fail(KXQ_E_CLOSED, "The object store is closed");
   if (core_->InTransaction())
     return Fail(KXQ_E_TRANSACTION, "A fixture is imported outside any open transaction");
-  return kx::store::ImportFixtureFile(*core_, path);
+  return kx::store::ImportFixtureFile(*core_, path, name.empty() ? path : name);
 }
 
 Status Store::ImportFixtureText(const std::string& xml, const std::string& name) {

@@ -453,6 +453,27 @@ TEST(FixtureTest, AnElementKeptWithoutItsChildrenKeepsNoneOfItsText) {
   EXPECT_EQ(objects.text, "");
 }
 
+// The parser reads a start tag it could not finish again from its start
+// with each piece it is given: an attribute of 8 MiB read 64 KiB at a time
+// was read 128 times over (a 100 MB one did not finish in minutes). The
+// pieces grow with what it holds, so that it is handed a few of them.
+TEST(FixtureTest, ALongStartTagIsReadInAFewPieces) {
+  struct Whole final : PassHandler {
+    Take Start(const Element&, int) override { return Take::kKeep; }
+    void Done(std::unique_ptr<Element>) override {}
+  } whole;
+  const std::string long_text(8u << 20, 'x');
+  const std::string xml =
+      "<store><schema><class name='A' description='" + long_text + "'/></schema></store>";
+  const std::unique_ptr<FixtureSource> source = FixtureSource::Text(xml);
+  std::unique_ptr<Element> root;
+  long line = 0, pieces = 0;
+  std::string error;
+  ASSERT_TRUE(Walk(*source, whole, &root, &line, &error, &pieces)) << error;
+  EXPECT_EQ(*root->children.at(0)->children.at(0)->Attr("description"), long_text);
+  EXPECT_LE(pieces, 12);
+}
+
 TEST(FixtureTest, ImportInsideATransactionIsRefused) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));
