@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
-# Measures the store at plant scale: the sample plant (examples/plant.xml)
-# with generated pumps added, ten values each, for stores of 10,000, 100,000
-# and 1,000,000 values; for each, the CPU time and peak memory of
-# `kxqhost dump 101`. Run by hand (the largest store takes a while to make);
-# the test suite does not run it.
-#   scripts/plant-scale.sh [VALUES...]   default: 10000 100000 1000000
+# Measures the service at plant scale, by hand (the test suite runs neither).
+#   scripts/plant-scale.sh [VALUES...]      default: 10000 100000 1000000
+#   scripts/plant-scale.sh --table [REGEX]  default: every plant-scale bench
+#
+# Without --table, the store: the sample plant (examples/plant.xml) with
+# generated pumps added, ten values each, for stores of 10,000, 100,000 and
+# 1,000,000 values; for each, the CPU time and peak memory of
+# `kxqhost dump 101` (the largest store takes a while to make).
+#
+# With --table, the requests: each benchmark of build/bin/plantscale_bench
+# (bench/plantscale) whose name REGEX matches, each in a process of its
+# own, then the table of their ratios: 4,000 over 1,000 (target at most 5;
+# at most 2 for a single field edit on an open list) and open (or held)
+# over closed (target at most 3), failing ratios marked. bench/README.md
+# says how to read it. KX_SCALE_LIMIT (default 60) is the seconds a bench
+# may run before it is stopped and shown as "> LIMIT s"; KX_SCALE_SIZES
+# (default "1000 4000") the two sizes compared.
+#
 # KX_BUILD_DIR chooses the build folder (default build/); KXQ_SCALE_DIR
 # keeps the stores in that folder (default: a temporary one, removed).
 set -euo pipefail
@@ -15,6 +27,83 @@ cd "$(dirname "$0")/.."
 root=$PWD
 dir=${KX_BUILD_DIR:-build}
 cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON >/dev/null
+
+if [[ "${1:-}" == --table ]]; then
+  cmake --build "$dir" -j 2 --target plantscale_bench >/dev/null
+  bench=$root/$dir/bin/plantscale_bench
+  pattern=${2:-.}
+  limit=${KX_SCALE_LIMIT:-60}
+  export KX_SCALE_SIZES=${KX_SCALE_SIZES:-1000 4000}
+  results=$(mktemp "${TMPDIR:-/tmp}/kxq-table-XXXXXX")
+  trap 'rm -f "$results"' EXIT
+  # One line a bench: REQUEST STATE SIZE then milliseconds, "> LIMIT" or
+  # "error: WHY".
+  "$bench" --benchmark_list_tests | sed 's|/iterations:.*||' | grep -E -- "$pattern" |
+    while read -r name; do
+      printf '%s ... ' "$name" >&2
+      status=0
+      out=$(timeout "$limit" "$bench" --benchmark_filter="^$name/" 2>&1) || status=$?
+      line=$(grep -E "^$name/" <<<"$out" | tail -1)
+      if [[ $status == 124 ]]; then
+        value="> $((limit * 1000))"
+      elif [[ "$line" == *"ERROR OCCURRED"* ]]; then
+        value="error: ${line#*ERROR OCCURRED: }"
+      elif [[ $status != 0 || -z "$line" ]]; then
+        value="error: $(tail -1 <<<"$out")"
+      else
+        value=$(awk '{ v = $2; if ($3 == "s") v *= 1000; if ($3 == "us") v /= 1000; print v }' <<<"$line")
+      fi
+      printf '%s\n' "$value" >&2
+      printf '%s %s\n' "${name//\// }" "$value" >>"$results"
+    done
+  read -r small large <<<"$KX_SCALE_SIZES"
+  awk -v small="$small" -v large="$large" '
+    function ms(v) { return v ~ /^>/ ? substr(v, 3) + 0 : v + 0 }
+    function shown(v) {
+      if (v ~ /^error/) return v
+      if (v ~ /^>/) return sprintf("> %.0f ms", ms(v))
+      return sprintf(v >= 10 ? "%.0f ms" : v >= 1 ? "%.1f ms" : "%.2f ms", v)
+    }
+    function known(v) { return v != "" && v !~ /^error/ }
+    # A ratio of two results: "> X" when the larger was stopped.
+    function ratio(a, b) {
+      if (!known(a) || !known(b) || a ~ /^>/ || ms(a) <= 0) return "-"
+      return sprintf("%s%.2f", b ~ /^>/ ? "> " : "", ms(b) / ms(a))
+    }
+    function fails(r, target) { return r != "-" && r + 0 > target || (r ~ /^>/ && substr(r, 3) + 0 > target) }
+    {
+      key = $1 " " $2
+      value = $4; for (i = 5; i <= NF; ++i) value = value " " $i
+      result[key, $3] = value
+      if (!(key in seen)) { seen[key] = 1; order[++rows] = key }
+    }
+    END {
+      printf "| request | state | %s | %s | %s/%s | over closed, %s | |\n", small, large, large, small, large
+      print "|---|---|---|---|---|---|---|"
+      failed = 0
+      for (k = 1; k <= rows; ++k) {
+        split(order[k], part, " ")
+        request = part[1]; state = part[2]
+        a = result[order[k], small]; b = result[order[k], large]
+        growth = ratio(a, b)
+        single = request == "SetRealField" && (state == "open" || state == "held")
+        target = single ? 2 : 5
+        mark = ""
+        if (fails(growth, target)) mark = mark "growth over " target "; "
+        closed = "-"
+        if (state != "closed" && (request " closed", large) in result) {
+          closed = ratio(result[request " closed", large], b)
+          if ((state == "open" || state == "held") && fails(closed, 3)) mark = mark "open over 3; "
+        }
+        if (a ~ /^error/ || b ~ /^error/) mark = mark "error; "
+        if (mark != "") { failed++; mark = "FAILS: " substr(mark, 1, length(mark) - 2) }
+        printf "| %s | %s | %s | %s | %s | %s | %s |\n", request, state, shown(a), shown(b), growth, closed, mark
+      }
+      printf "\n%d of %d rows fail their targets\n", failed, rows
+    }' "$results"
+  exit 0
+fi
+
 cmake --build "$dir" -j 2 --target kxqhost >/dev/null
 host=$root/$dir/bin/kxqhost
 command -v sqlite3 >/dev/null || { echo "plant-scale.sh needs the sqlite3 shell" >&2; exit 2; }
