@@ -2,6 +2,7 @@
 # Measures the service at plant scale, by hand (the test suite runs neither).
 #   scripts/plant-scale.sh [VALUES...]      default: 10000 100000 1000000
 #   scripts/plant-scale.sh --table [REGEX]  default: every plant-scale bench
+#   scripts/plant-scale.sh --profile REQUEST/STATE/SIZE
 #
 # Without --table, the store: the sample plant (examples/plant.xml) with
 # generated pumps added, ten values each, for stores of 10,000, 100,000 and
@@ -14,11 +15,15 @@
 # at most 2 for a single field edit on an open list) and open (or held)
 # over closed (target at most 3), failing ratios marked. bench/README.md
 # says how to read it. KX_SCALE_LIMIT (default 60) is the seconds a bench
-# may run before it is stopped and shown as "> LIMIT s"; KX_SCALE_SIZES
-# (default "1000 4000") the two sizes compared.
+# may run before it is stopped and shown as taking more than that;
+# KX_SCALE_SIZES (default "1000 4000") the two sizes compared.
+#
+# With --profile, one of those benches under `perf record`, its set-up left
+# out: the functions where its request spends 2% of its time or more.
 #
 # KX_BUILD_DIR chooses the build folder (default build/); KXQ_SCALE_DIR
-# keeps the stores in that folder (default: a temporary one, removed).
+# keeps the stores of the first form in that folder (default: a temporary
+# one, removed).
 set -euo pipefail
 case "${1:-}" in
   -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
@@ -27,6 +32,32 @@ cd "$(dirname "$0")/.."
 root=$PWD
 dir=${KX_BUILD_DIR:-build}
 cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON >/dev/null
+
+if [[ "${1:-}" == --profile ]]; then
+  [[ -n "${2:-}" ]] || { echo "usage: scripts/plant-scale.sh --profile REQUEST/STATE/SIZE" >&2; exit 2; }
+  command -v perf >/dev/null || { echo "plant-scale.sh --profile needs perf" >&2; exit 2; }
+  cmake --build "$dir" -j 2 --target plantscale_bench >/dev/null
+  work=$(mktemp -d "${TMPDIR:-/tmp}/kxq-profile-XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  mkfifo "$work/control" "$work/ack"
+  # Recording starts disabled; the bench enables it for the request alone.
+  # The build keeps no frame pointers: the calls are read from the stack.
+  KX_SCALE_PERF_CONTROL="$work/control,$work/ack" perf record -q -e cpu-clock -F "${KX_SCALE_PERF_FREQ:-1000}" \
+    --call-graph dwarf,8192 -D -1 --control="fifo:$work/control,$work/ack" \
+    -o "$work/perf.data" -- "$root/$dir/bin/plantscale_bench" --benchmark_filter="^$2/" \
+    >"$work/out" 2>&1 || { cat "$work/out" >&2; exit 1; }
+  grep -E "^$2/" "$work/out" || true
+  # Names without their template arguments, which can fill a screen.
+  short() { grep -v -e '^#' -e '^$' | sed -E ':a; s/<[^<>]*>//g; ta' | cut -c1-150; }
+  echo "where the time is spent (self):"
+  perf report -i "$work/perf.data" --no-children --percent-limit 2 --stdio -g none 2>/dev/null |
+    short | head -15
+  echo "what spends it (with what it calls; the frames every request passes left out):"
+  perf report -i "$work/perf.data" --children --percent-limit 5 --stdio -g none 2>/dev/null |
+    short | grep -v -E '(\[k\]|libbenchmark|\(inlined\)|\[unknown\]|anonymous namespace\)::(Run|Send)$|Host::(Request|SendRequest)$|_Function_handler|ProcessRequest$|Dispatch$|ServeDataServiceRequest$|RunSpecifiedBenchmarks$|main$|_start$|__libc_start)' |
+    head -30
+  exit 0
+fi
 
 if [[ "${1:-}" == --table ]]; then
   cmake --build "$dir" -j 2 --target plantscale_bench >/dev/null
@@ -43,7 +74,7 @@ if [[ "${1:-}" == --table ]]; then
       printf '%s ... ' "$name" >&2
       status=0
       out=$(timeout "$limit" "$bench" --benchmark_filter="^$name/" 2>&1) || status=$?
-      line=$(grep -E "^$name/" <<<"$out" | tail -1)
+      line=$(grep -E "^$name/" <<<"$out" | tail -1 || true)
       if [[ $status == 124 ]]; then
         value="> $((limit * 1000))"
       elif [[ "$line" == *"ERROR OCCURRED"* ]]; then

@@ -297,6 +297,42 @@ class ScalePlant {
   kx::host::Ref<IKXQDataService> module_;
 };
 
+// The profiler's window on the timed step: KX_SCALE_PERF_CONTROL names the
+// control and acknowledgement fifos of `perf record --control` ("CTL,ACK"),
+// which scripts/plant-scale.sh --profile starts disabled; the step is
+// profiled alone, without its set-up.
+class ProfileWindow {
+ public:
+  ProfileWindow() {
+    const char* fifos = std::getenv("KX_SCALE_PERF_CONTROL");
+    if (fifos == nullptr) return;
+    const std::string names(fifos);
+    const size_t comma = names.find(',');
+    if (comma == std::string::npos) return;
+    control_ = std::fopen(names.substr(0, comma).c_str(), "w");
+    ack_ = std::fopen(names.substr(comma + 1).c_str(), "r");
+  }
+  ~ProfileWindow() {
+    if (control_) std::fclose(control_);
+    if (ack_) std::fclose(ack_);
+  }
+  ProfileWindow(const ProfileWindow&) = delete;
+  ProfileWindow& operator=(const ProfileWindow&) = delete;
+  void Enable() { Tell("enable"); }
+  void Disable() { Tell("disable"); }
+
+ private:
+  void Tell(const char* command) {
+    if (!control_ || !ack_) return;
+    std::fprintf(control_, "%s\n", command);
+    std::fflush(control_);
+    char answer[16];
+    if (std::fgets(answer, sizeof answer, ack_) == nullptr) ack_ = nullptr;
+  }
+  std::FILE* control_ = nullptr;
+  std::FILE* ack_ = nullptr;
+};
+
 double ProcessSeconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
@@ -702,31 +738,40 @@ std::vector<int> Sizes() {
   return sizes;
 }
 
+// One benchmark's run: the plant made and put in its state, then the step
+// timed; `*failed` set when the step did not count.
+void Run(benchmark::State& bench, const Case& c, State state, int size, bool* failed) {
+  static ProfileWindow profile;
+  for (auto _ : bench) {
+    bench.PauseTiming();
+    std::unique_ptr<ScalePlant> plant = MakePlant(c.plant, state, size);
+    bench.ResumeTiming();
+    profile.Enable();
+    const Outcome outcome = c.step(*plant, state);
+    profile.Disable();
+    if (!outcome.failure.empty()) {
+      *failed = true;
+      bench.SkipWithError(outcome.failure.c_str());
+      break;
+    }
+    bench.SetIterationTime(outcome.seconds);
+    bench.PauseTiming();
+    plant.reset();
+    bench.ResumeTiming();
+  }
+}
+
 }  // namespace
 
+// Exit status 1 when a step failed or did not do what it should (its
+// benchmark shows why), so that a script sees it.
 int main(int argc, char** argv) {
+  bool failed = false;
   for (const Case& c : Cases()) {
     for (State state : c.states) {
       for (int size : Sizes()) {
         const std::string name = c.name + "/" + StateName(state) + "/" + std::to_string(size);
-        benchmark::RegisterBenchmark(name.c_str(),
-                                     [c, state, size](benchmark::State& bench) {
-                                       for (auto _ : bench) {
-                                         bench.PauseTiming();
-                                         std::unique_ptr<ScalePlant> plant =
-                                             MakePlant(c.plant, state, size);
-                                         bench.ResumeTiming();
-                                         const Outcome outcome = c.step(*plant, state);
-                                         if (!outcome.failure.empty()) {
-                                           bench.SkipWithError(outcome.failure.c_str());
-                                           break;
-                                         }
-                                         bench.SetIterationTime(outcome.seconds);
-                                         bench.PauseTiming();
-                                         plant.reset();
-                                         bench.ResumeTiming();
-                                       }
-                                     })
+        benchmark::RegisterBenchmark(name.c_str(), Run, c, state, size, &failed)
             ->UseManualTime()
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
@@ -737,5 +782,5 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  return 0;
+  return failed ? 1 : 0;
 }
