@@ -16,14 +16,15 @@
 // The states:
 // - closed: nobody has it open (it was printed first, so that its objects
 //   are read, as opening it reads them, and the two differ only in what
-//   opening records);
+//   opening records; users too);
 // - open: "OpenDocuments" with "Status" 1 opened it for editing, which
 //   recorded its page's trigger items (checked: a value changed by another
 //   client fires the page's "Field" trigger);
 // - held: open, and the host holds the change events ("--hold-events"):
 //   an edit of the page left one pending before the request (checked);
 // - submitted, checked, issued: the pump sheets taken that far;
-// - users: every datasheet held by a user.
+// - users: every datasheet held by a user (and for open, opened for editing
+//   in one "OpenDocuments").
 //
 // KX_SCALE_SIZES (default "1000 4000") chooses the sizes.
 #include <benchmark/benchmark.h>
@@ -383,20 +384,28 @@ std::string Documents(const std::string& message, const std::string& attributes,
 
 // The datasheet a plant's open, held and workflow states work on.
 bool IsList(PlantKind kind) { return kind == PlantKind::kList || kind == PlantKind::kListAndMore; }
-LONG DatasheetOf(PlantKind kind) { return IsList(kind) ? 1007 : 1009; }
+LONG DatasheetOf(PlantKind kind) {
+  return IsList(kind) ? 1007 : kind == PlantKind::kSheets ? 1009 : kDatasheet;
+}
 
-std::string OpenText(PlantKind kind) {
-  return Envelope("App", "<OpenDocuments><Datasheet DocumentId=\"" +
-                             std::to_string(DatasheetOf(kind)) +
-                             "\" Status=\"1\"/></OpenDocuments>");
+// "OpenDocuments" (or `message` of the same grammar) of the list, of the
+// pump sheets, or of every datasheet added, their current pages.
+std::string OpenText(PlantKind kind, int size, const std::string& message = "OpenDocuments") {
+  const int count = kind == PlantKind::kDatasheets ? size : 1;
+  std::string text = "<" + message + ">";
+  for (int d = 0; d < count; ++d) {
+    text += "<Datasheet DocumentId=\"" + std::to_string(DatasheetOf(kind) + 2 * d) +
+            "\" Status=\"1\"/>";
+  }
+  return Envelope("App", text + "</" + message + ">");
 }
 
 // Why the first page's trigger items are not recorded: a value it shows,
 // changed by another client, must fire its "Field" trigger and bring an
 // event. Empty when they are.
 std::string NotRecorded(ScalePlant& plant, PlantKind kind) {
-  const LONG page = IsList(kind) ? 1071 : 1091;
-  const LONG shown = IsList(kind) ? kRow : 103;
+  const LONG page = IsList(kind) ? 1071 : kind == PlantKind::kSheets ? 1091 : kDatasheet + 1;
+  const LONG shown = kind == PlantKind::kSheets ? 103 : kRow;
   const kx::host::CallResult changed = plant.Change(shown, u"Service", _variant_t(u"Changed"));
   const std::string fired = "trigger Field on #" + std::to_string(page) + " fired";
   if (changed.succeeded() && plant.Delivered(fired) && !changed.events.empty()) return {};
@@ -404,7 +413,7 @@ std::string NotRecorded(ScalePlant& plant, PlantKind kind) {
 }
 
 void Open(ScalePlant& plant, PlantKind kind) {
-  plant.Prepare(u"OpenDocuments", OpenText(kind));
+  plant.Prepare(u"OpenDocuments", OpenText(kind, plant.size()));
   if (const std::string why = NotRecorded(plant, kind); !why.empty()) ScalePlant::Die(why);
 }
 
@@ -457,7 +466,8 @@ std::unique_ptr<ScalePlant> MakePlant(PlantKind kind, State state, int size) {
       break;
     case PlantKind::kSheets: plant = std::make_unique<ScalePlant>(SheetsPlant(size), size); break;
     case PlantKind::kDatasheets:
-      plant = std::make_unique<ScalePlant>(DatasheetsPlant(size, state == State::kUsers), size);
+      plant = std::make_unique<ScalePlant>(
+          DatasheetsPlant(size, state == State::kUsers || state == State::kOpen), size);
       break;
   }
   switch (state) {
@@ -467,13 +477,11 @@ std::unique_ptr<ScalePlant> MakePlant(PlantKind kind, State state, int size) {
     case State::kChecked:
     case State::kIssued: Workflow(*plant, state); break;
     case State::kClosed:
+    case State::kUsers:
       // Printed first: its objects are read, as opening it reads them, and
       // nothing is recorded.
-      if (kind != PlantKind::kDatasheets) {
-        plant->Prepare(u"PrintDocuments", Documents("PrintDocuments", "", 1, DatasheetOf(kind)));
-      }
+      plant->Prepare(u"PrintDocuments", OpenText(kind, size, "PrintDocuments"));
       break;
-    case State::kUsers: break;
   }
   return plant;
 }
@@ -577,7 +585,8 @@ std::vector<Case> Cases() {
                      kind,
                      {S::kClosed},
                      [kind](ScalePlant& plant, State) {
-                       Outcome outcome = Send(plant, u"OpenDocuments", OpenText(kind));
+                       Outcome outcome =
+                           Send(plant, u"OpenDocuments", OpenText(kind, plant.size()));
                        if (outcome.failure.empty()) outcome.failure = NotRecorded(plant, kind);
                        return outcome;
                      }});
@@ -715,11 +724,11 @@ std::vector<Case> Cases() {
   // Every datasheet of the plant.
   cases.push_back({"ChangeDimensionSet",
                    P::kDatasheets,
-                   {S::kClosed, S::kUsers},
+                   {S::kClosed, S::kUsers, S::kOpen},
                    Changes(u"ChangeDimensionSet", "US", kDatasheet + 1)});
   cases.push_back({"ChangeDimensionUnit",
                    P::kDatasheets,
-                   {S::kClosed, S::kUsers},
+                   {S::kClosed, S::kUsers, S::kOpen},
                    Changes(u"ChangeDimensionUnit",
                            Envelope("App",
                                     "<ChangeDimensionUnit Name=\"Pressure\" "
