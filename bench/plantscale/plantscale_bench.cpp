@@ -15,8 +15,8 @@
 // - datasheets: SIZE more pump datasheets, a page each.
 // The states:
 // - closed: nobody has it open (it was printed first, so that its objects
-//   are read, as opening it reads them, and the two differ only in what
-//   opening records; users too);
+//   are read as opening reads them and the two differ only in what opening
+//   records; the users state is printed first too);
 // - open: "OpenDocuments" with "Status" 1 opened it for editing, which
 //   recorded its page's trigger items (checked: a value changed by another
 //   client fires the page's "Field" trigger);
@@ -26,7 +26,9 @@
 // - users: every datasheet held by a user (and for open, opened for editing
 //   in one "OpenDocuments").
 //
-// KX_SCALE_SIZES (default "1000 4000") chooses the sizes.
+// KX_SCALE_SIZES (default "1000 4000") chooses the sizes; KX_SCALE_VERBOSE
+// prints what each request left (events, objects changed, events pending,
+// the start of its reply) on standard error.
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
@@ -239,7 +241,7 @@ class ScalePlant {
   kx::host::StoreHostSession& session() { return *session_; }
   IKXQDatabase* database() const { return store_->Database(); }
 
-  // A request of the set-up; dies when it fails or only asks.
+  // A request of the set-up; dies when it fails.
   kx::host::RequestResult Prepare(std::u16string_view message, const std::string& text) {
     kx::host::RequestResult result = host_.Request(message, kx_utf8_to_utf16_lossy(text));
     if (!result.succeeded()) Die(Text(std::u16string(message)) + " failed: " + Text(result.error));
