@@ -236,10 +236,12 @@ TEST_F(UnitsTest, ChangeDatasheetDimensionUnitChangesEveryPositionOfTheDimension
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "SI");  // the set's record stays
 
-  // Dimension names are compared exactly.
+  // Dimension names are compared exactly: one in other letters would
+  // change no page, so it is refused (the refusals below).
   const Outcome other =
-      Ok("ChangeDatasheetDimensionUnit",
-         Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
+      Send("ChangeDatasheetDimensionUnit",
+           Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
+  EXPECT_EQ(other.status, 1);
   EXPECT_EQ(other.out, "");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
 }
@@ -387,7 +389,9 @@ TEST_F(UnitsTest, ProjectChangesTestNoPrivilegeOfTheirOwn) {
 // A unit the dimension lacks (of another dimension, unknown to the schema,
 // in other letters, none), or a dimension the schema lacks, would leave the
 // pages showing values in a unit they cannot be converted to: both unit
-// messages refuse it before any page is written.
+// messages refuse it before any page is written. A dimension named in other
+// letters than the schema's would change no page while answering success:
+// it is refused too, with the spelling that works.
 TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
   const std::vector<std::string> touched = {"1000", "1001", "1002", "1003",
                                             "2000", "2001", "3000", "3001"};
@@ -403,6 +407,9 @@ TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
       {"Pressure", "kpa", "Unit 'kpa' is not a unit of dimension 'Pressure'"},
       {"Pressure", "", "Unit '' is not a unit of dimension 'Pressure'"},
       {"NoDim", "kPa", "Unknown dimension 'NoDim' for unit 'kPa'"},
+      {"length", "m", "Unknown dimension 'length' for unit 'm' (the schema names it 'Length')"},
+      {"PRESSURE", "kPa",
+       "Unknown dimension 'PRESSURE' for unit 'kPa' (the schema names it 'Pressure')"},
       {"Length", huge, "Unit '" + huge.substr(0, 64) + "...' is not a unit of dimension 'Length'"},
   };
   for (const Refusal& refusal : refusals) {
