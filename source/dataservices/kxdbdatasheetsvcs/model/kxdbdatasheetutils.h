@@ -76,8 +76,16 @@ HRESULT GetSchematicByStatus(IKXQObject* diagram, int32_t status, IKXQObject** s
 // none. A null page: E_POINTER.
 HRESULT GetActivePage(IKXQObject* page, IKXQObject** activePage);
 // The issued copy of a page given as current (status 1) or as its submitted
-// or checked copy (2, 3); other statuses E_INVALIDARG. Null when none.
+// or checked copy (2, 3); other statuses E_INVALIDARG. Null when none: the
+// first page of the datasheet's "IssuedPages" whose "ActivePage" is the
+// current page. While the store does not change, the datasheet's issued
+// pages are indexed once and the answers come from the index; it must not
+// be asked inside a trigger item or read collection, which would miss the
+// reads the index saves.
 HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage);
+// Drops the issued pages kept from one GetIssuedPage to the next (they hold
+// store objects): when the module lets its store go.
+void ForgetKeptIssuedPages();
 // The page of the datasheet's `status` set with the same "PageId",
 // "Checknum" (exact texts) and "PageNumber" as `page`; null when none.
 HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,
