@@ -1,5 +1,6 @@
 // Document statuses: the page set and schematic of each status, status
 // copies of pages, and status-decorated names.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -194,10 +195,40 @@ bool IndexIssuedPages(IKXQObject* datasheet, KeptIssuedPages& kept) {
   return true;
 }
 
+// The indexes of the IssuedPagesScopes alive, innermost last.
+struct PinnedIssuedPages {
+  IKXQObject* datasheet = nullptr;
+  bool tried = false;  // the index was made, or failed to be
+  bool made = false;
+  KeptIssuedPages kept;
+};
+thread_local std::vector<PinnedIssuedPages*> g_pinnedIssued;
+
+// The answer of the innermost scope pinning `datasheet`; false when none
+// does or its index could not be made.
+bool FindPinnedIssuedPage(IKXQObject* datasheet, IKXQObject* current, IKXQObject** issuedPage) {
+  for (auto it = g_pinnedIssued.rbegin(); it != g_pinnedIssued.rend(); ++it) {
+    PinnedIssuedPages& pinned = **it;
+    if (pinned.datasheet != datasheet) continue;
+    if (!pinned.tried) {
+      pinned.tried = true;
+      pinned.made = IndexIssuedPages(datasheet, pinned.kept);
+    }
+    if (!pinned.made) return false;
+    const auto issued = pinned.kept.issuedOf.find(current);
+    IKXQObjectPtr answer;
+    if (issued != pinned.kept.issuedOf.end()) answer = issued->second;
+    *issuedPage = answer.Detach();
+    return true;
+  }
+  return false;
+}
+
 // The kept answer for `current`, a page of `datasheet`: true with
 // *issuedPage set (a reference, or null) when the index answers; false when
 // the caller scans.
 bool FindKeptIssuedPage(IKXQObject* datasheet, IKXQObject* current, IKXQObject** issuedPage) {
+  if (FindPinnedIssuedPage(datasheet, current, issuedPage)) return true;
   LONG changes = 0;
   {
     const PreservedErrorInfo unchanged;
@@ -347,6 +378,21 @@ HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage)
 void ForgetKeptIssuedPages() {
   delete g_keptIssued;
   g_keptIssued = nullptr;
+}
+
+struct IssuedPagesScope::Pinned {
+  PinnedIssuedPages pages;
+};
+
+IssuedPagesScope::IssuedPagesScope(IKXQObject* datasheet)
+    : m_pinned(std::make_unique<Pinned>()), m_datasheet(datasheet) {
+  m_pinned->pages.datasheet = datasheet;
+  g_pinnedIssued.push_back(&m_pinned->pages);
+}
+
+IssuedPagesScope::~IssuedPagesScope() {
+  const auto at = std::find(g_pinnedIssued.begin(), g_pinnedIssued.end(), &m_pinned->pages);
+  if (at != g_pinnedIssued.end()) g_pinnedIssued.erase(at);
 }
 
 HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,

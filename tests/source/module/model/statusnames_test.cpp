@@ -113,6 +113,30 @@ TEST(StatusCopies, IssuedPagesKeptBetweenQuestionsFollowEveryChange) {
   }
 }
 
+// A scope's owner vouches that the issued list and its pages' active pages
+// stay as they are: within it every answer comes from the index made at the
+// first question, even after other changes; after it the store is asked
+// again.
+TEST(StatusCopies, AnIssuedPagesScopeAnswersFromTheIndexItMadeFirst) {
+  ModelStore store;
+  const auto ask = [&](LONG page) {
+    IKXQObjectPtr issued;
+    EXPECT_EQ(GetIssuedPage(store.Object(page), 1, &issued), S_OK);
+    return IdOf(issued);
+  };
+  IKXQAttributePtr active;
+  GetAttributeInterface(store.Object(kx::test::model::kSheetIssued), u"ActivePage", active);
+  {
+    const IssuedPagesScope scope(store.Object(kx::test::model::kSheet));
+    EXPECT_EQ(ask(kx::test::model::kSheetPage1), kx::test::model::kSheetIssued);
+    SetAttributeObjectAt(active, 1, store.Object(kx::test::model::kSheetPage2));
+    EXPECT_EQ(ask(kx::test::model::kSheetPage1), kx::test::model::kSheetIssued);
+    EXPECT_EQ(ask(kx::test::model::kSheetPage2), 0);
+  }
+  EXPECT_EQ(ask(kx::test::model::kSheetPage1), 0);
+  EXPECT_EQ(ask(kx::test::model::kSheetPage2), kx::test::model::kSheetIssued);
+}
+
 TEST(StatusCopies, FindPageInStatusSetMatchesIdChecknumAndNumberExactly) {
   ModelStore store;
   IKXQObjectPtr found;
