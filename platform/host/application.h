@@ -63,7 +63,10 @@ struct IKXQApplication : IDispatch {
   // fails. GetPendingEvents gives a new 1-D SAFEARRAY of VT_UNKNOWN (lower
   // bound 0, each element AddRef'd, in posting order) that the caller
   // destroys, or null when nothing is pending; modules merge a new event into
-  // a pending one of the same key instead of posting it.
+  // a pending one of the same key instead of posting it. A module may keep
+  // its own account of what it posted instead of asking for the list: the
+  // host delivers an event by reading it (recipients, then its XML) and
+  // releases it once delivered or discarded.
   virtual HRESULT PostEvent(IKXQApplicationEvent* event) = 0;
   virtual HRESULT GetPendingEvents(SAFEARRAY** events) = 0;
 

@@ -231,6 +231,9 @@ void SubmitDocument(MainContext& main, IKXQObject* datasheet) {
   GetPagesAttributeByStatus(datasheet, 2, submitted);
   // The pages of the last issue stand in these lists too and must live on.
   KX_CHECK(ctx, EmptyPageLists(datasheet, {u"SubmittedPages", u"CheckedPages"}, u"IssuedPages"));
+  // The copies made here stand in no issued list: every field copied asks
+  // for the issued page of its page, answered from one index.
+  const IssuedPagesScope issuedPages(datasheet);
   for (int32_t i = 1; i <= count; ++i) {
     IKXQObjectPtr page;
     GetAttributeAsObject(current, i, page);
@@ -372,18 +375,23 @@ void IssueDocument(MainContext& main, IKXQObject* datasheet, const OLECHAR* revi
   const int32_t currentCount = GetPagesAttributeByStatus(datasheet, 1, current);
   const int32_t checkedCount = GetPagesAttributeByStatus(datasheet, 3, checked);
   GetPagesAttributeByStatus(datasheet, 4, issued);
-  for (int32_t i = 1; i <= checkedCount; ++i) {
-    IKXQObjectPtr page;
-    GetAttributeAsObject(checked, i, page);
-    if (!page) continue;
-    IKXQTemplatePagePtr templatePage;
-    KX_CHECK(ctx, GetTemplatePage(main.m_pApplication, page, &templatePage, 3));
-    IKXQObjectPtr active;
-    KX_CHECK(ctx, GetActivePage(page, &active));
-    if (!active) continue;
-    // Without its template page a page has no revision slots to mark.
-    if (templatePage) WriteRevisionMarks(main, active, page, templatePage, TextOrEmpty(marks));
-    RemoveMarkupAnnotations(main, active, 1);
+  {
+    // Marks and annotations change here, not the issued list nor the pages'
+    // active pages: the last issue's copy of each page comes from one index.
+    const IssuedPagesScope issuedPages(datasheet);
+    for (int32_t i = 1; i <= checkedCount; ++i) {
+      IKXQObjectPtr page;
+      GetAttributeAsObject(checked, i, page);
+      if (!page) continue;
+      IKXQTemplatePagePtr templatePage;
+      KX_CHECK(ctx, GetTemplatePage(main.m_pApplication, page, &templatePage, 3));
+      IKXQObjectPtr active;
+      KX_CHECK(ctx, GetActivePage(page, &active));
+      if (!active) continue;
+      // Without its template page a page has no revision slots to mark.
+      if (templatePage) WriteRevisionMarks(main, active, page, templatePage, TextOrEmpty(marks));
+      RemoveMarkupAnnotations(main, active, 1);
+    }
   }
   // The checked pages become the issued ones and must outlive the old set.
   KX_CHECK(ctx, EmptyPageLists(datasheet, {u"IssuedPages"}, u"CheckedPages"));

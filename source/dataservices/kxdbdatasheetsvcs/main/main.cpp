@@ -92,8 +92,10 @@ VARIANT StringVariant(const _bstr_t& text) {
 Main::Main() : m_pWorkers(&MainWorkers::Defaults()) { ModuleLock(); }
 
 Main::~Main() {
-  // The kept template pages hold objects of the store this Main worked on.
+  // The kept template and issued pages hold objects of the store this Main
+  // worked on.
   KXDBDatasheetSvcs::ForgetKeptTemplatePages();
+  KXDBDatasheetSvcs::ForgetKeptIssuedPages();
   ModuleUnlock();
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ struct IKXQProjectUpdate;
 struct IDatasheetEvent;
 class KXQApplicationEventImpl;
 class MainWorkers;
+class PendingEventIndex;
 struct PageLoadContext;
 
 class Main final
@@ -170,8 +172,11 @@ class Main final
   // users holding `datasheet` at `status` and posts it when there is one.
   // Throws KXComException.
   void PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status) override;
-  // True when a pending event of the same key took `event`'s ids. Pending
-  // events of other services are skipped. Throws KXComException.
+  // True when a pending event of the same key took `event`'s ids: one this
+  // Main posted to the host application and the host has not begun to
+  // deliver, found in its index; while an event's XML is being written, the
+  // first of the host's pending events with that key (those of other
+  // services skipped). Throws KXComException.
   bool MergeWithPendingEvent(IDatasheetEvent* event);
 
   // "FilterSort.xml" (mainfiltersort.cpp). LoadFilterSortFile reads the file
@@ -219,6 +224,10 @@ class Main final
     std::vector<KeptUser> users;  // the rows that name a user, in order
   };
   std::map<IKXQObject*, KeptUsers> m_keptUsers;
+  // The events posted and still pending, made with the first post.
+  std::shared_ptr<PendingEventIndex> m_pendingEvents;
+  // Posts `event` to the host application and enters it in the index.
+  void PostToHost(KXQApplicationEventImpl* event);
   // Adds the kept users at `status` to `event`; false when none is kept or
   // the kept table may have changed (the entry is dropped).
   bool AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status);

@@ -161,7 +161,7 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
 
   if (AddKeptRecipients(event, datasheet, status)) {
     if (event->Recipients().GetCount() == 0) return;
-    KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
+    PostToHost(event);
     return;
   }
   LONGLONG stamp = 0;
@@ -204,7 +204,14 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   users.Release();
   KeepUsers(datasheet, stamped, stamp, table);
   if (event->Recipients().GetCount() == 0) return;
+  PostToHost(event);
+}
+
+void Main::PostToHost(KXQApplicationEventImpl* event) {
+  KXComException ctx = KXComException::Silent(u"Main::PostEvent");
+  if (!m_pendingEvents) m_pendingEvents = std::make_shared<PendingEventIndex>();
   KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
+  PendingEventIndex::Enter(m_pendingEvents, event, m_pApplication);
 }
 
 bool Main::AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet,
@@ -263,6 +270,13 @@ bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
   CheckPointerArgument(ctx, event);
   CheckPointerArgument(ctx, m_pApplication);
   const OLECHAR* key = event->Key();
+  if (!KXQApplicationEventImpl::Serializing()) {
+    KXQApplicationEventImpl* pending =
+        key != nullptr && m_pendingEvents ? m_pendingEvents->Find(m_pApplication, key) : nullptr;
+    if (pending == nullptr) return false;
+    KX_CHECK(ctx, static_cast<IDatasheetEvent*>(pending)->Merge(event));
+    return true;
+  }
 
   SAFEARRAY* array = nullptr;
   KX_CHECK(ctx, m_pApplication->GetPendingEvents(&array));

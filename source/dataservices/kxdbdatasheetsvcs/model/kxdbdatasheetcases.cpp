@@ -1,5 +1,9 @@
 // The discipline rule of the document workflow, clearing cases and status
 // page sets, and small value helpers of the workflow.
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
 #include "com/wstr.h"
 #include "host/settings.h"
 #include "kxcomexception.h"
@@ -7,12 +11,43 @@
 #include "kxvalueutils.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/preservederrorinfo.h"
 #include "variantutil.h"
 
 KX_SMARTPTR_TYPEDEF(IKXQSettings);
 KX_SMARTPTR_TYPEDEF(IKXQPrivileges);
 
 namespace {
+
+// The pages a list holds, by identity, each held so that no other object
+// takes its address. `whole` is false when a value could not be read as an
+// object (nothing is kept then).
+struct KeptPageSet {
+  bool whole = false;
+  std::unordered_set<IKXQObject*> pages;
+  std::vector<IKXQObjectPtr> held;
+
+  void ReadWhole(IKXQAttribute* list) {
+    if (list == nullptr) {
+      whole = true;
+      return;
+    }
+    const PreservedErrorInfo unchanged;
+    try {
+      const int32_t count = GetAttributeCount(list);
+      for (int32_t k = 1; k <= count; ++k) {
+        IKXQObjectPtr page;
+        GetAttributeAsObject(list, k, page);
+        if (page && pages.insert(page.GetInterfacePtr()).second) held.push_back(page);
+      }
+      whole = true;
+    } catch (const KXComException&) {
+      pages.clear();
+      held.clear();
+    }
+  }
+  bool Holds(IKXQObject* page) const { return pages.count(page) != 0; }
+};
 
 const OLECHAR kFile[] = u"source/dataservices/kxdbdatasheetsvcs/kxdbdatasheetutils";
 constexpr FrameOptions kFrame{.file = kFile};
@@ -155,6 +190,29 @@ HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHA
     CheckPointerArgument(ctx, datasheet);
     IKXQAttributePtr kept;
     if (keep != nullptr) GetAttributeInterface(datasheet, keep, kept);
+    // The kept pages, read whole once: emptying another list leaves the
+    // kept one as it is (none of its pages is deleted). A kept list that is
+    // one of the emptied ones, or one that cannot be read whole, is asked
+    // page by page as it stands then.
+    KeptPageSet keptPages;
+    bool keptRead = false;
+    const bool keptEmptied =
+        kept && std::any_of(lists.begin(), lists.end(),
+                            [&](const OLECHAR* name) { return _wcsicmp(name, keep) == 0; });
+    const auto isKept = [&](IKXQObject* page) {
+      if (!keptRead && !keptEmptied) {
+        keptRead = true;
+        keptPages.ReadWhole(kept);
+      }
+      if (keptPages.whole) return keptPages.Holds(page);
+      const int32_t keptCount = kept ? GetAttributeCount(kept) : 0;
+      for (int32_t k = 1; k <= keptCount; ++k) {
+        IKXQObjectPtr other;
+        GetAttributeAsObject(kept, k, other);
+        if (other.GetInterfacePtr() == page) return true;
+      }
+      return false;
+    };
     for (const OLECHAR* name : lists) {
       IKXQAttributePtr pages;
       GetAttributeInterface(datasheet, name, pages);
@@ -163,16 +221,9 @@ HRESULT EmptyPageLists(IKXQObject* datasheet, std::initializer_list<const OLECHA
         IKXQObjectPtr page;
         GetAttributeAsObject(pages, i, page);
         if (!page) continue;
-        bool held = false;
-        const int32_t keptCount = kept ? GetAttributeCount(kept) : 0;
-        for (int32_t k = 1; k <= keptCount && !held; ++k) {
-          IKXQObjectPtr other;
-          GetAttributeAsObject(kept, k, other);
-          held = other.GetInterfacePtr() == page.GetInterfacePtr();
-        }
         // A deleted page leaves every list that held it, so no page is met
         // twice; one that must live on only leaves this list.
-        if (held) {
+        if (isKept(page)) {
           RemoveAttributeValue(pages, i);
         } else {
           ForgetStatusCopy(page);

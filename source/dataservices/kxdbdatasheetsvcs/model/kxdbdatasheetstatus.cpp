@@ -1,6 +1,9 @@
 // Document statuses: the page set and schematic of each status, status
 // copies of pages, and status-decorated names.
+#include <algorithm>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "com/wstr.h"
@@ -10,6 +13,7 @@
 #include "kxvalueutils.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/preservederrorinfo.h"
 
 namespace {
 
@@ -119,6 +123,147 @@ const OLECHAR* StatusPrefix(int32_t status) {
 // Exact comparison of two texts, null equal to empty.
 bool SameText(const _bstr_t& a, const _bstr_t& b) { return a.view() == b.view(); }
 
+// The issued copies of a few datasheets' current pages, kept from one
+// lookup to the next: delivering the page events of an issued datasheet, or
+// loading its pages, asks for the issued copy of each page, and each answer
+// would scan the whole "IssuedPages" list again. An index serves while the
+// store's change count (IKXQReadLog) is the one it was made under, so it
+// answers what the scan would. It is made at the second question under one
+// count: a worker that changes the store between its questions scans as
+// before and makes nothing it cannot use. A store that keeps no change
+// count, and a list that cannot be read whole, keep nothing. The reads the
+// scan would make are not made again; no caller asks inside a trigger item
+// or a read collection. Each entry holds its datasheet and the pages, so
+// that no other object takes their addresses; ForgetKeptIssuedPages drops
+// them all.
+constexpr size_t kMostKeptIssuedSets = 8;
+
+struct KeptIssuedPages {
+  IKXQObjectPtr datasheet;
+  LONG changes = 0;
+  bool made = false;  // asked once under `changes`, not indexed yet
+  // The first issued page (in list order) whose "ActivePage" is the key.
+  std::unordered_map<IKXQObject*, IKXQObjectPtr> issuedOf;
+  std::vector<IKXQObjectPtr> origins;  // the keys, held
+};
+using KeptIssuedSets = std::map<IKXQObject*, KeptIssuedPages>;
+thread_local KeptIssuedSets* g_keptIssued = nullptr;
+
+bool ChangeCountOf(IKXQObject* object, LONG* count) {
+  _com_ptr_t<IKXQReadLog> log;
+  return SUCCEEDED(
+             object->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log))) &&
+         log && SUCCEEDED(log->get_ChangeCount(count));
+}
+
+// What GetActivePage reads, failures answered instead of thrown.
+HRESULT ReadActivePage(IKXQObject* page, IKXQObjectPtr& active) {
+  active = nullptr;
+  IKXQAttributePtr attribute;
+  HRESULT hr = page->get_Attribute(AttributeNameText(u"ActivePage"), _variant_t(), &attribute);
+  if (FAILED(hr) || !attribute) return hr;
+  _variant_t value;
+  hr = attribute->GetValue(_variant_t(), _variant_t(), &value);
+  if (FAILED(hr)) return hr;
+  return VariantToObjectPtr(value, &active);
+}
+
+// Indexes every page of the datasheet's "IssuedPages" by its "ActivePage";
+// false when a read fails (the scan then meets the failure, or not, as it
+// always did).
+bool IndexIssuedPages(IKXQObject* datasheet, KeptIssuedPages& kept) {
+  const PreservedErrorInfo unchanged;
+  IKXQAttributePtr issued;
+  HRESULT hr = datasheet->get_Attribute(AttributeNameText(u"IssuedPages"), _variant_t(), &issued);
+  LONG count = 0;
+  if (FAILED(hr) || !issued || FAILED(issued->get_Count(&count))) return false;
+  for (LONG i = 1; i <= count; ++i) {
+    _variant_t value;
+    IKXQObjectPtr candidate;
+    if (FAILED(issued->GetValue(_variant_t(static_cast<int>(i), VT_I4), _variant_t(), &value)) ||
+        FAILED(VariantToObjectPtr(value, &candidate))) {
+      return false;
+    }
+    if (!candidate) continue;
+    IKXQObjectPtr origin;
+    if (FAILED(ReadActivePage(candidate, origin))) return false;
+    if (!origin) continue;
+    if (kept.issuedOf.try_emplace(origin.GetInterfacePtr(), candidate).second) {
+      kept.origins.push_back(origin);
+    }
+  }
+  return true;
+}
+
+// The indexes of the IssuedPagesScopes alive, innermost last.
+struct PinnedIssuedPages {
+  IKXQObject* datasheet = nullptr;
+  bool tried = false;  // the index was made, or failed to be
+  bool made = false;
+  KeptIssuedPages kept;
+};
+thread_local std::vector<PinnedIssuedPages*> g_pinnedIssued;
+
+// The answer of the innermost scope pinning `datasheet`; false when none
+// does or its index could not be made.
+bool FindPinnedIssuedPage(IKXQObject* datasheet, IKXQObject* current, IKXQObject** issuedPage) {
+  for (auto it = g_pinnedIssued.rbegin(); it != g_pinnedIssued.rend(); ++it) {
+    PinnedIssuedPages& pinned = **it;
+    if (pinned.datasheet != datasheet) continue;
+    if (!pinned.tried) {
+      pinned.tried = true;
+      pinned.made = IndexIssuedPages(datasheet, pinned.kept);
+    }
+    if (!pinned.made) return false;
+    const auto issued = pinned.kept.issuedOf.find(current);
+    IKXQObjectPtr answer;
+    if (issued != pinned.kept.issuedOf.end()) answer = issued->second;
+    *issuedPage = answer.Detach();
+    return true;
+  }
+  return false;
+}
+
+// The kept answer for `current`, a page of `datasheet`: true with
+// *issuedPage set (a reference, or null) when the index answers; false when
+// the caller scans.
+bool FindKeptIssuedPage(IKXQObject* datasheet, IKXQObject* current, IKXQObject** issuedPage) {
+  if (FindPinnedIssuedPage(datasheet, current, issuedPage)) return true;
+  LONG changes = 0;
+  {
+    const PreservedErrorInfo unchanged;
+    if (!ChangeCountOf(datasheet, &changes)) return false;
+  }
+  if (g_keptIssued == nullptr) g_keptIssued = new KeptIssuedSets();
+  auto found = g_keptIssued->find(datasheet);
+  if (found == g_keptIssued->end() || found->second.changes != changes) {
+    if (found == g_keptIssued->end()) {
+      if (g_keptIssued->size() >= kMostKeptIssuedSets) g_keptIssued->clear();
+      found = g_keptIssued->try_emplace(datasheet).first;
+      found->second.datasheet = datasheet;
+    }
+    KeptIssuedPages& kept = found->second;
+    kept.changes = changes;
+    kept.made = false;
+    kept.issuedOf.clear();
+    kept.origins.clear();
+    return false;
+  }
+  KeptIssuedPages& kept = found->second;
+  if (!kept.made) {
+    if (!IndexIssuedPages(datasheet, kept)) {
+      g_keptIssued->erase(found);
+      return false;
+    }
+    kept.made = true;
+  }
+  const auto issued = kept.issuedOf.find(current);
+  IKXQObjectPtr answer;
+  if (issued != kept.issuedOf.end()) answer = issued->second;
+  *issuedPage = answer.Detach();
+  return true;
+}
+
 }  // namespace
 
 int32_t GetPagesByStatus(IKXQObject* datasheet, int32_t status, REFIID iid, void** out) {
@@ -212,6 +357,7 @@ HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage)
     IKXQObjectPtr datasheet;
     GetOwnerObject(current, datasheet);
     if (!datasheet) return S_OK;
+    if (FindKeptIssuedPage(datasheet, current, issuedPage)) return S_OK;
     IKXQAttributePtr issued;
     const int32_t count = GetPagesAttributeByStatus(datasheet, 4, issued);
     for (int32_t i = 1; i <= count; ++i) {
@@ -227,6 +373,26 @@ HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage)
     }
     return S_OK;
   });
+}
+
+void ForgetKeptIssuedPages() {
+  delete g_keptIssued;
+  g_keptIssued = nullptr;
+}
+
+struct IssuedPagesScope::Pinned {
+  PinnedIssuedPages pages;
+};
+
+IssuedPagesScope::IssuedPagesScope(IKXQObject* datasheet)
+    : m_pinned(std::make_unique<Pinned>()), m_datasheet(datasheet) {
+  m_pinned->pages.datasheet = datasheet;
+  g_pinnedIssued.push_back(&m_pinned->pages);
+}
+
+IssuedPagesScope::~IssuedPagesScope() {
+  const auto at = std::find(g_pinnedIssued.begin(), g_pinnedIssued.end(), &m_pinned->pages);
+  if (at != g_pinnedIssued.end()) g_pinnedIssued.erase(at);
 }
 
 HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -76,8 +77,35 @@ HRESULT GetSchematicByStatus(IKXQObject* diagram, int32_t status, IKXQObject** s
 // none. A null page: E_POINTER.
 HRESULT GetActivePage(IKXQObject* page, IKXQObject** activePage);
 // The issued copy of a page given as current (status 1) or as its submitted
-// or checked copy (2, 3); other statuses E_INVALIDARG. Null when none.
+// or checked copy (2, 3); other statuses E_INVALIDARG. Null when none: the
+// first page of the datasheet's "IssuedPages" whose "ActivePage" is the
+// current page. While the store does not change, the datasheet's issued
+// pages are indexed once and the answers come from the index; it must not
+// be asked inside a trigger item or read collection, which would miss the
+// reads the index saves.
 HRESULT GetIssuedPage(IKXQObject* page, int32_t status, IKXQObject** issuedPage);
+// Drops the issued pages kept from one GetIssuedPage to the next (they hold
+// store objects): when the module lets its store go.
+void ForgetKeptIssuedPages();
+// While one lives, its owner vouches that what it changes leaves the
+// datasheet's "IssuedPages" and the "ActivePage" of each page listed there
+// as they are: GetIssuedPage answers about the datasheet's pages from one
+// index made at the first question, whatever else changes meanwhile (a
+// workflow step copying or marking every page asks once per page or
+// field). Scopes nest; the innermost for the datasheet answers. On the
+// apartment thread only.
+class IssuedPagesScope {
+ public:
+  explicit IssuedPagesScope(IKXQObject* datasheet);
+  IssuedPagesScope(const IssuedPagesScope&) = delete;
+  IssuedPagesScope& operator=(const IssuedPagesScope&) = delete;
+  ~IssuedPagesScope();
+
+ private:
+  struct Pinned;
+  std::unique_ptr<Pinned> m_pinned;
+  IKXQObjectPtr m_datasheet;  // held: no other object takes its address
+};
 // The page of the datasheet's `status` set with the same "PageId",
 // "Checknum" (exact texts) and "PageNumber" as `page`; null when none.
 HRESULT FindPageInStatusSet(IKXQObject* page, IKXQObject* datasheet, int32_t status,

@@ -109,6 +109,40 @@ TEST(Cases, ClearPagesDeletesEveryPageOfTheList) {
   EXPECT_EQ(GetPagesAttributeByStatus(store.Object(kx::test::model::kSheet), 1, current), 2);
 }
 
+// A page the kept list also holds only leaves the emptied lists; the others
+// are deleted. A kept list emptied first keeps nothing for the lists after
+// it, as it stands empty then.
+TEST(Cases, EmptyPageListsKeepsWhatTheKeptListHoldsAsItStands) {
+  const auto exists = [](ModelStore& store, LONG id) {
+    VARIANT_BOOL there = VARIANT_FALSE;
+    store.database()->ObjectExists(id, &there);
+    return there != VARIANT_FALSE;
+  };
+  const auto count = [](ModelStore& store, const OLECHAR* list) {
+    IKXQAttributePtr pages;
+    GetAttributeInterface(store.Object(kx::test::model::kSheet), list, pages);
+    return GetAttributeCount(pages);
+  };
+  for (bool keptFirst : {false, true}) {
+    ModelStore store;
+    // The issued copy stands in the submitted list too, after the submitted one.
+    IKXQAttributePtr submitted;
+    GetAttributeInterface(store.Object(kx::test::model::kSheet), u"SubmittedPages", submitted);
+    SetAttributeObjectAt(submitted, 2, store.Object(kx::test::model::kSheetIssued));
+    const HRESULT hr = keptFirst
+                           ? EmptyPageLists(store.Object(kx::test::model::kSheet),
+                                            {u"IssuedPages", u"SubmittedPages"}, u"IssuedPages")
+                           : EmptyPageLists(store.Object(kx::test::model::kSheet),
+                                            {u"SubmittedPages", u"CheckedPages"}, u"IssuedPages");
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(count(store, u"SubmittedPages"), 0);
+    EXPECT_FALSE(exists(store, kx::test::model::kSheetSubmitted));
+    EXPECT_EQ(exists(store, kx::test::model::kSheetIssued), !keptFirst) << keptFirst;
+    EXPECT_EQ(count(store, u"IssuedPages"), keptFirst ? 0 : 1);
+    EXPECT_TRUE(exists(store, kx::test::model::kSheetPage1));
+  }
+}
+
 TEST(Cases, ClearAttributeValueAtZeroClearsTheWholeAttribute) {
   ModelStore store;
   IKXQAttributePtr indices;

@@ -7,6 +7,7 @@
 #include "main/kxdbdatasheetsvcs_i.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
+#include "store/object.h"
 #include "support/modelfixture.h"
 
 using namespace KXDBDatasheetSvcs;
@@ -65,6 +66,75 @@ TEST(StatusCopies, IssuedPageIsFoundThroughTheActivePage) {
   EXPECT_TRUE(issued == nullptr);
   EXPECT_EQ(GetIssuedPage(store.Object(kx::test::model::kSheetPage1), 4, &issued), E_INVALIDARG);
   kx::test::model::ModelStore::ClearThreadErrorInfoForTests();
+}
+
+// The issued pages are indexed at the second question under one state of the
+// store; the index answers without reading them again, and any change of the
+// store makes the next questions look again.
+TEST(StatusCopies, IssuedPagesKeptBetweenQuestionsFollowEveryChange) {
+  ModelStore store;
+  const auto ask = [&](LONG page, int32_t status) {
+    IKXQObjectPtr issued;
+    EXPECT_EQ(GetIssuedPage(store.Object(page), status, &issued), S_OK);
+    return IdOf(issued);
+  };
+  EXPECT_EQ(ask(kx::test::model::kSheetPage1, 1), kx::test::model::kSheetIssued);
+  EXPECT_EQ(ask(kx::test::model::kSheetPage2, 1), 0);
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(store.Object(kx::test::model::kSheet)
+                ->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)),
+            S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  EXPECT_EQ(ask(kx::test::model::kSheetPage1, 1), kx::test::model::kSheetIssued);
+  EXPECT_EQ(ask(kx::test::model::kSheetSubmitted, 2), kx::test::model::kSheetIssued);
+  EXPECT_EQ(ask(kx::test::model::kSheetPage2, 1), 0);
+  _com_ptr_t<IKXQReadSet> reads;
+  ASSERT_EQ(log->EndReads(&reads), S_OK);
+  LONG count = 0;
+  EXPECT_EQ(reads->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 1);  // the submitted copy's "ActivePage", nothing of the issued pages
+
+  IKXQAttributePtr active;
+  GetAttributeInterface(store.Object(kx::test::model::kSheetIssued), u"ActivePage", active);
+  SetAttributeObjectAt(active, 1, store.Object(kx::test::model::kSheetPage2));
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ask(kx::test::model::kSheetPage1, 1), 0);
+    EXPECT_EQ(ask(kx::test::model::kSheetPage2, 1), kx::test::model::kSheetIssued);
+  }
+  // Two issued copies of one page: the first in the list is the one.
+  IKXQAttributePtr issued;
+  GetAttributeInterface(store.Object(kx::test::model::kSheet), u"IssuedPages", issued);
+  SetAttributeObjectAt(issued, 1, store.Object(kx::test::model::kSheetSubmitted));
+  SetAttributeObjectAt(issued, 2, store.Object(kx::test::model::kSheetIssued));
+  SetAttributeObjectAt(active, 1, store.Object(kx::test::model::kSheetPage1));
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ask(kx::test::model::kSheetPage1, 1), kx::test::model::kSheetSubmitted);
+    EXPECT_EQ(ask(kx::test::model::kSheetPage2, 1), 0);
+  }
+}
+
+// A scope's owner vouches that the issued list and its pages' active pages
+// stay as they are: within it every answer comes from the index made at the
+// first question, even after other changes; after it the store is asked
+// again.
+TEST(StatusCopies, AnIssuedPagesScopeAnswersFromTheIndexItMadeFirst) {
+  ModelStore store;
+  const auto ask = [&](LONG page) {
+    IKXQObjectPtr issued;
+    EXPECT_EQ(GetIssuedPage(store.Object(page), 1, &issued), S_OK);
+    return IdOf(issued);
+  };
+  IKXQAttributePtr active;
+  GetAttributeInterface(store.Object(kx::test::model::kSheetIssued), u"ActivePage", active);
+  {
+    const IssuedPagesScope scope(store.Object(kx::test::model::kSheet));
+    EXPECT_EQ(ask(kx::test::model::kSheetPage1), kx::test::model::kSheetIssued);
+    SetAttributeObjectAt(active, 1, store.Object(kx::test::model::kSheetPage2));
+    EXPECT_EQ(ask(kx::test::model::kSheetPage1), kx::test::model::kSheetIssued);
+    EXPECT_EQ(ask(kx::test::model::kSheetPage2), 0);
+  }
+  EXPECT_EQ(ask(kx::test::model::kSheetPage1), 0);
+  EXPECT_EQ(ask(kx::test::model::kSheetPage2), kx::test::model::kSheetIssued);
 }
 
 TEST(StatusCopies, FindPageInStatusSetMatchesIdChecknumAndNumberExactly) {
