@@ -105,11 +105,13 @@ bool IsHexDigit(char16_t c) {
   return kx_iswdigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
-// The text of an integer value as strict integers read it: the number
-// `_wtol` finds, which must be there, be decimal and fit in 32 bits. A text
-// that is a whole number in another form ("0x10", not 0) is refused rather
-// than read as what it does not mean.
-HRESULT CheckIntegerText(const OLECHAR* text, const OLECHAR* kind, const OLECHAR* name) {
+}  // namespace
+
+void SAXSchemaParser::ReleaseSpareReader() { gSpareReader.Reset(nullptr); }
+
+// A text that is a whole number in another form ("0x10", not 0) is refused
+// rather than read as what it does not mean.
+HRESULT CheckIntegerText(const OLECHAR* text, const OLECHAR* what) {
   const OLECHAR* p = text;
   while (kx_iswspace(*p)) ++p;
   if (*p == u'+' || *p == u'-') ++p;
@@ -122,22 +124,18 @@ HRESULT CheckIntegerText(const OLECHAR* text, const OLECHAR* kind, const OLECHAR
   try {
     if (!number) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
-                              u"'%ls' is not a number for %ls %ls", text, kind, name);
+                              u"'%ls' is not a number for %ls", text, what);
     }
     if (hexadecimal) {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
-                              u"'%ls' is not a decimal number for %ls %ls", text, kind, name);
+                              u"'%ls' is not a decimal number for %ls", text, what);
     }
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_OVERFLOW,
-                            u"'%ls' is out of range for %ls %ls", text, kind, name);
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_OVERFLOW, u"'%ls' is out of range for %ls",
+                            text, what);
   }
   KX_CATCH_BOUNDARY(ctx, KX_HERE(kFile))
   return ctx.Return();
 }
-
-}  // namespace
-
-void SAXSchemaParser::ReleaseSpareReader() { gSpareReader.Reset(nullptr); }
 
 HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text) {
   if (value == nullptr) return E_POINTER;
@@ -245,7 +243,7 @@ class SimpleElementHandler final : public SAXSchemaElementHandler {
     HRESULT hr = ConvertTextToVariant(&value, m_type, m_text.c_str());
     if (FAILED(hr)) return hr;
     if (m_strictName != nullptr && !value.empty) {
-      hr = CheckIntegerText(value.text, u"element", m_strictName);
+      hr = CheckIntegerText(value.text, (u"element " + std::u16string(m_strictName)).c_str());
       if (FAILED(hr)) return hr;
     }
     return m_owner->SetElementValue(m_id, value);
@@ -644,7 +642,8 @@ void ContentHandler::DoStartElement(KXComException& ctx, const OLECHAR* name, in
       } else {
         Check(ctx, ConvertTextToVariant(&value, type, text.c_str()));
         if (type == kSAXInteger && !value.empty && IsStrictInteger(attr)) {
-          Check(ctx, CheckIntegerText(value.text, u"attribute", attr->name));
+          Check(ctx,
+                CheckIntegerText(value.text, (u"attribute " + std::u16string(attr->name)).c_str()));
         }
       }
     }

@@ -90,6 +90,14 @@ struct SAXValue {
 // E_FAIL for any other type.
 [[nodiscard]] HRESULT ConvertTextToVariant(SAXValue* value, uint32_t type, const OLECHAR* text);
 
+// The reading of strict integers (`SAXSchemaParser::SetStrictIntegers`),
+// for a text that is not empty: S_OK when a decimal number that fits in 32
+// bits begins it after blanks and a sign; otherwise DISP_E_TYPEMISMATCH or
+// DISP_E_OVERFLOW with the error information "'abc' is not a number for
+// WHAT", "'0x10' is not a decimal number for WHAT" or "'99999999999' is out
+// of range for WHAT" (`what`: "attribute Index", "the page id").
+[[nodiscard]] HRESULT CheckIntegerText(const OLECHAR* text, const OLECHAR* what);
+
 // An owned wide text that remembers whether it was ever set: what message
 // parsers keep for string values. `c_str` is null while unset.
 class SAXText {

@@ -137,6 +137,42 @@ TEST_F(KxqhostRequestLimitsTest, IdAndRowTextsWithoutADecimalNumberAreRefused) {
   EXPECT_NE(Dump({"103"}).find("DesignPressure = 2500 kPa\n"), std::string::npos);
 }
 
+// The messages whose whole text is an object id read it as the grammars
+// read their integers: a text without a decimal number is refused
+// naming it, not taken for id 0 ("No object with id 0") or clamped to the
+// largest id; a line end after the number is not part of it.
+TEST_F(KxqhostRequestLimitsTest, BareIdTextsWithoutADecimalNumberAreRefused) {
+  const std::vector<std::string> touched = {"1003", "1007", "1031", "1032"};
+  const std::string before = Dump(touched);
+  const struct {
+    const char* message;
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"DeletePage", "abc\n", R"('abc' is not a number for the page id" HR="0x80020005")"},
+      {"DeletePage", "0x408", R"('0x408' is not a decimal number for the page id")"},
+      {"DeletePage", "99999999999",
+       R"('99999999999' is out of range for the page id" HR="0x8002000a")"},
+      {"OpenPage", "abc!", "'abc' is not a number for the page id"},
+      {"ListPageObjects", "NaN", "'NaN' is not a number for the page id"},
+      {"ListTemplatePages", "x1003", "'x1003' is not a number for the datasheet id"},
+      {"ListDatasheetObjects", "2147483648", "'2147483648' is out of range for the datasheet id"},
+  };
+  for (const auto& c : cases) {
+    const Outcome refused = Host({"--events", "request", c.message, "-"}, c.text);
+    EXPECT_EQ(refused.status, 1) << c.message << " " << c.text << "\n" << refused.out;
+    EXPECT_EQ(refused.err.rfind(std::string("<KXError Desc=\"") + c.error, 0), 0u)
+        << c.message << " " << c.text << "\n"
+        << refused.err;
+  }
+  EXPECT_EQ(Dump(touched), before);
+  // A number followed by other characters is read up to them.
+  const Outcome deleted = Host({"--events", "request", "DeletePage", "-"}, " 1032 (page 2)\n");
+  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_NE(deleted.out.find("== store changed #1003: CurrentPages"), std::string::npos)
+      << deleted.out;
+}
+
 TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected) {
   // Page 1011 is no plant item, no document and no datasheet.
   ExpectRefused(

@@ -164,6 +164,14 @@ TEST_F(KxqhostSettersTest, AValueTextWithoutANumberIsRefusedAndChangesNothing) {
        "'99999999999' is out of range for qualifier 0 of page 1061"},
       {"SetUnit", R"(PageId="1011" UnitId="1" Index="abc")",
        "'abc' is not a number for unit field 1 of page 1011"},
+      // A choice, value or place in hexadecimal is refused as ids and rows
+      // are, not read as the 0 it begins with.
+      {"SetUnit", R"(PageId="1011" UnitId="1" Index="0x2")",
+       "'0x2' is not a decimal number for unit field 1 of page 1011"},
+      {"SetRadioField", R"(PageId="1061" FieldId="512" Value=" 0X1")",
+       "' 0X1' is not a decimal number for field 512"},
+      {"SetQualifier", R"(PageId="1061" QualifierId="0" Value="-0x1")",
+       "'-0x1' is not a decimal number for qualifier 0 of page 1061"},
   };
   const std::vector<std::string> touched = {"101", "131", "1001", "1006", "1011", "1012", "1061"};
   const std::string before = Dump(touched);

@@ -61,4 +61,13 @@ bool IsMessageElement(const GrammarRecord* grammar, uint32_t id) {
   return false;
 }
 
+int32_t ReadBareId(const OLECHAR* text, const OLECHAR* what) {
+  std::u16string number(text != nullptr ? text : u"");
+  while (!number.empty() && (number.back() == u'\n' || number.back() == u'\r')) number.pop_back();
+  if (number.empty()) return 0;
+  KXComException ctx = KXComException::Silent();
+  KX_CHECK(ctx, CheckIntegerText(number.c_str(), what));
+  return _wtol(number.c_str());
+}
+
 }  // namespace MessageKit

@@ -173,6 +173,15 @@ EnvelopeIds FindEnvelope(const GrammarRecord* grammar);
 // a message element, whose end runs a message's worker.
 bool IsMessageElement(const GrammarRecord* grammar, uint32_t id);
 
+// The object id that a message without a grammar takes as its whole text
+// (a page or a datasheet), read as the grammars read their integers: the
+// decimal number that begins the text, up to the first other character; a
+// text in which none begins, a hexadecimal one or one beyond 32 bits is
+// refused naming `what` ("the page id"), where reading it as id 0 or as a
+// clamped id would name no object or another one. An empty text is 0; a
+// line end after the number is not part of the text.
+int32_t ReadBareId(const OLECHAR* text, const OLECHAR* what);
+
 inline constexpr OLECHAR kFile[] = u"source/dataservices/dataserviceinclude/messagekit";
 
 // The source file of the message handler being served on this thread, as

@@ -5,6 +5,7 @@
 #include "kxcomexception.h"
 #include "kxstoreptrs.h"
 #include "kxstoreutils.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
@@ -64,7 +65,8 @@ HRESULT KXDBDatasheetSvcs::RecaseDocuments(MainContext& main, const OLECHAR* req
 HRESULT KXDBDatasheetSvcs::ListDatasheetObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListDatasheetObjects", [&](KXComException& ctx) {
     IKXQObjectPtr datasheet;
-    GetStoreObject(main.m_pDatabase, datasheet, _wtol(request ? request : u""));
+    GetStoreObject(main.m_pDatabase, datasheet,
+                   MessageKit::ReadBareId(request, u"the datasheet id"));
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
     if (!tmpl) {

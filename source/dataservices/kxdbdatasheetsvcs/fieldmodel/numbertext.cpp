@@ -4,6 +4,20 @@
 
 #include "com/wstr.h"
 
+namespace {
+
+// "0x" and a hexadecimal digit after the blanks and the sign.
+bool IsHexadecimalText(const OLECHAR* text) {
+  const OLECHAR* p = text;
+  while (kx_iswspace(*p)) ++p;
+  if (*p == u'+' || *p == u'-') ++p;
+  if (p[0] != u'0' || (p[1] != u'x' && p[1] != u'X')) return false;
+  const OLECHAR c = p[2];
+  return kx_iswdigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+}  // namespace
+
 NumberReading ReadIntegerText(const OLECHAR* text, int32_t* value) {
   if (text == nullptr) return NumberReading::kNoNumber;
   const OLECHAR* end = text;
@@ -35,6 +49,10 @@ void RefuseNumberText(KXComException& ctx, const SourceLocation& location, Numbe
     ThrowKXComExceptionHrAt(ctx, location, DISP_E_OVERFLOW, u"'%ls' is out of range for %ls", shown,
                             what);
   }
+  if (reading == NumberReading::kNotDecimal) {
+    ThrowKXComExceptionHrAt(ctx, location, DISP_E_TYPEMISMATCH,
+                            u"'%ls' is not a decimal number for %ls", shown, what);
+  }
   ThrowKXComExceptionHrAt(ctx, location, DISP_E_TYPEMISMATCH, u"'%ls' is not a number for %ls",
                           shown, what);
 }
@@ -49,6 +67,9 @@ void RequestedNumber::Store(const SAXValue& read) {
   if (read.text == nullptr || read.empty) return;
   text.Assign(read.text);
   reading = ReadIntegerText(read.text, &value);
+  if (reading == NumberReading::kNumber && IsHexadecimalText(read.text)) {
+    reading = NumberReading::kNotDecimal;
+  }
 }
 
 void RequestedNumber::Check(KXComException& ctx, const SourceLocation& location,

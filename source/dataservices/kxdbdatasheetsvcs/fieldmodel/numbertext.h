@@ -11,7 +11,9 @@
 #include "kxcomexception.h"
 #include "saxschemaparser.h"
 
-enum class NumberReading { kNumber, kNoNumber, kOutOfRange };
+// kNotDecimal: a whole number in another form ("0x10"), which the request's
+// integers refuse rather than read as the 0 it begins with.
+enum class NumberReading { kNumber, kNoNumber, kOutOfRange, kNotDecimal };
 
 // An integer as `_wtol` reads it: optional blanks and sign, decimal digits,
 // up to the first other character ("2960.7" is 2960). No digit there:
@@ -27,15 +29,15 @@ NumberReading ReadRealText(const OLECHAR* text, double* value);
 
 // Raises the refusal of `text`, read as `reading` (not kNumber), for `what`
 // ("attribute Speed", "field 512"): DISP_E_TYPEMISMATCH "'abc' is not a
-// number for field 512", DISP_E_OVERFLOW "'99999999999' is out of range for
-// field 512".
+// number for field 512" or "'0x10' is not a decimal number for field 512",
+// DISP_E_OVERFLOW "'99999999999' is out of range for field 512".
 [[noreturn]] void RefuseNumberText(KXComException& ctx, const SourceLocation& location,
                                    NumberReading reading, const OLECHAR* text, const OLECHAR* what);
 
 // An integer value of a request that is the value to set (a radio choice, a
 // qualifier's value, a unit's place in its list), kept with its reading so
-// that the worker can refuse a text without a number, naming it. An empty
-// text is the number 0, as the grammar reads it.
+// that the worker can refuse a text without a decimal number, naming it. An
+// empty text is the number 0, as the grammar reads it.
 struct RequestedNumber {
   int32_t value = -1;
   NumberReading reading = NumberReading::kNumber;

@@ -10,6 +10,7 @@
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
 #include "loader/loaddatasheet.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
@@ -109,7 +110,7 @@ HRESULT KXDBDatasheetSvcs::OpenPage(MainContext& main, const OLECHAR* request) {
       onDemand = false;
     }
     PageInWork work;
-    FindPage(main, _wtol(pageIdText.c_str()), work);
+    FindPage(main, MessageKit::ReadBareId(pageIdText.c_str(), u"the page id"), work);
     BeginOpenPageReply(main, work, pageIdText.c_str(), onDemand);
     ScopedCurrentDatasheet currentDatasheet(main.m_pApplication, work.owner);
     ScopedCurrentPage currentPage(main.m_pApplication, work.page);
@@ -126,7 +127,7 @@ HRESULT KXDBDatasheetSvcs::OpenPage(MainContext& main, const OLECHAR* request) {
 HRESULT KXDBDatasheetSvcs::ListPageObjects(MainContext& main, const OLECHAR* request) {
   return ServeRequest(u"KXDBDatasheetSvcs::ListPageObjects", [&](KXComException& ctx) {
     IKXQObjectPtr page;
-    GetStoreObject(main.m_pDatabase, page, _wtol(request != nullptr ? request : u""));
+    GetStoreObject(main.m_pDatabase, page, MessageKit::ReadBareId(request, u"the page id"));
     IKXQObjectPtr datasheet;
     GetOwnerObject(page, datasheet);
     SortedIdArray ids;

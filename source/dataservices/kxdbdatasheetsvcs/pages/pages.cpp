@@ -13,6 +13,7 @@
 #include "kxstoreutils.h"
 #include "loader/kxdbdatasheetsummary.h"
 #include "loader/triggers.h"
+#include "messagekit.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/maincontext.h"
@@ -203,7 +204,7 @@ HRESULT KXDBDatasheetSvcs::ListTemplatePages(MainContext& main, const OLECHAR* r
   return ServeRequest(u"Main::ListTemplatePages", [&](KXComException& ctx) {
     const OLECHAR* text = request ? request : u"";
     IKXQObjectPtr datasheet;
-    GetStoreObject(main.m_pDatabase, datasheet, _wtol(text));
+    GetStoreObject(main.m_pDatabase, datasheet, MessageKit::ReadBareId(text, u"the datasheet id"));
     const IKXQTemplatePtr tmpl = KXDBDatasheetSvcs::GetDatasheetTemplate(main, datasheet);
     TemplatePageListing listing;
     listing.SetTargetId(text);
@@ -420,7 +421,7 @@ void DeleteRequestedPage(MainContext& main, const OLECHAR* request) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::DeletePage");
   IKXQObjectPtr datasheet;
   const IKXQObjectPtr page =
-      GetCurrentPage(main, _wtol(request != nullptr ? request : u""), datasheet);
+      GetCurrentPage(main, MessageKit::ReadBareId(request, u"the page id"), datasheet);
   const int32_t deleted = PageNumberOf(page);
   KX_CHECK(ctx, page->Delete());
   if (!datasheet) return;

@@ -66,7 +66,7 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
                 const OLECHAR* templateId, const OLECHAR* templatePageId, InsertPagesState& state);
 // Writes the placements InsertPage kept for the end of the request.
 void PlaceInsertedPages(InsertPagesState& state);
-// "DeletePage": the request text is the page id, read as `_wtol` reads.
+// "DeletePage": the request text is the page id (`MessageKit::ReadBareId`).
 void DeleteRequestedPage(MainContext& main, const OLECHAR* request);
 // The datasheet named by a request's "TargetId" (a decimal id).
 IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId);
