@@ -76,7 +76,8 @@ class KxqhostInitTest : public KxqhostTest {
 // A UTF-16 fixture, with a byte-order mark or only its declaration, makes
 // the store its UTF-8 text makes: templates included (each was kept as the
 // document's bytes, in UTF-16, and read back as "<"). Text that is not
-// UTF-16 is refused with its line, and no store is left.
+// UTF-16, or a document in another encoding, is refused with its line, and
+// no store is left.
 TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
   std::string plant = ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
   const std::string name = "<value attribute=\"Name\">P-101A</value>";
@@ -108,9 +109,17 @@ TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
   lone.insert(lone.find(std::string("<\0o", 3)), std::string("\x00\xD8", 2));
   WriteText(dir_ / "lone.xml", lone);
   WriteText(dir_ / "cut.xml", Utf16(text, true, true).substr(0, 11));
+  // Letters of another encoding would be read as UTF-8: refused by name,
+  // even where the text holds none.
+  WriteText(dir_ / "latin.xml", "<?xml version='1.0' encoding='ISO-8859-1'?>\n" + text);
+  std::string utf32;
+  for (const char c : text) utf32 += std::string(1, c) + std::string(3, '\0');
+  WriteText(dir_ / "utf32.xml", utf32);
   for (const auto& [fixture, message] :
        {std::pair<std::string, std::string>{"lone.xml", "lone.xml:3: text that is not UTF-16"},
-        {"cut.xml", "cut.xml:1: the text ends inside a character"}}) {
+        {"cut.xml", "cut.xml:1: the text ends inside a character"},
+        {"latin.xml", "latin.xml:1: the document is declared in \"ISO-8859-1\", which is not read"},
+        {"utf32.xml", "utf32.xml:1: the document is in UTF-32, which is not read"}}) {
     const Outcome refused = Bare({"--store", dir_ / "bad.db", "init", "--fixture", dir_ / fixture});
     EXPECT_EQ(refused.status, 1) << fixture;
     EXPECT_TRUE(Has(refused.err, message)) << refused.err;
