@@ -129,7 +129,7 @@ TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
 
 // The largest id a fixture may give is 2147483646: the store can give the
 // one after it, and refuses to give any once that is taken. A larger one
-// is refused and leaves no store (it overflowed the next id).
+// is refused and leaves no store (it overflowed the next id), and so is 0.
 TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
   const std::string plant = ReadText(TinyPlant());
   const auto with = [&](const std::string& id) {
@@ -137,13 +137,20 @@ TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
     text.insert(text.rfind("</objects>"), "<object id=\"" + id + "\" class=\"Pump\"/>\n");
     return text;
   };
-  WriteText(dir_ / "over.xml", with("2147483647"));
-  const Outcome refused =
-      Bare({"--store", dir_ / "over.db", "init", "--fixture", dir_ / "over.xml"});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(Has(refused.err, "Object id 2147483647 is beyond the largest object id, 2147483646"))
-      << refused.err;
-  EXPECT_TRUE(Files().empty());
+  // An id given as 0 (or -0) is refused as a negative one is, not taken
+  // for the next free id.
+  for (const auto& [id, message] :
+       {std::pair<std::string, std::string>{
+            "2147483647", "Object id 2147483647 is beyond the largest object id, 2147483646"},
+        {"0", "over.xml:66: Object ids are positive"},
+        {"-0", "over.xml:66: Object ids are positive"}}) {
+    WriteText(dir_ / "over.xml", with(id));
+    const Outcome refused =
+        Bare({"--store", dir_ / "over.db", "init", "--fixture", dir_ / "over.xml"});
+    EXPECT_EQ(refused.status, 1) << id;
+    EXPECT_TRUE(Has(refused.err, message)) << refused.err;
+    EXPECT_TRUE(Files().empty()) << id;
+  }
 
   WriteText(dir_ / "last.xml", with("2147483646"));
   const std::string store = dir_ / "last.db";
