@@ -166,10 +166,15 @@ TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
 }
 
 // `init --fixture -` reads the fixture from standard input, as `request`
-// reads "-", and names it so in what it says.
+// reads "-", and names it so in what it says: from where it stands, not
+// the whole of the file a shell gave (the file named /dev/stdin).
 TEST_F(KxqhostInitTest, TheFixtureComesOnStandardInputAfterADash) {
   const std::string plant = ReadText(TinyPlant());
-  const Outcome made = Host({"init", "--fixture", "-"}, plant);
+  const std::string read = "a line another program read first\n";
+  ChildSetup after;
+  after.input_offset = static_cast<long>(read.size());
+  const Outcome made = RunHostWith({"--store", Store(), "init", "--fixture", "-"}, dir_.path(),
+                                   {"KXQ_REGISTRY=" + Registry()}, read + plant, after);
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(made.out, "created " + Store() + " from standard input (5 objects)\n");
   ASSERT_EQ(Bare({"--store", dir_ / "file.db", "init", "--fixture", TinyPlant()}).status, 0);
