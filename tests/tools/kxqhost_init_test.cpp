@@ -76,7 +76,8 @@ class KxqhostInitTest : public KxqhostTest {
 // A UTF-16 fixture, with a byte-order mark or only its declaration, makes
 // the store its UTF-8 text makes: templates included (each was kept as the
 // document's bytes, in UTF-16, and read back as "<"). Text that is not
-// UTF-16 is refused with its line, and no store is left.
+// UTF-16, or a document in another encoding, is refused with its line, and
+// no store is left.
 TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
   std::string plant = ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
   const std::string name = "<value attribute=\"Name\">P-101A</value>";
@@ -108,9 +109,17 @@ TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
   lone.insert(lone.find(std::string("<\0o", 3)), std::string("\x00\xD8", 2));
   WriteText(dir_ / "lone.xml", lone);
   WriteText(dir_ / "cut.xml", Utf16(text, true, true).substr(0, 11));
+  // Letters of another encoding would be read as UTF-8: refused by name,
+  // even where the text holds none.
+  WriteText(dir_ / "latin.xml", "<?xml version='1.0' encoding='ISO-8859-1'?>\n" + text);
+  std::string utf32;
+  for (const char c : text) utf32 += std::string(1, c) + std::string(3, '\0');
+  WriteText(dir_ / "utf32.xml", utf32);
   for (const auto& [fixture, message] :
        {std::pair<std::string, std::string>{"lone.xml", "lone.xml:3: text that is not UTF-16"},
-        {"cut.xml", "cut.xml:1: the text ends inside a character"}}) {
+        {"cut.xml", "cut.xml:1: the text ends inside a character"},
+        {"latin.xml", "latin.xml:1: the document is declared in \"ISO-8859-1\", which is not read"},
+        {"utf32.xml", "utf32.xml:1: the document is in UTF-32, which is not read"}}) {
     const Outcome refused = Bare({"--store", dir_ / "bad.db", "init", "--fixture", dir_ / fixture});
     EXPECT_EQ(refused.status, 1) << fixture;
     EXPECT_TRUE(Has(refused.err, message)) << refused.err;
@@ -120,7 +129,7 @@ TEST_F(KxqhostInitTest, AUtf16FixtureMakesTheStoreOfItsUtf8TextOrNone) {
 
 // The largest id a fixture may give is 2147483646: the store can give the
 // one after it, and refuses to give any once that is taken. A larger one
-// is refused and leaves no store (it overflowed the next id).
+// is refused and leaves no store (it overflowed the next id), and so is 0.
 TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
   const std::string plant = ReadText(TinyPlant());
   const auto with = [&](const std::string& id) {
@@ -128,13 +137,20 @@ TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
     text.insert(text.rfind("</objects>"), "<object id=\"" + id + "\" class=\"Pump\"/>\n");
     return text;
   };
-  WriteText(dir_ / "over.xml", with("2147483647"));
-  const Outcome refused =
-      Bare({"--store", dir_ / "over.db", "init", "--fixture", dir_ / "over.xml"});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(Has(refused.err, "Object id 2147483647 is beyond the largest object id, 2147483646"))
-      << refused.err;
-  EXPECT_TRUE(Files().empty());
+  // An id given as 0 (or -0) is refused as a negative one is, not taken
+  // for the next free id.
+  for (const auto& [id, message] :
+       {std::pair<std::string, std::string>{
+            "2147483647", "Object id 2147483647 is beyond the largest object id, 2147483646"},
+        {"0", "over.xml:66: Object ids are positive"},
+        {"-0", "over.xml:66: Object ids are positive"}}) {
+    WriteText(dir_ / "over.xml", with(id));
+    const Outcome refused =
+        Bare({"--store", dir_ / "over.db", "init", "--fixture", dir_ / "over.xml"});
+    EXPECT_EQ(refused.status, 1) << id;
+    EXPECT_TRUE(Has(refused.err, message)) << refused.err;
+    EXPECT_TRUE(Files().empty()) << id;
+  }
 
   WriteText(dir_ / "last.xml", with("2147483646"));
   const std::string store = dir_ / "last.db";
@@ -150,10 +166,15 @@ TEST_F(KxqhostInitTest, IdsStopWhereTheStoreCanStillGiveTheNextOne) {
 }
 
 // `init --fixture -` reads the fixture from standard input, as `request`
-// reads "-", and names it so in what it says.
+// reads "-", and names it so in what it says: from where it stands, not
+// the whole of the file a shell gave (the file named /dev/stdin).
 TEST_F(KxqhostInitTest, TheFixtureComesOnStandardInputAfterADash) {
   const std::string plant = ReadText(TinyPlant());
-  const Outcome made = Host({"init", "--fixture", "-"}, plant);
+  const std::string read = "a line another program read first\n";
+  ChildSetup after;
+  after.input_offset = static_cast<long>(read.size());
+  const Outcome made = RunHostWith({"--store", Store(), "init", "--fixture", "-"}, dir_.path(),
+                                   {"KXQ_REGISTRY=" + Registry()}, read + plant, after);
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(made.out, "created " + Store() + " from standard input (5 objects)\n");
   ASSERT_EQ(Bare({"--store", dir_ / "file.db", "init", "--fixture", TinyPlant()}).status, 0);

@@ -1,5 +1,6 @@
 // The commands that need the store alone, `init` and `dump`, and the
 // opening of the store that every other command starts with.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <stdio.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
 #include "common.h"
 #include "dump.h"
@@ -69,10 +71,10 @@ std::string WithRoomLeft(const std::string& why, const fs::path& folder) {
 // at all: the fixture is imported into a file beside it, which is closed
 // (its write-ahead log checkpointed into it) and then renamed into place,
 // never over a file that exists. A process killed on the way leaves no
-// file at `path`. *exists: `path` was there first. `fixture` is named
-// `name` in messages.
-bool MakeStoreFile(const std::string& path, const std::string& fixture, const std::string& name,
-                   long* objects, bool* exists, std::string* error) {
+// file at `path`. *exists: `path` was there first. The fixture is the file
+// `fixture`, or `text` when given, named `name` in messages.
+bool MakeStoreFile(const std::string& path, const std::string& fixture, const std::string* text,
+                   const std::string& name, long* objects, bool* exists, std::string* error) {
   *exists = false;
   RemoveAbandonedStores(path);
   const std::string made = path + ".init-" + std::to_string(::getpid());
@@ -87,7 +89,9 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, const st
   {
     std::unique_ptr<store::Store> store;
     store::Status status = store::Store::Open(made, store::OpenMode::kCreate, &store);
-    if (status.ok()) status = store->ImportFixtureFile(fixture, name);
+    if (status.ok())
+      status =
+          text ? store->ImportFixtureText(*text, name) : store->ImportFixtureFile(fixture, name);
     if (!status.ok()) {
       // A failed commit leaves SQLite's reason as error information.
       const std::string detail = TakeErrorText();
@@ -126,6 +130,28 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, const st
   if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0) {
     ::fsync(fd);
     ::close(fd);
+  }
+  return true;
+}
+
+// Standard input from where it stands to its end (as `request` reads it),
+// whatever it is: the file named /dev/stdin would be the whole of a file
+// given with "<", read again by each process that reads it, and cannot be
+// opened for a socket. At most a byte more than the import takes, so that
+// it says what is too large.
+bool ReadStandardInput(std::string* text, std::string* error) {
+  constexpr size_t kMost = (size_t{1} << 30) + 1;
+  std::vector<char> piece(1 << 16);
+  while (text->size() < kMost) {
+    const ssize_t n =
+        ::read(STDIN_FILENO, piece.data(), std::min(piece.size(), kMost - text->size()));
+    if (n == 0) return true;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = std::string("cannot be read: ") + std::strerror(errno);
+      return false;
+    }
+    text->append(piece.data(), static_cast<size_t>(n));
   }
   return true;
 }
@@ -190,7 +216,6 @@ int Program::Init() {
   // "-": the fixture comes on standard input, as a request's text does.
   const bool piped = fixture == "-";
   const std::string name = piped ? "standard input" : fixture;
-  if (piped) fixture = "/dev/stdin";
   const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
   std::error_code ec;
   // An empty file too: it may be a placeholder another program holds, and
@@ -203,7 +228,10 @@ int Program::Init() {
   long objects = 0;
   bool exists = false;
   std::string why;
-  if (!MakeStoreFile(path, fixture, name, &objects, &exists, &why)) {
+  std::string text;
+  if (piped && !ReadStandardInput(&text, &why))
+    return Error("cannot create " + path + " from " + name + ": " + name + ": " + why), kExitFailed;
+  if (!MakeStoreFile(path, fixture, piped ? &text : nullptr, name, &objects, &exists, &why)) {
     if (exists) return Error(path + " exists; remove it first"), kExitFailed;
     Error("cannot create " + path + " from " + name + ": " + why);
     return kExitFailed;

@@ -43,7 +43,8 @@ void ObjectImport::StorageFailure(const Element& e) {
 
 int32_t ObjectImport::IdOf(const Element& e) {
   int32_t id = static_cast<int32_t>(AttrLong(e, "id", 0));
-  if (id < 0) Throw(e, "Object ids are positive");
+  // An id given as 0 is no id: only a left-out one means the next free.
+  if (id < 0 || (id == 0 && e.Attr("id"))) Throw(e, "Object ids are positive");
   if (id > kMaxObjectId)
     Throw(e, "Object id " + std::to_string(id) + " is beyond the largest object id, " +
                  std::to_string(kMaxObjectId));

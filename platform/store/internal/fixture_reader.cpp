@@ -1,6 +1,7 @@
 #include "store/internal/fixture_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <expat.h>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "com/errorinfo.h"
@@ -100,10 +102,16 @@ class FileSource final : public FixtureSource {
 
 // The byte order of a document in UTF-16, found as XML finds it: from a
 // byte-order mark (*mark), or from the zero byte of a first character
-// below 256. Anything else is read as UTF-8.
-enum class Utf16 { kNo, kLittle, kBig };
+// below 256. A document in UTF-32 is told by its mark or its first "<" and
+// not read. Anything else is read as UTF-8.
+enum class Utf16 { kNo, kLittle, kBig, kUtf32 };
 Utf16 Utf16Order(const char* data, size_t length, bool* mark) {
   const auto* b = reinterpret_cast<const unsigned char*>(data);
+  if (length >= 4) {
+    const uint32_t big = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    if (big == 0x0000FEFF || big == 0xFFFE0000 || big == 0x0000003C || big == 0x3C000000)
+      return Utf16::kUtf32;
+  }
   *mark = length >= 2 && ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE));
   if (length < 2) return Utf16::kNo;
   if (*mark) return b[0] == 0xFE ? Utf16::kBig : Utf16::kLittle;
@@ -183,6 +191,41 @@ class Utf16Text {
   long line_ = 1;
   std::string error_;
 };
+
+// What the XML declaration at the start of `text` (UTF-8) names as the
+// document's encoding: "" when it names none or there is no declaration.
+std::string DeclaredEncoding(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!text.starts_with("<?xml") || text.size() < 6 || !std::strchr(" \t\r\n", text[5])) return {};
+  text = text.substr(0, text.find("?>"));
+  const size_t at = text.find("encoding");
+  if (at == std::string_view::npos) return {};
+  size_t k = text.find_first_not_of(" \t\r\n", at + 8);
+  if (k == std::string_view::npos || text[k] != '=') return {};
+  k = text.find_first_not_of(" \t\r\n", k + 1);
+  if (k == std::string_view::npos || (text[k] != '"' && text[k] != '\'')) return {};
+  const size_t end = text.find(text[k], k + 1);
+  return end == std::string_view::npos ? std::string()
+                                       : std::string(text.substr(k + 1, end - k - 1));
+}
+
+// Whether a document whose declaration names `encoding` is read: UTF-8 (and
+// US-ASCII, a part of it) or UTF-16, whichever the bytes are; the passes
+// read UTF-8 and would take another encoding's letters for UTF-8.
+bool ReadEncoding(const std::string& encoding) {
+  std::string upper = encoding;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper.empty() || upper == "UTF-8" || upper == "US-ASCII" || upper == "UTF-16" ||
+         upper == "UTF-16LE" || upper == "UTF-16BE";
+}
+
+bool RefusedEncoding(const std::string& encoding, long* line, std::string* error) {
+  if (ReadEncoding(encoding)) return false;
+  *line = 1;
+  *error = "the document is declared in \"" + encoding +
+           "\", which is not read: a fixture is in UTF-8 or UTF-16";
+  return true;
+}
 
 struct WalkState {
   XML_Parser parser = nullptr;
@@ -413,9 +456,19 @@ std::unique_ptr<FixtureSource> AsUtf8(std::unique_ptr<FixtureSource> source, lon
   const char* data = nullptr;
   size_t length = 0;
   bool mark = false;
-  const Utf16 order =
-      source->Next(kPiece, &data, &length) ? Utf16Order(data, length, &mark) : Utf16::kNo;
+  Utf16 order = Utf16::kNo;
+  if (source->Next(kPiece, &data, &length)) {
+    order = Utf16Order(data, length, &mark);
+    if (order == Utf16::kNo &&
+        RefusedEncoding(DeclaredEncoding(std::string_view(data, length)), line, error))
+      return nullptr;
+  }
   source->Rewind();
+  if (order == Utf16::kUtf32) {
+    *line = 1;
+    *error = "the document is in UTF-32, which is not read: a fixture is in UTF-8 or UTF-16";
+    return nullptr;
+  }
   if (order == Utf16::kNo) return source;
   // The passes read the document several times and cut templates out of
   // it by byte position: they read the UTF-8 text, kept on disk as a plant
@@ -437,6 +490,7 @@ std::unique_ptr<FixtureSource> AsUtf8(std::unique_ptr<FixtureSource> source, lon
       *error = text.Error();
       return nullptr;
     }
+    if (first && RefusedEncoding(DeclaredEncoding(piece), line, error)) return nullptr;
     size += piece.size();
     if (size > kMaxDocument) {
       *error = "the document is larger than 1 GiB";

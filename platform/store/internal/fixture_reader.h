@@ -75,8 +75,8 @@ class FixtureSource {
 // source itself, or, for a document in UTF-16 (told by its byte-order mark,
 // or without one by the zero byte of its first character, as XML has it),
 // its text in UTF-8 in a temporary file. Null, with the line and the
-// reason, for text that is not UTF-16 or a temporary file that cannot be
-// written.
+// reason, for text that is not UTF-16, a document in UTF-32 or declared in
+// another encoding, or a temporary file that cannot be written.
 std::unique_ptr<FixtureSource> AsUtf8(std::unique_ptr<FixtureSource> source, long* line,
                                       std::string* error);
 

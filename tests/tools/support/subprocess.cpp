@@ -57,6 +57,7 @@ namespace {
   }
   if (::chdir(cwd.c_str()) != 0) ::_exit(127);
   ::dup2(in, 0);
+  if (setup.input_offset > 0 && ::lseek(0, setup.input_offset, SEEK_SET) < 0) ::_exit(127);
   ::dup2(out, 1);
   ::dup2(err, 2);
   std::vector<std::string> env_text;

@@ -49,6 +49,9 @@ struct ChildSetup {
   // The size a file may grow to (RLIMIT_FSIZE, with SIGXFSZ ignored: a
   // write past it fails as on a full disk); 0: no limit.
   long file_size_limit = 0;
+  // Standard input (a file of `input`) is read from this byte on, as what
+  // a shell that read a part of a file hands on to a program.
+  long input_offset = 0;
 };
 
 // The same with the environment changed: "NAME=VALUE" sets, "NAME" removes.
