@@ -360,6 +360,32 @@ TEST_F(KxqhostFieldPropertiesTest, AFixedFieldOfTheListAddressedWithARowIsRefuse
   EXPECT_EQ(Count(page, R"(FieldId=\"401\")"), 1u) << page;
 }
 
+// And a list column addressed without a row: locking field 404 at row -1
+// would lock row 0's design pressure (pump 101) in its place. It is
+// refused; the fixed field 401 keeps -1 as its own row.
+TEST_F(KxqhostFieldPropertiesTest, AListColumnWithoutARowIsNotLocked) {
+  const Outcome refused = Request("SetFieldStatus",
+                                  "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\">"
+                                  "<FieldId ID=\"404\" Index=\"-1\"/></SetFieldStatus>");
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_NE(refused.err.find("<KXError Desc=\"Field 404 of page 1071 is a list column: row -1 "
+                             "is no row of the list\""),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+  EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+
+  const Outcome fixed = Request("SetFieldStatus",
+                                "<SetFieldStatus PageId=\"1071\" IsLocked=\"1\">"
+                                "<FieldId ID=\"401\" Index=\"-1\"/></SetFieldStatus>");
+  ASSERT_EQ(fixed.status, 0) << fixed.err;
+  const Outcome read = Request("GetFieldStatus",
+                               "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"401\"/>"
+                               "<FieldId ID=\"404\" Index=\"0\"/></GetFieldStatus>");
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"2\" "), std::string::npos) << read.out;
+}
+
 // Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
 // field values go with it, and no client hears of it.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {

@@ -301,6 +301,41 @@ TEST_F(KxqhostSettersTest, AFixedFieldOfAContinuousListAddressedWithARowIsRefuse
             std::string::npos);
 }
 
+// The other way round: a list column (402, 404) addressed without a row,
+// by a negative "Index" or none at all, names no row. Taken as the column's
+// node it would be row 0, pump 101: every setter refuses it, naming the
+// field, the page and the row, and nothing changes. On a plain page -1 is
+// the field's usual "no row" and still writes.
+TEST_F(KxqhostSettersTest, AListColumnAddressedWithoutARowIsRefused) {
+  const std::string before = Dump({"1", "101", "102", "1071"});
+  for (const char* setter : {"SetStringField", "SetRealField", "SetIntegerField", "SetDateField",
+                             "SetBoolField", "SetCheckField", "SetRadioField", "SetSketchField"}) {
+    // Field, "Index" attribute, the row the error names.
+    const char* const cases[][3] = {
+        {"402", " Index=\"-1\"", "-1"}, {"404", " Index=\"-5\"", "-5"}, {"404", "", "-1"}};
+    for (const auto& [field, index, row] : cases) {
+      const Outcome refused =
+          Request(setter, std::string("<") + setter + " PageId=\"1071\" FieldId=\"" + field + "\"" +
+                              index + " Value=\"1\"/>");
+      EXPECT_EQ(refused.status, 1) << setter << index << "\n" << refused.out;
+      EXPECT_NE(refused.err.find(std::string("<KXError Desc=\"Field ") + field +
+                                 " of page 1071 is a list column: row " + row +
+                                 " is no row of the list\""),
+                std::string::npos)
+          << setter << index << "\n"
+          << refused.err;
+      EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+      EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+    }
+  }
+  EXPECT_EQ(Dump({"1", "101", "102", "1071"}), before);
+
+  const Outcome plain = Request(
+      "SetRealField", "<SetRealField PageId=\"1011\" FieldId=\"103\" Index=\"-1\" Value=\"395\"/>");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(Dump({"101"}).find("RatedFlow = 395 m3/h\n"), std::string::npos);
+}
+
 // Two fields of one row of the summary list, merged into one held event:
 // the row's revision once, right after the row's first field. Row 2's
 // revision values start at "Revisions" 10, behind the one fixed value and

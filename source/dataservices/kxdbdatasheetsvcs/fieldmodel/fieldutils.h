@@ -138,6 +138,14 @@ int32_t GetContinuousFieldNumber(const class ContinuousPageHelper& helper, IKXQT
 // either (the same failure).
 int32_t GetRowFieldNumber(const class ContinuousPageHelper& helper, IKXQTemplateField* field,
                           int32_t row);
+// The other half of that rule, for a request that writes through the
+// field: a list column of `page` (a field of the repeating block) addressed
+// without a row (`row` below 0) fails with DISP_E_BADINDEX "Field %d of page
+// %d is a list column: row %d is no row of the list". Its node would name
+// the list's first object, row 0, which the request did not ask for. A
+// fixed field, or a row from 0, passes.
+void CheckListColumnRow(const class ContinuousPageHelper& helper, IKXQObject* page,
+                        IKXQTemplateField* field, int32_t row);
 // False, after writing the "List items must be contiguous ..." alert into
 // the reply, when `row` lies beyond the first blank row of the list
 // analysed by `main`'s helper.

@@ -300,8 +300,10 @@ void AssertContinuousListField(MainContext& main, IKXQObject* page, int32_t fiel
   const int32_t caseId = GetDefinedCase(ctx, page, field);
   out.templateField = field;
   // Before anything is looked up or made for the row: a fixed field
-  // addressed with a row is refused here, with nothing changed.
+  // addressed with a row, or a list column without one, is refused here,
+  // with nothing changed.
   const int32_t fieldNumber = FieldUtils::GetRowFieldNumber(helper, field, index);
+  FieldUtils::CheckListColumnRow(helper, page, field, index);
 
   IKXQAttributePtr objects;
   GetAttributeInterface(page, u"NodeObjects", objects);

@@ -74,6 +74,7 @@ HRESULT CheckPermanentFilterMembership(MainContext& main, IKXQObject* datasheet,
 // `confirmedClass`; without one the row's class goes to the host and the
 // call fails with "Assert Field Error: ...". A field outside the repeating
 // block with `index` 0 or more fails (" Field %d not found in continuous
-// template %s ") before anything is looked up or made.
+// template %s "), and a list column with `index` below 0 fails ("Field %d
+// of page %d is a list column: ..."), before anything is looked up or made.
 void AssertContinuousListField(MainContext& main, IKXQObject* page, int32_t fieldId, int32_t index,
                                const OLECHAR* confirmedClass, AssertedField& out);

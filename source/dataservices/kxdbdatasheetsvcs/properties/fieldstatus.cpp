@@ -160,9 +160,13 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     FieldPage work(main, m_pageId);
     const bool continuous = work.IsContinuous();
     IKXQTemplateFieldPtr field;
-    // Numbered first: a field outside the rows addressed with a row is
-    // refused before its route is walked from a row's object.
+    // Numbered first: a field outside the rows addressed with a row, or a
+    // list column without one, is refused before its route is walked from
+    // a row's object.
     int32_t number = work.FieldNumber(fieldId, row, field);
+    if (continuous) {
+      FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, row);
+    }
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, row, value);
     if (!value.holder && (m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0)) {
