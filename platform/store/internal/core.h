@@ -215,6 +215,8 @@ class StoreCore {
   HRESULT AddTrigger(int32_t obj, const u16& name, TriggerRec** out);
   HRESULT RemoveTrigger(int32_t obj, const u16& name);
   HRESULT SaveTrigger(TriggerRec* t);
+  // A trigger's fired keys were cleared: its items may fire again.
+  void FiredKeysCleared() { ++fireable_; }
   std::vector<TriggerItem*> openItems;  // innermost last
 
   // --- templates --------------------------------------------------------
@@ -376,9 +378,24 @@ class StoreCore {
   // The triggers made for each object, found without going through all of
   // them. A trigger's owner is the one it was made for, or 0 once removed.
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
-  // (obj, attr) -> the trigger items that recorded a read of it; entries
-  // whose item was reset since are skipped when found.
-  std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
+  // The trigger items that recorded a read of one (obj, attr). Entries whose
+  // item was reset since are dropped when found. They are kept in firing
+  // order (trigger owner, name, key; an item recorded since last fired waits
+  // at the end until then): a change fires them without sorting them all.
+  // Once a change has gone through them all, each has fired, lost its
+  // trigger's owner or stopped reading: the next change of the value fires
+  // nothing and need not look, until one recorded since or fireable_ moved.
+  struct Watchers {
+    std::unordered_set<TriggerItem*> items;
+    std::vector<TriggerItem*> order;  // the items; sorted up to `sorted`
+    size_t sorted = 0;
+    uint64_t quietSince = 0;  // the fireable_ when last gone through, or 0
+  };
+  std::unordered_map<uint64_t, Watchers> watchers_;
+  // Moves whenever an item that could not fire may fire again: its fired
+  // keys cleared, a rollback, a new transaction (another process's changes,
+  // an object read again).
+  uint64_t fireable_ = 1;
   // Read collections, innermost open one at openReadSets_ - 1; those past
   // it are closed and kept for their room.
   std::vector<std::vector<uint64_t>> readSets_;

@@ -363,7 +363,11 @@ void StoreCore::NoteKey(uint64_t k) {
     if (reads.empty() || reads.back() != k) reads.push_back(k);
   }
   for (TriggerItem* item : openItems)
-    if (item->reads.insert(k).second) watchers_[k].insert(item);
+    if (item->reads.insert(k).second) {
+      Watchers& w = watchers_[k];
+      if (w.items.insert(item).second) w.order.push_back(item);
+      w.quietSince = 0;
+    }
 }
 
 const std::vector<uint64_t>* StoreCore::EndReads() {
@@ -374,25 +378,42 @@ const std::vector<uint64_t>* StoreCore::EndReads() {
   return reads;
 }
 
+namespace {
+// The order in which the items one change fires are told: by owner, trigger
+// name, then key, so that it is the same in every run, whatever the order
+// the triggers were loaded or made in.
+bool FiresBefore(const TriggerItem* x, const TriggerItem* y) {
+  const TriggerRec& a = *x->trigger;
+  const TriggerRec& b = *y->trigger;
+  if (a.madeFor != b.madeFor) return a.madeFor < b.madeFor;
+  if (a.name != b.name) return a.name < b.name;
+  if (&a != &b) return std::less<const TriggerRec*>()(&a, &b);
+  return *x->key < *y->key;
+}
+}  // namespace
+
 void StoreCore::FireReads(int32_t obj, int32_t attr) {
   auto it = watchers_.find(Key(obj, attr));
   if (it == watchers_.end()) return;
   const uint64_t k = it->first;
-  // A copy: the observer may read values and so record new watchers. By
-  // owner, trigger name, then key: the same change fires in the same order
-  // in every run, whatever the order the triggers were loaded or made in.
-  std::vector<TriggerItem*> items(it->second.begin(), it->second.end());
-  std::sort(items.begin(), items.end(), [](const TriggerItem* x, const TriggerItem* y) {
-    const TriggerRec& a = *x->trigger;
-    const TriggerRec& b = *y->trigger;
-    if (a.owner != b.owner) return a.owner < b.owner;
-    if (a.name != b.name) return a.name < b.name;
-    if (&a != &b) return std::less<const TriggerRec*>()(&a, &b);
-    return *x->key < *y->key;
-  });
+  // Entries of watchers_ are never erased: w stays while the observer
+  // records new watchers.
+  Watchers& w = it->second;
+  if (w.quietSince == fireable_) return;
+  if (w.sorted < w.order.size()) {
+    const auto recorded = w.order.begin() + static_cast<long>(w.sorted);
+    std::sort(recorded, w.order.end(), FiresBefore);
+    std::inplace_merge(w.order.begin(), recorded, w.order.end(), FiresBefore);
+    w.sorted = w.order.size();
+  }
+  // Quiet after this unless an item is recorded meanwhile or fireable_ moves.
+  w.quietSince = fireable_;
+  // A copy: the observer may read values and so record new watchers.
+  const std::vector<TriggerItem*> items(w.order);
+  bool stale = false;
   for (TriggerItem* item : items) {
     if (!item->reads.count(k)) {
-      watchers_[k].erase(item);
+      stale = true;
       continue;
     }
     TriggerRec* t = item->trigger;
@@ -410,6 +431,21 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
         false);
     if (observer) observer->TriggerFired(t->owner, t->name, key);
   }
+  if (!stale) return;
+  // Items reset since they recorded the read, and not recorded again, go.
+  size_t kept = 0;
+  size_t keptSorted = 0;
+  for (size_t n = 0; n < w.order.size(); ++n) {
+    TriggerItem* item = w.order[n];
+    if (!item->reads.count(k)) {
+      w.items.erase(item);
+      continue;
+    }
+    if (n < w.sorted) ++keptSorted;
+    w.order[kept++] = item;
+  }
+  w.order.resize(kept);
+  w.sorted = keptSorted;
 }
 
 }  // namespace kx::store

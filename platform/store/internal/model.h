@@ -352,6 +352,9 @@ struct TriggerItem {
 
 struct TriggerRec {
   int32_t owner = 0;
+  // The owner it was made for, kept when it is removed (owner 0): its items'
+  // place in the firing order.
+  int32_t madeFor = 0;
   u16 name;
   u16 handler;
   LONG option1 = 0, option2 = 0;

@@ -124,8 +124,10 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
   }
   HRESULT ClearFiredKeys() override {
     KX_RETURN_IF_FAILED(Live());
+    if (rec_->fired.empty() && rec_->firedKeys.empty()) return S_OK;
     rec_->fired.clear();
     rec_->firedKeys.clear();
+    core_->FiredKeysCleared();
     return S_OK;
   }
   HRESULT GetHandler(BSTR* progId) override { return OutBstr(rec_->handler, progId); }
