@@ -378,20 +378,9 @@ class StoreCore {
   // The triggers made for each object, found without going through all of
   // them. A trigger's owner is the one it was made for, or 0 once removed.
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
-  // The trigger items that recorded a read of one (obj, attr). Entries whose
-  // item was reset since are dropped when found. They are kept in firing
-  // order (trigger owner, name, key; an item recorded since last fired waits
-  // at the end until then): a change fires them without sorting them all.
-  // Once a change has gone through them all, each has fired, lost its
-  // trigger's owner or stopped reading: the next change of the value fires
-  // nothing and need not look, until one recorded since or fireable_ moved.
-  struct Watchers {
-    std::unordered_set<TriggerItem*> items;
-    std::vector<TriggerItem*> order;  // the items; sorted up to `sorted`
-    size_t sorted = 0;
-    uint64_t quietSince = 0;  // the fireable_ when last gone through, or 0
-  };
-  std::unordered_map<uint64_t, Watchers> watchers_;
+  // (obj, attr) -> the trigger items that recorded a read of it. Entries
+  // are never erased: items point at them.
+  std::unordered_map<uint64_t, TriggerWatchers> watchers_;
   // Moves whenever an item that could not fire may fire again: its fired
   // keys cleared, a rollback, a new transaction (another process's changes,
   // an object read again).
