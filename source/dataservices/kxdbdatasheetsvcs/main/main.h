@@ -26,10 +26,10 @@
 #include "model/continuouspageadvisor.h"
 #include "model/maincontext.h"
 
+class ListRowsById;
 struct IKXQProjectUpdate;
 struct IDatasheetEvent;
 class KXQApplicationEventImpl;
-class ListRowsById;
 class MainWorkers;
 struct PageLoadContext;
 
