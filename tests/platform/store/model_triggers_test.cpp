@@ -294,6 +294,21 @@ TEST_F(ModelTriggerTest, AnItemBegunByNumberIsTheItemOfItsDecimalText) {
   ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
   EXPECT_EQ(_bstr_t(key, false).utf8(), "12");
   SafeArrayDestroy(keys);
+  // A text with a leading zero is an item of its own, not the number's.
+  ASSERT_EQ(t->ClearFiredKeys(), S_OK);
+  ASSERT_EQ(t->ResetItem(_variant_t(u"12")), S_OK);
+  ASSERT_EQ(t->BeginItem(_variant_t(u"012")), S_OK);
+  Get(tag);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101H")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  LONG upper = -1;
+  SafeArrayGetUBound(keys, 1, &upper);
+  EXPECT_EQ(upper, 0);
+  ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
+  EXPECT_EQ(_bstr_t(key, false).utf8(), "012");
+  SafeArrayDestroy(keys);
 }
 
 }  // namespace
