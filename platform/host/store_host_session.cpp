@@ -92,12 +92,14 @@ void StoreHostSession::TriggerFired(LONG owner_id, const std::u16string& trigger
                                     const std::u16string& key) {
   // One callback per trigger and round, however many of its items fired:
   // the module reads the fired keys from the trigger itself.
-  for (Fired& fired : fired_) {
-    if (fired.owner == owner_id && fired.trigger == trigger) {
-      fired.keys.push_back(key);
+  std::vector<size_t>& entries = fired_of_[owner_id];
+  for (size_t at : entries) {
+    if (fired_[at].trigger == trigger) {
+      fired_[at].keys.push_back(key);
       return;
     }
   }
+  entries.push_back(fired_.size());
   fired_.push_back({owner_id, trigger, {key}});
 }
 
@@ -141,6 +143,7 @@ void StoreHostSession::ForgetTransaction() {
   workflow_.clear();
   created_.clear();
   fired_.clear();
+  fired_of_.clear();
 }
 
 std::vector<StoreNotification> StoreHostSession::TakeNotifications() {
@@ -148,6 +151,7 @@ std::vector<StoreNotification> StoreHostSession::TakeNotifications() {
   IKXQDatabase* database = store_.Database();
   const std::vector<LONG> created = std::exchange(created_, {});
   const std::vector<Fired> fired = std::exchange(fired_, {});
+  fired_of_.clear();
   for (LONG id : created) {
     IKXQObject* raw = nullptr;
     // An object created and deleted within the same call raises nothing.

@@ -105,6 +105,9 @@ class StoreHostSession final : public StoreSession, public store::StoreObserver 
   // Recorded since the last TakeNotifications, in order.
   std::vector<LONG> created_;
   std::vector<Fired> fired_;
+  // owner id -> its entries of fired_: a change that fires the triggers of
+  // many objects finds each one's entry without a scan of them all.
+  std::unordered_map<LONG, std::vector<size_t>> fired_of_;
   std::vector<std::string> delivered_;
   std::vector<Change> changes_;
   std::unordered_map<LONG, size_t> change_of_;  // object id -> its entry of changes_

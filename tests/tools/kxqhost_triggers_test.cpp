@@ -106,6 +106,27 @@ TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsFoundAtItsFirstRow) {
       << outcome.out;
 }
 
+// The rows of a list are kept from one callback to the next while they
+// stand: pump 11 changed in row 1, then moved to row 0, is found there.
+TEST_F(TriggerScriptTest, ARowMovedBetweenTwoCallbacksIsFoundWhereItStandsNow) {
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n"
+      "201\n"
+      "END\n"
+      "set 11 F2 one\n"
+      "set 201 NodeObjects[2] #11\n"
+      "set 201 NodeObjects[3] #10\n"
+      "set 11 F2 two\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string field =
+      "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "State=\"256\" ";
+  EXPECT_NE(outcome.out.find(field + "Value=\"one\" Index=\"1\"/>"), std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find(field + "Value=\"two\" Index=\"0\"/>"), std::string::npos)
+      << outcome.out;
+}
+
 TEST_F(TriggerScriptTest, APermanentFilterTakesOffAMemberThatFailsAndPlacesOneThatPasses) {
   // "watch" records, as the filter test would, what the "Ready" filter
   // reads of pumps 10 and 11 under their ids.

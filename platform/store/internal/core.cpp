@@ -84,6 +84,7 @@ HRESULT StoreCore::Begin() {
   inTxn_ = true;
   doomed_ = false;
   undo_.clear();
+  ++fireable_;
   return S_OK;
 }
 
@@ -123,6 +124,7 @@ HRESULT StoreCore::Rollback() {
   OtherChanged();
   for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
   undo_.clear();
+  ++fireable_;       // fired keys taken back, deleted objects back
   members_.clear();  // the undo log changed lists behind their counts
   ReferencesChanged();
   inTxn_ = false;
@@ -236,6 +238,7 @@ void StoreCore::ObjectsWritten(int32_t nextId) {
 }
 
 Status StoreCore::ReadAgain(const std::vector<int32_t>& ids) {
+  ++fireable_;  // an object read again may be live again
   for (int32_t id : ids) {
     StoredObject stored;
     if (!db_->LoadObject(id, &stored))

@@ -216,6 +216,8 @@ class StoreCore {
   HRESULT AddTrigger(int32_t obj, const u16& name, TriggerRec** out);
   HRESULT RemoveTrigger(int32_t obj, const u16& name);
   HRESULT SaveTrigger(TriggerRec* t);
+  // A trigger's fired keys were cleared: its items may fire again.
+  void FiredKeysCleared() { ++fireable_; }
   std::vector<TriggerItem*> openItems;  // innermost last
 
   // --- templates --------------------------------------------------------
@@ -377,9 +379,13 @@ class StoreCore {
   // The triggers made for each object, found without going through all of
   // them. A trigger's owner is the one it was made for, or 0 once removed.
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
-  // (obj, attr) -> the trigger items that recorded a read of it; entries
-  // whose item was reset since are skipped when found.
-  std::unordered_map<uint64_t, std::unordered_set<TriggerItem*>> watchers_;
+  // (obj, attr) -> the trigger items that recorded a read of it. Entries
+  // are never erased: items point at them.
+  std::unordered_map<uint64_t, TriggerWatchers> watchers_;
+  // Moves whenever an item that could not fire may fire again: its fired
+  // keys cleared, a rollback, a new transaction (another process's changes,
+  // an object read again).
+  uint64_t fireable_ = 1;
   // Read collections, innermost open one at openReadSets_ - 1; those past
   // it are closed and kept for their room.
   std::vector<std::vector<uint64_t>> readSets_;

@@ -377,6 +377,7 @@ HRESULT StoreCore::AddTrigger(int32_t obj, const u16& name, TriggerRec** out) {
                                       u" has a trigger \"" + name + u"\" already");
   auto t = std::make_unique<TriggerRec>();
   t->owner = obj;
+  t->madeFor = obj;
   t->name = name;
   TriggerRec* p = t.get();
   triggers_.push_back(std::move(t));

@@ -362,8 +362,18 @@ void StoreCore::NoteKey(uint64_t k) {
     std::vector<uint64_t>& reads = readSets_[open];
     if (reads.empty() || reads.back() != k) reads.push_back(k);
   }
-  for (TriggerItem* item : openItems)
-    if (item->reads.insert(k).second) watchers_[k].insert(item);
+  for (TriggerItem* item : openItems) {
+    if (TriggerItem::Listing* listing = item->Find(k)) {
+      if (listing->reading) continue;
+      listing->reading = true;
+      listing->watchers->quietSince = 0;
+      continue;
+    }
+    TriggerWatchers& w = watchers_[k];
+    w.order.push_back(item);
+    w.quietSince = 0;
+    item->Add(k, &w);
+  }
 }
 
 const std::vector<uint64_t>* StoreCore::EndReads() {
@@ -374,25 +384,64 @@ const std::vector<uint64_t>* StoreCore::EndReads() {
   return reads;
 }
 
+namespace {
+// An item with what places it in the order in which the items one change
+// fires are told: by owner, trigger name, then key, so that it is the same
+// in every run, whatever the order the triggers were loaded or made in. Side
+// by side, a long list of items sorts without reaching into each item's
+// trigger and key at every comparison.
+struct Placed {
+  int32_t madeFor;
+  const TriggerRec* trigger;
+  std::u16string_view key;
+  TriggerItem* item;
+};
+
+Placed PlaceOf(TriggerItem* item) {
+  return {item->trigger->madeFor, item->trigger, *item->key, item};
+}
+
+bool FiresBefore(const Placed& x, const Placed& y) {
+  if (x.madeFor != y.madeFor) return x.madeFor < y.madeFor;
+  if (x.trigger != y.trigger) {
+    if (x.trigger->name != y.trigger->name) return x.trigger->name < y.trigger->name;
+    return std::less<const TriggerRec*>()(x.trigger, y.trigger);
+  }
+  return x.key < y.key;
+}
+
+// Sorts the items of `order` past `sorted` and merges them into those before.
+void SortRecorded(std::vector<TriggerItem*>& order, size_t sorted) {
+  std::vector<Placed> placed;
+  placed.reserve(order.size());
+  for (TriggerItem* item : order) placed.push_back(PlaceOf(item));
+  const auto recorded = placed.begin() + static_cast<long>(sorted);
+  std::sort(recorded, placed.end(), FiresBefore);
+  std::inplace_merge(placed.begin(), recorded, placed.end(), FiresBefore);
+  for (size_t n = 0; n < placed.size(); ++n) order[n] = placed[n].item;
+}
+}  // namespace
+
 void StoreCore::FireReads(int32_t obj, int32_t attr) {
   auto it = watchers_.find(Key(obj, attr));
   if (it == watchers_.end()) return;
   const uint64_t k = it->first;
-  // A copy: the observer may read values and so record new watchers. By
-  // owner, trigger name, then key: the same change fires in the same order
-  // in every run, whatever the order the triggers were loaded or made in.
-  std::vector<TriggerItem*> items(it->second.begin(), it->second.end());
-  std::sort(items.begin(), items.end(), [](const TriggerItem* x, const TriggerItem* y) {
-    const TriggerRec& a = *x->trigger;
-    const TriggerRec& b = *y->trigger;
-    if (a.owner != b.owner) return a.owner < b.owner;
-    if (a.name != b.name) return a.name < b.name;
-    if (&a != &b) return std::less<const TriggerRec*>()(&a, &b);
-    return *x->key < *y->key;
-  });
+  // Entries of watchers_ are never erased: w stays while the observer
+  // records new watchers.
+  TriggerWatchers& w = it->second;
+  if (w.quietSince == fireable_) return;
+  if (w.sorted < w.order.size()) {
+    SortRecorded(w.order, w.sorted);
+    w.sorted = w.order.size();
+  }
+  // Quiet after this unless an item is recorded meanwhile or fireable_ moves.
+  w.quietSince = fireable_;
+  // A copy: the observer may read values and so record new watchers.
+  const std::vector<TriggerItem*> items(w.order);
+  bool stale = false;
   for (TriggerItem* item : items) {
-    if (!item->reads.count(k)) {
-      watchers_[k].erase(item);
+    if (!item->Reads(k)) {
+      stale = true;
       continue;
     }
     TriggerRec* t = item->trigger;
@@ -410,6 +459,21 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
         false);
     if (observer) observer->TriggerFired(t->owner, t->name, key);
   }
+  if (!stale) return;
+  // Items reset since they recorded the read, and not recorded again, go.
+  size_t kept = 0;
+  size_t keptSorted = 0;
+  for (size_t n = 0; n < w.order.size(); ++n) {
+    TriggerItem* item = w.order[n];
+    if (!item->Reads(k)) {
+      item->Unlist(k);
+      continue;
+    }
+    if (n < w.sorted) ++keptSorted;
+    w.order[kept++] = item;
+  }
+  w.order.resize(kept);
+  w.sorted = keptSorted;
 }
 
 }  // namespace kx::store

@@ -329,6 +329,43 @@ const ValueList* ObjectRec::Find(int32_t attr) const {
   return const_cast<ObjectRec*>(this)->Find(attr);
 }
 
+namespace {
+// Listings past this many are found through an index rather than a scan.
+constexpr size_t kScannedListings = 16;
+}  // namespace
+
+TriggerItem::Listing* TriggerItem::Find(uint64_t read) {
+  if (listings.size() <= kScannedListings) {
+    for (Listing& listing : listings)
+      if (listing.read == read) return &listing;
+    return nullptr;
+  }
+  const auto found = listingAt.find(read);
+  return found == listingAt.end() ? nullptr : &listings[found->second];
+}
+
+void TriggerItem::Add(uint64_t read, TriggerWatchers* watchers) {
+  listings.push_back({read, watchers, true});
+  if (listings.size() == kScannedListings + 1) {
+    for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read] = at;
+  } else if (listings.size() > kScannedListings + 1) {
+    listingAt[read] = static_cast<uint32_t>(listings.size() - 1);
+  }
+}
+
+void TriggerItem::Unlist(uint64_t read) {
+  Listing* listing = Find(read);
+  if (listing == nullptr) return;
+  const bool indexed = listings.size() > kScannedListings;
+  if (indexed) listingAt.erase(read);
+  if (listing != &listings.back()) {
+    *listing = listings.back();
+    if (indexed) listingAt[listing->read] = static_cast<uint32_t>(listing - listings.data());
+  }
+  listings.pop_back();
+  if (indexed && listings.size() <= kScannedListings) listingAt.clear();
+}
+
 TriggerItem* TriggerRec::Item(const u16& key) {
   auto [it, made] = items.try_emplace(key);
   if (made) {

@@ -347,16 +347,57 @@ struct MethodRec {
 };
 
 struct TriggerRec;
+struct TriggerItem;
 
-// The reads recorded under one item key of a trigger.
+// The trigger items that recorded a read of one (obj, attr). They are kept
+// in firing order (trigger owner, name, key; an item listed since last fired
+// waits at the end until then): a change fires them without sorting them
+// all. Once a change has gone through them all, each has fired, lost its
+// trigger's owner or stopped reading: the next change of the value fires
+// nothing and need not look, until one reads it again or the store's
+// fireable count moved. An item that stopped reading stays listed until a
+// change meets it.
+struct TriggerWatchers {
+  std::vector<TriggerItem*> order;  // sorted up to `sorted`
+  size_t sorted = 0;
+  uint64_t quietSince = 0;  // the fireable count when last gone through, or 0
+};
+
+// The reads recorded under one item key of a trigger: each (obj, attr) whose
+// watchers list the item, with those watchers and whether the item reads it
+// now. A reset keeps the listings, so that the same reads made again (a page
+// recording its fields anew) find their watchers without looking them up.
 struct TriggerItem {
+  struct Listing {
+    uint64_t read;  // (obj, attr)
+    TriggerWatchers* watchers;
+    bool reading;
+  };
   TriggerRec* trigger = nullptr;
-  const u16* key = nullptr;            // its key in the trigger's items
-  std::unordered_set<uint64_t> reads;  // (obj, attr)
+  const u16* key = nullptr;  // its key in the trigger's items
+  std::vector<Listing> listings;
+  // The listings' places by read, made once they are many.
+  std::unordered_map<uint64_t, uint32_t> listingAt;
+
+  Listing* Find(uint64_t read);
+  bool Reads(uint64_t read) {
+    const Listing* listing = Find(read);
+    return listing != nullptr && listing->reading;
+  }
+  void Add(uint64_t read, TriggerWatchers* watchers);
+  // Drops the listing of `read` (there is one).
+  void Unlist(uint64_t read);
+  // Reads nothing any more; the listings stay.
+  void Reset() {
+    for (Listing& listing : listings) listing.reading = false;
+  }
 };
 
 struct TriggerRec {
   int32_t owner = 0;
+  // The owner it was made for, kept when it is removed (owner 0): its items'
+  // place in the firing order.
+  int32_t madeFor = 0;
   u16 name;
   u16 handler;
   LONG option1 = 0, option2 = 0;

@@ -60,6 +60,19 @@ class EvalContextImpl final : public StoreObject<EvalContextImpl, IKXQEvaluation
 
 // ---------------------------------------------------------------------------
 
+// Whether `key` is the decimal text of a number (0, or digits without a
+// leading zero, within 32 bits), and that number.
+bool DecimalKey(const u16& key, int32_t* number) {
+  if (key.empty() || key.size() > 9 || (key[0] == u'0' && key.size() > 1)) return false;
+  int32_t n = 0;
+  for (char16_t c : key) {
+    if (c < u'0' || c > u'9') return false;
+    n = n * 10 + (c - u'0');
+  }
+  *number = n;
+  return true;
+}
+
 class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
  public:
   TriggerImpl(StoreCore& core, TriggerRec* rec) : core_(&core), rec_(rec) {}
@@ -91,7 +104,10 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     KX_RETURN_IF_FAILED(Live());
     u16 k;
     KX_RETURN_IF_FAILED(VariantText(key, &k));
-    core_->openItems.push_back(rec_->Item(k));
+    // A key that is a number's decimal text is its numbered item, found
+    // without hashing the text.
+    int32_t number = 0;
+    core_->openItems.push_back(DecimalKey(k, &number) ? rec_->NumberedItem(number) : rec_->Item(k));
     return S_OK;
   }
   HRESULT BeginNumberedItem(LONG number) override {
@@ -114,18 +130,20 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     KX_RETURN_IF_FAILED(Live());
     const VARIANT* k = V_VT(&key) == (VT_BYREF | VT_VARIANT) ? key.pvarVal : &key;
     if (V_VT(k) == VT_EMPTY || ((V_VT(k) == VT_INT || V_VT(k) == VT_I4) && k->lVal == 0)) {
-      for (auto& [name, item] : rec_->items) item.reads.clear();
+      for (auto& [name, item] : rec_->items) item.Reset();
       return S_OK;
     }
     u16 text;
     KX_RETURN_IF_FAILED(VariantText(*k, &text));
-    if (auto it = rec_->items.find(text); it != rec_->items.end()) it->second.reads.clear();
+    if (auto it = rec_->items.find(text); it != rec_->items.end()) it->second.Reset();
     return S_OK;
   }
   HRESULT ClearFiredKeys() override {
     KX_RETURN_IF_FAILED(Live());
+    if (rec_->fired.empty() && rec_->firedKeys.empty()) return S_OK;
     rec_->fired.clear();
     rec_->firedKeys.clear();
+    core_->FiredKeysCleared();
     return S_OK;
   }
   HRESULT GetHandler(BSTR* progId) override { return OutBstr(rec_->handler, progId); }

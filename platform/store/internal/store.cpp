@@ -268,6 +268,7 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
       t = triggers_.back().get();
       triggersOf_[id].push_back(t);
       t->owner = id;
+      t->madeFor = id;
       t->name = row.name;
     }
     t->handler = std::move(row.handler);

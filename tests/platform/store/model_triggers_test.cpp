@@ -133,6 +133,51 @@ TEST(TriggerOrder, OneChangeFiresItsTriggersByOwnerThenName) {
   }
 }
 
+// One value changed again and again in one transaction, as a request on a
+// page open for editing does: each change fires what has not fired since
+// its keys were cleared, in the same order as a first change would.
+TEST_F(ModelTriggerTest, AValueChangedAgainInOneTransactionFiresWhatMayFireAgainInOrder) {
+  FiringObserver observer;
+  store->SetObserver(&observer);
+  auto tag = Attr(Obj(*store, 20), u"Tag");
+  _com_ptr_t<IKXQTrigger> field, sspf;
+  ASSERT_EQ(Obj(*store, 11)->get_Trigger(_bstr_t(u"Field"), &field), S_OK);
+  ASSERT_EQ(Obj(*store, 10)->get_Trigger(_bstr_t(u"SSPF"), &sspf), S_OK);
+  auto record = [&](IKXQTrigger* t, const char16_t* key) {
+    ASSERT_EQ(t->BeginItem(_variant_t(key)), S_OK);
+    Get(tag);
+    ASSERT_EQ(t->EndItem(), S_OK);
+  };
+  record(field, u"d");
+  record(field, u"b");
+  record(sspf, u"x");
+  auto change = [&](const char16_t* value) {
+    observer.fired.clear();
+    EXPECT_EQ(Put(tag, 0, _variant_t(value)), S_OK);
+    return observer.fired;
+  };
+  using Fired = std::vector<std::string>;
+  ASSERT_TRUE(store->Begin().ok());
+  EXPECT_EQ(change(u"T1"), (Fired{"10 SSPF x", "11 Field b", "11 Field d"}));
+  EXPECT_EQ(change(u"T2"), Fired{});
+  record(field, u"c");  // recorded since: fires alone
+  EXPECT_EQ(change(u"T3"), Fired{"11 Field c"});
+  EXPECT_EQ(change(u"T4"), Fired{});
+  ASSERT_EQ(field->ClearFiredKeys(), S_OK);
+  EXPECT_EQ(change(u"T5"), (Fired{"11 Field b", "11 Field c", "11 Field d"}));
+  ASSERT_EQ(field->ResetItem(_variant_t(u"c")), S_OK);
+  ASSERT_EQ(field->ClearFiredKeys(), S_OK);
+  ASSERT_EQ(sspf->ClearFiredKeys(), S_OK);
+  EXPECT_EQ(change(u"T6"), (Fired{"10 SSPF x", "11 Field b", "11 Field d"}));
+  record(field, u"c");  // read again after its reset
+  record(field, u"a");
+  EXPECT_EQ(change(u"T7"), (Fired{"11 Field a", "11 Field c"}));
+  ASSERT_TRUE(store->Commit().ok());
+  ASSERT_EQ(field->ClearFiredKeys(), S_OK);
+  EXPECT_EQ(change(u"T8"), (Fired{"11 Field a", "11 Field b", "11 Field c", "11 Field d"}));
+  store->SetObserver(nullptr);
+}
+
 TEST_F(ModelTriggerTest, ReadsCollectedWithoutAnItemFireTheItemTheyAreReplayedInto) {
   auto page = Obj(*store, 11);
   _com_ptr_t<IKXQReadLog> log;
@@ -248,6 +293,21 @@ TEST_F(ModelTriggerTest, AnItemBegunByNumberIsTheItemOfItsDecimalText) {
   BSTR key = nullptr;
   ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
   EXPECT_EQ(_bstr_t(key, false).utf8(), "12");
+  SafeArrayDestroy(keys);
+  // A text with a leading zero is an item of its own, not the number's.
+  ASSERT_EQ(t->ClearFiredKeys(), S_OK);
+  ASSERT_EQ(t->ResetItem(_variant_t(u"12")), S_OK);
+  ASSERT_EQ(t->BeginItem(_variant_t(u"012")), S_OK);
+  Get(tag);
+  ASSERT_EQ(t->EndItem(), S_OK);
+  ASSERT_EQ(Put(tag, 0, _variant_t(u"P-101H")), S_OK);
+  ASSERT_EQ(t->GetFiredKeys(&keys), S_OK);
+  ASSERT_NE(keys, nullptr);
+  LONG upper = -1;
+  SafeArrayGetUBound(keys, 1, &upper);
+  EXPECT_EQ(upper, 0);
+  ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
+  EXPECT_EQ(_bstr_t(key, false).utf8(), "012");
   SafeArrayDestroy(keys);
 }
 

@@ -105,10 +105,10 @@ void ReadOverspillAssociation(const VariantUtil::SafeArrayMatrix& pairs, int32_t
 HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEARRAY** list);
 
 // The rows of a continuous page's row objects by object id, for the keys of
-// one callback: the page's "NodeObjects" are read once, not scanned again for
-// every key, and read anew whenever they changed since (a store without
-// value stamps reads them for every key). Keeps the page without a
-// reference.
+// its callbacks: the page's "NodeObjects" are read once, not scanned again
+// for every key or callback, and read anew whenever they changed since (a
+// store without value stamps reads them for every key). Keeps the page
+// without a reference.
 class ListRowsById {
  public:
   explicit ListRowsById(IKXQObject* page);

@@ -26,6 +26,7 @@
 #include "model/continuouspageadvisor.h"
 #include "model/maincontext.h"
 
+class ListRowsById;
 struct IKXQProjectUpdate;
 struct IDatasheetEvent;
 class KXQApplicationEventImpl;
@@ -234,6 +235,17 @@ class Main final
   // Keeps the user table `table` read from `datasheet` when the datasheet
   // answered its stamp `stamp` before the read and every row reads cleanly.
   void KeepUsers(IKXQObject* datasheet, bool stamped, LONGLONG stamp, SAFEARRAY* table);
+
+  // The rows by object id of the continuous pages whose trigger callbacks
+  // came last (triggercallbacks.cpp), each entry holding its page: the
+  // callback of one row of a long list finds it without reading every row
+  // again while the page's "NodeObjects" stay as they were.
+  struct KeptRows {
+    IKXQObjectPtr page;
+    std::shared_ptr<ListRowsById> rows;
+  };
+  std::map<IKXQObject*, KeptRows> m_keptRows;
+  ListRowsById& KeptListRows(IKXQObject* page);
 };
 
 namespace KXDBDatasheetSvcs {

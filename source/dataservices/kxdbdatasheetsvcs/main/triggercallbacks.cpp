@@ -101,6 +101,17 @@ HRESULT SpillAssociation(Main& main, OverspillUtils& run, int32_t mode, IKXQObje
 
 }  // namespace
 
+ListRowsById& Main::KeptListRows(IKXQObject* page) {
+  constexpr size_t kMostKeptPages = 16;
+  const auto found = m_keptRows.find(page);
+  if (found != m_keptRows.end()) return *found->second.rows;
+  if (m_keptRows.size() >= kMostKeptPages) m_keptRows.clear();
+  KeptRows& kept = m_keptRows[page];
+  kept.page = page;
+  kept.rows = std::make_shared<ListRowsById>(page);
+  return *kept.rows;
+}
+
 HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
@@ -163,7 +174,7 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     PageLoadContext context(this);
     GetPageOverspillChain(context, object);
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, object));
-    ListRowsById rows(object);
+    ListRowsById& rows = KeptListRows(object);
     for (const _bstr_t& key : keys) {
       const auto runItem = [&](KXComException& item) {
         const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
