@@ -338,6 +338,16 @@ TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
                                     "</OpenDocuments></XMLMessage>");
   EXPECT_EQ(rebuilt.status, 1) << rebuilt.err;
   EXPECT_NE(rebuilt.err.find("the store was opened read only"), std::string::npos) << rebuilt.err;
+  // A message that reports no failure of its own (it counts what it
+  // updated) fails at its commit, which says why.
+  const Outcome updated = as_reader({"request", "UpdateTemplates", "-"},
+                                    "<XMLMessage TargetId=\"App\" Status=\"1\"><UpdateTemplates "
+                                    "Delete=\"false\"><DocumentId>1005</DocumentId>"
+                                    "</UpdateTemplates></XMLMessage>");
+  EXPECT_EQ(updated.status, 1) << updated.err;
+  EXPECT_NE(updated.err.find("a write had failed (the store was opened read only"),
+            std::string::npos)
+      << updated.err;
   EXPECT_EQ(FolderBytes(folder), (std::map<std::string, std::string>{{"plant.db", bytes}}));
 
   // A process killed after a commit left the log, and the log's index went.

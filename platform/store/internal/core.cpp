@@ -92,9 +92,12 @@ HRESULT StoreCore::Commit() {
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
   if (doomed_) {
+    // Said again here: the caller of the failed write may not have passed
+    // its error on.
+    const std::string why = doomedBy_;
     Rollback();
     return SetError(KXQ_E_STORAGE,
-                    std::string("The transaction was rolled back: a write had failed"));
+                    "The transaction was rolled back: a write had failed (" + why + ")");
   }
   // Ids are never reused, not even those of rolled-back creations.
   if (nextObjectId_ != persistedNextId_ && !db_->PutNextObjectId(nextObjectId_)) {
@@ -165,6 +168,7 @@ void StoreCore::OnUndo(std::function<void()> step, bool data) {
 }
 
 HRESULT StoreCore::StorageFailure() {
+  if (!doomed_) doomedBy_ = db_->LastError();
   doomed_ = true;
   ObjectRowsChanged();
   return SetError(KXQ_E_STORAGE,

@@ -331,6 +331,7 @@ class StoreCore {
   bool closed_ = true;
   bool inTxn_ = false;
   bool doomed_ = false;
+  std::string doomedBy_;  // why the first failed write of the transaction failed
   std::unique_ptr<Persistence> db_;
   int lockTimeoutMs_ = 5000;
   bool stale_ = false;

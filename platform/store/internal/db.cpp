@@ -2,10 +2,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kx::store {
@@ -137,10 +139,11 @@ int OpenForReading(const std::string& path, sqlite3** db) {
 
 // What a database's own tables say of it.
 struct StoreMark {
-  bool meta = false;    // it has the "meta" table of a store
-  bool others = false;  // it has other tables, indexes or views
-  long format = 0;      // the store's format, from "meta" (0: none)
-  std::string error;    // why it could not be read
+  bool meta = false;     // it has the "meta" table of a store
+  bool others = false;   // it has other tables, indexes or views
+  long format = 0;       // the store's format, from "meta" (0: none)
+  std::string error;     // why it could not be read
+  int code = SQLITE_OK;  // and SQLite's result code
 };
 
 // Reads the mark through `db`; false (with mark->error) when SQLite cannot.
@@ -158,6 +161,7 @@ bool ReadMark(sqlite3* db, StoreMark* mark) {
   st = nullptr;
   if (rc != SQLITE_DONE) {
     mark->error = sqlite3_errmsg(db);
+    mark->code = sqlite3_errcode(db);
     return false;
   }
   // Another program's "meta" table may have other columns: then it is no
@@ -177,7 +181,10 @@ bool ReadMark(const std::string& uri, StoreMark* mark) {
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(uri.c_str(), &db, kReadFlags | SQLITE_OPEN_URI, nullptr);
   const bool read = rc == SQLITE_OK && ReadMark(db, mark);
-  if (rc != SQLITE_OK) mark->error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if (rc != SQLITE_OK) {
+    mark->error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    mark->code = rc;
+  }
   sqlite3_close(db);
   return read;
 }
@@ -194,6 +201,20 @@ int KxStepRow(sqlite3_stmt* st) {
 Db::~Db() { Close(); }
 
 bool Db::Probe(const std::string& path, std::string* error) {
+  // Another process may be filling the file in from its log (a checkpoint)
+  // while it is read without a lock: a store then looks cut short,
+  // unreadable or foreign for a moment. A verdict read from the file's
+  // pages counts when it is still the verdict a moment later.
+  for (int look = 0;; ++look) {
+    bool sure = true;
+    notStore_ = false;
+    if (Judge(path, error, &sure)) return true;
+    if (sure || look == 2) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(look == 0 ? 5 : 50));
+  }
+}
+
+bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   const auto notStore = [&](const std::string& why) {
     notStore_ = true;
     *error = path + " is not an object store: " + why + "; nothing in it was changed";
@@ -202,6 +223,15 @@ bool Db::Probe(const std::string& path, std::string* error) {
   const auto damaged = [&](const std::string& why) {
     *error = path + " is a damaged object store: " + why +
              "; nothing in it was changed. Restore it from a copy";
+    return false;
+  };
+  // Only what SQLite finds malformed is damage; a file it cannot open or
+  // lock now (its log unreadable, another process busy) is not.
+  const auto unreadable = [&](const StoreMark& mark) {
+    const int code = mark.code & 0xff;
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+      return damaged("SQLite cannot read it (" + mark.error + ")");
+    *error = "Cannot read " + path + ": " + mark.error + "; nothing in it was changed";
     return false;
   };
   unsigned char head[100] = {};
@@ -225,6 +255,9 @@ bool Db::Probe(const std::string& path, std::string* error) {
     if (got < static_cast<ssize_t>(sizeof head))
       return damaged("it is cut short (" + std::to_string(size) + " bytes)");
   }
+  // What follows rests on the file's pages, which a checkpoint may be
+  // writing.
+  *sure = false;
   // A log that waits to be read may hold what the file lacks, and a
   // checkpoint may be filling the file in: the file's size is judged only
   // without one.
@@ -249,7 +282,7 @@ bool Db::Probe(const std::string& path, std::string* error) {
   // table, made with its first tables in one transaction.
   StoreMark mark;
   const bool read = ReadMark("file:" + UriPath(path) + "?immutable=1", &mark);
-  if (!read && !log) return damaged("SQLite cannot read it (" + mark.error + ")");
+  if (!read && !log) return unreadable(mark);
   // Nothing in the file but a log beside it: a store just made whose tables
   // are still in the log, or another program's database. The log tells,
   // read as SQLite reads it beside the processes that may be writing it
@@ -260,9 +293,12 @@ bool Db::Probe(const std::string& path, std::string* error) {
     const int rc = FileExists(path + "-shm") ? OpenForReading(path, &reader)
                                              : OpenWithLogInMemory(path, &reader);
     const bool readWithLog = rc == SQLITE_OK && ReadMark(reader, &mark);
-    if (rc != SQLITE_OK) mark.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
+    if (rc != SQLITE_OK) {
+      mark.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
+      mark.code = rc;
+    }
     sqlite3_close(reader);
-    if (!readWithLog) return damaged("SQLite cannot read it (" + mark.error + ")");
+    if (!readWithLog) return unreadable(mark);
   }
   if (mark.format > 1) {
     *error = path + " is an object store of another version; nothing in it was changed";

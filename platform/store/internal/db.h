@@ -135,6 +135,9 @@ class Db {
   // Whether the existing file at `path` is an object store, read without
   // writing anything or making a file beside it (see Open).
   bool Probe(const std::string& path, std::string* error);
+  // One look of Probe's. *sure false: the verdict rests on the file's
+  // pages, which another process may be writing.
+  bool Judge(const std::string& path, std::string* error, bool* sure);
   // True (with LastError set) on a read-only store: nothing is written.
   bool ReadOnlyRefuses();
   bool Step(sqlite3_stmt* st);
