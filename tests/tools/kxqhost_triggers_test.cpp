@@ -301,4 +301,38 @@ TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
       << outcome.out;
 }
 
+// An open datasheet's change event carries its title as it is when written:
+// after each change by another client of what the title is made from (a
+// shown object's name, a page's case), the trigger records the title again
+// and the event shows the new one.
+TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsMadeFrom) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  kx::test::tools::WriteText(
+      dir_ / "title.kxq",
+      "request OpenDocuments <<END\n"
+      "<XMLMessage TargetId=\"App\" Status=\"1\"><OpenDocuments><Datasheet DocumentId=\"1009\" "
+      "Status=\"1\"/></OpenDocuments></XMLMessage>\nEND\n"
+      "request DatasheetOverspill <<END\n"
+      "<XMLMessage TargetId=\"1009\" Status=\"1\"><DatasheetOverspill PageId=\"1091\"/>"
+      "</XMLMessage>\nEND\n"
+      "set 101 Name P-109\n"
+      "set 1093 Cases[1] 2\n");
+  const Outcome outcome = Host({"--events", "run", dir_ / "title.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  size_t at = 0;
+  for (const char* step :
+       {"## request DatasheetOverspill",
+        "== store trigger Datasheet on #1009 fired (keys: Name, Pages)",
+        "<Datasheet Title=\"P-102A-&gt;P-101A: Pump sheets (Normal)\"", "## set 101 Name P-109",
+        "== store trigger Datasheet on #1009 fired (keys: Name)",
+        "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (Normal)\"", "## set 1093 Cases[1] 2",
+        "== store trigger Datasheet on #1009 fired (keys: Name)",
+        "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (&lt;Varies&gt;)\""}) {
+    at = outcome.out.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << outcome.out;
+  }
+}
+
 }  // namespace

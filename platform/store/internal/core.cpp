@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "store/internal/fixture.h"
 
@@ -395,8 +396,10 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
     if (!h || !d) continue;
     ValueList* list = h->Find(d->id);
     if (!list) continue;
-    bool hit = false;
-    for (const Value& v : *list) hit = hit || (v.kind == KXQ_TYPE_OBJECT && v.i == id);
+    // From the end: a list is mostly emptied from its end.
+    const bool hit = std::any_of(
+        std::make_reverse_iterator(list->end()), std::make_reverse_iterator(list->begin()),
+        [&](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == id; });
     if (!hit) continue;
     if (d->collection || !d->list) {
       const size_t first = EraseRefs(h, d, id);

@@ -162,17 +162,22 @@ void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end
 
 size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   ValueList& list = obj->Get(def->id);
+  const auto refers = [&](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == target; };
   std::vector<std::pair<size_t, Value>> removed;  // by ascending position
-  std::vector<Value> kept;
-  kept.reserve(list.size());
-  for (size_t k = 0; k < list.size(); ++k) {
-    if (list[k].kind == KXQ_TYPE_OBJECT && list[k].i == target)
+  // Closed up in place from the first reference on: a list emptied from its
+  // end moves nothing, instead of being copied whole for every entry.
+  const size_t first =
+      static_cast<size_t>(std::find_if(list.begin(), list.end(), refers) - list.begin());
+  size_t to = first;
+  for (size_t k = first; k < list.size(); ++k) {
+    if (refers(list[k])) {
       removed.emplace_back(k, std::move(list[k]));
-    else
-      kept.push_back(std::move(list[k]));
+    } else {
+      if (to != k) list[to] = std::move(list[k]);
+      ++to;
+    }
   }
-  const size_t first = removed.empty() ? list.size() : removed.front().first;
-  list = std::move(kept);
+  list.erase(list.begin() + to, list.end());
   if (Membership* m = MembersOf(obj, def)) m->erase(target);
   if (!removed.empty()) ValueChanged(obj->id, def->id);
   if (inTxn_ && !removed.empty())

@@ -304,6 +304,42 @@ TEST(PersistenceTest, AFailedWriteFailsTheTransactionAndChangesNothing) {
   EXPECT_EQ(Vt(Get(Attr(Obj(*s, 11), u"NodeObjects"), 1)), VT_EMPTY);
 }
 
+// Objects deleted from the middle and the ends of a list leave it closed up
+// in order, in memory and on disk; a rollback puts each back where it was.
+TEST(PersistenceTest, DeletedObjectsLeaveAListClosedUpAndARollbackPutsThemBack) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  const auto ids = [](IKXQAttribute* list) {
+    std::string text;
+    for (LONG k = 1; k <= Count(list); ++k) text += std::to_string(IdOf(Get(list, k))) + " ";
+    return text;
+  };
+  {
+    auto s = OpenPlant(path);
+    _com_ptr_t<IKXQSchema> schema;
+    s->Database()->get_Schema(&schema);
+    _com_ptr_t<IKXQClass> cls;
+    schema->get_Class(_bstr_t(u"Page"), &cls);
+    auto current = Attr(Obj(*s, 10), u"CurrentPages");
+    for (LONG k = 3; k <= 6; ++k) {
+      _com_ptr_t<IKXQObject> made;
+      ASSERT_EQ(cls->CreateInstance(&made), S_OK);
+      ASSERT_EQ(Put(current, k, _variant_t(static_cast<IDispatch*>(made.GetInterfacePtr()))), S_OK);
+    }
+    const std::string all = ids(current);
+    ASSERT_EQ(all, "11 12 22 23 24 25 ");
+    ASSERT_TRUE(s->Begin().ok());
+    for (LONG id : {23, 11, 25}) ASSERT_EQ(Obj(*s, id)->Delete(), S_OK);
+    EXPECT_EQ(ids(current), "12 22 24 ");
+    ASSERT_TRUE(s->Rollback().ok());
+    EXPECT_EQ(ids(current), all);
+    for (LONG id : {22, 25}) ASSERT_EQ(Obj(*s, id)->Delete(), S_OK);
+    EXPECT_EQ(ids(current), "11 12 23 24 ");
+  }
+  auto s = Reopen(path);
+  EXPECT_EQ(ids(Attr(Obj(*s, 10), u"CurrentPages")), "11 12 23 24 ");
+}
+
 TEST(PersistenceTest, AFailedDeleteLeavesEveryListAsItWas) {
   TempDir dir;
   auto s = OpenPlant(dir.File("s.kxq"));

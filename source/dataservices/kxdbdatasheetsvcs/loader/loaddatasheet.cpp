@@ -4,6 +4,9 @@
 #include "loader/loaddatasheet.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "com/wstr.h"
@@ -302,11 +305,99 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
 // ---------------------------------------------------------------------------
 // Page set-up and contents.
 
+namespace {
+
+// The page's "Page" element from all its values read in one store call,
+// where the store answers so; false, with nothing written, when it does not
+// or a value is one the usual reads refuse (they are made then, to fail as
+// they fail).
+bool WriteReadPageSetup(KXComException& ctx, IKXQObject* page, int32_t pageId, BSTR* text) {
+  constexpr size_t kHead = 5;  // Name, PageNumber, PageId, TemplateId, Checknum
+  constexpr size_t kCount = kHead + std::size(kPrintSetup);
+  static const std::array<_bstr_t, kCount> kNames = [] {
+    std::array<_bstr_t, kCount> names;
+    const OLECHAR* head[kHead] = {u"Name", u"PageNumber", u"PageId", u"TemplateId", u"Checknum"};
+    for (size_t i = 0; i < kHead; ++i) names[i] = head[i];
+    for (size_t i = 0; i < std::size(kPrintSetup); ++i) names[kHead + i] = kPrintSetup[i].name;
+    return names;
+  }();
+  const _com_ptr_t<IKXQValueReads> reads = KXDBDatasheetSvcs::ValueReadsOf(page);
+  if (!reads) return false;
+  BSTR names[kCount];
+  for (size_t i = 0; i < kCount; ++i) names[i] = kNames[i];
+  VARIANT_BOOL defined[kCount] = {};
+  VARIANT read[kCount];
+  VARIANT whole;
+  VariantInit(&whole);
+  if (FAILED(reads->ReadValues(kCount, names, whole, defined, read))) return false;
+  std::array<_variant_t, kCount> values;
+  for (size_t i = 0; i < kCount; ++i) values[i].Attach(read[i]);
+  const auto value = [&](size_t i) -> VARIANT* { return defined[i] ? &values[i] : nullptr; };
+  std::u16string name;
+  if (!KXDBDatasheetSvcs::PageDisplayNameFrom(value(0), value(1), name)) return false;
+  LONG checknum = 0;
+  if (defined[4] && IsVariantSet(values[4]) && FAILED(VariantToLong(values[4], &checknum, true)))
+    return false;
+  struct Setup {
+    bool has = false;
+    LONG integer = 0;
+    double real = 0;
+    bool boolean = false;
+  };
+  std::array<Setup, std::size(kPrintSetup)> setups;
+  for (size_t i = 0; i < setups.size(); ++i) {
+    const _variant_t& v = values[kHead + i];
+    Setup& setup = setups[i];
+    setup.has = defined[kHead + i] && IsVariantSet(v);
+    if (!setup.has) continue;
+    HRESULT hr = S_OK;
+    switch (kPrintSetup[i].kind) {
+      case SetupKind::kInteger: hr = VariantToLong(v, &setup.integer, true); break;
+      case SetupKind::kReal: hr = VariantToDouble(v, &setup.real, true); break;
+      case SetupKind::kBoolean: hr = VariantToBool(v, &setup.boolean, true); break;
+    }
+    if (FAILED(hr)) return false;
+  }
+  _bstr_t templatePageId;
+  _bstr_t templateId;
+  if (defined[2]) KXDBDatasheetSvcs::ValueReadText(values[2], templatePageId);
+  if (defined[3]) KXDBDatasheetSvcs::ValueReadText(values[3], templateId);
+
+  _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+  KX_CHECK(ctx, writer->StartElement(u"Page"));
+  KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+  KX_CHECK(ctx, writer->WriteAttribute(u"Name", name.c_str()));
+  KX_CHECK(ctx,
+           writer->WriteAttribute(u"TemplatePageId", static_cast<const OLECHAR*>(templatePageId)));
+  KX_CHECK(ctx, writer->WriteAttribute(u"TemplateId", static_cast<const OLECHAR*>(templateId)));
+  KX_CHECK(ctx, writer->WriteAttribute(u"Checknum", checknum));
+  for (size_t i = 0; i < setups.size(); ++i) {
+    const Setup& setup = setups[i];
+    if (!setup.has) continue;
+    const OLECHAR* setupName = kPrintSetup[i].name;
+    switch (kPrintSetup[i].kind) {
+      case SetupKind::kInteger:
+        KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.integer));
+        break;
+      case SetupKind::kReal: KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.real)); break;
+      case SetupKind::kBoolean:
+        KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.boolean));
+        break;
+    }
+  }
+  KX_CHECK(ctx, writer->EndElement(u"Page"));
+  KX_CHECK(ctx, writer->GetString(text));
+  return true;
+}
+
+}  // namespace
+
 HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
   return ServeRequest(u"KXDBDatasheetSvcs::WritePageSetup", kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
+    if (page != nullptr && WriteReadPageSetup(ctx, page, pageId, text)) return S_OK;
     _bstr_t name;
     KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
     const _bstr_t templatePageId = PageText(page, u"PageId");

@@ -11,6 +11,7 @@
 #include "kxattributeutils.h"
 #include "kxcomexception.h"
 #include "kxstoreutils.h"
+#include "kxvalueutils.h"
 #include "model/kxdbdatasheetutils.h"
 #include "variantutil.h"
 
@@ -87,21 +88,60 @@ void SetPageNumber(IKXQObject* page, int32_t number) {
   SetAttributeLong(page, u"PageNumber", number, -1);
 }
 
+namespace {
+
+std::u16string ShownPageName(const _bstr_t& stored, int32_t number) {
+  if (stored.length() > 0) return FormatPageName(stored.view(), number);
+  return number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
+}
+
+}  // namespace
+
+bool PageDisplayNameFrom(VARIANT* stored, const VARIANT* number, std::u16string& shown) {
+  LONG pageNumber = 0;
+  if (number != nullptr && IsVariantSet(*number) &&
+      FAILED(VariantToLong(*number, &pageNumber, true)))
+    return false;
+  _bstr_t text;
+  if (stored != nullptr) {
+    _variant_t held(*stored, false);
+    VariantInit(stored);
+    ValueReadText(held, text);
+  }
+  shown = ShownPageName(text, pageNumber);
+  return true;
+}
+
 void GetPageDisplayName(IKXQObject* page, BSTR* name) {
   KXComException ctx = KXComException::Silent(u"KXDBDatasheetSvcs::GetPageDisplayName");
   CheckPointerArgument(ctx, name);
   *name = nullptr;
   CheckPointerArgument(ctx, page);
-  _bstr_t stored;
-  IKXQAttributePtr nameAttribute;
-  GetAttributeInterfaceAt(page, u"Name", nameAttribute, -1);
-  if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
-  const int32_t number = PageNumberOf(page);
   std::u16string shown;
-  if (stored.length() > 0) {
-    shown = FormatPageName(stored.view(), number);
-  } else {
-    shown = number != -1 ? kx_ltow(number) : std::u16string(u"Unnamed");
+  // Both values in one store call where the store answers so; a value the
+  // usual reads would refuse is read again that way, to fail as they fail.
+  bool read = false;
+  if (const _com_ptr_t<IKXQValueReads> reads = ValueReadsOf(page)) {
+    static const _bstr_t kName(u"Name");
+    static const _bstr_t kPageNumber(u"PageNumber");
+    BSTR names[] = {kName, kPageNumber};
+    VARIANT_BOOL defined[2] = {};
+    VARIANT values[2];
+    VARIANT whole;
+    VariantInit(&whole);
+    if (SUCCEEDED(reads->ReadValues(2, names, whole, defined, values))) {
+      const _variant_t number(values[1], false);
+      read = PageDisplayNameFrom(defined[0] ? &values[0] : nullptr, defined[1] ? &number : nullptr,
+                                 shown);
+      VariantClear(&values[0]);
+    }
+  }
+  if (!read) {
+    _bstr_t stored;
+    IKXQAttributePtr nameAttribute;
+    GetAttributeInterfaceAt(page, u"Name", nameAttribute, -1);
+    if (nameAttribute) GetAttributeValueString(nameAttribute, stored);
+    shown = ShownPageName(stored, PageNumberOf(page));
   }
   *name = SysAllocStringLen(shown.data(), static_cast<UINT>(shown.size()));
   if (*name == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_OUTOFMEMORY, nullptr);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "com/comutil.h"
@@ -54,5 +55,10 @@ class PagePlacements {
 // number (0 when unset), or "Unnamed" for the number -1. *name: a new BSTR
 // the caller frees. A null page raises E_POINTER.
 void GetPageDisplayName(IKXQObject* page, BSTR* name);
+// The same text from the page's "Name" and "PageNumber" values as read
+// (IKXQValueReads; null: the page's class lacks the attribute). *stored is
+// taken over (left empty). False when the number is no integer, which the
+// usual reads refuse.
+bool PageDisplayNameFrom(VARIANT* stored, const VARIANT* number, std::u16string& shown);
 
 }  // namespace KXDBDatasheetSvcs

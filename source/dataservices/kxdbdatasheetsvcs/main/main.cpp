@@ -92,10 +92,11 @@ VARIANT StringVariant(const _bstr_t& text) {
 Main::Main() : m_pWorkers(&MainWorkers::Defaults()) { ModuleLock(); }
 
 Main::~Main() {
-  // The kept template and issued pages hold objects of the store this Main
-  // worked on.
+  // The kept template pages, issued pages and datasheet names hold objects
+  // of the store this Main worked on.
   KXDBDatasheetSvcs::ForgetKeptTemplatePages();
   KXDBDatasheetSvcs::ForgetKeptIssuedPages();
+  KXDBDatasheetSvcs::ForgetKeptDatasheetNames();
   ModuleUnlock();
 }
 

@@ -198,11 +198,13 @@ bool FindListedNodeObject(IKXQObject* page, IKXQValueReads* reads, int32_t index
                           const VARIANT* position, const VARIANT* firstObject,
                           IKXQObjectPtr& object) {
   object = nullptr;
-  if (g_keptNodeObjects == nullptr || page == nullptr || reads == nullptr) return false;
-  for (const KeptNodeObject& kept : *g_keptNodeObjects) {
-    if (kept.page.GetInterfacePtr() == page && kept.index == index) {
-      object = kept.object;
-      return true;
+  if (page == nullptr || reads == nullptr) return false;
+  if (g_keptNodeObjects != nullptr) {
+    for (const KeptNodeObject& kept : *g_keptNodeObjects) {
+      if (kept.page.GetInterfacePtr() == page && kept.index == index) {
+        object = kept.object;
+        return true;
+      }
     }
   }
   // The two reads GetNodeObject makes, without an attribute object for
@@ -233,6 +235,7 @@ bool FindListedNodeObject(IKXQObject* page, IKXQValueReads* reads, int32_t index
   IKXQObject* found = nullptr;
   if (FAILED(VariantToObjectPtr(*firstObject, &found))) return false;
   object.Attach(found);
+  if (g_keptNodeObjects == nullptr) return true;
   KeptNodeObject& kept = g_keptNodeObjects->emplace_back();
   kept.page = page;
   kept.index = index;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "kxstoreutils.h"
 #include "messagekit.h"
 #include "model/kxdbdatasheetutils.h"
+#include "model/preservederrorinfo.h"
 
 namespace {
 
@@ -26,46 +28,149 @@ BSTR NewBstr(const std::u16string& text) {
 }
 
 // Appends `object` unless `objects` already holds it (by identity). A few
-// objects are searched in turn; `seen` holds them sorted once there are
-// more.
+// objects are searched in turn; `seen` holds them once there are more.
 constexpr int32_t kFewObjects = 8;
 
-void AddDistinct(SortedPtrArray<IKXQObject>& seen, ComPtrArray<IKXQObject>& objects,
+void AddDistinct(std::unordered_set<IKXQObject*>& seen, ComPtrArray<IKXQObject>& objects,
                  IKXQObject* object) {
   if (object == nullptr) return;
-  if (seen.GetCount() == 0 && objects.GetCount() < kFewObjects) {
+  if (seen.empty() && objects.GetCount() < kFewObjects) {
     for (int32_t i = 0; i < objects.GetCount(); ++i)
       if (objects.GetAt(i) == object) return;
     objects.Add(object);
     return;
   }
-  if (seen.GetCount() == 0) {
-    for (int32_t i = 0; i < objects.GetCount(); ++i) {
-      int32_t at = 0;
-      if (!seen.Find(objects.GetAt(i), &at)) {
-        seen.InsertAt(at);
-        seen.SetAt(at, objects.GetAt(i));
-      }
-    }
+  if (seen.empty()) {
+    for (int32_t i = 0; i < objects.GetCount(); ++i) seen.insert(objects.GetAt(i));
   }
-  int32_t index = 0;
-  if (seen.Find(object, &index)) return;
-  seen.InsertAt(index);
-  seen.SetAt(index, object);
-  objects.Add(object);
+  if (seen.insert(object).second) objects.Add(object);
+}
+
+// The names of a few datasheets, kept from one question to the next: a
+// change to an open datasheet's pages records its "Name" item again, then
+// its change event writes the same name, and making it walks every page
+// twice (its objects and its case). A name serves while the latest value
+// stamp of what making it read (IKXQReadSet) is as it was and the
+// application hands out the same template library; its reads are replayed
+// into the trigger items and read collections open at each use, as making
+// it would have recorded them. A store that keeps no read log keeps
+// nothing; failures are not kept. Each entry holds its datasheet, so that no
+// other object takes its address; ForgetKeptDatasheetNames drops them all.
+constexpr size_t kMostKeptNames = 8;
+
+struct KeptName {
+  IKXQObjectPtr datasheet;
+  int32_t status = 0;
+  bool decorate = false;
+  IKXQTemplateLibraryPtr library;
+  _com_ptr_t<IKXQReadSet> reads;
+  LONGLONG stamp = 0;  // the reads' latest when the name was made
+  std::u16string name;
+};
+thread_local std::vector<KeptName>* g_keptNames = nullptr;
+
+IKXQTemplateLibraryPtr LibraryOf(IKXQApplication* application) {
+  IKXQTemplateLibraryPtr library;
+  if (FAILED(application->get_TemplateLibrary(&library))) library = nullptr;
+  return library;
+}
+
+// The kept name, when it still holds: *name receives a copy.
+bool FindKeptName(IKXQApplication* application, IKXQObject* datasheet, int32_t status,
+                  bool decorate, BSTR* name) {
+  if (g_keptNames == nullptr) return false;
+  for (auto it = g_keptNames->begin(); it != g_keptNames->end(); ++it) {
+    if (it->datasheet.GetInterfacePtr() != datasheet || it->status != status ||
+        it->decorate != decorate) {
+      continue;
+    }
+    const PreservedErrorInfo unchanged;
+    LONGLONG stamp = 0;
+    if (FAILED(it->reads->get_LatestStamp(&stamp)) || stamp != it->stamp ||
+        LibraryOf(application) != it->library || FAILED(it->reads->Replay())) {
+      g_keptNames->erase(it);
+      return false;
+    }
+    *name = NewBstr(it->name);
+    return true;
+  }
+  return false;
+}
+
+void KeepName(IKXQApplication* application, IKXQObject* datasheet, int32_t status, bool decorate,
+              const _com_ptr_t<IKXQReadSet>& reads, BSTR name) {
+  const PreservedErrorInfo unchanged;
+  LONGLONG stamp = 0;
+  if (!reads || FAILED(reads->get_LatestStamp(&stamp))) return;
+  if (g_keptNames == nullptr) g_keptNames = new std::vector<KeptName>();
+  auto it = std::find_if(g_keptNames->begin(), g_keptNames->end(), [&](const KeptName& kept) {
+    return kept.datasheet.GetInterfacePtr() == datasheet && kept.status == status &&
+           kept.decorate == decorate;
+  });
+  if (it == g_keptNames->end()) {
+    if (g_keptNames->size() >= kMostKeptNames) g_keptNames->erase(g_keptNames->begin());
+    it = g_keptNames->emplace(g_keptNames->end());
+  }
+  it->datasheet = datasheet;
+  it->status = status;
+  it->decorate = decorate;
+  it->library = LibraryOf(application);
+  it->reads = reads;
+  it->stamp = stamp;
+  it->name.assign(name, SysStringLen(name));
 }
 
 }  // namespace
 
 namespace KXDBDatasheetSvcs {
 
+HRESULT MakeDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
+                          bool decorate, int32_t status, const _bstr_t* knownDocumentName);
+
+void ForgetKeptDatasheetNames() {
+  delete g_keptNames;
+  g_keptNames = nullptr;
+}
+
+HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
+                         bool decorate, int32_t status, const _bstr_t* knownDocumentName) {
+  // A name given its document name did not read it; a listing's shared
+  // lookups read nothing: neither is kept.
+  if (application == nullptr || datasheet == nullptr || name == nullptr ||
+      knownDocumentName != nullptr || TemplateLookupsShared()) {
+    return MakeDatasheetName(application, datasheet, name, decorate, status, knownDocumentName);
+  }
+  if (FindKeptName(application, datasheet, status, decorate, name)) return S_OK;
+  _com_ptr_t<IKXQReadLog> log;
+  {
+    const PreservedErrorInfo unchanged;
+    if (FAILED(
+            datasheet->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log))) ||
+        FAILED(log->BeginReads())) {
+      log = nullptr;
+    }
+  }
+  const HRESULT hr = MakeDatasheetName(application, datasheet, name, decorate, status, nullptr);
+  if (!log) return hr;
+  _com_ptr_t<IKXQReadSet> reads;
+  {
+    const PreservedErrorInfo unchanged;
+    if (FAILED(log->EndReads(&reads))) reads = nullptr;
+  }
+  if (hr == S_OK && *name != nullptr)
+    KeepName(application, datasheet, status, decorate, reads, *name);
+  return hr;
+}
+
 HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
                                 IKXQTemplate* tmpl, ComPtrArray<IKXQObject>& objects,
                                 int32_t status) {
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
+    // The parts of the pages' templates read once for all the pages.
+    const TemplatePartsScope parts;
     DocumentPages pages(datasheet, 1, true);
     const int32_t count = pages.Count();
-    SortedPtrArray<IKXQObject> seen;
+    std::unordered_set<IKXQObject*> seen;
     for (int32_t i = 1; i <= count; ++i) {
       IKXQObjectPtr page;
       pages.Page(i, page);
@@ -89,8 +194,8 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
   });
 }
 
-HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                         bool decorate, int32_t status, const _bstr_t* knownDocumentName) {
+HRESULT MakeDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
+                          bool decorate, int32_t status, const _bstr_t* knownDocumentName) {
   std::u16string fallback;
   const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
@@ -306,7 +411,7 @@ HRESULT GetDatasheetObjects(IKXQApplication* application, IKXQObject* datasheet,
     VariantUtil::SafeArrayVector classes(rawClasses, true);
     IKXQAttributePtr pages;
     const int32_t count = GetAttributeInterfaceAndCountByName(datasheet, u"CurrentPages", pages);
-    SortedPtrArray<IKXQObject> seen;
+    std::unordered_set<IKXQObject*> seen;
     ComPtrArray<IKXQObject> collected;
     for (int32_t i = 1; i <= count; ++i) {
       IKXQObjectPtr page;

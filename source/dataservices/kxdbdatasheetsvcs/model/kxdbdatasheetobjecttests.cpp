@@ -563,8 +563,9 @@ bool FindListedPagePrimaryObject(IKXQApplication* application, IKXQObject* page,
   if (!reads) return false;
   // The page's template id and page id, the position of the node of index
   // 0 (a page's first node nearly always) and the object at position 1
-  // (that node's nearly always): one store call. A listing records no
-  // reads, so what is read ahead of need changes nothing.
+  // (that node's nearly always): one store call. These are the values the
+  // usual way reads of the page, and they are read whichever way answers,
+  // so that a trigger item open over the walk records the same either way.
   static const _bstr_t kTemplateId(u"TemplateId");
   static const _bstr_t kPageId(u"PageId");
   static const _bstr_t kNodeIndices(u"NodeIndices");

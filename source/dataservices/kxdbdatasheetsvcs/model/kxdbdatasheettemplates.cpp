@@ -270,6 +270,8 @@ void ForgetKeptTemplatePages() {
   g_keptPages = nullptr;
 }
 
+bool TemplateLookupsShared() { return g_keptLookups != nullptr; }
+
 TemplatePartsScope::TemplatePartsScope() : m_outermost(g_keptParts == nullptr) {
   if (m_outermost) g_keptParts = new KeptTemplateParts();
 }
@@ -674,10 +676,11 @@ bool FindListedTemplatePage(IKXQApplication* application, IKXQObject* page,
   *tmpl = nullptr;
   *templatePage = nullptr;
   *classes = nullptr;
-  if (g_keptParts == nullptr || g_keptLookups == nullptr || application == nullptr ||
-      page == nullptr || templateId == nullptr || pageId == nullptr || templateId->vt != VT_BSTR ||
+  if (g_keptParts == nullptr || application == nullptr || page == nullptr ||
+      templateId == nullptr || pageId == nullptr || templateId->vt != VT_BSTR ||
       SysStringLen(templateId->bstrVal) == 0 || (pageId->vt != VT_BSTR && pageId->vt != VT_EMPTY) ||
-      FindEntry(page, kStatus, false) != nullptr || FindEntry(page, kStatus, true) != nullptr) {
+      (g_keptLookups != nullptr &&
+       (FindEntry(page, kStatus, false) != nullptr || FindEntry(page, kStatus, true) != nullptr))) {
     return false;
   }
   // The page's own template: usually its datasheet's, but not always.

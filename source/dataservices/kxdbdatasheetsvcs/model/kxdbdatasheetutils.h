@@ -171,8 +171,8 @@ void GetNodeObject(IKXQObjectPtr& object, IKXQObject* page, IKXQClassView* node)
 // Starts (forgetting what was kept) or ends keeping GetNodeObject's answers
 // by page and node index; the outermost TemplateLookupScope calls it.
 void KeepNodeObjects(bool keep);
-// GetNodeObject's answer for the node of `index`, kept alike, read in fewer
-// calls while a TemplateLookupScope keeps node objects. False when this way
+// GetNodeObject's answer for the node of `index`, read in fewer calls (and
+// kept alike while a TemplateLookupScope keeps node objects). False when this way
 // cannot answer (any departure from the plain case): the caller asks
 // GetNodeObject, which reads every value this one read.
 // `reads`: the page's. `position`: the node's entry in "NodeIndices" when
@@ -228,6 +228,9 @@ class TemplateLookupScope {
  private:
   bool m_outermost;
 };
+// Whether a TemplateLookupScope lives: its shared answers read nothing, so
+// what is read meanwhile is not all that the answers rest on.
+bool TemplateLookupsShared();
 // The classes the template accepts: *classes receives a SAFEARRAY the caller
 // destroys.
 HRESULT GetTemplateClasses(IKXQTemplate* tmpl, SAFEARRAY** classes);
@@ -281,11 +284,11 @@ struct RootNode {
 // open, or they cannot be read (ask GetTemplatePageRoots then).
 bool GetKeptRootNodes(IKXQTemplatePage* templatePage, const RootNode** nodes, size_t* count,
                       bool* continuous);
-// For a listing of current pages (a TemplatePartsScope and a
-// TemplateLookupScope open): the page's template and template page as
-// GetTemplatePage finds them, kept alike, from the page's values the caller
-// read. False when this way cannot answer (asked already, or any departure
-// from the plain case): the caller asks GetTemplate and GetTemplatePage.
+// For a walk of current pages (a TemplatePartsScope open): the page's
+// template and template page as GetTemplatePage finds them, from the page's
+// values the caller read; kept alike while a TemplateLookupScope lives.
+// False when this way cannot answer (asked already, or any departure from
+// the plain case): the caller asks GetTemplate and GetTemplatePage.
 // `templateId`, `pageId`: the page's values as read (null: its class lacks
 // the attribute). *classes: the template's (GetTemplateClassesLent), lent.
 bool FindListedTemplatePage(IKXQApplication* application, IKXQObject* page,
@@ -378,10 +381,12 @@ bool IsObjectInFilter(IKXQApplication* application, const VARIANT& filter, IKXQO
 // and (when `further` is given) the last further one.
 HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKXQTemplate* tmpl,
                              IKXQObject** primary, IKXQObject** further, int32_t status);
-// For a listing of current pages: GetPagePrimaryObject's answers for the
-// page and its own template, with fewer store calls (FindListedTemplatePage,
-// FindListedNodeObject). False when this way cannot answer: the caller asks
-// GetTemplate and GetPagePrimaryObject.
+// For a walk of current pages (a TemplatePartsScope open):
+// GetPagePrimaryObject's answers for the page and its own template, with
+// fewer store calls (FindListedTemplatePage, FindListedNodeObject). False
+// when this way cannot answer: the caller asks GetTemplate and
+// GetPagePrimaryObject. Either way the page's "TemplateId", "PageId",
+// "NodeIndices" and "NodeObjects" are read, and nothing else of it.
 bool FindListedPagePrimaryObject(IKXQApplication* application, IKXQObject* page,
                                  IKXQObject** primary, IKXQObject** further);
 // The first page of the status whose "Checknum" differs from its
@@ -409,8 +414,15 @@ void GetObjectOfClass(IKXQDatabase* database, int32_t id,
 // objects it describes, ": ", its name, optionally decorated with status
 // and case, and a summary sheet's project in " [" "]".
 // `documentName`: its "DocumentName" when the caller has read it already.
+// Without it, the name is kept for the next question about the datasheet
+// with the same flag and status while the values it was made from stay as
+// they were (the store's value stamps say so); its reads are recorded again
+// at each answer, in the trigger items open then.
 HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
                          bool decorate, int32_t status, const _bstr_t* documentName = nullptr);
+// Drops the names kept from one GetDatasheetName to the next (they hold
+// store objects): when the module lets its store go.
+void ForgetKeptDatasheetNames();
 HRESULT GetDiagramName(IKXQApplication* application, IKXQObject* diagram, BSTR* name, bool decorate,
                        int32_t status);
 // The distinct primary (and further) objects of the current pages, appended

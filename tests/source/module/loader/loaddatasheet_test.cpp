@@ -129,6 +129,14 @@ TEST_F(LoaderTest, APageSetUpCarriesOnlyThePrintValuesItHolds) {
   BSTR text = nullptr;
   EXPECT_EQ(WritePageSetup(nullptr, &text), E_POINTER);
   EXPECT_EQ(text, nullptr);
+  // A check number that is no number is refused, and nothing is written.
+  IKXQAttributePtr checknum;
+  ASSERT_EQ(host_.Object(kPage1)->get_Attribute(_bstr_t(u"Checknum"), _variant_t(), &checknum),
+            S_OK);
+  ASSERT_EQ(checknum->PutValue(_variant_t(), _variant_t(), _variant_t(u"none")), S_OK);
+  EXPECT_TRUE(FAILED(WritePageSetup(host_.Object(kPage1), &text)));
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(ThreadError(), "Cannot coerce attribute to an integer");
   SetErrorInfo(0, nullptr);
 }
 

@@ -229,6 +229,52 @@ TEST(DatasheetNames, FallbackWithoutNameOrTemplate) {
             "P-101/P-103: Pump list");  // primary and last further row
 }
 
+// A name is kept from one question to the next: every change of what it was
+// made from is seen, and an answer from the kept name records the reads
+// making it recorded, so that a trigger item open over it watches the same.
+TEST(DatasheetNames, AKeptNameFollowsEveryChangeAndRecordsItsReadsAgain) {
+  ModelStore store;
+  const auto readsOfName = [&](LONG id, std::string* name) {
+    _com_ptr_t<IKXQReadLog> log;
+    EXPECT_EQ(
+        store.Object(id)->QueryInterface(kx_uuidof<IKXQReadLog>(), reinterpret_cast<void**>(&log)),
+        S_OK);
+    EXPECT_EQ(log->BeginReads(), S_OK);
+    *name = DatasheetName(store, id, true, 1);
+    _com_ptr_t<IKXQReadSet> reads;
+    EXPECT_EQ(log->EndReads(&reads), S_OK);
+    LONG count = 0;
+    EXPECT_EQ(reads->get_Count(&count), S_OK);
+    return count;
+  };
+  for (const LONG sheet : {LONG{kx::test::model::kSheet}, LONG{kx::test::model::kSummary}}) {
+    ForgetKeptDatasheetNames();
+    std::string made, kept;
+    const LONG reads = readsOfName(sheet, &made);
+    EXPECT_GT(reads, 2);
+    EXPECT_EQ(readsOfName(sheet, &kept), reads);
+    EXPECT_EQ(kept, made);
+  }
+  const auto set = [&](LONG id, const char16_t* name, const char16_t* text) {
+    IKXQAttributePtr attribute;
+    GetAttributeInterface(store.Object(id), name, attribute);
+    ASSERT_TRUE(attribute);
+    SetAttributeString(attribute, text);
+  };
+  const auto summary = [&] { return DatasheetName(store, kx::test::model::kSummary, true, 1); };
+  EXPECT_EQ(summary(), "P-101->P-102: Pump list (Operating) [Unit X]");
+  set(kx::test::model::kPump2, u"Name", u"P-202");
+  EXPECT_EQ(summary(), "P-101->P-202: Pump list (Operating) [Unit X]");
+  set(kx::test::model::kSummaryPage, u"Cases", u"1");
+  EXPECT_EQ(summary(), "P-101->P-202: Pump list (<Varies>) [Unit X]");
+  set(kx::test::model::kSummary, u"DocumentName", u"Pumps");
+  EXPECT_EQ(summary(), "P-101->P-202: Pumps (<Varies>) [Unit X]");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSheet, false, 1), "P-101/P-202: Pump sheet");
+  set(kx::test::model::kPump1, u"Name", u"P-201");
+  EXPECT_EQ(DatasheetName(store, kx::test::model::kSheet, false, 1), "P-201/P-202: Pump sheet");
+  ForgetKeptDatasheetNames();
+}
+
 TEST(DatasheetNames, SummarySheetWithProject) {
   ModelStore store;
   EXPECT_EQ(DatasheetName(store, kx::test::model::kSummary, true, 1),
