@@ -98,7 +98,10 @@ class Store {
   // store without a file (no durability). An existing file is judged before
   // anything is written to it: one that is no object store fails with
   // KXQ_E_NOTSTORE (empty, no SQLite database, another program's database),
-  // a damaged one with KXQ_E_STORAGE; either is left as it was.
+  // a damaged one with KXQ_E_STORAGE; either is left as it was. One that
+  // SQLite cannot read beside another process that has it open (for a
+  // moment, as that process opens or closes it) fails with KXQ_E_BUSY after
+  // about a quarter of a second of tries, never read without locks beside it.
   static Status Open(const std::string& path, OpenMode mode, std::unique_ptr<Store>* store);
 
   // The database interface. Not AddRef'd: valid while the Store lives; AddRef

@@ -71,7 +71,9 @@ inline constexpr HRESULT KXQ_E_TRANSACTION = static_cast<HRESULT>(0x8004B007L);
 // The value is locked, secured or held and cannot be changed.
 inline constexpr HRESULT KXQ_E_PROTECTED = static_cast<HRESULT>(0x8004B008L);
 // Another process held the store's write lock for longer than the lock
-// timeout; the call changed nothing and may be tried again.
+// timeout; the call changed nothing and may be tried again. Store::Open:
+// another process has the store open and it cannot be read beside that
+// process now.
 inline constexpr HRESULT KXQ_E_BUSY = static_cast<HRESULT>(0x8004B009L);
 // Store::Open: the file is not an object store (empty, no SQLite database,
 // or another program's database); it was left as it was.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <sqlite3.h>
@@ -274,7 +275,8 @@ TEST_F(KxqhostStoreTest, AFileThatIsNoStoreIsRefusedAndLeftAsItWas) {
 // does opening a page or a datasheet (what opening records, the trigger of
 // the page and the version opened, is not saved); a request that changes
 // something fails, saying the store is read only, and changes nothing. A
-// log left beside it without its index is read.
+// log left beside it without its index is read; while another process has
+// it open, it is read beside that process or refused, never without locks.
 TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
   namespace fs = std::filesystem;
   const std::string folder = dir_ / "archive";
@@ -365,6 +367,41 @@ TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
   EXPECT_EQ(logged.status, 0) << logged.err;
   EXPECT_NE(logged.out.find("RatedFlow = 400 m3/h"), std::string::npos) << logged.out;
   EXPECT_EQ(FolderBytes(folder), left);
+
+  // A process writing the store (this one) holds it exclusively for a
+  // moment, as one that is closing it does: it is never read without locks
+  // then, but refused, saying why. Let go, it is read beside the writer.
+  fs::permissions(folder, fs::perms::owner_all);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "UPDATE vals SET num=410 WHERE obj=101 AND num=400", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  fs::permissions(
+      folder, read_only | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  const int file = ::open(store.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock pending = {};
+  pending.l_type = F_WRLCK;
+  pending.l_whence = SEEK_SET;
+  pending.l_start = 0x40000000;  // SQLite's pending byte
+  pending.l_len = 1;
+  ASSERT_EQ(::fcntl(file, F_SETLK, &pending), 0);
+  const Outcome refused = as_reader({"dump", "101"});
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_NE(refused.err.find("plant.db is in use by another process"), std::string::npos)
+      << refused.err;
+  pending.l_type = F_UNLCK;
+  ASSERT_EQ(::fcntl(file, F_SETLK, &pending), 0);
+  EXPECT_NE(as_reader({"dump", "101"}).out.find("RatedFlow = 410 m3/h"), std::string::npos);
+  // Its log index left behind and unreadable, a store no one has open is
+  // read as it is, log and all.
+  sqlite3_db_config(writer, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_close(writer);
+  ::close(file);
+  fs::permissions(folder + "/plant.db-shm", fs::perms::none);
+  const Outcome leftOver = as_reader({"dump", "101"});
+  EXPECT_EQ(leftOver.status, 0) << leftOver.err;
+  EXPECT_NE(leftOver.out.find("RatedFlow = 410 m3/h"), std::string::npos) << leftOver.out;
 }
 
 // A write that fails at any moment of `init` (here: a file that may grow no

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <thread>
@@ -121,20 +123,101 @@ int OpenWithLogInMemory(const std::string& path, sqlite3** db) {
   return rc;
 }
 
+// A descriptor of `path` (a regular file) for looking at the locks others
+// hold on it, or -1. Descriptors are kept open, one a file: closing any
+// descriptor of a file releases every lock this process holds on it,
+// SQLite's own included. One whose file was deleted since is closed, as no
+// one can open that file any more.
+int LookoutDescriptor(const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::pair<dev_t, ino_t>, int> kept;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  std::lock_guard<std::mutex> hold(mutex);
+  for (auto it = kept.begin(); it != kept.end();) {
+    struct stat held;
+    if (::fstat(it->second, &held) == 0 && held.st_nlink == 0) {
+      ::close(it->second);
+      it = kept.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (const auto it = kept.find({st.st_dev, st.st_ino}); it != kept.end()) return it->second;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  // The file may have been replaced in between: kept under what was opened
+  // (a second descriptor of a file kept already stays open, unused).
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);  // not a file SQLite could have locked
+    return -1;
+  }
+  return kept.emplace(std::make_pair(st.st_dev, st.st_ino), fd).first->second;
+}
+
+// Whether anyone holds a lock on the `length` bytes at `start` of the file
+// of `fd`, this process included: a query of an open file description sees
+// the locks of this process's other descriptors too. False when the system
+// cannot tell.
+bool LockedByAnyone(int fd, off_t start, off_t length) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  if (::fcntl(fd, F_OFD_GETLK, &lock) == 0) return lock.l_type != F_UNLCK;
+  lock.l_type = F_WRLCK;
+  return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// Whether some SQLite connection has the store at `path` open. Each holds a
+// shared lock on the file's lock bytes (from SQLite's pending byte at
+// 1 GiB: pending, reserved and 510 shared bytes) for as long as it is open
+// in WAL mode, and one on the "DMS" byte of the log's index (byte 128 of
+// the -shm file). A file read without locks beside one may show a mix of
+// its old and new pages.
+bool OpenElsewhere(const std::string& path) {
+  constexpr off_t kLockBytes = 0x40000000, kLockByteCount = 512, kIndexDms = 128;
+  const int index = LookoutDescriptor(path + "-shm");
+  if (index >= 0 && LockedByAnyone(index, kIndexDms, 1)) return true;
+  const int file = LookoutDescriptor(path);
+  return file >= 0 && LockedByAnyone(file, kLockBytes, kLockByteCount);
+}
+
 // Opens `path` for reading without writing it (result and *db as
-// OpenWithLogInMemory's). SQLite's read-only connection reads beside other processes
-// through the log's shared-memory index. When that index cannot be made
-// (the folder cannot be written) and a log waits to be read, the log is
-// read into memory; with no log, the file as it is, without locks.
-int OpenForReading(const std::string& path, sqlite3** db) {
-  int rc = sqlite3_open_v2(path.c_str(), db, kReadFlags, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) return rc;
-  sqlite3_close(*db);
-  *db = nullptr;
+// OpenWithLogInMemory's). SQLite's read-only connection reads beside other
+// processes through the log's shared-memory index. When it cannot (the
+// index cannot be made: the folder cannot be written) and no connection
+// has the store open, a log left beside it is read into memory; with no
+// log, the file is read as it is, without locks. While a connection has
+// it open, SQLite's open may fail for a moment (another process starting,
+// or closing the store): it is tried again for a quarter of a second, then
+// *inUse is set and SQLITE_BUSY returned, with nothing read.
+int OpenForReading(const std::string& path, sqlite3** db, bool* inUse) {
+  *inUse = false;
+  for (int pause = 2;; pause *= 2) {
+    int rc = sqlite3_open_v2(path.c_str(), db, kReadFlags, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return rc;
+    sqlite3_close(*db);
+    *db = nullptr;
+    if (!OpenElsewhere(path)) break;
+    if (pause > 128) {
+      *inUse = true;
+      return SQLITE_BUSY;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  }
   if (NonEmptyFile(path + "-wal")) return OpenWithLogInMemory(path, db);
   const std::string uri = "file:" + UriPath(path) + "?immutable=1";
   return sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+}
+
+// Why a store is not read now (readOnly: opened read only).
+std::string InUseText(const std::string& path, bool readOnly) {
+  return path + " is in use by another process, and it cannot be read beside that process now" +
+         (readOnly ? " as its file or its folder cannot be written here" : "") +
+         "; nothing in it was changed. Try again";
 }
 
 // What a database's own tables say of it.
@@ -290,8 +373,14 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   // work), into memory, which makes no index.
   if (log && (!read || (!mark.meta && !mark.others))) {
     sqlite3* reader = nullptr;
-    const int rc = FileExists(path + "-shm") ? OpenForReading(path, &reader)
+    bool inUse = false;
+    const int rc = FileExists(path + "-shm") ? OpenForReading(path, &reader, &inUse)
                                              : OpenWithLogInMemory(path, &reader);
+    if (inUse) {
+      inUse_ = *sure = true;
+      *error = InUseText(path, readOnly_);
+      return false;
+    }
     const bool readWithLog = rc == SQLITE_OK && ReadMark(reader, &mark);
     if (rc != SQLITE_OK) {
       mark.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
@@ -312,7 +401,7 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
 
 bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
               std::string* error) {
-  notStore_ = false;
+  notStore_ = inUse_ = false;
   const bool memory = path == ":memory:";
   const bool exists = !memory && FileExists(path);
   readOnly_ = readOnly && !memory;
@@ -327,10 +416,14 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
   // What the file is, decided before anything is written to it.
   if (exists && !Probe(path, error)) return false;
   int rc = readOnly_
-               ? OpenForReading(path, &db_)
+               ? OpenForReading(path, &db_, &inUse_)
                : sqlite3_open_v2(path.c_str(), &db_,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
+  if (inUse_) {
+    *error = InUseText(path, true);
+    return false;
+  }
   if (rc != SQLITE_OK) {
     *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     Close();

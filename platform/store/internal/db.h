@@ -72,11 +72,15 @@ class Db {
   // no object store is refused (NotAStore) and left as it was.
   // readOnly: an existing file, never written: reading works beside other
   // processes' commits, or, when the log's index cannot be made beside the
-  // file, the file and its log as they are when opened.
+  // file and no other connection has it open, the file and its log as they
+  // are when opened; while one has it open, the open fails (InUse).
   bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
             std::string* error);
   // The last Open failed because the file is no object store.
   bool NotAStore() const { return notStore_; }
+  // The last Open failed because another connection has the file open and
+  // it could not be read beside it; nothing was read; a later try may work.
+  bool InUse() const { return inUse_; }
   bool ReadOnly() const { return readOnly_; }
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
@@ -162,6 +166,7 @@ class Db {
   bool busy_ = false;
   bool readOnly_ = false;
   bool notStore_ = false;
+  bool inUse_ = false;
 };
 
 // Column readers for Query callbacks.

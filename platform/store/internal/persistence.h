@@ -87,6 +87,9 @@ class Persistence {
   // The last Open failed because the file is no object store (left as it
   // was).
   virtual bool NotAStore() const = 0;
+  // The last Open failed because another process has the file open and it
+  // could not be read beside that process (nothing was read; try again).
+  virtual bool InUse() const = 0;
   // Opened read only: every write fails.
   virtual bool ReadOnly() const = 0;
   virtual void Close() = 0;

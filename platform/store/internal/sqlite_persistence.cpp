@@ -72,6 +72,7 @@ class SqlitePersistence final : public Persistence {
     return true;
   }
   bool NotAStore() const override { return db_.NotAStore(); }
+  bool InUse() const override { return db_.InUse(); }
   bool ReadOnly() const override { return db_.ReadOnly(); }
   void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }

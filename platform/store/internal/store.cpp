@@ -32,7 +32,10 @@ Status StoreCore::Open(const std::string& path, OpenMode mode) {
   std::string error;
   if (!db_->Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate,
                  mode == OpenMode::kReadOnly, &error))
-    return Fail(db_->NotAStore() ? KXQ_E_NOTSTORE : KXQ_E_STORAGE, error);
+    return Fail(db_->NotAStore() ? KXQ_E_NOTSTORE
+                : db_->InUse()   ? KXQ_E_BUSY
+                                 : KXQ_E_STORAGE,
+                error);
   db_->SetLockTimeout(lockTimeoutMs_);
   closed_ = false;
   Status s = LoadTables();
