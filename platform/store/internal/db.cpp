@@ -320,18 +320,22 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   unsigned char head[100] = {};
   long long size = 0;
   {
-    // Not held up by a pipe that no one writes.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      *error = "Cannot open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(st.st_mode)) return notStore("it is not a file");
+    // Read through the kept descriptor: closing one of our own would drop
+    // the locks another connection of this process holds on the file.
+    const int fd = LookoutDescriptor(path);
     if (fd < 0) {
       *error = "Cannot open " + path + ": " + std::strerror(errno);
       return false;
     }
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    size = regular ? static_cast<long long>(st.st_size) : 0;
-    const ssize_t got = regular && size > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
-    ::close(fd);
-    if (!regular) return notStore("it is not a file");
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return notStore("it is not a file");
+    size = static_cast<long long>(st.st_size);
+    const ssize_t got = size > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
     if (size == 0) return notStore("it is empty (0 bytes)");
     if (got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)
       return notStore("it is no SQLite database");

@@ -3,6 +3,7 @@
 // process killed in the middle of a transaction loses nothing committed and
 // shows nothing uncommitted.
 #include <cmath>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -602,6 +603,42 @@ TEST(PersistenceTest, AStoreOpenedReadOnlyIsReadAndNeverWritten) {
   EXPECT_EQ(_bstr_t(Get(Attr(Obj(*s, 20), u"Tag"))).utf8(), "P-101");
   s.reset();
   EXPECT_EQ(_bstr_t(Get(Attr(Obj(*Reopen(path), 20), u"Tag"))).utf8(), "P-101");
+}
+
+// A second store opened on a file this process has open looks at the
+// file without closing a descriptor of it: closing one would drop the
+// locks the first store's connection holds, and another process could
+// then checkpoint and remove the log under it.
+TEST(PersistenceTest, OpeningAStoreTwiceKeepsTheFirstOnesLocks) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  // The test's own descriptors stay open until both stores have gone, as
+  // closing one would drop the locks it looks at.
+  std::vector<int> looks;
+  const auto sharedLocked = [&] {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    looks.push_back(fd);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x40000002;  // SQLite's shared lock bytes
+    lock.l_len = 510;
+    return fd >= 0 && ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  };
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> first = OpenPlant(path);
+    ASSERT_TRUE(sharedLocked());
+    std::unique_ptr<Store> second;
+    const Status opened = Store::Open(path, mode, &second);
+    ASSERT_TRUE(opened.ok()) << opened.message;
+    EXPECT_TRUE(sharedLocked()) << "open mode " << static_cast<int>(mode);
+    second.reset();
+    EXPECT_TRUE(sharedLocked()) << "open mode " << static_cast<int>(mode);
+    first.reset();
+    for (int fd : looks) ::close(fd);
+    looks.clear();
+    for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(path + end);
+  }
 }
 
 }  // namespace
