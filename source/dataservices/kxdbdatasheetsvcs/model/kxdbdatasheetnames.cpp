@@ -124,8 +124,11 @@ void KeepName(IKXQApplication* application, IKXQObject* datasheet, int32_t statu
 
 namespace KXDBDatasheetSvcs {
 
+// *noTemplate (when given) is set when the name was made without the
+// datasheet's template.
 HRESULT MakeDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                          bool decorate, int32_t status, const _bstr_t* knownDocumentName);
+                          bool decorate, int32_t status, const _bstr_t* knownDocumentName,
+                          bool* noTemplate = nullptr);
 
 void ForgetKeptDatasheetNames() {
   delete g_keptNames;
@@ -150,14 +153,18 @@ HRESULT GetDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BS
       log = nullptr;
     }
   }
-  const HRESULT hr = MakeDatasheetName(application, datasheet, name, decorate, status, nullptr);
+  bool noTemplate = false;
+  const HRESULT hr =
+      MakeDatasheetName(application, datasheet, name, decorate, status, nullptr, &noTemplate);
   if (!log) return hr;
   _com_ptr_t<IKXQReadSet> reads;
   {
     const PreservedErrorInfo unchanged;
     if (FAILED(log->EndReads(&reads))) reads = nullptr;
   }
-  if (hr == S_OK && *name != nullptr)
+  // A name made without the template (it could not be read) is not kept:
+  // the next question tries the template again.
+  if (hr == S_OK && *name != nullptr && !noTemplate)
     KeepName(application, datasheet, status, decorate, reads, *name);
   return hr;
 }
@@ -195,7 +202,8 @@ HRESULT CollectDatasheetObjects(IKXQApplication* application, IKXQObject* datash
 }
 
 HRESULT MakeDatasheetName(IKXQApplication* application, IKXQObject* datasheet, BSTR* name,
-                          bool decorate, int32_t status, const _bstr_t* knownDocumentName) {
+                          bool decorate, int32_t status, const _bstr_t* knownDocumentName,
+                          bool* noTemplate) {
   std::u16string fallback;
   const HRESULT hr = ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, name);
@@ -245,6 +253,7 @@ HRESULT MakeDatasheetName(IKXQApplication* application, IKXQObject* datasheet, B
     IKXQTemplatePtr tmpl;
     KX_CHECK(ctx, GetTemplate(application, datasheet, &tmpl, status));
     if (!tmpl) {
+      if (noTemplate != nullptr) *noTemplate = true;
       *name = documentName.length() == 0 ? NewBstr(fallback) : NewBstr(Text(documentName));
       return S_OK;
     }
