@@ -172,6 +172,8 @@ TEST_F(KxqhostSettersTest, AValueTextWithoutANumberIsRefusedAndChangesNothing) {
        "' 0X1' is not a decimal number for field 512"},
       {"SetQualifier", R"(PageId="1061" QualifierId="0" Value="-0x1")",
        "'-0x1' is not a decimal number for qualifier 0 of page 1061"},
+      {"SetIntegerField", R"(PageId="1012" FieldId="202" Value="0x10")",
+       "'0x10' is not a decimal number for attribute Speed"},
   };
   const std::vector<std::string> touched = {"101", "131", "1001", "1006", "1011", "1012", "1061"};
   const std::string before = Dump(touched);

@@ -148,7 +148,14 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
       format = RealFormat(ctx, holder, unit, heldUnit, owned);
       converted = VariantUtil::FromXMLText(&value, text, VT_R8);
       break;
-    case KXQ_TYPE_INTEGER: converted = VariantUtil::FromXMLText(&value, text, VT_I4); break;
+    case KXQ_TYPE_INTEGER:
+      // "0x10" would be stored as the 0 it begins with.
+      if (IsHexadecimalText(text)) {
+        RefuseNumberText(ctx, KX_HERE(kFile), NumberReading::kNotDecimal, text,
+                         AttributeNamed(holder).c_str());
+      }
+      converted = VariantUtil::FromXMLText(&value, text, VT_I4);
+      break;
     case KXQ_TYPE_DATE:
       converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
       if (converted) CheckShownDate(ctx, holder, text, V_DATE(&value));

@@ -4,9 +4,6 @@
 
 #include "com/wstr.h"
 
-namespace {
-
-// "0x" and a hexadecimal digit after the blanks and the sign.
 bool IsHexadecimalText(const OLECHAR* text) {
   const OLECHAR* p = text;
   while (kx_iswspace(*p)) ++p;
@@ -15,8 +12,6 @@ bool IsHexadecimalText(const OLECHAR* text) {
   const OLECHAR c = p[2];
   return kx_iswdigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
-
-}  // namespace
 
 NumberReading ReadIntegerText(const OLECHAR* text, int32_t* value) {
   if (text == nullptr) return NumberReading::kNoNumber;

@@ -20,6 +20,10 @@ enum class NumberReading { kNumber, kNoNumber, kOutOfRange, kNotDecimal };
 // kNoNumber; beyond 32 bits: kOutOfRange. `*value` is set for kNumber only.
 NumberReading ReadIntegerText(const OLECHAR* text, int32_t* value);
 
+// "0x" and a hexadecimal digit after the blanks and the sign: a whole
+// number `_wtol` would read as the 0 it begins with.
+bool IsHexadecimalText(const OLECHAR* text);
+
 // A real as "%lf" reads it: optional blanks and sign, a decimal number with
 // fraction and exponent or a hexadecimal one ("0x10" is 16), up to the
 // first other character; "." is the decimal point whatever the locale. A
