@@ -27,8 +27,9 @@
 //   in one "OpenDocuments").
 //
 // KX_SCALE_SIZES (default "1000 4000") chooses the sizes; KX_SCALE_VERBOSE
-// prints what each request left (events, objects changed, events pending,
-// the start of its reply) on standard error.
+// prints what each request left (events and the characters of their XML,
+// objects changed, events pending, the start of its reply) on standard
+// error.
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
@@ -363,10 +364,16 @@ Outcome Send(ScalePlant& plant, std::u16string_view message, const std::string& 
     outcome.failure = "it only asked: " + ScalePlant::Text(result.reply.substr(0, 300));
   }
   if (std::getenv("KX_SCALE_VERBOSE") != nullptr) {
-    std::fprintf(stderr, "%s: %zu events, %zu objects changed, %zu pending; reply: %s\n",
-                 ScalePlant::Text(std::u16string(message)).c_str(), result.events.size(),
-                 plant.session().changes().size(), plant.host().application().pending_count(),
-                 ScalePlant::Text(result.reply.substr(0, 200)).c_str());
+    size_t event_chars = 0;
+    for (const auto& event : result.events) {
+      if (event.xml) event_chars += event.xml->size();
+    }
+    std::fprintf(
+        stderr,
+        "%s: %zu events (%zu characters of XML), %zu objects changed, %zu pending; reply: %s\n",
+        ScalePlant::Text(std::u16string(message)).c_str(), result.events.size(), event_chars,
+        plant.session().changes().size(), plant.host().application().pending_count(),
+        ScalePlant::Text(result.reply.substr(0, 200)).c_str());
   }
   if (kept) *kept = std::move(result);
   return outcome;

@@ -216,6 +216,9 @@ class StoreCore {
   HRESULT AddTrigger(int32_t obj, const u16& name, TriggerRec** out);
   HRESULT RemoveTrigger(int32_t obj, const u16& name);
   HRESULT SaveTrigger(TriggerRec* t);
+  // What saving a trigger whose stored row already holds what it has does
+  // to the store: its owner is logged as changed, and nothing is written.
+  void ResaveTrigger(const TriggerRec* t);
   // A trigger's fired keys were cleared: its items may fire again.
   void FiredKeysCleared() { ++fireable_; }
   std::vector<TriggerItem*> openItems;  // innermost last

@@ -395,6 +395,10 @@ HRESULT StoreCore::SaveTrigger(TriggerRec* t) {
   return S_OK;
 }
 
+void StoreCore::ResaveTrigger(const TriggerRec* t) {
+  if (t->owner && !db_->ReadOnly()) db_->LogChanged(t->owner);
+}
+
 HRESULT StoreCore::RemoveTrigger(int32_t obj, const u16& name) {
   TriggerRec* t = FindTrigger(obj, name);
   if (!t) return S_FALSE;

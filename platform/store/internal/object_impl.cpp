@@ -163,6 +163,13 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     if (SUCCEEDED(hr)) {
       TriggerRec saved = CopyHead(*rec_);
       fn();
+      // A callback binds its trigger again each time it runs, to what it
+      // already was: the row is not written again.
+      if (saved.handler == rec_->handler && saved.option1 == rec_->option1 &&
+          saved.option2 == rec_->option2) {
+        core_->ResaveTrigger(rec_);
+        return scope.Done(S_OK);
+      }
       TriggerRec* r = rec_;
       core_->OnUndo(
           [r, saved] {

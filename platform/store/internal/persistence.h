@@ -157,6 +157,9 @@ class Persistence {
   virtual bool PutUser(int32_t obj, const u16& name, LONG status) = 0;
   virtual bool AddWorkflow(int32_t obj, LONG code, const u16& text) = 0;
   virtual bool PutTrigger(int32_t obj, const TriggerRec& t) = 0;
+  // Logs object `obj` as changed by this transaction without writing a row
+  // (a trigger of it saved as it already was).
+  virtual void LogChanged(int32_t obj) = 0;
   virtual bool RemoveTrigger(int32_t obj, const u16& name) = 0;
   virtual bool PutFolder(bool bitmaps, const u16& path) = 0;
   virtual bool PutNextObjectId(int32_t id) = 0;

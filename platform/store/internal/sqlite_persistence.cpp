@@ -243,6 +243,7 @@ class SqlitePersistence final : public Persistence {
                        "option1=excluded.option1, option2=excluded.option2",
                        {obj, t.name, t.handler, t.option1, t.option2}));
   }
+  void LogChanged(int32_t obj) override { (void)Obj(obj, true); }
   bool RemoveTrigger(int32_t obj, const u16& name) override {
     return Obj(obj, db_.Run("DELETE FROM triggers WHERE obj=? AND name=?", {obj, name}));
   }

@@ -242,7 +242,10 @@ namespace {
 // The last record texts read on this thread and what they gave: a setter
 // reads a field's record, and its change event reads the record text back
 // (the same text unless the setter changed the presentation), with the
-// template field's own record read in between.
+// template field's own record read in between. A change event of several
+// fields reads their records in turn, page after page (a unit changed on
+// every datasheet): the last sixteen texts are kept, so that the records of
+// one page's fields are still there when the next page reads the same.
 struct ParsedText {
   bool valid = false;
   int32_t type = 0;
@@ -253,7 +256,7 @@ struct ParsedText {
 };
 
 struct RecentParses {
-  static constexpr size_t kSize = 4;
+  static constexpr size_t kSize = 16;
   ParsedText entries[kSize];
   size_t next = 0;  // the entry the next new text replaces
 };
