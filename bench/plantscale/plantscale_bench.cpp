@@ -463,6 +463,8 @@ struct Case {
   std::string name;
   PlantKind plant;
   std::vector<State> states;
+  // The step alone, without the set-up: scripts/plant-scale.sh
+  // --instructions counts what this call runs.
   std::function<Outcome(ScalePlant&, State)> step;
 };
 

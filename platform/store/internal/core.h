@@ -28,6 +28,30 @@ namespace kx::store {
 HRESULT SetError(HRESULT hr, const u16& description);
 HRESULT SetError(HRESULT hr, const std::string& description);
 
+// The stamp of the last change of each (obj, attr) key, in one array open
+// to probing: a look-up reads one place of memory, where a node map reads
+// a bucket and then nodes elsewhere. Read sets ask for thousands of stamps
+// at a time, and the table outgrows the processor's caches with the plant.
+class StampTable {
+ public:
+  size_t size() const { return size_; }
+  void clear();
+  // The stamp of `key`; 0 when it has none.
+  uint64_t Find(uint64_t key) const;
+  // Sets the stamp of `key` (never 0).
+  void Set(uint64_t key, uint64_t stamp);
+
+ private:
+  struct Slot {
+    uint64_t key;
+    uint64_t stamp;  // 0: the slot is free
+  };
+  size_t Home(uint64_t key) const;
+  void Grow();
+  std::vector<Slot> slots_;  // a power of two in size, at most half used
+  size_t size_ = 0;
+};
+
 class StoreCore {
  public:
   StoreCore();
@@ -403,7 +427,7 @@ class StoreCore {
   uint64_t otherChangedAt_ = 0;  // the last change that was not one of a value
   // (obj, attr) -> the last change of that value, since otherChangedAt_
   // (older entries may stay: the larger stamp counts).
-  std::unordered_map<uint64_t, uint64_t> valueChangedAt_;
+  StampTable valueChangedAt_;
   TemplateLibraryRec library_;
 };
 

@@ -103,6 +103,51 @@ HRESULT StoreCore::CheckSlot(const AttrDef* def, size_t pos) const {
   return S_OK;
 }
 
+void StampTable::clear() {
+  std::fill(slots_.begin(), slots_.end(), Slot{0, 0});
+  size_ = 0;
+}
+
+size_t StampTable::Home(uint64_t key) const {
+  // Keys differ mostly in their object's half: multiplying spreads them
+  // over the high bits, which pick the slot.
+  return static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >> 32) & (slots_.size() - 1);
+}
+
+uint64_t StampTable::Find(uint64_t key) const {
+  if (size_ == 0) return 0;
+  for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
+    const Slot& slot = slots_[at];
+    if (slot.stamp == 0) return 0;
+    if (slot.key == key) return slot.stamp;
+  }
+}
+
+void StampTable::Set(uint64_t key, uint64_t stamp) {
+  if (2 * (size_ + 1) > slots_.size()) Grow();
+  for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
+    Slot& slot = slots_[at];
+    if (slot.stamp == 0) {
+      slot = {key, stamp};
+      ++size_;
+      return;
+    }
+    if (slot.key == key) {
+      slot.stamp = stamp;
+      return;
+    }
+  }
+}
+
+void StampTable::Grow() {
+  std::vector<Slot> old(std::max<size_t>(64, 2 * slots_.size()), Slot{0, 0});
+  old.swap(slots_);
+  size_ = 0;
+  for (const Slot& slot : old) {
+    if (slot.stamp != 0) Set(slot.key, slot.stamp);
+  }
+}
+
 void StoreCore::ValueChanged(int32_t obj, int32_t attr) {
   ++dataChanges_;
   ++changeStamp_;
@@ -113,7 +158,7 @@ void StoreCore::ValueChanged(int32_t obj, int32_t attr) {
     otherChangedAt_ = changeStamp_;
     return;
   }
-  valueChangedAt_[Key(obj, attr)] = changeStamp_;
+  valueChangedAt_.Set(Key(obj, attr), changeStamp_);
 }
 
 void StoreCore::OtherChanged() {
@@ -122,9 +167,7 @@ void StoreCore::OtherChanged() {
 }
 
 uint64_t StoreCore::ValueStamp(int32_t obj, int32_t attr) const {
-  const auto found = valueChangedAt_.find(Key(obj, attr));
-  uint64_t stamp =
-      found == valueChangedAt_.end() ? otherChangedAt_ : std::max(found->second, otherChangedAt_);
+  uint64_t stamp = std::max(valueChangedAt_.Find(Key(obj, attr)), otherChangedAt_);
   // An inverse list changes with the references held by other objects.
   if (inverseAttrs_ && refsChangedAt_ > stamp) {
     const AttrDef* def = AttrById(attr);

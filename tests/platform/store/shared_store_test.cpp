@@ -249,6 +249,39 @@ TEST_F(SharedStoreTest, AValueStampMovesWithItsValueAndWithEveryChangeThatIsNotO
   EXPECT_EQ(_bstr_t(Get(Attr(pump, u"Tag"))).utf8(), "P-8");
 }
 
+// Stamps kept for hundreds of values (the table of them grows) each stay
+// their value's own: a later change of one moves its stamp alone.
+TEST_F(SharedStoreTest, ManyValuesKeepAStampEachThatOnlyTheirOwnChangeMoves) {
+  std::vector<_com_ptr_t<IKXQObject>> pumps;
+  // Read before the commit, which moves every stamp.
+  ASSERT_TRUE(a->Begin().ok());
+  for (int k = 0; k < 300; ++k) pumps.push_back(Obj(*a, CreatePump(*a)));
+  for (int k = 0; k < 300; ++k) {
+    ASSERT_EQ(Put(Attr(pumps[k], u"Tag"), 0, _variant_t(u"T")), S_OK);
+    ASSERT_EQ(Put(Attr(pumps[k], u"Speed"), 0, _variant_t(k)), S_OK);
+  }
+  std::vector<LONGLONG> tags, speeds;
+  for (const auto& pump : pumps) {
+    tags.push_back(Stamp(pump, u"Tag"));
+    speeds.push_back(Stamp(pump, u"Speed"));
+  }
+  for (size_t k = 0; k < pumps.size(); ++k) {
+    EXPECT_LT(tags[k], speeds[k]) << k;
+    if (k > 0) {
+      EXPECT_LT(speeds[k - 1], tags[k]) << k;
+    }
+  }
+  ASSERT_EQ(Put(Attr(pumps[150], u"Speed"), 0, _variant_t(-1)), S_OK);
+  for (size_t k = 0; k < pumps.size(); ++k) {
+    EXPECT_EQ(Stamp(pumps[k], u"Tag"), tags[k]) << k;
+    if (k != 150) {
+      EXPECT_EQ(Stamp(pumps[k], u"Speed"), speeds[k]) << k;
+    }
+  }
+  EXPECT_GT(Stamp(pumps[150], u"Speed"), speeds.back());
+  ASSERT_TRUE(a->Commit().ok());
+}
+
 // What a stretch of work read holds while the stamps of those values hold;
 // an inverse list changes with the references that other objects hold.
 TEST_F(SharedStoreTest, AReadSetsStampMovesWithTheValuesItReadAndNoOthers) {
