@@ -174,6 +174,8 @@ TEST_F(KxqhostSettersTest, AValueTextWithoutANumberIsRefusedAndChangesNothing) {
        "'-0x1' is not a decimal number for qualifier 0 of page 1061"},
       {"SetIntegerField", R"(PageId="1012" FieldId="202" Value="0x10")",
        "'0x10' is not a decimal number for attribute Speed"},
+      {"SetStringField", R"(PageId="1012" FieldId="202" Value=" -0X1f")",
+       "' -0X1f' is not a decimal number for attribute Speed"},
   };
   const std::vector<std::string> touched = {"101", "131", "1001", "1006", "1011", "1012", "1061"};
   const std::string before = Dump(touched);
