@@ -3,7 +3,7 @@
 #   scripts/plant-scale.sh [VALUES...]      default: 10000 100000 1000000
 #   scripts/plant-scale.sh --table [REGEX]  default: every plant-scale bench
 #   scripts/plant-scale.sh --profile REQUEST/STATE/SIZE
-#   scripts/plant-scale.sh --instructions REQUEST/STATE
+#   scripts/plant-scale.sh --instructions REGEX
 #
 # Without --table, the store: the sample plant (examples/plant.xml) with
 # generated pumps added, ten values each, for stores of 10,000, 100,000 and
@@ -23,11 +23,13 @@
 # With --profile, one of those benches under `perf record`, its set-up left
 # out: the functions where its request spends 2% of its time or more.
 #
-# With --instructions, one request and state at each size under valgrind's
-# callgrind, counting only the step (its set-up left out): the instructions
-# at each size and their ratio, which a busy machine does not blur as it
-# does times. KX_SCALE_CACHE=BYTES adds the data reads and writes that miss
-# a simulated last-level cache of that size (try the machine's L2).
+# With --instructions, each request and state (REQUEST/STATE) whose name
+# REGEX matches, at each size under valgrind's callgrind, counting only the
+# step (its set-up left out): a line a row, the instructions at each size
+# and their ratio to the first size's, which a busy machine does not blur
+# as it does times (minutes a row; KX_SCALE_JOBS rows at a time, default
+# half the cores). KX_SCALE_CACHE=BYTES adds the data reads and writes that
+# miss a simulated last-level cache of that size (try the machine's L2).
 #
 # KX_BUILD_DIR chooses the build folder (default build/); KXQ_SCALE_DIR
 # keeps the stores of the first form in that folder (default: a temporary
@@ -68,31 +70,54 @@ if [[ "${1:-}" == --profile ]]; then
 fi
 
 if [[ "${1:-}" == --instructions ]]; then
-  [[ -n "${2:-}" ]] || { echo "usage: scripts/plant-scale.sh --instructions REQUEST/STATE" >&2; exit 2; }
+  [[ -n "${2:-}" ]] || { echo "usage: scripts/plant-scale.sh --instructions REGEX" >&2; exit 2; }
   command -v valgrind >/dev/null || { echo "plant-scale.sh --instructions needs valgrind" >&2; exit 2; }
   cmake --build "$dir" -j 2 --target plantscale_bench >/dev/null
+  bench=$root/$dir/bin/plantscale_bench
   work=$(mktemp -d "${TMPDIR:-/tmp}/kxq-count-XXXXXX")
   trap 'rm -rf "$work"' EXIT
   cache=()
   [[ -n "${KX_SCALE_CACHE:-}" ]] && cache=(--cache-sim=yes "--LL=$KX_SCALE_CACHE,16,64")
-  first=
-  for size in ${KX_SCALE_SIZES:-1000 4000}; do
-    # Collected while the bench calls its step, which holds nothing of the
-    # set-up (bench/plantscale: Case::step).
-    KX_SCALE_SIZES=$size valgrind --tool=callgrind --collect-atstart=no "${cache[@]}" \
-      "--toggle-collect=std::_Function_handler<(anonymous namespace)::Outcome (*_M_invoke*" \
-      --callgrind-out-file="$work/out.$size" "$root/$dir/bin/plantscale_bench" \
-      --benchmark_filter="^$2/$size/" >"$work/log.$size" 2>&1 || { cat "$work/log.$size" >&2; exit 1; }
-    grep -q "^$2/$size/" "$work/log.$size" || { echo "no bench $2/$size" >&2; exit 1; }
-    count=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$work/log.$size")
-    [[ -z "$first" ]] && first=$count
-    printf '%s/%s: %s instructions (%.2f x the first size)' "$2" "$size" "$count" \
-      "$(awk -v a="$first" -v b="$count" 'BEGIN { print (a > 0 ? b / a : 0) }')"
-    if [[ ${#cache[@]} -gt 0 ]]; then
-      printf ', %s data misses' "$(sed -n 's/.*LLd misses: *\([0-9,]*\).*/\1/p' "$work/log.$size" | tr -d ,)"
-    fi
-    printf '\n'
+  # One row's line: its instructions at each size, their ratio to the
+  # first size's, and with a cache its data misses the same way.
+  count() {
+    local row=$1 at=$2 size first='' firstMisses='' count misses line
+    line="$row:"
+    for size in ${KX_SCALE_SIZES:-1000 4000}; do
+      # Collected while the bench calls its step, which holds nothing of the
+      # set-up (bench/plantscale: Case::step).
+      KX_SCALE_SIZES=$size valgrind --tool=callgrind --collect-atstart=no "${cache[@]}" \
+        "--toggle-collect=std::_Function_handler<(anonymous namespace)::Outcome (*_M_invoke*" \
+        --callgrind-out-file="$at.out.$size" "$bench" --benchmark_filter="^$row/$size/" \
+        >"$at.log.$size" 2>&1 || { echo "$row: $(tail -1 "$at.log.$size")"; return; }
+      grep -q "^$row/$size/" "$at.log.$size" || { echo "$row: no bench at $size"; return; }
+      count=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$at.log.$size")
+      [[ -z "$first" ]] && first=$count
+      line+=$(printf ' %s %s instructions (%.2f)' "$size" "$count" \
+        "$(awk -v a="$first" -v b="$count" 'BEGIN { print (a > 0 ? b / a : 0) }')")
+      if [[ ${#cache[@]} -gt 0 ]]; then
+        misses=$(sed -n 's/.*LLd misses: *\([0-9,]*\).*/\1/p' "$at.log.$size" | tr -d ,)
+        [[ -z "$firstMisses" ]] && firstMisses=$misses
+        line+=$(printf ', %s data misses (%.2f)' "$misses" \
+          "$(awk -v a="$firstMisses" -v b="$misses" 'BEGIN { print (a > 0 ? b / a : 0) }')")
+      fi
+      line+=";"
+    done
+    echo "${line%;}"
+  }
+  # The rows (REQUEST/STATE) whose name REGEX matches, KX_SCALE_JOBS of them
+  # at a time (default: half the cores), printed in the bench's order.
+  mapfile -t rows < <("$bench" --benchmark_list_tests | sed -E 's|/[0-9]+(/iterations:.*)?$||' |
+    awk '!seen[$0]++' | grep -E -- "$2" || true)
+  [[ ${#rows[@]} -gt 0 ]] || { echo "no bench matches $2" >&2; exit 1; }
+  parallel=${KX_SCALE_JOBS:-$(($(nproc 2>/dev/null || echo 2) / 2))}
+  ((parallel > 0)) || parallel=1
+  for i in "${!rows[@]}"; do
+    while (($(jobs -rp | wc -l) >= parallel)); do wait -n || true; done
+    count "${rows[$i]}" "$work/$i" >"$work/row.$i" &
   done
+  wait
+  for i in "${!rows[@]}"; do cat "$work/row.$i"; done
   exit 0
 fi
 
