@@ -468,6 +468,9 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
       }
     }
 
+    // The item of a field written walks no second time to the same value.
+    ListFieldWalk listWalk;
+    if (trigger) context.m_listWalk = &listWalk;
     const ContinuousPageHelper& helper = main->GetContinuousPageHelper();
     const int32_t first = helper.FirstRepeatingField();
     const int32_t perRow = helper.FieldsPerRow();
@@ -497,6 +500,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
       }
       GrowList(fields, f);
       BSTR element = nullptr;
+      listWalk.made = false;
       HRESULT hr = WriteField(context, at.page, templatePage, f, Status(), true, fields,
                               issuedFields, templateChanged, &element);
       collect(ItemText(hr, element));
@@ -527,7 +531,8 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
         }
       }
       if (trigger && row <= helper.RowCount()) {
-        KX_CHECK(ctx, RecordContinuousFieldItem(*main, at.page, templatePage, trigger, f));
+        KX_CHECK(ctx,
+                 RecordContinuousFieldItem(*main, at.page, templatePage, trigger, f, &listWalk));
       }
     }
     if (collected.empty()) return;

@@ -739,6 +739,41 @@ HRESULT ResolveContinuousListField(MainContext& main, IKXQObject* page, IKXQTemp
   IKXQObjectPtr rowObject;
   GetAttributeAsObject(objects, position, rowObject);
   if (!rowObject) return S_FALSE;
+  RouteCache::Instance().NoteWalk();
   FieldUtils::ParseContinuousListRoute(main, page, rowObject, field, caseId, false, value, result);
   return S_OK;
+}
+
+void ListFieldWalk::Keep(IKXQObject* page, int32_t at, int32_t atRow, HRESULT answer,
+                         const VARIANT& found, IKXQFieldValue* foundHolder) {
+  made = false;
+  if (!log && (page == nullptr || FAILED(page->QueryInterface(kx_uuidof<IKXQReadLog>(),
+                                                              reinterpret_cast<void**>(&log))))) {
+    ClearThreadErrorInfo();
+    log = nullptr;
+    return;
+  }
+  if (FAILED(log->get_ChangeCount(&changes)) || FAILED(VariantCopy(&value, &found))) {
+    ClearThreadErrorInfo();
+    return;
+  }
+  position = at;
+  row = atRow;
+  result = answer;
+  holder = foundHolder;
+  made = true;
+}
+
+bool ListFieldWalk::Take(int32_t at, int32_t atRow, HRESULT* answer, VARIANT* found,
+                         IKXQFieldValue** foundHolder) const {
+  LONG now = 0;
+  if (!made || !log || at != position || atRow != row || FAILED(log->get_ChangeCount(&now)) ||
+      now != changes || FAILED(VariantCopy(found, &value))) {
+    ClearThreadErrorInfo();
+    return false;
+  }
+  *foundHolder = holder;
+  if (holder) holder->AddRef();
+  *answer = result;
+  return true;
 }

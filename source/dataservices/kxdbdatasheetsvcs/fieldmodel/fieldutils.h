@@ -373,6 +373,30 @@ void ResolveQualifierRoute(IKXQObjectPtr& selected, IKXQObject* page, IKXQTempla
 HRESULT ResolveContinuousListField(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                                    int32_t row, VARIANT* value, IKXQFieldValue** result);
 
+// A continuous-list field's walk (ResolveContinuousListField) as the field
+// writer made it, for the trigger item of the same "Fields" position that
+// the data-field event records next: the store's change count unmoved, a
+// second walk would find the same, and the item takes this one instead.
+struct ListFieldWalk {
+  bool made = false;
+  int32_t position = 0;
+  int32_t row = -1;
+  HRESULT result = S_OK;  // S_OK, or S_FALSE: nothing at that row
+  _variant_t value;
+  IKXQFieldValuePtr holder;
+  _com_ptr_t<IKXQReadLog> log;
+  LONG changes = 0;
+
+  // Keeps the walk's answer with the change count now; keeps nothing
+  // where the store gives no count.
+  void Keep(IKXQObject* page, int32_t at, int32_t atRow, HRESULT answer, const VARIANT& found,
+            IKXQFieldValue* foundHolder);
+  // The kept answer for `at` and `atRow` while nothing changed; false when
+  // there is none and the caller walks.
+  bool Take(int32_t at, int32_t atRow, HRESULT* answer, VARIANT* found,
+            IKXQFieldValue** foundHolder) const;
+};
+
 namespace KXDBDatasheetSvcs {
 
 // Whether the node's object is hidden on the page: its "HiddenObjects"

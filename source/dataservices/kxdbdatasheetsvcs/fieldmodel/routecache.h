@@ -149,7 +149,8 @@ class RouteCache {
   const KeptCase* FindCase(IUnknown* page, LONG position, LONG changes) const;
   // Keeps a case (while Keeping), taking a reference to the page.
   void KeepCase(IUnknown* page, LONG position, KeptCase kept);
-  // Route walks made (not taken from a kept one), for tests that count them.
+  // Route walks made (not taken from a kept one), a continuous list's too,
+  // for tests that count them.
   void NoteWalk() { ++m_walks; }
   uint64_t WalkCount() const { return m_walks; }
 

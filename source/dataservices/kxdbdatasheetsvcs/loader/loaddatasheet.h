@@ -33,6 +33,7 @@
 #include "kxxmlutils.h"
 
 class KXComException;
+struct ListFieldWalk;
 class MainContext;
 struct FieldRecords;
 namespace FieldUtils {
@@ -88,6 +89,9 @@ struct PageLoadContext {
   // event being written, which the field writer may take instead of
   // walking (not owned; may be null).
   const FieldUtils::SettledWalk* m_settledWalk = nullptr;
+  // Where the field writer keeps its walk to a continuous-list field, for
+  // the trigger item recorded next (not owned; null: nobody asks).
+  ListFieldWalk* m_listWalk = nullptr;
 
  private:
   // The template page asked last, whether its field ids are indexed, and its

@@ -348,6 +348,12 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     FieldUtils::FieldValueRead valueRead(true);
     const HRESULT resolved = ResolveLive(context, page, field, row, at, holder, &rowEmpty,
                                          keepValue ? &valueRead : nullptr);
+    if (context.m_listWalk != nullptr) {
+      context.m_listWalk->made = false;
+      if (context.m_continuousPage && SUCCEEDED(resolved)) {
+        context.m_listWalk->Keep(page, position, row, rowEmpty ? S_FALSE : S_OK, at, holder);
+      }
+    }
     if (FAILED(resolved) && traits.emptyRow) result = resolved;
     if (FAILED(resolved)) ClearThreadErrorInfo();
     if (rowEmpty && traits.emptyRow) {

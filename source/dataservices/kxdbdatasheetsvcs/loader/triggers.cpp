@@ -272,15 +272,17 @@ HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templa
 
 HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                             const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
-                            IKXQAttribute* fields) {
+                            IKXQAttribute* fields, const ListFieldWalk* walk) {
   return ServeRequest(u"RecordListFieldItem", kSilentFrame, [&](KXComException& ctx) {
     if (field == nullptr) return S_OK;
     CheckPointerArgument(ctx, trigger);
     _variant_t at;
     IKXQFieldValuePtr holder;
-    if (ResolveContinuousListField(main, page, field, row, at.GetAddress(), &holder) == S_FALSE) {
-      return S_OK;
+    HRESULT found = S_OK;
+    if (walk == nullptr || !walk->Take(position, row, &found, at.GetAddress(), &holder)) {
+      found = ResolveContinuousListField(main, page, field, row, at.GetAddress(), &holder);
     }
+    if (found == S_FALSE) return S_OK;
     OpenItem item(ctx, trigger, key);
     const _bstr_t unit = ReadUnit(ctx, page, field);
     if (holder && item.Began() == S_OK) {
@@ -298,7 +300,7 @@ HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateFie
 
 HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
                                   IKXQTemplatePage* templatePage, IKXQTrigger* trigger,
-                                  int32_t position) {
+                                  int32_t position, const ListFieldWalk* walk) {
   return ServeRequest(u"RecordContinuousFieldItem", kSilentFrame, [&](KXComException& ctx) {
     CheckPointerArgument(ctx, templatePage);
     const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
@@ -306,7 +308,7 @@ HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
     IKXQAttributePtr fields;
     GetAttributeInterface(page, u"Fields", fields);
     KX_CHECK(ctx, RecordListFieldItem(main, page, field, kx_ltow(position, 10).c_str(), position,
-                                      RowOf(helper, position), trigger, fields));
+                                      RowOf(helper, position), trigger, fields, walk));
     return S_OK;
   });
 }

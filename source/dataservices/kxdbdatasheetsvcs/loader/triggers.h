@@ -32,6 +32,7 @@ class ContinuousPageHelper;
 class MainContext;
 class KXComException;
 class OverspillUtils;
+struct ListFieldWalk;
 namespace VariantUtil {
 class SafeArrayMatrix;
 }
@@ -82,15 +83,17 @@ HRESULT RecordFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* t
 // One item of a continuous-list page at "Fields" position `position`, row
 // `row` (-1: a fixed field): the value, the page's id and the position's
 // "Fields" entry are read inside it. Nothing at that row: no item.
+// `walk` (may be null): the field writer's walk to the same position,
+// taken instead of walking again when it still holds.
 HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateField* field,
                             const OLECHAR* key, int32_t position, int32_t row, IKXQTrigger* trigger,
-                            IKXQAttribute* fields);
+                            IKXQAttribute* fields, const ListFieldWalk* walk = nullptr);
 // The item of one position of a continuous-list page under the position's
 // decimal text, with `main`'s analysis of the page (used by composition,
 // sorting and the data-field event).
 HRESULT RecordContinuousFieldItem(MainContext& main, IKXQObject* page,
                                   IKXQTemplatePage* templatePage, IKXQTrigger* trigger,
-                                  int32_t position);
+                                  int32_t position, const ListFieldWalk* walk = nullptr);
 // One overspill item: every value of `name` on the object the page shows
 // at `node`, under key `row`.
 HRESULT RecordOverspillItem(MainContext& main, IKXQObject* page, int32_t row, IKXQClassView* node,

@@ -2,6 +2,7 @@
 // event: written when the host delivers it, from the store as it is then,
 // with the loader's field writers; on continuous lists the removal of rows
 // whose objects are gone and the rows' revisions.
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
 #include "loader/loaddatasheet.h"
+#include "loader/triggers.h"
 #include "main/main.h"
 #include "model/kxdbdatasheetutils.h"
 #include "support/pagesfixture.h"
@@ -168,6 +170,31 @@ TEST_F(DataFieldEventTest, AnOpenPageWalksAFieldWithAUnitOnceLikeTheOthers) {
   // The writer's walk to the flow serves the trigger set-up as well: each
   // route is walked once.
   EXPECT_EQ(RouteCache::Instance().WalkCount() - before, 2u);
+}
+
+TEST_F(DataFieldEventTest, AnOpenListWalksEachFieldOnceAndKeepsItsItems) {
+  const kx::host::RequestResult opened = host_.Request(u"OpenPage", u"31");
+  ASSERT_TRUE(opened.succeeded()) << Narrow(opened.error);
+  _com_ptr_t<IKXQTrigger> trigger;
+  ASSERT_EQ(host_.Object(31)->get_Trigger(_bstr_t(u"Field"), &trigger), S_OK);
+  ASSERT_TRUE(trigger);
+  // Both rows' fields: the writer's walk to each serves its item as well.
+  const uint64_t before = RouteCache::Instance().WalkCount();
+  for (const int32_t field : {2, 3, 4, 5}) {
+    ASSERT_EQ(host_.main().LaunchDataFieldEvent(host_.Object(31), field, 1, false), S_OK);
+  }
+  const std::vector<std::string> xml = Deliver();
+  ASSERT_EQ(xml.size(), 1u);
+  EXPECT_NE(xml[0].find("Value=\"P-202\" Index=\"1\"/>"), std::string::npos) << xml[0];
+  EXPECT_EQ(RouteCache::Instance().WalkCount() - before, 4u);
+  // The items recorded anew still watch the values: pump 33's tag fires
+  // the item of its field.
+  ASSERT_EQ(trigger->ClearFiredKeys(), S_OK);
+  KXDBDatasheetSvcs::SetAttributeString(List(33, u"Tag"), u"P-302");
+  const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
+  std::vector<std::string> fired;
+  for (const _bstr_t& key : keys) fired.push_back(Narrow(key.view()));
+  EXPECT_NE(std::find(fired.begin(), fired.end(), "4"), fired.end()) << fired.size();
 }
 
 }  // namespace
