@@ -3,6 +3,7 @@
 #include <new>
 
 #include "com/dispatch_impl.h"
+#include "fieldmodel/fieldutils.h"
 #include "kxvalueutils.h"
 #include "model/modulelock.h"
 
@@ -273,7 +274,17 @@ HRESULT KXDataFieldEvent::Merge(IDatasheetEvent* other) {
   const auto* field = dynamic_cast<KXDataFieldEvent*>(other);
   const HRESULT hr = KXFieldLevelEvent::Merge(other);
   if (SUCCEEDED(hr) && field != nullptr && field->m_refresh) m_refresh = true;
+  if (SUCCEEDED(hr) && field != nullptr) {
+    for (const auto& [key, walk] : field->m_settledWalks) m_settledWalks[key] = walk;
+  }
   return hr;
+}
+
+void KXDataFieldEvent::SetSettledWalk(std::shared_ptr<const FieldUtils::SettledWalk> walk) {
+  if (walk) {
+    const IKXQTemplateField* key = walk->field;
+    m_settledWalks[key] = std::move(walk);
+  }
 }
 
 KXUnitFieldEvent::KXUnitFieldEvent(IKXQApplication* application, int32_t pageId, int32_t status,

@@ -230,12 +230,15 @@ class KXDataFieldEvent final : public KXFieldLevelEvent {
   bool Refresh() const { return m_refresh; }
   // The walk its launcher made to the field (may be null): the writer takes
   // it instead of walking again while what it read is unchanged.
-  void SetSettledWalk(std::shared_ptr<const FieldUtils::SettledWalk> walk) {
-    m_settledWalk = std::move(walk);
-  }
+  void SetSettledWalk(std::shared_ptr<const FieldUtils::SettledWalk> walk);
+  // The walks it holds by template field, its own and those of the events
+  // merged into it.
+  using SettledWalks =
+      std::map<const IKXQTemplateField*, std::shared_ptr<const FieldUtils::SettledWalk>>;
 
   // Also ORs the other's refresh flag into this one: a refresh asked for
-  // while a plain event is pending must not be lost.
+  // while a plain event is pending must not be lost. The other's walks are
+  // taken, the later walk of a field in place of the earlier.
   HRESULT STDMETHODCALLTYPE Merge(IDatasheetEvent* other) override;
 
  protected:
@@ -246,7 +249,7 @@ class KXDataFieldEvent final : public KXFieldLevelEvent {
   ~KXDataFieldEvent() override = default;
   MainContext* m_main;
   bool m_refresh;
-  std::shared_ptr<const FieldUtils::SettledWalk> m_settledWalk;
+  SettledWalks m_settledWalks;
 };
 
 class KXUnitFieldEvent final : public KXFieldLevelEvent {

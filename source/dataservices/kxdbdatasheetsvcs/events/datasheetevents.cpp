@@ -428,7 +428,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     if (!fields || !revisions) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
     PageLoadContext context(main);
     context.m_radio = Refresh();
-    context.m_settledWalk = m_settledWalk.get();
+    context.m_settledWalks = &m_settledWalks;
     GetPageOverspillChain(context, at.page);
 
     IKXQAttributePtr issuedFields;

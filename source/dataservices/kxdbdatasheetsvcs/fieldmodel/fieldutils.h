@@ -299,9 +299,9 @@ struct SettledWalk {
 
 // Collects the reads of a field's case lookup and walk start (FieldRoot),
 // and of its write walk on `page` (IKXQReadLog), and makes a SettledWalk of
-// them when nothing changed in between. Does nothing for a page without read
-// log. An open collection is ended when it is destroyed (the assertion
-// threw).
+// them when nothing changed in between; or of a whole read walk (a trigger
+// item's), which a data-field event raised by the same callback takes. Does nothing for a page
+// without read log. An open collection is ended when it is destroyed (the assertion threw).
 class SettledWalkRecorder {
  public:
   explicit SettledWalkRecorder(IKXQObject* page);
@@ -316,6 +316,10 @@ class SettledWalkRecorder {
   // store's data did not change since this recorder was made.
   std::shared_ptr<const SettledWalk> Finish(IKXQTemplateField* field, SAFEARRAY* shift,
                                             const VARIANT& position, IKXQFieldValue* holder);
+  // A read walk (ResolveFieldObject) collected whole from BeginWalk on: the
+  // same, its one collection serving as both.
+  std::shared_ptr<const SettledWalk> FinishRead(IKXQTemplateField* field, SAFEARRAY* shift,
+                                                const VARIANT& position, IKXQFieldValue* holder);
 
  private:
   void Begin();

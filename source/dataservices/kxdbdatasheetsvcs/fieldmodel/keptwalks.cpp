@@ -281,16 +281,44 @@ std::shared_ptr<const SettledWalk> SettledWalkRecorder::Finish(IKXQTemplateField
   return walk;
 }
 
+std::shared_ptr<const SettledWalk> SettledWalkRecorder::FinishRead(IKXQTemplateField* field,
+                                                                   SAFEARRAY* shift,
+                                                                   const VARIANT& position,
+                                                                   IKXQFieldValue* holder) {
+  auto walk = std::make_shared<SettledWalk>();
+  End(walk->walkReads, walk->walkStamp);
+  LONG now = 0;
+  if (!m_log || !walk->walkReads || holder == nullptr || field == nullptr ||
+      FAILED(m_log->get_ChangeCount(&now)) || now != m_changes || !ShiftKey(shift, walk->shift) ||
+      FAILED(VariantCopy(&walk->position, &position))) {
+    ClearThreadErrorInfo();
+    return nullptr;
+  }
+  walk->pageId = ObjectIdOf(m_page);
+  if (walk->pageId == 0) {
+    ClearThreadErrorInfo();
+    return nullptr;
+  }
+  walk->field = field;
+  walk->holder = holder;
+  walk->startReads = walk->walkReads;
+  walk->startStamp = walk->walkStamp;
+  return walk;
+}
+
 bool TakeSettledWalk(const SettledWalk& walk, IKXQObject* page, IKXQTemplateField* field,
                      SAFEARRAY* shift, _variant_t& position, IKXQFieldValuePtr& holder) {
   if (RouteCache::Instance().Keeping() || page == nullptr || field != walk.field) return false;
   std::u16string key;
   LONGLONG startStamp = 0;
   LONGLONG walkStamp = 0;
+  // A read walk's one collection is both: asked and replayed once.
+  const bool one = walk.startReads == walk.walkReads;
   if (ObjectIdOf(page) != walk.pageId || !ShiftKey(shift, key) || key != walk.shift ||
       FAILED(walk.startReads->get_LatestStamp(&startStamp)) || startStamp != walk.startStamp ||
-      FAILED(walk.walkReads->get_LatestStamp(&walkStamp)) || walkStamp != walk.walkStamp ||
-      FAILED(walk.startReads->Replay()) || FAILED(walk.walkReads->Replay()) ||
+      (!one &&
+       (FAILED(walk.walkReads->get_LatestStamp(&walkStamp)) || walkStamp != walk.walkStamp)) ||
+      FAILED(walk.startReads->Replay()) || (!one && FAILED(walk.walkReads->Replay())) ||
       FAILED(VariantCopy(&position, &walk.position))) {
     ClearThreadErrorInfo();
     return false;

@@ -23,6 +23,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -85,10 +87,11 @@ struct PageLoadContext {
   // The writer the field writer writes each element with, made once a load
   // and left empty between fields.
   _com_ptr_t<ikxXMLStringWriter> m_fieldWriter;
-  // A walk to a field of a plain page made by the setter that raised the
-  // event being written, which the field writer may take instead of
-  // walking (not owned; may be null).
-  const FieldUtils::SettledWalk* m_settledWalk = nullptr;
+  // Walks to fields of a plain page, by template field, made by the setters
+  // and trigger callbacks that raised the event being written, which the
+  // field writer may take instead of walking (not owned; may be null).
+  const std::map<const IKXQTemplateField*, std::shared_ptr<const FieldUtils::SettledWalk>>*
+      m_settledWalks = nullptr;
   // Where the field writer keeps its walk to a continuous-list field, for
   // the trigger item recorded next (not owned; null: nobody asks).
   ListFieldWalk* m_listWalk = nullptr;

@@ -225,10 +225,13 @@ HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateFiel
   *rowEmpty = false;
   holder = nullptr;
   if (!context.m_continuousPage) {
-    if (context.m_settledWalk != nullptr &&
-        FieldUtils::TakeSettledWalk(*context.m_settledWalk, page, field, context.m_overspillChain,
-                                    position, holder)) {
-      return S_OK;
+    if (context.m_settledWalks != nullptr) {
+      const auto kept = context.m_settledWalks->find(field);
+      if (kept != context.m_settledWalks->end() &&
+          FieldUtils::TakeSettledWalk(*kept->second, page, field, context.m_overspillChain,
+                                      position, holder)) {
+        return S_OK;
+      }
     }
     const HRESULT hr = FieldUtils::ResolveFieldObject(page, field, context.m_overspillChain,
                                                       &position, &holder, valueRead);

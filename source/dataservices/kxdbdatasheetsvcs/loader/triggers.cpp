@@ -243,7 +243,7 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
 }
 
-HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templatePage,
+HRESULT RecordFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
                         int32_t index, IKXQTrigger* trigger, SAFEARRAY* overspillChain,
                         IKXQAttribute*) {
   return ServeRequest(u"RecordFieldItem", kSilentFrame, [&](KXComException& ctx) {
@@ -255,8 +255,15 @@ HRESULT RecordFieldItem(MainContext&, IKXQObject* page, IKXQTemplatePage* templa
     _variant_t position;
     IKXQFieldValuePtr holder;
     FieldUtils::FieldValueRead valueRead(false);
+    // The walk, read by read, for the callback's event to take (its
+    // writer walks to the same field).
+    FieldUtils::SettledWalkRecorder settled(main.m_itemWalks != nullptr ? page : nullptr);
+    settled.BeginWalk();
     KX_CHECK(ctx, FieldUtils::ResolveFieldObject(page, field, overspillChain, position.GetAddress(),
                                                  &holder, &valueRead));
+    if (auto walk = settled.FinishRead(field, overspillChain, position, holder)) {
+      (*main.m_itemWalks)[index + 1] = std::move(walk);
+    }
     if (holder) {
       const _bstr_t unit = ReadUnit(ctx, page, field);
       // A walk taken from the writer may bring the value's reads with it.
@@ -407,7 +414,8 @@ namespace KXDBDatasheetServices {
 namespace {
 
 // InitializeFieldTriggers; without `rebind` for a trigger bound just now.
-HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger, bool rebind);
+HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger, bool rebind,
+                            const std::vector<_bstr_t>* fired = nullptr);
 
 }  // namespace
 
@@ -534,18 +542,19 @@ HRESULT InitializePageTrigger(MainContext& main, IKXQObject* page, bool bindOnly
   return ServeRequest(u"KXDBDatasheetServices::InitializePageTrigger", kFrame, work);
 }
 
-HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger) {
-  return RecordFieldTriggers(main, page, trigger, true);
+HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger,
+                                const std::vector<_bstr_t>* fired) {
+  return RecordFieldTriggers(main, page, trigger, true, fired);
 }
 
 namespace {
 
-HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger,
-                            bool rebind) {
+HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger, bool rebind,
+                            const std::vector<_bstr_t>* fired) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     CheckPointerArgument(ctx, trigger);
-    const std::vector<_bstr_t> keys = ReadFiredKeys(trigger);
+    const std::vector<_bstr_t> keys = fired != nullptr ? *fired : ReadFiredKeys(trigger);
     IKXQApplication* application = main.m_pApplication;
     IKXQObjectPtr datasheet;
     GetOwnerObject(page, datasheet);

@@ -69,7 +69,10 @@ HRESULT InitializePermanentFilterTrigger(MainContext& main, IKXQObject* summary)
 // ones. The fired keys are cleared.
 HRESULT InitializeDatasheetTriggerData(MainContext& main, IKXQObject* datasheet,
                                        IKXQTrigger* trigger);
-HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger);
+// `fired` (may be null): the trigger's fired keys, read by the caller just
+// now.
+HRESULT InitializeFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* trigger,
+                                const std::vector<_bstr_t>* fired = nullptr);
 HRESULT InitializeNodeTriggerData(MainContext& main, IKXQObject* page, OverspillUtils& run,
                                   IKXQTrigger* trigger);
 

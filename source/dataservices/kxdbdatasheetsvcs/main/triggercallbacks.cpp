@@ -5,6 +5,8 @@
 // once documents were checked or issued), a new overspill run for a fired
 // overspill vector; "SSPF" triggers go to the permanent filter.
 #include <cmath>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "com/wstr.h"
@@ -151,8 +153,16 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     // The overspill run of a fired association: placement is the caller's.
     OverspillUtils run(this);
     constexpr int32_t kCallbackMode = 4;
+    // The walks of the items recorded anew, for the events raised below.
+    std::map<int32_t, std::shared_ptr<const FieldUtils::SettledWalk>> itemWalks;
     if (!continuous && fieldTrigger) {
-      KX_CHECK(ctx, KXDBDatasheetServices::InitializeFieldTriggers(*this, object, trigger));
+      struct ItemWalks {
+        MainContext& main;
+        ~ItemWalks() { main.m_itemWalks = nullptr; }
+      } recording{*this};
+      m_itemWalks = &itemWalks;
+      KX_CHECK(ctx, KXDBDatasheetServices::InitializeFieldTriggers(*this, object, trigger, &keys));
+      m_itemWalks = nullptr;
       VARIANT_BOOL has = VARIANT_FALSE;
       KX_CHECK(ctx, object->HasTrigger(_bstr_t(u"Overspill"), &has));
       if (has == VARIANT_TRUE) {
@@ -189,6 +199,13 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
         }
         if (fieldTrigger) {
           const int32_t field = continuous ? position : position + 1;
+          struct LaunchWalk {
+            MainContext& main;
+            ~LaunchWalk() { main.m_launchWalk = nullptr; }
+          } launchWalk{*this};
+          if (const auto walk = itemWalks.find(field); walk != itemWalks.end()) {
+            m_launchWalk = std::move(walk->second);
+          }
           KX_CHECK(item, LaunchDataFieldEvent(object, field, 1, true));
           if (m_statusCopy) {
             IKXQObjectPtr datasheet;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,10 @@ class MainContext : public HostConnection {
   // for: set just before that launch, which hands it to the event it makes
   // (the event's writer reads the field again); empty otherwise.
   std::shared_ptr<const FieldUtils::SettledWalk> m_launchWalk;
+  // While a trigger callback records a plain page's fired items: each
+  // item's walk by its field position, for the data-field event the
+  // callback raises next (null otherwise).
+  std::map<int32_t, std::shared_ptr<const FieldUtils::SettledWalk>>* m_itemWalks = nullptr;
   virtual HRESULT LaunchUnitFieldEvent(IKXQObject* page, int32_t unit, int32_t status) = 0;
   virtual HRESULT LaunchAnnotationFieldEvent(IKXQObject* page, int32_t annotation,
                                              int32_t status) = 0;

@@ -111,6 +111,22 @@ TEST_F(TriggersTest, AnOpenPageWalksEachRouteOnceAndEachItemRecordsWhatItsWalkRe
             "trigger Field on #101 fired (keys: 0, 1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9)\n");
 }
 
+TEST_F(TriggersTest, TheCallbacksEventTakesTheWalkOfTheItemItRecordedAgain) {
+  Open(u"101");
+  for (const char16_t* value : {u"changed", u"again"}) {
+    const uint64_t walks = RouteCache::Instance().WalkCount();
+    const kx::host::CallResult result = m_host.Set(kPump, u"F5", value);
+    ASSERT_TRUE(result.succeeded()) << Narrow(result.error);
+    EXPECT_EQ(m_host.Delivered(), "trigger Field on #101 fired (keys: 4)\n");
+    // The item's walk to field 5 serves the event's writer as well.
+    EXPECT_EQ(RouteCache::Instance().WalkCount() - walks, 1u);
+    ASSERT_EQ(result.events.size(), 1u);
+    const std::string xml = Narrow(result.events[0].xml.value_or(u""));
+    EXPECT_NE(xml.find("FieldId=\"5\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("Value=\"" + Narrow(value) + "\""), std::string::npos) << xml;
+  }
+}
+
 TEST_F(TriggersTest, EveryItemOfAnOpenPageRecordsWhereThePageShowsTheRootObject) {
   Open(u"101");
   // The fields share their root node: its object is looked up once, and
