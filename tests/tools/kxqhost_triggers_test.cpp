@@ -335,4 +335,31 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
   }
 }
 
+// A held event is written when delivered, from what the page shows then:
+// the motor's new name while the page shows the motor, and no value once
+// another client has taken the motor off the page after the change.
+TEST_F(SampleTriggerTest, AHeldFieldEventShowsThePageAsItIsWhenDelivered) {
+  const Outcome made =
+      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  kx::test::tools::WriteText(dir_ / "held.kxq",
+                             "request OpenPage <<END\n1012\nEND\n"
+                             "set 111 Name PM-X\ndeliver\n"
+                             "set 111 Name PM-Y\nset 1012 NodeObjects[2]\n");
+  const Outcome outcome = Host({"--events", "--hold-events", "run", dir_ / "held.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string motorName =
+      "FieldId=\"206\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "State=\"256\"";
+  size_t at = 0;
+  for (const std::string& step :
+       {std::string("## deliver\n== store changed #1001: Dirty\n== event DataField [F1 1012]"),
+        motorName + " Value=\"PM-X\"/>", std::string("## (end of the run) deliver\n"),
+        motorName + "/>"}) {
+    at = outcome.out.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << outcome.out;
+  }
+  EXPECT_EQ(outcome.out.find("Value=\"PM-Y\""), std::string::npos) << outcome.out;
+}
+
 }  // namespace
