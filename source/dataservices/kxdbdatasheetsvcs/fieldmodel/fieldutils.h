@@ -322,6 +322,10 @@ class SettledWalkRecorder {
                                                 const VARIANT& position, IKXQFieldValue* holder);
 
  private:
+  // Finish and FinishRead: `whole`, the walk's collection is its start's too.
+  std::shared_ptr<const SettledWalk> Settle(IKXQTemplateField* field, SAFEARRAY* shift,
+                                            const VARIANT& position, IKXQFieldValue* holder,
+                                            bool whole);
   void Begin();
   void End(_com_ptr_t<IKXQReadSet>& reads, LONGLONG& stamp);
   IKXQObject* m_page;

@@ -259,38 +259,27 @@ std::shared_ptr<const SettledWalk> SettledWalkRecorder::Finish(IKXQTemplateField
                                                                SAFEARRAY* shift,
                                                                const VARIANT& position,
                                                                IKXQFieldValue* holder) {
-  auto walk = std::make_shared<SettledWalk>();
-  End(walk->walkReads, walk->walkStamp);
-  // A walk that created or placed anything is no read walk's answer.
-  LONG now = 0;
-  if (!m_log || !m_startReads || holder == nullptr || field == nullptr ||
-      FAILED(m_log->get_ChangeCount(&now)) || now != m_changes || !ShiftKey(shift, walk->shift) ||
-      FAILED(VariantCopy(&walk->position, &position))) {
-    ClearThreadErrorInfo();
-    return nullptr;
-  }
-  walk->pageId = ObjectIdOf(m_page);
-  if (walk->pageId == 0) {
-    ClearThreadErrorInfo();
-    return nullptr;
-  }
-  walk->field = field;
-  walk->holder = holder;
-  walk->startReads = m_startReads;
-  walk->startStamp = m_startStamp;
-  return walk;
+  return Settle(field, shift, position, holder, false);
 }
 
 std::shared_ptr<const SettledWalk> SettledWalkRecorder::FinishRead(IKXQTemplateField* field,
                                                                    SAFEARRAY* shift,
                                                                    const VARIANT& position,
                                                                    IKXQFieldValue* holder) {
+  return Settle(field, shift, position, holder, true);
+}
+
+std::shared_ptr<const SettledWalk> SettledWalkRecorder::Settle(IKXQTemplateField* field,
+                                                               SAFEARRAY* shift,
+                                                               const VARIANT& position,
+                                                               IKXQFieldValue* holder, bool whole) {
   auto walk = std::make_shared<SettledWalk>();
   End(walk->walkReads, walk->walkStamp);
+  // A walk that created or placed anything is no read walk's answer.
   LONG now = 0;
-  if (!m_log || !walk->walkReads || holder == nullptr || field == nullptr ||
-      FAILED(m_log->get_ChangeCount(&now)) || now != m_changes || !ShiftKey(shift, walk->shift) ||
-      FAILED(VariantCopy(&walk->position, &position))) {
+  if (!m_log || !(whole ? walk->walkReads : m_startReads) || holder == nullptr ||
+      field == nullptr || FAILED(m_log->get_ChangeCount(&now)) || now != m_changes ||
+      !ShiftKey(shift, walk->shift) || FAILED(VariantCopy(&walk->position, &position))) {
     ClearThreadErrorInfo();
     return nullptr;
   }
@@ -301,8 +290,8 @@ std::shared_ptr<const SettledWalk> SettledWalkRecorder::FinishRead(IKXQTemplateF
   }
   walk->field = field;
   walk->holder = holder;
-  walk->startReads = walk->walkReads;
-  walk->startStamp = walk->walkStamp;
+  walk->startReads = whole ? walk->walkReads : m_startReads;
+  walk->startStamp = whole ? walk->walkStamp : m_startStamp;
   return walk;
 }
 
