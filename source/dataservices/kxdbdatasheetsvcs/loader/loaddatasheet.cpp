@@ -98,30 +98,67 @@ constexpr SetupAttribute kPrintSetup[] = {
     {u"PaperSource", SetupKind::kInteger},
 };
 
-void WriteSetupAttribute(KXComException& ctx, ikxXMLStringWriter& writer, IKXQObject* page,
-                         const SetupAttribute& setup) {
+// One print set-up value as read; `has` false when the page has none.
+struct SetupValue {
+  bool has = false;
+  LONG integer = 0;
+  double real = 0;
+  bool boolean = false;
+};
+
+// What the page's "Page" element says, however its values were read.
+struct PageSetup {
+  std::u16string name;
+  _bstr_t templatePageId;
+  _bstr_t templateId;
+  LONG checknum = 0;
+  std::array<SetupValue, std::size(kPrintSetup)> setups;
+};
+
+SetupValue ReadSetupAttribute(KXComException& ctx, IKXQObject* page, const SetupAttribute& setup) {
   if (page == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
+  SetupValue value;
   IKXQAttributePtr attribute;
   GetAttributeInterface(page, setup.name, attribute);
-  if (!attribute) return;
-  bool has = false;
+  if (!attribute) return value;
   switch (setup.kind) {
-    case SetupKind::kInteger: {
-      const LONG value = GetAttributeAsInteger(attribute, &has);
-      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+    case SetupKind::kInteger: value.integer = GetAttributeAsInteger(attribute, &value.has); break;
+    case SetupKind::kReal:
+      value.real = KXDBDatasheetSvcs::GetAttributeReal(attribute, nullptr, &value.has);
       break;
-    }
-    case SetupKind::kReal: {
-      const double value = KXDBDatasheetSvcs::GetAttributeReal(attribute, nullptr, &has);
-      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
+    case SetupKind::kBoolean:
+      value.boolean = KXDBDatasheetSvcs::GetAttributeBoolean(attribute, &value.has);
       break;
-    }
-    case SetupKind::kBoolean: {
-      const bool value = KXDBDatasheetSvcs::GetAttributeBoolean(attribute, &has);
-      if (has) KX_CHECK(ctx, writer.WriteAttribute(setup.name, value));
-      break;
+  }
+  return value;
+}
+
+void WritePageElement(KXComException& ctx, int32_t pageId, const PageSetup& page, BSTR* text) {
+  _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
+  KX_CHECK(ctx, writer->StartElement(u"Page"));
+  KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
+  KX_CHECK(ctx, writer->WriteAttribute(u"Name", page.name.c_str()));
+  KX_CHECK(ctx, writer->WriteAttribute(u"TemplatePageId",
+                                       static_cast<const OLECHAR*>(page.templatePageId)));
+  KX_CHECK(ctx,
+           writer->WriteAttribute(u"TemplateId", static_cast<const OLECHAR*>(page.templateId)));
+  KX_CHECK(ctx, writer->WriteAttribute(u"Checknum", page.checknum));
+  for (size_t i = 0; i < page.setups.size(); ++i) {
+    const SetupValue& setup = page.setups[i];
+    if (!setup.has) continue;
+    const OLECHAR* setupName = kPrintSetup[i].name;
+    switch (kPrintSetup[i].kind) {
+      case SetupKind::kInteger:
+        KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.integer));
+        break;
+      case SetupKind::kReal: KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.real)); break;
+      case SetupKind::kBoolean:
+        KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.boolean));
+        break;
     }
   }
+  KX_CHECK(ctx, writer->EndElement(u"Page"));
+  KX_CHECK(ctx, writer->GetString(text));
 }
 
 // The text of a page attribute read with selector 0.
@@ -307,11 +344,10 @@ HRESULT LoadDatasheet(PageLoadContext& context, IKXQObject* datasheet, int32_t s
 
 namespace {
 
-// The page's "Page" element from all its values read in one store call,
-// where the store answers so; false, with nothing written, when it does not
-// or a value is one the usual reads refuse (they are made then, to fail as
-// they fail).
-bool WriteReadPageSetup(KXComException& ctx, IKXQObject* page, int32_t pageId, BSTR* text) {
+// The page's "Page" values read in one store call, where the store answers
+// so; false when it does not or a value is one the usual reads refuse (they
+// are made then, to fail as they fail).
+bool ReadPageSetupAtOnce(IKXQObject* page, PageSetup& setup) {
   constexpr size_t kHead = 5;  // Name, PageNumber, PageId, TemplateId, Checknum
   constexpr size_t kCount = kHead + std::size(kPrintSetup);
   static const std::array<_bstr_t, kCount> kNames = [] {
@@ -333,60 +369,25 @@ bool WriteReadPageSetup(KXComException& ctx, IKXQObject* page, int32_t pageId, B
   std::array<_variant_t, kCount> values;
   for (size_t i = 0; i < kCount; ++i) values[i].Attach(read[i]);
   const auto value = [&](size_t i) -> VARIANT* { return defined[i] ? &values[i] : nullptr; };
-  std::u16string name;
-  if (!KXDBDatasheetSvcs::PageDisplayNameFrom(value(0), value(1), name)) return false;
-  LONG checknum = 0;
-  if (defined[4] && IsVariantSet(values[4]) && FAILED(VariantToLong(values[4], &checknum, true)))
+  if (!KXDBDatasheetSvcs::PageDisplayNameFrom(value(0), value(1), setup.name)) return false;
+  if (defined[4] && IsVariantSet(values[4]) &&
+      FAILED(VariantToLong(values[4], &setup.checknum, true)))
     return false;
-  struct Setup {
-    bool has = false;
-    LONG integer = 0;
-    double real = 0;
-    bool boolean = false;
-  };
-  std::array<Setup, std::size(kPrintSetup)> setups;
-  for (size_t i = 0; i < setups.size(); ++i) {
+  for (size_t i = 0; i < setup.setups.size(); ++i) {
     const _variant_t& v = values[kHead + i];
-    Setup& setup = setups[i];
-    setup.has = defined[kHead + i] && IsVariantSet(v);
-    if (!setup.has) continue;
+    SetupValue& one = setup.setups[i];
+    one.has = defined[kHead + i] && IsVariantSet(v);
+    if (!one.has) continue;
     HRESULT hr = S_OK;
     switch (kPrintSetup[i].kind) {
-      case SetupKind::kInteger: hr = VariantToLong(v, &setup.integer, true); break;
-      case SetupKind::kReal: hr = VariantToDouble(v, &setup.real, true); break;
-      case SetupKind::kBoolean: hr = VariantToBool(v, &setup.boolean, true); break;
+      case SetupKind::kInteger: hr = VariantToLong(v, &one.integer, true); break;
+      case SetupKind::kReal: hr = VariantToDouble(v, &one.real, true); break;
+      case SetupKind::kBoolean: hr = VariantToBool(v, &one.boolean, true); break;
     }
     if (FAILED(hr)) return false;
   }
-  _bstr_t templatePageId;
-  _bstr_t templateId;
-  if (defined[2]) KXDBDatasheetSvcs::ValueReadText(values[2], templatePageId);
-  if (defined[3]) KXDBDatasheetSvcs::ValueReadText(values[3], templateId);
-
-  _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
-  KX_CHECK(ctx, writer->StartElement(u"Page"));
-  KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
-  KX_CHECK(ctx, writer->WriteAttribute(u"Name", name.c_str()));
-  KX_CHECK(ctx,
-           writer->WriteAttribute(u"TemplatePageId", static_cast<const OLECHAR*>(templatePageId)));
-  KX_CHECK(ctx, writer->WriteAttribute(u"TemplateId", static_cast<const OLECHAR*>(templateId)));
-  KX_CHECK(ctx, writer->WriteAttribute(u"Checknum", checknum));
-  for (size_t i = 0; i < setups.size(); ++i) {
-    const Setup& setup = setups[i];
-    if (!setup.has) continue;
-    const OLECHAR* setupName = kPrintSetup[i].name;
-    switch (kPrintSetup[i].kind) {
-      case SetupKind::kInteger:
-        KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.integer));
-        break;
-      case SetupKind::kReal: KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.real)); break;
-      case SetupKind::kBoolean:
-        KX_CHECK(ctx, writer->WriteAttribute(setupName, setup.boolean));
-        break;
-    }
-  }
-  KX_CHECK(ctx, writer->EndElement(u"Page"));
-  KX_CHECK(ctx, writer->GetString(text));
+  if (defined[2]) KXDBDatasheetSvcs::ValueReadText(values[2], setup.templatePageId);
+  if (defined[3]) KXDBDatasheetSvcs::ValueReadText(values[3], setup.templateId);
   return true;
 }
 
@@ -397,26 +398,21 @@ HRESULT WritePageSetup(IKXQObject* page, BSTR* text) {
     CheckPointerArgument(ctx, text);
     *text = nullptr;
     const int32_t pageId = ObjectIdOf(page);
-    if (page != nullptr && WriteReadPageSetup(ctx, page, pageId, text)) return S_OK;
-    _bstr_t name;
-    KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
-    const _bstr_t templatePageId = PageText(page, u"PageId");
-    const _bstr_t templateId = PageText(page, u"TemplateId");
-    IKXQAttributePtr checknumAttribute;
-    GetAttributeInterfaceAt(page, u"Checknum", checknumAttribute, 0);
-    const LONG checknum = checknumAttribute ? GetAttributeAsInteger(checknumAttribute) : 0;
-
-    _com_ptr_t<ikxXMLStringWriter> writer = loaddatasheet::MakeWriter(ctx);
-    KX_CHECK(ctx, writer->StartElement(u"Page"));
-    KX_CHECK(ctx, writer->WriteAttribute(u"PageId", LONG{pageId}));
-    KX_CHECK(ctx, writer->WriteAttribute(u"Name", static_cast<const OLECHAR*>(name)));
-    KX_CHECK(ctx, writer->WriteAttribute(u"TemplatePageId",
-                                         static_cast<const OLECHAR*>(templatePageId)));
-    KX_CHECK(ctx, writer->WriteAttribute(u"TemplateId", static_cast<const OLECHAR*>(templateId)));
-    KX_CHECK(ctx, writer->WriteAttribute(u"Checknum", checknum));
-    for (const SetupAttribute& setup : kPrintSetup) WriteSetupAttribute(ctx, *writer, page, setup);
-    KX_CHECK(ctx, writer->EndElement(u"Page"));
-    KX_CHECK(ctx, writer->GetString(text));
+    PageSetup setup;
+    if (page == nullptr || !ReadPageSetupAtOnce(page, setup)) {
+      setup = PageSetup();
+      _bstr_t name;
+      KXDBDatasheetSvcs::GetPageDisplayName(page, name.GetAddress());
+      setup.name = name.view();
+      setup.templatePageId = PageText(page, u"PageId");
+      setup.templateId = PageText(page, u"TemplateId");
+      IKXQAttributePtr checknumAttribute;
+      GetAttributeInterfaceAt(page, u"Checknum", checknumAttribute, 0);
+      setup.checknum = checknumAttribute ? GetAttributeAsInteger(checknumAttribute) : 0;
+      for (size_t i = 0; i < setup.setups.size(); ++i)
+        setup.setups[i] = ReadSetupAttribute(ctx, page, kPrintSetup[i]);
+    }
+    WritePageElement(ctx, pageId, setup, text);
     return S_OK;
   });
 }
