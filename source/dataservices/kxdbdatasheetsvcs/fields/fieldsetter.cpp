@@ -128,13 +128,8 @@ void FieldWrite::PutRecord(int32_t number, const _bstr_t& entry) {
   }
   KX_CHECK(ctx, Fields()->PutValue(position, _variant_t(), value));
   // The event's writer reads the field again: it may take the assertion's
-  // walk. Only this launch takes it.
-  struct LaunchWalk {
-    MainContext& main;
-    ~LaunchWalk() { main.m_launchWalk = nullptr; }
-  } launchWalk{main};
-  main.m_launchWalk = field.settled;
-  KX_CHECK(ctx, main.LaunchDataFieldEvent(page, number, 1, false));
+  // walk.
+  KX_CHECK(ctx, main.LaunchDataFieldEventWithWalk(page, number, 1, false, field.settled));
 }
 
 HRESULT SetFieldValue(MainContext& main, const FieldRequest& request, int32_t kind,

@@ -199,14 +199,11 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
         }
         if (fieldTrigger) {
           const int32_t field = continuous ? position : position + 1;
-          struct LaunchWalk {
-            MainContext& main;
-            ~LaunchWalk() { main.m_launchWalk = nullptr; }
-          } launchWalk{*this};
-          if (const auto walk = itemWalks.find(field); walk != itemWalks.end()) {
-            m_launchWalk = std::move(walk->second);
+          std::shared_ptr<const FieldUtils::SettledWalk> walk;
+          if (const auto kept = itemWalks.find(field); kept != itemWalks.end()) {
+            walk = std::move(kept->second);
           }
-          KX_CHECK(item, LaunchDataFieldEvent(object, field, 1, true));
+          KX_CHECK(item, LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
           if (m_statusCopy) {
             IKXQObjectPtr datasheet;
             GetOwnerObject(object, datasheet);

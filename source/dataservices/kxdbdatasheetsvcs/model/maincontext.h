@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/comutil.h"
@@ -57,9 +58,19 @@ class MainContext : public HostConnection {
   // `refresh`: trigger callbacks and the qualifier setter only.
   virtual HRESULT LaunchDataFieldEvent(IKXQObject* page, int32_t field, int32_t status,
                                        bool refresh) = 0;
-  // The walk a value setter made to the field it raises a data-field event
-  // for: set just before that launch, which hands it to the event it makes
-  // (the event's writer reads the field again); empty otherwise.
+  // LaunchDataFieldEvent handing the event `walk`, the walk its launcher
+  // made to the field (the event's writer reads the field again and may take
+  // it); only this launch takes it.
+  HRESULT LaunchDataFieldEventWithWalk(IKXQObject* page, int32_t field, int32_t status,
+                                       bool refresh,
+                                       std::shared_ptr<const FieldUtils::SettledWalk> walk) {
+    m_launchWalk = std::move(walk);
+    const HRESULT hr = LaunchDataFieldEvent(page, field, status, refresh);
+    m_launchWalk = nullptr;
+    return hr;
+  }
+  // The walk handed to the data-field event being launched
+  // (LaunchDataFieldEventWithWalk); empty otherwise.
   std::shared_ptr<const FieldUtils::SettledWalk> m_launchWalk;
   // While a trigger callback records a plain page's fired items: each
   // item's walk by its field position, for the data-field event the
