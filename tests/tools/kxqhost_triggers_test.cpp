@@ -277,12 +277,17 @@ TEST_F(TriggerScriptTest, ARebuildLeavesAnotherServicesFieldTriggerAlone) {
 
 namespace {
 
-class SampleTriggerTest : public KxqhostTest {};
+// On a store of the sample plant.
+class SampleTriggerTest : public KxqhostTest {
+ protected:
+  void SetUp() override {
+    const Outcome made =
+        Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+};
 
 TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
-  const Outcome made =
-      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
-  ASSERT_EQ(made.status, 0) << made.err;
   const Outcome outcome =
       Host({"--events", "run",
             std::string(KXQHOST_SOURCE_DIR) + "/examples/value-changed-by-another-client.kxq"});
@@ -306,9 +311,6 @@ TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
 // shown object's name, a page's case), the trigger records the title again
 // and the event shows the new one.
 TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsMadeFrom) {
-  const Outcome made =
-      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
-  ASSERT_EQ(made.status, 0) << made.err;
   kx::test::tools::WriteText(
       dir_ / "title.kxq",
       "request OpenDocuments <<END\n"
@@ -339,9 +341,6 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
 // the motor's new name while the page shows the motor, and no value once
 // another client has taken the motor off the page after the change.
 TEST_F(SampleTriggerTest, AHeldFieldEventShowsThePageAsItIsWhenDelivered) {
-  const Outcome made =
-      Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
-  ASSERT_EQ(made.status, 0) << made.err;
   kx::test::tools::WriteText(dir_ / "held.kxq",
                              "request OpenPage <<END\n1012\nEND\n"
                              "set 111 Name PM-X\ndeliver\n"
