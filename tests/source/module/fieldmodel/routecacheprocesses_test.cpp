@@ -97,14 +97,29 @@ class RouteCacheProcesses : public ::testing::Test {
 };
 
 TEST_F(RouteCacheProcesses, AnotherProcessPlacingAnObjectBetweenTwoCallsIsSeenByTheNextWalk) {
+  // The other process is made before the first walk starts the cache's
+  // sweeper thread: a fork beside a thread that is starting may copy a lock
+  // that thread holds, and the child would wait on it for ever. It waits
+  // for its turn on a pipe.
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(go[1]);
+    char turn = 0;
+    ::_exit(::read(go[0], &turn, 1) == 1 ? PlaceNozzleElsewhere(path_) : 6);
+  }
+  ::close(go[0]);
+
   // The first call: nozzle 2 placed on its node, then a walk that places
   // nothing leaves the page's set in the cache.
   Walk(kNozzle2Field);
 
-  // Meanwhile another process puts nozzle 1 on the page.
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) ::_exit(PlaceNozzleElsewhere(path_));
+  // Meanwhile the other process puts nozzle 1 on the page.
+  const char turn = 1;
+  ASSERT_EQ(::write(go[1], &turn, 1), 1);
+  ::close(go[1]);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
