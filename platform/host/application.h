@@ -114,10 +114,10 @@ KX_DEFINE_IID(IKXQApplication, 0xd19c301d, 0x6293, 0x48e2, 0xbd, 0x6d, 0x70, 0x7
 // GetPendingEvents: an event leaves it when it leaves the pending list
 // (taken for delivery, or discarded), whatever the host read of it.
 struct IKXQPendingEventLookup : IUnknown {
-  // The pending events whose key is `key` (exactly, case-sensitive), in
-  // posting order, as GetPendingEvents gives them: a new 1-D SAFEARRAY of
-  // VT_UNKNOWN that the caller destroys, or null when none is pending.
-  virtual HRESULT GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) = 0;
+  // The pending event at 0-based `index` among those whose key is `key`
+  // (exactly, case-sensitive), in posting order; null (S_OK) when fewer are
+  // pending.
+  virtual HRESULT GetPendingEventOfKey(BSTR key, LONG index, IKXQApplicationEvent** event) = 0;
 
  protected:
   ~IKXQPendingEventLookup() = default;

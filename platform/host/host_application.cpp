@@ -116,10 +116,13 @@ HRESULT Application::GetPendingEvents(SAFEARRAY** events) {
   return pending_.All(events);
 }
 
-HRESULT Application::GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) {
-  if (HRESULT hr = failures_.Check("GetPendingEventsOfKey"); FAILED(hr))
-    return internal::NullOut(hr, events);
-  return pending_.OfKey(BstrView(key), events);
+HRESULT Application::GetPendingEventOfKey(BSTR key, LONG index, IKXQApplicationEvent** event) {
+  if (HRESULT hr = failures_.Check("GetPendingEventOfKey"); FAILED(hr))
+    return internal::NullOut(hr, event);
+  if (!event) return E_POINTER;
+  *event = index < 0 ? nullptr : pending_.OfKey(BstrView(key), static_cast<size_t>(index));
+  if (*event) (*event)->AddRef();
+  return S_OK;
 }
 
 HRESULT Application::QueryInterface(REFIID iid, void** out) {

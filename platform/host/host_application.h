@@ -123,7 +123,7 @@ class Application final : public internal::DispatchObject<IKXQApplication>,
   HRESULT PostEvent(IKXQApplicationEvent* event) override;
   HRESULT GetPendingEvents(SAFEARRAY** events) override;
   // IKXQPendingEventLookup.
-  HRESULT GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) override;
+  HRESULT GetPendingEventOfKey(BSTR key, LONG index, IKXQApplicationEvent** event) override;
   HRESULT BeginObjectCreation() override;
   HRESULT EndObjectCreation() override;
   HRESULT get_ClassConfirmation(IKXQClassConfirmation** confirmation) override;

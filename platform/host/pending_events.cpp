@@ -62,16 +62,15 @@ void PendingEvents::Truncate(size_t kept) {
   }
 }
 
-template <class Item>
-HRESULT PendingEvents::MakeArray(size_t count, Item item, SAFEARRAY** array) {
+HRESULT PendingEvents::All(SAFEARRAY** array) const {
   if (!array) return E_POINTER;
   *array = nullptr;
-  if (count == 0) return S_OK;
-  SAFEARRAY* made = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(count));
+  if (events_.empty()) return S_OK;
+  SAFEARRAY* made = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(events_.size()));
   if (!made) return E_OUTOFMEMORY;
-  for (LONG i = 0; i < static_cast<LONG>(count); ++i) {
+  for (LONG i = 0; i < static_cast<LONG>(events_.size()); ++i) {
     // An event's IKXQApplicationEvent face is also its IUnknown face.
-    IUnknown* element = item(static_cast<size_t>(i));
+    IUnknown* element = events_[static_cast<size_t>(i)].event.get();
     if (HRESULT hr = SafeArrayPutElement(made, &i, element); FAILED(hr)) {
       SafeArrayDestroy(made);
       return hr;
@@ -81,19 +80,10 @@ HRESULT PendingEvents::MakeArray(size_t count, Item item, SAFEARRAY** array) {
   return S_OK;
 }
 
-HRESULT PendingEvents::All(SAFEARRAY** array) const {
-  return MakeArray(
-      events_.size(), [&](size_t i) { return events_[i].event.get(); }, array);
-}
-
-HRESULT PendingEvents::OfKey(std::u16string_view key, SAFEARRAY** array) const {
+IKXQApplicationEvent* PendingEvents::OfKey(std::u16string_view key, size_t index) const {
   const auto found = by_key_.find(key);
-  if (found == by_key_.end())
-    return MakeArray(
-        0, [](size_t) { return nullptr; }, array);
-  const std::vector<size_t>& positions = found->second;
-  return MakeArray(
-      positions.size(), [&](size_t i) { return events_[positions[i]].event.get(); }, array);
+  if (found == by_key_.end() || index >= found->second.size()) return nullptr;
+  return events_[found->second[index]].event.get();
 }
 
 }  // namespace kx::host

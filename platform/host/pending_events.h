@@ -31,19 +31,17 @@ class PendingEvents {
   void Truncate(size_t kept);
 
   // A new 1-D SAFEARRAY of VT_UNKNOWN (lower bound 0, each element
-  // AddRef'd, in posting order) of every event, or of those of `key`; null
-  // when there are none.
+  // AddRef'd, in posting order) of every event; null when there are none.
   HRESULT All(SAFEARRAY** array) const;
-  HRESULT OfKey(std::u16string_view key, SAFEARRAY** array) const;
+  // The event at `index` among those of `key`, in posting order (borrowed),
+  // or null.
+  IKXQApplicationEvent* OfKey(std::u16string_view key, size_t index) const;
 
  private:
   struct Entry {
     Ref<IKXQApplicationEvent> event;
     std::optional<std::u16string> key;
   };
-  // `count` elements, the i-th `item(i)`.
-  template <class Item>
-  static HRESULT MakeArray(size_t count, Item item, SAFEARRAY** array);
 
   std::vector<Entry> events_;
   // Positions in `events_` by key, ascending.

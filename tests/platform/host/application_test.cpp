@@ -109,21 +109,15 @@ TEST_F(ApplicationTest, PendingEventsOfAKeyAreThoseOfThePendingList) {
     IKXQPendingEventLookup* lookup = nullptr;
     EXPECT_EQ(S_OK,
               app_->QueryInterface(IID_IKXQPendingEventLookup, reinterpret_cast<void**>(&lookup)));
-    SAFEARRAY* found = nullptr;
-    EXPECT_EQ(S_OK, lookup->GetPendingEventsOfKey(Bstr(key), &found));
-    lookup->Release();
     std::vector<IUnknown*> events;
-    LONG upper = -1;
-    if (found) {
-      EXPECT_EQ(S_OK, SafeArrayGetUBound(found, 1, &upper));
+    for (LONG i = 0;; ++i) {
+      IKXQApplicationEvent* event = nullptr;
+      EXPECT_EQ(S_OK, lookup->GetPendingEventOfKey(Bstr(key), i, &event));
+      if (!event) break;
+      events.push_back(event);
+      event->Release();  // the host still holds it
     }
-    for (LONG i = 0; i <= upper; ++i) {
-      IUnknown* item = nullptr;
-      EXPECT_EQ(S_OK, SafeArrayGetElement(found, &i, &item));
-      events.push_back(item);
-      item->Release();  // the host still holds it
-    }
-    SafeArrayDestroy(found);
+    lookup->Release();
     return events;
   };
   const auto face = [](FakeEvent* event) {
@@ -140,9 +134,11 @@ TEST_F(ApplicationTest, PendingEventsOfAKeyAreThoseOfThePendingList) {
   app_->DiscardPendingEventsAfter(2);
   EXPECT_EQ(of_key(u"F1 42"), std::vector<IUnknown*>{face(first)});
   EXPECT_EQ(2, alive_);
-  app_->failures().Add("GetPendingEventsOfKey", E_FAIL, u"unreadable", 1);
-  SAFEARRAY* found = reinterpret_cast<SAFEARRAY*>(1);
-  EXPECT_EQ(E_FAIL, app_->GetPendingEventsOfKey(Bstr(u"F1 43"), &found));
+  app_->failures().Add("GetPendingEventOfKey", E_FAIL, u"unreadable", 1);
+  IKXQApplicationEvent* found = first;  // set to null on failure
+  EXPECT_EQ(E_FAIL, app_->GetPendingEventOfKey(Bstr(u"F1 43"), 0, &found));
+  EXPECT_EQ(nullptr, found);
+  EXPECT_EQ(S_OK, app_->GetPendingEventOfKey(Bstr(u"F1 43"), -1, &found));
   EXPECT_EQ(nullptr, found);
   EXPECT_EQ(of_key(u"F1 43"), std::vector<IUnknown*>{face(other)});
   EXPECT_EQ(2u, app_->DeliverPendingEvents().size());

@@ -76,6 +76,20 @@ _com_ptr_t<IKXQApplicationEvent> PendingEventAt(KXComException& ctx, SAFEARRAY* 
   return event;
 }
 
+// Merges `event` into `pending` when that is one of this module's events
+// (another service's is skipped) and has key `key`; true when it did.
+bool MergeInto(KXComException& ctx, IKXQApplicationEvent* pending, const OLECHAR* key,
+               IDatasheetEvent* event) {
+  _com_ptr_t<IDatasheetEvent> mine;
+  if (FAILED(
+          pending->QueryInterface(kx_uuidof<IDatasheetEvent>(), reinterpret_cast<void**>(&mine))))
+    return false;
+  const OLECHAR* pendingKey = mine->Key();
+  if (pendingKey == nullptr || kx_wcscmp(pendingKey, key) != 0) return false;
+  KX_CHECK(ctx, mine->Merge(event));
+  return true;
+}
+
 // The launch steps shared by the six kinds. `make(id)` allocates the event
 // (count 0) for the target's id, or gives null when out of memory.
 template <class Make>
@@ -263,18 +277,23 @@ bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
   CheckPointerArgument(ctx, event);
   CheckPointerArgument(ctx, m_pApplication);
   const OLECHAR* key = event->Key();
+  if (key == nullptr) return false;
   // The events the host holds pending now, whatever it has read of them:
   // those of the key when its pending store finds them by key, else all.
-  SAFEARRAY* array = nullptr;
   _com_ptr_t<IKXQPendingEventLookup> lookup;
-  if (key != nullptr &&
-      SUCCEEDED(m_pApplication->QueryInterface(kx_uuidof<IKXQPendingEventLookup>(),
+  if (SUCCEEDED(m_pApplication->QueryInterface(kx_uuidof<IKXQPendingEventLookup>(),
                                                reinterpret_cast<void**>(&lookup)))) {
     const _bstr_t text(key);
-    KX_CHECK(ctx, lookup->GetPendingEventsOfKey(text, &array));
-  } else {
-    KX_CHECK(ctx, m_pApplication->GetPendingEvents(&array));
+    for (LONG i = 0;; ++i) {
+      _com_ptr_t<IKXQApplicationEvent> pending;
+      KX_CHECK(ctx, lookup->GetPendingEventOfKey(text, i, &pending));
+      if (!pending) return false;
+      if (MergeInto(ctx, pending, key, event)) return true;
+    }
   }
+
+  SAFEARRAY* array = nullptr;
+  KX_CHECK(ctx, m_pApplication->GetPendingEvents(&array));
   if (array == nullptr) return false;
   const OwnedSafeArray owned(array);
   const VARTYPE type = VariantUtil::GetSafeArrayVartype(array);
@@ -288,16 +307,7 @@ bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
   KX_CHECK(ctx, SafeArrayGetUBound(array, 1, &upper));
   for (LONG i = lower; i <= upper; ++i) {
     const _com_ptr_t<IKXQApplicationEvent> pending = PendingEventAt(ctx, array, type, i);
-    if (!pending) continue;
-    _com_ptr_t<IDatasheetEvent> mine;
-    if (FAILED(pending->QueryInterface(kx_uuidof<IDatasheetEvent>(),
-                                       reinterpret_cast<void**>(&mine)))) {
-      continue;  // another service's event
-    }
-    const OLECHAR* pendingKey = mine->Key();
-    if (key == nullptr || pendingKey == nullptr || kx_wcscmp(pendingKey, key) != 0) continue;
-    KX_CHECK(ctx, mine->Merge(event));
-    return true;
+    if (pending && MergeInto(ctx, pending, key, event)) return true;
   }
   return false;
 }

@@ -157,7 +157,7 @@ TEST_F(ChangeEvents, NothingIsPostedWithoutAUserAtThatStatus) {
 
 TEST_F(ChangeEvents, AFailedPostOrPendingListFailsTheLaunch) {
   // The host's pending events of the key, asked for by every launch.
-  store_.app().failures().Add("GetPendingEventsOfKey", E_FAIL, u"no pending list", 1);
+  store_.app().failures().Add("GetPendingEventOfKey", E_FAIL, u"no pending list", 1);
   EXPECT_EQ(main_->LaunchDatasheetEvent(store_.Object(10), 1), E_FAIL);
   EXPECT_NE(kx::test::model::ThreadErrorDescription().find("no pending list"), std::string::npos);
   store_.app().failures().Add("PostEvent", E_OUTOFMEMORY, u"host is full", 1);

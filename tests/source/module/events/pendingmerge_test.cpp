@@ -48,8 +48,8 @@ class OwnApplication final : public kx::host::internal::DispatchObject<IKXQAppli
   }
   ULONG AddRef() override { return DispatchObject::AddRef(); }
   ULONG Release() override { return DispatchObject::Release(); }
-  HRESULT GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) override {
-    return inner_.GetPendingEventsOfKey(key, events);
+  HRESULT GetPendingEventOfKey(BSTR key, LONG index, IKXQApplicationEvent** event) override {
+    return inner_.GetPendingEventOfKey(key, index, event);
   }
 
   HRESULT PostEvent(IKXQApplicationEvent* event) override {
@@ -199,7 +199,7 @@ TEST_P(PendingMergeTest, AnEventWhoseRecipientsTheHostReadStillTakesLaterChanges
 }
 
 TEST_P(PendingMergeTest, APendingListThatCannotBeReadFailsTheChange) {
-  host_.application().failures().Add(GetParam() ? "GetPendingEventsOfKey" : "GetPendingEvents",
+  host_.application().failures().Add(GetParam() ? "GetPendingEventOfKey" : "GetPendingEvents",
                                      E_FAIL, u"the pending events are out of reach");
   const kx::host::RequestResult set = Set(103, 395);
   EXPECT_EQ(set.hr, E_FAIL);
