@@ -3,8 +3,8 @@
 // and 104) with the host holding the events between calls, while the host
 // does what a host of one's own may do with what it holds. Each case runs
 // on the host library's application as it is, which finds pending events by
-// key, and on one that does not offer that lookup, so that the module walks
-// its whole pending list.
+// key, and behind one that does not offer that lookup, so that the module
+// walks its whole pending list.
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
@@ -130,9 +130,13 @@ class PendingMergeTest : public CatalogueTest, public ::testing::WithParamInterf
   void SetUp() override {
     CatalogueTest::SetUp();
     own_ = kx::host::MakeRef<OwnApplication>(host_.application(), GetParam());
-    // The module posts through the host's own application from now on.
-    ASSERT_EQ(service_->Attach(own_.get()), S_OK);
+    if (!GetParam()) UseOwnApplication();
     host_.SetHoldEvents(true);
+  }
+  // The module posts through the host's own application from now on.
+  void UseOwnApplication() {
+    ASSERT_EQ(service_->Attach(own_.get()), S_OK);
+    module_application_ = own_.get();
   }
   void TearDown() override {
     if (second_) second_->Detach();
@@ -161,6 +165,7 @@ class PendingMergeTest : public CatalogueTest, public ::testing::WithParamInterf
   }
 
   Ref<OwnApplication> own_;
+  IKXQApplication* module_application_ = &host_.application();
   Ref<IKXQDataService> second_;
 };
 
@@ -209,6 +214,7 @@ TEST_P(PendingMergeTest, APendingListThatCannotBeReadFailsTheChange) {
 }
 
 TEST_P(PendingMergeTest, AnEventDeliveredInsideItsPostTakesNothingMore) {
+  UseOwnApplication();
   own_->deliver_on_post = true;
   ASSERT_TRUE(Set(103, 395).succeeded());
   ASSERT_TRUE(Set(104, 12).succeeded());
@@ -219,7 +225,7 @@ TEST_P(PendingMergeTest, AnEventDeliveredInsideItsPostTakesNothingMore) {
 TEST_P(PendingMergeTest, ASecondMainOnTheSameApplicationMergesIntoTheFirstOnesEvent) {
   second_ = CreateInProcessMain(&MainWorkers::Defaults());
   ASSERT_TRUE(second_);
-  ASSERT_EQ(second_->Attach(own_.get()), S_OK);
+  ASSERT_EQ(second_->Attach(module_application_), S_OK);
   ASSERT_TRUE(Set(103, 395).succeeded());
   const auto context =
       kx::host::MakeRef<kx::host::RequestContext>(kx::host::MakeRef<kx::host::Response>());
