@@ -224,6 +224,8 @@ class Main final
     std::vector<KeptUser> users;  // the rows that name a user, in order
   };
   std::map<IKXQObject*, KeptUsers> m_keptUsers;
+  // The key MergeWithPendingEvent last asked the host's lookup for.
+  _bstr_t m_lookupKey;
   // Adds the kept users at `status` to `event`; false when none is kept or
   // the kept table may have changed (the entry is dropped).
   bool AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status);

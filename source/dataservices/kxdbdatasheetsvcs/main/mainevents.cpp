@@ -283,10 +283,11 @@ bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
   _com_ptr_t<IKXQPendingEventLookup> lookup;
   if (SUCCEEDED(m_pApplication->QueryInterface(kx_uuidof<IKXQPendingEventLookup>(),
                                                reinterpret_cast<void**>(&lookup)))) {
-    const _bstr_t text(key);
+    // The launches of one request mostly share a key: its text is made once.
+    if (m_lookupKey.length() == 0 || kx_wcscmp(m_lookupKey, key) != 0) m_lookupKey = key;
     for (LONG i = 0;; ++i) {
       _com_ptr_t<IKXQApplicationEvent> pending;
-      KX_CHECK(ctx, lookup->GetPendingEventOfKey(text, i, &pending));
+      KX_CHECK(ctx, lookup->GetPendingEventOfKey(m_lookupKey, i, &pending));
       if (!pending) return false;
       if (MergeInto(ctx, pending, key, event)) return true;
     }
