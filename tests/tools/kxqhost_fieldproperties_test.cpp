@@ -386,6 +386,44 @@ TEST_F(KxqhostFieldPropertiesTest, AListColumnWithoutARowIsNotLocked) {
   EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"2\" "), std::string::npos) << read.out;
 }
 
+// "SetFieldProperties" refuses a list column without a row the same way,
+// whatever it asks for: a lock, a secure, a hold or a presentation would
+// reach row 0 (pump 101's design pressure) in its place. With a row the
+// request goes through; the fixed field 401 keeps -1 as its own row.
+TEST_F(KxqhostFieldPropertiesTest, SetFieldPropertiesRefusesAListColumnWithoutARow) {
+  const std::string before = Dump({"101", "102", "1071"});
+  for (const char* asked :
+       {" IsLocked=\"1\"", " IsSecured=\"1\"", " IsHeld=\"1\" HoldId=\"1191\"",
+        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"",
+        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" RealFormat=\"0.000\"", " Index=\"-3\""}) {
+    const Outcome refused =
+        Request("SetFieldProperties",
+                std::string("<SetFieldProperties PageId=\"1071\" FieldId=\"404\"") + asked + "/>");
+    EXPECT_EQ(refused.status, 1) << asked << "\n" << refused.out;
+    const std::string row = std::string(asked) == " Index=\"-3\"" ? "-3" : "-1";
+    EXPECT_NE(refused.err.find("<KXError Desc=\"Field 404 of page 1071 is a list column: row " +
+                               row + " is no row of the list\""),
+              std::string::npos)
+        << asked << "\n"
+        << refused.err;
+    EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+    EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(Dump({"101", "102", "1071"}), before);
+
+  for (const char* field : {"404\" Index=\"0", "401"}) {
+    const Outcome locked = Request("SetFieldProperties",
+                                   std::string("<SetFieldProperties PageId=\"1071\" FieldId=\"") +
+                                       field + "\" IsLocked=\"1\"/>");
+    ASSERT_EQ(locked.status, 0) << field << "\n" << locked.err;
+  }
+  const Outcome read = Request("GetFieldStatus",
+                               "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"401\"/>"
+                               "<FieldId ID=\"404\" Index=\"0\"/></GetFieldStatus>");
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"1\" "), std::string::npos) << read.out;
+}
+
 // Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
 // field values go with it, and no client hears of it.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {

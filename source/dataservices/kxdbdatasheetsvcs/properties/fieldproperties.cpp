@@ -441,6 +441,12 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
     const int32_t fieldNumber = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, -1, field);
+    // A list column without a row would be row 0's value and record: it is
+    // refused before anything is read or changed, as the value setters and
+    // "SetFieldStatus" refuse it.
+    if (m_index < 0 && work.IsContinuous()) {
+      FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, m_index);
+    }
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
