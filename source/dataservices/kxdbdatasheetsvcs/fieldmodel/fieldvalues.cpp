@@ -59,6 +59,30 @@ void CheckShownDate(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* 
                           text, AttributeNamed(holder).c_str());
 }
 
+// Whether `text` is a calendar date ("2024-01-15", "15.01.2024",
+// "1/15/2024") rather than a day number: the number read from its start is
+// followed by a date separator and a digit.
+bool IsCalendarDateText(const OLECHAR* text) {
+  const OLECHAR* end = text;
+  (void)kx_wcstod(text, &end);
+  return end != text && (*end == u'-' || *end == u'/' || *end == u'.') && kx_iswdigit(end[1]);
+}
+
+// A date comes as its day number: a text in hexadecimal or a calendar date
+// would be stored as the number it begins with ("0x10" as 16, "2024-01-15"
+// as day 2024, in 1905).
+void CheckDayNumberText(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* text) {
+  if (IsHexadecimalText(text)) {
+    RefuseNumberText(ctx, KX_HERE(kFile), NumberReading::kNotDecimal, text,
+                     AttributeNamed(holder).c_str());
+  }
+  if (!IsCalendarDateText(text)) return;
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
+                          u"'%ls' is not a day number for %ls: a date is sent as its day number "
+                          u"(0 is 1899-12-30)",
+                          text, AttributeNamed(holder).c_str());
+}
+
 }  // namespace
 
 namespace VariantUtil {
@@ -157,6 +181,7 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
       converted = VariantUtil::FromXMLText(&value, text, VT_I4);
       break;
     case KXQ_TYPE_DATE:
+      CheckDayNumberText(ctx, holder, text);
       converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
       if (converted) CheckShownDate(ctx, holder, text, V_DATE(&value));
       break;
