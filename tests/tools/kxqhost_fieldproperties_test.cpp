@@ -717,6 +717,63 @@ END
   EXPECT_EQ(reply.find("== event"), std::string::npos) << reply;
 }
 
+// After the issue of P-101A its fields are as issued: "GetFieldProperties"
+// answers State 0, as the page does, and not the changed-since-issue bit
+// for every field; a value changed since sets the bit in both answers.
+TEST_F(KxqhostFieldPropertiesTest, TheChangedSinceIssueBitAgreesWithThePage) {
+  const std::string requests = std::string(KXQHOST_SOURCE_DIR) + "/examples/requests/";
+  const Outcome run = Run("request SubmitDocuments " + requests +
+                          "submit-documents.xml\n"
+                          "request CheckDocuments " +
+                          requests +
+                          "check-documents.xml\n"
+                          "request IssueDocuments " +
+                          requests + R"(issue-documents.xml
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="103"/></XMLMessage>
+END
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="101"/></XMLMessage>
+END
+request OpenPage <<END
+1011
+END
+request SetRealField <<END
+<XMLMessage Status="1"><SetRealField PageId="1011" FieldId="103" Value="395"/></XMLMessage>
+END
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="103"/></XMLMessage>
+END
+request OpenPage <<END
+1011
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The field's element in the page that follows `from`.
+  const auto shown = [&](size_t from) {
+    const size_t page = run.out.find("## request OpenPage", from);
+    const size_t at = run.out.find(R"(<ShowRealField PageId="1011" FieldId="103")", page);
+    return at == std::string::npos ? std::string() : run.out.substr(at, run.out.find('>', at) - at);
+  };
+  const size_t issued = run.out.find("## request GetFieldProperties");
+  const size_t changed = run.out.find("## request SetRealField");
+  ASSERT_NE(changed, std::string::npos) << run.out;
+  const std::string before = run.out.substr(issued, changed - issued);
+  EXPECT_NE(before.find(R"x(Value="385" Units="m³/h" IssuedValue="385 (m³/h)" State="0")x"),
+            std::string::npos)
+      << before;
+  EXPECT_NE(before.find(R"(Value="P-101A" Units="" IssuedValue="P-101A" State="0")"),
+            std::string::npos)
+      << before;
+  EXPECT_NE(shown(issued).find(R"( State="0" Value="385")"), std::string::npos) << shown(issued);
+  EXPECT_NE(
+      run.out.find(R"x(Value="395" Units="m³/h" IssuedValue="385 (m³/h)" State="256")x", changed),
+      std::string::npos)
+      << run.out.substr(changed);
+  EXPECT_NE(shown(changed).find(R"( State="256" Value="395")"), std::string::npos)
+      << shown(changed);
+}
+
 // Row 1 of the summary's list has a format and a vertical alignment of its
 // own: with the request's alignment they reach every other row.
 TEST_F(KxqhostFieldPropertiesTest, TheOtherRowsTakeTheNamedRowsWholePresentation) {

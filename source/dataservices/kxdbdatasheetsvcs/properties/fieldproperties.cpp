@@ -8,6 +8,7 @@
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
@@ -277,9 +278,12 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     Text issuedValue;
     {
       KXFieldData current, issued;
+      // The stored record holds no value: the field's content is the one
+      // the page shows, built as the page builds it for its own comparison,
+      // so that this answer and the page's "State" agree.
       if (kind > 0) {
-        _bstr_t stored = FieldPresentation::StoredFieldText(fields, number);
-        KX_CHECK(ctx, current.ParseFieldData(kind, stored, m_index));
+        KX_CHECK(ctx, ReadCurrentFieldRecord(work.LoadContext(), work.page, work.templatePage,
+                                             number, fields, current));
       }
       IKXQObjectPtr issuedPage;
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(work.page, 1, &issuedPage));
