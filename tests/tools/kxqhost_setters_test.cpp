@@ -21,6 +21,11 @@ class KxqhostSettersTest : public KxqhostTest {
     return Host({"--events", "request", name, "-"},
                 "<XMLMessage TargetId=\"Editor\" Status=\"1\">" + message + "</XMLMessage>");
   }
+  // "SetDateField" of V-101's in-service date (page 1061, field 509).
+  Outcome SetDate(const std::string& value) {
+    return Request("SetDateField",
+                   R"(<SetDateField PageId="1061" FieldId="509" Value=")" + value + R"("/>)");
+  }
 };
 
 TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
@@ -216,9 +221,7 @@ TEST_F(KxqhostSettersTest, ADayNumberOutsideTheShownDatesIsRefused) {
   const std::vector<std::string> touched = {"131", "1061"};
   const std::string before = Dump(touched);
   for (const char* day : {"1e308", "-1e300", "3000000", "2958466", "-657435"}) {
-    const Outcome refused = Request(
-        "SetDateField",
-        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    const Outcome refused = SetDate(day);
     EXPECT_EQ(refused.status, 1) << day << "\n" << refused.out;
     EXPECT_NE(refused.err.find(std::string("Desc=\"'") + day +
                                "' is out of range for attribute InServiceDate: a date is a day "
@@ -231,9 +234,7 @@ TEST_F(KxqhostSettersTest, ADayNumberOutsideTheShownDatesIsRefused) {
   EXPECT_EQ(Dump(touched), before);
   // The first and the last day are dates.
   for (const char* day : {"-657434", "2958465.5"}) {
-    const Outcome set = Request(
-        "SetDateField",
-        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    const Outcome set = SetDate(day);
     EXPECT_EQ(set.status, 0) << day << "\n" << set.err;
     EXPECT_NE(set.out.find("== store changed #131: InServiceDate"), std::string::npos) << set.out;
   }
@@ -262,9 +263,7 @@ TEST_F(KxqhostSettersTest, ADateTextThatIsNoDayNumberIsRefused) {
       {" -0X1f", "is not a decimal number"},
   };
   for (const auto& c : cases) {
-    const Outcome refused = Request(
-        "SetDateField",
-        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + c.value + R"("/>)");
+    const Outcome refused = SetDate(c.value);
     EXPECT_EQ(refused.status, 1) << c.value << "\n" << refused.out;
     EXPECT_NE(refused.err.find(std::string("Desc=\"'") + c.value + "' " + c.error),
               std::string::npos)
@@ -274,9 +273,7 @@ TEST_F(KxqhostSettersTest, ADateTextThatIsNoDayNumberIsRefused) {
   EXPECT_EQ(Dump(touched), before);
   // The day number of 2024-01-15, and one with its time of day.
   for (const char* day : {"45306", "45306.25"}) {
-    const Outcome set = Request(
-        "SetDateField",
-        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    const Outcome set = SetDate(day);
     EXPECT_EQ(set.status, 0) << day << "\n" << set.err;
   }
   EXPECT_NE(Dump({"131"}).find("InServiceDate = 2024-01-15 06:00:00\n"), std::string::npos);
