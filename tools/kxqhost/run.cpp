@@ -43,6 +43,9 @@ int Program::RunScript(const std::string& path) {
   const std::string folder = fs::path(path).parent_path().string();
   for (const Step& step : steps) {
     std::fprintf(out_, "## %s%s\n", step.expect_failure ? "! " : "", step.text.c_str());
+    // A request's text written in the script is shown as written there,
+    // with its end word, so that its reply can be read against it.
+    if (step.body) std::fprintf(out_, "%s%s\n", step.body->c_str(), step.body_end.c_str());
     std::fflush(out_);
     const int status = RunStep(step, folder);
     std::fflush(out_);
