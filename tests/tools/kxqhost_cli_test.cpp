@@ -51,9 +51,39 @@ TEST_F(KxqhostTest, RequestTextComesFromAFileOrStandardInput) {
     EXPECT_NE(outcome.err.find("CreateAnnotation"), std::string::npos) << outcome.err;
     EXPECT_EQ(outcome.err.find("cannot read"), std::string::npos);
   }
+}
+
+// A request file or a script that cannot be read is refused saying why:
+// missing, a folder, or not readable by this user.
+TEST_F(KxqhostTest, AFileThatCannotBeReadSaysWhy) {
+  namespace fs = std::filesystem;
+  InitStore();
   const Outcome missing = Host({"request", "CreateAnnotation", dir_ / "none.xml"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+  EXPECT_NE(missing.err.find("cannot read " + dir_ / "none.xml" + ": No such file or directory"),
+            std::string::npos)
+      << missing.err;
+  const Outcome folder = Host({"request", "CreateAnnotation", dir_.path()});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("cannot read " + dir_.path() + ": it is a folder, not a file"),
+            std::string::npos)
+      << folder.err;
+  const Outcome script = Host({"run", dir_ / "none.kxq"});
+  EXPECT_EQ(script.status, 1);
+  EXPECT_NE(script.err.find("cannot read " + dir_ / "none.kxq" + ": No such file or directory"),
+            std::string::npos)
+      << script.err;
+  kx::test::tools::WriteText(dir_ / "secret.xml", kCreateAnnotation);
+  fs::permissions(dir_ / "secret.xml", fs::perms::owner_write);
+  fs::permissions(dir_.path(),
+                  fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  const Outcome hidden = kx::test::tools::RunHostWith(
+      {"request", "CreateAnnotation", dir_ / "secret.xml"}, dir_.path(),
+      {"KXQ_REGISTRY=" + Registry()}, "", {.unprivileged = true});
+  EXPECT_EQ(hidden.status, 1);
+  EXPECT_NE(hidden.err.find("cannot read " + dir_ / "secret.xml" + ": Permission denied"),
+            std::string::npos)
+      << hidden.err;
 }
 
 TEST_F(KxqhostTest, RequestTextThatIsNotUtf8IsRefusedBeforeTheModule) {

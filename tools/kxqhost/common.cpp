@@ -1,7 +1,9 @@
 #include "common.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -72,12 +74,22 @@ bool ReadRequestFile(const std::string& path, std::string* text, std::string* er
     *error = TooLargeRequest() + ": " + path;
     return false;
   }
+  if (fs::is_directory(path, ec)) {
+    *error = CannotRead(path, EISDIR);
+    return false;
+  }
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    *error = "cannot read " + path;
+    *error = CannotRead(path, errno);
     return false;
   }
   return ReadRequestText(file, text, error);
+}
+
+std::string CannotRead(const std::string& path, int why) {
+  if (why == EISDIR) return "cannot read " + path + ": it is a folder, not a file";
+  return "cannot read " + path + ": " + (why != 0 ? std::strerror(why) : "it cannot be opened");
 }
 
 bool IsInteger(const std::string& text) {

@@ -38,6 +38,10 @@ _variant_t ArgumentValue(const std::string& text);
 // fails.
 bool ReadRequestText(std::istream& in, std::string* text, std::string* error);
 bool ReadRequestFile(const std::string& path, std::string* text, std::string* error);
+// "cannot read PATH: WHY" for a file that could not be opened, `why` the
+// errno the attempt left: "No such file or directory", "Permission
+// denied", or that it is a folder.
+std::string CannotRead(const std::string& path, int why);
 
 // Calls DllRegisterServer or DllUnregisterServer of the library at `path`.
 // The library stays loaded (activation loads it again by the same path).

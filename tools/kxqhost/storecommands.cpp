@@ -67,6 +67,20 @@ std::string WithRoomLeft(const std::string& why, const fs::path& folder) {
   return why.find("disk is full") != std::string::npos ? "the disk is full: " + why : why;
 }
 
+// Why no store can be made in `folder`, or "" when one can. Said before
+// SQLite is asked: its answer ("unable to open database file") names the
+// temporary file the store is made in, not the folder at fault.
+std::string FolderProblem(const fs::path& folder) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(folder, ec);
+  if (!fs::exists(status)) return "the folder " + folder.string() + " does not exist";
+  if (!fs::is_directory(status)) return folder.string() + " is not a folder";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "the folder " + folder.string() + " cannot be written (" + std::strerror(errno) + ")";
+  }
+  return "";
+}
+
 // Makes the store at `path` from `fixture` so that it appears whole or not
 // at all: the fixture is imported into a file beside it, which is closed
 // (its write-ahead log checkpointed into it) and then renamed into place,
@@ -76,10 +90,11 @@ std::string WithRoomLeft(const std::string& why, const fs::path& folder) {
 bool MakeStoreFile(const std::string& path, const std::string& fixture, const std::string* text,
                    const std::string& name, long* objects, bool* exists, std::string* error) {
   *exists = false;
+  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
+  if (*error = FolderProblem(folder); !error->empty()) return false;
   RemoveAbandonedStores(path);
   const std::string made = path + ".init-" + std::to_string(::getpid());
   RemoveStoreFiles(made);
-  const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
   // The files made so far go, after the room they left was looked at.
   const auto fail = [&](const std::string& why) {
     *error = WithRoomLeft(why, folder);
