@@ -245,8 +245,16 @@ int Program::Dump(const std::vector<std::string>& ids) {
     LONG id = 0;
     if (!ParseId(text, &id)) return kExitUsage;
     std::string dump;
-    if (HRESULT hr = DumpObject(store_->Database(), id, &dump); FAILED(hr)) {
-      const std::string why = TakeErrorText();
+    (void)store_->TakeReadFailure();
+    HRESULT hr = DumpObject(store_->Database(), id, &dump);
+    std::string why = FAILED(hr) ? TakeErrorText() : std::string();
+    // A list or extent that could not be read looks empty to the dump: it
+    // is no answer either.
+    if (const store::Status read = store_->TakeReadFailure(); !read.ok() && SUCCEEDED(hr)) {
+      hr = read.hr;
+      why = read.message;
+    }
+    if (FAILED(hr)) {
       Error("cannot dump object " + text + ": " + (why.empty() ? Describe(hr) : why));
       return kExitFailed;
     }

@@ -1,5 +1,6 @@
 #include "store/internal/db.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -283,6 +284,20 @@ int KxStepRow(sqlite3_stmt* st) {
 
 Db::~Db() { Close(); }
 
+std::string Db::SqliteError() const {
+  if (!db_) return "the store is closed";
+  const std::string text = sqlite3_errmsg(db_);
+  const int code = sqlite3_errcode(db_) & 0xff;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+    return "the store " + path_ + " is damaged (" + text + "); restore it from a copy";
+  return text;
+}
+
+bool Db::Finished(bool ok) {
+  if (!ok) error_ = SqliteError();
+  return ok;
+}
+
 bool Db::Probe(const std::string& path, std::string* error) {
   // Another process may be filling the file in from its log (a checkpoint)
   // while it is read without a lock: a store then looks cut short,
@@ -406,6 +421,7 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
 bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
               std::string* error) {
   notStore_ = inUse_ = false;
+  path_ = path;
   const bool memory = path == ":memory:";
   const bool exists = !memory && FileExists(path);
   readOnly_ = readOnly && !memory;
@@ -446,9 +462,18 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     return false;
   }
   if (!memory && !readOnly_) walPath_ = path + "-wal";
-  bool hasTables = false;
-  Query("SELECT name FROM sqlite_master",
-        [&](sqlite3_stmt* st) { hasTables = hasTables || ColText(st, 0) == u"meta"; });
+  // The names the file holds, read once: a failed read is no empty file.
+  std::vector<u16> names;
+  if (!Query("SELECT name FROM sqlite_master",
+             [&](sqlite3_stmt* st) { names.push_back(ColText(st, 0)); })) {
+    *error = "Cannot read " + path + ": " + error_;
+    Close();
+    return false;
+  }
+  const auto has = [&](const u16& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  const bool hasTables = has(u"meta");
   // Tables are made only in a file made here: one that was there is a store
   // (it was looked at above), unless another process changed it since.
   if (!hasTables && exists) {
@@ -469,18 +494,15 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
   }
   // Only when missing: a store opened by a second process needs no write.
   for (const auto& table : kLaterTables) {
-    const u16 name = U16(table[0]);
-    bool has = false;
-    Query("SELECT name FROM sqlite_master",
-          [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
-    if (!has && readOnly_) {
+    if (has(U16(table[0]))) continue;
+    if (readOnly_) {
       *error = "Cannot read " + path + " without writing it: it lacks the table " + table[0] +
                " of this version";
       Close();
       return false;
     }
-    if (!has && sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
-      *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+    if (sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
+      *error = std::string("Cannot set up ") + path + ": " + SqliteError();
       Close();
       return false;
     }
@@ -502,7 +524,7 @@ sqlite3_stmt* Db::Prepare(const char* sql) {
   if (it != cache_.end()) return it->second;
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
+    error_ = SqliteError();
     return nullptr;
   }
   cache_[sql] = st;
@@ -545,7 +567,7 @@ bool Db::Begin(bool write) {
   int rc = RunControl(write && !readOnly_ ? "BEGIN IMMEDIATE" : "BEGIN");
   if (rc != SQLITE_OK) {
     busy_ = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-    error_ = sqlite3_errmsg(db_);
+    error_ = SqliteError();
     return false;
   }
   inTxn_ = true;
@@ -571,7 +593,7 @@ bool Db::Commit() {
   // COMMIT outside a transaction fails anyway; this keeps the message clear.
   if (TransactionLost()) return false;
   if (RunControl("COMMIT") != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
+    error_ = SqliteError();
     return false;
   }
   inTxn_ = false;
@@ -602,7 +624,7 @@ bool Db::Bind(sqlite3_stmt* st, int index, const SqlArg& a) {
 bool Db::Step(sqlite3_stmt* st) {
   int rc = sqlite3_step(st);
   bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
-  if (!ok) error_ = sqlite3_errmsg(db_);
+  if (!ok) error_ = SqliteError();
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   return ok;
@@ -614,7 +636,7 @@ sqlite3_stmt* Db::PrepareWith(const char* sql, std::initializer_list<SqlArg> arg
   int k = 1;
   for (const SqlArg& a : args)
     if (!Bind(st, k++, a)) {
-      error_ = sqlite3_errmsg(db_);
+      error_ = SqliteError();
       sqlite3_reset(st);
       return nullptr;
     }

@@ -120,13 +120,15 @@ class Db {
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 
   // Calls fn(stmt) for every row of a query (with its arguments bound).
+  // False, with LastError, when a statement fails at any row: the rows
+  // handed over so far are no answer.
   template <class Fn>
   bool Query(const char* sql, Fn&& fn) {
-    return Rows(Prepare(sql), fn);
+    return Finished(db_ && Rows(Prepare(sql), fn));
   }
   template <class Fn>
   bool Query(const char* sql, std::initializer_list<SqlArg> args, Fn&& fn) {
-    return Rows(PrepareWith(sql, args), fn);
+    return Finished(db_ && Rows(PrepareWith(sql, args), fn));
   }
 
   sqlite3_stmt* Prepare(const char* sql);
@@ -145,6 +147,11 @@ class Db {
   // True (with LastError set) on a read-only store: nothing is written.
   bool ReadOnlyRefuses();
   bool Step(sqlite3_stmt* st);
+  // SQLite's last error on the connection, as LastError gives it: one
+  // that finds the file malformed says the store is damaged and what to do.
+  std::string SqliteError() const;
+  // ok, or LastError set from the connection's last error.
+  bool Finished(bool ok);
   // Runs a transaction statement (BEGIN, COMMIT, ROLLBACK) from the cache of
   // the connection, parsed once: SQLITE_OK or SQLite's error code, with the
   // message in sqlite3_errmsg.
@@ -157,6 +164,7 @@ class Db {
   bool BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v);
 
   sqlite3* db_ = nullptr;
+  std::string path_;
   std::string walPath_;  // empty without a write-ahead log (":memory:")
   int busyMs_ = 5000;
   std::map<const char*, sqlite3_stmt*> cache_;
