@@ -67,6 +67,22 @@ std::string WithRoomLeft(const std::string& why, const fs::path& folder) {
   return why.find("disk is full") != std::string::npos ? "the disk is full: " + why : why;
 }
 
+// What keeps a new store from `path`: a log or its index left there by an
+// earlier store of that name, which SQLite would take as the new store's
+// ("" when nothing is there).
+std::string LeftBeside(const std::string& path) {
+  for (const char* part : {"-wal", "-shm"}) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path + part, ec))) continue;
+    return path + part + " exists: the " + (part[1] == 'w' ? "log" : "log's index") +
+           " of an earlier store " + path +
+           ", which would be taken as the new store's; nothing was made. Move it away with the "
+           "store it belongs to, or remove " +
+           path + "-wal and " + path + "-shm when no process has that store open";
+  }
+  return "";
+}
+
 // Makes the store at `path` from `fixture` so that it appears whole or not
 // at all: the fixture is imported into a file beside it, which is closed
 // (its write-ahead log checkpointed into it) and then renamed into place,
@@ -112,6 +128,13 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, const st
   if (const int fd = ::open(made.c_str(), O_RDONLY); fd >= 0) {
     ::fsync(fd);
     ::close(fd);
+  }
+  // Looked at again just before: a log that appeared since would be taken
+  // as the new store's.
+  if (const std::string left = LeftBeside(path); !left.empty()) {
+    RemoveStoreFiles(made);
+    *error = left;
+    return false;
   }
   int placed = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
   if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) {
@@ -225,6 +248,7 @@ int Program::Init() {
     return Error(path + (empty ? " exists (an empty file)" : " exists") + "; remove it first"),
            kExitFailed;
   }
+  if (const std::string left = LeftBeside(path); !left.empty()) return Error(left), kExitFailed;
   long objects = 0;
   bool exists = false;
   std::string why;

@@ -72,6 +72,7 @@ HRESULT StoreCore::Begin() {
     }
     case Persistence::Lock::kFailed:
       return SetError(KXQ_E_STORAGE, "Cannot begin a transaction: " + db_->LastError());
+    case Persistence::Lock::kMoved: return SetError(KXQ_E_BUSY, db_->LastError());
   }
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
@@ -241,6 +242,7 @@ ObjectRec* StoreCore::FindObject(int32_t id) {
     read = ApplyObject(std::move(stored), false);
   if (!read.ok()) {
     loadFailed_ = id;
+    loadHr_ = db_->Moved() ? KXQ_E_BUSY : KXQ_E_STORAGE;
     loadError_ = read.message;
     ReadFailed(loadError_);
     return nullptr;
@@ -249,7 +251,7 @@ ObjectRec* StoreCore::FindObject(int32_t id) {
 }
 
 HRESULT StoreCore::NoObject(int32_t id) {
-  if (id != 0 && id == loadFailed_) return SetError(KXQ_E_STORAGE, loadError_);
+  if (id != 0 && id == loadFailed_) return SetError(loadHr_, loadError_);
   return SetError(KXQ_E_NOOBJECT, "No object with id " + std::to_string(id));
 }
 

@@ -135,7 +135,9 @@ class StoreCore {
   // Already in memory (live or not), without reading the file.
   ObjectRec* LoadedObject(int32_t id) const;
   // The failure for an id LiveObject did not give: KXQ_E_STORAGE when the
-  // file could not be read or holds a damaged object, else KXQ_E_NOOBJECT.
+  // file could not be read or holds a damaged object (KXQ_E_BUSY when
+  // another process wrote it under a reading without locks), else
+  // KXQ_E_NOOBJECT.
   HRESULT NoObject(int32_t id);
   HRESULT CreateObject(ClassRec* cls, int32_t id, ObjectRec** out);
   HRESULT DeleteObject(ObjectRec* obj);
@@ -378,6 +380,7 @@ class StoreCore {
   int lockTimeoutMs_ = 5000;
   bool stale_ = false;
   int32_t loadFailed_ = 0;  // the last id whose reading failed
+  HRESULT loadHr_ = 0;      // and how
   std::string loadError_;   // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
 

@@ -78,6 +78,7 @@ class SqlitePersistence final : public Persistence {
   bool NotAStore() const override { return db_.NotAStore(); }
   bool InUse() const override { return db_.InUse(); }
   bool ReadOnly() const override { return db_.ReadOnly(); }
+  bool Moved() const override { return db_.Moved(); }
   void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }
@@ -506,14 +507,22 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   *out = CatchUp();
   changed_.clear();
   manyChanged_ = wrote_ = tables_ = false;
-  if (!db_.Begin(true)) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
+  // Between calls a file read without locks that another process opened
+  // or wrote is read again, whole, as it is now.
+  bool again = false;
+  if (!db_.Begin(true)) {
+    if (!db_.Moved()) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
+    if (!db_.Reopen() || !db_.Begin(true)) return Lock::kMoved;
+    again = true;
+  }
   int64_t version = 0;
   if (!CurrentVersion(&version)) {
     db_.Rollback();
-    return Lock::kFailed;
+    return db_.Moved() ? Lock::kMoved : Lock::kFailed;
   }
-  if (version == seen_) return Lock::kTaken;
+  if (version == seen_ && !again) return Lock::kTaken;
   out->changed = true;
+  out->full = again;
   int64_t oldest = version + 1;
   std::set<int32_t> objs;
   bool ok = db_.Query("SELECT version,full,objects FROM changelog WHERE version>? ORDER BY version",
@@ -532,7 +541,7 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   });
   if (!ok) {
     db_.Rollback();
-    return Lock::kFailed;
+    return db_.Moved() ? Lock::kMoved : Lock::kFailed;
   }
   out->objects.assign(objs.begin(), objs.end());
   seen_ = version;
