@@ -81,6 +81,22 @@ std::string FolderProblem(const fs::path& folder) {
   return "";
 }
 
+// What keeps a new store from `path`: a log or its index left there by an
+// earlier store of that name, which SQLite would take as the new store's
+// ("" when nothing is there).
+std::string LeftBeside(const std::string& path) {
+  for (const char* part : {"-wal", "-shm"}) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path + part, ec))) continue;
+    return path + part + " exists: the " + (part[1] == 'w' ? "log" : "log's index") +
+           " of an earlier store " + path +
+           ", which would be taken as the new store's; nothing was made. Move it away with the "
+           "store it belongs to, or remove " +
+           path + "-wal and " + path + "-shm when no process has that store open";
+  }
+  return "";
+}
+
 // Makes the store at `path` from `fixture` so that it appears whole or not
 // at all: the fixture is imported into a file beside it, which is closed
 // (its write-ahead log checkpointed into it) and then renamed into place,
@@ -127,6 +143,13 @@ bool MakeStoreFile(const std::string& path, const std::string& fixture, const st
   if (const int fd = ::open(made.c_str(), O_RDONLY); fd >= 0) {
     ::fsync(fd);
     ::close(fd);
+  }
+  // Looked at again just before: a log that appeared since would be taken
+  // as the new store's.
+  if (const std::string left = LeftBeside(path); !left.empty()) {
+    RemoveStoreFiles(made);
+    *error = left;
+    return false;
   }
   int placed = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
   if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) {
@@ -240,6 +263,7 @@ int Program::Init() {
     return Error(path + (empty ? " exists (an empty file)" : " exists") + "; remove it first"),
            kExitFailed;
   }
+  if (const std::string left = LeftBeside(path); !left.empty()) return Error(left), kExitFailed;
   long objects = 0;
   bool exists = false;
   std::string why;
@@ -260,8 +284,16 @@ int Program::Dump(const std::vector<std::string>& ids) {
     LONG id = 0;
     if (!ParseId(text, &id)) return kExitUsage;
     std::string dump;
-    if (HRESULT hr = DumpObject(store_->Database(), id, &dump); FAILED(hr)) {
-      const std::string why = TakeErrorText();
+    (void)store_->TakeReadFailure();
+    HRESULT hr = DumpObject(store_->Database(), id, &dump);
+    std::string why = FAILED(hr) ? TakeErrorText() : std::string();
+    // A list or extent that could not be read looks empty to the dump: it
+    // is no answer either.
+    if (const store::Status read = store_->TakeReadFailure(); !read.ok() && SUCCEEDED(hr)) {
+      hr = read.hr;
+      why = read.message;
+    }
+    if (FAILED(hr)) {
       Error("cannot dump object " + text + ": " + (why.empty() ? Describe(hr) : why));
       return kExitFailed;
     }
