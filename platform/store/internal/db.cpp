@@ -438,7 +438,10 @@ bool Db::TransactionLost() {
 
 bool Db::Begin(bool write) {
   busy_ = false;
-  if (!db_) return false;
+  if (!db_) {
+    error_ = "the store is closed";
+    return false;
+  }
   if (lockFree_ && !Unchanged()) return false;
   // IMMEDIATE takes the write lock now, so what is read next is current.
   // A read-only connection takes none: its first write fails.
