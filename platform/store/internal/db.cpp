@@ -473,11 +473,6 @@ void Db::BoundLog() {
 bool Db::Commit() {
   // COMMIT outside a transaction fails anyway; this keeps the message clear.
   if (TransactionLost()) return false;
-  // What the transaction read without locks counts only if nothing moved.
-  if (lockFree_ && !Unchanged()) {
-    Rollback();
-    return false;
-  }
   if (RunControl("COMMIT") != SQLITE_OK) {
     error_ = SqliteError();
     return false;
