@@ -117,10 +117,11 @@ int ReadShape(sqlite3* db, Shape* shape) {
                    "SELECT lower(name), type FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' "
                    "ESCAPE '\\'",
                    "", [&](sqlite3_stmt* st) { (*shape)[TextAt(st, 0)].type = TextAt(st, 1); });
-  for (auto& [name, entry] : *shape) {
-    if (rc != SQLITE_OK || entry.type != "table") continue;
-    rc = EachRow(db, "SELECT lower(name) FROM pragma_table_info(?1)", name,
-                 [&](sqlite3_stmt* st) { entry.columns.push_back(TextAt(st, 0)); });
+  for (auto& named : *shape) {
+    std::vector<std::string>& columns = named.second.columns;
+    if (rc != SQLITE_OK || named.second.type != "table") continue;
+    rc = EachRow(db, "SELECT lower(name) FROM pragma_table_info(?1)", named.first,
+                 [&](sqlite3_stmt* st) { columns.push_back(TextAt(st, 0)); });
   }
   return rc;
 }
