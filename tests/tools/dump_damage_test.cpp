@@ -45,14 +45,14 @@ std::pair<bool, std::string> Dumped(Store& store, LONG id) {
 // failures said "Cannot read object 1011: " and no more. Nothing is
 // written to the file.
 TEST(DumpOfADamagedStore, EveryPageZeroedGivesTheIntactDumpOrSaysTheStoreIsDamaged) {
-  char folder[] = "/tmp/kxq-damage-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
+  std::string folder = (fs::temp_directory_path() / "kxq-damage-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
   struct Remove {
     std::string path;
     ~Remove() { fs::remove_all(path); }
   } remove{folder};
   const std::string plant = std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml";
-  const std::string intact = std::string(folder) + "/intact.db";
+  const std::string intact = folder + "/intact.db";
   std::map<LONG, std::string> reference;
   {
     std::unique_ptr<Store> store;
@@ -72,7 +72,7 @@ TEST(DumpOfADamagedStore, EveryPageZeroedGivesTheIntactDumpOrSaysTheStoreIsDamag
   const size_t page =
       (static_cast<unsigned char>(bytes[16]) << 8) | static_cast<unsigned char>(bytes[17]);
   ASSERT_EQ(bytes.size() % page, 0u);
-  const std::string path = std::string(folder) + "/zeroed.db";
+  const std::string path = folder + "/zeroed.db";
   int refused = 0, failed = 0, whole = 0;
   for (size_t at = 0; at < bytes.size(); at += page) {
     std::string zeroed = bytes;

@@ -117,10 +117,11 @@ int ReadShape(sqlite3* db, Shape* shape) {
                    "SELECT lower(name), type FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' "
                    "ESCAPE '\\'",
                    "", [&](sqlite3_stmt* st) { (*shape)[TextAt(st, 0)].type = TextAt(st, 1); });
-  for (auto& [name, entry] : *shape) {
-    if (rc != SQLITE_OK || entry.type != "table") continue;
-    rc = EachRow(db, "SELECT lower(name) FROM pragma_table_info(?1)", name,
-                 [&](sqlite3_stmt* st) { entry.columns.push_back(TextAt(st, 0)); });
+  for (auto& named : *shape) {
+    std::vector<std::string>& columns = named.second.columns;
+    if (rc != SQLITE_OK || named.second.type != "table") continue;
+    rc = EachRow(db, "SELECT lower(name) FROM pragma_table_info(?1)", named.first,
+                 [&](sqlite3_stmt* st) { columns.push_back(TextAt(st, 0)); });
   }
   return rc;
 }
@@ -438,7 +439,10 @@ bool Db::TransactionLost() {
 
 bool Db::Begin(bool write) {
   busy_ = false;
-  if (!db_) return false;
+  if (!db_) {
+    error_ = "the store is closed";
+    return false;
+  }
   if (lockFree_ && !Unchanged()) return false;
   // IMMEDIATE takes the write lock now, so what is read next is current.
   // A read-only connection takes none: its first write fails.
@@ -470,11 +474,6 @@ void Db::BoundLog() {
 bool Db::Commit() {
   // COMMIT outside a transaction fails anyway; this keeps the message clear.
   if (TransactionLost()) return false;
-  // What the transaction read without locks counts only if nothing moved.
-  if (lockFree_ && !Unchanged()) {
-    Rollback();
-    return false;
-  }
   if (RunControl("COMMIT") != SQLITE_OK) {
     error_ = SqliteError();
     return false;
