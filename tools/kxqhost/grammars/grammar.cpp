@@ -11,7 +11,7 @@ namespace {
 
 struct GrammarElement {
   const char* message;
-  const char* element;
+  const char* element;     // "": a message without grammar (a bare text)
   const char* attributes;  // separated by blanks
 };
 
@@ -24,7 +24,7 @@ constexpr GrammarElement kGrammarElements[] = {
 bool MessageGrammar(const std::string& name, std::map<std::string, std::string>* elements) {
   elements->clear();
   for (const GrammarElement& row : kGrammarElements) {
-    if (name == row.message) (*elements)[row.element] = row.attributes;
+    if (name == row.message && *row.element != '\0') (*elements)[row.element] = row.attributes;
   }
   return !elements->empty();
 }
