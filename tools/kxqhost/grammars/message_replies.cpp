@@ -75,7 +75,9 @@ constexpr ReplyNote kReplies[] = {
      "check datasheet, the document is not submitted\")."},
     {"CloseDocuments",
      "None; each version named is closed in the store (the counterpart of \"OpenDocuments\")."},
-    {"CloseHold", "None; the hold is closed (\"InActive\"), with \"HoldReason\" as its reason."},
+    {"CloseHold",
+     "None; the host is asked to close the hold (its \"InActive\" becomes true), with "
+     "\"HoldReason\" as the reason."},
     {"CompareDocuments",
      "As \"OpenDocuments\": \"XMLMessage\" (\"TargetId\" \"App\") holding \"OpenDocuments\" with "
      "the first document's \"Datasheet\" element, its fields written against the second "
