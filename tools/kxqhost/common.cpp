@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string HexCode(HRESULT hr) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
-  return buffer;
-}
-
 // A request text longer than the XML reader takes is refused before it is
 // read whole: it would be held several times over (bytes, UTF-16, the
 // message) only to be refused by the reader.
@@ -43,6 +37,12 @@ std::string Narrow(std::u16string_view text) { return host::internal::Utf16ToUtf
 std::u16string Wide(std::string_view text) {
   auto wide = host::internal::Utf8ToUtf16(text);
   return wide ? *wide : std::u16string(1, u'\uFFFD');
+}
+
+std::string HexCode(HRESULT hr) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
+  return buffer;
 }
 
 std::string Describe(HRESULT hr) {

@@ -22,6 +22,8 @@ std::string Narrow(std::u16string_view text);
 // hand on); anything else becomes U+FFFD.
 std::u16string Wide(std::string_view text);
 
+// "0xHRESULT".
+std::string HexCode(HRESULT hr);
 // "0xHRESULT (system text)".
 std::string Describe(HRESULT hr);
 // The thread's error description, or "" when none was left.
