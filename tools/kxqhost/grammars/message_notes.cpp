@@ -64,14 +64,16 @@ constexpr AttributeNote kNotes[] = {
     {"ChangeDatasheetDimensionUnit", "XMLMessage", "Status", false, kNotRead},
     {"ChangeDatasheetDimensionUnit", "ChangeDatasheetDimensionUnit", "Name", true,
      "A dimension (\"Pressure\")."},
-    {"ChangeDatasheetDimensionUnit", "ChangeDatasheetDimensionUnit", "UnitId", true,
-     "A unit of that dimension (\"bar\")."},
+    {"ChangeDatasheetDimensionUnit", "ChangeDatasheetDimensionUnit", "UnitId", false,
+     "A unit of that dimension (\"bar\"); none, or an empty one, puts each field's default "
+     "unit."},
 
     {"ChangeDimensionUnit", "XMLMessage", "TargetId", false, kNotRead},
     {"ChangeDimensionUnit", "XMLMessage", "Status", false, kNotRead},
     {"ChangeDimensionUnit", "ChangeDimensionUnit", "Name", true, "A dimension (\"Length\")."},
-    {"ChangeDimensionUnit", "ChangeDimensionUnit", "UnitId", true,
-     "A unit of that dimension (\"ft\")."},
+    {"ChangeDimensionUnit", "ChangeDimensionUnit", "UnitId", false,
+     "A unit of that dimension (\"ft\"); none, or an empty one, puts each field's default "
+     "unit."},
 
     {"CheckDocuments", "XMLMessage", "TargetId", false, kNotRead},
     {"CheckDocuments", "XMLMessage", "Status", false, kNotRead},
