@@ -424,6 +424,42 @@ TEST_F(KxqhostFieldPropertiesTest, SetFieldPropertiesRefusesAListColumnWithoutAR
   EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"1\" "), std::string::npos) << read.out;
 }
 
+// A value is held by a hold: "HoldId" naming a pump, or no object, is
+// refused by both messages before the lock they also ask for is set. A
+// hold still holds the value.
+TEST_F(KxqhostFieldPropertiesTest, AHoldIdThatNamesNoHoldIsRefused) {
+  const struct {
+    const char* holdId;
+    const char* error;
+  } cases[] = {{"101", "Object 101 is a Pump, not a hold"}, {"99999", "No object with id 99999"}};
+  for (const auto& c : cases) {
+    const std::string asks =
+        std::string(" IsLocked=\"1\" IsHeld=\"1\" HoldId=\"") + c.holdId + "\"";
+    const Outcome properties = Request(
+        "SetFieldProperties", "<SetFieldProperties PageId=\"1011\" FieldId=\"104\"" + asks + "/>");
+    const Outcome status = Request("SetFieldStatus", "<SetFieldStatus PageId=\"1011\"" + asks +
+                                                         "><FieldId ID=\"104\"/></SetFieldStatus>");
+    for (const Outcome* refused : {&properties, &status}) {
+      EXPECT_EQ(refused->status, 1) << c.holdId << "\n" << refused->out;
+      EXPECT_EQ(refused->err.rfind(std::string("<KXError Desc=\"") + c.error + "\"", 0), 0u)
+          << refused->err;
+      EXPECT_EQ(refused->out.find("== store changed"), std::string::npos) << refused->out;
+    }
+  }
+  const std::string ask = "<GetFieldProperties PageId=\"1011\" FieldId=\"104\"/>";
+  EXPECT_NE(Request("GetFieldProperties", ask)
+                .out.find("Lock=\"0\" Secure=\"0\" Hold=\"0\" HoldReason=\"\""),
+            std::string::npos);
+  ASSERT_EQ(
+      Request("SetFieldProperties",
+              "<SetFieldProperties PageId=\"1011\" FieldId=\"104\" IsHeld=\"1\" HoldId=\"1191\"/>")
+          .status,
+      0);
+  EXPECT_NE(Request("GetFieldProperties", ask)
+                .out.find("Hold=\"1\" HoldReason=\"HOLD-01 Pump curves awaited from vendor: \""),
+            std::string::npos);
+}
+
 // Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
 // field values go with it, and no client hears of it.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {

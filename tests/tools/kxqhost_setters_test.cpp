@@ -259,6 +259,12 @@ TEST_F(KxqhostSettersTest, ADateTextThatIsNoDayNumberIsRefused) {
       {"0000-00-00", "is not a day number"},
       {"15.01.2024", "is not a day number"},
       {" 1/15/2024", "is not a day number"},
+      // With the month by name, or blanks or other characters between the
+      // numbers: still no day 15 or 2024.
+      {"15-Jan-2024", "is not a day number"},
+      {"15 Jan", "is not a day number"},
+      {"2024 01 15", "is not a day number"},
+      {"2024年1月15日", "is not a day number"},
       {"0x10", "is not a decimal number for attribute InServiceDate\" HR=\"0x80020005\""},
       {" -0X1f", "is not a decimal number"},
   };
@@ -271,8 +277,10 @@ TEST_F(KxqhostSettersTest, ADateTextThatIsNoDayNumberIsRefused) {
     EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
   }
   EXPECT_EQ(Dump(touched), before);
-  // The day number of 2024-01-15, and one with its time of day.
-  for (const char* day : {"45306", "45306.25"}) {
+  // The day number of 2024-01-15, and one with its time of day; what
+  // follows a day number without more of a date is not read, as for
+  // every number.
+  for (const char* day : {"45306 ", "45306x", "45306.25"}) {
     const Outcome set = SetDate(day);
     EXPECT_EQ(set.status, 0) << day << "\n" << set.err;
   }

@@ -426,6 +426,41 @@ TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
   EXPECT_EQ(Dump(touched), before);
 }
 
+// The datasheet messages name their datasheet by "TargetId", its id in
+// decimal. A text that holds no such number, or goes on in another
+// script's digits ("1000٢" is no 1000), and an object that is no
+// datasheet are refused naming them, before anything is read or written.
+TEST_F(UnitsTest, ATargetIdThatNamesNoDatasheetIsRefused) {
+  const std::vector<std::string> touched = {"1000", "1001", "1002", "1003"};
+  const std::string before = Dump(touched);
+  const struct {
+    std::string target, error;
+  } cases[] = {
+      {"1000٢", "'1000٢' is not a number for attribute TargetId"},
+      {"١٠٠٠", "'١٠٠٠' is not a number for attribute TargetId"},
+      {"Editor", "'Editor' is not a number for attribute TargetId"},
+      {"0x3E8", "'0x3E8' is not a decimal number for attribute TargetId"},
+      {"1001", "Object 1001 is a Page, not a datasheet"},
+  };
+  const std::string bodies[] = {
+      "<ListDatasheetDimensions/>",
+      "<ChangeDatasheetDimensionSet Name=\"US\"/>",
+      "<ChangeDatasheetDimensionUnit Name=\"Length\" UnitId=\"ft\"/>",
+  };
+  for (const auto& c : cases) {
+    for (const std::string& body : bodies) {
+      const std::string message = body.substr(1, body.find_first_of(" /") - 1);
+      const Outcome refused = Send(message, Envelope(c.target, body));
+      EXPECT_EQ(refused.status, 1) << message << " " << c.target << "\n" << refused.out;
+      EXPECT_EQ(refused.err.rfind("<KXError Desc=\"" + c.error + "\"", 0), 0u)
+          << message << "\n"
+          << refused.err.substr(0, 300);
+      EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+    }
+  }
+  EXPECT_EQ(Dump(touched), before);
+}
+
 TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {
   // The envelope's "TargetId" names no datasheet here: every one changes.
   const Outcome changed =

@@ -12,6 +12,7 @@
 #include "kxvalueutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "otherdigits.h"
 
 namespace {
 
@@ -60,12 +61,21 @@ void CheckShownDate(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* 
 }
 
 // Whether `text` is a calendar date ("2024-01-15", "15.01.2024",
-// "1/15/2024") rather than a day number: the number read from its start is
-// followed by a date separator and a digit.
+// "1/15/2024", "15-Jan-2024", "15 Jan", "2024 01 15") rather than a day
+// number: another number follows the one read from its start, or a date
+// separator or blank does and then a month's name.
 bool IsCalendarDateText(const OLECHAR* text) {
   const OLECHAR* end = text;
   (void)kx_wcstod(text, &end);
-  return end != text && (*end == u'-' || *end == u'/' || *end == u'.') && kx_iswdigit(end[1]);
+  // "4530٦" is no number at all: the number reader refuses it so.
+  if (end == text || IsOtherScriptDigit(end)) return false;
+  for (const OLECHAR* p = end; *p != 0; ++p) {
+    if (kx_iswdigit(*p) || IsOtherScriptDigit(p)) return true;
+  }
+  const OLECHAR* p = end;
+  while (*p == u'-' || *p == u'/' || *p == u'.' || kx_iswspace(*p)) ++p;
+  const bool letter = (*p >= u'A' && *p <= u'Z') || (*p >= u'a' && *p <= u'z') || *p >= 0x80;
+  return p != end && letter;
 }
 
 // A date comes as its day number: a text in hexadecimal or a calendar date

@@ -27,11 +27,14 @@ std::u16string QuotedStart(const OLECHAR* text) {
 }
 
 // The datasheet named by the envelope's "TargetId" (decimal; none is 0,
-// which the store does not know).
+// which the store does not know). A text that holds no id ("1000٢"
+// is no 1000), or one of an object that is no datasheet, is refused
+// naming it.
 IKXQObjectPtr TargetDatasheet(MainContext& main, const SAXText& targetId) {
   IKXQObjectPtr datasheet;
-  const LONG id = targetId.IsNull() ? 0 : kx_wcstol(targetId.c_str(), nullptr, 10);
-  GetStoreObject(main.m_pDatabase, datasheet, id);
+  const int32_t id = MessageKit::ReadBareId(TextOf(targetId), u"attribute TargetId");
+  KXDBDatasheetSvcs::GetObjectOfClass(main.m_pDatabase, id, {u"Datasheet"}, u"a datasheet",
+                                      datasheet);
   return datasheet;
 }
 

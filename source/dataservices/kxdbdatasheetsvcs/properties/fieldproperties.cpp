@@ -451,6 +451,7 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     if (m_index < 0 && work.IsContinuous()) {
       FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, m_index);
     }
+    FieldPresentation::RequireHold(main, m_isHeld, m_holdId);
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
