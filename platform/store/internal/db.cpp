@@ -82,7 +82,8 @@ const char* const kLaterTables[][2] = {
 };
 
 // A database's own schema entries (not SQLite's), by lower-case name: the
-// kind ("table", "index", "view", "trigger") and, for a table, its columns.
+// kind ("table", "index", "view", "trigger") and, for a table, its columns
+// (name, type, NOT NULL, place in the primary key).
 struct Entry {
   std::string type;
   std::vector<std::string> columns;
@@ -120,8 +121,12 @@ int ReadShape(sqlite3* db, Shape* shape) {
   for (auto& named : *shape) {
     std::vector<std::string>& columns = named.second.columns;
     if (rc != SQLITE_OK || named.second.type != "table") continue;
-    rc = EachRow(db, "SELECT lower(name) FROM pragma_table_info(?1)", named.first,
-                 [&](sqlite3_stmt* st) { columns.push_back(TextAt(st, 0)); });
+    // A column as declared: a table with a store's column names but other
+    // types, keys or constraints is another program's.
+    rc = EachRow(db,
+                 "SELECT lower(name) || ' ' || upper(type) || ' ' || \"notnull\" || ' ' || pk "
+                 "FROM pragma_table_info(?1)",
+                 named.first, [&](sqlite3_stmt* st) { columns.push_back(TextAt(st, 0)); });
   }
   return rc;
 }

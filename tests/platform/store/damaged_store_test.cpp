@@ -76,8 +76,9 @@ TEST(DamagedStoreTest, AListThatCannotBeReadFailsItsTransactionAndIsNeverAnEmpty
 
 // What a store is comes from all its tables and their columns, before
 // anything is written: a database with a "meta" table that names format 1,
-// a store whose "meta" is a view, or one with a table of someone else's is
-// refused and left byte for byte; so is one that another program's
+// a store whose "meta" is a view, one with a table of someone else's, or
+// one with every table and column of a store by name but declared otherwise
+// is refused and left byte for byte; so is one that another program's
 // application id marks. A new store carries the store's id ("KXQS"); one
 // made before it (id 0) opens and reads as before; one marked as a store
 // whose tables are not a store's is damaged.
@@ -101,12 +102,34 @@ TEST(DamagedStoreTest, WhatLooksLikeAStoreIsJudgedByAllItsTablesBeforeAnythingIs
   copy("foreign.kxq", "PRAGMA application_id=7");
   copy("ours.kxq", "ALTER TABLE units ADD COLUMN colour");
   copy("old.kxq", "PRAGMA application_id=0");
+  // Every table of a store by name, with its column names, but declared
+  // otherwise (no types, keys or constraints).
+  std::string lookalike;
+  {
+    WriteBytes(made, store);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_open_v2(made.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_prepare_v2(db,
+                       "SELECT 'CREATE TABLE ' || m.name || '(' || (SELECT group_concat(c.name) "
+                       "FROM pragma_table_info(m.name) c) || ');' FROM sqlite_master m WHERE "
+                       "m.type='table'",
+                       -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW)
+      lookalike += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    fs::remove(made);
+  }
+  ASSERT_NE(lookalike.find("CREATE TABLE vals(obj,attr,pos,"), std::string::npos) << lookalike;
+  RawSql(dir.File("untyped.kxq"), (lookalike + "INSERT INTO meta VALUES('format', 1)").c_str());
   const auto before = FolderBytes(dir.path());
   const std::pair<const char*, const char*> refused[] = {
       {"metaonly.kxq", "is not an object store: it is a database of something else (it has no"},
       {"view.kxq", "it is a database of something else (its view meta is not a store's)"},
       {"extra.kxq", "of something else (it has a table invoices that a store does not have)"},
       {"foreign.kxq", "of something else (application id 0x00000007)"},
+      {"untyped.kxq", "of something else (its table attribute_links is not a store's)"},
       {"ours.kxq", "is a damaged object store: its table units is not a store's"}};
   for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kOpenOrCreate, OpenMode::kReadOnly}) {
     for (const auto& [name, says] : refused) {
