@@ -62,7 +62,8 @@ class KxqhostDamageTest : public KxqhostTest {
 // "DataViews" lists empty) and written, and the log's write-back made the
 // damage permanent. It is refused, by `dump` and by a request, with the
 // store and its log left byte for byte. Its log kept, the store gone,
-// `init` makes no new store that would take that log.
+// `init` makes no new store that would take that log, nor one beside a
+// rollback journal.
 TEST_F(KxqhostDamageTest, AStoreCutShortBesideALogIsRefusedAndInitTakesNoLeftLog) {
   const std::string folder = dir_ / "stores";
   const std::string store = folder + "/s.db";
@@ -101,6 +102,14 @@ TEST_F(KxqhostDamageTest, AStoreCutShortBesideALogIsRefusedAndInitTakesNoLeftLog
   fs::remove(store + "-wal");
   EXPECT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 1);
   fs::remove(store + "-shm");
+  // A rollback journal there would be played back into the new store.
+  WriteText(store + "-journal", "journal");
+  const Outcome journal = Bare({"--store", store, "init", "--fixture", SamplePlant()});
+  EXPECT_EQ(journal.status, 1);
+  EXPECT_NE(journal.err.find(store + "-journal exists: a rollback journal"), std::string::npos)
+      << journal.err;
+  EXPECT_EQ(ReadText(store + "-journal"), "journal");
+  fs::remove(store + "-journal");
   EXPECT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 0);
 }
 

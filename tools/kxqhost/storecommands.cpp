@@ -82,12 +82,17 @@ std::string FolderProblem(const fs::path& folder) {
 }
 
 // What keeps a new store from `path`: a log or its index left there by an
-// earlier store of that name, which SQLite would take as the new store's
-// ("" when nothing is there).
+// earlier store of that name, or a rollback journal, which SQLite would
+// take as the new store's ("" when nothing is there).
 std::string LeftBeside(const std::string& path) {
-  for (const char* part : {"-wal", "-shm"}) {
+  for (const char* part : {"-wal", "-shm", "-journal"}) {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(path + part, ec))) continue;
+    if (part[1] == 'j') {
+      return path + part +
+             " exists: a rollback journal, which would be taken as the new store's; nothing was "
+             "made. Move it away";
+    }
     return path + part + " exists: the " + (part[1] == 'w' ? "log" : "log's index") +
            " of an earlier store " + path +
            ", which would be taken as the new store's; nothing was made. Move it away with the "

@@ -246,11 +246,18 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     return false;
   }
   // A new store holds what is made in it alone: SQLite would take a log
-  // left by an earlier file of that name as the new one's.
+  // left by an earlier file of that name as the new one's (and delete a
+  // rollback journal there, someone else's).
   if (!exists && !memory) {
-    for (const char* part : {"-wal", "-shm"}) {
+    for (const char* part : {"-wal", "-shm", "-journal"}) {
       struct stat st;
       if (::lstat((path + part).c_str(), &st) != 0) continue;
+      if (part[1] == 'j') {
+        *error = "Cannot make a store at " + path + ": " + path + part +
+                 " lies there, a rollback journal, which SQLite would take as the new "
+                 "store's; nothing was made. Move it away";
+        return false;
+      }
       *error = "Cannot make a store at " + path + ": " + path + part + " lies there, the " +
                (part[1] == 'w' ? "log" : "log's index") +
                " of an earlier store of that name, which SQLite would take as the new "

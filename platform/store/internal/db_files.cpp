@@ -43,17 +43,42 @@ std::string UriPath(const std::string& path) {
 }
 
 bool PlainFilesBeside(const std::string& path, std::string* error) {
-  for (const char* part : {"-wal", "-shm"}) {
+  for (const char* part : {"-wal", "-shm", "-journal"}) {
     struct stat st;
     const std::string beside = path + part;
-    if (::lstat(beside.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+    if (::lstat(beside.c_str(), &st) != 0) continue;
+    const bool journal = part[1] == 'j';
+    if (S_ISREG(st.st_mode)) {
+      if (!journal || st.st_size == 0) continue;
+      // SQLite plays a journal whose first byte is not zero back into the
+      // file before it reads it, whatever file it came from, and cuts the
+      // file to the size the journal names. A store keeps none (its log is
+      // "-wal").
+      unsigned char first = 0;
+      const int fd = ::open(beside.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+      const bool read = fd >= 0 && ::pread(fd, &first, 1, 0) == 1;
+      const int why = errno;
+      if (fd >= 0) ::close(fd);
+      if (read && first == 0) continue;
+      *error = "Cannot open " + path + ": " + beside +
+               (read ? " lies beside it, a rollback journal, which a store does not keep and "
+                       "SQLite would write into it"
+                     : " lies beside it, and it cannot be read (" +
+                           std::string(std::strerror(why)) + ")") +
+               "; nothing was read or changed. Move " + beside +
+               " away (it is no part of the store)";
+      return false;
+    }
     const char* what = S_ISFIFO(st.st_mode)  ? "a named pipe"
                        : S_ISDIR(st.st_mode) ? "a folder"
                        : S_ISLNK(st.st_mode) ? "a symbolic link"
                                              : "no regular file";
-    *error = "Cannot open " + path + ": " + beside + ", where SQLite keeps the store's " +
-             (part[1] == 'w' ? "log" : "log's index") + ", is " + what +
-             "; nothing was read or changed. Remove " + beside + " (it is no part of the store)";
+    *error = "Cannot open " + path + ": " + beside + ", where SQLite keeps " +
+             (journal          ? "a rollback journal"
+              : part[1] == 'w' ? "the store's log"
+                               : "the store's log's index") +
+             ", is " + what + "; nothing was read or changed. Remove " + beside +
+             " (it is no part of the store)";
     return false;
   }
   return true;

@@ -40,7 +40,9 @@ std::string UriPath(const std::string& path);
 
 // The log and its index beside `path` are regular files or absent: a named
 // pipe, a folder or a link there would hang or mislead SQLite's opening of
-// them. False with *error (naming the file and what to do) otherwise.
+// them. So is a rollback journal ("-journal"), which a store never keeps,
+// and it holds nothing that SQLite would play back into the file. False
+// with *error (naming the file and what to do) otherwise.
 bool PlainFilesBeside(const std::string& path, std::string* error);
 
 // Opens the existing store at `path` for reading, writing nothing and

@@ -216,6 +216,63 @@ TEST(DamagedStoreTest, ALogOrIndexThatIsNoPlainFileIsRefused) {
   EXPECT_FALSE(fs::exists(path));
 }
 
+// A rollback journal beside a store (a store keeps none) was played back
+// into it before it was read, whatever database it came from: the store
+// became that database's pages. A named pipe there hung the opening. Both
+// are refused in every mode, store and journal left byte for byte, and no
+// store is made beside a journal.
+TEST(DamagedStoreTest, ARollbackJournalBesideAStoreIsRefusedNotPlayedBack) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  {
+    // Another database's journal, taken while its transaction has written
+    // pages into its file (a process killed then leaves it so).
+    const std::string other = dir.File("other.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=DELETE; CREATE TABLE t(x); WITH RECURSIVE n(k) AS "
+                           "(SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 100) INSERT INTO t "
+                           "SELECT randomblob(4000) FROM n; PRAGMA cache_size=2; BEGIN; UPDATE t "
+                           "SET x=randomblob(4000)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    WriteBytes(path + "-journal", FolderBytes(dir.path()).at("other.db-journal"));
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    fs::remove(other);
+  }
+  const auto before = FolderBytes(dir.path());
+  ASSERT_EQ(before.size(), 2u);
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kOpenOrCreate, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> s;
+    const Status opened = Store::Open(path, mode, &s);
+    EXPECT_EQ(opened.hr, KXQ_E_STORAGE);
+    EXPECT_NE(opened.message.find(path +
+                                  "-journal lies beside it, a rollback journal, which a "
+                                  "store does not keep and SQLite would write into it; "
+                                  "nothing was read or changed. Move " +
+                                  path + "-journal away"),
+              std::string::npos)
+        << opened.message;
+  }
+  EXPECT_EQ(FolderBytes(dir.path()), before);
+  fs::remove(path + "-journal");
+  ASSERT_EQ(::mkfifo((path + "-journal").c_str(), 0644), 0);
+  std::unique_ptr<Store> s;
+  EXPECT_NE(Store::Open(path, OpenMode::kOpenExisting, &s)
+                .message.find("-journal, where SQLite keeps a rollback journal, is a named pipe"),
+            std::string::npos);
+  fs::remove(path);
+  const Status made = Store::Open(path, OpenMode::kCreate, &s);
+  EXPECT_NE(made.message.find("Cannot make a store at " + path + ": " + path +
+                              "-journal lies there, a rollback journal"),
+            std::string::npos)
+      << made.message;
+  EXPECT_FALSE(fs::exists(path));
+}
+
 // A store read only while no other process has it open is read without
 // locks and with no file made beside it. What another process commits
 // meanwhile is never mixed into what was read: a read after it fails
