@@ -211,9 +211,15 @@ std::string Db::SqliteError() const {
   if (!db_) return "the store is closed";
   const std::string text = sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xff;
-  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
-    return "the store " + path_ + " is damaged (" + text + "); restore it from a copy";
-  return text;
+  if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) return text;
+  // Nothing more goes into a damaged file: a checkpoint, after a commit or
+  // at the close (see Close), would write the log's pages into it and take
+  // the log away.
+  if (!damaged_) {
+    damaged_ = true;
+    sqlite3_wal_autocheckpoint(db_, 0);
+  }
+  return "the store " + path_ + " is damaged (" + text + "); restore it from a copy";
 }
 
 bool Db::Readable() {
@@ -345,11 +351,17 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
 void Db::Close() {
   for (auto& [sql, st] : cache_) sqlite3_finalize(st);
   cache_.clear();
+  // A damaged file keeps the log beside it as it is; an empty one is
+  // removed as usual (its checkpoint writes nothing).
+  struct stat log;
+  if (db_ && damaged_ && !walPath_.empty() && ::stat(walPath_.c_str(), &log) == 0 &&
+      log.st_size > 0)
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   if (db_) sqlite3_close(db_);
   db_ = nullptr;
   walPath_.clear();
   inTxn_ = false;
-  lockFree_ = moved_ = false;
+  lockFree_ = moved_ = damaged_ = false;
 }
 
 bool Db::ConnectForReading(std::string* error) {
@@ -475,7 +487,7 @@ void Db::SetBusyTimeout(int milliseconds) {
 
 void Db::BoundLog() {
   struct stat st;
-  if (!db_ || inTxn_ || walPath_.empty() || ::stat(walPath_.c_str(), &st) != 0 ||
+  if (!db_ || inTxn_ || damaged_ || walPath_.empty() || ::stat(walPath_.c_str(), &st) != 0 ||
       st.st_size <= kLogLimit)
     return;
   sqlite3_busy_timeout(db_, 0);

@@ -158,7 +158,8 @@ class Db {
   bool ReadOnlyRefuses();
   bool Step(sqlite3_stmt* st);
   // SQLite's last error on the connection, as LastError gives it: one
-  // that finds the file malformed says the store is damaged and what to do.
+  // that finds the file malformed says the store is damaged and what to
+  // do, and keeps the connection from writing its log into the file.
   std::string SqliteError() const;
   // Whether a query may run: the connection is open and, read without
   // locks, the file has not moved (else LastError).
@@ -197,6 +198,8 @@ class Db {
   bool inUse_ = false;
   bool lockFree_ = false;  // read-only, taking no lock: the file is watched
   bool moved_ = false;
+  // SQLite found the file malformed: nothing is checkpointed into it.
+  mutable bool damaged_ = false;
   FileState state_;  // of the file when a lock-free connection opened
 };
 

@@ -74,6 +74,36 @@ TEST(DamagedStoreTest, AListThatCannotBeReadFailsItsTransactionAndIsNeverAnEmpty
   EXPECT_EQ(FolderBytes(dir.path()), (std::map<std::string, std::string>{{"s.kxq", bytes}}));
 }
 
+// Damage found while reading a store beside the log of a killed process:
+// closing the store wrote the log into the damaged file and took the log
+// away. File and log stay as they were (the log's index is SQLite's own,
+// made again at each first opening).
+TEST(DamagedStoreTest, DamageFoundWhileReadingLeavesTheFileAndItsLogAsTheyWere) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  const long long root = Scalar(path, "SELECT rootpage FROM sqlite_master WHERE name='vals_refs'");
+  ASSERT_GT(root, 1);
+  RawSqlLeavingLog(path, "UPDATE vals SET txt='P-101B' WHERE obj=20 AND txt='P-101'");
+  std::string bytes = FolderBytes(dir.path()).at("s.kxq");
+  bytes.replace(static_cast<size_t>(root - 1) * 4096, 4096, std::string(4096, '\0'));
+  WriteBytes(path, bytes);
+  auto before = FolderBytes(dir.path());
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, mode, &s).ok());
+    EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "P-101B");
+    LONG count = -1;
+    EXPECT_EQ(Attr(Obj(*s, 20), u"DataViews")->get_Count(&count), S_OK);
+    EXPECT_TRUE(SaysDamaged(s->TakeReadFailure().message));
+    s.reset();
+    auto after = FolderBytes(dir.path());
+    after.erase("s.kxq-shm");
+    before.erase("s.kxq-shm");
+    EXPECT_TRUE(after == before) << static_cast<int>(mode);
+  }
+}
+
 // What a store is comes from all its tables and their columns, before
 // anything is written: a database with a "meta" table that names format 1,
 // a store whose "meta" is a view, one with a table of someone else's, or
