@@ -142,6 +142,12 @@ CallResult Host::Run(Call&& call) {
       }
     }
   }
+  // A read of the store that failed during the call is its reason: the
+  // module saw only that something was missing.
+  std::u16string read_failure;
+  if (FAILED(result.hr) && session_) {
+    if (HRESULT read = session_->TakeReadFailure(&read_failure); FAILED(read)) result.hr = read;
+  }
   if (FAILED(result.hr)) {
     if (hold_events_) {
       application_->DiscardPendingEventsAfter(held);
@@ -153,7 +159,8 @@ CallResult Host::Run(Call&& call) {
       session_->TakeNotifications();
     }
   }
-  result.description = internal::PlainDescription(result.error);
+  result.description =
+      read_failure.empty() ? internal::PlainDescription(result.error) : read_failure;
   result.warnings = application_->warnings();
   result.notices = application_->notices();
   result.messages = application_->messages();

@@ -33,8 +33,10 @@ struct CallResult {
   std::u16string error;
   // The failure's description as plain text, for a user: the first "Desc"
   // of the chain with its XML escapes undone ("Invalid status"), or `error`
-  // as it stands when it is no chain (the host's own texts). Empty on
-  // success.
+  // as it stands when it is no chain (the host's own texts). When a read of
+  // the store failed during the call, that failure instead (the store is
+  // damaged, say), with its code as `hr`: the module's own text then names
+  // only what it went without. Empty on success.
   std::u16string description;
   // Change events of the call, delivered after it; none when it failed.
   std::vector<DeliveredEvent> events;

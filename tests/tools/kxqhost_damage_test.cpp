@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -111,6 +112,41 @@ TEST_F(KxqhostDamageTest, AStoreCutShortBesideALogIsRefusedAndInitTakesNoLeftLog
   EXPECT_EQ(ReadText(store + "-journal"), "journal");
   fs::remove(store + "-journal");
   EXPECT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 0);
+}
+
+// A read that fails where the store's interface cannot say so leaves the
+// module without what it asked for: the page of the templates' table
+// zeroed, the module's start-up failed with "Failed to retrieve summary
+// sheet classes" alone. The failure names the damaged store, and nothing
+// is written.
+TEST_F(KxqhostDamageTest, ACallThatFailsOnAnUnreadableStoreSaysTheStoreIsDamaged) {
+  const std::string store = dir_ / "s.db";
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 0);
+  sqlite3* db = nullptr;
+  sqlite3_stmt* st = nullptr;
+  sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name='templates'", -1, &st,
+                     nullptr);
+  const int root = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : 0;
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  ASSERT_GT(root, 1);
+  std::string bytes = ReadText(store);
+  bytes.replace(static_cast<size_t>(root - 1) * 4096, 4096, std::string(4096, '\0'));
+  WriteText(store, bytes);
+  const Outcome requested =
+      Bare({"--store", store, "request", "SetRealField", SampleRequest("set-real-field.xml")});
+  EXPECT_EQ(requested.status, 1);
+  EXPECT_NE(requested.err.find("kxqhost: the module's start-up failed: Cannot read template \""),
+            std::string::npos)
+      << requested.err;
+  EXPECT_NE(requested.err.find("the store " + store +
+                               " is damaged (database disk image is malformed); restore it from "
+                               "a copy (0x8004B006)"),
+            std::string::npos)
+      << requested.err;
+  EXPECT_TRUE(ReadText(store) == bytes);
+  EXPECT_FALSE(fs::exists(store + "-wal"));
 }
 
 // In a folder all may write (sticky, as /tmp), a user who can only read
