@@ -219,7 +219,8 @@ std::string Db::SqliteError() const {
     damaged_ = true;
     sqlite3_wal_autocheckpoint(db_, 0);
   }
-  return "the store " + path_ + " is damaged (" + text + "); restore it from a copy";
+  return "the store " + path_ + " is damaged (" + text + "); restore it from a copy" +
+         LogAdvice(path_);
 }
 
 bool Db::Readable() {

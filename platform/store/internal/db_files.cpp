@@ -27,6 +27,14 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string LogAdvice(const std::string& path) {
+  struct stat st;
+  if (::stat((path + "-wal").c_str(), &st) != 0 || st.st_size == 0) return "";
+  return " (first move " + path + "-wal and " + path +
+         "-shm away with the damaged file, when no process has it open: SQLite would take "
+         "that log as the copy's)";
+}
+
 std::string UriPath(const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string uri;
@@ -372,7 +380,7 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   };
   const auto damaged = [&](const std::string& why) {
     *error = path + " is a damaged object store: " + why +
-             "; nothing in it was changed. Restore it from a copy";
+             "; nothing in it was changed. Restore it from a copy" + LogAdvice(path);
     return false;
   };
   // Only what SQLite finds malformed is damage; a file it cannot open or
@@ -434,8 +442,15 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
     for (long long p = wal.pages; p > 0 && needed == 0; --p)
       if (!wal.logged[static_cast<size_t>(p)]) needed = p;
   } else {
+    const long long counted = Be32(head + 24) == Be32(head + 92) ? Be32(head + 28) : 0;
+    // Bytes past the last page the header counts: not cut short, but no
+    // file a store's writes leave either.
+    if (size % page != 0 && counted > 0 && size / page >= counted) {
+      return damaged("its size (" + std::to_string(size) + " bytes) is no whole number of its " +
+                     std::to_string(page) + "-byte pages");
+    }
     if (size % page != 0) needed = size / page + 1;
-    if (Be32(head + 24) == Be32(head + 92)) needed = std::max<long long>(needed, Be32(head + 28));
+    needed = std::max(needed, counted);
   }
   if (size < needed * page) {
     return damaged("it is cut short (" + std::to_string(size) + " bytes of " +

@@ -35,6 +35,10 @@ struct StoreKind {
 bool ReadKind(sqlite3* db, StoreKind* kind);
 
 bool FileExists(const std::string& path);
+// What follows "restore it from a copy" for a damaged store at `path`: a
+// log beside it is the damaged file's, and SQLite would take it as the
+// copy's ("" when there is none).
+std::string LogAdvice(const std::string& path);
 // `path` as the path of a "file:" URI.
 std::string UriPath(const std::string& path);
 

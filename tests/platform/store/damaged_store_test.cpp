@@ -179,7 +179,9 @@ TEST(DamagedStoreTest, WhatLooksLikeAStoreIsJudgedByAllItsTablesBeforeAnythingIs
 // file then needs only the pages the log does not hold: one shorter than
 // the database the log makes opens, one cut short of pages only it held is
 // refused as damaged in every mode, and the file and its log stay byte for
-// byte (a write's checkpoint would have made the damage permanent).
+// byte (a write's checkpoint would have made the damage permanent); what
+// to do says that the log goes with the damaged file, not to the copy. A
+// file with bytes past its last page is damaged too, not cut short.
 TEST(DamagedStoreTest, AStoreCutShortBesideItsLogIsRefusedUnlessTheLogHoldsWhatIsMissing) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
@@ -194,6 +196,7 @@ TEST(DamagedStoreTest, AStoreCutShortBesideItsLogIsRefusedUnlessTheLogHoldsWhatI
     EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "P-101B");
   }
   ASSERT_EQ(fs::file_size(path), size);  // the grown pages are in the log alone
+  const std::string whole = FolderBytes(dir.path()).at("s.kxq");
   fs::resize_file(path, size / 2);
   const auto before = FolderBytes(dir.path());
   ASSERT_EQ(before.size(), 2u);
@@ -205,9 +208,26 @@ TEST(DamagedStoreTest, AStoreCutShortBesideItsLogIsRefusedUnlessTheLogHoldsWhatI
                                   std::to_string(size / 2) + " bytes of "),
               std::string::npos)
         << opened.message;
-    EXPECT_NE(opened.message.find("its log does not hold the rest"), std::string::npos);
+    EXPECT_NE(opened.message.find("its log does not hold the rest; nothing in it was changed. "
+                                  "Restore it from a copy (first move " +
+                                  path + "-wal and " + path +
+                                  "-shm away with the damaged file, when no process has it open: "
+                                  "SQLite would take that log as the copy's)"),
+              std::string::npos)
+        << opened.message;
     EXPECT_EQ(FolderBytes(dir.path()), before);
   }
+  // Without a log, bytes past the last page the header counts.
+  fs::remove(path + "-wal");
+  WriteBytes(path, whole + "x");
+  std::unique_ptr<Store> s;
+  const Status opened = Store::Open(path, OpenMode::kOpenExisting, &s);
+  EXPECT_NE(
+      opened.message.find(" is a damaged object store: its size (" + std::to_string(size + 1) +
+                          " bytes) is no whole number of its 4096-byte pages; nothing in it "
+                          "was changed. Restore it from a copy"),
+      std::string::npos)
+      << opened.message;
 }
 
 // A log or index beside the store that is no plain file (a named pipe
