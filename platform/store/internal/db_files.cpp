@@ -235,6 +235,10 @@ struct LogContent {
   long long pageSize = 0;
   long long pages = 0;       // the database's size after that commit (0: no commit)
   std::vector<bool> logged;  // by page number: the log holds the page
+  // Where SQLite's reading stops, a commit follows that a later
+  // transaction followed in turn: the log is damaged there, not cut short
+  // by a process that died writing it (0: it is not).
+  long long brokenAt = 0;  // the frame (from 1) where the reading stops
 };
 
 // Adds the checksum of `bytes` (a multiple of 8) to s, as SQLite sums a
@@ -278,14 +282,26 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
   LogChecksum(head, 24, bigEndian, sum);
   if (sum[0] != Be32(head + 24) || sum[1] != Be32(head + 28)) return true;
   std::vector<unsigned char> frame(24 + page);
-  std::vector<uint32_t> pending;  // pages of frames after the last commit
-  for (off_t at = 32;; at += static_cast<off_t>(frame.size())) {
-    if (::pread(fd, frame.data(), frame.size(), at) != static_cast<ssize_t>(frame.size())) break;
-    const uint32_t number = Be32(frame.data());
-    if (number == 0 || std::memcmp(frame.data() + 8, head + 16, 8) != 0) break;
+  // Reads the frame at `at`: false at the log's end; *ours: it carries a
+  // page and the log's salts.
+  bool ours = false;
+  const auto readFrame = [&](off_t at) {
+    if (::pread(fd, frame.data(), frame.size(), at) != static_cast<ssize_t>(frame.size()))
+      return ours = false;
+    ours = Be32(frame.data()) != 0 && std::memcmp(frame.data() + 8, head + 16, 8) == 0;
+    return true;
+  };
+  // Whether the frame read last carries the checksum that sum leads to.
+  const auto follows = [&](uint32_t sum[2]) {
     LogChecksum(frame.data(), 8, bigEndian, sum);
     LogChecksum(frame.data() + 24, page, bigEndian, sum);
-    if (sum[0] != Be32(frame.data() + 16) || sum[1] != Be32(frame.data() + 20)) break;
+    return sum[0] == Be32(frame.data() + 16) && sum[1] == Be32(frame.data() + 20);
+  };
+  std::vector<uint32_t> pending;  // pages of frames after the last commit
+  off_t at = 32;
+  for (;; at += static_cast<off_t>(frame.size())) {
+    if (!readFrame(at) || !ours || !follows(sum)) break;
+    const uint32_t number = Be32(frame.data());
     pending.push_back(number);
     if (const uint32_t size = Be32(frame.data() + 4); size != 0) {
       log->pages = size;
@@ -296,6 +312,21 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
     }
   }
   log->pageSize = page;
+  // A process that dies while it writes leaves at most its transaction's
+  // frames unfinished, after every commit it made: each commit is synced
+  // before the next transaction writes. A commit frame past the stop that
+  // is whole (the frame after it carries the checksum it leads to) was
+  // followed by another transaction, so the stop is damage, and SQLite
+  // would drop those commits without a word.
+  const auto step = static_cast<off_t>(frame.size());
+  for (off_t next = at; readFrame(next); next += step) {
+    if (!ours || Be32(frame.data() + 4) == 0) continue;
+    uint32_t chained[2] = {Be32(frame.data() + 16), Be32(frame.data() + 20)};
+    if (readFrame(next + step) && ours && follows(chained)) {
+      log->brokenAt = (at - 32) / step + 1;
+      break;
+    }
+  }
   return true;
 }
 
@@ -435,6 +466,11 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   // beside the count agrees).
   LogContent wal;
   if (!ReadLog(path + "-wal", &wal, error)) return false;
+  if (wal.brokenAt > 0) {
+    return damaged("its log, " + path + "-wal, is damaged at frame " +
+                   std::to_string(wal.brokenAt) +
+                   ": SQLite would read it only that far and drop the commits after it");
+  }
   const bool log = NonEmptyFile(path + "-wal");
   long long needed = 0;  // the highest page the file must hold
   if (wal.pages > 0) {

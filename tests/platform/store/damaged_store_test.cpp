@@ -230,6 +230,48 @@ TEST(DamagedStoreTest, AStoreCutShortBesideItsLogIsRefusedUnlessTheLogHoldsWhatI
       << opened.message;
 }
 
+// SQLite reads a log up to its first frame that does not follow on, as
+// where a process died writing it, and drops what comes after. A frame of
+// a log zeroed before its commits dropped them without a word (and the
+// next write made that for good). Damage is told from a death by a commit
+// past the stop that another transaction followed: such a log is refused,
+// left as it was; one that ends in half a frame opens.
+TEST(DamagedStoreTest, ALogDamagedBeforeItsCommitsIsRefusedNotReadUpToTheDamage) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  // Two commits: the first of several frames, the second of one.
+  RawSqlLeavingLog(path,
+                   "UPDATE vals SET txt='P-101B' WHERE obj=20 AND txt='P-101'; INSERT INTO "
+                   "workflow(obj, code, text) VALUES(20, 0, hex(randomblob(20000))); UPDATE vals "
+                   "SET txt='P-102B' WHERE obj=21 AND txt='P-102'");
+  const std::string log = FolderBytes(dir.path()).at("s.kxq-wal");
+  ASSERT_GE(log.size(), 32u + 3 * (24 + 4096));
+  WriteBytes(path + "-wal", log.substr(0, log.size() - 100));
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kReadOnly, &s).ok());
+    EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "P-101B");
+    EXPECT_EQ(Tag(Attr(Obj(*s, 21), u"Tag")), "P-102");
+  }
+  std::string zeroed = log;
+  zeroed.replace(32, 24 + 4096, std::string(24 + 4096, '\0'));
+  WriteBytes(path + "-wal", zeroed);
+  fs::remove(path + "-shm");
+  const auto before = FolderBytes(dir.path());
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> s;
+    const Status opened = Store::Open(path, mode, &s);
+    EXPECT_EQ(opened.hr, KXQ_E_STORAGE);
+    EXPECT_NE(opened.message.find(" is a damaged object store: its log, " + path +
+                                  "-wal, is damaged at frame 1: SQLite would read it only that "
+                                  "far and drop the commits after it"),
+              std::string::npos)
+        << opened.message;
+  }
+  EXPECT_TRUE(FolderBytes(dir.path()) == before);
+}
+
 // A log or index beside the store that is no plain file (a named pipe
 // hung the opening for good, a folder misleads it) is refused at once,
 // saying which and what to do; a new store is not made beside one.
