@@ -154,7 +154,8 @@ TEST_F(KxqhostDamageTest, ACallThatFailsOnAnUnreadableStoreSaysTheStoreIsDamaged
 // reader that found no other process at the store reads it without locks;
 // what the owner commits meanwhile never shows in it mixed with what was
 // there: its later dump fails, saying why. A log beside the store that is
-// a named pipe is refused at once instead of hanging the opening.
+// a named pipe is refused at once instead of hanging the opening. A store
+// in a folder the user may not look into is not called missing.
 TEST_F(KxqhostDamageTest, AReaderLeavesNothingThatStopsTheOwnerAndNeverShowsAMix) {
   const std::string folder = dir_ / "shared";
   const std::string store = folder + "/s.db";
@@ -207,6 +208,15 @@ TEST_F(KxqhostDamageTest, AReaderLeavesNothingThatStopsTheOwnerAndNeverShowsAMix
   EXPECT_NE(piped.err.find(store + "-wal, where SQLite keeps the store's log, is a named pipe"),
             std::string::npos)
       << piped.err;
+  // A folder the user may not look into: the store is there, not missing.
+  fs::remove(store + "-wal");
+  fs::permissions(folder, fs::perms::owner_all);
+  const Outcome hidden = RunHostWith({"--store", store, "dump", "101"}, dir_.path(),
+                                     {"KXQ_REGISTRY=" + Registry()}, "", {.unprivileged = true});
+  EXPECT_EQ(hidden.status, 1);
+  EXPECT_NE(hidden.err.find("cannot open the store " + store + ": Permission denied"),
+            std::string::npos)
+      << hidden.err;
 }
 
 }  // namespace

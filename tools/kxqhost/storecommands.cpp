@@ -207,6 +207,8 @@ bool Program::OpenStore() {
   const std::string path = options_.store.empty() ? kDefaultStore : options_.store;
   std::error_code ec;
   if (!fs::exists(path, ec)) {
+    // A folder this user may not look into hides a store that is there.
+    if (ec) return Error("cannot open the store " + path + ": " + ec.message()), false;
     if (options_.store.empty()) {
       Error("no store at ./" + path + "; make one from the sample plant with: " + options_.program +
             " init");
