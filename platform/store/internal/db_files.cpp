@@ -414,6 +414,11 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
              "; nothing in it was changed. Restore it from a copy" + LogAdvice(path);
     return false;
   };
+  const auto foreign = [&](uint32_t applicationId) {
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", applicationId);
+    return notStore(std::string("it is a database of something else (application id ") + id + ")");
+  };
   // Only what SQLite finds malformed is damage; a file it cannot open or
   // lock now (its log unreadable, another process busy) is not.
   const auto unreadable = [&](const StoreKind& kind) {
@@ -457,6 +462,9 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   // What follows rests on the file's pages and its log, which another
   // process may be writing.
   *sure = false;
+  // Another program's mark, in the header: whatever else is wrong with the
+  // file, it is not a store.
+  if (const uint32_t id = Be32(head + 68); id != 0 && id != kStoreApplicationId) return foreign(id);
   long long page = (head[16] << 8) | head[17];
   if (page == 1) page = 65536;
   if (page < 512 || (page & (page - 1)) != 0) return damaged("its header is damaged");
@@ -525,11 +533,8 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
     sqlite3_close(reader);
     if (!read) return unreadable(kind);
   }
-  if (kind.applicationId != 0 && kind.applicationId != kStoreApplicationId) {
-    char id[16];
-    std::snprintf(id, sizeof id, "0x%08X", static_cast<unsigned>(kind.applicationId));
-    return notStore(std::string("it is a database of something else (application id ") + id + ")");
-  }
+  if (kind.applicationId != 0 && kind.applicationId != kStoreApplicationId)
+    return foreign(static_cast<uint32_t>(kind.applicationId));
   if (kind.format > 1) {
     *error = path + " is an object store of another version; nothing in it was changed";
     return false;

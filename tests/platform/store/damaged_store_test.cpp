@@ -109,7 +109,8 @@ TEST(DamagedStoreTest, DamageFoundWhileReadingLeavesTheFileAndItsLogAsTheyWere) 
 // a store whose "meta" is a view, one with a table of someone else's, or
 // one with every table and column of a store by name but declared otherwise
 // is refused and left byte for byte; so is one that another program's
-// application id marks. A new store carries the store's id ("KXQS"); one
+// application id marks, cut short or not (its header says whose it is
+// before its size is measured). A new store carries the store's id ("KXQS"); one
 // made before it (id 0) opens and reads as before; one marked as a store
 // whose tables are not a store's is damaged.
 TEST(DamagedStoreTest, WhatLooksLikeAStoreIsJudgedByAllItsTablesBeforeAnythingIsWritten) {
@@ -130,6 +131,8 @@ TEST(DamagedStoreTest, WhatLooksLikeAStoreIsJudgedByAllItsTablesBeforeAnythingIs
        "AS value");
   copy("extra.kxq", "PRAGMA application_id=0; CREATE TABLE invoices(id)");
   copy("foreign.kxq", "PRAGMA application_id=7");
+  copy("foreigncut.kxq", "PRAGMA application_id=7");
+  fs::resize_file(dir.File("foreigncut.kxq"), store.size() - 4096);
   copy("ours.kxq", "ALTER TABLE units ADD COLUMN colour");
   copy("old.kxq", "PRAGMA application_id=0");
   // Every table of a store by name, with its column names, but declared
@@ -159,6 +162,7 @@ TEST(DamagedStoreTest, WhatLooksLikeAStoreIsJudgedByAllItsTablesBeforeAnythingIs
       {"view.kxq", "it is a database of something else (its view meta is not a store's)"},
       {"extra.kxq", "of something else (it has a table invoices that a store does not have)"},
       {"foreign.kxq", "of something else (application id 0x00000007)"},
+      {"foreigncut.kxq", "of something else (application id 0x00000007)"},
       {"untyped.kxq", "of something else (its table attribute_links is not a store's)"},
       {"ours.kxq", "is a damaged object store: its table units is not a store's"}};
   for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kOpenOrCreate, OpenMode::kReadOnly}) {
