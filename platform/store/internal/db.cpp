@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -237,9 +238,19 @@ bool Db::Settled(bool ok) {
   return ok;
 }
 
-bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
+bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool readOnly,
               std::string* error) {
   notStore_ = inUse_ = false;
+  // SQLite follows a link to the file it names and keeps the log and its
+  // index beside that file: the files beside it are looked at there.
+  std::string path = named;
+  struct stat link;
+  if (::lstat(named.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* real = ::realpath(named.c_str(), nullptr)) {
+      path = real;
+      std::free(real);
+    }
+  }
   path_ = path;
   const bool memory = path == ":memory:";
   const bool exists = !memory && FileExists(path);

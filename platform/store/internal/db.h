@@ -70,7 +70,8 @@ class Db {
 
   // Opens (creating the tables of a new file). False with *error set. An
   // existing file is judged before anything is written to it: one that is
-  // no object store is refused (NotAStore) and left as it was.
+  // no object store is refused (NotAStore) and left as it was. A link is
+  // followed to its file, which messages name.
   // readOnly: an existing file, never written, with no file made beside it:
   // read beside the processes that have it open, through their log's index
   // (when SQLite cannot, for a moment, the open fails: InUse), or, when no

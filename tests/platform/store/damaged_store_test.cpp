@@ -278,25 +278,32 @@ TEST(DamagedStoreTest, ALogDamagedBeforeItsCommitsIsRefusedNotReadUpToTheDamage)
 
 // A log or index beside the store that is no plain file (a named pipe
 // hung the opening for good, a folder misleads it) is refused at once,
-// saying which and what to do; a new store is not made beside one.
+// saying which and what to do, also where a link names the store (the
+// pipe beside the file it links to was opened, and at the close removed);
+// a new store is not made beside one.
 TEST(DamagedStoreTest, ALogOrIndexThatIsNoPlainFileIsRefused) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
   OpenPlant(path).reset();
   ASSERT_EQ(::mkfifo((path + "-wal").c_str(), 0644), 0);
   fs::create_directory(path + "-shm");
-  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
-    std::unique_ptr<Store> s;
-    const Status opened = Store::Open(path, mode, &s);
-    EXPECT_FALSE(opened.ok());
-    EXPECT_NE(opened.message.find(path +
-                                  "-wal, where SQLite keeps the store's log, is a named "
-                                  "pipe; nothing was read or changed. Remove " +
-                                  path + "-wal"),
-              std::string::npos)
-        << opened.message;
+  // Through a link too: SQLite keeps the log beside the file it links to.
+  fs::create_symlink(path, dir.File("link.kxq"));
+  for (const std::string& name : {path, dir.File("link.kxq")}) {
+    for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
+      std::unique_ptr<Store> s;
+      const Status opened = Store::Open(name, mode, &s);
+      EXPECT_FALSE(opened.ok());
+      EXPECT_NE(opened.message.find(path +
+                                    "-wal, where SQLite keeps the store's log, is a named "
+                                    "pipe; nothing was read or changed. Remove " +
+                                    path + "-wal"),
+                std::string::npos)
+          << opened.message;
+    }
   }
   fs::remove(path + "-wal");
+  fs::remove(dir.File("link.kxq"));
   std::unique_ptr<Store> s;
   EXPECT_NE(Store::Open(path, OpenMode::kReadOnly, &s)
                 .message.find("-shm, where SQLite keeps "
