@@ -23,7 +23,6 @@ constexpr char kPage[] = "The page's object id (\"1011\").";
 constexpr char kField[] = "The field's id in the page's template (\"103\").";
 constexpr char kListedField[] =
     "The field's id in the page's template (\"103\"); without it the request fails.";
-constexpr char kDatasheetTarget[] = "The datasheet's object id, in decimal (\"1002\").";
 constexpr char kCaseTarget[] =
     "The datasheet's object id, in decimal: given back as the reply's \"TargetId\" and, as a "
     "number, as the \"DocumentId\" of its \"Message\".";

@@ -45,9 +45,7 @@ constexpr char kDiagramsList[] =
     "diagram), \"Status\" (0 a creation entry, 1 to 4 the version), \"DocumentId\", \"Case\" "
     "and \"Revision\" when it has them, \"Scoped\" and \"Type\" (0). An empty \"Documents\" "
     "when there is none.";
-constexpr char kDimensionSets[] =
-    "\"XMLMessage\" holding \"DimensionSets\" with one \"DimensionSet\" (\"Name\") per "
-    "dimension set of the store, sorted by name";
+
 constexpr ReplyNote kReplies[] = {
     {"AddFieldObjects", kNone},
     {"ApplyDatasheetFilter",
