@@ -28,8 +28,9 @@ struct CallResult {
   HRESULT hr = S_OK;
   // Description of the failure, from the error information the module (or
   // the host) left; empty on success. The module's is a chain of
-  // "<KXError Desc=... />" elements, one per frame it passed, innermost
-  // first, each with the same description.
+  // "<KXError Desc=... />" elements, one per frame it passed, outermost
+  // first (the innermost, where it was raised, last), each with the same
+  // description.
   std::u16string error;
   // The failure's description as plain text, for a user: the first "Desc"
   // of the chain with its XML escapes undone ("Invalid status"), or `error`

@@ -78,6 +78,13 @@ TEST_F(KxqhostTest, ARequestIsToldWhatItLacksAndAMisspeltMessageItsNearestNames)
             std::string::npos)
       << field.err;
   EXPECT_EQ(field.err.find("\"PageId\""), std::string::npos) << field.err;
+  // A note that begins with "A" reads on in lower case too.
+  const Outcome check =
+      Host({"request", "CheckDocuments", "-"},
+           "<XMLMessage><CheckDocuments><Datasheet/></CheckDocuments></XMLMessage>");
+  EXPECT_NE(check.err.find("which the request lacks: a submitted datasheet's object id"),
+            std::string::npos)
+      << check.err;
 
   // A setter without "Status" does nothing: the notice of the missing
   // attribute says why, the notice of a request that did nothing does not

@@ -133,6 +133,13 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
   }
   EXPECT_EQ(RatedFlowNow(), before);
 
+  // A message that does not read "Status" is not told of it.
+  const Outcome copy = Host({"request", "CopyFieldCase"},
+                            "<XMLMessage Status=\"0\"><CopyFieldCase PageId=\"1031\" "
+                            "FieldId=\"103\" CaseId=\"1\"/></XMLMessage>");
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  EXPECT_EQ(NoticeOf(copy.err), kNothingDone) << copy.err;
+
   // A bare text has no envelope to blame.
   const Outcome bare = Host({"request", "ListDatasheetsByField"}, "103\n");
   ASSERT_EQ(bare.status, 0) << bare.err;

@@ -79,7 +79,10 @@ int Program::Request(const std::string& name, const std::string& text, bool extr
                                  : ("; the nearest: " + names).c_str());
   }
   if (nothing_done) {
-    std::fprintf(err_, "notice: %s\n", NothingDoneNotice(name, text, status_named).c_str());
+    std::fprintf(
+        err_, "notice: %s\n",
+        NothingDoneNotice(name, text, status_named, ReadsEnvelopeStatus(name, AttributeNotes()))
+            .c_str());
   }
   std::fflush(err_);
   if (options_.events) PrintCurrentDocument();

@@ -232,7 +232,17 @@ RequestShape ReadRequestShape(std::string_view text) {
   return shape;
 }
 
-std::string NothingDoneNotice(const std::string& name, std::string_view text, bool status_named) {
+bool ReadsEnvelopeStatus(const std::string& name, std::span<const AttributeNote> notes) {
+  for (const AttributeNote& note : notes) {
+    if (name == note.message && std::string_view(note.element) == "XMLMessage" &&
+        std::string_view(note.attribute) == "Status")
+      return !std::string_view(note.use).starts_with("Not read");
+  }
+  return true;
+}
+
+std::string NothingDoneNotice(const std::string& name, std::string_view text, bool status_named,
+                              bool reads_status) {
   std::string notice = "the request changed nothing and wrote no reply";
   const RequestShape shape = ReadRequestShape(text);
   if (!shape.xml) return notice;
@@ -250,7 +260,9 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text, bo
   while (!status.empty() && IsBlank(status.back())) status.pop_back();
   while (!status.empty() && IsBlank(status.front())) status.erase(0, 1);
   const bool zero = !status.empty() && status.find_first_not_of('0') == std::string::npos;
-  if (!enveloped) {
+  if (!reads_status) {
+    // Its "Status" explains nothing.
+  } else if (!enveloped) {
     reasons.push_back(
         "it has no \"XMLMessage\" and so no \"Status\" (the value setters act only when it is 1)");
   } else if (!shape.has_status && !status_named) {
@@ -319,10 +331,11 @@ std::vector<std::string> MissingAttributeNotices(const std::string& name, std::s
       if (std::find(present.begin(), present.end(), note.attribute) != present.end()) continue;
       if (!named.insert({note.element, note.attribute}).second) continue;
       if (of_envelope && std::string_view(note.attribute) == "Status") *names_status = true;
-      // The note's sentence, its first word in the notice's lower case.
+      // The note's sentence, its first word in the notice's lower case
+      // ("The", "A"; not a name such as "HOLD").
       std::string use = note.use;
       if (use.size() > 1 && std::isupper(static_cast<unsigned char>(use[0])) &&
-          std::islower(static_cast<unsigned char>(use[1]))) {
+          (std::islower(static_cast<unsigned char>(use[1])) || use[1] == ' ')) {
         use[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(use[0])));
       }
       notices.push_back("\"" + name + "\" needs \"" + note.attribute + "\" on \"" + note.element +

@@ -38,8 +38,14 @@ RequestShape ReadRequestShape(std::string_view text);
 // the request's envelope may explain it (a missing or zero "Status", a
 // message element that is not `name`). `status_named`: a notice of its own
 // already named the missing "Status", which is then not said again.
+// `reads_status` false: the message does not read the envelope's "Status",
+// which then explains nothing and is not named.
 std::string NothingDoneNotice(const std::string& name, std::string_view text,
-                              bool status_named = false);
+                              bool status_named = false, bool reads_status = true);
+
+// Whether message `name` reads the envelope's "Status", as `notes` say:
+// false only when they say it does not.
+bool ReadsEnvelopeStatus(const std::string& name, std::span<const AttributeNote> notes);
 
 // The notices for the attributes of `text` that the grammar of message
 // `name` does not know, where `elements` maps each element of the grammar

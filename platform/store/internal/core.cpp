@@ -193,6 +193,7 @@ std::string StoreCore::TakeReadFailure() {
 HRESULT StoreCore::StorageFailure() {
   if (!doomed_) doomedBy_ = db_->LastError();
   doomed_ = true;
+  OtherChanged();  // a value may have changed in memory without its stamp
   ObjectRowsChanged();
   return SetError(KXQ_E_STORAGE,
                   "The object store could not write the change: " + db_->LastError());
@@ -391,9 +392,10 @@ HRESULT StoreCore::Unlink(ObjectRec* obj, bool* wasHeld) {
   *wasHeld = d != nullptr;
   if (!d) return S_OK;
   auto& list = h->Get(d->id);
-  const size_t first = EraseRefs(h, d, obj->id);
+  ListChange change;
+  const size_t first = EraseRefs(h, d, obj->id, &change);
   if (!db_->WriteTail(h->id, d->id, list, first + 1)) return StorageFailure();
-  NotifyValue(h, d);
+  NotifyValue(h, d, change);
   return SetHolder(obj, 0, u16());
 }
 
@@ -426,8 +428,9 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
         std::make_reverse_iterator(list->end()), std::make_reverse_iterator(list->begin()),
         [&](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == id; });
     if (!hit) continue;
+    ListChange change;
     if (d->collection || !d->list) {
-      const size_t first = EraseRefs(h, d, id);
+      const size_t first = EraseRefs(h, d, id, &change);
       if (!db_->WriteTail(h->id, d->id, *list, first + 1)) return StorageFailure();
     } else {
       for (size_t k = 0; k < list->size(); ++k)
@@ -435,10 +438,11 @@ HRESULT StoreCore::DeleteObject(ObjectRec* obj) {
           SaveSlot(h, d, k + 1);
           Count(MembersOf(h, d), (*list)[k], -1);
           (*list)[k].ClearContent();
+          change.entries.push_back(static_cast<uint32_t>(k + 1));
           if (!db_->WriteSlot(h->id, d->id, k + 1, (*list)[k])) return StorageFailure();
         }
     }
-    NotifyValue(h, d);
+    NotifyValue(h, d, change);
   }
   std::vector<int32_t> dependents;
   if (!db_->Dependents(id, &dependents)) return StorageFailure();

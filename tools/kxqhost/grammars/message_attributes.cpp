@@ -387,12 +387,15 @@ constexpr char kReferenceForms[] =
     "- A datasheet (\"OpenDocuments\" and its kin): \"Datasheet\" with\n"
     "  \"CurrentDimensionSet\", \"DocumentId\", \"Status\" (the version: 1\n"
     "  current, 2 submitted, 3 checked, 4 issued), \"Title\" (the name shown,\n"
-    "  \"[Submitted] ...\" for a version, \"[ReadOnly] \" first when it is read\n"
-    "  only), \"Name\", \"Type\" (1 datasheet, 2 summary sheet, 3 summary sheet\n"
-    "  of the active project), \"Scoped\" (in the user's scope), \"ShowClaimed\",\n"
-    "  \"Watermark\" (\"Draft\", \"Submitted\", \"Checked\", \"Issued\") and\n"
-    "  \"ReadOnly\"; it holds a \"Page\" per page of the version, each followed\n"
-    "  by its contents where the message writes them.\n"
+    "  after \"[Submitted] \", \"[Checked] \" or \"[Issued] \" for a version;\n"
+    "  \"[ReadOnly] \" first when it is read only), \"Name\", \"Type\" (1\n"
+    "  datasheet, 2 summary sheet, 3 summary sheet of the active project),\n"
+    "  \"Scoped\" (in the user's scope), \"ShowClaimed\" (a summary sheet of\n"
+    "  claimed objects only), \"Watermark\" (\"Draft\", \"Submitted\",\n"
+    "  \"Checked\", \"Issued\") and \"ReadOnly\" (the current version of a\n"
+    "  datasheet filed in a retrievable folder); it holds a \"Page\" per page\n"
+    "  of the version, each followed by its contents where the message writes\n"
+    "  them.\n"
     "\n";
 
 // Whether `element` of a grammar takes `attribute`.

@@ -33,7 +33,8 @@ constexpr char kObjectsTarget[] =
 constexpr char kAnnotationStatus[] =
     "The version of the page: 1 for a current page (a mark-up annotation goes to its submitted "
     "and checked copies too), 2 or 3 for a copy (a mark-up annotation goes to its current page "
-    "too); 4 changes nothing. The change event carries it.";
+    "too); 4 changes nothing. The change event carries it. None, or another value: as for a copy, "
+    "and the change event reaches no client (none holds that version open).";
 
 constexpr AttributeNote kNotes[] = {
     {"ApplyDatasheetFilter", "XMLMessage", "TargetId", false, kNotRead},

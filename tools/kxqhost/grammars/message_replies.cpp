@@ -31,7 +31,9 @@ constexpr char kOpenDocuments[] =
     "template. ...\"); a version asked for again is answered once.";
 constexpr char kDocumentsList[] =
     "\"XMLMessage\" (\"TargetId\" \"App\") holding \"Documents\" with \"CurrentPage\" (the "
-    "status of the first version listed: 1 to 4), which holds one \"Datasheet\" element per "
+    "version of the first document version the listing found, before sorting; 0 when it found "
+    "only creation entries; for \"ListDatasheetsByStatus\" the status asked for), which holds one "
+    "\"Datasheet\" element per "
     "datasheet version and per datasheet that could be created: \"Status\" (0 a creation entry, "
     "1 current, 2 submitted, 3 checked, 4 issued), \"Name\", \"Title\", for a creation entry "
     "\"ObjectId\" (the object it would be made for, -1 none) and \"TemplateId\", else "
@@ -39,12 +41,14 @@ constexpr char kDocumentsList[] =
     "scope), \"Type\" (1 datasheet, 2 summary sheet, 3 summary sheet of the active project) and "
     "\"DatasheetCategory\"; in status order, then by title. Nothing at all when none is found.";
 constexpr char kDiagramsList[] =
-    "\"XMLMessage\" (\"TargetId\" \"App\") holding \"Documents\" with \"CurrentPage\", which "
-    "holds one \"Diagram\" element per diagram version and per diagram that could be created: "
+    "\"XMLMessage\" (\"TargetId\" \"App\") holding \"Documents\" with \"CurrentPage\" (the "
+    "version of the first diagram version found, 0 when none), which holds one \"Diagram\" "
+    "element per diagram version and per diagram that could be created: "
     "\"Name\", \"DiagramClass\" (its drawing template, else its class, \"PFD\" for a plain "
     "diagram), \"Status\" (0 a creation entry, 1 to 4 the version), \"DocumentId\", \"Case\" "
     "and \"Revision\" when it has them, \"Scoped\" and \"Type\" (0). An empty \"Documents\" "
     "when there is none.";
+
 constexpr ReplyNote kReplies[] = {
     {"AddFieldObjects", kNone},
     {"ApplyDatasheetFilter",
@@ -144,13 +148,16 @@ constexpr ReplyNote kReplies[] = {
     {"GetFieldProperties",
      "\"XMLMessage\" (\"TargetId\" and \"Status\" of the request) holding \"PopProperties\" with "
      "\"PageId\", \"FieldId\", \"Index\" (for a row), \"Class\" (the class of the field's object, "
-     "or the classes its node takes, one a line), \"Type\" (\"String\", \"Real\", \"Integer\", "
+     "or the classes its node takes, each but the last followed by \",\" and a line end), \"Type\" "
+     "(\"String\", \"Real\", \"Integer\", "
      "\"Date\", \"Boolean\", \"Radio\", \"Check\", \"Sketch\"), \"Attribute\" (\"CLASS: "
      "NODE.ATTRIBUTE\"), \"Documentation\", \"Disciplines\", \"Case\" (the case the field shows), "
      "\"Value\" (the value shown), \"Units\" (a real field's unit), \"IssuedValue\" (the value at "
      "the last issue), \"State\" (the field element's bits), \"Lock\", \"Secure\", \"Hold\" (\"1\" "
      "or "
-     "\"0\"), \"HoldReason\" (\"HOLD: REASON\" of the hold), \"Alignment\" and "
+     "\"0\"), \"HoldReason\" (the hold's name, \": \" and the "
+     "reason it was made with: \"HOLD-01 ...: \" when it has none; empty when not held), "
+     "\"Alignment\" and "
      "\"VerticalAlignment\" (when set), the field's format under its kind's name "
      "(\"RealFormat\", ...) and, for a number field, \"Prefix\", \"Postfix\" and "
      "\"Substitution\". A real field with a value holds \"RealData\": one \"Data\" (\"Value\", "
@@ -160,8 +167,9 @@ constexpr ReplyNote kReplies[] = {
     {"GetFieldStatus",
      "\"XMLMessage\" (\"TargetId\" and \"Status\" of the request) holding \"PopStatus\" with "
      "\"PageId\", \"Lock\", \"Secure\" and \"Hold\", each summed over the listed fields: 0 none "
-     "is, 1 all are, 2 some are; \"HoldReason\", the holds involved (\"HOLD: REASON\"), one a "
-     "line; it holds the listed fields as \"FieldId\" (\"ID\", and \"Index\" for a row)."},
+     "is, 1 all are, 2 some are; \"HoldReason\", the holds involved, each as its name, \": \" and "
+     "its reason (the reason may be empty), followed by a line end; it holds the listed fields as "
+     "\"FieldId\" (\"ID\", and \"Index\" for a row)."},
     {"GetInfoForReport",
      "\"XMLMessage\" (\"TargetId\" and \"Status\" of the request) holding, per \"Field\" in "
      "request order and per object of the field's class, an \"ObjectInfo\" with \"Name\" (the "
@@ -246,8 +254,9 @@ constexpr ReplyNote kReplies[] = {
     {"ListDatasheetsByStatus", kDocumentsList},
     {"ListDatasheetsByTemplate", kDocumentsList},
     {"ListDiagrams",
-     "\"XMLMessage\" (\"TargetId\" \"App\") holding \"Documents\" with \"CurrentPage\", which "
-     "holds one \"Diagram\" element per diagram version of the store and per diagram that could "
+     "\"XMLMessage\" (\"TargetId\" \"App\") holding \"Documents\" with \"CurrentPage\" (the "
+     "version of the first diagram version found, 0 when none), which holds one \"Diagram\" "
+     "element per diagram version of the store and per diagram that could "
      "be created (\"New TEMPLATE Diagram\" per drawing template, \"Shared Diagram\"): \"Name\", "
      "\"DiagramClass\" (its drawing template, else its "
      "class, \"PFD\" for a plain diagram), \"Status\" (0 a creation entry, 1 to 4 the version), "
