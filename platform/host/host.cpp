@@ -99,12 +99,12 @@ CallResult Host::Run(Call&& call) {
   CallResult result;
   if (!module_) {
     result.hr = E_UNEXPECTED;
-    result.error = u"No module is attached";
+    result.error = result.description = u"No module is attached";
     return result;
   }
   if (in_call_) {
     result.hr = E_UNEXPECTED;
-    result.error = u"A call into the module is already running";
+    result.error = result.description = u"A call into the module is already running";
     return result;
   }
   in_call_ = true;
@@ -115,6 +115,7 @@ CallResult Host::Run(Call&& call) {
       result.hr = hr;
       result.error = internal::TakeErrorDescription();
       if (result.error.empty()) result.error = u"Cannot begin a store transaction";
+      result.description = internal::PlainDescription(result.error);
       in_call_ = false;
       return result;
     }
@@ -141,6 +142,12 @@ CallResult Host::Run(Call&& call) {
       }
     }
   }
+  // A read of the store that failed during the call is its reason: the
+  // module saw only that something was missing.
+  std::u16string read_failure;
+  if (FAILED(result.hr) && session_) {
+    if (HRESULT read = session_->TakeReadFailure(&read_failure); FAILED(read)) result.hr = read;
+  }
   if (FAILED(result.hr)) {
     if (hold_events_) {
       application_->DiscardPendingEventsAfter(held);
@@ -152,6 +159,8 @@ CallResult Host::Run(Call&& call) {
       session_->TakeNotifications();
     }
   }
+  result.description =
+      read_failure.empty() ? internal::PlainDescription(result.error) : read_failure;
   result.warnings = application_->warnings();
   result.notices = application_->notices();
   result.messages = application_->messages();
@@ -244,6 +253,7 @@ CallResult Host::CallReserved(int slot) {
     CallResult result;
     result.hr = E_INVALIDARG;
     result.error = u"The module has no not-implemented operation " + internal::FormatReal(slot);
+    result.description = result.error;
     return result;
   }
   return Run([&] {

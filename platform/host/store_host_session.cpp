@@ -84,6 +84,15 @@ HRESULT StoreHostSession::Rollback() {
   return StatusResult(store_.Rollback());
 }
 
+HRESULT StoreHostSession::TakeReadFailure(std::u16string* why) {
+  why->clear();
+  const store::Status read = store_.TakeReadFailure();
+  if (read.ok()) return S_OK;
+  const auto text = internal::Utf8ToUtf16(read.message);
+  *why = text ? *text : u"The object store could not be read";
+  return read.hr;
+}
+
 HRESULT StoreHostSession::BeforeDelete(IKXQObject* object) { return AnnounceDelete(object); }
 
 void StoreHostSession::ObjectCreated(LONG id, const std::u16string&) { created_.push_back(id); }

@@ -72,6 +72,7 @@ class StoreHostSession final : public StoreSession, public store::StoreObserver 
   HRESULT Begin() override;
   HRESULT Commit() override;
   HRESULT Rollback() override;
+  HRESULT TakeReadFailure(std::u16string* why) override;
   std::vector<StoreNotification> TakeNotifications() override;
   bool IsOfClass(IKXQObject* object, std::u16string_view class_name) override;
   HRESULT CreateHold(BSTR name, const VARIANT& reason, IKXQObject** hold) override;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,6 +47,15 @@ class StoreSession {
   virtual HRESULT Begin() = 0;
   virtual HRESULT Commit() = 0;
   virtual HRESULT Rollback() = 0;
+
+  // A read of the store that failed during the call where the store's
+  // interface could not say so (the module then goes on without what it
+  // could not read, and may fail for that reason without naming it): its
+  // code, with *why set, else S_OK. Asked after a failed call; cleared.
+  virtual HRESULT TakeReadFailure(std::u16string* why) {
+    why->clear();
+    return S_OK;
+  }
 
   // What the store recorded since the last call of TakeNotifications, in
   // order.

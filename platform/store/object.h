@@ -299,9 +299,12 @@ KX_DEFINE_IID(IKXQObject, 0x4b585101, 0x0005, 0x4000, 0x80, 0x00, 0x4b, 0x58, 0x
               0x05)
 
 // A trigger on an object. Reads of attribute values made while an item is
-// open are recorded under the item's key (cumulative until ResetItem); when
-// a recorded value changes the key fires: it is listed by GetFiredKeys until
-// ClearFiredKeys and the host is told (see the administration API).
+// open are recorded under the item's key (cumulative until ResetItem), each
+// at its grain: one entry of a list, its number of entries (get_Count) or
+// the whole list (HasValue of the whole, ContainsObject, FindObject); when
+// what a recorded read looked at changes the key fires: it is listed by
+// GetFiredKeys until ClearFiredKeys and the host is told (see the
+// administration API).
 struct IKXQTrigger : IDispatch {
   virtual HRESULT SetOption1(LONG value) = 0;
   virtual HRESULT SetOption2(LONG value) = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <vector>
 
 #include "support/host_fixture.h"
 
@@ -277,6 +278,20 @@ TEST_F(TriggerScriptTest, ARebuildLeavesAnotherServicesFieldTriggerAlone) {
 
 namespace {
 
+// Where the last of `steps` stands in `out`, each found after the one
+// before; npos, with a failure, when one is not.
+size_t FindInOrder(const std::string& out, const std::vector<std::string>& steps) {
+  size_t at = 0;
+  for (const std::string& step : steps) {
+    at = out.find(step, at);
+    if (at == std::string::npos) {
+      ADD_FAILURE() << step << "\n" << out;
+      break;
+    }
+  }
+  return at;
+}
+
 // On a store of the sample plant.
 class SampleTriggerTest : public KxqhostTest {
  protected:
@@ -306,6 +321,48 @@ TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
       << outcome.out;
 }
 
+// An edit of one cell of a list open for editing changes that cell's record
+// in the page's "Fields" list: it fires the item of that cell alone, and its
+// event shows that field alone; a sort moves every row, and fires them all.
+TEST_F(SampleTriggerTest, AnEditOfOneCellOfAnOpenListFiresThatCellAlone) {
+  kx::test::tools::WriteText(
+      dir_ / "cells.kxq",
+      "request OpenPage <<END\n1071\nEND\n"
+      "request SetRealField <<END\n"
+      "<XMLMessage TargetId=\"Editor\" Status=\"1\"><SetRealField PageId=\"1071\" "
+      "FieldId=\"404\" Index=\"2\" Value=\"3150\"/></XMLMessage>\nEND\n"
+      "request SetStringField <<END\n"
+      "<XMLMessage TargetId=\"Editor\" Status=\"1\"><SetStringField PageId=\"1071\" "
+      "FieldId=\"403\" Index=\"4\" Value=\"Spare\"/></XMLMessage>\nEND\n"
+      "request ApplyDatasheetSort <<END\n"
+      "<XMLMessage TargetId=\"1007\" Status=\"1\"><ApplyDatasheetSort PageId=\"1071\" "
+      "FieldId=\"402\" SortId=\"CLD\"/></XMLMessage>\nEND\n");
+  const Outcome outcome = Host({"--events", "run", dir_ / "cells.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const size_t at = FindInOrder(
+      outcome.out,
+      {"## request SetRealField",
+       "== store changed #1071: Fields\n== store changed #1007: Dirty\n"
+       "== store trigger Field on #1071 fired (keys: CL103:2)\n"
+       "== event DataField [F1 1071] to bob\n"
+       "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1007\" Status=\"1\">"
+       "<ShowRealField PageId=\"1071\" FieldId=\"404\" Alignment=\"0\" "
+       "VerticalAlignment=\"0\" State=\"256\" Value=\"3150\" Index=\"2\"/></XMLMessage>\n",
+       "## request SetStringField",
+       "== store trigger Field on #1071 fired (keys: CL105:1)\n"
+       "== event DataField [F1 1071] to bob\n"
+       "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1007\" Status=\"1\">"
+       "<ShowStringField PageId=\"1071\" FieldId=\"403\" Alignment=\"0\" "
+       "VerticalAlignment=\"0\" State=\"256\" Value=\"Spare\" Index=\"4\"/></XMLMessage>\n",
+       "## request ApplyDatasheetSort",
+       "== store trigger Field on #1071 fired (keys: CL101:0, CL101:1, CL101:2, CL101:3, "
+       "CL102:0,"});
+  ASSERT_NE(at, std::string::npos);
+  for (const char* row : {"CL103:3", "CL104:0", "CL105:2", "CL106:3"}) {
+    EXPECT_NE(outcome.out.find(row, at), std::string::npos) << row << "\n" << outcome.out;
+  }
+}
+
 // An open datasheet's change event carries its title as it is when written:
 // after each change by another client of what the title is made from (a
 // shown object's name, a page's case), the trigger records the title again
@@ -323,18 +380,14 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
       "set 1093 Cases[1] 2\n");
   const Outcome outcome = Host({"--events", "run", dir_ / "title.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  size_t at = 0;
-  for (const char* step :
-       {"## request DatasheetOverspill",
-        "== store trigger Datasheet on #1009 fired (keys: Name, Pages)",
-        "<Datasheet Title=\"P-102A-&gt;P-101A: Pump sheets (Normal)\"", "## set 101 Name P-109",
-        "== store trigger Datasheet on #1009 fired (keys: Name)",
-        "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (Normal)\"", "## set 1093 Cases[1] 2",
-        "== store trigger Datasheet on #1009 fired (keys: Name)",
-        "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (&lt;Varies&gt;)\""}) {
-    at = outcome.out.find(step, at);
-    ASSERT_NE(at, std::string::npos) << step << "\n" << outcome.out;
-  }
+  FindInOrder(outcome.out,
+              {"## request DatasheetOverspill",
+               "== store trigger Datasheet on #1009 fired (keys: Name, Pages)",
+               "<Datasheet Title=\"P-102A-&gt;P-101A: Pump sheets (Normal)\"",
+               "## set 101 Name P-109", "== store trigger Datasheet on #1009 fired (keys: Name)",
+               "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (Normal)\"",
+               "## set 1093 Cases[1] 2", "== store trigger Datasheet on #1009 fired (keys: Name)",
+               "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (&lt;Varies&gt;)\""});
 }
 
 // A held event is written when delivered, from what the page shows then:
@@ -350,14 +403,9 @@ TEST_F(SampleTriggerTest, AHeldFieldEventShowsThePageAsItIsWhenDelivered) {
   const std::string motorName =
       "FieldId=\"206\" Alignment=\"0\" VerticalAlignment=\"0\" "
       "State=\"256\"";
-  size_t at = 0;
-  for (const std::string& step :
-       {std::string("## deliver\n== store changed #1001: Dirty\n== event DataField [F1 1012]"),
-        motorName + " Value=\"PM-X\"/>", std::string("## (end of the run) deliver\n"),
-        motorName + "/>"}) {
-    at = outcome.out.find(step, at);
-    ASSERT_NE(at, std::string::npos) << step << "\n" << outcome.out;
-  }
+  FindInOrder(outcome.out,
+              {"## deliver\n== store changed #1001: Dirty\n== event DataField [F1 1012]",
+               motorName + " Value=\"PM-X\"/>", "## (end of the run) deliver\n", motorName + "/>"});
   EXPECT_EQ(outcome.out.find("Value=\"PM-Y\""), std::string::npos) << outcome.out;
 }
 

@@ -120,7 +120,7 @@ int Program::HostChange(const Step& step) {
     _com_ptr_t<IKXQObject> owner, read;
     _com_ptr_t<IKXQTrigger> trigger;
     _com_ptr_t<IKXQAttribute> attribute;
-    _variant_t ignored;
+    VARIANT_BOOL has = VARIANT_FALSE;
     if (object_of(args[0], owner) && object_of(args[3], read)) {
       if (FAILED(owner->get_Trigger(_bstr_t(Wide(args[1]).c_str()), &trigger)) ||
           FAILED(trigger->SetHandler(_bstr_t(kProgId))) ||
@@ -130,8 +130,8 @@ int Program::HostChange(const Step& step) {
       } else if (!attribute) {
         fail("object " + args[3] + " has no attribute " + args[4]);
       } else if (FAILED(trigger->BeginItem(_variant_t(Wide(args[2]).c_str()))) ||
-                 FAILED(attribute->GetValue(_variant_t(), _variant_t(), ignored.GetAddress())) ||
-                 FAILED(trigger->EndItem())) {
+                 // Its whole list: a change of any entry fires it.
+                 FAILED(attribute->HasValue(_variant_t(), &has)) || FAILED(trigger->EndItem())) {
         fail("cannot watch: " + TakeErrorText());
       } else {
         changed = true;

@@ -101,7 +101,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     if (!count) return E_POINTER;
     *count = 0;
     KX_RETURN_IF_FAILED(Live());
-    core_->NoteRead(rec_->id, def_->id);
+    core_->NoteRead(rec_->id, def_->id, kEntryCount);
     *count = static_cast<LONG>(Values().size());
     return S_OK;
   }
@@ -112,7 +112,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     size_t pos;
     bool whole;
     KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
-    core_->NoteRead(rec_->id, def_->id);
+    core_->NoteEntryRead(rec_->id, def_->id, pos);
     const auto& vals = Values();
     if (pos > vals.size()) return S_OK;
     return FromValue(*core_, def_, vals[pos - 1], unit, value);
@@ -133,7 +133,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     // read another way.
     if (v != nullptr && v->kind != 0 && v->kind != KXQ_TYPE_TEXT && v->kind != KXQ_TYPE_STRING)
       return DISP_E_TYPEMISMATCH;
-    core_->NoteRead(rec_->id, def_->id);
+    core_->NoteEntryRead(rec_->id, def_->id, pos);
     if (v == nullptr || v->kind == 0) return S_FALSE;
     read(context, v->text.c_str(), static_cast<LONG>(v->text.size()));
     return S_OK;
@@ -150,7 +150,11 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     size_t pos;
     bool whole;
     KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
-    core_->NoteRead(rec_->id, def_->id);
+    if (whole) {
+      core_->NoteRead(rec_->id, def_->id, kWholeList);
+    } else {
+      core_->NoteEntryRead(rec_->id, def_->id, pos);
+    }
     const auto& vals = Values();
     if (whole) {
       *has =
@@ -235,8 +239,8 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
   HRESULT GetRealInUnit(LONG index, BSTR unit, double* value) override {
     if (!value) return E_POINTER;
     KX_RETURN_IF_FAILED(Live());
-    core_->NoteRead(rec_->id, def_->id);
     size_t pos = index < 1 ? 1 : static_cast<size_t>(index);
+    core_->NoteEntryRead(rec_->id, def_->id, pos);
     const auto& vals = Values();
     if (pos > vals.size() ||
         (vals[pos - 1].kind != KXQ_TYPE_REAL && vals[pos - 1].kind != KXQ_TYPE_INTEGER))
@@ -267,7 +271,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     if (!obj) return E_POINTER;
     LONG id = 0;
     KX_RETURN_IF_FAILED(obj->get_Id(&id));
-    core_->NoteRead(rec_->id, def_->id);
+    core_->NoteRead(rec_->id, def_->id, kWholeList);
     if (core_->ListHolds(rec_, def_, id)) *contains = VARIANT_TRUE;
     return S_OK;
   }
@@ -277,7 +281,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     KX_RETURN_IF_FAILED(Live());
     LONG id = 0;
     if (obj) KX_RETURN_IF_FAILED(obj->get_Id(&id));
-    core_->NoteRead(rec_->id, def_->id);
+    core_->NoteRead(rec_->id, def_->id, kWholeList);
     const ValueList& values = Values();
     for (size_t k = from > 1 ? static_cast<size_t>(from) - 1 : 0; k < values.size(); ++k) {
       const Value& v = values[k];
@@ -463,7 +467,7 @@ class AttributeImpl final : public StoreObject<AttributeImpl, IKXQAttribute> {
     size_t pos;
     bool whole;
     KX_RETURN_IF_FAILED(ParseIndex(index, &pos, &whole));
-    core_->NoteRead(rec_->id, def_->id);
+    core_->NoteEntryRead(rec_->id, def_->id, pos);
     const auto& vals = Values();
     if (pos <= vals.size()) *out = &vals[pos - 1];
     return S_OK;

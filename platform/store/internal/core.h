@@ -7,6 +7,7 @@
 #error "store/internal headers are private to their library; include its public headers"
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -28,28 +29,75 @@ namespace kx::store {
 HRESULT SetError(HRESULT hr, const u16& description);
 HRESULT SetError(HRESULT hr, const std::string& description);
 
-// The stamp of the last change of each (obj, attr) key, in one array open
-// to probing: a look-up reads one place of memory, where a node map reads
-// a bucket and then nodes elsewhere. Read sets ask for thousands of stamps
-// at a time, and the table outgrows the processor's caches with the plant.
+// The stamps of the last changes of values, by key, in one array open to
+// probing: a look-up reads one place of memory, where a node map reads a
+// bucket and then nodes elsewhere. Read sets ask for thousands of stamps at
+// a time, and the table outgrows the processor's caches with the plant.
+template <class Key, class Data, class Hash>
 class StampTable {
  public:
   size_t size() const { return size_; }
-  void clear();
-  // The stamp of `key`; 0 when it has none.
-  uint64_t Find(uint64_t key) const;
-  // Sets the stamp of `key` (never 0).
-  void Set(uint64_t key, uint64_t stamp);
+  void clear() {
+    std::fill(slots_.begin(), slots_.end(), Slot{});
+    size_ = 0;
+  }
+  // The data of `key`; null when it has none.
+  const Data* Find(const Key& key) const {
+    if (size_ == 0) return nullptr;
+    for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[at];
+      if (!slot.used) return nullptr;
+      if (slot.key == key) return &slot.data;
+    }
+  }
+  // The data of `key`, made (as Data{}) when it has none.
+  Data& Get(const Key& key) {
+    if (2 * (size_ + 1) > slots_.size()) Grow();
+    for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[at];
+      if (!slot.used) {
+        slot = Slot{key, Data{}, true};
+        ++size_;
+        return slot.data;
+      }
+      if (slot.key == key) return slot.data;
+    }
+  }
 
  private:
   struct Slot {
-    uint64_t key;
-    uint64_t stamp;  // 0: the slot is free
+    Key key{};
+    Data data{};
+    bool used = false;
   };
-  size_t Home(uint64_t key) const;
-  void Grow();
+  size_t Home(const Key& key) const {
+    // Keys differ mostly in their object's half: multiplying spreads them
+    // over the high bits, which pick the slot.
+    return static_cast<size_t>((Hash()(key) * 0x9e3779b97f4a7c15ull) >> 32) & (slots_.size() - 1);
+  }
+  void Grow() {
+    std::vector<Slot> old(std::max<size_t>(64, 2 * slots_.size()));
+    old.swap(slots_);
+    size_ = 0;
+    for (Slot& slot : old)
+      if (slot.used) Get(slot.key) = std::move(slot.data);
+  }
   std::vector<Slot> slots_;  // a power of two in size, at most half used
   size_t size_ = 0;
+};
+
+// What one change of an attribute's list changed: entries (positions from
+// 1, ascending) and whether its number of entries moved. Every change
+// changes the whole list.
+struct ListChange {
+  std::vector<uint32_t> entries;
+  bool count = false;
+  static ListChange Entry(size_t pos, bool count) {
+    ListChange change;
+    change.entries.push_back(static_cast<uint32_t>(pos));
+    change.count = count;
+    return change;
+  }
 };
 
 class StoreCore {
@@ -105,11 +153,24 @@ class StoreCore {
   // The last change that may have changed the value of `attr` on `obj`
   // (IKXQValueStamps): a change of that value, or any change that is not
   // one of a value.
-  uint64_t ValueStamp(int32_t obj, int32_t attr) const;
+  uint64_t ValueStamp(int32_t obj, int32_t attr) const {
+    return ReadStamp({ListKey(obj, attr), kWholeList});
+  }
+  // The same for what one read looked at: a change of the entry, of the
+  // number of entries, or of anything in the list.
+  uint64_t ReadStamp(const ReadKey& read) const;
   // The last change that was not one of a value.
   uint64_t OtherStamp() const { return otherChangedAt_; }
   // A write failed: the transaction can only be rolled back.
   HRESULT StorageFailure();
+  // A read of the file failed where the call cannot hand the failure back
+  // (an inverse list, a class extent, a count, an object not found): what
+  // the call goes on with is no answer, so the transaction can only be
+  // rolled back, and the failure is kept for TakeReadFailure.
+  void ReadFailed(const std::string& why) const;
+  // The first such failure since the last transaction began or the last
+  // call of this ("" when none), cleared.
+  std::string TakeReadFailure();
 
   // --- schema -----------------------------------------------------------
   ClassRec* FindClass(std::u16string_view name) const;
@@ -127,7 +188,9 @@ class StoreCore {
   // Already in memory (live or not), without reading the file.
   ObjectRec* LoadedObject(int32_t id) const;
   // The failure for an id LiveObject did not give: KXQ_E_STORAGE when the
-  // file could not be read or holds a damaged object, else KXQ_E_NOOBJECT.
+  // file could not be read or holds a damaged object (KXQ_E_BUSY when
+  // another process wrote it under a reading without locks), else
+  // KXQ_E_NOOBJECT.
   HRESULT NoObject(int32_t id);
   HRESULT CreateObject(ClassRec* cls, int32_t id, ObjectRec** out);
   HRESULT DeleteObject(ObjectRec* obj);
@@ -183,14 +246,19 @@ class StoreCore {
   // A slot that a value may be written to: writable, 1 to the largest
   // position, and 1 for a single value.
   HRESULT CheckSlot(const AttrDef* def, size_t pos) const;
-  // Records a read for open trigger items and open read collections.
-  void NoteRead(int32_t obj, int32_t attr) {
+  // Records a read for open trigger items and open read collections: of
+  // the whole list, its number of entries (kEntryCount) or the entry at a
+  // position.
+  void NoteRead(int32_t obj, int32_t attr, uint32_t at) {
     if (openItems.empty() && openReadSets_ == 0) return;
-    NoteOpenRead(obj, attr);
+    NoteKey({ListKey(obj, attr), at});
   }
-  void NoteOpenRead(int32_t obj, int32_t attr);
+  void NoteEntryRead(int32_t obj, int32_t attr, size_t pos) {
+    if (openItems.empty() && openReadSets_ == 0) return;
+    NoteKey(EntryRead(obj, attr, pos));
+  }
   // The same for a read already keyed (a collected read replayed).
-  void NoteKey(uint64_t key);
+  void NoteKey(const ReadKey& key);
   // Read collections (IKXQReadLog): one opens; the last opened closes and
   // gives its distinct reads in key order.
   void BeginReads() {
@@ -200,7 +268,7 @@ class StoreCore {
   }
   // The closed collection's reads (valid until the next BeginReads); null
   // when none is open.
-  const std::vector<uint64_t>* EndReads();
+  const std::vector<ReadKey>* EndReads();
   // Whether some slot of the list holds the object id: a scan for a short
   // list, else the list's membership counts (made on the first question).
   bool ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id);
@@ -296,8 +364,9 @@ class StoreCore {
   // Moves [first, end) of the list into the undo step (the caller erases it).
   void SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end);
   // Removes every reference to target from the list; the 0-based position
-  // of the first one removed (the size when none).
-  size_t EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target);
+  // of the first one removed (the size when none). *change: the entries
+  // that moved or went.
+  size_t EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target, ListChange* change);
   // Inverse lists are computed from the file (one query each) and kept per
   // object and attribute until a reference may have changed: a change of an
   // object value here, a deletion, a rollback or a catch-up moves refsGen_.
@@ -305,7 +374,10 @@ class StoreCore {
     uint64_t gen = 0;
     ValueList values;
   };
-  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
+  // False when the file could not be read (ReadFailed was told).
+  bool ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
+  bool ReadReferrers(const ObjectRec* obj, const u16& attrName,
+                     std::vector<int32_t>* holders) const;
   const ValueList& InverseValues(const ObjectRec* obj, const AttrDef* def) const;
   static const ValueList kNoValues;
   // An inverse list has no value stamp of its own: the stamp of the last
@@ -343,10 +415,17 @@ class StoreCore {
   Membership* MembersOf(const ObjectRec* obj, const AttrDef* def);  // null when not kept
   static void Count(Membership* members, const Value& v, int delta);
   void ForgetMembers(const ObjectRec* obj);
-  void NotifyValue(ObjectRec* obj, AttrDef* def);
-  void FireReads(int32_t obj, int32_t attr);
+  // After a change of a value: its stamps, the trigger items that read
+  // what it changed, the observer.
+  void NotifyValue(ObjectRec* obj, AttrDef* def, const ListChange& change);
+  void FireReads(int32_t obj, int32_t attr, const ListChange& change);
+  // Adds the items that recorded `read` and may fire to *items, in firing
+  // order; whether there were any.
+  bool GatherWatchers(const ReadKey& read, std::vector<TriggerItem*>* items);
+  void StampChange(int32_t obj, int32_t attr, const ListChange& change);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);
   HRESULT PersistObject(ObjectRec* obj);
+  void ExtentFailed(const ClassRec* cls);
   // Merges what the file holds into the model: tables by key, objects in
   // place (their records and interface pointers stay). fire: changed values
   // fire the trigger items that read them.
@@ -357,12 +436,16 @@ class StoreCore {
   std::atomic<long> refs_{1};
   bool closed_ = true;
   bool inTxn_ = false;
-  bool doomed_ = false;
-  std::string doomedBy_;  // why the first failed write of the transaction failed
+  // Set by a failed write or read (which may come from a const reader).
+  mutable bool doomed_ = false;
+  mutable bool doomedByRead_ = false;
+  mutable std::string doomedBy_;  // why the first failed write or read failed
+  mutable std::string readFailure_;
   std::unique_ptr<Persistence> db_;
   int lockTimeoutMs_ = 5000;
   bool stale_ = false;
   int32_t loadFailed_ = 0;  // the last id whose reading failed
+  HRESULT loadHr_ = 0;      // and how
   std::string loadError_;   // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
 
@@ -407,27 +490,44 @@ class StoreCore {
   // The triggers made for each object, found without going through all of
   // them. A trigger's owner is the one it was made for, or 0 once removed.
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
-  // (obj, attr) -> the trigger items that recorded a read of it. Entries
-  // are never erased: items point at them.
-  std::unordered_map<uint64_t, TriggerWatchers> watchers_;
+  // A read -> the trigger items that recorded it. Entries are never
+  // erased: items point at them.
+  std::unordered_map<ReadKey, TriggerWatchers, ReadKeyHash> watchers_;
+  // The lists (ListKey) some entry of which has watchers: a change of the
+  // entries of any other list looks none up.
+  std::unordered_set<uint64_t> entriesWatched_;
   // Moves whenever an item that could not fire may fire again: its fired
   // keys cleared, a rollback, a new transaction (another process's changes,
   // an object read again).
   uint64_t fireable_ = 1;
   // Read collections, innermost open one at openReadSets_ - 1; those past
   // it are closed and kept for their room.
-  std::vector<std::vector<uint64_t>> readSets_;
+  std::vector<std::vector<ReadKey>> readSets_;
   size_t openReadSets_ = 0;
   uint32_t dataChanges_ = 0;
-  // Each change moves dataChanges_ through one of these: a change of the
-  // value of (obj, attr), or any other change.
-  void ValueChanged(int32_t obj, int32_t attr);
+  // Each change moves dataChanges_ through one of these: a change of a
+  // value (stamped once made, StampChange), or any other change.
+  void ValueChanged() { ++dataChanges_; }
   void OtherChanged();
   uint64_t changeStamp_ = 0;     // counts every change, never wraps
   uint64_t otherChangedAt_ = 0;  // the last change that was not one of a value
-  // (obj, attr) -> the last change of that value, since otherChangedAt_
-  // (older entries may stay: the larger stamp counts).
-  StampTable valueChangedAt_;
+  // The last changes of one list (ListKey) since otherChangedAt_ (older
+  // entries may stay: the larger stamp counts): of anything in it, of its
+  // number of entries, of a few entries (their stamps in entryStamps_; the
+  // latest in `entry`), and of many entries at once, all from a position on
+  // as far as the stamps tell (a sort, a row inserted).
+  struct ListStamps {
+    uint64_t any = 0;
+    uint64_t count = 0;
+    uint64_t entry = 0;
+    uint64_t entries = 0;
+    uint32_t entriesFrom = 0;
+  };
+  struct ListKeyHash {
+    uint64_t operator()(uint64_t key) const { return key; }
+  };
+  StampTable<uint64_t, ListStamps, ListKeyHash> listStamps_;
+  StampTable<ReadKey, uint64_t, ReadKeyHash> entryStamps_;
   TemplateLibraryRec library_;
 };
 

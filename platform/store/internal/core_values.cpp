@@ -9,11 +9,15 @@
 namespace kx::store {
 
 namespace {
-uint64_t Key(int32_t a, int32_t b) {
-  return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
-}
+uint64_t Key(int32_t a, int32_t b) { return ListKey(a, b); }
 // Lists shorter than this are scanned: counts would cost more than they save.
 constexpr size_t kCountedList = 64;
+// An empty slot: what a position past the end reads as.
+const Value kEmptySlot{};
+// Notes entry k (0-based) when it reads otherwise after the change.
+void NoteDiffering(ListChange* change, size_t k, const Value& before, const Value& after) {
+  if (!SameSlot(before, after)) change->entries.push_back(static_cast<uint32_t>(k + 1));
+}
 }  // namespace
 
 bool StoreCore::ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id) {
@@ -52,29 +56,41 @@ const ValueList StoreCore::kNoValues{};
 
 const ValueList& StoreCore::InverseValues(const ObjectRec* obj, const AttrDef* def) const {
   // Read whole once, then element by element from the list kept.
+  // A list that could not be read is kept for no one: the next read tries
+  // again.
   InverseList& kept = inverses_[Key(obj->id, def->id)];
-  if (kept.gen != refsGen_) {
-    ComputeInverse(obj, def, &kept.values);
-    kept.gen = refsGen_;
-  }
+  if (kept.gen != refsGen_ && ComputeInverse(obj, def, &kept.values)) kept.gen = refsGen_;
   return kept.values;
 }
 
 std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrName) const {
   std::vector<int32_t> holders;
-  std::vector<std::pair<int32_t, int32_t>> sites;
-  if (closed_ || !db_->Referrers(obj->id, &sites)) return holders;
-  for (const auto& [holder, attr] : sites) {
-    const AttrDef* d = AttrById(attr);
-    if (d && EqualsNoCase(d->name, attrName) && (holders.empty() || holders.back() != holder))
-      holders.push_back(holder);
-  }
+  (void)ReadReferrers(obj, attrName, &holders);
   return holders;
 }
 
-void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const {
+bool StoreCore::ReadReferrers(const ObjectRec* obj, const u16& attrName,
+                              std::vector<int32_t>* holders) const {
+  holders->clear();
+  std::vector<std::pair<int32_t, int32_t>> sites;
+  if (closed_) return false;
+  if (!db_->Referrers(obj->id, &sites)) {
+    ReadFailed("Cannot read what refers to object " + std::to_string(obj->id) + ": " +
+               db_->LastError());
+    return false;
+  }
+  for (const auto& [holder, attr] : sites) {
+    const AttrDef* d = AttrById(attr);
+    if (d && EqualsNoCase(d->name, attrName) && (holders->empty() || holders->back() != holder))
+      holders->push_back(holder);
+  }
+  return true;
+}
+
+bool StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const {
   out->clear();
-  const std::vector<int32_t> holders = Referrers(obj, def->inverse);
+  std::vector<int32_t> holders;
+  if (!ReadReferrers(obj, def->inverse, &holders)) return false;
   const size_t count = !def->list && holders.size() > 1 ? 1 : holders.size();
   for (size_t k = 0; k < count; ++k) {
     const int32_t h = holders[k];
@@ -83,6 +99,7 @@ void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueLi
     v.i = h;
     out->push_back(std::move(v));
   }
+  return true;
 }
 
 HRESULT StoreCore::CheckWritable(const AttrDef* def) const {
@@ -103,81 +120,65 @@ HRESULT StoreCore::CheckSlot(const AttrDef* def, size_t pos) const {
   return S_OK;
 }
 
-void StampTable::clear() {
-  std::fill(slots_.begin(), slots_.end(), Slot{0, 0});
-  size_ = 0;
-}
-
-size_t StampTable::Home(uint64_t key) const {
-  // Keys differ mostly in their object's half: multiplying spreads them
-  // over the high bits, which pick the slot.
-  return static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >> 32) & (slots_.size() - 1);
-}
-
-uint64_t StampTable::Find(uint64_t key) const {
-  if (size_ == 0) return 0;
-  for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
-    const Slot& slot = slots_[at];
-    if (slot.stamp == 0) return 0;
-    if (slot.key == key) return slot.stamp;
-  }
-}
-
-void StampTable::Set(uint64_t key, uint64_t stamp) {
-  if (2 * (size_ + 1) > slots_.size()) Grow();
-  for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
-    Slot& slot = slots_[at];
-    if (slot.stamp == 0) {
-      slot = {key, stamp};
-      ++size_;
-      return;
-    }
-    if (slot.key == key) {
-      slot.stamp = stamp;
-      return;
-    }
-  }
-}
-
-void StampTable::Grow() {
-  std::vector<Slot> old(std::max<size_t>(64, 2 * slots_.size()), Slot{0, 0});
-  old.swap(slots_);
-  size_ = 0;
-  for (const Slot& slot : old) {
-    if (slot.stamp != 0) Set(slot.key, slot.stamp);
-  }
-}
-
-void StoreCore::ValueChanged(int32_t obj, int32_t attr) {
-  ++dataChanges_;
-  ++changeStamp_;
-  // Bounded: past this many values, forgetting them all is one other change.
-  constexpr size_t kMostStamps = 1 << 16;
-  if (valueChangedAt_.size() >= kMostStamps) {
-    valueChangedAt_.clear();
-    otherChangedAt_ = changeStamp_;
-    return;
-  }
-  valueChangedAt_.Set(Key(obj, attr), changeStamp_);
-}
-
 void StoreCore::OtherChanged() {
   ++dataChanges_;
   otherChangedAt_ = ++changeStamp_;
 }
 
-uint64_t StoreCore::ValueStamp(int32_t obj, int32_t attr) const {
-  uint64_t stamp = std::max(valueChangedAt_.Find(Key(obj, attr)), otherChangedAt_);
+void StoreCore::StampChange(int32_t obj, int32_t attr, const ListChange& change) {
+  const uint64_t stamp = ++changeStamp_;
+  // A few entries are stamped each; more, from the first on at once.
+  constexpr size_t kStampedEntries = 16;
+  const bool few = change.entries.size() <= kStampedEntries;
+  // Bounded: past this many, forgetting them all is one other change.
+  constexpr size_t kMostStamps = 1 << 16;
+  if (listStamps_.size() + entryStamps_.size() + (few ? change.entries.size() : 0) >= kMostStamps) {
+    listStamps_.clear();
+    entryStamps_.clear();
+    otherChangedAt_ = stamp;
+    return;
+  }
+  const uint64_t list = ListKey(obj, attr);
+  ListStamps& stamps = listStamps_.Get(list);
+  stamps.any = stamp;
+  if (change.count) stamps.count = stamp;
+  if (change.entries.empty()) return;
+  if (few) {
+    for (uint32_t at : change.entries) entryStamps_.Get({list, at}) = stamp;
+    stamps.entry = stamp;
+    return;
+  }
+  // Entries between an earlier first and this one count as changed now too:
+  // a stamp may move more often than its value, never less.
+  const uint32_t first = change.entries.front();
+  stamps.entriesFrom = stamps.entries == 0 ? first : std::min(stamps.entriesFrom, first);
+  stamps.entries = stamp;
+}
+
+uint64_t StoreCore::ReadStamp(const ReadKey& read) const {
+  uint64_t stamp = otherChangedAt_;
+  if (const ListStamps* stamps = listStamps_.Find(read.list)) {
+    if (read.at == kWholeList) {
+      stamp = std::max(stamp, stamps->any);
+    } else if (read.at == kEntryCount) {
+      stamp = std::max(stamp, stamps->count);
+    } else {
+      if (stamps->entries != 0 && read.at >= stamps->entriesFrom)
+        stamp = std::max(stamp, stamps->entries);
+      if (stamps->entry > stamp)
+        if (const uint64_t* entry = entryStamps_.Find(read)) stamp = std::max(stamp, *entry);
+    }
+  }
   // An inverse list changes with the references held by other objects.
   if (inverseAttrs_ && refsChangedAt_ > stamp) {
-    const AttrDef* def = AttrById(attr);
+    const AttrDef* def = AttrById(static_cast<int32_t>(read.list & 0xffffffffu));
     if (def != nullptr && !def->inverse.empty()) stamp = refsChangedAt_;
   }
   return stamp;
 }
 
 void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
-  ValueChanged(obj->id, def->id);
+  ValueChanged();
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, pos, saved = obj->Get(def->id)[pos - 1]]() mutable {
     obj->Get(attr)[pos - 1] = std::move(saved);
@@ -185,13 +186,13 @@ void StoreCore::SaveSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
 }
 
 void StoreCore::SaveSize(ObjectRec* obj, AttrDef* def, size_t size) {
-  ValueChanged(obj->id, def->id);
+  ValueChanged();
   if (!inTxn_) return;
   undo_.push_back([obj, attr = def->id, size] { obj->Get(attr).resize(size); });
 }
 
 void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end) {
-  ValueChanged(obj->id, def->id);
+  ValueChanged();
   if (!inTxn_) return;
   ValueList& list = obj->Get(def->id);
   std::vector<Value> saved(std::make_move_iterator(list.begin() + static_cast<long>(first)),
@@ -203,7 +204,7 @@ void StoreCore::SaveRange(ObjectRec* obj, AttrDef* def, size_t first, size_t end
   });
 }
 
-size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
+size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target, ListChange* change) {
   ValueList& list = obj->Get(def->id);
   const auto refers = [&](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == target; };
   std::vector<std::pair<size_t, Value>> removed;  // by ascending position
@@ -211,7 +212,16 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   // end moves nothing, instead of being copied whole for every entry.
   const size_t first =
       static_cast<size_t>(std::find_if(list.begin(), list.end(), refers) - list.begin());
+  // What each entry from there on will read, before anything moves.
   size_t to = first;
+  for (size_t k = first; k < list.size(); ++k) {
+    if (refers(list[k])) continue;
+    NoteDiffering(change, to, list[to], list[k]);
+    ++to;
+  }
+  for (size_t k = to; k < list.size(); ++k) NoteDiffering(change, k, list[k], kEmptySlot);
+  change->count = to != list.size();
+  to = first;
   for (size_t k = first; k < list.size(); ++k) {
     if (refers(list[k])) {
       removed.emplace_back(k, std::move(list[k]));
@@ -222,7 +232,7 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   }
   list.erase(list.begin() + to, list.end());
   if (Membership* m = MembersOf(obj, def)) m->erase(target);
-  if (!removed.empty()) ValueChanged(obj->id, def->id);
+  if (!removed.empty()) ValueChanged();
   if (inTxn_ && !removed.empty())
     undo_.push_back([obj, attr = def->id, removed = std::move(removed)]() mutable {
       ValueList& l = obj->Get(attr);
@@ -231,15 +241,16 @@ size_t StoreCore::EraseRefs(ObjectRec* obj, AttrDef* def, int32_t target) {
   return first;
 }
 
-void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def) {
-  ValueChanged(obj->id, def->id);
+void StoreCore::NotifyValue(ObjectRec* obj, AttrDef* def, const ListChange& change) {
+  ValueChanged();
+  StampChange(obj->id, def->id, change);
   if (def->type == KXQ_TYPE_OBJECT) {
     ReferencesChanged();
     // A cache of what the object's lists hold (the route cache) learns of
     // it whoever made the change.
     ++obj->externalChanges;
   }
-  FireReads(obj->id, def->id);
+  FireReads(obj->id, def->id, change);
   if (observer) observer->ValueChanged(obj->id, def->name);
 }
 
@@ -274,7 +285,8 @@ HRESULT StoreCore::SetValue(ObjectRec* obj, AttrDef* def, size_t pos, Value v) {
                       : db_->WriteSlot(obj->id, def->id, pos, slot);
   if (!ok) return StorageFailure();
   if (HRESULT hr = ApplyHolding(obj, def, slot); FAILED(hr)) return hr;
-  NotifyValue(obj, def);
+  // Padding before pos reads as the end did: empty.
+  NotifyValue(obj, def, ListChange::Entry(pos, pos > old));
   return S_OK;
 }
 
@@ -292,7 +304,7 @@ HRESULT StoreCore::ClearSlot(ObjectRec* obj, AttrDef* def, size_t pos) {
   Count(MembersOf(obj, def), list[pos - 1], -1);
   list[pos - 1].ClearContent();
   if (!db_->WriteSlot(obj->id, def->id, pos, list[pos - 1])) return StorageFailure();
-  NotifyValue(obj, def);
+  NotifyValue(obj, def, ListChange::Entry(pos, false));
   return S_OK;
 }
 
@@ -305,11 +317,14 @@ HRESULT StoreCore::ClearAll(ObjectRec* obj, AttrDef* def) {
   if (HRESULT hr = CheckWritable(def); FAILED(hr)) return hr;
   if (Values(obj, def).empty()) return S_OK;
   auto& list = obj->Get(def->id);
+  ListChange change;
+  change.count = true;
+  for (size_t k = 0; k < list.size(); ++k) NoteDiffering(&change, k, list[k], kEmptySlot);
   SaveRange(obj, def, 0, list.size());
   list.clear();
   if (Membership* m = MembersOf(obj, def)) m->clear();
   if (!db_->WriteTail(obj->id, def->id, list, 1)) return StorageFailure();
-  NotifyValue(obj, def);
+  NotifyValue(obj, def, change);
   return S_OK;
 }
 
@@ -325,7 +340,7 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
                                          u"\" would grow beyond the largest list position");
   auto& list = obj->Get(def->id);
   const size_t old = list.size();
-  ValueChanged(obj->id, def->id);
+  ValueChanged();
   if (inTxn_)
     undo_.push_back([obj, attr = def->id, first, count, old] {
       ValueList& l = obj->Get(attr);
@@ -335,8 +350,14 @@ HRESULT StoreCore::InsertValues(ObjectRec* obj, AttrDef* def, size_t first, size
     });
   if (first > old + 1) list.resize(first - 1);
   list.insert(list.begin() + static_cast<long>(first - 1), count, Value());
+  // From first on, each entry reads what the one `count` further on does
+  // now, or, past the old end, an empty slot (as does the padding before).
+  ListChange change;
+  change.count = true;
+  for (size_t k = first - 1; k < list.size(); ++k)
+    NoteDiffering(&change, k, k < old ? list[k + count] : kEmptySlot, list[k]);
   if (!db_->WriteTail(obj->id, def->id, list, std::min(first, old + 1))) return StorageFailure();
-  NotifyValue(obj, def);
+  NotifyValue(obj, def, change);
   return S_OK;
 }
 
@@ -350,10 +371,16 @@ HRESULT StoreCore::RemoveValues(ObjectRec* obj, AttrDef* def, size_t first, size
   size_t end = std::min(list.size(), first - 1 + count);
   if (Membership* m = MembersOf(obj, def))
     for (size_t k = first - 1; k < end; ++k) Count(m, list[k], -1);
+  // Each entry from first on will read the one `end - first + 1` further on.
+  ListChange change;
+  change.count = true;
+  const size_t gone = end - (first - 1);
+  for (size_t k = first - 1; k < list.size(); ++k)
+    NoteDiffering(&change, k, list[k], k + gone < list.size() ? list[k + gone] : kEmptySlot);
   SaveRange(obj, def, first - 1, end);
   list.erase(list.begin() + static_cast<long>(first - 1), list.begin() + static_cast<long>(end));
   if (!db_->WriteTail(obj->id, def->id, list, first)) return StorageFailure();
-  NotifyValue(obj, def);
+  NotifyValue(obj, def, change);
   return S_OK;
 }
 
@@ -369,13 +396,17 @@ HRESULT StoreCore::Resize(ObjectRec* obj, AttrDef* def, size_t count) {
   auto& list = obj->Get(def->id);
   if (Membership* m = MembersOf(obj, def))
     for (size_t k = count; k < old; ++k) Count(m, list[k], -1);
+  // Padding reads as the end did; the entries cut off read empty now.
+  ListChange change;
+  change.count = true;
+  for (size_t k = count; k < old; ++k) NoteDiffering(&change, k, list[k], kEmptySlot);
   if (count < old)
     SaveRange(obj, def, count, old);
   else
     SaveSize(obj, def, old);
   list.resize(count);
   if (!db_->WriteTail(obj->id, def->id, list, std::min(old, count) + 1)) return StorageFailure();
-  NotifyValue(obj, def);
+  NotifyValue(obj, def, change);
   return S_OK;
 }
 
@@ -397,17 +428,15 @@ HRESULT StoreCore::ModifySlot(ObjectRec* obj, AttrDef* def, size_t pos,
   bool ok = pos > old ? db_->WriteTail(obj->id, def->id, list, old + 1, true)
                       : db_->WriteSlot(obj->id, def->id, pos, list[pos - 1]);
   if (!ok) return StorageFailure();
-  NotifyValue(obj, def);
+  NotifyValue(obj, def, ListChange::Entry(pos, pos > old));
   return S_OK;
 }
 
-void StoreCore::NoteOpenRead(int32_t obj, int32_t attr) { NoteKey(Key(obj, attr)); }
-
-void StoreCore::NoteKey(uint64_t k) {
+void StoreCore::NoteKey(const ReadKey& k) {
   // The same value read again at once (its presence, then the value) is
   // collected once; EndReads drops the other repeats.
   for (size_t open = 0; open < openReadSets_; ++open) {
-    std::vector<uint64_t>& reads = readSets_[open];
+    std::vector<ReadKey>& reads = readSets_[open];
     if (reads.empty() || reads.back() != k) reads.push_back(k);
   }
   for (TriggerItem* item : openItems) {
@@ -417,16 +446,18 @@ void StoreCore::NoteKey(uint64_t k) {
       listing->watchers->quietSince = 0;
       continue;
     }
-    TriggerWatchers& w = watchers_[k];
+    auto [at, made] = watchers_.try_emplace(k);
+    if (made && k.at != kWholeList && k.at != kEntryCount) entriesWatched_.insert(k.list);
+    TriggerWatchers& w = at->second;
     w.order.push_back(item);
     w.quietSince = 0;
     item->Add(k, &w);
   }
 }
 
-const std::vector<uint64_t>* StoreCore::EndReads() {
+const std::vector<ReadKey>* StoreCore::EndReads() {
   if (openReadSets_ == 0) return nullptr;
-  std::vector<uint64_t>* reads = &readSets_[--openReadSets_];
+  std::vector<ReadKey>* reads = &readSets_[--openReadSets_];
   std::sort(reads->begin(), reads->end());
   reads->erase(std::unique(reads->begin(), reads->end()), reads->end());
   return reads;
@@ -470,28 +501,68 @@ void SortRecorded(std::vector<TriggerItem*>& order, size_t sorted) {
 }
 }  // namespace
 
-void StoreCore::FireReads(int32_t obj, int32_t attr) {
-  auto it = watchers_.find(Key(obj, attr));
-  if (it == watchers_.end()) return;
-  const uint64_t k = it->first;
+bool StoreCore::GatherWatchers(const ReadKey& k, std::vector<TriggerItem*>* items) {
+  auto it = watchers_.find(k);
+  if (it == watchers_.end()) return false;
   // Entries of watchers_ are never erased: w stays while the observer
   // records new watchers.
   TriggerWatchers& w = it->second;
-  if (w.quietSince == fireable_) return;
+  if (w.quietSince == fireable_) return false;
   if (w.sorted < w.order.size()) {
     SortRecorded(w.order, w.sorted);
     w.sorted = w.order.size();
   }
-  // Quiet after this unless an item is recorded meanwhile or fireable_ moves.
+  // Quiet after this unless an item is recorded meanwhile or fireable_ moves:
+  // every item gathered now fires.
   w.quietSince = fireable_;
-  // A copy: the observer may read values and so record new watchers.
-  const std::vector<TriggerItem*> items(w.order);
+  const size_t before = items->size();
   bool stale = false;
-  for (TriggerItem* item : items) {
-    if (!item->Reads(k)) {
+  for (TriggerItem* item : w.order) {
+    if (item->Reads(k)) {
+      items->push_back(item);
+    } else {
       stale = true;
-      continue;
     }
+  }
+  if (stale) {
+    // Items reset since they recorded the read, and not recorded again, go.
+    size_t kept = 0;
+    size_t keptSorted = 0;
+    for (size_t n = 0; n < w.order.size(); ++n) {
+      TriggerItem* item = w.order[n];
+      if (!item->Reads(k)) {
+        item->Unlist(k);
+        continue;
+      }
+      if (n < w.sorted) ++keptSorted;
+      w.order[kept++] = item;
+    }
+    w.order.resize(kept);
+    w.sorted = keptSorted;
+  }
+  return items->size() > before;
+}
+
+void StoreCore::FireReads(int32_t obj, int32_t attr, const ListChange& change) {
+  const uint64_t list = ListKey(obj, attr);
+  std::vector<TriggerItem*> items;
+  int sources = GatherWatchers({list, kWholeList}, &items) ? 1 : 0;
+  if (change.count && GatherWatchers({list, kEntryCount}, &items)) ++sources;
+  if (!change.entries.empty() && entriesWatched_.count(list) != 0) {
+    for (uint32_t at : change.entries)
+      if (GatherWatchers({list, at}, &items)) ++sources;
+  }
+  if (items.empty()) return;
+  // Each read's items come in firing order; those of several are merged
+  // into it (an item that read several fires once).
+  if (sources > 1) {
+    std::vector<Placed> placed;
+    placed.reserve(items.size());
+    for (TriggerItem* item : items) placed.push_back(PlaceOf(item));
+    std::sort(placed.begin(), placed.end(), FiresBefore);
+    for (size_t n = 0; n < placed.size(); ++n) items[n] = placed[n].item;
+  }
+  for (TriggerItem* item : items) {
     TriggerRec* t = item->trigger;
     const u16& key = *item->key;
     if (!LiveObject(t->owner)) continue;
@@ -507,21 +578,6 @@ void StoreCore::FireReads(int32_t obj, int32_t attr) {
         false);
     if (observer) observer->TriggerFired(t->owner, t->name, key);
   }
-  if (!stale) return;
-  // Items reset since they recorded the read, and not recorded again, go.
-  size_t kept = 0;
-  size_t keptSorted = 0;
-  for (size_t n = 0; n < w.order.size(); ++n) {
-    TriggerItem* item = w.order[n];
-    if (!item->Reads(k)) {
-      item->Unlist(k);
-      continue;
-    }
-    if (n < w.sorted) ++keptSorted;
-    w.order[kept++] = item;
-  }
-  w.order.resize(kept);
-  w.sorted = keptSorted;
 }
 
 }  // namespace kx::store

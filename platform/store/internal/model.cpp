@@ -281,6 +281,17 @@ bool SameContent(const Value& a, const Value& b) {
   return ba == bb;
 }
 
+bool SameSlot(const Value& a, const Value& b) {
+  if (!SameContent(a, b) || a.flags != b.flags) return false;
+  const ValueExtra* x = a.exOrNull();
+  const ValueExtra* y = b.exOrNull();
+  static const ValueExtra kNone;
+  if (!x) x = &kNone;
+  if (!y) y = &kNone;
+  return x->hold == y->hold && x->prefix == y->prefix && x->postfix == y->postfix &&
+         x->subst == y->subst && x->bin == y->bin;
+}
+
 bool ClassRec::IsKindOf(const ClassRec* other) const {
   for (const ClassRec* c = this; c; c = c->base)
     if (c == other) return true;
@@ -334,7 +345,7 @@ namespace {
 constexpr size_t kScannedListings = 16;
 }  // namespace
 
-TriggerItem::Listing* TriggerItem::Find(uint64_t read) {
+TriggerItem::Listing* TriggerItem::Find(const ReadKey& read) {
   if (listings.size() <= kScannedListings) {
     for (Listing& listing : listings)
       if (listing.read == read) return &listing;
@@ -344,7 +355,7 @@ TriggerItem::Listing* TriggerItem::Find(uint64_t read) {
   return found == listingAt.end() ? nullptr : &listings[found->second];
 }
 
-void TriggerItem::Add(uint64_t read, TriggerWatchers* watchers) {
+void TriggerItem::Add(const ReadKey& read, TriggerWatchers* watchers) {
   listings.push_back({read, watchers, true});
   if (listings.size() == kScannedListings + 1) {
     for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read] = at;
@@ -353,7 +364,7 @@ void TriggerItem::Add(uint64_t read, TriggerWatchers* watchers) {
   }
 }
 
-void TriggerItem::Unlist(uint64_t read) {
+void TriggerItem::Unlist(const ReadKey& read) {
   Listing* listing = Find(read);
   if (listing == nullptr) return;
   const bool indexed = listings.size() > kScannedListings;

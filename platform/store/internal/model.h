@@ -6,6 +6,7 @@
 #error "store/internal headers are private to their library; include its public headers"
 #endif
 
+#include <compare>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -131,6 +132,39 @@ struct Value {
   void TakeContent(Value&& v);
 };
 bool SameContent(const Value& a, const Value& b);
+// Whether every read of the two slots answers alike: content, flags, hold
+// and texts.
+bool SameSlot(const Value& a, const Value& b);
+
+// What a read looked at of one attribute of one object: the whole list, its
+// number of entries, or one entry. A change fires the trigger items that
+// read what it changed, so that writing one entry of a long list fires the
+// items of that entry, not those of every other one.
+inline constexpr uint32_t kWholeList = 0;
+inline constexpr uint32_t kEntryCount = UINT32_MAX;
+// A position past any that can be written: a read there finds nothing, now
+// and later.
+inline constexpr uint32_t kNeverWritten = static_cast<uint32_t>(kMaxPosition + 1);
+inline uint64_t ListKey(int32_t obj, int32_t attr) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(obj)) << 32) | static_cast<uint32_t>(attr);
+}
+struct ReadKey {
+  uint64_t list = 0;         // ListKey(object, attribute)
+  uint32_t at = kWholeList;  // kWholeList, kEntryCount or a position from 1
+  friend bool operator==(const ReadKey&, const ReadKey&) = default;
+  friend auto operator<=>(const ReadKey&, const ReadKey&) = default;
+};
+// The read of entry `pos` (1-based; positions past those a list can hold
+// read as one that is never written).
+inline ReadKey EntryRead(int32_t obj, int32_t attr, size_t pos) {
+  return {ListKey(obj, attr), pos > kMaxPosition ? kNeverWritten : static_cast<uint32_t>(pos)};
+}
+struct ReadKeyHash {
+  size_t operator()(const ReadKey& k) const {
+    return static_cast<size_t>((k.list ^ (uint64_t{k.at} << 40 | k.at)) * 0x9e3779b97f4a7c15ull >>
+                               16);
+  }
+};
 
 struct ClassRec;
 
@@ -349,7 +383,7 @@ struct MethodRec {
 struct TriggerRec;
 struct TriggerItem;
 
-// The trigger items that recorded a read of one (obj, attr). They are kept
+// The trigger items that recorded one read (ReadKey). They are kept
 // in firing order (trigger owner, name, key; an item listed since last fired
 // waits at the end until then): a change fires them without sorting them
 // all. Once a change has gone through them all, each has fired, lost its
@@ -363,13 +397,13 @@ struct TriggerWatchers {
   uint64_t quietSince = 0;  // the fireable count when last gone through, or 0
 };
 
-// The reads recorded under one item key of a trigger: each (obj, attr) whose
+// The reads recorded under one item key of a trigger: each read whose
 // watchers list the item, with those watchers and whether the item reads it
 // now. A reset keeps the listings, so that the same reads made again (a page
 // recording its fields anew) find their watchers without looking them up.
 struct TriggerItem {
   struct Listing {
-    uint64_t read;  // (obj, attr)
+    ReadKey read;
     TriggerWatchers* watchers;
     bool reading;
   };
@@ -377,16 +411,16 @@ struct TriggerItem {
   const u16* key = nullptr;  // its key in the trigger's items
   std::vector<Listing> listings;
   // The listings' places by read, made once they are many.
-  std::unordered_map<uint64_t, uint32_t> listingAt;
+  std::unordered_map<ReadKey, uint32_t, ReadKeyHash> listingAt;
 
-  Listing* Find(uint64_t read);
-  bool Reads(uint64_t read) {
+  Listing* Find(const ReadKey& read);
+  bool Reads(const ReadKey& read) {
     const Listing* listing = Find(read);
     return listing != nullptr && listing->reading;
   }
-  void Add(uint64_t read, TriggerWatchers* watchers);
+  void Add(const ReadKey& read, TriggerWatchers* watchers);
   // Drops the listing of `read` (there is one).
-  void Unlist(uint64_t read);
+  void Unlist(const ReadKey& read);
   // Reads nothing any more; the listings stay.
   void Reset() {
     for (Listing& listing : listings) listing.reading = false;

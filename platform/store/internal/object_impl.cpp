@@ -196,16 +196,16 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
 
 // ---------------------------------------------------------------------------
 
-// What a read collection gathered: distinct (object, attribute) keys.
+// What a read collection gathered: distinct reads.
 class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
  public:
   // A field's walk reads a handful of values: those are held inline (the
   // object small enough for the allocator's quick sizes).
-  ReadSetImpl(StoreCore& core, const std::vector<uint64_t>& reads)
+  ReadSetImpl(StoreCore& core, const std::vector<ReadKey>& reads)
       : core_(&core), count_(reads.size()) {
-    uint64_t* keys = inline_;
+    ReadKey* keys = inline_;
     if (count_ > kInline) {
-      more_ = std::make_unique<uint64_t[]>(count_);
+      more_ = std::make_unique<ReadKey[]>(count_);
       keys = more_.get();
     }
     std::copy(reads.begin(), reads.end(), keys);
@@ -213,7 +213,7 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
 
   HRESULT Replay() override {
     KX_RETURN_IF_FAILED(core_->CheckOpen());
-    const uint64_t* keys = count_ > kInline ? more_.get() : inline_;
+    const ReadKey* keys = count_ > kInline ? more_.get() : inline_;
     for (size_t k = 0; k < count_; ++k) core_->NoteKey(keys[k]);
     return S_OK;
   }
@@ -223,11 +223,8 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
     *stamp = 0;
     KX_RETURN_IF_FAILED(core_->CheckOpen());
     uint64_t latest = core_->OtherStamp();
-    const uint64_t* keys = count_ > kInline ? more_.get() : inline_;
-    for (size_t k = 0; k < count_; ++k) {
-      latest = std::max(latest, core_->ValueStamp(static_cast<int32_t>(keys[k] >> 32),
-                                                  static_cast<int32_t>(keys[k] & 0xffffffffu)));
-    }
+    const ReadKey* keys = count_ > kInline ? more_.get() : inline_;
+    for (size_t k = 0; k < count_; ++k) latest = std::max(latest, core_->ReadStamp(keys[k]));
     *stamp = static_cast<LONGLONG>(latest);
     return S_OK;
   }
@@ -236,8 +233,8 @@ class ReadSetImpl final : public kx::com::Object<ReadSetImpl, IKXQReadSet> {
   static constexpr size_t kInline = 6;
   CoreRef core_;
   size_t count_;
-  uint64_t inline_[kInline];
-  std::unique_ptr<uint64_t[]> more_;
+  ReadKey inline_[kInline];
+  std::unique_ptr<ReadKey[]> more_;
 };
 
 class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternalChanges,
@@ -273,7 +270,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
   }
   HRESULT EndReads(IKXQReadSet** reads) override {
     KX_RETURN_IF_FAILED(OutPtr(reads));
-    const std::vector<uint64_t>* keys = core_->EndReads();
+    const std::vector<ReadKey>* keys = core_->EndReads();
     if (keys == nullptr) return SetError(KXQ_E_TRANSACTION, u"No read collection is open");
     *reads = new (std::nothrow) ReadSetImpl(*core_, *keys);
     return *reads != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -308,7 +305,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
       AttrDef* d = rec_->cls->FindAttr(BstrView(names[i]));
       if (!d) continue;
       defined[i] = VARIANT_TRUE;
-      core_->NoteRead(rec_->id, d->id);
+      core_->NoteEntryRead(rec_->id, d->id, pos);
       const auto& vals = core_->Values(rec_, d);
       if (pos > vals.size()) continue;
       if (const HRESULT hr = FromValue(*core_, d, vals[pos - 1], noUnit, &values[i]); FAILED(hr)) {
@@ -330,7 +327,11 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     for (size_t i = 0; i < n; ++i) {
       const AttrDef* d = rec_->cls->FindAttr(BstrView(names[i]));
       if (!d) continue;
-      core_->NoteRead(rec_->id, d->id);
+      if (whole) {
+        core_->NoteRead(rec_->id, d->id, kWholeList);
+      } else {
+        core_->NoteEntryRead(rec_->id, d->id, pos);
+      }
       const auto& vals = core_->Values(rec_, d);
       const auto present = [](const Value& v) { return !v.empty(); };
       has[i] = Bool(whole ? std::any_of(vals.begin(), vals.end(), present)
@@ -371,7 +372,7 @@ class ObjectImpl final : public StoreObject<ObjectImpl, IKXQObject, IKXQExternal
     KX_RETURN_IF_FAILED(Live());
     u16 text;
     if (AttrDef* d = rec_->cls->FindAttr(u"Name")) {
-      core_->NoteRead(rec_->id, d->id);
+      core_->NoteEntryRead(rec_->id, d->id, 1);
       const auto& vals = core_->Values(rec_, d);
       if (!vals.empty() && vals[0].kind == KXQ_TYPE_TEXT) text = vals[0].text;
     }

@@ -260,7 +260,7 @@ class FilterImpl final : public StoreObject<FilterImpl, IKXQObjectFilter> {
     if (!rec_->attribute.empty()) {
       AttrDef* d = o->cls->FindAttr(rec_->attribute);
       if (!d) return S_OK;
-      core_->NoteRead(o->id, d->id);
+      core_->NoteRead(o->id, d->id, kWholeList);
       const auto& vals = core_->Values(o, d);
       bool hit = false;
       for (const Value& v : vals) {

@@ -184,19 +184,6 @@ Status StoreCore::MergeTables(StoredTables&& t) {
   return Status{};
 }
 
-namespace {
-bool SameSlot(const Value& a, const Value& b) {
-  if (!SameContent(a, b) || a.flags != b.flags) return false;
-  const ValueExtra* x = a.exOrNull();
-  const ValueExtra* y = b.exOrNull();
-  static const ValueExtra kNone;
-  if (!x) x = &kNone;
-  if (!y) y = &kNone;
-  return x->hold == y->hold && x->prefix == y->prefix && x->postfix == y->postfix &&
-         x->subst == y->subst && x->bin == y->bin;
-}
-}  // namespace
-
 Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   const int32_t id = so.id;
   if (so.retired) retired_.insert(id);
@@ -231,26 +218,32 @@ Status StoreCore::ApplyObject(StoredObject&& so, bool fire) {
   o->attrs = std::move(so.attrs);
   if (fire && so.exists) {
     // Every attribute whose slots differ, as a change by another client (a
-    // deleted object's own values fire nothing, as here).
-    std::set<int32_t> touched;
+    // deleted object's own values fire nothing, as here): its entries that
+    // differ, and its count when that does.
+    std::map<int32_t, ListChange> touched;
     auto slotsOf = [](const std::vector<AttrValues>& attrs, int32_t attr) -> const ValueList* {
       for (const AttrValues& av : attrs)
         if (av.attr == attr) return &av.values;
       return nullptr;
     };
     static const ValueList kNone{};
+    static const Value kEmpty{};
     for (const auto* side : {&old, &o->attrs})
       for (const AttrValues& av : *side) {
+        if (touched.count(av.attr) != 0) continue;
         const ValueList* a = slotsOf(old, av.attr);
         const ValueList* b = slotsOf(o->attrs, av.attr);
         if (!a) a = &kNone;
         if (!b) b = &kNone;
-        bool same = a->size() == b->size();
-        for (size_t k = 0; same && k < a->size(); ++k) same = SameSlot((*a)[k], (*b)[k]);
-        if (!same) touched.insert(av.attr);
+        ListChange change;
+        change.count = a->size() != b->size();
+        for (size_t k = 0; k < std::max(a->size(), b->size()); ++k)
+          if (!SameSlot(k < a->size() ? (*a)[k] : kEmpty, k < b->size() ? (*b)[k] : kEmpty))
+            change.entries.push_back(static_cast<uint32_t>(k + 1));
+        if (change.count || !change.entries.empty()) touched.emplace(av.attr, std::move(change));
       }
     if (!touched.empty()) ++o->externalChanges;
-    for (int32_t attr : touched) FireReads(id, attr);
+    for (const auto& [attr, change] : touched) FireReads(id, attr, change);
   }
   o->claims = std::move(so.claims);
   if (so.users.empty())
@@ -346,6 +339,10 @@ Status Store::Begin() { return FromHr(core_->Begin()); }
 Status Store::Commit() { return FromHr(core_->Commit()); }
 Status Store::Rollback() { return FromHr(core_->Rollback()); }
 bool Store::InTransaction() const { return core_->InTransaction(); }
+Status Store::TakeReadFailure() {
+  std::string why = core_->TakeReadFailure();
+  return why.empty() ? Status{} : Fail(KXQ_E_STORAGE, std::move(why));
+}
 void Store::SetObserver(StoreObserver* observer) { core_->observer = observer; }
 Status Store::DenyPrivilege(LONG id, const std::u16string& privilege, const std::u16string& place) {
   if (!core_->LiveObject(static_cast<int32_t>(id))) {

@@ -27,7 +27,7 @@ HRESULT StepObject(StoreCore& core, ObjectRec* obj, AttrDef* def, size_t pos, bo
   if (def->type != KXQ_TYPE_OBJECT)
     return SetError(DISP_E_TYPEMISMATCH,
                     u"Route step \"" + def->name + u"\" does not lead to an object");
-  core.NoteRead(obj->id, def->id);
+  core.NoteEntryRead(obj->id, def->id, pos);
   const auto& vals = core.Values(obj, def);
   if (pos <= vals.size() && vals[pos - 1].kind == KXQ_TYPE_OBJECT)
     if (ObjectRec* o = core.LiveObject(static_cast<int32_t>(vals[pos - 1].i))) {

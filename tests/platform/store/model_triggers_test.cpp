@@ -1,5 +1,6 @@
 // Triggers through the interfaces: items record the reads made for them and
 // fire on changes of what they read, in key order, by owner then name.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -309,6 +310,85 @@ TEST_F(ModelTriggerTest, AnItemBegunByNumberIsTheItemOfItsDecimalText) {
   ASSERT_EQ(SafeArrayGetElement(keys, &ix, &key), S_OK);
   EXPECT_EQ(_bstr_t(key, false).utf8(), "012");
   SafeArrayDestroy(keys);
+}
+
+// A list's items read single entries, its count or the whole: a change
+// fires the items whose entries read otherwise after it, and moves the
+// stamps of those reads alone.
+TEST_F(ModelTriggerTest, AChangeOfAListFiresTheItemsOfTheEntriesItChanged) {
+  FiringObserver observer;
+  store->SetObserver(&observer);
+  auto fields = Attr(Obj(*store, 11), u"Fields");
+  for (LONG k = 1; k <= 4; ++k) {
+    ASSERT_EQ(Put(fields, k, _variant_t(std::u16string(1, u'a' + (k - 1)).c_str())), S_OK);
+  }
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(Obj(*store, 11)->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  auto record = [&](const char16_t* key, const std::function<void()>& read) {
+    ASSERT_EQ(t->BeginItem(_variant_t(key)), S_OK);
+    read();
+    ASSERT_EQ(t->EndItem(), S_OK);
+  };
+  record(u"e2", [&] { Get(fields, 2); });
+  record(u"e4", [&] {
+    BSTR text = nullptr;
+    ASSERT_EQ(fields->GetPrefix(_variant_t(4L), &text), S_OK);  // the slot's texts
+    SysFreeString(text);
+  });
+  record(u"e9", [&] { Get(fields, 9); });  // past the end
+  record(u"n", [&] {
+    LONG count = 0;
+    ASSERT_EQ(fields->get_Count(&count), S_OK);
+  });
+  record(u"w", [&] {
+    VARIANT_BOOL has = VARIANT_FALSE;
+    ASSERT_EQ(fields->HasValue(_variant_t(), &has), S_OK);
+  });
+  _com_ptr_t<IKXQReadLog> log;
+  ASSERT_EQ(Obj(*store, 11)->QueryInterface(IID_IKXQReadLog, reinterpret_cast<void**>(&log)), S_OK);
+  ASSERT_EQ(log->BeginReads(), S_OK);
+  Get(fields, 2);
+  _com_ptr_t<IKXQReadSet> second;
+  ASSERT_EQ(log->EndReads(&second), S_OK);
+  auto stamp = [&] {
+    LONGLONG at = 0;
+    EXPECT_EQ(second->get_LatestStamp(&at), S_OK);
+    return at;
+  };
+  const LONGLONG before = stamp();
+
+  using Fired = std::vector<std::string>;
+  auto fired = [&](const std::function<HRESULT()>& change) {
+    observer.fired.clear();
+    EXPECT_EQ(change(), S_OK);
+    EXPECT_EQ(t->ClearFiredKeys(), S_OK);
+    return observer.fired;
+  };
+  EXPECT_EQ(fired([&] { return Put(fields, 3, _variant_t(u"C")); }), (Fired{"11 Field w"}));
+  EXPECT_EQ(stamp(), before);  // entry 2 is as it was
+  EXPECT_EQ(fired([&] { return fields->PutPrefix(_variant_t(4L), _bstr_t(u"~")); }),
+            (Fired{"11 Field e4", "11 Field w"}));
+  EXPECT_EQ(fired([&] { return Put(fields, 2, _variant_t(u"B")); }),
+            (Fired{"11 Field e2", "11 Field w"}));
+  EXPECT_NE(stamp(), before);
+  // a B C d -> a B _ C d: entries 3 to 5 moved.
+  EXPECT_EQ(fired([&] { return fields->InsertValues(3, 1); }),
+            (Fired{"11 Field e4", "11 Field n", "11 Field w"}));
+  EXPECT_EQ(fired([&] { return Put(fields, 9, _variant_t(u"i")); }),
+            (Fired{"11 Field e9", "11 Field n", "11 Field w"}));
+  // a B _ C d _ _ _ i -> a B _ _ C d _ _ _ i: entry 9 reads "_" where it read "i".
+  EXPECT_EQ(fired([&] { return fields->InsertValues(3, 1); }),
+            (Fired{"11 Field e4", "11 Field e9", "11 Field n", "11 Field w"}));
+  // Entries 8 to 10 move up by one: of the empty ones, only entry 9 reads otherwise.
+  EXPECT_EQ(fired([&] { return fields->RemoveValues(7, 1); }),
+            (Fired{"11 Field e9", "11 Field n", "11 Field w"}));
+  EXPECT_EQ(fired([&] { return fields->RemoveValues(1, 1); }),
+            (Fired{"11 Field e2", "11 Field e4", "11 Field e9", "11 Field n", "11 Field w"}));
+  EXPECT_EQ(fired([&] { return fields->Resize(20); }), (Fired{"11 Field n", "11 Field w"}));
+  // B _ _ C d _ _ i _ ... : entries 2 and 9 were empty already.
+  EXPECT_EQ(fired([&] { return fields->Clear(_variant_t()); }),
+            (Fired{"11 Field e4", "11 Field n", "11 Field w"}));
+  store->SetObserver(nullptr);
 }
 
 }  // namespace
