@@ -294,10 +294,13 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
                  path.c_str(), &db_,
                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
              rc != SQLITE_OK) {
-    *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    *error = "Cannot open " + path + ": " + (db_ ? SqliteError() : sqlite3_errstr(rc));
     Close();
     return false;
   }
+  // Known before the first statement: one that finds the file malformed
+  // keeps the log beside it at the close (see Close).
+  if (!memory && !readOnly_) walPath_ = path + "-wal";
   sqlite3_busy_timeout(db_, busyMs_);
   const std::string pragmas =
       memory || readOnly_
@@ -306,11 +309,10 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
             "PRAGMA journal_size_limit=" +
                 std::to_string(kLogLimit) + ";";
   if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+    *error = std::string("Cannot set up ") + path + ": " + SqliteError();
     Close();
     return false;
   }
-  if (!memory && !readOnly_) walPath_ = path + "-wal";
   // The names the file holds, read once: a failed read is no empty file.
   std::vector<u16> names;
   if (!Query("SELECT name FROM sqlite_master",
@@ -387,7 +389,7 @@ bool Db::ConnectForReading(std::string* error) {
       return false;
     }
     if (rc != SQLITE_OK) {
-      *error = "Cannot open " + path_ + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+      *error = "Cannot open " + path_ + ": " + (db_ ? SqliteError() : sqlite3_errstr(rc));
       Close();
       return false;
     }
