@@ -208,11 +208,21 @@ int KxStepRow(sqlite3_stmt* st) {
 
 Db::~Db() { Close(); }
 
+namespace {
+// A text column read by this thread's query held bytes that are no UTF-8
+// (see ColText).
+thread_local bool t_textNotUtf8 = false;
+}  // namespace
+
 std::string Db::SqliteError() const {
   if (!db_) return "the store is closed";
   const std::string text = sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xff;
   if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) return text;
+  return Damaged(text);
+}
+
+std::string Db::Damaged(const std::string& why) const {
   // Nothing more goes into a damaged file: a checkpoint, after a commit or
   // at the close (see Close), would write the log's pages into it and take
   // the log away.
@@ -220,7 +230,7 @@ std::string Db::SqliteError() const {
     damaged_ = true;
     sqlite3_wal_autocheckpoint(db_, 0);
   }
-  return "the store " + path_ + " is damaged (" + text + "); restore it from a copy" +
+  return "the store " + path_ + " is damaged (" + why + "); restore it from a copy" +
          LogAdvice(path_);
 }
 
@@ -229,12 +239,20 @@ bool Db::Readable() {
     error_ = "the store is closed";
     return false;
   }
+  t_textNotUtf8 = false;
   return !lockFree_ || Unchanged();
 }
 
 bool Db::Settled(bool ok) {
   if (lockFree_ && !Unchanged()) return false;
-  if (!ok) error_ = SqliteError();
+  if (!ok) {
+    error_ = SqliteError();
+  } else if (t_textNotUtf8) {
+    // The store writes UTF-8 alone: other bytes are damage, not a text.
+    t_textNotUtf8 = false;
+    error_ = Damaged("a text in it is no UTF-8");
+    return false;
+  }
   return ok;
 }
 
@@ -663,7 +681,10 @@ u16 ColText(sqlite3_stmt* st, int col) {
   std::string s(reinterpret_cast<const char*>(t),
                 static_cast<size_t>(sqlite3_column_bytes(st, col)));
   u16 out;
-  if (!FromUtf8(s, &out)) out = U16("?");
+  if (!FromUtf8(s, &out)) {
+    t_textNotUtf8 = true;  // the query fails (see Db::Settled)
+    out.clear();
+  }
   return out;
 }
 

@@ -162,6 +162,9 @@ class Db {
   // that finds the file malformed says the store is damaged and what to
   // do, and keeps the connection from writing its log into the file.
   std::string SqliteError() const;
+  // That the store is damaged (why), what to do, and no more writing into
+  // the file from this connection.
+  std::string Damaged(const std::string& why) const;
   // Whether a query may run: the connection is open and, read without
   // locks, the file has not moved (else LastError).
   bool Readable();
@@ -207,6 +210,8 @@ class Db {
 // Column readers for Query callbacks.
 int64_t ColInt(sqlite3_stmt* st, int col);
 double ColReal(sqlite3_stmt* st, int col);
+// A text that is no UTF-8 (the store writes none) reads as empty and fails
+// the Db::Query it was read in, as damage.
 u16 ColText(sqlite3_stmt* st, int col);
 std::string ColBlob(sqlite3_stmt* st, int col);
 bool ColIsNull(sqlite3_stmt* st, int col);
