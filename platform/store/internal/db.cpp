@@ -226,7 +226,7 @@ std::string Db::Damaged(const std::string& why) const {
   // Nothing more goes into a damaged file: a checkpoint, after a commit or
   // at the close (see Close), would write the log's pages into it and take
   // the log away.
-  if (!damaged_) {
+  if (!damaged_ && db_) {
     damaged_ = true;
     sqlite3_wal_autocheckpoint(db_, 0);
   }

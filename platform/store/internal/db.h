@@ -117,6 +117,9 @@ class Db {
   // success: returns true; else false with LastError().
   bool Run(const char* sql, std::initializer_list<SqlArg> args);
   const std::string& LastError() const { return error_; }
+  // That the store is damaged (why) and what to do about it; from then on
+  // the connection writes nothing more into the file.
+  std::string Damaged(const std::string& why) const;
 
   // Value rows of (obj, attr): deletes positions past the list's end and
   // writes values [from - 1, size) again. grown: the list only grew from
@@ -162,9 +165,6 @@ class Db {
   // that finds the file malformed says the store is damaged and what to
   // do, and keeps the connection from writing its log into the file.
   std::string SqliteError() const;
-  // That the store is damaged (why), what to do, and no more writing into
-  // the file from this connection.
-  std::string Damaged(const std::string& why) const;
   // Whether a query may run: the connection is open and, read without
   // locks, the file has not moved (else LastError).
   bool Readable();
