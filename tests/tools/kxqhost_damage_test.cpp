@@ -114,6 +114,47 @@ TEST_F(KxqhostDamageTest, AStoreCutShortBesideALogIsRefusedAndInitTakesNoLeftLog
   EXPECT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 0);
 }
 
+// A log that belongs to another store (left by a killed process there and
+// copied or restored beside this one) makes SQLite find the store
+// malformed while it is being set up. That was said without the word
+// "damaged", and the close wrote the foreign log into the file, cut it to
+// the other store's length and removed the log. Both stay byte for byte,
+// for the command and its read-only form alike.
+TEST_F(KxqhostDamageTest, AnotherStoresLogBesideAStoreIsNeverWrittenIntoIt) {
+  const std::string other = dir_ / "other.db";
+  StoreWithLeftLog(other);
+  const std::string folder = dir_ / "stores";
+  const std::string store = folder + "/s.db";
+  fs::create_directory(folder);
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 0);
+  for (int k = 0; k < 3; ++k)
+    ASSERT_EQ(Bare({"--store", store, "request", "InsertPages", SampleRequest("insert-pages.xml")})
+                  .status,
+              0);
+  fs::copy_file(other + "-wal", store + "-wal");
+  const std::string bytes = ReadText(store), log = ReadText(store + "-wal");
+  ASSERT_EQ(Bare({"register"}).status, 0);
+  const auto readable = fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write);
+  fs::permissions(dir_.path(), readable);
+  for (const bool readOnly : {false, true}) {
+    // Another user, who cannot write the folder: the store is read only.
+    if (readOnly) fs::permissions(folder, readable & ~fs::perms::owner_write);
+    const Outcome dumped =
+        RunHostWith({"--store", store, "dump", "101"}, dir_.path(), {"KXQ_REGISTRY=" + Registry()},
+                    "", {.unprivileged = readOnly});
+    EXPECT_EQ(dumped.status, 1);
+    EXPECT_NE(dumped.err.find("the store " + store +
+                              " is damaged (database disk image is malformed); restore it "
+                              "from a copy (first move " +
+                              store + "-wal"),
+              std::string::npos)
+        << dumped.err;
+    EXPECT_TRUE(ReadText(store) == bytes);
+    EXPECT_TRUE(ReadText(store + "-wal") == log);
+  }
+  fs::permissions(folder, fs::perms::owner_all);
+}
+
 // A read that fails where the store's interface cannot say so leaves the
 // module without what it asked for: the page of the templates' table
 // zeroed, the module's start-up failed with "Failed to retrieve summary

@@ -17,13 +17,17 @@ StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {
     std::string xml;
     std::unique_ptr<TemplateRec> t;
     if (closed_) return nullptr;
-    if (!db_->LoadTemplate(id, checknum, &xml)) {
+    const auto failed = [&](const std::string& why) {
       ReadFailed(std::string("Cannot read template \"") + ToUtf8(id) + "\" version \"" +
-                 ToUtf8(checknum) + "\": " + db_->LastError());
+                 ToUtf8(checknum) + "\": " + why);
       return nullptr;
-    }
+    };
+    if (!db_->LoadTemplate(id, checknum, &xml)) return failed(db_->LastError());
     if (xml.empty()) return nullptr;
-    if (!ParseTemplateXml(*this, xml, &t).ok()) return nullptr;
+    // The store wrote that text whole: one that does not parse is damage,
+    // not a version that is gone (another version would stand in for it).
+    if (const Status parsed = ParseTemplateXml(*this, xml, &t); !parsed.ok())
+      return failed(db_->Damaged("its text does not parse: " + parsed.message));
     return t;
   };
 }

@@ -208,19 +208,29 @@ int KxStepRow(sqlite3_stmt* st) {
 
 Db::~Db() { Close(); }
 
+namespace {
+// A text column read by this thread's query held bytes that are no UTF-8
+// (see ColText).
+thread_local bool t_textNotUtf8 = false;
+}  // namespace
+
 std::string Db::SqliteError() const {
   if (!db_) return "the store is closed";
   const std::string text = sqlite3_errmsg(db_);
   const int code = sqlite3_errcode(db_) & 0xff;
   if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) return text;
+  return Damaged(text);
+}
+
+std::string Db::Damaged(const std::string& why) const {
   // Nothing more goes into a damaged file: a checkpoint, after a commit or
   // at the close (see Close), would write the log's pages into it and take
   // the log away.
-  if (!damaged_) {
+  if (!damaged_ && db_) {
     damaged_ = true;
     sqlite3_wal_autocheckpoint(db_, 0);
   }
-  return "the store " + path_ + " is damaged (" + text + "); restore it from a copy" +
+  return "the store " + path_ + " is damaged (" + why + "); restore it from a copy" +
          LogAdvice(path_);
 }
 
@@ -229,12 +239,20 @@ bool Db::Readable() {
     error_ = "the store is closed";
     return false;
   }
+  t_textNotUtf8 = false;
   return !lockFree_ || Unchanged();
 }
 
 bool Db::Settled(bool ok) {
   if (lockFree_ && !Unchanged()) return false;
-  if (!ok) error_ = SqliteError();
+  if (!ok) {
+    error_ = SqliteError();
+  } else if (t_textNotUtf8) {
+    // The store writes UTF-8 alone: other bytes are damage, not a text.
+    t_textNotUtf8 = false;
+    error_ = Damaged("a text in it is no UTF-8");
+    return false;
+  }
   return ok;
 }
 
@@ -294,10 +312,13 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
                  path.c_str(), &db_,
                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
              rc != SQLITE_OK) {
-    *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    *error = "Cannot open " + path + ": " + (db_ ? SqliteError() : sqlite3_errstr(rc));
     Close();
     return false;
   }
+  // Known before the first statement: one that finds the file malformed
+  // keeps the log beside it at the close (see Close).
+  if (!memory && !readOnly_) walPath_ = path + "-wal";
   sqlite3_busy_timeout(db_, busyMs_);
   const std::string pragmas =
       memory || readOnly_
@@ -306,11 +327,10 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
             "PRAGMA journal_size_limit=" +
                 std::to_string(kLogLimit) + ";";
   if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+    *error = std::string("Cannot set up ") + path + ": " + SqliteError();
     Close();
     return false;
   }
-  if (!memory && !readOnly_) walPath_ = path + "-wal";
   // The names the file holds, read once: a failed read is no empty file.
   std::vector<u16> names;
   if (!Query("SELECT name FROM sqlite_master",
@@ -387,7 +407,7 @@ bool Db::ConnectForReading(std::string* error) {
       return false;
     }
     if (rc != SQLITE_OK) {
-      *error = "Cannot open " + path_ + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+      *error = "Cannot open " + path_ + ": " + (db_ ? SqliteError() : sqlite3_errstr(rc));
       Close();
       return false;
     }
@@ -661,7 +681,10 @@ u16 ColText(sqlite3_stmt* st, int col) {
   std::string s(reinterpret_cast<const char*>(t),
                 static_cast<size_t>(sqlite3_column_bytes(st, col)));
   u16 out;
-  if (!FromUtf8(s, &out)) out = U16("?");
+  if (!FromUtf8(s, &out)) {
+    t_textNotUtf8 = true;  // the query fails (see Db::Settled)
+    out.clear();
+  }
   return out;
 }
 

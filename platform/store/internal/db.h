@@ -117,6 +117,9 @@ class Db {
   // success: returns true; else false with LastError().
   bool Run(const char* sql, std::initializer_list<SqlArg> args);
   const std::string& LastError() const { return error_; }
+  // That the store is damaged (why) and what to do about it; from then on
+  // the connection writes nothing more into the file.
+  std::string Damaged(const std::string& why) const;
 
   // Value rows of (obj, attr): deletes positions past the list's end and
   // writes values [from - 1, size) again. grown: the list only grew from
@@ -207,6 +210,8 @@ class Db {
 // Column readers for Query callbacks.
 int64_t ColInt(sqlite3_stmt* st, int col);
 double ColReal(sqlite3_stmt* st, int col);
+// A text that is no UTF-8 (the store writes none) reads as empty and fails
+// the Db::Query it was read in, as damage.
 u16 ColText(sqlite3_stmt* st, int col);
 std::string ColBlob(sqlite3_stmt* st, int col);
 bool ColIsNull(sqlite3_stmt* st, int col);

@@ -100,6 +100,9 @@ class Persistence {
   // How long Begin waits for another process's transaction to end.
   virtual void SetLockTimeout(int milliseconds) = 0;
   virtual const std::string& LastError() const = 0;
+  // That the store is damaged (why) and what to do about it; from then on
+  // this connection writes nothing more into the file.
+  virtual std::string Damaged(const std::string& why) = 0;
   // No other connection can reach the file (an in-memory database): it
   // changes only through this one.
   virtual bool Private() const = 0;

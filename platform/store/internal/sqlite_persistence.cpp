@@ -82,6 +82,7 @@ class SqlitePersistence final : public Persistence {
   void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }
+  std::string Damaged(const std::string& why) override { return db_.Damaged(why); }
   bool Private() const override { return private_; }
   void FailWriteAfter(long n) override { db_.FailWriteAfter(n); }
 

@@ -104,6 +104,31 @@ TEST(DamagedStoreTest, DamageFoundWhileReadingLeavesTheFileAndItsLogAsTheyWere) 
   }
 }
 
+// The store writes its texts in UTF-8 alone: other bytes in a text are
+// damage that SQLite cannot see. Pump 20's tag read as "?", which a later
+// write of that list would have made its value for good. Reading the pump
+// fails, saying the store is damaged; pump 21 reads; the file is as it was.
+TEST(DamagedStoreTest, ATextThatIsNoUtf8IsDamageNotAQuestionMark) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  RawSql(path, "UPDATE vals SET txt=CAST(X'502D313031FF' AS TEXT) WHERE obj=20 AND txt='P-101'");
+  const auto before = FolderBytes(dir.path());
+  {
+    std::unique_ptr<Store> s = Reopen(path);
+    ASSERT_TRUE(s);
+    _com_ptr_t<IKXQObject> pump;
+    EXPECT_EQ(s->Database()->get_Object(20, &pump), KXQ_E_STORAGE);
+    const std::string error = ErrorText();
+    EXPECT_NE(error.find("Cannot read object 20: the store " + path +
+                         " is damaged (a text in it is no UTF-8); restore it from a copy"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(Tag(Attr(Obj(*s, 21), u"Tag")), "P-102");
+  }
+  EXPECT_EQ(FolderBytes(dir.path()), before);
+}
+
 // What a store is comes from all its tables and their columns, before
 // anything is written: a database with a "meta" table that names format 1,
 // a store whose "meta" is a view, one with a table of someone else's, or

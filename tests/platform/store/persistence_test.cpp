@@ -763,7 +763,11 @@ TEST(DamagedStoreTest, AnObjectOfAnUnknownClassFailsItsReadingCleanly) {
   EXPECT_EQ(static_cast<int>(Get(Attr(Obj(*s, 21), u"Speed"))), 0);
 }
 
-TEST(DamagedStoreTest, StoredTemplatesAreReadWhenFirstUsedAndADamagedOneOnlyHidesItself) {
+// A stored version whose text does not parse is damage (the store wrote it
+// whole): asked for, the current version answers as for a version that is
+// gone, but the read has failed, saying the store is damaged, and a
+// transaction that made it rolls back.
+TEST(DamagedStoreTest, StoredTemplatesAreReadWhenFirstUsedAndADamagedOneIsAFailedRead) {
   TempDir dir;
   const std::string path = dir.File("s.kxq");
   { auto s = OpenPlant(path); }
@@ -783,9 +787,20 @@ TEST(DamagedStoreTest, StoredTemplatesAreReadWhenFirstUsedAndADamagedOneOnlyHide
   EXPECT_EQ(_bstr_t(name, false).utf8(), "Pump datasheet");
   EXPECT_TRUE(lib.byId.at(u"PUMP").at(u"3")->loaded);
   EXPECT_FALSE(lib.byId.at(u"SUM").at(u"1")->loaded);
-  // The damaged version cannot be read: asked for, the current one answers.
+  ASSERT_TRUE(s->TakeReadFailure().ok());
   ASSERT_EQ(library->GetTemplate(_bstr_t(u"PUMP"), _variant_t(u"2"), &v2), S_OK);
   EXPECT_EQ(v2.GetInterfacePtr(), current.GetInterfacePtr());
+  const std::string damaged = "Cannot read template \"PUMP\" version \"2\": the store " + path +
+                              " is damaged (its text does not parse: line 1: ";
+  const Status read = s->TakeReadFailure();
+  EXPECT_EQ(read.hr, KXQ_E_STORAGE);
+  EXPECT_EQ(read.message.rfind(damaged, 0), 0u) << read.message;
+  ASSERT_TRUE(s->Begin().ok());
+  ASSERT_EQ(library->GetTemplate(_bstr_t(u"PUMP"), _variant_t(u"2"), &v2), S_OK);
+  const Status committed = s->Commit();
+  EXPECT_EQ(committed.hr, KXQ_E_STORAGE);
+  EXPECT_NE(committed.message.find("a read had failed (" + damaged), std::string::npos)
+      << committed.message;
 }
 
 TEST(DamagedStoreTest, UndoRestoresHoldersOwnersAndInverses) {
