@@ -101,7 +101,9 @@ differing=$(xargs -0 -n 32 -P "$jobs" sh -c '
   exit 0' check-format <"$list" | sort)
 
 if [ -z "$differing" ]; then
-  echo "check-format: $count files laid out as .clang-format says ($what)"
+  files=files
+  [ "$count" -eq 1 ] && files=file
+  echo "check-format: $count $files laid out as .clang-format says ($what)"
   exit 0
 fi
 echo "check-format: these files are not laid out as .clang-format says ($what):" >&2

@@ -26,7 +26,7 @@ esac
 # Said however far the run got; the clean-up below still runs (exit).
 trap 'echo "test.sh: interrupted" >&2; exit 130' INT
 trap 'echo "test.sh: terminated" >&2; exit 143' TERM
-echo "building $what into $dir/ (the first build takes a few minutes), then testing" >&2
+echo "building $what into $dir/ (a first run, build and tests, takes about 6 minutes on two cores), then testing" >&2
 scripts/install-packages.sh
 regex=()
 case "$mode" in

@@ -47,8 +47,10 @@ std::string ErrorText() {
 bool Show(const char* what, const kx::host::CallResult& result,
           const std::u16string* reply = nullptr) {
   if (!result.succeeded()) {
+    // The description in plain words; `result.error` holds the module's
+    // whole "<KXError" chain, for a log.
     std::fprintf(stderr, "example_host: %s failed (0x%08X): %s\n", what,
-                 static_cast<unsigned>(result.hr), Utf8(result.error).c_str());
+                 static_cast<unsigned>(result.hr), Utf8(result.description).c_str());
     return false;
   }
   for (const std::u16string& text : result.warnings)

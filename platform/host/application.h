@@ -63,10 +63,10 @@ struct IKXQApplication : IDispatch {
   // fails. GetPendingEvents gives a new 1-D SAFEARRAY of VT_UNKNOWN (lower
   // bound 0, each element AddRef'd, in posting order) that the caller
   // destroys, or null when nothing is pending; modules merge a new event into
-  // a pending one of the same key instead of posting it. A module may keep
-  // its own account of what it posted instead of asking for the list: the
-  // host delivers an event by reading it (recipients, then its XML) and
-  // releases it once delivered or discarded.
+  // a pending one of the same key instead of posting it, whatever the host
+  // has read of the pending one. An application may also answer
+  // IKXQPendingEventLookup (below), which finds the pending events of one key
+  // without the whole list.
   virtual HRESULT PostEvent(IKXQApplicationEvent* event) = 0;
   virtual HRESULT GetPendingEvents(SAFEARRAY** events) = 0;
 
@@ -105,6 +105,25 @@ struct IKXQApplication : IDispatch {
 };
 KX_DEFINE_IID(IKXQApplication, 0xd19c301d, 0x6293, 0x48e2, 0xbd, 0x6d, 0x70, 0x79, 0xb1, 0x57, 0xbf,
               0x81)
+
+// Optional face of an application (found through QueryInterface): its
+// pending store looks events up by key, so that merging a new event into a
+// pending one need not walk every pending event. An event's key is
+// the text it answers as its automation property "Key" when it is posted
+// (an event without one has no key). The answer always agrees with
+// GetPendingEvents: an event leaves it when it leaves the pending list
+// (taken for delivery, or discarded), whatever the host read of it.
+struct IKXQPendingEventLookup : IUnknown {
+  // The pending events whose key is `key` (exactly, case-sensitive), in
+  // posting order, as GetPendingEvents gives them: a new 1-D SAFEARRAY of
+  // VT_UNKNOWN that the caller destroys, or null when none is pending.
+  virtual HRESULT GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) = 0;
+
+ protected:
+  ~IKXQPendingEventLookup() = default;
+};
+KX_DEFINE_IID(IKXQPendingEventLookup, 0x3e8b5d27, 0x91c4, 0x4f06, 0xb2, 0x5a, 0x6c, 0x0e, 0x84,
+              0xd1, 0x37, 0x9b)
 
 // Receives a class or class-view name that the user must confirm before an
 // object of it is created.

@@ -99,12 +99,12 @@ CallResult Host::Run(Call&& call) {
   CallResult result;
   if (!module_) {
     result.hr = E_UNEXPECTED;
-    result.error = u"No module is attached";
+    result.error = result.description = u"No module is attached";
     return result;
   }
   if (in_call_) {
     result.hr = E_UNEXPECTED;
-    result.error = u"A call into the module is already running";
+    result.error = result.description = u"A call into the module is already running";
     return result;
   }
   in_call_ = true;
@@ -115,6 +115,7 @@ CallResult Host::Run(Call&& call) {
       result.hr = hr;
       result.error = internal::TakeErrorDescription();
       if (result.error.empty()) result.error = u"Cannot begin a store transaction";
+      result.description = internal::PlainDescription(result.error);
       in_call_ = false;
       return result;
     }
@@ -152,6 +153,7 @@ CallResult Host::Run(Call&& call) {
       session_->TakeNotifications();
     }
   }
+  result.description = internal::PlainDescription(result.error);
   result.warnings = application_->warnings();
   result.notices = application_->notices();
   result.messages = application_->messages();
@@ -244,6 +246,7 @@ CallResult Host::CallReserved(int slot) {
     CallResult result;
     result.hr = E_INVALIDARG;
     result.error = u"The module has no not-implemented operation " + internal::FormatReal(slot);
+    result.description = result.error;
     return result;
   }
   return Run([&] {

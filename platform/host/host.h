@@ -27,8 +27,16 @@ namespace kx::host {
 struct CallResult {
   HRESULT hr = S_OK;
   // Description of the failure, from the error information the module (or
-  // the host) left; empty on success.
+  // the host) left; empty on success. The module's is a chain of
+  // "<KXError Desc=... />" elements, one per frame it passed, outermost
+  // first (the innermost, where it was raised, last), each with the same
+  // description.
   std::u16string error;
+  // The failure's description as plain text, for a user: the first "Desc"
+  // of the chain with its XML escapes undone ("Invalid status"), or `error`
+  // as it stands when it is no chain (the host's own texts). Empty on
+  // success.
+  std::u16string description;
   // Change events of the call, delivered after it; none when it failed.
   std::vector<DeliveredEvent> events;
   // Texts the module sent to the log and the user during the call.

@@ -58,37 +58,13 @@ void Application::ClearTexts() {
 
 // ---- pending change events ----
 
-namespace {
-
-// The event's "Key" property, when its automation names have one.
-std::optional<std::u16string> EventKey(IKXQApplicationEvent* event) {
-  DISPID id = DISPID_UNKNOWN;
-  if (FAILED(kx_get_dispid(event, u"Key", &id))) {
-    SetErrorInfo(0, nullptr);
-    return std::nullopt;
-  }
-  VARIANT result;
-  VariantInit(&result);
-  std::optional<std::u16string> key;
-  if (SUCCEEDED(kx_invoke(event, id, DISPATCH_PROPERTYGET, nullptr, 0, &result)) &&
-      result.vt == VT_BSTR) {
-    key = std::u16string(BstrView(result.bstrVal));
-  }
-  VariantClear(&result);
-  SetErrorInfo(0, nullptr);
-  return key;
-}
-
-}  // namespace
-
 std::vector<DeliveredEvent> Application::DeliverPendingEvents() {
   std::vector<DeliveredEvent> delivered;
   // Take the list first: a serialiser may call back into the application,
   // even post; what it posts is delivered in a further pass, a bounded
   // number of times.
   for (int pass = 0; pass < 8 && !pending_.empty(); ++pass) {
-    std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
-    pending_.clear();
+    const std::vector<Ref<IKXQApplicationEvent>> events = pending_.TakeAll();
     DeliverEvents(events, delivered);
   }
   DiscardPendingEvents();
@@ -121,39 +97,38 @@ void Application::DeliverEvents(const std::vector<Ref<IKXQApplicationEvent>>& ev
 }
 
 void Application::DiscardPendingEvents() {
-  std::vector<Ref<IKXQApplicationEvent>> events = std::move(pending_);
-  pending_.clear();
+  // Released once off the list: a release may call back into the host.
+  const std::vector<Ref<IKXQApplicationEvent>> events = pending_.TakeAll();
 }
 
-void Application::DiscardPendingEventsAfter(size_t kept) {
-  if (pending_.size() > kept) pending_.resize(kept);
-}
+void Application::DiscardPendingEventsAfter(size_t kept) { pending_.Truncate(kept); }
 
 HRESULT Application::PostEvent(IKXQApplicationEvent* event) {
   if (HRESULT hr = failures_.Check("PostEvent"); FAILED(hr)) return hr;
   if (!event) return Fail(E_POINTER, u"No event to post");
-  pending_.emplace_back(event);
+  pending_.Add(event);
   return S_OK;
 }
 
 HRESULT Application::GetPendingEvents(SAFEARRAY** events) {
   if (HRESULT hr = failures_.Check("GetPendingEvents"); FAILED(hr))
     return internal::NullOut(hr, events);
-  if (!events) return E_POINTER;
-  *events = nullptr;
-  if (pending_.empty()) return S_OK;
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(pending_.size()));
-  if (!array) return E_OUTOFMEMORY;
-  for (LONG i = 0; i < static_cast<LONG>(pending_.size()); ++i) {
-    // The event's IKXQApplicationEvent face is also its IUnknown face.
-    IUnknown* item = pending_[static_cast<size_t>(i)].get();
-    if (HRESULT hr = SafeArrayPutElement(array, &i, item); FAILED(hr)) {
-      SafeArrayDestroy(array);
-      return hr;
-    }
+  return pending_.All(events);
+}
+
+HRESULT Application::GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) {
+  if (HRESULT hr = failures_.Check("GetPendingEventsOfKey"); FAILED(hr))
+    return internal::NullOut(hr, events);
+  return pending_.OfKey(BstrView(key), events);
+}
+
+HRESULT Application::QueryInterface(REFIID iid, void** out) {
+  if (out && IsEqualGUID(iid, kx_uuidof<IKXQPendingEventLookup>())) {
+    *out = static_cast<IKXQPendingEventLookup*>(this);
+    AddRef();
+    return S_OK;
   }
-  *events = array;
-  return S_OK;
+  return DispatchObject::QueryInterface(iid, out);
 }
 
 // ---- store and configuration ----

@@ -13,6 +13,7 @@
 #include "host/com_object.h"
 #include "host/config.h"
 #include "host/failure_points.h"
+#include "host/pending_events.h"
 #include "host/store_ref.h"
 
 namespace kx::host {
@@ -45,10 +46,17 @@ class ClassConfirmation final : public internal::DispatchObject<IKXQClassConfirm
   std::vector<std::u16string>* log_ = nullptr;
 };
 
-class Application final : public internal::DispatchObject<IKXQApplication> {
+// Answers IKXQPendingEventLookup too: its pending store keeps the events by
+// key.
+class Application final : public internal::DispatchObject<IKXQApplication>,
+                          public IKXQPendingEventLookup {
  public:
   Application(Ref<Settings> settings, Ref<Journal> journal, Ref<Privileges> privileges);
   ~Application() override;
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  ULONG AddRef() override { return DispatchObject::AddRef(); }
+  ULONG Release() override { return DispatchObject::Release(); }
 
   // ---- set up by the host program ----
   // Store interfaces (each may be null); references are taken. Modules get
@@ -114,6 +122,8 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   HRESULT GetLocalPrivileges(SAFEARRAY** table) override;
   HRESULT PostEvent(IKXQApplicationEvent* event) override;
   HRESULT GetPendingEvents(SAFEARRAY** events) override;
+  // IKXQPendingEventLookup.
+  HRESULT GetPendingEventsOfKey(BSTR key, SAFEARRAY** events) override;
   HRESULT BeginObjectCreation() override;
   HRESULT EndObjectCreation() override;
   HRESULT get_ClassConfirmation(IKXQClassConfirmation** confirmation) override;
@@ -147,7 +157,7 @@ class Application final : public internal::DispatchObject<IKXQApplication> {
   internal::StoreRef<IKXQObject> current_page_;
   StoreSession* session_ = nullptr;
   std::map<std::u16string, Ref<IDispatch>> services_;
-  std::vector<Ref<IKXQApplicationEvent>> pending_;
+  PendingEvents pending_;
   std::vector<std::u16string> warnings_, notices_, messages_, diagnostics_, host_calls_;
   int object_creation_depth_ = 0;
   int template_work_depth_ = 0;

@@ -81,6 +81,7 @@ CallResult StartModule(Host& host, IKXQDataService* module, const User& user) {
   SetErrorInfo(0, nullptr);
   if (result.hr = host.Attach(module); FAILED(result.hr)) {
     result.error = internal::TakeErrorDescription();
+    result.description = internal::PlainDescription(result.error);
     return result;
   }
   result = host.StartUp();

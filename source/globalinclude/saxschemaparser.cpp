@@ -19,6 +19,7 @@
 #include "kxcomexception.h"
 #include "kxtrace.h"
 #include "msxml/sax.h"
+#include "otherdigits.h"
 
 namespace {
 
@@ -115,7 +116,10 @@ HRESULT CheckIntegerText(const OLECHAR* text, const OLECHAR* what) {
   const OLECHAR* p = text;
   while (kx_iswspace(*p)) ++p;
   if (*p == u'+' || *p == u'-') ++p;
-  const bool number = kx_iswdigit(*p);
+  const OLECHAR* end = p;
+  while (kx_iswdigit(*end)) ++end;
+  // "1٢" is no 1: another script's digit is no digit to stop at.
+  const bool number = end != p && !IsOtherScriptDigit(end);
   const bool hexadecimal =
       number && p[0] == u'0' && (p[1] == u'x' || p[1] == u'X') && IsHexDigit(p[2]);
   const LONGLONG value = number ? _wtoi64(text) : 0;

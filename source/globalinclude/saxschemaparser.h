@@ -92,7 +92,8 @@ struct SAXValue {
 
 // The reading of strict integers (`SAXSchemaParser::SetStrictIntegers`),
 // for a text that is not empty: S_OK when a decimal number that fits in 32
-// bits begins it after blanks and a sign; otherwise DISP_E_TYPEMISMATCH or
+// bits begins it after blanks and a sign, and is not followed by another
+// script's digit ("1٢"); otherwise DISP_E_TYPEMISMATCH or
 // DISP_E_OVERFLOW with the error information "'abc' is not a number for
 // WHAT", "'0x10' is not a decimal number for WHAT" or "'99999999999' is out
 // of range for WHAT" (`what`: "attribute Index", "the page id").

@@ -44,4 +44,10 @@ longest=$(awk '{ if (length($0) > max) max = length($0) } END { print max + 0 }'
 # What a request shows only on standard error is in the tour too.
 grep -q '^    notice: the request changed nothing and wrote no reply' "$out" ||
   fail "no notice of a request that did nothing"
+# A script's request shows its text under its step, as the script holds it,
+# so that the workflow's first question (about P-101B, 1002) can be read
+# against the request that names it.
+grep -A1 '^    ## request SubmitDocuments <<END$' "$out" |
+  grep -q '<Datasheet DocumentId="1002"/>' ||
+  fail "the workflow's first request is shown without its text"
 echo "run_sample_test: $requests requests under their headings, the count last"

@@ -41,6 +41,84 @@ TEST_F(KxqhostTest, UnknownMessageFailsWithItsDescriptionOnStandardError) {
       << outcome.err;
 }
 
+// A request that lacks what its message needs fails in the module's words
+// (kept as they are), or does nothing: kxqhost names the attribute and what
+// it takes, once; a misspelt message gets the names it may have meant. The
+// module's chain is printed once, its description in plain words last.
+TEST_F(KxqhostTest, ARequestIsToldWhatItLacksAndAMisspeltMessageItsNearestNames) {
+  InitStore();
+  const auto count = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  const Outcome dimensions =
+      Host({"request", "ListDatasheetDimensions", "-"},
+           "<XMLMessage TargetId=\"10\"><ListDatasheetDimensions/></XMLMessage>");
+  EXPECT_EQ(dimensions.status, 1);
+  EXPECT_EQ(count(dimensions.err, "Activity=\"Parsing element ListDatasheetDimensions"), 1u)
+      << dimensions.err;
+  EXPECT_NE(dimensions.err.find("kxqhost: request ListDatasheetDimensions failed: Invalid status "
+                                "(0x80070057)\n"),
+            std::string::npos)
+      << dimensions.err;
+  EXPECT_NE(dimensions.err.find("notice: \"ListDatasheetDimensions\" needs \"Status\" on "
+                                "\"XMLMessage\" (the envelope), which the request lacks: the "
+                                "datasheet's page set whose dimensions are listed: 1 the current "
+                                "pages, 2 submitted, 3 checked, 4 issued;"),
+            std::string::npos)
+      << dimensions.err;
+
+  const Outcome field = Host({"request", "SetRealField", "-"},
+                             "<XMLMessage Status=\"1\"><SetRealField PageId=\"11\" Value=\"3\"/>"
+                             "</XMLMessage>");
+  EXPECT_EQ(field.status, 1);
+  EXPECT_NE(field.err.find("notice: \"SetRealField\" needs \"FieldId\" on \"SetRealField\", which "
+                           "the request lacks: the field's id in the page's template (\"103\").\n"),
+            std::string::npos)
+      << field.err;
+  EXPECT_EQ(field.err.find("\"PageId\""), std::string::npos) << field.err;
+  // A note that begins with "A" reads on in lower case too.
+  const Outcome check =
+      Host({"request", "CheckDocuments", "-"},
+           "<XMLMessage><CheckDocuments><Datasheet/></CheckDocuments></XMLMessage>");
+  EXPECT_NE(check.err.find("which the request lacks: a submitted datasheet's object id"),
+            std::string::npos)
+      << check.err;
+
+  // A setter without "Status" does nothing: the notice of the missing
+  // attribute says why, the notice of a request that did nothing does not
+  // say it again.
+  const Outcome status = Host({"request", "SetRealField", "-"},
+                              "<XMLMessage><SetRealField PageId=\"11\" FieldId=\"2\" Value=\"3\"/>"
+                              "</XMLMessage>");
+  EXPECT_EQ(status.status, 0) << status.err;
+  EXPECT_EQ(status.err,
+            "notice: \"SetRealField\" needs \"Status\" on \"XMLMessage\" (the envelope), which the "
+            "request lacks: 1, the current pages: with any other value, or none, the request "
+            "succeeds and changes nothing.\n"
+            "notice: the request changed nothing and wrote no reply\n");
+
+  const Outcome misspelt = Host({"request", "ListHold", "-"}, "");
+  EXPECT_EQ(misspelt.status, 1);
+  EXPECT_NE(misspelt.err.find("Data service request handler not found"), std::string::npos);
+  EXPECT_NE(misspelt.err.find("notice: the module has no message \"ListHold\"; the nearest: "
+                              "\"ListHolds\"\n"),
+            std::string::npos)
+      << misspelt.err;
+  const Outcome swapped = Host({"request", "SetRealFeild", "-"}, "");
+  EXPECT_NE(swapped.err.find("the nearest: \"SetRealField\"\n"), std::string::npos) << swapped.err;
+  const Outcome unknown = Host({"request", "Frobnicate", "-"}, "");
+  EXPECT_NE(unknown.err.find("notice: the module has no message \"Frobnicate\"; docs/messages.md "
+                             "lists its messages\n"),
+            std::string::npos)
+      << unknown.err;
+  // The module finds a name whatever its letter case.
+  const Outcome lower = Host({"request", "listholds", "-"}, "");
+  EXPECT_EQ(lower.status, 0) << lower.err;
+  EXPECT_EQ(lower.err.find("notice"), std::string::npos) << lower.err;
+}
+
 TEST_F(KxqhostTest, RequestTextComesFromAFileOrStandardInput) {
   InitStore();
   kx::test::tools::WriteText(dir_ / "request.xml", kCreateAnnotation);
@@ -51,9 +129,39 @@ TEST_F(KxqhostTest, RequestTextComesFromAFileOrStandardInput) {
     EXPECT_NE(outcome.err.find("CreateAnnotation"), std::string::npos) << outcome.err;
     EXPECT_EQ(outcome.err.find("cannot read"), std::string::npos);
   }
+}
+
+// A request file or a script that cannot be read is refused saying why:
+// missing, a folder, or not readable by this user.
+TEST_F(KxqhostTest, AFileThatCannotBeReadSaysWhy) {
+  namespace fs = std::filesystem;
+  InitStore();
   const Outcome missing = Host({"request", "CreateAnnotation", dir_ / "none.xml"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+  EXPECT_NE(missing.err.find("cannot read " + dir_ / "none.xml" + ": No such file or directory"),
+            std::string::npos)
+      << missing.err;
+  const Outcome folder = Host({"request", "CreateAnnotation", dir_.path()});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("cannot read " + dir_.path() + ": it is a folder, not a file"),
+            std::string::npos)
+      << folder.err;
+  const Outcome script = Host({"run", dir_ / "none.kxq"});
+  EXPECT_EQ(script.status, 1);
+  EXPECT_NE(script.err.find("cannot read " + dir_ / "none.kxq" + ": No such file or directory"),
+            std::string::npos)
+      << script.err;
+  kx::test::tools::WriteText(dir_ / "secret.xml", kCreateAnnotation);
+  fs::permissions(dir_ / "secret.xml", fs::perms::owner_write);
+  fs::permissions(dir_.path(),
+                  fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  const Outcome hidden = kx::test::tools::RunHostWith(
+      {"request", "CreateAnnotation", dir_ / "secret.xml"}, dir_.path(),
+      {"KXQ_REGISTRY=" + Registry()}, "", {.unprivileged = true});
+  EXPECT_EQ(hidden.status, 1);
+  EXPECT_NE(hidden.err.find("cannot read " + dir_ / "secret.xml" + ": Permission denied"),
+            std::string::npos)
+      << hidden.err;
 }
 
 TEST_F(KxqhostTest, RequestTextThatIsNotUtf8IsRefusedBeforeTheModule) {

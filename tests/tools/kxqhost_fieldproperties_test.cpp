@@ -386,6 +386,80 @@ TEST_F(KxqhostFieldPropertiesTest, AListColumnWithoutARowIsNotLocked) {
   EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"2\" "), std::string::npos) << read.out;
 }
 
+// "SetFieldProperties" refuses a list column without a row the same way,
+// whatever it asks for: a lock, a secure, a hold or a presentation would
+// reach row 0 (pump 101's design pressure) in its place. With a row the
+// request goes through; the fixed field 401 keeps -1 as its own row.
+TEST_F(KxqhostFieldPropertiesTest, SetFieldPropertiesRefusesAListColumnWithoutARow) {
+  const std::string before = Dump({"101", "102", "1071"});
+  for (const char* asked :
+       {" IsLocked=\"1\"", " IsSecured=\"1\"", " IsHeld=\"1\" HoldId=\"1191\"",
+        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"",
+        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" RealFormat=\"0.000\"", " Index=\"-3\""}) {
+    const Outcome refused =
+        Request("SetFieldProperties",
+                std::string("<SetFieldProperties PageId=\"1071\" FieldId=\"404\"") + asked + "/>");
+    EXPECT_EQ(refused.status, 1) << asked << "\n" << refused.out;
+    const std::string row = std::string(asked) == " Index=\"-3\"" ? "-3" : "-1";
+    EXPECT_NE(refused.err.find("<KXError Desc=\"Field 404 of page 1071 is a list column: row " +
+                               row + " is no row of the list\""),
+              std::string::npos)
+        << asked << "\n"
+        << refused.err;
+    EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+    EXPECT_EQ(refused.out.find("== event"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(Dump({"101", "102", "1071"}), before);
+
+  for (const char* field : {"404\" Index=\"0", "401"}) {
+    const Outcome locked = Request("SetFieldProperties",
+                                   std::string("<SetFieldProperties PageId=\"1071\" FieldId=\"") +
+                                       field + "\" IsLocked=\"1\"/>");
+    ASSERT_EQ(locked.status, 0) << field << "\n" << locked.err;
+  }
+  const Outcome read = Request("GetFieldStatus",
+                               "<GetFieldStatus PageId=\"1071\"><FieldId ID=\"401\"/>"
+                               "<FieldId ID=\"404\" Index=\"0\"/></GetFieldStatus>");
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"1\" "), std::string::npos) << read.out;
+}
+
+// A value is held by a hold: "HoldId" naming a pump, or no object, is
+// refused by both messages before the lock they also ask for is set. A
+// hold still holds the value.
+TEST_F(KxqhostFieldPropertiesTest, AHoldIdThatNamesNoHoldIsRefused) {
+  const struct {
+    const char* holdId;
+    const char* error;
+  } cases[] = {{"101", "Object 101 is a Pump, not a hold"}, {"99999", "No object with id 99999"}};
+  for (const auto& c : cases) {
+    const std::string asks =
+        std::string(" IsLocked=\"1\" IsHeld=\"1\" HoldId=\"") + c.holdId + "\"";
+    const Outcome properties = Request(
+        "SetFieldProperties", "<SetFieldProperties PageId=\"1011\" FieldId=\"104\"" + asks + "/>");
+    const Outcome status = Request("SetFieldStatus", "<SetFieldStatus PageId=\"1011\"" + asks +
+                                                         "><FieldId ID=\"104\"/></SetFieldStatus>");
+    for (const Outcome* refused : {&properties, &status}) {
+      EXPECT_EQ(refused->status, 1) << c.holdId << "\n" << refused->out;
+      EXPECT_EQ(refused->err.rfind(std::string("<KXError Desc=\"") + c.error + "\"", 0), 0u)
+          << refused->err;
+      EXPECT_EQ(refused->out.find("== store changed"), std::string::npos) << refused->out;
+    }
+  }
+  const std::string ask = "<GetFieldProperties PageId=\"1011\" FieldId=\"104\"/>";
+  EXPECT_NE(Request("GetFieldProperties", ask)
+                .out.find("Lock=\"0\" Secure=\"0\" Hold=\"0\" HoldReason=\"\""),
+            std::string::npos);
+  ASSERT_EQ(
+      Request("SetFieldProperties",
+              "<SetFieldProperties PageId=\"1011\" FieldId=\"104\" IsHeld=\"1\" HoldId=\"1191\"/>")
+          .status,
+      0);
+  EXPECT_NE(Request("GetFieldProperties", ask)
+                .out.find("Hold=\"1\" HoldReason=\"HOLD-01 Pump curves awaited from vendor: \""),
+            std::string::npos);
+}
+
 // Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
 // field values go with it, and no client hears of it.
 TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {
@@ -677,6 +751,63 @@ END
   EXPECT_NE(reply.find("Units=\"US gpm\" IssuedValue=\"360 (m³/h)\""), std::string::npos) << reply;
   EXPECT_EQ(reply.find("== store changed"), std::string::npos) << reply;
   EXPECT_EQ(reply.find("== event"), std::string::npos) << reply;
+}
+
+// After the issue of P-101A its fields are as issued: "GetFieldProperties"
+// answers State 0, as the page does, and not the changed-since-issue bit
+// for every field; a value changed since sets the bit in both answers.
+TEST_F(KxqhostFieldPropertiesTest, TheChangedSinceIssueBitAgreesWithThePage) {
+  const std::string requests = std::string(KXQHOST_SOURCE_DIR) + "/examples/requests/";
+  const Outcome run = Run("request SubmitDocuments " + requests +
+                          "submit-documents.xml\n"
+                          "request CheckDocuments " +
+                          requests +
+                          "check-documents.xml\n"
+                          "request IssueDocuments " +
+                          requests + R"(issue-documents.xml
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="103"/></XMLMessage>
+END
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="101"/></XMLMessage>
+END
+request OpenPage <<END
+1011
+END
+request SetRealField <<END
+<XMLMessage Status="1"><SetRealField PageId="1011" FieldId="103" Value="395"/></XMLMessage>
+END
+request GetFieldProperties <<END
+<XMLMessage Status="1"><GetFieldProperties PageId="1011" FieldId="103"/></XMLMessage>
+END
+request OpenPage <<END
+1011
+END
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The field's element in the page that follows `from`.
+  const auto shown = [&](size_t from) {
+    const size_t page = run.out.find("## request OpenPage", from);
+    const size_t at = run.out.find(R"(<ShowRealField PageId="1011" FieldId="103")", page);
+    return at == std::string::npos ? std::string() : run.out.substr(at, run.out.find('>', at) - at);
+  };
+  const size_t issued = run.out.find("## request GetFieldProperties");
+  const size_t changed = run.out.find("## request SetRealField");
+  ASSERT_NE(changed, std::string::npos) << run.out;
+  const std::string before = run.out.substr(issued, changed - issued);
+  EXPECT_NE(before.find(R"x(Value="385" Units="m³/h" IssuedValue="385 (m³/h)" State="0")x"),
+            std::string::npos)
+      << before;
+  EXPECT_NE(before.find(R"(Value="P-101A" Units="" IssuedValue="P-101A" State="0")"),
+            std::string::npos)
+      << before;
+  EXPECT_NE(shown(issued).find(R"( State="0" Value="385")"), std::string::npos) << shown(issued);
+  EXPECT_NE(
+      run.out.find(R"x(Value="395" Units="m³/h" IssuedValue="385 (m³/h)" State="256")x", changed),
+      std::string::npos)
+      << run.out.substr(changed);
+  EXPECT_NE(shown(changed).find(R"( State="256" Value="395")"), std::string::npos)
+      << shown(changed);
 }
 
 // Row 1 of the summary's list has a format and a vertical alignment of its

@@ -189,5 +189,39 @@ TEST_F(KxqhostInitTest, TheFixtureComesOnStandardInputAfterADash) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "bad.db"));
 }
 
+// A store asked for in a folder that is missing, or that this user cannot
+// write, is refused naming the folder and why, not the temporary file the
+// store would have been made in; nothing is left behind.
+TEST_F(KxqhostInitTest, AFolderThatIsMissingOrCannotBeWrittenIsNamed) {
+  namespace fs = std::filesystem;
+  const Outcome missing =
+      Bare({"--store", dir_ / "none/plant.db", "init", "--fixture", TinyPlant()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Has(missing.err, "cannot create " + dir_ / "none/plant.db" + " from " + TinyPlant() +
+                                   ": the folder " + dir_ / "none" + " does not exist"))
+      << missing.err;
+  EXPECT_FALSE(Has(missing.err, ".init-")) << missing.err;
+
+  const std::string locked = dir_ / "locked";
+  fs::create_directory(locked);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read |
+                              fs::perms::others_exec);
+  fs::permissions(dir_.path(),
+                  fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  struct Restore {
+    std::string folder;
+    ~Restore() { fs::permissions(folder, fs::perms::owner_all); }
+  } restore{locked};
+  const Outcome refused =
+      RunHostWith({"--store", locked + "/plant.db", "init", "--fixture", TinyPlant()}, dir_.path(),
+                  {"KXQ_REGISTRY=" + Registry()}, "", {.unprivileged = true});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Has(refused.err, ": the folder " + locked + " cannot be written (Permission denied)"))
+      << refused.err;
+  EXPECT_FALSE(Has(refused.err, ".init-")) << refused.err;
+  EXPECT_TRUE(fs::is_empty(locked));
+}
+
 }  // namespace
 }  // namespace kx::test::tools

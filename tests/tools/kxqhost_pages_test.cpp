@@ -151,14 +151,14 @@ TEST_F(PagesTest, AnAnchorThatNamesNoObjectFailsAndChangesNothing) {
     EXPECT_EQ(failed.status, 1) << body;
     EXPECT_EQ(failed.err.rfind("<KXError ", 0), 0u) << failed.err;
     EXPECT_NE(failed.err.find("No object with id 99999"), std::string::npos) << failed.err;
-    EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find(" (0x8004B001)\n"), std::string::npos) << failed.err;
     EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
   }
   const Outcome failed =
       Send("MovePage", Envelope("1000", "<MovePage MovePageId=\"1002\" PageId=\"99999\"/>"));
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.err.find("No object with id 99999"), std::string::npos) << failed.err;
-  EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find(" (0x8004B001)\n"), std::string::npos) << failed.err;
   EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
   EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
 
@@ -189,7 +189,7 @@ TEST_F(PagesTest, AnElementsAnchorFailsAtItsFirstPage) {
                             std::to_string(column) + ")\" HR=\"0x8004b001\""),
             std::string::npos)
       << failed.err;
-  EXPECT_NE(failed.err.find("failed: 0x8004B001"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find(" (0x8004B001)\n"), std::string::npos) << failed.err;
   EXPECT_EQ(failed.out.find("== event"), std::string::npos) << failed.out;
   EXPECT_EQ(Dump({"1000", "1001", "1002", "1003", "1004", "1005"}), before);
 }

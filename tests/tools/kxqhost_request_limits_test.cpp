@@ -137,6 +137,48 @@ TEST_F(KxqhostRequestLimitsTest, IdAndRowTextsWithoutADecimalNumberAreRefused) {
   EXPECT_NE(Dump({"103"}).find("DesignPressure = 2500 kPa\n"), std::string::npos);
 }
 
+// Digits of other scripts are no digits 0 to 9: an id, a row or a value
+// written in them is refused as no number, also after digits 0 to 9,
+// where it is not read as the digits before it ("1٢" is no row 1, "1011٢"
+// no page 1011, "29٨٠" no speed 29).
+TEST_F(KxqhostRequestLimitsTest, DigitsOfOtherScriptsAreRefusedAlsoAfterDigits0To9) {
+  const std::vector<std::string> touched = {"101", "102", "131", "1003", "1011", "1032", "1071"};
+  const struct {
+    const char* message;
+    const char* body;
+    const char* error;
+  } cases[] = {
+      {"SetRealField", R"(<SetRealField PageId="1071" FieldId="404" Index="٢" Value="2500"/>)",
+       "'٢' is not a number for attribute Index"},
+      {"SetRealField", R"(<SetRealField PageId="1071" FieldId="404" Index="1٢" Value="2500"/>)",
+       R"('1٢' is not a number for attribute Index" HR="0x80020005")"},
+      {"SetRealField", R"(<SetRealField PageId="1071" FieldId="404" Index="1𝟐" Value="2500"/>)",
+       "'1𝟐' is not a number for attribute Index"},
+      {"SetRealField", R"(<SetRealField PageId="１０１１" FieldId="103" Value="2500"/>)",
+       "'１０１１' is not a number for attribute PageId"},
+      {"SetRealField", R"(<SetRealField PageId="1011٢" FieldId="103" Value="2500"/>)",
+       "'1011٢' is not a number for attribute PageId"},
+      {"ListDatasheetsByObject",
+       "<ListDatasheetsByObject><ObjectId>10１</ObjectId></ListDatasheetsByObject>",
+       "'10１' is not a number for element ObjectId"},
+      {"SetIntegerField", R"(<SetIntegerField PageId="1012" FieldId="202" Value="29٨٠"/>)",
+       "'29٨٠' is not a number for attribute Speed"},
+      {"SetRealField", R"(<SetRealField PageId="1011" FieldId="103" Value="25٠٠"/>)",
+       "'25٠٠' is not a number for attribute RatedFlow"},
+      {"SetRadioField", R"(<SetRadioField PageId="1061" FieldId="512" Value="1٢"/>)",
+       "'1٢' is not a number for field 512"},
+      {"SetDateField", R"(<SetDateField PageId="1061" FieldId="509" Value="4530٦"/>)",
+       "'4530٦' is not a number for attribute InServiceDate"},
+  };
+  for (const auto& c : cases) ExpectRefused(c.message, c.body, c.error, touched, "1007");
+  const std::string before = Dump(touched);
+  const Outcome bare = Host({"--events", "request", "DeletePage", "-"}, "1032٢");
+  EXPECT_EQ(bare.status, 1) << bare.out;
+  EXPECT_EQ(bare.err.rfind("<KXError Desc=\"'1032٢' is not a number for the page id\"", 0), 0u)
+      << bare.err;
+  EXPECT_EQ(Dump(touched), before);
+}
+
 // The messages whose whole text is an object id read it as the grammars
 // read their integers: a text without a decimal number is refused
 // naming it, not taken for id 0 ("No object with id 0") or clamped to the

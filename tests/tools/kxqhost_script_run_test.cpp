@@ -61,6 +61,8 @@ TEST_F(ScriptTest, StepsRunInOrderWithTheOutputOfEach) {
             "Started = 2020-01-02\n"
             "## ! request NoSuchMessage unknown.xml\n"
             "## ! request DeletePage <<END\n"
+            "999999\n"
+            "END\n"
             "## create Pump\n"
             "created #31\n"
             "## set 21 Length 2 m\n"

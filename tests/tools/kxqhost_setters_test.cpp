@@ -21,6 +21,11 @@ class KxqhostSettersTest : public KxqhostTest {
     return Host({"--events", "request", name, "-"},
                 "<XMLMessage TargetId=\"Editor\" Status=\"1\">" + message + "</XMLMessage>");
   }
+  // "SetDateField" of V-101's in-service date (page 1061, field 509).
+  Outcome SetDate(const std::string& value) {
+    return Request("SetDateField",
+                   R"(<SetDateField PageId="1061" FieldId="509" Value=")" + value + R"("/>)");
+  }
 };
 
 TEST_F(KxqhostSettersTest, ARealFieldChangesTheValueTheRecordAndTellsTheUser) {
@@ -216,9 +221,7 @@ TEST_F(KxqhostSettersTest, ADayNumberOutsideTheShownDatesIsRefused) {
   const std::vector<std::string> touched = {"131", "1061"};
   const std::string before = Dump(touched);
   for (const char* day : {"1e308", "-1e300", "3000000", "2958466", "-657435"}) {
-    const Outcome refused = Request(
-        "SetDateField",
-        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    const Outcome refused = SetDate(day);
     EXPECT_EQ(refused.status, 1) << day << "\n" << refused.out;
     EXPECT_NE(refused.err.find(std::string("Desc=\"'") + day +
                                "' is out of range for attribute InServiceDate: a date is a day "
@@ -231,13 +234,57 @@ TEST_F(KxqhostSettersTest, ADayNumberOutsideTheShownDatesIsRefused) {
   EXPECT_EQ(Dump(touched), before);
   // The first and the last day are dates.
   for (const char* day : {"-657434", "2958465.5"}) {
-    const Outcome set = Request(
-        "SetDateField",
-        std::string(R"(<SetDateField PageId="1061" FieldId="509" Value=")") + day + R"("/>)");
+    const Outcome set = SetDate(day);
     EXPECT_EQ(set.status, 0) << day << "\n" << set.err;
     EXPECT_NE(set.out.find("== store changed #131: InServiceDate"), std::string::npos) << set.out;
   }
   EXPECT_NE(Dump({"131"}).find("InServiceDate = 9999-12-31 12:00:00\n"), std::string::npos);
+}
+
+// A date is sent as its day number (0 is 1899-12-30): a calendar date, or
+// a day number in hexadecimal, would be stored as the number it begins
+// with ("2024-01-15" as day 2024, in 1905; "0x10" as 16). Both are refused
+// naming the text and the field, and nothing is stored.
+TEST_F(KxqhostSettersTest, ADateTextThatIsNoDayNumberIsRefused) {
+  const std::vector<std::string> touched = {"131", "1061"};
+  const std::string before = Dump(touched);
+  const struct {
+    const char* value;
+    const char* error;
+  } cases[] = {
+      {"2024-01-15",
+       "is not a day number for attribute InServiceDate: a date is sent as its day "
+       "number (0 is 1899-12-30)\" HR=\"0x80020005\""},
+      {"2020-13-01", "is not a day number"},
+      {"0000-00-00", "is not a day number"},
+      {"15.01.2024", "is not a day number"},
+      {" 1/15/2024", "is not a day number"},
+      // With the month by name, or blanks or other characters between the
+      // numbers: still no day 15 or 2024.
+      {"15-Jan-2024", "is not a day number"},
+      {"15 Jan", "is not a day number"},
+      {"2024 01 15", "is not a day number"},
+      {"2024年1月15日", "is not a day number"},
+      {"0x10", "is not a decimal number for attribute InServiceDate\" HR=\"0x80020005\""},
+      {" -0X1f", "is not a decimal number"},
+  };
+  for (const auto& c : cases) {
+    const Outcome refused = SetDate(c.value);
+    EXPECT_EQ(refused.status, 1) << c.value << "\n" << refused.out;
+    EXPECT_NE(refused.err.find(std::string("Desc=\"'") + c.value + "' " + c.error),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+  }
+  EXPECT_EQ(Dump(touched), before);
+  // The day number of 2024-01-15, and one with its time of day; what
+  // follows a day number without more of a date is not read, as for
+  // every number.
+  for (const char* day : {"45306 ", "45306x", "45306.25"}) {
+    const Outcome set = SetDate(day);
+    EXPECT_EQ(set.status, 0) << day << "\n" << set.err;
+  }
+  EXPECT_NE(Dump({"131"}).find("InServiceDate = 2024-01-15 06:00:00\n"), std::string::npos);
 }
 
 // An empty number is 0, as it always was, and is not refused with the texts

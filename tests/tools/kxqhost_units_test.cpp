@@ -3,7 +3,10 @@
 // its datasheets, pages, units and holds); the reply, the store changes and
 // change events (--events), the messages shown to the user and the store
 // (dump) are checked.
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -236,12 +239,12 @@ TEST_F(UnitsTest, ChangeDatasheetDimensionUnitChangesEveryPositionOfTheDimension
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
   EXPECT_EQ(Value("1000", "BaseDimensionSet"), "SI");  // the set's record stays
 
-  // Dimension names are compared exactly: one in other letters would
-  // change no page, so it is refused (the refusals below).
+  // The pages' unit definitions are matched exactly: the schema knows
+  // "length" (any letter case finds it), but no definition is spelt so, and
+  // nothing changes.
   const Outcome other =
-      Send("ChangeDatasheetDimensionUnit",
-           Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
-  EXPECT_EQ(other.status, 1);
+      Ok("ChangeDatasheetDimensionUnit",
+         Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"length\" UnitId=\"m\"/>"));
   EXPECT_EQ(other.out, "");
   EXPECT_EQ(Values("1001", "Units"), (Texts{"ft", "kPa", "ft"}));
 }
@@ -387,11 +390,9 @@ TEST_F(UnitsTest, ProjectChangesTestNoPrivilegeOfTheirOwn) {
 }
 
 // A unit the dimension lacks (of another dimension, unknown to the schema,
-// in other letters, none), or a dimension the schema lacks, would leave the
-// pages showing values in a unit they cannot be converted to: both unit
-// messages refuse it before any page is written. A dimension named in other
-// letters than the schema's would change no page while answering success:
-// it is refused too, with the spelling that works.
+// in other letters), or a dimension the schema lacks under any spelling,
+// would leave the pages showing values in a unit they cannot be converted
+// to: both unit messages refuse it before any page is written.
 TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
   const std::vector<std::string> touched = {"1000", "1001", "1002", "1003",
                                             "2000", "2001", "3000", "3001"};
@@ -405,11 +406,9 @@ TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
       {"Length", "kPa", "Unit 'kPa' is not a unit of dimension 'Length'"},
       {"Pressure", "nounit", "Unit 'nounit' is not a unit of dimension 'Pressure'"},
       {"Pressure", "kpa", "Unit 'kpa' is not a unit of dimension 'Pressure'"},
-      {"Pressure", "", "Unit '' is not a unit of dimension 'Pressure'"},
       {"NoDim", "kPa", "Unknown dimension 'NoDim' for unit 'kPa'"},
-      {"length", "m", "Unknown dimension 'length' for unit 'm' (the schema names it 'Length')"},
-      {"PRESSURE", "kPa",
-       "Unknown dimension 'PRESSURE' for unit 'kPa' (the schema names it 'Pressure')"},
+      {"NoDim", "", "Unknown dimension 'NoDim' for unit ''"},
+      {"pressure", "ft", "Unit 'ft' is not a unit of dimension 'pressure'"},
       {"Length", huge, "Unit '" + huge.substr(0, 64) + "...' is not a unit of dimension 'Length'"},
   };
   for (const Refusal& refusal : refusals) {
@@ -427,6 +426,41 @@ TEST_F(UnitsTest, AUnitThatIsNotOfTheDimensionIsRefusedBeforeAnyPageChanges) {
   EXPECT_EQ(Dump(touched), before);
 }
 
+// The datasheet messages name their datasheet by "TargetId", its id in
+// decimal. A text that holds no such number, or goes on in another
+// script's digits ("1000٢" is no 1000), and an object that is no
+// datasheet are refused naming them, before anything is read or written.
+TEST_F(UnitsTest, ATargetIdThatNamesNoDatasheetIsRefused) {
+  const std::vector<std::string> touched = {"1000", "1001", "1002", "1003"};
+  const std::string before = Dump(touched);
+  const struct {
+    std::string target, error;
+  } cases[] = {
+      {"1000٢", "'1000٢' is not a number for attribute TargetId"},
+      {"١٠٠٠", "'١٠٠٠' is not a number for attribute TargetId"},
+      {"Editor", "'Editor' is not a number for attribute TargetId"},
+      {"0x3E8", "'0x3E8' is not a decimal number for attribute TargetId"},
+      {"1001", "Object 1001 is a Page, not a datasheet"},
+  };
+  const std::string bodies[] = {
+      "<ListDatasheetDimensions/>",
+      "<ChangeDatasheetDimensionSet Name=\"US\"/>",
+      "<ChangeDatasheetDimensionUnit Name=\"Length\" UnitId=\"ft\"/>",
+  };
+  for (const auto& c : cases) {
+    for (const std::string& body : bodies) {
+      const std::string message = body.substr(1, body.find_first_of(" /") - 1);
+      const Outcome refused = Send(message, Envelope(c.target, body));
+      EXPECT_EQ(refused.status, 1) << message << " " << c.target << "\n" << refused.out;
+      EXPECT_EQ(refused.err.rfind("<KXError Desc=\"" + c.error + "\"", 0), 0u)
+          << message << "\n"
+          << refused.err.substr(0, 300);
+      EXPECT_EQ(refused.out.find("== store changed"), std::string::npos) << refused.out;
+    }
+  }
+  EXPECT_EQ(Dump(touched), before);
+}
+
 TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {
   // The envelope's "TargetId" names no datasheet here: every one changes.
   const Outcome changed =
@@ -439,6 +473,75 @@ TEST_F(UnitsTest, ChangeDimensionUnitChangesEveryDatasheet) {
   EXPECT_FALSE(Has(changed.out, "== drawing")) << changed.out;
   EXPECT_FALSE(Has(changed.out, "[U1 2001]")) << changed.out;
   EXPECT_EQ(changed.err, "");
+}
+
+// The schema finds a dimension in any letter case; the pages are walked
+// for unit definitions spelt exactly as the request spells the dimension.
+// "PRESSURE" with a unit of Pressure is no error and changes no page of a
+// plant whose templates say "Pressure"; an empty unit (or none) is the
+// field's default unit and is put as any other.
+TEST_F(UnitsTest, TheDimensionIsFoundInAnyCaseAndThePagesMatchItExactly) {
+  const std::vector<std::string> touched = {"1000", "1001", "1003", "2001", "3001"};
+  const std::string before = Dump(touched);
+  for (const std::string message : {"ChangeDatasheetDimensionUnit", "ChangeDimensionUnit"}) {
+    const Outcome other =
+        Ok(message, Envelope("1000", "<" + message + " Name=\"PRESSURE\" UnitId=\"psi\"/>"));
+    EXPECT_EQ(other.out, "") << message;
+    EXPECT_EQ(other.err, "notice: the request changed nothing and wrote no reply\n") << message;
+  }
+  EXPECT_EQ(Dump(touched), before);
+
+  const Outcome cleared = Ok("ChangeDatasheetDimensionUnit",
+                             Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"Length\"/>"));
+  EXPECT_TRUE(Has(cleared.out, "== store changed #1001: Units\n")) << cleared.out;
+  EXPECT_TRUE(Has(cleared.out, "== event UnitField [U1 1001] to alice\n")) << cleared.out;
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"", "kPa", ""}));
+  Ok("ChangeDimensionUnit", Envelope("1", "<ChangeDimensionUnit Name=\"Pressure\" UnitId=\"\"/>"));
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"", "", ""}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "", "mm"}));
+}
+
+// A plant whose template spells its definition "pressure": the request
+// that spells it so changes it, by either message, with its events; one
+// that says "Pressure" leaves it alone.
+TEST_F(UnitsTest, ATemplateSpellingTheDimensionInOtherLettersIsChangedBySpellingItSo) {
+  std::ifstream in(std::string(KXQHOST_TEST_DATA) + "/units-plant.xml");
+  std::stringstream fixture;
+  fixture << in.rdbuf();
+  std::string text = fixture.str();
+  const std::string schema = "<unit dimension=\"Pressure\" default=\"kPa\"/>";
+  ASSERT_NE(text.find(schema), std::string::npos);
+  text.replace(text.find(schema), schema.size(), "<unit dimension=\"pressure\" default=\"kPa\"/>");
+  std::filesystem::remove(Store());
+  const Outcome made = Host({"init", "--fixture", "-"}, text);
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const Outcome asSchema =
+      Ok("ChangeDatasheetDimensionUnit",
+         Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"Pressure\" UnitId=\"psi\"/>"));
+  EXPECT_EQ(asSchema.out, "");
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "kPa", "mm"}));
+
+  const Outcome one =
+      Ok("ChangeDatasheetDimensionUnit",
+         Envelope("1000", "<ChangeDatasheetDimensionUnit Name=\"pressure\" UnitId=\"psi\"/>"));
+  EXPECT_EQ(
+      one.out.rfind("== store changed #1001: Units\n== event UnitField [U1 1001] to alice\n", 0),
+      0u)
+      << one.out;
+  EXPECT_TRUE(Has(one.out,
+                  "<ShowUnit PageId=\"1001\" UnitId=\"1\" Alignment=\"0\" "
+                  "VerticalAlignment=\"0\" Value=\"psi\"/>"))
+      << one.out;
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "psi", "mm"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "kPa", "mm"}));
+
+  const Outcome all = Ok("ChangeDimensionUnit",
+                         Envelope("1", "<ChangeDimensionUnit Name=\"pressure\" UnitId=\"Pa\"/>"));
+  EXPECT_TRUE(Has(all.out, "== event UnitField [U1 1001] to alice\n")) << all.out;
+  EXPECT_TRUE(Has(all.out, "== event UnitField [U1 3001] to carol\n")) << all.out;
+  EXPECT_EQ(Values("1001", "Units"), (Texts{"mm", "Pa", "mm"}));
+  EXPECT_EQ(Values("3001", "Units"), (Texts{"mm", "Pa", "mm"}));
 }
 
 }  // namespace

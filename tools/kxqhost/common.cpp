@@ -1,7 +1,9 @@
 #include "common.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -17,12 +19,6 @@ namespace kx::kxqhost {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string HexCode(HRESULT hr) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
-  return buffer;
-}
 
 // A request text longer than the XML reader takes is refused before it is
 // read whole: it would be held several times over (bytes, UTF-16, the
@@ -41,6 +37,12 @@ std::string Narrow(std::u16string_view text) { return host::internal::Utf16ToUtf
 std::u16string Wide(std::string_view text) {
   auto wide = host::internal::Utf8ToUtf16(text);
   return wide ? *wide : std::u16string(1, u'\uFFFD');
+}
+
+std::string HexCode(HRESULT hr) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
+  return buffer;
 }
 
 std::string Describe(HRESULT hr) {
@@ -72,12 +74,22 @@ bool ReadRequestFile(const std::string& path, std::string* text, std::string* er
     *error = TooLargeRequest() + ": " + path;
     return false;
   }
+  if (fs::is_directory(path, ec)) {
+    *error = CannotRead(path, EISDIR);
+    return false;
+  }
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    *error = "cannot read " + path;
+    *error = CannotRead(path, errno);
     return false;
   }
   return ReadRequestText(file, text, error);
+}
+
+std::string CannotRead(const std::string& path, int why) {
+  if (why == EISDIR) return "cannot read " + path + ": it is a folder, not a file";
+  return "cannot read " + path + ": " + (why != 0 ? std::strerror(why) : "it cannot be opened");
 }
 
 bool IsInteger(const std::string& text) {

@@ -22,6 +22,8 @@ std::string Narrow(std::u16string_view text);
 // hand on); anything else becomes U+FFFD.
 std::u16string Wide(std::string_view text);
 
+// "0xHRESULT".
+std::string HexCode(HRESULT hr);
 // "0xHRESULT (system text)".
 std::string Describe(HRESULT hr);
 // The thread's error description, or "" when none was left.
@@ -38,6 +40,10 @@ _variant_t ArgumentValue(const std::string& text);
 // fails.
 bool ReadRequestText(std::istream& in, std::string* text, std::string* error);
 bool ReadRequestFile(const std::string& path, std::string* text, std::string* error);
+// "cannot read PATH: WHY" for a file that could not be opened, `why` the
+// errno the attempt left: "No such file or directory", "Permission
+// denied", or that it is a folder.
+std::string CannotRead(const std::string& path, int why);
 
 // Calls DllRegisterServer or DllUnregisterServer of the library at `path`.
 // The library stays loaded (activation loads it again by the same path).

@@ -227,8 +227,13 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
   for (const auto& text : result.host_calls) std::fprintf(err_, "host: %s\n", Narrow(text).c_str());
   if (!result.succeeded()) {
     if (host_) PrintDrawingCalls(*host_, err_, "drawing: ");
+    // The module's chain once, as it wrote it (each frame it passed), then
+    // one line with its description in plain words.
     if (!result.error.empty()) std::fprintf(err_, "%s\n", Narrow(result.error).c_str());
-    Error(what + " failed: " + Describe(result.hr));
+    Error(what + " failed: " +
+          (result.description.empty()
+               ? Describe(result.hr)
+               : Narrow(result.description) + " (" + HexCode(result.hr) + ")"));
     std::fflush(out_);
     return kExitFailed;
   }

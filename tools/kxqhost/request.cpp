@@ -2,6 +2,8 @@
 // files it sent printed, and the user's current datasheet and page after it.
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "common.h"
 #include "host/host.h"
@@ -57,12 +59,32 @@ int Program::Request(const std::string& name, const std::string& text, bool extr
   if (std::map<std::string, std::string> grammar; MessageGrammar(name, &grammar)) {
     for (const std::string& notice : UnknownAttributeNotices(name, text, grammar))
       std::fprintf(err_, "notice: %s\n", notice.c_str());
-    std::fflush(err_);
+  }
+  // A needed attribute left out fails in the module's words ("Type
+  // mismatch.", "No object with id -1", "Invalid status"), or does
+  // nothing: name it and what it takes.
+  bool status_named = false;
+  for (const std::string& notice :
+       MissingAttributeNotices(name, text, AttributeNotes(), &status_named))
+    std::fprintf(err_, "notice: %s\n", notice.c_str());
+  // A misspelt message ("Data service request handler not found"): the
+  // names it may have meant.
+  if (!result.succeeded() && !IsMessage(name)) {
+    const std::vector<std::string> nearest = NearestMessages(name);
+    std::string names;
+    for (const std::string& known : nearest)
+      names += (names.empty() ? "\"" : ", \"") + known + "\"";
+    std::fprintf(err_, "notice: the module has no message \"%s\"%s\n", name.c_str(),
+                 nearest.empty() ? "; docs/messages.md lists its messages"
+                                 : ("; the nearest: " + names).c_str());
   }
   if (nothing_done) {
-    std::fprintf(err_, "notice: %s\n", NothingDoneNotice(name, text).c_str());
-    std::fflush(err_);
+    std::fprintf(
+        err_, "notice: %s\n",
+        NothingDoneNotice(name, text, status_named, ReadsEnvelopeStatus(name, AttributeNotes()))
+            .c_str());
   }
+  std::fflush(err_);
   if (options_.events) PrintCurrentDocument();
   return status;
 }

@@ -1,6 +1,7 @@
 // The `run` command: a script's steps in one process, each after a header
 // line; the steps that change the store are in storesteps.cpp, those that
 // drive the host in hoststeps.cpp.
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,12 +20,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool ReadFile(const std::string& path, std::string* text) {
+// False with *why the errno of the failure.
+bool ReadFile(const std::string& path, std::string* text, int* why) {
+  std::error_code ec;
+  *why = fs::is_directory(path, ec) ? EISDIR : 0;
+  if (*why != 0) return false;
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
+  if (!file) {
+    *why = errno;
+    return false;
+  }
   std::ostringstream buffer;
   buffer << file.rdbuf();
   *text = buffer.str();
+  if (file.bad()) *why = EIO;
   return !file.bad();
 }
 
@@ -32,7 +42,7 @@ bool ReadFile(const std::string& path, std::string* text) {
 
 int Program::RunScript(const std::string& path) {
   std::string text;
-  if (!ReadFile(path, &text)) return Error("cannot read " + path), kExitFailed;
+  if (int why = 0; !ReadFile(path, &text, &why)) return Error(CannotRead(path, why)), kExitFailed;
   if (!host::internal::Utf8ToUtf16(text)) return Error(path + " is not valid UTF-8"), kExitUsage;
   std::vector<Step> steps;
   if (std::string error = ParseScript(text, path, &steps); !error.empty()) {
@@ -43,6 +53,9 @@ int Program::RunScript(const std::string& path) {
   const std::string folder = fs::path(path).parent_path().string();
   for (const Step& step : steps) {
     std::fprintf(out_, "## %s%s\n", step.expect_failure ? "! " : "", step.text.c_str());
+    // A request's text written in the script is shown as written there,
+    // with its end word, so that its reply can be read against it.
+    if (step.body) std::fprintf(out_, "%s%s\n", step.body->c_str(), step.body_end.c_str());
     std::fflush(out_);
     const int status = RunStep(step, folder);
     std::fflush(out_);

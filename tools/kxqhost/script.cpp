@@ -112,6 +112,7 @@ std::string ParseScript(std::string_view text, const std::string& name, std::vec
       }
       if (j >= lines.size()) return Where(name, number) + "no line \"" + tag + "\" ends the text";
       step.body = std::move(body);
+      step.body_end = tag;
       step.words.pop_back();
       i = j;
     }

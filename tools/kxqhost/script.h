@@ -35,6 +35,7 @@ struct Step {
   bool expect_failure = false;
   std::vector<std::string> words;   // the command and its arguments
   std::optional<std::string> body;  // the text of a "<<END" request
+  std::string body_end;             // the word that ended it ("END")
 };
 
 // Splits `text` into steps. On failure returns "NAME:LINE: reason" and

@@ -92,6 +92,30 @@ std::string NameAt(std::string_view text, size_t at) {
   return std::string(text.substr(at, end - at));
 }
 
+// The names of the attributes of a start tag, `tag` from its "<" on, in
+// their order: NAME = "VALUE" or 'VALUE', up to the tag's end or the first
+// text that is not one.
+std::vector<std::string> TagAttributes(std::string_view tag) {
+  std::vector<std::string> names;
+  size_t at = 1 + NameAt(tag, 1).size();
+  for (;;) {
+    while (at < tag.size() && IsBlank(tag[at])) ++at;
+    if (at >= tag.size() || tag[at] == '/' || tag[at] == '>') break;
+    const size_t eq = tag.find('=', at);
+    if (eq == std::string_view::npos) break;
+    std::string_view attribute = tag.substr(at, eq - at);
+    while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
+    size_t open = eq + 1;
+    while (open < tag.size() && IsBlank(tag[open])) ++open;
+    if (open >= tag.size() || (tag[open] != '"' && tag[open] != '\'')) break;
+    const size_t close = tag.find(tag[open], open + 1);
+    if (close == std::string_view::npos) break;
+    at = close + 1;
+    names.emplace_back(attribute);
+  }
+  return names;
+}
+
 // Skips blanks, the XML declaration, processing instructions, comments and
 // a document type before the root element; npos when one is not closed.
 size_t SkipProlog(std::string_view text, size_t at) {
@@ -208,7 +232,17 @@ RequestShape ReadRequestShape(std::string_view text) {
   return shape;
 }
 
-std::string NothingDoneNotice(const std::string& name, std::string_view text) {
+bool ReadsEnvelopeStatus(const std::string& name, std::span<const AttributeNote> notes) {
+  for (const AttributeNote& note : notes) {
+    if (name == note.message && std::string_view(note.element) == "XMLMessage" &&
+        std::string_view(note.attribute) == "Status")
+      return !std::string_view(note.use).starts_with("Not read");
+  }
+  return true;
+}
+
+std::string NothingDoneNotice(const std::string& name, std::string_view text, bool status_named,
+                              bool reads_status) {
   std::string notice = "the request changed nothing and wrote no reply";
   const RequestShape shape = ReadRequestShape(text);
   if (!shape.xml) return notice;
@@ -226,10 +260,12 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text) {
   while (!status.empty() && IsBlank(status.back())) status.pop_back();
   while (!status.empty() && IsBlank(status.front())) status.erase(0, 1);
   const bool zero = !status.empty() && status.find_first_not_of('0') == std::string::npos;
-  if (!enveloped) {
+  if (!reads_status) {
+    // Its "Status" explains nothing.
+  } else if (!enveloped) {
     reasons.push_back(
         "it has no \"XMLMessage\" and so no \"Status\" (the value setters act only when it is 1)");
-  } else if (!shape.has_status) {
+  } else if (!shape.has_status && !status_named) {
     reasons.push_back(
         "its \"XMLMessage\" has no \"Status\" (the value setters act only when it is 1)");
   } else if (zero) {
@@ -255,22 +291,7 @@ std::vector<std::string> UnknownAttributeNotices(
     std::vector<std::string> allowed;
     std::istringstream words(known->second);
     for (std::string word; words >> word;) allowed.push_back(word);
-    // The attributes of the tag: NAME = "VALUE" or 'VALUE'.
-    size_t at = 1 + element.size();
-    for (;;) {
-      while (at < token.text.size() && IsBlank(token.text[at])) ++at;
-      if (at >= token.text.size() || token.text[at] == '/' || token.text[at] == '>') break;
-      const size_t eq = token.text.find('=', at);
-      if (eq == std::string_view::npos) break;
-      std::string_view attribute = token.text.substr(at, eq - at);
-      while (!attribute.empty() && IsBlank(attribute.back())) attribute.remove_suffix(1);
-      size_t open = eq + 1;
-      while (open < token.text.size() && IsBlank(token.text[open])) ++open;
-      if (open >= token.text.size() || (token.text[open] != '"' && token.text[open] != '\'')) break;
-      const size_t close = token.text.find(token.text[open], open + 1);
-      if (close == std::string_view::npos) break;
-      at = close + 1;
-      const std::string attribute_name(attribute);
+    for (const std::string& attribute_name : TagAttributes(token.text)) {
       // Namespace declarations and xml: attributes are the reader's, not
       // the grammar's.
       if (attribute_name.starts_with("xmlns") || attribute_name.starts_with("xml:")) continue;
@@ -281,6 +302,45 @@ std::vector<std::string> UnknownAttributeNotices(
       notices.push_back("\"" + name + "\" knows no attribute \"" + attribute_name + "\" on \"" +
                         element + "\" and ignores it; \"" + element + "\" takes " +
                         (takes.empty() ? "no attribute" : takes));
+    }
+  }
+  return notices;
+}
+
+std::vector<std::string> MissingAttributeNotices(const std::string& name, std::string_view text,
+                                                 std::span<const AttributeNote> notes,
+                                                 bool* names_status) {
+  *names_status = false;
+  std::vector<std::string> notices;
+  std::vector<Token> tokens;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!Tokenize(text, &tokens)) return notices;
+  // The envelope is the root element; the others are looked for anywhere.
+  bool root = true;
+  std::set<std::pair<std::string, std::string>> named;
+  for (const Token& token : tokens) {
+    if (token.kind != Kind::kStart && token.kind != Kind::kEmpty) continue;
+    const std::string element = NameAt(token.text, 1);
+    const bool envelope = root && element == "XMLMessage";
+    root = false;
+    const std::vector<std::string> present = TagAttributes(token.text);
+    for (const AttributeNote& note : notes) {
+      if (!note.needed || name != note.message) continue;
+      const bool of_envelope = std::string_view(note.element) == "XMLMessage";
+      if (of_envelope != envelope || (!envelope && element != note.element)) continue;
+      if (std::find(present.begin(), present.end(), note.attribute) != present.end()) continue;
+      if (!named.insert({note.element, note.attribute}).second) continue;
+      if (of_envelope && std::string_view(note.attribute) == "Status") *names_status = true;
+      // The note's sentence, its first word in the notice's lower case
+      // ("The", "A"; not a name such as "HOLD").
+      std::string use = note.use;
+      if (use.size() > 1 && std::isupper(static_cast<unsigned char>(use[0])) &&
+          (std::islower(static_cast<unsigned char>(use[1])) || use[1] == ' ')) {
+        use[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(use[0])));
+      }
+      notices.push_back("\"" + name + "\" needs \"" + note.attribute + "\" on \"" + note.element +
+                        "\"" + (of_envelope ? " (the envelope)" : "") +
+                        ", which the request lacks: " + use);
     }
   }
   return notices;

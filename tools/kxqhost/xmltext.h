@@ -5,9 +5,12 @@
 #pragma once
 
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "grammars/message_notes.h"
 
 namespace kx::kxqhost {
 
@@ -33,8 +36,16 @@ RequestShape ReadRequestShape(std::string_view text);
 // The notice for a request `name` that succeeded but wrote no reply,
 // changed nothing and raised no event: the sentence, followed by what in
 // the request's envelope may explain it (a missing or zero "Status", a
-// message element that is not `name`).
-std::string NothingDoneNotice(const std::string& name, std::string_view text);
+// message element that is not `name`). `status_named`: a notice of its own
+// already named the missing "Status", which is then not said again.
+// `reads_status` false: the message does not read the envelope's "Status",
+// which then explains nothing and is not named.
+std::string NothingDoneNotice(const std::string& name, std::string_view text,
+                              bool status_named = false, bool reads_status = true);
+
+// Whether message `name` reads the envelope's "Status", as `notes` say:
+// false only when they say it does not.
+bool ReadsEnvelopeStatus(const std::string& name, std::span<const AttributeNote> notes);
 
 // The notices for the attributes of `text` that the grammar of message
 // `name` does not know, where `elements` maps each element of the grammar
@@ -50,5 +61,24 @@ std::vector<std::string> UnknownAttributeNotices(
 // module declares them; false for a message without grammar (a bare text
 // body) or unknown.
 bool MessageGrammar(const std::string& name, std::map<std::string, std::string>* elements);
+
+// Whether this build's module serves a message of that name (letter case
+// aside, as the module finds its handlers).
+bool IsMessage(const std::string& name);
+
+// The names of this build's module's messages nearest to `name` (a
+// misspelt one), in name order: those the fewest edits away, letter case
+// aside, and no more than a third of the name's letters away; none when no
+// name is that near.
+std::vector<std::string> NearestMessages(const std::string& name);
+
+// The notices for the attributes of `notes` that message `name` needs
+// and `text` lacks, from the envelope's root element or from an element
+// that the text holds (an element it does not hold is not looked at): one
+// notice per element and attribute, saying what the attribute takes.
+// `names_status`: set when a notice names the envelope's "Status".
+std::vector<std::string> MissingAttributeNotices(const std::string& name, std::string_view text,
+                                                 std::span<const AttributeNote> notes,
+                                                 bool* names_status);
 
 }  // namespace kx::kxqhost

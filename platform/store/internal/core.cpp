@@ -16,7 +16,13 @@ StoreCore::StoreCore() : db_(MakeSqlitePersistence()) {
   library_.read = [this](const u16& id, const u16& checknum) -> std::unique_ptr<TemplateRec> {
     std::string xml;
     std::unique_ptr<TemplateRec> t;
-    if (closed_ || !db_->LoadTemplate(id, checknum, &xml) || xml.empty()) return nullptr;
+    if (closed_) return nullptr;
+    if (!db_->LoadTemplate(id, checknum, &xml)) {
+      ReadFailed(std::string("Cannot read template \"") + ToUtf8(id) + "\" version \"" +
+                 ToUtf8(checknum) + "\": " + db_->LastError());
+      return nullptr;
+    }
+    if (xml.empty()) return nullptr;
     if (!ParseTemplateXml(*this, xml, &t).ok()) return nullptr;
     return t;
   };
@@ -66,6 +72,7 @@ HRESULT StoreCore::Begin() {
     }
     case Persistence::Lock::kFailed:
       return SetError(KXQ_E_STORAGE, "Cannot begin a transaction: " + db_->LastError());
+    case Persistence::Lock::kMoved: return SetError(KXQ_E_BUSY, db_->LastError());
   }
   // Not in the undo log: what others committed stays after a rollback. A
   // catch-up that failed half way is made good by reading everything again.
@@ -83,7 +90,8 @@ HRESULT StoreCore::Begin() {
     stale_ = false;
   }
   inTxn_ = true;
-  doomed_ = false;
+  doomed_ = doomedByRead_ = false;
+  readFailure_.clear();
   undo_.clear();
   ++fireable_;
   return S_OK;
@@ -93,12 +101,13 @@ HRESULT StoreCore::Commit() {
   if (HRESULT hr = CheckOpen(); FAILED(hr)) return hr;
   if (!inTxn_) return SetError(KXQ_E_TRANSACTION, std::string("No transaction is open"));
   if (doomed_) {
-    // Said again here: the caller of the failed write may not have passed
-    // its error on.
+    // Said again here: the caller of the failed write or read may not have
+    // passed its error on.
     const std::string why = doomedBy_;
+    const char* what = doomedByRead_ ? "a read" : "a write";
     Rollback();
-    return SetError(KXQ_E_STORAGE,
-                    "The transaction was rolled back: a write had failed (" + why + ")");
+    return SetError(KXQ_E_STORAGE, std::string("The transaction was rolled back: ") + what +
+                                       " had failed (" + why + ")");
   }
   // Ids are never reused, not even those of rolled-back creations.
   if (nextObjectId_ != persistedNextId_ && !db_->PutNextObjectId(nextObjectId_)) {
@@ -132,7 +141,7 @@ HRESULT StoreCore::Rollback() {
   members_.clear();  // the undo log changed lists behind their counts
   ReferencesChanged();
   inTxn_ = false;
-  doomed_ = false;
+  doomed_ = doomedByRead_ = false;
   openItems.clear();
   if (observer) observer->TransactionEnded(false);
   return S_OK;
@@ -166,6 +175,19 @@ HRESULT StoreCore::WriteScope::Done(HRESULT hr) {
 void StoreCore::OnUndo(std::function<void()> step, bool data) {
   if (data) OtherChanged();
   if (inTxn_) undo_.push_back(std::move(step));
+}
+
+void StoreCore::ReadFailed(const std::string& why) const {
+  if (readFailure_.empty()) readFailure_ = why;
+  if (!inTxn_ || doomed_) return;
+  doomed_ = doomedByRead_ = true;
+  doomedBy_ = why;
+}
+
+std::string StoreCore::TakeReadFailure() {
+  std::string why;
+  why.swap(readFailure_);
+  return why;
 }
 
 HRESULT StoreCore::StorageFailure() {
@@ -213,21 +235,24 @@ ObjectRec* StoreCore::FindObject(int32_t id) {
   // First reached: read from the file. An id the file does not hold gets no
   // record (it may be created later, here or by another process).
   StoredObject stored;
-  if (!db_->LoadObject(id, &stored)) {
+  Status read;
+  if (!db_->LoadObject(id, &stored))
+    read =
+        Status{KXQ_E_STORAGE, "Cannot read object " + std::to_string(id) + ": " + db_->LastError()};
+  else
+    read = ApplyObject(std::move(stored), false);
+  if (!read.ok()) {
     loadFailed_ = id;
-    loadError_ = "Cannot read object " + std::to_string(id) + ": " + db_->LastError();
-    return nullptr;
-  }
-  if (Status s = ApplyObject(std::move(stored), false); !s.ok()) {
-    loadFailed_ = id;
-    loadError_ = s.message;
+    loadHr_ = db_->Moved() ? KXQ_E_BUSY : KXQ_E_STORAGE;
+    loadError_ = read.message;
+    ReadFailed(loadError_);
     return nullptr;
   }
   return LoadedObject(id);
 }
 
 HRESULT StoreCore::NoObject(int32_t id) {
-  if (id != 0 && id == loadFailed_) return SetError(KXQ_E_STORAGE, loadError_);
+  if (id != 0 && id == loadFailed_) return SetError(loadHr_, loadError_);
   return SetError(KXQ_E_NOOBJECT, "No object with id " + std::to_string(id));
 }
 
@@ -471,13 +496,17 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasse
     const uint64_t schema = SchemaEpoch();
     if (kept.gen != extentsGen_ || kept.other != otherChangedAt_ || kept.schema != schema) {
       kept.gen = 0;
-      if (!db_->Extent(classIds, &kept.ids)) return out;
+      if (!db_->Extent(classIds, &kept.ids)) {
+        ExtentFailed(cls);
+        return out;
+      }
       kept.gen = extentsGen_;
       kept.other = otherChangedAt_;
       kept.schema = schema;
     }
     ids = &kept.ids;
   } else if (!db_->Extent(classIds, &read)) {
+    ExtentFailed(cls);
     return out;
   }
   out.reserve(ids->size());
@@ -488,9 +517,16 @@ std::vector<ObjectRec*> StoreCore::Instances(const ClassRec* cls, bool subclasse
   return out;
 }
 
+void StoreCore::ExtentFailed(const ClassRec* cls) {
+  ReadFailed("Cannot read the objects of class " + ToUtf8(cls->name) + ": " + db_->LastError());
+}
+
 long StoreCore::LiveCount() const {
   long n = 0;
-  if (!closed_ && !db_->CountObjects(&n)) return 0;
+  if (!closed_ && !db_->CountObjects(&n)) {
+    ReadFailed("Cannot count the objects: " + db_->LastError());
+    return 0;
+  }
   return n;
 }
 

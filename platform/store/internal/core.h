@@ -164,6 +164,14 @@ class StoreCore {
   uint64_t OtherStamp() const { return otherChangedAt_; }
   // A write failed: the transaction can only be rolled back.
   HRESULT StorageFailure();
+  // A read of the file failed where the call cannot hand the failure back
+  // (an inverse list, a class extent, a count, an object not found): what
+  // the call goes on with is no answer, so the transaction can only be
+  // rolled back, and the failure is kept for TakeReadFailure.
+  void ReadFailed(const std::string& why) const;
+  // The first such failure since the last transaction began or the last
+  // call of this ("" when none), cleared.
+  std::string TakeReadFailure();
 
   // --- schema -----------------------------------------------------------
   ClassRec* FindClass(std::u16string_view name) const;
@@ -181,7 +189,9 @@ class StoreCore {
   // Already in memory (live or not), without reading the file.
   ObjectRec* LoadedObject(int32_t id) const;
   // The failure for an id LiveObject did not give: KXQ_E_STORAGE when the
-  // file could not be read or holds a damaged object, else KXQ_E_NOOBJECT.
+  // file could not be read or holds a damaged object (KXQ_E_BUSY when
+  // another process wrote it under a reading without locks), else
+  // KXQ_E_NOOBJECT.
   HRESULT NoObject(int32_t id);
   HRESULT CreateObject(ClassRec* cls, int32_t id, ObjectRec** out);
   HRESULT DeleteObject(ObjectRec* obj);
@@ -365,7 +375,10 @@ class StoreCore {
     uint64_t gen = 0;
     ValueList values;
   };
-  void ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
+  // False when the file could not be read (ReadFailed was told).
+  bool ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const;
+  bool ReadReferrers(const ObjectRec* obj, const u16& attrName,
+                     std::vector<int32_t>* holders) const;
   const ValueList& InverseValues(const ObjectRec* obj, const AttrDef* def) const;
   static const ValueList kNoValues;
   // An inverse list has no value stamp of its own: the stamp of the last
@@ -413,6 +426,7 @@ class StoreCore {
   void StampChange(int32_t obj, int32_t attr, const ListChange& change);
   HRESULT ApplyHolding(ObjectRec* obj, AttrDef* def, const Value& v);
   HRESULT PersistObject(ObjectRec* obj);
+  void ExtentFailed(const ClassRec* cls);
   // Merges what the file holds into the model: tables by key, objects in
   // place (their records and interface pointers stay). fire: changed values
   // fire the trigger items that read them.
@@ -423,12 +437,16 @@ class StoreCore {
   std::atomic<long> refs_{1};
   bool closed_ = true;
   bool inTxn_ = false;
-  bool doomed_ = false;
-  std::string doomedBy_;  // why the first failed write of the transaction failed
+  // Set by a failed write or read (which may come from a const reader).
+  mutable bool doomed_ = false;
+  mutable bool doomedByRead_ = false;
+  mutable std::string doomedBy_;  // why the first failed write or read failed
+  mutable std::string readFailure_;
   std::unique_ptr<Persistence> db_;
   int lockTimeoutMs_ = 5000;
   bool stale_ = false;
   int32_t loadFailed_ = 0;  // the last id whose reading failed
+  HRESULT loadHr_ = 0;      // and how
   std::string loadError_;   // a catch-up failed: the model may lag behind the file
   std::vector<std::function<void()>> undo_;
 

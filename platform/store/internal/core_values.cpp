@@ -55,29 +55,41 @@ const ValueList StoreCore::kNoValues{};
 
 const ValueList& StoreCore::InverseValues(const ObjectRec* obj, const AttrDef* def) const {
   // Read whole once, then element by element from the list kept.
+  // A list that could not be read is kept for no one: the next read tries
+  // again.
   InverseList& kept = inverses_[ListKey(obj->id, def->id)];
-  if (kept.gen != refsGen_) {
-    ComputeInverse(obj, def, &kept.values);
-    kept.gen = refsGen_;
-  }
+  if (kept.gen != refsGen_ && ComputeInverse(obj, def, &kept.values)) kept.gen = refsGen_;
   return kept.values;
 }
 
 std::vector<int32_t> StoreCore::Referrers(const ObjectRec* obj, const u16& attrName) const {
   std::vector<int32_t> holders;
-  std::vector<std::pair<int32_t, int32_t>> sites;
-  if (closed_ || !db_->Referrers(obj->id, &sites)) return holders;
-  for (const auto& [holder, attr] : sites) {
-    const AttrDef* d = AttrById(attr);
-    if (d && EqualsNoCase(d->name, attrName) && (holders.empty() || holders.back() != holder))
-      holders.push_back(holder);
-  }
+  (void)ReadReferrers(obj, attrName, &holders);
   return holders;
 }
 
-void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const {
+bool StoreCore::ReadReferrers(const ObjectRec* obj, const u16& attrName,
+                              std::vector<int32_t>* holders) const {
+  holders->clear();
+  std::vector<std::pair<int32_t, int32_t>> sites;
+  if (closed_) return false;
+  if (!db_->Referrers(obj->id, &sites)) {
+    ReadFailed("Cannot read what refers to object " + std::to_string(obj->id) + ": " +
+               db_->LastError());
+    return false;
+  }
+  for (const auto& [holder, attr] : sites) {
+    const AttrDef* d = AttrById(attr);
+    if (d && EqualsNoCase(d->name, attrName) && (holders->empty() || holders->back() != holder))
+      holders->push_back(holder);
+  }
+  return true;
+}
+
+bool StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueList* out) const {
   out->clear();
-  const std::vector<int32_t> holders = Referrers(obj, def->inverse);
+  std::vector<int32_t> holders;
+  if (!ReadReferrers(obj, def->inverse, &holders)) return false;
   const size_t count = !def->list && holders.size() > 1 ? 1 : holders.size();
   for (size_t k = 0; k < count; ++k) {
     const int32_t h = holders[k];
@@ -86,6 +98,7 @@ void StoreCore::ComputeInverse(const ObjectRec* obj, const AttrDef* def, ValueLi
     v.i = h;
     out->push_back(std::move(v));
   }
+  return true;
 }
 
 HRESULT StoreCore::CheckWritable(const AttrDef* def) const {

@@ -1,5 +1,6 @@
 #include "store/internal/db.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -11,6 +12,9 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+#include "store/internal/db_files.h"
 
 namespace kx::store {
 
@@ -77,202 +81,117 @@ const char* const kLaterTables[][2] = {
     {"vals_refs", "CREATE INDEX vals_refs ON vals(num, obj, attr) WHERE kind=3;"},
 };
 
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
+// A database's own schema entries (not SQLite's), by lower-case name: the
+// kind ("table", "index", "view", "trigger") and, for a table, its columns.
+struct Entry {
+  std::string type;
+  std::vector<std::string> columns;
+  bool operator==(const Entry&) const = default;
+};
+using Shape = std::map<std::string, Entry>;
 
-bool NonEmptyFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-}
-
-// `path` as the path of a "file:" URI.
-std::string UriPath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri;
-  for (const unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
-    }
+// Runs `sql` (one text argument, or none), handing each row to fn; SQLite's
+// result code.
+template <class Fn>
+int EachRow(sqlite3* db, const char* sql, const std::string& arg, Fn&& fn) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+  if (rc == SQLITE_OK && sqlite3_bind_parameter_count(st) > 0)
+    rc = sqlite3_bind_text(st, 1, arg.c_str(), -1, SQLITE_TRANSIENT);
+  if (rc == SQLITE_OK) {
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) fn(st);
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
-  return uri;
-}
-
-// The first 16 bytes of every SQLite database file.
-constexpr char kSqliteMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
-                                   'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
-constexpr const char* kReadTest = "SELECT count(*) FROM sqlite_master";
-constexpr int kReadFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
-
-// Opens `path` with its log read into this process's memory, without
-// locks: SQLite's exclusive locking mode keeps the log's index in memory
-// instead of in a file beside it, and the lock-free file layer lets a file
-// opened for reading take that mode. SQLite's result code, with *db set
-// (to be closed by the caller) whenever SQLite made a connection.
-int OpenWithLogInMemory(const std::string& path, sqlite3** db) {
-  const std::string uri = "file:" + UriPath(path) + "?mode=ro&vfs=unix-none";
-  int rc = sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
-  if (rc == SQLITE_OK)
-    rc = sqlite3_exec(*db, "PRAGMA locking_mode=EXCLUSIVE;", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
+  sqlite3_finalize(st);
   return rc;
 }
 
-// A descriptor of `path` (a regular file) for looking at the locks others
-// hold on it, or -1. Descriptors are kept open, one a file: closing any
-// descriptor of a file releases every lock this process holds on it,
-// SQLite's own included. One whose file was deleted since is closed, as no
-// one can open that file any more.
-int LookoutDescriptor(const std::string& path) {
-  static std::mutex mutex;
-  static std::map<std::pair<dev_t, ino_t>, int> kept;
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  std::lock_guard<std::mutex> hold(mutex);
-  for (auto it = kept.begin(); it != kept.end();) {
-    struct stat held;
-    if (::fstat(it->second, &held) == 0 && held.st_nlink == 0) {
-      ::close(it->second);
-      it = kept.erase(it);
-    } else {
-      ++it;
-    }
+std::string TextAt(sqlite3_stmt* st, int col) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+  return text ? text : "";
+}
+
+int ReadShape(sqlite3* db, Shape* shape) {
+  shape->clear();
+  int rc = EachRow(db,
+                   "SELECT lower(name), type FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' "
+                   "ESCAPE '\\'",
+                   "", [&](sqlite3_stmt* st) { (*shape)[TextAt(st, 0)].type = TextAt(st, 1); });
+  for (auto& named : *shape) {
+    std::vector<std::string>& columns = named.second.columns;
+    if (rc != SQLITE_OK || named.second.type != "table") continue;
+    rc = EachRow(db, "SELECT lower(name) FROM pragma_table_info(?1)", named.first,
+                 [&](sqlite3_stmt* st) { columns.push_back(TextAt(st, 0)); });
   }
-  if (const auto it = kept.find({st.st_dev, st.st_ino}); it != kept.end()) return it->second;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
-  // The file may have been replaced in between: kept under what was opened
-  // (a second descriptor of a file kept already stays open, unused).
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);  // not a file SQLite could have locked
-    return -1;
-  }
-  return kept.emplace(std::make_pair(st.st_dev, st.st_ino), fd).first->second;
+  return rc;
 }
 
-// Whether anyone holds a lock on the `length` bytes at `start` of the file
-// of `fd`, this process included: a query of an open file description sees
-// the locks of this process's other descriptors too. False when the system
-// cannot tell.
-bool LockedByAnyone(int fd, off_t start, off_t length) {
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = start;
-  lock.l_len = length;
-  if (::fcntl(fd, F_OFD_GETLK, &lock) == 0) return lock.l_type != F_UNLCK;
-  lock.l_type = F_WRLCK;
-  return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-}
-
-// Whether some SQLite connection has the store at `path` open. Each holds a
-// shared lock on the file's lock bytes (from SQLite's pending byte at
-// 1 GiB: pending, reserved and 510 shared bytes) for as long as it is open
-// in WAL mode, and one on the "DMS" byte of the log's index (byte 128 of
-// the -shm file). A file read without locks beside one may show a mix of
-// its old and new pages.
-bool OpenElsewhere(const std::string& path) {
-  constexpr off_t kLockBytes = 0x40000000, kLockByteCount = 512, kIndexDms = 128;
-  const int index = LookoutDescriptor(path + "-shm");
-  if (index >= 0 && LockedByAnyone(index, kIndexDms, 1)) return true;
-  const int file = LookoutDescriptor(path);
-  return file >= 0 && LockedByAnyone(file, kLockBytes, kLockByteCount);
-}
-
-// Opens `path` for reading without writing it (result and *db as
-// OpenWithLogInMemory's). SQLite's read-only connection reads beside other
-// processes through the log's shared-memory index. When it cannot (the
-// index cannot be made: the folder cannot be written) and no connection
-// has the store open, a log left beside it is read into memory; with no
-// log, the file is read as it is, without locks. While a connection has
-// it open, SQLite's open may fail for a moment (another process starting,
-// or closing the store): it is tried again for a quarter of a second, then
-// *inUse is set and SQLITE_BUSY returned, with nothing read.
-int OpenForReading(const std::string& path, sqlite3** db, bool* inUse) {
-  *inUse = false;
-  for (int pause = 2;; pause *= 2) {
-    int rc = sqlite3_open_v2(path.c_str(), db, kReadFlags, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) return rc;
-    sqlite3_close(*db);
-    *db = nullptr;
-    if (!OpenElsewhere(path)) break;
-    if (pause > 128) {
-      *inUse = true;
-      return SQLITE_BUSY;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-  }
-  if (NonEmptyFile(path + "-wal")) return OpenWithLogInMemory(path, db);
-  const std::string uri = "file:" + UriPath(path) + "?immutable=1";
-  return sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
-}
-
-// Why a store is not read now (readOnly: opened read only).
-std::string InUseText(const std::string& path, bool readOnly) {
-  return path + " is in use by another process, and it cannot be read beside that process now" +
-         (readOnly ? " as its file or its folder cannot be written here" : "") +
-         "; nothing in it was changed. Try again";
-}
-
-// What a database's own tables say of it.
-struct StoreMark {
-  bool meta = false;     // it has the "meta" table of a store
-  bool others = false;   // it has other tables, indexes or views
-  long format = 0;       // the store's format, from "meta" (0: none)
-  std::string error;     // why it could not be read
-  int code = SQLITE_OK;  // and SQLite's result code
+// A store's schema as this version makes it, and the part of it every
+// store has had from its first version (the rest is made when missing).
+struct StoreShape {
+  Shape all;
+  Shape first;
 };
 
-// Reads the mark through `db`; false (with mark->error) when SQLite cannot.
-bool ReadMark(sqlite3* db, StoreMark* mark) {
-  *mark = StoreMark();
-  sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master", -1, &st, nullptr);
-  if (rc == SQLITE_OK) {
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-      (name && std::strcmp(name, "meta") == 0 ? mark->meta : mark->others) = true;
-    }
-  }
-  sqlite3_finalize(st);
-  st = nullptr;
-  if (rc != SQLITE_DONE) {
-    mark->error = sqlite3_errmsg(db);
-    mark->code = sqlite3_errcode(db);
-    return false;
-  }
-  // Another program's "meta" table may have other columns: then it is no
-  // store's.
-  if (mark->meta && sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key='format'", -1, &st,
-                                       nullptr) == SQLITE_OK) {
-    while (sqlite3_step(st) == SQLITE_ROW)
-      if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
-        mark->format = static_cast<long>(sqlite3_column_int64(st, 0));
-  }
-  sqlite3_finalize(st);
-  return true;
-}
-
-// The same through a connection of its own to `uri`.
-bool ReadMark(const std::string& uri, StoreMark* mark) {
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(uri.c_str(), &db, kReadFlags | SQLITE_OPEN_URI, nullptr);
-  const bool read = rc == SQLITE_OK && ReadMark(db, mark);
-  if (rc != SQLITE_OK) {
-    mark->error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    mark->code = rc;
-  }
-  sqlite3_close(db);
-  return read;
+const StoreShape& OurShape() {
+  static const StoreShape shape = [] {
+    StoreShape made;
+    sqlite3* db = nullptr;
+    sqlite3_open(":memory:", &db);
+    sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    ReadShape(db, &made.first);
+    for (const auto& table : kLaterTables) sqlite3_exec(db, table[1], nullptr, nullptr, nullptr);
+    ReadShape(db, &made.all);
+    sqlite3_close(db);
+    return made;
+  }();
+  return shape;
 }
 
 }  // namespace
+
+bool ReadKind(sqlite3* db, StoreKind* kind) {
+  *kind = StoreKind();
+  const auto failed = [&](int rc) {
+    kind->error = sqlite3_errmsg(db);
+    kind->code = rc;
+    return false;
+  };
+  int rc = EachRow(db, "PRAGMA application_id", "",
+                   [&](sqlite3_stmt* st) { kind->applicationId = sqlite3_column_int(st, 0); });
+  Shape shape;
+  if (rc == SQLITE_OK) rc = ReadShape(db, &shape);
+  if (rc != SQLITE_OK) return failed(rc);
+  kind->tables = std::any_of(shape.begin(), shape.end(),
+                             [](const auto& entry) { return entry.second.type != "index"; });
+  const StoreShape& ours = OurShape();
+  // The format first: a later version may have tables of its own.
+  if (const auto meta = shape.find("meta");
+      meta != shape.end() && meta->second == ours.all.at("meta")) {
+    rc = EachRow(db, "SELECT value FROM meta WHERE key='format'", "", [&](sqlite3_stmt* st) {
+      if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
+        kind->format = static_cast<long>(sqlite3_column_int64(st, 0));
+    });
+    if (rc != SQLITE_OK) return failed(rc);
+  }
+  // Every table a store has, as a store has it, and nothing else but
+  // indexes (which change no row that is read or written).
+  for (const auto& [name, entry] : ours.all) {
+    const auto found = shape.find(name);
+    if (found == shape.end() ? ours.first.count(name) != 0 : !(found->second == entry)) {
+      kind->mismatch = found == shape.end()
+                           ? "it has no table " + name
+                           : "its " + found->second.type + " " + name + " is not a store's";
+      return true;
+    }
+  }
+  for (const auto& [name, entry] : shape) {
+    if (entry.type == "index" || ours.all.count(name) != 0) continue;
+    kind->mismatch = "it has a " + entry.type + " " + name + " that a store does not have";
+    return true;
+  }
+  return true;
+}
 
 int KxStepRow(sqlite3_stmt* st) {
   int rc = sqlite3_step(st);
@@ -283,129 +202,33 @@ int KxStepRow(sqlite3_stmt* st) {
 
 Db::~Db() { Close(); }
 
-bool Db::Probe(const std::string& path, std::string* error) {
-  // Another process may be filling the file in from its log (a checkpoint)
-  // while it is read without a lock: a store then looks cut short,
-  // unreadable or foreign for a moment. A verdict read from the file's
-  // pages counts when it is still the verdict a moment later.
-  for (int look = 0;; ++look) {
-    bool sure = true;
-    notStore_ = false;
-    if (Judge(path, error, &sure)) return true;
-    if (sure || look == 2) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(look == 0 ? 5 : 50));
-  }
+std::string Db::SqliteError() const {
+  if (!db_) return "the store is closed";
+  const std::string text = sqlite3_errmsg(db_);
+  const int code = sqlite3_errcode(db_) & 0xff;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+    return "the store " + path_ + " is damaged (" + text + "); restore it from a copy";
+  return text;
 }
 
-bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
-  const auto notStore = [&](const std::string& why) {
-    notStore_ = true;
-    *error = path + " is not an object store: " + why + "; nothing in it was changed";
-    return false;
-  };
-  const auto damaged = [&](const std::string& why) {
-    *error = path + " is a damaged object store: " + why +
-             "; nothing in it was changed. Restore it from a copy";
-    return false;
-  };
-  // Only what SQLite finds malformed is damage; a file it cannot open or
-  // lock now (its log unreadable, another process busy) is not.
-  const auto unreadable = [&](const StoreMark& mark) {
-    const int code = mark.code & 0xff;
-    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
-      return damaged("SQLite cannot read it (" + mark.error + ")");
-    *error = "Cannot read " + path + ": " + mark.error + "; nothing in it was changed";
-    return false;
-  };
-  unsigned char head[100] = {};
-  long long size = 0;
-  {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-      *error = "Cannot open " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    if (!S_ISREG(st.st_mode)) return notStore("it is not a file");
-    // Read through the kept descriptor: closing one of our own would drop
-    // the locks another connection of this process holds on the file.
-    const int fd = LookoutDescriptor(path);
-    if (fd < 0) {
-      *error = "Cannot open " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return notStore("it is not a file");
-    size = static_cast<long long>(st.st_size);
-    const ssize_t got = size > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
-    if (size == 0) return notStore("it is empty (0 bytes)");
-    if (got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)
-      return notStore("it is no SQLite database");
-    if (got < static_cast<ssize_t>(sizeof head))
-      return damaged("it is cut short (" + std::to_string(size) + " bytes)");
-  }
-  // What follows rests on the file's pages, which a checkpoint may be
-  // writing.
-  *sure = false;
-  // A log that waits to be read may hold what the file lacks, and a
-  // checkpoint may be filling the file in: the file's size is judged only
-  // without one.
-  const bool log = NonEmptyFile(path + "-wal");
-  if (!log) {
-    const auto be32 = [&](int at) {
-      return (static_cast<uint32_t>(head[at]) << 24) | (static_cast<uint32_t>(head[at + 1]) << 16) |
-             (static_cast<uint32_t>(head[at + 2]) << 8) | head[at + 3];
-    };
-    long long page = (head[16] << 8) | head[17];
-    if (page == 1) page = 65536;
-    if (page < 512 || (page & (page - 1)) != 0) return damaged("its header is damaged");
-    // The page count is valid when the change counter beside it agrees.
-    const long long pages = be32(24) == be32(92) ? be32(28) : 0;
-    if (size % page != 0 || size < pages * page) {
-      return damaged("it is cut short (" + std::to_string(size) + " bytes" +
-                     (pages > 0 ? " of " + std::to_string(pages * page) : std::string()) + ")");
-    }
-  }
-  // The file as it is, without its log: an immutable connection takes no
-  // lock and makes no file beside it. A store marks itself with its "meta"
-  // table, made with its first tables in one transaction.
-  StoreMark mark;
-  const bool read = ReadMark("file:" + UriPath(path) + "?immutable=1", &mark);
-  if (!read && !log) return unreadable(mark);
-  // Nothing in the file but a log beside it: a store just made whose tables
-  // are still in the log, or another program's database. The log tells,
-  // read as SQLite reads it beside the processes that may be writing it
-  // (through its index), or, with no index beside it (so no process at
-  // work), into memory, which makes no index.
-  if (log && (!read || (!mark.meta && !mark.others))) {
-    sqlite3* reader = nullptr;
-    bool inUse = false;
-    const int rc = FileExists(path + "-shm") ? OpenForReading(path, &reader, &inUse)
-                                             : OpenWithLogInMemory(path, &reader);
-    if (inUse) {
-      inUse_ = *sure = true;
-      *error = InUseText(path, readOnly_);
-      return false;
-    }
-    const bool readWithLog = rc == SQLITE_OK && ReadMark(reader, &mark);
-    if (rc != SQLITE_OK) {
-      mark.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
-      mark.code = rc;
-    }
-    sqlite3_close(reader);
-    if (!readWithLog) return unreadable(mark);
-  }
-  if (mark.format > 1) {
-    *error = path + " is an object store of another version; nothing in it was changed";
+bool Db::Readable() {
+  if (!db_) {
+    error_ = "the store is closed";
     return false;
   }
-  if (mark.format != 1)
-    return notStore(mark.meta || mark.others ? "it is a database of something else"
-                                             : "it is an SQLite database without tables");
-  return true;
+  return !lockFree_ || Unchanged();
+}
+
+bool Db::Settled(bool ok) {
+  if (lockFree_ && !Unchanged()) return false;
+  if (!ok) error_ = SqliteError();
+  return ok;
 }
 
 bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
               std::string* error) {
   notStore_ = inUse_ = false;
+  path_ = path;
   const bool memory = path == ":memory:";
   const bool exists = !memory && FileExists(path);
   readOnly_ = readOnly && !memory;
@@ -417,18 +240,30 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     *error = "The store file " + path + " exists already";
     return false;
   }
+  // A new store holds what is made in it alone: SQLite would take a log
+  // left by an earlier file of that name as the new one's.
+  if (!exists && !memory) {
+    for (const char* part : {"-wal", "-shm"}) {
+      struct stat st;
+      if (::lstat((path + part).c_str(), &st) != 0) continue;
+      *error = "Cannot make a store at " + path + ": " + path + part + " lies there, the " +
+               (part[1] == 'w' ? "log" : "log's index") +
+               " of an earlier store of that name, which SQLite would take as the new "
+               "store's; nothing was made. Remove " +
+               path + "-wal and " + path +
+               "-shm when no process has that store open (or move them away with the store "
+               "they belong to)";
+      return false;
+    }
+  }
   // What the file is, decided before anything is written to it.
   if (exists && !Probe(path, error)) return false;
-  int rc = readOnly_
-               ? OpenForReading(path, &db_, &inUse_)
-               : sqlite3_open_v2(path.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
-  if (inUse_) {
-    *error = InUseText(path, true);
-    return false;
-  }
-  if (rc != SQLITE_OK) {
+  if (readOnly_) {
+    if (!ConnectForReading(error)) return false;
+  } else if (const int rc = sqlite3_open_v2(
+                 path.c_str(), &db_,
+                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+             rc != SQLITE_OK) {
     *error = "Cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     Close();
     return false;
@@ -446,9 +281,18 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
     return false;
   }
   if (!memory && !readOnly_) walPath_ = path + "-wal";
-  bool hasTables = false;
-  Query("SELECT name FROM sqlite_master",
-        [&](sqlite3_stmt* st) { hasTables = hasTables || ColText(st, 0) == u"meta"; });
+  // The names the file holds, read once: a failed read is no empty file.
+  std::vector<u16> names;
+  if (!Query("SELECT name FROM sqlite_master",
+             [&](sqlite3_stmt* st) { names.push_back(ColText(st, 0)); })) {
+    *error = "Cannot read " + path + ": " + error_;
+    Close();
+    return false;
+  }
+  const auto has = [&](const u16& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  const bool hasTables = has(u"meta");
   // Tables are made only in a file made here: one that was there is a store
   // (it was looked at above), unless another process changed it since.
   if (!hasTables && exists) {
@@ -459,7 +303,8 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
   }
   if (!hasTables) {
     char* msg = nullptr;
-    std::string sql = std::string("BEGIN;") + kSchema + "COMMIT;";
+    std::string sql = std::string("BEGIN;") + kSchema +
+                      "PRAGMA application_id=" + std::to_string(kStoreApplicationId) + ";COMMIT;";
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
       *error = std::string("Cannot create the tables of ") + path + ": " + (msg ? msg : "?");
       sqlite3_free(msg);
@@ -469,18 +314,15 @@ bool Db::Open(const std::string& path, bool mustExist, bool mustNotExist, bool r
   }
   // Only when missing: a store opened by a second process needs no write.
   for (const auto& table : kLaterTables) {
-    const u16 name = U16(table[0]);
-    bool has = false;
-    Query("SELECT name FROM sqlite_master",
-          [&](sqlite3_stmt* st) { has = has || ColText(st, 0) == name; });
-    if (!has && readOnly_) {
+    if (has(U16(table[0]))) continue;
+    if (readOnly_) {
       *error = "Cannot read " + path + " without writing it: it lacks the table " + table[0] +
                " of this version";
       Close();
       return false;
     }
-    if (!has && sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
-      *error = std::string("Cannot set up ") + path + ": " + sqlite3_errmsg(db_);
+    if (sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
+      *error = std::string("Cannot set up ") + path + ": " + SqliteError();
       Close();
       return false;
     }
@@ -495,6 +337,64 @@ void Db::Close() {
   db_ = nullptr;
   walPath_.clear();
   inTxn_ = false;
+  lockFree_ = moved_ = false;
+}
+
+bool Db::ConnectForReading(std::string* error) {
+  for (int tries = 0;; ++tries) {
+    // A reading without locks counts when nothing moved while it began.
+    FileState before;
+    const bool quiet = TakeFileState(path_, &before);
+    const int rc = OpenForReading(path_, &db_, &inUse_, &lockFree_);
+    if (inUse_) {
+      *error = InUseText(path_, true);
+      return false;
+    }
+    if (rc != SQLITE_OK) {
+      *error = "Cannot open " + path_ + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+      Close();
+      return false;
+    }
+    if (!lockFree_ || (quiet && TakeFileState(path_, &state_) && state_ == before)) return true;
+    Close();
+    if (tries == 3) {
+      inUse_ = true;
+      *error = InUseText(path_, true);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 << tries));
+  }
+}
+
+bool Db::Unchanged() {
+  FileState now;
+  if (!moved_ && TakeFileState(path_, &now) && now == state_) return true;
+  moved_ = true;
+  error_ = path_ +
+           " was opened or written by another process while this one read it without locks (it "
+           "was read as it was when no process had it open); what was read since is not used. "
+           "Try again";
+  return false;
+}
+
+bool Db::Reopen() {
+  for (auto& [sql, st] : cache_) sqlite3_finalize(st);
+  cache_.clear();
+  sqlite3_close(db_);
+  db_ = nullptr;
+  inTxn_ = lockFree_ = moved_ = false;
+  std::string error;
+  if (!ConnectForReading(&error)) {
+    error_ = error;
+    moved_ = true;  // still: the next call tries again
+    return false;
+  }
+  sqlite3_busy_timeout(db_, busyMs_);
+  if (sqlite3_exec(db_, "PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    error_ = SqliteError();
+    return false;
+  }
+  return true;
 }
 
 sqlite3_stmt* Db::Prepare(const char* sql) {
@@ -502,7 +402,7 @@ sqlite3_stmt* Db::Prepare(const char* sql) {
   if (it != cache_.end()) return it->second;
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
+    error_ = SqliteError();
     return nullptr;
   }
   cache_[sql] = st;
@@ -539,13 +439,17 @@ bool Db::TransactionLost() {
 
 bool Db::Begin(bool write) {
   busy_ = false;
-  if (!db_) return false;
+  if (!db_) {
+    error_ = "the store is closed";
+    return false;
+  }
+  if (lockFree_ && !Unchanged()) return false;
   // IMMEDIATE takes the write lock now, so what is read next is current.
   // A read-only connection takes none: its first write fails.
   int rc = RunControl(write && !readOnly_ ? "BEGIN IMMEDIATE" : "BEGIN");
   if (rc != SQLITE_OK) {
     busy_ = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-    error_ = sqlite3_errmsg(db_);
+    error_ = SqliteError();
     return false;
   }
   inTxn_ = true;
@@ -571,7 +475,7 @@ bool Db::Commit() {
   // COMMIT outside a transaction fails anyway; this keeps the message clear.
   if (TransactionLost()) return false;
   if (RunControl("COMMIT") != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
+    error_ = SqliteError();
     return false;
   }
   inTxn_ = false;
@@ -602,7 +506,7 @@ bool Db::Bind(sqlite3_stmt* st, int index, const SqlArg& a) {
 bool Db::Step(sqlite3_stmt* st) {
   int rc = sqlite3_step(st);
   bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
-  if (!ok) error_ = sqlite3_errmsg(db_);
+  if (!ok) error_ = SqliteError();
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   return ok;
@@ -614,7 +518,7 @@ sqlite3_stmt* Db::PrepareWith(const char* sql, std::initializer_list<SqlArg> arg
   int k = 1;
   for (const SqlArg& a : args)
     if (!Bind(st, k++, a)) {
-      error_ = sqlite3_errmsg(db_);
+      error_ = SqliteError();
       sqlite3_reset(st);
       return nullptr;
     }

@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "store/internal/db_files.h"
 #include "store/internal/model.h"
 
 struct sqlite3;
@@ -70,10 +71,11 @@ class Db {
   // Opens (creating the tables of a new file). False with *error set. An
   // existing file is judged before anything is written to it: one that is
   // no object store is refused (NotAStore) and left as it was.
-  // readOnly: an existing file, never written: reading works beside other
-  // processes' commits, or, when the log's index cannot be made beside the
-  // file and no other connection has it open, the file and its log as they
-  // are when opened; while one has it open, the open fails (InUse).
+  // readOnly: an existing file, never written, with no file made beside it:
+  // read beside the processes that have it open, through their log's index
+  // (when SQLite cannot, for a moment, the open fails: InUse), or, when no
+  // process has it open, without locks, the file and its log as they are
+  // then (see Moved).
   bool Open(const std::string& path, bool mustExist, bool mustNotExist, bool readOnly,
             std::string* error);
   // The last Open failed because the file is no object store.
@@ -82,6 +84,14 @@ class Db {
   // it could not be read beside it; nothing was read; a later try may work.
   bool InUse() const { return inUse_; }
   bool ReadOnly() const { return readOnly_; }
+  // The last failure: the store, read without locks (no other process had
+  // it open), was written or opened by another process since; what was
+  // read since is not used. Between transactions, Reopen reads it again.
+  bool Moved() const { return moved_; }
+  // Opens a read-only connection again on the file as it is now (see
+  // Open): beside the processes that have it open, or again without locks.
+  // False with LastError (Moved() stays).
+  bool Reopen();
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   bool InTransaction() const { return inTxn_; }
@@ -120,13 +130,15 @@ class Db {
   bool WriteSlot(int32_t obj, int32_t attr, size_t pos, const Value& v);
 
   // Calls fn(stmt) for every row of a query (with its arguments bound).
+  // False, with LastError, when a statement fails at any row: the rows
+  // handed over so far are no answer.
   template <class Fn>
   bool Query(const char* sql, Fn&& fn) {
-    return Rows(Prepare(sql), fn);
+    return Readable() && Settled(Rows(Prepare(sql), fn));
   }
   template <class Fn>
   bool Query(const char* sql, std::initializer_list<SqlArg> args, Fn&& fn) {
-    return Rows(PrepareWith(sql, args), fn);
+    return Readable() && Settled(Rows(PrepareWith(sql, args), fn));
   }
 
   sqlite3_stmt* Prepare(const char* sql);
@@ -145,6 +157,21 @@ class Db {
   // True (with LastError set) on a read-only store: nothing is written.
   bool ReadOnlyRefuses();
   bool Step(sqlite3_stmt* st);
+  // SQLite's last error on the connection, as LastError gives it: one
+  // that finds the file malformed says the store is damaged and what to do.
+  std::string SqliteError() const;
+  // Whether a query may run: the connection is open and, read without
+  // locks, the file has not moved (else LastError).
+  bool Readable();
+  // The outcome of a query that ran: ok unless it failed (LastError from
+  // the connection) or the file moved under a reading without locks.
+  bool Settled(bool ok);
+  // Opens the read-only connection (see Open); false with *error.
+  bool ConnectForReading(std::string* error);
+  // A connection without locks: no other connection has had the file open
+  // and the file and its log are as they were when it opened. Else false,
+  // with LastError, and Moved() from then on.
+  bool Unchanged();
   // Runs a transaction statement (BEGIN, COMMIT, ROLLBACK) from the cache of
   // the connection, parsed once: SQLITE_OK or SQLite's error code, with the
   // message in sqlite3_errmsg.
@@ -157,6 +184,7 @@ class Db {
   bool BindValue(sqlite3_stmt* st, int32_t obj, int32_t attr, size_t pos, const Value& v);
 
   sqlite3* db_ = nullptr;
+  std::string path_;
   std::string walPath_;  // empty without a write-ahead log (":memory:")
   int busyMs_ = 5000;
   std::map<const char*, sqlite3_stmt*> cache_;
@@ -167,6 +195,9 @@ class Db {
   bool readOnly_ = false;
   bool notStore_ = false;
   bool inUse_ = false;
+  bool lockFree_ = false;  // read-only, taking no lock: the file is watched
+  bool moved_ = false;
+  FileState state_;  // of the file when a lock-free connection opened
 };
 
 // Column readers for Query callbacks.

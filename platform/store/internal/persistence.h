@@ -92,6 +92,10 @@ class Persistence {
   virtual bool InUse() const = 0;
   // Opened read only: every write fails.
   virtual bool ReadOnly() const = 0;
+  // The last failure came from another process that opened or wrote the
+  // file under a reading without locks: nothing read since counts; the
+  // next transaction reads the file again.
+  virtual bool Moved() const = 0;
   virtual void Close() = 0;
   // How long Begin waits for another process's transaction to end.
   virtual void SetLockTimeout(int milliseconds) = 0;
@@ -126,9 +130,11 @@ class Persistence {
   // the file's engine would keep in temporary files it keeps in memory.
   virtual void SetBulkWriting(bool on) = 0;
 
-  enum class Lock { kTaken, kBusy, kFailed };
+  enum class Lock { kTaken, kBusy, kFailed, kMoved };
   // Takes the write lock (waiting at most the lock timeout) and tells what
-  // others committed since this process last looked.
+  // others committed since this process last looked. A file read without
+  // locks that another process opened or wrote since is read again (a full
+  // change), or, when it cannot be now, kMoved (LastError).
   virtual Lock Begin(CatchUp* out) = 0;
   // Logs the objects the transaction changed and commits.
   virtual bool Commit() = 0;

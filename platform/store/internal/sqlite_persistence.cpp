@@ -68,12 +68,17 @@ class SqlitePersistence final : public Persistence {
             std::string* error) override {
     if (!db_.Open(path, mustExist, mustNotExist, readOnly, error)) return false;
     private_ = path == ":memory:";
-    seen_ = CurrentVersion();
+    if (!CurrentVersion(&seen_)) {
+      *error = "Cannot read " + path + ": " + db_.LastError();
+      db_.Close();
+      return false;
+    }
     return true;
   }
   bool NotAStore() const override { return db_.NotAStore(); }
   bool InUse() const override { return db_.InUse(); }
   bool ReadOnly() const override { return db_.ReadOnly(); }
+  bool Moved() const override { return db_.Moved(); }
   void Close() override { db_.Close(); }
   void SetLockTimeout(int milliseconds) override { db_.SetBusyTimeout(milliseconds); }
   const std::string& LastError() const override { return db_.LastError(); }
@@ -131,8 +136,10 @@ class SqlitePersistence final : public Persistence {
   // from then on every statement of the transaction writes its pages there
   // (a gigabyte for a plant of 8,000 datasheets). In memory it is emptied
   // after each statement.
+  // A pragma that fails only costs room.
   void SetBulkWriting(bool on) override {
-    db_.Query(on ? "PRAGMA temp_store=MEMORY" : "PRAGMA temp_store=DEFAULT", [](sqlite3_stmt*) {});
+    (void)db_.Query(on ? "PRAGMA temp_store=MEMORY" : "PRAGMA temp_store=DEFAULT",
+                    [](sqlite3_stmt*) {});
   }
   Lock Begin(CatchUp* out) override;
   bool Commit() override;
@@ -287,7 +294,9 @@ class SqlitePersistence final : public Persistence {
     tables_ = tables_ || ok;
     return Wrote(ok);
   }
-  int64_t CurrentVersion();
+  // The last version the change log names (0: none); false when it cannot
+  // be read.
+  bool CurrentVersion(int64_t* version);
   // No read transaction stays open between transactions: it would keep
   // other processes' commits from being checkpointed, and the write-ahead
   // log would grow for as long as this process idles. A reading of several
@@ -298,17 +307,22 @@ class SqlitePersistence final : public Persistence {
   class ReadScope {
    public:
     explicit ReadScope(Db& db) : db_(db) {
-      own_ = db_.IsOpen() && !db_.InTransaction() && db_.Begin(false);
+      if (!db_.IsOpen() || db_.InTransaction()) return;
+      own_ = db_.Begin(false);
+      failed_ = !own_;
     }
     ~ReadScope() {
       if (own_) db_.Rollback();
     }
     ReadScope(const ReadScope&) = delete;
     ReadScope& operator=(const ReadScope&) = delete;
+    // The read transaction could not begin (LastError): nothing is read.
+    bool failed() const { return failed_; }
 
    private:
     Db& db_;
     bool own_ = false;
+    bool failed_ = false;
   };
 
   Db db_;
@@ -319,15 +333,15 @@ class SqlitePersistence final : public Persistence {
   bool wrote_ = false, tables_ = false;
 };
 
-int64_t SqlitePersistence::CurrentVersion() {
-  int64_t v = 0;
-  db_.Query("SELECT max(version) FROM changelog", [&](sqlite3_stmt* st) { v = ColInt(st, 0); });
-  return v;
+bool SqlitePersistence::CurrentVersion(int64_t* version) {
+  *version = 0;
+  return db_.Query("SELECT max(version) FROM changelog",
+                   [&](sqlite3_stmt* st) { *version = ColInt(st, 0); });
 }
 
 bool SqlitePersistence::LoadTables(StoredTables* t) {
   ReadScope reading(db_);
-  bool ok = true;
+  bool ok = !reading.failed();
   ok = ok &&
        db_.Query("SELECT id,name,base,description,definition FROM classes ORDER BY id",
                  [&](sqlite3_stmt* st) {
@@ -451,7 +465,8 @@ bool SqlitePersistence::LoadObjectRow(int32_t id, StoredObject* o) {
   ReadScope reading(db_);
   *o = StoredObject();
   o->id = id;
-  return db_.Query("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?", {id},
+  return !reading.failed() &&
+         db_.Query("SELECT class,owner,holder,holder_attr,flags FROM objects WHERE id=?", {id},
                    [&](sqlite3_stmt* q) {
                      o->exists = true;
                      o->cls = static_cast<int32_t>(ColInt(q, 0));
@@ -466,7 +481,7 @@ bool SqlitePersistence::LoadObjectRow(int32_t id, StoredObject* o) {
 
 bool SqlitePersistence::LoadObject(int32_t id, StoredObject* o) {
   ReadScope reading(db_);
-  if (!LoadObjectRow(id, o)) return false;
+  if (reading.failed() || !LoadObjectRow(id, o)) return false;
   auto each = [&](const char* sql, auto&& fn) { return db_.Query(sql, {id}, fn); };
   return each(
              "SELECT attr,pos,kind,num,txt,flags,hold,prefix,postfix,subst,bin FROM vals WHERE "
@@ -492,10 +507,22 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   *out = CatchUp();
   changed_.clear();
   manyChanged_ = wrote_ = tables_ = false;
-  if (!db_.Begin(true)) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
-  const int64_t version = CurrentVersion();
-  if (version == seen_) return Lock::kTaken;
+  // Between calls a file read without locks that another process opened
+  // or wrote is read again, whole, as it is now.
+  bool again = false;
+  if (!db_.Begin(true)) {
+    if (!db_.Moved()) return db_.Busy() ? Lock::kBusy : Lock::kFailed;
+    if (!db_.Reopen() || !db_.Begin(true)) return Lock::kMoved;
+    again = true;
+  }
+  int64_t version = 0;
+  if (!CurrentVersion(&version)) {
+    db_.Rollback();
+    return db_.Moved() ? Lock::kMoved : Lock::kFailed;
+  }
+  if (version == seen_ && !again) return Lock::kTaken;
   out->changed = true;
+  out->full = again;
   int64_t oldest = version + 1;
   std::set<int32_t> objs;
   bool ok = db_.Query("SELECT version,full,objects FROM changelog WHERE version>? ORDER BY version",
@@ -514,7 +541,7 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
   });
   if (!ok) {
     db_.Rollback();
-    return Lock::kFailed;
+    return db_.Moved() ? Lock::kMoved : Lock::kFailed;
   }
   out->objects.assign(objs.begin(), objs.end());
   seen_ = version;
@@ -523,7 +550,9 @@ Persistence::Lock SqlitePersistence::Begin(CatchUp* out) {
 
 bool SqlitePersistence::Commit() {
   if (wrote_) {
-    const int64_t version = CurrentVersion() + 1;
+    int64_t version = 0;
+    if (!CurrentVersion(&version)) return false;
+    ++version;
     const bool full = tables_ || manyChanged_;
     std::string ids;
     if (!full) {

@@ -339,6 +339,10 @@ Status Store::Begin() { return FromHr(core_->Begin()); }
 Status Store::Commit() { return FromHr(core_->Commit()); }
 Status Store::Rollback() { return FromHr(core_->Rollback()); }
 bool Store::InTransaction() const { return core_->InTransaction(); }
+Status Store::TakeReadFailure() {
+  std::string why = core_->TakeReadFailure();
+  return why.empty() ? Status{} : Fail(KXQ_E_STORAGE, std::move(why));
+}
 void Store::SetObserver(StoreObserver* observer) { core_->observer = observer; }
 Status Store::DenyPrivilege(LONG id, const std::u16string& privilege, const std::u16string& place) {
   if (!core_->LiveObject(static_cast<int32_t>(id))) {

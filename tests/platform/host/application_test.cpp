@@ -101,6 +101,54 @@ TEST_F(ApplicationTest, PendingListIsNullWhenEmptyAndHoldsUnknownsInPostingOrder
   EXPECT_EQ(2, alive_);  // the array's references are gone with it, the host's remain
 }
 
+// The lookup by key answers from the pending list as it is: each event under
+// the "Key" it answered when posted, in posting order, gone with the list's
+// tail, its delivery or its discarding.
+TEST_F(ApplicationTest, PendingEventsOfAKeyAreThoseOfThePendingList) {
+  const auto of_key = [&](const char16_t* key) {
+    IKXQPendingEventLookup* lookup = nullptr;
+    EXPECT_EQ(S_OK,
+              app_->QueryInterface(IID_IKXQPendingEventLookup, reinterpret_cast<void**>(&lookup)));
+    SAFEARRAY* found = nullptr;
+    EXPECT_EQ(S_OK, lookup->GetPendingEventsOfKey(Bstr(key), &found));
+    lookup->Release();
+    std::vector<IUnknown*> events;
+    LONG upper = -1;
+    if (found) {
+      EXPECT_EQ(S_OK, SafeArrayGetUBound(found, 1, &upper));
+    }
+    for (LONG i = 0; i <= upper; ++i) {
+      IUnknown* item = nullptr;
+      EXPECT_EQ(S_OK, SafeArrayGetElement(found, &i, &item));
+      events.push_back(item);
+      item->Release();  // the host still holds it
+    }
+    SafeArrayDestroy(found);
+    return events;
+  };
+  const auto face = [](FakeEvent* event) {
+    return static_cast<IUnknown*>(static_cast<IKXQApplicationEvent*>(event));
+  };
+  FakeEvent* first = NewEvent(u"F1 42", 1);
+  FakeEvent* other = NewEvent(u"F1 43", 2);
+  FakeEvent* unkeyed = NewEvent(u"F1 42", 3);
+  unkeyed->keyed = false;
+  FakeEvent* second = NewEvent(u"F1 42", 4);
+  for (FakeEvent* event : {first, other, unkeyed, second}) ASSERT_EQ(S_OK, app_->PostEvent(event));
+  EXPECT_EQ(of_key(u"F1 42"), (std::vector<IUnknown*>{face(first), face(second)}));
+  EXPECT_TRUE(of_key(u"f1 42").empty());
+  app_->DiscardPendingEventsAfter(2);
+  EXPECT_EQ(of_key(u"F1 42"), std::vector<IUnknown*>{face(first)});
+  EXPECT_EQ(2, alive_);
+  app_->failures().Add("GetPendingEventsOfKey", E_FAIL, u"unreadable", 1);
+  SAFEARRAY* found = reinterpret_cast<SAFEARRAY*>(1);
+  EXPECT_EQ(E_FAIL, app_->GetPendingEventsOfKey(Bstr(u"F1 43"), &found));
+  EXPECT_EQ(nullptr, found);
+  EXPECT_EQ(of_key(u"F1 43"), std::vector<IUnknown*>{face(other)});
+  EXPECT_EQ(2u, app_->DeliverPendingEvents().size());
+  EXPECT_TRUE(of_key(u"F1 42").empty());
+}
+
 TEST_F(ApplicationTest, EventThatCannotBuildItsDocumentIsDeliveredWithoutXml) {
   FakeEvent* event = NewEvent(u"F1 1", 1);
   event->fail_serialise = true;

@@ -56,8 +56,20 @@ class FakeEvent final : public kx::com::DispatchImpl<FakeEvent, IKXQApplicationE
     if (left == 0) delete this;
     return left;
   }
-  // IDispatch: no names.
-  std::span<const kx::com::DispatchEntry> dispatch_entries() const { return {}; }
+  // IDispatch: the property "Key" (by which the host's pending store finds
+  // the event), unless `keyed` is false.
+  std::span<const kx::com::DispatchEntry> dispatch_entries() const {
+    static const kx::com::DispatchEntry kEntries[] = {
+        {u"Key", 1, DISPATCH_PROPERTYGET, 0,
+         [](void* self, WORD, VARIANT* const*, VARIANT* result) {
+           const std::u16string& key = static_cast<FakeEvent*>(self)->key_;
+           result->vt = VT_BSTR;
+           result->bstrVal = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
+           return S_OK;
+         }}};
+    if (!keyed) return {};
+    return kEntries;
+  }
 
   HRESULT get_Count(LONG* count) override {
     if (!count) return E_POINTER;
@@ -89,6 +101,7 @@ class FakeEvent final : public kx::com::DispatchImpl<FakeEvent, IKXQApplicationE
   }
 
   bool fail_serialise = false;
+  bool keyed = true;
 
  private:
   ~FakeEvent() {

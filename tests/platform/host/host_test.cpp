@@ -254,6 +254,32 @@ TEST_F(HostTest, AttributeListKeptFromAnEarlierRequestServesLaterOnes) {
   EXPECT_EQ(R"(<Item Id="7"/>)", U8(second.reply));
 }
 
+// The module's chain repeats one description on each frame's line: the
+// result gives it once as plain text, escapes undone; a text of the host's
+// own is its own description.
+TEST_F(HostTest, AFailureGivesItsFirstDescriptionAsPlainText) {
+  module_->on_request = [&](std::u16string, std::u16string, IKXQRequestContext*) {
+    return Fail(E_FAIL,
+                u"<KXError Desc=\"Datasheet1 &quot;P&amp;ID&quot; &lt;gone&gt;&#10;It may have "
+                u"been deleted &#x2014; by another user\" HR=\"E_FAIL\" />\n"
+                u"<KXError Desc=\"Datasheet1 &quot;P&amp;ID&quot; &lt;gone&gt;&#10;It may have "
+                u"been deleted &#x2014; by another user\" Activity=\"Parsing\" HR=\"E_FAIL\" />");
+  };
+  const auto failed = host_.Request(u"CompareDocuments", u"<XMLMessage/>");
+  EXPECT_EQ(E_FAIL, failed.hr);
+  EXPECT_EQ(u"Datasheet1 \"P&ID\" <gone>\nIt may have been deleted \u2014 by another user",
+            failed.description);
+  EXPECT_NE(std::u16string::npos, failed.error.find(u"Activity=\"Parsing\""));
+  module_->on_request = [&](std::u16string, std::u16string, IKXQRequestContext*) {
+    return Fail(E_FAIL, u"Reply refused");
+  };
+  EXPECT_EQ(u"Reply refused", host_.Request(u"A", u"").description);
+  module_->on_request = [&](std::u16string, std::u16string, IKXQRequestContext*) { return S_OK; };
+  EXPECT_EQ(u"", host_.Request(u"A", u"").description);
+  host_.Detach();
+  EXPECT_EQ(u"No module is attached", host_.Request(u"A", u"").description);
+}
+
 TEST_F(HostTest, FailedRequestKeepsNothingOfItsReplyOrEvents) {
   Ref<IKXQRequestContext> kept;
   module_->on_request = [&](std::u16string, std::u16string, IKXQRequestContext* context) {

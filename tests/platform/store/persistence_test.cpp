@@ -647,15 +647,6 @@ TEST(PersistenceTest, OpeningAStoreTwiceKeepsTheFirstOnesLocks) {
 namespace kx::store::test {
 namespace {
 
-void RawSql(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* msg = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
-  sqlite3_free(msg);
-  sqlite3_close(db);
-}
-
 TEST(DamagedStoreTest, AForeignDatabaseIsNotTakenOver) {
   TempDir dir;
   const std::string path = dir.File("other.db");
@@ -665,34 +656,6 @@ TEST(DamagedStoreTest, AForeignDatabaseIsNotTakenOver) {
   EXPECT_FALSE(st.ok());
   EXPECT_NE(st.message.find("not an object store"), std::string::npos) << st.message;
   RawSql(path, "SELECT count(*) FROM customers");
-}
-
-// The same, leaving what it wrote in the database's log, as a process that
-// was killed leaves it, without the log's index.
-void RawSqlLeavingLog(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  char* msg = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
-  sqlite3_free(msg);
-  sqlite3_close(db);
-  ASSERT_GT(std::filesystem::file_size(path + "-wal"), 0u);
-  std::filesystem::remove(path + "-shm");
-}
-
-// Every file of a folder, by name, with its bytes.
-std::map<std::string, std::string> FolderBytes(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    files[entry.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
-  }
-  return files;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // A file that is no object store is refused by every mode, before anything

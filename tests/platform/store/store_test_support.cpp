@@ -1,6 +1,7 @@
 #include "store_test_support.h"
 
 #include <filesystem>
+#include <fstream>
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -207,6 +208,40 @@ std::string IntegrityCheck(const std::string& path) {
   sqlite3_finalize(st);
   sqlite3_close(db);
   return out;
+}
+
+void RawSql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* msg = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
+  sqlite3_free(msg);
+  sqlite3_close(db);
+}
+
+void RawSqlLeavingLog(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  char* msg = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
+  sqlite3_free(msg);
+  sqlite3_close(db);
+  ASSERT_GT(std::filesystem::file_size(path + "-wal"), 0u);
+  std::filesystem::remove(path + "-shm");
+}
+
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+  }
+  return files;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace kx::store::test

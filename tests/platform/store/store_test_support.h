@@ -11,6 +11,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,15 @@ LONG IdOf(const VARIANT& v);
 // The description of the thread's error information (cleared), "" if none.
 std::string ErrorText();
 std::string IntegrityCheck(const std::string& path);
+
+// Runs SQL on the database at `path` as another program would.
+void RawSql(const std::string& path, const char* sql);
+// The same, leaving what it wrote in the database's log, as a process that
+// was killed leaves it, without the log's index.
+void RawSqlLeavingLog(const std::string& path, const char* sql);
+// Every file of a folder, by name, with its bytes.
+std::map<std::string, std::string> FolderBytes(const std::string& folder);
+void WriteBytes(const std::string& path, const std::string& bytes);
 
 inline VARTYPE Vt(const VARIANT& v) { return V_VT(&v); }
 inline _variant_t Pos(LONG n) { return _variant_t(static_cast<int>(n)); }

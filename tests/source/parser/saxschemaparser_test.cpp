@@ -15,6 +15,7 @@
 #include "com/clsids.h"
 #include "com/errorinfo.h"
 #include "msxml/sax.h"
+#include "otherdigits.h"
 #include "parsertestutil.h"
 #include "support/setrealfield.h"
 
@@ -901,6 +902,21 @@ TEST(GrammarParser, IntegerAttributesReadAsTheConversionReadsThem) {
     ASSERT_GE(log.size(), 2u) << U8(text);
     EXPECT_EQ("attr " + LoggingParser::Describe(10, expected), log[1]) << U8(text);
   }
+}
+
+// Each run of ten digits of another script, to its last digit, and
+// nothing beside it; a supplementary digit is read from its surrogate pair.
+TEST(OtherScriptDigits, EveryRunOfTenAndNothingBeside) {
+  for (const char16_t* digit : {u"\u0660", u"\u0669", u"\u0966", u"\uFF10", u"\uFF19",
+                                u"\U0001D7CE", u"\U0001D7FF", u"\U0001FBF9"}) {
+    EXPECT_TRUE(IsOtherScriptDigit(digit)) << U8(digit);
+  }
+  const char16_t loneHigh[] = {0xD835, 0};
+  for (const char16_t* other : {u"0", u"9", u"a", u"", u"\u065F", u"\u066A", u"\uFF0F", u"\uFF1A",
+                                u"\U0001D7CD", u"\U0001FBFA", loneHigh}) {
+    EXPECT_FALSE(IsOtherScriptDigit(other)) << U8(other);
+  }
+  EXPECT_FALSE(IsOtherScriptDigit(nullptr));
 }
 
 class NoGrammarParser : public SAXSchemaParser {

@@ -128,13 +128,13 @@ Outcome RunHostWith(const std::vector<std::string>& arguments, const std::string
 }
 
 int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
-              const std::string& registry, const std::string& out_path,
-              const std::string& err_path) {
+              const std::string& registry, const std::string& out_path, const std::string& err_path,
+              const ChildSetup& setup) {
   const int in = ::open("/dev/null", O_RDONLY);
   const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const pid_t pid = ::fork();
-  if (pid == 0) Exec(arguments, cwd, {"KXQ_REGISTRY=" + registry}, in, out, err);
+  if (pid == 0) Exec(arguments, cwd, {"KXQ_REGISTRY=" + registry}, in, out, err, setup);
   ::close(in);
   ::close(out);
   ::close(err);

@@ -67,7 +67,8 @@ Outcome RunHostOnTerminal(const std::vector<std::string>& arguments, const std::
 // Starts kxqhost the same way without waiting; its output goes to the files
 // `out` and `err`. Returns the process id.
 int StartHost(const std::vector<std::string>& arguments, const std::string& cwd,
-              const std::string& registry, const std::string& out, const std::string& err);
+              const std::string& registry, const std::string& out, const std::string& err,
+              const ChildSetup& setup = {});
 
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);

@@ -30,10 +30,16 @@
 #include "main/main.h"
 #include "main/mainworkers.h"
 #include "main/messagemap.h"
+#include "message_notes.h"
 #include "store/admin.h"
 #include "store/database.h"
 
 namespace {
+
+using kx::kxqhost::AttributeNote;
+using kx::kxqhost::AttributeNotes;
+using kx::kxqhost::ReplyNote;
+using kx::kxqhost::ReplyNotes;
 
 // What the text of a message without grammar is, as its handler reads it.
 struct BareText {
@@ -128,7 +134,11 @@ const char* TypeName(uint32_t kind) {
 std::string TableRows(const std::vector<Message>& messages) {
   std::string rows;
   for (const Message& message : messages) {
-    if (message.grammar == nullptr) continue;
+    // A message without grammar: its name alone, for the names kxqhost knows.
+    if (message.grammar == nullptr) {
+      rows += "    {" + Quoted(message.name) + ", \"\", \"\"},\n";
+      continue;
+    }
     std::vector<std::pair<std::string, std::string>> elements;
     for (const GrammarRecord* record = message.grammar + 1; record->kind != kGrammarEnd; ++record) {
       if (record->kind == kGrammarElement) {
@@ -143,7 +153,9 @@ std::string TableRows(const std::vector<Message>& messages) {
               "},\n";
     }
   }
-  return "// Written by kxqhost_message_attributes: message, element, its attributes.\n" + rows;
+  return "// Written by kxqhost_message_attributes: message, element, its attributes (no element:\n"
+         "// a message without grammar).\n" +
+         rows;
 }
 
 // ---------------------------------------------------------------------------
@@ -275,16 +287,17 @@ std::string Anchor(const std::string& name) {
   return out;
 }
 
-// The words of `text` in lines of at most 76 characters.
-std::string Wrapped(const std::string& text) {
+// The words of `text` in lines of at most 76 characters, each line after
+// the first begun with `indent`.
+std::string Wrapped(const std::string& text, const std::string& indent = "") {
   std::istringstream words(text);
   std::string out, line, word;
   while (words >> word) {
     if (!line.empty() && line.size() + 1 + word.size() > 76) {
       out += line + "\n";
-      line.clear();
+      line = indent;
     }
-    line += (line.empty() ? "" : " ") + word;
+    line += (line.empty() || line == indent ? "" : " ") + word;
   }
   return out + line + "\n";
 }
@@ -315,11 +328,165 @@ constexpr char kReferenceHead[] =
     "\"yes\" or \"t\", else false (\"0\", \"false\", \"off\", \"no\", \"f\"), in any\n"
     "letter case.\n"
     "\n"
+    "An integer is written in the digits 0 to 9: one that holds a digit of\n"
+    "another script (\"\u0662\", \"\uFF12\"), also after digits 0 to 9 (\"1\u0662\"), is\n"
+    "refused as no number, not read as the digits before it.\n"
+    "\n"
     "A message without a grammar takes a bare text, not XML: its section says\n"
     "what the text is (a line end after a bare id or name is not part of it).\n"
     "The sample requests of `examples/requests/` show most messages in use\n"
     "(`examples/README.md`, \"Requests\", says what each does).\n"
     "\n";
+
+constexpr char kReferenceForms[] =
+    "Under the table of a message with a grammar, a list says what the message\n"
+    "reads of its request beyond the types: each attribute of the envelope,\n"
+    "whether the message reads it and which values it accepts, and each\n"
+    "attribute the message needs (\"needed\": without it the request fails, or\n"
+    "succeeds and changes nothing; `kxqhost request` names one that a request\n"
+    "lacks). \"Reply\" then says what the message answers. The change events\n"
+    "that bring a change to the clients are described in\n"
+    "`docs/writing-a-host.md`, \"The change events' XML\". Forms that several\n"
+    "replies share:\n"
+    "\n"
+    "- An alert: \"XMLMessage\" with \"TargetId\" \"App\" (or the request's\n"
+    "  \"TargetId\" and \"Status\", where a message says so) holding one \"Message\"\n"
+    "  with \"MessageType\" \"ALERT\" and the text as its content: what was done,\n"
+    "  or why nothing was. A question has \"MessageType\" \"QUESTION\" and the\n"
+    "  document's \"DocumentId\" where one is meant: the client asks the user\n"
+    "  and sends the request again with its confirmation (\"Confirmed\",\n"
+    "  \"CaseId\", ...) to act. A reply that gives back the request's \"Status\"\n"
+    "  leaves it out when the request has none. Booleans are \"1\" or \"0\".\n"
+    "- A field element, one per field of a page: \"ShowStringField\",\n"
+    "  \"ShowRealField\", \"ShowIntegerField\", \"ShowDateField\",\n"
+    "  \"ShowBoolField\", \"ShowRadioField\", \"ShowCheckField\",\n"
+    "  \"ShowSketchField\" or \"ShowAnnotationField\", with \"PageId\", \"FieldId\"\n"
+    "  (the field's id in the page's template; an annotation's id), \"Index\" (a\n"
+    "  list row, from 0; only for a row), \"Value\" (the text shown),\n"
+    "  \"Alignment\" and \"VerticalAlignment\" (the client's numbers), \"Format\",\n"
+    "  \"Prefix\", \"Postfix\" and \"Substitution\" (number fields), \"TLX\",\n"
+    "  \"TLY\", \"BRX\", \"BRY\" (a sketch's frame), \"X\", \"Y\" and \"Markup\"\n"
+    "  (an annotation's place, and whether it is a mark-up), and \"State\": bits\n"
+    "  0x1, 0x2, 0x4, 0x8 and 0x800 from the value's status in the store (0x800:\n"
+    "  out of the user's scope), 0x100 the field differs from the last issue (in\n"
+    "  a comparison: from the other version), 0x1000 in a comparison: this\n"
+    "  version has no value and the other's is shown.\n"
+    "- \"ShowUnit\" (\"PageId\", \"UnitId\": the unit field's number from 0,\n"
+    "  \"Alignment\", \"VerticalAlignment\", \"Value\": the unit shown),\n"
+    "  \"ShowRevision\" (\"PageId\", \"RevisionId\", \"Alignment\",\n"
+    "  \"VerticalAlignment\", \"Value\": the revision mark, \"Index\" for a row),\n"
+    "  \"ShowQualifier\" (\"PageId\", \"QualifierId\", \"Value\").\n"
+    "- A page: \"Page\" with \"PageId\", \"Name\", \"TemplatePageId\",\n"
+    "  \"TemplateId\", \"Checknum\" (the template version it was made from) and\n"
+    "  its print set-up where it has one (\"Orientation\", \"ScaleMode\",\n"
+    "  \"ScaleFactor\", \"CenterHorizontal\", \"CenterVertical\", the margins,\n"
+    "  \"PaperSize\", \"PaperWidth\", \"PaperLength\", \"PaperSource\"). Its\n"
+    "  contents, where a message writes them: its field elements, then its\n"
+    "  \"ShowUnit\", \"ShowRevision\", \"ShowAnnotationField\" and\n"
+    "  \"ShowQualifier\" elements.\n"
+    "- A datasheet (\"OpenDocuments\" and its kin): \"Datasheet\" with\n"
+    "  \"CurrentDimensionSet\", \"DocumentId\", \"Status\" (the version: 1\n"
+    "  current, 2 submitted, 3 checked, 4 issued), \"Title\" (the name shown,\n"
+    "  after \"[Submitted] \", \"[Checked] \" or \"[Issued] \" for a version;\n"
+    "  \"[ReadOnly] \" first when it is read only), \"Name\", \"Type\" (1\n"
+    "  datasheet, 2 summary sheet, 3 summary sheet of the active project),\n"
+    "  \"Scoped\" (in the user's scope), \"ShowClaimed\" (a summary sheet of\n"
+    "  claimed objects only), \"Watermark\" (\"Draft\", \"Submitted\",\n"
+    "  \"Checked\", \"Issued\") and \"ReadOnly\" (the current version of a\n"
+    "  datasheet filed in a retrievable folder); it holds a \"Page\" per page\n"
+    "  of the version, each followed by its contents where the message writes\n"
+    "  them.\n"
+    "\n";
+
+// Whether `element` of a grammar takes `attribute`.
+bool TakesAttribute(const std::vector<Element>& elements, const std::string& element,
+                    const std::string& attribute) {
+  for (const Element& e : elements) {
+    if (Utf8(e.record->name) != element) continue;
+    for (const GrammarRecord* a : e.attributes) {
+      if (Utf8(a->name) == attribute) return true;
+    }
+  }
+  return false;
+}
+
+// The list of what `message` reads of its request, from its notes, each
+// checked against its grammar; then its reply.
+bool WriteNotes(const Message& message, std::string* out, std::string* error) {
+  std::vector<const AttributeNote*> notes;
+  for (const AttributeNote& note : AttributeNotes()) {
+    if (message.name == note.message) notes.push_back(&note);
+  }
+  if (message.grammar != nullptr) {
+    const std::vector<Element> elements = ElementsOf(message.grammar);
+    for (const AttributeNote* note : notes) {
+      if (!TakesAttribute(elements, note->element, note->attribute)) {
+        *error = message.name + ": its grammar has no \"" + note->attribute + "\" on \"" +
+                 note->element + "\" for its note";
+        return false;
+      }
+    }
+    // Every attribute of the envelope has its note: a reader must learn
+    // whether the message reads it.
+    for (const Element& element : elements) {
+      if (Utf8(element.record->name) != "XMLMessage") continue;
+      for (const GrammarRecord* attribute : element.attributes) {
+        const std::string name = Utf8(attribute->name);
+        if (std::none_of(notes.begin(), notes.end(), [&](const AttributeNote* note) {
+              return std::strcmp(note->element, "XMLMessage") == 0 && name == note->attribute;
+            })) {
+          *error = message.name + ": the envelope's \"" + name + "\" has no note";
+          return false;
+        }
+      }
+    }
+    *out += "\n";
+    for (const AttributeNote* note : notes) {
+      const bool envelope = std::strcmp(note->element, "XMLMessage") == 0;
+      std::string head = "- " + Quoted(note->attribute);
+      if (!envelope && message.name != note->element) head += " on " + Quoted(note->element);
+      std::string kind = envelope ? "envelope" : "";
+      if (note->needed) kind += kind.empty() ? "needed" : ", needed";
+      if (!kind.empty()) head += " (" + kind + ")";
+      *out += Wrapped(head + ": " + note->use, "  ");
+    }
+  } else if (!notes.empty()) {
+    *error = message.name + " takes a bare text: it has no attribute to note";
+    return false;
+  }
+  const auto reply = std::find_if(ReplyNotes().begin(), ReplyNotes().end(),
+                                  [&](const ReplyNote& r) { return message.name == r.message; });
+  if (reply == ReplyNotes().end()) {
+    *error = message.name + " has no reply note: say what it answers in message_replies.cpp";
+    return false;
+  }
+  *out += "\n" + Wrapped(std::string("Reply: ") + reply->reply);
+  return true;
+}
+
+// Every note names a message of the module, once for its reply.
+bool NotesNameMessages(const std::vector<Message>& messages, std::string* error) {
+  const auto known = [&](const char* name) {
+    return std::any_of(messages.begin(), messages.end(),
+                       [&](const Message& m) { return m.name == name; });
+  };
+  for (const AttributeNote& note : AttributeNotes()) {
+    if (!known(note.message)) {
+      *error = std::string(note.message) + " in the attribute notes is no message of the module";
+      return false;
+    }
+  }
+  std::map<std::string, int> replies;
+  for (const ReplyNote& note : ReplyNotes()) {
+    if (!known(note.message) || ++replies[note.message] > 1) {
+      *error = std::string(note.message) +
+               " in the reply notes is no message of the module, "
+               "or is there twice";
+      return false;
+    }
+  }
+  return true;
+}
 
 bool Reference(std::vector<Message> messages, std::string* out, std::string* error) {
   std::map<std::string, const char*> bare;
@@ -331,7 +498,8 @@ bool Reference(std::vector<Message> messages, std::string* out, std::string* err
     index +=
         (index.empty() ? "" : ", ") + ("[" + message.name + "](#" + Anchor(message.name) + ")");
   }
-  *out = kReferenceHead;
+  if (!NotesNameMessages(messages, error)) return false;
+  *out = std::string(kReferenceHead) + kReferenceForms;
   *out += Wrapped(std::to_string(messages.size()) + " messages: " + index + ".");
   for (const Message& message : messages) {
     *out += "\n## " + message.name + "\n\n";
@@ -350,6 +518,7 @@ bool Reference(std::vector<Message> messages, std::string* out, std::string* err
       *out += Wrapped(text->second);
       bare.erase(text);
     }
+    if (!WriteNotes(message, out, error)) return false;
   }
   // What is left names no message: each message took its own or failed.
   if (!bare.empty()) {

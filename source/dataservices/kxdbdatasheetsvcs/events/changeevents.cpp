@@ -76,10 +76,7 @@ KXQApplicationEventImpl::KXQApplicationEventImpl(OLECHAR letter, int32_t targetI
   ModuleLock();
 }
 
-KXQApplicationEventImpl::~KXQApplicationEventImpl() {
-  LeavePending();
-  ModuleUnlock();
-}
+KXQApplicationEventImpl::~KXQApplicationEventImpl() { ModuleUnlock(); }
 
 HRESULT KXQApplicationEventImpl::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -108,14 +105,12 @@ std::span<const kx::com::DispatchEntry> KXQApplicationEventImpl::dispatch_entrie
 }
 
 HRESULT KXQApplicationEventImpl::get_Count(LONG* count) {
-  LeavePending();
   if (count == nullptr) return E_POINTER;
   *count = m_recipients.GetCount();
   return S_OK;
 }
 
 HRESULT KXQApplicationEventImpl::get_Item(LONG index, BSTR* name) {
-  LeavePending();
   if (name == nullptr) return E_POINTER;
   *name = nullptr;
   if (index < 1 || index > m_recipients.GetCount()) return E_INVALIDARG;
@@ -125,62 +120,12 @@ HRESULT KXQApplicationEventImpl::get_Item(LONG index, BSTR* name) {
 }
 
 HRESULT KXQApplicationEventImpl::SerializeEvent(BSTR* messageName, BSTR* xml) {
-  LeavePending();
   if (messageName == nullptr || xml == nullptr) return E_POINTER;
   *messageName = nullptr;
   *xml = nullptr;
   *messageName = SysAllocString(MessageName());
   if (*messageName == nullptr) return E_OUTOFMEMORY;
-  const SerializingScope serializing;
   return WriteXml(xml);
-}
-
-namespace {
-thread_local int t_serializing = 0;
-}  // namespace
-
-KXQApplicationEventImpl::SerializingScope::SerializingScope() { ++t_serializing; }
-KXQApplicationEventImpl::SerializingScope::~SerializingScope() { --t_serializing; }
-bool KXQApplicationEventImpl::Serializing() { return t_serializing > 0; }
-
-void KXQApplicationEventImpl::LeavePending() {
-  if (!m_pendingIn) return;
-  const std::shared_ptr<PendingEventIndex> index = std::move(m_pendingIn);
-  m_pendingIn.reset();
-  index->Leave(this);
-  m_postedTo = nullptr;
-  m_pendingKey.clear();
-}
-
-// ---------------------------------------------------------------------------
-// PendingEventIndex.
-
-KXQApplicationEventImpl* PendingEventIndex::Find(IKXQApplication* application,
-                                                 std::u16string_view key) const {
-  const auto found = m_events.find(std::pair(application, key));
-  return found != m_events.end() ? found->second : nullptr;
-}
-
-void PendingEventIndex::Enter(const std::shared_ptr<PendingEventIndex>& index,
-                              KXQApplicationEventImpl* event, IKXQApplication* application) {
-  if (!index || event == nullptr || event->m_pendingIn) return;
-  const OLECHAR* key = event->Key();
-  if (key == nullptr) return;
-  try {
-    std::u16string text(key);
-    if (!index->m_events.try_emplace(Key(application, text), event).second) return;
-    event->m_pendingKey = std::move(text);
-  } catch (const std::bad_alloc&) {
-    return;  // not entered: a later launch of its key posts an event of its own
-  }
-  event->m_pendingIn = index;
-  event->m_postedTo = application;
-}
-
-void PendingEventIndex::Leave(KXQApplicationEventImpl* event) {
-  const auto found =
-      m_events.find(std::pair(event->m_postedTo, std::u16string_view(event->m_pendingKey)));
-  if (found != m_events.end() && found->second == event) m_events.erase(found);
 }
 
 namespace {

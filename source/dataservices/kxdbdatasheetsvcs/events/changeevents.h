@@ -26,9 +26,6 @@
 #include <map>
 #include <memory>
 #include <span>
-#include <string>
-#include <string_view>
-#include <utility>
 
 #include "com/comutil.h"
 #include "com/dispatch_impl.h"
@@ -43,40 +40,6 @@ class MainContext;
 namespace FieldUtils {
 struct SettledWalk;
 }
-
-// The events a Main posted that the host still holds for delivery, by host
-// application and key: a launch finds the one to merge into here instead of
-// asking the host for its whole pending list, which would make the events
-// of one request cost the square of their number. An event leaves it when
-// the host first reads it (its count, a recipient or its XML: its delivery
-// has begun, and ids merged into it now could be lost) or releases it
-// (delivered or discarded, a failed call's too). Main and the events it
-// entered share it, so that either may go first.
-class PendingEventIndex {
- public:
-  // The event of `key` posted to `application` and still pending, or null.
-  KXQApplicationEventImpl* Find(IKXQApplication* application, std::u16string_view key) const;
-  // Enters `event`, just posted to `application`. When one of its key is
-  // there already, that one stays: the first posted takes the merges, as
-  // the host's list would give it first.
-  static void Enter(const std::shared_ptr<PendingEventIndex>& index, KXQApplicationEventImpl* event,
-                    IKXQApplication* application);
-  size_t Size() const { return m_events.size(); }
-
- private:
-  friend class KXQApplicationEventImpl;
-  using Key = std::pair<IKXQApplication*, std::u16string>;
-  struct KeyLess {
-    using is_transparent = void;
-    template <class A, class B>
-    bool operator()(const A& a, const B& b) const {
-      if (a.first != b.first) return std::less<>()(a.first, b.first);
-      return std::u16string_view(a.second) < std::u16string_view(b.second);
-    }
-  };
-  void Leave(KXQApplicationEventImpl* event);
-  std::map<Key, KXQApplicationEventImpl*, KeyLess> m_events;
-};
 
 // The module's own face of its events: the key and the id set, for merging
 // a new event into a pending one.
@@ -112,8 +75,9 @@ class KXQApplicationEventImpl
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
 
-  // IDispatch: names "Count", "Item", "SerializeEvent" and, for diagnosis,
-  // the read-only property "Key"; no type information.
+  // IDispatch: names "Count", "Item", "SerializeEvent" and the read-only
+  // property "Key" (by which a host's pending store may look the event up,
+  // IKXQPendingEventLookup); no type information.
   std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
   // IKXQApplicationEvent.
@@ -137,19 +101,6 @@ class KXQApplicationEventImpl
   // Drops the cached key; the next Key() builds it again.
   void ClearKey() { m_key.Reset(); }
 
-  // While one lives, an event of this module is writing its XML. What is
-  // launched meanwhile merges as the host's own pending list says: the host
-  // may have taken the events it is delivering off that list before it
-  // reads them, and the index cannot know it.
-  class SerializingScope {
-   public:
-    SerializingScope();
-    ~SerializingScope();
-    SerializingScope(const SerializingScope&) = delete;
-    SerializingScope& operator=(const SerializingScope&) = delete;
-  };
-  static bool Serializing();
-
  protected:
   KXQApplicationEventImpl(OLECHAR letter, int32_t targetId, int32_t status);
   virtual ~KXQApplicationEventImpl();
@@ -162,15 +113,7 @@ class KXQApplicationEventImpl
   virtual HRESULT WriteXml(BSTR* xml) = 0;
 
  private:
-  friend class PendingEventIndex;
-  // Takes the event out of the pending index it was entered in, if any.
-  void LeavePending();
-
   ULONG m_refs = 0;
-  // Where the event is pending, under which application and key.
-  std::shared_ptr<PendingEventIndex> m_pendingIn;
-  IKXQApplication* m_postedTo = nullptr;
-  std::u16string m_pendingKey;
   OLECHAR m_letter;
   OwnedString m_key;
   int32_t m_targetId = -1;

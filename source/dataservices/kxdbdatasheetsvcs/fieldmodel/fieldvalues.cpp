@@ -12,6 +12,7 @@
 #include "kxvalueutils.h"
 #include "model/kxdbdatasheetpages.h"
 #include "model/kxdbdatasheetutils.h"
+#include "otherdigits.h"
 
 namespace {
 
@@ -56,6 +57,39 @@ void CheckShownDate(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* 
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_OVERFLOW,
                           u"'%ls' is out of range for %ls: a date is a day number from -657434 "
                           u"(0100-01-01) to 2958465 (9999-12-31)",
+                          text, AttributeNamed(holder).c_str());
+}
+
+// Whether `text` is a calendar date ("2024-01-15", "15.01.2024",
+// "1/15/2024", "15-Jan-2024", "15 Jan", "2024 01 15") rather than a day
+// number: another number follows the one read from its start, or a date
+// separator or blank does and then a month's name.
+bool IsCalendarDateText(const OLECHAR* text) {
+  const OLECHAR* end = text;
+  (void)kx_wcstod(text, &end);
+  // "4530٦" is no number at all: the number reader refuses it so.
+  if (end == text || IsOtherScriptDigit(end)) return false;
+  for (const OLECHAR* p = end; *p != 0; ++p) {
+    if (kx_iswdigit(*p) || IsOtherScriptDigit(p)) return true;
+  }
+  const OLECHAR* p = end;
+  while (*p == u'-' || *p == u'/' || *p == u'.' || kx_iswspace(*p)) ++p;
+  const bool letter = (*p >= u'A' && *p <= u'Z') || (*p >= u'a' && *p <= u'z') || *p >= 0x80;
+  return p != end && letter;
+}
+
+// A date comes as its day number: a text in hexadecimal or a calendar date
+// would be stored as the number it begins with ("0x10" as 16, "2024-01-15"
+// as day 2024, in 1905).
+void CheckDayNumberText(KXComException& ctx, IKXQFieldValue* holder, const OLECHAR* text) {
+  if (IsHexadecimalText(text)) {
+    RefuseNumberText(ctx, KX_HERE(kFile), NumberReading::kNotDecimal, text,
+                     AttributeNamed(holder).c_str());
+  }
+  if (!IsCalendarDateText(text)) return;
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_TYPEMISMATCH,
+                          u"'%ls' is not a day number for %ls: a date is sent as its day number "
+                          u"(0 is 1899-12-30)",
                           text, AttributeNamed(holder).c_str());
 }
 
@@ -157,6 +191,7 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
       converted = VariantUtil::FromXMLText(&value, text, VT_I4);
       break;
     case KXQ_TYPE_DATE:
+      CheckDayNumberText(ctx, holder, text);
       converted = VariantUtil::FromXMLText(&value, text, VT_DATE);
       if (converted) CheckShownDate(ctx, holder, text, V_DATE(&value));
       break;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "com/wstr.h"
+#include "otherdigits.h"
 
 bool IsHexadecimalText(const OLECHAR* text) {
   const OLECHAR* p = text;
@@ -17,7 +18,7 @@ NumberReading ReadIntegerText(const OLECHAR* text, int32_t* value) {
   if (text == nullptr) return NumberReading::kNoNumber;
   const OLECHAR* end = text;
   (void)kx_wcstol(text, &end, 10);
-  if (end == text) return NumberReading::kNoNumber;
+  if (end == text || IsOtherScriptDigit(end)) return NumberReading::kNoNumber;
   const LONGLONG number = _wtoi64(text);
   if (number < INT32_MIN || number > INT32_MAX) return NumberReading::kOutOfRange;
   *value = static_cast<int32_t>(number);
@@ -31,7 +32,7 @@ NumberReading ReadRealText(const OLECHAR* text, double* value) {
   bool digit = false;
   for (const OLECHAR* p = text; p != end && !digit; ++p) digit = kx_iswdigit(*p);
   // "nan(1)" has a digit but is no number either.
-  if (!digit || std::isnan(number)) return NumberReading::kNoNumber;
+  if (!digit || std::isnan(number) || IsOtherScriptDigit(end)) return NumberReading::kNoNumber;
   if (std::isinf(number)) return NumberReading::kOutOfRange;
   *value = number;
   return NumberReading::kNumber;

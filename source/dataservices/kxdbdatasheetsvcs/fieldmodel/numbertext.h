@@ -16,8 +16,9 @@
 enum class NumberReading { kNumber, kNoNumber, kOutOfRange, kNotDecimal };
 
 // An integer as `_wtol` reads it: optional blanks and sign, decimal digits,
-// up to the first other character ("2960.7" is 2960). No digit there:
-// kNoNumber; beyond 32 bits: kOutOfRange. `*value` is set for kNumber only.
+// up to the first other character ("2960.7" is 2960). No digit there, or
+// another script's digit at its end ("1٢"): kNoNumber; beyond 32 bits:
+// kOutOfRange. `*value` is set for kNumber only.
 NumberReading ReadIntegerText(const OLECHAR* text, int32_t* value);
 
 // "0x" and a hexadecimal digit after the blanks and the sign: a whole
@@ -27,8 +28,9 @@ bool IsHexadecimalText(const OLECHAR* text);
 // A real as "%lf" reads it: optional blanks and sign, a decimal number with
 // fraction and exponent or a hexadecimal one ("0x10" is 16), up to the
 // first other character; "." is the decimal point whatever the locale. A
-// reading without a digit ("inf", "nan") is none; a number too large for a
-// double is out of range. `*value` is set for kNumber only.
+// reading without a digit ("inf", "nan"), or followed by another script's
+// digit, is none; a number too large for a double is out of range.
+// `*value` is set for kNumber only.
 NumberReading ReadRealText(const OLECHAR* text, double* value);
 
 // Raises the refusal of `text`, read as `reading` (not kNumber), for `what`

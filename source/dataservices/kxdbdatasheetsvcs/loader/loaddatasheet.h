@@ -38,6 +38,7 @@ class KXComException;
 struct ListFieldWalk;
 class MainContext;
 struct FieldRecords;
+class KXFieldData;
 namespace FieldUtils {
 struct SettledWalk;
 }
@@ -170,6 +171,13 @@ HRESULT WriteField(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage*
 HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t position,
                               IKXQAttribute* fields, BSTR* out);
+// The record of the field at `position` as the page writer builds it
+// before comparing it with another version: its stored presentation with
+// its live value and number texts (`record`, fresh). The field-properties
+// reply compares it with the issued copy's record as the page does.
+HRESULT ReadCurrentFieldRecord(PageLoadContext& context, IKXQObject* page,
+                               IKXQTemplatePage* templatePage, int32_t position,
+                               IKXQAttribute* fields, KXFieldData& record);
 // The full record of the field at `position` against the issued copy.
 HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                     int32_t position, IKXQAttribute* fields, BSTR* out);

@@ -619,6 +619,16 @@ HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
   return ServeRequest(u"KXDBDatasheetSvcs::WriteFieldValueByType", kSilentFrame, work);
 }
 
+HRESULT ReadCurrentFieldRecord(PageLoadContext& context, IKXQObject* page,
+                               IKXQTemplatePage* templatePage, int32_t position,
+                               IKXQAttribute* fields, KXFieldData& record) {
+  const auto work = [&](KXComException& ctx) {
+    FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record);
+    return S_OK;
+  };
+  return ServeRequest(u"KXDBDatasheetSvcs::ReadCurrentFieldRecord", kSilentFrame, work);
+}
+
 HRESULT WriteFields(PageLoadContext& context, IKXQObject* page, IKXQTemplatePage* templatePage,
                     int32_t position, IKXQAttribute* fields, BSTR* out) {
   return ServeRequest(u"KXDBDatasheetSvcs::WriteFields", kSilentFrame, [&](KXComException& ctx) {

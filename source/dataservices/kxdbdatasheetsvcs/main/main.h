@@ -31,7 +31,6 @@ struct IKXQProjectUpdate;
 struct IDatasheetEvent;
 class KXQApplicationEventImpl;
 class MainWorkers;
-class PendingEventIndex;
 struct PageLoadContext;
 
 class Main final
@@ -173,11 +172,11 @@ class Main final
   // users holding `datasheet` at `status` and posts it when there is one.
   // Throws KXComException.
   void PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status) override;
-  // True when a pending event of the same key took `event`'s ids: one this
-  // Main posted to the host application and the host has not begun to
-  // deliver, found in its index; while an event's XML is being written, the
-  // first of the host's pending events with that key (those of other
-  // services skipped). Throws KXComException.
+  // True when a pending event of the same key took `event`'s ids: the first
+  // of the host application's pending events with that key, whoever posted
+  // it and whatever the host read of it (those of other services skipped),
+  // found through the host's lookup by key when it offers one, else in its
+  // whole pending list. Throws KXComException.
   bool MergeWithPendingEvent(IDatasheetEvent* event);
 
   // "FilterSort.xml" (mainfiltersort.cpp). LoadFilterSortFile reads the file
@@ -225,10 +224,6 @@ class Main final
     std::vector<KeptUser> users;  // the rows that name a user, in order
   };
   std::map<IKXQObject*, KeptUsers> m_keptUsers;
-  // The events posted and still pending, made with the first post.
-  std::shared_ptr<PendingEventIndex> m_pendingEvents;
-  // Posts `event` to the host application and enters it in the index.
-  void PostToHost(KXQApplicationEventImpl* event);
   // Adds the kept users at `status` to `event`; false when none is kept or
   // the kept table may have changed (the entry is dropped).
   bool AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet, int32_t status);

@@ -161,7 +161,7 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
 
   if (AddKeptRecipients(event, datasheet, status)) {
     if (event->Recipients().GetCount() == 0) return;
-    PostToHost(event);
+    KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
     return;
   }
   LONGLONG stamp = 0;
@@ -204,14 +204,7 @@ void Main::PostEvent(KXQApplicationEventImpl* event, IKXQObject* datasheet, int3
   users.Release();
   KeepUsers(datasheet, stamped, stamp, table);
   if (event->Recipients().GetCount() == 0) return;
-  PostToHost(event);
-}
-
-void Main::PostToHost(KXQApplicationEventImpl* event) {
-  KXComException ctx = KXComException::Silent(u"Main::PostEvent");
-  if (!m_pendingEvents) m_pendingEvents = std::make_shared<PendingEventIndex>();
   KX_CHECK(ctx, m_pApplication->PostEvent(static_cast<IKXQApplicationEvent*>(event)));
-  PendingEventIndex::Enter(m_pendingEvents, event, m_pApplication);
 }
 
 bool Main::AddKeptRecipients(KXQApplicationEventImpl* event, IKXQObject* datasheet,
@@ -270,16 +263,18 @@ bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
   CheckPointerArgument(ctx, event);
   CheckPointerArgument(ctx, m_pApplication);
   const OLECHAR* key = event->Key();
-  if (!KXQApplicationEventImpl::Serializing()) {
-    KXQApplicationEventImpl* pending =
-        key != nullptr && m_pendingEvents ? m_pendingEvents->Find(m_pApplication, key) : nullptr;
-    if (pending == nullptr) return false;
-    KX_CHECK(ctx, static_cast<IDatasheetEvent*>(pending)->Merge(event));
-    return true;
-  }
-
+  // The events the host holds pending now, whatever it has read of them:
+  // those of the key when its pending store finds them by key, else all.
   SAFEARRAY* array = nullptr;
-  KX_CHECK(ctx, m_pApplication->GetPendingEvents(&array));
+  _com_ptr_t<IKXQPendingEventLookup> lookup;
+  if (key != nullptr &&
+      SUCCEEDED(m_pApplication->QueryInterface(kx_uuidof<IKXQPendingEventLookup>(),
+                                               reinterpret_cast<void**>(&lookup)))) {
+    const _bstr_t text(key);
+    KX_CHECK(ctx, lookup->GetPendingEventsOfKey(text, &array));
+  } else {
+    KX_CHECK(ctx, m_pApplication->GetPendingEvents(&array));
+  }
   if (array == nullptr) return false;
   const OwnedSafeArray owned(array);
   const VARTYPE type = VariantUtil::GetSafeArrayVartype(array);

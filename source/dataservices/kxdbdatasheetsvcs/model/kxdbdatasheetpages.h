@@ -106,7 +106,9 @@ _bstr_t FindDimensionSetName(MainContext& main, const OLECHAR* setName);
 // changed. Every unit is found before anything is written.
 HRESULT ChangeDSDimensionSet(MainContext& main, IKXQObject* datasheet, const OLECHAR* setName);
 // Sets every unit field of `dimension` on the current pages to `units`,
-// once every unit field of the pages has been read. The unit is not
+// once every unit field of the pages has been read. A unit definition is
+// of `dimension` when it names it exactly: one spelt in other letters is
+// left as it is. The unit is not
 // checked here: the messages check it against the schema first.
 HRESULT ChangeDSDimensionUnits(MainContext& main, IKXQObject* datasheet, const OLECHAR* dimension,
                                const OLECHAR* units);

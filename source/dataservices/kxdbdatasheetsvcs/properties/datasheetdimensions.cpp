@@ -27,11 +27,14 @@ std::u16string QuotedStart(const OLECHAR* text) {
 }
 
 // The datasheet named by the envelope's "TargetId" (decimal; none is 0,
-// which the store does not know).
+// which the store does not know). A text that holds no id ("1000٢"
+// is no 1000), or one of an object that is no datasheet, is refused
+// naming it.
 IKXQObjectPtr TargetDatasheet(MainContext& main, const SAXText& targetId) {
   IKXQObjectPtr datasheet;
-  const LONG id = targetId.IsNull() ? 0 : kx_wcstol(targetId.c_str(), nullptr, 10);
-  GetStoreObject(main.m_pDatabase, datasheet, id);
+  const int32_t id = MessageKit::ReadBareId(TextOf(targetId), u"attribute TargetId");
+  KXDBDatasheetSvcs::GetObjectOfClass(main.m_pDatabase, id, {u"Datasheet"}, u"a datasheet",
+                                      datasheet);
   return datasheet;
 }
 
@@ -84,23 +87,14 @@ void RequireDimensionUnit(MainContext& main, const OLECHAR* dimension, const OLE
                             QuotedStart(dimension).c_str(), QuotedStart(unit).c_str());
   }
   KX_CHECK(ctx, hr);
-  // The pages match their dimension names exactly: a name in other letters
-  // than the schema's would change no page, so it is refused with the
-  // spelling that would.
-  _bstr_t spelling;
-  KX_CHECK(ctx, found->get_Name(spelling.GetAddress()));
-  if (spelling.view() != std::u16string_view(dimension != nullptr ? dimension : u"")) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
-                            u"Unknown dimension '%ls' for unit '%ls' (the schema names it '%ls')",
-                            QuotedStart(dimension).c_str(), QuotedStart(unit).c_str(),
-                            QuotedStart(spelling).c_str());
-  }
+  // No unit is the field's default one: every value stays readable.
+  if (unit[0] == u'\0') return;
   SAFEARRAY* units = nullptr;
   KX_CHECK(ctx, found->get_UnitIds(&units));
   bool known = false;
   ForEachArrayText(units,
                    [&](BSTR id) { known = known || (id != nullptr && kx_wcscmp(id, unit) == 0); });
-  if (known && unit[0] != u'\0') return;
+  if (known) return;
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                           u"Unit '%ls' is not a unit of dimension '%ls'", QuotedStart(unit).c_str(),
                           QuotedStart(dimension).c_str());

@@ -125,12 +125,12 @@ void CollectDimensionSetNames(MainContext& main, SortedStringArray& names);
 // before anything is written.
 _bstr_t RequireDimensionSet(MainContext& main, const OLECHAR* set);
 
-// Raises E_INVALIDARG unless the schema knows `dimension`, spelt as the
-// schema spells it (the pages match it exactly), and `unitId` is one of its
-// units (exactly): "Unknown dimension '...' for unit '...'" (with the
-// schema's spelling when only the letter case differs), "Unit '...' is not
-// a unit of dimension '...'". A unit change is refused before any page is
-// written.
+// Raises E_INVALIDARG unless the schema knows `dimension` (in any letter
+// case, as it finds dimensions) and `unitId` is one of its units (exactly)
+// or empty (the field's default unit): "Unknown dimension '...' for unit
+// '...'", "Unit '...' is not a unit of dimension '...'". A unit change is
+// refused before any page is written; the pages then match `dimension`
+// exactly, as their template spells it.
 void RequireDimensionUnit(MainContext& main, const OLECHAR* dimension, const OLECHAR* unitId);
 
 // The dimension names of the unit definitions behind the "Units" of the

@@ -182,11 +182,19 @@ void ApplyValueStatus(MainContext& main, IKXQAttribute* attribute, const VARIANT
   if (isHeld == 0 && held) {
     KX_CHECK(ctx, attribute->Hold(position, _variant_t()));
   } else if (isHeld == 1 && holdId >= 1 && !held) {
-    IKXQObjectPtr hold;
-    GetStoreObject(main.m_pDatabase, hold, holdId);
+    const IKXQObjectPtr hold = RequireHold(main, isHeld, holdId);
     KX_CHECK(ctx, attribute->Hold(position,
                                   _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))));
   }
+}
+
+IKXQObjectPtr RequireHold(MainContext& main, int32_t isHeld, int32_t holdId) {
+  IKXQObjectPtr hold;
+  if (isHeld != 1 || holdId < 1) return hold;
+  // Any other object would hold the value for good: no hold message lists
+  // or closes it.
+  KXDBDatasheetSvcs::GetObjectOfClass(main.m_pDatabase, holdId, {u"Hold"}, u"a hold", hold);
+  return hold;
 }
 
 bool ApplyFieldFormat(const OLECHAR* current, const OLECHAR* typeName, int32_t fieldId, int32_t row,

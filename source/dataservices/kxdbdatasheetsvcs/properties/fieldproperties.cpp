@@ -8,6 +8,7 @@
 #include "fieldmodel/fieldutils.h"
 #include "kxattributeutils.h"
 #include "kxstoreutils.h"
+#include "loader/loaddatasheet.h"
 #include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 #include "model/kxfielddata.h"
@@ -277,9 +278,12 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     Text issuedValue;
     {
       KXFieldData current, issued;
+      // The stored record holds no value: the field's content is the one
+      // the page shows, built as the page builds it for its own comparison,
+      // so that this answer and the page's "State" agree.
       if (kind > 0) {
-        _bstr_t stored = FieldPresentation::StoredFieldText(fields, number);
-        KX_CHECK(ctx, current.ParseFieldData(kind, stored, m_index));
+        KX_CHECK(ctx, ReadCurrentFieldRecord(work.LoadContext(), work.page, work.templatePage,
+                                             number, fields, current));
       }
       IKXQObjectPtr issuedPage;
       KX_CHECK(ctx, KXDBDatasheetSvcs::GetIssuedPage(work.page, 1, &issuedPage));
@@ -441,6 +445,13 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
     const int32_t fieldNumber = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, -1, field);
+    // A list column without a row would be row 0's value and record: it is
+    // refused before anything is read or changed, as the value setters and
+    // "SetFieldStatus" refuse it.
+    if (m_index < 0 && work.IsContinuous()) {
+      FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, m_index);
+    }
+    FieldPresentation::RequireHold(main, m_isHeld, m_holdId);
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,

@@ -1,0 +1,471 @@
+// The file of a store and the files beside it: the judging of an existing
+// file before anything is written to it (Db::Probe), and the connections
+// that read a store without writing anything or making a file beside it.
+#include "store/internal/db_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "store/internal/db.h"
+
+namespace kx::store {
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string UriPath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri;
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+bool PlainFilesBeside(const std::string& path, std::string* error) {
+  for (const char* part : {"-wal", "-shm"}) {
+    struct stat st;
+    const std::string beside = path + part;
+    if (::lstat(beside.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+    const char* what = S_ISFIFO(st.st_mode)  ? "a named pipe"
+                       : S_ISDIR(st.st_mode) ? "a folder"
+                       : S_ISLNK(st.st_mode) ? "a symbolic link"
+                                             : "no regular file";
+    *error = "Cannot open " + path + ": " + beside + ", where SQLite keeps the store's " +
+             (part[1] == 'w' ? "log" : "log's index") + ", is " + what +
+             "; nothing was read or changed. Remove " + beside + " (it is no part of the store)";
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool NonEmptyFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+uint32_t Be32(const unsigned char* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+
+// The first 16 bytes of every SQLite database file.
+constexpr char kSqliteMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                   'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+constexpr const char* kReadTest = "SELECT count(*) FROM sqlite_master";
+constexpr int kReadFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+
+// A connection that makes no file: its log and its log's index are opened
+// as they are, for reading, or not at all (SQLite's own layer would make
+// them, owned by this user, and another user's writes would then fail on
+// them). The index is kept from being made by "readonly_shm".
+constexpr const char* kNoFilesVfs = "kx-nofiles";
+
+int OpenNoFiles(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags, int* out) {
+  auto* base = static_cast<sqlite3_vfs*>(self->pAppData);
+  if (flags & SQLITE_OPEN_WAL)
+    flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE)) |
+            SQLITE_OPEN_READONLY;
+  return base->xOpen(base, name, file, flags, out);
+}
+
+void RegisterNoFilesVfs() {
+  static std::once_flag once;
+  static sqlite3_vfs vfs;
+  std::call_once(once, [] {
+    sqlite3_vfs* base = sqlite3_vfs_find("unix");
+    vfs = *base;
+    vfs.pNext = nullptr;
+    vfs.zName = kNoFilesVfs;
+    // The file layer's own opening reads its data (its locking style).
+    vfs.pAppData = base;
+    vfs.xOpen = OpenNoFiles;
+    sqlite3_vfs_register(&vfs, 0);
+  });
+}
+
+// Nothing is checkpointed into a file that is only read.
+void ReadOnly(sqlite3* db) {
+  if (db) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
+
+// Opens `path` with its log read into this process's memory, without
+// locks: SQLite's exclusive locking mode keeps the log's index in memory
+// instead of in a file beside it, and the lock-free file layer lets a file
+// opened for reading take that mode. SQLite's result code, with *db set
+// (to be closed by the caller) whenever SQLite made a connection.
+int OpenWithLogInMemory(const std::string& path, sqlite3** db) {
+  const std::string uri = "file:" + UriPath(path) + "?mode=ro&vfs=unix-none";
+  int rc = sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+  ReadOnly(*db);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(*db, "PRAGMA locking_mode=EXCLUSIVE;", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
+  return rc;
+}
+
+// The file as it is, without its log, locks or anything beside it.
+int OpenImmutable(const std::string& path, sqlite3** db) {
+  const std::string uri = "file:" + UriPath(path) + "?immutable=1";
+  const int rc = sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+  ReadOnly(*db);
+  return rc;
+}
+
+// A descriptor of `path` (a regular file) for looking at the locks others
+// hold on it, or -1. Descriptors are kept open, one a file: closing any
+// descriptor of a file releases every lock this process holds on it,
+// SQLite's own included. One whose file was deleted since is closed, as no
+// one can open that file any more.
+int LookoutDescriptor(const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::pair<dev_t, ino_t>, int> kept;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  std::lock_guard<std::mutex> hold(mutex);
+  for (auto it = kept.begin(); it != kept.end();) {
+    struct stat held;
+    if (::fstat(it->second, &held) == 0 && held.st_nlink == 0) {
+      ::close(it->second);
+      it = kept.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (const auto it = kept.find({st.st_dev, st.st_ino}); it != kept.end()) return it->second;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  // The file may have been replaced in between: kept under what was opened
+  // (a second descriptor of a file kept already stays open, unused).
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);  // not a file SQLite could have locked
+    return -1;
+  }
+  return kept.emplace(std::make_pair(st.st_dev, st.st_ino), fd).first->second;
+}
+
+// Whether anyone holds a lock on the `length` bytes at `start` of the file
+// of `fd`, this process included: a query of an open file description sees
+// the locks of this process's other descriptors too. False when the system
+// cannot tell.
+bool LockedByAnyone(int fd, off_t start, off_t length) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  if (::fcntl(fd, F_OFD_GETLK, &lock) == 0) return lock.l_type != F_UNLCK;
+  lock.l_type = F_WRLCK;
+  return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// Whether some SQLite connection has the store at `path` open. Each holds a
+// shared lock on the file's lock bytes (from SQLite's pending byte at
+// 1 GiB: pending, reserved and 510 shared bytes) for as long as it is open
+// in WAL mode, and one on the "DMS" byte of the log's index (byte 128 of
+// the -shm file). A file read without locks beside one may show a mix of
+// its old and new pages.
+bool OpenElsewhere(const std::string& path) {
+  constexpr off_t kLockBytes = 0x40000000, kLockByteCount = 512, kIndexDms = 128;
+  const int index = LookoutDescriptor(path + "-shm");
+  if (index >= 0 && LockedByAnyone(index, kIndexDms, 1)) return true;
+  const int file = LookoutDescriptor(path);
+  return file >= 0 && LockedByAnyone(file, kLockBytes, kLockByteCount);
+}
+
+// What a write-ahead log holds as SQLite reads it: the frames from its
+// start whose salts and checksums follow on from its header, up to the
+// last one that ends a commit.
+struct LogContent {
+  long long pageSize = 0;
+  long long pages = 0;       // the database's size after that commit (0: no commit)
+  std::vector<bool> logged;  // by page number: the log holds the page
+};
+
+// Adds the checksum of `bytes` (a multiple of 8) to s, as SQLite sums a
+// log: 32-bit words in the order the log's magic number names.
+void LogChecksum(const unsigned char* bytes, size_t length, bool bigEndian, uint32_t s[2]) {
+  for (size_t k = 0; k + 8 <= length; k += 8) {
+    const auto word = [&](size_t at) {
+      const unsigned char* p = bytes + at;
+      return bigEndian ? Be32(p)
+                       : (static_cast<uint32_t>(p[3]) << 24) | (static_cast<uint32_t>(p[2]) << 16) |
+                             (static_cast<uint32_t>(p[1]) << 8) | p[0];
+    };
+    s[0] += word(k) + s[1];
+    s[1] += word(k + 4) + s[0];
+  }
+}
+
+// Reads the log at `path` (absent or not SQLite's: no commit). False with
+// *error when it cannot be read.
+bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
+  *log = LogContent();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    *error = "Cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  unsigned char head[32];
+  if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return true;
+  const uint32_t magic = Be32(head);
+  const uint32_t page = Be32(head + 8);
+  if ((magic & ~1u) != 0x377f0682u || Be32(head + 4) != 3007000u || page < 512 || page > 65536 ||
+      (page & (page - 1)) != 0)
+    return true;
+  const bool bigEndian = (magic & 1u) != 0;
+  uint32_t sum[2] = {0, 0};
+  LogChecksum(head, 24, bigEndian, sum);
+  if (sum[0] != Be32(head + 24) || sum[1] != Be32(head + 28)) return true;
+  std::vector<unsigned char> frame(24 + page);
+  std::vector<uint32_t> pending;  // pages of frames after the last commit
+  for (off_t at = 32;; at += static_cast<off_t>(frame.size())) {
+    if (::pread(fd, frame.data(), frame.size(), at) != static_cast<ssize_t>(frame.size())) break;
+    const uint32_t number = Be32(frame.data());
+    if (number == 0 || std::memcmp(frame.data() + 8, head + 16, 8) != 0) break;
+    LogChecksum(frame.data(), 8, bigEndian, sum);
+    LogChecksum(frame.data() + 24, page, bigEndian, sum);
+    if (sum[0] != Be32(frame.data() + 16) || sum[1] != Be32(frame.data() + 20)) break;
+    pending.push_back(number);
+    if (const uint32_t size = Be32(frame.data() + 4); size != 0) {
+      log->pages = size;
+      if (log->logged.size() <= size) log->logged.resize(size + 1u, false);
+      for (const uint32_t p : pending)
+        if (p <= size) log->logged[p] = true;
+      pending.clear();
+    }
+  }
+  log->pageSize = page;
+  return true;
+}
+
+}  // namespace
+
+int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* lockFree) {
+  *inUse = *lockFree = false;
+  *db = nullptr;
+  RegisterNoFilesVfs();
+  for (int pause = 2;; pause *= 2) {
+    if (!OpenElsewhere(path)) {
+      // No one has it open: read without locks, the log left beside it (if
+      // any) into memory. The caller watches the file (TakeFileState).
+      *lockFree = true;
+      return NonEmptyFile(path + "-wal") ? OpenWithLogInMemory(path, db) : OpenImmutable(path, db);
+    }
+    // Beside the processes that have it open, through their index, making
+    // no file: a process closing it may take its files with it, and the
+    // open then fails for a moment.
+    const std::string uri =
+        "file:" + UriPath(path) + "?mode=ro&readonly_shm=1&vfs=" + std::string(kNoFilesVfs);
+    int rc = sqlite3_open_v2(uri.c_str(), db, kReadFlags | SQLITE_OPEN_URI, nullptr);
+    ReadOnly(*db);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(*db, kReadTest, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return rc;
+    sqlite3_close(*db);
+    *db = nullptr;
+    if (pause > 128) {
+      *inUse = true;
+      return SQLITE_BUSY;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  }
+}
+
+bool TakeFileState(const std::string& path, FileState* state) {
+  *state = FileState();
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  state->size = st.st_size;
+  state->modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  state->inode = st.st_ino;
+  const int fd = LookoutDescriptor(path);
+  unsigned char counter[4];
+  if (fd < 0 || ::pread(fd, counter, sizeof counter, 24) != static_cast<ssize_t>(sizeof counter))
+    return false;
+  state->counter = Be32(counter);
+  if (::stat((path + "-wal").c_str(), &st) == 0) {
+    state->logSize = st.st_size;
+    state->logModified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    state->logInode = st.st_ino;
+  }
+  state->taken = true;
+  return !OpenElsewhere(path);
+}
+
+std::string InUseText(const std::string& path, bool readOnly) {
+  return path + " is in use by another process, and it cannot be read beside that process now" +
+         (readOnly ? " as its file or its folder cannot be written here" : "") +
+         "; nothing in it was changed. Try again";
+}
+
+bool Db::Probe(const std::string& path, std::string* error) {
+  // Another process may be filling the file in from its log (a checkpoint)
+  // while it is read without a lock: a store then looks cut short,
+  // unreadable or foreign for a moment. A verdict read from the file's
+  // pages counts when it is still the verdict a moment later.
+  for (int look = 0;; ++look) {
+    bool sure = true;
+    notStore_ = false;
+    if (Judge(path, error, &sure)) return true;
+    if (sure || look == 2) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(look == 0 ? 5 : 50));
+  }
+}
+
+bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
+  const auto notStore = [&](const std::string& why) {
+    notStore_ = true;
+    *error = path + " is not an object store: " + why + "; nothing in it was changed";
+    return false;
+  };
+  const auto damaged = [&](const std::string& why) {
+    *error = path + " is a damaged object store: " + why +
+             "; nothing in it was changed. Restore it from a copy";
+    return false;
+  };
+  // Only what SQLite finds malformed is damage; a file it cannot open or
+  // lock now (its log unreadable, another process busy) is not.
+  const auto unreadable = [&](const StoreKind& kind) {
+    const int code = kind.code & 0xff;
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+      return damaged("SQLite cannot read it (" + kind.error + ")");
+    *error = "Cannot read " + path + ": " + kind.error + "; nothing in it was changed";
+    return false;
+  };
+  if (!PlainFilesBeside(path, error)) return false;
+  unsigned char head[100] = {};
+  long long size = 0;
+  {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      *error = "Cannot open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(st.st_mode)) return notStore("it is not a file");
+    // Read through the kept descriptor: closing one of our own would drop
+    // the locks another connection of this process holds on the file.
+    const int fd = LookoutDescriptor(path);
+    if (fd < 0) {
+      *error = "Cannot open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return notStore("it is not a file");
+    size = static_cast<long long>(st.st_size);
+    const ssize_t got = size > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
+    if (size == 0) return notStore("it is empty (0 bytes)");
+    // A first page of zeros where the header should be: a store that lost
+    // it, more likely than a file of nothing but zeros made for it.
+    if (got == static_cast<ssize_t>(sizeof head) &&
+        std::all_of(head, head + sizeof head, [](unsigned char c) { return c == 0; }))
+      return damaged("its first page, with SQLite's header, is blank (zeros)");
+    if (got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)
+      return notStore("it is no SQLite database");
+    if (got < static_cast<ssize_t>(sizeof head))
+      return damaged("it is cut short (" + std::to_string(size) + " bytes)");
+  }
+  // What follows rests on the file's pages and its log, which another
+  // process may be writing.
+  *sure = false;
+  long long page = (head[16] << 8) | head[17];
+  if (page == 1) page = 65536;
+  if (page < 512 || (page & (page - 1)) != 0) return damaged("its header is damaged");
+  // The pages SQLite reads from the file: those up to the size the log's
+  // last commit gives that the log does not hold, or, without a commit in
+  // the log, those the file's header counts (valid when the change counter
+  // beside the count agrees).
+  LogContent wal;
+  if (!ReadLog(path + "-wal", &wal, error)) return false;
+  const bool log = NonEmptyFile(path + "-wal");
+  long long needed = 0;  // the highest page the file must hold
+  if (wal.pages > 0) {
+    page = wal.pageSize;
+    for (long long p = wal.pages; p > 0 && needed == 0; --p)
+      if (!wal.logged[static_cast<size_t>(p)]) needed = p;
+  } else {
+    if (size % page != 0) needed = size / page + 1;
+    if (Be32(head + 24) == Be32(head + 92)) needed = std::max<long long>(needed, Be32(head + 28));
+  }
+  if (size < needed * page) {
+    return damaged("it is cut short (" + std::to_string(size) + " bytes of " +
+                   std::to_string(needed * page) + ")" +
+                   (wal.pages > 0 ? std::string(", and its log does not hold the rest") : ""));
+  }
+  // The file as it is, without its log: an immutable connection takes no
+  // lock and makes no file beside it.
+  StoreKind kind;
+  sqlite3* reader = nullptr;
+  int rc = OpenImmutable(path, &reader);
+  bool read = rc == SQLITE_OK && ReadKind(reader, &kind);
+  if (rc != SQLITE_OK) {
+    kind.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
+    kind.code = rc;
+  }
+  sqlite3_close(reader);
+  reader = nullptr;
+  if (!read && !log) return unreadable(kind);
+  // Nothing in the file but a log beside it: a store just made whose tables
+  // are still in the log, or another program's database. The log tells,
+  // read as SQLite reads it beside the processes that may be writing it.
+  if (log && (!read || !kind.tables)) {
+    bool inUse = false, lockFree = false;
+    rc = OpenForReading(path, &reader, &inUse, &lockFree);
+    if (inUse) {
+      inUse_ = *sure = true;
+      *error = InUseText(path, readOnly_);
+      return false;
+    }
+    read = rc == SQLITE_OK && ReadKind(reader, &kind);
+    if (rc != SQLITE_OK) {
+      kind.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
+      kind.code = rc;
+    }
+    sqlite3_close(reader);
+    if (!read) return unreadable(kind);
+  }
+  if (kind.applicationId != 0 && kind.applicationId != kStoreApplicationId) {
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", static_cast<unsigned>(kind.applicationId));
+    return notStore(std::string("it is a database of something else (application id ") + id + ")");
+  }
+  if (kind.format > 1) {
+    *error = path + " is an object store of another version; nothing in it was changed";
+    return false;
+  }
+  if (!kind.tables) {
+    if (kind.applicationId == kStoreApplicationId) return damaged("it has lost its tables");
+    return notStore("it is an SQLite database without tables");
+  }
+  if (kind.mismatch.empty() && kind.format == 1) return true;
+  const std::string why = kind.mismatch.empty() ? "its table meta names no format" : kind.mismatch;
+  if (kind.applicationId == kStoreApplicationId) return damaged(why);
+  return notStore("it is a database of something else (" + why + ")");
+}
+
+}  // namespace kx::store

@@ -1,0 +1,70 @@
+// The file of a store and the files SQLite keeps beside it (its log,
+// "-wal", and the log's index, "-shm"): what a file is, judged before
+// anything is written to it, and the ways of reading a store without
+// writing anything. Shared by db.cpp (the connection) and db_files.cpp.
+#pragma once
+
+#ifndef KX_STORE_INTERNAL
+#error "store/internal headers are private to their library; include its public headers"
+#endif
+
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+
+namespace kx::store {
+
+// The application id (SQLite's header field for telling kinds of files
+// apart) of the stores this version makes: "KXQS". Stores made before it
+// have none (0) and are told by their tables alone.
+constexpr int32_t kStoreApplicationId = 0x4B585153;
+
+// What a database's own header and tables say of it.
+struct StoreKind {
+  int32_t applicationId = 0;
+  bool tables = false;   // it has tables, views or triggers of its own
+  long format = 0;       // the format its "meta" table gives (0: none)
+  std::string mismatch;  // how its tables differ from a store's ("": they do not)
+  std::string error;     // why it could not be read
+  int code = 0;          // and SQLite's result code
+};
+
+// Reads the kind through `db`; false (with kind->error and code) when
+// SQLite cannot.
+bool ReadKind(sqlite3* db, StoreKind* kind);
+
+bool FileExists(const std::string& path);
+// `path` as the path of a "file:" URI.
+std::string UriPath(const std::string& path);
+
+// The log and its index beside `path` are regular files or absent: a named
+// pipe, a folder or a link there would hang or mislead SQLite's opening of
+// them. False with *error (naming the file and what to do) otherwise.
+bool PlainFilesBeside(const std::string& path, std::string* error);
+
+// Opens the existing store at `path` for reading, writing nothing and
+// making no file beside it. SQLite's result code, with *db set (to be
+// closed by the caller) whenever SQLite made a connection; *inUse: another
+// connection has it open and it could not be read beside it for a moment
+// (SQLITE_BUSY). *lockFree: the connection takes no lock, so another
+// process may write the file under it (see Unchanged).
+int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* lockFree);
+std::string InUseText(const std::string& path, bool readOnly);
+
+// What shows that another process wrote the store at `path` or its log, or
+// has it open: taken when a lock-free connection opens it, compared before
+// and after each of its statements.
+struct FileState {
+  bool taken = false;
+  long long size = 0, logSize = -1;  // -1: no log
+  long long modified = 0, changed = 0, logModified = 0;
+  unsigned long long inode = 0, logInode = 0;
+  uint32_t counter = 0;  // the file's change counter (header byte 24)
+  bool operator==(const FileState&) const = default;
+};
+// False when the file cannot be looked at or another connection has it
+// open (a writer may be at work).
+bool TakeFileState(const std::string& path, FileState* state);
+
+}  // namespace kx::store

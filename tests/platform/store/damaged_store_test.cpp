@@ -1,0 +1,239 @@
+// Files that are damaged, look like stores, or change under a reader: what
+// cannot be read is never read as data, and nothing that is not a store,
+// or is damaged, is written.
+#include <filesystem>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store_test_support.h"
+
+namespace kx::store::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool SaysDamaged(const std::string& text) {
+  return text.find("damaged") != std::string::npos &&
+         text.find("estore it from a copy") != std::string::npos;
+}
+
+std::string Tag(IKXQAttribute* tag) { return _bstr_t(Get(tag)).utf8(); }
+
+long long Scalar(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  long long value = -1;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    value = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return value;
+}
+
+// The index through which the values referring to an object are found,
+// zeroed: pump 20's "DataViews" (page 11 shows it) reads as no list then.
+// That read fails the transaction it was made in, with what was written
+// before it, and between transactions Store::TakeReadFailure says why. The
+// file is as it was.
+TEST(DamagedStoreTest, AListThatCannotBeReadFailsItsTransactionAndIsNeverAnEmptyList) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  const long long root = Scalar(path, "SELECT rootpage FROM sqlite_master WHERE name='vals_refs'");
+  ASSERT_GT(root, 1);
+  std::string bytes = FolderBytes(dir.path()).at("s.kxq");
+  bytes.replace(static_cast<size_t>(root - 1) * 4096, 4096, std::string(4096, '\0'));
+  WriteBytes(path, bytes);
+  {
+    std::unique_ptr<Store> s = Reopen(path);
+    ASSERT_TRUE(s);
+    auto pump = Obj(*s, 20);
+    LONG count = -1;
+    EXPECT_EQ(Attr(pump, u"DataViews")->get_Count(&count), S_OK);
+    const Status read = s->TakeReadFailure();
+    EXPECT_EQ(read.hr, KXQ_E_STORAGE);
+    EXPECT_NE(read.message.find("Cannot read what refers to object 20: the store " + path +
+                                " is damaged ("),
+              std::string::npos)
+        << read.message;
+    EXPECT_TRUE(s->TakeReadFailure().ok());
+
+    ASSERT_TRUE(s->Begin().ok());
+    const Status registered = s->RegisterMethod(u"", u"Written", _variant_t(true));
+    EXPECT_TRUE(registered.ok()) << registered.message;
+    EXPECT_EQ(Attr(pump, u"DataViews")->get_Count(&count), S_OK);
+    const Status committed = s->Commit();
+    EXPECT_EQ(committed.hr, KXQ_E_STORAGE);
+    EXPECT_NE(committed.message.find("rolled back: a read had failed (Cannot read what refers"),
+              std::string::npos)
+        << committed.message;
+    EXPECT_TRUE(SaysDamaged(committed.message)) << committed.message;
+  }
+  EXPECT_EQ(FolderBytes(dir.path()), (std::map<std::string, std::string>{{"s.kxq", bytes}}));
+}
+
+// What a store is comes from all its tables and their columns, before
+// anything is written: a database with a "meta" table that names format 1,
+// a store whose "meta" is a view, or one with a table of someone else's is
+// refused and left byte for byte; so is one that another program's
+// application id marks. A new store carries the store's id ("KXQS"); one
+// made before it (id 0) opens and reads as before; one marked as a store
+// whose tables are not a store's is damaged.
+TEST(DamagedStoreTest, WhatLooksLikeAStoreIsJudgedByAllItsTablesBeforeAnythingIsWritten) {
+  TempDir dir;
+  const std::string made = dir.File("made.kxq");
+  OpenPlant(made).reset();
+  EXPECT_EQ(FolderBytes(dir.path()).at("made.kxq").substr(68, 4), "KXQS");
+  const std::string store = FolderBytes(dir.path()).at("made.kxq");
+  fs::remove(made);
+  const auto copy = [&](const char* name, const char* sql) {
+    WriteBytes(dir.File(name), store);
+    RawSql(dir.File(name), sql);
+  };
+  RawSql(dir.File("metaonly.kxq"),
+         "CREATE TABLE meta(key TEXT PRIMARY KEY, value); INSERT INTO meta VALUES('format', 1)");
+  copy("view.kxq",
+       "PRAGMA application_id=0; DROP TABLE meta; CREATE VIEW meta AS SELECT 'format' AS key, 1 "
+       "AS value");
+  copy("extra.kxq", "PRAGMA application_id=0; CREATE TABLE invoices(id)");
+  copy("foreign.kxq", "PRAGMA application_id=7");
+  copy("ours.kxq", "ALTER TABLE units ADD COLUMN colour");
+  copy("old.kxq", "PRAGMA application_id=0");
+  const auto before = FolderBytes(dir.path());
+  const std::pair<const char*, const char*> refused[] = {
+      {"metaonly.kxq", "is not an object store: it is a database of something else (it has no"},
+      {"view.kxq", "it is a database of something else (its view meta is not a store's)"},
+      {"extra.kxq", "of something else (it has a table invoices that a store does not have)"},
+      {"foreign.kxq", "of something else (application id 0x00000007)"},
+      {"ours.kxq", "is a damaged object store: its table units is not a store's"}};
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kOpenOrCreate, OpenMode::kReadOnly}) {
+    for (const auto& [name, says] : refused) {
+      std::unique_ptr<Store> s;
+      const Status opened = Store::Open(dir.File(name), mode, &s);
+      EXPECT_EQ(opened.hr, std::string(name) == "ours.kxq" ? KXQ_E_STORAGE : KXQ_E_NOTSTORE);
+      EXPECT_NE(opened.message.find(says), std::string::npos) << opened.message;
+    }
+  }
+  EXPECT_EQ(FolderBytes(dir.path()), before);
+  std::unique_ptr<Store> old = Reopen(dir.File("old.kxq"));
+  ASSERT_TRUE(old);
+  EXPECT_EQ(Tag(Attr(Obj(*old, 20), u"Tag")), "P-101");
+}
+
+// A process killed after a commit leaves the pages it wrote in the log. The
+// file then needs only the pages the log does not hold: one shorter than
+// the database the log makes opens, one cut short of pages only it held is
+// refused as damaged in every mode, and the file and its log stay byte for
+// byte (a write's checkpoint would have made the damage permanent).
+TEST(DamagedStoreTest, AStoreCutShortBesideItsLogIsRefusedUnlessTheLogHoldsWhatIsMissing) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  const size_t size = fs::file_size(path);
+  RawSqlLeavingLog(path,
+                   "UPDATE vals SET txt='P-101B' WHERE obj=20 AND txt='P-101'; INSERT INTO "
+                   "workflow(obj, code, text) VALUES(20, 0, hex(randomblob(20000)))");
+  {
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(path, OpenMode::kReadOnly, &s).ok());
+    EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "P-101B");
+  }
+  ASSERT_EQ(fs::file_size(path), size);  // the grown pages are in the log alone
+  fs::resize_file(path, size / 2);
+  const auto before = FolderBytes(dir.path());
+  ASSERT_EQ(before.size(), 2u);
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> s;
+    const Status opened = Store::Open(path, mode, &s);
+    EXPECT_EQ(opened.hr, KXQ_E_STORAGE);
+    EXPECT_NE(opened.message.find(" is a damaged object store: it is cut short (" +
+                                  std::to_string(size / 2) + " bytes of "),
+              std::string::npos)
+        << opened.message;
+    EXPECT_NE(opened.message.find("its log does not hold the rest"), std::string::npos);
+    EXPECT_EQ(FolderBytes(dir.path()), before);
+  }
+}
+
+// A log or index beside the store that is no plain file (a named pipe
+// hung the opening for good, a folder misleads it) is refused at once,
+// saying which and what to do; a new store is not made beside one.
+TEST(DamagedStoreTest, ALogOrIndexThatIsNoPlainFileIsRefused) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  ASSERT_EQ(::mkfifo((path + "-wal").c_str(), 0644), 0);
+  fs::create_directory(path + "-shm");
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> s;
+    const Status opened = Store::Open(path, mode, &s);
+    EXPECT_FALSE(opened.ok());
+    EXPECT_NE(opened.message.find(path +
+                                  "-wal, where SQLite keeps the store's log, is a named "
+                                  "pipe; nothing was read or changed. Remove " +
+                                  path + "-wal"),
+              std::string::npos)
+        << opened.message;
+  }
+  fs::remove(path + "-wal");
+  std::unique_ptr<Store> s;
+  EXPECT_NE(Store::Open(path, OpenMode::kReadOnly, &s)
+                .message.find("-shm, where SQLite keeps "
+                              "the store's log's index, "
+                              "is a folder"),
+            std::string::npos);
+  fs::remove(path);
+  const Status made = Store::Open(path, OpenMode::kCreate, &s);
+  EXPECT_NE(made.message.find("Cannot make a store at " + path + ": " + path +
+                              "-shm lies there, the log's index of an earlier store"),
+            std::string::npos)
+      << made.message;
+  EXPECT_FALSE(fs::exists(path));
+}
+
+// A store read only while no other process has it open is read without
+// locks and with no file made beside it. What another process commits
+// meanwhile is never mixed into what was read: a read after it fails
+// (KXQ_E_BUSY, or the transaction it was made in), and the next
+// transaction reads the file again, whole.
+TEST(DamagedStoreTest, AReaderWithoutLocksNeverMixesInWhatAnotherProcessWrote) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  std::unique_ptr<Store> reader;
+  ASSERT_TRUE(Store::Open(path, OpenMode::kReadOnly, &reader).ok());
+  EXPECT_EQ(FolderBytes(dir.path()).size(), 1u);
+  EXPECT_EQ(Tag(Attr(Obj(*reader, 20), u"Tag")), "P-101");
+  const auto write = [&](const char16_t* tag) {
+    std::unique_ptr<Store> writer = Reopen(path);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(Put(Attr(Obj(*writer, 21), u"Tag"), 0, _variant_t(tag)), S_OK);
+  };
+  write(u"P-102B");
+  _com_ptr_t<IKXQObject> pump;
+  EXPECT_EQ(reader->Database()->get_Object(21, &pump), KXQ_E_BUSY);
+  EXPECT_NE(ErrorText().find(path + " was opened or written by another process while this one "
+                                    "read it without locks"),
+            std::string::npos);
+  ASSERT_TRUE(reader->Begin().ok());
+  EXPECT_EQ(Tag(Attr(Obj(*reader, 21), u"Tag")), "P-102B");
+  EXPECT_TRUE(reader->Commit().ok());
+
+  ASSERT_TRUE(reader->Begin().ok());
+  write(u"P-102C");
+  LONG count = 0;
+  (void)Attr(Obj(*reader, 20), u"DataViews")->get_Count(&count);
+  const Status committed = reader->Commit();
+  EXPECT_EQ(committed.hr, KXQ_E_STORAGE);
+  EXPECT_NE(committed.message.find("a read had failed"), std::string::npos) << committed.message;
+  ASSERT_TRUE(reader->Begin().ok());
+  EXPECT_EQ(Tag(Attr(Obj(*reader, 21), u"Tag")), "P-102C");
+  EXPECT_TRUE(reader->Commit().ok());
+  reader.reset();
+  EXPECT_EQ(FolderBytes(dir.path()).size(), 1u);
+}
+
+}  // namespace
+}  // namespace kx::store::test
