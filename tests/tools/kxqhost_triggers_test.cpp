@@ -449,6 +449,26 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
                "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (&lt;Varies&gt;)\""});
 }
 
+// A list's title names its first and last rows' objects: another object
+// placed in a row between leaves the open datasheet's title item quiet; a
+// new name of the last row's object fires it.
+TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
+  kx::test::tools::WriteText(
+      dir_ / "ends.kxq",
+      "request OpenDocuments <<END\n"
+      "<XMLMessage TargetId=\"App\" Status=\"1\"><OpenDocuments><Datasheet "
+      "DocumentId=\"1007\" Status=\"1\"/></OpenDocuments></XMLMessage>\nEND\n"
+      "set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
+  const Outcome outcome = Host({"--events", "run", dir_ / "ends.kxq"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  FindInOrder(
+      outcome.out,
+      {"## set 1071 NodeObjects[4] #106\n== store changed #1071: NodeObjects\n"
+       "## set 106 Name P-106X\n== store changed #106: Name\n== store changed #1007: Dirty\n"
+       "== store trigger Datasheet on #1007 fired (keys: Name)\n",
+       "<Datasheet Title=\"P-101A-&gt;P-106X: Pump summary (Normal)\""});
+}
+
 // A held event is written when delivered, from what the page shows then:
 // the motor's new name while the page shows the motor, and no value once
 // another client has taken the motor off the page after the change.
