@@ -300,6 +300,11 @@ class SampleTriggerTest : public KxqhostTest {
         Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
+  // The script's steps run with their events shown.
+  Outcome RunScript(const std::string& script) {
+    kx::test::tools::WriteText(dir_ / "steps.kxq", script);
+    return Host({"--events", "run", dir_ / "steps.kxq"});
+  }
 };
 
 TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
@@ -369,18 +374,16 @@ TEST_F(SampleTriggerTest, AnEditOfOneCellOfAnOpenListFiresThatCellAlone) {
 // those above and the fixed field above the list do not; an edit of the
 // fixed field still fires its item.
 TEST_F(SampleTriggerTest, RowsAppendedOrTakenOutFireOnlyTheItemsOfTheEntriesTheyChanged) {
-  kx::test::tools::WriteText(
-      dir_ / "rows.kxq",
+  const Outcome outcome = RunScript(
       "request OpenPage <<END\n1071\nEND\n"
       "set 1071 Fields[26] \"<String FieldId=\\\"402\\\" Index=\\\"6\\\"/>\"\n"
       "request SetStringField " +
-          std::string(KXQHOST_SOURCE_DIR) +
-          "/examples/requests/set-string-field-new-row.xml\n"
-          "delete 104\n"
-          "request SetStringField <<END\n"
-          "<XMLMessage TargetId=\"Editor\" Status=\"1\"><SetStringField PageId=\"1071\" "
-          "FieldId=\"401\" Value=\"Title\"/></XMLMessage>\nEND\n");
-  const Outcome outcome = Host({"--events", "run", dir_ / "rows.kxq"});
+      std::string(KXQHOST_SOURCE_DIR) +
+      "/examples/requests/set-string-field-new-row.xml\n"
+      "delete 104\n"
+      "request SetStringField <<END\n"
+      "<XMLMessage TargetId=\"Editor\" Status=\"1\"><SetStringField PageId=\"1071\" "
+      "FieldId=\"401\" Value=\"Title\"/></XMLMessage>\nEND\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const std::string& out = outcome.out;
   const size_t appended = out.find("## set 1071 Fields[26]");
@@ -410,10 +413,9 @@ TEST_F(SampleTriggerTest, RowsAppendedOrTakenOutFireOnlyTheItemsOfTheEntriesThey
 // their case position: an entry added past those fires none of them, a
 // change of the entry they read fires them all.
 TEST_F(SampleTriggerTest, AnEntryAddedToAPageListThatNoFieldReadsFiresNothing) {
-  kx::test::tools::WriteText(dir_ / "cases.kxq",
-                             "request OpenPage <<END\n1011\nEND\n"
-                             "set 1011 Cases[9] 1\nset 1011 Cases[1] 2\n");
-  const Outcome outcome = Host({"--events", "run", dir_ / "cases.kxq"});
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n1011\nEND\n"
+      "set 1011 Cases[9] 1\nset 1011 Cases[1] 2\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   FindInOrder(outcome.out,
               {"## set 1011 Cases[9] 1\n== store changed #1011: Cases\n"
@@ -453,13 +455,11 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
 // placed in a row between leaves the open datasheet's title item quiet; a
 // new name of the last row's object fires it.
 TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
-  kx::test::tools::WriteText(
-      dir_ / "ends.kxq",
+  const Outcome outcome = RunScript(
       "request OpenDocuments <<END\n"
       "<XMLMessage TargetId=\"App\" Status=\"1\"><OpenDocuments><Datasheet "
       "DocumentId=\"1007\" Status=\"1\"/></OpenDocuments></XMLMessage>\nEND\n"
       "set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
-  const Outcome outcome = Host({"--events", "run", dir_ / "ends.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   FindInOrder(
       outcome.out,
