@@ -643,6 +643,28 @@ std::vector<Case> Cases() {
                                     "<SetRealField PageId=\"1071\" FieldId=\"404\" Index=\"2\" "
                                     "Value=\"3150\"/>"),
                            103)});
+  // A row added at the end: a new pump at the first blank row. It changes
+  // no entry the rows above read, so the open list's items stay quiet and
+  // its event shows the new row alone.
+  cases.push_back(
+      {"SetStringField-new-row", P::kList, list, [](ScalePlant& plant, State state) {
+         const std::string row = std::to_string(plant.size() + 6);
+         kx::host::RequestResult result;
+         Outcome outcome =
+             Send(plant, u"SetStringField",
+                  Envelope("Editor", "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"" +
+                                         row + "\" Value=\"New\" ConfirmedClass=\"Pump\"/>"),
+                  &result);
+         size_t chars = 0;
+         for (const auto& event : result.events) chars += event.xml ? event.xml->size() : 0;
+         if (outcome.failure.empty() && plant.Count(1071, u"NodeObjects") != plant.size() + 8) {
+           outcome.failure = "no row was added";
+         } else if (outcome.failure.empty() && state == State::kOpen &&
+                    (chars == 0 || chars > 2000)) {
+           outcome.failure = "its events hold " + std::to_string(chars) + " characters";
+         }
+         return outcome;
+       }});
   // The trigger callbacks: another client changes one row's pump, or every
   // added row's pump in one change.
   cases.push_back(

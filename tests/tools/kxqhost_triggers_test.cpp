@@ -300,6 +300,11 @@ class SampleTriggerTest : public KxqhostTest {
         Host({"init", "--fixture", std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
+  // The script's steps run with their events shown.
+  Outcome RunScript(const std::string& script) {
+    kx::test::tools::WriteText(dir_ / "steps.kxq", script);
+    return Host({"--events", "run", dir_ / "steps.kxq"});
+  }
 };
 
 TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
@@ -363,6 +368,62 @@ TEST_F(SampleTriggerTest, AnEditOfOneCellOfAnOpenListFiresThatCellAlone) {
   }
 }
 
+// A row appended to an open list changes no entry that an item of the page
+// read: nothing fires, and the new row's own event names its field alone. A
+// row taken out moves the rows below it up: the items of those rows fire,
+// those above and the fixed field above the list do not; an edit of the
+// fixed field still fires its item.
+TEST_F(SampleTriggerTest, RowsAppendedOrTakenOutFireOnlyTheItemsOfTheEntriesTheyChanged) {
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n1071\nEND\n"
+      "set 1071 Fields[26] \"<String FieldId=\\\"402\\\" Index=\\\"6\\\"/>\"\n"
+      "request SetStringField " +
+      std::string(KXQHOST_SOURCE_DIR) +
+      "/examples/requests/set-string-field-new-row.xml\n"
+      "delete 104\n"
+      "request SetStringField <<END\n"
+      "<XMLMessage TargetId=\"Editor\" Status=\"1\"><SetStringField PageId=\"1071\" "
+      "FieldId=\"401\" Value=\"Title\"/></XMLMessage>\nEND\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::string& out = outcome.out;
+  const size_t appended = out.find("## set 1071 Fields[26]");
+  const size_t newRow = out.find("## request SetStringField", appended);
+  const size_t deleted = out.find("## delete 104", newRow);
+  const size_t fixed = out.find("## request SetStringField", deleted);
+  ASSERT_NE(fixed, std::string::npos) << out;
+  const std::string beforeDelete = out.substr(appended, deleted - appended);
+  EXPECT_EQ(beforeDelete.find("fired"), std::string::npos) << beforeDelete;
+  // The new row's event shows that row, not the rows above it.
+  EXPECT_NE(beforeDelete.find("Value=\"P-105\" Index=\"6\"/>"), std::string::npos) << beforeDelete;
+  EXPECT_EQ(beforeDelete.find("Index=\"0\""), std::string::npos) << beforeDelete;
+  FindInOrder(out,
+              {"## delete 104\n== store changed #1071: Fields, Revisions, NodeObjects\n"
+               "== store trigger Field on #1071 fired (keys: ",
+               "## request SetStringField", "== store trigger Field on #1071 fired (keys: 1)\n"});
+  const std::string firedOnDelete = out.substr(deleted, fixed - deleted);
+  for (const char* key : {"CL104:0", "CL104:3", "CL105:0", "CL106:3", "26"}) {
+    EXPECT_NE(firedOnDelete.find(key), std::string::npos) << key << "\n" << firedOnDelete;
+  }
+  for (const char* key : {"keys: 1,", " 1,", "CL101:", "CL102:", "CL103:"}) {
+    EXPECT_EQ(firedOnDelete.find(key), std::string::npos) << key << "\n" << firedOnDelete;
+  }
+}
+
+// The fields of an ordinary page read the entry of the page's "Cases" at
+// their case position: an entry added past those fires none of them, a
+// change of the entry they read fires them all.
+TEST_F(SampleTriggerTest, AnEntryAddedToAPageListThatNoFieldReadsFiresNothing) {
+  const Outcome outcome = RunScript(
+      "request OpenPage <<END\n1011\nEND\n"
+      "set 1011 Cases[9] 1\nset 1011 Cases[1] 2\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  FindInOrder(outcome.out,
+              {"## set 1011 Cases[9] 1\n== store changed #1011: Cases\n"
+               "## set 1011 Cases[1] 2\n== store changed #1011: Cases\n"
+               "== store changed #1001: Dirty\n"
+               "== store trigger Field on #1011 fired (keys: 0, 1, 2, 3, 4, 5, 6, 7)\n"});
+}
+
 // An open datasheet's change event carries its title as it is when written:
 // after each change by another client of what the title is made from (a
 // shown object's name, a page's case), the trigger records the title again
@@ -388,6 +449,24 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
                "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (Normal)\"",
                "## set 1093 Cases[1] 2", "== store trigger Datasheet on #1009 fired (keys: Name)",
                "<Datasheet Title=\"P-102A-&gt;P-109: Pump sheets (&lt;Varies&gt;)\""});
+}
+
+// A list's title names its first and last rows' objects: another object
+// placed in a row between leaves the open datasheet's title item quiet; a
+// new name of the last row's object fires it.
+TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
+  const Outcome outcome = RunScript(
+      "request OpenDocuments <<END\n"
+      "<XMLMessage TargetId=\"App\" Status=\"1\"><OpenDocuments><Datasheet "
+      "DocumentId=\"1007\" Status=\"1\"/></OpenDocuments></XMLMessage>\nEND\n"
+      "set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  FindInOrder(
+      outcome.out,
+      {"## set 1071 NodeObjects[4] #106\n== store changed #1071: NodeObjects\n"
+       "## set 106 Name P-106X\n== store changed #106: Name\n== store changed #1007: Dirty\n"
+       "== store trigger Datasheet on #1007 fired (keys: Name)\n",
+       "<Datasheet Title=\"P-101A-&gt;P-106X: Pump summary (Normal)\""});
 }
 
 // A held event is written when delivered, from what the page shows then:

@@ -29,12 +29,13 @@ namespace kx::store {
 HRESULT SetError(HRESULT hr, const u16& description);
 HRESULT SetError(HRESULT hr, const std::string& description);
 
-// The stamps of the last changes of values, by key, in one array open to
-// probing: a look-up reads one place of memory, where a node map reads a
-// bucket and then nodes elsewhere. Read sets ask for thousands of stamps at
-// a time, and the table outgrows the processor's caches with the plant.
+// Small data by key, in one array open to probing: a look-up reads one
+// place of memory, where a node map reads a bucket and then nodes elsewhere,
+// and a new key costs no allocation of its own. Read sets ask for thousands
+// of stamps at a time, a page's trigger set-up records thousands of reads,
+// and the tables outgrow the processor's caches with the plant.
 template <class Key, class Data, class Hash>
-class StampTable {
+class OpenTable {
  public:
   size_t size() const { return size_; }
   void clear() {
@@ -490,9 +491,15 @@ class StoreCore {
   // The triggers made for each object, found without going through all of
   // them. A trigger's owner is the one it was made for, or 0 once removed.
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
-  // A read -> the trigger items that recorded it. Entries are never
-  // erased: items point at them.
-  std::unordered_map<ReadKey, TriggerWatchers, ReadKeyHash> watchers_;
+  // A read -> the trigger items that recorded it. The watchers are never
+  // dropped, nor moved: items point at them. They lie side by side in
+  // blocks, made a block at a time.
+  OpenTable<ReadKey, TriggerWatchers*, ReadKeyHash> watchers_;
+  static constexpr size_t kWatchersBlock = 256;
+  std::vector<std::unique_ptr<TriggerWatchers[]>> watcherBlocks_;
+  size_t watchersInBlock_ = kWatchersBlock;
+  // The watchers of `read`, made when it has none.
+  TriggerWatchers& WatchersOf(const ReadKey& read);
   // The lists (ListKey) some entry of which has watchers: a change of the
   // entries of any other list looks none up.
   std::unordered_set<uint64_t> entriesWatched_;
@@ -526,8 +533,8 @@ class StoreCore {
   struct ListKeyHash {
     uint64_t operator()(uint64_t key) const { return key; }
   };
-  StampTable<uint64_t, ListStamps, ListKeyHash> listStamps_;
-  StampTable<ReadKey, uint64_t, ReadKeyHash> entryStamps_;
+  OpenTable<uint64_t, ListStamps, ListKeyHash> listStamps_;
+  OpenTable<ReadKey, uint64_t, ReadKeyHash> entryStamps_;
   TemplateLibraryRec library_;
 };
 

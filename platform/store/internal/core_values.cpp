@@ -9,7 +9,6 @@
 namespace kx::store {
 
 namespace {
-uint64_t Key(int32_t a, int32_t b) { return ListKey(a, b); }
 // Lists shorter than this are scanned: counts would cost more than they save.
 constexpr size_t kCountedList = 64;
 // An empty slot: what a position past the end reads as.
@@ -25,7 +24,7 @@ bool StoreCore::ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id) 
   if (!def->inverse.empty() || values.size() < kCountedList)
     return std::any_of(values.begin(), values.end(),
                        [id](const Value& v) { return v.kind == KXQ_TYPE_OBJECT && v.i == id; });
-  auto [it, made] = members_.try_emplace(Key(obj->id, def->id));
+  auto [it, made] = members_.try_emplace(ListKey(obj->id, def->id));
   if (made)
     for (const Value& v : values) Count(&it->second, v, 1);
   return it->second.count(id) != 0;
@@ -33,7 +32,7 @@ bool StoreCore::ListHolds(const ObjectRec* obj, const AttrDef* def, int64_t id) 
 
 StoreCore::Membership* StoreCore::MembersOf(const ObjectRec* obj, const AttrDef* def) {
   if (members_.empty()) return nullptr;
-  auto it = members_.find(Key(obj->id, def->id));
+  auto it = members_.find(ListKey(obj->id, def->id));
   return it == members_.end() ? nullptr : &it->second;
 }
 
@@ -49,7 +48,7 @@ void StoreCore::Count(Membership* members, const Value& v, int delta) {
 
 void StoreCore::ForgetMembers(const ObjectRec* obj) {
   if (members_.empty()) return;
-  for (const AttrValues& av : obj->attrs) members_.erase(Key(obj->id, av.attr));
+  for (const AttrValues& av : obj->attrs) members_.erase(ListKey(obj->id, av.attr));
 }
 
 const ValueList StoreCore::kNoValues{};
@@ -58,7 +57,7 @@ const ValueList& StoreCore::InverseValues(const ObjectRec* obj, const AttrDef* d
   // Read whole once, then element by element from the list kept.
   // A list that could not be read is kept for no one: the next read tries
   // again.
-  InverseList& kept = inverses_[Key(obj->id, def->id)];
+  InverseList& kept = inverses_[ListKey(obj->id, def->id)];
   if (kept.gen != refsGen_ && ComputeInverse(obj, def, &kept.values)) kept.gen = refsGen_;
   return kept.values;
 }
@@ -446,13 +445,23 @@ void StoreCore::NoteKey(const ReadKey& k) {
       listing->watchers->quietSince = 0;
       continue;
     }
-    auto [at, made] = watchers_.try_emplace(k);
-    if (made && k.at != kWholeList && k.at != kEntryCount) entriesWatched_.insert(k.list);
-    TriggerWatchers& w = at->second;
+    TriggerWatchers& w = WatchersOf(k);
     w.order.push_back(item);
     w.quietSince = 0;
     item->Add(k, &w);
   }
+}
+
+TriggerWatchers& StoreCore::WatchersOf(const ReadKey& k) {
+  TriggerWatchers*& w = watchers_.Get(k);
+  if (w != nullptr) return *w;
+  if (watchersInBlock_ == kWatchersBlock) {
+    watcherBlocks_.push_back(std::make_unique<TriggerWatchers[]>(kWatchersBlock));
+    watchersInBlock_ = 0;
+  }
+  w = &watcherBlocks_.back()[watchersInBlock_++];
+  if (k.at != kWholeList && k.at != kEntryCount) entriesWatched_.insert(k.list);
+  return *w;
 }
 
 const std::vector<ReadKey>* StoreCore::EndReads() {
@@ -490,10 +499,10 @@ bool FiresBefore(const Placed& x, const Placed& y) {
 }
 
 // Sorts the items of `order` past `sorted` and merges them into those before.
-void SortRecorded(std::vector<TriggerItem*>& order, size_t sorted) {
+void SortRecorded(TriggerWatchers::Items& order, size_t sorted) {
   std::vector<Placed> placed;
   placed.reserve(order.size());
-  for (TriggerItem* item : order) placed.push_back(PlaceOf(item));
+  for (size_t n = 0; n < order.size(); ++n) placed.push_back(PlaceOf(order[n]));
   const auto recorded = placed.begin() + static_cast<long>(sorted);
   std::sort(recorded, placed.end(), FiresBefore);
   std::inplace_merge(placed.begin(), recorded, placed.end(), FiresBefore);
@@ -502,11 +511,9 @@ void SortRecorded(std::vector<TriggerItem*>& order, size_t sorted) {
 }  // namespace
 
 bool StoreCore::GatherWatchers(const ReadKey& k, std::vector<TriggerItem*>* items) {
-  auto it = watchers_.find(k);
-  if (it == watchers_.end()) return false;
-  // Entries of watchers_ are never erased: w stays while the observer
-  // records new watchers.
-  TriggerWatchers& w = it->second;
+  TriggerWatchers* const* found = watchers_.Find(k);
+  if (found == nullptr) return false;
+  TriggerWatchers& w = **found;
   if (w.quietSince == fireable_) return false;
   if (w.sorted < w.order.size()) {
     SortRecorded(w.order, w.sorted);
@@ -517,7 +524,8 @@ bool StoreCore::GatherWatchers(const ReadKey& k, std::vector<TriggerItem*>* item
   w.quietSince = fireable_;
   const size_t before = items->size();
   bool stale = false;
-  for (TriggerItem* item : w.order) {
+  for (size_t n = 0; n < w.order.size(); ++n) {
+    TriggerItem* item = w.order[n];
     if (item->Reads(k)) {
       items->push_back(item);
     } else {
@@ -537,7 +545,7 @@ bool StoreCore::GatherWatchers(const ReadKey& k, std::vector<TriggerItem*>* item
       if (n < w.sorted) ++keptSorted;
       w.order[kept++] = item;
     }
-    w.order.resize(kept);
+    w.order.shrink(kept);
     w.sorted = keptSorted;
   }
   return items->size() > before;

@@ -392,7 +392,40 @@ struct TriggerItem;
 // fireable count moved. An item that stopped reading stays listed until a
 // change meets it.
 struct TriggerWatchers {
-  std::vector<TriggerItem*> order;  // sorted up to `sorted`
+  // Most reads (one entry of a list) are an item's or two's: those are held
+  // inline, without an allocation for each of the thousands a page records.
+  class Items {
+   public:
+    size_t size() const { return more_.empty() ? few_ : more_.size(); }
+    TriggerItem** data() { return more_.empty() ? few_items_ : more_.data(); }
+    TriggerItem*& operator[](size_t n) { return data()[n]; }
+    void push_back(TriggerItem* item) {
+      if (more_.empty() && few_ < kFew) {
+        few_items_[few_++] = item;
+        return;
+      }
+      if (more_.empty()) {
+        more_.assign(few_items_, few_items_ + few_);
+        few_ = 0;
+      }
+      more_.push_back(item);
+    }
+    // Keeps the first n (n <= size()).
+    void shrink(size_t n) {
+      if (more_.empty()) {
+        few_ = n;
+      } else {
+        more_.resize(n);
+      }
+    }
+
+   private:
+    static constexpr size_t kFew = 2;
+    TriggerItem* few_items_[kFew] = {};
+    size_t few_ = 0;
+    std::vector<TriggerItem*> more_;
+  };
+  Items order;  // sorted up to `sorted`
   size_t sorted = 0;
   uint64_t quietSince = 0;  // the fireable count when last gone through, or 0
 };

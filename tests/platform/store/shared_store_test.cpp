@@ -3,9 +3,11 @@
 // held too long fails the call cleanly.
 #include <algorithm>
 #include <sqlite3.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 #include "com/sysmsg.h"
 #include "store_test_support.h"
@@ -247,6 +249,46 @@ TEST_F(SharedStoreTest, AValueStampMovesWithItsValueAndWithEveryChangeThatIsNotO
   Touch(*a);
   EXPECT_NE(Stamp(pump, u"Tag"), undone);
   EXPECT_EQ(_bstr_t(Get(Attr(pump, u"Tag"))).utf8(), "P-8");
+}
+
+// What the other changed in a list fires, at the next catch-up, the items
+// of the entries that read otherwise now, and of the count when it moved.
+TEST_F(SharedStoreTest, EntriesOfAListTheOtherChangedFireTheItemsThatReadThem) {
+  auto fields = Attr(Obj(*a, 11), u"Fields");
+  for (LONG k = 1; k <= 3; ++k) ASSERT_EQ(Put(fields, k, _variant_t(u"x")), S_OK);
+  _com_ptr_t<IKXQTrigger> t;
+  ASSERT_EQ(Obj(*a, 11)->get_Trigger(_bstr_t(u"Field"), &t), S_OK);
+  for (const auto& [key, at] : {std::pair{u"e1", 1L}, std::pair{u"e3", 3L}, std::pair{u"n", 0L}}) {
+    ASSERT_EQ(t->BeginItem(_variant_t(key)), S_OK);
+    LONG count = 0;
+    if (at > 0) {
+      Get(fields, at);
+    } else {
+      ASSERT_EQ(fields->get_Count(&count), S_OK);
+    }
+    ASSERT_EQ(t->EndItem(), S_OK);
+  }
+  const auto fired = [&] {
+    Touch(*a);
+    std::string keys;
+    SAFEARRAY* array = nullptr;
+    EXPECT_EQ(t->GetFiredKeys(&array), S_OK);
+    LONG upper = -1;
+    if (array != nullptr) SafeArrayGetUBound(array, 1, &upper);
+    for (LONG ix = 0; ix <= upper; ++ix) {
+      BSTR key = nullptr;
+      EXPECT_EQ(SafeArrayGetElement(array, &ix, &key), S_OK);
+      keys += _bstr_t(key, false).utf8() + " ";
+    }
+    if (array != nullptr) SafeArrayDestroy(array);
+    EXPECT_EQ(t->ClearFiredKeys(), S_OK);
+    return keys;
+  };
+  auto other = Attr(Obj(*b, 11), u"Fields");
+  ASSERT_EQ(Put(other, 3, _variant_t(u"y")), S_OK);
+  EXPECT_EQ(fired(), "e3 ");
+  ASSERT_EQ(other->InsertValues(2, 1), S_OK);  // x _ x y: entry 1 stays
+  EXPECT_EQ(fired(), "e3 n ");
 }
 
 // Stamps kept for hundreds of values (the table of them grows) each stay

@@ -34,7 +34,16 @@ int32_t PageListInteger(IKXQObject* page, const OLECHAR* name, int32_t position,
   *has = false;
   IKXQAttributePtr list;
   KXDBDatasheetSvcs::GetPageList(page, name, list);
-  if (!list || position < 0 || GetAttributeCount(list) < position + 1) return 0;
+  if (!list || position < 0) return 0;
+  // The entry alone is read, not the number of entries: a field's trigger
+  // item then stays quiet when the list grows or shrinks elsewhere. A read
+  // past the end finds nothing; only a position the store refuses outright
+  // is measured against the count first.
+  _variant_t probe;
+  if (FAILED(list->GetValue(PositionVariant(position + 1), _variant_t(), probe.GetAddress())) &&
+      GetAttributeCount(list) < position + 1) {
+    return 0;
+  }
   return KXDBDatasheetSvcs::GetAttributeIntegerAt(list, position + 1, has);
 }
 

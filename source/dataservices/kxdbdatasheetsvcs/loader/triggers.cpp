@@ -296,7 +296,10 @@ HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateFie
       _bstr_t text;
       FieldUtils::GetAttributeValueText(holder, at, text, OrNull(unit));
       (void)ObjectIdOf(page);
-      if (fields != nullptr && position >= 1 && position <= GetAttributeCount(fields)) {
+      // The entry alone, not the number of entries: a row appended or cut
+      // off past this position leaves the item as it was. A position past
+      // the end reads as empty, and fires once something is written there.
+      if (fields != nullptr && position >= 1) {
         KXDBDatasheetSvcs::GetAttributeValueStringAt(fields, position, text);
       }
     }

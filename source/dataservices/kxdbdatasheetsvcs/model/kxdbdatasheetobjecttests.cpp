@@ -463,12 +463,26 @@ HRESULT GetPagePrimaryObject(IKXQApplication* application, IKXQObject* page, IKX
       const int32_t position = GetObjectNodeIndex(page, object, nullptr);
       IKXQAttributePtr objects;
       GetAttributeInterface(page, u"NodeObjects", objects);
-      const int32_t count = GetAttributeCount(objects);
-      for (int32_t r = 0; r <= count - position; ++r) {
-        if (first && further == nullptr) break;
-        IKXQObjectPtr row;
+      const int32_t rows = GetAttributeCount(objects) - position + 1;
+      const auto shown = [&](int32_t r, IKXQObjectPtr& row) {
         GetNodeObjectAtRow(row, page, r, node);
-        if (row && ClassOfObjectIn(row, classes, !ownsClasses)) take(row);
+        return row && ClassOfObjectIn(row, classes, !ownsClasses);
+      };
+      int32_t r = 0;
+      for (; r < rows && !first; ++r) {
+        IKXQObjectPtr row;
+        if (shown(r, row)) take(row);
+      }
+      if (further == nullptr) continue;
+      // The last such row after the first is sought from the end: the rows
+      // between are not read, so that a trigger item open over this walk (a
+      // datasheet's title) does not fire when one of them changes.
+      for (int32_t back = rows - 1; back >= r; --back) {
+        IKXQObjectPtr row;
+        if (shown(back, row)) {
+          take(row);
+          break;
+        }
       }
     }
     *primary = first.Detach();
