@@ -328,7 +328,8 @@ TEST_F(SampleTriggerTest, TheSampleScriptShowsTheChangeReachingTheOpenPage) {
 
 // An edit of one cell of a list open for editing changes that cell's record
 // in the page's "Fields" list: it fires the item of that cell alone, and its
-// event shows that field alone; a sort moves every row, and fires them all.
+// event shows that field alone; a sort moves every row, and fires them all,
+// the items the event recorded under their positions too.
 TEST_F(SampleTriggerTest, AnEditOfOneCellOfAnOpenListFiresThatCellAlone) {
   kx::test::tools::WriteText(
       dir_ / "cells.kxq",
@@ -360,8 +361,8 @@ TEST_F(SampleTriggerTest, AnEditOfOneCellOfAnOpenListFiresThatCellAlone) {
        "<ShowStringField PageId=\"1071\" FieldId=\"403\" Alignment=\"0\" "
        "VerticalAlignment=\"0\" State=\"256\" Value=\"Spare\" Index=\"4\"/></XMLMessage>\n",
        "## request ApplyDatasheetSort",
-       "== store trigger Field on #1071 fired (keys: CL101:0, CL101:1, CL101:2, CL101:3, "
-       "CL102:0,"});
+       "== store trigger Field on #1071 fired (keys: 12, 19, CL101:0, CL101:1, CL101:2, "
+       "CL101:3, CL102:0,"});
   ASSERT_NE(at, std::string::npos);
   for (const char* row : {"CL103:3", "CL104:0", "CL105:2", "CL106:3"}) {
     EXPECT_NE(outcome.out.find(row, at), std::string::npos) << row << "\n" << outcome.out;
@@ -452,8 +453,9 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
 }
 
 // A list's title names its first and last rows' objects: another object
-// placed in a row between leaves the open datasheet's title item quiet; a
-// new name of the last row's object fires it.
+// placed in a row between leaves the open datasheet's title item quiet (it
+// fires the items of that row alone); a new name of the last row's object
+// fires it.
 TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
   const Outcome outcome = RunScript(
       "request OpenDocuments <<END\n"
@@ -464,9 +466,54 @@ TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
   FindInOrder(
       outcome.out,
       {"## set 1071 NodeObjects[4] #106\n== store changed #1071: NodeObjects\n"
+       "== store trigger Field on #1071 fired (keys: CL103:0, CL103:1, CL103:2, CL103:3)\n"
        "## set 106 Name P-106X\n== store changed #106: Name\n== store changed #1007: Dirty\n"
        "== store trigger Datasheet on #1007 fired (keys: Name)\n",
        "<Datasheet Title=\"P-101A-&gt;P-106X: Pump summary (Normal)\""});
+}
+
+// The list open in one process while another sorts it: every row's record
+// reads as it did (the list was sorted once before), only the rows' objects
+// move. The first process, catching up, fires the items of the rows that
+// took another object and shows each moved row where it stands now.
+TEST_F(SampleTriggerTest, AListSortedByAnotherProcessShowsItsRowsWhereTheyStandNow) {
+  const std::string sort =
+      "request ApplyDatasheetSort <<END\n"
+      "<XMLMessage TargetId=\"1007\" Status=\"1\"><ApplyDatasheetSort "
+      "PageId=\"1071\" FieldId=\"402\" SortId=\"";
+  ASSERT_EQ(RunScript(sort + "CLA\"/></XMLMessage>\nEND\n").status, 0);
+  kx::test::tools::WriteText(dir_ / "open.kxq",
+                             "request OpenPage <<END\n1071\nEND\n"
+                             "stall 1 101 Name P-101A\n"
+                             "wait 2\n"
+                             "set 101 Name P-101A\n");
+  const std::string out = dir_ / "open.out";
+  const int pid =
+      kx::test::tools::StartHost({"--store", Store(), "--events", "run", dir_ / "open.kxq"},
+                                 dir_.path(), Registry(), out, dir_ / "open.err");
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (kx::test::tools::ReadText(out).find("stalling") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const Outcome sorted = RunScript(sort + "CLD\"/></XMLMessage>\nEND\n");
+  EXPECT_EQ(sorted.status, 0) << sorted.err;
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << kx::test::tools::ReadText(dir_ / "open.err");
+  const std::string opened = kx::test::tools::ReadText(out);
+  const size_t caughtUp = opened.find("## set 101 Name P-101A\n");
+  ASSERT_NE(caughtUp, std::string::npos) << opened;
+  const std::string after = opened.substr(caughtUp);
+  EXPECT_NE(after.find("== store trigger Field on #1071 fired (keys: CL101:0, CL101:1, "),
+            std::string::npos)
+      << after;
+  // P-101A, the first row before, is the last now; P-104 the first.
+  for (const char* row : {"Value=\"P-101A\" Index=\"5\"/>", "Value=\"P-104\" Index=\"0\"/>"}) {
+    EXPECT_NE(after.find(row), std::string::npos) << row << "\n" << after;
+  }
 }
 
 // A held event is written when delivered, from what the page shows then:

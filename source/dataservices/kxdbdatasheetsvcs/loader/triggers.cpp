@@ -124,6 +124,22 @@ int32_t RowOf(const ContinuousPageHelper& helper, int32_t position) {
   return (position - first) / perRow;
 }
 
+// Reads the page's "NodeObjects" entry of list row `row` (the entry alone),
+// so that the open item fires when another object takes the row: a sort
+// made elsewhere moves the rows while each row's record and each object's
+// value stay as they were.
+void ReadRowEntry(const ContinuousPageHelper& helper, IKXQObject* page, int32_t row) {
+  const int32_t position = row >= 0 ? helper.ListRowPosition(row) : 0;
+  if (position < 1) return;
+  IKXQAttributePtr objects;
+  GetAttributeInterface(page, u"NodeObjects", objects);
+  _variant_t entry;
+  if (!objects ||
+      FAILED(objects->GetValue(PositionVariant(position), _variant_t(), entry.GetAddress()))) {
+    ClearThreadErrorInfo();
+  }
+}
+
 // The template field that "Fields" position `position` of the analysed
 // list shows.
 IKXQTemplateFieldPtr ListField(KXComException& ctx, const ContinuousPageHelper& helper,
@@ -293,6 +309,7 @@ HRESULT RecordListFieldItem(MainContext& main, IKXQObject* page, IKXQTemplateFie
     OpenItem item(ctx, trigger, key);
     const _bstr_t unit = ReadUnit(ctx, page, field);
     if (holder && item.Began() == S_OK) {
+      ReadRowEntry(main.GetContinuousPageHelper(), page, row);
       _bstr_t text;
       FieldUtils::GetAttributeValueText(holder, at, text, OrNull(unit));
       (void)ObjectIdOf(page);
