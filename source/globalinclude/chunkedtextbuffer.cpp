@@ -52,6 +52,7 @@ HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint
   uint8_t group[4] = {};
   int filled = 0;
   int padding = 0;  // "=" seen in the current group
+  uint64_t groupStart = 0;
   std::vector<uint8_t> bytes;
   bytes.reserve(ChunkedTextBuffer::kChunkChars / 4 * 3);
   const uint64_t length = text.Length();
@@ -71,6 +72,7 @@ HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint
         return E_INVALIDARG;
       }
       if (value == kPad) ++padding;
+      if (filled == 0) groupStart = at;
       group[filled++] = value == kPad ? 0 : static_cast<uint8_t>(value);
       if (filled < 4) continue;
       bytes.push_back(static_cast<uint8_t>(group[0] << 2 | group[1] >> 4));
@@ -78,6 +80,17 @@ HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink, uint
       if (padding < 1) bytes.push_back(static_cast<uint8_t>(group[2] << 6 | group[3]));
       filled = 0;
       padding = 0;
+    }
+    // An unfinished last group: two or three characters are unpadded
+    // Base64 (one or two bytes); a lone character holds no whole byte.
+    if (end == length && filled > 0) {
+      const int data = filled - padding;
+      if (data < 2) {
+        if (badPosition != nullptr) *badPosition = groupStart;
+        return E_INVALIDARG;
+      }
+      bytes.push_back(static_cast<uint8_t>(group[0] << 2 | group[1] >> 4));
+      if (data == 3) bytes.push_back(static_cast<uint8_t>(group[1] << 4 | group[2] >> 2));
     }
     if (bytes.empty()) continue;
     if (HRESULT hr = sink(bytes.data(), bytes.size()); FAILED(hr)) return hr;

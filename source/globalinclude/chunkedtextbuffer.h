@@ -49,13 +49,16 @@ using Base64Sink = std::function<HRESULT(const uint8_t* bytes, size_t count)>;
 
 // Decodes the buffer's text as standard Base64 (RFC 4648 alphabet, "="
 // padding), handing `sink` the bytes decoded from each chunk in turn (at
-// most 3 * kChunkChars / 4 at a time; chunks that complete no group give
+// most 3 * kChunkChars / 4 + 2 at a time; chunks that complete no group give
 // no call). CR, LF, tab and blank are skipped. Characters are read in
 // groups of four, each decoded on its own: a group gives three bytes, two
 // when it ends in "=", one when it ends in "==", and the next group follows
-// a padded one as any other; one to three characters left at the very end
-// are ignored. Any other character, or "=" elsewhere in a group, fails with
-// E_INVALIDARG before the sink sees the chunk that holds it, and
-// `*badPosition` (may be null) receives its 0-based position.
+// a padded one as any other. An unfinished last group of two or three
+// characters is read as unpadded Base64 (one or two bytes more with the
+// last chunk's); a lone last character holds no whole byte and fails with
+// E_INVALIDARG as a bad one does. Any other character, or "=" elsewhere
+// in a group, fails with E_INVALIDARG before the sink sees the chunk that
+// holds it; `*badPosition` (may be null) receives the 0-based position of
+// the offending character.
 [[nodiscard]] HRESULT DecodeBase64(const ChunkedTextBuffer& text, const Base64Sink& sink,
                                    uint64_t* badPosition);
