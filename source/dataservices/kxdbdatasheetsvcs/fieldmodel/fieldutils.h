@@ -71,6 +71,10 @@ void SetAttributeValueFromText(IKXQFieldValue* holder, const VARIANT& position, 
                                const _bstr_t& unit);
 void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
                            const _bstr_t& unit);
+// The value as GetAttributeValueText gives it in its own unit, but a real
+// with the digits it takes to be read back as the same number (17 where
+// the usual 16 would round it): for a copy from one value to another.
+void GetAttributeValueExactText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text);
 
 // ---- Field lookups ----------------------------------------------------------
 

@@ -221,7 +221,7 @@ void SetValueFromText(IKXQFieldValue* holder, const VARIANT& position, const OLE
 }
 
 void GetValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
-                  const OLECHAR* unit, BSTR heldUnit) {
+                  const OLECHAR* unit, BSTR heldUnit, bool exact = false) {
   KXComException ctx = KXComException::Silent(u"FieldUtils::GetAttributeValueText");
   text = _bstr_t();
   if (holder == nullptr) ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_POINTER, nullptr);
@@ -254,6 +254,11 @@ void GetValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text
   BSTR formatted = nullptr;
   VariantUtil::FormatForXML(value, &formatted);
   text = _bstr_t(formatted, false);
+  if (!exact || V_VT(&value) != VT_R8) return;
+  double back = 0;
+  const OLECHAR* written = text.length() > 0 ? static_cast<const OLECHAR*>(text) : u"";
+  if (ReadRealText(written, &back) == NumberReading::kNumber && back == V_R8(&value)) return;
+  text = _bstr_t(kx_format(u"%.17g", V_R8(&value)).c_str());
 }
 
 }  // namespace
@@ -276,6 +281,10 @@ void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bst
 void GetAttributeValueText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text,
                            const _bstr_t& unit) {
   GetValueText(holder, position, text, unit, unit);
+}
+
+void GetAttributeValueExactText(IKXQFieldValue* holder, const VARIANT& position, _bstr_t& text) {
+  GetValueText(holder, position, text, nullptr, nullptr, true);
 }
 
 }  // namespace FieldUtils

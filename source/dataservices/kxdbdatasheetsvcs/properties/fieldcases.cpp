@@ -252,7 +252,7 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
           }
           if (!source) continue;
           _bstr_t text, prefix, postfix, substitution;
-          FieldUtils::GetAttributeValueText(source, sourcePosition, text, nullptr);
+          FieldUtils::GetAttributeValueExactText(source, sourcePosition, text);
           KXDBDatasheetSvcs::ReadViewNumberTexts(source, sourcePosition, prefix, postfix,
                                                  substitution);
           _variant_t position;
