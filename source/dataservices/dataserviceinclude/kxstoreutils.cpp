@@ -198,4 +198,21 @@ int32_t GetPageStatusFromHoldingName(const OLECHAR* name) {
   return 1;
 }
 
+int32_t GetPageStatus(IKXQObject* page) {
+  const _bstr_t holder = GetHoldingAttributeName(page);
+  return GetPageStatusFromHoldingName(holder.length() > 0 ? static_cast<const OLECHAR*>(holder) : nullptr);
+}
+
+void RefuseStatusCopy(IKXQObject* page, int32_t lowest) {
+  static constexpr const OLECHAR* kVersions[] = {u"submitted", u"checked", u"issued"};
+  const int32_t status = GetPageStatus(page);
+  if (status < 2 || status < lowest || status > 4) return;
+  KXComException ctx = KXComException::Silent();
+  const OLECHAR* version = kVersions[status - 2];
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                          u"Page %d is %ls %ls copy, not a current page: it keeps what was %ls",
+                          static_cast<int>(ObjectIdOf(page)), status == 4 ? u"an" : u"a", version,
+                          version);
+}
+
 }  // namespace KXDBDatasheetSvcs

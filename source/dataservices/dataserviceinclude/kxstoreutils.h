@@ -80,6 +80,17 @@ _bstr_t GetHoldingAttributeName(IKXQObject* object);
 // "IssuedPages" 4, any other 1.
 int32_t GetPageStatusFromHoldingName(const OLECHAR* name);
 
+// The status of the page set that holds `page`: 2, 3 or 4 for a submitted,
+// checked or issued copy, 1 for a current page and for an object that no
+// page set holds. A null page: E_POINTER.
+int32_t GetPageStatus(IKXQObject* page);
+
+// A copy is the record of the version it was made for: a request does not
+// write it. Raises E_INVALIDARG "Page %d is an issued copy, not a current
+// page: it keeps what was issued" (submitted, checked) for a copy of
+// status `lowest` or above; does nothing for any other page.
+void RefuseStatusCopy(IKXQObject* page, int32_t lowest = 2);
+
 // A VARIANT argument as an object: no value gives null; an integer above 0
 // is looked up in `database` (may be null), 0 gives null; a negative id,
 // an id without database and any other type raise E_FAIL "Unable to coerce

@@ -20,6 +20,9 @@ constexpr char kSetterStatus[] =
     "1, the current pages: with any other value, or none, the request succeeds and changes "
     "nothing.";
 constexpr char kPage[] = "The page's object id (\"1011\").";
+constexpr char kWrittenPage[] =
+    "The page's object id (\"1011\"): a current page; a submitted, checked or issued copy is "
+    "refused.";
 constexpr char kField[] = "The field's id in the page's template (\"103\").";
 constexpr char kListedField[] =
     "The field's id in the page's template (\"103\"); without it the request fails.";
@@ -34,7 +37,8 @@ constexpr char kAnnotationStatus[] =
     "The version of the page: 1 for a current page (a mark-up annotation goes to its submitted "
     "and checked copies too), 2 or 3 for a copy (a mark-up annotation goes to its current page "
     "too); 4 changes nothing. The change event carries it. None, or another value: as for a copy, "
-    "and the change event reaches no client (none holds that version open).";
+    "and the change event reaches no client (none holds that version open). An issued copy is "
+    "refused, and so is a submitted or checked copy addressed with another version's status.";
 
 constexpr AttributeNote kNotes[] = {
     {"ApplyDatasheetFilter", "XMLMessage", "TargetId", false, kNotRead},
@@ -323,30 +327,33 @@ constexpr AttributeNote kNotes[] = {
     {"RenamePage", "XMLMessage", "TargetId", true,
      "The datasheet that gets the change event, by its object id in decimal (\"1002\")."},
     {"RenamePage", "XMLMessage", "Status", false, kNotRead},
-    {"RenamePage", "RenamePage", "PageId", true, "The page renamed (\"1021\")."},
+    {"RenamePage", "RenamePage", "PageId", true,
+     "The page renamed (\"1021\"): a current page; a submitted, checked or issued copy is "
+     "refused."},
 
     {"SetAnnotation", "XMLMessage", "TargetId", false, kNotRead},
     {"SetAnnotation", "XMLMessage", "Status", true,
      "The version of the page: 1 for a current page; a plain annotation changes only there, a "
      "mark-up one goes to the page's submitted and checked copies too (from a copy, 2 or 3, to "
-     "its current page); 4 changes nothing. The change event carries it."},
+     "its current page); 4 changes nothing. The change event carries it. An issued copy is "
+     "refused, and so is a submitted or checked copy addressed with another version's status."},
     {"SetAnnotation", "SetAnnotation", "PageId", true, kPage},
     {"SetAnnotation", "SetAnnotation", "AnnotationId", true,
      "The annotation's id on the page (\"1\")."},
 
     {"SetBoolField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetBoolField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetBoolField", "SetBoolField", "PageId", true, kPage},
+    {"SetBoolField", "SetBoolField", "PageId", true, kWrittenPage},
     {"SetBoolField", "SetBoolField", "FieldId", true, kField},
 
     {"SetCheckField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetCheckField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetCheckField", "SetCheckField", "PageId", true, kPage},
+    {"SetCheckField", "SetCheckField", "PageId", true, kWrittenPage},
     {"SetCheckField", "SetCheckField", "FieldId", true, kField},
 
     {"SetDateField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetDateField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetDateField", "SetDateField", "PageId", true, kPage},
+    {"SetDateField", "SetDateField", "PageId", true, kWrittenPage},
     {"SetDateField", "SetDateField", "FieldId", true, kField},
 
     {"SetFieldFormat", "XMLMessage", "TargetId", false, kNotRead},
@@ -366,45 +373,49 @@ constexpr AttributeNote kNotes[] = {
 
     {"SetIntegerField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetIntegerField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetIntegerField", "SetIntegerField", "PageId", true, kPage},
+    {"SetIntegerField", "SetIntegerField", "PageId", true, kWrittenPage},
     {"SetIntegerField", "SetIntegerField", "FieldId", true, kField},
 
     {"SetPageCase", "XMLMessage", "TargetId", false, kNotRead},
     {"SetPageCase", "XMLMessage", "Status", false, kNotRead},
-    {"SetPageCase", "SetPageCase", "PageId", true, "The page's object id (\"1021\")."},
+    {"SetPageCase", "SetPageCase", "PageId", true,
+     "The page's object id (\"1021\"): a current page; a submitted, checked or issued copy is "
+     "refused."},
     {"SetPageCase", "SetPageCase", "CaseId", true, "A case of the store (\"2\")."},
 
     {"SetQualifier", "XMLMessage", "TargetId", false, kNotRead},
     {"SetQualifier", "XMLMessage", "Status", false, kNotRead},
-    {"SetQualifier", "SetQualifier", "PageId", true, "The page's object id (\"1061\")."},
+    {"SetQualifier", "SetQualifier", "PageId", true,
+     "The page's object id (\"1061\"): a current page; a submitted, checked or issued copy is "
+     "refused."},
     {"SetQualifier", "SetQualifier", "QualifierId", true,
      "The qualifier's number on the page, from 0 (\"0\")."},
     {"SetQualifier", "SetQualifier", "Value", true, "The qualifier's new value (\"1\")."},
 
     {"SetRadioField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetRadioField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetRadioField", "SetRadioField", "PageId", true, kPage},
+    {"SetRadioField", "SetRadioField", "PageId", true, kWrittenPage},
     {"SetRadioField", "SetRadioField", "FieldId", true, kField},
     {"SetRadioField", "SetRadioField", "Value", true, "The choice, its place from 0 (\"1\")."},
 
     {"SetRealField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetRealField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetRealField", "SetRealField", "PageId", true, kPage},
+    {"SetRealField", "SetRealField", "PageId", true, kWrittenPage},
     {"SetRealField", "SetRealField", "FieldId", true, kField},
 
     {"SetSketchField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetSketchField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetSketchField", "SetSketchField", "PageId", true, kPage},
+    {"SetSketchField", "SetSketchField", "PageId", true, kWrittenPage},
     {"SetSketchField", "SetSketchField", "FieldId", true, kField},
 
     {"SetStringField", "XMLMessage", "TargetId", false, kNotRead},
     {"SetStringField", "XMLMessage", "Status", true, kSetterStatus},
-    {"SetStringField", "SetStringField", "PageId", true, kPage},
+    {"SetStringField", "SetStringField", "PageId", true, kWrittenPage},
     {"SetStringField", "SetStringField", "FieldId", true, kField},
 
     {"SetUnit", "XMLMessage", "TargetId", false, kNotRead},
     {"SetUnit", "XMLMessage", "Status", false, kNotRead},
-    {"SetUnit", "SetUnit", "PageId", true, kPage},
+    {"SetUnit", "SetUnit", "PageId", true, kWrittenPage},
     {"SetUnit", "SetUnit", "UnitId", true, "The unit field's number on the page, from 0 (\"1\")."},
     {"SetUnit", "SetUnit", "Index", true,
      "The unit's place in the unit field's list, from 0 (\"2\"; \"GetUnits\" lists them)."},

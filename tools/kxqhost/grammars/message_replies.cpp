@@ -324,7 +324,8 @@ constexpr ReplyNote kReplies[] = {
      "pages left empty at the end deleted; nothing on a continuous list page."},
     {"PageLayout",
      "None; the values are stored on the page and the clients get a \"Datasheet\" change "
-     "event."},
+     "event. A \"PageId\" that names no current page (a submitted, checked or issued copy) is "
+     "refused."},
     {"PrintDocuments", kOpenDocuments},
     {"RecaseDocuments",
      "None; every current page takes the case, which becomes the datasheet's default case, and "

@@ -40,6 +40,7 @@ bool FieldWrite::Prepare() {
   GetStoreObject(main.m_pDatabase, page, request.pageId);
   GetOwnerObject(page, datasheet);
   if (request.status != 1) return false;
+  KXDBDatasheetSvcs::RefuseStatusCopy(page);
   m_currentDatasheet.emplace(main.m_pApplication, datasheet);
   m_currentPage.emplace(main.m_pApplication, page);
   m_pageLists.emplace(page);

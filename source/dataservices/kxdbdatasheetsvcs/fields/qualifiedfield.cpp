@@ -97,6 +97,7 @@ HRESULT SetQualifierMessageParser::SetQualifierValue() {
     IKXQObjectPtr page;
     IKXQObjectPtr datasheet;
     GetStoreObject(m_pMain->m_pDatabase, page, m_pageId);
+    KXDBDatasheetSvcs::RefuseStatusCopy(page);
     GetOwnerObject(page, datasheet);
     ScopedCurrentDatasheet currentDatasheet(m_pMain->m_pApplication, datasheet);
     ScopedCurrentPage currentPage(m_pMain->m_pApplication, page);

@@ -107,6 +107,7 @@ HRESULT SetUnitMessageParser::SetUnitValue() {
     _com_ptr_t<IKXQTemplateUnit> unit;
     VariantUtil::SafeArrayVector units;
     GetUnitField(ctx, *m_pMain, m_pageId, m_unitId, page, unit, units);
+    KXDBDatasheetSvcs::RefuseStatusCopy(page);
     IKXQAttributePtr pageUnits;
     GetAttributeInterface(page, u"Units", pageUnits);
     CheckPointerArgument(ctx, pageUnits.GetInterfacePtr());

@@ -108,7 +108,12 @@ class Main final
   // summary sheet (`isDatasheet`) or of its list page fired. Each fired
   // object is tested again and added or removed; the clients are told.
   HRESULT ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger, bool isDatasheet);
+  // A key whose work fails becomes the host's warning, naming the key; the
+  // next key follows and the change that fired them stands.
   HRESULT ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet, IKXQTrigger* trigger);
+  // The decision for one fired key, carried out; failures are raised.
+  void ApplyPermanentFilterKey(KXComException& ctx, IKXQObject* owner, bool isDatasheet,
+                               IKXQTrigger* trigger, const OLECHAR* key);
   // 0 nothing to do, 1 the object passes (add it), 2 it does not (remove).
   int32_t EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key, IKXQObjectPtr& object,
                                      IKXQTrigger* trigger);
@@ -116,6 +121,11 @@ class Main final
   // fits.
   HRESULT FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
                                   IKXQTemplatePage** templatePage);
+  // Whether `page`, page 1 of `tmpl`, takes `object` (of class `cls`): a
+  // list page by the classes of its rows, any other by the template's
+  // class view.
+  bool TakesObject(KXComException& ctx, IKXQTemplate* tmpl, IKXQTemplatePage* page,
+                   IKXQObject* object, IKXQClass* cls);
 
   // Database-event handlers (maindatabaseevents.cpp). Objects are
   // borrowed. A failure comes back as a failed HRESULT with the thread's

@@ -94,6 +94,10 @@ std::vector<IKXQObjectPtr> DataViewsLastFirst(IKXQObject* object) {
   return views;
 }
 
+// A submitted, checked or issued copy: the record of that version, which
+// what happens to an object afterwards does not change.
+bool IsStatusCopyPage(IKXQObject* view) { return KXDBDatasheetSvcs::GetPageStatus(view) != 1; }
+
 // The template node of `page`'s template page whose node index is `index`.
 IKXQClassViewPtr NodeAtIndex(KXComException& ctx, IKXQTemplatePage* templatePage, int32_t index) {
   SAFEARRAY* raw = nullptr;
@@ -304,6 +308,7 @@ HRESULT Main::HandleChangeClassEvent(IKXQObject* object, IKXQClass*) {
     IKXQClassPtr objectClass;
     KXDBDatasheetSvcs::GetObjectClass(object, objectClass);
     for (const IKXQObjectPtr& page : DataViewsLastFirst(object)) {
+      if (IsStatusCopyPage(page)) continue;
       IKXQTemplatePagePtr templatePage;
       if (FAILED(KXDBDatasheetSvcs::GetTemplatePage(m_pApplication, page, &templatePage, 1))) {
         ClearThreadErrorInfo();
@@ -365,6 +370,7 @@ HRESULT Main::HandleChangeClaimStatusEvent(IKXQObject* object) {
       const bool ownerIsSheet = KXDBDatasheetSvcs::IsObjectOfClass(owner, u"Datasheet");
       const bool ownerIsPage = !ownerIsSheet && KXDBDatasheetSvcs::IsObjectOfClass(owner, u"Page");
       if (!ownerIsSheet && !ownerIsPage) continue;
+      if (IsStatusCopyPage(view) || (ownerIsPage && IsStatusCopyPage(owner))) continue;
       bool local = false;
       KXDBDatasheetSvcs::CheckSummarySheetProject(m_pApplication, owner, &local, nullptr);
       _bstr_t filter;

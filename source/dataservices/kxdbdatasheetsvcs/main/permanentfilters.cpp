@@ -11,6 +11,7 @@
 #include "loader/triggers.h"
 #include "main/main.h"
 #include "main/mainworkers.h"
+#include "model/continuouspageadvisor.h"
 #include "model/kxdbdatasheetutils.h"
 
 namespace {
@@ -40,6 +41,24 @@ IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
   return first;
 }
 
+// The host's warning for a fired key whose work failed: the key, the
+// trigger's owner and what went wrong. The thread's error information is
+// taken.
+void WarnKeyFailure(IKXQApplication* application, IKXQObject* owner, const OLECHAR* key,
+                    HRESULT hr) {
+  _bstr_t reason;
+  const std::u16string description = TakeThreadErrorText();
+  if (!description.empty()) reason.Attach(GetErrorDescription(description.c_str()));
+  if (reason.length() == 0) reason.Attach(GetHResultMessage(hr));
+  ClearThreadErrorInfo();
+  if (application == nullptr) return;
+  const std::u16string text =
+      kx_format(u"The permanent filter of {%ld} did not apply key \"%ls\": %ls",
+                static_cast<long>(ObjectIdOf(owner)), key,
+                reason.length() > 0 ? static_cast<const OLECHAR*>(reason) : u"");
+  (void)application->LogWarning(_bstr_t(text.c_str()));
+}
+
 }  // namespace
 
 HRESULT Main::ApplyPermanentFilterTrigger(IKXQObject* owner, IKXQTrigger* trigger,
@@ -62,55 +81,80 @@ HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
     // The keys are taken: a later change of the same object fires again.
     KX_CHECK(ctx, trigger->ClearFiredKeys());
     for (const _bstr_t& key : keys) {
-      IKXQObjectPtr object;
-      const int32_t decision = EvaluatePermanentFilterKey(
-          owner, key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"", object, trigger);
-      if (decision == 0 || !object) continue;
-      if (decision == 1) {
-        IKXQObjectPtr datasheet(owner);
-        if (!isDatasheet) {
-          GetOwnerObject(owner, datasheet);
-          if (!datasheet) {
-            ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                                    u"Permanent Filter: Datasheet attached to Page {%ld} is null",
-                                    static_cast<long>(ObjectIdOf(owner)));
-          }
-        }
-        IKXQTemplatePagePtr templatePage;
-        KX_CHECK(ctx, FindSummaryTemplatePage(datasheet, object, &templatePage));
-        if (!templatePage) {
-          ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
-                                  u"Permanent Filter: Unable to locate template for {%ld}",
-                                  static_cast<long>(ObjectIdOf(owner)));
-        }
-        // A member already on the sheet is not added a second time.
-        KX_CHECK(ctx, isDatasheet ? Workers().AddSummarySheetPage(*this, object, datasheet,
-                                                                  templatePage, false)
-                                  : Workers().AddListObject(*this, object, owner, templatePage,
-                                                            true, -1, false));
-        continue;
-      }
-      IKXQObjectPtr page;
-      if (!isDatasheet) {
-        page = owner;
-      } else {
-        IKXQAttributePtr views;
-        GetAttributeInterface(object, u"DataViews", views);
-        const int32_t sheetId = ObjectIdOf(owner);
-        for (int32_t i = views ? GetAttributeCount(views) : 0; i >= 1 && !page; --i) {
-          IKXQObjectPtr view;
-          GetAttributeAsObject(views, i, view);
-          if (!view || !KXDBDatasheetSvcs::IsObjectOfClass(view, u"Page")) continue;
-          IKXQObjectPtr sheet;
-          GetOwnerObject(view, sheet);
-          if (sheet && ObjectIdOf(sheet) == sheetId) page = view;
-        }
-        if (!page) continue;
-      }
-      KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
+      const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
+      const HRESULT hr = ServeRequest(u"Main::ApplyPermanentFilterChanges", kSilentFrame,
+                                      [&](KXComException& item) {
+                                        ApplyPermanentFilterKey(item, owner, isDatasheet, trigger,
+                                                                text);
+                                        return S_OK;
+                                      });
+      // The change that fired the key was another client's: it stands, and
+      // the host hears of the key that could not follow it.
+      if (FAILED(hr)) WarnKeyFailure(m_pApplication, owner, text, hr);
     }
     return S_OK;
   });
+}
+
+void Main::ApplyPermanentFilterKey(KXComException& ctx, IKXQObject* owner, bool isDatasheet,
+                               IKXQTrigger* trigger, const OLECHAR* key) {
+  IKXQObjectPtr object;
+  const int32_t decision = EvaluatePermanentFilterKey(owner, key, object, trigger);
+  if (decision == 0 || !object) return;
+  if (decision == 1) {
+    IKXQObjectPtr datasheet(owner);
+    if (!isDatasheet) {
+      GetOwnerObject(owner, datasheet);
+      if (!datasheet) {
+        ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                                u"Permanent Filter: Datasheet attached to Page {%ld} is null",
+                                static_cast<long>(ObjectIdOf(owner)));
+      }
+    }
+    IKXQTemplatePagePtr templatePage;
+    KX_CHECK(ctx, FindSummaryTemplatePage(datasheet, object, &templatePage));
+    if (!templatePage) {
+      ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_FAIL,
+                              u"Permanent Filter: Unable to locate template for {%ld}",
+                              static_cast<long>(ObjectIdOf(owner)));
+    }
+    // A member already on the sheet is not added a second time.
+    KX_CHECK(ctx, isDatasheet ? Workers().AddSummarySheetPage(*this, object, datasheet,
+                                                              templatePage, false)
+                              : Workers().AddListObject(*this, object, owner, templatePage,
+                                                        true, -1, false));
+    return;
+  }
+  IKXQObjectPtr page;
+  if (!isDatasheet) {
+    page = owner;
+  } else {
+    // Of the sheet's pages only a current one: its submitted, checked
+    // and issued copies are owned by the sheet too, and keep what they
+    // recorded.
+    IKXQAttributePtr views;
+    GetAttributeInterface(object, u"DataViews", views);
+    for (int32_t i = views ? GetAttributeCount(views) : 0; i >= 1 && !page; --i) {
+      IKXQObjectPtr view;
+      GetAttributeAsObject(views, i, view);
+      if (!view || !KXDBDatasheetSvcs::IsObjectOfClass(view, u"Page")) continue;
+      if (AttributeContainsObject(owner, u"CurrentPages", view)) page = view;
+    }
+    if (!page) return;
+  }
+  KX_CHECK(ctx, Workers().RemoveObjectFromPage(*this, page, object));
+}
+
+bool Main::TakesObject(KXComException& ctx, IKXQTemplate* tmpl, IKXQTemplatePage* page,
+                       IKXQObject* object, IKXQClass* cls) {
+  if (!IsContinuous(ctx, page)) return Accepts(ctx, tmpl, cls);
+  // A list's class view is its header's; its members are the rows.
+  ContinuousPageHelper& helper = GetContinuousPageHelper();
+  KX_CHECK(ctx, helper.InitializeTemplate(m_pApplication, page, false));
+  for (const _bstr_t& name : helper.AttachedClassNames()) {
+    if (KXDBDatasheetSvcs::IsObjectOfClass(object, name)) return true;
+  }
+  return false;
 }
 
 int32_t Main::EvaluatePermanentFilterKey(IKXQObject* owner, const OLECHAR* key,
@@ -157,7 +201,7 @@ HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
     CheckPointerArgument(ctx, first.GetInterfacePtr());
     IKXQClassPtr cls;
     KXDBDatasheetSvcs::GetObjectClass(object, cls);
-    if (!IsContinuous(ctx, first) || Accepts(ctx, tmpl, cls)) {
+    if (!IsContinuous(ctx, first) || TakesObject(ctx, tmpl, first, object, cls)) {
       *templatePage = first.Detach();
       return S_OK;
     }
@@ -177,8 +221,8 @@ HRESULT Main::FindSummaryTemplatePage(IKXQObject* datasheet, IKXQObject* object,
         ClearThreadErrorInfo();
         continue;
       }
-      if (!Accepts(ctx, other, cls)) continue;
       IKXQTemplatePagePtr found = FirstTemplatePage(ctx, other);
+      if (!found || !TakesObject(ctx, other, found, object, cls)) continue;
       *templatePage = found.Detach();
       return S_OK;
     }

@@ -56,6 +56,18 @@ HRESULT RunAnnotationMessage(
   IKXQObjectPtr datasheet;
   GetStoreObject(main.m_pDatabase, page, pageId);
   GetOwnerObject(page, datasheet);
+  // An issued copy keeps what was issued. A submitted or checked copy takes
+  // mark-ups as the version it is: a "Status" naming another version would
+  // treat it as that version (a plain note edited on a copy, the events
+  // sent to the other version's readers).
+  KXDBDatasheetSvcs::RefuseStatusCopy(page, 4);
+  const int32_t own = KXDBDatasheetSvcs::GetPageStatus(page);
+  if (own != 1 && status >= 1 && status != own) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                            u"Page %d is a %ls copy: a request with Status %d does not address it",
+                            static_cast<int>(pageId), own == 2 ? u"submitted" : u"checked",
+                            static_cast<int>(status));
+  }
   ScopedCurrentDatasheet currentDatasheet(main.m_pApplication, datasheet);
   ScopedCurrentPage currentPage(main.m_pApplication, page);
   if (!first(page, datasheet)) return S_OK;

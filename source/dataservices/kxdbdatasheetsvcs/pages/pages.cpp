@@ -473,16 +473,6 @@ HRESULT RunPageWorker(const OLECHAR* name, Work&& work) {
   });
 }
 
-// A page named by a request: an object of class "Page".
-IKXQObjectPtr RequirePage(MainContext& main, int32_t pageId) {
-  KXComException ctx = KXComException::Silent();
-  const IKXQObjectPtr page = LookUp(main, pageId);
-  if (!IsObjectOfClass(page, u"Page")) {
-    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Object %d is not a page", pageId);
-  }
-  return page;
-}
-
 void LaunchTargetEvent(KXComException& ctx, MainContext& main, const SAXText& targetId) {
   const IKXQObjectPtr datasheet = GetTargetDatasheet(main, targetId.c_str());
   KX_CHECK(ctx, main.LaunchDatasheetEvent(datasheet, 1));
@@ -585,7 +575,8 @@ HRESULT RenamePageMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT RenamePageMessageParser::RenamePage() {
   return RunPageWorker(u"KXDBDatasheetSvcs::RenamePage", [&](KXComException& ctx) {
-    const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
+    IKXQObjectPtr datasheet;
+    const IKXQObjectPtr page = GetCurrentPage(*m_pMain, m_pageId, datasheet);
     IKXQAttributePtr name;
     GetAttributeInterfaceAt(page, u"Name", name, -1);
     SetAttributeString(name, m_name.c_str() != nullptr ? m_name.c_str() : u"");
@@ -654,7 +645,8 @@ HRESULT SetPageCaseMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT SetPageCaseMessageParser::SetPageCase() {
   return RunPageWorker(u"KXDBDatasheetSvcs::SetPageCase", [&](KXComException& ctx) {
-    const IKXQObjectPtr page = RequirePage(*m_pMain, m_pageId);
+    IKXQObjectPtr datasheet;
+    const IKXQObjectPtr page = GetCurrentPage(*m_pMain, m_pageId, datasheet);
     RequireCaseId(*m_pMain, m_caseId);
     IKXQAttributePtr cases;
     GetAttributeInterface(page, u"Cases", cases);
@@ -695,7 +687,8 @@ HRESULT PageLayoutMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   if (id < PageId || id > PaperSource) return E_INVALIDARG;
   return RunPageWorker(u"KXDBDatasheetSvcs::PageLayout", [&](KXComException&) {
     if (id == PageId) {
-      m_page = RequirePage(*m_pMain, value.integer);
+      IKXQObjectPtr datasheet;
+      m_page = GetCurrentPage(*m_pMain, value.integer, datasheet);
       return;
     }
     if (!m_page) return;
