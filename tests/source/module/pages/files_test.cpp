@@ -168,9 +168,10 @@ TEST_F(FileMessages, SetQMFDBTemplateStoresTheDecodedWorkbook) {
   EXPECT_EQ("V29ya2Jvb2s=", plant_.ExcelFile(900));
   // Further markers belong to the data; they are no Base64.
   EXPECT_EQ(E_INVALIDARG, plant_.Request(u"SetQMFDBTemplate", u"PUMP!::!2!::!QUJD!::!").hr);
-  // One to three characters left at the end are ignored; blanks skipped.
+  // Two or three characters left at the end are unpadded Base64; blanks
+  // skipped.
   ASSERT_EQ(S_OK, plant_.Request(u"SetQMFDBTemplate", u"PUMP!::!2!::!QUJD\r\nREVG\r\nRw").hr);
-  EXPECT_EQ("QUJDREVG", plant_.ExcelFile(900));
+  EXPECT_EQ("QUJDREVGRw==", plant_.ExcelFile(900));
 }
 
 TEST_F(FileMessages, SetQMFDBTemplateNeverStoresGarbage) {
