@@ -903,43 +903,26 @@ END
   EXPECT_EQ(run.out.find("== event"), std::string::npos) << run.out;
 }
 
-// The vessel sheet's fields follow the page's case (a derived plant whose
-// vessel node has case slot 0): CopyFieldCase writes every field of the
-// node from case 2, here the same values. A real keeps every digit: its
-// text is written with as many digits as reading it back needs.
+// A plant whose vessel node follows the page's case: CopyFieldCase writes
+// the node's fields from case 2, here the same values, every digit kept.
 TEST_F(KxqhostFieldPropertiesTest, CopyFieldCaseKeepsEveryDigitOfAReal) {
   std::string plant = ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
   const std::string node = "<node name=\"Vessel\" index=\"0\" classes=\"Vessel\"";
-  const size_t at = plant.find(node);
-  ASSERT_NE(at, std::string::npos);
-  plant.insert(at + node.size(), " caseSlot=\"0\"");
+  plant.insert(plant.find(node) + node.size(), " caseSlot=\"0\"");
   WriteText(dir_ / "cases-plant.xml", plant);
   std::remove(Store().c_str());
   ASSERT_EQ(Host({"init", "--fixture", dir_ / "cases-plant.xml"}).status, 0);
   const Outcome run = Run(R"(set 133 Volume 52.123456789012344 m3
 set 133 InsideDiameter 2800.0000000000005 mm
-dump 133
 request CopyFieldCase <<END
 <XMLMessage TargetId="1010" Status="1"><CopyFieldCase PageId="1094" FieldId="501" CaseId="2"/></XMLMessage>
 END
 dump 133
 )");
   ASSERT_EQ(run.status, 0) << run.err;
-  const size_t copy = run.out.find("## request CopyFieldCase");
-  ASSERT_NE(copy, std::string::npos) << run.out;
-  // The copy ran: the users of the page were told of its fields.
-  EXPECT_NE(run.out.find("== event DataField [F1 1094]", copy), std::string::npos) << run.out;
-  for (const char* value :
-       {"Volume = 52.123456789012344 m3\n", "InsideDiameter = 2800.0000000000005 mm\n"}) {
-    EXPECT_EQ(Count(run.out.substr(copy), value), 1u) << value << run.out;
-  }
-  // The vessel is as it was before the copy.
-  const auto dumpFrom = [&](size_t from) {
-    const size_t start = run.out.find("## dump 133\n", from);
-    const size_t end = run.out.find("## ", start + 3);
-    return run.out.substr(start, end == std::string::npos ? end : end - start);
-  };
-  EXPECT_EQ(dumpFrom(copy), dumpFrom(0));
+  EXPECT_NE(run.out.find("== event DataField [F1 1094]"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("InsideDiameter = 2800.0000000000005 mm\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Volume = 52.123456789012344 m3\n"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -200,7 +200,8 @@ int32_t GetPageStatusFromHoldingName(const OLECHAR* name) {
 
 int32_t GetPageStatus(IKXQObject* page) {
   const _bstr_t holder = GetHoldingAttributeName(page);
-  return GetPageStatusFromHoldingName(holder.length() > 0 ? static_cast<const OLECHAR*>(holder) : nullptr);
+  return GetPageStatusFromHoldingName(holder.length() > 0 ? static_cast<const OLECHAR*>(holder)
+                                                          : nullptr);
 }
 
 void RefuseStatusCopy(IKXQObject* page, int32_t lowest) {

@@ -82,20 +82,11 @@ TEST(Base64, GroupsGiveThreeTwoOrOneBytes) {
 TEST(Base64, AnUnpaddedEndIsDecodedALoneCharacterRefusedAndBlanksSkipped) {
   EXPECT_EQ("ManM", Decode(u"TWFuTQ").bytes);
   EXPECT_EQ("ManMa", Decode(u"TWFuTWE").bytes);
-  EXPECT_EQ("ABCD", Decode(u"QUJDRA").bytes);
-  EXPECT_EQ("M", Decode(u"TQ=").bytes);
   EXPECT_EQ("ManMan", Decode(u"TWFu\r\nTW Fu\t").bytes);
   const Decoded lone = Decode(u"TWFuT \n");
   EXPECT_EQ(E_INVALIDARG, lone.hr);
   EXPECT_EQ(4u, lone.bad);
   EXPECT_TRUE(lone.bytes.empty());
-  // Past a chunk boundary the tail comes with the last chunk's bytes.
-  std::u16string text;
-  for (int i = 0; i < 750; ++i) text += u"QUJD";
-  const Decoded across = Decode(text + u"RA");
-  ASSERT_EQ(S_OK, across.hr);
-  EXPECT_EQ((std::vector<size_t>{1512, 739}), across.calls);
-  EXPECT_EQ("ABCD", across.bytes.substr(across.bytes.size() - 4));
 }
 
 TEST(Base64, AFullChunkEndingInPaddingGives1510Bytes) {

@@ -82,12 +82,11 @@ HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
     KX_CHECK(ctx, trigger->ClearFiredKeys());
     for (const _bstr_t& key : keys) {
       const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
-      const HRESULT hr = ServeRequest(u"Main::ApplyPermanentFilterChanges", kSilentFrame,
-                                      [&](KXComException& item) {
-                                        ApplyPermanentFilterKey(item, owner, isDatasheet, trigger,
-                                                                text);
-                                        return S_OK;
-                                      });
+      const HRESULT hr = ServeRequest(
+          u"Main::ApplyPermanentFilterChanges", kSilentFrame, [&](KXComException& item) {
+            ApplyPermanentFilterKey(item, owner, isDatasheet, trigger, text);
+            return S_OK;
+          });
       // The change that fired the key was another client's: it stands, and
       // the host hears of the key that could not follow it.
       if (FAILED(hr)) WarnKeyFailure(m_pApplication, owner, text, hr);
@@ -97,7 +96,7 @@ HRESULT Main::ApplyPermanentFilterChanges(IKXQObject* owner, bool isDatasheet,
 }
 
 void Main::ApplyPermanentFilterKey(KXComException& ctx, IKXQObject* owner, bool isDatasheet,
-                               IKXQTrigger* trigger, const OLECHAR* key) {
+                                   IKXQTrigger* trigger, const OLECHAR* key) {
   IKXQObjectPtr object;
   const int32_t decision = EvaluatePermanentFilterKey(owner, key, object, trigger);
   if (decision == 0 || !object) return;
@@ -119,10 +118,10 @@ void Main::ApplyPermanentFilterKey(KXComException& ctx, IKXQObject* owner, bool 
                               static_cast<long>(ObjectIdOf(owner)));
     }
     // A member already on the sheet is not added a second time.
-    KX_CHECK(ctx, isDatasheet ? Workers().AddSummarySheetPage(*this, object, datasheet,
-                                                              templatePage, false)
-                              : Workers().AddListObject(*this, object, owner, templatePage,
-                                                        true, -1, false));
+    KX_CHECK(ctx,
+             isDatasheet
+                 ? Workers().AddSummarySheetPage(*this, object, datasheet, templatePage, false)
+                 : Workers().AddListObject(*this, object, owner, templatePage, true, -1, false));
     return;
   }
   IKXQObjectPtr page;
