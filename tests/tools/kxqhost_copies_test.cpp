@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/host_fixture.h"
@@ -139,6 +140,35 @@ TEST_F(KxqhostCopiesTest, RequestsThatWouldWriteAnIssuedCopyAreRefused) {
   EXPECT_NE(kept.out.find("<OpenPage PageId=\"1013\""), std::string::npos) << kept.out;
   EXPECT_EQ(kept.out.find("== store changed #1013"), std::string::npos) << kept.out;
   EXPECT_NE(kept.out.find("== store changed #1011: Fields"), std::string::npos) << kept.out;
+  EXPECT_EQ(Dump({"1013"}), before.substr(0, before.find("object 1001")));
+}
+
+// A field's presentation, lock, secure and hold: the issued copy 1013
+// keeps its record (no "Fields" entry, no lock of the value shown through
+// it, no event); current page 1011 takes the same requests.
+TEST_F(KxqhostCopiesTest, FieldPropertiesAndStatusRefuseACopy) {
+  const std::vector<std::string> ids{"1013", "1001", "101"};
+  const std::string before = Dump(ids);
+  const std::string properties =
+      "<SetFieldProperties PageId=\"PAGE\" FieldId=\"103\" Alignment=\"2\" RealFormat=\"0.00\"/>";
+  const std::string status =
+      "<SetFieldStatus PageId=\"PAGE\" IsLocked=\"1\"><FieldId ID=\"103\"/></SetFieldStatus>";
+  for (const auto& [name, body] :
+       {std::pair{"SetFieldProperties", properties}, std::pair{"SetFieldStatus", status}}) {
+    std::string request = "<XMLMessage TargetId=\"1001\" Status=\"1\">" + body + "</XMLMessage>";
+    const size_t at = request.find("PAGE");
+    const Outcome refused =
+        Host({"--events", "request", name, "-"}, std::string(request).replace(at, 4, "1013"));
+    EXPECT_EQ(refused.status, 1) << name << refused.out;
+    EXPECT_NE(refused.err.find("Page 1013 is an issued copy, not a current page"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, "== current datasheet none, page none\n") << name;
+    const Outcome kept =
+        Host({"--events", "request", name, "-"}, std::string(request).replace(at, 4, "1011"));
+    EXPECT_EQ(kept.status, 0) << name << kept.err;
+    EXPECT_NE(kept.out.find("== event DataField [F1 1011]"), std::string::npos) << kept.out;
+  }
   EXPECT_EQ(Dump({"1013"}), before.substr(0, before.find("object 1001")));
 }
 

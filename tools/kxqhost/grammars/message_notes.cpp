@@ -363,12 +363,12 @@ constexpr AttributeNote kNotes[] = {
 
     {"SetFieldProperties", "XMLMessage", "TargetId", false, kNotRead},
     {"SetFieldProperties", "XMLMessage", "Status", false, kNotRead},
-    {"SetFieldProperties", "SetFieldProperties", "PageId", true, kPage},
+    {"SetFieldProperties", "SetFieldProperties", "PageId", true, kWrittenPage},
     {"SetFieldProperties", "SetFieldProperties", "FieldId", true, kField},
 
     {"SetFieldStatus", "XMLMessage", "TargetId", false, kNotRead},
     {"SetFieldStatus", "XMLMessage", "Status", false, kNotRead},
-    {"SetFieldStatus", "SetFieldStatus", "PageId", true, kPage},
+    {"SetFieldStatus", "SetFieldStatus", "PageId", true, kWrittenPage},
     {"SetFieldStatus", "FieldId", "ID", true, kListedField},
 
     {"SetIntegerField", "XMLMessage", "TargetId", false, kNotRead},

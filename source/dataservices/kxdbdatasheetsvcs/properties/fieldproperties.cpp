@@ -442,6 +442,9 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
   return ServeRequest(kMethod, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
+    // A copy keeps the presentation and states it recorded: refused before
+    // anything is asserted, changed or announced.
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
     const int32_t fieldNumber = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, -1, field);

@@ -158,6 +158,9 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
   return ServeRequest(u"KXDBDatasheetSvcs::SetFieldStatusValue", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
+    // A copy keeps the presentation and states it recorded: refused before
+    // anything is asserted, changed or announced.
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     const bool continuous = work.IsContinuous();
     IKXQTemplateFieldPtr field;
     // Numbered first: a field outside the rows addressed with a row, or a
