@@ -3,6 +3,7 @@
 // a list's filter becomes a row, a key the filter cannot apply is a
 // warning, and what changes pages after the fact (the filter, database
 // events, requests) changes current pages only: a copy keeps its record.
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -170,6 +171,65 @@ TEST_F(KxqhostCopiesTest, FieldPropertiesAndStatusRefuseACopy) {
     EXPECT_NE(kept.out.find("== event DataField [F1 1011]"), std::string::npos) << kept.out;
   }
   EXPECT_EQ(Dump({"1013"}), before.substr(0, before.find("object 1001")));
+}
+
+// The field-object and field-case messages confirmed on a copy: the
+// issued copy 1013 keeps its objects (none hidden, shown or deleted through
+// it); with the vessel node following the case, the submitted copy of 1094
+// takes no case and no value is copied through it. Asking stays open.
+TEST_F(KxqhostCopiesTest, FieldObjectsAndCasesRefuseACopy) {
+  const std::vector<std::string> ids{"1013", "1011", "1012", "1001", "101", "102"};
+  const std::string before = Dump(ids);
+  for (const std::string request :
+       {"HideFieldObjects PageId=\"1013\" Confirmed=\"1\"><Field FieldId=\"103\"/>",
+        "DeleteFieldObjects PageId=\"1013\" Confirmed=\"1\"><Field FieldId=\"102\"/>",
+        "ShowFieldObjects PageId=\"1013\" Confirmed=\"1\"><Field FieldId=\"103\" "
+        "ObjectId=\"102\"/>"}) {
+    const std::string name = request.substr(0, request.find(' '));
+    const Outcome refused =
+        Host({"--events", "request", name, "-"}, "<XMLMessage TargetId=\"1001\" Status=\"1\"><" +
+                                                     request + "</" + name + "></XMLMessage>");
+    EXPECT_EQ(refused.status, 1) << name << refused.out;
+    EXPECT_NE(refused.err.find("Page 1013 is an issued copy, not a current page"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, "== current datasheet none, page none\n") << name;
+  }
+  EXPECT_EQ(Dump(ids), before);
+
+  std::string plant = ReadText(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  const std::string node = "<node name=\"Vessel\" index=\"0\" classes=\"Vessel\"";
+  plant.insert(plant.find(node) + node.size(), " caseSlot=\"0\"");
+  WriteText(dir_ / "cases-plant.xml", plant);
+  std::remove(Store().c_str());
+  ASSERT_EQ(Host({"init", "--fixture", dir_ / "cases-plant.xml"}).status, 0);
+  const Outcome run = Run(R"(set 133 Volume 52 m3
+request SubmitDocuments <<END
+<XMLMessage><SubmitDocuments Confirmed="1"><Datasheet DocumentId="1010"/></SubmitDocuments></XMLMessage>
+END
+request ShowFieldCase <<END
+<XMLMessage TargetId="1010" Status="1"><ShowFieldCase PageId="1204" FieldId="501"/></XMLMessage>
+END
+! request ShowFieldCase <<END
+<XMLMessage TargetId="1010" Status="1"><ShowFieldCase PageId="1204" FieldId="501" CaseId="2"/></XMLMessage>
+END
+! request CopyFieldCase <<END
+<XMLMessage TargetId="1010" Status="1"><CopyFieldCase PageId="1204" FieldId="501" CaseId="2"/></XMLMessage>
+END
+dump 133 1010
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"ShowFieldCase", "CopyFieldCase"}) {
+    EXPECT_NE(run.err.find(std::string("request ") + name +
+                           " failed: Page 1204 is a submitted copy, not a current page"),
+              std::string::npos)
+        << run.err;
+  }
+  const std::string after = run.out.substr(run.out.find("## request ShowFieldCase"));
+  EXPECT_NE(after.find("Change the default datasheet case?"), std::string::npos) << after;
+  EXPECT_EQ(after.find("== store changed"), std::string::npos) << after;
+  EXPECT_EQ(after.find("== event"), std::string::npos) << after;
+  EXPECT_NE(after.find("DefaultCase = 1\n"), std::string::npos) << after;
 }
 
 // A mark-up made on a submitted copy (Status 2) reaches its current page;

@@ -23,6 +23,10 @@ constexpr char kPage[] = "The page's object id (\"1011\").";
 constexpr char kWrittenPage[] =
     "The page's object id (\"1011\"): a current page; a submitted, checked or issued copy is "
     "refused.";
+constexpr char kChangedPage[] =
+    "The page's object id (\"1011\"): a change is made on a current page only; on a submitted, "
+    "checked or issued copy it is refused (a question or an answer that changes nothing is "
+    "given as on any page).";
 constexpr char kField[] = "The field's id in the page's template (\"103\").";
 constexpr char kListedField[] =
     "The field's id in the page's template (\"103\"); without it the request fails.";
@@ -123,7 +127,7 @@ constexpr AttributeNote kNotes[] = {
 
     {"CopyFieldCase", "XMLMessage", "TargetId", false, kCaseTarget},
     {"CopyFieldCase", "XMLMessage", "Status", false, kStatusEchoed},
-    {"CopyFieldCase", "CopyFieldCase", "PageId", true, kPage},
+    {"CopyFieldCase", "CopyFieldCase", "PageId", true, kChangedPage},
     {"CopyFieldCase", "CopyFieldCase", "FieldId", true,
      "The field, by its id in the page's template (\"103\"), whose case entry is copied into."},
     {"CopyFieldCase", "CopyFieldCase", "CaseId", true,
@@ -149,7 +153,7 @@ constexpr AttributeNote kNotes[] = {
 
     {"DeleteFieldObjects", "XMLMessage", "TargetId", false, kTargetEchoed},
     {"DeleteFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},
-    {"DeleteFieldObjects", "DeleteFieldObjects", "PageId", true, kPage},
+    {"DeleteFieldObjects", "DeleteFieldObjects", "PageId", true, kChangedPage},
     {"DeleteFieldObjects", "Field", "FieldId", true, kField},
 
     {"ExportDocuments", "XMLMessage", "TargetId", false, kNotRead},
@@ -218,12 +222,12 @@ constexpr AttributeNote kNotes[] = {
 
     {"HideFieldCase", "XMLMessage", "TargetId", false, kCaseTarget},
     {"HideFieldCase", "XMLMessage", "Status", false, kStatusEchoed},
-    {"HideFieldCase", "HideFieldCase", "PageId", true, kPage},
+    {"HideFieldCase", "HideFieldCase", "PageId", true, kChangedPage},
     {"HideFieldCase", "HideFieldCase", "FieldId", true, kField},
 
     {"HideFieldObjects", "XMLMessage", "TargetId", false, kObjectsTarget},
     {"HideFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},
-    {"HideFieldObjects", "HideFieldObjects", "PageId", true, kPage},
+    {"HideFieldObjects", "HideFieldObjects", "PageId", true, kChangedPage},
     {"HideFieldObjects", "Field", "FieldId", true, kField},
 
     {"InsertPages", "XMLMessage", "TargetId", true,
@@ -422,12 +426,12 @@ constexpr AttributeNote kNotes[] = {
 
     {"ShowFieldCase", "XMLMessage", "TargetId", false, kCaseTarget},
     {"ShowFieldCase", "XMLMessage", "Status", false, kStatusEchoed},
-    {"ShowFieldCase", "ShowFieldCase", "PageId", true, kPage},
+    {"ShowFieldCase", "ShowFieldCase", "PageId", true, kChangedPage},
     {"ShowFieldCase", "ShowFieldCase", "FieldId", true, kField},
 
     {"ShowFieldObjects", "XMLMessage", "TargetId", false, kObjectsTarget},
     {"ShowFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},
-    {"ShowFieldObjects", "ShowFieldObjects", "PageId", true, kPage},
+    {"ShowFieldObjects", "ShowFieldObjects", "PageId", true, kChangedPage},
     {"ShowFieldObjects", "Field", "FieldId", true, kField},
 
     {"ShowPrimaryObjects", "XMLMessage", "TargetId", false, kTargetEchoed},

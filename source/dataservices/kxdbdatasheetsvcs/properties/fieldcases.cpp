@@ -97,6 +97,8 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
       return S_OK;
     }
     if (m_caseId == fieldCase.caseId) return S_OK;
+    // A copy keeps the cases it recorded.
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     // A case the store does not know is not written.
     if (fieldCase.slot >= 0) KXDBDatasheetSvcs::RequireCaseId(main, m_caseId);
     if (fieldCase.slot > 0) {
@@ -143,6 +145,7 @@ HRESULT HideFieldCaseMessageParser::HideFieldCase() {
     if (fieldCase.slot == 0) {
       WriteAlert(Reply(), m_targetId, m_status, u"Cannot hide default datasheet case");
     } else if (fieldCase.slot > 0 && fieldCase.defined) {
+      KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
       KX_CHECK(ctx, KXDBDatasheetSvcs::ClearObjectCase(work.page, fieldCase.slot));
     } else {
       WriteAlert(Reply(), m_targetId, m_status, kNoCase);
@@ -187,6 +190,9 @@ HRESULT CopyFieldCaseMessageParser::CopyFieldCase() {
       return S_OK;
     }
     if (!m_hasCaseId) return S_OK;
+    // Values are copied into what a current page shows, never through a
+    // copy.
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     // A case the store does not know has no values to copy.
     KXDBDatasheetSvcs::RequireCaseId(main, m_caseId);
     const bool continuous = work.IsContinuous();

@@ -523,6 +523,8 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
       WriteReply();
       return S_OK;
     }
+    // A copy keeps the objects it recorded.
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     if (m_continuous) {
       // The rows go in together, as one by one in record order; the
       // field-object messages tell no client: no events.
@@ -571,6 +573,7 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
       WriteQuestion();
       return S_OK;
     }
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     if (m_continuous) {
       // The rows go together, as one by one in record order; as shown
       // rows, hidden ones tell no client.
@@ -609,6 +612,7 @@ HRESULT FieldObjectsMessageParser::DeleteFieldObjects() {
       WriteQuestion();
       return S_OK;
     }
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     // Two fields of one row, or two nodes showing one object, stand for one
     // object: it is deleted once (deleting it again would fail the request).
     std::unordered_set<int32_t> deleted;
