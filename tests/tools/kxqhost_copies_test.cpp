@@ -232,6 +232,39 @@ dump 133 1010
   EXPECT_NE(after.find("DefaultCase = 1\n"), std::string::npos) << after;
 }
 
+// After submit, check and issue, the issued pages are the objects the
+// submitted and checked lists still hold: a mark-up made on current page
+// 1011 stays off them (the issue took the mark-ups off).
+TEST_F(KxqhostCopiesTest, AMarkUpOnTheCurrentPageLeavesTheIssuedPagesAlone) {
+  const Outcome run = Run(R"(request SubmitDocuments <<END
+<XMLMessage><SubmitDocuments Confirmed="1"><Datasheet DocumentId="1001"/></SubmitDocuments></XMLMessage>
+END
+request CheckDocuments <<END
+<XMLMessage><CheckDocuments><Datasheet DocumentId="1001"/></CheckDocuments></XMLMessage>
+END
+request IssueDocuments <<END
+<XMLMessage><IssueDocuments><Datasheet DocumentId="1001"/></IssueDocuments></XMLMessage>
+END
+dump 1001 1204
+request CreateAnnotation <<END
+<XMLMessage Status="1"><CreateAnnotation PageId="1011" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+dump 1204 1011
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string before = Step(run.out, "dump");
+  EXPECT_NE(before.find("IssuedPages[1] = #1204\n"), std::string::npos) << before;
+  EXPECT_NE(before.find("SubmittedPages[1] = #1204\n"), std::string::npos) << before;
+  const std::string made = Step(run.out, "request CreateAnnotation");
+  EXPECT_NE(made.find("== store changed #1011: Annotations"), std::string::npos) << made;
+  EXPECT_EQ(made.find("#1204"), std::string::npos) << made;
+  const std::string after = Step(run.out, "dump", run.out.find("## request CreateAnnotation"));
+  const size_t copy = after.find("object 1204");
+  EXPECT_EQ(after.substr(copy, after.find("object 1011") - copy),
+            before.substr(before.find("object 1204")));
+  EXPECT_NE(after.find("Value=\\\"kxq:check\\\""), std::string::npos) << after;
+}
+
 // A mark-up made on a submitted copy (Status 2) reaches its current page;
 // a request that names another version than the copy's is refused.
 TEST_F(KxqhostCopiesTest, MarkUpsStillGoFromASubmittedCopyToItsCurrentPage) {

@@ -79,6 +79,9 @@ HRESULT RunAnnotationMessage(
       IKXQObjectPtr other;
       GetAttributeAsObject(revised, i, other);
       if (!other || !datasheet) continue;
+      // After an issue the issued pages are the checked (and submitted)
+      // page objects: they keep what was issued.
+      if (AttributeContainsObject(datasheet, u"IssuedPages", other)) continue;
       if (AttributeContainsObject(datasheet, u"SubmittedPages", other)) {
         copy(other, 2);
       } else if (AttributeContainsObject(datasheet, u"CheckedPages", other)) {
