@@ -227,7 +227,7 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
                 "Object 1011 is a Page, not a datasheet", {"1011"});
   ExpectRefused("RenameDocuments",
                 "<RenameDocuments><Datasheet DocumentId=\"1011\" Name=\"X\"/></RenameDocuments>",
-                "Object 1011 is a Page, not a document", {"1011"});
+                "Object 1011 is a Page, not a datasheet", {"1011"});
   const Outcome close =
       Request("CloseDocuments",
               "<CloseDocuments><Datasheet DocumentId=\"1011\" Status=\"1\"/></CloseDocuments>");
@@ -260,6 +260,67 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
                                  "TemplateId=\"VESSEL-DS\"/></CreateDocuments>");
   ASSERT_EQ(column.status, 0) << column.err;
   EXPECT_NE(column.out.find("(Design)"), std::string::npos) << column.out;
+}
+
+// A "Datasheet" element names a datasheet and a "Diagram" element a
+// diagram: an element naming the pump, the globals object, a template, a
+// hold, a page or the other kind of document is refused by the messages
+// that delete, withdraw, rename, submit, check or issue what it names, in
+// both passes, with nothing deleted and no question asked.
+TEST_F(KxqhostRequestLimitsTest, ADocumentElementNamingAnotherKindIsRefused) {
+  const std::vector<std::string> ids = {"1",    "101",  "901",  "1001", "1007",
+                                        "1011", "1012", "1101", "1191"};
+  const struct {
+    const char* element;
+    const char* id;
+    const char* error;
+  } cases[] = {
+      {"Datasheet", "101", "Object 101 is a Pump, not a datasheet"},
+      {"Datasheet", "1", "Object 1 is a GlobalsClass, not a datasheet"},
+      {"Datasheet", "901", "Object 901 is a Template, not a datasheet"},
+      {"Datasheet", "1191", "Object 1191 is a Hold, not a datasheet"},
+      {"Datasheet", "1012", "Object 1012 is a Page, not a datasheet"},
+      {"Datasheet", "1101", "Object 1101 is a Diagram, not a datasheet"},
+      {"Diagram", "1001", "Object 1001 is a Datasheet, not a diagram"},
+      {"Diagram", "101", "Object 101 is a Pump, not a diagram"},
+  };
+  for (const auto& c : cases) {
+    const std::string named = std::string("<") + c.element + " DocumentId=\"" + c.id + "\"";
+    for (const char* confirmed : {" Confirmed=\"1\"", ""}) {
+      ExpectRefused("WithdrawDocuments",
+                    std::string("<WithdrawDocuments") + confirmed + ">" + named +
+                        " Status=\"1\"/></WithdrawDocuments>",
+                    c.error, ids);
+    }
+    ExpectRefused("RenameDocuments",
+                  "<RenameDocuments>" + named + " Name=\"X\"/></RenameDocuments>", c.error, ids);
+    ExpectRefused("SubmitDocuments",
+                  "<SubmitDocuments Confirmed=\"1\">" + named + "/></SubmitDocuments>", c.error,
+                  ids);
+    ExpectRefused("CheckDocuments", "<CheckDocuments>" + named + "/></CheckDocuments>", c.error,
+                  ids);
+    ExpectRefused("OpenDocuments", "<OpenDocuments>" + named + " Status=\"1\"/></OpenDocuments>",
+                  c.error, ids);
+  }
+
+  // Each kind under its own element: a datasheet renamed tells its editors,
+  // a diagram's withdraw goes to the drawing library, a datasheet deleted.
+  const Outcome renamed = Request(
+      "RenameDocuments",
+      "<RenameDocuments><Datasheet DocumentId=\"1001\" Name=\"X\"/><Diagram DocumentId=\"1101\" "
+      "Name=\"Y\"/></RenameDocuments>");
+  ASSERT_EQ(renamed.status, 0) << renamed.err;
+  EXPECT_NE(renamed.out.find("== event Datasheet [D1 1001]"), std::string::npos) << renamed.out;
+  EXPECT_NE(Dump({"1101"}).find("DocumentName = \"Y\"\n"), std::string::npos);
+  const Outcome withdrawn =
+      Request("WithdrawDocuments",
+              "<WithdrawDocuments Confirmed=\"1\"><Diagram DocumentId=\"1101\" Status=\"1\"/>"
+              "<Datasheet DocumentId=\"1001\" Status=\"1\"/></WithdrawDocuments>");
+  ASSERT_EQ(withdrawn.status, 0) << withdrawn.err;
+  EXPECT_NE(withdrawn.out.find("Withdrew 2 Documents"), std::string::npos) << withdrawn.out;
+  EXPECT_NE(withdrawn.out.find("== drawing Diagram #1101 Withdraw 1"), std::string::npos)
+      << withdrawn.out;
+  EXPECT_EQ(Host({"dump", "1001"}).status, 1);
 }
 
 }  // namespace

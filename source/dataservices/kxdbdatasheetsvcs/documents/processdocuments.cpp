@@ -108,7 +108,7 @@ HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {
 HRESULT ProcessDocumentsMessageParser::ProcessDiagram() {
   return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     IKXQObjectPtr diagram;
-    GetStoreObject(m_pMain->m_pDatabase, diagram, m_documentId);
+    KXDBDatasheetSvcs::GetNamedDocument(m_pMain->m_pDatabase, m_documentId, true, diagram);
     XMLReply::AddLongAttribute(Reply(), u"DocumentId", ObjectIdOf(diagram));
     XMLReply::AddLongAttribute(Reply(), u"Status", m_documentStatus);
     XMLReply::WriteElement(Reply(), u"Diagram", nullptr);
