@@ -323,5 +323,102 @@ TEST_F(KxqhostRequestLimitsTest, ADocumentElementNamingAnotherKindIsRefused) {
   EXPECT_EQ(Host({"dump", "1001"}).status, 1);
 }
 
+// A row names a list row's object only on a list column. Field 401 of the
+// equipment list is its header (the globals object): a row on it named a
+// row's pump, to report, hide or delete; so did a row on an ordinary page
+// (field 201 of page 1012 at row 1 reported motor 111).
+TEST_F(KxqhostRequestLimitsTest, ARowOfAFieldThatIsNoListColumnIsRefused) {
+  const std::vector<std::string> ids = {"1", "101", "102", "103", "1001", "1012", "1071"};
+  const std::string header = "Field 401 not found in continuous template Equipment summary";
+  const std::string plain = "Page 1012 is no list: field 201 has no row 1";
+  const struct {
+    const char* message;
+    const char* body;
+    const std::string& error;
+  } cases[] = {
+      {"GetFieldObject", R"(<GetFieldObject PageId="1071" FieldId="401" Index="0"/>)", header},
+      {"HideFieldObjects",
+       R"(<HideFieldObjects PageId="1071"><Field FieldId="401" Index="0"/></HideFieldObjects>)",
+       header},
+      {"DeleteFieldObjects",
+       R"(<DeleteFieldObjects PageId="1071" Confirmed="1"><Field FieldId="401" Index="0"/>)"
+       R"(</DeleteFieldObjects>)",
+       header},
+      {"ShowFieldObjects",
+       R"(<ShowFieldObjects PageId="1071" Confirmed="1"><Field FieldId="401" Index="6" )"
+       R"(ObjectId="121"/></ShowFieldObjects>)",
+       header},
+      {"ShowFieldCase", R"(<ShowFieldCase PageId="1071" FieldId="401" Index="2"/>)", header},
+      {"GetFieldObject", R"(<GetFieldObject PageId="1012" FieldId="201" Index="1"/>)", plain},
+      {"ShowFieldCase", R"(<ShowFieldCase PageId="1012" FieldId="201" Index="1"/>)", plain},
+      {"DeleteFieldObjects",
+       R"(<DeleteFieldObjects PageId="1012" Confirmed="1"><Field FieldId="201" Index="1"/>)"
+       R"(</DeleteFieldObjects>)",
+       plain},
+  };
+  for (const auto& c : cases) ExpectRefused(c.message, c.body, c.error, ids);
+
+  // A list column with a row, a header or a plain field without one.
+  const struct {
+    const char* message;
+    const char* body;
+    const char* answer;
+  } sound[] = {
+      {"GetFieldObject", R"(<GetFieldObject PageId="1071" FieldId="402" Index="1"/>)",
+       R"(ObjectId="102")"},
+      {"ShowFieldCase", R"(<ShowFieldCase PageId="1071" FieldId="402" Index="2"/>)",
+       "<ObjectId>103</ObjectId>"},
+      {"ShowFieldCase", R"(<ShowFieldCase PageId="1071" FieldId="401"/>)", "<ObjectId>1</ObjectId>"},
+      {"ShowFieldCase", R"(<ShowFieldCase PageId="1012" FieldId="201"/>)",
+       "<ObjectId>101</ObjectId>"},
+      {"HideFieldObjects",
+       R"(<HideFieldObjects PageId="1071"><Field FieldId="402" Index="1"/></HideFieldObjects>)",
+       R"(Text="Hide object Pump: P-101B")"},
+  };
+  for (const auto& c : sound) {
+    const Outcome answered = Request(c.message, c.body);
+    ASSERT_EQ(answered.status, 0) << c.body << "\n" << answered.err;
+    EXPECT_NE(answered.out.find(c.answer), std::string::npos) << c.body << "\n" << answered.out;
+  }
+}
+
+// A confirmed show places only an object that the field's node takes: a
+// datasheet or a motor on page 1011's pump node, where it then took the
+// pump's values, or a datasheet as a row of the equipment list. Nor do the
+// other pages that follow the shown pump belong to a datasheet other than
+// the page's own.
+TEST_F(KxqhostRequestLimitsTest, AShownObjectMustBeOfAClassItsNodeTakes) {
+  ASSERT_EQ(Request("HideFieldObjects",
+                    R"(<HideFieldObjects PageId="1011" Confirmed="1"><Field FieldId="101"/>)"
+                    R"(</HideFieldObjects>)",
+                    "1001")
+                .status,
+            0);
+  const std::vector<std::string> ids = {"1",    "101",  "111",  "1001", "1002", "1011",
+                                        "1012", "1021", "1022", "1071"};
+  const auto show = [](const char* page, const char* field, const char* more) {
+    return std::string("<ShowFieldObjects PageId=\"") + page + "\" Confirmed=\"1\"><Field FieldId=\"" +
+           field + "\" " + more + "/></ShowFieldObjects>";
+  };
+  ExpectRefused("ShowFieldObjects", show("1011", "101", R"(ObjectId="1002")"),
+                "Object 1002 is a Datasheet, not an object of a class of node Pump", ids, "1001");
+  ExpectRefused("ShowFieldObjects", show("1011", "101", R"(ObjectId="111")"),
+                "Object 111 is a Motor, not an object of a class of node Pump", ids, "1001");
+  ExpectRefused("ShowFieldObjects", show("1071", "402", R"(Index="6" ObjectId="1002")"),
+                "Object 1002 is a Datasheet, not an object of a class of node Equipment", ids,
+                "1007");
+  ExpectRefused("ShowFieldObjects", show("1011", "101", R"(ObjectId="101")"),
+                "Object 1002 is a Datasheet, not datasheet 1001 of page 1011", ids, "1002");
+
+  const Outcome pump = Request("ShowFieldObjects", show("1011", "101", R"(ObjectId="101")"), "1001");
+  ASSERT_EQ(pump.status, 0) << pump.err;
+  EXPECT_NE(Dump({"1011"}).find("NodeObjects[1] = #101\n"), std::string::npos);
+  EXPECT_NE(Dump({"1012"}).find("NodeObjects[1] = #101\n"), std::string::npos);
+  const Outcome row =
+      Request("ShowFieldObjects", show("1071", "402", R"(Index="6" ObjectId="121")"), "1007");
+  ASSERT_EQ(row.status, 0) << row.err;
+  EXPECT_NE(Dump({"1071"}).find("NodeObjects[8] = #121\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kx::test::tools

@@ -32,6 +32,13 @@ class FieldPage {
   // field. On a continuous list a field outside the rows addressed with a
   // row is refused: it has no entry per row.
   int32_t FieldNumber(int32_t fieldId, int32_t row, IKXQTemplateFieldPtr& field);
+  // Refuses a row (`row` 0 or more) where the page has no rows for the
+  // field: any row on a page that is no continuous list (DISP_E_BADINDEX
+  // "Page %d is no list: field %d has no row %d"), and on a list a row of a
+  // field outside the repeating block (" Field %d not found in continuous
+  // template %s ", as the value setters say). A row of a list column, or no
+  // row, passes.
+  void CheckFieldRow(int32_t fieldId, IKXQTemplateField* field, int32_t row);
   // The page's "Fields" list.
   IKXQAttributePtr Fields();
   // The page's overspill chain (owned by the page; null when none).

@@ -56,6 +56,7 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Field %d not found",
                               static_cast<int>(m_fieldId));
     }
+    work.CheckFieldRow(m_fieldId, field, m_index);
     IKXQObjectPtr root;
     const bool row = continuous && m_index >= 0;
     if (row) {
