@@ -420,5 +420,41 @@ TEST_F(KxqhostRequestLimitsTest, AShownObjectMustBeOfAClassItsNodeTakes) {
   EXPECT_NE(Dump({"1071"}).find("NodeObjects[8] = #121\n"), std::string::npos);
 }
 
+// The datasheet object service answers for datasheets: a page or a
+// template is no summary sheet to it. ProcessSummarySheet fills a summary
+// sheet of the template it is given that holds no members yet: handed a
+// pump datasheet it cut page 1011's field records for good, handed the
+// pump summary it cut list page 1071's records to its header's.
+TEST_F(KxqhostRequestLimitsTest, TheDatasheetServiceActsOnDatasheetsOnly) {
+  const std::vector<std::string> ids = {"1001", "1007", "1011", "1012", "1071"};
+  const std::string before = Dump(ids);
+  const struct {
+    std::vector<std::string> call;
+    const char* error;
+  } cases[] = {
+      {{"1071", "IsSummarySheet"}, "Object 1071 is a Page, not a datasheet"},
+      {{"905", "IsSummarySheet"}, "Object 905 is a Template, not a datasheet"},
+      {{"1071", "DatasheetName"}, "Object 1071 is a Page, not a datasheet"},
+      {{"1007", "ProcessSummarySheet", "template:EQ-SUMMARY", "#1001"},
+       "Datasheet 1001 is no summary sheet of template EQ-SUMMARY"},
+      {{"1007", "ProcessSummarySheet", "template:PUMP-SHEETS", "#1007"},
+       "Datasheet 1007 is no summary sheet of template PUMP-SHEETS"},
+      {{"1007", "ProcessSummarySheet", "template:EQ-SUMMARY", "#1071"},
+       "Object 1071 is a Page, not a datasheet"},
+      {{"1007", "ProcessSummarySheet", "template:EQ-SUMMARY", "#1007"},
+       "Summary sheet 1007 holds members already"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {"service", "10"};
+    arguments.insert(arguments.end(), c.call.begin(), c.call.end());
+    const Outcome refused = Host(arguments);
+    EXPECT_EQ(refused.status, 1) << c.error << "\n" << refused.out;
+    EXPECT_NE(refused.err.find(c.error), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(Dump(ids), before);
+  EXPECT_EQ(Host({"service", "10", "1007", "IsSummarySheet"}).out, "true\n");
+  EXPECT_EQ(Host({"service", "10", "1001", "IsSummarySheet"}).out, "false\n");
+}
+
 }  // namespace
 }  // namespace kx::test::tools
