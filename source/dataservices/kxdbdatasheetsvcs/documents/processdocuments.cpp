@@ -108,7 +108,7 @@ HRESULT ProcessDocumentsMessageParser::ProcessDatasheet() {
 HRESULT ProcessDocumentsMessageParser::ProcessDiagram() {
   return ServeRequest(nullptr, kFrame, [&](KXComException&) {
     IKXQObjectPtr diagram;
-    KXDBDatasheetSvcs::GetNamedDocument(m_pMain->m_pDatabase, m_documentId, true, diagram);
+    GetStoreObject(m_pMain->m_pDatabase, diagram, m_documentId);
     XMLReply::AddLongAttribute(Reply(), u"DocumentId", ObjectIdOf(diagram));
     XMLReply::AddLongAttribute(Reply(), u"Status", m_documentStatus);
     XMLReply::WriteElement(Reply(), u"Diagram", nullptr);
