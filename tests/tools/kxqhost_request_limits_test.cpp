@@ -366,7 +366,8 @@ TEST_F(KxqhostRequestLimitsTest, ARowOfAFieldThatIsNoListColumnIsRefused) {
        R"(ObjectId="102")"},
       {"ShowFieldCase", R"(<ShowFieldCase PageId="1071" FieldId="402" Index="2"/>)",
        "<ObjectId>103</ObjectId>"},
-      {"ShowFieldCase", R"(<ShowFieldCase PageId="1071" FieldId="401"/>)", "<ObjectId>1</ObjectId>"},
+      {"ShowFieldCase", R"(<ShowFieldCase PageId="1071" FieldId="401"/>)",
+       "<ObjectId>1</ObjectId>"},
       {"ShowFieldCase", R"(<ShowFieldCase PageId="1012" FieldId="201"/>)",
        "<ObjectId>101</ObjectId>"},
       {"HideFieldObjects",
@@ -392,11 +393,11 @@ TEST_F(KxqhostRequestLimitsTest, AShownObjectMustBeOfAClassItsNodeTakes) {
                     "1001")
                 .status,
             0);
-  const std::vector<std::string> ids = {"1",    "101",  "111",  "1001", "1002", "1011",
-                                        "1012", "1021", "1022", "1071"};
+  const std::vector<std::string> ids = {"1",    "101",  "111",  "1001", "1002",
+                                        "1011", "1012", "1021", "1022", "1071"};
   const auto show = [](const char* page, const char* field, const char* more) {
-    return std::string("<ShowFieldObjects PageId=\"") + page + "\" Confirmed=\"1\"><Field FieldId=\"" +
-           field + "\" " + more + "/></ShowFieldObjects>";
+    return std::string("<ShowFieldObjects PageId=\"") + page +
+           "\" Confirmed=\"1\"><Field FieldId=\"" + field + "\" " + more + "/></ShowFieldObjects>";
   };
   ExpectRefused("ShowFieldObjects", show("1011", "101", R"(ObjectId="1002")"),
                 "Object 1002 is a Datasheet, not an object of a class of node Pump", ids, "1001");
@@ -408,7 +409,8 @@ TEST_F(KxqhostRequestLimitsTest, AShownObjectMustBeOfAClassItsNodeTakes) {
   ExpectRefused("ShowFieldObjects", show("1011", "101", R"(ObjectId="101")"),
                 "Object 1002 is a Datasheet, not datasheet 1001 of page 1011", ids, "1002");
 
-  const Outcome pump = Request("ShowFieldObjects", show("1011", "101", R"(ObjectId="101")"), "1001");
+  const Outcome pump =
+      Request("ShowFieldObjects", show("1011", "101", R"(ObjectId="101")"), "1001");
   ASSERT_EQ(pump.status, 0) << pump.err;
   EXPECT_NE(Dump({"1011"}).find("NodeObjects[1] = #101\n"), std::string::npos);
   EXPECT_NE(Dump({"1012"}).find("NodeObjects[1] = #101\n"), std::string::npos);

@@ -489,9 +489,8 @@ IKXQObjectPtr FieldObjectsMessageParser::TargetDatasheet(FieldPage& work) {
   IKXQObjectPtr named;
   GetStoreObject(m_pMain->m_pDatabase, named, id);
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
-                          u"Object %d is a %ls, not datasheet %d of page %d",
-                          static_cast<int>(id), ClassNameOf(named).c_str(),
-                          static_cast<int>(ObjectIdOf(work.datasheet)),
+                          u"Object %d is a %ls, not datasheet %d of page %d", static_cast<int>(id),
+                          ClassNameOf(named).c_str(), static_cast<int>(ObjectIdOf(work.datasheet)),
                           static_cast<int>(ObjectIdOf(work.page)));
 }
 
@@ -620,9 +619,8 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
       KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rows, false));
       return S_OK;
     }
-    const bool follows = std::any_of(m_records.begin(), m_records.end(), [](const auto& r) {
-      return r.primary && r.object;
-    });
+    const bool follows = std::any_of(m_records.begin(), m_records.end(),
+                                     [](const auto& r) { return r.primary && r.object; });
     const IKXQObjectPtr datasheet = follows ? TargetDatasheet(work) : work.datasheet;
     IKXQObjectPtr primary;
     for (const auto& record : m_records) {

@@ -110,10 +110,9 @@ void FieldPage::CheckFieldRow(int32_t fieldId, IKXQTemplateField* field, int32_t
     return;
   }
   KXComException ctx = KXComException::Silent(u"FieldPage::CheckFieldRow");
-  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_BADINDEX,
-                          u"Page %d is no list: field %d has no row %d",
-                          static_cast<int>(ObjectIdOf(page)), static_cast<int>(fieldId),
-                          static_cast<int>(row));
+  ThrowKXComExceptionHrAt(
+      ctx, KX_HERE(kFile), DISP_E_BADINDEX, u"Page %d is no list: field %d has no row %d",
+      static_cast<int>(ObjectIdOf(page)), static_cast<int>(fieldId), static_cast<int>(row));
 }
 
 IKXQAttributePtr FieldPage::Fields() {
