@@ -31,6 +31,9 @@ constexpr char kObjectsTarget[] =
     "its object id in decimal; none (or not a number) names it too, and another object's id is "
     "refused. Given back as the reply's \"TargetId\".";
 constexpr char kListRow[] =
+    "A row of a continuous list (from 0), on a list column only: a row of another field of a "
+    "list is refused; a page that is no list does not read it.";
+constexpr char kCaseRow[] =
     "A row of a continuous list (from 0), on a list column only: a row of another field, or on "
     "a page that is no list, is refused.";
 constexpr char kAnnotationStatus[] =
@@ -419,7 +422,7 @@ constexpr AttributeNote kNotes[] = {
     {"ShowFieldCase", "XMLMessage", "Status", false, kStatusEchoed},
     {"ShowFieldCase", "ShowFieldCase", "PageId", true, kPage},
     {"ShowFieldCase", "ShowFieldCase", "FieldId", true, kField},
-    {"ShowFieldCase", "ShowFieldCase", "Index", false, kListRow},
+    {"ShowFieldCase", "ShowFieldCase", "Index", false, kCaseRow},
 
     {"ShowFieldObjects", "XMLMessage", "TargetId", false, kObjectsTarget},
     {"ShowFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},

@@ -300,9 +300,9 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
     KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &number, &field));
     if (!field) continue;
     // A row names a list row's object only for a list column: read as a
-    // position, the row of a header field (or of a field of an ordinary
-    // page) would name another row's object.
-    work.CheckFieldRow(fieldId, field, index);
+    // position, the row of a header field would name another row's object.
+    // An ordinary page does not read the row: the field's object is meant.
+    work.CheckListRow(field, index);
     IKXQObjectPtr object, root;
     IKXQClassViewPtr node;
     if (!m_continuous) {
