@@ -424,9 +424,10 @@ TEST_F(KxqhostRequestLimitsTest, AShownObjectMustBeOfAClassItsNodeTakes) {
 
 // The datasheet object service answers for datasheets: a page or a
 // template is no summary sheet to it. ProcessSummarySheet fills a summary
-// sheet of the template it is given that holds no members yet: handed a
+// sheet of the template it is given, a list only while it holds no rows: handed a
 // pump datasheet it cut page 1011's field records for good, handed the
-// pump summary it cut list page 1071's records to its header's.
+// pump summary it cut list page 1071's records to its header's. A sheet of
+// a page a member is filled whatever it holds: nothing of it is lost.
 TEST_F(KxqhostRequestLimitsTest, TheDatasheetServiceActsOnDatasheetsOnly) {
   const std::vector<std::string> ids = {"1001", "1007", "1011", "1012", "1071"};
   const std::string before = Dump(ids);
@@ -454,6 +455,14 @@ TEST_F(KxqhostRequestLimitsTest, TheDatasheetServiceActsOnDatasheetsOnly) {
     EXPECT_NE(refused.err.find(c.error), std::string::npos) << refused.err;
   }
   EXPECT_EQ(Dump(ids), before);
+  // A sheet of a page a member takes the members it lacks, whatever it
+  // holds: project 3's pumps P-103 and P-104 each get a page of 1009.
+  const Outcome pages = Host({"--project", "3", "--events", "service", "10", "1009",
+                              "ProcessSummarySheet", "template:PUMP-SHEETS", "#1009"});
+  ASSERT_EQ(pages.status, 0) << pages.err;
+  EXPECT_NE(pages.out.find("== event Datasheet [D1 1009]"), std::string::npos) << pages.out;
+  const std::string sheet = Dump({"1009"});
+  EXPECT_NE(sheet.find("NumberOfPages = 5\n"), std::string::npos) << sheet;
   EXPECT_EQ(Host({"service", "10", "1007", "IsSummarySheet"}).out, "true\n");
   EXPECT_EQ(Host({"service", "10", "1001", "IsSummarySheet"}).out, "false\n");
 }

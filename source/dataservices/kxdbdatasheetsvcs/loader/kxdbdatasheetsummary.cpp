@@ -43,13 +43,12 @@ bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
 }
 
 // Refuses what ProcessSummarySheet must not fill: an object that is no
-// datasheet, a datasheet that is no summary sheet of `tmpl`, and a summary
-// sheet that holds members already (the rows of its list page, or a member
-// on one of its pages): its members would be added again, and a list
-// page's field records cut to the members added.
-void RequireEmptySummarySheet(KXComException& ctx, MainContext& main, IKXQTemplate* tmpl,
-                              const _bstr_t& templateId, IKXQTemplatePage* templatePage,
-                              bool continuous, IKXQObject* datasheet) {
+// datasheet, a datasheet that is no summary sheet of `tmpl`, and a list
+// summary whose list page holds rows already: the rows would be written
+// over the field records of the rows it holds, which are lost.
+void RequireFillableSummarySheet(KXComException& ctx, MainContext& main, IKXQTemplate* tmpl,
+                                 const _bstr_t& templateId, IKXQTemplatePage* templatePage,
+                                 bool continuous, IKXQObject* datasheet) {
   const int32_t id = ObjectIdOf(datasheet);
   if (!KXDBDatasheetSvcs::IsObjectOfClass(datasheet, u"Datasheet")) {
     KXDBDatasheetSvcs::RefuseObjectClass(datasheet, id, u"a datasheet");
@@ -62,28 +61,13 @@ void RequireEmptySummarySheet(KXComException& ctx, MainContext& main, IKXQTempla
                             u"Datasheet %d is no summary sheet of template %ls",
                             static_cast<int>(id), static_cast<const OLECHAR*>(templateId));
   }
-  bool holds = false;
-  if (continuous) {
-    IKXQObjectPtr firstPage;
-    KXDBDatasheetSvcs::GetObjectAttribute(datasheet, firstPage, u"CurrentPages");
-    if (firstPage) {
-      ContinuousPageHelper& helper = main.GetContinuousPageHelper();
-      KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, firstPage, false));
-      holds = helper.RowCount() > 0;
-    }
-  } else {
-    IKXQAttributePtr pages;
-    GetAttributeInterface(datasheet, u"CurrentPages", pages);
-    for (int32_t i = pages ? GetAttributeCount(pages) : 0; i >= 1 && !holds; --i) {
-      IKXQObjectPtr page, primary;
-      GetAttributeAsObject(pages, i, page);
-      if (!page) continue;
-      KX_CHECK(ctx, KXDBDatasheetSvcs::GetPagePrimaryObject(main.m_pApplication, page, tmpl,
-                                                            &primary, nullptr, 1));
-      holds = primary != nullptr;
-    }
-  }
-  if (holds) {
+  if (!continuous) return;
+  IKXQObjectPtr firstPage;
+  KXDBDatasheetSvcs::GetObjectAttribute(datasheet, firstPage, u"CurrentPages");
+  if (!firstPage) return;
+  ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+  KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, firstPage, false));
+  if (helper.RowCount() > 0) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                             u"Summary sheet %d holds members already: they are not added again",
                             static_cast<int>(id));
@@ -538,7 +522,7 @@ HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* d
     const _bstr_t templateId(id, false);
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
     const bool continuous = IsContinuous(ctx, templatePage);
-    RequireEmptySummarySheet(ctx, main, tmpl, templateId, templatePage, continuous, datasheet);
+    RequireFillableSummarySheet(ctx, main, tmpl, templateId, templatePage, continuous, datasheet);
 
     LoadFilterSortFile(main);
     const _bstr_t filterId = GetTemplateFilterId(main, templateId);
