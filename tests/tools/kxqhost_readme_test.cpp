@@ -147,6 +147,9 @@ TEST(KxqhostReadmeTest, EveryKxqhostExampleOfTheReadmesRunsAsShown) {
        1},
       {"build/bin/kxqhost service 11 1001 ValidateLabel 1    # exit status 1: 1001 is not a "
        "label",
+       1},
+      {"build/bin/kxqhost service 10 1007 ProcessSummarySheet template:EQ-SUMMARY '#1007'    # "
+       "exit status 1: 1007 holds its members already",
        1}};
   std::map<std::string, int> per_readme;
   for (const char* readme : {"README.md", "tools/kxqhost/README.md", "examples/README.md"}) {

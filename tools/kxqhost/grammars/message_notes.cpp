@@ -34,9 +34,15 @@ constexpr char kCaseTarget[] =
     "The datasheet's object id, in decimal: given back as the reply's \"TargetId\" and, as a "
     "number, as the \"DocumentId\" of its \"Message\".";
 constexpr char kObjectsTarget[] =
-    "The datasheet whose other pages take the primary object after a show or hide, by its "
-    "object id in decimal; none (or not a number): the page's own datasheet. Given back as the "
-    "reply's \"TargetId\".";
+    "The page's datasheet, whose other pages take the primary object after a show or hide, by "
+    "its object id in decimal; none (or not a number) names it too, and another object's id is "
+    "refused. Given back as the reply's \"TargetId\".";
+constexpr char kListRow[] =
+    "A row of a continuous list (from 0), on a list column only: a row of another field of a "
+    "list is refused; a page that is no list does not read it.";
+constexpr char kCaseRow[] =
+    "A row of a continuous list (from 0), on a list column only: a row of another field, or on "
+    "a page that is no list, is refused.";
 constexpr char kAnnotationStatus[] =
     "The version of the page: 1 for a current page (a mark-up annotation goes to its submitted "
     "and checked copies too), 2 or 3 for a copy (a mark-up annotation goes to its current page "
@@ -155,6 +161,7 @@ constexpr AttributeNote kNotes[] = {
     {"DeleteFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},
     {"DeleteFieldObjects", "DeleteFieldObjects", "PageId", true, kChangedPage},
     {"DeleteFieldObjects", "Field", "FieldId", true, kField},
+    {"DeleteFieldObjects", "Field", "Index", false, kListRow},
 
     {"ExportDocuments", "XMLMessage", "TargetId", false, kNotRead},
     {"ExportDocuments", "XMLMessage", "Status", false, kNotRead},
@@ -179,6 +186,7 @@ constexpr AttributeNote kNotes[] = {
     {"GetFieldObject", "XMLMessage", "Status", false, kStatusEchoed},
     {"GetFieldObject", "GetFieldObject", "PageId", true, kPage},
     {"GetFieldObject", "GetFieldObject", "FieldId", true, kField},
+    {"GetFieldObject", "GetFieldObject", "Index", false, kListRow},
 
     {"GetFieldProperties", "XMLMessage", "TargetId", false, kTargetEchoed},
     {"GetFieldProperties", "XMLMessage", "Status", false, kStatusEchoed},
@@ -229,6 +237,7 @@ constexpr AttributeNote kNotes[] = {
     {"HideFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},
     {"HideFieldObjects", "HideFieldObjects", "PageId", true, kChangedPage},
     {"HideFieldObjects", "Field", "FieldId", true, kField},
+    {"HideFieldObjects", "Field", "Index", false, kListRow},
 
     {"InsertPages", "XMLMessage", "TargetId", true,
      "The datasheet the pages are inserted into, by its object id in decimal (\"1002\"); it "
@@ -428,11 +437,13 @@ constexpr AttributeNote kNotes[] = {
     {"ShowFieldCase", "XMLMessage", "Status", false, kStatusEchoed},
     {"ShowFieldCase", "ShowFieldCase", "PageId", true, kChangedPage},
     {"ShowFieldCase", "ShowFieldCase", "FieldId", true, kField},
+    {"ShowFieldCase", "ShowFieldCase", "Index", false, kCaseRow},
 
     {"ShowFieldObjects", "XMLMessage", "TargetId", false, kObjectsTarget},
     {"ShowFieldObjects", "XMLMessage", "Status", false, kStatusEchoed},
     {"ShowFieldObjects", "ShowFieldObjects", "PageId", true, kChangedPage},
     {"ShowFieldObjects", "Field", "FieldId", true, kField},
+    {"ShowFieldObjects", "Field", "Index", false, kListRow},
 
     {"ShowPrimaryObjects", "XMLMessage", "TargetId", false, kTargetEchoed},
     {"ShowPrimaryObjects", "XMLMessage", "Status", false, kStatusEchoed},

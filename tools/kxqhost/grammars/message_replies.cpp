@@ -381,7 +381,8 @@ constexpr ReplyNote kReplies[] = {
      "\"Text\" (\"An object exist for selected field(s)\", \"No objects exist for selected "
      "field(s)\"); the client sends the request again with \"Confirmed\" set and the chosen "
      "\"ObjectId\" on each \"Field\". Confirmed: the objects are placed on the page (and on the "
-     "datasheet's other pages that show them) and the reply is empty."},
+     "datasheet's other pages that show them) and the reply is empty; an object of a class the "
+     "field's node does not take is refused, nothing placed."},
     {"ShowPrimaryObjects",
      "\"XMLMessage\" (\"TargetId\" and \"Status\" of the request) holding \"ShowPrimaryObjects\": "
      "empty when none of the listed fields is empty and takes the template's class; else with "

@@ -19,9 +19,11 @@ namespace KXDBDatasheetSvcs {
 
 void RenameDocument(MainContext& main, bool diagram, int32_t documentId, const OLECHAR* name) {
   KXComException ctx = KXComException::Silent();
+  // The element picks the event: a datasheet's editors hear of the new
+  // name, a diagram's have none to hear. An element naming the other kind
+  // is refused rather than renamed without its event.
   IKXQObjectPtr document;
-  GetObjectOfClass(main.m_pDatabase, documentId, {u"Document", u"Datasheet", u"Diagram"},
-                   u"a document", document);
+  GetNamedDocument(main.m_pDatabase, documentId, diagram, document);
   ScopedCurrentDatasheet current(main.m_pApplication, document);
   SetAttributeStringByName(document, u"DocumentName", name ? name : u"", -1);
   if (diagram) return;

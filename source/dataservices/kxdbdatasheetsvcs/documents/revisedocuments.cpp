@@ -467,7 +467,7 @@ HRESULT ReviseDocumentsParser::WorkChild(uint32_t element) {
       }
     }
     IKXQObjectPtr document;
-    GetStoreObject(m_pMain->m_pDatabase, document, m_documentId);
+    GetNamedDocument(m_pMain->m_pDatabase, m_documentId, element == Diagram, document);
     ScopedCurrentDatasheet scope(m_pMain->m_pApplication, document);
     ReviseDocument(document, element);
     return S_OK;

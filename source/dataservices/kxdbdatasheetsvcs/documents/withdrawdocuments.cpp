@@ -61,10 +61,12 @@ HRESULT WithdrawDocumentsMessageParser::WorkChild(uint32_t element) {
   if (!IsDocument(element)) return E_INVALIDARG;
   return ServeRequest(nullptr, kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
-    IKXQObjectPtr document;
-    GetStoreObject(main.m_pDatabase, document, m_documentId);
-    ScopedCurrentDatasheet scope(main.m_pApplication, document);
     const bool datasheet = element == Datasheet;
+    // The element says what is deleted or withdrawn: another kind of object
+    // is refused in both passes, before anything is asked or changed.
+    IKXQObjectPtr document;
+    GetNamedDocument(main.m_pDatabase, m_documentId, !datasheet, document);
+    ScopedCurrentDatasheet scope(main.m_pApplication, document);
     if (!m_confirmed) {
       // Only deleting a whole document needs the user's word.
       if (m_documentStatus != 1) return S_OK;

@@ -42,6 +42,38 @@ bool IsContinuous(KXComException& ctx, IKXQTemplatePage* templatePage) {
   return held.length() > 0;
 }
 
+// Refuses what ProcessSummarySheet must not fill: an object that is no
+// datasheet, a datasheet that is no summary sheet of `tmpl`, and a list
+// summary whose list page holds rows already: the rows would be written
+// over the field records of the rows it holds, which are lost.
+void RequireFillableSummarySheet(KXComException& ctx, MainContext& main, IKXQTemplate* tmpl,
+                                 const _bstr_t& templateId, IKXQTemplatePage* templatePage,
+                                 bool continuous, IKXQObject* datasheet) {
+  const int32_t id = ObjectIdOf(datasheet);
+  if (!KXDBDatasheetSvcs::IsObjectOfClass(datasheet, u"Datasheet")) {
+    KXDBDatasheetSvcs::RefuseObjectClass(datasheet, id, u"a datasheet");
+  }
+  _bstr_t kind, own;
+  KX_CHECK(ctx, tmpl->get_Kind(kind.GetAddress()));
+  KXDBDatasheetSvcs::GetAttributeString(datasheet, own, u"TemplateId", -1);
+  if (kind.length() == 0 || kx_wcsicmp(kind.view(), u"Summary") != 0 || own != templateId) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                            u"Datasheet %d is no summary sheet of template %ls",
+                            static_cast<int>(id), static_cast<const OLECHAR*>(templateId));
+  }
+  if (!continuous) return;
+  IKXQObjectPtr firstPage;
+  KXDBDatasheetSvcs::GetObjectAttribute(datasheet, firstPage, u"CurrentPages");
+  if (!firstPage) return;
+  ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+  KX_CHECK(ctx, helper.Initialize(main.m_pApplication, templatePage, firstPage, false));
+  if (helper.RowCount() > 0) {
+    ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                            u"Summary sheet %d holds members already: they are not added again",
+                            static_cast<int>(id));
+  }
+}
+
 IKXQTemplatePagePtr FirstTemplatePage(KXComException& ctx, IKXQTemplate* tmpl) {
   CheckPointerArgument(ctx, tmpl);
   IKXQTemplatePagePtr page;
@@ -490,6 +522,7 @@ HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* d
     const _bstr_t templateId(id, false);
     const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
     const bool continuous = IsContinuous(ctx, templatePage);
+    RequireFillableSummarySheet(ctx, main, tmpl, templateId, templatePage, continuous, datasheet);
 
     LoadFilterSortFile(main);
     const _bstr_t filterId = GetTemplateFilterId(main, templateId);

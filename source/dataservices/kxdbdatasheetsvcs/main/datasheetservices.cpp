@@ -136,8 +136,19 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
 
   std::span<const kx::com::DispatchEntry> dispatch_entries() const;
 
+  // The service is registered for the class "Datasheet": a method that
+  // answers about the bound object refuses another ("Object 1071 is a
+  // Page, not a datasheet") rather than answer for it.
+  void RequireDatasheet() const {
+    if (m_pObject == nullptr || KXDBDatasheetSvcs::IsObjectOfClass(m_pObject, u"Datasheet")) return;
+    LONG id = 0;
+    (void)m_pObject->get_Id(&id);
+    KXDBDatasheetSvcs::RefuseObjectClass(m_pObject, id, u"a datasheet");
+  }
+
   HRESULT STDMETHODCALLTYPE DatasheetName(BSTR* vName) override {
     return Serve(u"DatasheetServices::DatasheetName", __LINE__, [&] {
+      RequireDatasheet();
       const HRESULT hr =
           KXDBDatasheetSvcs::GetDatasheetName(m_pApplication, m_pObject, vName, true, 1);
       if (FAILED(hr) && vName != nullptr) {
@@ -152,12 +163,14 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
 
   HRESULT STDMETHODCALLTYPE IsSummarySheet(VARIANT_BOOL* pbIsSummary) override {
     return Serve(u"DatasheetServices::IsSummarySheet", __LINE__, [&] {
+      RequireDatasheet();
       return KXDBDatasheetSvcs::IsSummarySheet(m_pApplication, m_pObject, pbIsSummary);
     });
   }
 
   HRESULT STDMETHODCALLTYPE GetSummarySheetProject(IDispatch** ppProject) override {
     return Serve(u"DatasheetServices::GetSummarySheetProject", __LINE__, [&] {
+      RequireDatasheet();
       IKXQProject* project = nullptr;
       const HRESULT hr =
           KXDBDatasheetSvcs::GetSummarySheetProject(m_pApplication, m_pObject, &project);
@@ -178,6 +191,7 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
 
   HRESULT STDMETHODCALLTYPE DatasheetObjects(SAFEARRAY** psaObjects) override {
     return Serve(u"DatasheetServices::DatasheetObjects", __LINE__, [&] {
+      RequireDatasheet();
       return KXDBDatasheetSvcs::GetDatasheetObjects(m_pApplication, m_pObject, psaObjects);
     });
   }
@@ -203,6 +217,7 @@ class KXDatasheetServices final : public ServiceObject<KXDatasheetServices, IKXD
 
   HRESULT STDMETHODCALLTYPE GetRealFieldsWithUOM(BSTR* vXml) override {
     return ServeThroughMain(u"DatasheetServices::GetRealFieldsWithUOM", __LINE__, [&] {
+      RequireDatasheet();
       return m_pMain->Workers().WriteRealFieldsWithUOM(*m_pMain, m_pObject, vXml);
     });
   }

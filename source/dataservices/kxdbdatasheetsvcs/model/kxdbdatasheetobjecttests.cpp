@@ -569,6 +569,14 @@ void GetObjectOfClass(IKXQDatabase* database, int32_t id,
   RefuseObjectClass(object, id, expected);
 }
 
+void GetNamedDocument(IKXQDatabase* database, int32_t id, bool diagram, IKXQObjectPtr& document) {
+  if (diagram) {
+    GetObjectOfClass(database, id, {u"Diagram"}, u"a diagram", document);
+  } else {
+    GetObjectOfClass(database, id, {u"Datasheet"}, u"a datasheet", document);
+  }
+}
+
 bool FindListedPagePrimaryObject(IKXQApplication* application, IKXQObject* page,
                                  IKXQObject** primary, IKXQObject** further) {
   *primary = nullptr;

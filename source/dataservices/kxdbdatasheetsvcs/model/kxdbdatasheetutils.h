@@ -404,6 +404,10 @@ bool IsClassInArray(IKXQClass* cls, SAFEARRAY* classes);
 void GetObjectOfClass(IKXQDatabase* database, int32_t id,
                       std::initializer_list<const OLECHAR*> classes, const OLECHAR* expected,
                       IKXQObjectPtr& object);
+// The document a "Datasheet" element (`diagram` false) or a "Diagram"
+// element names: GetObjectOfClass with "Datasheet" ("a datasheet") or
+// "Diagram" ("a diagram"), so that the other kind is refused too.
+void GetNamedDocument(IKXQDatabase* database, int32_t id, bool diagram, IKXQObjectPtr& document);
 // Refuses `object`, whose id is `id`, with E_INVALIDARG "Object %d is a
 // <class>, not <expected>".
 [[noreturn]] void RefuseObjectClass(IKXQObject* object, int32_t id, const OLECHAR* expected);

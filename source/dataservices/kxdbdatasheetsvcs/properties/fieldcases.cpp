@@ -79,6 +79,8 @@ HRESULT ShowFieldCaseMessageParser::ShowFieldCase() {
     IKXQTemplateFieldPtr field;
     const FieldCase fieldCase = OpenFieldCase(ctx, work, m_fieldId, field);
     if (!m_hasCaseId) {
+      // The row picks the object reported: only a list column has rows.
+      work.CheckFieldRow(m_fieldId, field, m_index);
       XMLReply::BeginMessage(Reply(), m_targetId.c_str(), m_status);
       IKXQObjectPtr object;
       if (m_index < 0)

@@ -83,6 +83,24 @@ bool HasAttachedClassAmong(KXComException& ctx, IKXQClassView* node,
   return false;
 }
 
+// Refuses `object`, named by "ObjectId" `id`, unless its class is (or
+// derives from) a class attached to `node`: only such an object is a
+// candidate there, and only such an object may be placed there.
+void RequireNodeTakes(KXComException& ctx, IKXQClassView* node, IKXQObject* object, int32_t id) {
+  IKXQClassPtr cls;
+  GetObjectClass(object, cls);
+  VARIANT_BOOL accepts = VARIANT_FALSE;
+  if (node != nullptr && cls) {
+    KX_CHECK(ctx, node->AcceptsClass(_variant_t(static_cast<IDispatch*>(cls.GetInterfacePtr())),
+                                     nullptr, &accepts));
+  }
+  if (accepts == VARIANT_TRUE) return;
+  _bstr_t name;
+  if (node != nullptr) KX_CHECK(ctx, node->get_Name(name.GetAddress()));
+  const Text expected = u"an object of a class of node " + ToText(name);
+  RefuseObjectClass(object, id, expected.c_str());
+}
+
 // Refuses the globals object, documents and pages; else the question.
 bool CanHideOrDelete(IKXQObject* object, bool hide, Text& text) {
   const OLECHAR* verb = hide ? u"hidden" : u"deleted";
@@ -281,6 +299,10 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
     IKXQTemplateFieldPtr field;
     KX_CHECK(ctx, work.templatePage->GetFieldById(fieldId, &number, &field));
     if (!field) continue;
+    // A row names a list row's object only for a list column: read as a
+    // position, the row of a header field would name another row's object.
+    // An ordinary page does not read the row: the field's object is meant.
+    work.CheckListRow(field, index);
     IKXQObjectPtr object, root;
     IKXQClassViewPtr node;
     if (!m_continuous) {
@@ -295,6 +317,9 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
           GetAttributeAsObject(nodeObjects, position, object);
         } else if (mode == kShow && m_confirmed && position <= objectCount + 1 && objectId > 0) {
           GetStoreObject(main.m_pDatabase, object, objectId);
+          IKXQClassViewPtr rowNode;
+          FieldUtils::GetTemplateFieldNode(work.page, field, true, rowNode);
+          RequireNodeTakes(ctx, rowNode, object, objectId);
         }
       }
       root = object;
@@ -342,8 +367,10 @@ void FieldObjectsMessageParser::CollateFieldData(FieldPage& work, Mode mode) {
         }
       }
     } else {
-      if (!object && !m_continuous && objectId > 0)
+      if (!object && !m_continuous && objectId > 0) {
         GetStoreObject(main.m_pDatabase, object, objectId);
+        RequireNodeTakes(ctx, node, object, objectId);
+      }
       if (object) {
         FieldObjectRecord record{object, node, fieldId, index, primary, {}, {}};
         m_records.push_back(std::move(record));
@@ -448,12 +475,8 @@ void FieldObjectsMessageParser::PlaceParentObjects(FieldPage& work, IKXQClassVie
   }
 }
 
-void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
-                                                     IKXQObject* primary) {
-  KXComException ctx(u"FieldObjectsMessageParser::UpdateDatasheetPages");
-  MainContext& main = *m_pMain;
-  // The datasheet the client names ("TargetId"), else the page's own.
-  IKXQObjectPtr datasheet = work.datasheet;
+IKXQObjectPtr FieldObjectsMessageParser::TargetDatasheet(FieldPage& work) {
+  KXComException ctx = KXComException::Silent(u"FieldObjectsMessageParser::UpdateDatasheetPages");
   LONG id = 0;
   for (const char16_t c : m_targetId.str()) {
     if (c < u'0' || c > u'9' || id > 100000000) {
@@ -462,7 +485,19 @@ void FieldObjectsMessageParser::UpdateDatasheetPages(FieldPage& work, Mode mode,
     }
     id = id * 10 + (c - u'0');
   }
-  if (id > 0) GetStoreObject(main.m_pDatabase, datasheet, id);
+  if (id <= 0 || id == ObjectIdOf(work.datasheet)) return work.datasheet;
+  IKXQObjectPtr named;
+  GetStoreObject(m_pMain->m_pDatabase, named, id);
+  ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
+                          u"Object %d is a %ls, not datasheet %d of page %d", static_cast<int>(id),
+                          ClassNameOf(named).c_str(), static_cast<int>(ObjectIdOf(work.datasheet)),
+                          static_cast<int>(ObjectIdOf(work.page)));
+}
+
+void FieldObjectsMessageParser::UpdateDatasheetPages(IKXQObject* datasheet, Mode mode,
+                                                     IKXQObject* primary) {
+  KXComException ctx(u"FieldObjectsMessageParser::UpdateDatasheetPages");
+  MainContext& main = *m_pMain;
   IKXQTemplatePtr tmpl;
   KX_CHECK(ctx, KXDBDatasheetSvcs::GetTemplate(main.m_pApplication, datasheet, &tmpl, 1));
   if (!tmpl) return;
@@ -543,6 +578,9 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
       if (sourceChain) SafeArrayDestroy(sourceChain);
       m_recordNodes.clear();
     });
+    const bool follows = std::any_of(m_records.begin(), m_records.end(),
+                                     [](const FieldObjectRecord& r) { return r.primary; });
+    const IKXQObjectPtr datasheet = follows ? TargetDatasheet(work) : work.datasheet;
     for (const auto& record : m_records) {
       if (record.node) m_recordNodes.insert(NodeIndexOf(record.node));
     }
@@ -556,7 +594,7 @@ HRESULT FieldObjectsMessageParser::ShowFieldObjects() {
         KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, record.object, true);
       }
     }
-    if (primary) UpdateDatasheetPages(work, kShow, primary);
+    if (primary) UpdateDatasheetPages(datasheet, kShow, primary);
     return S_OK;
   });
 }
@@ -584,6 +622,9 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
       KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rows, false));
       return S_OK;
     }
+    const bool follows = std::any_of(m_records.begin(), m_records.end(),
+                                     [](const auto& r) { return r.primary && r.object; });
+    const IKXQObjectPtr datasheet = follows ? TargetDatasheet(work) : work.datasheet;
     IKXQObjectPtr primary;
     for (const auto& record : m_records) {
       if (!record.object) continue;
@@ -596,7 +637,7 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
       if (record.index == -1)
         KXDBDatasheetSvcs::GetPageNodeObjects(work.page, record.node, nullptr, false);
     }
-    if (primary) UpdateDatasheetPages(work, kHide, primary);
+    if (primary) UpdateDatasheetPages(datasheet, kHide, primary);
     return S_OK;
   });
 }

@@ -75,7 +75,12 @@ class FieldObjectsMessageParser : public FieldObjectsSchema, public FieldAddress
  private:
   void CollateFieldData(FieldPage& work, Mode mode);
   void PlaceParentObjects(FieldPage& work, IKXQClassView* node, SAFEARRAY* sourceChain);
-  void UpdateDatasheetPages(FieldPage& work, Mode mode, IKXQObject* primary);
+  // The datasheet whose other pages follow a shown or hidden primary
+  // object: the one "TargetId" names (its decimal id), else the page's
+  // own. A "TargetId" naming another object is refused: its pages were
+  // never addressed.
+  IKXQObjectPtr TargetDatasheet(FieldPage& work);
+  void UpdateDatasheetPages(IKXQObject* datasheet, Mode mode, IKXQObject* primary);
   void WriteReply();
   void WriteQuestion();
 

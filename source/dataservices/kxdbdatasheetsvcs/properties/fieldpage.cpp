@@ -101,6 +101,22 @@ int32_t FieldPage::FieldNumber(int32_t fieldId, int32_t row, IKXQTemplateFieldPt
   return FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, row);
 }
 
+void FieldPage::CheckListRow(IKXQTemplateField* field, int32_t row) {
+  // Row 0 asks only whether the field is a column: how far out the row
+  // lies is for the caller (a row past the list names no object).
+  if (row >= 0 && IsContinuous())
+    (void)FieldUtils::GetRowFieldNumber(main.GetContinuousPageHelper(), field, 0);
+}
+
+void FieldPage::CheckFieldRow(int32_t fieldId, IKXQTemplateField* field, int32_t row) {
+  if (row < 0) return;
+  if (IsContinuous()) return CheckListRow(field, row);
+  KXComException ctx = KXComException::Silent(u"FieldPage::CheckFieldRow");
+  ThrowKXComExceptionHrAt(
+      ctx, KX_HERE(kFile), DISP_E_BADINDEX, u"Page %d is no list: field %d has no row %d",
+      static_cast<int>(ObjectIdOf(page)), static_cast<int>(fieldId), static_cast<int>(row));
+}
+
 IKXQAttributePtr FieldPage::Fields() {
   KXComException ctx(u"KXDBDatasheetSvcs::GetFields");
   IKXQAttributePtr fields;

@@ -32,6 +32,16 @@ class FieldPage {
   // field. On a continuous list a field outside the rows addressed with a
   // row is refused: it has no entry per row.
   int32_t FieldNumber(int32_t fieldId, int32_t row, IKXQTemplateFieldPtr& field);
+  // Refuses a row (`row` 0 or more) of a field outside the repeating block
+  // of a continuous list (" Field %d not found in continuous template %s ",
+  // as the value setters say): read as a position, it would name another
+  // row's object. A row of a list column, no row, and any row on a page
+  // that is no list (where the field's own object is meant) pass.
+  void CheckListRow(IKXQTemplateField* field, int32_t row);
+  // CheckListRow, and also refuses any row on a page that is no list
+  // (DISP_E_BADINDEX "Page %d is no list: field %d has no row %d"), for a
+  // caller that would add the row to the field's position.
+  void CheckFieldRow(int32_t fieldId, IKXQTemplateField* field, int32_t row);
   // The page's "Fields" list.
   IKXQAttributePtr Fields();
   // The page's overspill chain (owned by the page; null when none).

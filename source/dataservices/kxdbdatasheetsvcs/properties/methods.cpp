@@ -56,6 +56,9 @@ HRESULT GetFieldObjectMessageParser::GetFieldObject() {
       ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG, u"Field %d not found",
                               static_cast<int>(m_fieldId));
     }
+    // A row picks a list row's object; on a page that is no list it is
+    // not read at all.
+    work.CheckListRow(field, m_index);
     IKXQObjectPtr root;
     const bool row = continuous && m_index >= 0;
     if (row) {
