@@ -445,18 +445,30 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
     const int32_t fieldNumber = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, -1, field);
-    // A list column without a row would be row 0's value and record: it is
-    // refused before anything is read or changed, as the value setters and
-    // "SetFieldStatus" refuse it.
+    // A list column without a row names no row's value: a lock, secure or
+    // hold would reach row 0's in its place and is refused, with anything
+    // else the request asks, before anything is read or changed. Its
+    // presentation alone is the column's record, which every row shows.
+    const auto asks = [](int32_t state) { return state == 0 || state == 1; };
+    bool columnOnly = false;
     if (m_index < 0 && work.IsContinuous()) {
-      FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, m_index);
+      const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+      if (asks(m_isLocked) || asks(m_isSecured) || asks(m_isHeld)) {
+        FieldUtils::CheckListColumnRow(helper, work.page, field, m_index);
+      } else {
+        columnOnly = FieldUtils::IsListColumn(helper, field);
+      }
     }
-    FieldPresentation::RequireHold(main, m_isHeld, m_holdId);
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
                                          m_dateFormat, m_integerFormat, m_realFormat);
     const IKXQAttributePtr fields = work.Fields();
+    if (columnOnly) {
+      FieldPresentation::StoreFieldFormat(work, fields, fieldNumber, typeName, m_fieldId, -1,
+                                          m_alignment, m_verticalAlignment, format);
+      return S_OK;
+    }
     const bool anyState = m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0;
     // Every row of a list, row 0 first, whatever row the request names.
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;
