@@ -854,6 +854,45 @@ END
       << shown(changed);
 }
 
+// On a list every row shows its column's record: after the issue of the
+// summary 1007, a format given to row 0 (its value unchanged) marks every
+// row of the column changed since the issue, in the page and in
+// "GetFieldProperties" alike.
+TEST_F(KxqhostFieldPropertiesTest, TheChangedSinceIssueBitOfAListRowAgreesWithThePage) {
+  std::string steps;
+  for (const char* step : {"Submit", "Check", "Issue"}) {
+    steps += std::string("request ") + step + "Documents <<END\n<XMLMessage Status=\"1\"><" + step +
+             "Documents Confirmed=\"1\" Revision=\"B\"><Datasheet DocumentId=\"1007\"/></" + step +
+             "Documents></XMLMessage>\nEND\n";
+  }
+  const std::string properties =
+      "request GetFieldProperties <<END\n<XMLMessage Status=\"1\"><GetFieldProperties "
+      "PageId=\"1071\" FieldId=\"404\" Index=\"%\"/></XMLMessage>\nEND\n";
+  const auto ask = [&](int row) {
+    std::string step = properties;
+    return step.replace(step.find('%'), 1, std::to_string(row));
+  };
+  steps += "request SetRealField <<END\n<XMLMessage Status=\"1\"><SetRealField PageId=\"1071\" "
+           "FieldId=\"404\" Index=\"0\" Value=\"3200\" Format=\"0\"/></XMLMessage>\nEND\n"
+           "request OpenPage <<END\n1071\nEND\n" +
+           ask(1) + ask(5);
+  const Outcome run = Run(steps);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t opened = run.out.find("## request OpenPage");
+  ASSERT_NE(opened, std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out.substr(opened, run.out.find("## request GetFieldProperties", opened) -
+                                             opened),
+                  R"(<ShowRealField PageId="1071" FieldId="404" Format="0" Alignment="0" )"
+                  R"(VerticalAlignment="0" State="256")"),
+            6u)
+      << run.out.substr(opened);
+  // Rows 1 and 5, whose own records have no format.
+  EXPECT_EQ(Count(run.out.substr(opened), R"x(IssuedValue="3200 (kPa)" State="256")x"), 1u)
+      << run.out.substr(opened);
+  EXPECT_EQ(Count(run.out.substr(opened), R"x(IssuedValue="1500 (kPa)" State="256")x"), 1u)
+      << run.out.substr(opened);
+}
+
 // Row 1 of the summary's list has a format and a vertical alignment of its
 // own: with the request's alignment they reach every other row.
 TEST_F(KxqhostFieldPropertiesTest, TheOtherRowsTakeTheNamedRowsWholePresentation) {

@@ -584,15 +584,16 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
 namespace {
 
 // The stored form's record of the field at `position`: its live value
-// against `otherText` (may be null), its id as "FieldId".
+// against `otherText` (may be null), its id as "FieldId". `asShown`: a list
+// row's record read as the page writer reads it (its column's record).
 void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* page,
                     IKXQTemplatePage* templatePage, IKXQAttribute* fields, int32_t position,
-                    BSTR otherText, KXFieldData& record) {
+                    BSTR otherText, KXFieldData& record, bool asShown = false) {
   CheckPointerArgument(ctx, context.m_pMain);
   _bstr_t stored;
   IKXQTemplateFieldPtr field;
   const bool parsed =
-      FieldAt(ctx, context, templatePage, fields, position, false, stored, field, &record);
+      FieldAt(ctx, context, templatePage, fields, position, asShown, stored, field, &record);
   CheckPointerArgument(ctx, field.GetInterfacePtr());
   const FieldKindTraits& traits = KindOf(ctx, field);
   const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, 1, stored,
@@ -623,7 +624,7 @@ HRESULT ReadCurrentFieldRecord(PageLoadContext& context, IKXQObject* page,
                                IKXQTemplatePage* templatePage, int32_t position,
                                IKXQAttribute* fields, KXFieldData& record) {
   const auto work = [&](KXComException& ctx) {
-    FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record);
+    FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record, true);
     return S_OK;
   };
   return ServeRequest(u"KXDBDatasheetSvcs::ReadCurrentFieldRecord", kSilentFrame, work);
