@@ -393,11 +393,10 @@ TEST_F(KxqhostFieldPropertiesTest, AListColumnWithoutARowIsNotLocked) {
 // fixed field 401 keeps -1 as its own row.
 TEST_F(KxqhostFieldPropertiesTest, SetFieldPropertiesRefusesAListColumnWithoutARow) {
   const std::string before = Dump({"101", "102", "1071"});
-  for (const char* asked :
-       {" IsLocked=\"1\"", " IsSecured=\"1\"", " IsHeld=\"1\" HoldId=\"1191\"",
-        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"",
-        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" RealFormat=\"0.000\"",
-        " Index=\"-3\" IsSecured=\"0\""}) {
+  for (const char* asked : {" IsLocked=\"1\"", " IsSecured=\"1\"", " IsHeld=\"1\" HoldId=\"1191\"",
+                            " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"",
+                            " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" RealFormat=\"0.000\"",
+                            " Index=\"-3\" IsSecured=\"0\""}) {
     const Outcome refused =
         Request("SetFieldProperties",
                 std::string("<SetFieldProperties PageId=\"1071\" FieldId=\"404\"") + asked + "/>");
@@ -475,16 +474,23 @@ TEST_F(KxqhostFieldPropertiesTest, AHoldIdIsReadOnlyWhereAHoldIsApplied) {
                                  "HoldId=\"101\"><FieldId ID=\"502\"/></SetFieldStatus>");
   ASSERT_EQ(locked.status, 0) << locked.err;
   EXPECT_EQ(Count(locked.out, "== event DataField [F1 1061] to bob\n"), 1u) << locked.out;
-  EXPECT_NE(locked.out.find("<ShowStringField PageId=\"1061\" FieldId=\"502\""),
-            std::string::npos)
+  EXPECT_NE(locked.out.find("<ShowStringField PageId=\"1061\" FieldId=\"502\""), std::string::npos)
       << locked.out;
-  const Outcome secured =
-      Request("SetFieldProperties", "<SetFieldProperties PageId=\"1061\" FieldId=\"502\" "
-                                    "IsSecured=\"1\" IsHeld=\"1\" HoldId=\"99999\"/>");
+  const Outcome secured = Request("SetFieldProperties",
+                                  "<SetFieldProperties PageId=\"1061\" FieldId=\"502\" "
+                                  "IsSecured=\"1\" IsHeld=\"1\" HoldId=\"99999\"/>");
   ASSERT_EQ(secured.status, 0) << secured.err;
   EXPECT_NE(Request("GetFieldProperties", "<GetFieldProperties PageId=\"1061\" FieldId=\"502\"/>")
                 .out.find("Lock=\"1\" Secure=\"1\" Hold=\"1\" HoldReason=\"HOLD-01 Pump "
                           "curves awaited from vendor: \""),
+            std::string::npos);
+  // "HoldId" 0 holds nothing: it is not looked up either.
+  const Outcome none = Request("SetFieldStatus",
+                               "<SetFieldStatus PageId=\"1061\" IsLocked=\"1\" IsHeld=\"1\" "
+                               "HoldId=\"0\"><FieldId ID=\"501\"/></SetFieldStatus>");
+  ASSERT_EQ(none.status, 0) << none.err;
+  EXPECT_NE(Request("GetFieldProperties", "<GetFieldProperties PageId=\"1061\" FieldId=\"501\"/>")
+                .out.find("Lock=\"1\" Secure=\"0\" Hold=\"0\" HoldReason=\"\""),
             std::string::npos);
 }
 
@@ -492,9 +498,9 @@ TEST_F(KxqhostFieldPropertiesTest, AHoldIdIsReadOnlyWhereAHoldIsApplied) {
 // every row shows: stored once, one event, no row's value touched.
 TEST_F(KxqhostFieldPropertiesTest, AListColumnsPresentationWithoutARowReachesEveryRow) {
   const std::string pumps = Dump({"101", "102", "103", "104", "105", "106"});
-  const Outcome set =
-      Request("SetFieldProperties", "<SetFieldProperties PageId=\"1071\" FieldId=\"404\" "
-                                    "Alignment=\"2\" RealFormat=\"0.0\"/>");
+  const Outcome set = Request("SetFieldProperties",
+                              "<SetFieldProperties PageId=\"1071\" FieldId=\"404\" "
+                              "Alignment=\"2\" RealFormat=\"0.0\"/>");
   ASSERT_EQ(set.status, 0) << set.err;
   EXPECT_NE(set.out.find("== store changed #1071: Fields\n"), std::string::npos) << set.out;
   EXPECT_EQ(Count(set.out, "== event DataField [F1 1071] to bob\n"), 1u) << set.out;
@@ -872,19 +878,20 @@ TEST_F(KxqhostFieldPropertiesTest, TheChangedSinceIssueBitOfAListRowAgreesWithTh
     std::string step = properties;
     return step.replace(step.find('%'), 1, std::to_string(row));
   };
-  steps += "request SetRealField <<END\n<XMLMessage Status=\"1\"><SetRealField PageId=\"1071\" "
-           "FieldId=\"404\" Index=\"0\" Value=\"3200\" Format=\"0\"/></XMLMessage>\nEND\n"
-           "request OpenPage <<END\n1071\nEND\n" +
-           ask(1) + ask(5);
+  steps +=
+      "request SetRealField <<END\n<XMLMessage Status=\"1\"><SetRealField PageId=\"1071\" "
+      "FieldId=\"404\" Index=\"0\" Value=\"3200\" Format=\"0\"/></XMLMessage>\nEND\n"
+      "request OpenPage <<END\n1071\nEND\n" +
+      ask(1) + ask(5);
   const Outcome run = Run(steps);
   ASSERT_EQ(run.status, 0) << run.err;
   const size_t opened = run.out.find("## request OpenPage");
   ASSERT_NE(opened, std::string::npos) << run.out;
-  EXPECT_EQ(Count(run.out.substr(opened, run.out.find("## request GetFieldProperties", opened) -
-                                             opened),
-                  R"(<ShowRealField PageId="1071" FieldId="404" Format="0" Alignment="0" )"
-                  R"(VerticalAlignment="0" State="256")"),
-            6u)
+  EXPECT_EQ(
+      Count(run.out.substr(opened, run.out.find("## request GetFieldProperties", opened) - opened),
+            R"(<ShowRealField PageId="1071" FieldId="404" Format="0" Alignment="0" )"
+            R"(VerticalAlignment="0" State="256")"),
+      6u)
       << run.out.substr(opened);
   // Rows 1 and 5, whose own records have no format.
   EXPECT_EQ(Count(run.out.substr(opened), R"x(IssuedValue="3200 (kPa)" State="256")x"), 1u)

@@ -441,10 +441,12 @@ TEST_F(KxqhostSettersTest, ANewObjectIsFilledFromTheMasterDataOfItsTemplate) {
   };
   replace(R"(<attribute name="BEDDInitialized" type="boolean"/>)",
           R"(<attribute name="BEDDInitialized" type="boolean"/>)" + ambient);
-  replace(R"(<class name="MasterBEDD" base="GenericClass" description="Basic engineering design data"/>)",
-          R"(<class name="MasterBEDD" base="GenericClass">)" + ambient + "</class>");
-  replace(R"(<attribute name="AmbientTemperature" type="real" dimension="Temperature" unit="degC"/>)",
-          ambient);
+  replace(
+      R"(<class name="MasterBEDD" base="GenericClass" description="Basic engineering design data"/>)",
+      R"(<class name="MasterBEDD" base="GenericClass">)" + ambient + "</class>");
+  replace(
+      R"(<attribute name="AmbientTemperature" type="real" dimension="Temperature" unit="degC"/>)",
+      ambient);
   replace(R"(<field id="502" type="String" attribute="Service" case="0"/>
         </node>
       </page>
@@ -456,9 +458,10 @@ TEST_F(KxqhostSettersTest, ANewObjectIsFilledFromTheMasterDataOfItsTemplate) {
       </page>
     </template>
   </templates>)");
-  replace("  <objects>\n", "  <objects>\n    <object id=\"3\" class=\"MasterBEDD\">"
-                           "<value attribute=\"AmbientTemperature\" unit=\"degC\">35</value>"
-                           "</object>\n");
+  replace("  <objects>\n",
+          "  <objects>\n    <object id=\"3\" class=\"MasterBEDD\">"
+          "<value attribute=\"AmbientTemperature\" unit=\"degC\">35</value>"
+          "</object>\n");
   std::remove(Store().c_str());
   const Outcome made = Host({"init", "--fixture", "-"}, plant);
   ASSERT_EQ(made.status, 0) << made.err;
@@ -472,8 +475,7 @@ TEST_F(KxqhostSettersTest, ANewObjectIsFilledFromTheMasterDataOfItsTemplate) {
             0);
   const std::string pumps = Dump({"1204", "1205"});
   EXPECT_NE(pumps.find("Name = \"P-201\"\n"), std::string::npos) << pumps;
-  EXPECT_NE(pumps.find("BEDDInitialized = true\nAmbientTemperature = 35 degC\n"),
-            std::string::npos)
+  EXPECT_NE(pumps.find("BEDDInitialized = true\nAmbientTemperature = 35 degC\n"), std::string::npos)
       << pumps;
   EXPECT_NE(pumps.find("Name = \"P-202\"\nDataViews[1] = #1071\nBEDDInitialized = true\n"),
             std::string::npos)

@@ -47,8 +47,8 @@ _bstr_t GetShownUnit(IKXQApplication* application, IKXQObject* page, int32_t pos
 _bstr_t ConvertValueText(IKXQApplication* application, IKXQObject* page, int32_t position,
                          const _bstr_t& value, const _bstr_t& from, const _bstr_t& to) {
   double number = 0;
-  if (from.length() == 0 || to.length() == 0 || from.view() == to.view() ||
-      value.length() == 0 || !ParseValueDouble(value, &number) || application == nullptr) {
+  if (from.length() == 0 || to.length() == 0 || from.view() == to.view() || value.length() == 0 ||
+      !ParseValueDouble(value, &number) || application == nullptr) {
     return value;
   }
   IKXQTemplatePagePtr templatePage;

@@ -442,8 +442,8 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     if (unitPosition >= 0) {
       const _bstr_t from =
           ShownUnit(main.m_pApplication, context.m_comparisonPage, field, &unitPosition);
-      const _bstr_t value = FieldUtils::ConvertValueText(
-          main.m_pApplication, page, unitPosition, _bstr_t(other.value.c_str()), from, to);
+      const _bstr_t value = FieldUtils::ConvertValueText(main.m_pApplication, page, unitPosition,
+                                                         _bstr_t(other.value.c_str()), from, to);
       other.value.Assign(static_cast<const OLECHAR*>(value));
     }
   }
