@@ -900,6 +900,45 @@ TEST_F(KxqhostFieldPropertiesTest, TheChangedSinceIssueBitOfAListRowAgreesWithTh
       << run.out.substr(opened);
 }
 
+// "GetFieldProperties" presents a list row as the page does: by its
+// column's record (row 0's entry), whatever the row's own record says, and
+// by the row's own where the column's entry is empty.
+TEST_F(KxqhostFieldPropertiesTest, AListRowsPresentationAgreesWithThePage) {
+  const std::string properties =
+      "request GetFieldProperties <<END\n<XMLMessage Status=\"1\"><GetFieldProperties "
+      "PageId=\"1071\" FieldId=\"%\"/></XMLMessage>\nEND\n";
+  const auto ask = [&](const std::string& field) {
+    std::string step = properties;
+    return step.replace(step.find('%'), 1, field);
+  };
+  const Outcome run = Run(
+      R"(set 1071 Fields[4] "<Real FieldId=\"404\" Index=\"0\" Format=\"0.0\" Alignment=\"2\"/>"
+set 1071 Fields[12] "<Real FieldId=\"404\" Index=\"2\" Format=\"0.000\" Alignment=\"1\" VerticalAlignment=\"1\"/>"
+set 1071 Fields[5]
+set 1071 Fields[9] "<Real FieldId=\"405\" Index=\"1\" Format=\"0.00\" Alignment=\"1\"/>"
+request OpenPage <<END
+1071
+END
+)" + ask("404\" Index=\"1") +
+      ask("404\" Index=\"2") + ask("405\" Index=\"1"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t opened = run.out.find("## request OpenPage");
+  const size_t asked = run.out.find("## request GetFieldProperties", opened);
+  ASSERT_NE(asked, std::string::npos) << run.out;
+  const std::string page = run.out.substr(opened, asked - opened);
+  EXPECT_EQ(Count(page, R"(FieldId="404" Format="0.0" Alignment="2" VerticalAlignment="0" )"), 6u)
+      << page;
+  EXPECT_NE(page.find(R"(FieldId="405" Format="0.00" Alignment="1" VerticalAlignment="0" )"
+                      R"(State="256" Value="120" Index="1"/>)"),
+            std::string::npos)
+      << page;
+  const std::string replies = run.out.substr(asked);
+  EXPECT_EQ(Count(replies, R"(Alignment="2" VerticalAlignment="0" RealFormat="0.0" )"), 2u)
+      << replies;
+  EXPECT_EQ(Count(replies, R"(Alignment="1" VerticalAlignment="0" RealFormat="0.00" )"), 1u)
+      << replies;
+}
+
 // Row 1 of the summary's list has a format and a vertical alignment of its
 // own: with the request's alignment they reach every other row.
 TEST_F(KxqhostFieldPropertiesTest, TheOtherRowsTakeTheNamedRowsWholePresentation) {

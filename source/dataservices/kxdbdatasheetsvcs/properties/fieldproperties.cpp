@@ -219,9 +219,17 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     IKXQTemplateFieldPtr field;
     const int32_t number = work.FieldNumber(m_fieldId, m_index, field);
     const IKXQAttributePtr fields = work.Fields();
+    // A list row is presented as the page presents it: by its column's
+    // record (the first row's entry), by its own only where that is empty.
+    int32_t shown = number;
+    if (m_index >= 0 && work.IsContinuous()) {
+      const int32_t column =
+          FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, -1);
+      if (FieldPresentation::StoredFieldText(fields, column).length() > 0) shown = column;
+    }
     _bstr_t typeName, format;
     int32_t alignment = -1, verticalAlignment = -1;
-    FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &alignment,
+    FieldUtils::GetFieldDisplayFormat(field, fields, shown, typeName, &alignment,
                                       &verticalAlignment, format);
     const int32_t kind = FieldPresentation::KindOfType(typeName);
     const Text classText = GetFieldClassText(ctx, work.page, field, m_index);
