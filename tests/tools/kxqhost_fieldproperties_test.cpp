@@ -386,21 +386,22 @@ TEST_F(KxqhostFieldPropertiesTest, AListColumnWithoutARowIsNotLocked) {
   EXPECT_NE(read.out.find("<PopStatus PageId=\"1071\" Lock=\"2\" "), std::string::npos) << read.out;
 }
 
-// "SetFieldProperties" refuses a list column without a row the same way,
-// whatever it asks for: a lock, a secure, a hold or a presentation would
-// reach row 0 (pump 101's design pressure) in its place. With a row the
-// request goes through; the fixed field 401 keeps -1 as its own row.
+// "SetFieldProperties" refuses a list column without a row the same way
+// when it asks for a lock, a secure or a hold (any row, -3 too), which would
+// reach row 0 (pump 101's design pressure) in its place, also when it asks
+// for a presentation beside it. With a row the request goes through; the
+// fixed field 401 keeps -1 as its own row.
 TEST_F(KxqhostFieldPropertiesTest, SetFieldPropertiesRefusesAListColumnWithoutARow) {
   const std::string before = Dump({"101", "102", "1071"});
-  for (const char* asked :
-       {" IsLocked=\"1\"", " IsSecured=\"1\"", " IsHeld=\"1\" HoldId=\"1191\"",
-        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"",
-        " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" RealFormat=\"0.000\"", " Index=\"-3\""}) {
+  for (const char* asked : {" IsLocked=\"1\"", " IsSecured=\"1\"", " IsHeld=\"1\" HoldId=\"1191\"",
+                            " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" Alignment=\"2\"",
+                            " IsLocked=\"0\" IsSecured=\"0\" IsHeld=\"0\" RealFormat=\"0.000\"",
+                            " Index=\"-3\" IsSecured=\"0\""}) {
     const Outcome refused =
         Request("SetFieldProperties",
                 std::string("<SetFieldProperties PageId=\"1071\" FieldId=\"404\"") + asked + "/>");
     EXPECT_EQ(refused.status, 1) << asked << "\n" << refused.out;
-    const std::string row = std::string(asked) == " Index=\"-3\"" ? "-3" : "-1";
+    const std::string row = std::string(asked).find("-3") != std::string::npos ? "-3" : "-1";
     EXPECT_NE(refused.err.find("<KXError Desc=\"Field 404 of page 1071 is a list column: row " +
                                row + " is no row of the list\""),
               std::string::npos)
@@ -425,8 +426,8 @@ TEST_F(KxqhostFieldPropertiesTest, SetFieldPropertiesRefusesAListColumnWithoutAR
 }
 
 // A value is held by a hold: "HoldId" naming a pump, or no object, is
-// refused by both messages before the lock they also ask for is set. A
-// hold still holds the value.
+// refused by both messages where it would hold a value, before the lock
+// they also ask for is set. A hold still holds the value.
 TEST_F(KxqhostFieldPropertiesTest, AHoldIdThatNamesNoHoldIsRefused) {
   const struct {
     const char* holdId;
@@ -458,6 +459,55 @@ TEST_F(KxqhostFieldPropertiesTest, AHoldIdThatNamesNoHoldIsRefused) {
   EXPECT_NE(Request("GetFieldProperties", ask)
                 .out.find("Hold=\"1\" HoldReason=\"HOLD-01 Pump curves awaited from vendor: \""),
             std::string::npos);
+}
+
+// Where no hold is applied "HoldId" is not read: a value already held keeps
+// its hold, and the lock and secure asked beside it are set, with the event
+// of each listed field, whatever object "HoldId" names.
+TEST_F(KxqhostFieldPropertiesTest, AHoldIdIsReadOnlyWhereAHoldIsApplied) {
+  const Outcome held = Request("SetFieldStatus",
+                               "<SetFieldStatus PageId=\"1061\" IsHeld=\"1\" HoldId=\"1191\">"
+                               "<FieldId ID=\"502\"/></SetFieldStatus>");
+  ASSERT_EQ(held.status, 0) << held.err;
+  const Outcome locked = Request("SetFieldStatus",
+                                 "<SetFieldStatus PageId=\"1061\" IsLocked=\"1\" IsHeld=\"1\" "
+                                 "HoldId=\"101\"><FieldId ID=\"502\"/></SetFieldStatus>");
+  ASSERT_EQ(locked.status, 0) << locked.err;
+  EXPECT_EQ(Count(locked.out, "== event DataField [F1 1061] to bob\n"), 1u) << locked.out;
+  EXPECT_NE(locked.out.find("<ShowStringField PageId=\"1061\" FieldId=\"502\""), std::string::npos)
+      << locked.out;
+  const Outcome secured = Request("SetFieldProperties",
+                                  "<SetFieldProperties PageId=\"1061\" FieldId=\"502\" "
+                                  "IsSecured=\"1\" IsHeld=\"1\" HoldId=\"99999\"/>");
+  ASSERT_EQ(secured.status, 0) << secured.err;
+  EXPECT_NE(Request("GetFieldProperties", "<GetFieldProperties PageId=\"1061\" FieldId=\"502\"/>")
+                .out.find("Lock=\"1\" Secure=\"1\" Hold=\"1\" HoldReason=\"HOLD-01 Pump "
+                          "curves awaited from vendor: \""),
+            std::string::npos);
+  // "HoldId" 0 holds nothing: it is not looked up either.
+  const Outcome none = Request("SetFieldStatus",
+                               "<SetFieldStatus PageId=\"1061\" IsLocked=\"1\" IsHeld=\"1\" "
+                               "HoldId=\"0\"><FieldId ID=\"501\"/></SetFieldStatus>");
+  ASSERT_EQ(none.status, 0) << none.err;
+  EXPECT_NE(Request("GetFieldProperties", "<GetFieldProperties PageId=\"1061\" FieldId=\"501\"/>")
+                .out.find("Lock=\"1\" Secure=\"0\" Hold=\"0\" HoldReason=\"\""),
+            std::string::npos);
+}
+
+// A list column's presentation without a row is the column's record, which
+// every row shows: stored once, one event, no row's value touched.
+TEST_F(KxqhostFieldPropertiesTest, AListColumnsPresentationWithoutARowReachesEveryRow) {
+  const std::string pumps = Dump({"101", "102", "103", "104", "105", "106"});
+  const Outcome set = Request("SetFieldProperties",
+                              "<SetFieldProperties PageId=\"1071\" FieldId=\"404\" "
+                              "Alignment=\"2\" RealFormat=\"0.0\"/>");
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_NE(set.out.find("== store changed #1071: Fields\n"), std::string::npos) << set.out;
+  EXPECT_EQ(Count(set.out, "== event DataField [F1 1071] to bob\n"), 1u) << set.out;
+  EXPECT_EQ(Dump({"101", "102", "103", "104", "105", "106"}), pumps);
+  const Outcome page = Host({"request", "OpenPage", "-"}, "1071");
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_EQ(Count(page.out, "FieldId=\"404\" Format=\"0.0\" Alignment=\"2\" "), 6u) << page.out;
 }
 
 // Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
@@ -808,6 +858,85 @@ END
       << run.out.substr(changed);
   EXPECT_NE(shown(changed).find(R"( State="256" Value="395")"), std::string::npos)
       << shown(changed);
+}
+
+// On a list every row shows its column's record: after the issue of the
+// summary 1007, a format given to row 0 (its value unchanged) marks every
+// row of the column changed since the issue, in the page and in
+// "GetFieldProperties" alike.
+TEST_F(KxqhostFieldPropertiesTest, TheChangedSinceIssueBitOfAListRowAgreesWithThePage) {
+  std::string steps;
+  for (const char* step : {"Submit", "Check", "Issue"}) {
+    steps += std::string("request ") + step + "Documents <<END\n<XMLMessage Status=\"1\"><" + step +
+             "Documents Confirmed=\"1\" Revision=\"B\"><Datasheet DocumentId=\"1007\"/></" + step +
+             "Documents></XMLMessage>\nEND\n";
+  }
+  const std::string properties =
+      "request GetFieldProperties <<END\n<XMLMessage Status=\"1\"><GetFieldProperties "
+      "PageId=\"1071\" FieldId=\"404\" Index=\"%\"/></XMLMessage>\nEND\n";
+  const auto ask = [&](int row) {
+    std::string step = properties;
+    return step.replace(step.find('%'), 1, std::to_string(row));
+  };
+  steps +=
+      "request SetRealField <<END\n<XMLMessage Status=\"1\"><SetRealField PageId=\"1071\" "
+      "FieldId=\"404\" Index=\"0\" Value=\"3200\" Format=\"0\"/></XMLMessage>\nEND\n"
+      "request OpenPage <<END\n1071\nEND\n" +
+      ask(1) + ask(5);
+  const Outcome run = Run(steps);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t opened = run.out.find("## request OpenPage");
+  ASSERT_NE(opened, std::string::npos) << run.out;
+  EXPECT_EQ(
+      Count(run.out.substr(opened, run.out.find("## request GetFieldProperties", opened) - opened),
+            R"(<ShowRealField PageId="1071" FieldId="404" Format="0" Alignment="0" )"
+            R"(VerticalAlignment="0" State="256")"),
+      6u)
+      << run.out.substr(opened);
+  // Rows 1 and 5, whose own records have no format.
+  EXPECT_EQ(Count(run.out.substr(opened), R"x(IssuedValue="3200 (kPa)" State="256")x"), 1u)
+      << run.out.substr(opened);
+  EXPECT_EQ(Count(run.out.substr(opened), R"x(IssuedValue="1500 (kPa)" State="256")x"), 1u)
+      << run.out.substr(opened);
+}
+
+// "GetFieldProperties" presents a list row as the page does: by its
+// column's record (row 0's entry), whatever the row's own record says, and
+// by the row's own where the column's entry is empty.
+TEST_F(KxqhostFieldPropertiesTest, AListRowsPresentationAgreesWithThePage) {
+  const std::string properties =
+      "request GetFieldProperties <<END\n<XMLMessage Status=\"1\"><GetFieldProperties "
+      "PageId=\"1071\" FieldId=\"%\"/></XMLMessage>\nEND\n";
+  const auto ask = [&](const std::string& field) {
+    std::string step = properties;
+    return step.replace(step.find('%'), 1, field);
+  };
+  const Outcome run = Run(
+      R"(set 1071 Fields[4] "<Real FieldId=\"404\" Index=\"0\" Format=\"0.0\" Alignment=\"2\"/>"
+set 1071 Fields[12] "<Real FieldId=\"404\" Index=\"2\" Format=\"0.000\" Alignment=\"1\" VerticalAlignment=\"1\"/>"
+set 1071 Fields[5]
+set 1071 Fields[9] "<Real FieldId=\"405\" Index=\"1\" Format=\"0.00\" Alignment=\"1\"/>"
+request OpenPage <<END
+1071
+END
+)" + ask("404\" Index=\"1") +
+      ask("404\" Index=\"2") + ask("405\" Index=\"1"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t opened = run.out.find("## request OpenPage");
+  const size_t asked = run.out.find("## request GetFieldProperties", opened);
+  ASSERT_NE(asked, std::string::npos) << run.out;
+  const std::string page = run.out.substr(opened, asked - opened);
+  EXPECT_EQ(Count(page, R"(FieldId="404" Format="0.0" Alignment="2" VerticalAlignment="0" )"), 6u)
+      << page;
+  EXPECT_NE(page.find(R"(FieldId="405" Format="0.00" Alignment="1" VerticalAlignment="0" )"
+                      R"(State="256" Value="120" Index="1"/>)"),
+            std::string::npos)
+      << page;
+  const std::string replies = run.out.substr(asked);
+  EXPECT_EQ(Count(replies, R"(Alignment="2" VerticalAlignment="0" RealFormat="0.0" )"), 2u)
+      << replies;
+  EXPECT_EQ(Count(replies, R"(Alignment="1" VerticalAlignment="0" RealFormat="0.00" )"), 1u)
+      << replies;
 }
 
 // Row 1 of the summary's list has a format and a vertical alignment of its

@@ -1,6 +1,7 @@
 // Page contents through the host program on the sample plant: "OpenPage",
 // "ListPageObjects" and "ComparePages", with the user's current datasheet
 // and page printed after each request.
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -129,6 +130,55 @@ TEST_F(PageContentsCliTest, ASubmittedContinuousPageShowsEachRecordsRowByItsPosi
                             "\" FieldId=\"402\" State=\"0\" Value=\"P-101B\" Index=\"1\"/>"),
             std::string::npos)
       << opened.out;
+}
+
+// A comparison shows the other version's real in the unit this page shows
+// beside it, and compares it there: P-101B's page shows pressures in bar,
+// its 180 kPa suction is P-101A's 180 kPa; its discharge, changed to 2500
+// kPa, is flagged. Against P-101A's submitted copy (kPa) after P-101A's
+// page turned to bar, the copy's suction shows as 1.8 where P-101A has none.
+TEST_F(PageContentsCliTest, AComparisonShowsTheOtherVersionsRealInThisPagesUnit) {
+  const std::string compare = R"(<<END
+<XMLMessage TargetId="1001" Status="1"><ComparePages PageId="1011" DocumentId2="%s"/></XMLMessage>
+END
+)";
+  const auto comparePages = [&](const std::string& other) {
+    std::string step = "request ComparePages " + compare;
+    return step.replace(step.find("%s"), 2, other);
+  };
+  std::ofstream(dir_ / "steps.kxq")
+      << "request SubmitDocuments " << KXQHOST_SOURCE_DIR
+      << "/examples/requests/submit-documents.xml\n"
+      << "request SetUnit <<END\n<XMLMessage Status=\"1\"><SetUnit PageId=\"1021\" UnitId=\"1\" "
+         "Index=\"2\"/></XMLMessage>\nEND\n"
+      << "set 102 DischargePressure 2500 kPa\n"
+      << comparePages("1002\" Status2=\"1")
+      << "request SetUnit <<END\n<XMLMessage Status=\"1\"><SetUnit PageId=\"1011\" UnitId=\"1\" "
+         "Index=\"2\"/></XMLMessage>\nEND\n"
+      << "set 101 SuctionPressure\n"
+      << comparePages("1001\" Status2=\"2");
+  const Outcome run = Host({"run", dir_ / "steps.kxq"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t live = run.out.find("## request ComparePages");
+  const size_t copy = run.out.find("## request ComparePages", live + 1);
+  ASSERT_NE(copy, std::string::npos) << run.out;
+  const auto field = [&](size_t from, const std::string& id) {
+    const size_t at = run.out.find("<ShowRealField PageId=\"1011\" FieldId=\"" + id + "\"", from);
+    return at == std::string::npos ? std::string() : run.out.substr(at, run.out.find('>', at) - at);
+  };
+  EXPECT_NE(field(live, "104").find(R"(State="0" Value="180")"), std::string::npos)
+      << field(live, "104");
+  EXPECT_NE(field(live, "105").find(R"(State="256" Value="2450")"), std::string::npos)
+      << field(live, "105");
+  EXPECT_NE(field(copy, "104").find(R"(State="4352" Value="1.8")"), std::string::npos)
+      << field(copy, "104");
+  EXPECT_NE(field(copy, "105").find(R"(State="0" Value="24.5")"), std::string::npos)
+      << field(copy, "105");
+  EXPECT_NE(run.out.find(R"(<ShowUnit PageId="1011" UnitId="1" Alignment="0" )"
+                         R"(VerticalAlignment="0" Value="bar"/>)",
+                         copy),
+            std::string::npos)
+      << run.out.substr(copy);
 }
 
 }  // namespace

@@ -294,7 +294,55 @@ TEST_F(PagesTest, AContinuousListPageTakesTheTemplatesMembersAndIgnoresObjectId)
   EXPECT_EQ(Value(pages[5], "PageId"), "\"PL\"");
   EXPECT_EQ(Value(pages[5], "PageNumber"), "6");
   EXPECT_EQ(Value(pages[5], "NodeObjects[1]"), "#100");  // a pump of the template, not the motor
+  // Placed by page PL's own layout: the pumps are the rows of its "Row"
+  // node, none stands on its "Sheet" node (a document's).
+  EXPECT_EQ(Value(pages[5], "NodeIndices[1]"), "(empty)");
+  EXPECT_EQ(Value(pages[5], "NodeIndices[2]"), "1");
+  EXPECT_EQ(Value(pages[5], "NodeObjects[4]"), "#103");
   EXPECT_EQ(Value("1000", "HasSummary"), "1");
+}
+
+// A list page made from a template's third page takes its rows by that
+// page's layout, as it would were the page the template's first: the
+// sample plant's pump datasheet with a list page P3 after P1 and P2 (the
+// globals object in its header, the pumps as rows).
+TEST_F(PagesTest, AListPageFromALaterTemplatePageTakesItsRows) {
+  std::ifstream file(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string plant = text.str();
+  const size_t end = plant.find("    </template>", plant.find("<template id=\"PUMP-DS\""));
+  ASSERT_NE(end, std::string::npos);
+  plant.insert(end,
+               "      <page id=\"P3\" name=\"Pump list\" continuous=\"rows=25\">\n"
+               "        <node name=\"Header\" index=\"0\" classes=\"GlobalsClass\">\n"
+               "          <field id=\"301\" type=\"String\" attribute=\"Name\" case=\"0\"/>\n"
+               "        </node>\n"
+               "        <node name=\"Pumps\" index=\"1\" classes=\"Pump\" repeats=\"true\">\n"
+               "          <field id=\"302\" type=\"String\" attribute=\"Name\" case=\"0\"/>\n"
+               "        </node>\n"
+               "      </page>\n");
+  std::remove(Store().c_str());
+  const Outcome made = Host({"init", "--fixture", "-"}, plant);
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Outcome done = Send("InsertPages", Envelope("1001",
+                                                    "<InsertPages PageId=\"1012\"><Page "
+                                                    "TemplateId=\"PUMP-DS\" TemplatePageId=\"P3\"/>"
+                                                    "</InsertPages>"));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const std::vector<std::string> pages = Pages("1001");
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(Value(pages[2], "PageId"), "\"P3\"");
+  EXPECT_EQ(Value(pages[2], "NodeObjects[1]"), "#1");
+  EXPECT_EQ(Value(pages[2], "NodeIndices[2]"), "2");
+  EXPECT_EQ(Value(pages[2], "NodeObjects[7]"), "#106");
+  const Outcome page = Host({"request", "OpenPage", "-"}, pages[2]);
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("FieldId=\"302\" Alignment=\"0\" VerticalAlignment=\"0\" "
+                          "State=\"256\" Value=\"P-101A\" Index=\"0\"/>"),
+            std::string::npos)
+      << page.out;
+  EXPECT_NE(page.out.find("Value=\"P-104\" Index=\"5\"/>"), std::string::npos) << page.out;
 }
 
 // One alert for the whole request, however many "InsertPages" elements and

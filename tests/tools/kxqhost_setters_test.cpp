@@ -1,7 +1,10 @@
 // The field setters through kxqhost on the sample plant: what the module
 // changed, the events it raised, and what it handed the host (object
 // creation, class confirmation, a success other than S_OK).
+#include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -416,6 +419,67 @@ TEST_F(KxqhostSettersTest, TwoFieldsOfOneRowInOneEventShowThatRowsRevisionOnce) 
             std::string::npos)
       << xml;
   EXPECT_EQ(xml.find("<ShowRevision"), xml.rfind("<ShowRevision")) << xml;
+}
+
+// A new object made behind a field is filled from the master BEDD data of
+// the template it is shown by: the sample plant with a master BEDD object
+// (ambient temperature 35 degC), the temperature on the equipment and on
+// the pump sheets. A pump made on pump sheet 1092 takes it and is marked;
+// a pump made as a new row of the equipment summary 1071 is marked (that
+// template's class view is its header's, which shows no site condition).
+TEST_F(KxqhostSettersTest, ANewObjectIsFilledFromTheMasterDataOfItsTemplate) {
+  std::ifstream file(std::string(KXQHOST_SOURCE_DIR) + "/examples/plant.xml");
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string plant = text.str();
+  const std::string ambient = R"(<attribute name="AmbientTemperature" type="real" )"
+                              R"(dimension="Temperature" unit="degC" path="AmbientTemperature"/>)";
+  const auto replace = [&](const std::string& from, const std::string& to) {
+    const size_t at = plant.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    plant.replace(at, from.size(), to);
+  };
+  replace(R"(<attribute name="BEDDInitialized" type="boolean"/>)",
+          R"(<attribute name="BEDDInitialized" type="boolean"/>)" + ambient);
+  replace(
+      R"(<class name="MasterBEDD" base="GenericClass" description="Basic engineering design data"/>)",
+      R"(<class name="MasterBEDD" base="GenericClass">)" + ambient + "</class>");
+  replace(
+      R"(<attribute name="AmbientTemperature" type="real" dimension="Temperature" unit="degC"/>)",
+      ambient);
+  replace(R"(<field id="502" type="String" attribute="Service" case="0"/>
+        </node>
+      </page>
+    </template>
+  </templates>)",
+          R"(<field id="502" type="String" attribute="Service" case="0"/>
+          <field id="503" type="Real" attribute="AmbientTemperature" case="0"/>
+        </node>
+      </page>
+    </template>
+  </templates>)");
+  replace("  <objects>\n",
+          "  <objects>\n    <object id=\"3\" class=\"MasterBEDD\">"
+          "<value attribute=\"AmbientTemperature\" unit=\"degC\">35</value>"
+          "</object>\n");
+  std::remove(Store().c_str());
+  const Outcome made = Host({"init", "--fixture", "-"}, plant);
+  ASSERT_EQ(made.status, 0) << made.err;
+  ASSERT_EQ(Request("SetStringField", R"(<SetStringField PageId="1092" FieldId="501" )"
+                                      R"(Value="P-201" ConfirmedClass="Pump"/>)")
+                .status,
+            0);
+  ASSERT_EQ(Request("SetStringField", R"(<SetStringField PageId="1071" FieldId="402" )"
+                                      R"(Index="7" Value="P-202" ConfirmedClass="Pump"/>)")
+                .status,
+            0);
+  const std::string pumps = Dump({"1204", "1205"});
+  EXPECT_NE(pumps.find("Name = \"P-201\"\n"), std::string::npos) << pumps;
+  EXPECT_NE(pumps.find("BEDDInitialized = true\nAmbientTemperature = 35 degC\n"), std::string::npos)
+      << pumps;
+  EXPECT_NE(pumps.find("Name = \"P-202\"\nDataViews[1] = #1071\nBEDDInitialized = true\n"),
+            std::string::npos)
+      << pumps;
 }
 
 }  // namespace

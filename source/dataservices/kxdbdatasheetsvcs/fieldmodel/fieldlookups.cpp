@@ -229,17 +229,23 @@ int32_t GetRowFieldNumber(const ContinuousPageHelper& helper, IKXQTemplateField*
   return ContinuousFieldNumber(helper, field, row, true);
 }
 
-void CheckListColumnRow(const ContinuousPageHelper& helper, IKXQObject* page,
-                        IKXQTemplateField* field, int32_t row) {
-  if (row >= 0) return;
-  KXComException ctx = KXComException::Silent(u"FieldUtils::CheckListColumnRow");
+bool IsListColumn(const ContinuousPageHelper& helper, IKXQTemplateField* field) {
+  KXComException ctx = KXComException::Silent(u"FieldUtils::IsListColumn");
   CheckPointerArgument(ctx, field);
   LONG id = -1;
   KX_CHECK(ctx, field->get_Id(&id));
   const std::vector<int32_t>& ids = helper.FieldNodeIds();
   // Fixed fields come first, the repeating block from FirstRepeatingField().
   const auto first = static_cast<size_t>(std::max(helper.FirstRepeatingField() - 1, 0));
-  if (first >= ids.size() || std::find(ids.begin() + first, ids.end(), id) == ids.end()) return;
+  return first < ids.size() && std::find(ids.begin() + first, ids.end(), id) != ids.end();
+}
+
+void CheckListColumnRow(const ContinuousPageHelper& helper, IKXQObject* page,
+                        IKXQTemplateField* field, int32_t row) {
+  if (row >= 0 || !IsListColumn(helper, field)) return;
+  KXComException ctx = KXComException::Silent(u"FieldUtils::CheckListColumnRow");
+  LONG id = -1;
+  KX_CHECK(ctx, field->get_Id(&id));
   LONG pageId = -1;
   if (page != nullptr) KX_CHECK(ctx, page->get_Id(&pageId));
   ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), DISP_E_BADINDEX,

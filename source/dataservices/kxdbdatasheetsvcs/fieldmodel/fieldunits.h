@@ -24,4 +24,11 @@ _bstr_t GetDefaultUnit(IKXQTemplateUnit* unit);
 _bstr_t GetShownUnit(IKXQApplication* application, IKXQObject* page, int32_t position,
                      const _bstr_t& stored);
 
+// The number text `value`, in unit `from` of the dimension of `page`'s unit
+// field `position`, written in unit `to` ("%.16g"). The text as it is when
+// it is no number, a unit is empty or the same, or the dimension does not
+// convert between the two.
+_bstr_t ConvertValueText(IKXQApplication* application, IKXQObject* page, int32_t position,
+                         const _bstr_t& value, const _bstr_t& from, const _bstr_t& to);
+
 }  // namespace FieldUtils

@@ -142,6 +142,9 @@ int32_t GetContinuousFieldNumber(const class ContinuousPageHelper& helper, IKXQT
 // either (the same failure).
 int32_t GetRowFieldNumber(const class ContinuousPageHelper& helper, IKXQTemplateField* field,
                           int32_t row);
+// Whether `field` is a list column of the list `helper` analysed: a field
+// of its repeating block, with one entry per row.
+bool IsListColumn(const class ContinuousPageHelper& helper, IKXQTemplateField* field);
 // The other half of that rule, for a request that writes through the
 // field: a list column of `page` (a field of the repeating block) addressed
 // without a row (`row` below 0) fails with DISP_E_BADINDEX "Field %d of page

@@ -52,7 +52,9 @@ void CreateConfirmedObject(KXComException& ctx, MainContext& main, const OLECHAR
   CheckPointerArgument(ctx, object.GetInterfacePtr());
 }
 
-// Fills a new object from the master BEDD data for the template `templateId`.
+// Fills a new object from the master BEDD data for the template `templateId`
+// (the template's id, by which the master data looks the template up: its
+// name would find none, and nothing would be filled).
 void LoadMasterData(KXComException& ctx, MainContext& main, const _bstr_t& templateId,
                     IKXQObject* object) {
   BSTR id = templateId;
@@ -170,9 +172,9 @@ void AssertField(MainContext& main, IKXQObject* page, IKXQTemplatePage* template
     CreateConfirmedObject(ctx, main, confirmedClass, object);
     out.created = true;
     SetFieldRootObject(main.m_pApplication, tmpl, page, field, object);
-    _bstr_t templateName;
-    KX_CHECK(ctx, tmpl->get_Name(templateName.GetAddress()));
-    LoadMasterData(ctx, main, templateName, object);
+    _bstr_t templateId;
+    KX_CHECK(ctx, tmpl->get_Id(templateId.GetAddress()));
+    LoadMasterData(ctx, main, templateId, object);
   }
   // On an overspill page the route's list positions continue where the
   // pages in front of it stopped.
@@ -345,9 +347,12 @@ void AssertContinuousListField(MainContext& main, IKXQObject* page, int32_t fiel
       out.created = true;
       KX_CHECK(ctx,
                KXDBDatasheetSvcs::AddListObject(main, row, page, templatePage, true, -1, false));
-      _bstr_t templateName;
-      KX_CHECK(ctx, templatePage->get_ListTemplateName(templateName.GetAddress()));
-      LoadMasterData(ctx, main, templateName, row);
+      IKXQTemplatePtr tmpl;
+      KX_CHECK(ctx, templatePage->get_Template(&tmpl));
+      CheckPointerArgument(ctx, tmpl.GetInterfacePtr());
+      _bstr_t templateId;
+      KX_CHECK(ctx, tmpl->get_Id(templateId.GetAddress()));
+      LoadMasterData(ctx, main, templateId, row);
     } else {
       const std::vector<_bstr_t>& classes = helper.AttachedClassNames();
       if (classes.empty() || classes.front().length() == 0) {

@@ -494,9 +494,10 @@ HRESULT AddMembersToSummarySheet(MainContext& main, IKXQObject* datasheet, IKXQT
   return ServeRequest(u"KXDBDatasheetSvcs::AddMembersToSummarySheet", kSilentFrame, work);
 }
 
-HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl) {
+HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl,
+                            IKXQTemplatePage* templatePage) {
   const auto work = [&](KXComException& ctx) {
-    const IKXQTemplatePagePtr templatePage = FirstTemplatePage(ctx, tmpl);
+    CheckPointerArgument(ctx, templatePage);
     SortedIdArray handled;
     ForEachMember(
         TemplateClasses(ctx, tmpl), [] {},

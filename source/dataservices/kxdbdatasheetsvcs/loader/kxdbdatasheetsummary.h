@@ -49,8 +49,11 @@ HRESULT AddListObjects(MainContext& main, IKXQObject* page, IKXQTemplatePage* te
 // attribute id dropped (the new row's object is another). Throws when the
 // record does not read.
 _bstr_t CopiedRowFieldText(const _bstr_t& text);
-// The instances of the template's classes placed on a new page.
-HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl);
+// The instances of the template's classes placed on a new page by the
+// template page `templatePage` it was made from (its list's rows, when it
+// is a list page), whichever page of the template that is.
+HRESULT AddObjectsToNewPage(MainContext& main, IKXQObject* page, IKXQTemplate* tmpl,
+                            IKXQTemplatePage* templatePage);
 // The work behind the automation method "ProcessSummarySheet": the
 // template's filter on the sheet, its members added, its sort applied.
 HRESULT ProcessSummarySheet(MainContext& main, IKXQTemplate* tmpl, IKXQObject* datasheet);

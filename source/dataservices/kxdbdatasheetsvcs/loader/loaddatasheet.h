@@ -172,8 +172,9 @@ HRESULT WriteFieldValueByType(PageLoadContext& context, IKXQObject* page,
                               IKXQTemplatePage* templatePage, int32_t position,
                               IKXQAttribute* fields, BSTR* out);
 // The record of the field at `position` as the page writer builds it
-// before comparing it with another version: its stored presentation with
-// its live value and number texts (`record`, fresh). The field-properties
+// before comparing it with another version: its stored presentation (on a
+// list, its column's record, as every row shows it) with its live value
+// and number texts (`record`, fresh). The field-properties
 // reply compares it with the issued copy's record as the page does.
 HRESULT ReadCurrentFieldRecord(PageLoadContext& context, IKXQObject* page,
                                IKXQTemplatePage* templatePage, int32_t position,

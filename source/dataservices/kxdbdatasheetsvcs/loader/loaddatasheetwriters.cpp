@@ -252,6 +252,23 @@ HRESULT ResolveLive(PageLoadContext& context, IKXQObject* page, IKXQTemplateFiel
   return resolved;
 }
 
+// The unit in which `page` shows the values of `field` (empty, and
+// `*position` -1, for a field without unit).
+_bstr_t ShownUnit(IKXQApplication* application, IKXQObject* page, IKXQTemplateField* field,
+                  LONG* position) {
+  _bstr_t unit;
+  *position = -1;
+  if (field->get_UnitPosition(position) != S_OK || *position < 0) {
+    *position = -1;
+    ClearThreadErrorInfo();
+    return unit;
+  }
+  IKXQAttributePtr units;
+  GetAttributeInterface(page, u"Units", units);
+  if (units) unit = StoredText(units, *position + 1);
+  return FieldUtils::GetShownUnit(application, page, *position, unit);
+}
+
 // The value text of a holder, with the number texts of reals and integers
 // (`numberTexts`) read in the unit `unitPage` shows for the field.
 void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQApplication* application,
@@ -263,16 +280,8 @@ void ReadLiveValue(KXComException& ctx, const FieldKindTraits& traits, IKXQAppli
     record.value.Assign(static_cast<const OLECHAR*>(text));
     return;
   }
-  _bstr_t unit;
   LONG unitPosition = -1;
-  if (field->get_UnitPosition(&unitPosition) == S_OK && unitPosition >= 0) {
-    IKXQAttributePtr units;
-    GetAttributeInterface(unitPage, u"Units", units);
-    if (units) unit = StoredText(units, unitPosition + 1);
-    unit = FieldUtils::GetShownUnit(application, unitPage, unitPosition, unit);
-  } else {
-    ClearThreadErrorInfo();
-  }
+  const _bstr_t unit = ShownUnit(application, unitPage, field, &unitPosition);
   _bstr_t text, prefix, postfix, substitution;
   FieldUtils::GetAttributeValueText(holder, position, text, unit);
   KXDBDatasheetSvcs::ReadPresentViewNumberTexts(holder, position, prefix, postfix, substitution);
@@ -386,6 +395,7 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     }
   }
   const bool comparing = context.m_comparisonPageResolved;
+  bool otherLive = false;
   if (comparing && context.m_comparisonStatus == 1 && context.m_comparisonPage) {
     // The other version's live value, resolved on the comparison page.
     IKXQObject* comparisonPage = context.m_comparisonPage;
@@ -409,17 +419,33 @@ HRESULT FillFieldData(KXComException& ctx, const FieldKindTraits& traits, PageLo
     ClearThreadErrorInfo();
     if (holder) {
       // The other version's live value is a record of the field's kind,
-      // also where that page stores no text for the field.
+      // also where that page stores no text for the field. It is read in
+      // this page's unit: compared, and shown beside this page's units.
       if (other.typeId == kFieldCleared) other.typeId = traits.kind;
       try {
-        ReadLiveValue(ctx, traits, main.m_pApplication, comparisonPage, field, holder, at, other);
+        ReadLiveValue(ctx, traits, main.m_pApplication, page, field, holder, at, other);
         if (traits.kind == kFieldRadio) ToOptionNumber(ctx, field, other);
+        otherLive = true;
       } catch (const KXComException&) {
         ClearThreadErrorInfo();
       }
     }
     if (traits.emptyValue != nullptr && other.value.IsEmpty())
       other.value.Assign(traits.emptyValue);
+  }
+  if (comparing && !otherLive && traits.kind == kFieldReal && context.m_comparisonPage &&
+      !other.value.IsEmpty()) {
+    // A stored value of the other version is in the unit that version
+    // shows: it is compared, and shown, in this page's.
+    LONG unitPosition = -1;
+    const _bstr_t to = ShownUnit(main.m_pApplication, page, field, &unitPosition);
+    if (unitPosition >= 0) {
+      const _bstr_t from =
+          ShownUnit(main.m_pApplication, context.m_comparisonPage, field, &unitPosition);
+      const _bstr_t value = FieldUtils::ConvertValueText(main.m_pApplication, page, unitPosition,
+                                                         _bstr_t(other.value.c_str()), from, to);
+      other.value.Assign(static_cast<const OLECHAR*>(value));
+    }
   }
   if (status != 4 || comparing) {
     if (record.IsFieldChanged(other, main.m_pApplication, true)) {
@@ -584,15 +610,16 @@ HRESULT ReadRealFieldValue(PageLoadContext& context, IKXQObject* page,
 namespace {
 
 // The stored form's record of the field at `position`: its live value
-// against `otherText` (may be null), its id as "FieldId".
+// against `otherText` (may be null), its id as "FieldId". `asShown`: a list
+// row's record read as the page writer reads it (its column's record).
 void FillStoredForm(KXComException& ctx, PageLoadContext& context, IKXQObject* page,
                     IKXQTemplatePage* templatePage, IKXQAttribute* fields, int32_t position,
-                    BSTR otherText, KXFieldData& record) {
+                    BSTR otherText, KXFieldData& record, bool asShown = false) {
   CheckPointerArgument(ctx, context.m_pMain);
   _bstr_t stored;
   IKXQTemplateFieldPtr field;
   const bool parsed =
-      FieldAt(ctx, context, templatePage, fields, position, false, stored, field, &record);
+      FieldAt(ctx, context, templatePage, fields, position, asShown, stored, field, &record);
   CheckPointerArgument(ctx, field.GetInterfacePtr());
   const FieldKindTraits& traits = KindOf(ctx, field);
   const HRESULT filled = FillFieldData(ctx, traits, context, page, field, position, 1, stored,
@@ -623,7 +650,7 @@ HRESULT ReadCurrentFieldRecord(PageLoadContext& context, IKXQObject* page,
                                IKXQTemplatePage* templatePage, int32_t position,
                                IKXQAttribute* fields, KXFieldData& record) {
   const auto work = [&](KXComException& ctx) {
-    FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record);
+    FillStoredForm(ctx, context, page, templatePage, fields, position, nullptr, record, true);
     return S_OK;
   };
   return ServeRequest(u"KXDBDatasheetSvcs::ReadCurrentFieldRecord", kSilentFrame, work);

@@ -383,7 +383,7 @@ void InsertPage(MainContext& main, const OLECHAR* targetId, int32_t objectId,
                                          caseId, 1, &page));
   CheckPointerArgument(ctx, page.GetInterfacePtr());
   if (continuous) {
-    KX_CHECK(ctx, AddObjectsToNewPage(main, page, tmpl));
+    KX_CHECK(ctx, AddObjectsToNewPage(main, page, tmpl, templatePage));
     if (ClassHasAttribute(datasheet, u"HasSummary"))
       SetAttributeLong(datasheet, u"HasSummary", 1, -1);
   }

@@ -188,17 +188,19 @@ void ApplyValueStatus(MainContext& main, IKXQAttribute* attribute, const VARIANT
                       int32_t isLocked, int32_t isSecured, int32_t isHeld, int32_t holdId) {
   KXComException ctx(u"KXDBDatasheetSvcs::SetValueStatus");
   CheckPointerArgument(ctx, attribute);
+  // The hold is looked up only where it is applied (a value already held
+  // keeps its hold), and before the lock or secure of the same request.
+  const bool held = IsValueHeld(attribute, position);
+  const IKXQObjectPtr hold = held ? IKXQObjectPtr() : RequireHold(main, isHeld, holdId);
   if (isLocked == 0 || isLocked == 1) {
     KX_CHECK(ctx, attribute->Lock(position, isLocked ? VARIANT_TRUE : VARIANT_FALSE));
   }
   if (isSecured == 0 || isSecured == 1) {
     KX_CHECK(ctx, attribute->Secure(position, isSecured ? VARIANT_TRUE : VARIANT_FALSE));
   }
-  const bool held = IsValueHeld(attribute, position);
   if (isHeld == 0 && held) {
     KX_CHECK(ctx, attribute->Hold(position, _variant_t()));
-  } else if (isHeld == 1 && holdId >= 1 && !held) {
-    const IKXQObjectPtr hold = RequireHold(main, isHeld, holdId);
+  } else if (hold) {
     KX_CHECK(ctx, attribute->Hold(position,
                                   _variant_t(static_cast<IDispatch*>(hold.GetInterfacePtr()))));
   }

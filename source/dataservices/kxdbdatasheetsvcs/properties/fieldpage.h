@@ -85,14 +85,14 @@ void ResolveFieldValue(FieldPage& work, IKXQTemplateField* field, int32_t row, F
 
 // Lock (1) or unlock (0), secure or unsecure, hold with the hold object
 // `holdId` (1 and up; a value already held keeps its hold) or release (0);
-// other values change nothing.
+// other values change nothing. A hold to apply is looked up first
+// (RequireHold): one that names no hold changes nothing of the value.
 void ApplyValueStatus(MainContext& main, IKXQAttribute* attribute, const VARIANT& position,
                       int32_t isLocked, int32_t isSecured, int32_t isHeld, int32_t holdId);
 bool IsValueHeld(IKXQAttribute* attribute, const VARIANT& position);
 // The hold that `isHeld` 1 with `holdId` (1 and up) asks for; raises
 // "Object N is a Pump, not a hold" or "No object with id N" when `holdId`
-// names none, so that a request is refused before it changes anything.
-// Null when no hold is asked for.
+// names none. Null when no hold is asked for.
 IKXQObjectPtr RequireHold(MainContext& main, int32_t isHeld, int32_t holdId);
 
 // The presentation given to a field's record `current` (one field's text,

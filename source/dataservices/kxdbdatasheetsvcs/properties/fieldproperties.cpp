@@ -219,9 +219,17 @@ HRESULT GetFieldPropertiesMessageParser::WritePopProperties() {
     IKXQTemplateFieldPtr field;
     const int32_t number = work.FieldNumber(m_fieldId, m_index, field);
     const IKXQAttributePtr fields = work.Fields();
+    // A list row is presented as the page presents it: by its column's
+    // record (the first row's entry), by its own only where that is empty.
+    int32_t shown = number;
+    if (m_index >= 0 && work.IsContinuous()) {
+      const int32_t column =
+          FieldUtils::GetContinuousFieldNumber(main.GetContinuousPageHelper(), field, -1);
+      if (FieldPresentation::StoredFieldText(fields, column).length() > 0) shown = column;
+    }
     _bstr_t typeName, format;
     int32_t alignment = -1, verticalAlignment = -1;
-    FieldUtils::GetFieldDisplayFormat(field, fields, number, typeName, &alignment,
+    FieldUtils::GetFieldDisplayFormat(field, fields, shown, typeName, &alignment,
                                       &verticalAlignment, format);
     const int32_t kind = FieldPresentation::KindOfType(typeName);
     const Text classText = GetFieldClassText(ctx, work.page, field, m_index);
@@ -448,18 +456,30 @@ HRESULT SetFieldPropertiesMessageParser::SetFieldPropertiesValue() {
     const bool continuous = m_index >= 0 && work.IsContinuous();
     IKXQTemplateFieldPtr field;
     const int32_t fieldNumber = FieldUtils::GetFieldNumber(main, work.page, m_fieldId, -1, field);
-    // A list column without a row would be row 0's value and record: it is
-    // refused before anything is read or changed, as the value setters and
-    // "SetFieldStatus" refuse it.
+    // A list column without a row names no row's value: a lock, secure or
+    // hold would reach row 0's in its place and is refused, with anything
+    // else the request asks, before anything is read or changed. Its
+    // presentation alone is the column's record, which every row shows.
+    const auto asks = [](int32_t state) { return state == 0 || state == 1; };
+    bool columnOnly = false;
     if (m_index < 0 && work.IsContinuous()) {
-      FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, m_index);
+      const ContinuousPageHelper& helper = main.GetContinuousPageHelper();
+      if (asks(m_isLocked) || asks(m_isSecured) || asks(m_isHeld)) {
+        FieldUtils::CheckListColumnRow(helper, work.page, field, m_index);
+      } else {
+        columnOnly = FieldUtils::IsListColumn(helper, field);
+      }
     }
-    FieldPresentation::RequireHold(main, m_isHeld, m_holdId);
     _bstr_t typeName;
     KX_CHECK(ctx, field->get_TypeName(typeName.GetAddress()));
     const OLECHAR* format = FormatOfKind(FieldPresentation::KindOfType(typeName), m_boolFormat,
                                          m_dateFormat, m_integerFormat, m_realFormat);
     const IKXQAttributePtr fields = work.Fields();
+    if (columnOnly) {
+      FieldPresentation::StoreFieldFormat(work, fields, fieldNumber, typeName, m_fieldId, -1,
+                                          m_alignment, m_verticalAlignment, format);
+      return S_OK;
+    }
     const bool anyState = m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0;
     // Every row of a list, row 0 first, whatever row the request names.
     const int32_t rows = continuous ? main.GetContinuousPageHelper().RowCount() : 1;

@@ -170,7 +170,6 @@ HRESULT SetFieldStatusMessageParser::SetFieldStatusValue(int32_t fieldId, int32_
     if (continuous) {
       FieldUtils::CheckListColumnRow(main.GetContinuousPageHelper(), work.page, field, row);
     }
-    FieldPresentation::RequireHold(main, m_isHeld, m_holdId);
     FieldValue value;
     FieldPresentation::ResolveFieldValue(work, field, row, value);
     if (!value.holder && (m_isLocked != 0 || m_isSecured != 0 || m_isHeld != 0)) {

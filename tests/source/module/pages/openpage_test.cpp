@@ -340,13 +340,14 @@ TEST_F(OpenPageTest, ComparePagesWritesTheHeadOfTheListThatHoldsThePage) {
 
 TEST_F(OpenPageTest, ComparisonOnlyWithTheSameTemplateVersion) {
   // Same template: the issued page is written against the other version
-  // (its live values): the empty real shows the other's value (0x1000).
+  // (its live values): the empty real shows the other's value (0x1000), in
+  // the unit the issued page shows (the current page's 12.5 mm in m).
   const std::string same =
       Reply(host_.Request(u"ComparePages",
                           u"<XMLMessage Status=\"4\"><ComparePages PageId=\"111\" "
                           u"DocumentId2=\"100\" Status2=\"1\"/></XMLMessage>"));
   EXPECT_NE(same.find("<ShowRealField PageId=\"111\" FieldId=\"2\" Alignment=\"0\" "
-                      "VerticalAlignment=\"0\" State=\"4352\" Value=\"12.5\"/>"),
+                      "VerticalAlignment=\"0\" State=\"4352\" Value=\"0.0125\"/>"),
             std::string::npos)
       << same;
   // Another template: the plain page.
