@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-struct IKXQSchema;
+#include "host/store_fwd.h"
 
 namespace kx::host {
 
