@@ -226,6 +226,10 @@ std::vector<std::u16string> NearestMessageNames(std::u16string_view name) {
   size_t best = allowed + 1;
   std::vector<std::u16string> nearest;
   for (std::string_view known : MessageNames()) {
+    // Lengths further apart than that are too many edits: a long name is
+    // not measured against each message.
+    const size_t longer = std::max(narrow.size(), known.size());
+    if (longer - std::min(narrow.size(), known.size()) > allowed) continue;
     const size_t distance = EditDistance(narrow, known);
     if (distance > allowed || distance > best) continue;
     if (distance < best) nearest.clear();
