@@ -4,6 +4,7 @@
 #include "com/errorinfo.h"
 #include "host/errors.h"
 #include "host/internal/xml_text.h"
+#include "store/database.h"
 #include "store/templates.h"
 
 namespace kx::host {
@@ -291,6 +292,11 @@ RequestResult Host::SendRequest(std::u16string_view name, std::u16string_view te
     return module_->ProcessRequestWithResponse(name_bstr, text_bstr, context.get(), copy);
   });
   response->Finish(result.succeeded());
+  if (!result.succeeded() && module_) {
+    _com_ptr_t<IKXQSchema> schema;
+    if (FAILED(application_->get_Schema(&schema))) schema = nullptr;
+    result.hint = FailedRequestHint(name, text, result.description, schema);
+  }
   result.reply = response->TakeText();
   result.files = response->files();
   result.reports = context->reports();

@@ -16,6 +16,7 @@
 #include "host/config.h"
 #include "host/dataservice.h"
 #include "host/drawing_service.h"
+#include "host/hints.h"
 #include "host/host_application.h"
 #include "host/recording_registrar.h"
 #include "host/reply.h"
@@ -39,6 +40,11 @@ struct CallResult {
   // damaged, say), with its code as `hr`: the module's own text then names
   // only what it went without. Empty on success.
   std::u16string description;
+  // For a failed request, what a user may need beside `description`: what
+  // the request lacks, the message names nearest a misspelt one, the
+  // values or names the module would have taken (`host/hints.h`). Empty
+  // otherwise.
+  RequestHint hint;
   // Change events of the call, delivered after it; none when it failed.
   std::vector<DeliveredEvent> events;
   // Texts the module sent to the log and the user during the call.
@@ -48,6 +54,9 @@ struct CallResult {
   std::vector<std::u16string> host_calls;
 
   bool succeeded() const { return SUCCEEDED(hr); }
+  // The failure for a user on one line, the hint beside the description
+  // (`FailureLine`).
+  std::u16string FailureText() const { return FailureLine(description, hint); }
 };
 
 struct RequestResult : CallResult {

@@ -42,9 +42,11 @@ TEST_F(KxqhostTest, UnknownMessageFailsWithItsDescriptionOnStandardError) {
 }
 
 // A request that lacks what its message needs fails in the module's words
-// (kept as they are), or does nothing: kxqhost names the attribute and what
-// it takes, once; a misspelt message gets the names it may have meant. The
-// module's chain is printed once, its description in plain words last.
+// (kept as they are), or does nothing: the failed line gives the host
+// library's hint first (the attribute and what it takes, once; the names
+// a misspelt message may have meant), then the module's words; a request
+// that did nothing gets the same as a notice. The module's chain is
+// printed once, the failed line last.
 TEST_F(KxqhostTest, ARequestIsToldWhatItLacksAndAMisspeltMessageItsNearestNames) {
   InitStore();
   const auto count = [](const std::string& text, const std::string& part) {
@@ -58,23 +60,25 @@ TEST_F(KxqhostTest, ARequestIsToldWhatItLacksAndAMisspeltMessageItsNearestNames)
   EXPECT_EQ(dimensions.status, 1);
   EXPECT_EQ(count(dimensions.err, "Activity=\"Parsing element ListDatasheetDimensions"), 1u)
       << dimensions.err;
-  EXPECT_NE(dimensions.err.find("kxqhost: request ListDatasheetDimensions failed: Invalid status "
-                                "(0x80070057)\n"),
-            std::string::npos)
-      << dimensions.err;
-  EXPECT_NE(dimensions.err.find("notice: \"ListDatasheetDimensions\" needs \"Status\" on "
+  EXPECT_NE(dimensions.err.find("kxqhost: request ListDatasheetDimensions failed: "
+                                "\"ListDatasheetDimensions\" needs \"Status\" on "
                                 "\"XMLMessage\" (the envelope), which the request lacks: the "
                                 "datasheet's page set whose dimensions are listed: 1 the current "
                                 "pages, 2 submitted, 3 checked, 4 issued;"),
             std::string::npos)
       << dimensions.err;
+  EXPECT_NE(dimensions.err.find("; the module says: Invalid status (0x80070057)\n"),
+            std::string::npos)
+      << dimensions.err;
+  EXPECT_EQ(dimensions.err.find("notice:"), std::string::npos) << dimensions.err;
 
   const Outcome field = Host({"request", "SetRealField", "-"},
                              "<XMLMessage Status=\"1\"><SetRealField PageId=\"11\" Value=\"3\"/>"
                              "</XMLMessage>");
   EXPECT_EQ(field.status, 1);
-  EXPECT_NE(field.err.find("notice: \"SetRealField\" needs \"FieldId\" on \"SetRealField\", which "
-                           "the request lacks: the field's id in the page's template (\"103\").\n"),
+  EXPECT_NE(field.err.find("kxqhost: request SetRealField failed: \"SetRealField\" needs "
+                           "\"FieldId\" on \"SetRealField\", which the request lacks: the "
+                           "field's id in the page's template (\"103\"); the module says: "),
             std::string::npos)
       << field.err;
   EXPECT_EQ(field.err.find("\"PageId\""), std::string::npos) << field.err;
@@ -101,16 +105,17 @@ TEST_F(KxqhostTest, ARequestIsToldWhatItLacksAndAMisspeltMessageItsNearestNames)
 
   const Outcome misspelt = Host({"request", "ListHold", "-"}, "");
   EXPECT_EQ(misspelt.status, 1);
-  EXPECT_NE(misspelt.err.find("Data service request handler not found"), std::string::npos);
-  EXPECT_NE(misspelt.err.find("notice: the module has no message \"ListHold\"; the nearest: "
-                              "\"ListHolds\"\n"),
+  EXPECT_NE(misspelt.err.find("kxqhost: request ListHold failed: the module has no message "
+                              "\"ListHold\"; the nearest: \"ListHolds\"; the module says: Data "
+                              "service request handler not found (0x80004005)\n"),
             std::string::npos)
       << misspelt.err;
   const Outcome swapped = Host({"request", "SetRealFeild", "-"}, "");
-  EXPECT_NE(swapped.err.find("the nearest: \"SetRealField\"\n"), std::string::npos) << swapped.err;
+  EXPECT_NE(swapped.err.find("the nearest: \"SetRealField\"; the module says"), std::string::npos)
+      << swapped.err;
   const Outcome unknown = Host({"request", "Frobnicate", "-"}, "");
-  EXPECT_NE(unknown.err.find("notice: the module has no message \"Frobnicate\"; docs/messages.md "
-                             "lists its messages\n"),
+  EXPECT_NE(unknown.err.find("failed: the module has no message \"Frobnicate\"; docs/messages.md "
+                             "lists its messages; the module says: "),
             std::string::npos)
       << unknown.err;
   // The module finds a name whatever its letter case.

@@ -118,6 +118,14 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
       {RatedFlow("<XMLMessage Status=\"1\">", "SetStringField"),
        std::string(kNothingDone) +
            ": its message element is \"SetStringField\", not \"SetRealField\""},
+      // A setter acts on "Status" 1 alone; the module finds the message in
+      // any letter case, its element only as the grammar spells it.
+      {RatedFlow("<XMLMessage TargetId=\"Editor\" Status=\"3\">"),
+       std::string(kNothingDone) + ": its \"Status\" is 3" + hint},
+      {RatedFlow("<XMLMessage Status=\"1\">", "setRealField"),
+       std::string(kNothingDone) +
+           ": its message element is \"setRealField\"; the module finds the message in any "
+           "letter case, but reads its element only as \"SetRealField\""},
       {"<?xml version=\"1.0\"?>\n<!-- a note -->\n<Request Status=\"1\"/>",
        std::string(kNothingDone) +
            ": its root element is \"Request\", neither \"XMLMessage\" nor "
@@ -140,10 +148,15 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
   ASSERT_EQ(copy.status, 0) << copy.err;
   EXPECT_EQ(NoticeOf(copy.err), kNothingDone) << copy.err;
 
-  // A bare text has no envelope to blame.
+  // A bare text has no envelope to blame, nor has a message that reads its
+  // text not at all, even sent in one.
   const Outcome bare = Host({"request", "ListDatasheetsByField"}, "103\n");
   ASSERT_EQ(bare.status, 0) << bare.err;
   EXPECT_EQ(bare.err, std::string(kNothingDone) + "\n");
+  const Outcome unread = Host({"request", "AddFieldObjects"},
+                              "<XMLMessage TargetId=\"1001\"><AddFieldObjects/></XMLMessage>");
+  ASSERT_EQ(unread.status, 0) << unread.err;
+  EXPECT_EQ(unread.err, std::string(kNothingDone) + "\n");
 
   // A request that answered or changed the store has nothing to explain.
   EXPECT_EQ(NoticeOf(Host({"request", "ListHolds"}).err), "");
@@ -152,6 +165,98 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
   EXPECT_EQ(set.out, "");
   EXPECT_EQ(NoticeOf(set.err), "") << set.err;
   EXPECT_NE(RatedFlowNow(), before);
+}
+
+// A failed request's line is the host library's hint and the module's
+// description, on one line: the hint first where the module names only a
+// symptom, after it where the module's text is the point.
+TEST_F(KxqhostOutputTest, AFailedRequestsLineCarriesTheHostLibrarysHint) {
+  struct Case {
+    std::string name, text, line;
+  };
+  const Case cases[] = {
+      {"ChangeDatasheetDimensionSet", "<ChangeDatasheetDimensionSet Name=\"US\"/>",
+       "failed: \"ChangeDatasheetDimensionSet\" needs \"TargetId\" on \"XMLMessage\" (the "
+       "envelope), which the request lacks (it has no \"XMLMessage\" envelope): the datasheet's "
+       "object id, in decimal (\"1003\"): its pages take the set's units; the module says: No "
+       "object with id 0 (0x8004B001)"},
+      {"setrealfield",
+       "<XMLMessage Status=\"1\"><SetRealField PageId=\"1011\" Value=\"3\"/></XMLMessage>",
+       "failed: \"SetRealField\" needs \"FieldId\" on \"SetRealField\", which the request lacks: "
+       "the field's id in the page's template (\"103\"); the module says: Type mismatch. "
+       "(0x80020005)"},
+      {"ListDatasheetDimensions",
+       "<XMLMessage TargetId=\"1001\" Status=\"7\"><ListDatasheetDimensions/></XMLMessage>",
+       "failed: Invalid status; a version's \"Status\" is 1 (current), 2 (submitted), 3 "
+       "(checked) or 4 (issued) (0x80070057)"},
+      {"ChangeDatasheetDimensionUnit",
+       "<XMLMessage TargetId=\"1001\"><ChangeDatasheetDimensionUnit Name=\"Presure\" "
+       "UnitId=\"bar\"/></XMLMessage>",
+       "failed: Unknown dimension 'Presure' for unit 'bar'; the store's dimensions: \"Length\", "
+       "\"Area\", \"Volume\", \"Pressure\", \"Temperature\", \"VolumeFlow\", \"Power\", "
+       "\"Density\" (0x80070057)"},
+      {"ChangeDatasheetDimensionUnit",
+       "<XMLMessage TargetId=\"1001\"><ChangeDatasheetDimensionUnit Name=\"Pressure\" "
+       "UnitId=\"bra\"/></XMLMessage>",
+       "failed: Unit 'bra' is not a unit of dimension 'Pressure'; the units of \"Pressure\": "
+       "\"Pa\", \"kPa\", \"bar\", \"psi\" (0x80070057)"},
+      {"SetRealField",
+       "<XMLMessage Status=\"1\"><SetRealField PageId=\"1071\" FieldId=\"404\" "
+       "Value=\"3150\"/></XMLMessage>",
+       "failed: Field 404 of page 1071 is a list column: row -1 is no row of the list; the "
+       "request has no \"Index\": name the row with it (0 the first) (0x8002000B)"},
+      // The module's description holds a line end: the line stays whole.
+      {"CompareDocuments",
+       "<XMLMessage TargetId=\"1001\" Status=\"1\"><CompareDocuments/></XMLMessage>",
+       "failed: Datasheet1 no longer exists in the workspace. It may have been deleted by another "
+       "user. (0x80004005)"},
+  };
+  const std::string before = Dump({"1001", "1011", "1071"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const Outcome outcome = Host({"request", c.name, "-"}, c.text);
+    EXPECT_EQ(outcome.status, 1);
+    const std::string line = "kxqhost: request " + c.name + " " + c.line + "\n";
+    ASSERT_GE(outcome.err.size(), line.size()) << outcome.err;
+    EXPECT_EQ(outcome.err.substr(outcome.err.size() - line.size()), line) << outcome.err;
+    EXPECT_EQ(outcome.err.find("notice:"), std::string::npos) << outcome.err;
+  }
+  EXPECT_EQ(Dump({"1001", "1011", "1071"}), before);
+}
+
+// "PageLayout" takes a layout attribute only once it has read "PageId": a
+// request that names one before it, or has none, succeeds, stores nothing
+// of it and sends its event; kxqhost says so.
+TEST_F(KxqhostOutputTest, APageLayoutWithALayoutAttributeBeforePageIdIsToldSo) {
+  const auto orientation = [this] {
+    const std::string dump = Dump({"1021"});
+    const size_t at = dump.find("Orientation = ");
+    return at == std::string::npos ? std::string() : dump.substr(at, dump.find('\n', at) - at);
+  };
+  const std::string before = orientation();
+  const Outcome late =
+      Host({"request", "PageLayout", "-"},
+           "<XMLMessage TargetId=\"1002\" Status=\"1\"><PageLayout Orientation=\"2\" "
+           "ScaleMode=\"1\" PageId=\"1021\"/></XMLMessage>");
+  ASSERT_EQ(late.status, 0) << late.err;
+  EXPECT_EQ(late.err,
+            "notice: \"PageLayout\" takes a layout attribute only after \"PageId\": Orientation, "
+            "ScaleMode come before it and are not stored; name \"PageId\" first\n");
+  const Outcome none = Host({"request", "PageLayout", "-"},
+                            "<XMLMessage TargetId=\"1002\" Status=\"1\"><PageLayout "
+                            "Orientation=\"2\"/></XMLMessage>");
+  ASSERT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(none.err,
+            "notice: \"PageLayout\" has no \"PageId\": its layout reaches no page and nothing is "
+            "stored (the change event is sent all the same)\n");
+  EXPECT_EQ(orientation(), before);
+  const Outcome first =
+      Host({"request", "PageLayout", "-"},
+           "<XMLMessage TargetId=\"1002\" Status=\"1\"><PageLayout PageId=\"1021\" "
+           "Orientation=\"2\"/></XMLMessage>");
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err, "");
+  EXPECT_NE(orientation(), before);
 }
 
 }  // namespace

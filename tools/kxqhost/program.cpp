@@ -230,10 +230,10 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     // The module's chain once, as it wrote it (each frame it passed), then
     // one line with its description in plain words.
     if (!result.error.empty()) std::fprintf(err_, "%s\n", Narrow(result.error).c_str());
+    // The description with the host library's hint, on one line.
+    const std::string failure = Narrow(result.FailureText());
     Error(what + " failed: " +
-          (result.description.empty()
-               ? Describe(result.hr)
-               : Narrow(result.description) + " (" + HexCode(result.hr) + ")"));
+          (failure.empty() ? Describe(result.hr) : failure + " (" + HexCode(result.hr) + ")"));
     std::fflush(out_);
     return kExitFailed;
   }

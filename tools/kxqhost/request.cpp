@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common.h"
+#include "host/hints.h"
 #include "host/host.h"
 #include "host/store_host_session.h"
 #include "host/utf.h"
@@ -60,29 +61,19 @@ int Program::Request(const std::string& name, const std::string& text, bool extr
     for (const std::string& notice : UnknownAttributeNotices(name, text, grammar))
       std::fprintf(err_, "notice: %s\n", notice.c_str());
   }
-  // A needed attribute left out fails in the module's words ("Type
-  // mismatch.", "No object with id -1", "Invalid status"), or does
-  // nothing: name it and what it takes.
+  // A needed attribute left out fails in the module's words, and the
+  // failed line gives the host library's hint for it; a request that
+  // succeeds without it does nothing: name it and what it takes.
   bool status_named = false;
-  for (const std::string& notice :
-       MissingAttributeNotices(name, text, AttributeNotes(), &status_named))
-    std::fprintf(err_, "notice: %s\n", notice.c_str());
-  // A misspelt message ("Data service request handler not found"): the
-  // names it may have meant.
-  if (!result.succeeded() && !IsMessage(name)) {
-    const std::vector<std::string> nearest = NearestMessages(name);
-    std::string names;
-    for (const std::string& known : nearest)
-      names += (names.empty() ? "\"" : ", \"") + known + "\"";
-    std::fprintf(err_, "notice: the module has no message \"%s\"%s\n", name.c_str(),
-                 nearest.empty() ? "; docs/messages.md lists its messages"
-                                 : ("; the nearest: " + names).c_str());
+  if (result.succeeded()) {
+    for (const std::u16string& notice : host::MissingAttributes(Wide(name), *wide, &status_named))
+      std::fprintf(err_, "notice: %s\n", Narrow(notice).c_str());
   }
+  if (const std::string notice = PageLayoutNotice(name, text); !notice.empty())
+    std::fprintf(err_, "notice: %s\n", notice.c_str());
   if (nothing_done) {
-    std::fprintf(
-        err_, "notice: %s\n",
-        NothingDoneNotice(name, text, status_named, ReadsEnvelopeStatus(name, AttributeNotes()))
-            .c_str());
+    std::fprintf(err_, "notice: %s\n",
+                 NothingDoneNotice(name, text, status_named, EnvelopeStatusUse(name)).c_str());
   }
   std::fflush(err_);
   if (options_.events) PrintCurrentDocument();

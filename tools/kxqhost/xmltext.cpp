@@ -6,6 +6,10 @@
 #include <sstream>
 #include <vector>
 
+#include "host/hints.h"
+#include "host/message_notes.h"
+#include "host/utf.h"
+
 namespace kx::kxqhost {
 
 namespace {
@@ -232,22 +236,32 @@ RequestShape ReadRequestShape(std::string_view text) {
   return shape;
 }
 
-bool ReadsEnvelopeStatus(const std::string& name, std::span<const AttributeNote> notes) {
-  for (const AttributeNote& note : notes) {
-    if (name == note.message && std::string_view(note.element) == "XMLMessage" &&
-        std::string_view(note.attribute) == "Status")
-      return !std::string_view(note.use).starts_with("Not read");
+EnvelopeStatus EnvelopeStatusUse(const std::string& name) {
+  for (const host::AttributeNote& note : host::AttributeNotes()) {
+    if (EqualNoCase(name, note.message) && std::string_view(note.element) == "XMLMessage" &&
+        std::string_view(note.attribute) == "Status") {
+      if (std::string_view(note.use).starts_with("Not read")) return EnvelopeStatus::kNotRead;
+      return host::ActsOnlyOnStatusOne(note) ? EnvelopeStatus::kOnlyOne : EnvelopeStatus::kRead;
+    }
   }
-  return true;
+  return EnvelopeStatus::kNotRead;
 }
 
 std::string NothingDoneNotice(const std::string& name, std::string_view text, bool status_named,
-                              bool reads_status) {
+                              EnvelopeStatus status_use) {
   std::string notice = "the request changed nothing and wrote no reply";
   const RequestShape shape = ReadRequestShape(text);
   if (!shape.xml) return notice;
   std::vector<std::string> reasons;
   const bool enveloped = EqualNoCase(shape.root, "XMLMessage");
+  // The module's spelling of the message, which its grammar gives the
+  // message element.
+  std::string spelt = name;
+  if (host::IsMessageName(host::internal::Utf8ToUtf16(name).value_or(u""))) {
+    for (const std::u16string& known :
+         host::NearestMessageNames(host::internal::Utf8ToUtf16(name).value_or(u"")))
+      spelt = host::internal::Utf16ToUtf8(known);
+  }
   if (!enveloped && !EqualNoCase(shape.root, name)) {
     reasons.push_back("its root element is \"" + shape.root + "\", neither \"XMLMessage\" nor \"" +
                       name + "\"");
@@ -255,12 +269,17 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text, bo
     reasons.push_back("its \"XMLMessage\" holds no message element");
   } else if (enveloped && !EqualNoCase(shape.message, name)) {
     reasons.push_back("its message element is \"" + shape.message + "\", not \"" + name + "\"");
+  } else if (enveloped && shape.message != spelt) {
+    reasons.push_back("its message element is \"" + shape.message +
+                      "\"; the module finds the message in any letter case, but reads its "
+                      "element only as \"" +
+                      spelt + "\"");
   }
   std::string status = shape.status;
   while (!status.empty() && IsBlank(status.back())) status.pop_back();
   while (!status.empty() && IsBlank(status.front())) status.erase(0, 1);
   const bool zero = !status.empty() && status.find_first_not_of('0') == std::string::npos;
-  if (!reads_status) {
+  if (status_use == EnvelopeStatus::kNotRead) {
     // Its "Status" explains nothing.
   } else if (!enveloped) {
     reasons.push_back(
@@ -268,11 +287,40 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text, bo
   } else if (!shape.has_status && !status_named) {
     reasons.push_back(
         "its \"XMLMessage\" has no \"Status\" (the value setters act only when it is 1)");
-  } else if (zero) {
-    reasons.push_back("its \"Status\" is 0 (the value setters act only when it is 1)");
+  } else if (shape.has_status &&
+             (zero || (status_use == EnvelopeStatus::kOnlyOne && status != "1"))) {
+    reasons.push_back("its \"Status\" is " + (status.empty() ? "empty" : status) +
+                      " (the value setters act only when it is 1)");
   }
   for (size_t i = 0; i < reasons.size(); ++i) notice += (i == 0 ? ": " : "; ") + reasons[i];
   return notice;
+}
+
+std::string PageLayoutNotice(const std::string& name, std::string_view text) {
+  if (!EqualNoCase(name, "PageLayout")) return {};
+  std::vector<Token> tokens;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!Tokenize(text, &tokens)) return {};
+  for (const Token& token : tokens) {
+    if ((token.kind != Kind::kStart && token.kind != Kind::kEmpty) ||
+        NameAt(token.text, 1) != "PageLayout")
+      continue;
+    const std::vector<std::string> attributes = TagAttributes(token.text);
+    const auto page = std::find(attributes.begin(), attributes.end(), "PageId");
+    if (page == attributes.end()) {
+      return "\"PageLayout\" has no \"PageId\": its layout reaches no page and nothing is stored "
+             "(the change event is sent all the same)";
+    }
+    if (page == attributes.begin()) return {};
+    std::string before;
+    for (auto it = attributes.begin(); it != page; ++it)
+      before += (before.empty() ? "" : ", ") + *it;
+    return "\"PageLayout\" takes a layout attribute only after \"PageId\": " + before +
+           (page - attributes.begin() == 1 ? " comes before it and is"
+                                           : " come before it and are") +
+           " not stored; name \"PageId\" first";
+  }
+  return {};
 }
 
 std::vector<std::string> UnknownAttributeNotices(
@@ -302,45 +350,6 @@ std::vector<std::string> UnknownAttributeNotices(
       notices.push_back("\"" + name + "\" knows no attribute \"" + attribute_name + "\" on \"" +
                         element + "\" and ignores it; \"" + element + "\" takes " +
                         (takes.empty() ? "no attribute" : takes));
-    }
-  }
-  return notices;
-}
-
-std::vector<std::string> MissingAttributeNotices(const std::string& name, std::string_view text,
-                                                 std::span<const AttributeNote> notes,
-                                                 bool* names_status) {
-  *names_status = false;
-  std::vector<std::string> notices;
-  std::vector<Token> tokens;
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  if (!Tokenize(text, &tokens)) return notices;
-  // The envelope is the root element; the others are looked for anywhere.
-  bool root = true;
-  std::set<std::pair<std::string, std::string>> named;
-  for (const Token& token : tokens) {
-    if (token.kind != Kind::kStart && token.kind != Kind::kEmpty) continue;
-    const std::string element = NameAt(token.text, 1);
-    const bool envelope = root && element == "XMLMessage";
-    root = false;
-    const std::vector<std::string> present = TagAttributes(token.text);
-    for (const AttributeNote& note : notes) {
-      if (!note.needed || name != note.message) continue;
-      const bool of_envelope = std::string_view(note.element) == "XMLMessage";
-      if (of_envelope != envelope || (!envelope && element != note.element)) continue;
-      if (std::find(present.begin(), present.end(), note.attribute) != present.end()) continue;
-      if (!named.insert({note.element, note.attribute}).second) continue;
-      if (of_envelope && std::string_view(note.attribute) == "Status") *names_status = true;
-      // The note's sentence, its first word in the notice's lower case
-      // ("The", "A"; not a name such as "HOLD").
-      std::string use = note.use;
-      if (use.size() > 1 && std::isupper(static_cast<unsigned char>(use[0])) &&
-          (std::islower(static_cast<unsigned char>(use[1])) || use[1] == ' ')) {
-        use[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(use[0])));
-      }
-      notices.push_back("\"" + name + "\" needs \"" + note.attribute + "\" on \"" + note.element +
-                        "\"" + (of_envelope ? " (the envelope)" : "") +
-                        ", which the request lacks: " + use);
     }
   }
   return notices;

@@ -10,8 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "grammars/message_notes.h"
-
 namespace kx::kxqhost {
 
 // `xml` with one element a line, each child two blanks further in than its
@@ -33,19 +31,30 @@ struct RequestShape {
 };
 RequestShape ReadRequestShape(std::string_view text);
 
+// What message `name` does with the envelope's "Status", as the host
+// library's notes say: not read (nor by a message without grammar, whose
+// text is no envelope), read, or acted on only when it is 1 (the value
+// setters).
+enum class EnvelopeStatus { kNotRead, kRead, kOnlyOne };
+EnvelopeStatus EnvelopeStatusUse(const std::string& name);
+
 // The notice for a request `name` that succeeded but wrote no reply,
 // changed nothing and raised no event: the sentence, followed by what in
-// the request's envelope may explain it (a missing or zero "Status", a
-// message element that is not `name`). `status_named`: a notice of its own
-// already named the missing "Status", which is then not said again.
-// `reads_status` false: the message does not read the envelope's "Status",
-// which then explains nothing and is not named.
+// the request's envelope may explain it (a missing "Status", or one the
+// message does not act on, a message element that is not `name`, or is it
+// in another letter case: the module finds the message whatever its case,
+// its elements only as the grammar spells them). `status_named`: a notice
+// of its own already named the missing "Status", which is then not said
+// again. `status`: what the message does with "Status".
 std::string NothingDoneNotice(const std::string& name, std::string_view text,
-                              bool status_named = false, bool reads_status = true);
+                              bool status_named = false,
+                              EnvelopeStatus status = EnvelopeStatus::kOnlyOne);
 
-// Whether message `name` reads the envelope's "Status", as `notes` say:
-// false only when they say it does not.
-bool ReadsEnvelopeStatus(const std::string& name, std::span<const AttributeNote> notes);
+// For "PageLayout", which takes a layout attribute only once it has read
+// "PageId" (a request without it, or with one before it, succeeds, stores
+// nothing of it and still sends its event): the notice that says so, or
+// "" when the request names "PageId" first.
+std::string PageLayoutNotice(const std::string& name, std::string_view text);
 
 // The notices for the attributes of `text` that the grammar of message
 // `name` does not know, where `elements` maps each element of the grammar
@@ -61,24 +70,5 @@ std::vector<std::string> UnknownAttributeNotices(
 // module declares them; false for a message without grammar (a bare text
 // body) or unknown.
 bool MessageGrammar(const std::string& name, std::map<std::string, std::string>* elements);
-
-// Whether this build's module serves a message of that name (letter case
-// aside, as the module finds its handlers).
-bool IsMessage(const std::string& name);
-
-// The names of this build's module's messages nearest to `name` (a
-// misspelt one), in name order: those the fewest edits away, letter case
-// aside, and no more than a third of the name's letters away; none when no
-// name is that near.
-std::vector<std::string> NearestMessages(const std::string& name);
-
-// The notices for the attributes of `notes` that message `name` needs
-// and `text` lacks, from the envelope's root element or from an element
-// that the text holds (an element it does not hold is not looked at): one
-// notice per element and attribute, saying what the attribute takes.
-// `names_status`: set when a notice names the envelope's "Status".
-std::vector<std::string> MissingAttributeNotices(const std::string& name, std::string_view text,
-                                                 std::span<const AttributeNote> notes,
-                                                 bool* names_status);
 
 }  // namespace kx::kxqhost

@@ -212,6 +212,27 @@ namespace {
 // A text column read by this thread's query held bytes that are no UTF-8
 // (see ColText).
 thread_local bool t_textNotUtf8 = false;
+
+// Why no store file can be made at `path` for its folder, or "" when one
+// can: SQLite's own answer ("unable to open database file") does not say
+// that the folder is at fault.
+std::string FolderProblem(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR
+               ? "the folder " + folder + " does not exist"
+               : "the folder " + folder + " cannot be read (" + std::strerror(errno) + ")";
+  }
+  if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "the folder " + folder + " cannot be written (" + std::strerror(errno) + ")";
+  }
+  return "";
+}
 }  // namespace
 
 std::string Db::SqliteError() const {
@@ -280,6 +301,12 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   if (mustNotExist && exists) {
     *error = "The store file " + path + " exists already";
     return false;
+  }
+  if (!exists && !memory) {
+    if (const std::string why = FolderProblem(path); !why.empty()) {
+      *error = "Cannot open " + path + ": " + why;
+      return false;
+    }
   }
   // A new store holds what is made in it alone: SQLite would take a log
   // left by an earlier file of that name as the new one's (and delete a

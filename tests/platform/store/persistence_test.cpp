@@ -581,6 +581,17 @@ TEST(PersistenceTest, OpenModes) {
     std::fclose(f);
   }
   EXPECT_FALSE(Store::Open(dir.File("junk.kxq"), OpenMode::kOpenExisting, &s).ok());
+  // A store that cannot be made for its folder says so, not SQLite's
+  // "unable to open database file"; nothing is made.
+  for (const OpenMode mode : {OpenMode::kCreate, OpenMode::kOpenOrCreate}) {
+    const Status missing = Store::Open(dir.File("no/x.kxq"), mode, &s);
+    EXPECT_EQ(missing.message, "Cannot open " + dir.File("no/x.kxq") + ": the folder " +
+                                   dir.File("no") + " does not exist");
+    const Status file = Store::Open(dir.File("a.kxq/x.kxq"), mode, &s);
+    EXPECT_EQ(file.message, "Cannot open " + dir.File("a.kxq/x.kxq") + ": " + dir.File("a.kxq") +
+                                " is not a folder");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("no")));
 }
 
 // A store opened read-only is read as it is; a change fails, its

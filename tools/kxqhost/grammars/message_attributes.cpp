@@ -488,6 +488,18 @@ bool NotesNameMessages(const std::vector<Message>& messages, std::string* error)
   return true;
 }
 
+// The host library names the module's messages for its hints (the nearest
+// names to a misspelt one): the same names, each once.
+bool HostNamesMessages(const std::vector<Message>& messages, std::string* error) {
+  std::vector<std::string> module, host;
+  for (const Message& message : messages) module.push_back(message.name);
+  for (std::string_view name : kx::host::MessageNames()) host.emplace_back(name);
+  std::sort(module.begin(), module.end());
+  if (module == host) return true;
+  *error = "the host library's message names (host/message_notes.cpp) are not the module's";
+  return false;
+}
+
 bool Reference(std::vector<Message> messages, std::string* out, std::string* error) {
   std::map<std::string, const char*> bare;
   for (const BareText& entry : kBareTexts) bare[entry.message] = entry.text;
@@ -579,6 +591,10 @@ int main(int argc, char** argv) {
     host.Detach();
   }
   std::string text;
+  if (std::string error; !HostNamesMessages(messages, &error)) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+    return 1;
+  }
   if (reference) {
     std::string error;
     if (!Reference(messages, &text, &error)) {

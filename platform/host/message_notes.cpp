@@ -4,11 +4,14 @@
 // and changes nothing). Written from the module's handlers; the generator
 // of the reference checks that each row names an attribute of the
 // message's grammar and that no message with a grammar lacks its envelope.
-#include "message_notes.h"
+#include "host/message_notes.h"
 
+#include <algorithm>
+#include <array>
 #include <iterator>
+#include <string_view>
 
-namespace kx::kxqhost {
+namespace kx::host {
 
 namespace {
 
@@ -467,8 +470,62 @@ constexpr AttributeNote kNotes[] = {
     {"WithdrawDocuments", "Diagram", "DocumentId", true, "The diagram's object id."},
 };
 
+// The messages whose request is a bare text, not XML: they have no grammar
+// and so no notes. The generator of the grammar table fails when these and
+// the notes do not name the module's messages.
+constexpr std::string_view kBareTextMessages[] = {"AddFieldObjects",
+                                                  "ChangeDimensionSet",
+                                                  "DeletePage",
+                                                  "GetBitmapFile",
+                                                  "GetConfigurations",
+                                                  "GetObjectFilters",
+                                                  "GetSourceFile",
+                                                  "GetTemplateFile",
+                                                  "ListCachedTemplates",
+                                                  "ListDatasheetObjects",
+                                                  "ListDatasheetsByField",
+                                                  "ListDatasheetsByStatus",
+                                                  "ListDiagrams",
+                                                  "ListDimensionSets",
+                                                  "ListDimensionUnits",
+                                                  "ListDimensions",
+                                                  "ListHolds",
+                                                  "ListPageObjects",
+                                                  "ListSharedDiagrams",
+                                                  "ListTemplatePages",
+                                                  "ListTemplates",
+                                                  "OpenPage",
+                                                  "RemoveFieldObjects",
+                                                  "SetQMFDBTemplate",
+                                                  "ValidateTemplates"};
+
+constexpr size_t CountMessages() {
+  size_t count = std::size(kBareTextMessages);
+  for (size_t i = 0; i < std::size(kNotes); ++i) {
+    if (i == 0 || std::string_view(kNotes[i].message) != kNotes[i - 1].message) ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 std::span<const AttributeNote> AttributeNotes() { return {std::begin(kNotes), std::end(kNotes)}; }
 
-}  // namespace kx::kxqhost
+bool ActsOnlyOnStatusOne(const AttributeNote& note) { return note.use == kSetterStatus; }
+
+std::span<const std::string_view> MessageNames() {
+  static const auto names = [] {
+    std::array<std::string_view, CountMessages()> all{};
+    size_t at = 0;
+    for (std::string_view name : kBareTextMessages) all[at++] = name;
+    for (size_t i = 0; i < std::size(kNotes); ++i) {
+      if (i == 0 || std::string_view(kNotes[i].message) != kNotes[i - 1].message)
+        all[at++] = kNotes[i].message;
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+  }();
+  return names;
+}
+
+}  // namespace kx::host
