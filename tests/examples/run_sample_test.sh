@@ -50,4 +50,9 @@ grep -q '^    notice: the request changed nothing and wrote no reply' "$out" ||
 grep -A1 '^    ## request SubmitDocuments <<END$' "$out" |
   grep -q '<Datasheet DocumentId="1002"/>' ||
   fail "the workflow's first request is shown without its text"
+# A new pump datasheet's second page shows the pump's motor, found through
+# the pump's attribute "Driver".
+sed -n '/^==== a new pump datasheet/,/^==== /p' "$out" |
+  grep -q 'PageId="1206" FieldId="206" .*Value="PM-101B"' ||
+  fail "the new pump datasheet's second page does not show its motor PM-101B"
 echo "run_sample_test: $requests requests under their headings, the count last"

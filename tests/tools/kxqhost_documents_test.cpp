@@ -396,6 +396,26 @@ TEST_F(KxqhostDocumentsTest, ANewSummarySheetReadsItsFixedFieldFromTheGlobals) {
   EXPECT_NE(created.out.find("CDU-1 Crude Distillation Unit"), std::string::npos) << created.out;
 }
 
+// The pump datasheet's second page reaches the pump's motor through the
+// pump's attribute "Driver": a new datasheet shows it (the sample's script)
+// and places it on the page, and the field's path names the attribute.
+TEST_F(KxqhostDocumentsTest, APumpDatasheetShowsThePumpsMotorOnItsSecondPage) {
+  const Outcome run = Host(
+      {"--events", "run", std::string(KXQHOST_SOURCE_DIR) + "/examples/new-pump-datasheet.kxq"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* field : {"PageId=\"1206\" FieldId=\"206\" Alignment=\"0\" "
+                            "VerticalAlignment=\"0\" State=\"256\" Value=\"PM-101B\"",
+                            "PageId=\"1206\" FieldId=\"208\" Alignment=\"0\" "
+                            "VerticalAlignment=\"0\" State=\"256\" Value=\"6600\""})
+    EXPECT_NE(run.out.find(field), std::string::npos) << field << "\n" << run.out;
+  const Outcome placed = Host({"dump", "1206"});
+  EXPECT_NE(placed.out.find("NodeObjects[2] = #112"), std::string::npos) << placed.out;
+  const Outcome path =
+      Host({"request", "GetFieldProperties", "-"},
+           "<XMLMessage><GetFieldProperties PageId=\"1206\" FieldId=\"207\"/></XMLMessage>");
+  EXPECT_NE(path.out.find("Attribute=\"Pump: Driver.RatedPower\""), std::string::npos) << path.out;
+}
+
 // A new summary sheet sorted by the template's "SortId" of "FilterSort.xml",
 // on the plant of data/sort-plant.xml: its lists' first top-level view has
 // no field of its own but a sub-view with the drivers' tags, and a second
