@@ -287,16 +287,16 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"),
             std::string::npos);
 
-  // The version is opened (access mode 2) with the status as text; opening
-  // is no workflow action.
-  EXPECT_NE(opened.out.find("== store open version (mode 2) of #1005: \"1\""), std::string::npos)
+  // The version is opened (access mode 2, which goes unsaid) with the
+  // status as text; opening is no workflow action.
+  EXPECT_NE(opened.out.find("== store opened #1005 at status \"1\"\n"), std::string::npos)
       << opened.out;
   EXPECT_EQ(opened.out.find("workflow action"), std::string::npos) << opened.out;
   const Outcome checked = Host(
       {"--events", "request", "OpenDocuments", "-"},
       "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"3\"/></OpenDocuments>"
       "</XMLMessage>");
-  EXPECT_NE(checked.out.find("== store open version (mode 2) of #1001: \"3\""), std::string::npos)
+  EXPECT_NE(checked.out.find("== store opened #1001 at status \"3\"\n"), std::string::npos)
       << checked.out << checked.err;
 
   // Opening writes the contents of the first page only, printing those of
@@ -333,9 +333,10 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
       << created.out;
   EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos)
       << created.out;
-  const size_t action = created.out.find("== store open version (mode 2) of #");
+  const size_t action = created.out.find("== store opened #");
   ASSERT_NE(action, std::string::npos) << created.out;
-  EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
+  EXPECT_EQ(created.out.substr(created.out.find(" at ", action), 15), " at status \"1\"\n")
+      << created.out;
   EXPECT_EQ(created.out.find("workflow action"), std::string::npos) << created.out;
 }
 
