@@ -591,9 +591,13 @@ int main(int argc, char** argv) {
   std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out) return 1;
-  const auto with_grammar = std::count_if(messages.begin(), messages.end(),
-                                          [](const Message& m) { return m.grammar != nullptr; });
-  std::fprintf(stderr, "kxqhost_message_attributes: %d messages, %d with a grammar\n",
-               static_cast<int>(messages.size()), static_cast<int>(with_grammar));
+  // Said only when the reference is written by hand: a build step prints
+  // nothing of its own.
+  if (reference) {
+    const auto with_grammar = std::count_if(messages.begin(), messages.end(),
+                                            [](const Message& m) { return m.grammar != nullptr; });
+    std::printf("wrote %s: %d messages, %d with a grammar\n", out_path,
+                static_cast<int>(messages.size()), static_cast<int>(with_grammar));
+  }
   return 0;
 }
