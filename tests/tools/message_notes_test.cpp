@@ -140,6 +140,7 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
     int status;
     std::vector<std::string> shows, lacks;
     std::vector<std::string> options = {};
+    std::string says_on_error = "";
   };
   const std::vector<Case> cases = {
       {"GetInfoForReport",
@@ -168,7 +169,9 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
        "PUMP-DS!::!4",
        1,
        {},
-       {"== store"}},
+       {"== store"},
+       {},
+       "is not of the form TEMPLATEID!::!CHECKNUM!::!BASE64DATA"},
       {"SetQMFDBTemplate",
        "names no stored template version succeeds and stores nothing",
        "PUMP-XX!::!4!::!AAAA",
@@ -218,7 +221,8 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
        1,
        {},
        {"== store"},
-       {"--deny", "CheckDocument"}},
+       {"--deny", "CheckDocument"},
+       "You do not have CheckDocument privilege"},
       {"ListTemplatePages",
        "a \"Pages\" without \"ObjectId\" whose pages are named \"TEMPLATE - "
        "PAGE\"",
@@ -246,6 +250,7 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
     const Outcome sent =
         Send(c.message.empty() ? "GetFieldProperties" : c.message, c.request, c.options);
     EXPECT_EQ(sent.status, c.status) << sent.err;
+    EXPECT_NE(sent.err.find(c.says_on_error), std::string::npos) << sent.err;
     for (const std::string& shown : c.shows)
       EXPECT_NE(sent.out.find(shown), std::string::npos) << shown << "\n" << sent.out;
     for (const std::string& lacking : c.lacks)
