@@ -60,10 +60,19 @@ class MessageNotesTest : public KxqhostTest {
   }
   // The request on a fresh copy of the store, with what it changed.
   Outcome Send(const std::string& message, const std::string& text,
-               const std::vector<std::string>& options = {}) {
+               const std::vector<std::string>& options = {},
+               const std::vector<std::string>& before = {}) {
     const std::string store = dir_ / "sent.db";
     fs::remove(store);
     fs::copy_file(Store(), store);
+    if (!before.empty()) {
+      // Steps of another client of the store, before the request.
+      std::string script;
+      for (const std::string& step : before) script += step + "\n";
+      kx::test::tools::WriteText(dir_ / "before.kxq", script);
+      const Outcome ran = Bare({"--store", store, "run", dir_ / "before.kxq"});
+      EXPECT_EQ(ran.status, 0) << ran.err;
+    }
     kx::test::tools::WriteText(dir_ / "request.xml", text);
     std::vector<std::string> arguments = {
         "--store", store, "--settings",
@@ -141,6 +150,7 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
     std::vector<std::string> shows, lacks;
     std::vector<std::string> options = {};
     std::string says_on_error = "";
+    std::vector<std::string> before = {};
   };
   const std::vector<Case> cases = {
       {"GetInfoForReport",
@@ -192,6 +202,14 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
        0,
        {"== store changed #1011"},
        {"<XMLMessage TargetId=\"Editor\""}},
+      {"DeleteFieldObjects",
+       "a summary sheet that listed a deleted object is composed again and its clients get its "
+       "change events; the page the field is on gets none",
+       "<XMLMessage TargetId=\"Editor\" Status=\"1\"><DeleteFieldObjects PageId=\"1011\" "
+       "Confirmed=\"1\"><Field FieldId=\"103\"/></DeleteFieldObjects></XMLMessage>",
+       0,
+       {"== event DataField [F1 1071]"},
+       {"[F1 1011]", "[D1 1001]", "[P1 1011]"}},
       {"ApplyDatasheetFilter",
        "0, or none: the filter in force is detached",
        "<XMLMessage><ApplyDatasheetFilter PageId=\"1071\" FilterId=\"Pumps\"/></XMLMessage>",
@@ -237,8 +255,47 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
        0,
        {"Class=\"Pump\"", "Attribute=\"Pump: Driver.RatedPower\""},
        {}},
+      {"ListTemplatePages",
+       "when no page holds such an object: per class of the datasheet's template, the same "
+       "without \"ObjectId\"",
+       "1001",
+       0,
+       {"<Pages TemplateId=\"PUMP-DS\"><Page TemplatePageId=\"P1\" Name=\"Centrifugal pump "
+        "datasheet - Process conditions\"/>"},
+       {"ObjectId="},
+       {},
+       "",
+       {"set 1011 NodeObjects[1]", "set 1012 NodeObjects[1]", "set 1012 NodeObjects[2]"}},
+      {"GetFieldProperties",
+       "\"Equipment: DesignPressure\" on the equipment list",
+       "<XMLMessage><GetFieldProperties PageId=\"1071\" FieldId=\"404\" Index=\"0\"/>"
+       "</XMLMessage>",
+       0,
+       {"Class=\"Pump\"", "Attribute=\"Equipment: DesignPressure\""},
+       {}},
+      {"GetFieldProperties",
+       "on a document never issued for every field but a check box not ticked",
+       "<XMLMessage><GetFieldProperties PageId=\"1061\" FieldId=\"511\"/></XMLMessage>",
+       0,
+       {"Type=\"Check\"", "State=\"0\"", "IssuedValue=\"\""},
+       {}},
+      {"GetInfoForReport",
+       "every pump for a pump's motor's power, not only the page's",
+       "<XMLMessage><GetInfoForReport><Field FieldId=\"207\" PageId=\"1012\"/>"
+       "</GetInfoForReport></XMLMessage>",
+       0,
+       {"<ObjectInfo Name=\"P-101A\"><AttributeName>RatedPower</AttributeName><Value>400<",
+        "<ObjectInfo Name=\"P-104\">"},
+       {}},
       {"",
-       "\"103abc\" is read as 103",
+       "An empty text is read as 0",
+       "<XMLMessage><GetFieldProperties PageId=\"1011\" FieldId=\"103\" Index=\"\"/>"
+       "</XMLMessage>",
+       0,
+       {"FieldId=\"103\" Index=\"0\""},
+       {}},
+      {"",
+       "\"103abc\" and \"103.9\" are read as 103",
        "<XMLMessage><GetFieldProperties PageId=\"1011\" FieldId=\"103abc\"/></XMLMessage>",
        0,
        {"FieldId=\"103\""},
@@ -248,7 +305,7 @@ TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled
     SCOPED_TRACE(c.message + ": " + c.request);
     EXPECT_NE(ReferenceOf(c.message).find(c.says), std::string::npos) << ReferenceOf(c.message);
     const Outcome sent =
-        Send(c.message.empty() ? "GetFieldProperties" : c.message, c.request, c.options);
+        Send(c.message.empty() ? "GetFieldProperties" : c.message, c.request, c.options, c.before);
     EXPECT_EQ(sent.status, c.status) << sent.err;
     EXPECT_NE(sent.err.find(c.says_on_error), std::string::npos) << sent.err;
     for (const std::string& shown : c.shows)
