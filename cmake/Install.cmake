@@ -9,7 +9,8 @@
 #                   library with the store and COM), ::store, ::com and the
 #                   interface-only ::host_api and ::store_api a module links
 #   bin/kxqhost     the host program (registration, stores, requests)
-#   share/KXDBDatasheetSvcs/plant.xml   the sample plant
+#   share/KXDBDatasheetSvcs/plant.xml   the sample plant, which the package
+#                   names as KXDBDatasheetSvcs_SAMPLE_PLANT
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -56,9 +57,13 @@ endforeach()
 install(EXPORT ${kx_package}Targets
   NAMESPACE ${kx_package}::
   DESTINATION ${kx_package_dir})
+# The package names the installed sample plant, for a host that makes its
+# own store of it.
+set(kx_sample_plant ${CMAKE_INSTALL_DATADIR}/${kx_package}/plant.xml)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/${kx_package}Config.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/${kx_package}Config.cmake
-  INSTALL_DESTINATION ${kx_package_dir})
+  INSTALL_DESTINATION ${kx_package_dir}
+  PATH_VARS kx_sample_plant)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/${kx_package}ConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${kx_package}Config.cmake

@@ -40,6 +40,12 @@ cmake --build "$work/build" >&2
 
 export KXQ_REGISTRY=$work/registry.xml
 store=$work/plant.db
+# The package names its sample plant, and the example's usage says so.
+plant=$prefix/share/KXDBDatasheetSvcs/plant.xml
+usage=$("$work/build/example_host" 2>&1 || true)
+grep -qF "sample plant $plant," <<<"$usage" ||
+  fail "the example host's usage does not name the package's sample plant $plant"
+[ -f "$plant" ] || fail "the package's sample plant $plant is not installed"
 "$prefix/bin/kxqhost" register >/dev/null
 "$prefix/bin/kxqhost" --store "$store" init >/dev/null
 

@@ -46,7 +46,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
 if ! has_locale; then
-  echo "making the locale de_DE.UTF-8 (a decimal comma, for the tests)" >&2
+  # Said the same whichever script runs this: the sample needs no locale.
+  echo "making the locale de_DE.UTF-8 once for this machine (a decimal comma, which some" \
+    "tests of scripts/test.sh need; the sample does not)" >&2
   "${as_root[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
   has_locale || { echo "install-packages: the locale de_DE.UTF-8 was not made" >&2; exit 1; }
 fi

@@ -7,10 +7,11 @@
 # what it shows, its reply indented (kxqhost --pretty) and its effects
 # (--events: the store's changes, notifications and change events; what
 # went to standard error, such as a notice or a warning, follows); then the
-# datasheet object service on two sample datasheets. Two more sections each
-# start from a fresh store of the sample plant, as examples/README.md
+# datasheet object service on two sample datasheets. Three more sections
+# each start from a fresh store of the sample plant, as examples/README.md
 # describes them: a value changed by another client reaching a page open for
-# editing as a change event, and the document workflow. The count of the
+# editing as a change event, a new pump datasheet whose second page shows
+# the pump's motor, and the document workflow. The count of the
 # requests that succeeded comes last. The file messages find their files in
 # examples/templates/ (examples/templates/folders.cfg).
 #   scripts/run-sample.sh            the tour; build into build/ (KX_BUILD_DIR overrides)
@@ -236,6 +237,12 @@ run_script() {
 echo
 echo "==== a value changed by another client (a fresh store of the sample plant)"
 run_script value-changed-by-another-client.kxq
+
+# A new pump datasheet: its second page shows the pump's motor, which the
+# page reaches through the pump's attribute "Driver".
+echo
+echo "==== a new pump datasheet (a fresh store of the sample plant)"
+run_script new-pump-datasheet.kxq
 
 # The document workflow: P-101A submitted, checked and issued at B, then,
 # after its rated flow changed, at C; its pages and revision marks are

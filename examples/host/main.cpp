@@ -5,7 +5,8 @@
 // page it opened shows, and prints the trigger callback that brings the
 // change in (docs/writing-a-host.md walks through it).
 //   example_host STORE [SECONDS]
-// STORE is a store of the sample plant (`kxqhost --store STORE init`); the
+// STORE is a store of the sample plant (`kxqhost --store STORE init`, from
+// the fixture the package names as KXDBDatasheetSvcs_SAMPLE_PLANT); the
 // module is found in the registration store (KXQ_REGISTRY, else the
 // user's), where `kxqhost register` or any kxqhost command put it. It
 // waits up to SECONDS (default 60) for the other process's change.
@@ -76,7 +77,10 @@ bool Send(kx::host::Host& host, const char16_t* name, const char16_t* text) {
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: example_host STORE [SECONDS]\n");
+    std::fprintf(stderr,
+                 "usage: example_host STORE [SECONDS]\nSTORE: a store of the sample plant "
+                 "%s, made with: kxqhost --store STORE init\n",
+                 KX_SAMPLE_PLANT);
     return 2;
   }
   const int seconds = argc == 3 ? std::atoi(argv[2]) : 60;

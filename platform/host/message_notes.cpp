@@ -58,6 +58,15 @@ constexpr AttributeNote kNotes[] = {
     {"ApplyDatasheetFilter", "XMLMessage", "Status", false, kNotRead},
     {"ApplyDatasheetFilter", "ApplyDatasheetFilter", "PageId", true,
      "A page of a summary sheet (\"1071\"): its datasheet is composed again with the filter."},
+    {"ApplyDatasheetFilter", "ApplyDatasheetFilter", "FilterId", false,
+     "With \"Attach\" 1, the filter attached: one of the schema (\"Pumps\"; "
+     "\"ListDatasheetFilters\" lists them) or \"KX_CLAIM_ONLY\" (the claimed objects only); "
+     "none, or an empty one: no filter; a name the schema does not know fails the request. Not "
+     "read without \"Attach\"."},
+    {"ApplyDatasheetFilter", "ApplyDatasheetFilter", "Attach", false,
+     "1: the filter is attached and stays (on the list page of a list, else on the sheet), "
+     "composing the sheet whenever its objects change. 0, or none: the filter in force is "
+     "detached, whatever \"FilterId\" says, and the sheet is composed without one."},
 
     {"ApplyDatasheetSort", "XMLMessage", "TargetId", false, kNotRead},
     {"ApplyDatasheetSort", "XMLMessage", "Status", false, kNotRead},
@@ -124,9 +133,9 @@ constexpr AttributeNote kNotes[] = {
 
     {"ComparePages", "XMLMessage", "TargetId", false, kNotRead},
     {"ComparePages", "XMLMessage", "Status", false,
-     "The version of the page's datasheet whose template version is compared with the second "
-     "document's (1 to 4): the page is shown against the second document only when both were "
-     "made from the same template version."},
+     "Any value, none too, gives the same reply: the page is shown against the second document "
+     "when its datasheet and that document were made from the same template version; the "
+     "reply's \"Status\" is the version the page belongs to."},
     {"ComparePages", "ComparePages", "PageId", true, kPage},
     {"ComparePages", "ComparePages", "DocumentId2", true,
      "The datasheet compared with (\"1001\"), by its object id."},
@@ -204,9 +213,13 @@ constexpr AttributeNote kNotes[] = {
     {"GetInfoForReport", "XMLMessage", "TargetId", false, kTargetEchoed},
     {"GetInfoForReport", "XMLMessage", "Status", false, kStatusEchoed},
     {"GetInfoForReport", "Field", "FieldId", true,
-     "The field's id in the page's template (\"103\"); a \"Field\" without it reports nothing."},
+     "The field's id in the page's template (\"103\"). The values pair in request order, not "
+     "by \"Field\": the n-th \"FieldId\" goes with the n-th \"PageId\", and what is left over "
+     "of the longer list reports nothing."},
     {"GetInfoForReport", "Field", "PageId", true,
-     "The page's object id (\"1011\"); a \"Field\" without it reports nothing."},
+     "The page's object id (\"1011\"). A \"Field\" without it shifts the pairing: "
+     "`<Field FieldId=\"103\"/><Field FieldId=\"104\" PageId=\"1011\"/>` reports field 103 of "
+     "page 1011 and nothing of field 104."},
 
     {"GetOptions", "XMLMessage", "TargetId", false, kTargetEchoed},
     {"GetOptions", "XMLMessage", "Status", false, kStatusEchoed},
@@ -323,6 +336,11 @@ constexpr AttributeNote kNotes[] = {
     {"PageLayout", "XMLMessage", "TargetId", true,
      "The datasheet that gets the change event, by its object id in decimal (\"1002\")."},
     {"PageLayout", "XMLMessage", "Status", false, kNotRead},
+    {"PageLayout", "PageLayout", "PageId", false,
+     "The page (\"1021\"), named before the layout attributes: each attribute is stored as it "
+     "is read, so one that stands before \"PageId\" (as a writer that sorts attributes puts "
+     "\"Orientation\") is not stored. Without \"PageId\" the request stores nothing, succeeds "
+     "and still sends its change event."},
 
     {"PrintDocuments", "XMLMessage", "TargetId", false, kNotRead},
     {"PrintDocuments", "XMLMessage", "Status", false, kNotRead},
@@ -466,7 +484,8 @@ constexpr AttributeNote kNotes[] = {
     {"WithdrawDocuments", "Datasheet", "DocumentId", true, "The datasheet's object id (\"1002\")."},
     {"WithdrawDocuments", "Datasheet", "Status", false,
      "1: the whole datasheet is deleted (without \"Confirmed\", a question first); any other "
-     "value, none included: its submitted or checked version goes back to current."},
+     "value, none included: its submitted or checked version goes back to current, with "
+     "\"Confirmed\" only (without it nothing is done and nothing said)."},
     {"WithdrawDocuments", "Diagram", "DocumentId", true, "The diagram's object id."},
 };
 

@@ -126,20 +126,29 @@ void StoreHostSession::ValueChanged(LONG id, const std::u16string& attribute) {
 }
 
 void StoreHostSession::WorkflowRecorded(LONG id, LONG code, const std::u16string& text) {
-  std::string step;
-  if (code == 199) {
-    step = "close version";
-  } else if (code > 100 && code < 199) {
-    step = "open version (mode " + std::to_string(code - 100) + ")";
-  } else if (code == 0) {
-    step = "text";
-  } else if (code == 300) {
-    step = "page step";
-  } else {
-    step = "workflow action " + std::to_string(code);
+  // Said in the workflow's words; a code the store may add later keeps its
+  // number.
+  const std::string object = "#" + std::to_string(id);
+  const std::string quoted = "\"" + internal::Utf16ToUtf8(text) + "\"";
+  std::string line;
+  switch (code) {
+    case 7: line = "submitted " + object + (text.empty() ? "" : ": " + quoted); break;
+    case 8: line = "checked " + object + (text.empty() ? "" : ": " + quoted); break;
+    case 9: line = "issued " + object + ": " + quoted; break;
+    case 10: line = "withdrawn " + object + (text.empty() ? "" : ": " + quoted); break;
+    case 199: line = "closed " + object + " at status " + quoted; break;
+    case 300: line = "sealed page " + object; break;
+    case 0: line = "text of " + object + ": " + quoted; break;
+    default:
+      if (code > 100 && code < 199) {
+        line = "opened " + object + " at status " + quoted;
+        // Every opening asks for access mode 2; another one is worth seeing.
+        if (code != 102) line += " in access mode " + std::to_string(code - 100);
+      } else {
+        line = "workflow action " + std::to_string(code) + " of " + object + ": " + quoted;
+      }
   }
-  workflow_.push_back(step + " of #" + std::to_string(id) + ": \"" + internal::Utf16ToUtf8(text) +
-                      "\"");
+  workflow_.push_back(line);
 }
 
 void StoreHostSession::TransactionEnded(bool committed) {

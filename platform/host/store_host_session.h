@@ -64,7 +64,8 @@ class StoreHostSession final : public StoreSession, public store::StoreObserver 
   };
   const std::vector<Change>& changes() const { return changes_; }
   // The workflow steps the store logged in the current or last
-  // transaction, one line each ("close version of #1001: \"4\""); cleared
+  // transaction, one line each ("closed #1001 at status \"4\"", "issued
+  // #1001: \"B||Issued for purchase\""); cleared
   // as the changes are.
   const std::vector<std::string>& workflow() const { return workflow_; }
 

@@ -609,6 +609,71 @@ Problems CheckNodes(IKXQDatabase* db) {
   return r.problems;
 }
 
+namespace {
+
+// The attribute a node's name steps along: its text before the first "(",
+// "[" or blank ("Nozzles(2)" steps along "Nozzles").
+std::string RouteStep(const std::string& name) { return name.substr(0, name.find_first_of("([ ")); }
+
+void CheckRouteSteps(const std::string& where, IKXQClassView* parent, Problems* problems) {
+  SAFEARRAY* kids = nullptr;
+  parent->get_Children(&kids);
+  for (const ViewPtr& child : Items<IKXQClassView>(kids)) {
+    const std::string step = RouteStep(NodeName(child));
+    SAFEARRAY* classes = nullptr;
+    parent->GetAttachedClasses(0, &classes);
+    for (const auto& cls : Items<IKXQClass>(classes)) {
+      VARIANT_BOOL has = VARIANT_FALSE;
+      cls->HasAttribute(_bstr_t(step.c_str()), &has);
+      if (has == VARIANT_TRUE) continue;
+      _bstr_t className;
+      cls->get_Name(className.GetAddress());
+      problems->push_back(where + ": node \"" + NodeName(child) + "\" is no attribute of " +
+                          className.utf8() + ", a class of its parent node \"" + NodeName(parent) +
+                          "\"");
+    }
+    CheckRouteSteps(where, child, problems);
+  }
+}
+
+}  // namespace
+
+Problems CheckNodeRoutes(IKXQDatabase* db) {
+  Problems problems;
+  _com_ptr_t<IKXQTemplateLibrary> lib;
+  if (FAILED(db->get_TemplateLibrary(&lib)) || !lib) return {"the store has no template library"};
+  // The current templates, and the older versions that pages were made from.
+  std::vector<TemplatePtr> all;
+  LONG templates = 0;
+  lib->get_Count(&templates);
+  for (LONG k = 1; k <= templates; ++k) {
+    TemplatePtr t;
+    if (SUCCEEDED(lib->get_Item(k, &t)) && t) all.push_back(t);
+  }
+  for (LONG pageId : Instances(db, u"Page")) {
+    ObjectPtr page = Object(db, pageId);
+    if (TemplatePtr t = FindTemplate(db, Text(page, u"TemplateId"), Text(page, u"Checknum")))
+      all.push_back(t);
+  }
+  std::set<std::string> seen;
+  for (const TemplatePtr& t : all) {
+    const std::string version =
+        TemplateText(t, &IKXQTemplate::get_Id) + " " + TemplateText(t, &IKXQTemplate::get_Checknum);
+    if (!seen.insert(version).second) continue;
+    LONG pages = 0;
+    t->get_PageCount(&pages);
+    for (LONG n = 1; n <= pages; ++n) {
+      TemplatePagePtr tp;
+      if (FAILED(t->get_Page(n, &tp)) || !tp) continue;
+      _bstr_t pageId;
+      tp->get_Id(pageId.GetAddress());
+      const std::string where = "template " + version + " page " + pageId.utf8();
+      for (const ViewPtr& root : RootNodes(tp)) CheckRouteSteps(where, root, &problems);
+    }
+  }
+  return problems;
+}
+
 Problems CheckTemplates(IKXQDatabase* db) {
   Reporter r;
   for (LONG dsId : Instances(db, u"Datasheet")) {
@@ -699,7 +764,7 @@ Problems CheckSummaries(IKXQDatabase* db) {
 
 Problems CheckPlant(IKXQDatabase* db) {
   Problems all;
-  for (auto check : {CheckPageLists, CheckNodes, CheckTemplates, CheckSummaries}) {
+  for (auto check : {CheckPageLists, CheckNodes, CheckNodeRoutes, CheckTemplates, CheckSummaries}) {
     Problems p = check(db);
     all.insert(all.end(), p.begin(), p.end());
   }

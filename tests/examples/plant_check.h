@@ -63,6 +63,10 @@ Problems CheckPageLists(IKXQDatabase* db);
 // from the root's position on is accepted by the root node.
 Problems CheckNodes(IKXQDatabase* db);
 
+// Every node below another names the route step from its parent's object
+// to its own: an attribute of each class its parent node takes.
+Problems CheckNodeRoutes(IKXQDatabase* db);
+
 // Every page's template and template page exist in the page's checknum (or
 // the library's current version answers for it) and agree with the
 // datasheet; "Fields" holds one record per field number whose "FieldId" is

@@ -61,6 +61,7 @@ class PlantTest : public ::testing::Test {
 TEST_F(PlantTest, IsConsistentInEveryCheck) {
   EXPECT_EQ(CheckPageLists(db_), Problems()) << Join(CheckPageLists(db_));
   EXPECT_EQ(CheckNodes(db_), Problems()) << Join(CheckNodes(db_));
+  EXPECT_EQ(CheckNodeRoutes(db_), Problems()) << Join(CheckNodeRoutes(db_));
   EXPECT_EQ(CheckTemplates(db_), Problems()) << Join(CheckTemplates(db_));
   EXPECT_EQ(CheckSummaries(db_), Problems()) << Join(CheckSummaries(db_));
 }
@@ -87,12 +88,12 @@ TEST_F(PlantTest, HoldsAboutTwentyEquipmentItemsAndEachDocumentKind) {
 }
 
 TEST_F(PlantTest, PagesPlaceTheirEquipmentOnTemplateNodes) {
-  // Page 2 of P-101A: the pump on node "Pump" (index 0), its motor on "Motor" (index 1).
+  // Page 2 of P-101A: the pump on node "Pump" (index 0), its motor on "Driver" (index 1).
   ObjectPtr page = Obj(1012);
   EXPECT_EQ(RefId(page, u"NodeObjects", Integer(page, u"NodeIndices", 1)), 101);
   EXPECT_EQ(RefId(page, u"NodeObjects", Integer(page, u"NodeIndices", 2)), 111);
   EXPECT_EQ(RefId(Obj(101), u"Driver"), 111);
-  // P-102A has no motor yet: node "Motor" has no entry.
+  // P-102A has no motor yet: node "Driver" has no entry.
   bool has = true;
   Integer(Obj(1032), u"NodeIndices", 2, &has);
   EXPECT_FALSE(has);
@@ -520,9 +521,27 @@ TEST_F(PlantTest, AnObjectOnTheWrongNodeIsCaught) {
                               "<value attribute=\"NodeIndices\">1<"));
   ASSERT_TRUE(s);
   Problems p = CheckNodes(s->Database());
-  EXPECT_EQ(p, (Problems{"page 1012: node \"Motor\" does not accept Pump 101",
+  EXPECT_EQ(p, (Problems{"page 1012: node \"Driver\" does not accept Pump 101",
                          "page 1012: \"NodeObjects\" 2 stands on no node"}))
       << Join(p);
+}
+
+TEST_F(PlantTest, ANodeNamedOtherwiseThanItsRouteStepIsCaught) {
+  // A child node named after its class, not after the attribute that
+  // reaches it from the pump: the route finds nothing and its fields read
+  // empty.
+  auto s =
+      ImportPlant(Mutate(xml_, "<page id=\"P2\"", "<node name=\"Driver\"", "<node name=\"Motor\""));
+  ASSERT_TRUE(s);
+  Problems p = CheckNodeRoutes(s->Database());
+  EXPECT_EQ(p, Problems{"template PUMP-DS 4 page P2: node \"Motor\" is no attribute of Pump, a "
+                        "class of its parent node \"Pump\""})
+      << Join(p);
+  // A list position in the name is no part of the step.
+  s = ImportPlant(
+      Mutate(xml_, "<page id=\"P2\"", "<node name=\"Driver\"", "<node name=\"Driver(1)\""));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(CheckNodeRoutes(s->Database()), Problems()) << Join(CheckNodeRoutes(s->Database()));
 }
 
 TEST_F(PlantTest, AnObjectOnNoNodeIsCaught) {

@@ -50,4 +50,16 @@ grep -q '^    notice: the request changed nothing and wrote no reply' "$out" ||
 grep -A1 '^    ## request SubmitDocuments <<END$' "$out" |
   grep -q '<Datasheet DocumentId="1002"/>' ||
   fail "the workflow's first request is shown without its text"
+# A new pump datasheet's second page shows the pump's motor, found through
+# the pump's attribute "Driver".
+pump=$(sed -n '/^==== a new pump datasheet/,/^==== /p' "$out")
+grep -q 'PageId="1206" FieldId="206" .*Value="PM-101B"' <<<"$pump" ||
+  fail "the new pump datasheet's second page does not show its motor PM-101B"
+# The section says where the motor is placed, and the store's changes bear
+# it out: by the creation, before the page is opened.
+grep -q "already places the pump's motor PM-101B on its" <<<"$pump" ||
+  fail "the new pump datasheet's section does not say that its creation places the motor"
+sed -n '/## request CreateDocuments/,/## request OpenPage/p' <<<"$pump" |
+  grep -q '== store changed #1206: .*NodeObjects' ||
+  fail "creating the new pump datasheet does not place the motor on page 1206"
 echo "run_sample_test: $requests requests under their headings, the count last"

@@ -75,7 +75,7 @@ TEST_F(KxqhostCatalogueTest, ClosingAndRecasingShowWhatReachedTheStoreAndTheClie
            "<Diagram DocumentId=\"1101\"/></CloseDocuments></XMLMessage>");
   ASSERT_EQ(closed.status, 0) << closed.err;
   EXPECT_EQ(closed.out.substr(0, closed.out.find("== current")),
-            "== store close version of #1001: \"4\"\n== store close version of #1101: \"-1\"\n");
+            "== store closed #1001 at status \"4\"\n== store closed #1101 at status \"-1\"\n");
   const Outcome recased =
       Host({"--events", "request", "RecaseDocuments", "-"},
            "<XMLMessage TargetId=\"1002\"><RecaseDocuments CaseId=\"3\"/></XMLMessage>");

@@ -287,16 +287,16 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
   EXPECT_NE(opened.out.find("<Diagram DocumentId=\"1101\" Status=\"1\"/></OpenDocuments>"),
             std::string::npos);
 
-  // The version is opened (access mode 2) with the status as text; opening
-  // is no workflow action.
-  EXPECT_NE(opened.out.find("== store open version (mode 2) of #1005: \"1\""), std::string::npos)
+  // The version is opened (access mode 2, which goes unsaid) with the
+  // status as text; opening is no workflow action.
+  EXPECT_NE(opened.out.find("== store opened #1005 at status \"1\"\n"), std::string::npos)
       << opened.out;
   EXPECT_EQ(opened.out.find("workflow action"), std::string::npos) << opened.out;
   const Outcome checked = Host(
       {"--events", "request", "OpenDocuments", "-"},
       "<XMLMessage><OpenDocuments><Datasheet DocumentId=\"1001\" Status=\"3\"/></OpenDocuments>"
       "</XMLMessage>");
-  EXPECT_NE(checked.out.find("== store open version (mode 2) of #1001: \"3\""), std::string::npos)
+  EXPECT_NE(checked.out.find("== store opened #1001 at status \"3\"\n"), std::string::npos)
       << checked.out << checked.err;
 
   // Opening writes the contents of the first page only, printing those of
@@ -333,9 +333,10 @@ TEST_F(KxqhostDocumentsTest, OpenCompareAndCreateEndToEnd) {
       << created.out;
   EXPECT_NE(created.out.find("== drawing CreateDiagram \"PFD-9\\nPFD A1\""), std::string::npos)
       << created.out;
-  const size_t action = created.out.find("== store open version (mode 2) of #");
+  const size_t action = created.out.find("== store opened #");
   ASSERT_NE(action, std::string::npos) << created.out;
-  EXPECT_EQ(created.out.substr(created.out.find(':', action), 5), ": \"1\"") << created.out;
+  EXPECT_EQ(created.out.substr(created.out.find(" at ", action), 15), " at status \"1\"\n")
+      << created.out;
   EXPECT_EQ(created.out.find("workflow action"), std::string::npos) << created.out;
 }
 
@@ -394,6 +395,26 @@ TEST_F(KxqhostDocumentsTest, ANewSummarySheetReadsItsFixedFieldFromTheGlobals) {
   ASSERT_EQ(created.status, 0) << created.err;
   EXPECT_EQ(created.err.find("failed to find node index"), std::string::npos) << created.err;
   EXPECT_NE(created.out.find("CDU-1 Crude Distillation Unit"), std::string::npos) << created.out;
+}
+
+// The pump datasheet's second page reaches the pump's motor through the
+// pump's attribute "Driver": a new datasheet shows it (the sample's script)
+// and places it on the page, and the field's path names the attribute.
+TEST_F(KxqhostDocumentsTest, APumpDatasheetShowsThePumpsMotorOnItsSecondPage) {
+  const Outcome run = Host(
+      {"--events", "run", std::string(KXQHOST_SOURCE_DIR) + "/examples/new-pump-datasheet.kxq"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* field : {"PageId=\"1206\" FieldId=\"206\" Alignment=\"0\" "
+                            "VerticalAlignment=\"0\" State=\"256\" Value=\"PM-101B\"",
+                            "PageId=\"1206\" FieldId=\"208\" Alignment=\"0\" "
+                            "VerticalAlignment=\"0\" State=\"256\" Value=\"6600\""})
+    EXPECT_NE(run.out.find(field), std::string::npos) << field << "\n" << run.out;
+  const Outcome placed = Host({"dump", "1206"});
+  EXPECT_NE(placed.out.find("NodeObjects[2] = #112"), std::string::npos) << placed.out;
+  const Outcome path =
+      Host({"request", "GetFieldProperties", "-"},
+           "<XMLMessage><GetFieldProperties PageId=\"1206\" FieldId=\"207\"/></XMLMessage>");
+  EXPECT_NE(path.out.find("Attribute=\"Pump: Driver.RatedPower\""), std::string::npos) << path.out;
 }
 
 // A new summary sheet sorted by the template's "SortId" of "FilterSort.xml",

@@ -60,8 +60,8 @@ TEST_F(KxqhostRepeatedTest, ASubmitWorksEachDocumentOnceAndCountsEveryEntry) {
   ASSERT_EQ(submitted.status, 0) << submitted.err;
   EXPECT_NE(submitted.out.find(">Submitted 601 Documents</Message>"), std::string::npos)
       << submitted.out;
-  EXPECT_EQ(Occurrences(submitted.out, "== store workflow action 7 of #1001"), 1u);
-  EXPECT_EQ(Occurrences(submitted.out, "== store workflow action 7 of #1003"), 1u);
+  EXPECT_EQ(Occurrences(submitted.out, "== store submitted #1001\n"), 1u);
+  EXPECT_EQ(Occurrences(submitted.out, "== store submitted #1003\n"), 1u);
   // One set of copies: as many submitted pages as current ones.
   const std::string dump = Dump({"1001"});
   EXPECT_EQ(Occurrences(dump, "SubmittedPages["), Occurrences(dump, "CurrentPages[")) << dump;
@@ -90,9 +90,9 @@ TEST_F(KxqhostRepeatedTest, OpenPrintAndExportAnswerEachVersionOnceAtItsFirstPla
   ASSERT_EQ(repeated.status, 0) << repeated.err;
   EXPECT_TRUE(repeated.out.compare(0, once.out.size(), once.out) == 0)
       << "the reply of the entries once, then events";
-  EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"1\""), 1u)
+  EXPECT_EQ(Occurrences(repeated.out, "== store opened #1001 at status \"1\"\n"), 1u)
       << repeated.out.size();
-  EXPECT_EQ(Occurrences(repeated.out, "== store open version (mode 2) of #1001: \"4\""), 1u);
+  EXPECT_EQ(Occurrences(repeated.out, "== store opened #1001 at status \"4\"\n"), 1u);
 
   const std::string printed = "<Datasheet DocumentId=\"1002\" Status=\"2\"/>";
   const Outcome print =

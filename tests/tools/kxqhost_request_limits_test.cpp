@@ -234,7 +234,7 @@ TEST_F(KxqhostRequestLimitsTest, IdsOfTheWrongKindAreRefusedWithWhatWasExpected)
   EXPECT_EQ(close.status, 1);
   EXPECT_NE(close.err.find("Object 1011 is a Page, not a document"), std::string::npos)
       << close.err;
-  EXPECT_EQ(close.out.find("close version"), std::string::npos) << close.out;
+  EXPECT_EQ(close.out.find("== store closed"), std::string::npos) << close.out;
   ExpectRefused("RecaseDocuments", "<RecaseDocuments CaseId=\"2\"/>",
                 "Object 1011 is a Page, not a datasheet", {"1011"}, "1011");
   ExpectRefused("InsertPages",

@@ -267,6 +267,16 @@ TEST_F(KxqhostStoreTest, AFileThatIsNoStoreIsRefusedAndLeftAsItWas) {
   EXPECT_EQ(init.status, 1);
   EXPECT_NE(init.err.find("empty.db exists (an empty file); remove it first"), std::string::npos)
       << init.err;
+  // A folder is not to be removed: the advice is a file in it.
+  const Outcome in_folder = Bare({"--store", folder, "init", "--fixture", TinyPlant()});
+  EXPECT_EQ(in_folder.status, 1);
+  EXPECT_NE(in_folder.err.find(folder +
+                               " is a folder; name a file in it for the new store "
+                               "(--store " +
+                               folder + "/plant.db)"),
+            std::string::npos)
+      << in_folder.err;
+  EXPECT_EQ(in_folder.err.find("remove"), std::string::npos) << in_folder.err;
   EXPECT_EQ(FolderBytes(folder), before);
 }
 
@@ -330,7 +340,7 @@ TEST_F(KxqhostStoreTest, AStoreThatCannotBeWrittenIsReadOnly) {
   EXPECT_NE(sheets.out.find("Title=\"[ReadOnly] P-101A: Crude charge pump (Normal)\""),
             std::string::npos)
       << sheets.out;
-  EXPECT_NE(sheets.out.find("== store open version (mode 2) of #1007: \"1\""), std::string::npos)
+  EXPECT_NE(sheets.out.find("== store opened #1007 at status \"1\"\n"), std::string::npos)
       << sheets.out;
   // E-102's datasheet is made with an older template version: opening it
   // would rebuild it, a change.

@@ -518,12 +518,14 @@ TEST_F(SampleTriggerTest, AListSortedByAnotherProcessShowsItsRowsWhereTheyStandN
 
 // A held event is written when delivered, from what the page shows then:
 // the motor's new name while the page shows the motor, and no value once
-// another client has taken the motor off the page after the change.
+// another client has taken the motor off the pump and the page after the
+// change (off the page alone, the page's node "Driver" finds it again
+// through the pump).
 TEST_F(SampleTriggerTest, AHeldFieldEventShowsThePageAsItIsWhenDelivered) {
   kx::test::tools::WriteText(dir_ / "held.kxq",
                              "request OpenPage <<END\n1012\nEND\n"
                              "set 111 Name PM-X\ndeliver\n"
-                             "set 111 Name PM-Y\nset 1012 NodeObjects[2]\n");
+                             "set 111 Name PM-Y\nset 101 Driver\nset 1012 NodeObjects[2]\n");
   const Outcome outcome = Host({"--events", "--hold-events", "run", dir_ / "held.kxq"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const std::string motorName =

@@ -36,12 +36,10 @@ TEST_F(KxqhostWorkflowTest, TheSampleScriptIssuesTwiceAndMarksOnlyTheChangedFiel
       << out;
   EXPECT_NE(out.find(">Submitted 1 Document</Message>"), std::string::npos);
   EXPECT_NE(out.find(">Checked 1 Document</Message>"), std::string::npos);
-  EXPECT_NE(out.find("== store workflow action 9 of #1001: \"B||Issued for purchase\""),
-            std::string::npos)
+  EXPECT_NE(out.find("== store issued #1001: \"B||Issued for purchase\""), std::string::npos)
       << out;
   EXPECT_NE(out.find("== event Datasheet [P1 1011] to bob"), std::string::npos) << out;
-  const size_t second =
-      out.find("== store workflow action 9 of #1001: \"C||Issued for construction\"");
+  const size_t second = out.find("== store issued #1001: \"C||Issued for construction\"");
   ASSERT_NE(second, std::string::npos) << out;
   // After B every field of page 1011 carries a mark; after C only field 3.
   const size_t firstDump = out.find("object 1011 Page");
@@ -92,7 +90,7 @@ TEST_F(KxqhostWorkflowTest, PrivilegesTheDisciplineRuleAndARelationDenyRefuse) {
                            "CheckDocuments", check);
   ASSERT_EQ(own.status, 0) << own.err;
   EXPECT_NE(own.out.find("Checked 1 Document"), std::string::npos);
-  EXPECT_NE(own.out.find("== store workflow action 8 of #1002"), std::string::npos) << own.out;
+  EXPECT_NE(own.out.find("== store checked #1002\n"), std::string::npos) << own.out;
 
   const Outcome again = Send({"--events"}, "CheckDocuments", check);
   EXPECT_NE(again.err.find("Cannot check datasheet, the document is not submitted"),
@@ -148,8 +146,7 @@ TEST_F(KxqhostWorkflowTest, AFirstIssueMarksANumberFieldShowingOnlyItsDecoration
   std::ofstream(dir_ / "steps.kxq") << steps << "dump 1021\n";
   const Outcome run = Host({"--events", "run", dir_ / "steps.kxq"});
   ASSERT_EQ(run.status, 0) << run.err;
-  const size_t issued =
-      run.out.find("== store workflow action 9 of #1002: \"A||Issued for enquiry\"");
+  const size_t issued = run.out.find("== store issued #1002: \"A||Issued for enquiry\"");
   ASSERT_NE(issued, std::string::npos) << run.out;
   EXPECT_NE(run.out.find(">Issued 1 Document</Message>"), std::string::npos) << run.out;
   const size_t told = run.out.find("== event Datasheet [P1 1021] to ann\n", issued);

@@ -59,14 +59,27 @@ class MessageNotesTest : public KxqhostTest {
     ASSERT_EQ(made.status, 0) << made.err;
   }
   // The request on a fresh copy of the store, with what it changed.
-  Outcome Send(const std::string& message, const std::string& text) {
+  Outcome Send(const std::string& message, const std::string& text,
+               const std::vector<std::string>& options = {},
+               const std::vector<std::string>& before = {}) {
     const std::string store = dir_ / "sent.db";
     fs::remove(store);
     fs::copy_file(Store(), store);
+    if (!before.empty()) {
+      // Steps of another client of the store, before the request.
+      std::string script;
+      for (const std::string& step : before) script += step + "\n";
+      kx::test::tools::WriteText(dir_ / "before.kxq", script);
+      const Outcome ran = Bare({"--store", store, "run", dir_ / "before.kxq"});
+      EXPECT_EQ(ran.status, 0) << ran.err;
+    }
     kx::test::tools::WriteText(dir_ / "request.xml", text);
-    return Bare({"--store", store, "--settings",
-                 std::string(KXQHOST_SOURCE_DIR) + "/examples/templates/folders.cfg", "--events",
-                 "request", message, dir_ / "request.xml"});
+    std::vector<std::string> arguments = {
+        "--store", store, "--settings",
+        std::string(KXQHOST_SOURCE_DIR) + "/examples/templates/folders.cfg", "--events"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(), {"request", message, dir_ / "request.xml"});
+    return Bare(arguments);
   }
 };
 
@@ -114,6 +127,192 @@ TEST_F(MessageNotesTest, TheSampleRequestsBearOutWhatTheNotesSay) {
   EXPECT_GT(needed, 80);
   EXPECT_GT(unread, 60);
   EXPECT_GT(echoed, 20);
+}
+
+// The reference's section of a message ("" for its introduction), its
+// lines joined into one.
+std::string ReferenceOf(const std::string& message) {
+  const std::string text =
+      kx::test::tools::ReadText(std::string(KXQHOST_SOURCE_DIR) + "/docs/messages.md");
+  size_t from = 0;
+  if (!message.empty()) from = text.find("\n## " + message + "\n");
+  if (from == std::string::npos) return "";
+  const std::string section = text.substr(from, text.find("\n## ", from + 1) - from);
+  return std::regex_replace(section, std::regex("\\s+"), " ");
+}
+
+// Where the reference said what the module does not do: what it says now,
+// and the module doing it.
+TEST_F(MessageNotesTest, TheReferenceSaysWhatTheModuleDoesWhereReadersWereMisled) {
+  struct Case {
+    std::string message, says, request;
+    int status;
+    std::vector<std::string> shows, lacks;
+    std::vector<std::string> options = {};
+    std::string says_on_error = "";
+    std::vector<std::string> before = {};
+  };
+  const std::vector<Case> cases = {
+      {"GetInfoForReport",
+       "shifts the pairing",
+       "<XMLMessage><GetInfoForReport><Field FieldId=\"103\"/><Field FieldId=\"104\" "
+       "PageId=\"1011\"/></GetInfoForReport></XMLMessage>",
+       0,
+       {"<AttributeName>RatedFlow</AttributeName>"},
+       {"SuctionPressure"}},
+      {"PageLayout",
+       "stands before \"PageId\" (as a writer that sorts attributes puts "
+       "\"Orientation\") is not stored",
+       "<XMLMessage TargetId=\"1002\"><PageLayout Orientation=\"2\" PageId=\"1021\" "
+       "PaperSize=\"8\"/></XMLMessage>",
+       0,
+       {"== store changed #1021: PaperSize\n", "== event Datasheet [D1 1002]"},
+       {"Orientation=\"2\""}},
+      {"PageLayout",
+       "Without \"PageId\" the request stores nothing, succeeds and still sends",
+       "<XMLMessage TargetId=\"1002\"><PageLayout PaperSize=\"8\"/></XMLMessage>",
+       0,
+       {"== event Datasheet [D1 1002]"},
+       {"== store changed"}},
+      {"SetQMFDBTemplate",
+       "one \"!::!\" only, no data) or data that is not Base64 fails",
+       "PUMP-DS!::!4",
+       1,
+       {},
+       {"== store"},
+       {},
+       "is not of the form TEMPLATEID!::!CHECKNUM!::!BASE64DATA"},
+      {"SetQMFDBTemplate",
+       "names no stored template version succeeds and stores nothing",
+       "PUMP-XX!::!4!::!AAAA",
+       0,
+       {},
+       {"== store changed"}},
+      {"WithdrawDocuments",
+       "with \"Confirmed\" only (without it nothing is done",
+       "<XMLMessage><WithdrawDocuments><Datasheet DocumentId=\"1002\" Status=\"2\"/>"
+       "</WithdrawDocuments></XMLMessage>",
+       0,
+       {"<XMLMessage TargetId=\"App\"></XMLMessage>"},
+       {"== store changed"}},
+      {"DeleteFieldObjects",
+       "no reply is written, not even an \"XMLMessage\"",
+       "<XMLMessage TargetId=\"Editor\" Status=\"1\"><DeleteFieldObjects PageId=\"1011\" "
+       "Confirmed=\"1\"><Field FieldId=\"103\"/></DeleteFieldObjects></XMLMessage>",
+       0,
+       {"== store changed #1011"},
+       {"<XMLMessage TargetId=\"Editor\""}},
+      {"DeleteFieldObjects",
+       "a summary sheet that listed a deleted object is composed again and its clients get its "
+       "change events; the page the field is on gets none",
+       "<XMLMessage TargetId=\"Editor\" Status=\"1\"><DeleteFieldObjects PageId=\"1011\" "
+       "Confirmed=\"1\"><Field FieldId=\"103\"/></DeleteFieldObjects></XMLMessage>",
+       0,
+       {"== event DataField [F1 1071]"},
+       {"[F1 1011]", "[D1 1001]", "[P1 1011]"}},
+      {"ApplyDatasheetFilter",
+       "0, or none: the filter in force is detached",
+       "<XMLMessage><ApplyDatasheetFilter PageId=\"1071\" FilterId=\"Pumps\"/></XMLMessage>",
+       0,
+       {"Filtered 20 objects",
+        "== store changed #1071: NodeObjects, Fields, Revisions, "
+        "ObjectFilter\n"},
+       {}},
+      {"ComparePages",
+       "Any value, none too, gives the same reply",
+       "<XMLMessage Status=\"9\"><ComparePages PageId=\"1011\" DocumentId2=\"1001\" "
+       "Status2=\"4\"/></XMLMessage>",
+       0,
+       {"<XMLMessage TargetId=\"1001\" Status=\"1\"><OpenPage PageId=\"1011\""},
+       {}},
+      {"InsertPages",
+       "the clients still get the \"Datasheet\" change event",
+       "<XMLMessage TargetId=\"1007\"><InsertPages PageId=\"1071\"><Page TemplateId=\"PUMP-DS\" "
+       "TemplatePageId=\"P1\"/></InsertPages></XMLMessage>",
+       0,
+       {"Pages cannot be added to summary sheets.", "== event Datasheet [D1 1007]"},
+       {"== store changed"}},
+      {"CheckDocuments",
+       "the request fails (\"You do not have CheckDocument privilege\")",
+       "<XMLMessage><CheckDocuments><Datasheet DocumentId=\"1002\"/></CheckDocuments>"
+       "</XMLMessage>",
+       1,
+       {},
+       {"== store"},
+       {"--deny", "CheckDocument"},
+       "You do not have CheckDocument privilege"},
+      {"ListTemplatePages",
+       "a \"Pages\" without \"ObjectId\" whose pages are named \"TEMPLATE - "
+       "PAGE\"",
+       "1001",
+       0,
+       {"<Pages TemplateId=\"EQ-SUMMARY\"><Page TemplatePageId=\"S1\" "
+        "Name=\"Equipment summary - Equipment list\"/></Pages></XMLMessage>"},
+       {}},
+      {"GetFieldProperties",
+       "\"Pump: Driver.RatedPower\"",
+       "<XMLMessage><GetFieldProperties PageId=\"1012\" FieldId=\"207\"/></XMLMessage>",
+       0,
+       {"Class=\"Pump\"", "Attribute=\"Pump: Driver.RatedPower\""},
+       {}},
+      {"ListTemplatePages",
+       "when no page holds such an object: per class of the datasheet's template, the same "
+       "without \"ObjectId\"",
+       "1001",
+       0,
+       {"<Pages TemplateId=\"PUMP-DS\"><Page TemplatePageId=\"P1\" Name=\"Centrifugal pump "
+        "datasheet - Process conditions\"/>"},
+       {"ObjectId="},
+       {},
+       "",
+       {"set 1011 NodeObjects[1]", "set 1012 NodeObjects[1]", "set 1012 NodeObjects[2]"}},
+      {"GetFieldProperties",
+       "\"Equipment: DesignPressure\" on the equipment list",
+       "<XMLMessage><GetFieldProperties PageId=\"1071\" FieldId=\"404\" Index=\"0\"/>"
+       "</XMLMessage>",
+       0,
+       {"Class=\"Pump\"", "Attribute=\"Equipment: DesignPressure\""},
+       {}},
+      {"GetFieldProperties",
+       "on a document never issued for every field but a check box not ticked",
+       "<XMLMessage><GetFieldProperties PageId=\"1061\" FieldId=\"511\"/></XMLMessage>",
+       0,
+       {"Type=\"Check\"", "State=\"0\"", "IssuedValue=\"\""},
+       {}},
+      {"GetInfoForReport",
+       "every pump for a pump's motor's power, not only the page's",
+       "<XMLMessage><GetInfoForReport><Field FieldId=\"207\" PageId=\"1012\"/>"
+       "</GetInfoForReport></XMLMessage>",
+       0,
+       {"<ObjectInfo Name=\"P-101A\"><AttributeName>RatedPower</AttributeName><Value>400<",
+        "<ObjectInfo Name=\"P-104\">"},
+       {}},
+      {"",
+       "An empty text is read as 0",
+       "<XMLMessage><GetFieldProperties PageId=\"1011\" FieldId=\"103\" Index=\"\"/>"
+       "</XMLMessage>",
+       0,
+       {"FieldId=\"103\" Index=\"0\""},
+       {}},
+      {"",
+       "\"103abc\" and \"103.9\" are read as 103",
+       "<XMLMessage><GetFieldProperties PageId=\"1011\" FieldId=\"103abc\"/></XMLMessage>",
+       0,
+       {"FieldId=\"103\""},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message + ": " + c.request);
+    EXPECT_NE(ReferenceOf(c.message).find(c.says), std::string::npos) << ReferenceOf(c.message);
+    const Outcome sent =
+        Send(c.message.empty() ? "GetFieldProperties" : c.message, c.request, c.options, c.before);
+    EXPECT_EQ(sent.status, c.status) << sent.err;
+    EXPECT_NE(sent.err.find(c.says_on_error), std::string::npos) << sent.err;
+    for (const std::string& shown : c.shows)
+      EXPECT_NE(sent.out.find(shown), std::string::npos) << shown << "\n" << sent.out;
+    for (const std::string& lacking : c.lacks)
+      EXPECT_EQ(sent.out.find(lacking), std::string::npos) << lacking << "\n" << sent.out;
+  }
 }
 
 }  // namespace

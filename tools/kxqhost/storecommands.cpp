@@ -265,6 +265,14 @@ int Program::Init() {
   std::error_code ec;
   // An empty file too: it may be a placeholder another program holds, and
   // init never puts a store in place of a file.
+  if (fs::is_directory(path, ec)) {
+    // Removing it, as for a file, would cost the user what the folder holds.
+    std::string inside = path;
+    if (!inside.ends_with('/')) inside += '/';
+    return Error(path + " is a folder; name a file in it for the new store (--store " + inside +
+                 "plant.db)"),
+           kExitFailed;
+  }
   if (fs::exists(path, ec)) {
     const bool empty = fs::is_regular_file(path, ec) && fs::file_size(path, ec) == 0;
     return Error(path + (empty ? " exists (an empty file)" : " exists") + "; remove it first"),

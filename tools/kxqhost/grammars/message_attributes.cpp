@@ -330,7 +330,11 @@ constexpr char kReferenceHead[] =
     "\n"
     "An integer is written in the digits 0 to 9: one that holds a digit of\n"
     "another script (\"\u0662\", \"\uFF12\"), also after digits 0 to 9 (\"1\u0662\"), is\n"
-    "refused as no number, not read as the digits before it.\n"
+    "refused as no number, not read as the digits before it. Blanks and a sign\n"
+    "may stand before the digits; other characters after them end the number:\n"
+    "\"103abc\" and \"103.9\" are read as 103. An empty text is read as 0. A\n"
+    "text with no digit (\"abc\", blanks alone), in hexadecimal (\"0x67\") or\n"
+    "beyond 32 bits fails the request, naming the attribute.\n"
     "\n"
     "A message without a grammar takes a bare text, not XML: its section says\n"
     "what the text is (a line end after a bare id or name is not part of it).\n"
@@ -607,9 +611,13 @@ int main(int argc, char** argv) {
   std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out) return 1;
-  const auto with_grammar = std::count_if(messages.begin(), messages.end(),
-                                          [](const Message& m) { return m.grammar != nullptr; });
-  std::fprintf(stderr, "kxqhost_message_attributes: %d messages, %d with a grammar\n",
-               static_cast<int>(messages.size()), static_cast<int>(with_grammar));
+  // Said only when the reference is written by hand: a build step prints
+  // nothing of its own.
+  if (reference) {
+    const auto with_grammar = std::count_if(messages.begin(), messages.end(),
+                                            [](const Message& m) { return m.grammar != nullptr; });
+    std::printf("wrote %s: %d messages, %d with a grammar\n", out_path,
+                static_cast<int>(messages.size()), static_cast<int>(with_grammar));
+  }
   return 0;
 }

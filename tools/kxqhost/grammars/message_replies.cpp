@@ -54,7 +54,8 @@ constexpr ReplyNote kReplies[] = {
     {"ApplyDatasheetFilter",
      "An alert \"Filtered N objects\" (\"object\" for 1) counting the members the sheet was "
      "composed with, or \"Filters can only be used on summary sheets\" and nothing done. The "
-     "clients get change events of the pages that changed."},
+     "clients get change events of the pages that changed. \"Attach\" 1 keeps the filter on the "
+     "sheet; without it the filter is detached."},
     {"ApplyDatasheetSort",
      "An alert \"Sorted N objects\" (\"object\" for 1), 0 when nothing was sorted. The clients "
      "get a \"Datasheet\" change event of each page whose rows moved."},
@@ -71,7 +72,9 @@ constexpr ReplyNote kReplies[] = {
      "None; the unit fields of the dimension on every datasheet of the project show the unit, "
      "and the clients get \"UnitField\" change events."},
     {"CheckDocuments",
-     "An alert \"Checked N Documents\" (\"Document\" for 1). The checked version of each "
+     "Without the user's \"CheckDocument\" privilege the request fails (\"You do not have "
+     "CheckDocument privilege\") before it reads a document. An alert \"Checked N Documents\" "
+     "(\"Document\" for 1). The checked version of each "
      "document is its submitted one; a document that is not submitted fails the request (\"Cannot "
      "check datasheet, the document is not submitted\")."},
     {"CloseDocuments",
@@ -115,8 +118,10 @@ constexpr ReplyNote kReplies[] = {
      "\"ObjectId\", and nothing is deleted; the client sends the request again with "
      "\"Confirmed\" set. A field that cannot be worked gives a \"Message\" with \"MessageType\" "
      "\"ALERT\" and its \"Text\" (\"No objects exist for selected field(s)\", ...). Confirmed, or "
-     "without a primary object: the objects are deleted from the store and the reply is "
-     "empty."},
+     "when no field asks (no primary object): the objects are deleted from the store and no "
+     "reply is written, not even an \"XMLMessage\". The message raises no change event of its "
+     "own: a summary sheet that listed a deleted object is composed again and its clients get "
+     "its change events; the page the field is on gets none."},
     {"DeletePage",
      "None; the page is deleted and the clients get a \"Datasheet\" change event of its "
      "datasheet."},
@@ -147,13 +152,26 @@ constexpr ReplyNote kReplies[] = {
      "list row that is not on the page; an empty reply when the field has no object."},
     {"GetFieldProperties",
      "\"XMLMessage\" (\"TargetId\" and \"Status\" of the request) holding \"PopProperties\" with "
-     "\"PageId\", \"FieldId\", \"Index\" (for a row), \"Class\" (the class of the field's object, "
-     "or the classes its node takes, each but the last followed by \",\" and a line end), \"Type\" "
+     "\"PageId\", \"FieldId\", \"Index\" (for a row), \"Class\" (the class of the object at the "
+     "field's first node, the row's object on a list, also for a field of a further node: "
+     "\"Pump\" for a pump's motor's power; without an object there, the classes that node takes "
+     "(those with the field's attribute where the node knows it), each but the last followed by "
+     "\",\" and a line end), \"Type\" "
      "(\"String\", \"Real\", \"Integer\", "
-     "\"Date\", \"Boolean\", \"Radio\", \"Check\", \"Sketch\"), \"Attribute\" (\"CLASS: "
-     "NODE.ATTRIBUTE\"), \"Documentation\", \"Disciplines\", \"Case\" (the case the field shows), "
+     "\"Date\", \"Boolean\", \"Radio\", \"Check\", \"Sketch\"), \"Attribute\" (the first "
+     "node's name, \": \", each further node's name followed by \".\", then the attribute: "
+     "\"Pump: RatedFlow\", \"Pump: Driver.RatedPower\"; \"Equipment: DesignPressure\" on the "
+     "equipment list, whose node \"Equipment\" takes ProcessPlantEquipment), \"Documentation\", "
+     "\"Disciplines\", "
+     "\"Case\" (the case the field shows), "
      "\"Value\" (the value shown), \"Units\" (a real field's unit), \"IssuedValue\" (the value at "
-     "the last issue), \"State\" (the field element's bits), \"Lock\", \"Secure\", \"Hold\" (\"1\" "
+     "the last issue), \"State\" (the template field's initial state with bits ORed in: 0x1, "
+     "0x2, 0x4 and 0x8 for the first four status flags the store keeps with the value and 0x800 "
+     "when its fifth is clear, read only where the field reaches an attribute (no scope test "
+     "adds to them here); 0x100 when the field differs from its last issue, "
+     "and on a document never issued for every field but a check box not ticked and a radio "
+     "field without a choice; 0x400, from the template, closes the option list), \"Lock\", "
+     "\"Secure\", \"Hold\" (\"1\" "
      "or "
      "\"0\"), \"HoldReason\" (the hold's name, \": \" and the "
      "reason it was made with: \"HOLD-01 ...: \" when it has none; empty when not held), "
@@ -172,10 +190,13 @@ constexpr ReplyNote kReplies[] = {
      "\"FieldId\" (\"ID\", and \"Index\" for a row)."},
     {"GetInfoForReport",
      "\"XMLMessage\" (\"TargetId\" and \"Status\" of the request) holding, per \"Field\" in "
-     "request order and per object of the field's class, an \"ObjectInfo\" with \"Name\" (the "
+     "request order and per object in the store of the classes the field's first node takes "
+     "(every pump for a pump's motor's power, not only the page's; pages, documents and the "
+     "globals object left out; a name once per class), an \"ObjectInfo\" with \"Name\" (the "
      "object's name) holding \"AttributeName\" (the attribute the field shows), \"Value\" (its "
      "value as text, in the page's unit for the field; empty when the object has none) and "
-     "\"UOM\" (that unit; empty for a field without one)."},
+     "\"UOM\" (that unit; empty for a field without one). A \"Field\" on a summary sheet reports "
+     "nothing. The n-th \"FieldId\" of the request goes with its n-th \"PageId\" (above)."},
     {"GetObjectFilters",
      "\"XMLMessage\" (\"TargetId\" \"App\") holding \"ObjectFilters\" with one \"Filter\" "
      "(\"Name\", \"Title\", and \"Default\" \"1\" for the default one) per object filter of the "
@@ -213,9 +234,12 @@ constexpr ReplyNote kReplies[] = {
     {"InsertPages",
      "None; the pages are inserted and the clients get a \"Datasheet\" change event of the "
      "datasheet. On a summary sheet the alert \"Pages cannot be added to summary sheets.\" "
-     "instead, and nothing is inserted."},
+     "instead, and nothing is inserted; the clients still get the \"Datasheet\" change "
+     "event."},
     {"IssueDocuments",
-     "An alert \"Issued N Documents\" (\"Document\" for 1). Each document's checked version "
+     "Without the user's \"IssueDocument\" privilege the request fails (\"You do not have "
+     "IssueDocument privilege\") before it reads a document. An alert \"Issued N Documents\" "
+     "(\"Document\" for 1). Each document's checked version "
      "becomes its issued one at the revision given, changed fields get the revision mark, and "
      "the clients get \"Datasheet\" change events; a document that is not checked fails the "
      "request (\"Cannot issue datasheet, the document is not checked\")."},
@@ -286,10 +310,17 @@ constexpr ReplyNote kReplies[] = {
      "\"Scoped\", \"Type\" 0) per diagram of the store: those a new diagram can share "
      "(\"CreateDocuments\" \"SharedDocumentId\")."},
     {"ListTemplatePages",
-     "\"XMLMessage\" (\"TargetId\" the request's text) holding, per object on the datasheet and "
-     "per template that fits it, a \"Pages\" with \"TemplateId\" and \"ObjectId\", which holds one "
-     "\"Page\" (\"TemplatePageId\", \"Name\": \"OBJECT: TEMPLATE - PAGE\") per page of the "
-     "template: what \"InsertPages\" can insert. Nothing when no template fits."},
+     "\"XMLMessage\" (\"TargetId\" the request's text as sent, a line end included) holding, per "
+     "object on the datasheet (the first object of each page whose class the page's template "
+     "takes) and per template that fits it, a \"Pages\" with \"TemplateId\" and \"ObjectId\", "
+     "which holds one \"Page\" (\"TemplatePageId\", \"Name\": \"OBJECT: TEMPLATE - PAGE\") per "
+     "page of the template (when no page holds such an object: per class of the datasheet's "
+     "template, the same without \"ObjectId\" and named \"TEMPLATE - PAGE\"); then, per "
+     "continuous-list summary template, a \"Pages\" without "
+     "\"ObjectId\" whose pages are named \"TEMPLATE - PAGE\": what \"InsertPages\" can insert. "
+     "For a summary sheet: the continuous-list summary templates alone, or for a sheet of "
+     "another summary template that template alone, without \"ObjectId\". Nothing when no "
+     "template fits."},
     {"ListTemplatePagesByObject",
      "\"XMLMessage\" (\"TargetId\" of the request) holding, per object named and per template "
      "that fits it, a \"Pages\" with \"TemplateId\" and \"ObjectId\", which holds one \"Page\" "
@@ -323,9 +354,10 @@ constexpr ReplyNote kReplies[] = {
      "An alert \"Packed N objects\" (\"object\" for 1), the rows in use after packing, the "
      "pages left empty at the end deleted; nothing on a continuous list page."},
     {"PageLayout",
-     "None; the values are stored on the page and the clients get a \"Datasheet\" change "
-     "event. A \"PageId\" that names no current page (a submitted, checked or issued copy) is "
-     "refused."},
+     "None; the values that stand after \"PageId\" are stored on the page and the clients get a "
+     "\"Datasheet\" change event, also when nothing was stored (no \"PageId\", or every value "
+     "before it). A \"PageId\" that names no current page (a submitted, checked or issued copy) "
+     "is refused."},
     {"PrintDocuments", kOpenDocuments},
     {"RecaseDocuments",
      "None; every current page takes the case, which becomes the datasheet's default case, and "
@@ -356,8 +388,10 @@ constexpr ReplyNote kReplies[] = {
      "None; the page takes the case and the clients get a \"Datasheet\" change event of the "
      "page."},
     {"SetQMFDBTemplate",
-     "None; the workbook is stored with the template version named (a text of another form, or "
-     "naming no stored template, changes nothing)."},
+     "None; the workbook is stored with the template version named. A text of another form (no "
+     "template id, one \"!::!\" only, no data) or data that is not Base64 fails the request "
+     "(E_INVALIDARG), nothing stored; one that names no stored template version succeeds and "
+     "stores nothing (a host warning says so)."},
     {"SetQualifier",
      "None; the qualifier takes the value, and the clients get a \"Qualifier\" change event and a "
      "\"DataField\" change event of the fields it decides."},
@@ -408,7 +442,8 @@ constexpr ReplyNote kReplies[] = {
      "\"Confirmed\": a question \"Delete NAME\" (\"DocumentId\"), or the alert \"Cannot delete "
      "NAME. It is currently in use\", and nothing is deleted. Confirmed: an alert \"Withdrew N "
      "Documents\" (\"Document\" for 1); a current version is deleted with its document, another "
-     "version goes back to current."},
+     "version goes back to current. Without \"Confirmed\", a version other than the current one "
+     "is left as it is and gets no message: for it alone the reply is an empty \"XMLMessage\"."},
 };
 
 }  // namespace
