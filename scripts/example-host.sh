@@ -50,6 +50,9 @@ grep -qF "sample plant $plant," <<<"$usage" ||
 "$prefix/bin/kxqhost" --store "$store" init >/dev/null
 
 out=$work/example.out
+# Made before the host starts, so that the wait below never looks for a
+# file not there yet.
+: >"$out"
 "$work/build/example_host" "$store" 60 >"$out" 2>"$work/example.err" &
 example=$!
 for _ in $(seq 600); do
