@@ -334,7 +334,8 @@ constexpr AttributeNote kNotes[] = {
      "The field, by its id in the page's template (\"501\"), whose list of objects is packed."},
 
     {"PageLayout", "XMLMessage", "TargetId", true,
-     "The datasheet that gets the change event, by its object id in decimal (\"1002\")."},
+     "The datasheet that gets the change event, by its object id in decimal (\"1002\"); "
+     "another kind of object is refused before the page is changed."},
     {"PageLayout", "XMLMessage", "Status", false, kNotRead},
     {"PageLayout", "PageLayout", "PageId", false,
      "The page (\"1021\"), named before the layout attributes: each attribute is stored as it "
@@ -359,7 +360,8 @@ constexpr AttributeNote kNotes[] = {
     {"RenameDocuments", "Diagram", "DocumentId", true, "The diagram's object id (\"1107\")."},
 
     {"RenamePage", "XMLMessage", "TargetId", true,
-     "The datasheet that gets the change event, by its object id in decimal (\"1002\")."},
+     "The datasheet that gets the change event, by its object id in decimal (\"1002\"); "
+     "another kind of object is refused before the page is changed."},
     {"RenamePage", "XMLMessage", "Status", false, kNotRead},
     {"RenamePage", "RenamePage", "PageId", true,
      "The page renamed (\"1021\"): a current page; a submitted, checked or issued copy is "

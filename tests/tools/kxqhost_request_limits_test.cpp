@@ -467,5 +467,33 @@ TEST_F(KxqhostRequestLimitsTest, TheDatasheetServiceActsOnDatasheetsOnly) {
   EXPECT_EQ(Host({"service", "10", "1001", "IsSummarySheet"}).out, "false\n");
 }
 
+// The page messages tell the datasheet "TargetId" names of the change: a
+// page, a pump or a diagram named there is refused before the page's name
+// or layout is written (they were written, and a "Datasheet" change event
+// raised for the object named).
+TEST_F(KxqhostRequestLimitsTest, APageMessageTargetNamingNoDatasheetIsRefused) {
+  const std::vector<std::string> ids = {"101", "1002", "1021", "1071", "1101"};
+  const struct {
+    const char* target;
+    const char* error;
+  } targets[] = {
+      {"101", "Object 101 is a Pump, not a datasheet"},
+      {"1071", "Object 1071 is a Page, not a datasheet"},
+      {"1101", "Object 1101 is a Diagram, not a datasheet"},
+  };
+  for (const auto& t : targets) {
+    ExpectRefused("RenamePage", R"(<RenamePage PageId="1021" Name="X"/>)", t.error, ids, t.target);
+    ExpectRefused("PageLayout", R"(<PageLayout PageId="1021" Orientation="2" TopMargin="9"/>)",
+                  t.error, ids, t.target);
+  }
+  const Outcome renamed = Request("RenamePage", R"(<RenamePage PageId="1021" Name="X"/>)", "1002");
+  ASSERT_EQ(renamed.status, 0) << renamed.err;
+  EXPECT_NE(renamed.out.find("== event Datasheet [D1 1002]"), std::string::npos) << renamed.out;
+  const Outcome laid =
+      Request("PageLayout", R"(<PageLayout PageId="1021" Orientation="2"/>)", "1002");
+  ASSERT_EQ(laid.status, 0) << laid.err;
+  EXPECT_NE(Dump({"1021"}).find("Orientation = 2\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kx::test::tools

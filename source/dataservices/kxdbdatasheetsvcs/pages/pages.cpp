@@ -274,8 +274,14 @@ HRESULT KXDBDatasheetSvcs::ListTemplatePagesByObject(MainContext& main, const OL
 
 namespace KXDBDatasheetSvcs {
 
+// The datasheet "TargetId" names: the one whose editors hear of the change
+// and whose pages are moved or added to. Another kind of object is refused
+// before anything is written.
 IKXQObjectPtr GetTargetDatasheet(MainContext& main, const OLECHAR* targetId) {
-  return LookUp(main, _wtol(targetId != nullptr ? targetId : u""));
+  IKXQObjectPtr datasheet;
+  GetObjectOfClass(main.m_pDatabase, _wtol(targetId != nullptr ? targetId : u""), {u"Datasheet"},
+                   u"a datasheet", datasheet);
+  return datasheet;
 }
 
 IKXQTemplatePtr GetDatasheetTemplate(MainContext& main, IKXQObject* datasheet) {
@@ -575,12 +581,13 @@ HRESULT RenamePageMessageParser::SetValue(uint32_t id, const SAXValue& value) {
 
 HRESULT RenamePageMessageParser::RenamePage() {
   return RunPageWorker(u"KXDBDatasheetSvcs::RenamePage", [&](KXComException& ctx) {
-    IKXQObjectPtr datasheet;
-    const IKXQObjectPtr page = GetCurrentPage(*m_pMain, m_pageId, datasheet);
+    IKXQObjectPtr owner;
+    const IKXQObjectPtr page = GetCurrentPage(*m_pMain, m_pageId, owner);
+    const IKXQObjectPtr datasheet = GetTargetDatasheet(*m_pMain, m_targetId.c_str());
     IKXQAttributePtr name;
     GetAttributeInterfaceAt(page, u"Name", name, -1);
     SetAttributeString(name, m_name.c_str() != nullptr ? m_name.c_str() : u"");
-    LaunchTargetEvent(ctx, *m_pMain, m_targetId);
+    KX_CHECK(ctx, m_pMain->LaunchDatasheetEvent(datasheet, 1));
   });
 }
 
@@ -687,8 +694,11 @@ HRESULT PageLayoutMessageParser::SetValue(uint32_t id, const SAXValue& value) {
   if (id < PageId || id > PaperSource) return E_INVALIDARG;
   return RunPageWorker(u"KXDBDatasheetSvcs::PageLayout", [&](KXComException&) {
     if (id == PageId) {
-      IKXQObjectPtr datasheet;
-      m_page = GetCurrentPage(*m_pMain, value.integer, datasheet);
+      IKXQObjectPtr owner;
+      m_page = GetCurrentPage(*m_pMain, value.integer, owner);
+      // The event goes to "TargetId" at the end: a wrong kind is refused
+      // before the first value is written.
+      (void)GetTargetDatasheet(*m_pMain, m_targetId.c_str());
       return;
     }
     if (!m_page) return;
