@@ -285,5 +285,34 @@ TEST_F(KxqhostCopiesTest, MarkUpsStillGoFromASubmittedCopyToItsCurrentPage) {
   EXPECT_EQ(dumped.find("plain"), std::string::npos) << dumped;
 }
 
+// After a check the submitted list still holds page 1204, now the checked
+// copy: a mark-up sent at Status 2 (the submitted version, opened before the
+// check) still reaches it and its current page; Status 1 is still refused.
+TEST_F(KxqhostCopiesTest, AMarkUpAtTheSubmittedStatusReachesACheckedPageTheSubmittedListHolds) {
+  const Outcome run = Run(R"(request SubmitDocuments <<END
+<XMLMessage><SubmitDocuments Confirmed="1"><Datasheet DocumentId="1001"/></SubmitDocuments></XMLMessage>
+END
+request CheckDocuments <<END
+<XMLMessage><CheckDocuments><Datasheet DocumentId="1001"/></CheckDocuments></XMLMessage>
+END
+request CreateAnnotation <<END
+<XMLMessage Status="2"><CreateAnnotation PageId="1204" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+! request CreateAnnotation <<END
+<XMLMessage Status="1"><CreateAnnotation PageId="1204" Value="plain" X="1" Y="1"/></XMLMessage>
+END
+dump 1001 1204 1011
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Page 1204 is a checked copy: a request with Status 1 does not"),
+            std::string::npos)
+      << run.err;
+  const std::string dumped = Step(run.out, "dump");
+  EXPECT_NE(dumped.find("SubmittedPages[1] = #1204\n"), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find("CheckedPages[1] = #1204\n"), std::string::npos) << dumped;
+  EXPECT_EQ(Count(dumped, "Markup=\\\"1\\\" Value=\\\"kxq:check\\\""), 2u) << dumped;
+  EXPECT_EQ(dumped.find("plain"), std::string::npos) << dumped;
+}
+
 }  // namespace
 }  // namespace kx::test::tools
