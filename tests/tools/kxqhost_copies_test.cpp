@@ -144,18 +144,22 @@ TEST_F(KxqhostCopiesTest, RequestsThatWouldWriteAnIssuedCopyAreRefused) {
   EXPECT_EQ(Dump({"1013"}), before.substr(0, before.find("object 1001")));
 }
 
-// A field's presentation, lock, secure and hold: the issued copy 1013
+// A field's presentation, format, lock, secure and hold: the issued copy 1013
 // keeps its record (no "Fields" entry, no lock of the value shown through
 // it, no event); current page 1011 takes the same requests.
-TEST_F(KxqhostCopiesTest, FieldPropertiesAndStatusRefuseACopy) {
+TEST_F(KxqhostCopiesTest, FieldPropertiesStatusAndFormatRefuseACopy) {
   const std::vector<std::string> ids{"1013", "1001", "101"};
   const std::string before = Dump(ids);
   const std::string properties =
       "<SetFieldProperties PageId=\"PAGE\" FieldId=\"103\" Alignment=\"2\" RealFormat=\"0.00\"/>";
   const std::string status =
       "<SetFieldStatus PageId=\"PAGE\" IsLocked=\"1\"><FieldId ID=\"103\"/></SetFieldStatus>";
+  const std::string format =
+      "<SetFieldFormat PageId=\"PAGE\" Alignment=\"1\" RealFormat=\"0.000\"><FieldId "
+      "ID=\"103\"/></SetFieldFormat>";
   for (const auto& [name, body] :
-       {std::pair{"SetFieldProperties", properties}, std::pair{"SetFieldStatus", status}}) {
+       {std::pair{"SetFieldProperties", properties}, std::pair{"SetFieldStatus", status},
+        std::pair{"SetFieldFormat", format}}) {
     std::string request = "<XMLMessage TargetId=\"1001\" Status=\"1\">" + body + "</XMLMessage>";
     const size_t at = request.find("PAGE");
     const Outcome refused =

@@ -364,7 +364,7 @@ constexpr AttributeNote kNotes[] = {
 
     {"SetFieldFormat", "XMLMessage", "TargetId", false, kNotRead},
     {"SetFieldFormat", "XMLMessage", "Status", false, kNotRead},
-    {"SetFieldFormat", "SetFieldFormat", "PageId", true, kPage},
+    {"SetFieldFormat", "SetFieldFormat", "PageId", true, kWrittenPage},
     {"SetFieldFormat", "FieldId", "ID", true, kListedField},
 
     {"SetFieldProperties", "XMLMessage", "TargetId", false, kNotRead},
