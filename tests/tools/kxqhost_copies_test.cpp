@@ -318,5 +318,24 @@ dump 1001 1204 1011
   EXPECT_EQ(dumped.find("plain"), std::string::npos) << dumped;
 }
 
+// A "Status" that names no version is taken as for a copy, 5 as 0 or none:
+// the mark-up goes on submitted copy 1204 and its current page 1011.
+TEST_F(KxqhostCopiesTest, AMarkUpWithAStatusThatNamesNoVersionGoesAsForACopy) {
+  const Outcome run = Run(R"(request SubmitDocuments <<END
+<XMLMessage><SubmitDocuments Confirmed="1"><Datasheet DocumentId="1001"/></SubmitDocuments></XMLMessage>
+END
+request CreateAnnotation <<END
+<XMLMessage Status="5"><CreateAnnotation PageId="1204" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+request CreateAnnotation <<END
+<XMLMessage Status="0"><CreateAnnotation PageId="1204" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+dump 1204 1011
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string dumped = Step(run.out, "dump");
+  EXPECT_EQ(Count(dumped, "Markup=\\\"1\\\" Value=\\\"kxq:check\\\""), 4u) << dumped;
+}
+
 }  // namespace
 }  // namespace kx::test::tools
