@@ -51,7 +51,8 @@ constexpr char kAnnotationStatus[] =
     "and checked copies too), 2 or 3 for a copy (a mark-up annotation goes to its current page "
     "too); 4 changes nothing. The change event carries it. None, or another value: as for a copy, "
     "and the change event reaches no client (none holds that version open). An issued copy is "
-    "refused, and so is a submitted or checked copy addressed with another version's status.";
+    "refused, and so is a submitted or checked copy addressed with the status of a version "
+    "that does not hold it.";
 
 constexpr AttributeNote kNotes[] = {
     {"ApplyDatasheetFilter", "XMLMessage", "TargetId", false, kNotRead},
@@ -372,7 +373,8 @@ constexpr AttributeNote kNotes[] = {
      "The version of the page: 1 for a current page; a plain annotation changes only there, a "
      "mark-up one goes to the page's submitted and checked copies too (from a copy, 2 or 3, to "
      "its current page); 4 changes nothing. The change event carries it. An issued copy is "
-     "refused, and so is a submitted or checked copy addressed with another version's status."},
+     "refused, and so is a submitted or checked copy addressed with the status of a version "
+     "that does not hold it."},
     {"SetAnnotation", "SetAnnotation", "PageId", true, kPage},
     {"SetAnnotation", "SetAnnotation", "AnnotationId", true,
      "The annotation's id on the page (\"1\")."},
@@ -394,7 +396,7 @@ constexpr AttributeNote kNotes[] = {
 
     {"SetFieldFormat", "XMLMessage", "TargetId", false, kNotRead},
     {"SetFieldFormat", "XMLMessage", "Status", false, kNotRead},
-    {"SetFieldFormat", "SetFieldFormat", "PageId", true, kPage},
+    {"SetFieldFormat", "SetFieldFormat", "PageId", true, kWrittenPage},
     {"SetFieldFormat", "FieldId", "ID", true, kListedField},
 
     {"SetFieldProperties", "XMLMessage", "TargetId", false, kNotRead},

@@ -144,18 +144,22 @@ TEST_F(KxqhostCopiesTest, RequestsThatWouldWriteAnIssuedCopyAreRefused) {
   EXPECT_EQ(Dump({"1013"}), before.substr(0, before.find("object 1001")));
 }
 
-// A field's presentation, lock, secure and hold: the issued copy 1013
+// A field's presentation, format, lock, secure and hold: the issued copy 1013
 // keeps its record (no "Fields" entry, no lock of the value shown through
 // it, no event); current page 1011 takes the same requests.
-TEST_F(KxqhostCopiesTest, FieldPropertiesAndStatusRefuseACopy) {
+TEST_F(KxqhostCopiesTest, FieldPropertiesStatusAndFormatRefuseACopy) {
   const std::vector<std::string> ids{"1013", "1001", "101"};
   const std::string before = Dump(ids);
   const std::string properties =
       "<SetFieldProperties PageId=\"PAGE\" FieldId=\"103\" Alignment=\"2\" RealFormat=\"0.00\"/>";
   const std::string status =
       "<SetFieldStatus PageId=\"PAGE\" IsLocked=\"1\"><FieldId ID=\"103\"/></SetFieldStatus>";
+  const std::string format =
+      "<SetFieldFormat PageId=\"PAGE\" Alignment=\"1\" RealFormat=\"0.000\"><FieldId "
+      "ID=\"103\"/></SetFieldFormat>";
   for (const auto& [name, body] :
-       {std::pair{"SetFieldProperties", properties}, std::pair{"SetFieldStatus", status}}) {
+       {std::pair{"SetFieldProperties", properties}, std::pair{"SetFieldStatus", status},
+        std::pair{"SetFieldFormat", format}}) {
     std::string request = "<XMLMessage TargetId=\"1001\" Status=\"1\">" + body + "</XMLMessage>";
     const size_t at = request.find("PAGE");
     const Outcome refused =
@@ -283,6 +287,54 @@ TEST_F(KxqhostCopiesTest, MarkUpsStillGoFromASubmittedCopyToItsCurrentPage) {
   const std::string dumped = Step(run.out, "dump");
   EXPECT_EQ(Count(dumped, "Markup=\\\"1\\\" Value=\\\"kxq:check\\\""), 2u) << dumped;
   EXPECT_EQ(dumped.find("plain"), std::string::npos) << dumped;
+}
+
+// After a check the submitted list still holds page 1204, now the checked
+// copy: a mark-up sent at Status 2 (the submitted version, opened before the
+// check) still reaches it and its current page; Status 1 is still refused.
+TEST_F(KxqhostCopiesTest, AMarkUpAtTheSubmittedStatusReachesACheckedPageTheSubmittedListHolds) {
+  const Outcome run = Run(R"(request SubmitDocuments <<END
+<XMLMessage><SubmitDocuments Confirmed="1"><Datasheet DocumentId="1001"/></SubmitDocuments></XMLMessage>
+END
+request CheckDocuments <<END
+<XMLMessage><CheckDocuments><Datasheet DocumentId="1001"/></CheckDocuments></XMLMessage>
+END
+request CreateAnnotation <<END
+<XMLMessage Status="2"><CreateAnnotation PageId="1204" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+! request CreateAnnotation <<END
+<XMLMessage Status="1"><CreateAnnotation PageId="1204" Value="plain" X="1" Y="1"/></XMLMessage>
+END
+dump 1001 1204 1011
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Page 1204 is a checked copy: a request with Status 1 does not"),
+            std::string::npos)
+      << run.err;
+  const std::string dumped = Step(run.out, "dump");
+  EXPECT_NE(dumped.find("SubmittedPages[1] = #1204\n"), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find("CheckedPages[1] = #1204\n"), std::string::npos) << dumped;
+  EXPECT_EQ(Count(dumped, "Markup=\\\"1\\\" Value=\\\"kxq:check\\\""), 2u) << dumped;
+  EXPECT_EQ(dumped.find("plain"), std::string::npos) << dumped;
+}
+
+// A "Status" that names no version is taken as for a copy, 5 as 0 or none:
+// the mark-up goes on submitted copy 1204 and its current page 1011.
+TEST_F(KxqhostCopiesTest, AMarkUpWithAStatusThatNamesNoVersionGoesAsForACopy) {
+  const Outcome run = Run(R"(request SubmitDocuments <<END
+<XMLMessage><SubmitDocuments Confirmed="1"><Datasheet DocumentId="1001"/></SubmitDocuments></XMLMessage>
+END
+request CreateAnnotation <<END
+<XMLMessage Status="5"><CreateAnnotation PageId="1204" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+request CreateAnnotation <<END
+<XMLMessage Status="0"><CreateAnnotation PageId="1204" Value="check" X="1" Y="1" Markup="1"/></XMLMessage>
+END
+dump 1204 1011
+)");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string dumped = Step(run.out, "dump");
+  EXPECT_EQ(Count(dumped, "Markup=\\\"1\\\" Value=\\\"kxq:check\\\""), 4u) << dumped;
 }
 
 }  // namespace

@@ -61,8 +61,15 @@ HRESULT RunAnnotationMessage(
   // treat it as that version (a plain note edited on a copy, the events
   // sent to the other version's readers).
   KXDBDatasheetSvcs::RefuseStatusCopy(page, 4);
+  // After a check the submitted list keeps its pages: the checked page is
+  // the submitted version too, and a request of either status addresses it.
+  // A "Status" that names no version (none, 0, 5 and up) is taken as for
+  // any copy.
   const int32_t own = KXDBDatasheetSvcs::GetPageStatus(page);
-  if (own != 1 && status >= 1 && status != own) {
+  const bool listed =
+      datasheet && (status == 2 || status == 3) &&
+      AttributeContainsObject(datasheet, status == 2 ? u"SubmittedPages" : u"CheckedPages", page);
+  if (own != 1 && status >= 1 && status <= 3 && status != own && !listed) {
     ThrowKXComExceptionHrAt(ctx, KX_HERE(kFile), E_INVALIDARG,
                             u"Page %d is a %ls copy: a request with Status %d does not address it",
                             static_cast<int>(pageId), own == 2 ? u"submitted" : u"checked",

@@ -180,6 +180,8 @@ HRESULT SetFieldFormatMessageParser::SetFieldFormatValue(int32_t fieldId, int32_
   return ServeRequest(u"KXDBDatasheetSvcs::SetFieldFormatValue", kFrame, [&](KXComException& ctx) {
     MainContext& main = *m_pMain;
     FieldPage work(main, m_pageId);
+    // A copy keeps the presentation it recorded.
+    KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     const IKXQAttributePtr fields = work.Fields();
     // A row on a page that is no list names the one field.
     const bool continuous = row >= 0 && work.IsContinuous();
