@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -533,6 +534,112 @@ TEST_F(SampleTriggerTest, AHeldFieldEventShowsThePageAsItIsWhenDelivered) {
               {"## deliver\n== store changed #1001: Dirty\n== event DataField [F1 1012]",
                motorName + " Value=\"PM-X\"/>", "## (end of the run) deliver\n", motorName + "/>"});
   EXPECT_EQ(outcome.out.find("Value=\"PM-Y\""), std::string::npos) << outcome.out;
+}
+
+}  // namespace
+
+namespace {
+
+// What a client shows of page 1071, by "FieldId:Index" (Index empty for a
+// fixed field): the field's "Value", absent without one.
+using ClientPage = std::map<std::string, std::string>;
+
+std::string AttributeOf(const std::string& element, const std::string& name) {
+  const std::string at = " " + name + "=\"";
+  const size_t from = element.find(at);
+  if (from == std::string::npos) return {};
+  const size_t start = from + at.size();
+  return element.substr(start, element.find('"', start) - start);
+}
+
+// Applies the field and "RemoveRow" elements of `xml` to `page`, as a
+// client does: a field element shows its value (or none) at its place, a
+// "RemoveRow" takes its row's fields away.
+void ApplyElements(const std::string& xml, ClientPage& page) {
+  for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+    const std::string element = xml.substr(at, xml.find('>', at) - at);
+    const bool field = element.rfind("<Show", 0) == 0 && element.find("Field ") != std::string::npos;
+    if (AttributeOf(element, "PageId") != "1071") continue;
+    if (element.rfind("<RemoveRow ", 0) == 0) {
+      const std::string suffix = ":" + AttributeOf(element, "Index");
+      std::erase_if(page, [&](const auto& entry) { return entry.first.ends_with(suffix); });
+    } else if (field) {
+      const std::string key = AttributeOf(element, "FieldId") + ":" + AttributeOf(element, "Index");
+      if (element.find(" Value=\"") == std::string::npos) {
+        page.erase(key);
+      } else {
+        page[key] = AttributeOf(element, "Value");
+      }
+    }
+  }
+}
+
+std::string Shown(const ClientPage& page) {
+  std::string text;
+  for (const auto& [key, value] : page) text += key + " = " + value + "\n";
+  return text;
+}
+
+// The steps run on the sample plant after "OpenPage" 1071, with the
+// events applied to what the page showed; then what a fresh "OpenPage"
+// shows, from another process.
+class ListClientTest : public SampleTriggerTest {
+ protected:
+  void ExpectTheClientShowsAFreshPage(const std::string& steps) {
+    const Outcome run = RunScript("request OpenPage <<END\n1071\nEND\n" + steps);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ClientPage client;
+    const std::string& out = run.out;
+    const size_t opened = out.find("<OpenPage PageId=\"1071\"");
+    ASSERT_NE(opened, std::string::npos) << out;
+    ApplyElements(out.substr(opened, out.find('\n', opened) - opened), client);
+    for (size_t at = out.find("== event ", opened); at != std::string::npos;
+         at = out.find("== event ", at + 1)) {
+      // The event's XML runs to the next line of the host's own.
+      const size_t line = out.find('\n', at) + 1;
+      size_t end = line;
+      while (end < out.size() && out.compare(end, 3, "== ") != 0 && out.compare(end, 3, "## ") != 0)
+        end = out.find('\n', end) == std::string::npos ? out.size() : out.find('\n', end) + 1;
+      const std::string xml = out.substr(line, end - line);
+      const std::string pageEvent = "== event Datasheet [P1 1071] ";
+      if (out.compare(at, pageEvent.size(), pageEvent) == 0) client.clear();
+      ApplyElements(xml, client);
+    }
+    const Outcome fresh = Host({"request", "OpenPage", "-"}, "1071");
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    ClientPage expected;
+    ApplyElements(fresh.out, expected);
+    EXPECT_EQ(Shown(client), Shown(expected)) << steps << "\n" << out;
+  }
+  static std::string Request(const std::string& name, const std::string& body) {
+    return "request " + name + " <<END\n<XMLMessage TargetId=\"1007\" Status=\"1\">" + body +
+           "</XMLMessage>\nEND\n";
+  }
+  static std::string Hide(int row) {
+    return Request("HideFieldObjects",
+                   "<HideFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" "
+                   "Index=\"" +
+                       std::to_string(row) + "\"/></HideFieldObjects>");
+  }
+};
+
+// A row taken off the open list, by hiding or deleting its object, tells
+// the client of every row it moved and of the row that is gone; so does it
+// after a row was typed in, after another was deleted, and after a sort.
+TEST_F(ListClientTest, EventsAppliedToTheOpenListShowWhatAFreshOpenPageShows) {
+  const std::string append =
+      Request("SetStringField",
+              "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"6\" Value=\"P-105\" "
+              "ConfirmedClass=\"Pump\"/>");
+  const std::string sort = Request(
+      "ApplyDatasheetSort", "<ApplyDatasheetSort PageId=\"1071\" FieldId=\"402\" SortId=\"CLD\"/>");
+  for (const std::string& steps :
+       {Hide(2), append + Hide(2), std::string("delete 106\n") + Hide(2),
+        append + sort + Hide(0) + "delete 103\n" + Hide(4)}) {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(Store() + suffix);
+    SetUp();
+    ExpectTheClientShowsAFreshPage(steps);
+  }
 }
 
 }  // namespace
