@@ -88,9 +88,9 @@ TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
       << outcome.out;
 }
 
-// Pump 10 shown in rows 0 and 2 of the list: a change of its value reaches
-// the first of its rows.
-TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsFoundAtItsFirstRow) {
+// Pump 10 shown in rows 0 and 2 of the list: row 2, which took it, is sent
+// as it stands now, and a change of its value reaches both its rows.
+TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsSentInEachOfItsRows) {
   const Outcome outcome = RunScript(
       "request OpenPage <<END\n"
       "201\n"
@@ -98,14 +98,15 @@ TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsFoundAtItsFirstRow) {
       "set 201 NodeObjects[4] #10\n"
       "set 10 F2 \"row one twice\"\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("== store trigger Field on #201 fired (keys: CL10:1)\n"
-                             "== event DataField [F1 201] to alice\n"
-                             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"200\" Status=\"1\">"
-                             "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" "
-                             "VerticalAlignment=\"0\" State=\"256\" Value=\"row one twice\" "
-                             "Index=\"0\"/></XMLMessage>\n"),
-            std::string::npos)
-      << outcome.out;
+  const std::string field =
+      "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "State=\"256\" Value=\"row one twice\" ";
+  const size_t fired = outcome.out.find(
+      "== store trigger Field on #201 fired (keys: CL10:1)\n== event DataField [F1 201] to alice\n");
+  ASSERT_NE(fired, std::string::npos) << outcome.out;
+  for (const char* row : {"Index=\"0\"/>", "Index=\"2\"/>"}) {
+    EXPECT_NE(outcome.out.find(field + row, fired), std::string::npos) << row << outcome.out;
+  }
 }
 
 // The rows of a list are kept from one callback to the next while they
@@ -455,8 +456,8 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
 
 // A list's title names its first and last rows' objects: another object
 // placed in a row between leaves the open datasheet's title item quiet (it
-// fires the items of that row alone); a new name of the last row's object
-// fires it.
+// fires the items of that row alone, and the row is sent as it stands); a
+// new name of the last row's object fires it.
 TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
   const Outcome outcome = RunScript(
       "request OpenDocuments <<END\n"
@@ -464,13 +465,19 @@ TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
       "DocumentId=\"1007\" Status=\"1\"/></OpenDocuments></XMLMessage>\nEND\n"
       "set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  FindInOrder(
+  const size_t at = FindInOrder(
       outcome.out,
       {"## set 1071 NodeObjects[4] #106\n== store changed #1071: NodeObjects\n"
+       "== store changed #1007: Dirty\n"
        "== store trigger Field on #1071 fired (keys: CL103:0, CL103:1, CL103:2, CL103:3)\n"
-       "## set 106 Name P-106X\n== store changed #106: Name\n== store changed #1007: Dirty\n"
+       "== event DataField [F1 1071] to bob\n",
+       "Value=\"P-104\" Index=\"2\"/>", "## set 106 Name P-106X\n== store changed #106: Name\n",
        "== store trigger Datasheet on #1007 fired (keys: Name)\n",
        "<Datasheet Title=\"P-101A-&gt;P-106X: Pump summary (Normal)\""});
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(outcome.out.substr(0, outcome.out.find("## set 106")).find("(keys: Name)"),
+            std::string::npos)
+      << outcome.out;
 }
 
 // The list open in one process while another sorts it: every row's record
@@ -640,6 +647,13 @@ TEST_F(ListClientTest, EventsAppliedToTheOpenListShowWhatAFreshOpenPageShows) {
     SetUp();
     ExpectTheClientShowsAFreshPage(steps);
   }
+}
+
+// Another client gives row 2 the pump of row 5: the row that took another
+// object is sent as it stands now, and a later change of that pump reaches
+// both rows that show it.
+TEST_F(ListClientTest, AnObjectInTwoRowsIsSentInBoth) {
+  ExpectTheClientShowsAFreshPage("set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
 }
 
 }  // namespace

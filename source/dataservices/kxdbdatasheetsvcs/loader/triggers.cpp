@@ -195,7 +195,7 @@ ListRowsById::ListRowsById(IKXQObject* page) : m_page(page) {
   }
 }
 
-int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
+void ListRowsById::Read(const ContinuousPageHelper& helper) {
   const int32_t first = helper.FirstRowPosition();
   LONGLONG stamp = 0;
   bool stamped = false;
@@ -204,23 +204,53 @@ int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
     const PreservedErrorInfo unchanged;
     stamped = SUCCEEDED(m_stamps->GetValueStamp(kNodeObjects, &stamp));
   }
-  if (!stamped || !m_read || stamp != m_stamp || first != m_first) {
-    m_rows.clear();
-    IKXQAttributePtr objects;
-    if (m_page != nullptr) GetAttributeInterface(m_page, u"NodeObjects", objects);
-    const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
-    for (int32_t k = first; k <= count && first >= 1; ++k) {
-      IKXQObjectPtr object;
-      GetAttributeAsObject(objects, k, object);
-      // A row object shown twice is found at its first row.
-      if (object) m_rows.try_emplace(ObjectIdOf(object), k - first);
+  if (stamped && m_read && stamp == m_stamp && first == m_first) return;
+  m_rows.clear();
+  m_next.clear();
+  IKXQAttributePtr objects;
+  if (m_page != nullptr) GetAttributeInterface(m_page, u"NodeObjects", objects);
+  const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
+  m_count = first >= 1 ? std::max(0, count - first + 1) : 0;
+  m_next.assign(static_cast<size_t>(m_count), -1);
+  // From the last row up, so that each id's entry ends at its first row
+  // and every row links to the next one of its object.
+  for (int32_t k = count; k >= first && first >= 1; --k) {
+    IKXQObjectPtr object;
+    GetAttributeAsObject(objects, k, object);
+    if (!object) continue;
+    const int32_t row = k - first;
+    auto [at, added] = m_rows.try_emplace(ObjectIdOf(object), row);
+    if (!added) {
+      m_next[static_cast<size_t>(row)] = at->second;
+      at->second = row;
     }
-    m_read = stamped;
-    m_stamp = stamp;
-    m_first = first;
   }
+  m_read = stamped;
+  m_stamp = stamp;
+  m_first = first;
+}
+
+int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
+  Read(helper);
   const auto found = m_rows.find(id);
   return found != m_rows.end() ? found->second : -1;
+}
+
+std::vector<int32_t> ListRowsById::RowsOf(const ContinuousPageHelper& helper, int32_t id) {
+  std::vector<int32_t> rows;
+  for (int32_t row = RowOf(helper, id); row >= 0; row = m_next[static_cast<size_t>(row)]) {
+    rows.push_back(row);
+  }
+  const size_t now = rows.size();
+  for (size_t row = 0; row < m_recorded.size() && static_cast<int32_t>(row) < m_count; ++row) {
+    if (id != 0 && m_recorded[row] == id &&
+        !std::binary_search(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(now),
+                            static_cast<int32_t>(row))) {
+      rows.push_back(static_cast<int32_t>(row));
+    }
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
@@ -257,6 +287,26 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   }
   if (row < 0) return -1;
   return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
+}
+
+std::vector<int32_t> ContinuousListKeyPositions(const ContinuousPageHelper& helper,
+                                                const OLECHAR* key, ListRowsById& rows) {
+  const std::u16string_view text = key != nullptr ? std::u16string_view(key) : u"";
+  const size_t colon = text.find(u':', 2);
+  const bool rowKey = text.size() > 3 && (text[0] == u'C' || text[0] == u'c') &&
+                      (text[1] == u'L' || text[1] == u'l') && colon != std::u16string_view::npos;
+  if (!rowKey || rows.Page() == nullptr) {
+    const int32_t position = ContinuousListKeyToPosition(helper, key, rows);
+    return position >= 1 ? std::vector<int32_t>{position} : std::vector<int32_t>{};
+  }
+  const int32_t id = static_cast<int32_t>(_wtol(std::u16string(text.substr(2, colon - 2)).c_str()));
+  const int32_t column =
+      static_cast<int32_t>(_wtol(std::u16string(text.substr(colon + 1)).c_str()));
+  std::vector<int32_t> positions;
+  for (const int32_t row : rows.RowsOf(helper, id)) {
+    positions.push_back(helper.FirstRepeatingField() + column + row * helper.FieldsPerRow());
+  }
+  return positions;
 }
 
 HRESULT RecordFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
@@ -612,6 +662,7 @@ HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* tr
         if (key.length() == 0) continue;
         recordListPosition(key, p, RowOf(helper, p));
       }
+      main.KeepRecordedRows(page, helper.RowObjectIds());
     } else if (!continuous) {
       for (const _bstr_t& key : keys) {
         const int32_t index = static_cast<int32_t>(_wtol(key.length() > 0 ? key : u""));
