@@ -195,6 +195,23 @@ ListRowsById::ListRowsById(IKXQObject* page) : m_page(page) {
   }
 }
 
+void ListRowsById::Rows::Index(const std::vector<int32_t>& ids) {
+  first.clear();
+  next.assign(ids.size(), -1);
+  // From the last row up, so that each id's entry ends at its first row
+  // and every row links to the next one of its object.
+  for (size_t row = ids.size(); row-- > 0;) {
+    if (ids[row] == 0) continue;
+    auto [at, added] = first.try_emplace(ids[row], static_cast<int32_t>(row));
+    if (!added) {
+      next[row] = at->second;
+      at->second = static_cast<int32_t>(row);
+    }
+  }
+}
+
+void ListRowsById::KeepRecorded(const std::vector<int32_t>& ids) { m_recorded.Index(ids); }
+
 void ListRowsById::Read(const ContinuousPageHelper& helper) {
   const int32_t first = helper.FirstRowPosition();
   LONGLONG stamp = 0;
@@ -205,26 +222,16 @@ void ListRowsById::Read(const ContinuousPageHelper& helper) {
     stamped = SUCCEEDED(m_stamps->GetValueStamp(kNodeObjects, &stamp));
   }
   if (stamped && m_read && stamp == m_stamp && first == m_first) return;
-  m_rows.clear();
-  m_next.clear();
   IKXQAttributePtr objects;
   if (m_page != nullptr) GetAttributeInterface(m_page, u"NodeObjects", objects);
   const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
-  m_count = first >= 1 ? std::max(0, count - first + 1) : 0;
-  m_next.assign(static_cast<size_t>(m_count), -1);
-  // From the last row up, so that each id's entry ends at its first row
-  // and every row links to the next one of its object.
-  for (int32_t k = count; k >= first && first >= 1; --k) {
+  std::vector<int32_t> ids;
+  for (int32_t k = first; k <= count && first >= 1; ++k) {
     IKXQObjectPtr object;
     GetAttributeAsObject(objects, k, object);
-    if (!object) continue;
-    const int32_t row = k - first;
-    auto [at, added] = m_rows.try_emplace(ObjectIdOf(object), row);
-    if (!added) {
-      m_next[static_cast<size_t>(row)] = at->second;
-      at->second = row;
-    }
+    ids.push_back(object ? ObjectIdOf(object) : 0);
   }
+  m_now.Index(ids);
   m_read = stamped;
   m_stamp = stamp;
   m_first = first;
@@ -232,21 +239,23 @@ void ListRowsById::Read(const ContinuousPageHelper& helper) {
 
 int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
   Read(helper);
-  const auto found = m_rows.find(id);
-  return found != m_rows.end() ? found->second : -1;
+  const auto found = m_now.first.find(id);
+  return found != m_now.first.end() ? found->second : -1;
 }
 
 std::vector<int32_t> ListRowsById::RowsOf(const ContinuousPageHelper& helper, int32_t id) {
   std::vector<int32_t> rows;
-  for (int32_t row = RowOf(helper, id); row >= 0; row = m_next[static_cast<size_t>(row)]) {
+  for (int32_t row = RowOf(helper, id); row >= 0; row = m_now.next[static_cast<size_t>(row)]) {
     rows.push_back(row);
   }
+  const auto recorded = m_recorded.first.find(id);
+  if (recorded == m_recorded.first.end()) return rows;
   const size_t now = rows.size();
-  for (size_t row = 0; row < m_recorded.size() && static_cast<int32_t>(row) < m_count; ++row) {
-    if (id != 0 && m_recorded[row] == id &&
-        !std::binary_search(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(now),
-                            static_cast<int32_t>(row))) {
-      rows.push_back(static_cast<int32_t>(row));
+  const int32_t count = static_cast<int32_t>(m_now.next.size());
+  for (int32_t row = recorded->second; row >= 0 && row < count;
+       row = m_recorded.next[static_cast<size_t>(row)]) {
+    if (!std::binary_search(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(now), row)) {
+      rows.push_back(row);
     }
   }
   std::sort(rows.begin(), rows.end());

@@ -130,7 +130,7 @@ class ListRowsById {
   // of the list that showed it when the items were recorded.
   std::vector<int32_t> RowsOf(const ContinuousPageHelper& helper, int32_t id);
   // The rows' object ids (row -> id, 0 for none) the items were recorded with.
-  void KeepRecorded(const std::vector<int32_t>& ids) { m_recorded = ids; }
+  void KeepRecorded(const std::vector<int32_t>& ids);
 
  private:
   void Read(const ContinuousPageHelper& helper);
@@ -139,10 +139,15 @@ class ListRowsById {
   bool m_read = false;
   LONGLONG m_stamp = 0;
   int32_t m_first = 0;
-  int32_t m_count = 0;                          // rows read
-  std::unordered_map<int32_t, int32_t> m_rows;  // id -> its first row
-  std::vector<int32_t> m_next;                  // row -> the next row of its object, or -1
-  std::vector<int32_t> m_recorded;
+  // Rows by object id, now and as recorded: id -> its first row, and row ->
+  // the next row of its object (-1 after the last).
+  struct Rows {
+    std::unordered_map<int32_t, int32_t> first;
+    std::vector<int32_t> next;
+    void Index(const std::vector<int32_t>& ids);
+  };
+  Rows m_now;
+  Rows m_recorded;
 };
 
 // The 1-based field position a continuous-list key names, -1 for none. A
