@@ -260,6 +260,17 @@ class StoreCore {
   }
   // The same for a read already keyed (a collected read replayed).
   void NoteKey(const ReadKey& key);
+  // Ends the recording of `item`: the reads it made before its last reset
+  // and did not make again are no longer its, and their watchers no longer
+  // list it (a list sorted and recorded again would otherwise leave every
+  // read of every earlier order behind).
+  void EndItem(TriggerItem* item);
+  // Resets every item of `trigger` (ResetItem of all): the items read
+  // nothing, and no watcher lists them, until each records again. Unlike a
+  // reset of one item, whose reads made again find their listings, the
+  // listings go at once: a list recorded afresh after a sort records its
+  // rows under keys that differ from those of its items before.
+  void ResetAllItems(TriggerRec* trigger);
   // Read collections (IKXQReadLog): one opens; the last opened closes and
   // gives its distinct reads in key order.
   void BeginReads() {

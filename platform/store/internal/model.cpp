@@ -377,6 +377,12 @@ void TriggerItem::Unlist(const ReadKey& read) {
   if (indexed && listings.size() <= kScannedListings) listingAt.clear();
 }
 
+void TriggerItem::Reindex() {
+  listingAt.clear();
+  if (listings.size() <= kScannedListings) return;
+  for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read] = at;
+}
+
 TriggerItem* TriggerRec::Item(const u16& key) {
   auto [it, made] = items.try_emplace(key);
   if (made) {

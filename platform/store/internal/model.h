@@ -454,6 +454,8 @@ struct TriggerItem {
   void Add(const ReadKey& read, TriggerWatchers* watchers);
   // Drops the listing of `read` (there is one).
   void Unlist(const ReadKey& read);
+  // Makes the listings' index again after listings were dropped.
+  void Reindex();
   // Reads nothing any more; the listings stay.
   void Reset() {
     for (Listing& listing : listings) listing.reading = false;
