@@ -472,7 +472,7 @@ void StoreCore::EndItem(TriggerItem* item) {
     }
   }
   if (kept == listings.size()) return;
-  listings.resize(kept);
+  listings.erase(listings.begin() + static_cast<std::ptrdiff_t>(kept), listings.end());
   item->Reindex();
 }
 
