@@ -390,7 +390,8 @@ struct TriggerItem;
 // trigger's owner or stopped reading: the next change of the value fires
 // nothing and need not look, until one reads it again or the store's
 // fireable count moved. An item that stopped reading stays listed until a
-// change meets it.
+// change meets it, its recording ends without the read, or its trigger's
+// items are all reset.
 struct TriggerWatchers {
   // Most reads (one entry of a list) are an item's or two's: those are held
   // inline, without an allocation for each of the thousands a page records.
@@ -438,7 +439,8 @@ struct TriggerWatchers {
 // The reads recorded under one item key of a trigger: each read whose
 // watchers list the item, with those watchers and whether the item reads it
 // now. A reset keeps the listings, so that the same reads made again (a page
-// recording its fields anew) find their watchers without looking them up.
+// recording its fields anew) find their watchers without looking them up;
+// those not made again go when the recording ends.
 struct TriggerItem {
   // The read's key is held in its parts: with the flag beside its position
   // a listing takes three words, not four.
