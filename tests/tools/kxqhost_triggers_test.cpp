@@ -102,7 +102,8 @@ TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsSentInEachOfItsRows) {
       "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" VerticalAlignment=\"0\" "
       "State=\"256\" Value=\"row one twice\" ";
   const size_t fired = outcome.out.find(
-      "== store trigger Field on #201 fired (keys: CL10:1)\n== event DataField [F1 201] to alice\n");
+      "== store trigger Field on #201 fired (keys: CL10:1)\n== event DataField [F1 201] to "
+      "alice\n");
   ASSERT_NE(fired, std::string::npos) << outcome.out;
   for (const char* row : {"Index=\"0\"/>", "Index=\"2\"/>"}) {
     EXPECT_NE(outcome.out.find(field + row, fired), std::string::npos) << row << outcome.out;
@@ -565,7 +566,8 @@ std::string AttributeOf(const std::string& element, const std::string& name) {
 void ApplyElements(const std::string& xml, ClientPage& page) {
   for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
     const std::string element = xml.substr(at, xml.find('>', at) - at);
-    const bool field = element.rfind("<Show", 0) == 0 && element.find("Field ") != std::string::npos;
+    const bool field =
+        element.rfind("<Show", 0) == 0 && element.find("Field ") != std::string::npos;
     if (AttributeOf(element, "PageId") != "1071") continue;
     if (element.rfind("<RemoveRow ", 0) == 0) {
       const std::string suffix = ":" + AttributeOf(element, "Index");
@@ -640,9 +642,8 @@ TEST_F(ListClientTest, EventsAppliedToTheOpenListShowWhatAFreshOpenPageShows) {
               "ConfirmedClass=\"Pump\"/>");
   const std::string sort = Request(
       "ApplyDatasheetSort", "<ApplyDatasheetSort PageId=\"1071\" FieldId=\"402\" SortId=\"CLD\"/>");
-  for (const std::string& steps :
-       {Hide(2), append + Hide(2), std::string("delete 106\n") + Hide(2),
-        append + sort + Hide(0) + "delete 103\n" + Hide(4)}) {
+  for (const std::string& steps : {Hide(2), append + Hide(2), std::string("delete 106\n") + Hide(2),
+                                   append + sort + Hide(0) + "delete 103\n" + Hide(4)}) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(Store() + suffix);
     SetUp();
     ExpectTheClientShowsAFreshPage(steps);

@@ -98,8 +98,7 @@ TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
       "Text=\"Delete object Pump: Pump 53\" FieldId=\"13\" Index=\"1\" "
       "ObjectId=\"53\"/></XMLMessage>");
   EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"51\" Confirmed=\"1\"",
-                  u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>",
-                  false),
+                  u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>", false),
             "");
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 4);
   EXPECT_NE(host_.Object(54), nullptr);
