@@ -634,16 +634,22 @@ class ListClientTest : public SampleTriggerTest {
 
 // A row taken off the open list, by hiding or deleting its object, tells
 // the client of every row it moved and of the row that is gone; so does it
-// after a row was typed in, after another was deleted, and after a sort.
+// after a row was typed in, after another was deleted, after a sort, and
+// after a row was put in at the top.
 TEST_F(ListClientTest, EventsAppliedToTheOpenListShowWhatAFreshOpenPageShows) {
   const std::string append =
       Request("SetStringField",
               "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"6\" Value=\"P-105\" "
               "ConfirmedClass=\"Pump\"/>");
+  const std::string show =
+      Request("ShowFieldObjects",
+              "<ShowFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field "
+              "FieldId=\"402\" Index=\"0\" ObjectId=\"121\"/></ShowFieldObjects>");
   const std::string sort = Request(
       "ApplyDatasheetSort", "<ApplyDatasheetSort PageId=\"1071\" FieldId=\"402\" SortId=\"CLD\"/>");
-  for (const std::string& steps : {Hide(2), append + Hide(2), std::string("delete 106\n") + Hide(2),
-                                   append + sort + Hide(0) + "delete 103\n" + Hide(4)}) {
+  for (const std::string& steps :
+       {Hide(2), append + Hide(2), std::string("delete 106\n") + Hide(2),
+        append + sort + Hide(0) + "delete 103\n" + Hide(4), show + Hide(3)}) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(Store() + suffix);
     SetUp();
     ExpectTheClientShowsAFreshPage(steps);
