@@ -510,17 +510,23 @@ TEST_F(KxqhostFieldPropertiesTest, AListColumnsPresentationWithoutARowReachesEve
   EXPECT_EQ(Count(page.out, "FieldId=\"404\" Format=\"0.0\" Alignment=\"2\" "), 6u) << page.out;
 }
 
-// Nor does a row taken off the list: row 1 (pump 102) leaves the page, its
-// field values go with it, and no client hears of it.
-TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListRaisesNoEvent) {
+// A row taken off the list tells the list's users of every row it moved
+// and of the row that is gone: row 1 (pump 102) leaves the page with its
+// field values, rows 1 to 4 show the pumps that moved up, row 5 is gone.
+TEST_F(KxqhostFieldPropertiesTest, AnObjectHiddenFromAListTellsTheRowsItMoved) {
   const Outcome hidden = Host({"--events", "request", "HideFieldObjects", "-"},
                               "<XMLMessage TargetId=\"1007\" Status=\"1\"><HideFieldObjects "
                               "PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" "
                               "Index=\"1\"/></HideFieldObjects></XMLMessage>");
   ASSERT_EQ(hidden.status, 0) << hidden.err;
-  EXPECT_EQ(hidden.out.find("== event"), std::string::npos) << hidden.out;
   EXPECT_NE(hidden.out.find("== store changed #1071: Fields, Revisions, NodeObjects\n"),
             std::string::npos)
+      << hidden.out;
+  EXPECT_EQ(Count(hidden.out, "== event DataField [F1 1071] to bob\n"), 1u) << hidden.out;
+  EXPECT_EQ(Count(hidden.out, "<ShowStringField PageId=\"1071\" FieldId=\"402\""), 4u)
+      << hidden.out;
+  EXPECT_NE(hidden.out.find("Value=\"P-102A\" Index=\"1\"/>"), std::string::npos) << hidden.out;
+  EXPECT_NE(hidden.out.find("<RemoveRow Index=\"5\" PageId=\"1071\"/>"), std::string::npos)
       << hidden.out;
   const std::string page = Dump({"1071"});
   EXPECT_EQ(page.find("#102\n"), std::string::npos) << page;
@@ -682,7 +688,17 @@ END
       std::string::npos)
       << hidden;
   EXPECT_EQ(Count(hidden, "Revisions["), 21u) << hidden;
-  EXPECT_EQ(run.out.substr(0, del).find("== event"), std::string::npos) << run.out;
+  // Shown rows tell no client; the hidden ones tell of the rows that moved
+  // up and the four that are gone.
+  EXPECT_EQ(shown.find("== event"), std::string::npos) << shown;
+  EXPECT_EQ(Count(hidden, "== event "), 1u) << hidden;
+  EXPECT_NE(hidden.find("Value=\"PM-101B\" Index=\"4\"/>"), std::string::npos) << hidden;
+  for (const char* row : {"5", "6", "7", "8"}) {
+    EXPECT_NE(hidden.find("<RemoveRow Index=\"" + std::string(row) + "\" PageId=\"1071\"/>"),
+              std::string::npos)
+        << row << "\n"
+        << hidden;
+  }
   // Pumps 112, 102, 104 and 105 go; 103 is left, row 0.
   EXPECT_EQ(Count(deleted, "== event "), 1u) << deleted;
   EXPECT_NE(deleted.find("Value=\"P-102A\" Index=\"0\"/>"), std::string::npos) << deleted;

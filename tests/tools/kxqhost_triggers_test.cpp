@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -87,9 +88,9 @@ TEST_F(TriggerScriptTest, ARowOfAContinuousListFiresUnderItsRowKey) {
       << outcome.out;
 }
 
-// Pump 10 shown in rows 0 and 2 of the list: a change of its value reaches
-// the first of its rows.
-TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsFoundAtItsFirstRow) {
+// Pump 10 shown in rows 0 and 2 of the list: row 2, which took it, is sent
+// as it stands now, and a change of its value reaches both its rows.
+TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsSentInEachOfItsRows) {
   const Outcome outcome = RunScript(
       "request OpenPage <<END\n"
       "201\n"
@@ -97,14 +98,16 @@ TEST_F(TriggerScriptTest, ARowObjectShownTwiceIsFoundAtItsFirstRow) {
       "set 201 NodeObjects[4] #10\n"
       "set 10 F2 \"row one twice\"\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("== store trigger Field on #201 fired (keys: CL10:1)\n"
-                             "== event DataField [F1 201] to alice\n"
-                             "<?xml version=\"1.0\"?><XMLMessage TargetId=\"200\" Status=\"1\">"
-                             "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" "
-                             "VerticalAlignment=\"0\" State=\"256\" Value=\"row one twice\" "
-                             "Index=\"0\"/></XMLMessage>\n"),
-            std::string::npos)
-      << outcome.out;
+  const std::string field =
+      "<ShowStringField PageId=\"201\" FieldId=\"202\" Alignment=\"0\" VerticalAlignment=\"0\" "
+      "State=\"256\" Value=\"row one twice\" ";
+  const size_t fired = outcome.out.find(
+      "== store trigger Field on #201 fired (keys: CL10:1)\n== event DataField [F1 201] to "
+      "alice\n");
+  ASSERT_NE(fired, std::string::npos) << outcome.out;
+  for (const char* row : {"Index=\"0\"/>", "Index=\"2\"/>"}) {
+    EXPECT_NE(outcome.out.find(field + row, fired), std::string::npos) << row << outcome.out;
+  }
 }
 
 // The rows of a list are kept from one callback to the next while they
@@ -454,8 +457,8 @@ TEST_F(SampleTriggerTest, AnOpenDatasheetsEventTitleFollowsEachChangeOfWhatItIsM
 
 // A list's title names its first and last rows' objects: another object
 // placed in a row between leaves the open datasheet's title item quiet (it
-// fires the items of that row alone); a new name of the last row's object
-// fires it.
+// fires the items of that row alone, and the row is sent as it stands); a
+// new name of the last row's object fires it.
 TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
   const Outcome outcome = RunScript(
       "request OpenDocuments <<END\n"
@@ -463,13 +466,19 @@ TEST_F(SampleTriggerTest, AListsTitleFiresForItsFirstAndLastRowsAlone) {
       "DocumentId=\"1007\" Status=\"1\"/></OpenDocuments></XMLMessage>\nEND\n"
       "set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  FindInOrder(
+  const size_t at = FindInOrder(
       outcome.out,
       {"## set 1071 NodeObjects[4] #106\n== store changed #1071: NodeObjects\n"
+       "== store changed #1007: Dirty\n"
        "== store trigger Field on #1071 fired (keys: CL103:0, CL103:1, CL103:2, CL103:3)\n"
-       "## set 106 Name P-106X\n== store changed #106: Name\n== store changed #1007: Dirty\n"
+       "== event DataField [F1 1071] to bob\n",
+       "Value=\"P-104\" Index=\"2\"/>", "## set 106 Name P-106X\n== store changed #106: Name\n",
        "== store trigger Datasheet on #1007 fired (keys: Name)\n",
        "<Datasheet Title=\"P-101A-&gt;P-106X: Pump summary (Normal)\""});
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(outcome.out.substr(0, outcome.out.find("## set 106")).find("(keys: Name)"),
+            std::string::npos)
+      << outcome.out;
 }
 
 // The list open in one process while another sorts it: every row's record
@@ -535,6 +544,125 @@ TEST_F(SampleTriggerTest, AHeldFieldEventShowsThePageAsItIsWhenDelivered) {
               {"## deliver\n== store changed #1001: Dirty\n== event DataField [F1 1012]",
                motorName + " Value=\"PM-X\"/>", "## (end of the run) deliver\n", motorName + "/>"});
   EXPECT_EQ(outcome.out.find("Value=\"PM-Y\""), std::string::npos) << outcome.out;
+}
+
+}  // namespace
+
+namespace {
+
+// What a client shows of page 1071, by "FieldId:Index" (Index empty for a
+// fixed field): the field's "Value", absent without one.
+using ClientPage = std::map<std::string, std::string>;
+
+std::string AttributeOf(const std::string& element, const std::string& name) {
+  const std::string at = " " + name + "=\"";
+  const size_t from = element.find(at);
+  if (from == std::string::npos) return {};
+  const size_t start = from + at.size();
+  return element.substr(start, element.find('"', start) - start);
+}
+
+// Applies the field and "RemoveRow" elements of `xml` to `page`, as a
+// client does: a field element shows its value (or none) at its place, a
+// "RemoveRow" takes its row's fields away.
+void ApplyElements(const std::string& xml, ClientPage& page) {
+  for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+    const std::string element = xml.substr(at, xml.find('>', at) - at);
+    const bool field =
+        element.rfind("<Show", 0) == 0 && element.find("Field ") != std::string::npos;
+    if (AttributeOf(element, "PageId") != "1071") continue;
+    if (element.rfind("<RemoveRow ", 0) == 0) {
+      const std::string suffix = ":" + AttributeOf(element, "Index");
+      std::erase_if(page, [&](const auto& entry) { return entry.first.ends_with(suffix); });
+    } else if (field) {
+      const std::string key = AttributeOf(element, "FieldId") + ":" + AttributeOf(element, "Index");
+      if (element.find(" Value=\"") == std::string::npos) {
+        page.erase(key);
+      } else {
+        page[key] = AttributeOf(element, "Value");
+      }
+    }
+  }
+}
+
+std::string Shown(const ClientPage& page) {
+  std::string text;
+  for (const auto& [key, value] : page) text += key + " = " + value + "\n";
+  return text;
+}
+
+// The steps run on the sample plant after "OpenPage" 1071, with the
+// events applied to what the page showed; then what a fresh "OpenPage"
+// shows, from another process.
+class ListClientTest : public SampleTriggerTest {
+ protected:
+  void ExpectTheClientShowsAFreshPage(const std::string& steps) {
+    const Outcome run = RunScript("request OpenPage <<END\n1071\nEND\n" + steps);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ClientPage client;
+    const std::string& out = run.out;
+    const size_t opened = out.find("<OpenPage PageId=\"1071\"");
+    ASSERT_NE(opened, std::string::npos) << out;
+    ApplyElements(out.substr(opened, out.find('\n', opened) - opened), client);
+    for (size_t at = out.find("== event ", opened); at != std::string::npos;
+         at = out.find("== event ", at + 1)) {
+      // The event's XML runs to the next line of the host's own.
+      const size_t line = out.find('\n', at) + 1;
+      size_t end = line;
+      while (end < out.size() && out.compare(end, 3, "== ") != 0 && out.compare(end, 3, "## ") != 0)
+        end = out.find('\n', end) == std::string::npos ? out.size() : out.find('\n', end) + 1;
+      const std::string xml = out.substr(line, end - line);
+      const std::string pageEvent = "== event Datasheet [P1 1071] ";
+      if (out.compare(at, pageEvent.size(), pageEvent) == 0) client.clear();
+      ApplyElements(xml, client);
+    }
+    const Outcome fresh = Host({"request", "OpenPage", "-"}, "1071");
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    ClientPage expected;
+    ApplyElements(fresh.out, expected);
+    EXPECT_EQ(Shown(client), Shown(expected)) << steps << "\n" << out;
+  }
+  static std::string Request(const std::string& name, const std::string& body) {
+    return "request " + name + " <<END\n<XMLMessage TargetId=\"1007\" Status=\"1\">" + body +
+           "</XMLMessage>\nEND\n";
+  }
+  static std::string Hide(int row) {
+    return Request("HideFieldObjects",
+                   "<HideFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field FieldId=\"402\" "
+                   "Index=\"" +
+                       std::to_string(row) + "\"/></HideFieldObjects>");
+  }
+};
+
+// A row taken off the open list, by hiding or deleting its object, tells
+// the client of every row it moved and of the row that is gone; so does it
+// after a row was typed in, after another was deleted, after a sort, and
+// after a row was put in at the top.
+TEST_F(ListClientTest, EventsAppliedToTheOpenListShowWhatAFreshOpenPageShows) {
+  const std::string append =
+      Request("SetStringField",
+              "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"6\" Value=\"P-105\" "
+              "ConfirmedClass=\"Pump\"/>");
+  const std::string show =
+      Request("ShowFieldObjects",
+              "<ShowFieldObjects PageId=\"1071\" Confirmed=\"1\"><Field "
+              "FieldId=\"402\" Index=\"0\" ObjectId=\"121\"/></ShowFieldObjects>");
+  const std::string sort = Request(
+      "ApplyDatasheetSort", "<ApplyDatasheetSort PageId=\"1071\" FieldId=\"402\" SortId=\"CLD\"/>");
+  for (const std::string& steps :
+       {Hide(2), append + Hide(2), std::string("delete 106\n") + Hide(2),
+        append + sort + Hide(0) + "delete 103\n" + Hide(4), show + Hide(3)}) {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(Store() + suffix);
+    SetUp();
+    ExpectTheClientShowsAFreshPage(steps);
+  }
+}
+
+// Another client gives row 2 the pump of row 5: the row that took another
+// object is sent as it stands now, and a later change of that pump reaches
+// both rows that show it.
+TEST_F(ListClientTest, AnObjectInTwoRowsIsSentInBoth) {
+  ExpectTheClientShowsAFreshPage("set 1071 NodeObjects[4] #106\nset 106 Name P-106X\n");
 }
 
 }  // namespace

@@ -40,14 +40,15 @@ class OpenTable {
   size_t size() const { return size_; }
   void clear() {
     std::fill(slots_.begin(), slots_.end(), Slot{});
+    std::fill(used_.begin(), used_.end(), false);
     size_ = 0;
   }
   // The data of `key`; null when it has none.
   const Data* Find(const Key& key) const {
     if (size_ == 0) return nullptr;
     for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
+      if (!used_[at]) return nullptr;
       const Slot& slot = slots_[at];
-      if (!slot.used) return nullptr;
       if (slot.key == key) return &slot.data;
     }
   }
@@ -56,8 +57,9 @@ class OpenTable {
     if (2 * (size_ + 1) > slots_.size()) Grow();
     for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
       Slot& slot = slots_[at];
-      if (!slot.used) {
-        slot = Slot{key, Data{}, true};
+      if (!used_[at]) {
+        slot = Slot{key, Data{}};
+        used_[at] = true;
         ++size_;
         return slot.data;
       }
@@ -66,10 +68,11 @@ class OpenTable {
   }
 
  private:
+  // Whether a slot is taken is kept apart, a bit a slot: a flag beside a
+  // read's key and its pointer would make each slot a third larger.
   struct Slot {
     Key key{};
     Data data{};
-    bool used = false;
   };
   size_t Home(const Key& key) const {
     // Keys differ mostly in their object's half: multiplying spreads them
@@ -78,12 +81,15 @@ class OpenTable {
   }
   void Grow() {
     std::vector<Slot> old(std::max<size_t>(64, 2 * slots_.size()));
+    std::vector<bool> oldUsed(old.size(), false);
     old.swap(slots_);
+    oldUsed.swap(used_);
     size_ = 0;
-    for (Slot& slot : old)
-      if (slot.used) Get(slot.key) = std::move(slot.data);
+    for (size_t at = 0; at < old.size(); ++at)
+      if (oldUsed[at]) Get(old[at].key) = std::move(old[at].data);
   }
   std::vector<Slot> slots_;  // a power of two in size, at most half used
+  std::vector<bool> used_;   // which slots are taken
   size_t size_ = 0;
 };
 
@@ -260,6 +266,17 @@ class StoreCore {
   }
   // The same for a read already keyed (a collected read replayed).
   void NoteKey(const ReadKey& key);
+  // Ends the recording of `item`: the reads it made before its last reset
+  // and did not make again are no longer its, and their watchers no longer
+  // list it (a list sorted and recorded again would otherwise leave every
+  // read of every earlier order behind).
+  void EndItem(TriggerItem* item);
+  // Resets every item of `trigger` (ResetItem of all): the items read
+  // nothing, and no watcher lists them, until each records again. Unlike a
+  // reset of one item, whose reads made again find their listings, the
+  // listings go at once: a list recorded afresh after a sort records its
+  // rows under keys that differ from those of its items before.
+  void ResetAllItems(TriggerRec* trigger);
   // Read collections (IKXQReadLog): one opens; the last opened closes and
   // gives its distinct reads in key order.
   void BeginReads() {

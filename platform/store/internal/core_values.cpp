@@ -3,6 +3,7 @@
 // reads recorded for trigger items and fired when a recorded value changes.
 #include <algorithm>
 #include <iterator>
+#include <unordered_set>
 
 #include "store/internal/core.h"
 
@@ -449,6 +450,51 @@ void StoreCore::NoteKey(const ReadKey& k) {
     w.order.push_back(item);
     w.quietSince = 0;
     item->Add(k, &w);
+  }
+}
+
+void StoreCore::EndItem(TriggerItem* item) {
+  std::vector<TriggerItem::Listing>& listings = item->listings;
+  size_t kept = 0;
+  for (size_t n = 0; n < listings.size(); ++n) {
+    const TriggerItem::Listing listing = listings[n];
+    if (listing.reading) {
+      listings[kept++] = listing;
+      continue;
+    }
+    TriggerWatchers& w = *listing.watchers;
+    for (size_t i = 0; i < w.order.size(); ++i) {
+      if (w.order[i] != item) continue;
+      for (size_t j = i; j + 1 < w.order.size(); ++j) w.order[j] = w.order[j + 1];
+      w.order.shrink(w.order.size() - 1);
+      if (i < w.sorted) --w.sorted;
+      break;
+    }
+  }
+  if (kept == listings.size()) return;
+  listings.erase(listings.begin() + static_cast<std::ptrdiff_t>(kept), listings.end());
+  item->Reindex();
+}
+
+void StoreCore::ResetAllItems(TriggerRec* trigger) {
+  std::unordered_set<TriggerWatchers*> touched;
+  for (auto& [key, item] : trigger->items) {
+    for (const TriggerItem::Listing& listing : item.listings) touched.insert(listing.watchers);
+    std::vector<TriggerItem::Listing>().swap(item.listings);
+    std::unordered_map<ReadKey, uint32_t, ReadKeyHash>().swap(item.listingAt);
+  }
+  // One pass over each watcher, however many of the trigger's items it lists.
+  for (TriggerWatchers* w : touched) {
+    size_t kept = 0;
+    size_t keptSorted = 0;
+    for (size_t n = 0; n < w->order.size(); ++n) {
+      TriggerItem* item = w->order[n];
+      if (item->trigger == trigger) continue;
+      if (n < w->sorted) ++keptSorted;
+      w->order[kept++] = item;
+    }
+    w->order.shrink(kept);
+    w->sorted = keptSorted;
   }
 }
 

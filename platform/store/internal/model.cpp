@@ -348,7 +348,7 @@ constexpr size_t kScannedListings = 16;
 TriggerItem::Listing* TriggerItem::Find(const ReadKey& read) {
   if (listings.size() <= kScannedListings) {
     for (Listing& listing : listings)
-      if (listing.read == read) return &listing;
+      if (listing.list == read.list && listing.at == read.at) return &listing;
     return nullptr;
   }
   const auto found = listingAt.find(read);
@@ -358,7 +358,7 @@ TriggerItem::Listing* TriggerItem::Find(const ReadKey& read) {
 void TriggerItem::Add(const ReadKey& read, TriggerWatchers* watchers) {
   listings.push_back({read, watchers, true});
   if (listings.size() == kScannedListings + 1) {
-    for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read] = at;
+    for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read()] = at;
   } else if (listings.size() > kScannedListings + 1) {
     listingAt[read] = static_cast<uint32_t>(listings.size() - 1);
   }
@@ -371,10 +371,16 @@ void TriggerItem::Unlist(const ReadKey& read) {
   if (indexed) listingAt.erase(read);
   if (listing != &listings.back()) {
     *listing = listings.back();
-    if (indexed) listingAt[listing->read] = static_cast<uint32_t>(listing - listings.data());
+    if (indexed) listingAt[listing->read()] = static_cast<uint32_t>(listing - listings.data());
   }
   listings.pop_back();
   if (indexed && listings.size() <= kScannedListings) listingAt.clear();
+}
+
+void TriggerItem::Reindex() {
+  listingAt.clear();
+  if (listings.size() <= kScannedListings) return;
+  for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read()] = at;
 }
 
 TriggerItem* TriggerRec::Item(const u16& key) {

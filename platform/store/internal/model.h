@@ -390,32 +390,38 @@ struct TriggerItem;
 // trigger's owner or stopped reading: the next change of the value fires
 // nothing and need not look, until one reads it again or the store's
 // fireable count moved. An item that stopped reading stays listed until a
-// change meets it.
+// change meets it, its recording ends without the read, or its trigger's
+// items are all reset.
 struct TriggerWatchers {
   // Most reads (one entry of a list) are an item's or two's: those are held
   // inline, without an allocation for each of the thousands a page records.
   class Items {
    public:
-    size_t size() const { return more_.empty() ? few_ : more_.size(); }
-    TriggerItem** data() { return more_.empty() ? few_items_ : more_.data(); }
+    Items() = default;
+    Items(Items&&) = default;
+    Items& operator=(Items&&) = default;
+    size_t size() const { return more_ ? more_->size() : few_; }
+    TriggerItem** data() { return more_ ? more_->data() : few_items_; }
     TriggerItem*& operator[](size_t n) { return data()[n]; }
     void push_back(TriggerItem* item) {
-      if (more_.empty() && few_ < kFew) {
+      if (!more_ && few_ < kFew) {
         few_items_[few_++] = item;
         return;
       }
-      if (more_.empty()) {
-        more_.assign(few_items_, few_items_ + few_);
+      if (!more_) {
+        // Held by pointer: the many reads with one or two items carry one
+        // word for it, not a vector's three.
+        more_ = std::make_unique<std::vector<TriggerItem*>>(few_items_, few_items_ + few_);
         few_ = 0;
       }
-      more_.push_back(item);
+      more_->push_back(item);
     }
     // Keeps the first n (n <= size()).
     void shrink(size_t n) {
-      if (more_.empty()) {
-        few_ = n;
+      if (more_) {
+        more_->resize(n);
       } else {
-        more_.resize(n);
+        few_ = n;
       }
     }
 
@@ -423,7 +429,7 @@ struct TriggerWatchers {
     static constexpr size_t kFew = 2;
     TriggerItem* few_items_[kFew] = {};
     size_t few_ = 0;
-    std::vector<TriggerItem*> more_;
+    std::unique_ptr<std::vector<TriggerItem*>> more_;
   };
   Items order;  // sorted up to `sorted`
   size_t sorted = 0;
@@ -433,12 +439,19 @@ struct TriggerWatchers {
 // The reads recorded under one item key of a trigger: each read whose
 // watchers list the item, with those watchers and whether the item reads it
 // now. A reset keeps the listings, so that the same reads made again (a page
-// recording its fields anew) find their watchers without looking them up.
+// recording its fields anew) find their watchers without looking them up;
+// those not made again go when the recording ends.
 struct TriggerItem {
+  // The read's key is held in its parts: with the flag beside its position
+  // a listing takes three words, not four.
   struct Listing {
-    ReadKey read;
+    Listing(const ReadKey& key, TriggerWatchers* w, bool r)
+        : list(key.list), watchers(w), at(key.at), reading(r) {}
+    uint64_t list;
     TriggerWatchers* watchers;
+    uint32_t at;
     bool reading;
+    ReadKey read() const { return {list, at}; }
   };
   TriggerRec* trigger = nullptr;
   const u16* key = nullptr;  // its key in the trigger's items
@@ -454,6 +467,8 @@ struct TriggerItem {
   void Add(const ReadKey& read, TriggerWatchers* watchers);
   // Drops the listing of `read` (there is one).
   void Unlist(const ReadKey& read);
+  // Makes the listings' index again after listings were dropped.
+  void Reindex();
   // Reads nothing any more; the listings stay.
   void Reset() {
     for (Listing& listing : listings) listing.reading = false;

@@ -121,7 +121,9 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     auto& open = core_->openItems;
     for (auto it = open.rbegin(); it != open.rend(); ++it)
       if ((*it)->trigger == rec_) {
+        TriggerItem* item = *it;
         open.erase(std::next(it).base());
+        core_->EndItem(item);
         return S_OK;
       }
     return SetError(KXQ_E_TRANSACTION, u"Trigger \"" + rec_->name + u"\" has no open item");
@@ -130,7 +132,7 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
     KX_RETURN_IF_FAILED(Live());
     const VARIANT* k = V_VT(&key) == (VT_BYREF | VT_VARIANT) ? key.pvarVal : &key;
     if (V_VT(k) == VT_EMPTY || ((V_VT(k) == VT_INT || V_VT(k) == VT_I4) && k->lVal == 0)) {
-      for (auto& [name, item] : rec_->items) item.Reset();
+      core_->ResetAllItems(rec_);
       return S_OK;
     }
     u16 text;

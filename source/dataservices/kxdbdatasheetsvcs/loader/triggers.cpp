@@ -195,7 +195,24 @@ ListRowsById::ListRowsById(IKXQObject* page) : m_page(page) {
   }
 }
 
-int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
+void ListRowsById::Rows::Index(const std::vector<int32_t>& ids) {
+  first.clear();
+  next.assign(ids.size(), -1);
+  // From the last row up, so that each id's entry ends at its first row
+  // and every row links to the next one of its object.
+  for (size_t row = ids.size(); row-- > 0;) {
+    if (ids[row] == 0) continue;
+    auto [at, added] = first.try_emplace(ids[row], static_cast<int32_t>(row));
+    if (!added) {
+      next[row] = at->second;
+      at->second = static_cast<int32_t>(row);
+    }
+  }
+}
+
+void ListRowsById::KeepRecorded(const std::vector<int32_t>& ids) { m_recorded.Index(ids); }
+
+void ListRowsById::Read(const ContinuousPageHelper& helper) {
   const int32_t first = helper.FirstRowPosition();
   LONGLONG stamp = 0;
   bool stamped = false;
@@ -204,23 +221,45 @@ int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
     const PreservedErrorInfo unchanged;
     stamped = SUCCEEDED(m_stamps->GetValueStamp(kNodeObjects, &stamp));
   }
-  if (!stamped || !m_read || stamp != m_stamp || first != m_first) {
-    m_rows.clear();
-    IKXQAttributePtr objects;
-    if (m_page != nullptr) GetAttributeInterface(m_page, u"NodeObjects", objects);
-    const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
-    for (int32_t k = first; k <= count && first >= 1; ++k) {
-      IKXQObjectPtr object;
-      GetAttributeAsObject(objects, k, object);
-      // A row object shown twice is found at its first row.
-      if (object) m_rows.try_emplace(ObjectIdOf(object), k - first);
-    }
-    m_read = stamped;
-    m_stamp = stamp;
-    m_first = first;
+  if (stamped && m_read && stamp == m_stamp && first == m_first) return;
+  IKXQAttributePtr objects;
+  if (m_page != nullptr) GetAttributeInterface(m_page, u"NodeObjects", objects);
+  const int32_t count = objects && first >= 1 ? GetAttributeCount(objects) : 0;
+  std::vector<int32_t> ids;
+  for (int32_t k = first; k <= count && first >= 1; ++k) {
+    IKXQObjectPtr object;
+    GetAttributeAsObject(objects, k, object);
+    ids.push_back(object ? ObjectIdOf(object) : 0);
   }
-  const auto found = m_rows.find(id);
-  return found != m_rows.end() ? found->second : -1;
+  m_now.Index(ids);
+  m_read = stamped;
+  m_stamp = stamp;
+  m_first = first;
+}
+
+int32_t ListRowsById::RowOf(const ContinuousPageHelper& helper, int32_t id) {
+  Read(helper);
+  const auto found = m_now.first.find(id);
+  return found != m_now.first.end() ? found->second : -1;
+}
+
+std::vector<int32_t> ListRowsById::RowsOf(const ContinuousPageHelper& helper, int32_t id) {
+  std::vector<int32_t> rows;
+  for (int32_t row = RowOf(helper, id); row >= 0; row = m_now.next[static_cast<size_t>(row)]) {
+    rows.push_back(row);
+  }
+  const auto recorded = m_recorded.first.find(id);
+  if (recorded == m_recorded.first.end()) return rows;
+  const size_t now = rows.size();
+  const int32_t count = static_cast<int32_t>(m_now.next.size());
+  for (int32_t row = recorded->second; row >= 0 && row < count;
+       row = m_recorded.next[static_cast<size_t>(row)]) {
+    if (!std::binary_search(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(now), row)) {
+      rows.push_back(row);
+    }
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
@@ -257,6 +296,26 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
   }
   if (row < 0) return -1;
   return helper.FirstRepeatingField() + column + row * helper.FieldsPerRow();
+}
+
+std::vector<int32_t> ContinuousListKeyPositions(const ContinuousPageHelper& helper,
+                                                const OLECHAR* key, ListRowsById& rows) {
+  const std::u16string_view text = key != nullptr ? std::u16string_view(key) : u"";
+  const size_t colon = text.find(u':', 2);
+  const bool rowKey = text.size() > 3 && (text[0] == u'C' || text[0] == u'c') &&
+                      (text[1] == u'L' || text[1] == u'l') && colon != std::u16string_view::npos;
+  if (!rowKey || rows.Page() == nullptr) {
+    const int32_t position = ContinuousListKeyToPosition(helper, key, rows);
+    return position >= 1 ? std::vector<int32_t>{position} : std::vector<int32_t>{};
+  }
+  const int32_t id = static_cast<int32_t>(_wtol(std::u16string(text.substr(2, colon - 2)).c_str()));
+  const int32_t column =
+      static_cast<int32_t>(_wtol(std::u16string(text.substr(colon + 1)).c_str()));
+  std::vector<int32_t> positions;
+  for (const int32_t row : rows.RowsOf(helper, id)) {
+    positions.push_back(helper.FirstRepeatingField() + column + row * helper.FieldsPerRow());
+  }
+  return positions;
 }
 
 HRESULT RecordFieldItem(MainContext& main, IKXQObject* page, IKXQTemplatePage* templatePage,
@@ -612,6 +671,7 @@ HRESULT RecordFieldTriggers(MainContext& main, IKXQObject* page, IKXQTrigger* tr
         if (key.length() == 0) continue;
         recordListPosition(key, p, RowOf(helper, p));
       }
+      main.KeepRecordedRows(page, helper.RowObjectIds());
     } else if (!continuous) {
       for (const _bstr_t& key : keys) {
         const int32_t index = static_cast<int32_t>(_wtol(key.length() > 0 ? key : u""));

@@ -114,7 +114,9 @@ HRESULT GetPageOverspillAssociation(OverspillUtils& run, IKXQObject* page, SAFEA
 // its callbacks: the page's "NodeObjects" are read once, not scanned again
 // for every key or callback, and read anew whenever they changed since (a
 // store without value stamps reads them for every key). Keeps the page
-// without a reference.
+// without a reference, and the rows' objects as the page's items were last
+// recorded: a row key's item watches the row it was recorded for, which may
+// show another object now.
 class ListRowsById {
  public:
   explicit ListRowsById(IKXQObject* page);
@@ -124,14 +126,28 @@ class ListRowsById {
   // The row (from 0) of the first row position of the analysed list that
   // shows object `id`; -1 when none does.
   int32_t RowOf(const ContinuousPageHelper& helper, int32_t id);
+  // Every row (from 0, ascending) that shows object `id` now, and each row
+  // of the list that showed it when the items were recorded.
+  std::vector<int32_t> RowsOf(const ContinuousPageHelper& helper, int32_t id);
+  // The rows' object ids (row -> id, 0 for none) the items were recorded with.
+  void KeepRecorded(const std::vector<int32_t>& ids);
 
  private:
+  void Read(const ContinuousPageHelper& helper);
   IKXQObject* m_page;
   _com_ptr_t<IKXQValueStamps> m_stamps;
   bool m_read = false;
   LONGLONG m_stamp = 0;
   int32_t m_first = 0;
-  std::unordered_map<int32_t, int32_t> m_rows;
+  // Rows by object id, now and as recorded: id -> its first row, and row ->
+  // the next row of its object (-1 after the last).
+  struct Rows {
+    std::unordered_map<int32_t, int32_t> first;
+    std::vector<int32_t> next;
+    void Index(const std::vector<int32_t>& ids);
+  };
+  Rows m_now;
+  Rows m_recorded;
 };
 
 // The 1-based field position a continuous-list key names, -1 for none. A
@@ -143,6 +159,12 @@ int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OL
 // The same, a row key looked up in `rows` (its page's rows).
 int32_t ContinuousListKeyToPosition(const ContinuousPageHelper& helper, const OLECHAR* key,
                                     ListRowsById& rows);
+// Every position a continuous-list key stands for on its page: a row key's
+// column in each row of `rows` that shows its object or showed it when the
+// items were recorded (ListRowsById::RowsOf); any other key its one
+// position. Empty for none.
+std::vector<int32_t> ContinuousListKeyPositions(const ContinuousPageHelper& helper,
+                                                const OLECHAR* key, ListRowsById& rows);
 
 namespace KXDBDatasheetSvcs {
 

@@ -253,6 +253,9 @@ class Main final
   };
   std::map<IKXQObject*, KeptRows> m_keptRows;
   ListRowsById& KeptListRows(IKXQObject* page);
+
+ public:
+  void KeepRecordedRows(IKXQObject* page, const std::vector<int32_t>& ids) override;
 };
 
 namespace KXDBDatasheetSvcs {

@@ -114,6 +114,10 @@ ListRowsById& Main::KeptListRows(IKXQObject* page) {
   return *kept.rows;
 }
 
+void Main::KeepRecordedRows(IKXQObject* page, const std::vector<int32_t>& ids) {
+  if (page != nullptr) KeptListRows(page).KeepRecorded(ids);
+}
+
 HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, trigger);
@@ -186,40 +190,39 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, object));
     ListRowsById& rows = KeptListRows(object);
     for (const _bstr_t& key : keys) {
-      const auto runItem = [&](KXComException& item) {
-        const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
-        int32_t position = 0;
-        if (continuous) {
-          position = ContinuousListKeyToPosition(m_continuousPageHelper, text, rows);
-          // A key that names no position (a row gone from the page) is
-          // passed over; later rows still get their events.
-          if (position < 0) return S_OK;
-        } else {
-          position = static_cast<int32_t>(_wtol(text));
-        }
-        if (fieldTrigger) {
-          const int32_t field = continuous ? position : position + 1;
-          std::shared_ptr<const FieldUtils::SettledWalk> walk;
-          if (const auto kept = itemWalks.find(field); kept != itemWalks.end()) {
-            walk = std::move(kept->second);
+      const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
+      // A row key stands for its object in every row that shows it, and for
+      // the row its item watched, which may show another object now; a key
+      // that names no position (a row gone from the page) is passed over.
+      const std::vector<int32_t> positions =
+          continuous ? ContinuousListKeyPositions(m_continuousPageHelper, text, rows)
+                     : std::vector<int32_t>{static_cast<int32_t>(_wtol(text))};
+      for (const int32_t position : positions) {
+        const auto runItem = [&](KXComException& item) {
+          if (fieldTrigger) {
+            const int32_t field = continuous ? position : position + 1;
+            std::shared_ptr<const FieldUtils::SettledWalk> walk;
+            if (const auto kept = itemWalks.find(field); kept != itemWalks.end()) {
+              walk = std::move(kept->second);
+            }
+            KX_CHECK(item, LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
+            if (m_statusCopy) {
+              IKXQObjectPtr datasheet;
+              GetOwnerObject(object, datasheet);
+              ScopedCurrentDatasheet currentDatasheet(m_pApplication, datasheet);
+              ScopedCurrentPage currentPage(m_pApplication, object);
+              UpdateStatusCopyField(object, field, context);
+            }
+          } else {
+            KX_CHECK(item, SpillAssociation(*this, run, kCallbackMode, object, position));
           }
-          KX_CHECK(item, LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
-          if (m_statusCopy) {
-            IKXQObjectPtr datasheet;
-            GetOwnerObject(object, datasheet);
-            ScopedCurrentDatasheet currentDatasheet(m_pApplication, datasheet);
-            ScopedCurrentPage currentPage(m_pApplication, object);
-            UpdateStatusCopyField(object, field, context);
-          }
-        } else {
-          KX_CHECK(item, SpillAssociation(*this, run, kCallbackMode, object, position));
+          return S_OK;
+        };
+        const HRESULT itemResult = ServeRequest(u"Main::OnTriggerFired", kSilentFrame, runItem);
+        if (FAILED(itemResult)) {
+          loaddatasheet::ReportItemFailure(application != nullptr ? application : m_pApplication,
+                                           itemResult);
         }
-        return S_OK;
-      };
-      const HRESULT itemResult = ServeRequest(u"Main::OnTriggerFired", kSilentFrame, runItem);
-      if (FAILED(itemResult)) {
-        loaddatasheet::ReportItemFailure(application != nullptr ? application : m_pApplication,
-                                         itemResult);
       }
     }
     return S_OK;

@@ -229,7 +229,7 @@ void GetContinuousFormat(MainContext& main, IKXQObject* page, IKXQTemplatePage* 
   KX_CHECK(ctx, main.m_pRequestContext->NotifyFormatChange());
 }
 
-HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object, bool events) {
+HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object) {
   const auto work = [&](KXComException& ctx) {
     CheckPointerArgument(ctx, page);
     const IKXQAttributePtr objects = RequiredAttribute(page, u"NodeObjects");
@@ -294,7 +294,6 @@ HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* ob
     }
     RemoveAttributeValue(objects, position);
 
-    if (!events) return S_OK;
     if ((count - position + 1) * perRow > 100) {
       KX_CHECK(ctx, main.LaunchPageEvent(page, 1));
     } else {

@@ -174,10 +174,10 @@ void WriteListValues(IKXQAttribute* list, int32_t first, const std::vector<_vari
 }
 
 HRESULT RemoveObjectsFromPage(MainContext& main, IKXQObject* page,
-                              const std::vector<IKXQObject*>& objects, bool events) {
+                              const std::vector<IKXQObject*>& objects) {
   const auto oneByOne = [&](size_t from) {
     for (size_t i = from; i < objects.size(); ++i) {
-      const HRESULT hr = RemoveObjectFromPage(main, page, objects[i], events);
+      const HRESULT hr = RemoveObjectFromPage(main, page, objects[i]);
       if (FAILED(hr)) return hr;
     }
     return S_OK;
@@ -291,7 +291,6 @@ HRESULT RemoveObjectsFromPage(MainContext& main, IKXQObject* page,
     batched = true;
     for (size_t i = 0; i < told.size(); ++i) GetContinuousFormat(main, page, templatePage);
     for (const ListRewrite* list : order) list->Write();
-    if (!events) return S_OK;
     for (const Told& step : told) {
       if ((step.count - step.position + 1) * perRow > 100) {
         KX_CHECK(ctx, main.LaunchPageEvent(page, 1));

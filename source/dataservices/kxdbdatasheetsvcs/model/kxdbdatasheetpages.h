@@ -56,15 +56,16 @@ bool PlaceObjectOnPage(IKXQObject* page, IKXQTemplatePage* templatePage, IKXQObj
                        bool firstMatch);
 // Removes `object` from the page. On a continuous list its row goes: its
 // field values and revisions are removed, the following rows' field values
-// renumbered, and, unless `events` is false, the clients told (field
-// events, or one page event for more than 100 values).
-HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object,
-                             bool events = true);
+// renumbered, and the clients told, whoever took the row off: a field event
+// for every field of the row and of each row after it (one page event
+// instead for more than 100 values), and one for the first field of the
+// row that no longer exists.
+HRESULT RemoveObjectFromPage(MainContext& main, IKXQObject* page, IKXQObject* object);
 // Removes `objects` from a continuous-list page as RemoveObjectFromPage
 // for each in turn would (the same lists, change order and events), each
 // list rewritten once where the values' slots carry nothing of their own.
 HRESULT RemoveObjectsFromPage(MainContext& main, IKXQObject* page,
-                              const std::vector<IKXQObject*>& objects, bool events);
+                              const std::vector<IKXQObject*>& objects);
 // The field record `text` with row number `row`, written out whole as
 // RenumberFieldRows writes it; empty for a text of blanks. Throws when the
 // record does not read.

@@ -117,6 +117,12 @@ class MainContext : public HostConnection {
     std::vector<Held> m_events;
   };
 
+  // Keeps the object ids of a continuous page's rows (row -> id, 0 for
+  // none) as its trigger items were recorded, for the page's callbacks: a
+  // fired row key names an object, and the row its item watches may show
+  // another one by then.
+  virtual void KeepRecordedRows(IKXQObject* page, const std::vector<int32_t>& ids) = 0;
+
   // Set by the check and issue workers; from then on field callbacks also
   // keep the status copies up to date. Never cleared.
   virtual void SetStatusCopyFlag() = 0;

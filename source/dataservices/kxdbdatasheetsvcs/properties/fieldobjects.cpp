@@ -204,7 +204,7 @@ void DeleteRowObjects(KXComException& ctx, MainContext& main, const FieldPage& w
   const std::vector<IKXQObject*> rest(objects.begin() + 1, objects.end());
   if (pageStays && rest.size() >= 2 && main.Workers().IsModulesOwn() && nodeObjects &&
       GetAttributeCount(nodeObjects) == before - 1 && RowsGoAlone(ctx, main, work, rest)) {
-    KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rest, true));
+    KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rest));
   }
   for (IKXQObject* object : rest) KX_CHECK(ctx, object->Delete());
 }
@@ -613,13 +613,13 @@ HRESULT FieldObjectsMessageParser::HideFieldObjects() {
     }
     KXDBDatasheetSvcs::RefuseStatusCopy(work.page);
     if (m_continuous) {
-      // The rows go together, as one by one in record order; as shown
-      // rows, hidden ones tell no client.
+      // The rows go together, as one by one in record order, each telling
+      // the clients of the rows it moved.
       std::vector<IKXQObject*> rows;
       for (const auto& record : m_records) {
         if (record.object) rows.push_back(record.object);
       }
-      KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rows, false));
+      KX_CHECK(ctx, KXDBDatasheetSvcs::RemoveObjectsFromPage(main, work.page, rows));
       return S_OK;
     }
     const bool follows = std::any_of(m_records.begin(), m_records.end(),

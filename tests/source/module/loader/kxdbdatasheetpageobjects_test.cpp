@@ -458,7 +458,7 @@ TEST(PageRows, ManyRowsAtOnceComeOutAsOneByOne) {
       objects.push_back(together.Object(id));
       EXPECT_EQ(RemoveObjectFromPage(*aloneMain, alone.Object(16), alone.Object(id)), S_OK);
     }
-    EXPECT_EQ(RemoveObjectsFromPage(*togetherMain, together.Object(16), objects, true), S_OK);
+    EXPECT_EQ(RemoveObjectsFromPage(*togetherMain, together.Object(16), objects), S_OK);
     const std::vector<std::string> removed = ListState(alone);
     EXPECT_EQ(ListState(together), removed) << (locked ? "locked" : "");
     EXPECT_EQ(removed.size(), 1u + 7 * 4 + 1 + 7 * 4 + 8 + (locked ? 1 : 0) + 2);
@@ -542,7 +542,7 @@ TEST(PageRows, SmallListsComeOutAsOneByOneInAnyOrder) {
           }
         }
         const HRESULT togetherHr =
-            off ? RemoveObjectsFromPage(*togetherMain, together.Object(16), objects, true)
+            off ? RemoveObjectsFromPage(*togetherMain, together.Object(16), objects)
                 : AddListObjects(*togetherMain, together.Object(16),
                                  together.TemplatePage(u"TC", u"C4"), rows);
         const std::string what = std::to_string(count) + " rows, twist " +

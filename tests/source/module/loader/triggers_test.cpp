@@ -250,7 +250,7 @@ TEST_F(TriggersTest, AChainThatNeverSettlesFailsTheCallAndKeepsNothing) {
   m_host.main().UseWorkers(nullptr);
 }
 
-TEST_F(TriggersTest, AContinuousListRecordsRowKeysAndARowThatLeftThePageIsSkipped) {
+TEST_F(TriggersTest, AContinuousListRecordsRowKeysAndARowWhoseObjectLeftIsSentAsItStands) {
   Open(u"201");
   // F = 4, W = 3: positions 1-3 are the sheet's, 4-6 pump 10's, 7-9 pump 11's.
   ASSERT_TRUE(m_host.Set(kPump2, u"F2", u"row two").succeeded());
@@ -258,9 +258,10 @@ TEST_F(TriggersTest, AContinuousListRecordsRowKeysAndARowThatLeftThePageIsSkippe
   ASSERT_TRUE(m_host.Set(kList, u"DocumentName", u"Renamed").succeeded());
   EXPECT_EQ(m_host.Delivered(), "trigger Field on #201 fired (keys: 2)\n");
 
-  // Both rows change, then the first row leaves the page before the
-  // callback (which fires the rest of its items): its keys name no position
-  // and are passed over; the second row still gets its event.
+  // Both rows change, then the first row's object leaves the page before
+  // the callback (which fires the rest of its items): its keys stand for the
+  // row their items were recorded for, which is sent as it stands now, empty;
+  // the second row gets its event too.
   Change(m_host, kPump, u"F1", u"gone");
   Change(m_host, kPump2, u"F3", u"kept");
   IKXQAttributePtr objects;
@@ -273,7 +274,7 @@ TEST_F(TriggersTest, AContinuousListRecordsRowKeysAndARowThatLeftThePageIsSkippe
   ASSERT_EQ(m_host.main().OnTriggerFired(trigger, &m_host.app()), S_OK);
   const auto events = TakePendingFieldEvents(m_host.app());
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].second, (std::vector<int32_t>{9}));
+  EXPECT_EQ(events[0].second, (std::vector<int32_t>{4, 5, 6, 9}));
 }
 
 TEST_F(TriggersTest, ContinuousListKeysNameTheirPositions) {

@@ -17,8 +17,9 @@ namespace {
 
 class FieldObjectsTest : public ::testing::Test {
  protected:
-  // None of the field-object messages raises an event, also not for a
-  // list's rows shown or taken off.
+  // None of the field-object messages raises an event of its own, also not
+  // for a list's rows shown; `quiet` false for rows taken off a list, which
+  // tell the clients of the rows they moved.
   std::string Reply(const std::u16string& name, const std::u16string& attributes,
                     const std::u16string& fields, bool quiet = true) {
     const auto result = host_.host().Request(name, u"<XMLMessage TargetId=\"20\" Status=\"1\"><" +
@@ -97,7 +98,7 @@ TEST_F(FieldObjectsTest, RowsOfDifferentFieldsNeverCollideAndConfirmedRowsGo) {
       "Text=\"Delete object Pump: Pump 53\" FieldId=\"13\" Index=\"1\" "
       "ObjectId=\"53\"/></XMLMessage>");
   EXPECT_EQ(Reply(u"HideFieldObjects", u"PageId=\"51\" Confirmed=\"1\"",
-                  u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>"),
+                  u"<Field FieldId=\"13\" Index=\"1\"/><Field FieldId=\"12\" Index=\"2\"/>", false),
             "");
   EXPECT_EQ(host_.Count(51, u"NodeObjects"), 4);
   EXPECT_NE(host_.Object(54), nullptr);
