@@ -40,9 +40,9 @@ std::vector<std::u16string> MissingAttributes(std::u16string_view name, std::u16
 bool IsMessageName(std::u16string_view name);
 std::vector<std::u16string> NearestMessageNames(std::u16string_view name);
 
-// A failure for a user on one line: the description with its line ends
-// as blanks, and the hint before it ("HINT; the module says: DESCRIPTION")
-// or after it ("DESCRIPTION; HINT").
+// A failure for a user on one line: the description and the hint with
+// their line ends as blanks, the hint before the description ("HINT; the
+// module says: DESCRIPTION") or after it ("DESCRIPTION; HINT").
 std::u16string FailureLine(std::u16string_view description, const RequestHint& hint);
 
 }  // namespace kx::host
