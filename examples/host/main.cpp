@@ -48,10 +48,11 @@ std::string ErrorText() {
 bool Show(const char* what, const kx::host::CallResult& result,
           const std::u16string* reply = nullptr) {
   if (!result.succeeded()) {
-    // The description in plain words; `result.error` holds the module's
-    // whole "<KXError" chain, for a log.
+    // The description in plain words with a failed request's hint, on one
+    // line; `result.error` holds the module's whole "<KXError" chain, for
+    // a log.
     std::fprintf(stderr, "example_host: %s failed (0x%08X): %s\n", what,
-                 static_cast<unsigned>(result.hr), Utf8(result.description).c_str());
+                 static_cast<unsigned>(result.hr), Utf8(result.FailureText()).c_str());
     return false;
   }
   for (const std::u16string& text : result.warnings)

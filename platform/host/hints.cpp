@@ -201,6 +201,24 @@ std::string KnownNames(std::string_view description, IKXQSchema* schema) {
   return {};
 }
 
+// `text` with each line end, and the blanks around it, as one blank.
+std::u16string OneLine(std::u16string_view text) {
+  std::u16string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      while (!line.empty() && line.back() == u' ') line.pop_back();
+      while (i + 1 < text.size() &&
+             (text[i + 1] == u'\r' || text[i + 1] == u'\n' || text[i + 1] == u' '))
+        ++i;
+      if (!line.empty() && i + 1 < text.size()) line += u' ';
+      continue;
+    }
+    line += c;
+  }
+  return line;
+}
+
 // Appends `part` after "; ", without its last full stop: the parts make
 // one sentence.
 void Join(std::string* out, std::string part) {
@@ -249,7 +267,19 @@ std::vector<std::u16string> MissingAttributes(std::u16string_view name, std::u16
   // reads the message element alone ("No object with id 0" for a missing
   // "TargetId").
   const bool enveloped = !tags.empty() && tags.front().name == "XMLMessage";
-  if (!tags.empty() && !enveloped) tags.insert(tags.begin(), Tag{"", {}});
+  if (!tags.empty() && !enveloped) {
+    // A root the module does not know it passes over with all it holds (an
+    // envelope in other letter case, one inside another element): nothing
+    // of the request is read, and an attribute added would change nothing.
+    const std::string& root = tags.front().name;
+    const auto names = MessageNames();
+    bool known =
+        std::find(names.begin(), names.end(), root) != names.end() && EqualNoCase(root, message);
+    for (const AttributeNote& note : AttributeNotes())
+      known = known || (EqualNoCase(message, note.message) && root == note.element);
+    if (!known) return sentences;
+    tags.insert(tags.begin(), Tag{"", {}});
+  }
   std::set<std::pair<std::string, std::string>> named;
   for (size_t t = 0; t < tags.size(); ++t) {
     const Tag& tag = tags[t];
@@ -281,9 +311,10 @@ RequestHint FailedRequestHint(std::u16string_view name, std::u16string_view text
     std::u16string names;
     for (const std::u16string& known : nearest)
       names += (names.empty() ? u"\"" : u", \"") + known + u"\"";
-    hint.text =
+    // The name as it came, a line end in it included: the hint is one line.
+    hint.text = OneLine(
         u"the module has no message \"" + std::u16string(name) + u"\"" +
-        (nearest.empty() ? u"; docs/messages.md lists its messages" : u"; the nearest: " + names);
+        (nearest.empty() ? u"; docs/messages.md lists its messages" : u"; the nearest: " + names));
     hint.first = true;
     return hint;
   }
@@ -314,24 +345,11 @@ RequestHint FailedRequestHint(std::u16string_view name, std::u16string_view text
 }
 
 std::u16string FailureLine(std::u16string_view description, const RequestHint& hint) {
-  std::u16string line;
-  for (size_t i = 0; i < description.size(); ++i) {
-    const char16_t c = description[i];
-    if (c == u'\r' || c == u'\n') {
-      // A line end and the blanks around it become one blank.
-      while (!line.empty() && line.back() == u' ') line.pop_back();
-      while (i + 1 < description.size() &&
-             (description[i + 1] == u'\r' || description[i + 1] == u'\n' ||
-              description[i + 1] == u' '))
-        ++i;
-      if (!line.empty() && i + 1 < description.size()) line += u' ';
-      continue;
-    }
-    line += c;
-  }
-  if (hint.text.empty()) return line;
-  if (line.empty()) return hint.text;
-  return hint.first ? hint.text + u"; the module says: " + line : line + u"; " + hint.text;
+  const std::u16string line = OneLine(description);
+  const std::u16string more = OneLine(hint.text);
+  if (more.empty()) return line;
+  if (line.empty()) return more;
+  return hint.first ? more + u"; the module says: " + line : line + u"; " + more;
 }
 
 }  // namespace kx::host

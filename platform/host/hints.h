@@ -28,9 +28,11 @@ RequestHint FailedRequestHint(std::u16string_view name, std::u16string_view text
 
 // The sentences for the attributes that message `name` needs and `text`
 // lacks, one per element and attribute, from the envelope (also when the
-// text has none) or from an element the text holds, with what the
-// attribute takes. `names_status`: set when one names the envelope's
-// "Status". Message names in any letter case, as the module finds them.
+// text has none and its root is the message's element) or from an element
+// the text holds, with what the attribute takes; none when its root is an
+// element the module passes over ("xmlmessage"). `names_status`: set when
+// one names the envelope's "Status". Message names in any letter case, as
+// the module finds them.
 std::vector<std::u16string> MissingAttributes(std::u16string_view name, std::u16string_view text,
                                               bool* names_status);
 
@@ -40,9 +42,9 @@ std::vector<std::u16string> MissingAttributes(std::u16string_view name, std::u16
 bool IsMessageName(std::u16string_view name);
 std::vector<std::u16string> NearestMessageNames(std::u16string_view name);
 
-// A failure for a user on one line: the description with its line ends
-// as blanks, and the hint before it ("HINT; the module says: DESCRIPTION")
-// or after it ("DESCRIPTION; HINT").
+// A failure for a user on one line: the description and the hint with
+// their line ends as blanks, the hint before the description ("HINT; the
+// module says: DESCRIPTION") or after it ("DESCRIPTION; HINT").
 std::u16string FailureLine(std::u16string_view description, const RequestHint& hint);
 
 }  // namespace kx::host

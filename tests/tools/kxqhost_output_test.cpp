@@ -126,6 +126,17 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
        std::string(kNothingDone) +
            ": its message element is \"setRealField\"; the module finds the message in any "
            "letter case, but reads its element only as \"SetRealField\""},
+      // "01" is 1 to the module: the element's letter case alone explains.
+      {RatedFlow("<XMLMessage Status=\"01\">", "setRealField"),
+       std::string(kNothingDone) +
+           ": its message element is \"setRealField\"; the module finds the message in any "
+           "letter case, but reads its element only as \"SetRealField\""},
+      // An envelope in other letter case is passed over with all it holds.
+      {"<xmlmessage Status=\"1\"><SetRealField PageId=\"1011\" FieldId=\"103\" "
+       "Value=\"395\"/></xmlmessage>",
+       std::string(kNothingDone) +
+           ": its envelope is \"xmlmessage\"; the module reads it only as \"XMLMessage\" and "
+           "passes over all it holds"},
       {"<?xml version=\"1.0\"?>\n<!-- a note -->\n<Request Status=\"1\"/>",
        std::string(kNothingDone) +
            ": its root element is \"Request\", neither \"XMLMessage\" nor "
@@ -140,6 +151,18 @@ TEST_F(KxqhostOutputTest, ARequestThatDidNothingSaysWhyItMayHaveDoneNothing) {
     EXPECT_EQ(NoticeOf(outcome.err), c.notice) << outcome.err;
   }
   EXPECT_EQ(RatedFlowNow(), before);
+
+  // An envelope the module does not read is not taken for a missing one:
+  // nothing added to it would be read.
+  for (const std::string& text :
+       {std::string("<xmlmessage><SetRealField PageId=\"1011\" FieldId=\"103\" Value=\"395\"/>"
+                    "</xmlmessage>"),
+        "<Request>" + RatedFlow("<XMLMessage>") + "</Request>"}) {
+    SCOPED_TRACE(text);
+    const Outcome outcome = Host({"request", "SetRealField"}, text);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err.find("needs"), std::string::npos) << outcome.err;
+  }
 
   // A message that does not read "Status" is not told of it.
   const Outcome copy = Host({"request", "CopyFieldCase"},
@@ -212,6 +235,15 @@ TEST_F(KxqhostOutputTest, AFailedRequestsLineCarriesTheHostLibrarysHint) {
        "user. (0x80004005)"},
   };
   const std::string before = Dump({"1001", "1011", "1071"});
+  // A message name holding a line end keeps the line whole too.
+  const Outcome named = Host({"request", "ListHold\n", "-"}, "");
+  EXPECT_EQ(named.status, 1);
+  const std::string last =
+      "\nkxqhost: request ListHold failed: the module has no message \"ListHold \"; the "
+      "nearest: \"ListHolds\"; the module says: Data service request handler not found "
+      "(0x80004005)\n";
+  ASSERT_GE(named.err.size(), last.size()) << named.err;
+  EXPECT_EQ(named.err.substr(named.err.size() - last.size()), last) << named.err;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const Outcome outcome = Host({"request", c.name, "-"}, c.text);
@@ -250,6 +282,20 @@ TEST_F(KxqhostOutputTest, APageLayoutWithALayoutAttributeBeforePageIdIsToldSo) {
             "notice: \"PageLayout\" has no \"PageId\": its layout reaches no page and nothing is "
             "stored (the change event is sent all the same)\n");
   EXPECT_EQ(orientation(), before);
+  // A page named by an earlier "PageLayout" of the request takes what
+  // follows it; an unknown attribute is no layout attribute.
+  const Outcome later = Host({"request", "PageLayout", "-"},
+                             "<XMLMessage TargetId=\"1002\" Status=\"1\"><PageLayout Foo=\"1\" "
+                             "Orientation=\"2\"/><PageLayout PageId=\"1021\" PaperSize=\"7\"/>"
+                             "</XMLMessage>");
+  ASSERT_EQ(later.status, 0) << later.err;
+  EXPECT_NE(later.err.find("notice: \"PageLayout\" takes a layout attribute only after "
+                           "\"PageId\": Orientation comes before it and is not stored; name "
+                           "\"PageId\" first\n"),
+            std::string::npos)
+      << later.err;
+  EXPECT_EQ(orientation(), before);
+  EXPECT_NE(Dump({"1021"}).find("PaperSize = 7\n"), std::string::npos);
   const Outcome first =
       Host({"request", "PageLayout", "-"},
            "<XMLMessage TargetId=\"1002\" Status=\"1\"><PageLayout PageId=\"1021\" "

@@ -232,7 +232,8 @@ int Program::Finish(const host::CallResult& result, const std::string& what) {
     if (!result.error.empty()) std::fprintf(err_, "%s\n", Narrow(result.error).c_str());
     // The description with the host library's hint, on one line.
     const std::string failure = Narrow(result.FailureText());
-    Error(what + " failed: " +
+    // A name from the command line may hold a line end too.
+    Error(Narrow(host::FailureLine(Wide(what), {})) + " failed: " +
           (failure.empty() ? Describe(result.hr) : failure + " (" + HexCode(result.hr) + ")"));
     std::fflush(out_);
     return kExitFailed;

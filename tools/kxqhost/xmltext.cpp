@@ -265,6 +265,14 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text, bo
   if (!enveloped && !EqualNoCase(shape.root, name)) {
     reasons.push_back("its root element is \"" + shape.root + "\", neither \"XMLMessage\" nor \"" +
                       name + "\"");
+  } else if (enveloped && shape.root != "XMLMessage") {
+    // The module passes over an element it does not know, all it holds
+    // with it: nothing of the request is read, its "Status" neither.
+    reasons.push_back("its envelope is \"" + shape.root +
+                      "\"; the module reads it only as \"XMLMessage\" and passes over all it "
+                      "holds");
+    notice += ": " + reasons.front();
+    return notice;
   } else if (enveloped && shape.message.empty()) {
     reasons.push_back("its \"XMLMessage\" holds no message element");
   } else if (enveloped && !EqualNoCase(shape.message, name)) {
@@ -278,7 +286,18 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text, bo
   std::string status = shape.status;
   while (!status.empty() && IsBlank(status.back())) status.pop_back();
   while (!status.empty() && IsBlank(status.front())) status.erase(0, 1);
-  const bool zero = !status.empty() && status.find_first_not_of('0') == std::string::npos;
+  // The number the module reads: blanks, a sign and digits, up to the
+  // first other character ("01" and "1x" are 1).
+  long number = 0;
+  {
+    size_t i = status.find_first_not_of(" \t\r\n\v\f");
+    const bool negative = i != std::string::npos && status[i] == '-';
+    if (i != std::string::npos && (status[i] == '-' || status[i] == '+')) ++i;
+    for (; i < status.size() && status[i] >= '0' && status[i] <= '9' && number < 100000; ++i)
+      number = number * 10 + (status[i] - '0');
+    if (negative) number = -number;
+  }
+  const bool zero = !status.empty() && number == 0;
   if (status_use == EnvelopeStatus::kNotRead) {
     // Its "Status" explains nothing.
   } else if (!enveloped) {
@@ -288,7 +307,7 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text, bo
     reasons.push_back(
         "its \"XMLMessage\" has no \"Status\" (the value setters act only when it is 1)");
   } else if (shape.has_status &&
-             (zero || (status_use == EnvelopeStatus::kOnlyOne && status != "1"))) {
+             (zero || (status_use == EnvelopeStatus::kOnlyOne && number != 1))) {
     reasons.push_back("its \"Status\" is " + (status.empty() ? "empty" : status) +
                       " (the value setters act only when it is 1)");
   }
@@ -301,26 +320,34 @@ std::string PageLayoutNotice(const std::string& name, std::string_view text) {
   std::vector<Token> tokens;
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   if (!Tokenize(text, &tokens)) return {};
+  // The layout attributes, each written to the page the request named last
+  // (in this element or an earlier one) when it arrives.
+  static const std::set<std::string> kLayout = {
+      "Orientation", "ScaleMode",   "ScaleFactor",  "CenterHorizontal", "CenterVertical",
+      "TopMargin",   "LeftMargin",  "BottomMargin", "RightMargin",      "PaperSize",
+      "PaperWidth",  "PaperLength", "PaperSource"};
+  bool any = false, page = false;
+  std::string lost;
   for (const Token& token : tokens) {
     if ((token.kind != Kind::kStart && token.kind != Kind::kEmpty) ||
         NameAt(token.text, 1) != "PageLayout")
       continue;
-    const std::vector<std::string> attributes = TagAttributes(token.text);
-    const auto page = std::find(attributes.begin(), attributes.end(), "PageId");
-    if (page == attributes.end()) {
-      return "\"PageLayout\" has no \"PageId\": its layout reaches no page and nothing is stored "
-             "(the change event is sent all the same)";
+    any = true;
+    for (const std::string& attribute : TagAttributes(token.text)) {
+      if (attribute == "PageId") page = true;
+      if (!page && kLayout.count(attribute) != 0) lost += (lost.empty() ? "" : ", ") + attribute;
     }
-    if (page == attributes.begin()) return {};
-    std::string before;
-    for (auto it = attributes.begin(); it != page; ++it)
-      before += (before.empty() ? "" : ", ") + *it;
-    return "\"PageLayout\" takes a layout attribute only after \"PageId\": " + before +
-           (page - attributes.begin() == 1 ? " comes before it and is"
-                                           : " come before it and are") +
-           " not stored; name \"PageId\" first";
   }
-  return {};
+  if (!any) return {};
+  if (!page) {
+    return "\"PageLayout\" has no \"PageId\": its layout reaches no page and nothing is stored "
+           "(the change event is sent all the same)";
+  }
+  if (lost.empty()) return {};
+  return "\"PageLayout\" takes a layout attribute only after \"PageId\": " + lost +
+         (lost.find(',') == std::string::npos ? " comes before it and is"
+                                              : " come before it and are") +
+         " not stored; name \"PageId\" first";
 }
 
 std::vector<std::string> UnknownAttributeNotices(

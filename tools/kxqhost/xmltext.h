@@ -42,8 +42,8 @@ EnvelopeStatus EnvelopeStatusUse(const std::string& name);
 // changed nothing and raised no event: the sentence, followed by what in
 // the request's envelope may explain it (a missing "Status", or one the
 // message does not act on, a message element that is not `name`, or is it
-// in another letter case: the module finds the message whatever its case,
-// its elements only as the grammar spells them). `status_named`: a notice
+// or the envelope in another letter case: the module finds the message
+// whatever its case, its elements only as the grammar spells them). `status_named`: a notice
 // of its own already named the missing "Status", which is then not said
 // again. `status`: what the message does with "Status".
 std::string NothingDoneNotice(const std::string& name, std::string_view text,
@@ -51,9 +51,10 @@ std::string NothingDoneNotice(const std::string& name, std::string_view text,
                               EnvelopeStatus status = EnvelopeStatus::kOnlyOne);
 
 // For "PageLayout", which takes a layout attribute only once it has read
-// "PageId" (a request without it, or with one before it, succeeds, stores
-// nothing of it and still sends its event): the notice that says so, or
-// "" when the request names "PageId" first.
+// a "PageId" (of its element or an earlier one; a request without any, or
+// with layout attributes before the first, succeeds, stores nothing of
+// them and still sends its event): the notice that says so, or "" when
+// the request names "PageId" first.
 std::string PageLayoutNotice(const std::string& name, std::string_view text);
 
 // The notices for the attributes of `text` that the grammar of message
