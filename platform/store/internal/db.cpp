@@ -306,6 +306,8 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   }
   // What the file is, decided before anything is written to it.
   if (exists && !Probe(path, error)) return false;
+  madeLog_ = !memory && !FileExists(path + "-wal");
+  madeIndex_ = !memory && !FileExists(path + "-shm");
   if (readOnly_) {
     if (!ConnectForReading(error)) return false;
   } else if (const int rc = sqlite3_open_v2(
@@ -328,6 +330,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
                 std::to_string(kLogLimit) + ";";
   if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = std::string("Cannot set up ") + path + ": " + SqliteError();
+    refused_ = exists;
     Close();
     return false;
   }
@@ -336,6 +339,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   if (!Query("SELECT name FROM sqlite_master",
              [&](sqlite3_stmt* st) { names.push_back(ColText(st, 0)); })) {
     *error = "Cannot read " + path + ": " + error_;
+    refused_ = exists;
     Close();
     return false;
   }
@@ -348,6 +352,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   if (!hasTables && exists) {
     notStore_ = true;
     *error = path + " is not an object store; nothing in it was changed";
+    refused_ = exists;
     Close();
     return false;
   }
@@ -358,6 +363,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
       *error = std::string("Cannot create the tables of ") + path + ": " + (msg ? msg : "?");
       sqlite3_free(msg);
+      refused_ = exists;
       Close();
       return false;
     }
@@ -368,11 +374,13 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
     if (readOnly_) {
       *error = "Cannot read " + path + " without writing it: it lacks the table " + table[0] +
                " of this version";
+      refused_ = exists;
       Close();
       return false;
     }
     if (sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
       *error = std::string("Cannot set up ") + path + ": " + SqliteError();
+      refused_ = exists;
       Close();
       return false;
     }
@@ -385,11 +393,15 @@ void Db::Close() {
   cache_.clear();
   // A damaged file keeps the log beside it as it is; an empty one is
   // removed as usual (its checkpoint writes nothing).
+  // A refusal writes nothing either, and leaves no file that was not there.
   struct stat log;
-  if (db_ && damaged_ && !walPath_.empty() && ::stat(walPath_.c_str(), &log) == 0 &&
-      log.st_size > 0)
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  const bool keep =
+      db_ && !walPath_.empty() &&
+      (refused_ || (damaged_ && ::stat(walPath_.c_str(), &log) == 0 && log.st_size > 0));
+  if (keep) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   if (db_) sqlite3_close(db_);
+  if (keep) RemoveLeftBeside(path_, madeLog_, madeIndex_);
+  refused_ = madeLog_ = madeIndex_ = false;
   db_ = nullptr;
   walPath_.clear();
   inTxn_ = false;

@@ -58,6 +58,11 @@ bool PlainFilesBeside(const std::string& path, std::string* error);
 int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* lockFree);
 std::string InUseText(const std::string& path, bool readOnly);
 
+// Removes what a connection of this process made beside the store at
+// `path` and left at a close without its checkpoint (log: the log, when
+// empty; index: the log's index), when no connection has the store open.
+void RemoveLeftBeside(const std::string& path, bool log, bool index);
+
 // What shows that another process wrote the store at `path` or its log, or
 // has it open: taken when a lock-free connection opens it, compared before
 // and after each of its statements.
