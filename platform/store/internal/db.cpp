@@ -439,9 +439,9 @@ bool Db::Unchanged() {
   if (!moved_ && TakeFileState(path_, &now) && now == state_) return true;
   moved_ = true;
   error_ = path_ +
-           " was opened or written by another process while this one read it without locks (it "
-           "was read as it was when no process had it open); what was read since is not used. "
-           "Try again";
+           " was written by another process (a commit landed) while this one read it without "
+           "locks (it was read as it was when no process had it open); what was read since is "
+           "not used. Try again";
   return false;
 }
 

@@ -459,13 +459,19 @@ bool TakeFileState(const std::string& path, FileState* state) {
   if (fd < 0 || ::pread(fd, counter, sizeof counter, 24) != static_cast<ssize_t>(sizeof counter))
     return false;
   state->counter = Be32(counter);
-  if (::stat((path + "-wal").c_str(), &st) == 0) {
-    state->logSize = st.st_size;
-    state->logModified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-    state->logInode = st.st_ino;
+  // SQLite holds no lock on the log itself: a descriptor of it may close.
+  const int log = ::open((path + "-wal").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (log >= 0) {
+    unsigned char head[32];
+    if (::fstat(log, &st) == 0 && st.st_size > 32 &&
+        ::pread(log, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head)) {
+      state->logSize = st.st_size;
+      state->logSalts = (static_cast<uint64_t>(Be32(head + 16)) << 32) | Be32(head + 20);
+    }
+    ::close(log);
   }
   state->taken = true;
-  return !OpenElsewhere(path);
+  return true;
 }
 
 std::string InUseText(const std::string& path, bool readOnly) {

@@ -422,8 +422,8 @@ TEST(DamagedStoreTest, AReaderWithoutLocksNeverMixesInWhatAnotherProcessWrote) {
   write(u"P-102B");
   _com_ptr_t<IKXQObject> pump;
   EXPECT_EQ(reader->Database()->get_Object(21, &pump), KXQ_E_BUSY);
-  EXPECT_NE(ErrorText().find(path + " was opened or written by another process while this one "
-                                    "read it without locks"),
+  EXPECT_NE(ErrorText().find(path + " was written by another process (a commit landed) while "
+                                    "this one read it without locks"),
             std::string::npos);
   ASSERT_TRUE(reader->Begin().ok());
   EXPECT_EQ(Tag(Attr(Obj(*reader, 21), u"Tag")), "P-102B");
