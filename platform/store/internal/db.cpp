@@ -154,6 +154,31 @@ const StoreShape& OurShape() {
   return shape;
 }
 
+// The schema entries of a store this version makes, as SQLite keeps their
+// text (the statement without its ";"), sorted.
+const std::vector<std::string>& OurSchemaText() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> made;
+    const std::string schema = kSchema;
+    for (size_t at = 0; at < schema.size();) {
+      size_t end = schema.find(';', at);
+      if (end == std::string::npos) end = schema.size();
+      std::string statement = schema.substr(at, end - at);
+      statement.erase(0, statement.find_first_not_of(" \n"));
+      if (statement.starts_with("CREATE ")) made.push_back(statement);
+      at = end + 1;
+    }
+    for (const auto& table : kLaterTables) {
+      std::string statement = table[1];
+      if (statement.ends_with(';')) statement.pop_back();
+      made.push_back(statement);
+    }
+    std::sort(made.begin(), made.end());
+    return made;
+  }();
+  return texts;
+}
+
 }  // namespace
 
 bool ReadKind(sqlite3* db, StoreKind* kind) {
@@ -165,6 +190,27 @@ bool ReadKind(sqlite3* db, StoreKind* kind) {
   };
   int rc = EachRow(db, "PRAGMA application_id", "",
                    [&](sqlite3_stmt* st) { kind->applicationId = sqlite3_column_int(st, 0); });
+  // A store this program made, its schema as this version makes it: one
+  // read of the schema's text instead of the shape of every table. Any
+  // other text (a store of an earlier version, a table changed by another
+  // program) is looked at whole below.
+  if (rc == SQLITE_OK && kind->applicationId == kStoreApplicationId) {
+    std::vector<std::string> texts;
+    rc = EachRow(db, "SELECT sql FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
+                 "", [&](sqlite3_stmt* st) { texts.push_back(TextAt(st, 0)); });
+    std::sort(texts.begin(), texts.end());
+    if (rc == SQLITE_OK && texts == OurSchemaText()) {
+      kind->tables = true;
+      rc = EachRow(db, "SELECT value FROM meta WHERE key='format'", "", [&](sqlite3_stmt* st) {
+        if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
+          kind->format = static_cast<long>(sqlite3_column_int64(st, 0));
+      });
+      if (rc != SQLITE_OK) return failed(rc);
+      if (kind->format == 1) return true;
+      kind->tables = false;
+      kind->format = 0;
+    }
+  }
   Shape shape;
   if (rc == SQLITE_OK) rc = ReadShape(db, &shape);
   if (rc != SQLITE_OK) return failed(rc);
