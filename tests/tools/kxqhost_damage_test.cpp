@@ -143,10 +143,9 @@ TEST_F(KxqhostDamageTest, AnotherStoresLogBesideAStoreIsNeverWrittenIntoIt) {
         RunHostWith({"--store", store, "dump", "101"}, dir_.path(), {"KXQ_REGISTRY=" + Registry()},
                     "", {.unprivileged = readOnly});
     EXPECT_EQ(dumped.status, 1);
-    EXPECT_NE(dumped.err.find(store +
-                              " is a damaged object store: SQLite cannot read it (database disk "
-                              "image is malformed); nothing in it was changed. Restore it from a "
-                              "copy (first move " +
+    EXPECT_NE(dumped.err.find("the store " + store +
+                              " is damaged (database disk image is malformed); restore it "
+                              "from a copy (first move " +
                               store + "-wal"),
               std::string::npos)
         << dumped.err;

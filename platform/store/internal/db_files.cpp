@@ -621,13 +621,20 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   }
   // The file as it is, without its log: an immutable connection takes no
   // lock and makes no file beside it. A log that holds commits is what
-  // SQLite reads first, the kind of file among them (another database's log
-  // makes the file that database).
+  // SQLite reads first, the kind of file among them: another database's
+  // log makes the file that database.
+  // Reading the log as SQLite does reads all of it: done only where its
+  // first page is another kind's (a store's names the store's application
+  // id; the tables of a store are made in its first commit).
+  const bool logFirstOurs = wal.firstPage.size() >= 100 &&
+                            Be32(reinterpret_cast<const unsigned char*>(wal.firstPage.data()) +
+                                 68) == kStoreApplicationId;
+  const bool throughLog = wal.pages > 0 && !wal.firstPage.empty() && !logFirstOurs;
   StoreKind kind;
   sqlite3* reader = nullptr;
   bool read = false;
   int rc = SQLITE_OK;
-  if (wal.pages == 0) {
+  if (!throughLog) {
     rc = OpenImmutable(path, &reader);
     read = rc == SQLITE_OK && ReadKind(reader, &kind);
     if (rc != SQLITE_OK) {
@@ -641,7 +648,7 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   // Nothing in the file but a log beside it: a store just made whose tables
   // are still in the log, or another program's database. The log tells,
   // read as SQLite reads it beside the processes that may be writing it.
-  if (log && (wal.pages > 0 || !read || !kind.tables)) {
+  if (log && (throughLog || !read || !kind.tables)) {
     bool inUse = false, lockFree = false;
     rc = OpenForReading(path, &reader, &inUse, &lockFree);
     if (inUse) {
