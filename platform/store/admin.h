@@ -120,9 +120,10 @@ class Store {
   // A read of the file that failed where the interface call could not say
   // so (an inverse list or a class extent read as empty, a count as 0),
   // since the last Begin or the last call of this: KXQ_E_STORAGE with the
-  // reason, else ok; cleared. Inside a transaction such a failure also
-  // fails its Commit (nothing is written); a caller reading between
-  // transactions asks here before trusting what it read.
+  // reason (KXQ_E_BUSY when another process committed while the store was
+  // read without locks: a later try reads it again), else ok; cleared. Inside a transaction such a
+  // failure also fails its Commit (nothing is written); a caller reading between transactions asks
+  // here before trusting what it read.
   Status TakeReadFailure();
 
   // The observer is not owned and must outlive the store or be removed

@@ -107,6 +107,7 @@ class Program {
   std::unique_ptr<host::StoreHostSession> session_;
   std::unique_ptr<host::Host> host_;
   bool module_started_ = false;
+  bool read_only_ = false;     // the store is read without writing (OpenStore)
   bool nothing_done_ = false;  // the last call returned nothing and did nothing
 };
 

@@ -1,8 +1,10 @@
 // The `request` command: one message sent to the module, its reply and the
 // files it sent printed, and the user's current datasheet and page after it.
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common.h"
@@ -38,9 +40,16 @@ void Program::PrintSentFile(const host::SentFile& file) {
 int Program::Request(const std::string& name, const std::string& text, bool extra) {
   const auto wide = host::internal::Utf8ToUtf16(text);
   if (!wide) return Error("the request text is not valid UTF-8"), kExitFailed;
-  const host::RequestResult result = extra
-                                         ? host_->RequestWithExtra(Wide(name), *wide, _variant_t())
-                                         : host_->Request(Wide(name), *wide);
+  host::RequestResult result;
+  for (int tries = 0;; ++tries) {
+    result = extra ? host_->RequestWithExtra(Wide(name), *wide, _variant_t())
+                   : host_->Request(Wide(name), *wide);
+    // A store read without locks fails a call with KXQ_E_BUSY when another
+    // process committed while it was read; the call wrote nothing and is
+    // made again on the store as it is now.
+    if (result.succeeded() || !read_only_ || result.hr != KXQ_E_BUSY || tries == 3) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 << tries));
+  }
   if (result.succeeded()) {
     const std::string reply =
         options_.pretty ? IndentXml(Narrow(result.reply)) : Narrow(result.reply);

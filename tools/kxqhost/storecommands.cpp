@@ -2,6 +2,7 @@
 // opening of the store that every other command starts with.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <stdio.h>
 #include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -222,6 +224,7 @@ bool Program::OpenStore() {
   // goes) is read without writing: a call that changes it fails.
   const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
   const bool writable = ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+  read_only_ = !writable;
   const store::Status status = store::Store::Open(
       path, writable ? store::OpenMode::kOpenExisting : store::OpenMode::kReadOnly, &store_);
   if (!status.ok()) {
@@ -299,14 +302,24 @@ int Program::Dump(const std::vector<std::string>& ids) {
     LONG id = 0;
     if (!ParseId(text, &id)) return kExitUsage;
     std::string dump;
-    (void)store_->TakeReadFailure();
-    HRESULT hr = DumpObject(store_->Database(), id, &dump);
-    std::string why = FAILED(hr) ? TakeErrorText() : std::string();
-    // A list or extent that could not be read looks empty to the dump: it
-    // is no answer either.
-    if (const store::Status read = store_->TakeReadFailure(); !read.ok() && SUCCEEDED(hr)) {
-      hr = read.hr;
-      why = read.message;
+    HRESULT hr = S_OK;
+    std::string why;
+    for (int tries = 0;; ++tries) {
+      dump.clear();
+      (void)store_->TakeReadFailure();
+      hr = DumpObject(store_->Database(), id, &dump);
+      why = FAILED(hr) ? TakeErrorText() : std::string();
+      // A list or extent that could not be read looks empty to the dump:
+      // it is no answer either.
+      if (const store::Status read = store_->TakeReadFailure(); !read.ok() && SUCCEEDED(hr)) {
+        hr = read.hr;
+        why = read.message;
+      }
+      // Read without locks while another process committed: read again in
+      // a transaction of its own, which reads the store as it is now.
+      if (SUCCEEDED(hr) || !read_only_ || hr != KXQ_E_BUSY || tries == 3) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5 << tries));
+      if (store_->Begin().ok()) (void)store_->Rollback();
     }
     if (FAILED(hr)) {
       Error("cannot dump object " + text + ": " + (why.empty() ? Describe(hr) : why));

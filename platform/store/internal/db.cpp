@@ -154,6 +154,31 @@ const StoreShape& OurShape() {
   return shape;
 }
 
+// The schema entries of a store this version makes, as SQLite keeps their
+// text (the statement without its ";"), sorted.
+const std::vector<std::string>& OurSchemaText() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> made;
+    const std::string schema = kSchema;
+    for (size_t at = 0; at < schema.size();) {
+      size_t end = schema.find(';', at);
+      if (end == std::string::npos) end = schema.size();
+      std::string statement = schema.substr(at, end - at);
+      statement.erase(0, statement.find_first_not_of(" \n"));
+      if (statement.starts_with("CREATE ")) made.push_back(statement);
+      at = end + 1;
+    }
+    for (const auto& table : kLaterTables) {
+      std::string statement = table[1];
+      if (statement.ends_with(';')) statement.pop_back();
+      made.push_back(statement);
+    }
+    std::sort(made.begin(), made.end());
+    return made;
+  }();
+  return texts;
+}
+
 }  // namespace
 
 bool ReadKind(sqlite3* db, StoreKind* kind) {
@@ -165,6 +190,27 @@ bool ReadKind(sqlite3* db, StoreKind* kind) {
   };
   int rc = EachRow(db, "PRAGMA application_id", "",
                    [&](sqlite3_stmt* st) { kind->applicationId = sqlite3_column_int(st, 0); });
+  // A store this program made, its schema as this version makes it: one
+  // read of the schema's text instead of the shape of every table. Any
+  // other text (a store of an earlier version, a table changed by another
+  // program) is looked at whole below.
+  if (rc == SQLITE_OK && kind->applicationId == kStoreApplicationId) {
+    std::vector<std::string> texts;
+    rc = EachRow(db, "SELECT sql FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
+                 "", [&](sqlite3_stmt* st) { texts.push_back(TextAt(st, 0)); });
+    std::sort(texts.begin(), texts.end());
+    if (rc == SQLITE_OK && texts == OurSchemaText()) {
+      kind->tables = true;
+      rc = EachRow(db, "SELECT value FROM meta WHERE key='format'", "", [&](sqlite3_stmt* st) {
+        if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
+          kind->format = static_cast<long>(sqlite3_column_int64(st, 0));
+      });
+      if (rc != SQLITE_OK) return failed(rc);
+      if (kind->format == 1) return true;
+      kind->tables = false;
+      kind->format = 0;
+    }
+  }
   Shape shape;
   if (rc == SQLITE_OK) rc = ReadShape(db, &shape);
   if (rc != SQLITE_OK) return failed(rc);
@@ -333,6 +379,8 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   }
   // What the file is, decided before anything is written to it.
   if (exists && !Probe(path, error)) return false;
+  madeLog_ = !memory && !FileExists(path + "-wal");
+  madeIndex_ = !memory && !FileExists(path + "-shm");
   if (readOnly_) {
     if (!ConnectForReading(error)) return false;
   } else if (const int rc = sqlite3_open_v2(
@@ -355,6 +403,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
                 std::to_string(kLogLimit) + ";";
   if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = std::string("Cannot set up ") + path + ": " + SqliteError();
+    refused_ = exists;
     Close();
     return false;
   }
@@ -363,6 +412,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   if (!Query("SELECT name FROM sqlite_master",
              [&](sqlite3_stmt* st) { names.push_back(ColText(st, 0)); })) {
     *error = "Cannot read " + path + ": " + error_;
+    refused_ = exists;
     Close();
     return false;
   }
@@ -375,6 +425,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
   if (!hasTables && exists) {
     notStore_ = true;
     *error = path + " is not an object store; nothing in it was changed";
+    refused_ = exists;
     Close();
     return false;
   }
@@ -385,6 +436,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
       *error = std::string("Cannot create the tables of ") + path + ": " + (msg ? msg : "?");
       sqlite3_free(msg);
+      refused_ = exists;
       Close();
       return false;
     }
@@ -395,11 +447,13 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
     if (readOnly_) {
       *error = "Cannot read " + path + " without writing it: it lacks the table " + table[0] +
                " of this version";
+      refused_ = exists;
       Close();
       return false;
     }
     if (sqlite3_exec(db_, table[1], nullptr, nullptr, nullptr) != SQLITE_OK) {
       *error = std::string("Cannot set up ") + path + ": " + SqliteError();
+      refused_ = exists;
       Close();
       return false;
     }
@@ -412,11 +466,15 @@ void Db::Close() {
   cache_.clear();
   // A damaged file keeps the log beside it as it is; an empty one is
   // removed as usual (its checkpoint writes nothing).
+  // A refusal writes nothing either, and leaves no file that was not there.
   struct stat log;
-  if (db_ && damaged_ && !walPath_.empty() && ::stat(walPath_.c_str(), &log) == 0 &&
-      log.st_size > 0)
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  const bool keep =
+      db_ && !walPath_.empty() &&
+      (refused_ || (damaged_ && ::stat(walPath_.c_str(), &log) == 0 && log.st_size > 0));
+  if (keep) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   if (db_) sqlite3_close(db_);
+  if (keep) RemoveLeftBeside(path_, madeLog_, madeIndex_);
+  refused_ = madeLog_ = madeIndex_ = false;
   db_ = nullptr;
   walPath_.clear();
   inTxn_ = false;
@@ -454,9 +512,9 @@ bool Db::Unchanged() {
   if (!moved_ && TakeFileState(path_, &now) && now == state_) return true;
   moved_ = true;
   error_ = path_ +
-           " was opened or written by another process while this one read it without locks (it "
-           "was read as it was when no process had it open); what was read since is not used. "
-           "Try again";
+           " was written by another process (a commit landed) while this one read it without "
+           "locks (it was read as it was when no process had it open); what was read since is "
+           "not used. Try again";
   return false;
 }
 

@@ -204,6 +204,11 @@ class Db {
   bool moved_ = false;
   // SQLite found the file malformed: nothing is checkpointed into it.
   mutable bool damaged_ = false;
+  // Open refused the file after its connection opened: the close writes
+  // nothing into it.
+  bool refused_ = false;
+  // The log and its index were not there before this connection opened.
+  bool madeLog_ = false, madeIndex_ = false;
   FileState state_;  // of the file when a lock-free connection opened
 };
 

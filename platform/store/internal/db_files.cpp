@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <map>
 #include <mutex>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <thread>
@@ -50,12 +52,68 @@ std::string UriPath(const std::string& path) {
   return uri;
 }
 
+namespace {
+
+// Whether user `uid` (whose group may be `gid`) may write a file of `st`,
+// as the system decides it for a process of that user.
+bool MayWrite(uid_t uid, gid_t gid, const struct stat& st) {
+  if (uid == 0) return true;
+  if (uid == st.st_uid) return (st.st_mode & S_IWUSR) != 0;
+  bool member = gid == st.st_gid;
+  if (!member) {
+    std::vector<char> buffer(16384);
+    struct passwd entry, *found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+      int count = 64;
+      std::vector<gid_t> groups(static_cast<size_t>(count));
+      if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) >= 0)
+        member =
+            std::find(groups.begin(), groups.begin() + count, st.st_gid) != groups.begin() + count;
+    }
+  }
+  return (st.st_mode & (member ? S_IWGRP : S_IWOTH)) != 0;
+}
+
+std::string UserName(uid_t uid) {
+  std::vector<char> buffer(16384);
+  struct passwd entry, *found = nullptr;
+  std::string name = "user " + std::to_string(uid);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    name += std::string(" (") + found->pw_name + ")";
+  return name;
+}
+
+}  // namespace
+
 bool PlainFilesBeside(const std::string& path, std::string* error) {
+  struct stat store;
+  const bool known = ::stat(path.c_str(), &store) == 0;
   for (const char* part : {"-wal", "-shm", "-journal"}) {
     struct stat st;
     const std::string beside = path + part;
     if (::lstat(beside.c_str(), &st) != 0) continue;
     const bool journal = part[1] == 'j';
+    const char* what = journal          ? "a rollback journal"
+                       : part[1] == 'w' ? "the store's log"
+                                        : "the store's log's index";
+    // SQLite makes these files with the store's owner and mode. One that
+    // its owner could not have written was put there by someone else, and
+    // SQLite would take it as the store's (its log as commits, its index as
+    // locks): nothing is read from it.
+    if (known && S_ISREG(st.st_mode)) {
+      std::string why;
+      if (st.st_uid != store.st_uid && !MayWrite(st.st_uid, st.st_gid, store))
+        why = "it belongs to " + UserName(st.st_uid) + ", who cannot write " + path;
+      else if (!MayWrite(store.st_uid, store.st_gid, st))
+        why = UserName(store.st_uid) + ", who owns " + path + ", cannot write it";
+      if (!why.empty()) {
+        *error = "Cannot open " + path + ": " + beside + " lies beside it, " + what +
+                 ", which the store's owner could not have written; nothing was read or "
+                 "changed. Move " +
+                 beside + " away: " + why;
+        return false;
+      }
+    }
     if (S_ISREG(st.st_mode)) {
       if (!journal || st.st_size == 0) continue;
       // SQLite plays a journal whose first byte is not zero back into the
@@ -77,15 +135,12 @@ bool PlainFilesBeside(const std::string& path, std::string* error) {
                " away (it is no part of the store)";
       return false;
     }
-    const char* what = S_ISFIFO(st.st_mode)  ? "a named pipe"
+    const char* kind = S_ISFIFO(st.st_mode)  ? "a named pipe"
                        : S_ISDIR(st.st_mode) ? "a folder"
                        : S_ISLNK(st.st_mode) ? "a symbolic link"
                                              : "no regular file";
-    *error = "Cannot open " + path + ": " + beside + ", where SQLite keeps " +
-             (journal          ? "a rollback journal"
-              : part[1] == 'w' ? "the store's log"
-                               : "the store's log's index") +
-             ", is " + what + "; nothing was read or changed. Remove " + beside +
+    *error = "Cannot open " + path + ": " + beside + ", where SQLite keeps " + what + ", is " +
+             kind + "; nothing was read or changed. Remove " + beside +
              " (it is no part of the store)";
     return false;
   }
@@ -188,7 +243,9 @@ int LookoutDescriptor(const std::string& path) {
     }
   }
   if (const auto it = kept.find({st.st_dev, st.st_ino}); it != kept.end()) return it->second;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // For writing where it may be: a write lock (RemoveLeftBeside) needs it.
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   // The file may have been replaced in between: kept under what was opened
   // (a second descriptor of a file kept already stays open, unused).
@@ -239,6 +296,9 @@ struct LogContent {
   // transaction followed in turn: the log is damaged there, not cut short
   // by a process that died writing it (0: it is not).
   long long brokenAt = 0;  // the frame (from 1) where the reading stops
+  // The first page (SQLite's header) as of the last commit ("": the log
+  // does not hold it).
+  std::string firstPage;
 };
 
 // Adds the checksum of `bytes` (a multiple of 8) to s, as SQLite sums a
@@ -298,12 +358,16 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
     return sum[0] == Be32(frame.data() + 16) && sum[1] == Be32(frame.data() + 20);
   };
   std::vector<uint32_t> pending;  // pages of frames after the last commit
+  std::string first;              // page 1 among them
   off_t at = 32;
   for (;; at += static_cast<off_t>(frame.size())) {
     if (!readFrame(at) || !ours || !follows(sum)) break;
     const uint32_t number = Be32(frame.data());
     pending.push_back(number);
+    if (number == 1) first.assign(reinterpret_cast<const char*>(frame.data()) + 24, page);
     if (const uint32_t size = Be32(frame.data() + 4); size != 0) {
+      if (!first.empty()) log->firstPage = std::move(first);
+      first.clear();
       log->pages = size;
       if (log->logged.size() <= size) log->logged.resize(size + 1u, false);
       for (const uint32_t p : pending)
@@ -362,6 +426,27 @@ int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* loc
   }
 }
 
+void RemoveLeftBeside(const std::string& path, bool log, bool index) {
+  if (!log && !index) return;
+  constexpr off_t kLockBytes = 0x40000000, kLockByteCount = 512;
+  const int fd = LookoutDescriptor(path);
+  if (fd < 0) return;
+  // SQLite's exclusive lock: no connection has the store open, and none
+  // opens its log or index until it is released.
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kLockBytes;
+  lock.l_len = kLockByteCount;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) return;
+  struct stat st;
+  if (log && ::stat((path + "-wal").c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+    ::unlink((path + "-wal").c_str());
+  if (index) ::unlink((path + "-shm").c_str());
+  lock.l_type = F_UNLCK;
+  ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
 bool TakeFileState(const std::string& path, FileState* state) {
   *state = FileState();
   struct stat st;
@@ -374,13 +459,19 @@ bool TakeFileState(const std::string& path, FileState* state) {
   if (fd < 0 || ::pread(fd, counter, sizeof counter, 24) != static_cast<ssize_t>(sizeof counter))
     return false;
   state->counter = Be32(counter);
-  if (::stat((path + "-wal").c_str(), &st) == 0) {
-    state->logSize = st.st_size;
-    state->logModified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-    state->logInode = st.st_ino;
+  // SQLite holds no lock on the log itself: a descriptor of it may close.
+  const int log = ::open((path + "-wal").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (log >= 0) {
+    unsigned char head[32];
+    if (::fstat(log, &st) == 0 && st.st_size > 32 &&
+        ::pread(log, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head)) {
+      state->logSize = st.st_size;
+      state->logSalts = (static_cast<uint64_t>(Be32(head + 16)) << 32) | Be32(head + 20);
+    }
+    ::close(log);
   }
   state->taken = true;
-  return !OpenElsewhere(path);
+  return true;
 }
 
 std::string InUseText(const std::string& path, bool readOnly) {
@@ -448,14 +539,41 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return notStore("it is not a file");
     size = static_cast<long long>(st.st_size);
     const ssize_t got = size > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
+    const bool log = NonEmptyFile(path + "-wal");
+    // The log tells what the file was where the file cannot: a store's
+    // header in its last commit, or another program's.
+    LogContent wal;
+    if (log && (size == 0 || got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)) {
+      if (!ReadLog(path + "-wal", &wal, error)) return false;
+      const auto* first = reinterpret_cast<const unsigned char*>(wal.firstPage.data());
+      if (wal.firstPage.size() >= 100 && std::memcmp(first, kSqliteMagic, 16) == 0 &&
+          Be32(first + 68) != 0 && Be32(first + 68) != kStoreApplicationId)
+        return foreign(Be32(first + 68));
+    }
+    // A file emptied beside its log lost what the log's commits rest on.
+    if (size == 0 && log)
+      return damaged("it is empty (0 bytes), and its log, " + path + "-wal, lies beside it");
     if (size == 0) return notStore("it is empty (0 bytes)");
     // A first page of zeros where the header should be: a store that lost
     // it, more likely than a file of nothing but zeros made for it.
     if (got == static_cast<ssize_t>(sizeof head) &&
         std::all_of(head, head + sizeof head, [](unsigned char c) { return c == 0; }))
       return damaged("its first page, with SQLite's header, is blank (zeros)");
-    if (got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)
+    if (got < 16 || std::memcmp(head, kSqliteMagic, 16) != 0) {
+      // Its header overwritten, the file still shows what it was: the log's
+      // copy of its first page is a store's, or its pages after the first
+      // are an SQLite database's (the second begins as a page of a table or
+      // an index does).
+      const auto* first = reinterpret_cast<const unsigned char*>(wal.firstPage.data());
+      if (wal.firstPage.size() >= 100 && std::memcmp(first, kSqliteMagic, 16) == 0)
+        return damaged("its first page, with SQLite's header, is damaged (its log, " + path +
+                       "-wal, holds a store's)");
+      unsigned char second = 0;
+      if (size % 4096 == 0 && size >= 8192 && ::pread(fd, &second, 1, 4096) == 1 &&
+          (second == 2 || second == 5 || second == 10 || second == 13))
+        return damaged("its first page, with SQLite's header, is damaged");
       return notStore("it is no SQLite database");
+    }
     if (got < static_cast<ssize_t>(sizeof head))
       return damaged("it is cut short (" + std::to_string(size) + " bytes)");
   }
@@ -502,22 +620,35 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
                    (wal.pages > 0 ? std::string(", and its log does not hold the rest") : ""));
   }
   // The file as it is, without its log: an immutable connection takes no
-  // lock and makes no file beside it.
+  // lock and makes no file beside it. A log that holds commits is what
+  // SQLite reads first, the kind of file among them: another database's
+  // log makes the file that database.
+  // Reading the log as SQLite does reads all of it: done only where its
+  // first page is another kind's (a store's names the store's application
+  // id; the tables of a store are made in its first commit).
+  const bool logFirstOurs = wal.firstPage.size() >= 100 &&
+                            Be32(reinterpret_cast<const unsigned char*>(wal.firstPage.data()) +
+                                 68) == kStoreApplicationId;
+  const bool throughLog = wal.pages > 0 && !wal.firstPage.empty() && !logFirstOurs;
   StoreKind kind;
   sqlite3* reader = nullptr;
-  int rc = OpenImmutable(path, &reader);
-  bool read = rc == SQLITE_OK && ReadKind(reader, &kind);
-  if (rc != SQLITE_OK) {
-    kind.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
-    kind.code = rc;
+  bool read = false;
+  int rc = SQLITE_OK;
+  if (!throughLog) {
+    rc = OpenImmutable(path, &reader);
+    read = rc == SQLITE_OK && ReadKind(reader, &kind);
+    if (rc != SQLITE_OK) {
+      kind.error = reader ? sqlite3_errmsg(reader) : sqlite3_errstr(rc);
+      kind.code = rc;
+    }
+    sqlite3_close(reader);
+    reader = nullptr;
+    if (!read && !log) return unreadable(kind);
   }
-  sqlite3_close(reader);
-  reader = nullptr;
-  if (!read && !log) return unreadable(kind);
   // Nothing in the file but a log beside it: a store just made whose tables
   // are still in the log, or another program's database. The log tells,
   // read as SQLite reads it beside the processes that may be writing it.
-  if (log && (!read || !kind.tables)) {
+  if (log && (throughLog || !read || !kind.tables)) {
     bool inUse = false, lockFree = false;
     rc = OpenForReading(path, &reader, &inUse, &lockFree);
     if (inUse) {

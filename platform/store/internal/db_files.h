@@ -58,19 +58,27 @@ bool PlainFilesBeside(const std::string& path, std::string* error);
 int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* lockFree);
 std::string InUseText(const std::string& path, bool readOnly);
 
-// What shows that another process wrote the store at `path` or its log, or
-// has it open: taken when a lock-free connection opens it, compared before
-// and after each of its statements.
+// Removes what a connection of this process made beside the store at
+// `path` and left at a close without its checkpoint (log: the log, when
+// empty; index: the log's index), when no connection has the store open.
+void RemoveLeftBeside(const std::string& path, bool log, bool index);
+
+// What shows that another process committed to the store at `path`: taken
+// when a lock-free connection opens it, compared before and after each of
+// its statements. Its opening and closing by another process, and a log
+// with no frame in it, show nothing: they change nothing that is read. A
+// commit adds frames to the log (or starts it again, with new salts), and a
+// checkpoint writes into the file.
 struct FileState {
   bool taken = false;
-  long long size = 0, logSize = -1;  // -1: no log
-  long long modified = 0, changed = 0, logModified = 0;
-  unsigned long long inode = 0, logInode = 0;
-  uint32_t counter = 0;  // the file's change counter (header byte 24)
+  long long size = 0, modified = 0;
+  unsigned long long inode = 0;
+  uint32_t counter = 0;   // the file's change counter (header byte 24)
+  long long logSize = 0;  // 0: no frame in the log (or no log)
+  uint64_t logSalts = 0;  // of the log's header
   bool operator==(const FileState&) const = default;
 };
-// False when the file cannot be looked at or another connection has it
-// open (a writer may be at work).
+// False when the file cannot be looked at.
 bool TakeFileState(const std::string& path, FileState* state);
 
 }  // namespace kx::store

@@ -1,5 +1,7 @@
 // The administration API and the loading of a store file into memory.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "com/errorinfo.h"
 #include "store/internal/com_util.h"
@@ -29,21 +31,26 @@ Status FromHr(HRESULT hr) {
 }  // namespace
 
 Status StoreCore::Open(const std::string& path, OpenMode mode) {
-  std::string error;
-  if (!db_->Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate,
-                 mode == OpenMode::kReadOnly, &error))
-    return Fail(db_->NotAStore() ? KXQ_E_NOTSTORE
-                : db_->InUse()   ? KXQ_E_BUSY
-                                 : KXQ_E_STORAGE,
-                error);
-  db_->SetLockTimeout(lockTimeoutMs_);
-  closed_ = false;
-  Status s = LoadTables();
-  if (!s.ok()) {
+  // A store read without locks in which another process committed while
+  // its tables were read is read again, from the start, a few times.
+  for (int tries = 0;; ++tries) {
+    std::string error;
+    if (!db_->Open(path, mode == OpenMode::kOpenExisting, mode == OpenMode::kCreate,
+                   mode == OpenMode::kReadOnly, &error))
+      return Fail(db_->NotAStore() ? KXQ_E_NOTSTORE
+                  : db_->InUse()   ? KXQ_E_BUSY
+                                   : KXQ_E_STORAGE,
+                  error);
+    db_->SetLockTimeout(lockTimeoutMs_);
+    closed_ = false;
+    Status s = LoadTables();
+    if (s.ok()) return s;
+    const bool again = db_->Moved() && tries < 3;
     db_->Close();
     closed_ = true;
+    if (!again) return s;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 << tries));
   }
-  return s;
 }
 
 Status StoreCore::LoadTables() {
@@ -341,7 +348,10 @@ Status Store::Rollback() { return FromHr(core_->Rollback()); }
 bool Store::InTransaction() const { return core_->InTransaction(); }
 Status Store::TakeReadFailure() {
   std::string why = core_->TakeReadFailure();
-  return why.empty() ? Status{} : Fail(KXQ_E_STORAGE, std::move(why));
+  if (why.empty()) return Status{};
+  // Read without locks while another process committed: a later try may
+  // read it whole.
+  return Fail(core_->persistence().Moved() ? KXQ_E_BUSY : KXQ_E_STORAGE, std::move(why));
 }
 void Store::SetObserver(StoreObserver* observer) { core_->observer = observer; }
 Status Store::DenyPrivilege(LONG id, const std::u16string& privilege, const std::u16string& place) {

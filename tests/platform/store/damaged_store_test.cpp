@@ -422,8 +422,8 @@ TEST(DamagedStoreTest, AReaderWithoutLocksNeverMixesInWhatAnotherProcessWrote) {
   write(u"P-102B");
   _com_ptr_t<IKXQObject> pump;
   EXPECT_EQ(reader->Database()->get_Object(21, &pump), KXQ_E_BUSY);
-  EXPECT_NE(ErrorText().find(path + " was opened or written by another process while this one "
-                                    "read it without locks"),
+  EXPECT_NE(ErrorText().find(path + " was written by another process (a commit landed) while "
+                                    "this one read it without locks"),
             std::string::npos);
   ASSERT_TRUE(reader->Begin().ok());
   EXPECT_EQ(Tag(Attr(Obj(*reader, 21), u"Tag")), "P-102B");
@@ -441,6 +441,35 @@ TEST(DamagedStoreTest, AReaderWithoutLocksNeverMixesInWhatAnotherProcessWrote) {
   EXPECT_TRUE(reader->Commit().ok());
   reader.reset();
   EXPECT_EQ(FolderBytes(dir.path()).size(), 1u);
+}
+
+// Another database's log beside a store is what SQLite reads first: the
+// store is that database, refused in every mode, and the refusal writes
+// nothing (the connection's close had checkpointed that log into the
+// store and removed it). The store opens as before once the log is gone.
+TEST(DamagedStoreTest, AStoreBesideAnotherDatabasesLogIsRefusedUntouched) {
+  TempDir dir, other;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  RawSqlLeavingLog(other.File("o.kxq"),
+                   "PRAGMA journal_mode=WAL; CREATE TABLE q(x); WITH RECURSIVE n(k) AS (SELECT 1 "
+                   "UNION ALL SELECT k+1 FROM n WHERE k<500) INSERT INTO q SELECT 'y' FROM n;");
+  fs::copy_file(other.File("o.kxq-wal"), path + "-wal");
+  const auto before = FolderBytes(dir.path());
+  for (OpenMode mode : {OpenMode::kOpenExisting, OpenMode::kOpenOrCreate, OpenMode::kReadOnly}) {
+    std::unique_ptr<Store> s;
+    const Status opened = Store::Open(path, mode, &s);
+    EXPECT_EQ(opened.hr, KXQ_E_NOTSTORE);
+    EXPECT_NE(opened.message.find(path + " is not an object store: it is a database of something "
+                                         "else"),
+              std::string::npos)
+        << opened.message;
+    EXPECT_TRUE(FolderBytes(dir.path()) == before);
+  }
+  fs::remove(path + "-wal");
+  std::unique_ptr<Store> s = Reopen(path);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "P-101");
 }
 
 }  // namespace

@@ -51,8 +51,10 @@ namespace {
                        static_cast<rlim_t>(setup.file_size_limit)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
   }
-  if (setup.unprivileged && ::geteuid() == 0 &&
-      (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+  const int user = setup.user >= 0 ? setup.user : setup.unprivileged ? 65534 : -1;
+  if (user >= 0 && ::geteuid() == 0 &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(user)) != 0 ||
+       ::setuid(static_cast<uid_t>(user)) != 0)) {
     ::_exit(127);
   }
   if (::chdir(cwd.c_str()) != 0) ::_exit(127);

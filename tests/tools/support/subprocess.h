@@ -46,6 +46,9 @@ struct ChildSetup {
   // caller, or, when the caller is root (who writes anything), "nobody"
   // (user and group 65534).
   bool unprivileged = false;
+  // When the caller is root: runs as this user, with a group of the same
+  // number and no other (-1: as the caller, or as `unprivileged` says).
+  int user = -1;
   // The size a file may grow to (RLIMIT_FSIZE, with SIGXFSZ ignored: a
   // write past it fails as on a full disk); 0: no limit.
   long file_size_limit = 0;
