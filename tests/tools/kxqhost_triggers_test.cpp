@@ -673,10 +673,9 @@ namespace {
 TEST_F(ListClientTest, ALongListThatLosesARowIsSentOnceAsAPage) {
   std::string steps;
   for (int row = 6; row <= 30; ++row) {
-    steps += Request("SetStringField",
-                     "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"" +
-                         std::to_string(row) + "\" Value=\"P-9" + std::to_string(row) +
-                         "\" ConfirmedClass=\"Pump\"/>");
+    steps += Request("SetStringField", "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"" +
+                                           std::to_string(row) + "\" Value=\"P-9" +
+                                           std::to_string(row) + "\" ConfirmedClass=\"Pump\"/>");
   }
   const Outcome run = RunScript(steps + "request OpenPage <<END\n1071\nEND\n" + Hide(2));
   ASSERT_EQ(run.status, 0) << run.err;

@@ -210,8 +210,7 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
               walk = std::move(kept->second);
             }
             if (!pageEventPending) {
-              KX_CHECK(item,
-                       LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
+              KX_CHECK(item, LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
             }
             if (m_statusCopy) {
               IKXQObjectPtr datasheet;
