@@ -666,3 +666,34 @@ TEST_F(ListClientTest, AnObjectInTwoRowsIsSentInBoth) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list grown to 30 rows loses its row 2 while open: more than 100 fields
+// move, so one page event shows the page, and the field event that follows
+// holds the vanished row alone, not the moved rows a second time.
+TEST_F(ListClientTest, ALongListThatLosesARowIsSentOnceAsAPage) {
+  std::string steps;
+  for (int row = 6; row <= 30; ++row) {
+    steps += Request("SetStringField", "<SetStringField PageId=\"1071\" FieldId=\"402\" Index=\"" +
+                                           std::to_string(row) + "\" Value=\"P-9" +
+                                           std::to_string(row) + "\" ConfirmedClass=\"Pump\"/>");
+  }
+  const Outcome run = RunScript(steps + "request OpenPage <<END\n1071\nEND\n" + Hide(2));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string hidden = run.out.substr(run.out.find("## request HideFieldObjects"));
+  const std::string page = "== event Datasheet [P1 1071] to bob\n";
+  const std::string field = "== event DataField [F1 1071] to bob\n";
+  ASSERT_NE(hidden.find(page), std::string::npos) << hidden;
+  const size_t fields = hidden.find(field);
+  ASSERT_NE(fields, std::string::npos) << hidden;
+  EXPECT_EQ(hidden.find(page, hidden.find(page) + 1), std::string::npos) << hidden;
+  EXPECT_EQ(hidden.find(field, fields + 1), std::string::npos) << hidden;
+  const std::string xml = hidden.substr(fields + field.size());
+  EXPECT_EQ(xml.substr(0, xml.find("\n==")),
+            "<?xml version=\"1.0\"?><XMLMessage TargetId=\"1007\" Status=\"1\">\n"
+            "<RemoveRow Index=\"30\" PageId=\"1071\"/></XMLMessage>")
+      << hidden;
+}
+
+}  // namespace

@@ -475,15 +475,22 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
     const int32_t first = helper.FirstRepeatingField();
     const int32_t perRow = helper.FieldsPerRow();
     const int32_t pageId = ObjectIdOf(at.page);
-    std::vector<_bstr_t> collected;
+    // Opened with the first element: an event that writes none has no XML.
+    // Each element goes into it as it is made, so that a long list's
+    // elements are not all held twice.
+    _com_ptr_t<ikxXMLStringWriter> writer;
     std::unordered_set<int32_t> removedRows;
     // The "ShowRevision" elements collected: no other element the event
     // writes can equal one, so a row's revision is looked up here alone.
     std::unordered_set<std::u16string> revisionsWritten;
     std::optional<FieldNodes> fieldNodes;
-    // Taken by value: an element made for the list moves in, not copied.
-    auto collect = [&](_bstr_t text) {
-      if (text.length() > 0) collected.push_back(std::move(text));
+    auto collect = [&](const _bstr_t& text) {
+      if (text.length() == 0) return;
+      if (!writer) {
+        writer =
+            OpenMessage(ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
+      }
+      AppendText(ctx, *writer, text);
     };
     for (int32_t i = 0; i < m_ids.GetCount(); ++i) {
       const int32_t f = m_ids.GetAt(i);
@@ -527,7 +534,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
           element = nullptr;
           hr = WriteShowRevision(context, at.page, templatePage, value, revision, &element);
           _bstr_t text = ItemText(hr, element);
-          if (revisionsWritten.emplace(text.view()).second) collect(std::move(text));
+          if (revisionsWritten.emplace(text.view()).second) collect(text);
         }
       }
       if (trigger && row <= helper.RowCount()) {
@@ -535,10 +542,7 @@ HRESULT KXDataFieldEvent::WriteXml(BSTR* xml) {
                  RecordContinuousFieldItem(*main, at.page, templatePage, trigger, f, &listWalk));
       }
     }
-    if (collected.empty()) return;
-    _com_ptr_t<ikxXMLStringWriter> writer =
-        OpenMessage(ctx, [&](ikxXMLStringWriter& w) { WritePageHead(ctx, w, at, Status()); });
-    for (const _bstr_t& text : collected) AppendText(ctx, *writer, text);
+    if (!writer) return;
     CloseMessage(ctx, *writer, xml);
   });
 }

@@ -188,6 +188,10 @@ class Main final
   // found through the host's lookup by key when it offers one, else in its
   // whole pending list. Throws KXComException.
   bool MergeWithPendingEvent(IDatasheetEvent* event);
+  // True when the host holds a page event of `page` at `status` still
+  // pending: it will show the whole page as it is when delivered. False
+  // when that cannot be told.
+  bool PageEventPending(IKXQObject* page, int32_t status);
 
   // "FilterSort.xml" (mainfiltersort.cpp). LoadFilterSortFile reads the file
   // of the templates folder once for this Main (a missing or malformed file

@@ -272,6 +272,23 @@ void Main::KeepUsers(IKXQObject* datasheet, bool stamped, LONGLONG stamp, SAFEAR
   m_keptUsers[datasheet] = std::move(kept);
 }
 
+bool Main::PageEventPending(IKXQObject* page, int32_t status) {
+  if (page == nullptr || m_pApplication == nullptr) return false;
+  const PreservedErrorInfo unchanged;
+  try {
+    KXComException ctx = KXComException::Silent(u"Main::PageEventPending");
+    auto* probe = new (std::nothrow) KXPageEvent(this, ObjectId(ctx, page), status);
+    if (probe == nullptr) return false;
+    IKXQApplicationEvent* face = nullptr;
+    (void)probe->QueryInterface(kx_uuidof<IKXQApplicationEvent>(), reinterpret_cast<void**>(&face));
+    const _com_ptr_t<IKXQApplicationEvent> held(face, false);
+    // A page event's merge takes nothing: this only finds one of its key.
+    return MergeWithPendingEvent(probe);
+  } catch (...) {
+    return false;
+  }
+}
+
 bool Main::MergeWithPendingEvent(IDatasheetEvent* event) {
   KXComException ctx = KXComException::Silent(u"Main::MergeWithPendingEvent");
   CheckPointerArgument(ctx, event);

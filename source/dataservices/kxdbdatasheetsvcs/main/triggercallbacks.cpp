@@ -189,6 +189,10 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
     GetPageOverspillChain(context, object);
     KX_CHECK(ctx, InitializeContinuousPage(context, templatePage, object));
     ListRowsById& rows = KeptListRows(object);
+    // A page event still pending shows the whole page when it is delivered
+    // (a long list that lost a row raises one): its fields are not sent
+    // again in a field event.
+    const bool pageEventPending = fieldTrigger && PageEventPending(object, 1);
     for (const _bstr_t& key : keys) {
       const OLECHAR* text = key.length() > 0 ? static_cast<const OLECHAR*>(key) : u"";
       // A row key stands for its object in every row that shows it, and for
@@ -205,7 +209,9 @@ HRESULT Main::OnTriggerFired(IKXQTrigger* trigger, IKXQApplication* application)
             if (const auto kept = itemWalks.find(field); kept != itemWalks.end()) {
               walk = std::move(kept->second);
             }
-            KX_CHECK(item, LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
+            if (!pageEventPending) {
+              KX_CHECK(item, LaunchDataFieldEventWithWalk(object, field, 1, true, std::move(walk)));
+            }
             if (m_statusCopy) {
               IKXQObjectPtr datasheet;
               GetOwnerObject(object, datasheet);
