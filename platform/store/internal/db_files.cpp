@@ -99,10 +99,12 @@ bool PlainFilesBeside(const std::string& path, std::string* error) {
     // SQLite makes these files with the store's owner and mode. One that
     // its owner could not have written was put there by someone else, and
     // SQLite would take it as the store's (its log as commits, its index as
-    // locks): nothing is read from it.
-    if (known && S_ISREG(st.st_mode)) {
+    // locks): nothing is read from it. One of the store's owner is the
+    // owner's own (SQLite gives it the store's mode, which may let no one
+    // write, and a writer running as root hands it to the store's owner).
+    if (known && S_ISREG(st.st_mode) && st.st_uid != store.st_uid) {
       std::string why;
-      if (st.st_uid != store.st_uid && !MayWrite(st.st_uid, st.st_gid, store))
+      if (!MayWrite(st.st_uid, st.st_gid, store))
         why = "it belongs to " + UserName(st.st_uid) + ", who cannot write " + path;
       else if (!MayWrite(store.st_uid, store.st_gid, st))
         why = UserName(store.st_uid) + ", who owns " + path + ", cannot write it";
