@@ -423,9 +423,8 @@ TEST_F(KxqhostDamageTest, AKilledWritersLogBesideAStoreNoOneMayWriteIsRead) {
   ASSERT_EQ(log.st_mode & 0777, 0444u);
   const auto before = FolderBytes(folder);
   for (const int user : {1001, 1002}) {
-    const Outcome dumped =
-        RunHostWith({"--store", store, "dump", "101"}, dir_.path(), {"KXQ_REGISTRY=" + Registry()},
-                    "", {.user = user});
+    const Outcome dumped = RunHostWith({"--store", store, "dump", "101"}, dir_.path(),
+                                       {"KXQ_REGISTRY=" + Registry()}, "", {.user = user});
     EXPECT_EQ(dumped.status, 0) << dumped.err;
     EXPECT_NE(dumped.out.find("RatedFlow = 4242"), std::string::npos) << dumped.out;
     EXPECT_EQ(FolderBytes(folder), before);
