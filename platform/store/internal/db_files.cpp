@@ -66,7 +66,13 @@ bool MayWrite(uid_t uid, gid_t gid, const struct stat& st) {
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
       int count = 64;
       std::vector<gid_t> groups(static_cast<size_t>(count));
-      if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) >= 0)
+      int listed = ::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count);
+      // A user in more groups than the first guess: the call said how many.
+      if (listed < 0 && count > static_cast<int>(groups.size())) {
+        groups.resize(static_cast<size_t>(count));
+        listed = ::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count);
+      }
+      if (listed >= 0)
         member =
             std::find(groups.begin(), groups.begin() + count, st.st_gid) != groups.begin() + count;
     }
