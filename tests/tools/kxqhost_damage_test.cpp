@@ -395,6 +395,42 @@ TEST_F(KxqhostDamageTest, ALogOrIndexAnotherUserPutBesideAStoreIsRefusedByName) 
   EXPECT_EQ(as(1001, {"--store", store, "dump", "101"}).out.find("999999"), std::string::npos);
 }
 
+// SQLite gives the log and its index the store's mode, and a writer running
+// as root hands them to the store's owner: beside a store that no one may
+// write, a killed writer leaves a log and an index that no one may write.
+// They are the owner's own, and the commit in the log is read, by the owner
+// and by another user, without a file written.
+TEST_F(KxqhostDamageTest, AKilledWritersLogBesideAStoreNoOneMayWriteIsRead) {
+  const std::string folder = dir_ / "shared";
+  const std::string store = folder + "/s.db";
+  fs::create_directory(folder);
+  fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(dir_.path(),
+                  fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  ASSERT_EQ(Bare({"register"}).status, 0);
+  ASSERT_EQ(Bare({"--store", store, "init", "--fixture", SamplePlant()}).status, 0);
+  ASSERT_EQ(::chown(store.c_str(), 1001, 1001), 0);
+  ASSERT_EQ(::chmod(store.c_str(), 0444), 0);
+  WriteText(dir_ / "st.kxq", "set 101 RatedFlow 4242\nstall 60 102 RatedFlow 1\n");
+  const int pid = StartHost({"--store", store, "run", dir_ / "st.kxq"}, dir_.path(), Registry(),
+                            dir_ / "st.out", dir_ / "st.err");
+  ASSERT_TRUE(Shows(dir_ / "st.out", "stalling")) << ReadText(dir_ / "st.err");
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  struct stat log;
+  ASSERT_EQ(::stat((store + "-wal").c_str(), &log), 0);
+  ASSERT_EQ(log.st_uid, 1001u);
+  ASSERT_EQ(log.st_mode & 0777, 0444u);
+  const auto before = FolderBytes(folder);
+  for (const int user : {1001, 1002}) {
+    const Outcome dumped = RunHostWith({"--store", store, "dump", "101"}, dir_.path(),
+                                       {"KXQ_REGISTRY=" + Registry()}, "", {.user = user});
+    EXPECT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_NE(dumped.out.find("RatedFlow = 4242"), std::string::npos) << dumped.out;
+    EXPECT_EQ(FolderBytes(folder), before);
+  }
+}
+
 // A user who can only read the store reads it without locks when no other
 // process has it open. The owner opening it beside that reader, reading
 // only, ended the reading ("... Try again") though nothing was written:

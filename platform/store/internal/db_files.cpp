@@ -66,7 +66,13 @@ bool MayWrite(uid_t uid, gid_t gid, const struct stat& st) {
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
       int count = 64;
       std::vector<gid_t> groups(static_cast<size_t>(count));
-      if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) >= 0)
+      int listed = ::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count);
+      // A user in more groups than the first guess: the call said how many.
+      if (listed < 0 && count > static_cast<int>(groups.size())) {
+        groups.resize(static_cast<size_t>(count));
+        listed = ::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count);
+      }
+      if (listed >= 0)
         member =
             std::find(groups.begin(), groups.begin() + count, st.st_gid) != groups.begin() + count;
     }
@@ -99,10 +105,12 @@ bool PlainFilesBeside(const std::string& path, std::string* error) {
     // SQLite makes these files with the store's owner and mode. One that
     // its owner could not have written was put there by someone else, and
     // SQLite would take it as the store's (its log as commits, its index as
-    // locks): nothing is read from it.
-    if (known && S_ISREG(st.st_mode)) {
+    // locks): nothing is read from it. One of the store's owner is the
+    // owner's own (SQLite gives it the store's mode, which may let no one
+    // write, and a writer running as root hands it to the store's owner).
+    if (known && S_ISREG(st.st_mode) && st.st_uid != store.st_uid) {
       std::string why;
-      if (st.st_uid != store.st_uid && !MayWrite(st.st_uid, st.st_gid, store))
+      if (!MayWrite(st.st_uid, st.st_gid, store))
         why = "it belongs to " + UserName(st.st_uid) + ", who cannot write " + path;
       else if (!MayWrite(store.st_uid, store.st_gid, st))
         why = UserName(store.st_uid) + ", who owns " + path + ", cannot write it";
