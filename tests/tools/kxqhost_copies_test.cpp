@@ -227,39 +227,33 @@ TEST_F(KxqhostCopiesTest, AMarkUpOnTheCurrentPageLeavesTheIssuedPagesAlone) {
   EXPECT_THAT(after, HasSubstr("Value=\\\"kxq:check\\\""));
 }
 
-// A mark-up at Status 2 on submitted copy 1204 reaches its current page too;
-// one at Status 1 is refused.
+// Mark-ups on copy 1204 at Status 2 (submitted, still once checked) or at a
+// status naming no version (5, 0) reach its current page too; Status 1 does not.
 TEST_F(KxqhostCopiesTest, MarkUpsStillGoFromASubmittedCopyToItsCurrentPage) {
-  const Outcome run = Run(Workflow("Submit", "1001") + Annotate("2", "1204", "check") + "! " +
-                          Annotate("1", "1204", "plain", false) + "dump 1204 1011\n");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.err,
-              HasSubstr("Page 1204 is a submitted copy: a request with Status 1 does not"));
-  const std::string dumped = Step(run.out, "dump");
-  EXPECT_EQ(Marks(dumped), 2u) << dumped;
-  EXPECT_THAT(dumped, Not(HasSubstr("plain")));
-}
-
-// Checked, 1204 is still on the submitted list: Status 2 still reaches it, Status 1 does not.
-TEST_F(KxqhostCopiesTest, AMarkUpAtTheSubmittedStatusReachesACheckedPageTheSubmittedListHolds) {
-  const Outcome run =
-      Run(Workflow("Submit", "1001") + Workflow("Check", "1001") + Annotate("2", "1204", "check") +
-          "! " + Annotate("1", "1204", "plain", false) + "dump 1001 1204 1011\n");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.err, HasSubstr("Page 1204 is a checked copy: a request with Status 1 does not"));
-  const std::string dumped = Step(run.out, "dump");
-  EXPECT_THAT(dumped, HasSubstr("SubmittedPages[1] = #1204\n"));
-  EXPECT_THAT(dumped, HasSubstr("CheckedPages[1] = #1204\n"));
-  EXPECT_EQ(Marks(dumped), 2u) << dumped;
-  EXPECT_THAT(dumped, Not(HasSubstr("plain")));
-}
-
-// A "Status" naming no version (5, 0) is taken as for the copy: both pages get the mark-up.
-TEST_F(KxqhostCopiesTest, AMarkUpWithAStatusThatNamesNoVersionGoesAsForACopy) {
-  const Outcome run = Run(Workflow("Submit", "1001") + Annotate("5", "1204", "check") +
-                          Annotate("0", "1204", "check") + "dump 1204 1011\n");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Marks(Step(run.out, "dump")), 4u) << run.out;
+  const std::string submit = Workflow("Submit", "1001"), check = Workflow("Check", "1001");
+  const std::string marks =
+      Annotate("2", "1204", "check") + "! " + Annotate("1", "1204", "plain", false);
+  const struct {
+    std::string steps, refusal;
+    size_t marks;
+    bool checked;
+  } cases[] = {
+      {submit + marks, "Page 1204 is a submitted copy: a request with Status 1 does not", 2, false},
+      {submit + check + marks, "Page 1204 is a checked copy: a request with Status 1 does not", 2,
+       true},
+      {submit + Annotate("5", "1204", "check") + Annotate("0", "1204", "check"), "", 4, false},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    const Outcome run = Run(c.steps + "dump 1001 1204 1011\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(c.refusal));
+    const std::string dumped = Step(run.out, "dump");
+    EXPECT_THAT(dumped, HasSubstr("SubmittedPages[1] = #1204\n"));
+    EXPECT_EQ(dumped.find("CheckedPages[1] = #1204\n") != std::string::npos, c.checked) << dumped;
+    EXPECT_EQ(Marks(dumped), c.marks) << dumped;
+    EXPECT_THAT(dumped, Not(HasSubstr("plain")));
+  }
 }
 
 }  // namespace
