@@ -124,30 +124,28 @@ TEST_F(KxqhostCopiesTest, RequestsThatWouldWriteAnIssuedCopyAreRefused) {
   const std::vector<std::string> ids{"1013", "1011", "1012", "1001", "101", "102"};
   const std::string before = Dump(ids);
   const std::string properties =
-      "<SetFieldProperties PageId=\"1013\" FieldId=\"103\" Alignment=\"2\" RealFormat=\"0.00\"/>";
+      R"(<SetFieldProperties PageId="1013" FieldId="103" Alignment="2" RealFormat="0.00"/>)";
   const std::string status =
-      "<SetFieldStatus PageId=\"1013\" IsLocked=\"1\"><FieldId ID=\"103\"/></SetFieldStatus>";
-  const std::string format =
-      "<SetFieldFormat PageId=\"1013\" Alignment=\"1\" "
-      "RealFormat=\"0.000\"><FieldId ID=\"103\"/></SetFieldFormat>";
-  // Page requests name the page's datasheet in their refusal, field requests the copy.
+      R"(<SetFieldStatus PageId="1013" IsLocked="1"><FieldId ID="103"/></SetFieldStatus>)";
+  const std::string format = R"(<SetFieldFormat PageId="1013" Alignment="1" RealFormat="0.000">)"
+                             R"(<FieldId ID="103"/></SetFieldFormat>)";
+  // Page requests refuse the page for its datasheet, field requests for the copy.
   const std::string issued = "Page 1013 is an issued copy, not a current page";
   const std::string page = "Object 1013 is not a current page of a datasheet";
   const std::pair<std::string, std::string> requests[] = {
-      {"<CreateAnnotation PageId=\"1013\" Value=\"y\" X=\"1\" Y=\"1\"/>", issued},
-      {"<SetRealField PageId=\"1013\" FieldId=\"103\" Value=\"395\"/>", issued},
-      {"<SetUnit PageId=\"1013\" UnitId=\"1\" Index=\"2\"/>", issued},
-      {"<RenamePage PageId=\"1013\" Name=\"X\"/>", page},
-      {"<SetPageCase PageId=\"1013\" CaseId=\"2\"/>", page},
-      {"<PageLayout PageId=\"1013\" Orientation=\"2\"/>", page},
-      {"<HideFieldObjects PageId=\"1013\" Confirmed=\"1\"><Field FieldId=\"103\"/>"
-       "</HideFieldObjects>",
+      {R"(<CreateAnnotation PageId="1013" Value="y" X="1" Y="1"/>)", issued},
+      {R"(<SetRealField PageId="1013" FieldId="103" Value="395"/>)", issued},
+      {R"(<SetUnit PageId="1013" UnitId="1" Index="2"/>)", issued},
+      {R"(<RenamePage PageId="1013" Name="X"/>)", page},
+      {R"(<SetPageCase PageId="1013" CaseId="2"/>)", page},
+      {R"(<PageLayout PageId="1013" Orientation="2"/>)", page},
+      {R"(<HideFieldObjects PageId="1013" Confirmed="1"><Field FieldId="103"/></HideFieldObjects>)",
        issued},
-      {"<DeleteFieldObjects PageId=\"1013\" Confirmed=\"1\"><Field FieldId=\"102\"/>"
-       "</DeleteFieldObjects>",
+      {R"(<DeleteFieldObjects PageId="1013" Confirmed="1"><Field FieldId="102"/>)"
+       R"(</DeleteFieldObjects>)",
        issued},
-      {"<ShowFieldObjects PageId=\"1013\" Confirmed=\"1\"><Field FieldId=\"103\" "
-       "ObjectId=\"102\"/></ShowFieldObjects>",
+      {R"(<ShowFieldObjects PageId="1013" Confirmed="1"><Field FieldId="103" ObjectId="102"/>)"
+       R"(</ShowFieldObjects>)",
        issued},
       {properties, issued},
       {status, issued},
@@ -163,8 +161,8 @@ TEST_F(KxqhostCopiesTest, RequestsThatWouldWriteAnIssuedCopyAreRefused) {
   }
   EXPECT_EQ(Dump(ids), before);
   const Outcome kept =
-      Run(Ask("SetRealField", "<SetRealField PageId=\"1013\" FieldId=\"103\" Value=\"395\"/>",
-              " Status=\"4\"") +
+      Run(Ask("SetRealField", R"(<SetRealField PageId="1013" FieldId="103" Value="395"/>)",
+              R"( Status="4")") +
           "request OpenPage <<END\n1013\nEND\n" +
           Ask("SetRealField", "<SetRealField PageId=\"1011\" FieldId=\"103\" Value=\"395\"/>",
               " Status=\"1\""));
