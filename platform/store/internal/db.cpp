@@ -377,15 +377,22 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
       return false;
     }
   }
-  // What the file is, decided before anything is written to it.
+  // What the file is, decided before anything is written to it. The log
+  // read for that is kept for the connection's opening, which reads it
+  // again (SQLite's recovery of the log), and forgotten when Open ends.
+  struct ForgetLog {
+    const Db* db;
+    ~ForgetLog() { DropCheckedLog(db); }
+  } forget{this};
   if (exists && !Probe(path, error)) return false;
   madeLog_ = !memory && !FileExists(path + "-wal");
   madeIndex_ = !memory && !FileExists(path + "-shm");
   if (readOnly_) {
     if (!ConnectForReading(error)) return false;
-  } else if (const int rc = sqlite3_open_v2(
-                 path.c_str(), &db_,
-                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else if (const int rc =
+                 sqlite3_open_v2(path.c_str(), &db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 memory ? nullptr : StoreVfs());
              rc != SQLITE_OK) {
     *error = "Cannot open " + path + ": " + (db_ ? SqliteError() : sqlite3_errstr(rc));
     Close();
@@ -462,6 +469,7 @@ bool Db::Open(const std::string& named, bool mustExist, bool mustNotExist, bool 
 }
 
 void Db::Close() {
+  DropCheckedLog(this);
   for (auto& [sql, st] : cache_) sqlite3_finalize(st);
   cache_.clear();
   // A damaged file keeps the log beside it as it is; an empty one is

@@ -307,7 +307,18 @@ struct LogContent {
   // The first page (SQLite's header) as of the last commit ("": the log
   // does not hold it).
   std::string firstPage;
+  // Asked for (ReadLog's `keep`): the log's bytes up to the end of its last
+  // commit, as read, with what tells that file apart (see checkedLogs).
+  std::string bytes;
+  long long size = 0;  // of the file when it was read
+  dev_t device = 0;
+  ino_t inode = 0;
+  unsigned char salts[8] = {};
 };
+
+// A log larger than this is read a frame at a time and not kept: its bytes
+// are not held in memory at once.
+constexpr long long kLogKeptLimit = 128LL << 20;
 
 // Adds the checksum of `bytes` (a multiple of 8) to s, as SQLite sums a
 // log: 32-bit words in the order the log's magic number names.
@@ -325,8 +336,10 @@ void LogChecksum(const unsigned char* bytes, size_t length, bool bigEndian, uint
 }
 
 // Reads the log at `path` (absent or not SQLite's: no commit). False with
-// *error when it cannot be read.
-bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
+// *error when it cannot be read. With `keep`, log->bytes holds what it read
+// of the log up to the end of the last commit (empty: none, or the log is
+// too large to hold).
+bool ReadLog(const std::string& path, LogContent* log, std::string* error, bool keep = false) {
   *log = LogContent();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
@@ -338,8 +351,38 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
+  // Read whole where it is not too large: in a few large reads, not one a
+  // frame, and kept for the store's connection (see checkedLogs).
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    *error = "Cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool whole = st.st_size <= kLogKeptLimit;
+  std::string bytes;
+  if (whole) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n =
+          ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+  }
+  // The `length` bytes at `at`, as read; false past the end.
+  const auto readAt = [&](unsigned char* out, size_t length, off_t at) {
+    if (!whole) return ::pread(fd, out, length, at) == static_cast<ssize_t>(length);
+    if (at < 0 || static_cast<size_t>(at) > bytes.size() ||
+        bytes.size() - static_cast<size_t>(at) < length)
+      return false;
+    std::memcpy(out, bytes.data() + at, length);
+    return true;
+  };
   unsigned char head[32];
-  if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return true;
+  if (!readAt(head, sizeof head, 0)) return true;
   const uint32_t magic = Be32(head);
   const uint32_t page = Be32(head + 8);
   if ((magic & ~1u) != 0x377f0682u || Be32(head + 4) != 3007000u || page < 512 || page > 65536 ||
@@ -354,8 +397,7 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
   // page and the log's salts.
   bool ours = false;
   const auto readFrame = [&](off_t at) {
-    if (::pread(fd, frame.data(), frame.size(), at) != static_cast<ssize_t>(frame.size()))
-      return ours = false;
+    if (!readAt(frame.data(), frame.size(), at)) return ours = false;
     ours = Be32(frame.data()) != 0 && std::memcmp(frame.data() + 8, head + 16, 8) == 0;
     return true;
   };
@@ -367,6 +409,7 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
   };
   std::vector<uint32_t> pending;  // pages of frames after the last commit
   std::string first;              // page 1 among them
+  off_t committedEnd = 0;         // where the last commit's frame ends
   off_t at = 32;
   for (;; at += static_cast<off_t>(frame.size())) {
     if (!readFrame(at) || !ours || !follows(sum)) break;
@@ -377,6 +420,7 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
       if (!first.empty()) log->firstPage = std::move(first);
       first.clear();
       log->pages = size;
+      committedEnd = at + static_cast<off_t>(frame.size());
       if (log->logged.size() <= size) log->logged.resize(size + 1u, false);
       for (const uint32_t p : pending)
         if (p <= size) log->logged[p] = true;
@@ -399,10 +443,174 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error) {
       break;
     }
   }
+  if (keep && whole && committedEnd > 0 && log->brokenAt == 0) {
+    bytes.resize(static_cast<size_t>(committedEnd));
+    log->bytes = std::move(bytes);
+    log->size = st.st_size;
+    log->device = st.st_dev;
+    log->inode = st.st_ino;
+    std::memcpy(log->salts, head + 16, 8);
+  }
   return true;
 }
 
+// The logs Judge read and checked, by the Db that will open the store:
+// the store's own connection (through the file layer StoreVfs names) reads its
+// log from these bytes instead of from the file, so that opening a store
+// reads its log once. Served only while the file it opened is provably the
+// one read: the same file (device and inode) when SQLite opens it, and the
+// same size and header salts at each read; only bytes up to the end of the
+// last commit, which no writer changes without new salts (it starts the
+// log again). Anything else is read from the file.
+std::mutex checkedMutex;
+std::map<const void*, LogContent> checkedLogs;
+
+// SQLite's file of a log opened through StoreVfs: this, then the file of
+// the default layer.
+struct CheckedLogFile {
+  sqlite3_file file;
+  dev_t device;
+  ino_t inode;
+  sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+};
+static_assert(sizeof(CheckedLogFile) % 8 == 0);
+
+CheckedLogFile* Checked(sqlite3_file* file) { return reinterpret_cast<CheckedLogFile*>(file); }
+
+// Copies the kept bytes asked for into `out`: false where they may not
+// be the file's.
+bool ServeChecked(CheckedLogFile* f, void* out, int amount, sqlite3_int64 offset) {
+  if (offset < 32 || amount <= 0) return false;
+  std::lock_guard<std::mutex> hold(checkedMutex);
+  for (const auto& [owner, log] : checkedLogs) {
+    if (log.device != f->device || log.inode != f->inode) continue;
+    if (offset + amount > static_cast<sqlite3_int64>(log.bytes.size())) return false;
+    sqlite3_file* real = f->Real();
+    sqlite3_int64 size = 0;
+    unsigned char salts[8];
+    if (real->pMethods->xFileSize(real, &size) != SQLITE_OK || size != log.size ||
+        real->pMethods->xRead(real, salts, sizeof salts, 16) != SQLITE_OK ||
+        std::memcmp(salts, log.salts, sizeof salts) != 0)
+      return false;
+    std::memcpy(out, log.bytes.data() + offset, static_cast<size_t>(amount));
+    return true;
+  }
+  return false;
+}
+
+int CheckedClose(sqlite3_file* file) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods ? real->pMethods->xClose(real) : SQLITE_OK;
+}
+int CheckedRead(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset) {
+  if (ServeChecked(Checked(file), out, amount, offset)) return SQLITE_OK;
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xRead(real, out, amount, offset);
+}
+int CheckedWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xWrite(real, data, amount, offset);
+}
+int CheckedTruncate(sqlite3_file* file, sqlite3_int64 size) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xTruncate(real, size);
+}
+int CheckedSync(sqlite3_file* file, int flags) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xSync(real, flags);
+}
+int CheckedFileSize(sqlite3_file* file, sqlite3_int64* size) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xFileSize(real, size);
+}
+int CheckedLock(sqlite3_file* file, int level) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xLock(real, level);
+}
+int CheckedUnlock(sqlite3_file* file, int level) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xUnlock(real, level);
+}
+int CheckedReservedLock(sqlite3_file* file, int* out) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xCheckReservedLock(real, out);
+}
+int CheckedFileControl(sqlite3_file* file, int op, void* arg) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xFileControl(real, op, arg);
+}
+int CheckedSectorSize(sqlite3_file* file) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xSectorSize(real);
+}
+int CheckedDeviceCharacteristics(sqlite3_file* file) {
+  sqlite3_file* real = Checked(file)->Real();
+  return real->pMethods->xDeviceCharacteristics(real);
+}
+// A log is neither mapped nor shared-memory indexed by SQLite: version 1
+// of the methods, as for a plain file.
+const sqlite3_io_methods kCheckedLogMethods = {
+    1,
+    CheckedClose,
+    CheckedRead,
+    CheckedWrite,
+    CheckedTruncate,
+    CheckedSync,
+    CheckedFileSize,
+    CheckedLock,
+    CheckedUnlock,
+    CheckedReservedLock,
+    CheckedFileControl,
+    CheckedSectorSize,
+    CheckedDeviceCharacteristics,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+int OpenChecked(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags, int* out) {
+  auto* base = static_cast<sqlite3_vfs*>(self->pAppData);
+  if (!(flags & SQLITE_OPEN_WAL) || !name) return base->xOpen(base, name, file, flags, out);
+  CheckedLogFile* f = Checked(file);
+  f->file.pMethods = nullptr;
+  const int rc = base->xOpen(base, name, f->Real(), flags, out);
+  if (rc != SQLITE_OK) return rc;
+  struct stat st;
+  f->device = 0;
+  f->inode = 0;
+  if (::stat(name, &st) == 0) {
+    f->device = st.st_dev;
+    f->inode = st.st_ino;
+  }
+  f->file.pMethods = &kCheckedLogMethods;
+  return SQLITE_OK;
+}
+
 }  // namespace
+
+const char* StoreVfs() {
+  static std::once_flag once;
+  static sqlite3_vfs vfs;
+  std::call_once(once, [] {
+    sqlite3_vfs* base = sqlite3_vfs_find("unix");
+    vfs = *base;
+    vfs.pNext = nullptr;
+    vfs.zName = "kx-store";
+    vfs.szOsFile = static_cast<int>(sizeof(CheckedLogFile)) + base->szOsFile;
+    vfs.pAppData = base;
+    vfs.xOpen = OpenChecked;
+    sqlite3_vfs_register(&vfs, 0);
+  });
+  return vfs.zName;
+}
+
+void DropCheckedLog(const void* owner) {
+  std::lock_guard<std::mutex> hold(checkedMutex);
+  checkedLogs.erase(owner);
+}
 
 int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* lockFree) {
   *inUse = *lockFree = false;
@@ -599,7 +807,7 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
   // the log, those the file's header counts (valid when the change counter
   // beside the count agrees).
   LogContent wal;
-  if (!ReadLog(path + "-wal", &wal, error)) return false;
+  if (!ReadLog(path + "-wal", &wal, error, !readOnly_)) return false;
   if (wal.brokenAt > 0) {
     return damaged("its log, " + path + "-wal, is damaged at frame " +
                    std::to_string(wal.brokenAt) +
@@ -682,7 +890,14 @@ bool Db::Judge(const std::string& path, std::string* error, bool* sure) {
     if (kind.applicationId == kStoreApplicationId) return damaged("it has lost its tables");
     return notStore("it is an SQLite database without tables");
   }
-  if (kind.mismatch.empty() && kind.format == 1) return true;
+  if (kind.mismatch.empty() && kind.format == 1) {
+    // The log as checked, for the store's connection to read (see
+    // CheckedLogs): a store whose log is read here is read from it once.
+    std::lock_guard<std::mutex> hold(checkedMutex);
+    checkedLogs.erase(this);
+    if (!wal.bytes.empty()) checkedLogs.emplace(this, std::move(wal));
+    return true;
+  }
   const std::string why = kind.mismatch.empty() ? "its table meta names no format" : kind.mismatch;
   if (kind.applicationId == kStoreApplicationId) return damaged(why);
   return notStore("it is a database of something else (" + why + ")");

@@ -58,6 +58,15 @@ bool PlainFilesBeside(const std::string& path, std::string* error);
 int OpenForReading(const std::string& path, sqlite3** db, bool* inUse, bool* lockFree);
 std::string InUseText(const std::string& path, bool readOnly);
 
+// The name of the file layer the store's own connection opens with: the
+// default one, but for the log, which it reads from the bytes Judge read
+// and checked where they are provably the file's (see checkedLogs in
+// db_files.cpp), until DropCheckedLog.
+const char* StoreVfs();
+// Forgets the log Db::Judge kept for `owner` (its Db): read from the file
+// from then on.
+void DropCheckedLog(const void* owner);
+
 // Removes what a connection of this process made beside the store at
 // `path` and left at a close without its checkpoint (log: the log, when
 // empty; index: the log's index), when no connection has the store open.

@@ -2,6 +2,7 @@
 // cannot be read is never read as data, and nothing that is not a store,
 // or is damaged, is written.
 #include <filesystem>
+#include <fstream>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -299,6 +300,40 @@ TEST(DamagedStoreTest, ALogDamagedBeforeItsCommitsIsRefusedNotReadUpToTheDamage)
         << opened.message;
   }
   EXPECT_TRUE(FolderBytes(dir.path()) == before);
+}
+
+// The bytes this process has read so far (-1: the system does not say).
+long long BytesRead() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return -1;
+}
+
+// Opening a store beside the log of many commits a killed writer left read
+// the log twice: once to check it, and again in SQLite's recovery of it.
+// It is read once, and what it holds is read as SQLite would read it.
+TEST(DamagedStoreTest, AStoreBesideALogOfManyCommitsReadsTheLogOnceAsItOpens) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  std::string sql = "UPDATE vals SET txt='A1' WHERE obj=20 AND txt='P-101';";
+  for (int k = 2; k <= 1000; ++k)
+    sql += "UPDATE vals SET txt='A" + std::to_string(k) + "' WHERE obj=20 AND txt='A" +
+           std::to_string(k - 1) + "';";
+  RawSqlLeavingLog(path, sql.c_str());
+  const auto log = static_cast<long long>(fs::file_size(path + "-wal"));
+  ASSERT_GE(log, 1000LL * (24 + 4096));
+  const long long before = BytesRead();
+  if (before < 0) GTEST_SKIP() << "/proc/self/io cannot be read here";
+  std::unique_ptr<Store> s;
+  const Status opened = Store::Open(path, OpenMode::kOpenExisting, &s);
+  const long long read = BytesRead() - before;
+  ASSERT_TRUE(opened.ok()) << opened.message;
+  EXPECT_LT(read, log + log / 2) << "the log is " << log << " bytes";
+  EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "A1000");
 }
 
 // A log or index beside the store that is no plain file (a named pipe
