@@ -29,6 +29,26 @@ namespace kx::store {
 HRESULT SetError(HRESULT hr, const u16& description);
 HRESULT SetError(HRESULT hr, const std::string& description);
 
+// One place of an OpenTable: a key and its data. A read's key is held in its
+// parts, so that data of four bytes fills what would be the key's padding.
+template <class Key, class Data>
+struct OpenSlot {
+  OpenSlot() = default;
+  OpenSlot(const Key& k, Data d) : key(k), data(std::move(d)) {}
+  Key Read() const { return key; }
+  Key key{};
+  Data data{};
+};
+template <class Data>
+struct OpenSlot<ReadKey, Data> {
+  OpenSlot() = default;
+  OpenSlot(const ReadKey& k, Data d) : list(k.list), at(k.at), data(std::move(d)) {}
+  ReadKey Read() const { return {list, at}; }
+  uint64_t list = 0;
+  uint32_t at = kWholeList;
+  Data data{};
+};
+
 // Small data by key, in one array open to probing: a look-up reads one
 // place of memory, where a node map reads a bucket and then nodes elsewhere,
 // and a new key costs no allocation of its own. Read sets ask for thousands
@@ -49,7 +69,7 @@ class OpenTable {
     for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
       if (!used_[at]) return nullptr;
       const Slot& slot = slots_[at];
-      if (slot.key == key) return &slot.data;
+      if (slot.Read() == key) return &slot.data;
     }
   }
   // The data of `key`, made (as Data{}) when it has none.
@@ -58,22 +78,19 @@ class OpenTable {
     for (size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
       Slot& slot = slots_[at];
       if (!used_[at]) {
-        slot = Slot{key, Data{}};
+        slot = Slot(key, Data{});
         used_[at] = true;
         ++size_;
         return slot.data;
       }
-      if (slot.key == key) return slot.data;
+      if (slot.Read() == key) return slot.data;
     }
   }
 
  private:
   // Whether a slot is taken is kept apart, a bit a slot: a flag beside a
-  // read's key and its pointer would make each slot a third larger.
-  struct Slot {
-    Key key{};
-    Data data{};
-  };
+  // read's key and its data would make each slot larger.
+  using Slot = OpenSlot<Key, Data>;
   size_t Home(const Key& key) const {
     // Keys differ mostly in their object's half: multiplying spreads them
     // over the high bits, which pick the slot.
@@ -86,7 +103,7 @@ class OpenTable {
     oldUsed.swap(used_);
     size_ = 0;
     for (size_t at = 0; at < old.size(); ++at)
-      if (oldUsed[at]) Get(old[at].key) = std::move(old[at].data);
+      if (oldUsed[at]) Get(old[at].Read()) = std::move(old[at].data);
   }
   std::vector<Slot> slots_;  // a power of two in size, at most half used
   std::vector<bool> used_;   // which slots are taken
@@ -509,14 +526,20 @@ class StoreCore {
   // them. A trigger's owner is the one it was made for, or 0 once removed.
   std::unordered_map<int32_t, std::vector<TriggerRec*>> triggersOf_;
   // A read -> the trigger items that recorded it. The watchers are never
-  // dropped, nor moved: items point at them. They lie side by side in
-  // blocks, made a block at a time.
-  OpenTable<ReadKey, TriggerWatchers*, ReadKeyHash> watchers_;
+  // dropped, nor moved: items' listings hold their number. They lie side by
+  // side in blocks, made a block at a time, and are found by that number
+  // (from 1, in the order they were made): with the read's key it fills a
+  // slot of 16 bytes where a pointer would take 24, and a page records tens
+  // of thousands of reads.
+  OpenTable<ReadKey, uint32_t, ReadKeyHash> watchers_;
   static constexpr size_t kWatchersBlock = 256;
   std::vector<std::unique_ptr<TriggerWatchers[]>> watcherBlocks_;
   size_t watchersInBlock_ = kWatchersBlock;
-  // The watchers of `read`, made when it has none.
-  TriggerWatchers& WatchersOf(const ReadKey& read);
+  TriggerWatchers& WatchersNumbered(uint32_t number) {
+    return watcherBlocks_[(number - 1) / kWatchersBlock][(number - 1) % kWatchersBlock];
+  }
+  // The number of the watchers of `read`, made when it has none.
+  uint32_t WatchersOf(const ReadKey& read);
   // The lists (ListKey) some entry of which has watchers: a change of the
   // entries of any other list looks none up.
   std::unordered_set<uint64_t> entriesWatched_;
@@ -551,7 +574,19 @@ class StoreCore {
     uint64_t operator()(uint64_t key) const { return key; }
   };
   OpenTable<uint64_t, ListStamps, ListKeyHash> listStamps_;
-  OpenTable<ReadKey, uint64_t, ReadKeyHash> entryStamps_;
+  // An entry's stamp in two halves: beside the read's key it takes 20 bytes,
+  // not 24 (a sort stamps every entry of the list it rewrites).
+  struct SplitStamp {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    SplitStamp& operator=(uint64_t stamp) {
+      low = static_cast<uint32_t>(stamp);
+      high = static_cast<uint32_t>(stamp >> 32);
+      return *this;
+    }
+    uint64_t get() const { return uint64_t{high} << 32 | low; }
+  };
+  OpenTable<ReadKey, SplitStamp, ReadKeyHash> entryStamps_;
   TemplateLibraryRec library_;
 };
 

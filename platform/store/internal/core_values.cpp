@@ -166,7 +166,8 @@ uint64_t StoreCore::ReadStamp(const ReadKey& read) const {
       if (stamps->entries != 0 && read.at >= stamps->entriesFrom)
         stamp = std::max(stamp, stamps->entries);
       if (stamps->entry > stamp)
-        if (const uint64_t* entry = entryStamps_.Find(read)) stamp = std::max(stamp, *entry);
+        if (const SplitStamp* entry = entryStamps_.Find(read))
+          stamp = std::max(stamp, entry->get());
     }
   }
   // An inverse list changes with the references held by other objects.
@@ -443,13 +444,14 @@ void StoreCore::NoteKey(const ReadKey& k) {
     if (TriggerItem::Listing* listing = item->Find(k)) {
       if (listing->reading) continue;
       listing->reading = true;
-      listing->watchers->quietSince = 0;
+      WatchersNumbered(listing->watchers).quietSince = 0;
       continue;
     }
-    TriggerWatchers& w = WatchersOf(k);
+    const uint32_t number = WatchersOf(k);
+    TriggerWatchers& w = WatchersNumbered(number);
     w.order.push_back(item);
     w.quietSince = 0;
-    item->Add(k, &w);
+    item->Add(k, number);
   }
 }
 
@@ -462,7 +464,7 @@ void StoreCore::EndItem(TriggerItem* item) {
       listings[kept++] = listing;
       continue;
     }
-    TriggerWatchers& w = *listing.watchers;
+    TriggerWatchers& w = WatchersNumbered(listing.watchers);
     for (size_t i = 0; i < w.order.size(); ++i) {
       if (w.order[i] != item) continue;
       for (size_t j = i; j + 1 < w.order.size(); ++j) w.order[j] = w.order[j + 1];
@@ -479,9 +481,10 @@ void StoreCore::EndItem(TriggerItem* item) {
 void StoreCore::ResetAllItems(TriggerRec* trigger) {
   std::unordered_set<TriggerWatchers*> touched;
   for (auto& [key, item] : trigger->items) {
-    for (const TriggerItem::Listing& listing : item.listings) touched.insert(listing.watchers);
+    for (const TriggerItem::Listing& listing : item.listings)
+      touched.insert(&WatchersNumbered(listing.watchers));
     std::vector<TriggerItem::Listing>().swap(item.listings);
-    std::unordered_map<ReadKey, uint32_t, ReadKeyHash>().swap(item.listingAt);
+    item.listingAt.reset();
   }
   // One pass over each watcher, however many of the trigger's items it lists.
   for (TriggerWatchers* w : touched) {
@@ -494,20 +497,21 @@ void StoreCore::ResetAllItems(TriggerRec* trigger) {
       w->order[kept++] = item;
     }
     w->order.shrink(kept);
-    w->sorted = keptSorted;
+    w->sorted = static_cast<uint32_t>(keptSorted);
   }
 }
 
-TriggerWatchers& StoreCore::WatchersOf(const ReadKey& k) {
-  TriggerWatchers*& w = watchers_.Get(k);
-  if (w != nullptr) return *w;
+uint32_t StoreCore::WatchersOf(const ReadKey& k) {
+  uint32_t& number = watchers_.Get(k);
+  if (number != 0) return number;
   if (watchersInBlock_ == kWatchersBlock) {
     watcherBlocks_.push_back(std::make_unique<TriggerWatchers[]>(kWatchersBlock));
     watchersInBlock_ = 0;
   }
-  w = &watcherBlocks_.back()[watchersInBlock_++];
+  ++watchersInBlock_;
+  number = static_cast<uint32_t>((watcherBlocks_.size() - 1) * kWatchersBlock + watchersInBlock_);
   if (k.at != kWholeList && k.at != kEntryCount) entriesWatched_.insert(k.list);
-  return *w;
+  return number;
 }
 
 const std::vector<ReadKey>* StoreCore::EndReads() {
@@ -557,13 +561,13 @@ void SortRecorded(TriggerWatchers::Items& order, size_t sorted) {
 }  // namespace
 
 bool StoreCore::GatherWatchers(const ReadKey& k, std::vector<TriggerItem*>* items) {
-  TriggerWatchers* const* found = watchers_.Find(k);
+  const uint32_t* found = watchers_.Find(k);
   if (found == nullptr) return false;
-  TriggerWatchers& w = **found;
+  TriggerWatchers& w = WatchersNumbered(*found);
   if (w.quietSince == fireable_) return false;
   if (w.sorted < w.order.size()) {
     SortRecorded(w.order, w.sorted);
-    w.sorted = w.order.size();
+    w.sorted = static_cast<uint32_t>(w.order.size());
   }
   // Quiet after this unless an item is recorded meanwhile or fireable_ moves:
   // every item gathered now fires.
@@ -592,7 +596,7 @@ bool StoreCore::GatherWatchers(const ReadKey& k, std::vector<TriggerItem*>* item
       w.order[kept++] = item;
     }
     w.order.shrink(kept);
-    w.sorted = keptSorted;
+    w.sorted = static_cast<uint32_t>(keptSorted);
   }
   return items->size() > before;
 }

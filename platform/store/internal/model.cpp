@@ -351,16 +351,17 @@ TriggerItem::Listing* TriggerItem::Find(const ReadKey& read) {
       if (listing.list == read.list && listing.at == read.at) return &listing;
     return nullptr;
   }
-  const auto found = listingAt.find(read);
-  return found == listingAt.end() ? nullptr : &listings[found->second];
+  const auto found = listingAt->find(read);
+  return found == listingAt->end() ? nullptr : &listings[found->second];
 }
 
-void TriggerItem::Add(const ReadKey& read, TriggerWatchers* watchers) {
+void TriggerItem::Add(const ReadKey& read, uint32_t watchers) {
   listings.push_back({read, watchers, true});
   if (listings.size() == kScannedListings + 1) {
-    for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read()] = at;
+    listingAt = std::make_unique<ListingIndex>();
+    for (uint32_t at = 0; at < listings.size(); ++at) (*listingAt)[listings[at].read()] = at;
   } else if (listings.size() > kScannedListings + 1) {
-    listingAt[read] = static_cast<uint32_t>(listings.size() - 1);
+    (*listingAt)[read] = static_cast<uint32_t>(listings.size() - 1);
   }
 }
 
@@ -368,19 +369,26 @@ void TriggerItem::Unlist(const ReadKey& read) {
   Listing* listing = Find(read);
   if (listing == nullptr) return;
   const bool indexed = listings.size() > kScannedListings;
-  if (indexed) listingAt.erase(read);
+  if (indexed) listingAt->erase(read);
   if (listing != &listings.back()) {
     *listing = listings.back();
-    if (indexed) listingAt[listing->read()] = static_cast<uint32_t>(listing - listings.data());
+    if (indexed) (*listingAt)[listing->read()] = static_cast<uint32_t>(listing - listings.data());
   }
   listings.pop_back();
-  if (indexed && listings.size() <= kScannedListings) listingAt.clear();
+  if (indexed && listings.size() <= kScannedListings) listingAt.reset();
 }
 
 void TriggerItem::Reindex() {
-  listingAt.clear();
-  if (listings.size() <= kScannedListings) return;
-  for (uint32_t at = 0; at < listings.size(); ++at) listingAt[listings[at].read()] = at;
+  if (listings.size() <= kScannedListings) {
+    listingAt.reset();
+    return;
+  }
+  if (listingAt) {
+    listingAt->clear();
+  } else {
+    listingAt = std::make_unique<ListingIndex>();
+  }
+  for (uint32_t at = 0; at < listings.size(); ++at) (*listingAt)[listings[at].read()] = at;
 }
 
 TriggerItem* TriggerRec::Item(const u16& key) {

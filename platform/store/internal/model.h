@@ -421,20 +421,23 @@ struct TriggerWatchers {
       if (more_) {
         more_->resize(n);
       } else {
-        few_ = n;
+        few_ = static_cast<uint32_t>(n);
       }
     }
 
    private:
     static constexpr size_t kFew = 2;
     TriggerItem* few_items_[kFew] = {};
-    size_t few_ = 0;
     std::unique_ptr<std::vector<TriggerItem*>> more_;
+    uint32_t few_ = 0;
   };
-  Items order;  // sorted up to `sorted`
-  size_t sorted = 0;
+  // `sorted` lies in what would be the end of the items' padding: a page
+  // makes tens of thousands of watchers, 40 bytes each rather than 48.
+  [[no_unique_address]] Items order;  // sorted up to `sorted`
+  uint32_t sorted = 0;
   uint64_t quietSince = 0;  // the fireable count when last gone through, or 0
 };
+static_assert(sizeof(TriggerWatchers) <= 40);
 
 // The reads recorded under one item key of a trigger: each read whose
 // watchers list the item, with those watchers and whether the item reads it
@@ -442,29 +445,32 @@ struct TriggerWatchers {
 // recording its fields anew) find their watchers without looking them up;
 // those not made again go when the recording ends.
 struct TriggerItem {
-  // The read's key is held in its parts: with the flag beside its position
-  // a listing takes three words, not four.
+  // The read's key is held in its parts, and its watchers by their number
+  // in the store (StoreCore::WatchersNumbered) with the flag in its last
+  // bit: a listing takes two words, not three.
   struct Listing {
-    Listing(const ReadKey& key, TriggerWatchers* w, bool r)
-        : list(key.list), watchers(w), at(key.at), reading(r) {}
+    Listing(const ReadKey& key, uint32_t w, bool r)
+        : list(key.list), at(key.at), watchers(w), reading(r) {}
     uint64_t list;
-    TriggerWatchers* watchers;
     uint32_t at;
-    bool reading;
+    uint32_t watchers : 31;
+    uint32_t reading : 1;
     ReadKey read() const { return {list, at}; }
   };
   TriggerRec* trigger = nullptr;
   const u16* key = nullptr;  // its key in the trigger's items
   std::vector<Listing> listings;
-  // The listings' places by read, made once they are many.
-  std::unordered_map<ReadKey, uint32_t, ReadKeyHash> listingAt;
+  // The listings' places by read, made once they are many (most items read
+  // a few values, and an empty map alone is seven words).
+  using ListingIndex = std::unordered_map<ReadKey, uint32_t, ReadKeyHash>;
+  std::unique_ptr<ListingIndex> listingAt;
 
   Listing* Find(const ReadKey& read);
   bool Reads(const ReadKey& read) {
     const Listing* listing = Find(read);
     return listing != nullptr && listing->reading;
   }
-  void Add(const ReadKey& read, TriggerWatchers* watchers);
+  void Add(const ReadKey& read, uint32_t watchers);
   // Drops the listing of `read` (there is one).
   void Unlist(const ReadKey& read);
   // Makes the listings' index again after listings were dropped.

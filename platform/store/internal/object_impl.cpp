@@ -174,10 +174,10 @@ class TriggerImpl final : public StoreObject<TriggerImpl, IKXQTrigger> {
       }
       TriggerRec* r = rec_;
       core_->OnUndo(
-          [r, saved] {
-            r->handler = saved.handler;
-            r->option1 = saved.option1;
-            r->option2 = saved.option2;
+          [r, handler = saved.handler, option1 = saved.option1, option2 = saved.option2] {
+            r->handler = handler;
+            r->option1 = option1;
+            r->option2 = option2;
           },
           false);
       hr = core_->SaveTrigger(rec_);
