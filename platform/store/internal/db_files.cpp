@@ -310,10 +310,8 @@ struct LogContent {
   // Asked for (ReadLog's `keep`): the log's bytes up to the end of its last
   // commit, as read, with what tells that file apart (see checkedLogs).
   std::string bytes;
-  long long size = 0;  // of the file when it was read
   dev_t device = 0;
   ino_t inode = 0;
-  unsigned char salts[8] = {};
 };
 
 // A log larger than this is read a frame at a time and not kept: its bytes
@@ -446,10 +444,8 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error, bool 
   if (keep && whole && committedEnd > 0 && log->brokenAt == 0) {
     bytes.resize(static_cast<size_t>(committedEnd));
     log->bytes = std::move(bytes);
-    log->size = st.st_size;
     log->device = st.st_dev;
     log->inode = st.st_ino;
-    std::memcpy(log->salts, head + 16, 8);
   }
   return true;
 }
@@ -459,9 +455,8 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error, bool 
 // log from these bytes instead of from the file, so that opening a store
 // reads its log once. Served only while the file it opened is provably the
 // one read: the same file (device and inode) when SQLite opens it, and the
-// same size and header salts at each read; only bytes up to the end of the
-// last commit, which no writer changes without new salts (it starts the
-// log again). Anything else is read from the file.
+// same header of the frame read at each read (see ServeChecked); only bytes
+// up to the end of the last commit. Anything else is read from the file.
 std::mutex checkedMutex;
 std::map<const void*, LogContent> checkedLogs;
 
@@ -478,21 +473,28 @@ static_assert(sizeof(CheckedLogFile) % 8 == 0);
 CheckedLogFile* Checked(sqlite3_file* file) { return reinterpret_cast<CheckedLogFile*>(file); }
 
 // Copies the kept bytes asked for into `out`: false where they may not
-// be the file's.
+// be the file's. Only a read within one frame is served, and only while
+// that frame's header in the file is the one kept: a writer that writes a
+// frame again (also with the same salts and size, over a commit it wrote
+// but never made visible before it was killed) writes its header first,
+// and the header's checksum covers the frame's page and every frame before
+// it.
 bool ServeChecked(CheckedLogFile* f, void* out, int amount, sqlite3_int64 offset) {
   if (offset < 32 || amount <= 0) return false;
   std::lock_guard<std::mutex> hold(checkedMutex);
   for (const auto& [owner, log] : checkedLogs) {
     if (log.device != f->device || log.inode != f->inode) continue;
     if (offset + amount > static_cast<sqlite3_int64>(log.bytes.size())) return false;
+    const auto* kept = reinterpret_cast<const unsigned char*>(log.bytes.data());
+    const sqlite3_int64 frame = 24 + static_cast<sqlite3_int64>(Be32(kept + 8));
+    const sqlite3_int64 start = 32 + (offset - 32) / frame * frame;
+    if (offset + amount > start + frame) return false;
     sqlite3_file* real = f->Real();
-    sqlite3_int64 size = 0;
-    unsigned char salts[8];
-    if (real->pMethods->xFileSize(real, &size) != SQLITE_OK || size != log.size ||
-        real->pMethods->xRead(real, salts, sizeof salts, 16) != SQLITE_OK ||
-        std::memcmp(salts, log.salts, sizeof salts) != 0)
+    unsigned char header[24];
+    if (real->pMethods->xRead(real, header, sizeof header, start) != SQLITE_OK ||
+        std::memcmp(header, kept + start, sizeof header) != 0)
       return false;
-    std::memcpy(out, log.bytes.data() + offset, static_cast<size_t>(amount));
+    std::memcpy(out, kept + offset, static_cast<size_t>(amount));
     return true;
   }
   return false;

@@ -336,6 +336,89 @@ TEST(DamagedStoreTest, AStoreBesideALogOfManyCommitsReadsTheLogOnceAsItOpens) {
   EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "A1000");
 }
 
+// `log` with its salts set to `salts` and its checksums made again, as
+// SQLite writes a log (words in the order its magic number names).
+std::string Resalted(std::string log, const std::string& salts, size_t frame) {
+  const auto word = [&](size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(log.data() + at);
+    return (log[3] & 1) ? uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]
+                        : uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+  };
+  const auto put = [&](size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) log[at + k] = static_cast<char>(v >> (24 - 8 * k));
+  };
+  uint32_t s[2] = {0, 0};
+  const auto sum = [&](size_t at, size_t length) {
+    for (size_t k = 0; k < length; k += 8) {
+      s[0] += word(at + k) + s[1];
+      s[1] += word(at + k + 4) + s[0];
+    }
+  };
+  log.replace(16, 8, salts);
+  sum(0, 24);
+  put(24, s[0]);
+  put(28, s[1]);
+  for (size_t at = 32; at + frame <= log.size(); at += frame) {
+    log.replace(at + 8, 8, salts);
+    sum(at, 8);
+    sum(at + 24, frame - 24);
+    put(at + 16, s[0]);
+    put(at + 20, s[1]);
+  }
+  return log;
+}
+
+// What the log beside the store becomes as the store's connection opens
+// (after the check of the log, before SQLite reads it).
+std::string* logLater = nullptr;
+std::string logLaterPath;
+
+int WriteLogLater(sqlite3* db, char**, const sqlite3_api_routines*) {
+  if (logLater && !sqlite3_db_readonly(db, "main")) {
+    std::fstream out(logLaterPath, std::ios::in | std::ios::out | std::ios::binary);
+    out.write(logLater->data(), static_cast<std::streamsize>(logLater->size()));
+    logLater = nullptr;
+  }
+  return SQLITE_OK;
+}
+
+// A writer killed after writing a commit to the log but before making it
+// visible leaves it to be written over with the same salts, by a process
+// that has the store open, in a log of the same size. The log read by the
+// check is not handed to SQLite then: it reads the file's. (Here the one
+// frame of a commit is written again holding another page, as it is in the
+// file: SQLite handed the frame as checked reads that page as pump 20's.)
+TEST(DamagedStoreTest, ALogWrittenAgainWithTheSameSaltsAndSizeAsTheStoreOpensIsReadFromTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("s.kxq");
+  OpenPlant(path).reset();
+  RawSqlLeavingLog(path, "UPDATE vals SET txt='L1' WHERE obj=20 AND txt='P-101'");
+  const auto files = FolderBytes(dir.path());
+  const std::string& store = files.at("s.kxq");
+  const std::string& first = files.at("s.kxq-wal");
+  const size_t page = static_cast<size_t>(Scalar(path, "PRAGMA page_size"));
+  ASSERT_EQ(first.size(), 32 + 24 + page);
+  const size_t last = store.size() / page;
+  ASSERT_NE(first.substr(32, 4),
+            std::string({0, 0, static_cast<char>(last >> 8), static_cast<char>(last & 0xff)}));
+  std::string second = first;
+  second.replace(32, 4, {0, 0, static_cast<char>(last >> 8), static_cast<char>(last & 0xff)});
+  second.replace(56, page, store.substr((last - 1) * page, page));
+  second = Resalted(second, first.substr(16, 8), 24 + page);
+  WriteBytes(path + "-wal", first);
+  fs::remove(path + "-shm");
+  logLater = &second;
+  logLaterPath = path + "-wal";
+  sqlite3_auto_extension(reinterpret_cast<void (*)()>(WriteLogLater));
+  std::unique_ptr<Store> s;
+  const Status opened = Store::Open(path, OpenMode::kOpenExisting, &s);
+  sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(WriteLogLater));
+  ASSERT_EQ(logLater, nullptr);
+  ASSERT_EQ(FolderBytes(dir.path()).at("s.kxq-wal").substr(0, second.size()), second);
+  ASSERT_TRUE(opened.ok()) << opened.message;
+  EXPECT_EQ(Tag(Attr(Obj(*s, 20), u"Tag")), "P-101");
+}
+
 // A log or index beside the store that is no plain file (a named pipe
 // hung the opening for good, a folder misleads it) is refused at once,
 // saying which and what to do, also where a link names the store (the
