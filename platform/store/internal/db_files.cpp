@@ -509,62 +509,33 @@ int CheckedRead(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset)
   sqlite3_file* real = Checked(file)->Real();
   return real->pMethods->xRead(real, out, amount, offset);
 }
-int CheckedWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xWrite(real, data, amount, offset);
-}
-int CheckedTruncate(sqlite3_file* file, sqlite3_int64 size) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xTruncate(real, size);
-}
-int CheckedSync(sqlite3_file* file, int flags) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xSync(real, flags);
-}
-int CheckedFileSize(sqlite3_file* file, sqlite3_int64* size) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xFileSize(real, size);
-}
-int CheckedLock(sqlite3_file* file, int level) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xLock(real, level);
-}
-int CheckedUnlock(sqlite3_file* file, int level) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xUnlock(real, level);
-}
-int CheckedReservedLock(sqlite3_file* file, int* out) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xCheckReservedLock(real, out);
-}
-int CheckedFileControl(sqlite3_file* file, int op, void* arg) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xFileControl(real, op, arg);
-}
-int CheckedSectorSize(sqlite3_file* file) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xSectorSize(real);
-}
-int CheckedDeviceCharacteristics(sqlite3_file* file) {
-  sqlite3_file* real = Checked(file)->Real();
-  return real->pMethods->xDeviceCharacteristics(real);
-}
+// The default layer's own method M, for every method but the read: the log
+// is written, locked and sized as any file.
+template <auto M>
+struct Forward;
+template <class R, class... A, R (*sqlite3_io_methods::*M)(sqlite3_file*, A...)>
+struct Forward<M> {
+  static R Call(sqlite3_file* file, A... args) {
+    sqlite3_file* real = Checked(file)->Real();
+    return (real->pMethods->*M)(real, args...);
+  }
+};
 // A log is neither mapped nor shared-memory indexed by SQLite: version 1
 // of the methods, as for a plain file.
 const sqlite3_io_methods kCheckedLogMethods = {
     1,
     CheckedClose,
     CheckedRead,
-    CheckedWrite,
-    CheckedTruncate,
-    CheckedSync,
-    CheckedFileSize,
-    CheckedLock,
-    CheckedUnlock,
-    CheckedReservedLock,
-    CheckedFileControl,
-    CheckedSectorSize,
-    CheckedDeviceCharacteristics,
+    Forward<&sqlite3_io_methods::xWrite>::Call,
+    Forward<&sqlite3_io_methods::xTruncate>::Call,
+    Forward<&sqlite3_io_methods::xSync>::Call,
+    Forward<&sqlite3_io_methods::xFileSize>::Call,
+    Forward<&sqlite3_io_methods::xLock>::Call,
+    Forward<&sqlite3_io_methods::xUnlock>::Call,
+    Forward<&sqlite3_io_methods::xCheckReservedLock>::Call,
+    Forward<&sqlite3_io_methods::xFileControl>::Call,
+    Forward<&sqlite3_io_methods::xSectorSize>::Call,
+    Forward<&sqlite3_io_methods::xDeviceCharacteristics>::Call,
     nullptr,
     nullptr,
     nullptr,
