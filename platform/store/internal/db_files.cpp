@@ -349,14 +349,15 @@ bool ReadLog(const std::string& path, LogContent* log, std::string* error, bool 
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  // Read whole where it is not too large: in a few large reads, not one a
-  // frame, and kept for the store's connection (see checkedLogs).
+  // Read whole where it is to be kept for the store's connection (see
+  // checkedLogs) and not too large; a read-only open reads a frame at a
+  // time and holds no copy of the log.
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     *error = "Cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  const bool whole = st.st_size <= kLogKeptLimit;
+  const bool whole = keep && st.st_size <= kLogKeptLimit;
   std::string bytes;
   if (whole) {
     bytes.resize(static_cast<size_t>(st.st_size));
